@@ -1,0 +1,201 @@
+#include "foundation/Log.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/GameCore.h"
+#include "foundation/AppPaths.h"
+#include "foundation/DataStream.h"
+#include "foundation/Time.h"
+
+namespace {
+
+const char* const kLevelText[4] = {" SysError |", " Error    |", " Warning  |", " Info     |"};
+
+}  // namespace
+
+Log::Log() { records_.reserve(1024); }
+
+Log::~Log() { release(); }
+
+#define LOG_WRITER(name, channel, level)            \
+    void Log::name(const char* format, ...) {       \
+        va_list args;                               \
+        va_start(args, format);                     \
+        addFormatted(channel, level, format, args); \
+        va_end(args);                               \
+    }
+#define LOG_WRITER_FALSE(name, channel, level)      \
+    bool Log::name(const char* format, ...) {       \
+        va_list args;                               \
+        va_start(args, format);                     \
+        addFormatted(channel, level, format, args); \
+        va_end(args);                               \
+        return false;                               \
+    }
+
+LOG_WRITER(message, LogMain, LevelInfo)
+LOG_WRITER(warning, LogMain, LevelWarning)
+LOG_WRITER(info, LogSystem, LevelInfo)
+LOG_WRITER_FALSE(systemError, LogSystem, LevelSysError)
+LOG_WRITER(resourceInfo, LogResources, LevelInfo)
+LOG_WRITER_FALSE(resourceError, LogResources, LevelSysError)
+LOG_WRITER_FALSE(error, LogErrors, LevelError)
+LOG_WRITER_FALSE(scriptInfo, LogScript, LevelInfo)
+LOG_WRITER_FALSE(scriptError, LogScript, LevelError)
+LOG_WRITER_FALSE(questInfo, LogQuests, LevelInfo)
+LOG_WRITER_FALSE(questError, LogQuests, LevelError)
+LOG_WRITER_FALSE(dialogInfo, LogDialogs, LevelInfo)
+LOG_WRITER_FALSE(dialogError, LogDialogs, LevelError)
+LOG_WRITER_FALSE(scriptPrint, LogScriptOutput, LevelInfo)
+
+#undef LOG_WRITER
+#undef LOG_WRITER_FALSE
+
+void Log::addFormatted(std::uint32_t channel, std::uint32_t level, const char* format, va_list args) {
+    char buffer[kBufferSize];
+    buffer[0] = 0;
+    if (format) std::vsnprintf(buffer, sizeof(buffer), format, args);
+    addRecord(channel, level, buffer);
+}
+
+void Log::addRecord(std::uint32_t channel, std::uint32_t level, const char* text) {
+    std::lock_guard lock(mutex_);
+    LogRecord record;
+    record.channel = channel < LogChannelCount ? channel : LogMain;
+    record.level = level < 4 ? level : LevelInfo;
+    record.hasText = text && text[0];
+    if (record.hasText) record.text = text;
+    record.time = platform::localTime();
+    records_.push_back(std::move(record));
+    flush();
+}
+
+void Log::flush() {
+    std::lock_guard lock(mutex_);
+    if (!outputOn_) return;
+    for (std::uint32_t c = 0; c < LogChannelCount; ++c) {
+        if (c == LogMain) {
+            for (std::size_t i = flushed_[c]; i < records_.size(); ++i) writeLine(records_[i]);
+        }
+        flushed_[c] = records_.size();
+    }
+}
+
+WinFileStream* Log::mainFile() {
+    if (files_[LogMain]) return files_[LogMain];
+    if (fileFailed_) return nullptr;
+    if (fileOpenedOnce_) {
+        // Reopened after closeFiles: append, never replace the run's file.
+        files_[LogMain] = WinFileStream::open(filePath_, platform::GENERIC_WRITE, 0, platform::OPEN_ALWAYS);
+        if (!files_[LogMain]) {
+            fileFailed_ = true;
+            return nullptr;
+        }
+        files_[LogMain]->setPosition(files_[LogMain]->size());
+        return files_[LogMain];
+    }
+    const std::string path = gameCore.paths ? gameCore.paths->get(PathLogFile) : std::string();
+    if (path.empty()) return nullptr;
+    if (fileExists(path)) platform::deleteFile(path);
+    ensurePathFolders(path);
+    files_[LogMain] = WinFileStream::open(path, platform::GENERIC_WRITE, 0, platform::CREATE_ALWAYS);
+    if (!files_[LogMain]) {
+        fileFailed_ = true;
+        return nullptr;
+    }
+    filePath_ = path;
+    fileOpenedOnce_ = true;
+    streamPrintf(*files_[LogMain], "Source from [%s]\r\n\r\n\r\n", path.c_str());
+    return files_[LogMain];
+}
+
+void Log::writeLine(const LogRecord& record) {
+    WinFileStream* file = mainFile();
+    if (!file) return;
+    const std::string stamp = formatTimeStamp(record.time);
+    std::string line;
+    line.reserve(stamp.size() + record.text.size() + 20);
+    line += stamp;
+    line += ' ';
+    line += kLevelText[record.level & 3];
+    line += ' ';
+    line += record.hasText ? record.text : std::string("INVALID MESSAGE (EXCEPTION)");
+    if (line.size() > kBufferSize - 3) line.resize(kBufferSize - 3);
+    line += "\r\n";
+    file->write(line.data(), static_cast<std::int32_t>(line.size()));
+}
+
+void Log::clear() {
+    std::lock_guard lock(mutex_);
+    flush();
+    records_.clear();
+    for (auto& n : flushed_) n = 0;
+}
+
+void Log::closeFiles() {
+    std::lock_guard lock(mutex_);
+    for (auto& file : files_) {
+        delete file;
+        file = nullptr;
+    }
+    records_.clear();
+    for (auto& n : flushed_) n = 0;
+}
+
+void Log::release() {
+    std::lock_guard lock(mutex_);
+    clear();
+    closeFiles();
+    records_.shrink_to_fit();
+}
+
+void Log::setOutput(bool on) {
+    std::lock_guard lock(mutex_);
+    outputOn_ = on;
+    if (on) flush();
+}
+
+std::string Log::filePath() const {
+    std::lock_guard lock(mutex_);
+    return filePath_;
+}
+
+std::vector<LogRecord> Log::records() const {
+    std::lock_guard lock(mutex_);
+    return records_;
+}
+
+std::size_t Log::recordCount() const {
+    std::lock_guard lock(mutex_);
+    return records_.size();
+}
+
+bool Log::contains(const std::string& text) const {
+    std::lock_guard lock(mutex_);
+    for (const auto& r : records_)
+        if (r.text.find(text) != std::string::npos) return true;
+    return false;
+}
+
+int streamPrintf(DataStream& stream, const char* format, ...) {
+    char buffer[2048] = {};
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buffer, sizeof(buffer), format, args);
+    va_end(args);
+    const int n = static_cast<int>(std::strlen(buffer));
+    stream.write(buffer, n);
+    return n;
+}
+
+void formatStringChecked(char* buffer, std::size_t size, const char* format, va_list args) {
+    if (!buffer || size == 0 || !format || !format[0]) return;
+    std::vsnprintf(buffer, size, format, args);
+}
+
+Log& engineLog() {
+    if (gameCore.log) return *gameCore.log;
+    static Log fallback;
+    return fallback;
+}

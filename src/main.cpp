@@ -1,0 +1,3 @@
+#include "app/GlobalObjects.h"
+
+int main() { return engineMain(); }

@@ -1,0 +1,25 @@
+// Clocks of the host system.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+// Local calendar time, fields as the engine stores them (month 1-12,
+// day of week 0 = Sunday).
+struct LocalTime {
+    std::uint16_t year = 0, month = 0, dayOfWeek = 0, day = 0;
+    std::uint16_t hour = 0, minute = 0, second = 0, milliseconds = 0;
+};
+
+LocalTime localTime();
+// Local time of a moment given in seconds since the epoch.
+LocalTime localTimeOf(std::int64_t secondsSinceEpoch);
+
+// Monotonic performance counter and its frequency (ticks per second).
+std::int64_t performanceCounter();
+std::int64_t performanceFrequency();
+
+void sleepMilliseconds(int milliseconds);
+
+}  // namespace platform

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the test configuration (AddressSanitizer
+# and UndefinedBehaviorSanitizer) and runs every test.
+set -euo pipefail
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+cd "$top"
+./scripts/setup.sh
+
+build="$top/build/test"
+export CCACHE_DIR="${CCACHE_DIR:-$top/build/.ccache}"
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DENGINE_SANITIZE=ON \
+      -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" >/dev/null
+cmake --build "$build"
+
+export SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1}"
+ctest --test-dir "$build" --output-on-failure -j"$(nproc)" --timeout 300

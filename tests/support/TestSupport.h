@@ -1,0 +1,61 @@
+// Helpers shared by the tests: temporary folders, file access and a scoped
+// game-core record that installs only the members a test needs.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/GameCore.h"
+
+class Log;
+class AppPaths;
+
+namespace testing_support {
+
+// A fresh folder under the system's temporary folder, removed with its
+// contents when the object goes out of scope.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    // path() + "/" + relative
+    std::string file(const std::string& relative) const { return path_ + "/" + relative; }
+
+private:
+    std::string path_;
+};
+
+bool writeFile(const std::string& path, const std::string& bytes);
+std::string readFile(const std::string& path);
+bool makeFolders(const std::string& path);
+bool exists(const std::string& path);
+
+// Installs a fresh Log (and, on request, AppPaths) into the global game-core
+// record; the destructor deletes them and restores the record as it was.
+class ScopedGameCore {
+public:
+    explicit ScopedGameCore(bool withPaths = false);
+    ~ScopedGameCore();
+    ScopedGameCore(const ScopedGameCore&) = delete;
+    ScopedGameCore& operator=(const ScopedGameCore&) = delete;
+
+    Log& log() { return *gameCore.log; }
+    AppPaths& paths() { return *gameCore.paths; }
+
+private:
+    GameCore saved_;
+};
+
+// Runs a program with extra environment variables in a working folder,
+// waits at most timeoutSeconds, and returns its exit status (128 + signal
+// when a signal ended it, -1 on a time-out or failure to start). Its
+// standard error is captured when stderrText is given.
+int runProgram(const std::string& program, const std::vector<std::string>& arguments,
+               const std::vector<std::string>& environment, const std::string& workingFolder,
+               int timeoutSeconds, std::string* stderrText = nullptr);
+
+}  // namespace testing_support
