@@ -223,6 +223,11 @@ std::int32_t writeF32(DataStream& s, float v) {
     std::memcpy(&bits, &v, 4);
     return writeLE(s, bits);
 }
+std::int32_t writeF64(DataStream& s, double v) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &v, 8);
+    return writeLE(s, bits);
+}
 std::int32_t readU8(DataStream& s, std::uint8_t& v) { return readExact(s, &v, 1); }
 std::int32_t readU16(DataStream& s, std::uint16_t& v) { return readLE(s, v); }
 std::int32_t readU32(DataStream& s, std::uint32_t& v) { return readLE(s, v); }
@@ -236,6 +241,13 @@ std::int32_t readF32(DataStream& s, float& v) {
     std::uint32_t bits = 0;
     const std::int32_t r = readLE(s, bits);
     if (r >= 0) std::memcpy(&v, &bits, 4);
+    return r;
+}
+
+std::int32_t readF64(DataStream& s, double& v) {
+    std::uint64_t bits = 0;
+    const std::int32_t r = readLE(s, bits);
+    if (r >= 0) std::memcpy(&v, &bits, 8);
     return r;
 }
 

@@ -121,11 +121,13 @@ std::int32_t writeU16(DataStream& s, std::uint16_t v);
 std::int32_t writeU32(DataStream& s, std::uint32_t v);
 std::int32_t writeI32(DataStream& s, std::int32_t v);
 std::int32_t writeF32(DataStream& s, float v);
+std::int32_t writeF64(DataStream& s, double v);
 std::int32_t readU8(DataStream& s, std::uint8_t& v);
 std::int32_t readU16(DataStream& s, std::uint16_t& v);
 std::int32_t readU32(DataStream& s, std::uint32_t& v);
 std::int32_t readI32(DataStream& s, std::int32_t& v);
 std::int32_t readF32(DataStream& s, float& v);
+std::int32_t readF64(DataStream& s, double& v);
 // Reads exactly count bytes; a short read is a failure (-1).
 std::int32_t readExact(DataStream& s, void* buffer, std::int32_t count);
 

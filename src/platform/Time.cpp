@@ -1,5 +1,6 @@
 #include "platform/Time.h"
 
+#include <atomic>
 #include <ctime>
 #include <sys/time.h>
 #include <time.h>
@@ -38,13 +39,27 @@ LocalTime localTimeOf(std::int64_t secondsSinceEpoch) {
     return fromTm(tm, 0);
 }
 
+namespace {
+std::atomic<std::int64_t (*)()> counterSource{nullptr};
+std::atomic<std::int64_t> counterSourceFrequency{0};
+}  // namespace
+
 std::int64_t performanceCounter() {
+    if (auto* source = counterSource.load()) return source();
     timespec ts;
     ::clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<std::int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
 }
 
-std::int64_t performanceFrequency() { return 1000000000LL; }
+std::int64_t performanceFrequency() {
+    if (counterSource.load()) return counterSourceFrequency.load();
+    return 1000000000LL;
+}
+
+void setPerformanceCounterSource(std::int64_t (*counter)(), std::int64_t frequency) {
+    counterSourceFrequency.store(counter && frequency > 0 ? frequency : 1);
+    counterSource.store(counter);
+}
 
 void sleepMilliseconds(int milliseconds) {
     if (milliseconds < 0) milliseconds = 0;

@@ -19,6 +19,10 @@ LocalTime localTimeOf(std::int64_t secondsSinceEpoch);
 // Monotonic performance counter and its frequency (ticks per second).
 std::int64_t performanceCounter();
 std::int64_t performanceFrequency();
+// Replaces the performance counter by a manual one (tests drive the clocks
+// with it): counter() is read instead of the host's clock, at the given
+// frequency. A null counter restores the host's clock.
+void setPerformanceCounterSource(std::int64_t (*counter)(), std::int64_t frequency);
 
 void sleepMilliseconds(int milliseconds);
 
