@@ -1,0 +1,23 @@
+// Geometry on plain float arrays, one convention throughout: row vectors,
+// transforms compose left to right. A 3-by-4 matrix holds three rotation
+// (and scale) rows of three floats, then the translation row; a point p maps
+// to p times the rotation rows plus the translation.
+#pragma once
+
+struct Matrix33 {
+    float m[9];
+};
+
+struct Matrix34 {
+    float m[12];
+};
+
+// Identity rotation, zero translation.
+Matrix34 matrix34Identity();
+// a becomes a x b in place: a's rotation rows times b's rotation, then a's
+// translation times b's rotation plus b's translation.
+void matrix34Multiply(Matrix34& a, const Matrix34& b);
+// The rotation part of a becomes a's rotation x r in place.
+void matrix33Multiply(Matrix34& a, const Matrix33& r);
+// v becomes v times the rotation part of m, in place.
+void vector3Rotate(float* v, const Matrix34& m);

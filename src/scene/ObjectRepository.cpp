@@ -1,0 +1,256 @@
+#include "scene/ObjectRepository.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "app/GameCore.h"
+#include "foundation/DataStream.h"
+#include "foundation/Log.h"
+#include "sound/SoundCore.h"
+
+namespace {
+
+// Type codes in the order the object table is written: scenes first, so
+// that objects read later find their scene.
+const std::uint32_t kWriteOrder[] = {ObjectScene, ObjectPhysicsScene, ObjectParticle,       ObjectModel,
+                                     ObjectLight, ObjectSprite,       ObjectGrid,           ObjectTrigger,
+                                     ObjectPhysicsModel, ObjectPhysicsTrigger, ObjectSound, ObjectDialog};
+
+// Bit 31 of the game core's flags word silences the exit report.
+constexpr std::uint32_t kSilenceExitReport = 0x80000000u;
+
+}  // namespace
+
+ObjectRepository::ObjectRepository() = default;
+
+ObjectRepository::~ObjectRepository() { checkEmpty(); }
+
+bool ObjectRepository::isLive(std::uint32_t slot) const {
+    return slot < objects_.size() && objects_[slot] != nullptr && objects_[slot] != freedSentinel();
+}
+
+GameObject*& ObjectRepository::access(GameObjectLink link) {
+    nullSlot_ = nullptr;
+    if (objects_.empty()) return nullSlot_;
+    const std::uint32_t handle = link.index();
+    if (handle == 0 || handle > objects_.size()) {
+        engineLog().error("OUT OF OBJECT ACCESS index [%i]", static_cast<int>(handle));
+        return nullSlot_;
+    }
+    if (objects_[handle - 1] == freedSentinel()) {
+        engineLog().message("Try to access to dead object pointer [%i]. Redirect to null ptr", static_cast<int>(handle));
+        return nullSlot_;
+    }
+    return objects_[handle - 1];
+}
+
+GameObject* ObjectRepository::getObject(GameObjectLink link) {
+    if (link.value == 0) return nullptr;
+    return access(link);
+}
+
+std::uint32_t ObjectRepository::allocate(GameObject* object) {
+    const std::int32_t requested = requestedIndex_;
+    requestedIndex_ = 0;
+    std::int32_t index = -1;
+    if (requested > 0 && static_cast<std::uint32_t>(requested) <= objects_.size()) {
+        index = requested - 1;
+        auto found = std::find(freeIndices_.begin(), freeIndices_.end(), index);
+        if (found != freeIndices_.end()) {
+            *found = freeIndices_.back();
+            freeIndices_.pop_back();
+        }
+    } else if (requested != 0) {
+        return 0;
+    } else if (!freeIndices_.empty()) {
+        index = freeIndices_.back();
+        freeIndices_.pop_back();
+    } else {
+        // A handle above the 24-bit range would wrap onto other objects.
+        if (objects_.size() >= kMaxObjects) {
+            engineLog().error("Can't register game object [%s]: object repository is full",
+                              object ? object->name : "NULL");
+            return 0;
+        }
+        objects_.push_back(nullptr);
+        index = static_cast<std::int32_t>(objects_.size()) - 1;
+    }
+    objects_[index] = object;
+    return static_cast<std::uint32_t>(index) + 1;
+}
+
+void ObjectRepository::pushFree(std::int32_t index) {
+    if (std::find(freeIndices_.begin(), freeIndices_.end(), index) == freeIndices_.end())
+        freeIndices_.push_back(index);
+}
+
+void ObjectRepository::Obj_FREE(GameObject* object) {
+    if (!object) {
+        engineLog().error("Obj_FREE(): Try release NULL object");
+        return;
+    }
+    const std::uint32_t handle = object->id;
+    if (handle == 0) return;
+    if (handle > objects_.size()) {
+        engineLog().error("Obj_FREE(): Invalid object index: out of repository");
+        return;
+    }
+    GameObject* slot = access(GameObjectLink{handle});
+    if (slot != object) {
+        // The name field, not the virtual name: this runs from the base destructor.
+        engineLog().error(
+            "Obj_FREE(): Object repository corrupted: deleted object NOT equal to repository record: (%08X!=%08X). "
+            "Deleted [%s]",
+            static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(slot)),
+            static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(object)), object->name);
+        return;
+    }
+    object->id = 0;
+    objects_[handle - 1] = freedSentinel();
+    pushFree(static_cast<std::int32_t>(handle - 1));
+}
+
+std::int32_t ObjectRepository::writeRecord(DataStream& stream, GameObject* object) {
+    const std::uint32_t type = object->getType();
+    if (type >= ObjectTypeCount) {
+        engineLog().systemError("Found broken object reference [%i] (object type is invalid) [%s]",
+                                static_cast<int>(object->id), object->getName());
+        return 0;
+    }
+    std::int32_t total = 0;
+    const char* objectName = object->getName();
+    const std::size_t length = std::min<std::size_t>(std::strlen(objectName), GameObject::kNameSize - 1);
+    if (!addField(total, writeU32(stream, type))) return total;
+    if (!addField(total, writeU32(stream, object->getSceneLink()))) return total;
+    if (!addField(total, writeU32(stream, objectHandle(object)))) return total;
+    if (!addField(total, writeU32(stream, object->getSubtype()))) return total;
+    if (!addField(total, writeU8(stream, static_cast<std::uint8_t>(length)))) return total;
+    if (length > 0 && !addField(total, stream.write(objectName, static_cast<std::int32_t>(length)))) return total;
+    if (!addField(total, object->write(stream))) return total;
+    if (!addField(total, object->link.write(stream))) return total;
+    return total;
+}
+
+std::int32_t ObjectRepository::write(DataStream& stream) {
+    std::int32_t total = 0;
+    if (!addField(total, writeU32(stream, static_cast<std::uint32_t>(freeIndices_.size())))) return total;
+    for (std::int32_t index : freeIndices_)
+        if (!addField(total, writeU32(stream, static_cast<std::uint32_t>(index)))) return total;
+    if (!addField(total, writeU32(stream, count()))) return total;
+    for (std::uint32_t type : kWriteOrder)
+        for (std::uint32_t slot = 0; slot < objects_.size(); ++slot) {
+            if (!isLive(slot) || objects_[slot]->getType() != type) continue;
+            if (!addField(total, writeRecord(stream, objects_[slot]))) return total;
+        }
+    // Objects of a code outside the table are reported, not written.
+    for (std::uint32_t slot = 0; slot < objects_.size(); ++slot)
+        if (isLive(slot) && objects_[slot]->getType() >= ObjectTypeCount) writeRecord(stream, objects_[slot]);
+    return total;
+}
+
+std::int32_t ObjectRepository::readRecord(DataStream& stream) {
+    std::int32_t total = 0;
+    std::uint32_t type = 0;
+    if (!addField(total, readU32(stream, type))) return total;
+    if (type >= ObjectTypeCount) {
+        engineLog().systemError("Can't load object: save file data is broken");
+        return -1;
+    }
+    char objectName[2048] = {};
+    std::uint32_t scene = 0, handle = 0, subtype = 0;
+    std::uint8_t length = 0;
+    if (!addField(total, readU32(stream, scene))) return total;
+    if (!addField(total, readU32(stream, handle))) return total;
+    if (!addField(total, readU32(stream, subtype))) return total;
+    if (!addField(total, readU8(stream, length))) return total;
+    if (length > 0 && !addField(total, readExact(stream, objectName, length))) return total;
+    // The object must come back at a dead slot of the table: any other
+    // handle would leave it unreachable or overwrite a live object.
+    const std::uint32_t index = handle & kGameObjectHandleMask;
+    if (index == 0 || index > objects_.size() || objects_[index - 1] != freedSentinel()) {
+        engineLog().systemError("Can't load object [%s]: invalid object handle [%u]", objectName,
+                                static_cast<unsigned>(handle));
+        return -1;
+    }
+    if (type == ObjectPhysicsScene) {
+        engineLog().error("Can't create physics scene [%s] for loading", objectName);
+        return -1;
+    }
+    if (type == ObjectMovie) {
+        engineLog().systemError(" Invalid game object type. Load stream corrupted");
+        return -1;
+    }
+    requestedIndex_ = static_cast<std::int32_t>(index);
+    GameObject* object = loadFactory_ ? loadFactory_(type, objectName, scene, subtype) : nullptr;
+    requestedIndex_ = 0;
+    if (!object) {
+        engineLog().error("Can't create %s [%s] for loading", gameObjectTypeName(type), objectName);
+        return -1;
+    }
+    if (object->id != index) {
+        engineLog().systemError("Can't load object [%s]: it did not take its saved handle [%u]", objectName,
+                                static_cast<unsigned>(index));
+        return -1;
+    }
+    if (!addField(total, object->read(stream))) return total;
+    if (!addField(total, object->link.read(stream))) return total;
+    return total;
+}
+
+std::int32_t ObjectRepository::read(DataStream& stream) {
+    std::int32_t total = 0;
+    std::vector<std::uint32_t> freeRead;
+    if (!addField(total, readUIntArray(stream, freeRead))) return total;
+    std::uint32_t slots = 0;
+    if (!addField(total, readU32(stream, slots))) return total;
+    if (slots > kMaxObjects) {
+        engineLog().systemError("Can't load object table: %u slots exceed the handle range",
+                                static_cast<unsigned>(slots));
+        return -1;
+    }
+    // The free stack read must name distinct slots of the table.
+    std::vector<bool> seen(slots, false);
+    for (std::uint32_t index : freeRead) {
+        if (index >= slots || seen[index]) {
+            engineLog().systemError("Can't load object table: invalid free slot index [%u]",
+                                    static_cast<unsigned>(index));
+            return -1;
+        }
+        seen[index] = true;
+    }
+    freeIndices_.assign(freeRead.begin(), freeRead.end());
+    objects_.assign(slots, freedSentinel());
+    for (std::uint32_t record = 0; record < slots; ++record) {
+        if (!addField(total, readRecord(stream))) return total;
+        if (stream.tell() >= stream.size()) break;
+    }
+    return total;
+}
+
+void ObjectRepository::releaseUnreferenced() {
+    SoundCore* sound = gameCore.sound;
+    if (sound) sound->lock();
+    for (std::uint32_t slot = 0; slot < objects_.size(); ++slot) {
+        if (!isLive(slot)) continue;
+        GameObject* object = objects_[slot];
+        engineLog().systemError("Object repository release unreferenced game object [%i] [%s] [%s]",
+                                static_cast<int>(slot), gameObjectTypeName(object->getType()), object->getName());
+        Obj_FREE(object);
+        delete object;
+    }
+    objects_.clear();
+    objects_.shrink_to_fit();
+    freeIndices_.clear();
+    freeIndices_.shrink_to_fit();
+    if (sound) sound->unlock();
+}
+
+void ObjectRepository::checkEmpty() {
+    const bool anyLeft = std::any_of(objects_.begin(), objects_.end(), [](GameObject* o) { return o != nullptr; });
+    if (anyLeft && (gameCore.flags & kSilenceExitReport) == 0)
+        engineLog().systemError(" Not all repository object released before exit. Call developers.");
+    objects_.clear();
+    objects_.shrink_to_fit();
+    freeIndices_.clear();
+    freeIndices_.shrink_to_fit();
+}
