@@ -1,0 +1,307 @@
+#include "script/ScriptCall.h"
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include <lua.hpp>
+#include <luabind/detail/pcall.hpp>
+
+#include "app/GameCore.h"
+#include "foundation/Log.h"
+#include "script/ScriptEngine.h"
+
+namespace {
+
+constexpr std::size_t kErrorSize = 512;
+constexpr std::size_t kTraceSize = 2048;
+
+lua_State* engineState() {
+    ScriptEngine* engine = gameCore.script;
+    return engine && engine->context ? engine->context->state : nullptr;
+}
+
+bool blocked(const ScriptContext& context) {
+    const ScriptEngine* engine = context.owner ? context.owner : gameCore.script;
+    return engine && engine->eventsBlocked != 0;
+}
+
+// Copies the error value on top of the stack into the call's error buffer.
+// A value without text still counts as a failure.
+void takeError(lua_State* state, char (&error)[kErrorSize]) {
+    const char* text = lua_tostring(state, -1);
+    copyScriptText(error, kErrorSize, text ? text : "(error object is not a string)");
+}
+
+// Calls slot 0 of the block; error receives the error text (empty on
+// success). Returns false when the call did not take place.
+bool protectedCall(const ScriptEventArgs& args, lua_State* state, char (&error)[kErrorSize]) {
+    error[0] = 0;
+    const int top = lua_gettop(state);
+    lua_getglobal(state, args.function());
+    int status = 0;
+    if (args.count() == 1) {
+        status = luabind::detail::pcall(state, 0, 0);
+    } else {
+        for (std::int32_t i = 1; i < args.count(); ++i) lua_pushstring(state, args.slot(i));
+        status = lua_pcall(state, args.count() - 1, 1, 0);
+    }
+    if (status != 0) takeError(state, error);
+    lua_settop(state, top);
+    return true;
+}
+
+// The common path of callScriptFunction and the Lua global "call". failure
+// receives the error text of a call that raised one.
+bool callWithArgs(const ScriptEventArgs& args, lua_State* state, std::string* failure) {
+    const std::string text = args.callText();
+    if (!checkScriptFunction(args.function())) return false;
+    char error[kErrorSize] = {};
+    try {
+        if (args.count() > 6) {
+            engineLog().error("Invalid %s [%s]: Args count is to big", args.name, text.c_str());
+            return false;
+        }
+        protectedCall(args, state, error);
+        if (error[0]) {
+            engineLog().scriptError("Exception %s(%s): %s", args.name, text.c_str(), error);
+            if (failure) *failure = error;
+            return false;
+        }
+    } catch (...) {
+        engineLog().scriptError("Exception %s(%s)", args.name, text.c_str());
+        return false;
+    }
+    return true;
+}
+
+// tostring of argument i, protected; null when it gives no string. The text
+// stays on the stack until popped by the caller.
+const char* toText(lua_State* state, int index) {
+    lua_getglobal(state, "tostring");
+    lua_pushvalue(state, index);
+    if (lua_pcall(state, 1, 1, 0) != 0) return nullptr;
+    return lua_type(state, -1) == LUA_TSTRING ? lua_tostring(state, -1) : nullptr;
+}
+
+// Joins the prefix and the text of every argument; false (logged) when an
+// argument's tostring gives no string.
+bool joinArguments(lua_State* state, const char* prefix, const char* function, std::string& line) {
+    const int count = lua_gettop(state);
+    line = prefix;
+    for (int i = 1; i <= count; ++i) {
+        const char* text = toText(state, i);
+        if (!text) {
+            lua_settop(state, count);
+            engineLog().scriptError(" `tostring' must return a string to `%s'", function);
+            return false;
+        }
+        line += text;
+        lua_pop(state, 1);
+    }
+    return true;
+}
+
+int luaMsg(lua_State* state) {
+    std::string line;
+    if (joinArguments(state, "msg(): ", "msg", line) && (gameCore.debugFlags & kDebugEnableScriptMsg))
+        engineLog().scriptInfo("%s", line.c_str());
+    return 0;
+}
+
+int luaLog(lua_State* state) {
+    std::string line;
+    if (joinArguments(state, "log():", "log", line) && (gameCore.debugFlags & kDebugEnableScriptLogMsg))
+        engineLog().scriptPrint("%s", line.c_str());
+    return 0;
+}
+
+// Builds its line like msg and writes nothing.
+int luaDbg(lua_State* state) {
+    std::string line;
+    joinArguments(state, "dbg(): ", "dbg", line);
+    return 0;
+}
+
+int luaSendEvent(lua_State* state) {
+    ScriptEventArgs args;
+    getEventArgs(state, args);
+    args.setName("script event");
+    if (ScriptEngine* engine = gameCore.script; engine && engine->context)
+        dispatchScriptEvent(*engine->context, args);
+    return 0;
+}
+
+// No value when the call succeeded; the error text when the function raised
+// an error; nil when it was not called at all.
+int luaCall(lua_State* state) {
+    ScriptEventArgs args;
+    getEventArgs(state, args);
+    args.setName("script call");
+    std::string failure;
+    if (callWithArgs(args, state, &failure)) return 0;
+    if (failure.empty())
+        lua_pushnil(state);
+    else
+        lua_pushstring(state, failure.c_str());
+    return 1;
+}
+
+}  // namespace
+
+bool checkScriptFunction(const char* name) {
+    if (!name) return engineLog().error("Can't call NULL Lua function");
+    lua_State* state = engineState();
+    bool written = false;
+    if (state) {
+        lua_getglobal(state, name);
+        if (lua_isfunction(state, -1)) {
+            lua_Debug info;
+            lua_getinfo(state, ">S", &info);  // pops the function
+            written = info.linedefined >= 0 && std::strcmp(info.what, "C") != 0;
+        } else {
+            lua_pop(state, 1);
+        }
+    }
+    if (!written) return engineLog().error("Can't call undefined script function [%s]", name);
+    return true;
+}
+
+bool callScriptFunction(const ScriptEventArgs& args, lua_State* state) { return callWithArgs(args, state, nullptr); }
+
+bool runScriptFunction(const char* argument, ScriptContext& context, const char* name) {
+    if (blocked(context)) return true;
+    if (!checkScriptFunction(name)) return false;
+    lua_State* state = context.state;
+    char error[kErrorSize] = {};
+    try {
+        const int top = lua_gettop(state);
+        lua_getglobal(state, name);
+        int status = 0;
+        if (argument) {
+            lua_pushstring(state, argument);
+            status = lua_pcall(state, 1, 1, 0);
+        } else {
+            status = luabind::detail::pcall(state, 0, 0);
+        }
+        if (status != 0) takeError(state, error);
+        lua_settop(state, top);
+        if (error[0]) engineLog().scriptError("Lua [run %s()] Exception: %s", name, error);
+    } catch (...) {
+        engineLog().scriptError("Lua [run %s()] Exception", name);
+    }
+    return true;
+}
+
+bool testScriptFunction(ScriptContext& context, const char* name) {
+    if (blocked(context)) return true;
+    if (!checkScriptFunction(name)) return false;
+    lua_State* state = context.state;
+    char error[kErrorSize] = {};
+    bool result = false;
+    try {
+        const int top = lua_gettop(state);
+        lua_getglobal(state, name);
+        if (lua_pcall(state, 0, 1, 0) != 0)
+            takeError(state, error);
+        else
+            result = lua_toboolean(state, -1) != 0;
+        lua_settop(state, top);
+        // A test whose function failed has not passed, whatever its error value.
+        if (error[0]) {
+            engineLog().scriptError("Lua [test %s()]Exception: %s", name, error);
+            result = false;
+        }
+    } catch (...) {
+        engineLog().scriptError("Exception: Lua [test %s()]", name);
+        result = false;
+    }
+    return result;
+}
+
+void dispatchScriptEvent(ScriptContext& context, const ScriptEventArgs& args) {
+    if (blocked(context)) {
+        engineLog().scriptError("SCRIPT: event [%s] blocked: disabled by engine at this time",
+                                args.callText().c_str());
+        return;
+    }
+    context.queue.push_back(args);
+}
+
+bool postScriptEvent(const char* handler) {
+    if (!handler || !handler[0]) return true;
+    if (ScriptEngine* engine = gameCore.script; engine && engine->context)
+        dispatchScriptEvent(*engine->context, ScriptEventArgs(handler));
+    return true;
+}
+
+bool postScriptEventWithArgs(ScriptEventArgs& args, const char* eventName) {
+    args.setName(eventName);
+    if (ScriptEngine* engine = gameCore.script; engine && engine->context)
+        dispatchScriptEvent(*engine->context, args);
+    return true;
+}
+
+bool callScriptFunctionWithArgs(ScriptEventArgs& args, const char* eventName, ScriptContext& context) {
+    args.setName(eventName);
+    return callScriptFunction(args, context.state);
+}
+
+void ScriptContext::processEvents() {
+    for (int ran = 0; ran < kEventsPerCall && !queue.empty(); ++ran) {
+        ScriptEventArgs event = std::move(queue.front());
+        queue.pop_front();
+        std::uint32_t* flags = owner ? owner->delayedCallFlags : nullptr;
+        const std::uint32_t before = flags ? *flags : 0;
+        if (flags) *flags |= kDelayedCallFlag;
+        callScriptFunction(event, state);
+        if (flags) *flags = (*flags & ~kDelayedCallFlag) | (before & kDelayedCallFlag);
+    }
+}
+
+bool getEventArgs(lua_State* state, ScriptEventArgs& args) {
+    const int count = lua_gettop(state);
+    for (int i = 1; i <= count; ++i) {
+        const char* text = toText(state, i);
+        if (!text) {
+            lua_settop(state, count);
+            return engineLog().scriptError(" `tostring' must return a string to `getEventArgs'");
+        }
+        args.append(text);
+        lua_pop(state, 1);
+    }
+    return true;
+}
+
+int traceScriptError(lua_State* state) {
+    lua_Debug info;
+    std::memset(&info, 0, sizeof(info));
+    if (!lua_getstack(state, 1, &info)) return 1;
+    lua_getinfo(state, "Sln", &info);
+    if (std::strcmp(info.what, "tail") == 0) return 1;
+    if (std::strcmp(info.what, "Lua") != 0) {
+        lua_Debug outer;
+        std::memset(&outer, 0, sizeof(outer));
+        if (lua_getstack(state, 2, &outer)) {
+            lua_getinfo(state, "Sln", &outer);
+            info = outer;
+        }
+    }
+    const char* text = lua_tostring(state, -1);
+    const std::string message = text ? text : "";
+    lua_pop(state, 1);
+    char traced[kTraceSize];
+    std::snprintf(traced, sizeof(traced), "%s:%i %s> %s", info.short_src, info.currentline,
+                  info.name ? info.name : "", message.c_str());
+    lua_pushstring(state, traced);
+    return 1;
+}
+
+void registerScriptGlobals(lua_State* state) {
+    lua_register(state, "msg", luaMsg);
+    lua_register(state, "dbg", luaDbg);
+    lua_register(state, "log", luaLog);
+    lua_register(state, "sendEvent", luaSendEvent);
+    lua_register(state, "call", luaCall);
+}

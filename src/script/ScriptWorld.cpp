@@ -1,0 +1,67 @@
+#include "script/ScriptWorld.h"
+
+#include <vector>
+
+#include "foundation/DataStream.h"
+#include "foundation/Log.h"
+
+namespace {
+
+const char* const kEventNames[S_EVENT_COUNT] = {
+    "onMouseOver", "onMouseOut", "onMouseDown", "onMouseUp", "onMouse1Down", "onMouse1Up",
+    "onAction", "onActionOver", "onActionOut", "onActionLayerOver", "onActionLayerOut",
+    "onPickerOver", "onPickerOut", "onPlay", "onStop", "onRelease", "onScrollXShow",
+    "onScrollXHide", "onScrollYShow", "onScrollYHide", "onScrollXLimitEnter",
+    "onScrollXLimitLeave", "onScrollYLimitEnter", "onScrollYLimitLeave"};
+
+bool validEvent(std::int32_t event) { return event >= 0 && event < S_EVENT_COUNT; }
+
+}  // namespace
+
+const char* scriptEventName(std::int32_t event) { return validEvent(event) ? kEventNames[event] : ""; }
+
+bool ScriptWorld::setEvent(std::int32_t event, const char* handler) {
+    const char* text = handler ? handler : "";
+    if (!validEvent(event))
+        return engineLog().scriptError("Can't set event %s::[%s].%i to [%s]: invalid event", "ScriptWorld",
+                                       "world", event, text);
+    std::string& slot = events_[event];
+    if (!slot.empty())
+        return engineLog().scriptError("Can't set event %s::[%s].%s = [%s]: Already assigned to [%s]",
+                                       "class ScriptWorld", "world", kEventNames[event], text, slot.c_str());
+    if (!text[0])
+        return engineLog().scriptError("Can't set event %s::[%s].%s to [%s]", "class ScriptWorld", "world",
+                                       kEventNames[event], text);
+    slot = text;
+    return true;
+}
+
+const char* ScriptWorld::getEvent(std::int32_t event) const {
+    return validEvent(event) ? events_[event].c_str() : "";
+}
+
+std::int32_t ScriptWorld::writeEvents(DataStream& stream) const {
+    std::int32_t total = 0;
+    for (const std::string& name : events_) {
+        const std::size_t length = name.size() < 0xFFFF ? name.size() : 0xFFFF;
+        if (!addField(total, writeU16(stream, static_cast<std::uint16_t>(length)))) return total;
+        if (length && !addField(total, stream.write(name.data(), static_cast<std::int32_t>(length))))
+            return total;
+    }
+    return total;
+}
+
+std::int32_t ScriptWorld::readEvents(DataStream& stream) {
+    std::int32_t total = 0;
+    std::string names[S_EVENT_COUNT];
+    for (std::string& name : names) {
+        std::uint16_t length = 0;
+        if (!addField(total, readU16(stream, length))) return total;
+        if (length == 0) continue;
+        std::vector<char> bytes(length);
+        if (!addField(total, readExact(stream, bytes.data(), length))) return total;
+        name.assign(bytes.data(), length);
+    }
+    for (int i = 0; i < S_EVENT_COUNT; ++i) events_[i] = std::move(names[i]);
+    return total;
+}
