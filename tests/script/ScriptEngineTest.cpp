@@ -1,0 +1,196 @@
+// The script engine: its source list, chunk loading, save block, the
+// registration driver and how script objects refer to engine objects.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include <luabind/luabind.hpp>
+
+#include "foundation/DataStream.h"
+#include "script/ScriptBinding.h"
+#include "script/ScriptEngine.h"
+#include "script/ScriptTestFixture.h"
+#include "script/ScriptWorld.h"
+#include "script/lua/WorldScript.h"
+
+using testing_support::ScriptFixture;
+
+namespace {
+
+std::unique_ptr<LuaSource> named(const char* name) {
+    auto source = std::make_unique<LuaSource>();
+    copyScriptText(source->name, sizeof(source->name), name);
+    return source;
+}
+
+TEST(ScriptEngine, SourcesAreSortedByByteAndUnique) {
+    LuaSourceList list;
+    for (const char* name : {"b.lua", "a.lua", "B.lua", "\xE0.lua", "a.lua", "ab.lua"})
+        list.insert(named(name));
+    std::string order;
+    for (const auto& item : list.items) order += std::string(item->name) + " ";
+    EXPECT_EQ(order, "B.lua a.lua ab.lua b.lua \xE0.lua ");
+    EXPECT_FALSE(list.insert(named("b.lua")));
+}
+
+TEST(ScriptEngine, ChunkFailuresLogTheLuaText) {
+    ScriptFixture f;
+    struct Case {
+        const char* text;
+        bool result;
+        const char* logged;
+    } cases[] = {
+        {"x = 1", true, nullptr},
+        {"function (", false, "Fail to load Lua file :[package\\bad.lua]: package\\bad.lua:1: '<name>' expected near '('"},
+        {"error('top level')", false, "Fail to compile Lua file :[package\\bad.lua]: package\\bad.lua:1: top level"},
+        {"", true, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(f.load(c.text, "package\\bad.lua"), c.result);
+        if (c.logged) {
+            EXPECT_TRUE(f.logged(c.logged));
+        }
+        EXPECT_EQ(lua_gettop(f.state), 0);
+    }
+    // The reader without a source ends the chunk with its message.
+    std::size_t size = 7;
+    EXPECT_EQ(readLuaSourceChunk(f.state, nullptr, &size), nullptr);
+    EXPECT_EQ(size, 0u);
+    EXPECT_TRUE(f.logged("Can't load lua file: source not defined"));
+}
+
+TEST(ScriptEngine, SaveBlockRoundTripsAndRefusesDamage) {
+    testing_support::ScopedGameCore core;
+    ScriptEngine engine;
+    engine.triggerHandlers()->onEnter = "enterHandler";
+    engine.world()->setEvent(onMouseOver, "overHandler");
+    engine.world()->setEvent(onScrollYLimitLeave, "lastHandler");
+    MemoryStream stream;
+    const std::int32_t written = engine.write(stream);
+    // Two u32 lengths with their text, then 24 u16 lengths with theirs.
+    EXPECT_EQ(written, 4 + 12 + 4 + 24 * 2 + 11 + 11);
+    EXPECT_EQ(stream.size(), written);
+
+    ScriptEngine loaded;
+    stream.setPosition(0);
+    EXPECT_EQ(loaded.read(stream), written);
+    EXPECT_EQ(loaded.triggerHandlers()->onEnter, "enterHandler");
+    EXPECT_EQ(loaded.triggerHandlers()->onLeave, "");
+    EXPECT_STREQ(loaded.world()->getEvent(onMouseOver), "overHandler");
+    EXPECT_STREQ(loaded.world()->getEvent(onScrollYLimitLeave), "lastHandler");
+
+    // Every truncation fails, and a length beyond the stream allocates nothing.
+    for (std::int32_t cut = 0; cut < written; ++cut) {
+        MemoryStream part;
+        part.write(stream.data(), cut);
+        part.setPosition(0);
+        ScriptEngine target;
+        EXPECT_LT(target.read(part), 0) << cut;
+        EXPECT_EQ(target.triggerHandlers()->onEnter, "");
+    }
+    MemoryStream huge;
+    writeU32(huge, 0xFFFFFFF0u);
+    huge.setPosition(0);
+    EXPECT_LT(loaded.read(huge), 0);
+    EXPECT_EQ(loaded.triggerHandlers()->onEnter, "enterHandler");
+}
+
+TEST(ScriptEngine, CallPositionBannerOnAFreshEngine) {
+    testing_support::ScopedGameCore core;
+    ScriptEngine engine;
+    engine.logCallPosition();
+    const auto records = core.log().records();
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(records.back().text,
+              "---------------------------------------------------------------------------------------------------\n"
+              " () at 0: ");
+    EXPECT_EQ(records.back().channel, static_cast<std::uint32_t>(LogScript));
+}
+
+// The three places of a registration table, with one that throws.
+std::string gOrder;
+void registerFirst(lua_State* state, ScriptEngine& engine) {
+    gOrder += "1";
+    registerWorldAndTime(state, engine);
+}
+void registerSecond(lua_State* state, ScriptEngine&) {
+    gOrder += "2";
+    registerScriptPlaceholder(state, "InputCore", "input");
+    registerScriptPlaceholder(state, "InputButtonValue", nullptr);
+}
+void registerThrowing(lua_State*, ScriptEngine&) {
+    gOrder += "3";
+    throw std::runtime_error("broken binding");
+}
+void registerLast(lua_State* state, ScriptEngine&) {
+    gOrder += "4";
+    registerScriptPlaceholder(state, "Morph", "morphs");
+}
+const ScriptClassRegistration kTable[] = {{"World, Time", registerFirst},
+                                          {"InputCore, InputButtonValue", registerSecond},
+                                          {"Broken", registerThrowing},
+                                          {"Morph", registerLast}};
+
+TEST(ScriptEngine, DriverRegistersEveryClassInTableOrder) {
+    gOrder.clear();
+    ScriptFixture f(kTable, std::size(kTable));
+    EXPECT_EQ(gOrder, "1234");
+    EXPECT_TRUE(f.logged("Can't register script classes [Broken]: broken binding"));
+    ASSERT_TRUE(f.load("r = world:classof() .. ' ' .. input:classof() .. ' ' .. morphs:classof()\n"
+                       "kinds = type(World) .. type(Time) .. type(InputButtonValue)\n"
+                       "ok1 = world:setEvent(onMouseOver, 'over')\n"
+                       "ok2 = world:setEvent(onMouseOver, 'again')\n"
+                       "got = world:getEvent(onMouseOver) .. '|' .. world:getEvent(3)\n"));
+    EXPECT_EQ(f.global("r"), "World InputCore Morph");
+    EXPECT_EQ(f.global("kinds"), "userdatauserdatauserdata");
+    EXPECT_EQ(f.global("ok1"), "");  // booleans read as text give ""
+    EXPECT_EQ(f.global("got"), "over|");
+    EXPECT_STREQ(f.engine.world()->getEvent(onMouseOver), "over");
+    EXPECT_TRUE(f.logged("Can't set event class ScriptWorld::[world].onMouseOver = [again]: Already assigned to [over]"));
+    EXPECT_EQ(f.number("onMouseOver"), 0);
+}
+
+// A stand-in engine object that scripts reach through a weak reference.
+struct Lamp {
+    ScriptLife<Lamp> life{this};
+    int brightness = 3;
+};
+struct LampScript {
+    ScriptRef<Lamp> ref;
+    int brightness() const { return ref.require("Lamp").brightness; }
+    luabind::object level(lua_State* state) const {
+        Lamp* lamp = ref.get();
+        return lamp ? luabind::object(state, lamp->brightness) : luabind::object();
+    }
+};
+std::map<std::string, std::unique_ptr<Lamp>> gLamps;
+LampScript findLamp(const std::string& name) {
+    auto it = gLamps.find(name);
+    return it == gLamps.end() ? LampScript{} : LampScript{ScriptRef<Lamp>(it->second->life.token())};
+}
+
+TEST(ScriptBinding, ReferenceToARemovedObjectIsNilOrAScriptError) {
+    ScriptFixture f;
+    luabind::module(f.state)[(luabind::class_<LampScript>("Lamp")
+                                  .def("brightness", &LampScript::brightness)
+                                  .def("level", &LampScript::level),
+                              luabind::def("findLamp", &findLamp))];
+    gLamps["desk"] = std::make_unique<Lamp>();
+    ASSERT_TRUE(f.load("lamp = findLamp('desk')\n"
+                       "function before() b = lamp:brightness(); l = lamp:level() end\n"
+                       "function after() l2 = lamp:level(); b2 = lamp:brightness() end\n"));
+    EXPECT_TRUE(runScriptFunction(nullptr, f.context(), "before"));
+    EXPECT_EQ(f.number("b"), 3);
+    EXPECT_EQ(f.number("l"), 3);
+    gLamps.clear();
+    EXPECT_TRUE(runScriptFunction(nullptr, f.context(), "after"));
+    lua_getglobal(f.state, "l2");
+    EXPECT_TRUE(lua_isnil(f.state, -1));
+    lua_pop(f.state, 1);
+    EXPECT_EQ(f.global("b2"), "");
+    EXPECT_TRUE(f.logged("[Lamp] object no longer exists"));
+}
+
+}  // namespace
