@@ -34,6 +34,7 @@ class AnimationCore;
 class PhysicsCore;
 class PathGridDataManager;
 class IniFile;
+class DataStream;
 struct RunModeRecord;
 struct StartupArguments;
 
@@ -41,6 +42,30 @@ struct StartupArguments;
 constexpr std::uint32_t kGameFlagPaused = 0x0004;
 constexpr std::uint32_t kGameFlagCameraOverride = 0x0010;
 constexpr std::uint32_t kGameFlagScreenView = 0x0040;
+
+// Bits of GameCore::debugFlags, read from section "debug" of the settings.
+enum GameDebugFlag : std::uint32_t {
+    DebugResourceLog = 0x0001,
+    DebugScriptCallLog = 0x0002,
+    DebugQuestLog = 0x0004,
+    DebugEnableScriptMsg = 0x0008,
+    DebugCharacterAnimatorLog = 0x0010,
+    DebugInputLog = 0x0020,
+    DebugTriggersLog = 0x0040,
+    DebugCameraLog = 0x0080,
+    DebugActionsLog = 0x0100,
+    DebugControllerLog = 0x0200,
+    DebugPhysicsLog = 0x0400,
+    DebugSoundLog = 0x0800,
+    DebugEnableScriptDebugMsg = 0x8000,
+    DebugEnableScriptLogMsg = 0x10000,
+    DebugAnimationEvent = 0x100000,
+};
+
+// The camera mode that tables use while a camera-stack command has the camera.
+constexpr std::int32_t kCameraModeOverride = 11;
+// The camera mode a loaded game starts in (Stillframe).
+constexpr std::int32_t kCameraModeStillframe = 6;
 
 struct GameCore {
     std::uint32_t debugFlags = 0;
@@ -87,6 +112,24 @@ struct GameCore {
     std::int32_t run();
     // The system initialisation: paths, banner, settings, log output.
     bool initialize();
+
+    // The index of tables kept per camera mode: 11 while a camera-stack
+    // command has the camera, else the camera mode.
+    std::int32_t cameraModeIndex() const {
+        return (flags & kGameFlagCameraOverride) ? kCameraModeOverride : cameraMode;
+    }
+    // Logs "Pause [ON|OFF]"; when the paused bit changes, the game clock's
+    // pause flag follows it.
+    void pause(bool on);
+    // Sets the debug-flag word from section "debug" of the settings, creating
+    // missing keys with their defaults (app library).
+    void readDebugFlags();
+    // Writes the whole game state: bytes written, or the first negative
+    // result of a block, after which nothing more is written (app library).
+    std::int32_t save_all(DataStream& stream);
+    // Reads what save_all wrote and rebuilds the game: bytes read, or a
+    // negative value (app library).
+    std::int32_t load_all(DataStream& stream);
 };
 
 extern GameCore gameCore;

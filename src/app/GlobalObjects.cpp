@@ -1,34 +1,93 @@
 #include "app/GlobalObjects.h"
 
+#include <cstring>
+#include <new>
+
+#include "animation/AnimationCore.h"
 #include "app/GameCore.h"
+#include "app/ThisMainLoop.h"
+#include "app/ThisMainWindow.h"
+#include "control/PhysicsCore.h"
 #include "foundation/AppPaths.h"
 #include "foundation/Log.h"
+#include "foundation/TimeCore.h"
+#include "game/QuestLogic.h"
+#include "input/InputCore.h"
+#include "render/RenderCore.h"
+#include "render/VideoCore.h"
+#include "scene/ObjectRepository.h"
+#include "sound/SoundCore.h"
 
-void constructGameCore() {
-    GameCore& core = gameCore;
-    core.runMode = new RunModeRecord;
-    core.paths = new AppPaths;
-    core.log = new Log;
-    core.runState = -1;
-    core.cameraMode = 0;
+namespace {
+
+// A member whose memory cannot be had stays absent.
+template <class T>
+void make(T*& member, const char* name, GameCoreTrace* trace) {
+    member = new (std::nothrow) T;
+    if (member && trace) trace->push_back(name);
 }
 
-void destroyGameCore() {
-    GameCore& core = gameCore;
-    delete core.runMode;
-    core.runMode = nullptr;
-    delete core.paths;
-    core.paths = nullptr;
-    delete core.log;
-    core.log = nullptr;
+template <class T>
+void drop(T*& member, const char* name, GameCoreTrace* trace) {
+    if (!member) return;
+    delete member;
+    member = nullptr;
+    if (trace) trace->push_back(name);
+}
+
+const float kRenderParameters[16] = {0.5f, 6.0f, 50.0f, 0.8f, 0.1f, -2.0f, 4.0f, 4.0f,
+                                     0.4f, 1.0f, 0.9f, 1000.0f, 3000.0f, 1.0f, 1.0f, 1.0f};
+
+}  // namespace
+
+void constructGameCore(GameCore& core, GameCoreTrace* trace) {
+    make(core.startupArguments, "startup arguments", trace);
+    make(core.runMode, "run mode", trace);
+    make(core.paths, "paths", trace);
+    make(core.log, "log", trace);
+    make(core.mainLoop, "main loop", trace);
+    make(core.mainWindow, "main window", trace);
+    make(core.objects, "object repository", trace);
+    make(core.clocks, "clocks", trace);
+    make(core.questLogic, "quest logic", trace);
+    make(core.input, "input", trace);
+    make(core.sound, "sound", trace);
+    make(core.video, "video", trace);
+    make(core.render, "render", trace);
+    make(core.animation, "animation", trace);
+    make(core.physics, "physics", trace);
+    std::memcpy(core.renderParameters, kRenderParameters, sizeof(kRenderParameters));
+    core.runState = -1;
+    core.cameraMode = 0;
+    std::memset(core.cameraMask, 0, sizeof(core.cameraMask));
+    std::strcpy(core.cameraMask, "auto");
+}
+
+void destroyGameCore(GameCore& core, GameCoreTrace* trace) {
+    drop(core.sound, "sound", trace);
+    drop(core.clocks, "clocks", trace);
+    drop(core.render, "render", trace);
+    drop(core.animation, "animation", trace);
+    drop(core.video, "video", trace);
+    drop(core.questLogic, "quest logic", trace);
+    drop(core.objects, "object repository", trace);
+    drop(core.input, "input", trace);
+    drop(core.runMode, "run mode", trace);
+    drop(core.physics, "physics", trace);
+    drop(core.startupArguments, "startup arguments", trace);
+    drop(core.paths, "paths", trace);
+    if (core.log) core.log->flush();
+    drop(core.log, "log", trace);
+    drop(core.mainLoop, "main loop", trace);
+    drop(core.mainWindow, "main window", trace);
 }
 
 namespace {
 
 // Constructed by static initialisation before the entry point runs.
 struct GlobalObjects {
-    GlobalObjects() { constructGameCore(); }
-    ~GlobalObjects() { destroyGameCore(); }
+    GlobalObjects() { constructGameCore(gameCore); }
+    ~GlobalObjects() { destroyGameCore(gameCore); }
 } globalObjects;
 
 }  // namespace

@@ -1,0 +1,58 @@
+// Saving and loading the whole game through the game-core record: each
+// subsystem writes its block in a fixed order and reads it back in the same
+// order. A member that is absent writes and reads no block.
+#include <cstring>
+
+#include "app/GameCore.h"
+#include "foundation/DataStream.h"
+#include "foundation/Log.h"
+#include "foundation/TimeCore.h"
+#include "game/QuestLogic.h"
+#include "input/InputCore.h"
+#include "scene/ObjectRepository.h"
+
+std::int32_t GameCore::save_all(DataStream& stream) {
+    std::int32_t total = 0;
+    if (!addField(total, writeU32(stream, flags))) return total;
+    const std::size_t maskLength = strnlen(cameraMask, sizeof(cameraMask) - 1);
+    if (!addField(total, writeU16(stream, static_cast<std::uint16_t>(maskLength)))) return total;
+    if (maskLength > 0 && !addField(total, stream.write(cameraMask, static_cast<std::int32_t>(maskLength))))
+        return total;
+    if (questLogic && !addField(total, questLogic->write(stream))) return total;
+    if (input && !addField(total, input->write(stream))) return total;
+    if (clocks && !addField(total, clocks->write(stream))) return total;
+    // Reserved block: always empty.
+    if (!addField(total, writeU32(stream, 0))) return total;
+    if (objects && !addField(total, objects->write(stream))) return total;
+    return total;
+}
+
+std::int32_t GameCore::load_all(DataStream& stream) {
+    cameraMode = kCameraModeStillframe;
+    std::int32_t total = 0;
+    if (!addField(total, readU32(stream, flags))) return total;
+    std::memset(cameraMask, 0, sizeof(cameraMask));
+    std::uint16_t maskLength = 0;
+    if (!addField(total, readU16(stream, maskLength))) return total;
+    if (maskLength >= sizeof(cameraMask)) {
+        engineLog().error("Can't load game: camera mask of %u bytes does not fit its field",
+                          static_cast<unsigned>(maskLength));
+        return -1;
+    }
+    if (maskLength > 0 && !addField(total, readExact(stream, cameraMask, maskLength))) return total;
+    if (questLogic && !addField(total, questLogic->read(stream))) return total;
+    if (input && !addField(total, input->read(stream))) return total;
+    if (clocks && !addField(total, clocks->read(stream))) return total;
+    std::uint32_t reserved = 0;
+    if (!addField(total, readU32(stream, reserved))) return total;
+    if (reserved > static_cast<std::uint32_t>(bytesLeft(stream))) {
+        engineLog().error("Can't load game: reserved block of %u bytes runs past the end of the data",
+                          static_cast<unsigned>(reserved));
+        return -1;
+    }
+    stream.setPosition(stream.tell() + static_cast<std::int32_t>(reserved));
+    total += static_cast<std::int32_t>(reserved);
+    if (objects && !addField(total, objects->read(stream))) return total;
+    engineLog().error("Current scene not selected");
+    return -1;
+}
