@@ -1,0 +1,292 @@
+#include "resources/PackageDatabase.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "foundation/AppPaths.h"
+#include "foundation/DataStream.h"
+#include "foundation/Log.h"
+#include "support/PackageFixture.h"
+
+using testing_support::FixtureFile;
+using testing_support::FixturePackage;
+using testing_support::ScopedPackageDatabase;
+using testing_support::TempDir;
+
+namespace {
+
+std::string text(std::size_t size, char seed) {
+    std::string b;
+    for (std::size_t i = 0; i < size; ++i) b += static_cast<char>(seed + static_cast<char>(i % 13));
+    return b;
+}
+
+std::string bytesOf(MemoryStream& s) {
+    return s.size() > 0 ? std::string(reinterpret_cast<const char*>(s.data()), static_cast<std::size_t>(s.size()))
+                        : std::string();
+}
+
+const std::string kScene1Old = text(3000, 'a');
+const std::string kScene1New = text(5000, 'A');
+
+FixturePackage scenes(int folder) {
+    FixturePackage p;
+    p.rule = "packs\\#\\Scenes.pak";
+    p.folder = folder;
+    p.item = "scene.ms4 >> scenes";
+    if (folder == 0) {
+        p.files = {{".ms4", "scene1", kScene1Old, "", true, false, 10},
+                   {".ms4", "scene2", text(100, 'k'), "", false, false, 20},
+                   {".ms4", "blank", "", "", true, true, 0}};
+    } else {
+        p.files = {{".ms4", "scene1", kScene1New, "", true, false, 30},
+                   {".ms4", "scene3", text(70, 'z'), "", true, false, 5}};
+    }
+    return p;
+}
+
+FixturePackage voices() {
+    FixturePackage p;
+    p.rule = "voice_$.pak";
+    p.item = ".ogg >> voice";
+    for (const char* name : {"hello", "hello1", "hello2", "hello_x", "step1", "step2"})
+        p.files.push_back({".ogg", name, std::string("ogg:") + name, "voice"});
+    p.files.push_back({".ms4", "scene9", text(40, 'q'), "level"});
+    return p;
+}
+
+// Loads a resource through the map path and the stream path.
+void expectLoads(PackageDatabase& db, const char* mask, const char* name, const char* source,
+                 const std::string& bytes) {
+    for (bool maps : {true, false}) {
+        db.setUseMaps(maps);
+        MemoryStream out;
+        out.write("junk", 4);
+        EXPECT_TRUE(db.loadResource(mask, name, source, out)) << name << " maps " << maps;
+        EXPECT_EQ(bytesOf(out), bytes) << name << " maps " << maps;
+        EXPECT_EQ(out.tell(), 0);
+    }
+    db.setUseMaps(true);
+}
+
+}  // namespace
+
+TEST(PackageDatabase, LoadsByMaskAndNameWithLaterFoldersOverriding) {
+    TempDir dir;
+    ASSERT_TRUE(testing_support::writeDataRoot(dir.path(), {scenes(0), voices()}));
+    ScopedPackageDatabase db(dir.path());
+    ASSERT_TRUE(db.build());
+    EXPECT_TRUE(db.database().built());
+    EXPECT_EQ(db.data().folderCount(), 0);
+    const std::uint32_t before = db.data().find(".ms4", "scene1", "");
+    ASSERT_NE(before, 0u);
+    expectLoads(db.database(), ".ms4", "scene1", "", kScene1Old);
+
+    // Folder 001 overrides scene1 and keeps its id.
+    FixturePackage newer = scenes(1);
+    ASSERT_TRUE(testing_support::writeFile(testing_support::fixturePackagePath(dir.path(), newer),
+                                           testing_support::fixturePackageBytes(newer, 0)));
+    ASSERT_TRUE(db.build());
+    EXPECT_EQ(db.data().folderCount(), 1);
+    EXPECT_EQ(db.data().find(".ms4", "scene1", ""), before);
+    expectLoads(db.database(), ".ms4", "scene1", "", kScene1New);
+    expectLoads(db.database(), ".ms4", "scene2", "", text(100, 'k'));  // stored raw
+    expectLoads(db.database(), ".ms4", "scene3", "", text(70, 'z'));
+    expectLoads(db.database(), ".ms4", "scene9", "level", text(40, 'q'));
+    expectLoads(db.database(), ".ogg", "hello", "voice", "ogg:hello");
+    MemoryStream viaCore;
+    EXPECT_TRUE(loadResource(".ms4", "scene1", "", viaCore));
+}
+
+TEST(PackageDatabase, LookupsCountsAndNames) {
+    TempDir dir;
+    ASSERT_TRUE(testing_support::writeDataRoot(dir.path(), {scenes(0), scenes(1), voices()}));
+    ScopedPackageDatabase db(dir.path());
+    ASSERT_TRUE(db.build());
+    FilePackageDBData& data = db.data();
+
+    const std::uint32_t hello = data.find(".ogg", "hello", "voice");
+    EXPECT_NE(hello, 0u);
+    EXPECT_EQ(data.find(".ogg", "hello", ""), hello);
+    EXPECT_EQ(data.find(".ogg", "hello", "music"), 0u);
+    EXPECT_EQ(data.find(".ogg", "", ""), 0u);
+    EXPECT_EQ(data.find(".ms4", "Scene1", ""), 0u);  // names are case-sensitive
+    EXPECT_EQ(data.find(".ms4", "scene9", ""), data.find(".ms4", "scene9", "level"));
+
+    // Types ".ms4" (blank, scene1, scene2, scene3) and ".ms4@level" (scene9).
+    EXPECT_EQ(data.countFiles(".ms4", ""), 5);
+    EXPECT_EQ(data.countFiles(".ms4", "level"), 1);
+    EXPECT_EQ(data.countFiles(".xyz", ""), 0);
+    const char* expected[] = {"blank", "scene1", "scene2", "scene3", "scene9"};
+    for (int n = 0; n < 5; ++n) {
+        const std::uint32_t id = data.fileIdAt(".ms4", n, "");
+        ASSERT_NE(fileName(id), nullptr) << n;
+        EXPECT_STREQ(fileName(id), expected[n]);
+    }
+    EXPECT_EQ(data.fileIdAt(".ms4", 5, ""), 0u);
+    EXPECT_STREQ(fileName(data.fileIdAt(".ms4", 0, "level")), "scene9");
+    EXPECT_EQ(resourcePath(hello), "package\\hello");
+
+    // Ids: db 1 * 250,000,000 + type index * 500,000 + position from 1.
+    EXPECT_EQ(data.find(".ms4", "blank", ""), 250000000u + 1u);
+    EXPECT_EQ(data.find(".ms4", "scene9", "level"), 250000000u + 500000u + 1u);
+
+    struct Variants {
+        const char* prefix;
+        const char* source;
+        int count;
+    } variants[] = {{"hello", "voice", 0}, {"hel", "voice", 4}, {"hel", "", 4},
+                    {"step", "", 2},       {"x", "voice", 0},   {"step", "music", 0}};
+    for (const Variants& v : variants)
+        EXPECT_EQ(countNameVariants(".ogg", v.prefix, v.source), v.count) << v.prefix << " " << v.source;
+    EXPECT_EQ(countNameVariants(".ogg", std::string(65, 'h'), ""), 0);
+
+    const std::uint32_t scene1 = data.find(".ms4", "scene1", "");
+    const std::uint32_t scene3 = data.find(".ms4", "scene3", "");
+    EXPECT_EQ(data.compareStamps(scene1, scene3), 1);
+    EXPECT_EQ(data.compareStamps(scene3, scene1), -1);
+    EXPECT_EQ(data.compareStamps(scene1, scene1), 0);
+}
+
+TEST(PackageDatabase, InvalidIdsAreRefusedEverywhere) {
+    TempDir dir;
+    ASSERT_TRUE(testing_support::writeDataRoot(dir.path(), {scenes(0)}));
+    ScopedPackageDatabase db(dir.path());
+    ASSERT_TRUE(db.build());
+    FilePackageDBData& data = db.data();
+    const std::uint32_t good = data.find(".ms4", "scene1", "");
+    for (std::uint32_t id : {0u, 1u, 249999999u, 250000000u, 250000000u + 4u, 250500001u, 500000001u}) {
+        MemoryStream out;
+        EXPECT_FALSE(db.database().loadResourceById(id, out)) << id;
+        EXPECT_EQ(data.fileName(id), nullptr) << id;
+        EXPECT_EQ(data.resourcePath(id), "") << id;
+        EXPECT_EQ(data.openFile(id, nullptr, false), nullptr) << id;
+        EXPECT_EQ(data.openMap(id, nullptr), nullptr) << id;
+        EXPECT_EQ(data.compareStamps(id, good), 0);
+        EXPECT_EQ(data.compareStamps(good, id), 0);
+    }
+    EXPECT_TRUE(db.log().contains("Can't load invalid file handler"));
+    EXPECT_TRUE(db.log().contains("\n\n\n\nInvalid file index f1\n\n\n\n"));
+    EXPECT_TRUE(db.log().contains("\n\n\n\nInvalid file index f2\n\n\n\n"));
+
+    MemoryStream out;
+    EXPECT_FALSE(db.database().loadResource(".ms4", "nothing", "", out));
+    EXPECT_TRUE(db.log().contains("\t\tFailed load resource [nothing.ms4] with mask []: NOT FOUND"));
+}
+
+TEST(PackageDatabase, EmptyEntryLoadsEmptyThroughBothPaths) {
+    TempDir dir;
+    ASSERT_TRUE(testing_support::writeDataRoot(dir.path(), {scenes(0)}));
+    ScopedPackageDatabase db(dir.path());
+    ASSERT_TRUE(db.build());
+    // The next file's bytes follow the empty entry's offset: none may leak in.
+    expectLoads(db.database(), ".ms4", "blank", "", "");
+    EXPECT_TRUE(db.log().contains("Try to open empty map to file [blank]: size = 0 Bytes "));
+}
+
+TEST(PackageDatabase, OpenAndMapStateRules) {
+    TempDir dir;
+    ASSERT_TRUE(testing_support::writeDataRoot(dir.path(), {scenes(0)}));
+    ScopedPackageDatabase db(dir.path());
+    ASSERT_TRUE(db.build());
+    FilePackageDBData& data = db.data();
+    const std::uint32_t a = data.find(".ms4", "scene1", "");
+    const std::uint32_t b = data.find(".ms4", "scene2", "");
+
+    std::uint32_t size = 0;
+    EXPECT_EQ(data.openFile(a, &size, true), nullptr);
+    EXPECT_TRUE(db.log().contains("Can't write to package from default resources APi"));
+    ASSERT_NE(data.openFile(a, &size, false), nullptr);
+    EXPECT_GT(size, 0u);
+    EXPECT_EQ(data.openFile(a, &size, false), nullptr);
+    EXPECT_TRUE(db.log().contains("Can't open file [scene1]: already opened"));
+    EXPECT_EQ(data.openFile(b, &size, false), nullptr);  // one entry of a package file at a time
+    EXPECT_TRUE(db.log().contains("file [scene2]: already opened"));
+    EXPECT_EQ(data.openMap(a, &size), nullptr);
+    EXPECT_TRUE(db.log().contains("Can't open file map [scene1]: already opened"));
+    EXPECT_TRUE(data.closeFile(a));
+    EXPECT_FALSE(data.closeFile(a));
+    EXPECT_TRUE(db.log().contains("Can't close file [scene1]: first open"));
+
+    // Maps are not limited, and each gives its reference back on closing.
+    DataFileMap* ma = data.openMap(a, &size);
+    DataFileMap* mb = data.openMap(b, &size);
+    ASSERT_NE(ma, nullptr);
+    ASSERT_NE(mb, nullptr);
+    PackageRecord* record = data.package(0, 0);
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(record->map.references, 2);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(mb->data), mb->size), text(100, 'k'));
+    EXPECT_TRUE(data.closeMap(a));
+    EXPECT_TRUE(data.closeMap(b));
+    EXPECT_EQ(record->map.references, 0);
+    EXPECT_FALSE(data.closeMap(a));
+    EXPECT_TRUE(db.log().contains("Can't close file map [scene1]: first open as map"));
+    data.close();
+    EXPECT_FALSE(db.log().contains("not all references released"));
+}
+
+TEST(PackageDatabase, PackagesResolveAgainstTheDataRootFromAnyFolder) {
+    TempDir dir;
+    TempDir elsewhere;
+    ASSERT_TRUE(testing_support::writeDataRoot(dir.path(), {scenes(0), voices()}));
+    char saved[4096];
+    ASSERT_NE(::getcwd(saved, sizeof(saved)), nullptr);
+    ASSERT_EQ(::chdir(elsewhere.path().c_str()), 0);
+    {
+        ScopedPackageDatabase db(dir.path());
+        EXPECT_TRUE(db.build());
+        expectLoads(db.database(), ".ogg", "hello", "", "ogg:hello");
+    }
+    ASSERT_EQ(::chdir(saved), 0);
+}
+
+TEST(PackageDatabase, BuildOutcomes) {
+    {
+        // No rules file.
+        TempDir dir;
+        ScopedPackageDatabase db(dir.path());
+        EXPECT_FALSE(db.build());
+        EXPECT_FALSE(db.database().built());
+        EXPECT_TRUE(db.log().contains("Can't initialize resource rules from file ["));
+    }
+    {
+        // Rules without any package file: the build succeeds, and says so loudly.
+        TempDir dir;
+        ASSERT_TRUE(testing_support::writeFile(dir.file("data.txt"), "[packs\\#\\a.pak]\n.ms4 >> a\n"));
+        ScopedPackageDatabase db(dir.path());
+        EXPECT_TRUE(db.build());
+        EXPECT_EQ(db.data().folderCount(), -1);
+        EXPECT_TRUE(db.log().contains("No package file found under data root ["));
+    }
+}
+
+TEST(PackageDatabase, UnreadablePackageFailsTheBuild) {
+    {
+        // What was merged before the unreadable package stays.
+        TempDir dir;
+        ASSERT_TRUE(testing_support::writeDataRoot(dir.path(), {voices()}));
+        ASSERT_TRUE(testing_support::writeFile(dir.file("data.txt"),
+                                               "[voice_$.pak]\n.ogg >> v\n[locked.pak]\n.x >> y\n"));
+        ASSERT_TRUE(testing_support::writeFile(dir.file("locked.pak"), "xxxx"));
+        ASSERT_EQ(::chmod(dir.file("locked.pak").c_str(), 0), 0);
+        if (::access(dir.file("locked.pak").c_str(), R_OK) == 0) GTEST_SKIP() << "running with file access rights";
+        ScopedPackageDatabase db(dir.path());
+        EXPECT_FALSE(db.build());
+        EXPECT_FALSE(db.database().built());
+        EXPECT_TRUE(db.log().contains("Can't open package ["));
+        EXPECT_TRUE(db.log().contains("Fail to build data packages DB"));
+        EXPECT_NE(db.data().find(".ogg", "hello", ""), 0u);
+    }
+}
+
+TEST(PackageDatabase, ResourceLogNamesEachPackage) {
+    TempDir dir;
+    ASSERT_TRUE(testing_support::writeDataRoot(dir.path(), {scenes(0)}));
+    ScopedPackageDatabase db(dir.path());
+    gameCore.debugFlags |= 0x0001;
+    ASSERT_TRUE(db.build());
+    EXPECT_TRUE(db.log().contains("Load package ["));
+}
