@@ -122,7 +122,7 @@ struct GameCore {
     // pause flag follows it.
     void pause(bool on);
     // Sets the debug-flag word from section "debug" of the settings, creating
-    // missing keys with their defaults (app library).
+    // missing keys with their defaults.
     void readDebugFlags();
     // Writes the whole game state: bytes written, or the first negative
     // result of a block, after which nothing more is written (app library).

@@ -10,6 +10,7 @@
 #include "game/QuestLogic.h"
 #include "input/InputCore.h"
 #include "scene/ObjectRepository.h"
+#include "script/ScriptEngine.h"
 
 std::int32_t GameCore::save_all(DataStream& stream) {
     std::int32_t total = 0;
@@ -19,6 +20,7 @@ std::int32_t GameCore::save_all(DataStream& stream) {
     if (maskLength > 0 && !addField(total, stream.write(cameraMask, static_cast<std::int32_t>(maskLength))))
         return total;
     if (questLogic && !addField(total, questLogic->write(stream))) return total;
+    if (script && !addField(total, script->write(stream))) return total;
     if (input && !addField(total, input->write(stream))) return total;
     if (clocks && !addField(total, clocks->write(stream))) return total;
     // Reserved block: always empty.
@@ -41,6 +43,7 @@ std::int32_t GameCore::load_all(DataStream& stream) {
     }
     if (maskLength > 0 && !addField(total, readExact(stream, cameraMask, maskLength))) return total;
     if (questLogic && !addField(total, questLogic->read(stream))) return total;
+    if (script && !addField(total, script->read(stream))) return total;
     if (input && !addField(total, input->read(stream))) return total;
     if (clocks && !addField(total, clocks->read(stream))) return total;
     std::uint32_t reserved = 0;

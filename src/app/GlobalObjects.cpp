@@ -9,13 +9,16 @@
 #include "app/ThisMainWindow.h"
 #include "control/PhysicsCore.h"
 #include "foundation/AppPaths.h"
+#include "foundation/IniFile.h"
 #include "foundation/Log.h"
 #include "foundation/TimeCore.h"
+#include "foundation/TimerCore.h"
 #include "game/QuestLogic.h"
 #include "input/InputCore.h"
 #include "render/RenderCore.h"
 #include "render/VideoCore.h"
 #include "scene/ObjectRepository.h"
+#include "script/ScriptEngine.h"
 #include "sound/SoundCore.h"
 
 namespace {
@@ -48,7 +51,9 @@ void constructGameCore(GameCore& core, GameCoreTrace* trace) {
     make(core.mainLoop, "main loop", trace);
     make(core.mainWindow, "main window", trace);
     make(core.objects, "object repository", trace);
+    make(core.timers, "timers", trace);
     make(core.clocks, "clocks", trace);
+    make(core.script, "script", trace);
     make(core.questLogic, "quest logic", trace);
     make(core.input, "input", trace);
     make(core.sound, "sound", trace);
@@ -56,6 +61,10 @@ void constructGameCore(GameCore& core, GameCoreTrace* trace) {
     make(core.render, "render", trace);
     make(core.animation, "animation", trace);
     make(core.physics, "physics", trace);
+    // Empty, with a save pending: the start-up load of the player's setup
+    // settles it before the first frame.
+    make(core.settings, "settings", trace);
+    if (core.settings) core.settings->savePending = true;
     std::memcpy(core.renderParameters, kRenderParameters, sizeof(kRenderParameters));
     core.runState = -1;
     core.cameraMode = 0;
@@ -66,10 +75,14 @@ void constructGameCore(GameCore& core, GameCoreTrace* trace) {
 void destroyGameCore(GameCore& core, GameCoreTrace* trace) {
     drop(core.sound, "sound", trace);
     drop(core.clocks, "clocks", trace);
+    drop(core.timers, "timers", trace);
+    if (core.settings) core.settings->clear();
+    drop(core.settings, "settings", trace);
     drop(core.render, "render", trace);
     drop(core.animation, "animation", trace);
     drop(core.video, "video", trace);
     drop(core.questLogic, "quest logic", trace);
+    drop(core.script, "script", trace);
     drop(core.objects, "object repository", trace);
     drop(core.input, "input", trace);
     drop(core.runMode, "run mode", trace);

@@ -11,6 +11,7 @@
 #include "app/GameCore.h"
 #include "app/GlobalObjects.h"
 #include "foundation/DataStream.h"
+#include "foundation/IniFile.h"
 #include "foundation/Log.h"
 #include "foundation/TimeCore.h"
 #include "support/TestSupport.h"
@@ -40,8 +41,8 @@ const std::vector<std::string> kDestructionOrder = {
 
 // Members whose classes are not in the tree yet.
 const std::set<std::string> kNotBuiltYet = {
-    "packages", "setup", "game", "timers", "sky data", "light sets", "script", "variables",
-    "screen actions", "waypoints", "quest data", "dialogs", "path grids", "settings",
+    "packages", "setup", "game", "sky data", "light sets", "variables",
+    "screen actions", "waypoints", "quest data", "dialogs", "path grids",
 };
 
 std::vector<std::string> withoutPending(const std::vector<std::string>& order) {
@@ -103,6 +104,52 @@ TEST(GameCore, PauseLogsEveryRequestAndChangesTheClockOnce) {
     EXPECT_EQ(core.cameraModeIndex(), 0);
     core.flags |= kGameFlagCameraOverride;
     EXPECT_EQ(core.cameraModeIndex(), 11);
+}
+
+const char* const kDebugKeys[] = {
+    "input_log",         "resource_log",           "script_call_log",       "quest_log",
+    "enable_script_msg", "enable_script_debug_msg", "enable_script_log_msg", "character_animator_log",
+    "triggers_log",      "camera_log",             "actions_log",           "controller_log",
+    "physics_log",       "sound_log",              "animation_event",
+};
+
+TEST(GameCore, DebugFlagsComeFromTheDebugSectionWithDefaults) {
+    ScopedGameCore scoped;
+    GameCore core;
+    IniFile settings;
+    core.settings = &settings;
+    core.debugFlags = 0xFFFFFFFF;
+    core.readDebugFlags();
+    EXPECT_EQ(core.debugFlags, 0x0002u | 0x0004u | 0x0008u | 0x0040u | 0x0080u | 0x0100u | 0x0200u | 0x10000u);
+    const IniCategory* debug = settings.findCategory("debug");
+    ASSERT_NE(debug, nullptr);
+    for (const char* key : kDebugKeys) EXPECT_NE(debug->findVariable(key), nullptr) << key;
+    const std::vector<std::string> expected = {
+        "Enabled flag [debug] script_call_log.", "Enabled flag [debug] quest_log.",
+        "Enabled flag [debug] enable_script_msg.", "Enabled flag [debug] enable_script_log_msg.",
+        "Enabled flag [debug] triggers_log.", "Enabled flag [debug] camera_log.",
+        "Enabled flag [debug] actions_log.", "Enabled flag [debug] controller_log.",
+    };
+    std::vector<std::string> lines;
+    for (const auto& r : scoped.log().records())
+        if (r.text.rfind("Enabled flag", 0) == 0) lines.push_back(r.text);
+    EXPECT_EQ(lines, expected);
+
+    // Values set in the section win over the defaults.
+    struct Case {
+        const char* key;
+        const char* value;
+        std::uint32_t bit;
+        bool on;
+    } cases[] = {
+        {"input_log", "yes", 0x0020, true},         {"animation_event", "On", 0x100000, true},
+        {"enable_script_debug_msg", "1", 0x8000, false}, {"quest_log", "no", 0x0004, false},
+        {"camera_log", "false", 0x0080, false},
+    };
+    IniCategory& section = settings.getCategory("debug");
+    for (const Case& c : cases) section.getVariable(c.key).setString(c.value);
+    core.readDebugFlags();
+    for (const Case& c : cases) EXPECT_EQ((core.debugFlags & c.bit) != 0, c.on) << c.key;
 }
 
 // A stream that accepts a number of bytes and then fails every write.
