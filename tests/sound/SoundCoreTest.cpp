@@ -6,6 +6,10 @@
 #include <chrono>
 #include <thread>
 
+#include "foundation/Log.h"
+#include "platform/Time.h"
+#include "support/TestSupport.h"
+
 TEST(SoundCore, EngineLockNestsOnOneThreadAndExcludesOthers) {
     SoundCore core;
     {
@@ -43,3 +47,48 @@ TEST(SoundCore, PollingLockWaitsForTheHolder) {
     holder.join();
     EXPECT_TRUE(entered.load());
 }
+
+namespace {
+
+// Waits up to three seconds for the sound thread to complete more ticks.
+bool tickedBeyond(const SoundCore& core, std::uint64_t ticks) {
+    for (int i = 0; i < 300 && core.ticks() <= ticks; ++i) platform::sleepMilliseconds(10);
+    return core.ticks() > ticks;
+}
+
+TEST(SoundCore, SoundThreadTicksUnderTheEngineLockUntilReleased) {
+    testing_support::ScopedGameCore scoped;
+    SoundCore core;
+    ASSERT_TRUE(core.initialize());
+    EXPECT_TRUE(core.running());
+    EXPECT_TRUE(tickedBeyond(core, 0));
+    EXPECT_FALSE(core.initialize());
+    EXPECT_TRUE(scoped.log().contains("Sound device already initialized"));
+
+    // While the main thread holds the lock, the thread cannot tick.
+    core.lock();
+    const std::uint64_t held = core.ticks();
+    platform::sleepMilliseconds(120);
+    EXPECT_EQ(core.ticks(), held);
+    core.unlock();
+    EXPECT_TRUE(tickedBeyond(core, held));
+
+    core.releaseAll();
+    EXPECT_FALSE(core.running());
+    const std::uint64_t stopped = core.ticks();
+    platform::sleepMilliseconds(120);
+    EXPECT_EQ(core.ticks(), stopped);
+}
+
+TEST(SoundCore, DisabledSoundStartsNoThread) {
+    testing_support::ScopedGameCore scoped;
+    SoundCore core;
+    core.setup.disabled = 1;
+    EXPECT_TRUE(core.initialize());
+    EXPECT_TRUE(scoped.log().contains("Sound disabled"));
+    platform::sleepMilliseconds(60);
+    EXPECT_FALSE(core.running());
+    EXPECT_EQ(core.ticks(), 0u);
+}
+
+}  // namespace
