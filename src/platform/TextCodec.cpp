@@ -5,6 +5,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <memory>
+#include <utility>
 
 namespace platform {
 namespace {
@@ -66,12 +69,21 @@ private:
     iconv_t cd_;
 };
 
+// Opening a converter costs far more than a short conversion: each thread
+// keeps the ones it opened.
+Converter& converterFor(const std::string& to, const std::string& from) {
+    thread_local std::map<std::pair<std::string, std::string>, std::unique_ptr<Converter>> cache;
+    auto& slot = cache[{to, from}];
+    if (!slot) slot = std::make_unique<Converter>(to, from);
+    return *slot;
+}
+
 }  // namespace
 
 bool narrowToWide(std::string_view text, unsigned codePage, std::u16string& out) {
     out.clear();
     if (text.empty()) return true;
-    Converter converter("UTF-16LE", codePageName(codePage));
+    Converter& converter = converterFor("UTF-16LE", codePageName(codePage));
     if (!converter.valid()) return false;
     std::string bytes;
     const bool clean = converter.run(text.data(), text.size(), 1, std::string("\xFD\xFF", 2), bytes);
@@ -85,7 +97,7 @@ bool narrowToWide(std::string_view text, unsigned codePage, std::u16string& out)
 bool wideToNarrow(std::u16string_view text, unsigned codePage, std::string& out) {
     out.clear();
     if (text.empty()) return true;
-    Converter converter(codePageName(codePage), "UTF-16LE");
+    Converter& converter = converterFor(codePageName(codePage), "UTF-16LE");
     if (!converter.valid()) return false;
     std::string bytes(text.size() * 2, '\0');
     for (std::size_t i = 0; i < text.size(); ++i) {

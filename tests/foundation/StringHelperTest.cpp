@@ -63,6 +63,9 @@ TEST(StringHelper, WideConversionUsesWindows1251) {
     EXPECT_EQ(toMultiByteString(u""), "");
     // A character with no Windows-1251 form becomes '?', one per character.
     EXPECT_EQ(toMultiByteString(u"a\u4E2Db"), "a?b");
+    // Bytes and units that do not convert are replaced, never dropped.
+    EXPECT_EQ(toWideString("a\x98z"), u"a\uFFFDz");
+    EXPECT_EQ(toMultiByteString(std::u16string(u"a\xD800z")), "a?z");
     // Embedded NULs convert like any other character.
     EXPECT_EQ(toWideString(std::string("a\0b", 3)), std::u16string(u"a\0b", 3));
 }
