@@ -12,6 +12,21 @@ namespace {
 
 const char* const kLevelText[4] = {" SysError |", " Error    |", " Warning  |", " Info     |"};
 
+// One record as a line of the log file.
+std::string fileLine(const LogRecord& record) {
+    const std::string stamp = formatTimeStamp(record.time);
+    std::string line;
+    line.reserve(stamp.size() + record.text.size() + 20);
+    line += stamp;
+    line += ' ';
+    line += kLevelText[record.level & 3];
+    line += ' ';
+    line += record.hasText ? record.text : std::string("INVALID MESSAGE (EXCEPTION)");
+    if (line.size() > Log::kBufferSize - 3) line.resize(Log::kBufferSize - 3);
+    line += "\r\n";
+    return line;
+}
+
 }  // namespace
 
 Log::Log() { records_.reserve(1024); }
@@ -60,19 +75,24 @@ void Log::addFormatted(std::uint32_t channel, std::uint32_t level, const char* f
 }
 
 void Log::addRecord(std::uint32_t channel, std::uint32_t level, const char* text) {
-    std::lock_guard lock(mutex_);
     LogRecord record;
     record.channel = channel < LogChannelCount ? channel : LogMain;
     record.level = level < 4 ? level : LevelInfo;
     record.hasText = text && text[0];
     if (record.hasText) record.text = text;
     record.time = platform::localTime();
+    if (writesDirect()) {
+        writeDirect(record);
+        return;
+    }
+    Hold hold(*this);
     records_.push_back(std::move(record));
     flush();
 }
 
 void Log::flush() {
-    std::lock_guard lock(mutex_);
+    if (writesDirect()) return;
+    Hold hold(*this);
     if (!outputOn_) return;
     for (std::uint32_t c = 0; c < LogChannelCount; ++c) {
         if (c == LogMain) {
@@ -113,28 +133,69 @@ WinFileStream* Log::mainFile() {
 void Log::writeLine(const LogRecord& record) {
     WinFileStream* file = mainFile();
     if (!file) return;
-    const std::string stamp = formatTimeStamp(record.time);
-    std::string line;
-    line.reserve(stamp.size() + record.text.size() + 20);
-    line += stamp;
-    line += ' ';
-    line += kLevelText[record.level & 3];
-    line += ' ';
-    line += record.hasText ? record.text : std::string("INVALID MESSAGE (EXCEPTION)");
-    if (line.size() > kBufferSize - 3) line.resize(kBufferSize - 3);
-    line += "\r\n";
+    const std::string line = fileLine(record);
     file->write(line.data(), static_cast<std::int32_t>(line.size()));
 }
 
+bool Log::writesDirect() const {
+    return direct_.load() && directThread_.load() == std::this_thread::get_id();
+}
+
+void Log::writeDirect(const LogRecord& record) {
+    const std::string line = fileLine(record);
+    // The path is set once, before the first line; it is not changed after.
+    if (fileOpenedOnce_ && !filePath_.empty()) {
+        platform::FileHandle file = platform::openFile(filePath_, platform::GENERIC_WRITE, platform::OPEN_ALWAYS);
+        if (file) {
+            platform::seekFile(file, 0, platform::SeekOrigin::End);
+            const bool written = platform::writeFile(file, line.data(), static_cast<std::int64_t>(line.size())) ==
+                                 static_cast<std::int64_t>(line.size());
+            platform::closeFile(file);
+            if (written) return;
+        }
+    }
+    std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+void Log::beginCrashReport(int waitMilliseconds) {
+    bool locked = false;
+    for (int waited = 0;; ++waited) {
+        if (mutex_.try_lock()) {
+            locked = true;
+            break;
+        }
+        if (waited >= waitMilliseconds) break;
+        platform::sleepMilliseconds(1);
+    }
+    if (locked && busy_.load() == 0) {
+        crashLocked_ = true;
+        return;
+    }
+    if (locked) mutex_.unlock();
+    directThread_.store(std::this_thread::get_id());
+    direct_.store(true);
+}
+
+void Log::endCrashReport() {
+    if (writesDirect()) {
+        direct_.store(false);
+        return;
+    }
+    if (!crashLocked_) return;
+    flush();
+    crashLocked_ = false;
+    mutex_.unlock();
+}
+
 void Log::clear() {
-    std::lock_guard lock(mutex_);
+    Hold hold(*this);
     flush();
     records_.clear();
     for (auto& n : flushed_) n = 0;
 }
 
 void Log::closeFiles() {
-    std::lock_guard lock(mutex_);
+    Hold hold(*this);
     for (auto& file : files_) {
         delete file;
         file = nullptr;
@@ -144,35 +205,35 @@ void Log::closeFiles() {
 }
 
 void Log::release() {
-    std::lock_guard lock(mutex_);
+    Hold hold(*this);
     clear();
     closeFiles();
     records_.shrink_to_fit();
 }
 
 void Log::setOutput(bool on) {
-    std::lock_guard lock(mutex_);
+    Hold hold(*this);
     outputOn_ = on;
     if (on) flush();
 }
 
 std::string Log::filePath() const {
-    std::lock_guard lock(mutex_);
+    Hold hold(*this);
     return filePath_;
 }
 
 std::vector<LogRecord> Log::records() const {
-    std::lock_guard lock(mutex_);
+    Hold hold(*this);
     return records_;
 }
 
 std::size_t Log::recordCount() const {
-    std::lock_guard lock(mutex_);
+    Hold hold(*this);
     return records_.size();
 }
 
 bool Log::contains(const std::string& text) const {
-    std::lock_guard lock(mutex_);
+    Hold hold(*this);
     for (const auto& r : records_)
         if (r.text.find(text) != std::string::npos) return true;
     return false;

@@ -8,10 +8,12 @@
 // shared by the main and the sound thread and takes its own lock.
 #pragma once
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/FileSystem.h"
@@ -95,11 +97,44 @@ public:
     // The lock that guards the log; the crash reporter tries it before writing.
     std::recursive_mutex& mutex() { return mutex_; }
 
+    // Crash path. Tries the lock for at most waitMilliseconds; when it cannot
+    // be had, or this thread was stopped half-way through a log operation,
+    // the records this thread adds until endCrashReport go straight to the end
+    // of the log file (standard error when no file is open) and are not kept,
+    // so a crash never waits on the log nor touches a half-changed record
+    // list. Otherwise the lock is held until endCrashReport.
+    void beginCrashReport(int waitMilliseconds);
+    void endCrashReport();
+
 private:
+    // Holds the lock and counts the operation as in progress.
+    class Hold {
+    public:
+        explicit Hold(const Log& log) : log_(log) {
+            log_.mutex_.lock();
+            log_.busy_.fetch_add(1);
+        }
+        ~Hold() {
+            log_.busy_.fetch_sub(1);
+            log_.mutex_.unlock();
+        }
+        Hold(const Hold&) = delete;
+        Hold& operator=(const Hold&) = delete;
+
+    private:
+        const Log& log_;
+    };
+
+    bool writesDirect() const;
+    void writeDirect(const LogRecord& record);
     void writeLine(const LogRecord& record);
     WinFileStream* mainFile();
 
     mutable std::recursive_mutex mutex_;
+    mutable std::atomic<int> busy_{0};
+    std::atomic<bool> direct_{false};
+    std::atomic<std::thread::id> directThread_{};
+    bool crashLocked_ = false;
     bool outputOn_ = false;
     std::size_t flushed_[LogChannelCount] = {};
     // Per channel: null before the first write; failed when opening failed.

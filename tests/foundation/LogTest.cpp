@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "foundation/AppPaths.h"
@@ -105,6 +107,56 @@ TEST_F(LogTest, TwoThreadsLoseNoRecord) {
     EXPECT_EQ(log.recordCount(), 1000u);
     const std::string t = text();
     EXPECT_EQ(std::count(t.begin(), t.end(), '\n'), 1000 + 3);
+}
+
+TEST_F(LogTest, CrashReportWritesAroundALockHeldElsewhere) {
+    Log& log = core.log();
+    log.setOutput(true);
+    log.info("before");
+    std::atomic<bool> held{false}, done{false};
+    std::thread holder([&] {
+        std::lock_guard lock(log.mutex());
+        held = true;
+        while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    while (!held) std::this_thread::yield();
+    const auto start = std::chrono::steady_clock::now();
+    log.beginCrashReport(20);
+    log.systemError("report %d", 1);
+    log.flush();
+    log.endCrashReport();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    // Written at the end of the file, never added to the half-changed list.
+    const std::string t = text();
+    EXPECT_NE(t.find(" SysError | report 1\r\n"), std::string::npos) << t;
+    EXPECT_LT(t.find("before"), t.find("report 1"));
+    done = true;
+    holder.join();
+    EXPECT_FALSE(log.contains("report 1"));
+    log.info("after");
+    EXPECT_TRUE(log.contains("after"));
+    EXPECT_NE(text().find("| after\r\n"), std::string::npos);
+}
+
+TEST_F(LogTest, CrashReportHoldsAFreeLockUntilItEnds) {
+    Log& log = core.log();
+    log.setOutput(true);
+    log.beginCrashReport(20);
+    log.systemError("report");
+    bool otherGotIt = true;
+    std::thread([&] {
+        otherGotIt = log.mutex().try_lock();
+        if (otherGotIt) log.mutex().unlock();
+    }).join();
+    EXPECT_FALSE(otherGotIt);
+    log.endCrashReport();
+    EXPECT_TRUE(log.contains("report"));
+    EXPECT_NE(text().find(" SysError | report\r\n"), std::string::npos);
+    std::thread([&] {
+        otherGotIt = log.mutex().try_lock();
+        if (otherGotIt) log.mutex().unlock();
+    }).join();
+    EXPECT_TRUE(otherGotIt);
 }
 
 TEST(Log, WithoutAFolderKeepsRecordsInMemory) {
