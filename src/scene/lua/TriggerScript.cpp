@@ -1,0 +1,7 @@
+#include "scene/lua/TriggerScript.h"
+
+#include "script/ScriptBinding.h"
+
+void registerTriggerClass(lua_State* state, ScriptEngine&) {
+    registerScriptPlaceholder(state, "Trigger", "trigger");
+}
