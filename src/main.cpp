@@ -1,3 +1,7 @@
+#include "app/CrashReport.h"
 #include "app/GlobalObjects.h"
 
-int main() { return engineMain(); }
+int main() {
+    installCrashReporter();
+    return engineMain();
+}

@@ -27,6 +27,16 @@ __attribute__((noinline)) int crashProbeLevel1(int* target, int divisor) {
     return crashProbeLevel2(target, divisor) + 1;
 }
 
+volatile bool g_recurse = true;
+
+// Recurses until the stack runs out.
+__attribute__((noinline)) int crashProbeRecurse(int depth) {
+    if (!g_recurse) return 0;
+    volatile char frame[256];
+    frame[depth % 256] = static_cast<char>(depth);
+    return crashProbeRecurse(depth + 1) + frame[0];
+}
+
 namespace {
 
 int* volatile g_null = nullptr;
@@ -96,6 +106,10 @@ int main(int argc, char** argv) {
         CrashGuard guard(kGuardGameState);
         debugTrap();
         return 0;
+    }
+    if (std::strcmp(mode, "overflow") == 0) {
+        CrashGuard guard(kGuardLoadScene);
+        return crashProbeRecurse(0);
     }
     if (std::strcmp(mode, "unguarded") == 0) return faultOnNull();
     return 3;

@@ -61,6 +61,11 @@ TEST(CrashReport, FaultUnderGuardIsReportedOnceAndEndsTheProcessBySignal) {
          {"Exception at main loop", "Access violation"}},
         {"log-held", SIGSEGV, {"Exception at main loop", "Fatal exception: [Access violation] at "}, {}},
         {"trap", SIGTRAP, {"Exception at game state processing", "Fatal exception: [Breakpoint] at "}, {}},
+        {"overflow",
+         SIGSEGV,
+         {"Exception at load scene", "Fatal exception: [Stack overflow] at ", "crashProbeRecurse",
+          "StackWalk64-Endless-Callstack!"},
+         {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.mode);
