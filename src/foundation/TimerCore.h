@@ -144,6 +144,7 @@ private:
 };
 
 // The game's global timer list, a member of the game-core record.
-struct TimerCoreHolder {
+class TimerCoreHolder {
+public:
     std::unique_ptr<TimerCore> core = std::make_unique<TimerCore>();
 };
