@@ -341,8 +341,10 @@ bool writeIniFile(const IniFile& store, std::int32_t kind, std::string_view path
     engineLog().message("Write INI file to [%s]", target.c_str());
     const std::string temporary = target + ".tmp";
     const std::string text = formatIniText(store, kind);
-    bool ok = ensurePathFolders(target);
-    if (ok) {
+    // A folder that cannot be made shows in the failed open below.
+    ensurePathFolders(target);
+    bool ok = true;
+    {
         std::unique_ptr<WinFileStream> stream(
             WinFileStream::open(temporary, platform::GENERIC_WRITE, 0, platform::CREATE_ALWAYS));
         ok = stream && stream->write(text.data(), static_cast<std::int32_t>(text.size())) ==
