@@ -69,6 +69,9 @@ bool PackageDatabase::loadPackages(const ResourceRules& rules) {
             std::string name;
             const int result = enumeratePackage(rules, i, &name);
             if (result == kRulesSkipped) continue;
+            if (result == kRulesNoItems && d == 0)
+                engineLog().warning("Package [%s] has no items: the packages listed after it are not loaded",
+                                    rules.packages[static_cast<std::size_t>(i)].name.c_str());
             if (result < 0) break;
             // A name without "#" is the same file in every folder: it is
             // loaded with folder "000" only.

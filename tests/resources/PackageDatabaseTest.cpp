@@ -261,6 +261,18 @@ TEST(PackageDatabase, BuildOutcomes) {
         EXPECT_EQ(db.data().folderCount(), -1);
         EXPECT_TRUE(db.log().contains("No package file found under data root ["));
     }
+    {
+        // A package without items ends the list, and says so.
+        TempDir dir;
+        FixturePackage empty;
+        empty.rule = "empty.pak";
+        ASSERT_TRUE(testing_support::writeDataRoot(dir.path(), {empty, voices()}));
+        ASSERT_TRUE(testing_support::writeFile(dir.file("data.txt"), "[empty.pak]\n[voice_$.pak]\n.ogg >> v\n"));
+        ScopedPackageDatabase db(dir.path());
+        EXPECT_TRUE(db.build());
+        EXPECT_EQ(db.data().find(".ogg", "hello", ""), 0u);
+        EXPECT_TRUE(db.log().contains("Package [empty.pak] has no items"));
+    }
 }
 
 TEST(PackageDatabase, UnreadablePackageFailsTheBuild) {
