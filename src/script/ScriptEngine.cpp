@@ -10,10 +10,15 @@
 
 #include "app/GameCore.h"
 #include "foundation/Log.h"
+#include "resources/PackageDatabase.h"
 #include "script/ScriptCall.h"
 #include "script/ScriptWorld.h"
 
 // ---- sources ---------------------------------------------------------------
+
+namespace {
+constexpr const char* kLuaMask = ".lua";
+}  // namespace
 
 bool LuaSourceList::insert(std::unique_ptr<LuaSource> source) {
     const char* name = source->name;
@@ -59,10 +64,32 @@ bool loadLuaChunk(LuaSource& source, lua_State* state, const char* chunkPath) {
     return true;
 }
 
-bool collectLuaSources(LuaSourceList&) { return true; }
+bool collectLuaSources(LuaSourceList& list) {
+    FilePackageDBData* packages = packageData();
+    if (!packages) return true;
+    const std::int32_t count = packages->countFiles(kLuaMask, "");
+    for (std::int32_t i = 0; i < count; ++i) {
+        const std::uint32_t id = packages->fileIdAt(kLuaMask, i, "");
+        const char* name = id ? fileName(id) : nullptr;
+        if (!name) continue;
+        auto source = std::make_unique<LuaSource>();
+        copyScriptText(source->name, sizeof(source->name), name);
+        list.insert(std::move(source));
+    }
+    return true;
+}
 
-bool loadLuaSource(LuaSource& source, lua_State*) {
-    return engineLog().error("PANIC: not found Lua resource [%s]", source.name);
+bool loadLuaSource(LuaSource& source, lua_State* state) {
+    FilePackageDBData* packages = packageData();
+    const std::uint32_t id = packages ? packages->find(kLuaMask, source.name, "") : 0;
+    if (!id) return engineLog().error("PANIC: not found Lua resource [%s]", source.name);
+    const std::string path = resourcePath(id);
+    source.text.release();
+    if (!loadResourceById(id, source.text)) {
+        source.text.release();
+        return engineLog().error("Can't load Lua resource code [%s]", source.name);
+    }
+    return loadLuaChunk(source, state, path.c_str());
 }
 
 // ---- context ---------------------------------------------------------------

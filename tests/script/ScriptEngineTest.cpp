@@ -4,11 +4,13 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include <luabind/luabind.hpp>
 
 #include "foundation/DataStream.h"
 #include "script/ScriptBinding.h"
+#include "support/PackageFixture.h"
 #include "script/ScriptEngine.h"
 #include "script/ScriptTestFixture.h"
 #include "script/ScriptWorld.h"
@@ -191,6 +193,113 @@ TEST(ScriptBinding, ReferenceToARemovedObjectIsNilOrAScriptError) {
     lua_pop(f.state, 1);
     EXPECT_EQ(f.global("b2"), "");
     EXPECT_TRUE(f.logged("[Lamp] object no longer exists"));
+}
+
+// ---- opening over packages written by the package tool ----------------------
+
+using testing_support::FixtureFile;
+using testing_support::FixturePackage;
+
+FixtureFile lua(const char* name, const std::string& text) { return {".lua", name, text, "", true, false, 0}; }
+
+FixturePackage scripts(std::vector<FixtureFile> files, const char* rule = "scripts.pak") {
+    FixturePackage package;
+    package.rule = rule;
+    package.item = ".lua >> scripts";
+    package.files = std::move(files);
+    return package;
+}
+
+// A data root, its package database and a script engine in the game core.
+struct OpenFixture {
+    explicit OpenFixture(const std::vector<FixturePackage>& packages) {
+        ready = testing_support::writeDataRoot(dir.path(), packages);
+        db = std::make_unique<testing_support::ScopedPackageDatabase>(dir.path());
+        ready = ready && db->build();
+        gameCore.script = &engine;
+    }
+    ~OpenFixture() { engine.release(); }
+    bool open() { return openScriptEngine(*engine.context); }
+    bool logged(const std::string& text) { return db->log().contains(text); }
+    std::string global(const char* name) {
+        lua_State* state = engine.context->state;
+        lua_getglobal(state, name);
+        const char* text = lua_tostring(state, -1);
+        std::string value = text ? text : "";
+        lua_pop(state, 1);
+        return value;
+    }
+
+    testing_support::TempDir dir;
+    std::unique_ptr<testing_support::ScopedPackageDatabase> db;
+    ScriptEngine engine;
+    bool ready = false;
+};
+
+const char* const kReset = "function system_reset() reset = 'done' end\n";
+
+TEST(OpenScriptEngine, LoadsEveryScriptInNameOrderThenRunsTheStartScripts) {
+    // "b.lua" needs at its top level what "a.lua" defines; "z.lua" comes from
+    // a second package, and its copy of "a.lua" is the one the database serves.
+    OpenFixture f({scripts({lua("b.lua", "fromB = greeting .. ' from b'\n"), lua("a.lua", "greeting = 'old'\n"),
+                            lua("reset.lua", kReset)}),
+                   scripts({lua("a.lua", "greeting = 'hello'\n"), lua("z.lua", "order = (order or '') .. 'z'\n")},
+                           "more.pak")});
+    ASSERT_TRUE(f.ready);
+    EXPECT_TRUE(f.open());
+    EXPECT_EQ(f.global("fromB"), "hello from b");
+    EXPECT_EQ(f.global("reset"), "done");
+    EXPECT_EQ(f.global("order"), "z");
+    ASSERT_EQ(f.engine.context->sources->items.size(), 4u);
+    EXPECT_STREQ(f.engine.context->sources->items[0]->name, "a.lua");
+    EXPECT_EQ(f.engine.context->sources->items[0]->text.size(), 0);  // freed after loading
+    EXPECT_TRUE(f.logged("Can't call undefined script function [system_script_precompilation]"));
+
+    // A second opening of the connected context is refused and keeps the state.
+    lua_State* state = f.engine.context->state;
+    EXPECT_FALSE(f.open());
+    EXPECT_TRUE(f.logged("Lua sources already connected. Use refresh to re-load Lua source run-time"));
+    EXPECT_TRUE(f.logged("Cannot find script sources"));
+    EXPECT_EQ(f.engine.context->state, state);
+}
+
+TEST(OpenScriptEngine, FailuresAreLoggedAndFailTheOpening) {
+    struct Case {
+        const char* name;
+        std::vector<FixtureFile> files;
+        bool opened;
+        std::vector<std::string> logged;
+    } cases[] = {
+        {"no scripts", {}, false, {"Can't execute script system reset: system_reset() is invalid"}},
+        {"no reset", {lua("a.lua", "x = 1")}, false,
+         {"Can't call undefined script function [system_reset]",
+          "Can't execute script system reset: system_reset() is invalid"}},
+        {"syntax error",
+         {lua("bad.lua", "function (\n"), lua("good.lua", "good = 'yes'\n"), lua("reset.lua", kReset)},
+         false,
+         {"Fail to load Lua file :[package\\bad.lua]: package\\bad.lua:1: '<name>' expected near '('",
+          "Can't load script resource [bad.lua]", "Cannot find script sources"}},
+        {"top-level error",
+         {lua("good.lua", "good = 'yes'\n"), lua("run.lua", "local t = nil\nprint(t.field)\n"), lua("reset.lua", kReset)},
+         false,
+         {"Fail to compile Lua file :[package\\run.lua]: package\\run.lua:2: attempt to index local 't' (a nil value)",
+          "Can't load script resource [run.lua]", "Cannot find script sources"}},
+        {"error inside reset",
+         {lua("reset.lua", "function system_script_precompilation() pre = 1 end\n"
+                           "function system_reset() error('reset broke') end\n")},
+         true,
+         {"Lua [run system_reset()] Exception: package\\reset.lua:2 > package\\reset.lua:2: reset broke"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        OpenFixture f({scripts(c.files)});
+        ASSERT_TRUE(f.ready);
+        EXPECT_EQ(f.open(), c.opened);
+        for (const std::string& text : c.logged) EXPECT_TRUE(f.logged(text)) << text;
+        if (std::string(c.name) == "syntax error") {
+            EXPECT_EQ(f.global("good"), "yes");  // the others still load
+        }
+    }
 }
 
 }  // namespace
