@@ -123,7 +123,7 @@ bool PackageDatabase::loadResourceById(std::uint32_t id, MemoryStream& destinati
     } else {
         DataStream* stream = data_->openFile(id, &size, false);
         if (!stream) {
-            if (size > 0) {
+            if (entry->size > 0) {
                 engineLog().resourceError("\t\tFailed load resource [%s]: READ OPENING FAILED",
                                           data_->resourcePath(id).c_str());
                 return false;

@@ -228,6 +228,37 @@ TEST(PackageDatabase, OpenAndMapStateRules) {
     EXPECT_FALSE(db.log().contains("not all references released"));
 }
 
+TEST(PackageDatabase, PackageRemovedOrCutAfterTheBuildFailsLoadsSafely) {
+    struct Case {
+        const char* what;
+        bool remove;
+        const char* message;
+    } cases[] = {
+        {"removed", true, "\t\tFailed load resource [package\\scene1]: READ OPENING FAILED"},
+        {"cut short", false, "\t\tFailed load resource [package\\scene1]: READ FAILED"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        ASSERT_TRUE(testing_support::writeDataRoot(dir.path(), {scenes(0)}));
+        ScopedPackageDatabase db(dir.path());
+        ASSERT_TRUE(db.build());
+        const std::string path = testing_support::fixturePackagePath(dir.path(), scenes(0));
+        if (c.remove) {
+            ASSERT_EQ(::unlink(path.c_str()), 0);
+        } else {
+            ASSERT_EQ(::truncate(path.c_str(), 20), 0);  // inside scene1's record
+        }
+        for (bool maps : {true, false}) {
+            db.database().setUseMaps(maps);
+            MemoryStream out;
+            EXPECT_FALSE(db.database().loadResource(".ms4", "scene1", "", out));
+            EXPECT_EQ(out.size(), 0);
+        }
+        EXPECT_TRUE(db.log().contains(c.message));
+    }
+}
+
 TEST(PackageDatabase, PackagesResolveAgainstTheDataRootFromAnyFolder) {
     TempDir dir;
     TempDir elsewhere;

@@ -136,6 +136,7 @@ TEST(PackageFile, DamagedPackagesAreRefused) {
         {"locator at the locator", withU32At(goodBytes, size - 4, static_cast<std::uint32_t>(size - 4)), "lies outside", false},
         {"locator into stored data", withU32At(goodBytes, size - 4, 0), "Can't read package [", false},
         {"corrupt directory data", badDirectory, "Fail read package header [", false},
+        {"no sections", raw([](RawPackage& p) { p.sections = 0; }), "", false},
         {"huge section count", raw([](RawPackage& p) { p.sections = 0x40000000u; }), "section count 1073741824 exceeds", false},
         {"huge entry count", raw([](RawPackage& p) { p.entries = 0x10000000u; }), "entry count 268435456 exceeds", false},
         {"huge version count", raw([](RawPackage& p) { p.versions = 0xFFFFFFFFu; }), "information record is damaged", false},
