@@ -27,16 +27,6 @@ std::atomic<bool> g_reportDone{false};
 constexpr int kLogWaitMilliseconds = 500;
 constexpr int kOtherReportWaitMilliseconds = 5000;
 
-// The calling thread's guarded phases, innermost last.
-constexpr int kMaxGuardDepth = 64;
-thread_local const char* t_guardTitles[kMaxGuardDepth];
-thread_local int t_guardDepth = 0;
-
-const char* currentGuardTitle() {
-    if (t_guardDepth <= 0) return nullptr;
-    return t_guardTitles[(t_guardDepth < kMaxGuardDepth ? t_guardDepth : kMaxGuardDepth) - 1];
-}
-
 std::string executablePath() {
     if (gameCore.paths) {
         const std::string& path = gameCore.paths->get(PathExecutable);
@@ -51,7 +41,7 @@ void waitForOtherReport() {
 }
 
 platform::FaultAction onFault(const platform::FaultRecord& fault) {
-    const char* title = currentGuardTitle();
+    const char* title = currentCrashGuardTitle();
     if (!title) return platform::FaultAction::Decline;
     CrashException exception;
     exception.code = fault.exceptionCode;
@@ -59,6 +49,13 @@ platform::FaultAction onFault(const platform::FaultRecord& fault) {
     exception.registers = &fault.registers;
     if (writeCrashReport(title, exception) == 0) waitForOtherReport();
     return platform::FaultAction::End;
+}
+
+void reportGuardException(const char* title, const char* text) {
+    CrashException exception;
+    exception.code = platform::kExceptionCpp;
+    exception.text = text;
+    writeCrashReport(title, exception);
 }
 
 void logCurrentStack() {
@@ -146,28 +143,6 @@ bool crashReported() { return g_crashReported.load() != 0; }
 bool installCrashReporter() {
     platform::initializeSymbols();
     setDebugTrapStackLogger(logCurrentStack);
+    setCrashGuardReporter(reportGuardException);
     return platform::installFaultHandler(onFault);
-}
-
-CrashGuard::CrashGuard(const char* title) : title_(title), uncaught_(std::uncaught_exceptions()) {
-    platform::prepareThreadForFaults();
-    if (t_guardDepth < kMaxGuardDepth) t_guardTitles[t_guardDepth] = title;
-    ++t_guardDepth;
-}
-
-CrashGuard::~CrashGuard() {
-    if (!reported_ && std::uncaught_exceptions() > uncaught_) reportException(nullptr);
-    --t_guardDepth;
-}
-
-void CrashGuard::reportException(const char* text) {
-    reported_ = true;
-    CrashException exception;
-    exception.code = platform::kExceptionCpp;
-    exception.text = text;
-    try {
-        writeCrashReport(title_, exception);
-    } catch (...) {
-        // The report must not turn one exception into two.
-    }
 }

@@ -10,24 +10,12 @@
 #pragma once
 
 #include <cstdint>
-#include <exception>
-#include <utility>
+
+#include "foundation/CrashGuard.h"
 
 namespace platform {
 struct CpuRegisters;
 }
-
-// Titles of the guarded phases.
-inline constexpr const char* kGuardGameRelease = "Exception at game release";
-inline constexpr const char* kGuardLoadGame = "Exception at load game";
-inline constexpr const char* kGuardLoadScene = "Exception at load scene";
-inline constexpr const char* kGuardGameState = "Exception at game state processing";
-inline constexpr const char* kGuardSystemInitialize = "Exception at game system initialize";
-inline constexpr const char* kGuardGameInitialize = "Exception at game initialize";
-inline constexpr const char* kGuardMainLoop = "Exception at main loop";
-inline constexpr const char* kGuardGameLoop = "Exception at game loop";
-inline constexpr const char* kGuardProgressBar = "update progress bar";
-inline constexpr const char* kGuardSoundBuffers = "decoding sound buffers";
 
 struct CrashException {
     std::uint32_t code = 0;      // an exception code (platform/Faults.h)
@@ -48,41 +36,7 @@ void logRegisters(const platform::CpuRegisters& registers);
 // True once a report was written.
 bool crashReported();
 
-// Catches the process's faults for the guards and gives the debug trap its
-// stack walker. Call once at start, before any guard runs.
+// Catches the process's faults for the guards, reports the C++ exceptions
+// that leave them and gives the debug trap its stack walker. Call once at
+// start, before any guard runs.
 bool installCrashReporter();
-
-// Runs the rest of its scope as a guarded phase of the calling thread: a
-// fault in it is reported under its title (the innermost guard's title
-// wins), and so is a C++ exception that leaves the scope.
-class CrashGuard {
-public:
-    explicit CrashGuard(const char* title);
-    ~CrashGuard();
-    CrashGuard(const CrashGuard&) = delete;
-    CrashGuard& operator=(const CrashGuard&) = delete;
-
-    // Reports a C++ exception caught at the guard's edge (text may be null).
-    void reportException(const char* text);
-
-private:
-    const char* title_;
-    int uncaught_;
-    bool reported_ = false;
-};
-
-// Runs an operation as a guarded phase and returns its result. A C++
-// exception is reported with its text and passed on.
-template <class Operation>
-decltype(auto) runGuarded(const char* title, Operation&& operation) {
-    CrashGuard guard(title);
-    try {
-        return std::forward<Operation>(operation)();
-    } catch (const std::exception& e) {
-        guard.reportException(e.what());
-        throw;
-    } catch (...) {
-        guard.reportException(nullptr);
-        throw;
-    }
-}
