@@ -5,6 +5,7 @@
 
 #include "animation/AnimationCore.h"
 #include "app/GameCore.h"
+#include "app/GameSetup.h"
 #include "app/ThisMainLoop.h"
 #include "app/ThisMainWindow.h"
 #include "control/PhysicsCore.h"
@@ -17,6 +18,7 @@
 #include "input/InputCore.h"
 #include "render/RenderCore.h"
 #include "render/VideoCore.h"
+#include "resources/PackageDatabase.h"
 #include "scene/ObjectRepository.h"
 #include "script/ScriptEngine.h"
 #include "sound/SoundCore.h"
@@ -50,7 +52,9 @@ void constructGameCore(GameCore& core, GameCoreTrace* trace) {
     make(core.log, "log", trace);
     make(core.mainLoop, "main loop", trace);
     make(core.mainWindow, "main window", trace);
+    make(core.packages, "packages", trace);
     make(core.objects, "object repository", trace);
+    make(core.setup, "setup", trace);
     make(core.timers, "timers", trace);
     make(core.clocks, "clocks", trace);
     make(core.script, "script", trace);
@@ -85,6 +89,8 @@ void destroyGameCore(GameCore& core, GameCoreTrace* trace) {
     drop(core.script, "script", trace);
     drop(core.objects, "object repository", trace);
     drop(core.input, "input", trace);
+    drop(core.setup, "setup", trace);
+    drop(core.packages, "packages", trace);
     drop(core.runMode, "run mode", trace);
     drop(core.physics, "physics", trace);
     drop(core.startupArguments, "startup arguments", trace);

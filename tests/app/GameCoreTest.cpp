@@ -41,7 +41,7 @@ const std::vector<std::string> kDestructionOrder = {
 
 // Members whose classes are not in the tree yet.
 const std::set<std::string> kNotBuiltYet = {
-    "packages", "setup", "game", "sky data", "light sets", "variables",
+    "game", "sky data", "light sets", "variables",
     "screen actions", "waypoints", "quest data", "dialogs", "path grids",
 };
 
