@@ -55,22 +55,21 @@ bool protectedCall(const ScriptEventArgs& args, lua_State* state, char (&error)[
 // The common path of callScriptFunction and the Lua global "call". failure
 // receives the error text of a call that raised one.
 bool callWithArgs(const ScriptEventArgs& args, lua_State* state, std::string* failure) {
-    const std::string text = args.callText();
     if (!checkScriptFunction(args.function())) return false;
     char error[kErrorSize] = {};
     try {
         if (args.count() > 6) {
-            engineLog().error("Invalid %s [%s]: Args count is to big", args.name, text.c_str());
+            engineLog().error("Invalid %s [%s]: Args count is to big", args.name, args.callText().c_str());
             return false;
         }
         protectedCall(args, state, error);
         if (error[0]) {
-            engineLog().scriptError("Exception %s(%s): %s", args.name, text.c_str(), error);
+            engineLog().scriptError("Exception %s(%s): %s", args.name, args.callText().c_str(), error);
             if (failure) *failure = error;
             return false;
         }
     } catch (...) {
-        engineLog().scriptError("Exception %s(%s)", args.name, text.c_str());
+        engineLog().scriptError("Exception %s(%s)", args.name, args.callText().c_str());
         return false;
     }
     return true;
