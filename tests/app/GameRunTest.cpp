@@ -17,7 +17,7 @@ TEST(GameRun, FindsItsDataRootAndWritesItsLogFromAnyFolder) {
     testing_support::writeFile(dir.file("data.txt"), "");
     std::filesystem::copy_file(GAME_BINARY, dir.file("bin/game"));
     const std::vector<std::string> env = {"XDG_DATA_HOME=" + dir.file("appdata")};
-    for (const std::string cwd : {dir.file("bin"), dir.file("elsewhere")}) {
+    for (const std::string& cwd : {dir.file("bin"), dir.file("elsewhere")}) {
         ASSERT_EQ(testing_support::runProgram(dir.file("bin/game"), {}, env, cwd, 60), 0);
         const std::string log = testing_support::readFile(dir.file("appdata/Games/game/log/game.log"));
         ASSERT_EQ(log.rfind("Source from [", 0), 0u) << log;
