@@ -4,6 +4,7 @@
 #include <new>
 
 #include "animation/AnimationCore.h"
+#include "app/EngineGlobals.h"
 #include "app/GameCore.h"
 #include "app/GameSetup.h"
 #include "app/ThisMainLoop.h"
@@ -100,6 +101,39 @@ void destroyGameCore(GameCore& core, GameCoreTrace* trace) {
     drop(core.mainLoop, "main loop", trace);
     drop(core.mainWindow, "main window", trace);
 }
+
+// The engine's globals in their construction order (all constant-initialised,
+// so they exist before the game-core record below and outlive it).
+constinit PointerArray<void> globalModelContexts;
+constinit PointerArray<void> globalRandomizerModels;
+constinit PointerArray<void> globalRandomizerTargets;
+// clang-format off
+float globalScreenMatrix[16] = {
+    1024.0f, 0.0f,   0.0f, 0.0f,
+    0.0f,    768.0f, 0.0f, 0.0f,
+    0.0f,    0.0f,   1.0f, 0.0f,
+    512.0f,  384.0f, 0.0f, 1.0f};
+float globalPixelToClipMatrix[16] = {
+    1.0f / 512.0f, 0.0f,           0.0f, 0.0f,
+    0.0f,          -1.0f / 384.0f, 0.0f, 0.0f,
+    0.0f,          0.0f,           1.0f, 0.0f,
+    -1.0f,         1.0f,           0.0f, 1.0f};
+float globalHalfPixelMatrix[16] = {
+    1.0f,            0.0f,           0.0f, 0.0f,
+    0.0f,            1.0f,           0.0f, 0.0f,
+    0.0f,            0.0f,           1.0f, 0.0f,
+    -1.0f / 2048.0f, 1.0f / 1536.0f, 0.0f, 1.0f};
+float globalIdentityMatrix[16] = {
+    1.0f, 0.0f, 0.0f, 0.0f,
+    0.0f, 1.0f, 0.0f, 0.0f,
+    0.0f, 0.0f, 1.0f, 0.0f,
+    0.0f, 0.0f, 0.0f, 1.0f};
+// clang-format on
+const char globalEightBlanks[9] = "        ";
+constinit PointerArray<void> globalAnimationControls;
+constinit PhysicsGlobalRecord globalPhysicsRecordsA[2];
+constinit PhysicsGlobalRecord globalPhysicsRecordsB[8];
+constinit PointerArray<void> globalGridPaths;
 
 namespace {
 
