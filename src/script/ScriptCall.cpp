@@ -22,6 +22,12 @@ lua_State* engineState() {
     return engine && engine->context ? engine->context->state : nullptr;
 }
 
+// A context that was never opened (or was released) has no state to call on.
+bool hasState(lua_State* state, const char* name) {
+    if (state) return true;
+    return engineLog().error("Can't call script function [%s]: script engine is not opened", name ? name : "NULL");
+}
+
 bool blocked(const ScriptContext& context) {
     const ScriptEngine* engine = context.owner ? context.owner : gameCore.script;
     return engine && engine->eventsBlocked != 0;
@@ -56,6 +62,7 @@ bool protectedCall(const ScriptEventArgs& args, lua_State* state, char (&error)[
 // receives the error text of a call that raised one.
 bool callWithArgs(const ScriptEventArgs& args, lua_State* state, std::string* failure) {
     if (!checkScriptFunction(args.function())) return false;
+    if (!hasState(state, args.function())) return false;
     char error[kErrorSize] = {};
     try {
         if (args.count() > 6) {
@@ -173,6 +180,7 @@ bool runScriptFunction(const char* argument, ScriptContext& context, const char*
     if (blocked(context)) return true;
     if (!checkScriptFunction(name)) return false;
     lua_State* state = context.state;
+    if (!hasState(state, name)) return false;
     char error[kErrorSize] = {};
     try {
         const int top = lua_gettop(state);
@@ -197,6 +205,7 @@ bool testScriptFunction(ScriptContext& context, const char* name) {
     if (blocked(context)) return true;
     if (!checkScriptFunction(name)) return false;
     lua_State* state = context.state;
+    if (!hasState(state, name)) return false;
     char error[kErrorSize] = {};
     bool result = false;
     try {

@@ -60,6 +60,18 @@ TEST(ScriptCall, QueuedCallSetsTheDelayedCallBitOnlyWhileItRuns) {
     EXPECT_EQ(flags, 0x10u);
 }
 
+TEST(ScriptCall, AContextWithoutStateCallsNothing) {
+    ScriptFixture f;
+    ASSERT_TRUE(f.load("function handler() end"));
+    ScriptContext unopened(&f.engine);
+    dispatchScriptEvent(unopened, ScriptEventArgs("handler"));
+    unopened.processEvents();
+    EXPECT_TRUE(unopened.queue.empty());
+    EXPECT_FALSE(runScriptFunction(nullptr, unopened, "handler"));
+    EXPECT_FALSE(testScriptFunction(unopened, "handler"));
+    EXPECT_TRUE(f.logged("Can't call script function [handler]: script engine is not opened"));
+}
+
 TEST(ScriptCall, SlotCountDecidesHowTheFunctionIsCalled) {
     ScriptFixture f;
     ASSERT_TRUE(f.load("function take(...) got = table.concat({...}, '|'); n = select('#', ...) end\n"
