@@ -1,0 +1,7 @@
+#include "model/lua/ObjectScript.h"
+
+#include "script/ScriptBinding.h"
+
+void registerObjectClass(lua_State* state, ScriptEngine&) {
+    registerScriptPlaceholder(state, "Object", nullptr);
+}
