@@ -271,14 +271,6 @@ bool ResourceManagerBase::allocate(ResourceRecord* record) {
     return true;
 }
 
-bool ResourceManagerBase::deallocate(ResourceRecord* record, bool final) {
-    return record ? record->deallocate(final) : false;
-}
-
-void ResourceManagerBase::release(ResourceRecord* record) {
-    if (record) record->release();
-}
-
 bool ResourceManagerBase::allocateAll() {
     const bool real = realStage(loadStage_);
     float step = 1.0f;

@@ -119,8 +119,7 @@ public:
     bool loadData(ResourceRecord* record);
     // Loads the data when needed, then allocates under the loading lock.
     bool allocate(ResourceRecord* record);
-    bool deallocate(ResourceRecord* record, bool final);
-    void release(ResourceRecord* record);
+    // (Deallocating and releasing one record are operations of the record.)
 
     // Allocates every record with users (used when the device is made or
     // restored and after a saved game loads); false when one failed.

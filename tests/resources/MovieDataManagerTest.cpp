@@ -72,7 +72,7 @@ TEST_F(MovieTest, MovieRecordHoldsACopyOfItsName) {
     EXPECT_STREQ(movie->object(), "intro");
     EXPECT_TRUE(manager.loadData(movie));  // no data file: loaded at once
     EXPECT_TRUE(manager.allocate(movie));
-    manager.release(movie);
+    movie->release();
     EXPECT_EQ(movie->object(), nullptr);
     EXPECT_TRUE(manager.getOrCreate("outro", false)->has(kResourceUnavailable));
 }

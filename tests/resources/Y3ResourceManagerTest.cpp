@@ -9,6 +9,7 @@
 
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
+#include "resources/DataManager.h"
 #include "resources/ResourceTestSupport.h"
 
 using namespace resource_tests;
@@ -258,7 +259,7 @@ TEST_F(ResourceManagerTest, AllocationLoadsWhatIsMissingAndReleaseUndoesIt) {
     EXPECT_EQ(alpha->flags, kResourceHeaderLoaded | kResourceDataLoaded | kResourceAllocated);
 
     hookCalls.clear();
-    manager.release(alpha);
+    alpha->release();
     EXPECT_EQ(hookCalls, (std::vector<std::string>{"deallocate alpha", "unload alpha", "delete alpha"}));
     EXPECT_EQ(alpha->flags, 0u);
     EXPECT_FALSE(alpha->hasObject());
@@ -447,6 +448,30 @@ TEST_F(ResourceManagerTest, LostReferencesAreReportedAtDestruction) {
     }
     gameCore.flags = savedFlags;
     EXPECT_EQ(log().recordCount(), mark);
+}
+
+// A typed database that is both a resource manager and a data manager,
+// the way most managers of the game are built.
+class FakeDatabase : public Y3ResourceManager<FakeRecord, 17, 17>, public DataManager {
+public:
+    const char* sourceExtension() const override { return ".txt"; }
+    const char* compiledExtension() const override { return ".fkh"; }
+    std::int32_t typeNumber() const override { return 98; }
+    const char* title() const override { return "Fake DB"; }
+    std::int32_t readResource(DataStream&, const char*, std::int32_t) override { return -1; }
+    bool compileFromSource(const char*) override { return false; }
+    bool initialize() override { return true; }
+    void release() override { releaseAll(); }
+};
+
+TEST_F(ResourceManagerTest, DataManagerReleaseEmptiesTheRecords) {
+    FakeDatabase database;
+    FakeRecord* alpha = database.getOrCreate("alpha", true);
+    ASSERT_TRUE(database.loadHeader(alpha, nullptr));
+    DataManager& manager = database;
+    manager.release();
+    EXPECT_EQ(database.count(), 0u);
+    EXPECT_EQ(FakeObject::live, 0);
 }
 
 TEST(ReferenceList, ReleaseReportsEntriesLeft) {
