@@ -132,6 +132,11 @@ TEST(ScriptCall, RunAndTestReportAsTheirCallersExpect) {
     EXPECT_FALSE(testScriptFunction(f.context(), "broken"));
     EXPECT_TRUE(f.logged("Lua [test broken()]Exception: package\\test.lua:3: quest failed"));
     EXPECT_FALSE(testScriptFunction(f.context(), "absent"));
+    // An error without text is still a failure.
+    ASSERT_TRUE(f.load("function silent() error(nil) end"));
+    EXPECT_FALSE(testScriptFunction(f.context(), "silent"));
+    EXPECT_TRUE(f.logged("Lua [test silent()]Exception: (error object is not a string)"));
+    EXPECT_FALSE(callScriptFunction(ScriptEventArgs::fromTwoStrings("silent", "x"), f.state));
 
     // An error inside a run is logged and the run counts as done.
     EXPECT_TRUE(runScriptFunction(nullptr, f.context(), "broken"));
