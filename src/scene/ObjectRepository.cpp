@@ -6,6 +6,7 @@
 #include "app/GameCore.h"
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
+#include "resources/LoadingProgress.h"
 #include "sound/SoundCore.h"
 
 namespace {
@@ -221,6 +222,7 @@ std::int32_t ObjectRepository::read(DataStream& stream) {
     freeIndices_.assign(freeRead.begin(), freeRead.end());
     objects_.assign(slots, freedSentinel());
     for (std::uint32_t record = 0; record < slots; ++record) {
+        reportLoadingProgress(kProgressRefreshStage, 0.0f);
         if (!addField(total, readRecord(stream))) return total;
         if (stream.tell() >= stream.size()) break;
     }

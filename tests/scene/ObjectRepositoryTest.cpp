@@ -8,6 +8,7 @@
 
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
+#include "resources/LoadingProgress.h"
 #include "scene/GameObject.h"
 #include "scene/ObjectRepository.h"
 #include "support/TestSupport.h"
@@ -150,6 +151,20 @@ TEST_F(ObjectRepositoryTest, LinksReportNullObjects) {
     EXPECT_EQ(GameObjectLink::fromObject(nullptr).value, 0u);
 }
 
+// Counts the progress reports of a load.
+class ProgressRecorder : public LoadingProgress {
+public:
+    ProgressRecorder() { setLoadingProgress(this); }
+    ~ProgressRecorder() override { setLoadingProgress(nullptr); }
+    void setProgress(std::int32_t stage, float) override { stage == kProgressRefreshStage ? ++refreshes : ++others; }
+    std::recursive_mutex& loadingLock() override { return lock_; }
+    int refreshes = 0;
+    int others = 0;
+
+private:
+    std::recursive_mutex lock_;
+};
+
 // Makes test objects for the table's load, at the requested handle.
 GameObject* makeTestObject(std::uint32_t type, const char* name, std::uint32_t scene, std::uint32_t) {
     auto* object = new TestObject(name, type);
@@ -182,7 +197,13 @@ TEST_F(ObjectRepositoryTest, TableWrittenAndReadBackRestoresHandlesAndFreeStack)
     repo().releaseUnreferenced();
     repo().setLoadFactory(makeTestObject);
     stream.setPosition(0);
-    ASSERT_EQ(repo().read(stream), written);
+    {
+        // One keep-alive report before each of the three records.
+        ProgressRecorder progress;
+        ASSERT_EQ(repo().read(stream), written);
+        EXPECT_EQ(progress.refreshes, 3);
+        EXPECT_EQ(progress.others, 0);
+    }
 
     EXPECT_EQ(repo().count(), 5u);
     EXPECT_EQ(repo().freeIndices(), freeBefore);
