@@ -19,7 +19,8 @@ namespace {
 
 // A resource type of the tests: header ".fkh" and data ".fkd" files. A
 // header starting "BAD" makes its object and then fails; "NOOBJ" succeeds
-// without an object; "THROW" throws after making its object.
+// without an object; "THROW" throws after making its object. Data files
+// "BAD" and "THROW" fail the same way.
 struct FakeObject {
     static int live;
     std::string header;
@@ -57,6 +58,7 @@ public:
         const std::string text = readAll(stream);
         hookCalls.push_back("data " + text);
         object->data = text;
+        if (text.rfind("THROW", 0) == 0) throw 1;
         return text.rfind("BAD", 0) == 0 ? -1 : static_cast<std::int32_t>(text.size());
     }
     bool hasObject() const override { return object != nullptr; }
@@ -97,9 +99,11 @@ struct FakeUser : ResourceUser {
 std::vector<testing_support::FixtureFile> fakePackages() {
     std::vector<testing_support::FixtureFile> files;
     for (const auto& [name, bytes] : {std::pair{"alpha", "HA"}, {"beta", "HB"}, {"broken", "BAD"}, {"empty", "NOOBJ"},
-                                      {"nodata", "HN"}, {"thrower", "THROW"}})
+                                      {"nodata", "HN"}, {"thrower", "THROW"},
+                                      {"baddata", "HB"}, {"datathrow", "HT"}})
         files.push_back(storedFile(".fkh", name, bytes));
-    for (const auto& [name, bytes] : {std::pair{"alpha", "DA"}, {"beta", "NOALLOC"}, {"thrower", "DT"}})
+    for (const auto& [name, bytes] : {std::pair{"alpha", "DA"}, {"beta", "NOALLOC"}, {"thrower", "DT"},
+                                      {"baddata", "BAD"}, {"datathrow", "THROW"}})
         files.push_back(storedFile(".fkd", name, bytes));
     return files;
 }
@@ -215,14 +219,18 @@ TEST_F(ResourceManagerTest, FailedLoadsAreReportedOnceAndLeaveTheRecordUnavailab
     struct Case {
         const char* name;
         bool headerOk;
+        bool objectKept;
         std::vector<std::string> messages;
     };
     const Case cases[] = {
-        {"broken", false, {"Fail read fake data [broken] header"}},
-        {"empty", false, {"Fail while load fake data [empty] header"}},
-        {"thrower", false, {"Exception: Failed to load fake data [thrower] header"}},
-        {"nodata", true, {"\t\tFailed load resource [nodata.fkd] with mask []: NOT FOUND",
-                          "Can't load fake data resource [nodata] data: resource not found"}},
+        {"broken", false, false, {"Fail read fake data [broken] header"}},
+        {"empty", false, false, {"Fail while load fake data [empty] header"}},
+        {"thrower", false, false, {"Exception: Failed to load fake data [thrower] header"}},
+        {"nodata", true, true, {"\t\tFailed load resource [nodata.fkd] with mask []: NOT FOUND",
+                                "Can't load fake data resource [nodata] data: resource not found"}},
+        {"baddata", true, true, {"Fail read fake data [baddata] data"}},
+        // The object of a data reader that threw is deleted with its header.
+        {"datathrow", true, false, {"Exception: Failed to load fake data [datathrow] data"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -237,8 +245,9 @@ TEST_F(ResourceManagerTest, FailedLoadsAreReportedOnceAndLeaveTheRecordUnavailab
         EXPECT_EQ(logSince(log(), mark), c.messages);
         EXPECT_TRUE(record->has(kResourceUnavailable));
         // A failed header reader's object is deleted, not leaked.
-        EXPECT_EQ(record->hasObject(), c.headerOk);
-        EXPECT_EQ(FakeObject::live, c.headerOk ? 1 : 0);
+        EXPECT_EQ(record->hasObject(), c.objectKept);
+        EXPECT_EQ(record->has(kResourceHeaderLoaded), c.objectKept);
+        EXPECT_EQ(FakeObject::live, c.objectKept ? 1 : 0);
 
         // Every later load or allocation is refused silently.
         const std::size_t later = log().recordCount();
