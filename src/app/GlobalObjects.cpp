@@ -7,15 +7,23 @@
 #include "app/EngineGlobals.h"
 #include "app/GameCore.h"
 #include "app/GameSetup.h"
+#include "app/SaveGame.h"
 #include "app/ThisMainLoop.h"
 #include "app/ThisMainWindow.h"
+#include "control/PathGridDataManager.h"
 #include "control/PhysicsCore.h"
+#include "effects/LightSetLibrary.h"
+#include "effects/SkyDataManager.h"
 #include "foundation/AppPaths.h"
 #include "foundation/IniFile.h"
 #include "foundation/Log.h"
 #include "foundation/TimeCore.h"
 #include "foundation/TimerCore.h"
+#include "game/DialogDataManager.h"
+#include "game/QuestDataManager.h"
 #include "game/QuestLogic.h"
+#include "game/SceneActionDataManager.h"
+#include "game/WaypointDataManager.h"
 #include "input/InputCore.h"
 #include "render/RenderCore.h"
 #include "render/VideoCore.h"
@@ -56,16 +64,24 @@ void constructGameCore(GameCore& core, GameCoreTrace* trace) {
     make(core.packages, "packages", trace);
     make(core.objects, "object repository", trace);
     make(core.setup, "setup", trace);
+    make(core.game, "game", trace);
     make(core.timers, "timers", trace);
     make(core.clocks, "clocks", trace);
+    make(core.skyData, "sky data", trace);
+    make(core.lightSets, "light sets", trace);
     make(core.script, "script", trace);
+    make(core.screenActions, "screen actions", trace);
+    make(core.waypoints, "waypoints", trace);
+    make(core.questData, "quest data", trace);
     make(core.questLogic, "quest logic", trace);
+    make(core.dialogs, "dialogs", trace);
     make(core.input, "input", trace);
     make(core.sound, "sound", trace);
     make(core.video, "video", trace);
     make(core.render, "render", trace);
     make(core.animation, "animation", trace);
     make(core.physics, "physics", trace);
+    make(core.pathGrids, "path grids", trace);
     // Empty, with a save pending: the start-up load of the player's setup
     // settles it before the first frame.
     make(core.settings, "settings", trace);
@@ -78,20 +94,28 @@ void constructGameCore(GameCore& core, GameCoreTrace* trace) {
 }
 
 void destroyGameCore(GameCore& core, GameCoreTrace* trace) {
+    drop(core.waypoints, "waypoints", trace);
+    drop(core.screenActions, "screen actions", trace);
+    drop(core.lightSets, "light sets", trace);
     drop(core.sound, "sound", trace);
     drop(core.clocks, "clocks", trace);
     drop(core.timers, "timers", trace);
+    drop(core.pathGrids, "path grids", trace);
     if (core.settings) core.settings->clear();
     drop(core.settings, "settings", trace);
     drop(core.render, "render", trace);
     drop(core.animation, "animation", trace);
     drop(core.video, "video", trace);
+    drop(core.skyData, "sky data", trace);
+    drop(core.dialogs, "dialogs", trace);
+    drop(core.questData, "quest data", trace);
     drop(core.questLogic, "quest logic", trace);
     drop(core.script, "script", trace);
     drop(core.objects, "object repository", trace);
     drop(core.input, "input", trace);
     drop(core.setup, "setup", trace);
     drop(core.packages, "packages", trace);
+    drop(core.game, "game", trace);
     drop(core.runMode, "run mode", trace);
     drop(core.physics, "physics", trace);
     drop(core.startupArguments, "startup arguments", trace);

@@ -1,7 +1,11 @@
 #include "render/RenderCore.h"
 
+#include "ui/StillFrameData.h"
+
 // No render backend is built in yet: the core starts, has no device, and
 // every pass draws nothing.
+
+RenderCore::RenderCore() : stillFrames_(std::make_unique<StillFrameRenderer>()) {}
 
 RenderCore::~RenderCore() { release(); }
 

@@ -6,10 +6,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+
+struct StillFrameRenderer;
 
 class RenderCore {
 public:
-    RenderCore() = default;
+    RenderCore();
     ~RenderCore();
     RenderCore(const RenderCore&) = delete;
     RenderCore& operator=(const RenderCore&) = delete;
@@ -31,7 +34,13 @@ public:
     // Releases the data managers and render targets.
     void release();
 
+    // The still frames and their input box, owned here.
+    StillFrameRenderer& stillFrames() { return *stillFrames_; }
+
     // Set by the frame step before mainLoop: 1 when the video core's first
     // state flag is set, else 0.
     std::int32_t frameMode = 0;
+
+private:
+    std::unique_ptr<StillFrameRenderer> stillFrames_;
 };

@@ -1,0 +1,5 @@
+#include "control/PathGridDataManager.h"
+
+PathGridDataManager::~PathGridDataManager() { releaseAll(); }
+
+void PathGridDataManager::releaseAll() {}
