@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -63,6 +65,7 @@ public:
     }
     bool hasObject() const override { return object != nullptr; }
     bool allocateObject() override {
+        ++allocations;
         hookCalls.push_back(std::string("allocate ") + name);
         return object->data != "NOALLOC";
     }
@@ -77,7 +80,9 @@ public:
     }
 
     FakeObject* object = nullptr;
+    static std::atomic<int> allocations;
 };
+std::atomic<int> FakeRecord::allocations{0};
 
 class FakeManager : public Y3ResourceManager<FakeRecord, 2, 8> {
 public:
@@ -282,6 +287,31 @@ TEST_F(ResourceManagerTest, AllocationLoadsWhatIsMissingAndReleaseUndoesIt) {
     EXPECT_EQ(logSince(log(), mark),
               std::vector<std::string>{"Can't allocate fake data [beta]: Allocation failed"});
     EXPECT_FALSE(beta->has(kResourceAllocated | kResourceUnavailable));
+}
+
+TEST_F(ResourceManagerTest, AllocationWaitsForTheLoadingLock) {
+    ProgressRecorder progress;
+    FakeManager manager;
+    FakeRecord* alpha = manager.getOrCreate("alpha", true);
+    ASSERT_TRUE(manager.loadHeader(alpha, nullptr) && manager.loadData(alpha));
+    FakeRecord::allocations = 0;
+
+    std::atomic<bool> held{false}, release{false};
+    std::thread loader([&] {
+        std::lock_guard<std::recursive_mutex> lock(progress.loadingLock());
+        held = true;
+        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    while (!held) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::atomic<bool> allocated{false};
+    std::thread main([&] { allocated = manager.allocate(alpha); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(FakeRecord::allocations, 0);  // still polling
+    release = true;
+    loader.join();
+    main.join();
+    EXPECT_TRUE(allocated);
+    EXPECT_EQ(FakeRecord::allocations, 1);
 }
 
 TEST_F(ResourceManagerTest, UsersArePushedAndPoppedOnce) {
