@@ -56,6 +56,11 @@ std::uint32_t ObjectRepository::allocate(GameObject* object) {
     std::int32_t index = -1;
     if (requested > 0 && static_cast<std::uint32_t>(requested) <= objects_.size()) {
         index = requested - 1;
+        // Taking a live object's slot would leave that object unreachable.
+        if (isLive(static_cast<std::uint32_t>(index))) {
+            engineLog().error("Can't register game object: handle [%i] is in use", static_cast<int>(requested));
+            return 0;
+        }
         auto found = std::find(freeIndices_.begin(), freeIndices_.end(), index);
         if (found != freeIndices_.end()) {
             *found = freeIndices_.back();
@@ -69,8 +74,7 @@ std::uint32_t ObjectRepository::allocate(GameObject* object) {
     } else {
         // A handle above the 24-bit range would wrap onto other objects.
         if (objects_.size() >= kMaxObjects) {
-            engineLog().error("Can't register game object [%s]: object repository is full",
-                              object ? object->name : "NULL");
+            engineLog().error("Can't register game object: object repository is full");
             return 0;
         }
         objects_.push_back(nullptr);

@@ -94,6 +94,22 @@ TEST_F(ObjectRepositoryTest, ReusesTheMostRecentlyFreedHandleFirst) {
     EXPECT_EQ(repo().count(), 3u);
     EXPECT_TRUE(repo().freeIndices().empty());
 
+    // A requested handle takes that slot, off the free stack; a live one is
+    // refused, and so is one beyond the table.
+    repo().Obj_FREE(s.get());
+    repo().setRequestedIndex(3);
+    auto u = std::make_unique<TestObject>("U");
+    EXPECT_EQ(u->id, 3u);
+    EXPECT_TRUE(repo().freeIndices().empty());
+    for (std::int32_t requested : {1, 4, -1}) {
+        repo().setRequestedIndex(requested);
+        auto refused = std::make_unique<TestObject>("refused");
+        EXPECT_EQ(refused->id, 0u) << requested;
+        EXPECT_EQ(repo().getObject(GameObjectLink{1}), p.get());
+    }
+    EXPECT_TRUE(log().contains("Can't register game object: handle [1] is in use"));
+    s->id = 0;
+
     // Freeing twice (an id already 0) is silent.
     const std::size_t before = log().recordCount();
     repo().Obj_FREE(t.get());
