@@ -1,0 +1,108 @@
+// The XML dump of a variable subtree and the exchange of leaf values with
+// tools.ini.
+#include <string>
+
+#include "app/GameCore.h"
+#include "foundation/AppPaths.h"
+#include "foundation/IniFile.h"
+#include "foundation/Log.h"
+#include "foundation/XmlWriter.h"
+#include "platform/FileSystem.h"
+#include "script/ScriptVariable.h"
+#include "script/VariablesCore.h"
+
+namespace {
+
+constexpr const char* kDumpStyleSheet = "R:\\.doc\\xsl\\vardump.xsl";
+
+void addElement(XmlTag& parent, const ScriptVariable& node) {
+    XmlTag& tag = parent.addChild("var");
+    for (std::int32_t i = 0; i < node.childCount(); ++i) addElement(tag, *node.child(i));
+    if (node.type() != ScriptVariable::TypeEmpty) tag.addChildValue("value", "%s", node.toString().c_str());
+    tag.setAttribute("id", "%s", node.name());
+    tag.setAttribute("type", "%s", ScriptVariable::typeName(node.type()));
+}
+
+// "%s%s%s": prefix, "." when the prefix is not empty, name.
+std::string leafKey(const std::string& prefix, const char* name) {
+    return prefix.empty() ? std::string(name) : prefix + "." + name;
+}
+
+void exportLeaves(const ScriptVariable& node, const std::string& prefix, IniCategory& section) {
+    const std::string key = leafKey(prefix, node.name());
+    if (node.childCount() == 0) {
+        section.getVariable(key).setString(node.toString().c_str());
+        return;
+    }
+    for (std::int32_t i = 0; i < node.childCount(); ++i) exportLeaves(*node.child(i), key, section);
+}
+
+void importLeaves(ScriptVariable& node, const std::string& prefix, IniCategory& section) {
+    const std::string key = leafKey(prefix, node.name());
+    if (node.childCount() > 0) {
+        for (std::int32_t i = 0; i < node.childCount(); ++i) importLeaves(*node.child(i), key, section);
+        return;
+    }
+    IniVariable& variable = section.getVariable(key, true);
+    switch (node.type()) {
+        case ScriptVariable::TypeBoolean: {
+            bool flag = node.toBool();
+            variable.getBool(flag, flag);
+            node.setBool(flag);
+            break;
+        }
+        case ScriptVariable::TypeString: {
+            const std::string current = node.toString();
+            std::string text;
+            variable.getString(text, current.c_str());
+            node.setString(text.c_str());
+            break;
+        }
+        case ScriptVariable::TypeNumber: {
+            float value = node.toFloat();
+            variable.getFloat(value, value);
+            node.setNumber(value);
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+const char* toolsIniPath() { return gameCore.paths ? gameCore.paths->get(PathToolsIni).c_str() : ""; }
+
+}  // namespace
+
+bool ScriptVariable::dump(bool alternate) {
+    std::string location;
+    if (!VariablesCore::locate(this, location)) return engineLog().error("Could locate current variable");
+    engineLog().info("Dump script variable [%s]", location.c_str());
+    if (!gameCore.paths) return engineLog().error("Can't dump script variable [%s]: no paths", location.c_str());
+    gameCore.paths->setPath(PathVariableDumpName, location);
+    // The folder form names the file after the location itself.
+    const std::string path = alternate ? gameCore.paths->get(PathVariableDumpFolder) + ".xml"
+                                       : gameCore.paths->get(PathVariableDumpFile);
+    XmlWriter document;
+    addElement(document.addTag("globals"), *this);
+    return document.saveFile(false, path.c_str(), "", kDumpStyleSheet, nullptr);
+}
+
+bool ScriptVariable::toolsSave(const char* section, const char* prefix) {
+    const std::string path = toolsIniPath();
+    IniFile store;
+    if (platform::pathKind(path) == platform::PathKind::File && readIniFile(store, path, false) < 0)
+        return engineLog().error("Failed read INI data from [%s]", path.c_str());
+    exportLeaves(*this, prefix ? prefix : "", store.getCategory(section ? section : ""));
+    if (!writeIniFile(store, 0, path)) return engineLog().error("Failed write INI data to [%s]", path.c_str());
+    return true;
+}
+
+bool ScriptVariable::toolsLoad(const char* section, const char* prefix) {
+    const std::string path = toolsIniPath();
+    if (path.empty() || platform::pathKind(path) != platform::PathKind::File)
+        return engineLog().error("Can't read tools variable: [tools.ini] NOT exist");
+    IniFile store;
+    if (readIniFile(store, path, false) < 0) return engineLog().error("Failed read INI data from [%s]", path.c_str());
+    importLeaves(*this, prefix ? prefix : "", store.getCategory(section ? section : ""));
+    return true;
+}
