@@ -163,8 +163,8 @@ ResourceRecord* ResourceManagerBase::findOrCreate(const char* name, bool reportM
     }
     index = search(record->name, found);
     if (!records_.insertAt(index, record)) {
-        // Out of memory: the record cannot be kept; the caller still gets an
-        // unavailable record, owned by nobody but never freed twice.
+        // The array cannot grow (memory exhausted): the caller still gets a
+        // record, unavailable, which stays outside the array and is never freed.
         engineLog().resourceError("Fail while create %s [%s]: out of memory", record->typeLabel, record->name);
         record->flags |= kResourceUnavailable;
     }
