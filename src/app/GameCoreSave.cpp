@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/GameCore.h"
+#include "app/SaveGame.h"
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
 #include "foundation/TimeCore.h"
@@ -11,6 +12,7 @@
 #include "input/InputCore.h"
 #include "scene/ObjectRepository.h"
 #include "script/ScriptEngine.h"
+#include "script/VariablesCore.h"
 
 std::int32_t GameCore::save_all(DataStream& stream) {
     std::int32_t total = 0;
@@ -23,6 +25,7 @@ std::int32_t GameCore::save_all(DataStream& stream) {
     if (script && !addField(total, script->write(stream))) return total;
     if (input && !addField(total, input->write(stream))) return total;
     if (clocks && !addField(total, clocks->write(stream))) return total;
+    if (variables && !addField(total, variables->globals().saveState(stream))) return total;
     // Reserved block: always empty.
     if (!addField(total, writeU32(stream, 0))) return total;
     if (objects && !addField(total, objects->write(stream))) return total;
@@ -30,6 +33,7 @@ std::int32_t GameCore::save_all(DataStream& stream) {
 }
 
 std::int32_t GameCore::load_all(DataStream& stream) {
+    if (variables && !variables->globals().initialize()) engineLog().info("Can't reset globals data");
     cameraMode = kCameraModeStillframe;
     std::int32_t total = 0;
     if (!addField(total, readU32(stream, flags))) return total;
@@ -46,6 +50,8 @@ std::int32_t GameCore::load_all(DataStream& stream) {
     if (script && !addField(total, script->read(stream))) return total;
     if (input && !addField(total, input->read(stream))) return total;
     if (clocks && !addField(total, clocks->read(stream))) return total;
+    if (variables && !addField(total, variables->globals().loadState(stream))) return total;
+    if (game) game->startProgress();
     std::uint32_t reserved = 0;
     if (!addField(total, readU32(stream, reserved))) return total;
     if (reserved > static_cast<std::uint32_t>(bytesLeft(stream))) {

@@ -30,6 +30,7 @@
 #include "resources/PackageDatabase.h"
 #include "scene/ObjectRepository.h"
 #include "script/ScriptEngine.h"
+#include "script/VariablesCore.h"
 #include "sound/SoundCore.h"
 
 namespace {
@@ -70,6 +71,7 @@ void constructGameCore(GameCore& core, GameCoreTrace* trace) {
     make(core.skyData, "sky data", trace);
     make(core.lightSets, "light sets", trace);
     make(core.script, "script", trace);
+    make(core.variables, "variables", trace);
     make(core.screenActions, "screen actions", trace);
     make(core.waypoints, "waypoints", trace);
     make(core.questData, "quest data", trace);
@@ -111,6 +113,7 @@ void destroyGameCore(GameCore& core, GameCoreTrace* trace) {
     drop(core.questData, "quest data", trace);
     drop(core.questLogic, "quest logic", trace);
     drop(core.script, "script", trace);
+    drop(core.variables, "variables", trace);
     drop(core.objects, "object repository", trace);
     drop(core.input, "input", trace);
     drop(core.setup, "setup", trace);
