@@ -189,6 +189,8 @@ GameObject* makeTestObject(std::uint32_t type, const char* name, std::uint32_t s
 }
 
 TEST_F(ObjectRepositoryTest, TableWrittenAndReadBackRestoresHandlesAndFreeStack) {
+    // Names are cut to 127 characters when the object is built.
+    EXPECT_EQ(std::strlen(TestObject(std::string(200, 'x').c_str()).name), 127u);
     std::string longName(127, 'n');
     auto* scene = new TestObject("scene", ObjectScene);
     auto* gone1 = new TestObject("gone1");
@@ -247,23 +249,25 @@ TEST_F(ObjectRepositoryTest, TableWrittenAndReadBackRestoresHandlesAndFreeStack)
 // A saved table of one model, with its free stack, count and record
 // fields given by the case.
 std::string tableBytes(const std::vector<std::uint32_t>& freeStack, std::uint32_t slots, std::uint32_t type,
-                       std::uint32_t handle, std::uint16_t boneLength) {
+                       std::uint32_t handle, std::uint16_t boneLength, int records = 1) {
     MemoryStream s;
     writeU32(s, static_cast<std::uint32_t>(freeStack.size()));
     for (std::uint32_t i : freeStack) writeU32(s, i);
     writeU32(s, slots);
-    writeU32(s, type);
-    writeU32(s, 0);
-    writeU32(s, handle);
-    writeU32(s, 0);
-    writeU8(s, 1);
-    s.write("m", 1);
-    writeU32(s, 0);  // body
-    writeU32(s, 0);  // link parent
-    for (int i = 0; i < 12; ++i) writeF32(s, 0.0f);
-    writeU16(s, boneLength);
-    std::string bone(boneLength, 'b');
-    if (boneLength) s.write(bone.data(), boneLength);
+    for (int r = 0; r < records; ++r) {
+        writeU32(s, type);
+        writeU32(s, 0);
+        writeU32(s, handle);
+        writeU32(s, 0);
+        writeU8(s, 1);
+        s.write("m", 1);
+        writeU32(s, 0);  // body
+        writeU32(s, 0);  // link parent
+        for (int i = 0; i < 12; ++i) writeF32(s, 0.0f);
+        writeU16(s, boneLength);
+        std::string bone(boneLength, 'b');
+        if (boneLength) s.write(bone.data(), boneLength);
+    }
     return std::string(reinterpret_cast<const char*>(s.data()), s.size());
 }
 
@@ -274,6 +278,7 @@ TEST_F(ObjectRepositoryTest, BrokenTablesAreRefused) {
         std::uint32_t slots, type, handle;
         std::uint16_t bone;
         const char* message;
+        int records = 1;
     } cases[] = {
         {"physics scene", {}, 2, ObjectPhysicsScene, 1, 0, "Can't create physics scene [m] for loading"},
         {"movie", {}, 2, ObjectMovie, 1, 0, " Invalid game object type. Load stream corrupted"},
@@ -284,10 +289,11 @@ TEST_F(ObjectRepositoryTest, BrokenTablesAreRefused) {
         {"handle beyond the table", {}, 2, ObjectModel, 3, 0, "invalid object handle [3]"},
         {"slot count beyond 24 bits", {}, 0x01000000, ObjectModel, 1, 0, "exceed the handle range"},
         {"bone name too long", {}, 2, ObjectModel, 1, 128, "does not fit its field"},
+        {"one handle twice", {}, 3, ObjectModel, 2, 0, "invalid object handle [2]", 2},
     };
     repo().setLoadFactory(makeTestObject);
     for (const Case& c : cases) {
-        std::string bytes = tableBytes(c.freeStack, c.slots, c.type, c.handle, c.bone);
+        std::string bytes = tableBytes(c.freeStack, c.slots, c.type, c.handle, c.bone, c.records);
         MemoryStream s(bytes.data(), static_cast<std::int32_t>(bytes.size()));
         EXPECT_LT(repo().read(s), 0) << c.what;
         EXPECT_EQ(logCount(c.message), 1u) << c.what;
