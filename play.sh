@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the game and runs it. Without a display
-# the game runs headless.
+# Installs what is missing, builds the game with its demo data folder and
+# runs the demo: in a window when a display is available, otherwise
+# headless, where the demo plays a short scripted tour and quits.
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 cd "$top"
@@ -9,9 +10,16 @@ cd "$top"
 build="$top/build/release"
 export CCACHE_DIR="${CCACHE_DIR:-$top/build/.ccache}"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DENGINE_TESTS=OFF -DENGINE_BENCH=OFF >/dev/null
-cmake --build "$build" --target game
+cmake --build "$build" --target demo_data
 
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   export SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy
+  echo "No display: the demo runs headless and plays its tour."
 fi
-"$build/src/game" "$@"
+status=0
+"$build/demo/bin/game" "$@" || status=$?
+
+# The log lies in the player's folder, named after the game's title.
+log=$(ls -t "${XDG_DATA_HOME:-$HOME/.local/share}"/Games/*/log/game.log 2>/dev/null | head -n 1 || true)
+echo "The game ended with exit code $status; its log is ${log:-not found}"
+exit "$status"

@@ -1,0 +1,63 @@
+# Turns the demo sources into the demo data folder (run with cmake -P).
+#   SOURCE    the demo source folder
+#   STAGE     a scratch folder: the sources with compiled variable files
+#   OUTPUT    the data folder to (re)create
+#   GAME      the game executable, copied to OUTPUT/bin
+#   PACKTOOL  the package writer
+#   VARWRITE  the variable writer (empty: the build has none yet)
+#   STAMP     written last, when everything succeeded
+#
+# Layout of the sources and where each part goes:
+#   data.txt                      -> OUTPUT/data.txt (the resource rules)
+#   *.ini                         -> OUTPUT/bin/ (beside the executable)
+#   variables/<name>.txt          -> STAGE/variables/<name>.ptxt4 (root <name>)
+#   packages/<folder>/<name>.manifest -> OUTPUT/<folder>/<name>.pak
+# Manifests name their files relative to their own folder, as the stage
+# holds them: scripts as they are, variables compiled.
+cmake_minimum_required(VERSION 3.25)
+
+foreach(var SOURCE STAGE OUTPUT GAME PACKTOOL STAMP)
+  if(NOT DEFINED ${var})
+    message(FATAL_ERROR "BuildDemo.cmake: ${var} is not set")
+  endif()
+endforeach()
+
+file(REMOVE_RECURSE "${STAGE}" "${STAMP}")
+file(COPY "${SOURCE}/" DESTINATION "${STAGE}"
+     PATTERN "CMakeLists.txt" EXCLUDE PATTERN "*.cmake" EXCLUDE)
+
+file(GLOB variable_sources "${STAGE}/variables/*.txt")
+if(variable_sources AND NOT VARWRITE)
+  message(WARNING "demo: no variable writer in this build; variable files are left out")
+endif()
+if(VARWRITE)
+  foreach(source IN LISTS variable_sources)
+    get_filename_component(name "${source}" NAME_WE)
+    execute_process(COMMAND "${VARWRITE}" "${source}" "${STAGE}/variables/${name}.ptxt4" "${name}"
+                    RESULT_VARIABLE result)
+    if(NOT result EQUAL 0)
+      message(FATAL_ERROR "demo: variable file [${source}] failed")
+    endif()
+  endforeach()
+endif()
+
+file(REMOVE_RECURSE "${OUTPUT}")
+file(GLOB_RECURSE manifests RELATIVE "${STAGE}/packages" "${STAGE}/packages/*.manifest")
+foreach(manifest IN LISTS manifests)
+  string(REGEX REPLACE "\\.manifest$" ".pak" package "${manifest}")
+  execute_process(COMMAND "${PACKTOOL}" "${STAGE}/packages/${manifest}" "${OUTPUT}/${package}"
+                  RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    if(NOT VARWRITE)
+      message(WARNING "demo: package [${package}] left out")
+      continue()
+    endif()
+    message(FATAL_ERROR "demo: package [${package}] failed")
+  endif()
+endforeach()
+
+file(COPY "${STAGE}/data.txt" DESTINATION "${OUTPUT}")
+file(GLOB ini_files "${STAGE}/*.ini")
+file(COPY ${ini_files} DESTINATION "${OUTPUT}/bin")
+file(COPY "${GAME}" DESTINATION "${OUTPUT}/bin")
+file(WRITE "${STAMP}" "")

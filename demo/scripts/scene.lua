@@ -1,0 +1,33 @@
+-- The first scene and the loading events. The scene's name is the global
+-- variable "demo.first_scene"; the loader reports through the handlers
+-- that system_reset gave to the "game" object.
+
+function demo_load_first_scene()
+  local scene = demo_global("demo.first_scene")
+  if game == nil or scene == nil then
+    msg("demo: no scene to load")
+  elseif game:load(scene.value) then
+    msg("demo: scene [", scene.value, "] is current")
+  else
+    msg("demo: scene [", scene.value, "] did not load")
+  end
+  if demo.tour then
+    sendEvent("demo_tour_save")
+  end
+end
+
+function demo_on_start_progress()
+  msg("demo: loading starts")
+end
+
+function demo_on_progress()
+  msg("demo: loading ", math.floor(game.progress * 100), "%")
+end
+
+function demo_on_initialize()
+  msg("demo: loaded data initialises")
+end
+
+function demo_on_finish_progress()
+  msg("demo: loading done")
+end

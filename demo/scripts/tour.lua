@@ -1,0 +1,66 @@
+-- The tour played when the game runs without a display: save a slot, list
+-- the slots, restore the slot, then quit. Each step posts the next one, so
+-- every step runs from the event queue like a player's action would, and
+-- a step that cannot do its work still hands on, so the tour always ends.
+
+function demo_tour_save()
+  local slot = demo_global("demo.tour_slot")
+  local visits = demo_global("demo.visits")
+  if game == nil or slot == nil then
+    msg("demo: nothing to save")
+  else
+    if visits ~= nil then
+      visits.value = visits.value + 1
+      msg("demo: visits ", visits.value)
+    end
+    local title = nil
+    if locales ~= nil and locales:test("demo.save_name") then
+      title = locales:get("demo.save_name")
+    end
+    local saved
+    if title ~= nil then
+      saved = game:save(slot.value, title)
+    else
+      saved = game:save(slot.value)
+    end
+    msg("demo: save [", slot.value, "] ", saved and "written" or "failed")
+    -- Changed after the save: the restore must bring the saved value back.
+    if visits ~= nil then
+      visits.value = 0
+    end
+  end
+  sendEvent("demo_tour_list")
+end
+
+function demo_tour_list()
+  if game ~= nil and game:dir_build() then
+    local count = game:dir_count()
+    msg("demo: ", count, " save slot(s)")
+    for i = 0, count - 1 do
+      msg("demo: slot [", game:dir_name(i), "]")
+    end
+  else
+    msg("demo: no save slots")
+  end
+  sendEvent("demo_tour_restore")
+end
+
+function demo_tour_restore()
+  local slot = demo_global("demo.tour_slot")
+  if game ~= nil and slot ~= nil then
+    game:restore(slot.value)
+    msg("demo: restore [", slot.value, "] ", game:state() and "done" or "failed")
+    local visits = demo_global("demo.visits")
+    if visits ~= nil then
+      msg("demo: visits ", visits.value, " after restore")
+    end
+  else
+    msg("demo: nothing to restore")
+  end
+  sendEvent("demo_tour_end")
+end
+
+function demo_tour_end()
+  msg("demo: tour done")
+  demo_quit()
+end
