@@ -1,0 +1,201 @@
+#include "platform/Window.h"
+
+#include <SDL.h>
+#include <signal.h>
+
+#include <atomic>
+#include <deque>
+
+#include "platform/TextCodec.h"
+
+namespace platform {
+
+namespace {
+
+// Set by the stop signals; the next poll turns it into a close message.
+std::atomic<bool> g_closePosted{false};
+std::atomic<bool> g_signalsInstalled{false};
+
+void onStopSignal(int) { g_closePosted.store(true); }
+
+// The clipboard of the process, used while no SDL window is up.
+std::string g_processClipboard;
+bool g_processHasText = false;
+// The SDL window whose clipboard is in use (null: the process buffer).
+bool g_sdlClipboard = false;
+
+bool takePostedClose(WindowMessage& message) {
+    if (!g_closePosted.exchange(false)) return false;
+    message = WindowMessage{};
+    message.kind = WindowMessageKind::Close;
+    return true;
+}
+
+class HeadlessWindow final : public Window {
+public:
+    bool create(const char*, std::int32_t x, std::int32_t y, std::int32_t width, std::int32_t height,
+                bool) override {
+        rect_ = {x, y, x + width, y + height};
+        exists_ = true;
+        return true;
+    }
+    void destroy() override {
+        exists_ = false;
+        rect_ = {};
+    }
+    bool exists() const override { return exists_; }
+    void setTitle(const std::string&) override {}
+    WindowRect rect() const override { return rect_; }
+    bool workArea(WindowRect& area) const override {
+        area = {0, 0, 1024, 768};
+        return true;
+    }
+    void showCursor(bool) override {}
+    bool poll(WindowMessage& message) override { return takePostedClose(message); }
+    WindowBackend backend() const override { return WindowBackend::Headless; }
+
+private:
+    bool exists_ = false;
+    WindowRect rect_;
+};
+
+class SdlWindow final : public Window {
+public:
+    ~SdlWindow() override {
+        destroy();
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    }
+
+    bool create(const char* title, std::int32_t x, std::int32_t y, std::int32_t width, std::int32_t height,
+                bool fullScreen) override {
+        if (window_) return true;
+        Uint32 flags = fullScreen ? SDL_WINDOW_FULLSCREEN : SDL_WINDOW_BORDERLESS;
+        window_ = SDL_CreateWindow(title ? title : "", x, y, width, height, flags);
+        if (!window_) return false;
+        SDL_StartTextInput();
+        g_sdlClipboard = true;
+        return true;
+    }
+    void destroy() override {
+        if (!window_) return;
+        SDL_StopTextInput();
+        SDL_DestroyWindow(window_);
+        window_ = nullptr;
+        g_sdlClipboard = false;
+        pending_.clear();
+    }
+    bool exists() const override { return window_ != nullptr; }
+    void setTitle(const std::string& title) override {
+        if (window_) SDL_SetWindowTitle(window_, title.c_str());
+    }
+    WindowRect rect() const override {
+        WindowRect r;
+        if (!window_) return r;
+        int x = 0, y = 0, w = 0, h = 0;
+        SDL_GetWindowPosition(window_, &x, &y);
+        SDL_GetWindowSize(window_, &w, &h);
+        return {x, y, x + w, y + h};
+    }
+    bool workArea(WindowRect& area) const override {
+        SDL_Rect r;
+        if (SDL_GetDisplayUsableBounds(0, &r) != 0 && SDL_GetDisplayBounds(0, &r) != 0) return false;
+        area = {r.x, r.y, r.x + r.w, r.y + r.h};
+        return true;
+    }
+    void showCursor(bool visible) override { SDL_ShowCursor(visible ? SDL_ENABLE : SDL_DISABLE); }
+
+    bool poll(WindowMessage& message) override {
+        if (takePostedClose(message)) return true;
+        for (;;) {
+            if (!pending_.empty()) {
+                message = pending_.front();
+                pending_.pop_front();
+                return true;
+            }
+            SDL_Event event;
+            if (!SDL_PollEvent(&event)) return false;
+            translate(event);
+        }
+    }
+    WindowBackend backend() const override { return WindowBackend::Sdl; }
+
+private:
+    void push(WindowMessageKind kind, bool active = false, char16_t character = 0) {
+        WindowMessage m;
+        m.kind = kind;
+        m.active = active;
+        m.character = character;
+        pending_.push_back(m);
+    }
+
+    void translate(const SDL_Event& event) {
+        switch (event.type) {
+        case SDL_QUIT: push(WindowMessageKind::Close); break;
+        case SDL_WINDOWEVENT:
+            switch (event.window.event) {
+            case SDL_WINDOWEVENT_CLOSE: push(WindowMessageKind::Close); break;
+            case SDL_WINDOWEVENT_FOCUS_GAINED: push(WindowMessageKind::Activate, true); break;
+            case SDL_WINDOWEVENT_FOCUS_LOST: push(WindowMessageKind::Activate, false); break;
+            default: break;
+            }
+            break;
+        case SDL_DISPLAYEVENT: push(WindowMessageKind::DisplayChange); break;
+        case SDL_TEXTINPUT: {
+            std::u16string wide;
+            narrowToWide(event.text.text, 65001, wide);
+            for (char16_t c : wide) push(WindowMessageKind::Character, false, c);
+            break;
+        }
+        default: break;
+        }
+    }
+
+    SDL_Window* window_ = nullptr;
+    std::deque<WindowMessage> pending_;
+};
+
+}  // namespace
+
+std::unique_ptr<Window> createHeadlessWindow() { return std::make_unique<HeadlessWindow>(); }
+
+std::unique_ptr<Window> createWindow() {
+    // The engine handles the stop signals itself (installStopSignals).
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return createHeadlessWindow();
+    return std::make_unique<SdlWindow>();
+}
+
+void installStopSignals() {
+    if (g_signalsInstalled.exchange(true)) return;
+    struct sigaction action = {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+void postWindowClose() { g_closePosted.store(true); }
+
+bool getClipboardText(std::string& text) {
+    if (g_sdlClipboard) {
+        if (!SDL_HasClipboardText()) return false;
+        char* owned = SDL_GetClipboardText();
+        if (!owned) return false;
+        text = owned;
+        SDL_free(owned);
+        return true;
+    }
+    if (!g_processHasText) return false;
+    text = g_processClipboard;
+    return true;
+}
+
+bool setClipboardText(const std::string& text) {
+    if (g_sdlClipboard) return SDL_SetClipboardText(text.c_str()) == 0;
+    g_processClipboard = text;
+    g_processHasText = true;
+    return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,74 @@
+// The game's top-level window and its message queue.
+//
+// Two backends stand behind one interface: SDL2 (a window on the desktop, or
+// headless through SDL's offscreen driver) and a headless one with no system
+// window at all. The host's events become a few messages: close, activation,
+// typed characters and a change of the display. SIGTERM and SIGINT post a
+// close, so an outside stop takes the same road as the window's close box.
+// The clipboard goes through the window layer: the system clipboard while an
+// SDL window is up, otherwise a buffer inside the process. Main thread only.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+enum class WindowMessageKind {
+    Close,          // the close box, the system's quit request or a stop signal
+    Activate,       // the window gained (active true) or lost the input focus
+    Character,      // one typed UTF-16 code unit
+    DisplayChange,  // display settings or the work area changed
+};
+
+struct WindowMessage {
+    WindowMessageKind kind = WindowMessageKind::Close;
+    bool active = false;
+    char16_t character = 0;
+};
+
+struct WindowRect {
+    std::int32_t left = 0, top = 0, right = 0, bottom = 0;
+};
+
+enum class WindowBackend { Sdl, Headless };
+
+class Window {
+public:
+    virtual ~Window() = default;
+
+    // Creates the window at (x, y) with the given size; full screen covers
+    // the display. False when the host refuses it.
+    virtual bool create(const char* title, std::int32_t x, std::int32_t y, std::int32_t width,
+                        std::int32_t height, bool fullScreen) = 0;
+    virtual void destroy() = 0;
+    virtual bool exists() const = 0;
+    // UTF-8 title.
+    virtual void setTitle(const std::string& title) = 0;
+    // Left, top, right, bottom of the window; zeros without one.
+    virtual WindowRect rect() const = 0;
+    // The desktop's usable area (the whole display where the host has no
+    // panels); false when it cannot be had.
+    virtual bool workArea(WindowRect& area) const = 0;
+    virtual void showCursor(bool visible) = 0;
+    // Takes the next pending message; false when there is none.
+    virtual bool poll(WindowMessage& message) = 0;
+    virtual WindowBackend backend() const = 0;
+};
+
+// The SDL2 backend when SDL's video can start, otherwise the headless one.
+std::unique_ptr<Window> createWindow();
+std::unique_ptr<Window> createHeadlessWindow();
+
+// Installs the SIGTERM and SIGINT handlers that post a close to the window
+// queue. Idempotent.
+void installStopSignals();
+// Posts a close as the stop signals do (for the engine and tests).
+void postWindowClose();
+
+// Clipboard text (UTF-8). getClipboardText is false when there is no text.
+bool getClipboardText(std::string& text);
+bool setClipboardText(const std::string& text);
+
+}  // namespace platform
