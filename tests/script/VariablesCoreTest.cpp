@@ -52,6 +52,13 @@ private:
     bool ok_ = false;
 };
 
+// Installs a variables core in the game core for one scope.
+struct InstalledVariables {
+    explicit InstalledVariables(VariablesCore& core) : saved(gameCore.variables) { gameCore.variables = &core; }
+    ~InstalledVariables() { gameCore.variables = saved; }
+    VariablesCore* saved;
+};
+
 package_tool::Section section(const char* source, const char* name, const std::string& bytes) {
     package_tool::Section s;
     s.mask = ".ptxt4";
@@ -76,7 +83,7 @@ TEST(VariablesCore, InitialisesBothTreesFromTheirStoredFiles) {
                            section("loc", "locale", variableFile(kLocales, "texts"))});
     ASSERT_TRUE(packages.ok());
     VariablesCore variables;
-    gameCore.variables = &variables;
+    InstalledVariables installed(variables);
     ASSERT_TRUE(variables.initialize());
     ScriptVariable* title = variables.globals().root()->resolvePath("system.SF_ui_title");
     ASSERT_NE(title, nullptr);
@@ -98,7 +105,6 @@ TEST(VariablesCore, InitialisesBothTreesFromTheirStoredFiles) {
     ASSERT_GT(variables.globals().writeSingleFile(written, "globals"), 0);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(written.data()), written.size()),
               variableFile(kGlobals, "vars"));
-    gameCore.variables = nullptr;
 }
 
 TEST(VariablesCore, MissingGlobalsFailWhileLocalesStillLoad) {
