@@ -19,6 +19,18 @@
 #include "foundation/Log.h"
 
 class DataStream;
+class ScriptVariable;
+
+// The still-frame builders behind the script methods "image_Create" and
+// "image_Replace"; the still-frame UI installs them.
+struct StillFrameBuilders {
+    // Builds the still frames that an "sf" tree describes.
+    bool (*create)(ScriptVariable& sf) = nullptr;
+    // Replaces the image of a named element of the still frames built from
+    // an "sf" tree.
+    bool (*replaceImage)(ScriptVariable& sf, const char* element, const char* image) = nullptr;
+};
+void setStillFrameBuilders(const StillFrameBuilders& builders);
 
 class ScriptVariable {
 public:
@@ -145,6 +157,10 @@ public:
     // Export and import of leaf values through tools.ini.
     bool toolsSave(const char* section, const char* prefix);
     bool toolsLoad(const char* section, const char* prefix);
+
+    // Still frames from the node's child "sf" (reported when it is missing).
+    bool optimize_image_Create();
+    bool replaceImage(const char* element, const char* image);
 
     // Weak reference for script objects: expires when the node is destroyed.
     std::weak_ptr<ScriptVariable*> lifeToken();

@@ -1,5 +1,5 @@
-// The XML dump of a variable subtree and the exchange of leaf values with
-// tools.ini.
+// The XML dump of a variable subtree, the exchange of leaf values with
+// tools.ini and the still frames built from a node's "sf" child.
 #include <string>
 
 #include "app/GameCore.h"
@@ -14,6 +14,14 @@
 namespace {
 
 constexpr const char* kDumpStyleSheet = "R:\\.doc\\xsl\\vardump.xsl";
+
+StillFrameBuilders gStillFrames;
+
+ScriptVariable* stillFrameTree(ScriptVariable& node) {
+    ScriptVariable* sf = node.test("sf") ? node.resolvePath("sf") : nullptr;
+    if (!sf) node.reportError("Can't find variable child [sf]");
+    return sf;
+}
 
 void addElement(XmlTag& parent, const ScriptVariable& node) {
     XmlTag& tag = parent.addChild("var");
@@ -105,4 +113,21 @@ bool ScriptVariable::toolsLoad(const char* section, const char* prefix) {
     if (readIniFile(store, path, false) < 0) return engineLog().error("Failed read INI data from [%s]", path.c_str());
     importLeaves(*this, prefix ? prefix : "", store.getCategory(section ? section : ""));
     return true;
+}
+
+void setStillFrameBuilders(const StillFrameBuilders& builders) { gStillFrames = builders; }
+
+bool ScriptVariable::optimize_image_Create() {
+    ScriptVariable* sf = stillFrameTree(*this);
+    if (!sf) return false;
+    if (!gStillFrames.create) return engineLog().error("Can't create still frames of [%s]: no still-frame builder", name());
+    return gStillFrames.create(*sf);
+}
+
+bool ScriptVariable::replaceImage(const char* element, const char* image) {
+    ScriptVariable* sf = stillFrameTree(*this);
+    if (!sf) return false;
+    if (!gStillFrames.replaceImage)
+        return engineLog().error("Can't replace SF image [%s] : no still-frame builder", image ? image : "");
+    return gStillFrames.replaceImage(*sf, element ? element : "", image ? image : "");
 }

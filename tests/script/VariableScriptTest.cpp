@@ -264,3 +264,36 @@ TEST(VariableScript, DumpAndToolsFileRoundTrip) {
     EXPECT_EQ(f.node("audio.music")->toString(), "on");
     gameCore.paths = savedPaths;
 }
+
+namespace {
+std::string gBuilt;
+bool recordCreate(ScriptVariable& sf) {
+    gBuilt = std::string("create:") + sf.name();
+    return true;
+}
+bool recordReplace(ScriptVariable& sf, const char* element, const char* image) {
+    gBuilt = std::string("replace:") + sf.name() + ":" + element + ":" + image;
+    return true;
+}
+}  // namespace
+
+TEST(VariableScript, StillFramesComeFromTheSfChild) {
+    VariableFixture f;
+    f.core.globals().root()->createPath("menu.sf.image");
+    ASSERT_TRUE(f.run("r1 = tostring(globals:get('list'):image_Create())\n"
+                      "r2 = tostring(globals:get('menu'):image_Create())\n"));
+    EXPECT_EQ(f.global("r1"), "false");
+    EXPECT_TRUE(f.logged("Can't find variable child [sf]"));
+    EXPECT_EQ(f.global("r2"), "false");  // no builder installed
+    StillFrameBuilders builders;
+    builders.create = &recordCreate;
+    builders.replaceImage = &recordReplace;
+    setStillFrameBuilders(builders);
+    ASSERT_TRUE(f.run("r3 = tostring(globals:get('menu'):image_Create())"));
+    EXPECT_EQ(f.global("r3"), "true");
+    EXPECT_EQ(gBuilt, "create:sf");
+    ASSERT_TRUE(f.run("r4 = tostring(globals:get('menu'):image_Replace('button', 'button_on'))"));
+    EXPECT_EQ(f.global("r4"), "true");
+    EXPECT_EQ(gBuilt, "replace:sf:button:button_on");
+    setStillFrameBuilders(StillFrameBuilders{});
+}

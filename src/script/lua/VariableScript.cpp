@@ -213,6 +213,11 @@ bool copy(const VariableHandle& h, const VariableHandle& target) {
     }
 }
 
+bool imageCreate(const VariableHandle& h) { return h.node().optimize_image_Create(); }
+bool imageReplace(const VariableHandle& h, const char* element, const char* image) {
+    return h.node().replaceImage(element, image);
+}
+
 bool toolsSave(const VariableHandle& h, const char* section, const char* prefix) {
     return h.node().toolsSave(section, prefix);
 }
@@ -221,6 +226,16 @@ bool toolsLoad(const VariableHandle& h, const char* section, const char* prefix)
 }
 
 }  // namespace
+
+ScriptVariable* scriptVariableAt(lua_State* state, int index) {
+    if (!state || lua_type(state, index) != LUA_TUSERDATA) return nullptr;
+    luabind::object value(luabind::from_stack(state, index));
+    try {
+        return luabind::object_cast<const VariableHandle*>(value)->ref.get();
+    } catch (const luabind::cast_failed&) {
+        return nullptr;
+    }
+}
 
 void registerVariableClass(lua_State* state, ScriptEngine&) {
     using namespace luabind;
@@ -248,6 +263,8 @@ void registerVariableClass(lua_State* state, ScriptEngine&) {
                        .def("get", &getPI)
                        .def("get", &getPP)
                        .def("copy", &copy)
+                       .def("image_Create", &imageCreate)
+                       .def("image_Replace", &imageReplace)
                        .def("tools_save", &toolsSave)
                        .def("tools_load", &toolsLoad))];
 
