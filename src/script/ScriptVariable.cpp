@@ -403,6 +403,8 @@ std::int32_t ScriptVariable::writeValue(DataStream& stream) const {
         case TypeString: {
             std::int32_t total = 0;
             const std::size_t n = std::min<std::size_t>(text_.size(), 0xFFFF);
+            if (n < text_.size())
+                engineLog().warning("Variable [%s]: text of %zu bytes stored as its first 65535", name_, text_.size());
             if (!addField(total, writeU16(stream, static_cast<std::uint16_t>(n)))) return total;
             if (n && !addField(total, stream.write(text_.data(), static_cast<std::int32_t>(n)))) return total;
             return total;
@@ -410,6 +412,9 @@ std::int32_t ScriptVariable::writeValue(DataStream& stream) const {
         case TypeWString: {
             std::int32_t total = 0;
             const std::size_t n = std::min<std::size_t>(wideText_.size(), 0xFFFF);
+            if (n < wideText_.size())
+                engineLog().warning("Variable [%s]: text of %zu characters stored as its first 65535", name_,
+                                    wideText_.size());
             if (!addField(total, writeU16(stream, static_cast<std::uint16_t>(n)))) return total;
             for (std::size_t i = 0; i < n; ++i)
                 if (!addField(total, writeU16(stream, static_cast<std::uint16_t>(wideText_[i])))) return total;

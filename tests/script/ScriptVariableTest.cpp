@@ -194,6 +194,16 @@ TEST(ScriptVariable, FullRecordsRoundTripAndCheckTheShape) {
     w.setWString(u"abc");
     MemoryStream ws;
     EXPECT_EQ(w.writeValue(ws), 8);
+    // A text beyond the u16 count is stored cut, with a warning, and stays readable.
+    ScriptVariable big("big");
+    big.setString(std::string(70000, 'x').c_str());
+    MemoryStream bs;
+    EXPECT_EQ(big.write(bs), 1 + 3 + 4 + 2 + 65535 + 4);
+    EXPECT_TRUE(core.log().contains("Variable [big]: text of 70000 bytes stored as its first 65535"));
+    bs.setPosition(0);
+    ScriptVariable bigCopy("x");
+    EXPECT_EQ(bigCopy.read(bs, false), bs.size());
+    EXPECT_EQ(bigCopy.toString().size(), 65535u);
 
     // The check form accepts the same shape, refuses another.
     stream.setPosition(0);
