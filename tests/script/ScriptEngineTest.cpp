@@ -216,9 +216,13 @@ struct OpenFixture {
         ready = testing_support::writeDataRoot(dir.path(), packages);
         db = std::make_unique<testing_support::ScopedPackageDatabase>(dir.path());
         ready = ready && db->build();
+        savedScript = gameCore.script;
         gameCore.script = &engine;
     }
-    ~OpenFixture() { engine.release(); }
+    ~OpenFixture() {
+        engine.release();
+        gameCore.script = savedScript;
+    }
     bool open() { return openScriptEngine(*engine.context); }
     bool logged(const std::string& text) { return db->log().contains(text); }
     std::string global(const char* name) {
@@ -233,6 +237,7 @@ struct OpenFixture {
     testing_support::TempDir dir;
     std::unique_ptr<testing_support::ScopedPackageDatabase> db;
     ScriptEngine engine;
+    ScriptEngine* savedScript = nullptr;
     bool ready = false;
 };
 

@@ -19,6 +19,7 @@ namespace testing_support {
 class ScriptFixture {
 public:
     explicit ScriptFixture(const ScriptClassRegistration* table = nullptr, std::size_t count = 0) {
+        savedScript = gameCore.script;
         gameCore.script = &engine;
         engine.setClassRegistrations(table, count);
         state = luaL_newstate();
@@ -28,7 +29,10 @@ public:
         registerScriptClasses(state, engine);
         luabind::set_pcall_callback(traceScriptError);
     }
-    ~ScriptFixture() { engine.release(); }
+    ~ScriptFixture() {
+        engine.release();
+        gameCore.script = savedScript;
+    }
     ScriptFixture(const ScriptFixture&) = delete;
     ScriptFixture& operator=(const ScriptFixture&) = delete;
 
@@ -59,6 +63,7 @@ public:
     ScopedGameCore core;
     ScriptEngine engine;
     lua_State* state = nullptr;
+    ScriptEngine* savedScript = nullptr;
 };
 
 }  // namespace testing_support

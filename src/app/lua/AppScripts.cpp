@@ -1,0 +1,11 @@
+#include "app/lua/AppScripts.h"
+
+#include "script/ScriptBinding.h"
+
+void registerGameClass(lua_State* state, ScriptEngine&) {
+    registerScriptPlaceholder(state, "Game", "game");
+}
+
+void registerGameSetupClass(lua_State* state, ScriptEngine&) {
+    registerScriptPlaceholder(state, "GameSetup", "setup");
+}
