@@ -4,7 +4,7 @@
 #   OUTPUT    the data folder to (re)create
 #   GAME      the game executable, copied to OUTPUT/bin
 #   PACKTOOL  the package writer
-#   VARWRITE  the variable writer (empty: the build has none yet)
+#   VARWRITE  the variable writer
 #   STAMP     written last, when everything succeeded
 #
 # Layout of the sources and where each part goes:
@@ -16,7 +16,7 @@
 # holds them: scripts as they are, variables compiled.
 cmake_minimum_required(VERSION 3.25)
 
-foreach(var SOURCE STAGE OUTPUT GAME PACKTOOL STAMP)
+foreach(var SOURCE STAGE OUTPUT GAME PACKTOOL VARWRITE STAMP)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "BuildDemo.cmake: ${var} is not set")
   endif()
@@ -27,19 +27,14 @@ file(COPY "${SOURCE}/" DESTINATION "${STAGE}"
      PATTERN "CMakeLists.txt" EXCLUDE PATTERN "*.cmake" EXCLUDE)
 
 file(GLOB variable_sources "${STAGE}/variables/*.txt")
-if(variable_sources AND NOT VARWRITE)
-  message(WARNING "demo: no variable writer in this build; variable files are left out")
-endif()
-if(VARWRITE)
-  foreach(source IN LISTS variable_sources)
-    get_filename_component(name "${source}" NAME_WE)
-    execute_process(COMMAND "${VARWRITE}" "${source}" "${STAGE}/variables/${name}.ptxt4" "${name}"
-                    RESULT_VARIABLE result)
-    if(NOT result EQUAL 0)
-      message(FATAL_ERROR "demo: variable file [${source}] failed")
-    endif()
-  endforeach()
-endif()
+foreach(source IN LISTS variable_sources)
+  get_filename_component(name "${source}" NAME_WE)
+  execute_process(COMMAND "${VARWRITE}" "${source}" "${STAGE}/variables/${name}.ptxt4" "${name}"
+                  RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "demo: variable file [${source}] failed")
+  endif()
+endforeach()
 
 file(REMOVE_RECURSE "${OUTPUT}")
 file(GLOB_RECURSE manifests RELATIVE "${STAGE}/packages" "${STAGE}/packages/*.manifest")
@@ -48,10 +43,6 @@ foreach(manifest IN LISTS manifests)
   execute_process(COMMAND "${PACKTOOL}" "${STAGE}/packages/${manifest}" "${OUTPUT}/${package}"
                   RESULT_VARIABLE result)
   if(NOT result EQUAL 0)
-    if(NOT VARWRITE)
-      message(WARNING "demo: package [${package}] left out")
-      continue()
-    endif()
     message(FATAL_ERROR "demo: package [${package}] failed")
   endif()
 endforeach()
