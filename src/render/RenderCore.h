@@ -6,7 +6,10 @@
 #pragma once
 
 #include <cstdint>
+#include <array>
 #include <memory>
+
+#include "foundation/Image.h"
 
 struct StillFrameRenderer;
 
@@ -34,6 +37,17 @@ public:
     // Releases the data managers and render targets.
     void release();
 
+    // Renders the current frame into image, scaled to width x height (the
+    // save screenshot). Until the frame passes draw, the image is plain grey
+    // at that size. False for a size of 0.
+    bool renderSaveScreenShot(TgaImage& image, std::uint32_t width, std::uint32_t height);
+    // The four thumbnail textures of the load screen ("procSaveScreenShot0"
+    // to "procSaveScreenShot3"): reload replaces a texture's pixels; false
+    // for a slot outside 0..3 or an image without pixels.
+    bool reloadSaveScreenShot(std::int32_t slot, const TgaImage& image);
+    // The texture's pixels, or null for a slot outside 0..3.
+    const TgaImage* saveScreenShotTexture(std::int32_t slot) const;
+
     // The still frames and their input box, owned here.
     StillFrameRenderer& stillFrames() { return *stillFrames_; }
 
@@ -43,4 +57,5 @@ public:
 
 private:
     std::unique_ptr<StillFrameRenderer> stillFrames_;
+    std::array<TgaImage, 4> saveScreenShots_;
 };
