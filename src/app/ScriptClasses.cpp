@@ -3,6 +3,8 @@
 #include <iterator>
 
 #include "animation/lua/AnimationScripts.h"
+#include "app/GameCore.h"
+#include "app/SaveGame.h"
 #include "app/lua/AppScripts.h"
 #include "control/lua/ControllerScript.h"
 #include "effects/lua/EffectsScripts.h"
@@ -64,4 +66,6 @@ void installScriptClasses(ScriptEngine& engine) {
     std::size_t count = 0;
     const ScriptClassRegistration* table = scriptClassTable(count);
     engine.setClassRegistrations(table, count);
+    // Queued events run as delayed calls: a scene may be loaded from them.
+    engine.delayedCallFlags = gameCore.game ? &gameCore.game->flags : nullptr;
 }

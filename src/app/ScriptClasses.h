@@ -9,5 +9,6 @@ class ScriptEngine;
 
 // The 27 registration functions, in registration order.
 const ScriptClassRegistration* scriptClassTable(std::size_t& count);
-// Hands the table to the engine.
+// Hands the table to the engine, and the save game's flag word whose
+// delayed-call bit the engine sets while a queued event runs.
 void installScriptClasses(ScriptEngine& engine);

@@ -5,6 +5,7 @@
 #include <sstream>
 #include <string>
 
+#include "app/SaveGame.h"
 #include "app/ScriptClasses.h"
 #include "script/ScriptTestFixture.h"
 
@@ -39,6 +40,14 @@ TEST(ScriptClasses, EveryClassAndGlobalIsRegisteredInOrder) {
     EXPECT_EQ(f.global("kinds"), "World InputCore Morph");
     EXPECT_EQ(f.number("onMouseOver"), 0);
     EXPECT_FALSE(f.logged("Can't register script"));
+}
+
+TEST(ScriptClasses, QueuedEventsRunAsDelayedCallsOfTheSaveGame) {
+    ASSERT_NE(gameCore.game, nullptr);
+    ScriptEngine engine;
+    installScriptClasses(engine);
+    EXPECT_EQ(engine.delayedCallFlags, &gameCore.game->flags);
+    EXPECT_EQ(engine.classRegistrationCount(), 27u);
 }
 
 }  // namespace
