@@ -48,8 +48,11 @@ end
 function demo_tour_restore()
   local slot = demo_global("demo.tour_slot")
   if game ~= nil and slot ~= nil then
-    game:restore(slot.value)
-    msg("demo: restore [", slot.value, "] ", game:state() and "done" or "failed")
+    -- The restore replaces the game's state: only plain values are kept
+    -- across it, variables are looked up again.
+    local name = slot.value
+    game:restore(name)
+    msg("demo: restore [", name, "] ", game:state() and "done" or "failed")
     local visits = demo_global("demo.visits")
     if visits ~= nil then
       msg("demo: visits ", visits.value, " after restore")
