@@ -1,0 +1,34 @@
+# The built demo as a player with a display runs it: no tour, and a stop
+# signal, which takes the road of the window's close box, ends the game
+# cleanly with exit code 0 (DEMO, RUN: see DemoRun.cmake). A video driver
+# that SDL does not know gives the window layer's headless backend, and the
+# scripts play the tour only under the offscreen driver.
+include(${CMAKE_CURRENT_LIST_DIR}/DemoRun.cmake)
+
+demo_prepare()
+# The signal is sent once the first scene has been asked for (or the game
+# has already ended); the shell answers the game's own exit code.
+set(driver [=[
+"$1" & game=$!
+for i in $(seq 1 1200); do
+  kill -0 "$game" 2>/dev/null || break
+  grep -qs "demo: scene \[" "$XDG_DATA_HOME"/Games/*/log/game.log && break
+  sleep 0.1
+done
+kill -TERM "$game" 2>/dev/null
+wait "$game"
+]=])
+execute_process(
+  COMMAND ${CMAKE_COMMAND} -E env ${demo_environment} SDL_VIDEODRIVER=no-such-driver
+          bash -c "${driver}" driver ${RUN}/demo/bin/game
+  WORKING_DIRECTORY "${RUN}/cwd"
+  TIMEOUT 180
+  RESULT_VARIABLE exit_code
+  OUTPUT_VARIABLE out
+  ERROR_VARIABLE err)
+
+expect("Executable launched from [${RUN}/demo/bin/game]")
+expect("Release resources...")
+expect("Exit from game.")
+demo_check_run()
+demo_finish()
