@@ -5,6 +5,15 @@
 // nothing to load and releases nothing.
 #pragma once
 
+#include <string>
+
+// The animation debug settings (section "debug"): kept, read by nothing else.
+struct AnimationDebugSettings {
+    std::string animationName = "hero.idle";
+    std::string boneName = "root";
+};
+extern AnimationDebugSettings animationDebugSettings;
+
 class AnimationCore {
 public:
     AnimationCore() = default;
@@ -14,7 +23,8 @@ public:
 
     // False ends the engine start ("Animation core NOT initialized").
     bool initialize();
-    // Reads section "debug" (debug_animation_name, debug_bone_name).
+    // Reads section "debug" of the game core's settings
+    // ("debug_animation_name", "debug_bone_name"); missing keys are added.
     void readDebugConfig();
     // Unloads and releases every animation data manager.
     void release();
