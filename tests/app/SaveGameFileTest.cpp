@@ -1,0 +1,287 @@
+// Save files: a slot saved and restored from a script, the stored layout read
+// byte by byte, broken and cut files, failed saves that keep the old file,
+// slot names that would leave the save folder, and the save game's block.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "app/SaveFileFixture.h"
+#include "foundation/Image.h"
+#include "scene/Scene.h"
+#include "sound/SoundCore.h"
+
+using testing_support::readFile;
+using testing_support::SaveFileFixture;
+using testing_support::u32At;
+using testing_support::writeFile;
+
+namespace {
+
+const char kLoadIntro[] = "game:load('intro')";
+
+double f64At(const std::string& bytes, std::size_t offset) {
+    double value = 0.0;
+    std::memcpy(&value, bytes.data() + offset, sizeof(value));
+    return value;
+}
+
+}  // namespace
+
+TEST(SaveGameFile, ASavedSlotRestoresTheVariablesAndTheScene) {
+    SaveFileFixture s;
+    ASSERT_TRUE(s.runPosted(kLoadIntro));
+    ASSERT_NE(s.f.game->currentScene(), nullptr);
+    ASSERT_TRUE(s.runPosted("globals:get('system.volume').value = 0.75\n"
+                            "saved = game:save('slot1')\n"
+                            "globals:get('system.volume').value = 0.25\n"
+                            "game:restore('slot1')\n"
+                            "restored = game:state()"));
+    EXPECT_EQ(s.text("saved"), "true");
+    EXPECT_TRUE(s.f.logged("LOAD GAME [slot1]"));
+    EXPECT_TRUE(s.f.logged("SUCCESS LOADED GAME [slot1]"));
+    EXPECT_EQ(s.text("restored"), "true");
+    EXPECT_FLOAT_EQ(s.global("system.volume")->toFloat(), 0.75f);
+    ASSERT_NE(s.f.game->currentScene(), nullptr);
+    EXPECT_STREQ(s.f.game->currentScene()->getName(), "intro");
+    EXPECT_EQ(gameCore.sound->currentScene(), s.f.game->currentScene());
+    EXPECT_EQ(s.f.lua.engine.eventsBlocked, 0);
+    EXPECT_EQ(s.f.game->loading, 0);
+}
+
+TEST(SaveGameFile, TheFileIsAJpegFollowedByTheGameDataAndTheFooter) {
+    SaveFileFixture s;
+    ASSERT_TRUE(s.runPosted(kLoadIntro));
+    s.f.game->gameTime = 12.5;
+    ASSERT_TRUE(s.runPosted("saved = game:save('Slot1')"));
+    ASSERT_EQ(s.text("saved"), "true");
+
+    const std::string bytes = readFile(s.userSave("slot1"));
+    ASSERT_GE(bytes.size(), 1024u);
+    const std::size_t size = bytes.size();
+    EXPECT_EQ(static_cast<unsigned char>(bytes[0]), 0xFF);
+    EXPECT_EQ(static_cast<unsigned char>(bytes[1]), 0xD8);
+    const std::uint32_t imageSize = u32At(bytes, size - 8);
+    ASSERT_LT(imageSize + 13, size);
+    EXPECT_EQ(u32At(bytes, imageSize), 0x9A70DE33u);
+    EXPECT_EQ(f64At(bytes, imageSize + 4), 12.5);
+    EXPECT_EQ(static_cast<unsigned char>(bytes[imageSize + 12]), 1);  // packed game data
+    EXPECT_EQ(u32At(bytes, size - 4), 0x9A70DE33u);
+    EXPECT_EQ(u32At(bytes, size - 12), 0x9A70DE33u);
+    EXPECT_EQ(u32At(bytes, size - 16), 0x1AE08570u);
+    const std::uint32_t units = u32At(bytes, size - 20);
+    ASSERT_EQ(units, 5u);  // the slot name as the script gave it
+    const std::string name = bytes.substr(size - 20 - 2 * units, 2 * units);
+    EXPECT_EQ(name, std::string("S\0l\0o\0t\0001\0", 10));
+
+    // The image alone is the screenshot at the configured size.
+    TgaImage image;
+    ASSERT_TRUE(decodeImage(reinterpret_cast<const std::uint8_t*>(bytes.data()), imageSize, image));
+    EXPECT_EQ(image.width, 320u);
+    EXPECT_EQ(image.height, 240u);
+}
+
+TEST(SaveGameFile, ACutFileIsBrokenAndTheGameGoesOn) {
+    SaveFileFixture s;
+    ASSERT_TRUE(s.runPosted(kLoadIntro));
+    ASSERT_TRUE(s.runPosted("game:save('slot1')"));
+    const std::string whole = readFile(s.userSave("slot1"));
+    ASSERT_TRUE(writeFile(s.userSave("cut"), whole.substr(0, 1000)));
+    Scene* current = s.f.game->currentScene();
+
+    ASSERT_TRUE(s.runPosted("game:restore('cut')\nrestored = game:state()"));
+    EXPECT_TRUE(s.f.logged("Can't load game header ["));
+    EXPECT_TRUE(s.f.logged("]: Save file is broken"));
+    EXPECT_EQ(s.text("restored"), "false");
+    EXPECT_EQ(s.f.game->currentScene(), current);
+    // The scene is handed back to the sound core, and events run again.
+    EXPECT_EQ(gameCore.sound->currentScene(), current);
+    EXPECT_EQ(s.f.lua.engine.eventsBlocked, 0);
+    EXPECT_EQ(s.f.game->loading, 0);
+}
+
+TEST(SaveGameFile, AFullPathRestoresThatFileAndAMissingOneFails) {
+    SaveFileFixture s;
+    ASSERT_TRUE(s.runPosted(kLoadIntro));
+    ASSERT_TRUE(s.runPosted("game:save('slot1')"));
+    const std::string copy = s.user.file("elsewhere.jpg");
+    std::filesystem::copy_file(s.userSave("slot1"), copy);
+    std::filesystem::remove(s.userSave("slot1"));
+
+    ASSERT_TRUE(s.runPosted("game:restore('" + copy + "')\nrestored = game:state()"));
+    EXPECT_EQ(s.text("restored"), "true");
+    ASSERT_TRUE(s.runPosted("game:restore('slot1')\nrestored = game:state()"));
+    EXPECT_EQ(s.text("restored"), "false");
+    EXPECT_TRUE(s.f.logged("Fail to open save file ["));
+}
+
+TEST(SaveGameFile, AFailedSaveLeavesThePreviousSaveWhole) {
+    SaveFileFixture s;
+    ASSERT_TRUE(s.runPosted(kLoadIntro));
+    ASSERT_TRUE(s.runPosted("game:save('slot1')"));
+    const std::string before = readFile(s.userSave("slot1"));
+    ASSERT_FALSE(before.empty());
+
+    // The file the save is written to first cannot be created.
+    std::filesystem::create_directory(s.userSave("slot1") + ".tmp");
+    s.f.game->gameTime = 99.0;
+    ASSERT_TRUE(s.runPosted("again = game:save('slot1')"));
+    EXPECT_EQ(s.text("again"), "false");
+    EXPECT_TRUE(s.f.logged("Fail to create file ["));
+    EXPECT_EQ(readFile(s.userSave("slot1")), before);
+}
+
+TEST(SaveGameFile, SlotNamesThatLeaveTheSaveFolderAreRefused) {
+    SaveFileFixture s;
+    ASSERT_TRUE(s.runPosted(kLoadIntro));
+    const char* const names[] = {"..\\\\escape", "../escape", "sub/slot", "sub\\\\slot", "..", "c:slot", ""};
+    for (const char* name : names) {
+        ASSERT_TRUE(s.runPosted(std::string("saved = game:save('") + name + "')\ndeleted = game:delete('" + name +
+                                "')\ngame:restore('" + name + "')\nrestored = game:state()"));
+        EXPECT_EQ(s.text("saved"), "false") << name;
+        EXPECT_EQ(s.text("deleted"), "false") << name;
+        EXPECT_EQ(s.text("restored"), "false") << name;
+    }
+    EXPECT_TRUE(s.f.logged("a save name is a file name without folders"));
+    EXPECT_FALSE(std::filesystem::exists(s.user.file("escape.jpg")));
+    EXPECT_FALSE(std::filesystem::exists(s.user.file("games/escape.jpg")));
+    EXPECT_NE(s.f.game->currentScene(), nullptr);
+}
+
+TEST(SaveGameFile, TheSaveGameBlockRoundTripsAndRefusesOversizedFields) {
+    SaveFileFixture s;
+    SaveGame& game = *s.f.game;
+    game.gameTime = 3.25;
+    game.scene = "harbour";
+    game.onProgress = "on_progress";
+    game.onStartProgress = "";
+    game.onFinishProgress = "on_finish";
+    game.scenes = {7, 9};
+    game.currentIndex = 1;
+    MemoryStream stream;
+    const std::int32_t written = game.write(stream);
+    ASSERT_GT(written, 0);
+
+    game.releaseScenes();
+    game.onProgress.clear();
+    stream.setPosition(0);
+    EXPECT_EQ(game.read(stream), written);
+    EXPECT_EQ(game.gameTime, 3.25);
+    EXPECT_EQ(game.scene, "harbour");
+    EXPECT_EQ(game.onProgress, "on_progress");
+    EXPECT_EQ(game.onStartProgress, "");
+    EXPECT_EQ(game.onFinishProgress, "on_finish");
+    EXPECT_EQ(game.scenes, (std::vector<std::uint32_t>{7, 9}));
+    EXPECT_EQ(game.currentIndex, 1);
+    EXPECT_EQ(game.progress, 0.0f);
+    game.scenes.clear();
+    game.currentIndex = -1;
+
+    // A text that does not fit its 2,048-byte buffer, a text or a scene list
+    // running past the data: refused.
+    struct Case {
+        const char* what;
+        std::uint32_t textLength;
+        std::uint32_t sceneCount;
+    };
+    const Case cases[] = {{"text of 2,048 bytes", 2048, 0},
+                          {"text past the end", 100, 0},
+                          {"scene list past the end", 0, 1000000}};
+    for (const Case& c : cases) {
+        MemoryStream bad;
+        writeF64(bad, 1.0);
+        writeI32(bad, 0);
+        writeU32(bad, c.textLength);
+        if (c.textLength == 2048) bad.write(std::string(2048, 'x').data(), 2048);
+        if (c.textLength != 100) {
+            for (int i = 0; i < 3; ++i) writeU32(bad, 0);
+            writeU32(bad, c.sceneCount);
+        }
+        bad.setPosition(0);
+        EXPECT_LT(game.read(bad), 0) << c.what;
+    }
+    EXPECT_TRUE(s.f.logged("Save file is broken"));
+}
+
+TEST(SaveGameFile, TheFooterDecidesValidityAndTheDisplayName) {
+    SaveFileFixture s;
+    ASSERT_TRUE(s.runPosted(kLoadIntro));
+    ASSERT_TRUE(s.runPosted("game:save('slot1')"));
+    const std::string good = readFile(s.userSave("slot1"));
+    const std::size_t size = good.size();
+
+    auto footer = [](const std::string& bytes, SaveHeader& header) {
+        MemoryStream stream;
+        stream.write(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+        stream.setPosition(0);
+        return SaveGame::readFooter(stream, header);
+    };
+    auto patched = [&](std::size_t offset, std::uint32_t value) {
+        std::string bytes = good;
+        for (int i = 0; i < 4; ++i) bytes[offset + i] = static_cast<char>(value >> (8 * i));
+        return bytes;
+    };
+
+    SaveHeader header;
+    header.displayName = u"default";
+    ASSERT_TRUE(footer(good, header));
+    EXPECT_EQ(header.displayName, u"slot1");
+
+    // Without the footer tag the file is still valid and keeps the caller's name.
+    header.displayName = u"default";
+    ASSERT_TRUE(footer(patched(size - 16, 0), header));
+    EXPECT_EQ(header.displayName, u"default");
+
+    // The smallest name length whose text would start inside the magic and
+    // game time behind the image.
+    const std::uint32_t imageSize = u32At(good, size - 8);
+    const auto intoHeader = static_cast<std::uint32_t>((size - 20 - imageSize - 12) / 2 + 1);
+    ASSERT_LE(intoHeader, 511u);
+    struct Case {
+        const char* what;
+        std::string bytes;
+    };
+    const Case broken[] = {
+        {"shorter than 1,024 bytes", good.substr(0, 1023)},
+        {"last magic", patched(size - 4, 0)},
+        {"middle magic", patched(size - 12, 0)},
+        {"image size past the end", patched(size - 8, static_cast<std::uint32_t>(size))},
+        {"no magic behind the image", patched(size - 8, 16)},
+        {"name longer than its buffer", patched(size - 20, 512)},
+        {"name reaching back over the image's time", patched(size - 20, intoHeader)},
+    };
+    for (const Case& c : broken) {
+        SaveHeader probe;
+        EXPECT_FALSE(footer(c.bytes, probe)) << c.what;
+    }
+}
+
+TEST(SaveGameFile, DamagedFilesFailCleanly) {
+    SaveFileFixture s;
+    ASSERT_TRUE(s.runPosted(kLoadIntro));
+    ASSERT_TRUE(s.runPosted("game:save('slot1')"));
+    const std::string good = readFile(s.userSave("slot1"));
+    const std::size_t imageSize = u32At(good, good.size() - 8);
+
+    // Every 23rd byte behind the image flipped in turn, and cuts at several
+    // lengths: each file loads or fails, and a failure keeps the game going.
+    std::vector<std::string> damaged;
+    for (std::size_t at = imageSize; at < good.size(); at += 23) {
+        std::string bytes = good;
+        bytes[at] = static_cast<char>(bytes[at] ^ 0x5A);
+        damaged.push_back(bytes);
+    }
+    for (const std::size_t cut : {good.size() - 1, good.size() - 21, imageSize + 13, std::size_t{1024}})
+        damaged.push_back(good.substr(0, cut));
+    for (std::size_t i = 0; i < damaged.size(); ++i) {
+        ASSERT_TRUE(writeFile(s.userSave("damaged"), damaged[i]));
+        ASSERT_TRUE(s.runPosted("game:restore('damaged')\nrestored = game:state()"));
+        if (s.text("restored") == "false") {
+            EXPECT_EQ(gameCore.sound->currentScene(), s.f.game->currentScene()) << i;
+            EXPECT_EQ(s.f.lua.engine.eventsBlocked, 0) << i;
+        }
+        EXPECT_EQ(s.f.game->loading, 0) << i;
+        if (!s.f.game->currentScene()) ASSERT_TRUE(s.runPosted(kLoadIntro));
+    }
+}
