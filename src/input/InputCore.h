@@ -34,4 +34,10 @@ public:
     // The input block of a save game: byte count or negative.
     std::int32_t write(DataStream& stream);
     std::int32_t read(DataStream& stream);
+
+    // Pointer speeds of the device state (x and y), set from the player's
+    // sensitivities by the game setup, and the invert-camera flag.
+    float mouseSpeed[2] = {0.8f, 0.8f};
+    float cameraSpeed[2] = {0.25f, 0.25f};
+    std::uint8_t invertCamera = 0;
 };

@@ -6,12 +6,15 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
+
+#include "render/VideoSetup.h"
 
 class IDirect3DDevice9;
 
 class VideoCore {
 public:
-    VideoCore() = default;
+    VideoCore();
     ~VideoCore();
     VideoCore(const VideoCore&) = delete;
     VideoCore& operator=(const VideoCore&) = delete;
@@ -29,8 +32,33 @@ public:
     // The applied and the requested gamma.
     float gamma = 1.0f;
     float requestedGamma = 1.0f;
-    // 0: the script's detail limit is 2; else 0.
+    // 0: the script's detail limit is 2; else 0. Set for a limited card,
+    // whose default details are "normal".
     std::uint8_t detailsLimit = 0;
+    // Set when the device was connected through the fixed-pipeline fall back.
+    bool fixedPipeline = false;
+
+    // The video options: 0 the safe settings, 1 the user's, 2 a spare set.
+    VideoSetup setups[3];
+    // The record every rendering decision reads (1; 0 after a fall back).
+    std::int32_t activeSetup = 1;
+    VideoSetup& activeVideoSetup() { return setups[activeSetup >= 0 && activeSetup < 3 ? activeSetup : 1]; }
+
+    // The device's resolution list and the first entry of a size, or -1.
+    std::vector<VideoResolution> resolutions;
+    std::int32_t findResolution(std::int32_t width, std::int32_t height) const;
+
+    // The desktop size, asked of the platform on first use (1024 x 768
+    // without a display); setting both fields first skips the question.
+    std::int32_t desktopWidth = 0;
+    std::int32_t desktopHeight = 0;
+    void desktopSize(std::int32_t& width, std::int32_t& height);
+
+    // Rebuilds the gamma ramp from a gamma (-0.5..0.5 from the setup):
+    // exponent 1 - 2 x gamma, at least 0.1; the same ramp for red, green
+    // and blue. It reaches the screen with the next full-screen frame.
+    void updateGamma(float value);
+    std::uint16_t gammaRamp[3][256] = {};
 
 private:
     IDirect3DDevice9* device_ = nullptr;

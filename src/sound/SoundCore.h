@@ -26,6 +26,33 @@ struct SoundSetup {
     std::int32_t quality = 2;
 };
 
+// A pair of volumes of one channel, each 0..1: the script's and the
+// player's setup.
+struct SoundChannelVolume {
+    float script = 1.0f;
+    float setup = 1.0f;
+};
+
+// The channel volumes, 13 words that the game setup copies word for word:
+// word 0 the read-from-setup flag, then master (word 2 its setup volume)
+// and the five channels Effect, Voice, Ambient, AmbientLoop, Music (setup
+// volumes in words 4, 6, 8, 10, 12).
+struct SoundVolumes {
+    std::uint8_t readFromSetup = 0;
+    SoundChannelVolume master{1.0f, 0.8f};
+    SoundChannelVolume channels[5];
+};
+static_assert(sizeof(SoundVolumes) == 13 * 4, "the volume record is 13 words");
+
+// The default setup volumes (section "setup-defaults").
+struct SoundVolumeDefaults {
+    float master = 0.8f;
+    float effect = 0.6f;
+    float voice = 0.7f;
+    float ambient = 0.6f;  // Ambient and AmbientLoop
+    float music = 0.4f;
+};
+
 class SoundCore {
 public:
     SoundCore() = default;
@@ -51,6 +78,22 @@ public:
     std::uint64_t ticks() const { return ticks_.load(); }
 
     SoundSetup setup;
+    SoundVolumes volumes;
+    SoundVolumeDefaults defaultVolumes;
+
+    // Reads the default setup volumes from section "setup-defaults" (an
+    // empty or unusable value keeps the built-in one) and, until the setup
+    // file has given volumes, makes them the setup volumes.
+    void readDefaultVolumes();
+    // Read and write the setup volumes of a record from and to a section of
+    // the settings store ("master", "effect", "voice", "ambient",
+    // "ambient_loop", "music"; "%.02f"). A value outside 0..1 is refused and
+    // the record keeps its own. False without a settings store.
+    static bool readVolumes(SoundVolumes& record, const char* section);
+    static bool writeVolumes(const SoundVolumes& record, const char* section);
+    // Refreshes the volume and mute state of every playing sound after the
+    // volumes changed (blocking lock); true when all succeeded.
+    bool refreshMuteAll(bool skipGlobal);
 
     // Engine lock: polls a try-lock, sleeping 1 ms between tries.
     void lock();
