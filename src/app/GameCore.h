@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 class AppPaths;
 class Log;
@@ -37,6 +38,15 @@ class IniFile;
 class DataStream;
 struct RunModeRecord;
 struct StartupArguments;
+class GameObject;
+class Scene;
+class CameraCore;
+class ModelController;
+class Y3Pose;
+class TimerCore;
+struct GameObjectLink;
+struct Matrix34;
+struct CurrentTime;
 
 // State bits of GameCore::flags.
 constexpr std::uint32_t kGameFlagPaused = 0x0004;
@@ -130,6 +140,101 @@ struct GameCore {
     // Reads what save_all wrote and rebuilds the game: bytes read, or a
     // negative value (app library).
     std::int32_t load_all(DataStream& stream);
+
+    // Camera mode (0..11, else refused and logged) and camera mask.
+    void setCameraMode(std::int32_t mode, const CurrentTime& sample);
+    bool selectCameraMode(bool smooth, const CurrentTime& sample);
+    bool setCameraMask(const char* name);
+
+    // Services on the current scene of the save game (app library). Without
+    // a scene each logs its message (most end in ": load scene first") and
+    // answers a neutral value: false, 0, null, -1 or "".
+    Scene* currentScene() const;
+    bool scene_setMainCharacter(GameObjectLink link);
+    bool scene_setMainCharacterByName(const char* name);
+    GameObjectLink scene_getMainCharacter();
+    ModelController* scene_getMainController();
+    bool onMainCharacterSelected();
+    bool scene_resetMainCharacterView();
+    CameraCore* scene_getCamera(const char* name = nullptr);
+    bool scene_setFixedCameraToWaypoint(const char* waypoint, float value);
+    bool scene_cameraStackCommand(const char* camera, const char* argument);
+    bool scene_cameraStackText(const char* text, const char* camera);
+    bool scene_getPose(const char* entity, std::uint32_t poseFlags, Matrix34& out);
+    std::uint32_t scene_findObject(const char* name, bool log);
+    std::uint32_t scene_findParticle(const char* name, bool log);
+    bool scene_findSprite(const char* name, bool log, GameObjectLink& out);
+    GameObject* scene_findLight(const char* name, bool log);
+    std::int32_t scene_findTrigger(const char* name);
+    const char* scene_modelTriggerName(const char* model);
+    bool scene_addModelTrigger(const char* model);
+    GameObject* scene_createParticle(const char* name, const char* resource);
+    GameObject* scene_createModel(const char* name, const char* resource);
+    GameObject* scene_addLight(const char* name, const char* resource);
+    const char* scene_dialogName(std::int32_t index);
+    GameObjectLink scene_dialogAlias(const char* name, std::int32_t argument);
+    // The handles of a type's objects (particles, models, sprites), or null.
+    const std::vector<GameObjectLink>* scene_getObjectArray(std::uint32_t type);
+    std::int32_t scene_enumFind(const char* name, std::uint32_t type);
+    const char* scene_enumObjectName(std::int32_t index, std::uint32_t type);
+    Y3Pose* scene_findWaypoint(const char* name);
+    Y3Pose* scene_findWaypointOfKind(const char* name, std::int32_t kind);
+    Y3Pose* scene_findNearestWaypoint(const char* name, const float* position);
+    bool teleportObject(GameObjectLink object, const char* destination, float value);
+    bool customizeObject(GameObjectLink object, const char* element, bool show);
+    bool customizeObjectsByName(std::uint32_t type, const char* namePart, const char* element, bool show);
+    bool resetObject(GameObjectLink object);
+    bool setObjectPlay(GameObjectLink object, bool play);
+    bool linkObjects(GameObjectLink slave, GameObjectLink master);
+    bool scene_attachSprite(GameObjectLink object, const char* sprite, std::int32_t slot);
+    bool scene_dialogLook(const GameObjectLink* objects, std::int32_t count);
+    bool object_voice(GameObjectLink model, const char* voice);
+    bool test_voice(GameObjectLink model);
+    void stop_voice(GameObjectLink model);
+    bool playAutoSound(const char* alias, GameObjectLink object);
+    bool playSoundAt(const char* alias, const float* position, bool looped);
+    bool stopSoundEffects(const char* group);
+    bool scene_createSound(const char* name, std::int32_t channel);
+    bool scene_deleteSound(const char* name);
+    bool scene_playSound(const char* name, std::int32_t channel);
+    GameObject* scene_findSound(const char* name);
+    void visible_rain(bool visible);
+    bool scene_generateRainMap();
+    void scene_setSkyWeather(std::int32_t weather);
+    void scene_setSkyLightMode(std::int32_t mode);
+    std::int32_t scene_getSkyLightMode();
+    bool scene_setLightSet(std::int32_t kind, const char* name);
+    bool scene_moveAimPoint(const float* position);
+    bool scene_alignAimPoint(const float* position);
+    bool scene_updateAimPoint(const float* position);
+    TimerCore* scene_getTimers();
+    GameObject* scene_getPhysicsScene();
+    float scene_physicsScale(float value);
+    bool scene_setPhysicsElementsVisible(bool visible);
+    void* scene_getActionsData();
+    void* scene_getWaypointsData();
+    const char* scene_getActionsName();
+    bool scene_selectActionsScreen(const char* screen);
+    void* scene_getActionsScreen();
+    std::int32_t scene_actionAtCursor();
+    bool scene_beginActionDraw();
+    bool scene_finishActionDraw();
+    bool scene_setScreenCursor(const char* cursor);
+    bool scene_showActionsScreen(bool show);
+
+    // Factories of the saved-game load, one per type code: null, logged, on
+    // failure (app library).
+    GameObject* loadCreateParticle(const char* name, GameObjectLink scene);
+    GameObject* loadCreateModel(const char* name, GameObjectLink scene);
+    GameObject* loadCreatePhysicsModel(const char* name);
+    GameObject* loadCreateScene(const char* name);
+    GameObject* loadCreateTrigger(const char* name, GameObjectLink scene, std::uint32_t triggerType);
+    GameObject* loadCreatePhysicsTrigger(const char* name);
+    GameObject* loadCreateSound(const char* name);
+    GameObject* loadCreateLight(const char* name, GameObjectLink scene);
+    GameObject* loadCreateDialog(const char* name, GameObjectLink scene);
+    GameObject* loadCreateSprite(const char* name, GameObjectLink scene);
+    GameObject* loadCreateGrid(const char* name, GameObjectLink scene);
 };
 
 extern GameCore gameCore;

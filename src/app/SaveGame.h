@@ -1,20 +1,42 @@
-// The game's scenes and loading state. This part holds the loading lock and
-// the loading progress: every loader reports a stage and a fraction, and the
-// progress is the sum of the weights of the stages before it plus the
-// fraction of its own weight. The progress never falls during a load.
+// The game's scenes and loading state: the list of loaded scenes and the
+// current one, the load-allowed and last-load-succeeded flags, the script
+// functions that receive the loading events, the loading progress and the
+// loading lock.
+//
+// Progress: every loader reports a stage and a fraction; the progress is the
+// sum of the weights of the stages before it plus the fraction of its own
+// weight, and it never falls during a load. Reports are heard by the script
+// ("game.onProgress") at most once per redraw, and the loading screen is
+// redrawn at most progress_max_fps times a second.
+//
+// Scenes: a scene once loaded stays in the list (popped) until the scenes
+// are released; loading its name again re-enters it. The scene objects live
+// in the object repository; the list keeps their handles only. Every load
+// that opened the progress closes it once, so "game.onFinishProgress"
+// always follows "game.onStartProgress". Main thread only.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "resources/LoadingProgress.h"
 
+class Scene;
+class SceneDataManager;
+class Y3SceneDataInstance;
+
 // Bits of SaveGame::flags.
+constexpr std::uint32_t kSaveGameLoadSucceeded = 0x0001;
+constexpr std::uint32_t kSaveGameLoadAllowed = 0x0002;
 constexpr std::uint32_t kSaveGameProgressActive = 0x0004;
 
 class SaveGame : public LoadingProgress {
 public:
-    // Installs itself as the loading state the resource loaders report to.
+    // Installs itself as the loading state the resource loaders report to,
+    // and its scene-data manager as the scenes' one.
     SaveGame();
     ~SaveGame() override;
     SaveGame(const SaveGame&) = delete;
@@ -24,17 +46,77 @@ public:
     void setProgress(std::int32_t stage, float fraction) override;
     std::recursive_mutex& loadingLock() override { return loadingLock_; }
 
-    // Open and close a load's progress.
+    // Open and close a load's progress ("game.onStartProgress",
+    // "game.onFinishProgress").
     void startProgress();
     void finishProgress();
+    // Around a re-creation of the render device.
+    void startReload();
+    void finishReload();
+    // Sets redrawDue when more than 1 / progress_max_fps seconds passed
+    // since the last redraw.
+    void checkRedrawDue();
+    // Keeps the loading screen alive: clocks, and when a redraw is due the
+    // sound and the still-frame layer.
+    void updateProgressScreen();
 
     // The overall progress of a report: 0 for stage 15 and above.
     static float progressTotal(std::int32_t stage, float fraction);
 
+    // The scene at the current index, or null.
+    Scene* currentScene() const;
+    // Index of the loaded scene of that name (case-sensitive), or -1.
+    std::int32_t findScene(const char* sceneName) const;
+    // Loads a scene (null: "test") or re-enters a loaded one; success sets
+    // kSaveGameLoadSucceeded.
+    void loadScene(const char* sceneName);
+    // The script's "load": refused outside posted script events.
+    bool loadSceneFromScript(const char* sceneName);
+    // Ends the game: every scene released, the globals reset. True.
+    bool gameOver();
+    // Deletes every scene and resets the game state.
+    void releaseScenes();
+
+    // Steps shared by scene and saved-game loads.
+    bool finalizeRenderScene();
+    void releaseUnreferencedData();
+    bool initializeLoadedData();
+    bool restoreAfterLoad();
+    void afterGameLoad();
+
+    // The scene-data records (one per scene name).
+    SceneDataManager& sceneData() { return *sceneData_; }
+
     std::uint32_t flags = 0;
+    double lastRedrawTime = 0.0;
+    // Repository handles of the loaded scenes.
+    std::vector<std::uint32_t> scenes;
+    std::int32_t currentIndex = -1;
+    std::string name = "y3";
+    std::string scene = "mainmenu";
+    std::string model;
+    std::string save_file;
+    std::string onProgress;
+    std::string onStartProgress;
+    std::string onInitialize;
+    std::string onFinishProgress;
+    std::string onStartReload;
+    std::string onFinishReload;
     float progress = 0.0f;  // -1 outside a load
     std::uint8_t loading = 0;
+    double gameTime = 0.0;
+    std::uint8_t redrawDue = 0;
+protected:
+    // Makes a new scene from its record (SceneContext::createScene).
+    virtual Scene* createScene(Y3SceneDataInstance* record);
 
 private:
+    // Runs the handler of an event, or logs missing when it is empty.
+    void raiseEvent(const std::string& handler, const char* missing);
+    // Pushes the scene that was current before a failed load, and gives the
+    // sound core the scene current now.
+    void restorePrevious(std::int32_t previousIndex);
+
     std::recursive_mutex loadingLock_;
+    std::unique_ptr<SceneDataManager> sceneData_;
 };

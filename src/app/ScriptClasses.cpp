@@ -6,6 +6,8 @@
 #include "app/GameCore.h"
 #include "app/SaveGame.h"
 #include "app/lua/AppScripts.h"
+#include "app/lua/GameScript.h"
+#include "app/lua/WorldScript.h"
 #include "control/lua/ControllerScript.h"
 #include "effects/lua/EffectsScripts.h"
 #include "game/lua/GameScripts.h"
@@ -17,7 +19,6 @@
 #include "script/lua/ColorScript.h"
 #include "script/lua/TimerScript.h"
 #include "script/lua/VariableScript.h"
-#include "script/lua/WorldScript.h"
 #include "sound/lua/SoundScript.h"
 #include "ui/lua/UiScripts.h"
 
@@ -26,7 +27,7 @@ namespace {
 // Every class and global exists before the first script loads; the order is
 // fixed (later classes may refer to earlier ones).
 const ScriptClassRegistration kScriptClasses[] = {
-    {"World, Time", registerWorldAndTime},
+    {"World, Time", registerWorldAndTimeClasses},
     {"ScreenActions", registerScreenActionsClass},
     {"DialogDataManager", registerDialogDataManagerClass},
     {"Dialog", registerDialogClass},
@@ -39,7 +40,7 @@ const ScriptClassRegistration kScriptClasses[] = {
     {"InputSetup", registerInputSetupClass},
     {"InputCursor", registerInputCursorClass},
     {"InputButton", registerInputButtonClass},
-    {"Game", registerGameClass},
+    {"Game", registerGameScriptClass},
     {"GameSetup", registerGameSetupClass},
     {"Quest", registerQuestClass},
     {"Variable", registerVariableClass},

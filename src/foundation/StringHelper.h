@@ -43,6 +43,12 @@ bool hexDecode(const std::string& text, std::int32_t count, std::uint8_t* output
 
 class StringHelper {
 public:
+    // Fills names with the names of a group: 0 every model resource and the
+    // current scene's model alternatives, 1 every particle effect, 2 every
+    // animation, 3 the current scene's models, 4 its particles. Any other
+    // group is logged and false. It reads the packages and the current
+    // scene, so it is defined with the game core (app library).
+    static bool listGroup(std::int32_t group, NameArray& names);
     // Fills selected with the names of source that contain text (or, with
     // exclude, that do not), never a name equal to text. With limit >= 1 at
     // most limit names are kept, preferring earlier match positions; the

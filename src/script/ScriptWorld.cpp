@@ -2,8 +2,14 @@
 
 #include <vector>
 
+#include <lua.hpp>
+#include <luabind/luabind.hpp>
+
+#include "app/GameCore.h"
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
+#include "script/ScriptCall.h"
+#include "script/ScriptEngine.h"
 
 namespace {
 
@@ -38,6 +44,25 @@ bool ScriptWorld::setEvent(std::int32_t event, const char* handler) {
 
 const char* ScriptWorld::getEvent(std::int32_t event) const {
     return validEvent(event) ? events_[event].c_str() : "";
+}
+
+bool ScriptWorld::callEvent(std::int32_t event, ScriptWorld* object) {
+    if (!validEvent(event))
+        return engineLog().scriptError("Can't call event %s::[%s].%i: invalid event", "class ScriptWorld", "world", event);
+    const std::string& handler = events_[event];
+    if (handler.empty()) return true;
+    if (!object) return engineLog().error("Try to call NULL ptr event %s(%s NULL)", handler.c_str(), "class ScriptWorld");
+    ScriptEngine* engine = gameCore.script;
+    if (engine && engine->eventsBlocked) return true;
+    if (!checkScriptFunction(handler.c_str())) return false;
+    lua_State* state = engine && engine->context ? engine->context->state : nullptr;
+    if (!state) return false;
+    try {
+        luabind::call_function<void>(state, handler.c_str(), object);
+    } catch (...) {
+        return engineLog().scriptError("Exception %s(%s* [%s]): Unknown", handler.c_str(), "class ScriptWorld", "world");
+    }
+    return true;
 }
 
 std::int32_t ScriptWorld::writeEvents(DataStream& stream) const {

@@ -29,6 +29,11 @@ public:
     bool setEvent(std::int32_t event, const char* handler);
     // The handler of the event, "" when unset or out of range.
     const char* getEvent(std::int32_t event) const;
+    // Runs the event's handler with the world as its only argument: true
+    // when the slot is empty, events are blocked or the call ran; false when
+    // the world is null, the handler is missing or raised an error, or the
+    // event lies outside 0-23 (refused with a script error).
+    bool callEvent(std::int32_t event, ScriptWorld* object);
 
     // The event table as 24 names, each a u16 length and its bytes.
     std::int32_t writeEvents(DataStream& stream) const;

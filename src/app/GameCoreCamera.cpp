@@ -1,0 +1,59 @@
+// The game core's camera mode and camera mask.
+#include <cstring>
+
+#include "app/GameCore.h"
+#include "app/SaveGame.h"
+#include "foundation/Log.h"
+#include "input/InputCore.h"
+#include "scene/GameObject.h"
+
+namespace {
+
+constexpr std::int32_t kHighestCameraMode = 11;
+
+const char* const kCameraModeNames[kHighestCameraMode + 1] = {
+    "Observer", "Game", "Dialog", "DialogCursor", "Fixed", "Movie", "Stillframe", "Editor", "EditorFly", "2d", "3d",
+    "Player"};
+
+}  // namespace
+
+void GameCore::setCameraMode(std::int32_t mode, const CurrentTime& sample) {
+    if (mode == cameraMode) return;
+    if (mode < 0 || mode > kHighestCameraMode) {
+        engineLog().error("Can't set game camera mode to invalid value [%i]. Valid range is 0..%i", mode,
+                          kHighestCameraMode);
+        return;
+    }
+    const std::int32_t previous = cameraMode;
+    cameraMode = mode;
+    const bool smooth = !(previous == 1 || previous == 2 || previous == 3 || previous == 6);
+    // The sprites of a scene leave and come back with the still-frame mode;
+    // scenes hold no sprites yet.
+    selectCameraMode(smooth, sample);
+}
+
+bool GameCore::selectCameraMode(bool, const CurrentTime&) {
+    if (input) input->updateStateMode();
+    if (debugFlags & DebugCameraLog)
+        engineLog().scriptInfo("Set camera mode to [%s]. Now camera in [%s]", kCameraModeNames[cameraMode],
+                               kCameraModeNames[cameraModeIndex()]);
+    if ((flags & kGameFlagCameraOverride) || cameraMode != 1) scene_getMainController();
+    // Without a current camera the screen-view bit is always clear.
+    flags &= ~kGameFlagScreenView;
+    if (!(flags & kGameFlagCameraOverride) && cameraMode == 9) {
+        GameObjectLink sprite;
+        if (!scene_findSprite(scene_getActionsName(), false, sprite))
+            engineLog().error("Fail assign camera position to NULL screen");
+    }
+    return true;
+}
+
+bool GameCore::setCameraMask(const char* name) {
+    const char* text = name ? name : "";
+    if (std::strncmp(text, cameraMask, sizeof(cameraMask) - 1) != 0) {
+        std::strncpy(cameraMask, text, sizeof(cameraMask) - 1);
+        cameraMask[sizeof(cameraMask) - 1] = 0;
+        if (debugFlags & DebugCameraLog) engineLog().scriptInfo("Set camera mask to [%s]", cameraMask);
+    }
+    return true;
+}

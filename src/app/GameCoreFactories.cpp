@@ -1,0 +1,110 @@
+// The game core's factories for loading a saved game: each finds the parent
+// scene of the saved object (where its type has one), gets the resource
+// record of the object's name and makes an empty object in that scene; the
+// object then reads its own saved state.
+#include "app/GameCore.h"
+#include "app/ObjectFactories.h"
+#include "app/SaveGame.h"
+#include "foundation/Log.h"
+#include "scene/ObjectRepository.h"
+#include "scene/Scene.h"
+#include "scene/SceneContext.h"
+#include "scene/SceneDataManager.h"
+
+namespace {
+
+const char* text(const char* name) { return name ? name : ""; }
+
+Scene* parentScene(GameObjectLink link) {
+    GameObject* object = gameCore.objects && link.index() ? gameCore.objects->getObject(link) : nullptr;
+    return object && object->getType() == ObjectScene ? static_cast<Scene*>(object) : nullptr;
+}
+
+// The common road of the types whose objects live in a scene. Their makers
+// come with their own subsystems; until then creation fails, logged.
+GameObject* createInScene(const char* kind, const char* name, GameObjectLink scene) {
+    if (!parentScene(scene)) {
+        engineLog().error("Can't find parent scene for %s [%s]", kind, text(name));
+        return nullptr;
+    }
+    engineLog().error("Can't create %s [%s] for loading", kind, text(name));
+    return nullptr;
+}
+
+}  // namespace
+
+GameObject* GameCore::loadCreateParticle(const char* name, GameObjectLink scene) {
+    return createInScene("particle", name, scene);
+}
+
+GameObject* GameCore::loadCreateModel(const char* name, GameObjectLink scene) {
+    return createInScene("model", name, scene);
+}
+
+GameObject* GameCore::loadCreatePhysicsModel(const char* name) {
+    engineLog().error("Can't create physics model [%s] for loading", text(name));
+    return nullptr;
+}
+
+GameObject* GameCore::loadCreateScene(const char* name) {
+    Y3SceneDataInstance* record = game ? game->sceneData().get(text(name), true) : nullptr;
+    Scene* scene = record ? SceneContext::createScene(record) : nullptr;
+    if (!scene) engineLog().error("Can't create scene [%s] for loading", text(name));
+    return scene;
+}
+
+GameObject* GameCore::loadCreateTrigger(const char* name, GameObjectLink scene, std::uint32_t triggerType) {
+    if (!parentScene(scene)) {
+        engineLog().systemError("Can't find parent scene for trigger [%s] for loading", text(name));
+        return nullptr;
+    }
+    if (triggerType != 0) {
+        engineLog().systemError("Invalid trigger type [%s] for loading", text(name));
+        return nullptr;
+    }
+    return nullptr;  // static triggers come with the trigger code
+}
+
+GameObject* GameCore::loadCreatePhysicsTrigger(const char* name) {
+    engineLog().error("Can't create physics trigger [%s] for loading", text(name));
+    return nullptr;
+}
+
+GameObject* GameCore::loadCreateSound(const char* name) {
+    engineLog().systemError("Can't create new sound instance [%s] for loading. Create dummy", text(name));
+    return nullptr;
+}
+
+GameObject* GameCore::loadCreateLight(const char* name, GameObjectLink scene) {
+    return createInScene("light", name, scene);
+}
+
+GameObject* GameCore::loadCreateDialog(const char* name, GameObjectLink scene) {
+    return createInScene("dialog", name, scene);
+}
+
+GameObject* GameCore::loadCreateSprite(const char* name, GameObjectLink scene) {
+    return createInScene("sprite", name, scene);
+}
+
+GameObject* GameCore::loadCreateGrid(const char* name, GameObjectLink scene) {
+    return createInScene("grid", name, scene);
+}
+
+GameObject* createObjectForLoading(std::uint32_t type, const char* name, std::uint32_t scene, std::uint32_t subtype) {
+    const GameObjectLink parent{scene};
+    switch (type) {
+    case ObjectParticle: return gameCore.loadCreateParticle(name, parent);
+    case ObjectModel: return gameCore.loadCreateModel(name, parent);
+    case ObjectPhysicsModel: return gameCore.loadCreatePhysicsModel(name);
+    case ObjectScene: return gameCore.loadCreateScene(name);
+    case ObjectTrigger: return gameCore.loadCreateTrigger(name, parent, subtype);
+    case ObjectPhysicsTrigger: return gameCore.loadCreatePhysicsTrigger(name);
+    case ObjectSound: return gameCore.loadCreateSound(name);
+    case ObjectLight: return gameCore.loadCreateLight(name, parent);
+    case ObjectDialog: return gameCore.loadCreateDialog(name, parent);
+    case ObjectSprite: return gameCore.loadCreateSprite(name, parent);
+    case ObjectGrid: return gameCore.loadCreateGrid(name, parent);
+    default: return nullptr;
+    }
+}

@@ -1,0 +1,462 @@
+// The game core's services on the current scene: every call finds the
+// current scene of the save game again, so a service acts on the scene that
+// is current at that moment, and answers a neutral value with its message
+// when there is none.
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/GameCore.h"
+#include "app/SaveGame.h"
+#include "app/SoundAttenuation.h"
+#include "foundation/IniFile.h"
+#include "foundation/Log.h"
+#include "scene/GameObject.h"
+#include "scene/ObjectRepository.h"
+#include "scene/Scene.h"
+#include "sound/SoundCore.h"
+
+namespace {
+
+// The scene, or null after the message (when one is given).
+Scene* sceneOr(const char* message) {
+    Scene* scene = gameCore.currentScene();
+    if (!scene && message) engineLog().error("%s", message);
+    return scene;
+}
+
+GameObject* resolve(GameObjectLink link) {
+    return gameCore.objects && link.index() ? gameCore.objects->getObject(link) : nullptr;
+}
+
+// The name cut to 127 characters and lowered, as scene names are stored.
+std::string loweredName(const char* name) {
+    std::string text(name ? name : "");
+    if (text.size() > 127) text.resize(127);
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::uint32_t handleOf(const GameObject* object) { return object ? object->id & kGameObjectHandleMask : 0; }
+
+// An object that a command does not support: the type name and its name.
+bool unsupported(const GameObject* object, const char* command) {
+    return engineLog().error("Object type [%s] (%s) not support %s command", gameObjectTypeName(object->getType()),
+                             object->getName(), command);
+}
+
+float soundSetting(IniCategory* sound, const char* key, float fallback) {
+    float value = fallback;
+    if (sound)
+        if (IniVariable* variable = sound->findVariable(key)) variable->getFloat(value, fallback);
+    return value;
+}
+
+}  // namespace
+
+float softAttenuation(float distance, float minDistance, float maxDistance, float minValue, float maxValue) {
+    // The share of the attenuation range that the distance has covered. An
+    // empty range divides nothing, and a share that is not positive (a
+    // distance before the range, or a NaN) is held just above 0, so that the
+    // logarithm is always taken of a positive number.
+    constexpr float kSmallest = 1e-6f;
+    const float range = maxDistance - minDistance;
+    float share = range != 0.0f ? (distance - minDistance) / range : (distance > minDistance ? 1.0f : kSmallest);
+    if (!(share >= kSmallest)) share = kSmallest;
+    float value = -std::log(share);
+    if (value < minValue) value = minValue;
+    if (value > maxValue) value = maxValue;
+    return value;
+}
+
+Scene* GameCore::currentScene() const { return game ? game->currentScene() : nullptr; }
+
+bool GameCore::scene_setMainCharacter(GameObjectLink link) {
+    Scene* scene = sceneOr("Can't set main character: load scene first");
+    if (!scene) return false;
+    const bool done = scene->setMainCharacter(link);
+    onMainCharacterSelected();
+    return done;
+}
+
+bool GameCore::scene_setMainCharacterByName(const char* name) {
+    Scene* scene = currentScene();
+    GameObject* model = scene ? scene->lookupModel(name) : nullptr;
+    if (!model) {
+        engineLog().error("Can't find game object with name [%s]", name ? name : "");
+        return engineLog().error("Can't set main character to object [%s]: Object NOT found", name ? name : "");
+    }
+    return scene_setMainCharacter(GameObjectLink::fromObject(model));
+}
+
+GameObjectLink GameCore::scene_getMainCharacter() {
+    Scene* scene = sceneOr("Can't get main character: load scene first");
+    return scene ? scene->mainCharacter : GameObjectLink{};
+}
+
+ModelController* GameCore::scene_getMainController() {
+    // Models carry no controllers in this build.
+    engineLog().error("Can't get main controller: Set main character first");
+    return nullptr;
+}
+
+bool GameCore::onMainCharacterSelected() {
+    Scene* scene = currentScene();
+    if (GameObject* character = scene ? resolve(scene->mainCharacter) : nullptr)
+        engineLog().message("Select main character [%s]", character->getName());
+    return true;
+}
+
+bool GameCore::scene_resetMainCharacterView() {
+    Scene* scene = currentScene();
+    if (!scene || !resolve(scene->mainCharacter)) return false;
+    return engineLog().error("Main character without controller: Attach conroller first");
+}
+
+CameraCore* GameCore::scene_getCamera(const char*) {
+    // Scenes get their cameras with the camera code; none is current yet.
+    return nullptr;
+}
+
+bool GameCore::scene_setFixedCameraToWaypoint(const char* waypoint, float) {
+    if (scene_findWaypointOfKind(waypoint, 3)) return true;
+    return engineLog().error("Can't setup fixed camera position to camera waypoint [%s]: Waypoint not found",
+                             waypoint ? waypoint : "");
+}
+
+bool GameCore::scene_cameraStackCommand(const char* camera, const char*) { return scene_getCamera(camera) != nullptr; }
+
+bool GameCore::scene_cameraStackText(const char*, const char* camera) { return scene_getCamera(camera) != nullptr; }
+
+bool GameCore::scene_getPose(const char* entity, std::uint32_t, Matrix34& out) {
+    const std::string name = loweredName(entity);
+    if (name == "%camera%") return false;  // no current camera
+    if (name.empty()) return engineLog().error("Can't map entity pose [%s]", name.c_str());
+    const std::size_t colon = name.find(':');
+    const std::string objectName = name.substr(0, colon);
+    if (GameObject* object = resolve(GameObjectLink{scene_findObject(objectName.c_str(), false)})) {
+        if (colon == std::string::npos) return object->getWorldMatrix(out);
+        const std::string bone = name.substr(colon + 1);
+        const std::int32_t index = object->findBone(bone.c_str());
+        if (index < 0)
+            return engineLog().error("get_pose: Can't find bone [%s] in model [%s]", bone.c_str(), object->getName());
+        return object->getBoneWorldMatrix(index, out);
+    }
+    if (currentScene() && scene_findWaypoint(name.c_str())) return true;
+    return engineLog().error("Can't find object or waypoint position with name [%s]", name.c_str());
+}
+
+std::uint32_t GameCore::scene_findObject(const char* name, bool log) {
+    Scene* scene = currentScene();
+    GameObject* object = scene ? scene->lookupModel(name) : nullptr;
+    if (!object && log) engineLog().error("Can't find game object with name [%s]", name ? name : "");
+    return handleOf(object);
+}
+
+std::uint32_t GameCore::scene_findParticle(const char* name, bool log) {
+    Scene* scene = currentScene();
+    GameObject* object = scene ? scene->lookupParticle(name) : nullptr;
+    if (!object && log) engineLog().error("Can't find particle with name [%s]", name ? name : "");
+    return handleOf(object);
+}
+
+bool GameCore::scene_findSprite(const char* name, bool log, GameObjectLink& out) {
+    Scene* scene = currentScene();
+    GameObject* object = scene ? scene->lookupSprite(name) : nullptr;
+    out = GameObjectLink{handleOf(object)};
+    if (!object && log) engineLog().error("Can't find game sprite with name [%s]", name ? name : "");
+    return object != nullptr;
+}
+
+GameObject* GameCore::scene_findLight(const char* name, bool log) {
+    Scene* scene = currentScene();
+    GameObject* object = scene ? scene->lookupLight(name) : nullptr;
+    if (!object && log) engineLog().error("Can't find game light with name [%s]", name ? name : "");
+    return object;
+}
+
+std::int32_t GameCore::scene_findTrigger(const char*) { return -1; }
+
+const char* GameCore::scene_modelTriggerName(const char* model) {
+    static char buffer[512];
+    if (!currentScene()) return "";
+    std::snprintf(buffer, sizeof(buffer), "^%s", model ? model : "");
+    return buffer;
+}
+
+bool GameCore::scene_addModelTrigger(const char*) { return false; }
+GameObject* GameCore::scene_createParticle(const char*, const char*) { return nullptr; }
+GameObject* GameCore::scene_createModel(const char*, const char*) { return nullptr; }
+GameObject* GameCore::scene_addLight(const char*, const char*) { return nullptr; }
+
+const char* GameCore::scene_dialogName(std::int32_t index) {
+    Scene* scene = currentScene();
+    if (!scene) return "NULL SCENE PTR";
+    if (index < 0 || index >= static_cast<std::int32_t>(scene->dialogs.size())) return "INVALID DIALOG INDEX";
+    GameObject* dialog = resolve(scene->dialogs[static_cast<std::size_t>(index)]);
+    return dialog ? dialog->getName() : "NULL DIALOG PTR";
+}
+
+GameObjectLink GameCore::scene_dialogAlias(const char*, std::int32_t) { return GameObjectLink{}; }
+
+const std::vector<GameObjectLink>* GameCore::scene_getObjectArray(std::uint32_t type) {
+    Scene* scene = currentScene();
+    if (!scene) return nullptr;
+    switch (type) {
+    case ObjectParticle: return &scene->particles;
+    case ObjectModel: return &scene->models;
+    case ObjectSprite: return &scene->sprites;
+    default: return nullptr;
+    }
+}
+
+std::int32_t GameCore::scene_enumFind(const char* name, std::uint32_t type) {
+    const std::string wanted = loweredName(name);
+    if (type == 14) return scene_findWaypointOfKind(wanted.c_str(), 0) ? 0 : -1;
+    const std::vector<GameObjectLink>* list = scene_getObjectArray(type);
+    if (!list) {
+        engineLog().error("Can't enum  obj find [%s]: requested type is empty", wanted.c_str());
+        return -1;
+    }
+    for (std::size_t i = 0; i < list->size(); ++i) {
+        const GameObject* object = resolve((*list)[i]);
+        if (object && wanted == object->getName()) return static_cast<std::int32_t>(i);
+    }
+    return -1;
+}
+
+const char* GameCore::scene_enumObjectName(std::int32_t index, std::uint32_t type) {
+    const std::vector<GameObjectLink>* list = scene_getObjectArray(type);
+    if (!list) {
+        engineLog().error("Can't enum  obj name for index [%i]", index);
+        return "INVALID";
+    }
+    if (index < 0 || index >= static_cast<std::int32_t>(list->size())) {
+        engineLog().error("Can't enum  obj name for index [%i]: INDEX IS INVALID", index);
+        return "INVALID";
+    }
+    const GameObject* object = resolve((*list)[static_cast<std::size_t>(index)]);
+    return object ? object->getName() : "NULL";
+}
+
+Y3Pose* GameCore::scene_findWaypoint(const char*) {
+    sceneOr("Can't search waypoints: Create scene first");
+    return nullptr;  // scenes hold no waypoints yet
+}
+
+Y3Pose* GameCore::scene_findWaypointOfKind(const char*, std::int32_t) {
+    sceneOr("Can't search waypoints: Create scene first");
+    return nullptr;
+}
+
+Y3Pose* GameCore::scene_findNearestWaypoint(const char*, const float*) {
+    sceneOr("Can't search nearest waypoints: Create scene first");
+    return nullptr;
+}
+
+bool GameCore::teleportObject(GameObjectLink link, const char*, float) {
+    GameObject* object = resolve(link);
+    if (!object) return engineLog().error("Can't teleport zero object");
+    switch (object->getType()) {
+    case ObjectParticle:
+    case ObjectModel:
+    case ObjectSound: return false;  // their teleport comes with their code
+    default: return unsupported(object, "teleport");
+    }
+}
+
+bool GameCore::customizeObject(GameObjectLink link, const char*, bool) {
+    GameObject* object = resolve(link);
+    if (!object) return engineLog().error("Can't customize zero object");
+    if (object->getType() == ObjectModel || object->getType() == ObjectSprite) return false;
+    return unsupported(object, "customize");
+}
+
+bool GameCore::customizeObjectsByName(std::uint32_t type, const char* namePart, const char* element, bool show) {
+    const std::vector<GameObjectLink>* list = scene_getObjectArray(type);
+    if (!list) return false;
+    const std::vector<GameObjectLink> handles = *list;
+    for (GameObjectLink link : handles) {
+        const GameObject* object = resolve(link);
+        if (object && std::strstr(object->getName(), namePart ? namePart : "")) customizeObject(link, element, show);
+    }
+    return true;
+}
+
+bool GameCore::resetObject(GameObjectLink link) {
+    GameObject* object = resolve(link);
+    if (!object) return engineLog().error("Can't reset zero object");
+    if (object->getType() == ObjectParticle) return false;
+    return unsupported(object, "reset");
+}
+
+bool GameCore::setObjectPlay(GameObjectLink link, bool) {
+    GameObject* object = resolve(link);
+    if (!object) return engineLog().error("Can't change play for zero object");
+    if (object->getType() == ObjectParticle) return false;
+    return unsupported(object, "customize");
+}
+
+bool GameCore::linkObjects(GameObjectLink slave, GameObjectLink master) {
+    GameObject* object = resolve(slave);
+    if (!object) return engineLog().error("Can't link game objects: set slave model first");
+    return object->link.set(nullptr, resolve(master), matrix34Identity());
+}
+
+bool GameCore::scene_attachSprite(GameObjectLink, const char*, std::int32_t) { return false; }
+
+bool GameCore::scene_dialogLook(const GameObjectLink*, std::int32_t) { return false; }
+
+bool GameCore::object_voice(GameObjectLink model, const char*) {
+    if (!resolve(model)) return engineLog().error("object_voice: Can't find model link [%08X] object", model.value);
+    return false;  // voices come with the model code
+}
+
+bool GameCore::test_voice(GameObjectLink model) {
+    if (!resolve(model)) return engineLog().error("test_voice: Can't find model link [%08X] object", model.value);
+    return false;
+}
+
+void GameCore::stop_voice(GameObjectLink model) {
+    if (!resolve(model)) engineLog().error("stop_voice: Can't find model link [%08X] object", model.value);
+}
+
+bool GameCore::playAutoSound(const char*, GameObjectLink) { return false; }
+
+bool GameCore::playSoundAt(const char*, const float* position, bool) {
+    IniCategory* sound = settings ? settings->findCategory("sound") : nullptr;
+    IniVariable* soft = sound ? sound->findVariable("use_soft_3d_attenuation") : nullptr;
+    bool attenuate = false;
+    if (soft) soft->getBool(attenuate, false);
+    if (attenuate) {
+        // The listener stands at the origin until the sound core places it.
+        const float* p = position;
+        const float distance = p ? std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]) : 0.0f;
+        const float value = softAttenuation(distance, soundSetting(sound, "atten_min_sound_distance", 0.0f),
+                                            soundSetting(sound, "atten_max_sound_distance", 0.0f),
+                                            soundSetting(sound, "atten_min_sound_value", 0.0f),
+                                            soundSetting(sound, "atten_max_sound_value", 1.0f));
+        if (value == 0.0f) return true;
+    }
+    if (this->sound) {
+        // The sound bank that creates global sounds comes with the sound code.
+        EngineLock lock(*this->sound);
+    }
+    return true;
+}
+
+bool GameCore::stopSoundEffects(const char* group) {
+    if (!group || !group[0]) return engineLog().error("Can't stop sound effects: required unique group name");
+    return true;
+}
+
+bool GameCore::scene_createSound(const char* name, std::int32_t) {
+    if (!currentScene()) return engineLog().error("Can't create sound [%s]: Create scene first", name ? name : "");
+    return false;
+}
+
+bool GameCore::scene_deleteSound(const char* name) {
+    if (!currentScene()) return engineLog().error("Can't delete sound [%s]: Create scene first", name ? name : "");
+    return false;
+}
+
+bool GameCore::scene_playSound(const char* name, std::int32_t channel) {
+    if (!scene_createSound(name, channel))
+        return engineLog().error("can't play sound [%s]: Sound not created", name ? name : "");
+    return true;
+}
+
+GameObject* GameCore::scene_findSound(const char*) {
+    sceneOr("Can't search scene sounds: Create scene first");
+    return nullptr;
+}
+
+void GameCore::visible_rain(bool visible) {
+    if (Scene* scene = sceneOr("Can't change rain visibility: load scene first")) scene->rainVisible = visible;
+}
+
+bool GameCore::scene_generateRainMap() {
+    if (!sceneOr("Can't generate rain map: load scene first")) return false;
+    return engineLog().error("Fail to generate rain map");
+}
+
+void GameCore::scene_setSkyWeather(std::int32_t weather) {
+    if (Scene* scene = sceneOr("Can't set sky weather: load scene first")) scene->skyWeather = weather;
+}
+
+void GameCore::scene_setSkyLightMode(std::int32_t mode) {
+    Scene* scene = sceneOr("Can't set sky light mode: load scene first");
+    if (!scene) return;
+    scene->skyLightMode = mode;
+    scene->flags |= kSceneLightingDirty;
+}
+
+std::int32_t GameCore::scene_getSkyLightMode() {
+    Scene* scene = currentScene();
+    return scene ? scene->skyLightMode : 1;
+}
+
+bool GameCore::scene_setLightSet(std::int32_t kind, const char* name) {
+    if (!sceneOr("Can't set scene lightset: Create scene first")) return false;
+    if (kind == 0)
+        return engineLog().error("Can't set default scene lightset to [%s]: LightSet not found", name ? name : "");
+    return false;
+}
+
+bool GameCore::scene_moveAimPoint(const float*) {
+    sceneOr("Can't move current scene aim point: load scene first");
+    return false;
+}
+
+bool GameCore::scene_alignAimPoint(const float*) {
+    sceneOr("Can't align current scene aim point: load scene first");
+    return false;
+}
+
+bool GameCore::scene_updateAimPoint(const float*) {
+    sceneOr("Can't update current scene aim point: load scene first");
+    return false;
+}
+
+TimerCore* GameCore::scene_getTimers() {
+    Scene* scene = sceneOr("Can't get timers interface: Create scene first");
+    return scene ? &scene->timers : nullptr;
+}
+
+GameObject* GameCore::scene_getPhysicsScene() {
+    Scene* scene = currentScene();
+    return scene ? resolve(scene->physicsScene) : nullptr;
+}
+
+float GameCore::scene_physicsScale(float value) { return value; }
+
+bool GameCore::scene_setPhysicsElementsVisible(bool) {
+    if (!sceneOr("Can't change scene physics elements visibility: Create scene first")) return false;
+    return engineLog().error("Can't change scene physics elements visibility: Create scene physics model first");
+}
+
+void* GameCore::scene_getActionsData() { return nullptr; }
+void* GameCore::scene_getWaypointsData() { return nullptr; }
+
+const char* GameCore::scene_getActionsName() {
+    Scene* scene = currentScene();
+    return scene ? scene->getName() : "";
+}
+
+bool GameCore::scene_selectActionsScreen(const char*) {
+    sceneOr("Can't select actions screen: load scene first");
+    return false;
+}
+
+void* GameCore::scene_getActionsScreen() { return nullptr; }
+std::int32_t GameCore::scene_actionAtCursor() { return -1; }
+
+bool GameCore::scene_beginActionDraw() { return sceneOr("Can't begin action draw: load scene first") != nullptr; }
+bool GameCore::scene_finishActionDraw() { return sceneOr("Can't finish action draw: load scene first") != nullptr; }
+bool GameCore::scene_setScreenCursor(const char*) {
+    return sceneOr("Can't set screen cursor: load scene first") != nullptr;
+}
+bool GameCore::scene_showActionsScreen(bool) { return sceneOr("Can't show actions screen: load scene first") != nullptr; }

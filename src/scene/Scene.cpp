@@ -1,0 +1,135 @@
+#include "scene/Scene.h"
+
+#include <cstring>
+
+#include "app/GameCore.h"
+#include "foundation/Log.h"
+#include "resources/LoadingProgress.h"
+#include "scene/ObjectRepository.h"
+#include "scene/SceneContext.h"
+#include "scene/SceneDataManager.h"
+
+namespace {
+
+const char* const kSoundListNames[5] = {"effect", "voice", "ambient", "ambient_loop", "music"};
+
+// A progress report that only keeps the loading screen alive.
+void tick() { reportLoadingProgress(kProgressRefreshStage, 0.0f); }
+
+GameObject* resolve(GameObjectLink link) {
+    return gameCore.objects && link.index() ? gameCore.objects->getObject(link) : nullptr;
+}
+
+GameObject* lookupIn(const std::vector<GameObjectLink>& list, const char* objectName, std::uint32_t start) {
+    if (!objectName) return nullptr;
+    for (std::size_t i = start; i < list.size(); ++i) {
+        GameObject* object = resolve(list[i]);
+        if (object && std::strcmp(object->getName(), objectName) == 0) return object;
+    }
+    return nullptr;
+}
+
+// Deletes the objects of a handle list and empties it.
+void releaseList(std::vector<GameObjectLink>& list) {
+    for (GameObjectLink link : list) {
+        if (GameObject* object = resolve(link)) {
+            object->release();
+            delete object;
+        }
+    }
+    list.clear();
+}
+
+}  // namespace
+
+const char* sceneSoundListName(std::uint32_t list) { return list < 5 ? kSoundListNames[list] : ""; }
+
+Scene::Scene(Y3SceneDataInstance* resource)
+    : GameObject(resource ? resource->name : ""), resource(resource), startPose(matrix34Identity()) {}
+
+Scene::~Scene() {
+    Log& log = engineLog();
+    for (std::uint32_t i = 0; i < 5; ++i)
+        if (!sounds[i].empty())
+            log.systemError(" Scene [%s] required call release() before destructor (sound->%s)", name,
+                            kSoundListNames[i]);
+    if (!models.empty()) log.systemError(" Scene [%s] required call release() before destructor (models)", name);
+    if (!particles.empty())
+        log.systemError(" Scene [%s] required call release() before destructor (particles)", name);
+    if (!lights.empty()) log.systemError(" Scene [%s] required call release() before destructor (lights)", name);
+    if (physicsScene.index())
+        log.systemError(" Scene [%s] required call release() before destructor (Physics)", name);
+    if (timers.count() > 0) log.systemError(" Scene [%s] required call release() before destructor (timers)", name);
+    // A scene destroyed on stack leaves its resource, so that the record and
+    // its context never hold a freed scene.
+    if (onStack()) SceneContext::popInstance(resource, this);
+    flags = 0;
+}
+
+bool Scene::loadSceneData() {
+    if (!resource || isDebugScene()) return false;
+    if (resource->has(kResourceHeaderLoaded)) return resource->hasObject();
+    if (resource->has(kResourceUnavailable)) return false;
+    SceneDataManager* manager = sceneDataManager();
+    return manager && manager->loadHeader(resource, nullptr) && resource->hasObject();
+}
+
+bool Scene::isDebugScene() const { return resource && resource->has(kResourcePlaceholder); }
+
+bool Scene::initialize(const Matrix34& pose) {
+    startPose = pose;
+    flags |= kSceneLightingDirty;
+    invalidateLighting();
+    // A scene with data would place its objects here; the data records of
+    // this build hold none (see SceneData).
+    loadSceneData();
+    flags |= kSceneLightingDirty | kSceneInitialised;
+    invalidateLighting();
+    return true;
+}
+
+bool Scene::push() {
+    Log& log = engineLog();
+    if (onStack()) return log.error("Can't push scene [%s]: Already on stack", name);
+    if (!SceneContext::pushInstance(resource, this)) return log.error("Can't push scene data [%s]", name);
+    tick();
+    if (isDebugScene()) return true;
+    if (!loadSceneData()) return log.error("Can't load scene source data [%s]", name);
+    tick();
+    tick();
+    return true;
+}
+
+bool Scene::pop(std::uint32_t) {
+    Log& log = engineLog();
+    if (!onStack()) return log.error("Can't pop scene [%s]: push first", name);
+    if (!SceneContext::popInstance(resource, this)) return log.error("Can't pop scene data [%s]", name);
+    flags |= kSceneLightingDirty;
+    log.flush();
+    return true;
+}
+
+void Scene::release() {
+    releaseList(dialogs);
+    for (std::vector<GameObjectLink>& list : sounds) releaseList(list);
+    releaseList(particles);
+    releaseList(lights);
+    releaseList(sprites);
+    releaseList(models);
+    timers.deleteAll();
+    mainCharacter = GameObjectLink{};
+}
+
+bool Scene::restoreSounds(const CurrentTime&) { return true; }
+
+bool Scene::setMainCharacter(GameObjectLink link) {
+    mainCharacter = link;
+    return true;
+}
+
+GameObject* Scene::lookupModel(const char* objectName, std::uint32_t start) const {
+    return lookupIn(models, objectName, start);
+}
+GameObject* Scene::lookupParticle(const char* objectName) const { return lookupIn(particles, objectName, 0); }
+GameObject* Scene::lookupSprite(const char* objectName) const { return lookupIn(sprites, objectName, 0); }
+GameObject* Scene::lookupLight(const char* objectName) const { return lookupIn(lights, objectName, 0); }

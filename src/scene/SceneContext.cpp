@@ -1,0 +1,80 @@
+#include "scene/SceneContext.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "foundation/Log.h"
+#include "resources/FilePackageDBData.h"
+#include "resources/PackageDatabase.h"
+#include "resources/ResourceTypes.h"
+#include "scene/Scene.h"
+#include "scene/SceneDataManager.h"
+
+namespace {
+
+// Whether the sky table of a scene name is among the packages. The sky
+// itself is made by the sky code; a scene needs its settings to exist.
+bool skyExists(const char* name) {
+    const ResourceDescriptor& sky = resourceDescriptor(ResourceKind::Sky);
+    FilePackageDBData* packages = packageData();
+    return packages && packages->find(sky.headerMask, name, sky.sourceName ? sky.sourceName : "") != 0;
+}
+
+}  // namespace
+
+Scene* SceneContext::createScene(Y3SceneDataInstance* record) {
+    if (!record) return nullptr;
+    Log& log = engineLog();
+    if (record->has(kResourceUnavailable)) {
+        log.info("Can't find resource for scene [%s]. Create debug scene", record->name);
+        record->flags |= kResourcePlaceholder;
+    } else if (!skyExists(record->name)) {
+        log.resourceError("Y3Sky [%s] resource is invalid", record->name);
+        log.error("Required sky settings sky for scene [%s]", record->name);
+        return nullptr;
+    }
+    return new Scene(record);
+}
+
+bool SceneContext::pushInstance(Y3SceneDataInstance* record, Scene* scene) {
+    Log& log = engineLog();
+    if (!record || !scene) return false;
+    if (scene->onStack()) return log.error("Can't push %s [%s] twice", record->typeLabel, scene->name);
+    if (record->has(kResourceUnavailable) && !record->has(kResourcePlaceholder)) {
+        log.resourceError("Can't push %s: resourse [%s] is invalid", record->typeLabel, record->name);
+        return log.error("Can't push %s instance to %s resource repository", record->typeLabel, record->typeName);
+    }
+    std::vector<Scene*>& list = record->instances;
+    if (std::find(list.begin(), list.end(), scene) != list.end()) {
+        log.resourceError("Can't push %s [%s] to %s [%s]: Already registered", record->typeLabel, scene->name,
+                          record->typeName, record->name);
+        return log.error("Can't push %s instance to %s resource repository", record->typeLabel, record->typeName);
+    }
+    list.push_back(scene);
+    if (!record->context) record->context = std::make_unique<SceneContext>(record);
+    record->context->instances.push_back(scene);
+    scene->flags |= kSceneOnStack;
+    return true;
+}
+
+bool SceneContext::popInstance(Y3SceneDataInstance* record, Scene* scene) {
+    Log& log = engineLog();
+    if (!record || !scene) return false;
+    if (!scene->onStack()) return log.error("Can't pop %s [%s]: push first", record->typeLabel, scene->name);
+    std::vector<Scene*>& list = record->instances;
+    auto found = std::find(list.begin(), list.end(), scene);
+    if (found == list.end()) {
+        log.resourceError("Can't delete %s [%s] from %s references list [%s]", record->typeLabel, scene->name,
+                          record->typeName, record->name);
+        return log.error("Can't pop %s instance from %s resources repository", record->typeLabel, record->typeName);
+    }
+    *found = list.back();
+    list.pop_back();
+    scene->flags &= ~kSceneOnStack;
+    if (record->context) {
+        std::vector<Scene*>& instances = record->context->instances;
+        instances.erase(std::remove(instances.begin(), instances.end(), scene), instances.end());
+        if (instances.empty()) record->context.reset();
+    }
+    return true;
+}

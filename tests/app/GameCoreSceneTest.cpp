@@ -1,0 +1,209 @@
+// The game core's services on the current scene, its factories for loading
+// a saved game, and the group lists built from packages and scenes.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <string>
+
+#include "app/ObjectFactories.h"
+#include "app/SceneLoadFixture.h"
+#include "app/SoundAttenuation.h"
+#include "foundation/StringHelper.h"
+#include "scene/Scene.h"
+#include "support/PackageFixture.h"
+
+using testing_support::SceneLoadFixture;
+
+namespace {
+
+TEST(GameCoreScene, ServicesWithoutASceneAnswerNeutralValuesWithTheirMessages) {
+    SceneLoadFixture f;
+    Matrix34 pose = matrix34Identity();
+    GameObjectLink sprite;
+    struct Case {
+        const char* message;  // "" when the service logs nothing
+        std::function<bool()> neutral;
+    };
+    const Case cases[] = {
+        {"Can't set main character: load scene first", [] { return !gameCore.scene_setMainCharacter({7}); }},
+        {"Can't set main character to object [hero]: Object NOT found",
+         [] { return !gameCore.scene_setMainCharacterByName("hero"); }},
+        {"Can't get main character: load scene first", [] { return gameCore.scene_getMainCharacter().value == 0; }},
+        {"Can't map entity pose []", [&] { return !gameCore.scene_getPose("", 0, pose); }},
+        {"Can't find object or waypoint position with name [door]",
+         [&] { return !gameCore.scene_getPose("DOOR", 0, pose); }},
+        {"Can't find game object with name [hero]", [] { return gameCore.scene_findObject("hero", true) == 0; }},
+        {"Can't find particle with name [fire]", [] { return gameCore.scene_findParticle("fire", true) == 0; }},
+        {"Can't find game sprite with name [moon]",
+         [&] { return !gameCore.scene_findSprite("moon", true, sprite) && sprite.value == 0; }},
+        {"Can't find game light with name [lamp]", [] { return gameCore.scene_findLight("lamp", true) == nullptr; }},
+        {"", [] { return gameCore.scene_findTrigger("gate") == -1; }},
+        {"", [] { return std::string(gameCore.scene_modelTriggerName("hero")).empty(); }},
+        {"", [] { return std::string(gameCore.scene_dialogName(0)) == "NULL SCENE PTR"; }},
+        {"", [] { return gameCore.scene_getObjectArray(ObjectModel) == nullptr; }},
+        {"Can't enum  obj find [hero]: requested type is empty", [] { return gameCore.scene_enumFind("HERO", 1) == -1; }},
+        {"Can't enum  obj name for index [-1]", [] { return std::string(gameCore.scene_enumObjectName(-1, 1)) == "INVALID"; }},
+        {"Can't search waypoints: Create scene first", [] { return gameCore.scene_findWaypoint("w") == nullptr; }},
+        {"Can't search nearest waypoints: Create scene first",
+         [] { return gameCore.scene_findNearestWaypoint("w", nullptr) == nullptr; }},
+        {"Can't teleport zero object", [] { return !gameCore.teleportObject({}, "w", 0.0f); }},
+        {"Can't customize zero object", [] { return !gameCore.customizeObject({}, "e", true); }},
+        {"Can't reset zero object", [] { return !gameCore.resetObject({}); }},
+        {"Can't change play for zero object", [] { return !gameCore.setObjectPlay({}, true); }},
+        {"Can't link game objects: set slave model first", [] { return !gameCore.linkObjects({}, {}); }},
+        {"object_voice: Can't find model link [00000009] object", [] { return !gameCore.object_voice({9}, "v"); }},
+        {"test_voice: Can't find model link [00000009] object", [] { return !gameCore.test_voice({9}); }},
+        {"Can't stop sound effects: required unique group name", [] { return !gameCore.stopSoundEffects(""); }},
+        {"Can't create sound [rain]: Create scene first", [] { return !gameCore.scene_createSound("rain", 1); }},
+        {"Can't delete sound [rain]: Create scene first", [] { return !gameCore.scene_deleteSound("rain"); }},
+        {"can't play sound [rain]: Sound not created", [] { return !gameCore.scene_playSound("rain", 1); }},
+        {"Can't search scene sounds: Create scene first", [] { return gameCore.scene_findSound("rain") == nullptr; }},
+        {"Can't change rain visibility: load scene first", [] { gameCore.visible_rain(true); return true; }},
+        {"Can't generate rain map: load scene first", [] { return !gameCore.scene_generateRainMap(); }},
+        {"Can't set sky weather: load scene first", [] { gameCore.scene_setSkyWeather(2); return true; }},
+        {"Can't set sky light mode: load scene first", [] { gameCore.scene_setSkyLightMode(3); return true; }},
+        {"", [] { return gameCore.scene_getSkyLightMode() == 1; }},
+        {"Can't set scene lightset: Create scene first", [] { return !gameCore.scene_setLightSet(0, "night"); }},
+        {"Can't move current scene aim point: load scene first", [] { return !gameCore.scene_moveAimPoint(nullptr); }},
+        {"Can't align current scene aim point: load scene first", [] { return !gameCore.scene_alignAimPoint(nullptr); }},
+        {"Can't update current scene aim point: load scene first",
+         [] { return !gameCore.scene_updateAimPoint(nullptr); }},
+        {"Can't get timers interface: Create scene first", [] { return gameCore.scene_getTimers() == nullptr; }},
+        {"Can't change scene physics elements visibility: Create scene first",
+         [] { return !gameCore.scene_setPhysicsElementsVisible(true); }},
+        {"", [] { return std::string(gameCore.scene_getActionsName()).empty(); }},
+        {"Can't select actions screen: load scene first", [] { return !gameCore.scene_selectActionsScreen("s"); }},
+        {"", [] { return gameCore.scene_actionAtCursor() == -1; }},
+        {"Can't begin action draw: load scene first", [] { return !gameCore.scene_beginActionDraw(); }},
+        {"Can't finish action draw: load scene first", [] { return !gameCore.scene_finishActionDraw(); }},
+        {"Can't set screen cursor: load scene first", [] { return !gameCore.scene_setScreenCursor("c"); }},
+        {"Can't show actions screen: load scene first", [] { return !gameCore.scene_showActionsScreen(true); }},
+        {"", [] { return gameCore.scene_getCamera() == nullptr; }},
+        {"", [] { return gameCore.scene_physicsScale(2.5f) == 2.5f; }},
+    };
+    for (const Case& c : cases) {
+        f.lua.log().clear();
+        EXPECT_TRUE(c.neutral()) << c.message;
+        if (c.message[0])
+            EXPECT_TRUE(f.logged(c.message)) << c.message;
+        else
+            EXPECT_TRUE(f.lua.log().records().empty()) << "a silent service logged";
+    }
+}
+
+TEST(GameCoreScene, ServicesActOnTheSceneCurrentAtTheCall) {
+    SceneLoadFixture f;
+    f.game->flags |= kSaveGameLoadAllowed;
+    f.game->loadScene("intro");
+    Scene* intro = f.game->currentScene();
+    ASSERT_NE(intro, nullptr);
+    gameCore.scene_setSkyWeather(2);
+    gameCore.scene_setSkyLightMode(3);
+    EXPECT_EQ(intro->skyWeather, 2);
+    EXPECT_EQ(gameCore.scene_getSkyLightMode(), 3);
+    EXPECT_STREQ(gameCore.scene_modelTriggerName("hero"), "^hero");
+    EXPECT_STREQ(gameCore.scene_getActionsName(), "intro");
+    EXPECT_EQ(gameCore.scene_getTimers(), &intro->timers);
+    EXPECT_EQ(gameCore.scene_enumFind("hero", ObjectModel), -1);
+    EXPECT_STREQ(gameCore.scene_enumObjectName(0, ObjectModel), "INVALID");
+    EXPECT_TRUE(f.logged("Can't enum  obj name for index [0]: INDEX IS INVALID"));
+    EXPECT_STREQ(gameCore.scene_dialogName(0), "INVALID DIALOG INDEX");
+
+    // An object that does not support a command names its type and itself.
+    EXPECT_FALSE(gameCore.teleportObject(GameObjectLink::fromObject(intro), "w", 0.0f));
+    EXPECT_TRUE(f.logged("Object type [scene] (intro) not support teleport command"));
+
+    f.game->loadScene("harbour");
+    EXPECT_EQ(gameCore.scene_getSkyLightMode(), 1);  // the new scene's own
+}
+
+TEST(GameCoreScene, FactoriesCreateByTypeCodeOrReport) {
+    SceneLoadFixture f;
+    f.game->flags |= kSaveGameLoadAllowed;
+    f.game->loadScene("intro");
+    const GameObjectLink scene = GameObjectLink::fromObject(f.game->currentScene());
+    struct Case {
+        std::uint32_t type;
+        std::uint32_t scene;
+        std::uint32_t subtype;
+        const char* message;
+    };
+    const Case cases[] = {
+        {ObjectModel, 0, 0, "Can't find parent scene for model [thing]"},
+        {ObjectModel, scene.value, 0, "Can't create model [thing] for loading"},
+        {ObjectParticle, 0, 0, "Can't find parent scene for particle [thing]"},
+        {ObjectLight, 0, 0, "Can't find parent scene for light [thing]"},
+        {ObjectDialog, 0, 0, "Can't find parent scene for dialog [thing]"},
+        {ObjectSprite, 0, 0, "Can't find parent scene for sprite [thing]"},
+        {ObjectGrid, 0, 0, "Can't find parent scene for grid [thing]"},
+        {ObjectTrigger, 0, 0, "Can't find parent scene for trigger [thing] for loading"},
+        {ObjectTrigger, scene.value, 1, "Invalid trigger type [thing] for loading"},
+        {ObjectPhysicsModel, 0, 0, "Can't create physics model [thing] for loading"},
+        {ObjectPhysicsTrigger, 0, 0, "Can't create physics trigger [thing] for loading"},
+        {ObjectSound, 0, 0, "Can't create new sound instance [thing] for loading. Create dummy"},
+    };
+    for (const Case& c : cases) {
+        f.lua.log().clear();
+        EXPECT_EQ(createObjectForLoading(c.type, "thing", c.scene, c.subtype), nullptr) << c.message;
+        EXPECT_TRUE(f.logged(c.message)) << c.message;
+    }
+    EXPECT_EQ(createObjectForLoading(ObjectMovie, "thing", 0, 0), nullptr);
+
+    // A saved scene comes back as a scene of its name, sharing its record.
+    std::unique_ptr<GameObject> loaded(createObjectForLoading(ObjectScene, "intro", 0, 0));
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_EQ(loaded->getType(), static_cast<std::uint32_t>(ObjectScene));
+    EXPECT_EQ(static_cast<Scene*>(loaded.get())->resource, f.game->currentScene()->resource);
+}
+
+TEST(GameCoreScene, SoftAttenuationStaysFiniteAndInsideItsBounds) {
+    struct Case {
+        float distance, minDistance, maxDistance, expected;
+    };
+    const Case cases[] = {
+        {5.5f, 1.0f, 10.0f, static_cast<float>(-std::log(0.5))},  // halfway
+        {0.5f, 1.0f, 10.0f, 4.0f},                                  // nearer than the range: loudest
+        {1.0f, 1.0f, 10.0f, 4.0f},                                  // at its start: no log of 0
+        {20.0f, 1.0f, 10.0f, 0.0f},                                 // beyond it: silent
+        {5.0f, 3.0f, 3.0f, 0.0f},                                   // empty range: no division by 0
+        {2.0f, 3.0f, 3.0f, 4.0f},
+        {5.0f, 10.0f, 1.0f, static_cast<float>(-std::log(5.0 / 9.0))},  // inverted range
+        {std::nanf(""), 1.0f, 10.0f, 4.0f},
+    };
+    for (const Case& c : cases) {
+        const float v = softAttenuation(c.distance, c.minDistance, c.maxDistance, 0.0f, 4.0f);
+        EXPECT_TRUE(std::isfinite(v));
+        EXPECT_NEAR(v, c.expected, 1e-5) << c.distance << " in " << c.minDistance << ".." << c.maxDistance;
+    }
+    EXPECT_EQ(softAttenuation(20.0f, 1.0f, 10.0f, 0.25f, 4.0f), 0.25f);
+}
+
+TEST(StringHelperGroups, ListsResourcesAndSceneObjectsByGroup) {
+    testing_support::TempDir dir;
+    testing_support::FixturePackage package;
+    package.files = {{".ani4", "walk", "a", ""}, {".ani4", "run", "b", ""}, {".effect", "smoke", "c", ""}};
+    ASSERT_TRUE(testing_support::writeDataRoot(dir.path(), {package}));
+    testing_support::ScopedPackageDatabase packages(dir.path());
+    ASSERT_TRUE(packages.build());
+
+    NameArray names;
+    names.resize(3);
+    EXPECT_TRUE(StringHelper::listGroup(2, names));
+    ASSERT_EQ(names.size(), 2u);
+    const std::string listed = std::string(names[0].text) + " " + names[1].text;
+    EXPECT_TRUE(listed == "run walk" || listed == "walk run") << listed;
+    EXPECT_TRUE(StringHelper::listGroup(1, names));
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_STREQ(names[0].text, "smoke");
+    EXPECT_TRUE(StringHelper::listGroup(3, names));  // no current scene
+    EXPECT_TRUE(names.empty());
+    for (std::int32_t group : {5, -1}) {
+        names.resize(1);
+        EXPECT_FALSE(StringHelper::listGroup(group, names));
+        EXPECT_TRUE(names.empty());
+    }
+    EXPECT_TRUE(packages.log().contains("StringHelper: Group NOT supported"));
+}
+
+}  // namespace

@@ -1,0 +1,218 @@
+// Scene loading through the save game: the road from a script's "load" to
+// the current scene, progress events, failures and their rollback, game over.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "app/SceneLoadFixture.h"
+#include "scene/Scene.h"
+#include "scene/SceneDataManager.h"
+
+using testing_support::SceneLoadFixture;
+
+namespace {
+
+const char kGameScript[] = R"(
+function note(text) log(text) end
+function on_start() note("handler start") end
+function on_progress() note("handler progress " .. game.progress) end
+function on_finish() note("handler finish") end
+function load_intro() loaded = game:load("intro") end
+function end_game() over = game:gameOver() end
+function game_start()
+    game.onStartProgress = "on_start"
+    game.onProgress = "on_progress"
+    game.onFinishProgress = "on_finish"
+    direct = game:load("intro")
+    sendEvent("load_intro")
+end
+)";
+
+TEST(SceneLoading, FixtureGameLoadsItsFirstSceneFromAPostedEvent) {
+    SceneLoadFixture f;
+    f.redrawAlways();
+    gameCore.debugFlags |= DebugEnableScriptLogMsg;
+    ASSERT_TRUE(f.lua.load(kGameScript));
+    ASSERT_TRUE(f.run("game_start"));
+
+    // Straight from "game_start" the load is refused and nothing starts.
+    EXPECT_EQ(f.value("direct"), "false");
+    EXPECT_TRUE(f.logged("Load NOT enabled from this script execution point (called from SCENE object event handler), "
+                         "use delayed call instead)"));
+    EXPECT_EQ(f.recordOf("Start to load scene"), -1);
+
+    f.runEvents();
+    EXPECT_EQ(f.value("loaded"), "true");
+    const int start = f.recordOf("Start to load scene [intro]");
+    const int debugScene = f.recordOf("Can't find resource for scene [intro]. Create debug scene");
+    const int startHandler = f.recordOf("handler start");
+    const int progressHandler = f.recordOf("handler progress 1");
+    const int finishHandler = f.recordOf("handler finish");
+    const int success = f.recordOf("Success load scene [intro]");
+    EXPECT_GE(start, 0);
+    EXPECT_GT(debugScene, start);
+    EXPECT_GT(startHandler, start);
+    EXPECT_GT(progressHandler, startHandler);
+    EXPECT_GT(finishHandler, progressHandler);
+    EXPECT_GT(success, finishHandler);
+    ASSERT_NE(f.game->currentScene(), nullptr);
+    EXPECT_STREQ(f.game->currentScene()->getName(), "intro");
+    EXPECT_EQ(gameCore.sound->currentScene(), f.game->currentScene());
+    EXPECT_EQ(f.lua.engine.eventsBlocked, 0);
+    EXPECT_EQ(f.game->loading, 0);
+    EXPECT_EQ(f.game->progress, -1.0f);
+
+    // The same scene again: refused, the scene stays current.
+    f.lua.log().clear();
+    ASSERT_TRUE(f.lua.load("sendEvent('load_intro')"));
+    f.runEvents();
+    EXPECT_EQ(f.value("loaded"), "false");
+    EXPECT_TRUE(f.logged("Can't load scene [intro]: Already loaded"));
+    EXPECT_EQ(f.recordOf("handler start"), -1);
+    EXPECT_EQ(f.game->scenes.size(), 1u);
+    EXPECT_TRUE(f.game->currentScene()->onStack());
+
+    ASSERT_TRUE(f.lua.load("sendEvent('end_game')"));
+    f.runEvents();
+    EXPECT_EQ(f.value("over"), "true");
+    const int finalize = f.recordOf("----------------- Finalize current game ----------------------");
+    EXPECT_GE(finalize, 0);
+    EXPECT_GT(f.recordOf("------------ Current game successfully finalized -------------"), finalize);
+    EXPECT_FALSE(f.logged("Game over NOT  enabled"));
+    EXPECT_EQ(f.game->currentScene(), nullptr);
+    EXPECT_TRUE(f.game->scenes.empty());
+    EXPECT_EQ(f.game->scene, "");
+}
+
+TEST(SceneLoading, ALoadedSceneIsReenteredNotMadeAgain) {
+    SceneLoadFixture f;
+    f.game->flags |= kSaveGameLoadAllowed;
+    f.game->loadScene("intro");
+    Scene* intro = f.game->currentScene();
+    f.game->loadScene("harbour");
+    Scene* harbour = f.game->currentScene();
+    ASSERT_TRUE(intro && harbour && intro != harbour);
+    EXPECT_FALSE(intro->onStack());
+
+    f.game->loadScene("intro");
+    EXPECT_NE(f.game->flags & kSaveGameLoadSucceeded, 0u);
+    EXPECT_EQ(f.game->currentScene(), intro);
+    EXPECT_TRUE(intro->onStack());
+    EXPECT_FALSE(harbour->onStack());
+    EXPECT_EQ(f.game->scenes.size(), 2u);
+
+    f.game->loadScene(nullptr);  // no name: the scene "test"
+    EXPECT_STREQ(f.game->currentScene()->getName(), "test");
+    EXPECT_EQ(f.game->scene, "test");
+}
+
+// Scenes whose initialisation fails, to follow the rollback.
+class FailingScene : public Scene {
+public:
+    using Scene::Scene;
+    bool initialize(const Matrix34&) override { return false; }
+};
+
+class FailingSaveGame : public SaveGame {
+protected:
+    Scene* createScene(Y3SceneDataInstance* record) override {
+        if (std::string(record->name) != "broken") return SaveGame::createScene(record);
+        return new FailingScene(record);
+    }
+};
+
+TEST(SceneLoading, AFailedInitialisationRollsBackThenFinishesOnce) {
+    SceneLoadFixture f([] { return std::make_unique<FailingSaveGame>(); });
+    ASSERT_TRUE(f.lua.load(R"(
+        starts = 0; finishes = 0
+        function on_start() starts = starts + 1 end
+        function on_finish() finishes = finishes + 1 end
+        game.onStartProgress = "on_start"
+        game.onFinishProgress = "on_finish"
+    )"));
+    f.game->flags |= kSaveGameLoadAllowed;
+    f.game->loadScene("intro");
+    Scene* intro = f.game->currentScene();
+    ASSERT_NE(intro, nullptr);
+    intro->lastUpdateTime = -5.0;
+
+    f.game->loadScene("broken");
+    EXPECT_EQ(f.game->flags & kSaveGameLoadSucceeded, 0u);
+    EXPECT_TRUE(f.logged(">>CRITICAL ERROR:\r\n\r\n Failed scene [broken] initialization"));
+    EXPECT_EQ(f.lua.number("starts"), 2);
+    EXPECT_EQ(f.lua.number("finishes"), 2);  // one for each load
+    // The previous scene is current and pushed again, the failed one is gone.
+    EXPECT_EQ(f.game->currentScene(), intro);
+    EXPECT_TRUE(intro->onStack());
+    EXPECT_EQ(f.game->scenes.size(), 1u);
+    EXPECT_EQ(f.game->findScene("broken"), -1);
+    EXPECT_EQ(gameCore.sound->currentScene(), intro);
+    EXPECT_EQ(f.lua.engine.eventsBlocked, 0);
+    EXPECT_EQ(f.game->loading, 0);
+    // The one finish refreshed the scene that stayed current.
+    EXPECT_NE(intro->lastUpdateTime, -5.0);
+    int live = 0;
+    for (std::uint32_t slot = 0; slot < f.objects.count(); ++slot) live += f.objects.isLive(slot) ? 1 : 0;
+    EXPECT_EQ(live, 1);
+}
+
+TEST(SceneLoading, ProgressEventsFollowTheirHandlers) {
+    SceneLoadFixture f;
+    ASSERT_TRUE(f.lua.load(R"(
+        progress_calls = 0
+        function on_progress() progress_calls = progress_calls + 1 end
+        game.onProgress = "on_progress"
+    )"));
+    // Two rising reports within one redraw period raise one event at most;
+    // the second still raises the stored progress.
+    f.game->startProgress();
+    f.game->setProgress(1, 0.5f);
+    f.game->setProgress(1, 1.0f);
+    EXPECT_LE(f.lua.number("progress_calls"), 1);
+    EXPECT_NEAR(f.game->progress, 0.4f, 1e-6);
+    EXPECT_EQ(f.lua.engine.eventsBlocked, 1);
+    f.game->finishProgress();
+    EXPECT_EQ(f.lua.engine.eventsBlocked, 0);
+    // Missing handlers are reported by their own lines and the load goes on.
+    EXPECT_TRUE(f.logged("Event [game.onStartProgress] not initialized"));
+    EXPECT_TRUE(f.logged("Event [game.onFinishProgress] not initialized"));
+
+    f.redrawAlways();
+    f.game->startProgress();
+    f.game->setProgress(16, 0.0f);  // keep-alive only: no event, no change
+    EXPECT_EQ(f.game->progress, 0.0f);
+    const double calls = f.lua.number("progress_calls");
+    f.game->setProgress(2, 1.0f);
+    EXPECT_EQ(f.lua.number("progress_calls"), calls + 1);
+    f.game->finishProgress();
+
+    f.game->flags |= kSaveGameLoadAllowed;
+    f.game->loadScene("quiet");
+    EXPECT_NE(f.game->flags & kSaveGameLoadSucceeded, 0u);
+
+    f.game->startReload();
+    f.game->finishReload();
+    EXPECT_TRUE(f.logged("Event [game.onStartReload] NOT initialized"));
+    EXPECT_TRUE(f.logged("Event [game.onFinishReload] NOT initialized"));
+}
+
+TEST(SceneLoading, GameOverOutsidePostedEventsIsReportedAndStillEndsTheGame) {
+    SceneLoadFixture f;
+    f.game->flags |= kSaveGameLoadAllowed;
+    f.game->loadScene("intro");
+    f.game->flags &= ~kSaveGameLoadAllowed;
+    EXPECT_TRUE(f.game->gameOver());
+    EXPECT_TRUE(f.logged("Game over NOT  enabled from this execution point (called from SCENE object event handler), "
+                         "use delayed call instead)"));
+    EXPECT_EQ(f.game->currentScene(), nullptr);
+    EXPECT_EQ(f.game->currentIndex, -1);
+    EXPECT_EQ(f.objects.count(), 0u);
+    // A load outside posted events is logged and still runs.
+    f.game->loadScene("intro");
+    EXPECT_TRUE(f.logged("Load NOT enabled from this execution point (called from SCENE object event handler), use "
+                         "delayed call instead)"));
+    EXPECT_NE(f.game->currentScene(), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,144 @@
+// The script classes "World" and "Time" as scripts use them.
+#include <gtest/gtest.h>
+
+#include "app/SceneLoadFixture.h"
+#include "scene/Scene.h"
+#include "script/ScriptWorld.h"
+
+using testing_support::SceneLoadFixture;
+
+namespace {
+
+TEST(WorldScript, CameraModeOutOfRangeIsRefused) {
+    SceneLoadFixture f;
+    ASSERT_TRUE(f.lua.load("world.camera = 6; first = world.camera; world.camera = 12; second = world.camera"));
+    EXPECT_EQ(f.lua.number("first"), 6);
+    EXPECT_EQ(f.lua.number("second"), 6);
+    EXPECT_TRUE(f.logged("Can't set game camera mode to invalid value [12]. Valid range is 0..11"));
+    ASSERT_TRUE(f.lua.load("world.camera = -1"));
+    EXPECT_EQ(gameCore.cameraMode, 6);
+    ASSERT_TRUE(f.lua.load("world.camera_mask = 'indoor'; mask = world.camera_mask"));
+    EXPECT_EQ(f.lua.global("mask"), "indoor");
+}
+
+TEST(WorldScript, EventSlotsKeepTheirFirstHandlerAndRefuseBadIndices) {
+    SceneLoadFixture f;
+    ASSERT_TRUE(f.lua.load(R"(
+        first = world:setEvent(onMouseOver, "over")
+        second = world:setEvent(onMouseOver, "again")
+        empty = world:setEvent(1, "")
+        handler = world:getEvent(onMouseOver)
+        unset = world:getEvent(5)
+        high = world:setEvent(24, "beyond")
+        low = world:setEvent(-1, "below")
+        outside = world:getEvent(100)
+    )"));
+    EXPECT_EQ(f.value("first"), "true");
+    EXPECT_EQ(f.value("second"), "false");
+    EXPECT_EQ(f.value("empty"), "false");
+    EXPECT_EQ(f.lua.global("handler"), "over");
+    EXPECT_EQ(f.lua.global("unset"), "");
+    EXPECT_EQ(f.value("high"), "false");
+    EXPECT_EQ(f.value("low"), "false");
+    EXPECT_EQ(f.lua.global("outside"), "");
+    EXPECT_TRUE(f.logged("Can't set event class ScriptWorld::[world].onMouseOver = [again]: Already assigned to [over]"));
+    EXPECT_TRUE(f.logged("Can't get event class ScriptWorld::[world].100: invalid event"));
+    EXPECT_EQ(std::string(f.lua.engine.world()->getEvent(onMouseOver)), "over");
+}
+
+TEST(WorldScript, SceneQueriesWithoutAndWithAScene) {
+    SceneLoadFixture f;
+    ASSERT_TRUE(f.lua.load(R"(
+        missing = world:object("x")
+        weather = world.weather
+        count = world:enum_obj(World.OBJ_OBJECT)
+        found = world:enum_obj_find(World.OBJ_OBJECT, "x")
+        kind = world:classof()
+        world.picker_enable = true
+        picker = world.picker_enable
+        world.weather = World.Rain
+    )"));
+    EXPECT_EQ(f.value("missing"), "nil");
+    EXPECT_TRUE(f.logged("Can't find game object with name [x]"));
+    EXPECT_EQ(gameCore.scene_getSkyLightMode(), 1);
+    EXPECT_EQ(f.lua.number("weather"), 0);
+    EXPECT_EQ(f.lua.number("count"), 0);
+    EXPECT_EQ(f.lua.number("found"), 0);
+    EXPECT_EQ(f.lua.global("kind"), "World");
+    EXPECT_EQ(f.value("picker"), "false");
+    EXPECT_TRUE(f.logged("Can't set sky weather: load scene first"));
+
+    f.game->flags |= kSaveGameLoadAllowed;
+    f.game->loadScene("intro");
+    ASSERT_TRUE(f.lua.load("world.weather = World.Fog; w = world.weather"));
+    EXPECT_EQ(f.lua.number("w"), 3);
+    EXPECT_EQ(f.game->currentScene()->skyWeather, 3);
+}
+
+TEST(WorldScript, PauseGoesThroughTheGameCoreTimeOnlyThroughTheClock) {
+    SceneLoadFixture f;
+    ASSERT_TRUE(f.lua.load("world.pause = true; paused = world.pause"));
+    EXPECT_EQ(f.value("paused"), "true");
+    EXPECT_TRUE(f.logged("Pause [ON]"));
+    EXPECT_NE(gameCore.flags & kGameFlagPaused, 0u);
+    EXPECT_EQ(f.clocks.gameTime.paused, 1);
+    ASSERT_TRUE(f.lua.load("world.pause = false"));
+    EXPECT_TRUE(f.logged("Pause [OFF]"));
+    EXPECT_EQ(f.clocks.gameTime.paused, 0);
+}
+
+TEST(WorldScript, ClipboardTextIsCutToAThousandCharacters) {
+    SceneLoadFixture f;
+    ASSERT_TRUE(f.lua.load("world.clipboard = string.rep('x', 1500); text = world.clipboard"));
+    EXPECT_EQ(f.lua.global("text"), std::string(1000, 'x'));
+}
+
+TEST(WorldScript, DistanceBetweenUnknownEntitiesCountsThemAtTheOrigin) {
+    SceneLoadFixture f;
+    ASSERT_TRUE(f.lua.load("d = world:distance2object('nobody', 'nothing')"));
+    EXPECT_EQ(f.lua.number("d"), 0);
+    EXPECT_TRUE(f.logged("Invalid arg1 [nobody]: enter correct value"));
+    EXPECT_TRUE(f.logged("Invalid arg2 [nothing]: enter correct value"));
+}
+
+TEST(WorldScript, QuitGameStopsTheMessageLoop) {
+    SceneLoadFixture f;
+    ASSERT_TRUE(f.lua.load("world:quitGame()"));
+    EXPECT_EQ(gameCore.runState, 2);
+    EXPECT_TRUE(f.logged("Called exit from script"));
+    EXPECT_TRUE(f.logged("Exit"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(WorldScript, WorldEventsCallTheirHandlerWithTheWorld) {
+    SceneLoadFixture f;
+    ScriptWorld& world = *f.lua.engine.world();
+    ASSERT_TRUE(f.lua.load(R"(
+        function over(w) seen = w:classof() end
+        function broken(w) error("bad handler") end
+        world:setEvent(onMouseOver, "over")
+        world:setEvent(2, "broken")
+        world:setEvent(3, "not_defined")
+    )"));
+    EXPECT_TRUE(world.callEvent(onMouseOver, &world));
+    EXPECT_EQ(f.lua.global("seen"), "World");
+    EXPECT_TRUE(world.callEvent(1, &world));  // empty slot: nothing to run
+    EXPECT_FALSE(world.callEvent(onMouseOver, nullptr));
+    EXPECT_TRUE(f.logged("Try to call NULL ptr event over(class ScriptWorld NULL)"));
+    EXPECT_FALSE(world.callEvent(2, &world));
+    EXPECT_TRUE(f.logged("Exception broken(class ScriptWorld* [world]): Unknown"));
+    EXPECT_FALSE(world.callEvent(3, &world));
+    EXPECT_FALSE(world.callEvent(S_EVENT_COUNT, &world));
+    EXPECT_TRUE(f.logged("Can't call event class ScriptWorld::[world].24: invalid event"));
+
+    f.lua.engine.eventsBlocked = 1;
+    ASSERT_TRUE(f.lua.load("seen = nil"));
+    EXPECT_TRUE(world.callEvent(onMouseOver, &world));
+    EXPECT_EQ(f.lua.global("seen"), "");
+    f.lua.engine.eventsBlocked = 0;
+}
+
+}  // namespace
