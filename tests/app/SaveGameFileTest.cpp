@@ -282,6 +282,8 @@ TEST(SaveGameFile, DamagedFilesFailCleanly) {
             EXPECT_EQ(s.f.lua.engine.eventsBlocked, 0) << i;
         }
         EXPECT_EQ(s.f.game->loading, 0) << i;
-        if (!s.f.game->currentScene()) ASSERT_TRUE(s.runPosted(kLoadIntro));
+        if (!s.f.game->currentScene()) {
+            ASSERT_TRUE(s.runPosted(kLoadIntro));
+        }
     }
 }
