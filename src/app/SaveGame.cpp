@@ -179,8 +179,10 @@ void SaveGame::finishProgress() {
     if (Scene* current = currentScene()) {
         const CurrentTime sample(-1.0);
         current->lastUpdateTime = sample.game.time;
-        // Waypoint-linked models and the physics scene are refreshed by
-        // their own code once scenes hold them.
+        // Waypoint-linked models are refreshed by the waypoint code once
+        // scenes hold waypoints.
+        if (GameObject* physics = gameCore.objects ? gameCore.objects->getObject(current->physicsScene) : nullptr)
+            physics->updatePhase1(CurrentTime::copyWithStep(sample, 0.01), 0);
     }
     setEventsBlocked(false);
     raiseEvent(onFinishProgress, "Event [game.onFinishProgress] not initialized");

@@ -4,6 +4,7 @@
 #include "app/SceneLoadFixture.h"
 #include "scene/Scene.h"
 #include "script/ScriptWorld.h"
+#include "script/lua/TimerScript.h"
 
 using testing_support::SceneLoadFixture;
 
@@ -139,6 +140,23 @@ TEST(WorldScript, WorldEventsCallTheirHandlerWithTheWorld) {
     EXPECT_TRUE(world.callEvent(onMouseOver, &world));
     EXPECT_EQ(f.lua.global("seen"), "");
     f.lua.engine.eventsBlocked = 0;
+}
+
+}  // namespace
+
+namespace {
+
+TEST(WorldScript, ScriptTimersOfTheSceneAreTheCurrentScenes) {
+    SceneLoadFixture f;
+    registerTimerClasses(f.lua.state, f.lua.engine);
+    ASSERT_TRUE(f.lua.load("before = timersAPI:get()"));
+    EXPECT_EQ(f.value("before"), "nil");
+    EXPECT_TRUE(f.logged("Can't get timers interface: Create scene first"));
+
+    f.game->flags |= kSaveGameLoadAllowed;
+    f.game->loadScene("intro");
+    ASSERT_TRUE(f.lua.load("timersAPI:get():create('tick', 1.0)"));
+    EXPECT_EQ(f.game->currentScene()->timers.count(), 1);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "scene/Scene.h"
 #include "script/ScriptEngine.h"
 #include "script/ScriptWorld.h"
+#include "script/lua/TimerScript.h"
 
 namespace {
 
@@ -285,4 +286,6 @@ void registerWorldAndTimeClasses(lua_State* state, ScriptEngine& engine) {
             .def("importExternalTexture", &importExternalTexture),
         class_<ScriptTime>("Time").def("classof", &timeClassof).property("pause", &getTimePause, &setTimePause))];
     globals(state)["world"] = engine.world();
+    // The scripts' scene timers are those of the scene current at each call.
+    setSceneTimersProvider([] { return gameCore.scene_getTimers(); });
 }
