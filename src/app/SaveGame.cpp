@@ -343,10 +343,13 @@ bool SaveGame::loadSceneFromScript(const char* sceneName) {
 
 bool SaveGame::finalizeRenderScene() {
     setSoundScene(nullptr);
-    // Global sounds, post-processing frames, still-frame slots, built-in
-    // textures, sky, quad batch and rain buffers belong to the sound and
-    // render cores; they release them with their own data.
-    if (gameCore.render) gameCore.render->stillFrames().data.releaseAll();
+    // Global sounds, post-processing frames, built-in textures, sky, quad
+    // batch and rain buffers belong to the sound and render cores; they
+    // release them with their own data.
+    if (gameCore.render) {
+        gameCore.render->stillFrameSlots.clear();
+        gameCore.render->stillFrames().data.releaseAll();
+    }
     runPostedEvents();
     engineLog().flush();
     return true;

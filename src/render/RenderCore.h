@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "foundation/Image.h"
+#include "render/StillFrameSlots.h"
 
 struct StillFrameRenderer;
 
@@ -50,6 +51,9 @@ public:
 
     // The still frames and their input box, owned here.
     StillFrameRenderer& stillFrames() { return *stillFrames_; }
+
+    // The still-frame slot block; emptied when a scene is left.
+    StillFrameSlots stillFrameSlots;
 
     // Set by the frame step before mainLoop: 1 when the video core's first
     // state flag is set, else 0.

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/SceneLoadFixture.h"
+#include "render/RenderCore.h"
 #include "scene/Scene.h"
 #include "scene/SceneDataManager.h"
 
@@ -90,7 +91,11 @@ TEST(SceneLoading, ALoadedSceneIsReenteredNotMadeAgain) {
     f.game->flags |= kSaveGameLoadAllowed;
     f.game->loadScene("intro");
     Scene* intro = f.game->currentScene();
+    // Leaving a scene empties the render core's still-frame slots.
+    ASSERT_NE(gameCore.render, nullptr);
+    gameCore.render->stillFrameSlots.first = 3;
     f.game->loadScene("harbour");
+    EXPECT_EQ(gameCore.render->stillFrameSlots.first, 0u);
     Scene* harbour = f.game->currentScene();
     ASSERT_TRUE(intro && harbour && intro != harbour);
     EXPECT_FALSE(intro->onStack());
