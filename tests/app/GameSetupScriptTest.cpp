@@ -158,6 +158,11 @@ TEST(GameSetupScript, VolumesArePercentsAndOnlyAudibleStepsArePushed) {
     EXPECT_TRUE(s.logged("Invalid sound channel index 6"));
     EXPECT_EQ(s.run("setup:setVolume(-1, 10)"), "false");
     EXPECT_TRUE(s.logged("Invalid channel index [-1], but range is 0..5"));
+    for (const char* percent : {"-10", "100.5", "0/0"}) {
+        EXPECT_EQ(s.run(std::string("setup:setVolume(5, ") + percent + ")"), "false") << percent;
+        EXPECT_FLOAT_EQ(s.engine().edited.sound.channels[4].setup, 0.2f);
+    }
+    EXPECT_TRUE(s.logged("Invalid percent range"));
     EXPECT_FLOAT_EQ(s.engine().applied.sound.master.setup, 0.8f);
 }
 

@@ -152,6 +152,9 @@ float getVolume(const SetupHandle&, std::int32_t channel) {
 bool setVolume(const SetupHandle&, std::int32_t channel, float percent) {
     if (channel < 0 || channel > 5)
         return engineLog().error("Invalid channel index [%i], but range is 0..%i", channel, 5);
+    // A volume outside 0..100 % would reach the sound core at once and be
+    // refused by the next read of the setup file.
+    if (!(percent >= 0.0f && percent <= 100.0f)) return engineLog().error("Invalid percent range");
     GameSetup& s = setup();
     float& word = *volumeWord(s.edited, channel);
     const float old = word;
