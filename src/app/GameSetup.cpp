@@ -233,13 +233,13 @@ bool GameSetup::pushPreview() {
 
 bool GameSetup::apply() {
     const bool unchanged = compareVideo();
-    const bool edited_ = pushEdited();
+    const bool sound = pushEdited();
     const bool input = pushInput();
     pushPreview();
     applied = edited;
     writeIni(applied);
     if (gameCore.settings) gameCore.settings->sync();
-    return unchanged && edited_ && input;
+    return unchanged && sound && input;
 }
 
 bool GameSetup::cancel() {
