@@ -11,6 +11,7 @@
 #include "game/QuestLogic.h"
 #include "input/InputCore.h"
 #include "scene/ObjectRepository.h"
+#include "scene/Scene.h"
 #include "script/ScriptEngine.h"
 #include "script/VariablesCore.h"
 
@@ -33,6 +34,7 @@ std::int32_t GameCore::save_all(DataStream& stream) {
 }
 
 std::int32_t GameCore::load_all(DataStream& stream) {
+    if (game) game->releaseScenes();
     if (variables && !variables->globals().initialize()) engineLog().info("Can't reset globals data");
     cameraMode = kCameraModeStillframe;
     std::int32_t total = 0;
@@ -62,6 +64,16 @@ std::int32_t GameCore::load_all(DataStream& stream) {
     stream.setPosition(stream.tell() + static_cast<std::int32_t>(reserved));
     total += static_cast<std::int32_t>(reserved);
     if (objects && !addField(total, objects->read(stream))) return total;
-    engineLog().error("Current scene not selected");
-    return -1;
+    Scene* scene = game ? game->currentScene() : nullptr;
+    if (!scene) {
+        engineLog().error("Current scene not selected");
+        return -1;
+    }
+    if (!scene->push()) {
+        engineLog().error("Fail to push loaded scene");
+        engineLog().flush();
+        return -1;
+    }
+    game->afterGameLoad();
+    return total;
 }
