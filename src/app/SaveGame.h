@@ -22,11 +22,14 @@
 #include <string>
 #include <vector>
 
+#include "app/SaveSlot.h"
 #include "resources/LoadingProgress.h"
 
 class Scene;
 class SceneDataManager;
 class Y3SceneDataInstance;
+class DataStream;
+class ScriptVariable;
 
 // Bits of SaveGame::flags.
 constexpr std::uint32_t kSaveGameLoadSucceeded = 0x0001;
@@ -87,6 +90,54 @@ public:
     // The scene-data records (one per scene name).
     SceneDataManager& sceneData() { return *sceneData_; }
 
+    // Save files. A slot name is a plain file name (no separator, no "..");
+    // the file is "<user folder>\save\<slot>.jpg". A save is written to a
+    // temporary file that then replaces the slot, so a failed save leaves
+    // the previous one whole. displayName null: the slot name is shown.
+    bool saveToFile(const char* slotName, ScriptVariable* displayName = nullptr);
+    // Loads a slot, or the file when the text names an existing file; the
+    // result is kSaveGameLoadSucceeded. restore runs it under a crash guard.
+    void loadSavedGame(const char* nameOrPath);
+    void restore(const char* nameOrPath);
+    // Renders the current frame into image at the screenshot size; false
+    // when the rendering fails.
+    bool saveScreenShot(TgaImage& image, bool flag);
+    // Drops the held screenshot and renders a new one.
+    bool buildScreenShot();
+    // The parts of the file around the game data: bytes written or read, or
+    // -1. readFooter checks the file and replaces the header's display name
+    // by the stored one when the footer carries it.
+    static std::int32_t writeHeader(DataStream& stream, SaveHeader& header);
+    static std::int32_t writeFooter(DataStream& stream, const SaveHeader& header);
+    static bool readFooter(DataStream& stream, SaveHeader& header);
+    static std::int32_t readHeader(DataStream& stream, SaveHeader& header);
+    // The save game's own block of the game data.
+    std::int32_t write(DataStream& stream);
+    std::int32_t read(DataStream& stream);
+
+    // Save slots, listed from the user's and the data folder's save folders.
+    bool buildSlotList();
+    std::int32_t slotCount() const { return static_cast<std::int32_t>(slots.size()); }
+    // "INVALID INDEX" for an index outside the list.
+    std::string slotName(std::int32_t index);
+    bool slotId(std::int32_t index, ScriptVariable* variable);
+    bool slotDate(std::int32_t index, ScriptVariable* variable);
+    bool slotTime(std::int32_t index, ScriptVariable* variable);
+    bool slotMap(std::int32_t index, std::int32_t textureSlot);
+    bool deleteSave(const char* slotName);
+    // Adds the valid save files of a folder to the list, sorted by file time
+    // then name; a name already listed is skipped. False when the folder
+    // cannot be read.
+    bool scanSaveSlots(std::vector<SaveSlot>& list, const std::string& folder);
+    // Loads a slot's screenshot into the thumbnail texture of that slot.
+    bool mapSlotImage(SaveSlot& slot, std::int32_t textureSlot);
+
+    // Section "game" of the settings.
+    void readSettings();
+    // Values of the tools settings file ("tools.ini").
+    std::string readToolsVar(const char* section, const char* key, const char* defaultValue);
+    bool writeToolsVar(const char* section, const char* key, const char* value);
+
     std::uint32_t flags = 0;
     double lastRedrawTime = 0.0;
     // Repository handles of the loaded scenes.
@@ -106,6 +157,17 @@ public:
     std::uint8_t loading = 0;
     double gameTime = 0.0;
     std::uint8_t redrawDue = 0;
+    // The screenshot "buildScreenShot" made; empty until then.
+    TgaImage screenshot;
+    // What the last "dir_build" found.
+    std::vector<SaveSlot> slots;
+    // Settings of section "game"; a text without a value is empty with its
+    // has-flag false.
+    std::string startQuest, publisher, intro, outro;
+    bool hasStartQuest = false, hasPublisher = false, hasIntro = false, hasOutro = false;
+    std::int32_t screenshotWidth = 320;
+    std::int32_t screenshotHeight = 240;
+
 protected:
     // Makes a new scene from its record (SceneContext::createScene).
     virtual Scene* createScene(Y3SceneDataInstance* record);

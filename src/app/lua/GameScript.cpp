@@ -7,8 +7,10 @@
 
 #include "app/GameCore.h"
 #include "app/SaveGame.h"
+#include "foundation/IniFile.h"
 #include "script/ScriptBinding.h"
 #include "script/ScriptEngine.h"
+#include "script/lua/VariableScript.h"
 
 namespace {
 
@@ -22,6 +24,60 @@ bool gameLoad(const GameHandle&, const char* sceneName) { return game().loadScen
 bool gameState(const GameHandle&) { return (game().flags & kSaveGameLoadSucceeded) != 0; }
 bool gameOver(const GameHandle&) { return game().gameOver(); }
 float gameProgress(const GameHandle&) { return game().progress; }
+
+// A "Variable" argument's node, or null for any other value.
+ScriptVariable* variableOf(const luabind::object& value) {
+    lua_State* state = value.interpreter();
+    if (!state) return nullptr;
+    value.push(state);
+    ScriptVariable* node = scriptVariableAt(state, -1);
+    lua_pop(state, 1);
+    return node;
+}
+
+bool gameRefresh(const GameHandle&, const luabind::object&) { return true; }
+bool gameCamera(const GameHandle&, const char* command) {
+    return gameCore.scene_cameraStackText(command ? command : "", nullptr);
+}
+void gameRestore(const GameHandle&, const char* nameOrPath) { game().restore(nameOrPath); }
+bool gameSave(const GameHandle&, const char* slot) { return game().saveToFile(slot, nullptr); }
+bool gameSaveNamed(const GameHandle&, const char* slot, const luabind::object& name) {
+    return game().saveToFile(slot, variableOf(name));
+}
+bool gameBuildScreenShot(const GameHandle&) { return game().buildScreenShot(); }
+bool gameDelete(const GameHandle&, const char* slot) { return game().deleteSave(slot); }
+// The input core keeps no character-state flag apart from the game mode.
+bool gameIsGameMode(const GameHandle&) { return true; }
+bool gameDirBuild(const GameHandle&) { return game().buildSlotList(); }
+int gameDirCount(const GameHandle&) { return game().slotCount(); }
+std::string gameDirName(const GameHandle&, int index) { return game().slotName(index); }
+bool gameDirMap(const GameHandle&, int index, int textureSlot) { return game().slotMap(index, textureSlot); }
+bool gameDirDate(const GameHandle&, int index, const luabind::object& variable) {
+    return game().slotDate(index, variableOf(variable));
+}
+bool gameDirId(const GameHandle&, int index, const luabind::object& variable) {
+    return game().slotId(index, variableOf(variable));
+}
+bool gameDirTime(const GameHandle&, int index, const luabind::object& variable) {
+    return game().slotTime(index, variableOf(variable));
+}
+luabind::object gameFirstQuest(const GameHandle&, lua_State* state) {
+    SaveGame& g = game();
+    return g.hasStartQuest ? luabind::object(state, g.startQuest) : luabind::object();
+}
+std::string gameIniVar(const GameHandle&, const char* key, const char* defaultValue) {
+    const std::string fallback = defaultValue ? defaultValue : "";
+    if (!gameCore.settings) return fallback;
+    std::string value;
+    gameCore.settings->getCategory("script").getVariable(key ? key : "").getString(value, fallback.c_str());
+    return value;
+}
+std::string gameReadToolsVar(const GameHandle&, const char* section, const char* key, const char* defaultValue) {
+    return game().readToolsVar(section, key, defaultValue);
+}
+bool gameWriteToolsVar(const GameHandle&, const char* section, const char* key, const char* value) {
+    return game().writeToolsVar(section, key, value);
+}
 
 template <std::string SaveGame::*Field>
 std::string getText(const GameHandle&) {
@@ -39,9 +95,28 @@ void registerGameScriptClass(lua_State* state, ScriptEngine& engine) {
     using namespace luabind;
     module(state)[(class_<GameHandle>("Game")
                        .def("classof", &gameClassof)
+                       .def("refresh", &gameRefresh)
+                       .def("camera", &gameCamera)
                        .def("load", &gameLoad)
+                       .def("restore", &gameRestore)
                        .def("state", &gameState)
+                       .def("save", &gameSave)
+                       .def("save", &gameSaveNamed)
+                       .def("buildScreenShot", &gameBuildScreenShot)
+                       .def("delete", &gameDelete)
                        .def("gameOver", &gameOver)
+                       .def("isGameMode", &gameIsGameMode)
+                       .def("dir_build", &gameDirBuild)
+                       .def("dir_count", &gameDirCount)
+                       .def("dir_name", &gameDirName)
+                       .def("dir_map", &gameDirMap)
+                       .def("dir_date", &gameDirDate)
+                       .def("dir_id", &gameDirId)
+                       .def("dir_time", &gameDirTime)
+                       .def("first_quest", &gameFirstQuest)
+                       .def("get_ini_var", &gameIniVar)
+                       .def("read_tools_var", &gameReadToolsVar)
+                       .def("write_tools_var", &gameWriteToolsVar)
                        .property("name", &getText<&SaveGame::name>)
                        .property("scene", &getText<&SaveGame::scene>)
                        .property("model", &getText<&SaveGame::model>)
