@@ -11,6 +11,8 @@
 #include "app/SoundAttenuation.h"
 #include "foundation/StringHelper.h"
 #include "scene/Scene.h"
+#include "script/ScriptVariable.h"
+#include "script/VariablesCore.h"
 #include "support/PackageFixture.h"
 
 using testing_support::SceneLoadFixture;
@@ -204,6 +206,36 @@ TEST(StringHelperGroups, ListsResourcesAndSceneObjectsByGroup) {
         EXPECT_TRUE(names.empty());
     }
     EXPECT_TRUE(packages.log().contains("StringHelper: Group NOT supported"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(StringHelperGroups, ModelGroupEndsWithTheCurrentScenesAlternatives) {
+    SceneLoadFixture f;
+    VariablesCore variables;
+    struct Restore {
+        VariablesCore* saved;
+        ~Restore() { gameCore.variables = saved; }
+    } restore{gameCore.variables};
+    gameCore.variables = &variables;
+    ScriptVariable* group = variables.globals().ensureRoot()->appendChild("npcrandomization")->appendChild(
+        "intro", ScriptVariable::TypeArray);
+    group->appendChild("1", ScriptVariable::TypeString)->setString("guard");
+    group->appendChild("2", ScriptVariable::TypeString)->setString("sailor");
+
+    NameArray names;
+    EXPECT_TRUE(StringHelper::listGroup(0, names));  // no scene: no group of that name
+    EXPECT_TRUE(names.empty());
+    EXPECT_TRUE(f.logged("\n\nCan't find script variable [npcrandomization.]"));
+
+    f.game->flags |= kSaveGameLoadAllowed;
+    f.game->loadScene("intro");
+    EXPECT_TRUE(StringHelper::listGroup(0, names));
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_STREQ(names[0].text, "$guard");
+    EXPECT_STREQ(names[1].text, "$sailor");
 }
 
 }  // namespace
