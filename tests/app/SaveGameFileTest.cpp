@@ -80,6 +80,10 @@ TEST(SaveGameFile, TheFileIsAJpegFollowedByTheGameDataAndTheFooter) {
     ASSERT_TRUE(decodeImage(reinterpret_cast<const std::uint8_t*>(bytes.data()), imageSize, image));
     EXPECT_EQ(image.width, 320u);
     EXPECT_EQ(image.height, 240u);
+    // The whole file reads as that image too, as an image viewer would read it.
+    TgaImage whole;
+    ASSERT_TRUE(decodeImage(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), whole));
+    EXPECT_EQ(whole.width, 320u);
 }
 
 TEST(SaveGameFile, ACutFileIsBrokenAndTheGameGoesOn) {
