@@ -94,7 +94,12 @@ bool Scene::push() {
     if (!SceneContext::pushInstance(resource, this)) return log.error("Can't push scene data [%s]", name);
     tick();
     if (isDebugScene()) return true;
-    if (!loadSceneData()) return log.error("Can't load scene source data [%s]", name);
+    if (!loadSceneData()) {
+        // Undo the instance push, so that a scene whose data cannot be read
+        // is not left on stack where no later push could reach it.
+        SceneContext::popInstance(resource, this);
+        return log.error("Can't load scene source data [%s]", name);
+    }
     tick();
     tick();
     return true;

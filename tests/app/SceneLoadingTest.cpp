@@ -9,6 +9,7 @@
 #include "render/RenderCore.h"
 #include "scene/Scene.h"
 #include "scene/SceneDataManager.h"
+#include "support/PackageFixture.h"
 
 using testing_support::SceneLoadFixture;
 
@@ -218,6 +219,42 @@ TEST(SceneLoading, GameOverOutsidePostedEventsIsReportedAndStillEndsTheGame) {
     EXPECT_TRUE(f.logged("Load NOT enabled from this execution point (called from SCENE object event handler), use "
                          "delayed call instead)"));
     EXPECT_NE(f.game->currentScene(), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SceneLoading, AScenePushThatFailsGivesThePreviousSceneBack) {
+    testing_support::TempDir dir;
+    testing_support::FixturePackage package;
+    // A stored scene with its sky whose data record is not one.
+    package.files = {{".ms4", "broken", "not a scene", ""}, {".sky", "broken", "sky", ""}};
+    ASSERT_TRUE(testing_support::writeDataRoot(dir.path(), {package}));
+    testing_support::ScopedPackageDatabase packages(dir.path());
+    ASSERT_TRUE(packages.build());
+    SceneLoadFixture f;
+    ASSERT_TRUE(f.lua.load(R"(
+        finishes = 0
+        function on_finish() finishes = finishes + 1 end
+        game.onFinishProgress = "on_finish"
+    )"));
+    f.game->flags |= kSaveGameLoadAllowed;
+    f.game->loadScene("intro");
+    Scene* intro = f.game->currentScene();
+    f.game->loadScene("broken");
+    EXPECT_EQ(f.game->flags & kSaveGameLoadSucceeded, 0u);
+    EXPECT_TRUE(f.logged("Fail push current game scene"));
+    EXPECT_EQ(f.lua.number("finishes"), 2);
+    EXPECT_EQ(f.game->currentScene(), intro);
+    EXPECT_TRUE(intro->onStack());
+    EXPECT_EQ(gameCore.sound->currentScene(), intro);
+    // The scene stays in the list, and a later attempt fails the same way.
+    f.lua.log().clear();
+    f.game->loadScene("broken");
+    EXPECT_TRUE(f.logged("Fail push current game scene"));
+    EXPECT_FALSE(f.logged("Already on stack"));
+    EXPECT_EQ(f.game->currentScene(), intro);
 }
 
 }  // namespace

@@ -169,10 +169,18 @@ TEST(SceneContext, AStoredSceneNeedsItsSkyAndReadsItsDataWhenPushed) {
 
     std::unique_ptr<Scene> broken(SceneContext::createScene(world.manager.get("broken", true)));
     ASSERT_NE(broken, nullptr);
-    EXPECT_FALSE(broken->push());
-    EXPECT_TRUE(packages.log().contains("Can't load scene source data [broken]"));
+    // A push that cannot read the data leaves nothing pushed; the next one
+    // finds the resource invalid instead of finding the scene on stack.
+    const char* const failures[] = {"Can't load scene source data [broken]", "Can't push scene data [broken]"};
+    for (const char* failure : failures) {
+        packages.log().clear();
+        EXPECT_FALSE(broken->push());
+        EXPECT_TRUE(packages.log().contains(failure)) << failure;
+        EXPECT_FALSE(broken->onStack());
+        EXPECT_TRUE(broken->resource->instances.empty());
+    }
+    EXPECT_FALSE(packages.log().contains("Already on stack"));
     hall->pop(0);
-    broken->pop(0);
 }
 
 }  // namespace
