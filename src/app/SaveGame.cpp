@@ -92,6 +92,14 @@ SaveGame::SaveGame() : sceneData_(std::make_unique<SceneDataManager>()) {
 SaveGame::~SaveGame() {
     if (!scenes.empty() && !(gameCore.flags & 0x80000000u))
         engineLog().error(" Can't release game save core: Not all scene released");
+    // Scenes left in the repository lose their resource records with this
+    // object: they leave them now, so that none points to a freed record.
+    for (std::uint32_t handle : scenes) {
+        if (Scene* left = resolveScene(handle)) {
+            if (left->onStack()) SceneContext::popInstance(left->resource, left);
+            left->resource = nullptr;
+        }
+    }
     if (loadingProgress() == this) setLoadingProgress(nullptr);
     if (sceneDataManager() == sceneData_.get()) setSceneDataManager(nullptr);
 }

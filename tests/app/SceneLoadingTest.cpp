@@ -258,3 +258,22 @@ TEST(SceneLoading, AScenePushThatFailsGivesThePreviousSceneBack) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SceneLoading, ScenesOutlivingTheSaveGameKeepNoRecord) {
+    SceneLoadFixture f;
+    f.game->flags |= kSaveGameLoadAllowed;
+    f.game->loadScene("intro");
+    Scene* intro = f.game->currentScene();
+    f.game.reset();  // scenes not released: reported, then cut loose
+    EXPECT_TRUE(f.logged(" Can't release game save core: Not all scene released"));
+    EXPECT_EQ(intro->resource, nullptr);
+    EXPECT_FALSE(intro->onStack());
+    f.game = std::make_unique<SaveGame>();
+    gameCore.game = f.game.get();
+    intro->release();
+    delete intro;  // no record to touch
+}
+
+}  // namespace
