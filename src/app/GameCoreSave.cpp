@@ -22,6 +22,7 @@ std::int32_t GameCore::save_all(DataStream& stream) {
     if (!addField(total, writeU16(stream, static_cast<std::uint16_t>(maskLength)))) return total;
     if (maskLength > 0 && !addField(total, stream.write(cameraMask, static_cast<std::int32_t>(maskLength))))
         return total;
+    if (game && !addField(total, game->write(stream))) return total;
     if (questLogic && !addField(total, questLogic->write(stream))) return total;
     if (script && !addField(total, script->write(stream))) return total;
     if (input && !addField(total, input->write(stream))) return total;
@@ -48,6 +49,7 @@ std::int32_t GameCore::load_all(DataStream& stream) {
         return -1;
     }
     if (maskLength > 0 && !addField(total, readExact(stream, cameraMask, maskLength))) return total;
+    if (game && !addField(total, game->read(stream))) return total;
     if (questLogic && !addField(total, questLogic->read(stream))) return total;
     if (script && !addField(total, script->read(stream))) return total;
     if (input && !addField(total, input->read(stream))) return total;
