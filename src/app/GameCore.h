@@ -38,6 +38,7 @@ class IniFile;
 class DataStream;
 struct RunModeRecord;
 struct StartupArguments;
+struct ScriptEventArgs;
 class GameObject;
 class Scene;
 class CameraCore;
@@ -118,10 +119,32 @@ struct GameCore {
     float renderParameters[16] = {0.5f, 6.0f, 50.0f, 0.8f, 0.1f, -2.0f, 4.0f, 4.0f,
                                   0.4f, 1.0f, 0.9f, 1000.0f, 3000.0f, 1.0f, 1.0f, 1.0f};
 
-    // The whole life of the game; the process's exit code (app library).
-    std::int32_t run();
-    // The system initialisation: paths, banner, settings, log output.
+    // The whole life of the game; the process's exit code (app library):
+    // 0 after a normal end, 1 when another instance runs or the system
+    // initialisation fails, 2 when the engine initialisation fails, 3 when
+    // the game ended on a failure road (no "game_start", device lost).
+    std::int32_t run(std::uintptr_t instance = 0, std::uintptr_t previousInstance = 0,
+                     const char* commandLine = nullptr, std::int32_t showCommand = 0);
+    // The system initialisation: paths, banner, settings, packages,
+    // variables, window and render device.
     bool initialize();
+    // The engine initialisation: light and sky data, input, scripts, sound,
+    // animation, quests and dialogs.
+    bool initializeEngine();
+    // Releases every member in order; safe to run twice.
+    void release();
+    // release() under its crash guard.
+    void safeRelease();
+    // Every component's settings reader, in a fixed order.
+    void loadSettings();
+    void detectLanguage();
+    // The game name (the user folder's name) from the localised title.
+    void setGameName();
+    // The game-state machine: false once the game is released (state 12 or 13).
+    bool gameLoop(std::int32_t state);
+
+    // Queues an engine event for the script, logged under the tag.
+    bool addScriptEvent(ScriptEventArgs& args, const char* tag);
 
     // The index of tables kept per camera mode: 11 while a camera-stack
     // command has the camera, else the camera mode.

@@ -1,50 +1,251 @@
-#include <cstdio>
+// Start-up and release of the game: the single-instance guard, the system
+// and engine initialisation phases, the hand-over to the game-state machine
+// and the release of every member of the game core.
 #include <cstring>
+#include <ctime>
+#include <string>
 
+#include "animation/AnimationCore.h"
 #include "app/GameCore.h"
+#include "app/GameGuards.h"
+#include "app/GameSetup.h"
+#include "app/GlobalObjects.h"
+#include "app/SaveGame.h"
+#include "app/ScriptClasses.h"
+#include "app/ThisMainLoop.h"
+#include "app/ThisMainWindow.h"
 #include "foundation/AppPaths.h"
+#include "foundation/CrashGuard.h"
+#include "foundation/IniFile.h"
 #include "foundation/Log.h"
+#include "foundation/RegistryKey.h"
+#include "game/QuestLogic.h"
+#include "input/InputCore.h"
+#include "platform/Faults.h"
+#include "platform/FileSystem.h"
+#include "platform/SingleInstance.h"
+#include "platform/TextCodec.h"
+#include "platform/Window.h"
+#include "render/RenderCore.h"
+#include "render/VideoCore.h"
+#include "resources/PackageDatabase.h"
+#include "script/ScriptEngine.h"
+#include "script/ScriptVariable.h"
+#include "script/VariablesCore.h"
+#include "sound/SoundCore.h"
 
 namespace {
 
-// The build time in the form of the C library's ctime, without its line feed.
-void buildTimeText(char* buffer, std::size_t size) {
-    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    const char* date = __DATE__;  // "Mmm dd yyyy"
-    const char* time = __TIME__;  // "hh:mm:ss"
-    int month = 0;
-    for (int i = 0; i < 12; ++i)
-        if (std::strncmp(date, kMonths[i], 3) == 0) month = i;
-    std::snprintf(buffer, size, "%s %.2s %s %s", kMonths[month], date + 4, time, date + 7);
+constexpr const char* kDashes = "--------------------------------------------";
+// The data version of this build: base and run-time numbers.
+constexpr unsigned kDataVersionBase = 0;
+constexpr unsigned kDataVersionRuntime = 11;
+constexpr unsigned kSystemCodePage = 0;
+
+// The executable's build time as ctime gives it, without the final line
+// feed; false when the executable cannot be examined.
+bool buildTimeText(char (&text)[1024]) {
+    std::memset(text, 0, sizeof(text));
+    const std::string exe = platform::executablePath();
+    if (exe.empty()) return false;
+    const std::int64_t stamp = platform::fileModifiedTime(exe);
+    if (stamp < 0) return false;
+    const std::time_t when = static_cast<std::time_t>(stamp);
+    if (const char* formatted = std::ctime(&when)) std::strncpy(text, formatted, sizeof(text) - 1);
+    const std::size_t length = std::strlen(text);
+    if (length >= 2 && text[length - 1] == '\n') text[length - 1] = 0;
+    return true;
+}
+
+// True for the characters a folder name cannot hold; they become blanks.
+bool blankedInGameName(unsigned char c) {
+    return c < 32 || std::strchr(":/\\*?\"<>|", c) != nullptr;
+}
+
+// The text of a key of section "game" (created when missing); false when it
+// has no value.
+bool gameSetting(IniFile& settings, const char* key, std::string& value) {
+    value = settings.getCategory("game").getVariable(key).value();
+    return !value.empty();
 }
 
 }  // namespace
 
+bool safeSystemInitialize() {
+    return runGuarded(kGuardSystemInitialize, [] { return gameCore.initialize(); });
+}
+
+bool safeGameInitialize() {
+    return runGuarded(kGuardGameInitialize, [] { return gameCore.initializeEngine(); });
+}
+
+void GameCore::safeRelease() {
+    runGuarded(kGuardGameRelease, [this] { release(); });
+}
+
+std::int32_t GameCore::run(std::uintptr_t instance, std::uintptr_t previousInstance, const char* commandLine,
+                           std::int32_t showCommand) {
+    if (platform::acquireSingleInstance(kInstanceName) == platform::InstanceResult::AlreadyRunning) {
+        platform::showErrorLine("Error", "Other application instance already run");
+        return kExitSystemFailure;
+    }
+    // From here a stop signal closes the game through the script.
+    platform::installStopSignals();
+    if (startupArguments) {
+        startupArguments->instance = instance;
+        startupArguments->previousInstance = previousInstance;
+        startupArguments->commandLine = commandLine;
+        startupArguments->showCommand = showCommand;
+    }
+    if (!safeSystemInitialize()) {
+        engineLog().error("Can't initialize system resources");
+        safeProcessGameState(kGameStateReleaseAfterFailure);
+        return kExitSystemFailure;
+    }
+    if (!safeGameInitialize()) {
+        engineLog().error("Can't initialize engine resources");
+        safeProcessGameState(kGameStateReleaseAfterFailure);
+        return kExitEngineFailure;
+    }
+    if (runMode && runMode->runMode == kRunModePlay) {
+        engineLog().info("Play game");
+        safeProcessGameState(kGameStateLoop);
+    }
+    // A game that ended on a failure road reports it to the caller.
+    return gameState == kGameStateReleaseAfterFailure ? kExitGameFailure : kExitNormal;
+}
+
 bool GameCore::initialize() {
-    if (paths->initialize(*runMode) == kRunModeInvalid) {
-        log->error("Invalid command line arguments");
+    Log& log = engineLog();
+    if (!paths || !runMode || paths->initialize(*runMode) == kRunModeInvalid) {
+        log.error("Invalid command line arguments");
+        safeRelease();
         return false;
     }
-    char built[1024] = {};
-    buildTimeText(built, sizeof(built));
-    log->info("--------------------------------------------");
-    log->info("Build from: [%s]", built);
-    log->info("--------------------------------------------");
-    log->info("Data version base = %08X, runtime = %08X", 0u, 11u);
-    log->info("--------------------------------------------");
-    log->setOutput(true);
+    char built[1024];
+    if (buildTimeText(built)) {
+        log.info("%s", kDashes);
+        log.info("Build from: [%s]", built);
+        log.info("%s", kDashes);
+        log.info("Data version base = %08X, runtime = %08X", kDataVersionBase, kDataVersionRuntime);
+        log.info("%s", kDashes);
+    } else {
+        log.error("GAME VERSION UNDEFINED");
+    }
+    loadSettings();
+    log.setOutput(true);
+    if (!buildPackageDB()) return log.error("Can't initialize game file resources database"), false;
+    if (!variables || !variables->initialize()) return log.error("Can't initialize game variables"), false;
+    setGameName();
+    // The player's setup is read straight into the store; no save or reload
+    // is left pending for the first frame.
+    if (setup) setup->load(true);
+    if (!video || !video->initialize()) return false;
+    if (setup) setup->load(true);
+    if (mainWindow) mainWindow->fullScreen = video->activeVideoSetup().windowMode == 0 ? 1 : 0;
+    if (!createMainWindow()) return false;
+    if (!mainWindow->open(startupArguments ? startupArguments->instance : 0))
+        return log.error(" Can't open application window"), false;
+    if (!render || !render->initialize()) return log.error("render engine initialization failed"), false;
+    if (!render->allocate_device()) return log.error("Fail to allocate render engine specifications data"), false;
+    render->renderSplash();
     return true;
 }
 
-std::int32_t GameCore::run() {
-    if (!initialize()) {
-        log->error("Can't initialize system resources");
-        return 1;
+void GameCore::loadSettings() {
+    if (!settings) return;
+    settings->readConfigFiles();
+    readSimulationSettings(*settings);
+    if (render) render->readConfig();
+    if (animation) animation->readDebugConfig();
+    if (setup) setup->readDefaults();
+    readScriptSettings(*settings);
+    detectLanguage();
+    readDebugFlags();
+}
+
+void GameCore::detectLanguage() {
+    if (!settings || !paths) return;
+    Log& log = engineLog();
+    std::string value;
+    if (gameSetting(*settings, "reglang", value)) {
+        RegistryKey key;
+        std::string language;
+        if (key.open(RegistryKey::kLocalMachine, value.c_str()) && key.getString(language, "lang")) {
+            paths->setPath(PathLanguage, language);
+            log.info("Detected language selection from registry [%s]", language.c_str());
+        }
+        key.close();
     }
-    log->info("Release resources...");
-    log->info("Exit from game.");
-    log->flush();
-    log->closeFiles();
-    return 0;
+    if (gameSetting(*settings, "debug_lang", value)) {
+        paths->setPath(PathLanguage2, value);
+        log.info("Detected debug language selection in configuration file [%s]", value.c_str());
+    }
+    if (gameSetting(*settings, "lang", value)) {
+        paths->setPath(PathLanguage, value);
+        log.info("Detected language selection in configuration file [%s]", value.c_str());
+    }
+    // The game id names the save files; the key is created when missing.
+    gameSetting(*settings, "id", value);
+}
+
+void GameCore::setGameName() {
+    ScriptVariable* root = variables ? variables->locales().root() : nullptr;
+    const char* path = "system.SF_ui_title";
+    if (!root) {
+        engineLog().error("\n\nCan't find script variable [%s.%s]", "locales", path);
+        return;
+    }
+    if (!ScriptVariable::test(root, path)) return;
+    ScriptVariable* node = ScriptVariable::resolvePath(root, path);
+    if (!node || !paths) return;
+    std::string name;
+    platform::wideToNarrow(node->toWString(), kSystemCodePage, name);
+    // The name becomes a folder name: characters a folder name cannot hold
+    // are blanked along with the control characters.
+    for (char& c : name)
+        if (blankedInGameName(static_cast<unsigned char>(c))) c = ' ';
+    paths->setPath(PathGameName, name);
+}
+
+bool GameCore::initializeEngine() {
+    Log& log = engineLog();
+    if (debugFlags & DebugResourceLog) log.info("Search for input devices");
+    if (!input || !input->Initialize()) return log.error("Input devices not found"), false;
+    log.info("Input devices initialized");
+    if (script) installScriptClasses(*script);
+    if (!script || !script->context || !openScriptEngine(*script->context))
+        return log.error("Can't initialize script engine"), false;
+    if (!sound || !sound->initialize()) log.error("Sound NOT initialized");
+    if (!animation || !animation->initialize()) return log.error("Animation core NOT initialized"), false;
+    log.info("Engine initialization done");
+    log.flush();
+    return true;
+}
+
+void GameCore::release() {
+    Log& log = engineLog();
+    log.info("Release resources...");
+    if (game) game->releaseScenes();
+    if (sound) sound->releaseAll();
+    if (questLogic) questLogic->clear();
+    if (animation) animation->release();
+    if (render) {
+        render->releaseDeviceData();
+        render->release();
+    }
+    if (input) input->release();
+    if (variables) {
+        variables->globals().release();
+        variables->locales().release();
+    }
+    if (script) {
+        script->release();
+        if (script->context && script->context->position) script->context->position->source[0] = 0;
+    }
+    if (mainLoop) mainLoop->releaseRenderData();
+    destroyMainWindow();
+    log.info("Exit from game.");
+    log.flush();
+    log.closeFiles();
 }

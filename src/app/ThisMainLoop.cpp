@@ -1,3 +1,141 @@
 #include "app/ThisMainLoop.h"
 
-ThisMainLoop::ThisMainLoop() : mainThread(std::this_thread::get_id()) {}
+#include "app/GameCore.h"
+#include "app/SaveGame.h"
+#include "app/ThisMainWindow.h"
+#include "foundation/CrashGuard.h"
+#include "foundation/IniFile.h"
+#include "foundation/Log.h"
+#include "foundation/TimeCore.h"
+#include "foundation/TimerCore.h"
+#include "game/QuestLogic.h"
+#include "input/InputCore.h"
+#include "platform/Time.h"
+#include "platform/Window.h"
+#include "render/RenderCore.h"
+#include "render/VideoCore.h"
+#include "script/ScriptEngine.h"
+#include "sound/SoundCore.h"
+#include "ui/StillFrameData.h"
+
+namespace {
+
+float g_minSimulationFps = 20.0f;
+
+constexpr int kInactiveSleepMilliseconds = 500;
+
+// Mode 6 (Stillframe) neither refreshes waypoint-linked models nor skips
+// drawing when there is no scene.
+bool isStillframe(std::int32_t modeIndex) { return modeIndex == kCameraModeStillframe; }
+
+}  // namespace
+
+void MainLoop::stopThread() {
+    // Nothing creates a worker or its events; the handles are checked all the same.
+    if (!stopEvent && !workerThread) return;
+    workerThread = 0;
+    stopEvent = frameDoneEvent = startedEvent = 0;
+}
+
+ThisMainLoop::ThisMainLoop() { mainThread = std::this_thread::get_id(); }
+
+bool refreshesWaypointModels(std::int32_t modeIndex) { return !isStillframe(modeIndex); }
+bool skipsDrawingWithoutScene(std::int32_t modeIndex) { return !isStillframe(modeIndex); }
+
+void readSimulationSettings(IniFile& settings) {
+    float fps = 20.0f;
+    settings.getCategory("game").getVariable("min_simulation_fps").getFloat(fps, 20.0f);
+    setMinSimulationFps(fps);
+}
+
+float minSimulationFps() { return g_minSimulationFps; }
+void setMinSimulationFps(float fps) { g_minSimulationFps = fps < 1.0f ? 1.0f : fps; }
+
+void ThisMainLoop::step() {
+    auto note = [this](FrameStep step, std::int32_t detail = 0) {
+        if (trace) trace(step, detail);
+    };
+    GameCore& core = gameCore;
+
+    note(FrameStep::Settings);
+    if (core.settings) core.settings->sync();
+
+    note(FrameStep::Clocks);
+    if (core.clocks) core.clocks->step();
+
+    note(FrameStep::TimeSample);
+    CurrentTime sample(-1.0);
+
+    note(FrameStep::Input);
+    if (core.input) core.input->update(sample);
+
+    note(FrameStep::Timers);
+    if (core.timers && core.timers->core) core.timers->core->update(sample);
+
+    // The scene's steps act on the current scene; there is none until a
+    // scene loads, and each of them is skipped then.
+    note(FrameStep::SceneTimers);
+
+    note(FrameStep::Sound);
+    if (core.sound) core.sound->updateListener(sample, 1);
+
+    note(FrameStep::StillFrames);
+    if (core.render) core.render->stillFrames().data.update(sample);
+
+    note(FrameStep::WaypointRefresh);
+    note(FrameStep::SceneUpdate);
+
+    // Fixed-step simulation: no sub-step is longer than 1 / min_simulation_fps.
+    CurrentTime subStep = sample;
+    subStep.limitStep(simulationStepLimit(g_minSimulationFps), 1.0);
+    std::int32_t subStepIndex = 0;
+    do {
+        note(FrameStep::Simulation, subStepIndex++);
+    } while (subStep.nextSubStep());
+
+    note(FrameStep::RenderResources);
+    if (core.render) core.render->updateResources();
+
+    const bool hasScene = core.game && core.game->currentScene();
+    std::int32_t drawn = 0;
+    if (hasScene || !skipsDrawingWithoutScene(core.cameraModeIndex())) {
+        drawn = 1;
+        // Only a device draws and presents; without one the frame is empty.
+        if (core.video && core.video->hasDevice() && core.render) {
+            core.render->frameMode = core.video->activeVideoSetup().windowMode ? 1 : 0;
+            core.render->mainLoop();
+            drawn = 2;
+        }
+    }
+    note(FrameStep::Drawing, drawn);
+
+    note(FrameStep::Quests);
+    if (core.questLogic)
+        core.questLogic->step(core.questLogic->stack, (core.questLogic->flags & kQuestLogicGlobal) != 0);
+}
+
+void ThisMainLoop::releaseRenderData() {
+    if (gameCore.video && gameCore.video->hasDevice() && gameCore.render) gameCore.render->releaseDeviceData();
+}
+
+void messageLoop(ThisMainLoop& loop) {
+    CrashGuard gameLoopGuard(kGuardGameLoop);
+    GameCore& core = gameCore;
+    while (core.runState < 0) {
+        ThisMainWindow* window = core.mainWindow;
+        platform::WindowMessage message;
+        if (window && window->window && window->window->poll(message)) {
+            window->handleMessage(message);
+            continue;
+        }
+        const bool active = !window || window->active;
+        if (!active) {
+            platform::sleepMilliseconds(kInactiveSleepMilliseconds);
+            continue;
+        }
+        CrashGuard frameGuard(kGuardMainLoop);
+        if (!loop.workerThread) loop.preStep();
+        loop.step();
+        if (core.script && core.script->context) core.script->context->processEvents();
+    }
+}

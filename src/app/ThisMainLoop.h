@@ -1,11 +1,55 @@
-// The main loop of the game: it knows the main thread and runs the frame
-// step from the message loop.
+// The main loop of the game: the message loop that runs until the run state
+// of the game core leaves the negative range, and the frame step, which
+// fixes the order in which the subsystems advance and draw within a frame.
+//
+// The loop has no worker thread and no events (their handles stay 0); the
+// operations on them act only on handles that exist. Main thread only.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <thread>
 
-class ThisMainLoop {
+class IniFile;
+
+// The steps of one frame, in their order (fixed values).
+enum class FrameStep : std::int32_t {
+    Settings = 1,     // the setup file's pending save or reload
+    Clocks,           // TimeCore::step
+    TimeSample,       // the frame's CurrentTime
+    Input,
+    Timers,           // the named timers fire their script events
+    SceneTimers,
+    Sound,            // the listener and the global sounds
+    StillFrames,
+    WaypointRefresh,  // models linked to waypoints
+    SceneUpdate,
+    Simulation,       // once per fixed sub-step
+    RenderResources,
+    Drawing,
+    Quests,
+};
+
+class MainLoop {
+public:
+    virtual ~MainLoop() = default;
+    virtual bool begin() = 0;
+    virtual void step() = 0;
+    virtual void preStep() = 0;
+    virtual void releaseRenderData() = 0;
+
+    // Signals the stop event and waits for the worker (at most 250 ms), then
+    // closes the events; nothing when they do not exist.
+    void stopThread();
+
+    std::uintptr_t workerThread = 0;
+    std::thread::id mainThread;
+    std::uintptr_t stopEvent = 0;
+    std::uintptr_t frameDoneEvent = 0;
+    std::uintptr_t startedEvent = 0;
+};
+
+class ThisMainLoop final : public MainLoop {
 public:
     // Records the constructing thread as the main thread.
     ThisMainLoop();
@@ -14,10 +58,29 @@ public:
 
     bool isMainThread() const { return std::this_thread::get_id() == mainThread; }
 
-    // No worker thread and no events until the loop starts.
-    std::uintptr_t workerThread = 0;
-    std::thread::id mainThread;
-    std::uintptr_t stopEvent = 0;
-    std::uintptr_t frameDoneEvent = 0;
-    std::uintptr_t startedEvent = 0;
+    bool begin() override { return true; }
+    // One frame: every step of FrameStep in order.
+    void step() override;
+    void preStep() override {}
+    // Releases the render device data and the device, when there is one.
+    void releaseRenderData() override;
+
+    // Called at every step (the simulation once per sub-step, with its
+    // index; the drawing with 0 when nothing was drawn, 1 when drawn, 2 when
+    // drawn and presented). For diagnostics and tests; empty by default.
+    std::function<void(FrameStep, std::int32_t)> trace;
 };
+
+// Runs window messages, frames and the queued script events until the run
+// state is 0 or more.
+void messageLoop(ThisMainLoop& loop);
+
+// Reads "min_simulation_fps" of section "game" (created when missing):
+// 20 without a value, at least 1.
+void readSimulationSettings(IniFile& settings);
+float minSimulationFps();
+void setMinSimulationFps(float fps);
+
+// Per-mode tables, indexed by the camera-mode index (0..11).
+bool refreshesWaypointModels(std::int32_t modeIndex);
+bool skipsDrawingWithoutScene(std::int32_t modeIndex);

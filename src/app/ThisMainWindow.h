@@ -1,21 +1,76 @@
-// The game's main window: its handles, the active and full-screen flags, its
-// class name and title. Built with the game core, before any window exists.
+// The game's main window: its host window, the active and full-screen flags,
+// its texts, and the handling of the window's messages.
+//
+// Built with the game core, before any window exists; createMainWindow makes
+// the host window in the system initialisation and destroyMainWindow ends
+// it in the release (a second call finds nothing to destroy). Closing never
+// closes the window: it queues the script event "game_close_window" and the
+// script decides. Main thread only.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
-class ThisMainWindow {
-public:
-    ThisMainWindow() = default;
-    ThisMainWindow(const ThisMainWindow&) = delete;
-    ThisMainWindow& operator=(const ThisMainWindow&) = delete;
+namespace platform {
+class Window;
+struct WindowMessage;
+struct WindowRect;
+}  // namespace platform
 
+// Window styles (fixed values): the window is a pop-up in both modes.
+constexpr std::uint32_t kWindowStyleFullScreen = 0x90000000u;
+constexpr std::uint32_t kWindowStyleWindowed = 0x97080000u;
+
+class CObjWnd {
+public:
+    // Out of line: the host window's type is complete only there.
+    CObjWnd();
+    virtual ~CObjWnd();
+    CObjWnd(const CObjWnd&) = delete;
+    CObjWnd& operator=(const CObjWnd&) = delete;
+
+    // The host window; null until created and after destruction.
+    std::unique_ptr<platform::Window> window;
+    std::uintptr_t deviceContext = 0;
     std::uintptr_t instance = 0;
-    std::uintptr_t window = 0;
-    // The message loop only runs frames while the window is active.
+};
+
+class AppMainWindow : public CObjWnd {
+public:
+    // The rectangle the window should cover: the display mode in full screen;
+    // in windowed mode left, top, width and height of the desktop's work area.
+    platform::WindowRect wantedRect() const;
+    // Windowed mode only: when the window's rectangle differs from the wanted
+    // one, the window is put on show and its menu cut down to Close.
+    void fitToScreen();
+    void setCloseText(const std::u16string& text);
+    // Hands every character of a key to the still frames' input box; true
+    // when any was taken.
+    bool translateCharacter(char16_t character);
+
+    // The message loop runs frames only while the window is active.
     std::uint8_t active = 1;
     std::uint8_t fullScreen = 0;
-    std::string className;
-    std::string title;
+    std::uint32_t style = 0;
+    std::u16string title;
+    std::u16string exitText;
 };
+
+class ThisMainWindow : public AppMainWindow {
+public:
+    // Sets the Close text ("Exit" or the localised "system.mm_exit"), the
+    // full-screen flag from the video settings and the title. Always true.
+    bool open(std::uintptr_t instanceHandle);
+    // The title: "Game" or the localised "system.SF_ui_title".
+    void refreshTitle();
+    // The window procedure: handles one message of the host window.
+    void handleMessage(const platform::WindowMessage& message);
+};
+
+// Creates the host window of the game core's main window, titled
+// "Loading..."; true at once when it exists.
+bool createMainWindow();
+// Clears the title, shows the cursor again after full screen and destroys
+// the host window; safe to call when there is none.
+void destroyMainWindow();

@@ -1,0 +1,152 @@
+#include "app/GameCore.h"
+#include "app/ThisMainWindow.h"
+#include "foundation/Log.h"
+#include "platform/TextCodec.h"
+#include "platform/Window.h"
+#include "render/RenderCore.h"
+#include "render/VideoCore.h"
+#include "script/ScriptCall.h"
+#include "script/ScriptEngine.h"
+#include "script/ScriptVariable.h"
+#include "script/VariablesCore.h"
+#include "ui/StillFrameData.h"
+
+namespace {
+
+constexpr unsigned kUtf8 = 65001;
+
+std::string toUtf8(const std::u16string& text) {
+    std::string out;
+    platform::wideToNarrow(text, kUtf8, out);
+    return out;
+}
+
+// The wide text of a localised variable; false (text unchanged) when it is
+// missing. Without the locales tree the lookup is reported.
+bool localisedText(const char* path, std::u16string& text) {
+    ScriptVariable* root = gameCore.variables ? gameCore.variables->locales().root() : nullptr;
+    if (!root) {
+        engineLog().error("\n\nCan't find script variable [%s.%s]", "locales", path);
+        return false;
+    }
+    if (!ScriptVariable::test(root, path)) return false;
+    ScriptVariable* node = ScriptVariable::resolvePath(root, path);
+    if (!node) return false;
+    text = node->toWString();
+    return true;
+}
+
+bool fullScreenFromVideo() {
+    return gameCore.video && gameCore.video->activeVideoSetup().windowMode == 0;
+}
+
+}  // namespace
+
+CObjWnd::CObjWnd() = default;
+CObjWnd::~CObjWnd() = default;
+
+platform::WindowRect AppMainWindow::wantedRect() const {
+    platform::WindowRect r;
+    if (fullScreen) {
+        if (gameCore.video) {
+            const VideoSetup& mode = gameCore.video->activeVideoSetup();
+            r.right = mode.res_width;
+            r.bottom = mode.res_height;
+        }
+        return r;
+    }
+    platform::WindowRect area;
+    if (window && window->workArea(area)) {
+        r.left = area.left;
+        r.top = area.top;
+        r.right = area.right - area.left;  // a width from here on
+        r.bottom = area.bottom - area.top;  // a height
+    }
+    return r;
+}
+
+void AppMainWindow::fitToScreen() {
+    if (fullScreen || !window || !window->exists()) return;
+    const platform::WindowRect now = window->rect();
+    const platform::WindowRect wanted = wantedRect();
+    if (now.left == wanted.left && now.top == wanted.top && now.right == wanted.right &&
+        now.bottom == wanted.bottom)
+        return;
+    // The host window has no system menu to cut: the Close text is all that
+    // stays of it.
+    setCloseText(exitText);
+}
+
+void AppMainWindow::setCloseText(const std::u16string& text) { exitText = text; }
+
+bool AppMainWindow::translateCharacter(char16_t character) {
+    return gameCore.render && gameCore.render->stillFrames().inputBox.onChar(character);
+}
+
+bool ThisMainWindow::open(std::uintptr_t instanceHandle) {
+    std::u16string text = u"Exit";
+    localisedText("system.mm_exit", text);
+    instance = instanceHandle;
+    fullScreen = fullScreenFromVideo() ? 1 : 0;
+    setCloseText(text);
+    refreshTitle();
+    return true;
+}
+
+void ThisMainWindow::refreshTitle() {
+    std::u16string text = u"Game";
+    localisedText("system.SF_ui_title", text);
+    if (window) window->setTitle(toUtf8(text));
+    title = text;
+}
+
+void ThisMainWindow::handleMessage(const platform::WindowMessage& message) {
+    switch (message.kind) {
+    case platform::WindowMessageKind::Close: {
+        ScriptEventArgs args("game_close_window");
+        gameCore.addScriptEvent(args, "Windows message close");
+        break;
+    }
+    case platform::WindowMessageKind::Activate:
+        active = message.active ? 1 : 0;
+        if (window) window->showCursor(!(active && fullScreen));
+        break;
+    case platform::WindowMessageKind::Character: translateCharacter(message.character); break;
+    case platform::WindowMessageKind::DisplayChange:
+        if (!fullScreen) fitToScreen();
+        break;
+    }
+}
+
+bool createMainWindow() {
+    ThisMainWindow* main = gameCore.mainWindow;
+    if (!main) return false;
+    if (main->window && main->window->exists()) return true;
+    if (!main->window) main->window = platform::createWindow();
+    main->style = main->fullScreen ? kWindowStyleFullScreen : kWindowStyleWindowed;
+    const platform::WindowRect r = main->wantedRect();
+    if (!main->window->create("Loading...", 0, 0, r.right - r.left, r.bottom - r.top, main->fullScreen != 0)) {
+        destroyMainWindow();
+        engineLog().systemError("Window Creation Error.");
+        return false;
+    }
+    // The cursor is hidden in both modes; full screen shows it again at the end.
+    main->window->showCursor(false);
+    main->deviceContext = 1;
+    platform::installStopSignals();
+    main->fitToScreen();
+    return true;
+}
+
+void destroyMainWindow() {
+    ThisMainWindow* main = gameCore.mainWindow;
+    if (!main) return;
+    if (main->window) {
+        main->window->setTitle("");
+        if (main->fullScreen) main->window->showCursor(true);
+        main->window->destroy();
+        main->window.reset();
+    }
+    main->deviceContext = 0;
+    main->instance = 0;
+}

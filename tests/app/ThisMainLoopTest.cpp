@@ -1,0 +1,201 @@
+// The message loop and the frame step, run on a game core that holds only
+// the members each test installs.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "app/GameCore.h"
+#include "app/ThisMainLoop.h"
+#include "app/ThisMainWindow.h"
+#include "foundation/IniFile.h"
+#include "foundation/Log.h"
+#include "foundation/TimeCore.h"
+#include "platform/Time.h"
+#include "platform/Window.h"
+#include "script/ScriptEngine.h"
+
+namespace {
+
+std::atomic<std::int64_t> g_counter{0};
+std::int64_t manualCounter() { return g_counter.load(); }
+
+// A game core with a log, clocks driven by a manual counter (microseconds)
+// and settings; the record is restored afterwards.
+class FrameCore {
+public:
+    FrameCore() : saved_(gameCore) {
+        gameCore = GameCore{};
+        g_counter = 1;
+        platform::setPerformanceCounterSource(&manualCounter, 1000000);
+        gameCore.log = new Log;
+        gameCore.clocks = new TimeCore;
+        gameCore.settings = new IniFile;
+        gameCore.settings->savePending = false;
+        setMinSimulationFps(20.0f);
+    }
+    ~FrameCore() {
+        delete gameCore.mainWindow;
+        delete gameCore.script;
+        delete gameCore.settings;
+        delete gameCore.clocks;
+        delete gameCore.log;
+        platform::setPerformanceCounterSource(nullptr, 0);
+        setMinSimulationFps(20.0f);
+        gameCore = saved_;
+    }
+    FrameCore(const FrameCore&) = delete;
+    FrameCore& operator=(const FrameCore&) = delete;
+
+    void installHeadlessWindow() {
+        gameCore.mainWindow = new ThisMainWindow;
+        gameCore.mainWindow->window = platform::createHeadlessWindow();
+        gameCore.mainWindow->window->create("test", 0, 0, 640, 480, false);
+    }
+
+private:
+    GameCore saved_;
+};
+
+struct Recorded {
+    FrameStep step;
+    std::int32_t detail;
+};
+
+std::vector<Recorded> runFrame(ThisMainLoop& loop, double seconds) {
+    std::vector<Recorded> steps;
+    loop.trace = [&steps](FrameStep step, std::int32_t detail) { steps.push_back({step, detail}); };
+    g_counter += static_cast<std::int64_t>(seconds * 1000000.0);
+    loop.step();
+    loop.trace = nullptr;
+    return steps;
+}
+
+std::int32_t countOf(const std::vector<Recorded>& steps, FrameStep step) {
+    std::int32_t n = 0;
+    for (const Recorded& r : steps) n += r.step == step;
+    return n;
+}
+
+TEST(ThisMainLoop, FrameRunsEveryStepInOrderWithFixedSubSteps) {
+    FrameCore core;
+    ThisMainLoop loop;
+    runFrame(loop, 0.0);  // the first frame after a start has no length
+    const std::vector<Recorded> steps = runFrame(loop, 0.13);
+    std::vector<FrameStep> order;
+    for (const Recorded& r : steps) order.push_back(r.step);
+    const std::vector<FrameStep> expected = {
+        FrameStep::Settings,        FrameStep::Clocks,     FrameStep::TimeSample,     FrameStep::Input,
+        FrameStep::Timers,          FrameStep::SceneTimers, FrameStep::Sound,         FrameStep::StillFrames,
+        FrameStep::WaypointRefresh, FrameStep::SceneUpdate, FrameStep::Simulation,    FrameStep::Simulation,
+        FrameStep::Simulation,      FrameStep::RenderResources, FrameStep::Drawing,   FrameStep::Quests};
+    EXPECT_EQ(order, expected);
+    EXPECT_NEAR(gameCore.clocks->gameTime.time, 0.13, 1e-6);
+}
+
+TEST(ThisMainLoop, SubStepsFollowTheMinimumSimulationRate) {
+    struct Case {
+        const char* value;  // "min_simulation_fps", null: no key
+        float fps;
+        double frame;
+        std::int32_t subSteps;
+    };
+    const Case cases[] = {
+        {nullptr, 20.0f, 0.13, 3},  // default: 0.05 s steps
+        {"10", 10.0f, 0.13, 2},
+        {"0.5", 1.0f, 1.3, 2},  // raised to 1: steps of at most one second
+        {"20", 20.0f, 0.05, 1},
+        {"20", 20.0f, 0.0, 1},
+    };
+    for (const Case& c : cases) {
+        FrameCore core;
+        if (c.value) gameCore.settings->getCategory("game").getVariable("min_simulation_fps").setString(c.value);
+        readSimulationSettings(*gameCore.settings);
+        EXPECT_FLOAT_EQ(minSimulationFps(), c.fps) << (c.value ? c.value : "none");
+        EXPECT_NE(gameCore.settings->getCategory("game").findVariable("min_simulation_fps"), nullptr);
+        ThisMainLoop loop;
+        runFrame(loop, 0.0);
+        EXPECT_EQ(countOf(runFrame(loop, c.frame), FrameStep::Simulation), c.subSteps)
+            << (c.value ? c.value : "none") << " frame " << c.frame;
+    }
+}
+
+TEST(ThisMainLoop, WithoutSceneOnlyTheStillFrameModeDrawsAndNothingPresentsWithoutDevice) {
+    for (std::int32_t mode = 0; mode < 12; ++mode) {
+        FrameCore core;
+        gameCore.cameraMode = mode;
+        ThisMainLoop loop;
+        const std::vector<Recorded> steps = runFrame(loop, 0.02);
+        std::int32_t drawn = -1;
+        for (const Recorded& r : steps)
+            if (r.step == FrameStep::Drawing) drawn = r.detail;
+        // Drawn in mode 6 only; never presented, as there is no device.
+        EXPECT_EQ(drawn, mode == 6 ? 1 : 0) << "mode " << mode;
+        EXPECT_EQ(refreshesWaypointModels(mode), mode != 6);
+    }
+    FrameCore core;
+    gameCore.cameraMode = 6;
+    gameCore.flags |= kGameFlagCameraOverride;  // the tables then use mode 11
+    ThisMainLoop loop;
+    for (const Recorded& r : runFrame(loop, 0.02)) {
+        if (r.step == FrameStep::Drawing) {
+            EXPECT_EQ(r.detail, 0);
+        }
+    }
+}
+
+TEST(MessageLoop, CloseBecomesAScriptEventBeforeAnyFrame) {
+    FrameCore core;
+    core.installHeadlessWindow();
+    gameCore.script = new ScriptEngine;
+    ThisMainLoop loop;
+    std::int32_t frames = 0;
+    loop.trace = [&frames](FrameStep step, std::int32_t) {
+        if (step == FrameStep::Quests && ++frames == 2) gameCore.runState = 2;
+    };
+    platform::postWindowClose();
+    messageLoop(loop);
+    EXPECT_EQ(frames, 2);
+    EXPECT_TRUE(gameCore.log->contains("Windows message close: Add script event game_close_window();"));
+}
+
+TEST(MessageLoop, InactiveWindowRunsNoFrameAndSleeps) {
+    FrameCore core;
+    core.installHeadlessWindow();
+    gameCore.mainWindow->active = 0;
+    ThisMainLoop loop;
+    std::int32_t steps = 0;
+    loop.trace = [&steps](FrameStep, std::int32_t) { ++steps; };
+    const auto start = std::chrono::steady_clock::now();
+    std::thread stopper([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        gameCore.runState = 2;
+    });
+    messageLoop(loop);
+    stopper.join();
+    EXPECT_EQ(steps, 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(450));
+}
+
+TEST(MainWindow, ActivationMessagesSetTheActiveFlagAndTitlesHaveDefaults) {
+    FrameCore core;
+    core.installHeadlessWindow();
+    ThisMainWindow& window = *gameCore.mainWindow;
+    platform::WindowMessage message;
+    message.kind = platform::WindowMessageKind::Activate;
+    message.active = false;
+    window.handleMessage(message);
+    EXPECT_EQ(window.active, 0);
+    message.active = true;
+    window.handleMessage(message);
+    EXPECT_EQ(window.active, 1);
+    // No locales tree: the defaults, and the missing tree is reported.
+    EXPECT_TRUE(window.open(0));
+    EXPECT_EQ(window.title, u"Game");
+    EXPECT_EQ(window.exitText, u"Exit");
+    EXPECT_TRUE(gameCore.log->contains("Can't find script variable [locales.system.SF_ui_title]"));
+}
+
+}  // namespace
