@@ -28,7 +28,9 @@
 #include "platform/Window.h"
 #include "render/RenderCore.h"
 #include "render/VideoCore.h"
+#include "resources/MovieDataManager.h"
 #include "resources/PackageDatabase.h"
+#include "scene/SceneSettings.h"
 #include "script/ScriptEngine.h"
 #include "script/ScriptVariable.h"
 #include "script/VariablesCore.h"
@@ -156,8 +158,12 @@ void GameCore::loadSettings() {
     if (!settings) return;
     settings->readConfigFiles();
     readSimulationSettings(*settings);
+    readSceneSettings(*settings);
     if (render) render->readConfig();
     if (animation) animation->readDebugConfig();
+    readMovieSettings();
+    readPVSSettings(*settings);
+    if (game) game->readSettings();
     if (setup) setup->readDefaults();
     readScriptSettings(*settings);
     detectLanguage();

@@ -14,6 +14,8 @@
 #include "platform/Window.h"
 #include "render/RenderCore.h"
 #include "render/VideoCore.h"
+#include "scene/Scene.h"
+#include "scene/SceneSettings.h"
 #include "script/ScriptEngine.h"
 #include "sound/SoundCore.h"
 #include "ui/StillFrameData.h"
@@ -27,6 +29,8 @@ constexpr int kInactiveSleepMilliseconds = 500;
 // Mode 6 (Stillframe) neither refreshes waypoint-linked models nor skips
 // drawing when there is no scene.
 bool isStillframe(std::int32_t modeIndex) { return modeIndex == kCameraModeStillframe; }
+
+Scene* frameScene() { return gameCore.game ? gameCore.game->currentScene() : nullptr; }
 
 }  // namespace
 
@@ -72,9 +76,10 @@ void ThisMainLoop::step() {
     note(FrameStep::Timers);
     if (core.timers && core.timers->core) core.timers->core->update(sample);
 
-    // The scene's steps act on the current scene; there is none until a
-    // scene loads, and each of them is skipped then.
+    // Steps on the current scene look it up afresh: a script event of an
+    // earlier step may have changed it. Each is skipped without a scene.
     note(FrameStep::SceneTimers);
+    if (Scene* scene = frameScene()) scene->timers.update(sample);
 
     note(FrameStep::Sound);
     if (core.sound) core.sound->updateListener(sample, 1);
@@ -83,7 +88,20 @@ void ThisMainLoop::step() {
     if (core.render) core.render->stillFrames().data.update(sample);
 
     note(FrameStep::WaypointRefresh);
+    if (Scene* scene = frameScene()) {
+        const double now = sample.game.time;
+        // In the still-frame mode the clock is followed, so leaving it
+        // refreshes nothing at once; a period of 0 refreshes every frame.
+        if (!refreshesWaypointModels(core.cameraModeIndex()))
+            scene->lastWaypointRefresh = now;
+        else if (now - scene->lastWaypointRefresh >= sceneSettings.npcRandomizerUpdatePeriod)
+            scene->lastWaypointRefresh = now;
+    }
+
+    // The scene's per-frame update and its two simulation operations are
+    // the game objects' update slots in their order.
     note(FrameStep::SceneUpdate);
+    if (Scene* scene = frameScene()) scene->updatePhase1(sample, 0);
 
     // Fixed-step simulation: no sub-step is longer than 1 / min_simulation_fps.
     CurrentTime subStep = sample;
@@ -91,12 +109,16 @@ void ThisMainLoop::step() {
     std::int32_t subStepIndex = 0;
     do {
         note(FrameStep::Simulation, subStepIndex++);
+        if (Scene* scene = frameScene()) {
+            scene->updatePhase3(subStep, 0);
+            scene->updatePhase2(subStep, 0);
+        }
     } while (subStep.nextSubStep());
 
     note(FrameStep::RenderResources);
     if (core.render) core.render->updateResources();
 
-    const bool hasScene = core.game && core.game->currentScene();
+    const bool hasScene = frameScene() != nullptr;
     std::int32_t drawn = 0;
     if (hasScene || !skipsDrawingWithoutScene(core.cameraModeIndex())) {
         drawn = 1;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/GameCore.h"
+#include "app/SceneLoadFixture.h"
 #include "app/ThisMainLoop.h"
 #include "app/ThisMainWindow.h"
 #include "foundation/IniFile.h"
@@ -15,6 +16,8 @@
 #include "foundation/TimeCore.h"
 #include "platform/Time.h"
 #include "platform/Window.h"
+#include "scene/Scene.h"
+#include "scene/SceneSettings.h"
 #include "script/ScriptEngine.h"
 
 namespace {
@@ -144,6 +147,33 @@ TEST(ThisMainLoop, WithoutSceneOnlyTheStillFrameModeDrawsAndNothingPresentsWitho
             EXPECT_EQ(r.detail, 0);
         }
     }
+}
+
+TEST(ThisMainLoop, WaypointRefreshFollowsTheClockInStillframeModeAndScenesDraw) {
+    g_counter = 1;
+    platform::setPerformanceCounterSource(&manualCounter, 1000000);
+    {
+        testing_support::SceneLoadFixture f;
+        f.game->loadScene(nullptr);
+        Scene* scene = f.game->currentScene();
+        ASSERT_NE(scene, nullptr);
+        sceneSettings.npcRandomizerUpdatePeriod = 2.0f;
+        ThisMainLoop loop;
+        runFrame(loop, 0.0);
+        gameCore.cameraMode = 6;
+        runFrame(loop, 0.5);
+        const double afterStill = gameCore.clocks->gameTime.time;
+        EXPECT_DOUBLE_EQ(scene->lastWaypointRefresh, afterStill);
+        gameCore.cameraMode = 1;
+        std::int32_t drawn = -1;
+        for (const Recorded& r : runFrame(loop, 0.5))
+            if (r.step == FrameStep::Drawing) drawn = r.detail;
+        EXPECT_DOUBLE_EQ(scene->lastWaypointRefresh, afterStill);  // not at once on leaving mode 6
+        EXPECT_EQ(drawn, 1);  // a scene is drawn in every mode (no device: not presented)
+        runFrame(loop, 1.5);
+        EXPECT_DOUBLE_EQ(scene->lastWaypointRefresh, gameCore.clocks->gameTime.time);  // 2 s passed: due
+    }
+    platform::setPerformanceCounterSource(nullptr, 0);
 }
 
 TEST(MessageLoop, CloseBecomesAScriptEventBeforeAnyFrame) {
