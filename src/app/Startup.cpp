@@ -14,6 +14,7 @@
 #include "app/ScriptClasses.h"
 #include "app/ThisMainLoop.h"
 #include "app/ThisMainWindow.h"
+#include "effects/EffectsSettings.h"
 #include "foundation/AppPaths.h"
 #include "foundation/CrashGuard.h"
 #include "foundation/IniFile.h"
@@ -158,9 +159,12 @@ void GameCore::loadSettings() {
     if (!settings) return;
     settings->readConfigFiles();
     readSimulationSettings(*settings);
+    readLightRenderSettings(*settings);
     readSceneSettings(*settings);
     if (render) render->readConfig();
+    readLightSettings(*settings);
     if (animation) animation->readDebugConfig();
+    readParticleSettings(*settings);
     readMovieSettings();
     readPVSSettings(*settings);
     if (game) game->readSettings();
