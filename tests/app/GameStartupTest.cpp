@@ -54,6 +54,7 @@ TEST(GameStartup, FailuresEndWithTheirMessagesAndExitCodes) {
         GameData data;
         int exitCode;
         std::vector<std::string> lines;
+        bool corruptScriptPackage = false;
     };
     GameData noStart;
     noStart.scripts = {{"main", "function system_reset() end\n"}};
@@ -62,6 +63,8 @@ TEST(GameStartup, FailuresEndWithTheirMessagesAndExitCodes) {
     noVariables.globals.clear();
     GameData noReset;
     noReset.scripts = {{"main", "function game_start() world:quitGame() end\n"}};
+    GameData badScript;
+    badScript.scripts = {{"main", "function system_reset( end\n"}};
     const Case cases[] = {
         // Both release requests run; the second finds nothing left to free.
         {"no game_start", noStart, 3,
@@ -72,10 +75,20 @@ TEST(GameStartup, FailuresEndWithTheirMessagesAndExitCodes) {
         {"no system_reset", noReset, 2,
          {"Can't execute script system reset", "Can't initialize script engine",
           "Can't initialize engine resources", "Exit from game."}},
+        {"script that does not compile", badScript, 2,
+         {"Cannot find script sources", "Can't initialize script engine", "Exit from game."}},
+        // The bad package is reported and left out; without it there are no scripts.
+        {"corrupt package", testing_support::GameData{}, 2,
+         {"Can't read package [", "Can't initialize script engine", "Can't initialize engine resources",
+          "Exit from game."},
+         true},
     };
     for (const Case& c : cases) {
         GameFixture game(c.data, GAME_BINARY);
         ASSERT_TRUE(game.ready()) << game.error();
+        if (c.corruptScriptPackage) {
+            ASSERT_TRUE(testing_support::writeFile(game.root() + "/scripts.pak", "not a package"));
+        }
         EXPECT_EQ(game.run(kTimeout), c.exitCode) << c.name << "\n" << game.log();
         std::string missing;
         EXPECT_TRUE(containsInOrder(game.log(), c.lines, &missing)) << c.name << ": " << missing << "\n"
