@@ -31,11 +31,14 @@
 #include "render/VideoCore.h"
 #include "resources/MovieDataManager.h"
 #include "resources/PackageDatabase.h"
+#include "scene/CameraSettings.h"
 #include "scene/SceneSettings.h"
 #include "script/ScriptEngine.h"
 #include "script/ScriptVariable.h"
 #include "script/VariablesCore.h"
 #include "sound/SoundCore.h"
+#include "sound/SoundSettings.h"
+#include "ui/StillFrameSettings.h"
 
 namespace {
 
@@ -155,6 +158,8 @@ bool GameCore::initialize() {
     return true;
 }
 
+// The readers run in a fixed order; each reads its own sections with built-in
+// defaults and creates missing keys. The language and the debug flags last.
 void GameCore::loadSettings() {
     if (!settings) return;
     settings->readConfigFiles();
@@ -166,9 +171,14 @@ void GameCore::loadSettings() {
     if (animation) animation->readDebugConfig();
     readParticleSettings(*settings);
     readMovieSettings();
+    readCameraAutoSettings(*settings);
+    readCameraSettings(*settings);
+    readToolsSettings(*settings);
     readPVSSettings(*settings);
     if (game) game->readSettings();
+    readSoundCoreSettings(*settings);
     if (setup) setup->readDefaults();
+    readStillFrameSettings(*settings);
     readScriptSettings(*settings);
     detectLanguage();
     readDebugFlags();
