@@ -223,6 +223,15 @@ std::int32_t ObjectRepository::read(DataStream& stream) {
         }
         seen[index] = true;
     }
+    // Objects still in the table would keep handles that the loaded objects
+    // take over: they lose their slots here, so that neither they nor the
+    // loaded objects are reached through the wrong handle.
+    for (std::uint32_t slot = 0; slot < objects_.size(); ++slot) {
+        if (!isLive(slot)) continue;
+        engineLog().systemError("Object repository load: game object [%i] [%s] still alive, its handle dropped",
+                                static_cast<int>(slot), objects_[slot]->name);
+        objects_[slot]->id = 0;
+    }
     freeIndices_.assign(freeRead.begin(), freeRead.end());
     objects_.assign(slots, freedSentinel());
     for (std::uint32_t record = 0; record < slots; ++record) {

@@ -308,6 +308,25 @@ TEST_F(ObjectRepositoryTest, BrokenTablesAreRefused) {
     repo().releaseUnreferenced();
 }
 
+TEST_F(ObjectRepositoryTest, ObjectsLeftInTheTableLoseTheirHandlesOnLoad) {
+    auto stale = std::make_unique<TestObject>("stale");
+    std::string bytes = tableBytes({}, 1, ObjectModel, 1, 0);
+    MemoryStream s(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+    repo().setLoadFactory(makeTestObject);
+    ASSERT_GT(repo().read(s), 0);
+    EXPECT_EQ(stale->id, 0u);
+    EXPECT_TRUE(log().contains("Object repository load: game object [0] [stale] still alive, its handle dropped"));
+    GameObject* loaded = repo().getObject(GameObjectLink{1});
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_STREQ(loaded->name, "m");
+    // Deleting the stale object leaves the loaded one in its slot.
+    const std::size_t before = log().recordCount();
+    stale.reset();
+    EXPECT_EQ(log().recordCount(), before);
+    EXPECT_EQ(repo().getObject(GameObjectLink{1}), loaded);
+    repo().releaseUnreferenced();
+}
+
 TEST_F(ObjectRepositoryTest, DeletedParentLinkEvaluatesToIdentity) {
     auto parent = std::make_unique<TestObject>("parent");
     auto child = std::make_unique<TestObject>("child");
