@@ -14,6 +14,7 @@
 #include "app/ScriptClasses.h"
 #include "app/ThisMainLoop.h"
 #include "app/ThisMainWindow.h"
+#include "control/ControlSettings.h"
 #include "effects/EffectsSettings.h"
 #include "foundation/AppPaths.h"
 #include "foundation/CrashGuard.h"
@@ -164,6 +165,7 @@ void GameCore::loadSettings() {
     if (!settings) return;
     settings->readConfigFiles();
     readSimulationSettings(*settings);
+    readCompanionFollowSettings(*settings);
     readLightRenderSettings(*settings);
     readSceneSettings(*settings);
     if (render) render->readConfig();
@@ -174,9 +176,13 @@ void GameCore::loadSettings() {
     readCameraAutoSettings(*settings);
     readCameraSettings(*settings);
     readToolsSettings(*settings);
+    readCharacterSettings(*settings);
+    readBoatSettings(*settings);
     readPVSSettings(*settings);
     if (game) game->readSettings();
     readSoundCoreSettings(*settings);
+    readCompanionSettings(*settings);
+    readPathfindSettings(*settings);
     if (setup) setup->readDefaults();
     readStillFrameSettings(*settings);
     readScriptSettings(*settings);
