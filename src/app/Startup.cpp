@@ -172,6 +172,7 @@ void GameCore::loadSettings() {
     readLightSettings(*settings);
     if (animation) animation->readDebugConfig();
     readParticleSettings(*settings);
+    readSound3dSettings(*settings);
     readMovieSettings();
     readCameraAutoSettings(*settings);
     readCameraSettings(*settings);
