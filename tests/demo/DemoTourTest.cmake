@@ -11,9 +11,51 @@ execute_process(
   OUTPUT_VARIABLE out
   ERROR_VARIABLE err)
 
+# Start-up with the demo's settings and scripts.
 expect("Executable launched from [${RUN}/demo/bin/game]")
 expect("Build from: [")
+expect("Detected language selection in configuration file [en]")
+expect("msg(): demo: scripts loaded")
+expect("msg(): demo: reset")
+expect("Engine initialization done")
+expect("Play game")
+expect("Enter game loop mode")
+expect("msg(): demo: game start, tour true")
+# The first scene, from the global variables, with the progress handlers.
+expect("Start to load scene [harbour]")
+expect("msg(): demo: loading starts")
+expect("msg(): demo: loading done")
+expect("Success load scene [harbour]")
+expect("msg(): demo: scene [harbour] is current")
+# A slot saved, listed and restored; the restore brings back the value the
+# tour saved, not the one it set afterwards.
+expect("msg(): demo: visits 1")
+expect("msg(): demo: save [tour] written")
+expect("Find save files")
+expect("msg(): demo: 1 save slot(s)")
+expect("msg(): demo: slot [tour]")
+expect("LOAD GAME [tour]")
+expect("SUCCESS LOADED GAME [tour]")
+expect("msg(): demo: restore [tour] done")
+expect("msg(): demo: visits 1 after restore")
+# The script ends the game.
+expect("msg(): demo: tour done")
+expect("Called exit from script")
+expect("Releasing game loop...")
 expect("Release resources...")
 expect("Exit from game.")
 demo_check_run()
+
+# The slot lies in the player's folder, named after the title in the
+# localised variables, and is a JPEG image (its screenshot) first.
+set(slot "${user_root}/lighthouse/save/tour.jpg")
+if(NOT EXISTS "${slot}")
+  file(GLOB_RECURSE saves RELATIVE "${user_root}" "${user_root}/*.jpg")
+  string(APPEND failures "no save slot [${slot}]; saves found: [${saves}]\n")
+else()
+  file(READ "${slot}" magic LIMIT 3 HEX)
+  if(NOT magic STREQUAL "ffd8ff")
+    string(APPEND failures "the save slot does not begin as a JPEG image: [${magic}]\n")
+  endif()
+endif()
 demo_finish()
