@@ -22,23 +22,18 @@ bool exists(const std::string& path) {
 }
 
 // Finds the entry of folder whose name equals name ignoring case; the exact
-// name wins, then the first match in name order.
-bool matchEntry(const std::string& folder, const std::string& name, std::string& found) {
+// name wins, then the first match in name order. Empty when none matches.
+std::string matchEntry(const std::string& folder, const std::string& name) {
     DIR* dir = ::opendir(folder.empty() ? "/" : folder.c_str());
-    if (!dir) return false;
+    if (!dir) return {};
     std::vector<std::string> matches;
     while (dirent* e = ::readdir(dir)) {
         if (::strcasecmp(e->d_name, name.c_str()) == 0) matches.emplace_back(e->d_name);
     }
     ::closedir(dir);
-    if (matches.empty()) return false;
-    if (std::find(matches.begin(), matches.end(), name) != matches.end()) {
-        found = name;
-    } else {
-        std::sort(matches.begin(), matches.end());
-        found = matches.front();
-    }
-    return true;
+    if (matches.empty()) return {};
+    if (std::find(matches.begin(), matches.end(), name) != matches.end()) return name;
+    return *std::min_element(matches.begin(), matches.end());
 }
 
 }  // namespace
@@ -60,14 +55,17 @@ std::string hostPath(std::string_view enginePath) {
         std::string element = path.substr(pos, next - pos);
         pos = next + 1;
         if (element.empty()) continue;
-        std::string actual = element;
-        if (matching && !exists(resolved + "/" + element)) {
-            if (!matchEntry(resolved, element, actual)) {
+        resolved += '/';
+        if (matching && !exists(resolved + element)) {
+            const std::string found = matchEntry(resolved.substr(0, resolved.size() - 1), element);
+            if (found.empty()) {
                 matching = false;
-                actual = element;
+            } else {
+                resolved += found;
+                continue;
             }
         }
-        resolved += "/" + actual;
+        resolved += element;
     }
     if (resolved.empty()) resolved = "/";
     if (path.size() > 1 && path.back() == '/') resolved += '/';
