@@ -80,7 +80,7 @@ bool PackageDatabase::loadPackages(const ResourceRules& rules) {
             if (platform::pathKind(path) != platform::PathKind::File) continue;
             used = true;
             anyFile = true;
-            if (gameCore.debugFlags & 0x0001) engineLog().resourceInfo("Load package [%s]", path.c_str());
+            if (gameCore.debugFlags & DebugResourceLog) engineLog().resourceInfo("Load package [%s]", path.c_str());
             if (!data_->loadPackage(path, static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(d)))
                 return false;
         }

@@ -111,14 +111,14 @@ bool joinArguments(lua_State* state, const char* prefix, const char* function, s
 
 int luaMsg(lua_State* state) {
     std::string line;
-    if (joinArguments(state, "msg(): ", "msg", line) && (gameCore.debugFlags & kDebugEnableScriptMsg))
+    if (joinArguments(state, "msg(): ", "msg", line) && (gameCore.debugFlags & DebugEnableScriptMsg))
         engineLog().scriptInfo("%s", line.c_str());
     return 0;
 }
 
 int luaLog(lua_State* state) {
     std::string line;
-    if (joinArguments(state, "log():", "log", line) && (gameCore.debugFlags & kDebugEnableScriptLogMsg))
+    if (joinArguments(state, "log():", "log", line) && (gameCore.debugFlags & DebugEnableScriptLogMsg))
         engineLog().scriptPrint("%s", line.c_str());
     return 0;
 }

@@ -46,7 +46,3 @@ void registerScriptGlobals(lua_State* state);
 
 // Bit of the save game's flag word set while a queued event runs.
 constexpr unsigned kDelayedCallFlag = 0x2;
-// Debug flags of the game core that the script globals look at.
-constexpr unsigned kDebugScriptCallLog = 0x2;
-constexpr unsigned kDebugEnableScriptMsg = 0x8;
-constexpr unsigned kDebugEnableScriptLogMsg = 0x10000;

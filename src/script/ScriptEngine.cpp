@@ -257,7 +257,7 @@ bool openScriptEngine(ScriptContext& context) {
     if (!loaded) return engineLog().error("Cannot find script sources");
 
     luabind::set_pcall_callback(traceScriptError);
-    if (gameCore.debugFlags & kDebugScriptCallLog) engineLog().scriptInfo("Script initialized. Run 'system_reset'");
+    if (gameCore.debugFlags & DebugScriptCallLog) engineLog().scriptInfo("Script initialized. Run 'system_reset'");
     runScriptFunction(nullptr, context, "system_script_precompilation");
     if (!runScriptFunction(nullptr, context, "system_reset"))
         return engineLog().error("Can't execute script system reset: system_reset() is invalid");

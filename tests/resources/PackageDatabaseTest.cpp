@@ -329,7 +329,7 @@ TEST(PackageDatabase, ResourceLogNamesEachPackage) {
     TempDir dir;
     ASSERT_TRUE(testing_support::writeDataRoot(dir.path(), {scenes(0)}));
     ScopedPackageDatabase db(dir.path());
-    gameCore.debugFlags |= 0x0001;
+    gameCore.debugFlags |= DebugResourceLog;
     ASSERT_TRUE(db.build());
     EXPECT_TRUE(db.log().contains("Load package ["));
 }

@@ -199,7 +199,7 @@ TEST(ScriptCall, MessageGlobalsWriteLiterallyUnderTheirFlags) {
     ScriptFixture f;
     luaL_dostring(f.state, "msg('a', 1, nil)");
     EXPECT_FALSE(f.logged("msg(): a1nil"));
-    gameCore.debugFlags = kDebugEnableScriptMsg | kDebugEnableScriptLogMsg;
+    gameCore.debugFlags = DebugEnableScriptMsg | DebugEnableScriptLogMsg;
     luaL_dostring(f.state, "msg('a', 1, nil)\nmsg('100% %s %d')\nlog('x', 2)\ndbg('quiet')");
     const auto records = f.log().records();
     ASSERT_GE(records.size(), 3u);
