@@ -1,7 +1,6 @@
 #include "app/SaveGame.h"
 
 #include <cstring>
-#include <exception>
 
 #include "app/GameCore.h"
 #include "app/ObjectFactories.h"
@@ -149,8 +148,7 @@ void SaveGame::checkRedrawDue() {
 
 void SaveGame::updateProgressScreen() {
     PolledLock lock(loadingLock_);
-    CrashGuard guard(kGuardProgressBar);
-    try {
+    runGuardedCaught(kGuardProgressBar, [this] {
         TimeCore* clocks = gameCore.clocks;
         if (clocks) clocks->realTime.step(1.0);
         if (redrawDue) {
@@ -164,11 +162,7 @@ void SaveGame::updateProgressScreen() {
             // The one-layer frame of the still frames is drawn by the render
             // core once it has a device; headless there is nothing to draw.
         }
-    } catch (const std::exception& e) {
-        guard.reportException(e.what());
-    } catch (...) {
-        guard.reportException(nullptr);
-    }
+    });
 }
 
 void SaveGame::startProgress() {
@@ -332,18 +326,7 @@ bool SaveGame::loadSceneFromScript(const char* sceneName) {
     if (!(flags & kSaveGameLoadAllowed))
         return engineLog().error("Load NOT enabled from this script execution point (called from SCENE object event "
                                  "handler), use delayed call instead)");
-    {
-        CrashGuard guard(kGuardLoadScene);
-        try {
-            loadScene(sceneName);
-        } catch (const std::exception& e) {
-            guard.reportException(e.what());
-            flags &= ~kSaveGameLoadSucceeded;
-        } catch (...) {
-            guard.reportException(nullptr);
-            flags &= ~kSaveGameLoadSucceeded;
-        }
-    }
+    if (!runGuardedCaught(kGuardLoadScene, [&] { loadScene(sceneName); })) flags &= ~kSaveGameLoadSucceeded;
     if (!(flags & kSaveGameLoadSucceeded))
         return engineLog().error("Can't load scene [%s]", sceneName ? sceneName : "");
     return true;

@@ -2,7 +2,6 @@
 // around them; writing a slot, loading a slot or a file, and the save game's
 // own block of the game data.
 #include <cstring>
-#include <exception>
 #include <vector>
 
 #include "app/GameCore.h"
@@ -353,14 +352,5 @@ void SaveGame::loadSavedGame(const char* nameOrPath) {
 }
 
 void SaveGame::restore(const char* nameOrPath) {
-    CrashGuard guard(kGuardLoadGame);
-    try {
-        loadSavedGame(nameOrPath);
-    } catch (const std::exception& e) {
-        guard.reportException(e.what());
-        flags &= ~kSaveGameLoadSucceeded;
-    } catch (...) {
-        guard.reportException(nullptr);
-        flags &= ~kSaveGameLoadSucceeded;
-    }
+    if (!runGuardedCaught(kGuardLoadGame, [&] { loadSavedGame(nameOrPath); })) flags &= ~kSaveGameLoadSucceeded;
 }

@@ -61,3 +61,19 @@ decltype(auto) runGuarded(const char* title, Operation&& operation) {
         throw;
     }
 }
+
+// Runs an operation as a guarded phase; a C++ exception is reported with its
+// text and stops there. False when one was caught.
+template <class Operation>
+bool runGuardedCaught(const char* title, Operation&& operation) {
+    CrashGuard guard(title);
+    try {
+        std::forward<Operation>(operation)();
+        return true;
+    } catch (const std::exception& e) {
+        guard.reportException(e.what());
+    } catch (...) {
+        guard.reportException(nullptr);
+    }
+    return false;
+}
