@@ -2,20 +2,18 @@
 #include <gtest/gtest.h>
 
 #include "effects/EffectsSettings.h"
-#include "foundation/IniFile.h"
-#include "support/TestSupport.h"
+#include "support/SettingsFixture.h"
 
 namespace {
 
 TEST(EffectsSettings, DefaultsForMissingKeysAndValuesFromTheStore) {
-    testing_support::ScopedGameCore scoped;
-    IniFile settings;
-    settings.getCategory("render_ffp").getVariable("ffp_point_atten2").setString("0.5");
-    settings.getCategory("render").getVariable("fill_color_diffuse_mult").setString("0.25");
-    settings.getCategory("debug").getVariable("disable_particle_render").setString("on");
-    readLightRenderSettings(settings);
-    readLightSettings(settings);
-    readParticleSettings(settings);
+    testing_support::SettingsFixture f;
+    f.set("render_ffp", "ffp_point_atten2", "0.5")
+        .set("render", "fill_color_diffuse_mult", "0.25")
+        .set("debug", "disable_particle_render", "on");
+    readLightRenderSettings(f.settings);
+    readLightSettings(f.settings);
+    readParticleSettings(f.settings);
     EXPECT_FLOAT_EQ(lightSettings.ffpPointAtten2, 0.5f);
     EXPECT_FLOAT_EQ(lightSettings.ffpDiffuseMult, 1.5f);
     EXPECT_FLOAT_EQ(lightSettings.fillColorDiffuseMult, 0.25f);
@@ -23,20 +21,19 @@ TEST(EffectsSettings, DefaultsForMissingKeysAndValuesFromTheStore) {
     EXPECT_EQ(particleSettings.maxParticleLayerPointsCount, 600);
     EXPECT_TRUE(particleSettings.disableParticleRender);
     // The key of the fixed-function diffuse factor is spelled "fpp_".
-    EXPECT_NE(settings.findCategory("render_ffp")->findVariable("fpp_diffuse_mult"), nullptr);
-    EXPECT_NE(settings.findCategory("debug")->findVariable("debug_particle_name"), nullptr);
+    EXPECT_TRUE(f.has("render_ffp", "fpp_diffuse_mult"));
+    EXPECT_TRUE(f.has("debug", "debug_particle_name"));
 }
 
 TEST(EffectsSettings, PointCountIsACountOrTheDefault) {
-    testing_support::ScopedGameCore scoped;
     const struct {
         const char* text;
         std::int32_t expected;
     } cases[] = {{"250", 250}, {"", 600}, {"12x", 600}, {"many", 600}, {"99999999999", 600}, {"-3", 600}, {"0", 0}};
     for (const auto& c : cases) {
-        IniFile settings;
-        settings.getCategory("particle").getVariable("max_particle_layer_points_count").setString(c.text);
-        readParticleSettings(settings);
+        testing_support::SettingsFixture f;
+        f.set("particle", "max_particle_layer_points_count", c.text);
+        readParticleSettings(f.settings);
         EXPECT_EQ(particleSettings.maxParticleLayerPointsCount, c.expected) << c.text;
     }
 }

@@ -1,22 +1,18 @@
 // The scene settings read from the INI store.
 #include <gtest/gtest.h>
 
-#include "foundation/IniFile.h"
 #include "scene/SceneSettings.h"
-#include "support/TestSupport.h"
+#include "support/SettingsFixture.h"
 
 namespace {
 
 TEST(SceneSettings, DefaultsForMissingKeysAndValuesFromTheStore) {
-    testing_support::ScopedGameCore scoped;
-    IniFile settings;
-    settings.getCategory("npc").getVariable("npc_randomizer_update_period").setString("0.5");
-    settings.getCategory("game").getVariable("is2d").setString("yes");
-    settings.getCategory("grid").getVariable("grid_update_period").setString("");
+    testing_support::SettingsFixture f;
+    f.set("npc", "npc_randomizer_update_period", "0.5").set("game", "is2d", "yes").set("grid", "grid_update_period", "");
     sceneSettings = SceneSettings{};
     sceneSettings.gridValidateMultOffset = 9.0f;  // replaced by its default
-    readSceneSettings(settings);
-    readPVSSettings(settings);
+    readSceneSettings(f.settings);
+    readPVSSettings(f.settings);
     EXPECT_FLOAT_EQ(sceneSettings.npcRandomizerUpdatePeriod, 0.5f);
     EXPECT_TRUE(sceneSettings.is2d);
     EXPECT_FLOAT_EQ(sceneSettings.gridUpdatePeriod, 1.0f);
@@ -33,10 +29,7 @@ TEST(SceneSettings, DefaultsForMissingKeysAndValuesFromTheStore) {
         {"npc", "npc_randomizer_update_period"},
         {"debug", "debug_area_name"},
     };
-    for (const auto& [section, key] : keys) {
-        ASSERT_NE(settings.findCategory(section), nullptr) << section;
-        EXPECT_NE(settings.findCategory(section)->findVariable(key), nullptr) << key;
-    }
+    for (const auto& [section, key] : keys) EXPECT_TRUE(f.has(section, key)) << section << "." << key;
 }
 
 }  // namespace

@@ -56,20 +56,18 @@ bool makeFolders(const std::string& path) {
 
 bool exists(const std::string& path) { return std::filesystem::exists(path); }
 
-ScopedGameCore::ScopedGameCore(bool withPaths) : saved_() {
-    saved_.log = gameCore.log;
-    saved_.paths = gameCore.paths;
-    saved_.debugFlags = gameCore.debugFlags;
-    gameCore.log = new Log;
-    gameCore.paths = withPaths ? new AppPaths : nullptr;
+ScopedGameCore::ScopedGameCore(bool withPaths)
+    : saved_(gameCore), log_(new Log), paths_(withPaths ? new AppPaths : nullptr) {
+    gameCore.log = log_;
+    gameCore.paths = paths_;
 }
 
 ScopedGameCore::~ScopedGameCore() {
-    delete gameCore.log;
-    delete gameCore.paths;
-    gameCore.log = saved_.log;
-    gameCore.paths = saved_.paths;
-    gameCore.debugFlags = saved_.debugFlags;
+    // The whole record comes back, so no member a test set in the scope
+    // outlives it; the log and paths go with the scope.
+    gameCore = saved_;
+    delete log_;
+    delete paths_;
 }
 
 int runProgram(const std::string& program, const std::vector<std::string>& arguments,

@@ -35,7 +35,8 @@ bool makeFolders(const std::string& path);
 bool exists(const std::string& path);
 
 // Installs a fresh Log (and, on request, AppPaths) into the global game-core
-// record; the destructor deletes them and restores the record as it was.
+// record; the destructor deletes them and restores the whole record as it
+// was, members set during the scope included.
 class ScopedGameCore {
 public:
     explicit ScopedGameCore(bool withPaths = false);
@@ -43,11 +44,13 @@ public:
     ScopedGameCore(const ScopedGameCore&) = delete;
     ScopedGameCore& operator=(const ScopedGameCore&) = delete;
 
-    Log& log() { return *gameCore.log; }
-    AppPaths& paths() { return *gameCore.paths; }
+    Log& log() { return *log_; }
+    AppPaths& paths() { return *paths_; }
 
 private:
     GameCore saved_;
+    Log* log_;
+    AppPaths* paths_;
 };
 
 // Runs a program with extra environment variables in a working folder,

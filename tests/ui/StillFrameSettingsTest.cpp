@@ -1,21 +1,19 @@
 // The still-frame and helper-overlay settings read from the INI store.
 #include <gtest/gtest.h>
 
-#include "foundation/IniFile.h"
-#include "support/TestSupport.h"
+#include "support/SettingsFixture.h"
 #include "ui/StillFrameSettings.h"
 
 namespace {
 
 TEST(StillFrameSettings, DefaultsForMissingKeysAndValuesFromTheStore) {
-    testing_support::ScopedGameCore scoped;
-    IniFile settings;
-    settings.getCategory("stillframe").getVariable("default_sf_gravitation.y").setString("-9.5");
-    settings.getCategory("tools").getVariable("sf_helper_def_count").setString("7");
-    settings.getCategory("tools").getVariable("sf_helper_bg_offset").setString("two");
-    settings.getCategory("tools").getVariable("sf_helper_text_color").setString("00FF00FF");
-    readStillFrameSettings(settings);
-    readToolsSettings(settings);
+    testing_support::SettingsFixture f;
+    f.set("stillframe", "default_sf_gravitation.y", "-9.5")
+        .set("tools", "sf_helper_def_count", "7")
+        .set("tools", "sf_helper_bg_offset", "two")
+        .set("tools", "sf_helper_text_color", "00FF00FF");
+    readStillFrameSettings(f.settings);
+    readToolsSettings(f.settings);
     const StillFrameSettings& s = stillFrameSettings;
     EXPECT_FLOAT_EQ(s.gravitation[0], 0.0f);
     EXPECT_FLOAT_EQ(s.gravitation[1], -9.5f);
@@ -27,8 +25,8 @@ TEST(StillFrameSettings, DefaultsForMissingKeysAndValuesFromTheStore) {
     EXPECT_EQ(s.helperBackgroundColor2, "FF8080FF");
     EXPECT_FLOAT_EQ(s.helperBorders, 4.0f);
     for (const char* key : {"sf_helper_bg_color2", "sf_helper_text_size", "sf_helper_borders"})
-        EXPECT_NE(settings.findCategory("tools")->findVariable(key), nullptr) << key;
-    EXPECT_NE(settings.findCategory("debug")->findVariable("debug_sf_name"), nullptr);
+        EXPECT_TRUE(f.has("tools", key)) << key;
+    EXPECT_TRUE(f.has("debug", "debug_sf_name"));
 }
 
 }  // namespace
