@@ -10,8 +10,7 @@ namespace {
 TEST(AnimationCore, DebugSettingsTakeTheirDefaultsAndAddMissingKeys) {
     testing_support::ScopedGameCore scoped;
     IniFile settings;
-    IniFile* saved = gameCore.settings;
-    gameCore.settings = &settings;
+    testing_support::ScopedCoreMember useSettings(gameCore.settings, &settings);
     AnimationCore core;
     core.readDebugConfig();
     EXPECT_EQ(animationDebugSettings.animationName, "hero.idle");
@@ -23,7 +22,6 @@ TEST(AnimationCore, DebugSettingsTakeTheirDefaultsAndAddMissingKeys) {
     settings.getCategory("debug").getVariable("debug_bone_name").setString("spine");
     core.readDebugConfig();
     EXPECT_EQ(animationDebugSettings.boneName, "spine");
-    gameCore.settings = saved;
 }
 
 }  // namespace

@@ -174,8 +174,7 @@ TEST_F(MovieTest, DestroyingAPushedInstancePopsIt) {
 
 TEST_F(MovieTest, SettingsComeFromSectionMovie) {
     IniFile settings;
-    IniFile* saved = gameCore.settings;
-    gameCore.settings = &settings;
+    testing_support::ScopedCoreMember useSettings(gameCore.settings, &settings);
     movieSettings().soundFadeInTime = 9.0f;
     readMovieSettings();  // nothing set: the defaults
     EXPECT_EQ(movieSettings().soundFadeInTime, 1.0f);
@@ -185,7 +184,6 @@ TEST_F(MovieTest, SettingsComeFromSectionMovie) {
     readMovieSettings();
     EXPECT_EQ(movieSettings().soundFadeInTime, 0.25f);
     EXPECT_EQ(movieSettings().soundSyncTimeEpsilon, 2.0f);
-    gameCore.settings = saved;
 }
 
 }  // namespace

@@ -109,12 +109,10 @@ TEST(ResourceRules, EnumerationExpandsNamesAndSkipsDebugItemsInToolMode) {
     EXPECT_EQ(enumeratePackage(rules, 3), kRulesEnd);
 
     RunModeRecord mode;
-    RunModeRecord* saved = gameCore.runMode;
-    gameCore.runMode = &mode;
+    testing_support::ScopedCoreMember useMode(gameCore.runMode, &mode);
     mode.runMode = kRunModePlay;
     EXPECT_EQ(enumeratePackage(rules, 2), 0);
     mode.runMode = 15;
     EXPECT_EQ(enumeratePackage(rules, 2), kRulesSkipped);
     EXPECT_TRUE(core.log().contains("Ignore debug resource [.lua] from [d]"));
-    gameCore.runMode = saved;
 }

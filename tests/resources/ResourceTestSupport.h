@@ -73,15 +73,12 @@ inline std::vector<std::string> logSince(Log& log, std::size_t mark) {
 class ManualClock {
 public:
     ManualClock() {
-        saved_ = gameCore.clocks;
-        gameCore.clocks = &clocks_;
         ticks() = 0;
         platform::setPerformanceCounterSource(&ManualClock::counter, 1000);
         clocks_.realTime.step(1.0);  // starts the counter: step 0
     }
     ~ManualClock() {
         platform::setPerformanceCounterSource(nullptr, 0);
-        gameCore.clocks = saved_;
     }
     ManualClock(const ManualClock&) = delete;
     ManualClock& operator=(const ManualClock&) = delete;
@@ -100,7 +97,7 @@ private:
     static std::int64_t counter() { return ticks(); }
 
     TimeCore clocks_;
-    TimeCore* saved_ = nullptr;
+    testing_support::ScopedCoreMember<TimeCore> installed_{gameCore.clocks, &clocks_};
 };
 
 // Installs itself as the loading state and keeps every report in order.

@@ -19,8 +19,6 @@ namespace testing_support {
 class ScriptFixture {
 public:
     explicit ScriptFixture(const ScriptClassRegistration* table = nullptr, std::size_t count = 0) {
-        savedScript = gameCore.script;
-        gameCore.script = &engine;
         engine.setClassRegistrations(table, count);
         state = luaL_newstate();
         engine.context->state = state;
@@ -31,7 +29,6 @@ public:
     }
     ~ScriptFixture() {
         engine.release();
-        gameCore.script = savedScript;
     }
     ScriptFixture(const ScriptFixture&) = delete;
     ScriptFixture& operator=(const ScriptFixture&) = delete;
@@ -63,7 +60,7 @@ public:
     ScopedGameCore core;
     ScriptEngine engine;
     lua_State* state = nullptr;
-    ScriptEngine* savedScript = nullptr;
+    ScopedCoreMember<ScriptEngine> installed{gameCore.script, &engine};
 };
 
 }  // namespace testing_support

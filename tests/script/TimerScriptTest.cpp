@@ -16,14 +16,9 @@ const ScriptClassRegistration kTimerClasses[] = {{"TimerCoreAPI, TimerAPI, Timer
 
 // A script fixture with the global timer list installed in the game core.
 struct TimerFixture {
-    TimerFixture() {
-        saved = gameCore.timers;
-        gameCore.timers = &holder;
-    }
     ~TimerFixture() {
         holder.core->deleteAll();
         script.engine.release();
-        gameCore.timers = saved;
         setTimerScriptHooks(TimerScriptHooks{});
     }
     TimerCore& timers() { return *holder.core; }
@@ -32,8 +27,8 @@ struct TimerFixture {
     }
 
     TimerCoreHolder holder;
-    TimerCoreHolder* saved = nullptr;
     ScriptFixture script{kTimerClasses, 1};
+    testing_support::ScopedCoreMember<TimerCoreHolder> installed{gameCore.timers, &holder};
 };
 
 // Handlers that count their calls per timer name into the table "fired".

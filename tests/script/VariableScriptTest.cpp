@@ -40,14 +40,11 @@ const char* const kGlobalsText =
 struct VariableFixture {
     explicit VariableFixture(std::int32_t tempCount = 10) {
         setScriptTempVarsCount(tempCount);
-        saved = gameCore.variables;
-        gameCore.variables = &core;
         loadGlobals(core);
         script = std::make_unique<ScriptFixture>(kVariableClasses, 1);
     }
     ~VariableFixture() {
         script.reset();
-        gameCore.variables = saved;
         setScriptTempVarsCount(10);
     }
     static void loadGlobals(VariablesCore& target) {
@@ -65,7 +62,7 @@ struct VariableFixture {
     ScriptVariable* node(const char* path) { return core.globals().root()->resolvePath(path); }
 
     VariablesCore core;
-    VariablesCore* saved = nullptr;
+    testing_support::ScopedCoreMember<VariablesCore> installed{gameCore.variables, &core};
     std::unique_ptr<ScriptFixture> script;
 };
 
@@ -229,9 +226,8 @@ TEST(VariableScript, NodesDestroyedUnderTheScriptAreNeverTouched) {
 TEST(VariableScript, DumpAndToolsFileRoundTrip) {
     VariableFixture f;
     testing_support::TempDir dir;
-    AppPaths* savedPaths = gameCore.paths;
     AppPaths paths;
-    gameCore.paths = &paths;
+    testing_support::ScopedCoreMember usePaths(gameCore.paths, &paths);
     paths.setPath(PathDataFolderInput, dir.path());
     paths.setPath(PathAppData, dir.path());
 
@@ -262,7 +258,6 @@ TEST(VariableScript, DumpAndToolsFileRoundTrip) {
     EXPECT_EQ(f.global("r4"), "true");
     EXPECT_FLOAT_EQ(f.node("audio.volume")->toFloat(), 0.25f);
     EXPECT_EQ(f.node("audio.music")->toString(), "on");
-    gameCore.paths = savedPaths;
 }
 
 namespace {

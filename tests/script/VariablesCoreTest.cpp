@@ -15,6 +15,7 @@
 #include "support/TestSupport.h"
 #include "variables/VariableWriter.h"
 
+using testing_support::ScopedCoreMember;
 using testing_support::ScopedGameCore;
 using testing_support::TempDir;
 
@@ -34,30 +35,21 @@ std::string variableFile(const char* text, const char* rootName) {
 class PackageScope {
 public:
     explicit PackageScope(const std::vector<package_tool::Section>& sections) {
-        saved_ = gameCore.packages;
-        gameCore.packages = &database_;
         package_tool::Manifest manifest;
         manifest.sections = sections;
         const std::string path = dir_.file("000/data.pak");
         ok_ = testing_support::makeFolders(dir_.file("000")) && package_tool::writePackage(manifest, path) &&
               database_.data().loadPackage(path, 0, 0);
     }
-    ~PackageScope() { gameCore.packages = saved_; }
     bool ok() const { return ok_; }
 
 private:
     TempDir dir_;
     PackageDatabase database_;
-    PackageDatabase* saved_ = nullptr;
+    ScopedCoreMember<PackageDatabase> installed_{gameCore.packages, &database_};
     bool ok_ = false;
 };
 
-// Installs a variables core in the game core for one scope.
-struct InstalledVariables {
-    explicit InstalledVariables(VariablesCore& core) : saved(gameCore.variables) { gameCore.variables = &core; }
-    ~InstalledVariables() { gameCore.variables = saved; }
-    VariablesCore* saved;
-};
 
 package_tool::Section section(const char* source, const char* name, const std::string& bytes) {
     package_tool::Section s;
@@ -83,7 +75,7 @@ TEST(VariablesCore, InitialisesBothTreesFromTheirStoredFiles) {
                            section("loc", "locale", variableFile(kLocales, "texts"))});
     ASSERT_TRUE(packages.ok());
     VariablesCore variables;
-    InstalledVariables installed(variables);
+    ScopedCoreMember installed(gameCore.variables, &variables);
     ASSERT_TRUE(variables.initialize());
     ScriptVariable* title = variables.globals().root()->resolvePath("system.SF_ui_title");
     ASSERT_NE(title, nullptr);

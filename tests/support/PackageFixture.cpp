@@ -69,13 +69,12 @@ bool writeDataRoot(const std::string& root, const std::vector<FixturePackage>& p
 }
 
 ScopedPackageDatabase::ScopedPackageDatabase(const std::string& root)
-    : core_(true), database_(std::make_unique<PackageDatabase>()), savedDatabase_(gameCore.packages) {
+    : core_(true), database_(std::make_unique<PackageDatabase>()), installed_(gameCore.packages, database_.get()) {
     core_.paths().setPath(PathLanguage, "en");
     core_.paths().setPath(PathDataRootInput, root);
-    gameCore.packages = database_.get();
 }
 
-ScopedPackageDatabase::~ScopedPackageDatabase() { gameCore.packages = savedDatabase_; }
+ScopedPackageDatabase::~ScopedPackageDatabase() = default;
 
 bool ScopedPackageDatabase::build() { return database_->build(); }
 

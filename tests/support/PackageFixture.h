@@ -63,7 +63,7 @@ public:
 private:
     ScopedGameCore core_;
     std::unique_ptr<PackageDatabase> database_;
-    PackageDatabase* savedDatabase_ = nullptr;
+    ScopedCoreMember<PackageDatabase> installed_;
 };
 
 }  // namespace testing_support

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "app/GameCore.h"
@@ -51,6 +52,26 @@ private:
     GameCore saved_;
     Log* log_;
     AppPaths* paths_;
+};
+
+// Puts a value into one pointer member of the game core for the scope and
+// gives back the one it found: ScopedCoreMember use(gameCore.settings, &ini).
+template <class T>
+class ScopedCoreMember {
+public:
+    ScopedCoreMember(T*& member, std::type_identity_t<T*> value) : member_(member), saved_(member) {
+        member = value;
+    }
+    ~ScopedCoreMember() { member_ = saved_; }
+    ScopedCoreMember(const ScopedCoreMember&) = delete;
+    ScopedCoreMember& operator=(const ScopedCoreMember&) = delete;
+
+    // The value the member had before the scope.
+    T* saved() const { return saved_; }
+
+private:
+    T*& member_;
+    T* saved_;
 };
 
 // Runs a program with extra environment variables in a working folder,
