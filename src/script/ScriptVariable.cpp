@@ -23,11 +23,6 @@ const char* const kTypeNames[] = {"empty", "boolean", "string", "wstring", "numb
 std::string narrow(const std::u16string& text) { return toMultiByteString(text, 0); }
 std::u16string widen(const std::string& text) { return toWideString(text, 0); }
 
-void formatReport(char* buffer, std::size_t size, const char* format, va_list args) {
-    buffer[0] = 0;
-    if (format) std::vsnprintf(buffer, size, format, args);
-}
-
 // The framed error report; node may be null (its location is then "locales").
 bool report(const ScriptVariable* node, const char* message) {
     std::string location;
@@ -43,13 +38,20 @@ bool report(const ScriptVariable* node, const char* message) {
 }
 
 bool reportf(const ScriptVariable* node, const char* format, ...) ENGINE_PRINTF(2, 3);
-bool reportf(const ScriptVariable* node, const char* format, ...) {
+// report() of a printf message (a null format reports an empty one).
+bool vreportf(const ScriptVariable* node, const char* format, va_list args) {
     char buffer[2048];
+    buffer[0] = 0;
+    if (format) std::vsnprintf(buffer, sizeof(buffer), format, args);
+    return report(node, buffer);
+}
+
+bool reportf(const ScriptVariable* node, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    formatReport(buffer, sizeof(buffer), format, args);
+    const bool result = vreportf(node, format, args);
     va_end(args);
-    return report(node, buffer);
+    return result;
 }
 
 // Splits a dotted path at its first ".": the component's length and the
@@ -376,12 +378,11 @@ void ScriptVariable::releaseValues() {
 }
 
 bool ScriptVariable::reportError(const char* format, ...) const {
-    char buffer[2048];
     va_list args;
     va_start(args, format);
-    formatReport(buffer, sizeof(buffer), format, args);
+    const bool result = vreportf(this, format, args);
     va_end(args);
-    return report(this, buffer);
+    return result;
 }
 
 std::weak_ptr<ScriptVariable*> ScriptVariable::lifeToken() {
