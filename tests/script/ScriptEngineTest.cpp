@@ -225,14 +225,7 @@ struct OpenFixture {
     }
     bool open() { return openScriptEngine(*engine.context); }
     bool logged(const std::string& text) { return db->log().contains(text); }
-    std::string global(const char* name) {
-        lua_State* state = engine.context->state;
-        lua_getglobal(state, name);
-        const char* text = lua_tostring(state, -1);
-        std::string value = text ? text : "";
-        lua_pop(state, 1);
-        return value;
-    }
+    std::string global(const char* name) { return testing_support::luaGlobalText(engine.context->state, name); }
 
     testing_support::TempDir dir;
     std::unique_ptr<testing_support::ScopedPackageDatabase> db;

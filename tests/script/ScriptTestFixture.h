@@ -16,6 +16,15 @@
 
 namespace testing_support {
 
+// A global of the state as text ("" for nil).
+inline std::string luaGlobalText(lua_State* state, const char* name) {
+    lua_getglobal(state, name);
+    const char* text = lua_tostring(state, -1);
+    std::string value = text ? text : "";
+    lua_pop(state, 1);
+    return value;
+}
+
 class ScriptFixture {
 public:
     explicit ScriptFixture(const ScriptClassRegistration* table = nullptr, std::size_t count = 0) {
@@ -40,13 +49,7 @@ public:
         return loadLuaChunk(source, state, path);
     }
     // A global of the state as text ("" for nil).
-    std::string global(const char* name) {
-        lua_getglobal(state, name);
-        const char* text = lua_tostring(state, -1);
-        std::string value = text ? text : "";
-        lua_pop(state, 1);
-        return value;
-    }
+    std::string global(const char* name) { return luaGlobalText(state, name); }
     double number(const char* name) {
         lua_getglobal(state, name);
         const double value = lua_tonumber(state, -1);
