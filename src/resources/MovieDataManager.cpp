@@ -5,6 +5,7 @@
 #include "app/GameCore.h"
 #include "foundation/IniFile.h"
 #include "foundation/Log.h"
+#include "foundation/SettingsReader.h"
 
 namespace {
 
@@ -50,8 +51,8 @@ void readMovieSettings() {
     if (!gameCore.settings) return;
     IniCategory& section = gameCore.settings->getCategory("movie");
     MovieSettings& settings = movieSettings();
-    section.getVariable("sound_fadein_time").getFloat(settings.soundFadeInTime, 1.0f);
-    section.getVariable("sound_sync_time_epsilon").getFloat(settings.soundSyncTimeEpsilon, 5.0f);
+    readSetting(section, "sound_fadein_time", settings.soundFadeInTime, 1.0f);
+    readSetting(section, "sound_sync_time_epsilon", settings.soundSyncTimeEpsilon, 5.0f);
 }
 
 void setMovieSoundFade(MovieSoundFade fade) { installedFade = fade; }
