@@ -21,20 +21,8 @@ class SetupFixture {
 public:
     SetupFixture() {
         core.paths().setPath(PathAppData, user.path());
-        gameCore.settings = &settings;
-        gameCore.video = &video;
-        gameCore.sound = &sound;
-        gameCore.input = &input;
-        gameCore.setup = &setup;
         video.desktopWidth = 1600;
         video.desktopHeight = 900;
-    }
-    ~SetupFixture() {
-        gameCore.settings = saved_.settings;
-        gameCore.video = saved_.video;
-        gameCore.sound = saved_.sound;
-        gameCore.input = saved_.input;
-        gameCore.setup = saved_.setup;
     }
     SetupFixture(const SetupFixture&) = delete;
     SetupFixture& operator=(const SetupFixture&) = delete;
@@ -50,18 +38,6 @@ public:
     }
     bool logged(const std::string& text) const { return gameCore.log->contains(text); }
 
-private:
-    struct Saved {
-        IniFile* settings;
-        VideoCore* video;
-        SoundCore* sound;
-        InputCore* input;
-        GameSetup* setup;
-    };
-    // Taken before any member below replaces them.
-    Saved saved_{gameCore.settings, gameCore.video, gameCore.sound, gameCore.input, gameCore.setup};
-
-public:
     ScopedGameCore core{true};
     TempDir user;
     IniFile settings;
@@ -69,6 +45,14 @@ public:
     SoundCore sound;
     InputCore input;
     GameSetup setup;
+
+private:
+    // Installed after the members they point at, so they go back first.
+    ScopedCoreMember<IniFile> useSettings_{gameCore.settings, &settings};
+    ScopedCoreMember<VideoCore> useVideo_{gameCore.video, &video};
+    ScopedCoreMember<SoundCore> useSound_{gameCore.sound, &sound};
+    ScopedCoreMember<InputCore> useInput_{gameCore.input, &input};
+    ScopedCoreMember<GameSetup> useSetup_{gameCore.setup, &setup};
 };
 
 }  // namespace testing_support
