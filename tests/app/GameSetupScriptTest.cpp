@@ -34,15 +34,6 @@ public:
     GameSetup& engine() { return setup.setup; }
     bool logged(const std::string& text) const { return setup.logged(text); }
 
-private:
-    // The script fixture installs its engine in the game core; the game's
-    // own engine is put back when the fixture is gone.
-    struct ScriptSlot {
-        ScriptEngine* saved = gameCore.script;
-        ~ScriptSlot() { gameCore.script = saved; }
-    } slot_;
-
-public:
     ScriptFixture lua{kSetupClass, 1};
     SetupFixture setup;
 };
