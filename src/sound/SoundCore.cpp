@@ -1,6 +1,7 @@
 #include "sound/SoundCore.h"
 
 #include "app/GameCore.h"
+#include "foundation/CrashGuard.h"
 #include "foundation/IniFile.h"
 #include "foundation/Log.h"
 #include "foundation/StringHelper.h"
@@ -27,7 +28,11 @@ void SoundCore::threadMain() {
             unlock();
             return;
         }
-        ++ticks_;
+        {
+            // The bank update of each tick runs under its own crash title.
+            CrashGuard guard(kGuardSoundBuffers);
+            ++ticks_;
+        }
         unlock();
         platform::sleepMilliseconds(50);
     }
