@@ -86,6 +86,10 @@ bool GameSetup::readIni(SetupOptions& record) {
     readFloat(camera, camera.getVariable("crosshair_transparency"), record.crosshairAlpha, 0.0f, FLT_MAX);
     readFloat(camera, camera.getVariable("crosshair_size"), record.crosshairSize, 0.0f, FLT_MAX);
     readFlag(store->getCategory("controls").getVariable("autorun"), record.autorun);
+    // The key bindings live in the input core's actions.
+    if (InputCore* input = gameCore.input)
+        for (std::int32_t i = 0; i < kInputVirtualButtonCount; ++i)
+            InputCore::readActionBinding(i, input->virtualButton.values[i], "keys");
     return true;
 }
 
@@ -105,6 +109,9 @@ bool GameSetup::writeIni(const SetupOptions& record) {
     camera.getVariable("crosshair_transparency").setFormatted("%.02f", static_cast<double>(record.crosshairAlpha));
     camera.getVariable("crosshair_size").setFormatted("%.02f", static_cast<double>(record.crosshairSize));
     store->getCategory("controls").getVariable("autorun").setBool(record.autorun != 0);
+    if (const InputCore* input = gameCore.input)
+        for (std::int32_t i = 0; i < kInputVirtualButtonCount; ++i)
+            InputCore::writeActionBinding(i, input->virtualButton.values[i], "keys");
 
     store->savePending = true;
     store->reloadPending = false;
@@ -135,7 +142,8 @@ void GameSetup::resetDefaults(SetupOptions& record, std::uint32_t mask) {
         record.crosshairSize = defaults.crosshairSize;
         record.autorun = defaults.autorun ? 1 : 0;
     }
-    // kSetupResetKeys: the key bindings belong to the input core's actions.
+    // The key bindings belong to the input core's actions.
+    if ((mask & kSetupResetKeys) && gameCore.input) InputCore::mapVirtualButtons(gameCore.input->virtualButton);
 }
 
 bool GameSetup::load(bool direct) {

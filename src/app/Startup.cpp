@@ -185,6 +185,7 @@ void GameCore::loadSettings() {
     readCompanionSettings(*settings);
     readPathfindSettings(*settings);
     if (setup) setup->readDefaults();
+    InputCore::setDefaultBindings();
     readStillFrameSettings(*settings);
     readScriptSettings(*settings);
     detectLanguage();

@@ -1,5 +1,128 @@
 #include "input/InputCore.h"
 
+#include <array>
+#include <string>
+
+#include "app/GameCore.h"
+#include "foundation/IniFile.h"
+#include "foundation/Log.h"
+
+namespace {
+
+// The default binding names, two per action; the built-in ones until
+// setDefaultBindings has read "setup-defaults".
+std::array<std::string, 2 * kInputVirtualButtonCount>& defaultBindings() {
+    static auto table = [] {
+        std::array<std::string, 2 * kInputVirtualButtonCount> names;
+        const InputVirtualButtonInfo* actions = virtualButtonTable();
+        for (std::int32_t i = 0; i < kInputVirtualButtonCount; ++i) {
+            names[2 * i] = actions[i].defaultButton0;
+            names[2 * i + 1] = actions[i].defaultButton1;
+        }
+        return names;
+    }();
+    return table;
+}
+
+// The device button id of a name (any case) among ids 0 to 153; an empty
+// name is unbound, an unknown one is reported. "NONE" and "UNDEFINED" are
+// not device buttons.
+std::int32_t resolveBinding(const std::string& name) {
+    if (name.empty()) return kInputButtonNone;
+    const std::string word = lowerName(name.c_str());
+    const char* const* names = buttonNames();
+    for (std::int32_t id = 0; id < kInputButtonCount; ++id)
+        if (lowerName(names[id]) == word) return id;
+    engineLog().error("Invalid action key map name [%s]", name.c_str());
+    return kInputButtonNone;
+}
+
+bool validAction(std::int32_t id, const char* section) {
+    if (id >= 0 && id < kInputVirtualButtonCount && section && *section) return true;
+    engineLog().error("Invalid virtual button [%d] for section [%s]", id, section ? section : "");
+    return false;
+}
+
+}  // namespace
+
+void InputCore::setDefaultBindings() {
+    auto& table = defaultBindings();
+    const InputVirtualButtonInfo* actions = virtualButtonTable();
+    IniCategory* category = gameCore.settings ? &gameCore.settings->getCategory("setup-defaults") : nullptr;
+    for (std::int32_t i = 0; i < kInputVirtualButtonCount; ++i) {
+        for (std::int32_t button = 0; button < 2; ++button) {
+            std::string& name = table[2 * i + button];
+            name = button == 0 ? actions[i].defaultButton0 : actions[i].defaultButton1;
+            if (!category) continue;
+            const std::string key = std::string("def_") + actions[i].name + (button == 0 ? "_btn0" : "_btn1");
+            const IniVariable& variable = category->getVariable(key, true);
+            if (!variable.value().empty()) name = variable.value();
+        }
+    }
+}
+
+const char* InputCore::defaultBinding(std::int32_t id, std::int32_t button) {
+    if (id < 0 || id >= kInputVirtualButtonCount || button < 0 || button > 1) return "";
+    return defaultBindings()[2 * id + button].c_str();
+}
+
+void InputCore::mapVirtualButtons(InputVirtualButton& buttons) {
+    for (InputVirtualButtonValue& value : buttons.values) value = InputVirtualButtonValue{};
+    const InputVirtualButtonInfo* actions = virtualButtonTable();
+    for (std::int32_t i = 0; i < kInputVirtualButtonCount; ++i) {
+        const char* name = actions[i].name;
+        const std::int32_t id = findVirtualButton(name);
+        if (id < 0) {
+            if (name && *name) engineLog().error("Invalid INPUT_VIRTUAL_BUTTONS map name [%s]", name);
+            engineLog().error("Failed map virtual button [%s] to setup", name ? name : "");
+            continue;
+        }
+        InputVirtualButtonValue& value = buttons.values[id];
+        value.flags = actions[id].flags;
+        value.action0 = resolveBinding(defaultBindings()[2 * id]);
+        value.action1 = resolveBinding(defaultBindings()[2 * id + 1]);
+    }
+}
+
+void InputCore::readActionBinding(std::int32_t id, InputVirtualButtonValue& value, const char* section) {
+    if (!validAction(id, section) || !gameCore.settings) return;
+    IniCategory& category = gameCore.settings->getCategory(section);
+    const std::string name = virtualButtonTable()[id].name;
+    std::int32_t* bindings[2] = {&value.action0, &value.action1};
+    for (std::int32_t button = 0; button < 2; ++button) {
+        const IniVariable& variable = category.getVariable(name + (button == 0 ? "_0" : "_1"));
+        // A missing value keeps the binding; so does a name that matches no
+        // button, which the enumeration read reports.
+        if (variable.value().empty()) continue;
+        std::int32_t result = kInputButtonNone;
+        if (variable.getEnum(result, buttonNames(), kInputButtonNameCount, *bindings[button]))
+            *bindings[button] = result;
+    }
+}
+
+void InputCore::writeActionBinding(std::int32_t id, const InputVirtualButtonValue& value, const char* section) {
+    if (!validAction(id, section) || !gameCore.settings) return;
+    IniCategory& category = gameCore.settings->getCategory(section);
+    const std::string name = virtualButtonTable()[id].name;
+    const std::int32_t bindings[2] = {value.action0, value.action1};
+    for (std::int32_t button = 0; button < 2; ++button) {
+        const std::string key = name + (button == 0 ? "_0" : "_1");
+        const std::int32_t binding = bindings[button];
+        if (binding >= 0 && binding < kInputButtonNameCount && binding != kInputButtonNone) {
+            category.getVariable(key).setString(buttonName(binding));
+            continue;
+        }
+        if (binding != kInputButtonNone)
+            engineLog().error("Invalid device button [%d] of virtual button [%s] not written", binding, name.c_str());
+        // An action whose default binds this button keeps its unbinding as
+        // "NONE"; otherwise the key goes, so no earlier binding is saved.
+        if (*defaultBinding(id, button))
+            category.getVariable(key).setString(buttonName(kInputButtonNone));
+        else if (IniVariable* variable = category.findVariable(key))
+            variable->setString(nullptr);
+    }
+}
+
 InputCore::~InputCore() { release(); }
 
 bool InputCore::Initialize() { return true; }

@@ -1,0 +1,43 @@
+// Device buttons: every axis, mouse button, joystick button and key that the
+// input core knows has a fixed id (0 to 153), tied to the data offset by which
+// its data arrives and to the name by which settings refer to it. The ids are
+// stored in save games and the names in the setup file, so both are fixed.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Device button ids (INPUT_ACTIONS): 0 to 4 are axes, 5 to 153 buttons and
+// keys; 154 means no button, 155 undefined.
+constexpr std::int32_t kInputButtonCount = 154;
+constexpr std::int32_t kInputButtonNone = 154;
+constexpr std::int32_t kInputButtonUndefined = 155;
+constexpr std::int32_t kInputButtonNameCount = 156;
+
+// One row of a device button table.
+struct InputDeviceButton {
+    std::int32_t id;
+    std::uint32_t offset;  // mouse/joystick state offset, or the key's scan code
+    const char* name;
+};
+
+struct InputDeviceButtonTable {
+    const InputDeviceButton* rows;
+    std::int32_t count;
+};
+
+// The mouse (8 rows), joystick (35 rows) and keyboard (102 rows) tables.
+InputDeviceButtonTable mouseButtonTable();
+InputDeviceButtonTable joystickButtonTable();
+InputDeviceButtonTable keyboardButtonTable();
+
+// Fills the button-name table; idempotent.
+void buildButtonNames();
+// The 156 names indexed by device button id ("-- Undefined --" for an id
+// that names no control, then "NONE" and "UNDEFINED"). Built on first use.
+const char* const* buttonNames();
+// The name of an id; "NONE" for an id outside 0..155.
+const char* buttonName(std::int32_t id);
+// At most 127 characters of a name, lower-cased, for comparing names in
+// any case; null gives an empty text.
+std::string lowerName(const char* text);

@@ -1,0 +1,52 @@
+// The game's 60 actions (virtual buttons), each bound to at most two device
+// buttons, and the fixed table of their names, behaviour flags and built-in
+// default bindings.
+#pragma once
+
+#include <cstdint>
+
+#include "input/InputButtons.h"
+
+// Virtual button ids (INPUT_VIRTUAL_BUTTONS): 0 to 59.
+constexpr std::int32_t kInputVirtualButtonCount = 60;
+
+// Behaviour flags of a virtual button.
+enum InputVirtualButtonFlags : std::uint16_t {
+    InputActionOnPress = 0x0001,
+    InputActionOnRelease = 0x0002,
+    InputRepeat = 0x0004,
+    InputDownOnPress = 0x0008,
+    InputUpOnRelease = 0x0010,
+    InputClick = 0x0020,
+    InputDoublePress = 0x0040,
+    InputHold = 0x0080,
+};
+
+struct InputVirtualButtonValue {
+    std::int32_t action0 = kInputButtonNone;  // first bound device button id
+    std::int32_t action1 = kInputButtonNone;  // second bound device button id
+    std::uint16_t flags = 0;
+    std::uint8_t held = 0;
+    std::uint8_t down = 0;
+    double lastPressTime = 0.0;  // seconds; 0 = no double-press window
+    double pressTime = 0.0;      // seconds
+};
+static_assert(sizeof(InputVirtualButtonValue) == 32);
+
+class InputVirtualButton {
+public:
+    InputVirtualButtonValue values[kInputVirtualButtonCount];
+};
+
+// One row of the action table.
+struct InputVirtualButtonInfo {
+    const char* name;  // the action name used in INI keys
+    std::uint16_t flags;
+    const char* defaultButton0;  // empty: unbound
+    const char* defaultButton1;
+};
+
+// The action table, 60 rows in id order.
+const InputVirtualButtonInfo* virtualButtonTable();
+// The id of an action name (any case), or -1.
+std::int32_t findVirtualButton(const char* name);
