@@ -166,6 +166,9 @@ struct GameCore {
 
     // Camera mode (0..11, else refused and logged) and camera mask.
     void setCameraMode(std::int32_t mode, const CurrentTime& sample);
+    // Whether a change away from the given mode blends the camera: leaving
+    // Game, Dialog, DialogCursor or Stillframe restarts it without blending.
+    static bool cameraChangeIsSmooth(std::int32_t previousMode);
     bool selectCameraMode(bool smooth, const CurrentTime& sample);
     bool setCameraMask(const char* name);
 

@@ -26,10 +26,14 @@ void GameCore::setCameraMode(std::int32_t mode, const CurrentTime& sample) {
     }
     const std::int32_t previous = cameraMode;
     cameraMode = mode;
-    const bool smooth = !(previous == 1 || previous == 2 || previous == 3 || previous == 6);
+    const bool smooth = cameraChangeIsSmooth(previous);
     // The sprites of a scene leave and come back with the still-frame mode;
     // scenes hold no sprites yet.
     selectCameraMode(smooth, sample);
+}
+
+bool GameCore::cameraChangeIsSmooth(std::int32_t previousMode) {
+    return !(previousMode == 1 || previousMode == 2 || previousMode == 3 || previousMode == 6);
 }
 
 bool GameCore::selectCameraMode(bool, const CurrentTime&) {

@@ -27,6 +27,15 @@ private:
     GameCore saved_;
 };
 
+TEST(GameCoreCamera, LeavingGameDialogOrStillframeRestartsWithoutBlending) {
+    const struct {
+        std::int32_t previous;
+        bool smooth;
+    } cases[] = {{0, true}, {1, false}, {2, false}, {3, false}, {4, true}, {5, true},
+                 {6, false}, {7, true}, {9, true}, {11, true}};
+    for (const auto& c : cases) EXPECT_EQ(GameCore::cameraChangeIsSmooth(c.previous), c.smooth) << c.previous;
+}
+
 TEST(GameCoreCamera, ModesOutsideTheRangeAreRefusedAndTheSameModeDoesNothing) {
     CameraFixture core;
     const CurrentTime sample;
