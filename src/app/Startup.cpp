@@ -15,13 +15,20 @@
 #include "app/ThisMainLoop.h"
 #include "app/ThisMainWindow.h"
 #include "control/ControlSettings.h"
+#include "control/PhysicsCore.h"
 #include "effects/EffectsSettings.h"
+#include "effects/LightSetLibrary.h"
+#include "effects/SkyDataManager.h"
 #include "foundation/AppPaths.h"
 #include "foundation/CrashGuard.h"
 #include "foundation/IniFile.h"
 #include "foundation/Log.h"
 #include "foundation/RegistryKey.h"
+#include "game/DialogDataManager.h"
+#include "game/QuestDataManager.h"
 #include "game/QuestLogic.h"
+#include "game/SceneActionDataManager.h"
+#include "game/WaypointDataManager.h"
 #include "input/InputCore.h"
 #include "platform/Faults.h"
 #include "platform/FileSystem.h"
@@ -74,6 +81,20 @@ bool blankedInGameName(unsigned char c) {
 bool gameSetting(IniFile& settings, const char* key, std::string& value) {
     value = settings.getCategory("game").getVariable(key).value();
     return !value.empty();
+}
+
+// A data manager's start (absent managers fail); with "resource_log" the
+// step names the manager first.
+bool initializeDataManager(DataManager* manager) {
+    if (!manager) return false;
+    if (gameCore.debugFlags & DebugResourceLog) engineLog().info("Initialize [%s]", manager->title());
+    return manager->initialize();
+}
+
+void releaseDataManager(DataManager* manager) {
+    if (!manager) return;
+    if (gameCore.debugFlags & DebugResourceLog) engineLog().info("Release [%s]", manager->title());
+    manager->release();
 }
 
 }  // namespace
@@ -238,6 +259,8 @@ void GameCore::setGameName() {
 
 bool GameCore::initializeEngine() {
     Log& log = engineLog();
+    if (!initializeDataManager(lightSets)) return log.error("Can't initialize light settings data"), false;
+    if (!initializeDataManager(skyData)) return log.error("Can't initialize sky settings data"), false;
     if (debugFlags & DebugResourceLog) log.info("Search for input devices");
     if (!input || !input->Initialize()) return log.error("Input devices not found"), false;
     log.info("Input devices initialized");
@@ -246,6 +269,8 @@ bool GameCore::initializeEngine() {
         return log.error("Can't initialize script engine"), false;
     if (!sound || !sound->initialize()) log.error("Sound NOT initialized");
     if (!animation || !animation->initialize()) return log.error("Animation core NOT initialized"), false;
+    if (!initializeDataManager(questData)) return log.error("Can't initialize quests engine"), false;
+    if (!initializeDataManager(dialogs)) return log.error("Can't initialize dialogs engine"), false;
     log.info("Engine initialization done");
     log.flush();
     return true;
@@ -254,24 +279,46 @@ bool GameCore::initializeEngine() {
 void GameCore::release() {
     Log& log = engineLog();
     log.info("Release resources...");
+    // With "resource_log" each step names itself, so the order shows in the log.
+    const auto step = [this, &log](const char* what) {
+        if (debugFlags & DebugResourceLog) log.info("Release [%s]", what);
+    };
+    step("scenes");
     if (game) game->releaseScenes();
+    step("sounds");
     if (sound) sound->releaseAll();
+    step("quest logic");
     if (questLogic) questLogic->clear();
+    releaseDataManager(screenActions);
+    releaseDataManager(waypoints);
+    step("animation");
     if (animation) animation->release();
+    step("render");
     if (render) {
         render->releaseDeviceData();
         render->release();
     }
+    releaseDataManager(lightSets);
+    releaseDataManager(skyData);
+    step("physics models");
+    if (physics) physics->modelData().releaseAll();
+    step("input");
     if (input) input->release();
+    releaseDataManager(questData);
+    releaseDataManager(dialogs);
+    step("script variables");
     if (variables) {
         variables->globals().release();
         variables->locales().release();
     }
+    step("script engine");
     if (script) {
         script->release();
         if (script->context && script->context->position) script->context->position->source[0] = 0;
     }
+    step("render device");
     if (mainLoop) mainLoop->releaseRenderData();
+    step("main window");
     destroyMainWindow();
     log.info("Exit from game.");
     log.flush();

@@ -1,13 +1,44 @@
-// The light sets: named groups of light settings that scenes, areas and
-// cameras select.
+// The light sets: named records of lighting colours for exterior and
+// interior materials and of shadow parameters, which scenes, areas, models
+// and lights select by name.
 //
-// A data manager filled from the packages. Its resources are not read yet:
-// it initialises with nothing loaded and releases nothing.
+// The library loads a compiled set (".ls") from the packages on its first
+// request and keeps the sets sorted by name. Its start makes the built-in
+// sets that the packages do not hold.
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "resources/DataManager.h"
+
+// One light set, laid out as its compiled resource (304 bytes).
+struct LightSet {
+    // The six colours of an entry (red, green, blue each).
+    struct Entry {
+        float global[3] = {0.0f, 0.0f, 0.0f};
+        float main[3] = {1.0f, 0.0f, 0.0f};
+        float ambient[3] = {0.0f, 0.0f, 0.0f};
+        float diffuse[3] = {1.0f, 0.0f, 0.0f};
+        float specular[3] = {1.0f, 0.0f, 0.0f};
+        float env[3] = {1.0f, 1.0f, 1.0f};
+    };
+
+    char name[128] = {};
+    std::uint32_t state = 0;
+    Entry exterior;
+    Entry interior;
+    float shadowPower = 1.0f;
+    float shadowDensity = 16.0f;
+    float shadowLength = 2.0f;
+    float shadowSoft = 0.0f;
+    float shadowColor[3] = {0.0f, 0.0f, 0.0f};
+};
+static_assert(sizeof(LightSet) == 304, "a light set is stored as its 304 bytes");
+
+// Bit of LightSet::state: loaded from a compiled resource.
+constexpr std::uint32_t kLightSetLoaded = 0x2;
 
 class LightSetLibrary : public DataManager {
 public:
@@ -18,9 +49,33 @@ public:
     const char* compiledExtension() const override { return ".ls"; }
     std::int32_t typeNumber() const override { return 41; }
     const char* title() const override { return "Lightset DB"; }
+    // Sets load on request only: refused (logged), -1.
     std::int32_t readResource(DataStream& stream, const char* name, std::int32_t flag) override;
     // Compiling is not possible in the game: refused, false.
     bool compileFromSource(const char* sourcePath) override;
+    // Drops every set, then makes "selection_default", "default" and
+    // "lsdefaultsprite" where the packages hold no such set. True.
     bool initialize() override;
+    // Deletes every set.
     void release() override;
+
+    // The set of that name (null: "default"), loaded from the packages on
+    // its first request; null when it can be had neither way. An empty
+    // name is refused (logged).
+    LightSet* request(const char* name, bool quiet = false);
+    // Reads the compiled set of that name into set; false (logged unless
+    // quiet) when the packages do not hold it or it is too short.
+    bool load(LightSet& set, const char* name, bool refresh, bool quiet);
+
+    std::size_t count() const { return sets_.size(); }
+    const LightSet* at(std::size_t index) const { return sets_[index].get(); }
+    // The set of that name already in the library, or null.
+    LightSet* find(const char* name) const;
+
+private:
+    // Position of the name, or where it would be inserted.
+    std::size_t lowerBound(const char* name) const;
+    void insert(std::unique_ptr<LightSet> set);
+
+    std::vector<std::unique_ptr<LightSet>> sets_;
 };

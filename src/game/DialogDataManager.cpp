@@ -1,16 +1,6 @@
 #include "game/DialogDataManager.h"
 
-#include "foundation/DataStream.h"
-
-DialogDataManager::~DialogDataManager() { release(); }
-
-std::int32_t DialogDataManager::readResource(DataStream&, const char*, std::int32_t) { return -1; }
-
-bool DialogDataManager::compileFromSource(const char* sourcePath) {
-    MemoryStream compiled;
-    return saveCompiledStream(compiled, sourcePath);
-}
-
-bool DialogDataManager::initialize() { return true; }
-
-void DialogDataManager::release() {}
+DialogDataManager::DialogDataManager() : StoredDataManager({.className = "DialogDataManager",
+                                                      .kind = ResourceKind::Dialog,
+                                                      .compileReason = "dialog compilation NOT possible in game",
+                                                      .compileFailure = "Fail to compile dialog data from file [%s]"}) {}

@@ -12,7 +12,7 @@ const char* orEmpty(const char* text) { return text ? text : ""; }
 
 }  // namespace
 
-std::int32_t DataManager::exportResource(const char*, const char*) { return 0; }
+std::int32_t DataManager::exportResource(const char*, DataStream&) { return 0; }
 
 std::int32_t DataManager::readSingleFile(DataStream&, const char*, std::int32_t) { return 0; }
 

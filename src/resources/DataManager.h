@@ -38,8 +38,9 @@ public:
     virtual const char* singleFileName() const { return ""; }
     // Reads one stored resource; negative on failure.
     virtual std::int32_t readResource(DataStream& stream, const char* name, std::int32_t flag) = 0;
-    // Exports one resource to a file.
-    virtual std::int32_t exportResource(const char* name, const char* path);
+    // Exports one resource into a stream (a file the caller opened): the
+    // bytes written, negative on failure; 0 for managers that do not export.
+    virtual std::int32_t exportResource(const char* name, DataStream& stream);
     // Reads the single stored file; negative on failure.
     virtual std::int32_t readSingleFile(DataStream& stream, const char* name, std::int32_t flag);
     virtual std::int32_t reservedOperation(std::int32_t first, std::int32_t second);
