@@ -35,7 +35,11 @@ std::int32_t GameCore::save_all(DataStream& stream) {
 }
 
 std::int32_t GameCore::load_all(DataStream& stream) {
-    if (game) game->releaseScenes();
+    if (game && !game->releaseScenes()) {
+        engineLog().error("---------Fail to release current scenes data---------");
+        engineLog().flush();
+        return -1;
+    }
     if (variables && !variables->globals().initialize()) engineLog().info("Can't reset globals data");
     cameraMode = kCameraModeStillframe;
     std::int32_t total = 0;
@@ -76,6 +80,7 @@ std::int32_t GameCore::load_all(DataStream& stream) {
         engineLog().flush();
         return -1;
     }
-    game->afterGameLoad();
+    // The render core's model data are re-allocated here once models exist.
+    if (!game->afterGameLoad()) return engineLog().error("---------Fail to initialize new scenes data---------"), -1;
     return total;
 }

@@ -4,6 +4,7 @@
 
 #include "app/GameCore.h"
 #include "app/ObjectFactories.h"
+#include "control/PhysicsCore.h"
 #include "foundation/CrashGuard.h"
 #include "foundation/IniFile.h"
 #include "foundation/Log.h"
@@ -12,6 +13,7 @@
 #include "game/QuestLogic.h"
 #include "input/InputCore.h"
 #include "render/RenderCore.h"
+#include "render/RenderSettings.h"
 #include "platform/Time.h"
 #include "scene/ObjectRepository.h"
 #include "scene/Scene.h"
@@ -55,11 +57,9 @@ Scene* resolveScene(std::uint32_t handle) {
     return object && object->getType() == ObjectScene ? static_cast<Scene*>(object) : nullptr;
 }
 
+// The redraw rate the render core read from its settings.
 float progressMaxFps() {
-    float fps = kDefaultProgressMaxFps;
-    if (gameCore.settings)
-        if (IniCategory* render = gameCore.settings->findCategory("render"))
-            if (IniVariable* key = render->findVariable("progress_max_fps")) key->getFloat(fps, kDefaultProgressMaxFps);
+    const float fps = renderSettings.progressMaxFps;
     return fps > 0.0f ? fps : kDefaultProgressMaxFps;
 }
 
@@ -382,13 +382,13 @@ bool SaveGame::restoreAfterLoad() {
     return true;
 }
 
-void SaveGame::afterGameLoad() {
+bool SaveGame::afterGameLoad() {
     const CurrentTime sample(-1.0);
     if (gameCore.input) {
         gameCore.input->flushDevices(sample);
         gameCore.input->resetView(sample);
     }
-    restoreAfterLoad();
+    return restoreAfterLoad();
 }
 
 bool SaveGame::gameOver() {
@@ -405,14 +405,15 @@ bool SaveGame::gameOver() {
     return true;
 }
 
-void SaveGame::releaseScenes() {
+bool SaveGame::releaseScenes() {
     setSoundScene(nullptr);
+    bool result = true;
     for (std::size_t i = 0; i < scenes.size(); ++i) {
         if (Scene* entry = resolveScene(scenes[i])) {
             entry->release();
             delete entry;
         } else {
-            engineLog().error("Can't find scene object [%i]", static_cast<int>(i));
+            result = engineLog().error("Can't find scene object [%i]", static_cast<int>(i));
         }
         scenes[i] = 0;
     }
@@ -434,5 +435,6 @@ void SaveGame::releaseScenes() {
     if (gameCore.objects) gameCore.objects->releaseUnreferenced();
     if (gameCore.questLogic) gameCore.questLogic->clear();
     if (gameCore.timers && gameCore.timers->core) gameCore.timers->core->deleteAll();
-    finalizeRenderScene();
+    if (gameCore.physics) gameCore.physics->modelData().releaseAll();
+    return finalizeRenderScene() && result;
 }

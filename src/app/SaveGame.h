@@ -77,15 +77,17 @@ public:
     bool loadSceneFromScript(const char* sceneName);
     // Ends the game: every scene released, the globals reset. True.
     bool gameOver();
-    // Deletes every scene and resets the game state.
-    void releaseScenes();
+    // Deletes every scene and resets the game state; false when a listed
+    // scene could not be found or the render scene could not be finalised.
+    bool releaseScenes();
 
     // Steps shared by scene and saved-game loads.
     bool finalizeRenderScene();
     void releaseUnreferencedData();
     bool initializeLoadedData();
     bool restoreAfterLoad();
-    void afterGameLoad();
+    // The end of a saved-game load: false when the restore failed.
+    bool afterGameLoad();
 
     // The scene-data records (one per scene name).
     SceneDataManager& sceneData() { return *sceneData_; }
@@ -167,6 +169,8 @@ public:
     bool hasStartQuest = false, hasPublisher = false, hasIntro = false, hasOutro = false;
     std::int32_t screenshotWidth = 320;
     std::int32_t screenshotHeight = 240;
+    // The game id: key "id" of section "game", taken at start.
+    std::string gameId = "undefined";
 
 protected:
     // Makes a new scene from its record (SceneContext::createScene).

@@ -21,6 +21,7 @@
 #include "effects/SkyDataManager.h"
 #include "foundation/AppPaths.h"
 #include "foundation/CrashGuard.h"
+#include "foundation/ExportSettings.h"
 #include "foundation/IniFile.h"
 #include "foundation/Log.h"
 #include "foundation/RegistryKey.h"
@@ -30,12 +31,16 @@
 #include "game/SceneActionDataManager.h"
 #include "game/WaypointDataManager.h"
 #include "input/InputCore.h"
+#include "model/Model.h"
+#include "model/ModelActionItemData.h"
+#include "model/Y3Mesh.h"
 #include "platform/Faults.h"
 #include "platform/FileSystem.h"
 #include "platform/SingleInstance.h"
 #include "platform/TextCodec.h"
 #include "platform/Window.h"
 #include "render/RenderCore.h"
+#include "render/TextureLibrary.h"
 #include "render/VideoCore.h"
 #include "resources/MovieDataManager.h"
 #include "resources/PackageDatabase.h"
@@ -190,21 +195,29 @@ void GameCore::loadSettings() {
     readLightRenderSettings(*settings);
     readSceneSettings(*settings);
     if (render) render->readConfig();
+    Model::readConfig();
     readLightSettings(*settings);
     if (animation) animation->readDebugConfig();
     readParticleSettings(*settings);
+    readSpriteSettings(*settings);
+    TextureLibrary::readSettings();
     readSound3dSettings(*settings);
     readMovieSettings();
     readCameraAutoSettings(*settings);
     readCameraSettings(*settings);
     readToolsSettings(*settings);
+    readExportSettings(*settings);
+    ModelActionItemData::loadDefaultRanges();
     readCharacterSettings(*settings);
     readBoatSettings(*settings);
     readPVSSettings(*settings);
     if (game) game->readSettings();
+    readPhysicsModelSettings(*settings);
+    Y3Mesh::readConfig();
     readSoundCoreSettings(*settings);
     readCompanionSettings(*settings);
     readPathfindSettings(*settings);
+    readCharacterPhysicsSettings(*settings);
     if (setup) setup->readDefaults();
     InputCore::setDefaultBindings();
     readStillFrameSettings(*settings);
@@ -234,8 +247,9 @@ void GameCore::detectLanguage() {
         paths->setPath(PathLanguage, value);
         log.info("Detected language selection in configuration file [%s]", value.c_str());
     }
-    // The game id names the save files; the key is created when missing.
+    // The key is created when missing; without a value the id is "undefined".
     gameSetting(*settings, "id", value);
+    if (game) game->gameId = value.empty() ? "undefined" : value;
 }
 
 void GameCore::setGameName() {

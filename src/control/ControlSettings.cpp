@@ -1,5 +1,7 @@
 #include "control/ControlSettings.h"
 
+#include <cmath>
+
 #include "foundation/IniFile.h"
 #include "foundation/Log.h"
 #include "foundation/SettingsReader.h"
@@ -7,6 +9,7 @@
 CharacterSettings characterSettings;
 BoatSettings boatSettings;
 PathfindSettings pathfindSettings;
+PhysicsSettings physicsSettings;
 
 void readCharacterSettings(IniFile& settings) {
     CharacterSettings& s = characterSettings;
@@ -78,4 +81,24 @@ void readCompanionSettings(IniFile& settings) {
     readSetting(companion, "dead_teleport_limit", s.deadTeleportLimit, 25.0f);
     readSetting(companion, "time_dead_teleport_limit", s.timeDeadTeleportLimit, 15.0f);
     readSetting(companion, "time_dead_teleport_value", s.timeDeadTeleportValue, 30.0f);
+}
+
+void readPhysicsModelSettings(IniFile& settings) {
+    readSetting(settings.getCategory("debug"), "debug_physics_model_name", physicsSettings.debugPhysicsModelName, "");
+    readSetting(settings.getCategory("controller"), "controller_skin_multiplier",
+                physicsSettings.controllerSkinMultiplier, 1.0f);
+}
+
+void readCharacterPhysicsSettings(IniFile& settings) {
+    IniCategory& physics = settings.getCategory("physics");
+    PhysicsSettings& s = physicsSettings;
+    readSetting(physics, "chr_skin_width", s.chrSkinWidth, 0.05f);
+    readSetting(physics, "chr_step_height", s.chrStepHeight, 0.4f);
+    readSetting(physics, "chr_min_step", s.chrMinStep, 0.001f);
+    readSetting(physics, "chr_teleport_step.x", s.chrTeleportStep[0], -0.002f);
+    readSetting(physics, "chr_teleport_step.y", s.chrTeleportStep[1], -0.002f);
+    readSetting(physics, "chr_teleport_step.z", s.chrTeleportStep[2], 0.0f);
+    float slopeDegrees = 85.0f;
+    readSetting(physics, "chr_slope_angle", slopeDegrees, 85.0f);
+    s.chrSlopeCosine = std::cos(slopeDegrees * 0.017453292f);
 }

@@ -1,9 +1,10 @@
-// The settings of characters, companions, boats and path finding, read
+// The settings of characters, companions, boats, path finding and physics, read
 // once at start from the INI store into process-wide records. Missing keys
 // are added without a value and keep their defaults.
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 class IniFile;
@@ -64,9 +65,24 @@ struct PathfindSettings {
     float timeDeadTeleportValue = 30.0f;
 };
 
+struct PhysicsSettings {
+    // Section "physics": the character controller of the simulation.
+    float chrSkinWidth = 0.05f;
+    float chrStepHeight = 0.4f;
+    float chrMinStep = 0.001f;
+    float chrTeleportStep[3] = {-0.002f, -0.002f, 0.0f};
+    // The cosine of the steepest walkable slope (85 degrees by default).
+    float chrSlopeCosine = 0.0871557f;
+    // Section "debug": a debug filter name.
+    std::string debugPhysicsModelName;
+    // Section "controller".
+    float controllerSkinMultiplier = 1.0f;
+};
+
 extern CharacterSettings characterSettings;
 extern BoatSettings boatSettings;
 extern PathfindSettings pathfindSettings;
+extern PhysicsSettings physicsSettings;
 
 // The most route smoothing weights a table holds.
 constexpr std::int32_t kMaxPathWeights = 4096;
@@ -78,3 +94,8 @@ void readBoatSettings(IniFile& settings);
 // longer than kMaxPathWeights, are refused (logged) for the defaults.
 void readPathfindSettings(IniFile& settings);
 void readCompanionSettings(IniFile& settings);
+// Sections "debug" ("debug_physics_model_name") and "controller".
+void readPhysicsModelSettings(IniFile& settings);
+// Section "physics": the character-controller parameters; the slope is
+// read in degrees and kept as its cosine.
+void readCharacterPhysicsSettings(IniFile& settings);

@@ -5,6 +5,7 @@
 
 LightSettings lightSettings;
 ParticleSettings particleSettings;
+SpriteSettings spriteSettings;
 
 void readLightRenderSettings(IniFile& settings) {
     IniCategory& ffp = settings.getCategory("render_ffp");
@@ -31,4 +32,8 @@ void readParticleSettings(IniFile& settings) {
     readSetting(debug, "debug_particle_name", s.debugParticleName, "");
     readSetting(debug, "disable_particle_update", s.disableParticleUpdate, false);
     readSetting(debug, "disable_particle_render", s.disableParticleRender, false);
+}
+
+void readSpriteSettings(IniFile& settings) {
+    readSetting(settings.getCategory("debug"), "debug_sprite_name", spriteSettings.debugSpriteName, "");
 }

@@ -1,4 +1,4 @@
-// The settings of lights and particles, read once at start from the INI
+// The settings of lights, particles and sprites, read once at start from the INI
 // store into process-wide records. Missing keys are added to the store
 // without a value and keep their defaults.
 #pragma once
@@ -31,8 +31,14 @@ struct ParticleSettings {
     bool disableParticleRender = false;
 };
 
+struct SpriteSettings {
+    // Section "debug": read, steering nothing.
+    std::string debugSpriteName;
+};
+
 extern LightSettings lightSettings;
 extern ParticleSettings particleSettings;
+extern SpriteSettings spriteSettings;
 
 // Section "render_ffp".
 void readLightRenderSettings(IniFile& settings);
@@ -40,3 +46,5 @@ void readLightRenderSettings(IniFile& settings);
 void readLightSettings(IniFile& settings);
 // Sections "particle" and "debug".
 void readParticleSettings(IniFile& settings);
+// Section "debug" ("debug_sprite_name").
+void readSpriteSettings(IniFile& settings);

@@ -12,6 +12,7 @@
 #include <png.h>
 
 #include "foundation/DataStream.h"
+#include "foundation/ExportSettings.h"
 #include "foundation/Log.h"
 
 namespace {
@@ -638,6 +639,7 @@ bool writeImage(const TgaImage& image, DataStream& stream, int quality) {
     if ((image.flags & kImageRle) || image.width == 0 || image.height == 0 || image.bytesPerPixel < 3 ||
         image.block.size() < TgaImage::kHeaderSize + count * image.bytesPerPixel)
         return engineLog().error("Can't encode JPEG image: wrong data structure");
+    if (quality == kJpegExportQuality) quality = exportSettings.jpgQuality;
     if (quality < 1) quality = 1;
     if (quality > 100) quality = 100;
     auto job = std::make_unique<JpegWriteJob>();

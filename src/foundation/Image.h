@@ -84,8 +84,12 @@ bool decodePng(const std::uint8_t* data, std::size_t size, TgaImage& image);
 // as the image's alpha; an image without alpha gains it.
 bool loadPngAlpha(const std::uint8_t* data, std::size_t size, TgaImage& image);
 
+// The JPEG quality that stands for the export setting ("jpg_quality").
+constexpr int kJpegExportQuality = -1;
+
 // Encodes an image into a stream as TGA (header and pixels), JPEG at the
-// given quality (1 to 100) or PNG. False, logged, on failure.
+// given quality (1 to 100; kJpegExportQuality: the export setting) or PNG.
+// False, logged, on failure.
 bool encodeImage(int format, TgaImage& image, DataStream& stream, int quality);
 // The JPEG encoder alone.
 bool writeImage(const TgaImage& image, DataStream& stream, int quality);

@@ -9,9 +9,10 @@ RenderCore::RenderCore() : stillFrames_(std::make_unique<StillFrameRenderer>()) 
 
 RenderCore::~RenderCore() { release(); }
 
-void RenderCore::readConfig() {}
-
-bool RenderCore::initialize() { return true; }
+bool RenderCore::initialize() {
+    readConfig();
+    return true;
+}
 
 bool RenderCore::allocate_device() { return true; }
 

@@ -21,7 +21,7 @@ public:
     RenderCore(const RenderCore&) = delete;
     RenderCore& operator=(const RenderCore&) = delete;
 
-    // Reads section "render" of the settings.
+    // Reads section "render" of the settings into renderSettings.
     void readConfig();
     // Initialises the video device and the render device.
     bool initialize();

@@ -13,6 +13,7 @@
 #include "app/lua/WorldScript.h"
 #include "foundation/IniFile.h"
 #include "foundation/TimeCore.h"
+#include "render/RenderSettings.h"
 #include "scene/ObjectRepository.h"
 #include "scene/SceneDataManager.h"
 #include "script/ScriptTestFixture.h"
@@ -24,6 +25,7 @@ class SceneLoadFixture {
     // The record as the fixture found it, taken before anything changes it.
     GameCore saved_;
     LoadingProgress* savedProgress_;
+    RenderSettings savedRender_ = renderSettings;
     SceneDataManager* savedSceneData_;
 
 public:
@@ -56,13 +58,14 @@ public:
         gameCore.cameraMode = saved_.cameraMode;
         gameCore.setCameraMask(saved_.cameraMask);
         setLoadingProgress(savedProgress_);
+        renderSettings = savedRender_;
         setSceneDataManager(savedSceneData_);
     }
     SceneLoadFixture(const SceneLoadFixture&) = delete;
     SceneLoadFixture& operator=(const SceneLoadFixture&) = delete;
 
     // Redraws of the loading screen are due at every report.
-    void redrawAlways() { settings.getCategory("render").getVariable("progress_max_fps").setString("1000000"); }
+    void redrawAlways() { renderSettings.progressMaxFps = 1000000.0f; }
     // Runs the posted script events, as the message loop does after a frame.
     void runEvents() { lua.context().processEvents(); }
     // Runs a global function outside posted events, as "game_start" runs.
