@@ -6,9 +6,21 @@
 #include <signal.h>
 
 #include "app/GameCore.h"
+#include "app/SaveGame.h"
+#include "control/ControlSettings.h"
+#include "effects/EffectsSettings.h"
+#include "foundation/ExportSettings.h"
 #include "foundation/AppPaths.h"
 #include "foundation/IniFile.h"
 #include "foundation/Log.h"
+#include "model/Model.h"
+#include "model/ModelActionItemData.h"
+#include "model/Y3Mesh.h"
+#include "render/RenderCore.h"
+#include "render/RenderSettings.h"
+#include "render/TextureLibrary.h"
+#include "resources/LoadingProgress.h"
+#include "scene/SceneDataManager.h"
 #include "script/ScriptVariable.h"
 #include "script/VariablesCore.h"
 #include "support/GameFixture.h"
@@ -46,6 +58,55 @@ TEST(GameStartup, QuitFromTheStartScriptEndsInOrderWithExitZero) {
                                 &missing))
         << missing << "\n"
         << game.log();
+}
+
+TEST(GameStartup, EngineStartAndReleaseRunEveryStepInOrder) {
+    GameData data;
+    data.scripts = testing_support::quittingScripts();
+    // With "resource_log" every data-manager step and release step names itself.
+    data.gameIni = "[game]\nlang=en\n[debug]\nresource_log=yes\n";
+    GameFixture game(data, GAME_BINARY);
+    ASSERT_TRUE(game.ready()) << game.error();
+    ASSERT_EQ(game.run(kTimeout), 0) << game.log();
+    std::string missing;
+    EXPECT_TRUE(containsInOrder(
+        game.log(),
+        {"Initialize [Lightset DB]", "Initialize [Sky colors DB]", "Search for input devices",
+         "Input devices initialized", "Initialize [Game quests data]", "Initialize [Game dialogs data]",
+         "Engine initialization done", "Play game", "Release resources...", "Release [scenes]", "Release [sounds]",
+         "Release [quest logic]", "Release [Screen actions data]", "Release [Game waypoints data]",
+         "Release [animation]", "Release [render]", "Release [Lightset DB]", "Release [Sky colors DB]",
+         "Release [physics models]", "Release [input]", "Release [Game quests data]", "Release [Game dialogs data]",
+         "Release [script variables]", "Release [script engine]", "Release [render device]", "Release [main window]",
+         "Exit from game."},
+        &missing))
+        << missing << "\n"
+        << game.log();
+    // Script loading sits between input and the quests.
+    EXPECT_LT(game.log().find("Input devices initialized"), game.log().find("Initialize [Game quests data]"));
+}
+
+TEST(GameStartup, UnreadableQuestEndsTheEngineStart) {
+    GameData data;
+    data.scripts = testing_support::quittingScripts();
+    // The quest first in the package is damaged after writing; the other one reads.
+    data.dataFiles = {{".quest", "broken", std::string(40, 'Q'), ""}, {".quest", "intro", "quest bytes", ""}};
+    GameFixture game(data, GAME_BINARY);
+    ASSERT_TRUE(game.ready()) << game.error();
+    const std::string path = game.root() + "/data.pak";
+    std::string bytes = testing_support::readFile(path);
+    ASSERT_GT(bytes.size(), 13u);
+    for (std::size_t i = 9; i < 13; ++i) bytes[i] = static_cast<char>(bytes[i] ^ 0xFF);
+    ASSERT_TRUE(testing_support::writeFile(path, bytes));
+    EXPECT_EQ(game.run(kTimeout), 2) << game.log();
+    std::string missing;
+    EXPECT_TRUE(containsInOrder(game.log(),
+                                {"Skip resource [broken]", "Can't initialize quests engine",
+                                 "Can't initialize engine resources", "Exit from game."},
+                                &missing))
+        << missing << "\n"
+        << game.log();
+    EXPECT_EQ(game.log().find("Can't read resource [intro] data"), std::string::npos) << game.log();
 }
 
 TEST(GameStartup, FailuresEndWithTheirMessagesAndExitCodes) {
@@ -178,6 +239,88 @@ TEST(GameStartup, LanguageFromTheSettingsWinsOverTheRegistry) {
     EXPECT_FALSE(gameCore.log->contains("from registry"));
     EXPECT_TRUE(gameCore.log->contains("Detected language selection in configuration file [ru]"));
     EXPECT_NE(game.findVariable("id"), nullptr);  // created when missing
+}
+
+TEST(GameStartup, LoadSettingsRunsEveryComponentReaderAndKeepsTheGameId) {
+    NamingCore core;
+    LoadingProgress* progress = loadingProgress();
+    SceneDataManager* sceneData = sceneDataManager();
+    {
+        SaveGame game;
+        RenderCore render;
+        gameCore.game = &game;
+        gameCore.render = &render;
+        IniFile& ini = *gameCore.settings;
+        const struct {
+            const char* section;
+            const char* key;
+            const char* value;
+        } values[] = {
+            {"render", "progress_max_fps", "30"},
+            {"render", "HDR_depth_alpha_clip", "255"},
+            {"render", "HDR_bloom_bloor_offsetY", "2.5"},
+            {"render_ffp", "max_ffp_model_lights", "2"},
+            {"render_ffp", "ffp_animation_lod_update_period[2]", "8"},
+            {"debug", "debug_sprite_name", "spark"},
+            {"render", "texture_render_cache_time", "5"},
+            {"export", "jpg_quality", "40"},
+            {"action", "ranges[ModelActionItemData_min_size_2d]", "16"},
+            {"controller", "controller_skin_multiplier", "2"},
+            {"render", "min_instances_per_group", "3"},
+            {"physics", "chr_slope_angle", "60"},
+        };
+        for (const auto& v : values) ini.getCategory(v.section).getVariable(v.key).setString(v.value);
+        gameCore.loadSettings();
+        EXPECT_FLOAT_EQ(renderSettings.progressMaxFps, 30.0f);
+        EXPECT_FLOAT_EQ(renderSettings.hdrDepthAlphaClip, 1.0f);
+        EXPECT_FLOAT_EQ(renderSettings.hdrBloomBlurOffsetY, 2.5f);
+        EXPECT_FLOAT_EQ(renderSettings.shadowOffset, 0.007f);
+        EXPECT_EQ(Model::settings().maxFfpModelLights, 2);
+        EXPECT_EQ(Model::settings().ffpAnimationLodUpdatePeriod[2], 8);
+        EXPECT_TRUE(Model::settings().enableLod1Footsteps);
+        EXPECT_EQ(spriteSettings.debugSpriteName, "spark");
+        EXPECT_FLOAT_EQ(TextureLibrary::settings().textureRenderCacheTime, 5.0f);
+        EXPECT_EQ(TextureLibrary::settings().debugTextureName, "ProcMirror");
+        EXPECT_EQ(exportSettings.jpgQuality, 40);
+        EXPECT_FLOAT_EQ(ModelActionItemData::defaultRanges().minSize2d, 16.0f);
+        EXPECT_FLOAT_EQ(physicsSettings.controllerSkinMultiplier, 2.0f);
+        EXPECT_EQ(Y3Mesh::settings().minInstancesPerGroup, 3);
+        EXPECT_TRUE(Y3Mesh::settings().enableMeshCaching);
+        EXPECT_NEAR(physicsSettings.chrSlopeCosine, 0.5f, 1e-6f);
+        EXPECT_FLOAT_EQ(physicsSettings.chrStepHeight, 0.4f);
+        // Every reader adds the keys it did not find.
+        for (const auto& [section, key] : std::vector<std::pair<const char*, const char*>>{
+                 {"render", "HDR_PoissonDOF_texelY_offset"},
+                 {"render", "enable_lod2_particles"},
+                 {"render", "enable_texture_caching"},
+                 {"render", "mesh_render_cache_time"},
+                 {"render_ffp", "enable_ffp_animation_lod_update"},
+                 {"debug", "debug_model_name"},
+                 {"debug", "debug_physics_model_name"},
+                 {"action", "ranges[ModelActionItemData_max_range_3d]"},
+                 {"physics", "chr_teleport_step.z"},
+                 {"game", "id"},
+             }) {
+            const IniCategory* category = ini.findCategory(section);
+            EXPECT_TRUE(category && category->findVariable(key)) << section << "/" << key;
+        }
+        // A missing id gives "undefined"; a set one is kept.
+        EXPECT_EQ(game.gameId, "undefined");
+        ini.getCategory("game").getVariable("id").setString("harbour");
+        gameCore.detectLanguage();
+        EXPECT_EQ(game.gameId, "harbour");
+
+        // The settings go back to their defaults for the other tests.
+        IniFile empty;
+        gameCore.settings = &empty;
+        gameCore.loadSettings();
+        gameCore.settings = &ini;
+        EXPECT_FLOAT_EQ(renderSettings.progressMaxFps, 12.0f);
+        gameCore.game = nullptr;
+        gameCore.render = nullptr;
+    }
+    setLoadingProgress(progress);
+    setSceneDataManager(sceneData);
 }
 
 TEST(GameStartup, StateMachineKeepsTheFailureStateAndReleasesSafelyTwice) {

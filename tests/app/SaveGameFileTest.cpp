@@ -291,3 +291,19 @@ TEST(SaveGameFile, DamagedFilesFailCleanly) {
         }
     }
 }
+
+TEST(SaveGameFile, ALoadThatCannotReleaseTheScenesStopsBeforeReading) {
+    SaveFileFixture s;
+    ASSERT_TRUE(s.runPosted(kLoadIntro));
+    // A listed scene that no longer resolves: the release reports it.
+    s.f.game->scenes.push_back(0x00FFFFFFu);
+    MemoryStream data;
+    ASSERT_EQ(writeU32(data, 0x40u), 4);
+    data.setPosition(0);
+    EXPECT_EQ(gameCore.load_all(data), -1);
+    EXPECT_TRUE(s.f.logged("Can't find scene object [1]"));
+    EXPECT_TRUE(s.f.logged("---------Fail to release current scenes data---------"));
+    // Nothing was read: the flags word is still in the stream.
+    EXPECT_EQ(data.tell(), 0);
+    EXPECT_TRUE(s.f.game->scenes.empty());
+}

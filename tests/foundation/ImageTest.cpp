@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "foundation/DataStream.h"
+#include "foundation/ExportSettings.h"
+#include "foundation/IniFile.h"
 #include "foundation/Log.h"
 #include "support/TestSupport.h"
 
@@ -220,6 +222,29 @@ TEST(Image, JpegAtQualitySixtyDecodesToItsColours) {
     ASSERT_TRUE(decodeJpeg(data.data(), data.size(), withAlpha, true));
     EXPECT_EQ(withAlpha.bytesPerPixel, 4u);
     EXPECT_EQ(withAlpha.pixels()[3], 255);
+}
+
+TEST(Image, ExportQualityComesFromSectionExport) {
+    TgaImage source;
+    ASSERT_TRUE(source.create(false, 32, 32));
+    for (std::uint32_t i = 0; i < 32 * 32 * 3; ++i) source.pixels()[i] = static_cast<std::uint8_t>(i * 37);
+    const auto encoded = [&](int quality) {
+        MemoryStream stream;
+        EXPECT_TRUE(encodeImage(ImageFormatJpeg, source, stream, quality));
+        return toBytes(stream);
+    };
+    const ExportSettings saved = exportSettings;
+    IniFile settings;
+    readExportSettings(settings);  // the key is made; its default is 90
+    ASSERT_NE(settings.findCategory("export"), nullptr);
+    EXPECT_NE(settings.findCategory("export")->findVariable("jpg_quality"), nullptr);
+    EXPECT_EQ(exportSettings.jpgQuality, 90);
+    EXPECT_EQ(encoded(kJpegExportQuality), encoded(90));
+    settings.getCategory("export").getVariable("jpg_quality").setString("15");
+    readExportSettings(settings);
+    EXPECT_EQ(encoded(kJpegExportQuality), encoded(15));
+    EXPECT_NE(encoded(kJpegExportQuality), encoded(90));
+    exportSettings = saved;
 }
 
 TEST(Image, EncodersRoundTrip) {

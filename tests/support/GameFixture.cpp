@@ -50,6 +50,12 @@ GameFixture::GameFixture(const GameData& data, const std::string& program) {
         variables.files.push_back({".ptxt4", std::string(source) == "var" ? "globals" : "locale", bytes, source, true});
     }
     if (!variables.files.empty()) packages.push_back(variables);
+    if (!data.dataFiles.empty()) {
+        FixturePackage stored;
+        stored.rule = "data.pak";
+        stored.files = data.dataFiles;
+        packages.push_back(stored);
+    }
     if (!writeDataRoot(dir_.path(), packages)) {
         error_ = "data root not written";
         return;

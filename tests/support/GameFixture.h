@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/PackageFixture.h"
 #include "support/TestSupport.h"
 
 namespace testing_support {
@@ -21,6 +22,9 @@ struct GameData {
     std::string globals = "fixture.ready boolean true\n";
     std::string locales = "system.mm_exit wstring Quit\n";
     std::string gameIni = "[game]\nlang=en\n";
+    // Further stored files (quests, dialogs, ...), in a package "data.pak"
+    // left out when empty.
+    std::vector<FixtureFile> dataFiles;
 };
 
 // A script set whose "game_start" calls the quit function, and whose

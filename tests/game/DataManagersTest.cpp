@@ -1,0 +1,195 @@
+// The data managers whose records keep their stored files: identity, the
+// quests read at start, records made on request, export, compile refusals
+// and release.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "control/PhysicsCore.h"
+#include "effects/SkyDataManager.h"
+#include "foundation/DataStream.h"
+#include "foundation/Log.h"
+#include "game/DialogDataManager.h"
+#include "game/QuestDataManager.h"
+#include "game/SceneActionDataManager.h"
+#include "game/WaypointDataManager.h"
+#include "resources/ResourceTestSupport.h"
+
+using namespace resource_tests;
+
+namespace {
+
+struct Managers {
+    QuestDataManager quests;
+    DialogDataManager dialogs;
+    SceneActionDataManager actions;
+    WaypointDataManager waypoints;
+    SkyDataManager sky;
+
+    std::vector<std::pair<const char*, StoredDataManager*>> all() {
+        return {{"QuestDataManager", &quests},
+                {"DialogDataManager", &dialogs},
+                {"SceneActionDataManager", &actions},
+                {"WaypointDataManager", &waypoints},
+                {"SkyDataManager", &sky}};
+    }
+};
+
+std::string streamText(MemoryStream& stream) {
+    return std::string(reinterpret_cast<const char*>(stream.data()), static_cast<std::size_t>(stream.size()));
+}
+
+TEST(DataManagers, IdentityComesFromTheManagerTable) {
+    testing_support::ScopedGameCore core;
+    Managers m;
+    for (auto [className, manager] : m.all()) {
+        SCOPED_TRACE(className);
+        const DataManagerInfo* info = findDataManagerInfo(className);
+        ASSERT_NE(info, nullptr);
+        EXPECT_STREQ(manager->sourceExtension(), info->sourceExtension);
+        EXPECT_STREQ(manager->compiledExtension(), info->compiledExtension);
+        EXPECT_EQ(manager->typeNumber(), info->typeNumber);
+        EXPECT_STREQ(manager->title(), info->title);
+        EXPECT_STREQ(manager->secondText(), info->secondText);
+        EXPECT_TRUE(manager->perFileData());
+        EXPECT_STREQ(manager->singleFileName(), "");
+    }
+    EXPECT_STREQ(m.dialogs.secondText(), "@");
+    EXPECT_EQ(m.sky.typeNumber(), 42);
+}
+
+TEST(DataManagers, QuestsAreReadFromEveryStoredFileAtStart) {
+    // "damaged" comes first in the package, so its packed bytes are flipped.
+    ScopedPackages packages({storedFile(".quest", "damaged", std::string(40, 'D')),
+                             storedFile(".quest", "chapter1", "first quest"), storedFile(".quest", "chapter2", ""),
+                             storedFile(".dlg", "talk", "a dialog")},
+                            true);
+    ASSERT_TRUE(packages.built());
+    Managers m;
+    const std::size_t mark = packages.log().recordCount();
+    EXPECT_FALSE(m.quests.initialize());
+    EXPECT_EQ(logSince(packages.log(), mark).back(), "Skip resource [damaged]");
+    ASSERT_EQ(m.quests.count(), 2u);
+    ASSERT_NE(m.quests.find("chapter1"), nullptr);
+    ASSERT_NE(m.quests.find("chapter1")->bytes(), nullptr);
+    EXPECT_EQ(*m.quests.find("chapter1")->bytes(), "first quest");
+    EXPECT_STREQ(m.quests.find("chapter1")->typeLabel, "quest data");
+    EXPECT_TRUE(m.quests.find("chapter1")->has(kResourceHeaderLoaded));
+    ASSERT_NE(m.quests.find("chapter2"), nullptr);
+    EXPECT_EQ(*m.quests.find("chapter2")->bytes(), "");
+    EXPECT_EQ(m.quests.find("damaged"), nullptr);
+
+    // The other managers make records on request only.
+    EXPECT_TRUE(m.dialogs.initialize());
+    EXPECT_EQ(m.dialogs.count(), 0u);
+    MemoryStream stream;
+    EXPECT_EQ(m.dialogs.readResource(stream, "talk", 0), -1);
+
+    m.quests.release();
+    EXPECT_EQ(m.quests.count(), 0u);
+}
+
+TEST(DataManagers, RecordsAreMadeOnRequestFromThePackages) {
+    ScopedPackages packages({storedFile(".dlg", "talk", "dialog bytes"), storedFile(".wp", "harbour", "poses"),
+                             storedFile(".as", "harbour", "screens"), storedFile(".sky", "storm", "sky table")});
+    ASSERT_TRUE(packages.built());
+    Managers m;
+    const struct {
+        StoredDataManager* manager;
+        const char* name;
+        const char* bytes;
+    } cases[] = {{&m.dialogs, "talk", "dialog bytes"},
+                 {&m.waypoints, "harbour", "poses"},
+                 {&m.actions, "harbour", "screens"},
+                 {&m.sky, "storm", "sky table"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.manager->title());
+        const std::string* bytes = c.manager->resourceBytes(c.name);
+        ASSERT_NE(bytes, nullptr);
+        EXPECT_EQ(*bytes, c.bytes);
+        EXPECT_EQ(c.manager->count(), 1u);
+        // A second request finds the same record, loaded once.
+        EXPECT_EQ(c.manager->resourceBytes(c.name), bytes);
+        EXPECT_EQ(c.manager->count(), 1u);
+    }
+    // A name the packages do not hold gives an unavailable record.
+    const std::size_t mark = packages.log().recordCount();
+    EXPECT_EQ(m.sky.resourceBytes("calm"), nullptr);
+    ASSERT_NE(m.sky.find("calm"), nullptr);
+    EXPECT_TRUE(m.sky.find("calm")->has(kResourceUnavailable));
+    EXPECT_EQ(logSince(packages.log(), mark),
+              std::vector<std::string>{"Fail while create sky data [calm]: Resource file [calm.sky] not found"});
+    EXPECT_EQ(m.sky.count(), 2u);
+}
+
+TEST(DataManagers, WaypointsAndScreenActionsExportTheirData) {
+    ScopedPackages packages({storedFile(".wp", "harbour", "poses"), storedFile(".as", "harbour", "screens"),
+                             storedFile(".dlg", "talk", "dialog bytes")});
+    ASSERT_TRUE(packages.built());
+    Managers m;
+    {
+        MemoryStream out;
+        EXPECT_EQ(m.waypoints.exportResource("harbour", out), 5);
+        EXPECT_EQ(streamText(out), "poses");
+    }
+    {
+        MemoryStream out;
+        EXPECT_EQ(m.actions.exportResource("harbour", out), 7);
+        EXPECT_EQ(streamText(out), "screens");
+    }
+    const struct {
+        StoredDataManager* manager;
+        const char* message;
+    } missing[] = {{&m.waypoints, "Can't export to file waypoint resource [lagoon]"},
+                   {&m.actions, "Can't export to file screen actions resource [lagoon]"}};
+    for (const auto& c : missing) {
+        MemoryStream out;
+        EXPECT_EQ(c.manager->exportResource("lagoon", out), -1);
+        EXPECT_EQ(out.size(), 0);
+        EXPECT_TRUE(packages.log().contains(c.message)) << c.message;
+    }
+    // The dialogs do not export.
+    MemoryStream out;
+    EXPECT_EQ(m.dialogs.exportResource("talk", out), 0);
+    EXPECT_EQ(out.size(), 0);
+}
+
+TEST(DataManagers, CompilingIsRefusedWithEachManagersMessages) {
+    Managers m;
+    const struct {
+        StoredDataManager* manager;
+        std::vector<std::string> messages;
+    } cases[] = {
+        {&m.quests, {"Fail to compile quest data from file [source.xls]"}},
+        {&m.dialogs,
+         {"dialog compilation NOT possible in game", "Fail to compile dialog data from file [source.xls]"}},
+        {&m.actions, {"Stream save not possible in release exe"}},
+        {&m.waypoints, {"Stream save not possible in release exe"}},
+        {&m.sky, {"Stream save not possible in release exe"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.manager->title());
+        testing_support::ScopedGameCore core;
+        const std::size_t mark = core.log().recordCount();
+        EXPECT_FALSE(c.manager->compileFromSource("source.xls"));
+        EXPECT_EQ(logSince(core.log(), mark), c.messages);
+    }
+}
+
+TEST(DataManagers, PhysicsModelsAreKeptByTheirCoreAndReleased) {
+    ScopedPackages packages({storedFile(".fh4", "crate", "header")});
+    ASSERT_TRUE(packages.built());
+    PhysicsCore physics;
+    PhysicsModelDataManager& models = physics.modelData();
+    auto* crate = models.getOrCreate("crate", true);
+    ASSERT_TRUE(models.loadHeader(crate, nullptr));
+    ASSERT_NE(crate->bytes(), nullptr);
+    EXPECT_EQ(*crate->bytes(), "header");
+    EXPECT_STREQ(crate->typeLabel, "physic model");
+    models.releaseAll();
+    EXPECT_EQ(models.count(), 0u);
+}
+
+}  // namespace
