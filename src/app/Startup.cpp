@@ -88,17 +88,24 @@ bool gameSetting(IniFile& settings, const char* key, std::string& value) {
     return !value.empty();
 }
 
-// A data manager's start (absent managers fail); with "resource_log" the
-// step names the manager first.
+// With "resource_log" every data-manager start and every release step names
+// itself, so that their order shows in the log.
+bool traceSteps() { return (gameCore.debugFlags & DebugResourceLog) != 0; }
+
+void traceRelease(const char* what) {
+    if (traceSteps()) engineLog().info("Release [%s]", what);
+}
+
+// A data manager's start; an absent manager fails.
 bool initializeDataManager(DataManager* manager) {
     if (!manager) return false;
-    if (gameCore.debugFlags & DebugResourceLog) engineLog().info("Initialize [%s]", manager->title());
+    if (traceSteps()) engineLog().info("Initialize [%s]", manager->title());
     return manager->initialize();
 }
 
 void releaseDataManager(DataManager* manager) {
     if (!manager) return;
-    if (gameCore.debugFlags & DebugResourceLog) engineLog().info("Release [%s]", manager->title());
+    traceRelease(manager->title());
     manager->release();
 }
 
@@ -293,46 +300,42 @@ bool GameCore::initializeEngine() {
 void GameCore::release() {
     Log& log = engineLog();
     log.info("Release resources...");
-    // With "resource_log" each step names itself, so the order shows in the log.
-    const auto step = [this, &log](const char* what) {
-        if (debugFlags & DebugResourceLog) log.info("Release [%s]", what);
-    };
-    step("scenes");
+    traceRelease("scenes");
     if (game) game->releaseScenes();
-    step("sounds");
+    traceRelease("sounds");
     if (sound) sound->releaseAll();
-    step("quest logic");
+    traceRelease("quest logic");
     if (questLogic) questLogic->clear();
     releaseDataManager(screenActions);
     releaseDataManager(waypoints);
-    step("animation");
+    traceRelease("animation");
     if (animation) animation->release();
-    step("render");
+    traceRelease("render");
     if (render) {
         render->releaseDeviceData();
         render->release();
     }
     releaseDataManager(lightSets);
     releaseDataManager(skyData);
-    step("physics models");
+    traceRelease("physics models");
     if (physics) physics->modelData().releaseAll();
-    step("input");
+    traceRelease("input");
     if (input) input->release();
     releaseDataManager(questData);
     releaseDataManager(dialogs);
-    step("script variables");
+    traceRelease("script variables");
     if (variables) {
         variables->globals().release();
         variables->locales().release();
     }
-    step("script engine");
+    traceRelease("script engine");
     if (script) {
         script->release();
         if (script->context && script->context->position) script->context->position->source[0] = 0;
     }
-    step("render device");
+    traceRelease("render device");
     if (mainLoop) mainLoop->releaseRenderData();
-    step("main window");
+    traceRelease("main window");
     destroyMainWindow();
     log.info("Exit from game.");
     log.flush();

@@ -80,15 +80,15 @@ std::int32_t StoredDataManager::exportResource(const char* name, DataStream& str
 }
 
 bool StoredDataManager::compileFromSource(const char* sourcePath) {
-    Log& log = engineLog();
     const char* path = sourcePath ? sourcePath : "";
-    if (options_.compileReason) log.error("%s", options_.compileReason);
-    // Without a reason of its own the manager goes as far as the store,
-    // which this program refuses.
+    // A manager without messages of its own goes as far as the store, which
+    // this program refuses.
     if (!options_.compileReason && !options_.compileFailure) {
         MemoryStream compiled;
         return saveCompiledStream(compiled, path);
     }
+    Log& log = engineLog();
+    if (options_.compileReason) log.error("%s", options_.compileReason);
     if (options_.compileFailure) log.resourceError(options_.compileFailure, path);
     return false;
 }
