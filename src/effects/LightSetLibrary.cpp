@@ -30,6 +30,28 @@ void makeSpriteSet(LightSet& set) {
     }
 }
 
+std::int32_t readColor(DataStream& stream, float (&color)[3]) {
+    std::int32_t total = 0;
+    for (float& value : color)
+        if (!addField(total, readF32(stream, value))) return total;
+    return total;
+}
+
+// The compiled set, field by field in its stored order (304 bytes).
+std::int32_t readLightSet(DataStream& stream, LightSet& set) {
+    std::int32_t total = 0;
+    if (!addField(total, readExact(stream, set.name, sizeof(set.name)))) return total;
+    if (!addField(total, readU32(stream, set.state))) return total;
+    for (LightSet::Entry* entry : {&set.exterior, &set.interior})
+        for (float(*color)[3] : {&entry->global, &entry->main, &entry->ambient, &entry->diffuse, &entry->specular,
+                                 &entry->env})
+            if (!addField(total, readColor(stream, *color))) return total;
+    for (float* value : {&set.shadowPower, &set.shadowDensity, &set.shadowLength, &set.shadowSoft})
+        if (!addField(total, readF32(stream, *value))) return total;
+    addField(total, readColor(stream, set.shadowColor));
+    return total;
+}
+
 bool inPackages(const char* name) {
     FilePackageDBData* packages = packageData();
     return packages && packages->find(".ls", name, "") != 0;
@@ -115,8 +137,7 @@ bool LightSetLibrary::load(LightSet& set, const char* name, bool refresh, bool q
     // The stored set is itself a packed record.
     MemoryStream unpacked;
     LightSet read;
-    if (readPackedStream(-1, unpacked, false, stored) < 0 ||
-        readExact(unpacked, &read, static_cast<std::int32_t>(sizeof(read))) < 0)
+    if (readPackedStream(-1, unpacked, false, stored) < 0 || readLightSet(unpacked, read) < 0)
         return log.error("Invalid data format in [%s]", name);
     set = read;
     set.state |= kLightSetLoaded;
