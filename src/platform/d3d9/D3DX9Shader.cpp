@@ -4,6 +4,7 @@
 // by its class) and send them through the device's constant calls, so the
 // core's register limits apply.
 #include "platform/d3d9/D3DX9.h"
+#include "platform/d3d9/DeviceLocal.h"
 #include "platform/d3d9/ShaderBody.h"
 
 #include <algorithm>
@@ -14,26 +15,9 @@
 
 namespace {
 
+using platform::d3d9::Counted;
 using platform::d3d9::ShaderBody;
 using platform::d3d9::ShaderConstant;
-
-template <class Interface>
-class Counted : public Interface {
-public:
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override {
-        if (refs_ == 0) return 0;
-        if (--refs_ > 0) return refs_;
-        delete this;
-        return 0;
-    }
-    void SetDebugName(const char* text) override { name_ = text ? text : ""; }
-    const char* GetDebugName() const override { return name_.c_str(); }
-
-protected:
-    ULONG refs_ = 1;
-    std::string name_;
-};
 
 class Buffer final : public Counted<ID3DXBuffer> {
 public:

@@ -20,15 +20,14 @@ namespace {
 
 void report(DeviceCore* device, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void report(DeviceCore* device, const char* format, ...) {
-    char line[768];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
+    const std::string line = formatLine(format, args);
     va_end(args);
     if (device)
-        device->context()->message("%s", line);
+        device->context()->message("%s", line.c_str());
     else if (environment().sink)
-        environment().sink(line);
+        environment().sink(line.c_str());
 }
 
 bool isDefaultSize(UINT v) { return v == 0 || v == D3DX_DEFAULT || v == D3DX_DEFAULT_NONPOW2 || v == D3DX_FROM_FILE; }
@@ -39,40 +38,15 @@ UINT nextPow2(UINT v) {
     return p;
 }
 
-// Resamples RGBA8 texels: none copies the overlapping corner, point takes the
-// nearest texel, every other filter interpolates between texel centres
-// (a box average when halving).
+// An image the same size stays as it is; filters map onto the resampler.
 std::vector<std::uint8_t> resample(const std::vector<std::uint8_t>& source, UINT sw, UINT sh, UINT dw, UINT dh,
                                    DWORD filter) {
-    std::vector<std::uint8_t> out(std::size_t(dw) * dh * 4, 0);
-    const DWORD kind = filter & 0xFF;
     if (sw == dw && sh == dh) return source;
-    auto at = [&](INT x, INT y) {
-        x = std::clamp<INT>(x, 0, INT(sw) - 1);
-        y = std::clamp<INT>(y, 0, INT(sh) - 1);
-        return &source[(std::size_t(y) * sw + x) * 4];
-    };
-    for (UINT y = 0; y < dh; ++y)
-        for (UINT x = 0; x < dw; ++x) {
-            std::uint8_t* o = &out[(std::size_t(y) * dw + x) * 4];
-            if (kind == D3DX_FILTER_NONE) {
-                if (x < sw && y < sh) std::memcpy(o, at(INT(x), INT(y)), 4);
-                continue;
-            }
-            const double fx = (x + 0.5) * sw / dw - 0.5, fy = (y + 0.5) * sh / dh - 0.5;
-            if (kind == D3DX_FILTER_POINT) {
-                std::memcpy(o, at(INT(std::floor(fx + 0.5)), INT(std::floor(fy + 0.5))), 4);
-                continue;
-            }
-            const INT x0 = INT(std::floor(fx)), y0 = INT(std::floor(fy));
-            const double ax = fx - x0, ay = fy - y0;
-            for (int c = 0; c < 4; ++c) {
-                const double top = at(x0, y0)[c] * (1 - ax) + at(x0 + 1, y0)[c] * ax;
-                const double bottom = at(x0, y0 + 1)[c] * (1 - ax) + at(x0 + 1, y0 + 1)[c] * ax;
-                o[c] = static_cast<std::uint8_t>(std::lround(top * (1 - ay) + bottom * ay));
-            }
-        }
-    return out;
+    const DWORD kind = filter & 0xFF;
+    const Resample mode = kind == D3DX_FILTER_NONE    ? Resample::Copy
+                          : kind == D3DX_FILTER_POINT ? Resample::Point
+                                                      : Resample::Linear;
+    return platform::d3d9::resample(source.data(), sw, 0, 0, sw, sh, dw, dh, mode);
 }
 
 // Fills one face of a texture from an image face: levels the image holds at
@@ -424,9 +398,10 @@ HRESULT D3DXSaveTextureToFileInMemory(ID3DXBuffer** buffer, D3DXIMAGE_FILEFORMAT
 
 namespace {
 
-class RenderToSurface final : public ID3DXRenderToSurface {
+class RenderToSurface final : public Counted<ID3DXRenderToSurface> {
 public:
     RenderToSurface(IDirect3DDevice9* device, const D3DXRTS_DESC& desc) : device_(device), desc_(desc) {
+        name_ = "render to surface";
         device_->AddRef();
     }
     ~RenderToSurface() override {
@@ -434,16 +409,6 @@ public:
         if (depth_) depth_->Release();
         device_->Release();
     }
-
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override {
-        if (refs_ == 0) return 0;
-        if (--refs_ > 0) return refs_;
-        delete this;
-        return 0;
-    }
-    void SetDebugName(const char* text) override { name_ = text ? text : ""; }
-    const char* GetDebugName() const override { return name_.c_str(); }
 
     HRESULT GetDevice(IDirect3DDevice9** device) override {
         if (!device) return D3DERR_INVALIDCALL;
@@ -539,8 +504,6 @@ private:
 
     IDirect3DDevice9* device_;
     D3DXRTS_DESC desc_;
-    ULONG refs_ = 1;
-    std::string name_ = "render to surface";
     IDirect3DSurface9* depth_ = nullptr;
     IDirect3DSurface9* target_ = nullptr;
     IDirect3DSurface9* savedTarget_ = nullptr;

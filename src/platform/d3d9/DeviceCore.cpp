@@ -207,13 +207,12 @@ ULONG DeviceCore::Release() {
 }
 
 HRESULT DeviceCore::refuse(const char* format, ...) {
-    char line[768];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
+    const std::string line = formatLine(format, args);
     va_end(args);
     ++stats_.refused;
-    context_->message("%s", line);
+    context_->message("%s", line.c_str());
     return D3DERR_INVALIDCALL;
 }
 

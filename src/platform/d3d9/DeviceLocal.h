@@ -13,6 +13,7 @@
 #include "platform/d3d9/ShaderBody.h"
 
 #include <array>
+#include <cstdarg>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +21,29 @@
 namespace platform::d3d9 {
 
 class DeviceCore;
+
+// printf into a line of at most 1023 characters.
+std::string formatLine(const char* format, va_list args);
+
+// Reference counting of objects no device tracks (the Direct3D object, the
+// D3DX helpers).
+template <class Interface>
+class Counted : public Interface {
+public:
+    ULONG AddRef() override { return ++refs_; }
+    ULONG Release() override {
+        if (refs_ == 0) return 0;
+        if (--refs_ > 0) return refs_;
+        delete this;
+        return 0;
+    }
+    void SetDebugName(const char* text) override { name_ = text ? text : ""; }
+    const char* GetDebugName() const override { return name_.c_str(); }
+
+protected:
+    ULONG refs_ = 1;
+    std::string name_;
+};
 
 // What the Direct3D object, its devices and all their objects share.
 struct Context {
@@ -419,13 +443,9 @@ private:
     UINT serial_ = 0;
 };
 
-class Direct3D9Impl final : public IDirect3D9 {
+class Direct3D9Impl final : public Counted<IDirect3D9> {
 public:
-    explicit Direct3D9Impl(std::shared_ptr<Context> context) : context_(std::move(context)) {}
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override;
-    void SetDebugName(const char* text) override { name_ = text ? text : ""; }
-    const char* GetDebugName() const override { return name_.c_str(); }
+    explicit Direct3D9Impl(std::shared_ptr<Context> context) : context_(std::move(context)) { name_ = "direct3d"; }
 
     UINT GetAdapterCount() override;
     HRESULT GetAdapterIdentifier(UINT adapter, DWORD flags, D3DADAPTER_IDENTIFIER9* identifier) override;
@@ -454,8 +474,6 @@ private:
     HRESULT lookup(const char* call, UINT adapter, D3DDEVTYPE type, const AdapterDescription*& description);
 
     std::shared_ptr<Context> context_;
-    ULONG refs_ = 1;
-    std::string name_ = "direct3d";
 };
 
 // The D3DX layer's way into the objects.

@@ -42,24 +42,27 @@ void setEnvironment(Environment environment) {
 
 const Environment& environment() { return currentEnvironment(); }
 
+std::string formatLine(const char* format, va_list args) {
+    char line[1024];
+    std::vsnprintf(line, sizeof line, format, args);
+    return line;
+}
+
 void Context::message(const char* format, ...) {
     if (!environment.sink) return;
-    char line[1024];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
+    const std::string line = formatLine(format, args);
     va_end(args);
-    environment.sink(line);
+    environment.sink(line.c_str());
 }
 
 void Context::call(const char* format, ...) {
     if (!environment.callLog) return;
-    char line[512];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
+    environment.callLog->lines.push_back(formatLine(format, args));
     va_end(args);
-    environment.callLog->lines.emplace_back(line);
 }
 
 const char* formatName(D3DFORMAT format) {
@@ -119,20 +122,12 @@ DeviceCore* deviceOf(IDirect3DDevice9* device) { return dynamic_cast<DeviceCore*
 TextureCore* textureOf(IDirect3DBaseTexture9* texture) { return dynamic_cast<TextureCore*>(texture); }
 SurfaceImpl* surfaceOf(IDirect3DSurface9* surface) { return dynamic_cast<SurfaceImpl*>(surface); }
 
-ULONG Direct3D9Impl::Release() {
-    if (refs_ == 0) return 0;
-    if (--refs_ > 0) return refs_;
-    delete this;
-    return 0;
-}
-
 HRESULT Direct3D9Impl::refuse(const char* format, ...) {
-    char line[768];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
+    const std::string line = formatLine(format, args);
     va_end(args);
-    context_->message("%s", line);
+    context_->message("%s", line.c_str());
     return D3DERR_INVALIDCALL;
 }
 

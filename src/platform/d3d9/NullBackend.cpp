@@ -76,30 +76,10 @@ public:
         if (!decodeLevel(source.desc.Format, source.bytes.data(), source.pitch, source.desc.Width, source.desc.Height,
                          image))
             return D3DERR_INVALIDCALL;
-        const UINT sw = UINT(sr.right - sr.left), sh = UINT(sr.bottom - sr.top);
         const UINT dw = UINT(dr.right - dr.left), dh = UINT(dr.bottom - dr.top);
-        std::vector<std::uint8_t> out(std::size_t(dw) * dh * 4);
-        auto texel = [&](INT x, INT y) {
-            x = std::clamp(x, sr.left, sr.right - 1);
-            y = std::clamp(y, sr.top, sr.bottom - 1);
-            return &image[(std::size_t(y) * source.desc.Width + x) * 4];
-        };
-        for (UINT y = 0; y < dh; ++y)
-            for (UINT x = 0; x < dw; ++x) {
-                const float fx = (x + 0.5f) * sw / dw - 0.5f + sr.left, fy = (y + 0.5f) * sh / dh - 0.5f + sr.top;
-                std::uint8_t* o = &out[(std::size_t(y) * dw + x) * 4];
-                if (filter != D3DTEXF_LINEAR) {
-                    std::memcpy(o, texel(INT(std::floor(fx + 0.5f)), INT(std::floor(fy + 0.5f))), 4);
-                    continue;
-                }
-                const INT x0 = INT(std::floor(fx)), y0 = INT(std::floor(fy));
-                const float ax = fx - x0, ay = fy - y0;
-                for (int c = 0; c < 4; ++c) {
-                    const float top = texel(x0, y0)[c] * (1 - ax) + texel(x0 + 1, y0)[c] * ax;
-                    const float bottom = texel(x0, y0 + 1)[c] * (1 - ax) + texel(x0 + 1, y0 + 1)[c] * ax;
-                    o[c] = static_cast<std::uint8_t>(std::lround(top * (1 - ay) + bottom * ay));
-                }
-            }
+        const auto out = resample(image.data(), source.desc.Width, UINT(sr.left), UINT(sr.top), UINT(sr.right - sr.left),
+                                  UINT(sr.bottom - sr.top), dw, dh,
+                                  filter == D3DTEXF_LINEAR ? Resample::Linear : Resample::Point);
         const UINT bytes = formatInfo(dest.desc.Format).bytes;
         std::uint8_t* target = dest.bytes.data() + std::size_t(dr.top) * dest.pitch + std::size_t(dr.left) * bytes;
         return encodeLevel(dest.desc.Format, out.data(), dw, dh, target, dest.pitch) ? S_OK : D3DERR_INVALIDCALL;

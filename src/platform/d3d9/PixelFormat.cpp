@@ -1,6 +1,7 @@
 #include "platform/d3d9/PixelFormat.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -372,6 +373,37 @@ void encodeDepth(D3DFORMAT format, float depth, DWORD stencil, std::uint8_t* tex
             writeTexel(texel, 4, (static_cast<std::uint32_t>(depth * 16777215.0f + 0.5f) << 8) | (stencil & 0xFF));
             break;
     }
+}
+
+std::vector<std::uint8_t> resample(const std::uint8_t* rgba, UINT imageWidth, UINT left, UINT top, UINT regionWidth,
+                                   UINT regionHeight, UINT width, UINT height, Resample mode) {
+    std::vector<std::uint8_t> out(std::size_t(width) * height * 4, 0);
+    auto at = [&](INT x, INT y) {
+        x = std::clamp<INT>(x, 0, INT(regionWidth) - 1);
+        y = std::clamp<INT>(y, 0, INT(regionHeight) - 1);
+        return rgba + ((std::size_t(top) + y) * imageWidth + left + x) * 4;
+    };
+    for (UINT y = 0; y < height; ++y)
+        for (UINT x = 0; x < width; ++x) {
+            std::uint8_t* o = &out[(std::size_t(y) * width + x) * 4];
+            if (mode == Resample::Copy) {
+                if (x < regionWidth && y < regionHeight) std::memcpy(o, at(INT(x), INT(y)), 4);
+                continue;
+            }
+            const double fx = (x + 0.5) * regionWidth / width - 0.5, fy = (y + 0.5) * regionHeight / height - 0.5;
+            if (mode == Resample::Point) {
+                std::memcpy(o, at(INT(std::floor(fx + 0.5)), INT(std::floor(fy + 0.5))), 4);
+                continue;
+            }
+            const INT x0 = INT(std::floor(fx)), y0 = INT(std::floor(fy));
+            const double ax = fx - x0, ay = fy - y0;
+            for (int c = 0; c < 4; ++c) {
+                const double upper = at(x0, y0)[c] * (1 - ax) + at(x0 + 1, y0)[c] * ax;
+                const double lower = at(x0, y0 + 1)[c] * (1 - ax) + at(x0 + 1, y0 + 1)[c] * ax;
+                o[c] = static_cast<std::uint8_t>(std::lround(upper * (1 - ay) + lower * ay));
+            }
+        }
+    return out;
 }
 
 }  // namespace platform::d3d9

@@ -43,4 +43,12 @@ bool encodeLevel(D3DFORMAT format, const std::uint8_t* rgba, UINT width, UINT he
 void encodeColor(D3DFORMAT format, D3DCOLOR color, std::uint8_t* texel);
 void encodeDepth(D3DFORMAT format, float depth, DWORD stencil, std::uint8_t* texel);
 
+enum class Resample { Copy, Point, Linear };
+// Resamples the region (left, top, width, height) of an RGBA8 image of
+// imageWidth texels a row into width x height texels: Copy takes the
+// overlapping corner unscaled (the rest stays 0), Point the nearest texel,
+// Linear interpolates between texel centres (a box average when halving).
+std::vector<std::uint8_t> resample(const std::uint8_t* rgba, UINT imageWidth, UINT left, UINT top, UINT regionWidth,
+                                   UINT regionHeight, UINT width, UINT height, Resample mode);
+
 }  // namespace platform::d3d9
