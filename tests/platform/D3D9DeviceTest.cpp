@@ -138,6 +138,9 @@ TEST_F(D3D9Test, DefaultProfileComesFromTheDisplay) {
     EXPECT_EQ(desktop.Width, UINT(std::max(width, 640)));
     EXPECT_EQ(desktop.Height, UINT(std::max(height, 480)));
     ASSERT_GT(direct3d->GetAdapterModeCount(0, D3DFMT_X8R8G8B8), 0u);
+    D3DADAPTER_IDENTIFIER9 id{};
+    ASSERT_EQ(direct3d->GetAdapterIdentifier(0, 0, &id), S_OK);
+    EXPECT_STREQ(id.Description, "Null Direct3D 9 device");
 }
 
 TEST_F(D3D9Test, Direct3DCanBeAbsent) {

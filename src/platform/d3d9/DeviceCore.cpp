@@ -78,7 +78,7 @@ DeviceCore::DeviceCore(std::shared_ptr<Context> context, Direct3D9Impl* direct3d
       type_(type),
       behavior_(behaviorFlags),
       parameters_(parameters),
-      backend_(createNullBackend()) {
+      backend_(createBackend(context_->environment.backend)) {
     direct3d_->AddRef();
 }
 

@@ -302,6 +302,10 @@ public:
 };
 
 std::unique_ptr<Backend> createNullBackend();
+// The backend of a kind, and the adapter description it reports when no
+// profile was given.
+std::unique_ptr<Backend> createBackend(BackendKind kind);
+const char* backendDescription(BackendKind kind);
 
 class Direct3D9Impl;
 

@@ -357,7 +357,7 @@ IDirect3D9* Direct3DCreate9(UINT sdkVersion) {
     auto context = std::make_shared<Context>();
     context->profile = environment.profile ? environment.profile
                                            : std::make_shared<const AdapterProfile>(
-                                                 AdapterProfile::fromDisplay("Null Direct3D 9 device"));
+                                                 AdapterProfile::fromDisplay(backendDescription(environment.backend)));
     context->environment = std::move(environment);
     context->call("Direct3DCreate9(%u)", sdkVersion);
     return new Direct3D9Impl(std::move(context));

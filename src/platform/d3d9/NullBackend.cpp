@@ -93,4 +93,18 @@ public:
 
 std::unique_ptr<Backend> createNullBackend() { return std::make_unique<NullBackend>(); }
 
+std::unique_ptr<Backend> createBackend(BackendKind kind) {
+    switch (kind) {
+        case BackendKind::Null: break;
+    }
+    return createNullBackend();
+}
+
+const char* backendDescription(BackendKind kind) {
+    switch (kind) {
+        case BackendKind::Null: break;
+    }
+    return "Null Direct3D 9 device";
+}
+
 }  // namespace platform::d3d9
