@@ -298,6 +298,55 @@ TEST_F(D3D9DrawTest, SecondLocksAreRefusedAndDiscardRenewsDynamicBuffers) {
     texture->Release();
 }
 
+TEST_F(D3D9Test, BufferUsagesAndPoolsFollowTheRules) {
+    open();
+    const struct {
+        DWORD usage;
+        D3DPOOL pool;
+        DWORD fvf;
+        UINT length;
+        HRESULT result;
+    } vertexCases[] = {
+        {D3DUSAGE_DYNAMIC | D3DUSAGE_DONOTCLIP | D3DUSAGE_WRITEONLY, D3DPOOL_SYSTEMMEM, 0, 96, S_OK},
+        {D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY, D3DPOOL_DEFAULT, 0, 96, S_OK},
+        {D3DUSAGE_POINTS | D3DUSAGE_WRITEONLY, D3DPOOL_DEFAULT, 0, 96, S_OK},
+        {D3DUSAGE_POINTS | D3DUSAGE_WRITEONLY, D3DPOOL_MANAGED, 0, 96, S_OK},
+        {D3DUSAGE_DYNAMIC, D3DPOOL_MANAGED, 0, 96, D3DERR_INVALIDCALL},
+        {0, D3DPOOL_MANAGED, 0x142, 96, D3DERR_INVALIDCALL},
+        {0, D3DPOOL_MANAGED, 0, 0, D3DERR_INVALIDCALL},
+        {D3DUSAGE_RENDERTARGET, D3DPOOL_DEFAULT, 0, 96, D3DERR_INVALIDCALL},
+    };
+    for (const auto& c : vertexCases) {
+        IDirect3DVertexBuffer9* buffer = nullptr;
+        EXPECT_EQ(device->CreateVertexBuffer(c.length, c.usage, c.fvf, c.pool, &buffer, nullptr), c.result)
+            << c.usage << " " << c.pool;
+        if (buffer) {
+            D3DVERTEXBUFFER_DESC desc{};
+            buffer->GetDesc(&desc);
+            EXPECT_EQ(desc.Usage, c.usage);
+            EXPECT_EQ(desc.Pool, c.pool);
+            buffer->Release();
+        }
+    }
+    IDirect3DIndexBuffer9* indices = nullptr;
+    EXPECT_EQ(device->CreateIndexBuffer(64, D3DUSAGE_WRITEONLY, D3DFMT_INDEX16, D3DPOOL_MANAGED, &indices, nullptr), S_OK);
+    indices->Release();
+    EXPECT_EQ(device->CreateIndexBuffer(64, D3DUSAGE_WRITEONLY, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &indices, nullptr),
+              D3DERR_INVALIDCALL);
+    EXPECT_TRUE(logged("CreateIndexBuffer refused: format D3DFMT_A8R8G8B8")) << allLines();
+    // Textures: render targets only in the default pool, no depth formats, sizes within the caps.
+    IDirect3DTexture9* texture = nullptr;
+    EXPECT_EQ(device->CreateTexture(8, 8, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr),
+              D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->CreateTexture(8, 8, 1, 0, D3DFMT_D24S8, D3DPOOL_MANAGED, &texture, nullptr), D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->CreateTexture(8192, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr),
+              D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->CreateTexture(8, 8, 5, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr), D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->CreateTexture(8, 8, 1, 0, D3DFMT_R8G8B8, D3DPOOL_MANAGED, &texture, nullptr), D3DERR_INVALIDCALL);
+    EXPECT_TRUE(logged("CreateTexture refused: format D3DFMT_R8G8B8 is not supported by the adapter")) << allLines();
+    EXPECT_EQ(texture, nullptr);
+}
+
 TEST_F(D3D9Test, ObjectsOfAnotherDeviceAreRefused) {
     open();
     IDirect3DDevice9* other = createDevice();

@@ -28,13 +28,14 @@ HRESULT deviceOfObject(Tracked& object, IDirect3DDevice9** device) {
 
 // Surfaces.
 
-ULONG SurfaceImpl::AddRef() { return containerObject ? containerObject->refs++, containerObject->refs : ++refs; }
+ULONG SurfaceImpl::AddRef() {
+    // A level's count is its texture's.
+    return container ? container->base()->AddRef() : ++refs;
+}
 
 ULONG SurfaceImpl::Release() {
-    if (!containerObject) return Object<IDirect3DSurface9>::Release();
-    // A level's count is its texture's.
-    auto* texture = container->base();
-    return texture->Release();
+    if (!container) return Object<IDirect3DSurface9>::Release();
+    return container->base()->Release();
 }
 
 HRESULT SurfaceImpl::GetDevice(IDirect3DDevice9** out) {
