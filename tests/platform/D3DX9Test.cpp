@@ -3,6 +3,7 @@
 #include "platform/d3d9/D3DX9.h"
 #include "platform/d3d9/PixelFormat.h"
 #include "platform/d3d9/ShaderBody.h"
+#include "textures/DdsWriter.h"
 
 #include <cmath>
 #include <cstring>
@@ -12,11 +13,10 @@ using d3d9_test::D3D9Test;
 
 namespace {
 
-// A DDS file of our own making: levels of bytes counting up from seed.
+// A DDS file written by our tool: levels of bytes counting up.
 struct Dds {
     D3DFORMAT format;
     UINT width, height, levels;
-    bool cube;
     std::vector<std::uint8_t> file;
     std::vector<std::vector<std::uint8_t>> blocks;  // face-major, then level
 };
@@ -26,42 +26,8 @@ void put32(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t v) {
 }
 
 Dds makeDds(D3DFORMAT format, UINT width, UINT height, UINT levels, bool cube = false) {
-    using namespace platform::d3d9;
-    Dds dds{format, width, height, levels, cube, std::vector<std::uint8_t>(128, 0), {}};
-    auto& f = dds.file;
-    std::memcpy(f.data(), "DDS ", 4);
-    put32(f, 4, 124);
-    put32(f, 8, 0x1 | 0x2 | 0x4 | 0x1000 | (levels > 1 ? 0x20000 : 0));
-    put32(f, 12, height);
-    put32(f, 16, width);
-    put32(f, 28, levels > 1 ? levels : 0);
-    put32(f, 76, 32);
-    std::uint32_t pfFlags = 0, fourCC = 0, bits = 0, r = 0, g = 0, b = 0, a = 0;
-    switch (format) {
-        case D3DFMT_DXT1:
-        case D3DFMT_DXT3:
-        case D3DFMT_DXT5: pfFlags = 0x4, fourCC = format; break;
-        case D3DFMT_A8R8G8B8: pfFlags = 0x41, bits = 32, r = 0xFF0000, g = 0xFF00, b = 0xFF, a = 0xFF000000u; break;
-        case D3DFMT_X8R8G8B8: pfFlags = 0x40, bits = 32, r = 0xFF0000, g = 0xFF00, b = 0xFF; break;
-        case D3DFMT_R8G8B8: pfFlags = 0x40, bits = 24, r = 0xFF0000, g = 0xFF00, b = 0xFF; break;
-        case D3DFMT_L8: pfFlags = 0x20000, bits = 8, r = 0xFF; break;
-        case D3DFMT_A8: pfFlags = 0x2, bits = 8, a = 0xFF; break;
-        default: break;
-    }
-    const std::uint32_t pf[] = {pfFlags, fourCC, bits, r, g, b, a};
-    for (int i = 0; i < 7; ++i) put32(f, 80 + 4 * i, pf[i]);
-    put32(f, 108, 0x1000 | (levels > 1 ? 0x400008 : 0));
-    put32(f, 112, cube ? 0x200 | 0xFC00 : 0);
-    std::uint8_t seed = 1;
-    for (UINT face = 0; face < (cube ? 6u : 1u); ++face)
-        for (UINT level = 0; level < levels; ++level) {
-            std::vector<std::uint8_t> block(
-                levelBytes(format, mipSize(width, level), mipSize(height, level)));
-            for (auto& byte : block) byte = seed++;
-            f.insert(f.end(), block.begin(), block.end());
-            dds.blocks.push_back(std::move(block));
-        }
-    return dds;
+    const auto image = texture_tools::countingDds(format, width, height, levels, cube);
+    return {format, width, height, levels, texture_tools::writeDds(image), image.blocks};
 }
 
 std::vector<std::uint8_t> surfaceBytes(IDirect3DSurface9* surface) {
@@ -164,7 +130,7 @@ TEST_F(D3DXTest, DxtLevelsDecodeAndTheFullChainIsBuilt) {
     // One DXT1 block: colour 0 red, colour 1 blue, indices 0,1,2,3 on row 0.
     Dds dds = makeDds(D3DFMT_DXT1, 4, 4, 1);
     const std::uint8_t block[8] = {0x00, 0xF8, 0x1F, 0x00, 0xE4, 0xE4, 0xE4, 0xE4};
-    std::memcpy(dds.file.data() + 128, block, 8);
+    std::memcpy(dds.file.data() + texture_tools::kDdsDataAt, block, 8);
     // Converted to A8R8G8B8 with a full chain built by the loader.
     IDirect3DTexture9* texture = load(dds.file, D3DFMT_A8R8G8B8, 0);
     ASSERT_NE(texture, nullptr);
@@ -269,23 +235,24 @@ TEST_F(D3DXTest, DamagedImagesAreRefusedWithoutReadingPastTheirEnd) {
         put32(file, at, value);
         return file;
     };
-    damaged.push_back(patched(4, 100));           // header size
-    damaged.push_back(patched(76, 31));           // pixel-format size
-    damaged.push_back(patched(16, 0));            // width 0
-    damaged.push_back(patched(16, 0x40000000u));  // width beyond any device
-    damaged.push_back(patched(12, 0x8000));       // more rows than the data holds
-    damaged.push_back(patched(28, 5));            // five levels of an 8 x 8 image
-    damaged.push_back(patched(28, 0xFFFFFFFFu));
-    damaged.push_back(patched(84, 0x31545846u));  // unknown FourCC
-    damaged.push_back(patched(112, 0x200 | 0x400));  // a cube with one face
-    damaged.push_back(patched(112, 0x200000));    // a volume
+    using namespace texture_tools;
+    damaged.push_back(patched(kDdsHeaderSizeAt, 100));
+    damaged.push_back(patched(kDdsPixelFormatAt, 31));
+    damaged.push_back(patched(kDdsWidthAt, 0));
+    damaged.push_back(patched(kDdsWidthAt, 0x40000000u));  // beyond any device
+    damaged.push_back(patched(kDdsHeightAt, 0x1000));      // more rows than the data holds
+    damaged.push_back(patched(kDdsMipCountAt, 5));         // five levels of an 8 x 8 image
+    damaged.push_back(patched(kDdsMipCountAt, 0xFFFFFFFFu));
+    damaged.push_back(patched(kDdsFourCCAt, 0x31545846u));  // unknown FourCC
+    damaged.push_back(patched(kDdsCaps2At, 0x200 | 0x400));  // a cube with one face
+    damaged.push_back(patched(kDdsCaps2At, 0x200000));       // a volume
     {
         // 16384 x 16384 A8R8G8B8 with a full chain: sizes that only a 64-bit sum holds.
         auto big = makeDds(D3DFMT_A8R8G8B8, 1, 1, 1).file;
-        put32(big, 12, 16384);
-        put32(big, 16, 16384);
-        put32(big, 8, 0x1 | 0x2 | 0x4 | 0x1000 | 0x20000);
-        put32(big, 28, 15);
+        put32(big, texture_tools::kDdsHeightAt, 16384);
+        put32(big, texture_tools::kDdsWidthAt, 16384);
+        put32(big, 8, 0x1 | 0x2 | 0x4 | 0x1000 | 0x20000);  // with a mip count
+        put32(big, texture_tools::kDdsMipCountAt, 15);
         damaged.push_back(big);
     }
     // TGAs: cut short, a run past the image, a colour-mapped one.

@@ -242,7 +242,7 @@ HRESULT D3DXCreateTextureFromFileInMemoryEx(IDirect3DDevice9* device, const void
         created->Release();
         return hr;
     }
-    core->backend().uploaded(t->tracked());
+    core->backend().uploaded(t->tracked(), nullptr);
     if (info)
         *info = {image.width, image.height, 1, image.levels, image.format,
                  image.cube ? D3DRTYPE_CUBETEXTURE : D3DRTYPE_TEXTURE, image.fileFormat};
@@ -279,7 +279,7 @@ HRESULT D3DXCreateCubeTextureFromFileInMemory(IDirect3DDevice9* device, const vo
             created->Release();
             return hr;
         }
-    core->backend().uploaded(t->tracked());
+    core->backend().uploaded(t->tracked(), nullptr);
     *texture = created;
     return S_OK;
 }
@@ -318,7 +318,7 @@ HRESULT fillTexture(TextureCore* texture, const char* call,
                 return D3DERR_INVALIDCALL;
             }
         }
-    if (owner.device) owner.device->backend().uploaded(owner);
+    if (owner.device) owner.device->backend().uploaded(owner, nullptr);
     return S_OK;
 }
 
@@ -472,7 +472,7 @@ public:
             if (s->containerObject && s->containerObject->device) s->containerObject->device->backend().readBack(*s);
             rebuildMips(*s->container, s->face);
             if (s->containerObject && s->containerObject->device)
-                s->containerObject->device->backend().uploaded(*s->containerObject);
+                s->containerObject->device->backend().uploaded(*s->containerObject, nullptr);
         }
         restore();
         return hr;

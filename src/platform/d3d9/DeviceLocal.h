@@ -289,8 +289,10 @@ public:
     virtual const char* name() const = 0;
     virtual HRESULT createResource(Tracked& object) = 0;
     virtual void destroyResource(Tracked& object) = 0;
-    // The memory image of object changed (after an unlock, a D3DX load).
-    virtual void uploaded(Tracked& object) = 0;
+    // The memory image of object changed (after an unlock, a D3DX load):
+    // one level of a texture, or all of it when level is null; a buffer's
+    // locked range (BufferCore::lockOffset, lockSize) or all of it.
+    virtual void uploaded(Tracked& object, const SurfaceImpl* level) = 0;
     // The core is about to read the surface's memory image.
     virtual void readBack(SurfaceImpl& surface) = 0;
     virtual HRESULT clear(DeviceCore& device, DWORD count, const RECT* rects, DWORD flags, D3DCOLOR color, float z,

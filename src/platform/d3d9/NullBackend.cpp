@@ -30,7 +30,7 @@ public:
     const char* name() const override { return "null"; }
     HRESULT createResource(Tracked&) override { return S_OK; }
     void destroyResource(Tracked&) override {}
-    void uploaded(Tracked&) override {}
+    void uploaded(Tracked&, const SurfaceImpl*) override {}
     void readBack(SurfaceImpl&) override {}
 
     HRESULT clear(DeviceCore& device, DWORD count, const RECT* rects, DWORD flags, D3DCOLOR color, float z,

@@ -104,7 +104,7 @@ HRESULT SurfaceImpl::UnlockRect() {
         return D3DERR_INVALIDCALL;
     }
     locked = false;
-    if (owner.device && !(lockFlags & D3DLOCK_READONLY)) owner.device->backend().uploaded(owner);
+    if (owner.device && !(lockFlags & D3DLOCK_READONLY)) owner.device->backend().uploaded(owner, this);
     return S_OK;
 }
 
@@ -187,7 +187,7 @@ HRESULT BufferCore::unlock(Tracked& self) {
     if (self.context) self.context->call("Unlock(%s)", self.name.c_str());
     if (!locked) return refuseOn(self, "Unlock", "not locked");
     locked = false;
-    if (self.device && !(lockFlags & D3DLOCK_READONLY)) self.device->backend().uploaded(self);
+    if (self.device && !(lockFlags & D3DLOCK_READONLY)) self.device->backend().uploaded(self, nullptr);
     return S_OK;
 }
 
