@@ -549,3 +549,84 @@ TEST_F(D3D9Test, ClearAndStretchRectWorkOnMemoryAndTheCallLogIsOptional) {
     const auto& calls = environment.callLog->lines;
     EXPECT_NE(std::find(calls.begin(), calls.end(), "SetRenderState(27, 1)"), calls.end());
 }
+
+TEST_F(D3D9Test, TheStateCacheDefaultsAreAccepted) {
+    open();
+    // The sequence that forces a known state after every device creation.
+    for (DWORD stage = 0; stage < 8; ++stage) {
+        EXPECT_EQ(device->SetTexture(stage, nullptr), S_OK);
+        for (auto state : {D3DTSS_BUMPENVMAT00, D3DTSS_BUMPENVMAT01, D3DTSS_BUMPENVMAT10, D3DTSS_BUMPENVMAT11,
+                           D3DTSS_BUMPENVLSCALE, D3DTSS_BUMPENVLOFFSET, D3DTSS_COLOROP, D3DTSS_ALPHAOP,
+                           D3DTSS_RESULTARG, D3DTSS_COLORARG0, D3DTSS_ALPHAARG0, D3DTSS_TEXCOORDINDEX,
+                           D3DTSS_TEXTURETRANSFORMFLAGS, D3DTSS_CONSTANT})
+            EXPECT_EQ(device->SetTextureStageState(stage, state, 0), S_OK) << stage << " " << state;
+        EXPECT_EQ(device->SetSamplerState(stage, D3DSAMP_SRGBTEXTURE, 0), S_OK);
+        EXPECT_EQ(device->SetSamplerState(stage, D3DSAMP_ELEMENTINDEX, 0), S_OK);
+        EXPECT_EQ(device->SetSamplerState(stage, D3DSAMP_DMAPOFFSET, 256), S_OK);
+        EXPECT_EQ(device->SetSamplerState(stage, D3DSAMP_MAXANISOTROPY, 1), S_OK);
+    }
+    for (auto state : {D3DRS_LASTPIXEL, D3DRS_STENCILENABLE, D3DRS_NORMALIZENORMALS, D3DRS_SPECULARMATERIALSOURCE,
+                       D3DRS_EMISSIVEMATERIALSOURCE, D3DRS_AMBIENTMATERIALSOURCE, D3DRS_DIFFUSEMATERIALSOURCE,
+                       D3DRS_VERTEXBLEND, D3DRS_CLIPPLANEENABLE, D3DRS_POINTSPRITEENABLE,
+                       D3DRS_INDEXEDVERTEXBLENDENABLE, D3DRS_TWEENFACTOR, D3DRS_TWOSIDEDSTENCILMODE, D3DRS_DEPTHBIAS,
+                       D3DRS_SEPARATEALPHABLENDENABLE, D3DRS_MULTISAMPLEANTIALIAS, D3DRS_DITHERENABLE,
+                       D3DRS_SLOPESCALEDEPTHBIAS, D3DRS_BLENDFACTOR, D3DRS_COLORWRITEENABLE})
+        EXPECT_EQ(device->SetRenderState(state, 0), S_OK) << state;
+    D3DMATRIX identity{};
+    for (int i = 0; i < 4; ++i) identity.m[i][i] = 1.0f;
+    for (auto transform : {D3DTS_VIEW, D3DTS_PROJECTION, D3DTS_TEXTURE0, D3DTS_TEXTURE7, D3DTS_WORLD})
+        EXPECT_EQ(device->SetTransform(transform, &identity), S_OK);
+    D3DLIGHT9 light{};
+    light.Type = D3DLIGHT_DIRECTIONAL;
+    for (DWORD i = 0; i < 8; ++i) {
+        EXPECT_EQ(device->SetLight(i, &light), S_OK);
+        EXPECT_EQ(device->LightEnable(i, FALSE), S_OK);
+    }
+    D3DMATERIAL9 material{{1, 1, 1, 1}, {1, 1, 1, 1}, {0, 0, 0, 0}, {0, 0, 0, 0}, 0};
+    EXPECT_EQ(device->SetMaterial(&material), S_OK);
+    EXPECT_EQ(platform::d3d9::statistics(device)->refused, 0u) << allLines();
+
+    // Out of range: a ninth light, a light of no type, stage 8 of the fixed pipeline, an unknown transform.
+    EXPECT_EQ(device->SetLight(8, &light), D3DERR_INVALIDCALL);
+    light.Type = D3DLIGHTTYPE(0);
+    EXPECT_EQ(device->SetLight(0, &light), D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->SetTextureStageState(8, D3DTSS_COLOROP, 1), D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->SetTransform(D3DTRANSFORMSTATETYPE(4), &identity), D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->SetClipPlane(6, identity.m[0]), D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->SetClipPlane(0, identity.m[0]), S_OK);
+}
+
+TEST_F(D3D9Test, ReleasedObjectsLeaveNoBindingBehind) {
+    open();
+    IDirect3DTexture9* texture = nullptr;
+    ASSERT_EQ(device->CreateTexture(4, 4, 2, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr), S_OK);
+    ASSERT_EQ(device->SetTexture(3, texture), S_OK);
+    // A level keeps its texture alive: its references are the texture's.
+    IDirect3DSurface9* level = nullptr;
+    ASSERT_EQ(texture->GetSurfaceLevel(1, &level), S_OK);
+    EXPECT_EQ(texture->Release(), 1u);
+    D3DSURFACE_DESC desc{};
+    ASSERT_EQ(level->GetDesc(&desc), S_OK);
+    EXPECT_EQ(desc.Width, 2u);
+    IDirect3DBaseTexture9* bound = nullptr;
+    ASSERT_EQ(device->GetTexture(3, &bound), S_OK);
+    EXPECT_EQ(bound, texture);
+    bound->Release();
+    EXPECT_EQ(level->Release(), 0u);
+    ASSERT_EQ(device->GetTexture(3, &bound), S_OK);
+    EXPECT_EQ(bound, nullptr);
+
+    // A render target that goes while set falls back to the back buffer.
+    ASSERT_EQ(device->CreateTexture(8, 8, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &texture, nullptr),
+              S_OK);
+    ASSERT_EQ(texture->GetSurfaceLevel(0, &level), S_OK);
+    ASSERT_EQ(device->SetRenderTarget(0, level), S_OK);
+    level->Release();
+    texture->Release();
+    IDirect3DSurface9* target = nullptr;
+    ASSERT_EQ(device->GetRenderTarget(0, &target), S_OK);
+    ASSERT_EQ(target->GetDesc(&desc), S_OK);
+    EXPECT_EQ(desc.Width, 64u);
+    target->Release();
+    EXPECT_EQ(device->Clear(0, nullptr, D3DCLEAR_TARGET, 0, 1.0f, 0), S_OK);
+}
