@@ -72,6 +72,7 @@ TEST_F(D3DXTest, DdsFilesGiveTheirSizesLevelsAndBytes) {
     const Dds cases[] = {
         makeDds(D3DFMT_DXT1, 8, 8, 4),
         makeDds(D3DFMT_DXT5, 8, 4, 1),
+        makeDds(D3DFMT_DXT3, 4, 4, 3),
         makeDds(D3DFMT_A8R8G8B8, 4, 4, 3),
         makeDds(D3DFMT_X8R8G8B8, 2, 2, 1),
         makeDds(D3DFMT_L8, 8, 2, 4),
@@ -101,6 +102,33 @@ TEST_F(D3DXTest, DdsFilesGiveTheirSizesLevelsAndBytes) {
         }
         texture->Release();
     }
+
+    // R8G8B8 is kept as X8R8G8B8 by the adapter: each triple gains an opaque byte.
+    const Dds rgb = makeDds(D3DFMT_R8G8B8, 2, 2, 1);
+    D3DXIMAGE_INFO rgbInfo{};
+    ASSERT_EQ(D3DXGetImageInfoFromFileInMemory(rgb.file.data(), UINT(rgb.file.size()), &rgbInfo), S_OK);
+    EXPECT_EQ(rgbInfo.Format, D3DFMT_R8G8B8);
+    IDirect3DTexture9* widened = load(rgb.file);
+    ASSERT_NE(widened, nullptr);
+    D3DSURFACE_DESC widenedDesc{};
+    widened->GetLevelDesc(0, &widenedDesc);
+    EXPECT_EQ(widenedDesc.Format, D3DFMT_X8R8G8B8);
+    const auto texels = levelBytes(widened, 0);
+    ASSERT_EQ(texels.size(), 16u);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(texels[i * 4], rgb.blocks[0][i * 3]);
+        EXPECT_EQ(texels[i * 4 + 2], rgb.blocks[0][i * 3 + 2]);
+        EXPECT_EQ(texels[i * 4 + 3], 0xFF);
+    }
+    widened->Release();
+
+    // Asked for half the size, a texture takes the file's own lower levels.
+    const Dds chain = makeDds(D3DFMT_DXT1, 16, 16, 5);
+    IDirect3DTexture9* half = load(chain.file, D3DFMT_FROM_FILE, D3DX_FROM_FILE, 8, 8);
+    ASSERT_NE(half, nullptr);
+    ASSERT_EQ(half->GetLevelCount(), 4u);
+    for (UINT level = 0; level < 4; ++level) EXPECT_EQ(levelBytes(half, level), chain.blocks[level + 1]) << level;
+    half->Release();
 
     // A cube map: six faces with three levels each, byte for byte.
     const Dds cube = makeDds(D3DFMT_A8R8G8B8, 4, 4, 3, true);

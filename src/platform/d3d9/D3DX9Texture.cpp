@@ -49,41 +49,44 @@ std::vector<std::uint8_t> resample(const std::vector<std::uint8_t>& source, UINT
     return platform::d3d9::resample(source.data(), sw, 0, 0, sw, sh, dw, dh, mode);
 }
 
-// Fills one face of a texture from an image face: levels the image holds at
-// the same size and format are copied byte for byte; the others are
-// converted or built from the level above.
+// Fills one face of a texture from an image face. A texture level takes the
+// image level of its size when there is one (byte for byte in the same
+// format, converted otherwise); the top level is otherwise resized from the
+// image's top level with filter, and the other levels are built from the
+// level above with mipFilter.
 HRESULT loadFace(DeviceCore& device, TextureCore& texture, UINT face, const ImageFile& image, UINT imageFace,
                  DWORD filter, DWORD mipFilter) {
-    std::vector<std::uint8_t> previous;
-    UINT pw = 0, ph = 0;
+    std::vector<std::uint8_t> previous;  // the level above as RGBA8, decoded when needed
+    const SurfaceImpl* above = nullptr;
     for (UINT level = 0; level < texture.levels; ++level) {
         SurfaceImpl* s = texture.surface(face, level);
         const UINT w = s->desc.Width, h = s->desc.Height;
-        const bool fromFile = level < image.levels && mipSize(image.width, level) == w &&
-                              mipSize(image.height, level) == h;
+        UINT match = 0;
+        while (match < image.levels && (mipSize(image.width, match) != w || mipSize(image.height, match) != h)) ++match;
+        const bool fromFile = match < image.levels;
         if (fromFile && image.format == texture.format) {
-            const auto& bytes = image.level(imageFace, level);
+            const auto& bytes = image.level(imageFace, match);
             std::copy(bytes.begin(), bytes.begin() + std::ptrdiff_t(std::min(bytes.size(), s->bytes.size())),
                       s->bytes.begin());
             previous.clear();
-            if (level + 1 < texture.levels && !(level + 1 < image.levels && image.format == texture.format)) {
-                decodeLevel(image.format, bytes.data(), rowPitch(image.format, w), w, h, previous);
-                pw = w;
-                ph = h;
-            }
+            above = s;
             continue;
         }
         std::vector<std::uint8_t> rgba;
         if (fromFile || level == 0) {
-            const UINT source = fromFile ? level : 0;
+            const UINT source = fromFile ? match : 0;
             const UINT sw = mipSize(image.width, source), sh = mipSize(image.height, source);
             std::vector<std::uint8_t> decoded;
             if (!decodeLevel(image.format, image.level(imageFace, source).data(), rowPitch(image.format, sw), sw, sh,
                              decoded))
                 return D3DXERR_INVALIDDATA;
-            rgba = resample(decoded, sw, sh, w, h, fromFile ? D3DX_FILTER_POINT : filter);
+            rgba = resample(decoded, sw, sh, w, h, filter);
         } else {
-            rgba = resample(previous, pw, ph, w, h,
+            if (previous.empty() &&
+                !decodeLevel(texture.format, above->bytes.data(), above->pitch, above->desc.Width, above->desc.Height,
+                             previous))
+                return D3DXERR_INVALIDDATA;
+            rgba = resample(previous, above->desc.Width, above->desc.Height, w, h,
                             (mipFilter & 0xFF) == D3DX_FILTER_NONE ? D3DX_FILTER_POINT : D3DX_FILTER_BOX);
         }
         if (!encodeLevel(texture.format, rgba.data(), w, h, s->bytes.data(), s->pitch)) {
@@ -91,8 +94,7 @@ HRESULT loadFace(DeviceCore& device, TextureCore& texture, UINT face, const Imag
             return D3DERR_INVALIDCALL;
         }
         previous = std::move(rgba);
-        pw = w;
-        ph = h;
+        above = s;
     }
     return S_OK;
 }
