@@ -385,6 +385,11 @@ TEST_F(D3D9Test, InjectedLossGivesLostThenNotReset) {
     EXPECT_EQ(device->Reset(&p), D3DERR_INVALIDCALL);
     EXPECT_TRUE(logged("Reset refused: texture [procdepth] in D3DPOOL_DEFAULT is still alive")) << allLines();
     target->Release();
+    IDirect3DSurface9* back = nullptr;
+    ASSERT_EQ(device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back), S_OK);
+    EXPECT_EQ(device->Reset(&p), D3DERR_INVALIDCALL);
+    EXPECT_TRUE(logged("Reset refused: [back buffer #1] is still referenced")) << allLines();
+    back->Release();
     ASSERT_EQ(device->Reset(&p), S_OK);
     EXPECT_EQ(device->TestCooperativeLevel(), S_OK);
 }

@@ -260,8 +260,11 @@ HRESULT DeviceCore::Reset(D3DPRESENT_PARAMETERS* parameters) {
     for (Tracked* object : objects_) {
         const auto* surface = dynamic_cast<SurfaceImpl*>(object);
         if (surface && (surface == autoDepth_ ||
-                        std::find(backBuffers_.begin(), backBuffers_.end(), surface) != backBuffers_.end()))
+                        std::find(backBuffers_.begin(), backBuffers_.end(), surface) != backBuffers_.end())) {
+            if (surface->refs > 1)
+                return refuse("Reset refused: [%s] is still referenced", surface->name.c_str());
             continue;
+        }
         const auto* texture = dynamic_cast<TextureCore*>(object);
         const auto* buffer = dynamic_cast<BufferCore*>(object);
         const bool defaultPool = (texture && texture->pool == D3DPOOL_DEFAULT) ||
