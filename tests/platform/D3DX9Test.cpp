@@ -214,6 +214,16 @@ TEST_F(D3DXTest, EngineTgasLoadTopDownInAnyRowOrderAndCompress) {
     for (int i = 0; i < 6; ++i) EXPECT_EQ(runs[i * 4 + 3], 4) << i;
     texture->Release();
 
+    // A one-byte image, as the engine writes it (marked true colour), is grey.
+    TgaImage mask;
+    ASSERT_TRUE(mask.create(false, 4, 2));
+    mask.setAlpha(true, 0x40, true);
+    mask.updateHeader();
+    texture = load(mask.block, D3DFMT_FROM_FILE, 1);
+    ASSERT_NE(texture, nullptr);
+    EXPECT_EQ(levelBytes(texture, 0), std::vector<std::uint8_t>(8, 0x40));
+    texture->Release();
+
     // Uncompressed without alpha asks for R8G8B8, which the adapter keeps as X8R8G8B8.
     TgaImage rgb;
     ASSERT_TRUE(rgb.create(false, 8, 8));

@@ -133,8 +133,9 @@ bool readTga(const std::uint8_t* p, std::size_t size, ImageFile& image, bool hea
     const std::uint32_t idLength = p[0], colorMapType = p[1], type = p[2];
     const std::uint32_t colorMapLength = le16(p + 5), colorMapBits = p[7];
     const std::uint32_t width = le16(p + 12), height = le16(p + 14), depth = p[16], descriptor = p[17];
+    // Grey images are 8 bits; the engine's own writer marks them as true colour.
     const bool grey = type == 3 || type == 11, rle = type == 10 || type == 11;
-    if (colorMapType != 0 || (depth != 8 && depth != 24 && depth != 32) || (grey != (depth == 8))) {
+    if (colorMapType != 0 || (depth != 8 && depth != 24 && depth != 32) || (grey && depth != 8)) {
         why = "unsupported TGA: type " + std::to_string(type) + ", " + std::to_string(depth) + " bits";
         return false;
     }
