@@ -68,6 +68,14 @@ bool readBlock(MemoryStream& destination, DataStream& source, std::int32_t count
     return readExact(source, destination.data(), count) == count;
 }
 
+// Writes count bytes; a short write (a full disk) is a failure (-1).
+std::int32_t writeAll(DataStream& destination, const void* data, std::int32_t count) {
+    if (count <= 0) return 0;
+    const std::int32_t written = destination.write(data, count);
+    if (written < 0) return written;
+    return written == count ? written : -1;
+}
+
 }  // namespace
 
 bool packMemoryStream(MemoryStream& stream, int level) {
@@ -114,31 +122,28 @@ bool unpackFromStream(MemoryStream& destination, MemoryStream& source, std::uint
 }
 
 std::int32_t writePackedStream(MemoryStream& source, int level, bool pack, DataStream& destination) {
-    std::uint8_t header[kHeaderSize];
     const std::uint32_t unpacked = static_cast<std::uint32_t>(source.size());
+    bool packed = false;
     if (pack) {
-        if (packMemoryStream(source, level)) {
-            header[0] = 1;
-        } else {
-            engineLog().systemError("Can't compress memory data");
-            // A raw record cannot be read back without its length: the
-            // stored form can, by every reader.
-            header[0] = 0;
-        }
-        const std::uint32_t packed = static_cast<std::uint32_t>(source.size());
+        packed = packMemoryStream(source, level);
+        if (!packed) engineLog().systemError("Can't compress memory data");
+    }
+    std::int32_t total = 0;
+    if (packed) {
+        std::uint8_t header[kHeaderSize];
+        header[0] = 1;
+        const std::uint32_t packedSize = static_cast<std::uint32_t>(source.size());
         for (int i = 0; i < 4; ++i) {
-            header[1 + i] = static_cast<std::uint8_t>(packed >> (8 * i));
+            header[1 + i] = static_cast<std::uint8_t>(packedSize >> (8 * i));
             header[5 + i] = static_cast<std::uint8_t>(unpacked >> (8 * i));
         }
-        const std::int32_t head = destination.write(header, kHeaderSize);
-        if (head < 0) return head;
-        if (source.size() == 0) return head;
-        const std::int32_t body = destination.write(source.data(), source.size());
-        if (body < 0) return body;
-        return head + body;
+        total = writeAll(destination, header, kHeaderSize);
+        if (total < 0) return total;
     }
-    if (source.size() == 0) return 0;
-    return destination.write(source.data(), source.size());
+    // Raw form (packing not asked for, or failed): the bytes alone.
+    const std::int32_t body = writeAll(destination, source.data(), source.size());
+    if (body < 0) return body;
+    return total + body;
 }
 
 std::int32_t readPackedStream(std::int32_t length, MemoryStream& destination, bool direct, DataStream& source) {

@@ -5,10 +5,10 @@
 //   packed: u8 1, u32 packed size P, u32 unpacked size U, P bytes of zlib data
 //   stored: u8 0, u32 P, u32 U, P bytes taken as they are
 //   raw:    the bytes alone; readable only where the record's length is known
-// The writer produces the packed form, the raw form when packing is not
-// asked for, and the stored form when packing fails (every reader accepts
-// it). Sizes read from a header are checked against the bytes that remain
-// in the source before anything is allocated.
+// The writer produces the packed form, or the raw form when packing is not
+// asked for or fails; the reader also accepts the stored form. Sizes read
+// from a header are checked against the bytes that remain in the source
+// before anything is allocated.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +19,8 @@ class MemoryStream;
 
 // Writes one record of the source's bytes. With pack set the source is
 // packed in place and afterwards holds the packed bytes (position 0).
-// Returns the bytes written, or the first negative write result.
+// Returns the bytes written, or a negative value when a write failed or
+// was short.
 std::int32_t writePackedStream(MemoryStream& source, int level, bool pack, DataStream& destination);
 
 // Reads one record at the source's position into destination, which then
@@ -32,7 +33,7 @@ std::int32_t writePackedStream(MemoryStream& source, int level, bool pack, DataS
 std::int32_t readPackedStream(std::int32_t length, MemoryStream& destination, bool direct, DataStream& source);
 
 // Creates the folders and the file, writes one record; true when the file
-// was created and written.
+// was created and every byte was written.
 bool writePackedFile(std::string_view path, MemoryStream& source, int level, bool pack);
 
 // compress2 of the stream's bytes in place; the stream then holds the

@@ -82,6 +82,12 @@ std::int32_t readValidData(DataStream& stream, const char* field, const char* st
             bytesRead = 0;
             return count;
         }
+        // Nothing could be read before the size the stream claims (a file
+        // cut short while it is read): that is its end.
+        if (count == 0) {
+            restore();
+            return -2;
+        }
         const char* text = line.data();
         if (text[0] == '\0') {
             if (!emptyLinesAllowed) {

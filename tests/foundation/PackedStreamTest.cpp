@@ -112,17 +112,48 @@ TEST(PackedStream, PackedRecordWithOtherLengthIsReadRaw) {
     EXPECT_EQ(back, record);
 }
 
-TEST(PackedStream, FailedPackWritesStoredFormThatReadsBackWithoutLength) {
+TEST(PackedStream, FailedPackWritesTheRawForm) {
     ScopedGameCore core;
     const std::string data = block(50);
     const std::string record = writeRecord(data, true, 42);  // no such zlib level
     EXPECT_TRUE(core.log().contains("Failed compress memory stream ("));
     EXPECT_TRUE(core.log().contains("Can't compress memory data"));
-    ASSERT_EQ(record.size(), 9 + data.size());
-    EXPECT_EQ(record[0], 0);
+    EXPECT_EQ(record, data);
     std::string back;
-    EXPECT_EQ(readRecord(record, 0, false, back), 59);
+    EXPECT_EQ(readRecord(record, static_cast<std::int32_t>(record.size()), false, back), 50);
     EXPECT_EQ(back, data);
+}
+
+TEST(PackedStream, StoredFormIsRead) {
+    ScopedGameCore core;
+    const std::string data = block(30);
+    std::string record("\0\x1e\0\0\0\x1e\0\0\0", 9);
+    record += data;
+    for (std::int32_t length : {0, 39, -1}) {
+        std::string back;
+        EXPECT_EQ(readRecord(record, length, false, back), 39) << length;
+        EXPECT_EQ(back, data) << length;
+    }
+}
+
+TEST(PackedStream, ShortWritesFail) {
+    ScopedGameCore core;
+    for (bool pack : {false, true}) {
+        // A destination with room for part of the record only.
+        std::string room(12, '\0');
+        MemoryStream destination(room.data(), static_cast<std::int32_t>(room.size()));
+        MemoryStream source;
+        fill(source, block(100));
+        EXPECT_LT(writePackedStream(source, 9, pack, destination), 0) << pack;
+    }
+    // A full disk takes nothing.
+    if (fileExists("/dev/full")) {
+        MemoryStream source;
+        fill(source, block(100));
+        EXPECT_FALSE(writePackedFile("/dev/full", source, 9, false));
+        fill(source, block(100));
+        EXPECT_FALSE(writePackedFile("/dev/full", source, 9, true));
+    }
 }
 
 TEST(PackedStream, DamagedHeadersAndDataAreRefusedBeforeAllocation) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -114,6 +116,46 @@ TEST(TextRecord, MismatchesRestoreTheStream) {
     ASSERT_EQ(readValidData(stream, "position", "", read, value, sizeof(value), "poses.txt", false), 0);
     EXPECT_STREQ(value, "4 5 6");
     EXPECT_EQ(stream.lineNumber, 4);
+}
+
+// A file stream cut short: it claims more bytes than its reads give, and
+// reads at its end give 0, as a file does. It gives up after many reads so
+// that a reader that keeps asking ends.
+class CutFileStream : public DataStream {
+public:
+    CutFileStream(const std::string& text, std::int32_t claimed) : text_(text), claimed_(claimed) {}
+    bool reserve(std::int32_t) override { return false; }
+    std::int32_t write(const void*, std::int32_t) override { return 0; }
+    std::int32_t read(void* buffer, std::int32_t count) override {
+        const auto left = static_cast<std::int32_t>(text_.size()) - position_;
+        if (left <= 0) return ++emptyReads > 1000 ? -1 : 0;
+        const std::int32_t n = std::min(count, left);
+        std::memcpy(buffer, text_.data() + position_, static_cast<std::size_t>(n));
+        position_ += n;
+        return n;
+    }
+    std::int32_t tell() override { return position_; }
+    void setPosition(std::int32_t position) override { position_ = position; }
+    std::int32_t size() override { return claimed_; }
+
+    int emptyReads = 0;
+
+private:
+    std::string text_;
+    std::int32_t claimed_;
+    std::int32_t position_ = 0;
+};
+
+TEST(TextRecord, StreamCutShortEndsTheRead) {
+    ScopedGameCore core;
+    CutFileStream stream("name box\n\n", 4096);
+    char value[64];
+    std::int32_t read = 0;
+    ASSERT_EQ(readValidData(stream, "name", "", read, value, sizeof(value), "cut.txt", true), 0);
+    const std::int32_t before = stream.tell();
+    EXPECT_EQ(readValidData(stream, "scale", "", read, value, sizeof(value), "cut.txt", true), -2);
+    EXPECT_LT(stream.emptyReads, 5);
+    EXPECT_EQ(stream.tell(), before);
 }
 
 }  // namespace
