@@ -14,6 +14,7 @@
 #include "foundation/DataStream.h"
 #include "foundation/ExportSettings.h"
 #include "foundation/Log.h"
+#include "foundation/PackedStream.h"
 
 namespace {
 
@@ -139,20 +140,14 @@ bool TgaImage::readTga(const std::uint8_t* data, std::size_t size) {
         result.pixelByteCount = bytes;
         if (bottomUp) reverseRows(result.pixels(), result.rowSize, h);
     } else {
-        const std::size_t packed = rleDecode(in, inSize, nullptr, count, bpp);
-        if (packed == 0) return engineLog().error("Can't read TGA image [%ux%u]: bad RLE data", w, h);
-        if (bottomUp) {
-            result.block.assign(kHeaderSize + bytes, 0);
-            std::memcpy(result.block.data(), data, kHeaderSize);
-            rleDecode(in, inSize, result.pixels(), count, bpp);
-            result.pixelByteCount = bytes;
-            reverseRows(result.pixels(), result.rowSize, h);
-        } else {
-            result.block.assign(data, data + kHeaderSize + packed);
-            result.flags |= kImageRle;
-            result.rowSize = static_cast<std::uint32_t>(packed);
-            result.pixelByteCount = static_cast<std::uint32_t>(packed);
-        }
+        // The packets are checked before the pixel block is allocated.
+        if (rleDecode(in, inSize, nullptr, count, bpp) == 0)
+            return engineLog().error("Can't read TGA image [%ux%u]: bad RLE data", w, h);
+        result.block.assign(kHeaderSize + bytes, 0);
+        std::memcpy(result.block.data(), data, kHeaderSize);
+        rleDecode(in, inSize, result.pixels(), count, bpp);
+        result.pixelByteCount = bytes;
+        if (bottomUp) reverseRows(result.pixels(), result.rowSize, h);
     }
     *this = std::move(result);
     return true;
@@ -312,6 +307,7 @@ struct PngReadJob {
     png_infop info = nullptr;
     const char* stage = "PNG READER: Error during read_image";
     bool tooLarge = false;
+    bool tooShort = false;
 };
 
 bool runPngRead(PngReadJob* job) {
@@ -325,6 +321,15 @@ bool runPngRead(PngReadJob* job) {
     const int depth = png_get_bit_depth(job->png, job->info);
     if (!withinCaps(width, height, 4)) {
         job->tooLarge = true;
+        return false;
+    }
+    // The pixel rows are zlib-packed in the data that follow: a size they
+    // cannot hold is refused before the rows are allocated.
+    const std::uint64_t rowBits = static_cast<std::uint64_t>(width) * png_get_channels(job->png, job->info) *
+                                  static_cast<std::uint64_t>(depth);
+    const std::uint64_t packedRows = height * ((rowBits + 7) / 8);
+    if (packedRows > maxUnpackedSize(job->source.size - job->source.position)) {
+        job->tooShort = true;
         return false;
     }
     // Everything becomes 8-bit grey, RGB or RGBA.
@@ -371,6 +376,7 @@ bool readPngPicture(const std::uint8_t* data, std::size_t size, PngPicture& pict
     png_destroy_read_struct(&job->png, &job->info, nullptr);
     if (!ok) {
         if (job->tooLarge) return engineLog().error("PNG READER: image too large");
+        if (job->tooShort) return engineLog().error("PNG READER: image data too short for its size");
         return engineLog().error("%s: %s", job->stage, job->context.error.c_str());
     }
     if (job->picture.colorType != PNG_COLOR_TYPE_GRAY && job->picture.colorType != PNG_COLOR_TYPE_RGB &&
@@ -512,7 +518,7 @@ struct JpegError {
     jpeg_error_mgr manager;  // first: the library hands back this pointer
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
-    bool truncated;
+    bool damaged;  // a warning about the scan data came
 };
 
 void jpegErrorExit(j_common_ptr info) {
@@ -522,8 +528,15 @@ void jpegErrorExit(j_common_ptr info) {
 }
 
 void jpegEmitMessage(j_common_ptr info, int level) {
-    // Warnings only; a premature end of data makes the picture incomplete.
-    if (level < 0 && info->err->msg_code == JWRN_JPEG_EOF) reinterpret_cast<JpegError*>(info->err)->truncated = true;
+    // Warnings only. Scan data that end early or are corrupt leave a wrong
+    // picture; warnings about the file's labels leave it whole.
+    if (level >= 0) return;
+    const int code = info->err->msg_code;
+    if (code == JWRN_ADOBE_XFORM || code == JWRN_JFIF_MAJOR || code == JWRN_BOGUS_ICC) return;
+    auto* error = reinterpret_cast<JpegError*>(info->err);
+    if (error->damaged) return;
+    error->damaged = true;
+    (*info->err->format_message)(info, error->message);
 }
 
 void jpegOutputMessage(j_common_ptr) {}
@@ -534,7 +547,7 @@ void installJpegErrors(JpegError& error) {
     error.manager.emit_message = jpegEmitMessage;
     error.manager.output_message = jpegOutputMessage;
     error.message[0] = 0;
-    error.truncated = false;
+    error.damaged = false;
 }
 
 struct JpegReadJob {
@@ -544,6 +557,9 @@ struct JpegReadJob {
     std::vector<std::uint8_t> row;
     bool alpha = false;
     bool tooLarge = false;
+    bool tooShort = false;
+    std::uint32_t claimedWidth = 0;
+    std::uint32_t claimedHeight = 0;
 };
 
 bool runJpegRead(JpegReadJob* job, const std::uint8_t* data, std::size_t size) {
@@ -551,6 +567,25 @@ bool runJpegRead(JpegReadJob* job, const std::uint8_t* data, std::size_t size) {
     jpeg_create_decompress(&job->info);
     jpeg_mem_src(&job->info, data, static_cast<unsigned long>(size));
     jpeg_read_header(&job->info, TRUE);
+    // The size is checked before the library allocates for it: against the
+    // caps, and (Huffman coding spends at least one bit on every 8 x 8 block
+    // of every component) against the data that follow the header.
+    if (!withinCaps(job->info.image_width, job->info.image_height, 4)) {
+        job->tooLarge = true;
+        return false;
+    }
+    if (!job->info.arith_code) {
+        std::uint64_t blocks = 0;
+        for (int c = 0; c < job->info.num_components; ++c)
+            blocks += static_cast<std::uint64_t>(job->info.comp_info[c].width_in_blocks) *
+                      job->info.comp_info[c].height_in_blocks;
+        if (blocks > static_cast<std::uint64_t>(job->info.src->bytes_in_buffer) * 8) {
+            job->tooShort = true;
+            job->claimedWidth = job->info.image_width;
+            job->claimedHeight = job->info.image_height;
+            return false;
+        }
+    }
     job->info.out_color_space = JCS_RGB;
     jpeg_start_decompress(&job->info);
     const std::uint32_t width = job->info.output_width;
@@ -565,7 +600,7 @@ bool runJpegRead(JpegReadJob* job, const std::uint8_t* data, std::size_t size) {
     while (job->info.output_scanline < height) {
         JSAMPROW rows[1] = {row.data()};
         const std::uint32_t y = job->info.output_scanline;
-        if (jpeg_read_scanlines(&job->info, rows, 1) != 1) return false;
+        if (jpeg_read_scanlines(&job->info, rows, 1) != 1 || job->error.damaged) return false;
         std::uint8_t* dst = job->image.pixels() + static_cast<std::size_t>(y) * job->image.rowSize;
         for (std::uint32_t x = 0; x < width; ++x, dst += job->image.bytesPerPixel) {
             dst[0] = row[x * 3 + 2];
@@ -625,11 +660,13 @@ bool decodeJpeg(const std::uint8_t* data, std::size_t size, TgaImage& image, boo
     job->info.err = &job->error.manager;
     const bool ok = runJpegRead(job.get(), data, size);
     jpeg_destroy_decompress(&job->info);
-    if (!ok) {
+    if (!ok || job->error.damaged) {
         if (job->tooLarge) return engineLog().error("Can't decode JPEG image: unsupported size or components");
+        if (job->tooShort)
+            return engineLog().error("Can't decode JPEG image: the data are too short for its size [%ux%u]",
+                                     job->claimedWidth, job->claimedHeight);
         return engineLog().error("Can't decode JPEG image: %s", job->error.message);
     }
-    if (job->error.truncated) return engineLog().error("Can't decode JPEG image: the data end early");
     image = std::move(job->image);
     return true;
 }

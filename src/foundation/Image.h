@@ -4,9 +4,11 @@
 // block can be written out unchanged as a ".tga" file. Pixels run top row
 // first, each B, G, R (and A). Images come in from TGA (uncompressed or
 // RLE), PNG (libpng) and JPEG (libjpeg) data held in memory and go out as
-// TGA, JPEG or PNG. Sizes from headers are checked against the data and
-// capped; a damaged image is refused with a logged message and the target
-// image keeps what it held. Library errors return through jump buffers,
+// TGA, JPEG or PNG; every decoded image comes out unpacked. Sizes from
+// headers are checked against the caps and against what the data that
+// follow can hold before anything is allocated for them; a damaged image
+// (JPEG scan data that end early or are corrupt included) is refused with a
+// logged message and the target image keeps what it held. Library errors return through jump buffers,
 // never ending the process.
 #pragma once
 
@@ -19,7 +21,7 @@ class DataStream;
 
 // Bits of TgaImage::flags.
 constexpr std::uint32_t kImageAlpha = 2;  // 4 bytes per pixel
-constexpr std::uint32_t kImageRle = 4;    // the pixel bytes are still RLE-packed
+constexpr std::uint32_t kImageRle = 4;    // the pixel bytes are still RLE-packed (never after a decode)
 
 // Output formats (stored values).
 enum ImageFormat : int { ImageFormatTga = 0, ImageFormatJpeg = 1, ImageFormatPng = 2 };
@@ -39,8 +41,7 @@ public:
     void updateHeader();
     // Parses a TGA file held in memory. False without a message when the
     // data are no uncompressed or RLE true-colour TGA; false with a message
-    // when such a file is damaged. Bottom-up files end up top-down; RLE
-    // top-down files stay packed (kImageRle) until unpack.
+    // when such a file is damaged. Every form ends up unpacked and top-down.
     bool readTga(const std::uint8_t* data, std::size_t size);
     // Expands RLE-packed pixels; true when there is nothing to do. False
     // (logged, image unchanged) when the packets do not give exactly

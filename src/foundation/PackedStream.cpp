@@ -13,14 +13,10 @@
 namespace {
 
 constexpr std::int32_t kHeaderSize = 9;
-// Deflate never packs better than 1,032 to 1; a larger unpacked size in a
-// header is damage, and allocating it would trust the damage.
-constexpr std::uint64_t kMaxRatio = 1032;
-constexpr std::uint64_t kRatioSlack = 64;
-
+// A larger unpacked size in a header than its packed bytes can give is
+// damage, and allocating it would trust the damage.
 bool unpackedSizePlausible(std::uint32_t packed, std::uint32_t unpacked) {
-    return unpacked <= static_cast<std::uint64_t>(packed) * kMaxRatio + kRatioSlack &&
-           unpacked < static_cast<std::uint32_t>(INT32_MAX);
+    return unpacked <= maxUnpackedSize(packed) && unpacked < static_cast<std::uint32_t>(INT32_MAX);
 }
 
 // uncompress of count bytes into a fresh malloc'ed buffer of unpacked
@@ -77,6 +73,12 @@ std::int32_t writeAll(DataStream& destination, const void* data, std::int32_t co
 }
 
 }  // namespace
+
+std::uint64_t maxUnpackedSize(std::uint64_t count) {
+    constexpr std::uint64_t kMaxRatio = 1032;
+    constexpr std::uint64_t kSlack = 64;
+    return count * kMaxRatio + kSlack;
+}
 
 bool packMemoryStream(MemoryStream& stream, int level) {
     const std::uint32_t size = static_cast<std::uint32_t>(stream.size());

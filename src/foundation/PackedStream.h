@@ -17,6 +17,10 @@
 class DataStream;
 class MemoryStream;
 
+// The most bytes that count bytes of zlib data can unpack to (deflate never
+// packs better than 1,032 to 1, plus the stream's own header and trailer).
+std::uint64_t maxUnpackedSize(std::uint64_t count);
+
 // Writes one record of the source's bytes. With pack set the source is
 // packed in place and afterwards holds the packed bytes (position 0).
 // Returns the bytes written, or a negative value when a write failed or

@@ -3,6 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <png.h>
+#include <zlib.h>
+
+#include <cstdio>
+
+#include <jpeglib.h>
 
 #include <algorithm>
 #include <csetjmp>
@@ -19,6 +24,8 @@
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {
+
+constexpr std::uint8_t kPngSignatureBytes[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
 
 // ---- Fixture writers
 
@@ -94,6 +101,86 @@ Bytes makeTga(std::uint8_t type, std::uint16_t width, std::uint16_t height, std:
     return out;
 }
 
+// A PNG of the given size whose image data are a few packed zero bytes.
+Bytes makeBarePng(std::uint32_t width, std::uint32_t height, std::uint8_t colorType) {
+    Bytes out(kPngSignatureBytes, kPngSignatureBytes + 8);
+    auto chunk = [&out](const char* type, const Bytes& body) {
+        const auto length = static_cast<std::uint32_t>(body.size());
+        for (int i = 3; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(length >> (8 * i)));
+        Bytes typed(type, type + 4);
+        typed.insert(typed.end(), body.begin(), body.end());
+        out.insert(out.end(), typed.begin(), typed.end());
+        const auto crc = static_cast<std::uint32_t>(crc32(0, typed.data(), static_cast<uInt>(typed.size())));
+        for (int i = 3; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(crc >> (8 * i)));
+    };
+    Bytes header;
+    for (std::uint32_t v : {width, height})
+        for (int i = 3; i >= 0; --i) header.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    header.insert(header.end(), {8, colorType, 0, 0, 0});
+    chunk("IHDR", header);
+    const Bytes zeros(16, 0);
+    Bytes packed(64);
+    uLongf packedSize = packed.size();
+    compress(packed.data(), &packedSize, zeros.data(), zeros.size());
+    packed.resize(packedSize);
+    chunk("IDAT", packed);
+    chunk("IEND", {});
+    return out;
+}
+
+// A JPEG of the given size, written straight through libjpeg (progressive
+// when asked, which the engine never writes), every pixel one grey.
+Bytes makeJpeg(std::uint32_t width, std::uint32_t height, bool progressive) {
+    jpeg_compress_struct info;
+    jpeg_error_mgr error;
+    info.err = jpeg_std_error(&error);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = width;
+    info.image_height = height;
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    if (progressive) jpeg_simple_progression(&info);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<std::uint8_t> row(width * 3);
+    for (std::uint32_t x = 0; x < width * 3; ++x) row[x] = static_cast<std::uint8_t>(x * 7);
+    while (info.next_scanline < height) {
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&info, rows, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    Bytes out(buffer, buffer + size);
+    std::free(buffer);
+    return out;
+}
+
+// The JPEG with the size in its frame header replaced.
+Bytes withJpegSize(Bytes jpeg, std::uint16_t width, std::uint16_t height) {
+    for (std::size_t i = 2; i + 8 < jpeg.size(); ++i) {
+        if (jpeg[i] == 0xFF && (jpeg[i + 1] == 0xC0 || jpeg[i + 1] == 0xC2)) {
+            jpeg[i + 5] = static_cast<std::uint8_t>(height >> 8);
+            jpeg[i + 6] = static_cast<std::uint8_t>(height);
+            jpeg[i + 7] = static_cast<std::uint8_t>(width >> 8);
+            jpeg[i + 8] = static_cast<std::uint8_t>(width);
+            return jpeg;
+        }
+    }
+    ADD_FAILURE() << "no frame header";
+    return jpeg;
+}
+
+// Where a JPEG's scan data start (behind its first SOS segment).
+std::size_t jpegScanStart(const Bytes& jpeg) {
+    for (std::size_t i = 2; i + 3 < jpeg.size(); ++i)
+        if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA) return i + 2 + ((jpeg[i + 2] << 8) | jpeg[i + 3]);
+    ADD_FAILURE() << "no scan";
+    return jpeg.size();
+}
+
 Bytes pixelsOf(const TgaImage& image) {
     return Bytes(image.pixels(), image.pixels() + image.pixelByteCount);
 }
@@ -165,13 +252,13 @@ TEST(Image, TgaLayoutsReadTopDown) {
     for (int i = 0; i < 5; ++i) expected.insert(expected.end(), {1, 2, 3, 4});
     for (std::uint8_t v = 5; v <= 16; ++v) expected.push_back(v);
 
+    // Both RLE forms come out unpacked, a whole pixel block for the upload.
     const Bytes rleTop = makeTga(10, 4, 2, 32, 0x28, packets);
-    ASSERT_TRUE(image.readTga(rleTop.data(), rleTop.size()));
-    EXPECT_TRUE(image.flags & kImageRle);  // top-down RLE stays packed
-    EXPECT_EQ(image.rowSize, packets.size());
-    ASSERT_TRUE(image.unpack());
+    ASSERT_TRUE(decodeImage(rleTop.data(), rleTop.size(), image));
     EXPECT_FALSE(image.flags & kImageRle);
     EXPECT_EQ(image.rowSize, 16u);
+    EXPECT_EQ(image.pixelByteCount, 32u);
+    EXPECT_EQ(image.block.size(), TgaImage::kHeaderSize + 32);
     EXPECT_TRUE(image.hasAlpha());
     EXPECT_EQ(pixelsOf(image), expected);
 
@@ -336,6 +423,67 @@ TEST(Image, PixelOperations) {
     copy.setAlpha(true, 0x55, true);
     EXPECT_EQ(copy.bytesPerPixel, 1u);
     EXPECT_EQ(pixelsOf(copy), (Bytes{0x55, 0x55}));
+}
+
+TEST(Image, SizesTheDataCannotHoldAreRefusedBeforeAllocation) {
+    // A JPEG padded so that the data could hold the size it claims.
+    Bytes padded = withJpegSize(makeJpeg(16, 16, true), 12000, 12000);
+    padded.resize(padded.size() + 600000, 0);
+    struct Case {
+        const char* name;
+        Bytes data;
+        const char* message;
+    } cases[] = {
+        {"PNG of 8192 x 8192 in 68 bytes", makeBarePng(8192, 8192, PNG_COLOR_TYPE_RGB_ALPHA),
+         "PNG READER: image data too short for its size"},
+        {"JPEG of 8000 x 8000 in a few hundred bytes", withJpegSize(makeJpeg(8, 8, false), 8000, 8000),
+         "Can't decode JPEG image: the data are too short for its size [8000x8000]"},
+        {"progressive JPEG of 8000 x 8000", withJpegSize(makeJpeg(16, 16, true), 8000, 8000),
+         "Can't decode JPEG image: the data are too short for its size [8000x8000]"},
+        {"progressive JPEG of 12000 x 12000 with padding", padded,
+         "Can't decode JPEG image: unsupported size or components"},
+    };
+    for (const Case& c : cases) {
+        testing_support::ScopedGameCore core;
+        TgaImage image;
+        {
+            testing_support::LargestAllocation largest;
+            EXPECT_FALSE(decodeImage(c.data.data(), c.data.size(), image)) << c.name;
+            if (testing_support::LargestAllocation::recording()) {
+                EXPECT_LT(largest.bytes(), 16u << 20) << c.name;
+            }
+        }
+        EXPECT_TRUE(core.log().contains(c.message)) << c.name;
+        EXPECT_EQ(image.width, 0u) << c.name;
+    }
+    // The same forms at their true sizes decode.
+    testing_support::ScopedGameCore core;
+    TgaImage image;
+    const Bytes progressive = makeJpeg(64, 48, true);
+    ASSERT_TRUE(decodeImage(progressive.data(), progressive.size(), image));
+    EXPECT_EQ(image.width, 64u);
+    EXPECT_EQ(image.height, 48u);
+    const Bytes bare = makeBarePng(2, 2, PNG_COLOR_TYPE_GRAY);
+    EXPECT_TRUE(decodeImage(bare.data(), bare.size(), image));
+}
+
+TEST(Image, JpegWithCorruptScanDataIsRefused) {
+    const Bytes good = makeJpeg(64, 64, false);
+    const std::size_t scan = jpegScanStart(good);
+    Bytes badCodes = good;
+    // Stuffed 0xFF bytes: all-ones bits, which no Huffman code is.
+    for (std::size_t i = 0; i < 8; i += 2) {
+        badCodes[scan + 40 + i] = 0xFF;
+        badCodes[scan + 41 + i] = 0x00;
+    }
+    Bytes cutScan(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(scan + 30));
+    for (const Bytes* data : {&badCodes, &cutScan}) {
+        testing_support::ScopedGameCore core;
+        TgaImage image;
+        EXPECT_FALSE(decodeImage(data->data(), data->size(), image));
+        EXPECT_TRUE(core.log().contains("Can't decode JPEG image: "));
+        EXPECT_EQ(image.width, 0u);
+    }
 }
 
 TEST(Image, DamagedImagesAreRefused) {

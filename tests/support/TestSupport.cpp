@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -16,7 +17,49 @@
 #include "foundation/AppPaths.h"
 #include "foundation/Log.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+// The sanitizer runtime's allocation hooks (its interface header is not
+// installed everywhere).
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*onAllocation)(const volatile void*, std::size_t),
+                                                         void (*onRelease)(const volatile void*));
+#endif
+
 namespace testing_support {
+
+namespace {
+
+std::atomic<bool> watchingAllocations{false};
+std::atomic<std::size_t> largestAllocation{0};
+
+#if defined(__SANITIZE_ADDRESS__)
+void onAllocation(const volatile void*, std::size_t size) {
+    if (!watchingAllocations.load(std::memory_order_relaxed)) return;
+    std::size_t seen = largestAllocation.load(std::memory_order_relaxed);
+    while (size > seen && !largestAllocation.compare_exchange_weak(seen, size, std::memory_order_relaxed)) {
+    }
+}
+void onRelease(const volatile void*) {}
+bool installAllocationHooks() {
+    static const bool installed = __sanitizer_install_malloc_and_free_hooks(onAllocation, onRelease) != 0;
+    return installed;
+}
+#else
+bool installAllocationHooks() { return false; }
+#endif
+
+}  // namespace
+
+LargestAllocation::LargestAllocation() {
+    installAllocationHooks();
+    largestAllocation = 0;
+    watchingAllocations = true;
+}
+
+LargestAllocation::~LargestAllocation() { watchingAllocations = false; }
+
+std::size_t LargestAllocation::bytes() const { return largestAllocation.load(); }
+
+bool LargestAllocation::recording() { return installAllocationHooks(); }
 
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "engine-test-XXXXXX").string();

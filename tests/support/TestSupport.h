@@ -30,6 +30,21 @@ private:
     std::string path_;
 };
 
+// Records the largest single heap allocation made while it lives, so a
+// test can show that input data did not make the code allocate what they
+// claim. Recorded only where the allocator reports allocations (the
+// AddressSanitizer builds); recording() says whether it does.
+class LargestAllocation {
+public:
+    LargestAllocation();
+    ~LargestAllocation();
+    LargestAllocation(const LargestAllocation&) = delete;
+    LargestAllocation& operator=(const LargestAllocation&) = delete;
+
+    std::size_t bytes() const;
+    static bool recording();
+};
+
 bool writeFile(const std::string& path, const std::string& bytes);
 std::string readFile(const std::string& path);
 bool makeFolders(const std::string& path);
