@@ -17,6 +17,13 @@ const std::uint32_t kWriteOrder[] = {ObjectScene, ObjectPhysicsScene, ObjectPart
                                      ObjectLight, ObjectSprite,       ObjectGrid,           ObjectTrigger,
                                      ObjectPhysicsModel, ObjectPhysicsTrigger, ObjectSound, ObjectDialog};
 
+// The smallest object record: type, scene, handle, subtype, name length,
+// then the link (parent, pose of 12 floats, bone-name length).
+constexpr std::uint32_t kMinRecordBytes = 4 * 4 + 1 + 4 + 48 + 2;
+// Slots of a saved table that hold neither a free index nor a record (live
+// objects of types that are not written, dead slots left by such objects).
+constexpr std::uint32_t kUnwrittenSlack = 4096;
+
 // Bit 31 of the game core's flags word silences the exit report.
 constexpr std::uint32_t kSilenceExitReport = 0x80000000u;
 
@@ -210,6 +217,16 @@ std::int32_t ObjectRepository::read(DataStream& stream) {
     if (!addField(total, readU32(stream, slots))) return total;
     if (slots > kMaxObjects) {
         engineLog().systemError("Can't load object table: %u slots exceed the handle range",
+                                static_cast<unsigned>(slots));
+        return -1;
+    }
+    // Every slot is a free one, a record that follows, or one of the few
+    // objects that are not written: a count beyond that is damage, and the
+    // table is not allocated for it.
+    const std::uint64_t possible =
+        freeRead.size() + static_cast<std::uint64_t>(bytesLeft(stream)) / kMinRecordBytes + kUnwrittenSlack;
+    if (slots > possible) {
+        engineLog().systemError("Can't load object table: %u slots exceed what the save holds",
                                 static_cast<unsigned>(slots));
         return -1;
     }

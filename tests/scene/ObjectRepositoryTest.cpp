@@ -288,6 +288,7 @@ TEST_F(ObjectRepositoryTest, BrokenTablesAreRefused) {
         {"handle 0", {}, 2, ObjectModel, 0, 0, "invalid object handle [0]"},
         {"handle beyond the table", {}, 2, ObjectModel, 3, 0, "invalid object handle [3]"},
         {"slot count beyond 24 bits", {}, 0x01000000, ObjectModel, 1, 0, "exceed the handle range"},
+        {"slot count beyond the data", {}, 0x00FFFFFF, ObjectModel, 1, 0, "exceed what the save holds"},
         {"bone name too long", {}, 2, ObjectModel, 1, 128, "does not fit its field"},
         {"one handle twice", {}, 3, ObjectModel, 2, 0, "invalid object handle [2]", 2},
     };
@@ -295,7 +296,13 @@ TEST_F(ObjectRepositoryTest, BrokenTablesAreRefused) {
     for (const Case& c : cases) {
         std::string bytes = tableBytes(c.freeStack, c.slots, c.type, c.handle, c.bone, c.records);
         MemoryStream s(bytes.data(), static_cast<std::int32_t>(bytes.size()));
-        EXPECT_LT(repo().read(s), 0) << c.what;
+        {
+            testing_support::LargestAllocation largest;
+            EXPECT_LT(repo().read(s), 0) << c.what;
+            if (testing_support::LargestAllocation::recording()) {
+                EXPECT_LT(largest.bytes(), 1u << 20) << c.what;
+            }
+        }
         EXPECT_EQ(logCount(c.message), 1u) << c.what;
         repo().releaseUnreferenced();
     }
