@@ -26,7 +26,8 @@ std::uint32_t allocationGranularity() {
 
 MappingHandle openMapping(std::string_view path, bool writeMode, int* error) {
     const std::string host = hostPath(path);
-    const int fd = ::open(host.c_str(), (writeMode ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+    // Non-blocking: a FIFO in place of the file must not wait for a writer.
+    const int fd = ::open(host.c_str(), (writeMode ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         if (error) *error = errno;
         return MappingHandle{};

@@ -88,13 +88,17 @@ FileHandle openFile(std::string_view path, std::uint32_t access, std::uint32_t c
     default: break;
     }
     const std::string host = hostPath(path);
-    int fd = ::open(host.c_str(), flags | O_CLOEXEC, 0644);
+    // Non-blocking, so that a pipe or FIFO in place of a file does not wait
+    // for a writer; the engine's files are regular files or devices.
+    int fd = ::open(host.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0644);
     if (fd < 0) return FileHandle{};
     struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
         ::close(fd);
         return FileHandle{};
     }
+    const int status = ::fcntl(fd, F_GETFL);
+    if (status >= 0) ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
     return handleOf(fd);
 }
 
