@@ -259,19 +259,19 @@ bool SaveGame::saveToFile(const char* slotName, ScriptVariable* displayName) {
 
     // The whole file is made in memory, then replaces the slot in one step.
     MemoryStream file;
-    if (writeHeader(file, header) < 0) return log.error("Can't save game header to file [%s]", path.c_str());
+    if (writeHeader(file, header) < 0) return log.error("Can't save game header to file [%s]", logPath(path).c_str());
     if (writePackedStream(data, kGameDataPackLevel, true, file) < 0)
-        return log.error("Can't save game data to file [%s]", path.c_str());
+        return log.error("Can't save game data to file [%s]", logPath(path).c_str());
     if (displayName)
         header.displayName = displayName->toWString();
     else
         platform::narrowToWide(slot, 0, header.displayName);
-    if (writeFooter(file, header) < 0) return log.error("Can't save game footer to file [%s]", path.c_str());
+    if (writeFooter(file, header) < 0) return log.error("Can't save game footer to file [%s]", logPath(path).c_str());
 
     bool created = false;
     if (!replaceFile(path, file, created)) {
-        if (!created) return log.error("Fail to create file [%s]", path.c_str());
-        return log.error("Can't save game data to file [%s]", path.c_str());
+        if (!created) return log.error("Fail to create file [%s]", logPath(path).c_str());
+        return log.error("Can't save game data to file [%s]", logPath(path).c_str());
     }
     if (gameCore.input) gameCore.input->reset(sample);
     return true;
@@ -312,14 +312,14 @@ void SaveGame::loadSavedGame(const char* nameOrPath) {
 
     MemoryStream file;
     if (path.empty() || !readWholeFile(path, file)) {
-        log.error("Fail to open save file [%s]", path.c_str());
+        log.error("Fail to open save file [%s]", logPath(path).c_str());
         log.flush();
         fail();
         return;
     }
     SaveHeader header;
     if (readHeader(file, header) < 0) {
-        log.error("Can't load game header [%s]: %s", path.c_str(), kBroken);
+        log.error("Can't load game header [%s]: %s", logPath(path).c_str(), kBroken);
         fail();
         return;
     }
@@ -335,7 +335,7 @@ void SaveGame::loadSavedGame(const char* nameOrPath) {
 
     log.info("----------------------------------- LOAD GAME [%s] ---------------------------------------------", name);
     if (gameCore.load_all(data) < 0) {
-        log.error("Fail to load game from file [%s]", path.c_str());
+        log.error("Fail to load game from file [%s]", logPath(path).c_str());
         // A load that opened the progress closes it.
         if (flags & kSaveGameProgressActive) finishProgress();
         releaseScenes();

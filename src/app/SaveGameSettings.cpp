@@ -53,7 +53,7 @@ std::string SaveGame::readToolsVar(const char* section, const char* key, const c
     }
     IniFile store;
     if (readIniFile(store, path, false) < 0) {
-        engineLog().error("Failed read INI data from [%s]", path.c_str());
+        engineLog().error("Failed read INI data from [%s]", logPath(path).c_str());
         return fallback;
     }
     const IniCategory* category = store.findCategory(section ? section : "");
@@ -64,11 +64,11 @@ std::string SaveGame::readToolsVar(const char* section, const char* key, const c
 
 bool SaveGame::writeToolsVar(const char* section, const char* key, const char* value) {
     const std::string path = toolsIniPath();
-    if (path.empty()) return engineLog().error("Failed write INI data to [%s]", path.c_str());
+    if (path.empty()) return engineLog().error("Failed write INI data to [%s]", logPath(path).c_str());
     IniFile store;
     if (platform::pathKind(path) == platform::PathKind::File && readIniFile(store, path, false) < 0)
-        return engineLog().error("Failed read INI data from [%s]", path.c_str());
+        return engineLog().error("Failed read INI data from [%s]", logPath(path).c_str());
     store.getCategory(section ? section : "").getVariable(key ? key : "").setString(value);
-    if (!writeIniFile(store, 0, path)) return engineLog().error("Failed write INI data to [%s]", path.c_str());
+    if (!writeIniFile(store, 0, path)) return engineLog().error("Failed write INI data to [%s]", logPath(path).c_str());
     return true;
 }

@@ -114,7 +114,7 @@ bool SaveGame::scanSaveSlots(std::vector<SaveSlot>& list, const std::string& fol
                 WinFileStream::open(path, platform::GENERIC_READ, 0, platform::OPEN_EXISTING));
             if (!file) continue;
             if (!readFooter(*file, slot.header)) {
-                engineLog().systemError("Ignore broken save file [%s]", path.c_str());
+                engineLog().systemError("Ignore broken save file [%s]", logPath(path).c_str());
                 continue;
             }
         }
@@ -192,15 +192,15 @@ bool SaveGame::mapSlotImage(SaveSlot& slot, std::int32_t textureSlot) {
     Log& log = engineLog();
     std::unique_ptr<WinFileStream> file(
         WinFileStream::open(slot.path, platform::GENERIC_READ, 0, platform::OPEN_EXISTING));
-    if (!file) return log.error("Can't open save file [%s]", slot.path.c_str());
+    if (!file) return log.error("Can't open save file [%s]", logPath(slot.path).c_str());
     MemoryStream bytes;
     if (readPackedStream(-1, bytes, false, *file) < 0 || bytes.size() <= 0)
-        return log.error("Fail to load file [%s]", slot.path.c_str());
+        return log.error("Fail to load file [%s]", logPath(slot.path).c_str());
     file.reset();
 
     bool reloaded = false;
     if (readHeader(bytes, slot.header) < 0) {
-        log.error("Can't read save file header [%s]", slot.path.c_str());
+        log.error("Can't read save file header [%s]", logPath(slot.path).c_str());
     } else if (!gameCore.render) {
         log.error("Can't initialize save image texture %i", textureSlot);
     } else if (!gameCore.render->reloadSaveScreenShot(textureSlot, slot.header.image)) {
@@ -224,8 +224,8 @@ bool SaveGame::deleteSave(const char* slotName) {
         return log.error("Can't find save file [%s]: a save name is a file name without folders", slot);
     const std::string path = save_local::userSavePath(slot);
     if (path.empty() || platform::pathKind(path) != platform::PathKind::File)
-        return log.error("Can't find save file [%s]", path.c_str());
-    if (!platform::deleteFile(path)) return log.error("Can't delete save file [%s]: IO error", path.c_str());
+        return log.error("Can't find save file [%s]", logPath(path).c_str());
+    if (!platform::deleteFile(path)) return log.error("Can't delete save file [%s]: IO error", logPath(path).c_str());
     buildSlotList();
     return true;
 }

@@ -197,7 +197,8 @@ std::int32_t AppPaths::initialize(RunModeRecord& runMode) {
 
     engineLog().info("Enter to game mode");
     engineLog().info("Executable launched from [%s]", module.c_str());
-    if (gameCore.debugFlags & DebugResourceLog) engineLog().info("setup run-time root at [%s]", slots_[PathExeFolderInput].c_str());
+    if (gameCore.debugFlags & DebugResourceLog)
+        engineLog().info("setup run-time root at [%s]", logPath(slots_[PathExeFolderInput]).c_str());
 
     runMode.runMode = kRunModePlay;
     slots_[6] = slots_[5] = slots_[9] = "game";

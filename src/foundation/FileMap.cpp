@@ -11,7 +11,7 @@ unsigned handleValue(platform::MappingHandle mapping) { return static_cast<unsig
 }  // namespace
 
 bool openFileMap(FileMap& map, std::string_view path, bool writeMode) {
-    const std::string text(path);
+    const std::string text = logPath(path);
     if (map.mapping) {
         engineLog().error("Can't twice open memory map to [%s]", text.c_str());
         return false;

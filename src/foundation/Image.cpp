@@ -738,8 +738,8 @@ bool saveImageFile(int format, TgaImage& image, std::string_view path, int quali
     ensurePathFolders(name);
     std::unique_ptr<WinFileStream> file(
         WinFileStream::open(name, platform::GENERIC_WRITE, 0, platform::CREATE_ALWAYS));
-    if (!file) return engineLog().error("Can't save image [%s]: can't create the file", name.c_str());
+    if (!file) return engineLog().error("Can't save image [%s]: can't create the file", logPath(name).c_str());
     if (file->write(memory.data(), memory.size()) != memory.size())
-        return engineLog().error("Can't save image [%s]: write failed", name.c_str());
+        return engineLog().error("Can't save image [%s]: write failed", logPath(name).c_str());
     return true;
 }

@@ -289,11 +289,11 @@ std::int32_t parseIni(IniFile& store, DataStream& stream, bool force) {
 
 std::int32_t readIniFile(IniFile& store, std::string_view path, bool force) {
     const std::string text(path);
-    engineLog().message("Read INI file from [%s]", text.c_str());
+    engineLog().message("Read INI file from [%s]", logPath(text).c_str());
     std::unique_ptr<WinFileStream> stream(
         WinFileStream::open(path, platform::GENERIC_READ, 0, platform::OPEN_EXISTING));
     if (!stream) {
-        engineLog().error("Can't read configuration file from  [%s]", text.c_str());
+        engineLog().error("Can't read configuration file from  [%s]", logPath(text).c_str());
         return -1;
     }
     return parseIni(store, *stream, force);
@@ -338,7 +338,7 @@ std::string formatIniText(const IniFile& store, std::int32_t kind) {
 
 bool writeIniFile(const IniFile& store, std::int32_t kind, std::string_view path) {
     const std::string target(path);
-    engineLog().message("Write INI file to [%s]", target.c_str());
+    engineLog().message("Write INI file to [%s]", logPath(target).c_str());
     const std::string temporary = target + ".tmp";
     const std::string text = formatIniText(store, kind);
     // A folder that cannot be made shows in the failed open below.
@@ -354,7 +354,7 @@ bool writeIniFile(const IniFile& store, std::int32_t kind, std::string_view path
     if (ok) ok = platform::renameFile(temporary, target);
     if (!ok) {
         platform::deleteFile(temporary);
-        engineLog().error("Can't write configuration file to [%s]", target.c_str());
+        engineLog().error("Can't write configuration file to [%s]", logPath(target).c_str());
     }
     return ok;
 }

@@ -126,7 +126,7 @@ WinFileStream* Log::mainFile() {
     }
     filePath_ = path;
     fileOpenedOnce_ = true;
-    streamPrintf(*files_[LogMain], "Source from [%s]\r\n\r\n\r\n", path.c_str());
+    streamPrintf(*files_[LogMain], "Source from [%s]\r\n\r\n\r\n", logPath(path).c_str());
     return files_[LogMain];
 }
 
@@ -238,6 +238,8 @@ bool Log::contains(const std::string& text) const {
         if (r.text.find(text) != std::string::npos) return true;
     return false;
 }
+
+std::string logPath(std::string_view path) { return path.empty() ? std::string() : platform::hostPath(path); }
 
 int streamPrintf(DataStream& stream, const char* format, ...) {
     char buffer[2048] = {};

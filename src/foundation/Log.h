@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -151,6 +152,11 @@ int streamPrintf(DataStream& stream, const char* format, ...) ENGINE_PRINTF(2, 3
 // Formats into the caller's buffer only when size is non-zero and the format
 // non-empty; otherwise the buffer is unchanged.
 void formatStringChecked(char* buffer, std::size_t size, const char* format, va_list args);
+
+// A file path as log lines show it: the host's own path, with the real
+// names of the folders and files that exist (the engine keeps its paths
+// lower-cased and joined with '\'). An empty path stays empty.
+std::string logPath(std::string_view path);
 
 // The log of the game core; a process-wide log when none is installed.
 Log& engineLog();

@@ -81,13 +81,13 @@ DataStream* FilePackageDBData::openFile(std::uint32_t id, std::uint32_t* size, b
         return nullptr;
     }
     if (record->state & kEntryOpenStream) {
-        engineLog().error("Can't open package [%s] file [%s]: already opened", record->path.c_str(), e->name);
+        engineLog().error("Can't open package [%s] file [%s]: already opened", logPath(record->path).c_str(), e->name);
         return nullptr;
     }
     if (!record->stream) {
         record->stream.reset(WinFileStream::open(record->path, platform::GENERIC_READ, 0, platform::OPEN_EXISTING));
         if (!record->stream) {
-            engineLog().error("Can't open package file [%s]", record->path.c_str());
+            engineLog().error("Can't open package file [%s]", logPath(record->path).c_str());
             return nullptr;
         }
     }
@@ -112,7 +112,7 @@ bool FilePackageDBData::closeFile(std::uint32_t id) {
     }
     e->state &= ~kEntryOpenStream;
     if (!(record->state & kEntryOpenStream)) {
-        engineLog().error("Can't close package [%s] file [%s]: first open", record->path.c_str(), e->name);
+        engineLog().error("Can't close package [%s] file [%s]: first open", logPath(record->path).c_str(), e->name);
         return false;
     }
     record->state &= ~kEntryOpenStream;
@@ -137,13 +137,14 @@ DataFileMap* FilePackageDBData::openMap(std::uint32_t id, std::uint32_t* size) {
         return nullptr;
     }
     if (!record->map.mapping && !openFileMap(record->map, record->path, false)) {
-        engineLog().error("Can't open mapping package file [%s]", record->path.c_str());
+        engineLog().error("Can't open mapping package file [%s]", logPath(record->path).c_str());
         return nullptr;
     }
     auto map = std::make_unique<DataFileMap>();
     if (!mapFileView(map->view, e->offset, e->size, &record->map)) {
         engineLog().error("Can't open mapping to package [%s] file [%s]: offset +%i with size %i bytes",
-                          record->path.c_str(), e->name, static_cast<int>(e->offset), static_cast<int>(e->size));
+                          logPath(record->path).c_str(), e->name, static_cast<int>(e->offset),
+                          static_cast<int>(e->size));
         return nullptr;
     }
     map->data = map->view.viewData;
@@ -169,7 +170,7 @@ bool FilePackageDBData::closeMap(std::uint32_t id) {
     if (!e->map->view.viewBase) {
         PackageRecord* record = package(e->package, e->folder);
         engineLog().error("Can't unmap package [%s] file [%s]: file not mapped before",
-                          record ? record->path.c_str() : "", e->name);
+                          record ? logPath(record->path).c_str() : "", e->name);
         result = false;
     }
     // Gives the view's reference on the package's mapping back.
@@ -348,7 +349,7 @@ bool FilePackageDBData::loadPackage(const std::string& path, std::uint32_t packa
     record.path = path;
     std::unique_ptr<WinFileStream> file(WinFileStream::open(path, platform::GENERIC_READ, 0, platform::OPEN_EXISTING));
     if (!file) {
-        engineLog().error("Can't open package [%s] file", path.c_str());
+        engineLog().error("Can't open package [%s] file", logPath(path).c_str());
         return false;
     }
     record.fileSize = file->size();

@@ -44,7 +44,7 @@ bool PackageDatabase::build() {
     const std::string rulesFile = paths->get(PathRulesFile);
     ResourceRules rules;
     if (!parseResourceRules(rulesFile, rules)) {
-        engineLog().resourceError("Can't initialize resource rules from file [%s]", rulesFile.c_str());
+        engineLog().resourceError("Can't initialize resource rules from file [%s]", logPath(rulesFile).c_str());
         return false;
     }
     paths->setPath(kSlotLanguage, paths->get(PathLanguage));
@@ -80,7 +80,8 @@ bool PackageDatabase::loadPackages(const ResourceRules& rules) {
             if (platform::pathKind(path) != platform::PathKind::File) continue;
             used = true;
             anyFile = true;
-            if (gameCore.debugFlags & DebugResourceLog) engineLog().resourceInfo("Load package [%s]", path.c_str());
+            if (gameCore.debugFlags & DebugResourceLog)
+                engineLog().resourceInfo("Load package [%s]", logPath(path).c_str());
             if (!data_->loadPackage(path, static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(d)))
                 return false;
         }
@@ -91,7 +92,7 @@ bool PackageDatabase::loadPackages(const ResourceRules& rules) {
         data_->setFolderCount(d);
     }
     if (!anyFile)
-        engineLog().systemError("No package file found under data root [%s]", paths.get(PathDataRoot).c_str());
+        engineLog().systemError("No package file found under data root [%s]", logPath(paths.get(PathDataRoot)).c_str());
     return true;
 }
 

@@ -98,7 +98,7 @@ std::int32_t DBPackageVersion::read(DataStream& stream) {
 }
 
 bool readPackageFile(DataStream& file, std::string_view path, PackageFileContents& contents) {
-    const std::string name(path);
+    const std::string name = logPath(path);
     contents = PackageFileContents{};
     const std::int32_t fileSize = file.size();
     std::uint32_t locator = 0;

@@ -137,7 +137,7 @@ bool parseResourceRulesText(std::string text, ResourceRules& rules) {
 bool parseResourceRules(std::string_view path, ResourceRules& rules) {
     std::unique_ptr<WinFileStream> stream(WinFileStream::open(path, platform::GENERIC_READ, 0, platform::OPEN_EXISTING));
     if (!stream) {
-        engineLog().error("Expected game resources rules file at [%s]", std::string(path).c_str());
+        engineLog().error("Expected game resources rules file at [%s]", logPath(path).c_str());
         return false;
     }
     std::string text;

@@ -99,9 +99,9 @@ bool ScriptVariable::toolsSave(const char* section, const char* prefix) {
     const std::string path = toolsIniPath();
     IniFile store;
     if (platform::pathKind(path) == platform::PathKind::File && readIniFile(store, path, false) < 0)
-        return engineLog().error("Failed read INI data from [%s]", path.c_str());
+        return engineLog().error("Failed read INI data from [%s]", logPath(path).c_str());
     exportLeaves(*this, prefix ? prefix : "", store.getCategory(section ? section : ""));
-    if (!writeIniFile(store, 0, path)) return engineLog().error("Failed write INI data to [%s]", path.c_str());
+    if (!writeIniFile(store, 0, path)) return engineLog().error("Failed write INI data to [%s]", logPath(path).c_str());
     return true;
 }
 
@@ -110,7 +110,8 @@ bool ScriptVariable::toolsLoad(const char* section, const char* prefix) {
     if (path.empty() || platform::pathKind(path) != platform::PathKind::File)
         return engineLog().error("Can't read tools variable: [tools.ini] NOT exist");
     IniFile store;
-    if (readIniFile(store, path, false) < 0) return engineLog().error("Failed read INI data from [%s]", path.c_str());
+    if (readIniFile(store, path, false) < 0)
+        return engineLog().error("Failed read INI data from [%s]", logPath(path).c_str());
     importLeaves(*this, prefix ? prefix : "", store.getCategory(section ? section : ""));
     return true;
 }

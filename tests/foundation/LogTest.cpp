@@ -39,6 +39,22 @@ TEST_F(LogTest, CollectsBeforeOutputThenWritesHeaderAndLines) {
     EXPECT_NE(t.find("  Info     | early 1\r\n"), std::string::npos);
 }
 
+TEST_F(LogTest, PathsAreShownAsTheHostNamesThem) {
+    // The engine keeps its paths lower-cased and joined with '\': the log
+    // shows the path a user can open.
+    ASSERT_TRUE(testing_support::makeFolders(dir.file("User Data")));
+    core.paths().setPath(PathAppData, dir.file("User Data"));
+    core.log().setOutput(true);
+    core.log().message("first line");
+    const std::string shown = dir.file("User Data/Games/game/log/run.log");
+    const std::string t = testing_support::readFile(shown);
+    EXPECT_EQ(t.rfind("Source from [" + shown + "]\r\n", 0), 0u) << t.substr(0, 200);
+    // A missing tail keeps the engine's names; an empty path stays empty.
+    EXPECT_EQ(::logPath(core.paths().get(PathUserFolder) + "\\save\\a.sav"),
+              dir.file("User Data/Games/game/save/a.sav"));
+    EXPECT_EQ(::logPath(""), "");
+}
+
 TEST_F(LogTest, LevelsAndChannelsShareTheOneFile) {
     Log& log = core.log();
     log.setOutput(true);
