@@ -587,7 +587,10 @@ bool runJpegRead(JpegReadJob* job, const std::uint8_t* data, std::size_t size) {
         }
     }
     job->info.out_color_space = JCS_RGB;
+    // A multi-scan file is read whole here: damage found doing so ends the
+    // decode before the picture is allocated.
     jpeg_start_decompress(&job->info);
+    if (job->error.damaged) return false;
     const std::uint32_t width = job->info.output_width;
     const std::uint32_t height = job->info.output_height;
     if (job->info.output_components != 3 || !withinCaps(width, height, 4) ||

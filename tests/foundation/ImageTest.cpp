@@ -477,7 +477,10 @@ TEST(Image, JpegWithCorruptScanDataIsRefused) {
         badCodes[scan + 41 + i] = 0x00;
     }
     Bytes cutScan(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(scan + 30));
-    for (const Bytes* data : {&badCodes, &cutScan}) {
+    // A progressive file is read whole before its picture is made.
+    Bytes cutProgressive = makeJpeg(64, 64, true);
+    cutProgressive.resize(cutProgressive.size() * 2 / 3);
+    for (const Bytes* data : {&badCodes, &cutScan, &cutProgressive}) {
         testing_support::ScopedGameCore core;
         TgaImage image;
         EXPECT_FALSE(decodeImage(data->data(), data->size(), image));
