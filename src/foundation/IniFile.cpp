@@ -21,6 +21,15 @@ constexpr std::size_t kLineLength = 1023;
 
 std::string_view cutName(std::string_view name) { return name.substr(0, std::min(name.size(), kNameLength)); }
 
+// A variable's stored name: cut to 127 characters, then without the blanks,
+// tabs and '=' that the parser drops from the end of a name, so that every
+// stored name reads back as itself.
+std::string_view variableName(std::string_view name) {
+    name = cutName(name);
+    while (!name.empty() && (name.back() == ' ' || name.back() == '\t' || name.back() == '=')) name.remove_suffix(1);
+    return name;
+}
+
 // Formats into a string measured first, so no argument can overrun it.
 std::string formatText(const char* format, va_list args) {
     if (!format) return {};
@@ -67,7 +76,7 @@ auto findSorted(const std::vector<std::unique_ptr<T>>& items, std::string_view n
 
 // ---- IniVariable
 
-IniVariable::IniVariable(std::string_view name, bool fixed) : fixed_(fixed), name_(cutName(name)) {}
+IniVariable::IniVariable(std::string_view name, bool fixed) : fixed_(fixed), name_(variableName(name)) {}
 
 bool IniVariable::getString(std::string& out, const char* defaultValue) const {
     out = value_.empty() ? std::string(defaultValue ? defaultValue : "") : value_;
@@ -164,14 +173,14 @@ void IniCategory::setComment(const char* format, ...) {
 }
 
 IniVariable& IniCategory::getVariable(std::string_view name, bool fixed) {
-    name = cutName(name);
+    name = variableName(name);
     auto it = findSorted(variables_, name);
     if (it != variables_.end() && (*it)->name() == name) return **it;
     return **variables_.insert(it, std::make_unique<IniVariable>(name, fixed));
 }
 
 IniVariable* IniCategory::findVariable(std::string_view name) const {
-    name = cutName(name);
+    name = variableName(name);
     auto it = findSorted(variables_, name);
     return it != variables_.end() && (*it)->name() == name ? it->get() : nullptr;
 }
@@ -218,9 +227,34 @@ void IniFile::sync() {
 
 // ---- Files
 
+namespace {
+
+// The value of a quoted text that starts at text[0]: it runs to the next
+// double quote that is not doubled, and each doubled one stands for one
+// double quote. False when no double quote ends it.
+bool readQuoted(std::string_view text, std::string& value) {
+    value.clear();
+    for (std::size_t i = 1; i < text.size(); ++i) {
+        if (text[i] != '"') {
+            value += text[i];
+        } else if (i + 1 < text.size() && text[i + 1] == '"') {
+            value += '"';
+            ++i;
+        } else {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 std::int32_t parseIni(IniFile& store, DataStream& stream, bool force) {
+    // The whole stream: a NUL byte spoils only its own line.
+    std::string bytes;
+    readStreamToString(bytes, stream);
     TextFile text;
-    readTextLines(text, stream);
+    splitLines(text, std::move(bytes), false);
     IniCategory* current = nullptr;
     std::string comment;
     std::int32_t lineNumber = -1;
@@ -229,6 +263,10 @@ std::int32_t parseIni(IniFile& store, DataStream& stream, bool force) {
         const std::size_t start = whole.find_first_not_of(" \t\r\n");
         if (start == std::string::npos) continue;
         const std::string_view line = std::string_view(whole).substr(start);
+        if (line.find('\0') != std::string_view::npos) {
+            engineLog().warning("INI file error: NUL byte in line %i, the line is skipped", lineNumber);
+            continue;
+        }
         const std::string shown(line);
         if (line[0] == ';') {
             comment.append(line);
@@ -256,20 +294,17 @@ std::int32_t parseIni(IniFile& store, DataStream& stream, bool force) {
                               shown.c_str());
             continue;
         }
-        std::string_view name = line.substr(0, equals);
-        while (!name.empty() && (name.back() == ' ' || name.back() == '\t' || name.back() == '='))
-            name.remove_suffix(1);
+        // The variable's name loses its trailing blanks, tabs and '=' there.
+        const std::string_view name = line.substr(0, equals);
         std::string_view rest = line.substr(equals + 1);
         while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) rest.remove_prefix(1);
-        std::string_view value;
+        std::string value;
         if (!rest.empty() && rest.front() == '"') {
-            const std::size_t close = rest.find('"', 1);
-            if (close == std::string_view::npos) {
+            if (!readQuoted(rest, value)) {
                 engineLog().error("INI file error: expected variable value end braced [\"] at line %i:\"%s\"",
                                   lineNumber, shown.c_str());
                 continue;
             }
-            value = rest.substr(1, close - 1);
         } else {
             value = rest.substr(0, rest.find_first_of(" \t", 1));
         }
@@ -280,7 +315,7 @@ std::int32_t parseIni(IniFile& store, DataStream& stream, bool force) {
         comment.clear();
         if (wasFixed && !force) continue;
         variable.setFixed(false);
-        variable.setString(std::string(value).c_str());
+        variable.setString(value.c_str());
         if (force) variable.setFixed(true);
         if (!wasFixed && !lines.empty()) variable.setCommentLines(std::move(lines));
     }
@@ -305,31 +340,65 @@ bool written(const IniVariable& v, bool fixedKind) {
     return v.fixed() == fixedKind && (fixedKind || !v.value().empty());
 }
 
+// Whether the parser reads the line written for the variable back as the same
+// name and value: a line break or NUL byte would cut the line; a name that
+// starts like a comment, a section or with blanks, or that holds '=', would
+// read back as another line or another name.
+bool readsBack(const IniVariable& v) {
+    const std::string& name = v.name();
+    if (name.find_first_of("=\r\n", 0) != std::string::npos || name.find('\0') != std::string::npos) return false;
+    if (!name.empty() && std::strchr(" \t;[", name.front())) return false;
+    return v.value().find_first_of("\r\n") == std::string::npos && v.value().find('\0') == std::string::npos;
+}
+
+bool readsBack(const IniCategory& category) {
+    const std::string& name = category.name();
+    return name.find_first_of("]\r\n") == std::string::npos && name.find('\0') == std::string::npos;
+}
+
+// The value as written: as it stands, or in double quotes (each double quote
+// inside doubled) when a blank or tab would end it or it starts with a double
+// quote.
+std::string writtenValue(const std::string& value) {
+    if (value.find_first_of(" \t") == std::string::npos && value.front() != '"') return value;
+    std::string out = "\"";
+    for (char c : value) {
+        out += c;
+        if (c == '"') out += '"';
+    }
+    return out + "\"";
+}
+
 }  // namespace
 
 std::string formatIniText(const IniFile& store, std::int32_t kind) {
     const bool fixedKind = kind != 0;
     std::string out;
+    std::vector<const IniVariable*> chosen;
     for (const auto& category : store.categories()) {
-        const auto& variables = category->variables();
-        if (std::none_of(variables.begin(), variables.end(),
-                         [&](const auto& v) { return written(*v, fixedKind); }))
-            continue;
+        chosen.clear();
+        for (const auto& v : category->variables()) {
+            if (!written(*v, fixedKind)) continue;
+            if (readsBack(*category) && readsBack(*v))
+                chosen.push_back(v.get());
+            else
+                engineLog().error("Can't write INI variable [%s] of section [%s]: its name or value would read back changed",
+                                  v->name().c_str(), category->name().c_str());
+        }
+        if (chosen.empty()) continue;
         if (!category->comment().empty()) out += "\r\n" + category->comment();
         out += "[" + category->name() + "]\r\n";
         std::size_t width = 0;
-        for (const auto& v : variables) width = std::max(width, v->name().size());
-        for (const auto& v : variables) {
-            if (!written(*v, fixedKind)) continue;
+        // Names pad to the longest name with a value, so that what reads
+        // back writes the same again.
+        for (const auto& v : category->variables())
+            if (!v->value().empty()) width = std::max(width, v->name().size());
+        for (const IniVariable* v : chosen) {
             if (!v->comment().empty()) out += "\r\n" + v->comment();
             if (v->value().empty()) continue;
             out += v->name();
             out.append(width - v->name().size(), ' ');
-            // A value with a blank or a tab would end there when read back.
-            if (v->value().find_first_of(" \t") != std::string::npos)
-                out += " = \"" + v->value() + "\"\r\n";
-            else
-                out += " = " + v->value() + "\r\n";
+            out += " = " + writtenValue(v->value()) + "\r\n";
         }
         out += "\r\n";
     }

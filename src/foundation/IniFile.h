@@ -82,8 +82,10 @@ public:
     void setComment(const char* format, ...) ENGINE_PRINTF(2, 3);
     void setCommentLines(std::string lines) { comment_ = std::move(lines); }
 
-    // The variable of that name (cut to 127 characters); created at its
-    // sorted place, with no value and the given fixed flag, when missing.
+    // The variable of that name (cut to 127 characters, then without
+    // trailing blanks, tabs and '=', as a file line would give it); created
+    // at its sorted place, with no value and the given fixed flag, when
+    // missing.
     IniVariable& getVariable(std::string_view name, bool fixed = false);
     // The variable, or null; nothing is created.
     IniVariable* findVariable(std::string_view name) const;
@@ -128,15 +130,21 @@ private:
     std::vector<std::unique_ptr<IniCategory>> categories_;
 };
 
-// Applies the INI grammar to the text of a stream; bad lines are logged and
-// skipped. With force, every variable set ends fixed; without it, fixed
+// Applies the INI grammar to the text of a stream (from its position to its
+// end); bad lines, a line with a NUL byte among them, are logged and
+// skipped. A value in double quotes runs to the next double quote that is
+// not doubled; a doubled one stands for one double quote. With force, every variable set ends fixed; without it, fixed
 // variables keep their values. Returns 1.
 std::int32_t parseIni(IniFile& store, DataStream& stream, bool force);
 // Reads a file into the store: the parse result, or -1 (logged) when the
 // file cannot be read.
 std::int32_t readIniFile(IniFile& store, std::string_view path, bool force);
 // The file text of every section with variables of the kind (0: not fixed,
-// 1: fixed).
+// 1: fixed). Every variable written reads back as the same name and value: a
+// value with a blank or tab, or that starts with a double quote, is written
+// in double quotes with its own double quotes doubled; a variable whose name
+// or value no line can carry (a line break, a NUL byte, a name that starts
+// with a blank, ';' or '[' or holds '=') is logged and left out.
 std::string formatIniText(const IniFile& store, std::int32_t kind);
 // Writes the variables of the kind to a file: the text goes to a temporary
 // file beside it, which then replaces the file, so the old file stays whole

@@ -224,6 +224,80 @@ TEST(IniFile, WriteMatchesGoldenTextAndReadsBack) {
     EXPECT_EQ(testing_support::readFile(dir.file("again.ini")), golden);
 }
 
+// Writes the store's player kind and reads the text into a new store.
+void roundTrip(const IniFile& ini, IniFile& again) { parseText(again, formatIniText(ini, 0)); }
+
+TEST(IniFile, ValuesSurviveWriteAndRead) {
+    ScopedGameCore core;
+    const char* const values[] = {
+        "say \"hi\" now", "\"quoted\"", "\"", "\"\"", "x\"y", "a;b", "; lead", "  two blanks first",
+        "trail  ",         "\tx\t",       "[s]", "k = v", "plain",
+    };
+    IniFile ini;
+    IniCategory& section = ini.getCategory("s");
+    for (std::size_t i = 0; i < std::size(values); ++i)
+        section.getVariable("v" + std::to_string(i)).setString(values[i]);
+    section.getVariable("a_long_name_without_value");  // not written, pads nothing
+    IniFile again;
+    roundTrip(ini, again);
+    for (std::size_t i = 0; i < std::size(values); ++i)
+        EXPECT_EQ(valueOf(again, "s", ("v" + std::to_string(i)).c_str()), values[i]);
+    EXPECT_EQ(again.getCategory("s").variables().size(), std::size(values));
+    // What reads back writes the same text again.
+    EXPECT_EQ(formatIniText(again, 0), formatIniText(ini, 0));
+    EXPECT_EQ(core.log().recordCount(), 0u);
+
+    // Files written before read as they did: the quoted value ends at its
+    // double quote, an unquoted one at a blank.
+    IniFile old;
+    parseText(old, "[s]\r\nq = \"two words\" rest\r\nz = \"\"\r\nw = a\"b c\r\n");
+    EXPECT_EQ(valueOf(old, "s", "q"), "two words");
+    EXPECT_EQ(valueOf(old, "s", "z"), "");
+    EXPECT_EQ(valueOf(old, "s", "w"), "a\"b");
+}
+
+TEST(IniFile, EveryWrittenNameReadsBackAsItself) {
+    ScopedGameCore core;
+    IniFile ini;
+    // A name cut to 127 characters would end in a blank: it is stored
+    // without it, and both names keep their own values through the file.
+    const std::string stem(126, 'n');
+    parseText(ini, "[s]\r\n" + stem + "  tail = long\r\n" + stem + "x = other\r\n");
+    IniCategory& section = ini.getCategory("s");
+    section.getVariable(stem + "\t=").setString("same");
+    IniFile again;
+    roundTrip(ini, again);
+    ASSERT_EQ(ini.getCategory("s").variables().size(), 2u);
+    EXPECT_EQ(valueOf(again, "s", stem.c_str()), "same");
+    EXPECT_EQ(valueOf(again, "s", (stem + "x").c_str()), "other");
+    EXPECT_EQ(again.getCategory("s").variables().size(), 2u);
+
+    // What no line can carry is left out with a message, never written so
+    // that it reads back as another variable or section.
+    const std::pair<const char*, const char*> refused[] = {
+        {"inject", "1\r\n[video]\r\nres_width = 1"}, {"a=b", "1"}, {";note", "1"}, {"[x", "1"}, {" lead", "1"},
+    };
+    IniFile bad;
+    for (const auto& [name, value] : refused) bad.getCategory("t").getVariable(name).setString(value);
+    bad.getCategory("u]").getVariable("k").setString("1");
+    bad.getCategory("t").getVariable("kept").setString("1");
+    EXPECT_EQ(formatIniText(bad, 0), "[t]\r\nkept   = 1\r\n\r\n");
+    for (const auto& [name, value] : refused)
+        EXPECT_TRUE(core.log().contains(std::string("Can't write INI variable [") + name + "] of section [t]"))
+            << name;
+}
+
+TEST(IniFile, NulByteSpoilsOnlyItsLine) {
+    ScopedGameCore core;
+    IniFile ini;
+    static const char kText[] = "[video]\r\nres_width = 800\r\nres_\0height = 600\r\nbits = 32\r\n";
+    parseText(ini, std::string(kText, sizeof(kText) - 1));
+    EXPECT_EQ(valueOf(ini, "video", "res_width"), "800");
+    EXPECT_EQ(valueOf(ini, "video", "bits"), "32");
+    EXPECT_EQ(ini.getCategory("video").variables().size(), 2u);
+    EXPECT_TRUE(core.log().contains("INI file error: NUL byte in line 2, the line is skipped"));
+}
+
 TEST(IniFile, MissingFilesAndFailedWrites) {
     ScopedGameCore core;
     TempDir dir;
