@@ -118,17 +118,39 @@ void ThisMainWindow::handleMessage(const platform::WindowMessage& message) {
     }
 }
 
+namespace {
+
+bool createWindowOnce(ThisMainWindow& main) {
+    if (!main.window) main.window = platform::createWindow();
+    main.style = main.fullScreen ? kWindowStyleFullScreen : kWindowStyleWindowed;
+    const platform::WindowRect r = main.wantedRect();
+    if (main.window->create("Loading...", 0, 0, r.right - r.left, r.bottom - r.top, main.fullScreen != 0))
+        return true;
+    destroyMainWindow();
+    engineLog().systemError("Window Creation Error.");
+    return false;
+}
+
+}  // namespace
+
 bool createMainWindow() {
     ThisMainWindow* main = gameCore.mainWindow;
     if (!main) return false;
     if (main->window && main->window->exists()) return true;
-    if (!main->window) main->window = platform::createWindow();
-    main->style = main->fullScreen ? kWindowStyleFullScreen : kWindowStyleWindowed;
-    const platform::WindowRect r = main->wantedRect();
-    if (!main->window->create("Loading...", 0, 0, r.right - r.left, r.bottom - r.top, main->fullScreen != 0)) {
-        destroyMainWindow();
-        engineLog().systemError("Window Creation Error.");
-        return false;
+    if (!createWindowOnce(*main)) {
+        // The player's settings may ask for what the display cannot give:
+        // the safe video record takes over, so the game still starts.
+        VideoCore* video = gameCore.video;
+        if (!video || video->activeSetup == 0) return false;
+        const VideoSetup& user = video->activeVideoSetup();
+        const VideoSetup& safe = video->setups[0];
+        engineLog().warning("Can't create the main window with the video settings %ix%i (%s): using the safe "
+                            "video settings %ix%i (%s)",
+                            user.res_width, user.res_height, user.windowMode ? "windowed" : "full screen",
+                            safe.res_width, safe.res_height, safe.windowMode ? "windowed" : "full screen");
+        video->activeSetup = 0;
+        main->fullScreen = fullScreenFromVideo() ? 1 : 0;
+        if (!createWindowOnce(*main)) return false;
     }
     // The cursor is hidden in both modes; full screen shows it again at the end.
     main->window->showCursor(false);

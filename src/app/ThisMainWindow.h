@@ -69,7 +69,9 @@ public:
 };
 
 // Creates the host window of the game core's main window, titled
-// "Loading..."; true at once when it exists.
+// "Loading..."; true at once when it exists. When the host refuses the
+// player's video settings, the video core's safe record becomes the active
+// one (logged) and the window is made from it.
 bool createMainWindow();
 // Clears the title, shows the cursor again after full screen and destroys
 // the host window; safe to call when there is none.

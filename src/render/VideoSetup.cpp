@@ -1,7 +1,7 @@
 #include "render/VideoSetup.h"
 
+#include <charconv>
 #include <cstdio>
-#include <cstdlib>
 #include <iterator>
 #include <string>
 
@@ -55,14 +55,22 @@ IniFile* settingsStore(const char* what) {
     return gameCore.settings;
 }
 
-// A whole number from a key; an empty value or one below the floor keeps
-// the field (a broken size would make every device creation fail).
-void readWhole(const IniVariable& variable, std::int32_t& field, std::int32_t floor) {
-    if (variable.value().empty()) return;
-    const std::int32_t value = std::atoi(variable.value().c_str());
-    if (value < floor) {
-        engineLog().warning("Invalid value of video setting [%s]: %s", variable.name().c_str(),
-                            variable.value().c_str());
+// Limits of the whole-number keys: no display gives a side longer than
+// this, and no machine has more adapters.
+constexpr std::int32_t kMaxSide = 16384;
+constexpr std::int32_t kMaxAdapter = 63;
+
+// A whole number from a key: the whole text must be a decimal number within
+// floor..ceiling, else it is reported and the field kept (a size no display
+// can give would make every window and device creation fail). An empty
+// value keeps the field silently.
+void readWhole(const IniVariable& variable, std::int32_t& field, std::int32_t floor, std::int32_t ceiling) {
+    const std::string& text = variable.value();
+    if (text.empty()) return;
+    std::int32_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value < floor || value > ceiling) {
+        engineLog().warning("Invalid value of video setting [%s]: %s", variable.name().c_str(), text.c_str());
         return;
     }
     field = value;
@@ -80,8 +88,8 @@ bool VideoSetup::readIni(const char* section) {
     bool window = windowMode != 0;
     category.getVariable("windowMode").getBool(window, window);
     windowMode = window ? 1 : 0;
-    readWhole(category.getVariable("res_width"), res_width, 1);
-    readWhole(category.getVariable("res_height"), res_height, 1);
+    readWhole(category.getVariable("res_width"), res_width, 1, kMaxSide);
+    readWhole(category.getVariable("res_height"), res_height, 1, kMaxSide);
     // Text that is no number, or a value outside -1..1, keeps the gamma: the
     // ramp built from it would leave the screen black.
     const IniVariable& gammaKey = category.getVariable("gamma");
@@ -92,7 +100,7 @@ bool VideoSetup::readIni(const char* section) {
         else
             engineLog().warning("Invalid value of video setting [gamma]: %s", gammaKey.value().c_str());
     }
-    readWhole(category.getVariable("adapter"), adapter, 0);
+    readWhole(category.getVariable("adapter"), adapter, 0, kMaxAdapter);
 
     // Option keys are read in the order they are written.
     for (const OptionKey& option : kOptions) {

@@ -16,6 +16,7 @@
 #include "foundation/TimeCore.h"
 #include "platform/Time.h"
 #include "platform/Window.h"
+#include "render/VideoCore.h"
 #include "scene/Scene.h"
 #include "scene/SceneSettings.h"
 #include "script/ScriptEngine.h"
@@ -41,6 +42,7 @@ public:
     }
     ~FrameCore() {
         delete gameCore.mainWindow;
+        delete gameCore.video;
         delete gameCore.script;
         delete gameCore.settings;
         delete gameCore.clocks;
@@ -226,6 +228,31 @@ TEST(MainWindow, ActivationMessagesSetTheActiveFlagAndTitlesHaveDefaults) {
     EXPECT_EQ(window.title, u"Game");
     EXPECT_EQ(window.exitText, u"Exit");
     EXPECT_TRUE(gameCore.log->contains("Can't find script variable [locales.system.SF_ui_title]"));
+}
+
+TEST(MainWindow, ASizeTheDisplayCannotGiveFallsBackToTheSafeVideoSettings) {
+    // Only a host window refuses a size; the headless one takes any.
+    if (platform::createWindow()->backend() != platform::WindowBackend::Sdl) GTEST_SKIP();
+    FrameCore core;
+    gameCore.video = new VideoCore;
+    gameCore.mainWindow = new ThisMainWindow;
+    VideoSetup& user = gameCore.video->setups[1];
+    user.windowMode = 0;
+    user.res_width = 20000;
+    user.res_height = 20000;
+    gameCore.mainWindow->fullScreen = 1;
+    ASSERT_TRUE(createMainWindow());
+    EXPECT_EQ(gameCore.video->activeSetup, 0);
+    EXPECT_TRUE(gameCore.log->contains("Window Creation Error."));
+    EXPECT_TRUE(gameCore.log->contains("Can't create the main window with the video settings 20000x20000 (full "
+                                       "screen): using the safe video settings 640x480 (full screen)"));
+    const platform::WindowRect r = gameCore.mainWindow->window->rect();
+    EXPECT_EQ(r.right - r.left, 640);
+    destroyMainWindow();
+
+    // The safe settings themselves failing leave nothing else to try.
+    gameCore.video->setups[0].res_width = 20000;
+    EXPECT_FALSE(createMainWindow());
 }
 
 }  // namespace

@@ -113,6 +113,14 @@ TEST(VideoSetup, ValuesAreReadWithoutCaseAndBadOnesKeepTheRecord) {
         {"res_width", "0", true, "res_width"},
         {"res_width", "wide", true, "res_width"},
         {"adapter", "-3", true, "adapter"},
+        // Sizes no display gives, numbers too long for 32 bits, trailing text.
+        {"res_height", "20000", true, "Invalid value of video setting [res_height]: 20000"},
+        {"res_width", "2147483647", true, "Invalid value of video setting [res_width]: 2147483647"},
+        {"res_width", "99999999999999999999", true, "[res_width]: 99999999999999999999"},
+        {"res_width", "4294968320", true, "[res_width]: 4294968320"},
+        {"res_height", "800px", true, "[res_height]: 800px"},
+        {"adapter", "64", true, "[adapter]: 64"},
+        {"res_height", "16384", false, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.key) + " = " + c.value);
@@ -125,6 +133,7 @@ TEST(VideoSetup, ValuesAreReadWithoutCaseAndBadOnesKeepTheRecord) {
             EXPECT_EQ(record.aa, before.aa);
             EXPECT_FLOAT_EQ(record.gamma, before.gamma);
             EXPECT_EQ(record.res_width, before.res_width);
+            EXPECT_EQ(record.res_height, before.res_height);
             EXPECT_EQ(record.adapter, before.adapter);
             EXPECT_TRUE(gameCore.log->contains(c.logged));
         }
