@@ -22,7 +22,7 @@ bool GameCore::gameLoop(std::int32_t state) {
                 script && script->context && runScriptFunction(nullptr, *script->context, "game_start");
             if (started) {
                 if (mainLoop) messageLoop(*mainLoop);
-            } else {
+            } else if (!stopSignalEndsGame()) {  // a stopped script is no failure
                 log.error("Scene initialization SCRIPT crashed.");
                 log.flush();
                 safeProcessGameState(kGameStateReleaseAfterFailure);

@@ -129,20 +129,29 @@ std::int32_t GameCore::run(std::uintptr_t instance, std::uintptr_t previousInsta
         platform::showErrorLine("Error", "Other application instance already run");
         return kExitSystemFailure;
     }
-    // From here a stop signal closes the game through the script.
+    // From here a stop signal closes the game through the script; before the
+    // script can take it, or when it comes twice, it ends the game, also out
+    // of a script that never returns.
     platform::installStopSignals();
+    setScriptInterruptCheck(&stopSignalEndsGame);
     if (startupArguments) {
         startupArguments->instance = instance;
         startupArguments->previousInstance = previousInstance;
         startupArguments->commandLine = commandLine;
         startupArguments->showCommand = showCommand;
     }
-    if (!safeSystemInitialize()) {
+    // A phase cut short by a stop signal is no failure: the game is released
+    // as at a normal end.
+    const bool systemReady = safeSystemInitialize();
+    if (stopSignalEndsGame()) return safeProcessGameState(kGameStateRelease), kExitNormal;
+    if (!systemReady) {
         engineLog().error("Can't initialize system resources");
         safeProcessGameState(kGameStateReleaseAfterFailure);
         return kExitSystemFailure;
     }
-    if (!safeGameInitialize()) {
+    const bool engineReady = safeGameInitialize();
+    if (stopSignalEndsGame()) return safeProcessGameState(kGameStateRelease), kExitNormal;
+    if (!engineReady) {
         engineLog().error("Can't initialize engine resources");
         safeProcessGameState(kGameStateReleaseAfterFailure);
         return kExitEngineFailure;

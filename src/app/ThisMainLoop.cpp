@@ -32,6 +32,11 @@ bool isStillframe(std::int32_t modeIndex) { return modeIndex == kCameraModeStill
 
 Scene* frameScene() { return gameCore.game ? gameCore.game->currentScene() : nullptr; }
 
+// Set while the message loop runs: a stop signal's close then reaches the
+// script, which may ignore it once.
+bool g_closeReachesScript = false;
+bool g_stopLogged = false;
+
 }  // namespace
 
 void MainLoop::stopThread() {
@@ -140,10 +145,27 @@ void ThisMainLoop::releaseRenderData() {
     if (gameCore.video && gameCore.video->hasDevice() && gameCore.render) gameCore.render->releaseDeviceData();
 }
 
+bool stopSignalEndsGame() {
+    const int signals = platform::stopSignalCount();
+    if (signals < (g_closeReachesScript ? 2 : 1)) return false;
+    if (!g_stopLogged) {
+        g_stopLogged = true;
+        engineLog().info("Stop signal received %i time(s): the game ends", signals);
+    }
+    return true;
+}
+
 void messageLoop(ThisMainLoop& loop) {
     CrashGuard gameLoopGuard(kGuardGameLoop);
     GameCore& core = gameCore;
+    // A stop signal that came before the loop found no script to take it.
+    if (core.runState < 0 && stopSignalEndsGame()) core.runState = kRunStateStopSignal;
+    g_closeReachesScript = true;
     while (core.runState < 0) {
+        if (stopSignalEndsGame()) {
+            core.runState = kRunStateStopSignal;
+            break;
+        }
         ThisMainWindow* window = core.mainWindow;
         platform::WindowMessage message;
         if (window && window->window && window->window->poll(message)) {
@@ -160,4 +182,5 @@ void messageLoop(ThisMainLoop& loop) {
         loop.step();
         if (core.script && core.script->context) core.script->context->processEvents();
     }
+    g_closeReachesScript = false;
 }

@@ -72,8 +72,17 @@ public:
 };
 
 // Runs window messages, frames and the queued script events until the run
-// state is 0 or more.
+// state is 0 or more; a stop signal that ends the game (below) sets it to
+// kRunStateStopSignal.
 void messageLoop(ThisMainLoop& loop);
+
+// The run state of a game ended by the stop signals.
+constexpr std::int32_t kRunStateStopSignal = 3;
+// True when SIGTERM or SIGINT asks for the end of the game: a second one, or
+// the first while the script cannot take it as a window close yet (before
+// the message loop runs). The first true answer logs it. The game then ends
+// through its release.
+bool stopSignalEndsGame();
 
 // Reads "min_simulation_fps" of section "game" (created when missing):
 // 20 without a value, at least 1.

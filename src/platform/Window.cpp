@@ -15,8 +15,13 @@ namespace {
 // Set by the stop signals; the next poll turns it into a close message.
 std::atomic<bool> g_closePosted{false};
 std::atomic<bool> g_signalsInstalled{false};
+// The stop signals received so far (lock-free, so the handler may count).
+std::atomic<int> g_stopSignals{0};
 
-void onStopSignal(int) { g_closePosted.store(true); }
+void onStopSignal(int) {
+    g_stopSignals.fetch_add(1);
+    g_closePosted.store(true);
+}
 
 // The clipboard of the process, used while no SDL window is up.
 std::string g_processClipboard;
@@ -176,6 +181,10 @@ void installStopSignals() {
 }
 
 void postWindowClose() { g_closePosted.store(true); }
+
+int stopSignalCount() { return g_stopSignals.load(); }
+
+void resetStopSignalCount() { g_stopSignals.store(0); }
 
 bool getClipboardText(std::string& text) {
     if (g_sdlClipboard) {

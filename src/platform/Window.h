@@ -4,7 +4,8 @@
 // headless through SDL's offscreen driver) and a headless one with no system
 // window at all. The host's events become a few messages: close, activation,
 // typed characters and a change of the display. SIGTERM and SIGINT post a
-// close, so an outside stop takes the same road as the window's close box.
+// close, so an outside stop takes the same road as the window's close box,
+// and are counted, so that the engine can end a game that ignores them.
 // The clipboard goes through the window layer: the system clipboard while an
 // SDL window is up, otherwise a buffer inside the process. Main thread only.
 #pragma once
@@ -66,6 +67,10 @@ std::unique_ptr<Window> createHeadlessWindow();
 void installStopSignals();
 // Posts a close as the stop signals do (for the engine and tests).
 void postWindowClose();
+// How many stop signals arrived since the handlers were installed (or since
+// the count was reset, for tests); the engine decides what they end.
+int stopSignalCount();
+void resetStopSignalCount();
 
 // Clipboard text (UTF-8). getClipboardText is false when there is no text.
 bool getClipboardText(std::string& text);

@@ -229,6 +229,20 @@ void registerScriptClasses(lua_State* state, ScriptEngine& engine) {
     }
 }
 
+namespace {
+
+bool (*g_interruptCheck)() = nullptr;
+// Instructions between two interrupt checks: rare enough to cost nothing.
+constexpr int kInterruptPeriod = 10000;
+
+void interruptHook(lua_State* state, lua_Debug*) {
+    if (g_interruptCheck && g_interruptCheck()) luaL_error(state, "Script stopped: the game ends");
+}
+
+}  // namespace
+
+void setScriptInterruptCheck(bool (*check)()) { g_interruptCheck = check; }
+
 bool openScriptEngine(ScriptContext& context) {
     // A context whose sources are connected keeps its state: nothing reloads
     // the scripts of a running game.
@@ -239,6 +253,8 @@ bool openScriptEngine(ScriptContext& context) {
     lua_State* state = luaL_newstate();
     if (!state) return engineLog().error("Cannot open LUA context. Script engine can't initialized.");
     context.state = state;
+    // New coroutines take the hook from the state that makes them.
+    lua_sethook(state, interruptHook, LUA_MASKCOUNT, kInterruptPeriod);
     luaL_openlibs(state);
     registerScriptGlobals(state);
     ScriptEngine* engine = context.owner ? context.owner : gameCore.script;

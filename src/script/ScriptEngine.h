@@ -152,6 +152,10 @@ private:
 // Opens the state, registers everything, loads the sources and runs the
 // start scripts. True when all sources loaded and "system_reset" ran.
 bool openScriptEngine(ScriptContext& context);
+// A check that running scripts make every few thousand instructions: when
+// it answers true the script stops with a Lua error, so that a script that
+// never returns cannot hold a game that must end. Null: no check.
+void setScriptInterruptCheck(bool (*check)());
 // The registration driver: luabind, its callbacks and every registration
 // function of the owner's table, in order.
 void registerScriptClasses(lua_State* state, ScriptEngine& engine);

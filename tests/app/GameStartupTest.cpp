@@ -180,6 +180,53 @@ TEST(GameStartup, SecondInstanceIsRefusedAndAStopSignalClosesThroughTheScript) {
         << game.log();
 }
 
+TEST(GameStartup, AStopSignalTheScriptIgnoresEndsTheGameAtTheSecond) {
+    GameData data;
+    data.scripts = {{"main",
+                     "function system_reset() end\n"
+                     "function game_start() end\n"
+                     "function game_close_window() end\n"}};
+    GameFixture game(data, GAME_BINARY);
+    ASSERT_TRUE(game.ready()) << game.error();
+    ASSERT_TRUE(game.start());
+    ASSERT_TRUE(game.waitForLog("Enter game loop mode", kTimeout)) << game.log();
+    ASSERT_TRUE(game.signal(SIGTERM));
+    ASSERT_TRUE(game.waitForLog("Add script event game_close_window", kTimeout)) << game.log();
+    ASSERT_TRUE(game.signal(SIGINT));
+    EXPECT_EQ(game.wait(kTimeout), 0) << game.log();
+    std::string missing;
+    EXPECT_TRUE(containsInOrder(game.log(),
+                                {"Stop signal received 2 time(s): the game ends", "Exit from game",
+                                 "Release resources...", "Exit from game."},
+                                &missing))
+        << missing << "\n"
+        << game.log();
+}
+
+TEST(GameStartup, AStartThatHangsInAScriptEndsAtTheFirstStopSignal) {
+    const char* const scripts[] = {
+        "function system_reset() while true do end end\nfunction game_start() end\n",
+        "function system_reset() end\nfunction game_start() while true do end end\n",
+    };
+    for (const char* script : scripts) {
+        GameData data;
+        data.scripts = {{"main", script}};
+        GameFixture game(data, GAME_BINARY);
+        ASSERT_TRUE(game.ready()) << game.error();
+        ASSERT_TRUE(game.start());
+        ASSERT_TRUE(game.waitForLog("Input devices initialized", kTimeout)) << game.log();
+        ASSERT_TRUE(game.signal(SIGTERM));
+        EXPECT_EQ(game.wait(kTimeout), 0) << script << "\n" << game.log();
+        std::string missing;
+        EXPECT_TRUE(containsInOrder(game.log(),
+                                    {"Stop signal received 1 time(s): the game ends", "Release resources...",
+                                     "Exit from game."},
+                                    &missing))
+            << script << ": " << missing << "\n"
+            << game.log();
+    }
+}
+
 // A game core with a log, paths, settings and the variables core.
 class NamingCore {
 public:
