@@ -1,5 +1,8 @@
 #include "app/ThisMainLoop.h"
 
+#include <algorithm>
+#include <chrono>
+
 #include "app/GameCore.h"
 #include "app/SaveGame.h"
 #include "app/ThisMainWindow.h"
@@ -145,6 +148,46 @@ void ThisMainLoop::releaseRenderData() {
     if (gameCore.video && gameCore.video->hasDevice() && gameCore.render) gameCore.render->releaseDeviceData();
 }
 
+namespace {
+
+// Keeps frames an interval apart on a steady schedule; a frame that comes
+// late starts the schedule anew instead of rushing the next ones.
+class FramePacer {
+public:
+    void wait(double interval) {
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point now = Clock::now();
+        if (!(interval > 0.0)) {
+            started_ = false;
+            return;
+        }
+        const auto step = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(interval));
+        if (started_ && now < next_) {
+            std::this_thread::sleep_until(next_);
+            next_ += step;
+        } else {
+            next_ = now + step;
+            started_ = true;
+        }
+    }
+
+private:
+    bool started_ = false;
+    std::chrono::steady_clock::time_point next_;
+};
+
+}  // namespace
+
+double presentationInterval() {
+    VideoCore* video = gameCore.video;
+    const std::int32_t vSync = video ? video->activeVideoSetup().vSync : VideoSetup{}.vSync;
+    if (vSync == VideoSyncNone) return 0.0;
+    // "two" .. "four" wait as many refresh periods.
+    const std::int32_t periods = std::clamp(vSync - VideoSyncOne + 1, 1, 4);
+    const std::int32_t rate = video ? video->displayRefreshRate() : 60;
+    return periods / static_cast<double>(rate);
+}
+
 bool stopSignalEndsGame() {
     const int signals = platform::stopSignalCount();
     if (signals < (g_closeReachesScript ? 2 : 1)) return false;
@@ -161,6 +204,7 @@ void messageLoop(ThisMainLoop& loop) {
     // A stop signal that came before the loop found no script to take it.
     if (core.runState < 0 && stopSignalEndsGame()) core.runState = kRunStateStopSignal;
     g_closeReachesScript = true;
+    FramePacer pacer;
     while (core.runState < 0) {
         if (stopSignalEndsGame()) {
             core.runState = kRunStateStopSignal;
@@ -181,6 +225,7 @@ void messageLoop(ThisMainLoop& loop) {
         if (!loop.workerThread) loop.preStep();
         loop.step();
         if (core.script && core.script->context) core.script->context->processEvents();
+        pacer.wait(presentationInterval());
     }
     g_closeReachesScript = false;
 }

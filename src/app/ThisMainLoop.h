@@ -76,6 +76,13 @@ public:
 // kRunStateStopSignal.
 void messageLoop(ThisMainLoop& loop);
 
+// The time between two presentations that the active video record's vSync
+// asks for, in seconds: 0 for "None" (presented at once), else one to four
+// refresh periods of the display ("Default" and "one" are one). The message
+// loop keeps its frames that far apart, so a game costs no more than its
+// frames, with or without a device that waits for the display.
+double presentationInterval();
+
 // The run state of a game ended by the stop signals.
 constexpr std::int32_t kRunStateStopSignal = 3;
 // True when SIGTERM or SIGINT asks for the end of the game: a second one, or

@@ -31,6 +31,12 @@ void VideoCore::desktopSize(std::int32_t& width, std::int32_t& height) {
     height = desktopHeight;
 }
 
+std::int32_t VideoCore::displayRefreshRate() {
+    if (refreshRate <= 0) refreshRate = platform::displayRefreshRate();
+    if (refreshRate <= 0) refreshRate = 60;
+    return refreshRate;
+}
+
 void VideoCore::updateGamma(float value) {
     float exponent = 1.0f - 2.0f * value;
     if (!(exponent > 0.1f)) exponent = 0.1f;

@@ -53,6 +53,11 @@ public:
     std::int32_t desktopWidth = 0;
     std::int32_t desktopHeight = 0;
     void desktopSize(std::int32_t& width, std::int32_t& height);
+    // The display's refresh rate in Hz, asked of the platform on first use
+    // (60 when the display does not tell); setting it first skips the
+    // question.
+    std::int32_t refreshRate = 0;
+    std::int32_t displayRefreshRate();
 
     // Rebuilds the gamma ramp from a gamma (-0.5..0.5 from the setup):
     // exponent 1 - 2 x gamma, at least 0.1; the same ramp for red, green

@@ -211,6 +211,33 @@ TEST(MessageLoop, InactiveWindowRunsNoFrameAndSleeps) {
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(450));
 }
 
+TEST(MessageLoop, FramesArePacedAsTheVSyncPresentationWould) {
+    FrameCore core;
+    core.installHeadlessWindow();
+    gameCore.video = new VideoCore;
+    gameCore.video->refreshRate = 100;
+    const std::pair<std::int32_t, double> intervals[] = {
+        {VideoSyncNone, 0.0}, {VideoSyncDefault, 0.01}, {VideoSyncOne, 0.01}, {3, 0.02}, {5, 0.04},
+    };
+    for (const auto& [vSync, interval] : intervals) {
+        gameCore.video->activeVideoSetup().vSync = vSync;
+        EXPECT_DOUBLE_EQ(presentationInterval(), interval) << vSync;
+    }
+
+    // "two" at 100 Hz: eleven frames, no device to wait for the display,
+    // still take ten intervals of 20 ms.
+    gameCore.video->activeVideoSetup().vSync = 3;
+    ThisMainLoop loop;
+    std::int32_t frames = 0;
+    loop.trace = [&frames](FrameStep step, std::int32_t) {
+        if (step == FrameStep::Quests && ++frames == 11) gameCore.runState = 2;
+    };
+    const auto start = std::chrono::steady_clock::now();
+    messageLoop(loop);
+    EXPECT_EQ(frames, 11);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(195));
+}
+
 TEST(MainWindow, ActivationMessagesSetTheActiveFlagAndTitlesHaveDefaults) {
     FrameCore core;
     core.installHeadlessWindow();
