@@ -1,7 +1,6 @@
 #include "app/GameSetup.h"
 
 #include <cfloat>
-#include <cstdlib>
 
 #include "app/GameCore.h"
 #include "foundation/AppPaths.h"
@@ -34,8 +33,12 @@ void readFloat(const IniCategory& category, const IniVariable& variable, float& 
                         variable.value().c_str());
 }
 
-void readInt(const IniVariable& variable, std::int32_t& field) {
-    if (!variable.value().empty()) field = std::atoi(variable.value().c_str());
+// A whole number; text that is none, or too long for 32 bits, is reported
+// and keeps the field.
+void readInt(const IniCategory& category, const IniVariable& variable, std::int32_t& field) {
+    if (variable.value().empty() || parseWholeNumber(variable.value(), field)) return;
+    engineLog().warning("Invalid value of setup key [%s.%s]: %s", category.name().c_str(), variable.name().c_str(),
+                        variable.value().c_str());
 }
 
 void readFlag(const IniVariable& variable, std::uint8_t& field) {
@@ -64,7 +67,7 @@ void GameSetup::readDefaults() {
     readFloat(category, category.getVariable("camera_sense", true), d.cameraSense, 0.0f, 100.0f);
     readFlag(category.getVariable("invert_camera", true), d.invertCamera);
     readFlag(category.getVariable("show_subtitles", true), d.showSubtitles);
-    readInt(category.getVariable("crosshair_index", true), d.crosshairIndex);
+    readInt(category, category.getVariable("crosshair_index", true), d.crosshairIndex);
     readFloat(category, category.getVariable("crosshair_alpha", true), d.crosshairAlpha, 0.0f, FLT_MAX);
     readFloat(category, category.getVariable("crosshair_size", true), d.crosshairSize, 0.0f, FLT_MAX);
     readFlag(category.getVariable("autorun", true), d.autorun);
@@ -82,7 +85,7 @@ bool GameSetup::readIni(SetupOptions& record) {
     readFloat(camera, camera.getVariable("sense"), record.cameraSensitivity, 0.0f, 100.0f);
     readFlag(camera.getVariable("invert_camera"), record.invertCamera);
     readFlag(store->getCategory("game").getVariable("subtitles"), record.subtitles);
-    readInt(camera.getVariable("crosshair"), record.crosshairIndex);
+    readInt(camera, camera.getVariable("crosshair"), record.crosshairIndex);
     readFloat(camera, camera.getVariable("crosshair_transparency"), record.crosshairAlpha, 0.0f, FLT_MAX);
     readFloat(camera, camera.getVariable("crosshair_size"), record.crosshairSize, 0.0f, FLT_MAX);
     readFlag(store->getCategory("controls").getVariable("autorun"), record.autorun);

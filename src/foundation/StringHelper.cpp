@@ -37,6 +37,15 @@ float parseFloat(const char* text) {
     return static_cast<float>(value);
 }
 
+bool parseWholeNumber(std::string_view text, std::int32_t& value) {
+    std::int32_t parsed = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, parsed);
+    if (text.empty() || error != std::errc() || stop != end) return false;
+    value = parsed;
+    return true;
+}
+
 std::string trimSpaces(const std::string& text) {
     const std::size_t first = text.find_first_not_of(' ');
     if (first == std::string::npos) return {};

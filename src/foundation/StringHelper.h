@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // One name field: at most 127 characters, always NUL-terminated; a field
@@ -23,6 +24,10 @@ void setNameField(NameField& field, const char* text);
 // allowed. The accepted text is then read as far as it forms a number, so
 // "--4" and "" give 0.0 and "5-3" gives 5.0.
 float parseFloat(const char* text);
+
+// A whole decimal number: an optional '-' and digits, nothing else, within
+// the 32-bit range. False (value unchanged) for any other text.
+bool parseWholeNumber(std::string_view text, std::int32_t& value);
 
 // The text without leading and trailing blanks (0x20 only).
 std::string trimSpaces(const std::string& text);

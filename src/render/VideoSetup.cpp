@@ -1,6 +1,5 @@
 #include "render/VideoSetup.h"
 
-#include <charconv>
 #include <cstdio>
 #include <iterator>
 #include <string>
@@ -68,8 +67,7 @@ void readWhole(const IniVariable& variable, std::int32_t& field, std::int32_t fl
     const std::string& text = variable.value();
     if (text.empty()) return;
     std::int32_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || value < floor || value > ceiling) {
+    if (!parseWholeNumber(text, value) || value < floor || value > ceiling) {
         engineLog().warning("Invalid value of video setting [%s]: %s", variable.name().c_str(), text.c_str());
         return;
     }

@@ -81,6 +81,9 @@ TEST(GameSetup, EmptyOrUnusableValuesKeepTheDefaults) {
         {"[mouse]\r\nsense = 150\r\n", 50.0f, 1.0f, true},
         {"[mouse]\r\nsense = -1\r\n", 50.0f, 1.0f, true},
         {"[camera]\r\ncrosshair_transparency = clear\r\n", 50.0f, 1.0f, true},
+        // Too long for 32 bits, or no whole number: the crosshair keeps its default.
+        {"[camera]\r\ncrosshair = 4294967297\r\n", 50.0f, 1.0f, true},
+        {"[camera]\r\ncrosshair = 2nd\r\n", 50.0f, 1.0f, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -90,6 +93,7 @@ TEST(GameSetup, EmptyOrUnusableValuesKeepTheDefaults) {
         EXPECT_FLOAT_EQ(f.setup.applied.mouseSensitivity, c.mouse);
         EXPECT_FLOAT_EQ(f.setup.edited.mouseSensitivity, c.mouse);
         EXPECT_FLOAT_EQ(f.setup.applied.crosshairAlpha, c.alpha);
+        EXPECT_EQ(f.setup.applied.crosshairIndex, 0);
         EXPECT_EQ(f.logged("Invalid value of setup key"), c.reported);
     }
 }
