@@ -20,6 +20,13 @@ float cameraSensitivityFromSpeed(float speed) { return (speed - 0.05f) * 250.0f;
 
 namespace {
 
+// The video core's gamma update after a gamma changed.
+void updateGamma(VideoCore& video, float gamma) {
+    video.videoDevice.setupFromCaps();
+    video.videoDevice.buildGammaRamp(gamma);
+    video.updatePostprocessing();
+}
+
 // A float key: an empty value keeps the field; text that is no number
 // (parseFloat's -12345) or a value outside low..high is reported and keeps
 // it as well.
@@ -193,9 +200,9 @@ void GameSetup::pullFromCores(SetupOptions& record) {
 void GameSetup::pushGammaAndSound() {
     if (VideoCore* video = gameCore.video) {
         video->gamma = applied.video.gamma;
-        video->updateGamma(video->gamma);
+        updateGamma(*video, video->gamma);
         video->requestedGamma = edited.video.gamma;
-        video->updateGamma(video->requestedGamma);
+        updateGamma(*video, video->requestedGamma);
     }
     // The applied volumes, then the edited ones, which remain.
     setSoundVolumes(edited.sound);
@@ -236,6 +243,7 @@ bool GameSetup::pushInput() {
 
 bool GameSetup::pushPreview() {
     pushGammaAndSound();
+    if (gameCore.video) gameCore.video->videoDevice.setupFromCaps();
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/GameCore.h"
+#include "app/GameGuards.h"
 #include "app/ObjectFactories.h"
 #include "control/PhysicsCore.h"
 #include "foundation/CrashGuard.h"
@@ -322,11 +323,15 @@ void SaveGame::loadScene(const char* sceneName) {
     loading = 0;
 }
 
+bool safeLoadScene(SaveGame& game, const char* sceneName) {
+    return runGuardedCaught(kGuardLoadScene, [&] { game.loadScene(sceneName); });
+}
+
 bool SaveGame::loadSceneFromScript(const char* sceneName) {
     if (!(flags & kSaveGameLoadAllowed))
         return engineLog().error("Load NOT enabled from this script execution point (called from SCENE object event "
                                  "handler), use delayed call instead)");
-    if (!runGuardedCaught(kGuardLoadScene, [&] { loadScene(sceneName); })) flags &= ~kSaveGameLoadSucceeded;
+    if (!safeLoadScene(*this, sceneName)) flags &= ~kSaveGameLoadSucceeded;
     if (!(flags & kSaveGameLoadSucceeded))
         return engineLog().error("Can't load scene [%s]", sceneName ? sceneName : "");
     return true;
@@ -338,7 +343,7 @@ bool SaveGame::finalizeRenderScene() {
     // batch and rain buffers belong to the sound and render cores; they
     // release them with their own data.
     if (gameCore.render) {
-        gameCore.render->stillFrameSlots.clear();
+        gameCore.render->clearStillFrameSlots();
         gameCore.render->stillFrames().data.releaseAll();
     }
     runPostedEvents();

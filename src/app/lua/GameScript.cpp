@@ -1,4 +1,3 @@
-#include "app/lua/GameScript.h"
 
 #include <string>
 
@@ -91,7 +90,7 @@ void setText(const GameHandle&, const char* text) {
 
 }  // namespace
 
-void registerGameScriptClass(lua_State* state, ScriptEngine& engine) {
+void SaveGame::registerLua(lua_State* state, ScriptEngine& engine) {
     using namespace luabind;
     module(state)[(class_<GameHandle>("Game")
                        .def("classof", &gameClassof)
@@ -104,7 +103,7 @@ void registerGameScriptClass(lua_State* state, ScriptEngine& engine) {
                        .def("save", &gameSaveNamed)
                        .def("buildScreenShot", &gameBuildScreenShot)
                        .def("delete", &gameDelete)
-                       .def("gameOver", &gameOver)
+                       .def("gameOver", &::gameOver)
                        .def("isGameMode", &gameIsGameMode)
                        .def("dir_build", &gameDirBuild)
                        .def("dir_count", &gameDirCount)
