@@ -62,7 +62,9 @@ GameObject* GameCore::loadCreateTrigger(const char* name, GameObjectLink scene, 
         engineLog().systemError("Invalid trigger type [%s] for loading", text(name));
         return nullptr;
     }
-    return nullptr;  // static triggers come with the trigger code
+    // Static triggers come with the trigger code.
+    engineLog().error("Can't create %s [%s] for loading", "trigger", text(name));
+    return nullptr;
 }
 
 GameObject* GameCore::loadCreatePhysicsTrigger(const char* name) {

@@ -12,6 +12,7 @@
 #include "app/GameCore.h"
 #include "app/SaveGame.h"
 #include "app/SoundAttenuation.h"
+#include "game/Dialog.h"
 #include "foundation/IniFile.h"
 #include "foundation/Log.h"
 #include "scene/GameObject.h"
@@ -98,9 +99,25 @@ GameObjectLink GameCore::scene_getMainCharacter() {
 }
 
 ModelController* GameCore::scene_getMainController() {
+    Scene* scene = currentScene();
+    if (!scene || !resolve(scene->mainCharacter)) {
+        engineLog().error("Can't get main controller: Set main character first");
+        return nullptr;
+    }
     // Models carry no controllers in this build.
-    engineLog().error("Can't get main controller: Set main character first");
     return nullptr;
+}
+
+bool GameCore::scene_isDialogActive() {
+    Scene* scene = currentScene();
+    GameObject* object = scene ? resolve(scene->activeDialog) : nullptr;
+    return object && object->getType() == ObjectDialog && static_cast<Dialog*>(object)->currentPhrase >= 0;
+}
+
+bool GameCore::onScreenSwitched() {
+    if (!currentScene()) return engineLog().error("Invalid screen switch signal");
+    if (debugFlags & DebugCameraLog) engineLog().message("Switch current screen to [%s]", scene_getActionsName());
+    return true;
 }
 
 bool GameCore::onMainCharacterSelected() {
@@ -268,10 +285,15 @@ bool GameCore::teleportObject(GameObjectLink link, const char*, float) {
     }
 }
 
-bool GameCore::customizeObject(GameObjectLink link, const char*, bool) {
+bool GameCore::customizeObject(GameObjectLink link, const char* element, bool) {
     GameObject* object = resolve(link);
     if (!object) return engineLog().error("Can't customize zero object");
-    if (object->getType() == ObjectModel || object->getType() == ObjectSprite) return false;
+    // Models have no elements yet, so no element is ever found; the model
+    // resource's name comes with the model code.
+    if (object->getType() == ObjectModel)
+        return engineLog().error("Can't find element with name [%s] in model [%s] object [%s]",
+                                 element ? element : "", "", object->getName());
+    if (object->getType() == ObjectSprite) return false;
     return unsupported(object, "customize");
 }
 

@@ -128,15 +128,16 @@ bool GameSetup::writeIni(const SetupOptions& record) {
 void GameSetup::resetDefaults(SetupOptions& record, std::uint32_t mask) {
     if (mask & kSetupResetVideo) record.video.setDefaults();
     if (mask & kSetupResetSound) {
-        // Every script volume back to full (the ambient-loop one included),
-        // the setup volumes to the sound core's defaults; the read flag stays.
+        // The script volumes back to full, the setup volumes to the sound
+        // core's defaults; the read flag and the ambient loop's script volume
+        // stay.
         const SoundVolumeDefaults preset = gameCore.sound ? gameCore.sound->defaultVolumes : SoundVolumeDefaults{};
         SoundVolumes& sound = record.sound;
         sound.master = {1.0f, preset.master};
         sound.channels[0] = {1.0f, preset.effect};
         sound.channels[1] = {1.0f, preset.voice};
         sound.channels[2] = {1.0f, preset.ambient};
-        sound.channels[3] = {1.0f, preset.ambient};
+        sound.channels[3].setup = preset.ambient;
         sound.channels[4] = {1.0f, preset.music};
     }
     if (mask & kSetupResetControls) {

@@ -76,6 +76,8 @@ public:
     std::vector<GameObjectLink> dialogs;
     std::vector<GameObjectLink> sounds[5];
     GameObjectLink mainCharacter;
+    // The dialog that runs in the scene, if any.
+    GameObjectLink activeDialog;
     GameObjectLink physicsScene;
     // The scene's own timers (the scripts' "timersAPI" of the scene).
     TimerCore timers;

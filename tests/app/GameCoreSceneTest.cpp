@@ -9,6 +9,8 @@
 #include "app/ObjectFactories.h"
 #include "app/SceneLoadFixture.h"
 #include "app/SoundAttenuation.h"
+#include "foundation/TimeCore.h"
+#include "game/Dialog.h"
 #include "foundation/StringHelper.h"
 #include "scene/Scene.h"
 #include "script/ScriptVariable.h"
@@ -141,6 +143,7 @@ TEST(GameCoreScene, FactoriesCreateByTypeCodeOrReport) {
         {ObjectGrid, 0, 0, "Can't find parent scene for grid [thing]"},
         {ObjectTrigger, 0, 0, "Can't find parent scene for trigger [thing] for loading"},
         {ObjectTrigger, scene.value, 1, "Invalid trigger type [thing] for loading"},
+        {ObjectTrigger, scene.value, 0, "Can't create trigger [thing] for loading"},
         {ObjectPhysicsModel, 0, 0, "Can't create physics model [thing] for loading"},
         {ObjectPhysicsTrigger, 0, 0, "Can't create physics trigger [thing] for loading"},
         {ObjectSound, 0, 0, "Can't create new sound instance [thing] for loading. Create dummy"},
@@ -236,6 +239,78 @@ TEST(StringHelperGroups, ModelGroupEndsWithTheCurrentScenesAlternatives) {
     ASSERT_EQ(names.size(), 2u);
     EXPECT_STREQ(names[0].text, "$guard");
     EXPECT_STREQ(names[1].text, "$sailor");
+}
+
+}  // namespace
+
+namespace {
+
+// A model of the scene (models have no data of their own yet).
+class TestModel : public GameObject {
+public:
+    explicit TestModel(const char* modelName) : GameObject(modelName) {}
+    std::uint32_t getType() const override { return ObjectModel; }
+    const char* getName() const override { return name; }
+    std::uint32_t getSceneLink() const override { return 0; }
+    bool push() override { return true; }
+    bool pop(std::uint32_t) override { return true; }
+    std::int32_t write(DataStream&) override { return 0; }
+    std::int32_t read(DataStream&) override { return 0; }
+    bool validate() override { return true; }
+    bool updatePhase0(const CurrentTime&, std::int32_t) override { return true; }
+    bool updatePhase1(const CurrentTime&, std::int32_t) override { return true; }
+    bool updatePhase3(const CurrentTime&, std::int32_t) override { return true; }
+    bool updatePhase2(const CurrentTime&, std::int32_t) override { return true; }
+    void invalidateLighting() override {}
+    void release() override {}
+};
+
+TEST(GameCoreScene, LeavingTheGameModeAsksForTheControllerOnlyWithoutAMainCharacter) {
+    SceneLoadFixture f;
+    f.game->flags |= kSaveGameLoadAllowed;
+    f.game->loadScene("intro");
+    const char* const missing = "Can't get main controller: Set main character first";
+    gameCore.cameraMode = 1;
+    gameCore.setCameraMode(6, CurrentTime(-1.0));
+    EXPECT_TRUE(f.logged(missing));
+
+    TestModel hero("hero");
+    f.game->currentScene()->models.push_back(GameObjectLink::fromObject(&hero));
+    ASSERT_TRUE(gameCore.scene_setMainCharacterByName("hero"));
+    f.lua.log().clear();
+    for (std::int32_t mode : {1, 2, 0, 4}) gameCore.setCameraMode(mode, CurrentTime(-1.0));
+    EXPECT_FALSE(f.logged(missing));
+    f.game->currentScene()->models.clear();
+    f.game->currentScene()->mainCharacter = GameObjectLink{};
+}
+
+TEST(GameCoreScene, DialogActivityScreenSwitchesAndModelElements) {
+    SceneLoadFixture f;
+    EXPECT_FALSE(gameCore.scene_isDialogActive());
+    EXPECT_FALSE(gameCore.onScreenSwitched());
+    EXPECT_TRUE(f.logged("Invalid screen switch signal"));
+
+    f.game->flags |= kSaveGameLoadAllowed;
+    f.game->loadScene("intro");
+    Scene& scene = *f.game->currentScene();
+    gameCore.debugFlags |= DebugCameraLog;
+    EXPECT_TRUE(gameCore.onScreenSwitched());
+    EXPECT_TRUE(f.logged("Switch current screen to [intro]"));
+    gameCore.debugFlags &= ~DebugCameraLog;
+
+    {
+        Dialog talk("talk");
+        scene.activeDialog = GameObjectLink::fromObject(&talk);
+        EXPECT_FALSE(gameCore.scene_isDialogActive());  // no phrase runs yet
+        talk.currentPhrase = 0;
+        EXPECT_TRUE(gameCore.scene_isDialogActive());
+    }
+    EXPECT_FALSE(gameCore.scene_isDialogActive());  // the dialog is gone
+    scene.activeDialog = GameObjectLink{};
+
+    TestModel boat("boat");
+    EXPECT_FALSE(gameCore.customizeObject(GameObjectLink::fromObject(&boat), "sail", true));
+    EXPECT_TRUE(f.logged("Can't find element with name [sail] in model [] object [boat]"));
 }
 
 }  // namespace

@@ -136,6 +136,7 @@ TEST(SaveGameSlots, DeleteRemovesTheFileAndRebuildsTheList) {
 TEST(GameScript, SettingsAndToolsVariables) {
     SaveFileFixture s;
     ASSERT_TRUE(s.f.lua.load("kind = game:classof()\n"
+                             "static_kind = Game.classof()\n"
                              "name = game.name\n"
                              "quest = tostring(game:first_quest())\n"
                              "ini = game:get_ini_var('difficulty', 'normal')\n"
@@ -145,6 +146,7 @@ TEST(GameScript, SettingsAndToolsVariables) {
                              "other = game:read_tools_var('export', 'other', 'fallback')\n"
                              "refreshed = game:refresh(1)"));
     EXPECT_EQ(s.text("kind"), "Game");
+    EXPECT_EQ(s.text("static_kind"), "Game");
     EXPECT_EQ(s.text("name"), "y3");
     EXPECT_EQ(s.text("quest"), "nil");
     EXPECT_EQ(s.text("ini"), "normal");

@@ -18,7 +18,9 @@ struct GameHandle {};
 
 SaveGame& game() { return requireScriptObject(gameCore.game, "Game"); }
 
-const char* gameClassof(const GameHandle&) { return "Game"; }
+// Static: Game.classof() and game:classof() both give "Game".
+const char* gameClassof() { return "Game"; }
+const char* gameInstanceClassof(const GameHandle&) { return gameClassof(); }
 bool gameLoad(const GameHandle&, const char* sceneName) { return game().loadSceneFromScript(sceneName); }
 bool gameState(const GameHandle&) { return (game().flags & kSaveGameLoadSucceeded) != 0; }
 bool gameOver(const GameHandle&) { return game().gameOver(); }
@@ -93,7 +95,8 @@ void setText(const GameHandle&, const char* text) {
 void SaveGame::registerLua(lua_State* state, ScriptEngine& engine) {
     using namespace luabind;
     module(state)[(class_<GameHandle>("Game")
-                       .def("classof", &gameClassof)
+                       .def("classof", &gameInstanceClassof)
+                       .scope[def("classof", &gameClassof)]
                        .def("refresh", &gameRefresh)
                        .def("camera", &gameCamera)
                        .def("load", &gameLoad)
