@@ -44,9 +44,9 @@ std::string loweredName(const char* name) {
 std::uint32_t handleOf(const GameObject* object) { return object ? object->id & kGameObjectHandleMask : 0; }
 
 // An object that a command does not support: the type name and its name.
-bool unsupported(const GameObject* object, const char* command) {
-    return engineLog().error("Object type [%s] (%s) not support %s command", gameObjectTypeName(object->getType()),
-                             object->getName(), command);
+// A command the object's type does not take; format is the command's message.
+bool unsupported(const GameObject* object, const char* format) {
+    return engineLog().error(format, gameObjectTypeName(object->getType()), object->getName());
 }
 
 float soundSetting(IniCategory* sound, const char* key, float fallback) {
@@ -281,7 +281,7 @@ bool GameCore::teleportObject(GameObjectLink link, const char*, float) {
     case ObjectParticle:
     case ObjectModel:
     case ObjectSound: return false;  // their teleport comes with their code
-    default: return unsupported(object, "teleport");
+    default: return unsupported(object, "Object type [%s] (%s) not support teleport command");
     }
 }
 
@@ -294,7 +294,7 @@ bool GameCore::customizeObject(GameObjectLink link, const char* element, bool) {
         return engineLog().error("Can't find element with name [%s] in model [%s] object [%s]",
                                  element ? element : "", "", object->getName());
     if (object->getType() == ObjectSprite) return false;
-    return unsupported(object, "customize");
+    return unsupported(object, "Object type [%s] (%s) not support customize command");
 }
 
 bool GameCore::customizeObjectsByName(std::uint32_t type, const char* namePart, const char* element, bool show) {
@@ -312,14 +312,14 @@ bool GameCore::resetObject(GameObjectLink link) {
     GameObject* object = resolve(link);
     if (!object) return engineLog().error("Can't reset zero object");
     if (object->getType() == ObjectParticle) return false;
-    return unsupported(object, "reset");
+    return unsupported(object, "Object type [%s] (%s) not support reset command");
 }
 
 bool GameCore::setObjectPlay(GameObjectLink link, bool) {
     GameObject* object = resolve(link);
     if (!object) return engineLog().error("Can't change play for zero object");
     if (object->getType() == ObjectParticle) return false;
-    return unsupported(object, "customize");
+    return unsupported(object, "Object type [%s] (%s) not support customize command");
 }
 
 bool GameCore::linkObjects(GameObjectLink slave, GameObjectLink master) {

@@ -327,7 +327,7 @@ void SaveGame::loadSavedGame(const char* nameOrPath) {
     }
     SaveHeader header;
     if (readHeader(file, header) < 0) {
-        log.error("Can't load game header [%s]: %s", logPath(path).c_str(), kBroken);
+        log.error("Can't load game header [%s]: Save file is broken", logPath(path).c_str());
         fail();
         return;
     }

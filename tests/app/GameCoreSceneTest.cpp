@@ -245,11 +245,12 @@ TEST(StringHelperGroups, ModelGroupEndsWithTheCurrentScenesAlternatives) {
 
 namespace {
 
-// A model of the scene (models have no data of their own yet).
+// A model (or, given its type, a sprite) of the scene: they have no data of
+// their own yet.
 class TestModel : public GameObject {
 public:
-    explicit TestModel(const char* modelName) : GameObject(modelName) {}
-    std::uint32_t getType() const override { return ObjectModel; }
+    explicit TestModel(const char* modelName, std::uint32_t type = ObjectModel) : GameObject(modelName), type_(type) {}
+    std::uint32_t getType() const override { return type_; }
     const char* getName() const override { return name; }
     std::uint32_t getSceneLink() const override { return 0; }
     bool push() override { return true; }
@@ -263,6 +264,9 @@ public:
     bool updatePhase2(const CurrentTime&, std::int32_t) override { return true; }
     void invalidateLighting() override {}
     void release() override {}
+
+private:
+    std::uint32_t type_;
 };
 
 TEST(GameCoreScene, LeavingTheGameModeAsksForTheControllerOnlyWithoutAMainCharacter) {
@@ -307,6 +311,16 @@ TEST(GameCoreScene, DialogActivityScreenSwitchesAndModelElements) {
     }
     EXPECT_FALSE(gameCore.scene_isDialogActive());  // the dialog is gone
     scene.activeDialog = GameObjectLink{};
+
+    // The 2d mode places the camera at the sprite of the screen.
+    TestModel screen("intro", ObjectSprite);
+    scene.sprites.push_back(GameObjectLink::fromObject(&screen));
+    gameCore.debugFlags |= DebugCameraLog;
+    gameCore.setCameraMode(9, CurrentTime(-1.0));
+    gameCore.debugFlags &= ~DebugCameraLog;
+    EXPECT_TRUE(f.logged("Assign camera position to screen [intro]"));
+    EXPECT_FALSE(f.logged("Fail assign camera position to NULL screen"));
+    scene.sprites.clear();
 
     TestModel boat("boat");
     EXPECT_FALSE(gameCore.customizeObject(GameObjectLink::fromObject(&boat), "sail", true));
