@@ -21,7 +21,7 @@ float cameraSensitivityFromSpeed(float speed) { return (speed - 0.05f) * 250.0f;
 namespace {
 
 // The video core's gamma update after a gamma changed.
-void updateGamma(VideoCore& video, float gamma) {
+void videoGammaUpdate(VideoCore& video, float gamma) {
     video.videoDevice.setupFromCaps();
     video.videoDevice.buildGammaRamp(gamma);
     video.updatePostprocessing();
@@ -201,9 +201,9 @@ void GameSetup::pullFromCores(SetupOptions& record) {
 void GameSetup::pushGammaAndSound() {
     if (VideoCore* video = gameCore.video) {
         video->gamma = applied.video.gamma;
-        updateGamma(*video, video->gamma);
+        videoGammaUpdate(*video, video->gamma);
         video->requestedGamma = edited.video.gamma;
-        updateGamma(*video, video->requestedGamma);
+        videoGammaUpdate(*video, video->requestedGamma);
     }
     // The applied volumes, then the edited ones, which remain.
     setSoundVolumes(edited.sound);

@@ -35,6 +35,14 @@ std::string formatText(const char* format, va_list args) {
     return text;
 }
 
+void appendFormatted(std::string& out, const char* format, ...) ENGINE_PRINTF(2, 3);
+void appendFormatted(std::string& out, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    out += formatText(format, args);
+    va_end(args);
+}
+
 // The stored form of a comment: CR removed, each line behind a ';' and ended
 // by CR LF.
 std::string commentLines(const std::string& text) {
@@ -323,13 +331,12 @@ std::string formatIniText(const IniFile& store, std::int32_t kind) {
             if (!written(*v, fixedKind)) continue;
             if (!v->comment().empty()) out += "\r\n" + v->comment();
             if (v->value().empty()) continue;
-            out += v->name();
-            out.append(width - v->name().size(), ' ');
+            const std::string pad(width - v->name().size(), ' ');
             // A value with a blank or a tab would end there when read back.
             if (v->value().find_first_of(" \t") != std::string::npos)
-                out += " = \"" + v->value() + "\"\r\n";
+                appendFormatted(out, "%s%s = \"%s\"\r\n", v->name().c_str(), pad.c_str(), v->value().c_str());
             else
-                out += " = " + v->value() + "\r\n";
+                appendFormatted(out, "%s%s = %s\r\n", v->name().c_str(), pad.c_str(), v->value().c_str());
         }
         out += "\r\n";
     }

@@ -245,25 +245,12 @@ TEST(StringHelperGroups, ModelGroupEndsWithTheCurrentScenesAlternatives) {
 
 namespace {
 
-// A model (or, given its type, a sprite) of the scene: they have no data of
-// their own yet.
-class TestModel : public GameObject {
+// A model (or, given its type, a sprite) of the scene: neither has data of
+// its own yet, so a dialog object of another type stands in for them.
+class TestModel : public Dialog {
 public:
-    explicit TestModel(const char* modelName, std::uint32_t type = ObjectModel) : GameObject(modelName), type_(type) {}
+    explicit TestModel(const char* modelName, std::uint32_t type = ObjectModel) : Dialog(modelName), type_(type) {}
     std::uint32_t getType() const override { return type_; }
-    const char* getName() const override { return name; }
-    std::uint32_t getSceneLink() const override { return 0; }
-    bool push() override { return true; }
-    bool pop(std::uint32_t) override { return true; }
-    std::int32_t write(DataStream&) override { return 0; }
-    std::int32_t read(DataStream&) override { return 0; }
-    bool validate() override { return true; }
-    bool updatePhase0(const CurrentTime&, std::int32_t) override { return true; }
-    bool updatePhase1(const CurrentTime&, std::int32_t) override { return true; }
-    bool updatePhase3(const CurrentTime&, std::int32_t) override { return true; }
-    bool updatePhase2(const CurrentTime&, std::int32_t) override { return true; }
-    void invalidateLighting() override {}
-    void release() override {}
 
 private:
     std::uint32_t type_;
