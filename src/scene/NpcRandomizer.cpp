@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "app/GameCore.h"
 #include "foundation/Log.h"
@@ -24,11 +25,15 @@ const ScriptVariable* childNamed(const ScriptVariable* node, const char* name) {
 }  // namespace
 
 void NpcRandomizer::readGroup(NameArray& names, const char* scene) {
-    const char* sceneName = scene ? scene : "";
+    char path[256];
+    std::snprintf(path, sizeof(path), "npcrandomization.%s", scene ? scene : "");
+    // The first component, then the scene's name whole.
+    const char* dot = std::strchr(path, '.');
+    const std::string first(path, static_cast<std::size_t>(dot - path));
     const ScriptVariable* root = gameCore.variables ? gameCore.variables->globals().root() : nullptr;
-    const ScriptVariable* group = childNamed(childNamed(root, "npcrandomization"), sceneName);
+    const ScriptVariable* group = childNamed(childNamed(root, first.c_str()), dot + 1);
     if (!group) {
-        engineLog().error("\n\nCan't find script variable [%s.%s]", "npcrandomization", sceneName);
+        engineLog().error("\n\nCan't find script variable [%s.%s]", "globals", path);
         return;
     }
     if (group->type() != ScriptVariable::TypeArray) return;

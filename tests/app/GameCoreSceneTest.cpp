@@ -231,7 +231,7 @@ TEST(StringHelperGroups, ModelGroupEndsWithTheCurrentScenesAlternatives) {
     NameArray names;
     EXPECT_TRUE(StringHelper::listGroup(0, names));  // no scene: no group of that name
     EXPECT_TRUE(names.empty());
-    EXPECT_TRUE(f.logged("\n\nCan't find script variable [npcrandomization.]"));
+    EXPECT_TRUE(f.logged("\n\nCan't find script variable [globals.npcrandomization.]"));
 
     f.game->flags |= kSaveGameLoadAllowed;
     f.game->loadScene("intro");
