@@ -1,5 +1,12 @@
 #include "animation/AnimationDataManager.h"
 
+#include "resources/LoadingProgress.h"
+
+bool AnimationDataManager::allocateAll() {
+    reportLoadingProgress(10, 1.0f);
+    return true;
+}
+
 void AnimationDataManager::unloadAll() {}
 
 void AnimationDataManager::releaseAll() {}

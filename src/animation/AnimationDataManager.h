@@ -7,6 +7,10 @@
 
 class AnimationDataManager {
 public:
+    // During a load: loads and allocates every referenced animation, with
+    // progress in stage 10; false when one fails (the others are still
+    // tried).
+    bool allocateAll();
     // At game release: every allocated record loses its allocation, the
     // manager its allocated flag.
     void unloadAll();

@@ -11,6 +11,7 @@
 #include "foundation/Log.h"
 #include "foundation/TimeCore.h"
 #include "foundation/TimerCore.h"
+#include "animation/AnimationCore.h"
 #include "game/QuestLogic.h"
 #include "input/InputCore.h"
 #include "render/RenderCore.h"
@@ -364,11 +365,20 @@ bool SaveGame::initializeLoadedData() {
     else if (gameCore.script && gameCore.script->context)
         runScriptFunction(nullptr, *gameCore.script->context, onInitialize.c_str());
     setEventsBlocked(true);
-    // The render device data, textures, movies, animations and sound buffers
-    // are allocated here by their managers once they exist; the texture
-    // library's pass closes its stage (14) even when it holds no handler.
-    const bool result = true;
+    // Each allocation is tried even when an earlier one failed. Textures,
+    // movies and sound buffers are allocated here by their managers once
+    // they exist; the texture library's pass closes its stage (14) even when
+    // it holds no handler.
+    bool result = true;
+    if (gameCore.render && !gameCore.render->allocateDeviceData(1)) {
+        engineLog().error("Fail to allocate render data");
+        result = false;
+    }
     setProgress(14, 1.0f);
+    if (gameCore.animation && !gameCore.animation->animations().allocateAll()) {
+        engineLog().error("Fail to allocate animation data");
+        result = false;
+    }
     finishProgress();
     return result;
 }

@@ -19,6 +19,8 @@ bool RenderCore::initialize() {
 
 bool RenderCore::allocate_device() { return true; }
 
+bool RenderCore::allocateDeviceData(std::int32_t) { return true; }
+
 void RenderCore::renderSplash() {}
 
 void RenderCore::mainLoop() {}

@@ -64,6 +64,9 @@ public:
     bool initialize();
     // Allocates the render device data.
     bool allocate_device();
+    // Re-creates the device-dependent render data after a load (texture
+    // handlers, render managers' data, rain-map buffers); false on failure.
+    bool allocateDeviceData(std::int32_t flag);
     // Draws and presents the splash screen once.
     void renderSplash();
     // Draws the current scene's frame.
