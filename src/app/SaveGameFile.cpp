@@ -17,7 +17,7 @@
 #include "input/InputCore.h"
 #include "platform/FileSystem.h"
 #include "platform/TextCodec.h"
-#include "render/ProcScreenShotExport.h"
+#include "render/ProcScreenShot.h"
 #include "scene/Scene.h"
 #include "script/ScriptCall.h"
 #include "script/ScriptEngine.h"
@@ -223,14 +223,14 @@ bool SaveGame::saveScreenShot(TgaImage& image, bool) {
     // Without the screenshot target there is nothing to render through:
     // nothing is drawn, and the caller finds the image empty.
     TextureLink link;
-    link.init("procSaveScreenShot", 0);
+    link.init("procSaveScreenShot");
     bool rendered = true;
-    if (link.allocateDefault(0x200, 0)) {
+    if (link.allocateDefault(0x200, false)) {
         auto* target = dynamic_cast<ProcScreenShotExport*>(link.handler());
         rendered = target && target->renderSaveScreenShot(image, static_cast<std::uint32_t>(screenshotWidth),
                                                           static_cast<std::uint32_t>(screenshotHeight));
     }
-    link.release(0);
+    link.release(false);
     return rendered;
 }
 

@@ -205,9 +205,9 @@ bool SaveGame::mapSlotImage(SaveSlot& slot, std::int32_t textureSlot) {
         char name[32];
         std::snprintf(name, sizeof(name), "procSaveScreenShot%i", textureSlot);
         TextureLink link;
-        link.init(name, 0);
+        link.init(name);
         DXTextureHandler* handler = nullptr;
-        if (!link.allocateDefault(0x200, 0))
+        if (!link.allocateDefault(0x200, false))
             log.error("Can't initialize save image texture %i", textureSlot);
         else if (!(handler = link.handler()))
             log.error("Can't get ProcSaveScreenShot handle for slot %i", textureSlot);
@@ -215,7 +215,7 @@ bool SaveGame::mapSlotImage(SaveSlot& slot, std::int32_t textureSlot) {
             log.error("Can't import texture [%s] for save image in slot %i", link.name(), textureSlot);
         else
             reloaded = true;
-        link.release(0);
+        link.release(false);
     }
     // The texture keeps the pixels; the record does not.
     slot.header.image = TgaImage();

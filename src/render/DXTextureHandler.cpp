@@ -26,21 +26,21 @@ bool DXTextureHandler::reload(const TgaImage& image) {
 TextureLink::~TextureLink() {
     if (handler_) {
         engineLog().error("Unreleased texture handler to [%s]. re-Call release from destructor", name_);
-        release(0);
+        release(false);
     }
 }
 
-void TextureLink::init(const char* name, std::uint32_t) {
+void TextureLink::init(const char* name, std::int32_t, std::int32_t, std::int32_t, std::int32_t) {
     const std::string text = textureKey(name);
     std::snprintf(name_, sizeof(name_), "%s", text.c_str());
     enabled_ = true;
     handler_ = nullptr;
 }
 
-bool TextureLink::allocateDefault(std::uint32_t, std::uint32_t) {
+bool TextureLink::allocateDefault(std::uint32_t, bool) {
     if (!enabled_ || !gameCore.render) return false;
-    handler_ = gameCore.render->textures.find(name_);
+    handler_ = gameCore.render->textures.findOrCreate(name_, 6, true);
     return handler_ != nullptr;
 }
 
-void TextureLink::release(std::uint32_t) { handler_ = nullptr; }
+void TextureLink::release(bool) { handler_ = nullptr; }

@@ -22,7 +22,7 @@ public:
 
     // Replaces the handler's texture by the decoded image; false for an
     // image without pixels (the texture is kept).
-    bool reload(const TgaImage& image);
+    virtual bool reload(const TgaImage& image);
 
     const std::string& name() const { return name_; }
     // The texture's pixels (empty until loaded).
@@ -44,12 +44,15 @@ public:
     TextureLink& operator=(const TextureLink&) = delete;
 
     // Stores the name lower-cased (at most 127 characters); no handler yet.
-    void init(const char* name, std::uint32_t flags);
+    // Type (0 2D, 1 cube), addressing and option wait for textures of their
+    // own.
+    void init(const char* name, std::int32_t type = 0, std::int32_t addressU = 0, std::int32_t addressV = 0,
+              std::int32_t option = 0);
     // Takes the handler of that name from the render core's library; false
     // when there is none.
-    bool allocateDefault(std::uint32_t flags, std::uint32_t quality);
+    bool allocateDefault(std::uint32_t flags, bool quiet);
     // Gives the handler back.
-    void release(std::uint32_t flags);
+    void release(bool unloadWhenUnused);
 
     const char* name() const { return name_; }
     DXTextureHandler* handler() const { return handler_; }

@@ -5,7 +5,7 @@
 #include "app/GameCore.h"
 #include "foundation/IniFile.h"
 #include "foundation/SettingsReader.h"
-#include "render/ProcScreenShotExport.h"
+#include "render/ProcScreenShot.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ bool TextureLibrary::add(std::unique_ptr<DXTextureHandler> handler) {
     return handlers_.emplace(key, std::move(handler)).second;
 }
 
-DXTextureHandler* TextureLibrary::find(const char* name) const {
+DXTextureHandler* TextureLibrary::findOrCreate(const char* name, std::int32_t, bool) const {
     const auto found = handlers_.find(textureKey(name));
     return found == handlers_.end() ? nullptr : found->second.get();
 }
@@ -40,7 +40,7 @@ bool TextureLibrary::registerProceduralTextures() {
     for (int i = 0; i < 4; ++i) {
         char name[32];
         std::snprintf(name, sizeof(name), "procsavescreenshot%i", i);
-        add(std::make_unique<DXTextureHandler>(name));
+        add(std::make_unique<ProcScreenShotImport>(name));
     }
     return true;
 }

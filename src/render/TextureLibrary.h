@@ -30,8 +30,10 @@ public:
     // Inserts a handler under its name; false (handler dropped) when the
     // name is taken.
     bool add(std::unique_ptr<DXTextureHandler> handler);
-    // The handler of that name (any case), or null.
-    DXTextureHandler* find(const char* name) const;
+    // The handler of that name (any case), or null. Handlers are not made
+    // on request yet (the mode and testOnly wait for them): the built-in
+    // ones are all there is.
+    DXTextureHandler* findOrCreate(const char* name, std::int32_t mode, bool testOnly) const;
     // The screenshot targets: "procsavescreenshot" (the export) and
     // "procsavescreenshot0" to "procsavescreenshot3" (the load screen's).
     bool registerProceduralTextures();

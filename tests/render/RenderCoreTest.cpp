@@ -52,19 +52,21 @@ TEST(RenderCore, TextureLinksReachTheScreenshotTargetsByName) {
     gameCore.render = &render;
     {
         TextureLink link;
-        link.init("procSaveScreenShot2", 0);
+        link.init("procSaveScreenShot2");
         EXPECT_STREQ(link.name(), "procsavescreenshot2");
-        ASSERT_TRUE(link.allocateDefault(0x200, 0));
+        ASSERT_TRUE(link.allocateDefault(0x200, false));
         TgaImage image;
-        ASSERT_TRUE(image.create(false, 4, 2));
+        ASSERT_TRUE(image.create(true, 4, 2));
         EXPECT_TRUE(link.handler()->reload(image));
-        EXPECT_EQ(render.textures.find("PROCSAVESCREENSHOT2")->image().width, 4u);
+        const TgaImage& shown = render.textures.findOrCreate("PROCSAVESCREENSHOT2", 6, true)->image();
+        EXPECT_EQ(shown.width, 4u);
+        EXPECT_EQ(shown.bytesPerPixel, 3u);  // the load screen's targets drop the alpha
         EXPECT_FALSE(link.handler()->reload(TgaImage()));  // no pixels: the texture stays
-        EXPECT_EQ(render.textures.find("procsavescreenshot2")->image().width, 4u);
+        EXPECT_EQ(render.textures.findOrCreate("procsavescreenshot2", 6, true)->image().width, 4u);
 
         TextureLink missing;
-        missing.init("procSaveScreenShot4", 0);
-        EXPECT_FALSE(missing.allocateDefault(0x200, 0));
+        missing.init("procSaveScreenShot4");
+        EXPECT_FALSE(missing.allocateDefault(0x200, false));
         // A link destroyed while it holds its handler says so.
     }
     EXPECT_TRUE(gameCore.log->contains("Unreleased texture handler to [procsavescreenshot2]. re-Call release from destructor"));
