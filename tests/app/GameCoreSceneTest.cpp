@@ -10,6 +10,7 @@
 #include "app/SceneLoadFixture.h"
 #include "app/SoundAttenuation.h"
 #include "foundation/TimeCore.h"
+#include "foundation/TimerCore.h"
 #include "game/Dialog.h"
 #include "foundation/StringHelper.h"
 #include "scene/Scene.h"
@@ -312,6 +313,33 @@ TEST(GameCoreScene, DialogActivityScreenSwitchesAndModelElements) {
     TestModel boat("boat");
     EXPECT_FALSE(gameCore.customizeObject(GameObjectLink::fromObject(&boat), "sail", true));
     EXPECT_TRUE(f.logged("Can't find element with name [sail] in model [] object [boat]"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(GameCoreScene, SceneTimersStandStillInGameTimeInState6) {
+    SceneLoadFixture f;
+    f.game->flags |= kSaveGameLoadAllowed;
+    f.game->loadScene("intro");
+    Scene& scene = *f.game->currentScene();
+    TimerItem* game = scene.timers.create("tide", 10.0);
+    TimerItem* real = scene.timers.createSystem("clock", 10.0);
+    ASSERT_TRUE(game && real);
+    CurrentTime sample;
+    sample.game.step = 0.5;
+    sample.real.step = 0.5;
+    const std::int32_t saved = gameCore.gameState;
+    gameCore.gameState = 6;
+    scene.updateTimers(sample);
+    EXPECT_DOUBLE_EQ(game->elapsed(), 0.0);
+    EXPECT_DOUBLE_EQ(real->elapsed(), 0.5);
+    gameCore.gameState = 2;
+    scene.updateTimers(sample);
+    EXPECT_DOUBLE_EQ(game->elapsed(), 0.5);
+    gameCore.gameState = saved;
+    scene.timers.deleteAll();
 }
 
 }  // namespace
