@@ -5,6 +5,12 @@
 
 AnimationDebugSettings animationDebugSettings;
 
+AnimationCore::AnimationCore()
+    : animations_(std::make_unique<AnimationDataManager>()),
+      morphs_(std::make_unique<MorphDataManager>()),
+      trackerMaps_(std::make_unique<AnimationTrackerMapManager>()),
+      rules_(std::make_unique<AnimCtrlRulesManager>()) {}
+
 AnimationCore::~AnimationCore() { release(); }
 
 bool AnimationCore::initialize() { return true; }
@@ -16,4 +22,10 @@ void AnimationCore::readDebugConfig() {
     debug.getVariable("debug_bone_name").getString(animationDebugSettings.boneName, "root");
 }
 
-void AnimationCore::release() {}
+void AnimationCore::release() {
+    animations_->unloadAll();
+    animations_->releaseAll();
+    morphs_->release();
+    trackerMaps_->release();
+    rules_->release();
+}

@@ -1,11 +1,14 @@
 // The animation core: the animation data, morph and rule managers and the
 // animation debug settings.
 //
-// No animation data manager is built in yet: the core initialises with
-// nothing to load and releases nothing.
+// The managers hold no resource yet: the core initialises with nothing to
+// load.
 #pragma once
 
+#include <memory>
 #include <string>
+
+#include "animation/AnimationDataManager.h"
 
 // The animation debug settings (section "debug"): kept, read by nothing else.
 struct AnimationDebugSettings {
@@ -16,7 +19,7 @@ extern AnimationDebugSettings animationDebugSettings;
 
 class AnimationCore {
 public:
-    AnimationCore() = default;
+    AnimationCore();
     ~AnimationCore();
     AnimationCore(const AnimationCore&) = delete;
     AnimationCore& operator=(const AnimationCore&) = delete;
@@ -26,6 +29,15 @@ public:
     // Reads section "debug" of the game core's settings
     // ("debug_animation_name", "debug_bone_name"); missing keys are added.
     void readDebugConfig();
-    // Unloads and releases every animation data manager.
+    // Game release: unloads all animations and releases them, then releases
+    // the morph, tracker-map and rules managers, in that order.
     void release();
+
+    AnimationDataManager& animations() { return *animations_; }
+
+private:
+    std::unique_ptr<AnimationDataManager> animations_;
+    std::unique_ptr<MorphDataManager> morphs_;
+    std::unique_ptr<AnimationTrackerMapManager> trackerMaps_;
+    std::unique_ptr<AnimCtrlRulesManager> rules_;
 };

@@ -145,6 +145,11 @@ struct GameCore {
 
     // Queues an engine event for the script, logged under the tag.
     bool addScriptEvent(ScriptEventArgs& args, const char* tag);
+    // Whether the current scene's dialog is playing a phrase.
+    bool scene_isDialogActive();
+    // The screen-action code selected a screen: logged with "camera_log";
+    // false (logged) without a current scene.
+    bool onScreenSwitched();
 
     // The index of tables kept per camera mode: 11 while a camera-stack
     // command has the camera, else the camera mode.

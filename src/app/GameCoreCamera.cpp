@@ -48,6 +48,8 @@ bool GameCore::selectCameraMode(bool, const CurrentTime&) {
         GameObjectLink sprite;
         if (!scene_findSprite(scene_getActionsName(), false, sprite))
             engineLog().error("Fail assign camera position to NULL screen");
+        else if (debugFlags & DebugCameraLog)
+            engineLog().scriptInfo("Assign camera position to screen [%s]", scene_getActionsName());
     }
     return true;
 }

@@ -20,25 +20,28 @@ Scene* parentScene(GameObjectLink link) {
     return object && object->getType() == ObjectScene ? static_cast<Scene*>(object) : nullptr;
 }
 
-// The common road of the types whose objects live in a scene. Their makers
-// come with their own subsystems; until then creation fails, logged.
-GameObject* createInScene(const char* kind, const char* name, GameObjectLink scene) {
+// The common road of the types whose objects live in a scene, with the
+// type's two messages. Their makers come with their own subsystems; until
+// then creation fails, logged.
+GameObject* createInScene(const char* noParent, const char* notCreated, const char* name, GameObjectLink scene) {
     if (!parentScene(scene)) {
-        engineLog().error("Can't find parent scene for %s [%s]", kind, text(name));
+        engineLog().error(noParent, text(name));
         return nullptr;
     }
-    engineLog().error("Can't create %s [%s] for loading", kind, text(name));
+    engineLog().error(notCreated, text(name));
     return nullptr;
 }
 
 }  // namespace
 
 GameObject* GameCore::loadCreateParticle(const char* name, GameObjectLink scene) {
-    return createInScene("particle", name, scene);
+    return createInScene("Can't find parent scene for particle [%s]", "Can't create particle [%s] for loading", name,
+                         scene);
 }
 
 GameObject* GameCore::loadCreateModel(const char* name, GameObjectLink scene) {
-    return createInScene("model", name, scene);
+    return createInScene("Can't find parent scene for model [%s]", "Can't create model [%s] for loading", name,
+                         scene);
 }
 
 GameObject* GameCore::loadCreatePhysicsModel(const char* name) {
@@ -62,7 +65,9 @@ GameObject* GameCore::loadCreateTrigger(const char* name, GameObjectLink scene, 
         engineLog().systemError("Invalid trigger type [%s] for loading", text(name));
         return nullptr;
     }
-    return nullptr;  // static triggers come with the trigger code
+    // Static triggers come with the trigger code.
+    engineLog().error("Can't create trigger [%s] for loading", text(name));
+    return nullptr;
 }
 
 GameObject* GameCore::loadCreatePhysicsTrigger(const char* name) {
@@ -76,19 +81,23 @@ GameObject* GameCore::loadCreateSound(const char* name) {
 }
 
 GameObject* GameCore::loadCreateLight(const char* name, GameObjectLink scene) {
-    return createInScene("light", name, scene);
+    return createInScene("Can't find parent scene for light [%s]", "Can't create light [%s] for loading", name,
+                         scene);
 }
 
 GameObject* GameCore::loadCreateDialog(const char* name, GameObjectLink scene) {
-    return createInScene("dialog", name, scene);
+    return createInScene("Can't find parent scene for dialog [%s]", "Can't create dialog [%s] for loading", name,
+                         scene);
 }
 
 GameObject* GameCore::loadCreateSprite(const char* name, GameObjectLink scene) {
-    return createInScene("sprite", name, scene);
+    return createInScene("Can't find parent scene for sprite [%s]", "Can't create sprite [%s] for loading", name,
+                         scene);
 }
 
 GameObject* GameCore::loadCreateGrid(const char* name, GameObjectLink scene) {
-    return createInScene("grid", name, scene);
+    return createInScene("Can't find parent scene for grid [%s]", "Can't create grid [%s] for loading", name,
+                         scene);
 }
 
 GameObject* createObjectForLoading(std::uint32_t type, const char* name, std::uint32_t scene, std::uint32_t subtype) {

@@ -12,6 +12,7 @@
 #include "app/GameCore.h"
 #include "app/SaveGame.h"
 #include "app/SoundAttenuation.h"
+#include "game/Dialog.h"
 #include "foundation/IniFile.h"
 #include "foundation/Log.h"
 #include "scene/GameObject.h"
@@ -43,9 +44,9 @@ std::string loweredName(const char* name) {
 std::uint32_t handleOf(const GameObject* object) { return object ? object->id & kGameObjectHandleMask : 0; }
 
 // An object that a command does not support: the type name and its name.
-bool unsupported(const GameObject* object, const char* command) {
-    return engineLog().error("Object type [%s] (%s) not support %s command", gameObjectTypeName(object->getType()),
-                             object->getName(), command);
+// A command the object's type does not take; format is the command's message.
+bool unsupported(const GameObject* object, const char* format) {
+    return engineLog().error(format, gameObjectTypeName(object->getType()), object->getName());
 }
 
 float soundSetting(IniCategory* sound, const char* key, float fallback) {
@@ -98,9 +99,25 @@ GameObjectLink GameCore::scene_getMainCharacter() {
 }
 
 ModelController* GameCore::scene_getMainController() {
+    Scene* scene = currentScene();
+    if (!scene || !resolve(scene->mainCharacter)) {
+        engineLog().error("Can't get main controller: Set main character first");
+        return nullptr;
+    }
     // Models carry no controllers in this build.
-    engineLog().error("Can't get main controller: Set main character first");
     return nullptr;
+}
+
+bool GameCore::scene_isDialogActive() {
+    Scene* scene = currentScene();
+    GameObject* object = scene ? resolve(scene->activeDialog) : nullptr;
+    return object && object->getType() == ObjectDialog && static_cast<Dialog*>(object)->currentPhrase >= 0;
+}
+
+bool GameCore::onScreenSwitched() {
+    if (!currentScene()) return engineLog().error("Invalid screen switch signal");
+    if (debugFlags & DebugCameraLog) engineLog().message("Switch current screen to [%s]", scene_getActionsName());
+    return true;
 }
 
 bool GameCore::onMainCharacterSelected() {
@@ -264,15 +281,20 @@ bool GameCore::teleportObject(GameObjectLink link, const char*, float) {
     case ObjectParticle:
     case ObjectModel:
     case ObjectSound: return false;  // their teleport comes with their code
-    default: return unsupported(object, "teleport");
+    default: return unsupported(object, "Object type [%s] (%s) not support teleport command");
     }
 }
 
-bool GameCore::customizeObject(GameObjectLink link, const char*, bool) {
+bool GameCore::customizeObject(GameObjectLink link, const char* element, bool) {
     GameObject* object = resolve(link);
     if (!object) return engineLog().error("Can't customize zero object");
-    if (object->getType() == ObjectModel || object->getType() == ObjectSprite) return false;
-    return unsupported(object, "customize");
+    // Models have no elements yet, so no element is ever found; the model
+    // resource's name comes with the model code.
+    if (object->getType() == ObjectModel)
+        return engineLog().error("Can't find element with name [%s] in model [%s] object [%s]",
+                                 element ? element : "", "", object->getName());
+    if (object->getType() == ObjectSprite) return false;
+    return unsupported(object, "Object type [%s] (%s) not support customize command");
 }
 
 bool GameCore::customizeObjectsByName(std::uint32_t type, const char* namePart, const char* element, bool show) {
@@ -290,14 +312,14 @@ bool GameCore::resetObject(GameObjectLink link) {
     GameObject* object = resolve(link);
     if (!object) return engineLog().error("Can't reset zero object");
     if (object->getType() == ObjectParticle) return false;
-    return unsupported(object, "reset");
+    return unsupported(object, "Object type [%s] (%s) not support reset command");
 }
 
 bool GameCore::setObjectPlay(GameObjectLink link, bool) {
     GameObject* object = resolve(link);
     if (!object) return engineLog().error("Can't change play for zero object");
     if (object->getType() == ObjectParticle) return false;
-    return unsupported(object, "customize");
+    return unsupported(object, "Object type [%s] (%s) not support customize command");
 }
 
 bool GameCore::linkObjects(GameObjectLink slave, GameObjectLink master) {

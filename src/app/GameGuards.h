@@ -9,6 +9,12 @@ bool safeGameInitialize();
 // The game-state machine in the given state.
 bool safeProcessGameState(std::int32_t state);
 
+class SaveGame;
+// The load of a saved game and of a scene by the save game; false when the
+// load ended on an exception (the crash report is written).
+bool safeLoadGame(SaveGame& game, const char* nameOrPath);
+bool safeLoadScene(SaveGame& game, const char* sceneName);
+
 // Game states (fixed values).
 constexpr std::int32_t kGameStateLoop = 2;
 constexpr std::int32_t kGameStateRelease = 12;

@@ -19,6 +19,13 @@ float cameraSensitivityFromSpeed(float speed) { return (speed - 0.05f) * 250.0f;
 
 namespace {
 
+// The video core's gamma update after a gamma changed.
+void videoGammaUpdate(VideoCore& video, float gamma) {
+    video.videoDevice.setupFromCaps();
+    video.videoDevice.buildGammaRamp(gamma);
+    video.updatePostprocessing();
+}
+
 // A float key: an empty value keeps the field; text that is no number
 // (parseFloat's -12345) or a value outside low..high is reported and keeps
 // it as well.
@@ -124,15 +131,16 @@ bool GameSetup::writeIni(const SetupOptions& record) {
 void GameSetup::resetDefaults(SetupOptions& record, std::uint32_t mask) {
     if (mask & kSetupResetVideo) record.video.setDefaults();
     if (mask & kSetupResetSound) {
-        // Every script volume back to full (the ambient-loop one included),
-        // the setup volumes to the sound core's defaults; the read flag stays.
+        // The script volumes back to full, the setup volumes to the sound
+        // core's defaults; the read flag and the ambient loop's script volume
+        // stay.
         const SoundVolumeDefaults preset = gameCore.sound ? gameCore.sound->defaultVolumes : SoundVolumeDefaults{};
         SoundVolumes& sound = record.sound;
         sound.master = {1.0f, preset.master};
         sound.channels[0] = {1.0f, preset.effect};
         sound.channels[1] = {1.0f, preset.voice};
         sound.channels[2] = {1.0f, preset.ambient};
-        sound.channels[3] = {1.0f, preset.ambient};
+        sound.channels[3].setup = preset.ambient;
         sound.channels[4] = {1.0f, preset.music};
     }
     if (mask & kSetupResetControls) {
@@ -196,9 +204,9 @@ void GameSetup::pullFromCores(SetupOptions& record) {
 void GameSetup::pushGammaAndSound() {
     if (VideoCore* video = gameCore.video) {
         video->gamma = applied.video.gamma;
-        video->updateGamma(video->gamma);
+        videoGammaUpdate(*video, video->gamma);
         video->requestedGamma = edited.video.gamma;
-        video->updateGamma(video->requestedGamma);
+        videoGammaUpdate(*video, video->requestedGamma);
     }
     // The applied volumes, then the edited ones, which remain.
     setSoundVolumes(edited.sound);
@@ -239,6 +247,7 @@ bool GameSetup::pushInput() {
 
 bool GameSetup::pushPreview() {
     pushGammaAndSound();
+    if (gameCore.video) gameCore.video->videoDevice.setupFromCaps();
     return true;
 }
 

@@ -12,6 +12,9 @@
 #include "render/VideoSetup.h"
 #include "sound/SoundCore.h"
 
+struct lua_State;
+class ScriptEngine;
+
 // One set of options. The video and sound blocks are copied word for word
 // into and out of the video and sound cores' own setup records.
 struct SetupOptions {
@@ -103,6 +106,10 @@ public:
     bool cancel();
     // Both records from the cores.
     void init();
+
+    // Registers the script class "GameSetup" with its SETUP_SHADOWS values
+    // and the global "setup" in the Lua state.
+    static void initialize(lua_State* state, ScriptEngine& engine);
 
     SetupOptions applied;
     SetupOptions edited;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/GameCore.h"
+#include "app/GameGuards.h"
 #include "app/ObjectFactories.h"
 #include "control/PhysicsCore.h"
 #include "foundation/CrashGuard.h"
@@ -10,6 +11,7 @@
 #include "foundation/Log.h"
 #include "foundation/TimeCore.h"
 #include "foundation/TimerCore.h"
+#include "animation/AnimationCore.h"
 #include "game/QuestLogic.h"
 #include "input/InputCore.h"
 #include "render/RenderCore.h"
@@ -322,11 +324,15 @@ void SaveGame::loadScene(const char* sceneName) {
     loading = 0;
 }
 
+bool safeLoadScene(SaveGame& game, const char* sceneName) {
+    return runGuardedCaught(kGuardLoadScene, [&] { game.loadScene(sceneName); });
+}
+
 bool SaveGame::loadSceneFromScript(const char* sceneName) {
     if (!(flags & kSaveGameLoadAllowed))
         return engineLog().error("Load NOT enabled from this script execution point (called from SCENE object event "
                                  "handler), use delayed call instead)");
-    if (!runGuardedCaught(kGuardLoadScene, [&] { loadScene(sceneName); })) flags &= ~kSaveGameLoadSucceeded;
+    if (!safeLoadScene(*this, sceneName)) flags &= ~kSaveGameLoadSucceeded;
     if (!(flags & kSaveGameLoadSucceeded))
         return engineLog().error("Can't load scene [%s]", sceneName ? sceneName : "");
     return true;
@@ -338,7 +344,7 @@ bool SaveGame::finalizeRenderScene() {
     // batch and rain buffers belong to the sound and render cores; they
     // release them with their own data.
     if (gameCore.render) {
-        gameCore.render->stillFrameSlots.clear();
+        gameCore.render->clearStillFrameSlots();
         gameCore.render->stillFrames().data.releaseAll();
     }
     runPostedEvents();
@@ -359,11 +365,20 @@ bool SaveGame::initializeLoadedData() {
     else if (gameCore.script && gameCore.script->context)
         runScriptFunction(nullptr, *gameCore.script->context, onInitialize.c_str());
     setEventsBlocked(true);
-    // The render device data, textures, movies, animations and sound buffers
-    // are allocated here by their managers once they exist; the texture
-    // library's pass closes its stage (14) even when it holds no handler.
-    const bool result = true;
+    // Each allocation is tried even when an earlier one failed. Textures,
+    // movies and sound buffers are allocated here by their managers once
+    // they exist; the texture library's pass closes its stage (14) even when
+    // it holds no handler.
+    bool result = true;
+    if (gameCore.render && !gameCore.render->allocateDeviceData(1)) {
+        engineLog().error("Fail to allocate render data");
+        result = false;
+    }
     setProgress(14, 1.0f);
+    if (gameCore.animation && !gameCore.animation->animations().allocateAll()) {
+        engineLog().error("Fail to allocate animation data");
+        result = false;
+    }
     finishProgress();
     return result;
 }

@@ -25,7 +25,9 @@
 #include "app/SaveSlot.h"
 #include "resources/LoadingProgress.h"
 
+struct lua_State;
 class Scene;
+class ScriptEngine;
 class SceneDataManager;
 class Y3SceneDataInstance;
 class DataStream;
@@ -38,6 +40,10 @@ constexpr std::uint32_t kSaveGameProgressActive = 0x0004;
 
 class SaveGame : public LoadingProgress {
 public:
+    // Registers the script class "Game" and the global "game", and lets the
+    // engine's posted events open the load window.
+    static void registerLua(lua_State* state, ScriptEngine& engine);
+
     // Installs itself as the loading state the resource loaders report to,
     // and its scene-data manager as the scenes' one.
     SaveGame();

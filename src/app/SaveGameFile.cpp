@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/GameCore.h"
+#include "app/GameGuards.h"
 #include "app/SaveGame.h"
 #include "app/SaveGameLocal.h"
 #include "foundation/CrashGuard.h"
@@ -16,7 +17,7 @@
 #include "input/InputCore.h"
 #include "platform/FileSystem.h"
 #include "platform/TextCodec.h"
-#include "render/RenderCore.h"
+#include "render/ProcScreenShot.h"
 #include "scene/Scene.h"
 #include "script/ScriptCall.h"
 #include "script/ScriptEngine.h"
@@ -219,11 +220,18 @@ std::int32_t SaveGame::read(DataStream& stream) {
 // ---- screenshot -----------------------------------------------------------
 
 bool SaveGame::saveScreenShot(TgaImage& image, bool) {
-    // Without a renderer there is no texture to render through: nothing is
-    // drawn, and the caller finds the image empty.
-    if (!gameCore.render) return true;
-    return gameCore.render->renderSaveScreenShot(image, static_cast<std::uint32_t>(screenshotWidth),
-                                                 static_cast<std::uint32_t>(screenshotHeight));
+    // Without the screenshot target there is nothing to render through:
+    // nothing is drawn, and the caller finds the image empty.
+    TextureLink link;
+    link.init("procSaveScreenShot");
+    bool rendered = true;
+    if (link.allocateDefault(0x200, false)) {
+        auto* target = dynamic_cast<ProcScreenShotExport*>(link.handler());
+        rendered = target && target->renderSaveScreenShot(image, static_cast<std::uint32_t>(screenshotWidth),
+                                                          static_cast<std::uint32_t>(screenshotHeight));
+    }
+    link.release(false);
+    return rendered;
 }
 
 bool SaveGame::buildScreenShot() {
@@ -319,7 +327,7 @@ void SaveGame::loadSavedGame(const char* nameOrPath) {
     }
     SaveHeader header;
     if (readHeader(file, header) < 0) {
-        log.error("Can't load game header [%s]: %s", logPath(path).c_str(), kBroken);
+        log.error("Can't load game header [%s]: Save file is broken", logPath(path).c_str());
         fail();
         return;
     }
@@ -351,6 +359,10 @@ void SaveGame::loadSavedGame(const char* nameOrPath) {
     setEventsBlocked(false);
 }
 
+bool safeLoadGame(SaveGame& game, const char* nameOrPath) {
+    return runGuardedCaught(kGuardLoadGame, [&] { game.loadSavedGame(nameOrPath); });
+}
+
 void SaveGame::restore(const char* nameOrPath) {
-    if (!runGuardedCaught(kGuardLoadGame, [&] { loadSavedGame(nameOrPath); })) flags &= ~kSaveGameLoadSucceeded;
+    if (!safeLoadGame(*this, nameOrPath)) flags &= ~kSaveGameLoadSucceeded;
 }

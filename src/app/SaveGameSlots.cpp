@@ -17,7 +17,7 @@
 #include "platform/FileTime.h"
 #include "platform/TextCodec.h"
 #include "platform/Time.h"
-#include "render/RenderCore.h"
+#include "render/DXTextureHandler.h"
 #include "script/ScriptEngine.h"
 #include "script/ScriptVariable.h"
 
@@ -201,12 +201,21 @@ bool SaveGame::mapSlotImage(SaveSlot& slot, std::int32_t textureSlot) {
     bool reloaded = false;
     if (readHeader(bytes, slot.header) < 0) {
         log.error("Can't read save file header [%s]", logPath(slot.path).c_str());
-    } else if (!gameCore.render) {
-        log.error("Can't initialize save image texture %i", textureSlot);
-    } else if (!gameCore.render->reloadSaveScreenShot(textureSlot, slot.header.image)) {
-        log.error("Can't import texture [procsavescreenshot%i] for save image in slot %i", textureSlot, textureSlot);
     } else {
-        reloaded = true;
+        char name[32];
+        std::snprintf(name, sizeof(name), "procSaveScreenShot%i", textureSlot);
+        TextureLink link;
+        link.init(name);
+        DXTextureHandler* handler = nullptr;
+        if (!link.allocateDefault(0x200, false))
+            log.error("Can't initialize save image texture %i", textureSlot);
+        else if (!(handler = link.handler()))
+            log.error("Can't get ProcSaveScreenShot handle for slot %i", textureSlot);
+        else if (!handler->reload(slot.header.image))
+            log.error("Can't import texture [%s] for save image in slot %i", link.name(), textureSlot);
+        else
+            reloaded = true;
+        link.release(false);
     }
     // The texture keeps the pixels; the record does not.
     slot.header.image = TgaImage();

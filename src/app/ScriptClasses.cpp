@@ -5,8 +5,7 @@
 #include "animation/lua/AnimationScripts.h"
 #include "app/GameCore.h"
 #include "app/SaveGame.h"
-#include "app/lua/AppScripts.h"
-#include "app/lua/GameScript.h"
+#include "app/GameSetup.h"
 #include "app/lua/WorldScript.h"
 #include "control/lua/ControllerScript.h"
 #include "effects/lua/EffectsScripts.h"
@@ -27,7 +26,7 @@ namespace {
 // Every class and global exists before the first script loads; the order is
 // fixed (later classes may refer to earlier ones).
 const ScriptClassRegistration kScriptClasses[] = {
-    {"World, Time", registerWorldAndTimeClasses},
+    {"World, Time", registerWorldAndTime},
     {"ScreenActions", registerScreenActionsClass},
     {"DialogDataManager", registerDialogDataManagerClass},
     {"Dialog", registerDialogClass},
@@ -40,8 +39,8 @@ const ScriptClassRegistration kScriptClasses[] = {
     {"InputSetup", registerInputSetupClass},
     {"InputCursor", registerInputCursorClass},
     {"InputButton", registerInputButtonClass},
-    {"Game", registerGameScriptClass},
-    {"GameSetup", registerGameSetupClass},
+    {"Game", &SaveGame::registerLua},
+    {"GameSetup", &GameSetup::initialize},
     {"Quest", registerQuestClass},
     {"Variable", registerVariableClass},
     {"Object", registerObjectClass},

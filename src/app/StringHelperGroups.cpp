@@ -1,50 +1,15 @@
 // StringHelper::listGroup: the names of a group of resources in the packages
 // or of objects in the current scene.
-#include <cstdio>
-#include <cstring>
-
 #include "app/GameCore.h"
 #include "foundation/Log.h"
 #include "foundation/StringHelper.h"
 #include "resources/FilePackageDBData.h"
 #include "resources/PackageDatabase.h"
 #include "scene/GameObject.h"
+#include "scene/NpcRandomizer.h"
 #include "scene/Scene.h"
-#include "script/ScriptVariable.h"
-#include "script/VariablesCore.h"
 
 namespace {
-
-ScriptVariable* childNamed(const ScriptVariable* node, const char* name) {
-    if (!node) return nullptr;
-    for (std::int32_t i = 0; i < node->childCount(); ++i) {
-        ScriptVariable* child = node->child(i);
-        if (child && std::strcmp(child->name(), name) == 0) return child;
-    }
-    return nullptr;
-}
-
-// Appends "$" and each entry of the global array "npcrandomization.<scene>":
-// the model alternatives of the current scene.
-void appendRandomizerGroup(NameArray& names) {
-    Scene* scene = gameCore.currentScene();
-    const char* sceneName = scene ? scene->getName() : "";
-    const ScriptVariable* root = gameCore.variables ? gameCore.variables->globals().root() : nullptr;
-    const ScriptVariable* group = childNamed(childNamed(root, "npcrandomization"), sceneName);
-    if (!group) {
-        engineLog().error("\n\nCan't find script variable [%s.%s]", "npcrandomization", sceneName);
-        return;
-    }
-    if (group->type() != ScriptVariable::TypeArray) return;
-    for (std::int32_t i = 0; i < group->childCount(); ++i) {
-        const ScriptVariable* entry = group->child(i);
-        char text[128] = {};
-        std::snprintf(text, sizeof(text), "$%s", entry ? entry->toString().c_str() : "");
-        NameField field;
-        setNameField(field, text);
-        names.push_back(field);
-    }
-}
 
 void listResources(const char* mask, NameArray& names) {
     FilePackageDBData* packages = packageData();
@@ -72,7 +37,10 @@ bool StringHelper::listGroup(std::int32_t group, NameArray& names) {
     switch (group) {
     case 0:
         listResources(".mh4", names);
-        appendRandomizerGroup(names);
+        {
+            const Scene* scene = gameCore.currentScene();
+            NpcRandomizer::readGroup(names, scene ? scene->getName() : "");
+        }
         return true;
     case 1: listResources(".effect", names); return true;
     case 2: listResources(".ani4", names); return true;

@@ -87,7 +87,7 @@ void ThisMainLoop::step() {
     // Steps on the current scene look it up afresh: a script event of an
     // earlier step may have changed it. Each is skipped without a scene.
     note(FrameStep::SceneTimers);
-    if (Scene* scene = frameScene()) scene->timers.update(sample);
+    if (Scene* scene = frameScene()) scene->updateTimers(sample);
 
     note(FrameStep::Sound);
     if (core.sound) core.sound->updateListener(sample, 1);

@@ -312,7 +312,9 @@ struct PngReadJob {
 
 bool runPngRead(PngReadJob* job) {
     if (setjmp(png_jmpbuf(job->png))) return false;
+    job->stage = "PNG READER: Error during init_io";
     png_set_read_fn(job->png, &job->source, pngReadData);
+    job->stage = "PNG READER: Error during read_image";
     png_set_user_limits(job->png, kMaxImageSide, kMaxImageSide);
     png_read_info(job->png, job->info);
     const std::uint32_t width = png_get_image_width(job->png, job->info);
@@ -457,6 +459,16 @@ bool loadPngAlpha(const std::uint8_t* data, std::size_t size, TgaImage& image) {
         dst[3] = src[picture.channels - 1];
     image = std::move(result);
     return true;
+}
+
+bool convertPng(const std::uint8_t* data, std::size_t size, TgaImage& image, PngConversion conversion) {
+    switch (conversion) {
+    case PngConversion::Rgb: return decodePng(data, size, image);
+    case PngConversion::AlphaMerge: return loadPngAlpha(data, size, image);
+    case PngConversion::GrayMono: return engineLog().error("Can't load PNG gray mono to rgb");
+    case PngConversion::Mono: return engineLog().error("Can't load PNG mono to rgb");
+    }
+    return false;
 }
 
 bool writePng(const TgaImage& image, DataStream& stream, bool alphaOnly) {

@@ -85,6 +85,11 @@ bool decodePng(const std::uint8_t* data, std::size_t size, TgaImage& image);
 // as the image's alpha; an image without alpha gains it.
 bool loadPngAlpha(const std::uint8_t* data, std::size_t size, TgaImage& image);
 
+// The PNG converter's requests: the picture's colours, its alpha merged
+// into the image, or one of the two mono forms, which are refused (logged).
+enum class PngConversion { Rgb, AlphaMerge, GrayMono, Mono };
+bool convertPng(const std::uint8_t* data, std::size_t size, TgaImage& image, PngConversion conversion);
+
 // The JPEG quality that stands for the export setting ("jpg_quality").
 constexpr int kJpegExportQuality = -1;
 

@@ -44,6 +44,14 @@ std::string formatText(const char* format, va_list args) {
     return text;
 }
 
+void appendFormatted(std::string& out, const char* format, ...) ENGINE_PRINTF(2, 3);
+void appendFormatted(std::string& out, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    out += formatText(format, args);
+    va_end(args);
+}
+
 // The stored form of a comment: CR removed, each line behind a ';' and ended
 // by CR LF.
 std::string commentLines(const std::string& text) {
@@ -359,14 +367,19 @@ bool readsBack(const IniCategory& category) {
 // The value as written: as it stands, or in double quotes (each double quote
 // inside doubled) when a blank or tab would end it or it starts with a double
 // quote.
-std::string writtenValue(const std::string& value) {
-    if (value.find_first_of(" \t") == std::string::npos && value.front() != '"') return value;
-    std::string out = "\"";
+// A value with a blank or a tab, or one that starts with a quote, is written
+// quoted, with each quote inside doubled, so that it reads back unchanged.
+bool valueNeedsQuotes(const std::string& value) {
+    return value.find_first_of(" \t") != std::string::npos || value.front() == '"';
+}
+
+std::string doubledQuotes(const std::string& value) {
+    std::string out;
     for (char c : value) {
         out += c;
         if (c == '"') out += '"';
     }
-    return out + "\"";
+    return out;
 }
 
 }  // namespace
@@ -396,9 +409,12 @@ std::string formatIniText(const IniFile& store, std::int32_t kind) {
         for (const IniVariable* v : chosen) {
             if (!v->comment().empty()) out += "\r\n" + v->comment();
             if (v->value().empty()) continue;
-            out += v->name();
-            out.append(width - v->name().size(), ' ');
-            out += " = " + writtenValue(v->value()) + "\r\n";
+            const std::string pad(width - v->name().size(), ' ');
+            if (valueNeedsQuotes(v->value()))
+                appendFormatted(out, "%s%s = \"%s\"\r\n", v->name().c_str(), pad.c_str(),
+                                doubledQuotes(v->value()).c_str());
+            else
+                appendFormatted(out, "%s%s = %s\r\n", v->name().c_str(), pad.c_str(), v->value().c_str());
         }
         out += "\r\n";
     }

@@ -13,17 +13,21 @@ namespace {
 const char* const kLevelText[4] = {" SysError |", " Error    |", " Warning  |", " Info     |"};
 
 // One record as a line of the log file.
+// A line longer than the buffer is cut and still ends with CR LF.
 std::string fileLine(const LogRecord& record) {
     const std::string stamp = formatTimeStamp(record.time);
-    std::string line;
-    line.reserve(stamp.size() + record.text.size() + 20);
-    line += stamp;
-    line += ' ';
-    line += kLevelText[record.level & 3];
-    line += ' ';
-    line += record.hasText ? record.text : std::string("INVALID MESSAGE (EXCEPTION)");
-    if (line.size() > Log::kBufferSize - 3) line.resize(Log::kBufferSize - 3);
-    line += "\r\n";
+    const char* level = kLevelText[record.level & 3];
+    const char* text = record.hasText ? record.text.c_str() : "INVALID MESSAGE (EXCEPTION)";
+    const int length = std::snprintf(nullptr, 0, "%s %s %s\r\n", stamp.c_str(), level, text);
+    if (length < 0) return "\r\n";
+    std::string line(static_cast<std::size_t>(length) + 1, '\0');
+    std::snprintf(line.data(), line.size(), "%s %s %s\r\n", stamp.c_str(), level, text);
+    line.resize(static_cast<std::size_t>(length));
+    if (line.size() > Log::kBufferSize - 1) {
+        line.resize(Log::kBufferSize - 1);
+        line[Log::kBufferSize - 3] = '\r';
+        line[Log::kBufferSize - 2] = '\n';
+    }
     return line;
 }
 

@@ -34,6 +34,16 @@ std::string tagName(std::string_view name) {
     return result;
 }
 
+// Appends the formatted text; nothing when the format cannot be expanded.
+void appendFormatted(std::string& out, const char* format, ...) ENGINE_PRINTF(2, 3);
+void appendFormatted(std::string& out, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string text;
+    if (formatWhole(text, format, args)) out += text;
+    va_end(args);
+}
+
 bool writeText(DataStream& stream, const std::string& text) {
     if (text.empty()) return true;
     return stream.write(text.data(), static_cast<std::int32_t>(text.size())) == static_cast<std::int32_t>(text.size());
@@ -138,13 +148,10 @@ bool XmlTag::write(DataStream& stream, int depth) const {
     text += '<';
     text += name_;
     for (const XmlAttribute& attribute : attributes_) {
-        const char quote = attribute.value.find('\'') != std::string::npos ? '"' : '\'';
-        text += ' ';
-        text += attribute.name;
-        text += '=';
-        text += quote;
-        text += attribute.value;
-        text += quote;
+        if (attribute.value.find('\'') != std::string::npos)
+            appendFormatted(text, " %s=\"%s\"", attribute.name.c_str(), attribute.value.c_str());
+        else
+            appendFormatted(text, " %s='%s'", attribute.name.c_str(), attribute.value.c_str());
     }
     if (!children_.empty() || !value_.empty()) text += '>';
     text += value_;
@@ -192,8 +199,10 @@ bool XmlWriter::saveFile(bool normalAttributes, const char* fileName, const char
     if (!file) return false;
 
     bool ok = writeText(*file, "<?xml version=\"1.0\" encoding=\"Windows-1251\"?>\r\n");
-    if (!docType_.empty()) ok = writeText(*file, "<!DOCTYPE objects SYSTEM \"" + docType_ + "\">\r\n") && ok;
-    ok = writeText(*file, "<?xml-stylesheet type='text/xsl' href='" + styleSheet_ + "'?>\r\n") && ok;
+    std::string head;
+    if (!docType_.empty()) appendFormatted(head, "<!DOCTYPE objects SYSTEM \"%s\">\r\n", docType_.c_str());
+    appendFormatted(head, "<?xml-stylesheet type='text/xsl' href='%s'?>\r\n", styleSheet_.c_str());
+    ok = writeText(*file, head) && ok;
     for (const XmlTag& tag : tags_) ok = tag.write(*file, 1) && ok;
     if (extra) ok = extra->write(*file, 1) && ok;
     return ok;

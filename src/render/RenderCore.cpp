@@ -5,7 +5,10 @@
 // No render backend is built in yet: the core starts, has no device, and
 // every pass draws nothing.
 
-RenderCore::RenderCore() : stillFrames_(std::make_unique<StillFrameRenderer>()) {}
+RenderCore::RenderCore() : stillFrames_(std::make_unique<StillFrameRenderer>()) {
+    initStillFrameSlots();
+    textures.registerProceduralTextures();
+}
 
 RenderCore::~RenderCore() { release(); }
 
@@ -16,6 +19,8 @@ bool RenderCore::initialize() {
 
 bool RenderCore::allocate_device() { return true; }
 
+bool RenderCore::allocateDeviceData(std::int32_t) { return true; }
+
 void RenderCore::renderSplash() {}
 
 void RenderCore::mainLoop() {}
@@ -24,21 +29,41 @@ void RenderCore::updateResources() {}
 
 void RenderCore::releaseDeviceData() {}
 
-void RenderCore::release() { releaseDeviceData(); }
-
-bool RenderCore::renderSaveScreenShot(TgaImage& image, std::uint32_t width, std::uint32_t height) {
-    if (width == 0 || height == 0 || !image.create(false, width, height)) return false;
-    image.fillRgb(128, 128, 128);
-    return true;
+void RenderCore::release() {
+    releaseDeviceData();
+    clearStillFrameSlots();
 }
 
-bool RenderCore::reloadSaveScreenShot(std::int32_t slot, const TgaImage& image) {
-    if (slot < 0 || slot >= static_cast<std::int32_t>(saveScreenShots_.size()) || !image.pixels()) return false;
-    image.copyTo(saveScreenShots_[static_cast<std::size_t>(slot)]);
-    return true;
+void StillFrameSlotBlock::Counters::clear() {
+    for (std::uint32_t& w : words) w = 0;
+    for (std::uint32_t& w : moreWords) w = 0;
+    for (std::uint8_t& f : flags) f = 0;
+    word = 0;
+    std::vector<std::uint8_t>().swap(buffer);
 }
 
-const TgaImage* RenderCore::saveScreenShotTexture(std::int32_t slot) const {
-    if (slot < 0 || slot >= static_cast<std::int32_t>(saveScreenShots_.size())) return nullptr;
-    return &saveScreenShots_[static_cast<std::size_t>(slot)];
+void RenderCore::initStillFrameSlots() {
+    StillFrameSlotBlock& block = stillFrameSlots;
+    block.first = 0;
+    for (StillFrameSlotHolder*& slot : block.slots) slot = nullptr;
+    block.counters.buffer.clear();
+    block.counters.clear();
+    for (std::uint32_t& w : block.counters.keptWords) w = 0;
+    for (std::uint8_t& f : block.slotFlags) f = 0;
+    block.further = 0;
+    for (std::uint32_t& w : block.moreWords) w = 0;
+    block.background = StillFrameSlotBlock::kDefaultBackground;
+    block.smoother = FloatSmooth();
+    block.smoother.stages.clear();
+    block.smoother.setStages(2, 1.0f, 0.5f);
+}
+
+void RenderCore::clearStillFrameSlots() {
+    StillFrameSlotBlock& block = stillFrameSlots;
+    std::vector<FloatSmoothStage>().swap(block.smoother.stages);
+    block.first = 0;
+    for (StillFrameSlotHolder*& slot : block.slots) {
+        if (slot) stillFrames_->data.deleteObject(slot->item);
+        slot = nullptr;
+    }
 }

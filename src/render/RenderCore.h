@@ -6,13 +6,50 @@
 #pragma once
 
 #include <cstdint>
-#include <array>
 #include <memory>
+#include <vector>
 
-#include "foundation/Image.h"
-#include "render/StillFrameSlots.h"
+#include "foundation/Smoother.h"
+#include "render/TextureLibrary.h"
 
 struct StillFrameRenderer;
+class StillFrameItem;
+
+// What a still-frame slot points to; its first field is the still-frame item.
+struct StillFrameSlotHolder {
+    StillFrameItem* item = nullptr;
+};
+
+// The still-frame slot block: 32 slots for still-frame items the renderer
+// places, a record of counters and flags, the background colour (refreshed
+// by the sky's render each frame; render targets without a clear colour of
+// their own are cleared with it) and a two-stage smoother.
+struct StillFrameSlotBlock {
+    static constexpr int kSlotCount = 32;
+    static constexpr std::uint32_t kDefaultBackground = 0xFF406080;
+
+    // Counters and flags; clear() zeroes all but the kept words and frees
+    // the buffer.
+    struct Counters {
+        std::uint32_t words[10] = {};
+        std::uint32_t keptWords[4] = {};  // zero at construction only
+        std::uint32_t moreWords[5] = {};
+        std::uint8_t flags[3] = {};
+        std::uint32_t word = 0;
+        std::vector<std::uint8_t> buffer;
+
+        void clear();
+    };
+
+    std::uint32_t first = 0;
+    StillFrameSlotHolder* slots[kSlotCount] = {};
+    Counters counters;
+    std::uint8_t slotFlags[kSlotCount] = {};
+    std::uint32_t further = 0;
+    std::uint32_t moreWords[3] = {};
+    std::uint32_t background = kDefaultBackground;  // ARGB
+    FloatSmooth smoother;
+};
 
 class RenderCore {
 public:
@@ -27,6 +64,9 @@ public:
     bool initialize();
     // Allocates the render device data.
     bool allocate_device();
+    // Re-creates the device-dependent render data after a load (texture
+    // handlers, render managers' data, rain-map buffers); false on failure.
+    bool allocateDeviceData(std::int32_t flag);
     // Draws and presents the splash screen once.
     void renderSplash();
     // Draws the current scene's frame.
@@ -38,22 +78,25 @@ public:
     // Releases the data managers and render targets.
     void release();
 
-    // Renders the current frame into image, scaled to width x height (the
-    // save screenshot). Until the frame passes draw, the image is plain grey
-    // at that size. False for a size of 0.
-    bool renderSaveScreenShot(TgaImage& image, std::uint32_t width, std::uint32_t height);
-    // The four thumbnail textures of the load screen ("procSaveScreenShot0"
-    // to "procSaveScreenShot3"): reload replaces a texture's pixels; false
-    // for a slot outside 0..3 or an image without pixels.
-    bool reloadSaveScreenShot(std::int32_t slot, const TgaImage& image);
-    // The texture's pixels, or null for a slot outside 0..3.
-    const TgaImage* saveScreenShotTexture(std::int32_t slot) const;
+    // Every field of the still-frame slot block at its start value; the
+    // smoother gets two stages (time constants 1.0 and 1.5). Run by the
+    // constructor.
+    void initStillFrameSlots();
+    // Empties the block when a scene is left and when the device data are
+    // released: the smoother loses its stages for good, the first word
+    // becomes 0, and the item of every set slot goes back to the still
+    // frames (StillFrameData::deleteObject) before the slot is emptied. The
+    // holders, slot flags, counters and colour stay.
+    void clearStillFrameSlots();
+
+    // The texture handlers by name (the screenshot targets among them).
+    TextureLibrary textures;
 
     // The still frames and their input box, owned here.
     StillFrameRenderer& stillFrames() { return *stillFrames_; }
 
     // The still-frame slot block; emptied when a scene is left.
-    StillFrameSlots stillFrameSlots;
+    StillFrameSlotBlock stillFrameSlots;
 
     // Set by the frame step before mainLoop: 1 when the video core's first
     // state flag is set, else 0.
@@ -61,5 +104,4 @@ public:
 
 private:
     std::unique_ptr<StillFrameRenderer> stillFrames_;
-    std::array<TgaImage, 4> saveScreenShots_;
 };

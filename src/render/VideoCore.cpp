@@ -1,7 +1,7 @@
 #include "render/VideoCore.h"
 
-#include <cmath>
-
+#include "app/GameCore.h"
+#include "foundation/IniFile.h"
 #include "platform/Display.h"
 
 VideoCore::VideoCore() {
@@ -10,7 +10,7 @@ VideoCore::VideoCore() {
     setups[0].res_height = 480;
     setups[0].texture = 0;
     setups[0].vSync = VideoSyncDefault;
-    updateGamma(0.0f);
+    videoDevice.buildGammaRamp(0.0f);
 }
 
 VideoCore::~VideoCore() { release(); }
@@ -37,12 +37,10 @@ std::int32_t VideoCore::displayRefreshRate() {
     return refreshRate;
 }
 
-void VideoCore::updateGamma(float value) {
-    float exponent = 1.0f - 2.0f * value;
-    if (!(exponent > 0.1f)) exponent = 0.1f;
-    for (int i = 0; i < 256; ++i) {
-        const double level = std::pow(i / 255.0, static_cast<double>(exponent)) * 65535.0;
-        const std::uint16_t entry = static_cast<std::uint16_t>(level);
-        gammaRamp[0][i] = gammaRamp[1][i] = gammaRamp[2][i] = entry;
-    }
+void VideoCore::updatePostprocessing() {
+    const VideoSetup& record = activeVideoSetup();
+    bool disabled = false;
+    if (gameCore.settings)
+        gameCore.settings->getCategory("debug").getVariable("debug_disable_postprocessing").getBool(disabled, false);
+    postprocessing = record.details > VideoDetailsMinimum && (record.pp_bloom != 0 || record.pp_depth != 0) && !disabled;
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "render/VideoDevice.h"
 #include "render/VideoSetup.h"
 
 class IDirect3DDevice9;
@@ -59,11 +60,14 @@ public:
     std::int32_t refreshRate = 0;
     std::int32_t displayRefreshRate();
 
-    // Rebuilds the gamma ramp from a gamma (-0.5..0.5 from the setup):
-    // exponent 1 - 2 x gamma, at least 0.1; the same ramp for red, green
-    // and blue. It reaches the screen with the next full-screen frame.
-    void updateGamma(float value);
-    std::uint16_t gammaRamp[3][256] = {};
+    // The post-processing switch: on when the active record has details
+    // above minimum and bloom or depth of field on, unless section "debug"
+    // key "debug_disable_postprocessing" (default false) turns it off.
+    void updatePostprocessing();
+    bool postprocessing = false;
+
+    // The device part (sampler set-up, gamma ramp).
+    VideoDevice videoDevice{*this};
 
 private:
     IDirect3DDevice9* device_ = nullptr;

@@ -167,10 +167,14 @@ bool FilePackageDBData::closeMap(std::uint32_t id) {
         return false;
     }
     bool result = true;
+    PackageRecord* record = package(e->package, e->folder);
     if (!e->map->view.viewBase) {
-        PackageRecord* record = package(e->package, e->folder);
         engineLog().error("Can't unmap package [%s] file [%s]: file not mapped before",
                           record ? logPath(record->path).c_str() : "", e->name);
+        result = false;
+    } else if (!record) {
+        // The package whose mapping holds the view is gone.
+        engineLog().error("Can't close memory map to [%s]: dst LPDataFileMap has NULL ptr", e->name);
         result = false;
     }
     // Gives the view's reference on the package's mapping back.

@@ -195,10 +195,7 @@ std::int32_t ObjectRepository::readRecord(DataStream& stream) {
     requestedIndex_ = static_cast<std::int32_t>(index);
     GameObject* object = loadFactory_ ? loadFactory_(type, objectName, scene, subtype) : nullptr;
     requestedIndex_ = 0;
-    if (!object) {
-        engineLog().error("Can't create %s [%s] for loading", gameObjectTypeName(type), objectName);
-        return -1;
-    }
+    if (!object) return -1;  // the factory has said why
     if (object->id != index) {
         engineLog().systemError("Can't load object [%s]: it did not take its saved handle [%u]", objectName,
                                 static_cast<unsigned>(index));

@@ -4,6 +4,7 @@
 
 #include "app/GameCore.h"
 #include "foundation/Log.h"
+#include "foundation/TimeCore.h"
 #include "resources/LoadingProgress.h"
 #include "scene/ObjectRepository.h"
 #include "scene/SceneContext.h"
@@ -138,3 +139,9 @@ GameObject* Scene::lookupModel(const char* objectName, std::uint32_t start) cons
 GameObject* Scene::lookupParticle(const char* objectName) const { return lookupIn(particles, objectName, 0); }
 GameObject* Scene::lookupSprite(const char* objectName) const { return lookupIn(sprites, objectName, 0); }
 GameObject* Scene::lookupLight(const char* objectName) const { return lookupIn(lights, objectName, 0); }
+
+void Scene::updateTimers(const CurrentTime& sample) {
+    CurrentTime frame = sample;
+    if (gameCore.gameState == 6) frame.game.step = 0.0;
+    timers.update(frame);
+}

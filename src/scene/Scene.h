@@ -76,9 +76,14 @@ public:
     std::vector<GameObjectLink> dialogs;
     std::vector<GameObjectLink> sounds[5];
     GameObjectLink mainCharacter;
+    // The dialog that runs in the scene, if any.
+    GameObjectLink activeDialog;
     GameObjectLink physicsScene;
     // The scene's own timers (the scripts' "timersAPI" of the scene).
     TimerCore timers;
+    // Runs the scene's timers once a frame; in game state 6 their game time
+    // stands still (the game-time step is zeroed), real time goes on.
+    void updateTimers(const CurrentTime& sample);
     // The sky's light mode (time of day) and weather.
     std::int32_t skyLightMode = 1;
     std::int32_t skyWeather = 0;

@@ -93,14 +93,14 @@ const char* toText(lua_State* state, int index) {
 
 // Joins the prefix and the text of every argument; false (logged) when an
 // argument's tostring gives no string.
-bool joinArguments(lua_State* state, const char* prefix, const char* function, std::string& line) {
+bool joinArguments(lua_State* state, const char* prefix, const char* refusal, std::string& line) {
     const int count = lua_gettop(state);
     line = prefix;
     for (int i = 1; i <= count; ++i) {
         const char* text = toText(state, i);
         if (!text) {
             lua_settop(state, count);
-            engineLog().scriptError(" `tostring' must return a string to `%s'", function);
+            engineLog().scriptError("%s", refusal);
             return false;
         }
         line += text;
@@ -111,14 +111,14 @@ bool joinArguments(lua_State* state, const char* prefix, const char* function, s
 
 int luaMsg(lua_State* state) {
     std::string line;
-    if (joinArguments(state, "msg(): ", "msg", line) && (gameCore.debugFlags & DebugEnableScriptMsg))
+    if (joinArguments(state, "msg(): ", " `tostring' must return a string to `msg'", line) && (gameCore.debugFlags & DebugEnableScriptMsg))
         engineLog().scriptInfo("%s", line.c_str());
     return 0;
 }
 
 int luaLog(lua_State* state) {
     std::string line;
-    if (joinArguments(state, "log():", "log", line) && (gameCore.debugFlags & DebugEnableScriptLogMsg))
+    if (joinArguments(state, "log():", " `tostring' must return a string to `log'", line) && (gameCore.debugFlags & DebugEnableScriptLogMsg))
         engineLog().scriptPrint("%s", line.c_str());
     return 0;
 }
@@ -126,7 +126,7 @@ int luaLog(lua_State* state) {
 // Builds its line like msg and writes nothing.
 int luaDbg(lua_State* state) {
     std::string line;
-    joinArguments(state, "dbg(): ", "dbg", line);
+    joinArguments(state, "dbg(): ", " `tostring' must return a string to `dbg'", line);
     return 0;
 }
 

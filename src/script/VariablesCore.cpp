@@ -82,7 +82,9 @@ bool ScriptVariableTemplate::attach(ScriptVariable& root, const char* path, Scri
     for (std::int32_t i = 0; i < source.childCount(); ++i) {
         ScriptVariable* c = source.child(i);
         if (!attach(*node, c->name(), *c, true)) {
-            return engineLog().error("Fail map variable [%s.%s]", source.name(), c->name());
+            char path[2048];
+            std::snprintf(path, sizeof(path), "%s.%s", source.name(), c->name());
+            return engineLog().error("Fail map variable [%s]", path);
         }
     }
     return true;

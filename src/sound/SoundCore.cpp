@@ -6,11 +6,15 @@
 #include "foundation/Log.h"
 #include "foundation/StringHelper.h"
 #include "platform/Time.h"
+#include "resources/MovieDataManager.h"
+#include "sound/Sound.h"
 
 SoundCore::~SoundCore() { releaseAll(); }
 
 bool SoundCore::initialize() {
     if (thread_.joinable()) return engineLog().error("Sound device already initialized");
+    // A stopped movie's sound fades out before the sound code releases it.
+    setMovieSoundFade(&fadeMovieSound);
     if (setup.disabled) {
         running_ = false;
         engineLog().info("Sound disabled");

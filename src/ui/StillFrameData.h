@@ -9,6 +9,7 @@
 #include <cstdint>
 
 struct CurrentTime;
+class StillFrameItem;
 
 class StillFrameData {
 public:
@@ -21,6 +22,9 @@ public:
     void update(const CurrentTime& time);
     // Destroys every item.
     void releaseAll();
+    // Deletes one item of the data: a null item is a script error and
+    // changes nothing; an item that is not in the data is left alone.
+    void deleteObject(StillFrameItem* item);
     std::int32_t itemCount() const { return 0; }
 };
 

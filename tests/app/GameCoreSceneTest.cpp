@@ -9,6 +9,9 @@
 #include "app/ObjectFactories.h"
 #include "app/SceneLoadFixture.h"
 #include "app/SoundAttenuation.h"
+#include "foundation/TimeCore.h"
+#include "foundation/TimerCore.h"
+#include "game/Dialog.h"
 #include "foundation/StringHelper.h"
 #include "scene/Scene.h"
 #include "script/ScriptVariable.h"
@@ -141,6 +144,7 @@ TEST(GameCoreScene, FactoriesCreateByTypeCodeOrReport) {
         {ObjectGrid, 0, 0, "Can't find parent scene for grid [thing]"},
         {ObjectTrigger, 0, 0, "Can't find parent scene for trigger [thing] for loading"},
         {ObjectTrigger, scene.value, 1, "Invalid trigger type [thing] for loading"},
+        {ObjectTrigger, scene.value, 0, "Can't create trigger [thing] for loading"},
         {ObjectPhysicsModel, 0, 0, "Can't create physics model [thing] for loading"},
         {ObjectPhysicsTrigger, 0, 0, "Can't create physics trigger [thing] for loading"},
         {ObjectSound, 0, 0, "Can't create new sound instance [thing] for loading. Create dummy"},
@@ -228,7 +232,7 @@ TEST(StringHelperGroups, ModelGroupEndsWithTheCurrentScenesAlternatives) {
     NameArray names;
     EXPECT_TRUE(StringHelper::listGroup(0, names));  // no scene: no group of that name
     EXPECT_TRUE(names.empty());
-    EXPECT_TRUE(f.logged("\n\nCan't find script variable [npcrandomization.]"));
+    EXPECT_TRUE(f.logged("\n\nCan't find script variable [globals.npcrandomization.]"));
 
     f.game->flags |= kSaveGameLoadAllowed;
     f.game->loadScene("intro");
@@ -236,6 +240,106 @@ TEST(StringHelperGroups, ModelGroupEndsWithTheCurrentScenesAlternatives) {
     ASSERT_EQ(names.size(), 2u);
     EXPECT_STREQ(names[0].text, "$guard");
     EXPECT_STREQ(names[1].text, "$sailor");
+}
+
+}  // namespace
+
+namespace {
+
+// A model (or, given its type, a sprite) of the scene: neither has data of
+// its own yet, so a dialog object of another type stands in for them.
+class TestModel : public Dialog {
+public:
+    explicit TestModel(const char* modelName, std::uint32_t type = ObjectModel) : Dialog(modelName), type_(type) {}
+    std::uint32_t getType() const override { return type_; }
+
+private:
+    std::uint32_t type_;
+};
+
+TEST(GameCoreScene, LeavingTheGameModeAsksForTheControllerOnlyWithoutAMainCharacter) {
+    SceneLoadFixture f;
+    f.game->flags |= kSaveGameLoadAllowed;
+    f.game->loadScene("intro");
+    const char* const missing = "Can't get main controller: Set main character first";
+    gameCore.cameraMode = 1;
+    gameCore.setCameraMode(6, CurrentTime(-1.0));
+    EXPECT_TRUE(f.logged(missing));
+
+    TestModel hero("hero");
+    f.game->currentScene()->models.push_back(GameObjectLink::fromObject(&hero));
+    ASSERT_TRUE(gameCore.scene_setMainCharacterByName("hero"));
+    f.lua.log().clear();
+    for (std::int32_t mode : {1, 2, 0, 4}) gameCore.setCameraMode(mode, CurrentTime(-1.0));
+    EXPECT_FALSE(f.logged(missing));
+    f.game->currentScene()->models.clear();
+    f.game->currentScene()->mainCharacter = GameObjectLink{};
+}
+
+TEST(GameCoreScene, DialogActivityScreenSwitchesAndModelElements) {
+    SceneLoadFixture f;
+    EXPECT_FALSE(gameCore.scene_isDialogActive());
+    EXPECT_FALSE(gameCore.onScreenSwitched());
+    EXPECT_TRUE(f.logged("Invalid screen switch signal"));
+
+    f.game->flags |= kSaveGameLoadAllowed;
+    f.game->loadScene("intro");
+    Scene& scene = *f.game->currentScene();
+    gameCore.debugFlags |= DebugCameraLog;
+    EXPECT_TRUE(gameCore.onScreenSwitched());
+    EXPECT_TRUE(f.logged("Switch current screen to [intro]"));
+    gameCore.debugFlags &= ~DebugCameraLog;
+
+    {
+        Dialog talk("talk");
+        scene.activeDialog = GameObjectLink::fromObject(&talk);
+        EXPECT_FALSE(gameCore.scene_isDialogActive());  // no phrase runs yet
+        talk.currentPhrase = 0;
+        EXPECT_TRUE(gameCore.scene_isDialogActive());
+    }
+    EXPECT_FALSE(gameCore.scene_isDialogActive());  // the dialog is gone
+    scene.activeDialog = GameObjectLink{};
+
+    // The 2d mode places the camera at the sprite of the screen.
+    TestModel screen("intro", ObjectSprite);
+    scene.sprites.push_back(GameObjectLink::fromObject(&screen));
+    gameCore.debugFlags |= DebugCameraLog;
+    gameCore.setCameraMode(9, CurrentTime(-1.0));
+    gameCore.debugFlags &= ~DebugCameraLog;
+    EXPECT_TRUE(f.logged("Assign camera position to screen [intro]"));
+    EXPECT_FALSE(f.logged("Fail assign camera position to NULL screen"));
+    scene.sprites.clear();
+
+    TestModel boat("boat");
+    EXPECT_FALSE(gameCore.customizeObject(GameObjectLink::fromObject(&boat), "sail", true));
+    EXPECT_TRUE(f.logged("Can't find element with name [sail] in model [] object [boat]"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(GameCoreScene, SceneTimersStandStillInGameTimeInState6) {
+    SceneLoadFixture f;
+    f.game->flags |= kSaveGameLoadAllowed;
+    f.game->loadScene("intro");
+    Scene& scene = *f.game->currentScene();
+    TimerItem* game = scene.timers.create("tide", 10.0);
+    TimerItem* real = scene.timers.createSystem("clock", 10.0);
+    ASSERT_TRUE(game && real);
+    CurrentTime sample;
+    sample.game.step = 0.5;
+    sample.real.step = 0.5;
+    const std::int32_t saved = gameCore.gameState;
+    gameCore.gameState = 6;
+    scene.updateTimers(sample);
+    EXPECT_DOUBLE_EQ(game->elapsed(), 0.0);
+    EXPECT_DOUBLE_EQ(real->elapsed(), 0.5);
+    gameCore.gameState = 2;
+    scene.updateTimers(sample);
+    EXPECT_DOUBLE_EQ(game->elapsed(), 0.5);
+    gameCore.gameState = saved;
+    scene.timers.deleteAll();
 }
 
 }  // namespace

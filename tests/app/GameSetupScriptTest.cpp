@@ -1,4 +1,4 @@
-#include "app/lua/GameSetupScript.h"
+#include "app/GameSetup.h"
 
 #include <cmath>
 #include <cstdio>
@@ -15,7 +15,7 @@ using testing_support::SetupFixture;
 
 namespace {
 
-const ScriptClassRegistration kSetupClass[] = {{"GameSetup", registerGameSetupScriptClass}};
+const ScriptClassRegistration kSetupClass[] = {{"GameSetup", &GameSetup::initialize}};
 
 // A Lua state with "GameSetup" over a game core with the setup's cores; the
 // setup starts from its defaults as at start-up.
@@ -165,7 +165,7 @@ TEST(GameSetupScript, GammaIsShownAsPercentAndPreviewed) {
     EXPECT_FLOAT_EQ(s.setup.video.requestedGamma, 0.5f);
     EXPECT_FLOAT_EQ(s.setup.video.gamma, 0.0f);
     // The ramp shows the requested gamma (exponent 0, held at 0.1).
-    EXPECT_EQ(s.setup.video.gammaRamp[0][1], static_cast<std::uint16_t>(std::pow(1 / 255.0, 0.1f) * 65535.0));
+    EXPECT_EQ(s.setup.video.videoDevice.gammaRamp[0][1], static_cast<std::uint16_t>(std::pow(1 / 255.0, 0.1f) * 65535.0));
 }
 
 TEST(GameSetupScript, ApplyTellsWhetherVideoOptionsChanged) {

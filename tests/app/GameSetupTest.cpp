@@ -180,6 +180,7 @@ TEST(GameSetup, ResetDefaultsTouchesOnlyTheMaskedParts) {
     record.mouseSensitivity = 5.0f;
     record.sound.readFromSetup = 1;
     record.sound.channels[3].script = 0.2f;
+    record.sound.channels[2].script = 0.5f;
     record.sound.channels[4].setup = 0.9f;
 
     f.setup.resetDefaults(record, kSetupResetControls);
@@ -189,7 +190,8 @@ TEST(GameSetup, ResetDefaultsTouchesOnlyTheMaskedParts) {
 
     f.setup.resetDefaults(record, kSetupResetSound);
     EXPECT_FLOAT_EQ(record.sound.channels[4].setup, 0.3f);
-    EXPECT_FLOAT_EQ(record.sound.channels[3].script, 1.0f);
+    EXPECT_FLOAT_EQ(record.sound.channels[2].script, 1.0f);
+    EXPECT_FLOAT_EQ(record.sound.channels[3].script, 0.2f);  // the ambient loop's script volume stays
     EXPECT_EQ(record.sound.readFromSetup, 1);
     EXPECT_EQ(record.video.aa, 3);
 

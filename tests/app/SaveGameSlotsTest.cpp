@@ -101,8 +101,8 @@ TEST(SaveGameSlots, ThumbnailsLoadIntoTheFourTextures) {
                             "bad_slot = game:dir_map(0, 4)\n"
                             "bad_index = game:dir_map(1, 0)"));
     EXPECT_EQ(s.text("mapped"), "true");
-    ASSERT_NE(s.render.saveScreenShotTexture(3), nullptr);
-    EXPECT_EQ(s.render.saveScreenShotTexture(3)->width, 320u);
+    ASSERT_NE(s.render.textures.findOrCreate("procSaveScreenShot3", 6, true), nullptr);
+    EXPECT_EQ(s.render.textures.findOrCreate("procSaveScreenShot3", 6, true)->image().width, 320u);
     EXPECT_EQ(s.f.game->slots[0].header.image.pixels(), nullptr);  // freed after the upload
     EXPECT_EQ(s.text("bad_slot"), "false");
     EXPECT_TRUE(s.f.logged("Can't map save directory texture: Invalid slot index [0..3]"));
@@ -136,6 +136,7 @@ TEST(SaveGameSlots, DeleteRemovesTheFileAndRebuildsTheList) {
 TEST(GameScript, SettingsAndToolsVariables) {
     SaveFileFixture s;
     ASSERT_TRUE(s.f.lua.load("kind = game:classof()\n"
+                             "static_kind = Game.classof()\n"
                              "name = game.name\n"
                              "quest = tostring(game:first_quest())\n"
                              "ini = game:get_ini_var('difficulty', 'normal')\n"
@@ -145,6 +146,7 @@ TEST(GameScript, SettingsAndToolsVariables) {
                              "other = game:read_tools_var('export', 'other', 'fallback')\n"
                              "refreshed = game:refresh(1)"));
     EXPECT_EQ(s.text("kind"), "Game");
+    EXPECT_EQ(s.text("static_kind"), "Game");
     EXPECT_EQ(s.text("name"), "y3");
     EXPECT_EQ(s.text("quest"), "nil");
     EXPECT_EQ(s.text("ini"), "normal");

@@ -9,7 +9,6 @@
 
 #include "app/GameCore.h"
 #include "app/SaveGame.h"
-#include "app/lua/GameScript.h"
 #include "app/lua/WorldScript.h"
 #include "foundation/IniFile.h"
 #include "foundation/TimeCore.h"
@@ -39,8 +38,8 @@ public:
         gameCore.settings = &settings;
         game = make ? make() : std::make_unique<SaveGame>();
         gameCore.game = game.get();
-        registerWorldAndTimeClasses(lua.state, lua.engine);
-        registerGameScriptClass(lua.state, lua.engine);
+        registerWorldAndTime(lua.state, lua.engine);
+        SaveGame::registerLua(lua.state, lua.engine);
         clocks.realTime.step(1.0);  // the loading clock runs from here on
     }
     ~SceneLoadFixture() {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "app/SceneLoadFixture.h"
+#include "platform/Window.h"
 #include "scene/Scene.h"
 #include "script/ScriptWorld.h"
 #include "script/lua/TimerScript.h"
@@ -157,6 +158,60 @@ TEST(WorldScript, ScriptTimersOfTheSceneAreTheCurrentScenes) {
     f.game->loadScene("intro");
     ASSERT_TRUE(f.lua.load("timersAPI:get():create('tick', 1.0)"));
     EXPECT_EQ(f.game->currentScene()->timers.count(), 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(WorldScript, LightIsBothTheSkyLightModeAndTheLightFinder) {
+    SceneLoadFixture f;
+    f.game->flags |= kSaveGameLoadAllowed;
+    f.game->loadScene("intro");
+    ASSERT_TRUE(f.lua.load(R"(
+        before = world.light
+        world.light = World.Night
+        after = world.light
+        night = (world.light == World.Night)
+        lamp = world:light("lamp")
+        world.light = World.Morning
+        again = world:light("lamp")
+        morning = world.light + 0
+        called, message = pcall(function() return (5)(1, "x") end)
+    )"));
+    EXPECT_EQ(f.lua.number("before"), 1);
+    EXPECT_EQ(f.lua.number("after"), 3);
+    EXPECT_EQ(f.value("night"), "true");
+    EXPECT_EQ(f.value("lamp"), "nil");
+    EXPECT_EQ(f.value("again"), "nil");
+    EXPECT_TRUE(f.logged("Can't find game light with name [lamp]"));
+    EXPECT_EQ(f.lua.number("morning"), 0);
+    EXPECT_EQ(gameCore.scene_getSkyLightMode(), 0);
+    // Other numbers stay as uncallable as Lua makes them.
+    EXPECT_EQ(f.value("called"), "false");
+    EXPECT_NE(f.lua.global("message").find("attempt to call a number value"), std::string::npos);
+}
+
+TEST(WorldScript, TimePauseIsReachedThroughTheGlobalTime) {
+    SceneLoadFixture f;
+    ASSERT_TRUE(f.lua.load("kind = time:classof(); time.pause = true; paused = time.pause"));
+    EXPECT_EQ(f.lua.global("kind"), "Time");
+    EXPECT_EQ(f.value("paused"), "true");
+    EXPECT_EQ(f.clocks.gameTime.paused, 1);
+    EXPECT_EQ(gameCore.flags & kGameFlagPaused, 0u);  // the game core's flag stays
+    EXPECT_FALSE(f.logged("Pause [ON]"));
+}
+
+TEST(WorldScript, ClipboardTextIsConvertedFromAndToTheEngineCodePage) {
+    SceneLoadFixture f;
+    // "\xC4\xE0" is Cyrillic "Da" in the engine's code page.
+    ASSERT_TRUE(f.lua.load("world.clipboard = '\\196\\224'"));
+    std::string shared;
+    ASSERT_TRUE(platform::getClipboardText(shared));
+    EXPECT_EQ(shared, "\xD0\x94\xD0\xB0");  // UTF-8 on the system's side
+    ASSERT_TRUE(platform::setClipboardText("\xD0\x9D\xD0\xB5\xD1\x82"));
+    ASSERT_TRUE(f.lua.load("text = world.clipboard"));
+    EXPECT_EQ(f.lua.global("text"), "\xCD\xE5\xF2");
 }
 
 }  // namespace

@@ -228,6 +228,21 @@ TEST(Image, PngColourTypesDecodeToEightBitBgr) {
     }
 }
 
+TEST(Image, PngConverterRefusesTheMonoForms) {
+    testing_support::ScopedGameCore core;
+    const Bytes png = makePng({2, 1, PNG_COLOR_TYPE_RGB, 8, {10, 20, 30, 40, 50, 60}, {}, {}});
+    TgaImage image;
+    ASSERT_TRUE(convertPng(png.data(), png.size(), image, PngConversion::Rgb));
+    EXPECT_EQ(image.width, 2u);
+    EXPECT_FALSE(convertPng(png.data(), png.size(), image, PngConversion::AlphaMerge));
+    EXPECT_TRUE(core.log().contains("PNG READER: Can't load alpha from PNG"));
+    EXPECT_FALSE(convertPng(png.data(), png.size(), image, PngConversion::GrayMono));
+    EXPECT_TRUE(core.log().contains("Can't load PNG gray mono to rgb"));
+    EXPECT_FALSE(convertPng(png.data(), png.size(), image, PngConversion::Mono));
+    EXPECT_TRUE(core.log().contains("Can't load PNG mono to rgb"));
+    EXPECT_EQ(image.width, 2u);  // refusals leave the image alone
+}
+
 TEST(Image, TgaLayoutsReadTopDown) {
     // 2 x 2 pixels, rows in file order: row A = (1,2,3)(4,5,6), row B = (7,8,9)(10,11,12).
     const Bytes rowA = {1, 2, 3, 4, 5, 6}, rowB = {7, 8, 9, 10, 11, 12};

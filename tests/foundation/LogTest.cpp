@@ -108,7 +108,12 @@ TEST_F(LogTest, CutsLongMessagesToItsBuffer) {
     log.error("%s", huge.c_str());
     const auto records = log.records();
     EXPECT_EQ(records.back().text.size(), Log::kBufferSize - 1);
-    EXPECT_LT(text().size(), Log::kBufferSize + 200);
+    const std::string t = text();
+    EXPECT_LT(t.size(), Log::kBufferSize + 200);
+    // The cut line still ends the record with CR LF.
+    const std::size_t start = t.rfind("\r\n", t.size() - 3) + 2;
+    EXPECT_EQ(t.size() - start, Log::kBufferSize - 1);
+    EXPECT_EQ(t.substr(t.size() - 3), "h\r\n");
 }
 
 TEST_F(LogTest, TwoThreadsLoseNoRecord) {

@@ -225,12 +225,37 @@ TEST(VideoSetup, DefaultsFollowTheDeviceAndTheDesktop) {
 
 TEST(VideoCore, GammaRampFollowsTheGamma) {
     VideoCore video;
-    video.updateGamma(0.0f);
-    EXPECT_EQ(video.gammaRamp[0][0], 0);
-    EXPECT_EQ(video.gammaRamp[1][128], static_cast<std::uint16_t>(128 / 255.0 * 65535.0));
-    EXPECT_EQ(video.gammaRamp[2][255], 65535);
-    video.updateGamma(0.25f);  // exponent 0.5: brighter
-    EXPECT_GT(video.gammaRamp[0][64], 64 * 257);
-    video.updateGamma(100.0f);  // exponent held at 0.1
-    EXPECT_EQ(video.gammaRamp[0][1], static_cast<std::uint16_t>(std::pow(1 / 255.0, 0.1f) * 65535.0));
+    VideoDevice& device = video.videoDevice;
+    device.buildGammaRamp(0.0f);
+    EXPECT_EQ(device.gammaRamp[0][0], 0);
+    EXPECT_EQ(device.gammaRamp[1][128], static_cast<std::uint16_t>(128 / 255.0 * 65535.0));
+    EXPECT_EQ(device.gammaRamp[2][255], 65535);
+    device.buildGammaRamp(0.25f);  // exponent 0.5: brighter
+    EXPECT_GT(device.gammaRamp[0][64], 64 * 257);
+    device.buildGammaRamp(100.0f);  // exponent held at 0.1
+    EXPECT_EQ(device.gammaRamp[0][1], static_cast<std::uint16_t>(std::pow(1 / 255.0, 0.1f) * 65535.0));
+}
+
+TEST(VideoCore, PostprocessingNeedsDetailsAnEffectAndNoDebugSwitch) {
+    VideoFixture f;
+    VideoSetup& record = f.video.activeVideoSetup();
+    struct Case {
+        std::int32_t details, bloom, depth;
+        const char* disabled;
+        bool on;
+    };
+    const Case cases[] = {
+        {VideoDetailsHigh, 1, 0, "no", true},     {VideoDetailsNormal, 0, 1, "no", true},
+        {VideoDetailsMinimum, 1, 1, "no", false}, {VideoDetailsHigh, 0, 0, "no", false},
+        {VideoDetailsHigh, 1, 1, "yes", false},
+    };
+    for (const Case& c : cases) {
+        record.details = c.details;
+        record.pp_bloom = c.bloom;
+        record.pp_depth = c.depth;
+        f.settings.getCategory("debug").getVariable("debug_disable_postprocessing").setString(c.disabled);
+        f.video.postprocessing = !c.on;
+        f.video.updatePostprocessing();
+        EXPECT_EQ(f.video.postprocessing, c.on) << c.details << c.bloom << c.depth << c.disabled;
+    }
 }

@@ -315,6 +315,19 @@ TEST_F(ObjectRepositoryTest, BrokenTablesAreRefused) {
     repo().releaseUnreferenced();
 }
 
+GameObject* failingFactory(std::uint32_t, const char* name, std::uint32_t, std::uint32_t) {
+    engineLog().error("Can't create model [%s] for loading", name);
+    return nullptr;
+}
+
+TEST_F(ObjectRepositoryTest, AFactoryFailureIsReportedByTheFactoryAlone) {
+    std::string bytes = tableBytes({}, 2, ObjectModel, 1, 0);
+    MemoryStream s(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+    repo().setLoadFactory(failingFactory);
+    EXPECT_LT(repo().read(s), 0);
+    EXPECT_EQ(logCount("Can't create model [m] for loading"), 1u);
+}
+
 TEST_F(ObjectRepositoryTest, ObjectsLeftInTheTableLoseTheirHandlesOnLoad) {
     auto stale = std::make_unique<TestObject>("stale");
     std::string bytes = tableBytes({}, 1, ObjectModel, 1, 0);

@@ -66,6 +66,15 @@ TEST(TimerScript, OneShotFiresOnceOverThreeFrames) {
     EXPECT_EQ(f.script.global("r5"), "false");
 }
 
+TEST(TimerScript, AFailingHandlerIsReportedWithLuasTextAfterTheMessage) {
+    TimerFixture f;
+    ASSERT_TRUE(f.script.load("function bad(t) error('no fuel') end\n"
+                              "t = timersAPI:getGlobal():create('engine', 0.1); t:setEvent(6, 'bad')"));
+    f.frames(1, 0.2, 0.2);
+    EXPECT_TRUE(f.script.logged("Exception bad(TimerItem* [engine]): Unknown: "));
+    EXPECT_TRUE(f.script.logged("no fuel"));
+}
+
 TEST(TimerScript, LoopingZeroPeriodAndDuplicateNames) {
     TimerFixture f;
     ASSERT_TRUE(f.script.load(kHandlers));

@@ -8,6 +8,8 @@
 
 #include "foundation/Log.h"
 #include "platform/Time.h"
+#include "resources/MovieDataManager.h"
+#include "sound/Sound.h"
 #include "support/TestSupport.h"
 
 TEST(SoundCore, EngineLockNestsOnOneThreadAndExcludesOthers) {
@@ -92,3 +94,21 @@ TEST(SoundCore, DisabledSoundStartsNoThread) {
 }
 
 }  // namespace
+
+TEST(SoundCore, AStoppedMoviesSoundFadesOutAndIsLeftToTheSoundCode) {
+    SoundCore core;
+    core.setup.disabled = true;
+    ASSERT_TRUE(core.initialize());
+    movieSettings().soundFadeInTime = 2.5f;
+    Sound sound;
+    MovieInstance instance("intro");
+    instance.sound = &sound;
+    instance.flags |= kMoviePlaying;
+    EXPECT_TRUE(stopMovieInstance(&instance));
+    EXPECT_EQ(instance.sound, nullptr);
+    EXPECT_TRUE(sound.fading);
+    EXPECT_FLOAT_EQ(sound.fadeSeconds, 2.5f);
+    EXPECT_NE(sound.flags & Sound::kAutoRelease, 0u);
+    movieSettings() = MovieSettings();
+    setMovieSoundFade(nullptr);
+}

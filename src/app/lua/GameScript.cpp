@@ -1,4 +1,3 @@
-#include "app/lua/GameScript.h"
 
 #include <string>
 
@@ -19,7 +18,9 @@ struct GameHandle {};
 
 SaveGame& game() { return requireScriptObject(gameCore.game, "Game"); }
 
-const char* gameClassof(const GameHandle&) { return "Game"; }
+// Static: Game.classof() and game:classof() both give "Game".
+const char* gameClassof() { return "Game"; }
+const char* gameInstanceClassof(const GameHandle&) { return gameClassof(); }
 bool gameLoad(const GameHandle&, const char* sceneName) { return game().loadSceneFromScript(sceneName); }
 bool gameState(const GameHandle&) { return (game().flags & kSaveGameLoadSucceeded) != 0; }
 bool gameOver(const GameHandle&) { return game().gameOver(); }
@@ -91,10 +92,11 @@ void setText(const GameHandle&, const char* text) {
 
 }  // namespace
 
-void registerGameScriptClass(lua_State* state, ScriptEngine& engine) {
+void SaveGame::registerLua(lua_State* state, ScriptEngine& engine) {
     using namespace luabind;
     module(state)[(class_<GameHandle>("Game")
-                       .def("classof", &gameClassof)
+                       .def("classof", &gameInstanceClassof)
+                       .scope[def("classof", &gameClassof)]
                        .def("refresh", &gameRefresh)
                        .def("camera", &gameCamera)
                        .def("load", &gameLoad)
@@ -104,7 +106,7 @@ void registerGameScriptClass(lua_State* state, ScriptEngine& engine) {
                        .def("save", &gameSaveNamed)
                        .def("buildScreenShot", &gameBuildScreenShot)
                        .def("delete", &gameDelete)
-                       .def("gameOver", &gameOver)
+                       .def("gameOver", &::gameOver)
                        .def("isGameMode", &gameIsGameMode)
                        .def("dir_build", &gameDirBuild)
                        .def("dir_count", &gameDirCount)

@@ -1,4 +1,3 @@
-#include "app/lua/GameSetupScript.h"
 
 #include <cmath>
 #include <cstdint>
@@ -211,7 +210,7 @@ std::int32_t setCrosshairTransparency(const SetupHandle&, std::int32_t value) {
 
 }  // namespace
 
-void registerGameSetupScriptClass(lua_State* state, ScriptEngine&) {
+void GameSetup::initialize(lua_State* state, ScriptEngine&) {
     using namespace luabind;
     module(state)[(
         class_<SetupHandle>("GameSetup")

@@ -13,9 +13,9 @@
 #include "app/ThisMainLoop.h"
 #include "foundation/AppPaths.h"
 #include "foundation/Log.h"
+#include "foundation/RegistryKey.h"
 #include "foundation/TimeCore.h"
 #include "platform/Process.h"
-#include "platform/Window.h"
 #include "scene/GameObject.h"
 #include "scene/Scene.h"
 #include "script/ScriptEngine.h"
@@ -54,13 +54,14 @@ bool getPause(const ScriptWorld&) { return (gameCore.flags & kGameFlagPaused) !=
 void setPause(ScriptWorld&, bool on) { gameCore.pause(on); }
 bool getPicker(const ScriptWorld&) { return false; }
 void setPicker(ScriptWorld&, bool) {}
+// The clipboard holds the scripts' narrow text in the engine's code page.
 std::string getClipboard(const ScriptWorld&) {
     std::string text;
-    if (!platform::getClipboardText(text)) return "";
+    if (!getClipboardText(text)) return "";
     if (text.size() > kClipboardLength) text.resize(kClipboardLength);
     return text;
 }
-void setClipboard(ScriptWorld&, const char* text) { platform::setClipboardText(text ? text : ""); }
+void setClipboard(ScriptWorld&, const char* text) { setClipboardText(text ? text : ""); }
 
 void quitGame(ScriptWorld&) {
     Log& log = engineLog();
@@ -218,6 +219,41 @@ bool openWeb(ScriptWorld&, const char* address) {
 // Loose textures are imported by the texture library of the render core.
 bool importExternalTexture(ScriptWorld&, const char*) { return false; }
 
+// "light" is both a property (the sky light mode, a number) and a method
+// (the light of a name). Both read the same member, so the property gives
+// the number and numbers are made callable: world:light(name) calls the
+// number with the world and the name, which finds the light. Calling any
+// other number is the error Lua gives without this.
+ScriptWorld* worldArgument(lua_State* state, int index) {
+    if (lua_gettop(state) < index || !lua_isuserdata(state, index)) return nullptr;
+    try {
+        return luabind::object_cast<ScriptWorld*>(luabind::object(luabind::from_stack(state, index)));
+    } catch (const luabind::cast_failed&) {
+        return nullptr;
+    }
+}
+
+int callNumber(lua_State* state) {
+    ScriptWorld* world = worldArgument(state, 2);
+    if (!world) return luaL_error(state, "attempt to call a number value");
+    const char* name = lua_isstring(state, 3) ? lua_tostring(state, 3) : nullptr;
+    const luabind::object light = worldLight(*world, name, state);
+    if (light.is_valid())
+        light.push(state);
+    else
+        lua_pushnil(state);
+    return 1;
+}
+
+void makeNumbersCallable(lua_State* state) {
+    lua_pushnumber(state, 0);
+    lua_newtable(state);
+    lua_pushcfunction(state, &callNumber);
+    lua_setfield(state, -2, "__call");
+    lua_setmetatable(state, -2);
+    lua_pop(state, 1);
+}
+
 bool getTimePause(const ScriptTime&) { return gameCore.clocks && gameCore.clocks->gameTime.paused != 0; }
 void setTimePause(ScriptTime&, bool on) {
     if (gameCore.clocks) gameCore.clocks->gameTime.paused = on ? 1 : 0;
@@ -225,7 +261,7 @@ void setTimePause(ScriptTime&, bool on) {
 
 }  // namespace
 
-void registerWorldAndTimeClasses(lua_State* state, ScriptEngine& engine) {
+void registerWorldAndTime(lua_State* state, ScriptEngine& engine) {
     using namespace luabind;
     lua_pushinteger(state, onMouseOver);
     lua_setglobal(state, "onMouseOver");
@@ -240,8 +276,7 @@ void registerWorldAndTimeClasses(lua_State* state, ScriptEngine& engine) {
             .enum_("TimeOfDay")[(value("Morning", 0), value("Day", 1), value("Evening", 2), value("Night", 3))]
             .def_readonly("time", &ScriptWorld::time)
             .def("classof", &worldClassof)
-            // The method "light" registered below takes this name over, as
-            // registration order gives it; the property stays for the record.
+            // Also the method light(name): see callNumber.
             .property("light", &getLight, &setLight)
             .property("weather", &getWeather, &setWeather)
             .property("camera", &getCamera, &setCamera)
@@ -267,7 +302,6 @@ void registerWorldAndTimeClasses(lua_State* state, ScriptEngine& engine) {
             .def("enum_obj_name", &enumObjName)
             .def("enum_obj_find", &enumObjFind)
             .def("object", &worldObject)
-            .def("light", &worldLight)
             .def("particle", &worldParticle)
             .def("sprite", &worldSprite)
             .def("collision", &collision)
@@ -286,6 +320,9 @@ void registerWorldAndTimeClasses(lua_State* state, ScriptEngine& engine) {
             .def("importExternalTexture", &importExternalTexture),
         class_<ScriptTime>("Time").def("classof", &timeClassof).property("pause", &getTimePause, &setTimePause))];
     globals(state)["world"] = engine.world();
+    makeNumbersCallable(state);
+    // Scripts reach the game time's pause through the global "time".
+    globals(state)["time"] = ScriptTime{};
     // The scripts' scene timers are those of the scene current at each call.
     setSceneTimersProvider([] { return gameCore.scene_getTimers(); });
 }

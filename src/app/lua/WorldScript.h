@@ -8,4 +8,4 @@ class ScriptEngine;
 
 // Registers "World" and "Time", sets the globals "onMouseOver" (0) and
 // "world" (the engine's ScriptWorld, which outlives the Lua state).
-void registerWorldAndTimeClasses(lua_State* state, ScriptEngine& engine);
+void registerWorldAndTime(lua_State* state, ScriptEngine& engine);

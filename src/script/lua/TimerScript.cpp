@@ -116,9 +116,10 @@ void raiseTimerEvent(TimerItem& timer, const char* function) {
         lua_getglobal(state, function);
         wrapTimer(state, &timer).push(state);
         if (lua_pcall(state, 1, 0, 0) != 0) {
+            // Lua's own text follows the message.
             const char* text = lua_tostring(state, -1);
-            engineLog().scriptError("Exception %s(%s* [%s]): %s", function, "TimerItem", timer.name(),
-                                    text ? text : "Unknown");
+            engineLog().scriptError("Exception %s(%s* [%s]): Unknown: %s", function, "TimerItem", timer.name(),
+                                    text ? text : "");
         }
     } catch (...) {
         engineLog().scriptError("Exception %s(%s* [%s]): Unknown", function, "TimerItem", timer.name());

@@ -1,0 +1,76 @@
+// The render core's still-frame slot block and its texture links.
+#include "render/RenderCore.h"
+
+#include <gtest/gtest.h>
+
+#include "app/GameCore.h"
+#include "foundation/Log.h"
+#include "support/TestSupport.h"
+
+using testing_support::ScopedGameCore;
+
+namespace {
+
+TEST(RenderCore, StillFrameSlotsStartValuesAndWhatEmptyingKeeps) {
+    ScopedGameCore core;
+    RenderCore render;
+    StillFrameSlotBlock& block = render.stillFrameSlots;
+    EXPECT_EQ(block.background, 0xFF406080u);
+    ASSERT_EQ(block.smoother.stages.size(), 2u);
+    EXPECT_FLOAT_EQ(block.smoother.stages[0].timeConstant, 1.0f);
+    EXPECT_FLOAT_EQ(block.smoother.stages[1].timeConstant, 1.5f);
+    for (const StillFrameSlotHolder* slot : block.slots) EXPECT_EQ(slot, nullptr);
+
+    StillFrameSlotHolder holder;
+    block.first = 7;
+    block.slots[3] = &holder;
+    block.slotFlags[3] = 1;
+    block.counters.words[0] = 5;
+    block.counters.keptWords[1] = 9;
+    block.background = 0xFF000000;
+    render.clearStillFrameSlots();
+    EXPECT_EQ(block.first, 0u);
+    EXPECT_EQ(block.slots[3], nullptr);
+    EXPECT_TRUE(block.smoother.stages.empty());  // not set up again
+    EXPECT_EQ(block.slotFlags[3], 1);
+    EXPECT_EQ(block.counters.words[0], 5u);
+    EXPECT_EQ(block.background, 0xFF000000u);
+    // The holder's item went back to the still frames: a null one is refused.
+    EXPECT_TRUE(gameCore.log->contains("stillframe:del(obj_image)  -> argument must be not NULL"));
+
+    block.counters.buffer.assign(16, 1);
+    block.counters.clear();
+    EXPECT_EQ(block.counters.words[0], 0u);
+    EXPECT_EQ(block.counters.keptWords[1], 9u);  // only construction zeroes them
+    EXPECT_TRUE(block.counters.buffer.empty());
+}
+
+TEST(RenderCore, TextureLinksReachTheScreenshotTargetsByName) {
+    ScopedGameCore core;
+    RenderCore render;
+    RenderCore* saved = gameCore.render;
+    gameCore.render = &render;
+    {
+        TextureLink link;
+        link.init("procSaveScreenShot2");
+        EXPECT_STREQ(link.name(), "procsavescreenshot2");
+        ASSERT_TRUE(link.allocateDefault(0x200, false));
+        TgaImage image;
+        ASSERT_TRUE(image.create(true, 4, 2));
+        EXPECT_TRUE(link.handler()->reload(image));
+        const TgaImage& shown = render.textures.findOrCreate("PROCSAVESCREENSHOT2", 6, true)->image();
+        EXPECT_EQ(shown.width, 4u);
+        EXPECT_EQ(shown.bytesPerPixel, 3u);  // the load screen's targets drop the alpha
+        EXPECT_FALSE(link.handler()->reload(TgaImage()));  // no pixels: the texture stays
+        EXPECT_EQ(render.textures.findOrCreate("procsavescreenshot2", 6, true)->image().width, 4u);
+
+        TextureLink missing;
+        missing.init("procSaveScreenShot4");
+        EXPECT_FALSE(missing.allocateDefault(0x200, false));
+        // A link destroyed while it holds its handler says so.
+    }
+    EXPECT_TRUE(gameCore.log->contains("Unreleased texture handler to [procsavescreenshot2]. re-Call release from destructor"));
+    gameCore.render = saved;
+}
+
+}  // namespace
