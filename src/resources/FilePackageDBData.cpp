@@ -2,21 +2,48 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
 
 namespace {
 
-std::string_view nameOf(const PackageFileEntry& e) { return std::string_view(e.name); }
+// Order of a stored name (NUL-terminated in its zero-filled field) against a
+// name: bytewise, unsigned, a shorter text first. One pass, no measuring;
+// it never reads past the field, whose last byte is always 0.
+int compareStored(const char* stored, std::string_view name) {
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const unsigned char a = static_cast<unsigned char>(stored[i]);
+        const unsigned char b = static_cast<unsigned char>(name[i]);
+        if (a != b) return a < b ? -1 : 1;
+        if (a == 0) return -1;
+    }
+    return stored[name.size()] == 0 ? 0 : 1;
+}
 
-// Position of name in a type's entries: {index, found}.
-std::pair<std::size_t, bool> search(const std::vector<PackageFileEntry>& entries, std::string_view name) {
-    std::size_t low = 0;
+bool startsWith(const char* stored, std::string_view prefix) {
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (stored[i] == 0 || stored[i] != prefix[i]) return false;
+    return true;
+}
+
+// strcmp compares as unsigned bytes, like every name order here.
+bool nameLess(const PackageFileEntry& a, const PackageFileEntry& b) { return std::strcmp(a.name, b.name) < 0; }
+
+// Position of a name in a type's entries from low on: {index, found}, the
+// index being the insertion point when not found.
+template <class Name>
+std::pair<std::size_t, bool> search(const std::vector<PackageFileEntry>& entries, const Name& name,
+                                    std::size_t low = 0) {
     std::size_t high = entries.size();
     while (low < high) {
         const std::size_t mid = (low + high) / 2;
-        const int c = nameOf(entries[mid]).compare(name);
+        int c = 0;
+        if constexpr (std::is_same_v<Name, std::string_view>)
+            c = compareStored(entries[mid].name, name);
+        else
+            c = std::strcmp(entries[mid].name, name);
         if (c == 0) return {mid, true};
         if (c > 0) high = mid;
         else low = mid + 1;
@@ -24,9 +51,16 @@ std::pair<std::size_t, bool> search(const std::vector<PackageFileEntry>& entries
     return {low, false};
 }
 
+// What became of an entry of a section being merged; refusals are logged in
+// the section's order once it is merged.
+enum EntryFate : std::uint8_t { kMerged, kEmptyName, kOutsideHolder, kNoTypeId, kRegistered, kTypeFull };
+
 }  // namespace
 
-PackageRecord::~PackageRecord() { closeFileMap(map); }
+PackageRecord::~PackageRecord() {
+    unmapFileView(view);
+    closeFileMap(map);
+}
 
 FilePackageDBData::~FilePackageDBData() { close(); }
 
@@ -140,17 +174,27 @@ DataFileMap* FilePackageDBData::openMap(std::uint32_t id, std::uint32_t* size) {
         engineLog().error("Can't open mapping package file [%s]", logPath(record->path).c_str());
         return nullptr;
     }
-    auto map = std::make_unique<DataFileMap>();
-    if (!mapFileView(map->view, e->offset, e->size, &record->map)) {
+    // The package is mapped once; each entry is a range of that view, checked
+    // against the file as it is now, so that a file cut after the build is
+    // never read past its end.
+    const std::int64_t fileSize = platform::mappingSize(record->map.mapping);
+    const std::uint64_t end = static_cast<std::uint64_t>(e->offset) + e->size;
+    if (!record->view.viewBase && fileSize > 0)
+        mapFileView(record->view, 0, static_cast<std::uint32_t>(std::min<std::int64_t>(fileSize, UINT32_MAX)),
+                    &record->map);
+    if (!record->view.viewBase || fileSize < 0 || end > static_cast<std::uint64_t>(fileSize) ||
+        end > record->view.viewSize) {
         engineLog().error("Can't open mapping to package [%s] file [%s]: offset +%i with size %i bytes",
                           logPath(record->path).c_str(), e->name, static_cast<int>(e->offset),
                           static_cast<int>(e->size));
         return nullptr;
     }
-    map->data = map->view.viewData;
+    auto map = std::make_unique<DataFileMap>();
+    map->data = record->view.viewData + e->offset;
     map->size = e->size;
     e->map = map.release();
     e->state |= kEntryOpenMap;
+    ++openMaps_;
     return e->map;
 }
 
@@ -168,21 +212,28 @@ bool FilePackageDBData::closeMap(std::uint32_t id) {
     }
     bool result = true;
     PackageRecord* record = package(e->package, e->folder);
-    if (!e->map->view.viewBase) {
+    if (!e->map->data) {
         engineLog().error("Can't unmap package [%s] file [%s]: file not mapped before",
                           record ? logPath(record->path).c_str() : "", e->name);
         result = false;
     } else if (!record) {
-        // The package whose mapping holds the view is gone.
+        // The package whose view holds the bytes is gone.
         engineLog().error("Can't close memory map to [%s]: dst LPDataFileMap has NULL ptr", e->name);
         result = false;
     }
-    // Gives the view's reference on the package's mapping back.
-    unmapFileView(e->map->view);
-    delete e->map;
-    e->map = nullptr;
+    deleteMap(*e);
     e->state &= ~kEntryOpenMap;
     return result;
+}
+
+void FilePackageDBData::deleteMap(PackageFileEntry& entry) {
+    if (!entry.map) return;
+    // A view of its own (none while the package's view serves it) gives its
+    // reference on the package's mapping back.
+    unmapFileView(entry.map->view);
+    delete entry.map;
+    entry.map = nullptr;
+    if (openMaps_ > 0) --openMaps_;
 }
 
 int FilePackageDBData::compareStamps(std::uint32_t id1, std::uint32_t id2) {
@@ -252,7 +303,7 @@ std::int32_t FilePackageDBData::countNameVariants(std::string_view mask, std::st
         const auto [index, found] = search(type.entries, prefix);
         if (!found) {
             for (std::size_t i = index; i < type.entries.size(); ++i) {
-                if (nameOf(type.entries[i]).substr(0, prefix.size()) != prefix) break;
+                if (!startsWith(type.entries[i].name, prefix)) break;
                 ++count;
             }
         }
@@ -262,91 +313,229 @@ std::int32_t FilePackageDBData::countNameVariants(std::string_view mask, std::st
 }
 
 void FilePackageDBData::close() {
-    for (PackageTypeRecord& type : types_)
-        for (PackageFileEntry& e : type.entries) {
-            if (e.map) {
-                unmapFileView(e.map->view);
-                delete e.map;
-            }
-        }
+    if (openMaps_ > 0)
+        for (PackageTypeRecord& type : types_)
+            for (PackageFileEntry& e : type.entries) deleteMap(e);
     types_.clear();
+    openMaps_ = 0;
     folderCount_ = -1;
     packages_.clear();
 }
 
+std::ptrdiff_t FilePackageDBData::typeIndex(std::string_view mask, std::string_view source) const {
+    for (std::size_t t = 0; t < types_.size(); ++t)
+        if (types_[t].mask == mask && types_[t].source == source) return static_cast<std::ptrdiff_t>(t);
+    return -1;
+}
+
+std::ptrdiff_t FilePackageDBData::typeIndexByKey(std::string_view key) const {
+    for (std::size_t t = 0; t < types_.size(); ++t)
+        if (types_[t].key == key) return static_cast<std::ptrdiff_t>(t);
+    return -1;
+}
+
+std::ptrdiff_t FilePackageDBData::createType(const PackageSection& section) {
+    if (types_.size() >= kMaxTypes) return -1;
+    PackageTypeRecord created;
+    created.key = section.key;
+    const std::size_t at = section.key.find('@');
+    created.mask = section.key.substr(0, at);
+    created.source = at == std::string::npos ? std::string() : section.key.substr(at + 1);
+    created.title = section.title;
+    created.entries.reserve(512);
+    auto place = std::lower_bound(types_.begin(), types_.end(), created.key,
+                                  [](const PackageTypeRecord& t, const std::string& key) { return t.key < key; });
+    const auto inserted = types_.insert(place, std::move(created));
+    return inserted - types_.begin();
+}
+
+void FilePackageDBData::overrideEntry(PackageFileEntry& old, const PackageFileEntry& entry) {
+    deleteMap(old);
+    old = entry;
+}
+
+// The result is that of merging the entries one by one in the section's
+// order: an entry whose name the type of the section's mask and source holds
+// overrides it in place (the last one wins); any other joins the type of the
+// section's key (made at the first such entry), where a name already there
+// is refused as registered, unless that type is the one overridden, and a
+// full type refuses new names in the order they come. Done as one batch:
+// the entries are sorted once (stable for equal names) and merged.
 void FilePackageDBData::mergeSection(PackageSection& section, std::uint32_t package, std::uint32_t folder) {
-    for (PackageFileEntry& entry : section.entries) {
-        if (entry.package != package || entry.folder != folder) {
-            engineLog().error("Can't add package file [%s]: its entry names package [%i:%i], not [%u:%u]",
-                              entry.name, entry.package, entry.folder, package, folder);
-            continue;
+    std::vector<PackageFileEntry>& incoming = section.entries;
+    const std::size_t count = incoming.size();
+    std::vector<std::uint8_t> fate(count, kMerged);
+    bool refused = false;
+    for (std::size_t i = 0; i < count; ++i) {
+        PackageFileEntry& e = incoming[i];
+        e.state = 0;
+        e.map = nullptr;
+        if (e.name[0] == 0) {
+            fate[i] = kEmptyName;
+        } else if (e.package != package || e.folder != folder) {
+            // The data lies in another package file: checked against it
+            // now when it was read, else when it is opened.
+            const PackageRecord* holder = this->package(e.package, e.folder);
+            if (holder && holder->fileSize > 0 && e.size > 0 &&
+                static_cast<std::uint64_t>(e.offset) + e.size > static_cast<std::uint64_t>(holder->fileSize))
+                fate[i] = kOutsideHolder;
         }
-        if (entry.name[0] == 0) {
-            engineLog().error("Can't add package file []: empty name in section [%s]", section.key.c_str());
-            continue;
-        }
-        entry.state = 0;
-        entry.map = nullptr;
+        refused = refused || fate[i] != kMerged;
+    }
 
-        // A file of an earlier package or folder is overridden in place.
-        PackageTypeRecord* type = nullptr;
-        for (PackageTypeRecord& t : types_)
-            if (t.mask == section.mask && t.source == section.source) {
-                type = &t;
-                break;
-            }
-        if (type) {
-            const auto [index, found] = search(type->entries, nameOf(entry));
+    std::ptrdiff_t overridden = typeIndex(section.mask, section.source);
+    std::ptrdiff_t target = typeIndexByKey(section.key);
+    std::size_t start = 0;
+    if (target < 0) {
+        // Until the key's type exists, entries can only override.
+        for (; start < count; ++start) {
+            if (fate[start] != kMerged) continue;
+            if (overridden < 0) break;
+            std::vector<PackageFileEntry>& entries = types_[static_cast<std::size_t>(overridden)].entries;
+            const auto [index, found] = search(entries, incoming[start].name);
+            if (!found) break;
+            overrideEntry(entries[index], incoming[start]);
+        }
+        if (start < count) {
+            target = createType(section);
+            if (target >= 0) overridden = typeIndex(section.mask, section.source);
+        }
+    }
+
+    // The rest, sorted by name and, for equal names, in the section's order.
+    std::vector<std::uint32_t> order;
+    order.reserve(count - start);
+    for (std::size_t i = start; i < count; ++i)
+        if (fate[i] == kMerged) order.push_back(static_cast<std::uint32_t>(i));
+    const auto byName = [&incoming](std::uint32_t x, std::uint32_t y) {
+        const int c = std::strcmp(incoming[x].name, incoming[y].name);
+        return c < 0 || (c == 0 && x < y);
+    };
+    const bool inOrder = std::is_sorted(order.begin(), order.end(), byName);
+    if (!inOrder) std::sort(order.begin(), order.end(), byName);
+
+    // Overrides in place, and the new names: [begin, end) of order each.
+    PackageTypeRecord* overrides = overridden >= 0 ? &types_[static_cast<std::size_t>(overridden)] : nullptr;
+    PackageTypeRecord* joins = target >= 0 ? &types_[static_cast<std::size_t>(target)] : nullptr;
+    const bool sameType = overrides == joins;
+    struct NewName {
+        std::size_t begin;
+        std::size_t end;
+    };
+    std::vector<NewName> added;
+    std::size_t fromOverrides = 0;
+    std::size_t fromJoins = 0;
+    const auto refuseGroup = [&](std::size_t begin, std::size_t end, EntryFate why) {
+        for (std::size_t k = begin; k < end; ++k) fate[order[k]] = why;
+        refused = true;
+    };
+    for (std::size_t g = 0; g < order.size();) {
+        const char* name = incoming[order[g]].name;
+        std::size_t h = g + 1;
+        while (h < order.size() && std::strcmp(incoming[order[h]].name, name) == 0) ++h;
+        if (overrides) {
+            const auto [index, found] = search(overrides->entries, name, fromOverrides);
+            fromOverrides = index;
             if (found) {
-                PackageFileEntry& old = type->entries[index];
-                if (old.map) {
-                    unmapFileView(old.map->view);
-                    delete old.map;
-                }
-                old = entry;
+                overrideEntry(overrides->entries[index], incoming[order[h - 1]]);
+                g = h;
                 continue;
             }
         }
+        bool registered = false;
+        if (joins && !sameType) {
+            const auto [index, found] = search(joins->entries, name, fromJoins);
+            fromJoins = index;
+            registered = found;
+        }
+        if (!joins)
+            refuseGroup(g, h, kNoTypeId);
+        else if (registered)
+            refuseGroup(g, h, kRegistered);
+        else
+            added.push_back({g, h});
+        g = h;
+    }
 
-        type = nullptr;
-        for (PackageTypeRecord& t : types_)
-            if (t.key == section.key) {
-                type = &t;
+    if (joins && !added.empty()) {
+        // A full type refuses the new names that come last in the section.
+        const std::size_t held = joins->entries.size();
+        const std::size_t room = held < kMaxEntries ? kMaxEntries - held : 0;
+        std::uint32_t cutoff = UINT32_MAX;
+        if (added.size() > room) {
+            std::vector<std::uint32_t> arrivals;
+            arrivals.reserve(added.size());
+            for (const NewName& n : added) arrivals.push_back(order[n.begin]);
+            std::nth_element(arrivals.begin(), arrivals.begin() + static_cast<std::ptrdiff_t>(room), arrivals.end());
+            cutoff = arrivals[room];
+        }
+        const bool whole = start == 0 && inOrder && added.size() == count && cutoff == UINT32_MAX;
+        if (whole && held == 0) {
+            // Every entry is new, unique and in order: the section becomes the type.
+            joins->entries.swap(incoming);
+        } else {
+            std::vector<PackageFileEntry> fresh;
+            fresh.reserve(std::min(added.size(), room));
+            for (const NewName& n : added) {
+                if (order[n.begin] >= cutoff) {
+                    refuseGroup(n.begin, n.end, kTypeFull);
+                    continue;
+                }
+                // Later entries of the name override the first, or are
+                // refused when the type joined is not the one overridden.
+                fresh.push_back(incoming[order[sameType ? n.end - 1 : n.begin]]);
+                if (!sameType && n.end - n.begin > 1) refuseGroup(n.begin + 1, n.end, kRegistered);
+            }
+            if (held == 0) {
+                joins->entries = std::move(fresh);
+            } else {
+                std::vector<PackageFileEntry> merged;
+                merged.reserve(held + fresh.size());
+                std::merge(joins->entries.begin(), joins->entries.end(), fresh.begin(), fresh.end(),
+                           std::back_inserter(merged), nameLess);
+                joins->entries.swap(merged);
+            }
+        }
+    }
+
+    // (A section taken whole left nothing refused, and incoming empty.)
+    if (!refused) return;
+    Log& log = engineLog();
+    for (std::size_t i = 0; i < count; ++i) {
+        if (fate[i] == kMerged) continue;
+        const PackageFileEntry& e = incoming[i];
+        switch (fate[i]) {
+            case kEmptyName:
+                log.error("Can't add package file []: empty name in section [%s]", section.key.c_str());
+                break;
+            case kOutsideHolder: {
+                const PackageRecord* holder = this->package(e.package, e.folder);
+                log.error("Can't add package file [%s]: offset +%u with size %u bytes lies outside package [%s] of "
+                          "%lld bytes",
+                          e.name, e.offset, e.size, holder ? logPath(holder->path).c_str() : "",
+                          static_cast<long long>(holder ? holder->fileSize : 0));
                 break;
             }
-        if (!type) {
-            if (types_.size() >= kMaxTypes) {
-                engineLog().resourceError("Can't add package file [%s]: no type id left for [%s]", entry.name,
-                                          section.key.c_str());
-                continue;
-            }
-            PackageTypeRecord created;
-            created.key = section.key;
-            const std::size_t at = section.key.find('@');
-            created.mask = section.key.substr(0, at);
-            created.source = at == std::string::npos ? std::string() : section.key.substr(at + 1);
-            created.title = section.title;
-            created.entries.reserve(512);
-            auto place = std::lower_bound(types_.begin(), types_.end(), created.key,
-                                          [](const PackageTypeRecord& t, const std::string& key) { return t.key < key; });
-            type = &*types_.insert(place, std::move(created));
+            case kNoTypeId:
+                log.resourceError("Can't add package file [%s]: no type id left for [%s]", e.name,
+                                  section.key.c_str());
+                break;
+            case kRegistered:
+                log.resourceError("Can't add package file [%s]: Already registered", e.name);
+                break;
+            case kTypeFull:
+                log.resourceError("Can't add package file [%s]: type [%s] holds %u files, no id left", e.name,
+                                  joins ? joins->key.c_str() : section.key.c_str(), kMaxEntries);
+                break;
+            default:
+                break;
         }
-        const auto [index, found] = search(type->entries, nameOf(entry));
-        if (found) {
-            engineLog().resourceError("Can't add package file [%s]: Already registered", entry.name);
-            continue;
-        }
-        if (type->entries.size() >= kMaxEntries) {
-            engineLog().resourceError("Can't add package file [%s]: type [%s] holds %u files, no id left",
-                                      entry.name, type->key.c_str(), kMaxEntries);
-            continue;
-        }
-        type->entries.insert(type->entries.begin() + static_cast<std::ptrdiff_t>(index), entry);
     }
 }
 
 bool FilePackageDBData::loadPackage(const std::string& path, std::uint32_t package, std::uint32_t folder) {
     PackageRecord& record = addPackageSlot(package, folder);
+    unmapFileView(record.view);
     closeFileMap(record.map);
     record.stream.reset();
     record.state = 0;
@@ -358,7 +547,7 @@ bool FilePackageDBData::loadPackage(const std::string& path, std::uint32_t packa
     }
     record.fileSize = file->size();
     PackageFileContents contents;
-    readPackageFile(*file, path, contents);
+    readPackageFile(*file, path, contents, PackageOwner{package, folder});
     file.reset();
     record.directoryOffset = contents.directoryOffset;
     record.sectionCount = contents.sectionCount;

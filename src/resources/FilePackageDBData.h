@@ -10,7 +10,17 @@
 //
 // Stored files are read through a memory-mapped view of their bytes
 // (openMap, any number at a time) or through their package file's stream
-// (openFile, one entry of a package file at a time).
+// (openFile, one entry of a package file at a time). A package file is
+// mapped once, as one view kept until the database closes, and each openMap
+// hands out the bytes of its entry inside that view.
+//
+// An entry may name another package file (package and folder number) as the
+// holder of its data; it is bound-checked against that file's size when the
+// named file is known, else when it is opened.
+//
+// Building merges each section of a package as one batch: its entries are
+// sorted once and merged into their type, so a build takes O(n log n)
+// whatever the order of the names in the packages.
 #pragma once
 
 #include <cstdint>
@@ -60,10 +70,11 @@ struct PackageRecord {
     std::string path = "dummy";
     std::uint32_t state = 0;  // kEntryOpenStream while its stream serves an entry
     FileMap map;
+    FileMap view;  // the whole file, mapped at the first openMap and kept
     std::unique_ptr<WinFileStream> stream;
     std::uint32_t sectionCount = 0;
     DBPackageVersion versions;
-    std::int64_t fileSize = 0;
+    std::int64_t fileSize = 0;  // measured when the package was read; 0 before
 };
 
 struct PackageTypeRecord {
@@ -122,9 +133,19 @@ private:
     PackageFileEntry* decode(std::uint32_t id) const;
     void mergeSection(PackageSection& section, std::uint32_t package, std::uint32_t folder);
     PackageRecord& addPackageSlot(std::uint32_t package, std::uint32_t folder);
+    // Index of the first type of that mask and source, or of that key; -1.
+    std::ptrdiff_t typeIndex(std::string_view mask, std::string_view source) const;
+    std::ptrdiff_t typeIndexByKey(std::string_view key) const;
+    // Creates the type of a section key at its sorted place; -1 when no type
+    // id is left.
+    std::ptrdiff_t createType(const PackageSection& section);
+    // Replaces an entry by one of a later package, closing the old one's map.
+    void overrideEntry(PackageFileEntry& old, const PackageFileEntry& entry);
+    void deleteMap(PackageFileEntry& entry);
 
     std::int32_t folderCount_ = -1;
     std::vector<std::vector<std::unique_ptr<PackageRecord>>> packages_;
     std::int32_t database_ = 1;
     std::vector<PackageTypeRecord> types_;
+    std::size_t openMaps_ = 0;  // entries open as maps
 };

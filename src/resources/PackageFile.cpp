@@ -25,7 +25,8 @@ std::int32_t readU64(DataStream& s, std::uint64_t& v) {
 
 // Reads one section from the directory stream; negative on failure, with
 // reason set.
-std::int32_t readSection(DataStream& s, std::uint64_t storedEnd, PackageSection& section, std::string& reason) {
+std::int32_t readSection(DataStream& s, std::uint64_t storedEnd, const std::optional<PackageOwner>& owner,
+                         PackageSection& section, std::string& reason) {
     std::int32_t total = 0;
     std::uint32_t count = 0;
     if (!addField(total, readU32(s, count))) {
@@ -50,7 +51,8 @@ std::int32_t readSection(DataStream& s, std::uint64_t storedEnd, PackageSection&
         }
         std::memcpy(e.name, name.data(), name.size());
         e.stamp = static_cast<std::int64_t>(stamp);
-        if (e.size > 0 && static_cast<std::uint64_t>(e.offset) + e.size > storedEnd) {
+        const bool here = !owner || (e.package == owner->package && e.folder == owner->folder);
+        if (here && e.size > 0 && static_cast<std::uint64_t>(e.offset) + e.size > storedEnd) {
             reason = "file [" + name + "] at offset " + std::to_string(e.offset) + " with size " +
                      std::to_string(e.size) + " lies outside the stored data";
             return -1;
@@ -97,7 +99,8 @@ std::int32_t DBPackageVersion::read(DataStream& stream) {
     return total;
 }
 
-bool readPackageFile(DataStream& file, std::string_view path, PackageFileContents& contents) {
+bool readPackageFile(DataStream& file, std::string_view path, PackageFileContents& contents,
+                     std::optional<PackageOwner> owner) {
     const std::string name = logPath(path);
     contents = PackageFileContents{};
     const std::int32_t fileSize = file.size();
@@ -141,7 +144,7 @@ bool readPackageFile(DataStream& file, std::string_view path, PackageFileContent
     for (std::uint32_t i = 0; i < sectionCount; ++i) {
         PackageSection section;
         std::string reason;
-        if (readSection(directory, locator, section, reason) < 0) {
+        if (readSection(directory, locator, owner, section, reason) < 0) {
             engineLog().error("Can't read package [%s]: section %u: %s", name.c_str(), i, reason.c_str());
             return false;
         }

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -72,10 +73,21 @@ struct PackageFileContents {
     std::vector<PackageSection> sections;
 };
 
+// The package and folder numbers of the file being read. An entry naming
+// other numbers keeps its data in another package file, so it is not
+// bounded by this file's stored data (the database checks it against the
+// file it names).
+struct PackageOwner {
+    std::uint32_t package = 0;
+    std::uint32_t folder = 0;
+};
+
 // Reads the directory and information blocks of a package file opened for
 // reading. Every failure is logged with the package's path; what was read
-// before it stays in contents. False when the package is damaged.
-bool readPackageFile(DataStream& file, std::string_view path, PackageFileContents& contents);
+// before it stays in contents. False when the package is damaged. Without an
+// owner, every entry must lie inside this file's stored data.
+bool readPackageFile(DataStream& file, std::string_view path, PackageFileContents& contents,
+                     std::optional<PackageOwner> owner = std::nullopt);
 
 // Reads one u16-sized string into text, refusing one longer than
 // fieldSize - 1. Negative on failure.

@@ -4,11 +4,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <iterator>
+#include <memory>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "foundation/AppPaths.h"
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
+#include "package/PackageWriter.h"
+#include "resources/PackageFile.h"
 #include "support/PackageFixture.h"
 
 using testing_support::FixtureFile;
@@ -211,18 +219,23 @@ TEST(PackageDatabase, OpenAndMapStateRules) {
     EXPECT_FALSE(data.closeFile(a));
     EXPECT_TRUE(db.log().contains("Can't close file [scene1]: first open"));
 
-    // Maps are not limited, and each gives its reference back on closing.
+    // Maps are not limited; they all lie in the package's one view, which
+    // stays mapped until the database closes.
     DataFileMap* ma = data.openMap(a, &size);
     DataFileMap* mb = data.openMap(b, &size);
     ASSERT_NE(ma, nullptr);
     ASSERT_NE(mb, nullptr);
     PackageRecord* record = data.package(0, 0);
     ASSERT_NE(record, nullptr);
-    EXPECT_EQ(record->map.references, 2);
+    EXPECT_EQ(record->map.references, 1);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(mb->data), mb->size), text(100, 'k'));
     EXPECT_TRUE(data.closeMap(a));
     EXPECT_TRUE(data.closeMap(b));
-    EXPECT_EQ(record->map.references, 0);
+    EXPECT_EQ(record->map.references, 1);
+    const std::uint8_t* view = record->view.viewData;
+    ASSERT_NE(data.openMap(a, &size), nullptr);
+    EXPECT_EQ(record->view.viewData, view);
+    EXPECT_TRUE(data.closeMap(a));
     EXPECT_FALSE(data.closeMap(a));
     EXPECT_TRUE(db.log().contains("Can't close file map [scene1]: first open as map"));
     data.close();
@@ -333,4 +346,149 @@ TEST(PackageDatabase, ResourceLogNamesEachPackage) {
     gameCore.debugFlags |= DebugResourceLog;
     ASSERT_TRUE(db.build());
     EXPECT_TRUE(db.log().contains("Load package ["));
+}
+
+namespace {
+
+// The database as merging the entries one at a time builds it: the plain
+// reference that the batched build must match.
+struct ReferenceType {
+    std::string key, mask, source, title;
+    std::vector<PackageFileEntry> entries;  // sorted by name
+};
+
+struct ReferenceDatabase {
+    std::vector<ReferenceType> types;
+    std::vector<std::string> messages;
+
+    static bool before(const PackageFileEntry& e, const std::string& name) { return std::string(e.name) < name; }
+
+    void merge(const PackageSection& section) {
+        for (const PackageFileEntry& entry : section.entries) {
+            const std::string name = entry.name;
+            if (name.empty()) {
+                messages.push_back("Can't add package file []: empty name in section [" + section.key + "]");
+                continue;
+            }
+            auto overridden = std::find_if(types.begin(), types.end(), [&](const ReferenceType& t) {
+                return t.mask == section.mask && t.source == section.source;
+            });
+            if (overridden != types.end()) {
+                auto at = std::lower_bound(overridden->entries.begin(), overridden->entries.end(), name, before);
+                if (at != overridden->entries.end() && name == at->name) {
+                    *at = entry;
+                    continue;
+                }
+            }
+            auto joined = std::find_if(types.begin(), types.end(),
+                                       [&](const ReferenceType& t) { return t.key == section.key; });
+            if (joined == types.end()) {
+                ReferenceType created;
+                created.key = section.key;
+                const std::size_t at = section.key.find('@');
+                created.mask = section.key.substr(0, at);
+                created.source = at == std::string::npos ? "" : section.key.substr(at + 1);
+                created.title = section.title;
+                auto place = std::find_if(types.begin(), types.end(),
+                                          [&](const ReferenceType& t) { return t.key > created.key; });
+                joined = types.insert(place, created);
+            }
+            auto at = std::lower_bound(joined->entries.begin(), joined->entries.end(), name, before);
+            if (at != joined->entries.end() && name == at->name) {
+                messages.push_back("Can't add package file [" + name + "]: Already registered");
+                continue;
+            }
+            joined->entries.insert(at, entry);
+        }
+    }
+};
+
+}  // namespace
+
+// Random packages over a few folders, with names out of order, repeated in
+// and across sections, and section keys that disagree with their mask and
+// source: the database holds what the entry-by-entry reference holds, in
+// the same order (so the same ids), and logs the same refusals.
+TEST(PackageDatabase, BatchedBuildMatchesEntryByEntryMerging) {
+    struct SectionName {
+        const char* key;
+        const char* mask;
+        const char* source;
+    } const sectionNames[] = {{".a", ".a", ""},   {".a@x", ".a", "x"}, {".a@", ".a", ""},  {".b", ".b", ""},
+                              {".a@x", ".a", ""}, {".b", ".a", "x"},   {".c@y", ".c", "y"}, {".c", ".c", "y"}};
+    std::mt19937 random(20261209);
+    for (int round = 0; round < 40; ++round) {
+        SCOPED_TRACE(round);
+        TempDir dir;
+        ASSERT_TRUE(testing_support::writeFile(dir.file("data.txt"), "[p0_#.pak]\n.* >> p\n[p1_#.pak]\n.* >> p\n"));
+        std::vector<std::string> paths;
+        const int folders = 1 + static_cast<int>(random() % 3);
+        std::uint64_t stamp = 0;
+        for (int folder = 0; folder < folders; ++folder) {
+            for (int number = 0; number < 2; ++number) {
+                // A folder without packages would end the database's folders.
+                if (number == 1 && random() % 4 == 0) continue;
+                package_tool::Manifest manifest;
+                manifest.packageNumber = static_cast<std::uint8_t>(number);
+                manifest.folderNumber = static_cast<std::uint8_t>(folder);
+                const int sections = 1 + static_cast<int>(random() % 4);
+                for (int s = 0; s < sections; ++s) {
+                    const SectionName& n = sectionNames[random() % std::size(sectionNames)];
+                    package_tool::Section section{n.mask, n.source, "title " + std::to_string(s), n.key, {}};
+                    const int files = static_cast<int>(random() % 40);
+                    for (int f = 0; f < files; ++f) {
+                        package_tool::StoredFile file;
+                        file.name = "n" + std::to_string(random() % 30);
+                        file.bytes = "data";
+                        file.packed = false;
+                        file.stamp = ++stamp;
+                        file.value = static_cast<std::uint32_t>(random());
+                        section.files.push_back(file);
+                    }
+                    manifest.sections.push_back(section);
+                }
+                char name[32];
+                std::snprintf(name, sizeof(name), "p%i_%03i.pak", number, folder);
+                paths.push_back(dir.file(name));
+                ASSERT_TRUE(package_tool::writePackage(manifest, paths.back()));
+            }
+        }
+
+        ReferenceDatabase reference;
+        for (const std::string& path : paths) {
+            std::unique_ptr<WinFileStream> file(
+                WinFileStream::open(path, platform::GENERIC_READ, 0, platform::OPEN_EXISTING));
+            ASSERT_TRUE(file);
+            PackageFileContents contents;
+            ASSERT_TRUE(readPackageFile(*file, path, contents));
+            for (const PackageSection& section : contents.sections) reference.merge(section);
+        }
+
+        ScopedPackageDatabase db(dir.path());
+        ASSERT_TRUE(db.build());
+        const std::vector<PackageTypeRecord>& types = db.data().types();
+        ASSERT_EQ(types.size(), reference.types.size());
+        for (std::size_t t = 0; t < types.size(); ++t) {
+            const ReferenceType& expected = reference.types[t];
+            EXPECT_EQ(types[t].key, expected.key);
+            EXPECT_EQ(types[t].mask, expected.mask);
+            EXPECT_EQ(types[t].source, expected.source);
+            EXPECT_EQ(types[t].title, expected.title);
+            ASSERT_EQ(types[t].entries.size(), expected.entries.size()) << expected.key;
+            for (std::size_t i = 0; i < expected.entries.size(); ++i) {
+                const PackageFileEntry& a = types[t].entries[i];
+                const PackageFileEntry& b = expected.entries[i];
+                EXPECT_STREQ(a.name, b.name);
+                EXPECT_EQ(a.stamp, b.stamp) << a.name;
+                EXPECT_EQ(a.value, b.value) << a.name;
+                EXPECT_EQ(a.offset, b.offset) << a.name;
+                EXPECT_EQ(a.package, b.package) << a.name;
+                EXPECT_EQ(a.folder, b.folder) << a.name;
+            }
+        }
+        std::vector<std::string> messages;
+        for (const LogRecord& record : db.log().records())
+            if (record.text.find("Can't add package file") != std::string::npos) messages.push_back(record.text);
+        EXPECT_EQ(messages, reference.messages);
+    }
 }

@@ -145,7 +145,7 @@ TEST(PackageFile, DamagedPackagesAreRefused) {
         {"version of 1,024 bytes", raw([](RawPackage& p) { p.version = std::string(1024, 'v'); }), "information record is damaged", false},
         {"entry past the stored data", raw([](RawPackage& p) { p.size = 5000; }), "lies outside the stored data", false},
         {"entry offset wrapping 32 bits", raw([](RawPackage& p) { p.offset = 0xFFFFFFF0u; p.size = 0x20; }), "lies outside the stored data", false},
-        {"entry of another package", raw([](RawPackage& p) { p.packageNumber = 3; }), "its entry names package [3:0]", false},
+        {"entry of a package that is not there", raw([](RawPackage& p) { p.packageNumber = 3; }), "Can't access package [3:0] intrface", false},
         {"corrupt stored file", badStored, "Can't decompress memory stream data", false},
     };
     for (const Case& c : cases) {
@@ -217,4 +217,104 @@ TEST(PackageFile, EveryFlippedByteIsHandled) {
             }
         }
     }
+}
+
+namespace {
+
+struct NamedEntry {
+    std::uint8_t package;
+    std::uint8_t folder;
+    std::string name;
+    std::uint32_t offset;
+    std::uint32_t size;
+};
+
+// A package of one section whose entries name where their data lies, with
+// no stored data of its own.
+std::string packageNaming(const std::vector<NamedEntry>& entries, const std::string& key) {
+    std::string directory;
+    putU32(directory, static_cast<std::uint32_t>(entries.size()));
+    for (const NamedEntry& e : entries) {
+        directory += static_cast<char>(e.package);
+        directory += static_cast<char>(e.folder);
+        putU16(directory, 0);
+        putText(directory, e.name);
+        putU32(directory, e.offset);
+        putU32(directory, e.size);
+        putU32(directory, 0);
+        directory += std::string(8, '\0');
+    }
+    const std::size_t at = key.find('@');
+    putText(directory, key);
+    putText(directory, key.substr(0, at));
+    putText(directory, at == std::string::npos ? "" : key.substr(at + 1));
+    putText(directory, "elsewhere");
+    std::string information;
+    putU32(information, 1);
+    putU32(information, 0);
+    std::string out = packed(directory) + packed(information);
+    putU32(out, 0);
+    return out;
+}
+
+// The entry of a package file, read back from its bytes.
+PackageFileEntry entryOf(const std::string& path, const char* name) {
+    std::unique_ptr<WinFileStream> file(WinFileStream::open(path, platform::GENERIC_READ, 0, platform::OPEN_EXISTING));
+    PackageFileContents contents;
+    if (file) readPackageFile(*file, path, contents);
+    for (const PackageSection& s : contents.sections)
+        for (const PackageFileEntry& e : s.entries)
+            if (std::string(e.name) == name) return e;
+    return {};
+}
+
+}  // namespace
+
+// Entries may keep their data in another package file: they are checked
+// against that file's size when it was read before them, else when opened.
+TEST(PackageFile, EntriesNamingAnotherPackageReadItsData) {
+    TempDir dir;
+    FixturePackage first;
+    first.rule = "a.pak";
+    first.files = {{".ms4", "scene1", std::string(3000, 's'), ""}};
+    FixturePackage third;
+    third.rule = "c.pak";
+    third.files = {{".dat", "c1", std::string(700, 'c'), ""}};
+    ASSERT_TRUE(testing_support::writeDataRoot(dir.path(), {first, third}));
+    ASSERT_TRUE(testing_support::writeFile(dir.file("data.txt"), "[a.pak]\n.* >> a\n[b.pak]\n.* >> b\n[c.pak]\n.* >> c\n"));
+    // c.pak was written as package 1; it is package 2 of these rules.
+    ASSERT_TRUE(testing_support::writeFile(dir.file("c.pak"), testing_support::fixturePackageBytes(third, 2)));
+    const PackageFileEntry scene1 = entryOf(dir.file("a.pak"), "scene1");
+    const PackageFileEntry c1 = entryOf(dir.file("c.pak"), "c1");
+    ASSERT_GT(scene1.size, 0u);
+    ASSERT_GT(c1.size, 0u);
+    const auto aSize = static_cast<std::uint32_t>(testing_support::readFile(dir.file("a.pak")).size());
+    const auto cSize = static_cast<std::uint32_t>(testing_support::readFile(dir.file("c.pak")).size());
+    ASSERT_TRUE(testing_support::writeFile(dir.file("b.pak"),
+                                           packageNaming({{0, 0, "near", scene1.offset, scene1.size},
+                                                          {0, 0, "past", aSize - 2, 10},
+                                                          {2, 0, "later", c1.offset, c1.size},
+                                                          {2, 0, "later_past", cSize, 5}},
+                                                         ".ms4@far")));
+
+    ScopedPackageDatabase db(dir.path());
+    ASSERT_TRUE(db.build());
+    FilePackageDBData& data = db.data();
+    EXPECT_EQ(data.find(".ms4", "past", "far"), 0u);
+    EXPECT_TRUE(db.log().contains("Can't add package file [past]: offset +" + std::to_string(aSize - 2) +
+                                  " with size 10 bytes lies outside package ["));
+    ASSERT_NE(data.find(".ms4", "later_past", "far"), 0u);  // c.pak is read after b.pak
+    for (bool maps : {true, false}) {
+        SCOPED_TRACE(maps);
+        db.database().setUseMaps(maps);
+        MemoryStream out;
+        ASSERT_TRUE(db.database().loadResource(".ms4", "near", "far", out));
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(out.data()), 3000u), std::string(3000, 's'));
+        ASSERT_TRUE(db.database().loadResource(".ms4", "later", "far", out));
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(out.data()), 700u), std::string(700, 'c'));
+        EXPECT_FALSE(db.database().loadResource(".ms4", "later_past", "far", out));
+        EXPECT_EQ(out.size(), 0);
+    }
+    EXPECT_TRUE(db.log().contains("Can't open mapping to package ["));
+    EXPECT_TRUE(db.log().contains("\t\tFailed load resource [package\\later_past]: READ FAILED"));
 }
