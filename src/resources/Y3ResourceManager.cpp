@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "app/GameCore.h"
 #include "foundation/DataStream.h"
@@ -45,6 +46,16 @@ bool loadStoredFile(const char* mask, const char* name, const char* source, Memo
 }
 
 int compareNames(const char* a, const char* b) { return std::strncmp(a, b, kResourceNameLength); }
+
+// FNV-1a of the name as it is kept (at most 127 characters).
+std::size_t nameHash(const char* name) {
+    std::uint64_t h = 14695981039346656037ull;
+    for (std::int32_t i = 0; i < kResourceNameLength && name[i]; ++i) {
+        h ^= static_cast<unsigned char>(name[i]);
+        h *= 1099511628211ull;
+    }
+    return static_cast<std::size_t>(h ^ (h >> 29));
+}
 
 }  // namespace
 
@@ -141,16 +152,83 @@ std::uint32_t ResourceManagerBase::search(const char* name, bool& found) const {
 }
 
 ResourceRecord* ResourceManagerBase::findRecord(const char* name) const {
+    name = orEmpty(name);
     bool found = false;
-    const std::uint32_t index = search(orEmpty(name), found);
-    return found ? records_[index] : nullptr;
+    const std::uint32_t index = search(name, found);
+    return found ? records_[index] : findWaiting(name);
+}
+
+ResourceRecord* ResourceManagerBase::findWaiting(const char* name) const {
+    if (waiting_.empty()) return nullptr;
+    const std::size_t mask = waitingTable_.size() - 1;
+    for (std::size_t slot = nameHash(name) & mask; waitingTable_[slot]; slot = (slot + 1) & mask)
+        if (compareNames(waitingTable_[slot]->name, name) == 0) return waitingTable_[slot];
+    return nullptr;
+}
+
+bool ResourceManagerBase::addWaiting(ResourceRecord* record) {
+    try {
+        if ((waiting_.size() + 1) * 2 > waitingTable_.size()) {
+            std::vector<ResourceRecord*> table(std::max<std::size_t>(16, waitingTable_.size() * 2), nullptr);
+            const std::size_t mask = table.size() - 1;
+            for (ResourceRecord* r : waiting_) {
+                std::size_t slot = nameHash(r->name) & mask;
+                while (table[slot]) slot = (slot + 1) & mask;
+                table[slot] = r;
+            }
+            waitingTable_.swap(table);
+        }
+        waiting_.push_back(record);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    const std::size_t mask = waitingTable_.size() - 1;
+    std::size_t slot = nameHash(record->name) & mask;
+    while (waitingTable_[slot]) slot = (slot + 1) & mask;
+    waitingTable_[slot] = record;
+    return true;
+}
+
+void ResourceManagerBase::settle() const {
+    if (waiting_.empty()) return;
+    std::sort(waiting_.begin(), waiting_.end(),
+              [](const ResourceRecord* a, const ResourceRecord* b) { return compareNames(a->name, b->name) < 0; });
+    const std::uint32_t held = records_.count();
+    const std::uint32_t added = static_cast<std::uint32_t>(waiting_.size());
+    if (records_.reserve(held + added)) {
+        for (ResourceRecord* record : waiting_) records_.append(record);
+        // Merge from the back: the array's old records and the sorted batch.
+        ResourceRecord** data = records_.data();
+        std::uint32_t i = held;
+        std::uint32_t j = added;
+        std::uint32_t w = held + added;
+        while (j > 0) {
+            if (i > 0 && compareNames(data[i - 1]->name, waiting_[j - 1]->name) > 0)
+                data[--w] = data[--i];
+            else
+                data[--w] = waiting_[--j];
+        }
+    } else {
+        // The array cannot grow (memory exhausted): the records stay outside
+        // it, unavailable, and are never freed.
+        for (ResourceRecord* record : waiting_) {
+            engineLog().resourceError("Fail while create %s [%s]: out of memory", record->typeLabel, record->name);
+            record->flags |= kResourceUnavailable;
+        }
+    }
+    waiting_.clear();
+    if (waitingTable_.size() <= 1024)
+        std::fill(waitingTable_.begin(), waitingTable_.end(), nullptr);
+    else
+        std::vector<ResourceRecord*>().swap(waitingTable_);
 }
 
 ResourceRecord* ResourceManagerBase::findOrCreate(const char* name, bool reportMissing) {
     name = orEmpty(name);
     bool found = false;
-    std::uint32_t index = search(name, found);
+    const std::uint32_t index = search(name, found);
     if (found) return records_[index];
+    if (ResourceRecord* waiting = findWaiting(name)) return waiting;
 
     ResourceRecord* record = createRecord(name);
     if (findStoredFile(record->headerMask, record->name, record->sourceName) == 0) {
@@ -161,8 +239,7 @@ ResourceRecord* ResourceManagerBase::findOrCreate(const char* name, bool reportM
     } else {
         record->flags &= ~kResourceUnavailable;
     }
-    index = search(record->name, found);
-    if (!records_.insertAt(index, record)) {
+    if (!addWaiting(record)) {
         // The array cannot grow (memory exhausted): the caller still gets a
         // record, unavailable, which stays outside the array and is never freed.
         engineLog().resourceError("Fail while create %s [%s]: out of memory", record->typeLabel, record->name);
@@ -272,6 +349,7 @@ bool ResourceManagerBase::allocate(ResourceRecord* record) {
 }
 
 bool ResourceManagerBase::allocateAll() {
+    settle();
     const bool real = realStage(loadStage_);
     float step = 1.0f;
     if (real) {
@@ -306,6 +384,7 @@ bool ResourceManagerBase::allocateAll() {
 }
 
 void ResourceManagerBase::releaseUnreferenced() {
+    settle();
     ready_ = false;
     const bool real = realStage(unloadStage_);
     std::uint32_t total = 0;
@@ -326,6 +405,7 @@ void ResourceManagerBase::releaseUnreferenced() {
 }
 
 void ResourceManagerBase::deallocateAll() {
+    settle();
     for (std::uint32_t i = 0; i < records_.count(); ++i) {
         ResourceRecord* record = records_[i];
         if (record->has(kResourceAllocated)) {
@@ -351,6 +431,7 @@ void ResourceManagerBase::collectUnused() {
         clock_ = 0.0;
     else
         clock_ -= kCollectPeriod;
+    settle();
     std::uint32_t budget = std::min<std::uint32_t>(records_.count() / 4 + 1, kCollectBudgetMax);
     while (budget > 0 && records_.count() > 0) {
         --budget;
@@ -366,11 +447,13 @@ void ResourceManagerBase::collectUnused() {
 }
 
 void ResourceManagerBase::releaseDeviceData() {
+    settle();
     for (std::uint32_t i = 0; i < records_.count(); ++i)
         if (records_[i]->has(kResourceDataLoaded)) records_[i]->releaseDeviceObjects();
 }
 
 void ResourceManagerBase::releaseAll() {
+    settle();
     for (std::uint32_t i = 0; i < records_.count(); ++i) {
         ResourceRecord* record = records_[i];
         record->dispose();

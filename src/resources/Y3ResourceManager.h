@@ -7,6 +7,10 @@
 // unloaded by the slow collector, by an explicit pass, or at release.
 //
 // Records stay sorted by name (byte-wise, case-sensitive) for binary search.
+// A new record first waits in a batch, found through a hash table of its
+// name; the batch is sorted and merged into the array before anything reads
+// the array by position (count, recordAt and every pass), so making n
+// records costs O(n log n) whatever the order of their names.
 // The unavailable flag is set while a load or allocation runs and stays set
 // after a failed load, so every later load of that record is refused
 // silently. Every failure is logged once and returns false; nothing throws
@@ -14,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "foundation/PointerArray.h"
 #include "resources/LoadingProgress.h"
@@ -141,8 +146,14 @@ public:
     static bool push(ResourceRecord* record, ResourceUser* user);
     static bool pop(ResourceRecord* record, ResourceUser* user);
 
-    std::uint32_t count() const { return records_.count(); }
-    ResourceRecord* recordAt(std::uint32_t index) const { return records_[index]; }
+    std::uint32_t count() const {
+        settle();
+        return records_.count();
+    }
+    ResourceRecord* recordAt(std::uint32_t index) const {
+        settle();
+        return records_[index];
+    }
     // The record of that name, or null.
     ResourceRecord* findRecord(const char* name) const;
     bool ready() const { return ready_; }
@@ -160,13 +171,24 @@ protected:
 private:
     // Position of the name, or of its insertion point with found false.
     std::uint32_t search(const char* name, bool& found) const;
+    // The waiting record of that name, or null.
+    ResourceRecord* findWaiting(const char* name) const;
+    // Adds a new record to the batch; false when memory is exhausted.
+    bool addWaiting(ResourceRecord* record);
+    // Merges the batch into the array, in name order.
+    void settle() const;
 
     std::int32_t unloadStage_;
     std::int32_t loadStage_;
     std::int32_t cursor_ = 0;
     double clock_ = 0.0;
     bool ready_ = false;
-    PointerArray<ResourceRecord> records_;
+    // The array is settled lazily, also from the const readers.
+    mutable PointerArray<ResourceRecord> records_;
+    mutable std::vector<ResourceRecord*> waiting_;
+    // Open addressing over waiting_ by name hash; a power of two in size,
+    // at most half full.
+    mutable std::vector<ResourceRecord*> waitingTable_;
 };
 
 // T derives from ResourceRecord and is constructed from a name. The stages
