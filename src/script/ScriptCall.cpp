@@ -40,12 +40,33 @@ void takeError(lua_State* state, char (&error)[kErrorSize]) {
     copyScriptText(error, kErrorSize, text ? text : "(error object is not a string)");
 }
 
-// Calls slot 0 of the block; error receives the error text (empty on
-// success). Returns false when the call did not take place.
-bool protectedCall(const ScriptEventArgs& args, lua_State* state, char (&error)[kErrorSize]) {
+// A function written in Lua: not one the engine registered (a C function),
+// nor any other value.
+bool isLuaFunction(lua_State* state, int index) {
+    return lua_type(state, index) == LUA_TFUNCTION && !lua_iscfunction(state, index);
+}
+
+// Pushes the global function of that name from state, once it is checked on
+// the engine's state (pushed and checked at one go when state is that one).
+// False, logged and with nothing pushed, when the name is null, names no
+// Lua function, or there is no state to call on.
+bool pushScriptFunction(lua_State* state, const char* name) {
+    if (!name || !state || state != engineState()) {
+        if (!checkScriptFunction(name) || !hasState(state, name)) return false;
+        lua_getglobal(state, name);
+        return true;
+    }
+    lua_getglobal(state, name);
+    if (isLuaFunction(state, -1)) return true;
+    lua_pop(state, 1);
+    return engineLog().error("Can't call undefined script function [%s]", name);
+}
+
+// Calls the function pushed above top with the other slots of the block as
+// arguments; error receives the error text (empty on success). The stack is
+// back at top afterwards.
+void protectedCall(const ScriptEventArgs& args, lua_State* state, int top, char (&error)[kErrorSize]) {
     error[0] = 0;
-    const int top = lua_gettop(state);
-    lua_getglobal(state, args.function());
     int status = 0;
     if (args.count() == 1) {
         status = luabind::detail::pcall(state, 0, 0);
@@ -55,27 +76,29 @@ bool protectedCall(const ScriptEventArgs& args, lua_State* state, char (&error)[
     }
     if (status != 0) takeError(state, error);
     lua_settop(state, top);
-    return true;
 }
 
 // The common path of callScriptFunction and the Lua global "call". failure
 // receives the error text of a call that raised one.
 bool callWithArgs(const ScriptEventArgs& args, lua_State* state, std::string* failure) {
-    if (!checkScriptFunction(args.function())) return false;
-    if (!hasState(state, args.function())) return false;
-    char error[kErrorSize] = {};
+    const int top = state ? lua_gettop(state) : 0;
+    if (!pushScriptFunction(state, args.function())) return false;
+    char error[kErrorSize];
+    error[0] = 0;
     try {
         if (args.count() > 6) {
+            lua_settop(state, top);
             engineLog().error("Invalid %s [%s]: Args count is to big", args.name, args.callText().c_str());
             return false;
         }
-        protectedCall(args, state, error);
+        protectedCall(args, state, top, error);
         if (error[0]) {
             engineLog().scriptError("Exception %s(%s): %s", args.name, args.callText().c_str(), error);
             if (failure) *failure = error;
             return false;
         }
     } catch (...) {
+        lua_settop(state, top);
         engineLog().scriptError("Exception %s(%s)", args.name, args.callText().c_str());
         return false;
     }
@@ -162,13 +185,8 @@ bool checkScriptFunction(const char* name) {
     bool written = false;
     if (state) {
         lua_getglobal(state, name);
-        if (lua_isfunction(state, -1)) {
-            lua_Debug info;
-            lua_getinfo(state, ">S", &info);  // pops the function
-            written = info.linedefined >= 0 && std::strcmp(info.what, "C") != 0;
-        } else {
-            lua_pop(state, 1);
-        }
+        written = isLuaFunction(state, -1);
+        lua_pop(state, 1);
     }
     if (!written) return engineLog().error("Can't call undefined script function [%s]", name);
     return true;
@@ -178,13 +196,12 @@ bool callScriptFunction(const ScriptEventArgs& args, lua_State* state) { return 
 
 bool runScriptFunction(const char* argument, ScriptContext& context, const char* name) {
     if (blocked(context)) return true;
-    if (!checkScriptFunction(name)) return false;
     lua_State* state = context.state;
-    if (!hasState(state, name)) return false;
-    char error[kErrorSize] = {};
+    const int top = state ? lua_gettop(state) : 0;
+    if (!pushScriptFunction(state, name)) return false;
+    char error[kErrorSize];
+    error[0] = 0;
     try {
-        const int top = lua_gettop(state);
-        lua_getglobal(state, name);
         int status = 0;
         if (argument) {
             lua_pushstring(state, argument);
@@ -196,6 +213,7 @@ bool runScriptFunction(const char* argument, ScriptContext& context, const char*
         lua_settop(state, top);
         if (error[0]) engineLog().scriptError("Lua [run %s()] Exception: %s", name, error);
     } catch (...) {
+        lua_settop(state, top);
         engineLog().scriptError("Lua [run %s()] Exception", name);
     }
     return true;
@@ -203,14 +221,13 @@ bool runScriptFunction(const char* argument, ScriptContext& context, const char*
 
 bool testScriptFunction(ScriptContext& context, const char* name) {
     if (blocked(context)) return true;
-    if (!checkScriptFunction(name)) return false;
     lua_State* state = context.state;
-    if (!hasState(state, name)) return false;
-    char error[kErrorSize] = {};
+    const int top = state ? lua_gettop(state) : 0;
+    if (!pushScriptFunction(state, name)) return false;
+    char error[kErrorSize];
+    error[0] = 0;
     bool result = false;
     try {
-        const int top = lua_gettop(state);
-        lua_getglobal(state, name);
         if (lua_pcall(state, 0, 1, 0) != 0)
             takeError(state, error);
         else
@@ -222,6 +239,7 @@ bool testScriptFunction(ScriptContext& context, const char* name) {
             result = false;
         }
     } catch (...) {
+        lua_settop(state, top);
         engineLog().scriptError("Exception: Lua [test %s()]", name);
         result = false;
     }
@@ -257,9 +275,9 @@ bool callScriptFunctionWithArgs(ScriptEventArgs& args, const char* eventName, Sc
 }
 
 void ScriptContext::processEvents() {
+    ScriptEventArgs event;
     for (int ran = 0; ran < kEventsPerCall && !queue.empty(); ++ran) {
-        ScriptEventArgs event = std::move(queue.front());
-        queue.pop_front();
+        queue.takeFront(event);
         std::uint32_t* flags = owner ? owner->delayedCallFlags : nullptr;
         const std::uint32_t before = flags ? *flags : 0;
         if (flags) *flags |= kDelayedCallFlag;

@@ -99,7 +99,7 @@ ScriptContext::ScriptContext(ScriptEngine* owner_)
 
 ScriptContext::~ScriptContext() = default;
 
-void ScriptContext::clearEventQueue() { std::deque<ScriptEventArgs>().swap(queue); }
+void ScriptContext::clearEventQueue() { queue.clear(); }
 
 void ScriptContext::clearSources() {
     if (!sources) return;

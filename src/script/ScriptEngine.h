@@ -11,7 +11,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -57,7 +56,7 @@ public:
 
     lua_State* state = nullptr;  // null until openScriptEngine creates it
     std::unique_ptr<LuaSourceList> sources;
-    std::deque<ScriptEventArgs> queue;  // first in, first out
+    ScriptEventQueue queue;
     std::unique_ptr<ScriptCallPosition> position;
     ScriptEngine* owner = nullptr;
 

@@ -34,7 +34,7 @@ TEST(ScriptEventArgs, BuildersCutTextsAndSpellTheCall) {
     EXPECT_STREQ(labelled.name, "Dialog.onFinished");
     // The rest of the field is zeroed, so copies compare field by field.
     EXPECT_EQ(labelled.name[sizeof(labelled.name) - 1], 0);
-    EXPECT_EQ(labelled.slots[0][100], 0);
+    EXPECT_EQ(labelled.slot(0)[100], 0);
 
     ScriptEventArgs copy = labelled;
     labelled.release();
