@@ -1,5 +1,7 @@
 #include "sound/SoundCore.h"
 
+#include <chrono>
+
 #include "app/GameCore.h"
 #include "foundation/CrashGuard.h"
 #include "foundation/IniFile.h"
@@ -8,6 +10,13 @@
 #include "platform/Time.h"
 #include "resources/MovieDataManager.h"
 #include "sound/Sound.h"
+
+namespace {
+
+// The sound thread's pause between ticks.
+constexpr int kTickMilliseconds = 50;
+
+}  // namespace
 
 SoundCore::~SoundCore() { releaseAll(); }
 
@@ -38,12 +47,17 @@ void SoundCore::threadMain() {
             ++ticks_;
         }
         unlock();
-        platform::sleepMilliseconds(50);
+        std::unique_lock<std::mutex> wait(wakeMutex_);
+        wake_.wait_for(wait, std::chrono::milliseconds(kTickMilliseconds), [this] { return !running_.load(); });
     }
 }
 
 void SoundCore::releaseAll() {
-    running_ = false;
+    {
+        std::lock_guard<std::mutex> hold(wakeMutex_);
+        running_ = false;
+    }
+    wake_.notify_all();
     if (thread_.joinable()) thread_.join();
 }
 

@@ -6,12 +6,13 @@
 // blocking enter. Both kinds nest on one thread.
 //
 // The sound thread, started by initialize, takes the lock every 50 ms for
-// its tick; it stops on a flag and is joined by releaseAll or at the
-// latest by the destructor. No output device is built in yet: the game runs
+// its tick; it stops on a flag, woken from its wait at once, and is joined
+// by releaseAll or at the latest by the destructor. No output device is built in yet: the game runs
 // silent, with no global sounds and no listener to update.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <thread>
@@ -110,6 +111,9 @@ private:
     std::atomic<bool> running_{false};
     std::atomic<std::uint64_t> ticks_{0};
     std::thread thread_;
+    // Wakes the sound thread from its wait between ticks when it must stop.
+    std::mutex wakeMutex_;
+    std::condition_variable wake_;
     Scene* currentScene_ = nullptr;
 };
 
