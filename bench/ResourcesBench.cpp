@@ -1,29 +1,43 @@
-// Package database figures: building from packages of 10,000 and 100,000
-// entries, find calls per second, and loading throughput through memory
-// maps and through file streams beside a bare uncompress of the same bytes.
+// Package database figures, each beside its baseline in the same run (see
+// PairedRun.h):
+// - building the database from one package of 1k to 1M entries, names in
+//   order and shuffled, against reading, inflating and parsing the same
+//   directory and sorting it with std::sort;
+// - loading stored files of 4 KiB, 64 KiB and 1 MiB through the default
+//   (memory-mapped) path and through the file stream, against a bare
+//   uncompress of the same stored bytes;
+// - and find calls per second.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <numeric>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "PairedRun.h"
 #include "app/GameCore.h"
 #include "foundation/AppPaths.h"
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
 #include "package/PackageWriter.h"
 #include "resources/PackageDatabase.h"
+#include "resources/PackageFile.h"
 
 namespace {
 
-constexpr int kLoadFiles = 32;
-constexpr std::size_t kLoadFileSize = 256 * 1024;
+// Files per load size, loaded in turn.
+constexpr int kLoadFiles = 16;
+// A type holds at most 499,999 files: larger packages are split in sections.
+constexpr int kSectionEntries = 250000;
 
 std::string entryName(int i) {
     char name[16];
@@ -91,58 +105,94 @@ private:
     PackageDatabase database_;
 };
 
-package_tool::Manifest manyEntries(int count) {
+// count entries named res0000000 ... in ascending order or shuffled, in
+// sections of at most kSectionEntries (types .d0, .d1, ...).
+package_tool::Manifest manyEntries(int count, bool shuffled) {
+    std::vector<int> numbers(static_cast<std::size_t>(count));
+    std::iota(numbers.begin(), numbers.end(), 0);
+    if (shuffled) std::shuffle(numbers.begin(), numbers.end(), std::mt19937(12345));
     package_tool::Manifest manifest;
-    manifest.sections.push_back({".dat", "", "entries", "", {}});
-    auto& files = manifest.sections[0].files;
-    files.reserve(static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i) {
-        package_tool::StoredFile f;
-        f.name = entryName(i);
-        f.bytes = "0123456789abcdef";
-        f.packed = false;
-        files.push_back(std::move(f));
+    for (int first = 0; first < count; first += kSectionEntries) {
+        package_tool::Section section{".d" + std::to_string(first / kSectionEntries), "", "entries", "", {}};
+        const int last = std::min(count, first + kSectionEntries);
+        section.files.reserve(static_cast<std::size_t>(last - first));
+        for (int i = first; i < last; ++i) {
+            package_tool::StoredFile f;
+            f.name = entryName(numbers[static_cast<std::size_t>(i)]);
+            f.bytes = "x";
+            f.packed = false;
+            section.files.push_back(std::move(f));
+        }
+        manifest.sections.push_back(std::move(section));
     }
     return manifest;
 }
 
-BenchRoot& entriesRoot(int count) {
-    static std::map<int, std::unique_ptr<BenchRoot>> roots;
-    auto& root = roots[count];
-    if (!root) root = std::make_unique<BenchRoot>(manyEntries(count));
+BenchRoot& entriesRoot(int count, bool shuffled) {
+    static std::map<std::pair<int, bool>, std::unique_ptr<BenchRoot>> roots;
+    auto& root = roots[{count, shuffled}];
+    if (!root) root = std::make_unique<BenchRoot>(manyEntries(count, shuffled));
     return *root;
 }
 
+// One package of kLoadFiles files of each load size (".s<size>").
 BenchRoot& loadRoot() {
     static std::unique_ptr<BenchRoot> root;
     if (!root) {
         package_tool::Manifest manifest;
-        manifest.sections.push_back({".bin", "", "load", "", {}});
-        for (int i = 0; i < kLoadFiles; ++i) {
-            package_tool::StoredFile f;
-            f.name = entryName(i);
-            f.bytes = payload(kLoadFileSize, static_cast<unsigned>(i));
-            manifest.sections[0].files.push_back(std::move(f));
+        for (std::size_t size : {std::size_t{4096}, std::size_t{65536}, std::size_t{1048576}}) {
+            manifest.sections.push_back({".s" + std::to_string(size), "", "load", "", {}});
+            for (int i = 0; i < kLoadFiles; ++i) {
+                package_tool::StoredFile f;
+                f.name = entryName(i);
+                f.bytes = payload(size, static_cast<unsigned>(i + size));
+                manifest.sections.back().files.push_back(std::move(f));
+            }
         }
         root = std::make_unique<BenchRoot>(manifest);
     }
     return *root;
 }
 
-void BM_BuildDatabase(benchmark::State& state) {
-    const int count = static_cast<int>(state.range(0));
-    BenchRoot& root = entriesRoot(count);
-    BenchCore core(root.path());
-    for (auto _ : state) {
-        if (!core.database().build()) state.SkipWithError("build failed");
-    }
-    state.SetItemsProcessed(state.iterations() * count);
+// Baseline of a build: read, inflate and parse the directory, then sort
+// each section's entries by name.
+void readAndSort(const std::string& path) {
+    std::unique_ptr<WinFileStream> file(WinFileStream::open(path, platform::GENERIC_READ, 0, platform::OPEN_EXISTING));
+    PackageFileContents contents;
+    if (!file || !readPackageFile(*file, path, contents)) return;
+    for (PackageSection& section : contents.sections)
+        std::sort(section.entries.begin(), section.entries.end(),
+                  [](const PackageFileEntry& a, const PackageFileEntry& b) { return std::strcmp(a.name, b.name) < 0; });
+    benchmark::DoNotOptimize(contents.sections.data());
 }
-BENCHMARK(BM_BuildDatabase)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// Args: entry count, shuffled (0 or 1).
+void BM_BuildDatabaseVsReadAndSort(benchmark::State& state) {
+    const int count = static_cast<int>(state.range(0));
+    const bool shuffled = state.range(1) != 0;
+    BenchRoot& root = entriesRoot(count, shuffled);
+    BenchCore core(root.path());
+    const std::string path = root.path() + "/pack.pak";
+    bool ok = true;
+    bench_pairs::runPaired(
+        state, [&] { ok = core.database().build() && ok; }, [&] { readAndSort(path); }, count);
+    if (!ok || core.database().data().countFiles(".d0", "") != std::min(count, kSectionEntries))
+        state.SkipWithError("build failed");
+    state.SetLabel(shuffled ? "shuffled" : "in order");
+}
+BENCHMARK(BM_BuildDatabaseVsReadAndSort)
+    ->ArgsProduct({{1000, 10000, 100000}, {0, 1}})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BuildDatabaseVsReadAndSort)
+    ->ArgsProduct({{1000000}, {0, 1}})
+    ->UseManualTime()
+    ->Iterations(6)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_Find(benchmark::State& state) {
     const int count = 100000;
-    BenchRoot& root = entriesRoot(count);
+    BenchRoot& root = entriesRoot(count, true);
     BenchCore core(root.path());
     if (!core.database().build()) state.SkipWithError("build failed");
     std::vector<std::string> names;
@@ -156,44 +206,59 @@ void BM_Find(benchmark::State& state) {
 }
 BENCHMARK(BM_Find);
 
-// Loads every stored file of the load package; arg 1 maps, 0 streams.
-void BM_LoadResource(benchmark::State& state) {
-    BenchCore core(loadRoot().path());
+// Loads of one size through the database (arg 1: the default, mapped path;
+// 0: the file stream) against uncompress of the same stored bytes into a
+// buffer kept across calls. Args: size, maps.
+void BM_LoadVsUncompress(benchmark::State& state) {
+    const std::size_t size = static_cast<std::size_t>(state.range(0));
+    const bool maps = state.range(1) != 0;
+    BenchRoot& root = loadRoot();
+    BenchCore core(root.path());
     if (!core.database().build()) state.SkipWithError("build failed");
-    core.database().setUseMaps(state.range(0) != 0);
-    MemoryStream out;
-    int i = 0;
-    for (auto _ : state) {
-        if (!core.database().loadResource(".bin", entryName(i++ % kLoadFiles), "", out))
-            state.SkipWithError("load failed");
-    }
-    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(kLoadFileSize));
-    state.SetLabel(state.range(0) ? "map" : "stream");
-}
-BENCHMARK(BM_LoadResource)->Arg(1)->Arg(0);
+    core.database().setUseMaps(maps);
+    const std::string mask = ".s" + std::to_string(size);
 
-// The same packed bytes through uncompress alone: the bound for both paths.
-void BM_BareUncompress(benchmark::State& state) {
+    // The stored records' zlib streams, read back from the package file.
+    const std::string bytes = [&] {
+        std::ifstream in(root.path() + "/pack.pak", std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }();
+    std::vector<std::string> names;
     std::vector<std::vector<Bytef>> packed;
     for (int i = 0; i < kLoadFiles; ++i) {
-        const std::string data = payload(kLoadFileSize, static_cast<unsigned>(i));
-        uLongf length = compressBound(static_cast<uLong>(data.size()));
-        std::vector<Bytef> p(length);
-        compress2(p.data(), &length, reinterpret_cast<const Bytef*>(data.data()), static_cast<uLong>(data.size()), 9);
-        p.resize(length);
-        packed.push_back(std::move(p));
+        names.push_back(entryName(i));
+        const PackageFileEntry* e = core.database().data().entry(core.database().data().find(mask, names.back(), ""));
+        if (!e || e->size <= 9) {
+            state.SkipWithError("no stored file");
+            return;
+        }
+        packed.emplace_back(bytes.begin() + e->offset + 9, bytes.begin() + e->offset + e->size);
     }
-    std::vector<Bytef> out(kLoadFileSize);
-    int i = 0;
-    for (auto _ : state) {
-        const auto& p = packed[static_cast<std::size_t>(i++ % kLoadFiles)];
-        uLongf length = kLoadFileSize;
-        uncompress(out.data(), &length, p.data(), static_cast<uLong>(p.size()));
-        benchmark::DoNotOptimize(out.data());
-    }
-    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(kLoadFileSize));
+    std::vector<Bytef> out(size);
+    MemoryStream loaded;
+    int loads = 0;
+    int inflates = 0;
+    bool ok = true;
+    bench_pairs::runPaired(
+        state,
+        [&] {
+            ok = core.database().loadResource(mask, names[static_cast<std::size_t>(loads++ % kLoadFiles)], "", loaded) &&
+                 ok;
+        },
+        [&] {
+            const auto& p = packed[static_cast<std::size_t>(inflates++ % kLoadFiles)];
+            uLongf length = static_cast<uLongf>(size);
+            uncompress(out.data(), &length, p.data(), static_cast<uLong>(p.size()));
+            benchmark::DoNotOptimize(out.data());
+        });
+    if (!ok || loaded.size() != static_cast<std::int32_t>(size)) state.SkipWithError("load failed");
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(size));
+    state.SetLabel(maps ? "map (default)" : "stream");
 }
-BENCHMARK(BM_BareUncompress);
+BENCHMARK(BM_LoadVsUncompress)
+    ->ArgsProduct({{4096, 65536, 1048576}, {1, 0}})
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

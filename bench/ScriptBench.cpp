@@ -1,7 +1,9 @@
 // Script events: posted and run through the event queue into a trivial Lua
-// handler, beside a bare protected call of the same handler in the same run.
+// handler, and immediate calls of it, each beside a bare protected call of
+// the same handler with the same argument in the same run (PairedRun.h).
 #include <benchmark/benchmark.h>
 
+#include "PairedRun.h"
 #include <lua.hpp>
 #include <luabind/error.hpp>
 
@@ -34,33 +36,85 @@ struct Host {
     ScriptEngine* saved = nullptr;
 };
 
-void BM_PostAndProcessEvents(benchmark::State& run) {
-    Host host;
-    for (auto _ : run) {
-        for (int i = 0; i < ScriptContext::kEventsPerCall; ++i) {
-            ScriptEventArgs args = ScriptEventArgs::fromTwoStrings("onEvent", "value");
-            postScriptEventWithArgs(args, "bench.onEvent");
-        }
-        host.engine.context->processEvents();
-    }
-    run.SetItemsProcessed(run.iterations() * ScriptContext::kEventsPerCall);
-}
-BENCHMARK(BM_PostAndProcessEvents);
+// One batch: as many calls as the queue runs in one turn.
+constexpr int kBatch = ScriptContext::kEventsPerCall;
 
-void BM_BarePcall(benchmark::State& run) {
-    Host host;
-    lua_State* state = host.state;
-    for (auto _ : run) {
-        for (int i = 0; i < ScriptContext::kEventsPerCall; ++i) {
-            lua_getglobal(state, "onEvent");
-            lua_pushstring(state, "value");
-            lua_pcall(state, 1, 1, 0);
-            lua_settop(state, 0);
-        }
+void barePcalls(lua_State* state) {
+    for (int i = 0; i < kBatch; ++i) {
+        lua_getglobal(state, "onEvent");
+        lua_pushstring(state, "value");
+        lua_pcall(state, 1, 1, 0);
+        lua_settop(state, 0);
     }
-    run.SetItemsProcessed(run.iterations() * ScriptContext::kEventsPerCall);
 }
-BENCHMARK(BM_BarePcall);
+
+// Each event is built, posted with its label and run by the queue.
+void BM_QueuedEventVsBarePcall(benchmark::State& run) {
+    Host host;
+    bench_pairs::runPaired(
+        run,
+        [&] {
+            for (int i = 0; i < kBatch; ++i) {
+                ScriptEventArgs args = ScriptEventArgs::fromTwoStrings("onEvent", "value");
+                postScriptEventWithArgs(args, "bench.onEvent");
+            }
+            host.engine.context->processEvents();
+        },
+        [&] { barePcalls(host.state); }, kBatch);
+    run.SetItemsProcessed(run.iterations() * kBatch);
+}
+BENCHMARK(BM_QueuedEventVsBarePcall)->UseManualTime();
+
+// Each call is built and made at once, with its label.
+void BM_ImmediateCallVsBarePcall(benchmark::State& run) {
+    Host host;
+    bool ok = true;
+    bench_pairs::runPaired(
+        run,
+        [&] {
+            for (int i = 0; i < kBatch; ++i) {
+                ScriptEventArgs args = ScriptEventArgs::fromTwoStrings("onEvent", "value");
+                ok = callScriptFunctionWithArgs(args, "bench.onEvent", *host.engine.context) && ok;
+            }
+        },
+        [&] { barePcalls(host.state); }, kBatch);
+    if (!ok) run.SkipWithError("call failed");
+    run.SetItemsProcessed(run.iterations() * kBatch);
+}
+BENCHMARK(BM_ImmediateCallVsBarePcall)->UseManualTime();
+
+// The call alone, on a block built once.
+void BM_ImmediateCallBuiltVsBarePcall(benchmark::State& run) {
+    Host host;
+    bool ok = true;
+    ScriptEventArgs args = ScriptEventArgs::fromTwoStrings("onEvent", "value");
+    args.setName("bench.onEvent");
+    bench_pairs::runPaired(
+        run,
+        [&] {
+            for (int i = 0; i < kBatch; ++i) ok = callScriptFunction(args, host.state) && ok;
+        },
+        [&] { barePcalls(host.state); }, kBatch);
+    if (!ok) run.SkipWithError("call failed");
+    run.SetItemsProcessed(run.iterations() * kBatch);
+}
+BENCHMARK(BM_ImmediateCallBuiltVsBarePcall)->UseManualTime();
+
+// A run call by name with one argument, as the game's entry points are made.
+void BM_RunFunctionVsBarePcall(benchmark::State& run) {
+    Host host;
+    bool ok = true;
+    bench_pairs::runPaired(
+        run,
+        [&] {
+            for (int i = 0; i < kBatch; ++i)
+                ok = runScriptFunction("value", *host.engine.context, "onEvent") && ok;
+        },
+        [&] { barePcalls(host.state); }, kBatch);
+    if (!ok) run.SkipWithError("call failed");
+    run.SetItemsProcessed(run.iterations() * kBatch);
+}
+BENCHMARK(BM_RunFunctionVsBarePcall)->UseManualTime();
 
 }  // namespace
 

@@ -32,7 +32,11 @@ const std::string& AppPaths::get(int slot) const {
 
 void AppPaths::setPath(int slot, std::string_view text) {
     if (slot < 0 || slot >= PathSlotCount) return;
-    slots_[slot] = cut(text);
+    // The table is always built from its slots: an unchanged slot changes
+    // nothing (the package database sets the same few slots for every package).
+    const std::string_view kept = text.substr(0, kSlotSize - 1);
+    if (built_ && slots_[slot] == kept) return;
+    slots_[slot] = std::string(kept);
     build();
 }
 
@@ -48,6 +52,7 @@ void AppPaths::setPathFormat(int slot, const char* format, ...) {
 }
 
 void AppPaths::build() {
+    built_ = true;
     for (int i = 0; i < PathFirstDerived; ++i)
         for (char& c : slots_[i]) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
 

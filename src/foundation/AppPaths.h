@@ -89,7 +89,8 @@ public:
     AppPaths();
 
     const std::string& get(int slot) const;
-    // Copies at most 1,023 characters into an input slot, then rebuilds.
+    // Copies at most 1,023 characters into an input slot, then rebuilds
+    // (once the table was built, not when the slot keeps its text).
     void setPath(int slot, std::string_view text);
     void setPathString(int slot, const FilePath& path);
     void setPathFormat(int slot, const char* format, ...) ENGINE_PRINTF(3, 4);
@@ -105,4 +106,5 @@ public:
 
 private:
     std::array<std::string, PathSlotCount> slots_;
+    bool built_ = false;
 };

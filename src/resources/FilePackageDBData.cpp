@@ -51,6 +51,67 @@ std::pair<std::size_t, bool> search(const std::vector<PackageFileEntry>& entries
     return {low, false};
 }
 
+// The first 16 bytes of a name as two big-endian numbers: compared as
+// numbers they order names as strcmp does (the field is zero-filled).
+struct NameKey {
+    std::uint64_t high;
+    std::uint64_t low;
+    std::uint32_t index;
+};
+
+std::uint64_t bigEndianAt(const char* bytes) {
+    std::uint64_t value = 0;
+    for (int i = 0; i < 8; ++i) value = value << 8 | static_cast<unsigned char>(bytes[i]);
+    return value;
+}
+
+// Sorts positions of entries by name, equal names by position, and marks
+// in repeats the positions in order whose name equals the one before. The
+// keys are sorted in place of the entries: no entry is touched in the sort
+// but those whose first 16 bytes tie.
+void sortByName(const std::vector<PackageFileEntry>& entries, std::vector<std::uint32_t>& order,
+                std::vector<std::uint8_t>& repeats) {
+    std::vector<NameKey> keys;
+    keys.reserve(order.size());
+    for (std::uint32_t i : order) keys.push_back({bigEndianAt(entries[i].name), bigEndianAt(entries[i].name + 8), i});
+    // Equal to their 16th byte, names end there or go on comparing.
+    const auto tail = [&entries](const NameKey& a, const NameKey& b) {
+        return (a.low & 0xFF) == 0 ? 0 : std::strcmp(entries[a.index].name + 16, entries[b.index].name + 16);
+    };
+    std::sort(keys.begin(), keys.end(), [&tail](const NameKey& a, const NameKey& b) {
+        if (a.high != b.high) return a.high < b.high;
+        if (a.low != b.low) return a.low < b.low;
+        const int c = tail(a, b);
+        return c != 0 ? c < 0 : a.index < b.index;
+    });
+    repeats.assign(keys.size(), 0);
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+        order[k] = keys[k].index;
+        if (k > 0 && keys[k].high == keys[k - 1].high && keys[k].low == keys[k - 1].low && tail(keys[k - 1], keys[k]) == 0)
+            repeats[k] = 1;
+    }
+}
+
+// Puts entries in the order of positions (entries[k] becomes the entry at
+// order[k]), following the permutation's cycles; order is used up.
+void permute(std::vector<PackageFileEntry>& entries, std::vector<std::uint32_t>& order) {
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        if (order[i] == i) continue;
+        const PackageFileEntry first = entries[i];
+        std::size_t j = i;
+        for (;;) {
+            const std::size_t next = order[j];
+            order[j] = static_cast<std::uint32_t>(j);
+            if (next == i) {
+                entries[j] = first;
+                break;
+            }
+            entries[j] = entries[next];
+            j = next;
+        }
+    }
+}
+
 // What became of an entry of a section being merged; refusals are logged in
 // the section's order once it is merged.
 enum EntryFate : std::uint8_t { kMerged, kEmptyName, kOutsideHolder, kNoTypeId, kRegistered, kTypeFull };
@@ -407,12 +468,15 @@ void FilePackageDBData::mergeSection(PackageSection& section, std::uint32_t pack
     order.reserve(count - start);
     for (std::size_t i = start; i < count; ++i)
         if (fate[i] == kMerged) order.push_back(static_cast<std::uint32_t>(i));
-    const auto byName = [&incoming](std::uint32_t x, std::uint32_t y) {
-        const int c = std::strcmp(incoming[x].name, incoming[y].name);
-        return c < 0 || (c == 0 && x < y);
-    };
-    const bool inOrder = std::is_sorted(order.begin(), order.end(), byName);
-    if (!inOrder) std::sort(order.begin(), order.end(), byName);
+    // Sections are usually in name order already: checked in one pass.
+    std::vector<std::uint8_t> repeats(order.size(), 0);
+    bool inOrder = true;
+    for (std::size_t k = 1; k < order.size() && inOrder; ++k) {
+        const int c = std::strcmp(incoming[order[k - 1]].name, incoming[order[k]].name);
+        inOrder = c <= 0;
+        repeats[k] = c == 0;
+    }
+    if (!inOrder) sortByName(incoming, order, repeats);
 
     // Overrides in place, and the new names: [begin, end) of order each.
     PackageTypeRecord* overrides = overridden >= 0 ? &types_[static_cast<std::size_t>(overridden)] : nullptr;
@@ -432,7 +496,7 @@ void FilePackageDBData::mergeSection(PackageSection& section, std::uint32_t pack
     for (std::size_t g = 0; g < order.size();) {
         const char* name = incoming[order[g]].name;
         std::size_t h = g + 1;
-        while (h < order.size() && std::strcmp(incoming[order[h]].name, name) == 0) ++h;
+        while (h < order.size() && repeats[h]) ++h;
         if (overrides) {
             const auto [index, found] = search(overrides->entries, name, fromOverrides);
             fromOverrides = index;
@@ -469,9 +533,10 @@ void FilePackageDBData::mergeSection(PackageSection& section, std::uint32_t pack
             std::nth_element(arrivals.begin(), arrivals.begin() + static_cast<std::ptrdiff_t>(room), arrivals.end());
             cutoff = arrivals[room];
         }
-        const bool whole = start == 0 && inOrder && added.size() == count && cutoff == UINT32_MAX;
-        if (whole && held == 0) {
-            // Every entry is new, unique and in order: the section becomes the type.
+        if (held == 0 && start == 0 && added.size() == count && cutoff == UINT32_MAX) {
+            // Every entry is new and unique: the section, in name order,
+            // becomes the type.
+            if (!inOrder) permute(incoming, order);
             joins->entries.swap(incoming);
         } else {
             std::vector<PackageFileEntry> fresh;

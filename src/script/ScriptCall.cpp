@@ -275,14 +275,14 @@ bool callScriptFunctionWithArgs(ScriptEventArgs& args, const char* eventName, Sc
 }
 
 void ScriptContext::processEvents() {
-    ScriptEventArgs event;
     for (int ran = 0; ran < kEventsPerCall && !queue.empty(); ++ran) {
-        queue.takeFront(event);
+        std::unique_ptr<ScriptEventArgs> event = queue.takeFront();
         std::uint32_t* flags = owner ? owner->delayedCallFlags : nullptr;
         const std::uint32_t before = flags ? *flags : 0;
         if (flags) *flags |= kDelayedCallFlag;
-        callScriptFunction(event, state);
+        callScriptFunction(*event, state);
         if (flags) *flags = (*flags & ~kDelayedCallFlag) | (before & kDelayedCallFlag);
+        queue.recycle(std::move(event));
     }
 }
 

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,9 +20,10 @@ struct ScriptEventArgs {
     using Slot = std::array<char, kTextSize>;
 
     // Label used only in log messages ("Dialog.onFinished", "script event", ...).
-    char name[kTextSize] = {};
+    // Empty, zero-filled, until set.
+    char name[kTextSize];
 
-    ScriptEventArgs() = default;
+    ScriptEventArgs();
     // A block with one slot: the handler name.
     explicit ScriptEventArgs(const char* handler);
     // Copies take the label and the slots in use only.
@@ -66,23 +68,33 @@ private:
 };
 
 // The queue of a script context: first in, first out, in a ring of blocks
-// that keeps its storage, so that posting and running events allocates
-// nothing once the ring has grown to the longest queue seen. When full it
-// grows to the smallest doubling of max(capacity, 1) that holds one more.
+// that are reused, so that posting and running events allocates nothing once
+// the queue has grown to the longest length seen. A block taken from the
+// front stays valid while it runs, whatever is posted meanwhile, and is then
+// given back. When full the ring grows to the smallest doubling of
+// max(capacity, 1) that holds one more.
 class ScriptEventQueue {
 public:
+    ScriptEventQueue();
+    ~ScriptEventQueue();
+    ScriptEventQueue(const ScriptEventQueue&) = delete;
+    ScriptEventQueue& operator=(const ScriptEventQueue&) = delete;
+
     std::size_t size() const { return count_; }
     bool empty() const { return count_ == 0; }
     std::size_t capacity() const { return ring_.size(); }
-    const ScriptEventArgs& front() const { return ring_[head_]; }
+    const ScriptEventArgs& front() const { return *ring_[head_]; }
     void push_back(const ScriptEventArgs& args);
-    // Moves the first event into out and removes it from the queue.
-    void takeFront(ScriptEventArgs& out);
+    // Removes the first event and lends its block (null when empty); give it
+    // back with recycle.
+    std::unique_ptr<ScriptEventArgs> takeFront();
+    void recycle(std::unique_ptr<ScriptEventArgs> block);
     // Drops every event and frees the storage.
     void clear();
 
 private:
-    std::vector<ScriptEventArgs> ring_;
+    std::vector<std::unique_ptr<ScriptEventArgs>> ring_;
+    std::vector<std::unique_ptr<ScriptEventArgs>> spare_;
     std::size_t head_ = 0;
     std::size_t count_ = 0;
 };

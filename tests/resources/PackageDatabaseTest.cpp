@@ -438,7 +438,9 @@ TEST(PackageDatabase, BatchedBuildMatchesEntryByEntryMerging) {
                     const int files = static_cast<int>(random() % 40);
                     for (int f = 0; f < files; ++f) {
                         package_tool::StoredFile file;
-                        file.name = "n" + std::to_string(random() % 30);
+                        // Some names tie over their first 16 bytes and more.
+                        file.name = (random() % 3 == 0 ? "a_long_shared_prefix_of_names_" : "n") +
+                                    std::to_string(random() % 30);
                         file.bytes = "data";
                         file.packed = false;
                         file.stamp = ++stamp;

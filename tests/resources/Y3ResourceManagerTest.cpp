@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <thread>
+#include <map>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "foundation/DataStream.h"
@@ -148,6 +150,33 @@ TEST_F(ResourceManagerTest, RecordsAreSortedByNameAndMadeOnce) {
     EXPECT_EQ(std::strlen(cut->name), 127u);
     EXPECT_EQ(manager.getOrCreate(longName.c_str(), false), cut);
     EXPECT_EQ(manager.count(), 5u);
+}
+
+TEST_F(ResourceManagerTest, RecordsMadeInAnyOrderAreFoundAndReadInNameOrder) {
+    // Names asked for at random, again and again, with reads by position in
+    // between: every name has one record, found while it waits to be put in
+    // order and after, and the array is always in name order.
+    FakeQuietManager manager;
+    std::mt19937 random(4242);
+    const std::string longPrefix(127, 'L');
+    std::map<std::string, FakeRecord*> made;
+    for (int step = 0; step < 3000; ++step) {
+        std::string name = "r" + std::to_string(random() % 700);
+        if (random() % 10 == 0) name = longPrefix + name;  // all cut to the same 127 characters
+        FakeRecord* record = manager.getOrCreate(name.c_str(), false);
+        const std::string kept = name.substr(0, 127);
+        auto [at, added] = made.emplace(kept, record);
+        EXPECT_EQ(at->second, record) << kept;
+        EXPECT_EQ(manager.findRecord(name.c_str()), record);
+        if (random() % 200 == 0) {
+            ASSERT_EQ(manager.count(), made.size());
+            std::uint32_t i = 0;
+            for (const auto& [n, r] : made) EXPECT_EQ(manager.at(i++), r) << n;
+        }
+    }
+    ASSERT_EQ(manager.count(), made.size());
+    std::uint32_t i = 0;
+    for (const auto& [n, r] : made) EXPECT_STREQ(manager.at(i++)->name, n.c_str());
 }
 
 TEST_F(ResourceManagerTest, MissingHeaderFileGivesAnUnavailableRecord) {
