@@ -41,6 +41,36 @@ TEST(ScriptCall, QueueRunsFiftyEventsPerCallInOrder) {
     EXPECT_TRUE(f.context().queue.empty());
 }
 
+TEST(ScriptCall, QueueKeepsOrderWhileAHandlerFloodsIt) {
+    // A handler posts more events than the queue holds: it grows under the
+    // running event, which stays intact, and order is first in, first out.
+    ScriptFixture f;
+    ASSERT_TRUE(f.load("seen = ''\n"
+                       "function onEvent(n) seen = seen .. n .. ',' end\n"
+                       "function flood(n) for i = 1, 20 do sendEvent('onEvent', n .. i) end\n"
+                       "  seen = seen .. n .. ',' end\n"));
+    const auto post = [](const char* handler, const char* argument) {
+        ScriptEventArgs args = ScriptEventArgs::fromTwoStrings(handler, argument);
+        postScriptEventWithArgs(args, "test.event");
+    };
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        post("onEvent", "a");
+        post("flood", "f");
+        post("onEvent", "b");
+        f.context().processEvents();
+        std::string expected = "a,f,b,";
+        for (int i = 1; i <= 20; ++i) expected += "f" + std::to_string(i) + ",";
+        EXPECT_EQ(f.global("seen"), expected);
+        EXPECT_TRUE(f.context().queue.empty());
+        ASSERT_TRUE(f.load("seen = ''"));
+    }
+    // A block of seven slots keeps them all through the queue.
+    ASSERT_TRUE(f.load("sendEvent('onEvent', 1, 2, 3, 4, 5, 6)"));
+    f.context().processEvents();
+    EXPECT_TRUE(f.logged("Invalid script event [onEvent('1', '2', '3', '4', '5', '6');]: Args count is to big"));
+}
+
 std::uint32_t* gFlags = nullptr;
 int flagNow(lua_State* state) {
     lua_pushinteger(state, static_cast<lua_Integer>(*gFlags));
