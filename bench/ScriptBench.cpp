@@ -48,71 +48,58 @@ void barePcalls(lua_State* state) {
     }
 }
 
-// Each event is built, posted with its label and run by the queue.
-void BM_QueuedEventVsBarePcall(benchmark::State& run) {
-    Host host;
+// Pairs kBatch calls of one script call (a callable returning its result)
+// with as many bare calls.
+template <class Call>
+void pairWithBare(benchmark::State& run, Host& host, Call&& call) {
+    bool ok = true;
     bench_pairs::runPaired(
         run,
         [&] {
-            for (int i = 0; i < kBatch; ++i) {
-                ScriptEventArgs args = ScriptEventArgs::fromTwoStrings("onEvent", "value");
-                postScriptEventWithArgs(args, "bench.onEvent");
-            }
-            host.engine.context->processEvents();
+            for (int i = 0; i < kBatch; ++i) ok = call() && ok;
         },
         [&] { barePcalls(host.state); }, kBatch);
+    if (!ok) run.SkipWithError("call failed");
     run.SetItemsProcessed(run.iterations() * kBatch);
+}
+
+// Each event is built, posted with its label and run by the queue (a turn
+// of the queue runs kBatch events).
+void BM_QueuedEventVsBarePcall(benchmark::State& run) {
+    Host host;
+    int posted = 0;
+    pairWithBare(run, host, [&] {
+        ScriptEventArgs args = ScriptEventArgs::fromTwoStrings("onEvent", "value");
+        postScriptEventWithArgs(args, "bench.onEvent");
+        if (++posted % kBatch == 0) host.engine.context->processEvents();
+        return true;
+    });
 }
 BENCHMARK(BM_QueuedEventVsBarePcall)->UseManualTime();
 
 // Each call is built and made at once, with its label.
 void BM_ImmediateCallVsBarePcall(benchmark::State& run) {
     Host host;
-    bool ok = true;
-    bench_pairs::runPaired(
-        run,
-        [&] {
-            for (int i = 0; i < kBatch; ++i) {
-                ScriptEventArgs args = ScriptEventArgs::fromTwoStrings("onEvent", "value");
-                ok = callScriptFunctionWithArgs(args, "bench.onEvent", *host.engine.context) && ok;
-            }
-        },
-        [&] { barePcalls(host.state); }, kBatch);
-    if (!ok) run.SkipWithError("call failed");
-    run.SetItemsProcessed(run.iterations() * kBatch);
+    pairWithBare(run, host, [&] {
+        ScriptEventArgs args = ScriptEventArgs::fromTwoStrings("onEvent", "value");
+        return callScriptFunctionWithArgs(args, "bench.onEvent", *host.engine.context);
+    });
 }
 BENCHMARK(BM_ImmediateCallVsBarePcall)->UseManualTime();
 
 // The call alone, on a block built once.
 void BM_ImmediateCallBuiltVsBarePcall(benchmark::State& run) {
     Host host;
-    bool ok = true;
     ScriptEventArgs args = ScriptEventArgs::fromTwoStrings("onEvent", "value");
     args.setName("bench.onEvent");
-    bench_pairs::runPaired(
-        run,
-        [&] {
-            for (int i = 0; i < kBatch; ++i) ok = callScriptFunction(args, host.state) && ok;
-        },
-        [&] { barePcalls(host.state); }, kBatch);
-    if (!ok) run.SkipWithError("call failed");
-    run.SetItemsProcessed(run.iterations() * kBatch);
+    pairWithBare(run, host, [&] { return callScriptFunction(args, host.state); });
 }
 BENCHMARK(BM_ImmediateCallBuiltVsBarePcall)->UseManualTime();
 
 // A run call by name with one argument, as the game's entry points are made.
 void BM_RunFunctionVsBarePcall(benchmark::State& run) {
     Host host;
-    bool ok = true;
-    bench_pairs::runPaired(
-        run,
-        [&] {
-            for (int i = 0; i < kBatch; ++i)
-                ok = runScriptFunction("value", *host.engine.context, "onEvent") && ok;
-        },
-        [&] { barePcalls(host.state); }, kBatch);
-    if (!ok) run.SkipWithError("call failed");
-    run.SetItemsProcessed(run.iterations() * kBatch);
+    pairWithBare(run, host, [&] { return runScriptFunction("value", *host.engine.context, "onEvent"); });
 }
 BENCHMARK(BM_RunFunctionVsBarePcall)->UseManualTime();
 
