@@ -3,6 +3,9 @@
 // the same handler with the same argument in the same run (PairedRun.h).
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
+#include <new>
+
 #include "PairedRun.h"
 #include <lua.hpp>
 #include <luabind/error.hpp>
@@ -10,6 +13,29 @@
 #include "app/GameCore.h"
 #include "script/ScriptCall.h"
 #include "script/ScriptEngine.h"
+
+// Operator new counted while a project's batch runs: queued events must not
+// allocate once the queue has grown (Lua's own allocator is not counted).
+namespace {
+bool countingNew = false;
+long long newCalls = 0;
+}  // namespace
+
+// (GCC takes the replacements' own malloc and free for a mismatch.)
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+void* operator new(std::size_t size) {
+    if (countingNew) ++newCalls;
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 namespace {
 
@@ -53,14 +79,18 @@ void barePcalls(lua_State* state) {
 template <class Call>
 void pairWithBare(benchmark::State& run, Host& host, Call&& call) {
     bool ok = true;
+    newCalls = 0;
     bench_pairs::runPaired(
         run,
         [&] {
+            countingNew = true;
             for (int i = 0; i < kBatch; ++i) ok = call() && ok;
+            countingNew = false;
         },
         [&] { barePcalls(host.state); }, kBatch);
     if (!ok) run.SkipWithError("call failed");
     run.SetItemsProcessed(run.iterations() * kBatch);
+    run.counters["news_per_call"] = static_cast<double>(newCalls) / static_cast<double>(run.iterations() * kBatch);
 }
 
 // Each event is built, posted with its label and run by the queue (a turn
