@@ -289,9 +289,6 @@ bool FilePackageDBData::closeMap(std::uint32_t id) {
 
 void FilePackageDBData::deleteMap(PackageFileEntry& entry) {
     if (!entry.map) return;
-    // A view of its own (none while the package's view serves it) gives its
-    // reference on the package's mapping back.
-    unmapFileView(entry.map->view);
     delete entry.map;
     entry.map = nullptr;
     if (openMaps_ > 0) --openMaps_;

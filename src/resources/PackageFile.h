@@ -16,8 +16,6 @@
 #include <string_view>
 #include <vector>
 
-#include "foundation/FileMap.h"
-
 class DataStream;
 
 // Field sizes of the format; a string holds at most the size minus one.
@@ -29,11 +27,11 @@ constexpr std::size_t kVersionTextSize = 1024;
 constexpr std::uint32_t kEntryOpenMap = 4;
 constexpr std::uint32_t kEntryOpenStream = 8;
 
-// A view of one stored file, as openMap hands it out.
+// The bytes of one stored file, as openMap hands them out: a range of its
+// package file's mapped view.
 struct DataFileMap {
     const std::uint8_t* data = nullptr;
     std::uint32_t size = 0;
-    FileMap view;
 };
 
 struct PackageFileEntry {
