@@ -61,14 +61,6 @@ float nearestOnSegment(const float* a, const float* b, const float* p) {
 
 bool isZero(const float* v) { return v[0] == 0.0f && v[1] == 0.0f && v[2] == 0.0f; }
 
-// The waypoint's pose with unit axes and its view axis reversed.
-Matrix34 cameraPose(const Matrix34& waypoint) {
-    Matrix34 p = waypoint;
-    for (int i = 0; i < 3; ++i) vector3Normalize(p.m + 3 * i);
-    for (int k = 0; k < 3; ++k) p.m[6 + k] = -p.m[6 + k];
-    return p;
-}
-
 // Axes from the backward (third) axis and an up direction.
 void setAxes(Matrix34& pose, const float* back, const float* up) {
     float third[3] = {back[0], back[1], back[2]};
@@ -313,7 +305,7 @@ void CameraAuto::updateLook(const Matrix34& camera, const CurrentTime& time) {
 void CameraAuto::placeByKind(Matrix34& out, const CurrentTime& time) {
     const CameraAutoSettings& s = cameraAutoSettings;
     const bool changed = (flags & kCameraAutoChanged) != 0;
-    Matrix34 p = cameraPose(current.pose);
+    Matrix34 p = cameraPoseOfWaypoint(current.pose);
     switch (current.kind) {
     case CameraAutoPlain: turnKeepingTilt(p, look); break;
     case CameraAutoLine: {

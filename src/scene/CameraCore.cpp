@@ -596,9 +596,7 @@ bool CameraBlender::computePose(CameraBlendEntry& entry) {
     } else {
         const Y3Pose* waypoint = scene ? scene->findWaypoint(item.name, PoseCamera) : nullptr;
         if (!waypoint) return engineLog().error("Can't find camera with name [%s]", item.name);
-        p = waypoint->pose;
-        normalizeAxes(p);
-        for (int k = 0; k < 3; ++k) p.m[6 + k] = -p.m[6 + k];
+        p = cameraPoseOfWaypoint(waypoint->pose);
     }
     entry.previousBasePose = entry.basePose;
     entry.basePose = p;

@@ -22,3 +22,13 @@ std::int32_t readPoseMatrix(DataStream& stream, Matrix34& pose) {
         if (!addField(total, readF32(stream, value))) return total;
     return total;
 }
+
+Matrix34 cameraPoseOfWaypoint(const Matrix34& waypoint) {
+    Matrix34 p = waypoint;
+    for (int i = 0; i < 3; ++i) vector3Normalize(p.m + 3 * i);
+    for (int k = 0; k < 3; ++k) {
+        p.m[k] = -p.m[k];
+        p.m[6 + k] = -p.m[6 + k];
+    }
+    return p;
+}

@@ -51,6 +51,12 @@ public:
     std::uint32_t type() const override { return PoseVolume; }
 };
 
+// The pose a camera takes at a camera waypoint: unit axes, the view axis
+// reversed (a waypoint's third axis points where it looks, a camera's
+// toward the camera). The first axis turns with it, so the result stays a
+// rotation that blends.
+Matrix34 cameraPoseOfWaypoint(const Matrix34& waypoint);
+
 // A pose's binary form as the camera records keep it: its 12 floats.
 std::int32_t writePoseMatrix(DataStream& stream, const Matrix34& pose);
 std::int32_t readPoseMatrix(DataStream& stream, Matrix34& pose);
