@@ -61,23 +61,6 @@ float nearestOnSegment(const float* a, const float* b, const float* p) {
 
 bool isZero(const float* v) { return v[0] == 0.0f && v[1] == 0.0f && v[2] == 0.0f; }
 
-// Axes from the backward (third) axis and an up direction.
-void setAxes(Matrix34& pose, const float* back, const float* up) {
-    float third[3] = {back[0], back[1], back[2]};
-    vector3Normalize(third);
-    float first[3];
-    vector3Cross(up, third, first);
-    if (vector3Length(first) < 1e-6f) return;
-    vector3Normalize(first);
-    float second[3];
-    vector3Cross(third, first, second);
-    for (int k = 0; k < 3; ++k) {
-        pose.m[k] = first[k];
-        pose.m[3 + k] = second[k];
-        pose.m[6 + k] = third[k];
-    }
-}
-
 // The camera at its position turns toward a point keeping its own tilt
 // (the vertical part of its view axis).
 void turnKeepingTilt(Matrix34& pose, const float* target) {
@@ -88,14 +71,7 @@ void turnKeepingTilt(Matrix34& pose, const float* target) {
     const float flat = std::sqrt(1.0f - tilt * tilt);
     const float back[3] = {-toward[0] * flat, -tilt, -toward[2] * flat};
     const float up[3] = {0.0f, 1.0f, 0.0f};
-    setAxes(pose, back, up);
-}
-
-void lookFrom(Matrix34& pose, const float* target) {
-    const float back[3] = {pose.m[9] - target[0], pose.m[10] - target[1], pose.m[11] - target[2]};
-    if (vector3Length(back) < 1e-6f) return;
-    const float up[3] = {0.0f, 1.0f, 0.0f};
-    setAxes(pose, back, up);
+    setCameraAxes(pose, back, up);
 }
 
 void ensureStages(VectorSmoother& smoother) {
@@ -367,7 +343,8 @@ void CameraAuto::placeByKind(Matrix34& out, const CurrentTime& time) {
         }
         std::memcpy(lastFlyer_, position, sizeof(lastFlyer_));
         std::memcpy(p.m + 9, position, sizeof(position));
-        lookFrom(p, look);
+        const float up[3] = {0.0f, 1.0f, 0.0f};
+        cameraLookAt(p, look, up);
         if (s.flyerPhysicsTest && cameraServices.physicsDistance) {
             float direction[3] = {p.m[9] - look[0], p.m[10] - look[1], p.m[11] - look[2]};
             const float length = vector3Length(direction);

@@ -61,26 +61,6 @@ void rotatePose(Matrix34& pose, const float* direction, float angle, const float
     for (int k = 0; k < 3; ++k) pose.m[9 + k] = centre[k] + offset[k];
 }
 
-// The pose looks at target: the third axis points from the target to the
-// camera, the first is up x third. A target at the position changes nothing.
-void lookAt(Matrix34& pose, const float* target, const float* up) {
-    float third[3];
-    for (int k = 0; k < 3; ++k) third[k] = pose.m[9 + k] - target[k];
-    if (vector3Length(third) < 1e-6f) return;
-    vector3Normalize(third);
-    float first[3];
-    vector3Cross(up, third, first);
-    if (vector3Length(first) < 1e-6f) return;
-    vector3Normalize(first);
-    float second[3];
-    vector3Cross(third, first, second);
-    for (int k = 0; k < 3; ++k) {
-        pose.m[k] = first[k];
-        pose.m[3 + k] = second[k];
-        pose.m[6 + k] = third[k];
-    }
-}
-
 // The world matrix of a scene object (or one of its bones) or of a
 // waypoint. boneMissing is set when the object lacks the named bone.
 bool entityPose(Scene* scene, const char* object, const char* bone, Matrix34& out, bool& boneMissing) {
@@ -119,6 +99,27 @@ std::int32_t readFloats(DataStream& s, float* values, int count, std::int32_t& t
 }
 
 }  // namespace
+
+void setCameraAxes(Matrix34& pose, const float* back, const float* up) {
+    float third[3] = {back[0], back[1], back[2]};
+    vector3Normalize(third);
+    float first[3];
+    vector3Cross(up, third, first);
+    if (vector3Length(first) < 1e-6f) return;
+    vector3Normalize(first);
+    float second[3];
+    vector3Cross(third, first, second);
+    for (int k = 0; k < 3; ++k) {
+        pose.m[k] = first[k];
+        pose.m[3 + k] = second[k];
+        pose.m[6 + k] = third[k];
+    }
+}
+
+void cameraLookAt(Matrix34& pose, const float* target, const float* up) {
+    const float back[3] = {pose.m[9] - target[0], pose.m[10] - target[1], pose.m[11] - target[2]};
+    if (vector3Length(back) >= 1e-6f) setCameraAxes(pose, back, up);
+}
 
 std::uint32_t mappedCameraMode(std::int32_t gameModeIndex) {
     return gameModeIndex >= 0 && gameModeIndex < 12 ? kModeTable[gameModeIndex] : kModeTable[0];
@@ -591,7 +592,7 @@ bool CameraBlender::computePose(CameraBlendEntry& entry) {
             float centre[3];
             if (!resolveTarget(scene, item.center, p, centre)) return false;
             const float up[3] = {0.0f, 1.0f, 0.0f};
-            lookAt(p, centre, up);
+            cameraLookAt(p, centre, up);
         }
     } else {
         const Y3Pose* waypoint = scene ? scene->findWaypoint(item.name, PoseCamera) : nullptr;
@@ -626,7 +627,7 @@ bool CameraBlender::computePose(CameraBlendEntry& entry) {
         float target[3];
         if (!resolveTarget(scene, item.target, p, target)) return false;
         const float up[3] = {p.m[3], p.m[4], p.m[5]};
-        lookAt(p, target, up);
+        cameraLookAt(p, target, up);
         entry.targetPose = p;
     }
     for (int k = 0; k < 3; ++k) {

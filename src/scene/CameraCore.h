@@ -49,6 +49,13 @@ constexpr std::uint32_t kCameraModeFollow = 10;
 // The camera mode of each game camera mode (index 11: a stack plays).
 std::uint32_t mappedCameraMode(std::int32_t gameModeIndex);
 
+// The axes of a pose from its backward (third) axis and an up direction:
+// first = up x third, second = third x first. Nothing changes when up is
+// parallel to the third axis.
+void setCameraAxes(Matrix34& pose, const float* back, const float* up);
+// The pose turns to look at target; a target at its position changes nothing.
+void cameraLookAt(Matrix34& pose, const float* target, const float* up);
+
 // The fade envelope and overlay item of a screenshot cross-fade.
 struct CameraCrossFade {
     BlenderHeader envelope;
