@@ -22,6 +22,11 @@ const char* const kCameraModeNames[kHighestCameraMode + 1] = {
 const bool kCameraServicesSet = [] {
     cameraServices.selectCameraMode = [] { return gameCore.selectCameraMode(true, CurrentTime(-1.0)); };
     cameraServices.actionAtCursor = [] { return gameCore.scene_actionAtCursor(); };
+    cameraServices.screenPose = [](Matrix34& out) {
+        Scene* scene = gameCore.currentScene();
+        GameObject* sprite = scene ? scene->lookupSprite(gameCore.scene_getActionsName()) : nullptr;
+        return sprite && sprite->getWorldMatrix(out);
+    };
     return true;
 }();
 

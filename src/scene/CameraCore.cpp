@@ -256,13 +256,17 @@ void CameraCore::takePose(const CurrentTime& sample) {
             }
         }
         break;
+    case 7: {
+        Matrix34 screen;
+        if (cameraServices.screenPose && cameraServices.screenPose(screen)) pose = screen;
+        break;
+    }
     case 8:
         if (autoCamera) autoCamera->step(pose, sample);
         break;
     default:
         // Modes 0, 1 and 3 keep the pose the game core placed; the game
-        // views of modes 2, 4 and 6 and the screen sprite of mode 7 hold
-        // the pose they were given.
+        // views of modes 2, 4 and 6 hold the pose they were given.
         break;
     }
 }

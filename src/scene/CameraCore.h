@@ -33,6 +33,9 @@ struct CameraServices {
     bool (*selectCameraMode)() = nullptr;
     // The index of the screen action under the cursor, -1 for none.
     std::int32_t (*actionAtCursor)() = nullptr;
+    // The pose of the scene's screen-actions sprite (camera mode 7);
+    // false when there is none.
+    bool (*screenPose)(Matrix34& out) = nullptr;
     // The free distance along a line (from, unit direction, distance),
     // for the flyer's scene test; unset: the distance itself.
     float (*physicsDistance)(const float* from, const float* direction, float distance) = nullptr;
