@@ -254,4 +254,37 @@ TEST(WorldScript, CameraScriptsReachTheSceneCamera) {
     EXPECT_FLOAT_EQ(pose.m[9], 7.0f);
 }
 
+
+std::int32_t g_actionAtCursor = -1;
+
+TEST(WorldScript, CameraRaisesHoverAndScreenActionEvents) {
+    SceneLoadFixture f;
+    f.game->flags |= kSaveGameLoadAllowed;
+    f.game->loadScene("intro");
+    CameraCore* camera = gameCore.scene_getCamera();
+    ASSERT_NE(camera, nullptr);
+    ASSERT_TRUE(f.lua.load(R"(
+        seen = ""
+        function note(name) return function(w) seen = seen .. name .. "," end end
+        actionOver, actionOut, layerOver, layerOut =
+            note("hover"), note("unhover"), note("enter"), note("leave")
+        world:setEvent(7, "actionOver")
+        world:setEvent(8, "actionOut")
+        world:setEvent(9, "layerOver")
+        world:setEvent(10, "layerOut")
+    )"));
+    auto saved = cameraServices.actionAtCursor;
+    cameraServices.actionAtCursor = [] { return g_actionAtCursor; };
+    gameCore.cameraMode = 3;  // DialogCursor looks for screen actions
+    for (std::int32_t action : {-1, 2, 2, 4, -1}) {
+        g_actionAtCursor = action;
+        camera->update(CurrentTime());
+    }
+    camera->hover = 7;
+    camera->update(CurrentTime());
+    camera->update(CurrentTime());  // nobody set it again this frame
+    cameraServices.actionAtCursor = saved;
+    EXPECT_EQ(f.lua.global("seen"), "enter,leave,enter,leave,hover,unhover,");
+}
+
 }  // namespace

@@ -195,6 +195,33 @@ TEST(CameraCore, StackHoldsTheWaypointThenItsEndClearsTheOverrideBit) {
     EXPECT_EQ(gameCore.flags & kGameFlagCameraOverride, 0u);
 }
 
+TEST(CameraCore, StacksFadeInFromTheCameraAndCrossFadeIntoANewStack) {
+    ScopedGameCore core;
+    CameraScene world;
+    world.addCamera("cam1", poseAt(4.0f, 0.0f, 0.0f));
+    world.addCamera("cam2", poseAt(-4.0f, 0.0f, 0.0f));
+    CameraCore& camera = world.camera();
+    CameraStack stack;
+    ASSERT_TRUE(stack.parseCommands("1[5 cam1]"));
+    camera.playStack(stack, false);
+    stack.clear();
+    camera.update(frameAt(0.5, 0.5));
+    EXPECT_NEAR(camera.pose.m[9], 2.0f, 1e-4f);  // half-way from where it stood
+    camera.update(frameAt(1.5, 1.0));
+    EXPECT_NEAR(camera.pose.m[9], 4.0f, 1e-4f);
+
+    // A new stack with a blend fades out of the playing entry.
+    ASSERT_TRUE(stack.parseCommands("1[5 cam2]"));
+    camera.playStack(stack, false);
+    stack.clear();
+    camera.update(frameAt(2.0, 0.5));
+    EXPECT_NEAR(camera.pose.m[9], 0.0f, 1e-4f);
+    camera.update(frameAt(2.5, 0.5));
+    EXPECT_NEAR(camera.pose.m[9], -4.0f, 1e-4f);
+    EXPECT_EQ(camera.blender.entries.size(), 1u);
+    camera.stopStack();
+}
+
 TEST(CameraCore, SaveRecordRoundTripsByteForByte) {
     ScopedGameCore core;
     CameraScene world;
