@@ -179,4 +179,25 @@ TEST(CameraAuto, FlyerFollowsBehindTheCharacter) {
     EXPECT_LT(pose.m[11], hero.pose.m[11]);
 }
 
+
+TEST(CameraAuto, PlainCameraTurnsToTheCharacterAndKeepsItsTilt) {
+    AutoWorld w;
+    // Looking along +z and 30 degrees down, with a parameter of 2.
+    Matrix34 pose = poseAt(10.0f, 3.0f, 0.0f);
+    const float s = 0.5f, c = 0.8660254f;
+    const float axes[9] = {1, 0, 0, 0, c, s, 0, -s, c};
+    for (int i = 0; i < 9; ++i) pose.m[i] = axes[i];
+    w.world.addCamera("room=2", pose);
+    gameCore.setCameraMask("room");
+    Matrix34 out;
+    ASSERT_TRUE(w.automatic().step(out, frameAt(0.1, 0.1)));
+    // Its view (minus the third axis) turns toward the character at the
+    // origin and still falls by 30 degrees; then it backs off by 2.
+    EXPECT_NEAR(out.m[6], c, 1e-4f);
+    EXPECT_NEAR(out.m[7], s, 1e-4f);
+    EXPECT_NEAR(out.m[8], 0.0f, 1e-4f);
+    EXPECT_NEAR(out.m[9], 10.0f + 2.0f * c, 1e-4f);
+    EXPECT_NEAR(out.m[10], 3.0f + 2.0f * s, 1e-4f);
+}
+
 }  // namespace
