@@ -8,6 +8,8 @@ function demo_load_first_scene()
     msg("demo: no scene to load")
   elseif game:load(scene.value) then
     msg("demo: scene [", scene.value, "] is current")
+    -- A short camera move: back a metre from where the camera stands.
+    msg("demo: camera move ", game:camera("0.5[1 current z100]") and "plays" or "refused")
   else
     msg("demo: scene [", scene.value, "] did not load")
   end

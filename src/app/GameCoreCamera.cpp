@@ -4,8 +4,11 @@
 #include "app/GameCore.h"
 #include "app/SaveGame.h"
 #include "foundation/Log.h"
+#include "foundation/TimeCore.h"
 #include "input/InputCore.h"
+#include "scene/CameraCore.h"
 #include "scene/GameObject.h"
+#include "scene/Scene.h"
 
 namespace {
 
@@ -14,6 +17,18 @@ constexpr std::int32_t kHighestCameraMode = 11;
 const char* const kCameraModeNames[kHighestCameraMode + 1] = {
     "Observer", "Game", "Dialog", "DialogCursor", "Fixed", "Movie", "Stillframe", "Editor", "EditorFly", "2d", "3d",
     "Player"};
+
+// The game core's services to the cameras.
+const bool kCameraServicesSet = [] {
+    cameraServices.selectCameraMode = [] { return gameCore.selectCameraMode(true, CurrentTime(-1.0)); };
+    cameraServices.actionAtCursor = [] { return gameCore.scene_actionAtCursor(); };
+    cameraServices.screenPose = [](Matrix34& out) {
+        Scene* scene = gameCore.currentScene();
+        GameObject* sprite = scene ? scene->lookupSprite(gameCore.scene_getActionsName()) : nullptr;
+        return sprite && sprite->getWorldMatrix(out);
+    };
+    return true;
+}();
 
 }  // namespace
 
@@ -36,14 +51,20 @@ bool GameCore::cameraChangeIsSmooth(std::int32_t previousMode) {
     return !(previousMode == 1 || previousMode == 2 || previousMode == 3 || previousMode == 6);
 }
 
-bool GameCore::selectCameraMode(bool, const CurrentTime&) {
+bool GameCore::selectCameraMode(bool smooth, const CurrentTime& sample) {
     if (input) input->updateStateMode();
     if (debugFlags & DebugCameraLog)
         engineLog().scriptInfo("Set camera mode to [%s]. Now camera in [%s]", kCameraModeNames[cameraMode],
                                kCameraModeNames[cameraModeIndex()]);
     if ((flags & kGameFlagCameraOverride) || cameraMode != 1) scene_getMainController();
-    // Without a current camera the screen-view bit is always clear.
-    flags &= ~kGameFlagScreenView;
+    Scene* scene = currentScene();
+    CameraCore* camera = scene && !(game && game->loading) ? scene->camera() : nullptr;
+    if (camera) camera->restart(smooth, sample);
+    // Set in the 2d mode or while the camera shows the screen sprite.
+    if (camera && (cameraModeIndex() == 9 || camera->effectiveMode() == 7))
+        flags |= kGameFlagScreenView;
+    else
+        flags &= ~kGameFlagScreenView;
     if (!(flags & kGameFlagCameraOverride) && cameraMode == 9) {
         GameObjectLink sprite;
         if (!scene_findSprite(scene_getActionsName(), false, sprite))

@@ -17,7 +17,10 @@
 #include "foundation/Log.h"
 #include "scene/GameObject.h"
 #include "scene/ObjectRepository.h"
+#include "scene/CameraCore.h"
+#include "scene/CameraStack.h"
 #include "scene/Scene.h"
+#include "scene/Y3Pose.h"
 #include "sound/SoundCore.h"
 
 namespace {
@@ -133,9 +136,11 @@ bool GameCore::scene_resetMainCharacterView() {
     return engineLog().error("Main character without controller: Attach conroller first");
 }
 
-CameraCore* GameCore::scene_getCamera(const char*) {
-    // Scenes get their cameras with the camera code; none is current yet.
-    return nullptr;
+CameraCore* GameCore::scene_getCamera(const char* name) {
+    Scene* scene = currentScene();
+    if (!scene || (game && game->loading)) return nullptr;
+    if (name && *name) return scene->findCamera(name);
+    return scene->camera();
 }
 
 bool GameCore::scene_setFixedCameraToWaypoint(const char* waypoint, float) {
@@ -144,13 +149,27 @@ bool GameCore::scene_setFixedCameraToWaypoint(const char* waypoint, float) {
                              waypoint ? waypoint : "");
 }
 
-bool GameCore::scene_cameraStackCommand(const char* camera, const char*) { return scene_getCamera(camera) != nullptr; }
+bool GameCore::scene_cameraStackCommand(const char* camera, const char* argument) {
+    return scene_cameraStackText(argument, camera);
+}
 
-bool GameCore::scene_cameraStackText(const char*, const char* camera) { return scene_getCamera(camera) != nullptr; }
+bool GameCore::scene_cameraStackText(const char* text, const char* camera) {
+    CameraCore* target = scene_getCamera(camera);
+    if (!target) return false;
+    CameraStack stack;
+    const bool played = stack.parseCommands(text) && target->playStack(stack, false);
+    stack.clear();
+    return played;
+}
 
 bool GameCore::scene_getPose(const char* entity, std::uint32_t, Matrix34& out) {
     const std::string name = loweredName(entity);
-    if (name == "%camera%") return false;  // no current camera
+    if (name == "%camera%") {
+        CameraCore* camera = scene_getCamera();
+        if (!camera) return false;
+        out = camera->pose;
+        return true;
+    }
     if (name.empty()) return engineLog().error("Can't map entity pose [%s]", name.c_str());
     const std::size_t colon = name.find(':');
     const std::string objectName = name.substr(0, colon);
@@ -162,7 +181,10 @@ bool GameCore::scene_getPose(const char* entity, std::uint32_t, Matrix34& out) {
             return engineLog().error("get_pose: Can't find bone [%s] in model [%s]", bone.c_str(), object->getName());
         return object->getBoneWorldMatrix(index, out);
     }
-    if (currentScene() && scene_findWaypoint(name.c_str())) return true;
+    if (Y3Pose* waypoint = currentScene() ? scene_findWaypoint(name.c_str()) : nullptr) {
+        out = waypoint->pose;
+        return true;
+    }
     return engineLog().error("Can't find object or waypoint position with name [%s]", name.c_str());
 }
 
@@ -259,14 +281,14 @@ const char* GameCore::scene_enumObjectName(std::int32_t index, std::uint32_t typ
     return object ? object->getName() : "NULL";
 }
 
-Y3Pose* GameCore::scene_findWaypoint(const char*) {
-    sceneOr("Can't search waypoints: Create scene first");
-    return nullptr;  // scenes hold no waypoints yet
+Y3Pose* GameCore::scene_findWaypoint(const char* name) {
+    Scene* scene = sceneOr("Can't search waypoints: Create scene first");
+    return scene ? scene->findWaypoint(name) : nullptr;
 }
 
-Y3Pose* GameCore::scene_findWaypointOfKind(const char*, std::int32_t) {
-    sceneOr("Can't search waypoints: Create scene first");
-    return nullptr;
+Y3Pose* GameCore::scene_findWaypointOfKind(const char* name, std::int32_t kind) {
+    Scene* scene = sceneOr("Can't search waypoints: Create scene first");
+    return scene ? scene->findWaypoint(name, kind) : nullptr;
 }
 
 Y3Pose* GameCore::scene_findNearestWaypoint(const char*, const float*) {

@@ -133,6 +133,7 @@ void ThisMainLoop::step() {
         // Only a device draws and presents; without one the frame is empty.
         if (core.video && core.video->hasDevice() && core.render) {
             core.render->frameMode = core.video->activeVideoSetup().windowMode ? 1 : 0;
+            core.render->camera = hasScene ? frameScene()->camera() : nullptr;
             core.render->mainLoop();
             drawn = 2;
         }

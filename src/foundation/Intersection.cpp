@@ -8,15 +8,9 @@
 
 namespace {
 
-float dot3(const float* a, const float* b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-
-float length3(const float* v) { return std::sqrt(dot3(v, v)); }
-
-void normalize3(float* v) {
-    const float length = length3(v);
-    if (length > 0.0f)
-        for (int i = 0; i < 3; ++i) v[i] /= length;
-}
+float dot3(const float* a, const float* b) { return vector3Dot(a, b); }
+float length3(const float* v) { return vector3Length(v); }
+void normalize3(float* v) { vector3Normalize(v); }
 
 const float* row(const Matrix34& m, int i) { return m.m + i * 3; }
 float* row(Matrix34& m, int i) { return m.m + i * 3; }

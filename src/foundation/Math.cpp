@@ -1,5 +1,7 @@
 #include "foundation/Math.h"
 
+#include <cmath>
+
 Matrix34 matrix34Identity() { return Matrix34{{1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0}}; }
 
 void matrix33Multiply(Matrix34& a, const Matrix33& r) {
@@ -26,4 +28,23 @@ void matrix34Multiply(Matrix34& a, const Matrix34& b) {
     matrix33Multiply(a, rotation);
     vector3Rotate(a.m + 9, b);
     for (int i = 0; i < 3; ++i) a.m[9 + i] += b.m[9 + i];
+}
+
+float vector3Dot(const float* a, const float* b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+
+float vector3Length(const float* v) { return std::sqrt(vector3Dot(v, v)); }
+
+void vector3Normalize(float* v) {
+    const float length = vector3Length(v);
+    if (length > 0.0f)
+        for (int i = 0; i < 3; ++i) v[i] /= length;
+}
+
+void vector3Cross(const float* a, const float* b, float* out) {
+    const float x = a[1] * b[2] - a[2] * b[1];
+    const float y = a[2] * b[0] - a[0] * b[2];
+    const float z = a[0] * b[1] - a[1] * b[0];
+    out[0] = x;
+    out[1] = y;
+    out[2] = z;
 }

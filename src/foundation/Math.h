@@ -21,3 +21,11 @@ void matrix34Multiply(Matrix34& a, const Matrix34& b);
 void matrix33Multiply(Matrix34& a, const Matrix33& r);
 // v becomes v times the rotation part of m, in place.
 void vector3Rotate(float* v, const Matrix34& m);
+
+// 3-float vectors.
+float vector3Dot(const float* a, const float* b);
+float vector3Length(const float* v);
+// Scales v to unit length in place; a zero vector stays zero.
+void vector3Normalize(float* v);
+// out = a x b; out may be a or b.
+void vector3Cross(const float* a, const float* b, float* out);

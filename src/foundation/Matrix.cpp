@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 void vector3Transform(float* point, const Matrix34& m) {
     const double x = point[0], y = point[1], z = point[2];
@@ -74,4 +75,38 @@ bool matrix34HasNaN(const Matrix34& m) {
     for (int row = 0; row < 4; ++row)
         if (vector3HasNaN(m.m + 3 * row)) return true;
     return false;
+}
+
+void matrix44Multiply(const float* a, const float* b, float* out) {
+    for (int row = 0; row < 4; ++row)
+        for (int col = 0; col < 4; ++col) {
+            double sum = 0.0;
+            for (int k = 0; k < 4; ++k) sum += static_cast<double>(a[row * 4 + k]) * b[k * 4 + col];
+            out[row * 4 + col] = static_cast<float>(sum);
+        }
+}
+
+bool matrix44Inverse(const float* in, float* out) {
+    // Gauss-Jordan elimination with partial pivoting, in double precision.
+    double a[4][8];
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 8; ++c) a[r][c] = c < 4 ? in[r * 4 + c] : (c - 4 == r ? 1.0 : 0.0);
+    for (int col = 0; col < 4; ++col) {
+        int pivot = col;
+        for (int r = col + 1; r < 4; ++r)
+            if (std::fabs(a[r][col]) > std::fabs(a[pivot][col])) pivot = r;
+        if (std::fabs(a[pivot][col]) < 1e-12) return false;
+        if (pivot != col)
+            for (int c = 0; c < 8; ++c) std::swap(a[pivot][c], a[col][c]);
+        const double scale = 1.0 / a[col][col];
+        for (int c = 0; c < 8; ++c) a[col][c] *= scale;
+        for (int r = 0; r < 4; ++r) {
+            if (r == col) continue;
+            const double factor = a[r][col];
+            for (int c = 0; c < 8; ++c) a[r][c] -= factor * a[col][c];
+        }
+    }
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 4; ++c) out[r * 4 + c] = static_cast<float>(a[r][c + 4]);
+    return true;
 }

@@ -23,3 +23,9 @@ void matrix33FromAxisAngle(Matrix33& out, float angle, float x, float y, float z
 // either sign); infinities are no NaN. No floating-point comparison is made.
 bool vector3HasNaN(const float* v);
 bool matrix34HasNaN(const Matrix34& m);
+
+// 4-by-4 matrices of 16 floats, row vectors: out = a x b (out may not be a
+// or b).
+void matrix44Multiply(const float* a, const float* b, float* out);
+// out = the inverse of in; false (out untouched) for a singular matrix.
+bool matrix44Inverse(const float* in, float* out);

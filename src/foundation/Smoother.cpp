@@ -231,3 +231,13 @@ void FloatSmooth::update() {
     }
     output = stages.back().value;
 }
+
+void smoothVectorTo(VectorSmoother& smoother, const float* target, const double& t) {
+    if (smoother.stages.empty()) {
+        for (int i = 0; i < 3; ++i) smoother.output[i] = target[i];
+        return;
+    }
+    for (int i = 0; i < 3; ++i) smoother.stages[0].value[i] = target[i];
+    smoother.stages[0].time = t;
+    smoother.update(t);
+}

@@ -96,3 +96,7 @@ public:
     std::vector<FloatSmoothStage> stages;
     float output = 0.0f;
 };
+
+// Stage 0 of the smoother takes the target at t and the cascade advances;
+// without stages the output is the target itself.
+void smoothVectorTo(VectorSmoother& smoother, const float* target, const double& t);

@@ -1,5 +1,8 @@
 #include "render/RenderCore.h"
 
+#include <cstring>
+
+#include "scene/CameraCore.h"
 #include "ui/StillFrameData.h"
 
 // No render backend is built in yet: the core starts, has no device, and
@@ -23,7 +26,18 @@ bool RenderCore::allocateDeviceData(std::int32_t) { return true; }
 
 void RenderCore::renderSplash() {}
 
-void RenderCore::mainLoop() {}
+void RenderCore::mainLoop() { takeCamera(); }
+
+void RenderCore::takeCamera() {
+    cameraFrame.valid = camera != nullptr;
+    if (!camera) return;
+    std::memcpy(cameraFrame.view, camera->viewMatrix, sizeof(cameraFrame.view));
+    std::memcpy(cameraFrame.projection, camera->projectionMatrix, sizeof(cameraFrame.projection));
+    std::memcpy(cameraFrame.viewProjection, camera->viewProjection, sizeof(cameraFrame.viewProjection));
+    std::memcpy(cameraFrame.world, camera->worldMatrix, sizeof(cameraFrame.world));
+    std::memcpy(cameraFrame.position, camera->position(), sizeof(cameraFrame.position));
+    std::memcpy(cameraFrame.focus, camera->focus, sizeof(cameraFrame.focus));
+}
 
 void RenderCore::updateResources() {}
 

@@ -13,6 +13,20 @@
 #include "render/TextureLibrary.h"
 
 struct StillFrameRenderer;
+class CameraCore;
+
+// The current camera's matrices (4-by-4, row vectors) as the frame's passes
+// read them.
+struct CameraFrame {
+    float view[16] = {};
+    float projection[16] = {};
+    float viewProjection[16] = {};
+    float world[16] = {};
+    float position[3] = {};
+    // The depth-of-field focus values.
+    float focus[2] = {};
+    bool valid = false;
+};
 class StillFrameItem;
 
 // What a still-frame slot points to; its first field is the still-frame item.
@@ -69,8 +83,10 @@ public:
     bool allocateDeviceData(std::int32_t flag);
     // Draws and presents the splash screen once.
     void renderSplash();
-    // Draws the current scene's frame.
+    // Draws the current scene's frame through the current camera.
     void mainLoop();
+    // Copies the matrices of camera into cameraFrame (invalid without one).
+    void takeCamera();
     // The per-frame resource step (texture and mesh caches).
     void updateResources();
     // Releases every device-dependent resource.
@@ -101,6 +117,10 @@ public:
     // Set by the frame step before mainLoop: 1 when the video core's first
     // state flag is set, else 0.
     std::int32_t frameMode = 0;
+    // Set by the frame step before mainLoop: the current scene's current
+    // camera, or null.
+    const CameraCore* camera = nullptr;
+    CameraFrame cameraFrame;
 
 private:
     std::unique_ptr<StillFrameRenderer> stillFrames_;

@@ -1,14 +1,17 @@
 #include "scene/Scene.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "app/GameCore.h"
 #include "foundation/Log.h"
 #include "foundation/TimeCore.h"
 #include "resources/LoadingProgress.h"
+#include "scene/CameraCore.h"
 #include "scene/ObjectRepository.h"
 #include "scene/SceneContext.h"
 #include "scene/SceneDataManager.h"
+#include "scene/Y3Pose.h"
 
 namespace {
 
@@ -84,9 +87,19 @@ bool Scene::initialize(const Matrix34& pose) {
     // A scene with data would place its objects here; the data records of
     // this build hold none (see SceneData).
     loadSceneData();
+    bool result = true;
+    if (cameras.empty()) {
+        auto camera = std::make_unique<CameraCore>(this, "default");
+        if (camera->initialize(-1.0f)) {
+            cameras.push_back(std::move(camera));
+            currentCamera = static_cast<std::int32_t>(cameras.size()) - 1;
+        } else {
+            result = engineLog().error("Can't initialize default camera");
+        }
+    }
     flags |= kSceneLightingDirty | kSceneInitialised;
     invalidateLighting();
-    return true;
+    return result;
 }
 
 bool Scene::push() {
@@ -110,6 +123,7 @@ bool Scene::pop(std::uint32_t) {
     Log& log = engineLog();
     if (!onStack()) return log.error("Can't pop scene [%s]: push first", name);
     if (!SceneContext::popInstance(resource, this)) return log.error("Can't pop scene data [%s]", name);
+    for (const std::unique_ptr<CameraCore>& camera : cameras) camera->onScenePopped();
     flags |= kSceneLightingDirty;
     log.flush();
     return true;
@@ -144,4 +158,46 @@ void Scene::updateTimers(const CurrentTime& sample) {
     CurrentTime frame = sample;
     if (gameCore.gameState == 6) frame.game.step = 0.0;
     timers.update(frame);
+}
+
+CameraCore* Scene::camera() const {
+    if (currentCamera < 0 || currentCamera >= static_cast<std::int32_t>(cameras.size())) return nullptr;
+    return cameras[static_cast<std::size_t>(currentCamera)].get();
+}
+
+CameraCore* Scene::findCamera(const char* cameraName) {
+    for (std::size_t i = 0; i < cameras.size(); ++i)
+        if (cameraName && std::strcmp(cameras[i]->getName(), cameraName) == 0) {
+            currentCamera = static_cast<std::int32_t>(i);
+            return cameras[i].get();
+        }
+    return nullptr;
+}
+
+bool Scene::updateCameras(const CurrentTime& time) {
+    // Scene time stands still in the still-frame mode (unless a stack plays).
+    if (gameCore.cameraModeIndex() == 6) return true;
+    for (const std::unique_ptr<CameraCore>& camera : cameras) camera->update(time);
+    return true;
+}
+
+GameObject* Scene::mainCharacterObject() const { return resolve(mainCharacter); }
+
+Y3Pose* Scene::findWaypoint(const char* poseName, std::int32_t kind) const {
+    if (!poseName) return nullptr;
+    auto at = std::lower_bound(waypoints.begin(), waypoints.end(), poseName,
+                               [](const std::unique_ptr<Y3Pose>& pose, const char* wanted) {
+                                   return std::strcmp(pose->id, wanted) < 0;
+                               });
+    if (at == waypoints.end() || std::strcmp((*at)->id, poseName) != 0) return nullptr;
+    if (kind >= 0 && (*at)->type() != static_cast<std::uint32_t>(kind)) return nullptr;
+    return at->get();
+}
+
+void Scene::addWaypoint(std::unique_ptr<Y3Pose> waypoint) {
+    auto at = std::upper_bound(waypoints.begin(), waypoints.end(), waypoint,
+                               [](const std::unique_ptr<Y3Pose>& a, const std::unique_ptr<Y3Pose>& b) {
+                                   return std::strcmp(a->id, b->id) < 0;
+                               });
+    waypoints.insert(at, std::move(waypoint));
 }

@@ -9,12 +9,15 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "foundation/Math.h"
 #include "foundation/TimerCore.h"
 #include "scene/GameObject.h"
 
+class CameraCore;
+class Y3Pose;
 class Y3SceneDataInstance;
 struct CurrentTime;
 
@@ -40,7 +43,8 @@ public:
     std::int32_t read(DataStream&) override { return 0; }
     bool validate() override { return true; }
     bool updatePhase0(const CurrentTime&, std::int32_t) override { return true; }
-    bool updatePhase1(const CurrentTime&, std::int32_t) override { return true; }
+    // The cameras' per-frame pass.
+    bool updatePhase1(const CurrentTime& time, std::int32_t) override { return updateCameras(time); }
     bool updatePhase3(const CurrentTime&, std::int32_t) override { return true; }
     bool updatePhase2(const CurrentTime&, std::int32_t) override { return true; }
     void invalidateLighting() override {}
@@ -61,6 +65,19 @@ public:
     GameObject* lookupSprite(const char* objectName) const;
     GameObject* lookupLight(const char* objectName) const;
 
+    // The current camera, or null.
+    CameraCore* camera() const;
+    // Makes the camera of that name current; null when there is none.
+    CameraCore* findCamera(const char* cameraName);
+    // Updates every camera while scene time runs.
+    bool updateCameras(const CurrentTime& time);
+    // The object of the main character link, or null.
+    GameObject* mainCharacterObject() const;
+    // The waypoint of that exact name (and kind, unless -1), or null.
+    Y3Pose* findWaypoint(const char* poseName, std::int32_t kind = -1) const;
+    // Adds a waypoint, keeping the list sorted by name.
+    void addWaypoint(std::unique_ptr<Y3Pose> waypoint);
+
     bool onStack() const { return (flags & kSceneOnStack) != 0; }
     bool isDebugScene() const;
     // True when the scene's data is loaded, reading it on first use.
@@ -78,6 +95,11 @@ public:
     GameObjectLink mainCharacter;
     // The dialog that runs in the scene, if any.
     GameObjectLink activeDialog;
+    // The scene's cameras; the first is the default one made by initialize.
+    std::vector<std::unique_ptr<CameraCore>> cameras;
+    std::int32_t currentCamera = -1;
+    // Waypoints by name (byte order).
+    std::vector<std::unique_ptr<Y3Pose>> waypoints;
     GameObjectLink physicsScene;
     // The scene's own timers (the scripts' "timersAPI" of the scene).
     TimerCore timers;

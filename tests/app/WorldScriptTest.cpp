@@ -3,6 +3,8 @@
 
 #include "app/SceneLoadFixture.h"
 #include "platform/Window.h"
+#include "scene/CameraAuto.h"
+#include "scene/CameraCore.h"
 #include "scene/Scene.h"
 #include "script/ScriptWorld.h"
 #include "script/lua/TimerScript.h"
@@ -212,6 +214,77 @@ TEST(WorldScript, ClipboardTextIsConvertedFromAndToTheEngineCodePage) {
     ASSERT_TRUE(platform::setClipboardText("\xD0\x9D\xD0\xB5\xD1\x82"));
     ASSERT_TRUE(f.lua.load("text = world.clipboard"));
     EXPECT_EQ(f.lua.global("text"), "\xCD\xE5\xF2");
+}
+
+TEST(WorldScript, CameraScriptsReachTheSceneCamera) {
+    SceneLoadFixture f;
+    f.game->flags |= kSaveGameLoadAllowed;
+    f.game->loadScene("intro");
+    Scene* intro = f.game->currentScene();
+    ASSERT_NE(intro, nullptr);
+    CameraCore* camera = intro->camera();
+    ASSERT_NE(camera, nullptr);
+    EXPECT_EQ(gameCore.scene_getCamera(), camera);
+    EXPECT_STREQ(camera->getName(), "default");
+
+    ASSERT_TRUE(f.lua.load("crazy = world:camera_effect('CRAZY'); wobble = world:camera_effect('wobble')"));
+    EXPECT_EQ(f.value("crazy"), "true");
+    EXPECT_EQ(f.value("wobble"), "false");
+    EXPECT_EQ(camera->effect, CameraEffectCrazy);
+
+    // A new camera mode restarts the camera: the automatic camera reports
+    // a change at its next step.
+    camera->autoCamera->flags = 0;
+    ASSERT_TRUE(f.lua.load("world.camera = 10"));
+    EXPECT_NE(camera->autoCamera->flags & kCameraAutoChanged, 0u);
+
+    // A command string plays on the current camera until its stack ends.
+    ASSERT_TRUE(f.lua.load("played = game:camera('[1 current]'); broken = game:camera('[current')"));
+    EXPECT_EQ(f.value("played"), "true");
+    EXPECT_EQ(f.value("broken"), "false");
+    EXPECT_TRUE(f.logged("Unexpected EOL : Await for text end"));
+    EXPECT_NE(gameCore.flags & kGameFlagCameraOverride, 0u);
+    EXPECT_EQ(camera->effectiveMode(), 5u);
+    camera->stopStack();
+    EXPECT_EQ(gameCore.flags & kGameFlagCameraOverride, 0u);
+
+    Matrix34 pose;
+    camera->pose.m[9] = 7.0f;
+    ASSERT_TRUE(gameCore.scene_getPose("%camera%", 0, pose));
+    EXPECT_FLOAT_EQ(pose.m[9], 7.0f);
+}
+
+
+std::int32_t g_actionAtCursor = -1;
+
+TEST(WorldScript, CameraRaisesHoverAndScreenActionEvents) {
+    SceneLoadFixture f;
+    f.game->flags |= kSaveGameLoadAllowed;
+    f.game->loadScene("intro");
+    CameraCore* camera = gameCore.scene_getCamera();
+    ASSERT_NE(camera, nullptr);
+    ASSERT_TRUE(f.lua.load(R"(
+        seen = ""
+        function note(name) return function(w) seen = seen .. name .. "," end end
+        actionOver, actionOut, layerOver, layerOut =
+            note("hover"), note("unhover"), note("enter"), note("leave")
+        world:setEvent(7, "actionOver")
+        world:setEvent(8, "actionOut")
+        world:setEvent(9, "layerOver")
+        world:setEvent(10, "layerOut")
+    )"));
+    auto saved = cameraServices.actionAtCursor;
+    cameraServices.actionAtCursor = [] { return g_actionAtCursor; };
+    gameCore.cameraMode = 3;  // DialogCursor looks for screen actions
+    for (std::int32_t action : {-1, 2, 2, 4, -1}) {
+        g_actionAtCursor = action;
+        camera->update(CurrentTime());
+    }
+    camera->hover = 7;
+    camera->update(CurrentTime());
+    camera->update(CurrentTime());  // nobody set it again this frame
+    cameraServices.actionAtCursor = saved;
+    EXPECT_EQ(f.lua.global("seen"), "enter,leave,enter,leave,hover,unhover,");
 }
 
 }  // namespace

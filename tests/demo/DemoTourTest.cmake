@@ -27,6 +27,7 @@ expect("msg(): demo: loading starts")
 expect("msg(): demo: loading done")
 expect("Success load scene [harbour]")
 expect("msg(): demo: scene [harbour] is current")
+expect("msg(): demo: camera move plays")
 # A slot saved, listed and restored; the restore brings back the value the
 # tour saved, not the one it set afterwards.
 expect("msg(): demo: visits 1")

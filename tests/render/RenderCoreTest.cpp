@@ -5,6 +5,7 @@
 
 #include "app/GameCore.h"
 #include "foundation/Log.h"
+#include "scene/CameraCore.h"
 #include "support/TestSupport.h"
 
 using testing_support::ScopedGameCore;
@@ -71,6 +72,27 @@ TEST(RenderCore, TextureLinksReachTheScreenshotTargetsByName) {
     }
     EXPECT_TRUE(gameCore.log->contains("Unreleased texture handler to [procsavescreenshot2]. re-Call release from destructor"));
     gameCore.render = saved;
+}
+
+
+TEST(RenderCore, FrameTakesTheCurrentCamerasMatrices) {
+    ScopedGameCore core;
+    RenderCore render;
+    render.mainLoop();
+    EXPECT_FALSE(render.cameraFrame.valid);
+
+    CameraCore camera(nullptr, "test");
+    camera.pose.m[9] = 5.0f;
+    camera.initialize(-1.0f);
+    render.camera = &camera;
+    render.mainLoop();
+    ASSERT_TRUE(render.cameraFrame.valid);
+    EXPECT_FLOAT_EQ(render.cameraFrame.position[0], 5.0f);
+    EXPECT_FLOAT_EQ(render.cameraFrame.view[12], -5.0f);  // the view undoes the position
+    for (int i = 0; i < 16; ++i) {
+        EXPECT_EQ(render.cameraFrame.projection[i], camera.projectionMatrix[i]);
+        EXPECT_EQ(render.cameraFrame.viewProjection[i], camera.viewProjection[i]);
+    }
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "foundation/RegistryKey.h"
 #include "foundation/TimeCore.h"
 #include "platform/Process.h"
+#include "scene/CameraCore.h"
 #include "scene/GameObject.h"
 #include "scene/Scene.h"
 #include "script/ScriptEngine.h"
@@ -146,10 +147,10 @@ bool testObjectAim(const ScriptWorld&, const char* name) {
     return gameCore.scene_findNearestWaypoint(text, nullptr) != nullptr;
 }
 bool cameraEffect(ScriptWorld&, const char* name) {
-    // Effects are set on the scene's camera; without one nothing is found.
-    if (!gameCore.scene_getCamera())
+    CameraCore* camera = gameCore.scene_getCamera();
+    if (!camera)
         return engineLog().error("Can't set effect [%s] to camera [%s]: Effect NOT found", name ? name : "", "");
-    return false;
+    return camera->setEffect(name);
 }
 bool rain(ScriptWorld&, bool visible) {
     gameCore.visible_rain(visible);
