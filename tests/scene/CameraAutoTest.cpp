@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,9 +23,12 @@ namespace {
 // The labels and first slots of the queued events, then the queue emptied.
 std::vector<std::string> takeEvents(ScriptFixture& f) {
     std::vector<std::string> events;
-    for (const ScriptEventArgs& args : f.context().queue)
-        events.push_back(std::string(args.name) + ":" + (args.function() ? args.function() : ""));
-    f.context().queue.clear();
+    ScriptEventQueue& queue = f.context().queue;
+    while (!queue.empty()) {
+        std::unique_ptr<ScriptEventArgs> args = queue.takeFront();
+        events.push_back(std::string(args->name) + ":" + (args->function() ? args->function() : ""));
+        queue.recycle(std::move(args));
+    }
     return events;
 }
 
