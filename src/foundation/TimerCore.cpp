@@ -1,6 +1,7 @@
 #include "foundation/TimerCore.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "foundation/DataStream.h"
@@ -24,6 +25,9 @@ constexpr const char* kTypeName = "TimerItem";
 // Smallest stored timer record: name length, two f64, three flags and 24
 // empty event names.
 constexpr std::int32_t kMinTimerRecord = 2 + 8 + 8 + 3 + 2 * kTimerEventSlots;
+// Whole periods a stored looping timer may still owe; one update fires them
+// all, so a bound keeps a damaged record from stalling the game.
+constexpr double kMaxOwedPeriods = 1000.0;
 
 bool validEvent(std::int32_t event) { return event >= 0 && event < kTimerEventSlots; }
 
@@ -73,7 +77,8 @@ std::weak_ptr<TimerItem*> TimerItem::lifeToken() { return life_; }
 void TimerItem::set(double period) {
     elapsed_ = 0.0;
     period_ = period;
-    if (period < kTimerMinPeriod) {
+    // Written so that NaN is refused too: it would never fire nor end.
+    if (!(period >= kTimerMinPeriod)) {
         engineLog().scriptError("Try to launch infinite timer loop [%s] wrong period = %f", name_, period);
         period_ = 1.0;
         loop_ = false;
@@ -167,6 +172,14 @@ std::int32_t TimerItem::read(DataStream& stream) {
     if (!addField(total, readU8(stream, inHandler))) return total;
     if (!addField(total, readU8(stream, system))) return total;
     loop_ = loop != 0;
+    // A running timer needs a period that set() accepts: a looping one of
+    // period 0 or NaN would fire for ever in one update.
+    const bool stopped = period_ < 0.0;
+    if (!std::isfinite(elapsed_) || std::isnan(period_) || (!stopped && period_ < kTimerMinPeriod) ||
+        (loop_ && !stopped && elapsed_ > kMaxOwedPeriods * period_)) {
+        engineLog().error("Can't read timer [%s]: period %f with elapsed %f is broken", name_, period_, elapsed_);
+        return -1;
+    }
     // No handler runs while a game loads: a stored "in handler" mark would
     // only make the timer impossible to delete.
     inHandler_ = false;

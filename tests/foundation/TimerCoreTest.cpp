@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -77,7 +79,7 @@ TEST_F(TimerCoreTest, LoopingFiresOncePerWholePeriodOfALongFrame) {
 }
 
 TEST_F(TimerCoreTest, TooShortPeriodIsLoggedAndFiresOnceAtTheNextUpdate) {
-    for (double period : {0.0, -3.0, 0.00005}) {
+    for (double period : {0.0, -3.0, 0.00005, std::nan("")}) {
         recorder.calls.clear();
         TimerCore timers;
         TimerItem* t = withEvents(timers.create("zero", period));
@@ -240,6 +242,45 @@ TEST_F(TimerCoreTest, SaveRoundTripsAndBadRecordsAreRefused) {
     huge.setPosition(0);
     TimerCore t2;
     EXPECT_LT(t2.read(huge), 0);
+}
+
+TEST_F(TimerCoreTest, RecordsThatWouldFireForEverAreRefused) {
+    // One stored timer: name "t", elapsed, period, loop, in handler, system,
+    // no events.
+    auto record = [](MemoryStream& s, double elapsed, double period, bool loop) {
+        writeU32(s, 1);
+        writeU16(s, 1);
+        s.write("t", 1);
+        writeF64(s, elapsed);
+        writeF64(s, period);
+        writeU8(s, loop ? 1 : 0);
+        writeU8(s, 0);
+        writeU8(s, 0);
+        for (int i = 0; i < kTimerEventSlots; ++i) writeU16(s, 0);
+        s.setPosition(0);
+    };
+    const double nan = std::nan("");
+    const double inf = std::numeric_limits<double>::infinity();
+    struct Case {
+        double elapsed, period;
+        bool loop, accepted;
+    };
+    const Case cases[] = {
+        {0.0, 0.0, true, false},    {0.5, 0.0, false, false},  {0.0, nan, true, false},
+        {0.0, 1e-9, true, false},   {inf, 1.0, true, false},   {nan, 1.0, false, false},
+        {1e300, 0.001, true, false}, {0.2, 0.5, true, true},   {3.0, 0.5, false, true},
+        {0.0, -1.0, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.elapsed << " " << c.period << " " << c.loop);
+        MemoryStream s;
+        record(s, c.elapsed, c.period, c.loop);
+        TimerCore timers;
+        EXPECT_EQ(timers.read(s) >= 0, c.accepted);
+        timers.update(0.1, 0.1);  // returns: nothing loops for ever
+        timers.deleteAll();
+    }
+    EXPECT_TRUE(core.log().contains("Can't read timer [t]"));
 }
 
 TEST_F(TimerCoreTest, ReleaseListsTheRemainingTimers) {

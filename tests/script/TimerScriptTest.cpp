@@ -162,6 +162,27 @@ TEST(TimerScript, DeletedTimersAndListsGiveNilOrAnErrorNeverACrash) {
     setSceneTimersProvider(nullptr);
 }
 
+namespace {
+TimerCore* gDoomed = nullptr;
+int destroyTimers(lua_State*) {
+    gDoomed->deleteAll();
+    return 0;
+}
+}  // namespace
+
+TEST(TimerScript, HandlerThatDestroysItsTimerAndFailsIsReportedSafely) {
+    TimerFixture f;
+    gDoomed = &f.timers();
+    lua_register(f.script.state, "destroyTimers", &destroyTimers);
+    ASSERT_TRUE(f.script.load("function boom(t) destroyTimers(); error('after the end') end\n"
+                              "local t = timersAPI:getGlobal():create('doomed', 0.1)\n"
+                              "t:setEvent(6, 'boom')\n"));
+    f.frames(1, 0.2, 0.2);
+    EXPECT_EQ(f.timers().count(), 0);
+    EXPECT_TRUE(f.script.logged("Exception boom(TimerItem* [doomed]):"));
+    gDoomed = nullptr;
+}
+
 TEST(TimerScript, SceneTimersNeedAScene) {
     TimerFixture f;
     ASSERT_TRUE(f.script.load("r = tostring(timersAPI:get()) .. tostring(timersAPI:getGlobal() ~= nil)"));

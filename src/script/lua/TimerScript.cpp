@@ -112,17 +112,21 @@ void raiseTimerEvent(TimerItem& timer, const char* function) {
     if (!checkScriptFunction(function)) return;
     lua_State* state = engine->context->state;
     const int top = lua_gettop(state);
+    // The handler may destroy the timer (a game over, a released scene): the
+    // messages after it use copies.
+    const std::string name = timer.name();
+    const std::string handler = function;
     try {
-        lua_getglobal(state, function);
+        lua_getglobal(state, handler.c_str());
         wrapTimer(state, &timer).push(state);
         if (lua_pcall(state, 1, 0, 0) != 0) {
             // Lua's own text follows the message.
             const char* text = lua_tostring(state, -1);
-            engineLog().scriptError("Exception %s(%s* [%s]): Unknown: %s", function, "TimerItem", timer.name(),
-                                    text ? text : "");
+            engineLog().scriptError("Exception %s(%s* [%s]): Unknown: %s", handler.c_str(), "TimerItem",
+                                    name.c_str(), text ? text : "");
         }
     } catch (...) {
-        engineLog().scriptError("Exception %s(%s* [%s]): Unknown", function, "TimerItem", timer.name());
+        engineLog().scriptError("Exception %s(%s* [%s]): Unknown", handler.c_str(), "TimerItem", name.c_str());
     }
     lua_settop(state, top);
 }
