@@ -57,12 +57,17 @@ bool ScriptWorld::callEvent(std::int32_t event, ScriptWorld* object) {
     if (!checkScriptFunction(handler.c_str())) return false;
     lua_State* state = engine && engine->context ? engine->context->state : nullptr;
     if (!state) return false;
+    // A failed call leaves its error value on the stack: the stack is put
+    // back to its height on every way out.
+    const int top = lua_gettop(state);
+    bool ok = true;
     try {
         luabind::call_function<void>(state, handler.c_str(), object);
     } catch (...) {
-        return engineLog().scriptError("Exception %s(%s* [%s]): Unknown", handler.c_str(), "class ScriptWorld", "world");
+        ok = engineLog().scriptError("Exception %s(%s* [%s]): Unknown", handler.c_str(), "class ScriptWorld", "world");
     }
-    return true;
+    lua_settop(state, top);
+    return ok;
 }
 
 std::int32_t ScriptWorld::writeEvents(DataStream& stream) const {

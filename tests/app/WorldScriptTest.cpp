@@ -132,7 +132,10 @@ TEST(WorldScript, WorldEventsCallTheirHandlerWithTheWorld) {
     EXPECT_TRUE(world.callEvent(1, &world));  // empty slot: nothing to run
     EXPECT_FALSE(world.callEvent(onMouseOver, nullptr));
     EXPECT_TRUE(f.logged("Try to call NULL ptr event over(class ScriptWorld NULL)"));
-    EXPECT_FALSE(world.callEvent(2, &world));
+    lua_State* state = f.lua.state;
+    const int top = lua_gettop(state);
+    for (int i = 0; i < 3; ++i) EXPECT_FALSE(world.callEvent(2, &world));
+    EXPECT_EQ(lua_gettop(state), top);  // no error value left behind
     EXPECT_TRUE(f.logged("Exception broken(class ScriptWorld* [world]): Unknown"));
     EXPECT_FALSE(world.callEvent(3, &world));
     EXPECT_FALSE(world.callEvent(S_EVENT_COUNT, &world));
