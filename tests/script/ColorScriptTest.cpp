@@ -30,4 +30,18 @@ TEST(ColorScript, SettersFromLuaFollowTheColourRules) {
     EXPECT_TRUE(f.logged("Unexpected symbol [g] in color value string"));
     EXPECT_EQ(f.global("r3"), "0.0627451 0.1254902 0.2509804 1.0");
     EXPECT_EQ(f.global("r4"), "111 0.25");
+
+    // A number outside 32 bits is refused and leaves the colour; a negative
+    // one inside them gives its bit pattern.
+    ASSERT_TRUE(f.load("c:set(0.25, 0.25, 0.25)\n"
+                       "big = tostring(c:setInt(1e30)) .. tostring(c:setInt(-1e30)) .. tostring(c:setInt(0/0))"
+                       " .. tostring(c:setInt(2^32))\n"
+                       "r5 = c.r .. ' ' .. c.a\n"
+                       "neg = tostring(c:setInt(-1))\n"
+                       "r6 = string.format('%.1f %.1f', c.r, c.a)\n"));
+    EXPECT_EQ(f.global("big"), "falsefalsefalsefalse");
+    EXPECT_EQ(f.global("r5"), "0.25 0.25");
+    EXPECT_TRUE(f.logged("Can't set color from ["));
+    EXPECT_EQ(f.global("neg"), "true");
+    EXPECT_EQ(f.global("r6"), "0.5 1.0");
 }
