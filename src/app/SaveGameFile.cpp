@@ -89,8 +89,8 @@ bool replaceFile(const std::string& path, MemoryStream& bytes, bool& created) {
     if (!file) return false;
     created = true;
     bool ok = platform::writeFile(file, bytes.data(), bytes.size()) == bytes.size();
-    ok = platform::flushFile(file) && ok;
     platform::closeFile(file);
+    // renameFile flushes the new file to the disk before it replaces the slot.
     ok = ok && platform::renameFile(temporary, path);
     if (!ok) platform::deleteFile(temporary);
     return ok;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 
@@ -34,6 +35,22 @@ std::string matchEntry(const std::string& folder, const std::string& name) {
     if (matches.empty()) return {};
     if (std::find(matches.begin(), matches.end(), name) != matches.end()) return name;
     return *std::min_element(matches.begin(), matches.end());
+}
+
+std::atomic<std::uint64_t> gSyncedPaths{0};
+
+// Flushes a file or a folder, named by its host path, to the disk.
+bool syncHostPath(const std::string& host, int flags) {
+    const int fd = ::open(host.c_str(), flags | O_CLOEXEC);
+    if (fd < 0) return false;
+    int result = 0;
+    do {
+        result = ::fsync(fd);
+    } while (result != 0 && errno == EINTR);
+    ::close(fd);
+    if (result != 0) return false;
+    ++gSyncedPaths;
+    return true;
 }
 
 }  // namespace
@@ -166,8 +183,18 @@ bool createFolder(std::string_view path) {
 bool deleteFile(std::string_view path) { return ::unlink(hostPath(path).c_str()) == 0; }
 
 bool renameFile(std::string_view from, std::string_view to) {
-    return ::rename(hostPath(from).c_str(), hostPath(to).c_str()) == 0;
+    const std::string source = hostPath(from);
+    const std::string target = hostPath(to);
+    // The new contents reach the disk before they replace the old file, and
+    // the folder's entry after: a power cut leaves the one or the other.
+    if (!syncHostPath(source, O_RDONLY)) return false;
+    if (::rename(source.c_str(), target.c_str()) != 0) return false;
+    const std::size_t slash = target.find_last_of('/');
+    syncHostPath(slash == 0 ? std::string("/") : target.substr(0, slash), O_RDONLY | O_DIRECTORY);
+    return true;
 }
+
+std::uint64_t syncedPathCount() { return gSyncedPaths.load(); }
 
 bool listFolder(std::string_view path, std::vector<FolderEntry>& entries) {
     entries.clear();

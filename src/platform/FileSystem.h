@@ -50,8 +50,13 @@ enum class PathKind { Missing, File, Folder };
 PathKind pathKind(std::string_view path);
 bool createFolder(std::string_view path);
 bool deleteFile(std::string_view path);
-// Moves a file over another one atomically (the target is replaced).
+// Moves a file over another one atomically (the target is replaced). The
+// file is flushed to the disk first and the target's folder after, so that
+// a power cut leaves either the old or the new file; a failed flush leaves
+// the target untouched and gives false.
 bool renameFile(std::string_view from, std::string_view to);
+// Files and folders flushed to the disk by renameFile in this process.
+std::uint64_t syncedPathCount();
 
 struct FolderEntry {
     std::string name;

@@ -327,8 +327,11 @@ TEST(IniFile, InterruptedSetupWriteKeepsTheOldFile) {
     EXPECT_EQ(testing_support::readFile(path), "[video]\r\nwidth = 800\r\n");
     EXPECT_EQ(testing_support::readFile(path + ".tmp"), "[video]\r\nwidth = 1024\r\n\r\n");
 
-    // The next write completes and replaces both.
+    // The next write completes and replaces both, the new file and its
+    // folder flushed to the disk.
+    const std::uint64_t synced = platform::syncedPathCount();
     EXPECT_TRUE(writeIniFile(ini, 0, path));
+    EXPECT_EQ(platform::syncedPathCount(), synced + 2);
     EXPECT_EQ(testing_support::readFile(path), "[video]\r\nwidth = 1024\r\n\r\n");
     EXPECT_FALSE(testing_support::exists(path + ".tmp"));
 }
