@@ -154,6 +154,7 @@ bool setSlotText(SaveGame& game, std::int32_t index, ScriptVariable* variable, c
         logScriptPosition();
         return engineLog().error("%s", nullVariable);
     }
+    variable->setChanged(true);  // set for the script: saved with the game like its own changes
     variable->setWString(text(game.slots[static_cast<std::size_t>(index)]));
     return true;
 }

@@ -52,7 +52,11 @@ void importLeaves(ScriptVariable& node, const std::string& prefix, IniCategory& 
         return;
     }
     IniVariable& variable = section.getVariable(key, true);
-    switch (node.type()) {
+    // A value the script loads is a change of the game like any other.
+    const std::int32_t type = node.type();
+    if (type == ScriptVariable::TypeBoolean || type == ScriptVariable::TypeString || type == ScriptVariable::TypeNumber)
+        node.setChanged(true);
+    switch (type) {
         case ScriptVariable::TypeBoolean: {
             bool flag = node.toBool();
             variable.getBool(flag, flag);

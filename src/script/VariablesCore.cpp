@@ -146,7 +146,11 @@ std::int32_t ScriptVariableTemplate::saveState(DataStream& stream) {
     }
     // The root has no path and is never written, so it is not counted.
     std::int32_t count = root_->countChanged();
-    if (root_->changed()) --count;
+    if (root_->changed()) {
+        --count;
+        engineLog().warning("[%s] value assigned to the tree's root [%s] is not saved: only its descendants are",
+                            title(), root_->name());
+    }
     std::int32_t total = 0;
     if (!addField(total, writeU32(stream, static_cast<std::uint32_t>(count)))) return total;
     std::string path;

@@ -75,7 +75,8 @@ TEST(SaveGameSlots, GettersSetVariablesAndCheckTheirArguments) {
                             "time = v.value\n"
                             "bad_id = game:dir_id(5, v)\n"
                             "no_var = game:dir_date(0, 'text')\n"
-                            "bad_time = game:dir_time(-1, v)"));
+                            "bad_time = game:dir_time(-1, v)\n"
+                            "game:dir_time(0, globals:get('system.volume'))"));
     const std::string ids = s.text("ids");
     EXPECT_NE(ids.find("Harbour at dawn|"), std::string::npos) << ids;
     EXPECT_NE(ids.find("plain|"), std::string::npos) << ids;
@@ -90,6 +91,8 @@ TEST(SaveGameSlots, GettersSetVariablesAndCheckTheirArguments) {
     EXPECT_TRUE(s.f.logged("Can't set save directory ID: Invalid index in directory [0..2]"));
     EXPECT_TRUE(s.f.logged("Can't get directory data: Variable NULL ptr"));
     EXPECT_TRUE(s.f.logged("Can't set save directory time: Invalid index in directory [0..2]"));
+    // A value set for the script is saved with the game like its own changes.
+    EXPECT_TRUE(s.global("system.volume")->changed());
 }
 
 TEST(SaveGameSlots, ThumbnailsLoadIntoTheFourTextures) {

@@ -103,6 +103,40 @@ TEST(VariableScript, ChangedGlobalsSurviveTheSaveBlock) {
     EXPECT_EQ(fresh.write(second), own);
 }
 
+TEST(VariableScript, EveryScriptChangeIsMarkedAndSurvivesTheSaveBlock) {
+    VariableFixture f;
+    testing_support::TempDir dir;
+    AppPaths paths;
+    testing_support::ScopedCoreMember usePaths(gameCore.paths, &paths);
+    paths.setPath(PathDataFolderInput, dir.path());
+    ASSERT_TRUE(testing_support::writeFile(dir.file("tools.ini"), "[sec]\r\naudio.volume = 0.75\r\n"));
+    ASSERT_TRUE(f.run("globals:get('system.SF_ui_title'):add('!')\n"
+                      "globals:get('system.SF_ui_title'):add(2.5, 1)\n"
+                      "globals:get('list.a'):clear()\n"
+                      "globals:get('system.volume'):copy(globals:get('list.b'))\n"
+                      "globals:get('audio'):tools_load('sec', '')\n"));
+    for (const char* path : {"system.SF_ui_title", "list.a", "list.b", "audio.volume", "audio.music"})
+        EXPECT_TRUE(f.node(path)->changed()) << path;
+    EXPECT_FALSE(f.node("system.volume")->changed());  // the source of the copy
+
+    MemoryStream block;
+    ASSERT_GT(f.core.write(block), 4);
+    VariablesCore fresh;
+    VariableFixture::loadGlobals(fresh);
+    block.setPosition(0);
+    ASSERT_GT(fresh.read(block), 4);
+    ScriptVariable* root = fresh.globals().root();
+    EXPECT_EQ(root->resolvePath("system.SF_ui_title")->toString(), "Demo!2.5");
+    EXPECT_FLOAT_EQ(root->resolvePath("list.b")->toFloat(), 0.5f);
+    EXPECT_FLOAT_EQ(root->resolvePath("audio.volume")->toFloat(), 0.75f);
+
+    // A value given to the root itself has no path to be saved under: said.
+    ASSERT_TRUE(f.run("globals.value = 3"));
+    MemoryStream again;
+    ASSERT_GT(f.core.write(again), 4);
+    EXPECT_TRUE(f.logged("value assigned to the tree's root [root] is not saved"));
+}
+
 TEST(VariableScript, ValueAssignmentReportsButAcceptsANewType) {
     VariableFixture f;
     ASSERT_TRUE(f.run("local t = globals:get('system.SF_ui_title')\n"

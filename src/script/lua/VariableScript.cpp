@@ -111,7 +111,11 @@ const char* classof(const VariableHandle&) { return kClass; }
 
 bool dump(const VariableHandle& h, bool alternate) { return h.node().dump(alternate); }
 
-void append(ScriptVariable& node, const std::u16string& text) { node.setWString(node.toWString() + text); }
+// Every change a script makes is marked, so that the save game holds it.
+void append(ScriptVariable& node, const std::u16string& text) {
+    node.setChanged(true);
+    node.setWString(node.toWString() + text);
+}
 
 long long wholePart(double number) {
     if (!std::isfinite(number)) return 0;
@@ -164,7 +168,11 @@ void addDigits(const VariableHandle& h, double number, int digits) {
     append(node, toWideString(buffer));
 }
 
-void clear(const VariableHandle& h) { h.node().releaseValues(); }
+void clear(const VariableHandle& h) {
+    ScriptVariable& node = h.node();
+    node.setChanged(true);
+    node.releaseValues();
+}
 
 bool testPath(const VariableHandle& h, const char* path) { return ScriptVariable::test(&h.node(), path); }
 bool testIndex(const VariableHandle& h, int index) { return h.node().hasIndex(index); }
@@ -194,6 +202,7 @@ luabind::object getPP(const VariableHandle& h, const char* p, const char* q) {
 bool copy(const VariableHandle& h, const VariableHandle& target) {
     ScriptVariable& node = h.node();
     ScriptVariable& to = target.node();
+    if (node.type() >= ScriptVariable::TypeBoolean && node.type() <= ScriptVariable::TypeNumber) to.setChanged(true);
     switch (node.type()) {
         case ScriptVariable::TypeBoolean:
             to.setBool(node.toBool());
