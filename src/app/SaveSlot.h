@@ -15,8 +15,10 @@
 // Stored values of the save file; fixed.
 constexpr std::uint32_t kSaveFileMagic = 0x9A70DE33u;
 constexpr std::uint32_t kSaveFooterTag = 0x1AE08570u;
-// A valid save file has at least this many bytes.
-constexpr std::int64_t kSaveFileMinimumSize = 1024;
+// A valid save file has at least the image's magic and game time and the
+// footer. (A floor of 1,024 bytes refused the small saves that a small
+// screenshot setting makes.)
+constexpr std::int64_t kSaveFileMinimumSize = 12 + 20;
 // Bytes of the footer behind the display name.
 constexpr std::int64_t kSaveFooterSize = 20;
 // Longest display name read back (UTF-16 units, without the terminator).

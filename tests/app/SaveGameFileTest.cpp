@@ -247,7 +247,7 @@ TEST(SaveGameFile, TheFooterDecidesValidityAndTheDisplayName) {
         std::string bytes;
     };
     const Case broken[] = {
-        {"shorter than 1,024 bytes", good.substr(0, 1023)},
+        {"shorter than a magic, a game time and a footer", good.substr(size - 31)},
         {"last magic", patched(size - 4, 0)},
         {"middle magic", patched(size - 12, 0)},
         {"image size past the end", patched(size - 8, static_cast<std::uint32_t>(size))},

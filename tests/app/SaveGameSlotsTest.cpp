@@ -95,6 +95,21 @@ TEST(SaveGameSlots, GettersSetVariablesAndCheckTheirArguments) {
     EXPECT_TRUE(s.global("system.volume")->changed());
 }
 
+TEST(SaveGameSlots, ASmallSaveIsListedAndRestored) {
+    SaveFileFixture s;
+    IniCategory& section = s.f.settings.getCategory("game");
+    section.getVariable("screenshot_width").setString("4");
+    section.getVariable("screenshot_height").setString("4");
+    s.f.game->readSettings();
+    ASSERT_TRUE(s.runPosted("game:load('intro')"));
+    ASSERT_TRUE(s.runPosted("saved = game:save('tiny')\ngame:dir_build()\nlisted = game:dir_count()"));
+    EXPECT_EQ(s.text("saved"), "true");
+    ASSERT_LT(std::filesystem::file_size(s.userSave("tiny")), 1024u);
+    EXPECT_EQ(s.text("listed"), "1");
+    ASSERT_TRUE(s.runPosted("game:restore('tiny')\nrestored = game:state()"));
+    EXPECT_EQ(s.text("restored"), "true");
+}
+
 TEST(SaveGameSlots, ThumbnailsLoadIntoTheFourTextures) {
     SaveFileFixture s;
     ASSERT_TRUE(s.runPosted("game:load('intro')"));
