@@ -168,6 +168,11 @@ struct GameCore {
     // Reads what save_all wrote and rebuilds the game: bytes read, or a
     // negative value (app library).
     std::int32_t load_all(DataStream& stream);
+    // Reads the same blocks into nothing, from the stream's position, and
+    // tells whether load_all would take them: bytes read, or negative
+    // (logged). The running game is not touched, so a damaged save can be
+    // refused before anything of it is released.
+    std::int32_t check_all(DataStream& stream);
 
     // Camera mode (0..11, else refused and logged) and camera mask.
     void setCameraMode(std::int32_t mode, const CurrentTime& sample);

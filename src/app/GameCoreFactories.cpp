@@ -49,10 +49,21 @@ GameObject* GameCore::loadCreatePhysicsModel(const char* name) {
     return nullptr;
 }
 
+namespace {
+
+// The scene-data record a saved scene is made from (null without a game).
+Y3SceneDataInstance* savedSceneRecord(const char* name) {
+    return gameCore.game ? gameCore.game->sceneData().get(text(name), true) : nullptr;
+}
+
+void sceneNotCreated(const char* name) { engineLog().error("Can't create scene [%s] for loading", text(name)); }
+
+}  // namespace
+
 GameObject* GameCore::loadCreateScene(const char* name) {
-    Y3SceneDataInstance* record = game ? game->sceneData().get(text(name), true) : nullptr;
+    Y3SceneDataInstance* record = savedSceneRecord(name);
     Scene* scene = record ? SceneContext::createScene(record) : nullptr;
-    if (!scene) engineLog().error("Can't create scene [%s] for loading", text(name));
+    if (!scene) sceneNotCreated(name);
     return scene;
 }
 
@@ -98,6 +109,19 @@ GameObject* GameCore::loadCreateSprite(const char* name, GameObjectLink scene) {
 GameObject* GameCore::loadCreateGrid(const char* name, GameObjectLink scene) {
     return createInScene("Can't find parent scene for grid [%s]", "Can't create grid [%s] for loading", name,
                          scene);
+}
+
+std::int32_t checkObjectForLoading(const ObjectRepository::SavedRecord& record, DataStream&) {
+    const char* name = record.name.c_str();
+    if (record.type == ObjectScene) {
+        if (SceneContext::canCreateScene(savedSceneRecord(name))) return 0;  // no data of its own (Scene::read)
+        sceneNotCreated(name);
+        return -1;
+    }
+    // The factories of the other types make no object yet: their load fails.
+    engineLog().error("Can't load %s [%s]: no object of this type is made for loading", gameObjectTypeName(record.type),
+                      name);
+    return -1;
 }
 
 GameObject* createObjectForLoading(std::uint32_t type, const char* name, std::uint32_t scene, std::uint32_t subtype) {

@@ -6,7 +6,13 @@
 
 #include <cstdint>
 
+#include "scene/ObjectRepository.h"
+
 class GameObject;
 
 // Null, logged, for a type without factory or a failed creation.
 GameObject* createObjectForLoading(std::uint32_t type, const char* name, std::uint32_t scene, std::uint32_t subtype);
+// The check of a saved object before anything is loaded: whether
+// createObjectForLoading would make it, and its own data read into nothing.
+// Byte count, or negative (logged) when the load would fail.
+std::int32_t checkObjectForLoading(const ObjectRepository::SavedRecord& record, DataStream& stream);

@@ -121,7 +121,10 @@ public:
     static std::int32_t readHeader(DataStream& stream, SaveHeader& header);
     // The save game's own block of the game data.
     std::int32_t write(DataStream& stream);
-    std::int32_t read(DataStream& stream);
+    // apply false only checks the block, changing nothing; sceneList then
+    // receives the saved scene handles and current the saved index.
+    std::int32_t read(DataStream& stream, bool apply = true, std::vector<std::uint32_t>* sceneList = nullptr,
+                      std::int32_t* current = nullptr);
 
     // Save slots, listed from the user's and the data folder's save folders.
     bool buildSlotList();

@@ -200,20 +200,34 @@ std::int32_t SaveGame::write(DataStream& stream) {
     return total;
 }
 
-std::int32_t SaveGame::read(DataStream& stream) {
+std::int32_t SaveGame::read(DataStream& stream, bool apply, std::vector<std::uint32_t>* sceneList,
+                           std::int32_t* current) {
     std::int32_t total = 0;
-    progress = 0.0f;
-    if (!addField(total, readF64(stream, gameTime))) return total;
-    if (!addField(total, readI32(stream, currentIndex))) return total;
-    for (std::string* text : {&scene, &onProgress, &onStartProgress, &onFinishProgress})
-        if (!addField(total, readText(stream, *text))) return total;
-    scenes.clear();
-    const std::int32_t listed = readUIntArray(stream, scenes);
+    double time = 0.0;
+    std::int32_t index = -1;
+    std::string texts[4];
+    std::vector<std::uint32_t> list;
+    if (!addField(total, readF64(stream, time))) return total;
+    if (!addField(total, readI32(stream, index))) return total;
+    for (std::string& text : texts)
+        if (!addField(total, readText(stream, text))) return total;
+    const std::int32_t listed = readUIntArray(stream, list);
     if (listed < 0) {
         engineLog().error("Can't read the scene list of the save game: %s", kBroken);
         return -1;
     }
     total += listed;
+    if (current) *current = index;
+    if (sceneList) *sceneList = list;
+    if (!apply) return total;
+    progress = 0.0f;
+    gameTime = time;
+    currentIndex = index;
+    scene = std::move(texts[0]);
+    onProgress = std::move(texts[1]);
+    onStartProgress = std::move(texts[2]);
+    onFinishProgress = std::move(texts[3]);
+    scenes = std::move(list);
     return total;
 }
 
@@ -331,8 +345,6 @@ void SaveGame::loadSavedGame(const char* nameOrPath) {
         fail();
         return;
     }
-    gameTime = header.gameTime;
-
     MemoryStream data;
     if (readPackedStream(0, data, true, file) < 0) {
         releaseUnreferencedData();
@@ -340,6 +352,16 @@ void SaveGame::loadSavedGame(const char* nameOrPath) {
         fail();
         return;
     }
+    // The whole game data is checked before anything of the running game is
+    // released: a damaged save is refused with the game as it was.
+    const std::int32_t start = data.tell();
+    if (gameCore.check_all(data) < 0) {
+        log.error("Fail to load game from file [%s]", logPath(path).c_str());
+        fail();
+        return;
+    }
+    data.setPosition(start);
+    gameTime = header.gameTime;
 
     log.info("----------------------------------- LOAD GAME [%s] ---------------------------------------------", name);
     if (gameCore.load_all(data) < 0) {

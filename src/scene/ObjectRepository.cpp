@@ -160,40 +160,90 @@ std::int32_t ObjectRepository::write(DataStream& stream) {
     return total;
 }
 
-std::int32_t ObjectRepository::readRecord(DataStream& stream) {
+namespace {
+
+// The table's head: the free stack, which must name distinct slots, and the
+// slot count.
+std::int32_t readTableHead(DataStream& stream, std::vector<std::uint32_t>& freeRead, std::uint32_t& slots) {
     std::int32_t total = 0;
-    std::uint32_t type = 0;
-    if (!addField(total, readU32(stream, type))) return total;
-    if (type >= ObjectTypeCount) {
+    if (!addField(total, readUIntArray(stream, freeRead))) return total;
+    if (!addField(total, readU32(stream, slots))) return total;
+    if (slots > ObjectRepository::kMaxObjects) {
+        engineLog().systemError("Can't load object table: %u slots exceed the handle range",
+                                static_cast<unsigned>(slots));
+        return -1;
+    }
+    // Every slot is a free one, a record that follows, or one of the few
+    // objects that are not written: a count beyond that is damage, and the
+    // table is not allocated for it.
+    const std::uint64_t possible =
+        freeRead.size() + static_cast<std::uint64_t>(bytesLeft(stream)) / kMinRecordBytes + kUnwrittenSlack;
+    if (slots > possible) {
+        engineLog().systemError("Can't load object table: %u slots exceed what the save holds",
+                                static_cast<unsigned>(slots));
+        return -1;
+    }
+    std::vector<bool> seen(slots, false);
+    for (std::uint32_t index : freeRead) {
+        if (index >= slots || seen[index]) {
+            engineLog().systemError("Can't load object table: invalid free slot index [%u]",
+                                    static_cast<unsigned>(index));
+            return -1;
+        }
+        seen[index] = true;
+    }
+    return total;
+}
+
+// A record's head up to the object's own data. free tells whether the slot
+// of a handle (1-based) can still take an object: any other handle would
+// leave it unreachable or overwrite a live object.
+template <typename SlotFree>
+std::int32_t readRecordHead(DataStream& stream, ObjectRepository::SavedRecord& record, SlotFree free) {
+    std::int32_t total = 0;
+    if (!addField(total, readU32(stream, record.type))) return total;
+    if (record.type >= ObjectTypeCount) {
         engineLog().systemError("Can't load object: save file data is broken");
         return -1;
     }
     char objectName[2048] = {};
-    std::uint32_t scene = 0, handle = 0, subtype = 0;
     std::uint8_t length = 0;
-    if (!addField(total, readU32(stream, scene))) return total;
-    if (!addField(total, readU32(stream, handle))) return total;
-    if (!addField(total, readU32(stream, subtype))) return total;
+    if (!addField(total, readU32(stream, record.scene))) return total;
+    if (!addField(total, readU32(stream, record.handle))) return total;
+    if (!addField(total, readU32(stream, record.subtype))) return total;
     if (!addField(total, readU8(stream, length))) return total;
     if (length > 0 && !addField(total, readExact(stream, objectName, length))) return total;
-    // The object must come back at a dead slot of the table: any other
-    // handle would leave it unreachable or overwrite a live object.
-    const std::uint32_t index = handle & kGameObjectHandleMask;
-    if (index == 0 || index > objects_.size() || objects_[index - 1] != freedSentinel()) {
+    record.name = objectName;
+    const std::uint32_t index = record.handle & kGameObjectHandleMask;
+    if (index == 0 || !free(index)) {
         engineLog().systemError("Can't load object [%s]: invalid object handle [%u]", objectName,
-                                static_cast<unsigned>(handle));
+                                static_cast<unsigned>(record.handle));
         return -1;
     }
-    if (type == ObjectPhysicsScene) {
+    if (record.type == ObjectPhysicsScene) {
         engineLog().error("Can't create physics scene [%s] for loading", objectName);
         return -1;
     }
-    if (type == ObjectMovie) {
+    if (record.type == ObjectMovie) {
         engineLog().systemError(" Invalid game object type. Load stream corrupted");
         return -1;
     }
+    return total;
+}
+
+}  // namespace
+
+std::int32_t ObjectRepository::readRecord(DataStream& stream) {
+    SavedRecord record;
+    std::int32_t total = 0;
+    const auto free = [this](std::uint32_t index) {
+        return index <= objects_.size() && objects_[index - 1] == freedSentinel();
+    };
+    if (!addField(total, readRecordHead(stream, record, free))) return total;
+    const std::uint32_t index = record.handle & kGameObjectHandleMask;
+    const char* objectName = record.name.c_str();
     requestedIndex_ = static_cast<std::int32_t>(index);
-    GameObject* object = loadFactory_ ? loadFactory_(type, objectName, scene, subtype) : nullptr;
+    GameObject* object = loadFactory_ ? loadFactory_(record.type, objectName, record.scene, record.subtype) : nullptr;
     requestedIndex_ = 0;
     if (!object) return -1;  // the factory has said why
     if (object->id != index) {
@@ -209,34 +259,8 @@ std::int32_t ObjectRepository::readRecord(DataStream& stream) {
 std::int32_t ObjectRepository::read(DataStream& stream) {
     std::int32_t total = 0;
     std::vector<std::uint32_t> freeRead;
-    if (!addField(total, readUIntArray(stream, freeRead))) return total;
     std::uint32_t slots = 0;
-    if (!addField(total, readU32(stream, slots))) return total;
-    if (slots > kMaxObjects) {
-        engineLog().systemError("Can't load object table: %u slots exceed the handle range",
-                                static_cast<unsigned>(slots));
-        return -1;
-    }
-    // Every slot is a free one, a record that follows, or one of the few
-    // objects that are not written: a count beyond that is damage, and the
-    // table is not allocated for it.
-    const std::uint64_t possible =
-        freeRead.size() + static_cast<std::uint64_t>(bytesLeft(stream)) / kMinRecordBytes + kUnwrittenSlack;
-    if (slots > possible) {
-        engineLog().systemError("Can't load object table: %u slots exceed what the save holds",
-                                static_cast<unsigned>(slots));
-        return -1;
-    }
-    // The free stack read must name distinct slots of the table.
-    std::vector<bool> seen(slots, false);
-    for (std::uint32_t index : freeRead) {
-        if (index >= slots || seen[index]) {
-            engineLog().systemError("Can't load object table: invalid free slot index [%u]",
-                                    static_cast<unsigned>(index));
-            return -1;
-        }
-        seen[index] = true;
-    }
+    if (!addField(total, readTableHead(stream, freeRead, slots))) return total;
     // Objects still in the table would keep handles that the loaded objects
     // take over: they lose their slots here, so that neither they nor the
     // loaded objects are reached through the wrong handle.
@@ -251,6 +275,25 @@ std::int32_t ObjectRepository::read(DataStream& stream) {
     for (std::uint32_t record = 0; record < slots; ++record) {
         reportLoadingProgress(kProgressRefreshStage, 0.0f);
         if (!addField(total, readRecord(stream))) return total;
+        if (stream.tell() >= stream.size()) break;
+    }
+    return total;
+}
+
+std::int32_t ObjectRepository::check(DataStream& stream, const RecordCheck& objectData) const {
+    std::int32_t total = 0;
+    std::vector<std::uint32_t> freeRead;
+    std::uint32_t slots = 0;
+    if (!addField(total, readTableHead(stream, freeRead, slots))) return total;
+    std::vector<bool> taken(slots, false);
+    const auto free = [&taken](std::uint32_t index) { return index <= taken.size() && !taken[index - 1]; };
+    for (std::uint32_t i = 0; i < slots; ++i) {
+        SavedRecord record;
+        if (!addField(total, readRecordHead(stream, record, free))) return total;
+        taken[(record.handle & kGameObjectHandleMask) - 1] = true;
+        if (!addField(total, objectData(record, stream))) return total;
+        ObjectLink link(nullptr);
+        if (!addField(total, link.read(stream))) return total;
         if (stream.tell() >= stream.size()) break;
     }
     return total;

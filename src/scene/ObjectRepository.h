@@ -11,6 +11,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "scene/GameObject.h"
@@ -49,6 +51,18 @@ public:
     // The object table of a save game; byte count or negative.
     std::int32_t write(DataStream& stream);
     std::int32_t read(DataStream& stream);
+
+    // A saved object's record up to its own data.
+    struct SavedRecord {
+        std::uint32_t type = 0, scene = 0, handle = 0, subtype = 0;
+        std::string name;
+    };
+    // Reads (or refuses, negative) one saved object's own data without
+    // making the object.
+    using RecordCheck = std::function<std::int32_t(const SavedRecord&, DataStream&)>;
+    // Checks a saved object table as read() would take it, touching neither
+    // this table nor any object: byte count or negative.
+    std::int32_t check(DataStream& stream, const RecordCheck& objectData) const;
 
     // Deletes every object still in the table and empties it (game release).
     void releaseUnreferenced();

@@ -22,6 +22,10 @@ bool skyExists(const char* name) {
 
 }  // namespace
 
+bool SceneContext::canCreateScene(const Y3SceneDataInstance* record) {
+    return record && (record->has(kResourceUnavailable) || skyExists(record->name));
+}
+
 Scene* SceneContext::createScene(Y3SceneDataInstance* record) {
     if (!record) return nullptr;
     Log& log = engineLog();

@@ -18,6 +18,8 @@ public:
     // A new scene from its resource record: a missing resource becomes a
     // debug scene (logged); a scene without sky settings is refused (null).
     static Scene* createScene(Y3SceneDataInstance* record);
+    // Whether createScene would make a scene of the record (nothing logged).
+    static bool canCreateScene(const Y3SceneDataInstance* record);
     // Enters a scene into its record and the record's context (made on the
     // first push); false, logged, for a scene on stack or a bad resource.
     static bool pushInstance(Y3SceneDataInstance* record, Scene* scene);

@@ -189,13 +189,13 @@ std::int32_t ScriptEngine::write(DataStream& stream) {
     return total;
 }
 
-std::int32_t ScriptEngine::read(DataStream& stream) {
+std::int32_t ScriptEngine::read(DataStream& stream, bool apply) {
     std::int32_t total = 0;
     TriggerHandlerNames names;
     if (!addField(total, readLongText(stream, names.onEnter))) return total;
     if (!addField(total, readLongText(stream, names.onLeave))) return total;
-    if (!addField(total, world_->readEvents(stream))) return total;
-    *triggerHandlers_ = std::move(names);
+    if (!addField(total, world_->readEvents(stream, apply))) return total;
+    if (apply) *triggerHandlers_ = std::move(names);
     return total;
 }
 

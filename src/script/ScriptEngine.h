@@ -136,7 +136,8 @@ public:
 
     // The engine's block of the saved game; byte count or the first negative.
     std::int32_t write(DataStream& stream);
-    std::int32_t read(DataStream& stream);
+    // apply false only checks the block, changing nothing.
+    std::int32_t read(DataStream& stream, bool apply = true);
 
 private:
     std::unique_ptr<ScriptWorld> world_;

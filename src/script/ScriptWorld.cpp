@@ -81,7 +81,7 @@ std::int32_t ScriptWorld::writeEvents(DataStream& stream) const {
     return total;
 }
 
-std::int32_t ScriptWorld::readEvents(DataStream& stream) {
+std::int32_t ScriptWorld::readEvents(DataStream& stream, bool apply) {
     std::int32_t total = 0;
     std::string names[S_EVENT_COUNT];
     for (std::string& name : names) {
@@ -92,6 +92,7 @@ std::int32_t ScriptWorld::readEvents(DataStream& stream) {
         if (!addField(total, readExact(stream, bytes.data(), length))) return total;
         name.assign(bytes.data(), length);
     }
-    for (int i = 0; i < S_EVENT_COUNT; ++i) events_[i] = std::move(names[i]);
+    if (apply)
+        for (int i = 0; i < S_EVENT_COUNT; ++i) events_[i] = std::move(names[i]);
     return total;
 }

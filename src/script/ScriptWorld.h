@@ -37,7 +37,8 @@ public:
 
     // The event table as 24 names, each a u16 length and its bytes.
     std::int32_t writeEvents(DataStream& stream) const;
-    std::int32_t readEvents(DataStream& stream);
+    // apply false only checks the block: the handlers stay as they are.
+    std::int32_t readEvents(DataStream& stream, bool apply = true);
 
 private:
     std::string events_[S_EVENT_COUNT];

@@ -158,7 +158,7 @@ std::int32_t ScriptVariableTemplate::saveState(DataStream& stream) {
     return total;
 }
 
-std::int32_t ScriptVariableTemplate::loadState(DataStream& stream) {
+std::int32_t ScriptVariableTemplate::loadState(DataStream& stream, bool apply) {
     if (!root_) {
         engineLog().error("[%s] data not created", title());
         return -1;
@@ -181,7 +181,10 @@ std::int32_t ScriptVariableTemplate::loadState(DataStream& stream) {
         if (length && !addField(total, readExact(stream, path.data(), static_cast<std::int32_t>(length))))
             return total;
         path.resize(std::strlen(path.c_str()));
-        if (ScriptVariable::test(root_.get(), path.c_str())) {
+        if (!apply) {
+            ScriptVariable scratch;
+            if (!addField(total, scratch.readValue(stream))) return total;
+        } else if (ScriptVariable::test(root_.get(), path.c_str())) {
             ScriptVariable* node = ScriptVariable::resolvePath(root_.get(), path.c_str());
             if (!node) {
                 engineLog().error("Can't find saved variable [%s]. Data format is changed until last save",

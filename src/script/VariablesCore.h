@@ -47,7 +47,8 @@ public:
     // The save-game block: the changed nodes as changed-value records.
     std::int32_t saveState(DataStream& stream);
     // Restores the nodes a block names; unknown paths are skipped.
-    std::int32_t loadState(DataStream& stream);
+    // apply false only checks the block: every value goes to a scratch node.
+    std::int32_t loadState(DataStream& stream, bool apply = true);
 
     ScriptVariable* root() { return root_.get(); }
     const ScriptVariable* root() const { return root_.get(); }

@@ -6,9 +6,11 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "app/SaveFileFixture.h"
 #include "foundation/Image.h"
+#include "foundation/PackedStream.h"
 #include "scene/Scene.h"
 #include "sound/SoundCore.h"
 
@@ -306,4 +308,61 @@ TEST(SaveGameFile, ALoadThatCannotReleaseTheScenesStopsBeforeReading) {
     // Nothing was read: the flags word is still in the stream.
     EXPECT_EQ(data.tell(), 0);
     EXPECT_TRUE(s.f.game->scenes.empty());
+}
+
+TEST(SaveGameFile, DamagedGameDataIsRefusedWithTheRunningGameAsItWas) {
+    SaveFileFixture s;
+    ASSERT_TRUE(s.runPosted(kLoadIntro));
+    ASSERT_TRUE(s.runPosted("globals:get('system.volume').value = 0.75\ngame:save('slot1')"));
+    const std::string good = readFile(s.userSave("slot1"));
+    const std::size_t size = good.size();
+    const std::size_t dataStart = u32At(good, size - 8) + 12;
+    ASSERT_EQ(good[dataStart], 1);  // packed: u8 1, u32 packed size, u32 size, bytes
+    const std::size_t dataEnd = dataStart + 9 + u32At(good, dataStart + 1);
+    MemoryStream file;
+    file.write(good.data(), static_cast<std::int32_t>(size));
+    file.setPosition(static_cast<std::int32_t>(dataStart));
+    MemoryStream data;
+    ASSERT_GT(readPackedStream(0, data, true, file), 0);
+    const std::string plain(reinterpret_cast<const char*>(data.data()), static_cast<std::size_t>(data.size()));
+    // The same file around other game data: header and packing intact.
+    const auto withData = [&](const std::string& bytes) {
+        MemoryStream source;
+        source.write(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+        MemoryStream packed;
+        EXPECT_GT(writePackedStream(source, 6, true, packed), 0);
+        return good.substr(0, dataStart) +
+               std::string(reinterpret_cast<const char*>(packed.data()), static_cast<std::size_t>(packed.size())) +
+               good.substr(dataEnd);
+    };
+    // A current scene index past the saved scene list, and cuts all along.
+    std::string badIndex = plain;
+    const std::size_t maskLength = static_cast<unsigned char>(plain[4]) | static_cast<unsigned char>(plain[5]) << 8;
+    const std::size_t indexAt = 4 + 2 + maskLength + 8;  // flags, mask, the save game's time
+    badIndex[indexAt] = 7;
+    std::vector<std::string> damaged = {badIndex, plain.substr(0, plain.size() / 2), plain.substr(0, 3)};
+    for (std::size_t cut = 5; cut < plain.size(); cut += 11) damaged.push_back(plain.substr(0, cut));
+
+    for (std::size_t i = 0; i < damaged.size(); ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_TRUE(s.runPosted("globals:get('system.volume').value = 0.25"));
+        Scene* const current = s.f.game->currentScene();
+        ASSERT_NE(current, nullptr);
+        const std::size_t scenes = s.f.game->scenes.size();
+        const std::string sceneName = s.f.game->scene;
+        const double gameTime = s.f.game->gameTime;
+        ASSERT_TRUE(writeFile(s.userSave("damaged"), withData(damaged[i])));
+        ASSERT_TRUE(s.runPosted("game:restore('damaged')\nrestored = game:state()"));
+        if (i < 3) EXPECT_EQ(s.text("restored"), "false");
+        if (s.text("restored") == "true") continue;  // a cut behind a whole object record: a shorter save
+        EXPECT_EQ(s.f.game->currentScene(), current);
+        EXPECT_EQ(s.f.game->scenes.size(), scenes);
+        EXPECT_EQ(s.f.game->scene, sceneName);
+        EXPECT_EQ(s.f.game->gameTime, gameTime);
+        EXPECT_FLOAT_EQ(s.global("system.volume")->toFloat(), 0.25f);
+        EXPECT_EQ(gameCore.sound->currentScene(), current);
+        EXPECT_EQ(s.f.lua.engine.eventsBlocked, 0);
+    }
+    EXPECT_TRUE(s.f.logged("Fail to load game from file ["));
+    EXPECT_FALSE(s.f.logged("Can't find scene object"));
 }
