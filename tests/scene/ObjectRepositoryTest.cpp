@@ -188,6 +188,12 @@ GameObject* makeTestObject(std::uint32_t type, const char* name, std::uint32_t s
     return object;
 }
 
+// The check's reader of a test object's own data: its body word.
+std::int32_t readBody(const ObjectRepository::SavedRecord&, DataStream& s) {
+    std::uint32_t body = 0;
+    return readU32(s, body);
+}
+
 TEST_F(ObjectRepositoryTest, TableWrittenAndReadBackRestoresHandlesAndFreeStack) {
     // Names are cut to 127 characters when the object is built.
     EXPECT_EQ(std::strlen(TestObject(std::string(200, 'x').c_str()).name), 127u);
@@ -210,6 +216,11 @@ TEST_F(ObjectRepositoryTest, TableWrittenAndReadBackRestoresHandlesAndFreeStack)
     ASSERT_GT(written, 0);
     EXPECT_EQ(written, stream.size());
     const std::vector<std::int32_t> freeBefore = repo().freeIndices();
+
+    // The check reads the whole table and leaves the live one alone.
+    stream.setPosition(0);
+    EXPECT_EQ(repo().check(stream, readBody), written);
+    EXPECT_EQ(repo().getObject(GameObjectLink{3}), model);
 
     // The objects of the old table are gone; the load rebuilds them.
     repo().releaseUnreferenced();
@@ -305,9 +316,16 @@ TEST_F(ObjectRepositoryTest, BrokenTablesAreRefused) {
         }
         EXPECT_EQ(logCount(c.message), 1u) << c.what;
         repo().releaseUnreferenced();
+        // The check before a load refuses the same table, touching nothing.
+        MemoryStream again(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+        EXPECT_LT(repo().check(again, readBody), 0) << c.what;
+        EXPECT_EQ(logCount(c.message), 2u) << c.what;
+        EXPECT_EQ(repo().count(), 0u) << c.what;
     }
     // A bone name of 127 characters fits.
     std::string bytes = tableBytes({}, 2, ObjectModel, 1, 127);
+    MemoryStream checked(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+    EXPECT_EQ(repo().check(checked, readBody), static_cast<std::int32_t>(bytes.size()));
     MemoryStream s(bytes.data(), static_cast<std::int32_t>(bytes.size()));
     EXPECT_EQ(repo().read(s), static_cast<std::int32_t>(bytes.size()));
     ASSERT_NE(repo().getObject(GameObjectLink{1}), nullptr);
