@@ -88,6 +88,7 @@ public:
         window_ = nullptr;
         g_sdlClipboard = false;
         pending_.clear();
+        windowCloseTranslated_ = false;
     }
     bool exists() const override { return window_ != nullptr; }
     void setTitle(const std::string& title) override {
@@ -134,11 +135,20 @@ private:
     }
 
     void translate(const SDL_Event& event) {
+        // SDL follows the close request of its last window with a quit event:
+        // both are the player's one request, so that quit adds no close.
+        const bool afterWindowClose = windowCloseTranslated_;
+        windowCloseTranslated_ = false;
         switch (event.type) {
-        case SDL_QUIT: push(WindowMessageKind::Close); break;
+        case SDL_QUIT:
+            if (!afterWindowClose) push(WindowMessageKind::Close);
+            break;
         case SDL_WINDOWEVENT:
             switch (event.window.event) {
-            case SDL_WINDOWEVENT_CLOSE: push(WindowMessageKind::Close); break;
+            case SDL_WINDOWEVENT_CLOSE:
+                push(WindowMessageKind::Close);
+                windowCloseTranslated_ = true;
+                break;
             case SDL_WINDOWEVENT_FOCUS_GAINED: push(WindowMessageKind::Activate, true); break;
             case SDL_WINDOWEVENT_FOCUS_LOST: push(WindowMessageKind::Activate, false); break;
             default: break;
@@ -157,6 +167,8 @@ private:
 
     SDL_Window* window_ = nullptr;
     std::deque<WindowMessage> pending_;
+    // The last event translated was a window's close request.
+    bool windowCloseTranslated_ = false;
 };
 
 }  // namespace

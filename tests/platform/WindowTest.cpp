@@ -1,11 +1,13 @@
 // The window layer: the SDL backend under the offscreen driver (the test
 // environment sets it) and the headless backend.
+#include <SDL.h>
 #include <gtest/gtest.h>
 
 #include <signal.h>
 
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 #include "platform/Window.h"
 
@@ -43,6 +45,41 @@ TEST(Window, BothBackendsCreateReportTheirRectAndTurnStopSignalsIntoClose) {
         window->destroy();
         EXPECT_FALSE(window->exists());
         EXPECT_EQ(window->rect().right, 0);
+    }
+}
+
+// A close request of the last window reaches SDL's queue as a window close
+// followed by a quit; the player asked once, so one close message comes.
+TEST(Window, OneCloseRequestIsOneCloseMessage) {
+    std::unique_ptr<platform::Window> window = platform::createWindow();
+    if (window->backend() != platform::WindowBackend::Sdl) GTEST_SKIP() << "SDL's video does not start here";
+    ASSERT_TRUE(window->create("close", 0, 0, 64, 64, false));
+    platform::WindowMessage message;
+    while (window->poll(message)) {
+    }
+    SDL_Event windowClose = {};
+    windowClose.type = SDL_WINDOWEVENT;
+    windowClose.window.event = SDL_WINDOWEVENT_CLOSE;
+    SDL_Event quit = {};
+    quit.type = SDL_QUIT;
+    SDL_Event focus = windowClose;
+    focus.window.event = SDL_WINDOWEVENT_FOCUS_GAINED;
+    struct Case {
+        const char* name;
+        std::vector<SDL_Event> events;
+        int closes;
+    };
+    const Case cases[] = {
+        {"window close then its quit", {windowClose, quit}, 1},
+        {"a quit alone (the system's request)", {quit}, 1},
+        {"two window closes, each with its quit", {windowClose, quit, windowClose, quit}, 2},
+        {"a window close, other events, then a quit", {windowClose, focus, quit}, 2},
+    };
+    for (const Case& c : cases) {
+        for (SDL_Event event : c.events) ASSERT_EQ(SDL_PushEvent(&event), 1) << c.name;
+        int closes = 0;
+        while (window->poll(message)) closes += message.kind == platform::WindowMessageKind::Close ? 1 : 0;
+        EXPECT_EQ(closes, c.closes) << c.name;
     }
 }
 
