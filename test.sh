@@ -15,4 +15,6 @@ cmake --build "$build"
 export SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1}"
+# Leaks inside third-party libraries (never our own code) are listed there.
+export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$top/tests/lsan.supp}"
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)" --timeout 300

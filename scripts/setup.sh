@@ -11,6 +11,8 @@ packages=(
   libogg-dev libvorbis-dev libsdl2-dev
   libgl-dev libegl-dev libgl1-mesa-dri libegl-mesa0
   libgtest-dev libgmock-dev libbenchmark-dev
+  # A private X display and its client library for the demo's window test.
+  xvfb libx11-dev
 )
 
 missing=()

@@ -1,0 +1,172 @@
+# The built demo as a player meets it on a desktop: a private X display
+# (Xvfb), a real SDL window, a screenshot taken from outside the game and
+# the window manager's close request (WM_DELETE_WINDOW) that ends it.
+#   MODE   windowed (the player's setup.ini asks for it, 1024x768) or
+#          fullscreen (the default)
+#   PROBE  the xwindowprobe helper (XWindowProbe.cpp)
+# (DEMO, RUN: see DemoRun.cmake.) Skipped with a message only where Xvfb
+# cannot start.
+include(${CMAKE_CURRENT_LIST_DIR}/DemoRun.cmake)
+
+# Switch on once the renderer draws: the screenshot must then show the
+# scene's frame inside the window instead of black.
+set(renderer_draws OFF)
+
+foreach(var MODE PROBE)
+  if(NOT DEFINED ${var})
+    message(FATAL_ERROR "${CMAKE_CURRENT_LIST_FILE}: ${var} is not set")
+  endif()
+endforeach()
+
+# The display's size differs from the windowed setting, so that a window
+# sized from the setting instead of the display shows.
+set(screen_width 1280)
+set(screen_height 960)
+# The window's title, from the demo's localised variables (system.SF_ui_title).
+set(title "Lighthouse")
+
+demo_prepare()
+# The player's folder is named after the title.
+set(setup_ini "${RUN}/appdata/Games/lighthouse/setup.ini")
+if(MODE STREQUAL "windowed")
+  file(WRITE "${setup_ini}" "[video]\nwindowMode = yes\nres_width = 1024\nres_height = 768\n")
+elseif(NOT MODE STREQUAL "fullscreen")
+  message(FATAL_ERROR "unknown MODE [${MODE}]")
+endif()
+
+# Arguments: RUN, the game, the probe, the screen size, the title. Writes
+# RUN/skip when Xvfb cannot start, RUN/window.txt and RUN/shot.txt (the
+# probe's reports) and RUN/failures; answers the game's exit code.
+set(driver [=[
+run=$1 game=$2 probe=$3 screen=$4 title=$5
+if ! command -v Xvfb >/dev/null; then
+  echo "no Xvfb on the PATH" > "$run/skip"; exit 0
+fi
+# Xvfb picks a free display number and writes it to fd 3 once it serves.
+Xvfb -displayfd 3 -screen 0 "${screen}x24" -nolisten tcp -noreset 3>"$run/display" 2>"$run/xvfb.log" &
+xvfb=$!
+for i in $(seq 1 200); do
+  [ -s "$run/display" ] && break
+  kill -0 "$xvfb" 2>/dev/null || break
+  sleep 0.1
+done
+if [ ! -s "$run/display" ]; then
+  { echo "Xvfb did not report a display:"; cat "$run/xvfb.log"; } > "$run/skip"
+  kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null; exit 0
+fi
+export DISPLAY=":$(head -n 1 "$run/display")"
+unset SDL_VIDEODRIVER
+
+"$game" & game=$!
+# The first frames: the first scene is current and the window is up.
+for i in $(seq 1 1200); do
+  kill -0 "$game" 2>/dev/null || break
+  grep -qs "demo: scene \[" "$XDG_DATA_HOME"/Games/*/log/game.log && break
+  sleep 0.1
+done
+if "$probe" find "$title" 30 > "$run/window.txt"; then
+  sleep 1
+  read -r _ id x y w h < "$run/window.txt"
+  "$probe" shot "$run/screen.ppm" "$x" "$y" "$w" "$h" > "$run/shot.txt" || echo "no screenshot" >> "$run/failures"
+  "$probe" close "$id" || echo "the close request was not sent" >> "$run/failures"
+else
+  echo "no window titled [$title] appeared" >> "$run/failures"
+fi
+# The close ends the game within a minute; else it is stopped by signals.
+for i in $(seq 1 600); do
+  kill -0 "$game" 2>/dev/null || break
+  sleep 0.1
+done
+if kill -0 "$game" 2>/dev/null; then
+  echo "the close request did not end the game" >> "$run/failures"
+  kill -TERM "$game"; sleep 5; kill -TERM "$game" 2>/dev/null
+fi
+wait "$game"
+status=$?
+kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null
+exit $status
+]=])
+execute_process(
+  COMMAND ${CMAKE_COMMAND} -E env ${demo_environment}
+          bash -c "${driver}" driver ${RUN} ${RUN}/demo/bin/game ${PROBE} ${screen_width}x${screen_height} ${title}
+  WORKING_DIRECTORY "${RUN}/cwd"
+  TIMEOUT 200
+  RESULT_VARIABLE exit_code
+  OUTPUT_VARIABLE out
+  ERROR_VARIABLE err)
+
+if(EXISTS "${RUN}/skip")
+  file(READ "${RUN}/skip" why)
+  message(STATUS "SKIPPED: Xvfb cannot start here: ${why}")
+  return()
+endif()
+
+expect("Executable launched from [${RUN}/demo/bin/game]")
+if(MODE STREQUAL "windowed")
+  expect("Read INI file from [${setup_ini}]")
+endif()
+expect("Enter game loop mode")
+expect("msg(): demo: game start, tour false")
+expect("msg(): demo: scene [harbour] is current")
+expect("msg(): demo: window closed")
+expect("Called exit from script")
+expect("Releasing game loop...")
+expect("Release resources...")
+expect("Exit from game.")
+demo_check_run()
+string(FIND "${log}" "Invalid value of video setting" at)
+if(NOT at EQUAL -1)
+  string(APPEND failures "the game refused a video setting of [${setup_ini}]\n")
+endif()
+if(EXISTS "${RUN}/failures")
+  file(READ "${RUN}/failures" driver_failures)
+  string(APPEND failures "${driver_failures}stderr:\n${err}\n")
+endif()
+
+# One close request is one close event for the scripts.
+string(REGEX MATCHALL "demo: window closed" closes "${log}")
+list(LENGTH closes close_count)
+if(NOT close_count EQUAL 1)
+  string(APPEND failures "one close request ran game_close_window ${close_count} times\n")
+endif()
+
+# The window: both modes cover the display (full screen: the display mode,
+# the desktop's by default; windowed: the work area, which has no panels
+# here), standing at 0,0.
+set(window "")
+if(EXISTS "${RUN}/window.txt")
+  file(STRINGS "${RUN}/window.txt" window REGEX "^window ")
+endif()
+if(NOT window MATCHES "^window [0-9]+ 0 0 ${screen_width} ${screen_height}$")
+  string(APPEND failures "the window titled [${title}] is not ${screen_width}x${screen_height} at 0,0: [${window}]\n")
+endif()
+
+# The screenshot's window area: its pixel count, how many are not black and
+# how many colours it holds.
+set(area "")
+if(EXISTS "${RUN}/shot.txt")
+  file(STRINGS "${RUN}/shot.txt" area REGEX "^area ")
+endif()
+if(NOT area MATCHES "^area ([0-9]+) ([0-9]+) ([0-9]+)$")
+  string(APPEND failures "the screenshot was not read: [${area}]\n")
+else()
+  set(pixels ${CMAKE_MATCH_1})
+  set(lit ${CMAKE_MATCH_2})
+  set(colours ${CMAKE_MATCH_3})
+  math(EXPR window_pixels "${screen_width} * ${screen_height}")
+  if(NOT pixels EQUAL window_pixels)
+    string(APPEND failures "the screenshot's window area holds ${pixels} pixels, not ${window_pixels}\n")
+  endif()
+  if(renderer_draws)
+    # The frame: most of the window is lit, in more than one colour.
+    math(EXPR lit_percent "${lit} * 100 / ${pixels}")
+    if(lit_percent LESS 50 OR colours LESS 2)
+      string(APPEND failures "the window shows no frame: ${lit_percent}% of it is lit, "
+                             "in ${colours} colour(s) (screenshot [${RUN}/screen.ppm])\n")
+    endif()
+  else()
+    message(STATUS "the frame's colours are not checked: the renderer does not draw yet "
+                   "(${lit} of ${pixels} pixels lit, ${colours} colour(s))")
+  endif()
+endif()
+demo_finish()

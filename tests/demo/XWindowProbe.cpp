@@ -1,0 +1,192 @@
+// The end-to-end window test's view of the X display, from outside the game:
+//
+//   xwindowprobe find TITLE SECONDS
+//       waits for a mapped window titled TITLE and prints
+//       "window ID X Y WIDTH HEIGHT" (position on the screen) and
+//       "screen WIDTH HEIGHT"
+//   xwindowprobe shot FILE X Y WIDTH HEIGHT
+//       takes a screenshot of the whole screen, writes it to FILE (binary
+//       PPM) and prints what the given area holds:
+//       "area PIXELS NONBLACK COLOURS" and "mean R G B"
+//   xwindowprobe close ID
+//       sends the window manager's close request (WM_DELETE_WINDOW) to the
+//       window, as a player's click on the close box does
+//
+// The display is the one DISPLAY names. Exit code 0 on success, 1 on a
+// failure (reported on stderr), 2 on bad arguments.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+#include <thread>
+
+namespace {
+
+// A window may vanish while the tree is walked: such errors are no failure.
+int ignoreError(Display*, XErrorEvent*) { return 0; }
+
+int fail(const char* what) {
+    std::fprintf(stderr, "xwindowprobe: %s\n", what);
+    return 1;
+}
+
+// The window's title: _NET_WM_NAME (UTF-8) if set, else WM_NAME.
+std::string titleOf(Display* display, Window window) {
+    const Atom netName = XInternAtom(display, "_NET_WM_NAME", False);
+    const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    std::string title;
+    if (XGetWindowProperty(display, window, netName, 0, 1024, False, utf8, &type, &format, &count, &after,
+                           &data) == Success &&
+        data) {
+        if (type == utf8 && format == 8) title.assign(reinterpret_cast<char*>(data), count);
+        XFree(data);
+        if (!title.empty()) return title;
+    }
+    char* name = nullptr;
+    if (XFetchName(display, window, &name) && name) {
+        title = name;
+        XFree(name);
+    }
+    return title;
+}
+
+// Depth-first search of the tree under `window` for a mapped window with
+// the title (without a window manager the game's window is a child of the
+// root; with one it sits inside a frame).
+Window findTitled(Display* display, Window window, const std::string& title) {
+    XWindowAttributes attributes;
+    if (XGetWindowAttributes(display, window, &attributes) && attributes.map_state == IsViewable &&
+        titleOf(display, window) == title)
+        return window;
+    Window root = 0, parent = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    if (!XQueryTree(display, window, &root, &parent, &children, &count)) return 0;
+    Window found = 0;
+    for (unsigned int i = 0; i < count && !found; ++i) found = findTitled(display, children[i], title);
+    if (children) XFree(children);
+    return found;
+}
+
+int find(Display* display, const std::string& title, double seconds) {
+    const Window root = DefaultRootWindow(display);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    for (;;) {
+        XSync(display, False);
+        if (const Window window = findTitled(display, root, title)) {
+            XWindowAttributes attributes;
+            int x = 0, y = 0;
+            Window child = 0;
+            if (!XGetWindowAttributes(display, window, &attributes) ||
+                !XTranslateCoordinates(display, window, root, 0, 0, &x, &y, &child))
+                return fail("the window vanished while it was measured");
+            std::printf("window %lu %d %d %d %d\n", static_cast<unsigned long>(window), x, y, attributes.width,
+                        attributes.height);
+            std::printf("screen %d %d\n", DisplayWidth(display, DefaultScreen(display)),
+                        DisplayHeight(display, DefaultScreen(display)));
+            return 0;
+        }
+        if (std::chrono::steady_clock::now() >= end) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    std::fprintf(stderr, "xwindowprobe: no mapped window titled [%s]\n", title.c_str());
+    return 1;
+}
+
+// One channel of a pixel scaled to 0..255 from its mask.
+unsigned channel(unsigned long pixel, unsigned long mask) {
+    if (!mask) return 0;
+    int shift = 0;
+    while (!((mask >> shift) & 1)) ++shift;
+    const unsigned long top = mask >> shift;
+    return static_cast<unsigned>(((pixel & mask) >> shift) * 255 / top);
+}
+
+int shot(Display* display, const char* file, int ax, int ay, int aw, int ah) {
+    const int screen = DefaultScreen(display);
+    const int width = DisplayWidth(display, screen), height = DisplayHeight(display, screen);
+    XImage* image = XGetImage(display, DefaultRootWindow(display), 0, 0, width, height, AllPlanes, ZPixmap);
+    if (!image) return fail("the screen cannot be read");
+    std::FILE* out = std::fopen(file, "wb");
+    if (!out) {
+        XDestroyImage(image);
+        return fail("the screenshot file cannot be written");
+    }
+    std::fprintf(out, "P6\n%d %d\n255\n", width, height);
+    std::uint64_t pixels = 0, nonBlack = 0, sum[3] = {0, 0, 0};
+    std::set<std::uint32_t> colours;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const unsigned long pixel = XGetPixel(image, x, y);
+            const unsigned rgb[3] = {channel(pixel, image->red_mask), channel(pixel, image->green_mask),
+                                     channel(pixel, image->blue_mask)};
+            const unsigned char bytes[3] = {static_cast<unsigned char>(rgb[0]), static_cast<unsigned char>(rgb[1]),
+                                            static_cast<unsigned char>(rgb[2])};
+            std::fwrite(bytes, 1, 3, out);
+            if (x < ax || y < ay || x >= ax + aw || y >= ay + ah) continue;
+            ++pixels;
+            if (rgb[0] | rgb[1] | rgb[2]) ++nonBlack;
+            for (int c = 0; c < 3; ++c) sum[c] += rgb[c];
+            if (colours.size() < 65536) colours.insert(rgb[0] << 16 | rgb[1] << 8 | rgb[2]);
+        }
+    }
+    XDestroyImage(image);
+    if (std::fclose(out) != 0) return fail("the screenshot file cannot be written");
+    std::printf("area %llu %llu %zu\n", static_cast<unsigned long long>(pixels),
+                static_cast<unsigned long long>(nonBlack), colours.size());
+    const std::uint64_t n = pixels ? pixels : 1;
+    std::printf("mean %llu %llu %llu\n", static_cast<unsigned long long>(sum[0] / n),
+                static_cast<unsigned long long>(sum[1] / n), static_cast<unsigned long long>(sum[2] / n));
+    return 0;
+}
+
+int close(Display* display, Window window) {
+    XEvent event = {};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    if (!XSendEvent(display, window, False, NoEventMask, &event)) return fail("the close request was not sent");
+    XSync(display, False);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string command = argc > 1 ? argv[1] : "";
+    const bool known = (command == "find" && argc == 4) || (command == "shot" && argc == 7) ||
+                       (command == "close" && argc == 3);
+    if (!known) {
+        std::fprintf(stderr,
+                     "usage: xwindowprobe find TITLE SECONDS | shot FILE X Y WIDTH HEIGHT | close ID\n");
+        return 2;
+    }
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return fail("the display cannot be opened");
+    XSetErrorHandler(ignoreError);
+    int result = 0;
+    if (command == "find") {
+        result = find(display, argv[2], std::atof(argv[3]));
+    } else if (command == "shot") {
+        result = shot(display, argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]),
+                      std::atoi(argv[6]));
+    } else {
+        result = close(display, static_cast<Window>(std::strtoul(argv[2], nullptr, 10)));
+    }
+    XCloseDisplay(display);
+    return result;
+}
