@@ -9,8 +9,11 @@
 include(${CMAKE_CURRENT_LIST_DIR}/DemoRun.cmake)
 
 # Switch on once the renderer draws: the screenshot must then show the
-# scene's frame inside the window instead of black.
-set(renderer_draws OFF)
+# scene's frame inside the window instead of black (-Drenderer_draws=ON
+# tries it beforehand).
+if(NOT DEFINED renderer_draws)
+  set(renderer_draws OFF)
+endif()
 
 foreach(var MODE PROBE)
   if(NOT DEFINED ${var})
@@ -34,11 +37,13 @@ elseif(NOT MODE STREQUAL "fullscreen")
   message(FATAL_ERROR "unknown MODE [${MODE}]")
 endif()
 
-# Arguments: RUN, the game, the probe, the screen size, the title. Writes
+# Arguments: RUN, the game, the probe, the screen size, the title, and 1
+# when a drawn frame is awaited (the screenshot is taken again, for up to
+# ten seconds, until the window's area is lit). Writes
 # RUN/skip when Xvfb cannot start, RUN/window.txt and RUN/shot.txt (the
 # probe's reports) and RUN/failures; answers the game's exit code.
 set(driver [=[
-run=$1 game=$2 probe=$3 screen=$4 title=$5
+run=$1 game=$2 probe=$3 screen=$4 title=$5 frame=$6
 if ! command -v Xvfb >/dev/null; then
   echo "no Xvfb on the PATH" > "$run/skip"; exit 0
 fi
@@ -67,7 +72,13 @@ done
 if "$probe" find "$title" 30 > "$run/window.txt"; then
   sleep 1
   read -r _ id x y w h < "$run/window.txt"
-  "$probe" shot "$run/screen.ppm" "$x" "$y" "$w" "$h" > "$run/shot.txt" || echo "no screenshot" >> "$run/failures"
+  for i in $(seq 1 20); do
+    "$probe" shot "$run/screen.ppm" "$x" "$y" "$w" "$h" > "$run/shot.txt" || { echo "no screenshot" >> "$run/failures"; break; }
+    [ "$frame" = 1 ] || break
+    read -r _ _ lit _ < "$run/shot.txt"
+    [ "$lit" -gt 0 ] && break
+    sleep 0.5
+  done
   "$probe" close "$id" || echo "the close request was not sent" >> "$run/failures"
 else
   echo "no window titled [$title] appeared" >> "$run/failures"
@@ -86,9 +97,14 @@ status=$?
 kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null
 exit $status
 ]=])
+set(await_frame 0)
+if(renderer_draws)
+  set(await_frame 1)
+endif()
 execute_process(
   COMMAND ${CMAKE_COMMAND} -E env ${demo_environment}
           bash -c "${driver}" driver ${RUN} ${RUN}/demo/bin/game ${PROBE} ${screen_width}x${screen_height} ${title}
+          ${await_frame}
   WORKING_DIRECTORY "${RUN}/cwd"
   TIMEOUT 200
   RESULT_VARIABLE exit_code
@@ -157,12 +173,14 @@ else()
   if(NOT pixels EQUAL window_pixels)
     string(APPEND failures "the screenshot's window area holds ${pixels} pixels, not ${window_pixels}\n")
   endif()
+  file(STRINGS "${RUN}/shot.txt" centre REGEX "^centre ")
   if(renderer_draws)
-    # The frame: most of the window is lit, in more than one colour.
+    # The frame: the scene's viewport (it keeps the camera's aspect, black
+    # bars may flank it) lights the window's centre and most of its area.
     math(EXPR lit_percent "${lit} * 100 / ${pixels}")
-    if(lit_percent LESS 50 OR colours LESS 2)
-      string(APPEND failures "the window shows no frame: ${lit_percent}% of it is lit, "
-                             "in ${colours} colour(s) (screenshot [${RUN}/screen.ppm])\n")
+    if(lit_percent LESS 50 OR centre STREQUAL "centre 0 0 0")
+      string(APPEND failures "the window shows no frame: ${lit_percent}% of it is lit, in ${colours} "
+                             "colour(s), [${centre}] (screenshot [${RUN}/screen.ppm])\n")
     endif()
   else()
     message(STATUS "the frame's colours are not checked: the renderer does not draw yet "

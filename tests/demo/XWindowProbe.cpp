@@ -7,7 +7,8 @@
 //   xwindowprobe shot FILE X Y WIDTH HEIGHT
 //       takes a screenshot of the whole screen, writes it to FILE (binary
 //       PPM) and prints what the given area holds:
-//       "area PIXELS NONBLACK COLOURS" and "mean R G B"
+//       "area PIXELS NONBLACK COLOURS", "mean R G B" and "centre R G B"
+//       (the colour at the area's centre)
 //   xwindowprobe close ID
 //       sends the window manager's close request (WM_DELETE_WINDOW) to the
 //       window, as a player's click on the close box does
@@ -126,6 +127,7 @@ int shot(Display* display, const char* file, int ax, int ay, int aw, int ah) {
     std::fprintf(out, "P6\n%d %d\n255\n", width, height);
     std::uint64_t pixels = 0, nonBlack = 0, sum[3] = {0, 0, 0};
     std::set<std::uint32_t> colours;
+    std::uint32_t centre = 0;
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             const unsigned long pixel = XGetPixel(image, x, y);
@@ -135,10 +137,12 @@ int shot(Display* display, const char* file, int ax, int ay, int aw, int ah) {
                                             static_cast<unsigned char>(rgb[2])};
             std::fwrite(bytes, 1, 3, out);
             if (x < ax || y < ay || x >= ax + aw || y >= ay + ah) continue;
+            const std::uint32_t packed = rgb[0] << 16 | rgb[1] << 8 | rgb[2];
+            if (x == ax + aw / 2 && y == ay + ah / 2) centre = packed;
             ++pixels;
             if (rgb[0] | rgb[1] | rgb[2]) ++nonBlack;
             for (int c = 0; c < 3; ++c) sum[c] += rgb[c];
-            if (colours.size() < 65536) colours.insert(rgb[0] << 16 | rgb[1] << 8 | rgb[2]);
+            if (colours.size() < 65536) colours.insert(packed);
         }
     }
     XDestroyImage(image);
@@ -148,6 +152,7 @@ int shot(Display* display, const char* file, int ax, int ay, int aw, int ah) {
     const std::uint64_t n = pixels ? pixels : 1;
     std::printf("mean %llu %llu %llu\n", static_cast<unsigned long long>(sum[0] / n),
                 static_cast<unsigned long long>(sum[1] / n), static_cast<unsigned long long>(sum[2] / n));
+    std::printf("centre %u %u %u\n", centre >> 16, centre >> 8 & 255, centre & 255);
     return 0;
 }
 
