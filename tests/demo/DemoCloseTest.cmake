@@ -8,13 +8,9 @@ include(${CMAKE_CURRENT_LIST_DIR}/DemoRun.cmake)
 demo_prepare()
 # The signal is sent once the first scene has been asked for (or the game
 # has already ended); the shell answers the game's own exit code.
-set(driver [=[
+string(CONCAT driver [=[
 "$1" & game=$!
-for i in $(seq 1 1200); do
-  kill -0 "$game" 2>/dev/null || break
-  grep -qs "demo: scene \[" "$XDG_DATA_HOME"/Games/*/log/game.log && break
-  sleep 0.1
-done
+]=] "${demo_wait_for_first_scene}" [=[
 kill -TERM "$game" 2>/dev/null
 wait "$game"
 ]=])
@@ -28,14 +24,7 @@ execute_process(
   ERROR_VARIABLE err)
 
 expect("Executable launched from [${RUN}/demo/bin/game]")
-expect("Enter game loop mode")
-expect("msg(): demo: game start, tour false")
-expect("msg(): demo: scene [harbour] is current")
-expect("msg(): demo: window closed")
-expect("Called exit from script")
-expect("Releasing game loop...")
-expect("Release resources...")
-expect("Exit from game.")
+expect_closed_player_run()
 demo_check_run()
 string(FIND "${log}" "demo: tour done" at)
 if(NOT at EQUAL -1)

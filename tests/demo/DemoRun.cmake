@@ -33,6 +33,29 @@ macro(expect line)
   string(TOLOWER "${line}" expected_${expected_count})
 endmacro()
 
+# A fragment of the bash drivers: waits (two minutes at most) until the
+# game ($game, its pid) has asked for its first scene or has ended.
+set(demo_wait_for_first_scene [=[
+for i in $(seq 1 1200); do
+  kill -0 "$game" 2>/dev/null || break
+  grep -qs "demo: scene \[" "$XDG_DATA_HOME"/Games/*/log/game.log && break
+  sleep 0.1
+done
+]=])
+
+# The lines of a player's run, without the tour, that a close request ends
+# (the window's close box or a stop signal).
+macro(expect_closed_player_run)
+  expect("Enter game loop mode")
+  expect("msg(): demo: game start, tour false")
+  expect("msg(): demo: scene [harbour] is current")
+  expect("msg(): demo: window closed")
+  expect("Called exit from script")
+  expect("Releasing game loop...")
+  expect("Release resources...")
+  expect("Exit from game.")
+endmacro()
+
 # Checks the run's exit code (exit_code, err) and its log: the expected
 # lines in order and no crash, sanitizer or critical report. Sets log_file
 # and user_root (RUN/appdata/Games).

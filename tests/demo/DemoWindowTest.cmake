@@ -42,7 +42,7 @@ endif()
 # ten seconds, until the window's area is lit). Writes
 # RUN/skip when Xvfb cannot start, RUN/window.txt and RUN/shot.txt (the
 # probe's reports) and RUN/failures; answers the game's exit code.
-set(driver [=[
+string(CONCAT driver [=[
 run=$1 game=$2 probe=$3 screen=$4 title=$5 frame=$6
 if ! command -v Xvfb >/dev/null; then
   echo "no Xvfb on the PATH" > "$run/skip"; exit 0
@@ -64,11 +64,7 @@ unset SDL_VIDEODRIVER
 
 "$game" & game=$!
 # The first frames: the first scene is current and the window is up.
-for i in $(seq 1 1200); do
-  kill -0 "$game" 2>/dev/null || break
-  grep -qs "demo: scene \[" "$XDG_DATA_HOME"/Games/*/log/game.log && break
-  sleep 0.1
-done
+]=] "${demo_wait_for_first_scene}" [=[
 if "$probe" find "$title" 30 > "$run/window.txt"; then
   sleep 1
   read -r _ id x y w h < "$run/window.txt"
@@ -117,18 +113,20 @@ if(EXISTS "${RUN}/skip")
   return()
 endif()
 
+# The line of a probe's report (RUN/<file>) that begins with the word; empty
+# when there is none.
+macro(probe_line var file word)
+  set(${var} "")
+  if(EXISTS "${RUN}/${file}")
+    file(STRINGS "${RUN}/${file}" ${var} REGEX "^${word} ")
+  endif()
+endmacro()
+
 expect("Executable launched from [${RUN}/demo/bin/game]")
 if(MODE STREQUAL "windowed")
   expect("Read INI file from [${setup_ini}]")
 endif()
-expect("Enter game loop mode")
-expect("msg(): demo: game start, tour false")
-expect("msg(): demo: scene [harbour] is current")
-expect("msg(): demo: window closed")
-expect("Called exit from script")
-expect("Releasing game loop...")
-expect("Release resources...")
-expect("Exit from game.")
+expect_closed_player_run()
 demo_check_run()
 string(FIND "${log}" "Invalid value of video setting" at)
 if(NOT at EQUAL -1)
@@ -149,20 +147,14 @@ endif()
 # The window: both modes cover the display (full screen: the display mode,
 # the desktop's by default; windowed: the work area, which has no panels
 # here), standing at 0,0.
-set(window "")
-if(EXISTS "${RUN}/window.txt")
-  file(STRINGS "${RUN}/window.txt" window REGEX "^window ")
-endif()
+probe_line(window window.txt "window")
 if(NOT window MATCHES "^window [0-9]+ 0 0 ${screen_width} ${screen_height}$")
   string(APPEND failures "the window titled [${title}] is not ${screen_width}x${screen_height} at 0,0: [${window}]\n")
 endif()
 
 # The screenshot's window area: its pixel count, how many are not black and
 # how many colours it holds.
-set(area "")
-if(EXISTS "${RUN}/shot.txt")
-  file(STRINGS "${RUN}/shot.txt" area REGEX "^area ")
-endif()
+probe_line(area shot.txt "area")
 if(NOT area MATCHES "^area ([0-9]+) ([0-9]+) ([0-9]+)$")
   string(APPEND failures "the screenshot was not read: [${area}]\n")
 else()
@@ -173,7 +165,7 @@ else()
   if(NOT pixels EQUAL window_pixels)
     string(APPEND failures "the screenshot's window area holds ${pixels} pixels, not ${window_pixels}\n")
   endif()
-  file(STRINGS "${RUN}/shot.txt" centre REGEX "^centre ")
+  probe_line(centre shot.txt "centre")
   if(renderer_draws)
     # The frame: the scene's viewport (it keeps the camera's aspect, black
     # bars may flank it) lights the window's centre and most of its area.
