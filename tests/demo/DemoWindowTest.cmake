@@ -22,9 +22,18 @@ foreach(var MODE PROBE)
 endforeach()
 
 # The display's size differs from the windowed setting, so that a window
-# sized from the setting instead of the display shows.
+# sized from the setting instead of the display shows; a panel takes the
+# bottom 60 rows from the desktop's work area. Full screen covers the
+# display (the display mode is the desktop's by default); windowed, the
+# window covers the work area. Both stand at 0,0.
 set(screen_width 1280)
 set(screen_height 960)
+set(work_height 900)
+set(window_width ${screen_width})
+set(window_height ${screen_height})
+if(MODE STREQUAL "windowed")
+  set(window_height ${work_height})
+endif()
 # The window's title, from the demo's localised variables (system.SF_ui_title).
 set(title "Lighthouse")
 
@@ -37,13 +46,14 @@ elseif(NOT MODE STREQUAL "fullscreen")
   message(FATAL_ERROR "unknown MODE [${MODE}]")
 endif()
 
-# Arguments: RUN, the game, the probe, the screen size, the title, and 1
+# Arguments: RUN, the game, the probe, the screen size, the work area's
+# height, the title, and 1
 # when a drawn frame is awaited (the screenshot is taken again, for up to
 # ten seconds, until the window's area is lit). Writes
 # RUN/skip when Xvfb cannot start, RUN/window.txt and RUN/shot.txt (the
 # probe's reports) and RUN/failures; answers the game's exit code.
 string(CONCAT driver [=[
-run=$1 game=$2 probe=$3 screen=$4 title=$5 frame=$6
+run=$1 game=$2 probe=$3 screen=$4 work_height=$5 title=$6 frame=$7
 if ! command -v Xvfb >/dev/null; then
   echo "no Xvfb on the PATH" > "$run/skip"; exit 0
 fi
@@ -60,6 +70,7 @@ if [ ! -s "$run/display" ]; then
   kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null; exit 0
 fi
 export DISPLAY=":$(head -n 1 "$run/display")"
+"$probe" workarea 0 0 "${screen%x*}" "$work_height" || echo "the work area was not set" >> "$run/failures"
 unset SDL_VIDEODRIVER
 
 "$game" & game=$!
@@ -99,7 +110,7 @@ if(renderer_draws)
 endif()
 execute_process(
   COMMAND ${CMAKE_COMMAND} -E env ${demo_environment}
-          bash -c "${driver}" driver ${RUN} ${RUN}/demo/bin/game ${PROBE} ${screen_width}x${screen_height} ${title}
+          bash -c "${driver}" driver ${RUN} ${RUN}/demo/bin/game ${PROBE} ${screen_width}x${screen_height} ${work_height} ${title}
           ${await_frame}
   WORKING_DIRECTORY "${RUN}/cwd"
   TIMEOUT 200
@@ -144,12 +155,10 @@ if(NOT close_count EQUAL 1)
   string(APPEND failures "one close request ran game_close_window ${close_count} times\n")
 endif()
 
-# The window: both modes cover the display (full screen: the display mode,
-# the desktop's by default; windowed: the work area, which has no panels
-# here), standing at 0,0.
+# The window's place and size in this mode.
 probe_line(window window.txt "window")
-if(NOT window MATCHES "^window [0-9]+ 0 0 ${screen_width} ${screen_height}$")
-  string(APPEND failures "the window titled [${title}] is not ${screen_width}x${screen_height} at 0,0: [${window}]\n")
+if(NOT window MATCHES "^window [0-9]+ 0 0 ${window_width} ${window_height}$")
+  string(APPEND failures "the window titled [${title}] is not ${window_width}x${window_height} at 0,0: [${window}]\n")
 endif()
 
 # The screenshot's window area: its pixel count, how many are not black and
@@ -161,7 +170,7 @@ else()
   set(pixels ${CMAKE_MATCH_1})
   set(lit ${CMAKE_MATCH_2})
   set(colours ${CMAKE_MATCH_3})
-  math(EXPR window_pixels "${screen_width} * ${screen_height}")
+  math(EXPR window_pixels "${window_width} * ${window_height}")
   if(NOT pixels EQUAL window_pixels)
     string(APPEND failures "the screenshot's window area holds ${pixels} pixels, not ${window_pixels}\n")
   endif()

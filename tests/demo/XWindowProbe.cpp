@@ -9,6 +9,9 @@
 //       PPM) and prints what the given area holds:
 //       "area PIXELS NONBLACK COLOURS", "mean R G B" and "centre R G B"
 //       (the colour at the area's centre)
+//   xwindowprobe workarea X Y WIDTH HEIGHT
+//       sets the desktop's work area (_NET_WORKAREA on the root window) as a
+//       desktop with panels does
 //   xwindowprobe close ID
 //       sends the window manager's close request (WM_DELETE_WINDOW) to the
 //       window, as a player's click on the close box does
@@ -156,6 +159,14 @@ int shot(Display* display, const char* file, int ax, int ay, int aw, int ah) {
     return 0;
 }
 
+int workArea(Display* display, const long (&area)[4]) {
+    const Window root = DefaultRootWindow(display);
+    XChangeProperty(display, root, XInternAtom(display, "_NET_WORKAREA", False), XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(area), 4);
+    XSync(display, False);
+    return 0;
+}
+
 int close(Display* display, Window window) {
     XEvent event = {};
     event.xclient.type = ClientMessage;
@@ -174,10 +185,12 @@ int close(Display* display, Window window) {
 int main(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
     const bool known = (command == "find" && argc == 4) || (command == "shot" && argc == 7) ||
+                       (command == "workarea" && argc == 6) ||
                        (command == "close" && argc == 3);
     if (!known) {
         std::fprintf(stderr,
-                     "usage: xwindowprobe find TITLE SECONDS | shot FILE X Y WIDTH HEIGHT | close ID\n");
+                     "usage: xwindowprobe find TITLE SECONDS | shot FILE X Y WIDTH HEIGHT | "
+                     "workarea X Y WIDTH HEIGHT | close ID\n");
         return 2;
     }
     Display* display = XOpenDisplay(nullptr);
@@ -189,6 +202,9 @@ int main(int argc, char** argv) {
     } else if (command == "shot") {
         result = shot(display, argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]),
                       std::atoi(argv[6]));
+    } else if (command == "workarea") {
+        const long area[4] = {std::atol(argv[2]), std::atol(argv[3]), std::atol(argv[4]), std::atol(argv[5])};
+        result = workArea(display, area);
     } else {
         result = close(display, static_cast<Window>(std::strtoul(argv[2], nullptr, 10)));
     }
