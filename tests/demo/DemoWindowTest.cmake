@@ -47,11 +47,10 @@ elseif(NOT MODE STREQUAL "fullscreen")
 endif()
 
 # Arguments: RUN, the game, the probe, the screen size, the work area's
-# height, the title, and 1
-# when a drawn frame is awaited (the screenshot is taken again, for up to
-# ten seconds, until the window's area is lit). Writes
-# RUN/skip when Xvfb cannot start, RUN/window.txt and RUN/shot.txt (the
-# probe's reports) and RUN/failures; answers the game's exit code.
+# height, the title, and 1 when a drawn frame is awaited (the screenshot is
+# taken again, for up to ten seconds, until the window's area is lit).
+# Writes RUN/skip when Xvfb cannot start, RUN/window.txt and RUN/shot.txt
+# (the probe's reports) and RUN/failures; answers the game's exit code.
 string(CONCAT driver [=[
 run=$1 game=$2 probe=$3 screen=$4 work_height=$5 title=$6 frame=$7
 if ! command -v Xvfb >/dev/null; then
