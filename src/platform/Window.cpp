@@ -58,6 +58,7 @@ public:
     void showCursor(bool) override {}
     bool poll(WindowMessage& message) override { return takePostedClose(message); }
     WindowBackend backend() const override { return WindowBackend::Headless; }
+    void* deviceWindow() const override { return nullptr; }
 
 private:
     bool exists_ = false;
@@ -75,7 +76,10 @@ public:
                 bool fullScreen) override {
         if (window_) return true;
         Uint32 flags = fullScreen ? SDL_WINDOW_FULLSCREEN : SDL_WINDOW_BORDERLESS;
-        window_ = SDL_CreateWindow(title ? title : "", x, y, width, height, flags);
+        // A GL window, so the Direct3D layer's GL backend can draw into it;
+        // a host without GL still gets a plain window.
+        window_ = SDL_CreateWindow(title ? title : "", x, y, width, height, flags | SDL_WINDOW_OPENGL);
+        if (!window_) window_ = SDL_CreateWindow(title ? title : "", x, y, width, height, flags);
         if (!window_) return false;
         SDL_StartTextInput();
         g_sdlClipboard = true;
@@ -124,6 +128,9 @@ public:
         }
     }
     WindowBackend backend() const override { return WindowBackend::Sdl; }
+    void* deviceWindow() const override {
+        return window_ && (SDL_GetWindowFlags(window_) & SDL_WINDOW_OPENGL) ? window_ : nullptr;
+    }
 
 private:
     void push(WindowMessageKind kind, bool active = false, char16_t character = 0) {

@@ -56,6 +56,9 @@ public:
     // Takes the next pending message; false when there is none.
     virtual bool poll(WindowMessage& message) = 0;
     virtual WindowBackend backend() const = 0;
+    // The handle to give Direct3D as the device window (its GL backend then
+    // draws into this window); null when there is no GL window.
+    virtual void* deviceWindow() const = 0;
 };
 
 // The SDL2 backend when SDL's video can start, otherwise the headless one.

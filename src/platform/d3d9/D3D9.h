@@ -9,7 +9,9 @@
 // saying why to the message sink of the environment (never to the engine's
 // log). Behind the core a backend mirrors the resources and executes the
 // draws: the null backend keeps every resource's contents in memory and
-// counts draws without rasterising them.
+// counts draws without rasterising them; the GL backend mirrors them into
+// OpenGL 4.5 (compatibility profile) and draws, headless through EGL
+// without a surface, or into the SDL window given as the device window.
 //
 // Differences from Direct3D kept on purpose: resources hold no reference to
 // their device (so releasing the device reports what is still alive), and
@@ -222,8 +224,11 @@ struct AdapterProfile;
 // Receives one line per refused call and per leaked object.
 using MessageSink = std::function<void(const char* line)>;
 
-// What a backend executes behind the core. Only the null backend exists so far.
-enum class BackendKind { Null };
+// What a backend executes behind the core: the null one, or OpenGL. The GL
+// backend renders into the device window when CreateDevice names one (the
+// handle platform::Window::deviceWindow gives), otherwise into an offscreen
+// framebuffer of a surfaceless EGL context.
+enum class BackendKind { Null, GL };
 
 // The format questions whose answers a test can choose.
 enum class FormatCheck { DeviceType, DeviceFormat, DepthStencilMatch, MultiSample };
@@ -290,5 +295,24 @@ bool readSurface(IDirect3DSurface9* surface, std::vector<std::uint8_t>& bytes, D
 
 // "D3DFMT_A8R8G8B8" ..., "Unknown Format" for others.
 const char* formatName(D3DFORMAT format);
+
+// The GLSL text of a shader body's source id, for the GL backend; a source
+// registered again replaces the earlier one. A body is compiled when the
+// shader is created: "#version 450 compatibility", the body's defines, then
+// a prelude, then the text (which defines main).
+// The vertex prelude declares the inputs at fixed locations (d3d_Position,
+// d3d_BlendWeight, d3d_BlendIndices, d3d_Normal, d3d_Color0, d3d_Color1,
+// d3d_TexCoord0 ... d3d_TexCoord7, d3d_Tangent, d3d_Binormal), the
+// constants (vec4 vc[256], ivec4 vi[16], bool vb[16]) and the outputs
+// d3d_Diffuse, d3d_Specular, d3d_Texture[8] and d3d_Fog; main writes
+// gl_Position as Direct3D's clip position (the backend moves it to GL's
+// pixel centres afterwards).
+// The pixel prelude declares the same values as inputs, the constants
+// (vec4 pc[32], ivec4 pi[16], bool pb[16]) and the output d3d_FragColor;
+// samplers are declared by the text with layout(binding = stage). Alpha
+// test and fog follow main as the render states say.
+void registerShaderSource(std::int32_t sourceId, std::string glsl);
+// Null when the id has no text.
+const std::string* shaderSource(std::int32_t sourceId);
 
 }  // namespace platform::d3d9

@@ -88,6 +88,10 @@ HRESULT D3DXFillCubeTexture(IDirect3DCubeTexture9* texture, LPD3DXFILL3D fill, v
 // Level 0 (face 0 of a cube) as a file image; only D3DXIFF_PNG is written.
 HRESULT D3DXSaveTextureToFileInMemory(ID3DXBuffer** buffer, D3DXIMAGE_FILEFORMAT format,
                                       IDirect3DBaseTexture9* texture, const PALETTEENTRY* palette);
+// A surface (the back buffer for a screenshot) as a file image; only
+// D3DXIFF_PNG of the whole surface (rect null) is written.
+HRESULT D3DXSaveSurfaceToFileInMemory(ID3DXBuffer** buffer, D3DXIMAGE_FILEFORMAT format, IDirect3DSurface9* surface,
+                                      const PALETTEENTRY* palette, const RECT* rect);
 
 // Rendering into a surface.
 struct D3DXRTS_DESC {

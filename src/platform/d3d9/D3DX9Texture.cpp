@@ -375,27 +375,43 @@ HRESULT D3DXFillCubeTexture(IDirect3DCubeTexture9* texture, LPD3DXFILL3D fill, v
         &context);
 }
 
-HRESULT D3DXSaveTextureToFileInMemory(ID3DXBuffer** buffer, D3DXIMAGE_FILEFORMAT format,
-                                      IDirect3DBaseTexture9* texture, const PALETTEENTRY* palette) {
-    TextureCore* t = textureOf(texture);
-    if (!buffer || !t || palette) return D3DERR_INVALIDCALL;
+namespace {
+
+// A surface's image (what the backend drew, for targets) as a PNG.
+HRESULT savePng(const char* call, ID3DXBuffer** buffer, D3DXIMAGE_FILEFORMAT format, SurfaceImpl& s) {
     *buffer = nullptr;
-    Tracked& owner = t->tracked();
+    Tracked& owner = s.containerObject ? *s.containerObject : static_cast<Tracked&>(s);
     if (format != D3DXIFF_PNG) {
-        if (owner.context) owner.context->message("D3DXSaveTextureToFileInMemory refused: only PNG is written");
+        if (owner.context) owner.context->message("%s refused: only PNG is written", call);
         return D3DERR_INVALIDCALL;
     }
-    SurfaceImpl* s = t->surface(0, 0);
-    if (owner.device) owner.device->backend().readBack(*s);
+    if (owner.device) owner.device->backend().readBack(s);
     std::vector<std::uint8_t> rgba;
-    if (!decodeLevel(t->format, s->bytes.data(), s->pitch, s->desc.Width, s->desc.Height, rgba)) return D3DERR_INVALIDCALL;
+    if (!decodeLevel(s.desc.Format, s.bytes.data(), s.pitch, s.desc.Width, s.desc.Height, rgba))
+        return D3DERR_INVALIDCALL;
     std::vector<std::uint8_t> png;
-    if (!writePng(rgba.data(), s->desc.Width, s->desc.Height, formatInfo(t->format).alpha, png)) return E_FAIL;
+    if (!writePng(rgba.data(), s.desc.Width, s.desc.Height, formatInfo(s.desc.Format).alpha, png)) return E_FAIL;
     ID3DXBuffer* out = nullptr;
     if (const HRESULT hr = D3DXCreateBuffer(static_cast<DWORD>(png.size()), &out); FAILED(hr)) return hr;
     std::memcpy(out->GetBufferPointer(), png.data(), png.size());
     *buffer = out;
     return S_OK;
+}
+
+}  // namespace
+
+HRESULT D3DXSaveTextureToFileInMemory(ID3DXBuffer** buffer, D3DXIMAGE_FILEFORMAT format,
+                                      IDirect3DBaseTexture9* texture, const PALETTEENTRY* palette) {
+    TextureCore* t = textureOf(texture);
+    if (!buffer || !t || palette) return D3DERR_INVALIDCALL;
+    return savePng("D3DXSaveTextureToFileInMemory", buffer, format, *t->surface(0, 0));
+}
+
+HRESULT D3DXSaveSurfaceToFileInMemory(ID3DXBuffer** buffer, D3DXIMAGE_FILEFORMAT format, IDirect3DSurface9* surface,
+                                      const PALETTEENTRY* palette, const RECT* rect) {
+    SurfaceImpl* s = surfaceOf(surface);
+    if (!buffer || !s || palette || rect) return D3DERR_INVALIDCALL;
+    return savePng("D3DXSaveSurfaceToFileInMemory", buffer, format, *s);
 }
 
 namespace {

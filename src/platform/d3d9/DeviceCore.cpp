@@ -70,7 +70,7 @@ bool isPow2(UINT v) { return v && !(v & (v - 1)); }
 }  // namespace
 
 DeviceCore::DeviceCore(std::shared_ptr<Context> context, Direct3D9Impl* direct3d, UINT adapter, D3DDEVTYPE type,
-                       DWORD behaviorFlags, const D3DPRESENT_PARAMETERS& parameters)
+                       HWND focusWindow, DWORD behaviorFlags, const D3DPRESENT_PARAMETERS& parameters)
     : context_(std::move(context)),
       direct3d_(direct3d),
       adapterIndex_(adapter),
@@ -78,7 +78,8 @@ DeviceCore::DeviceCore(std::shared_ptr<Context> context, Direct3D9Impl* direct3d
       type_(type),
       behavior_(behaviorFlags),
       parameters_(parameters),
-      backend_(createBackend(context_->environment.backend)) {
+      backend_(createBackend(context_->environment.backend,
+                             parameters.hDeviceWindow ? parameters.hDeviceWindow : focusWindow)) {
     direct3d_->AddRef();
 }
 
@@ -149,6 +150,7 @@ HRESULT DeviceCore::initialize() {
     char label[32];
     std::snprintf(label, sizeof label, "device %u", adapterIndex_);
     name_ = label;
+    if (const HRESULT hr = backend_->start(*this); FAILED(hr)) return hr;
     return buildSwapChain();
 }
 

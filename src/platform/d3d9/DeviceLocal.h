@@ -287,6 +287,9 @@ class Backend {
 public:
     virtual ~Backend() = default;
     virtual const char* name() const = 0;
+    // Called once before the swap chain is built: the backend opens what it
+    // draws with. A failure fails CreateDevice.
+    virtual HRESULT start(DeviceCore&) { return S_OK; }
     virtual HRESULT createResource(Tracked& object) = 0;
     virtual void destroyResource(Tracked& object) = 0;
     // The memory image of object changed (after an unlock, a D3DX load):
@@ -304,9 +307,11 @@ public:
 };
 
 std::unique_ptr<Backend> createNullBackend();
+// window: the device window (null: none, draw offscreen).
+std::unique_ptr<Backend> createGLBackend(HWND window);
 // The backend of a kind, and the adapter description it reports when no
 // profile was given.
-std::unique_ptr<Backend> createBackend(BackendKind kind);
+std::unique_ptr<Backend> createBackend(BackendKind kind, HWND window);
 const char* backendDescription(BackendKind kind);
 
 class Direct3D9Impl;
@@ -314,7 +319,7 @@ class Direct3D9Impl;
 class DeviceCore final : public IDirect3DDevice9 {
 public:
     DeviceCore(std::shared_ptr<Context> context, Direct3D9Impl* direct3d, UINT adapter, D3DDEVTYPE type,
-               DWORD behaviorFlags, const D3DPRESENT_PARAMETERS& parameters);
+               HWND focusWindow, DWORD behaviorFlags, const D3DPRESENT_PARAMETERS& parameters);
     ~DeviceCore() override;
     // Builds the swap chain and the automatic depth buffer.
     HRESULT initialize();
@@ -408,6 +413,7 @@ public:
     const D3DPRESENT_PARAMETERS& parameters() const { return parameters_; }
     const std::shared_ptr<Context>& context() const { return context_; }
     DeviceStatistics& stats() { return stats_; }
+    const SurfaceImpl* backBuffer() const { return backBuffers_.empty() ? nullptr : backBuffers_[0]; }
     bool inScene() const { return inScene_; }
     void lose(int lostChecks) {
         lost_ = true;

@@ -112,7 +112,9 @@ const DeviceStatistics* statistics(IDirect3DDevice9* device) {
 bool readSurface(IDirect3DSurface9* surface, std::vector<std::uint8_t>& bytes, D3DSURFACE_DESC& desc) {
     SurfaceImpl* s = surfaceOf(surface);
     if (!s) return false;
-    if (s->device) s->device->backend().readBack(*s);
+    // A texture level's device is its texture's.
+    const Tracked& owner = s->containerObject ? *s->containerObject : static_cast<const Tracked&>(*s);
+    if (owner.device) owner.device->backend().readBack(*s);
     bytes = s->bytes;
     desc = s->desc;
     return true;
@@ -273,7 +275,6 @@ HRESULT Direct3D9Impl::CreateDevice(UINT adapter, D3DDEVTYPE type, HWND focusWin
     if (!parameters) return refuse("CreateDevice refused: no presentation parameters");
     const AdapterDescription* a = nullptr;
     if (const HRESULT hr = lookup("CreateDevice", adapter, type, a); FAILED(hr)) return hr;
-    (void)focusWindow;
 
     const DWORD processing = behaviorFlags & (D3DCREATE_SOFTWARE_VERTEXPROCESSING |
                                               D3DCREATE_HARDWARE_VERTEXPROCESSING | D3DCREATE_MIXED_VERTEXPROCESSING);
@@ -334,7 +335,7 @@ HRESULT Direct3D9Impl::CreateDevice(UINT adapter, D3DDEVTYPE type, HWND focusWin
         context_->message("CreateDevice failed: injected failure 0x%08X", static_cast<unsigned>(injected));
         return injected;
     }
-    auto* created = new DeviceCore(context_, this, adapter, type, behaviorFlags, p);
+    auto* created = new DeviceCore(context_, this, adapter, type, focusWindow, behaviorFlags, p);
     if (const HRESULT hr = created->initialize(); FAILED(hr)) {
         created->Release();
         return hr;

@@ -93,8 +93,9 @@ public:
 
 std::unique_ptr<Backend> createNullBackend() { return std::make_unique<NullBackend>(); }
 
-std::unique_ptr<Backend> createBackend(BackendKind kind) {
+std::unique_ptr<Backend> createBackend(BackendKind kind, HWND window) {
     switch (kind) {
+        case BackendKind::GL: return createGLBackend(window);
         case BackendKind::Null: break;
     }
     return createNullBackend();
@@ -102,6 +103,7 @@ std::unique_ptr<Backend> createBackend(BackendKind kind) {
 
 const char* backendDescription(BackendKind kind) {
     switch (kind) {
+        case BackendKind::GL: return "OpenGL Direct3D 9 device";
         case BackendKind::Null: break;
     }
     return "Null Direct3D 9 device";

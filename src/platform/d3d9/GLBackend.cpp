@@ -1,0 +1,916 @@
+// The GL backend: every resource mirrored into OpenGL 4.5 (compatibility
+// profile), draws executed with programs generated from the fixed-function
+// state or compiled from our shader sources.
+//
+// Direct3D's conventions hold on GL through clip control (upper-left origin,
+// depth 0 to 1): row 0 of every GL image is Direct3D's top row, so textures,
+// render targets, viewports, scissors and read-backs need no flipping; only
+// the blit into a window's default framebuffer turns the picture over.
+// Front faces are clockwise; pixel centres move by half a pixel in the
+// vertex programs.
+//
+// Memory images stay the truth of the core: an unlock uploads the changed
+// level or range, and a surface the GPU drew into is read back into its
+// image only when the core asks (lock, readSurface).
+#define GL_GLEXT_PROTOTYPES 1
+#include <GL/gl.h>
+#include <GL/glext.h>
+
+#include "platform/d3d9/DeviceLocal.h"
+#include "platform/d3d9/FixedFunction.h"
+#include "platform/d3d9/GLContext.h"
+#include "platform/d3d9/PixelFormat.h"
+
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <tuple>
+#include <unordered_map>
+#include <vector>
+
+namespace platform::d3d9 {
+
+namespace {
+
+std::mutex g_sourcesLock;
+std::map<std::int32_t, std::string>& sources() {
+    static std::map<std::int32_t, std::string> registry;
+    return registry;
+}
+
+// How a Direct3D texel format lives in GL.
+struct GLFormat {
+    GLenum internal = 0, format = 0, type = 0;
+    bool compressed = false;
+    bool decode = false;  // uploaded as RGBA8 decoded by PixelFormat
+    GLint swizzle[4] = {GL_RED, GL_GREEN, GL_BLUE, GL_ALPHA};
+};
+
+GLFormat glFormat(D3DFORMAT format) {
+    GLFormat f;
+    auto set = [&](GLenum internal, GLenum layout, GLenum type) {
+        f.internal = internal;
+        f.format = layout;
+        f.type = type;
+    };
+    auto swizzle = [&](GLint r, GLint g, GLint b, GLint a) {
+        f.swizzle[0] = r;
+        f.swizzle[1] = g;
+        f.swizzle[2] = b;
+        f.swizzle[3] = a;
+    };
+    switch (format) {
+        case D3DFMT_A8R8G8B8: set(GL_RGBA8, GL_BGRA, GL_UNSIGNED_BYTE); break;
+        case D3DFMT_X8R8G8B8:
+            set(GL_RGBA8, GL_BGRA, GL_UNSIGNED_BYTE);
+            swizzle(GL_RED, GL_GREEN, GL_BLUE, GL_ONE);
+            break;
+        case D3DFMT_R8G8B8: set(GL_RGB8, GL_BGR, GL_UNSIGNED_BYTE); break;
+        case D3DFMT_R5G6B5: set(GL_RGB565, GL_RGB, GL_UNSIGNED_SHORT_5_6_5); break;
+        case D3DFMT_A1R5G5B5: set(GL_RGB5_A1, GL_BGRA, GL_UNSIGNED_SHORT_1_5_5_5_REV); break;
+        case D3DFMT_X1R5G5B5:
+            set(GL_RGB5_A1, GL_BGRA, GL_UNSIGNED_SHORT_1_5_5_5_REV);
+            swizzle(GL_RED, GL_GREEN, GL_BLUE, GL_ONE);
+            break;
+        case D3DFMT_A4R4G4B4: set(GL_RGBA4, GL_BGRA, GL_UNSIGNED_SHORT_4_4_4_4_REV); break;
+        case D3DFMT_X4R4G4B4:
+            set(GL_RGBA4, GL_BGRA, GL_UNSIGNED_SHORT_4_4_4_4_REV);
+            swizzle(GL_RED, GL_GREEN, GL_BLUE, GL_ONE);
+            break;
+        case D3DFMT_L8:
+            set(GL_R8, GL_RED, GL_UNSIGNED_BYTE);
+            swizzle(GL_RED, GL_RED, GL_RED, GL_ONE);
+            break;
+        case D3DFMT_A8:
+            set(GL_R8, GL_RED, GL_UNSIGNED_BYTE);
+            swizzle(GL_ZERO, GL_ZERO, GL_ZERO, GL_RED);
+            break;
+        case D3DFMT_DXT1: f.internal = GL_COMPRESSED_RGBA_S3TC_DXT1_EXT, f.compressed = true; break;
+        case D3DFMT_DXT2:
+        case D3DFMT_DXT3: f.internal = GL_COMPRESSED_RGBA_S3TC_DXT3_EXT, f.compressed = true; break;
+        case D3DFMT_DXT4:
+        case D3DFMT_DXT5: f.internal = GL_COMPRESSED_RGBA_S3TC_DXT5_EXT, f.compressed = true; break;
+        case D3DFMT_D16: f.internal = GL_DEPTH_COMPONENT16; break;
+        case D3DFMT_D32: f.internal = GL_DEPTH_COMPONENT32; break;
+        case D3DFMT_D24X8: f.internal = GL_DEPTH_COMPONENT24; break;
+        case D3DFMT_D24S8:
+        case D3DFMT_D24X4S4:
+        case D3DFMT_D15S1: f.internal = GL_DEPTH24_STENCIL8; break;
+        default:
+            set(GL_RGBA8, GL_RGBA, GL_UNSIGNED_BYTE);
+            f.decode = true;
+            break;
+    }
+    return f;
+}
+
+bool hasStencil(D3DFORMAT format) {
+    return format == D3DFMT_D24S8 || format == D3DFMT_D24X4S4 || format == D3DFMT_D15S1;
+}
+
+GLenum compare(DWORD func) {
+    static const GLenum table[] = {GL_ALWAYS, GL_NEVER, GL_LESS, GL_EQUAL, GL_LEQUAL, GL_GREATER, GL_NOTEQUAL,
+                                   GL_GEQUAL, GL_ALWAYS};
+    return func < 9 ? table[func] : GL_ALWAYS;
+}
+
+GLenum blendFactor(DWORD blend) {
+    switch (blend) {
+        case D3DBLEND_ZERO: return GL_ZERO;
+        case D3DBLEND_ONE: return GL_ONE;
+        case D3DBLEND_SRCCOLOR: return GL_SRC_COLOR;
+        case D3DBLEND_INVSRCCOLOR: return GL_ONE_MINUS_SRC_COLOR;
+        case D3DBLEND_SRCALPHA: return GL_SRC_ALPHA;
+        case D3DBLEND_INVSRCALPHA: return GL_ONE_MINUS_SRC_ALPHA;
+        case D3DBLEND_DESTALPHA: return GL_DST_ALPHA;
+        case D3DBLEND_INVDESTALPHA: return GL_ONE_MINUS_DST_ALPHA;
+        case D3DBLEND_DESTCOLOR: return GL_DST_COLOR;
+        case D3DBLEND_INVDESTCOLOR: return GL_ONE_MINUS_DST_COLOR;
+        case D3DBLEND_SRCALPHASAT: return GL_SRC_ALPHA_SATURATE;
+        case D3DBLEND_BLENDFACTOR: return GL_CONSTANT_COLOR;
+        case D3DBLEND_INVBLENDFACTOR: return GL_ONE_MINUS_CONSTANT_COLOR;
+        default: return GL_ONE;
+    }
+}
+
+GLenum blendOperation(DWORD op) {
+    switch (op) {
+        case D3DBLENDOP_SUBTRACT: return GL_FUNC_SUBTRACT;
+        case D3DBLENDOP_REVSUBTRACT: return GL_FUNC_REVERSE_SUBTRACT;
+        case D3DBLENDOP_MIN: return GL_MIN;
+        case D3DBLENDOP_MAX: return GL_MAX;
+        default: return GL_FUNC_ADD;
+    }
+}
+
+GLenum stencilOperation(DWORD op) {
+    switch (op) {
+        case D3DSTENCILOP_ZERO: return GL_ZERO;
+        case D3DSTENCILOP_REPLACE: return GL_REPLACE;
+        case D3DSTENCILOP_INCRSAT: return GL_INCR;
+        case D3DSTENCILOP_DECRSAT: return GL_DECR;
+        case D3DSTENCILOP_INVERT: return GL_INVERT;
+        case D3DSTENCILOP_INCR: return GL_INCR_WRAP;
+        case D3DSTENCILOP_DECR: return GL_DECR_WRAP;
+        default: return GL_KEEP;
+    }
+}
+
+GLenum addressMode(DWORD mode) {
+    switch (mode) {
+        case D3DTADDRESS_MIRROR: return GL_MIRRORED_REPEAT;
+        case D3DTADDRESS_CLAMP: return GL_CLAMP_TO_EDGE;
+        case D3DTADDRESS_BORDER: return GL_CLAMP_TO_BORDER;
+        case D3DTADDRESS_MIRRORONCE: return GL_MIRROR_CLAMP_TO_EDGE;
+        default: return GL_REPEAT;
+    }
+}
+
+GLenum primitiveMode(D3DPRIMITIVETYPE type) {
+    switch (type) {
+        case D3DPT_POINTLIST: return GL_POINTS;
+        case D3DPT_LINELIST: return GL_LINES;
+        case D3DPT_LINESTRIP: return GL_LINE_STRIP;
+        case D3DPT_TRIANGLESTRIP: return GL_TRIANGLE_STRIP;
+        case D3DPT_TRIANGLEFAN: return GL_TRIANGLE_FAN;
+        default: return GL_TRIANGLES;
+    }
+}
+
+GLsizei vertexCount(D3DPRIMITIVETYPE type, UINT primitives) {
+    switch (type) {
+        case D3DPT_POINTLIST: return GLsizei(primitives);
+        case D3DPT_LINELIST: return GLsizei(primitives * 2);
+        case D3DPT_LINESTRIP: return GLsizei(primitives + 1);
+        case D3DPT_TRIANGLESTRIP:
+        case D3DPT_TRIANGLEFAN: return GLsizei(primitives + 2);
+        default: return GLsizei(primitives * 3);
+    }
+}
+
+// size, type, normalised of a declaration type (size GL_BGRA for D3DCOLOR).
+bool attributeFormat(BYTE type, GLint& size, GLenum& glType, GLboolean& normalized) {
+    normalized = GL_FALSE;
+    switch (type) {
+        case D3DDECLTYPE_FLOAT1: size = 1, glType = GL_FLOAT; return true;
+        case D3DDECLTYPE_FLOAT2: size = 2, glType = GL_FLOAT; return true;
+        case D3DDECLTYPE_FLOAT3: size = 3, glType = GL_FLOAT; return true;
+        case D3DDECLTYPE_FLOAT4: size = 4, glType = GL_FLOAT; return true;
+        case D3DDECLTYPE_D3DCOLOR: size = GL_BGRA, glType = GL_UNSIGNED_BYTE, normalized = GL_TRUE; return true;
+        case D3DDECLTYPE_UBYTE4: size = 4, glType = GL_UNSIGNED_BYTE; return true;
+        case D3DDECLTYPE_UBYTE4N: size = 4, glType = GL_UNSIGNED_BYTE, normalized = GL_TRUE; return true;
+        case D3DDECLTYPE_SHORT2: size = 2, glType = GL_SHORT; return true;
+        case D3DDECLTYPE_SHORT4: size = 4, glType = GL_SHORT; return true;
+        case D3DDECLTYPE_SHORT2N: size = 2, glType = GL_SHORT, normalized = GL_TRUE; return true;
+        case D3DDECLTYPE_SHORT4N: size = 4, glType = GL_SHORT, normalized = GL_TRUE; return true;
+        case D3DDECLTYPE_USHORT2N: size = 2, glType = GL_UNSIGNED_SHORT, normalized = GL_TRUE; return true;
+        case D3DDECLTYPE_USHORT4N: size = 4, glType = GL_UNSIGNED_SHORT, normalized = GL_TRUE; return true;
+        case D3DDECLTYPE_FLOAT16_2: size = 2, glType = GL_HALF_FLOAT; return true;
+        case D3DDECLTYPE_FLOAT16_4: size = 4, glType = GL_HALF_FLOAT; return true;
+        default: return false;
+    }
+}
+
+struct GLTexture final : BackendResource {
+    GLuint name = 0;
+    GLFormat format;
+    std::vector<bool> gpuNewer;  // per level surface: drawn into since the last read-back
+};
+
+struct GLSurface final : BackendResource {
+    GLuint renderbuffer = 0;
+    bool gpuNewer = false;
+};
+
+struct GLBuffer final : BackendResource {
+    GLuint name = 0;
+};
+
+struct GLDeclaration final : BackendResource {
+    GLuint vertexArray = 0;
+};
+
+struct GLShader final : BackendResource {
+    GLuint shader = 0;
+};
+
+struct Program {
+    GLuint name = 0;
+    GLint vertexInts = -1, vertexBools = -1, pixelInts = -1, pixelBools = -1;
+    bool linked = false;
+};
+
+class GLBackend final : public Backend {
+public:
+    explicit GLBackend(HWND window) : window_(window) {}
+    ~GLBackend() override;
+
+    const char* name() const override { return "gl"; }
+    HRESULT start(DeviceCore& device) override;
+    HRESULT createResource(Tracked& object) override;
+    void destroyResource(Tracked& object) override;
+    void uploaded(Tracked& object, const SurfaceImpl* level) override;
+    void readBack(SurfaceImpl& surface) override;
+    HRESULT clear(DeviceCore& device, DWORD count, const RECT* rects, DWORD flags, D3DCOLOR color, float z,
+                  DWORD stencil) override;
+    HRESULT stretchRect(SurfaceImpl& source, const RECT& sourceRect, SurfaceImpl& dest, const RECT& destRect,
+                        D3DTEXTUREFILTERTYPE filter) override;
+    HRESULT draw(DeviceCore& device, const DrawCall& call) override;
+    HRESULT present(DeviceCore& device) override;
+
+private:
+    // What a framebuffer is made of: a colour surface and a depth surface
+    // (either may be null).
+    using FramebufferKey = std::pair<const SurfaceImpl*, const SurfaceImpl*>;
+
+    void message(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void uploadLevel(GLTexture& texture, const TextureCore& core, const SurfaceImpl& level);
+    GLuint framebuffer(const SurfaceImpl* color, const SurfaceImpl* depth);
+    void forgetFramebuffers(const Tracked& object);
+    void markDrawn(SurfaceImpl* surface);
+    GLuint compile(GLenum stage, const std::string& text, std::string& log);
+    GLuint fixedShader(bool vertex, const std::string& key, const std::string& text);
+    Program* program(GLuint vertex, GLuint pixel);
+    void applyState(const DeviceState& state);
+    void applySamplers(const DeviceState& state);
+
+    HWND window_;
+    GLContext context_;
+    std::shared_ptr<Context> messages_;
+    std::map<FramebufferKey, GLuint> framebuffers_;
+    std::unordered_map<std::string, GLuint> fixedShaders_;
+    std::map<std::pair<GLuint, GLuint>, Program> programs_;
+    GLuint uniformBuffers_[3] = {};  // fixed state, vertex constants, pixel constants
+    FixedUniforms lastFixed_{};
+    std::array<std::array<float, 4>, kVertexFloatConstants> lastVertex_{};
+    std::array<std::array<float, 4>, kPixelFloatConstants> lastPixel_{};
+    bool fixedValid_ = false, vertexValid_ = false, pixelValid_ = false;
+    GLuint samplers_[kMaxTextureStages] = {};
+    std::array<std::array<DWORD, kD3DSamplerStateCount>, kMaxTextureStages> lastSampler_{};
+    bool samplersValid_ = false;
+};
+
+void GLBackend::message(const char* format, ...) {
+    if (!messages_) return;
+    va_list args;
+    va_start(args, format);
+    const std::string line = formatLine(format, args);
+    va_end(args);
+    messages_->message("%s", line.c_str());
+}
+
+GLBackend::~GLBackend() {
+    context_.makeCurrent();
+    for (const auto& [key, name] : framebuffers_) glDeleteFramebuffers(1, &name);
+    for (const auto& [key, p] : programs_) glDeleteProgram(p.name);
+    for (const auto& [key, shader] : fixedShaders_) glDeleteShader(shader);
+    glDeleteBuffers(3, uniformBuffers_);
+    glDeleteSamplers(kMaxTextureStages, samplers_);
+}
+
+HRESULT GLBackend::start(DeviceCore& device) {
+    messages_ = device.context();
+    std::string why;
+    if (!context_.open(window_, why)) {
+        message("CreateDevice failed: %s", why.c_str());
+        return D3DERR_NOTAVAILABLE;
+    }
+    glClipControl(GL_UPPER_LEFT, GL_ZERO_TO_ONE);
+    glFrontFace(GL_CW);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glEnable(GL_TEXTURE_CUBE_MAP_SEAMLESS);
+    glCreateBuffers(3, uniformBuffers_);
+    glNamedBufferData(uniformBuffers_[0], sizeof(FixedUniforms), nullptr, GL_DYNAMIC_DRAW);
+    glNamedBufferData(uniformBuffers_[1], sizeof lastVertex_, nullptr, GL_DYNAMIC_DRAW);
+    glNamedBufferData(uniformBuffers_[2], sizeof lastPixel_, nullptr, GL_DYNAMIC_DRAW);
+    for (GLuint i = 0; i < 3; ++i) glBindBufferBase(GL_UNIFORM_BUFFER, i, uniformBuffers_[i]);
+    glCreateSamplers(kMaxTextureStages, samplers_);
+    for (GLuint i = 0; i < kMaxTextureStages; ++i) glBindSampler(i, samplers_[i]);
+    return S_OK;
+}
+
+GLuint GLBackend::compile(GLenum stage, const std::string& text, std::string& log) {
+    GLuint shader = glCreateShader(stage);
+    const char* source = text.c_str();
+    glShaderSource(shader, 1, &source, nullptr);
+    glCompileShader(shader);
+    GLint ok = GL_FALSE, length = 0;
+    glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
+    if (ok) return shader;
+    glGetShaderiv(shader, GL_INFO_LOG_LENGTH, &length);
+    log.assign(std::size_t(length > 0 ? length : 1), '\0');
+    glGetShaderInfoLog(shader, GLsizei(log.size()), nullptr, log.data());
+    log.resize(std::strlen(log.c_str()));
+    glDeleteShader(shader);
+    return 0;
+}
+
+HRESULT GLBackend::createResource(Tracked& object) {
+    context_.makeCurrent();
+    if (auto* texture = dynamic_cast<TextureCore*>(&object)) {
+        auto data = std::make_unique<GLTexture>();
+        data->format = glFormat(texture->format);
+        const GLenum target = texture->faces == 6 ? GL_TEXTURE_CUBE_MAP : GL_TEXTURE_2D;
+        glCreateTextures(target, 1, &data->name);
+        glTextureStorage2D(data->name, GLsizei(texture->levels), data->format.internal, GLsizei(texture->width),
+                           GLsizei(texture->height));
+        glTextureParameteri(data->name, GL_TEXTURE_MAX_LEVEL, GLint(texture->levels - 1));
+        glTextureParameteriv(data->name, GL_TEXTURE_SWIZZLE_RGBA, data->format.swizzle);
+        data->gpuNewer.assign(texture->surfaces.size(), false);
+        for (const auto& level : texture->surfaces) uploadLevel(*data, *texture, *level);
+        object.backend = std::move(data);
+        return S_OK;
+    }
+    if (auto* surface = dynamic_cast<SurfaceImpl*>(&object)) {
+        auto data = std::make_unique<GLSurface>();
+        glCreateRenderbuffers(1, &data->renderbuffer);
+        const GLFormat format = glFormat(surface->desc.Format);
+        glNamedRenderbufferStorage(data->renderbuffer, format.internal, GLsizei(surface->desc.Width),
+                                   GLsizei(surface->desc.Height));
+        object.backend = std::move(data);
+        return S_OK;
+    }
+    if (auto* buffer = dynamic_cast<BufferCore*>(&object)) {
+        auto data = std::make_unique<GLBuffer>();
+        glCreateBuffers(1, &data->name);
+        glNamedBufferData(data->name, GLsizeiptr(buffer->bytes.size()), buffer->bytes.data(),
+                          (buffer->usage & D3DUSAGE_DYNAMIC) ? GL_DYNAMIC_DRAW : GL_STATIC_DRAW);
+        object.backend = std::move(data);
+        return S_OK;
+    }
+    if (auto* declaration = dynamic_cast<DeclarationImpl*>(&object)) {
+        auto data = std::make_unique<GLDeclaration>();
+        glCreateVertexArrays(1, &data->vertexArray);
+        for (const auto& e : declaration->elements) {
+            const std::uint8_t location = attributeLocation(e);
+            GLint size = 0;
+            GLenum type = 0;
+            GLboolean normalized = GL_FALSE;
+            if (location == kAttribNone || !attributeFormat(e.Type, size, type, normalized)) continue;
+            glEnableVertexArrayAttrib(data->vertexArray, location);
+            glVertexArrayAttribFormat(data->vertexArray, location, size, type, normalized, e.Offset);
+            glVertexArrayAttribBinding(data->vertexArray, location, 0);
+        }
+        object.backend = std::move(data);
+        return S_OK;
+    }
+    const bool vertex = dynamic_cast<VertexShaderImpl*>(&object) != nullptr;
+    const ShaderBody* body = vertex ? &static_cast<VertexShaderImpl&>(object).body
+                                    : dynamic_cast<PixelShaderImpl*>(&object)
+                                          ? &static_cast<PixelShaderImpl&>(object).body
+                                          : nullptr;
+    if (body) {
+        const char* call = vertex ? "CreateVertexShader" : "CreatePixelShader";
+        const std::string* text = shaderSource(body->sourceId);
+        if (!text) {
+            message("%s failed: no GLSL source %d", call, body->sourceId);
+            return D3DERR_INVALIDCALL;
+        }
+        std::string log;
+        const GLuint shader =
+            compile(vertex ? GL_VERTEX_SHADER : GL_FRAGMENT_SHADER, shaderProgram(*body, *text), log);
+        if (!shader) {
+            message("%s failed: source %d does not compile: %s", call, body->sourceId, log.c_str());
+            return D3DERR_INVALIDCALL;
+        }
+        auto data = std::make_unique<GLShader>();
+        data->shader = shader;
+        object.backend = std::move(data);
+    }
+    return S_OK;
+}
+
+void GLBackend::destroyResource(Tracked& object) {
+    if (!object.backend) return;
+    context_.makeCurrent();
+    forgetFramebuffers(object);
+    if (auto* texture = dynamic_cast<GLTexture*>(object.backend.get())) glDeleteTextures(1, &texture->name);
+    if (auto* surface = dynamic_cast<GLSurface*>(object.backend.get()))
+        glDeleteRenderbuffers(1, &surface->renderbuffer);
+    if (auto* buffer = dynamic_cast<GLBuffer*>(object.backend.get())) glDeleteBuffers(1, &buffer->name);
+    if (auto* declaration = dynamic_cast<GLDeclaration*>(object.backend.get()))
+        glDeleteVertexArrays(1, &declaration->vertexArray);
+    if (auto* shader = dynamic_cast<GLShader*>(object.backend.get())) {
+        for (auto it = programs_.begin(); it != programs_.end();) {
+            if (it->first.first == shader->shader || it->first.second == shader->shader) {
+                glDeleteProgram(it->second.name);
+                it = programs_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        glDeleteShader(shader->shader);
+    }
+}
+
+void GLBackend::uploadLevel(GLTexture& texture, const TextureCore& core, const SurfaceImpl& level) {
+    const GLsizei w = GLsizei(level.desc.Width), h = GLsizei(level.desc.Height);
+    const GLint z = GLint(level.face);
+    const bool cube = core.faces == 6;
+    const GLFormat& f = texture.format;
+    if (f.compressed) {
+        if (cube)
+            glCompressedTextureSubImage3D(texture.name, GLint(level.level), 0, 0, z, w, h, 1, f.internal,
+                                          GLsizei(level.bytes.size()), level.bytes.data());
+        else
+            glCompressedTextureSubImage2D(texture.name, GLint(level.level), 0, 0, w, h, f.internal,
+                                          GLsizei(level.bytes.size()), level.bytes.data());
+    } else {
+        std::vector<std::uint8_t> rgba;
+        const void* pixels = level.bytes.data();
+        if (f.decode) {
+            if (!decodeLevel(level.desc.Format, level.bytes.data(), level.pitch, level.desc.Width,
+                             level.desc.Height, rgba))
+                return;
+            pixels = rgba.data();
+        } else {
+            const UINT bytes = formatInfo(level.desc.Format).bytes;
+            glPixelStorei(GL_UNPACK_ROW_LENGTH, bytes ? GLint(level.pitch / bytes) : 0);
+        }
+        if (cube)
+            glTextureSubImage3D(texture.name, GLint(level.level), 0, 0, z, w, h, 1, f.format, f.type, pixels);
+        else
+            glTextureSubImage2D(texture.name, GLint(level.level), 0, 0, w, h, f.format, f.type, pixels);
+        glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    }
+    texture.gpuNewer[level.face * core.levels + level.level] = false;
+}
+
+void GLBackend::uploaded(Tracked& object, const SurfaceImpl* level) {
+    if (!object.backend) return;
+    context_.makeCurrent();
+    if (auto* texture = dynamic_cast<GLTexture*>(object.backend.get())) {
+        auto& core = dynamic_cast<TextureCore&>(object);
+        if (level)
+            uploadLevel(*texture, core, *level);
+        else
+            for (const auto& s : core.surfaces) uploadLevel(*texture, core, *s);
+        return;
+    }
+    if (auto* buffer = dynamic_cast<GLBuffer*>(object.backend.get())) {
+        auto& core = dynamic_cast<BufferCore&>(object);
+        const std::size_t offset = core.lockOffset;
+        std::size_t size = core.lockSize ? core.lockSize : core.bytes.size() - std::min(offset, core.bytes.size());
+        if (level || offset + size > core.bytes.size()) size = core.bytes.size() - std::min(offset, core.bytes.size());
+        if (core.lockFlags & D3DLOCK_DISCARD) {
+            // A fresh store, so draws still queued keep the old contents.
+            glNamedBufferData(buffer->name, GLsizeiptr(core.bytes.size()), core.bytes.data(), GL_DYNAMIC_DRAW);
+        } else if (size) {
+            glNamedBufferSubData(buffer->name, GLintptr(offset), GLsizeiptr(size), core.bytes.data() + offset);
+        }
+        return;
+    }
+    if (auto* surface = dynamic_cast<GLSurface*>(object.backend.get())) {
+        // A lockable standalone surface: its image drawn back into GL.
+        auto& s = static_cast<SurfaceImpl&>(object);
+        const GLFormat f = glFormat(s.desc.Format);
+        if (f.compressed || formatInfo(s.desc.Format).depth) return;
+        std::vector<std::uint8_t> rgba;
+        if (!decodeLevel(s.desc.Format, s.bytes.data(), s.pitch, s.desc.Width, s.desc.Height, rgba)) return;
+        GLuint texture = 0;
+        glCreateTextures(GL_TEXTURE_2D, 1, &texture);
+        glTextureStorage2D(texture, 1, GL_RGBA8, GLsizei(s.desc.Width), GLsizei(s.desc.Height));
+        glTextureSubImage2D(texture, 0, 0, 0, GLsizei(s.desc.Width), GLsizei(s.desc.Height), GL_RGBA,
+                            GL_UNSIGNED_BYTE, rgba.data());
+        GLuint read = 0;
+        glCreateFramebuffers(1, &read);
+        glNamedFramebufferTexture(read, GL_COLOR_ATTACHMENT0, texture, 0);
+        glBlitNamedFramebuffer(read, framebuffer(&s, nullptr), 0, 0, GLint(s.desc.Width), GLint(s.desc.Height), 0, 0,
+                               GLint(s.desc.Width), GLint(s.desc.Height), GL_COLOR_BUFFER_BIT, GL_NEAREST);
+        glDeleteFramebuffers(1, &read);
+        glDeleteTextures(1, &texture);
+        surface->gpuNewer = false;
+    }
+}
+
+GLuint GLBackend::framebuffer(const SurfaceImpl* color, const SurfaceImpl* depth) {
+    const FramebufferKey key{color, depth};
+    if (auto found = framebuffers_.find(key); found != framebuffers_.end()) return found->second;
+    GLuint name = 0;
+    glCreateFramebuffers(1, &name);
+    auto attach = [&](const SurfaceImpl* s, GLenum attachment) {
+        if (s->containerObject) {
+            const auto* texture = static_cast<const GLTexture*>(s->containerObject->backend.get());
+            if (s->container->faces == 6)
+                glNamedFramebufferTextureLayer(name, attachment, texture->name, GLint(s->level), GLint(s->face));
+            else
+                glNamedFramebufferTexture(name, attachment, texture->name, GLint(s->level));
+        } else {
+            const auto* surface = static_cast<const GLSurface*>(s->backend.get());
+            glNamedFramebufferRenderbuffer(name, attachment, GL_RENDERBUFFER, surface->renderbuffer);
+        }
+    };
+    if (color) attach(color, GL_COLOR_ATTACHMENT0);
+    if (!color) glNamedFramebufferDrawBuffer(name, GL_NONE);
+    if (depth) attach(depth, hasStencil(depth->desc.Format) ? GL_DEPTH_STENCIL_ATTACHMENT : GL_DEPTH_ATTACHMENT);
+    framebuffers_[key] = name;
+    return name;
+}
+
+void GLBackend::forgetFramebuffers(const Tracked& object) {
+    auto involves = [&](const SurfaceImpl* s) {
+        return s && (static_cast<const Tracked*>(s) == &object || s->containerObject == &object);
+    };
+    for (auto it = framebuffers_.begin(); it != framebuffers_.end();) {
+        if (involves(it->first.first) || involves(it->first.second)) {
+            glDeleteFramebuffers(1, &it->second);
+            it = framebuffers_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void GLBackend::markDrawn(SurfaceImpl* surface) {
+    if (!surface) return;
+    if (surface->containerObject) {
+        if (auto* texture = static_cast<GLTexture*>(surface->containerObject->backend.get()))
+            texture->gpuNewer[surface->face * surface->container->levels + surface->level] = true;
+    } else if (auto* data = static_cast<GLSurface*>(surface->backend.get())) {
+        data->gpuNewer = true;
+    }
+}
+
+void GLBackend::readBack(SurfaceImpl& surface) {
+    Tracked* owner = surface.containerObject ? surface.containerObject : &surface;
+    if (!owner->backend) return;
+    bool* newer = nullptr;
+    if (surface.containerObject) {
+        auto* texture = static_cast<GLTexture*>(owner->backend.get());
+        const std::size_t index = surface.face * surface.container->levels + surface.level;
+        if (!texture->gpuNewer[index]) return;
+        texture->gpuNewer[index] = false;
+    } else {
+        newer = &static_cast<GLSurface*>(owner->backend.get())->gpuNewer;
+        if (!*newer) return;
+        *newer = false;
+    }
+    const GLFormat f = glFormat(surface.desc.Format);
+    if (f.compressed || formatInfo(surface.desc.Format).depth) return;
+    context_.makeCurrent();
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer(&surface, nullptr));
+    const GLsizei w = GLsizei(surface.desc.Width), h = GLsizei(surface.desc.Height);
+    if (f.decode) {
+        std::vector<std::uint8_t> rgba(std::size_t(w) * h * 4);
+        glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+        encodeLevel(surface.desc.Format, rgba.data(), surface.desc.Width, surface.desc.Height, surface.bytes.data(),
+                    surface.pitch);
+    } else {
+        const UINT bytes = formatInfo(surface.desc.Format).bytes;
+        glPixelStorei(GL_PACK_ROW_LENGTH, GLint(surface.pitch / bytes));
+        // A8 and L8 live in the red channel.
+        glReadPixels(0, 0, w, h, f.format, f.type, surface.bytes.data());
+        glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    }
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
+}
+
+HRESULT GLBackend::clear(DeviceCore& device, DWORD count, const RECT* rects, DWORD flags, D3DCOLOR color, float z,
+                         DWORD stencil) {
+    context_.makeCurrent();
+    const DeviceState& state = device.state();
+    SurfaceImpl* target = (flags & D3DCLEAR_TARGET) ? state.renderTarget : nullptr;
+    SurfaceImpl* depth = (flags & (D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) ? state.depthStencil : nullptr;
+    const GLuint fbo = framebuffer(state.renderTarget, state.depthStencil);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, fbo);
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    glDepthMask(GL_TRUE);
+    glStencilMask(0xFFFFFFFFu);
+    glEnable(GL_SCISSOR_TEST);
+    const D3DVIEWPORT9& v = state.viewport;
+    std::vector<RECT> areas;
+    if (count == 0)
+        areas.push_back({INT(v.X), INT(v.Y), INT(v.X + v.Width), INT(v.Y + v.Height)});
+    else
+        for (DWORD i = 0; i < count; ++i)
+            areas.push_back({std::max(rects[i].left, INT(v.X)), std::max(rects[i].top, INT(v.Y)),
+                             std::min(rects[i].right, INT(v.X + v.Width)),
+                             std::min(rects[i].bottom, INT(v.Y + v.Height))});
+    const float c[4] = {float((color >> 16) & 0xFF) / 255.0f, float((color >> 8) & 0xFF) / 255.0f,
+                        float(color & 0xFF) / 255.0f, float(color >> 24) / 255.0f};
+    for (const RECT& r : areas) {
+        if (r.right <= r.left || r.bottom <= r.top) continue;
+        glScissor(r.left, r.top, r.right - r.left, r.bottom - r.top);
+        if (target) glClearNamedFramebufferfv(fbo, GL_COLOR, 0, c);
+        if (depth) {
+            const bool stencilToo = (flags & D3DCLEAR_STENCIL) && hasStencil(depth->desc.Format);
+            if ((flags & D3DCLEAR_ZBUFFER) && stencilToo)
+                glClearNamedFramebufferfi(fbo, GL_DEPTH_STENCIL, 0, z, GLint(stencil & 0xFF));
+            else if (flags & D3DCLEAR_ZBUFFER)
+                glClearNamedFramebufferfv(fbo, GL_DEPTH, 0, &z);
+            else if (stencilToo) {
+                const GLint s = GLint(stencil & 0xFF);
+                glClearNamedFramebufferiv(fbo, GL_STENCIL, 0, &s);
+            }
+        }
+    }
+    glDisable(GL_SCISSOR_TEST);
+    markDrawn(target);
+    return S_OK;
+}
+
+HRESULT GLBackend::stretchRect(SurfaceImpl& source, const RECT& sr, SurfaceImpl& dest, const RECT& dr,
+                               D3DTEXTUREFILTERTYPE filter) {
+    context_.makeCurrent();
+    glDisable(GL_SCISSOR_TEST);
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    glBlitNamedFramebuffer(framebuffer(&source, nullptr), framebuffer(&dest, nullptr), sr.left, sr.top, sr.right,
+                           sr.bottom, dr.left, dr.top, dr.right, dr.bottom, GL_COLOR_BUFFER_BIT,
+                           filter == D3DTEXF_LINEAR ? GL_LINEAR : GL_NEAREST);
+    markDrawn(&dest);
+    return S_OK;
+}
+
+GLuint GLBackend::fixedShader(bool vertex, const std::string& key, const std::string& text) {
+    if (auto found = fixedShaders_.find(key); found != fixedShaders_.end()) return found->second;
+    std::string log;
+    const GLuint shader = compile(vertex ? GL_VERTEX_SHADER : GL_FRAGMENT_SHADER, text, log);
+    if (!shader) message("Fixed-function %s program does not compile: %s", vertex ? "vertex" : "pixel", log.c_str());
+    fixedShaders_[key] = shader;
+    return shader;
+}
+
+Program* GLBackend::program(GLuint vertex, GLuint pixel) {
+    const auto key = std::make_pair(vertex, pixel);
+    if (auto found = programs_.find(key); found != programs_.end()) return &found->second;
+    Program& p = programs_[key];
+    p.name = glCreateProgram();
+    glAttachShader(p.name, vertex);
+    glAttachShader(p.name, pixel);
+    glLinkProgram(p.name);
+    GLint ok = GL_FALSE;
+    glGetProgramiv(p.name, GL_LINK_STATUS, &ok);
+    if (!ok) {
+        GLint length = 0;
+        glGetProgramiv(p.name, GL_INFO_LOG_LENGTH, &length);
+        std::string log(std::size_t(length > 0 ? length : 1), '\0');
+        glGetProgramInfoLog(p.name, GLsizei(log.size()), nullptr, log.data());
+        message("Draw refused: the vertex and pixel programs do not link: %s", log.c_str());
+        return &p;
+    }
+    p.linked = true;
+    p.vertexInts = glGetUniformLocation(p.name, "vi");
+    p.vertexBools = glGetUniformLocation(p.name, "vb");
+    p.pixelInts = glGetUniformLocation(p.name, "pi");
+    p.pixelBools = glGetUniformLocation(p.name, "pb");
+    return &p;
+}
+
+void GLBackend::applySamplers(const DeviceState& state) {
+    for (UINT stage = 0; stage < kMaxTextureStages; ++stage) {
+        TextureCore* texture = state.textures[stage];
+        if (texture) {
+            glBindTextureUnit(stage, static_cast<const GLTexture*>(texture->tracked().backend.get())->name);
+        } else {
+            glBindTextureUnit(stage, 0);
+            continue;
+        }
+        const auto& s = state.samplerStates[stage];
+        if (samplersValid_ && s == lastSampler_[stage]) continue;
+        lastSampler_[stage] = s;
+        const GLuint sampler = samplers_[stage];
+        glSamplerParameteri(sampler, GL_TEXTURE_WRAP_S, GLint(addressMode(s[D3DSAMP_ADDRESSU])));
+        glSamplerParameteri(sampler, GL_TEXTURE_WRAP_T, GLint(addressMode(s[D3DSAMP_ADDRESSV])));
+        glSamplerParameteri(sampler, GL_TEXTURE_WRAP_R, GLint(addressMode(s[D3DSAMP_ADDRESSW])));
+        float border[4];
+        const DWORD b = s[D3DSAMP_BORDERCOLOR];
+        border[0] = float((b >> 16) & 0xFF) / 255.0f;
+        border[1] = float((b >> 8) & 0xFF) / 255.0f;
+        border[2] = float(b & 0xFF) / 255.0f;
+        border[3] = float(b >> 24) / 255.0f;
+        glSamplerParameterfv(sampler, GL_TEXTURE_BORDER_COLOR, border);
+        const bool linearMin = s[D3DSAMP_MINFILTER] >= D3DTEXF_LINEAR;
+        const DWORD mip = s[D3DSAMP_MIPFILTER];
+        const GLenum minFilter = mip == D3DTEXF_NONE    ? (linearMin ? GL_LINEAR : GL_NEAREST)
+                                 : mip == D3DTEXF_POINT ? (linearMin ? GL_LINEAR_MIPMAP_NEAREST : GL_NEAREST_MIPMAP_NEAREST)
+                                                        : (linearMin ? GL_LINEAR_MIPMAP_LINEAR : GL_NEAREST_MIPMAP_LINEAR);
+        glSamplerParameteri(sampler, GL_TEXTURE_MIN_FILTER, GLint(minFilter));
+        glSamplerParameteri(sampler, GL_TEXTURE_MAG_FILTER,
+                            s[D3DSAMP_MAGFILTER] >= D3DTEXF_LINEAR ? GL_LINEAR : GL_NEAREST);
+        const bool anisotropic = s[D3DSAMP_MINFILTER] == D3DTEXF_ANISOTROPIC || s[D3DSAMP_MAGFILTER] == D3DTEXF_ANISOTROPIC;
+        glSamplerParameterf(sampler, GL_TEXTURE_MAX_ANISOTROPY,
+                            anisotropic ? float(std::max<DWORD>(1, s[D3DSAMP_MAXANISOTROPY])) : 1.0f);
+        float bias;
+        std::memcpy(&bias, &s[D3DSAMP_MIPMAPLODBIAS], sizeof bias);
+        glSamplerParameterf(sampler, GL_TEXTURE_LOD_BIAS, bias);
+        glSamplerParameterf(sampler, GL_TEXTURE_MIN_LOD, float(s[D3DSAMP_MAXMIPLEVEL]));
+    }
+    samplersValid_ = true;
+}
+
+void GLBackend::applyState(const DeviceState& state) {
+    const auto& rs = state.renderStates;
+    const D3DVIEWPORT9& v = state.viewport;
+    glViewport(GLint(v.X), GLint(v.Y), GLsizei(v.Width), GLsizei(v.Height));
+    glDepthRangef(v.MinZ, v.MaxZ);
+    const bool depth = state.depthStencil && rs[D3DRS_ZENABLE];
+    if (depth) {
+        glEnable(GL_DEPTH_TEST);
+        glDepthFunc(compare(rs[D3DRS_ZFUNC]));
+        glDepthMask(rs[D3DRS_ZWRITEENABLE] ? GL_TRUE : GL_FALSE);
+    } else {
+        glDisable(GL_DEPTH_TEST);
+    }
+    // Front faces are clockwise (glFrontFace at start).
+    switch (rs[D3DRS_CULLMODE]) {
+        case D3DCULL_CW:
+            glEnable(GL_CULL_FACE);
+            glCullFace(GL_FRONT);
+            break;
+        case D3DCULL_CCW:
+            glEnable(GL_CULL_FACE);
+            glCullFace(GL_BACK);
+            break;
+        default: glDisable(GL_CULL_FACE); break;
+    }
+    glPolygonMode(GL_FRONT_AND_BACK, rs[D3DRS_FILLMODE] == D3DFILL_WIREFRAME ? GL_LINE
+                                     : rs[D3DRS_FILLMODE] == D3DFILL_POINT   ? GL_POINT
+                                                                             : GL_FILL);
+    if (rs[D3DRS_ALPHABLENDENABLE]) {
+        glEnable(GL_BLEND);
+        const bool separate = rs[D3DRS_SEPARATEALPHABLENDENABLE];
+        glBlendFuncSeparate(blendFactor(rs[D3DRS_SRCBLEND]), blendFactor(rs[D3DRS_DESTBLEND]),
+                            blendFactor(separate ? rs[D3DRS_SRCBLENDALPHA] : rs[D3DRS_SRCBLEND]),
+                            blendFactor(separate ? rs[D3DRS_DESTBLENDALPHA] : rs[D3DRS_DESTBLEND]));
+        glBlendEquationSeparate(blendOperation(rs[D3DRS_BLENDOP]),
+                                blendOperation(separate ? rs[D3DRS_BLENDOPALPHA] : rs[D3DRS_BLENDOP]));
+        const DWORD f = rs[D3DRS_BLENDFACTOR];
+        glBlendColor(float((f >> 16) & 0xFF) / 255.0f, float((f >> 8) & 0xFF) / 255.0f, float(f & 0xFF) / 255.0f,
+                     float(f >> 24) / 255.0f);
+    } else {
+        glDisable(GL_BLEND);
+    }
+    const DWORD mask = rs[D3DRS_COLORWRITEENABLE];
+    glColorMask(mask & D3DCOLORWRITEENABLE_RED ? GL_TRUE : GL_FALSE, mask & D3DCOLORWRITEENABLE_GREEN ? GL_TRUE : GL_FALSE,
+                mask & D3DCOLORWRITEENABLE_BLUE ? GL_TRUE : GL_FALSE, mask & D3DCOLORWRITEENABLE_ALPHA ? GL_TRUE : GL_FALSE);
+    if (rs[D3DRS_STENCILENABLE] && state.depthStencil && hasStencil(state.depthStencil->desc.Format)) {
+        glEnable(GL_STENCIL_TEST);
+        glStencilFunc(compare(rs[D3DRS_STENCILFUNC]), GLint(rs[D3DRS_STENCILREF]), rs[D3DRS_STENCILMASK]);
+        glStencilOp(stencilOperation(rs[D3DRS_STENCILFAIL]), stencilOperation(rs[D3DRS_STENCILZFAIL]),
+                    stencilOperation(rs[D3DRS_STENCILPASS]));
+        glStencilMask(rs[D3DRS_STENCILWRITEMASK]);
+    } else {
+        glDisable(GL_STENCIL_TEST);
+    }
+    for (UINT i = 0; i < kMaxClipPlanes; ++i) {
+        if (rs[D3DRS_CLIPPLANEENABLE] & (1u << i))
+            glEnable(GL_CLIP_DISTANCE0 + i);
+        else
+            glDisable(GL_CLIP_DISTANCE0 + i);
+    }
+    float bias, slope;
+    std::memcpy(&bias, &rs[D3DRS_DEPTHBIAS], sizeof bias);
+    std::memcpy(&slope, &rs[D3DRS_SLOPESCALEDEPTHBIAS], sizeof slope);
+    if (bias != 0.0f || slope != 0.0f) {
+        // Direct3D's bias is in depth units; GL's in steps of a 24-bit buffer.
+        glEnable(GL_POLYGON_OFFSET_FILL);
+        glPolygonOffset(slope, bias * 16777215.0f);
+    } else {
+        glDisable(GL_POLYGON_OFFSET_FILL);
+    }
+}
+
+HRESULT GLBackend::draw(DeviceCore& device, const DrawCall& call) {
+    context_.makeCurrent();
+    const DeviceState& state = device.state();
+    GLuint vertex = 0, pixel = 0;
+    if (state.vertexShader) {
+        vertex = static_cast<GLShader*>(state.vertexShader->backend.get())->shader;
+    } else {
+        const VertexKey key = vertexKey(state);
+        vertex = fixedShader(true, std::string(reinterpret_cast<const char*>(&key), sizeof key), vertexProgram(key));
+    }
+    if (state.pixelShader) {
+        pixel = static_cast<GLShader*>(state.pixelShader->backend.get())->shader;
+    } else {
+        const PixelKey key = pixelKey(state);
+        pixel = fixedShader(false, std::string(1, 'p') + std::string(reinterpret_cast<const char*>(&key), sizeof key),
+                            pixelProgram(key));
+    }
+    if (!vertex || !pixel) return D3DERR_INVALIDCALL;
+    Program* p = program(vertex, pixel);
+    if (!p->linked) return D3DERR_INVALIDCALL;
+    glUseProgram(p->name);
+
+    FixedUniforms fixed;
+    fixedUniforms(state, fixed);
+    // Uniform buffers are written only when their contents changed.
+    if (!fixedValid_ || std::memcmp(&fixed, &lastFixed_, sizeof fixed) != 0) {
+        glNamedBufferSubData(uniformBuffers_[0], 0, sizeof fixed, &fixed);
+        lastFixed_ = fixed;
+        fixedValid_ = true;
+    }
+    if (state.vertexShader && (!vertexValid_ || state.vertexFloats != lastVertex_)) {
+        glNamedBufferSubData(uniformBuffers_[1], 0, sizeof lastVertex_, state.vertexFloats.data());
+        lastVertex_ = state.vertexFloats;
+        vertexValid_ = true;
+    }
+    if (state.pixelShader && (!pixelValid_ || state.pixelFloats != lastPixel_)) {
+        glNamedBufferSubData(uniformBuffers_[2], 0, sizeof lastPixel_, state.pixelFloats.data());
+        lastPixel_ = state.pixelFloats;
+        pixelValid_ = true;
+    }
+    if (p->vertexInts >= 0) glUniform4iv(p->vertexInts, kIntConstants, &state.vertexInts[0][0]);
+    if (p->vertexBools >= 0) glUniform1iv(p->vertexBools, kBoolConstants, state.vertexBools.data());
+    if (p->pixelInts >= 0) glUniform4iv(p->pixelInts, kIntConstants, &state.pixelInts[0][0]);
+    if (p->pixelBools >= 0) glUniform1iv(p->pixelBools, kBoolConstants, state.pixelBools.data());
+
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, framebuffer(state.renderTarget, state.depthStencil));
+    applyState(state);
+    applySamplers(state);
+
+    const GLuint vertexArray = static_cast<GLDeclaration*>(state.declaration->backend.get())->vertexArray;
+    glBindVertexArray(vertexArray);
+    glVertexArrayVertexBuffer(vertexArray, 0, static_cast<GLBuffer*>(state.stream->backend.get())->name,
+                              GLintptr(state.streamOffset), GLsizei(state.streamStride));
+    const GLenum mode = primitiveMode(call.type);
+    const GLsizei count = vertexCount(call.type, call.primitives);
+    if (call.indexed) {
+        glVertexArrayElementBuffer(vertexArray, static_cast<GLBuffer*>(state.indices->backend.get())->name);
+        const UINT size = state.indices->indexSize();
+        glDrawRangeElementsBaseVertex(mode, call.minVertex, call.minVertex + call.numVertices - 1, count,
+                                      size == 4 ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
+                                      reinterpret_cast<const void*>(std::uintptr_t(call.start) * size),
+                                      call.baseVertex);
+    } else {
+        glDrawArrays(mode, GLint(call.start), count);
+    }
+    markDrawn(state.renderTarget);
+    return S_OK;
+}
+
+HRESULT GLBackend::present(DeviceCore& device) {
+    context_.makeCurrent();
+    const SurfaceImpl* back = device.backBuffer();
+    if (back && context_.hasWindow()) {
+        int width = 0, height = 0;
+        context_.windowSize(width, height);
+        glDisable(GL_SCISSOR_TEST);
+        glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+        // The window's default framebuffer has GL's lower-left origin.
+        glBlitNamedFramebuffer(framebuffer(back, nullptr), 0, 0, 0, GLint(back->desc.Width), GLint(back->desc.Height),
+                               0, height, width, 0, GL_COLOR_BUFFER_BIT, GL_LINEAR);
+    }
+    context_.swap();
+    return S_OK;
+}
+
+}  // namespace
+
+std::unique_ptr<Backend> createGLBackend(HWND window) { return std::make_unique<GLBackend>(window); }
+
+void registerShaderSource(std::int32_t sourceId, std::string glsl) {
+    std::lock_guard<std::mutex> guard(g_sourcesLock);
+    sources()[sourceId] = std::move(glsl);
+}
+
+const std::string* shaderSource(std::int32_t sourceId) {
+    std::lock_guard<std::mutex> guard(g_sourcesLock);
+    const auto found = sources().find(sourceId);
+    return found == sources().end() ? nullptr : &found->second;
+}
+
+}  // namespace platform::d3d9

@@ -1,0 +1,130 @@
+#include "platform/d3d9/GLContext.h"
+
+#include <EGL/egl.h>
+#include <EGL/eglext.h>
+#include <GL/gl.h>
+#include <SDL.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace platform::d3d9 {
+
+namespace {
+
+const void* g_current = nullptr;  // the context made current last
+
+// The process's surfaceless EGL display, opened on first use.
+EGLDisplay eglDisplay(std::string& why) {
+    static EGLDisplay display = EGL_NO_DISPLAY;
+    static bool tried = false;
+    static std::string failure;
+    if (tried) {
+        why = failure;
+        return display;
+    }
+    tried = true;
+    auto getPlatformDisplay =
+        reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(eglGetProcAddress("eglGetPlatformDisplayEXT"));
+    EGLDisplay candidate = getPlatformDisplay
+                               ? getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr)
+                               : EGL_NO_DISPLAY;
+    EGLint major = 0, minor = 0;
+    if (candidate == EGL_NO_DISPLAY || !eglInitialize(candidate, &major, &minor)) {
+        char line[96];
+        std::snprintf(line, sizeof line, "no surfaceless EGL display (EGL error 0x%X)", unsigned(eglGetError()));
+        failure = why = line;
+        return EGL_NO_DISPLAY;
+    }
+    display = candidate;
+    return display;
+}
+
+}  // namespace
+
+GLContext::~GLContext() {
+    if (g_current == this) g_current = nullptr;
+    if (sdlContext_) {
+        SDL_GL_MakeCurrent(static_cast<SDL_Window*>(window_), nullptr);
+        SDL_GL_DeleteContext(static_cast<SDL_GLContext>(sdlContext_));
+    }
+    if (eglContext_) {
+        std::string why;
+        EGLDisplay display = eglDisplay(why);
+        eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+        eglDestroyContext(display, static_cast<EGLContext>(eglContext_));
+    }
+}
+
+bool GLContext::open(void* window, std::string& why) {
+    if (window) {
+        auto* sdlWindow = static_cast<SDL_Window*>(window);
+        if (!(SDL_GetWindowFlags(sdlWindow) & SDL_WINDOW_OPENGL)) {
+            why = "the device window was not created for OpenGL";
+            return false;
+        }
+        SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 4);
+        SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 5);
+        SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
+        SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+        SDL_GLContext context = SDL_GL_CreateContext(sdlWindow);
+        if (!context) {
+            why = std::string("no OpenGL 4.5 context for the window: ") + SDL_GetError();
+            return false;
+        }
+        window_ = window;
+        sdlContext_ = context;
+        g_current = this;
+        // Present follows the swap interval the host chose; no waiting here.
+        SDL_GL_SetSwapInterval(0);
+        return true;
+    }
+    EGLDisplay display = eglDisplay(why);
+    if (display == EGL_NO_DISPLAY) return false;
+    if (!eglBindAPI(EGL_OPENGL_API)) {
+        why = "EGL has no desktop OpenGL";
+        return false;
+    }
+    const EGLint attributes[] = {EGL_CONTEXT_MAJOR_VERSION, 4, EGL_CONTEXT_MINOR_VERSION, 5,
+                                 EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_COMPATIBILITY_PROFILE_BIT,
+                                 EGL_NONE};
+    EGLContext context = eglCreateContext(display, EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, attributes);
+    if (context == EGL_NO_CONTEXT) {
+        char line[96];
+        std::snprintf(line, sizeof line, "no OpenGL 4.5 EGL context (EGL error 0x%X)", unsigned(eglGetError()));
+        why = line;
+        return false;
+    }
+    eglContext_ = context;
+    if (!eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, context)) {
+        why = "the surfaceless EGL context cannot be made current";
+        return false;
+    }
+    g_current = this;
+    return true;
+}
+
+void GLContext::makeCurrent() {
+    if (g_current == this) return;
+    if (sdlContext_) {
+        SDL_GL_MakeCurrent(static_cast<SDL_Window*>(window_), static_cast<SDL_GLContext>(sdlContext_));
+    } else if (eglContext_) {
+        std::string why;
+        eglMakeCurrent(eglDisplay(why), EGL_NO_SURFACE, EGL_NO_SURFACE, static_cast<EGLContext>(eglContext_));
+    }
+    g_current = this;
+}
+
+void GLContext::windowSize(int& width, int& height) const {
+    width = height = 0;
+    if (window_) SDL_GL_GetDrawableSize(static_cast<SDL_Window*>(window_), &width, &height);
+}
+
+void GLContext::swap() {
+    if (window_)
+        SDL_GL_SwapWindow(static_cast<SDL_Window*>(window_));
+    else
+        glFlush();
+}
+
+}  // namespace platform::d3d9

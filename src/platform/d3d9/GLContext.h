@@ -1,0 +1,33 @@
+// The OpenGL 4.5 compatibility-profile context a GL device draws with:
+// either a surfaceless EGL context (headless; the device draws into its own
+// framebuffers) or the context of an SDL window, whose default framebuffer
+// receives the back buffer at Present. The EGL display is opened once per
+// process and kept (closing it unloads the driver while it still holds
+// memory). Main thread only.
+#pragma once
+
+#include <string>
+
+namespace platform::d3d9 {
+
+class GLContext {
+public:
+    ~GLContext();
+    // window: an SDL window created with GL, or null for a surfaceless
+    // context. False with why set when the host gives no GL 4.5.
+    bool open(void* window, std::string& why);
+    // Makes this context current when another one is.
+    void makeCurrent();
+    bool hasWindow() const { return window_ != nullptr; }
+    // The window's drawable size in pixels (0 without a window).
+    void windowSize(int& width, int& height) const;
+    // Shows the default framebuffer (window) or only flushes (headless).
+    void swap();
+
+private:
+    void* window_ = nullptr;
+    void* sdlContext_ = nullptr;
+    void* eglContext_ = nullptr;
+};
+
+}  // namespace platform::d3d9
