@@ -4,6 +4,7 @@
 // with a tolerance, never against a stored image.
 #include "d3d9/TestScenes.h"
 #include "platform/D3D9TestSupport.h"
+#include "platform/Window.h"
 #include "platform/d3d9/D3DX9.h"
 #include "platform/d3d9/ShaderBody.h"
 
@@ -175,6 +176,31 @@ TEST_F(D3D9GLTest, ScreenshotReadsBackTheDrawnColoursAndWritesAPng) {
     EXPECT_EQ(std::memcmp(png->GetBufferPointer(), "\x89PNG", 4), 0);
     png->Release();
     back->Release();
+}
+
+TEST_F(D3D9GLTest, AnSdlWindowHostsTheContextAndPresentsTheBackBuffer) {
+    std::unique_ptr<platform::Window> window = platform::createWindow();
+    if (window->backend() != platform::WindowBackend::Sdl) GTEST_SKIP() << "no SDL video here";
+    ASSERT_TRUE(window->create("GL", 0, 0, 128, 96, false));
+    ASSERT_NE(window->deviceWindow(), nullptr);
+    D3DPRESENT_PARAMETERS parameters = d3d9_scenes::sceneParameters();
+    IDirect3DDevice9* windowed = nullptr;
+    ASSERT_EQ(direct3d->CreateDevice(0, D3DDEVTYPE_HAL, window->deviceWindow(), D3DCREATE_HARDWARE_VERTEXPROCESSING,
+                                     &parameters, &windowed),
+              S_OK)
+        << allLines();
+    ASSERT_TRUE(d3d9_scenes::drawScene(windowed, "screenshot"));
+    EXPECT_EQ(windowed->Present(nullptr, nullptr, nullptr, nullptr), S_OK);
+    IDirect3DSurface9* back = nullptr;
+    windowed->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back);
+    Picture p;
+    ASSERT_TRUE(platform::d3d9::readSurface(back, p.bytes, p.desc));
+    back->Release();
+    EXPECT_TRUE(near(p.at(8, 56), {0xC0, 0x80, 0x40}, 0));
+    EXPECT_TRUE(near(p.at(56, 8), {0x10, 0x20, 0x30}, 0));
+    // The headless device of the fixture still draws beside it.
+    EXPECT_TRUE(near(scene("screenshot").at(8, 56), {0xC0, 0x80, 0x40}, 0));
+    windowed->Release();
 }
 
 platform::d3d9::ShaderBody shaderBody(std::uint8_t kind, std::int32_t source) {

@@ -63,6 +63,11 @@ bool GLContext::open(void* window, std::string& why) {
             why = "the device window was not created for OpenGL";
             return false;
         }
+        // The process's surfaceless display is opened too: it keeps the GL
+        // driver loaded, so closing SDL's video later does not unload a
+        // driver that still holds memory.
+        std::string unused;
+        eglDisplay(unused);
         SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 4);
         SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 5);
         SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
