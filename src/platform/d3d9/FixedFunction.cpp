@@ -83,16 +83,22 @@ void append(std::string& text, const char* format, ...) {
     text += line;
 }
 
-const char* kUniformBlock = R"(layout(std140, binding = 0) uniform D3DFixed {
+const char* kVertexUniforms = R"(layout(std140, binding = 0) uniform D3DFixedVertex {
     mat4 ff_WorldView, ff_Projection, ff_WorldViewProjection, ff_World;
     mat4 ff_TextureMatrix[8];
     vec4 ff_LightDiffuse[8], ff_LightSpecular[8], ff_LightAmbient[8];
     vec4 ff_LightPosition[8], ff_LightDirection[8], ff_LightAttenuation[8], ff_LightSpot[8];
     vec4 ff_MaterialDiffuse, ff_MaterialAmbient, ff_MaterialSpecular, ff_MaterialEmissive;
-    vec4 ff_Ambient, ff_FogColor, ff_FogParameters, ff_TextureFactor;
-    vec4 ff_StageConstant[8];
+    vec4 ff_Ambient, ff_FogParameters;
     vec4 ff_ClipPlane[6];
     vec4 ff_Viewport;
+};
+)";
+
+const char* kPixelUniforms = R"(layout(std140, binding = 3) uniform D3DFixedPixel {
+    vec4 ff_TextureFactor;
+    vec4 ff_StageConstant[8];
+    vec4 ff_FogColor;
     vec4 ff_Output;
 };
 )";
@@ -287,8 +293,9 @@ PixelKey pixelKey(const DeviceState& s) {
     return key;
 }
 
-void fixedUniforms(const DeviceState& s, FixedUniforms& u) {
+void fixedUniforms(const DeviceState& s, VertexUniforms& u, PixelUniforms& p) {
     std::memset(&u, 0, sizeof u);
+    std::memset(&p, 0, sizeof p);
     const auto& t = s.transforms;
     const D3DMATRIX worldView = multiply(t[kWorld], t[kView]);
     store(worldView, u.worldView);
@@ -324,27 +331,27 @@ void fixedUniforms(const DeviceState& s, FixedUniforms& u) {
     color(s.material.Emissive, u.materialEmissive);
     const auto& rs = s.renderStates;
     color(rs[D3DRS_AMBIENT], u.ambient);
-    color(rs[D3DRS_FOGCOLOR], u.fogColor);
+    color(rs[D3DRS_FOGCOLOR], p.fogColor);
     u.fogParameters[0] = asFloat(rs[D3DRS_FOGSTART]);
     u.fogParameters[1] = asFloat(rs[D3DRS_FOGEND]);
     u.fogParameters[2] = asFloat(rs[D3DRS_FOGDENSITY]);
     u.fogParameters[3] = s.material.Power;
-    color(rs[D3DRS_TEXTUREFACTOR], u.textureFactor);
-    for (UINT i = 0; i < kMaxFixedStages; ++i) color(s.stageStates[i][D3DTSS_CONSTANT], u.stageConstant[i]);
+    color(rs[D3DRS_TEXTUREFACTOR], p.textureFactor);
+    for (UINT i = 0; i < kMaxFixedStages; ++i) color(s.stageStates[i][D3DTSS_CONSTANT], p.stageConstant[i]);
     for (UINT i = 0; i < kMaxClipPlanes; ++i)
         for (int j = 0; j < 4; ++j) u.clipPlane[i][j] = s.clipPlanes[i][j];
     u.viewport[0] = float(s.viewport.X);
     u.viewport[1] = float(s.viewport.Y);
     u.viewport[2] = float(s.viewport.Width ? s.viewport.Width : 1);
     u.viewport[3] = float(s.viewport.Height ? s.viewport.Height : 1);
-    u.output[0] = float(rs[D3DRS_ALPHAREF] & 0xFF);
-    u.output[1] = float(rs[D3DRS_ALPHATESTENABLE] ? rs[D3DRS_ALPHAFUNC] : D3DCMP_ALWAYS);
-    u.output[2] = rs[D3DRS_FOGENABLE] ? 1.0f : 0.0f;
+    p.output[0] = float(rs[D3DRS_ALPHAREF] & 0xFF);
+    p.output[1] = float(rs[D3DRS_ALPHATESTENABLE] ? rs[D3DRS_ALPHAFUNC] : D3DCMP_ALWAYS);
+    p.output[2] = rs[D3DRS_FOGENABLE] ? 1.0f : 0.0f;
 }
 
 std::string vertexProgram(const VertexKey& key) {
     std::string g = "#version 450 compatibility\n";
-    g += kUniformBlock;
+    g += kVertexUniforms;
     g += kVertexInterface;
     g += kVertexEnd;
     g += "void main() {\n";
@@ -469,7 +476,7 @@ std::string vertexProgram(const VertexKey& key) {
 
 std::string pixelProgram(const PixelKey& key) {
     std::string g = "#version 450 compatibility\n";
-    g += kUniformBlock;
+    g += kPixelUniforms;
     g += kPixelInterface;
     g += kPixelEnd;
     for (int stage = 0; stage < key.stageCount; ++stage) {
@@ -526,14 +533,15 @@ std::string pixelProgram(const PixelKey& key) {
 std::string shaderProgram(const ShaderBody& body, const std::string& source) {
     std::string g = "#version 450 compatibility\n";
     for (const auto& [name, value] : body.defines) g += "#define " + name + " " + value + "\n";
-    g += kUniformBlock;
     if (body.kind == 0) {
+        g += kVertexUniforms;
         g += kVertexInterface;
         g += kVertexEnd;
         g += "layout(std140, binding = 1) uniform D3DVertexConstants { vec4 vc[256]; };\n"
              "uniform ivec4 vi[16];\n"
              "uniform bool vb[16];\n";
     } else {
+        g += kPixelUniforms;
         g += kPixelInterface;
         g += kPixelEnd;
         g += "layout(std140, binding = 2) uniform D3DPixelConstants { vec4 pc[32]; };\n"

@@ -3,7 +3,7 @@
 // program text, which the GL backend compiles once and caches by key.
 // The generated texts and the prelude of our own shader sources share one
 // interface (inputs at fixed locations, the d3d_* values passed between the
-// stages, and the D3DFixed uniform block), so a shader of ours pairs with
+// stages, and the fixed-state uniform blocks), so a shader of ours pairs with
 // the generated other half.
 #pragma once
 
@@ -61,8 +61,11 @@ struct PixelKey {
     std::uint8_t specular = 0;
 };
 
-// D3DFixed, the std140 uniform block (binding 0) of all programs.
-struct FixedUniforms {
+// The std140 uniform blocks of the fixed state: D3DFixedVertex (binding 0)
+// for vertex programs, D3DFixedPixel (binding 3) for pixel programs. Kept
+// apart so a draw that changes a matrix leaves the pixel stage's
+// constants alone (llvmpipe copies a changed block for every draw).
+struct VertexUniforms {
     float worldView[16], projection[16], worldViewProjection[16], world[16];
     float textureMatrix[8][16];
     float lightDiffuse[8][4], lightSpecular[8][4], lightAmbient[8][4];
@@ -70,12 +73,16 @@ struct FixedUniforms {
     float lightAttenuation[8][4];  // a0, a1, a2, range
     float lightSpot[8][4];         // cos(theta / 2), cos(phi / 2), falloff
     float materialDiffuse[4], materialAmbient[4], materialSpecular[4], materialEmissive[4];
-    float ambient[4], fogColor[4];
+    float ambient[4];
     float fogParameters[4];  // start, end, density, material power
-    float textureFactor[4];
-    float stageConstant[8][4];
     float clipPlane[6][4];
     float viewport[4];  // x, y, width, height
+};
+
+struct PixelUniforms {
+    float textureFactor[4];
+    float stageConstant[8][4];
+    float fogColor[4];
     // Alpha reference (0..255), D3DCMP_* (ALWAYS when the test is off),
     // 1 when fog is on.
     float output[4];
@@ -83,7 +90,7 @@ struct FixedUniforms {
 
 VertexKey vertexKey(const DeviceState& state);
 PixelKey pixelKey(const DeviceState& state);
-void fixedUniforms(const DeviceState& state, FixedUniforms& uniforms);
+void fixedUniforms(const DeviceState& state, VertexUniforms& vertex, PixelUniforms& pixel);
 
 // Whole program texts (version line included).
 std::string vertexProgram(const VertexKey& key);

@@ -271,7 +271,9 @@ private:
     void forgetFramebuffers(const Tracked& object);
     void markDrawn(SurfaceImpl* surface);
     GLuint compile(GLenum stage, const std::string& text, std::string& log);
-    GLuint fixedShader(bool vertex, const std::string& key, const std::string& text);
+    // The compiled program of a key, generated and compiled on first use.
+    template <class Key, class Generate>
+    GLuint fixedShader(bool vertex, const Key& key, Generate generate);
     Program* program(GLuint vertex, GLuint pixel);
     void applyState(const DeviceState& state);
     void applySamplers(const DeviceState& state);
@@ -281,12 +283,15 @@ private:
     std::shared_ptr<Context> messages_;
     std::map<FramebufferKey, GLuint> framebuffers_;
     std::unordered_map<std::string, GLuint> fixedShaders_;
+    std::string keyText_;  // the key being looked up, kept to reuse its storage
     std::map<std::pair<GLuint, GLuint>, Program> programs_;
-    GLuint uniformBuffers_[3] = {};  // fixed state, vertex constants, pixel constants
-    FixedUniforms lastFixed_{};
+    // Fixed vertex state, vertex constants, pixel constants, fixed pixel state.
+    GLuint uniformBuffers_[4] = {};
+    VertexUniforms lastFixedVertex_{};
+    PixelUniforms lastFixedPixel_{};
     std::array<std::array<float, 4>, kVertexFloatConstants> lastVertex_{};
     std::array<std::array<float, 4>, kPixelFloatConstants> lastPixel_{};
-    bool fixedValid_ = false, vertexValid_ = false, pixelValid_ = false;
+    bool fixedVertexValid_ = false, fixedPixelValid_ = false, vertexValid_ = false, pixelValid_ = false;
     GLuint samplers_[kMaxTextureStages] = {};
     std::array<std::array<DWORD, kD3DSamplerStateCount>, kMaxTextureStages> lastSampler_{};
     bool samplersValid_ = false;
@@ -306,7 +311,7 @@ GLBackend::~GLBackend() {
     for (const auto& [key, name] : framebuffers_) glDeleteFramebuffers(1, &name);
     for (const auto& [key, p] : programs_) glDeleteProgram(p.name);
     for (const auto& [key, shader] : fixedShaders_) glDeleteShader(shader);
-    glDeleteBuffers(3, uniformBuffers_);
+    glDeleteBuffers(4, uniformBuffers_);
     glDeleteSamplers(kMaxTextureStages, samplers_);
 }
 
@@ -322,11 +327,12 @@ HRESULT GLBackend::start(DeviceCore& device) {
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glEnable(GL_TEXTURE_CUBE_MAP_SEAMLESS);
-    glCreateBuffers(3, uniformBuffers_);
-    glNamedBufferData(uniformBuffers_[0], sizeof(FixedUniforms), nullptr, GL_DYNAMIC_DRAW);
+    glCreateBuffers(4, uniformBuffers_);
+    glNamedBufferData(uniformBuffers_[0], sizeof lastFixedVertex_, nullptr, GL_DYNAMIC_DRAW);
     glNamedBufferData(uniformBuffers_[1], sizeof lastVertex_, nullptr, GL_DYNAMIC_DRAW);
     glNamedBufferData(uniformBuffers_[2], sizeof lastPixel_, nullptr, GL_DYNAMIC_DRAW);
-    for (GLuint i = 0; i < 3; ++i) glBindBufferBase(GL_UNIFORM_BUFFER, i, uniformBuffers_[i]);
+    glNamedBufferData(uniformBuffers_[3], sizeof lastFixedPixel_, nullptr, GL_DYNAMIC_DRAW);
+    for (GLuint i = 0; i < 4; ++i) glBindBufferBase(GL_UNIFORM_BUFFER, i, uniformBuffers_[i]);
     glCreateSamplers(kMaxTextureStages, samplers_);
     for (GLuint i = 0; i < kMaxTextureStages; ++i) glBindSampler(i, samplers_[i]);
     return S_OK;
@@ -664,12 +670,16 @@ HRESULT GLBackend::stretchRect(SurfaceImpl& source, const RECT& sr, SurfaceImpl&
     return S_OK;
 }
 
-GLuint GLBackend::fixedShader(bool vertex, const std::string& key, const std::string& text) {
-    if (auto found = fixedShaders_.find(key); found != fixedShaders_.end()) return found->second;
+template <class Key, class Generate>
+GLuint GLBackend::fixedShader(bool vertex, const Key& key, Generate generate) {
+    std::string& name = keyText_;
+    name.assign(1, vertex ? 'v' : 'p');
+    name.append(reinterpret_cast<const char*>(&key), sizeof key);
+    if (auto found = fixedShaders_.find(name); found != fixedShaders_.end()) return found->second;
     std::string log;
-    const GLuint shader = compile(vertex ? GL_VERTEX_SHADER : GL_FRAGMENT_SHADER, text, log);
+    const GLuint shader = compile(vertex ? GL_VERTEX_SHADER : GL_FRAGMENT_SHADER, generate(key), log);
     if (!shader) message("Fixed-function %s program does not compile: %s", vertex ? "vertex" : "pixel", log.c_str());
-    fixedShaders_[key] = shader;
+    fixedShaders_[name] = shader;
     return shader;
 }
 
@@ -820,28 +830,31 @@ HRESULT GLBackend::draw(DeviceCore& device, const DrawCall& call) {
     if (state.vertexShader) {
         vertex = static_cast<GLShader*>(state.vertexShader->backend.get())->shader;
     } else {
-        const VertexKey key = vertexKey(state);
-        vertex = fixedShader(true, std::string(reinterpret_cast<const char*>(&key), sizeof key), vertexProgram(key));
+        vertex = fixedShader(true, vertexKey(state), vertexProgram);
     }
     if (state.pixelShader) {
         pixel = static_cast<GLShader*>(state.pixelShader->backend.get())->shader;
     } else {
-        const PixelKey key = pixelKey(state);
-        pixel = fixedShader(false, std::string(1, 'p') + std::string(reinterpret_cast<const char*>(&key), sizeof key),
-                            pixelProgram(key));
+        pixel = fixedShader(false, pixelKey(state), pixelProgram);
     }
     if (!vertex || !pixel) return D3DERR_INVALIDCALL;
     Program* p = program(vertex, pixel);
     if (!p->linked) return D3DERR_INVALIDCALL;
     glUseProgram(p->name);
 
-    FixedUniforms fixed;
-    fixedUniforms(state, fixed);
+    VertexUniforms fixedVertex;
+    PixelUniforms fixedPixel;
+    fixedUniforms(state, fixedVertex, fixedPixel);
     // Uniform buffers are written only when their contents changed.
-    if (!fixedValid_ || std::memcmp(&fixed, &lastFixed_, sizeof fixed) != 0) {
-        glNamedBufferSubData(uniformBuffers_[0], 0, sizeof fixed, &fixed);
-        lastFixed_ = fixed;
-        fixedValid_ = true;
+    if (!fixedVertexValid_ || std::memcmp(&fixedVertex, &lastFixedVertex_, sizeof fixedVertex) != 0) {
+        glNamedBufferSubData(uniformBuffers_[0], 0, sizeof fixedVertex, &fixedVertex);
+        lastFixedVertex_ = fixedVertex;
+        fixedVertexValid_ = true;
+    }
+    if (!fixedPixelValid_ || std::memcmp(&fixedPixel, &lastFixedPixel_, sizeof fixedPixel) != 0) {
+        glNamedBufferSubData(uniformBuffers_[3], 0, sizeof fixedPixel, &fixedPixel);
+        lastFixedPixel_ = fixedPixel;
+        fixedPixelValid_ = true;
     }
     if (state.vertexShader && (!vertexValid_ || state.vertexFloats != lastVertex_)) {
         glNamedBufferSubData(uniformBuffers_[1], 0, sizeof lastVertex_, state.vertexFloats.data());
