@@ -178,6 +178,60 @@ TEST_F(D3D9GLTest, ScreenshotReadsBackTheDrawnColoursAndWritesAPng) {
     back->Release();
 }
 
+TEST_F(D3D9GLTest, DynamicBuffersKeepWhatEarlierDrawsRead) {
+    const Picture p = scene("indexed_dynamic");
+    EXPECT_TRUE(near(p.at(8, 32), {255, 0, 0}));
+    EXPECT_TRUE(near(p.at(24, 32), {0, 255, 0}));
+    EXPECT_TRUE(near(p.at(48, 32), {0, 0, 255}));
+}
+
+TEST_F(D3D9GLTest, PretransformedVerticesLandOnTheirPixelsInsideTheViewport) {
+    const Picture p = scene("pretransformed");
+    EXPECT_TRUE(near(p.at(40, 8), {255, 255, 255}));
+    EXPECT_TRUE(near(p.at(47, 15), {255, 255, 255}));
+    EXPECT_TRUE(near(p.at(39, 8), {0, 0, 0}));
+    EXPECT_TRUE(near(p.at(48, 16), {0, 0, 0}));
+    EXPECT_TRUE(near(p.at(32, 44), {255, 0, 0}));
+    EXPECT_TRUE(near(p.at(31, 44), {0, 0, 0}));
+}
+
+TEST_F(D3D9GLTest, StencilAndColourWriteMaskLimitWhatIsWritten) {
+    const Picture p = scene("stencil_and_mask");
+    EXPECT_TRUE(near(p.at(32, 20), {255, 255, 255}));
+    EXPECT_TRUE(near(p.at(8, 20), {0, 0, 0}));
+    EXPECT_TRUE(near(p.at(8, 60), {0, 255, 0}));
+}
+
+TEST_F(D3D9GLTest, SpotLightConeAndSpecularHighlight) {
+    const Picture p = scene("spot_and_specular");
+    EXPECT_GT(p.at(16, 32).r, 200) << p.at(16, 32);
+    EXPECT_LT(p.at(2, 2).r, 10) << p.at(2, 2);
+    EXPECT_TRUE(near(p.at(48, 32), {255, 255, 0}));
+}
+
+TEST_F(D3D9GLTest, TextureTransformCubeCoordinatesAndMipLevels) {
+    const Picture p = scene("texture_coordinates");
+    EXPECT_TRUE(near(p.at(4, 32), {255, 0, 0}));
+    EXPECT_TRUE(near(p.at(18, 32), {255, 0, 0}));
+    EXPECT_TRUE(near(p.at(32, 32), {0, 0, 255}));
+    EXPECT_TRUE(near(p.at(49, 5), {0, 255, 0}));
+}
+
+TEST_F(D3D9GLTest, InjectedDeviceLossAndResetStillWorkOnGL) {
+    platform::d3d9::loseDevice(device, 1);
+    EXPECT_EQ(device->TestCooperativeLevel(), D3DERR_DEVICELOST);
+    EXPECT_EQ(device->Present(nullptr, nullptr, nullptr, nullptr), D3DERR_DEVICELOST);
+    EXPECT_EQ(device->TestCooperativeLevel(), D3DERR_DEVICENOTRESET);
+    D3DPRESENT_PARAMETERS parameters = d3d9_scenes::sceneParameters();
+    parameters.BackBufferWidth = 32;
+    ASSERT_EQ(device->Reset(&parameters), S_OK) << allLines();
+    EXPECT_EQ(device->TestCooperativeLevel(), S_OK);
+    const Picture p = scene("screenshot");
+    EXPECT_EQ(p.desc.Width, 32u);
+    EXPECT_TRUE(near(p.at(4, 60), {0xC0, 0x80, 0x40}, 0));
+    EXPECT_TRUE(near(p.at(20, 4), {0x10, 0x20, 0x30}, 0));
+}
+
 TEST_F(D3D9GLTest, AnSdlWindowHostsTheContextAndPresentsTheBackBuffer) {
     std::unique_ptr<platform::Window> window = platform::createWindow();
     if (window->backend() != platform::WindowBackend::Sdl) GTEST_SKIP() << "no SDL video here";

@@ -353,6 +353,209 @@ void main() {
     return ok;
 }
 
+
+bool indexedDynamic(SceneContext& c) {
+    // A dynamic vertex buffer and 16-bit indices: quad 1 from a discarding
+    // lock, quad 2 appended without overwriting (base vertex 4), then the
+    // buffer discarded and refilled for quad 3 (it must not change 1 or 2).
+    c.diffuseOnly();
+    IDirect3DVertexBuffer9* vertices = nullptr;
+    IDirect3DIndexBuffer9* indices = nullptr;
+    if (FAILED(c.device->CreateVertexBuffer(8 * sizeof(Vertex), D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY, 0,
+                                            D3DPOOL_DEFAULT, &vertices, nullptr)) ||
+        FAILED(c.device->CreateIndexBuffer(6 * 2, D3DUSAGE_WRITEONLY, D3DFMT_INDEX16, D3DPOOL_MANAGED, &indices,
+                                           nullptr)))
+        return false;
+    c.keep(vertices);
+    c.keep(indices);
+    void* data = nullptr;
+    const WORD order[6] = {0, 1, 3, 0, 3, 2};
+    if (FAILED(indices->Lock(0, 0, &data, 0))) return false;
+    std::memcpy(data, order, sizeof order);
+    indices->Unlock();
+    auto corners = [](float x0, float x1, D3DCOLOR color) {
+        const std::vector<Vertex> q = quad(x0, -1, x1, 1, 0.5f, color);
+        return std::vector<Vertex>{q[0], q[1], q[5], q[2]};  // tl, tr, bl, br
+    };
+    auto fill = [&](UINT first, const std::vector<Vertex>& four, DWORD flags) {
+        void* at = nullptr;
+        if (FAILED(vertices->Lock(first * sizeof(Vertex), 4 * sizeof(Vertex), &at, flags))) return false;
+        std::memcpy(at, four.data(), 4 * sizeof(Vertex));
+        return SUCCEEDED(vertices->Unlock());
+    };
+    c.device->SetStreamSource(0, vertices, 0, sizeof(Vertex));
+    c.device->SetIndices(indices);
+    bool ok = fill(0, corners(-1, -0.5f, 0xFFFF0000u), D3DLOCK_DISCARD);
+    ok = SUCCEEDED(c.device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 4, 0, 2)) && ok;
+    ok = fill(4, corners(-0.5f, 0, 0xFF00FF00u), D3DLOCK_NOOVERWRITE) && ok;
+    ok = SUCCEEDED(c.device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 4, 0, 4, 0, 2)) && ok;
+    ok = fill(0, corners(0, 1, 0xFF0000FFu), D3DLOCK_DISCARD) && ok;
+    return SUCCEEDED(c.device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 4, 0, 2)) && ok;
+}
+
+bool pretransformed(SceneContext& c) {
+    // Screen-space vertices (pixel centres on integers) in the right half's
+    // viewport: a quad over pixels 40 to 47 and one reaching left of the
+    // viewport, which ends at its edge (pixel 32).
+    struct Screen {
+        float x, y, z, rhw;
+        D3DCOLOR color;
+    };
+    const D3DVERTEXELEMENT9 elements[] = {{0, 0, D3DDECLTYPE_FLOAT4, 0, D3DDECLUSAGE_POSITIONT, 0},
+                                          {0, 16, D3DDECLTYPE_D3DCOLOR, 0, D3DDECLUSAGE_COLOR, 0},
+                                          D3DDECL_END()};
+    IDirect3DVertexDeclaration9* declaration = nullptr;
+    if (FAILED(c.device->CreateVertexDeclaration(elements, &declaration))) return false;
+    c.keep(declaration);
+    c.device->SetVertexDeclaration(declaration);
+    const D3DVIEWPORT9 right{32, 0, 32, 64, 0, 1};
+    c.device->SetViewport(&right);
+    c.diffuseOnly();
+    auto rect = [](float x0, float y0, float x1, float y1, D3DCOLOR color) {
+        const Screen tl{x0 - 0.5f, y0 - 0.5f, 0.5f, 1, color}, tr{x1 - 0.5f, y0 - 0.5f, 0.5f, 1, color};
+        const Screen br{x1 - 0.5f, y1 - 0.5f, 0.5f, 1, color}, bl{x0 - 0.5f, y1 - 0.5f, 0.5f, 1, color};
+        return std::vector<Screen>{tl, tr, br, tl, br, bl};
+    };
+    bool ok = true;
+    for (const auto& shape : {rect(40, 8, 48, 16, 0xFFFFFFFFu), rect(0, 40, 40, 48, 0xFFFF0000u)}) {
+        IDirect3DVertexBuffer9* buffer = nullptr;
+        if (FAILED(c.device->CreateVertexBuffer(UINT(shape.size() * sizeof(Screen)), D3DUSAGE_WRITEONLY, 0,
+                                                D3DPOOL_MANAGED, &buffer, nullptr)))
+            return false;
+        void* data = nullptr;
+        buffer->Lock(0, 0, &data, 0);
+        std::memcpy(data, shape.data(), shape.size() * sizeof(Screen));
+        buffer->Unlock();
+        c.device->SetStreamSource(0, buffer, 0, sizeof(Screen));
+        ok = SUCCEEDED(c.device->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 2)) && ok;
+        buffer->Release();
+    }
+    return ok;
+}
+
+bool stencilAndMask(SceneContext& c) {
+    // The middle band writes stencil 1 without colour; a white quad over all
+    // then passes only where the stencil is 1. A quad on the bottom rows
+    // writes only green.
+    c.diffuseOnly();
+    c.device->Clear(0, nullptr, D3DCLEAR_STENCIL, 0, 1.0f, 0);
+    c.device->SetRenderState(D3DRS_STENCILENABLE, TRUE);
+    c.device->SetRenderState(D3DRS_STENCILFUNC, D3DCMP_ALWAYS);
+    c.device->SetRenderState(D3DRS_STENCILPASS, D3DSTENCILOP_REPLACE);
+    c.device->SetRenderState(D3DRS_STENCILREF, 1);
+    c.device->SetRenderState(D3DRS_COLORWRITEENABLE, 0);
+    c.device->SetRenderState(D3DRS_ZWRITEENABLE, FALSE);
+    bool ok = c.draw(quad(-0.5f, -1, 0.5f, 1, 0.5f, 0xFFFF0000u));
+    c.device->SetRenderState(D3DRS_COLORWRITEENABLE, 0xF);
+    c.device->SetRenderState(D3DRS_STENCILFUNC, D3DCMP_EQUAL);
+    c.device->SetRenderState(D3DRS_STENCILPASS, D3DSTENCILOP_KEEP);
+    ok = c.draw(quad(-1, -0.5f, 1, 1, 0.5f, 0xFFFFFFFFu)) && ok;
+    c.device->SetRenderState(D3DRS_STENCILENABLE, FALSE);
+    c.device->SetRenderState(D3DRS_COLORWRITEENABLE, D3DCOLORWRITEENABLE_GREEN);
+    return c.draw(quad(-1, -1, 1, -0.5f, 0.5f, 0xFFFFFFFFu)) && ok;
+}
+
+bool spotAndSpecular(SceneContext& c) {
+    // Left: a narrow red spot light at the middle of the left half, from
+    // in front; right: a red directional light with a green specular part
+    // (material power 1), head on: diffuse plus specular is yellow.
+    c.device->SetRenderState(D3DRS_LIGHTING, TRUE);
+    c.device->SetRenderState(D3DRS_DIFFUSEMATERIALSOURCE, D3DMCS_MATERIAL);
+    c.device->SetRenderState(D3DRS_SPECULARMATERIALSOURCE, D3DMCS_MATERIAL);
+    D3DMATERIAL9 material{};
+    material.Diffuse = {1, 1, 1, 1};
+    material.Specular = {1, 1, 1, 1};
+    material.Power = 1;
+    c.device->SetMaterial(&material);
+    std::vector<Vertex> grid;
+    const int n = 16;
+    for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i) {
+            const float x0 = -1 + 1.0f * i / n, x1 = -1 + 1.0f * (i + 1) / n;
+            const float y0 = -1 + 2.0f * j / n, y1 = -1 + 2.0f * (j + 1) / n;
+            for (const Vertex& v : quad(x0, y0, x1, y1, 0.5f, 0xFFFFFFFFu)) grid.push_back(v);
+        }
+    D3DLIGHT9 spot{};
+    spot.Type = D3DLIGHT_SPOT;
+    spot.Diffuse = {1, 0, 0, 1};
+    spot.Position = {-0.5f, 0, -1};
+    spot.Direction = {0, 0, 1};
+    spot.Range = 100;
+    spot.Attenuation0 = 1;
+    spot.Theta = 0.2f;
+    spot.Phi = 0.4f;
+    spot.Falloff = 1;
+    c.device->SetLight(0, &spot);
+    c.device->LightEnable(0, TRUE);
+    bool ok = c.draw(grid);
+    c.device->LightEnable(0, FALSE);
+    D3DLIGHT9 sun{};
+    sun.Type = D3DLIGHT_DIRECTIONAL;
+    sun.Diffuse = {1, 0, 0, 1};
+    sun.Specular = {0, 1, 0, 1};
+    sun.Direction = {0, 0, 1};
+    c.device->SetLight(1, &sun);
+    c.device->LightEnable(1, TRUE);
+    c.device->SetRenderState(D3DRS_SPECULARENABLE, TRUE);
+    c.device->SetRenderState(D3DRS_LOCALVIEWER, FALSE);
+    return c.draw(quad(0, -1, 1, 1, 0.5f, 0xFFFFFFFFu)) && ok;
+}
+
+bool textureCoordinates(SceneContext& c) {
+    // Left: a texture transform that takes the texture's left half (red)
+    // over the whole quad. Middle: a cube map sampled by the camera-space
+    // normal (toward -z: the negative Z face, blue). Right: two levels,
+    // red 8 x 8 and green 4 x 4, minified onto a 4-pixel-wide quad: level 1
+    // with a mip filter.
+    std::vector<std::uint8_t> halves;
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) {
+            const D3DCOLOR color = x < 2 ? 0xFFFF0000u : 0xFF00FF00u;
+            for (int b = 0; b < 4; ++b) halves.push_back(std::uint8_t(color >> (8 * b)));
+        }
+    c.device->SetTexture(0, c.texture(4, 4, D3DFMT_A8R8G8B8, halves));
+    c.stage(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    c.stage(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+    c.stage(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2);
+    const D3DMATRIX half{{{0.5f, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}}};
+    c.device->SetTransform(D3DTS_TEXTURE0, &half);
+    bool ok = c.draw(quad(-1, -1, -0.34f, 1, 0.5f, 0xFFFFFFFFu));
+    c.stage(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_DISABLE);
+
+    IDirect3DCubeTexture9* cube = nullptr;
+    if (FAILED(c.device->CreateCubeTexture(4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &cube, nullptr))) return false;
+    c.keep(cube);
+    const D3DCOLOR faces[6] = {0xFF400000u, 0xFF004000u, 0xFF000040u, 0xFF404000u, 0xFF004040u, 0xFF0000FFu};
+    for (UINT face = 0; face < 6; ++face) {
+        D3DLOCKED_RECT locked{};
+        if (FAILED(cube->LockRect(D3DCUBEMAP_FACES(face), 0, &locked, nullptr, 0))) return false;
+        for (int i = 0; i < 16; ++i) std::memcpy(static_cast<std::uint8_t*>(locked.pBits) + i * 4, &faces[face], 4);
+        cube->UnlockRect(D3DCUBEMAP_FACES(face), 0);
+    }
+    c.device->SetTexture(0, cube);
+    c.stage(0, D3DTSS_TEXCOORDINDEX, D3DTSS_TCI_CAMERASPACENORMAL);
+    ok = c.draw(quad(-0.34f, -1, 0.34f, 1, 0.5f, 0xFFFFFFFFu)) && ok;
+    c.stage(0, D3DTSS_TEXCOORDINDEX, 0);
+
+    IDirect3DTexture9* mips = nullptr;
+    if (FAILED(c.device->CreateTexture(8, 8, 2, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &mips, nullptr))) return false;
+    c.keep(mips);
+    for (UINT level = 0; level < 2; ++level) {
+        D3DLOCKED_RECT locked{};
+        if (FAILED(mips->LockRect(level, &locked, nullptr, 0))) return false;
+        const D3DCOLOR color = level == 0 ? 0xFFFF0000u : 0xFF00FF00u;
+        const UINT side = 8 >> level;
+        for (UINT y = 0; y < side; ++y)
+            for (UINT x = 0; x < side; ++x)
+                std::memcpy(static_cast<std::uint8_t*>(locked.pBits) + y * UINT(locked.Pitch) + x * 4, &color, 4);
+        mips->UnlockRect(level);
+    }
+    c.device->SetTexture(0, mips);
+    c.device->SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_POINT);
+    // 8 texels over 4 pixels, 4 rows high, at pixels 48 to 51.
+    return c.draw(quad(0.5f, 0.75f, 0.625f, 0.875f, 0.5f, 0xFFFFFFFFu)) && ok;
+}
+
 }  // namespace
 
 const std::vector<Scene>& scenes() {
@@ -364,6 +567,9 @@ const std::vector<Scene>& scenes() {
         {"culling", culling},              {"clip_plane", clipPlane},
         {"l8_and_dxt1", luminanceAndDxt1}, {"render_target", renderTarget},
         {"screenshot", screenshotColours}, {"shaders", shaders},
+        {"indexed_dynamic", indexedDynamic}, {"pretransformed", pretransformed},
+        {"stencil_and_mask", stencilAndMask}, {"spot_and_specular", spotAndSpecular},
+        {"texture_coordinates", textureCoordinates},
     };
     return all;
 }

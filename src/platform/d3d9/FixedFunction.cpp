@@ -126,11 +126,14 @@ out float d3d_Fog;
 out float gl_ClipDistance[6];
 )";
 
-// Moves Direct3D's clip position to GL's pixel centres (half a pixel left
-// and up) after the clip distances are taken from it.
+// Moves Direct3D's clip position to GL's pixel centres (half a pixel right
+// and down) after the clip distances are taken from it. Downward it moves a
+// 32nd of a pixel less: an edge through pixel centres then keeps the
+// pixels below it, as Direct3D's top-left rule does (GL's rule, with the
+// upper-left origin, would keep the pixels above).
 const char* kVertexEnd = R"(void d3d_finish(vec4 clipPlaneSpace) {
     for (int i = 0; i < 6; ++i) gl_ClipDistance[i] = dot(clipPlaneSpace, ff_ClipPlane[i]);
-    gl_Position.xy += vec2(1.0 / ff_Viewport.z, -1.0 / ff_Viewport.w) * gl_Position.w;
+    gl_Position.xy += vec2(1.0 / ff_Viewport.z, -(1.0 - 1.0 / 32.0) / ff_Viewport.w) * gl_Position.w;
 }
 )";
 
@@ -356,11 +359,12 @@ std::string vertexProgram(const VertexKey& key) {
     g += kVertexEnd;
     g += "void main() {\n";
     if (key.positionT) {
-        // Screen position in pixels (centres on integers), depth, 1 / w.
+        // Screen position in pixels (Direct3D's centres, moved by d3d_finish),
+        // depth, 1 / w.
         g += "    vec4 p = d3d_Position;\n"
              "    float w = p.w != 0.0 ? 1.0 / p.w : 1.0;\n"
-             "    vec2 ndc = vec2((p.x + 0.5 - ff_Viewport.x) / ff_Viewport.z * 2.0 - 1.0,\n"
-             "                    1.0 - (p.y + 0.5 - ff_Viewport.y) / ff_Viewport.w * 2.0);\n"
+             "    vec2 ndc = vec2((p.x - ff_Viewport.x) / ff_Viewport.z * 2.0 - 1.0,\n"
+             "                    1.0 - (p.y - ff_Viewport.y) / ff_Viewport.w * 2.0);\n"
              "    gl_Position = vec4(ndc * w, p.z * w, w);\n"
              "    vec3 eye = vec3(0.0, 0.0, p.z);\n"
              "    vec3 n = vec3(0.0, 0.0, -1.0);\n";
