@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "d3d9/TestScenes.h"
 #include "platform/d3d9/D3D9.h"
 #include "platform/d3d9/GLContext.h"
 
@@ -60,14 +61,8 @@ void substituteFrame(benchmark::State& state) {
     environment.backend = platform::d3d9::BackendKind::GL;
     platform::d3d9::setEnvironment(environment);
     IDirect3D9* direct3d = Direct3DCreate9(D3D_SDK_VERSION);
-    D3DPRESENT_PARAMETERS p{};
+    D3DPRESENT_PARAMETERS p = d3d9_scenes::sceneParameters();
     p.BackBufferWidth = p.BackBufferHeight = kSize;
-    p.BackBufferFormat = D3DFMT_X8R8G8B8;
-    p.BackBufferCount = 1;
-    p.SwapEffect = D3DSWAPEFFECT_DISCARD;
-    p.Windowed = TRUE;
-    p.EnableAutoDepthStencil = TRUE;
-    p.AutoDepthStencilFormat = D3DFMT_D24S8;
     IDirect3DDevice9* device = nullptr;
     if (FAILED(direct3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &device))) {
         state.SkipWithError("no GL device");

@@ -2,6 +2,7 @@
 // message sink collects the lines, and creates a windowed device.
 #pragma once
 
+#include "d3d9/TestScenes.h"
 #include "platform/d3d9/AdapterProfile.h"
 #include "platform/d3d9/D3D9.h"
 
@@ -30,16 +31,12 @@ protected:
     // Re-installs the environment after a test changed it.
     void install() { platform::d3d9::setEnvironment(environment); }
 
+    // The scenes' windowed X8R8G8B8 device with a D24S8 depth buffer, in
+    // another size.
     static D3DPRESENT_PARAMETERS windowed(UINT width = 64, UINT height = 32) {
-        D3DPRESENT_PARAMETERS p{};
+        D3DPRESENT_PARAMETERS p = d3d9_scenes::sceneParameters();
         p.BackBufferWidth = width;
         p.BackBufferHeight = height;
-        p.BackBufferFormat = D3DFMT_X8R8G8B8;
-        p.BackBufferCount = 1;
-        p.SwapEffect = D3DSWAPEFFECT_COPY;
-        p.Windowed = TRUE;
-        p.EnableAutoDepthStencil = TRUE;
-        p.AutoDepthStencilFormat = D3DFMT_D24S8;
         return p;
     }
 

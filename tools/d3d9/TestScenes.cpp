@@ -148,13 +148,9 @@ bool tempResult(SceneContext& c) {
     return c.draw(quad(-1, -1, 1, 1, 0.5f, 0xFF004080u));
 }
 
-bool lights(SceneContext& c) {
-    c.device->SetRenderState(D3DRS_LIGHTING, TRUE);
-    c.device->SetRenderState(D3DRS_DIFFUSEMATERIALSOURCE, D3DMCS_MATERIAL);
-    D3DMATERIAL9 material{};
-    material.Diffuse = {1, 1, 1, 1};
-    c.device->SetMaterial(&material);
-    // A 16 x 16 grid over the left half, facing the camera.
+// A white 16 x 16 grid of quads over the left half, facing the camera
+// (lighting is computed at its vertices).
+std::vector<Vertex> leftGrid() {
     std::vector<Vertex> grid;
     const int n = 16;
     for (int j = 0; j < n; ++j)
@@ -163,6 +159,24 @@ bool lights(SceneContext& c) {
             const float y0 = -1 + 2.0f * j / n, y1 = -1 + 2.0f * (j + 1) / n;
             for (const Vertex& v : quad(x0, y0, x1, y1, 0.5f, 0xFFFFFFFFu)) grid.push_back(v);
         }
+    return grid;
+}
+
+// Lighting on, with a white material (specular too).
+void whiteMaterial(SceneContext& c) {
+    c.device->SetRenderState(D3DRS_LIGHTING, TRUE);
+    c.device->SetRenderState(D3DRS_DIFFUSEMATERIALSOURCE, D3DMCS_MATERIAL);
+    c.device->SetRenderState(D3DRS_SPECULARMATERIALSOURCE, D3DMCS_MATERIAL);
+    D3DMATERIAL9 material{};
+    material.Diffuse = {1, 1, 1, 1};
+    material.Specular = {1, 1, 1, 1};
+    material.Power = 1;
+    c.device->SetMaterial(&material);
+}
+
+bool lights(SceneContext& c) {
+    whiteMaterial(c);
+    std::vector<Vertex> grid = leftGrid();
     // Left: a directional light of (0.5, 0.25, 0) shining along +z.
     D3DLIGHT9 sun{};
     sun.Type = D3DLIGHT_DIRECTIONAL;
@@ -459,22 +473,8 @@ bool spotAndSpecular(SceneContext& c) {
     // Left: a narrow red spot light at the middle of the left half, from
     // in front; right: a red directional light with a green specular part
     // (material power 1), head on: diffuse plus specular is yellow.
-    c.device->SetRenderState(D3DRS_LIGHTING, TRUE);
-    c.device->SetRenderState(D3DRS_DIFFUSEMATERIALSOURCE, D3DMCS_MATERIAL);
-    c.device->SetRenderState(D3DRS_SPECULARMATERIALSOURCE, D3DMCS_MATERIAL);
-    D3DMATERIAL9 material{};
-    material.Diffuse = {1, 1, 1, 1};
-    material.Specular = {1, 1, 1, 1};
-    material.Power = 1;
-    c.device->SetMaterial(&material);
-    std::vector<Vertex> grid;
-    const int n = 16;
-    for (int j = 0; j < n; ++j)
-        for (int i = 0; i < n; ++i) {
-            const float x0 = -1 + 1.0f * i / n, x1 = -1 + 1.0f * (i + 1) / n;
-            const float y0 = -1 + 2.0f * j / n, y1 = -1 + 2.0f * (j + 1) / n;
-            for (const Vertex& v : quad(x0, y0, x1, y1, 0.5f, 0xFFFFFFFFu)) grid.push_back(v);
-        }
+    whiteMaterial(c);
+    const std::vector<Vertex> grid = leftGrid();
     D3DLIGHT9 spot{};
     spot.Type = D3DLIGHT_SPOT;
     spot.Diffuse = {1, 0, 0, 1};
