@@ -1,4 +1,5 @@
 #include "platform/Window.h"
+#include "platform/d3d9/GLContext.h"
 
 #include <SDL.h>
 #include <signal.h>
@@ -77,7 +78,9 @@ public:
         if (window_) return true;
         Uint32 flags = fullScreen ? SDL_WINDOW_FULLSCREEN : SDL_WINDOW_BORDERLESS;
         // A GL window, so the Direct3D layer's GL backend can draw into it;
-        // a host without GL still gets a plain window.
+        // a host without GL still gets a plain window. The driver SDL loads
+        // for it stays loaded after the window (see GLContext).
+        d3d9::GLContext::keepDriverLoaded();
         window_ = SDL_CreateWindow(title ? title : "", x, y, width, height, flags | SDL_WINDOW_OPENGL);
         if (!window_) window_ = SDL_CreateWindow(title ? title : "", x, y, width, height, flags);
         if (!window_) return false;

@@ -42,6 +42,11 @@ EGLDisplay eglDisplay(std::string& why) {
 
 }  // namespace
 
+void GLContext::keepDriverLoaded() {
+    std::string unused;
+    eglDisplay(unused);
+}
+
 GLContext::~GLContext() {
     if (g_current == this) g_current = nullptr;
     if (sdlContext_) {
@@ -63,11 +68,7 @@ bool GLContext::open(void* window, std::string& why) {
             why = "the device window was not created for OpenGL";
             return false;
         }
-        // The process's surfaceless display is opened too: it keeps the GL
-        // driver loaded, so closing SDL's video later does not unload a
-        // driver that still holds memory.
-        std::string unused;
-        eglDisplay(unused);
+        keepDriverLoaded();
         SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 4);
         SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 5);
         SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);

@@ -12,6 +12,11 @@ namespace platform::d3d9 {
 
 class GLContext {
 public:
+    // Opens the process's surfaceless display, which keeps the GL driver
+    // loaded from then on: a GL window's video closing would otherwise
+    // unload a driver that still holds memory.
+    static void keepDriverLoaded();
+
     ~GLContext();
     // window: an SDL window created with GL, or null for a surfaceless
     // context. False with why set when the host gives no GL 4.5.
