@@ -498,9 +498,10 @@ void GLBackend::uploaded(Tracked& object, const SurfaceImpl* level) {
     }
     if (auto* buffer = dynamic_cast<GLBuffer*>(object.backend.get())) {
         auto& core = dynamic_cast<BufferCore&>(object);
-        const std::size_t offset = core.lockOffset;
-        std::size_t size = core.lockSize ? core.lockSize : core.bytes.size() - std::min(offset, core.bytes.size());
-        if (level || offset + size > core.bytes.size()) size = core.bytes.size() - std::min(offset, core.bytes.size());
+        // The locked range (size 0: to the end), within the buffer.
+        const std::size_t offset = std::min<std::size_t>(core.lockOffset, core.bytes.size());
+        const std::size_t rest = core.bytes.size() - offset;
+        const std::size_t size = core.lockSize ? std::min<std::size_t>(core.lockSize, rest) : rest;
         if (core.lockFlags & D3DLOCK_DISCARD) {
             // A fresh store, so draws still queued keep the old contents.
             glNamedBufferData(buffer->name, GLsizeiptr(core.bytes.size()), core.bytes.data(), GL_DYNAMIC_DRAW);
@@ -899,6 +900,13 @@ HRESULT GLBackend::present(DeviceCore& device) {
     context_.makeCurrent();
     const SurfaceImpl* back = device.backBuffer();
     if (back && context_.hasWindow()) {
+        // The presentation interval: refreshes to wait at each Present.
+        const UINT interval = device.parameters().PresentationInterval;
+        context_.setSwapInterval(interval == D3DPRESENT_INTERVAL_IMMEDIATE ? 0
+                                 : interval == D3DPRESENT_INTERVAL_TWO     ? 2
+                                 : interval == D3DPRESENT_INTERVAL_THREE   ? 3
+                                 : interval == D3DPRESENT_INTERVAL_FOUR    ? 4
+                                                                           : 1);
         int width = 0, height = 0;
         context_.windowSize(width, height);
         glDisable(GL_SCISSOR_TEST);

@@ -81,8 +81,6 @@ bool GLContext::open(void* window, std::string& why) {
         window_ = window;
         sdlContext_ = context;
         g_current = this;
-        // Present follows the swap interval the host chose; no waiting here.
-        SDL_GL_SetSwapInterval(0);
         return true;
     }
     EGLDisplay display = eglDisplay(why);
@@ -124,6 +122,14 @@ void GLContext::makeCurrent() {
 void GLContext::windowSize(int& width, int& height) const {
     width = height = 0;
     if (window_) SDL_GL_GetDrawableSize(static_cast<SDL_Window*>(window_), &width, &height);
+}
+
+void GLContext::setSwapInterval(int interval) {
+    if (!window_ || interval == swapInterval_) return;
+    makeCurrent();
+    // A host that cannot wait (or not that long) presents at once.
+    if (SDL_GL_SetSwapInterval(interval) != 0) SDL_GL_SetSwapInterval(0);
+    swapInterval_ = interval;
 }
 
 void GLContext::swap() {

@@ -26,6 +26,9 @@ public:
     bool hasWindow() const { return window_ != nullptr; }
     // The window's drawable size in pixels (0 without a window).
     void windowSize(int& width, int& height) const;
+    // Waits for this many display refreshes at each swap of a window
+    // (0: none).
+    void setSwapInterval(int interval);
     // Shows the default framebuffer (window) or only flushes (headless).
     void swap();
 
@@ -33,6 +36,7 @@ private:
     void* window_ = nullptr;
     void* sdlContext_ = nullptr;
     void* eglContext_ = nullptr;
+    int swapInterval_ = -1;
 };
 
 }  // namespace platform::d3d9
