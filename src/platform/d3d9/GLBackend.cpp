@@ -295,6 +295,12 @@ private:
     GLuint samplers_[kMaxTextureStages] = {};
     std::array<std::array<DWORD, kD3DSamplerStateCount>, kMaxTextureStages> lastSampler_{};
     bool samplersValid_ = false;
+    GLuint boundTextures_[kMaxTextureStages] = {};
+    // What applyState last set; clears, copies and presents change GL state
+    // behind it and reset appliedValid_.
+    std::array<DWORD, kD3DRenderStateCount> appliedStates_{};
+    D3DVIEWPORT9 appliedViewport_{};
+    bool appliedDepth_ = false, appliedStencil_ = false, appliedValid_ = false;
 };
 
 void GLBackend::message(const char* format, ...) {
@@ -655,6 +661,7 @@ HRESULT GLBackend::clear(DeviceCore& device, DWORD count, const RECT* rects, DWO
         }
     }
     glDisable(GL_SCISSOR_TEST);
+    appliedValid_ = false;
     markDrawn(target);
     return S_OK;
 }
@@ -664,6 +671,7 @@ HRESULT GLBackend::stretchRect(SurfaceImpl& source, const RECT& sr, SurfaceImpl&
     context_.makeCurrent();
     glDisable(GL_SCISSOR_TEST);
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    appliedValid_ = false;
     glBlitNamedFramebuffer(framebuffer(&source, nullptr), framebuffer(&dest, nullptr), sr.left, sr.top, sr.right,
                            sr.bottom, dr.left, dr.top, dr.right, dr.bottom, GL_COLOR_BUFFER_BIT,
                            filter == D3DTEXF_LINEAR ? GL_LINEAR : GL_NEAREST);
@@ -713,12 +721,12 @@ Program* GLBackend::program(GLuint vertex, GLuint pixel) {
 void GLBackend::applySamplers(const DeviceState& state) {
     for (UINT stage = 0; stage < kMaxTextureStages; ++stage) {
         TextureCore* texture = state.textures[stage];
-        if (texture) {
-            glBindTextureUnit(stage, static_cast<const GLTexture*>(texture->tracked().backend.get())->name);
-        } else {
-            glBindTextureUnit(stage, 0);
-            continue;
+        const GLuint name = texture ? static_cast<const GLTexture*>(texture->tracked().backend.get())->name : 0;
+        if (name != boundTextures_[stage]) {
+            glBindTextureUnit(stage, name);
+            boundTextures_[stage] = name;
         }
+        if (!texture) continue;
         const auto& s = state.samplerStates[stage];
         if (samplersValid_ && s == lastSampler_[stage]) continue;
         lastSampler_[stage] = s;
@@ -755,6 +763,16 @@ void GLBackend::applySamplers(const DeviceState& state) {
 void GLBackend::applyState(const DeviceState& state) {
     const auto& rs = state.renderStates;
     const D3DVIEWPORT9& v = state.viewport;
+    const bool depthSurface = state.depthStencil != nullptr;
+    const bool stencilSurface = depthSurface && hasStencil(state.depthStencil->desc.Format);
+    if (appliedValid_ && rs == appliedStates_ && std::memcmp(&v, &appliedViewport_, sizeof v) == 0 &&
+        depthSurface == appliedDepth_ && stencilSurface == appliedStencil_)
+        return;
+    appliedStates_ = rs;
+    appliedViewport_ = v;
+    appliedDepth_ = depthSurface;
+    appliedStencil_ = stencilSurface;
+    appliedValid_ = true;
     glViewport(GLint(v.X), GLint(v.Y), GLsizei(v.Width), GLsizei(v.Height));
     glDepthRangef(v.MinZ, v.MaxZ);
     const bool depth = state.depthStencil && rs[D3DRS_ZENABLE];
@@ -911,6 +929,7 @@ HRESULT GLBackend::present(DeviceCore& device) {
         context_.windowSize(width, height);
         glDisable(GL_SCISSOR_TEST);
         glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+        appliedValid_ = false;
         // The window's default framebuffer has GL's lower-left origin.
         glBlitNamedFramebuffer(framebuffer(back, nullptr), 0, 0, 0, GLint(back->desc.Width), GLint(back->desc.Height),
                                0, height, width, 0, GL_COLOR_BUFFER_BIT, GL_LINEAR);
