@@ -439,7 +439,12 @@ void GLBackend::destroyResource(Tracked& object) {
     if (!object.backend) return;
     context_.makeCurrent();
     forgetFramebuffers(object);
-    if (auto* texture = dynamic_cast<GLTexture*>(object.backend.get())) glDeleteTextures(1, &texture->name);
+    if (auto* texture = dynamic_cast<GLTexture*>(object.backend.get())) {
+        // Deleting unbinds it; a later texture may get the same name.
+        for (GLuint& bound : boundTextures_)
+            if (bound == texture->name) bound = 0;
+        glDeleteTextures(1, &texture->name);
+    }
     if (auto* surface = dynamic_cast<GLSurface*>(object.backend.get()))
         glDeleteRenderbuffers(1, &surface->renderbuffer);
     if (auto* buffer = dynamic_cast<GLBuffer*>(object.backend.get())) glDeleteBuffers(1, &buffer->name);
