@@ -158,6 +158,30 @@ TEST_F(D3D9GLTest, RenderTargetTextureIsDrawnThenStretchedIntoTheBackBuffer) {
     EXPECT_TRUE(near(p.at(16, 54), {0, 255, 0}));
 }
 
+TEST_F(D3D9GLTest, ALevelOfARenderTargetTextureReadsBackWhatWasDrawn) {
+    IDirect3DTexture9* target = nullptr;
+    ASSERT_EQ(device->CreateTexture(8, 8, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &target,
+                                    nullptr),
+              S_OK);
+    IDirect3DSurface9 *level = nullptr, *back = nullptr;
+    target->GetSurfaceLevel(0, &level);
+    device->GetRenderTarget(0, &back);
+    device->SetRenderTarget(0, level);
+    device->Clear(0, nullptr, D3DCLEAR_TARGET, 0x80204060u, 1.0f, 0);
+    device->SetRenderTarget(0, back);
+    std::vector<std::uint8_t> bytes;
+    D3DSURFACE_DESC desc{};
+    ASSERT_TRUE(platform::d3d9::readSurface(level, bytes, desc));
+    ASSERT_EQ(bytes.size(), 8u * 8u * 4u);
+    EXPECT_EQ(bytes[0], 0x60);
+    EXPECT_EQ(bytes[1], 0x40);
+    EXPECT_EQ(bytes[2], 0x20);
+    EXPECT_EQ(bytes[3], 0x80);
+    level->Release();
+    back->Release();
+    target->Release();
+}
+
 TEST_F(D3D9GLTest, ScreenshotReadsBackTheDrawnColoursAndWritesAPng) {
     ASSERT_TRUE(d3d9_scenes::drawScene(device, "screenshot"));
     EXPECT_EQ(device->Present(nullptr, nullptr, nullptr, nullptr), S_OK);
