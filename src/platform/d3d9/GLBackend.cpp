@@ -26,7 +26,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <tuple>
+#include <algorithm>
+#include <array>
+#include <cstdarg>
 #include <unordered_map>
 #include <vector>
 
