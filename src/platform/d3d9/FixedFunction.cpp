@@ -1,6 +1,7 @@
 #include "platform/d3d9/FixedFunction.h"
 
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 

@@ -21,14 +21,14 @@
 #include "platform/d3d9/GLContext.h"
 #include "platform/d3d9/PixelFormat.h"
 
+#include <algorithm>
+#include <array>
+#include <cstdarg>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <algorithm>
-#include <array>
-#include <cstdarg>
 #include <unordered_map>
 #include <vector>
 
