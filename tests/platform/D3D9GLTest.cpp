@@ -8,6 +8,7 @@
 #include "platform/d3d9/D3DX9.h"
 #include "platform/d3d9/ShaderBody.h"
 
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -109,6 +110,13 @@ TEST_F(D3D9GLTest, LinearFogBlendsTowardTheFogColour) {
     const Picture p = scene("linear_fog");
     EXPECT_TRUE(near(p.at(16, 32), {255, 191, 191}));
     EXPECT_TRUE(near(p.at(48, 32), {255, 64, 64}));
+}
+
+TEST_F(D3D9GLTest, ExpFogAndVertexColourAsTheLitDiffuse) {
+    const Picture p = scene("exp_fog_and_colour_source");
+    const int fogged = int(std::lround(255 * std::exp(-0.5)));  // 155
+    EXPECT_TRUE(near(p.at(16, 32), {255, fogged, fogged}));
+    EXPECT_TRUE(near(p.at(48, 32), {0, 128, 255}));
 }
 
 TEST_F(D3D9GLTest, AlphaTestComparesWithTheReference) {

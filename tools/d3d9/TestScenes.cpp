@@ -215,6 +215,26 @@ bool linearFog(SceneContext& c) {
     return c.draw(quad(-1, -1, 0, 1, 0.25f, 0xFFFFFFFFu)) && c.draw(quad(0, -1, 1, 1, 0.75f, 0xFFFFFFFFu));
 }
 
+bool expFogAndColourSource(SceneContext& c) {
+    // Left: white under red EXP fog of density 1 at depth 0.5 (factor
+    // e^-0.5). Right: a white light head on, the diffuse colour taken from
+    // the vertex (the default COLOR1 source).
+    c.device->SetRenderState(D3DRS_FOGENABLE, TRUE);
+    c.device->SetRenderState(D3DRS_FOGVERTEXMODE, D3DFOG_EXP);
+    c.device->SetRenderState(D3DRS_FOGCOLOR, 0xFFFF0000u);
+    setFloat(c.device, D3DRS_FOGDENSITY, 1.0f);
+    bool ok = c.draw(quad(-1, -1, 0, 1, 0.5f, 0xFFFFFFFFu));
+    c.device->SetRenderState(D3DRS_FOGENABLE, FALSE);
+    c.device->SetRenderState(D3DRS_LIGHTING, TRUE);
+    D3DLIGHT9 sun{};
+    sun.Type = D3DLIGHT_DIRECTIONAL;
+    sun.Diffuse = {1, 1, 1, 1};
+    sun.Direction = {0, 0, 1};
+    c.device->SetLight(0, &sun);
+    c.device->LightEnable(0, TRUE);
+    return c.draw(quad(0, -1, 1, 1, 0.5f, 0xFF0080FFu)) && ok;
+}
+
 bool alphaTest(SceneContext& c) {
     // Alpha 127 and 128 against the reference 128: GREATEREQUAL, then LESS.
     c.device->SetRenderState(D3DRS_ALPHATESTENABLE, TRUE);
@@ -569,7 +589,7 @@ const std::vector<Scene>& scenes() {
         {"screenshot", screenshotColours}, {"shaders", shaders},
         {"indexed_dynamic", indexedDynamic}, {"pretransformed", pretransformed},
         {"stencil_and_mask", stencilAndMask}, {"spot_and_specular", spotAndSpecular},
-        {"texture_coordinates", textureCoordinates},
+        {"texture_coordinates", textureCoordinates}, {"exp_fog_and_colour_source", expFogAndColourSource},
     };
     return all;
 }
