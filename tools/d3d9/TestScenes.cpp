@@ -174,16 +174,22 @@ void whiteMaterial(SceneContext& c) {
     c.device->SetMaterial(&material);
 }
 
+// Enables a directional light shining along +z (onto the quads, which face -z).
+void headOnLight(SceneContext& c, DWORD index, D3DCOLORVALUE diffuse, D3DCOLORVALUE specular) {
+    D3DLIGHT9 sun{};
+    sun.Type = D3DLIGHT_DIRECTIONAL;
+    sun.Diffuse = diffuse;
+    sun.Specular = specular;
+    sun.Direction = {0, 0, 1};
+    c.device->SetLight(index, &sun);
+    c.device->LightEnable(index, TRUE);
+}
+
 bool lights(SceneContext& c) {
     whiteMaterial(c);
     std::vector<Vertex> grid = leftGrid();
     // Left: a directional light of (0.5, 0.25, 0) shining along +z.
-    D3DLIGHT9 sun{};
-    sun.Type = D3DLIGHT_DIRECTIONAL;
-    sun.Diffuse = {0.5f, 0.25f, 0.0f, 1};
-    sun.Direction = {0, 0, 1};
-    c.device->SetLight(0, &sun);
-    c.device->LightEnable(0, TRUE);
+    headOnLight(c, 0, {0.5f, 0.25f, 0.0f, 1}, {});
     bool ok = c.draw(grid);
     // Right: a blue point light in front of the top right corner.
     c.device->LightEnable(0, FALSE);
@@ -226,12 +232,7 @@ bool expFogAndColourSource(SceneContext& c) {
     bool ok = c.draw(quad(-1, -1, 0, 1, 0.5f, 0xFFFFFFFFu));
     c.device->SetRenderState(D3DRS_FOGENABLE, FALSE);
     c.device->SetRenderState(D3DRS_LIGHTING, TRUE);
-    D3DLIGHT9 sun{};
-    sun.Type = D3DLIGHT_DIRECTIONAL;
-    sun.Diffuse = {1, 1, 1, 1};
-    sun.Direction = {0, 0, 1};
-    c.device->SetLight(0, &sun);
-    c.device->LightEnable(0, TRUE);
+    headOnLight(c, 0, {1, 1, 1, 1}, {});
     return c.draw(quad(0, -1, 1, 1, 0.5f, 0xFF0080FFu)) && ok;
 }
 
@@ -509,13 +510,7 @@ bool spotAndSpecular(SceneContext& c) {
     c.device->LightEnable(0, TRUE);
     bool ok = c.draw(grid);
     c.device->LightEnable(0, FALSE);
-    D3DLIGHT9 sun{};
-    sun.Type = D3DLIGHT_DIRECTIONAL;
-    sun.Diffuse = {1, 0, 0, 1};
-    sun.Specular = {0, 1, 0, 1};
-    sun.Direction = {0, 0, 1};
-    c.device->SetLight(1, &sun);
-    c.device->LightEnable(1, TRUE);
+    headOnLight(c, 1, {1, 0, 0, 1}, {0, 1, 0, 1});
     c.device->SetRenderState(D3DRS_SPECULARENABLE, TRUE);
     c.device->SetRenderState(D3DRS_LOCALVIEWER, FALSE);
     return c.draw(quad(0, -1, 1, 1, 0.5f, 0xFFFFFFFFu)) && ok;
