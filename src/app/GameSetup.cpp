@@ -247,7 +247,7 @@ bool GameSetup::pushInput() {
 
 bool GameSetup::pushPreview() {
     pushGammaAndSound();
-    if (gameCore.video) gameCore.video->videoDevice.setupFromCaps();
+    if (gameCore.video) gameCore.video->videoDevice.setupFromCaps(false);
     return true;
 }
 

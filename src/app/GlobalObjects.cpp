@@ -172,4 +172,7 @@ struct GlobalObjects {
 
 }  // namespace
 
-int engineMain() { return gameCore.run(); }
+int engineMain() {
+    VideoCore::installGamePlatform();
+    return gameCore.run();
+}

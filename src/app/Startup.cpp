@@ -55,6 +55,19 @@
 
 namespace {
 
+// What the video device asks of the application frame: the script events
+// around a device re-creation. The focus window stays null (the device
+// draws offscreen) until the GL backend draws into the main window.
+void installVideoHooks(VideoCore& video) {
+    VideoDevice::Hooks& hooks = video.videoDevice.hooks;
+    hooks.startReload = [] {
+        if (gameCore.game) gameCore.game->startReload();
+    };
+    hooks.finishReload = [] {
+        if (gameCore.game) gameCore.game->finishReload();
+    };
+}
+
 constexpr const char* kDashes = "--------------------------------------------";
 // The data version of this build: base and run-time numbers.
 constexpr unsigned kDataVersionBase = 0;
@@ -195,6 +208,7 @@ bool GameCore::initialize() {
     if (!createMainWindow()) return false;
     if (!mainWindow->open(startupArguments ? startupArguments->instance : 0))
         return log.error(" Can't open application window"), false;
+    if (render) installVideoHooks(*video);
     if (!render || !render->initialize()) return log.error("render engine initialization failed"), false;
     if (!render->allocate_device()) return log.error("Fail to allocate render engine specifications data"), false;
     render->renderSplash();

@@ -130,12 +130,12 @@ void ThisMainLoop::step() {
     std::int32_t drawn = 0;
     if (hasScene || !skipsDrawingWithoutScene(core.cameraModeIndex())) {
         drawn = 1;
-        // Only a device draws and presents; without one the frame is empty.
-        if (core.video && core.video->hasDevice() && core.render) {
+        // With Direct3D the render core checks the device (re-creating a
+        // lost one) and draws; a drawn frame is presented.
+        if (core.video && core.video->direct3d() && core.render) {
             core.render->frameMode = core.video->activeVideoSetup().windowMode ? 1 : 0;
             core.render->camera = hasScene ? frameScene()->camera() : nullptr;
-            core.render->mainLoop();
-            drawn = 2;
+            if (core.render->mainLoop() && core.video->videoDevice.presentScene()) drawn = 2;
         }
     }
     note(FrameStep::Drawing, drawn);
@@ -146,7 +146,9 @@ void ThisMainLoop::step() {
 }
 
 void ThisMainLoop::releaseRenderData() {
-    if (gameCore.video && gameCore.video->hasDevice() && gameCore.render) gameCore.render->releaseDeviceData();
+    if (!gameCore.video || !gameCore.video->hasDevice()) return;
+    if (gameCore.render) gameCore.render->releaseDeviceData();
+    gameCore.video->videoDevice.releaseDevice();
 }
 
 namespace {
@@ -226,7 +228,10 @@ void messageLoop(ThisMainLoop& loop) {
         if (!loop.workerThread) loop.preStep();
         loop.step();
         if (core.script && core.script->context) core.script->context->processEvents();
-        pacer.wait(presentationInterval());
+        // A device whose present waits for the display paces the frames
+        // itself; the pacer would wait a second time.
+        const bool presentPaces = core.video && core.video->hasDevice() && core.video->videoDevice.presentWaits;
+        pacer.wait(presentPaces ? 0.0 : presentationInterval());
     }
     g_closeReachesScript = false;
 }

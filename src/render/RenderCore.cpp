@@ -2,11 +2,27 @@
 
 #include <cstring>
 
+#include "app/GameCore.h"
+#include "foundation/Log.h"
+#include "render/VideoCore.h"
 #include "scene/CameraCore.h"
 #include "ui/StillFrameData.h"
 
-// No render backend is built in yet: the core starts, has no device, and
-// every pass draws nothing.
+namespace {
+
+// The still frames' screen quad: two triangles of the 44-byte still-frame
+// vertex (position, normal, colour, two texture coordinates).
+constexpr UINT kStillFrameVertexBytes = 44;
+constexpr UINT kStillFrameVertices = 6;
+constexpr std::int32_t kFrameCounterWrap = 1000;
+// The game state of a release after a failure and the run state that ends
+// the message loop (fixed values of the game core).
+constexpr std::int32_t kGameStateFailureRelease = 13;
+constexpr std::int32_t kRunStateRenderGaveUp = 1;
+
+VideoDevice* videoDevice() { return gameCore.video ? &gameCore.video->videoDevice : nullptr; }
+
+}  // namespace
 
 RenderCore::RenderCore() : stillFrames_(std::make_unique<StillFrameRenderer>()) {
     initStillFrameSlots();
@@ -17,16 +33,81 @@ RenderCore::~RenderCore() { release(); }
 
 bool RenderCore::initialize() {
     readConfig();
+    VideoDevice* device = videoDevice();
+    if (!device || !device->initialize()) return engineLog().error("Can't initialize video device");
+    if (!initializeDevice()) return engineLog().error("Can't initialize render device");
     return true;
 }
 
-bool RenderCore::allocate_device() { return true; }
+bool RenderCore::initializeDevice() { return true; }
+
+void RenderCore::deviceCreated() {
+    // The render-state cache's full set-up of a new device goes here.
+}
+
+bool RenderCore::allocate_device() {
+    VideoDevice* video = videoDevice();
+    IDirect3DDevice9* device = video ? video->device() : nullptr;
+    if (!device) return true;  // nothing to make without a device
+    if (stillFrameVertexBuffer_) {
+        engineLog().error("Can't allocate stillframe twice");
+    } else {
+        const HRESULT hr = device->CreateVertexBuffer(kStillFrameVertexBytes * kStillFrameVertices,
+                                                      D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY, 0, D3DPOOL_DEFAULT,
+                                                      &stillFrameVertexBuffer_, nullptr);
+        if (FAILED(hr)) {
+            stillFrameVertexBuffer_ = nullptr;
+            return engineLog().error("Can't create stillframe vertex buffer: %s", d3dErrorText(hr));
+        }
+        stillFrameVertexBuffer_->SetDebugName("stillframe vertex buffer");
+    }
+    deviceObjectsAllocated_ = true;
+    return true;
+}
 
 bool RenderCore::allocateDeviceData(std::int32_t) { return true; }
 
-void RenderCore::renderSplash() {}
+bool RenderCore::renderSplash() {
+    // No splash texture can be imported yet: the screen is cleared and
+    // presented once.
+    return renderUIFrame();
+}
 
-void RenderCore::mainLoop() { takeCamera(); }
+bool RenderCore::renderUIFrame() {
+    VideoDevice* device = videoDevice();
+    if (!device || !device->beginFrame()) return false;
+    return device->presentScene();
+}
+
+bool RenderCore::mainLoop() {
+    takeCamera();
+    VideoDevice* video = videoDevice();
+    if (!video) return false;
+    if (!video->device() || video->state() != DeviceStateReady) {
+        video->updateDeviceState();
+        return false;
+    }
+    if (FAILED(video->device()->TestCooperativeLevel())) {
+        video->setState(DeviceStateRestore);
+        return false;
+    }
+    if (!deviceObjectsAllocated_ && !allocate_device()) {
+        // The game cannot draw: it ends through the failure road of the
+        // state machine, which releases it once the message loop returns.
+        Log& log = engineLog();
+        log.error("Can't allocate render objects");
+        log.flush();
+        gameCore.gameState = kGameStateFailureRelease;
+        log.info("Releasing game loop...");
+        if (gameCore.runState < 0) gameCore.runState = kRunStateRenderGaveUp;
+        log.info("Exit");
+        log.flush();
+        return false;
+    }
+    if (!video->beginFrame()) return false;
+    if (++frameCounter >= kFrameCounterWrap) frameCounter = 0;
+    return true;
+}
 
 void RenderCore::takeCamera() {
     cameraFrame.valid = camera != nullptr;
@@ -41,7 +122,14 @@ void RenderCore::takeCamera() {
 
 void RenderCore::updateResources() {}
 
-void RenderCore::releaseDeviceData() {}
+void RenderCore::releaseDeviceData() {
+    if (gameCore.debugFlags & DebugResourceLog) engineLog().info("Deallocate render core data");
+    if (stillFrameVertexBuffer_) {
+        stillFrameVertexBuffer_->Release();
+        stillFrameVertexBuffer_ = nullptr;
+    }
+    deviceObjectsAllocated_ = false;
+}
 
 void RenderCore::release() {
     releaseDeviceData();

@@ -1,8 +1,10 @@
 // The render core: the frame's passes, the splash screen and the
 // device-dependent render data.
 //
-// Without a render device (the headless default) every operation succeeds
-// and draws nothing.
+// The device comes from the video core's device part, created by
+// initialize once the main window exists. Everything made on the device is
+// made by allocate_device and released by releaseDeviceData, so that a lost
+// device can be released whole and created anew.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "foundation/Smoother.h"
+#include "platform/d3d9/D3D9.h"
 #include "render/TextureLibrary.h"
 
 struct StillFrameRenderer;
@@ -74,22 +77,37 @@ public:
 
     // Reads section "render" of the settings into renderSettings.
     void readConfig();
-    // Initialises the video device and the render device.
+    // Reads the render settings, creates the device ("Can't initialize video
+    // device") and sets it up ("Can't initialize render device").
     bool initialize();
-    // Allocates the render device data.
+    // The set-up of a device just created; runs after every creation.
+    bool initializeDevice();
+    // Run by the device part after every device creation (start and
+    // restore): the full render-state set-up of a new device belongs here.
+    void deviceCreated();
+    // Creates the objects made on the device (the still-frame vertex
+    // stream ...) and sets the device-objects-allocated flag.
     bool allocate_device();
     // Re-creates the device-dependent render data after a load (texture
     // handlers, render managers' data, rain-map buffers); false on failure.
     bool allocateDeviceData(std::int32_t flag);
-    // Draws and presents the splash screen once.
-    void renderSplash();
-    // Draws the current scene's frame through the current camera.
-    void mainLoop();
+    // Draws and presents the splash screen once; a missing splash is no
+    // failure.
+    bool renderSplash();
+    // One frame of the still frames alone: begin (clear), the still frames,
+    // present. Used by the splash and the loading progress.
+    bool renderUIFrame();
+    // The render part of the frame: checks the device (one state step when
+    // it is not ready), allocates the device objects when they are missing,
+    // begins the frame and draws it. False when nothing was drawn; the
+    // frame step presents a drawn frame.
+    bool mainLoop();
     // Copies the matrices of camera into cameraFrame (invalid without one).
     void takeCamera();
     // The per-frame resource step (texture and mesh caches).
     void updateResources();
-    // Releases every device-dependent resource.
+    // Releases every device-dependent resource and clears the
+    // device-objects-allocated flag.
     void releaseDeviceData();
     // Releases the data managers and render targets.
     void release();
@@ -122,6 +140,15 @@ public:
     const CameraCore* camera = nullptr;
     CameraFrame cameraFrame;
 
+    bool deviceObjectsAllocated() const { return deviceObjectsAllocated_; }
+    // Frames drawn, back to 0 at 1000.
+    std::int32_t frameCounter = 0;
+    // The vertex stream of the still frames' screen quad (null while the
+    // device objects are released).
+    IDirect3DVertexBuffer9* stillFrameVertexBuffer() const { return stillFrameVertexBuffer_; }
+
 private:
+    bool deviceObjectsAllocated_ = false;
+    IDirect3DVertexBuffer9* stillFrameVertexBuffer_ = nullptr;
     std::unique_ptr<StillFrameRenderer> stillFrames_;
 };

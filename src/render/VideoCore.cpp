@@ -1,8 +1,60 @@
 #include "render/VideoCore.h"
 
+#include <algorithm>
+#include <thread>
+
 #include "app/GameCore.h"
 #include "foundation/IniFile.h"
+#include "foundation/Log.h"
 #include "platform/Display.h"
+#include "platform/d3d9/AdapterProfile.h"
+
+namespace {
+
+using platform::d3d9::AdapterProfile;
+using platform::d3d9::BackendKind;
+
+// The backend the game draws with: the GL backend, once built in, takes
+// the null one's place here.
+constexpr BackendKind kGameBackend = BackendKind::Null;
+// The shader model the game's adapter reports: none until the shader path
+// draws, so the game connects to the fixed pipeline.
+constexpr DWORD kGameShaderModel = 0;
+
+const char* gameAdapterDescription(BackendKind kind) {
+    return kind == BackendKind::Null ? "Null Direct3D 9 device" : "Mesa OpenGL Direct3D 9 device";
+}
+
+void logProcessors() {
+    const int count = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+#if defined(__x86_64__) || defined(_M_X64)
+    engineLog().message("Detected %i AMD64 CPU(s)", count);
+#elif defined(__i386__) || defined(_M_IX86)
+    engineLog().message("Detected %i Intel CPU(s)", count);
+#elif defined(__ia64__)
+    engineLog().message("Detected %i IA64 CPU(s)", count);
+#elif defined(__alpha__)
+    engineLog().message("Detected %i Alpha CPU(s)", count);
+#else
+    engineLog().message("%i Processor(s) architecture unknown", count);
+#endif
+}
+
+}  // namespace
+
+void VideoCore::installGamePlatform() {
+    platform::d3d9::Environment environment;
+    environment.backend = kGameBackend;
+    // The backend's adapter with the modes of the platform display.
+    auto profile = std::make_shared<AdapterProfile>(AdapterProfile::fromDisplay(gameAdapterDescription(kGameBackend)));
+    for (auto& adapter : profile->adapters) {
+        adapter.caps.VertexShaderVersion = D3DVS_VERSION(kGameShaderModel, 0);
+        adapter.caps.PixelShaderVersion = D3DPS_VERSION(kGameShaderModel, 0);
+    }
+    environment.profile = std::move(profile);
+    environment.sink = [](const char* line) { engineLog().systemError("Direct3D: %s", line); };
+    platform::d3d9::setEnvironment(std::move(environment));
+}
 
 VideoCore::VideoCore() {
     // The safe set: a small mode, plain filtering, default synchronisation.
@@ -15,9 +67,50 @@ VideoCore::VideoCore() {
 
 VideoCore::~VideoCore() { release(); }
 
-bool VideoCore::initialize() { return true; }
+void VideoCore::detectSystem() {
+    if (detected_) return;
+    detected_ = true;
+    logProcessors();
 
-void VideoCore::release() { device_ = nullptr; }
+    std::int32_t width = 0, height = 0;
+    if (platform::desktopResolution(width, height)) {
+        if (desktopWidth <= 0 || desktopHeight <= 0) {
+            desktopWidth = width;
+            desktopHeight = height;
+        }
+        if (refreshRate <= 0) refreshRate = platform::displayRefreshRate();
+        engineLog().info("Detected desktop frequency %iHz", refreshRate);
+        screenWidth = static_cast<float>(width);
+        screenHeight = static_cast<float>(height);
+        engineLog().message("Detected desktop physics size %ix%i", width, height);
+    } else {
+        engineLog().systemError("Can't get current desktop settings");
+    }
+
+    direct3d_ = Direct3DCreate9(D3D_SDK_VERSION);
+    if (!direct3d_) {
+        engineLog().error("DirectX9 not present on this PC");
+        videoDevice.setState(DeviceStateFailed);
+    }
+}
+
+bool VideoCore::initialize() {
+    detectSystem();
+    if (!videoDevice.chooseAdapter()) return false;
+    if (!videoDevice.buildResolutionList())
+        return engineLog().error("Can't find valid resolutions for this render device");
+    return true;
+}
+
+void VideoCore::release() {
+    // A device still alive goes before its Direct3D object.
+    videoDevice.releaseDevice();
+    if (direct3d_) {
+        direct3d_->Release();
+        direct3d_ = nullptr;
+    }
+    videoDevice.release();
+}
 
 std::int32_t VideoCore::findResolution(std::int32_t width, std::int32_t height) const {
     for (std::size_t i = 0; i < resolutions.size(); ++i)
@@ -33,8 +126,7 @@ void VideoCore::desktopSize(std::int32_t& width, std::int32_t& height) {
 
 std::int32_t VideoCore::displayRefreshRate() {
     if (refreshRate <= 0) refreshRate = platform::displayRefreshRate();
-    if (refreshRate <= 0) refreshRate = 60;
-    return refreshRate;
+    return refreshRate > 0 ? refreshRate : 60;
 }
 
 void VideoCore::updatePostprocessing() {

@@ -1,8 +1,10 @@
-// The video core: the display adapters, the chosen display settings and the
-// render device once the render core has made it.
+// The video core: the machine's processors and desktop mode, the Direct3D 9
+// interface, the three video setups (safe, user, spare) with the active
+// one that every rendering decision reads, and the device part.
 //
-// This build runs headless by default: no adapter is found, initialisation
-// still succeeds, and the device stays null, so nothing is drawn.
+// Construction only fills the records; the host is asked (processors,
+// desktop, Direct3D) by detectSystem, which initialize runs first, so the
+// Direct3D environment the program installs at its entry is the one used.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +13,6 @@
 #include "render/VideoDevice.h"
 #include "render/VideoSetup.h"
 
-class IDirect3DDevice9;
 
 class VideoCore {
 public:
@@ -20,15 +21,25 @@ public:
     VideoCore(const VideoCore&) = delete;
     VideoCore& operator=(const VideoCore&) = delete;
 
-    // Enumerates adapters and display modes and chooses the current display
-    // settings; true when the system may go on (also without a device).
+    // Installs the Direct3D environment the game runs on (its backend, the
+    // adapter profile, refusals into the log). Run by the program's entry
+    // before the video core is initialised; tests install their own.
+    static void installGamePlatform();
+
+    // Logs the processors and the desktop mode and loads Direct3D 9 ("DirectX9
+    // not present on this PC" and the state Failed when it answers none).
+    // Runs once; initialize runs it when it has not run.
+    void detectSystem();
+    // Enumerates, chooses the adapter and builds the resolution list; false
+    // (logged) when no adapter or no resolution is usable.
     bool initialize();
-    // Frees the adapter data.
+    // Releases the Direct3D interface, then the device part.
     void release();
 
     // The render device; null until the render core creates one.
-    IDirect3DDevice9* device() const { return device_; }
-    bool hasDevice() const { return device_ != nullptr; }
+    IDirect3DDevice9* device() const { return videoDevice.device(); }
+    bool hasDevice() const { return videoDevice.device() != nullptr; }
+    IDirect3D9* direct3d() const { return direct3d_; }
 
     // The applied and the requested gamma.
     float gamma = 1.0f;
@@ -51,6 +62,7 @@ public:
 
     // The desktop size, asked of the platform on first use (1024 x 768
     // without a display); setting both fields first skips the question.
+    // The refresh rate stays 0 when the display does not tell.
     std::int32_t desktopWidth = 0;
     std::int32_t desktopHeight = 0;
     void desktopSize(std::int32_t& width, std::int32_t& height);
@@ -66,9 +78,14 @@ public:
     void updatePostprocessing();
     bool postprocessing = false;
 
-    // The device part (sampler set-up, gamma ramp).
+    // The primary screen's pixel size.
+    float screenWidth = 1280.0f;
+    float screenHeight = 1024.0f;
+
+    // The device part.
     VideoDevice videoDevice{*this};
 
 private:
-    IDirect3DDevice9* device_ = nullptr;
+    IDirect3D9* direct3d_ = nullptr;
+    bool detected_ = false;
 };
