@@ -1,0 +1,341 @@
+// The video device on the null backend with fixture adapter profiles:
+// adapter choice, card class, presentation parameters, device creation,
+// loss and restore.
+#include "render/VideoDevice.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/GameCore.h"
+#include "foundation/IniFile.h"
+#include "foundation/Log.h"
+#include "platform/d3d9/AdapterProfile.h"
+#include "render/RenderCore.h"
+#include "render/VideoCore.h"
+#include "support/TestSupport.h"
+
+using platform::d3d9::AdapterProfile;
+using testing_support::ScopedCoreMember;
+using testing_support::ScopedGameCore;
+
+namespace {
+
+const char* const kShaderCard =
+    "adapter NVIDIA GeForce FX 5700\n"
+    "desktop 1024 768 60\n"
+    "mode 640 480 60\n"
+    "mode 800 600 60\n"
+    "mode 800 600 100\n"
+    "mode 1024 768 60\n"
+    "vs 2.0\n"
+    "ps 2.0\n"
+    "multisample 0 1\n"
+    "adapter Second Card\n"
+    "mode 1024 768 60\n";
+
+const char* const kFixedCard =
+    "adapter Old Card 1234\n"
+    "mode 640 480 60\n"
+    "mode 1024 768 60\n"
+    "vs 1.1\n"
+    "ps 1.4\n";
+
+// A video core and a render core in the game core, over a Direct3D whose
+// adapters come from a profile text and whose refusals and leak reports
+// are collected.
+class VideoDeviceTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        // The device goes before the environment it was made in.
+        render.releaseDeviceData();
+        video.release();
+        platform::d3d9::setEnvironment({});
+    }
+
+    // Installs the profile and detects the system with a desktop rate.
+    void install(const char* profileText, std::int32_t desktopRate = 60) {
+        auto profile = std::make_shared<AdapterProfile>();
+        std::string error;
+        ASSERT_TRUE(profile->parse(profileText, error)) << error;
+        environment.profile = profile;
+        environment.sink = [this](const char* line) { d3dLines.emplace_back(line); };
+        environment.faults = faults;
+        platform::d3d9::setEnvironment(environment);
+        video.desktopWidth = 1024;
+        video.desktopHeight = 768;
+        video.refreshRate = desktopRate;
+        video.detectSystem();
+    }
+
+    // A device made through the state machine, with the render objects.
+    void createDevice() {
+        ASSERT_TRUE(video.initialize());
+        ASSERT_TRUE(device().initialize());
+        ASSERT_TRUE(render.allocate_device());
+        ASSERT_NE(render.stillFrameVertexBuffer(), nullptr);
+    }
+
+    VideoDevice& device() { return video.videoDevice; }
+    VideoSetup& user() { return video.setups[1]; }
+    bool logged(const char* text) { return gameCore.log->contains(text); }
+    bool d3dLogged(const std::string& text) const {
+        for (const auto& line : d3dLines)
+            if (line.find(text) != std::string::npos) return true;
+        return false;
+    }
+    std::uint64_t presents() { return platform::d3d9::statistics(device().device())->presents; }
+
+    ScopedGameCore core;
+    IniFile settings;
+    VideoCore video;
+    RenderCore render;
+    ScopedCoreMember<IniFile> useSettings{gameCore.settings, &settings};
+    ScopedCoreMember<VideoCore> useVideo{gameCore.video, &video};
+    ScopedCoreMember<RenderCore> useRender{gameCore.render, &render};
+    platform::d3d9::Environment environment;
+    std::shared_ptr<platform::d3d9::FaultPlan> faults = std::make_shared<platform::d3d9::FaultPlan>();
+    std::vector<std::string> d3dLines;
+};
+
+}  // namespace
+
+TEST(VideoDeviceClass, CardClassFromTheDescription) {
+    const struct {
+        const char* description;
+        std::int32_t expected;
+    } cases[] = {
+        {"NVIDIA GeForce FX 5700", 1},
+        {"NVIDIA GeForce 6800 GT", 2},
+        {"NVIDIA GeForce FX 5100", 0},
+        {"ATI RADEON 9600 SERIES", 1},
+        {"ATI Radeon 9000", 1},
+        {"ATI Radeon 8500", 0},
+        {"ATI Radeon 9850", 2},
+        {"NVIDIA GeForce 12345", 2},   // five digits
+        {"Generic adapter", 2},         // no digits
+        {"Card 0000", 2},               // a zero number
+        {"Some Card 5700", 0},          // no known vendor
+        // "Corporation" holds "ati" inside a word: the nvidia limits apply.
+        {"NVIDIA Corporation GeForce FX 5200", 1},
+        {"Radeon 9600 Integrated by ATI", 1},
+    };
+    for (const auto& c : cases) EXPECT_EQ(VideoDevice::classifyAdapter(c.description), c.expected) << c.description;
+}
+
+TEST(VideoDeviceText, ErrorTextsAndPackedColours) {
+    EXPECT_STREQ(d3dErrorText(D3DERR_DEVICELOST),
+                 "The device has been lost but cannot be reset at this time. Therefore, rendering is not possible");
+    EXPECT_STREQ(d3dErrorText(E_OUTOFMEMORY), "Direct3D could not allocate sufficient memory to complete the call.");
+    EXPECT_STREQ(d3dErrorText(S_OK), "Unknown Error");
+    EXPECT_EQ(packColorRGB(1.0f, 0.5f, 0.0f), 0x00FF8000u);
+    EXPECT_EQ(packColorRGB(2.0f, 0.0f, 1.0f / 255.0f), 0x00FF0001u);
+}
+
+TEST_F(VideoDeviceTest, ShaderModelTwoConnectsToTheShaderDevice) {
+    install(kShaderCard);
+    ASSERT_TRUE(video.initialize());
+    EXPECT_TRUE(logged("Find video adapter..."));
+    EXPECT_TRUE(logged("Detected vs2.0 and ps2.0"));
+    EXPECT_TRUE(logged("Found Video accelerator: [NVIDIA GeForce FX 5700]"));
+    EXPECT_TRUE(logged("DirectX render device connected to [0:NVIDIA GeForce FX 5700]"));
+    EXPECT_FALSE(video.fixedPipeline);
+    EXPECT_TRUE(device().limitedCard);  // a 5700 is class 1
+    EXPECT_EQ(video.detailsLimit, 1);
+    EXPECT_EQ(device().deviceType, D3DDEVTYPE_HAL);
+
+    // One entry a size and adapter, smallest first, the second adapter
+    // labelled with its number.
+    ASSERT_EQ(video.resolutions.size(), 4u);
+    EXPECT_STREQ(video.resolutions[0].label, "640x480");
+    EXPECT_STREQ(video.resolutions[1].label, "800x600");
+    EXPECT_STREQ(video.resolutions[2].label, "1024x768");
+    EXPECT_STREQ(video.resolutions[3].label, "2) 1024x768");
+    EXPECT_EQ(video.resolutions[3].adapter, 1);
+}
+
+TEST_F(VideoDeviceTest, WithoutShaderModelTwoTheFixedPipelineIsUsed) {
+    install(kFixedCard);
+    ASSERT_TRUE(video.initialize());
+    EXPECT_TRUE(logged("Try connect to fixed pipeline"));
+    EXPECT_TRUE(logged("DirectX render device connected to FIXED PIPELINE adapter [0:Old Card 1234]"));
+    EXPECT_FALSE(logged("Detected vs"));
+    EXPECT_TRUE(video.fixedPipeline);
+    EXPECT_TRUE(device().isFixedPipeline());
+    EXPECT_EQ(user().details, VideoDetailsMinimum);
+    EXPECT_EQ(user().water, 0);
+    EXPECT_EQ(user().waterReflection, 0);
+    EXPECT_EQ(user().shadows, 0);
+
+    ASSERT_TRUE(device().initialize());
+    EXPECT_TRUE(logged("[render] Select pure device hardware FFP"));
+    EXPECT_EQ(device().state(), DeviceStateReady);
+}
+
+TEST_F(VideoDeviceTest, NoDirect3DFailsTheStart) {
+    environment.present = false;
+    install(kShaderCard);
+    EXPECT_TRUE(logged("DirectX9 not present on this PC"));
+    EXPECT_EQ(device().state(), DeviceStateFailed);
+    EXPECT_FALSE(video.initialize());
+    EXPECT_TRUE(logged("Can't initialize DirectX9"));
+    EXPECT_TRUE(logged("Can't enumerate video adapter modes"));
+}
+
+TEST_F(VideoDeviceTest, PresentationParametersFromTheActiveRecord) {
+    install(kShaderCard, 100);
+    ASSERT_TRUE(video.initialize());
+    const D3DPRESENT_PARAMETERS& p = device().presentParameters;
+
+    // Full screen: a 100 Hz desktop is no aim, AUTO aims at 60; "8x" on a
+    // device that offers no multisampling gives none.
+    user().res_width = 800;
+    user().res_height = 600;
+    user().aa = 3;
+    ASSERT_TRUE(device().buildPresentParameters());
+    EXPECT_TRUE(logged("Use user frequency aim [60]"));
+    EXPECT_EQ(p.FullScreen_RefreshRateInHz, 60u);
+    EXPECT_EQ(p.MultiSampleType, D3DMULTISAMPLE_NONE);
+    EXPECT_EQ(p.BackBufferWidth, 800u);
+    EXPECT_FALSE(p.Windowed);
+    EXPECT_EQ(p.BackBufferCount, 2u);
+    EXPECT_EQ(p.SwapEffect, D3DSWAPEFFECT_DISCARD);
+    EXPECT_EQ(p.AutoDepthStencilFormat, D3DFMT_D32);
+    EXPECT_EQ(p.PresentationInterval, D3DPRESENT_INTERVAL_ONE);  // vSync "one"
+
+    // A chosen rate is the aim.
+    user().frequency = 7;  // "100"
+    ASSERT_TRUE(device().buildPresentParameters());
+    EXPECT_EQ(p.FullScreen_RefreshRateInHz, 100u);
+
+    // Windowed: the desktop mode, whatever the size asked.
+    user().windowMode = 1;
+    user().res_width = 640;
+    user().res_height = 480;
+    ASSERT_TRUE(device().buildPresentParameters());
+    EXPECT_TRUE(p.Windowed);
+    EXPECT_EQ(p.BackBufferWidth, 1024u);
+    EXPECT_EQ(p.BackBufferHeight, 768u);
+    EXPECT_EQ(p.FullScreen_RefreshRateInHz, 0u);
+    EXPECT_EQ(p.SwapEffect, D3DSWAPEFFECT_COPY);
+    EXPECT_TRUE(logged("Screen [22][71](1)+[1] (AA [0][0]) 1024x768, 0 Hz, 32bit, Window mode"));
+
+    // No mode of the size: no parameters.
+    user().windowMode = 0;
+    user().res_width = 1280;
+    user().res_height = 1024;
+    EXPECT_FALSE(device().buildPresentParameters());
+}
+
+TEST_F(VideoDeviceTest, DeviceIsCreatedAndPresentsFrames) {
+    install(kShaderCard);
+    createDevice();
+    EXPECT_TRUE(logged("Screen [22][71](2)+[1] (AA [0][0]) 1024x768, 60 Hz, 32bit"));
+    EXPECT_TRUE(logged("[render] Select pure device hardware VP"));
+    for (int frame = 0; frame < 3; ++frame) {
+        ASSERT_TRUE(render.mainLoop());
+        ASSERT_TRUE(device().presentScene());
+    }
+    EXPECT_EQ(presents(), 3u);
+    EXPECT_EQ(render.frameCounter, 3);
+    EXPECT_TRUE(d3dLines.empty()) << d3dLines.front();
+}
+
+TEST_F(VideoDeviceTest, LostDeviceIsCreatedAnewWithItsObjects) {
+    install(kShaderCard);
+    std::vector<std::string> events;
+    device().hooks.startReload = [&] {
+        // The old device and its objects are gone, the new device is there.
+        events.push_back(device().device() && !render.deviceObjectsAllocated() ? "start" : "start too early");
+    };
+    device().hooks.finishReload = [&] {
+        events.push_back(render.stillFrameVertexBuffer() ? "finish" : "finish without objects");
+    };
+    createDevice();
+    ASSERT_TRUE(render.mainLoop());
+    ASSERT_TRUE(device().presentScene());
+
+    platform::d3d9::loseDevice(device().device(), 1);
+    EXPECT_FALSE(render.mainLoop());  // the test finds it lost
+    EXPECT_EQ(device().state(), DeviceStateRestore);
+    EXPECT_FALSE(render.mainLoop());  // one Restore step
+    EXPECT_EQ(device().state(), DeviceStateReady);
+    EXPECT_EQ(events, (std::vector<std::string>{"start", "finish"}));
+    EXPECT_FALSE(d3dLogged("Leaked")) << d3dLines.front();
+
+    ASSERT_TRUE(render.mainLoop());
+    ASSERT_TRUE(device().presentScene());
+    EXPECT_EQ(presents(), 1u);  // on the new device
+    EXPECT_EQ(video.activeSetup, 1);
+}
+
+TEST_F(VideoDeviceTest, FailingRestoreFallsToSafeThenEndsTheGameAsAFailure) {
+    install(kShaderCard);
+    std::int32_t reloads = 0;
+    device().hooks.startReload = [&] { ++reloads; };
+    createDevice();
+    faults->failCreation(1);
+    faults->failCreation(2);
+    platform::d3d9::loseDevice(device().device(), 1);
+
+    EXPECT_FALSE(device().beginFrame());
+    EXPECT_EQ(device().state(), DeviceStateRestore);
+    EXPECT_FALSE(device().beginFrame());
+    EXPECT_TRUE(logged("Can't restore D3D device: Back to safe settings"));
+    EXPECT_EQ(device().state(), DeviceStateRestoreSafe);
+    EXPECT_FALSE(device().beginFrame());
+    EXPECT_TRUE(logged("Can't restore safe D3D device"));
+    EXPECT_EQ(device().state(), DeviceStateFailed);
+    EXPECT_EQ(video.activeSetup, 0);
+    EXPECT_EQ(device().device(), nullptr);
+    EXPECT_FALSE(render.deviceObjectsAllocated());
+    EXPECT_EQ(reloads, 0);
+    EXPECT_FALSE(d3dLogged("Leaked"));
+
+    // Failed ends the message loop on the failure road (exit code 3).
+    gameCore.runState = -1;
+    gameCore.gameState = 2;
+    EXPECT_FALSE(device().beginFrame());
+    EXPECT_TRUE(logged("Critical D3D error: Can't create D3D Device"));
+    EXPECT_EQ(gameCore.gameState, 13);
+    EXPECT_GE(gameCore.runState, 0);
+}
+
+TEST_F(VideoDeviceTest, CreationFoundLostIsTriedABoundedNumberOfTimes) {
+    install(kShaderCard);
+    ASSERT_TRUE(video.initialize());
+    for (int i = 1; i <= VideoDevice::kLostCreationTries; ++i) faults->failCreation(i, D3DERR_DEVICELOST);
+    ASSERT_TRUE(device().initialize());
+    EXPECT_TRUE(logged("(try 20 of 20)"));
+    EXPECT_FALSE(logged("(try 21"));
+    // The next state, the safe record, made the device.
+    EXPECT_EQ(video.activeSetup, 0);
+    EXPECT_EQ(device().presentParameters.BackBufferWidth, 640u);
+    EXPECT_EQ(device().state(), DeviceStateReady);
+}
+
+TEST_F(VideoDeviceTest, SamplerFiltersAndAddressesFromTheCaps) {
+    install(
+        "adapter Filter Card 1234\n"
+        "mode 640 480 60\n"
+        "filtercaps 0x00030300\n"  // min point+linear, mip point+linear, no mag bits
+        "addresscaps 0x1\n"        // wrap only
+        "maxanisotropy 8\n");
+    ASSERT_TRUE(video.initialize());
+    user().texture = 1;
+    device().setupFromCaps();
+    EXPECT_EQ(device().userAnisotropy, 4);
+    EXPECT_EQ(device().maxAnisotropy, 8);
+    const SamplerFilters& user0 = device().samplerFilters[0][0];
+    EXPECT_EQ(user0.min, D3DTEXF_LINEAR);  // anisotropic not offered
+    EXPECT_EQ(user0.mip, D3DTEXF_LINEAR);
+    EXPECT_EQ(user0.mag, D3DTEXF_NONE);
+    EXPECT_EQ(device().samplerFilters[17][0].min, D3DTEXF_POINT);
+    EXPECT_EQ(device().samplerFilters[15][1].mip, D3DTEXF_NONE);
+    // Classes 6, 9 and 10 keep their values.
+    EXPECT_EQ(device().samplerFilters[6][0].mag, D3DTEXF_LINEAR);
+    // Clamp, mirror and border fall back to wrap.
+    for (const DWORD address : device().textureAddress) EXPECT_EQ(address, D3DTADDRESS_WRAP);
+}
