@@ -191,6 +191,14 @@ double presentationInterval() {
     return periods / static_cast<double>(rate);
 }
 
+double pacingInterval() {
+    // A device whose present waits for the display paces the frames itself;
+    // the loop would wait a second time.
+    const VideoCore* video = gameCore.video;
+    if (video && video->hasDevice() && video->videoDevice.presentWaits) return 0.0;
+    return presentationInterval();
+}
+
 bool stopSignalEndsGame() {
     const int signals = platform::stopSignalCount();
     if (signals < (g_closeReachesScript ? 2 : 1)) return false;
@@ -228,10 +236,7 @@ void messageLoop(ThisMainLoop& loop) {
         if (!loop.workerThread) loop.preStep();
         loop.step();
         if (core.script && core.script->context) core.script->context->processEvents();
-        // A device whose present waits for the display paces the frames
-        // itself; the pacer would wait a second time.
-        const bool presentPaces = core.video && core.video->hasDevice() && core.video->videoDevice.presentWaits;
-        pacer.wait(presentPaces ? 0.0 : presentationInterval());
+        pacer.wait(pacingInterval());
     }
     g_closeReachesScript = false;
 }

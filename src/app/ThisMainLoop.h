@@ -82,6 +82,10 @@ void messageLoop(ThisMainLoop& loop);
 // loop keeps its frames that far apart, so a game costs no more than its
 // frames, with or without a device that waits for the display.
 double presentationInterval();
+// The time the message loop itself keeps between frames: the presentation
+// interval, or 0 while a device presents whose Present already waits for
+// the display.
+double pacingInterval();
 
 // The run state of a game ended by the stop signals.
 constexpr std::int32_t kRunStateStopSignal = 3;

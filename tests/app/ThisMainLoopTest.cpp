@@ -16,6 +16,8 @@
 #include "foundation/TimeCore.h"
 #include "platform/Time.h"
 #include "platform/Window.h"
+#include "platform/d3d9/D3D9.h"
+#include "render/RenderCore.h"
 #include "render/VideoCore.h"
 #include "scene/Scene.h"
 #include "scene/SceneSettings.h"
@@ -149,6 +151,34 @@ TEST(ThisMainLoop, WithoutSceneOnlyTheStillFrameModeDrawsAndNothingPresentsWitho
             EXPECT_EQ(r.detail, 0);
         }
     }
+}
+
+TEST(ThisMainLoop, ADeviceDrawsAndPresentsTheFrame) {
+    FrameCore core;
+    gameCore.cameraMode = 6;  // drawn without a scene
+    gameCore.video = new VideoCore;
+    gameCore.render = new RenderCore;
+    gameCore.video->refreshRate = 100;
+    gameCore.video->detectSystem();  // the null backend
+    ASSERT_TRUE(gameCore.video->initialize());
+    ASSERT_TRUE(gameCore.video->videoDevice.initialize());
+    ThisMainLoop loop;
+    std::int32_t drawn = -1;
+    for (int frame = 0; frame < 2; ++frame)
+        for (const Recorded& r : runFrame(loop, 0.02))
+            if (r.step == FrameStep::Drawing) drawn = r.detail;
+    EXPECT_EQ(drawn, 2);
+    EXPECT_EQ(platform::d3d9::statistics(gameCore.video->device())->presents, 2u);
+
+    // The loop paces frames unless the device's present waits already.
+    gameCore.video->activeVideoSetup().vSync = VideoSyncOne;
+    EXPECT_DOUBLE_EQ(pacingInterval(), 0.01);
+    gameCore.video->videoDevice.presentWaits = true;
+    EXPECT_DOUBLE_EQ(pacingInterval(), 0.0);
+
+    loop.releaseRenderData();
+    EXPECT_FALSE(gameCore.video->hasDevice());
+    delete gameCore.render;
 }
 
 TEST(ThisMainLoop, WaypointRefreshFollowsTheClockInStillframeModeAndScenesDraw) {
