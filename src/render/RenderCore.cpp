@@ -15,10 +15,6 @@ namespace {
 constexpr UINT kStillFrameVertexBytes = 44;
 constexpr UINT kStillFrameVertices = 6;
 constexpr std::int32_t kFrameCounterWrap = 1000;
-// The game state of a release after a failure and the run state that ends
-// the message loop (fixed values of the game core).
-constexpr std::int32_t kGameStateFailureRelease = 13;
-constexpr std::int32_t kRunStateRenderGaveUp = 1;
 
 VideoDevice* videoDevice() { return gameCore.video ? &gameCore.video->videoDevice : nullptr; }
 
@@ -97,9 +93,8 @@ bool RenderCore::mainLoop() {
         Log& log = engineLog();
         log.error("Can't allocate render objects");
         log.flush();
-        gameCore.gameState = kGameStateFailureRelease;
         log.info("Releasing game loop...");
-        if (gameCore.runState < 0) gameCore.runState = kRunStateRenderGaveUp;
+        endGameOnRenderFailure();
         log.info("Exit");
         log.flush();
         return false;

@@ -112,6 +112,11 @@ const char* d3dErrorText(HRESULT result) {
     return "Unknown Error";
 }
 
+void endGameOnRenderFailure() {
+    gameCore.gameState = kGameStateFailureRelease;
+    if (gameCore.runState < 0) gameCore.runState = kRunStateRenderGaveUp;
+}
+
 std::uint32_t packColorRGB(float red, float green, float blue) {
     auto component = [](float value) {
         // Below 0 is taken as 0: it would spill into the other components.
@@ -486,8 +491,7 @@ bool VideoDevice::updateDeviceState() {
             // of the state machine, so its exit code reports the failure.
             log.error("Critical D3D error: Can't create D3D Device");
             log.flush();
-            gameCore.gameState = kGameStateFailureRelease;
-            if (gameCore.runState < 0) gameCore.runState = kRunStateRenderGaveUp;
+            endGameOnRenderFailure();
             return false;
     }
 }

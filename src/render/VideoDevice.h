@@ -39,6 +39,11 @@ const char* d3dErrorText(HRESULT result);
 // number, packed as 0x00RRGGBB.
 std::uint32_t packColorRGB(float red, float green, float blue);
 
+// Ends the game from inside a frame when the renderer cannot go on: the
+// game state becomes the release after a failure (13) and the message loop
+// ends, so the game is released and exits with the failure code.
+void endGameOnRenderFailure();
+
 // One triple of the sampler filter table.
 struct SamplerFilters {
     std::int32_t mip = D3DTEXF_LINEAR;

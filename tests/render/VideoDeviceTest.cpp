@@ -339,3 +339,19 @@ TEST_F(VideoDeviceTest, SamplerFiltersAndAddressesFromTheCaps) {
     // Clamp, mirror and border fall back to wrap.
     for (const DWORD address : device().textureAddress) EXPECT_EQ(address, D3DTADDRESS_WRAP);
 }
+
+TEST_F(VideoDeviceTest, RenderObjectsThatCannotBeMadeEndTheGame) {
+    install(kShaderCard);
+    ASSERT_TRUE(video.initialize());
+    ASSERT_TRUE(device().initialize());
+    EXPECT_TRUE(logged("CPU(s)") || logged("Processor(s) architecture unknown"));
+    EXPECT_TRUE(logged("Detected desktop frequency 60Hz") || logged("Can't get current desktop settings"));
+    faults->failCreation(1);  // the still-frame vertex buffer
+    gameCore.runState = -1;
+    gameCore.gameState = 2;
+    EXPECT_FALSE(render.mainLoop());
+    EXPECT_TRUE(logged("Can't allocate render objects"));
+    EXPECT_FALSE(render.deviceObjectsAllocated());
+    EXPECT_EQ(gameCore.gameState, 13);
+    EXPECT_GE(gameCore.runState, 0);
+}
