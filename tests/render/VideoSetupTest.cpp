@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -258,4 +259,47 @@ TEST(VideoCore, PostprocessingNeedsDetailsAnEffectAndNoDebugSwitch) {
         f.video.updatePostprocessing();
         EXPECT_EQ(f.video.postprocessing, c.on) << c.details << c.bloom << c.depth << c.disabled;
     }
+}
+
+TEST(VideoSetup, SectionRoundTripsThroughTheSetupFileWithItsComments) {
+    testing_support::TempDir dir;
+    const std::string path = dir.file("setup.ini");
+    VideoSetup record;
+    record.windowMode = 1;
+    record.res_width = 1280;
+    record.res_height = 720;
+    record.gamma = -0.25f;
+    record.adapter = 1;
+    record.aa = 2;
+    record.details = VideoDetailsNormal;
+    record.vSync = VideoSyncNone;
+    record.frequency = 5;  // "75"
+    record.shadows = 2;
+    record.pp_bloom = 1;
+    std::string written;
+    {
+        VideoFixture f;
+        ASSERT_TRUE(record.writeIni("video"));
+        ASSERT_TRUE(writeIniFile(f.settings, 0, path));
+        written = formatIniText(f.settings, 0);
+    }
+    EXPECT_NE(written.find(";Choise screen refresh rate\r\n;Possible values is:\r\n;    AUTO\r\n"), std::string::npos);
+    EXPECT_NE(written.find(";   *75\r\n"), std::string::npos);
+    EXPECT_NE(written.find(";   *None\r\n"), std::string::npos);
+
+    VideoFixture f;
+    ASSERT_EQ(readIniFile(f.settings, path, false), 1);
+    VideoSetup copy;
+    ASSERT_TRUE(copy.readIni("video"));
+    const auto fields = [](const VideoSetup& v) {
+        return std::vector<double>{double(v.windowMode), double(v.res_width), double(v.res_height), double(v.bits),
+                                   double(v.aa), double(v.details), double(v.texture), double(v.vSync),
+                                   double(v.nmap), double(v.water), double(v.waterReflection), double(v.quality),
+                                   double(v.shadows), double(v.gamma), double(v.frequency), double(v.sprite),
+                                   double(v.adapter), double(v.pp_depth), double(v.pp_bloom)};
+    };
+    EXPECT_EQ(fields(copy), fields(record));
+    // Written again, the section is the same text, comments and all.
+    ASSERT_TRUE(copy.writeIni("video"));
+    EXPECT_EQ(formatIniText(f.settings, 0), written);
 }
