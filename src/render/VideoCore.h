@@ -13,7 +13,6 @@
 #include "render/VideoDevice.h"
 #include "render/VideoSetup.h"
 
-
 class VideoCore {
 public:
     VideoCore();
@@ -62,13 +61,12 @@ public:
 
     // The desktop size, asked of the platform on first use (1024 x 768
     // without a display); setting both fields first skips the question.
-    // The refresh rate stays 0 when the display does not tell.
     std::int32_t desktopWidth = 0;
     std::int32_t desktopHeight = 0;
     void desktopSize(std::int32_t& width, std::int32_t& height);
-    // The display's refresh rate in Hz, asked of the platform on first use
-    // (60 when the display does not tell); setting it first skips the
-    // question.
+    // The display's refresh rate in Hz (0 while unknown), asked of the
+    // platform on first use; displayRefreshRate answers 60 when the display
+    // does not tell. Setting it first skips the question.
     std::int32_t refreshRate = 0;
     std::int32_t displayRefreshRate();
 
