@@ -355,3 +355,19 @@ TEST_F(VideoDeviceTest, RenderObjectsThatCannotBeMadeEndTheGame) {
     EXPECT_EQ(gameCore.gameState, 13);
     EXPECT_GE(gameCore.runState, 0);
 }
+
+TEST_F(VideoDeviceTest, GamePlatformOffersNoShaderModelSoTheGameTakesTheFixedPipeline) {
+    VideoCore::installGamePlatform();
+    const platform::d3d9::Environment& installed = platform::d3d9::environment();
+    ASSERT_NE(installed.profile, nullptr);
+    ASSERT_FALSE(installed.profile->adapters.empty());
+    EXPECT_EQ(D3DSHADER_VERSION_MAJOR(installed.profile->adapters[0].caps.VertexShaderVersion), 0u);
+    video.refreshRate = 60;
+    video.detectSystem();
+    ASSERT_TRUE(video.initialize());
+    EXPECT_TRUE(logged("Try connect to fixed pipeline"));
+    ASSERT_TRUE(device().initialize());
+    // Refused calls reach the log.
+    device().device()->SetRenderState(D3DRENDERSTATETYPE(9999), 0);
+    EXPECT_TRUE(logged("Direct3D: "));
+}
