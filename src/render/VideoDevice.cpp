@@ -13,6 +13,7 @@
 #include "platform/Time.h"
 #include "render/RenderCore.h"
 #include "render/VideoCore.h"
+#include "scene/CameraCore.h"
 
 namespace {
 
@@ -514,15 +515,21 @@ bool VideoDevice::setViewportAndClear(bool clear) {
     const D3DPRESENT_PARAMETERS& p = presentParameters;
     const D3DVIEWPORT9 whole{0, 0, p.BackBufferWidth, p.BackBufferHeight, 0.0f, 1.0f};
     if (FAILED(device_->SetViewport(&whole))) return false;
-    // Sky colour and its alpha: the background the sky leaves in the
-    // still-frame block (opaque until a sky says otherwise).
+    // The sky's background colour and its alpha, as the sky leaves them in
+    // the still-frame block (opaque until a sky says otherwise).
     const std::uint32_t background =
         gameCore.render ? gameCore.render->stillFrameSlots.background : StillFrameSlotBlock::kDefaultBackground;
     const D3DCOLOR alpha = background & 0xFF000000u;
-    if (clear && FAILED(device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, alpha, 1.0f, 0))) return false;
-    if (clear && FAILED(device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, background, 1.0f, 0)))
-        return false;
-    return true;
+    const DWORD flags = D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER;
+    if (clear && FAILED(device_->Clear(0, nullptr, flags, alpha, 1.0f, 0))) return false;
+    // The picture's own viewport keeps the camera's aspect inside the back
+    // buffer; the border stays black.
+    std::int32_t area[4];
+    fixedAspectViewport(static_cast<std::int32_t>(p.BackBufferWidth), static_cast<std::int32_t>(p.BackBufferHeight),
+                        area);
+    const D3DVIEWPORT9 picture{DWORD(area[0]), DWORD(area[1]), DWORD(area[2]), DWORD(area[3]), 0.0f, 1.0f};
+    if (FAILED(device_->SetViewport(&picture))) return false;
+    return !clear || SUCCEEDED(device_->Clear(0, nullptr, flags, background, 1.0f, 0));
 }
 
 bool VideoDevice::beginFrame() {

@@ -234,8 +234,24 @@ TEST_F(VideoDeviceTest, DeviceIsCreatedAndPresentsFrames) {
     createDevice();
     EXPECT_TRUE(logged("Screen [22][71](2)+[1] (AA [0][0]) 1024x768, 60 Hz, 32bit"));
     EXPECT_TRUE(logged("[render] Select pure device hardware VP"));
+    render.stillFrameSlots.background = 0xFF204060;
     for (int frame = 0; frame < 3; ++frame) {
         ASSERT_TRUE(render.mainLoop());
+        if (frame == 0) {
+            // The frame begins cleared to the sky's background colour inside
+            // the picture's viewport.
+            IDirect3DSurface9* backBuffer = nullptr;
+            ASSERT_EQ(device().device()->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &backBuffer), S_OK);
+            std::vector<std::uint8_t> bytes;
+            D3DSURFACE_DESC desc{};
+            ASSERT_TRUE(platform::d3d9::readSurface(backBuffer, bytes, desc));
+            backBuffer->Release();
+            ASSERT_EQ(desc.Height, 768u);
+            const std::size_t centre = bytes.size() / 2 + 512 * 4;
+            EXPECT_EQ(bytes[centre], 0x60);  // blue, green, red in memory order
+            EXPECT_EQ(bytes[centre + 1], 0x40);
+            EXPECT_EQ(bytes[centre + 2], 0x20);
+        }
         ASSERT_TRUE(device().presentScene());
     }
     EXPECT_EQ(presents(), 3u);
