@@ -408,7 +408,6 @@ bool VideoDevice::createDevice() {
         device_ = nullptr;
         return log.error("Can't create render device: %s", d3dErrorText(hr));
     }
-    if (hooks.showWindow) hooks.showWindow();
     device_->ShowCursor(FALSE);
     if (gameCore.render) gameCore.render->deviceCreated();
     return true;

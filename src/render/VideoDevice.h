@@ -63,12 +63,12 @@ public:
     VideoDevice(const VideoDevice&) = delete;
     VideoDevice& operator=(const VideoDevice&) = delete;
 
-    // What the device needs of the application frame (its window and the
-    // reload events of the scripts), installed by it before the device is
-    // made. Unset hooks do nothing.
+    // What the device needs of the application frame (the focus window and
+    // the reload events of the scripts), installed by it before the device
+    // is made. Unset hooks do nothing; without a focus window the device
+    // draws offscreen.
     struct Hooks {
         std::function<HWND()> focusWindow;
-        std::function<void()> showWindow;
         std::function<void()> startReload;
         std::function<void()> finishReload;
     };
