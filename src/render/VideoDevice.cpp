@@ -204,7 +204,7 @@ bool VideoDevice::chooseAdapter() {
             return true;
         }
     }
-    log.message("All devices failed");
+    log.error("All devices failed");
     return false;
 }
 

@@ -387,3 +387,47 @@ TEST_F(VideoDeviceTest, GamePlatformOffersNoShaderModelSoTheGameTakesTheFixedPip
     device().device()->SetRenderState(D3DRENDERSTATETYPE(9999), 0);
     EXPECT_TRUE(logged("Direct3D: "));
 }
+
+TEST_F(VideoDeviceTest, EnumerationKeepsUsableModesAndCombinations) {
+    install(
+        "adapter Filter Card 1234\n"
+        "mode 320 240 60\n"        // too small
+        "mode 640 480 60\n"
+        "mode 640 480 60\n"        // a duplicate
+        "mode 800 600 60 23\n"     // not X8R8G8B8
+        "mode 1024 768 75\n"
+        "depthformats 80 75\n"     // D16, D24S8
+        "multisample 0 1\n"
+        "multisample 2 3\n"
+        "intervals 0x80000003\n"  // immediate, one, two
+        "devcaps 0x10000\n");     // hardware T&L, no pure device
+    ASSERT_TRUE(video.initialize());
+    const VideoAdapterRecord& adapter = device().enumeration.adapters.at(0);
+    ASSERT_EQ(adapter.displayModes.size(), 2u);
+    EXPECT_EQ(adapter.displayModes[0].Width, 640u);
+    EXPECT_EQ(adapter.displayModes[1].RefreshRate, 75u);
+
+    // Two modes x two back-buffer formats x full screen and windowed.
+    const VideoDeviceRecord& hal = adapter.devices[0];
+    ASSERT_EQ(hal.combinations.size(), 8u);
+    const VideoAdapterInfo& full = hal.combinations[0];
+    EXPECT_FALSE(full.windowed);
+    EXPECT_EQ(full.backBufferFormat, D3DFMT_A8R8G8B8);
+    EXPECT_EQ(full.depthFormats, (std::vector<D3DFORMAT>{D3DFMT_D16, D3DFMT_D24S8}));
+    ASSERT_EQ(full.multiSamples.size(), 2u);
+    EXPECT_EQ(full.multiSamples[1].type, D3DMULTISAMPLE_2_SAMPLES);
+    EXPECT_EQ(full.multiSamples[1].qualityLevels, 3u);
+    EXPECT_EQ(full.depthMultiSamples.size(), 4u);
+    EXPECT_EQ(full.vertexProcessing, (std::vector<std::int32_t>{0, 1, 2, 3}));
+    EXPECT_EQ(full.presentIntervals, (std::vector<UINT>{D3DPRESENT_INTERVAL_IMMEDIATE, D3DPRESENT_INTERVAL_DEFAULT,
+                                                        D3DPRESENT_INTERVAL_ONE, D3DPRESENT_INTERVAL_TWO}));
+    // A windowed combination never waits more than one refresh.
+    EXPECT_EQ(hal.combinations[1].presentIntervals,
+              (std::vector<UINT>{D3DPRESENT_INTERVAL_IMMEDIATE, D3DPRESENT_INTERVAL_DEFAULT, D3DPRESENT_INTERVAL_ONE}));
+    // Device types the adapter lacks answer "not available": their
+    // combinations are made without capabilities.
+    const VideoDeviceRecord& reference = adapter.devices[1];
+    ASSERT_EQ(reference.combinations.size(), 8u);
+    EXPECT_EQ(reference.combinations[0].depthFormats, (std::vector<D3DFORMAT>{D3DFMT_D16}));
+    EXPECT_TRUE(logged("Can't get device(0,2) [REF] caps: This device does not support the queried technique"));
+}
