@@ -56,8 +56,10 @@
 namespace {
 
 // What the video device asks of the application frame: the script events
-// around a device re-creation. The focus window stays null (the device
-// draws offscreen) until the GL backend draws into the main window.
+// around a device re-creation. No focus window is given, so the GL backend
+// draws offscreen (surfaceless EGL) and the loop paces the frames; the main
+// window's Window::deviceWindow is the handle to give once the window is to
+// show what is drawn.
 void installVideoHooks(VideoCore& video) {
     VideoDevice::Hooks& hooks = video.videoDevice.hooks;
     hooks.startReload = [] {

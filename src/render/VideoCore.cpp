@@ -14,9 +14,8 @@ namespace {
 using platform::d3d9::AdapterProfile;
 using platform::d3d9::BackendKind;
 
-// The backend the game draws with: the GL backend, once built in, takes
-// the null one's place here.
-constexpr BackendKind kGameBackend = BackendKind::Null;
+// The backend the game draws with (the null one draws nothing).
+constexpr BackendKind kGameBackend = BackendKind::GL;
 // The shader model the game's adapter reports: none until the shader path
 // draws, so the game connects to the fixed pipeline.
 constexpr DWORD kGameShaderModel = 0;

@@ -15,11 +15,11 @@ execute_process(
 expect("Executable launched from [${RUN}/demo/bin/game]")
 expect("Build from: [")
 expect("Detected language selection in configuration file [en]")
-# The render device, made once the window exists: the game's adapter offers
-# no shader model yet, so it takes the fixed pipeline.
+# The render device on the GL backend, made once the window exists: the
+# game's adapter offers no shader model yet, so it takes the fixed pipeline.
 expect("Find video adapter...")
 expect("Try connect to fixed pipeline")
-expect("DirectX render device connected to FIXED PIPELINE adapter [0:")
+expect("DirectX render device connected to FIXED PIPELINE adapter [0:Mesa OpenGL Direct3D 9 device]")
 expect("Screen [")
 expect("msg(): demo: scripts loaded")
 expect("msg(): demo: reset")

@@ -374,10 +374,14 @@ TEST_F(VideoDeviceTest, RenderObjectsThatCannotBeMadeEndTheGame) {
 
 TEST_F(VideoDeviceTest, GamePlatformOffersNoShaderModelSoTheGameTakesTheFixedPipeline) {
     VideoCore::installGamePlatform();
-    const platform::d3d9::Environment& installed = platform::d3d9::environment();
+    platform::d3d9::Environment installed = platform::d3d9::environment();
+    EXPECT_EQ(installed.backend, platform::d3d9::BackendKind::GL);
     ASSERT_NE(installed.profile, nullptr);
     ASSERT_FALSE(installed.profile->adapters.empty());
     EXPECT_EQ(D3DSHADER_VERSION_MAJOR(installed.profile->adapters[0].caps.VertexShaderVersion), 0u);
+    // The game's profile and log, on the null backend of the unit tests.
+    installed.backend = platform::d3d9::BackendKind::Null;
+    platform::d3d9::setEnvironment(installed);
     video.refreshRate = 60;
     video.detectSystem();
     ASSERT_TRUE(video.initialize());
