@@ -55,13 +55,18 @@
 
 namespace {
 
-// What the video device asks of the application frame: the script events
-// around a device re-creation. No focus window is given, so the GL backend
-// draws offscreen (surfaceless EGL) and the loop paces the frames; the main
-// window's Window::deviceWindow is the handle to give once the window is to
-// show what is drawn.
+// What the video device asks of the application frame: the device window
+// and the script events around a device re-creation. A main window that shows
+// on a display hosts the GL backend's drawing; headless (no window, or SDL's
+// offscreen driver) none is given, so the backend draws offscreen
+// (surfaceless EGL) and the loop paces the frames.
 void installVideoHooks(VideoCore& video) {
     VideoDevice::Hooks& hooks = video.videoDevice.hooks;
+    hooks.focusWindow = []() -> HWND {
+        const ThisMainWindow* main = gameCore.mainWindow;
+        if (!main || !main->window || !main->window->showsOnDisplay()) return nullptr;
+        return static_cast<HWND>(main->window->deviceWindow());
+    };
     hooks.startReload = [] {
         if (gameCore.game) gameCore.game->startReload();
     };

@@ -192,10 +192,13 @@ double presentationInterval() {
 }
 
 double pacingInterval() {
-    // A device whose present waits for the display paces the frames itself;
-    // the loop would wait a second time.
+    // A device whose present waits for the display paces the frames itself:
+    // the loop then keeps only a slightly shorter schedule, which such frames
+    // always overrun (so it never waits a second time), but which still holds
+    // the frame rate where the host ignores the swap interval (a virtual X
+    // display, for one).
     const VideoCore* video = gameCore.video;
-    if (video && video->hasDevice() && video->videoDevice.presentWaits) return 0.0;
+    if (video && video->hasDevice() && video->videoDevice.presentWaits) return presentationInterval() * 0.9;
     return presentationInterval();
 }
 

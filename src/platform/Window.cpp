@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <atomic>
+#include <cstring>
 #include <deque>
 
 #include "platform/TextCodec.h"
@@ -60,6 +61,7 @@ public:
     bool poll(WindowMessage& message) override { return takePostedClose(message); }
     WindowBackend backend() const override { return WindowBackend::Headless; }
     void* deviceWindow() const override { return nullptr; }
+    bool showsOnDisplay() const override { return false; }
 
 private:
     bool exists_ = false;
@@ -133,6 +135,10 @@ public:
     WindowBackend backend() const override { return WindowBackend::Sdl; }
     void* deviceWindow() const override {
         return window_ && (SDL_GetWindowFlags(window_) & SDL_WINDOW_OPENGL) ? window_ : nullptr;
+    }
+    bool showsOnDisplay() const override {
+        const char* driver = SDL_GetCurrentVideoDriver();
+        return window_ && driver && std::strcmp(driver, "offscreen") != 0 && std::strcmp(driver, "dummy") != 0;
     }
 
 private:

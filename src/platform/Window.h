@@ -59,6 +59,9 @@ public:
     // The handle to give Direct3D as the device window (its GL backend then
     // draws into this window); null when there is no GL window.
     virtual void* deviceWindow() const = 0;
+    // True when the window shows on a real display (not SDL's offscreen
+    // driver, not the headless backend).
+    virtual bool showsOnDisplay() const = 0;
 };
 
 // The SDL2 backend when SDL's video can start, otherwise the headless one.

@@ -170,11 +170,12 @@ TEST(ThisMainLoop, ADeviceDrawsAndPresentsTheFrame) {
     EXPECT_EQ(drawn, 2);
     EXPECT_EQ(platform::d3d9::statistics(gameCore.video->device())->presents, 2u);
 
-    // The loop paces frames unless the device's present waits already.
+    // The loop paces frames; when the device's present waits already, on a
+    // shorter schedule that waiting frames overrun.
     gameCore.video->activeVideoSetup().vSync = VideoSyncOne;
     EXPECT_DOUBLE_EQ(pacingInterval(), 0.01);
     gameCore.video->videoDevice.presentWaits = true;
-    EXPECT_DOUBLE_EQ(pacingInterval(), 0.0);
+    EXPECT_DOUBLE_EQ(pacingInterval(), 0.009);
 
     loop.releaseRenderData();
     EXPECT_FALSE(gameCore.video->hasDevice());
