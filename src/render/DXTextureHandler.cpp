@@ -229,6 +229,7 @@ bool DXTextureHandler::createFromFileInMemory(const std::uint8_t* data, std::uin
             return true;
         }
         log.systemError("Failed allocate texture [%s]: %s", label, textureResultText(result));
+        if (result == D3DXERR_INVALIDDATA) break;  // a damaged file: no retry helps
         const int w = static_cast<int>(width == D3DX_DEFAULT && known ? info.Width : width);
         const int h = static_cast<int>(height == D3DX_DEFAULT && known ? info.Height : height);
         if (attempt == 0) {
