@@ -46,12 +46,12 @@ double TextureEnvironment::now() { return gameCore.clocks ? gameCore.clocks->wor
 
 bool TextureEnvironment::fileExists(const std::string& name, const char* extension) {
     FilePackageDBData* packages = packageData();
-    return packages && packages->find(extension, name + extension, "") != 0;
+    return packages && packages->find(extension, name, "") != 0;
 }
 
 bool TextureEnvironment::readFile(const std::string& name, const char* extension, std::vector<std::uint8_t>& bytes) {
     MemoryStream stream;
-    if (!loadResource(extension, name + extension, "", stream) || stream.size() < 0) return false;
+    if (!loadResource(extension, name, "", stream) || stream.size() < 0) return false;
     bytes.assign(stream.data(), stream.data() + stream.size());
     return true;
 }

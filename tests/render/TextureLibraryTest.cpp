@@ -6,6 +6,7 @@
 
 #include "foundation/Log.h"
 #include "render/TextureTestSupport.h"
+#include "support/PackageFixture.h"
 
 using texture_test::TextureTest;
 
@@ -283,4 +284,34 @@ TEST_F(TextureTest, BulkLoadAndExternalImport) {
     EXPECT_TRUE(gameCore.log->contains("Texture import failed: Expected external texture [/no/such/splash.dds]"));
     EXPECT_FALSE(library().importExternalTexture("/somewhere/rock.dds", true));
     EXPECT_TRUE(gameCore.log->contains("Can't register external texture [rock]: Texture already registered in game DB"));
+}
+
+// The game core's environment finds and reads texture files in the packages.
+TEST(TexturePackages, FilesComeFromThePackageDatabase) {
+    testing_support::TempDir dir;
+    testing_support::FixturePackage package;
+    const std::vector<std::uint8_t> dds = texture_tools::writeDds(texture_tools::countingDds(D3DFMT_L8, 8, 8, 1));
+    package.files = {{".dds", "stone", std::string(dds.begin(), dds.end()), ""},
+                     {".jpg", "leaf", "jpeg bytes", ""},
+                     {".png", "mask", "png bytes", ""}};
+    ASSERT_TRUE(testing_support::writeDataRoot(dir.path(), {package}));
+    testing_support::ScopedPackageDatabase packages(dir.path());
+    ASSERT_TRUE(packages.build());
+    TextureEnvironment& environment = textureEnvironment();
+    EXPECT_TRUE(environment.fileExists("stone", ".dds"));
+    EXPECT_FALSE(environment.fileExists("stone", ".jpg"));
+    std::vector<std::uint8_t> bytes;
+    ASSERT_TRUE(environment.readFile("stone", ".dds", bytes));
+    EXPECT_EQ(bytes, dds);
+
+    TextureLibrary library;
+    EXPECT_EQ(library.findOrCreate("stone", 6, false)->kind(), 1);
+    EXPECT_EQ(library.findOrCreate("leaf", 6, false)->kind(), 2);
+    EXPECT_EQ(library.findOrCreate("mask", 6, false)->kind(), 2);  // a mask alone is enough
+    EXPECT_EQ(library.findOrCreate("none", 6, false), nullptr);
+    DXTextureHandler* stone = library.findOrCreate("stone", 6, false);
+    stone->inspectSource();
+    EXPECT_FALSE(stone->flags & HandlerAlpha);  // L8: no DXT2 to DXT5
+    EXPECT_TRUE(stone->flags & HandlerInspected);
+    EXPECT_FALSE(stone->load());  // no device
 }

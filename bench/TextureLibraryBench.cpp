@@ -1,0 +1,118 @@
+// Texture loading through the library beside its baseline in the same run
+// (see PairedRun.h): 200 textures, each a ".jpg" with its ".png" alpha mask
+// (128 x 128), loaded on the null Direct3D 9 backend through the texture
+// library (lookup, handler creation, decoding, composition into a TGA image
+// and the D3DX texture creation), against decoding the same files with the
+// image codecs alone (JPEG decode and PNG alpha merge).
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "PairedRun.h"
+#include "foundation/DataStream.h"
+#include "foundation/Image.h"
+#include "foundation/Log.h"
+#include "platform/d3d9/D3D9.h"
+#include "render/TextureLibrary.h"
+#include "render/VideoSetup.h"
+
+namespace {
+
+constexpr int kTextures = 200;
+constexpr std::uint32_t kSide = 128;
+
+// Package files in memory and the null device.
+class BenchEnvironment : public TextureEnvironment {
+public:
+    IDirect3DDevice9* device() override { return device_; }
+    const VideoSetup& videoSetup() override { return setup_; }
+    double now() override { return 0.0; }
+    bool fileExists(const std::string& name, const char* extension) override {
+        return files.count(name + extension) != 0;
+    }
+    bool readFile(const std::string& name, const char* extension, std::vector<std::uint8_t>& bytes) override {
+        const auto found = files.find(name + extension);
+        if (found == files.end()) return false;
+        bytes = found->second;
+        return true;
+    }
+    bool resourceLogging() override { return false; }
+
+    IDirect3DDevice9* device_ = nullptr;
+    VideoSetup setup_;
+    std::map<std::string, std::vector<std::uint8_t>> files;
+};
+
+std::string textureName(int i) {
+    char name[16];
+    std::snprintf(name, sizeof(name), "tex%03i", i);
+    return name;
+}
+
+std::vector<std::uint8_t> encoded(TgaImage& image, int format) {
+    MemoryStream stream;
+    encodeImage(format, image, stream, 90);
+    return std::vector<std::uint8_t>(stream.data(), stream.data() + stream.size());
+}
+
+// A patterned image, so the codecs have real work to do.
+TgaImage pattern(bool alpha, int seed) {
+    TgaImage image;
+    image.create(alpha, kSide, kSide);
+    std::uint8_t* p = image.pixels();
+    for (std::uint32_t i = 0; i < kSide * kSide * image.bytesPerPixel; ++i)
+        p[i] = static_cast<std::uint8_t>((i * 7 + static_cast<std::uint32_t>(seed) * 13 + (i / 97) * 31) & 0xFF);
+    return image;
+}
+
+void BM_LoadThroughLibraryVsCodecs(benchmark::State& state) {
+    BenchEnvironment environment;
+    for (int i = 0; i < kTextures; ++i) {
+        TgaImage colour = pattern(false, i);
+        TgaImage mask = pattern(true, i + 1);
+        environment.files[textureName(i) + ".jpg"] = encoded(colour, ImageFormatJpeg);
+        environment.files[textureName(i) + ".png"] = encoded(mask, ImageFormatPng);
+    }
+    IDirect3D9* direct3d = Direct3DCreate9(D3D_SDK_VERSION);
+    D3DPRESENT_PARAMETERS p{};
+    p.BackBufferWidth = 64;
+    p.BackBufferHeight = 64;
+    p.BackBufferFormat = D3DFMT_X8R8G8B8;
+    p.BackBufferCount = 1;
+    p.SwapEffect = D3DSWAPEFFECT_COPY;
+    p.Windowed = TRUE;
+    direct3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p,
+                           &environment.device_);
+    setTextureEnvironment(&environment);
+
+    TextureLibrary library;
+    auto throughLibrary = [&] {
+        for (int i = 0; i < kTextures; ++i) {
+            DXTextureHandler* handler = library.findOrCreate(textureName(i).c_str(), 6, false);
+            if (!handler || !handler->load()) state.SkipWithError("a texture did not load");
+        }
+    };
+    auto codecsAlone = [&] {
+        for (int i = 0; i < kTextures; ++i) {
+            const std::vector<std::uint8_t>& jpg = environment.files[textureName(i) + ".jpg"];
+            const std::vector<std::uint8_t>& png = environment.files[textureName(i) + ".png"];
+            TgaImage image;
+            if (!decodeJpeg(jpg.data(), jpg.size(), image, true) || !loadPngAlpha(png.data(), png.size(), image))
+                state.SkipWithError("a file did not decode");
+            benchmark::DoNotOptimize(image.pixels());
+        }
+    };
+    bench_pairs::runPaired(state, throughLibrary, codecsAlone, kTextures, [&] { library.releaseAll(); });
+    library.releaseAll();
+    setTextureEnvironment(nullptr);
+    if (environment.device_) environment.device_->Release();
+    if (direct3d) direct3d->Release();
+}
+BENCHMARK(BM_LoadThroughLibraryVsCodecs)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
