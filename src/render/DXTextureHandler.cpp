@@ -56,27 +56,38 @@ bool TextureEnvironment::readFile(const std::string& name, const char* extension
     return true;
 }
 
-DWORD TextureEnvironment::textureAddress(std::uint32_t index) {
-    static const DWORD table[4] = {D3DTADDRESS_CLAMP, D3DTADDRESS_WRAP, D3DTADDRESS_MIRROR, D3DTADDRESS_BORDER};
-    return table[index < 4 ? index : 0];
+TextureSamplerTables& textureSamplerTables() {
+    static TextureSamplerTables tables;
+    return tables;
 }
 
-TextureEnvironment::SamplerFilters TextureEnvironment::samplerFilters(std::int32_t, bool) { return {}; }
+DWORD TextureEnvironment::textureAddress(std::uint32_t index) {
+    return textureSamplerTables().address[index < 4 ? index : 0];
+}
+
+TextureEnvironment::SamplerFilters TextureEnvironment::samplerFilters(std::int32_t filterClass, bool anisotropic) {
+    if (filterClass < 0 || filterClass >= TextureSamplerTables::kFilterClasses) filterClass = 0;
+    return textureSamplerTables().filters[filterClass][anisotropic ? 1 : 0];
+}
 
 bool TextureEnvironment::resourceLogging() { return (gameCore.debugFlags & DebugResourceLog) != 0; }
 
 namespace {
 
-TextureEnvironment gameEnvironment;
-TextureEnvironment* currentEnvironment = &gameEnvironment;
+// Never destroyed: the game core's render core may still release textures
+// while static objects are being destroyed at exit.
+TextureEnvironment& gameEnvironment() {
+    static TextureEnvironment* const environment = new TextureEnvironment();
+    return *environment;
+}
+
+TextureEnvironment* currentEnvironment = nullptr;
 
 }  // namespace
 
-TextureEnvironment& textureEnvironment() { return *currentEnvironment; }
+TextureEnvironment& textureEnvironment() { return currentEnvironment ? *currentEnvironment : gameEnvironment(); }
 
-void setTextureEnvironment(TextureEnvironment* environment) {
-    currentEnvironment = environment ? environment : &gameEnvironment;
-}
+void setTextureEnvironment(TextureEnvironment* environment) { currentEnvironment = environment; }
 
 // ---- base -----------------------------------------------------------------
 

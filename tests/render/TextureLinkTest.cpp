@@ -240,3 +240,40 @@ TEST_F(TextureTest, CreationCascadeKeepsARenderTargetsPool) {
     EXPECT_EQ(width, 32u);  // managed, then half size
     texture->Release();
 }
+
+TEST_F(TextureTest, BindingSetsTheStageWithTheVideoDevicesTables) {
+    addDds("rock");
+    library().allocated = true;
+    const TextureSamplerTables saved = textureSamplerTables();
+    textureSamplerTables().filters[3][1] = {D3DTEXF_ANISOTROPIC, D3DTEXF_LINEAR, D3DTEXF_POINT, 8};
+    TextureLink link;
+    link.init("rock", 0, 2, 0);
+    ASSERT_TRUE(link.allocateDefault(0, false));
+    const std::int32_t stages[] = {2, 5, -1, 7};
+    link.bindToStageList(stages, 3, true);
+    auto sampler = [&](DWORD stage, D3DSAMPLERSTATETYPE type) {
+        DWORD value = 0;
+        device->GetSamplerState(stage, type, &value);
+        return value;
+    };
+    IDirect3DBaseTexture9* bound = nullptr;
+    device->GetTexture(5, &bound);
+    EXPECT_EQ(bound, link.handler()->texture);
+    if (bound) bound->Release();
+    EXPECT_EQ(sampler(2, D3DSAMP_ADDRESSU), D3DTADDRESS_MIRROR);
+    EXPECT_EQ(sampler(2, D3DSAMP_ADDRESSV), D3DTADDRESS_CLAMP);
+    EXPECT_EQ(sampler(5, D3DSAMP_MINFILTER), static_cast<DWORD>(D3DTEXF_ANISOTROPIC));
+    EXPECT_EQ(sampler(5, D3DSAMP_MIPFILTER), static_cast<DWORD>(D3DTEXF_POINT));
+    EXPECT_EQ(sampler(5, D3DSAMP_MAXANISOTROPY), 8u);
+    EXPECT_EQ(sampler(7, D3DSAMP_MINFILTER), sampler(0, D3DSAMP_MINFILTER));  // past the end mark: untouched
+
+    // Without shader detail the plain set; a cube wraps on all three axes.
+    env().setup.details = VideoDetailsMinimum;
+    link.type = 1;
+    link.bindToStage(1, 3, true);
+    EXPECT_EQ(sampler(1, D3DSAMP_MINFILTER), static_cast<DWORD>(D3DTEXF_LINEAR));
+    EXPECT_EQ(sampler(1, D3DSAMP_ADDRESSW), D3DTADDRESS_WRAP);
+    EXPECT_EQ(sampler(1, D3DSAMP_ADDRESSU), D3DTADDRESS_WRAP);
+    link.release(false);
+    textureSamplerTables() = saved;
+}
