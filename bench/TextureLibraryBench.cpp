@@ -21,33 +21,12 @@
 #include "platform/d3d9/D3D9.h"
 #include "render/TextureLibrary.h"
 #include "render/VideoSetup.h"
+#include "textures/MemoryTextureEnvironment.h"
 
 namespace {
 
 constexpr int kTextures = 200;
 constexpr std::uint32_t kSide = 128;
-
-// Package files in memory and the null device.
-class BenchEnvironment : public TextureEnvironment {
-public:
-    IDirect3DDevice9* device() override { return device_; }
-    const VideoSetup& videoSetup() override { return setup_; }
-    double now() override { return 0.0; }
-    bool fileExists(const std::string& name, const char* extension) override {
-        return files.count(name + extension) != 0;
-    }
-    bool readFile(const std::string& name, const char* extension, std::vector<std::uint8_t>& bytes) override {
-        const auto found = files.find(name + extension);
-        if (found == files.end()) return false;
-        bytes = found->second;
-        return true;
-    }
-    bool resourceLogging() override { return false; }
-
-    IDirect3DDevice9* device_ = nullptr;
-    VideoSetup setup_;
-    std::map<std::string, std::vector<std::uint8_t>> files;
-};
 
 std::string textureName(int i) {
     char name[16];
@@ -72,9 +51,9 @@ TgaImage pattern(bool alpha, int seed) {
 }
 
 void BM_LoadThroughLibraryVsCodecs(benchmark::State& state) {
-    BenchEnvironment environment;
+    texture_tools::MemoryTextureEnvironment environment;
     // Quality 1 (normal) compresses to DXT5 on creation; 2 keeps 32 bits.
-    environment.setup_.quality = static_cast<std::int32_t>(state.range(0));
+    environment.setup.quality = static_cast<std::int32_t>(state.range(0));
     for (int i = 0; i < kTextures; ++i) {
         TgaImage colour = pattern(false, i);
         TgaImage mask = pattern(true, i + 1);
@@ -90,7 +69,7 @@ void BM_LoadThroughLibraryVsCodecs(benchmark::State& state) {
     p.SwapEffect = D3DSWAPEFFECT_COPY;
     p.Windowed = TRUE;
     direct3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p,
-                           &environment.device_);
+                           &environment.deviceInUse);
     setTextureEnvironment(&environment);
 
     TextureLibrary library;
@@ -118,7 +97,7 @@ void BM_LoadThroughLibraryVsCodecs(benchmark::State& state) {
     bench_pairs::runPaired(state, throughLibrary, codecsAlone, kTextures, [&] { library.releaseAll(); });
     library.releaseAll();
     setTextureEnvironment(nullptr);
-    if (environment.device_) environment.device_->Release();
+    if (environment.deviceInUse) environment.deviceInUse->Release();
     if (direct3d) direct3d->Release();
 }
 BENCHMARK(BM_LoadThroughLibraryVsCodecs)->Arg(1)->Arg(2)->UseManualTime()->Unit(benchmark::kMillisecond);

@@ -19,31 +19,11 @@
 #include "render/VideoSetup.h"
 #include "support/TestSupport.h"
 #include "textures/DdsWriter.h"
+#include "textures/MemoryTextureEnvironment.h"
 
 namespace texture_test {
 
-class FakeEnvironment : public TextureEnvironment {
-public:
-    IDirect3DDevice9* device() override { return deviceInUse; }
-    const VideoSetup& videoSetup() override { return setup; }
-    double now() override { return clock; }
-    bool fileExists(const std::string& name, const char* extension) override {
-        asked.push_back(name + extension);
-        return files.count(name + extension) != 0;
-    }
-    bool readFile(const std::string& name, const char* extension, std::vector<std::uint8_t>& bytes) override {
-        const auto found = files.find(name + extension);
-        if (found == files.end()) return false;
-        bytes = found->second;
-        return true;
-    }
-
-    IDirect3DDevice9* deviceInUse = nullptr;
-    VideoSetup setup;
-    double clock = 0.0;
-    std::map<std::string, std::vector<std::uint8_t>> files;
-    std::vector<std::string> asked;  // every name + extension looked up
-};
+using FakeEnvironment = texture_tools::MemoryTextureEnvironment;
 
 class TextureTest : public d3d9_test::D3D9Test {
 protected:
