@@ -315,3 +315,61 @@ TEST(TexturePackages, FilesComeFromThePackageDatabase) {
     EXPECT_TRUE(stone->flags & HandlerInspected);
     EXPECT_FALSE(stone->load());  // no device
 }
+
+TEST_F(TextureTest, LoadedSizesFollowTheLimitsAndTheVideoMode) {
+    struct Case {
+        UINT width, height;
+        std::int32_t details, quality;
+        UINT createdWidth, createdHeight;
+        const char* message;
+    };
+    const Case cases[] = {
+        {4096, 64, 2, 2, 2048, 32, "Texture [big0] too big (4096x64), current hardware support only (2048x2048). Reduce to (2048x32)"},
+        {2048, 512, 0, 1, 1024, 256, nullptr},  // no shader detail, quality below 2
+        {2048, 512, 0, 2, 2048, 512, nullptr},
+        {2048, 512, 1, 0, 2048, 512, nullptr},
+    };
+    library().allocated = true;
+    int index = 0;
+    for (const Case& c : cases) {
+        const std::string name = "big" + std::to_string(index++);
+        addDds(name, c.width, c.height, D3DFMT_L8);
+        env().setup.details = c.details;
+        env().setup.quality = c.quality;
+        TextureLink link;
+        link.init(name.c_str());
+        ASSERT_TRUE(link.allocate(1, 0, 0, true, false)) << name;
+        D3DSURFACE_DESC desc{};
+        static_cast<IDirect3DTexture9*>(link.handler()->texture)->GetLevelDesc(0, &desc);
+        EXPECT_EQ(desc.Width, c.createdWidth) << name;
+        EXPECT_EQ(desc.Height, c.createdHeight) << name;
+        if (c.message) EXPECT_TRUE(gameCore.log->contains(c.message)) << c.message;
+        link.release(true);
+    }
+}
+
+TEST_F(TextureTest, MovieTargetIsACompressedHandlerWithAFrameSizedTexture) {
+    DXTextureHandler* handler = library().findOrCreate("intro", 2, false);
+    ASSERT_NE(handler, nullptr);
+    ASSERT_TRUE(handler->createMovieTexture(320, 240, false));
+    EXPECT_TRUE(handler->hasMovie());
+    EXPECT_EQ(handler->imageWidth(), 0u);  // no image while a movie plays
+    D3DSURFACE_DESC desc{};
+    static_cast<IDirect3DTexture9*>(handler->texture)->GetLevelDesc(0, &desc);
+    EXPECT_EQ(desc.Format, D3DFMT_X8R8G8B8);
+    EXPECT_EQ(desc.Width, 320u);
+    EXPECT_FALSE(handler->flags & HandlerAlpha);
+
+    // A link that lets the movie go unloads it with its last reference.
+    TextureLink link;
+    link.init("intro");
+    ASSERT_TRUE(link.attachHandler(handler, 0, 0));
+    link.release(false);
+    EXPECT_EQ(handler->texture, nullptr);
+    EXPECT_FALSE(handler->hasMovie());
+
+    env().files["intro.bik"] = {1};
+    ASSERT_TRUE(handler->createMovieTexture(64, 64, true));
+    EXPECT_FALSE(handler->dropIfMovieExists());
+    EXPECT_EQ(handler->texture, nullptr);
+}
