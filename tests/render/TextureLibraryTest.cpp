@@ -373,3 +373,49 @@ TEST_F(TextureTest, MovieTargetIsACompressedHandlerWithAFrameSizedTexture) {
     EXPECT_FALSE(handler->dropIfMovieExists());
     EXPECT_EQ(handler->texture, nullptr);
 }
+
+// The built demo's textures load from its packages onto a device: the packed
+// stone with its mip chain, the leaf with the colours of its ".jpg" under the
+// round mask of its ".png".
+namespace {
+
+class DeviceOnly : public TextureEnvironment {
+public:
+    IDirect3DDevice9* device() override { return deviceInUse; }
+    const VideoSetup& videoSetup() override { return setup; }
+    IDirect3DDevice9* deviceInUse = nullptr;
+    VideoSetup setup;
+};
+
+}  // namespace
+
+TEST_F(TextureTest, DemoTexturesLoadFromItsPackages) {
+    testing_support::ScopedPackageDatabase packages(DEMO_FOLDER);
+    ASSERT_TRUE(packages.build());
+    DeviceOnly packaged;
+    packaged.deviceInUse = device;
+    packaged.setup.quality = 2;
+    packaged.setup.details = VideoDetailsMinimum;  // managed: lockable
+    setTextureEnvironment(&packaged);
+    library().allocated = true;
+
+    TextureLink stone;
+    stone.init("stone");
+    ASSERT_TRUE(stone.allocateDefault(0, false));
+    EXPECT_EQ(stone.handler()->kind(), 1);
+    EXPECT_EQ(stone.handler()->texture->GetLevelCount(), 7u);
+    EXPECT_EQ(texel(stone.handler()->texture, 0, 0), 0xFFAA8C78u);  // the light square
+
+    TextureLink leaf;
+    leaf.init("leaf");
+    ASSERT_TRUE(leaf.allocateDefault(0, false));
+    EXPECT_EQ(leaf.handler()->kind(), 2);
+    EXPECT_EQ(texel(leaf.handler()->texture, 0, 0) >> 24, 0u);
+    const std::uint32_t centre = texel(leaf.handler()->texture, 32, 32);
+    EXPECT_EQ(centre >> 24, 0xFFu);
+    EXPECT_NEAR(static_cast<int>((centre >> 8) & 0xFF), 120 + 64, 8);  // green
+    EXPECT_NEAR(static_cast<int>(centre & 0xFF), 40, 8);                // blue
+    stone.release(false);
+    leaf.release(false);
+    setTextureEnvironment(&env());
+}
