@@ -274,10 +274,42 @@ std::int32_t TextureLink::write(DataStream& stream) const {
 
 // ---- stored material ------------------------------------------------------
 
+namespace {
+
+std::int32_t readValue(DataStream& s, std::uint8_t& v) { return readU8(s, v); }
+std::int32_t readValue(DataStream& s, std::uint32_t& v) { return readU32(s, v); }
+std::int32_t readValue(DataStream& s, std::int32_t& v) { return readI32(s, v); }
+std::int32_t readValue(DataStream& s, float& v) { return readF32(s, v); }
+std::int32_t writeValue(DataStream& s, std::uint8_t v) { return writeU8(s, v); }
+std::int32_t writeValue(DataStream& s, std::uint32_t v) { return writeU32(s, v); }
+std::int32_t writeValue(DataStream& s, std::int32_t v) { return writeI32(s, v); }
+std::int32_t writeValue(DataStream& s, float v) { return writeF32(s, v); }
+
+// Calls field on every field of the head in stored order; false at the
+// first failure.
+template <class Field>
+bool eachHeadField(MaterialHead& h, Field&& field) {
+    bool ok = field(h.kind) && field(h.lightSetIndex) && field(h.word8);
+    for (float& v : h.environmentFactor) ok = ok && field(v);
+    for (float& v : h.specularFactor) ok = ok && field(v);
+    ok = ok && field(h.float36) && field(h.groupBase) && field(h.overlay);
+    for (std::uint8_t& v : h.bytes45) ok = ok && field(v);
+    ok = ok && field(h.float48) && field(h.wantsBlending);
+    for (std::uint8_t& v : h.bytes53) ok = ok && field(v);
+    ok = ok && field(h.word56) && field(h.alphaSetting) && field(h.blendOverride) && field(h.word68) &&
+         field(h.boneInfluences) && field(h.word76) && field(h.word80);
+    for (std::uint32_t& v : h.words84) ok = ok && field(v);
+    ok = ok && field(h.word96);
+    for (std::uint32_t& v : h.words100) ok = ok && field(v);
+    return ok;
+}
+
+}  // namespace
+
 std::int32_t MaterialData::read(DataStream& stream) {
     std::int32_t total = 0;
     MaterialHead stored;
-    if (!addField(total, readExact(stream, &stored, static_cast<std::int32_t>(sizeof(stored))))) return total;
+    if (!eachHeadField(stored, [&](auto& v) { return addField(total, readValue(stream, v)); })) return total;
     head = stored;
     for (TextureLink& link : links)
         if (!addField(total, link.read(stream))) return total;
@@ -286,7 +318,8 @@ std::int32_t MaterialData::read(DataStream& stream) {
 
 std::int32_t MaterialData::write(DataStream& stream) const {
     std::int32_t total = 0;
-    if (!addField(total, stream.write(&head, static_cast<std::int32_t>(sizeof(head))))) return total;
+    MaterialHead stored = head;
+    if (!eachHeadField(stored, [&](auto& v) { return addField(total, writeValue(stream, v)); })) return total;
     for (const TextureLink& link : links)
         if (!addField(total, link.write(stream))) return total;
     return total;

@@ -85,8 +85,9 @@ private:
 // Texture kind names, index 0 to 11.
 const char* textureKindName(std::int32_t kind);
 
-// The stored material head: 116 bytes, little-endian, the fields at their
-// byte offsets. Unnamed words belong to the model resources.
+// The stored material head: 116 bytes, little-endian, written field by field
+// in this order (the byte offsets are those of the members). Unnamed words
+// belong to the model resources.
 struct MaterialHead {
     std::uint32_t kind = 3;
     std::uint32_t lightSetIndex = 0;
