@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "PairedRun.h"
+#include "d3d9/TestScenes.h"
 #include "foundation/DataStream.h"
 #include "foundation/Image.h"
 #include "foundation/Log.h"
@@ -61,13 +62,7 @@ void BM_LoadThroughLibraryVsCodecs(benchmark::State& state) {
         environment.files[textureName(i) + ".png"] = encoded(mask, ImageFormatPng);
     }
     IDirect3D9* direct3d = Direct3DCreate9(D3D_SDK_VERSION);
-    D3DPRESENT_PARAMETERS p{};
-    p.BackBufferWidth = 64;
-    p.BackBufferHeight = 64;
-    p.BackBufferFormat = D3DFMT_X8R8G8B8;
-    p.BackBufferCount = 1;
-    p.SwapEffect = D3DSWAPEFFECT_COPY;
-    p.Windowed = TRUE;
+    D3DPRESENT_PARAMETERS p = d3d9_scenes::sceneParameters();
     direct3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p,
                            &environment.deviceInUse);
     setTextureEnvironment(&environment);
