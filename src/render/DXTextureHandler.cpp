@@ -13,6 +13,7 @@
 #include "render/ProcTexMap.h"
 #include "render/TextureLibrary.h"
 #include "render/VideoCore.h"
+#include "render/VideoDevice.h"
 #include "resources/PackageDatabase.h"
 
 std::string textureKey(const char* name) {
@@ -22,18 +23,6 @@ std::string textureKey(const char* name) {
 }
 
 // ---- environment ----------------------------------------------------------
-
-const char* textureResultText(HRESULT result) {
-    switch (result) {
-        case S_OK: return "No error occurred";
-        case D3DERR_OUTOFVIDEOMEMORY: return "Out of video memory";
-        case E_OUTOFMEMORY: return "Out of memory";
-        case D3DERR_INVALIDCALL: return "Invalid call";
-        case D3DXERR_INVALIDDATA: return "Invalid data";
-        case D3DERR_NOTAVAILABLE: return "Not available";
-        default: return "Unknown Error";
-    }
-}
 
 IDirect3DDevice9* TextureEnvironment::device() { return gameCore.video ? gameCore.video->device() : nullptr; }
 
@@ -56,18 +45,23 @@ bool TextureEnvironment::readFile(const std::string& name, const char* extension
     return true;
 }
 
-TextureSamplerTables& textureSamplerTables() {
-    static TextureSamplerTables tables;
-    return tables;
-}
-
 DWORD TextureEnvironment::textureAddress(std::uint32_t index) {
-    return textureSamplerTables().address[index < 4 ? index : 0];
+    static const DWORD named[4] = {D3DTADDRESS_CLAMP, D3DTADDRESS_WRAP, D3DTADDRESS_MIRROR, D3DTADDRESS_BORDER};
+    if (index >= 4) index = 0;
+    return gameCore.video ? gameCore.video->videoDevice.textureAddress[index] : named[index];
 }
 
 TextureEnvironment::SamplerFilters TextureEnvironment::samplerFilters(std::int32_t filterClass, bool anisotropic) {
-    if (filterClass < 0 || filterClass >= TextureSamplerTables::kFilterClasses) filterClass = 0;
-    return textureSamplerTables().filters[filterClass][anisotropic ? 1 : 0];
+    if (!gameCore.video) return {};
+    const VideoDevice& video = gameCore.video->videoDevice;
+    if (filterClass < 0 || filterClass >= VideoDevice::kTextureClassCount) filterClass = 0;
+    const ::SamplerFilters& table = video.samplerFilters[filterClass][anisotropic ? 0 : 1];
+    SamplerFilters filters;
+    filters.min = static_cast<DWORD>(table.min);
+    filters.mag = static_cast<DWORD>(table.mag);
+    filters.mip = static_cast<DWORD>(table.mip);
+    filters.maxAnisotropy = anisotropic && video.userAnisotropy > 0 ? static_cast<DWORD>(video.userAnisotropy) : 1;
+    return filters;
 }
 
 bool TextureEnvironment::resourceLogging() { return (gameCore.debugFlags & DebugResourceLog) != 0; }
@@ -144,7 +138,7 @@ bool DXTextureHandler::createFromFileInMemory(const std::uint8_t* data, std::uin
         IDirect3DCubeTexture9* cube = nullptr;
         const HRESULT result = D3DXCreateCubeTextureFromFileInMemory(device, data, size, &cube);
         if (FAILED(result))
-            return log.systemError("Cannot allocate texture [%s]. Reason: [%s]", label, textureResultText(result));
+            return log.systemError("Cannot allocate texture [%s]. Reason: [%s]", label, d3dErrorText(result));
         texture = cube;
         return true;
     }
@@ -239,7 +233,7 @@ bool DXTextureHandler::createFromFileInMemory(const std::uint8_t* data, std::uin
             texture = created;
             return true;
         }
-        log.systemError("Failed allocate texture [%s]: %s", label, textureResultText(result));
+        log.systemError("Failed allocate texture [%s]: %s", label, d3dErrorText(result));
         if (result == D3DXERR_INVALIDDATA) break;  // a damaged file: no retry helps
         const int w = static_cast<int>(width == D3DX_DEFAULT && known ? info.Width : width);
         const int h = static_cast<int>(height == D3DX_DEFAULT && known ? info.Height : height);
@@ -277,7 +271,7 @@ bool DXTextureHandler::createFromFileInMemory(const std::uint8_t* data, std::uin
             ++attempt;
         }
     }
-    return log.systemError("Cannot allocate texture [%s]. Reason: [%s]", label, textureResultText(result));
+    return log.systemError("Cannot allocate texture [%s]. Reason: [%s]", label, d3dErrorText(result));
 }
 
 // ---- shared source checks -------------------------------------------------
@@ -292,7 +286,7 @@ void inspectAlpha(DXTextureHandler& handler, const std::vector<std::uint8_t>& by
         D3DXGetImageInfoFromFileInMemory(bytes.data(), static_cast<UINT>(bytes.size()), &info);
     if (FAILED(result)) {
         engineLog().error("Cannot get alpha channel info for texture [%s]. Reason: [%s]", handler.name().c_str(),
-                          textureResultText(result));
+                          d3dErrorText(result));
         return;
     }
     handler.flags &= ~HandlerAlpha;

@@ -49,32 +49,19 @@ enum TextureLoadFlags : std::uint32_t {
     LoadLinear = 0x040,
 };
 
-// The video device's sampler tables as texture links read them: the
-// texture-address table (0 clamp, 1 wrap, 2 mirror, 3 border) and, for
-// each filter class, its plain and its anisotropic filters. The video
-// device fills them from the device's capabilities; until then they hold
-// the plain values below.
-struct TextureSamplerTables {
-    struct Filters {
-        DWORD min = D3DTEXF_LINEAR;
-        DWORD mag = D3DTEXF_LINEAR;
-        DWORD mip = D3DTEXF_LINEAR;
-        DWORD maxAnisotropy = 1;
-    };
-    static constexpr int kFilterClasses = 18;
-
-    DWORD address[4] = {D3DTADDRESS_CLAMP, D3DTADDRESS_WRAP, D3DTADDRESS_MIRROR, D3DTADDRESS_BORDER};
-    Filters filters[kFilterClasses][2];  // [class][0 plain, 1 anisotropic]
-};
-TextureSamplerTables& textureSamplerTables();
-
 // What the textures need of the rest of the engine: the device, the active
 // video options, engine time, the package files and the video device's
 // sampler tables. The default reads them from the game core; tests install
 // their own.
 class TextureEnvironment {
 public:
-    using SamplerFilters = TextureSamplerTables::Filters;
+    // The sampler states of a filter class.
+    struct SamplerFilters {
+        DWORD min = D3DTEXF_LINEAR;
+        DWORD mag = D3DTEXF_LINEAR;
+        DWORD mip = D3DTEXF_LINEAR;
+        DWORD maxAnisotropy = 1;
+    };
 
     virtual ~TextureEnvironment() = default;
     virtual IDirect3DDevice9* device();
@@ -85,7 +72,11 @@ public:
     virtual bool fileExists(const std::string& name, const char* extension);
     // The bytes of name + extension from the packages; false when missing.
     virtual bool readFile(const std::string& name, const char* extension, std::vector<std::uint8_t>& bytes);
-    // The entries of the sampler tables (textureSamplerTables()).
+    // The video device's texture-address table (0 clamp, 1 wrap, 2 mirror,
+    // 3 border, each as the device supports it) and its filters of a
+    // filter class: the anisotropic set is the user's texture quality with
+    // the user's anisotropy, the plain set the best filters with anisotropy
+    // 1. Without a video core: the four modes as named, linear filters.
     virtual DWORD textureAddress(std::uint32_t index);
     virtual SamplerFilters samplerFilters(std::int32_t filterClass, bool anisotropic);
     // Whether resource logging (debug flag) is on.

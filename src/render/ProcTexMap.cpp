@@ -6,9 +6,8 @@
 
 #include "foundation/Log.h"
 #include "render/TextureLibrary.h"
+#include "render/VideoDevice.h"
 #include "render/VideoSetup.h"
-
-const char* textureResultText(HRESULT result);
 
 namespace {
 
@@ -108,7 +107,7 @@ IDirect3DTexture9* ProcTexMap::createTexture(const char* name, UINT levels, DWOR
         }
         ++k;
     }
-    log.systemError("Cannot allocate texture [%s]. Reason: [%s]", name, textureResultText(result));
+    log.systemError("Cannot allocate texture [%s]. Reason: [%s]", name, d3dErrorText(result));
     return nullptr;
 }
 

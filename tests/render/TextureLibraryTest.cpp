@@ -168,7 +168,7 @@ TEST_F(TextureTest, OutOfMemoryWalksTheLadderThenGivesUp) {
                              "Adopt image [big] format to current hardware", "Change image [big] pool to MANAGED",
                              "Reduce image [big] size to 32x32", "Change image [big] pool to SYSMEM",
                              "Reduce image [big] size to 16x16", "Reduce image [big] size to 8x8",
-                             "Cannot allocate texture [big]. Reason: [Out of video memory]"}) {
+                             "Cannot allocate texture [big]. Reason: [Microsoft\xAE Direct3D\xAE does not have enough display memory"}) {
         at = findRecord(records, step, at);
         EXPECT_GE(at, 0) << step;
         if (at < 0) break;

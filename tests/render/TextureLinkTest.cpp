@@ -7,6 +7,7 @@
 #include "foundation/Log.h"
 #include "render/ProcTexMap.h"
 #include "render/TextureTestSupport.h"
+#include "render/VideoCore.h"
 
 using texture_test::TextureTest;
 
@@ -244,8 +245,11 @@ TEST_F(TextureTest, CreationCascadeKeepsARenderTargetsPool) {
 TEST_F(TextureTest, BindingSetsTheStageWithTheVideoDevicesTables) {
     addDds("rock");
     library().allocated = true;
-    const TextureSamplerTables saved = textureSamplerTables();
-    textureSamplerTables().filters[3][1] = {D3DTEXF_ANISOTROPIC, D3DTEXF_LINEAR, D3DTEXF_POINT, 8};
+    VideoCore video;
+    testing_support::ScopedCoreMember<VideoCore> installed(gameCore.video, &video);
+    video.videoDevice.samplerFilters[3][0] = {D3DTEXF_POINT, D3DTEXF_ANISOTROPIC, D3DTEXF_LINEAR};  // mip, min, mag
+    video.videoDevice.userAnisotropy = 8;
+    video.videoDevice.textureAddress[2] = D3DTADDRESS_MIRROR;
     TextureLink link;
     link.init("rock", 0, 2, 0);
     ASSERT_TRUE(link.allocateDefault(0, false));
@@ -275,5 +279,4 @@ TEST_F(TextureTest, BindingSetsTheStageWithTheVideoDevicesTables) {
     EXPECT_EQ(sampler(1, D3DSAMP_ADDRESSW), D3DTADDRESS_WRAP);
     EXPECT_EQ(sampler(1, D3DSAMP_ADDRESSU), D3DTADDRESS_WRAP);
     link.release(false);
-    textureSamplerTables() = saved;
 }
