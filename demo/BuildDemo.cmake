@@ -5,18 +5,20 @@
 #   GAME      the game executable, copied to OUTPUT/bin
 #   PACKTOOL  the package writer
 #   VARWRITE  the variable writer
+#   TEXWRITE  the texture writer
 #   STAMP     written last, when everything succeeded
 #
 # Layout of the sources and where each part goes:
 #   data.txt                      -> OUTPUT/data.txt (the resource rules)
 #   *.ini                         -> OUTPUT/bin/ (beside the executable)
 #   variables/<name>.txt          -> STAGE/variables/<name>.ptxt4 (root <name>)
+#   (texture writer)              -> STAGE/textures/ (stone.dds, leaf.jpg, leaf.png)
 #   packages/<folder>/<name>.manifest -> OUTPUT/<folder>/<name>.pak
 # Manifests name their files relative to their own folder, as the stage
 # holds them: scripts as they are, variables compiled.
 cmake_minimum_required(VERSION 3.25)
 
-foreach(var SOURCE STAGE OUTPUT GAME PACKTOOL VARWRITE STAMP)
+foreach(var SOURCE STAGE OUTPUT GAME PACKTOOL VARWRITE TEXWRITE STAMP)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "BuildDemo.cmake: ${var} is not set")
   endif()
@@ -35,6 +37,11 @@ foreach(source IN LISTS variable_sources)
     message(FATAL_ERROR "demo: variable file [${source}] failed")
   endif()
 endforeach()
+
+execute_process(COMMAND "${TEXWRITE}" "${STAGE}/textures" RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "demo: textures failed")
+endif()
 
 file(REMOVE_RECURSE "${OUTPUT}")
 file(GLOB_RECURSE manifests RELATIVE "${STAGE}/packages" "${STAGE}/packages/*.manifest")

@@ -18,6 +18,7 @@
 #include "platform/FileSystem.h"
 #include "platform/TextCodec.h"
 #include "render/ProcScreenShot.h"
+#include "render/TextureLink.h"
 #include "scene/Scene.h"
 #include "script/ScriptCall.h"
 #include "script/ScriptEngine.h"

@@ -17,7 +17,7 @@
 #include "platform/FileTime.h"
 #include "platform/TextCodec.h"
 #include "platform/Time.h"
-#include "render/DXTextureHandler.h"
+#include "render/TextureLink.h"
 #include "script/ScriptEngine.h"
 #include "script/ScriptVariable.h"
 

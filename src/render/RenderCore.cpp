@@ -4,6 +4,7 @@
 
 #include "app/GameCore.h"
 #include "foundation/Log.h"
+#include "foundation/TimeCore.h"
 #include "render/VideoCore.h"
 #include "scene/CameraCore.h"
 #include "ui/StillFrameData.h"
@@ -61,7 +62,11 @@ bool RenderCore::allocate_device() {
     return true;
 }
 
-bool RenderCore::allocateDeviceData(std::int32_t) { return true; }
+bool RenderCore::allocateDeviceData(std::int32_t flag) {
+    // Textures load only on a device; without one they wait for it.
+    if (!textureEnvironment().device()) return true;
+    return textures.allocateAll(true, flag != 0);
+}
 
 bool RenderCore::renderSplash() {
     // No splash texture can be imported yet: the screen is cleared and
@@ -115,7 +120,9 @@ void RenderCore::takeCamera() {
     std::memcpy(cameraFrame.focus, camera->focus, sizeof(cameraFrame.focus));
 }
 
-void RenderCore::updateResources() {}
+void RenderCore::updateResources() {
+    textures.updateCache(gameCore.clocks ? gameCore.clocks->worldTime.stepLength : 0.0);
+}
 
 void RenderCore::releaseDeviceData() {
     if (gameCore.debugFlags & DebugResourceLog) engineLog().info("Deallocate render core data");
@@ -124,6 +131,7 @@ void RenderCore::releaseDeviceData() {
         stillFrameVertexBuffer_ = nullptr;
     }
     deviceObjectsAllocated_ = false;
+    textures.deallocateAll();
 }
 
 void RenderCore::release() {

@@ -119,8 +119,8 @@ TEST(SaveGameSlots, ThumbnailsLoadIntoTheFourTextures) {
                             "bad_slot = game:dir_map(0, 4)\n"
                             "bad_index = game:dir_map(1, 0)"));
     EXPECT_EQ(s.text("mapped"), "true");
-    ASSERT_NE(s.render.textures.findOrCreate("procSaveScreenShot3", 6, true), nullptr);
-    EXPECT_EQ(s.render.textures.findOrCreate("procSaveScreenShot3", 6, true)->image().width, 320u);
+    ASSERT_NE(s.render.textures.findOrCreate("procsavescreenshot3", 6, true), nullptr);
+    EXPECT_EQ(s.render.textures.findOrCreate("procsavescreenshot3", 6, true)->image().width, 320u);
     EXPECT_EQ(s.f.game->slots[0].header.image.pixels(), nullptr);  // freed after the upload
     EXPECT_EQ(s.text("bad_slot"), "false");
     EXPECT_TRUE(s.f.logged("Can't map save directory texture: Invalid slot index [0..3]"));

@@ -1,5 +1,6 @@
 // The render core's still-frame slot block and its texture links.
 #include "render/RenderCore.h"
+#include "render/TextureLink.h"
 
 #include <gtest/gtest.h>
 
@@ -59,7 +60,7 @@ TEST(RenderCore, TextureLinksReachTheScreenshotTargetsByName) {
         TgaImage image;
         ASSERT_TRUE(image.create(true, 4, 2));
         EXPECT_TRUE(link.handler()->reload(image));
-        const TgaImage& shown = render.textures.findOrCreate("PROCSAVESCREENSHOT2", 6, true)->image();
+        const TgaImage& shown = render.textures.findOrCreate("procsavescreenshot2", 6, true)->image();
         EXPECT_EQ(shown.width, 4u);
         EXPECT_EQ(shown.bytesPerPixel, 3u);  // the load screen's targets drop the alpha
         EXPECT_FALSE(link.handler()->reload(TgaImage()));  // no pixels: the texture stays

@@ -1,0 +1,94 @@
+// texwrite <folder>: writes the demo's textures into folder:
+//   stone.dds       64 x 64 A8R8G8B8 with a full mip chain, a grey-brown
+//                   checker (the packed kind);
+//   leaf.jpg/.png   64 x 64 green colours with a round alpha mask (the
+//                   compressed kind with its alpha).
+// Exit code 0 on success, 1 on failure (with a line on standard error).
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "foundation/DataStream.h"
+#include "foundation/Image.h"
+#include "textures/DdsWriter.h"
+
+namespace {
+
+constexpr UINT kSide = 64;
+
+bool writeBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
+bool writeImage(const std::filesystem::path& path, TgaImage& image, int format) {
+    MemoryStream stream;
+    if (!encodeImage(format, image, stream, 90)) return false;
+    return writeBytes(path, std::vector<std::uint8_t>(stream.data(), stream.data() + stream.size()));
+}
+
+// The checker, level by level (each level's squares half as wide).
+texture_tools::DdsImage stone() {
+    texture_tools::DdsImage image;
+    image.format = D3DFMT_A8R8G8B8;
+    image.width = image.height = kSide;
+    image.levels = 7;  // 64 .. 1
+    for (UINT level = 0; level < image.levels; ++level) {
+        const UINT side = kSide >> level;
+        const UINT square = side >= 8 ? side / 8 : 1;
+        std::vector<std::uint8_t> block(static_cast<std::size_t>(side) * side * 4);
+        for (UINT y = 0; y < side; ++y)
+            for (UINT x = 0; x < side; ++x) {
+                const bool dark = ((x / square) + (y / square)) % 2 != 0;
+                std::uint8_t* p = &block[(static_cast<std::size_t>(y) * side + x) * 4];
+                p[0] = dark ? 60 : 120;   // blue
+                p[1] = dark ? 80 : 140;   // green
+                p[2] = dark ? 100 : 170;  // red
+                p[3] = 255;
+            }
+        image.blocks.push_back(std::move(block));
+    }
+    return image;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: texwrite <folder>\n");
+        return 1;
+    }
+    const std::filesystem::path folder = argv[1];
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+
+    const std::vector<std::uint8_t> dds = texture_tools::writeDds(stone());
+    if (dds.empty() || !writeBytes(folder / "stone.dds", dds)) {
+        std::fprintf(stderr, "texwrite: can't write stone.dds\n");
+        return 1;
+    }
+
+    TgaImage colour;
+    TgaImage mask;
+    if (!colour.create(false, kSide, kSide) || !mask.create(true, kSide, kSide)) return 1;
+    for (UINT y = 0; y < kSide; ++y)
+        for (UINT x = 0; x < kSide; ++x) {
+            std::uint8_t* c = colour.pixels() + (static_cast<std::size_t>(y) * kSide + x) * 3;
+            c[0] = 40;                                         // blue
+            c[1] = static_cast<std::uint8_t>(120 + y * 2);     // green
+            c[2] = static_cast<std::uint8_t>(30 + x);          // red
+            const int dx = static_cast<int>(x) - 32;
+            const int dy = static_cast<int>(y) - 32;
+            std::uint8_t* m = mask.pixels() + (static_cast<std::size_t>(y) * kSide + x) * 4;
+            m[0] = m[1] = m[2] = 255;
+            m[3] = dx * dx + dy * dy < 30 * 30 ? 255 : 0;
+        }
+    if (!writeImage(folder / "leaf.jpg", colour, ImageFormatJpeg) || !writeImage(folder / "leaf.png", mask, ImageFormatPng)) {
+        std::fprintf(stderr, "texwrite: can't write leaf.jpg and leaf.png\n");
+        return 1;
+    }
+    return 0;
+}
