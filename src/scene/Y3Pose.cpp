@@ -13,14 +13,18 @@
 #include "scene/CameraCore.h"
 #include "scene/ObjectRepository.h"
 #include "scene/Scene.h"
+#include "scene/Y3PoseLocal.h"
+
+using namespace pose_detail;
 
 namespace {
 
 const char* const kTypeNames[PoseTypeCount + 1] = {"Point",    "Trigger", "Model",  "Camera",
                                                    "Particle", "Light",   "Volume", "((ANY))"};
 
-// Longest text value a record line can carry.
-constexpr std::int32_t kValueSize = kRecordLineSize;
+}  // namespace
+
+namespace pose_detail {
 
 std::int32_t writeString(DataStream& stream, const std::string& line) {
     return stream.write(line.data(), static_cast<std::int32_t>(line.size()));
@@ -35,11 +39,17 @@ std::int32_t writeHexLine(DataStream& stream, const char* key, const void* bytes
     return writeLine(stream, key, hexEncode(static_cast<const std::uint8_t*>(bytes), count));
 }
 
-// Reads a field that must be there into value; 0 or the reader's result.
-std::int32_t readField(DataStream& stream, const char* key, char* value, std::int32_t& total, const char* fileName) {
+std::int32_t readField(DataStream& stream, const char* key, std::string& value, std::int32_t& total,
+                       const char* fileName, bool optional) {
+    value.assign(static_cast<std::size_t>(kValueSize), '\0');
     std::int32_t consumed = 0;
-    const std::int32_t result = readValidData(stream, key, "", consumed, value, kValueSize, fileName, false);
+    const std::int32_t result = readValidData(stream, key, "", consumed, value.data(), kValueSize, fileName, false);
+    if (result == -3 && optional) {
+        value.clear();
+        return 0;
+    }
     if (result < 0) return result;
+    value.resize(std::strlen(value.c_str()));
     total += consumed;
     return 0;
 }
@@ -47,10 +57,9 @@ std::int32_t readField(DataStream& stream, const char* key, char* value, std::in
 // Reads a hex field of exactly count bytes; -1 for a bad value.
 std::int32_t readHexField(DataStream& stream, const char* key, void* out, std::int32_t count, std::int32_t& total,
                           const char* fileName) {
-    std::string value(static_cast<std::size_t>(kValueSize), '\0');
-    const std::int32_t result = readField(stream, key, value.data(), total, fileName);
+    std::string value;
+    const std::int32_t result = readField(stream, key, value, total, fileName, false);
     if (result < 0) return result;
-    value.resize(std::strlen(value.c_str()));
     if (!hexDecode(value, count, static_cast<std::uint8_t*>(out))) {
         textRecordError(stream, fileName, "Bad hex value of field [%s]", key);
         return -1;
@@ -155,7 +164,7 @@ Scene* sceneOf(const GameObject* object) {
     return scene && scene->getType() == ObjectScene ? static_cast<Scene*>(scene) : nullptr;
 }
 
-}  // namespace
+}  // namespace pose_detail
 
 const char* poseTypeName(std::uint32_t type) { return type <= PoseTypeCount ? kTypeNames[type] : ""; }
 
@@ -194,8 +203,8 @@ std::int32_t Y3Pose::write(DataStream& stream) {
 
 std::int32_t Y3Pose::read(DataStream& stream, const char* fileName) {
     std::int32_t total = 0;
-    std::string value(static_cast<std::size_t>(kValueSize), '\0');
-    std::int32_t result = readField(stream, "id", value.data(), total, fileName);
+    std::string value;
+    std::int32_t result = readField(stream, "id", value, total, fileName, false);
     if (result < 0) return result;
     copyName(id, sizeof(id), value.c_str());
     if ((result = readHexField(stream, "pose", pose.m, 48, total, fileName)) < 0) return result;
@@ -465,8 +474,8 @@ std::int32_t Y3Pose_Resource::readText(DataStream& stream, const char* fileName)
     std::int32_t result = readHexField(stream, "size", size, 12, total, fileName);
     if (result < 0) return result;
     absolute(size);
-    std::string value(static_cast<std::size_t>(kValueSize), '\0');
-    if ((result = readField(stream, resourceKey(), value.data(), total, fileName)) < 0) return result;
+    std::string value;
+    if ((result = readField(stream, resourceKey(), value, total, fileName, false)) < 0) return result;
     copyName(resourceName, sizeof(resourceName), value.c_str());
     return total;
 }
@@ -512,31 +521,38 @@ void Y3Pose_Resource::copyTo(Y3Pose& other) const {
     std::memcpy(to.resourceName, resourceName, sizeof(resourceName));
 }
 
+void Y3Pose_Resource::releaseBeforeDelete() {
+    if (!link.index()) return;
+    engineLog().error("Expected waypoint [%s] %s [%s] release call before delete", id, resourceKey(), resourceName);
+    release();
+}
+
+bool Y3Pose_Resource::ensureSpawned() {
+    if (!resolve(link)) link = GameObjectLink{};
+    if (!link.index() && !spawn(0)) return false;
+    refresh(false);
+    return true;
+}
+
+void Y3Pose_Resource::release() {
+    GameObject* object = resolve(link);
+    link = GameObjectLink{};
+    if (!object) return;
+    Scene* scene = sceneOf(object);
+    const bool deleted =
+        scene && (type() == PoseParticle ? scene->deleteParticle(object) : scene->deleteLight(object));
+    if (!deleted) engineLog().error("Fail to release WP %s %s", resourceKey(), id);
+}
+
 // Particle and light objects are made by the scene effects; until those
 // exist the game core makes none, and the poses report that.
 
-Y3Pose_Particle::~Y3Pose_Particle() {
-    if (!link.index()) return;
-    engineLog().error("Expected waypoint [%s] particle [%s] release call before delete", id, resourceName);
-    release();
-}
+Y3Pose_Particle::~Y3Pose_Particle() { releaseBeforeDelete(); }
 
 bool Y3Pose_Particle::attach() {
     if (link.index()) return true;
     link = GameObjectLink{gameCore.scene_findParticle(id, true)};
     if (!link.index()) engineLog().warning("Can't push WP particle [%s]: Particle NOT created", id);
-    return true;
-}
-
-bool Y3Pose_Particle::ensureSpawned() {
-    GameObject* object = resolve(link);
-    if (!object) link = GameObjectLink{};
-    if (link.index()) {
-        refresh(false);
-        return true;
-    }
-    if (!spawn(0)) return false;
-    refresh(false);
     return true;
 }
 
@@ -555,38 +571,15 @@ bool Y3Pose_Particle::spawn(std::uint32_t) {
     return true;
 }
 
-void Y3Pose_Particle::release() {
-    GameObject* object = resolve(link);
-    link = GameObjectLink{};
-    if (!object) return;
-    Scene* scene = sceneOf(object);
-    if (!scene || !scene->deleteParticle(object)) engineLog().error("Fail to release WP particle %s", id);
-}
-
 void Y3Pose_Particle::refresh(bool) {}
 void Y3Pose_Particle::keepSpawned() {}
 
-Y3Pose_Light::~Y3Pose_Light() {
-    if (!link.index()) return;
-    engineLog().error("Expected waypoint [%s] light [%s] release call before delete", id, resourceName);
-    release();
-}
+Y3Pose_Light::~Y3Pose_Light() { releaseBeforeDelete(); }
 
 bool Y3Pose_Light::attach() {
     if (link.index()) return true;
     link = GameObjectLink::fromObject(gameCore.scene_findLight(id, true));
     if (!link.index()) engineLog().error("Can't push WP light [%s]: Light NOT created", id);
-    return true;
-}
-
-bool Y3Pose_Light::ensureSpawned() {
-    if (!resolve(link)) link = GameObjectLink{};
-    if (link.index()) {
-        refresh(false);
-        return true;
-    }
-    if (!spawn(0)) return false;
-    refresh(false);
     return true;
 }
 
@@ -609,14 +602,6 @@ bool Y3Pose_Light::spawn(std::uint32_t) {
     link = GameObjectLink::fromObject(light);
     refresh(true);
     return true;
-}
-
-void Y3Pose_Light::release() {
-    GameObject* object = resolve(link);
-    link = GameObjectLink{};
-    if (!object) return;
-    Scene* scene = sceneOf(object);
-    if (!scene || !scene->deleteLight(object)) engineLog().error("Fail to release WP light %s", id);
 }
 
 void Y3Pose_Light::refresh(bool) {}

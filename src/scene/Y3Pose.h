@@ -238,6 +238,9 @@ public:
     const char* getResourceName() const override { return resourceName; }
     bool setResourceName(const char* name, bool respawn) override;
     bool detach() override;
+    bool ensureSpawned() override;
+    // Deletes the spawned particle or light from its scene.
+    void release() override;
     void exportTree(XmlTag& parent, int index) const override;
     void takeLink(Y3Pose& other) override;
     void copyTo(Y3Pose& other) const override;
@@ -248,6 +251,8 @@ public:
     char resourceName[128] = {};
 
 protected:
+    // The kinds' destructors: a pose still linked is reported and released.
+    void releaseBeforeDelete();
     // The text key of the resource name and the tree element.
     virtual const char* resourceKey() const = 0;
 };
@@ -258,9 +263,7 @@ public:
     ~Y3Pose_Particle() override;
     std::uint32_t type() const override { return PoseParticle; }
     bool attach() override;
-    bool ensureSpawned() override;
     bool spawn(std::uint32_t flags) override;
-    void release() override;
     void refresh(bool full) override;
     void keepSpawned() override;
 
@@ -274,9 +277,7 @@ public:
     ~Y3Pose_Light() override;
     std::uint32_t type() const override { return PoseLight; }
     bool attach() override;
-    bool ensureSpawned() override;
     bool spawn(std::uint32_t flags) override;
-    void release() override;
     void refresh(bool full) override;
 
 protected:

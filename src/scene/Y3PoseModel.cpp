@@ -15,74 +15,11 @@
 #include "scene/ObjectRepository.h"
 #include "scene/Scene.h"
 #include "scene/Y3Pose.h"
+#include "scene/Y3PoseLocal.h"
+
+using namespace pose_detail;
 
 namespace {
-
-constexpr std::int32_t kValueSize = kRecordLineSize;
-
-GameObject* resolve(GameObjectLink link) {
-    return gameCore.objects && link.index() ? gameCore.objects->getObject(link) : nullptr;
-}
-
-std::int32_t writeLine(DataStream& stream, const char* key, const std::string& value) {
-    const std::string line = std::string(key) + " " + value + "\r\n";
-    return stream.write(line.data(), static_cast<std::int32_t>(line.size()));
-}
-
-std::int32_t writeHexLine(DataStream& stream, const char* key, const void* bytes, std::int32_t count) {
-    return writeLine(stream, key, hexEncode(static_cast<const std::uint8_t*>(bytes), count));
-}
-
-// Reads a field into value; optional fields leave it empty when the line
-// names another field (-3), which the stream has stepped back over.
-std::int32_t readField(DataStream& stream, const char* key, std::string& value, std::int32_t& total,
-                       const char* fileName, bool optional) {
-    value.assign(static_cast<std::size_t>(kValueSize), '\0');
-    std::int32_t consumed = 0;
-    const std::int32_t result = readValidData(stream, key, "", consumed, value.data(), kValueSize, fileName, false);
-    if (result == -3 && optional) {
-        value.clear();
-        return 0;
-    }
-    if (result < 0) return result;
-    value.resize(std::strlen(value.c_str()));
-    total += consumed;
-    return 0;
-}
-
-std::int32_t readHexField(DataStream& stream, const char* key, void* out, std::int32_t count, std::int32_t& total,
-                          const char* fileName) {
-    std::string value;
-    const std::int32_t result = readField(stream, key, value, total, fileName, false);
-    if (result < 0) return result;
-    if (!hexDecode(value, count, static_cast<std::uint8_t*>(out))) {
-        textRecordError(stream, fileName, "Bad hex value of field [%s]", key);
-        return -1;
-    }
-    return 0;
-}
-
-std::int32_t writeName16(DataStream& stream, const char* text) {
-    const std::size_t length = std::strlen(text);
-    std::int32_t total = 0;
-    if (!addField(total, writeU16(stream, static_cast<std::uint16_t>(length)))) return total;
-    if (length) addField(total, stream.write(text, static_cast<std::int32_t>(length)));
-    return total;
-}
-
-// A u16-length name into a 128-byte field: a longer one is refused.
-std::int32_t readName16(DataStream& stream, char* field, const char* what) {
-    std::int32_t total = 0;
-    std::uint16_t length = 0;
-    if (!addField(total, readU16(stream, length))) return total;
-    std::memset(field, 0, 128);
-    if (length > 127) {
-        engineLog().error("Can't read waypoint %s: name of %u bytes", what, static_cast<unsigned>(length));
-        return -1;
-    }
-    if (length) addField(total, readExact(stream, field, length));
-    return total;
-}
 
 float squaredLength(const float* v) { return v[0] * v[0] + v[1] * v[1] + v[2] * v[2]; }
 
@@ -96,11 +33,6 @@ Model* modelOf(GameObject* object) {
     return object && object->getType() == ObjectModel ? static_cast<Model*>(object) : nullptr;
 }
 
-Scene* sceneOf(const GameObject* object) {
-    GameObject* scene = object ? resolve(GameObjectLink{object->getSceneLink()}) : nullptr;
-    return scene && scene->getType() == ObjectScene ? static_cast<Scene*>(scene) : nullptr;
-}
-
 }  // namespace
 
 Y3Pose_Model::~Y3Pose_Model() {
@@ -112,29 +44,24 @@ Y3Pose_Model::~Y3Pose_Model() {
 std::int32_t Y3Pose_Model::writeBody(DataStream& stream) {
     std::int32_t total = 0;
     if (!addField(total, writeU32(stream, link.value))) return total;
-    for (float value : size)
-        if (!addField(total, writeF32(stream, value))) return total;
+    if (!addField(total, writeFloats(stream, size, 3))) return total;
     if (!addField(total, writeI32(stream, textureSet))) return total;
-    if (!addField(total, writeName16(stream, model))) return total;
-    if (!addField(total, writeName16(stream, animation))) return total;
-    if (!addField(total, writeName16(stream, faceAnimation))) return total;
+    if (!addField(total, writeName(stream, model, 2))) return total;
+    if (!addField(total, writeName(stream, animation, 2))) return total;
+    if (!addField(total, writeName(stream, faceAnimation, 2))) return total;
     addField(total, writeVector3Array(trajectory, stream));
     return total;
 }
 
 std::int32_t Y3Pose_Model::readBody(DataStream& stream) {
     std::int32_t total = 0;
-    std::uint32_t ignored = 0;
-    // The stored link word is no live handle: the pose starts unlinked.
-    link = GameObjectLink{};
-    if (!addField(total, readU32(stream, ignored))) return total;
-    for (float& value : size)
-        if (!addField(total, readF32(stream, value))) return total;
-    for (float& value : size) value = std::fabs(value);
+    if (!addField(total, readLinkWord(stream, link))) return total;
+    if (!addField(total, readFloats(stream, size, 3))) return total;
+    absolute(size);
     if (!addField(total, readI32(stream, textureSet))) return total;
-    if (!addField(total, readName16(stream, model, "model"))) return total;
-    if (!addField(total, readName16(stream, animation, "animation"))) return total;
-    if (!addField(total, readName16(stream, faceAnimation, "face animation"))) return total;
+    if (!addField(total, readName(stream, model, 2, "model"))) return total;
+    if (!addField(total, readName(stream, animation, 2, "animation"))) return total;
+    if (!addField(total, readName(stream, faceAnimation, 2, "face animation"))) return total;
     if (!addField(total, readVector3Array(trajectory, stream))) return total;
     instancePose = pose;
     return total;
@@ -142,14 +69,13 @@ std::int32_t Y3Pose_Model::readBody(DataStream& stream) {
 
 std::int32_t Y3Pose_Model::writeText(DataStream& stream) {
     std::int32_t total = 0;
-    const std::uint32_t count = static_cast<std::uint32_t>(trajectory.size());
     if (!addField(total, writeHexLine(stream, "size", size, 12))) return total;
     if (!addField(total, writeLine(stream, "model", model))) return total;
     if (!addField(total, writeLine(stream, "animation", animation))) return total;
     if (!addField(total, writeLine(stream, "face-animation", faceAnimation))) return total;
     if (!addField(total, writeHexLine(stream, "texture", &textureSet, 4))) return total;
-    if (!addField(total, writeHexLine(stream, "count", &count, 4))) return total;
-    addField(total, writeHexLine(stream, "trajectory", trajectory.data(), static_cast<std::int32_t>(count * 12)));
+    if (!addField(total, writeCount(stream, "count", trajectory.size()))) return total;
+    addField(total, writeLine(stream, "trajectory", pointsHex(trajectory)));
     return total;
 }
 
@@ -161,7 +87,7 @@ std::int32_t Y3Pose_Model::readText(DataStream& stream, const char* fileName) {
     std::int32_t total = 0;
     std::int32_t result = readHexField(stream, "size", size, 12, total, fileName);
     if (result < 0) return result;
-    for (float& value : size) value = std::fabs(value);
+    absolute(size);
     std::string value;
     if ((result = readField(stream, "model", value, total, fileName, false)) < 0) return result;
     copyName(model, sizeof(model), value.c_str());
@@ -170,19 +96,7 @@ std::int32_t Y3Pose_Model::readText(DataStream& stream, const char* fileName) {
     if ((result = readField(stream, "face-animation", value, total, fileName, true)) < 0) return result;
     copyName(faceAnimation, sizeof(faceAnimation), value.c_str());
     if ((result = readHexField(stream, "texture", &textureSet, 4, total, fileName)) < 0) return result;
-    std::uint32_t count = 0;
-    if ((result = readHexField(stream, "count", &count, 4, total, fileName)) < 0) return result;
-    // A record line holds at most this many points.
-    if (count > static_cast<std::uint32_t>(kValueSize / 24)) {
-        textRecordError(stream, fileName, "Too many trajectory points: %u", count);
-        return -1;
-    }
-    trajectory.assign(count, PoseVector3{});
-    std::vector<std::uint8_t> bytes(count * 12u + 1u);
-    if ((result = readHexField(stream, "trajectory", bytes.data(), static_cast<std::int32_t>(count * 12), total,
-                               fileName)) < 0)
-        return result;
-    if (count) std::memcpy(trajectory.data(), bytes.data(), count * 12u);
+    if ((result = readPointsText(stream, "count", "trajectory", trajectory, total, fileName)) < 0) return result;
     return total;
 }
 

@@ -8,12 +8,14 @@
 #include "app/SceneLoadFixture.h"
 #include "foundation/DataStream.h"
 #include "foundation/XmlWriter.h"
+#include "game/WaypointDataManager.h"
 #include "model/Model.h"
 #include "scene/Scene.h"
 #include "scene/SceneWriter.h"
 #include "scene/Y3Pose.h"
 #include "script/ScriptVariable.h"
 #include "script/VariablesCore.h"
+#include "support/PackageFixture.h"
 #include "support/TestSupport.h"
 
 using scene_tools::poseAt;
@@ -288,11 +290,7 @@ TEST_F(PoseScene, AModelSpawnsAtItsPoseFirstAndWhereItWasReleasedAfter) {
 
 TEST_F(PoseScene, ARandomisedGroupWithoutVariantsSpawnsNothing) {
     VariablesCore variables;
-    struct Restore {
-        VariablesCore* saved;
-        ~Restore() { gameCore.variables = saved; }
-    } restore{gameCore.variables};
-    gameCore.variables = &variables;
+    testing_support::ScopedCoreMember<VariablesCore> use(gameCore.variables, &variables);
     ScriptVariable* table = variables.globals()
                                 .ensureRoot()
                                 ->appendChild("npcrandomization")
@@ -319,6 +317,38 @@ TEST_F(PoseScene, ARandomisedGroupWithoutVariantsSpawnsNothing) {
     EXPECT_EQ(model->objectFlags & 0xC, 0xCu);
     EXPECT_EQ(model->bodySequence, "[x* wave]");
     pose.release();
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SceneWaypoints, AScenesPosesComeFromItsWaypointResourceAndABrokenOneIsRefused) {
+    scene_tools::WaypointSet set;
+    set.add(PoseCamera, "quay.cam.fixed", poseAt(0, 2, 5));
+    set.add(PosePoint, "quay.spawn", poseAt(1, 0, 1));
+    MemoryStream compiled;
+    ASSERT_GT(set.writeCompiled(compiled), 0);
+    testing_support::TempDir dir;
+    testing_support::FixturePackage package;
+    package.files = {{".wp", "quay", bytesOf(compiled), ""}, {".wp", "pier", "\x02\x00\x00\x00garbage", ""}};
+    ASSERT_TRUE(testing_support::writeDataRoot(dir.path(), {package}));
+    testing_support::ScopedPackageDatabase packages(dir.path());
+    ASSERT_TRUE(packages.build());
+    WaypointDataManager waypoints;
+    testing_support::ScopedCoreMember<WaypointDataManager> use(gameCore.waypoints, &waypoints);
+    SceneLoadFixture f;
+    f.game->flags |= kSaveGameLoadAllowed;
+
+    f.game->loadScene("quay");
+    Scene* quay = gameCore.currentScene();
+    ASSERT_NE(quay, nullptr);
+    ASSERT_EQ(quay->waypoints.size(), 2u);
+    EXPECT_STREQ(quay->waypoints[0]->id, "quay.cam.fixed");
+    EXPECT_NE(quay->findWaypoint("quay.spawn", PosePoint), nullptr);
+
+    f.game->loadScene("pier");
+    EXPECT_TRUE(f.logged("Waypoints initialize: Can't load WP [pier] data"));
 }
 
 }  // namespace
