@@ -352,3 +352,30 @@ TEST(SceneWaypoints, AScenesPosesComeFromItsWaypointResourceAndABrokenOneIsRefus
 }
 
 }  // namespace
+
+namespace {
+
+TEST(WaypointSet, ASourceCompilesToTheSamePosesAndRefusesATakenId) {
+    ScopedGameCore core;
+    scene_tools::WaypointSet set;
+    set.add(PoseVolume, "b.area", poseAt(0, 0, 0));
+    set.add(PoseModel, "a.crate", poseAt(1, 0, 0));
+    MemoryStream source;
+    ASSERT_GT(set.writeSource(source), 0);
+    std::string text = bytesOf(source);
+
+    scene_tools::WaypointSet read;
+    std::string error;
+    MemoryStream in = over(text);
+    ASSERT_TRUE(read.readSource(in, "quay.txt", error)) << error;
+    MemoryStream a, b;
+    set.writeCompiled(a);
+    read.writeCompiled(b);
+    EXPECT_EQ(bytesOf(a), bytesOf(b));
+
+    MemoryStream again = over(text);
+    EXPECT_FALSE(read.readSource(again, "quay.txt", error));
+    EXPECT_EQ(error, "waypoint id [a.crate] is taken");
+}
+
+}  // namespace

@@ -26,6 +26,26 @@ Y3Pose& WaypointSet::add(std::uint32_t type, const char* id, const Matrix34& pos
     return **poses_.insert(at, std::move(created));
 }
 
+bool WaypointSet::readSource(DataStream& in, const char* fileName, std::string& error) {
+    while (true) {
+        std::unique_ptr<Y3Pose> pose;
+        const std::int32_t result = Y3Pose::createFromText(in, fileName, pose);
+        if (result == -2) return true;
+        if (result < 0 || !pose) {
+            error = "bad waypoint record before line " + std::to_string(in.lineNumber + 1);
+            return false;
+        }
+        auto at = std::lower_bound(poses_.begin(), poses_.end(), pose, [](const auto& a, const auto& b) {
+            return std::strcmp(a->id, b->id) < 0;
+        });
+        if (at != poses_.end() && std::strcmp((*at)->id, pose->id) == 0) {
+            error = std::string("waypoint id [") + pose->id + "] is taken";
+            return false;
+        }
+        poses_.insert(at, std::move(pose));
+    }
+}
+
 std::int32_t WaypointSet::writeCompiled(DataStream& out) const {
     std::int32_t total = 0;
     if (!addField(total, writeU32(out, static_cast<std::uint32_t>(poses_.size())))) return total;

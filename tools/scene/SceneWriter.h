@@ -28,6 +28,10 @@ class WaypointSet {
 public:
     // Adds a pose of a kind with an id at a pose; the pose to fill further.
     Y3Pose& add(std::uint32_t type, const char* id, const Matrix34& pose);
+    // Adds the poses of a source text (text records one after another).
+    // False, with the reason, at the first record that does not read or
+    // whose id is taken.
+    bool readSource(DataStream& in, const char* fileName, std::string& error);
     const std::vector<std::unique_ptr<Y3Pose>>& poses() const { return poses_; }
 
     // The compiled form: bytes or the first negative result.
