@@ -694,3 +694,20 @@ bool ScenePVS::validate(bool withObjects) {
     }
     return true;
 }
+
+std::int32_t readNamedPlacement(DataStream& s, NamedPlacement& placement) {
+    std::int32_t total = 0;
+    if (!addField(total, readName(s, placement.name)) || !addField(total, readName(s, placement.second))) return total;
+    for (float& value : placement.pose.m)
+        if (!addField(total, readF32(s, value))) return total;
+    return total;
+}
+
+std::int32_t writeNamedPlacement(DataStream& s, const NamedPlacement& placement) {
+    std::int32_t total = 0;
+    if (!addField(total, writeName(s, placement.name)) || !addField(total, writeName(s, placement.second)))
+        return total;
+    for (float value : placement.pose.m)
+        if (!addField(total, writeF32(s, value))) return total;
+    return total;
+}

@@ -150,3 +150,14 @@ private:
     void updateAreas(std::int32_t index);
     bool validate(bool withObjects);
 };
+
+// A named placement of the scene data: {name, second name (u8 length +
+// bytes each, 127 characters at most), pose (48 bytes)}. Bytes or the first
+// negative result; a longer name is refused (-1).
+struct NamedPlacement {
+    char name[128] = {};
+    char second[128] = {};
+    Matrix34 pose{};
+};
+std::int32_t readNamedPlacement(DataStream& stream, NamedPlacement& placement);
+std::int32_t writeNamedPlacement(DataStream& stream, const NamedPlacement& placement);

@@ -2,6 +2,7 @@
 // its first room, the door and culling rules, and the stored forms.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "foundation/DataStream.h"
@@ -227,6 +228,29 @@ TEST_F(Corridor, ASavedCameraViewOfAnotherSceneIsRefused) {
     EXPECT_EQ(copy.read(again, &smaller), -1);
     EXPECT_EQ(copy.areas.size(), 2u);
     EXPECT_TRUE(core.log().contains("Can't read camera visibility data"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ScenePVS, ANamedPlacementReadsBackAndALongNameIsRefused) {
+    NamedPlacement placement;
+    std::strcpy(placement.name, "lamp.1");
+    std::strcpy(placement.second, "lamp");
+    placement.pose = scene_tools::poseAt(1, 2, 3);
+    MemoryStream out;
+    ASSERT_EQ(writeNamedPlacement(out, placement), 1 + 6 + 1 + 4 + 48);
+    std::string bytes(reinterpret_cast<const char*>(out.data()), static_cast<std::size_t>(out.size()));
+    NamedPlacement read;
+    MemoryStream in(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+    EXPECT_EQ(readNamedPlacement(in, read), static_cast<std::int32_t>(bytes.size()));
+    EXPECT_STREQ(read.second, "lamp");
+    EXPECT_EQ(read.pose.m[11], 3.0f);
+    bytes[0] = static_cast<char>(200);
+    bytes += std::string(300, 'x');
+    MemoryStream bad(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+    EXPECT_LT(readNamedPlacement(bad, read), 0);
 }
 
 }  // namespace

@@ -182,9 +182,10 @@ TEST(Y3Pose, BinaryReadingRefusesBadMagicLinksAndLongNames) {
     model.writeBinary(modelOut);
     std::string modelBytes = bytesOf(modelOut);
     const std::size_t nameAt = 4 + 4 + 1 + 1 + 48 + 4 + 12 + 4;
+    // A name of 300 bytes; the fields after it are whole.
     modelBytes[nameAt] = static_cast<char>(0x2C);
     modelBytes[nameAt + 1] = static_cast<char>(0x01);
-    modelBytes += std::string(400, 'a');
+    modelBytes.insert(nameAt + 2, std::string(300, 'a'));
     MemoryStream longIn = over(modelBytes);
     EXPECT_EQ(Y3Pose::readBinary(longIn, read), -1);
 }
