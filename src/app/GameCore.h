@@ -203,10 +203,13 @@ struct GameCore {
     GameObject* scene_findLight(const char* name, bool log);
     std::int32_t scene_findTrigger(const char* name);
     const char* scene_modelTriggerName(const char* model);
-    bool scene_addModelTrigger(const char* model);
-    GameObject* scene_createParticle(const char* name, const char* resource);
-    GameObject* scene_createModel(const char* name, const char* resource);
-    GameObject* scene_addLight(const char* name, const char* resource);
+    // The objects a waypoint pose spawns in the current scene, or null.
+    GameObject* scene_addModelTrigger(const Matrix34& pose);
+    GameObject* scene_createParticle(const char* resource, const char* name, const Matrix34& pose);
+    // flags: 0, or 2 passed on to the model's creation.
+    GameObject* scene_createModel(const char* resource, const char* name, const Matrix34& placement,
+                                  std::uint32_t flags);
+    GameObject* scene_addLight(const char* resource, const char* name, const Matrix34& pose);
     const char* scene_dialogName(std::int32_t index);
     GameObjectLink scene_dialogAlias(const char* name, std::int32_t argument);
     // The handles of a type's objects (particles, models, sprites), or null.

@@ -226,10 +226,16 @@ const char* GameCore::scene_modelTriggerName(const char* model) {
     return buffer;
 }
 
-bool GameCore::scene_addModelTrigger(const char*) { return false; }
-GameObject* GameCore::scene_createParticle(const char*, const char*) { return nullptr; }
-GameObject* GameCore::scene_createModel(const char*, const char*) { return nullptr; }
-GameObject* GameCore::scene_addLight(const char*, const char*) { return nullptr; }
+// Model triggers, particles and lights are not made by this build's scenes.
+GameObject* GameCore::scene_addModelTrigger(const Matrix34&) { return nullptr; }
+GameObject* GameCore::scene_createParticle(const char*, const char*, const Matrix34&) { return nullptr; }
+GameObject* GameCore::scene_addLight(const char*, const char*, const Matrix34&) { return nullptr; }
+
+GameObject* GameCore::scene_createModel(const char* resource, const char* name, const Matrix34& placement,
+                                        std::uint32_t flags) {
+    Scene* scene = sceneOr("Can't create model: load scene first");
+    return scene ? scene->createModel(resource, name, placement, flags) : nullptr;
+}
 
 const char* GameCore::scene_dialogName(std::int32_t index) {
     Scene* scene = currentScene();

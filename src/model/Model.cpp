@@ -1,10 +1,13 @@
 #include "model/Model.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "app/GameCore.h"
 #include "foundation/IniFile.h"
 #include "foundation/SettingsReader.h"
+#include "scene/ObjectRepository.h"
+#include "scene/Scene.h"
 
 namespace {
 
@@ -37,3 +40,67 @@ void Model::readConfig() {
 }
 
 const ModelSettings& Model::settings() { return modelSettings; }
+
+Model::Model(const char* objectName, const char* resource, std::uint32_t scene)
+    : GameObject(objectName), sceneLink(scene), pose(matrix34Identity()), elements(1), elementVisible(1, 1) {
+    copyName(resourceName, sizeof(resourceName), resource);
+    setPose(pose);
+}
+
+Model::~Model() {
+    // A registered model leaves its scene's visibility set.
+    if (pvsIndex >= 0 && gameCore.objects) {
+        GameObject* scene = gameCore.objects->getObject(GameObjectLink{sceneLink});
+        if (scene && scene->getType() == ObjectScene) static_cast<Scene*>(scene)->pvs.unregisterObject(this);
+    }
+}
+
+bool Model::getWorldMatrix(Matrix34& out) {
+    out = pose;
+    return true;
+}
+
+void Model::setPose(const Matrix34& value) {
+    pose = value;
+    const float half[3] = {0.5f * scale[0], 0.5f * scale[1], 0.5f * scale[2]};
+    for (IntersectionOBBox& element : elements) element.setFromExtents(pose, half);
+    if (pvsIndex < 0 || !gameCore.objects) return;
+    GameObject* scene = gameCore.objects->getObject(GameObjectLink{sceneLink});
+    if (scene && scene->getType() == ObjectScene) static_cast<Scene*>(scene)->pvs.updateObject(pvsIndex, true);
+}
+
+void Model::setScale(const float* value) {
+    for (int i = 0; i < 3; ++i) scale[i] = value[i];
+    setPose(pose);
+}
+
+bool Model::setTextureSet(std::int32_t index) {
+    if (index < 0) return engineLog().error("Invalid texture set");
+    textureSet = index;
+    return true;
+}
+
+bool Model::checkUniqueName(const char* newName) {
+    if (!newName) return false;
+    if (std::strcmp(newName, name) == 0) return true;
+    GameObject* scene = gameCore.objects ? gameCore.objects->getObject(GameObjectLink{sceneLink}) : nullptr;
+    if (scene && scene->getType() == ObjectScene && static_cast<Scene*>(scene)->lookupModel(newName))
+        return engineLog().error("Model with name [%s] already exist in this scene", newName);
+    copyName(name, sizeof(name), newName);
+    return true;
+}
+
+void Model::playSequence(const char* text) {
+    bodySequence = text ? text : "";
+    bodyPlaying = !bodySequence.empty();
+}
+
+void Model::playFaceSequence(const char* text) {
+    faceSequence = text ? text : "";
+    facePlaying = !faceSequence.empty();
+}
+
+void Model::clearBodyStack() {
+    bodySequence.clear();
+    bodyPlaying = false;
+}

@@ -1,12 +1,20 @@
 // The model game object: a placed instance of a model resource.
 //
-// The model object itself is not built in yet; the class keeps the model
-// settings, read once at start.
+// This is the model's least form: its name, resource, world pose, scale,
+// texture set, flag word, element volumes (for the visibility areas) and
+// the animation sequences it was told to play. Drawing and animation come
+// with the model resources. The class also keeps the model settings, read
+// once at start.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
+
+#include "foundation/Intersection.h"
+#include "scene/GameObject.h"
 
 struct ModelSettings {
     // Section "debug": kept; no model behaviour depends on it.
@@ -27,8 +35,66 @@ struct ModelSettings {
     float lightAreaTestSphereRadius = 1.0f;
 };
 
-class Model {
+// Bits of Model::objectFlags.
+constexpr std::uint32_t kModelRandomNpc = 0x8;
+constexpr std::uint32_t kModelPendingDelete = 0x80000000u;
+
+class Model : public GameObject {
 public:
+    // A model of a resource with one element (a unit box at the pose).
+    Model(const char* name, const char* resourceName, std::uint32_t sceneLink);
+    ~Model() override;
+
+    std::uint32_t getType() const override { return ObjectModel; }
+    const char* getName() const override { return name; }
+    std::uint32_t getSceneLink() const override { return sceneLink; }
+    bool push() override { return true; }
+    bool pop(std::uint32_t) override { return true; }
+    std::int32_t write(DataStream&) override { return 0; }
+    std::int32_t read(DataStream&) override { return 0; }
+    bool validate() override { return true; }
+    bool isLinkable() const override { return true; }
+    bool getWorldMatrix(Matrix34& out) override;
+    bool updatePhase0(const CurrentTime&, std::int32_t) override { return true; }
+    bool updatePhase1(const CurrentTime&, std::int32_t) override { return true; }
+    bool updatePhase3(const CurrentTime&, std::int32_t) override { return true; }
+    bool updatePhase2(const CurrentTime&, std::int32_t) override { return true; }
+    void invalidateLighting() override {}
+    void release() override {}
+
+    // Sets the world pose; the element volumes follow it.
+    void setPose(const Matrix34& value);
+    void setScale(const float* value);
+    // A negative index is refused ("Invalid texture set").
+    bool setTextureSet(std::int32_t index);
+    // Renames the model unless another model of its scene has that name
+    // ("Model with name [%s] already exist in this scene"); false then.
+    bool checkUniqueName(const char* newName);
+    // The body and face sequences: the text is kept, the stack marked
+    // playing (the animation core plays them).
+    void playSequence(const char* text);
+    void playFaceSequence(const char* text);
+    // True while either animation stack holds a playing instance.
+    bool isAnimationPlaying() const { return bodyPlaying || facePlaying; }
+    // Stops and empties the body stack.
+    void clearBodyStack();
+
+    std::uint32_t sceneLink = 0;
+    char resourceName[128] = {};
+    Matrix34 pose{};
+    float scale[3] = {1.0f, 1.0f, 1.0f};
+    std::int32_t textureSet = 0;
+    std::uint32_t objectFlags = 0;
+    // Index of its record in the scene's visibility set; -1 when none.
+    std::int32_t pvsIndex = -1;
+    // One bounding box per model element, and whether each is visible.
+    std::vector<IntersectionOBBox> elements;
+    std::vector<std::uint8_t> elementVisible;
+    std::string bodySequence;
+    std::string faceSequence;
+    bool bodyPlaying = false;
+    bool facePlaying = false;
+
     // Reads sections "debug", "render_ffp" and "render" of the game core's
     // settings; missing keys are added and keep their defaults.
     static void readConfig();

@@ -162,6 +162,9 @@ bool CameraCore::initialize(float fov) {
     boxWidth = 0.6f;
     sphereRadius = 0.2f;
     applyPose();
+    sphere.setFromSize(pose, sphereRadius);
+    if (owner_) pvs.reset(owner_->pvs);
+    updateVisibility();
     return true;
 }
 
@@ -239,7 +242,12 @@ bool CameraCore::update(const CurrentTime& sample) {
     const float halfExtents[3] = {boxWidth / 2.0f, boxHeight / 2.0f, boxWidth / 2.0f};
     box.setFromExtents(boxPose, halfExtents);
     sphere.setFromSize(pose, sphereRadius);
+    updateVisibility();
     return true;
+}
+
+void CameraCore::updateVisibility() {
+    if (owner_) pvs.update(owner_->pvs, *this);
 }
 
 void CameraCore::takePose(const CurrentTime& sample) {
@@ -366,6 +374,7 @@ void CameraCore::stopStack() { finishStack(); }
 void CameraCore::onScenePopped() {
     time = 0.0;
     finishStack();
+    if (owner_) pvs.reset(owner_->pvs);
 }
 
 void CameraCore::projectToScreen(const float* point, float* screen) const {
@@ -433,6 +442,7 @@ std::int32_t CameraCore::write(DataStream& s) {
         return total;
     if (!addField(total, blender.write(s))) return total;
     if (!addField(total, autoCamera->write(s))) return total;
+    if (!addField(total, pvs.write(s))) return total;
     if (!addField(total, writeU32(s, mode))) return total;
     addField(total, writeU32(s, lastMappedMode));
     return total;
@@ -457,6 +467,7 @@ std::int32_t CameraCore::read(DataStream& s) {
         return total;
     if (!addField(total, blender.read(s))) return total;
     if (!addField(total, autoCamera->read(s))) return total;
+    if (!addField(total, pvs.read(s, owner_ ? &owner_->pvs : nullptr))) return total;
     if (!addField(total, readU32(s, mode))) return total;
     if (!addField(total, readU32(s, lastMappedMode))) return total;
     // The projection is rebuilt from the settings, not taken from the save.

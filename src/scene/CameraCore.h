@@ -15,6 +15,7 @@
 
 #include "foundation/BlenderHeader.h"
 #include "foundation/Intersection.h"
+#include "scene/ScenePVS.h"
 #include "foundation/Math.h"
 #include "foundation/Smoother.h"
 #include "scene/CameraStack.h"
@@ -204,6 +205,10 @@ public:
 
     std::unique_ptr<CameraAuto> autoCamera;
     CameraBlender blender;
+    // The areas and portals seen from the camera.
+    PVSData pvs;
+    // Recomputes pvs from the camera's sphere, frustum and pose.
+    void updateVisibility();
 
 private:
     void pinMode();

@@ -15,15 +15,14 @@ const char* const kTypeNames[ObjectTypeCount] = {
     "sound",    "movie", "light",        "dialog", "sprite",       "grid",
 };
 
-// Clears a fixed text field and copies at most size - 1 characters into it.
+void reportBrokenIndexAccess() { GameObject::error(nullptr, "Memory broken in GameObject index access"); }
+
+}  // namespace
+
 void copyName(char* field, std::size_t size, const char* text) {
     std::memset(field, 0, size);
     if (text) std::strncpy(field, text, size - 1);
 }
-
-void reportBrokenIndexAccess() { GameObject::error(nullptr, "Memory broken in GameObject index access"); }
-
-}  // namespace
 
 const char* gameObjectTypeName(std::uint32_t type) {
     return type < ObjectTypeCount ? kTypeNames[type] : "unknown";

@@ -9,6 +9,7 @@
 // `ObjectLink` attaches an object to a parent object or to one of its bones.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "foundation/Log.h"
@@ -35,6 +36,9 @@ enum GameObjectType : std::uint32_t {
     ObjectGrid = 12,
     ObjectTypeCount = 13,
 };
+
+// Clears a fixed text field and copies at most size - 1 characters into it.
+void copyName(char* field, std::size_t size, const char* text);
 
 // The type name used in messages; "unknown" outside the 13 codes.
 const char* gameObjectTypeName(std::uint32_t type);

@@ -1,8 +1,21 @@
 // NPC randomisation: the model alternatives of the current scene, kept in
-// the global array script variable "npcrandomization.<scene name>".
+// the global script variables under "npcrandomization".
 #pragma once
 
+#include <string>
+
+#include "foundation/Math.h"
 #include "foundation/StringHelper.h"
+
+// One variant of a randomised NPC group.
+struct NpcVariant {
+    std::string model;
+    std::string animation;
+    std::string faceAnimation;
+    float texture = 0.0f;
+    float weight = 1.0f;
+    float nearest = 2500.0f;
+};
 
 class NpcRandomizer {
 public:
@@ -11,4 +24,10 @@ public:
     // variable is logged and adds nothing; a variable that is no array adds
     // nothing.
     static void readGroup(NameArray& names, const char* sceneName);
+    // Chooses the variant of a group to spawn at a pose, from the table
+    // "npcrandomization.<scene>.<group>.<time of day>": weighted by
+    // frequency and by the distance to the nearest spawned NPC of the same
+    // model and texture. Null when the table is missing or has no variant.
+    // The record stays valid until the next call.
+    static const NpcVariant* pickVariant(const char* group, const Matrix34& pose);
 };

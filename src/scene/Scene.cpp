@@ -12,6 +12,9 @@
 #include "scene/SceneContext.h"
 #include "scene/SceneDataManager.h"
 #include "scene/Y3Pose.h"
+#include "foundation/DataStream.h"
+#include "game/WaypointDataManager.h"
+#include "model/Model.h"
 
 namespace {
 
@@ -87,7 +90,7 @@ bool Scene::initialize(const Matrix34& pose) {
     // A scene with data would place its objects here; the data records of
     // this build hold none (see SceneData).
     loadSceneData();
-    bool result = true;
+    bool result = loadWaypoints();
     if (cameras.empty()) {
         auto camera = std::make_unique<CameraCore>(this, "default");
         if (camera->initialize(-1.0f)) {
@@ -201,3 +204,56 @@ void Scene::addWaypoint(std::unique_ptr<Y3Pose> waypoint) {
                                });
     waypoints.insert(at, std::move(waypoint));
 }
+
+bool Scene::loadWaypoints() {
+    const std::string* bytes = gameCore.waypoints ? gameCore.waypoints->resourceBytes(name) : nullptr;
+    if (!bytes) return true;
+    // The compiled form: a u32 pose count, then the binary pose records.
+    MemoryStream stream(const_cast<char*>(bytes->data()), static_cast<std::int32_t>(bytes->size()));
+    std::uint32_t count = 0;
+    if (readU32(stream, count) < 0 || count > static_cast<std::uint32_t>(bytesLeft(stream)) / 8u)
+        return engineLog().error("Waypoints initialize: Can't load WP [%s] data", name);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::unique_ptr<Y3Pose> pose;
+        if (Y3Pose::readBinary(stream, pose) < 0 || !pose)
+            return engineLog().error("Waypoints initialize: Can't load WP [%s] data", name);
+        addWaypoint(std::move(pose));
+    }
+    return true;
+}
+
+GameObject* Scene::createModel(const char* resourceName, const char* objectName, const Matrix34& placement,
+                               std::uint32_t) {
+    if (lookupModel(objectName)) {
+        engineLog().error("Model with name [%s] already exist in this scene", objectName ? objectName : "");
+        return nullptr;
+    }
+    auto* model = new Model(objectName, resourceName, id);
+    model->setPose(placement);
+    models.push_back(GameObjectLink::fromObject(model));
+    pvs.registerObject(model);
+    if (CameraCore* current = camera(); current && model->pvsIndex >= 0)
+        pvs.computeVisibility(*pvs.objects[static_cast<std::size_t>(model->pvsIndex)], current->pvs);
+    return model;
+}
+
+namespace {
+
+bool deleteFrom(std::vector<GameObjectLink>& list, GameObject* object) {
+    const GameObjectLink link = GameObjectLink::fromObject(object);
+    auto at = std::find_if(list.begin(), list.end(), [link](GameObjectLink entry) { return entry.index() == link.index(); });
+    if (!object || at == list.end()) return false;
+    list.erase(at);
+    object->release();
+    delete object;
+    return true;
+}
+
+}  // namespace
+
+bool Scene::deleteModel(GameObject* object) {
+    if (object && object->getType() == ObjectModel) pvs.unregisterObject(object);
+    return deleteFrom(models, object);
+}
+bool Scene::deleteParticle(GameObject* object) { return deleteFrom(particles, object); }
+bool Scene::deleteLight(GameObject* object) { return deleteFrom(lights, object); }

@@ -15,6 +15,7 @@
 #include "foundation/Math.h"
 #include "foundation/TimerCore.h"
 #include "scene/GameObject.h"
+#include "scene/ScenePVS.h"
 
 class CameraCore;
 class Y3Pose;
@@ -77,6 +78,20 @@ public:
     Y3Pose* findWaypoint(const char* poseName, std::int32_t kind = -1) const;
     // Adds a waypoint, keeping the list sorted by name.
     void addWaypoint(std::unique_ptr<Y3Pose> waypoint);
+    // The waypoints of the scene's waypoint resource (same name as the
+    // scene, through the waypoint data manager), read when the scene
+    // initialises; false when the resource is there but cannot be read.
+    bool loadWaypoints();
+
+    // A model of a resource placed at a pose and registered in the
+    // visibility areas; null when the name is taken.
+    GameObject* createModel(const char* resourceName, const char* objectName, const Matrix34& placement,
+                            std::uint32_t flags);
+    // Remove an object of the list, release and delete it; false when the
+    // object is not in the list.
+    bool deleteModel(GameObject* object);
+    bool deleteParticle(GameObject* object);
+    bool deleteLight(GameObject* object);
 
     bool onStack() const { return (flags & kSceneOnStack) != 0; }
     bool isDebugScene() const;
@@ -101,6 +116,8 @@ public:
     // Waypoints by name (byte order).
     std::vector<std::unique_ptr<Y3Pose>> waypoints;
     GameObjectLink physicsScene;
+    // Visibility areas, portals and the registered objects.
+    ScenePVS pvs;
     // The scene's own timers (the scripts' "timersAPI" of the scene).
     TimerCore timers;
     // Runs the scene's timers once a frame; in game state 6 their game time

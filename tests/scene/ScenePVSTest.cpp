@@ -1,0 +1,256 @@
+// Visibility areas and portals: a corridor of boxes seen from a camera in
+// its first room, the door and culling rules, and the stored forms.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "foundation/DataStream.h"
+#include "foundation/Matrix.h"
+#include "model/Model.h"
+#include "scene/CameraFixture.h"
+#include "scene/ScenePVS.h"
+#include "scene/SceneWriter.h"
+#include "support/TestSupport.h"
+
+using testing_support::CameraScene;
+using testing_support::ScopedGameCore;
+
+namespace {
+
+const float kRoom[3] = {2.0f, 2.0f, 2.0f};
+const float kOpening[3] = {1.5f, 1.5f, 0.05f};
+
+float* at(float x, float y, float z) {
+    static float point[3];
+    point[0] = x;
+    point[1] = y;
+    point[2] = z;
+    return point;
+}
+
+// Rooms 0, 1, 2 along -z (the camera looks along -z from room 0), joined
+// by portals 0 (rooms 0-1) and 1 (rooms 1-2); a model in each room.
+class Corridor : public ::testing::Test {
+protected:
+    void SetUp() override {
+        scene_tools::VisibilityBuilder build;
+        build.addArea("room0", at(0, 0, 0), kRoom);
+        build.addArea("room1", at(0, 0, -6), kRoom);
+        build.addArea("room2", at(0, 0, -12), kRoom);
+        build.addPortal("door01", at(0, 0, -3), kOpening, 0, 1);
+        build.addPortal("gap12", at(0, 0, -9), kOpening, 1, 2);
+        extra(build);
+        scene().pvs.copyFrom(build.pvs());
+    }
+    virtual void extra(scene_tools::VisibilityBuilder&) {}
+
+    Scene& scene() { return *world.scene; }
+    Model& place(const char* name, float x, float z) {
+        GameObject* model = scene().createModel("box", name, scene_tools::poseAt(x, 0.0f, z), 0);
+        return *static_cast<Model*>(model);
+    }
+    // Puts the camera at a point looking along -z and updates its view.
+    PVSData& look(float x, float z) {
+        CameraCore& camera = world.camera();
+        camera.pose = scene_tools::poseAt(x, 0.0f, z);
+        matrix34Inverse(camera.pose, camera.viewTransform);
+        camera.frustum.setTransform(camera.viewTransform, camera.pose);
+        camera.sphere.setFromSize(camera.pose, camera.sphereRadius);
+        camera.updateVisibility();
+        return camera.pvs;
+    }
+    static bool visible(const Model& model) { return model.elementVisible.at(0) != 0; }
+
+    ScopedGameCore core;
+    CameraScene world;
+};
+
+TEST(ScenePVS, ASceneWithoutAreasSeesEverything) {
+    ScopedGameCore core;
+    CameraScene world;
+    auto* model = static_cast<Model*>(world.scene->createModel("box", "crate", scene_tools::poseAt(50, 0, 50), 0));
+    world.camera().updateVisibility();
+    EXPECT_TRUE(world.camera().pvs.allVisible);
+    ASSERT_EQ(model->pvsIndex, 0);
+    EXPECT_TRUE(model->elementVisible[0]);
+}
+
+TEST_F(Corridor, TheCameraSeesThroughOpenPortalsAndNotOutsideTheAreas) {
+    Model& far = place("far", 0, -12);
+    Model& outside = place("outside", 30, 0);
+    PVSData& data = look(0, 0);
+    EXPECT_FALSE(data.allVisible);
+    EXPECT_EQ(data.cameraAreas, std::vector<std::int32_t>{0});
+    EXPECT_TRUE(data.areaVisible(1));
+    EXPECT_TRUE(data.areaVisible(2));
+    EXPECT_TRUE(visible(far));
+    EXPECT_FALSE(visible(outside));
+    EXPECT_EQ(data.portals[1].list, std::vector<std::int32_t>{0});
+
+    // Looking back (turned around), nothing behind the first portal shows.
+    CameraCore& camera = world.camera();
+    camera.pose.m[0] = -1.0f;
+    camera.pose.m[8] = -1.0f;
+    matrix34Inverse(camera.pose, camera.viewTransform);
+    camera.frustum.setTransform(camera.viewTransform, camera.pose);
+    camera.updateVisibility();
+    EXPECT_FALSE(data.areaVisible(1));
+    EXPECT_FALSE(visible(far));
+
+    // Outside every area the camera sees all areas.
+    look(30, 30);
+    EXPECT_TRUE(data.allVisible);
+    EXPECT_TRUE(visible(far));
+}
+
+TEST_F(Corridor, AnObjectHiddenInTheCamerasAreaIsHiddenWhateverItsView) {
+    scene().pvs.areas[0]->hiddenObjects.push_back(PVSObjectName{-1, "statue"});
+    Model& statue = place("statue", 0, -6);
+    Model& vase = place("vase", 0, -6);
+    look(0, 0);
+    EXPECT_FALSE(visible(statue));
+    EXPECT_TRUE(visible(vase));
+    look(0, -6);  // from room 1 the statue shows
+    EXPECT_TRUE(visible(statue));
+}
+
+TEST(ScenePVS, AClosedDoorPortalHidesWhatIsBehindItUntilTheDoorAnimates) {
+    ScopedGameCore core;
+    CameraScene world;
+    scene_tools::VisibilityBuilder build;
+    build.addArea("room0", at(0, 0, 0), kRoom);
+    build.addArea("room1", at(0, 0, -6), kRoom);
+    build.addPortal("door01", at(0, 0, -3), kOpening, 0, 1, "door");
+    world.scene->pvs.copyFrom(build.pvs());
+    auto* door = static_cast<Model*>(world.scene->createModel("door", "door", scene_tools::poseAt(0, 0, -3), 0));
+    auto* chest = static_cast<Model*>(world.scene->createModel("box", "chest", scene_tools::poseAt(0, 0, -6), 0));
+    EXPECT_EQ(world.scene->pvs.portals[0]->link.index, door->pvsIndex);
+    CameraCore& camera = world.camera();
+    camera.pose = scene_tools::poseAt(0, 0, 0);
+    matrix34Inverse(camera.pose, camera.viewTransform);
+    camera.frustum.setTransform(camera.viewTransform, camera.pose);
+    camera.sphere.setFromSize(camera.pose, camera.sphereRadius);
+    camera.updateVisibility();
+    EXPECT_FALSE(camera.pvs.areaVisible(1));
+    EXPECT_FALSE(chest->elementVisible[0]);
+    door->playSequence("[open]");
+    camera.updateVisibility();
+    EXPECT_TRUE(camera.pvs.areaVisible(1));
+    EXPECT_TRUE(chest->elementVisible[0]);
+    // A deleted door unbinds the portal, which is then open.
+    door->clearBodyStack();
+    world.scene->deleteModel(door);
+    EXPECT_EQ(world.scene->pvs.portals[0]->link.index, -1);
+    camera.updateVisibility();
+    EXPECT_TRUE(chest->elementVisible[0]);
+}
+
+// A second portal between rooms 0 and 1 makes a cycle of portals.
+class CycleCorridor : public Corridor {
+    void extra(scene_tools::VisibilityBuilder& build) override {
+        build.addPortal("door01b", at(0, 0, -3), kOpening, 0, 1);
+    }
+};
+
+TEST_F(CycleCorridor, APortalIsNotEnteredTwiceAlongOnePath) {
+    PVSData& data = look(0, 0);  // ends: each portal is entered once a path
+    EXPECT_TRUE(data.areaVisible(2));
+    EXPECT_EQ(data.portals[2].list, std::vector<std::int32_t>{0});
+    EXPECT_EQ(data.portals[0].list, std::vector<std::int32_t>{2});
+}
+
+// Room 3 lies beside room 1, behind a portal off the line of sight
+// through the first portal.
+class SideCorridor : public Corridor {
+    void extra(scene_tools::VisibilityBuilder& build) override {
+        build.addArea("room3", at(6, 0, -6), kRoom);
+        const float side[3] = {0.05f, 1.5f, 0.5f};
+        build.addPortal("side13", at(3.8f, 0, -6), side, 1, 3);
+    }
+};
+
+TEST_F(SideCorridor, APortalBehindAPlaneOfTheViewIsCulledWithItsArea) {
+    Model& aside = place("aside", 6, -6);
+    PVSData& data = look(0, 0);
+    EXPECT_TRUE(data.areaVisible(1));
+    EXPECT_FALSE(data.areaVisible(3));
+    EXPECT_FALSE(data.portals[2].visible);
+    EXPECT_FALSE(visible(aside));
+    // The side portal is in the view: the planes of the first one cut it.
+    EXPECT_TRUE(world.camera().frustum.intersects(scene().pvs.portals[2]->volume));
+}
+
+TEST_F(Corridor, TheBlockReadsBackAndADamagedOneIsRefused) {
+    place("crate", 0, -6);
+    MemoryStream out;
+    ASSERT_GT(scene().pvs.write(out, true), 0);
+    std::string bytes(reinterpret_cast<const char*>(out.data()), static_cast<std::size_t>(out.size()));
+
+    ScenePVS copy;
+    MemoryStream in(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+    ASSERT_EQ(copy.read(in, true), static_cast<std::int32_t>(bytes.size()));
+    EXPECT_EQ(copy.objects.size(), 1u);
+    MemoryStream again;
+    copy.write(again, true);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(again.data()), static_cast<std::size_t>(again.size())), bytes);
+
+    // Room 0's first portal index (after its name, volume count and box)
+    // names a portal that does not exist.
+    std::string damaged = bytes;
+    const std::size_t portalIndexAt = 4 + 1 + 5 + 4 + 112 + 4;
+    damaged[portalIndexAt] = 99;
+    MemoryStream bad(damaged.data(), static_cast<std::int32_t>(damaged.size()));
+    EXPECT_EQ(copy.read(bad, true), -1);
+    EXPECT_TRUE(copy.areas.empty());
+    EXPECT_TRUE(core.log().contains("Can't read visibility areas and portals"));
+
+    std::string cut = bytes.substr(0, bytes.size() / 2);
+    MemoryStream shortIn(cut.data(), static_cast<std::int32_t>(cut.size()));
+    EXPECT_LT(copy.read(shortIn, true), 0);
+    EXPECT_TRUE(copy.portals.empty());
+}
+
+TEST_F(Corridor, ASavedCameraViewOfAnotherSceneIsRefused) {
+    PVSData& data = look(0, 0);
+    MemoryStream out;
+    ASSERT_GT(data.write(out), 0);
+    std::string bytes(reinterpret_cast<const char*>(out.data()), static_cast<std::size_t>(out.size()));
+    PVSData copy;
+    MemoryStream in(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+    EXPECT_EQ(copy.read(in, &scene().pvs), static_cast<std::int32_t>(bytes.size()));
+    EXPECT_EQ(copy.cameraAreas, data.cameraAreas);
+
+    ScenePVS smaller;
+    smaller.copyFrom(scene().pvs);
+    smaller.areas.pop_back();
+    MemoryStream again(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+    EXPECT_EQ(copy.read(again, &smaller), -1);
+    EXPECT_EQ(copy.areas.size(), 2u);
+    EXPECT_TRUE(core.log().contains("Can't read camera visibility data"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ScenePVS, ANamedPlacementReadsBackAndALongNameIsRefused) {
+    NamedPlacement placement;
+    std::strcpy(placement.name, "lamp.1");
+    std::strcpy(placement.second, "lamp");
+    placement.pose = scene_tools::poseAt(1, 2, 3);
+    MemoryStream out;
+    ASSERT_EQ(writeNamedPlacement(out, placement), 1 + 6 + 1 + 4 + 48);
+    std::string bytes(reinterpret_cast<const char*>(out.data()), static_cast<std::size_t>(out.size()));
+    NamedPlacement read;
+    MemoryStream in(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+    EXPECT_EQ(readNamedPlacement(in, read), static_cast<std::int32_t>(bytes.size()));
+    EXPECT_STREQ(read.second, "lamp");
+    EXPECT_EQ(read.pose.m[11], 3.0f);
+    bytes[0] = static_cast<char>(200);
+    bytes += std::string(300, 'x');
+    MemoryStream bad(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+    EXPECT_LT(readNamedPlacement(bad, read), 0);
+}
+
+}  // namespace
