@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Builds the loaders' fuzz targets with clang and libFuzzer (AddressSanitizer
+# and UndefinedBehaviorSanitizer) in build/fuzz and runs one of them:
+#   ./fuzz.sh TARGET SECONDS [JOBS]
+# TARGET: package, rules, ini, variables, savefile, savedata, image,
+# textrecord, xml. JOBS (default 1) fuzzing processes share the corpus.
+# The corpus grows in build/fuzz/corpus/TARGET, starting from the seeds the
+# targets write (build/fuzz/seeds/TARGET) and the stored reproducers
+# (tests/fuzz/corpus/TARGET); inputs that fault land in
+# build/fuzz/findings/TARGET/. The last lines printed give the executions
+# and the faults found.
+set -euo pipefail
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+cd "$top"
+
+if [ $# -lt 2 ]; then
+  echo "usage: ./fuzz.sh TARGET SECONDS [JOBS]" >&2
+  exit 2
+fi
+target=$1
+seconds=$2
+jobs=${3:-1}
+
+# clang 14 and its libFuzzer runtime, only when missing.
+missing=()
+command -v clang++-14 >/dev/null || missing+=(clang-14)
+compgen -G "/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" >/dev/null ||
+  missing+=(libclang-rt-14-dev)
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "fuzz: installing ${missing[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get update -qq >/dev/null
+  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+./scripts/setup.sh
+
+build="$top/build/fuzz"
+export CCACHE_DIR="${CCACHE_DIR:-$top/build/.ccache}"
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \
+      -DCMAKE_C_FLAGS_DEBUG="-O1 -g" \
+      -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
+      -DCMAKE_C_FLAGS="-fsanitize=fuzzer-no-link" -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link" \
+      -DENGINE_SANITIZE=ON -DENGINE_FUZZ=ON -DENGINE_TESTS=OFF -DENGINE_BENCH=OFF >/dev/null
+cmake --build "$build" --target fuzz_engine fuzz_replay -j"${BUILD_JOBS:-3}"
+
+replay="$build/tests/fuzz/fuzz_replay"
+"$replay" --write-seeds "$build/seeds" "$target"
+corpus="$build/corpus/$target"
+findings="$build/findings/$target"
+mkdir -p "$corpus" "$findings"
+stored=()
+[ -d "tests/fuzz/corpus/$target" ] && stored=("tests/fuzz/corpus/$target")
+
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1}"
+options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -artifact_prefix="$findings/"
+         -print_final_stats=1)
+if [ "$jobs" -gt 1 ]; then
+  # Fork mode: the processes share one corpus; a fault is kept and the
+  # run goes on, so one run can find several.
+  options+=(-fork="$jobs" -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1)
+fi
+FUZZ_TARGET="$target" "$build/tests/fuzz/fuzz_engine" "${options[@]}" "$corpus" "$build/seeds/$target" "${stored[@]}"
+echo "fuzz: $target: findings in $findings: $(find "$findings" -type f | wc -l)"

@@ -1,0 +1,55 @@
+// Fuzz targets of the loaders: each takes one input as bytes, feeds it to a
+// loader through its public entry points and checks what must hold for any
+// input. A check that fails ends the process (abort), so the fuzzer and the
+// replay driver both see it as a fault.
+//
+// Every target also writes its seeds with the engine's own writers, so a
+// corpus starts from well-formed files without stored blobs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace fuzzing {
+
+struct FuzzTarget {
+    const char* name;
+    // Runs one input; always returns 0 (a fault aborts).
+    int (*run)(const std::uint8_t* data, std::size_t size);
+    // Appends the seed inputs.
+    void (*seeds)(std::vector<std::string>& out);
+};
+
+// Every target, in a fixed order.
+const std::vector<FuzzTarget>& fuzzTargets();
+// The target of that name, or null.
+const FuzzTarget* findFuzzTarget(const std::string& name);
+
+// Ends the process with a message when a property does not hold.
+void fuzzCheck(bool condition, const char* what);
+// Forgets the log records an input left (the log keeps every record).
+void forgetLog();
+
+// The targets (one a loader; see the .cpp files).
+int fuzzPackage(const std::uint8_t* data, std::size_t size);
+void seedPackage(std::vector<std::string>& out);
+int fuzzRules(const std::uint8_t* data, std::size_t size);
+void seedRules(std::vector<std::string>& out);
+int fuzzIni(const std::uint8_t* data, std::size_t size);
+void seedIni(std::vector<std::string>& out);
+int fuzzVariables(const std::uint8_t* data, std::size_t size);
+void seedVariables(std::vector<std::string>& out);
+int fuzzSaveFile(const std::uint8_t* data, std::size_t size);
+void seedSaveFile(std::vector<std::string>& out);
+int fuzzSaveData(const std::uint8_t* data, std::size_t size);
+void seedSaveData(std::vector<std::string>& out);
+int fuzzImage(const std::uint8_t* data, std::size_t size);
+void seedImage(std::vector<std::string>& out);
+int fuzzTextRecord(const std::uint8_t* data, std::size_t size);
+void seedTextRecord(std::vector<std::string>& out);
+int fuzzXml(const std::uint8_t* data, std::size_t size);
+void seedXml(std::vector<std::string>& out);
+
+}  // namespace fuzzing

@@ -1,0 +1,150 @@
+// Fuzz targets of save files: the file around the game data (screenshot,
+// header, footer and the packed data record), and the game data itself as
+// the game core restores it.
+#include <memory>
+#include <string>
+
+#include "app/GameCore.h"
+#include "app/SaveGame.h"
+#include "foundation/DataStream.h"
+#include "foundation/IniFile.h"
+#include "foundation/PackedStream.h"
+#include "foundation/TimeCore.h"
+#include "fuzz/FuzzTarget.h"
+#include "scene/ObjectRepository.h"
+#include "script/ScriptVariable.h"
+#include "script/VariablesCore.h"
+#include "variables/VariableWriter.h"
+
+namespace fuzzing {
+
+namespace {
+
+// A game core with what a saved game's data restores into: the object
+// repository, the clocks, the settings, the global variables and the save
+// game; no script engine, renderer or sound. Made once per process.
+class SaveEnvironment {
+public:
+    SaveEnvironment() {
+        gameCore.objects = &objects;
+        gameCore.clocks = &clocks;
+        gameCore.settings = &settings;
+        gameCore.variables = &variables;
+        ScriptVariable root("root", ScriptVariable::TypeArray);
+        std::string error;
+        variable_tools::parseVariableText("system.volume number 0.5\nsystem.title string Demo\n", root, error);
+        MemoryStream file;
+        variable_tools::writeVariableTree(root, file);
+        file.setPosition(0);
+        variables.globals().readSingleFile(file, "globals", 0);
+        game = std::make_unique<SaveGame>();
+        gameCore.game = game.get();
+    }
+
+    // The game data as the game core writes it.
+    std::string gameData() {
+        MemoryStream stream;
+        gameCore.save_all(stream);
+        return std::string(reinterpret_cast<const char*>(stream.data()), static_cast<std::size_t>(stream.size()));
+    }
+
+    // What a failed or finished load leaves behind goes, as the save game's
+    // own load failure does it.
+    void reset() {
+        game->releaseScenes();
+        game->releaseUnreferencedData();
+        objects.releaseUnreferenced();
+    }
+
+    ObjectRepository objects;
+    TimeCore clocks;
+    IniFile settings;
+    VariablesCore variables;
+    std::unique_ptr<SaveGame> game;
+};
+
+SaveEnvironment& environment() {
+    static SaveEnvironment* made = new SaveEnvironment;  // lives until the process ends
+    return *made;
+}
+
+// A whole save file around the game data.
+std::string saveFile(const std::string& gameData, const std::u16string& displayName, bool pack) {
+    SaveHeader header;
+    header.image.create(false, 48, 32);
+    std::uint8_t* pixels = header.image.pixels();
+    for (std::uint32_t i = 0; i < 48 * 32 * 3; ++i) pixels[i] = static_cast<std::uint8_t>(i * 131 + i / 97);
+    header.gameTime = 1234.5;
+    header.displayName = displayName;
+    MemoryStream file;
+    SaveGame::writeHeader(file, header);
+    MemoryStream data;
+    data.write(gameData.data(), static_cast<std::int32_t>(gameData.size()));
+    data.setPosition(0);
+    writePackedStream(data, 6, pack, file);
+    SaveGame::writeFooter(file, header);
+    return std::string(reinterpret_cast<const char*>(file.data()), static_cast<std::size_t>(file.size()));
+}
+
+}  // namespace
+
+// Reads the file as the loader does: footer, screenshot and header, then the
+// packed game data record.
+int fuzzSaveFile(const std::uint8_t* data, std::size_t size) {
+    if (size > (4u << 20)) return 0;
+    MemoryStream file(const_cast<std::uint8_t*>(data), static_cast<std::int32_t>(size));
+    SaveHeader footer;
+    if (SaveGame::readFooter(file, footer)) {
+        fuzzCheck(footer.displayName.size() <= kSaveNameMaximum, "savefile: a display name beyond its limit");
+        fuzzCheck(footer.imageSize + 4ull <= size, "savefile: the image runs past the file");
+    }
+    file.setPosition(0);
+    SaveHeader header;
+    if (SaveGame::readHeader(file, header) >= 0) {
+        MemoryStream gameData;
+        if (readPackedStream(0, gameData, true, file) >= 0)
+            fuzzCheck(gameData.size() >= 0 && gameData.tell() == 0, "savefile: the game data is not at its start");
+    }
+    forgetLog();
+    return 0;
+}
+
+void seedSaveFile(std::vector<std::string>& out) {
+    const std::string data = environment().gameData();
+    out.push_back(saveFile(data, u"Lighthouse, evening", true));
+    std::string older = saveFile(data, u"x", true);
+    older[older.size() - 16] ^= 0x5A;  // the footer tag of an older file
+    out.push_back(older);
+}
+
+// Restores the game data into the environment's game core.
+int fuzzSaveData(const std::uint8_t* data, std::size_t size) {
+    if (size > (1u << 20)) return 0;
+    SaveEnvironment& env = environment();
+    MemoryStream stream(const_cast<std::uint8_t*>(data), static_cast<std::int32_t>(size));
+    gameCore.load_all(stream);
+    env.reset();
+    forgetLog();
+    return 0;
+}
+
+void seedSaveData(std::vector<std::string>& out) {
+    SaveEnvironment& env = environment();
+    out.push_back(env.gameData());
+    // A game with texts, a scene list and a changed global.
+    env.game->scene = "harbour";
+    env.game->onProgress = "game.onProgress";
+    env.game->scenes = {1, 2};
+    env.game->currentIndex = 1;
+    gameCore.setCameraMask("camera_main");
+    if (ScriptVariable* volume = env.variables.globals().root()->resolvePath("system.volume")) {
+        volume->setNumber(0.25f);
+        volume->setChanged(true);
+    }
+    out.push_back(env.gameData());
+    env.game->scenes.clear();
+    env.game->currentIndex = -1;
+    env.reset();
+}
+
+}  // namespace fuzzing
