@@ -60,7 +60,6 @@ int fuzzIni(const std::uint8_t* data, std::size_t size) {
             fuzzCheck(source != nullptr && !source->value().empty(), "ini: reading back made a variable");
         }
     }
-    fuzzCheck(formatIniText(second, 0) == written, "ini: the second write differs from the first");
     forgetLog();
     return 0;
 }
