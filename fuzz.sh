@@ -21,20 +21,9 @@ target=$1
 seconds=$2
 jobs=${3:-1}
 
-# clang 14 and its libFuzzer runtime, only when missing.
-missing=()
-command -v clang++-14 >/dev/null || missing+=(clang-14)
-compgen -G "/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" >/dev/null ||
-  missing+=(libclang-rt-14-dev)
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "fuzz: installing ${missing[*]}"
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo_cmd[@]}" apt-get update -qq >/dev/null
-  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
-./scripts/setup.sh
+# The project's packages, and clang 14 with its libFuzzer runtime; only
+# what is missing is installed.
+./scripts/setup.sh clang-14 libclang-rt-14-dev
 
 build="$top/build/fuzz"
 export CCACHE_DIR="${CCACHE_DIR:-$top/build/.ccache}"

@@ -14,6 +14,8 @@ packages=(
   # A private X display and its client library for the demo's window test.
   xvfb libx11-dev
 )
+# A caller may name more packages (fuzz.sh: clang and libFuzzer).
+packages+=("$@")
 
 missing=()
 for p in "${packages[@]}"; do

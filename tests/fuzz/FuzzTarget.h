@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+class ScriptGlobals;
+
 namespace fuzzing {
 
 struct FuzzTarget {
@@ -31,6 +33,9 @@ const FuzzTarget* findFuzzTarget(const std::string& name);
 void fuzzCheck(bool condition, const char* what);
 // Forgets the log records an input left (the log keeps every record).
 void forgetLog();
+// Fills globals with the tree of a variable text (the variable-file writer's
+// form), through its stored single file.
+void loadGlobals(ScriptGlobals& globals, const char* text);
 
 // The targets (one a loader; see the .cpp files).
 int fuzzPackage(const std::uint8_t* data, std::size_t size);

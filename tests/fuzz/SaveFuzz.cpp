@@ -14,7 +14,6 @@
 #include "scene/ObjectRepository.h"
 #include "script/ScriptVariable.h"
 #include "script/VariablesCore.h"
-#include "variables/VariableWriter.h"
 
 namespace fuzzing {
 
@@ -30,13 +29,7 @@ public:
         gameCore.clocks = &clocks;
         gameCore.settings = &settings;
         gameCore.variables = &variables;
-        ScriptVariable root("root", ScriptVariable::TypeArray);
-        std::string error;
-        variable_tools::parseVariableText("system.volume number 0.5\nsystem.title string Demo\n", root, error);
-        MemoryStream file;
-        variable_tools::writeVariableTree(root, file);
-        file.setPosition(0);
-        variables.globals().readSingleFile(file, "globals", 0);
+        loadGlobals(variables.globals(), "system.volume number 0.5\nsystem.title string Demo\n");
         game = std::make_unique<SaveGame>();
         gameCore.game = game.get();
     }

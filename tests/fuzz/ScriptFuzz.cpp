@@ -22,15 +22,7 @@ const char kBaseTree[] =
     "grid 2d-array\n";
 
 // Globals holding the base tree.
-void fillBase(ScriptGlobals& globals) {
-    ScriptVariable root("root", ScriptVariable::TypeArray);
-    std::string error;
-    fuzzCheck(variable_tools::parseVariableText(kBaseTree, root, error), "variables: the base tree does not parse");
-    MemoryStream file;
-    variable_tools::writeVariableTree(root, file);
-    file.setPosition(0);
-    fuzzCheck(globals.readSingleFile(file, "base", 0) > 0, "variables: the base tree does not read");
-}
+void fillBase(ScriptGlobals& globals) { loadGlobals(globals, kBaseTree); }
 
 std::string bytesOf(MemoryStream& stream) {
     return std::string(reinterpret_cast<const char*>(stream.data()), static_cast<std::size_t>(stream.size()));
@@ -43,6 +35,16 @@ std::string saved(ScriptGlobals& globals) {
 }
 
 }  // namespace
+
+void loadGlobals(ScriptGlobals& globals, const char* text) {
+    ScriptVariable root("root", ScriptVariable::TypeArray);
+    std::string error;
+    fuzzCheck(variable_tools::parseVariableText(text, root, error), "variables: a seed tree does not parse");
+    MemoryStream file;
+    variable_tools::writeVariableTree(root, file);
+    file.setPosition(0);
+    fuzzCheck(globals.readSingleFile(file, "globals", 0) > 0, "variables: a seed tree does not read");
+}
 
 // First byte: 0 a single file (read, written, read again: the two writes
 // must match), 1 a resource attached to the base tree, 2 a save block of
@@ -92,14 +94,14 @@ int fuzzVariables(const std::uint8_t* data, std::size_t size) {
 }
 
 void seedVariables(std::vector<std::string>& out) {
-    ScriptVariable root("root", ScriptVariable::TypeArray);
-    std::string error;
-    variable_tools::parseVariableText(kBaseTree, root, error);
+    ScriptGlobals base;
+    fillBase(base);
     MemoryStream tree;
-    variable_tools::writeVariableTree(root, tree);
+    base.writeSingleFile(tree, "base");
     out.push_back(std::string(1, '\0') + bytesOf(tree));
 
     ScriptVariable extra("extra", ScriptVariable::TypeArray);
+    std::string error;
     variable_tools::parseVariableText("a.b number 3\na.c string text\nd wstring wide\n", extra, error);
     for (const char* path : {"quests", "system.more", ""}) {
         MemoryStream resource;
