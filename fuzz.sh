@@ -51,5 +51,14 @@ if [ "$jobs" -gt 1 ]; then
   # run goes on, so one run can find several.
   options+=(-fork="$jobs" -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1)
 fi
-FUZZ_TARGET="$target" "$build/tests/fuzz/fuzz_engine" "${options[@]}" "$corpus" "$build/seeds/$target" "${stored[@]}"
+# The package target's data roots go to a folder of their own, removed
+# afterwards (a fuzzing process that is stopped leaves its root behind).
+export TMPDIR="$build/tmp/$target"
+rm -rf "$TMPDIR"
+mkdir -p "$TMPDIR"
+status=0
+FUZZ_TARGET="$target" "$build/tests/fuzz/fuzz_engine" "${options[@]}" "$corpus" "$build/seeds/$target" \
+  "${stored[@]}" || status=$?
+rm -rf "$TMPDIR"
 echo "fuzz: $target: findings in $findings: $(find "$findings" -type f | wc -l)"
+exit "$status"

@@ -1,4 +1,8 @@
 // Fuzz targets of the resource readers: package files and the rules file.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "foundation/AppPaths.h"
@@ -7,6 +11,7 @@
 #include "fuzz/FuzzTarget.h"
 #include "package/PackageWriter.h"
 #include "app/GameCore.h"
+#include "resources/PackageDatabase.h"
 #include "resources/PackageFile.h"
 #include "resources/ResourceRules.h"
 
@@ -40,8 +45,8 @@ std::string packageFromParts(const std::uint8_t* data, std::size_t size) {
 
 package_tool::Manifest demoManifest(int level) {
     package_tool::Manifest manifest;
-    manifest.packageNumber = 2;
-    manifest.folderNumber = 1;
+    manifest.packageNumber = 0;  // the first rule of the data root below
+    manifest.folderNumber = 0;
     manifest.level = level;
     manifest.versions = {"engine 1", "fuzz seed"};
     package_tool::Section scripts{".lua", "", "Scripts", "", {}};
@@ -54,8 +59,71 @@ package_tool::Manifest demoManifest(int level) {
     return manifest;
 }
 
+// A data root in a temporary folder (under TMPDIR), made once per process
+// and removed at its end: the rules file lists the fuzzed package ("fuzz.pak") and a good
+// one behind it ("#\\good.pak", in folder "000") that overrides its names.
+class DataRoot {
+public:
+    DataRoot() {
+        const char* folder = std::getenv("TMPDIR");
+        std::string pattern = std::string(folder && *folder ? folder : "/tmp") + "/engine-fuzz-XXXXXX";
+        if (!mkdtemp(pattern.data())) return;
+        root_ = pattern;
+        std::filesystem::create_directories(root_ + "/000");
+        write(root_ + "/data.txt", "[fuzz.pak]\n.* >> data\n[#\\good.pak]\n.* >> data\n");
+        package_tool::Manifest good = demoManifest(9);
+        good.packageNumber = 1;
+        good.folderNumber = 0;
+        std::string bytes;
+        package_tool::buildPackage(good, bytes);
+        write(root_ + "/000/good.pak", bytes);
+        paths_.setPath(PathLanguage, "en");
+        paths_.setPath(PathDataRootInput, root_);
+    }
+    ~DataRoot() {
+        std::error_code error;
+        if (!root_.empty()) std::filesystem::remove_all(root_, error);
+    }
+    DataRoot(const DataRoot&) = delete;
+    DataRoot& operator=(const DataRoot&) = delete;
+
+    bool ready() const { return !root_.empty(); }
+    // Writes the fuzzed package and builds a database over the root, then
+    // loads every name of the good package and a few ids.
+    void buildWith(const std::string& package) {
+        write(root_ + "/fuzz.pak", package);
+        AppPaths* savedPaths = gameCore.paths;
+        PackageDatabase* savedPackages = gameCore.packages;
+        PackageDatabase database;
+        gameCore.paths = &paths_;
+        gameCore.packages = &database;
+        if (database.build()) {
+            MemoryStream stream;
+            for (const char* name : {"start", "raw", "nothing", "globals", "missing"})
+                for (const char* mask : {".lua", ".ptxt4"}) database.loadResource(mask, name, "", stream);
+            database.loadResource(".ptxt4", "globals", "var", stream);
+            for (std::uint32_t id = 0; id < 8; ++id) database.loadResourceById(id, stream);
+            countNameVariants(".lua", "s", "");
+        }
+        gameCore.packages = savedPackages;
+        gameCore.paths = savedPaths;
+    }
+
+private:
+    static void write(const std::string& path, const std::string& bytes) {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+
+    std::string root_;
+    AppPaths paths_;
+};
+
 }  // namespace
 
+// Mode bit 1 of the first byte: the package also goes through a whole
+// package database build and resource loads.
+//
 // Mode bit 0 of the first byte: the rest is a whole package file, or the
 // parts of one (see packageFromParts). A package read whole must name only
 // stored data in front of its directory, and those records must read.
@@ -84,6 +152,10 @@ int fuzzPackage(const std::uint8_t* data, std::size_t size) {
             }
         }
     }
+    if (data[0] & 2) {
+        static DataRoot root;
+        if (root.ready()) root.buildWith(file);
+    }
     forgetLog();
     return 0;
 }
@@ -93,6 +165,7 @@ void seedPackage(std::vector<std::string>& out) {
         std::string bytes;
         if (!package_tool::buildPackage(demoManifest(level), bytes)) continue;
         out.push_back("\x01" + bytes);
+        out.push_back("\x03" + bytes);
         // The same package as parts: its directory and information unpacked.
         MemoryStream stream(bytes.data(), static_cast<std::int32_t>(bytes.size()));
         std::uint32_t locator = 0;
