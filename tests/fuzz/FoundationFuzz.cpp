@@ -78,12 +78,8 @@ int fuzzIni(const std::uint8_t* data, std::size_t size) {
     std::size_t start = 0;
     for (int index = 0; start < text.size() && index < 64; ++index) {
         const std::size_t end = std::min(text.find_first_of("\r\n", start), text.size());
-        const std::string line = text.substr(start, end - start);
+        category.getVariable("v" + std::to_string(index)).setString(text.substr(start, end - start).c_str());
         start = end + 1;
-        // A value with a double quote does not come back yet: the quoting of
-        // written values is being mended on its own; drop this skip with it.
-        if (line.find('"') != std::string::npos) continue;
-        category.getVariable("v" + std::to_string(index)).setString(line.c_str());
     }
     checkRoundTrip(stored);
     forgetLog();
