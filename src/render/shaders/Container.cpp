@@ -1,0 +1,164 @@
+#include "render/shaders/Container.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "app/GameCore.h"
+#include "foundation/AppPaths.h"
+#include "foundation/Log.h"
+#include "foundation/PackedStream.h"
+
+namespace {
+
+// A stored entry takes at least its name length and its data size.
+constexpr std::int32_t kSmallestEntry = 2 + 4;
+constexpr std::size_t kNameLimit = 127;
+
+// Unsigned byte order up to the first terminator.
+int compareNames(const char* a, const char* b) {
+    const auto* x = reinterpret_cast<const unsigned char*>(a);
+    const auto* y = reinterpret_cast<const unsigned char*>(b);
+    while (*x && *x == *y) ++x, ++y;
+    return int(*x) - int(*y);
+}
+
+std::string containerPath(std::uint32_t pathNumber) {
+    return gameCore.paths && pathNumber < PathSlotCount ? gameCore.paths->get(int(pathNumber)) : std::string();
+}
+
+}  // namespace
+
+Container::Container(const char* name, std::uint32_t pathNumber) : pathNumber_(pathNumber) {
+    if (name) std::strncpy(name_, name, kNameLimit);
+}
+
+void Container::release() {
+    entries_.reset();
+    capacity_ = 0;
+    count_ = 0;
+}
+
+std::uint32_t Container::reserveSize() const {
+    std::uint32_t total = 128;
+    for (std::int32_t i = 0; i < count_; ++i) total += std::uint32_t(entries_[i].data.size());
+    return total;
+}
+
+MemoryStream* Container::find(const char* key) {
+    std::int32_t low = 0, high = count_;
+    while (low < high) {
+        const std::int32_t middle = (low + high) / 2;
+        if (!key || !*key) {
+            low = middle + 1;  // an empty key is never found
+            continue;
+        }
+        const int order = compareNames(entries_[middle].name, key);
+        if (order == 0) return &entries_[middle].data;
+        if (order > 0)
+            high = middle;
+        else
+            low = middle + 1;
+    }
+    engineLog().systemError("Container %s: can't find resource [%s] in database", name_, key ? key : "");
+    return nullptr;
+}
+
+std::int32_t Container::read(DataStream& stream) {
+    release();
+    std::int32_t total = 0;
+    std::uint32_t count = 0;
+    if (!addField(total, readU32(stream, count))) return total;
+    if (std::int32_t(count) <= 0) return total;
+    // Every entry needs at least its two length fields: a count the stream
+    // cannot hold is damage, not a reason to allocate.
+    if (count > std::uint32_t(bytesLeft(stream) / kSmallestEntry)) {
+        engineLog().systemError("Container %s: %u entries do not fit in %i bytes", name_, count, bytesLeft(stream));
+        return -1;
+    }
+    entries_ = std::make_unique<ContainerEntry[]>(count);
+    capacity_ = std::int32_t(count);
+    for (std::int32_t i = 0; i < capacity_; ++i) {
+        ContainerEntry& entry = entries_[i];
+        count_ = i + 1;
+        std::uint16_t length = 0;
+        if (!addField(total, readU16(stream, length))) return total;
+        if (length > kNameLimit) {
+            engineLog().systemError("Container %s: entry %i has a name of %u bytes (at most %zu)", name_, i, length,
+                                    kNameLimit);
+            return -1;
+        }
+        if (length && !addField(total, readExact(stream, entry.name, length))) return total;
+        std::uint32_t size = 0;
+        if (!addField(total, readU32(stream, size))) return total;
+        if (size > std::uint32_t(bytesLeft(stream))) {
+            engineLog().systemError("Container %s: entry [%s] claims %u bytes, %i left", name_, entry.name, size,
+                                    bytesLeft(stream));
+            return -1;
+        }
+        if (!entry.data.allocateExact(std::int32_t(size))) {
+            engineLog().systemError("Container %s: no memory for the %u bytes of entry [%s]", name_, size, entry.name);
+            return -1;
+        }
+        if (size && !addField(total, readExact(stream, entry.data.data(), std::int32_t(size)))) return total;
+    }
+    return total;
+}
+
+std::int32_t Container::write(DataStream& stream) {
+    std::int32_t total = 0;
+    if (!addField(total, writeU32(stream, std::uint32_t(count_)))) return total;
+    for (std::int32_t i = 0; i < count_; ++i) {
+        ContainerEntry& entry = entries_[i];
+        const auto length = std::uint16_t(std::strlen(entry.name));
+        if (!addField(total, writeU16(stream, length))) return total;
+        if (length && !addField(total, stream.write(entry.name, length))) return total;
+        if (!addField(total, writeU32(stream, std::uint32_t(entry.data.size())))) return total;
+        if (!addField(total, stream.write(entry.data.data(), entry.data.size()))) return total;
+    }
+    return total;
+}
+
+bool Container::load() {
+    const std::string path = containerPath(pathNumber_);
+    std::unique_ptr<WinFileStream> file(
+        path.empty() ? nullptr : WinFileStream::open(path, platform::GENERIC_READ, 0, platform::OPEN_EXISTING));
+    if (!file) return engineLog().systemError("Container %s: Can't open source file [%s]", name_, path.c_str());
+    MemoryStream content(true);
+    const std::int32_t taken = readPackedStream(-1, content, false, *file);
+    file.reset();
+    if (taken < 0 || content.size() <= 0)
+        return engineLog().systemError("Container %s: Can't read data from file [%s]", name_, path.c_str());
+    content.setPosition(0);
+    if (read(content) < 0) return engineLog().systemError("Container %s: Can't read data from memory file", name_);
+    if (gameCore.debugFlags & DebugResourceLog) engineLog().info("Loaded container %s from file [%s]", name_, path.c_str());
+    return true;
+}
+
+bool Container::save() {
+    MemoryStream memory(true);
+    if (!memory.reserve(std::int32_t(reserveSize())) || write(memory) < 0)
+        return engineLog().systemError("Container %s: Can't write data to memory file", name_);
+    // The game has no stream saving: the file stays as it is.
+    engineLog().error("Stream save not possible in release exe");
+    return engineLog().systemError("Container %s: Can't write data to file [%s]", name_,
+                                   containerPath(pathNumber_).c_str());
+}
+
+void Container::reserveEntries(std::int32_t count) {
+    release();
+    if (count <= 0) return;
+    entries_ = std::make_unique<ContainerEntry[]>(std::size_t(count));
+    capacity_ = count;
+}
+
+bool Container::append(const std::string& name, const void* data, std::int32_t size) {
+    if (count_ >= capacity_ || name.empty() || name.size() > kNameLimit || size < 0) return false;
+    if (count_ > 0 && compareNames(entries_[count_ - 1].name, name.c_str()) >= 0) return false;
+    ContainerEntry& entry = entries_[count_];
+    std::memcpy(entry.name, name.data(), name.size());
+    if (!entry.data.allocateExact(size)) return false;
+    if (size) std::memcpy(entry.data.data(), data, std::size_t(size));
+    ++count_;
+    flags_ |= kModified;
+    return true;
+}

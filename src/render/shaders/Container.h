@@ -1,0 +1,70 @@
+// A named package of named binary entries kept in one file: the renderer's
+// compiled-shader package ("render shaders") is one.
+//
+// The file is one packed stream record whose content is a u32 entry count,
+// then per entry a u16 name length, the name bytes, a u32 data size and the
+// data. Entries are kept in ascending unsigned byte order of their names,
+// which the lookup's binary search relies on; a file keeps the order it was
+// written in, so writers must write them sorted. Names hold at most 127
+// characters. The game only reads the file; save() is refused.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "foundation/DataStream.h"
+
+struct ContainerEntry {
+    char name[128] = {};
+    MemoryStream data;
+};
+
+class Container {
+public:
+    static constexpr std::uint32_t kModified = 2;
+
+    // name: the display name of every message, cut to 127 characters.
+    // pathNumber: the application path that names the file.
+    Container(const char* name, std::uint32_t pathNumber);
+    ~Container() { release(); }
+    Container(const Container&) = delete;
+    Container& operator=(const Container&) = delete;
+
+    // Reads the file of the path number. On failure false, logged; when the
+    // file could not be opened or unpacked the entries are unchanged.
+    bool load();
+    // Refused in the game: logs why and answers false; the file is untouched.
+    bool save();
+    // The data of the named entry (owned by the container), or null, logged.
+    MemoryStream* find(const char* name);
+
+    // The unpacked content. read() refuses counts, name lengths and data
+    // sizes that the stream cannot hold; returns bytes or a negative count.
+    std::int32_t read(DataStream& stream);
+    std::int32_t write(DataStream& stream);
+    // Frees every entry.
+    void release();
+    // The data sizes of every entry plus 128.
+    std::uint32_t reserveSize() const;
+
+    // The shader packer's way in: room for count entries (the current ones
+    // are dropped), then each entry appended in ascending name order. append
+    // is false without room, for an empty name, one over 127 characters or
+    // one that does not sort after the last.
+    void reserveEntries(std::int32_t count);
+    bool append(const std::string& name, const void* data, std::int32_t size);
+
+    const char* name() const { return name_; }
+    std::uint32_t flags() const { return flags_; }
+    std::int32_t count() const { return count_; }
+    const ContainerEntry& entry(std::int32_t index) const { return entries_[index]; }
+
+private:
+    std::uint32_t pathNumber_ = 0;
+    char name_[128] = {};
+    std::uint32_t flags_ = 0;
+    std::unique_ptr<ContainerEntry[]> entries_;
+    std::int32_t capacity_ = 0;
+    std::int32_t count_ = 0;
+};
