@@ -1,0 +1,534 @@
+#include "render/shaders/ShaderCore.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "app/GameCore.h"
+#include "foundation/AppPaths.h"
+#include "foundation/IniFile.h"
+#include "foundation/SettingsReader.h"
+#include "foundation/TimeCore.h"
+#include "render/VideoCore.h"
+#include "render/shaders/Container.h"
+#include "render/states/DXStateCache.h"
+
+namespace {
+
+using RS = DXStateCache;
+
+// 0x00RRGGBB of a colour with components clamped to 1.
+std::uint32_t packFogColor(const float* rgb) {
+    std::uint32_t packed = 0;
+    for (int i = 0; i < 3; ++i) {
+        const float c = std::clamp(rgb[i], 0.0f, 1.0f);
+        packed = (packed << 8) | std::uint32_t(c * 255.0f);
+    }
+    return packed;
+}
+
+// Blend table: depth write, blending, source, destination by blend mode.
+struct BlendRow {
+    std::uint32_t depthWrite, blend, source, destination;
+};
+const BlendRow kBlendModes[15] = {
+    {1, 0, D3DBLEND_ONE, D3DBLEND_ZERO},
+    {0, 0, D3DBLEND_ONE, D3DBLEND_ZERO},
+    {0, 1, D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA},
+    {1, 1, D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA},
+    {0, 1, D3DBLEND_ONE, D3DBLEND_INVSRCALPHA},
+    {0, 1, D3DBLEND_ZERO, D3DBLEND_INVSRCALPHA},
+    {0, 0, 0, 0},  // 6: unchanged
+    {0, 1, D3DBLEND_SRCALPHA, D3DBLEND_ONE},
+    {0, 1, D3DBLEND_ONE, D3DBLEND_ONE},
+    {0, 1, D3DBLEND_ZERO, D3DBLEND_ONE},
+    {0, 1, D3DBLEND_SRCALPHA, D3DBLEND_INVDESTCOLOR},
+    {0, 1, D3DBLEND_INVSRCALPHA, D3DBLEND_SRCALPHA},
+    {1, 1, D3DBLEND_INVSRCALPHA, D3DBLEND_SRCALPHA},
+    {0, 1, D3DBLEND_ONE, D3DBLEND_ZERO},
+    {1, 1, D3DBLEND_ONE, D3DBLEND_ZERO},
+};
+
+// Depth function modes 1-7.
+const std::uint32_t kDepthFunctions[8] = {0,           D3DCMP_ALWAYS,   D3DCMP_LESS,     D3DCMP_GREATER,
+                                          D3DCMP_EQUAL, D3DCMP_NOTEQUAL, D3DCMP_LESSEQUAL, D3DCMP_GREATEREQUAL};
+
+}  // namespace
+
+// ---------------------------------------------------------------- programs
+
+ShaderProgram::~ShaderProgram() { releaseBody(nullptr); }
+
+void ShaderProgram::setup(std::int32_t programKind, std::int32_t tableIndex, const char* programName,
+                          std::int32_t source) {
+    kind = programKind;
+    index = tableIndex;
+    sourceId = source;
+    std::memset(name, 0, sizeof name);
+    if (programName) std::strncpy(name, programName, sizeof name - 1);
+    flags = source >= 0 ? std::uint32_t(Exists) : 0u;
+}
+
+const char* ShaderProgram::kindWord() const {
+    return kind == KindVertex ? "vertex" : kind == KindPixel ? "pixel" : "unknown";
+}
+
+bool ShaderProgram::createDeviceShader(IDirect3DDevice9* device, DXStateCache* cache) {
+    if (!has(BodyLoaded)) return false;
+    flags &= ~(Bound | BodyLoaded);
+    releaseDeviceShader(cache);
+    for (VertexData* variable : variables)
+        if (variable) variable->setDevice(device);
+    HRESULT result = D3DERR_INVALIDCALL;
+    if (device) {
+        const auto* code = static_cast<const DWORD*>(body->GetBufferPointer());
+        result = kind == KindVertex ? device->CreateVertexShader(code, &vertexShader)
+                                    : device->CreatePixelShader(code, &pixelShader);
+    }
+    if (FAILED(result))
+        return engineLog().error("Cannot create %s shader [%s]: D3D error 0x%08X", kindWord(), name,
+                                 unsigned(result));
+    if (vertexShader) vertexShader->SetDebugName(name);
+    if (pixelShader) pixelShader->SetDebugName(name);
+    flags |= BodyLoaded | DeviceShaderMade;
+    return true;
+}
+
+void ShaderProgram::releaseDeviceShader(DXStateCache* cache) {
+    if (vertexShader) {
+        if (cache && cache->vertexShaderDesired == vertexShader) cache->vertexShaderDesired = nullptr;
+        if (cache && cache->vertexShaderCurrent == vertexShader) cache->vertexShaderCurrent = nullptr;
+        vertexShader->Release();
+        vertexShader = nullptr;
+    }
+    if (pixelShader) {
+        if (cache && cache->pixelShaderDesired == pixelShader) cache->pixelShaderDesired = nullptr;
+        if (cache && cache->pixelShaderCurrent == pixelShader) cache->pixelShaderCurrent = nullptr;
+        pixelShader->Release();
+        pixelShader = nullptr;
+    }
+    flags &= ~DeviceShaderMade;
+}
+
+void ShaderProgram::releaseVariables() {
+    for (VertexData*& variable : variables) {
+        delete variable;
+        variable = nullptr;
+    }
+    if (table) {
+        table->Release();
+        table = nullptr;
+    }
+}
+
+void ShaderProgram::releaseBody(DXStateCache* cache) {
+    releaseVariables();
+    releaseDeviceShader(cache);
+    if (body) {
+        body->Release();
+        body = nullptr;
+    }
+    bodySize = 0;
+    flags &= ~(Bound | BodyLoaded);
+}
+
+bool ShaderProgram::readBody(MemoryStream& data) {
+    if (body) return engineLog().error("Can't read shader [%s]. Release current body first", name);
+    const auto size = DWORD(std::max(data.size(), 0));
+    if (FAILED(D3DXCreateBuffer(size, &body)) || !body)
+        return engineLog().error("Can't create D3D shader buffer to load compiled shader data");
+    if (size) std::memcpy(body->GetBufferPointer(), data.data(), size);
+    bodySize = size;
+    return true;
+}
+
+bool ShaderProgram::loadVariables(const ShaderVariablesMapper& mapper, ShaderFrameState* frame, ShaderPassState* pass,
+                                  IDirect3DDevice9* device) {
+    if (!body) return engineLog().error("Can't load shader variable: COMPILE FIRST");
+    releaseVariables();
+    if (FAILED(D3DXGetShaderConstantTable(static_cast<const DWORD*>(body->GetBufferPointer()), &table)) || !table)
+        return engineLog().error("%s", "");
+    D3DXCONSTANTTABLE_DESC tableDesc{};
+    table->GetDesc(&tableDesc);
+    for (UINT i = 0; i < tableDesc.Constants; ++i) {
+        const D3DXHANDLE handle = table->GetConstant(nullptr, i);
+        D3DXCONSTANT_DESC desc{};
+        UINT count = 1;
+        if (!handle || FAILED(table->GetConstantDesc(handle, &desc, &count)) || !desc.Name || !desc.Name[0]) continue;
+        VertexData::ClassCode code;
+        const bool array = desc.Elements > 1;
+        if (desc.Class == D3DXPC_SCALAR)
+            code = array ? VertexData::ClassScalarArray : VertexData::ClassScalar;
+        else if (desc.Class == D3DXPC_VECTOR)
+            code = array ? VertexData::ClassVectorArray : VertexData::ClassVector;
+        else if (desc.Class == D3DXPC_MATRIX_ROWS || desc.Class == D3DXPC_MATRIX_COLUMNS)
+            code = array ? VertexData::ClassMatrixArray : VertexData::ClassMatrix;
+        else if (desc.Class == D3DXPC_OBJECT && desc.Type >= D3DXPT_SAMPLER && desc.Type <= D3DXPT_SAMPLERCUBE)
+            code = VertexData::ClassSampler;
+        else if (desc.Class == D3DXPC_OBJECT && desc.Type >= D3DXPT_TEXTURE && desc.Type <= D3DXPT_TEXTURECUBE)
+            continue;
+        else {
+            engineLog().warning("Unsupported variable type [%s] in function [%s]", desc.Name, name);
+            continue;
+        }
+        const int slot = mapper.find(desc.Name);
+        if (slot < 0) continue;
+        if (variables[slot]) {
+            variables[slot]->addRegister(std::int32_t(desc.RegisterIndex));
+            continue;
+        }
+        VertexDataSetup setup;
+        setup.name = mapper.name(slot);
+        setup.frame = frame;
+        setup.pass = pass;
+        setup.device = device;
+        setup.table = table;
+        setup.handle = handle;
+        setup.elements = std::int32_t(std::max<UINT>(desc.Elements, 1));
+        setup.registerIndex = std::int32_t(desc.RegisterIndex);
+        switch (code) {
+            case VertexData::ClassScalar: variables[slot] = new VertexDataScalar(setup); break;
+            case VertexData::ClassScalarArray: variables[slot] = new VertexDataScalarArray(setup); break;
+            case VertexData::ClassVector: variables[slot] = new VertexDataVector(setup); break;
+            case VertexData::ClassVectorArray: variables[slot] = new VertexDataVectorArray(setup); break;
+            case VertexData::ClassMatrix: variables[slot] = new VertexDataMatrix(setup); break;
+            case VertexData::ClassMatrixArray: variables[slot] = new VertexDataMatrixArray(setup); break;
+            case VertexData::ClassSampler: variables[slot] = new VertexDataSampler(setup); break;
+        }
+    }
+    return true;
+}
+
+void ShaderProgram::commitVariables(bool onlyIfChanged) {
+    for (VertexData* variable : variables)
+        if (variable) variable->commit(onlyIfChanged);
+}
+
+// -------------------------------------------------------------------- core
+
+ShaderCore::ShaderCore()
+    : container_(std::make_unique<Container>("render shaders", PathShaderCacheFile)),
+      mapper_(std::make_unique<ShaderVariablesMapper>()),
+      table_(std::make_unique<ShaderProgramTable>()) {
+    frame.view = frame.viewInverse = frame.projection = frame.viewProjection = identityMatrix();
+    clearPassTextures();
+}
+
+ShaderCore::~ShaderCore() { release(); }
+
+void ShaderCore::attach(IDirect3DDevice9* device, DXStateCache* cache) {
+    device_ = device;
+    cache_ = cache;
+}
+
+bool ShaderCore::fixedPipeline() const {
+    VideoCore* video = gameCore.video;
+    return video && (video->fixedPipeline || video->activeVideoSetup().details == VideoDetailsMinimum);
+}
+
+void ShaderCore::setGlobalDefines() {
+    GlobalShaderDefines values;
+    values.vendorIndex = vendorIndex;
+    values.cardIndex = cardIndex;
+    values.maxBones = frame.maxBones;
+    values.maxParticles = frame.maxParticles;
+    setGlobalShaderDefines(defines, values);
+}
+
+void ShaderCore::addDefine(const char* name, const char* format, ...) {
+    char value[2048] = {};
+    if (format && *format) {
+        va_list args;
+        va_start(args, format);
+        std::vsnprintf(value, sizeof value, format, args);
+        va_end(args);
+    }
+    defines.add(name ? name : "", value);
+}
+
+void ShaderCore::logDefines() const {
+    for (const auto& [name, value] : defines.defines()) {
+        if (value.empty())
+            engineLog().message("#define %s", name.c_str());
+        else
+            engineLog().message("#define %s %s", name.c_str(), value.c_str());
+    }
+}
+
+bool ShaderCore::initialize() {
+    if (fixedPipeline()) return true;
+    frame.maxBones = 78;
+    frame.maxParticles = 61;
+    setGlobalDefines();
+    loadedCount = 0;
+    for (int i = 0; i < kVertexProgramCount; ++i)
+        vertexPrograms[i].setup(ShaderProgram::KindVertex, i, table_->vertexNames[i], table_->vertexSources[i]);
+    for (int i = 0; i < kPixelProgramCount; ++i)
+        pixelPrograms[i].setup(ShaderProgram::KindPixel, i, table_->pixelNames[i], table_->pixelSources[i]);
+
+    if (gameCore.paths) gameCore.paths->setPathFormat(PathShaderCacheName, "shaders.%04d", kShaderDataVersion);
+    if (!container_->load()) {
+        const std::string path = gameCore.paths ? gameCore.paths->get(PathShaderCacheFile) : std::string();
+        return engineLog().systemError("Fail to load shaders data package at [%s]", path.c_str());
+    }
+
+    // The permutation families load their programs ahead of the standalone
+    // ones in each pass.
+    loadPass = 0;
+    vertexProfile = 0;
+    pixelProfile = 5;
+    bool ok = loadPassPrograms(vertexPrograms, kStandaloneVertexPrograms, false);
+    if (ok) {
+        loadPass = 1;
+        vertexProfile = 4;
+        pixelProfile = 0;
+        ok = loadPassPrograms(pixelPrograms, kStandalonePixelPrograms, true);
+    }
+    if (container_->flags() & Container::kModified) container_->save();
+    if (!ok) return false;
+    table_->loadedSources.clear();
+    ready_ = 1;
+    return true;
+}
+
+bool ShaderCore::loadPassPrograms(ShaderProgram* programs, std::int32_t count, bool pixel) {
+    for (std::int32_t i = 0; i < count; ++i) {
+        if (pixel) pixelProfile = table_->pixelProfiles[i];
+        if (!programs[i].has(ShaderProgram::Exists)) continue;
+        if (!loadProgram(programs[i], false)) return false;
+        ++loadedCount;
+    }
+    return true;
+}
+
+bool ShaderCore::start() {
+    if (initialize()) return true;
+    engineLog().systemError("Shaders are not available (%i programs loaded): drawing with the fixed pipeline",
+                            loadedCount);
+    release();
+    if (gameCore.video) gameCore.video->fixedPipeline = true;
+    if (cache_) cache_->samplerFixedPipeline = cache_->stageFixedPipeline = 1;
+    return true;
+}
+
+bool ShaderCore::loadProgram(ShaderProgram& program, bool force) {
+    if (!program.has(ShaderProgram::Exists) && !force) return true;
+    if (program.body) program.releaseBody(cache_);
+    if (program.sequence != 0) program.sequence = loadedCount;
+
+    std::string key;
+    if (program.kind == ShaderProgram::KindVertex && vertexProfile >= 0 && vertexProfile < 3)
+        key = ShaderProgramTable::fullName(kVertexProfiles[vertexProfile], program.name);
+    else if (program.kind == ShaderProgram::KindPixel && pixelProfile >= 0 && pixelProfile < 4)
+        key = ShaderProgramTable::fullName(kPixelProfiles[pixelProfile], program.name);
+    else
+        engineLog().systemError("Can't generate shader full name");
+
+    MemoryStream* data = key.empty() ? nullptr : container_->find(key.c_str());
+    if (!data) return engineLog().error("Can't find shader [%s]: update you'r shaders DB", program.name);
+    if (container_->flags() & Container::kModified) engineLog().info("Load shader [%s] from cache", program.name);
+    if (!program.readBody(*data)) return engineLog().error("Can't load cached shader [%s]: read failed.", program.name);
+    if (!program.body) return engineLog().error("Can't load shader [%s]", program.name);
+    program.loadVariables(*mapper_, &frame, &pass, device_);
+    program.flags |= ShaderProgram::BodyLoaded;
+    return true;
+}
+
+void ShaderCore::release() {
+    currentPixel_ = currentVertex_ = nullptr;
+    if (!ready_) {
+        // A failed load may have left bodies behind.
+        for (auto& p : vertexPrograms) p.releaseBody(cache_);
+        for (auto& p : pixelPrograms) p.releaseBody(cache_);
+        return;
+    }
+    loadedCount = 0;
+    for (auto& p : vertexPrograms) p.releaseBody(cache_);
+    for (auto& p : pixelPrograms) p.releaseBody(cache_);
+    defines.clear();
+    container_->release();
+    ready_ = 0;
+}
+
+void ShaderCore::releaseDeviceShaders() {
+    if (!ready_) return;
+    for (auto& p : pixelPrograms) p.releaseDeviceShader(cache_);
+    for (auto& p : vertexPrograms) p.releaseDeviceShader(cache_);
+}
+
+void ShaderCore::selectPrograms(ShaderProgram* vertex, ShaderProgram* pixel) {
+    if (pixel && !currentPixel_ && cache_) cache_->resetTexCoordIndices();
+    currentVertex_ = vertex;
+    currentPixel_ = pixel;
+    if (vertex) vertex->flags &= ~ShaderProgram::Bound;
+    if (pixel) pixel->flags &= ~ShaderProgram::Bound;
+}
+
+void ShaderCore::selectPixelProgram(std::int32_t index) {
+    ShaderProgram* program = index >= 0 && index < kPixelProgramCount ? &pixelPrograms[index] : nullptr;
+    if (program && !currentPixel_ && cache_) cache_->resetTexCoordIndices();
+    currentPixel_ = program;
+    if (program) program->flags &= ~ShaderProgram::Bound;
+}
+
+void ShaderCore::selectVertexProgram(std::int32_t index) {
+    ShaderProgram* program = index >= 0 && index < kVertexProgramCount ? &vertexPrograms[index] : nullptr;
+    currentVertex_ = program;
+    if (program) program->flags &= ~ShaderProgram::Bound;
+}
+
+void ShaderCore::clearPassTextures() {
+    std::memset(pass.textureSet, 0, sizeof pass.textureSet);
+    std::memset(pass.textureApplied, 0, sizeof pass.textureApplied);
+    std::memset(pass.textures, 0, sizeof pass.textures);
+    pass.alphaApplied = pass.blendApplied = pass.cullApplied = pass.fourthApplied = pass.depthApplied = 0;
+    std::memset(pass.fogColor, 0, sizeof pass.fogColor);
+}
+
+void ShaderCore::resetPass() {
+    currentPixel_ = currentVertex_ = nullptr;
+    clearPassTextures();
+    resetFrame();
+}
+
+void ShaderCore::resetFrame() {
+    if (cache_) cache_->vertexShaderDesired = nullptr;
+    const float t = gameCore.clocks ? float(gameCore.clocks->gameTime.now(1.0)) : 0.0f;
+    frame.time = t;
+    frame.time2 = t * t;
+    frame.timeInverse = t != 0.0f ? 1.0f / t : 0.0f;
+    if (cache_) {
+        cache_->setTransform(DXStateCache::TransformView, frame.view);
+        cache_->setTransform(DXStateCache::TransformProjection, frame.projection);
+    }
+}
+
+void ShaderCore::applyPassState() {
+    if (!cache_) return;
+    DXStateCache& c = *cache_;
+    switch (pass.fogMode) {
+        case 0:
+            c.setRender(RS::RsFogEnable, 0);
+            break;
+        case 1:
+            c.setRender(RS::RsFogEnable, 1);
+            c.setRender(RS::RsRangeFogEnable, 0);
+            c.setRender(RS::RsFogVertexMode, D3DFOG_NONE);
+            c.setRender(RS::RsFogTableMode, D3DFOG_LINEAR);
+            c.setRenderFloat(RS::RsFogStart, pass.fogStart);
+            c.setRenderFloat(RS::RsFogEnd, pass.fogEnd);
+            break;
+        case 2:
+        case 3:
+            c.setRender(RS::RsFogEnable, 1);
+            c.setRender(RS::RsFogVertexMode, D3DFOG_NONE);
+            c.setRender(RS::RsFogTableMode, pass.fogMode == 2 ? D3DFOG_EXP : D3DFOG_EXP2);
+            c.setRenderFloat(RS::RsFogDensity, pass.fogStart);
+            break;
+        default:
+            break;
+    }
+    if (pass.fogMode >= 1 && pass.fogMode <= 3) {
+        const bool additive = pass.blendMode == 4 || pass.blendMode == 7 || pass.blendMode == 8;
+        c.setRender(RS::RsFogColor, additive ? 0 : packFogColor(pass.fogColor));
+    }
+
+    if (!pass.cullApplied) {
+        pass.cullApplied = 1;
+        if (pass.cullMode >= 0 && pass.cullMode <= 2) c.setRender(RS::RsCullMode, std::uint32_t(pass.cullMode + 1));
+    }
+
+    if (!pass.alphaApplied) {
+        pass.alphaApplied = 1;
+        switch (pass.alphaMode) {
+            case 0:
+                c.setRender(RS::RsAlphaTestEnable, 0);
+                break;
+            case 1:
+            case 2:
+                c.setRender(RS::RsAlphaTestEnable, 1);
+                c.setRender(RS::RsAlphaRef, std::uint32_t(std::lround(pass.alphaMode == 1 ? alphaSharp : alphaSmooth)));
+                c.setRender(RS::RsAlphaFunc, D3DCMP_GREATEREQUAL);
+                break;
+            case 3:
+                c.setRender(RS::RsAlphaRef, std::uint32_t(std::lround(alphaMask)));
+                c.setRender(RS::RsAlphaFunc, D3DCMP_LESSEQUAL);
+                break;
+            default:
+                break;
+        }
+    }
+
+    if (!pass.blendApplied) {
+        pass.blendApplied = 1;
+        if (pass.blendMode >= 0 && pass.blendMode <= 14 && pass.blendMode != 6) {
+            const BlendRow& row = kBlendModes[pass.blendMode];
+            c.setRender(RS::RsZWriteEnable, row.depthWrite);
+            c.setRender(RS::RsAlphaBlendEnable, row.blend);
+            c.setRender(RS::RsSrcBlend, row.source);
+            c.setRender(RS::RsDestBlend, row.destination);
+            c.setRender(RS::RsBlendOp, D3DBLENDOP_ADD);
+            c.setRender(RS::RsSeparateAlphaBlendEnable, 0);
+        }
+        // Smooth alpha on an opaque mode blends for this draw and is set
+        // again on the next one.
+        if (pass.alphaMode == 2 && (pass.blendMode == 0 || pass.blendMode == 1)) {
+            c.setRender(RS::RsAlphaBlendEnable, 1);
+            c.setRender(RS::RsSrcBlend, D3DBLEND_SRCALPHA);
+            c.setRender(RS::RsDestBlend, D3DBLEND_INVSRCALPHA);
+            pass.blendApplied = 0;
+        }
+    }
+
+    if (!pass.depthApplied) {
+        pass.depthApplied = 1;
+        if (pass.depthFunction >= 1 && pass.depthFunction <= 7)
+            c.setRender(RS::RsZFunc, kDepthFunctions[pass.depthFunction]);
+    }
+
+    for (int stage = 0; stage < 16; ++stage) {
+        if (!pass.textureSet[stage] || pass.textureApplied[stage]) continue;
+        if (IDirect3DDevice9* device = c.device()) device->SetTexture(DWORD(stage), pass.textures[stage]);
+        pass.textureApplied[stage] = 1;
+    }
+}
+
+void ShaderCore::commitProgram(ShaderProgram& program) {
+    if (!program.has(ShaderProgram::BodyLoaded)) return;
+    if (!program.has(ShaderProgram::DeviceShaderMade) && !program.createDeviceShader(device_, cache_)) return;
+    const bool bound = program.has(ShaderProgram::Bound);
+    program.commitVariables(bound);
+    if (bound) return;
+    if (cache_) {
+        if (program.kind == ShaderProgram::KindVertex) cache_->setVertexShader(program.vertexShader);
+        if (program.kind == ShaderProgram::KindPixel) cache_->setPixelShader(program.pixelShader);
+    }
+    program.flags |= ShaderProgram::Bound;
+}
+
+void ShaderCore::applyPrograms() {
+    if (!currentVertex_ || !currentPixel_) return;
+    commitProgram(*currentVertex_);
+    commitProgram(*currentPixel_);
+}
+
+void ShaderCore::prepareDraw() {
+    applyPassState();
+    applyPrograms();
+    if (cache_) cache_->apply();
+}
+
+void ShaderCore::readAlphaSettings() {
+    if (!gameCore.settings) return;
+    IniCategory& render = gameCore.settings->getCategory("render");
+    readSetting(render, "alpha_sharp", alphaSharp, 127.0f);
+    readSetting(render, "alpha_smooth", alphaSmooth, 1.0f);
+    readSetting(render, "alpha_mask", alphaMask, 254.0f);
+}
+
+void ShaderCore::readDebugSettings() {
+    if (!gameCore.settings) return;
+    readSetting(gameCore.settings->getCategory("debug"), "debug_shader_name", debugShaderName, "");
+}

@@ -1,0 +1,173 @@
+// The shader core: every shader program of the renderer.
+//
+// Programs are never compiled here: each program's body is taken from the
+// compiled-shader package ("shaders.0050" beside the executable) by its key,
+// the profile followed by the program name ("vs_2_0VS_SHADOWD"), turned into
+// a device shader when first drawn with, and its constants bound through
+// shader variables. Two passes load the programs (vertex, then pixel); a
+// body that is missing stops the load, and start() then leaves the renderer
+// on the fixed pipeline. Device shaders are released on device loss and
+// made again on demand; the bodies stay.
+//
+// Drawing with the current programs: prepareDraw() moves the pass record
+// into the state cache, creates device shaders, commits the programs'
+// variables (all of them once after a program became current, then only
+// changed ones), makes the shaders current and applies the state cache.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "foundation/Log.h"
+#include "platform/d3d9/D3DX9.h"
+#include "render/shaders/ShaderProgramTable.h"
+#include "render/shaders/ShaderState.h"
+#include "render/shaders/ShaderVariables.h"
+
+class Container;
+class DXStateCache;
+class MemoryStream;
+
+// One compiled vertex or pixel program.
+class ShaderProgram {
+public:
+    enum Flag : std::uint32_t { Exists = 1, Bound = 2, BodyLoaded = 4, DeviceShaderMade = 8 };
+    enum Kind : std::int32_t { KindVertex = 0, KindPixel = 1, KindNone = 3 };
+
+    ShaderProgram() = default;
+    ~ShaderProgram();
+    ShaderProgram(const ShaderProgram&) = delete;
+    ShaderProgram& operator=(const ShaderProgram&) = delete;
+
+    // Kind, table index, name (cut to 255 characters) and source id; the
+    // program exists when the source id is not negative.
+    void setup(std::int32_t kind, std::int32_t index, const char* name, std::int32_t sourceId);
+    // Creates the device shader from the loaded body; false (logged) when
+    // there is no body or the device refuses it.
+    bool createDeviceShader(IDirect3DDevice9* device, DXStateCache* cache);
+    // The device shader only (device loss); the body stays.
+    void releaseDeviceShader(DXStateCache* cache);
+    // Variables, device shader and body.
+    void releaseBody(DXStateCache* cache);
+    // Copies an entry of the package as the body; false, logged, on failure.
+    bool readBody(MemoryStream& data);
+    // Builds the variables from the body's constant table.
+    bool loadVariables(const ShaderVariablesMapper& mapper, ShaderFrameState* frame, ShaderPassState* pass,
+                       IDirect3DDevice9* device);
+    void releaseVariables();
+    // Commits every present variable.
+    void commitVariables(bool onlyIfChanged);
+
+    const char* kindWord() const;
+    bool has(std::uint32_t flag) const { return (flags & flag) != 0; }
+
+    VertexData* variables[ShaderVariablesMapper::kCount] = {};
+    std::uint32_t flags = 0;
+    std::uint8_t byte0 = 0;
+    std::uint8_t byte1 = 1;
+    std::int32_t kind = KindNone;
+    std::int32_t index = 0;
+    std::int32_t sequence = 0;
+    std::int32_t sourceId = -1;
+    IDirect3DVertexShader9* vertexShader = nullptr;
+    IDirect3DPixelShader9* pixelShader = nullptr;
+    std::uint32_t bodySize = 0;
+    ID3DXBuffer* body = nullptr;
+    ID3DXConstantTable* table = nullptr;
+    char name[256] = {};
+};
+
+class ShaderCore {
+public:
+    ShaderCore();
+    ~ShaderCore();
+    ShaderCore(const ShaderCore&) = delete;
+    ShaderCore& operator=(const ShaderCore&) = delete;
+
+    // The device and state cache the core works with (either may be null:
+    // then nothing reaches a device).
+    void attach(IDirect3DDevice9* device, DXStateCache* cache);
+
+    // Loads every program (true and nothing loaded on the fixed pipeline).
+    // False at the first missing or unreadable body.
+    bool initialize();
+    // initialize(); when it fails the renderer goes on with the fixed
+    // pipeline (logged, the video core's fall-back flag raised) and the
+    // answer is still true, so the device stays usable.
+    bool start();
+    // Every program and the package's entries (when ready).
+    void release();
+    // Device loss: the device shaders only (when ready).
+    void releaseDeviceShaders();
+
+    // Finds the program's body by its key and loads it with its variables.
+    bool loadProgram(ShaderProgram& program, bool force);
+
+    // Makes a standalone program current (none for an index out of range).
+    void selectPixelProgram(std::int32_t index);
+    void selectVertexProgram(std::int32_t index);
+    // Makes both programs current (the permutation families use it).
+    void selectPrograms(ShaderProgram* vertex, ShaderProgram* pixel);
+    ShaderProgram* currentVertexProgram() const { return currentVertex_; }
+    ShaderProgram* currentPixelProgram() const { return currentPixel_; }
+
+    // No programs, no textures, the once-a-pass states cleared, frame reset.
+    void resetPass();
+    // Time from the game clock; view and projection to the state cache.
+    void resetFrame();
+    // The pass record into the state cache.
+    void applyPassState();
+    // Creates device shaders, commits variables and makes the current
+    // programs the cache's shaders (both must be current).
+    void applyPrograms();
+    // applyPassState, applyPrograms and the state cache's apply: what every
+    // shader draw runs before its draw call.
+    void prepareDraw();
+
+    void readAlphaSettings();
+    void readDebugSettings();
+
+    void setGlobalDefines();
+    void addDefine(const char* name, const char* format = nullptr, ...) ENGINE_PRINTF(3, 4);
+    void clearDefines() { defines.clear(); }
+    void logDefines() const;
+
+    bool fixedPipeline() const;
+    bool ready() const { return ready_ != 0; }
+    Container& container() { return *container_; }
+
+    std::int32_t loadPass = 0;
+    std::int32_t vertexProfile = 0;
+    std::int32_t pixelProfile = 0;
+    ShaderDefineList defines;
+    std::int32_t vendorIndex = 1;
+    std::int32_t cardIndex = 2;
+    ShaderPassState pass;
+    ShaderFrameState frame;
+    ShaderProgram pixelPrograms[kPixelProgramCount];
+    ShaderProgram vertexPrograms[kVertexProgramCount];
+    std::int32_t loadedCount = 0;
+
+    float alphaSharp = 127.0f;
+    float alphaSmooth = 1.0f;
+    float alphaMask = 254.0f;
+    std::string debugShaderName;
+
+    const ShaderVariablesMapper& mapper() const { return *mapper_; }
+    ShaderProgramTable& table() { return *table_; }
+
+private:
+    // One load pass over the standalone programs [0, count) of a kind.
+    bool loadPassPrograms(ShaderProgram* programs, std::int32_t count, bool pixel);
+    void commitProgram(ShaderProgram& program);
+    void clearPassTextures();
+
+    std::uint8_t ready_ = 0;
+    std::unique_ptr<Container> container_;
+    std::unique_ptr<ShaderVariablesMapper> mapper_;
+    std::unique_ptr<ShaderProgramTable> table_;
+    ShaderProgram* currentPixel_ = nullptr;
+    ShaderProgram* currentVertex_ = nullptr;
+    IDirect3DDevice9* device_ = nullptr;
+    DXStateCache* cache_ = nullptr;
+};

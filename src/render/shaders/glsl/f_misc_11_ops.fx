@@ -1,0 +1,204 @@
+// Standalone programs: screen and still-frame operations (OPS), post-process
+// colour filters (PP), the shadow caster and receiver and the rain map.
+//
+// One define named after the entry point selects a program. Constants live
+// in the device's registers (vc[] vertex, pc[] pixel); each one the engine
+// sets is a #define whose comment gives its type and register, which the
+// shader packer turns into the program's constant table:
+//   #define NAME EXPRESSION      // TYPE : cN
+//   #define NAME(i) EXPRESSION   // TYPE[COUNT] : cN
+// Samplers are uniforms bound to their texture stage:
+//   layout(binding = N) uniform sampler2D NAME;
+// Matrices take four registers, one column each, and transform row vectors
+// (v * M).
+
+#if defined(VS_RAINMAP) || defined(VS_RAINMAP_DROP) || defined(VS_RAINMAP_RIPPLE) || defined(VS_SHADOWD) || \
+    defined(VS_SHADOWCAST) || defined(VS_OPSC) || defined(VS_OPSC1) || defined(VS_OPS1) || defined(VS_OPS2) || \
+    defined(VS_OPS3)
+
+#define mWorldViewProjection mat4(vc[0], vc[1], vc[2], vc[3])  // float4x4 : c0
+#define vColorMain vc[4]                                       // float4 : c4
+
+vec4 projected() { return vec4(d3d_Position.xyz, 1.0) * mWorldViewProjection; }
+
+#if defined(VS_RAINMAP)
+void main() {
+    gl_Position = projected();
+    d3d_Diffuse = d3d_Color0;
+    d3d_Texture[0] = vec4(d3d_TexCoord0.xy, 0.0, 1.0);
+}
+#endif
+
+#if defined(VS_RAINMAP_DROP) || defined(VS_RAINMAP_RIPPLE)
+#define fTime vc[5].x  // float : c5
+#define vTT0 vc[6]     // float4 : c6
+#endif
+
+#if defined(VS_RAINMAP_DROP)
+// Drops fall along -y by vTT0.x a second and wrap over vTT0.y.
+void main() {
+    vec3 p = d3d_Position.xyz;
+    p.y -= mod(fTime * vTT0.x, max(vTT0.y, 0.001));
+    gl_Position = vec4(p, 1.0) * mWorldViewProjection;
+    d3d_Diffuse = d3d_Color0 * vColorMain;
+    d3d_Texture[0] = vec4(d3d_TexCoord0.xy, 0.0, 1.0);
+}
+#endif
+
+#if defined(VS_RAINMAP_RIPPLE)
+// A ripple grows over its life (vTT0.z seconds) and fades out.
+void main() {
+    gl_Position = projected();
+    float life = fract(fTime / max(vTT0.z, 0.001));
+    vec2 centred = (d3d_TexCoord0.xy - 0.5) / max(life, 0.05) + 0.5;
+    d3d_Diffuse = vec4(vColorMain.rgb, vColorMain.a * (1.0 - life));
+    d3d_Texture[0] = vec4(centred, 0.0, 1.0);
+}
+#endif
+
+#if defined(VS_SHADOWD)
+#define mShadow mat4(vc[5], vc[6], vc[7], vc[8])  // float4x4 : c5
+// The receiver: the shadow map's coordinates of the vertex.
+void main() {
+    vec4 p = vec4(d3d_Position.xyz, 1.0);
+    gl_Position = p * mWorldViewProjection;
+    d3d_Diffuse = vColorMain;
+    d3d_Texture[0] = p * mShadow;
+}
+#endif
+
+#if defined(VS_SHADOWCAST)
+// The caster: drawn in the shadow colour; the diffuse map's alpha cuts it out.
+void main() {
+    gl_Position = projected();
+    d3d_Diffuse = vColorMain;
+    d3d_Texture[0] = vec4(d3d_TexCoord0.xy, 0.0, 1.0);
+}
+#endif
+
+#if defined(VS_OPSC)
+void main() {
+    gl_Position = projected();
+    d3d_Diffuse = d3d_Color0 * vColorMain;
+}
+#endif
+
+#if defined(VS_OPSC1)
+void main() {
+    gl_Position = projected();
+    d3d_Diffuse = d3d_Color0 * vColorMain;
+    d3d_Texture[0] = vec4(d3d_TexCoord0.xy, 0.0, 1.0);
+}
+#endif
+
+#if defined(VS_OPS1) || defined(VS_OPS2) || defined(VS_OPS3)
+void main() {
+    gl_Position = projected();
+    d3d_Diffuse = vColorMain;
+    d3d_Texture[0] = vec4(d3d_TexCoord0.xy, 0.0, 1.0);
+#if defined(VS_OPS2) || defined(VS_OPS3)
+    d3d_Texture[1] = vec4(d3d_TexCoord1.xy, 0.0, 1.0);
+#endif
+#if defined(VS_OPS3)
+    d3d_Texture[2] = vec4(d3d_TexCoord2.xy, 0.0, 1.0);
+#endif
+}
+#endif
+
+#else  // pixel programs
+
+#define vColorMain pc[0]  // float4 : c0
+
+layout(binding = 0) uniform sampler2D sDiffuseMap;
+vec4 texture1() { return texture(sDiffuseMap, d3d_Texture[0].xy); }
+
+#if defined(PS_OPS_RGB1_ADD_A2) || defined(PS_OPS_RGB1_LERP_RGB2) || defined(PS_OPS_A1_LERP_RGB2) || \
+    defined(PS_OPS_RGB1_ADD_A2_LERP_RGB3) || defined(PS_PP_BLACKWHITE_MASK) || defined(PS_PP_SEPIA_MASK)
+layout(binding = 1) uniform sampler2D sLightMap;
+vec4 texture2() { return texture(sLightMap, d3d_Texture[1].xy); }
+#endif
+
+#if defined(PS_OPS_RGB1_ADD_A2_LERP_RGB3)
+layout(binding = 2) uniform sampler2D sSpecularMap;
+vec4 texture3() { return texture(sSpecularMap, d3d_Texture[2].xy); }
+#endif
+
+float grey(vec3 c) { return dot(c, vec3(0.299, 0.587, 0.114)); }
+vec3 sepia(vec3 c) { return grey(c) * vec3(1.07, 0.74, 0.43); }
+
+#if defined(PS_RAINMAP)
+void main() { d3d_FragColor = texture1() * d3d_Diffuse; }
+#endif
+
+#if defined(PS_RAINMAP_RENDER)
+void main() { d3d_FragColor = texture1() * vColorMain; }
+#endif
+
+#if defined(PS_SHADOWCAST)
+void main() { d3d_FragColor = vec4(d3d_Diffuse.rgb, d3d_Diffuse.a * texture1().a); }
+#endif
+
+#if defined(PS_SHADOWD)
+#define vTT1 pc[1]  // float4 : c1
+// x: intensity; the map's red channel is the shadow's coverage.
+void main() {
+    vec2 uv = d3d_Texture[0].xy / max(d3d_Texture[0].w, 0.0001);
+    float cover = texture(sDiffuseMap, uv).r * vTT1.x;
+    d3d_FragColor = vec4(d3d_Diffuse.rgb, clamp(cover, 0.0, 1.0));
+}
+#endif
+
+#if defined(PS_OPS_C)
+void main() { d3d_FragColor = d3d_Diffuse; }
+#endif
+
+#if defined(PS_OPS_CRGB)
+void main() { d3d_FragColor = vec4(d3d_Diffuse.rgb * texture1().rgb, d3d_Diffuse.a); }
+#endif
+
+#if defined(PS_OPS_RGB1)
+void main() { d3d_FragColor = texture1() * d3d_Diffuse; }
+#endif
+
+#if defined(PS_OPS_A1)
+void main() { d3d_FragColor = vec4(d3d_Diffuse.rgb, d3d_Diffuse.a * texture1().a); }
+#endif
+
+#if defined(PS_OPS_RGB1_ADD_A2)
+void main() { d3d_FragColor = vec4(texture1().rgb, texture2().a) * d3d_Diffuse; }
+#endif
+
+#if defined(PS_OPS_RGB1_LERP_RGB2)
+void main() { d3d_FragColor = vec4(mix(texture1().rgb, texture2().rgb, vColorMain.a), 1.0) * d3d_Diffuse; }
+#endif
+
+#if defined(PS_OPS_A1_LERP_RGB2)
+void main() { d3d_FragColor = vec4(mix(d3d_Diffuse.rgb, texture2().rgb, texture1().a), d3d_Diffuse.a); }
+#endif
+
+#if defined(PS_OPS_RGB1_ADD_A2_LERP_RGB3)
+void main() {
+    vec3 c = mix(texture1().rgb, texture3().rgb, texture2().a);
+    d3d_FragColor = vec4(c, 1.0) * d3d_Diffuse;
+}
+#endif
+
+// Colour filters: vColorMain.a is how much of the filter shows; the masks
+// take it from the second texture's alpha as well.
+#if defined(PS_PP_BLACKWHITE) || defined(PS_PP_SEPIA) || defined(PS_PP_BLACKWHITE_MASK) || defined(PS_PP_SEPIA_MASK)
+void main() {
+    vec4 c = texture1();
+#if defined(PS_PP_SEPIA) || defined(PS_PP_SEPIA_MASK)
+    vec3 filtered = sepia(c.rgb) * vColorMain.rgb;
+#else
+    vec3 filtered = vec3(grey(c.rgb)) * vColorMain.rgb;
+#endif
+    float amount = vColorMain.a;
+#if defined(PS_PP_BLACKWHITE_MASK) || defined(PS_PP_SEPIA_MASK)
+    amount *= texture2().a;
+#endif
+    d3d_FragColor = vec4(mix(c.rgb, filtered, amount), 1.0);
+}
+#endif
+
+#endif

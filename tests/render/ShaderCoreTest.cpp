@@ -1,0 +1,321 @@
+#include "render/shaders/ShaderCore.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+
+#include "foundation/AppPaths.h"
+#include "foundation/Log.h"
+#include "platform/D3D9TestSupport.h"
+#include "platform/FileSystem.h"
+#include "platform/d3d9/ShaderBody.h"
+#include "render/VideoCore.h"
+#include "render/shaders/Container.h"
+#include "render/states/DXStateCache.h"
+#include "shaderpack/ShaderPacker.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+// A null device, a state cache and a shader package written by the packer
+// beside the "executable".
+class ShaderCoreTest : public d3d9_test::D3D9Test {
+protected:
+    void SetUp() override {
+        environment.callLog = calls;
+        D3D9Test::SetUp();
+        open();
+        core.paths().setPath(PathExeFolderInput, folder.path());
+        core.paths().setPath(PathShaderCacheName, "shaders.0050");
+        std::string error;
+        ASSERT_TRUE(buildShaderBodies(shaders, error)) << error;
+        cache.setDevice(device);
+        cache.initialize(false);
+        ASSERT_TRUE(cache.setupDeviceDefaults(false));
+        shaderCore.attach(device, &cache);
+    }
+
+    void writePackage(const std::string& without = "") {
+        std::vector<PackedShader> kept;
+        for (const PackedShader& s : shaders)
+            if (s.key != without) kept.push_back(s);
+        std::string error;
+        ASSERT_TRUE(writeShaderPackage(core.paths().get(PathShaderCacheFile), kept, error)) << error;
+    }
+
+    std::size_t count(const std::string& line) const {
+        return std::size_t(std::count(calls->lines.begin(), calls->lines.end(), line));
+    }
+
+    std::shared_ptr<platform::d3d9::CallLog> calls = std::make_shared<platform::d3d9::CallLog>();
+    testing_support::TempDir folder;
+    testing_support::ScopedGameCore core{true};
+    VideoCore video;
+    testing_support::ScopedCoreMember<VideoCore> useVideo{gameCore.video, &video};
+    std::vector<PackedShader> shaders;
+    DXStateCache cache;
+    ShaderCore shaderCore;
+};
+
+TEST_F(ShaderCoreTest, LoadsEveryStandaloneProgramByProfileAndName) {
+    writePackage();
+    ASSERT_TRUE(shaderCore.initialize());
+    EXPECT_TRUE(shaderCore.ready());
+    EXPECT_EQ(shaderCore.loadedCount, 11 + 28);
+    EXPECT_EQ(shaders.size(), 39u);
+
+    // A row without a source is skipped; the HDR pixel rows use ps_2_a.
+    EXPECT_FALSE(shaderCore.vertexPrograms[0].has(ShaderProgram::Exists));
+    EXPECT_FALSE(shaderCore.vertexPrograms[0].has(ShaderProgram::BodyLoaded));
+    const ShaderProgram& shadow = shaderCore.vertexPrograms[16];
+    EXPECT_STREQ(shadow.name, "VS_SHADOWD");
+    ASSERT_TRUE(shadow.has(ShaderProgram::BodyLoaded));
+    ASSERT_NE(shadow.variables[VarWorldViewProjection], nullptr);
+    EXPECT_EQ(shadow.variables[VarWorldViewProjection]->classCode, VertexData::ClassMatrix);
+    EXPECT_EQ(shadow.variables[VarShadow]->registers[0], 5);
+    platform::d3d9::ShaderBody body;
+    std::string why;
+    const ShaderProgram& blur = shaderCore.pixelPrograms[5];
+    ASSERT_TRUE(platform::d3d9::readShaderBody(blur.body->GetBufferPointer(), blur.bodySize, body, why)) << why;
+    EXPECT_EQ(body.profile, "ps_2_a");
+    EXPECT_EQ(body.sourceId, 255);
+    ASSERT_NE(blur.variables[VarGaussianFilter], nullptr);
+    EXPECT_EQ(blur.variables[VarGaussianFilter]->classCode, VertexData::ClassVectorArray);
+    EXPECT_EQ(blur.variables[VarGaussianFilter]->elements, 13);
+    EXPECT_EQ(blur.variables[VarDiffuseMap]->classCode, VertexData::ClassSampler);
+    EXPECT_EQ(blur.variables[VarLightMap], nullptr);
+    // Every body names its program and carries the global defines.
+    EXPECT_NE(std::find(body.defines.begin(), body.defines.end(), std::make_pair(std::string("MAX_BONES"), std::string("78"))),
+              body.defines.end());
+    EXPECT_NE(std::find(body.defines.begin(), body.defines.end(), std::make_pair(std::string("PS_HDR_blur"), std::string())),
+              body.defines.end());
+    EXPECT_NE(shaderCore.container().find("ps_2_aPS_HDR_blur"), nullptr);
+    EXPECT_EQ(shaderCore.container().find("ps_2_0PS_HDR_blur"), nullptr);
+
+    shaderCore.release();
+    EXPECT_FALSE(shaderCore.ready());
+    EXPECT_EQ(shaderCore.container().count(), 0);
+}
+
+TEST_F(ShaderCoreTest, AMissingBodyStopsTheLoadAndTheRendererFallsBack) {
+    writePackage("vs_2_0VS_OPS2");
+    EXPECT_FALSE(shaderCore.initialize());
+    EXPECT_TRUE(core.log().contains("Can't find shader [VS_OPS2]: update you'r shaders DB"));
+    EXPECT_TRUE(core.log().contains("Container render shaders: can't find resource [vs_2_0VS_OPS2] in database"));
+    EXPECT_EQ(shaderCore.loadedCount, 9);  // vertex rows 2, 4, 5, 6 and 16-20
+    EXPECT_FALSE(shaderCore.ready());
+
+    // The device start goes on without shaders.
+    EXPECT_TRUE(shaderCore.start());
+    EXPECT_TRUE(core.log().contains("Shaders are not available (9 programs loaded): drawing with the fixed pipeline"));
+    EXPECT_TRUE(video.fixedPipeline);
+    EXPECT_EQ(cache.stageFixedPipeline, 1u);
+    EXPECT_TRUE(shaderCore.fixedPipeline());
+    EXPECT_FALSE(shaderCore.vertexPrograms[16].has(ShaderProgram::BodyLoaded));
+    // On the fixed pipeline nothing is loaded, and that is no failure.
+    EXPECT_TRUE(shaderCore.initialize());
+    EXPECT_FALSE(shaderCore.vertexPrograms[16].has(ShaderProgram::BodyLoaded));
+
+    video.fixedPipeline = false;
+    std::filesystem::remove(platform::hostPath(core.paths().get(PathShaderCacheFile)));
+    EXPECT_FALSE(shaderCore.initialize());
+    EXPECT_TRUE(core.log().contains("Fail to load shaders data package at ["));
+}
+
+TEST_F(ShaderCoreTest, DrawsSendOnlyChangedConstantsAndSurviveDeviceLoss) {
+    writePackage();
+    ASSERT_TRUE(shaderCore.initialize());
+    shaderCore.selectVertexProgram(20);  // VS_OPS1
+    shaderCore.selectPixelProgram(20);   // PS_OPS_RGB1
+    ShaderProgram& vertex = *shaderCore.currentVertexProgram();
+    D3DMATRIX world = identityMatrix();
+    world.m[3][0] = 5.0f;
+    vertex.variables[VarWorldViewProjection]->setMatrix(TransformAsIs, world);
+    const float colour[4] = {1.0f, 0.5f, 0.25f, 1.0f};
+    vertex.variables[VarColorMain]->setFromPointer(colour);
+
+    calls->lines.clear();
+    shaderCore.prepareDraw();
+    EXPECT_TRUE(vertex.has(ShaderProgram::DeviceShaderMade));
+    EXPECT_TRUE(vertex.has(ShaderProgram::Bound));
+    EXPECT_EQ(count("SetVertexShaderConstantF(0, 4)"), 1u);
+    EXPECT_EQ(count("SetVertexShaderConstantF(4, 1)"), 1u);
+    EXPECT_EQ(count("SetVertexShader(VS_OPS1)"), 1u);
+    EXPECT_EQ(count("SetPixelShader(PS_OPS_RGB1)"), 1u);
+    float registers[4 * 5] = {};
+    ASSERT_EQ(device->GetVertexShaderConstantF(0, registers, 5), S_OK);
+    EXPECT_EQ(registers[0 * 4 + 3], 5.0f);  // column 0 holds row 3's x
+    EXPECT_EQ(registers[4 * 4 + 1], 0.5f);
+
+    // Equal values send nothing; a changed one sends itself.
+    calls->lines.clear();
+    vertex.variables[VarWorldViewProjection]->setMatrix(TransformAsIs, world);
+    shaderCore.prepareDraw();
+    EXPECT_EQ(count("SetVertexShaderConstantF(0, 4)"), 0u);
+    world.m[3][1] = 2.0f;
+    vertex.variables[VarWorldViewProjection]->setMatrix(TransformAsIs, world);
+    shaderCore.prepareDraw();
+    EXPECT_EQ(count("SetVertexShaderConstantF(0, 4)"), 1u);
+    EXPECT_EQ(count("SetVertexShaderConstantF(4, 1)"), 0u);
+
+    // A program made current again sends all its variables once.
+    calls->lines.clear();
+    shaderCore.selectVertexProgram(20);
+    shaderCore.prepareDraw();
+    EXPECT_EQ(count("SetVertexShaderConstantF(0, 4)"), 1u);
+    EXPECT_EQ(count("SetVertexShaderConstantF(4, 1)"), 1u);
+
+    // Device loss: the device shaders go, the bodies stay; the next draw
+    // makes them again.
+    shaderCore.releaseDeviceShaders();
+    EXPECT_EQ(vertex.vertexShader, nullptr);
+    EXPECT_EQ(cache.vertexShaderCurrent, nullptr);
+    EXPECT_TRUE(vertex.has(ShaderProgram::BodyLoaded));
+    shaderCore.prepareDraw();
+    EXPECT_NE(vertex.vertexShader, nullptr);
+    EXPECT_EQ(cache.vertexShaderCurrent, vertex.vertexShader);
+    shaderCore.release();
+    EXPECT_EQ(cache.vertexShaderDesired, nullptr);
+}
+
+TEST_F(ShaderCoreTest, ArrayVariablesSendWhatWasSetAndRefuseIndicesOutside) {
+    writePackage();
+    ASSERT_TRUE(shaderCore.initialize());
+    shaderCore.selectVertexProgram(6);  // VS_HDR_plain
+    shaderCore.selectPixelProgram(5);   // PS_HDR_blur
+    shaderCore.prepareDraw();
+    VertexData& taps = *shaderCore.currentPixelProgram()->variables[VarGaussianFilter];
+
+    calls->lines.clear();
+    const float tap[3] = {0.25f, 0.0f, 0.5f};
+    taps.setElement(3, tap);
+    shaderCore.prepareDraw();
+    EXPECT_EQ(count("SetPixelShaderConstantF(2, 4)"), 1u);  // elements 0 to 3
+    float registers[4 * 4] = {};
+    ASSERT_EQ(device->GetPixelShaderConstantF(2, registers, 4), S_OK);
+    EXPECT_EQ(registers[3 * 4 + 0], 0.25f);
+    EXPECT_EQ(registers[3 * 4 + 3], 1.0f);
+
+    // Past the 13 declared elements: refused, reported once.
+    calls->lines.clear();
+    taps.setElement(13, tap);
+    taps.setElement(40, tap);
+    taps.setElement(-1, tap);
+    shaderCore.prepareDraw();
+    EXPECT_TRUE(calls->lines.empty());
+    std::size_t reports = 0;
+    for (const LogRecord& record : core.log().records())
+        if (record.text.find("Shader variable [gaussianfilter]: element") != std::string::npos) ++reports;
+    EXPECT_EQ(reports, 1u);
+}
+
+TEST_F(ShaderCoreTest, PassStateMovesIntoTheCache) {
+    ShaderCore& c = shaderCore;
+    c.pass.alphaMode = 2;
+    c.pass.blendMode = 0;
+    c.pass.cullMode = 0;
+    c.pass.depthFunction = 6;
+    c.pass.fogMode = 1;
+    c.pass.fogStart = 10.0f;
+    c.pass.fogColor[0] = 2.0f;
+    c.pass.fogColor[2] = 0.5f;
+    c.applyPassState();
+    EXPECT_EQ(cache.renderDesired[DXStateCache::RsAlphaTestEnable], 1u);
+    EXPECT_EQ(cache.renderDesired[DXStateCache::RsAlphaRef], 1u);
+    EXPECT_EQ(cache.renderDesired[DXStateCache::RsAlphaBlendEnable], 1u);  // forced for smooth alpha
+    EXPECT_EQ(cache.renderDesired[DXStateCache::RsSrcBlend], D3DBLEND_SRCALPHA);
+    EXPECT_EQ(cache.renderDesired[DXStateCache::RsZWriteEnable], 1u);
+    EXPECT_EQ(cache.renderDesired[DXStateCache::RsCullMode], D3DCULL_NONE);
+    EXPECT_EQ(cache.renderDesired[DXStateCache::RsZFunc], D3DCMP_LESSEQUAL);
+    EXPECT_EQ(cache.renderDesired[DXStateCache::RsFogTableMode], D3DFOG_LINEAR);
+    EXPECT_EQ(cache.renderDesired[DXStateCache::RsFogColor], 0x00FF007Fu);
+    EXPECT_EQ(c.pass.blendApplied, 0u);  // applied again on the next call
+    EXPECT_EQ(c.pass.cullApplied, 1u);
+
+    // Once applied, the cull state is left alone until the pass is reset.
+    c.pass.cullMode = 2;
+    c.pass.blendMode = 8;  // additive: fog goes black
+    c.applyPassState();
+    EXPECT_EQ(cache.renderDesired[DXStateCache::RsCullMode], D3DCULL_NONE);
+    EXPECT_EQ(cache.renderDesired[DXStateCache::RsFogColor], 0u);
+    EXPECT_EQ(cache.renderDesired[DXStateCache::RsDestBlend], D3DBLEND_ONE);
+    c.resetPass();
+    c.applyPassState();
+    EXPECT_EQ(cache.renderDesired[DXStateCache::RsCullMode], D3DCULL_CCW);
+}
+
+TEST(ShaderVariablesMapper, NamesMapToTheirSlotsWithoutCaseOrDollar) {
+    testing_support::ScopedGameCore core;
+    ShaderVariablesMapper mapper;
+    EXPECT_TRUE(core.log().contains(" Shader Variables Mapper: found unmapped variable at index 40"));
+    EXPECT_TRUE(core.log().contains(" Shader Variables Mapper: found unmapped variable at index 41"));
+    const std::pair<const char*, int> cases[] = {
+        {"$mWorld", 32}, {"mWorld", 32}, {"MWORLD", 32}, {"vColorDiffuse", 15}, {"GaussianFilterSmall", 61},
+        {"sDiffuseMap", 0}, {"fTime", 30}, {"", -1}, {"$", -1}, {"mUnknown", -1},
+    };
+    for (const auto& [name, slot] : cases) EXPECT_EQ(mapper.find(name), slot) << name;
+}
+
+TEST(ShaderVariables, ConstantsBecomeVariablesByClass) {
+    testing_support::ScopedGameCore core;
+    platform::d3d9::ShaderBody body;
+    body.kind = 0;
+    body.profile = "vs_2_0";
+    body.entryPoint = "VS_TEST";
+    body.constants = {
+        {"$mWorld", 2, 0, 4, 3, 3, 4, 4, 1},          // matrix
+        {"mBones", 2, 4, 8, 3, 3, 4, 4, 2},           // matrix array
+        {"fTime", 2, 12, 1, 0, 3, 1, 1, 1},           // scalar
+        {"vTT0", 2, 13, 1, 1, 3, 1, 4, 1},            // vector
+        {"vtt0", 2, 14, 1, 1, 3, 1, 4, 1},            // the same name again: a second register
+        {"sDiffuseMap", 3, 2, 1, 4, 12, 1, 1, 1},     // sampler at stage 2
+        {"sLightMap", 3, 3, 1, 4, 7, 1, 1, 1},        // a texture: no variable, no message
+        {"vLightV1", 2, 15, 1, 5, 3, 1, 4, 1},        // a structure: unsupported
+        {"vUnknown", 2, 16, 1, 1, 3, 1, 4, 1},        // not mapped: skipped
+    };
+    const auto code = platform::d3d9::writeShaderBody(body);
+    ShaderProgram program;
+    program.setup(ShaderProgram::KindVertex, 1, "VS_TEST", 201);
+    MemoryStream data(const_cast<std::uint8_t*>(code.data()), std::int32_t(code.size()));
+    ASSERT_TRUE(program.readBody(data));
+    ShaderVariablesMapper mapper;
+    ShaderFrameState frame;
+    ShaderPassState pass;
+    ASSERT_TRUE(program.loadVariables(mapper, &frame, &pass, nullptr));
+    EXPECT_EQ(program.variables[32]->classCode, VertexData::ClassMatrix);
+    EXPECT_EQ(program.variables[29]->classCode, VertexData::ClassMatrixArray);
+    EXPECT_EQ(program.variables[30]->classCode, VertexData::ClassScalar);
+    EXPECT_EQ(program.variables[VarTT0]->registers[0], 13);
+    EXPECT_EQ(program.variables[VarTT0]->registers[1], 14);
+    EXPECT_EQ(program.variables[VarDiffuseMap]->registers[0], 2);
+    EXPECT_EQ(program.variables[VarLightMap], nullptr);
+    EXPECT_EQ(program.variables[27], nullptr);
+    EXPECT_TRUE(core.log().contains("Unsupported variable type [vLightV1] in function [VS_TEST]"));
+    EXPECT_FALSE(core.log().contains("[sLightMap]"));
+
+    // Transform kinds: W x V x P and W x V from the frame record.
+    frame.view = identityMatrix();
+    frame.view.m[3][2] = 10.0f;
+    frame.projection = identityMatrix();
+    frame.projection.m[0][0] = 2.0f;
+    D3DMATRIX world = identityMatrix();
+    world.m[3][0] = 1.0f;
+    auto& matrix = static_cast<VertexDataMatrix&>(*program.variables[32]);
+    matrix.setMatrix(TransformWorldViewProj, world);
+    EXPECT_EQ(matrix.value.m[3][0], 2.0f);
+    EXPECT_EQ(matrix.value.m[3][2], 10.0f);
+    matrix.commit(true);
+    matrix.setMatrix(TransformWorldView, world);
+    EXPECT_EQ(matrix.value.m[3][0], 1.0f);
+    EXPECT_TRUE(matrix.changed);
+    matrix.commit(true);
+    matrix.setMatrix(TransformWorldView, world);
+    EXPECT_FALSE(matrix.changed);
+    matrix.setMatrix(TransformTransposed, matrix.value);
+    EXPECT_TRUE(matrix.changed);
+    EXPECT_EQ(matrix.transpose, 1u);
+}
+
+}  // namespace
