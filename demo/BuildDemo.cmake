@@ -6,6 +6,7 @@
 #   PACKTOOL  the package writer
 #   VARWRITE  the variable writer
 #   TEXWRITE  the texture writer
+#   SHADERPACK the shader packer (the compiled-shader package beside the game)
 #   STAMP     written last, when everything succeeded
 #
 # Layout of the sources and where each part goes:
@@ -18,7 +19,7 @@
 # holds them: scripts as they are, variables compiled.
 cmake_minimum_required(VERSION 3.25)
 
-foreach(var SOURCE STAGE OUTPUT GAME PACKTOOL VARWRITE TEXWRITE STAMP)
+foreach(var SOURCE STAGE OUTPUT GAME PACKTOOL VARWRITE TEXWRITE SHADERPACK STAMP)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "BuildDemo.cmake: ${var} is not set")
   endif()
@@ -58,4 +59,8 @@ file(COPY "${STAGE}/data.txt" DESTINATION "${OUTPUT}")
 file(GLOB ini_files "${STAGE}/*.ini")
 file(COPY ${ini_files} DESTINATION "${OUTPUT}/bin")
 file(COPY "${GAME}" DESTINATION "${OUTPUT}/bin")
+execute_process(COMMAND "${SHADERPACK}" "${OUTPUT}/bin/shaders.0050" RESULT_VARIABLE result OUTPUT_QUIET)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "demo: the shader package failed")
+endif()
 file(WRITE "${STAMP}" "")

@@ -10,6 +10,7 @@
 
 #include "foundation/DataStream.h"
 #include "script/ScriptVariable.h"
+#include "shaderpack/ShaderPacker.h"
 #include "support/PackageFixture.h"
 #include "variables/VariableWriter.h"
 
@@ -62,6 +63,13 @@ GameFixture::GameFixture(const GameData& data, const std::string& program) {
     }
     if (!writeFile(dir_.file("game.ini"), data.gameIni)) {
         error_ = "game.ini not written";
+        return;
+    }
+    // The compiled-shader package beside the game, as the build installs it.
+    std::vector<PackedShader> shaders;
+    std::string why;
+    if (!buildShaderBodies(shaders, why) || !writeShaderPackage(dir_.file("shaders.0050"), shaders, why)) {
+        error_ = "shader package not written: " + why;
         return;
     }
     makeFolders(dir_.file("appdata"));

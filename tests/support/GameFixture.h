@@ -1,7 +1,7 @@
 // A game installed in a temporary folder, as a player would have it: a data
 // root with its rules file, a package of Lua scripts and the two variable
-// files written by the tools at test time, the INI files and a copy of the
-// built game. The game runs with its user folder, its instance lock and SDL
+// files written by the tools at test time, the INI files, the compiled-shader
+// package and a copy of the built game. The game runs with its user folder, its instance lock and SDL
 // (offscreen video, dummy audio) pointed into the fixture.
 #pragma once
 

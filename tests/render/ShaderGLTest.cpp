@@ -1,0 +1,139 @@
+// The shader package on the GL backend of our Direct3D 9 (Mesa's llvmpipe,
+// headless through EGL): every standalone program compiles, links with a
+// vertex program and draws, and a screen program gives the expected pixels.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "foundation/AppPaths.h"
+#include "foundation/Log.h"
+#include "platform/D3D9TestSupport.h"
+#include "render/VideoCore.h"
+#include "render/shaders/ShaderCore.h"
+#include "render/states/DXStateCache.h"
+#include "shaderpack/ShaderPacker.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+struct ScreenVertex {
+    float x, y, z;
+    D3DCOLOR colour;
+    float u, v;
+};
+
+class ShaderGLTest : public d3d9_test::D3D9Test {
+protected:
+    void SetUp() override {
+        environment.backend = platform::d3d9::BackendKind::GL;
+        D3D9Test::SetUp();
+        device = createDevice(windowed(64, 64));
+        ASSERT_NE(device, nullptr) << allLines();
+        core.paths().setPath(PathExeFolderInput, folder.path());
+        core.paths().setPath(PathShaderCacheName, "shaders.0050");
+        std::vector<PackedShader> shaders;
+        std::string error;
+        ASSERT_TRUE(buildShaderBodies(shaders, error)) << error;
+        ASSERT_TRUE(writeShaderPackage(core.paths().get(PathShaderCacheFile), shaders, error)) << error;
+        cache.setDevice(device);
+        cache.initialize(false);
+        ASSERT_TRUE(cache.setupDeviceDefaults(false));
+        cache.setRender(DXStateCache::RsCullMode, D3DCULL_NONE);
+        shaderCore.attach(device, &cache);
+        ASSERT_TRUE(shaderCore.initialize()) << allLines();
+
+        const D3DVERTEXELEMENT9 elements[] = {
+            {0, 0, D3DDECLTYPE_FLOAT3, 0, D3DDECLUSAGE_POSITION, 0},
+            {0, 12, D3DDECLTYPE_D3DCOLOR, 0, D3DDECLUSAGE_COLOR, 0},
+            {0, 16, D3DDECLTYPE_FLOAT2, 0, D3DDECLUSAGE_TEXCOORD, 0},
+            {0, 16, D3DDECLTYPE_FLOAT2, 0, D3DDECLUSAGE_TEXCOORD, 1},
+            {0, 16, D3DDECLTYPE_FLOAT2, 0, D3DDECLUSAGE_TEXCOORD, 2},
+            D3DDECL_END()};
+        ASSERT_EQ(device->CreateVertexDeclaration(elements, &declaration), S_OK);
+        // The whole screen in clip space, white.
+        const ScreenVertex quad[4] = {{-1, 1, 0.5f, 0xFFFFFFFFu, 0, 0},
+                                      {1, 1, 0.5f, 0xFFFFFFFFu, 1, 0},
+                                      {-1, -1, 0.5f, 0xFFFFFFFFu, 0, 1},
+                                      {1, -1, 0.5f, 0xFFFFFFFFu, 1, 1}};
+        ASSERT_EQ(device->CreateVertexBuffer(sizeof quad, D3DUSAGE_WRITEONLY, 0, D3DPOOL_MANAGED, &quadBuffer, nullptr),
+                  S_OK);
+        void* data = nullptr;
+        ASSERT_EQ(quadBuffer->Lock(0, 0, &data, 0), S_OK);
+        std::memcpy(data, quad, sizeof quad);
+        quadBuffer->Unlock();
+    }
+
+    void TearDown() override {
+        shaderCore.release();
+        if (quadBuffer) quadBuffer->Release();
+        if (declaration) declaration->Release();
+        D3D9Test::TearDown();
+    }
+
+    // Draws the screen quad with two standalone programs; false when a call
+    // was refused.
+    bool drawQuad(int vertexIndex, int pixelIndex) {
+        const auto refusedBefore = platform::d3d9::statistics(device)->refused;
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+        device->BeginScene();
+        device->SetVertexDeclaration(declaration);
+        device->SetStreamSource(0, quadBuffer, 0, sizeof(ScreenVertex));
+        shaderCore.selectVertexProgram(vertexIndex);
+        shaderCore.selectPixelProgram(pixelIndex);
+        VertexData* transform = shaderCore.currentVertexProgram()->variables[VarWorldViewProjection];
+        if (transform) transform->setMatrix(TransformAsIs, identityMatrix());
+        shaderCore.prepareDraw();
+        const HRESULT drawn = device->DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2);
+        device->EndScene();
+        return SUCCEEDED(drawn) && platform::d3d9::statistics(device)->refused == refusedBefore;
+    }
+
+    testing_support::TempDir folder;
+    testing_support::ScopedGameCore core{true};
+    VideoCore video;
+    testing_support::ScopedCoreMember<VideoCore> useVideo{gameCore.video, &video};
+    DXStateCache cache;
+    ShaderCore shaderCore;
+    IDirect3DVertexDeclaration9* declaration = nullptr;
+    IDirect3DVertexBuffer9* quadBuffer = nullptr;
+};
+
+TEST_F(ShaderGLTest, EveryStandaloneProgramCompilesAndLinks) {
+    for (int i = 0; i < kStandaloneVertexPrograms; ++i) {
+        ShaderProgram& program = shaderCore.vertexPrograms[i];
+        if (!program.has(ShaderProgram::BodyLoaded)) continue;
+        EXPECT_TRUE(program.createDeviceShader(device, &cache)) << program.name << "\n" << allLines();
+    }
+    for (int i = 0; i < kStandalonePixelPrograms; ++i) {
+        ShaderProgram& program = shaderCore.pixelPrograms[i];
+        if (!program.has(ShaderProgram::BodyLoaded)) continue;
+        EXPECT_TRUE(program.createDeviceShader(device, &cache)) << program.name << "\n" << allLines();
+        // The HDR programs pair with the HDR vertex program, the others
+        // with the three-coordinate screen program.
+        const int vertex = std::string(program.name).rfind("PS_HDR", 0) == 0 ? 6 : 22;
+        EXPECT_TRUE(drawQuad(vertex, i)) << program.name << "\n" << allLines();
+    }
+}
+
+TEST_F(ShaderGLTest, AScreenProgramDrawsItsColour) {
+    shaderCore.selectVertexProgram(18);  // VS_OPSC: vertex colour x vColorMain
+    const float colour[4] = {1.0f, 0.5f, 0.25f, 1.0f};
+    shaderCore.currentVertexProgram()->variables[VarColorMain]->setFromPointer(colour);
+    ASSERT_TRUE(drawQuad(18, 18)) << allLines();  // PS_OPS_C: the interpolated colour
+    IDirect3DSurface9* back = nullptr;
+    ASSERT_EQ(device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back), S_OK);
+    std::vector<std::uint8_t> bytes;
+    D3DSURFACE_DESC desc{};
+    ASSERT_TRUE(platform::d3d9::readSurface(back, bytes, desc));
+    back->Release();
+    for (const auto& [x, y] : {std::pair{0, 0}, std::pair{32, 32}, std::pair{63, 63}}) {
+        const std::uint8_t* p = &bytes[(std::size_t(y) * desc.Width + std::size_t(x)) * 4];
+        EXPECT_NEAR(p[2], 255, 2) << x << "," << y;  // red
+        EXPECT_NEAR(p[1], 128, 2) << x << "," << y;  // green
+        EXPECT_NEAR(p[0], 64, 2) << x << "," << y;   // blue
+    }
+}
+
+}  // namespace
