@@ -82,6 +82,14 @@ bool VertexData::store(float* value, const float* incoming, int count) {
     return true;
 }
 
+void VertexData::storeElement(float* value, const float* incoming, int count, int index, std::int32_t& used) {
+    store(value, incoming, count);
+    if (index >= used) {
+        used = index + 1;
+        changed = 1;
+    }
+}
+
 bool VertexData::checkIndex(int index, int capacity) {
     const int limit = std::min(capacity, std::max(elements, 1));
     if (index >= 0 && index < limit) return true;
@@ -99,12 +107,7 @@ void VertexDataScalar::commit(bool onlyIfChanged) {
 }
 
 void VertexDataScalarArray::setScalarElement(int index, float v) {
-    if (!checkIndex(index, kCapacity)) return;
-    store(&values[index], &v, 1);
-    if (index >= used) {
-        used = index + 1;
-        changed = 1;
-    }
+    if (checkIndex(index, kCapacity)) storeElement(&values[index], &v, 1, index, used);
 }
 
 void VertexDataScalarArray::commit(bool onlyIfChanged) {
@@ -138,11 +141,7 @@ void VertexDataVector::commit(bool onlyIfChanged) {
 void VertexDataVectorArray::setElement(int index, const float* v) {
     if (!checkIndex(index, kCapacity)) return;
     const float full[4] = {v[0], v[1], v[2], 1.0f};
-    store(values[index], full, 4);
-    if (index >= used) {
-        used = index + 1;
-        changed = 1;
-    }
+    storeElement(values[index], full, 4, index, used);
 }
 
 void VertexDataVectorArray::commit(bool onlyIfChanged) {
@@ -208,12 +207,7 @@ void VertexDataMatrix::commit(bool onlyIfChanged) {
 }
 
 void VertexDataMatrixArray::setMatrixElement(int index, const D3DMATRIX& m) {
-    if (!checkIndex(index, kCapacity)) return;
-    store(&values[index].m[0][0], &m.m[0][0], 16);
-    if (index >= used) {
-        used = index + 1;
-        changed = 1;
-    }
+    if (checkIndex(index, kCapacity)) storeElement(&values[index].m[0][0], &m.m[0][0], 16, index, used);
 }
 
 void VertexDataMatrixArray::commit(bool onlyIfChanged) {

@@ -123,6 +123,9 @@ public:
 protected:
     // Stores count floats when they differ (only while unchanged); true when stored.
     bool store(float* value, const float* incoming, int count);
+    // An array element: stored as by store, and the used count raised to
+    // index + 1 (which counts as a change).
+    void storeElement(float* value, const float* incoming, int count, int index, std::int32_t& used);
     // False, reported once, for an index outside the array.
     bool checkIndex(int index, int capacity);
 
