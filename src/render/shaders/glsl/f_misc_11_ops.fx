@@ -58,7 +58,7 @@ void main() {
 
 #if defined(VS_SHADOWD)
 #define mShadow mat4(vc[5], vc[6], vc[7], vc[8])  // float4x4 : c5
-// The receiver: the shadow map's coordinates of the vertex.
+// A projected shadow (the character shadows): the map coordinates of the vertex.
 void main() {
     vec4 p = vec4(d3d_Position.xyz, 1.0);
     gl_Position = p * mWorldViewProjection;
@@ -68,11 +68,22 @@ void main() {
 #endif
 
 #if defined(VS_SHADOWCAST)
-// The caster: drawn in the shadow colour; the diffuse map's alpha cuts it out.
+// The shadow receiver: the shadow map's projective coordinates of the
+// vertex (mShadow maps world space to the map's window), pulled towards the
+// light by the depth offset vTT1.x, and the world position for the falloff.
+#define mWorld mat4(vc[5], vc[6], vc[7], vc[8])     // float4x4 : c5
+#define mShadow mat4(vc[9], vc[10], vc[11], vc[12])  // float4x4 : c9
+#define vTT0 vc[13]                                  // float4 : c13
+#define vTT1 vc[14]                                  // float4 : c14
 void main() {
-    gl_Position = projected();
-    d3d_Diffuse = vColorMain;
-    d3d_Texture[0] = vec4(d3d_TexCoord0.xy, 0.0, 1.0);
+    vec4 p = vec4(d3d_Position.xyz, 1.0);
+    gl_Position = p * mWorldViewProjection;
+    vec4 world = p * mWorld;
+    vec4 shadow = world * mShadow;
+    shadow.z -= vTT1.x * shadow.w;
+    d3d_Diffuse = vec4(1.0);
+    d3d_Texture[0] = shadow * vec4(vTT0.xy, 1.0, 1.0);
+    d3d_Texture[1] = world;
 }
 #endif
 
@@ -135,12 +146,28 @@ void main() { d3d_FragColor = texture1() * vColorMain; }
 #endif
 
 #if defined(PS_SHADOWCAST)
-void main() { d3d_FragColor = vec4(d3d_Diffuse.rgb, d3d_Diffuse.a * texture1().a); }
+// The shadow receiver, drawn alpha-blended over the lit scene: the map
+// holds the casters' coverage. vTT1: x the strength, y the falloff
+// exponent, z 1 / (2 + falloff offset)^y, so the shadow fades out towards
+// the falloff offset's distance from the light (vObjectSpaceLightPos);
+// vColorAmbient: the shadow's colour.
+#define vColorAmbient pc[1]         // float4 : c1
+#define vTT1 pc[2]                  // float4 : c2
+#define vObjectSpaceLightPos pc[3]  // float4 : c3
+void main() {
+    vec2 uv = d3d_Texture[0].xy / max(d3d_Texture[0].w, 0.0001);
+    bool inside = all(greaterThanEqual(uv, vec2(0.0))) && all(lessThanEqual(uv, vec2(1.0)));
+    float cover = inside ? texture(sDiffuseMap, uv).r : 0.0;
+    float away = length(d3d_Texture[1].xyz - vObjectSpaceLightPos.xyz);
+    float falloff = clamp(pow(2.0 + away, vTT1.y) * vTT1.z, 0.0, 1.0);
+    float strength = clamp(0.5 * vTT1.x * cover * (1.0 - falloff), 0.0, 1.0);
+    d3d_FragColor = vec4(vColorAmbient.rgb, strength);
+}
 #endif
 
 #if defined(PS_SHADOWD)
 #define vTT1 pc[1]  // float4 : c1
-// x: intensity; the map's red channel is the shadow's coverage.
+// A projected shadow: the map's red channel is the coverage, vTT1.x its strength.
 void main() {
     vec2 uv = d3d_Texture[0].xy / max(d3d_Texture[0].w, 0.0001);
     float cover = texture(sDiffuseMap, uv).r * vTT1.x;
