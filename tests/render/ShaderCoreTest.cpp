@@ -94,6 +94,19 @@ TEST_F(ShaderCoreTest, LoadsEveryStandaloneProgramByProfileAndName) {
     EXPECT_NE(shaderCore.container().find("ps_2_aPS_HDR_blur"), nullptr);
     EXPECT_EQ(shaderCore.container().find("ps_2_0PS_HDR_blur"), nullptr);
 
+    // The default adapter has shader model 2, and takes every body: its
+    // profile and its registers.
+    D3DCAPS9 caps{};
+    ASSERT_EQ(device->GetDeviceCaps(&caps), S_OK);
+    EXPECT_EQ(caps.VertexShaderVersion, D3DVS_VERSION(2, 0));
+    EXPECT_EQ(caps.PixelShaderVersion, D3DPS_VERSION(2, 0));
+    for (ShaderProgram* programs : {shaderCore.vertexPrograms, shaderCore.pixelPrograms}) {
+        for (int i = 0; i < kStandalonePixelPrograms; ++i) {
+            if (!programs[i].has(ShaderProgram::BodyLoaded)) continue;
+            EXPECT_TRUE(programs[i].createDeviceShader(device, &cache)) << programs[i].name << "\n" << allLines();
+        }
+    }
+
     shaderCore.release();
     EXPECT_FALSE(shaderCore.ready());
     EXPECT_EQ(shaderCore.container().count(), 0);

@@ -82,9 +82,9 @@ AdapterDescription AdapterProfile::standardAdapter(const char* description, UINT
     c.MaxVertexIndex = 0xFFFFFF;
     c.MaxStreams = 16;
     c.MaxStreamStride = 255;
-    c.VertexShaderVersion = D3DVS_VERSION(3, 0);
+    c.VertexShaderVersion = D3DVS_VERSION(2, 0);
     c.MaxVertexShaderConst = 256;
-    c.PixelShaderVersion = D3DPS_VERSION(3, 0);
+    c.PixelShaderVersion = D3DPS_VERSION(2, 0);
 
     a.deviceTypes = {D3DDEVTYPE_HAL};
     a.textureFormats = {D3DFMT_A8R8G8B8, D3DFMT_X8R8G8B8, D3DFMT_R5G6B5, D3DFMT_X1R5G5B5, D3DFMT_A1R5G5B5,

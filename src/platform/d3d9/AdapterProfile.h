@@ -46,7 +46,8 @@ struct AdapterDescription {
 struct AdapterProfile {
     std::vector<AdapterDescription> adapters;
 
-    // An adapter with everything the renderer may ask for: shader model 3,
+    // An adapter with everything the renderer may ask for: shader model 2
+    // (the profiles of the compiled-shader package: vs_2_0, ps_2_0, ps_2_a),
     // 4096 textures, all filters, the common formats.
     static AdapterDescription standardAdapter(const char* description, UINT desktopWidth, UINT desktopHeight);
     // The default: one standard adapter whose desktop is the platform
