@@ -296,7 +296,7 @@ bool ShaderCore::initialize() {
 bool ShaderCore::loadPassPrograms(ShaderProgram* programs, std::int32_t count, bool pixel) {
     for (std::int32_t i = 0; i < count; ++i) {
         if (pixel) pixelProfile = table_->pixelProfiles[i];
-        if (!programs[i].has(ShaderProgram::Exists)) continue;
+        // An empty row loads as a success and is counted like one.
         if (!loadProgram(programs[i], false)) return false;
         ++loadedCount;
     }
@@ -305,8 +305,7 @@ bool ShaderCore::loadPassPrograms(ShaderProgram* programs, std::int32_t count, b
 
 bool ShaderCore::start() {
     if (initialize()) return true;
-    engineLog().systemError("Shaders are not available (%i programs loaded): drawing with the fixed pipeline",
-                            loadedCount);
+    engineLog().systemError("Shaders are not available: drawing with the fixed pipeline");
     release();
     if (gameCore.video) gameCore.video->fixedPipeline = true;
     if (cache_) cache_->samplerFixedPipeline = cache_->stageFixedPipeline = 1;

@@ -146,6 +146,7 @@ public:
     ShaderFrameState frame;
     ShaderProgram pixelPrograms[kPixelProgramCount];
     ShaderProgram vertexPrograms[kVertexProgramCount];
+    // Rows of the load passes done so far, empty rows included.
     std::int32_t loadedCount = 0;
 
     float alphaSharp = 127.0f;
