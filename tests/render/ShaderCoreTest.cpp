@@ -329,6 +329,12 @@ TEST(ShaderVariables, ConstantsBecomeVariablesByClass) {
     matrix.setMatrix(TransformTransposed, matrix.value);
     EXPECT_TRUE(matrix.changed);
     EXPECT_EQ(matrix.transpose, 1u);
+    // From the frame record: the camera's world matrix, sent as it is.
+    frame.viewInverse = identityMatrix();
+    frame.viewInverse.m[3][1] = 7.0f;
+    matrix.setFromFrame(TransformViewInverse);
+    EXPECT_EQ(matrix.value.m[3][1], 7.0f);
+    EXPECT_EQ(matrix.transpose, 0u);
 }
 
 }  // namespace
