@@ -259,6 +259,7 @@ void ShaderCore::logDefines() const {
 
 bool ShaderCore::initialize() {
     if (fixedPipeline()) return true;
+    ready_ = 0;
     frame.maxBones = 78;
     frame.maxParticles = 61;
     setGlobalDefines();
