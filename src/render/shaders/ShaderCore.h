@@ -111,6 +111,9 @@ public:
     ShaderProgram* currentVertexProgram() const { return currentVertex_; }
     ShaderProgram* currentPixelProgram() const { return currentPixel_; }
 
+    // The pass record's textures, their flags, the once-a-pass flags and
+    // the fog colour cleared (at construction and by resetPass).
+    void clearPassTextures();
     // No programs, no textures, the once-a-pass states cleared, frame reset.
     void resetPass();
     // Time from the game clock; view and projection to the state cache.
@@ -161,7 +164,6 @@ private:
     // One load pass over the standalone programs [0, count) of a kind.
     bool loadPassPrograms(ShaderProgram* programs, std::int32_t count, bool pixel);
     void commitProgram(ShaderProgram& program);
-    void clearPassTextures();
 
     std::uint8_t ready_ = 0;
     std::unique_ptr<Container> container_;
