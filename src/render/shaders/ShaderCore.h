@@ -85,7 +85,8 @@ public:
     ShaderCore& operator=(const ShaderCore&) = delete;
 
     // The device and state cache the core works with (either may be null:
-    // then nothing reaches a device).
+    // then nothing reaches a device). The cache must stay until the core is
+    // released or attached to another one.
     void attach(IDirect3DDevice9* device, DXStateCache* cache);
 
     // Loads every program (true and nothing loaded on the fixed pipeline).
