@@ -7,6 +7,7 @@
 #include <string>
 
 #include "foundation/AppPaths.h"
+#include "foundation/IniFile.h"
 #include "foundation/Log.h"
 #include "platform/D3D9TestSupport.h"
 #include "platform/FileSystem.h"
@@ -226,6 +227,15 @@ TEST_F(ShaderCoreTest, ArrayVariablesSendWhatWasSetAndRefuseIndicesOutside) {
 
 TEST_F(ShaderCoreTest, PassStateMovesIntoTheCache) {
     ShaderCore& c = shaderCore;
+    // The alpha references come from section "render", created when missing.
+    IniFile settings;
+    testing_support::ScopedCoreMember<IniFile> useSettings{gameCore.settings, &settings};
+    settings.getCategory("render").getVariable("alpha_smooth").setString("3.6");
+    c.readAlphaSettings();
+    EXPECT_EQ(c.alphaSharp, 127.0f);
+    EXPECT_EQ(c.alphaSmooth, 3.6f);
+    EXPECT_NE(settings.getCategory("render").findVariable("alpha_mask"), nullptr);
+
     c.pass.alphaMode = 2;
     c.pass.blendMode = 0;
     c.pass.cullMode = 0;
@@ -236,7 +246,7 @@ TEST_F(ShaderCoreTest, PassStateMovesIntoTheCache) {
     c.pass.fogColor[2] = 0.5f;
     c.applyPassState();
     EXPECT_EQ(cache.renderDesired[DXStateCache::RsAlphaTestEnable], 1u);
-    EXPECT_EQ(cache.renderDesired[DXStateCache::RsAlphaRef], 1u);
+    EXPECT_EQ(cache.renderDesired[DXStateCache::RsAlphaRef], 4u);  // 3.6 rounded
     EXPECT_EQ(cache.renderDesired[DXStateCache::RsAlphaBlendEnable], 1u);  // forced for smooth alpha
     EXPECT_EQ(cache.renderDesired[DXStateCache::RsSrcBlend], D3DBLEND_SRCALPHA);
     EXPECT_EQ(cache.renderDesired[DXStateCache::RsZWriteEnable], 1u);
