@@ -7,6 +7,8 @@
 #include "foundation/TimeCore.h"
 #include "render/VideoCore.h"
 #include "scene/CameraCore.h"
+#include "render/shaders/ShaderCore.h"
+#include "render/states/DXStateCache.h"
 #include "ui/StillFrameData.h"
 
 namespace {
@@ -21,7 +23,11 @@ VideoDevice* videoDevice() { return gameCore.video ? &gameCore.video->videoDevic
 
 }  // namespace
 
-RenderCore::RenderCore() : stillFrames_(std::make_unique<StillFrameRenderer>()) {
+RenderCore::RenderCore()
+    : stillFrames_(std::make_unique<StillFrameRenderer>()),
+      stateCache_(std::make_unique<DXStateCache>()),
+      shaders_(std::make_unique<ShaderCore>()) {
+    shaders_->attach(nullptr, stateCache_.get());
     initStillFrameSlots();
     textures.registerProceduralTextures();
 }
@@ -137,6 +143,7 @@ void RenderCore::releaseDeviceData() {
 void RenderCore::release() {
     releaseDeviceData();
     clearStillFrameSlots();
+    shaders_->release();
 }
 
 void StillFrameSlotBlock::Counters::clear() {

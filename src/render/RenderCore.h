@@ -31,6 +31,8 @@ struct CameraFrame {
     bool valid = false;
 };
 class StillFrameItem;
+class DXStateCache;
+class ShaderCore;
 
 // What a still-frame slot points to; its first field is the still-frame item.
 struct StillFrameSlotHolder {
@@ -129,6 +131,11 @@ public:
     // The still frames and their input box, owned here.
     StillFrameRenderer& stillFrames() { return *stillFrames_; }
 
+    // The render-state cache and the shader core (its programs load once a
+    // render device exists).
+    DXStateCache& stateCache() { return *stateCache_; }
+    ShaderCore& shaders() { return *shaders_; }
+
     // The still-frame slot block; emptied when a scene is left.
     StillFrameSlotBlock stillFrameSlots;
 
@@ -151,4 +158,6 @@ private:
     bool deviceObjectsAllocated_ = false;
     IDirect3DVertexBuffer9* stillFrameVertexBuffer_ = nullptr;
     std::unique_ptr<StillFrameRenderer> stillFrames_;
+    std::unique_ptr<DXStateCache> stateCache_;
+    std::unique_ptr<ShaderCore> shaders_;
 };
