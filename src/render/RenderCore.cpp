@@ -132,6 +132,7 @@ void RenderCore::updateResources() {
 
 void RenderCore::releaseDeviceData() {
     if (gameCore.debugFlags & DebugResourceLog) engineLog().info("Deallocate render core data");
+    shaders_->releaseDeviceShaders();
     if (stillFrameVertexBuffer_) {
         stillFrameVertexBuffer_->Release();
         stillFrameVertexBuffer_ = nullptr;
