@@ -155,7 +155,7 @@ void main() {
 #if defined(PS_HDR_PoissonDOF_Debug)
 // Shows the blur amount in grey.
 void main() {
-    float a = source(uv()).a + 0.0 * DOF_filterTaps(0).x + 0.0 * second(uv()).a;
+    float a = source(uv()).a;
     d3d_FragColor = vec4(a, a, a, 1.0);
 }
 #endif
