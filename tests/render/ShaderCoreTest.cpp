@@ -269,6 +269,26 @@ TEST_F(ShaderCoreTest, PassStateMovesIntoTheCache) {
     EXPECT_EQ(cache.renderDesired[DXStateCache::RsCullMode], D3DCULL_CCW);
 }
 
+TEST_F(ShaderCoreTest, TheCameraFillsTheFrameRecordAndTheCache) {
+    D3DMATRIX world = identityMatrix();  // looking along +x: direction row (1, 0, 0)
+    world.m[0][0] = 0.0f;
+    world.m[0][2] = -1.0f;
+    world.m[2][0] = 1.0f;
+    world.m[2][2] = 0.0f;
+    world.m[3][1] = 4.0f;
+    D3DMATRIX view = identityMatrix();
+    view.m[3][1] = -4.0f;
+    shaderCore.setCameraFrame(view, world, identityMatrix(), view);
+    EXPECT_EQ(shaderCore.frame.cameraOrientation[8], 1.0f);
+    EXPECT_EQ(shaderCore.frame.cameraBlock[5], 1.0f);
+    EXPECT_EQ(shaderCore.frame.rightAxis[0], 0.0f);
+    EXPECT_EQ(shaderCore.frame.rightAxis[2], 1.0f);
+    EXPECT_EQ(shaderCore.frame.upAxis[1], 1.0f);
+    shaderCore.resetFrame();
+    EXPECT_EQ(cache.transformDesired[DXStateCache::TransformView].m[3][1], -4.0f);
+    EXPECT_EQ(cache.transformDirty[DXStateCache::TransformView], 1u);
+}
+
 TEST(ShaderVariablesMapper, NamesMapToTheirSlotsWithoutCaseOrDollar) {
     testing_support::ScopedGameCore core;
     ShaderVariablesMapper mapper;

@@ -405,6 +405,28 @@ void ShaderCore::resetFrame() {
     }
 }
 
+void ShaderCore::setCameraFrame(const D3DMATRIX& view, const D3DMATRIX& world, const D3DMATRIX& projection,
+                                const D3DMATRIX& viewProjection) {
+    frame.view = view;
+    frame.viewInverse = world;
+    frame.projection = projection;
+    frame.viewProjection = viewProjection;
+    for (int row = 0; row < 3; ++row)
+        for (int column = 0; column < 4; ++column) frame.cameraOrientation[row * 4 + column] = world.m[row][column];
+    std::memset(frame.cameraBlock, 0, sizeof frame.cameraBlock);
+    frame.cameraBlock[0] = 1.0f;
+    frame.cameraBlock[5] = 1.0f;
+    // direction x (0, 1, 0) = (-dz, 0, dx)
+    const float dx = world.m[2][0], dz = world.m[2][2];
+    const float length = std::sqrt(dx * dx + dz * dz);
+    frame.rightAxis[0] = length > 0.0f ? -dz / length : 0.0f;
+    frame.rightAxis[1] = 0.0f;
+    frame.rightAxis[2] = length > 0.0f ? dx / length : 0.0f;
+    frame.upAxis[0] = 0.0f;
+    frame.upAxis[1] = 1.0f;
+    frame.upAxis[2] = 0.0f;
+}
+
 void ShaderCore::applyPassState() {
     if (!cache_) return;
     DXStateCache& c = *cache_;
