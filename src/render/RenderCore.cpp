@@ -6,9 +6,9 @@
 #include "foundation/Log.h"
 #include "foundation/TimeCore.h"
 #include "render/VideoCore.h"
-#include "scene/CameraCore.h"
 #include "render/shaders/ShaderCore.h"
 #include "render/states/DXStateCache.h"
+#include "scene/CameraCore.h"
 #include "ui/StillFrameData.h"
 
 namespace {
@@ -124,6 +124,7 @@ void RenderCore::takeCamera() {
     std::memcpy(cameraFrame.world, camera->worldMatrix, sizeof(cameraFrame.world));
     std::memcpy(cameraFrame.position, camera->position(), sizeof(cameraFrame.position));
     std::memcpy(cameraFrame.focus, camera->focus, sizeof(cameraFrame.focus));
+    shaders_->setCameraFrame(cameraFrame.view, cameraFrame.world, cameraFrame.projection, cameraFrame.viewProjection);
 }
 
 void RenderCore::updateResources() {

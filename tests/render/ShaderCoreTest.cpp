@@ -278,7 +278,8 @@ TEST_F(ShaderCoreTest, TheCameraFillsTheFrameRecordAndTheCache) {
     world.m[3][1] = 4.0f;
     D3DMATRIX view = identityMatrix();
     view.m[3][1] = -4.0f;
-    shaderCore.setCameraFrame(view, world, identityMatrix(), view);
+    const D3DMATRIX identity = identityMatrix();
+    shaderCore.setCameraFrame(&view.m[0][0], &world.m[0][0], &identity.m[0][0], &view.m[0][0]);
     EXPECT_EQ(shaderCore.frame.cameraOrientation[8], 1.0f);
     EXPECT_EQ(shaderCore.frame.cameraBlock[5], 1.0f);
     EXPECT_EQ(shaderCore.frame.rightAxis[0], 0.0f);

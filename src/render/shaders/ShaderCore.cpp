@@ -9,6 +9,7 @@
 #include "app/GameCore.h"
 #include "foundation/AppPaths.h"
 #include "foundation/IniFile.h"
+#include "foundation/Math.h"
 #include "foundation/SettingsReader.h"
 #include "foundation/TimeCore.h"
 #include "render/VideoCore.h"
@@ -405,23 +406,20 @@ void ShaderCore::resetFrame() {
     }
 }
 
-void ShaderCore::setCameraFrame(const D3DMATRIX& view, const D3DMATRIX& world, const D3DMATRIX& projection,
-                                const D3DMATRIX& viewProjection) {
-    frame.view = view;
-    frame.viewInverse = world;
-    frame.projection = projection;
-    frame.viewProjection = viewProjection;
-    for (int row = 0; row < 3; ++row)
-        for (int column = 0; column < 4; ++column) frame.cameraOrientation[row * 4 + column] = world.m[row][column];
+void ShaderCore::setCameraFrame(const float* view, const float* world, const float* projection,
+                                const float* viewProjection) {
+    std::memcpy(&frame.view, view, sizeof frame.view);
+    std::memcpy(&frame.viewInverse, world, sizeof frame.viewInverse);
+    std::memcpy(&frame.projection, projection, sizeof frame.projection);
+    std::memcpy(&frame.viewProjection, viewProjection, sizeof frame.viewProjection);
+    std::memcpy(frame.cameraOrientation, world, sizeof frame.cameraOrientation);
     std::memset(frame.cameraBlock, 0, sizeof frame.cameraBlock);
     frame.cameraBlock[0] = 1.0f;
     frame.cameraBlock[5] = 1.0f;
     // direction x (0, 1, 0) = (-dz, 0, dx)
-    const float dx = world.m[2][0], dz = world.m[2][2];
-    const float length = std::sqrt(dx * dx + dz * dz);
-    frame.rightAxis[0] = length > 0.0f ? -dz / length : 0.0f;
-    frame.rightAxis[1] = 0.0f;
-    frame.rightAxis[2] = length > 0.0f ? dx / length : 0.0f;
+    float right[3] = {-world[10], 0.0f, world[8]};
+    vector3Normalize(right);
+    std::memcpy(frame.rightAxis, right, sizeof right);
     frame.upAxis[0] = 0.0f;
     frame.upAxis[1] = 1.0f;
     frame.upAxis[2] = 0.0f;

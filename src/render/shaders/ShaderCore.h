@@ -120,12 +120,12 @@ public:
     // Time from the game clock; the frame record's view and projection to
     // the state cache.
     void resetFrame();
-    // The current camera's matrices into the frame record, with the blocks
-    // derived from them: its orientation (the camera's world matrix, rows 0
-    // to 2), the rows (1, 0, 0, 0) and (0, 1, 0, 0), the horizontal right
-    // axis (the camera's direction, row 2, crossed with up, normalised) and up.
-    void setCameraFrame(const D3DMATRIX& view, const D3DMATRIX& world, const D3DMATRIX& projection,
-                        const D3DMATRIX& viewProjection);
+    // The current camera's matrices (16 floats each, row vectors) into the
+    // frame record, with the blocks derived from them: its orientation (the
+    // camera's world matrix, rows 0 to 2), the rows (1, 0, 0, 0) and
+    // (0, 1, 0, 0), the horizontal right axis (the camera's direction, row
+    // 2, crossed with up, normalised) and up.
+    void setCameraFrame(const float* view, const float* world, const float* projection, const float* viewProjection);
     // The pass record into the state cache.
     void applyPassState();
     // Creates device shaders, commits variables and makes the current
