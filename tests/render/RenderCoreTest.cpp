@@ -6,6 +6,7 @@
 
 #include "app/GameCore.h"
 #include "foundation/Log.h"
+#include "render/shaders/ShaderCore.h"
 #include "scene/CameraCore.h"
 #include "support/TestSupport.h"
 
@@ -94,6 +95,11 @@ TEST(RenderCore, FrameTakesTheCurrentCamerasMatrices) {
         EXPECT_EQ(render.cameraFrame.projection[i], camera.projectionMatrix[i]);
         EXPECT_EQ(render.cameraFrame.viewProjection[i], camera.viewProjection[i]);
     }
+    // The shader variables read them from the shader core's frame record.
+    const ShaderFrameState& frame = render.shaders().frame;
+    EXPECT_FLOAT_EQ(frame.view.m[3][0], -5.0f);
+    EXPECT_EQ(frame.viewInverse.m[3][0], render.cameraFrame.world[12]);
+    EXPECT_EQ(frame.viewProjection.m[2][2], camera.viewProjection[10]);
 }
 
 }  // namespace
