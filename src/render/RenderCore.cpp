@@ -42,10 +42,20 @@ bool RenderCore::initialize() {
     return true;
 }
 
-bool RenderCore::initializeDevice() { return true; }
+bool RenderCore::initializeDevice() {
+    VideoDevice* video = videoDevice();
+    stateCache_->initialize(video && video->isFixedPipeline());
+    deviceCreated();
+    // Without its programs the renderer goes on with the fixed pipeline.
+    return shaders_->start();
+}
 
 void RenderCore::deviceCreated() {
-    // The render-state cache's full set-up of a new device goes here.
+    VideoDevice* video = videoDevice();
+    IDirect3DDevice9* device = video ? video->device() : nullptr;
+    stateCache_->setDevice(device);
+    shaders_->attach(device, stateCache_.get());
+    stateCache_->setupDeviceDefaults(gameCore.video && gameCore.video->activeVideoSetup().aa > 0);
 }
 
 bool RenderCore::allocate_device() {

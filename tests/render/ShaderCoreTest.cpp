@@ -253,7 +253,7 @@ TEST_F(ShaderCoreTest, PassStateMovesIntoTheCache) {
     EXPECT_EQ(cache.renderDesired[DXStateCache::RsCullMode], D3DCULL_NONE);
     EXPECT_EQ(cache.renderDesired[DXStateCache::RsZFunc], D3DCMP_LESSEQUAL);
     EXPECT_EQ(cache.renderDesired[DXStateCache::RsFogTableMode], D3DFOG_LINEAR);
-    EXPECT_EQ(cache.renderDesired[DXStateCache::RsFogColor], 0x00FF007Fu);
+    EXPECT_EQ(cache.renderDesired[DXStateCache::RsFogColor], 0x00FF0080u);
     EXPECT_EQ(c.pass.blendApplied, 0u);  // applied again on the next call
     EXPECT_EQ(c.pass.cullApplied, 1u);
 

@@ -15,6 +15,7 @@
 #include "platform/d3d9/AdapterProfile.h"
 #include "render/RenderCore.h"
 #include "render/VideoCore.h"
+#include "render/states/DXStateCache.h"
 #include "support/TestSupport.h"
 
 using platform::d3d9::AdapterProfile;
@@ -434,4 +435,25 @@ TEST_F(VideoDeviceTest, EnumerationKeepsUsableModesAndCombinations) {
     ASSERT_EQ(reference.combinations.size(), 8u);
     EXPECT_EQ(reference.combinations[0].depthFormats, (std::vector<D3DFORMAT>{D3DFMT_D16}));
     EXPECT_TRUE(logged("Can't get device(0,2) [REF] caps: This device does not support the queried technique"));
+}
+
+TEST_F(VideoDeviceTest, ANewDeviceGetsTheStateCacheDefaultsAndMissingShadersLeaveTheFixedPipeline) {
+    install(kShaderCard);
+    createDevice();
+    ASSERT_FALSE(video.fixedPipeline);
+    // The creation forced the known state through the render core's cache.
+    DXStateCache& cache = render.stateCache();
+    EXPECT_EQ(cache.device(), device().device());
+    DWORD value = 0;
+    ASSERT_EQ(device().device()->GetRenderState(D3DRS_COLORWRITEENABLE, &value), S_OK);
+    EXPECT_EQ(value, 0xFu);
+    EXPECT_EQ(cache.renderCurrent[DXStateCache::RsZFunc], D3DCMP_LESSEQUAL);
+
+    // No shader package: the device still starts, on the fixed pipeline.
+    EXPECT_TRUE(render.initializeDevice());
+    EXPECT_TRUE(logged("Fail to load shaders data package at ["));
+    EXPECT_TRUE(logged("Shaders are not available: drawing with the fixed pipeline"));
+    EXPECT_TRUE(video.fixedPipeline);
+    EXPECT_TRUE(device().isFixedPipeline());
+    EXPECT_EQ(cache.stageFixedPipeline, 1u);
 }

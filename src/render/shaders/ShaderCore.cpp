@@ -13,22 +13,13 @@
 #include "foundation/SettingsReader.h"
 #include "foundation/TimeCore.h"
 #include "render/VideoCore.h"
+#include "render/VideoDevice.h"
 #include "render/shaders/Container.h"
 #include "render/states/DXStateCache.h"
 
 namespace {
 
 using RS = DXStateCache;
-
-// 0x00RRGGBB of a colour with components clamped to 1.
-std::uint32_t packFogColor(const float* rgb) {
-    std::uint32_t packed = 0;
-    for (int i = 0; i < 3; ++i) {
-        const float c = std::clamp(rgb[i], 0.0f, 1.0f);
-        packed = (packed << 8) | std::uint32_t(c * 255.0f);
-    }
-    return packed;
-}
 
 // Blend table: depth write, blending, source, destination by blend mode.
 struct BlendRow {
@@ -89,8 +80,7 @@ bool ShaderProgram::createDeviceShader(IDirect3DDevice9* device, DXStateCache* c
                                     : device->CreatePixelShader(code, &pixelShader);
     }
     if (FAILED(result))
-        return engineLog().error("Cannot create %s shader [%s]: D3D error 0x%08X", kindWord(), name,
-                                 unsigned(result));
+        return engineLog().error("Cannot create %s shader [%s]: %s", kindWord(), name, d3dErrorText(result));
     if (vertexShader) vertexShader->SetDebugName(name);
     if (pixelShader) pixelShader->SetDebugName(name);
     flags |= BodyLoaded | DeviceShaderMade;
@@ -224,10 +214,7 @@ void ShaderCore::attach(IDirect3DDevice9* device, DXStateCache* cache) {
     cache_ = cache;
 }
 
-bool ShaderCore::fixedPipeline() const {
-    VideoCore* video = gameCore.video;
-    return video && (video->fixedPipeline || video->activeVideoSetup().details == VideoDetailsMinimum);
-}
+bool ShaderCore::fixedPipeline() const { return gameCore.video && gameCore.video->videoDevice.isFixedPipeline(); }
 
 void ShaderCore::setGlobalDefines() {
     GlobalShaderDefines values;
@@ -452,7 +439,7 @@ void ShaderCore::applyPassState() {
     }
     if (pass.fogMode >= 1 && pass.fogMode <= 3) {
         const bool additive = pass.blendMode == 4 || pass.blendMode == 7 || pass.blendMode == 8;
-        c.setRender(RS::RsFogColor, additive ? 0 : packFogColor(pass.fogColor));
+        c.setRender(RS::RsFogColor, additive ? 0 : packColorRGB(pass.fogColor[0], pass.fogColor[1], pass.fogColor[2]));
     }
 
     if (!pass.cullApplied) {
