@@ -16,9 +16,10 @@ using platform::d3d9::BackendKind;
 
 // The backend the game draws with (the null one draws nothing).
 constexpr BackendKind kGameBackend = BackendKind::GL;
-// The shader model the game's adapter reports: none until the shader path
-// draws, so the game connects to the fixed pipeline.
-constexpr DWORD kGameShaderModel = 0;
+// The shader model the game's adapter reports: 2, the profiles of the
+// compiled-shader package (vs_2_0, ps_2_0, ps_2_a), whose programs the GL
+// backend compiles.
+constexpr DWORD kGameShaderModel = 2;
 
 const char* gameAdapterDescription(BackendKind kind) {
     return kind == BackendKind::Null ? "Null Direct3D 9 device" : "Mesa OpenGL Direct3D 9 device";

@@ -16,10 +16,10 @@ expect("Executable launched from [${RUN}/demo/bin/game]")
 expect("Build from: [")
 expect("Detected language selection in configuration file [en]")
 # The render device on the GL backend, made once the window exists: the
-# game's adapter offers no shader model yet, so it takes the fixed pipeline.
+# game's adapter offers shader model 2, the profiles of its shader package.
 expect("Find video adapter...")
-expect("Try connect to fixed pipeline")
-expect("DirectX render device connected to FIXED PIPELINE adapter [0:Mesa OpenGL Direct3D 9 device]")
+expect("Detected vs2.0 and ps2.0")
+expect("DirectX render device connected to [0:Mesa OpenGL Direct3D 9 device]")
 expect("Screen [")
 expect("msg(): demo: scripts loaded")
 expect("msg(): demo: reset")

@@ -373,20 +373,22 @@ TEST_F(VideoDeviceTest, RenderObjectsThatCannotBeMadeEndTheGame) {
     EXPECT_GE(gameCore.runState, 0);
 }
 
-TEST_F(VideoDeviceTest, GamePlatformOffersNoShaderModelSoTheGameTakesTheFixedPipeline) {
+TEST_F(VideoDeviceTest, GamePlatformOffersShaderModelTwoSoTheGameTakesTheShaderDevice) {
     VideoCore::installGamePlatform();
     platform::d3d9::Environment installed = platform::d3d9::environment();
     EXPECT_EQ(installed.backend, platform::d3d9::BackendKind::GL);
     ASSERT_NE(installed.profile, nullptr);
     ASSERT_FALSE(installed.profile->adapters.empty());
-    EXPECT_EQ(D3DSHADER_VERSION_MAJOR(installed.profile->adapters[0].caps.VertexShaderVersion), 0u);
+    EXPECT_EQ(installed.profile->adapters[0].caps.VertexShaderVersion, D3DVS_VERSION(2, 0));
+    EXPECT_EQ(installed.profile->adapters[0].caps.PixelShaderVersion, D3DPS_VERSION(2, 0));
     // The game's profile and log, on the null backend of the unit tests.
     installed.backend = platform::d3d9::BackendKind::Null;
     platform::d3d9::setEnvironment(installed);
     video.refreshRate = 60;
     video.detectSystem();
     ASSERT_TRUE(video.initialize());
-    EXPECT_TRUE(logged("Try connect to fixed pipeline"));
+    EXPECT_TRUE(logged("Detected vs2.0 and ps2.0"));
+    EXPECT_FALSE(video.fixedPipeline);
     ASSERT_TRUE(device().initialize());
     // Refused calls reach the log.
     device().device()->SetRenderState(D3DRENDERSTATETYPE(9999), 0);
