@@ -27,7 +27,8 @@ protected:
     void writeEntries(const std::vector<std::pair<std::string, std::string>>& entries) {
         Container writer("writer", PathShaderCacheFile);
         writer.reserveEntries(std::int32_t(entries.size()));
-        for (const auto& [name, data] : entries) ASSERT_TRUE(writer.append(name, data.data(), std::int32_t(data.size())));
+        for (const auto& [name, data] : entries)
+            ASSERT_TRUE(writer.append(name, data.data(), std::int32_t(data.size())));
         MemoryStream content(true);
         ASSERT_GT(writer.write(content), 0);
         writePackage(content);

@@ -88,10 +88,9 @@ TEST_F(ShaderCoreTest, LoadsEveryStandaloneProgramByProfileAndName) {
     EXPECT_EQ(blur.variables[VarDiffuseMap]->classCode, VertexData::ClassSampler);
     EXPECT_EQ(blur.variables[VarLightMap], nullptr);
     // Every body names its program and carries the global defines.
-    EXPECT_NE(std::find(body.defines.begin(), body.defines.end(), std::make_pair(std::string("MAX_BONES"), std::string("78"))),
-              body.defines.end());
-    EXPECT_NE(std::find(body.defines.begin(), body.defines.end(), std::make_pair(std::string("PS_HDR_blur"), std::string())),
-              body.defines.end());
+    using Define = std::pair<std::string, std::string>;
+    EXPECT_NE(std::find(body.defines.begin(), body.defines.end(), Define("MAX_BONES", "78")), body.defines.end());
+    EXPECT_NE(std::find(body.defines.begin(), body.defines.end(), Define("PS_HDR_blur", "")), body.defines.end());
     EXPECT_NE(shaderCore.container().find("ps_2_aPS_HDR_blur"), nullptr);
     EXPECT_EQ(shaderCore.container().find("ps_2_0PS_HDR_blur"), nullptr);
 

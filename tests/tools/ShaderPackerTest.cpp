@@ -55,7 +55,8 @@ layout(binding = 3) uniform sampler2D sDiffuseMap;
 
     std::vector<ShaderConstant> constants;
     std::string error;
-    ASSERT_TRUE(collectShaderConstants("test.fx", text, {{"MAX_BONES", "78"}, {"WITH_MAP", ""}}, true, constants, error));
+    const Defines withMap = {{"MAX_BONES", "78"}, {"WITH_MAP", ""}};
+    ASSERT_TRUE(collectShaderConstants("test.fx", text, withMap, true, constants, error));
     EXPECT_EQ(constants[1].registerIndex, 4);
     EXPECT_EQ(constants[1].registerCount, 8);  // two matrices
     EXPECT_EQ(constants[1].elements, 2);

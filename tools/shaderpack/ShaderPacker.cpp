@@ -407,7 +407,8 @@ bool writeShaderPackage(const std::string& path, const std::vector<PackedShader>
     std::vector<const PackedShader*> sorted;
     for (const PackedShader& shader : shaders) sorted.push_back(&shader);
     // Unsigned byte order, as the lookup's binary search expects.
-    std::sort(sorted.begin(), sorted.end(), [](const PackedShader* a, const PackedShader* b) { return a->key < b->key; });
+    std::sort(sorted.begin(), sorted.end(),
+              [](const PackedShader* a, const PackedShader* b) { return a->key < b->key; });
     Container container("shader package", 0);
     container.reserveEntries(std::int32_t(sorted.size()));
     for (const PackedShader* shader : sorted) {

@@ -122,15 +122,17 @@ bool Container::load() {
     const std::string path = containerPath(pathNumber_);
     std::unique_ptr<WinFileStream> file(
         path.empty() ? nullptr : WinFileStream::open(path, platform::GENERIC_READ, 0, platform::OPEN_EXISTING));
-    if (!file) return engineLog().systemError("Container %s: Can't open source file [%s]", name_, path.c_str());
+    if (!file)
+        return engineLog().systemError("Container %s: Can't open source file [%s]", name_, logPath(path).c_str());
     MemoryStream content(true);
     const std::int32_t taken = readPackedStream(-1, content, false, *file);
     file.reset();
     if (taken < 0 || content.size() <= 0)
-        return engineLog().systemError("Container %s: Can't read data from file [%s]", name_, path.c_str());
+        return engineLog().systemError("Container %s: Can't read data from file [%s]", name_, logPath(path).c_str());
     content.setPosition(0);
     if (read(content) < 0) return engineLog().systemError("Container %s: Can't read data from memory file", name_);
-    if (gameCore.debugFlags & DebugResourceLog) engineLog().info("Loaded container %s from file [%s]", name_, path.c_str());
+    if (gameCore.debugFlags & DebugResourceLog)
+        engineLog().info("Loaded container %s from file [%s]", name_, logPath(path).c_str());
     return true;
 }
 
@@ -141,7 +143,7 @@ bool Container::save() {
     // The game has no stream saving: the file stays as it is.
     engineLog().error("Stream save not possible in release exe");
     return engineLog().systemError("Container %s: Can't write data to file [%s]", name_,
-                                   containerPath(pathNumber_).c_str());
+                                   logPath(containerPath(pathNumber_)).c_str());
 }
 
 void Container::reserveEntries(std::int32_t count) {

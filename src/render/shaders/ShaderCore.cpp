@@ -260,7 +260,7 @@ bool ShaderCore::initialize() {
     if (gameCore.paths) gameCore.paths->setPathFormat(PathShaderCacheName, "shaders.%04d", kShaderDataVersion);
     if (!container_->load()) {
         const std::string path = gameCore.paths ? gameCore.paths->get(PathShaderCacheFile) : std::string();
-        return engineLog().systemError("Fail to load shaders data package at [%s]", path.c_str());
+        return engineLog().systemError("Fail to load shaders data package at [%s]", logPath(path).c_str());
     }
 
     // The permutation families load their programs ahead of the standalone
