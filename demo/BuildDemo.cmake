@@ -7,6 +7,7 @@
 #   VARWRITE  the variable writer
 #   TEXWRITE  the texture writer
 #   SHADERPACK the shader packer (the compiled-shader package beside the game)
+#   SCENEWRITE the scene writer
 #   STAMP     written last, when everything succeeded
 #
 # Layout of the sources and where each part goes:
@@ -14,12 +15,14 @@
 #   *.ini                         -> OUTPUT/bin/ (beside the executable)
 #   variables/<name>.txt          -> STAGE/variables/<name>.ptxt4 (root <name>)
 #   (texture writer)              -> STAGE/textures/ (stone.dds, leaf.jpg, leaf.png)
+#   scenes/<name>.txt             -> STAGE/scenes/<name>.ms4 and the resources
+#                                    beside it (.sky, .ls, .wp, .as)
 #   packages/<folder>/<name>.manifest -> OUTPUT/<folder>/<name>.pak
 # Manifests name their files relative to their own folder, as the stage
 # holds them: scripts as they are, variables compiled.
 cmake_minimum_required(VERSION 3.25)
 
-foreach(var SOURCE STAGE OUTPUT GAME PACKTOOL VARWRITE TEXWRITE SHADERPACK STAMP)
+foreach(var SOURCE STAGE OUTPUT GAME PACKTOOL VARWRITE TEXWRITE SHADERPACK SCENEWRITE STAMP)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "BuildDemo.cmake: ${var} is not set")
   endif()
@@ -43,6 +46,13 @@ execute_process(COMMAND "${TEXWRITE}" "${STAGE}/textures" RESULT_VARIABLE result
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "demo: textures failed")
 endif()
+file(GLOB scene_sources "${STAGE}/scenes/*.txt")
+foreach(source IN LISTS scene_sources)
+  execute_process(COMMAND "${SCENEWRITE}" "${source}" "${STAGE}/scenes" RESULT_VARIABLE result OUTPUT_QUIET)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "demo: scene file [${source}] failed")
+  endif()
+endforeach()
 
 file(REMOVE_RECURSE "${OUTPUT}")
 file(GLOB_RECURSE manifests RELATIVE "${STAGE}/packages" "${STAGE}/packages/*.manifest")

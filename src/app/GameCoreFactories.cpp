@@ -5,6 +5,7 @@
 #include "app/GameCore.h"
 #include "app/ObjectFactories.h"
 #include "app/SaveGame.h"
+#include "effects/Light.h"
 #include "foundation/Log.h"
 #include "scene/ObjectRepository.h"
 #include "scene/Scene.h"
@@ -92,8 +93,16 @@ GameObject* GameCore::loadCreateSound(const char* name) {
 }
 
 GameObject* GameCore::loadCreateLight(const char* name, GameObjectLink scene) {
-    return createInScene("Can't find parent scene for light [%s]", "Can't create light [%s] for loading", name,
-                         scene);
+    Scene* parent = parentScene(scene);
+    if (!parent) {
+        engineLog().error("Can't find parent scene for light [%s]", text(name));
+        return nullptr;
+    }
+    // A light of the scene's light list, of the light data of its name; it
+    // is pushed with its scene.
+    GameObject* light = parent->addLight(text(name), nullptr, true);
+    if (!light) engineLog().error("Can't create light [%s] for loading", text(name));
+    return light;
 }
 
 GameObject* GameCore::loadCreateDialog(const char* name, GameObjectLink scene) {
@@ -118,6 +127,7 @@ std::int32_t checkObjectForLoading(const ObjectRepository::SavedRecord& record, 
         sceneNotCreated(name);
         return -1;
     }
+    if (record.type == ObjectLight) return 0;  // no data of its own (Light::read)
     // The factories of the other types make no object yet: their load fails.
     engineLog().error("Can't load %s [%s]: no object of this type is made for loading", gameObjectTypeName(record.type),
                       name);

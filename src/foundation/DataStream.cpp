@@ -229,6 +229,26 @@ std::int32_t writeF64(DataStream& s, double v) {
     return writeLE(s, bits);
 }
 std::int32_t readU8(DataStream& s, std::uint8_t& v) { return readExact(s, &v, 1); }
+
+std::int32_t readString8(DataStream& s, char* field, std::size_t fieldSize) {
+    if (!field || fieldSize == 0) return -1;
+    std::memset(field, 0, fieldSize);
+    std::uint8_t length = 0;
+    std::int32_t total = 0;
+    if (!addField(total, readU8(s, length))) return total;
+    if (length >= fieldSize) return -1;
+    if (length && !addField(total, readExact(s, field, length))) return total;
+    return total;
+}
+
+std::int32_t writeString8(DataStream& s, const char* text) {
+    const std::size_t length = text ? std::strlen(text) : 0;
+    if (length > 255) return -1;
+    std::int32_t total = 0;
+    if (!addField(total, writeU8(s, static_cast<std::uint8_t>(length)))) return total;
+    if (length && !addField(total, s.write(text, static_cast<std::int32_t>(length)))) return total;
+    return total;
+}
 std::int32_t readU16(DataStream& s, std::uint16_t& v) { return readLE(s, v); }
 std::int32_t readU32(DataStream& s, std::uint32_t& v) { return readLE(s, v); }
 std::int32_t readI32(DataStream& s, std::int32_t& v) {

@@ -149,6 +149,13 @@ std::int32_t bytesLeft(DataStream& s);
 // bytes left in the stream; a larger one, or a short read, fails (-1).
 std::int32_t readUIntArray(DataStream& s, std::vector<std::uint32_t>& array);
 
+// A string with a u8 length prefix, read into a terminated field of
+// fieldSize bytes; a length that does not fit (fieldSize or more) is refused
+// with -1 before its bytes are read.
+std::int32_t readString8(DataStream& s, char* field, std::size_t fieldSize);
+// Writes the string with its u8 length; -1 for a string of 256 or more.
+std::int32_t writeString8(DataStream& s, const char* text);
+
 // Clears a 64-byte field and copies at most 63 characters into it.
 void copyString64(const char* source, char* destination);
 

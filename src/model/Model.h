@@ -15,6 +15,7 @@
 
 #include "foundation/Intersection.h"
 #include "scene/GameObject.h"
+#include "scene/SceneObjectFlags.h"
 
 struct ModelSettings {
     // Section "debug": kept; no model behaviour depends on it.
@@ -39,7 +40,7 @@ struct ModelSettings {
 constexpr std::uint32_t kModelRandomNpc = 0x8;
 constexpr std::uint32_t kModelPendingDelete = 0x80000000u;
 
-class Model : public GameObject {
+class Model : public GameObject, public SceneObjectFlags {
 public:
     // A model of a resource with one element (a unit box at the pose).
     Model(const char* name, const char* resourceName, std::uint32_t sceneLink);
@@ -85,6 +86,8 @@ public:
     float scale[3] = {1.0f, 1.0f, 1.0f};
     std::int32_t textureSet = 0;
     std::uint32_t objectFlags = 0;
+    // The scene reads the pending-deletion bit through it.
+    std::uint32_t& stateFlags() override { return objectFlags; }
     // Index of its record in the scene's visibility set; -1 when none.
     std::int32_t pvsIndex = -1;
     // One bounding box per model element, and whether each is visible.

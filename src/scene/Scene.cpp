@@ -1,42 +1,108 @@
 #include "scene/Scene.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <string>
 
 #include "app/GameCore.h"
+#include "foundation/DataStream.h"
+#include "foundation/IniFile.h"
 #include "foundation/Log.h"
 #include "foundation/TimeCore.h"
+#include "game/WaypointDataManager.h"
 #include "resources/LoadingProgress.h"
 #include "scene/CameraCore.h"
 #include "scene/ObjectRepository.h"
 #include "scene/SceneContext.h"
 #include "scene/SceneDataManager.h"
+#include "scene/SceneInternal.h"
+#include "scene/SceneObjectFlags.h"
 #include "scene/Y3Pose.h"
-#include "foundation/DataStream.h"
-#include "game/WaypointDataManager.h"
-#include "model/Model.h"
 
 namespace {
 
-const char* const kSoundListNames[5] = {"effect", "voice", "ambient", "ambient_loop", "music"};
+const char* const kSoundListNames[kSceneSoundLists] = {"effect", "voice", "ambient", "ambient_loop", "music"};
 
-// A progress report that only keeps the loading screen alive.
+// One kind of the push and pop walks: which objects it calls, with what,
+// and its messages and progress.
+struct ListWalk {
+    bool push;
+    bool (*condition)(GameObject&);
+    std::uint32_t word;
+    const char* nullMessage;
+    const char* failMessage;
+    const char* thrownMessage;  // null: a throw is not caught here
+    float progressBase;         // < 0: no progress before each entry
+    bool tickAfter;
+};
+
+bool notHidden(GameObject& object) { return !object.isHidden(); }
+bool always(GameObject&) { return true; }
+
+// A particle already pushed (bit 0x2000 of its state word).
+bool isPushed(GameObject& object) {
+    auto* state = dynamic_cast<SceneObjectFlags*>(&object);
+    return state && (state->stateFlags() & kParticleOnStack) != 0;
+}
+
+bool runWalk(Scene& scene, std::vector<GameObjectLink>& list, const ListWalk& walk) {
+    Log& log = engineLog();
+    bool result = true;
+    const std::size_t count = list.size();
+    for (std::size_t i = 0; i < count && i < list.size(); ++i) {
+        if (walk.progressBase >= 0.0f)
+            reportLoadingProgress(1, static_cast<float>(i) / static_cast<float>(count) * 0.25f + walk.progressBase);
+        GameObject* object = scene_detail::resolve(list[i]);
+        if (!object) {
+            result = log.error(walk.nullMessage, static_cast<int>(i), scene.name);
+            continue;
+        }
+        if (!walk.condition(*object)) continue;
+        bool done = false;
+        if (walk.thrownMessage) {
+            try {
+                done = walk.push ? object->push() : object->pop(walk.word);
+            } catch (const std::exception&) {
+                result = log.error(walk.thrownMessage, object->getName(), scene.name);
+                continue;
+            }
+        } else {
+            done = walk.push ? object->push() : object->pop(walk.word);
+        }
+        if (!done) result = log.error(walk.failMessage, object->getName(), scene.name);
+        if (walk.tickAfter) scene_detail::tick();
+    }
+    return result;
+}
+
+// Whether an object is pushed: objects with a state word say so; others
+// are taken as pushed while their scene is.
+bool onStackOf(GameObject& object) {
+    auto* state = dynamic_cast<SceneObjectFlags*>(&object);
+    return !state || state->isOnStack();
+}
+
+std::int32_t readLimit(const char* key) {
+    if (!gameCore.settings) return 3;
+    const std::string& text = gameCore.settings->getCategory("render").getVariable(key).value();
+    if (text.empty()) return 3;
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    return end && *end == '\0' ? static_cast<std::int32_t>(value) : 3;
+}
+
+}  // namespace
+
+namespace scene_detail {
+
 void tick() { reportLoadingProgress(kProgressRefreshStage, 0.0f); }
 
 GameObject* resolve(GameObjectLink link) {
     return gameCore.objects && link.index() ? gameCore.objects->getObject(link) : nullptr;
 }
 
-GameObject* lookupIn(const std::vector<GameObjectLink>& list, const char* objectName, std::uint32_t start) {
-    if (!objectName) return nullptr;
-    for (std::size_t i = start; i < list.size(); ++i) {
-        GameObject* object = resolve(list[i]);
-        if (object && std::strcmp(object->getName(), objectName) == 0) return object;
-    }
-    return nullptr;
-}
-
-// Deletes the objects of a handle list and empties it.
 void releaseList(std::vector<GameObjectLink>& list) {
     for (GameObjectLink link : list) {
         if (GameObject* object = resolve(link)) {
@@ -47,16 +113,31 @@ void releaseList(std::vector<GameObjectLink>& list) {
     list.clear();
 }
 
-}  // namespace
+void removeAt(std::vector<GameObjectLink>& list, std::size_t index) {
+    list[index] = list.back();
+    list.pop_back();
+}
 
-const char* sceneSoundListName(std::uint32_t list) { return list < 5 ? kSoundListNames[list] : ""; }
+std::int32_t stateIndex() { return gameCore.cameraModeIndex(); }
+
+}  // namespace scene_detail
+
+using scene_detail::resolve;
+using scene_detail::tick;
+
+const char* sceneSoundListName(std::uint32_t list) { return list < kSceneSoundLists ? kSoundListNames[list] : ""; }
+
+SceneFactories& sceneFactories() {
+    static SceneFactories factories;
+    return factories;
+}
 
 Scene::Scene(Y3SceneDataInstance* resource)
     : GameObject(resource ? resource->name : ""), resource(resource), startPose(matrix34Identity()) {}
 
 Scene::~Scene() {
     Log& log = engineLog();
-    for (std::uint32_t i = 0; i < 5; ++i)
+    for (std::uint32_t i = 0; i < kSceneSoundLists; ++i)
         if (!sounds[i].empty())
             log.systemError(" Scene [%s] required call release() before destructor (sound->%s)", name,
                             kSoundListNames[i]);
@@ -66,11 +147,11 @@ Scene::~Scene() {
     if (!lights.empty()) log.systemError(" Scene [%s] required call release() before destructor (lights)", name);
     if (physicsScene.index())
         log.systemError(" Scene [%s] required call release() before destructor (Physics)", name);
-    if (timers.count() > 0) log.systemError(" Scene [%s] required call release() before destructor (timers)", name);
     // A scene destroyed on stack leaves its resource, so that the record and
     // its context never hold a freed scene.
     if (onStack()) SceneContext::popInstance(resource, this);
     flags = 0;
+    if (timers.count() > 0) log.systemError(" Scene [%s] required call release() before destructor (timers)", name);
 }
 
 bool Scene::loadSceneData() {
@@ -84,22 +165,43 @@ bool Scene::loadSceneData() {
 bool Scene::isDebugScene() const { return resource && resource->has(kResourcePlaceholder); }
 
 bool Scene::initialize(const Matrix34& pose) {
+    Log& log = engineLog();
     startPose = pose;
-    flags |= kSceneLightingDirty;
-    invalidateLighting();
-    // A scene with data would place its objects here; the data records of
-    // this build hold none (see SceneData).
-    loadSceneData();
-    bool result = loadWaypoints();
+    if (!lighting.initDefault())
+        return log.error("Can't initialize scene [%s]: light sets not initialized", name);
+    const bool withData = loadSceneData();
+    bool result = true;
     if (cameras.empty()) {
         auto camera = std::make_unique<CameraCore>(this, "default");
         if (camera->initialize(-1.0f)) {
             cameras.push_back(std::move(camera));
             currentCamera = static_cast<std::int32_t>(cameras.size()) - 1;
         } else {
-            result = engineLog().error("Can't initialize default camera");
+            result = log.error("Can't initialize default camera");
         }
     }
+    flags |= kSceneLightingDirty;
+    invalidateLighting();
+    if (withData) pvs.copyFrom(resource->data->pvs);
+    if (withData) {
+        const SceneData& data = *resource->data;
+        bool created = initLights();
+        log.resourceInfo("Scene lights %s", created ? "created" : "failed");
+        for (std::size_t i = 0; i < data.models.size(); ++i) {
+            const SceneModelPlacement& model = data.models[i];
+            if (!createModel(model.model, model.name, model.pose, 0)) created = false;
+            reportLoadingProgress(1, static_cast<float>(i) / static_cast<float>(data.models.size()) * 0.25f);
+        }
+        log.resourceInfo("Scene objects %s", created ? "created" : "failed");
+        bool spritesCreated = true;
+        for (const SceneSpritePlacement& sprite : data.sprites)
+            if (!createSprite(sprite.name, sprite.sprite, sprite.pose)) spritesCreated = false;
+        log.resourceInfo("Scene sprites %s", spritesCreated ? "created" : "failed");
+        if (!created || !spritesCreated) return false;
+    }
+    // The waypoint resource stands beside the scene data: a debug scene
+    // reads it too.
+    if (!loadWaypoints()) return false;
     flags |= kSceneLightingDirty | kSceneInitialised;
     invalidateLighting();
     return result;
@@ -107,6 +209,10 @@ bool Scene::initialize(const Matrix34& pose) {
 
 bool Scene::push() {
     Log& log = engineLog();
+    for (int i = 0; i < 3; ++i) {
+        const std::string key = "lodLightsLimits[" + std::to_string(i) + "]";
+        lodLightsLimits[i] = readLimit(key.c_str());
+    }
     if (onStack()) return log.error("Can't push scene [%s]: Already on stack", name);
     if (!SceneContext::pushInstance(resource, this)) return log.error("Can't push scene data [%s]", name);
     tick();
@@ -117,49 +223,124 @@ bool Scene::push() {
         SceneContext::popInstance(resource, this);
         return log.error("Can't load scene source data [%s]", name);
     }
+    bool result = true;
     tick();
     tick();
-    return true;
+    tick();
+    tick();
+    if (!pushSounds()) result = log.error("Can't push scene sounds");
+    tick();
+    if (!pushLights()) log.error("Can't right push scene lights");
+    if (!pushModels()) result = log.error("Can't push scene models");
+    if (!pushSprites()) result = log.error("Can't push scene sprites");
+    if (!pushParticles()) result = log.error("Can't push scene particles");
+    if (!pushDialogs()) result = log.error("Can't push scene dialogs");
+    tick();
+    tick();
+    return result;
 }
 
-bool Scene::pop(std::uint32_t) {
+bool Scene::pop(std::uint32_t word) {
     Log& log = engineLog();
     if (!onStack()) return log.error("Can't pop scene [%s]: push first", name);
     if (!SceneContext::popInstance(resource, this)) return log.error("Can't pop scene data [%s]", name);
+    bool result = true;
     for (const std::unique_ptr<CameraCore>& camera : cameras) camera->onScenePopped();
+    if (!popLights()) result = false;
+    if (!popModels(word)) result = false;
+    if (!popSprites()) result = false;
+    if (!popParticles(word)) result = false;
+    if (!popDialogs()) result = false;
+    if (!popSounds()) result = false;
     flags |= kSceneLightingDirty;
     log.flush();
-    return true;
+    return result;
+}
+
+bool Scene::pushModels() {
+    return runWalk(*this, models,
+                   {true, notHidden, 0, " Model %i in scene [%s] has NULL ptr", " Cannot push model [%s] to scene [%s]",
+                    "Exception Cannot push model [%s] to scene [%s]", 0.5f, false});
+}
+
+bool Scene::pushSprites() {
+    return runWalk(*this, sprites,
+                   {true, notHidden, 0, "Sprite %i in scene [%s] has NULL ptr", " Cannot push sprite [%s] to scene [%s]",
+                    "Exception Cannot push sprite [%s] to scene [%s]", -1.0f, true});
+}
+
+bool Scene::pushParticles() {
+    return runWalk(*this, particles,
+                   {true, [](GameObject& object) { return !object.isHidden() && !isPushed(object); }, 0,
+                    " Particle [%i] in scene [%s] has NULL ptr", " Cannot push particle [%s] to scene [%s]", nullptr,
+                    0.75f, true});
+}
+
+bool Scene::pushDialogs() {
+    return runWalk(*this, dialogs,
+                   {true, always, 0, " Dialog [%i] in scene [%s] has NULL ptr", " Cannot push dialog [%s] to scene [%s]",
+                    nullptr, -1.0f, true});
+}
+
+bool Scene::popModels(std::uint32_t word) {
+    return runWalk(*this, models,
+                   {false, onStackOf, word, "POP: Model [%i] in scene [%s] has NULL ptr",
+                    "Fail pop model [%s] from  scene [%s]", nullptr, -1.0f, true});
+}
+
+bool Scene::popSprites() {
+    return runWalk(*this, sprites,
+                   {false, notHidden, 1, "POP: Sprite [%i] in scene [%s] has NULL ptr",
+                    "Fail pop sprite [%s] from  scene [%s]", nullptr, -1.0f, true});
+}
+
+bool Scene::popParticles(std::uint32_t word) {
+    return runWalk(*this, particles,
+                   {false, onStackOf, word, " Particle [%i] in scene [%s] has NULL ptr",
+                    " Cannot pop particle [%s] to scene [%s]", nullptr, -1.0f, false});
+}
+
+bool Scene::popDialogs() {
+    return runWalk(*this, dialogs,
+                   {false, onStackOf, 0, " Dialog [%i] in scene [%s] has NULL ptr",
+                    " Cannot pop dialog [%s] to scene [%s]", nullptr, -1.0f, false});
 }
 
 void Scene::release() {
-    releaseList(dialogs);
-    for (std::vector<GameObjectLink>& list : sounds) releaseList(list);
-    releaseList(particles);
-    releaseList(lights);
-    releaseList(sprites);
-    releaseList(models);
+    if (onStack()) pop(0);
+    cameras.clear();
+    currentCamera = -1;
+    Log& log = engineLog();
+    for (std::vector<GameObjectLink>& list : sounds) {
+        for (GameObjectLink link : list)
+            if (GameObject* sound = resolve(link); sound && onStackOf(*sound)) {
+                log.error("Scene [%s] releasing: Sound [%s] not pop from stack at scene objects pop pass", name,
+                          sound->getName());
+                sound->pop(0);
+            }
+        scene_detail::releaseList(list);
+    }
+    mainDialog = GameObjectLink{};
+    scene_detail::releaseList(dialogs);
+    scene_detail::releaseList(models);
+    scene_detail::releaseList(particles);
+    scene_detail::releaseList(sprites);
+    scene_detail::releaseList(grids);
+    deleteAllLights();
+    lighting.release();
+    dynamicWaypoints.clear();
     timers.deleteAll();
     mainCharacter = GameObjectLink{};
 }
-
-bool Scene::restoreSounds(const CurrentTime&) { return true; }
 
 bool Scene::setMainCharacter(GameObjectLink link) {
     mainCharacter = link;
     return true;
 }
 
-GameObject* Scene::lookupModel(const char* objectName, std::uint32_t start) const {
-    return lookupIn(models, objectName, start);
-}
-GameObject* Scene::lookupParticle(const char* objectName) const { return lookupIn(particles, objectName, 0); }
-GameObject* Scene::lookupSprite(const char* objectName) const { return lookupIn(sprites, objectName, 0); }
-GameObject* Scene::lookupLight(const char* objectName) const { return lookupIn(lights, objectName, 0); }
-
 void Scene::updateTimers(const CurrentTime& sample) {
     CurrentTime frame = sample;
-    if (gameCore.gameState == 6) frame.game.step = 0.0;
+    if (!sceneTimeRunsInState(gameCore.gameState)) frame.game.step = 0.0;
     timers.update(frame);
 }
 
@@ -178,37 +359,59 @@ CameraCore* Scene::findCamera(const char* cameraName) {
 }
 
 bool Scene::updateCameras(const CurrentTime& time) {
-    // Scene time stands still in the still-frame mode (unless a stack plays).
-    if (gameCore.cameraModeIndex() == 6) return true;
+    if (!sceneTimeRunsInState(scene_detail::stateIndex())) return true;
     for (const std::unique_ptr<CameraCore>& camera : cameras) camera->update(time);
     return true;
 }
 
 GameObject* Scene::mainCharacterObject() const { return resolve(mainCharacter); }
 
-Y3Pose* Scene::findWaypoint(const char* poseName, std::int32_t kind) const {
-    if (!poseName) return nullptr;
-    auto at = std::lower_bound(waypoints.begin(), waypoints.end(), poseName,
-                               [](const std::unique_ptr<Y3Pose>& pose, const char* wanted) {
-                                   return std::strcmp(pose->id, wanted) < 0;
-                               });
-    if (at == waypoints.end() || std::strcmp((*at)->id, poseName) != 0) return nullptr;
-    if (kind >= 0 && (*at)->type() != static_cast<std::uint32_t>(kind)) return nullptr;
-    return at->get();
+namespace {
+
+bool poseNameLess(const std::unique_ptr<Y3Pose>& pose, const char* wanted) { return std::strcmp(pose->id, wanted) < 0; }
+
+Y3Pose* findSorted(const std::vector<std::unique_ptr<Y3Pose>>& list, const char* poseName) {
+    auto at = std::lower_bound(list.begin(), list.end(), poseName, poseNameLess);
+    return at != list.end() && std::strcmp((*at)->id, poseName) == 0 ? at->get() : nullptr;
 }
 
-void Scene::addWaypoint(std::unique_ptr<Y3Pose> waypoint) {
-    auto at = std::upper_bound(waypoints.begin(), waypoints.end(), waypoint,
-                               [](const std::unique_ptr<Y3Pose>& a, const std::unique_ptr<Y3Pose>& b) {
-                                   return std::strcmp(a->id, b->id) < 0;
+Y3Pose* insertSorted(std::vector<std::unique_ptr<Y3Pose>>& list, std::unique_ptr<Y3Pose> pose) {
+    auto at = std::upper_bound(list.begin(), list.end(), pose->id,
+                               [](const char* wanted, const std::unique_ptr<Y3Pose>& other) {
+                                   return std::strcmp(wanted, other->id) < 0;
                                });
-    waypoints.insert(at, std::move(waypoint));
+    return list.insert(at, std::move(pose))->get();
 }
+
+}  // namespace
+
+Y3Pose* Scene::findWaypoint(const char* poseName, std::int32_t kind) const {
+    if (!poseName) return nullptr;
+    for (const auto* list : {&dynamicWaypoints, &waypoints})
+        if (Y3Pose* found = findSorted(*list, poseName);
+            found && (kind < 0 || found->type() == static_cast<std::uint32_t>(kind)))
+            return found;
+    return nullptr;
+}
+
+void Scene::addWaypoint(std::unique_ptr<Y3Pose> waypoint) { insertSorted(waypoints, std::move(waypoint)); }
+
+bool Scene::setDynamicWaypoint(const char* poseName, const Matrix34& pose) {
+    if (!poseName) return false;
+    if (Y3Pose* fixed = findSorted(waypoints, poseName);
+        fixed && (fixed->type() == PosePoint || fixed->type() == PoseModel))
+        return engineLog().error("Can't create dynamic waypoint [%s]: Already used in static waypoints", poseName);
+    Y3Pose* dynamic = findSorted(dynamicWaypoints, poseName);
+    if (!dynamic) dynamic = insertSorted(dynamicWaypoints, std::make_unique<Y3Pose>(poseName));
+    dynamic->pose = pose;
+    return true;
+}
+
+bool Scene::setAimPoint(const Matrix34& pose) { return setDynamicWaypoint("aimPoint", pose); }
 
 bool Scene::loadWaypoints() {
     const std::string* bytes = gameCore.waypoints ? gameCore.waypoints->resourceBytes(name) : nullptr;
     if (!bytes) return true;
-    // The compiled form: a u32 pose count, then the binary pose records.
     MemoryStream stream(const_cast<char*>(bytes->data()), static_cast<std::int32_t>(bytes->size()));
     std::uint32_t count = 0;
     if (readU32(stream, count) < 0 || count > static_cast<std::uint32_t>(bytesLeft(stream)) / 8u)
@@ -221,39 +424,3 @@ bool Scene::loadWaypoints() {
     }
     return true;
 }
-
-GameObject* Scene::createModel(const char* resourceName, const char* objectName, const Matrix34& placement,
-                               std::uint32_t) {
-    if (lookupModel(objectName)) {
-        engineLog().error("Model with name [%s] already exist in this scene", objectName ? objectName : "");
-        return nullptr;
-    }
-    auto* model = new Model(objectName, resourceName, id);
-    model->setPose(placement);
-    models.push_back(GameObjectLink::fromObject(model));
-    pvs.registerObject(model);
-    if (CameraCore* current = camera(); current && model->pvsIndex >= 0)
-        pvs.computeVisibility(*pvs.objects[static_cast<std::size_t>(model->pvsIndex)], current->pvs);
-    return model;
-}
-
-namespace {
-
-bool deleteFrom(std::vector<GameObjectLink>& list, GameObject* object) {
-    const GameObjectLink link = GameObjectLink::fromObject(object);
-    auto at = std::find_if(list.begin(), list.end(), [link](GameObjectLink entry) { return entry.index() == link.index(); });
-    if (!object || at == list.end()) return false;
-    list.erase(at);
-    object->release();
-    delete object;
-    return true;
-}
-
-}  // namespace
-
-bool Scene::deleteModel(GameObject* object) {
-    if (object && object->getType() == ObjectModel) pvs.unregisterObject(object);
-    return deleteFrom(models, object);
-}
-bool Scene::deleteParticle(GameObject* object) { return deleteFrom(particles, object); }
-bool Scene::deleteLight(GameObject* object) { return deleteFrom(lights, object); }

@@ -2,10 +2,14 @@
 // every object placed in it.
 //
 // A scene is created from its scene resource (SceneContext::createScene),
-// initialised, then pushed to become the scene that updates and draws, and
-// popped when another one takes its place. release() deletes the objects it
-// holds before the scene is destroyed. A scene whose resource is missing is
-// a debug scene: it initialises, pushes and pops with no objects.
+// initialised from its scene data (light sets, default camera, lights,
+// models, sprites, waypoints), then pushed to become the scene that updates
+// and draws, and popped when another one takes its place. Push and pop run
+// their steps in a fixed order and go on after a failing step, so that as
+// much as possible is pushed or freed; every failure is logged and reported
+// in the result. release() deletes the objects it holds before the scene is
+// destroyed. A scene whose resource is missing is a debug scene: it
+// initialises, pushes and pops with no objects.
 #pragma once
 
 #include <cstdint>
@@ -15,17 +19,50 @@
 #include "foundation/Math.h"
 #include "foundation/TimerCore.h"
 #include "scene/GameObject.h"
+#include "scene/SceneLighting.h"
 #include "scene/ScenePVS.h"
+#include "scene/UpdateSchedule.h"
 
 class CameraCore;
+class Intersection;
+class Light;
 class Y3Pose;
 class Y3SceneDataInstance;
 struct CurrentTime;
+struct ModelProperty;
 
 // Bits of Scene::flags.
 constexpr std::uint32_t kSceneLightingDirty = 0x00700000;
 constexpr std::uint32_t kSceneOnStack = 0x00800000;
+constexpr std::uint32_t kSceneRefreshGrid = 0x01000000;
 constexpr std::uint32_t kSceneInitialised = 0x20000000;
+constexpr std::uint32_t kSceneUpdateAll = 0x40000000;
+
+// The five sound lists.
+constexpr std::uint32_t kSceneSoundLists = 5;
+
+class Scene;
+
+// How the scene makes the objects of other subsystems; an entry that is
+// not set makes nothing (the creation is refused and logged).
+struct SceneFactories {
+    GameObject* (*sprite)(Scene& scene, const char* name, const char* source, const Matrix34& pose) = nullptr;
+    GameObject* (*particle)(Scene& scene, const char* name, const char* data, const Matrix34& pose) = nullptr;
+    GameObject* (*grid)(Scene& scene, const char* name) = nullptr;
+    // A sound of the list (its channel) for the alias, named, with flags.
+    GameObject* (*sound)(Scene& scene, std::uint32_t list, const char* alias, const char* name,
+                         std::uint32_t flags) = nullptr;
+    // Sound state the scene's walks need: whether it is playing; stopping
+    // it; whether its own event handler is running.
+    bool (*soundPlaying)(GameObject& sound) = nullptr;
+    void (*soundStop)(GameObject& sound) = nullptr;
+    bool (*soundInHandler)(GameObject& sound) = nullptr;
+    // Plays a sound again after a saved game was loaded.
+    void (*soundRestore)(GameObject& sound, const CurrentTime& time) = nullptr;
+    // The per-frame refresh of a sound; false when it failed.
+    bool (*soundRefresh)(GameObject& sound) = nullptr;
+};
+SceneFactories& sceneFactories();
 
 class Scene : public GameObject {
 public:
@@ -43,29 +80,88 @@ public:
     std::int32_t write(DataStream&) override { return 0; }
     std::int32_t read(DataStream&) override { return 0; }
     bool validate() override { return true; }
-    bool updatePhase0(const CurrentTime&, std::int32_t) override { return true; }
-    // The cameras' per-frame pass.
-    bool updatePhase1(const CurrentTime& time, std::int32_t) override { return updateCameras(time); }
-    bool updatePhase3(const CurrentTime&, std::int32_t) override { return true; }
-    bool updatePhase2(const CurrentTime&, std::int32_t) override { return true; }
-    void invalidateLighting() override {}
-    // Deletes the objects of every handle list and empties the lists.
+    // Slots 15 to 19: the per-frame work and the staggered object updates.
+    bool updatePhase0(const CurrentTime& time, std::int32_t flag) override;
+    bool updatePhase1(const CurrentTime& time, std::int32_t flag) override;
+    bool updatePhase3(const CurrentTime& time, std::int32_t flag) override;
+    bool updatePhase2(const CurrentTime& time, std::int32_t flag) override;
+    void invalidateLighting() override;
+    // Pops the scene when on stack, then deletes every object it holds.
     void release() override;
 
-    // Takes the start pose, sets up the scene from its data (a debug scene
-    // has none) and marks the scene initialised; false when a part of the
-    // scene could not be made.
+    // Takes the start pose, sets up light sets and the default camera, then
+    // the scene data's lights, models, sprites and waypoints (a debug scene
+    // has none); false when a part of the scene could not be made.
     virtual bool initialize(const Matrix34& startPose);
+
+    // Objects by name. Creation refuses a name in use (null, logged).
+    // A model of a resource placed at a pose and registered in the
+    // visibility areas; null when the name is taken.
+    GameObject* createModel(const char* resourceName, const char* objectName, const Matrix34& placement,
+                            std::uint32_t flags);
+    GameObject* createSprite(const char* objectName, const char* source, const Matrix34& pose);
+    GameObject* createParticle(const char* objectName, const char* data, const Matrix34& pose);
+    GameObject* createGrid(const char* objectName);
+    bool deleteModel(const char* objectName);
+    bool deleteSprite(const char* objectName);
+    bool deleteParticle(const char* objectName);
+    bool deleteGrid(const char* objectName);
+    // Remove an object of the list (popped when pushed), release and delete
+    // it; false when the object is not in the list.
+    bool deleteModel(GameObject* object);
+    bool deleteParticle(GameObject* object);
+    // The first object of a list with exactly that name from the start
+    // position; with an index, the search starts there and the index takes
+    // the position found, or -1.
+    GameObject* lookupModel(const char* objectName, std::uint32_t start = 0) const;
+    GameObject* lookupModel(const char* objectName, std::int32_t* index) const;
+    GameObject* lookupParticle(const char* objectName, std::int32_t* index = nullptr) const;
+    GameObject* lookupSprite(const char* objectName, std::int32_t* index = nullptr) const;
+    GameObject* lookupGrid(const char* objectName, std::int32_t* index = nullptr) const;
+
+    // Lights.
+    Light* addLight(const char* lightName, const char* dataName, bool doNotPush);
+    GameObject* lookupLight(const char* objectName) const;
+    bool deleteLight(GameObject* light);
+    bool deleteAllLights();
+    bool pushLights();
+    bool popLights();
+    bool initLights();
+    // Collects the lights of the group that reach the volume; true as soon
+    // as more than twice lodLightsLimits[0] do.
+    bool collectLightsInVolume(const Intersection& volume, std::uint32_t group, std::vector<Light*>& out) const;
+
+    // Light sets by name, for the sky's current mode; false (logged, nothing
+    // changed) when the library has no such set.
+    bool setDefaultLightSet(const char* set);
+    bool setAreaLightSet(const char* area, const char* set);
+    bool setCameraLightSet(const char* camera, const char* set);
+    // The light set a model takes: in game state 9 the area of the selected
+    // screen, else the first area that holds its position, else the default.
+    LightSet* lightSetForModel(GameObject& model);
+
+    // Dialogs: one of them may be the main dialog.
+    GameObjectLink findDialog(const char* dialogName) const;
+    GameObject* createDialog(const char* dialogName, bool main);
+    bool delDialog(const char* dialogName);
+
+    // Sounds of the five lists (0 "effect", 1 "voice", 2 "ambient",
+    // 3 "ambient_loop", 4 "music"); another list index is refused.
+    std::int32_t findSound(std::uint32_t list, const char* soundName) const;
+    GameObject* addSound(std::uint32_t list, const char* soundName, const char* alias, std::uint32_t flags);
+    bool deleteSound(std::uint32_t list, const char* soundName);
+    bool deleteSoundAt(std::uint32_t list, std::int32_t index);
+    bool pushSounds();
+    bool popSounds();
     // Plays again the sounds that were playing before the scene left.
     bool restoreSounds(const CurrentTime& time);
+    bool refreshSounds(bool skip);
+
+    // The point to look at (translation of out): the main dialog's target
+    // for the looking object, else the nearest head in front of the camera.
+    bool findLookTarget(Matrix34& out, GameObject* looking);
+
     bool setMainCharacter(GameObjectLink link);
-
-    // The first object of a list with exactly that name (from start), or null.
-    GameObject* lookupModel(const char* objectName, std::uint32_t start = 0) const;
-    GameObject* lookupParticle(const char* objectName) const;
-    GameObject* lookupSprite(const char* objectName) const;
-    GameObject* lookupLight(const char* objectName) const;
-
     // The current camera, or null.
     CameraCore* camera() const;
     // Makes the camera of that name current; null when there is none.
@@ -74,47 +170,69 @@ public:
     bool updateCameras(const CurrentTime& time);
     // The object of the main character link, or null.
     GameObject* mainCharacterObject() const;
-    // The waypoint of that exact name (and kind, unless -1), or null.
+    // The waypoint of that exact name (and kind, unless -1), the dynamic
+    // ones first, or null.
     Y3Pose* findWaypoint(const char* poseName, std::int32_t kind = -1) const;
     // Adds a waypoint, keeping the list sorted by name.
     void addWaypoint(std::unique_ptr<Y3Pose> waypoint);
+    // A point pose made at run time, kept by name beside the static
+    // waypoints; refused (logged) when a static point or model waypoint has
+    // the name. setAimPoint is the one named "aimPoint".
+    bool setDynamicWaypoint(const char* poseName, const Matrix34& pose);
+    bool setAimPoint(const Matrix34& pose);
     // The waypoints of the scene's waypoint resource (same name as the
     // scene, through the waypoint data manager), read when the scene
     // initialises; false when the resource is there but cannot be read.
     bool loadWaypoints();
-
-    // A model of a resource placed at a pose and registered in the
-    // visibility areas; null when the name is taken.
-    GameObject* createModel(const char* resourceName, const char* objectName, const Matrix34& placement,
-                            std::uint32_t flags);
-    // Remove an object of the list, release and delete it; false when the
-    // object is not in the list.
-    bool deleteModel(GameObject* object);
-    bool deleteParticle(GameObject* object);
-    bool deleteLight(GameObject* object);
 
     bool onStack() const { return (flags & kSceneOnStack) != 0; }
     bool isDebugScene() const;
     // True when the scene's data is loaded, reading it on first use.
     bool loadSceneData();
 
+    // The walks of push and pop over one kind of object.
+    bool pushModels();
+    bool pushSprites();
+    bool pushParticles();
+    bool pushDialogs();
+    bool popModels(std::uint32_t word);
+    bool popSprites();
+    bool popParticles(std::uint32_t word);
+    bool popDialogs();
+
+    // One pass of the staggered update over a list: each live object of the
+    // group gets the phase's slot with its pass mask; false when one failed.
+    bool updateList(std::vector<GameObjectLink>& list, const UpdateSchedule& schedule, const CurrentTime& time,
+                    std::uint32_t group, int phase);
+    // The phase over every list (objects only in states that update them,
+    // the sound lists always), for group 0 then group 1.
+    bool updatePhase(const CurrentTime& time, int phase);
+
     std::uint32_t flags = 0;
     Y3SceneDataInstance* resource;
+    SceneLighting lighting{this};
     Matrix34 startPose{};
     std::vector<GameObjectLink> models;
     std::vector<GameObjectLink> sprites;
     std::vector<GameObjectLink> lights;
     std::vector<GameObjectLink> particles;
+    std::vector<GameObjectLink> grids;
     std::vector<GameObjectLink> dialogs;
-    std::vector<GameObjectLink> sounds[5];
+    std::vector<GameObjectLink> sounds[kSceneSoundLists];
+    GameObjectLink mainDialog;
     GameObjectLink mainCharacter;
     // The dialog that runs in the scene, if any.
     GameObjectLink activeDialog;
+    // Read from section "render" at every push.
+    std::int32_t lodLightsLimits[3] = {3, 3, 3};
+    UpdateSchedule schedules[ScheduleCount];
     // The scene's cameras; the first is the default one made by initialize.
     std::vector<std::unique_ptr<CameraCore>> cameras;
     std::int32_t currentCamera = -1;
-    // Waypoints by name (byte order).
+    // Waypoints by name (byte order): the static ones of the waypoint
+    // resource and the dynamic ones made at run time.
     std::vector<std::unique_ptr<Y3Pose>> waypoints;
+    std::vector<std::unique_ptr<Y3Pose>> dynamicWaypoints;
     GameObjectLink physicsScene;
     // Visibility areas, portals and the registered objects.
     ScenePVS pvs;
@@ -130,7 +248,8 @@ public:
     // Game time of the last update and of the last waypoint refresh.
     double lastUpdateTime = -1.0;
     double lastWaypointRefresh = -1.0;
+    double lastGridRefresh = -1.0;
 };
 
-// The names of the five sound lists, by index.
+// The names of the five sound lists, by index ("" for others).
 const char* sceneSoundListName(std::uint32_t list);

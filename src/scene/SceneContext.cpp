@@ -1,7 +1,9 @@
 #include "scene/SceneContext.h"
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
+#include <new>
 
 #include "foundation/Log.h"
 #include "resources/FilePackageDBData.h"
@@ -20,7 +22,12 @@ bool skyExists(const char* name) {
     return packages && packages->find(sky.headerMask, name, sky.sourceName ? sky.sourceName : "") != 0;
 }
 
+std::atomic<bool> contextLocked{false};
+
 }  // namespace
+
+bool renderContextLocked() { return contextLocked.load(); }
+void setRenderContextLocked(bool locked) { contextLocked.store(locked); }
 
 bool SceneContext::canCreateScene(const Y3SceneDataInstance* record) {
     return record && (record->has(kResourceUnavailable) || skyExists(record->name));
@@ -43,6 +50,8 @@ Scene* SceneContext::createScene(Y3SceneDataInstance* record) {
 bool SceneContext::pushInstance(Y3SceneDataInstance* record, Scene* scene) {
     Log& log = engineLog();
     if (!record || !scene) return false;
+    if (renderContextLocked())
+        return log.error("Can't push scene [%s] (%s): render context locked", scene->name, record->name);
     if (scene->onStack()) return log.error("Can't push %s [%s] twice", record->typeLabel, scene->name);
     if (record->has(kResourceUnavailable) && !record->has(kResourcePlaceholder)) {
         log.resourceError("Can't push %s: resourse [%s] is invalid", record->typeLabel, record->name);
@@ -54,9 +63,18 @@ bool SceneContext::pushInstance(Y3SceneDataInstance* record, Scene* scene) {
                           record->typeName, record->name);
         return log.error("Can't push %s instance to %s resource repository", record->typeLabel, record->typeName);
     }
-    list.push_back(scene);
-    if (!record->context) record->context = std::make_unique<SceneContext>(record);
-    record->context->instances.push_back(scene);
+    // An append that cannot allocate is a failed push, with both lists as
+    // they were.
+    const bool madeContext = !record->context;
+    try {
+        list.push_back(scene);
+        if (madeContext) record->context = std::make_unique<SceneContext>(record);
+        record->context->instances.push_back(scene);
+    } catch (const std::bad_alloc&) {
+        list.erase(std::remove(list.begin(), list.end(), scene), list.end());
+        if (madeContext) record->context.reset();
+        return log.error("Can't push %s instance to %s resource repository", record->typeLabel, record->typeName);
+    }
     scene->flags |= kSceneOnStack;
     return true;
 }
@@ -64,6 +82,8 @@ bool SceneContext::pushInstance(Y3SceneDataInstance* record, Scene* scene) {
 bool SceneContext::popInstance(Y3SceneDataInstance* record, Scene* scene) {
     Log& log = engineLog();
     if (!record || !scene) return false;
+    if (renderContextLocked())
+        return log.error("Can't pop scene [%s] (%s): render context locked", scene->name, record->name);
     if (!scene->onStack()) return log.error("Can't pop %s [%s]: push first", record->typeLabel, scene->name);
     std::vector<Scene*>& list = record->instances;
     auto found = std::find(list.begin(), list.end(), scene);

@@ -9,6 +9,12 @@
 class Scene;
 class Y3SceneDataInstance;
 
+// Whether a render pass holds the render context: the passes over the
+// render list set it for their walk; scene push and pop are refused (not
+// delayed) while it is set.
+bool renderContextLocked();
+void setRenderContextLocked(bool locked);
+
 class SceneContext {
 public:
     explicit SceneContext(Y3SceneDataInstance* resource) : resource(resource) {}

@@ -11,7 +11,12 @@
 #include <memory>
 #include <vector>
 
+#include "effects/Y3Light.h"
+#include "foundation/Math.h"
+#include "model/ModelProperty.h"
 #include "resources/Y3ResourceManager.h"
+#include "scene/ScenePVS.h"
+#include "scene/Y3Pose.h"
 
 class Scene;
 class SceneContext;
@@ -19,11 +24,39 @@ class SceneContext;
 // The first word of every scene data record.
 constexpr std::uint32_t kSceneDataMagic = 0x9A70DE16;
 
-// The loaded contents of a scene resource. Objects of the scene (models,
-// sprites, lights, poses, visibility) are read by their own readers; a
-// record that lists any is refused until those readers exist.
+// A model placed by the scene data.
+struct SceneModelPlacement {
+    char name[128] = {};
+    char model[128] = {};
+    Matrix34 pose = matrix34Identity();
+    ModelProperty properties;
+};
+
+// A sprite placed by the scene data.
+struct SceneSpritePlacement {
+    char name[128] = {};
+    char sprite[128] = {};
+    Matrix34 pose = matrix34Identity();
+};
+
+// The loaded contents of a scene resource.
 struct SceneData {
     char name[128] = {};
+    std::vector<SceneModelPlacement> models;
+    std::vector<SceneSpritePlacement> sprites;
+    std::vector<std::unique_ptr<Y3Light>> lights;
+    std::vector<std::unique_ptr<Y3Pose>> poses;
+    ScenePVS pvs;
+
+    // Reads the scene data record: bytes read or negative. A wrong magic, a
+    // name too long for its field, a count larger than the bytes left could
+    // hold, or a short stream is refused with -1 and a message.
+    std::int32_t read(DataStream& stream);
+    // Writes the record the reader reads; negative when a part cannot be
+    // stored.
+    std::int32_t write(DataStream& stream) const;
+    // Drops every placement, light, pose and the visibility block.
+    void release();
 };
 
 class Y3SceneDataInstance : public ResourceRecord {
@@ -31,11 +64,17 @@ public:
     explicit Y3SceneDataInstance(const char* name);
     ~Y3SceneDataInstance() override;
 
-    // Reads the scene data record: bytes read, or -1 (wrong magic, a name
-    // that does not fit, objects this reader cannot place, a short stream).
+    // Reads the scene data record, then allocates its lights: bytes read,
+    // or negative (logged) with the record left without data.
     std::int32_t readHeader(DataStream& stream) override;
     bool hasObject() const override { return data != nullptr; }
-    void deleteObject() override { data.reset(); }
+    void deleteObject() override { releaseData(); }
+    // Makes the light data record "<scene>.<light>" of every light of the
+    // data, loaded from it and allocated under the loading lock; false when
+    // one failed (logged), the others still go on.
+    bool allocateLights(const char* sceneName);
+    // Drops the scene data.
+    void releaseData();
 
     std::unique_ptr<SceneData> data;
     // The scenes of this resource that are on stack.

@@ -10,6 +10,7 @@
 #include "app/GameCore.h"
 #include "app/SaveGame.h"
 #include "app/lua/WorldScript.h"
+#include "effects/LightSetLibrary.h"
 #include "foundation/IniFile.h"
 #include "foundation/TimeCore.h"
 #include "render/RenderSettings.h"
@@ -36,6 +37,7 @@ public:
         gameCore.clocks = &clocks;
         gameCore.sound = &sound;
         gameCore.settings = &settings;
+        gameCore.lightSets = &lightSets;
         game = make ? make() : std::make_unique<SaveGame>();
         gameCore.game = game.get();
         registerWorldAndTime(lua.state, lua.engine);
@@ -48,6 +50,7 @@ public:
         // The members the game's own start made stay untouched.
         gameCore.game = saved_.game;
         gameCore.settings = saved_.settings;
+        gameCore.lightSets = saved_.lightSets;
         gameCore.sound = saved_.sound;
         gameCore.clocks = saved_.clocks;
         gameCore.objects = saved_.objects;
@@ -88,6 +91,8 @@ public:
     TimeCore clocks;
     SoundCore sound;
     IniFile settings;
+    // Scenes ask it for their "<scene>_default" light sets.
+    LightSetLibrary lightSets;
     std::unique_ptr<SaveGame> game;
 
 };

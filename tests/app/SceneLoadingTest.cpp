@@ -2,6 +2,7 @@
 // the current scene, progress events, failures and their rollback, game over.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -10,6 +11,7 @@
 #include "scene/Scene.h"
 #include "scene/SceneDataManager.h"
 #include "support/PackageFixture.h"
+#include "scene/SceneDescription.h"
 
 using testing_support::SceneLoadFixture;
 
@@ -228,8 +230,12 @@ namespace {
 TEST(SceneLoading, AScenePushThatFailsGivesThePreviousSceneBack) {
     testing_support::TempDir dir;
     testing_support::FixturePackage package;
-    // A stored scene with its sky whose data record is not one.
-    package.files = {{".ms4", "broken", "not a scene", ""}, {".sky", "broken", "sky", ""}};
+    // A stored scene with its sky and light set whose data record is not one.
+    LightSet set;
+    std::strcpy(set.name, "broken_default");
+    package.files = {{".ms4", "broken", "not a scene", ""},
+                     {".sky", "broken", "sky", ""},
+                     {".ls", "broken_default", scene_tools::lightSetBytes(set), ""}};
     ASSERT_TRUE(testing_support::writeDataRoot(dir.path(), {package}));
     testing_support::ScopedPackageDatabase packages(dir.path());
     ASSERT_TRUE(packages.build());

@@ -30,6 +30,9 @@ expect("msg(): demo: game start, tour true")
 # The first scene, from the global variables, with the progress handlers.
 expect("Start to load scene [harbour]")
 expect("msg(): demo: loading starts")
+# A stored scene: its lights and placements from harbour.ms4.
+expect("Scene lights created")
+expect("Scene objects created")
 expect("msg(): demo: loading done")
 expect("Success load scene [harbour]")
 expect("msg(): demo: scene [harbour] is current")
@@ -52,6 +55,11 @@ expect("Releasing game loop...")
 expect("Release resources...")
 expect("Exit from game.")
 demo_check_run()
+# The first scene is the stored one, never the debug scene.
+string(FIND "${log}" "Create debug scene" debug_scene)
+if(NOT debug_scene EQUAL -1)
+  string(APPEND failures "the first scene was made as a debug scene\n")
+endif()
 
 # The slot lies in the player's folder, named after the title in the
 # localised variables, and is a JPEG image (its screenshot) first.

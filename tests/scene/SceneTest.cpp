@@ -1,5 +1,6 @@
 // Scenes made from their resource records: the debug scene of a missing
-// resource, the scene context, the data record reader.
+// resource, the scene context, the data record and stored scenes written by
+// the scene writer.
 #include "scene/Scene.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +8,13 @@
 #include <memory>
 #include <string>
 
+#include "effects/LightDataManager.h"
+#include "effects/LightSetLibrary.h"
 #include "foundation/DataStream.h"
+#include "game/WaypointDataManager.h"
+#include "scene/CameraCore.h"
+#include "scene/SceneObjectFlags.h"
+#include "scene/SceneDescription.h"
 #include "foundation/TimeCore.h"
 #include "scene/ObjectRepository.h"
 #include "scene/SceneContext.h"
@@ -22,31 +29,73 @@ using testing_support::TempDir;
 
 namespace {
 
-// A scene data record: magic, name, then the four object counts.
-std::string sceneRecord(std::uint32_t magic, const std::string& name, std::uint32_t models = 0) {
-    MemoryStream stream;
-    writeU32(stream, magic);
-    writeU8(stream, static_cast<std::uint8_t>(name.size()));
-    stream.write(name.data(), static_cast<std::int32_t>(name.size()));
-    writeU32(stream, models);
-    for (int i = 0; i < 3; ++i) writeU32(stream, 0);
-    return std::string(reinterpret_cast<const char*>(stream.data()), static_cast<std::size_t>(stream.size()));
-}
-
 struct SceneWorld {
     SceneWorld() {
         gameCore.objects = &objects;
+        gameCore.lightSets = &lightSets;
+        gameCore.waypoints = &waypoints;
         setSceneDataManager(&manager);
     }
     ~SceneWorld() {
         setSceneDataManager(savedManager);
+        gameCore.waypoints = savedWaypoints;
+        gameCore.lightSets = savedLightSets;
         gameCore.objects = savedObjects;
+        lightDataManager().clear();
     }
     ObjectRepository* savedObjects = gameCore.objects;
+    LightSetLibrary* savedLightSets = gameCore.lightSets;
+    WaypointDataManager* savedWaypoints = gameCore.waypoints;
     SceneDataManager* savedManager = sceneDataManager();
     ObjectRepository objects;
+    LightSetLibrary lightSets;
+    WaypointDataManager waypoints;
     SceneDataManager manager;
 };
+
+// The resources the scene writer makes of a description, as package files.
+std::vector<FixtureFile> storedScene(const std::string& description) {
+    scene_tools::SceneDescription scene;
+    std::string error;
+    EXPECT_TRUE(scene_tools::parseSceneDescription(description, scene, error)) << error;
+    const std::string name = scene.data.name;
+    std::vector<FixtureFile> files = {{".ms4", name, scene_tools::sceneDataBytes(scene.data), ""}};
+    if (!scene.waypoints.poses().empty()) files.push_back({".wp", name, scene_tools::waypointBytes(scene.waypoints), ""});
+    for (const LightSet& set : scene.lightSets) files.push_back({".ls", set.name, scene_tools::lightSetBytes(set), ""});
+    if (scene.sky) files.push_back({".sky", name, "sky", ""});
+    return files;
+}
+
+// The bytes of a scene data record of a description.
+std::string sceneRecord(const std::string& description) {
+    scene_tools::SceneDescription scene;
+    std::string error;
+    EXPECT_TRUE(scene_tools::parseSceneDescription(description, scene, error)) << error;
+    return scene_tools::sceneDataBytes(scene.data);
+}
+
+// The position of the first log record that contains the text, or -1.
+std::ptrdiff_t logPosition(const Log& log, const std::string& text) {
+    const std::vector<LogRecord> records = log.records();
+    for (std::size_t i = 0; i < records.size(); ++i)
+        if (records[i].text.find(text) != std::string::npos) return static_cast<std::ptrdiff_t>(i);
+    return -1;
+}
+
+constexpr char kHarbour[] = R"(
+# the harbour: two lights, a camera pose, a waypoint
+scene harbour
+sky
+lightset harbour_default ambient 0.2 0.2 0.3
+light point lamp at 1 2 3 radius 4 colour 1 0.9 0.7
+light direct sun radius 50 distance 100
+pose camera view at 0 5 -10
+pose point spawn at 0 0 1
+waypoint point pier at 5 0 5
+waypoint camera overview at 0 20 -20
+area water at 0 0 0 extents 40 10 40
+area pier at 12 0 4 extents 3 5 3
+)";
 
 TEST(Scene, MissingResourceGivesADebugSceneThatPushesAndPopsEmpty) {
     ScopedGameCore core;
@@ -94,6 +143,15 @@ TEST(Scene, ScenesOfOneResourceShareOneContextUntilTheLastLeaves) {
     EXPECT_EQ(context->instances.size(), 2u);
     ASSERT_TRUE(first->pop(0));
     EXPECT_EQ(record->context.get(), context);
+    // Neither push nor pop runs while a render pass holds the context.
+    setRenderContextLocked(true);
+    EXPECT_FALSE(first->push());
+    EXPECT_TRUE(core.log().contains("Can't push scene [hall] (hall): render context locked"));
+    EXPECT_FALSE(second->pop(0));
+    EXPECT_TRUE(core.log().contains("Can't pop scene [hall] (hall): render context locked"));
+    setRenderContextLocked(false);
+    EXPECT_TRUE(second->onStack());
+    EXPECT_FALSE(first->onStack());
     // A scene destroyed while on stack leaves its resource behind it clean.
     second.reset();
     EXPECT_TRUE(record->instances.empty());
@@ -112,45 +170,163 @@ TEST(Scene, DestructorReportsWhatReleaseLeft) {
     EXPECT_FALSE(core.log().contains("(particles)"));
 }
 
-TEST(SceneDataManager, ReadsOnlyRecordsItCanPlace) {
+TEST(SceneData, ReadsWhatTheWriterWritesAndRefusesDamagedRecords) {
+    ScopedGameCore core;
+    const std::string full = sceneRecord(std::string(kHarbour) + R"(
+model boat boat_model at 1 0 0 texture_set 2
+sprite gull gull_sprite at 0 3 0
+)");
+    {
+        SceneData data;
+        MemoryStream stream(const_cast<char*>(full.data()), static_cast<std::int32_t>(full.size()));
+        ASSERT_EQ(data.read(stream), static_cast<std::int32_t>(full.size()));
+        EXPECT_STREQ(data.name, "harbour");
+        ASSERT_EQ(data.models.size(), 1u);
+        EXPECT_STREQ(data.models[0].model, "boat_model");
+        EXPECT_EQ(data.models[0].properties.textureSet, 2u);
+        EXPECT_FLOAT_EQ(data.models[0].pose.m[9], 1.0f);
+        ASSERT_EQ(data.sprites.size(), 1u);
+        ASSERT_EQ(data.lights.size(), 2u);
+        EXPECT_EQ(data.lights[0]->type(), 0u);
+        EXPECT_FLOAT_EQ(data.lights[0]->radius, 4.0f);
+        EXPECT_EQ(data.lights[1]->type(), 1u);
+        ASSERT_EQ(data.poses.size(), 2u);
+        EXPECT_EQ(data.pvs.areas.size(), 2u);
+        EXPECT_EQ(data.poses[0]->type(), static_cast<std::uint32_t>(PoseCamera));
+        EXPECT_FLOAT_EQ(data.poses[0]->pose.m[11], -10.0f);
+    }
+    // Every cut of the record is refused without a crash.
+    for (std::size_t size = 0; size < full.size(); ++size) {
+        Y3SceneDataInstance record("harbour");
+        MemoryStream stream(const_cast<char*>(full.data()), static_cast<std::int32_t>(size));
+        EXPECT_LT(record.readHeader(stream), 0) << size;
+        EXPECT_FALSE(record.hasObject()) << size;
+    }
+    // Patched fields: the magic, an overlong name, a count past the record.
+    const std::string empty = sceneRecord("scene hall");
+    std::string wrongMagic = empty;
+    wrongMagic[0] = 0x15;
+    std::string overlong = empty.substr(0, 4) + std::string(1, static_cast<char>(200)) + std::string(200, 'n') +
+                           empty.substr(9);
+    std::string hugeCount = empty;
+    hugeCount.replace(9, 4, std::string(4, static_cast<char>(0xFF)));
     struct Case {
         const char* what;
         std::string bytes;
-        bool read;
+        const char* message;
     };
-    const std::string good = sceneRecord(kSceneDataMagic, "hall");
     const Case cases[] = {
-        {"empty scene", good, true},
-        {"wrong magic", sceneRecord(0x12345678, "hall"), false},
-        {"name longer than its field", sceneRecord(kSceneDataMagic, std::string(200, 'n')), false},
-        {"models it cannot place", sceneRecord(kSceneDataMagic, "hall", 2), false},
-        {"cut short", good.substr(0, good.size() - 3), false},
+        {"wrong magic", wrongMagic, "Can't read scene data: wrong magic 0x9A70DE15"},
+        {"name longer than its field", overlong, "Can't read scene data: the name is longer than 127 characters"},
+        {"model count past the record", hugeCount, "Can't read scene data [hall]: 4294967295 models do not fit"},
     };
-    ScopedGameCore core;
     for (const Case& c : cases) {
+        core.log().clear();
         Y3SceneDataInstance record("hall");
-        MemoryStream stream;
-        stream.write(c.bytes.data(), static_cast<std::int32_t>(c.bytes.size()));
-        stream.setPosition(0);
-        const std::int32_t result = record.readHeader(stream);
-        EXPECT_EQ(result >= 0, c.read) << c.what;
-        EXPECT_EQ(record.hasObject(), c.read) << c.what;
-        if (c.read) {
-            EXPECT_EQ(result, static_cast<std::int32_t>(c.bytes.size()));
-            EXPECT_STREQ(record.data->name, "hall");
-        }
-        record.deleteObject();
+        MemoryStream stream(c.bytes.data() ? const_cast<char*>(c.bytes.data()) : nullptr,
+                            static_cast<std::int32_t>(c.bytes.size()));
+        EXPECT_EQ(record.readHeader(stream), -1) << c.what;
+        EXPECT_FALSE(record.hasObject()) << c.what;
+        EXPECT_TRUE(core.log().contains(c.message)) << c.what;
+        EXPECT_TRUE(core.log().contains("Can't load scene data [hall]: the record is damaged")) << c.what;
     }
+    // An empty scene reads to an empty data object.
+    Y3SceneDataInstance record("hall");
+    MemoryStream stream(const_cast<char*>(empty.data()), static_cast<std::int32_t>(empty.size()));
+    EXPECT_EQ(record.readHeader(stream), static_cast<std::int32_t>(empty.size()));
+    ASSERT_TRUE(record.hasObject());
+    EXPECT_TRUE(record.data->models.empty() && record.data->lights.empty() && record.data->poses.empty());
+}
+
+TEST(SceneData, ScenePlacementNamesLongerThanTheirFieldAreRefused) {
+    ScopedGameCore core;
+    scene_tools::SceneDescription scene;
+    std::string error;
+    EXPECT_FALSE(scene_tools::parseSceneDescription("scene hall\nmodel " + std::string(128, 'm') + " boat", scene, error));
+    EXPECT_NE(error.find("longer than 127"), std::string::npos) << error;
+    // The same name written by hand, past the writer's check.
+    MemoryStream stream(true);
+    writeU32(stream, kSceneDataMagic);
+    writeString8(stream, "hall");
+    writeU32(stream, 1);
+    writeString8(stream, std::string(200, 'm').c_str());
+    for (int i = 0; i < 80; ++i) writeU8(stream, 0);
+    stream.setPosition(0);
+    SceneData data;
+    EXPECT_EQ(data.read(stream), -1);
+    EXPECT_TRUE(core.log().contains("Can't read scene data [hall]: a name is longer than 127 characters"));
+}
+
+TEST(Scene, AStoredSceneLoadsItsLightsAndWaypointsPushesAndPops) {
+    TempDir dir;
+    FixturePackage package;
+    package.files = storedScene(kHarbour);
+    ASSERT_TRUE(testing_support::writeDataRoot(dir.path(), {package}));
+    testing_support::ScopedPackageDatabase packages(dir.path());
+    ASSERT_TRUE(packages.build());
+    SceneWorld world;
+    Y3SceneDataInstance* record = world.manager.get("harbour", true);
+    std::unique_ptr<Scene> scene(SceneContext::createScene(record));
+    ASSERT_NE(scene, nullptr);
+    EXPECT_FALSE(scene->isDebugScene());
+    ASSERT_TRUE(scene->initialize(matrix34Identity()));
+    EXPECT_TRUE(packages.log().contains("Scene lights created"));
+    EXPECT_TRUE(packages.log().contains("Scene objects created"));
+    EXPECT_NE(scene->lighting.getDefault(0), nullptr);
+    EXPECT_STREQ(scene->lighting.defaults[3].name, "harbour_default");
+    // The lights are named after the scene and take their data records.
+    ASSERT_EQ(scene->lights.size(), 2u);
+    EXPECT_NE(scene->lookupLight("harbour.lamp"), nullptr);
+    EXPECT_NE(lightDataManager().find("harbour.sun"), nullptr);
+    EXPECT_TRUE(lightDataManager().find("harbour.sun")->allocated());
+    EXPECT_NE(scene->findWaypoint("pier", PosePoint), nullptr);
+    EXPECT_NE(scene->findWaypoint("overview", PoseCamera), nullptr);
+    ASSERT_NE(scene->camera(), nullptr);
+    EXPECT_STREQ(scene->camera()->getName(), "default");
+    // The visibility block's areas are the scene's own copy.
+    ASSERT_EQ(scene->pvs.areas.size(), 2u);
+    EXPECT_STREQ(scene->pvs.areas[1]->name, "pier");
+
+    ASSERT_TRUE(scene->push());
+    EXPECT_NE(record->context, nullptr);
+    auto* lamp = dynamic_cast<SceneObjectFlags*>(scene->lookupLight("harbour.lamp"));
+    ASSERT_NE(lamp, nullptr);
+    EXPECT_NE(lamp->stateFlags() & kLightOnStack, 0u);
+    ASSERT_TRUE(scene->pop(0));
+    EXPECT_EQ(lamp->stateFlags() & kLightOnStack, 0u);
+    EXPECT_EQ(record->context, nullptr);
+    scene->release();
+    EXPECT_TRUE(scene->lights.empty());
+}
+
+TEST(Scene, ASceneWithoutItsDefaultLightSetFailsWithTheCriticalBanner) {
+    TempDir dir;
+    FixturePackage package;
+    package.files = storedScene("scene hall\nsky\n");
+    ASSERT_TRUE(testing_support::writeDataRoot(dir.path(), {package}));
+    testing_support::ScopedPackageDatabase packages(dir.path());
+    ASSERT_TRUE(packages.build());
+    SceneWorld world;
+    std::unique_ptr<Scene> scene(SceneContext::createScene(world.manager.get("hall", true)));
+    ASSERT_NE(scene, nullptr);
+    EXPECT_FALSE(scene->initialize(matrix34Identity()));
+    const Log& log = packages.log();
+    const std::ptrdiff_t banner = logPosition(log, "--------------------- CRITICAL -----------------");
+    ASSERT_GE(banner, 0);
+    EXPECT_EQ(logPosition(log, "Required default lightset [hall_default]"), banner + 1);
+    EXPECT_GT(logPosition(log, "Can't initialize scene [hall]: light sets not initialized"), banner);
+    EXPECT_EQ(scene->flags & kSceneInitialised, 0u);
+    scene->release();
 }
 
 TEST(SceneContext, AStoredSceneNeedsItsSkyAndReadsItsDataWhenPushed) {
     TempDir dir;
     FixturePackage package;
-    package.files = {{".ms4", "hall", sceneRecord(kSceneDataMagic, "hall"), ""},
-                     {".ms4", "broken", sceneRecord(0x1, "broken"), ""},
-                     {".ms4", "bare", sceneRecord(kSceneDataMagic, "bare"), ""},
-                     {".sky", "hall", "sky", ""},
-                     {".sky", "broken", "sky", ""}};
+    package.files = storedScene("scene hall\nsky\nlightset hall_default\n");
+    for (const FixtureFile& file : storedScene("scene bare\nlightset bare_default\n")) package.files.push_back(file);
+    package.files.push_back({".ms4", "broken", "not a scene", ""});
+    package.files.push_back({".sky", "broken", "sky", ""});
+    package.files.push_back({".ls", "broken_default", scene_tools::lightSetBytes(LightSet()), ""});
     ASSERT_TRUE(testing_support::writeDataRoot(dir.path(), {package}));
     testing_support::ScopedPackageDatabase packages(dir.path());
     ASSERT_TRUE(packages.build());
@@ -181,6 +357,8 @@ TEST(SceneContext, AStoredSceneNeedsItsSkyAndReadsItsDataWhenPushed) {
     }
     EXPECT_FALSE(packages.log().contains("Already on stack"));
     hall->pop(0);
+    hall->release();
+    broken->release();
 }
 
 }  // namespace

@@ -1,0 +1,50 @@
+// The light database: one record per light name ("<scene>.<light>" for the
+// lights of a scene), holding the light resource (Y3Light) that Light
+// objects place. Records stay sorted by name.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "effects/Y3Light.h"
+
+// Bits of Y3LightData::flags.
+constexpr std::uint32_t kLightDataLoaded = 0x2;
+constexpr std::uint32_t kLightDataAllocated = 0x100;
+// The record asks to be allocated as soon as it is loaded.
+constexpr std::uint32_t kLightDataAllocateOnLoad = 0x100000;
+
+class Y3LightData {
+public:
+    explicit Y3LightData(const char* name);
+
+    bool loaded() const { return (flags & kLightDataLoaded) != 0; }
+    bool allocated() const { return (flags & kLightDataAllocated) != 0; }
+    // Takes a copy of the light as its data; the loaded flag follows.
+    bool load(const Y3Light* source);
+    // Makes the light's device data (nothing to make without projected
+    // textures); the allocated flag follows the result.
+    bool allocate();
+    // "Y3Light [name]: message" on the resource channel; false.
+    bool logError(const char* message) const;
+
+    char name[128] = {};
+    std::uint32_t flags = 0;
+    std::unique_ptr<Y3Light> light;
+};
+
+class LightDataManager {
+public:
+    // The record of that name, created at its sorted place when absent.
+    Y3LightData* getOrCreate(const char* name);
+    Y3LightData* find(const char* name) const;
+    std::size_t count() const { return records_.size(); }
+    void clear() { records_.clear(); }
+
+private:
+    std::vector<std::unique_ptr<Y3LightData>> records_;
+};
+
+// The light database of the renderer.
+LightDataManager& lightDataManager();

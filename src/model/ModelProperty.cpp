@@ -1,0 +1,73 @@
+#include "model/ModelProperty.h"
+
+#include <cstring>
+
+#include "foundation/DataStream.h"
+
+namespace {
+
+// A name of a rule or animation: u8 length and bytes.
+std::int32_t readName(DataStream& stream, std::string& out) {
+    char field[256];
+    const std::int32_t result = readString8(stream, field, sizeof(field));
+    if (result >= 0) out = field;
+    return result;
+}
+
+// A count no larger than the bytes left could hold at minSize each.
+bool countFits(DataStream& stream, std::uint32_t count, std::int32_t minSize) {
+    return count <= static_cast<std::uint32_t>(bytesLeft(stream) / minSize);
+}
+
+}  // namespace
+
+void ModelProperty::init() {
+    std::memset(lightSets, 0, sizeof(lightSets));
+    textureSet = 0;
+    rules.clear();
+}
+
+std::int32_t ModelProperty::read(DataStream& stream) {
+    clearRules();
+    std::int32_t total = 0;
+    std::uint32_t magic = 0;
+    if (!addField(total, readU32(stream, magic))) return total;
+    if (magic != kModelPropertyMagic) return -1;
+    if (!addField(total, readU32(stream, textureSet))) return total;
+    for (char* name : lightSets)
+        if (!addField(total, readString8(stream, name, 128))) return total;
+    std::uint32_t ruleCount = 0;
+    if (!addField(total, readU32(stream, ruleCount))) return total;
+    if (!countFits(stream, ruleCount, 5)) return -1;
+    rules.resize(ruleCount);
+    for (ModelPropertyRule& rule : rules) {
+        std::uint32_t count = 0;
+        if (!addField(total, readName(stream, rule.name)) || !addField(total, readU32(stream, count))) return total;
+        if (!countFits(stream, count, 9)) return -1;
+        rule.animations.resize(count);
+        for (ModelPropertyAnimation& animation : rule.animations)
+            if (!addField(total, readName(stream, animation.name)) ||
+                !addField(total, readU32(stream, animation.flags)) || !addField(total, readF32(stream, animation.speed)))
+                return total;
+    }
+    return total;
+}
+
+std::int32_t ModelProperty::write(DataStream& stream) const {
+    std::int32_t total = 0;
+    if (!addField(total, writeU32(stream, kModelPropertyMagic)) || !addField(total, writeU32(stream, textureSet)))
+        return total;
+    for (const char* name : lightSets)
+        if (!addField(total, writeString8(stream, name))) return total;
+    if (!addField(total, writeU32(stream, static_cast<std::uint32_t>(rules.size())))) return total;
+    for (const ModelPropertyRule& rule : rules) {
+        if (!addField(total, writeString8(stream, rule.name.c_str())) ||
+            !addField(total, writeU32(stream, static_cast<std::uint32_t>(rule.animations.size()))))
+            return total;
+        for (const ModelPropertyAnimation& animation : rule.animations)
+            if (!addField(total, writeString8(stream, animation.name.c_str())) ||
+                !addField(total, writeU32(stream, animation.flags)) || !addField(total, writeF32(stream, animation.speed)))
+                return total;
+    }
+    return total;
+}

@@ -1,0 +1,39 @@
+// The property block of a model: its texture set, the light-set names it
+// uses for each time of day and its animation rules. Model resources carry
+// one, and every model placement of a scene ends with one.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class DataStream;
+
+// The first word of a stored property block.
+constexpr std::uint32_t kModelPropertyMagic = 0x983FFA05;
+
+struct ModelPropertyAnimation {
+    std::string name;
+    std::uint32_t flags = 0;
+    float speed = 1.0f;
+};
+
+struct ModelPropertyRule {
+    std::string name;
+    std::vector<ModelPropertyAnimation> animations;
+};
+
+struct ModelProperty {
+    // "morning", "day", "evening", "nighttime".
+    char lightSets[4][128] = {};
+    std::uint32_t textureSet = 0;
+    std::vector<ModelPropertyRule> rules;
+
+    // Clears the four light-set names and the rules.
+    void init();
+    void clearRules() { rules.clear(); }
+    // Bytes read, or negative: a wrong magic, an overlong name or a count
+    // larger than the bytes left are refused (-1).
+    std::int32_t read(DataStream& stream);
+    std::int32_t write(DataStream& stream) const;
+};

@@ -1,0 +1,407 @@
+// The scene's objects by name, its lights and the per-frame update.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/GameCore.h"
+#include "effects/Light.h"
+#include "effects/LightDataManager.h"
+#include "foundation/Log.h"
+#include "foundation/TimeCore.h"
+#include "model/Model.h"
+#include "render/VideoCore.h"
+#include "scene/CameraCore.h"
+#include "scene/Scene.h"
+#include "scene/SceneDataManager.h"
+#include "scene/SceneInternal.h"
+#include "scene/SceneObjectFlags.h"
+
+using scene_detail::resolve;
+
+namespace {
+
+constexpr char kCriticalSceneError[] = "---------------------- CRITICAL SCENE ERROR --------------------------------";
+
+GameObject* lookupIn(const std::vector<GameObjectLink>& list, const char* objectName, std::int32_t* index) {
+    const std::int32_t start = index && *index > 0 ? *index : 0;
+    if (objectName)
+        for (std::size_t i = static_cast<std::size_t>(start); i < list.size(); ++i) {
+            GameObject* object = resolve(list[i]);
+            if (object && std::strcmp(object->getName(), objectName) == 0) {
+                if (index) *index = static_cast<std::int32_t>(i);
+                return object;
+            }
+        }
+    if (index) *index = -1;
+    return nullptr;
+}
+
+// Removes an object of a list (the last entry takes its place), pops it
+// when its scene is pushed, releases and deletes it; false when the object
+// is not in the list.
+bool deleteFrom(Scene& scene, std::vector<GameObjectLink>& list, GameObject* object) {
+    if (!object) return false;
+    const GameObjectLink link = GameObjectLink::fromObject(object);
+    for (std::size_t i = 0; i < list.size(); ++i)
+        if (list[i].index() == link.index()) {
+            scene_detail::removeAt(list, i);
+            if (scene.onStack()) object->pop(0);
+            object->release();
+            delete object;
+            return true;
+        }
+    return false;
+}
+
+// The named object of a list deleted; the message when there is none.
+bool deleteNamed(Scene& scene, std::vector<GameObjectLink>& list, const char* objectName, const char* message) {
+    GameObject* object = lookupIn(list, objectName, nullptr);
+    if (!object) return engineLog().error(message, objectName ? objectName : "", scene.name);
+    return deleteFrom(scene, list, object);
+}
+
+// Appends a made object, or logs why none was made.
+GameObject* adopt(Scene& scene, std::vector<GameObjectLink>& list, GameObject* made, const char* message,
+                  const char* objectName, const char* data) {
+    if (!made) {
+        engineLog().error(message, objectName, data ? data : "", scene.name);
+        return nullptr;
+    }
+    list.push_back(GameObjectLink::fromObject(made));
+    return made;
+}
+
+}  // namespace
+
+bool objectsUpdateInState(std::int32_t stateIndex) { return stateIndex != 6; }
+bool sceneTimeRunsInState(std::int32_t stateIndex) { return stateIndex != 6; }
+
+GameObject* Scene::lookupModel(const char* objectName, std::uint32_t start) const {
+    std::int32_t index = static_cast<std::int32_t>(start);
+    return lookupIn(models, objectName, &index);
+}
+GameObject* Scene::lookupModel(const char* objectName, std::int32_t* index) const {
+    return lookupIn(models, objectName, index);
+}
+GameObject* Scene::lookupParticle(const char* objectName, std::int32_t* index) const {
+    return lookupIn(particles, objectName, index);
+}
+GameObject* Scene::lookupSprite(const char* objectName, std::int32_t* index) const {
+    return lookupIn(sprites, objectName, index);
+}
+GameObject* Scene::lookupGrid(const char* objectName, std::int32_t* index) const {
+    return lookupIn(grids, objectName, index);
+}
+GameObject* Scene::lookupLight(const char* objectName) const { return lookupIn(lights, objectName, nullptr); }
+
+GameObject* Scene::createModel(const char* resourceName, const char* objectName, const Matrix34& placement,
+                               std::uint32_t) {
+    if (!objectName) return nullptr;
+    if (lookupModel(objectName)) {
+        engineLog().error("Object with name [%s] already exist in scene [%s]", objectName, name);
+        return nullptr;
+    }
+    auto* model = new Model(objectName, resourceName, id);
+    model->setPose(placement);
+    models.push_back(GameObjectLink::fromObject(model));
+    pvs.registerObject(model);
+    if (CameraCore* current = camera(); current && model->pvsIndex >= 0)
+        pvs.computeVisibility(*pvs.objects[static_cast<std::size_t>(model->pvsIndex)], current->pvs);
+    if (!lighting.getDefault(kCurrentLightMode))
+        engineLog().error("Try to set model [%s] lightset to %s", objectName, "NULL");
+    return model;
+}
+
+GameObject* Scene::createSprite(const char* objectName, const char* source, const Matrix34& pose) {
+    if (!objectName) return nullptr;
+    if (lookupSprite(objectName)) {
+        engineLog().error("Sprite with name [%s] already exist in scene [%s]", objectName, name);
+        return nullptr;
+    }
+    auto factory = sceneFactories().sprite;
+    GameObject* made = factory ? factory(*this, objectName, source, pose) : nullptr;
+    if (made) scene_detail::tick();
+    return adopt(*this, sprites, made, " Cannot create sprite instance '%s' ( model data [%s]) in scene [%s]",
+                 objectName, source);
+}
+
+GameObject* Scene::createParticle(const char* objectName, const char* data, const Matrix34& pose) {
+    if (!objectName) return nullptr;
+    if (lookupParticle(objectName)) {
+        engineLog().error("Particle with name [%s] already exist: Name can't be duplicated", objectName);
+        return nullptr;
+    }
+    auto factory = sceneFactories().particle;
+    GameObject* made = factory ? factory(*this, objectName, data, pose) : nullptr;
+    if (made) scene_detail::tick();
+    return adopt(*this, particles, made, "Cannot create particle instance [%s] ( particle data [%s]) in scene [%s]",
+                 objectName, data);
+}
+
+GameObject* Scene::createGrid(const char* objectName) {
+    if (!objectName) return nullptr;
+    if (lookupGrid(objectName)) {
+        engineLog().error("Grid with name [%s] already exist in scene [%s]", objectName, name);
+        return nullptr;
+    }
+    auto factory = sceneFactories().grid;
+    GameObject* made = factory ? factory(*this, objectName) : nullptr;
+    if (!made) {
+        engineLog().error("Cannot create grid instance [%s] in scene [%s]", objectName, name);
+        return nullptr;
+    }
+    grids.push_back(GameObjectLink::fromObject(made));
+    return made;
+}
+
+bool Scene::deleteModel(const char* objectName) {
+    GameObject* model = lookupModel(objectName);
+    if (!model) return engineLog().error("Can't find model object [%s] in scene [%s]", objectName ? objectName : "", name);
+    return deleteModel(model);
+}
+
+bool Scene::deleteModel(GameObject* object) {
+    if (dynamic_cast<Model*>(object)) pvs.unregisterObject(object);
+    return deleteFrom(*this, models, object);
+}
+
+bool Scene::deleteParticle(GameObject* object) { return deleteFrom(*this, particles, object); }
+bool Scene::deleteSprite(const char* objectName) {
+    return deleteNamed(*this, sprites, objectName, "Can't find model object [%s] in scene [%s]");
+}
+bool Scene::deleteParticle(const char* objectName) {
+    return deleteNamed(*this, particles, objectName, "Can't find particle object [%s] in scene [%s]");
+}
+bool Scene::deleteGrid(const char* objectName) {
+    return deleteNamed(*this, grids, objectName, "Can't find grid object [%s] in scene [%s]");
+}
+
+Light* Scene::addLight(const char* lightName, const char* dataName, bool doNotPush) {
+    if (!lightName) return nullptr;
+    Log& log = engineLog();
+    if (lookupLight(lightName)) {
+        log.error("Can't add light [%s] to scene [%s]: Name already used", lightName, name);
+        return nullptr;
+    }
+    Y3LightData* data = lightDataManager().getOrCreate(dataName ? dataName : lightName);
+    Light* light = Light::create(data, id, lightName);
+    if (!light) {
+        log.error("Can't add light [%s] to scene [%s]", lightName, name);
+        return nullptr;
+    }
+    lights.push_back(GameObjectLink::fromObject(light));
+    if (onStack() && !doNotPush) light->push();
+    scene_detail::tick();
+    return light;
+}
+
+bool Scene::deleteLight(GameObject* light) {
+    Log& log = engineLog();
+    if (!light) {
+        log.error("Memory broken in GameObject index access");
+        return log.error("Can't delete light [%s] from scene [%s]: Light not found", "NULL", name);
+    }
+    const GameObjectLink link = GameObjectLink::fromObject(light);
+    for (std::size_t i = 0; i < lights.size(); ++i)
+        if (lights[i].index() == link.index()) {
+            scene_detail::removeAt(lights, i);
+            if (auto* own = dynamic_cast<Light*>(light); own && own->onStack()) own->pop(0);
+            light->release();
+            delete light;
+            return true;
+        }
+    return log.error("Can't delete light [%s] from scene [%s]: Light not found", light->getName(), name);
+}
+
+bool Scene::deleteAllLights() {
+    for (GameObjectLink link : lights)
+        if (auto* light = dynamic_cast<Light*>(resolve(link))) {
+            if (light->onStack()) light->pop(0);
+            delete light;
+        }
+    lights.clear();
+    return true;
+}
+
+bool Scene::pushLights() {
+    bool result = true;
+    for (GameObjectLink link : lights) {
+        auto* light = dynamic_cast<Light*>(resolve(link));
+        if (!light) continue;
+        if (!light->onStack() && !light->push())
+            result = engineLog().error("Can't push light [%s] to scene [%s]", light->getName(), name);
+        scene_detail::tick();
+    }
+    return result;
+}
+
+bool Scene::popLights() {
+    bool result = true;
+    for (GameObjectLink link : lights)
+        if (auto* light = dynamic_cast<Light*>(resolve(link)); light && light->onStack() && !light->pop(0))
+            result = engineLog().error("Can't pop scene [%s] light [%s]", name, light->getName());
+    return result;
+}
+
+bool Scene::initLights() {
+    if (!resource || !resource->data)
+        return engineLog().error("Can't initialize scene [%s] lights: Allocate scene data first", name);
+    bool result = true;
+    for (const std::unique_ptr<Y3Light>& record : resource->data->lights) {
+        if (!record) continue;
+        char lightName[256];
+        std::snprintf(lightName, sizeof(lightName), "%s.%s", name, record->name);
+        lightName[127] = '\0';
+        if (!addLight(lightName, nullptr, false)) result = false;
+    }
+    return result;
+}
+
+bool Scene::collectLightsInVolume(const Intersection& volume, std::uint32_t group, std::vector<Light*>& out) const {
+    out.clear();
+    const std::size_t limit = 2 * static_cast<std::size_t>(std::max(lodLightsLimits[0], 0));
+    for (GameObjectLink link : lights) {
+        auto* light = dynamic_cast<Light*>(resolve(link));
+        if (!light || (light->flags & kLightCollectable) != kLightCollectable || group == 0 || group != light->group)
+            continue;
+        if (const Intersection* bounds = light->bounds(); bounds && !bounds->intersects(volume)) continue;
+        out.push_back(light);
+        if (out.size() > limit) return true;
+    }
+    return false;
+}
+
+bool Scene::setDefaultLightSet(const char* set) {
+    if (!requestLightSet(set))
+        return engineLog().error("Can't set default scene lightset to [%s]: LightSet not found", set ? set : "");
+    return lighting.setDefault(kCurrentLightMode, set);
+}
+
+bool Scene::setAreaLightSet(const char* area, const char* set) {
+    LightArea* found = lighting.findArea(area);
+    if (!found || !requestLightSet(set))
+        return engineLog().error("Can't set area scene lightset to [%s]: LightSet not found", set ? set : "");
+    const std::int32_t mode = skyLightMode >= 0 && skyLightMode < 4 ? skyLightMode : 0;
+    std::strncpy(found->entries[mode].name, set, sizeof(found->entries[mode].name) - 1);
+    found->entries[mode].set = requestLightSet(set);
+    flags |= kSceneLightingDirty;
+    return true;
+}
+
+bool Scene::setCameraLightSet(const char* cameraName, const char* set) {
+    if (!requestLightSet(set))
+        return engineLog().error("Can't set camera [%s] scene lightset to [%s]: LightSet not found",
+                                 cameraName ? cameraName : "", set ? set : "");
+    return lighting.setCameraLightSet(cameraName, kCurrentLightMode, set);
+}
+
+LightSet* Scene::lightSetForModel(GameObject& model) {
+    Matrix34 pose = matrix34Identity();
+    model.getWorldMatrix(pose);
+    if (LightArea* area = lighting.findAreaContaining(pose.m + 9))
+        return lighting.getAreaLightSet(*area, kCurrentLightMode);
+    return lighting.getDefault(kCurrentLightMode);
+}
+
+void Scene::invalidateLighting() {
+    // Lights take their light sets from the scene's current ones; models
+    // relight themselves from the dirty bits on their next update.
+    for (GameObjectLink link : lights)
+        if (GameObject* light = resolve(link)) light->invalidateLighting();
+}
+
+bool Scene::updateList(std::vector<GameObjectLink>& list, const UpdateSchedule& schedule, const CurrentTime& time,
+                       std::uint32_t group, int phase) {
+    bool result = true;
+    const bool everyObject = (flags & kSceneUpdateAll) != 0;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        const std::uint8_t mask = schedule.mask(static_cast<std::int32_t>(i), everyObject);
+        GameObject* object = resolve(list[i]);
+        if (!object) continue;
+        auto* state = dynamic_cast<SceneObjectFlags*>(object);
+        const std::uint32_t objectGroup = state && state->updateGroup() ? 1 : 0;
+        if (objectGroup != group) continue;
+        bool done = true;
+        switch (phase) {
+            case 0: done = object->updatePhase0(time, mask); break;
+            case 1: done = object->updatePhase1(time, mask); break;
+            case 2: done = object->updatePhase2(time, mask); break;
+            default: done = object->updatePhase3(time, mask); break;
+        }
+        if (!done) result = false;
+    }
+    return result;
+}
+
+bool Scene::updatePhase(const CurrentTime& time, int phase) {
+    bool result = true;
+    const bool objects = objectsUpdateInState(scene_detail::stateIndex());
+    for (std::uint32_t group = 0; group < 2; ++group) {
+        if (objects) {
+            if (!updateList(models, schedules[ScheduleModels], time, group, phase)) result = false;
+            if (!updateList(lights, schedules[ScheduleLights], time, group, phase)) result = false;
+            if (!updateList(particles, schedules[ScheduleParticles], time, group, phase)) result = false;
+            if (!updateList(sprites, schedules[ScheduleSprites], time, group, phase)) result = false;
+        }
+        for (std::uint32_t list = 0; list < kSceneSoundLists; ++list)
+            if (!updateList(sounds[list], schedules[ScheduleSounds + list], time, group, phase)) result = false;
+    }
+    return result;
+}
+
+bool Scene::updatePhase0(const CurrentTime& time, std::int32_t) {
+    // The model passes: bits 0x1 and 0x8 on one turn in 40, bit 0x2 on
+    // every turn while the display mode can post-process.
+    UpdateSchedule& modelSchedule = schedules[ScheduleModels];
+    modelSchedule.pairs[0].period = 40;
+    modelSchedule.pairs[3].period = 40;
+    modelSchedule.pairs[1].period = gameCore.video && gameCore.video->postprocessing ? 1 : -1;
+    for (UpdateSchedule& schedule : schedules) schedule.advance();
+    const bool result = updatePhase(time, 0);
+    flags &= ~kSceneUpdateAll;
+    return result;
+}
+
+bool Scene::updatePhase1(const CurrentTime& time, std::int32_t) {
+    bool result = updateList(dialogs, schedules[ScheduleDialogs], time, 0, 1);
+    if (objectsUpdateInState(scene_detail::stateIndex())) updateCameras(time);
+    if (!updatePhase(time, 1)) result = false;
+    // Deletions asked for during the walk happen after it.
+    std::vector<std::string> pending;
+    for (GameObjectLink link : models)
+        if (GameObject* model = resolve(link); model && dynamic_cast<SceneObjectFlags*>(model) &&
+                                               (dynamic_cast<SceneObjectFlags*>(model)->stateFlags() &
+                                                kModelPendingDeleteFlag))
+            pending.emplace_back(model->getName());
+    for (const std::string& modelName : pending) deleteModel(modelName.c_str());
+    for (std::uint32_t list = 0; list < kSceneSoundLists; ++list) {
+        for (std::size_t i = 0; i < sounds[list].size();) {
+            auto* sound = dynamic_cast<SceneObjectFlags*>(resolve(sounds[list][i]));
+            // A sound that refuses its deletion keeps its place; the walk
+            // goes on past it.
+            if (sound && (sound->stateFlags() & kSoundPendingDeleteFlag) &&
+                deleteSoundAt(list, static_cast<std::int32_t>(i))) {
+                i = 0;
+            } else {
+                ++i;
+            }
+        }
+    }
+    return result;
+}
+
+bool Scene::updatePhase3(const CurrentTime& time, std::int32_t) {
+    updatePhase(time, 3);
+    return true;
+}
+
+bool Scene::updatePhase2(const CurrentTime& time, std::int32_t) {
+    bool result = true;
+    if (objectsUpdateInState(scene_detail::stateIndex()) && (flags & 0x00600000u)) {
+        invalidateLighting();
+        flags &= ~kSceneLightingDirty;
+    }
+    if (!updatePhase(time, 2)) result = false;
+    return result;
+}

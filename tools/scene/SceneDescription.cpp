@@ -1,0 +1,276 @@
+#include "scene/SceneDescription.h"
+
+#include <cctype>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "foundation/DataStream.h"
+#include "foundation/PackedStream.h"
+
+namespace scene_tools {
+
+namespace {
+
+std::string streamBytes(MemoryStream& stream) {
+    return std::string(reinterpret_cast<const char*>(stream.data()), static_cast<std::size_t>(stream.size()));
+}
+
+bool copyName(const std::string& text, char* field, std::size_t size, std::string& error) {
+    if (text.size() >= size || !field) {
+        error = "name [" + text + "] is longer than " + std::to_string(size - 1) + " characters";
+        return false;
+    }
+    std::memset(field, 0, size);
+    std::memcpy(field, text.data(), text.size());
+    return true;
+}
+
+// Reads the options after the fixed words of a line.
+struct Options {
+    Matrix34 pose = matrix34Identity();
+    std::vector<std::pair<std::string, std::vector<std::string>>> named;
+
+    static bool parse(std::istringstream& in, Options& out, std::string& error) {
+        std::string word;
+        while (in >> word) {
+            std::size_t values = 0;
+            if (word == "at") values = 3;
+            else if (word == "matrix") values = 12;
+            else if (word == "colour" || word == "ambient" || word == "diffuse" || word == "extents") values = 3;
+            else if (word == "radius" || word == "distance" || word == "texture_set" || word == "lightset") values = 1;
+            else {
+                error = "unknown option [" + word + "]";
+                return false;
+            }
+            std::vector<std::string> items(values);
+            for (std::string& item : items)
+                if (!(in >> item)) {
+                    error = "option [" + word + "] lacks its values";
+                    return false;
+                }
+            if (word == "at" || word == "matrix") {
+                try {
+                    if (word == "at")
+                        for (int i = 0; i < 3; ++i) out.pose.m[9 + i] = std::stof(items[static_cast<std::size_t>(i)]);
+                    else
+                        for (int i = 0; i < 12; ++i) out.pose.m[i] = std::stof(items[static_cast<std::size_t>(i)]);
+                } catch (const std::exception&) {
+                    error = "option [" + word + "] takes numbers";
+                    return false;
+                }
+            } else {
+                out.named.emplace_back(word, std::move(items));
+            }
+        }
+        return true;
+    }
+
+    const std::vector<std::string>* find(const char* key) const {
+        for (const auto& [name, values] : named)
+            if (name == key) return &values;
+        return nullptr;
+    }
+
+    bool number(const char* key, float& value, std::string& error) const {
+        const std::vector<std::string>* found = find(key);
+        if (!found) return true;
+        try {
+            value = std::stof(found->front());
+        } catch (const std::exception&) {
+            error = std::string("option [") + key + "] takes a number";
+            return false;
+        }
+        return true;
+    }
+
+    bool colour(const char* key, float (&value)[3], std::string& error) const {
+        const std::vector<std::string>* found = find(key);
+        if (!found) return true;
+        try {
+            for (int i = 0; i < 3; ++i) value[i] = std::stof((*found)[static_cast<std::size_t>(i)]);
+        } catch (const std::exception&) {
+            error = std::string("option [") + key + "] takes numbers";
+            return false;
+        }
+        return true;
+    }
+};
+
+// The pose kind of a name, or -1.
+std::int32_t poseKind(const std::string& kind) {
+    for (std::uint32_t type = 0; type < 7; ++type) {
+        std::string name = poseTypeName(type);
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (name == kind) return static_cast<std::int32_t>(type);
+    }
+    return -1;
+}
+
+bool parseLine(const std::string& line, SceneDescription& out, VisibilityBuilder& areas, std::string& error) {
+    std::istringstream in(line);
+    std::string keyword;
+    if (!(in >> keyword) || keyword[0] == '#') return true;
+    if (keyword == "sky" || keyword == "actions") {
+        (keyword == "sky" ? out.sky : out.actions) = true;
+        return true;
+    }
+    std::string first;
+    std::string second;
+    if (!(in >> first)) {
+        error = "[" + keyword + "] lacks its name";
+        return false;
+    }
+    if (keyword == "scene") return copyName(first, out.data.name, sizeof(out.data.name), error);
+    const bool twoNames = keyword == "model" || keyword == "sprite" || keyword == "light" || keyword == "pose" ||
+                          keyword == "waypoint";
+    if (twoNames && !(in >> second)) {
+        error = "[" + keyword + "] lacks its second name";
+        return false;
+    }
+    Options options;
+    if (!Options::parse(in, options, error)) return false;
+    if (keyword == "model") {
+        SceneModelPlacement& model = out.data.models.emplace_back();
+        model.pose = options.pose;
+        float textureSet = 0.0f;
+        if (!options.number("texture_set", textureSet, error)) return false;
+        model.properties.textureSet = static_cast<std::uint32_t>(textureSet);
+        return copyName(first, model.name, sizeof(model.name), error) &&
+               copyName(second, model.model, sizeof(model.model), error);
+    }
+    if (keyword == "sprite") {
+        SceneSpritePlacement& sprite = out.data.sprites.emplace_back();
+        sprite.pose = options.pose;
+        return copyName(first, sprite.name, sizeof(sprite.name), error) &&
+               copyName(second, sprite.sprite, sizeof(sprite.sprite), error);
+    }
+    if (keyword == "light") {
+        std::unique_ptr<Y3Light> light = Y3Light::create(first == "point" ? 0 : first == "direct" ? 1 : 2);
+        if (!light) {
+            error = "light kind [" + first + "] is neither point nor direct";
+            return false;
+        }
+        light->pose = options.pose;
+        if (!options.number("radius", light->radius, error) || !options.colour("colour", light->colour, error))
+            return false;
+        if (auto* direct = dynamic_cast<Y3Light_DIRECT*>(light.get()))
+            if (!options.number("distance", direct->distance, error)) return false;
+        if (const std::vector<std::string>* set = options.find("lightset"))
+            for (char* name : light->lightSets)
+                if (!copyName(set->front(), name, 128, error)) return false;
+        if (!copyName(second, light->name, sizeof(light->name), error)) return false;
+        out.data.lights.push_back(std::move(light));
+        return true;
+    }
+    if (keyword == "pose" || keyword == "waypoint") {
+        const std::int32_t kind = poseKind(first);
+        if (kind < 0) {
+            error = "pose kind [" + first + "] is unknown";
+            return false;
+        }
+        if (second.size() > 127) return copyName(second, nullptr, 128, error);
+        if (keyword == "waypoint") {
+            out.waypoints.add(static_cast<std::uint32_t>(kind), second.c_str(), options.pose);
+            return true;
+        }
+        std::unique_ptr<Y3Pose> pose = Y3Pose::create(static_cast<std::uint32_t>(kind));
+        pose->pose = options.pose;
+        copyName(second, pose->id, sizeof(pose->id), error);
+        out.data.poses.push_back(std::move(pose));
+        return true;
+    }
+    if (keyword == "area") {
+        if (first.size() > 127) return copyName(first, nullptr, 128, error);
+        float extents[3] = {1.0f, 1.0f, 1.0f};
+        if (!options.colour("extents", extents, error)) return false;
+        areas.addArea(first.c_str(), options.pose.m + 9, extents);
+        return true;
+    }
+    if (keyword == "lightset") {
+        LightSet& set = out.lightSets.emplace_back();
+        return copyName(first, set.name, sizeof(set.name), error) &&
+               options.colour("ambient", set.exterior.ambient, error) &&
+               options.colour("diffuse", set.exterior.diffuse, error);
+    }
+    error = "unknown line [" + keyword + "]";
+    return false;
+}
+
+bool writeFile(const std::string& path, const std::string& bytes, std::string* error) {
+    if (!ensurePathFolders(path)) {
+        if (error) *error = "can't create the folders of [" + path + "]";
+        return false;
+    }
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!file) {
+        if (error) *error = "can't write [" + path + "]";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool parseSceneDescription(std::string_view text, SceneDescription& out, std::string& error) {
+    std::istringstream in{std::string(text)};
+    std::string line;
+    int number = 0;
+    VisibilityBuilder areas;
+    while (std::getline(in, line)) {
+        ++number;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::string reason;
+        if (!parseLine(line, out, areas, reason)) {
+            error = "line " + std::to_string(number) + ": " + reason;
+            return false;
+        }
+    }
+    if (!out.data.name[0]) {
+        error = "the description names no scene";
+        return false;
+    }
+    out.data.pvs.copyFrom(areas.pvs());
+    return true;
+}
+
+std::string sceneDataBytes(const SceneData& data) {
+    MemoryStream stream(true);
+    return data.write(stream) < 0 ? std::string() : streamBytes(stream);
+}
+
+std::string lightSetBytes(const LightSet& set) {
+    MemoryStream raw(true);
+    raw.write(&set, static_cast<std::int32_t>(sizeof(LightSet)));
+    MemoryStream record(true);
+    return writePackedStream(raw, 6, true, record) < 0 ? std::string() : streamBytes(record);
+}
+
+std::string waypointBytes(const WaypointSet& poses) {
+    MemoryStream stream(true);
+    return poses.writeCompiled(stream) < 0 ? std::string() : streamBytes(stream);
+}
+
+bool writeSceneFiles(const SceneDescription& description, const std::string& folder,
+                     std::vector<std::string>* written, std::string* error) {
+    const std::string scene = description.data.name;
+    std::vector<std::pair<std::string, std::string>> files;
+    files.emplace_back(scene + ".ms4", sceneDataBytes(description.data));
+    if (!description.waypoints.poses().empty()) files.emplace_back(scene + ".wp", waypointBytes(description.waypoints));
+    for (const LightSet& set : description.lightSets)
+        files.emplace_back(std::string(set.name) + ".ls", lightSetBytes(set));
+    if (description.sky) files.emplace_back(scene + ".sky", "sky " + scene + "\n");
+    if (description.actions) files.emplace_back(scene + ".as", "actions " + scene + "\n");
+    for (const auto& [name, bytes] : files) {
+        if (bytes.empty()) {
+            if (error) *error = "can't store [" + name + "]";
+            return false;
+        }
+        if (!writeFile(folder + "/" + name, bytes, error)) return false;
+        if (written) written->push_back(name);
+    }
+    return true;
+}
+
+}  // namespace scene_tools

@@ -1,0 +1,56 @@
+// Scene resources from a readable description: the scene data
+// record (".ms4": placements, lights, poses, visibility block) and the
+// resources a stored scene needs beside it (its light sets ".ls", its
+// waypoints ".wp", its sky ".sky" and screen actions ".as").
+//
+// Description lines ("#" starts a comment; a pose is "at x y z" for a
+// translation or "matrix" and 12 numbers):
+//   scene <name>
+//   model <object> <model resource> [pose] [texture_set <n>]
+//   sprite <name> <sprite resource> [pose]
+//   light point|direct <name> [pose] [radius <r>] [distance <d>]
+//         [colour <r> <g> <b>] [lightset <name>]
+//   pose <kind> <id> [pose]          (kept in the scene data; kinds point,
+//                                    trigger, model, camera, particle,
+//                                    light, volume)
+//   waypoint <kind> <id> [pose]      (kept in "<scene>.wp")
+//   area <name> at <x> <y> <z> extents <hx> <hy> <hz>
+//                                    (a visibility area of one box)
+//   lightset <name> [ambient <r> <g> <b>] [diffuse <r> <g> <b>]
+//   sky                                         (writes "<scene>.sky")
+//   actions                                     (writes "<scene>.as")
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "effects/LightSetLibrary.h"
+#include "scene/SceneDataManager.h"
+#include "scene/SceneWriter.h"
+
+namespace scene_tools {
+
+struct SceneDescription {
+    SceneData data;
+    WaypointSet waypoints;
+    std::vector<LightSet> lightSets;
+    bool sky = false;
+    bool actions = false;
+};
+
+// False, with the line and the reason in error, for a line it cannot read.
+bool parseSceneDescription(std::string_view text, SceneDescription& out, std::string& error);
+
+// The stored bytes of each resource; empty when the data cannot be stored.
+std::string sceneDataBytes(const SceneData& data);
+std::string lightSetBytes(const LightSet& set);
+std::string waypointBytes(const WaypointSet& poses);
+
+// Writes "<scene>.ms4" and the other resources of the description into
+// folder; the written file names go to written.
+bool writeSceneFiles(const SceneDescription& description, const std::string& folder,
+                     std::vector<std::string>* written, std::string* error);
+
+}  // namespace scene_tools
