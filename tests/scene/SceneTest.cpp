@@ -260,7 +260,7 @@ TEST(SceneData, ScenePlacementNamesLongerThanTheirFieldAreRefused) {
 TEST(Scene, AStoredSceneLoadsItsLightsAndWaypointsPushesAndPops) {
     TempDir dir;
     FixturePackage package;
-    package.files = storedScene(kHarbour);
+    package.files = storedScene(std::string(kHarbour) + "model boat boat_model at 12 0 4\n");
     ASSERT_TRUE(testing_support::writeDataRoot(dir.path(), {package}));
     testing_support::ScopedPackageDatabase packages(dir.path());
     ASSERT_TRUE(packages.build());
@@ -280,6 +280,9 @@ TEST(Scene, AStoredSceneLoadsItsLightsAndWaypointsPushesAndPops) {
     EXPECT_NE(lightDataManager().find("harbour.sun"), nullptr);
     EXPECT_TRUE(lightDataManager().find("harbour.sun")->allocated());
     EXPECT_NE(scene->findWaypoint("pier", PosePoint), nullptr);
+    // The model placement made a model registered in the visibility areas.
+    ASSERT_NE(scene->lookupModel("boat"), nullptr);
+    EXPECT_EQ(scene->pvs.objects.size(), 1u);
     EXPECT_NE(scene->findWaypoint("overview", PoseCamera), nullptr);
     ASSERT_NE(scene->camera(), nullptr);
     EXPECT_STREQ(scene->camera()->getName(), "default");
