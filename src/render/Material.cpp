@@ -1,0 +1,291 @@
+#include "render/Material.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "foundation/Log.h"
+#include "render/PassModes.h"
+#include "render/VideoSetup.h"
+
+const Material* currentMaterial = nullptr;
+
+namespace {
+
+// The capability words by kind (rows 0-62) and details (columns 0-2).
+struct CapabilityRow {
+    std::uint32_t details[3];
+};
+constexpr CapabilityRow kCapabilities[Material::kKinds] = {
+    {0x20, 0, 0},           {0x20, 0x10, 0x10},       {0x20, 0x1010, 0x1010},   {0x20, 0, 0},
+    {0x20, 0x10, 0x10},     {0x20, 0x1010, 0x1010},   {0xA0, 0x84, 0x84},       {0xA0, 0x94, 0x94},
+    {0xA0, 0x1094, 0x1094}, {0xA0, 0x84, 0x84},       {0xA0, 0x94, 0x94},       {0xA0, 0x1094, 0x1094},
+    {0xA0, 0x84, 0x284},    {0xA0, 0x8C, 0x28C},      {0xA0, 0x84, 0x284},      {0xA0, 0x84, 0x28C},
+    {0x20, 0, 0},           {0x20, 0, 0},             {0x20, 0x100, 0x100},     {0x20, 0x100, 0x100},
+    {0xA0, 0x110, 0x110},   {0xA0, 0x110, 0x110},     {0xA0, 0x184, 0x184},     {0xA0, 0x194, 0x194},
+    {0xA0, 0x194, 0x194},   {0xA0, 0x194, 0x194},     {0x04A0, 0x0480, 0x0480}, {0x04A0, 0x0480, 0x0480},
+    {0x04A0, 0x0480, 0x0480}, {0xA0, 0x184, 0x384},   {0xA0, 0x18C, 0x38C},     {0xA0, 0x184, 0x384},
+    {0xA0, 0x184, 0x38C},   {0xA0, 0x94, 0x294},      {0xA0, 0x109C, 0x129C},   {0xA0, 0x94, 0x294},
+    {0xA0, 0x109C, 0x129C}, {0xA0, 0x94, 0x294},      {0xA0, 0x109C, 0x129C},   {0xA0, 0x109C, 0x129C},
+    {0xA0, 0x109C, 0x129C}, {0xA0, 0x9C, 0x29C},      {0xA0, 0x109C, 0x129C},   {0xA0, 0x9C, 0x29C},
+    {0xA0, 0x109C, 0x129C}, {0xA0, 0x9C, 0x29C},      {0xA0, 0x109C, 0x129C},   {0xA0, 0x109C, 0x129C},
+    {0xA0, 0x109C, 0x129C}, {0xA0, 0x884, 0x884},     {0xA0, 0x894, 0x894},     {0xA0, 0x1894, 0x1894},
+    {0xA0, 0x884, 0xA84},   {0xA0, 0x88C, 0xA8C},     {0xA0, 0x89C, 0xA9C},     {0xA0, 0x189C, 0x1A9C},
+    {0xA0, 0x89C, 0xA9C},   {0xA0, 0x189C, 0x1A9C},   {0x20, 0, 0},             {0x20, 0, 0},
+    {0x20, 0, 0},           {0, 0, 0},                {0, 0, 0},
+};
+
+// Slot to sampler: Diffuse 0, Lightmap 1, Environment 4, Terrain 6,
+// Specular 5, NormalMap 2, HeightMap 3, TerainSpecular 9, TerainNormalMap 7,
+// TerainHeightMap 8; LightMask is never bound here.
+constexpr std::int32_t kSlotSamplers[Material::kSlots] = {0, 1, 4, 6, 5, 2, 3, 9, 7, 8, -1};
+
+std::uint32_t packOpaqueless(const float* colour) {
+    auto byte = [](float v) { return std::uint32_t(v <= 0.0f ? 0 : v >= 1.0f ? 255 : v * 255.0f); };
+    return (byte(colour[0]) << 16) | (byte(colour[1]) << 8) | byte(colour[2]);
+}
+
+// Finds "#h" or "#v" after the first character followed by <frames>x<fps>.
+bool parseStrip(const char* name, const char* marker, std::int32_t& frames, std::int32_t& fps) {
+    char head[127] = {};
+    std::strncpy(head, name, 126);
+    const char* at = std::strstr(head, marker);
+    if (!at || at == head) return false;
+    const char* p = at + 2;
+    char* end = nullptr;
+    const long count = std::strtol(p, &end, 10);
+    if (end == p || *end != 'x') return false;
+    const char* rate = end + 1;
+    const long perSecond = std::strtol(rate, &end, 10);
+    if (end == rate) return false;
+    frames = std::int32_t(count);
+    fps = std::int32_t(perSecond);
+    return true;
+}
+
+}  // namespace
+
+std::uint32_t Material::capabilities(std::uint32_t kind, std::int32_t details) {
+    if (kind >= std::uint32_t(kKinds)) {
+        engineLog().error("Material kind [%u] out of range: no capabilities", kind);
+        return 0;
+    }
+    if (details < 0) details = 0;
+    if (details > 2) details = 2;
+    return kCapabilities[kind].details[details];
+}
+
+std::int32_t Material::samplerOfSlot(std::int32_t slot) {
+    return slot >= 0 && slot < kSlots ? kSlotSamplers[slot] : -1;
+}
+
+void Material::resetParameters() { parameters = MaterialHead(); }
+
+void Material::reset() {
+    allocated = false;
+    resetParameters();
+    stripFrames = 0;
+    stripFps = 0.0f;
+    stripHorizontal = 1;
+    flags = FlagEnabled;
+    renderGroup = blendMode = alphaMode = 0;
+    thirdMode = 6;
+    for (auto& colour : colours)
+        for (float& c : colour) c = 1.0f;
+}
+
+std::int32_t Material::chooseAlphaMode() const {
+    IDirect3DDevice9* device = textureEnvironment().device();
+    if (device) {
+        D3DCAPS9 caps{};
+        if (SUCCEEDED(device->GetDeviceCaps(&caps)) && !(caps.AlphaCmpCaps & D3DPCMPCAPS_GREATEREQUAL)) return 0;
+    }
+    switch (parameters.alphaSetting) {
+        case 1: return 2;
+        case 2: return 1;
+        default: return 0;
+    }
+}
+
+void Material::setupFromData(const MaterialData& data) {
+    reset();
+    parameters = data.head;
+    for (int i = 0; i < MaterialData::kLinkCount; ++i) sources[i].copy(data.links[i]);
+    renderGroup = std::int32_t(parameters.groupBase) + (parameters.overlay ? 1 : 0);
+    alphaMode = chooseAlphaMode();
+    blendMode = 0;
+    thirdMode = 6;
+    const VideoSetup& mode = textureEnvironment().videoSetup();
+    for (int i = 0; i < kSlots; ++i) filterClass[i] = i;
+    for (int i = 0; i < 4; ++i)
+        if (sources[i].baseName()[0] == '@' && mode.res_width == 1280 && mode.res_height == 1024) filterClass[i] = 14;
+    std::int32_t frames = 0, fps = 0;
+    const char* diffuse = sources[0].baseName();
+    bool horizontal = true;
+    bool strip = parseStrip(diffuse, "#h", frames, fps);
+    if (!strip) {
+        strip = parseStrip(diffuse, "#v", frames, fps);
+        horizontal = false;
+    }
+    if (strip) {
+        stripFrames = frames;
+        stripFps = float(fps);
+        stripHorizontal = horizontal ? 1 : 0;
+        engineLog().info("Setup animated texture [%s] %s for %i frames with PFS=%i", diffuse,
+                         horizontal ? "HORIZONTAL" : "VERTICAL", frames, fps);
+    }
+}
+
+bool Material::allocateTexture(std::int32_t slot, std::int32_t source, std::int32_t quality, std::int32_t mipLevel,
+                               const char* suffix, bool copyAlpha, bool report) {
+    TextureLink& link = textures[slot];
+    if (link.handler()) {
+        engineLog().error("Material %s texture [%s] already allocated. Can't allocate twice", textureKindName(slot),
+                          link.name());
+        return false;
+    }
+    link.copy(sources[source]);
+    if (suffix && *suffix) {
+        char name[TextureLink::kNameSize];
+        std::snprintf(name, sizeof name, "%s%s", sources[source].baseName(), suffix);
+        link.init(name, link.type, link.addressU, link.addressV, link.option);
+        link.enabled = sources[source].enabled;
+    }
+    std::uint32_t linkFlags = 0;
+    if (parameters.kind == 60) linkFlags = 0x200000;
+    else if (parameters.kind == 59) linkFlags = 0x100 | 0x200;
+    else if (parameters.kind == 58) linkFlags = 0x200 | (textureEnvironment().videoSetup().sprite >= 2 ? 0x100 : 0);
+    if (!link.allocate(quality, mipLevel, linkFlags, true, !report)) {
+        if (report) engineLog().error("Can't allocate %s texture [%s].", textureKindName(slot), link.name());
+        return false;
+    }
+    DXTextureHandler* handler = link.handler();
+    if (handler && (flags & FlagLoadAtOnce) && !handler->texture) handler->load();
+    if (copyAlpha && handler) link.option = (handler->flags & HandlerAlpha) ? 1 : 0;
+    return true;
+}
+
+bool Material::allocate() {
+    if (allocated) {
+        engineLog().error("Material already allocated");
+        return false;
+    }
+    const VideoSetup& mode = textureEnvironment().videoSetup();
+    const std::int32_t q = mode.res_width >= 800 && mode.quality != 0 ? mode.quality : 0;
+    const std::int32_t n = (mode.nmap == 1 || mode.nmap == 2) ? mode.nmap : 0;
+    const std::int32_t mip = lodMipLevel;
+    const std::uint32_t caps = capabilities(parameters.kind, mode.details);
+    if (caps & CapLitPerLight) flags |= FlagLitPerLight;
+    else flags &= ~FlagLitPerLight;
+    if (isWaterKind()) flags |= FlagWater;
+
+    bool ok = allocateTexture(SlotDiffuse, 0, q, mip, "", false, true);
+    ok = allocateTexture(SlotLightmap, 1, q, mip, "", false, true) && ok;
+    if (((flags & FlagSpecular) && (caps & CapSpecular)) ||
+        ((flags & FlagTerrainSpecular) && (caps & CapTerrainSpecular))) {
+        if (allocateTexture(SlotSpecular, 0, q, mip, "-s", true, true)) {
+            if (caps & CapTerrain) ok = allocateTexture(SlotTerrainSpecular, 3, q, mip, "-s", false, true) && ok;
+        } else {
+            ok = false;
+        }
+    }
+    if (mode.details != 0) {
+        ok = allocateTexture(SlotTerrain, 3, q, mip, "", false, true) && ok;
+        if (caps & CapEnvironment) ok = allocateTexture(SlotEnvironment, 2, q, mip, "", false, true) && ok;
+        if ((flags & FlagNormalMap) && (caps & CapNormalMap)) {
+            bool normals = allocateTexture(SlotNormalMap, 0, n, mip, "-n2", false, true);
+            if (normals && (caps & CapTerrain) && !allocateTexture(SlotTerrainNormalMap, 3, n, mip, "-n2", false, true)) {
+                textures[SlotNormalMap].release(false);
+                normals = false;
+            }
+            if (normals && (flags & FlagHeightMap) && (caps & CapHeightMap) &&
+                allocateTexture(SlotHeightMap, 0, n, mip, "-b", false, false) && (caps & CapTerrain) &&
+                !allocateTexture(SlotTerrainHeightMap, 3, n, mip, "-b", false, false))
+                textures[SlotHeightMap].release(false);
+            if (!normals) {
+                engineLog().error("Expected compressed normal map for diffuse texture [%s]. Material nmap disabled",
+                                  sources[0].baseName());
+                flags &= ~(FlagNormalMap | FlagHeightMap);
+            }
+        }
+    }
+    if (sources[1].enabled) allocateTexture(SlotLightMask, 1, q, mip, "-lod", false, false);
+    allocated = ok;
+    return ok;
+}
+
+void Material::release() {
+    for (TextureLink& link : textures) link.release(false);
+    allocated = false;
+    if (currentMaterial == this) currentMaterial = nullptr;
+}
+
+void Material::apply(MaterialShaderValues* values, bool useDefaultMaterial, std::uint32_t samplerMask,
+                     PassModes* pass) {
+    IDirect3DDevice9* device = textureEnvironment().device();
+    if (useDefaultMaterial) {
+        if (device) {
+            D3DMATERIAL9 material{};
+            material.Diffuse = D3DCOLORVALUE{1.0f, 1.0f, 1.0f, 1.0f};
+            material.Ambient =
+                D3DCOLORVALUE{colours[0][0] * 0.5f, colours[0][1] * 0.5f, colours[0][2] * 0.5f, colours[0][3]};
+            device->SetMaterial(&material);
+        }
+    } else {
+        if (values) {
+            values->stripSet = stripFrames != 0 && stripFps != 0.0f;
+            if (values->stripSet) {
+                const float frames = float(stripFrames);
+                const float offset = (stripFps * float(textureEnvironment().now()) / frames) / frames;
+                const float horizontal[4] = {1.0f, 1.0f, offset, 0.0f};
+                const float vertical[4] = {1.0f, 1.0f, 0.0f, offset};
+                std::memcpy(values->strip, stripHorizontal ? horizontal : vertical, sizeof values->strip);
+            }
+            const float* wave = waves[0];
+            const float direction[4] = {wave[0], wave[1], wave[2], 0.0f};
+            std::memcpy(values->wave1Dir, direction, sizeof direction);
+            std::memcpy(values->wave1PowerFreqAmpScale, wave + 3, sizeof values->wave1PowerFreqAmpScale);
+        }
+        for (std::int32_t slot = 0; slot < kSlots; ++slot) {
+            const std::int32_t sampler = kSlotSamplers[slot];
+            if (sampler < 0 || !(samplerMask & (1u << sampler))) continue;
+            const std::int32_t stages[2] = {sampler, -1};
+            textures[slot].bindToStageList(stages, filterClass[slot], true);
+        }
+    }
+    if (pass) {
+        pass->alphaMode = alphaMode;
+        pass->blendMode = blendMode;
+        const bool additive = blendMode == 4 || blendMode == 7 || blendMode == 8;
+        for (int i = 0; i < 3; ++i) pass->fogColor[i] = additive ? 0.0f : pass->fogColor[i] * fogFactor;
+    }
+    currentMaterial = this;
+}
+
+void Material::setOpacity(float opacity) {
+    if (opacity == 0.0f) {
+        flags &= ~FlagEnabled;
+        return;
+    }
+    colours[0][3] = opacity;
+    if (parameters.blendOverride == 1) blendMode = 7;
+    else if (parameters.blendOverride == 2) blendMode = 5;
+    else if (parameters.overlay) blendMode = 3;
+    else blendMode = (opacity < 1.0f || isWaterKind() || parameters.wantsBlending) ? 2 : 0;
+    if (blendMode > 1) alphaMode = 2;
+}
+
+bool Material::sameAs(const Material& other) const {
+    if (blendMode != other.blendMode || alphaMode != other.alphaMode || thirdMode != other.thirdMode) return false;
+    auto packed = [](const Material& m) {
+        const float opacity = m.colours[0][3] > 1.0f ? 1.0f : m.colours[0][3];
+        return packOpaqueless(m.colours[0]) | (std::uint32_t(opacity * 255.0f) << 24);
+    };
+    if (packed(*this) != packed(other)) return false;
+    for (int slot = 0; slot < kSlots; ++slot)
+        if (textures[slot].frameHandler(textures[slot].currentFrame) !=
+            other.textures[slot].frameHandler(other.textures[slot].currentFrame))
+            return false;
+    return true;
+}

@@ -1,0 +1,440 @@
+#include "render/QuadBatch.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "app/GameCore.h"
+#include "render/DXTextureHandler.h"
+#include "render/Material.h"
+#include "render/PassModes.h"
+#include "render/RenderCore.h"
+#include "render/TextureLink.h"
+#include "ui/StillFrameItem.h"
+
+namespace {
+
+constexpr std::int32_t kVerticesPerPrimitive[3] = {1, 2, 3};
+constexpr D3DPRIMITIVETYPE kPrimitiveTypes[3] = {D3DPT_POINTLIST, D3DPT_LINELIST, D3DPT_TRIANGLELIST};
+
+const D3DVERTEXELEMENT9 kQuadElements[] = {
+    {0, 0, D3DDECLTYPE_FLOAT3, 0, D3DDECLUSAGE_POSITION, 0},
+    {0, 12, D3DDECLTYPE_FLOAT3, 0, D3DDECLUSAGE_NORMAL, 0},
+    {0, 24, D3DDECLTYPE_D3DCOLOR, 0, D3DDECLUSAGE_COLOR, 0},
+    {0, 28, D3DDECLTYPE_FLOAT2, 0, D3DDECLUSAGE_TEXCOORD, 0},
+    {0, 36, D3DDECLTYPE_FLOAT2, 0, D3DDECLUSAGE_TEXCOORD, 1},
+    D3DDECL_END(),
+};
+
+IDirect3DDevice9* currentDevice() { return textureEnvironment().device(); }
+
+void identity(D3DMATRIX& m) {
+    std::memset(&m, 0, sizeof m);
+    m.m[0][0] = m.m[1][1] = m.m[2][2] = m.m[3][3] = 1.0f;
+}
+
+// The default camera when there is none: at the origin looking along +z,
+// a 90-degree view of a 4:3 screen.
+void defaultCamera(D3DMATRIX& view, D3DMATRIX& projection) {
+    identity(view);
+    std::memset(&projection, 0, sizeof projection);
+    projection.m[0][0] = 0.75f;
+    projection.m[1][1] = 1.0f;
+    projection.m[2][2] = 1.0f;
+    projection.m[2][3] = 1.0f;
+    projection.m[3][2] = -0.1f;
+}
+
+DXTextureHandler* currentHandler(const TextureLink* link) {
+    return link ? link->frameHandler(link->currentFrame) : nullptr;
+}
+
+std::uint32_t packColour(const float* rgb, float alpha) {
+    auto byte = [](float v) { return std::uint32_t(v <= 0.0f ? 0 : v >= 1.0f ? 255 : v * 255.0f); };
+    return (byte(std::min(alpha, 1.0f)) << 24) | (byte(rgb[0]) << 16) | (byte(rgb[1]) << 8) | byte(rgb[2]);
+}
+
+D3DCOLORVALUE grey(float v, float a) { return D3DCOLORVALUE{v, v, v, a}; }
+
+}  // namespace
+
+void stillFrameScreenMatrices(D3DMATRIX& view, D3DMATRIX& projection) {
+    identity(view);
+    identity(projection);
+    projection.m[0][0] = 2.0f / 1024.0f;
+    projection.m[1][1] = -2.0f / 768.0f;
+    projection.m[3][0] = -1.0f;
+    projection.m[3][1] = 1.0f;
+}
+
+QuadBatch::~QuadBatch() {
+    release();
+    if (declaration_) declaration_->Release();
+}
+
+bool QuadBatch::release() {
+    used_ = drawn_ = 0;
+    kind_ = KindNone;
+    material_ = nullptr;
+    state_ = nullptr;
+    flags = flags ? FlagNewRun : 0u;
+    lightsSet_ = false;
+    if (!buffer_) return false;
+    unlock();
+    buffer_->Release();
+    buffer_ = nullptr;
+    if (declaration_) {
+        declaration_->Release();
+        declaration_ = nullptr;
+    }
+    return true;
+}
+
+void QuadBatch::resetCounters() {
+    used_ = drawn_ = 0;
+    kind_ = KindNone;
+    material_ = nullptr;
+    state_ = nullptr;
+    flags &= FlagNewRun;
+}
+
+bool QuadBatch::createBuffer(IDirect3DDevice9* device) {
+    // A fresh buffer holds no run; the caller's space flags stand.
+    used_ = drawn_ = 0;
+    kind_ = KindNone;
+    material_ = nullptr;
+    state_ = nullptr;
+    if (!device) return false;
+    if (FAILED(device->CreateVertexBuffer(kCapacity * kVertexBytes, D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY, 0,
+                                          D3DPOOL_DEFAULT, &buffer_, nullptr))) {
+        buffer_ = nullptr;
+        return false;
+    }
+    buffer_->SetDebugName("quad batch vertex buffer");
+    if (FAILED(device->CreateVertexDeclaration(kQuadElements, &declaration_))) {
+        declaration_ = nullptr;
+        release();
+        return false;
+    }
+    return true;
+}
+
+QuadVertex* QuadBatch::lock(DWORD lockFlags) {
+    void* data = nullptr;
+    if (FAILED(buffer_->Lock(0, 0, &data, lockFlags))) return nullptr;
+    locked_ = true;
+    return static_cast<QuadVertex*>(data);
+}
+
+bool QuadBatch::unlock() {
+    if (!buffer_) return false;
+    if (!locked_) return true;
+    locked_ = false;
+    return SUCCEEDED(buffer_->Unlock());
+}
+
+bool QuadBatch::canMerge(const StillFrameItemState& a, const StillFrameItemState& b) {
+    if (a.mode != b.mode || a.factor != b.factor) return false;
+    for (int i = 0; i < 2; ++i)
+        if (currentHandler(a.textures[i]) != currentHandler(b.textures[i])) return false;
+    return a.values[0] == b.values[0] && a.values[1] == b.values[1];
+}
+
+bool QuadBatch::addVertices(std::int32_t kind, const float* texCoords0, const float* texCoords1,
+                            const float* positions, const float* normals, std::int32_t count,
+                            const std::uint32_t* colours, std::int32_t colourCount, Material* material,
+                            const StillFrameItemState* state) {
+    if (kind < KindPoints || kind > KindTriangles || count < 0) return false;
+    // Every vertex takes a colour entry: a run without colours has none to take.
+    if (!colours || colourCount <= 0) return false;
+    if (!buffer_ && !createBuffer(currentDevice())) return false;
+    if (count > kCapacity) return false;
+
+    const bool materialMatch =
+        material == material_ || (material && material_ && material->sameAs(*material_));
+    const bool stateMatch = state == state_ || (state && state_ && canMerge(*state, *state_));
+    QuadVertex* vertices = nullptr;
+    if ((kind_ == KindNone || kind_ == kind) && !(flags & FlagNewRun) && materialMatch && stateMatch) {
+        if (kCapacity - used_ < count) {
+            flags |= FlagNewRun;
+            const bool flushed = flush();
+            flags &= ~FlagNewRun;
+            used_ = drawn_ = 0;
+            if (!flushed) return false;
+            vertices = lock(D3DLOCK_DISCARD);
+        } else {
+            vertices = lock(D3DLOCK_NOOVERWRITE);
+        }
+    } else {
+        const bool flushed = flush();
+        flags &= ~FlagNewRun;
+        used_ = drawn_ = 0;
+        if (!flushed) return false;
+        vertices = lock(D3DLOCK_DISCARD);
+    }
+    if (!vertices) return false;
+
+    QuadVertex* out = vertices + used_;
+    for (std::int32_t i = 0; i < count; ++i, ++out) {
+        std::memcpy(out->position, positions + 3 * i, sizeof out->position);
+        if (normals) std::memcpy(out->normal, normals + 3 * i, sizeof out->normal);
+        else std::memset(out->normal, 0, sizeof out->normal);
+        out->diffuse = colours[std::min(i, colourCount - 1)];
+        if (texCoords0) std::memcpy(out->texCoord0, texCoords0 + 2 * i, sizeof out->texCoord0);
+        else std::memset(out->texCoord0, 0, sizeof out->texCoord0);
+        if (texCoords1) std::memcpy(out->texCoord1, texCoords1 + 2 * i, sizeof out->texCoord1);
+        else std::memset(out->texCoord1, 0, sizeof out->texCoord1);
+    }
+    used_ += count;
+    if (!unlock()) return false;
+    kind_ = kind;
+    material_ = material;
+    state_ = state;
+    return true;
+}
+
+void QuadBatch::applyLights(IDirect3DDevice9* device) {
+    if (!lightsSet_) {
+        // Three directional lights along the current camera's axes, kept
+        // for the rest of the run of the program.
+        const RenderCore* render = gameCore.render;
+        float m[16];
+        if (render && render->cameraFrame.valid) std::memcpy(m, render->cameraFrame.world, sizeof m);
+        else for (int i = 0; i < 16; ++i) m[i] = (i % 5 == 0) ? 1.0f : 0.0f;
+        const float axes[3][3] = {{-m[8], -m[9], -m[10]}, {m[0], m[1], m[2]}, {m[4], m[5], m[6]}};
+        const float levels[3] = {0.1f, 0.25f, 0.1f};
+        for (int i = 0; i < 3; ++i) {
+            D3DLIGHT9& light = lights_[i];
+            std::memset(&light, 0, sizeof light);
+            light.Type = D3DLIGHT_DIRECTIONAL;
+            light.Diffuse = grey(levels[i], 1.0f);
+            light.Direction = D3DVECTOR{axes[i][0], axes[i][1], axes[i][2]};
+            light.Position = D3DVECTOR{m[12], m[13], m[14]};
+            light.Range = 500.0f;
+            light.Attenuation0 = 1.0f;
+        }
+        lightsSet_ = true;
+    }
+    D3DMATERIAL9 material{};
+    material.Diffuse = D3DCOLORVALUE{0.5f, 0.5f, 0.5f, 0.8f};
+    material.Ambient = grey(1.0f, 1.0f);
+    device->SetMaterial(&material);
+    for (int i = 0; i < 3; ++i) {
+        device->SetLight(DWORD(i), &lights_[i]);
+        device->LightEnable(DWORD(i), TRUE);
+    }
+    device->SetRenderState(D3DRS_LIGHTING, 1);
+}
+
+void QuadBatch::applyRunStates(IDirect3DDevice9* device) {
+    PassModes pass;
+    device->SetVertexShader(nullptr);
+    device->SetPixelShader(nullptr);
+    if (material_) {
+        // Diffuse on stage 0, the light map on stage 1.
+        material_->apply(nullptr, false, 0x3, &pass);
+        device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
+        device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+        device->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+        device->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
+        device->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
+        device->SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
+        device->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
+    } else if (state_) {
+        // The still-frame program: the item's textures times its colour.
+        pass.blendMode = std::int32_t(state_->values[0]);
+        for (DWORD stage = 0; stage < 2; ++stage) {
+            TextureLink* link = state_->textures[stage];
+            const bool textured = currentHandler(link) != nullptr;
+            if (textured) link->bindToStage(stage, 0, false);
+            else device->SetTexture(stage, nullptr);
+            if (stage == 1 && !textured) {
+                device->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
+                device->SetTextureStageState(1, D3DTSS_ALPHAOP, D3DTOP_DISABLE);
+                continue;
+            }
+            const DWORD previous = stage == 0 ? D3DTA_DIFFUSE : D3DTA_CURRENT;
+            device->SetTextureStageState(stage, D3DTSS_COLOROP, textured ? D3DTOP_MODULATE : D3DTOP_SELECTARG2);
+            device->SetTextureStageState(stage, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+            device->SetTextureStageState(stage, D3DTSS_COLORARG2, previous);
+            device->SetTextureStageState(stage, D3DTSS_ALPHAOP, textured ? D3DTOP_MODULATE : D3DTOP_SELECTARG2);
+            device->SetTextureStageState(stage, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
+            device->SetTextureStageState(stage, D3DTSS_ALPHAARG2, previous);
+            device->SetTextureStageState(stage, D3DTSS_TEXCOORDINDEX, stage);
+        }
+        if (!state_->textures[1]) {
+            device->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
+            device->SetTextureStageState(1, D3DTSS_ALPHAOP, D3DTOP_DISABLE);
+        }
+    } else {
+        device->SetTexture(0, nullptr);
+        device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+        device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+        device->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_CURRENT);
+        device->SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, 0);
+        device->SetTextureStageState(0, D3DTSS_RESULTARG, D3DTA_CURRENT);
+        device->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
+        device->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_DIFFUSE);
+        device->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
+        device->SetTextureStageState(1, D3DTSS_ALPHAOP, D3DTOP_DISABLE);
+        device->SetTextureStageState(1, D3DTSS_TEXCOORDINDEX, 0);
+        device->SetTextureStageState(1, D3DTSS_RESULTARG, D3DTA_CURRENT);
+    }
+    pass.cullMode = 0;
+    if (!material_ && !state_) {
+        pass.alphaMode = 0;
+        pass.blendMode = (flags & FlagBlend8) ? 8 : (flags & FlagBlend10) ? 10 : 2;
+        pass.fogMode = 0;
+        pass.depthFunction = (flags & FlagDepthAlways) ? 1 : 6;
+    }
+    if (flags & FlagSecondDraw) {
+        pass.cullMode = 1;
+        pass.blendMode = 3;
+    }
+    applyPassModes(device, pass);
+
+    D3DMATRIX world, view, projection;
+    identity(world);
+    device->SetTransform(D3DTS_WORLD, &world);
+    if (!(flags & FlagParticles2D)) {
+        const RenderCore* render = gameCore.render;
+        if (state_) {
+            stillFrameScreenMatrices(view, projection);
+        } else if (render && render->cameraFrame.valid) {
+            std::memcpy(&view, render->cameraFrame.view, sizeof view);
+            std::memcpy(&projection, render->cameraFrame.projection, sizeof projection);
+        } else {
+            defaultCamera(view, projection);
+        }
+        device->SetTransform(D3DTS_VIEW, &view);
+        device->SetTransform(D3DTS_PROJECTION, &projection);
+    }
+
+    D3DMATERIAL9 cached{};
+    cached.Ambient = grey(1.0f, 1.0f);
+    device->SetMaterial(&cached);
+    device->SetRenderState(D3DRS_AMBIENTMATERIALSOURCE, D3DMCS_COLOR1);
+    for (DWORD i = 0; i < 8; ++i) device->LightEnable(i, FALSE);
+    device->SetRenderState(D3DRS_LIGHTING, 0);
+    device->SetRenderState(D3DRS_COLORVERTEX, 1);
+    device->SetRenderState(D3DRS_FILLMODE, D3DFILL_SOLID);
+    device->SetRenderState(D3DRS_AMBIENT, 0xFFFFFFFF);
+    if (flags & FlagLit) applyLights(device);
+    if (flags & FlagSolid) device->SetRenderState(D3DRS_FILLMODE, D3DFILL_SOLID);
+}
+
+bool QuadBatch::flush() {
+    if (kind_ == KindNone || drawn_ == used_) return true;
+    if (!unlock()) return false;
+    IDirect3DDevice9* device = currentDevice();
+    if (!device) return false;
+    applyRunStates(device);
+    device->SetVertexDeclaration(declaration_);
+    device->SetStreamSource(0, buffer_, 0, kVertexBytes);
+    const UINT primitives = UINT((used_ - drawn_) / kVerticesPerPrimitive[kind_]);
+    bool drawnOk = SUCCEEDED(device->DrawPrimitive(kPrimitiveTypes[kind_], UINT(drawn_), primitives));
+    if (flags & FlagSecondDraw) {
+        PassModes second;
+        second.cullMode = 2;
+        second.blendMode = 2;
+        second.depthFunction = 0;
+        applyPassModes(device, second);
+        device->SetRenderState(D3DRS_TEXTUREFACTOR, 0x80FFFFFF);
+        device->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
+        device->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TFACTOR);
+        drawnOk = SUCCEEDED(device->DrawPrimitive(kPrimitiveTypes[kind_], UINT(drawn_), primitives)) && drawnOk;
+    }
+    drawn_ = used_;
+    kind_ = KindNone;
+    device->SetRenderState(D3DRS_COLORVERTEX, 0);
+    device->SetRenderState(D3DRS_AMBIENTMATERIALSOURCE, 0);
+    return drawnOk;
+}
+
+void QuadBatch::drawList(std::vector<const StillFrameItem*>& items) {
+    flags |= FlagNewRun;
+    flush();
+    for (const StillFrameItem* item : items) {
+        if (!item) continue;
+        const std::size_t quads = item->frames.empty() ? 1 : item->frames.size();
+        for (std::size_t q = 0; q < quads; ++q) {
+            if (flags & FlagParticles2D) {
+                flags |= FlagNewRun;
+                flush();
+            }
+            flags &= ~FlagParticles2D;
+            float corner[4] = {0.0f, 0.0f, 1.0f, 1.0f};  // x0, y0, x1, y1
+            float uv[4] = {0.0f, 0.0f, 1.0f, 1.0f};
+            if (!item->frames.empty()) {
+                const StillFrameFrame& frame = item->frames[q];
+                for (int i = 0; i < 4; ++i) corner[i] = frame.rect[i] + 0.5f;
+                std::memcpy(uv, frame.texCoords, sizeof uv);
+            }
+            corner[0] *= item->widthFactor;
+            corner[2] *= item->widthFactor;
+            corner[1] *= item->heightFactor;
+            corner[3] *= item->heightFactor;
+            const float centreX = (corner[0] + corner[2]) * 0.5f + item->pivot[0];
+            const float centreY = (corner[1] + corner[3]) * 0.5f + item->pivot[1];
+            const float radians = item->angle * 3.14159265358979f / 180.0f;
+            const float c = std::cos(radians), s = std::sin(radians);
+            static constexpr int kCorners[6][2] = {{0, 0}, {0, 1}, {1, 0}, {0, 1}, {1, 0}, {1, 1}};
+            float positions[18], coords0[12], coords1[12];
+            for (int v = 0; v < 6; ++v) {
+                const float x = corner[kCorners[v][0] * 2] - centreX;
+                const float y = corner[kCorners[v][1] * 2 + 1] - centreY;
+                positions[3 * v + 0] = centreX + x * c - y * s + item->position[0];
+                positions[3 * v + 1] = centreY + x * s + y * c + item->position[1];
+                positions[3 * v + 2] = 0.0f;
+                float u = uv[kCorners[v][0] * 2], w = uv[kCorners[v][1] * 2 + 1];
+                float u1 = u, w1 = w;
+                item->texCoordTransforms[0].apply(u, w);
+                item->texCoordTransforms[1].apply(u1, w1);
+                coords0[2 * v] = u;
+                coords0[2 * v + 1] = w;
+                coords1[2 * v] = u1;
+                coords1[2 * v + 1] = w1;
+            }
+            const std::uint32_t colour = packColour(item->color, item->alpha);
+            addVertices(KindTriangles, coords0, coords1, positions, nullptr, 6, &colour, 1, nullptr, &item->state);
+        }
+    }
+    flags |= FlagNewRun;
+    flush();
+    state_ = nullptr;
+    items.clear();
+}
+
+void QuadBatch::addSpriteQuads(const std::vector<SpriteQuad>& particles, Material* material, bool twoD) {
+    if (twoD != ((flags & FlagParticles2D) != 0)) {
+        flags |= FlagNewRun;
+        flush();
+    }
+    if (twoD) flags |= FlagParticles2D;
+    else flags &= ~FlagParticles2D;
+    if (particles.empty()) return;
+    static constexpr float kCorners[6][4] = {{-1, -1, 1, 1}, {-1, 1, 1, 0}, {1, -1, 0, 1},
+                                             {1, 1, 0, 0},   {1, -1, 0, 1}, {-1, 1, 1, 0}};
+    std::vector<float> positions(particles.size() * 18), coords(particles.size() * 12);
+    std::vector<std::uint32_t> colours(particles.size() * 6);
+    std::size_t v = 0;
+    for (const SpriteQuad& p : particles) {
+        const std::uint32_t colour = packColour(p.color, p.alpha);
+        for (const auto& corner : kCorners) {
+            for (int a = 0; a < 3; ++a)
+                positions[3 * v + a] = p.centre[a] + p.right[a] * p.halfWidth * corner[0] +
+                                       p.up[a] * p.halfHeight * corner[1];
+            if (twoD) {
+                positions[3 * v + 0] *= 100.0f;
+                positions[3 * v + 1] = 768.0f - 100.0f * positions[3 * v + 1];
+                positions[3 * v + 2] = 0.0f;
+            }
+            coords[2 * v] = p.atlas[0] + corner[2] * p.atlas[2];
+            coords[2 * v + 1] = p.atlas[1] + corner[3] * p.atlas[3];
+            colours[v] = colour;
+            ++v;
+        }
+    }
+    addVertices(KindTriangles, coords.data(), nullptr, positions.data(), nullptr, std::int32_t(v), colours.data(),
+                std::int32_t(v), material, nullptr);
+}

@@ -1,0 +1,111 @@
+// The quad batch: the render core's one dynamic vertex buffer for geometry
+// built on the processor every frame (still-frame item quads, particle
+// quads). Runs of vertices that share a primitive kind, a material and an
+// item state are appended with no-overwrite locks and drawn by one call when
+// something changes, when the buffer is full or when a caller flushes.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/d3d9/D3D9.h"
+
+class Material;
+class StillFrameItem;
+struct StillFrameItemState;
+
+// The batch's 44-byte vertex.
+struct QuadVertex {
+    float position[3];
+    float normal[3];
+    std::uint32_t diffuse;  // ARGB
+    float texCoord0[2];
+    float texCoord1[2];
+};
+static_assert(sizeof(QuadVertex) == 44, "the batch vertex is 44 bytes");
+
+// One live particle as the batch needs it: centre, half sizes, the two
+// axes of its orientation, its atlas rectangle, colour and alpha.
+struct SpriteQuad {
+    float centre[3] = {};
+    float halfWidth = 0.0f;
+    float halfHeight = 0.0f;
+    float right[3] = {1.0f, 0.0f, 0.0f};
+    float up[3] = {0.0f, 1.0f, 0.0f};
+    float atlas[4] = {0.0f, 0.0f, 1.0f, 1.0f};  // u0, v0, du, dv
+    float color[3] = {1.0f, 1.0f, 1.0f};
+    float alpha = 1.0f;
+};
+
+class QuadBatch {
+public:
+    static constexpr std::int32_t kCapacity = 50000;
+    static constexpr std::int32_t kVertexBytes = 44;
+
+    enum Flag : std::uint32_t {
+        FlagNewRun = 2,           // the next append flushes and discards
+        FlagBlend10 = 4,          // blend mode 10 without material and item state
+        FlagBlend8 = 8,           // blend mode 8 likewise
+        FlagLit = 32,             // fixed lights and material
+        FlagSecondDraw = 64,      // each run drawn again with other states
+        FlagSolid = 128,          // FILLMODE solid
+        FlagDepthAlways = 1024,   // depth function 1 instead of 6 (no material, no state)
+        FlagParticles2D = 2048,   // the pending run holds 2D particles
+    };
+    enum Kind : std::int32_t { KindNone = -1, KindPoints = 0, KindLines = 1, KindTriangles = 2 };
+
+    QuadBatch() = default;
+    ~QuadBatch();
+    QuadBatch(const QuadBatch&) = delete;
+    QuadBatch& operator=(const QuadBatch&) = delete;
+
+    // Appends count vertices of a kind; absent arrays leave their fields
+    // zero. Vertex i takes colour min(i, colourCount - 1); a run without
+    // colours is refused. False when the buffer cannot be made or locked,
+    // when count exceeds the buffer, or when a needed flush failed.
+    bool addVertices(std::int32_t kind, const float* texCoords0, const float* texCoords1, const float* positions,
+                     const float* normals, std::int32_t count, const std::uint32_t* colours,
+                     std::int32_t colourCount, Material* material, const StillFrameItemState* state);
+    // Draws the pending run; true when nothing was pending or the draw
+    // succeeded.
+    bool flush();
+    // Draws still-frame items as quads (one a frame, or one for the whole
+    // image), then empties the list.
+    void drawList(std::vector<const StillFrameItem*>& items);
+    // Two triangles a live particle, in one run; 2D particles go to the
+    // still-frame screen (100 units a particle unit, y up from 768).
+    void addSpriteQuads(const std::vector<SpriteQuad>& particles, Material* material, bool twoD);
+    // Releases the buffer and forgets the pending run; false without a
+    // buffer.
+    bool release();
+    // The counters of a release, the buffer kept (scene change).
+    void resetCounters();
+    static bool canMerge(const StillFrameItemState& a, const StillFrameItemState& b);
+
+    std::uint32_t flags = 0;
+    std::int32_t used() const { return used_; }
+    std::int32_t drawn() const { return drawn_; }
+    std::int32_t kind() const { return kind_; }
+    IDirect3DVertexBuffer9* buffer() const { return buffer_; }
+
+private:
+    bool createBuffer(IDirect3DDevice9* device);
+    QuadVertex* lock(DWORD lockFlags);
+    bool unlock();
+    void applyRunStates(IDirect3DDevice9* device);
+    void applyLights(IDirect3DDevice9* device);
+
+    IDirect3DVertexBuffer9* buffer_ = nullptr;
+    IDirect3DVertexDeclaration9* declaration_ = nullptr;
+    bool locked_ = false;
+    std::int32_t used_ = 0;
+    std::int32_t drawn_ = 0;
+    std::int32_t kind_ = KindNone;
+    Material* material_ = nullptr;
+    const StillFrameItemState* state_ = nullptr;
+    bool lightsSet_ = false;
+    D3DLIGHT9 lights_[3] = {};
+};
+
+// The still-frame screen: 1024 x 768 units, y down, as clip space.
+void stillFrameScreenMatrices(D3DMATRIX& view, D3DMATRIX& projection);

@@ -1,0 +1,171 @@
+#include "render/QuadBatch.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "render/Material.h"
+#include "render/TextureTestSupport.h"
+#include "ui/StillFrameItem.h"
+
+namespace {
+
+class QuadBatchTest : public texture_test::TextureTest {
+protected:
+    void SetUp() override {
+        TextureTest::SetUp();
+        ASSERT_EQ(device->BeginScene(), S_OK);
+    }
+    void TearDown() override {
+        if (device) device->EndScene();
+        EXPECT_EQ(platform::d3d9::statistics(device)->refused, 0u) << allLines();
+        TextureTest::TearDown();
+    }
+    std::uint64_t draws() const { return platform::d3d9::statistics(device)->draws; }
+    // A run of count triangle vertices at z = 0.5, one colour.
+    bool append(QuadBatch& batch, std::int32_t count, Material* material = nullptr,
+                const StillFrameItemState* state = nullptr) {
+        std::vector<float> positions(std::size_t(count) * 3, 0.5f);
+        const std::uint32_t colour = 0xFF00FF00;
+        return batch.addVertices(QuadBatch::KindTriangles, nullptr, nullptr, positions.data(), nullptr, count, &colour,
+                                 1, material, state);
+    }
+};
+
+TEST_F(QuadBatchTest, RunsWithTheSameStatesShareOneDraw) {
+    QuadBatch batch;
+    StillFrameItemState a, b;  // two records that compare equal
+    ASSERT_TRUE(append(batch, 6, nullptr, &a));
+    ASSERT_TRUE(append(batch, 6, nullptr, &b));
+    EXPECT_EQ(batch.used(), 12);
+    const std::uint64_t before = draws();
+    ASSERT_TRUE(batch.flush());
+    EXPECT_EQ(draws() - before, 1u);
+    EXPECT_EQ(platform::d3d9::statistics(device)->primitives, 4u);
+    EXPECT_EQ(batch.drawn(), 12);
+    EXPECT_EQ(batch.kind(), QuadBatch::KindNone);
+    EXPECT_TRUE(batch.flush());  // nothing pending
+    EXPECT_EQ(draws() - before, 1u);
+
+    // Another state mode cannot merge: the pending run is drawn first.
+    StillFrameItemState other;
+    other.mode = 1;
+    ASSERT_TRUE(append(batch, 3, nullptr, &a));
+    ASSERT_TRUE(append(batch, 3, nullptr, &other));
+    EXPECT_EQ(draws() - before, 2u);
+}
+
+TEST_F(QuadBatchTest, ANewMaterialDiscardsAndStartsAtZero) {
+    QuadBatch batch;
+    Material first, second;
+    second.blendMode = 2;
+    ASSERT_TRUE(append(batch, 6, &first));
+    ASSERT_TRUE(batch.flush());
+    ASSERT_TRUE(append(batch, 6, &first));  // same material: continues after the run
+    EXPECT_EQ(batch.used(), 12);
+    EXPECT_EQ(batch.drawn(), 6);
+    ASSERT_TRUE(append(batch, 3, &second));  // flushes, discards, starts over
+    EXPECT_EQ(batch.used(), 3);
+    EXPECT_EQ(batch.drawn(), 0);
+}
+
+TEST_F(QuadBatchTest, OverflowFlushesAndDiscards) {
+    QuadBatch batch;
+    ASSERT_TRUE(append(batch, 30000));
+    const std::uint64_t before = draws();
+    ASSERT_TRUE(append(batch, 30000));
+    EXPECT_EQ(draws() - before, 1u);
+    EXPECT_EQ(batch.used(), 30000);
+    EXPECT_EQ(batch.drawn(), 0);
+    EXPECT_FALSE(append(batch, QuadBatch::kCapacity + 3));  // larger than the buffer
+}
+
+TEST_F(QuadBatchTest, ARunWithoutColoursIsRefused) {
+    QuadBatch batch;
+    const float positions[9] = {};
+    EXPECT_FALSE(batch.addVertices(QuadBatch::KindTriangles, nullptr, nullptr, positions, nullptr, 3, nullptr, 0,
+                                   nullptr, nullptr));
+    const std::uint32_t colour = 0;
+    EXPECT_FALSE(batch.addVertices(QuadBatch::KindTriangles, nullptr, nullptr, positions, nullptr, 3, &colour, 0,
+                                   nullptr, nullptr));
+    EXPECT_EQ(batch.used(), 0);
+}
+
+TEST_F(QuadBatchTest, ReleaseForgetsTheRunAndTheNextAppendMakesTheBuffer) {
+    QuadBatch batch;
+    EXPECT_FALSE(batch.release());
+    ASSERT_TRUE(append(batch, 6));
+    ASSERT_NE(batch.buffer(), nullptr);
+    EXPECT_TRUE(batch.release());
+    EXPECT_EQ(batch.buffer(), nullptr);
+    EXPECT_EQ(batch.kind(), QuadBatch::KindNone);
+    ASSERT_TRUE(append(batch, 6));
+    EXPECT_NE(batch.buffer(), nullptr);
+}
+
+// The vertices a still-frame list wrote, read back from the buffer.
+std::vector<QuadVertex> bufferVertices(QuadBatch& batch, std::int32_t count) {
+    std::vector<QuadVertex> out(static_cast<std::size_t>(count));
+    void* data = nullptr;
+    if (FAILED(batch.buffer()->Lock(0, 0, &data, D3DLOCK_READONLY))) return {};
+    std::memcpy(out.data(), data, out.size() * sizeof(QuadVertex));
+    batch.buffer()->Unlock();
+    return out;
+}
+
+TEST_F(QuadBatchTest, StillFrameItemsBecomeQuads) {
+    QuadBatch batch;
+    StillFrameItem plain;
+    plain.position[0] = 100.0f;
+    plain.position[1] = 50.0f;
+    plain.widthFactor = 200.0f;
+    plain.heightFactor = 100.0f;
+    plain.alpha = 2.0f;  // capped at 1
+    plain.color[0] = 1.0f;
+    plain.color[1] = 0.0f;
+    plain.color[2] = 0.0f;
+    StillFrameItem framed;
+    framed.frames.resize(2);
+    framed.frames[1].texCoords[2] = 0.5f;
+    std::vector<const StillFrameItem*> items = {&plain, &framed};
+    const std::uint64_t before = draws();
+    batch.drawList(items);
+    EXPECT_TRUE(items.empty());
+    EXPECT_EQ(batch.used(), 18);  // one quad, then one per frame
+    EXPECT_EQ(draws() - before, 1u);  // all three share one state
+
+    const std::vector<QuadVertex> v = bufferVertices(batch, 18);
+    ASSERT_EQ(v.size(), 18u);
+    // Corners (0,0), (0,1), (1,0), (0,1), (1,0), (1,1) of the frameless item.
+    const float expected[6][4] = {{100, 50, 0, 0}, {100, 150, 0, 1}, {300, 50, 1, 0},
+                                  {100, 150, 0, 1}, {300, 50, 1, 0}, {300, 150, 1, 1}};
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_FLOAT_EQ(v[i].position[0], expected[i][0]) << i;
+        EXPECT_FLOAT_EQ(v[i].position[1], expected[i][1]) << i;
+        EXPECT_FLOAT_EQ(v[i].texCoord0[0], expected[i][2]) << i;
+        EXPECT_FLOAT_EQ(v[i].texCoord0[1], expected[i][3]) << i;
+        EXPECT_EQ(v[i].diffuse, 0xFFFF0000u) << i;
+    }
+    // A frame's corners are its rectangle plus 0.5; its texture coordinates its own.
+    EXPECT_FLOAT_EQ(v[6].position[0], 0.5f);
+    EXPECT_FLOAT_EQ(v[17].texCoord0[0], 0.5f);
+}
+
+TEST_F(QuadBatchTest, ParticleQuadsInTheStillFrameScreen) {
+    QuadBatch batch;
+    SpriteQuad p;
+    p.centre[0] = 1.0f;
+    p.centre[1] = 2.0f;
+    p.halfWidth = 0.5f;
+    p.halfHeight = 0.25f;
+    batch.addSpriteQuads({p, p}, nullptr, true);
+    EXPECT_EQ(batch.used(), 12);
+    EXPECT_TRUE(batch.flags & QuadBatch::FlagParticles2D);
+    const std::vector<QuadVertex> v = bufferVertices(batch, 1);
+    ASSERT_EQ(v.size(), 1u);
+    EXPECT_FLOAT_EQ(v[0].position[0], 50.0f);                 // (1 - 0.5) * 100
+    EXPECT_FLOAT_EQ(v[0].position[1], 768.0f - 175.0f);       // 768 - (2 - 0.25) * 100
+    EXPECT_FLOAT_EQ(v[0].texCoord0[0], 1.0f);
+}
+
+}  // namespace
