@@ -86,6 +86,7 @@ public:
     std::int32_t used() const { return used_; }
     std::int32_t drawn() const { return drawn_; }
     std::int32_t kind() const { return kind_; }
+    bool pending() const { return kind_ != KindNone && drawn_ != used_; }
     IDirect3DVertexBuffer9* buffer() const { return buffer_; }
 
 private:

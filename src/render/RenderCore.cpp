@@ -1,10 +1,15 @@
 #include "render/RenderCore.h"
 
 #include <cstring>
+#include <filesystem>
+#include <thread>
 
 #include "app/GameCore.h"
+#include "foundation/AppPaths.h"
+#include "foundation/IniFile.h"
 #include "foundation/Log.h"
 #include "foundation/TimeCore.h"
+#include "sound/SoundCore.h"
 #include "render/VideoCore.h"
 #include "render/shaders/ShaderCore.h"
 #include "render/states/DXStateCache.h"
@@ -21,7 +26,85 @@ constexpr std::int32_t kFrameCounterWrap = 1000;
 
 VideoDevice* videoDevice() { return gameCore.video ? &gameCore.video->videoDevice : nullptr; }
 
+// Seconds between two mesh-cache steps.
+constexpr double kMeshCacheInterval = 5.0;
+// The object pass of camera render mode 10, by state index 0 to 11.
+constexpr std::int32_t kStateObjectPass[12] = {2, 4, 4, 4, 6, 0, 1, 1, 2, 7, 8, 5};
+constexpr std::int32_t kObjectPassNone = 7;
+
+// The engine lock (the sound core's) for a render-list pass; none without a
+// sound core.
+class PassLock {
+public:
+    PassLock() : sound_(gameCore.sound) {
+        if (sound_) sound_->lock();
+    }
+    ~PassLock() {
+        if (sound_) sound_->unlock();
+    }
+    PassLock(const PassLock&) = delete;
+    PassLock& operator=(const PassLock&) = delete;
+
+private:
+    SoundCore* sound_;
+};
+
+// Counts a pass walking the render list's chain; entries whose context was
+// popped during the walk are dropped when the last walk ends.
+class ChainWalk {
+public:
+    explicit ChainWalk(RenderList& list) : list_(list) { ++list_.walking; }
+    ~ChainWalk() {
+        --list_.walking;
+        list_.compact();
+    }
+    ChainWalk(const ChainWalk&) = delete;
+    ChainWalk& operator=(const ChainWalk&) = delete;
+
+private:
+    RenderList& list_;
+};
+
+bool shaderDetail() {
+    return textureEnvironment().videoSetup().details != VideoDetailsMinimum;
+}
+
+struct BuiltinLink {
+    const char* name;
+    std::uint32_t type;
+    std::uint32_t address;
+};
+constexpr BuiltinLink kBuiltinLinks[RenderBuiltinTextures::kCount] = {
+    {"startuploading", 0, 3}, {"loading", 0, 3},         {"procNormalizerCubeMap", 1, 3},
+    {"proc2DLightMask", 0, 3}, {"procLightAttenuation", 0, 3}, {"procSpecularmap", 0, 3},
+    {"procGhostmap", 0, 3},   {"procWhiteMap", 0, 1},    {"procClearNormalMap", 0, 1},
+    {"procClearCompressedNormalMap", 0, 1},               {"debug_bricks", 0, 1},
+    {"water20_wave", 0, 1},   {"water20_normal", 0, 1},  {"ProcMirror", 0, 0},
+    {"water_ls_x", 0, 1},     {"ProcHDR1", 0, 0},        {"ProcHDR2", 0, 0},
+    {"ProcHDR3", 0, 0},       {"ProcHDR4", 0, 0},        {"ProcHDR5", 0, 0},
+    {"ProcDepth", 0, 0},      {"ProcPoissonDOF", 0, 0},  {"ProcSHADOW1", 0, 1},
+    {"ProcSHADOW2", 0, 1},    {"procsavescreenshot", 0, 1},
+};
+
 }  // namespace
+
+RenderBuiltinTextures::RenderBuiltinTextures() {
+    for (int i = 0; i < kCount; ++i) {
+        const BuiltinLink& b = kBuiltinLinks[i];
+        if (b.name) links[i].init(b.name, b.type, b.address, b.address, 0);
+    }
+}
+
+void RenderBuiltinTextures::release() {
+    for (TextureLink& link : links) link.release(false);
+}
+
+TextureLink* RenderBuiltinTextures::find(const char* name) {
+    const std::string key = textureKey(name);
+    for (TextureLink& link : links)
+        if (key == link.baseName()) return &link;
+    return nullptr;
+}
 
 RenderCore::RenderCore()
     : stillFrames_(std::make_unique<StillFrameRenderer>()),
@@ -58,22 +141,28 @@ void RenderCore::deviceCreated() {
     stateCache_->setupDeviceDefaults(gameCore.video && gameCore.video->activeVideoSetup().aa > 0);
 }
 
+bool RenderCore::createStillFrameVertexBuffer() {
+    VideoDevice* video = videoDevice();
+    IDirect3DDevice9* device = video ? video->device() : nullptr;
+    if (!device) return false;
+    const HRESULT hr = device->CreateVertexBuffer(kStillFrameVertexBytes * kStillFrameVertices,
+                                                  D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY, 0, D3DPOOL_DEFAULT,
+                                                  &stillFrameVertexBuffer_, nullptr);
+    if (FAILED(hr)) {
+        stillFrameVertexBuffer_ = nullptr;
+        return engineLog().error("Can't create stillframe vertex buffer: %s", d3dErrorText(hr));
+    }
+    stillFrameVertexBuffer_->SetDebugName("stillframe vertex buffer");
+    stillFrames_->flags |= 0x2;
+    return true;
+}
+
 bool RenderCore::allocate_device() {
     VideoDevice* video = videoDevice();
     IDirect3DDevice9* device = video ? video->device() : nullptr;
     if (!device) return true;  // nothing to make without a device
-    if (stillFrameVertexBuffer_) {
-        engineLog().error("Can't allocate stillframe twice");
-    } else {
-        const HRESULT hr = device->CreateVertexBuffer(kStillFrameVertexBytes * kStillFrameVertices,
-                                                      D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY, 0, D3DPOOL_DEFAULT,
-                                                      &stillFrameVertexBuffer_, nullptr);
-        if (FAILED(hr)) {
-            stillFrameVertexBuffer_ = nullptr;
-            return engineLog().error("Can't create stillframe vertex buffer: %s", d3dErrorText(hr));
-        }
-        stillFrameVertexBuffer_->SetDebugName("stillframe vertex buffer");
-    }
+    if (stillFrameVertexBuffer_) engineLog().error("Can't allocate stillframe twice");
+    else if (!createStillFrameVertexBuffer()) return false;
     deviceObjectsAllocated_ = true;
     return true;
 }
@@ -85,18 +174,77 @@ bool RenderCore::allocateDeviceData(std::int32_t flag) {
 }
 
 bool RenderCore::renderSplash() {
-    // No splash texture can be imported yet: the screen is cleared and
-    // presented once.
-    return renderUIFrame();
+    std::string name = "splash_screen.dds";
+    if (gameCore.settings)
+        if (IniVariable* key = gameCore.settings->getCategory("game").findVariable("splash"))
+            key->getString(name, "splash_screen.dds");
+    // The splash file lies beside the executable unless its path says where.
+    std::filesystem::path path = name;
+    if (path.is_relative() && gameCore.paths && !gameCore.paths->get(PathExeFolder).empty())
+        path = std::filesystem::path(gameCore.paths->get(PathExeFolder)) / path;
+    const std::string source = textureKey(path.stem().string().c_str());
+    if (!textures.findOrCreate(source.c_str(), 6, true) && !textures.importExternalTexture(path.string().c_str(), true))
+        return true;
+    if (!stillFrameVertexBuffer_ && !createStillFrameVertexBuffer()) return false;
+    StillFrameData& data = stillFrames_->data;
+    StillFrameItem* splash = data.create("splash", source.c_str(), 0.0f, 0.0f, 1024.0f, 768.0f);
+    const bool drawn = renderUIFrame();
+    data.deleteObject(splash);
+    return drawn;
 }
 
 bool RenderCore::renderUIFrame() {
     VideoDevice* device = videoDevice();
     if (!device || !device->beginFrame()) return false;
+    if (stillFrames_->flags & 0x1) renderStillFrames(0);
     return device->presentScene();
 }
 
+TextureLink* RenderCore::stillFrameImage(const std::string& source) {
+    if (source.empty()) return nullptr;
+    for (auto& [name, link] : stillFrameImages_)
+        if (name == source) return link.get();
+    auto link = std::make_unique<TextureLink>();
+    link->init(source.c_str(), 0, 0, 0, 0);
+    link->allocateDefault(0, false);
+    stillFrameImages_.emplace_back(source, std::move(link));
+    return stillFrameImages_.back().second.get();
+}
+
+void RenderCore::renderStillFrames(std::int32_t layer) {
+    std::vector<StillFrameItem*> visible;
+    stillFrames_->data.collect(layer, visible);
+    if (visible.empty()) return;
+    std::vector<const StillFrameItem*> list;
+    list.reserve(visible.size());
+    for (StillFrameItem* item : visible) {
+        if (!item->state.textures[0]) item->state.textures[0] = stillFrameImage(item->source);
+        list.push_back(item);
+    }
+    quadBatch.drawList(list);
+}
+
+void RenderCore::meshCacheStep() {
+    if (!gameCore.clocks) return;
+    const double now = gameCore.clocks->gameTime.time;
+    if (lastMeshCacheTime >= 0.0 && now - lastMeshCacheTime >= 0.0 && now - lastMeshCacheTime <= kMeshCacheInterval)
+        return;
+    lastMeshCacheTime = now;
+    // The model data's cache step runs here once the model data manager
+    // keeps meshes (setting "enable_mesh_caching").
+}
+
+std::int32_t RenderCore::stateIndex() {
+    return (gameCore.flags & kGameFlagCameraOverride) ? 11 : gameCore.gameState;
+}
+
+std::int32_t RenderCore::objectPassMode(std::int32_t cameraMode, std::int32_t index) {
+    if (cameraMode == 10 && index >= 0 && index <= 11) return kStateObjectPass[index];
+    return cameraMode;
+}
+
 bool RenderCore::mainLoop() {
+    meshCacheStep();
     takeCamera();
     VideoDevice* video = videoDevice();
     if (!video) return false;
@@ -120,10 +268,109 @@ bool RenderCore::mainLoop() {
         log.flush();
         return false;
     }
-    if (!video->beginFrame()) return false;
+    const std::int32_t index = stateIndex();
+    lastObjectPassMode = -1;
+    if (camera && drawsScene(index)) {
+        renderList.flags |= RenderList::FlagDrawingScene;
+        updateContexts();
+    }
+    if (!video->beginFrame()) {
+        renderList.flags &= ~RenderList::FlagDrawingScene;
+        return false;
+    }
+    if (camera) {
+        scenePass(index);
+        // Post-processing (depth of field, bloom) follows the scene pass;
+        // the pending quads are drawn before it.
+        quadBatch.flush();
+    }
+    if (stillFrames_->flags & 0x1) {
+        renderStillFrames(1);
+        quadBatch.flush();
+        renderStillFrames(0);
+    }
+    renderList.flags &= ~RenderList::FlagDrawingScene;
     if (++frameCounter >= kFrameCounterWrap) frameCounter = 0;
     return true;
 }
+
+void RenderCore::scenePass(std::int32_t index) {
+    if (!drawsScene(index)) return;
+    const bool saved = secondaryPass;
+    secondaryPass = false;
+    const std::int32_t mode = objectPassMode(std::int32_t(camera->mode), index);
+    lastObjectPassMode = mode;
+    if (mode == kObjectPassNone) resetShadersIfFixed();
+    else renderObjectContexts();
+    secondaryPass = saved;
+    quadBatch.flush();
+}
+
+void RenderCore::updateContexts() {
+    PassLock lock;
+    ChainWalk walk(renderList);
+    renderList.clearGroups();
+    for (RenderListEntry& entry : renderList.chain) {
+        if (!entry.context) continue;
+        entry.active = entry.context->active();
+        if (!entry.context) {
+            engineLog().error("Objects context [%s] deleted inside render pass", entry.name.c_str());
+            continue;
+        }
+        entry.context->update(cameraFrame);
+    }
+}
+
+void RenderCore::renderObjectContexts() {
+    if (!shaderDetail()) resetShadersIfFixed();
+    drawBucket(1);
+    drawBucket(0);
+}
+
+void RenderCore::drawBucket(std::int32_t pass) {
+    PassLock lock;
+    for (RenderGroup& group : renderList.buckets[pass ? 1 : 0]) {
+        std::vector<DrawItem*>& items = group.items;
+        const std::int32_t count = std::int32_t(items.size());
+        const std::int32_t step = pass ? 1 : -1;
+        std::int32_t i = pass ? 0 : count - 1;
+        while (i >= 0 && i < count) {
+            DrawItem* item = items[std::size_t(i)];
+            if (item && item->context) {
+                const std::int32_t next = item->context->drawRun(items, i, step);
+                // A context that does not move on is stepped past.
+                i = (next - i) * step > 0 ? next : i + step;
+            } else {
+                i += step;
+            }
+        }
+    }
+}
+
+void RenderCore::renderContextsShaderPass() {
+    PassLock lock;
+    if (!shaderDetail()) return;
+    ChainWalk walk(renderList);
+    for (RenderListEntry& entry : renderList.chain)
+        if (entry.active && entry.context) entry.context->shaderPass();
+}
+
+void RenderCore::resetShadersIfFixed() {
+    PassLock lock;
+    if (shaderDetail()) return;
+    if (IDirect3DDevice9* device = textureEnvironment().device()) {
+        device->SetVertexShader(nullptr);
+        device->SetPixelShader(nullptr);
+    }
+}
+
+void RenderCore::broadcastToContexts(float a, float b, float c) {
+    ChainWalk walk(renderList);
+    for (RenderListEntry& entry : renderList.chain)
+        if (entry.context) entry.context->broadcast(a, b, c);
+}
+
+void RenderCore::clearRenderLists() { quadBatch.resetCounters(); }
 
 void RenderCore::takeCamera() {
     cameraFrame.valid = camera != nullptr;
@@ -144,18 +391,26 @@ void RenderCore::updateResources() {
 void RenderCore::releaseDeviceData() {
     if (gameCore.debugFlags & DebugResourceLog) engineLog().info("Deallocate render core data");
     shaders_->releaseDeviceShaders();
+    quadBatch.release();
     if (stillFrameVertexBuffer_) {
         stillFrameVertexBuffer_->Release();
         stillFrameVertexBuffer_ = nullptr;
     }
-    deviceObjectsAllocated_ = false;
+    stillFrames_->flags &= ~0x6u;
     textures.deallocateAll();
+    deviceObjectsAllocated_ = false;
 }
 
 void RenderCore::release() {
     releaseDeviceData();
     clearStillFrameSlots();
     shaders_->release();
+    stillFrames_->data.releaseAll();
+    for (auto& [name, link] : stillFrameImages_) link->release(false);
+    stillFrameImages_.clear();
+    builtinTextures.release();
+    textures.releaseAll();
+    renderList.freeBuckets();
 }
 
 void StillFrameSlotBlock::Counters::clear() {

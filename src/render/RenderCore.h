@@ -9,11 +9,16 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "foundation/Smoother.h"
 #include "platform/d3d9/D3D9.h"
+#include "render/QuadBatch.h"
+#include "render/RenderList.h"
 #include "render/TextureLibrary.h"
+#include "render/TextureLink.h"
 
 struct StillFrameRenderer;
 class CameraCore;
@@ -70,6 +75,16 @@ struct StillFrameSlotBlock {
     FloatSmooth smoother;
 };
 
+// The 26 built-in texture links (load screens, computed maps, render
+// targets), made with the render core.
+struct RenderBuiltinTextures {
+    static constexpr int kCount = 26;
+    RenderBuiltinTextures();
+    void release();
+    TextureLink* find(const char* name);
+    TextureLink links[kCount];
+};
+
 class RenderCore {
 public:
     RenderCore();
@@ -106,6 +121,29 @@ public:
     bool mainLoop();
     // Copies the matrices of camera into cameraFrame (invalid without one).
     void takeCamera();
+
+    // The render-list passes; all but broadcastToContexts hold the engine
+    // lock for their walk.
+    void updateContexts();
+    void renderObjectContexts();
+    void drawBucket(std::int32_t pass);
+    void renderContextsShaderPass();
+    void resetShadersIfFixed();
+    void broadcastToContexts(float a, float b, float c);
+    // The game state as the frame reads it: 11 while the camera override
+    // flag is set.
+    static std::int32_t stateIndex();
+    // Whether a state index draws the scene (0 to 11 but 6).
+    static bool drawsScene(std::int32_t index) { return index >= 0 && index <= 11 && index != 6; }
+    // The object pass of a camera render mode: 10 takes the mode of the
+    // state index.
+    static std::int32_t objectPassMode(std::int32_t cameraMode, std::int32_t index);
+    // The still frames of a layer (1 or 0) through the quad batch.
+    void renderStillFrames(std::int32_t layer);
+    // The quad batch's counters and the managers' used-this-frame marks
+    // reset when the scene changes.
+    void clearRenderLists();
+    void releaseBuiltinTextures() { builtinTextures.release(); }
     // The per-frame resource step (texture and mesh caches).
     void updateResources();
     // Releases every device-dependent resource and clears the
@@ -150,14 +188,34 @@ public:
     bool deviceObjectsAllocated() const { return deviceObjectsAllocated_; }
     // Frames drawn, back to 0 at 1000.
     std::int32_t frameCounter = 0;
+    // Set by the frame step: the video core's post-processing switch.
+    std::int32_t postProcessing = 0;
+    // 0 while the scene pass draws the object contexts; the depth and mirror
+    // passes set it for their own drawing.
+    bool secondaryPass = false;
+    // Game-clock seconds of the last mesh-cache step (-1 before the first).
+    double lastMeshCacheTime = -1.0;
+    // Object-pass modes run this frame (the last one), -1 when none ran.
+    std::int32_t lastObjectPassMode = -1;
+
+    RenderList renderList;
+    QuadBatch quadBatch;
+    RenderBuiltinTextures builtinTextures;
     // The vertex stream of the still frames' screen quad (null while the
     // device objects are released).
     IDirect3DVertexBuffer9* stillFrameVertexBuffer() const { return stillFrameVertexBuffer_; }
 
 private:
     bool deviceObjectsAllocated_ = false;
+    bool createStillFrameVertexBuffer();
+    void scenePass(std::int32_t index);
+    void meshCacheStep();
+    TextureLink* stillFrameImage(const std::string& source);
+
     IDirect3DVertexBuffer9* stillFrameVertexBuffer_ = nullptr;
     std::unique_ptr<StillFrameRenderer> stillFrames_;
     std::unique_ptr<DXStateCache> stateCache_;
     std::unique_ptr<ShaderCore> shaders_;
+    // The links of the still frames' image sources, by source name.
+    std::vector<std::pair<std::string, std::unique_ptr<TextureLink>>> stillFrameImages_;
 };

@@ -551,6 +551,7 @@ bool VideoDevice::beginFrame() {
 
 bool VideoDevice::endScene() {
     if (!checkDevice()) return false;
+    if (gameCore.render && gameCore.render->quadBatch.pending()) gameCore.render->quadBatch.flush();
     return SUCCEEDED(device_->EndScene());
 }
 

@@ -2,11 +2,17 @@
 // the 3D scene, their per-frame update, and the text input box. The render
 // core owns them through one StillFrameRenderer.
 //
-// No still-frame item can be made yet: the registry stays empty, the update
-// has nothing to do and no input box takes typed characters.
+// Items are made by the render core for its own screens (the splash);
+// their update has nothing to do yet and no input box takes typed
+// characters.
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ui/StillFrameItem.h"
 
 struct CurrentTime;
 class StillFrameItem;
@@ -25,7 +31,17 @@ public:
     // Deletes one item of the data: a null item is a script error and
     // changes nothing; an item that is not in the data is left alone.
     void deleteObject(StillFrameItem* item);
-    std::int32_t itemCount() const { return 0; }
+    std::int32_t itemCount() const { return static_cast<std::int32_t>(items_.size()); }
+
+    // A new item showing the image source, at (x, y) with size (width,
+    // height) in still-frame units (1024 x 768 cover the screen).
+    StillFrameItem* create(const char* name, const char* source, float x, float y, float width, float height);
+    StillFrameItem* find(const char* name) const;
+    // The visible items of a layer (1 or 0) in draw order.
+    void collect(std::int32_t layer, std::vector<StillFrameItem*>& out) const;
+
+private:
+    std::vector<std::unique_ptr<StillFrameItem>> items_;
 };
 
 // The Unicode text input box of the still frames.

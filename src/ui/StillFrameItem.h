@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 class TextureLink;
@@ -12,7 +13,7 @@ class TextureLink;
 // the blend values, the mode and a factor.
 struct StillFrameItemState {
     TextureLink* textures[2] = {};
-    std::uint32_t values[2] = {};
+    std::uint32_t values[2] = {2, 0};  // blend mode (2: alpha blending), second value
     std::uint32_t mode = 0;
     float factor = 0.0f;
 };
@@ -37,6 +38,10 @@ struct TexCoordTransform {
 
 class StillFrameItem {
 public:
+    std::string name;
+    std::string source;  // the image's texture name
+    std::int32_t layer = 0;
+    bool visible = true;
     float position[2] = {};
     float widthFactor = 1.0f;
     float heightFactor = 1.0f;
