@@ -16,6 +16,8 @@
 #include "render/RenderCore.h"
 #include "render/VideoCore.h"
 #include "render/states/DXStateCache.h"
+#include "scene/CameraCore.h"
+#include "ui/StillFrameData.h"
 #include "support/TestSupport.h"
 
 using platform::d3d9::AdapterProfile;
@@ -458,4 +460,123 @@ TEST_F(VideoDeviceTest, ANewDeviceGetsTheStateCacheDefaultsAndMissingShadersLeav
     EXPECT_TRUE(video.fixedPipeline);
     EXPECT_TRUE(device().isFixedPipeline());
     EXPECT_EQ(cache.stageFixedPipeline, 1u);
+
+// The render core's frame on the device.
+namespace {
+
+// A context whose items are its own numbers; it records what it is asked.
+class RecordingContext : public ObjectContext {
+public:
+    explicit RecordingContext(RenderList& list) : list_(list) {}
+    void update(const CameraFrame&) override {
+        ++updates;
+        for (int bucket = 0; bucket < 2; ++bucket)
+            for (DrawItem& item : items[bucket]) list_.group(bucket, 0).items.push_back(&item);
+    }
+    bool active() override {
+        if (popOnActive) list_.pop(this);
+        return true;
+    }
+    std::int32_t drawRun(std::vector<DrawItem*>& run, std::int32_t index, std::int32_t direction) override {
+        drawn.push_back(run[std::size_t(index)]->index);
+        return index + direction;
+    }
+    RenderList& list_;
+    DrawItem items[2][3];
+    int updates = 0;
+    bool popOnActive = false;
+    std::vector<std::int32_t> drawn;
+};
+
+}  // namespace
+
+TEST_F(VideoDeviceTest, FrameDrawsTheSceneByStateAndRenderMode) {
+    install(kShaderCard);
+    createDevice();
+    RecordingContext context(render.renderList);
+    for (int bucket = 0; bucket < 2; ++bucket)
+        for (int i = 0; i < 3; ++i) context.items[bucket][i] = DrawItem{&context, bucket * 10 + i};
+    render.renderList.push(&context, "recorder");
+    CameraCore camera(nullptr, "test");
+    camera.initialize(-1.0f);
+    render.camera = &camera;
+
+    // State 0, render mode 10: object pass 2; bucket 1 forward, then bucket 0 backward.
+    gameCore.gameState = 0;
+    const std::uint64_t before = presents();
+    ASSERT_TRUE(render.mainLoop());
+    EXPECT_EQ(context.updates, 1);
+    EXPECT_EQ(render.lastObjectPassMode, 2);
+    EXPECT_EQ(context.drawn, (std::vector<std::int32_t>{10, 11, 12, 2, 1, 0}));
+    EXPECT_EQ(render.renderList.flags & RenderList::FlagDrawingScene, 0u);
+    ASSERT_TRUE(device().presentScene());
+
+    // State 6 (and above 11): no update, no scene pass; the frame is still drawn.
+    for (std::int32_t state : {6, 12}) {
+        gameCore.gameState = state;
+        context.drawn.clear();
+        ASSERT_TRUE(render.mainLoop()) << state;
+        EXPECT_EQ(context.updates, 1) << state;
+        EXPECT_EQ(render.lastObjectPassMode, -1) << state;
+        EXPECT_TRUE(context.drawn.empty()) << state;
+        ASSERT_TRUE(device().presentScene());
+    }
+    EXPECT_EQ(presents() - before, 3u);
+
+    // State 9 gives mode 7: contexts are updated but none is drawn.
+    gameCore.gameState = 9;
+    context.drawn.clear();
+    ASSERT_TRUE(render.mainLoop());
+    EXPECT_EQ(render.lastObjectPassMode, 7);
+    EXPECT_TRUE(context.drawn.empty());
+    ASSERT_TRUE(device().presentScene());
+
+    // A context that leaves during its own update is reported and skipped.
+    gameCore.gameState = 0;
+    context.popOnActive = true;
+    const int updates = context.updates;
+    ASSERT_TRUE(render.mainLoop());
+    EXPECT_TRUE(logged("Objects context [recorder] deleted inside render pass"));
+    EXPECT_EQ(context.updates, updates);
+    EXPECT_TRUE(render.renderList.chain.empty());
+    ASSERT_TRUE(device().presentScene());
+    render.renderList.clearGroups();
+}
+
+TEST_F(VideoDeviceTest, FrameCounterWrapsAtAThousand) {
+    install(kShaderCard);
+    createDevice();
+    render.frameCounter = 998;
+    ASSERT_TRUE(render.mainLoop());
+    EXPECT_EQ(render.frameCounter, 999);
+    ASSERT_TRUE(device().presentScene());
+    ASSERT_TRUE(render.mainLoop());
+    EXPECT_EQ(render.frameCounter, 0);
+    ASSERT_TRUE(device().presentScene());
+}
+
+TEST_F(VideoDeviceTest, AMissingSplashDrawsNothing) {
+    install(kShaderCard);
+    createDevice();
+    const std::uint64_t before = presents();
+    EXPECT_TRUE(render.renderSplash());
+    EXPECT_EQ(presents(), before);
+    EXPECT_TRUE(logged("Texture import failed: Expected external texture"));
+    EXPECT_EQ(render.stillFrames().data.itemCount(), 0);
+}
+
+TEST(RenderCoreTables, ObjectPassByStateAndBuiltinLinks) {
+    const std::int32_t expected[12] = {2, 4, 4, 4, 6, 0, 1, 1, 2, 7, 8, 5};
+    for (std::int32_t state = 0; state < 12; ++state) EXPECT_EQ(RenderCore::objectPassMode(10, state), expected[state]);
+    EXPECT_EQ(RenderCore::objectPassMode(3, 0), 3);
+    RenderBuiltinTextures builtins;
+    TextureLink* cube = builtins.find("procNormalizerCubeMap");
+    ASSERT_NE(cube, nullptr);
+    EXPECT_EQ(cube->type, 1u);
+    EXPECT_EQ(cube->addressU, 3u);
+    TextureLink* mirror = builtins.find("ProcMirror");
+    ASSERT_NE(mirror, nullptr);
+    EXPECT_STREQ(mirror->baseName(), "procmirror");
+    EXPECT_EQ(mirror->addressV, 0u);
+    EXPECT_NE(builtins.find("procsavescreenshot"), nullptr);
 }
