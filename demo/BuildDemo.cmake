@@ -14,7 +14,8 @@
 #   data.txt                      -> OUTPUT/data.txt (the resource rules)
 #   *.ini                         -> OUTPUT/bin/ (beside the executable)
 #   variables/<name>.txt          -> STAGE/variables/<name>.ptxt4 (root <name>)
-#   (texture writer)              -> STAGE/textures/ (stone.dds, leaf.jpg, leaf.png)
+#   (texture writer)              -> STAGE/textures/ (stone.dds, leaf.jpg, leaf.png,
+#                                    splash_screen.dds, which goes to OUTPUT/bin/)
 #   scenes/<name>.txt             -> STAGE/scenes/<name>.ms4 and the resources
 #                                    beside it (.sky, .ls, .wp, .as)
 #   packages/<folder>/<name>.manifest -> OUTPUT/<folder>/<name>.pak
@@ -73,4 +74,6 @@ execute_process(COMMAND "${SHADERPACK}" "${OUTPUT}/bin/shaders.0050" RESULT_VARI
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "demo: the shader package failed")
 endif()
+# The splash is imported from beside the executable at start-up.
+file(COPY "${STAGE}/textures/splash_screen.dds" DESTINATION "${OUTPUT}/bin")
 file(WRITE "${STAMP}" "")

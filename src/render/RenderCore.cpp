@@ -9,6 +9,7 @@
 #include "foundation/IniFile.h"
 #include "foundation/Log.h"
 #include "foundation/TimeCore.h"
+#include "platform/FileSystem.h"
 #include "sound/SoundCore.h"
 #include "render/VideoCore.h"
 #include "render/shaders/ShaderCore.h"
@@ -179,11 +180,11 @@ bool RenderCore::renderSplash() {
         if (IniVariable* key = gameCore.settings->getCategory("game").findVariable("splash"))
             key->getString(name, "splash_screen.dds");
     // The splash file lies beside the executable unless its path says where.
-    std::filesystem::path path = name;
-    if (path.is_relative() && gameCore.paths && !gameCore.paths->get(PathExeFolder).empty())
-        path = std::filesystem::path(gameCore.paths->get(PathExeFolder)) / path;
-    const std::string source = textureKey(path.stem().string().c_str());
-    if (!textures.findOrCreate(source.c_str(), 6, true) && !textures.importExternalTexture(path.string().c_str(), true))
+    std::string path = name;
+    if (std::filesystem::path(name).is_relative() && gameCore.paths && !gameCore.paths->get(PathExeFolder).empty())
+        path = platform::hostPath(gameCore.paths->get(PathExeFolder) + "/" + name);
+    const std::string source = textureKey(std::filesystem::path(name).stem().string().c_str());
+    if (!textures.findOrCreate(source.c_str(), 6, true) && !textures.importExternalTexture(path.c_str(), true))
         return true;
     if (!stillFrameVertexBuffer_ && !createStillFrameVertexBuffer()) return false;
     StillFrameData& data = stillFrames_->data;

@@ -84,3 +84,26 @@ DdsImage countingDds(D3DFORMAT format, UINT width, UINT height, UINT levels, boo
 }
 
 }  // namespace texture_tools
+
+namespace texture_tools {
+
+DdsImage splashScreen() {
+    DdsImage image;
+    image.format = D3DFMT_A8R8G8B8;
+    image.width = 128;
+    image.height = 96;
+    std::vector<std::uint8_t> texels(static_cast<std::size_t>(image.width) * image.height * 4);
+    for (UINT y = 0; y < image.height; ++y)
+        for (UINT x = 0; x < image.width; ++x) {
+            const std::uint32_t rgb = y < image.height / 2 ? kSplashTop : kSplashBottom;
+            std::uint8_t* p = &texels[(static_cast<std::size_t>(y) * image.width + x) * 4];
+            p[0] = static_cast<std::uint8_t>(rgb);
+            p[1] = static_cast<std::uint8_t>(rgb >> 8);
+            p[2] = static_cast<std::uint8_t>(rgb >> 16);
+            p[3] = 255;
+        }
+    image.blocks.push_back(std::move(texels));
+    return image;
+}
+
+}  // namespace texture_tools

@@ -39,3 +39,13 @@ DdsImage countingDds(D3DFORMAT format, UINT width, UINT height, UINT levels, boo
                      std::uint8_t seed = 1);
 
 }  // namespace texture_tools
+
+namespace texture_tools {
+
+// The demo's splash screen: 128 x 96 A8R8G8B8, one level, its top half
+// kSplashTop and its bottom half kSplashBottom (0xRRGGBB, opaque).
+constexpr std::uint32_t kSplashTop = 0xE6781E;
+constexpr std::uint32_t kSplashBottom = 0x1E3CC8;
+DdsImage splashScreen();
+
+}  // namespace texture_tools

@@ -2,7 +2,9 @@
 //   stone.dds       64 x 64 A8R8G8B8 with a full mip chain, a grey-brown
 //                   checker (the packed kind);
 //   leaf.jpg/.png   64 x 64 green colours with a round alpha mask (the
-//                   compressed kind with its alpha).
+//                   compressed kind with its alpha);
+//   splash_screen.dds the start-up splash (an orange top half over a blue
+//                   bottom half).
 // Exit code 0 on success, 1 on failure (with a line on standard error).
 #include <cstdio>
 #include <filesystem>
@@ -88,6 +90,11 @@ int main(int argc, char** argv) {
         }
     if (!writeImage(folder / "leaf.jpg", colour, ImageFormatJpeg) || !writeImage(folder / "leaf.png", mask, ImageFormatPng)) {
         std::fprintf(stderr, "texwrite: can't write leaf.jpg and leaf.png\n");
+        return 1;
+    }
+    const std::vector<std::uint8_t> splash = texture_tools::writeDds(texture_tools::splashScreen());
+    if (splash.empty() || !writeBytes(folder / "splash_screen.dds", splash)) {
+        std::fprintf(stderr, "texwrite: can't write splash_screen.dds\n");
         return 1;
     }
     return 0;
