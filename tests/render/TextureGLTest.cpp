@@ -7,7 +7,11 @@
 #include <cstdlib>
 
 #include "d3d9/TestScenes.h"
+#include "foundation/IniFile.h"
+#include "render/QuadBatch.h"
 #include "render/TextureTestSupport.h"
+#include "render/VideoCore.h"
+#include "ui/StillFrameData.h"
 
 namespace {
 
@@ -21,6 +25,15 @@ protected:
         environment.backend = platform::d3d9::BackendKind::GL;
         TextureTest::SetUp();
         ASSERT_NE(device, nullptr) << allLines();
+    }
+
+    // The back buffer of target (the test's device by default).
+    void readBackBuffer(std::vector<std::uint8_t>& bytes, D3DSURFACE_DESC& desc, IDirect3DDevice9* target = nullptr) {
+        IDirect3DSurface9* back = nullptr;
+        (target ? target : device)->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back);
+        ASSERT_NE(back, nullptr);
+        EXPECT_TRUE(platform::d3d9::readSurface(back, bytes, desc));
+        back->Release();
     }
 
     Rgb at(const std::vector<std::uint8_t>& bytes, const D3DSURFACE_DESC& desc, UINT x, UINT y) const {
@@ -84,12 +97,9 @@ TEST_F(TextureGLTest, PackedDdsAndJpgWithPngAlphaDrawWithTheirColoursAndAlpha) {
         device->EndScene();
     }
 
-    IDirect3DSurface9* back = nullptr;
-    device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back);
     std::vector<std::uint8_t> bytes;
     D3DSURFACE_DESC desc{};
-    ASSERT_TRUE(platform::d3d9::readSurface(back, bytes, desc));
-    back->Release();
+    readBackBuffer(bytes, desc);
     const UINT half = desc.Width / 2;
     const UINT y = desc.Height / 2;
     EXPECT_TRUE(near(at(bytes, desc, half / 4, y), {200, 60, 40}, 3));             // the stone
@@ -97,4 +107,84 @@ TEST_F(TextureGLTest, PackedDdsAndJpgWithPngAlphaDrawWithTheirColoursAndAlpha) {
     EXPECT_TRUE(near(at(bytes, desc, desc.Width - 3, y), {0, 0, 0}, 3));           // its transparent half
     stoneLink.release(false);
     leafLink.release(false);
+}
+
+// Still-frame quads through the quad batch: an opaque red item under a
+// half-transparent green one, over black.
+TEST_F(TextureGLTest, StillFrameQuadsBlendByTheirAlpha) {
+    StillFrameItem red;
+    red.widthFactor = 512.0f;  // the left half of the 1024 x 768 screen
+    red.heightFactor = 768.0f;
+    red.color[1] = red.color[2] = 0.0f;
+    StillFrameItem green;
+    green.position[0] = 256.0f;  // from a quarter to the right edge
+    green.widthFactor = 768.0f;
+    green.heightFactor = 768.0f;
+    green.color[0] = green.color[2] = 0.0f;
+    green.alpha = 0.5f;
+    std::vector<const StillFrameItem*> items = {&red, &green};
+
+    QuadBatch batch;
+    device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+    ASSERT_EQ(device->BeginScene(), S_OK);
+    batch.drawList(items);
+    device->EndScene();
+    batch.release();
+
+    std::vector<std::uint8_t> bytes;
+    D3DSURFACE_DESC desc{};
+    readBackBuffer(bytes, desc);
+    const UINT y = desc.Height / 2;
+    EXPECT_TRUE(near(at(bytes, desc, desc.Width / 8, y), {255, 0, 0}, 3));             // red alone
+    EXPECT_TRUE(near(at(bytes, desc, desc.Width * 3 / 8, y), {128, 128, 0}, 4));       // green over red
+    EXPECT_TRUE(near(at(bytes, desc, desc.Width * 7 / 8, y), {0, 128, 0}, 4));         // green over black
+}
+
+// The splash through the render core's frame: the texture imported from a
+// file, drawn as a full-screen still frame and presented.
+TEST_F(TextureGLTest, SplashFillsTheScreen) {
+    testing_support::TempDir folder;
+    const std::string path = folder.path() + "/splash_screen.dds";
+    {
+        const std::vector<std::uint8_t> dds = texture_tools::writeDds(texture_tools::splashScreen());
+        std::FILE* file = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        std::fwrite(dds.data(), 1, dds.size(), file);
+        std::fclose(file);
+    }
+    IniFile settings;
+    settings.getCategory("game").getVariable("splash").setString(path.c_str());
+    testing_support::ScopedCoreMember<IniFile> useSettings{gameCore.settings, &settings};
+    VideoCore video;
+    testing_support::ScopedCoreMember<VideoCore> useVideo{gameCore.video, &video};
+    video.desktopWidth = 1024;
+    video.desktopHeight = 768;
+    video.refreshRate = 60;
+    video.detectSystem();
+    ASSERT_TRUE(video.initialize());
+    ASSERT_TRUE(video.videoDevice.initialize()) << allLines();
+    IDirect3DDevice9* screen = video.videoDevice.device();
+    env().deviceInUse = screen;
+    library().allocated = true;
+
+    ASSERT_TRUE(render_->allocate_device());
+    const std::uint64_t before = platform::d3d9::statistics(screen)->presents;
+    ASSERT_TRUE(render_->renderSplash());
+    EXPECT_EQ(platform::d3d9::statistics(screen)->presents, before + 1);
+    EXPECT_EQ(render_->stillFrames().data.itemCount(), 0);  // the splash item is gone again
+
+    std::vector<std::uint8_t> bytes;
+    D3DSURFACE_DESC desc{};
+    readBackBuffer(bytes, desc, screen);
+    const Rgb top{0xE6, 0x78, 0x1E};
+    const Rgb bottom{0x1E, 0x3C, 0xC8};
+    // The picture's viewport keeps the camera's aspect: a thin border may stay black.
+    for (UINT x : {desc.Width / 16, desc.Width / 2, desc.Width * 15 / 16}) {
+        EXPECT_TRUE(near(at(bytes, desc, x, desc.Height / 4), top, 3)) << x;
+        EXPECT_TRUE(near(at(bytes, desc, x, desc.Height * 3 / 4), bottom, 3)) << x;
+    }
+    render_->releaseDeviceData();
+    render_->release();
+    env().deviceInUse = device;
+    video.release();
 }
