@@ -22,6 +22,7 @@
 #include "scene/Scene.h"
 #include "scene/SceneSettings.h"
 #include "script/ScriptEngine.h"
+#include "textures/DdsWriter.h"
 
 namespace {
 
@@ -314,3 +315,61 @@ TEST(MainWindow, ASizeTheDisplayCannotGiveFallsBackToTheSafeVideoSettings) {
 }
 
 }  // namespace
+
+// The demo's splash at start-up, then frames without a scene, on the GL
+// backend: each is read back after its present.
+TEST(ThisMainLoop, TheDemoSplashThenClearedFramesOnTheGLBackend) {
+    FrameCore core;
+    platform::d3d9::Environment gl;
+    gl.backend = platform::d3d9::BackendKind::GL;
+    platform::d3d9::setEnvironment(gl);
+    gameCore.cameraMode = 6;  // drawn without a scene
+    gameCore.settings->getCategory("game").getVariable("splash").setString(DEMO_FOLDER "/bin/splash_screen.dds");
+    gameCore.video = new VideoCore;
+    gameCore.render = new RenderCore;
+    gameCore.video->desktopWidth = 1024;
+    gameCore.video->desktopHeight = 768;
+    gameCore.video->refreshRate = 100;
+    gameCore.video->detectSystem();
+    ASSERT_TRUE(gameCore.video->initialize());
+    ASSERT_TRUE(gameCore.video->videoDevice.initialize());
+    ASSERT_TRUE(gameCore.render->allocate_device());
+    gameCore.render->textures.allocated = true;
+
+    // The centre of the upper and of the lower half, as RGB.
+    auto sample = [](std::uint32_t& upper, std::uint32_t& lower) {
+        IDirect3DSurface9* back = nullptr;
+        gameCore.video->device()->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back);
+        ASSERT_NE(back, nullptr);
+        std::vector<std::uint8_t> bytes;
+        D3DSURFACE_DESC desc{};
+        ASSERT_TRUE(platform::d3d9::readSurface(back, bytes, desc));
+        back->Release();
+        auto rgb = [&](UINT y) {
+            const std::uint8_t* p = bytes.data() + (std::size_t(y) * desc.Width + desc.Width / 2) * 4;
+            return std::uint32_t(p[2]) << 16 | std::uint32_t(p[1]) << 8 | p[0];
+        };
+        upper = rgb(desc.Height / 4);
+        lower = rgb(desc.Height * 3 / 4);
+    };
+    ASSERT_TRUE(gameCore.render->renderSplash());
+    std::uint32_t upper = 0, lower = 0;
+    sample(upper, lower);
+    EXPECT_EQ(upper, texture_tools::kSplashTop);
+    EXPECT_EQ(lower, texture_tools::kSplashBottom);
+
+    ThisMainLoop loop;
+    std::int32_t drawn = -1;
+    for (const Recorded& r : runFrame(loop, 0.02))
+        if (r.step == FrameStep::Drawing) drawn = r.detail;
+    EXPECT_EQ(drawn, 2);
+    sample(upper, lower);
+    const std::uint32_t clear = StillFrameSlotBlock::kDefaultBackground & 0xFFFFFF;
+    EXPECT_EQ(upper, clear);
+    EXPECT_EQ(lower, clear);
+
+    loop.releaseRenderData();
+    gameCore.render->release();
+    delete gameCore.render;
+    platform::d3d9::setEnvironment({});
+}
