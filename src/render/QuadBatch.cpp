@@ -119,9 +119,11 @@ bool QuadBatch::createBuffer(IDirect3DDevice9* device) {
     return true;
 }
 
-QuadVertex* QuadBatch::lock(DWORD lockFlags) {
+QuadVertex* QuadBatch::lock(DWORD lockFlags, std::int32_t first, std::int32_t count) {
+    // Only the range written is locked, so that an unlock moves no more
+    // than the new vertices to the device.
     void* data = nullptr;
-    if (FAILED(buffer_->Lock(0, 0, &data, lockFlags))) return nullptr;
+    if (FAILED(buffer_->Lock(UINT(first * kVertexBytes), UINT(count * kVertexBytes), &data, lockFlags))) return nullptr;
     locked_ = true;
     return static_cast<QuadVertex*>(data);
 }
@@ -161,20 +163,20 @@ bool QuadBatch::addVertices(std::int32_t kind, const float* texCoords0, const fl
             flags &= ~FlagNewRun;
             used_ = drawn_ = 0;
             if (!flushed) return false;
-            vertices = lock(D3DLOCK_DISCARD);
+            vertices = lock(D3DLOCK_DISCARD, 0, count);
         } else {
-            vertices = lock(D3DLOCK_NOOVERWRITE);
+            vertices = lock(D3DLOCK_NOOVERWRITE, used_, count);
         }
     } else {
         const bool flushed = flush();
         flags &= ~FlagNewRun;
         used_ = drawn_ = 0;
         if (!flushed) return false;
-        vertices = lock(D3DLOCK_DISCARD);
+        vertices = lock(D3DLOCK_DISCARD, 0, count);
     }
     if (!vertices) return false;
 
-    QuadVertex* out = vertices + used_;
+    QuadVertex* out = vertices;
     for (std::int32_t i = 0; i < count; ++i, ++out) {
         std::memcpy(out->position, positions + 3 * i, sizeof out->position);
         if (normals) std::memcpy(out->normal, normals + 3 * i, sizeof out->normal);

@@ -91,7 +91,7 @@ public:
 
 private:
     bool createBuffer(IDirect3DDevice9* device);
-    QuadVertex* lock(DWORD lockFlags);
+    QuadVertex* lock(DWORD lockFlags, std::int32_t first, std::int32_t count);
     bool unlock();
     void applyRunStates(IDirect3DDevice9* device);
     void applyLights(IDirect3DDevice9* device);
