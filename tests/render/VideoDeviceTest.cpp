@@ -460,6 +460,7 @@ TEST_F(VideoDeviceTest, ANewDeviceGetsTheStateCacheDefaultsAndMissingShadersLeav
     EXPECT_TRUE(video.fixedPipeline);
     EXPECT_TRUE(device().isFixedPipeline());
     EXPECT_EQ(cache.stageFixedPipeline, 1u);
+}
 
 // The render core's frame on the device.
 namespace {
