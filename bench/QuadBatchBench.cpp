@@ -15,6 +15,8 @@
 #include "d3d9/TestScenes.h"
 #include "platform/d3d9/D3D9.h"
 #include "render/QuadBatch.h"
+#include "render/shaders/ShaderCore.h"
+#include "render/states/DXStateCache.h"
 #include "textures/MemoryTextureEnvironment.h"
 #include "ui/StillFrameItem.h"
 
@@ -39,6 +41,12 @@ void BM_QuadBatchVsDirect(benchmark::State& state) {
     }
     IDirect3DDevice9* device = textures.deviceInUse;
     setTextureEnvironment(&textures);
+    // The batch draws through a state cache and a shader core, as the
+    // render core's does.
+    DXStateCache cache;
+    ShaderCore shaders;
+    cache.setDevice(device);
+    shaders.attach(device, &cache);
 
     // The quads: a grid over the 1024 x 768 still-frame screen.
     std::vector<float> positions(std::size_t(kVertices) * 3), coords(std::size_t(kVertices) * 2);
@@ -56,6 +64,7 @@ void BM_QuadBatchVsDirect(benchmark::State& state) {
     StillFrameItemState itemState;
 
     QuadBatch batch;
+    batch.attach(&cache, &shaders);
     auto throughBatch = [&] {
         device->BeginScene();
         for (int q = 0; q < kQuads; ++q)
@@ -105,6 +114,8 @@ void BM_QuadBatchVsDirect(benchmark::State& state) {
     batch.release();
     if (declaration) declaration->Release();
     if (buffer) buffer->Release();
+    shaders.attach(nullptr, nullptr);
+    cache.setDevice(nullptr);
     setTextureEnvironment(nullptr);
     device->Release();
     direct3d->Release();

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "foundation/Log.h"
-#include "render/PassModes.h"
+#include "render/shaders/ShaderState.h"
 #include "render/VideoSetup.h"
 
 const Material* currentMaterial = nullptr;
@@ -222,7 +222,7 @@ void Material::release() {
 }
 
 void Material::apply(MaterialShaderValues* values, bool useDefaultMaterial, std::uint32_t samplerMask,
-                     PassModes* pass) {
+                     ShaderPassState* pass) {
     IDirect3DDevice9* device = textureEnvironment().device();
     if (useDefaultMaterial) {
         if (device) {
@@ -256,7 +256,9 @@ void Material::apply(MaterialShaderValues* values, bool useDefaultMaterial, std:
     }
     if (pass) {
         pass->alphaMode = alphaMode;
+        pass->alphaApplied = 0;
         pass->blendMode = blendMode;
+        pass->blendApplied = 0;
         const bool additive = blendMode == 4 || blendMode == 7 || blendMode == 8;
         for (int i = 0; i < 3; ++i) pass->fogColor[i] = additive ? 0.0f : pass->fogColor[i] * fogFactor;
     }

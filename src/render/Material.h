@@ -8,7 +8,7 @@
 
 #include "render/TextureLink.h"
 
-struct PassModes;
+struct ShaderPassState;
 
 // The values apply() hands to the shader variables.
 struct MaterialShaderValues {
@@ -62,7 +62,7 @@ public:
     // Prepares one draw: the strip and wave values into values (when
     // given), the slots whose sampler bit is in samplerMask bound to their
     // samplers, the pass modes into pass (when given).
-    void apply(MaterialShaderValues* values, bool useDefaultMaterial, std::uint32_t samplerMask, PassModes* pass);
+    void apply(MaterialShaderValues* values, bool useDefaultMaterial, std::uint32_t samplerMask, ShaderPassState* pass);
     void setOpacity(float opacity);
     bool sameAs(const Material& other) const;
 

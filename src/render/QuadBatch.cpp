@@ -7,9 +7,10 @@
 #include "app/GameCore.h"
 #include "render/DXTextureHandler.h"
 #include "render/Material.h"
-#include "render/PassModes.h"
 #include "render/RenderCore.h"
 #include "render/TextureLink.h"
+#include "render/shaders/ShaderCore.h"
+#include "render/states/DXStateCache.h"
 #include "ui/StillFrameItem.h"
 
 namespace {
@@ -26,17 +27,10 @@ const D3DVERTEXELEMENT9 kQuadElements[] = {
     D3DDECL_END(),
 };
 
-IDirect3DDevice9* currentDevice() { return textureEnvironment().device(); }
-
-void identity(D3DMATRIX& m) {
-    std::memset(&m, 0, sizeof m);
-    m.m[0][0] = m.m[1][1] = m.m[2][2] = m.m[3][3] = 1.0f;
-}
-
 // The default camera when there is none: at the origin looking along +z,
 // a 90-degree view of a 4:3 screen.
 void defaultCamera(D3DMATRIX& view, D3DMATRIX& projection) {
-    identity(view);
+    view = identityMatrix();
     std::memset(&projection, 0, sizeof projection);
     projection.m[0][0] = 0.75f;
     projection.m[1][1] = 1.0f;
@@ -59,8 +53,8 @@ D3DCOLORVALUE grey(float v, float a) { return D3DCOLORVALUE{v, v, v, a}; }
 }  // namespace
 
 void stillFrameScreenMatrices(D3DMATRIX& view, D3DMATRIX& projection) {
-    identity(view);
-    identity(projection);
+    view = identityMatrix();
+    projection = identityMatrix();
     projection.m[0][0] = 2.0f / 1024.0f;
     projection.m[1][1] = -2.0f / 768.0f;
     projection.m[3][0] = -1.0f;
@@ -81,6 +75,13 @@ bool QuadBatch::release() {
     lightsSet_ = false;
     if (!buffer_) return false;
     unlock();
+    // The cache must not take a later buffer at the same address for this one.
+    if (cache_) {
+        DXStateCache& cache = *cache_;
+        if (cache.streamCurrent == buffer_ && cache.device()) cache.device()->SetStreamSource(0, nullptr, 0, 0);
+        if (cache.streamCurrent == buffer_) cache.streamCurrent = nullptr;
+        if (cache.streamDesired == buffer_) cache.streamDesired = nullptr;
+    }
     buffer_->Release();
     buffer_ = nullptr;
     if (declaration_) {
@@ -149,7 +150,7 @@ bool QuadBatch::addVertices(std::int32_t kind, const float* texCoords0, const fl
     if (kind < KindPoints || kind > KindTriangles || count < 0) return false;
     // Every vertex takes a colour entry: a run without colours has none to take.
     if (!colours || colourCount <= 0) return false;
-    if (!buffer_ && !createBuffer(currentDevice())) return false;
+    if (!buffer_ && !createBuffer(cache_ ? cache_->device() : nullptr)) return false;
     if (count > kCapacity) return false;
 
     const bool materialMatch =
@@ -195,7 +196,7 @@ bool QuadBatch::addVertices(std::int32_t kind, const float* texCoords0, const fl
     return true;
 }
 
-void QuadBatch::applyLights(IDirect3DDevice9* device) {
+void QuadBatch::applyLights(DXStateCache& cache) {
     if (!lightsSet_) {
         // Three directional lights along the current camera's axes, kept
         // for the rest of the run of the program.
@@ -220,86 +221,94 @@ void QuadBatch::applyLights(IDirect3DDevice9* device) {
     D3DMATERIAL9 material{};
     material.Diffuse = D3DCOLORVALUE{0.5f, 0.5f, 0.5f, 0.8f};
     material.Ambient = grey(1.0f, 1.0f);
-    device->SetMaterial(&material);
+    cache.setMaterial(material);
     for (int i = 0; i < 3; ++i) {
-        device->SetLight(DWORD(i), &lights_[i]);
-        device->LightEnable(DWORD(i), TRUE);
+        cache.setLight(i, lights_[i]);
+        cache.enableLight(i, true);
     }
-    device->SetRenderState(D3DRS_LIGHTING, 1);
+    cache.setRender(DXStateCache::RsLighting, 1);
 }
 
-void QuadBatch::applyRunStates(IDirect3DDevice9* device) {
-    PassModes pass;
-    device->SetVertexShader(nullptr);
-    device->SetPixelShader(nullptr);
+namespace {
+
+// The pass record's cull and blend modes, applied again at the next draw.
+void setCullAndBlend(ShaderPassState& pass, std::int32_t cull, std::int32_t blend) {
+    pass.cullMode = cull;
+    pass.cullApplied = 0;
+    pass.blendMode = blend;
+    pass.blendApplied = 0;
+}
+
+// Stage 0 modulates texture and vertex colour; stage 1 is off.
+void modulateStageZero(DXStateCache& cache, bool textured) {
+    using C = DXStateCache;
+    const std::uint32_t op = textured ? D3DTOP_MODULATE : D3DTOP_SELECTARG2;
+    cache.setStage(0, C::StageColorOp, op);
+    cache.setStage(0, C::StageColorArg1, D3DTA_TEXTURE);
+    cache.setStage(0, C::StageColorArg2, D3DTA_DIFFUSE);
+    cache.setStage(0, C::StageAlphaOp, op);
+    cache.setStage(0, C::StageAlphaArg1, D3DTA_TEXTURE);
+    cache.setStage(0, C::StageAlphaArg2, D3DTA_DIFFUSE);
+    cache.setStage(0, C::StageTexCoordIndex, 0);
+    cache.setStage(0, C::StageResultArg, D3DTA_CURRENT);
+    cache.setStage(1, C::StageColorOp, D3DTOP_DISABLE);
+    cache.setStage(1, C::StageAlphaOp, D3DTOP_DISABLE);
+}
+
+}  // namespace
+
+void QuadBatch::applyRunStates() {
+    using C = DXStateCache;
+    DXStateCache& cache = *cache_;
+    ShaderCore& shaders = *shaders_;
+    const RenderCore* render = gameCore.render;
+    ShaderPassState& pass = shaders.pass;
     if (material_) {
-        // Diffuse on stage 0, the light map on stage 1.
+        // Diffuse on sampler 0, the light map on sampler 1.
         material_->apply(nullptr, false, 0x3, &pass);
-        device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
-        device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
-        device->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
-        device->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
-        device->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
-        device->SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
-        device->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
+        modulateStageZero(cache, true);
     } else if (state_) {
-        // The still-frame program: the item's textures times its colour.
-        pass.blendMode = std::int32_t(state_->values[0]);
-        for (DWORD stage = 0; stage < 2; ++stage) {
-            TextureLink* link = state_->textures[stage];
-            const bool textured = currentHandler(link) != nullptr;
-            if (textured) link->bindToStage(stage, 0, false);
-            else device->SetTexture(stage, nullptr);
-            if (stage == 1 && !textured) {
-                device->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
-                device->SetTextureStageState(1, D3DTSS_ALPHAOP, D3DTOP_DISABLE);
-                continue;
-            }
-            const DWORD previous = stage == 0 ? D3DTA_DIFFUSE : D3DTA_CURRENT;
-            device->SetTextureStageState(stage, D3DTSS_COLOROP, textured ? D3DTOP_MODULATE : D3DTOP_SELECTARG2);
-            device->SetTextureStageState(stage, D3DTSS_COLORARG1, D3DTA_TEXTURE);
-            device->SetTextureStageState(stage, D3DTSS_COLORARG2, previous);
-            device->SetTextureStageState(stage, D3DTSS_ALPHAOP, textured ? D3DTOP_MODULATE : D3DTOP_SELECTARG2);
-            device->SetTextureStageState(stage, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
-            device->SetTextureStageState(stage, D3DTSS_ALPHAARG2, previous);
-            device->SetTextureStageState(stage, D3DTSS_TEXCOORDINDEX, stage);
-        }
-        if (!state_->textures[1]) {
-            device->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
-            device->SetTextureStageState(1, D3DTSS_ALPHAOP, D3DTOP_DISABLE);
-        }
+        // The still-frame drawing: the item's texture times its colour.
+        shaders.resetPass();
+        setCullAndBlend(pass, 0, std::int32_t(state_->values[0]));
+        TextureLink* image = state_->textures[0];
+        const bool textured = currentHandler(image) != nullptr;
+        if (textured) image->bindToStage(0, 0, false);
+        else pass.setTexture(0, nullptr);
+        modulateStageZero(cache, textured);
     } else {
-        device->SetTexture(0, nullptr);
-        device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
-        device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
-        device->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_CURRENT);
-        device->SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, 0);
-        device->SetTextureStageState(0, D3DTSS_RESULTARG, D3DTA_CURRENT);
-        device->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
-        device->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_DIFFUSE);
-        device->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
-        device->SetTextureStageState(1, D3DTSS_ALPHAOP, D3DTOP_DISABLE);
-        device->SetTextureStageState(1, D3DTSS_TEXCOORDINDEX, 0);
-        device->SetTextureStageState(1, D3DTSS_RESULTARG, D3DTA_CURRENT);
+        pass.setTexture(0, nullptr);
+        cache.setStage(0, C::StageColorOp, D3DTOP_SELECTARG1);
+        cache.setStage(0, C::StageColorArg1, D3DTA_DIFFUSE);
+        cache.setStage(0, C::StageColorArg2, D3DTA_CURRENT);
+        cache.setStage(0, C::StageTexCoordIndex, 0);
+        cache.setStage(0, C::StageResultArg, D3DTA_CURRENT);
+        cache.setStage(0, C::StageAlphaOp, D3DTOP_SELECTARG1);
+        cache.setStage(0, C::StageAlphaArg1, D3DTA_DIFFUSE);
+        cache.setStage(1, C::StageColorOp, D3DTOP_DISABLE);
+        cache.setStage(1, C::StageAlphaOp, D3DTOP_DISABLE);
+        cache.setStage(1, C::StageTexCoordIndex, 0);
+        cache.setStage(1, C::StageResultArg, D3DTA_CURRENT);
     }
+    // No programs: the fixed pipeline draws the batch.
+    shaders.selectPrograms(nullptr, nullptr);
+    cache.setVertexShader(nullptr);
+    cache.setPixelShader(nullptr);
     pass.cullMode = 0;
+    pass.cullApplied = 0;
     if (!material_ && !state_) {
         pass.alphaMode = 0;
-        pass.blendMode = (flags & FlagBlend8) ? 8 : (flags & FlagBlend10) ? 10 : 2;
+        pass.alphaApplied = 0;
+        setCullAndBlend(pass, 0, (flags & FlagBlend8) ? 8 : (flags & FlagBlend10) ? 10 : 2);
         pass.fogMode = 0;
         pass.depthFunction = (flags & FlagDepthAlways) ? 1 : 6;
+        pass.depthApplied = 0;
     }
-    if (flags & FlagSecondDraw) {
-        pass.cullMode = 1;
-        pass.blendMode = 3;
-    }
-    applyPassModes(device, pass);
+    if (flags & FlagSecondDraw) setCullAndBlend(pass, 1, 3);
 
-    D3DMATRIX world, view, projection;
-    identity(world);
-    device->SetTransform(D3DTS_WORLD, &world);
+    cache.setTransform(C::TransformWorld, identityMatrix());
     if (!(flags & FlagParticles2D)) {
-        const RenderCore* render = gameCore.render;
+        D3DMATRIX view, projection;
         if (state_) {
             stillFrameScreenMatrices(view, projection);
         } else if (render && render->cameraFrame.valid) {
@@ -308,48 +317,48 @@ void QuadBatch::applyRunStates(IDirect3DDevice9* device) {
         } else {
             defaultCamera(view, projection);
         }
-        device->SetTransform(D3DTS_VIEW, &view);
-        device->SetTransform(D3DTS_PROJECTION, &projection);
+        cache.setTransform(C::TransformView, view);
+        cache.setTransform(C::TransformProjection, projection);
     }
 
     D3DMATERIAL9 cached{};
     cached.Ambient = grey(1.0f, 1.0f);
-    device->SetMaterial(&cached);
-    device->SetRenderState(D3DRS_AMBIENTMATERIALSOURCE, D3DMCS_COLOR1);
-    for (DWORD i = 0; i < 8; ++i) device->LightEnable(i, FALSE);
-    device->SetRenderState(D3DRS_LIGHTING, 0);
-    device->SetRenderState(D3DRS_COLORVERTEX, 1);
-    device->SetRenderState(D3DRS_FILLMODE, D3DFILL_SOLID);
-    device->SetRenderState(D3DRS_AMBIENT, 0xFFFFFFFF);
-    if (flags & FlagLit) applyLights(device);
-    if (flags & FlagSolid) device->SetRenderState(D3DRS_FILLMODE, D3DFILL_SOLID);
+    cache.setMaterial(cached);
+    cache.setRender(C::RsAmbientMaterialSource, D3DMCS_COLOR1);
+    for (int i = 0; i < DXStateCache::kLights; ++i) cache.enableLight(i, false);
+    cache.setRender(C::RsLighting, 0);
+    cache.setRender(C::RsColorVertex, 1);
+    cache.setRender(C::RsFillMode, D3DFILL_SOLID);
+    cache.setRender(C::RsAmbient, 0xFFFFFFFF);
+    if (flags & FlagLit) applyLights(cache);
+    if (flags & FlagSolid) cache.setRender(C::RsFillMode, D3DFILL_SOLID);
 }
 
 bool QuadBatch::flush() {
     if (kind_ == KindNone || drawn_ == used_) return true;
     if (!unlock()) return false;
-    IDirect3DDevice9* device = currentDevice();
-    if (!device) return false;
-    applyRunStates(device);
+    IDirect3DDevice9* device = cache_ ? cache_->device() : nullptr;
+    if (!device || !shaders_) return false;
+    applyRunStates();
     device->SetVertexDeclaration(declaration_);
-    device->SetStreamSource(0, buffer_, 0, kVertexBytes);
+    cache_->setStream(buffer_, kVertexBytes);
+    // The pass states, the current programs (none here) and the cache.
+    shaders_->prepareDraw();
     const UINT primitives = UINT((used_ - drawn_) / kVerticesPerPrimitive[kind_]);
     bool drawnOk = SUCCEEDED(device->DrawPrimitive(kPrimitiveTypes[kind_], UINT(drawn_), primitives));
     if (flags & FlagSecondDraw) {
-        PassModes second;
-        second.cullMode = 2;
-        second.blendMode = 2;
-        second.depthFunction = 0;
-        applyPassModes(device, second);
-        device->SetRenderState(D3DRS_TEXTUREFACTOR, 0x80FFFFFF);
-        device->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
-        device->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TFACTOR);
+        using C = DXStateCache;
+        setCullAndBlend(shaders_->pass, 2, 2);
+        cache_->setRender(C::RsTextureFactor, 0x80FFFFFF);
+        cache_->setStage(0, C::StageAlphaOp, D3DTOP_SELECTARG1);
+        cache_->setStage(0, C::StageAlphaArg1, D3DTA_TFACTOR);
+        shaders_->prepareDraw();
         drawnOk = SUCCEEDED(device->DrawPrimitive(kPrimitiveTypes[kind_], UINT(drawn_), primitives)) && drawnOk;
     }
     drawn_ = used_;
     kind_ = KindNone;
-    device->SetRenderState(D3DRS_COLORVERTEX, 0);
-    device->SetRenderState(D3DRS_AMBIENTMATERIALSOURCE, 0);
+    cache_->setRender(DXStateCache::RsColorVertex, 0);
+    cache_->setRender(DXStateCache::RsAmbientMaterialSource, 0);
     return drawnOk;
 }
 

@@ -10,7 +10,9 @@
 
 #include "platform/d3d9/D3D9.h"
 
+class DXStateCache;
 class Material;
+class ShaderCore;
 class StillFrameItem;
 struct StillFrameItemState;
 
@@ -55,6 +57,12 @@ public:
     enum Kind : std::int32_t { KindNone = -1, KindPoints = 0, KindLines = 1, KindTriangles = 2 };
 
     QuadBatch() = default;
+    // The state cache and shader core the batch draws through (the render
+    // core's); without them a flush draws nothing and fails.
+    void attach(DXStateCache* cache, ShaderCore* shaders) {
+        cache_ = cache;
+        shaders_ = shaders;
+    }
     ~QuadBatch();
     QuadBatch(const QuadBatch&) = delete;
     QuadBatch& operator=(const QuadBatch&) = delete;
@@ -93,9 +101,11 @@ private:
     bool createBuffer(IDirect3DDevice9* device);
     QuadVertex* lock(DWORD lockFlags, std::int32_t first, std::int32_t count);
     bool unlock();
-    void applyRunStates(IDirect3DDevice9* device);
-    void applyLights(IDirect3DDevice9* device);
+    void applyRunStates();
+    void applyLights(DXStateCache& cache);
 
+    DXStateCache* cache_ = nullptr;
+    ShaderCore* shaders_ = nullptr;
     IDirect3DVertexBuffer9* buffer_ = nullptr;
     IDirect3DVertexDeclaration9* declaration_ = nullptr;
     bool locked_ = false;

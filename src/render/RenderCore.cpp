@@ -112,6 +112,7 @@ RenderCore::RenderCore()
       stateCache_(std::make_unique<DXStateCache>()),
       shaders_(std::make_unique<ShaderCore>()) {
     shaders_->attach(nullptr, stateCache_.get());
+    quadBatch.attach(stateCache_.get(), shaders_.get());
     initStillFrameSlots();
     textures.registerProceduralTextures();
 }

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "render/PassModes.h"
+#include "render/shaders/ShaderState.h"
 #include "render/TextureTestSupport.h"
 
 namespace {
@@ -107,7 +107,7 @@ TEST_F(MaterialTest, OpacityChoosesTheBlendMode) {
     water.setOpacity(1.0f);
     EXPECT_EQ(water.blendMode, 2);
 
-    PassModes pass;
+    ShaderPassState pass;
     water.apply(nullptr, false, 0, &pass);
     EXPECT_EQ(pass.blendMode, 2);
 }

@@ -14,29 +14,33 @@ class QuadBatchTest : public texture_test::TextureTest {
 protected:
     void SetUp() override {
         TextureTest::SetUp();
+        attachStateCache();
+        batch.attach(&render_->stateCache(), &render_->shaders());
         ASSERT_EQ(device->BeginScene(), S_OK);
     }
     void TearDown() override {
+        batch.release();
         if (device) device->EndScene();
         EXPECT_EQ(platform::d3d9::statistics(device)->refused, 0u) << allLines();
         TextureTest::TearDown();
     }
     std::uint64_t draws() const { return platform::d3d9::statistics(device)->draws; }
     // A run of count triangle vertices at z = 0.5, one colour.
-    bool append(QuadBatch& batch, std::int32_t count, Material* material = nullptr,
+    bool append(std::int32_t count, Material* material = nullptr,
                 const StillFrameItemState* state = nullptr) {
         std::vector<float> positions(std::size_t(count) * 3, 0.5f);
         const std::uint32_t colour = 0xFF00FF00;
         return batch.addVertices(QuadBatch::KindTriangles, nullptr, nullptr, positions.data(), nullptr, count, &colour,
                                  1, material, state);
     }
+
+    QuadBatch batch;
 };
 
 TEST_F(QuadBatchTest, RunsWithTheSameStatesShareOneDraw) {
-    QuadBatch batch;
     StillFrameItemState a, b;  // two records that compare equal
-    ASSERT_TRUE(append(batch, 6, nullptr, &a));
-    ASSERT_TRUE(append(batch, 6, nullptr, &b));
+    ASSERT_TRUE(append(6, nullptr, &a));
+    ASSERT_TRUE(append(6, nullptr, &b));
     EXPECT_EQ(batch.used(), 12);
     const std::uint64_t before = draws();
     ASSERT_TRUE(batch.flush());
@@ -50,38 +54,35 @@ TEST_F(QuadBatchTest, RunsWithTheSameStatesShareOneDraw) {
     // Another state mode cannot merge: the pending run is drawn first.
     StillFrameItemState other;
     other.mode = 1;
-    ASSERT_TRUE(append(batch, 3, nullptr, &a));
-    ASSERT_TRUE(append(batch, 3, nullptr, &other));
+    ASSERT_TRUE(append(3, nullptr, &a));
+    ASSERT_TRUE(append(3, nullptr, &other));
     EXPECT_EQ(draws() - before, 2u);
 }
 
 TEST_F(QuadBatchTest, ANewMaterialDiscardsAndStartsAtZero) {
-    QuadBatch batch;
     Material first, second;
     second.blendMode = 2;
-    ASSERT_TRUE(append(batch, 6, &first));
+    ASSERT_TRUE(append(6, &first));
     ASSERT_TRUE(batch.flush());
-    ASSERT_TRUE(append(batch, 6, &first));  // same material: continues after the run
+    ASSERT_TRUE(append(6, &first));  // same material: continues after the run
     EXPECT_EQ(batch.used(), 12);
     EXPECT_EQ(batch.drawn(), 6);
-    ASSERT_TRUE(append(batch, 3, &second));  // flushes, discards, starts over
+    ASSERT_TRUE(append(3, &second));  // flushes, discards, starts over
     EXPECT_EQ(batch.used(), 3);
     EXPECT_EQ(batch.drawn(), 0);
 }
 
 TEST_F(QuadBatchTest, OverflowFlushesAndDiscards) {
-    QuadBatch batch;
-    ASSERT_TRUE(append(batch, 30000));
+    ASSERT_TRUE(append(30000));
     const std::uint64_t before = draws();
-    ASSERT_TRUE(append(batch, 30000));
+    ASSERT_TRUE(append(30000));
     EXPECT_EQ(draws() - before, 1u);
     EXPECT_EQ(batch.used(), 30000);
     EXPECT_EQ(batch.drawn(), 0);
-    EXPECT_FALSE(append(batch, QuadBatch::kCapacity + 3));  // larger than the buffer
+    EXPECT_FALSE(append(QuadBatch::kCapacity + 3));  // larger than the buffer
 }
 
 TEST_F(QuadBatchTest, ARunWithoutColoursIsRefused) {
-    QuadBatch batch;
     const float positions[9] = {};
     EXPECT_FALSE(batch.addVertices(QuadBatch::KindTriangles, nullptr, nullptr, positions, nullptr, 3, nullptr, 0,
                                    nullptr, nullptr));
@@ -92,19 +93,18 @@ TEST_F(QuadBatchTest, ARunWithoutColoursIsRefused) {
 }
 
 TEST_F(QuadBatchTest, ReleaseForgetsTheRunAndTheNextAppendMakesTheBuffer) {
-    QuadBatch batch;
     EXPECT_FALSE(batch.release());
-    ASSERT_TRUE(append(batch, 6));
+    ASSERT_TRUE(append(6));
     ASSERT_NE(batch.buffer(), nullptr);
     EXPECT_TRUE(batch.release());
     EXPECT_EQ(batch.buffer(), nullptr);
     EXPECT_EQ(batch.kind(), QuadBatch::KindNone);
-    ASSERT_TRUE(append(batch, 6));
+    ASSERT_TRUE(append(6));
     EXPECT_NE(batch.buffer(), nullptr);
 }
 
 // The vertices a still-frame list wrote, read back from the buffer.
-std::vector<QuadVertex> bufferVertices(QuadBatch& batch, std::int32_t count) {
+std::vector<QuadVertex> bufferVertices(const QuadBatch& batch, std::int32_t count) {
     std::vector<QuadVertex> out(static_cast<std::size_t>(count));
     void* data = nullptr;
     if (FAILED(batch.buffer()->Lock(0, 0, &data, D3DLOCK_READONLY))) return {};
@@ -114,7 +114,6 @@ std::vector<QuadVertex> bufferVertices(QuadBatch& batch, std::int32_t count) {
 }
 
 TEST_F(QuadBatchTest, StillFrameItemsBecomeQuads) {
-    QuadBatch batch;
     StillFrameItem plain;
     plain.position[0] = 100.0f;
     plain.position[1] = 50.0f;
@@ -152,7 +151,6 @@ TEST_F(QuadBatchTest, StillFrameItemsBecomeQuads) {
 }
 
 TEST_F(QuadBatchTest, ParticleQuadsInTheStillFrameScreen) {
-    QuadBatch batch;
     SpriteQuad p;
     p.centre[0] = 1.0f;
     p.centre[1] = 2.0f;

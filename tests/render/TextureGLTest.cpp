@@ -124,7 +124,9 @@ TEST_F(TextureGLTest, StillFrameQuadsBlendByTheirAlpha) {
     green.alpha = 0.5f;
     std::vector<const StillFrameItem*> items = {&red, &green};
 
+    attachStateCache();
     QuadBatch batch;
+    batch.attach(&render_->stateCache(), &render_->shaders());
     device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
     ASSERT_EQ(device->BeginScene(), S_OK);
     batch.drawList(items);

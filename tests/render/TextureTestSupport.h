@@ -17,6 +17,8 @@
 #include "render/TextureLibrary.h"
 #include "render/TextureLink.h"
 #include "render/VideoSetup.h"
+#include "render/shaders/ShaderCore.h"
+#include "render/states/DXStateCache.h"
 #include "support/TestSupport.h"
 #include "textures/DdsWriter.h"
 #include "textures/MemoryTextureEnvironment.h"
@@ -48,6 +50,12 @@ protected:
     }
 
     TextureLibrary& library() { return render_->textures; }
+    // The render core's state cache and shader core draw on the device (as
+    // after a device creation), for tests that draw through them.
+    void attachStateCache() {
+        render_->stateCache().setDevice(device);
+        render_->shaders().attach(device, &render_->stateCache());
+    }
     FakeEnvironment& env() { return environment_; }
 
     // Encoded images for the package files.
