@@ -79,16 +79,8 @@ void BM_QuadBatchVsDirect(benchmark::State& state) {
     IDirect3DVertexBuffer9* buffer = nullptr;
     device->CreateVertexBuffer(kVertices * QuadBatch::kVertexBytes, D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY, 0,
                                D3DPOOL_DEFAULT, &buffer, nullptr);
-    static const D3DVERTEXELEMENT9 kElements[] = {
-        {0, 0, D3DDECLTYPE_FLOAT3, 0, D3DDECLUSAGE_POSITION, 0},
-        {0, 12, D3DDECLTYPE_FLOAT3, 0, D3DDECLUSAGE_NORMAL, 0},
-        {0, 24, D3DDECLTYPE_D3DCOLOR, 0, D3DDECLUSAGE_COLOR, 0},
-        {0, 28, D3DDECLTYPE_FLOAT2, 0, D3DDECLUSAGE_TEXCOORD, 0},
-        {0, 36, D3DDECLTYPE_FLOAT2, 0, D3DDECLUSAGE_TEXCOORD, 1},
-        D3DDECL_END(),
-    };
     IDirect3DVertexDeclaration9* declaration = nullptr;
-    device->CreateVertexDeclaration(kElements, &declaration);
+    device->CreateVertexDeclaration(kQuadVertexElements, &declaration);
     auto direct = [&] {
         device->BeginScene();
         void* data = nullptr;

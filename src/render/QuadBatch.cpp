@@ -18,7 +18,9 @@ namespace {
 constexpr std::int32_t kVerticesPerPrimitive[3] = {1, 2, 3};
 constexpr D3DPRIMITIVETYPE kPrimitiveTypes[3] = {D3DPT_POINTLIST, D3DPT_LINELIST, D3DPT_TRIANGLELIST};
 
-const D3DVERTEXELEMENT9 kQuadElements[] = {
+}  // namespace
+
+const D3DVERTEXELEMENT9 kQuadVertexElements[] = {
     {0, 0, D3DDECLTYPE_FLOAT3, 0, D3DDECLUSAGE_POSITION, 0},
     {0, 12, D3DDECLTYPE_FLOAT3, 0, D3DDECLUSAGE_NORMAL, 0},
     {0, 24, D3DDECLTYPE_D3DCOLOR, 0, D3DDECLUSAGE_COLOR, 0},
@@ -26,6 +28,8 @@ const D3DVERTEXELEMENT9 kQuadElements[] = {
     {0, 36, D3DDECLTYPE_FLOAT2, 0, D3DDECLUSAGE_TEXCOORD, 1},
     D3DDECL_END(),
 };
+
+namespace {
 
 // The default camera when there is none: at the origin looking along +z,
 // a 90-degree view of a 4:3 screen.
@@ -112,7 +116,7 @@ bool QuadBatch::createBuffer(IDirect3DDevice9* device) {
         return false;
     }
     buffer_->SetDebugName("quad batch vertex buffer");
-    if (FAILED(device->CreateVertexDeclaration(kQuadElements, &declaration_))) {
+    if (FAILED(device->CreateVertexDeclaration(kQuadVertexElements, &declaration_))) {
         declaration_ = nullptr;
         release();
         return false;
@@ -239,7 +243,8 @@ void setCullAndBlend(ShaderPassState& pass, std::int32_t cull, std::int32_t blen
     pass.blendApplied = 0;
 }
 
-// Stage 0 modulates texture and vertex colour; stage 1 is off.
+// Stage 0 modulates texture and vertex colour (or, untextured, passes the
+// vertex colour); stage 1 is off.
 void modulateStageZero(DXStateCache& cache, bool textured) {
     using C = DXStateCache;
     const std::uint32_t op = textured ? D3DTOP_MODULATE : D3DTOP_SELECTARG2;
@@ -277,16 +282,9 @@ void QuadBatch::applyRunStates() {
         else pass.setTexture(0, nullptr);
         modulateStageZero(cache, textured);
     } else {
+        // No texture: the vertex colour alone.
         pass.setTexture(0, nullptr);
-        cache.setStage(0, C::StageColorOp, D3DTOP_SELECTARG1);
-        cache.setStage(0, C::StageColorArg1, D3DTA_DIFFUSE);
-        cache.setStage(0, C::StageColorArg2, D3DTA_CURRENT);
-        cache.setStage(0, C::StageTexCoordIndex, 0);
-        cache.setStage(0, C::StageResultArg, D3DTA_CURRENT);
-        cache.setStage(0, C::StageAlphaOp, D3DTOP_SELECTARG1);
-        cache.setStage(0, C::StageAlphaArg1, D3DTA_DIFFUSE);
-        cache.setStage(1, C::StageColorOp, D3DTOP_DISABLE);
-        cache.setStage(1, C::StageAlphaOp, D3DTOP_DISABLE);
+        modulateStageZero(cache, false);
         cache.setStage(1, C::StageTexCoordIndex, 0);
         cache.setStage(1, C::StageResultArg, D3DTA_CURRENT);
     }

@@ -25,6 +25,8 @@ struct QuadVertex {
     float texCoord1[2];
 };
 static_assert(sizeof(QuadVertex) == 44, "the batch vertex is 44 bytes");
+// Its declaration: position, normal, colour, two coordinate pairs.
+extern const D3DVERTEXELEMENT9 kQuadVertexElements[];
 
 // One live particle as the batch needs it: centre, half sizes, the two
 // axes of its orientation, its atlas rectangle, colour and alpha.
