@@ -134,6 +134,7 @@ void ThisMainLoop::step() {
         // lost one) and draws; a drawn frame is presented.
         if (core.video && core.video->direct3d() && core.render) {
             core.render->frameMode = core.video->activeVideoSetup().windowMode ? 1 : 0;
+            core.render->postProcessing = core.video->postprocessing ? 1 : 0;
             core.render->camera = hasScene ? frameScene()->camera() : nullptr;
             if (core.render->mainLoop() && core.video->videoDevice.presentScene()) drawn = 2;
         }

@@ -15,6 +15,7 @@
 #include "render/shaders/ShaderCore.h"
 #include "render/states/DXStateCache.h"
 #include "scene/CameraCore.h"
+#include "scene/Scene.h"
 #include "ui/StillFrameData.h"
 
 namespace {
@@ -172,7 +173,10 @@ bool RenderCore::allocate_device() {
 bool RenderCore::allocateDeviceData(std::int32_t flag) {
     // Textures load only on a device; without one they wait for it.
     if (!textureEnvironment().device()) return true;
-    return textures.allocateAll(true, flag != 0);
+    const bool loaded = textures.allocateAll(true, flag != 0);
+    // The still frames' media follow their textures.
+    stillFrames_->flags |= 0x4;
+    return loaded;
 }
 
 bool RenderCore::renderSplash() {
@@ -298,6 +302,9 @@ bool RenderCore::mainLoop() {
 
 void RenderCore::scenePass(std::int32_t index) {
     if (!drawsScene(index)) return;
+    shaders_->resetPass();
+    // The scene's per-frame render hook, with a fresh time sample.
+    if (Scene* scene = camera->owner()) scene->updatePhase2(CurrentTime(-1.0), 0);
     const bool saved = secondaryPass;
     secondaryPass = false;
     const std::int32_t mode = objectPassMode(std::int32_t(camera->mode), index);
