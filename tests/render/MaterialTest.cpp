@@ -129,6 +129,7 @@ TEST_F(MaterialTest, KindsPastTheTableHaveNoCapabilities) {
     EXPECT_EQ(Material::capabilities(62, 1), 0u);
     EXPECT_EQ(Material::capabilities(63, 1), 0u);
     EXPECT_EQ(Material::capabilities(0xFFFFFFFFu, 0), 0u);
+    EXPECT_TRUE(gameCore.log->contains("Material kind [63] out of range: no capabilities"));
     addDds("wood");
     Material material;
     setup(material, 400, "wood", false);
