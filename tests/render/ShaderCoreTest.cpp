@@ -20,6 +20,11 @@
 
 namespace {
 
+// The permutations the families' walks load: vertex (dynamic, water, water
+// with normal maps, particle, vertex debug) and pixel.
+constexpr int kFamilyVertexPermutations = 13560 + 90 + 151 + 6 + 40;
+constexpr std::size_t kFamilyPermutations = kFamilyVertexPermutations + 1316 + 43 + 43 + 1 + 1;
+
 // A null device, a state cache and a shader package written by the packer
 // beside the "executable".
 class ShaderCoreTest : public d3d9_test::D3D9Test {
@@ -64,8 +69,10 @@ TEST_F(ShaderCoreTest, LoadsEveryStandaloneProgramByProfileAndName) {
     writePackage();
     ASSERT_TRUE(shaderCore.initialize());
     EXPECT_TRUE(shaderCore.ready());
-    EXPECT_EQ(shaderCore.loadedCount, 23 + 30);  // every row of both passes, 39 of them with programs
-    EXPECT_EQ(shaders.size(), 39u);
+    // Every row of both passes (39 of them with programs) and every
+    // permutation of the families' walks.
+    EXPECT_EQ(shaders.size(), 39u + kFamilyPermutations);
+    EXPECT_EQ(shaderCore.loadedCount, 23 + 30 + int(kFamilyPermutations));
 
     // A row without a source is skipped; the HDR pixel rows use ps_2_a.
     EXPECT_FALSE(shaderCore.vertexPrograms[0].has(ShaderProgram::Exists));
@@ -117,7 +124,7 @@ TEST_F(ShaderCoreTest, AMissingBodyStopsTheLoadAndTheRendererFallsBack) {
     EXPECT_FALSE(shaderCore.initialize());
     EXPECT_TRUE(core.log().contains("Can't find shader [VS_OPS2]: update you'r shaders DB"));
     EXPECT_TRUE(core.log().contains("Container render shaders: can't find resource [vs_2_0VS_OPS2] in database"));
-    EXPECT_EQ(shaderCore.loadedCount, 21);  // vertex rows 0-20
+    EXPECT_EQ(shaderCore.loadedCount, kFamilyVertexPermutations + 21);  // the families' vertex programs, rows 0-20
     EXPECT_FALSE(shaderCore.ready());
 
     // The device start goes on without shaders.
@@ -365,6 +372,81 @@ TEST(ShaderVariables, ConstantsBecomeVariablesByClass) {
     matrix.setFromFrame(TransformViewInverse);
     EXPECT_EQ(matrix.value.m[3][1], 7.0f);
     EXPECT_EQ(matrix.transpose, 0u);
+}
+
+TEST_F(ShaderCoreTest, FamiliesLoadEveryPermutationAndSelectOnePerDraw) {
+    writePackage();
+    ASSERT_TRUE(shaderCore.initialize()) << allLines();
+    for (const char* key : {"vs_2_0vs-dyn20-", "ps_2_0ps-dyn20", "vs_2_0vs-water20-lake-[B]",
+                            "vs_2_0vs-water20-ocean-3+DS", "ps_2_0ps-water20-river", "ps_2_0ps-water20-lake+PSm+A",
+                            "vs_2_0vs-waternorm20-river-", "vs_2_0vs-waternorm20-lake-+P+A",
+                            "vs_2_0vs-particle20-floor", "ps_2_0ps-particle20", "vs_2_0vs-vd-4-dCN",
+                            "ps_2_0ps-vd-vertexdebug", "vs_2_0vs-dyn20-4-T2+DN#+A-wave2"})
+        EXPECT_NE(shaderCore.container().find(key), nullptr) << key;
+
+    // A draw's values pick its two programs; their bodies carry the defines.
+    MultyShaderWaterNorm20& water = shaderCore.waterNorm20;
+    water.values.water = 1;
+    water.values.light = 1;
+    water.values.lmode = 1;
+    shaderCore.selectFamilyPrograms(water);
+    ASSERT_NE(shaderCore.currentVertexProgram(), nullptr);
+    ASSERT_NE(shaderCore.currentPixelProgram(), nullptr);
+    EXPECT_STREQ(shaderCore.currentVertexProgram()->name, "vs-waternorm20-lake-+P+A");
+    EXPECT_STREQ(shaderCore.currentPixelProgram()->name, "ps-waternorm20-lake+P+A");
+    EXPECT_TRUE(shaderCore.currentVertexProgram()->has(ShaderProgram::BodyLoaded));
+    EXPECT_EQ(shaderCore.currentVertexProgram()->index, 27);
+    platform::d3d9::ShaderBody body;
+    std::string why;
+    const ShaderProgram& pixel = *shaderCore.currentPixelProgram();
+    ASSERT_TRUE(platform::d3d9::readShaderBody(pixel.body->GetBufferPointer(), pixel.bodySize, body, why)) << why;
+    using Define = std::pair<std::string, std::string>;
+    EXPECT_NE(std::find(body.defines.begin(), body.defines.end(), Define("LMODE", "1")), body.defines.end());
+    EXPECT_EQ(body.sourceId, 245);
+    // The light mode 0 program keeps its own slot.
+    water.values.lmode = 0;
+    shaderCore.selectFamilyPrograms(water);
+    EXPECT_STREQ(shaderCore.currentVertexProgram()->name, "vs-waternorm20-lake-+P");
+    // A combination never valid leaves both stages without a program.
+    MultyShaderDynamic20& dynamic = shaderCore.dynamic20;
+    dynamic.values.ambient = 5;
+    shaderCore.selectFamilyPrograms(dynamic);
+    EXPECT_EQ(shaderCore.currentVertexProgram(), nullptr);
+    EXPECT_EQ(shaderCore.currentPixelProgram(), nullptr);
+    dynamic.values.ambient = 1;
+    shaderCore.selectFamilyPrograms(dynamic);
+    ASSERT_NE(shaderCore.currentPixelProgram(), nullptr);
+    EXPECT_TRUE(shaderCore.currentPixelProgram()->createDeviceShader(device, &cache)) << allLines();
+
+    shaderCore.releaseDeviceShaders();
+    EXPECT_EQ(shaderCore.currentPixelProgram()->pixelShader, nullptr);
+    EXPECT_TRUE(shaderCore.currentPixelProgram()->has(ShaderProgram::BodyLoaded));
+    shaderCore.release();
+    for (MultyShader* family : shaderCore.families)
+        for (const auto* slots : {&family->vertexSlots, &family->pixelSlots})
+            EXPECT_EQ(std::count(slots->begin(), slots->end(), nullptr), std::ptrdiff_t(slots->size()));
+}
+
+TEST_F(ShaderCoreTest, AMissingPermutationStopsTheLoadAtItsEntry) {
+    // The water pixel walk's position of the missing entry.
+    MultyShaderWater20 walk;
+    int position = 0;
+    char name[256] = {};
+    for (bool more = walk.nextPixel(true); more; more = walk.nextPixel(false)) {
+        ++position;
+        walk.pixelName(name);
+        if (std::string(name) == "ps-water20-lake+PS+A") break;
+    }
+    ASSERT_STREQ(name, "ps-water20-lake+PS+A");
+    writePackage("ps_2_0ps-water20-lake+PS+A");
+    EXPECT_FALSE(shaderCore.initialize());
+    EXPECT_TRUE(core.log().contains("Can't find shader [ps-water20-lake+PS+A]: update you'r shaders DB"));
+    // The defines of the permutation follow the message.
+    EXPECT_TRUE(core.log().contains("#define WATER 1"));
+    EXPECT_TRUE(core.log().contains("#define LMODE 1"));
+    EXPECT_EQ(shaderCore.loadedCount, kFamilyVertexPermutations + 23 + 1316 + position);
+    EXPECT_FALSE(shaderCore.ready());
+    shaderCore.release();
 }
 
 }  // namespace

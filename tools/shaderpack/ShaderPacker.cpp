@@ -9,6 +9,7 @@
 #include "foundation/DataStream.h"
 #include "foundation/PackedStream.h"
 #include "render/shaders/Container.h"
+#include "render/shaders/MultyShader.h"
 #include "render/shaders/ShaderProgramTable.h"
 
 using platform::d3d9::ShaderBody;
@@ -249,11 +250,59 @@ bool samplerConstant(const std::string& line, ShaderConstant& constant, bool& is
     return false;
 }
 
-}  // namespace
+// A source split once into what the constant collection reads: its
+// directives and its sampler lines, with their line numbers.
+struct SourceLine {
+    int number;
+    bool directive;
+    std::string word, rest;  // directive: the word after '#' and the rest of the text
+    std::string code;        // sampler line: the text without its comment
+    std::string comment;
+};
 
-bool collectShaderConstants(const std::string& fileName, const std::string& text,
-                            const std::vector<std::pair<std::string, std::string>>& defines, bool vertex,
-                            std::vector<ShaderConstant>& constants, std::string& error) {
+std::vector<SourceLine> splitSource(const std::string& text) {
+    std::vector<SourceLine> result;
+    std::istringstream lines(text);
+    std::string raw, line;
+    int number = 0, lineStart = 0;
+    while (std::getline(lines, raw)) {
+        ++number;
+        if (line.empty()) lineStart = number;
+        if (!raw.empty() && raw.back() == '\\') {
+            line += raw.substr(0, raw.size() - 1) + " ";
+            continue;
+        }
+        line += raw;
+        SourceLine entry;
+        entry.number = lineStart;
+        const std::string code = trim(splitComment(line, entry.comment));
+        line.clear();
+        if (code.empty()) continue;
+        entry.directive = code[0] == '#';
+        if (entry.directive) {
+            std::istringstream directive(code.substr(1));
+            directive >> entry.word;
+            std::getline(directive, entry.rest);
+            entry.rest = trim(entry.rest);
+        } else if (code.find("uniform") != std::string::npos && code.find("sampler") != std::string::npos) {
+            entry.code = code;
+        } else {
+            continue;
+        }
+        result.push_back(std::move(entry));
+    }
+    // The end of the text, for an unclosed conditional.
+    SourceLine last;
+    last.number = number;
+    last.directive = true;
+    last.word = "#end";
+    result.push_back(std::move(last));
+    return result;
+}
+
+bool collectConstants(const std::string& fileName, const std::vector<SourceLine>& source,
+                      const std::vector<std::pair<std::string, std::string>>& defines, bool vertex,
+                      std::vector<ShaderConstant>& constants, std::string& error) {
     constants.clear();
     Macros macros(defines.begin(), defines.end());
     // Per open conditional: whether this branch is on, whether one branch
@@ -263,36 +312,19 @@ bool collectShaderConstants(const std::string& fileName, const std::string& text
     };
     std::vector<Level> levels;
     auto active = [&] { return levels.empty() || levels.back().on; };
-
-    std::istringstream lines(text);
-    std::string raw, line;
-    int number = 0, lineStart = 0;
+    int lineStart = 0;
     auto fail = [&](const std::string& why) {
         error = fileName + ":" + std::to_string(lineStart) + ": " + why;
         return false;
     };
-    while (std::getline(lines, raw)) {
-        ++number;
-        if (line.empty()) lineStart = number;
-        if (!raw.empty() && raw.back() == '\\') {
-            line += raw.substr(0, raw.size() - 1) + " ";
-            continue;
-        }
-        line += raw;
-        std::string comment;
-        const std::string code = trim(splitComment(line, comment));
-        const std::string whole = line;
-        line.clear();
-        if (code.empty()) continue;
-
-        if (code[0] == '#') {
-            std::istringstream directive(code.substr(1));
-            std::string word;
-            directive >> word;
-            std::string rest;
-            std::getline(directive, rest);
-            rest = trim(rest);
-            if (word == "if" || word == "ifdef" || word == "ifndef") {
+    for (const SourceLine& entry : source) {
+        lineStart = entry.number;
+        const std::string& word = entry.word;
+        const std::string& rest = entry.rest;
+        if (entry.directive) {
+            if (word == "#end") {
+                break;
+            } else if (word == "if" || word == "ifdef" || word == "ifndef") {
                 bool value = false;
                 if (active()) {
                     long v = 0;
@@ -332,7 +364,7 @@ bool collectShaderConstants(const std::string& fileName, const std::string& text
                 if (expression.find("vc[") != std::string::npos || expression.find("pc[") != std::string::npos) {
                     ShaderConstant constant;
                     std::string why;
-                    if (!defineConstant(name, expression, comment, vertex, constant, why)) return fail(why);
+                    if (!defineConstant(name, expression, entry.comment, vertex, constant, why)) return fail(why);
                     constants.push_back(constant);
                 }
             } else if (word == "undef") {
@@ -344,13 +376,10 @@ bool collectShaderConstants(const std::string& fileName, const std::string& text
         ShaderConstant sampler;
         bool isSampler = false;
         std::string why;
-        if (!samplerConstant(trim(splitComment(whole, comment)), sampler, isSampler, why)) return fail(why);
+        if (!samplerConstant(entry.code, sampler, isSampler, why)) return fail(why);
         if (isSampler) constants.push_back(sampler);
     }
-    if (!levels.empty()) {
-        lineStart = number;
-        return fail("#if without #endif");
-    }
+    if (!levels.empty()) return fail("#if without #endif");
     // Names are unique; float registers do not overlap.
     for (std::size_t i = 0; i < constants.size(); ++i)
         for (std::size_t j = i + 1; j < constants.size(); ++j) {
@@ -364,40 +393,109 @@ bool collectShaderConstants(const std::string& fileName, const std::string& text
     return true;
 }
 
+}  // namespace
+
+bool collectShaderConstants(const std::string& fileName, const std::string& text,
+                            const std::vector<std::pair<std::string, std::string>>& defines, bool vertex,
+                            std::vector<ShaderConstant>& constants, std::string& error) {
+    return collectConstants(fileName, splitSource(text), defines, vertex, constants, error);
+}
+
+namespace {
+
+// The carried sources, split once.
+struct SplitSources {
+    const std::vector<SourceLine>* find(std::int32_t id) {
+        auto found = lines.find(id);
+        if (found != lines.end()) return &found->second;
+        for (const ShaderSourceText& text : shaderSourceTexts())
+            if (text.id == id) {
+                names[id] = text.fileName;
+                return &(lines[id] = splitSource(text.text));
+            }
+        return nullptr;
+    }
+    std::map<std::int32_t, std::vector<SourceLine>> lines;
+    std::map<std::int32_t, std::string> names;
+};
+
+// One body: the global defines, the program's own, then the define named
+// after its entry point; the constants its source declares under them.
+bool addBody(std::vector<PackedShader>& shaders, SplitSources& sources, const ShaderDefineList& globals, const char* name,
+             std::int32_t sourceId, bool pixel, const char* profile, const char* entryPoint,
+             const ShaderDefineList* own, std::string& error) {
+    const std::vector<SourceLine>* source = sources.find(sourceId);
+    if (!source) {
+        error = std::string("program [") + name + "]: no source " + std::to_string(sourceId);
+        return false;
+    }
+    PackedShader shader;
+    shader.body.kind = pixel ? 1 : 0;
+    shader.body.profile = profile;
+    shader.body.entryPoint = entryPoint;
+    shader.body.sourceId = sourceId;
+    shader.body.defines = globals.defines();
+    if (own) shader.body.defines.insert(shader.body.defines.end(), own->defines().begin(), own->defines().end());
+    shader.body.defines.emplace_back(entryPoint, "");
+    if (!collectConstants(sources.names[sourceId], *source, shader.body.defines, !pixel, shader.body.constants,
+                          error)) {
+        error = std::string("program [") + name + "]: " + error;
+        return false;
+    }
+    shader.key = ShaderProgramTable::fullName(profile, name);
+    shaders.push_back(std::move(shader));
+    return true;
+}
+
+}  // namespace
+
+bool forEachFamilyPermutation(const std::function<bool(MultyShader&, bool pixel, const char* name)>& visit) {
+    MultyShaderDynamic20 dynamic;
+    MultyShaderWater20 water;
+    MultyShaderWaterNorm20 waterNorm;
+    MultyShaderParticle20 particle;
+    MultyShaderVertexDebug vertexDebug;
+    char name[256];
+    for (MultyShader* family : std::initializer_list<MultyShader*>{&dynamic, &water, &waterNorm, &particle,
+                                                                   &vertexDebug}) {
+        for (bool more = family->nextVertex(true); more; more = family->nextVertex(false)) {
+            family->vertexName(name);
+            if (!visit(*family, false, name)) return false;
+        }
+        for (bool more = family->nextPixel(true); more; more = family->nextPixel(false)) {
+            family->pixelName(name);
+            if (!visit(*family, true, name)) return false;
+        }
+    }
+    return true;
+}
+
 bool buildShaderBodies(std::vector<PackedShader>& shaders, std::string& error) {
     shaders.clear();
     ShaderDefineList globals;
     setGlobalShaderDefines(globals, GlobalShaderDefines{});
-    auto addProgram = [&](const ShaderProgramRow& row, bool pixel) {
-        const ShaderSourceText* source = nullptr;
-        for (const ShaderSourceText& text : shaderSourceTexts())
-            if (text.id == row.sourceId) source = &text;
-        if (!source) {
-            error = std::string("program [") + row.name + "]: no source " + std::to_string(row.sourceId);
-            return false;
-        }
-        PackedShader shader;
-        shader.body.kind = pixel ? 1 : 0;
-        shader.body.profile = pixel ? kPixelProfiles[row.profile] : kVertexProfiles[0];
-        shader.body.entryPoint = row.name;
-        shader.body.sourceId = row.sourceId;
-        shader.body.defines = globals.defines();
-        shader.body.defines.emplace_back(row.name, "");
-        if (!collectShaderConstants(source->fileName, source->text, shader.body.defines, !pixel,
-                                    shader.body.constants, error)) {
-            error = std::string("program [") + row.name + "]: " + error;
-            return false;
-        }
-        shader.key = ShaderProgramTable::fullName(shader.body.profile.c_str(), row.name);
-        shaders.push_back(std::move(shader));
-        return true;
-    };
+    SplitSources sources;
     // The standalone rows the two load passes read; the family rows above
     // them are named by their families.
     for (const ShaderProgramRow& row : ShaderProgramTable::vertexRows())
-        if (row.index < kStandaloneVertexPrograms && !addProgram(row, false)) return false;
+        if (row.index < kStandaloneVertexPrograms &&
+            !addBody(shaders, sources, globals, row.name, row.sourceId, false, kVertexProfiles[0], row.name, nullptr, error))
+            return false;
     for (const ShaderProgramRow& row : ShaderProgramTable::pixelRows())
-        if (row.index < kStandalonePixelPrograms && !addProgram(row, true)) return false;
+        if (row.index < kStandalonePixelPrograms &&
+            !addBody(shaders, sources, globals, row.name, row.sourceId, true, kPixelProfiles[row.profile], row.name, nullptr,
+                     error))
+            return false;
+    // Every permutation the shader core's family walks load, with the
+    // profiles of the load passes (both index 0).
+    ShaderDefineList own;
+    const bool walked = forEachFamilyPermutation([&](MultyShader& family, bool pixel, const char* name) {
+        own.clear();
+        family.appendDefines(own);
+        return addBody(shaders, sources, globals, name, family.sourceId, pixel, pixel ? kPixelProfiles[0] : kVertexProfiles[0],
+                       pixel ? "PS_MultyShader" : "VS_MultyShader", &own, error);
+    });
+    if (!walked) return false;
     std::sort(shaders.begin(), shaders.end(),
               [](const PackedShader& a, const PackedShader& b) { return a.key < b.key; });
     return true;

@@ -18,6 +18,7 @@
 // defined(), ! && || == != < > <= >= + - * / and parentheses).
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,7 +35,14 @@ bool collectShaderConstants(const std::string& fileName, const std::string& text
                             const std::vector<std::pair<std::string, std::string>>& defines, bool vertex,
                             std::vector<platform::d3d9::ShaderConstant>& constants, std::string& error);
 
-// The bodies of every program the shader core loads, sorted by key.
+class MultyShader;
+
+// Walks every permutation of the five families as the shader core loads
+// them, with the family's values set; stops when visit answers false.
+bool forEachFamilyPermutation(const std::function<bool(MultyShader&, bool pixel, const char* name)>& visit);
+
+// The bodies of every program the shader core loads (the standalone
+// programs and every family permutation), sorted by key.
 bool buildShaderBodies(std::vector<PackedShader>& shaders, std::string& error);
 
 // Writes the package file (a packed container of the bodies).

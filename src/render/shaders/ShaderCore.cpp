@@ -5,6 +5,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <memory>
 
 #include "app/GameCore.h"
 #include "foundation/AppPaths.h"
@@ -268,12 +270,15 @@ bool ShaderCore::initialize() {
     loadPass = 0;
     vertexProfile = 0;
     pixelProfile = 5;
-    bool ok = loadPassPrograms(vertexPrograms, kStandaloneVertexPrograms, false);
+    bool ok = true;
+    for (MultyShader* family : families) ok = ok && loadFamily(*family, false);
+    ok = ok && loadPassPrograms(vertexPrograms, kStandaloneVertexPrograms, false);
     if (ok) {
         loadPass = 1;
         vertexProfile = 4;
         pixelProfile = 0;
-        ok = loadPassPrograms(pixelPrograms, kStandalonePixelPrograms, true);
+        for (MultyShader* family : families) ok = ok && loadFamily(*family, true);
+        ok = ok && loadPassPrograms(pixelPrograms, kStandalonePixelPrograms, true);
     }
     if (container_->flags() & Container::kModified) container_->save();
     if (!ok) return false;
@@ -290,6 +295,60 @@ bool ShaderCore::loadPassPrograms(ShaderProgram* programs, std::int32_t count, b
         ++loadedCount;
     }
     return true;
+}
+
+bool ShaderCore::loadFamily(MultyShader& family, bool pixel) {
+    family.lowProfile = vertexProfile == 0 || pixelProfile == 0;
+    const std::int32_t index = pixel ? family.pixelIndex : family.vertexIndex;
+    const std::int32_t sourceId = pixel ? table_->pixelSources[index] : table_->vertexSources[index];
+    for (bool more = pixel ? family.nextPixel(true) : family.nextVertex(true); more;
+         more = pixel ? family.nextPixel(false) : family.nextVertex(false)) {
+        std::unique_ptr<ShaderProgram> program;
+        try {
+            program = std::make_unique<ShaderProgram>();
+        } catch (const std::exception&) {
+            engineLog().error(pixel ? "Exception: cant create new pixel shader object"
+                                    : "Exception: cant create new vertex shader object");
+            return false;
+        }
+        char name[256];
+        pixel ? family.pixelName(name) : family.vertexName(name);
+        program->setup(pixel ? ShaderProgram::KindPixel : ShaderProgram::KindVertex, index, name, sourceId);
+        setGlobalDefines();
+        family.appendDefines(defines);
+        if (pixel) {
+            std::int32_t major = 0, minor = 0;
+            family.shaderModel(major, minor);
+        }
+        ++loadedCount;
+        if (!loadProgram(*program, false)) {
+            logDefines();
+            return false;
+        }
+        ShaderProgram*& slot = *(pixel ? family.pixelSlot() : family.vertexSlot());
+        if (slot) {
+            slot->releaseBody(cache_);
+            delete slot;
+        }
+        slot = program.release();
+    }
+    return true;
+}
+
+void ShaderCore::deleteFamilyPrograms(MultyShader& family) {
+    for (auto* slots : {&family.vertexSlots, &family.pixelSlots})
+        for (ShaderProgram*& program : *slots) {
+            if (!program) continue;
+            if (program == currentVertex_) currentVertex_ = nullptr;
+            if (program == currentPixel_) currentPixel_ = nullptr;
+            program->releaseBody(cache_);
+            delete program;
+            program = nullptr;
+        }
+}
+
+void ShaderCore::selectFamilyPrograms(MultyShader& family) {
+    selectPrograms(*family.vertexSlot(), *family.pixelSlot());
 }
 
 bool ShaderCore::start() {
@@ -330,11 +389,13 @@ void ShaderCore::release() {
         // A failed load may have left bodies behind.
         for (auto& p : vertexPrograms) p.releaseBody(cache_);
         for (auto& p : pixelPrograms) p.releaseBody(cache_);
+        for (MultyShader* family : families) deleteFamilyPrograms(*family);
         return;
     }
     loadedCount = 0;
     for (auto& p : vertexPrograms) p.releaseBody(cache_);
     for (auto& p : pixelPrograms) p.releaseBody(cache_);
+    for (MultyShader* family : families) deleteFamilyPrograms(*family);
     defines.clear();
     container_->release();
     ready_ = 0;
@@ -344,6 +405,10 @@ void ShaderCore::releaseDeviceShaders() {
     if (!ready_) return;
     for (auto& p : pixelPrograms) p.releaseDeviceShader(cache_);
     for (auto& p : vertexPrograms) p.releaseDeviceShader(cache_);
+    for (MultyShader* family : families)
+        for (auto* slots : {&family->vertexSlots, &family->pixelSlots})
+            for (ShaderProgram* program : *slots)
+                if (program) program->releaseDeviceShader(cache_);
 }
 
 void ShaderCore::selectPrograms(ShaderProgram* vertex, ShaderProgram* pixel) {

@@ -20,6 +20,7 @@
 
 #include "foundation/Log.h"
 #include "platform/d3d9/D3DX9.h"
+#include "render/shaders/MultyShader.h"
 #include "render/shaders/ShaderProgramTable.h"
 #include "render/shaders/ShaderState.h"
 #include "render/shaders/ShaderVariables.h"
@@ -109,6 +110,9 @@ public:
     void selectVertexProgram(std::int32_t index);
     // Makes both programs current (the permutation families use it).
     void selectPrograms(ShaderProgram* vertex, ShaderProgram* pixel);
+    // Makes the family's programs of its setup record's values current; an
+    // empty slot (a combination never loaded) leaves that stage without one.
+    void selectFamilyPrograms(MultyShader& family);
     ShaderProgram* currentVertexProgram() const { return currentVertex_; }
     ShaderProgram* currentPixelProgram() const { return currentPixel_; }
 
@@ -165,12 +169,24 @@ public:
     float alphaMask = 254.0f;
     std::string debugShaderName;
 
+    // The permutation families, loaded ahead of the standalone programs.
+    MultyShaderDynamic20 dynamic20;
+    MultyShaderWater20 water20;
+    MultyShaderWaterNorm20 waterNorm20;
+    MultyShaderParticle20 particle20;
+    MultyShaderVertexDebug vertexDebug;
+    MultyShader* const families[5] = {&dynamic20, &water20, &waterNorm20, &particle20, &vertexDebug};
+
     const ShaderVariablesMapper& mapper() const { return *mapper_; }
     ShaderProgramTable& table() { return *table_; }
 
 private:
     // One load pass over the standalone programs [0, count) of a kind.
     bool loadPassPrograms(ShaderProgram* programs, std::int32_t count, bool pixel);
+    // One load pass over every permutation of a family's walk.
+    bool loadFamily(MultyShader& family, bool pixel);
+    // Releases and deletes the programs in a family's slots.
+    void deleteFamilyPrograms(MultyShader& family);
     void commitProgram(ShaderProgram& program);
 
     std::uint8_t ready_ = 0;

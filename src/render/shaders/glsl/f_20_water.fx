@@ -1,0 +1,133 @@
+// The water family: a moving, reflecting surface. One program per
+// combination of the family's defines (entry points VS_MultyShader and
+// PS_MultyShader); every combination the family walks compiles.
+//   WATER     0 river (flows along the texture's v), 1 lake, 2 ocean (swell)
+//   BONES     0 rigid, 1-4 skinned with that many weights
+//   AMBIENT   0 none, 1 constant, 4 the sky's cube map
+//   LIGHT     0 none, 1 point, 2 directional
+//   SPECULAR  1 the light's highlight, 2 scaled by the diffuse alpha (pixel)
+//   LMODE     1 attenuation texture (pixel)
+// Constants and samplers follow the conventions of f_misc_11_ops.fx.
+
+#if defined(VS_MultyShader)
+
+#define mWorldViewProjection mat4(vc[0], vc[1], vc[2], vc[3])  // float4x4 : c0
+#define vObjectSpaceEyePos vc[4]                               // float4 : c4
+#define fTime vc[5].x                                          // float : c5
+// x, y the flow or wave direction, z speed, w the wave's height.
+#define vTT0 vc[6]                                             // float4 : c6
+#define mEnvTransform mat4(vc[7], vc[8], vc[9], vc[10])        // float4x4 : c7
+#if LIGHT > 0
+#define vObjectSpaceLightPos vc[11]  // float4 : c11
+#define vLightDirection vc[12]       // float4 : c12
+#define vInvLightRadius vc[13]       // float4 : c13
+#endif
+#if BONES > 0
+#define mBones(i) vc[20 + (i)]  // float4[234] : c20
+vec3 boneTransform(int bone, vec4 v) {
+    int b = 3 * clamp(bone, 0, MAX_BONES - 1);
+    return vec3(dot(v, mBones(b)), dot(v, mBones(b + 1)), dot(v, mBones(b + 2)));
+}
+#endif
+
+void main() {
+    vec4 position = vec4(d3d_Position.xyz, 1.0);
+    vec3 normal = d3d_Normal.xyz;
+#if BONES > 0
+    vec3 p = vec3(0.0), n = vec3(0.0);
+    float rest = 1.0;
+    for (int i = 0; i < BONES; ++i) {
+        float w = i == BONES - 1 ? rest : d3d_BlendWeight[i];
+        rest -= w;
+        p += w * boneTransform(int(d3d_BlendIndices[i]), position);
+        n += w * boneTransform(int(d3d_BlendIndices[i]), vec4(normal, 0.0));
+    }
+    position = vec4(p, 1.0);
+    normal = n;
+#endif
+    vec2 uv = d3d_TexCoord0.xy;
+#if WATER == 0
+    uv += vTT0.xy * vTT0.z * fTime;
+#elif WATER == 1
+    uv += vTT0.xy * 0.05 * sin(fTime * vTT0.z);
+#else
+    float swell = sin(dot(position.xz, vTT0.xy) + fTime * vTT0.z);
+    position.y += swell * vTT0.w;
+    normal = normalize(normal + vec3(-vTT0.x, 0.0, -vTT0.y) * cos(dot(position.xz, vTT0.xy) + fTime * vTT0.z) * vTT0.w);
+    uv += vTT0.xy * 0.02 * swell;
+#endif
+    gl_Position = position * mWorldViewProjection;
+    vec3 eye = normalize(vObjectSpaceEyePos.xyz - position.xyz);
+    d3d_Diffuse = d3d_Color0;
+    d3d_Specular = vec4(0.0);
+    d3d_Texture[0] = vec4(uv, 0.0, 1.0);
+    d3d_Texture[1] = vec4(reflect(-eye, normalize(normal)), 0.0) * mEnvTransform;
+    d3d_Texture[2] = vec4(normal, 0.0);
+    d3d_Texture[3] = vec4(eye, 0.0);
+#if LIGHT == 1
+    d3d_Texture[4] = vec4((vObjectSpaceLightPos.xyz - position.xyz) * vInvLightRadius.x, 0.0);
+#elif LIGHT == 2
+    d3d_Texture[4] = vec4(-vLightDirection.xyz, 0.0);
+#else
+    d3d_Texture[4] = vec4(0.0);
+#endif
+#if SPECULAR > 0 && LIGHT > 0
+    // The highlight's direction, for the pixel program.
+    d3d_Specular = vec4(normalize(normalize(d3d_Texture[4].xyz) + eye) * 0.5 + 0.5, 1.0);
+#endif
+    d3d_Fog = 1.0;
+}
+
+#else  // pixel program
+
+#define vColorAmbient pc[0]      // float4 : c0
+#define vColorDiffuse pc[1]      // float4 : c1
+#define vColorEnvironment pc[2]  // float4 : c2
+#if LIGHT > 0
+#define vColorLightDiffuse pc[3]  // float4 : c3
+#endif
+#if SPECULAR > 0
+#define vColorLightSpecular pc[4]  // float4 : c4
+#define vLightGloss pc[5]          // float4 : c5
+#endif
+
+layout(binding = 0) uniform sampler2D sDiffuseMap;
+layout(binding = 3) uniform samplerCube sCubeMap;
+#if LMODE > 0
+layout(binding = 6) uniform sampler2D sLightAttenuationMap;
+#endif
+
+void main() {
+    vec4 surface = texture(sDiffuseMap, d3d_Texture[0].xy) * vColorDiffuse * d3d_Diffuse;
+    vec3 n = normalize(d3d_Texture[2].xyz);
+    vec3 reflected = texture(sCubeMap, d3d_Texture[1].xyz).rgb * vColorEnvironment.rgb;
+#if AMBIENT == 1
+    vec3 lit = vColorAmbient.rgb;
+#elif AMBIENT == 4
+    vec3 lit = vColorAmbient.rgb * texture(sCubeMap, n).rgb;
+#else
+    vec3 lit = vec3(0.0);
+#endif
+    vec3 shine = vec3(0.0);
+#if LIGHT > 0
+    vec3 toLight = d3d_Texture[4].xyz;
+    float strength = LIGHT == 1 ? clamp(1.0 - dot(toLight, toLight), 0.0, 1.0) : 1.0;
+#if LMODE > 0
+    strength = texture(sLightAttenuationMap, vec2(length(toLight), 0.5)).r;
+#endif
+    lit += vColorLightDiffuse.rgb * max(dot(n, normalize(toLight)), 0.0) * strength;
+#if SPECULAR > 0
+    vec3 halfway = d3d_Specular.xyz * 2.0 - 1.0;
+    float highlight = pow(max(dot(n, halfway), 0.0), max(vLightGloss.x, 1.0)) * strength;
+#if SPECULAR > 1
+    highlight *= surface.a;
+#endif
+    shine = vColorLightSpecular.rgb * highlight;
+#endif
+#endif
+    // More reflection at grazing angles.
+    float fresnel = pow(1.0 - max(dot(n, normalize(d3d_Texture[3].xyz)), 0.0), 3.0);
+    d3d_FragColor = vec4(mix(surface.rgb * lit, reflected, fresnel) + shine, surface.a);
+}
+
+#endif
