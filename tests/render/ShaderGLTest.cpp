@@ -3,6 +3,7 @@
 // vertex program and draws, and a screen program gives the expected pixels.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -10,10 +11,12 @@
 #include "foundation/AppPaths.h"
 #include "foundation/Log.h"
 #include "platform/D3D9TestSupport.h"
+#include "platform/FileSystem.h"
 #include "render/VideoCore.h"
 #include "render/shaders/ShaderCore.h"
 #include "render/states/DXStateCache.h"
 #include "shaderpack/ShaderPacker.h"
+#include "shaderpack/ShaderVerify.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -133,6 +136,24 @@ TEST_F(ShaderGLTest, AScreenProgramDrawsItsColour) {
         EXPECT_NEAR(p[2], 255, 2) << x << "," << y;  // red
         EXPECT_NEAR(p[1], 128, 2) << x << "," << y;  // green
         EXPECT_NEAR(p[0], 64, 2) << x << "," << y;   // blue
+    }
+}
+
+// The packer's fixed sample (every standalone program, each family walk's
+// first, last and a spread between) compiles; `shaderpack --verify` does
+// every program.
+TEST_F(ShaderGLTest, TheVerificationSampleOfThePackageCompiles) {
+    std::vector<PackageEntry> entries;
+    std::string error;
+    ASSERT_TRUE(readShaderPackage(platform::hostPath(core.paths().get(PathShaderCacheFile)), entries, error)) << error;
+    const std::vector<std::string> keys = sampleShaderKeys(6);
+    EXPECT_NE(std::find(keys.begin(), keys.end(), "vs_2_0vs-dyn20-"), keys.end());
+    EXPECT_NE(std::find(keys.begin(), keys.end(), "ps_2_0ps-vd-vertexdebug"), keys.end());
+    for (const std::string& key : keys) {
+        const auto found =
+            std::find_if(entries.begin(), entries.end(), [&](const PackageEntry& e) { return e.key == key; });
+        ASSERT_NE(found, entries.end()) << key;
+        EXPECT_TRUE(compileShaderEntry(device, *found)) << key << "\n" << allLines();
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -97,13 +98,45 @@ TEST(ShaderPacker, EveryLoadedProgramHasItsBodyInOrder) {
     std::vector<PackedShader> shaders;
     std::string error;
     ASSERT_TRUE(buildShaderBodies(shaders, error)) << error;
-    ASSERT_EQ(shaders.size(), 39u);
+    // The standalone programs and every family permutation.
+    ASSERT_EQ(shaders.size(), 39u + 15251u);
     for (std::size_t i = 1; i < shaders.size(); ++i) EXPECT_LT(shaders[i - 1].key, shaders[i].key);
+    int families = 0;
     for (const PackedShader& shader : shaders) {
-        EXPECT_EQ(shader.key, shader.body.profile + shader.body.entryPoint);
         EXPECT_EQ(shader.body.defines.back().first, shader.body.entryPoint);
+        if (shader.body.entryPoint == "VS_MultyShader" || shader.body.entryPoint == "PS_MultyShader") {
+            ++families;
+            EXPECT_EQ(shader.key.substr(0, 6), shader.body.profile);
+            EXPECT_EQ(shader.key.substr(6, 3), shader.body.kind == 0 ? "vs-" : "ps-") << shader.key;
+            continue;
+        }
+        EXPECT_EQ(shader.key, shader.body.profile + shader.body.entryPoint);
         EXPECT_FALSE(shader.body.constants.empty()) << shader.key;
     }
+    EXPECT_EQ(families, 15251);
+
+    // A permutation's body: the global defines, the family's in its order,
+    // then the entry point; its constants follow the defines.
+    const auto find = [&](const std::string& key) {
+        return std::find_if(shaders.begin(), shaders.end(), [&](const PackedShader& s) { return s.key == key; });
+    };
+    const auto lake = find("vs_2_0vs-water20-lake-2+PS");
+    ASSERT_NE(lake, shaders.end());
+    using Defines = std::vector<std::pair<std::string, std::string>>;
+    const Defines tail(lake->body.defines.end() - 7, lake->body.defines.end());
+    EXPECT_EQ(tail, (Defines{{"WATER", "1"}, {"BONES", "2"}, {"AMBIENT", "0"}, {"LIGHT", "1"}, {"LMODE", "0"},
+                             {"SPECULAR", "1"}, {"VS_MultyShader", ""}}));
+    EXPECT_EQ(lake->body.sourceId, 244);
+    const auto hasConstant = [](const PackedShader& s, const std::string& name) {
+        return std::any_of(s.body.constants.begin(), s.body.constants.end(),
+                           [&](const platform::d3d9::ShaderConstant& c) { return c.name == name; });
+    };
+    EXPECT_TRUE(hasConstant(*lake, "mBones"));
+    EXPECT_TRUE(hasConstant(*lake, "vObjectSpaceLightPos"));
+    const auto rigid = find("vs_2_0vs-water20-lake-[B]");
+    ASSERT_NE(rigid, shaders.end());
+    EXPECT_FALSE(hasConstant(*rigid, "mBones"));
+    EXPECT_FALSE(hasConstant(*rigid, "vObjectSpaceLightPos"));
 }
 
 }  // namespace
