@@ -1,0 +1,84 @@
+// Starting the shader core beside its baseline in the same run (see
+// PairedRun.h): loading the full compiled-shader package (every standalone
+// program and every family permutation, ~15,000 bodies with their
+// variables) and creating the device shaders of the first 1,000 family
+// programs on the null Direct3D 9 backend, against reading the package's
+// container alone (unpacking the file and splitting it into entries).
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "PairedRun.h"
+#include "app/GameCore.h"
+#include "d3d9/TestScenes.h"
+#include "foundation/AppPaths.h"
+#include "foundation/Log.h"
+#include "platform/d3d9/D3D9.h"
+#include "render/shaders/Container.h"
+#include "render/shaders/ShaderCore.h"
+#include "render/states/DXStateCache.h"
+#include "shaderpack/ShaderPacker.h"
+
+namespace {
+
+constexpr int kCreated = 1000;
+
+void BM_ShaderCoreStartVsContainerRead(benchmark::State& state) {
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / "engine_bench_shaders";
+    std::filesystem::create_directories(folder);
+    Log log;
+    AppPaths paths;
+    gameCore.log = &log;
+    gameCore.paths = &paths;
+    paths.setPath(PathExeFolderInput, folder.string());
+    paths.setPath(PathShaderCacheName, "shaders.0050");
+    std::vector<PackedShader> shaders;
+    std::string error;
+    if (!buildShaderBodies(shaders, error) || !writeShaderPackage(paths.get(PathShaderCacheFile), shaders, error)) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    IDirect3D9* direct3d = Direct3DCreate9(D3D_SDK_VERSION);
+    D3DPRESENT_PARAMETERS p = d3d9_scenes::sceneParameters();
+    IDirect3DDevice9* device = nullptr;
+    direct3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &device);
+    DXStateCache cache;
+    cache.setDevice(device);
+    cache.initialize(false);
+    cache.setupDeviceDefaults(false);
+    ShaderCore core;
+    core.attach(device, &cache);
+
+    auto startCore = [&] {
+        if (!core.initialize()) {
+            state.SkipWithError("the shader package did not load");
+            return;
+        }
+        int created = 0;
+        for (MultyShader* family : core.families)
+            for (auto* slots : {&family->vertexSlots, &family->pixelSlots})
+                for (ShaderProgram* program : *slots)
+                    if (program && created < kCreated && program->createDeviceShader(device, &cache)) ++created;
+        benchmark::DoNotOptimize(created);
+    };
+    auto readContainer = [&] {
+        Container container("render shaders", PathShaderCacheFile);
+        if (!container.load()) state.SkipWithError("the container did not load");
+        benchmark::DoNotOptimize(container.count());
+    };
+    bench_pairs::runPaired(state, startCore, readContainer, 1.0, [&] { core.release(); });
+    core.release();
+    state.counters["programs"] = double(shaders.size());
+    if (device) device->Release();
+    direct3d->Release();
+    gameCore.log = nullptr;
+    gameCore.paths = nullptr;
+    std::filesystem::remove_all(folder);
+}
+BENCHMARK(BM_ShaderCoreStartVsContainerRead)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+}  // namespace
+
+BENCHMARK_MAIN();
