@@ -182,8 +182,9 @@ MultyShaderWaterBase::MultyShaderWaterBase(std::int32_t source, std::int32_t ver
     emitted_ = {DefineWater, DefineBones, DefineAmbient, DefineLight, DefineLmode, DefineSpecular};
     pixelIndexDigits_ = {{DefineAmbient, 6, -1}, {DefineLight, 3, -1}, {DefineLmode, 3, -1},
                          {DefineSpecular, 3, -1}, {DefineWater, 3, -1}};
-    pixelWalk_.digits = {{DefineAmbient, 6, -1}, {DefineLight, 3, -1}, {DefineLmode, 3, -1},
-                         {DefineSpecular, 3, -1}, {DefineWater, 3, -1}};
+    // The water walks take the digits in the order of the slot index, the
+    // most significant one (AMBIENT) stepping fastest.
+    pixelWalk_.digits = pixelIndexDigits_;
     pixelWalk_.validate = true;
 }
 
@@ -201,8 +202,7 @@ MultyShaderWater20::MultyShaderWater20() : MultyShaderWaterBase(244, 26, 32, fal
     pixelNaming_ = {"ps-water20", {DefineWater, DefineAmbient, DefineLight, DefineSpecular, DefineLmode}};
     vertexIndexDigits_ = {{DefineAmbient, 6, -1}, {DefineBones, 5, -1}, {DefineLight, 3, -1},
                           {DefineSpecular, 2, -1}, {DefineWater, 3, -1}};
-    vertexWalk_.digits = {{DefineAmbient, 6, -1}, {DefineBones, 5, -1}, {DefineLight, 3, -1},
-                          {DefineSpecular, 2, -1}, {DefineWater, 3, -1}};
+    vertexWalk_.digits = vertexIndexDigits_;
     vertexWalk_.validate = vertexWalk_.validateFirst = true;
     finish();
 }
@@ -215,8 +215,7 @@ MultyShaderWaterNorm20::MultyShaderWaterNorm20() : MultyShaderWaterBase(245, 27,
     // it, and without it the LMODE 1 program would take the LMODE 0 slot.
     vertexIndexDigits_ = {{DefineAmbient, 6, -1}, {DefineBones, 5, -1},    {DefineLight, 3, -1},
                           {DefineLmode, 3, -1},   {DefineSpecular, 2, -1}, {DefineWater, 3, -1}};
-    vertexWalk_.digits = {{DefineAmbient, 6, -1}, {DefineBones, 5, -1},    {DefineLight, 3, -1},
-                          {DefineLmode, 3, -1},   {DefineSpecular, 2, -1}, {DefineWater, 3, -1}};
+    vertexWalk_.digits = vertexIndexDigits_;
     vertexWalk_.validate = true;
     pixelWalk_.keepBones = true;
     finish();
@@ -228,7 +227,7 @@ MultyShaderParticle20::MultyShaderParticle20() : MultyShader(225, 24, 31) {
     vertexNaming_ = {"vs-particle20", {DefineAlign}};
     pixelNaming_ = {"ps-particle20", {}};
     vertexIndexDigits_ = {{DefineAlign, 6, -1}};
-    vertexWalk_.digits = {{DefineAlign, 6, -1}};
+    vertexWalk_.digits = vertexIndexDigits_;
     finish();
 }
 
