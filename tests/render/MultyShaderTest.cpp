@@ -169,6 +169,18 @@ TEST(MultyShaderTest, SlotIndicesAreMixedRadixNumbers) {
     water.values.lmode = 1;  // pixel: AMBIENT·81 + LIGHT·27 + LMODE·9 + SPECULAR·3 + WATER
     EXPECT_EQ(water.pixelSlotIndex(), 81 + 9 + 2);
 
+    // Values outside a define's range have no slot (ENVMAP 5 and 6 are
+    // clamped for the vertex index only).
+    dynamic.values = {};
+    dynamic.values.envmap = 5;
+    EXPECT_EQ(dynamic.vertexSlotIndex(), 4 * 3 * 2 * 6 * 2 * 2 * 2 * 3 * 3);
+    EXPECT_EQ(dynamic.pixelSlotIndex(), -1);
+    EXPECT_EQ(*dynamic.pixelSlot(), nullptr);
+    dynamic.values.envmap = 0;
+    dynamic.values.bones = -1;
+    EXPECT_EQ(dynamic.vertexSlotIndex(), -1);
+    EXPECT_NE(dynamic.vertexSlot(), nullptr);
+
     MultyShaderVertexDebug vertexDebug;
     vertexDebug.values.bones = 3;
     vertexDebug.values.vertexDebug = 5;

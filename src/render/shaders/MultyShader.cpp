@@ -63,13 +63,17 @@ std::int32_t MultyShader::slotIndex(const std::vector<Digit>& digits) const {
     for (const Digit& digit : digits) {
         std::int32_t v = value(digit.define);
         if (digit.clamp >= 0 && v > digit.clamp) v = digit.clamp;
-        // Values outside a digit's range (set by a caller) take the last slot
-        // of that digit rather than another permutation's or none.
-        if (v < 0) v = 0;
-        if (v >= digit.radix) v = digit.radix - 1;
+        // A value outside its digit's range (set by a caller) has no slot.
+        if (v < 0 || v >= digit.radix) return -1;
         index = index * digit.radix + v;
     }
     return index;
+}
+
+ShaderProgram** MultyShader::slot(std::vector<ShaderProgram*>& slots, std::int32_t index) {
+    if (index >= 0) return &slots[std::size_t(index)];
+    outside_ = nullptr;
+    return &outside_;
 }
 
 std::int32_t MultyShader::vertexSlotIndex() const { return slotIndex(vertexIndexDigits_); }

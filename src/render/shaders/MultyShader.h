@@ -60,11 +60,13 @@ public:
     // The permutation names of the current values (cut at 255 characters).
     void vertexName(char (&buffer)[256]) const;
     void pixelName(char (&buffer)[256]) const;
-    // Slot indices and slot addresses of the current values.
+    // Slot indices and slot addresses of the current values. A value
+    // outside its define's range has no slot: the index is -1 and the
+    // address that of an empty slot outside the arrays.
     std::int32_t vertexSlotIndex() const;
     std::int32_t pixelSlotIndex() const;
-    ShaderProgram** vertexSlot() { return &vertexSlots[std::size_t(vertexSlotIndex())]; }
-    ShaderProgram** pixelSlot() { return &pixelSlots[std::size_t(pixelSlotIndex())]; }
+    ShaderProgram** vertexSlot() { return slot(vertexSlots, vertexSlotIndex()); }
+    ShaderProgram** pixelSlot() { return slot(pixelSlots, pixelSlotIndex()); }
     // The walks: reset starts at the first combination (true); otherwise the
     // next valid one, false when the walk wraps.
     bool nextVertex(bool reset);
@@ -123,10 +125,12 @@ protected:
 private:
     void name(const Naming& naming, char (&buffer)[256]) const;
     std::int32_t slotIndex(const std::vector<Digit>& digits) const;
+    ShaderProgram** slot(std::vector<ShaderProgram*>& slots, std::int32_t index);
     bool next(const Walk& walk, bool reset);
     bool step(const Walk& walk);
 
     std::int32_t* values_[kFamilyDefineCount] = {};
+    ShaderProgram* outside_ = nullptr;
 };
 
 class MultyShaderDynamic20 : public MultyShader {
