@@ -75,16 +75,16 @@ protected:
         D3D9Test::TearDown();
     }
 
-    // Draws the screen quad with two standalone programs; false when a call
-    // was refused.
+    // Draws the screen quad with two standalone programs (-1: the current
+    // ones); false when a call was refused.
     bool drawQuad(int vertexIndex, int pixelIndex) {
         const auto refusedBefore = platform::d3d9::statistics(device)->refused;
         device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
         device->BeginScene();
         device->SetVertexDeclaration(declaration);
         device->SetStreamSource(0, quadBuffer, 0, sizeof(ScreenVertex));
-        shaderCore.selectVertexProgram(vertexIndex);
-        shaderCore.selectPixelProgram(pixelIndex);
+        if (vertexIndex >= 0) shaderCore.selectVertexProgram(vertexIndex);
+        if (pixelIndex >= 0) shaderCore.selectPixelProgram(pixelIndex);
         VertexData* transform = shaderCore.currentVertexProgram()->variables[VarWorldViewProjection];
         if (transform) transform->setMatrix(TransformAsIs, identityMatrix());
         shaderCore.prepareDraw();
@@ -154,6 +154,34 @@ TEST_F(ShaderGLTest, TheVerificationSampleOfThePackageCompiles) {
             std::find_if(entries.begin(), entries.end(), [&](const PackageEntry& e) { return e.key == key; });
         ASSERT_NE(found, entries.end()) << key;
         EXPECT_TRUE(compileShaderEntry(device, *found)) << key << "\n" << allLines();
+    }
+}
+
+// Family programs link with each other and draw.
+TEST_F(ShaderGLTest, FamilyProgramsDraw) {
+    const struct {
+        MultyShader* family;
+        std::vector<std::pair<FamilyDefine, int>> values;
+    } cases[] = {
+        {&shaderCore.dynamic20, {{DefineAmbient, 1}}},
+        {&shaderCore.dynamic20,
+         {{DefineBones, 2}, {DefineLight, 1}, {DefineSpecular, 2}, {DefineNormalmap, 1}, {DefineLmode, 2}}},
+        {&shaderCore.dynamic20, {{DefineTerrain, 2}, {DefineEnvmap, 4}, {DefineAmbient, 3}, {DefineWave, 2}}},
+        {&shaderCore.dynamic20, {{DefineDepth, 1}, {DefineAmbient, 1}}},
+        {&shaderCore.water20, {{DefineWater, 2}, {DefineLight, 2}, {DefineSpecular, 1}, {DefineLmode, 1}}},
+        {&shaderCore.waterNorm20, {{DefineWater, 1}, {DefineAmbient, 4}}},
+        {&shaderCore.particle20, {{DefineAlign, 2}}},
+        {&shaderCore.vertexDebug, {{DefineBones, 1}, {DefineVertexDebug, 3}}},
+    };
+    for (const auto& c : cases) {
+        for (int d = 0; d < kFamilyDefineCount; ++d) c.family->set(FamilyDefine(d), 0);
+        for (const auto& [define, value] : c.values) c.family->set(define, value);
+        shaderCore.selectFamilyPrograms(*c.family);
+        ASSERT_NE(shaderCore.currentVertexProgram(), nullptr);
+        ASSERT_NE(shaderCore.currentPixelProgram(), nullptr);
+        const std::string names =
+            std::string(shaderCore.currentVertexProgram()->name) + " " + shaderCore.currentPixelProgram()->name;
+        EXPECT_TRUE(drawQuad(-1, -1)) << names << "\n" << allLines();
     }
 }
 
