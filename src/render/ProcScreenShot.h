@@ -4,29 +4,41 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
-#include "render/ProcTexMap.h"
+#include "render/ProcRenderTarget.h"
 
-class ProcScreenShotExport : public ProcTexMap {
+class ProcScreenShotExport : public ProcRenderTarget {
 public:
-    using ProcTexMap::ProcTexMap;
+    // Draws, with depth, format X8R8G8B8, 320 x 240 until the screenshot
+    // settings say otherwise.
+    explicit ProcScreenShotExport(const char* name);
 
-    // The image is made on request (renderSaveScreenShot): nothing to load.
-    bool load() override { return true; }
-    // Renders the current frame into image, scaled to width x height (the
-    // screenshot settings). Until the frame passes draw, the image is plain
-    // grey at that size. False for a size of 0.
+    // "Can't twice allocate %s texture" when the texture exists; creates the
+    // render target at the screenshot size.
+    bool allocate() override;
+    // Renders the current frame into the target at width x height (the
+    // screenshot settings), keeps it as a PNG file image (pngImage) and
+    // decodes that into image. False when the rendering or the PNG fails or
+    // the size is 0. Without a device the image is plain grey at that size.
     bool renderSaveScreenShot(TgaImage& image, std::uint32_t width, std::uint32_t height);
+
+    // The last screenshot as PNG file bytes.
+    std::vector<std::uint8_t> pngImage;
+
+private:
+    bool renderFrame();
 };
 
-class ProcScreenShotImport : public ProcTexMap {
+class ProcScreenShotImport : public ProcScreenShotExport {
 public:
-    using ProcTexMap::ProcTexMap;
+    using ProcScreenShotExport::ProcScreenShotExport;
     using DXTextureHandler::reload;
 
-    // The image comes with reload(image): nothing to load.
-    bool load() override { return true; }
-    // Takes the image as 24-bit RGB (alpha dropped); false for an image
-    // without pixels (the texture is kept).
+    // Without a held image: true, no texture. With one: the texture made from
+    // the image's TGA file bytes, uncompressed and without mip levels.
+    bool allocate() override;
+    // Takes the image as 24-bit RGB (alpha dropped) and makes the texture
+    // from it; false for an image without pixels (the texture is kept).
     bool reload(const TgaImage& image) override;
 };

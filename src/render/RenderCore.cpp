@@ -166,6 +166,7 @@ bool RenderCore::allocate_device() {
     if (!device) return true;  // nothing to make without a device
     if (stillFrameVertexBuffer_) engineLog().error("Can't allocate stillframe twice");
     else if (!createStillFrameVertexBuffer()) return false;
+    allocateRenderTargets();  // a missing target only skips its effect
     deviceObjectsAllocated_ = true;
     return true;
 }
@@ -411,6 +412,7 @@ void RenderCore::releaseDeviceData() {
 }
 
 void RenderCore::release() {
+    targetLinks.releaseAll();
     releaseDeviceData();
     clearStillFrameSlots();
     shaders_->release();

@@ -15,6 +15,8 @@
 
 #include "foundation/Smoother.h"
 #include "platform/d3d9/D3D9.h"
+#include "render/ProcRenderTarget.h"
+#include "render/RenderTargets.h"
 #include "render/QuadBatch.h"
 #include "render/RenderList.h"
 #include "render/TextureLibrary.h"
@@ -165,6 +167,19 @@ public:
 
     // The texture handlers by name (the screenshot targets among them).
     TextureLibrary textures;
+
+    // ---- render targets and post-processing (RenderTargets.cpp,
+    // PostProcessing.cpp) ----
+    // Attach (or release) the links to the built-in targets by the video
+    // options and size the targets; true when every needed link attached.
+    bool allocateHDRTargets();
+    bool allocateReflectionTarget();
+    bool allocateShadowTargets();
+    bool allocateScreenshotTarget();
+    // All four above; true when all succeeded.
+    bool allocateRenderTargets();
+    RenderTargetLinks targetLinks;
+    ShadowTargetLimits shadowLimits;
 
     // The still frames and their input box, owned here.
     StillFrameRenderer& stillFrames() { return *stillFrames_; }

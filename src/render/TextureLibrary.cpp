@@ -197,6 +197,17 @@ bool TextureLibrary::registerProceduralTextures() {
     return registerBuiltInTargets();
 }
 
-// The depth, HDR, shadow and mirror targets join here when the render
-// targets are built.
-bool TextureLibrary::registerBuiltInTargets() { return true; }
+bool TextureLibrary::registerBuiltInTargets() {
+    add(std::make_unique<ProcDepth>("procdepth"));
+    for (const char* name : {"prochdr1", "prochdr2", "prochdr3", "prochdr4", "prochdr5", "procpoissondof"})
+        add(std::make_unique<ProcHDR>(name));
+    for (const char* name : {"procshadow1", "procshadow2"}) {
+        auto shadow = std::make_unique<ProcHDR>(name);
+        shadow->format = D3DFMT_A8;
+        shadow->ownClearColor = true;
+        shadow->clearColor = 0;
+        add(std::move(shadow));
+    }
+    add(std::make_unique<ProcMirror>("procmirror"));
+    return true;
+}

@@ -40,6 +40,7 @@ expect("msg(): demo: camera move plays")
 # A slot saved, listed and restored; the restore brings back the value the
 # tour saved, not the one it set afterwards.
 expect("msg(): demo: visits 1")
+expect("Generate screen shot for save game")
 expect("msg(): demo: save [tour] written")
 expect("Find save files")
 expect("msg(): demo: 1 save slot(s)")
@@ -71,6 +72,30 @@ else()
   file(READ "${slot}" magic LIMIT 3 HEX)
   if(NOT magic STREQUAL "ffd8ff")
     string(APPEND failures "the save slot does not begin as a JPEG image: [${magic}]\n")
+  endif()
+  # The screenshot is the rendered frame at the screenshot size: the frame
+  # is the render core's clear colour (0x406080, no sky changes it) over
+  # the whole picture, where a blank screenshot would be plain grey.
+  if(DEFINED IMAGEPROBE)
+    execute_process(COMMAND ${IMAGEPROBE} "${slot}" RESULT_VARIABLE probe_code OUTPUT_VARIABLE probe_out
+                    ERROR_VARIABLE probe_err)
+    if(NOT probe_code EQUAL 0
+       OR NOT probe_out MATCHES "^size ([0-9]+) ([0-9]+) centre ([0-9]+) ([0-9]+) ([0-9]+) corner ([0-9]+) ([0-9]+) ([0-9]+)")
+      string(APPEND failures "the slot's screenshot does not decode: [${probe_out}${probe_err}]\n")
+    else()
+      set(seen ${CMAKE_MATCH_1} ${CMAKE_MATCH_2} ${CMAKE_MATCH_3} ${CMAKE_MATCH_4} ${CMAKE_MATCH_5}
+               ${CMAKE_MATCH_6} ${CMAKE_MATCH_7} ${CMAKE_MATCH_8})
+      set(wanted 320 240 64 96 128 64 96 128)
+      foreach(i RANGE 7)
+        list(GET seen ${i} a)
+        list(GET wanted ${i} b)
+        math(EXPR d "${a} - ${b}")
+        if(d GREATER 6 OR d LESS -6)
+          string(APPEND failures "the slot's screenshot is not the rendered frame: [${probe_out}]\n")
+          break()
+        endif()
+      endforeach()
+    endif()
   endif()
 endif()
 demo_finish()

@@ -1,0 +1,42 @@
+// Reads a save slot's screenshot for the end-to-end tests: the JPEG image at
+// the start of the file (its length is the footer's last word but one) is
+// decoded and its size and the colours of its centre and of a corner are
+// printed as "size W H centre R G B corner R G B".
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "foundation/Image.h"
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: slotimageprobe SAVE_FILE\n");
+        return 2;
+    }
+    std::ifstream in(argv[1], std::ios::binary);
+    const std::vector<std::uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (file.size() < 8) {
+        std::fprintf(stderr, "no save file\n");
+        return 1;
+    }
+    std::uint32_t length = 0;
+    std::memcpy(&length, file.data() + file.size() - 8, 4);
+    if (length == 0 || length > file.size()) length = static_cast<std::uint32_t>(file.size());
+    TgaImage image;
+    if (!decodeImage(file.data(), length, image) || !image.pixels()) {
+        std::fprintf(stderr, "the screenshot does not decode\n");
+        return 1;
+    }
+    const auto pixel = [&](std::uint32_t x, std::uint32_t y) {
+        return image.pixels() + (static_cast<std::size_t>(y) * image.width + x) * image.bytesPerPixel;
+    };
+    const std::uint8_t* centre = pixel(image.width / 2, image.height / 2);
+    const std::uint8_t* corner = pixel(1, 1);
+    // Pixels are stored blue, green, red.
+    std::printf("size %u %u centre %u %u %u corner %u %u %u\n", image.width, image.height, centre[2], centre[1],
+                centre[0], corner[2], corner[1], corner[0]);
+    return 0;
+}
