@@ -1,11 +1,14 @@
 #include "render/ProcRenderTarget.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
 #include "app/GameCore.h"
 #include "foundation/Log.h"
+#include "render/PostProcessing.h"
 #include "render/RenderCore.h"
+#include "render/RenderSettings.h"
 #include "render/TextureLibrary.h"
 #include "render/VideoCore.h"
 #include "render/VideoSetup.h"
@@ -227,6 +230,68 @@ bool ProcRenderTarget::copyBackBuffer() {
     target->Release();
     flags |= HandlerAlpha;
     return SUCCEEDED(hr);
+}
+
+// ---- generating passes ----------------------------------------------------
+
+namespace {
+
+IDirect3DBaseTexture9* linkTexture(const TextureLink& link) {
+    return link.handler() ? link.handler()->texture : nullptr;
+}
+
+}  // namespace
+
+bool ProcRenderTarget::generateBlur(PostProcessing& passes, const TextureLink& source, float offsetX, float offsetY,
+                                    float sigma, std::int32_t size, std::int32_t power) {
+    if (!texture) return false;
+    IDirect3DBaseTexture9* from = linkTexture(source);
+    if (!from)
+        return engineLog().error("Can't generate [%s] procedure texture: source not allocated", name().c_str());
+    if (power < 0) {
+        const float factor = 1.0f / static_cast<float>(1 << std::min(-power, 16));
+        offsetX *= factor;
+        offsetY *= factor;
+    }
+    if (!beginScene(true)) return false;
+    const int count = size == 13 ? 13 : 5;
+    FilterTap taps[13];
+    gaussianTaps(count, sigma, offsetX, offsetY, width, height, taps);
+    float constants[13 * 4] = {};
+    for (int i = 0; i < count; ++i) {
+        constants[4 * i] = taps[i].x;
+        constants[4 * i + 1] = taps[i].y;
+        constants[4 * i + 2] = taps[i].weight;
+    }
+    const bool drawn = passes.drawPass(count == 13 ? PostProcessing::Blur : PostProcessing::BlurSmall, from, nullptr,
+                                       width, height, constants, static_cast<std::uint32_t>(count));
+    return endScene() && drawn;
+}
+
+bool ProcRenderTarget::generateBright(PostProcessing& passes, const TextureLink& source) {
+    if (!texture) return false;
+    IDirect3DBaseTexture9* from = linkTexture(source);
+    if (!from)
+        return engineLog().error("Can't generate [%s] procedure texture: source not allocated", name().c_str());
+    if (!beginScene(true)) return false;
+    const float constants[8] = {passes.brightThreshold, 0.0f, 0.0f, 0.0f, passes.brightExposure, 0.0f, 0.0f, 0.0f};
+    const bool drawn = passes.drawPass(PostProcessing::Bright, from, nullptr, width, height, constants, 2);
+    return endScene() && drawn;
+}
+
+bool ProcRenderTarget::generatePoissonDOF(PostProcessing& passes, const TextureLink& full, const TextureLink& blurred) {
+    if (!texture) return false;
+    Log& log = engineLog();
+    IDirect3DBaseTexture9* blur = linkTexture(blurred);
+    if (!blur) return log.error("Can't generate [%s] procedure texture: blur source not allocated", name().c_str());
+    IDirect3DBaseTexture9* sharp = linkTexture(full);
+    if (!sharp) return log.error("Can't generate [%s] procedure texture: full source not allocated", name().c_str());
+    if (!beginScene(true)) return false;
+    float constants[7 * 4] = {};
+    poissonTaps(renderSettings.hdrPoissonDofTexelOffsetX, renderSettings.hdrPoissonDofTexelOffsetY, width, height,
+                constants);
+    const bool drawn = passes.drawPass(PostProcessing::PoissonDof, sharp, blur, width, height, constants, 7);
+    return endScene() && drawn;
 }
 
 // ---- subclasses -----------------------------------------------------------

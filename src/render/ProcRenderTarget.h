@@ -14,6 +14,8 @@
 
 #include "render/ProcTexMap.h"
 
+class PostProcessing;
+class TextureLink;
 class VideoSetup;
 
 class ProcRenderTarget : public ProcTexMap {
@@ -40,6 +42,20 @@ public:
     bool beginScene(bool clear);
     // Ends drawing; true when a scene was open.
     bool endScene();
+    // The generating passes: each draws the screen quad into this target
+    // from its source link(s) with a post-processing program. False (the
+    // caller's fall-back runs) when this target or a source has no texture
+    // or drawing into this target cannot begin.
+    // Gaussian blur of size taps (13, else the small 5) with offsets in
+    // texels and coefficient sigma; a negative power divides the offsets
+    // by 2^-power.
+    bool generateBlur(PostProcessing& passes, const TextureLink& source, float offsetX, float offsetY, float sigma,
+                      std::int32_t size, std::int32_t power);
+    // What is brighter than the bright pass's threshold.
+    bool generateBright(PostProcessing& passes, const TextureLink& source);
+    // The depth-of-field composite of the full image (alpha = blur amount)
+    // and the blurred one.
+    bool generatePoissonDOF(PostProcessing& passes, const TextureLink& full, const TextureLink& blurred);
     // Copies the finished back buffer's picture (the fixed-aspect viewport)
     // onto the whole target without filtering; true when copied.
     bool copyBackBuffer();

@@ -1,0 +1,47 @@
+// The post-processing passes' device objects: the screen-quad vertex
+// program and the blur, bright-pass and depth-of-field pixel programs of
+// the post-processing source (id 255), the screen quad's vertex stream and
+// its declaration. A pass draws the screen quad into the render target in
+// use with one program and one or two source textures.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/d3d9/D3D9.h"
+
+class PostProcessing {
+public:
+    enum Program { Blur, BlurSmall, Bright, PoissonDof, ProgramCount };
+    // The source id of the post-processing programs.
+    static constexpr std::int32_t kSourceId = 255;
+
+    PostProcessing() = default;
+    ~PostProcessing() { release(); }
+    PostProcessing(const PostProcessing&) = delete;
+    PostProcessing& operator=(const PostProcessing&) = delete;
+
+    // Creates what is missing on device; false when anything fails.
+    bool create(IDirect3DDevice9* device);
+    void release();
+
+    // Draws the screen quad of a width x height target with program,
+    // source on stage 0 and second (may be null) on stage 1, and count
+    // pixel constants of four floats from register 2 (register 0 holds the
+    // colour, register 1 the source's texel size). The quad is shifted by
+    // the texel offsets of the settings. Render states are restored.
+    bool drawPass(Program program, IDirect3DBaseTexture9* source, IDirect3DBaseTexture9* second, std::int32_t width,
+                  std::int32_t height, const float* constants, std::uint32_t count);
+
+    // The post-processing colour of the passes (register 0).
+    float color[4] = {1.0f, 1.0f, 1.0f, 1.0f};
+    // The bright pass's threshold and exposure.
+    float brightThreshold = 0.5f;
+    float brightExposure = 2.0f;
+
+private:
+    IDirect3DDevice9* device_ = nullptr;
+    IDirect3DVertexShader9* vertexProgram_ = nullptr;
+    IDirect3DPixelShader9* pixelPrograms_[ProgramCount] = {};
+    IDirect3DVertexDeclaration9* declaration_ = nullptr;
+    IDirect3DVertexBuffer9* quad_ = nullptr;
+};
