@@ -5,66 +5,34 @@
 #include <utility>
 #include <vector>
 
+#include "app/GameCore.h"
 #include "foundation/Log.h"
+#include "render/ProcRenderTarget.h"
+#include "render/RenderCore.h"
+#include "render/VideoCore.h"
+#include "render/VideoSetup.h"
+#include "render/states/DXStateCache.h"
 #include "platform/d3d9/ShaderBody.h"
 #include "render/RenderSettings.h"
 #include "render/VideoDevice.h"
+#include "render/shaders/ShaderProgramTable.h"
 
 namespace {
 
-// The programs of the post-processing source, one part of the text chosen
-// by a define named after the program. Constants: vertex c0-c3 the
-// world-view-projection matrix; pixel c0 the colour, c1 the source's texel
-// size, c2 onwards the pass's filter. Samplers: 0 the source, 1 the second
-// source of the depth-of-field composite. Registered only when no other
-// text was registered under the id.
-const char* const kPostProcessingSource = R"(
-#if defined(VS_HDR_plain)
-#define mWorldViewProjection mat4(vc[0], vc[1], vc[2], vc[3])
-void main() {
-    gl_Position = vec4(d3d_Position.xyz, 1.0) * mWorldViewProjection;
-    d3d_Diffuse = d3d_Color0;
-    d3d_Texture[0] = vec4(d3d_TexCoord0.xy, 0.0, 1.0);
+// The carried post-processing source (f_20_hdr.fx): one part of the text
+// is chosen by a define named after the program. Constants: vertex c0-c3
+// the world-view-projection matrix; pixel c0 the colour, c1 the source's
+// texel size, c2 onwards the pass's filter. Samplers: 0 the source, 1 the
+// second source of the depth-of-field composite.
+bool registerPostProcessingSource() {
+    if (platform::d3d9::shaderSource(PostProcessing::kSourceId)) return true;
+    for (const ShaderSourceText& source : shaderSourceTexts())
+        if (source.id == PostProcessing::kSourceId) {
+            platform::d3d9::registerShaderSource(source.id, source.text);
+            return true;
+        }
+    return false;
 }
-#else
-#define vColorMain pc[0]
-layout(binding = 0) uniform sampler2D sDiffuseMap;
-layout(binding = 1) uniform sampler2D sLightMap;
-vec2 uv() { return d3d_Texture[0].xy; }
-vec4 source(vec2 at) { return texture(sDiffuseMap, at); }
-vec4 second(vec2 at) { return texture(sLightMap, at); }
-#if defined(PS_HDR_blur) || defined(PS_HDR_blursmall)
-#if defined(PS_HDR_blur)
-#define TAPS GaussianFilterLength
-#else
-#define TAPS GaussianFilterSmallLength
-#endif
-void main() {
-    vec4 sum = vec4(0.0);
-    for (int i = 0; i < TAPS; ++i) sum += source(uv() + pc[2 + i].xy) * pc[2 + i].z;
-    d3d_FragColor = sum * vColorMain;
-}
-#endif
-#if defined(PS_HDR_bright)
-void main() {
-    vec4 c = source(uv());
-    d3d_FragColor = vec4(max(c.rgb - vec3(pc[2].x), vec3(0.0)) * pc[3].x, 1.0);
-}
-#endif
-#if defined(PS_HDR_PoissonDOF)
-void main() {
-    vec4 sharp = source(uv());
-    vec4 blurred = second(uv());
-    for (int i = 0; i < 6; ++i) {
-        blurred += second(uv() + pc[2 + i].xy * sharp.a);
-        blurred += second(uv() + pc[2 + i].zw * sharp.a);
-    }
-    blurred /= 13.0;
-    d3d_FragColor = vec4(mix(sharp.rgb, blurred.rgb, clamp(sharp.a, 0.0, 1.0)), 1.0) * vColorMain;
-}
-#endif
-#endif
-)";
 
 const char* const kProgramNames[PostProcessing::ProgramCount] = {"PS_HDR_blur", "PS_HDR_blursmall", "PS_HDR_bright",
                                                                   "PS_HDR_PoissonDOF"};
@@ -104,7 +72,7 @@ bool PostProcessing::create(IDirect3DDevice9* device) {
     if (!device) return false;
     if (device_ && device_ != device) release();
     device_ = device;
-    if (!platform::d3d9::shaderSource(kSourceId)) platform::d3d9::registerShaderSource(kSourceId, kPostProcessingSource);
+    if (!registerPostProcessingSource()) return false;
     if (!vertexProgram_) {
         const auto code = programBody(0, "VS_HDR_plain");
         if (FAILED(device->CreateVertexShader(reinterpret_cast<const DWORD*>(code.data()), &vertexProgram_))) {
@@ -193,4 +161,141 @@ bool PostProcessing::drawPass(Program program, IDirect3DBaseTexture9* source, ID
     for (std::size_t i = 0; i < std::size(kPassStates); ++i) device->SetRenderState(kPassStates[i], saved[i]);
     if (FAILED(hr)) return engineLog().error("Post-processing pass failed: %s", d3dErrorText(hr));
     return true;
+}
+
+// ---- the post step --------------------------------------------------------
+
+namespace {
+
+enum EffectFrame { DepthOfFieldFrame = 0, BloomFrame = 1 };
+constexpr const char* kEffectFrameNames[2] = {"hdr_effect_depth_of_field", "hdr_effect_bloom"};
+
+// Image item flag bits of the effect frames.
+constexpr std::uint32_t kItemFlag4 = 4, kItemFlag8 = 8, kItemFlag1024 = 1024, kItemFlag4096 = 4096;
+
+ProcRenderTarget* currentTarget(const TextureLink& link) {
+    return dynamic_cast<ProcRenderTarget*>(link.handler());
+}
+
+void setColorWrite(RenderCore& core, std::uint32_t value) {
+    core.stateCache().setRender(DXStateCache::RsColorWriteEnable, value);
+    core.stateCache().apply();
+}
+
+}  // namespace
+
+void RenderCore::removeHDREffectFrames() {
+    for (HdrEffectFrame& frame : effectFrames) frame.shown = false;
+}
+
+bool RenderCore::renderEffects(const VideoSetup& mode) {
+    if (!camera) return true;
+    IDirect3DDevice9* device = textureEnvironment().device();
+    if (!device) return true;
+    Log& log = engineLog();
+    setColorWrite(*this, 15);
+    RenderTargetLinks& l = targetLinks;
+    ProcRenderTarget* hdr1 = currentTarget(l.hdr1);
+    ProcRenderTarget* hdr2 = currentTarget(l.hdr2);
+    ProcRenderTarget* hdr3 = currentTarget(l.hdr3);
+    ProcRenderTarget* hdr4 = currentTarget(l.hdr4);
+    ProcRenderTarget* hdr5 = currentTarget(l.hdr5);
+    ProcRenderTarget* poisson = currentTarget(l.poissonDof);
+    const bool bloom = mode.pp_bloom == 1 && mode.details > 0;
+    const bool dof = mode.pp_depth == 1 && mode.details > 0;
+    bool removeFrame[2] = {true, true};
+    const RenderSettings& s = renderSettings;
+    auto finish = [&](bool result) {
+        for (int i = 0; i < 2; ++i)
+            if (removeFrame[i]) effectFrames[i].shown = false;
+        setColorWrite(*this, 7);
+        stateCache().invalidate();
+        return result;
+    };
+    if (bloom || dof) {
+        if (!hdr3 || !hdr3->copyBackBuffer()) return finish(false);
+        if (!postPasses.create(device)) {
+            log.error("Can't create the post-processing programs");
+            return finish(false);
+        }
+    }
+    auto show = [&](EffectFrame which, const ProcRenderTarget& target, std::int32_t order, std::uint32_t setFlags,
+                    std::uint32_t clearFlags) {
+        HdrEffectFrame& frame = effectFrames[which];
+        frame.name = kEffectFrameNames[which];
+        frame.shown = true;
+        frame.color[0] = frame.color[1] = frame.color[2] = 0.5f;
+        frame.color[3] = 1.0f;
+        frame.position[0] = frame.position[1] = 0.0f;
+        frame.size[0] = 1024.0f;
+        frame.size[1] = 768.0f;
+        frame.source = target.name();
+        frame.order = order;
+        frame.itemFlags = (frame.itemFlags & ~clearFlags) | setFlags;
+        removeFrame[which] = false;
+    };
+    const bool skipAllBlurs = s.hdrDebugDownscale;
+    if (dof && hdr1 && hdr2 && poisson) {
+        if (!s.hdrDisableDepthBlur && !skipAllBlurs) {
+            if (!hdr2->generateBlur(postPasses, l.hdr3, s.hdrDepthBlurOffsetX, 0.0f, s.hdrDepthBlurGaussianCoeff, 5,
+                                    s.hdrDepthDownscalePower)) {
+                log.error("Can't render blur X in Bloom scene");
+                return finish(false);
+            }
+            if (!hdr1->generateBlur(postPasses, l.hdr2, 0.0f, s.hdrDepthBlurOffsetY, s.hdrDepthBlurGaussianCoeff, 5,
+                                    -s.hdrDepthDownscalePower)) {
+                log.error("Can't render blur Y in Bloom scene");
+                return finish(false);
+            }
+        }
+        if (!poisson->generatePoissonDOF(postPasses, l.hdr3, l.hdr1)) return finish(false);
+        show(DepthOfFieldFrame, *poisson, -2, kItemFlag4096, kItemFlag4 | kItemFlag8 | kItemFlag1024);
+    }
+    if (bloom && hdr3 && hdr4 && hdr5) {
+        const bool blurs = !s.hdrDisableBloomBlur && !skipAllBlurs;
+        const float sigma = s.hdrBloomBlurGaussianCoeff;
+        auto blur = [&](ProcRenderTarget* into, const TextureLink& from, float x, float y, std::int32_t power) {
+            if (into->generateBlur(postPasses, from, x, y, sigma, 5, power)) return true;
+            log.error(y == 0.0f ? "Can't render blur X in Bloom scene" : "Can't render blur Y in Bloom scene");
+            return false;
+        };
+        if (blurs && (!blur(hdr5, l.hdr3, s.hdrBloomBlurOffsetX, 0.0f, s.hdrBloomDownsamplePower) ||
+                      !blur(hdr4, l.hdr5, 0.0f, s.hdrBloomBlurOffsetY, -s.hdrBloomDownsamplePower)))
+            return finish(false);
+        if (!hdr5->generateBright(postPasses, l.hdr4)) {
+            log.error("Can't render bright in Bloom scene");
+            return finish(false);
+        }
+        if (blurs && (!blur(hdr4, l.hdr5, s.hdrBloomBlurOffsetX, 0.0f, 0) ||
+                      !blur(hdr5, l.hdr4, 0.0f, s.hdrBloomBlurOffsetY, 0)))
+            return finish(false);
+        show(BloomFrame, *hdr5, -1, kItemFlag4096 | kItemFlag1024, kItemFlag4 | kItemFlag8);
+    }
+    return finish(true);
+}
+
+bool RenderCore::postProcess(VideoSetup& mode, bool scenePassRan) {
+    if (!scenePassRan || postProcessingThisFrame == 0) {
+        removeHDREffectFrames();
+        return true;
+    }
+    IDirect3DDevice9* device = textureEnvironment().device();
+    if (!device) return false;
+    // The video device ends and resumes the scene of its own device.
+    VideoDevice* video = gameCore.video ? &gameCore.video->videoDevice : nullptr;
+    if (video && video->device() != device) video = nullptr;
+    if (mode.pp_depth == 1) {
+        // The depth pass writes alpha only, over a cleared depth buffer.
+        setColorWrite(*this, 8);
+        device->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
+        setColorWrite(*this, 7);
+    }
+    if (video ? !video->endScene() : FAILED(device->EndScene())) return false;
+    if (!renderEffects(mode)) {
+        mode.pp_bloom = 0;
+        mode.pp_depth = 0;
+        removeHDREffectFrames();
+        engineLog().systemError("Failed Post-processing effects disabled");
+    }
+    return video ? video->resumeScene() : SUCCEEDED(device->BeginScene());
 }

@@ -6,8 +6,23 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/d3d9/D3D9.h"
+
+// A full-screen still frame that shows an effect's result over the scene:
+// colour, position and size in still-frame units (1024 x 768 cover the
+// screen), the texture shown, the draw order and the image item's flags.
+struct HdrEffectFrame {
+    const char* name = "";
+    bool shown = false;
+    float color[4] = {0.5f, 0.5f, 0.5f, 1.0f};
+    float position[2] = {0.0f, 0.0f};
+    float size[2] = {1024.0f, 768.0f};
+    std::string source;
+    std::int32_t order = 0;
+    std::uint32_t itemFlags = 0;
+};
 
 class PostProcessing {
 public:

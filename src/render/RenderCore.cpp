@@ -407,6 +407,7 @@ void RenderCore::releaseDeviceData() {
         stillFrameVertexBuffer_ = nullptr;
     }
     stillFrames_->flags &= ~0x6u;
+    postPasses.release();
     textures.deallocateAll();
     deviceObjectsAllocated_ = false;
 }

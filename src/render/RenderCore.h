@@ -15,6 +15,7 @@
 
 #include "foundation/Smoother.h"
 #include "platform/d3d9/D3D9.h"
+#include "render/PostProcessing.h"
 #include "render/ProcRenderTarget.h"
 #include "render/RenderTargets.h"
 #include "render/QuadBatch.h"
@@ -180,6 +181,21 @@ public:
     bool allocateRenderTargets();
     RenderTargetLinks targetLinks;
     ShadowTargetLimits shadowLimits;
+    // The post step after the scene pass of a frame with a camera: the
+    // depth pass, then the effects between the scene's end and its resume.
+    // A failure of the effects switches pp_bloom and pp_depth of mode off
+    // ("Failed Post-processing effects disabled"). False when the scene
+    // cannot be ended or resumed.
+    bool postProcess(VideoSetup& mode, bool scenePassRan);
+    // Depth of field and bloom into their targets, shown as the effect
+    // frames; true when done or nothing to do.
+    bool renderEffects(const VideoSetup& mode);
+    void removeHDREffectFrames();
+    // Copied from the video core's switch by the frame step.
+    std::int32_t postProcessingThisFrame = 0;
+    PostProcessing postPasses;
+    // "hdr_effect_depth_of_field" and "hdr_effect_bloom".
+    HdrEffectFrame effectFrames[2];
 
     // The still frames and their input box, owned here.
     StillFrameRenderer& stillFrames() { return *stillFrames_; }

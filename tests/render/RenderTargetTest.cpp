@@ -9,6 +9,7 @@
 
 #include "foundation/Log.h"
 #include "render/ProcScreenShot.h"
+#include "scene/CameraCore.h"
 #include "render/TextureTestSupport.h"
 
 namespace {
@@ -168,4 +169,55 @@ TEST(RenderTargetFilters, GaussianTapsAreSymmetricAndSumToOne) {
     poissonTaps(1.0f, 2.0f, 100, 50, offsets);
     EXPECT_FLOAT_EQ(offsets[0], -0.326212f / 100.0f);
     EXPECT_FLOAT_EQ(offsets[23], -0.59771f * 2.0f / 50.0f);
+}
+
+TEST_F(RenderTargetTest, BloomAloneShowsTheBloomFrameBehindTheOtherStillFrames) {
+    env().setup.details = 2;
+    env().setup.pp_bloom = 1;
+    env().setup.pp_depth = 0;
+    ASSERT_TRUE(render_->allocateHDRTargets());
+    CameraCore camera(nullptr, "test");
+    render_->camera = &camera;
+    ASSERT_TRUE(render_->renderEffects(env().setup)) << allLines();
+    const HdrEffectFrame& bloom = render_->effectFrames[1];
+    EXPECT_TRUE(bloom.shown);
+    EXPECT_STREQ(bloom.name, "hdr_effect_bloom");
+    EXPECT_EQ(bloom.order, -1);
+    EXPECT_EQ(bloom.source, "prochdr5");
+    EXPECT_EQ(bloom.itemFlags & (4u | 8u | 1024u | 4096u), 1024u | 4096u);
+    EXPECT_EQ(bloom.size[0], 1024.0f);
+    EXPECT_EQ(bloom.color[0], 0.5f);
+    EXPECT_FALSE(render_->effectFrames[0].shown);  // no depth of field
+
+    // Both effects off: both frames go.
+    env().setup.pp_bloom = 0;
+    ASSERT_TRUE(render_->renderEffects(env().setup));
+    EXPECT_FALSE(render_->effectFrames[1].shown);
+    render_->camera = nullptr;
+}
+
+TEST_F(RenderTargetTest, AFailingBlurTurnsPostProcessingOff) {
+    env().setup.details = 2;
+    env().setup.pp_bloom = 1;
+    ASSERT_TRUE(render_->allocateHDRTargets());
+    CameraCore camera(nullptr, "test");
+    render_->camera = &camera;
+    render_->postProcessingThisFrame = 1;
+
+    // A pass whose drawing cannot begin (a scene is open on the device)
+    // fails instead of drawing nothing.
+    ASSERT_EQ(device->BeginScene(), S_OK);
+    EXPECT_FALSE(target("prochdr5")->generateBlur(render_->postPasses, links().hdr3, 4.0f, 0.0f, 5.0f, 5, 1));
+    EXPECT_TRUE(logged("BeginScene")) << allLines();
+
+    target("prochdr5")->unload();
+    VideoSetup mode = env().setup;
+    EXPECT_TRUE(render_->postProcess(mode, true)) << allLines();
+    EXPECT_EQ(device->EndScene(), S_OK);  // resumed
+    EXPECT_TRUE(gameCore.log->contains("Can't render blur X in Bloom scene"));
+    EXPECT_TRUE(gameCore.log->contains("Failed Post-processing effects disabled"));
+    EXPECT_EQ(mode.pp_bloom, 0);
+    EXPECT_EQ(mode.pp_depth, 0);
+    EXPECT_FALSE(render_->effectFrames[1].shown);
+    render_->camera = nullptr;
 }
