@@ -34,8 +34,8 @@ bool registerPostProcessingSource() {
     return false;
 }
 
-const char* const kProgramNames[PostProcessing::ProgramCount] = {"PS_HDR_blur", "PS_HDR_blursmall", "PS_HDR_bright",
-                                                                  "PS_HDR_PoissonDOF"};
+const char* const kProgramNames[PostProcessing::ProgramCount] = {
+    "PS_HDR_blur", "PS_HDR_blursmall", "PS_HDR_bright", "PS_HDR_PoissonDOF", "PS_HDR_PoissonDOF_Debug"};
 
 struct QuadVertex {
     float x, y, z;

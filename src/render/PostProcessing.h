@@ -26,7 +26,7 @@ struct HdrEffectFrame {
 
 class PostProcessing {
 public:
-    enum Program { Blur, BlurSmall, Bright, PoissonDof, ProgramCount };
+    enum Program { Blur, BlurSmall, Bright, PoissonDof, PoissonDofDebug, ProgramCount };
     // The source id of the post-processing programs.
     static constexpr std::int32_t kSourceId = 255;
 

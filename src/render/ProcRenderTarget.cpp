@@ -290,7 +290,9 @@ bool ProcRenderTarget::generatePoissonDOF(PostProcessing& passes, const TextureL
     float constants[7 * 4] = {};
     poissonTaps(renderSettings.hdrPoissonDofTexelOffsetX, renderSettings.hdrPoissonDofTexelOffsetY, width, height,
                 constants);
-    const bool drawn = passes.drawPass(PostProcessing::PoissonDof, sharp, blur, width, height, constants, 7);
+    // The debug switch shows the blur amount (the full image's alpha).
+    const auto program = renderSettings.hdrDebugPoisson ? PostProcessing::PoissonDofDebug : PostProcessing::PoissonDof;
+    const bool drawn = passes.drawPass(program, sharp, blur, width, height, constants, 7);
     return endScene() && drawn;
 }
 

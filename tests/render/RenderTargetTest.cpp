@@ -189,6 +189,19 @@ TEST_F(RenderTargetTest, BloomAloneShowsTheBloomFrameBehindTheOtherStillFrames) 
     EXPECT_EQ(bloom.color[0], 0.5f);
     EXPECT_FALSE(render_->effectFrames[0].shown);  // no depth of field
 
+    // With depth of field as well: its frame lies behind the bloom.
+    env().setup.pp_depth = 1;
+    ASSERT_TRUE(render_->allocateHDRTargets());
+    ASSERT_TRUE(render_->renderEffects(env().setup)) << allLines();
+    const HdrEffectFrame& dof = render_->effectFrames[0];
+    EXPECT_TRUE(dof.shown);
+    EXPECT_STREQ(dof.name, "hdr_effect_depth_of_field");
+    EXPECT_EQ(dof.order, -2);
+    EXPECT_EQ(dof.source, "procpoissondof");
+    EXPECT_EQ(dof.itemFlags & (4u | 8u | 1024u | 4096u), 4096u);
+    EXPECT_TRUE(bloom.shown);
+    env().setup.pp_depth = 0;
+
     // Both effects off: both frames go.
     env().setup.pp_bloom = 0;
     ASSERT_TRUE(render_->renderEffects(env().setup));
