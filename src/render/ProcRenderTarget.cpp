@@ -29,8 +29,9 @@ bool backBufferDesc(IDirect3DDevice9* device, D3DSURFACE_DESC& desc) {
 }
 
 D3DFORMAT autoDepthFormat() {
-    if (gameCore.video) return gameCore.video->videoDevice.presentParameters.AutoDepthStencilFormat;
-    return D3DFMT_D16;
+    const D3DFORMAT format =
+        gameCore.video ? gameCore.video->videoDevice.presentParameters.AutoDepthStencilFormat : D3DFMT_UNKNOWN;
+    return format != D3DFMT_UNKNOWN ? format : D3DFMT_D16;
 }
 
 std::uint32_t renderCoreClearColor() {
