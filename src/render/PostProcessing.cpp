@@ -1,21 +1,20 @@
 #include "render/PostProcessing.h"
 
 #include <cstring>
-#include <string>
-#include <utility>
+#include <iterator>
 #include <vector>
 
 #include "app/GameCore.h"
 #include "foundation/Log.h"
+#include "platform/d3d9/ShaderBody.h"
 #include "render/ProcRenderTarget.h"
 #include "render/RenderCore.h"
-#include "render/VideoCore.h"
-#include "render/VideoSetup.h"
-#include "render/states/DXStateCache.h"
-#include "platform/d3d9/ShaderBody.h"
 #include "render/RenderSettings.h"
+#include "render/VideoCore.h"
 #include "render/VideoDevice.h"
+#include "render/VideoSetup.h"
 #include "render/shaders/ShaderProgramTable.h"
+#include "render/states/DXStateCache.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // The post-processing passes' device objects: the screen-quad vertex
 // program and the blur, bright-pass and depth-of-field pixel programs of
-// the post-processing source (id 255), the screen quad's vertex stream and
-// its declaration. A pass draws the screen quad into the render target in
-// use with one program and one or two source textures.
+// the carried post-processing source (id 255), the screen quad's vertex
+// stream and its declaration. A pass draws the screen quad into the render
+// target in use with one program and one or two source textures.
 #pragma once
 
 #include <cstdint>
