@@ -136,7 +136,6 @@ void ThisMainLoop::step() {
             core.render->frameMode = core.video->activeVideoSetup().windowMode ? 1 : 0;
             core.render->postProcessing = core.video->postprocessing ? 1 : 0;
             core.render->camera = hasScene ? frameScene()->camera() : nullptr;
-            core.render->postProcessingThisFrame = core.video->postprocessing ? 1 : 0;
             if (core.render->mainLoop() && core.video->videoDevice.presentScene()) drawn = 2;
         }
     }

@@ -15,6 +15,7 @@
 #include "render/VideoSetup.h"
 #include "render/shaders/ShaderProgramTable.h"
 #include "render/states/DXStateCache.h"
+#include "ui/StillFrameData.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ bool registerPostProcessingSource() {
 const char* const kProgramNames[PostProcessing::ProgramCount] = {
     "PS_HDR_blur", "PS_HDR_blursmall", "PS_HDR_bright", "PS_HDR_PoissonDOF", "PS_HDR_PoissonDOF_Debug"};
 
-struct QuadVertex {
+struct ScreenQuadVertex {
     float x, y, z;
     D3DCOLOR color;
     float u, v;
@@ -91,7 +92,7 @@ bool PostProcessing::create(IDirect3DDevice9* device) {
         declaration_ = nullptr;
         return false;
     }
-    if (!quad_ && FAILED(device->CreateVertexBuffer(4 * sizeof(QuadVertex), D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY, 0,
+    if (!quad_ && FAILED(device->CreateVertexBuffer(4 * sizeof(ScreenQuadVertex), D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY, 0,
                                                     D3DPOOL_DEFAULT, &quad_, nullptr))) {
         quad_ = nullptr;
         return false;
@@ -119,7 +120,7 @@ bool PostProcessing::drawPass(Program program, IDirect3DBaseTexture9* source, ID
     // so that texels land on pixels.
     const float dx = 2.0f * renderSettings.hdrTexelOffsetX / static_cast<float>(width);
     const float dy = -2.0f * renderSettings.hdrTexelOffsetY / static_cast<float>(height);
-    const QuadVertex corners[4] = {{-1.0f + dx, 1.0f + dy, 0.5f, 0xFFFFFFFFu, 0.0f, 0.0f},
+    const ScreenQuadVertex corners[4] = {{-1.0f + dx, 1.0f + dy, 0.5f, 0xFFFFFFFFu, 0.0f, 0.0f},
                                    {1.0f + dx, 1.0f + dy, 0.5f, 0xFFFFFFFFu, 1.0f, 0.0f},
                                    {-1.0f + dx, -1.0f + dy, 0.5f, 0xFFFFFFFFu, 0.0f, 1.0f},
                                    {1.0f + dx, -1.0f + dy, 0.5f, 0xFFFFFFFFu, 1.0f, 1.0f}};
@@ -149,7 +150,7 @@ bool PostProcessing::drawPass(Program program, IDirect3DBaseTexture9* source, ID
     device->SetTexture(0, source);
     device->SetTexture(1, second);
     device->SetVertexDeclaration(declaration_);
-    device->SetStreamSource(0, quad_, 0, sizeof(QuadVertex));
+    device->SetStreamSource(0, quad_, 0, sizeof(ScreenQuadVertex));
     device->SetVertexShader(vertexProgram_);
     device->SetPixelShader(pixelPrograms_[program]);
     const HRESULT hr = device->DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2);
@@ -167,7 +168,6 @@ bool PostProcessing::drawPass(Program program, IDirect3DBaseTexture9* source, ID
 namespace {
 
 enum EffectFrame { DepthOfFieldFrame = 0, BloomFrame = 1 };
-constexpr const char* kEffectFrameNames[2] = {"hdr_effect_depth_of_field", "hdr_effect_bloom"};
 
 // Image item flag bits of the effect frames.
 constexpr std::uint32_t kItemFlag4 = 4, kItemFlag8 = 8, kItemFlag1024 = 1024, kItemFlag4096 = 4096;
@@ -183,8 +183,48 @@ void setColorWrite(RenderCore& core, std::uint32_t value) {
 
 }  // namespace
 
+namespace {
+
+// The blend mode of an effect frame's item: added to the scene with the
+// bit of value 1024, else drawn over it.
+constexpr std::uint32_t kBlendAdd = 8, kBlendAlpha = 2;
+
+// Shows an effect frame as the still-frame item of its name (first in the
+// back layer), or deletes that item.
+void syncEffectItem(StillFrameData& data, const HdrEffectFrame& frame) {
+    StillFrameItem* item = data.find(frame.name);
+    if (!frame.shown) {
+        if (item) data.deleteObject(item);
+        return;
+    }
+    if (!item) item = data.create(frame.name, frame.source.c_str(), frame.position[0], frame.position[1],
+                                  frame.size[0], frame.size[1]);
+    if (item->source != frame.source) {
+        item->source = frame.source;
+        item->state.textures[0] = nullptr;
+    }
+    item->layer = 1;
+    item->visible = true;
+    for (int i = 0; i < 3; ++i) item->color[i] = frame.color[i];
+    item->alpha = frame.color[3];
+    item->state.values[0] = (frame.itemFlags & kItemFlag1024) ? kBlendAdd : kBlendAlpha;
+}
+
+}  // namespace
+
 void RenderCore::removeHDREffectFrames() {
-    for (HdrEffectFrame& frame : effectFrames) frame.shown = false;
+    for (HdrEffectFrame& frame : effectFrames) {
+        frame.shown = false;
+        syncEffectItem(stillFrames().data, frame);
+    }
+}
+
+bool RenderCore::postProcessFrame(std::int32_t stateIndex) {
+    if (!gameCore.video) return true;
+    VideoCore& core = *gameCore.video;
+    VideoSetup& mode = core.activeVideoSetup();
+    if (core.videoDevice.isFixedPipeline() || mode.details <= 0) return true;
+    return postProcess(mode, drawsScene(stateIndex));
 }
 
 bool RenderCore::renderEffects(const VideoSetup& mode) {
@@ -193,7 +233,7 @@ bool RenderCore::renderEffects(const VideoSetup& mode) {
     if (!device) return true;
     Log& log = engineLog();
     setColorWrite(*this, 15);
-    RenderTargetLinks& l = targetLinks;
+    RenderTargetLinks l = targetLinks();
     ProcRenderTarget* hdr1 = currentTarget(l.hdr1);
     ProcRenderTarget* hdr2 = currentTarget(l.hdr2);
     ProcRenderTarget* hdr3 = currentTarget(l.hdr3);
@@ -205,8 +245,10 @@ bool RenderCore::renderEffects(const VideoSetup& mode) {
     bool removeFrame[2] = {true, true};
     const RenderSettings& s = renderSettings;
     auto finish = [&](bool result) {
-        for (int i = 0; i < 2; ++i)
+        for (int i = 0; i < 2; ++i) {
             if (removeFrame[i]) effectFrames[i].shown = false;
+            syncEffectItem(stillFrames().data, effectFrames[i]);
+        }
         setColorWrite(*this, 7);
         stateCache().invalidate();
         return result;
@@ -221,7 +263,6 @@ bool RenderCore::renderEffects(const VideoSetup& mode) {
     auto show = [&](EffectFrame which, const ProcRenderTarget& target, std::int32_t order, std::uint32_t setFlags,
                     std::uint32_t clearFlags) {
         HdrEffectFrame& frame = effectFrames[which];
-        frame.name = kEffectFrameNames[which];
         frame.shown = true;
         frame.color[0] = frame.color[1] = frame.color[2] = 0.5f;
         frame.color[3] = 1.0f;
@@ -274,7 +315,7 @@ bool RenderCore::renderEffects(const VideoSetup& mode) {
 }
 
 bool RenderCore::postProcess(VideoSetup& mode, bool scenePassRan) {
-    if (!scenePassRan || postProcessingThisFrame == 0) {
+    if (!scenePassRan || postProcessing == 0) {
         removeHDREffectFrames();
         return true;
     }

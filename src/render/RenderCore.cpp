@@ -290,6 +290,10 @@ bool RenderCore::mainLoop() {
         // Post-processing (depth of field, bloom) follows the scene pass;
         // the pending quads are drawn before it.
         quadBatch.flush();
+        if (!postProcessFrame(index)) {
+            renderList.flags &= ~RenderList::FlagDrawingScene;
+            return false;
+        }
     }
     if (stillFrames_->flags & 0x1) {
         renderStillFrames(1);
@@ -413,7 +417,6 @@ void RenderCore::releaseDeviceData() {
 }
 
 void RenderCore::release() {
-    targetLinks.releaseAll();
     releaseDeviceData();
     clearStillFrameSlots();
     shaders_->release();

@@ -179,7 +179,8 @@ public:
     bool allocateScreenshotTarget();
     // All four above; true when all succeeded.
     bool allocateRenderTargets();
-    RenderTargetLinks targetLinks;
+    // The built-in links of the render targets.
+    RenderTargetLinks targetLinks();
     ShadowTargetLimits shadowLimits;
     // The post step after the scene pass of a frame with a camera: the
     // depth pass, then the effects between the scene's end and its resume.
@@ -191,11 +192,11 @@ public:
     // frames; true when done or nothing to do.
     bool renderEffects(const VideoSetup& mode);
     void removeHDREffectFrames();
-    // Copied from the video core's switch by the frame step.
-    std::int32_t postProcessingThisFrame = 0;
+    // The frame's post step: on the shader path above details "minimum",
+    // with the active video record; true without one.
+    bool postProcessFrame(std::int32_t stateIndex);
     PostProcessing postPasses;
-    // "hdr_effect_depth_of_field" and "hdr_effect_bloom".
-    HdrEffectFrame effectFrames[2];
+    HdrEffectFrame effectFrames[2] = {{"hdr_effect_depth_of_field"}, {"hdr_effect_bloom"}};
 
     // The still frames and their input box, owned here.
     StillFrameRenderer& stillFrames() { return *stillFrames_; }

@@ -42,17 +42,11 @@ bool attach(TextureLink& link, const char* message, bool systemError = false) {
 
 }  // namespace
 
-RenderTargetLinks::RenderTargetLinks() {
-    hdr1.init("ProcHDR1");
-    hdr2.init("ProcHDR2");
-    hdr3.init("ProcHDR3");
-    hdr4.init("ProcHDR4");
-    hdr5.init("ProcHDR5");
-    poissonDof.init("ProcPoissonDOF");
-    shadow1.init("ProcSHADOW1");
-    shadow2.init("ProcSHADOW2");
-    mirror.init("ProcMirror");
-    screenshot.init("procsavescreenshot");
+RenderTargetLinks RenderCore::targetLinks() {
+    const auto link = [this](const char* name) -> TextureLink& { return *builtinTextures.find(name); };
+    return {link("ProcHDR1"),    link("ProcHDR2"),       link("ProcHDR3"),    link("ProcHDR4"),
+            link("ProcHDR5"),    link("ProcPoissonDOF"), link("ProcSHADOW1"), link("ProcSHADOW2"),
+            link("ProcMirror"), link("procsavescreenshot")};
 }
 
 void RenderTargetLinks::releaseAll() {
@@ -62,7 +56,7 @@ void RenderTargetLinks::releaseAll() {
 
 bool RenderCore::allocateHDRTargets() {
     const VideoSetup& mode = textureEnvironment().videoSetup();
-    RenderTargetLinks& links = targetLinks;
+    RenderTargetLinks links = targetLinks();
     const bool bloom = mode.pp_bloom == 1 && mode.details != 0;
     const bool dof = mode.pp_depth == 1 && mode.details != 0;
     bool result = true;
@@ -116,7 +110,7 @@ bool RenderCore::allocateHDRTargets() {
 bool RenderCore::allocateReflectionTarget() {
     const VideoSetup& mode = textureEnvironment().videoSetup();
     if (mode.details <= 0 || mode.waterReflection != 1 || mode.water <= 0) {
-        targetLinks.mirror.release(false);
+        targetLinks().mirror.release(false);
         return true;
     }
     std::int32_t width = 0, height = 0;
@@ -124,8 +118,8 @@ bool RenderCore::allocateReflectionTarget() {
         const std::int32_t shift = mode.details < 2 ? 1 : 0;
         sizeTarget(textures, "procmirror", width >> shift, height >> shift);
     }
-    if (attach(targetLinks.mirror, "Fail initialize reflection")) return true;
-    targetLinks.mirror.release(false);
+    if (attach(targetLinks().mirror, "Fail initialize reflection")) return true;
+    targetLinks().mirror.release(false);
     return false;
 }
 
@@ -135,20 +129,20 @@ bool RenderCore::allocateShadowTargets() {
     std::int32_t width = 0, height = 0;
     shadowTargetSize(mode, shadowLimits, width, height);
     sizeTarget(textures, "procshadow1", width, height);
-    bool attached = attach(targetLinks.shadow1, "Fail initialize shadowA");
+    bool attached = attach(targetLinks().shadow1, "Fail initialize shadowA");
     if (attached && mode.shadows == 2 && mode.details == 2) {
         sizeTarget(textures, "procshadow2", width, height);
-        attached = attach(targetLinks.shadow2, "Fail initialize shadowB");
+        attached = attach(targetLinks().shadow2, "Fail initialize shadowB");
     }
     if (attached) return true;
-    targetLinks.shadow1.release(false);
-    targetLinks.shadow2.release(false);
+    targetLinks().shadow1.release(false);
+    targetLinks().shadow2.release(false);
     return false;
 }
 
 bool RenderCore::allocateScreenshotTarget() {
-    if (attach(targetLinks.screenshot, "Fail initialize screenshot rendertarget")) return true;
-    targetLinks.screenshot.release(false);
+    if (attach(targetLinks().screenshot, "Fail initialize screenshot rendertarget")) return true;
+    targetLinks().screenshot.release(false);
     return false;
 }
 

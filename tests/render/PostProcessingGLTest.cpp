@@ -24,7 +24,7 @@ protected:
         library().allocated = true;
     }
     void TearDown() override {
-        render_->targetLinks.releaseAll();
+        render_->targetLinks().releaseAll();
         render_->postPasses.release();
         TextureTest::TearDown();
     }
@@ -116,7 +116,7 @@ TEST_F(PostProcessingGLTest, BloomSpreadsABrightRegionIntoItsNeighbours) {
     D3DSURFACE_DESC backDesc{};
     const std::vector<int> scene = reds(back, backDesc);
     back->Release();
-    auto* bloom = dynamic_cast<ProcRenderTarget*>(render_->targetLinks.hdr5.handler());
+    auto* bloom = dynamic_cast<ProcRenderTarget*>(render_->targetLinks().hdr5.handler());
     ASSERT_NE(bloom, nullptr);
     D3DSURFACE_DESC desc{};
     const std::vector<int> glow = reds(*bloom, desc);

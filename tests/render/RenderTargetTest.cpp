@@ -10,6 +10,7 @@
 #include "foundation/Log.h"
 #include "render/ProcScreenShot.h"
 #include "scene/CameraCore.h"
+#include "ui/StillFrameData.h"
 #include "render/TextureTestSupport.h"
 
 namespace {
@@ -22,14 +23,14 @@ protected:
         library().allocated = true;
     }
     void TearDown() override {
-        render_->targetLinks.releaseAll();
+        render_->targetLinks().releaseAll();
         TextureTest::TearDown();
     }
 
     ProcRenderTarget* target(const char* name) {
         return dynamic_cast<ProcRenderTarget*>(library().findOrCreate(name, 6, true));
     }
-    RenderTargetLinks& links() { return render_->targetLinks; }
+    RenderTargetLinks links() { return render_->targetLinks(); }
 };
 
 }  // namespace
@@ -188,6 +189,12 @@ TEST_F(RenderTargetTest, BloomAloneShowsTheBloomFrameBehindTheOtherStillFrames) 
     EXPECT_EQ(bloom.size[0], 1024.0f);
     EXPECT_EQ(bloom.color[0], 0.5f);
     EXPECT_FALSE(render_->effectFrames[0].shown);  // no depth of field
+    // Shown as the still-frame item of that name, added over the scene.
+    StillFrameItem* item = render_->stillFrames().data.find("hdr_effect_bloom");
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->source, "prochdr5");
+    EXPECT_EQ(item->state.values[0], 8u);
+    EXPECT_EQ(render_->stillFrames().data.find("hdr_effect_depth_of_field"), nullptr);
 
     // With depth of field as well: its frame lies behind the bloom.
     env().setup.pp_depth = 1;
@@ -206,6 +213,7 @@ TEST_F(RenderTargetTest, BloomAloneShowsTheBloomFrameBehindTheOtherStillFrames) 
     env().setup.pp_bloom = 0;
     ASSERT_TRUE(render_->renderEffects(env().setup));
     EXPECT_FALSE(render_->effectFrames[1].shown);
+    EXPECT_EQ(render_->stillFrames().data.find("hdr_effect_bloom"), nullptr);
     render_->camera = nullptr;
 }
 
@@ -215,7 +223,7 @@ TEST_F(RenderTargetTest, AFailingBlurTurnsPostProcessingOff) {
     ASSERT_TRUE(render_->allocateHDRTargets());
     CameraCore camera(nullptr, "test");
     render_->camera = &camera;
-    render_->postProcessingThisFrame = 1;
+    render_->postProcessing = 1;
 
     // A pass whose drawing cannot begin (a scene is open on the device)
     // fails instead of drawing nothing.
