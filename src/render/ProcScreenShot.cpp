@@ -36,8 +36,9 @@ bool ProcScreenShotExport::allocate() {
 bool ProcScreenShotExport::renderFrame() {
     if (!texture) return engineLog().error("Can't render screenshot: RT texture [%s] not allocated", name().c_str());
     // The frame as the render core draws it: cleared to its clear colour
-    // inside the whole target, then the camera's frame.
+    // inside the whole target, then the camera's frame and the still frames.
     if (!beginScene(true)) return false;
+    if (gameCore.render) gameCore.render->renderTargetFrame(true);
     return endScene();
 }
 

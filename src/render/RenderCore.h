@@ -195,6 +195,9 @@ public:
     // The frame's post step: on the shader path above details "minimum",
     // with the active video record; true without one.
     bool postProcessFrame(std::int32_t stateIndex);
+    // Draws the current camera's frame into the render target in use (the
+    // scene pass, then the visible still frames when asked).
+    void renderTargetFrame(bool withStillFrames);
     PostProcessing postPasses;
     HdrEffectFrame effectFrames[2] = {{"hdr_effect_depth_of_field"}, {"hdr_effect_bloom"}};
 

@@ -6,6 +6,7 @@
 #include "render/RenderCore.h"
 #include "render/RenderSettings.h"
 #include "render/VideoSetup.h"
+#include "ui/StillFrameData.h"
 
 namespace {
 
@@ -152,4 +153,14 @@ bool RenderCore::allocateRenderTargets() {
     result = allocateReflectionTarget() && result;
     result = allocateShadowTargets() && result;
     return result;
+}
+
+void RenderCore::renderTargetFrame(bool withStillFrames) {
+    if (camera) scenePass(stateIndex());
+    if (withStillFrames && (stillFrames().flags & 0x1)) {
+        renderStillFrames(1);
+        quadBatch.flush();
+        renderStillFrames(0);
+    }
+    quadBatch.flush();
 }
