@@ -8,6 +8,7 @@ function demo_load_first_scene()
     msg("demo: no scene to load")
   elseif game:load(scene.value) then
     msg("demo: scene [", scene.value, "] is current")
+    demo_show_still_frame()
     -- A short camera move: back a metre from where the camera stands.
     msg("demo: camera move ", game:camera("0.5[1 current z100]") and "plays" or "refused")
   else
@@ -16,6 +17,23 @@ function demo_load_first_scene()
   if demo.tour then
     sendEvent("demo_tour_save")
   end
+end
+
+-- What the scene frame draws besides the sky's clear colour: a still frame
+-- showing the stone texture of the demo's textures in the middle of the
+-- 1024 x 768 still-frame screen. Leaving the scene releases it.
+function demo_show_still_frame()
+  local image = stillframe:create("demo_stone")
+  if image == nil then
+    msg("demo: no still frame")
+    return
+  end
+  image:set("stone")
+  image.x = 384
+  image.y = 256
+  image.width = 256
+  image.height = 256
+  msg("demo: still frame [stone] shown")
 end
 
 function demo_on_start_progress()

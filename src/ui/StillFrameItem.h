@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "script/ScriptBinding.h"
+
 class TextureLink;
 
 // What decides whether two items can be drawn together: the two textures,
@@ -38,6 +40,12 @@ struct TexCoordTransform {
 
 class StillFrameItem {
 public:
+    StillFrameItem() = default;
+    StillFrameItem(const StillFrameItem&) = delete;
+    StillFrameItem& operator=(const StillFrameItem&) = delete;
+    // Script objects of the item expire with it.
+    std::weak_ptr<StillFrameItem*> lifeToken() const { return life_.token(); }
+
     std::string name;
     std::string source;  // the image's texture name
     std::int32_t layer = 0;
@@ -52,4 +60,7 @@ public:
     TexCoordTransform texCoordTransforms[2];
     StillFrameItemState state;
     std::vector<StillFrameFrame> frames;
+
+private:
+    ScriptLife<StillFrameItem> life_{this};
 };

@@ -36,6 +36,7 @@ expect("Scene objects created")
 expect("msg(): demo: loading done")
 expect("Success load scene [harbour]")
 expect("msg(): demo: scene [harbour] is current")
+expect("msg(): demo: still frame [stone] shown")
 expect("msg(): demo: camera move plays")
 # A slot saved, listed and restored; the restore brings back the value the
 # tour saved, not the one it set afterwards.

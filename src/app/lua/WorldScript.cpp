@@ -15,6 +15,7 @@
 #include "foundation/Log.h"
 #include "foundation/RegistryKey.h"
 #include "foundation/TimeCore.h"
+#include "render/RenderCore.h"
 #include "platform/Process.h"
 #include "scene/CameraCore.h"
 #include "scene/GameObject.h"
@@ -22,6 +23,8 @@
 #include "script/ScriptEngine.h"
 #include "script/ScriptWorld.h"
 #include "script/lua/TimerScript.h"
+#include "ui/StillFrameData.h"
+#include "ui/lua/UiScripts.h"
 
 namespace {
 
@@ -326,4 +329,8 @@ void registerWorldAndTime(lua_State* state, ScriptEngine& engine) {
     globals(state)["time"] = ScriptTime{};
     // The scripts' scene timers are those of the scene current at each call.
     setSceneTimersProvider([] { return gameCore.scene_getTimers(); });
+    // The scripts' still frames are the render core's.
+    setStillFrameDataProvider([]() -> StillFrameData* {
+        return gameCore.render ? &gameCore.render->stillFrames().data : nullptr;
+    });
 }

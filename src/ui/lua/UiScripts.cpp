@@ -1,10 +1,91 @@
 #include "ui/lua/UiScripts.h"
 
+#include <string>
+
+#include <lua.hpp>
+#include <luabind/luabind.hpp>
+
 #include "script/ScriptBinding.h"
+#include "ui/StillFrameData.h"
+
+namespace {
+
+StillFrameData* (*gStillFrames)() = nullptr;
+
+// "StillFrame": the render core's still frames, found again at each call.
+struct StillFrameHandle {
+    lua_State* state = nullptr;
+    StillFrameData& data() const { return requireScriptObject(gStillFrames ? gStillFrames() : nullptr, "StillFrame"); }
+};
+
+// "Image": a weak reference to a still-frame item.
+struct ImageHandle {
+    ScriptRef<StillFrameItem> ref;
+    StillFrameItem& item() const { return ref.require("Image"); }
+};
+
+luabind::object wrapImage(lua_State* state, StillFrameItem* item) {
+    if (!item) return luabind::object();
+    return luabind::object(state, ImageHandle{ScriptRef<StillFrameItem>(item->lifeToken())});
+}
+
+const char* stillFrameClassof(const StillFrameHandle&) { return "StillFrame"; }
+luabind::object stillFrameCreate(const StillFrameHandle& h, const char* name) {
+    return wrapImage(h.state, h.data().create(name));
+}
+luabind::object stillFrameGet(const StillFrameHandle& h, const char* name) {
+    return wrapImage(h.state, h.data().get(name));
+}
+bool stillFrameTest(const StillFrameHandle& h, const char* name) { return h.data().test(name); }
+void stillFrameDelete(const StillFrameHandle& h, const ImageHandle& image) { h.data().deleteObject(image.ref.get()); }
+void stillFrameDeleteNamed(const StillFrameHandle& h, const char* name) { h.data().deleteNamed(name); }
+int stillFrameCount(const StillFrameHandle& h) { return h.data().itemCount(); }
+
+const char* imageClassof(const ImageHandle&) { return "Image"; }
+// The image source as a texture; the render core links it at the next draw.
+bool imageSet(const ImageHandle& h, const char* texture) {
+    StillFrameItem& item = h.item();
+    item.source = texture ? texture : "";
+    item.state.textures[0] = nullptr;
+    return true;
+}
+int imageGetOrder(const ImageHandle& h) { return h.item().layer; }
+void imageSetOrder(const ImageHandle& h, int v) { h.item().layer = v; }
+float imageGetX(const ImageHandle& h) { return h.item().position[0]; }
+void imageSetX(const ImageHandle& h, float v) { h.item().position[0] = v; }
+float imageGetY(const ImageHandle& h) { return h.item().position[1]; }
+void imageSetY(const ImageHandle& h, float v) { h.item().position[1] = v; }
+float imageGetWidth(const ImageHandle& h) { return h.item().widthFactor; }
+void imageSetWidth(const ImageHandle& h, float v) { h.item().widthFactor = v; }
+float imageGetHeight(const ImageHandle& h) { return h.item().heightFactor; }
+void imageSetHeight(const ImageHandle& h, float v) { h.item().heightFactor = v; }
+bool imageGetVisible(const ImageHandle& h) { return h.item().visible; }
+void imageSetVisible(const ImageHandle& h, bool v) { h.item().visible = v; }
+
+}  // namespace
+
+void setStillFrameDataProvider(StillFrameData* (*provider)()) { gStillFrames = provider; }
 
 void registerStillFrameClass(lua_State* state, ScriptEngine&) {
-    registerScriptPlaceholder(state, "StillFrame", "stillframe");
-    registerScriptPlaceholder(state, "Image", nullptr);
+    using namespace luabind;
+    module(state)[class_<ImageHandle>("Image")
+                      .def("classof", &imageClassof)
+                      .property("order", &imageGetOrder, &imageSetOrder)
+                      .property("x", &imageGetX, &imageSetX)
+                      .property("y", &imageGetY, &imageSetY)
+                      .property("width", &imageGetWidth, &imageSetWidth)
+                      .property("height", &imageGetHeight, &imageSetHeight)
+                      .property("visible", &imageGetVisible, &imageSetVisible)
+                      .def("set", &imageSet),
+                  class_<StillFrameHandle>("StillFrame")
+                      .def("classof", &stillFrameClassof)
+                      .def("create", &stillFrameCreate)
+                      .def("get", &stillFrameGet)
+                      .def("test", &stillFrameTest)
+                      .def("delete", &stillFrameDelete)
+                      .def("delete", &stillFrameDeleteNamed)
+                      .def("count", &stillFrameCount)];
+    globals(state)["stillframe"] = StillFrameHandle{state};
 }
 
 void registerUnicodeEditClass(lua_State* state, ScriptEngine&) {

@@ -3,8 +3,15 @@
 
 struct lua_State;
 class ScriptEngine;
+class StillFrameData;
 
-// Registers "StillFrame", "Image" and the global "stillframe".
+// Where "stillframe" finds the still frames at each call (the render
+// core's); without a provider its methods raise a script error.
+void setStillFrameDataProvider(StillFrameData* (*provider)());
+
+// Registers "StillFrame", "Image" and the global "stillframe". An "Image"
+// shows a texture ("set") at a place and size of the 1024 x 768 still-frame
+// screen ("x", "y", "width", "height"), in a layer ("order").
 void registerStillFrameClass(lua_State* state, ScriptEngine& engine);
 // Registers "UnicodeEdit" and the global "unicode_edit".
 void registerUnicodeEditClass(lua_State* state, ScriptEngine& engine);
