@@ -11,6 +11,7 @@
 #include "app/SceneLoadFixture.h"
 #include "app/ThisMainLoop.h"
 #include "app/ThisMainWindow.h"
+#include "foundation/AppPaths.h"
 #include "foundation/IniFile.h"
 #include "foundation/Log.h"
 #include "foundation/TimeCore.h"
@@ -19,10 +20,12 @@
 #include "platform/d3d9/D3D9.h"
 #include "render/RenderCore.h"
 #include "render/VideoCore.h"
+#include "resources/PackageDatabase.h"
 #include "scene/Scene.h"
 #include "scene/SceneSettings.h"
 #include "script/ScriptEngine.h"
 #include "textures/DdsWriter.h"
+#include "ui/StillFrameData.h"
 
 namespace {
 
@@ -316,9 +319,10 @@ TEST(MainWindow, ASizeTheDisplayCannotGiveFallsBackToTheSafeVideoSettings) {
 
 }  // namespace
 
-// The demo's splash at start-up, then frames without a scene, on the GL
-// backend: each is read back after its present.
-TEST(ThisMainLoop, TheDemoSplashThenClearedFramesOnTheGLBackend) {
+// The demo's splash at start-up, then frames without a scene, then with the
+// demo scene's stone still frame, on the GL backend: each is read back after
+// its present.
+TEST(ThisMainLoop, TheDemoSplashClearedFramesAndTheStoneStillFrameOnTheGLBackend) {
     FrameCore core;
     platform::d3d9::Environment gl;
     gl.backend = platform::d3d9::BackendKind::GL;
@@ -367,6 +371,43 @@ TEST(ThisMainLoop, TheDemoSplashThenClearedFramesOnTheGLBackend) {
     const std::uint32_t clear = StillFrameSlotBlock::kDefaultBackground & 0xFFFFFF;
     EXPECT_EQ(upper, clear);
     EXPECT_EQ(lower, clear);
+
+    // The demo scene's still frame: the stone texture of the demo's
+    // textures.pak on a quad in the middle; around it the clear colour.
+    AppPaths paths;
+    paths.setPath(PathLanguage, "en");
+    paths.setPath(PathDataRootInput, DEMO_FOLDER);
+    PackageDatabase packages;
+    gameCore.paths = &paths;
+    gameCore.packages = &packages;
+    ASSERT_TRUE(packages.build());
+    StillFrameItem* stone = gameCore.render->stillFrames().data.create("demo_stone");
+    ASSERT_NE(stone, nullptr);
+    stone->source = "stone";
+    stone->position[0] = 384.0f;
+    stone->position[1] = 256.0f;
+    stone->widthFactor = 256.0f;
+    stone->heightFactor = 256.0f;
+    drawn = -1;
+    for (const Recorded& r : runFrame(loop, 0.02))
+        if (r.step == FrameStep::Drawing) drawn = r.detail;
+    EXPECT_EQ(drawn, 2);
+    sample(upper, lower);
+    EXPECT_EQ(upper, clear);
+    EXPECT_EQ(lower, clear);
+    IDirect3DSurface9* back = nullptr;
+    gameCore.video->device()->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back);
+    ASSERT_NE(back, nullptr);
+    std::vector<std::uint8_t> bytes;
+    D3DSURFACE_DESC desc{};
+    ASSERT_TRUE(platform::d3d9::readSurface(back, bytes, desc));
+    back->Release();
+    const std::uint8_t* centre = bytes.data() + (std::size_t(desc.Height / 2) * desc.Width + desc.Width / 2) * 4;
+    // The stone's browns: red over green over blue.
+    EXPECT_GT(centre[2], centre[1]);
+    EXPECT_GT(centre[1], centre[0]);
+    gameCore.packages = nullptr;
+    gameCore.paths = nullptr;
 
     loop.releaseRenderData();
     gameCore.render->release();
