@@ -3,14 +3,10 @@
 // or four in turn) on a 256 x 256 target, read back at the end, drawn
 // through our Direct3D 9 and through bare OpenGL calls in the same process.
 // The run ends with the ratios of the two (goal: the substitute within 2x).
-#define GL_GLEXT_PROTOTYPES 1
-#include <GL/gl.h>
-#include <GL/glext.h>
-#include <benchmark/benchmark.h>
+#include "GLBench.h"
 
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -124,13 +120,6 @@ void substituteFrame(benchmark::State& state) {
 // The argument: how many textures the quads take turns with (1: no changes).
 BENCHMARK(substituteFrame)->Name("D3D9/substitute")->Arg(1)->Arg(kTextures)->Unit(benchmark::kMillisecond);
 
-GLuint compile(GLenum stage, const char* text) {
-    GLuint shader = glCreateShader(stage);
-    glShaderSource(shader, 1, &text, nullptr);
-    glCompileShader(shader);
-    return shader;
-}
-
 void bareFrame(benchmark::State& state) {
     platform::d3d9::GLContext context;
     std::string why;
@@ -149,7 +138,7 @@ void bareFrame(benchmark::State& state) {
     glNamedFramebufferRenderbuffer(framebuffer, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, color);
     glNamedFramebufferRenderbuffer(framebuffer, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER, depth);
     GLuint program = glCreateProgram();
-    const GLuint vs = compile(GL_VERTEX_SHADER, R"(#version 450 core
+    const GLuint vs = bench_gl::compile(GL_VERTEX_SHADER, R"(#version 450 core
 layout(location = 0) in vec4 position;
 layout(location = 4) in vec4 color;
 layout(location = 6) in vec2 uv;
@@ -157,7 +146,7 @@ uniform mat4 world;
 out vec4 vColor;
 out vec2 vUv;
 void main() { gl_Position = world * vec4(position.xyz, 1.0); vColor = color; vUv = uv; })");
-    const GLuint fs = compile(GL_FRAGMENT_SHADER, R"(#version 450 core
+    const GLuint fs = bench_gl::compile(GL_FRAGMENT_SHADER, R"(#version 450 core
 layout(binding = 0) uniform sampler2D image;
 in vec4 vColor;
 in vec2 vUv;
@@ -231,28 +220,15 @@ void main() { fragment = texture(image, vUv) * vColor; })");
 }
 BENCHMARK(bareFrame)->Name("D3D9/bare_gl")->Arg(1)->Arg(kTextures)->Unit(benchmark::kMillisecond);
 
-// Keeps each run's time per iteration to print the ratio at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            if (run.iterations > 0) times[run.benchmark_name()] = run.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    bench_gl::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     for (const char* arg : {"/1", "/4"}) {
-        const auto substitute = reporter.times.find(std::string("D3D9/substitute") + arg);
-        const auto bare = reporter.times.find(std::string("D3D9/bare_gl") + arg);
-        if (substitute != reporter.times.end() && bare != reporter.times.end() && bare->second > 0)
-            std::printf("substitute / bare GL, textures%s: %.2f\n", arg, substitute->second / bare->second);
+        const double ratio = reporter.ratio(std::string("D3D9/substitute") + arg, std::string("D3D9/bare_gl") + arg);
+        if (ratio > 0) std::printf("substitute / bare GL, textures%s: %.2f\n", arg, ratio);
     }
     benchmark::Shutdown();
     return 0;

@@ -14,14 +14,10 @@
 // Each frame ends with glFinish, so that the GL work is paid in the frame.
 // The run ends with the ratio demo frame / bare GL frame. Needs the built
 // demo data folder (target demo_data).
-#define GL_GLEXT_PROTOTYPES 1
-#include <GL/gl.h>
-#include <GL/glext.h>
-#include <benchmark/benchmark.h>
+#include "GLBench.h"
 
 #include <chrono>
 #include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -106,11 +102,11 @@ private:
         glFinish();
         startup_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
-        // The demo scene's frame: a camera over the whole screen and the
-        // stone quad in the middle of the still-frame screen.
+        // The demo scene's frame: a camera and the stone quad where the
+        // demo's scene script places it.
         camera_.initialize(-1.0f);
         gameCore.render->camera = &camera_;
-        gameCore.render->stillFrames().data.create("stone", "stone", 256.0f, 192.0f, 512.0f, 384.0f);
+        gameCore.render->stillFrames().data.create("demo_stone", "stone", 384.0f, 256.0f, 256.0f, 256.0f);
         ready_ = frame();
     }
 
@@ -144,13 +140,6 @@ void demoFrame(benchmark::State& state) {
 }
 BENCHMARK(demoFrame)->Name("Demo/frame")->Unit(benchmark::kMillisecond);
 
-GLuint compile(GLenum stage, const char* text) {
-    GLuint shader = glCreateShader(stage);
-    glShaderSource(shader, 1, &text, nullptr);
-    glCompileShader(shader);
-    return shader;
-}
-
 void bareFrame(benchmark::State& state) {
     platform::d3d9::GLContext context;
     std::string why;
@@ -164,11 +153,11 @@ void bareFrame(benchmark::State& state) {
     glNamedRenderbufferStorage(color, GL_RGBA8, kWidth, kHeight);
     glCreateFramebuffers(1, &framebuffer);
     glNamedFramebufferRenderbuffer(framebuffer, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, color);
-    const GLuint vs = compile(GL_VERTEX_SHADER, R"(#version 450 core
+    const GLuint vs = bench_gl::compile(GL_VERTEX_SHADER, R"(#version 450 core
 const vec2 corners[3] = vec2[3](vec2(-0.5, -0.5), vec2(0.5, -0.5), vec2(0.0, 0.5));
 out vec2 uv;
 void main() { uv = corners[gl_VertexID] + 0.5; gl_Position = vec4(corners[gl_VertexID], 0.0, 1.0); })");
-    const GLuint fs = compile(GL_FRAGMENT_SHADER, R"(#version 450 core
+    const GLuint fs = bench_gl::compile(GL_FRAGMENT_SHADER, R"(#version 450 core
 layout(binding = 0) uniform sampler2D image;
 in vec2 uv;
 out vec4 fragment;
@@ -206,27 +195,14 @@ void main() { fragment = texture(image, uv); })");
 }
 BENCHMARK(bareFrame)->Name("Demo/bare_gl")->Unit(benchmark::kMillisecond);
 
-// Keeps each run's time per iteration to print the ratio at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            if (run.iterations > 0 && !run.error_occurred) times[run.benchmark_name()] = run.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    bench_gl::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    const auto demo = reporter.times.find("Demo/frame");
-    const auto bare = reporter.times.find("Demo/bare_gl");
-    if (demo != reporter.times.end() && bare != reporter.times.end() && bare->second > 0)
-        std::printf("demo frame / bare GL frame at %dx%d: %.2f\n", kWidth, kHeight, demo->second / bare->second);
+    const double ratio = reporter.ratio("Demo/frame", "Demo/bare_gl");
+    if (ratio > 0) std::printf("demo frame / bare GL frame at %dx%d: %.2f\n", kWidth, kHeight, ratio);
     benchmark::Shutdown();
     return 0;
 }
