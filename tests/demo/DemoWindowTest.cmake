@@ -181,6 +181,13 @@ else()
       string(APPEND failures "the window shows no frame: ${lit_percent}% of it is lit, in ${colours} "
                              "colour(s), [${centre}] (screenshot [${RUN}/screen.ppm])\n")
     endif()
+    # The scene's still frame lies at the centre: the stone texture's
+    # browns (red over green over blue), not the sky's clear colour.
+    if(NOT centre MATCHES "^centre ([0-9]+) ([0-9]+) ([0-9]+)$"
+       OR NOT CMAKE_MATCH_1 GREATER CMAKE_MATCH_2 OR NOT CMAKE_MATCH_2 GREATER CMAKE_MATCH_3)
+      string(APPEND failures "the window's centre does not show the stone still frame: [${centre}] "
+                             "(screenshot [${RUN}/screen.ppm])\n")
+    endif()
   else()
     message(STATUS "the frame's colours are not checked: the renderer does not draw yet "
                    "(${lit} of ${pixels} pixels lit, ${colours} colour(s))")
