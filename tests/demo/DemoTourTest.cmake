@@ -74,9 +74,10 @@ else()
   if(NOT magic STREQUAL "ffd8ff")
     string(APPEND failures "the save slot does not begin as a JPEG image: [${magic}]\n")
   endif()
-  # The screenshot is the rendered frame at the screenshot size: the frame
-  # is the render core's clear colour (0x406080, no sky changes it) over
-  # the whole picture, where a blank screenshot would be plain grey.
+  # The screenshot is the rendered frame at the screenshot size: the render
+  # core's clear colour (0x406080, no sky changes it) in the corner and the
+  # first scene's still frame in the centre, the stone texture's browns (red
+  # over green over blue), where a blank screenshot would be plain grey.
   if(DEFINED IMAGEPROBE)
     execute_process(COMMAND ${IMAGEPROBE} "${slot}" RESULT_VARIABLE probe_code OUTPUT_VARIABLE probe_out
                     ERROR_VARIABLE probe_err)
@@ -84,10 +85,12 @@ else()
        OR NOT probe_out MATCHES "^size ([0-9]+) ([0-9]+) centre ([0-9]+) ([0-9]+) ([0-9]+) corner ([0-9]+) ([0-9]+) ([0-9]+)")
       string(APPEND failures "the slot's screenshot does not decode: [${probe_out}${probe_err}]\n")
     else()
-      set(seen ${CMAKE_MATCH_1} ${CMAKE_MATCH_2} ${CMAKE_MATCH_3} ${CMAKE_MATCH_4} ${CMAKE_MATCH_5}
-               ${CMAKE_MATCH_6} ${CMAKE_MATCH_7} ${CMAKE_MATCH_8})
-      set(wanted 320 240 64 96 128 64 96 128)
-      foreach(i RANGE 7)
+      set(seen ${CMAKE_MATCH_1} ${CMAKE_MATCH_2} ${CMAKE_MATCH_6} ${CMAKE_MATCH_7} ${CMAKE_MATCH_8})
+      set(centre_red ${CMAKE_MATCH_3})
+      set(centre_green ${CMAKE_MATCH_4})
+      set(centre_blue ${CMAKE_MATCH_5})
+      set(wanted 320 240 64 96 128)
+      foreach(i RANGE 4)
         list(GET seen ${i} a)
         list(GET wanted ${i} b)
         math(EXPR d "${a} - ${b}")
@@ -96,6 +99,9 @@ else()
           break()
         endif()
       endforeach()
+      if(NOT centre_red GREATER centre_green OR NOT centre_green GREATER centre_blue)
+        string(APPEND failures "the slot's screenshot does not show the scene's still frame: [${probe_out}]\n")
+      endif()
     endif()
   endif()
 endif()
