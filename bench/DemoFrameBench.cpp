@@ -5,8 +5,8 @@
 //                   the render objects and the demo's splash drawn and
 //                   presented (counter startup_ms; one start per process)
 //   Demo/frame      one frame as the game's frame step draws it: the render
-//                   core's frame with a camera (the clear to the sky colour
-//                   inside its viewport, the scene pass) and the demo scene's
+//                   core's frame with a camera (the clear to the background
+//                   colour inside its picture, the scene pass) and the demo scene's
 //                   still frame (the stone texture of the demo's
 //                   textures.pak on a quad), then the present
 //   Demo/bare_gl    the baseline: one clear and one textured triangle
