@@ -19,6 +19,7 @@
 #include "scene/SceneDataManager.h"
 #include "scene/SceneInternal.h"
 #include "scene/SceneObjectFlags.h"
+#include "scene/Trigger.h"
 #include "scene/Y3Pose.h"
 
 namespace {
@@ -133,7 +134,10 @@ SceneFactories& sceneFactories() {
 }
 
 Scene::Scene(Y3SceneDataInstance* resource)
-    : GameObject(resource ? resource->name : ""), resource(resource), startPose(matrix34Identity()) {}
+    : GameObject(resource ? resource->name : ""),
+      resource(resource),
+      startPose(matrix34Identity()),
+      triggers(std::make_unique<SceneTriggers>(this)) {}
 
 Scene::~Scene() {
     Log& log = engineLog();
@@ -310,6 +314,7 @@ void Scene::release() {
     if (onStack()) pop(0);
     cameras.clear();
     currentCamera = -1;
+    triggers->release();
     Log& log = engineLog();
     for (std::vector<GameObjectLink>& list : sounds) {
         for (GameObjectLink link : list)

@@ -26,6 +26,7 @@
 class CameraCore;
 class Intersection;
 class Light;
+class SceneTriggers;
 class Y3Pose;
 class Y3SceneDataInstance;
 struct CurrentTime;
@@ -234,6 +235,8 @@ public:
     std::vector<std::unique_ptr<Y3Pose>> waypoints;
     std::vector<std::unique_ptr<Y3Pose>> dynamicWaypoints;
     GameObjectLink physicsScene;
+    // The scene's triggers.
+    std::unique_ptr<SceneTriggers> triggers;
     // Visibility areas, portals and the registered objects.
     ScenePVS pvs;
     // The scene's own timers (the scripts' "timersAPI" of the scene).

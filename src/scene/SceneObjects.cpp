@@ -13,6 +13,7 @@
 #include "render/VideoCore.h"
 #include "scene/CameraCore.h"
 #include "scene/Scene.h"
+#include "scene/Trigger.h"
 #include "scene/SceneDataManager.h"
 #include "scene/SceneInternal.h"
 #include "scene/SceneObjectFlags.h"
@@ -393,6 +394,7 @@ bool Scene::updatePhase1(const CurrentTime& time, std::int32_t) {
 
 bool Scene::updatePhase3(const CurrentTime& time, std::int32_t) {
     updatePhase(time, 3);
+    triggers->update();
     return true;
 }
 
