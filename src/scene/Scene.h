@@ -62,8 +62,29 @@ struct SceneFactories {
     void (*soundRestore)(GameObject& sound, const CurrentTime& time) = nullptr;
     // The per-frame refresh of a sound; false when it failed.
     bool (*soundRefresh)(GameObject& sound) = nullptr;
+    // The path grid's answer whether a free seven-by-seven block of cells
+    // lies around a position of the scene (three free neighbours back and
+    // forward along the row, and three rows before and after each of those
+    // seven cells); not set: the scene has no grid.
+    bool (*gridBlockFree)(const Scene& scene, const float* position) = nullptr;
 };
 SceneFactories& sceneFactories();
+
+// A point of the main character's trail where a companion may be placed.
+// Stored raw (64 bytes) in the scene's save record.
+struct TeleportPoint {
+    double time;             // game time the point was recorded
+    float orientation[9];    // three rows of three floats
+    float position[3];
+    float distance;          // to the character at the last update; < 0: drop
+    std::uint8_t usable;     // 1: within the teleport distance band
+    std::uint8_t padding[3];
+};
+static_assert(sizeof(TeleportPoint) == 64, "teleport points are stored as 64-byte records");
+
+// Rows: the direction, the up vector (0, 1, 0) and their normalised cross
+// product.
+void makeVerticalFrame(const float* direction, float* frame);
 
 class Scene : public GameObject {
 public:
@@ -186,6 +207,19 @@ public:
     // initialises; false when the resource is there but cannot be read.
     bool loadWaypoints();
 
+    // The companions' teleport trail. Recording refuses a position off a
+    // free grid block or within 1.0 of a stored point; the update measures,
+    // rates, drops and sorts the points (true when the main character
+    // qualified); the choice is the nearest usable point the current camera
+    // does not see.
+    bool recordTeleportPoint(const float* position, double time);
+    bool updateTeleportPoints(const CurrentTime& time);
+    bool findTeleportPoint(Matrix34& out) const;
+    bool gridCellsAround(const float* position) const;
+    // The count, the 64-byte points, then the two band settings.
+    std::int32_t writeTeleportPoints(DataStream& stream) const;
+    std::int32_t readTeleportPoints(DataStream& stream);
+
     bool onStack() const { return (flags & kSceneOnStack) != 0; }
     bool isDebugScene() const;
     // True when the scene's data is loaded, reading it on first use.
@@ -237,6 +271,7 @@ public:
     GameObjectLink physicsScene;
     // The scene's triggers.
     std::unique_ptr<SceneTriggers> triggers;
+    std::vector<TeleportPoint> teleportPoints;
     // Visibility areas, portals and the registered objects.
     ScenePVS pvs;
     // The scene's own timers (the scripts' "timersAPI" of the scene).

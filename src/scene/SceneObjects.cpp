@@ -393,6 +393,8 @@ bool Scene::updatePhase1(const CurrentTime& time, std::int32_t) {
 }
 
 bool Scene::updatePhase3(const CurrentTime& time, std::int32_t) {
+    if (objectsUpdateInState(scene_detail::stateIndex()) && !gameCore.scene_isDialogActive())
+        updateTeleportPoints(time);
     updatePhase(time, 3);
     triggers->update();
     return true;
