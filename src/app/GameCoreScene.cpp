@@ -438,12 +438,13 @@ GameObject* GameCore::scene_findSound(const char*) {
 }
 
 void GameCore::visible_rain(bool visible) {
-    if (Scene* scene = sceneOr("Can't change rain visibility: load scene first")) scene->rainVisible = visible;
+    if (Scene* scene = sceneOr("Can't change rain visibility: load scene first")) scene->showRain(visible);
 }
 
 bool GameCore::scene_generateRainMap() {
-    if (!sceneOr("Can't generate rain map: load scene first")) return false;
-    return engineLog().error("Fail to generate rain map");
+    Scene* scene = sceneOr("Can't generate rain map: load scene first");
+    if (!scene) return false;
+    return scene->generateRainMap() || engineLog().error("Fail to generate rain map");
 }
 
 void GameCore::scene_setSkyWeather(std::int32_t weather) {

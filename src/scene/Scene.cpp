@@ -20,6 +20,7 @@
 #include "scene/SceneInternal.h"
 #include "scene/SceneObjectFlags.h"
 #include "scene/Trigger.h"
+#include "effects/RainMap.h"
 #include "scene/Y3Pose.h"
 
 namespace {
@@ -335,6 +336,7 @@ void Scene::release() {
     lighting.release();
     dynamicWaypoints.clear();
     timers.deleteAll();
+    dropRain();
     mainCharacter = GameObjectLink{};
 }
 

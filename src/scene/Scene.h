@@ -26,6 +26,7 @@
 class CameraCore;
 class Intersection;
 class Light;
+class RainMap;
 class SceneTriggers;
 class Y3Pose;
 class Y3SceneDataInstance;
@@ -220,6 +221,15 @@ public:
     std::int32_t writeTeleportPoints(DataStream& stream) const;
     std::int32_t readTeleportPoints(DataStream& stream);
 
+    // Rain: made from the rain map named after the scene, shown, hidden
+    // (which drops it) and generated from its setup data.
+    bool createRain();
+    bool showRain(bool on);
+    bool dropRain();
+    bool generateRainMap();
+    // The box around every model of the scene; false when there is none.
+    bool computeModelBounds(float* min, float* max) const;
+
     bool onStack() const { return (flags & kSceneOnStack) != 0; }
     bool isDebugScene() const;
     // True when the scene's data is loaded, reading it on first use.
@@ -282,7 +292,8 @@ public:
     // The sky's light mode (time of day) and weather.
     std::int32_t skyLightMode = 1;
     std::int32_t skyWeather = 0;
-    bool rainVisible = false;
+    // The rain object (null: none).
+    std::unique_ptr<RainMap> rainMap;
     // Game time of the last update and of the last waypoint refresh.
     double lastUpdateTime = -1.0;
     double lastWaypointRefresh = -1.0;
