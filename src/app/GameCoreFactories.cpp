@@ -122,9 +122,13 @@ GameObject* GameCore::loadCreateGrid(const char* name, GameObjectLink scene) {
 std::int32_t checkObjectForLoading(const ObjectRepository::SavedRecord& record, DataStream& stream) {
     const char* name = record.name.c_str();
     if (record.type == ObjectScene) {
-        if (SceneContext::canCreateScene(savedSceneRecord(name))) return 0;  // no data of its own (Scene::read)
-        sceneNotCreated(name);
-        return -1;
+        if (!SceneContext::canCreateScene(savedSceneRecord(name))) {
+            sceneNotCreated(name);
+            return -1;
+        }
+        const std::int32_t result = Scene::checkRecord(stream);
+        if (result < 0) engineLog().error("Can't load scene [%s]: its saved record is damaged", name);
+        return result;
     }
     if (record.type == ObjectLight) return 0;  // no data of its own (Light::read)
     if (record.type == ObjectTrigger && record.subtype == 0) {

@@ -16,6 +16,7 @@
 #include <memory>
 #include <vector>
 
+#include "foundation/BlenderHeader.h"
 #include "foundation/Math.h"
 #include "foundation/TimerCore.h"
 #include "scene/GameObject.h"
@@ -87,6 +88,31 @@ static_assert(sizeof(TeleportPoint) == 64, "teleport points are stored as 64-byt
 // product.
 void makeVerticalFrame(const float* direction, float* frame);
 
+// A blend list: carried by the scene's save record only; a finished one
+// (flag bit 0) is dropped at the next frame.
+struct BlendListItem {
+    std::uint32_t word = 0;
+    BlenderHeader header;
+    char name[128] = {};
+
+    std::int32_t write(DataStream& stream) const;
+    std::int32_t read(DataStream& stream);
+};
+
+struct BlendList {
+    std::uint32_t flags = 0;
+    std::uint32_t second = 0;
+    std::vector<BlendListItem> items;
+
+    std::int32_t write(DataStream& stream) const;
+    std::int32_t read(DataStream& stream);
+    void free() { std::vector<BlendListItem>().swap(items); }
+};
+
+// Bits of Scene::flags kept by the save record.
+constexpr std::uint32_t kSceneRainShown = 0x02000000;
+constexpr std::uint32_t kSceneHasBlendLists = 0x04000000;
+
 class Scene : public GameObject {
 public:
     // Called by SceneContext::createScene only; takes a repository slot.
@@ -100,8 +126,14 @@ public:
     bool push() override;
     bool pop(std::uint32_t argument) override;
     // The scene's own save record is written by its save code; nothing yet.
-    std::int32_t write(DataStream&) override { return 0; }
-    std::int32_t read(DataStream&) override { return 0; }
+    // The scene's save record, its fields in a fixed order; a record that
+    // cannot be read whole leaves the scene as it was (negative).
+    std::int32_t write(DataStream& stream) override;
+    std::int32_t read(DataStream& stream) override;
+    // Reads a save record without a scene: the check before a restore.
+    static std::int32_t checkRecord(DataStream& stream);
+    // Removes the blend lists whose flag bit 0 is set.
+    void dropFinishedBlendLists();
     bool validate() override { return true; }
     // Slots 15 to 19: the per-frame work and the staggered object updates.
     bool updatePhase0(const CurrentTime& time, std::int32_t flag) override;
@@ -220,6 +252,8 @@ public:
     // The count, the 64-byte points, then the two band settings.
     std::int32_t writeTeleportPoints(DataStream& stream) const;
     std::int32_t readTeleportPoints(DataStream& stream);
+    // The block into a list and the two band settings, the scene untouched.
+    static std::int32_t readTeleportBlock(DataStream& stream, std::vector<TeleportPoint>& points, float* bands);
 
     // Rain: made from the rain map named after the scene, shown, hidden
     // (which drops it) and generated from its setup data.
@@ -282,6 +316,13 @@ public:
     // The scene's triggers.
     std::unique_ptr<SceneTriggers> triggers;
     std::vector<TeleportPoint> teleportPoints;
+    // The word stored after the physics scene in the save record.
+    std::uint32_t sceneWord = 0;
+    // The ambient sound set (empty: none) and the selected screen of the
+    // scene's screen actions.
+    char ambientSet[128] = {};
+    char actionsScreen[128] = {};
+    std::vector<BlendList> blendLists;
     // Visibility areas, portals and the registered objects.
     ScenePVS pvs;
     // The scene's own timers (the scripts' "timersAPI" of the scene).

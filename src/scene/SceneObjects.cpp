@@ -407,5 +407,6 @@ bool Scene::updatePhase2(const CurrentTime& time, std::int32_t) {
         flags &= ~kSceneLightingDirty;
     }
     if (!updatePhase(time, 2)) result = false;
+    dropFinishedBlendLists();
     return result;
 }

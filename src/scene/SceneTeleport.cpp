@@ -151,24 +151,29 @@ std::int32_t Scene::writeTeleportPoints(DataStream& stream) const {
     return total;
 }
 
-std::int32_t Scene::readTeleportPoints(DataStream& stream) {
-    teleportPoints.clear();
+std::int32_t Scene::readTeleportBlock(DataStream& stream, std::vector<TeleportPoint>& points, float* bands) {
+    points.clear();
     std::int32_t total = 0;
     std::uint32_t count = 0;
     if (!addField(total, readU32(stream, count))) return total;
     if (count > static_cast<std::uint32_t>(bytesLeft(stream)) / sizeof(TeleportPoint)) {
-        engineLog().error("Can't read teleport points of scene [%s]: %u points beyond the end", name, count);
+        engineLog().error("Can't read teleport points: %u points beyond the end", count);
         return -1;
     }
-    teleportPoints.resize(count);
-    if (count && !addField(total, readExact(stream, teleportPoints.data(),
-                                            static_cast<std::int32_t>(count * sizeof(TeleportPoint)))))
+    points.resize(count);
+    if (count &&
+        !addField(total, readExact(stream, points.data(), static_cast<std::int32_t>(count * sizeof(TeleportPoint)))))
         return total;
-    float near = 0.0f;
-    float closest = 0.0f;
-    if (!addField(total, readF32(stream, near))) return total;
-    if (!addField(total, readF32(stream, closest))) return total;
-    pathfindSettings.nearTeleportRange = near;
-    pathfindSettings.closestTeleportLimit = closest;
+    if (!addField(total, readF32(stream, bands[0]))) return total;
+    addField(total, readF32(stream, bands[1]));
+    return total;
+}
+
+std::int32_t Scene::readTeleportPoints(DataStream& stream) {
+    float bands[2] = {};
+    const std::int32_t total = readTeleportBlock(stream, teleportPoints, bands);
+    if (total < 0) return total;
+    pathfindSettings.nearTeleportRange = bands[0];
+    pathfindSettings.closestTeleportLimit = bands[1];
     return total;
 }
