@@ -234,6 +234,7 @@ bool Scene::push() {
     tick();
     tick();
     if (!pushSounds()) result = log.error("Can't push scene sounds");
+    if (!triggers->pushAll()) result = log.error("Can't push scene triggers data");
     tick();
     if (!pushLights()) log.error("Can't right push scene lights");
     if (!pushModels()) result = log.error("Can't push scene models");
@@ -256,6 +257,7 @@ bool Scene::pop(std::uint32_t word) {
     if (!popSprites()) result = false;
     if (!popParticles(word)) result = false;
     if (!popDialogs()) result = false;
+    if (!triggers->popAll()) result = log.error("Can't pop scene triggers data");
     if (!popSounds()) result = false;
     flags |= kSceneLightingDirty;
     log.flush();
