@@ -234,6 +234,10 @@ bool Scene::push() {
     tick();
     tick();
     if (!pushSounds()) result = log.error("Can't push scene sounds");
+    // The scene's trigger waypoints make their triggers at the first push.
+    for (const std::unique_ptr<Y3Pose>& waypoint : waypoints)
+        if (waypoint->type() == PoseTrigger && !waypoint->hasSpawned() && !waypoint->spawn(0))
+            log.error("Can't create trigger of waypoint [%s]", waypoint->id);
     if (!triggers->pushAll()) result = log.error("Can't push scene triggers data");
     tick();
     if (!pushLights()) log.error("Can't right push scene lights");
