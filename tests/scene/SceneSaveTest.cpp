@@ -9,6 +9,7 @@
 
 #include "app/ObjectFactories.h"
 #include "app/SceneLoadFixture.h"
+#include "scene/CameraFixture.h"
 #include "foundation/DataStream.h"
 #include "scene/CameraCore.h"
 #include "scene/Scene.h"
@@ -16,17 +17,10 @@
 #include "scene/Trigger.h"
 #include "scene/Y3Pose.h"
 
+using testing_support::poseAt;
 using testing_support::SceneLoadFixture;
 
 namespace {
-
-Matrix34 at(float x, float y, float z) {
-    Matrix34 pose = matrix34Identity();
-    pose.m[9] = x;
-    pose.m[10] = y;
-    pose.m[11] = z;
-    return pose;
-}
 
 std::string bytesOf(MemoryStream& stream) {
     return std::string(reinterpret_cast<const char*>(stream.data()), static_cast<std::size_t>(stream.size()));
@@ -54,18 +48,18 @@ struct SaveWorld {
         Scene& s = scene();
         TriggerDescription gate;
         gate.name = "gate";
-        gate.pose = at(1, 2, 3);
+        gate.pose = poseAt(1, 2, 3);
         ASSERT_NE(s.triggers->addTrigger(gate), nullptr);
         auto area = std::make_unique<LightArea>(&s.lighting);
         std::strcpy(area->name, "porch");
-        area->volume.setFromSize(at(4, 0, 0), 2.0f);
+        area->volume.setFromSize(poseAt(4, 0, 0), 2.0f);
         s.lighting.areas.push_back(std::move(area));
         s.cameras.push_back(std::make_unique<CameraCore>(&s, "close"));
         ASSERT_TRUE(s.cameras.back()->initialize(-1.0f));
-        s.cameras.back()->pose = at(0, 5, -5);
+        s.cameras.back()->pose = poseAt(0, 5, -5);
         s.currentCamera = 1;
-        ASSERT_TRUE(s.setDynamicWaypoint("beacon", at(7, 0, 1)));
-        ASSERT_TRUE(s.setAimPoint(at(-3, 0, 2)));
+        ASSERT_TRUE(s.setDynamicWaypoint("beacon", poseAt(7, 0, 1)));
+        ASSERT_TRUE(s.setAimPoint(poseAt(-3, 0, 2)));
         TeleportPoint point{};
         point.time = 4.5;
         point.position[0] = 6.0f;
@@ -75,7 +69,7 @@ struct SaveWorld {
         std::strcpy(s.ambientSet, "harbour_birds");
         s.skyLightMode = 3;
         s.sceneWord = 0x1234;
-        s.startPose = at(9, 9, 9);
+        s.startPose = poseAt(9, 9, 9);
     }
 
     SceneLoadFixture f;
@@ -159,7 +153,7 @@ TEST(SceneSave, ADamagedRecordIsRefusedAndTheSceneStaysAsItWas) {
     SaveWorld w;
     w.furnish();
     const std::string record = saved(w.scene());
-    ASSERT_TRUE(w.other->setDynamicWaypoint("kept", at(1, 1, 1)));
+    ASSERT_TRUE(w.other->setDynamicWaypoint("kept", poseAt(1, 1, 1)));
     for (std::size_t cut : {std::size_t{3}, record.size() / 3, record.size() / 2, record.size() - 1}) {
         MemoryStream part;
         part.write(record.data(), static_cast<std::int32_t>(cut));
@@ -174,10 +168,10 @@ TEST(SceneSave, ADamagedRecordIsRefusedAndTheSceneStaysAsItWas) {
     MemoryStream damaged;
     damaged.write(record.data(), static_cast<std::int32_t>(record.size()));
     const std::string ambient = "harbour_birds";
-    const std::size_t at = record.find(ambient);
-    ASSERT_NE(at, std::string::npos);
+    const std::size_t found = record.find(ambient);
+    ASSERT_NE(found, std::string::npos);
     const std::uint16_t tooLong = 200;
-    damaged.writeAt(static_cast<std::int32_t>(at - 2), &tooLong, 2);
+    damaged.writeAt(static_cast<std::int32_t>(found - 2), &tooLong, 2);
     damaged.setPosition(0);
     EXPECT_LT(w.other->read(damaged), 0);
     EXPECT_TRUE(w.f.logged("Can't read scene record: text of 200 characters is too long"));

@@ -6,23 +6,17 @@
 #include <cstring>
 
 #include "app/SceneLoadFixture.h"
+#include "scene/CameraFixture.h"
 #include "control/ControlSettings.h"
 #include "foundation/DataStream.h"
 #include "model/Model.h"
 #include "scene/CameraCore.h"
 #include "scene/Scene.h"
 
+using testing_support::poseAt;
 using testing_support::SceneLoadFixture;
 
 namespace {
-
-Matrix34 at(float x, float y, float z) {
-    Matrix34 pose = matrix34Identity();
-    pose.m[9] = x;
-    pose.m[10] = y;
-    pose.m[11] = z;
-    return pose;
-}
 
 CurrentTime gameTimeAt(double seconds) {
     CurrentTime time;
@@ -37,7 +31,7 @@ struct TrailWorld {
         f.game->flags |= kSaveGameLoadAllowed;
         f.game->loadScene("intro");
         sceneFactories().gridBlockFree = [](const Scene&, const float* position) { return position[0] > -100.0f; };
-        hero = static_cast<Model*>(scene().createModel("hero", "hero", at(0, 0, 0), 0));
+        hero = static_cast<Model*>(scene().createModel("hero", "hero", poseAt(0, 0, 0), 0));
         hero->objectFlags |= 0x2;
         hero->controlFlags |= 0x10;
         scene().setMainCharacter(GameObjectLink::fromObject(hero));
@@ -48,11 +42,11 @@ struct TrailWorld {
     }
     Scene& scene() { return *f.game->currentScene(); }
     void walkTo(float x, double time) {
-        hero->setPose(at(x, 0, 0));
+        hero->setPose(poseAt(x, 0, 0));
         EXPECT_TRUE(scene().updateTeleportPoints(gameTimeAt(time)));
     }
     // A point recorded directly, away from the character.
-    void plant(float x, double time) { ASSERT_TRUE(scene().recordTeleportPoint(at(x, 0, 0).m + 9, time)); }
+    void plant(float x, double time) { ASSERT_TRUE(scene().recordTeleportPoint(poseAt(x, 0, 0).m + 9, time)); }
 
     PathfindSettings saved = pathfindSettings;
     SceneLoadFixture f;
@@ -70,9 +64,9 @@ TEST(SceneTeleport, TrailRecordsOnFreeGridOnlyAndKeepsItsSpacing) {
     w.walkTo(1.1f, 4.0);
     EXPECT_EQ(w.scene().teleportPoints.size(), 2u);
     // Off the free grid, or without a grid at all, nothing is recorded.
-    EXPECT_FALSE(w.scene().recordTeleportPoint(at(-200, 0, 0).m + 9, 5.0));
+    EXPECT_FALSE(w.scene().recordTeleportPoint(poseAt(-200, 0, 0).m + 9, 5.0));
     sceneFactories().gridBlockFree = nullptr;
-    EXPECT_FALSE(w.scene().recordTeleportPoint(at(50, 0, 0).m + 9, 5.0));
+    EXPECT_FALSE(w.scene().recordTeleportPoint(poseAt(50, 0, 0).m + 9, 5.0));
     // A character that does not walk leaves no trail.
     w.hero->controlFlags = 0;
     EXPECT_FALSE(w.scene().updateTeleportPoints(gameTimeAt(6.0)));
@@ -115,7 +109,7 @@ TEST(SceneTeleport, ChoiceSkipsPointsTheCameraSeesAndTheBlockReadsBack) {
     ASSERT_NE(camera, nullptr);
 
     // Looking at the character from afar, the camera sees both points.
-    camera->pose = at(0, 2, -30);
+    camera->pose = poseAt(0, 2, -30);
     const float target[3] = {0, 0, 0};
     const float up[3] = {0, 1, 0};
     cameraLookAt(camera->pose, target, up);

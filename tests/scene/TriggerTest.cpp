@@ -8,23 +8,17 @@
 #include <string>
 
 #include "app/SceneLoadFixture.h"
+#include "scene/CameraFixture.h"
 #include "foundation/DataStream.h"
 #include "model/Model.h"
 #include "scene/Scene.h"
 #include "scene/Y3Pose.h"
 #include "scene/lua/TriggerScript.h"
 
+using testing_support::poseAt;
 using testing_support::SceneLoadFixture;
 
 namespace {
-
-Matrix34 at(float x, float y, float z) {
-    Matrix34 pose = matrix34Identity();
-    pose.m[9] = x;
-    pose.m[10] = y;
-    pose.m[11] = z;
-    return pose;
-}
 
 TriggerDescription described(const char* name, const Matrix34& pose, char mode = 0) {
     TriggerDescription description;
@@ -51,7 +45,7 @@ struct TriggerWorld {
 
 TEST(Trigger, CoreAddsFindsRefusesAndDeletesByShortName) {
     TriggerWorld w;
-    TriggerStatic* gate = w.triggers().addTrigger(described("gate", at(1, 0, 0)));
+    TriggerStatic* gate = w.triggers().addTrigger(described("gate", poseAt(1, 0, 0)));
     ASSERT_NE(gate, nullptr);
     EXPECT_STREQ(gate->getName(), "gate");
     EXPECT_STREQ(gate->name, "intro.gate");
@@ -59,19 +53,19 @@ TEST(Trigger, CoreAddsFindsRefusesAndDeletesByShortName) {
     EXPECT_EQ(gate->getType(), static_cast<std::uint32_t>(ObjectTrigger));
     EXPECT_EQ(gate->enabled, 0);
 
-    EXPECT_EQ(w.triggers().addTrigger(described("gate", at(2, 0, 0))), nullptr);
+    EXPECT_EQ(w.triggers().addTrigger(described("gate", poseAt(2, 0, 0))), nullptr);
     EXPECT_TRUE(w.f.logged("Can't add new trigger with name [gate]: this name already used"));
     EXPECT_EQ(w.triggers().handles().size(), 1u);
 
     // Model triggers take a caret and need the action mode.
-    EXPECT_EQ(w.triggers().addModelTrigger(described("chest", at(0, 0, 0))), nullptr);
+    EXPECT_EQ(w.triggers().addModelTrigger(described("chest", poseAt(0, 0, 0))), nullptr);
     EXPECT_TRUE(w.f.logged("Can't create model trigger: Expected action mode"));
-    TriggerStatic* chest = w.triggers().addModelTrigger(described("chest", at(0, 0, 0), '^'));
+    TriggerStatic* chest = w.triggers().addModelTrigger(described("chest", poseAt(0, 0, 0), '^'));
     ASSERT_NE(chest, nullptr);
     EXPECT_STREQ(chest->getName(), "^chest");
     EXPECT_EQ(chest->enabled, 1);  // switched on at creation
     EXPECT_EQ(chest->size[0], 1.0f);
-    EXPECT_EQ(w.triggers().addModelTrigger(described("chest", at(0, 0, 0), '^')), nullptr);
+    EXPECT_EQ(w.triggers().addModelTrigger(described("chest", poseAt(0, 0, 0), '^')), nullptr);
     EXPECT_TRUE(w.f.logged("Can't add new model trigger with name [^chest]: this name already used"));
     EXPECT_EQ(gameCore.scene_findTrigger("^chest"), static_cast<std::int32_t>(chest->id));
     EXPECT_EQ(gameCore.scene_findTrigger("none"), 0);
@@ -86,7 +80,7 @@ TEST(Trigger, CoreAddsFindsRefusesAndDeletesByShortName) {
 
 TEST(Trigger, SetEnabledSwitchesOnAndOffAndReportsNoChange) {
     TriggerWorld w;
-    TriggerStatic* gate = w.triggers().addTrigger(described("gate", at(0, 0, 0)));
+    TriggerStatic* gate = w.triggers().addTrigger(described("gate", poseAt(0, 0, 0)));
     EXPECT_FALSE(gate->setEnabled(false));
     EXPECT_EQ(gate->enabled, 0);
     EXPECT_TRUE(gate->setEnabled(true));
@@ -104,7 +98,7 @@ TEST(Trigger, SetEnabledSwitchesOnAndOffAndReportsNoChange) {
 
 TEST(Trigger, RecordReadsBackAndRefusesDamage) {
     TriggerWorld w;
-    TriggerStatic* gate = w.triggers().addTrigger(described("gate", at(1, 2, 3)));
+    TriggerStatic* gate = w.triggers().addTrigger(described("gate", poseAt(1, 2, 3)));
     gate->size[1] = 4.0f;
     gate->count = 7;
     gate->setEnabled(true);
@@ -148,9 +142,9 @@ TEST(Trigger, ScriptEnablesATriggerThatFiresItsHandlersWhenAModelPasses) {
     TriggerWorld w;
     gameCore.debugFlags |= DebugTriggersLog;
     Y3Pose_Trigger pose("gate");
-    pose.pose = at(10, 0, 0);
+    pose.pose = poseAt(10, 0, 0);
     ASSERT_TRUE(pose.spawn(0));  // a trigger waypoint makes its scene trigger
-    GameObject* walker = w.scene().createModel("walker", "walker", at(0, 0, 0), 0);
+    GameObject* walker = w.scene().createModel("walker", "walker", poseAt(0, 0, 0), 0);
     ASSERT_NE(walker, nullptr);
 
     ASSERT_TRUE(w.f.lua.load(R"(
@@ -178,7 +172,7 @@ TEST(Trigger, ScriptEnablesATriggerThatFiresItsHandlersWhenAModelPasses) {
 
     const CurrentTime frame;
     auto step = [&](float x) {
-        static_cast<Model*>(walker)->setPose(at(x, 0, 0));
+        static_cast<Model*>(walker)->setPose(poseAt(x, 0, 0));
         w.scene().updatePhase3(frame, 0);
         w.f.runEvents();
     };
