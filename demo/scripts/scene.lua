@@ -11,6 +11,10 @@ function demo_load_first_scene()
     demo_show_still_frame()
     -- A short camera move: back a metre from where the camera stands.
     msg("demo: camera move ", game:camera("0.5[1 current z100]") and "plays" or "refused")
+    -- The pier's trigger reports who walks onto the pier's end.
+    trigger.onEnter = "demo_on_trigger_enter"
+    trigger.onLeave = "demo_on_trigger_leave"
+    msg("demo: trigger [pier_gate] ", trigger:enable("pier_gate", true) and "enabled" or "not enabled")
   else
     msg("demo: scene [", scene.value, "] did not load")
   end
@@ -50,4 +54,12 @@ end
 
 function demo_on_finish_progress()
   msg("demo: loading done")
+end
+
+function demo_on_trigger_enter(name, object)
+  msg("demo: [", object, "] entered trigger [", name, "]")
+end
+
+function demo_on_trigger_leave(name, object)
+  msg("demo: [", object, "] left trigger [", name, "]")
 end

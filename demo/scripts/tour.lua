@@ -57,6 +57,8 @@ function demo_tour_restore()
     if visits ~= nil then
       msg("demo: visits ", visits.value, " after restore")
     end
+    msg("demo: trigger [pier_gate] ", trigger:test("pier_gate") and "restored" or "lost", ", counted ",
+        trigger:count("pier_gate"))
   else
     msg("demo: nothing to restore")
   end

@@ -204,7 +204,7 @@ struct GameCore {
     std::int32_t scene_findTrigger(const char* name);
     const char* scene_modelTriggerName(const char* model);
     // The objects a waypoint pose spawns in the current scene, or null.
-    GameObject* scene_addModelTrigger(const Matrix34& pose);
+    GameObject* scene_addModelTrigger(const char* name, const Matrix34& pose);
     GameObject* scene_createParticle(const char* resource, const char* name, const Matrix34& pose);
     // flags: 0, or 2 passed on to the model's creation.
     GameObject* scene_createModel(const char* resource, const char* name, const Matrix34& placement,

@@ -11,6 +11,7 @@
 #include "scene/Scene.h"
 #include "scene/SceneContext.h"
 #include "scene/SceneDataManager.h"
+#include "scene/Trigger.h"
 
 namespace {
 
@@ -77,9 +78,7 @@ GameObject* GameCore::loadCreateTrigger(const char* name, GameObjectLink scene, 
         engineLog().systemError("Invalid trigger type [%s] for loading", text(name));
         return nullptr;
     }
-    // Static triggers come with the trigger code.
-    engineLog().error("Can't create trigger [%s] for loading", text(name));
-    return nullptr;
+    return TriggerStatic::create(parentScene(scene), nullptr, Matrix34{}, nullptr);
 }
 
 GameObject* GameCore::loadCreatePhysicsTrigger(const char* name) {
@@ -120,14 +119,22 @@ GameObject* GameCore::loadCreateGrid(const char* name, GameObjectLink scene) {
                          scene);
 }
 
-std::int32_t checkObjectForLoading(const ObjectRepository::SavedRecord& record, DataStream&) {
+std::int32_t checkObjectForLoading(const ObjectRepository::SavedRecord& record, DataStream& stream) {
     const char* name = record.name.c_str();
     if (record.type == ObjectScene) {
-        if (SceneContext::canCreateScene(savedSceneRecord(name))) return 0;  // no data of its own (Scene::read)
-        sceneNotCreated(name);
-        return -1;
+        if (!SceneContext::canCreateScene(savedSceneRecord(name))) {
+            sceneNotCreated(name);
+            return -1;
+        }
+        const std::int32_t result = Scene::checkRecord(stream);
+        if (result < 0) engineLog().error("Can't load scene [%s]: its saved record is damaged", name);
+        return result;
     }
     if (record.type == ObjectLight) return 0;  // no data of its own (Light::read)
+    if (record.type == ObjectTrigger && record.subtype == 0) {
+        TriggerRecord trigger;
+        return trigger.read(stream);
+    }
     // The factories of the other types make no object yet: their load fails.
     engineLog().error("Can't load %s [%s]: no object of this type is made for loading", gameObjectTypeName(record.type),
                       name);

@@ -20,6 +20,7 @@
 #include "scene/CameraCore.h"
 #include "scene/CameraStack.h"
 #include "scene/Scene.h"
+#include "scene/Trigger.h"
 #include "scene/Y3Pose.h"
 #include "sound/SoundCore.h"
 
@@ -217,17 +218,29 @@ GameObject* GameCore::scene_findLight(const char* name, bool log) {
     return object;
 }
 
-std::int32_t GameCore::scene_findTrigger(const char*) { return -1; }
-
-const char* GameCore::scene_modelTriggerName(const char* model) {
-    static char buffer[512];
-    if (!currentScene()) return "";
-    std::snprintf(buffer, sizeof(buffer), "^%s", model ? model : "");
-    return buffer;
+std::int32_t GameCore::scene_findTrigger(const char* name) {
+    Scene* scene = currentScene();
+    if (!scene) return 0;
+    const std::int32_t index = scene->triggers->findTrigger(name);
+    return index < 0 ? 0 : static_cast<std::int32_t>(scene->triggers->handles()[static_cast<std::size_t>(index)].index());
 }
 
-// Model triggers, particles and lights are not made by this build's scenes.
-GameObject* GameCore::scene_addModelTrigger(const Matrix34&) { return nullptr; }
+const char* GameCore::scene_modelTriggerName(const char* model) {
+    if (!currentScene()) return "";
+    return SceneTriggers::makeCaretName(model);
+}
+
+GameObject* GameCore::scene_addModelTrigger(const char* name, const Matrix34& pose) {
+    Scene* scene = sceneOr("Can't add model trigger: load scene first");
+    if (!scene) return nullptr;
+    TriggerDescription description;
+    description.name = name;
+    description.pose = pose;
+    description.actionMode = '^';
+    return scene->triggers->addModelTrigger(description);
+}
+
+// Particles and lights are not made by this build's scenes.
 GameObject* GameCore::scene_createParticle(const char*, const char*, const Matrix34&) { return nullptr; }
 GameObject* GameCore::scene_addLight(const char*, const char*, const Matrix34&) { return nullptr; }
 
@@ -425,12 +438,13 @@ GameObject* GameCore::scene_findSound(const char*) {
 }
 
 void GameCore::visible_rain(bool visible) {
-    if (Scene* scene = sceneOr("Can't change rain visibility: load scene first")) scene->rainVisible = visible;
+    if (Scene* scene = sceneOr("Can't change rain visibility: load scene first")) scene->showRain(visible);
 }
 
 bool GameCore::scene_generateRainMap() {
-    if (!sceneOr("Can't generate rain map: load scene first")) return false;
-    return engineLog().error("Fail to generate rain map");
+    Scene* scene = sceneOr("Can't generate rain map: load scene first");
+    if (!scene) return false;
+    return scene->generateRainMap() || engineLog().error("Fail to generate rain map");
 }
 
 void GameCore::scene_setSkyWeather(std::int32_t weather) {

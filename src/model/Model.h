@@ -88,6 +88,8 @@ public:
     std::uint32_t objectFlags = 0;
     // The scene reads the pending-deletion bit through it.
     std::uint32_t& stateFlags() override { return objectFlags; }
+    // The state bits its movement controller sets.
+    std::uint32_t controlFlags = 0;
     // Index of its record in the scene's visibility set; -1 when none.
     std::int32_t pvsIndex = -1;
     // One bounding box per model element, and whether each is visible.

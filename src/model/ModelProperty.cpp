@@ -21,10 +21,11 @@ bool countFits(DataStream& stream, std::uint32_t count, std::int32_t minSize) {
 
 }  // namespace
 
-void ModelProperty::init() {
-    std::memset(lightSets, 0, sizeof(lightSets));
-    textureSet = 0;
-    rules.clear();
+ModelProperty& NameTable4::init(ModelProperty& record) {
+    std::memset(record.lightSets, 0, sizeof(record.lightSets));
+    record.textureSet = 0;
+    record.rules.clear();
+    return record;
 }
 
 std::int32_t ModelProperty::read(DataStream& stream) {

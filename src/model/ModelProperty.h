@@ -29,11 +29,17 @@ struct ModelProperty {
     std::uint32_t textureSet = 0;
     std::vector<ModelPropertyRule> rules;
 
-    // Clears the four light-set names and the rules.
-    void init();
     void clearRules() { rules.clear(); }
     // Bytes read, or negative: a wrong magic, an overlong name or a count
     // larger than the bytes left are refused (-1).
     std::int32_t read(DataStream& stream);
     std::int32_t write(DataStream& stream) const;
+};
+
+// The head of a property block: the light-set names, the texture set and
+// the rules.
+struct NameTable4 {
+    // Empties the four light-set names, the texture set and the rules of a
+    // block before anything is copied or read into it; the same block.
+    static ModelProperty& init(ModelProperty& record);
 };

@@ -1,5 +1,7 @@
 #include "render/RenderCore.h"
 
+#include "effects/RainMap.h"
+
 #include <cstring>
 #include <filesystem>
 #include <thread>
@@ -111,14 +113,19 @@ TextureLink* RenderBuiltinTextures::find(const char* name) {
 RenderCore::RenderCore()
     : stillFrames_(std::make_unique<StillFrameRenderer>()),
       stateCache_(std::make_unique<DXStateCache>()),
-      shaders_(std::make_unique<ShaderCore>()) {
+      shaders_(std::make_unique<ShaderCore>()),
+      rainData_(std::make_unique<RainMapDataManager>()) {
+    setRainMapDataManager(rainData_.get());
     shaders_->attach(nullptr, stateCache_.get());
     quadBatch.attach(stateCache_.get(), shaders_.get());
     initStillFrameSlots();
     textures.registerProceduralTextures();
 }
 
-RenderCore::~RenderCore() { release(); }
+RenderCore::~RenderCore() {
+    release();
+    if (rainMapDataManager() == rainData_.get()) setRainMapDataManager(nullptr);
+}
 
 bool RenderCore::initialize() {
     readConfig();

@@ -25,6 +25,7 @@
 
 struct StillFrameRenderer;
 class CameraCore;
+class RainMapDataManager;
 
 // The current camera's matrices (4-by-4, row vectors) as the frame's passes
 // read them.
@@ -253,4 +254,6 @@ private:
     std::unique_ptr<ShaderCore> shaders_;
     // The links of the still frames' image sources, by source name.
     std::vector<std::pair<std::string, std::unique_ptr<TextureLink>>> stillFrameImages_;
+    // The scenes' rain maps; installed for the scenes while the core lives.
+    std::unique_ptr<RainMapDataManager> rainData_;
 };

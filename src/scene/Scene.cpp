@@ -19,6 +19,8 @@
 #include "scene/SceneDataManager.h"
 #include "scene/SceneInternal.h"
 #include "scene/SceneObjectFlags.h"
+#include "scene/Trigger.h"
+#include "effects/RainMap.h"
 #include "scene/Y3Pose.h"
 
 namespace {
@@ -133,7 +135,10 @@ SceneFactories& sceneFactories() {
 }
 
 Scene::Scene(Y3SceneDataInstance* resource)
-    : GameObject(resource ? resource->name : ""), resource(resource), startPose(matrix34Identity()) {}
+    : GameObject(resource ? resource->name : ""),
+      resource(resource),
+      startPose(matrix34Identity()),
+      triggers(std::make_unique<SceneTriggers>(this)) {}
 
 Scene::~Scene() {
     Log& log = engineLog();
@@ -229,6 +234,11 @@ bool Scene::push() {
     tick();
     tick();
     if (!pushSounds()) result = log.error("Can't push scene sounds");
+    // The scene's trigger waypoints make their triggers at the first push.
+    for (const std::unique_ptr<Y3Pose>& waypoint : waypoints)
+        if (waypoint->type() == PoseTrigger && !waypoint->hasSpawned() && !waypoint->spawn(0))
+            log.error("Can't create trigger of waypoint [%s]", waypoint->id);
+    if (!triggers->pushAll()) result = log.error("Can't push scene triggers data");
     tick();
     if (!pushLights()) log.error("Can't right push scene lights");
     if (!pushModels()) result = log.error("Can't push scene models");
@@ -251,6 +261,7 @@ bool Scene::pop(std::uint32_t word) {
     if (!popSprites()) result = false;
     if (!popParticles(word)) result = false;
     if (!popDialogs()) result = false;
+    if (!triggers->popAll()) result = log.error("Can't pop scene triggers data");
     if (!popSounds()) result = false;
     flags |= kSceneLightingDirty;
     log.flush();
@@ -310,6 +321,7 @@ void Scene::release() {
     if (onStack()) pop(0);
     cameras.clear();
     currentCamera = -1;
+    triggers->release();
     Log& log = engineLog();
     for (std::vector<GameObjectLink>& list : sounds) {
         for (GameObjectLink link : list)
@@ -330,6 +342,7 @@ void Scene::release() {
     lighting.release();
     dynamicWaypoints.clear();
     timers.deleteAll();
+    dropRain();
     mainCharacter = GameObjectLink{};
 }
 

@@ -16,6 +16,7 @@
 #include <memory>
 #include <vector>
 
+#include "foundation/BlenderHeader.h"
 #include "foundation/Math.h"
 #include "foundation/TimerCore.h"
 #include "scene/GameObject.h"
@@ -26,6 +27,8 @@
 class CameraCore;
 class Intersection;
 class Light;
+class RainMap;
+class SceneTriggers;
 class Y3Pose;
 class Y3SceneDataInstance;
 struct CurrentTime;
@@ -61,8 +64,54 @@ struct SceneFactories {
     void (*soundRestore)(GameObject& sound, const CurrentTime& time) = nullptr;
     // The per-frame refresh of a sound; false when it failed.
     bool (*soundRefresh)(GameObject& sound) = nullptr;
+    // The path grid's answer whether a free seven-by-seven block of cells
+    // lies around a position of the scene (three free neighbours back and
+    // forward along the row, and three rows before and after each of those
+    // seven cells); not set: the scene has no grid.
+    bool (*gridBlockFree)(const Scene& scene, const float* position) = nullptr;
 };
 SceneFactories& sceneFactories();
+
+// A point of the main character's trail where a companion may be placed.
+// Stored raw (64 bytes) in the scene's save record.
+struct TeleportPoint {
+    double time;             // game time the point was recorded
+    float orientation[9];    // three rows of three floats
+    float position[3];
+    float distance;          // to the character at the last update; < 0: drop
+    std::uint8_t usable;     // 1: within the teleport distance band
+    std::uint8_t padding[3];
+};
+static_assert(sizeof(TeleportPoint) == 64, "teleport points are stored as 64-byte records");
+
+// Rows: the direction, the up vector (0, 1, 0) and their normalised cross
+// product.
+void makeVerticalFrame(const float* direction, float* frame);
+
+// A blend list: carried by the scene's save record only; a finished one
+// (flag bit 0) is dropped at the next frame.
+struct BlendListItem {
+    std::uint32_t word = 0;
+    BlenderHeader header;
+    char name[128] = {};
+
+    std::int32_t write(DataStream& stream) const;
+    std::int32_t read(DataStream& stream);
+};
+
+struct BlendList {
+    std::uint32_t flags = 0;
+    std::uint32_t second = 0;
+    std::vector<BlendListItem> items;
+
+    std::int32_t write(DataStream& stream) const;
+    std::int32_t read(DataStream& stream);
+    void free() { std::vector<BlendListItem>().swap(items); }
+};
+
+// Bits of Scene::flags kept by the save record.
+constexpr std::uint32_t kSceneRainShown = 0x02000000;
+constexpr std::uint32_t kSceneHasBlendLists = 0x04000000;
 
 class Scene : public GameObject {
 public:
@@ -77,8 +126,14 @@ public:
     bool push() override;
     bool pop(std::uint32_t argument) override;
     // The scene's own save record is written by its save code; nothing yet.
-    std::int32_t write(DataStream&) override { return 0; }
-    std::int32_t read(DataStream&) override { return 0; }
+    // The scene's save record, its fields in a fixed order; a record that
+    // cannot be read whole leaves the scene as it was (negative).
+    std::int32_t write(DataStream& stream) override;
+    std::int32_t read(DataStream& stream) override;
+    // Reads a save record without a scene: the check before a restore.
+    static std::int32_t checkRecord(DataStream& stream);
+    // Removes the blend lists whose flag bit 0 is set.
+    void dropFinishedBlendLists();
     bool validate() override { return true; }
     // Slots 15 to 19: the per-frame work and the staggered object updates.
     bool updatePhase0(const CurrentTime& time, std::int32_t flag) override;
@@ -185,6 +240,30 @@ public:
     // initialises; false when the resource is there but cannot be read.
     bool loadWaypoints();
 
+    // The companions' teleport trail. Recording refuses a position off a
+    // free grid block or within 1.0 of a stored point; the update measures,
+    // rates, drops and sorts the points (true when the main character
+    // qualified); the choice is the nearest usable point the current camera
+    // does not see.
+    bool recordTeleportPoint(const float* position, double time);
+    bool updateTeleportPoints(const CurrentTime& time);
+    bool findTeleportPoint(Matrix34& out) const;
+    bool gridCellsAround(const float* position) const;
+    // The count, the 64-byte points, then the two band settings.
+    std::int32_t writeTeleportPoints(DataStream& stream) const;
+    std::int32_t readTeleportPoints(DataStream& stream);
+    // The block into a list and the two band settings, the scene untouched.
+    static std::int32_t readTeleportBlock(DataStream& stream, std::vector<TeleportPoint>& points, float* bands);
+
+    // Rain: made from the rain map named after the scene, shown, hidden
+    // (which drops it) and generated from its setup data.
+    bool createRain();
+    bool showRain(bool on);
+    bool dropRain();
+    bool generateRainMap();
+    // The box around every model of the scene; false when there is none.
+    bool computeModelBounds(float* min, float* max) const;
+
     bool onStack() const { return (flags & kSceneOnStack) != 0; }
     bool isDebugScene() const;
     // True when the scene's data is loaded, reading it on first use.
@@ -234,6 +313,16 @@ public:
     std::vector<std::unique_ptr<Y3Pose>> waypoints;
     std::vector<std::unique_ptr<Y3Pose>> dynamicWaypoints;
     GameObjectLink physicsScene;
+    // The scene's triggers.
+    std::unique_ptr<SceneTriggers> triggers;
+    std::vector<TeleportPoint> teleportPoints;
+    // The word stored after the physics scene in the save record.
+    std::uint32_t sceneWord = 0;
+    // The ambient sound set (empty: none) and the selected screen of the
+    // scene's screen actions.
+    char ambientSet[128] = {};
+    char actionsScreen[128] = {};
+    std::vector<BlendList> blendLists;
     // Visibility areas, portals and the registered objects.
     ScenePVS pvs;
     // The scene's own timers (the scripts' "timersAPI" of the scene).
@@ -244,7 +333,8 @@ public:
     // The sky's light mode (time of day) and weather.
     std::int32_t skyLightMode = 1;
     std::int32_t skyWeather = 0;
-    bool rainVisible = false;
+    // The rain object (null: none).
+    std::unique_ptr<RainMap> rainMap;
     // Game time of the last update and of the last waypoint refresh.
     double lastUpdateTime = -1.0;
     double lastWaypointRefresh = -1.0;

@@ -88,7 +88,7 @@ std::int32_t SceneData::read(DataStream& stream) {
     if (!readCount(stream, total, count, kMinModelRecord, name, "models")) return total;
     models.resize(count);
     for (SceneModelPlacement& model : models) {
-        model.properties.init();
+        NameTable4::init(model.properties);
         if (!readPlacement(stream, total, model.name, model.model, model.pose, name)) return total;
         if (!addField(total, model.properties.read(stream)))
             return log.error("Can't read scene data [%s]: bad properties of model [%s]", name, model.name) ? 0 : -1;

@@ -13,6 +13,7 @@
 #include "render/VideoCore.h"
 #include "scene/CameraCore.h"
 #include "scene/Scene.h"
+#include "scene/Trigger.h"
 #include "scene/SceneDataManager.h"
 #include "scene/SceneInternal.h"
 #include "scene/SceneObjectFlags.h"
@@ -392,7 +393,10 @@ bool Scene::updatePhase1(const CurrentTime& time, std::int32_t) {
 }
 
 bool Scene::updatePhase3(const CurrentTime& time, std::int32_t) {
+    if (objectsUpdateInState(scene_detail::stateIndex()) && !gameCore.scene_isDialogActive())
+        updateTeleportPoints(time);
     updatePhase(time, 3);
+    triggers->update();
     return true;
 }
 
@@ -403,5 +407,6 @@ bool Scene::updatePhase2(const CurrentTime& time, std::int32_t) {
         flags &= ~kSceneLightingDirty;
     }
     if (!updatePhase(time, 2)) result = false;
+    dropFinishedBlendLists();
     return result;
 }

@@ -14,6 +14,7 @@
 #include "scene/ObjectRepository.h"
 #include "scene/Scene.h"
 #include "scene/Y3PoseLocal.h"
+#include "scene/Trigger.h"
 
 using namespace pose_detail;
 
@@ -336,15 +337,20 @@ bool Y3Pose_Trigger::detach() {
 
 bool Y3Pose_Trigger::spawn(std::uint32_t) {
     link = GameObjectLink{};
-    if (!gameCore.currentScene()) return false;
-    // Scene triggers are made by the scene's trigger list, which this build
-    // does not hold yet: no trigger is made.
-    return false;
+    Scene* scene = gameCore.currentScene();
+    if (!scene) return false;
+    TriggerDescription description;
+    description.name = id;
+    description.pose = pose;
+    std::memcpy(description.size, size, sizeof(description.size));
+    link = GameObjectLink::fromObject(scene->triggers->addTrigger(description));
+    return link.index() != 0;
 }
 
 void Y3Pose_Trigger::release() {
-    if (link.index() && resolve(link)) engineLog().error("Fail to release trigger %s", id);
+    GameObject* object = resolve(link);
     link = GameObjectLink{};
+    if (object && !deleteSceneTrigger(object)) engineLog().error("Fail to release trigger %s", id);
 }
 
 bool Y3Pose_Trigger::getSize(float* out) const {

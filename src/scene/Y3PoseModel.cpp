@@ -14,6 +14,7 @@
 #include "scene/NpcRandomizer.h"
 #include "scene/ObjectRepository.h"
 #include "scene/Scene.h"
+#include "scene/Trigger.h"
 #include "scene/Y3Pose.h"
 #include "scene/Y3PoseLocal.h"
 
@@ -140,7 +141,7 @@ bool Y3Pose_Model::spawn(std::uint32_t flags) {
     if (instancePoseUnset(instancePose)) instancePose = pose;
     if (!model[0]) return true;
     if (model[0] == '^') {
-        GameObject* trigger = gameCore.scene_addModelTrigger(pose);
+        GameObject* trigger = gameCore.scene_addModelTrigger(id, pose);
         link = GameObjectLink::fromObject(trigger);
         return trigger != nullptr;
     }
@@ -198,9 +199,7 @@ void Y3Pose_Model::release() {
         spawned->getWorldMatrix(instancePose);
         Scene* scene = sceneOf(object);
         if (!scene || !scene->deleteModel(object)) engineLog().error("Fail to release WP model object%s", id);
-    } else if (object->getType() == ObjectTrigger) {
-        // The scene's trigger list removes model triggers; without one the
-        // trigger stays.
+    } else if (object->getType() == ObjectTrigger && !deleteSceneTrigger(object)) {
         engineLog().error("Fail to release WP model trigger %s", id);
     }
 }

@@ -158,24 +158,33 @@ void ScriptEngine::logCallPosition() {
 
 namespace {
 
-std::int32_t writeLongText(DataStream& stream, const std::string& text) {
+// The handler texts of the "Trigger" record: each a u32 length and its bytes.
+std::int32_t writeStringPair(DataStream& stream, const TriggerHandlerNames& names) {
     std::int32_t total = 0;
-    if (!addField(total, writeU32(stream, static_cast<std::uint32_t>(text.size())))) return total;
-    if (!text.empty()) addField(total, stream.write(text.data(), static_cast<std::int32_t>(text.size())));
+    for (const std::string* text : {&names.onEnter, &names.onLeave}) {
+        if (!addField(total, writeU32(stream, static_cast<std::uint32_t>(text->size())))) return total;
+        if (!text->empty() && !addField(total, stream.write(text->data(), static_cast<std::int32_t>(text->size()))))
+            return total;
+    }
     return total;
 }
 
-// A u32 length larger than the bytes left is refused before anything is allocated.
-std::int32_t readLongText(DataStream& stream, std::string& text) {
+// Each text goes through a buffer of 2048 bytes: a longer one, or one
+// beyond the end of the stream, is refused before anything is allocated.
+std::int32_t readStringPair(DataStream& stream, TriggerHandlerNames& names) {
+    constexpr std::uint32_t kTextBuffer = 2048;
     std::int32_t total = 0;
-    std::uint32_t length = 0;
-    if (!addField(total, readU32(stream, length))) return total;
-    if (length > static_cast<std::uint32_t>(bytesLeft(stream))) {
-        engineLog().error("Can't read script engine state: text of %u bytes beyond the end", length);
-        return -1;
+    for (std::string* text : {&names.onEnter, &names.onLeave}) {
+        std::uint32_t length = 0;
+        if (!addField(total, readU32(stream, length))) return total;
+        if (length >= kTextBuffer || length > static_cast<std::uint32_t>(bytesLeft(stream))) {
+            engineLog().error("Can't read script engine state: trigger handler text of %u bytes", length);
+            return -1;
+        }
+        text->assign(length, '\0');
+        if (length && !addField(total, readExact(stream, text->data(), static_cast<std::int32_t>(length))))
+            return total;
     }
-    text.assign(length, '\0');
-    if (length) addField(total, readExact(stream, text.data(), static_cast<std::int32_t>(length)));
     return total;
 }
 
@@ -183,8 +192,7 @@ std::int32_t readLongText(DataStream& stream, std::string& text) {
 
 std::int32_t ScriptEngine::write(DataStream& stream) {
     std::int32_t total = 0;
-    if (!addField(total, writeLongText(stream, triggerHandlers_->onEnter))) return total;
-    if (!addField(total, writeLongText(stream, triggerHandlers_->onLeave))) return total;
+    if (!addField(total, writeStringPair(stream, *triggerHandlers_))) return total;
     addField(total, world_->writeEvents(stream));
     return total;
 }
@@ -192,8 +200,7 @@ std::int32_t ScriptEngine::write(DataStream& stream) {
 std::int32_t ScriptEngine::read(DataStream& stream, bool apply) {
     std::int32_t total = 0;
     TriggerHandlerNames names;
-    if (!addField(total, readLongText(stream, names.onEnter))) return total;
-    if (!addField(total, readLongText(stream, names.onLeave))) return total;
+    if (!addField(total, readStringPair(stream, names))) return total;
     if (!addField(total, world_->readEvents(stream, apply))) return total;
     if (apply) *triggerHandlers_ = std::move(names);
     return total;

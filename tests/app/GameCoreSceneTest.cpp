@@ -43,7 +43,7 @@ TEST(GameCoreScene, ServicesWithoutASceneAnswerNeutralValuesWithTheirMessages) {
         {"Can't find game sprite with name [moon]",
          [&] { return !gameCore.scene_findSprite("moon", true, sprite) && sprite.value == 0; }},
         {"Can't find game light with name [lamp]", [] { return gameCore.scene_findLight("lamp", true) == nullptr; }},
-        {"", [] { return gameCore.scene_findTrigger("gate") == -1; }},
+        {"", [] { return gameCore.scene_findTrigger("gate") == 0; }},
         {"", [] { return std::string(gameCore.scene_modelTriggerName("hero")).empty(); }},
         {"", [] { return std::string(gameCore.scene_dialogName(0)) == "NULL SCENE PTR"; }},
         {"", [] { return gameCore.scene_getObjectArray(ObjectModel) == nullptr; }},
@@ -144,7 +144,6 @@ TEST(GameCoreScene, FactoriesCreateByTypeCodeOrReport) {
         {ObjectGrid, 0, 0, "Can't find parent scene for grid [thing]"},
         {ObjectTrigger, 0, 0, "Can't find parent scene for trigger [thing] for loading"},
         {ObjectTrigger, scene.value, 1, "Invalid trigger type [thing] for loading"},
-        {ObjectTrigger, scene.value, 0, "Can't create trigger [thing] for loading"},
         {ObjectPhysicsModel, 0, 0, "Can't create physics model [thing] for loading"},
         {ObjectPhysicsTrigger, 0, 0, "Can't create physics trigger [thing] for loading"},
         {ObjectSound, 0, 0, "Can't create new sound instance [thing] for loading. Create dummy"},
@@ -155,6 +154,11 @@ TEST(GameCoreScene, FactoriesCreateByTypeCodeOrReport) {
         EXPECT_TRUE(f.logged(c.message)) << c.message;
     }
     EXPECT_EQ(createObjectForLoading(ObjectMovie, "thing", 0, 0), nullptr);
+    // A static trigger is made under the placeholder name; its record names it.
+    std::unique_ptr<GameObject> trigger(createObjectForLoading(ObjectTrigger, "intro.gate", scene.value, 0));
+    ASSERT_NE(trigger, nullptr);
+    EXPECT_STREQ(trigger->getName(), "load");
+    EXPECT_EQ(trigger->getSceneLink(), scene.index());
 
     // A saved scene comes back as a scene of its name, sharing its record.
     std::unique_ptr<GameObject> loaded(createObjectForLoading(ObjectScene, "intro", 0, 0));

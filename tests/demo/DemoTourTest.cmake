@@ -38,6 +38,8 @@ expect("Success load scene [harbour]")
 expect("msg(): demo: scene [harbour] is current")
 expect("msg(): demo: still frame [stone] shown")
 expect("msg(): demo: camera move plays")
+# The scene's trigger waypoint made its trigger, which the script switches on.
+expect("msg(): demo: trigger [pier_gate] enabled")
 # A slot saved, listed and restored; the restore brings back the value the
 # tour saved, not the one it set afterwards.
 expect("msg(): demo: visits 1")
@@ -50,6 +52,7 @@ expect("LOAD GAME [tour]")
 expect("SUCCESS LOADED GAME [tour]")
 expect("msg(): demo: restore [tour] done")
 expect("msg(): demo: visits 1 after restore")
+expect("msg(): demo: trigger [pier_gate] restored, counted 0")
 # The script ends the game.
 expect("msg(): demo: tour done")
 expect("Called exit from script")

@@ -10,6 +10,7 @@
 
 #include "effects/LightDataManager.h"
 #include "effects/LightSetLibrary.h"
+#include "effects/RainMap.h"
 #include "foundation/DataStream.h"
 #include "game/WaypointDataManager.h"
 #include "scene/CameraCore.h"
@@ -365,3 +366,40 @@ TEST(SceneContext, AStoredSceneNeedsItsSkyAndReadsItsDataWhenPushed) {
 }
 
 }  // namespace
+
+TEST(SceneRain, RainIsMadeFromTheSceneRainMapShownHiddenAndDropped) {
+    TempDir dir;
+    FixturePackage package;
+    package.files = {{".rain", "wet", "rain map", ""}};
+    ASSERT_TRUE(testing_support::writeDataRoot(dir.path(), {package}));
+    testing_support::ScopedPackageDatabase packages(dir.path());
+    ASSERT_TRUE(packages.build());
+    SceneWorld world;
+    RainMapDataManager rain;
+    setRainMapDataManager(&rain);
+
+    std::unique_ptr<Scene> dry(SceneContext::createScene(world.manager.get("dry", true)));
+    EXPECT_FALSE(dry->showRain(false));
+    const Log& log = packages.log();
+    EXPECT_TRUE(log.contains("Required rain map for scene [dry]"));
+    EXPECT_TRUE(log.contains("Can't show rain: Create rain for scene first"));
+    EXPECT_EQ(dry->rainMap, nullptr);
+
+    std::unique_ptr<Scene> wet(SceneContext::createScene(world.manager.get("wet", true)));
+    EXPECT_TRUE(wet->createRain());
+    ASSERT_NE(wet->rainMap, nullptr);
+    EXPECT_EQ(wet->rainMap->flags, kRainMapLoaded);
+    EXPECT_FALSE(wet->createRain());
+    EXPECT_TRUE(log.contains("Can't create rain map: already exist for scene [wet]"));
+    EXPECT_TRUE(wet->showRain(true));
+    EXPECT_EQ(wet->rainMap->flags, kRainMapLoaded | kRainShown);
+    EXPECT_TRUE(wet->showRain(false));
+    EXPECT_EQ(wet->rainMap, nullptr);  // hidden rain is dropped
+    EXPECT_FALSE(wet->generateRainMap());
+    EXPECT_TRUE(log.contains("Can't generate rain map [wet]: Create rain map setup file first"));
+    EXPECT_NE(wet->rainMap, nullptr);
+    wet->release();
+    EXPECT_EQ(wet->rainMap, nullptr);
+    dry->release();
+    setRainMapDataManager(nullptr);
+}

@@ -96,6 +96,20 @@ TEST(ScriptEngine, SaveBlockRoundTripsAndRefusesDamage) {
     huge.setPosition(0);
     EXPECT_LT(loaded.read(huge), 0);
     EXPECT_EQ(loaded.triggerHandlers()->onEnter, "enterHandler");
+
+    // A handler text holds at most 2047 characters; a longer stored one is
+    // refused even when its bytes are there.
+    for (const std::uint32_t length : {2047u, 2048u}) {
+        ScriptEngine source;
+        source.triggerHandlers()->onLeave.assign(length, 'x');
+        MemoryStream block;
+        const std::int32_t size = source.write(block);
+        block.setPosition(0);
+        ScriptEngine target;
+        if (length < 2048) EXPECT_EQ(target.read(block), size);
+        else EXPECT_LT(target.read(block), 0);
+    }
+    EXPECT_TRUE(core.log().contains("Can't read script engine state: trigger handler text of 2048 bytes"));
 }
 
 TEST(ScriptEngine, CallPositionBannerOnAFreshEngine) {

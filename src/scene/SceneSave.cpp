@@ -1,0 +1,320 @@
+// The scene's save record: its fields in a fixed order, and the blend lists
+// that only this record carries.
+//
+// Reading runs the record twice: once into scratch objects, which refuses a
+// damaged record before anything of the scene changes (the same pass checks
+// a save before a restore), then into the scene.
+#include <cstring>
+
+#include "effects/RainMap.h"
+#include "foundation/DataStream.h"
+#include "foundation/Intersection.h"
+#include "foundation/Log.h"
+#include "scene/CameraCore.h"
+#include "scene/Scene.h"
+#include "scene/Trigger.h"
+#include "scene/Y3Pose.h"
+
+namespace {
+
+constexpr std::size_t kTextField = 128;
+// Set after a read so that the next update pass updates every object.
+constexpr std::uint32_t kSceneReadBits = kSceneRefreshGrid | kSceneUpdateAll;
+
+// A u16 length and the bytes, no terminator.
+std::int32_t writeText(DataStream& stream, const char* text) {
+    const std::size_t length = strnlen(text, kTextField - 1);
+    std::int32_t total = 0;
+    if (!addField(total, writeU16(stream, static_cast<std::uint16_t>(length)))) return total;
+    if (length) addField(total, stream.write(text, static_cast<std::int32_t>(length)));
+    return total;
+}
+
+// Clears the field first; a length that does not fit its 128 bytes is refused.
+std::int32_t readText(DataStream& stream, char* field) {
+    std::memset(field, 0, kTextField);
+    std::int32_t total = 0;
+    std::uint16_t length = 0;
+    if (!addField(total, readU16(stream, length))) return total;
+    if (length >= kTextField) {
+        engineLog().error("Can't read scene record: text of %u characters is too long", length);
+        return -1;
+    }
+    if (length) addField(total, readExact(stream, field, length));
+    return total;
+}
+
+std::int32_t writeHandles(DataStream& stream, const std::vector<GameObjectLink>& list) {
+    std::int32_t total = 0;
+    if (!addField(total, writeU32(stream, static_cast<std::uint32_t>(list.size())))) return total;
+    for (GameObjectLink link : list)
+        if (!addField(total, writeU32(stream, link.value))) return total;
+    return total;
+}
+
+std::int32_t readHandles(DataStream& stream, std::vector<GameObjectLink>* list) {
+    std::vector<std::uint32_t> values;
+    const std::int32_t result = readUIntArray(stream, values);
+    if (result < 0 || !list) return result;
+    list->clear();
+    for (std::uint32_t value : values) list->push_back(GameObjectLink{value});
+    return result;
+}
+
+std::int32_t writeArea(DataStream& stream, const LightArea& area) {
+    std::int32_t total = 0;
+    for (const LightSetEntry& entry : area.entries)
+        if (!addField(total, writeText(stream, entry.name))) return total;
+    if (!addField(total, writeText(stream, area.name))) return total;
+    addField(total, area.volume.write(stream));
+    return total;
+}
+
+std::int32_t readArea(DataStream& stream, LightArea& area) {
+    std::int32_t total = 0;
+    for (LightSetEntry& entry : area.entries)
+        if (!addField(total, readText(stream, entry.name))) return total;
+    if (!addField(total, readText(stream, area.name))) return total;
+    addField(total, area.volume.read(stream));
+    return total;
+}
+
+bool areasResolved(const SceneLighting& lighting) {
+    for (const std::unique_ptr<LightArea>& area : lighting.areas)
+        for (const LightSetEntry& entry : area->entries)
+            if (entry.name[0] && !entry.set) return false;
+    return true;
+}
+
+// A u32 count bounded by the bytes left, at least minSize bytes an entry.
+std::int32_t readCount(DataStream& stream, std::uint32_t& count, std::uint32_t minSize, const char* what) {
+    const std::int32_t result = readU32(stream, count);
+    if (result < 0) return result;
+    if (count > static_cast<std::uint32_t>(bytesLeft(stream)) / minSize) {
+        engineLog().error("Can't read scene record: %u %s beyond the end", count, what);
+        return -1;
+    }
+    return result;
+}
+
+// The fields from the cameras to the dialogs: read into the scene, or,
+// without one, into scratch objects that are thrown away.
+std::int32_t readFields(DataStream& stream, Scene* scene) {
+    std::int32_t total = 0;
+    std::uint32_t flags = 0;
+    if (!addField(total, readU32(stream, flags))) return total;
+    if (scene) scene->flags = flags;
+
+    SceneLighting scratchLighting(nullptr);
+    SceneLighting& lighting = scene ? scene->lighting : scratchLighting;
+    for (LightSetEntry& entry : lighting.defaults)
+        if (!addField(total, readText(stream, entry.name))) return total;
+    std::uint32_t count = 0;
+    if (!addField(total, readCount(stream, count, 5 * 2, "light areas"))) return total;
+    lighting.areas.clear();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        auto area = std::make_unique<LightArea>(&lighting);
+        if (!addField(total, readArea(stream, *area))) return total;
+        lighting.areas.push_back(std::move(area));
+    }
+    // The default sets may be missing (a debug scene has none); every
+    // named set of an area must come back.
+    if (scene && !lighting.resolveAll() && !areasResolved(lighting)) {
+        engineLog().error("Fail to restore lightset links for light areas");
+        return -1;
+    }
+
+    std::uint32_t physics = 0;
+    std::uint32_t word = 0;
+    Matrix34 startPose{};
+    std::int32_t currentCamera = -1;
+    std::uint32_t mainCharacter = 0;
+    if (!addField(total, readU32(stream, physics)) || !addField(total, readU32(stream, word)) ||
+        !addField(total, readExact(stream, startPose.m, sizeof(startPose.m))) ||
+        !addField(total, readI32(stream, currentCamera)) || !addField(total, readU32(stream, mainCharacter)))
+        return total;
+    if (scene) {
+        scene->physicsScene = GameObjectLink{physics};
+        scene->sceneWord = word;
+        scene->startPose = startPose;
+        scene->currentCamera = currentCamera;
+        scene->mainCharacter = GameObjectLink{mainCharacter};
+    }
+
+    if (!addField(total, readCount(stream, count, 4, "cameras"))) return total;
+    if (scene) scene->cameras.clear();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        auto camera = std::make_unique<CameraCore>(scene, "");
+        if (!addField(total, camera->read(stream))) return total;
+        if (scene) scene->cameras.push_back(std::move(camera));
+    }
+
+    TimerCore scratchTimers;
+    if (!addField(total, (scene ? scene->timers : scratchTimers).read(stream))) return total;
+    if (scene) {
+        if (!addField(total, scene->triggers->read(stream))) return total;
+    } else if (!addField(total, readHandles(stream, nullptr))) {
+        return total;
+    }
+    ScenePVS scratchPvs;
+    if (!addField(total, (scene ? scene->pvs : scratchPvs).read(stream, true))) return total;
+    if (scene) {
+        if (!addField(total, scene->readTeleportPoints(stream))) return total;
+    } else {
+        std::vector<TeleportPoint> points;
+        float bands[2];
+        if (!addField(total, Scene::readTeleportBlock(stream, points, bands))) return total;
+    }
+    std::int32_t sky[2] = {};
+    if (!addField(total, readI32(stream, sky[0])) || !addField(total, readI32(stream, sky[1]))) return total;
+    if (scene) {
+        scene->skyLightMode = sky[0];
+        scene->skyWeather = sky[1];
+    }
+
+    if (!addField(total, readCount(stream, count, 8, "dynamic waypoints"))) return total;
+    if (scene) scene->dynamicWaypoints.clear();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::unique_ptr<Y3Pose> pose;
+        if (!addField(total, Y3Pose::readBinary(stream, pose))) return total;
+        if (!pose) return -1;
+        if (scene) scene->dynamicWaypoints.push_back(std::move(pose));
+    }
+
+    char text[kTextField];
+    if (!addField(total, readText(stream, scene ? scene->actionsScreen : text))) return total;
+    if (!addField(total, readText(stream, scene ? scene->ambientSet : text))) return total;
+    std::vector<GameObjectLink>* lists[] = {scene ? &scene->grids : nullptr, scene ? &scene->models : nullptr,
+                                            scene ? &scene->sprites : nullptr, scene ? &scene->lights : nullptr,
+                                            scene ? &scene->particles : nullptr};
+    for (std::vector<GameObjectLink>* list : lists)
+        if (!addField(total, readHandles(stream, list))) return total;
+    for (std::uint32_t i = 0; i < kSceneSoundLists; ++i)
+        if (!addField(total, readHandles(stream, scene ? &scene->sounds[i] : nullptr))) return total;
+    std::uint32_t mainDialog = 0;
+    if (!addField(total, readU32(stream, mainDialog))) return total;
+    if (scene) scene->mainDialog = GameObjectLink{mainDialog};
+    if (!addField(total, readHandles(stream, scene ? &scene->dialogs : nullptr))) return total;
+
+    if (flags & kSceneHasBlendLists) {
+        if (!addField(total, readCount(stream, count, 12, "blend lists"))) return total;
+        std::vector<BlendList> lists(count);
+        for (BlendList& list : lists)
+            if (!addField(total, list.read(stream))) return total;
+        if (scene) scene->blendLists = std::move(lists);
+    } else if (scene) {
+        scene->blendLists.clear();
+    }
+    return total;
+}
+
+}  // namespace
+
+std::int32_t BlendListItem::write(DataStream& stream) const {
+    std::int32_t total = 0;
+    if (!addField(total, writeU32(stream, word))) return total;
+    if (!addField(total, header.write(stream))) return total;
+    addField(total, writeText(stream, name));
+    return total;
+}
+
+std::int32_t BlendListItem::read(DataStream& stream) {
+    std::int32_t total = 0;
+    if (!addField(total, readU32(stream, word))) return total;
+    if (!addField(total, header.read(stream))) return total;
+    addField(total, readText(stream, name));
+    return total;
+}
+
+std::int32_t BlendList::write(DataStream& stream) const {
+    std::int32_t total = 0;
+    if (!addField(total, writeU32(stream, flags)) || !addField(total, writeU32(stream, second)) ||
+        !addField(total, writeU32(stream, static_cast<std::uint32_t>(items.size()))))
+        return total;
+    for (const BlendListItem& item : items)
+        if (!addField(total, item.write(stream))) return total;
+    return total;
+}
+
+std::int32_t BlendList::read(DataStream& stream) {
+    free();
+    std::int32_t total = 0;
+    std::uint32_t count = 0;
+    if (!addField(total, readU32(stream, flags)) || !addField(total, readU32(stream, second)) ||
+        !addField(total, readCount(stream, count, 4 + BlenderHeader::kRecordSize + 2, "blend items")))
+        return total;
+    items.resize(count);
+    for (BlendListItem& item : items)
+        if (!addField(total, item.read(stream))) return total;
+    return total;
+}
+
+void Scene::dropFinishedBlendLists() {
+    for (std::size_t i = 0; i < blendLists.size();) {
+        if (blendLists[i].flags & 1u) blendLists.erase(blendLists.begin() + static_cast<std::ptrdiff_t>(i));
+        else ++i;
+    }
+}
+
+std::int32_t Scene::write(DataStream& stream) {
+    if (rainMap && (rainMap->flags & kRainShown)) flags |= kSceneRainShown;
+    if (!blendLists.empty()) flags |= kSceneHasBlendLists;
+    else flags &= ~kSceneHasBlendLists;
+
+    std::int32_t total = 0;
+    if (!addField(total, writeU32(stream, flags))) return total;
+    for (const LightSetEntry& entry : lighting.defaults)
+        if (!addField(total, writeText(stream, entry.name))) return total;
+    if (!addField(total, writeU32(stream, static_cast<std::uint32_t>(lighting.areas.size())))) return total;
+    for (const std::unique_ptr<LightArea>& area : lighting.areas)
+        if (!addField(total, writeArea(stream, *area))) return total;
+    if (!addField(total, writeU32(stream, physicsScene.value)) || !addField(total, writeU32(stream, sceneWord)) ||
+        !addField(total, stream.write(startPose.m, sizeof(startPose.m))) ||
+        !addField(total, writeI32(stream, currentCamera)) || !addField(total, writeU32(stream, mainCharacter.value)))
+        return total;
+    if (!addField(total, writeU32(stream, static_cast<std::uint32_t>(cameras.size())))) return total;
+    for (const std::unique_ptr<CameraCore>& camera : cameras)
+        if (!addField(total, camera->write(stream))) return total;
+    // The scene's shadow records are kept by the shadows, which this build
+    // does not carry: the record holds none.
+    if (!addField(total, timers.write(stream))) return total;
+    if (!addField(total, triggers->write(stream))) return total;
+    if (!addField(total, pvs.write(stream, true))) return total;
+    if (!addField(total, writeTeleportPoints(stream))) return total;
+    // The sky's state: its light mode and weather.
+    if (!addField(total, writeI32(stream, skyLightMode)) || !addField(total, writeI32(stream, skyWeather)))
+        return total;
+    // Dynamic waypoints with their names and poses, so that they come back.
+    if (!addField(total, writeU32(stream, static_cast<std::uint32_t>(dynamicWaypoints.size())))) return total;
+    for (const std::unique_ptr<Y3Pose>& pose : dynamicWaypoints)
+        if (!addField(total, pose->writeBinary(stream))) return total;
+    if (!addField(total, writeText(stream, actionsScreen))) return total;
+    if (!addField(total, writeText(stream, ambientSet))) return total;
+    for (const std::vector<GameObjectLink>* list : {&grids, &models, &sprites, &lights, &particles})
+        if (!addField(total, writeHandles(stream, *list))) return total;
+    for (const std::vector<GameObjectLink>& list : sounds)
+        if (!addField(total, writeHandles(stream, list))) return total;
+    if (!addField(total, writeU32(stream, mainDialog.value))) return total;
+    if (!addField(total, writeHandles(stream, dialogs))) return total;
+    if (flags & kSceneHasBlendLists) {
+        if (!addField(total, writeU32(stream, static_cast<std::uint32_t>(blendLists.size())))) return total;
+        for (const BlendList& list : blendLists)
+            if (!addField(total, list.write(stream))) return total;
+    }
+    return total;
+}
+
+std::int32_t Scene::checkRecord(DataStream& stream) { return readFields(stream, nullptr); }
+
+std::int32_t Scene::read(DataStream& stream) {
+    const std::int32_t start = stream.tell();
+    const std::int32_t checked = readFields(stream, nullptr);
+    if (checked < 0) return checked;
+    stream.setPosition(start);
+    const std::int32_t total = readFields(stream, this);
+    if (total < 0) return total;
+    flags &= ~kSceneOnStack;
+    flags |= kSceneReadBits;
+    if (flags & kSceneRainShown) showRain(true);
+    return total;
+}

@@ -1,0 +1,190 @@
+// The scene's save record: a saved and read scene saves the same bytes
+// again, blend lists come only with their bit, dynamic waypoints keep their
+// names and poses, and a damaged record changes nothing.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "app/ObjectFactories.h"
+#include "app/SceneLoadFixture.h"
+#include "scene/CameraFixture.h"
+#include "foundation/DataStream.h"
+#include "scene/CameraCore.h"
+#include "scene/Scene.h"
+#include "scene/SceneContext.h"
+#include "scene/Trigger.h"
+#include "scene/Y3Pose.h"
+
+using testing_support::poseAt;
+using testing_support::SceneLoadFixture;
+
+namespace {
+
+std::string bytesOf(MemoryStream& stream) {
+    return std::string(reinterpret_cast<const char*>(stream.data()), static_cast<std::size_t>(stream.size()));
+}
+
+std::string saved(Scene& scene) {
+    MemoryStream stream;
+    EXPECT_GT(scene.write(stream), 0);
+    return bytesOf(stream);
+}
+
+struct SaveWorld {
+    SaveWorld() {
+        f.game->flags |= kSaveGameLoadAllowed;
+        f.game->loadScene("intro");
+        other.reset(SceneContext::createScene(f.game->sceneData().get("copy", true)));
+    }
+    ~SaveWorld() {
+        if (other) other->release();
+    }
+    Scene& scene() { return *f.game->currentScene(); }
+    // Gives the scene triggers, a light area, cameras, dynamic waypoints,
+    // teleport points and the settings kept by the record.
+    void furnish() {
+        Scene& s = scene();
+        TriggerDescription gate;
+        gate.name = "gate";
+        gate.pose = poseAt(1, 2, 3);
+        ASSERT_NE(s.triggers->addTrigger(gate), nullptr);
+        auto area = std::make_unique<LightArea>(&s.lighting);
+        std::strcpy(area->name, "porch");
+        area->volume.setFromSize(poseAt(4, 0, 0), 2.0f);
+        s.lighting.areas.push_back(std::move(area));
+        s.cameras.push_back(std::make_unique<CameraCore>(&s, "close"));
+        ASSERT_TRUE(s.cameras.back()->initialize(-1.0f));
+        s.cameras.back()->pose = poseAt(0, 5, -5);
+        s.currentCamera = 1;
+        ASSERT_TRUE(s.setDynamicWaypoint("beacon", poseAt(7, 0, 1)));
+        ASSERT_TRUE(s.setAimPoint(poseAt(-3, 0, 2)));
+        TeleportPoint point{};
+        point.time = 4.5;
+        point.position[0] = 6.0f;
+        point.distance = 6.0f;
+        point.usable = 1;
+        s.teleportPoints.push_back(point);
+        std::strcpy(s.ambientSet, "harbour_birds");
+        s.skyLightMode = 3;
+        s.sceneWord = 0x1234;
+        s.startPose = poseAt(9, 9, 9);
+    }
+
+    SceneLoadFixture f;
+    std::unique_ptr<Scene> other;
+};
+
+}  // namespace
+
+TEST(SceneSave, ASceneReadBackSavesTheSameRecord) {
+    SaveWorld w;
+    w.furnish();
+    const std::string first = saved(w.scene());
+    MemoryStream stream;
+    stream.write(first.data(), static_cast<std::int32_t>(first.size()));
+    stream.setPosition(0);
+    ASSERT_EQ(w.other->read(stream), static_cast<std::int32_t>(first.size()));
+
+    Scene& copy = *w.other;
+    ASSERT_EQ(copy.cameras.size(), 2u);
+    EXPECT_EQ(copy.currentCamera, 1);
+    EXPECT_EQ(copy.cameras[1]->owner(), &copy);
+    ASSERT_EQ(copy.lighting.areas.size(), 1u);
+    EXPECT_STREQ(copy.lighting.areas[0]->name, "porch");
+    EXPECT_EQ(copy.triggers->handles().size(), 1u);
+    EXPECT_STREQ(copy.ambientSet, "harbour_birds");
+    EXPECT_EQ(copy.skyLightMode, 3);
+    // Read scenes are not on stack and update every object at the next pass.
+    EXPECT_EQ(copy.flags & kSceneOnStack, 0u);
+    EXPECT_NE(copy.flags & kSceneUpdateAll, 0u);
+    // Dynamic waypoints keep their names and poses.
+    ASSERT_EQ(copy.dynamicWaypoints.size(), 2u);
+    EXPECT_STREQ(copy.dynamicWaypoints[0]->id, "aimPoint");
+    EXPECT_STREQ(copy.dynamicWaypoints[1]->id, "beacon");
+    EXPECT_FLOAT_EQ(copy.dynamicWaypoints[1]->pose.m[9], 7.0f);
+
+    // Second save: the same bytes, apart from the flag bits a read sets.
+    copy.flags = w.scene().flags;
+    const std::string second = saved(copy);
+    ASSERT_EQ(second.size(), first.size());
+    std::size_t differs = 0;
+    while (differs < first.size() && first[differs] == second[differs]) ++differs;
+    EXPECT_EQ(differs, first.size()) << "first difference at byte " << differs;
+    copy.triggers->release();  // the handles name the original's trigger
+}
+
+TEST(SceneSave, BlendListsComeOnlyWithTheirBitAndFinishedOnesAreDropped) {
+    SaveWorld w;
+    Scene& s = w.scene();
+    const std::string without = saved(s);
+    EXPECT_EQ(s.flags & kSceneHasBlendLists, 0u);
+
+    BlendList list;
+    list.second = 7;
+    list.items.resize(1);
+    std::strcpy(list.items[0].name, "fade");
+    list.items[0].word = 3;
+    s.blendLists.push_back(list);
+    const std::string with = saved(s);
+    EXPECT_NE(s.flags & kSceneHasBlendLists, 0u);
+    // Field 30: count, flag word, second word, item count, then the item.
+    EXPECT_EQ(with.size(), without.size() + 4 + 12 + 4 + BlenderHeader::kRecordSize + 2 + 4);
+
+    MemoryStream stream;
+    stream.write(with.data(), static_cast<std::int32_t>(with.size()));
+    stream.setPosition(0);
+    ASSERT_GT(w.other->read(stream), 0);
+    ASSERT_EQ(w.other->blendLists.size(), 1u);
+    EXPECT_STREQ(w.other->blendLists[0].items[0].name, "fade");
+    EXPECT_EQ(w.other->blendLists[0].second, 7u);
+
+    s.blendLists.push_back(list);
+    s.blendLists[0].flags = 1;  // finished
+    s.dropFinishedBlendLists();
+    ASSERT_EQ(s.blendLists.size(), 1u);
+    EXPECT_EQ(s.blendLists[0].flags, 0u);
+    s.blendLists.clear();
+    EXPECT_EQ(saved(s), without);
+}
+
+TEST(SceneSave, ADamagedRecordIsRefusedAndTheSceneStaysAsItWas) {
+    SaveWorld w;
+    w.furnish();
+    const std::string record = saved(w.scene());
+    ASSERT_TRUE(w.other->setDynamicWaypoint("kept", poseAt(1, 1, 1)));
+    for (std::size_t cut : {std::size_t{3}, record.size() / 3, record.size() / 2, record.size() - 1}) {
+        MemoryStream part;
+        part.write(record.data(), static_cast<std::int32_t>(cut));
+        part.setPosition(0);
+        EXPECT_LT(w.other->read(part), 0) << cut;
+        ASSERT_EQ(w.other->dynamicWaypoints.size(), 1u) << cut;
+        EXPECT_STREQ(w.other->dynamicWaypoints[0]->id, "kept");
+        EXPECT_TRUE(w.other->cameras.empty());
+    }
+    // The ambient-set length is the last text before the handle lists:
+    // one of 200 characters would not fit its field.
+    MemoryStream damaged;
+    damaged.write(record.data(), static_cast<std::int32_t>(record.size()));
+    const std::string ambient = "harbour_birds";
+    const std::size_t found = record.find(ambient);
+    ASSERT_NE(found, std::string::npos);
+    const std::uint16_t tooLong = 200;
+    damaged.writeAt(static_cast<std::int32_t>(found - 2), &tooLong, 2);
+    damaged.setPosition(0);
+    EXPECT_LT(w.other->read(damaged), 0);
+    EXPECT_TRUE(w.f.logged("Can't read scene record: text of 200 characters is too long"));
+
+    // The check before a restore refuses it too, naming the scene.
+    ObjectRepository::SavedRecord saved;
+    saved.type = ObjectScene;
+    saved.name = "intro";
+    damaged.setPosition(0);
+    EXPECT_LT(checkObjectForLoading(saved, damaged), 0);
+    EXPECT_TRUE(w.f.logged("Can't load scene [intro]: its saved record is damaged"));
+    MemoryStream whole;
+    whole.write(record.data(), static_cast<std::int32_t>(record.size()));
+    whole.setPosition(0);
+    EXPECT_EQ(checkObjectForLoading(saved, whole), static_cast<std::int32_t>(record.size()));
+}

@@ -1,0 +1,142 @@
+// The companions' teleport trail: recording on the grid, the distance bands,
+// the out-of-view choice and the save block.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "app/SceneLoadFixture.h"
+#include "scene/CameraFixture.h"
+#include "control/ControlSettings.h"
+#include "foundation/DataStream.h"
+#include "model/Model.h"
+#include "scene/CameraCore.h"
+#include "scene/Scene.h"
+
+using testing_support::poseAt;
+using testing_support::SceneLoadFixture;
+
+namespace {
+
+CurrentTime gameTimeAt(double seconds) {
+    CurrentTime time;
+    time.game.time = seconds;
+    return time;
+}
+
+// A debug scene whose grid is free everywhere (unless told otherwise), with
+// a walking main character.
+struct TrailWorld {
+    TrailWorld() {
+        f.game->flags |= kSaveGameLoadAllowed;
+        f.game->loadScene("intro");
+        sceneFactories().gridBlockFree = [](const Scene&, const float* position) { return position[0] > -100.0f; };
+        hero = static_cast<Model*>(scene().createModel("hero", "hero", poseAt(0, 0, 0), 0));
+        hero->objectFlags |= 0x2;
+        hero->controlFlags |= 0x10;
+        scene().setMainCharacter(GameObjectLink::fromObject(hero));
+    }
+    ~TrailWorld() {
+        sceneFactories().gridBlockFree = nullptr;
+        pathfindSettings = saved;
+    }
+    Scene& scene() { return *f.game->currentScene(); }
+    void walkTo(float x, double time) {
+        hero->setPose(poseAt(x, 0, 0));
+        EXPECT_TRUE(scene().updateTeleportPoints(gameTimeAt(time)));
+    }
+    // A point recorded directly, away from the character.
+    void plant(float x, double time) { ASSERT_TRUE(scene().recordTeleportPoint(poseAt(x, 0, 0).m + 9, time)); }
+
+    PathfindSettings saved = pathfindSettings;
+    SceneLoadFixture f;
+    Model* hero = nullptr;
+};
+
+}  // namespace
+
+TEST(SceneTeleport, TrailRecordsOnFreeGridOnlyAndKeepsItsSpacing) {
+    TrailWorld w;
+    w.walkTo(0.0f, 1.0);
+    w.walkTo(0.0f, 2.0);
+    w.walkTo(0.9f, 3.0);
+    EXPECT_EQ(w.scene().teleportPoints.size(), 1u);  // standing still, then within 1.0
+    w.walkTo(1.1f, 4.0);
+    EXPECT_EQ(w.scene().teleportPoints.size(), 2u);
+    // Off the free grid, or without a grid at all, nothing is recorded.
+    EXPECT_FALSE(w.scene().recordTeleportPoint(poseAt(-200, 0, 0).m + 9, 5.0));
+    sceneFactories().gridBlockFree = nullptr;
+    EXPECT_FALSE(w.scene().recordTeleportPoint(poseAt(50, 0, 0).m + 9, 5.0));
+    // A character that does not walk leaves no trail.
+    w.hero->controlFlags = 0;
+    EXPECT_FALSE(w.scene().updateTeleportPoints(gameTimeAt(6.0)));
+}
+
+TEST(SceneTeleport, DistanceBandsRateDropAndSortThePoints) {
+    TrailWorld w;
+    sceneFactories().gridBlockFree = [](const Scene&, const float* position) { return position[0] != 0.0f; };
+    w.plant(30.0f, 0.0);   // beyond dead_teleport_limit 25: dropped at once
+    w.plant(20.0f, 0.0);   // between the limits: dropped once older than 30 s
+    w.plant(5.0f, 0.0);    // within the band 2 .. 10: usable
+    w.plant(1.5f, 0.0);    // nearer than closest_teleport_limit: kept, not usable
+    w.walkTo(0.0f, 10.0);  // the character's own spot is off this grid
+    auto& points = w.scene().teleportPoints;
+    ASSERT_EQ(points.size(), 3u);
+    EXPECT_FLOAT_EQ(points[0].distance, 1.5f);
+    EXPECT_EQ(points[0].usable, 0);
+    EXPECT_FLOAT_EQ(points[1].distance, 5.0f);
+    EXPECT_EQ(points[1].usable, 1);
+    EXPECT_FLOAT_EQ(points[2].distance, 20.0f);
+    // The usable point faces the character: rows -x, up, and their cross.
+    EXPECT_FLOAT_EQ(points[1].orientation[0], -1.0f);
+    EXPECT_FLOAT_EQ(points[1].orientation[4], 1.0f);
+    EXPECT_FLOAT_EQ(std::fabs(points[1].orientation[8]), 1.0f);
+
+    w.walkTo(0.0f, 30.0);
+    EXPECT_EQ(points.size(), 3u);
+    w.walkTo(0.0f, 30.5);
+    EXPECT_EQ(points.size(), 2u);  // 30.5 s old
+    EXPECT_FLOAT_EQ(points.back().distance, 5.0f);
+}
+
+TEST(SceneTeleport, ChoiceSkipsPointsTheCameraSeesAndTheBlockReadsBack) {
+    TrailWorld w;
+    sceneFactories().gridBlockFree = [](const Scene&, const float* position) { return position[0] != 0.0f; };
+    w.plant(5.0f, 0.0);
+    w.plant(-6.0f, 0.0);
+    w.walkTo(0.0f, 1.0);
+    CameraCore* camera = w.scene().camera();
+    ASSERT_NE(camera, nullptr);
+
+    // Looking at the character from afar, the camera sees both points.
+    camera->pose = poseAt(0, 2, -30);
+    const float target[3] = {0, 0, 0};
+    const float up[3] = {0, 1, 0};
+    cameraLookAt(camera->pose, target, up);
+    camera->updateFrustum();
+    Matrix34 chosen{};
+    EXPECT_FALSE(w.scene().findTeleportPoint(chosen));
+    // Turned away, the nearest usable point is handed out.
+    const float away[3] = {0, 0, -100};
+    cameraLookAt(camera->pose, away, up);
+    camera->updateFrustum();
+    ASSERT_TRUE(w.scene().findTeleportPoint(chosen));
+    EXPECT_FLOAT_EQ(chosen.m[9], 5.0f);
+
+    pathfindSettings.nearTeleportRange = 12.0f;
+    MemoryStream stream;
+    const std::int32_t written = w.scene().writeTeleportPoints(stream);
+    EXPECT_EQ(written, 4 + 2 * 64 + 8);
+    pathfindSettings.nearTeleportRange = 10.0f;
+    const auto before = w.scene().teleportPoints;
+    stream.setPosition(0);
+    EXPECT_EQ(w.scene().readTeleportPoints(stream), written);
+    ASSERT_EQ(w.scene().teleportPoints.size(), 2u);
+    EXPECT_EQ(std::memcmp(w.scene().teleportPoints.data(), before.data(), 2 * 64), 0);
+    EXPECT_FLOAT_EQ(pathfindSettings.nearTeleportRange, 12.0f);
+    // A count beyond the bytes left is refused before anything is allocated.
+    MemoryStream damaged;
+    writeU32(damaged, 1000);
+    damaged.setPosition(0);
+    EXPECT_LT(w.scene().readTeleportPoints(damaged), 0);
+}
