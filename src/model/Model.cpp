@@ -37,7 +37,33 @@ void Model::readConfig() {
         std::snprintf(key, sizeof(key), "ffp_animation_lod_update_period[%d]", lod);
         readSetting(ffp, key, s.ffpAnimationLodUpdatePeriod[static_cast<std::size_t>(lod)], periods[lod]);
     }
+    readFixedFunctionSettings();
 }
+
+void Model::readFixedFunctionSettings() {
+    if (!gameCore.settings) return;
+    IniCategory& ffp = gameCore.settings->getCategory("render_ffp");
+    ModelSettings& s = modelSettings;
+    const ModelSettings defaults;
+    for (int n = 0; n < 3; ++n) {
+        char key[48];
+        std::snprintf(key, sizeof(key), "ffp_water_wave_scale%d", n);
+        readSetting(ffp, key, s.ffpWaterWaveScale[n], defaults.ffpWaterWaveScale[n]);
+        std::snprintf(key, sizeof(key), "ffp_water_wave_speedX%d", n);
+        readSetting(ffp, key, s.ffpWaterWaveSpeedX[n], defaults.ffpWaterWaveSpeedX[n]);
+        std::snprintf(key, sizeof(key), "ffp_water_wave_speedY%d", n);
+        readSetting(ffp, key, s.ffpWaterWaveSpeedY[n], defaults.ffpWaterWaveSpeedY[n]);
+    }
+    readSetting(ffp, "ffp_water_wave_blend_speed", s.ffpWaterWaveBlendSpeed, 4.0f);
+    readSetting(ffp, "ffp_water_wave_blend_amp", s.ffpWaterWaveBlendAmp, 0.1f);
+    readSetting(ffp, "ffp_water_wave_blend_base", s.ffpWaterWaveBlendBase, 0.5f);
+    readSetting(ffp, "ffp_disable_overlay_render", s.ffpDisableOverlayRender, false);
+    readSetting(ffp, "ffp_disable_lighting", s.ffpDisableLighting, false);
+    readSetting(ffp, "ffp_disable_water_ambient", s.ffpDisableWaterAmbient, false);
+    readSetting(ffp, "ffp_disable_water_lightpass", s.ffpDisableWaterLightpass, true);
+}
+
+ModelSettings& Model::mutableSettings() { return modelSettings; }
 
 const ModelSettings& Model::settings() { return modelSettings; }
 

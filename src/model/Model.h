@@ -34,7 +34,21 @@ struct ModelSettings {
     bool enableLod2Particles = false;
     // Radius of the probe sphere of the dynamic light-set choice.
     float lightAreaTestSphereRadius = 1.0f;
+    // Section "render_ffp": the fixed-function water and element paths.
+    float ffpWaterWaveScale[3] = {1.0f, 0.75f, 0.5f};
+    float ffpWaterWaveSpeedX[3] = {0.1f, -0.1f, 0.015f};
+    float ffpWaterWaveSpeedY[3] = {-0.05f, 0.1f, -0.005f};
+    float ffpWaterWaveBlendSpeed = 4.0f;
+    float ffpWaterWaveBlendAmp = 0.1f;
+    float ffpWaterWaveBlendBase = 0.5f;
+    bool ffpDisableOverlayRender = false;
+    bool ffpDisableLighting = false;
+    bool ffpDisableWaterAmbient = false;
+    bool ffpDisableWaterLightpass = true;
 };
+
+class Material;
+struct ModelElement;
 
 // Bits of Model::objectFlags.
 constexpr std::uint32_t kModelRandomNpc = 0x8;
@@ -103,5 +117,33 @@ public:
     // Reads sections "debug", "render_ffp" and "render" of the game core's
     // settings; missing keys are added and keep their defaults.
     static void readConfig();
+    // Reads the fixed-function drawing keys of section "render_ffp".
+    static void readFixedFunctionSettings();
     static const ModelSettings& settings();
+    static ModelSettings& mutableSettings();
+
+    // The element dispatcher: draws the element's current level of detail
+    // by its material kind and the video mode's details, with its per-light
+    // passes. False when nothing was drawn.
+    static bool drawElement(ModelElement& element);
+    // The path of one kind at the current details for one light (-1: none).
+    static bool drawElementKind(ModelElement& element, std::int32_t light);
+    // Applies the state cache and issues the current level's draw call.
+    static void drawElementMesh(ModelElement& element, std::int32_t passes = 1);
+
+    // Fixed-function paths.
+    static bool drawElementFixedKind0(ModelElement& element, std::int32_t light);
+    static bool drawElementFixedKind3(ModelElement& element, std::int32_t light);
+    static bool drawElementFixedKind6(ModelElement& element, std::int32_t light);
+    static bool drawElementFixedKind9(ModelElement& element, std::int32_t light);
+    static bool drawElementFixedWater(ModelElement& element, std::int32_t light);
+    // The stage set-up of the main context render's default path; the draw
+    // is the caller's.
+    static void drawElementFixedDefault(ModelElement& element);
+    // Binds the frame of the animated water layer to a stage; false when
+    // the layer link is disabled or that frame has no texture.
+    static bool bindWaterLayerFrame(std::uint32_t stage);
+    // TEXTUREFACTOR of a colour (0x00RRGGBB, each capped at 1) with alpha
+    // (capped at 1) x 255 in the top byte, rounded or truncated.
+    static std::uint32_t packFactor(const float* colour, float alpha, bool round);
 };

@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "model/Model.h"
+#include "model/ModelElement.h"
+#include "render/Material.h"
+#include "render/TextureTestSupport.h"
+
+namespace {
+
+// One element over a material of a given kind ("wood" with the light map
+// "wood_lm") on the null device, drawn through the render core's cache.
+class ModelDrawTest : public texture_test::TextureTest {
+protected:
+    void SetUp() override {
+        TextureTest::SetUp();
+        attachStateCache();
+        addDds("wood");
+        addDds("wood_lm");
+        env().setup.details = 0;
+        Model::mutableSettings() = ModelSettings();
+    }
+    void TearDown() override {
+        Model::mutableSettings() = ModelSettings();
+        material.release();
+        render_->releaseBuiltinTextures();
+        TextureTest::TearDown();
+    }
+    void makeElement(std::uint32_t kind, float opacity = 1.0f) {
+        MaterialData data;
+        data.head.kind = kind;
+        data.links[0].init("wood");
+        data.links[1].init("wood_lm");
+        material.release();
+        material.setupFromData(data);
+        material.allocate();
+        material.colours[0][0] = 1.0f;
+        material.colours[0][1] = 0.5f;
+        material.colours[0][2] = 0.0f;
+        material.setOpacity(opacity);
+        element.lods.clear();
+        element.lods.push_back(ModelElementLod{&material});
+        element.world = identityMatrix();
+    }
+    DXStateCache& cache() { return render_->stateCache(); }
+    std::uint32_t stage(int s, DXStateCache::StageColumn c) { return cache().stageDesired[s][c]; }
+    void addWaterFrames(int count) {
+        for (int frame = 0; frame < count; ++frame) {
+            char name[32];
+            std::snprintf(name, sizeof(name), "water_ls_x%04i", frame);
+            addDds(name);
+        }
+    }
+
+    Material material;
+    ModelElement element;
+};
+
+TEST_F(ModelDrawTest, FixedFunctionKindsWithoutAPathDrawNothing) {
+    struct Case {
+        std::uint32_t kind;
+        bool draws;
+    };
+    for (const Case c : {Case{0, true}, {3, true}, {6, true}, {9, true}, {16, false}, {17, false}, {33, false},
+                         {62, false}, {21, true}, {32, true}}) {
+        makeElement(c.kind);
+        element.drawCount = 0;
+        EXPECT_EQ(Model::drawElement(element), c.draws) << c.kind;
+        EXPECT_EQ(element.drawCount, c.draws ? 1 : 0) << c.kind;
+    }
+}
+
+TEST_F(ModelDrawTest, OpacityZeroLeavesTheCacheAlone) {
+    makeElement(0);
+    material.colours[0][3] = 0.0f;
+    std::memset(cache().stageDirty, 0, sizeof(cache().stageDirty));
+    const std::uint32_t factor = cache().renderDesired[DXStateCache::RsTextureFactor];
+    EXPECT_FALSE(Model::drawElement(element));
+    for (int s = 0; s < DXStateCache::kStages; ++s) EXPECT_EQ(cache().stageDirty[s], 0) << s;
+    EXPECT_EQ(cache().renderDesired[DXStateCache::RsTextureFactor], factor);
+    EXPECT_EQ(element.drawCount, 0);
+}
+
+TEST_F(ModelDrawTest, KindZeroStageSnapshot) {
+    makeElement(0, 1.5f);  // the opacity is capped at 1 in the factor
+    ASSERT_TRUE(Model::drawElement(element));
+    using C = DXStateCache;
+    const std::uint32_t expected[3][8] = {
+        {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_TFACTOR, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_TFACTOR, 0,
+         D3DTA_CURRENT},
+        {D3DTOP_MODULATE2X, D3DTA_TEXTURE, D3DTA_CURRENT, D3DTOP_SELECTARG1, D3DTA_CURRENT, 0, 1, D3DTA_CURRENT},
+        {D3DTOP_DISABLE, 0, 0, D3DTOP_DISABLE, 0, 0, 0, D3DTA_CURRENT},
+    };
+    const C::StageColumn columns[8] = {C::StageColorOp,       C::StageColorArg1, C::StageColorArg2,
+                                       C::StageAlphaOp,       C::StageAlphaArg1, C::StageAlphaArg2,
+                                       C::StageTexCoordIndex, C::StageResultArg};
+    for (int s = 0; s < 3; ++s)
+        for (int c = 0; c < 8; ++c) {
+            // Arguments of a disabled or SELECTARG1 unit are free.
+            if ((s == 2 && c != 0 && c != 3 && c < 6) || (s == 1 && c == 5)) continue;
+            EXPECT_EQ(stage(s, columns[c]), expected[s][c]) << "stage " << s << " column " << c;
+        }
+    EXPECT_EQ(stage(0, C::StageTextureTransformFlags), 0u);
+    EXPECT_EQ(cache().renderDesired[C::RsTextureFactor], 0xFFFF8000u);
+    EXPECT_EQ(cache().renderDesired[C::RsAmbient], 0u);
+    EXPECT_EQ(cache().renderDesired[C::RsFillMode], std::uint32_t(D3DFILL_SOLID));
+    EXPECT_EQ(cache().renderDesired[C::RsColorVertex], 0u);
+    // The textures reached the device on stages 0 and 1.
+    IDirect3DBaseTexture9* bound = nullptr;
+    device->GetTexture(1, &bound);
+    EXPECT_EQ(bound, material.textures[Material::SlotLightmap].handler()->texture);
+    if (bound) bound->Release();
+}
+
+TEST_F(ModelDrawTest, LitPathsWithoutALightFallBack) {
+    // Kind 9 without a light draws exactly as kind 0, kind 6 as kind 3.
+    for (auto [lit, plain] : {std::pair<std::uint32_t, std::uint32_t>{9, 0}, {6, 3}}) {
+        std::memset(cache().stageDesired, 0, sizeof(cache().stageDesired));
+        makeElement(plain);
+        Model::drawElementKind(element, -1);
+        std::uint32_t stages[4][DXStateCache::kStageColumns];
+        std::memcpy(stages, cache().stageDesired, sizeof(stages));
+        std::uint32_t render[DXStateCache::kRenderColumns];
+        std::memcpy(render, cache().renderDesired, sizeof(render));
+        std::memset(cache().stageDesired, 0, sizeof(cache().stageDesired));
+        makeElement(lit);
+        Model::drawElementKind(element, -1);
+        EXPECT_EQ(std::memcmp(stages, cache().stageDesired, sizeof(stages)), 0) << lit;
+        EXPECT_EQ(std::memcmp(render, cache().renderDesired, sizeof(render)), 0) << lit;
+    }
+}
+
+TEST_F(ModelDrawTest, WaterFactorAlphaStaysInTheBlendRange) {
+    makeElement(26);
+    material.colours[3][0] = material.colours[3][1] = material.colours[3][2] = 1.0f;
+    std::uint32_t low = 255, high = 0;
+    // The blend wave sin(4 t) peaks at t = pi / 8 and bottoms at 3 pi / 8.
+    constexpr double kEighthPi = 0.39269908169872414;
+    for (int step = 0; step < 404; ++step) {
+        env().clock = step < 400 ? step * 0.01 : kEighthPi * (step - 400) * 2.0 + kEighthPi;
+        ASSERT_TRUE(Model::drawElement(element));
+        const std::uint32_t alpha = cache().renderDesired[DXStateCache::RsTextureFactor] >> 24;
+        low = std::min(low, alpha);
+        high = std::max(high, alpha);
+    }
+    EXPECT_EQ(low, 102u);
+    EXPECT_EQ(high, 153u);
+    EXPECT_EQ(cache().renderDesired[DXStateCache::RsTextureFactor] & 0xFFFFFF, 0xFF7F00u);  // (1, 0.5, 0) x 255, truncated
+    EXPECT_EQ(stage(1, DXStateCache::StageColorOp), std::uint32_t(D3DTOP_BLENDFACTORALPHA));
+    EXPECT_EQ(stage(5, DXStateCache::StageColorOp), std::uint32_t(D3DTOP_DISABLE));
+    EXPECT_EQ(render_->shaders().pass.blendMode, 2);
+}
+
+TEST_F(ModelDrawTest, WaterLayerFrameFollowsTheEngineTime) {
+    addWaterFrames(8);
+    env().clock = 10.0;
+    ASSERT_TRUE(Model::bindWaterLayerFrame(2));
+    TextureLink* layer = render_->builtinTextures.find("water_ls_x");
+    EXPECT_EQ(layer->currentFrame, 2);  // trunc(4 x 2 x 0.3 + 4 x 10) mod 8
+    IDirect3DBaseTexture9* bound = nullptr;
+    device->GetTexture(2, &bound);
+    EXPECT_EQ(bound, layer->frameHandler(2)->texture);
+    if (bound) bound->Release();
+    ASSERT_TRUE(Model::bindWaterLayerFrame(0));
+    EXPECT_EQ(layer->currentFrame, 0);  // 40 mod 8
+}
+
+TEST_F(ModelDrawTest, WaterWithoutLayerTexturesFallsBackToTheDiffuseMap) {
+    // The layer link is enabled but its series is missing from the packages.
+    makeElement(27);
+    EXPECT_FALSE(Model::bindWaterLayerFrame(0));
+    ASSERT_TRUE(Model::drawElement(element));
+    for (DWORD s = 0; s < 3; ++s) {
+        IDirect3DBaseTexture9* bound = nullptr;
+        device->GetTexture(s, &bound);
+        EXPECT_EQ(bound, material.textures[Material::SlotDiffuse].handler()->texture) << s;
+        if (bound) bound->Release();
+    }
+}
+
+TEST_F(ModelDrawTest, WaterWithBothPassesOffSetsUpAndDrawsNothing) {
+    makeElement(28);
+    Model::mutableSettings().ffpDisableWaterAmbient = true;
+    Model::mutableSettings().ffpDisableWaterLightpass = true;
+    EXPECT_FALSE(Model::drawElement(element));
+    EXPECT_EQ(element.drawCount, 0);
+    EXPECT_EQ(stage(4, DXStateCache::StageColorArg1), std::uint32_t(D3DTA_TFACTOR));
+}
+
+}  // namespace
