@@ -137,6 +137,20 @@ public:
     static bool drawElementFixedKind6(ModelElement& element, std::int32_t light);
     static bool drawElementFixedKind9(ModelElement& element, std::int32_t light);
     static bool drawElementFixedWater(ModelElement& element, std::int32_t light);
+    // Shader paths (details 1 and 2).
+    static bool drawElementShader(ModelElement& element, std::int32_t light);
+    static bool drawElementShaderKind16(ModelElement& element, std::int32_t light);
+    static bool drawElementShaderKind62(ModelElement& element, std::int32_t light);
+    static bool drawElementWaterShader(ModelElement& element, std::int32_t light);
+    static bool drawElementWaterNormShader(ModelElement& element, std::int32_t light);
+    static bool drawElementShaderContextPass(ModelElement& element);
+    // The element's shader constants for a draw with a light (-1: none).
+    static void prepareElementShaderPass(ModelElement& element, std::int32_t light);
+    // The water textures of the current water programs.
+    static void bindWaterTextures(bool reflection);
+    // The render core's water suppression: water kinds draw nothing in
+    // shader mode while it is set.
+    static bool suppressWater;
     // The stage set-up of the main context render's default path; the draw
     // is the caller's.
     static void drawElementFixedDefault(ModelElement& element);

@@ -1,6 +1,7 @@
 // The element drawing paths of the model: the fixed-function paths program
 // the texture stages of the state cache, and every path ends in the mesh
 // draw, which applies the cache and issues the draw call.
+#include <algorithm>
 #include <cmath>
 
 #include "app/GameCore.h"
@@ -300,7 +301,17 @@ bool Model::drawElementKind(ModelElement& element, std::int32_t light) {
     if (!material) return false;
     const std::uint32_t kind = material->parameters.kind;
     const std::int32_t details = textureEnvironment().videoSetup().details;
-    if (details != VideoDetailsMinimum) return false;  // the shader paths come with the shader families
+    if (details == VideoDetailsNormal || details == VideoDetailsHigh) {
+        if (kind >= 26 && kind <= 28) {
+            const std::int32_t water = textureEnvironment().videoSetup().water;
+            if (suppressWater || water < 0 || water > 2) return false;
+            return water == 2 ? drawElementWaterNormShader(element, light) : drawElementWaterShader(element, light);
+        }
+        if (kind == 16 || kind == 17) return drawElementShaderKind16(element, light);
+        if (kind == 62) return drawElementShaderKind62(element, light);
+        return drawElementShader(element, light);
+    }
+    if (details != VideoDetailsMinimum) return false;
     switch (kind) {
     case 0: case 1: case 2: case 19: case 21:
         return drawElementFixedKind0(element, light);
@@ -334,4 +345,316 @@ bool Model::drawElement(ModelElement& element) {
         if (passes > 0) return true;
     }
     return drawElementKind(element, -1);
+}
+
+// ---- Shader paths ----
+
+namespace {
+
+// The define values a material brings to the dynamic family.
+struct MaterialSwitches {
+    std::int32_t bones = 0, parallax = 0, normalmap = 0, terrain = 0, ambient = 0, envmap = 0, specular = 0,
+                 wave = 0;
+};
+
+bool slotLoaded(const Material& material, std::int32_t slot) {
+    const TextureLink& link = material.textures[slot];
+    return link.enabled && link.frameHandler(link.currentFrame) != nullptr;
+}
+
+MaterialSwitches switchesOf(const Material& material) {
+    MaterialSwitches s;
+    const std::uint32_t caps =
+        Material::capabilities(material.parameters.kind, textureEnvironment().videoSetup().details);
+    s.bones = std::min(std::max(material.parameters.boneInfluences, 0), 4);
+    s.parallax = slotLoaded(material, Material::SlotHeightMap) ? 1 : 0;
+    s.normalmap = slotLoaded(material, Material::SlotNormalMap) ? 1 : 0;
+    if ((caps & Material::CapTerrain) && slotLoaded(material, Material::SlotTerrain))
+        s.terrain = (material.flags & 0x800) ? 2 : 1;
+    if (caps & Material::CapTwoLightPasses)
+        s.ambient = 2;
+    else
+        s.ambient = slotLoaded(material, Material::SlotLightmap) ? 3 : 1;
+    s.envmap = slotLoaded(material, Material::SlotEnvironment) ? 1 : 0;
+    s.specular = (material.flags & Material::FlagSpecular) ? 1 : 0;
+    for (const auto& wave : material.waves)
+        for (float v : wave)
+            if (v != 0.0f) s.wave = 1;
+    return s;
+}
+
+const ModelElementLight* lightOf(const ModelElement& element, std::int32_t light) {
+    if (light < 0 || light >= static_cast<std::int32_t>(element.lights.size())) return nullptr;
+    return &element.lights[static_cast<std::size_t>(light)];
+}
+
+// LIGHT, LMODE of a light: 1 for flag 0x8000 else 2; mode 0 without flag
+// 0x100, else 1 or 2 by its mode flag (0x200).
+std::int32_t lightKind(const ModelElementLight& light) { return (light.flags & 0x8000) ? 1 : 2; }
+std::int32_t lightMode(const ModelElementLight& light) {
+    if (!(light.flags & 0x100)) return 0;
+    return (light.flags & 0x200) ? 2 : 1;
+}
+
+VertexData* variable(ShaderProgram* program, const char* name) {
+    if (!program) return nullptr;
+    const int index = gameCore.render->shaders().mapper().find(name);
+    return index < 0 ? nullptr : program->variables[index];
+}
+
+// Selects the family's programs; both must exist.
+bool selectPrograms(MultyShader& family) {
+    ShaderCore& shaders = gameCore.render->shaders();
+    shaders.selectFamilyPrograms(family);
+    return shaders.currentVertexProgram() && shaders.currentPixelProgram();
+}
+
+void reportDynamicFailure(const Material& material) {
+    const MultyShaderDynamic20::Setup& v = gameCore.render->shaders().dynamic20.values;
+    material.reportFailure(v.ambient, v.envmap, v.specular, v.terrain, v.normalmap);
+}
+
+// Binds a link to every stage of a sampler variable (its registers).
+void bindToSampler(TextureLink& link, const VertexData& sampler, std::int32_t filterClass) {
+    std::int32_t stages[9];
+    int count = 0;
+    for (std::int32_t r : sampler.registers)
+        if (r >= 0) stages[count++] = r;
+    stages[count] = -1;
+    link.bindToStageList(stages, filterClass, false);
+}
+
+void drawShaderMesh(ModelElement& element) {
+    gameCore.render->stateCache().setRender(DXStateCache::RsFillMode, D3DFILL_SOLID);
+    gameCore.render->shaders().prepareDraw();
+    Model::drawElementMesh(element);
+}
+
+}  // namespace
+
+bool Model::suppressWater = false;
+
+void Model::prepareElementShaderPass(ModelElement& element, std::int32_t light) {
+    ShaderCore& shaders = gameCore.render->shaders();
+    ShaderProgram* vertex = shaders.currentVertexProgram();
+    ShaderProgram* pixel = shaders.currentPixelProgram();
+    if (VertexData* v = variable(vertex, "mWorld")) v->setMatrix(0, element.world);
+    if (VertexData* v = variable(vertex, "mWorldViewProjection")) v->setMatrix(2, element.world);
+    if (VertexData* v = variable(vertex, "mWorldView")) v->setMatrix(6, element.world);
+    if (VertexData* v = variable(vertex, "mViewProjection")) v->setFromFrame(5);
+    if (VertexData* v = variable(vertex, "mViewInverse")) v->setFromFrame(4);
+    Material* material = element.material();
+    if (material) {
+        static const char* const kColours[6] = {"vColorAmbient", "vColorDiffuse", "vColorSpecular",
+                                                "vColorEnvironment", "vColorMain", "vColorGlobal"};
+        for (int c = 0; c < 6; ++c)
+            if (VertexData* v = variable(pixel, kColours[c])) v->setFromPointer(material->colours[c]);
+        material->apply(nullptr, false, 0xFFFFFFFFu, &shaders.pass);
+    }
+    if (const ModelElementLight* l = lightOf(element, light)) {
+        const D3DLIGHT9& d = l->light;
+        const float direction[3] = {-d.Direction.x, -d.Direction.y, -d.Direction.z};
+        if (VertexData* v = variable(pixel, "vLightDirection")) v->setFloats(direction);
+        if (VertexData* v = variable(vertex, "vLightDirection")) v->setFloats(direction);
+        if (VertexData* v = variable(pixel, "vColorLight"))
+            v->setValues(d.Diffuse.r, d.Diffuse.g, d.Diffuse.b, d.Diffuse.a);
+    }
+}
+
+bool Model::drawElementShader(ModelElement& element, std::int32_t light) {
+    Material* material = element.material();
+    if (!material || !gameCore.render || opacityOf(*material) == 0.0f) return false;
+    ShaderCore& shaders = gameCore.render->shaders();
+    MultyShaderDynamic20::Setup& v = shaders.dynamic20.values;
+    const MaterialSwitches s = switchesOf(*material);
+    v.bones = s.bones;
+    v.depth = 0;
+    v.parallax = s.parallax;
+    v.normalmap = s.normalmap;
+    v.terrain = s.terrain;
+    v.ambient = s.ambient;
+    v.envmap = s.envmap;
+    v.specular = s.specular;
+    v.wave = s.wave;
+    const ModelElementLight* lit = lightOf(element, light);
+    if (!lit) {
+        v.light = v.lmode = v.lmask = 0;
+        if (v.ambient != 3) {
+            v.specular = 0;
+            if (v.envmap == 0) v.normalmap = 0;
+        }
+    } else {
+        v.light = lightKind(*lit);
+        v.lmode = lightMode(*lit);
+        v.lmask = (lit->flags & 0x400) ? 1 : 0;
+        if (v.terrain > 0) {
+            v.lmask = 0;
+            v.lmode = std::min(v.lmode, 1);
+        }
+    }
+    bool drawn = false;
+    if (v.parallax > 0 && v.terrain > 0 && v.light > 0 && v.ambient > 0) {
+        const std::int32_t saved[3] = {v.light, v.lmode, v.lmask};
+        v.light = v.lmode = v.lmask = 0;
+        shaders.pass.depthFunction = 6;
+        if (selectPrograms(shaders.dynamic20)) {
+            prepareElementShaderPass(element, -1);
+            drawShaderMesh(element);
+            drawn = true;
+        }
+        v.light = saved[0], v.lmode = saved[1], v.lmask = saved[2];
+        v.ambient = 0;
+    }
+    if (v.ambient == 0 && v.terrain == 2) v.terrain = 1;
+    shaders.pass.depthFunction = 6;
+    if (!selectPrograms(shaders.dynamic20)) {
+        reportDynamicFailure(*material);
+        return drawn;
+    }
+    prepareElementShaderPass(element, light);
+    drawShaderMesh(element);
+    return true;
+}
+
+bool Model::drawElementShaderKind16(ModelElement& element, std::int32_t light) {
+    (void)light;  // drawn unlit
+    Material* material = element.material();
+    if (!material || !gameCore.render || opacityOf(*material) == 0.0f) return false;
+    ShaderCore& shaders = gameCore.render->shaders();
+    MultyShaderDynamic20::Setup& v = shaders.dynamic20.values;
+    const MaterialSwitches s = switchesOf(*material);
+    v.depth = v.envmap = v.light = v.lmask = v.lmode = v.specular = 0;
+    v.normalmap = s.normalmap;
+    v.ambient = s.ambient;
+    v.terrain = s.terrain;
+    v.wave = s.wave;
+    v.bones = s.bones;
+    v.parallax = s.parallax;
+    shaders.pass.depthFunction = 6;
+    if (!selectPrograms(shaders.dynamic20)) {
+        reportDynamicFailure(*material);
+        return false;
+    }
+    prepareElementShaderPass(element, -1);
+    drawShaderMesh(element);
+    return true;
+}
+
+bool Model::drawElementShaderKind62(ModelElement& element, std::int32_t light) {
+    (void)light;
+    Material* material = element.material();
+    if (!material || !gameCore.render || opacityOf(*material) == 0.0f) return false;
+    ShaderCore& shaders = gameCore.render->shaders();
+    MultyShaderDynamic20::Setup& v = shaders.dynamic20.values;
+    const MaterialSwitches s = switchesOf(*material);
+    v.depth = v.normalmap = v.envmap = v.light = v.lmask = v.lmode = v.specular = 0;
+    v.ambient = 1;
+    v.parallax = s.parallax;
+    v.bones = s.bones;
+    v.terrain = s.terrain;
+    v.wave = s.wave;
+    if (!selectPrograms(shaders.dynamic20)) {
+        reportDynamicFailure(*material);
+        return false;
+    }
+    prepareElementShaderPass(element, -1);
+    shaders.pass.alphaMode = shaders.pass.blendMode = shaders.pass.cullMode = shaders.pass.fogMode = 0;
+    drawShaderMesh(element);
+    return true;
+}
+
+bool Model::drawElementShaderContextPass(ModelElement& element) {
+    Material* material = element.material();
+    if (!material || !gameCore.render) return false;
+    ShaderCore& shaders = gameCore.render->shaders();
+    MultyShaderDynamic20::Setup& v = shaders.dynamic20.values;
+    const MaterialSwitches s = switchesOf(*material);
+    v = MultyShaderDynamic20::Setup();
+    v.depth = 1;
+    v.bones = s.bones;
+    v.wave = s.wave;
+    v.ambient = (material->blendMode >= 2 || material->alphaMode >= 1) ? 1 : 0;
+    if (!selectPrograms(shaders.dynamic20)) return false;
+    prepareElementShaderPass(element, -1);
+    shaders.pass.depthFunction = 6;
+    shaders.pass.fogMode = 0;
+    shaders.pass.blendMode = 14;
+    shaders.pass.alphaMode = 3;
+    drawShaderMesh(element);
+    return true;
+}
+
+void Model::bindWaterTextures(bool reflection) {
+    ShaderCore& shaders = gameCore.render->shaders();
+    ShaderProgram* pixel = shaders.currentPixelProgram();
+    ShaderProgram* vertex = shaders.currentVertexProgram();
+    RenderBuiltinTextures& builtins = gameCore.render->builtinTextures;
+    auto bind = [&](TextureLink* link, const char* sampler, std::int32_t filterClass, bool allocate) {
+        VertexData* target = variable(pixel, sampler);
+        if (!link || !target) return;
+        if (allocate && !link->frameHandler(link->currentFrame)) link->allocateDefault(0, false);
+        bindToSampler(*link, *target, filterClass);
+    };
+    bind(builtins.find("water20_wave"), "sLightMap", 5, true);
+    bind(builtins.find("water20_normal"), "sNormalMap", 5, true);
+    if (reflection) {
+        TextureLink* mirror = builtins.find("ProcMirror");
+        if (!mirror || !mirror->enabled || !mirror->handler() || !mirror->handler()->texture) return;
+        bind(mirror, "sSpecularMap", 2, false);
+        if (VertexData* size = variable(vertex, "vTT1")) {
+            D3DSURFACE_DESC desc{};
+            static_cast<IDirect3DTexture9*>(mirror->handler()->texture)->GetLevelDesc(0, &desc);
+            size->setValues(float(desc.Width), float(desc.Height), 0.0f, 0.0f);
+        }
+    }
+    // Without reflection the scene sky's current layer is bound here once
+    // the sky keeps its layers.
+}
+
+namespace {
+
+// The two water shader paths share their set-up; Water20 differs in the
+// lit pass's specular and light kind.
+bool drawWater(ModelElement& element, std::int32_t light, MultyShaderWaterBase& family, bool water20) {
+    Material* material = element.material();
+    if (!material || !gameCore.render || opacityOf(*material) == 0.0f) return false;
+    ShaderCore& shaders = gameCore.render->shaders();
+    MultyShaderWaterBase::Setup& v = family.values;
+    const MaterialSwitches s = switchesOf(*material);
+    const VideoSetup& mode = textureEnvironment().videoSetup();
+    const bool reflection = mode.details > 0 && mode.water > 0 && mode.waterReflection == 1;
+    v.bones = s.bones;
+    const std::uint32_t kind = material->parameters.kind;
+    v.water = kind == 26 ? 1 : (kind == 27 ? 0 : 2);
+    const ModelElementLight* lit = lightOf(element, light);
+    if (!lit) {
+        v.ambient = reflection ? 1 : 4;
+        v.light = v.lmode = v.specular = 0;
+    } else {
+        v.ambient = 0;
+        v.lmode = lightMode(*lit);
+        v.specular = water20 ? 1 : s.specular;
+        v.light = water20 ? lightKind(*lit) : 2;
+        shaders.pass.blendMode = 7;
+    }
+    shaders.pass.depthFunction = 6;
+    if (!selectPrograms(family)) {
+        material->reportFailure(v.ambient, 0, v.specular, 0, 0);
+        return false;
+    }
+    Model::prepareElementShaderPass(element, light);
+    if (lit) shaders.pass.blendMode = 7;
+    Model::bindWaterTextures(reflection);
+    drawShaderMesh(element);
+    return true;
+}
+
+}  // namespace
+
+bool Model::drawElementWaterShader(ModelElement& element, std::int32_t light) {
+    return drawWater(element, light, gameCore.render->shaders().waterNorm20, false);
+}
+
+bool Model::drawElementWaterNormShader(ModelElement& element, std::int32_t light) {
+    return drawWater(element, light, gameCore.render->shaders().water20, true);
 }

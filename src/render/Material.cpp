@@ -265,6 +265,12 @@ void Material::apply(MaterialShaderValues* values, bool useDefaultMaterial, std:
     currentMaterial = this;
 }
 
+void Material::reportFailure(std::int32_t ambient, std::int32_t envmap, std::int32_t specular, std::int32_t terrain,
+                             std::int32_t normalmap) const {
+    engineLog().error("Failed material [%i]: [AMBIENT=%i][ENVMAP=%i][SPEC=%i][TERRAIN=%i][NMAP=%i]",
+                      static_cast<int>(parameters.kind), ambient, envmap, specular, terrain, normalmap);
+}
+
 void Material::setOpacity(float opacity) {
     if (opacity == 0.0f) {
         flags &= ~FlagEnabled;

@@ -64,6 +64,10 @@ public:
     // samplers, the pass modes into pass (when given).
     void apply(MaterialShaderValues* values, bool useDefaultMaterial, std::uint32_t samplerMask, ShaderPassState* pass);
     void setOpacity(float opacity);
+    // A shader path found no programs for the material's switches: logged
+    // with the kind and the switch values.
+    void reportFailure(std::int32_t ambient, std::int32_t envmap, std::int32_t specular, std::int32_t terrain,
+                       std::int32_t normalmap) const;
     bool sameAs(const Material& other) const;
 
     // The sampler of each slot (-1: never bound here).

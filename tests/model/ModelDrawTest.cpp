@@ -189,3 +189,43 @@ TEST_F(ModelDrawTest, WaterWithBothPassesOffSetsUpAndDrawsNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ModelDrawTest, ShaderPathsFillTheFamilySetups) {
+    // No shader package is loaded: the setups are filled, no program is
+    // found, and the failure is reported without a draw.
+    env().setup.details = 1;
+    makeElement(17);
+    material.flags |= Material::FlagSpecular;
+    EXPECT_FALSE(Model::drawElement(element));
+    EXPECT_EQ(element.drawCount, 0);
+    const MultyShaderDynamic20::Setup& d = render_->shaders().dynamic20.values;
+    EXPECT_EQ(d.ambient, 3);  // the light map is in place
+    EXPECT_EQ(d.light, 0);
+    EXPECT_EQ(d.specular, 0);  // the kind-16 path draws unlit
+    EXPECT_EQ(d.depth, 0);
+
+    struct Case {
+        std::int32_t water, reflection, ambient;
+        std::int32_t family;  // 0 WaterNorm20, 1 Water20, -1 nothing selected
+    };
+    for (const Case c : {Case{1, 1, 1, 0}, {1, 0, 4, 0}, {2, 1, 1, 1}, {3, 1, -1, -1}}) {
+        makeElement(27);
+        env().setup.water = c.water;
+        env().setup.waterReflection = c.reflection;
+        render_->shaders().waterNorm20.values.ambient = -1;
+        render_->shaders().water20.values.ambient = -1;
+        EXPECT_FALSE(Model::drawElementKind(element, -1));
+        const std::int32_t norm = render_->shaders().waterNorm20.values.ambient;
+        const std::int32_t plain = render_->shaders().water20.values.ambient;
+        EXPECT_EQ(c.family == 0 ? norm : plain, c.ambient) << c.water << " " << c.reflection;
+        const std::int32_t water = c.family == 0 ? render_->shaders().waterNorm20.values.water
+                                                 : render_->shaders().water20.values.water;
+        if (c.family >= 0) {
+            EXPECT_EQ(water, 0);  // kind 27
+        }
+    }
+}
+
+}  // namespace
