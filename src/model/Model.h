@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "foundation/Intersection.h"
+#include "platform/d3d9/D3D9Types.h"
 #include "scene/GameObject.h"
 #include "scene/SceneObjectFlags.h"
 
@@ -49,6 +50,15 @@ struct ModelSettings {
 
 class Material;
 struct ModelElement;
+struct ShadowRecord;
+
+// The constants of a shadow receiver pass computed from its record.
+struct ShadowReceiverConstants {
+    D3DMATRIX shadow{};      // vertex "mShadow"
+    float pixelTT0[4] = {};  // pixel "vTT0": the window
+    float pixelTT1[4] = {};  // pixel "vTT1": intensity, exponent, falloff
+    float colour[3] = {};    // pixel "vColorAmbient" x, y, z
+};
 
 // Bits of Model::objectFlags.
 constexpr std::uint32_t kModelRandomNpc = 0x8;
@@ -148,6 +158,11 @@ public:
     static void prepareElementShaderPass(ModelElement& element, std::int32_t light);
     // The water textures of the current water programs.
     static void bindWaterTextures(bool reflection);
+    // Shadow passes: the element into the shadow map, and the element with
+    // the shadow map projected onto it.
+    static void drawElementShadowCasterPass(ModelElement& element, const ShadowRecord& record);
+    static void drawElementShadowReceiverPass(ModelElement& element, const ShadowRecord& record);
+    static ShadowReceiverConstants shadowReceiverConstants(const ShadowRecord& record);
     // The render core's water suppression: water kinds draw nothing in
     // shader mode while it is set.
     static bool suppressWater;

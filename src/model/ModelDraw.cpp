@@ -7,8 +7,10 @@
 #include "app/GameCore.h"
 #include "model/Model.h"
 #include "model/ModelElement.h"
+#include "effects/ShadowRecord.h"
 #include "render/Material.h"
 #include "render/RenderCore.h"
+#include "render/RenderSettings.h"
 #include "render/VideoSetup.h"
 #include "render/shaders/ShaderCore.h"
 #include "render/states/DXStateCache.h"
@@ -657,4 +659,140 @@ bool Model::drawElementWaterShader(ModelElement& element, std::int32_t light) {
 
 bool Model::drawElementWaterNormShader(ModelElement& element, std::int32_t light) {
     return drawWater(element, light, gameCore.render->shaders().water20, true);
+}
+
+// ---- Shadow passes ----
+
+namespace {
+
+D3DMATRIX multiply(const D3DMATRIX& a, const D3DMATRIX& b) {
+    D3DMATRIX out{};
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 4; ++c)
+            for (int k = 0; k < 4; ++k) out.m[r][c] += a.m[r][k] * b.m[k][c];
+    return out;
+}
+
+// Clip coordinates to shadow-map texture coordinates.
+D3DMATRIX biasMatrix() {
+    D3DMATRIX m{};
+    m.m[0][0] = 0.5f;
+    m.m[1][1] = -0.5f;
+    m.m[2][2] = 0.5f;
+    m.m[3][0] = m.m[3][1] = m.m[3][2] = 0.5f;
+    m.m[3][3] = 1.0f;
+    return m;
+}
+
+TextureLink* builtin(const char* name) { return gameCore.render->builtinTextures.find(name); }
+
+void bindToPixelSampler(TextureLink* link, const char* sampler) {
+    if (!link) return;
+    if (VertexData* target = variable(gameCore.render->shaders().currentPixelProgram(), sampler))
+        bindToSampler(*link, *target, 0);
+}
+
+}  // namespace
+
+ShadowReceiverConstants Model::shadowReceiverConstants(const ShadowRecord& record) {
+    ShadowReceiverConstants k;
+    const float a = record.windowY - 1.0f + record.windowHeight;
+    D3DMATRIX translate = identityMatrix();
+    translate.m[3][0] = -record.windowX;
+    translate.m[3][1] = a;
+    D3DMATRIX scale = identityMatrix();
+    scale.m[0][0] = 1.0f / record.windowWidth;
+    scale.m[1][1] = 1.0f / record.windowHeight;
+    k.shadow = multiply(multiply(multiply(record.projection, biasMatrix()), translate), scale);
+    ShadowLightValues values;
+    if (const ShadowLightValues* light = record.linkedLight()) values = *light;
+    float falloff = std::pow(values.base + record.falloffOffset, values.exponent);
+    if (falloff != 0.0f) falloff = 1.0f / falloff;
+    const float tt1[4] = {2.0f * values.intensity * record.intensity, values.exponent, falloff, 0.0f};
+    const float tt0[4] = {record.windowWidth, record.windowHeight, record.windowX, -a};
+    std::copy(tt1, tt1 + 4, k.pixelTT1);
+    std::copy(tt0, tt0 + 4, k.pixelTT0);
+    std::copy(values.colour, values.colour + 3, k.colour);
+    return k;
+}
+
+void Model::drawElementShadowCasterPass(ModelElement& element, const ShadowRecord& record) {
+    Material* material = element.material();
+    if (!material || !gameCore.render || opacityOf(*material) == 0.0f) return;
+    ShaderCore& shaders = gameCore.render->shaders();
+    MultyShaderDynamic20::Setup& v = shaders.dynamic20.values;
+    const MaterialSwitches s = switchesOf(*material);
+    v = MultyShaderDynamic20::Setup();
+    v.bones = s.bones;
+    v.ambient = 1;
+    v.wave = s.wave;
+    shaders.pass.depthFunction = 6;
+    if (!selectPrograms(shaders.dynamic20)) {
+        reportDynamicFailure(*material);
+        return;
+    }
+    ShaderProgram* vertex = shaders.currentVertexProgram();
+    ShaderProgram* pixel = shaders.currentPixelProgram();
+    if (VertexData* tt0 = variable(vertex, "vTT0")) tt0->setValues(1.0f, 1.0f, 0.0f, 0.0f);
+    prepareElementShaderPass(element, -1);
+    if (VertexData* ambient = variable(pixel, "vColorAmbient")) {
+        ambient->changed = 0;
+        ambient->setValues(2.0f, 2.0f, 2.0f, 2.0f);
+    }
+    const D3DMATRIX& world = element.world;
+    const D3DMATRIX projected = multiply(world, record.projection);
+    if (VertexData* t = variable(vertex, "fTime")) t->setFloats(&shaders.frame.time);
+    if (VertexData* t = variable(pixel, "fTime")) t->setFloats(&shaders.frame.time);
+    if (VertexData* m = variable(vertex, "mWorld")) {
+        m->changed = 0;
+        m->setMatrix(0, world);
+    }
+    if (VertexData* m = variable(vertex, "mWorldViewProjection")) {
+        m->changed = 0;
+        m->setMatrix(0, projected);
+    }
+    TextureLink* white = builtin("procWhiteMap");
+    if (white && !white->frameHandler(white->currentFrame)) white->allocateDefault(0, false);
+    bindToPixelSampler(white, "sDiffuseMap");
+    shaders.pass.alphaMode = shaders.pass.blendMode = shaders.pass.fogMode = shaders.pass.cullMode = 0;
+    shaders.pass.depthFunction = 1;
+    drawShaderMesh(element);
+}
+
+void Model::drawElementShadowReceiverPass(ModelElement& element, const ShadowRecord& record) {
+    Material* material = element.material();
+    if (!material || !gameCore.render) return;
+    if (textureEnvironment().videoSetup().details == VideoDetailsMinimum) return;
+    TextureLink* shadowMap = builtin("ProcSHADOW1");
+    if (!shadowMap || !shadowMap->frameHandler(shadowMap->currentFrame) || opacityOf(*material) == 0.0f) return;
+    ShaderCore& shaders = gameCore.render->shaders();
+    shaders.pass.depthFunction = 6;
+    shaders.selectVertexProgram(17);
+    shaders.selectPixelProgram(16);
+    ShaderProgram* vertex = shaders.currentVertexProgram();
+    ShaderProgram* pixel = shaders.currentPixelProgram();
+    if (!vertex || !pixel) return;
+    if (VertexData* t = variable(vertex, "fTime")) t->setFloats(&shaders.frame.time);
+    if (VertexData* t = variable(pixel, "fTime")) t->setFloats(&shaders.frame.time);
+    prepareElementShaderPass(element, -1);
+    const ShadowReceiverConstants k = shadowReceiverConstants(record);
+    VertexData* vertexTT0 = variable(vertex, "vTT0");
+    VertexData* vertexTT1 = variable(vertex, "vTT1");
+    VertexData* ambient = variable(pixel, "vColorAmbient");
+    for (VertexData* cleared : {vertexTT0, vertexTT1, ambient})
+        if (cleared) cleared->changed = 0;
+    if (vertexTT0) vertexTT0->setValues(1.0f, 1.0f, 0.0f, 0.0f);
+    if (vertexTT1) vertexTT1->setValues(renderSettings.shadowOffset, 0.0f, 0.0f, 0.0f);
+    if (VertexData* m = variable(vertex, "mShadow")) m->setMatrix(0, k.shadow);
+    if (VertexData* d = variable(pixel, "vLightDirection")) d->setFloats(record.direction);
+    if (VertexData* p = variable(pixel, "vObjectSpaceLightPos")) p->setFloats(record.position);
+    if (VertexData* t = variable(pixel, "vTT1")) t->setFromPointer(k.pixelTT1);
+    if (VertexData* t = variable(pixel, "vTT0")) t->setFromPointer(k.pixelTT0);
+    if (ambient) ambient->setXYZ(k.colour[0], k.colour[1], k.colour[2]);
+    shaders.pass.depthFunction = 6;
+    shaders.pass.alphaMode = 0;
+    shaders.pass.blendMode = 2;
+    shaders.pass.cullMode = 0;
+    bindToPixelSampler(shadowMap, "sDiffuseMap");
+    drawShaderMesh(element);
 }

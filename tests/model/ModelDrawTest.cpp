@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
+
+#include "effects/ShadowRecord.h"
 
 #include "model/Model.h"
 #include "model/ModelElement.h"
@@ -226,6 +229,70 @@ TEST_F(ModelDrawTest, ShaderPathsFillTheFamilySetups) {
             EXPECT_EQ(water, 0);  // kind 27
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ModelDrawTest, ShadowReceiverConstants) {
+    ShadowRecord record;
+    record.projection = identityMatrix();
+    record.projection.m[3][0] = 0.25f;
+    record.falloffOffset = 0.5f;
+    record.intensity = 0.75f;
+    // Without a linked light: intensity 1, exponent 16, base 2, black.
+    ShadowReceiverConstants k = Model::shadowReceiverConstants(record);
+    EXPECT_FLOAT_EQ(k.pixelTT1[0], 1.5f);
+    EXPECT_FLOAT_EQ(k.pixelTT1[1], 16.0f);
+    EXPECT_FLOAT_EQ(k.pixelTT1[2], 1.0f / std::pow(2.5f, 16.0f));
+    EXPECT_FLOAT_EQ(k.pixelTT1[3], 0.0f);
+    // The unit window: mShadow is the record matrix times the bias matrix.
+    const float expected[4][4] = {{0.5f, 0, 0, 0}, {0, -0.5f, 0, 0}, {0, 0, 0.5f, 0}, {0.625f, 0.5f, 0.5f, 1}};
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 4; ++c) EXPECT_FLOAT_EQ(k.shadow.m[r][c], expected[r][c]) << r << c;
+    EXPECT_FLOAT_EQ(k.pixelTT0[3], -0.0f);
+
+    // A linked light's values and a window in the map's lower right quarter.
+    ShadowLightValues light;
+    light.intensity = 0.5f;
+    light.exponent = 2.0f;
+    light.base = 1.0f;
+    light.colour[1] = 0.25f;
+    record.light = &light;
+    record.windowX = 0.5f;
+    record.windowY = 0.5f;
+    record.windowWidth = record.windowHeight = 0.5f;
+    record.falloffOffset = -1.0f;  // (1 - 1)^2 = 0 stays 0
+    k = Model::shadowReceiverConstants(record);
+    EXPECT_FLOAT_EQ(k.pixelTT1[0], 0.75f);
+    EXPECT_FLOAT_EQ(k.pixelTT1[2], 0.0f);
+    EXPECT_FLOAT_EQ(k.colour[1], 0.25f);
+    EXPECT_FLOAT_EQ(k.pixelTT0[2], 0.5f);
+    EXPECT_FLOAT_EQ(k.pixelTT0[3], 0.0f);  // a = 0.5 - 1 + 0.5
+    // The window shifts the texture coordinates by -x and scales them by 1 / width.
+    EXPECT_FLOAT_EQ(k.shadow.m[3][0], (0.625f - 0.5f) * 2.0f);
+}
+
+TEST_F(ModelDrawTest, ShadowPassesSkipWhatTheyCannotDraw) {
+    ShadowRecord record;
+    record.projection = identityMatrix();
+    makeElement(3);
+    // Details 0: no receiver; with details but no shadow map, none either.
+    Model::drawElementShadowReceiverPass(element, record);
+    env().setup.details = 1;
+    render_->shaders().pass.blendMode = 9;
+    Model::drawElementShadowReceiverPass(element, record);
+    EXPECT_EQ(render_->shaders().pass.blendMode, 9);
+    // Opacity 0: the caster leaves the pass record alone.
+    material.colours[0][3] = 0.0f;
+    Model::drawElementShadowCasterPass(element, record);
+    EXPECT_EQ(render_->shaders().pass.blendMode, 9);
+    // Without the dynamic programs the caster reports and draws nothing.
+    material.colours[0][3] = 1.0f;
+    Model::drawElementShadowCasterPass(element, record);
+    EXPECT_EQ(render_->shaders().dynamic20.values.ambient, 1);
+    EXPECT_EQ(element.drawCount, 0);
 }
 
 }  // namespace
