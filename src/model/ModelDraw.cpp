@@ -110,6 +110,15 @@ void prepareFixed(Cache& cache, ModelElement& element, std::int32_t light, bool 
     if (lit) {
         cache.setLight(0, element.lights[static_cast<std::size_t>(light)].light);
         cache.enableLight(0, true);
+        // The material's diffuse and ambient colours answer the light.
+        if (const Material* material = element.material()) {
+            D3DMATERIAL9 surface{};
+            const float* diffuse = material->colours[1];
+            const float* ambient = material->colours[0];
+            surface.Diffuse = {diffuse[0], diffuse[1], diffuse[2], diffuse[3]};
+            surface.Ambient = {ambient[0], ambient[1], ambient[2], ambient[3]};
+            cache.setMaterial(surface);
+        }
     }
     cache.setRender(Cache::RsLighting, lit ? 1 : 0);
 }
@@ -158,46 +167,39 @@ void Model::drawElementMesh(ModelElement& element, std::int32_t passes) {
     }
 }
 
-bool Model::drawElementFixedKind0(ModelElement& element, std::int32_t light) {
+namespace {
+
+// One textured fixed-function path: the shared set-up, its stage table and
+// the mesh draw.
+bool drawFixed(ModelElement& element, std::int32_t light, const StageSetup* stages, int count, bool lightMap,
+               std::uint32_t ambient, bool colorVertexOff, bool textureFactor) {
     Material* material = fixedMaterial(element);
     if (!material) return false;
     Cache& cache = stateCache();
-    fixedCommon(cache, element, *material, light, true, 0, true, true);
-    writeStages(cache, kKind0, 2);
-    drawElementMesh(element);
+    fixedCommon(cache, element, *material, light, lightMap, ambient, colorVertexOff, textureFactor);
+    writeStages(cache, stages, count);
+    Model::drawElementMesh(element);
     return true;
 }
 
+}  // namespace
+
+bool Model::drawElementFixedKind0(ModelElement& element, std::int32_t light) {
+    return drawFixed(element, light, kKind0, 2, true, 0, true, true);
+}
+
 bool Model::drawElementFixedKind3(ModelElement& element, std::int32_t light) {
-    Material* material = fixedMaterial(element);
-    if (!material) return false;
-    Cache& cache = stateCache();
-    fixedCommon(cache, element, *material, light, false, 0, true, true);
-    writeStages(cache, kKind3, 1);
-    drawElementMesh(element);
-    return true;
+    return drawFixed(element, light, kKind3, 1, false, 0, true, true);
 }
 
 bool Model::drawElementFixedKind6(ModelElement& element, std::int32_t light) {
     if (light < 0) return drawElementFixedKind3(element, light);
-    Material* material = fixedMaterial(element);
-    if (!material) return false;
-    Cache& cache = stateCache();
-    fixedCommon(cache, element, *material, light, false, 0xFFFFFFFFu, true, false);
-    writeStages(cache, kKind6Lit, 1);
-    drawElementMesh(element);
-    return true;
+    return drawFixed(element, light, kKind6Lit, 1, false, 0xFFFFFFFFu, true, false);
 }
 
 bool Model::drawElementFixedKind9(ModelElement& element, std::int32_t light) {
     if (light < 0) return drawElementFixedKind0(element, light);
-    Material* material = fixedMaterial(element);
-    if (!material) return false;
-    Cache& cache = stateCache();
-    fixedCommon(cache, element, *material, light, true, 0, false, true);
-    writeStages(cache, kKind9Lit, 3);
-    drawElementMesh(element);
-    return true;
+    return drawFixed(element, light, kKind9Lit, 3, true, 0, false, true);
 }
 
 void Model::drawElementFixedDefault(ModelElement& element) {
@@ -385,6 +387,19 @@ MaterialSwitches switchesOf(const Material& material) {
     return s;
 }
 
+// The dynamic set-up of a material's switches, unlit, no depth pass.
+void assignSwitches(MultyShaderDynamic20::Setup& v, const MaterialSwitches& s) {
+    v = MultyShaderDynamic20::Setup();
+    v.bones = s.bones;
+    v.parallax = s.parallax;
+    v.normalmap = s.normalmap;
+    v.terrain = s.terrain;
+    v.ambient = s.ambient;
+    v.envmap = s.envmap;
+    v.specular = s.specular;
+    v.wave = s.wave;
+}
+
 const ModelElementLight* lightOf(const ModelElement& element, std::int32_t light) {
     if (light < 0 || light >= static_cast<std::int32_t>(element.lights.size())) return nullptr;
     return &element.lights[static_cast<std::size_t>(light)];
@@ -454,12 +469,20 @@ void Model::prepareElementShaderPass(ModelElement& element, std::int32_t light) 
         material->apply(nullptr, false, 0xFFFFFFFFu, &shaders.pass);
     }
     if (const ModelElementLight* l = lightOf(element, light)) {
+        // The direction the light travels and its position (the programs
+        // light in object space: the element's world is taken as identity
+        // until the model keeps its inverse world).
         const D3DLIGHT9& d = l->light;
-        const float direction[3] = {-d.Direction.x, -d.Direction.y, -d.Direction.z};
-        if (VertexData* v = variable(pixel, "vLightDirection")) v->setFloats(direction);
+        const float direction[3] = {d.Direction.x, d.Direction.y, d.Direction.z};
+        const float position[3] = {d.Position.x, d.Position.y, d.Position.z};
         if (VertexData* v = variable(vertex, "vLightDirection")) v->setFloats(direction);
-        if (VertexData* v = variable(pixel, "vColorLight"))
+        if (VertexData* v = variable(vertex, "vObjectSpaceLightPos")) v->setFloats(position);
+        if (VertexData* v = variable(vertex, "vInvLightRadius"))
+            v->setValues(d.Range > 0.0f ? 1.0f / d.Range : 0.0f, 0.0f, 0.0f, 0.0f);
+        if (VertexData* v = variable(pixel, "vColorLightDiffuse"))
             v->setValues(d.Diffuse.r, d.Diffuse.g, d.Diffuse.b, d.Diffuse.a);
+        if (VertexData* v = variable(pixel, "vColorLightSpecular"))
+            v->setValues(d.Specular.r, d.Specular.g, d.Specular.b, d.Specular.a);
     }
 }
 
@@ -468,16 +491,7 @@ bool Model::drawElementShader(ModelElement& element, std::int32_t light) {
     if (!material || !gameCore.render || opacityOf(*material) == 0.0f) return false;
     ShaderCore& shaders = gameCore.render->shaders();
     MultyShaderDynamic20::Setup& v = shaders.dynamic20.values;
-    const MaterialSwitches s = switchesOf(*material);
-    v.bones = s.bones;
-    v.depth = 0;
-    v.parallax = s.parallax;
-    v.normalmap = s.normalmap;
-    v.terrain = s.terrain;
-    v.ambient = s.ambient;
-    v.envmap = s.envmap;
-    v.specular = s.specular;
-    v.wave = s.wave;
+    assignSwitches(v, switchesOf(*material));
     const ModelElementLight* lit = lightOf(element, light);
     if (!lit) {
         v.light = v.lmode = v.lmask = 0;
@@ -524,14 +538,8 @@ bool Model::drawElementShaderKind16(ModelElement& element, std::int32_t light) {
     if (!material || !gameCore.render || opacityOf(*material) == 0.0f) return false;
     ShaderCore& shaders = gameCore.render->shaders();
     MultyShaderDynamic20::Setup& v = shaders.dynamic20.values;
-    const MaterialSwitches s = switchesOf(*material);
-    v.depth = v.envmap = v.light = v.lmask = v.lmode = v.specular = 0;
-    v.normalmap = s.normalmap;
-    v.ambient = s.ambient;
-    v.terrain = s.terrain;
-    v.wave = s.wave;
-    v.bones = s.bones;
-    v.parallax = s.parallax;
+    assignSwitches(v, switchesOf(*material));
+    v.envmap = v.specular = 0;
     shaders.pass.depthFunction = 6;
     if (!selectPrograms(shaders.dynamic20)) {
         reportDynamicFailure(*material);
@@ -548,13 +556,9 @@ bool Model::drawElementShaderKind62(ModelElement& element, std::int32_t light) {
     if (!material || !gameCore.render || opacityOf(*material) == 0.0f) return false;
     ShaderCore& shaders = gameCore.render->shaders();
     MultyShaderDynamic20::Setup& v = shaders.dynamic20.values;
-    const MaterialSwitches s = switchesOf(*material);
-    v.depth = v.normalmap = v.envmap = v.light = v.lmask = v.lmode = v.specular = 0;
+    assignSwitches(v, switchesOf(*material));
+    v.normalmap = v.envmap = v.specular = 0;
     v.ambient = 1;
-    v.parallax = s.parallax;
-    v.bones = s.bones;
-    v.terrain = s.terrain;
-    v.wave = s.wave;
     if (!selectPrograms(shaders.dynamic20)) {
         reportDynamicFailure(*material);
         return false;
