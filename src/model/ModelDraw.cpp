@@ -259,6 +259,8 @@ bool Model::drawElementFixedWater(ModelElement& element, std::int32_t light) {
     ShaderPassState& pass = gameCore.render->shaders().pass;
     pass.blendMode = 2;
     pass.alphaMode = 0;
+    pass.blendApplied = pass.alphaApplied = 0;
+    gameCore.render->shaders().applyPassState();
     const float opacity = opacityOf(*material);
 
     bool drawn = false;
@@ -289,6 +291,8 @@ bool Model::drawElementFixedWater(ModelElement& element, std::int32_t light) {
         cache.setRender(Cache::RsColorVertex, 1);
         cache.setRender(Cache::RsFillMode, D3DFILL_SOLID);
         pass.blendMode = 8;
+        pass.blendApplied = 0;
+        gameCore.render->shaders().applyPassState();
         D3DMATERIAL9 lit{};
         lit.Diffuse = {environment[0], environment[1], environment[2], opacity};
         lit.Ambient = {0.0f, 0.0f, 0.0f, opacity};
@@ -442,6 +446,9 @@ void bindToSampler(TextureLink& link, const VertexData& sampler, std::int32_t fi
 }
 
 void drawShaderMesh(ModelElement& element) {
+    // The paths write the pass modes directly: have them applied again.
+    ShaderPassState& pass = gameCore.render->shaders().pass;
+    pass.alphaApplied = pass.blendApplied = pass.cullApplied = pass.depthApplied = 0;
     gameCore.render->stateCache().setRender(DXStateCache::RsFillMode, D3DFILL_SOLID);
     gameCore.render->shaders().prepareDraw();
     Model::drawElementMesh(element);
