@@ -108,15 +108,18 @@ void prepareFixed(Cache& cache, ModelElement& element, std::int32_t light, bool 
     const bool lit = lighting && light >= 0 && light < static_cast<std::int32_t>(element.lights.size());
     for (int unit = 0; unit < 3; ++unit) cache.enableLight(unit, false);
     if (lit) {
-        cache.setLight(0, element.lights[static_cast<std::size_t>(light)].light);
+        // The stages double the lit colour (MODULATE2X): the light and the
+        // material's ambient go in at half, so that the fixed-function and
+        // shader pictures agree.
+        D3DLIGHT9 half = element.lights[static_cast<std::size_t>(light)].light;
+        for (D3DCOLORVALUE* c : {&half.Diffuse, &half.Specular}) c->r *= 0.5f, c->g *= 0.5f, c->b *= 0.5f;
+        cache.setLight(0, half);
         cache.enableLight(0, true);
-        // The material's diffuse and ambient colours answer the light.
         if (const Material* material = element.material()) {
             D3DMATERIAL9 surface{};
-            const float* diffuse = material->colours[1];
             const float* ambient = material->colours[0];
-            surface.Diffuse = {diffuse[0], diffuse[1], diffuse[2], diffuse[3]};
-            surface.Ambient = {ambient[0], ambient[1], ambient[2], ambient[3]};
+            surface.Diffuse = {1.0f, 1.0f, 1.0f, 1.0f};
+            surface.Ambient = {ambient[0] * 0.5f, ambient[1] * 0.5f, ambient[2] * 0.5f, ambient[3]};
             cache.setMaterial(surface);
         }
     }

@@ -153,4 +153,86 @@ TEST_F(ModelDrawGLTest, ACastersShadowDarkensTheReceiverWhereTheMapIsCovered) {
     }
 }
 
+// A textured element lit by one directional light: the fixed-function
+// kind-6 path and the Dynamic20 shader path give the same picture.
+TEST_F(ModelDrawGLTest, FixedFunctionAndShaderPathsLightAlike) {
+    struct LitVertex {
+        float x, y, z;
+        float nx, ny, nz;
+        float u, v;
+    };
+    texture_tools::DdsImage stone;
+    stone.width = stone.height = 8;
+    std::vector<std::uint8_t> texels;
+    for (int i = 0; i < 64; ++i) texels.insert(texels.end(), {50, 100, 200, 255});
+    stone.blocks.push_back(texels);
+    textures.files["stone.dds"] = texture_tools::writeDds(stone);
+    render->textures.allocated = true;
+
+    const D3DVERTEXELEMENT9 elements[] = {{0, 0, D3DDECLTYPE_FLOAT3, 0, D3DDECLUSAGE_POSITION, 0},
+                                          {0, 12, D3DDECLTYPE_FLOAT3, 0, D3DDECLUSAGE_NORMAL, 0},
+                                          {0, 24, D3DDECLTYPE_FLOAT2, 0, D3DDECLUSAGE_TEXCOORD, 0},
+                                          D3DDECL_END()};
+    IDirect3DVertexDeclaration9* litDeclaration = nullptr;
+    ASSERT_EQ(device->CreateVertexDeclaration(elements, &litDeclaration), S_OK);
+    // Facing the viewer (normal -z); the light travels along +z.
+    const LitVertex quad[6] = {{-1, 1, 0.5f, 0, 0, -1, 0, 0},  {1, 1, 0.5f, 0, 0, -1, 1, 0},
+                               {-1, -1, 0.5f, 0, 0, -1, 0, 1}, {-1, -1, 0.5f, 0, 0, -1, 0, 1},
+                               {1, 1, 0.5f, 0, 0, -1, 1, 0},   {1, -1, 0.5f, 0, 0, -1, 1, 1}};
+    IDirect3DVertexBuffer9* litMesh = nullptr;
+    ASSERT_EQ(device->CreateVertexBuffer(sizeof quad, D3DUSAGE_WRITEONLY, 0, D3DPOOL_MANAGED, &litMesh, nullptr),
+              S_OK);
+    void* data = nullptr;
+    ASSERT_EQ(litMesh->Lock(0, 0, &data, 0), S_OK);
+    std::memcpy(data, quad, sizeof quad);
+    litMesh->Unlock();
+
+    MaterialData stored;
+    stored.head.kind = 6;
+    stored.links[0].init("stone");
+    ModelElement element;
+    element.world = identityMatrix();
+    ModelElementLight light;
+    light.light.Type = D3DLIGHT_DIRECTIONAL;
+    light.light.Direction = {0.0f, 0.0f, 1.0f};
+    light.light.Diffuse = {0.5f, 0.5f, 0.5f, 1.0f};
+    light.flags = kElementLightPerLightPass;
+    element.lights.push_back(light);
+    element.lods.push_back(ModelElementLod{&material, litMesh, sizeof(LitVertex), litDeclaration, 2});
+
+    // Expected: texture x (ambient 0.25 + light 0.5) = (150, 75, 37).
+    struct Seen {
+        int r, g, b;
+    };
+    Seen seen[2] = {};
+    for (int details : {0, 1}) {
+        textures.setup.details = details;
+        material.release();
+        material.setupFromData(stored);
+        ASSERT_TRUE(material.allocate());
+        for (int c = 0; c < 3; ++c) material.colours[0][c] = 0.25f, material.colours[1][c] = 1.0f;
+        material.colours[0][3] = material.colours[1][3] = 1.0f;
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+        device->BeginScene();
+        EXPECT_TRUE(Model::drawElementKind(element, 0)) << details << allLines();
+        device->EndScene();
+        std::vector<std::uint8_t> bytes;
+        D3DSURFACE_DESC desc{};
+        readBack(bytes, desc);
+        const std::uint8_t* p = &bytes[(std::size_t(32) * desc.Width + 32) * 4];
+        seen[details] = {p[2], p[1], p[0]};
+    }
+    for (const Seen& s : seen) {
+        EXPECT_NEAR(s.r, 150, 6);
+        EXPECT_NEAR(s.g, 75, 6);
+        EXPECT_NEAR(s.b, 37, 6);
+    }
+    EXPECT_NEAR(seen[0].r, seen[1].r, 4);
+    EXPECT_NEAR(seen[0].g, seen[1].g, 4);
+    EXPECT_NEAR(seen[0].b, seen[1].b, 4);
+    material.release();
+    litMesh->Release();
+    litDeclaration->Release();
+}
+
 }  // namespace
