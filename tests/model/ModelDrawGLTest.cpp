@@ -118,11 +118,16 @@ protected:
 };
 
 TEST_F(ModelDrawGLTest, ACastersShadowDarkensTheReceiverWhereTheMapIsCovered) {
-    textures.files["procshadow1.dds"] = halfCovered(16);
+    // The shadow map stands in for what the casters drew: a texture of the
+    // packages put into the shadow-map link.
+    textures.files["casters.dds"] = halfCovered(16);
     render->textures.allocated = true;
+    TextureLink casters;
+    casters.init("casters");
+    ASSERT_TRUE(casters.allocateDefault(0, false));
     TextureLink* shadowMap = render->builtinTextures.find("ProcSHADOW1");
     ASSERT_NE(shadowMap, nullptr);
-    ASSERT_TRUE(shadowMap->allocateDefault(0, false));
+    ASSERT_TRUE(shadowMap->attachHandler(casters.handler(), 0, 0));
 
     MaterialData data;
     data.head.kind = 3;
