@@ -1,0 +1,243 @@
+// Model element passes drawn on the GL backend of our Direct3D 9 with the
+// shader package built at test time.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "app/GameCore.h"
+#include "effects/ShadowRecord.h"
+#include "foundation/AppPaths.h"
+#include "model/Model.h"
+#include "model/ModelElement.h"
+#include "platform/D3D9TestSupport.h"
+#include "render/Material.h"
+#include "render/RenderCore.h"
+#include "render/VideoCore.h"
+#include "render/shaders/ShaderCore.h"
+#include "render/states/DXStateCache.h"
+#include "shaderpack/ShaderPacker.h"
+#include "support/TestSupport.h"
+#include "textures/DdsWriter.h"
+#include "textures/MemoryTextureEnvironment.h"
+
+namespace {
+
+struct MeshVertex {
+    float x, y, z;
+    float u, v;
+};
+
+class ModelDrawGLTest : public d3d9_test::D3D9Test {
+protected:
+    void SetUp() override {
+        environment.backend = platform::d3d9::BackendKind::GL;
+        D3D9Test::SetUp();
+        device = createDevice(windowed(64, 64));
+        ASSERT_NE(device, nullptr) << allLines();
+        core.paths().setPath(PathExeFolderInput, folder.path());
+        core.paths().setPath(PathShaderCacheName, "shaders.0050");
+        std::vector<PackedShader> shaders;
+        std::string error;
+        ASSERT_TRUE(buildShaderBodies(shaders, error)) << error;
+        ASSERT_TRUE(writeShaderPackage(core.paths().get(PathShaderCacheFile), shaders, error)) << error;
+
+        textures.deviceInUse = device;
+        textures.setup.details = 1;
+        setTextureEnvironment(&textures);
+        render = std::make_unique<RenderCore>();
+        savedRender = gameCore.render;
+        gameCore.render = render.get();
+        DXStateCache& cache = render->stateCache();
+        cache.setDevice(device);
+        cache.initialize(false);
+        ASSERT_TRUE(cache.setupDeviceDefaults(false));
+        render->shaders().attach(device, &cache);
+        ASSERT_TRUE(render->shaders().initialize()) << allLines();
+        render->shaders().frame.viewProjection = identityMatrix();
+
+        const D3DVERTEXELEMENT9 elements[] = {{0, 0, D3DDECLTYPE_FLOAT3, 0, D3DDECLUSAGE_POSITION, 0},
+                                              {0, 12, D3DDECLTYPE_FLOAT2, 0, D3DDECLUSAGE_TEXCOORD, 0},
+                                              D3DDECL_END()};
+        ASSERT_EQ(device->CreateVertexDeclaration(elements, &declaration), S_OK);
+        // The whole screen in clip space as two triangles.
+        const MeshVertex quad[6] = {{-1, 1, 0.5f, 0, 0},  {1, 1, 0.5f, 1, 0},  {-1, -1, 0.5f, 0, 1},
+                                    {-1, -1, 0.5f, 0, 1}, {1, 1, 0.5f, 1, 0},  {1, -1, 0.5f, 1, 1}};
+        ASSERT_EQ(device->CreateVertexBuffer(sizeof quad, D3DUSAGE_WRITEONLY, 0, D3DPOOL_MANAGED, &mesh, nullptr),
+                  S_OK);
+        void* data = nullptr;
+        ASSERT_EQ(mesh->Lock(0, 0, &data, 0), S_OK);
+        std::memcpy(data, quad, sizeof quad);
+        mesh->Unlock();
+    }
+
+    void TearDown() override {
+        material.release();
+        if (render) {
+            render->releaseBuiltinTextures();
+            render->textures.releaseAll();
+            render->shaders().release();
+        }
+        render.reset();
+        gameCore.render = savedRender;
+        setTextureEnvironment(nullptr);
+        if (mesh) mesh->Release();
+        if (declaration) declaration->Release();
+        D3D9Test::TearDown();
+    }
+
+    // An A8R8G8B8 texture whose left half is white and right half black.
+    static std::vector<std::uint8_t> halfCovered(UINT size) {
+        texture_tools::DdsImage image;
+        image.width = image.height = size;
+        std::vector<std::uint8_t> texels(std::size_t(size) * size * 4, 0);
+        for (UINT y = 0; y < size; ++y)
+            for (UINT x = 0; x < size / 2; ++x) std::memset(&texels[(std::size_t(y) * size + x) * 4], 0xFF, 4);
+        image.blocks.push_back(texels);
+        return texture_tools::writeDds(image);
+    }
+
+    void readBack(std::vector<std::uint8_t>& bytes, D3DSURFACE_DESC& desc) {
+        IDirect3DSurface9* back = nullptr;
+        device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back);
+        ASSERT_NE(back, nullptr);
+        EXPECT_TRUE(platform::d3d9::readSurface(back, bytes, desc));
+        back->Release();
+    }
+
+    testing_support::TempDir folder;
+    testing_support::ScopedGameCore core{true};
+    VideoCore video;
+    testing_support::ScopedCoreMember<VideoCore> useVideo{gameCore.video, &video};
+    texture_tools::MemoryTextureEnvironment textures;
+    std::unique_ptr<RenderCore> render;
+    RenderCore* savedRender = nullptr;
+    Material material;
+    IDirect3DVertexDeclaration9* declaration = nullptr;
+    IDirect3DVertexBuffer9* mesh = nullptr;
+};
+
+TEST_F(ModelDrawGLTest, ACastersShadowDarkensTheReceiverWhereTheMapIsCovered) {
+    // The shadow map stands in for what the casters drew: a texture of the
+    // packages put into the shadow-map link.
+    textures.files["casters.dds"] = halfCovered(16);
+    render->textures.allocated = true;
+    TextureLink casters;
+    casters.init("casters");
+    ASSERT_TRUE(casters.allocateDefault(0, false));
+    TextureLink* shadowMap = render->builtinTextures.find("ProcSHADOW1");
+    ASSERT_NE(shadowMap, nullptr);
+    ASSERT_TRUE(shadowMap->attachHandler(casters.handler(), 0, 0));
+
+    MaterialData data;
+    data.head.kind = 3;
+    material.setupFromData(data);
+    material.colours[0][3] = 1.0f;
+    ModelElement element;
+    element.world = identityMatrix();
+    element.lods.push_back(ModelElementLod{&material, mesh, sizeof(MeshVertex), declaration, 2});
+
+    // The record sees the screen as the map: clip x -1..1 is u 0..1. Its
+    // light is far enough that the falloff leaves the full strength.
+    ShadowRecord record;
+    record.projection = identityMatrix();
+    record.falloffOffset = 100.0f;
+
+    device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFFFFFFFFu, 1.0f, 0);
+    device->BeginScene();
+    Model::drawElementShadowReceiverPass(element, record);
+    device->EndScene();
+    ASSERT_EQ(element.drawCount, 1) << allLines();
+    std::vector<std::uint8_t> bytes;
+    D3DSURFACE_DESC desc{};
+    readBack(bytes, desc);
+    auto red = [&](UINT x, UINT y) { return int(bytes[(std::size_t(y) * desc.Width + x) * 4 + 2]); };
+    for (UINT y : {8u, 32u, 56u}) {
+        EXPECT_LE(red(8, y), 8) << "shadowed at y " << y;     // left half: covered
+        EXPECT_GE(red(56, y), 247) << "lit at y " << y;       // right half: open
+    }
+}
+
+// A textured element lit by one directional light: the fixed-function
+// kind-6 path and the Dynamic20 shader path give the same picture.
+TEST_F(ModelDrawGLTest, FixedFunctionAndShaderPathsLightAlike) {
+    struct LitVertex {
+        float x, y, z;
+        float nx, ny, nz;
+        float u, v;
+    };
+    texture_tools::DdsImage stone;
+    stone.width = stone.height = 8;
+    std::vector<std::uint8_t> texels;
+    for (int i = 0; i < 64; ++i) texels.insert(texels.end(), {50, 100, 200, 255});
+    stone.blocks.push_back(texels);
+    textures.files["stone.dds"] = texture_tools::writeDds(stone);
+    render->textures.allocated = true;
+
+    const D3DVERTEXELEMENT9 elements[] = {{0, 0, D3DDECLTYPE_FLOAT3, 0, D3DDECLUSAGE_POSITION, 0},
+                                          {0, 12, D3DDECLTYPE_FLOAT3, 0, D3DDECLUSAGE_NORMAL, 0},
+                                          {0, 24, D3DDECLTYPE_FLOAT2, 0, D3DDECLUSAGE_TEXCOORD, 0},
+                                          D3DDECL_END()};
+    IDirect3DVertexDeclaration9* litDeclaration = nullptr;
+    ASSERT_EQ(device->CreateVertexDeclaration(elements, &litDeclaration), S_OK);
+    // Facing the viewer (normal -z); the light travels along +z.
+    const LitVertex quad[6] = {{-1, 1, 0.5f, 0, 0, -1, 0, 0},  {1, 1, 0.5f, 0, 0, -1, 1, 0},
+                               {-1, -1, 0.5f, 0, 0, -1, 0, 1}, {-1, -1, 0.5f, 0, 0, -1, 0, 1},
+                               {1, 1, 0.5f, 0, 0, -1, 1, 0},   {1, -1, 0.5f, 0, 0, -1, 1, 1}};
+    IDirect3DVertexBuffer9* litMesh = nullptr;
+    ASSERT_EQ(device->CreateVertexBuffer(sizeof quad, D3DUSAGE_WRITEONLY, 0, D3DPOOL_MANAGED, &litMesh, nullptr),
+              S_OK);
+    void* data = nullptr;
+    ASSERT_EQ(litMesh->Lock(0, 0, &data, 0), S_OK);
+    std::memcpy(data, quad, sizeof quad);
+    litMesh->Unlock();
+
+    MaterialData stored;
+    stored.head.kind = 6;
+    stored.links[0].init("stone");
+    ModelElement element;
+    element.world = identityMatrix();
+    ModelElementLight light;
+    light.light.Type = D3DLIGHT_DIRECTIONAL;
+    light.light.Direction = {0.0f, 0.0f, 1.0f};
+    light.light.Diffuse = {0.5f, 0.5f, 0.5f, 1.0f};
+    light.flags = kElementLightPerLightPass;
+    element.lights.push_back(light);
+    element.lods.push_back(ModelElementLod{&material, litMesh, sizeof(LitVertex), litDeclaration, 2});
+
+    // Expected: texture x (ambient 0.25 + light 0.5) = (150, 75, 37).
+    struct Seen {
+        int r, g, b;
+    };
+    Seen seen[2] = {};
+    for (int details : {0, 1}) {
+        textures.setup.details = details;
+        material.release();
+        material.setupFromData(stored);
+        ASSERT_TRUE(material.allocate());
+        for (int c = 0; c < 3; ++c) material.colours[0][c] = 0.25f, material.colours[1][c] = 1.0f;
+        material.colours[0][3] = material.colours[1][3] = 1.0f;
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+        device->BeginScene();
+        EXPECT_TRUE(Model::drawElementKind(element, 0)) << details << allLines();
+        device->EndScene();
+        std::vector<std::uint8_t> bytes;
+        D3DSURFACE_DESC desc{};
+        readBack(bytes, desc);
+        const std::uint8_t* p = &bytes[(std::size_t(32) * desc.Width + 32) * 4];
+        seen[details] = {p[2], p[1], p[0]};
+    }
+    for (const Seen& s : seen) {
+        EXPECT_NEAR(s.r, 150, 6);
+        EXPECT_NEAR(s.g, 75, 6);
+        EXPECT_NEAR(s.b, 37, 6);
+    }
+    EXPECT_NEAR(seen[0].r, seen[1].r, 4);
+    EXPECT_NEAR(seen[0].g, seen[1].g, 4);
+    EXPECT_NEAR(seen[0].b, seen[1].b, 4);
+    material.release();
+    litMesh->Release();
+    litDeclaration->Release();
+}
+
+}  // namespace
