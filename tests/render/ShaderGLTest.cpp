@@ -36,10 +36,8 @@ protected:
         ASSERT_NE(device, nullptr) << allLines();
         core.paths().setPath(PathExeFolderInput, folder.path());
         core.paths().setPath(PathShaderCacheName, "shaders.0050");
-        std::vector<PackedShader> shaders;
         std::string error;
-        ASSERT_TRUE(buildShaderBodies(shaders, error)) << error;
-        ASSERT_TRUE(writeShaderPackage(core.paths().get(PathShaderCacheFile), shaders, error)) << error;
+        ASSERT_TRUE(packAllShaders(core.paths().get(PathShaderCacheFile), error)) << error;
         cache.setDevice(device);
         cache.initialize(false);
         ASSERT_TRUE(cache.setupDeviceDefaults(false));

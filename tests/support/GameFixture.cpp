@@ -66,9 +66,8 @@ GameFixture::GameFixture(const GameData& data, const std::string& program) {
         return;
     }
     // The compiled-shader package beside the game, as the build installs it.
-    std::vector<PackedShader> shaders;
     std::string why;
-    if (!buildShaderBodies(shaders, why) || !writeShaderPackage(dir_.file("shaders.0050"), shaders, why)) {
+    if (!packAllShaders(dir_.file("shaders.0050"), why)) {
         error_ = "shader package not written: " + why;
         return;
     }

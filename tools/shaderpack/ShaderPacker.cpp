@@ -523,3 +523,8 @@ bool writeShaderPackage(const std::string& path, const std::vector<PackedShader>
     }
     return true;
 }
+
+bool packAllShaders(const std::string& path, std::string& error) {
+    std::vector<PackedShader> shaders;
+    return buildShaderBodies(shaders, error) && writeShaderPackage(path, shaders, error);
+}

@@ -47,3 +47,6 @@ bool buildShaderBodies(std::vector<PackedShader>& shaders, std::string& error);
 
 // Writes the package file (a packed container of the bodies).
 bool writeShaderPackage(const std::string& path, const std::vector<PackedShader>& shaders, std::string& error);
+
+// Builds every body and writes the package file: the whole packer run.
+bool packAllShaders(const std::string& path, std::string& error);
