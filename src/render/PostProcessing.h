@@ -24,6 +24,13 @@ struct HdrEffectFrame {
     std::uint32_t itemFlags = 0;
 };
 
+// An effect frame of that name with the defaults above.
+inline HdrEffectFrame namedEffectFrame(const char* name) {
+    HdrEffectFrame frame;
+    frame.name = name;
+    return frame;
+}
+
 class PostProcessing {
 public:
     enum Program { Blur, BlurSmall, Bright, PoissonDof, PoissonDofDebug, ProgramCount };

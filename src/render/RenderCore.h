@@ -200,7 +200,7 @@ public:
     // scene pass, then the visible still frames when asked).
     void renderTargetFrame(bool withStillFrames);
     PostProcessing postPasses;
-    HdrEffectFrame effectFrames[2] = {{"hdr_effect_depth_of_field"}, {"hdr_effect_bloom"}};
+    HdrEffectFrame effectFrames[2] = {namedEffectFrame("hdr_effect_depth_of_field"), namedEffectFrame("hdr_effect_bloom")};
 
     // The still frames and their input box, owned here.
     StillFrameRenderer& stillFrames() { return *stillFrames_; }
