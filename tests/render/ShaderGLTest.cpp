@@ -14,6 +14,7 @@
 #include "platform/FileSystem.h"
 #include "render/VideoCore.h"
 #include "render/shaders/ShaderCore.h"
+#include "render/ShaderPackageSupport.h"
 #include "render/states/DXStateCache.h"
 #include "shaderpack/ShaderPacker.h"
 #include "shaderpack/ShaderVerify.h"
@@ -34,10 +35,7 @@ protected:
         D3D9Test::SetUp();
         device = createDevice(windowed(64, 64));
         ASSERT_NE(device, nullptr) << allLines();
-        core.paths().setPath(PathExeFolderInput, folder.path());
-        core.paths().setPath(PathShaderCacheName, "shaders.0050");
-        std::string error;
-        ASSERT_TRUE(packAllShaders(core.paths().get(PathShaderCacheFile), error)) << error;
+        ASSERT_TRUE(testing_support::installShaderPackage(core, folder));
         cache.setDevice(device);
         cache.initialize(false);
         ASSERT_TRUE(cache.setupDeviceDefaults(false));
