@@ -58,6 +58,7 @@ end
 
 function demo_on_trigger_enter(name, object)
   msg("demo: [", object, "] entered trigger [", name, "]")
+  demo_tour_pier_entered(name)
 end
 
 function demo_on_trigger_leave(name, object)

@@ -1,5 +1,6 @@
 -- The tour played when the game runs without a display: save a slot, list
--- the slots, restore the slot, then quit. Each step posts the next one, so
+-- the slots, restore the slot, walk to the pier's end, where the moored
+-- boat sets off the pier's trigger, then quit. Each step posts the next one, so
 -- every step runs from the event queue like a player's action would, and
 -- a step that cannot do its work still hands on, so the tour always ends.
 
@@ -62,7 +63,47 @@ function demo_tour_restore()
   else
     msg("demo: nothing to restore")
   end
-  sendEvent("demo_tour_end")
+  sendEvent("demo_tour_pier")
+end
+
+-- The pier scene: the boat lies inside the trigger box, so the trigger
+-- reports it entering on the first frame after it is switched on; the
+-- handler ends the tour. A timer ends it as well when nothing is reported.
+function demo_tour_pier()
+  demo.pier_reported = false
+  local scene = demo_global("demo.pier_scene")
+  if game == nil or scene == nil or not game:load(scene.value) then
+    msg("demo: no pier scene")
+    sendEvent("demo_tour_end")
+    return
+  end
+  msg("demo: scene [", scene.value, "] is current")
+  msg("demo: trigger [pier_gate] ", trigger:enable("pier_gate", true) and "enabled" or "not enabled")
+  local timers = timersAPI:get()
+  local wait = timers ~= nil and timers:create("demo_pier_wait", 5.0) or nil
+  if wait == nil then
+    sendEvent("demo_tour_end")
+  else
+    -- Event 6 is the timer's "onAction".
+    wait:setEvent(6, "demo_tour_pier_timeout")
+  end
+end
+
+function demo_tour_pier_timeout()
+  if not demo.pier_reported then
+    msg("demo: nothing entered trigger [pier_gate]")
+    demo.pier_reported = true
+    sendEvent("demo_tour_end")
+  end
+end
+
+-- Called by the trigger handlers of scene.lua once the boat is reported.
+function demo_tour_pier_entered(name)
+  if demo.tour and not demo.pier_reported and name == "pier_gate" then
+    demo.pier_reported = true
+    msg("demo: trigger [pier_gate] counted ", trigger:count("pier_gate"))
+    sendEvent("demo_tour_end")
+  end
 end
 
 function demo_tour_end()

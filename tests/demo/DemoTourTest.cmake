@@ -53,6 +53,14 @@ expect("SUCCESS LOADED GAME [tour]")
 expect("msg(): demo: restore [tour] done")
 expect("msg(): demo: visits 1 after restore")
 expect("msg(): demo: trigger [pier_gate] restored, counted 0")
+# The pier scene: the boat moored inside the trigger box sets the trigger
+# off on the first frame after the script switches it on.
+expect("Start to load scene [pier]")
+expect("Success load scene [pier]")
+expect("msg(): demo: trigger [pier_gate] enabled")
+expect("Trigger [pier_gate]: object [rowboat] entered")
+expect("msg(): demo: [rowboat] entered trigger [pier_gate]")
+expect("msg(): demo: trigger [pier_gate] counted 1")
 # The script ends the game.
 expect("msg(): demo: tour done")
 expect("Called exit from script")
