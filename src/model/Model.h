@@ -154,6 +154,9 @@ public:
     static bool drawElementWaterShader(ModelElement& element, std::int32_t light);
     static bool drawElementWaterNormShader(ModelElement& element, std::int32_t light);
     static bool drawElementShaderContextPass(ModelElement& element);
+    // The element drawn into the water's reflection: unlit, without
+    // blending, alpha test, culling or fog.
+    static bool drawElementReflectionPass(ModelElement& element);
     // The element's shader constants for a draw with a light (-1: none).
     static void prepareElementShaderPass(ModelElement& element, std::int32_t light);
     // The water textures of the current water programs.

@@ -600,6 +600,29 @@ bool Model::drawElementShaderContextPass(ModelElement& element) {
     return true;
 }
 
+bool Model::drawElementReflectionPass(ModelElement& element) {
+    Material* material = element.material();
+    if (!material || !gameCore.render || opacityOf(*material) == 0.0f) return false;
+    ShaderCore& shaders = gameCore.render->shaders();
+    // The program table holds no pixel program of its own for reflections:
+    // the element's Dynamic20 pair with the ambient term alone draws it.
+    MultyShaderDynamic20::Setup& v = shaders.dynamic20.values;
+    const MaterialSwitches s = switchesOf(*material);
+    v = MultyShaderDynamic20::Setup();
+    v.bones = s.bones;
+    v.wave = s.wave;
+    v.ambient = 1;
+    shaders.pass.depthFunction = 6;
+    if (!selectPrograms(shaders.dynamic20)) {
+        reportDynamicFailure(*material);
+        return false;
+    }
+    prepareElementShaderPass(element, -1);
+    shaders.pass.alphaMode = shaders.pass.blendMode = shaders.pass.cullMode = shaders.pass.fogMode = 0;
+    drawShaderMesh(element);
+    return true;
+}
+
 void Model::bindWaterTextures(bool reflection) {
     ShaderCore& shaders = gameCore.render->shaders();
     ShaderProgram* pixel = shaders.currentPixelProgram();

@@ -235,6 +235,29 @@ TEST_F(ModelDrawTest, ShaderPathsFillTheFamilySetups) {
 
 namespace {
 
+TEST_F(ModelDrawTest, ReflectionPassAsksForTheUnlitPair) {
+    // Without the shader package no pair is found: the setup shows what the
+    // pass asked for, and nothing is drawn.
+    env().setup.details = 2;
+    makeElement(0);
+    material.flags |= Material::FlagSpecular;
+    MultyShaderDynamic20::Setup& d = render_->shaders().dynamic20.values;
+    d.light = d.specular = d.depth = 1;
+    EXPECT_FALSE(Model::drawElementReflectionPass(element));
+    EXPECT_EQ(element.drawCount, 0);
+    EXPECT_EQ(d.ambient, 1);
+    EXPECT_EQ(d.light, 0);
+    EXPECT_EQ(d.specular, 0);
+    EXPECT_EQ(d.depth, 0);
+    EXPECT_EQ(d.normalmap, 0);
+
+    // Opacity 0 leaves the setup as it was.
+    material.colours[0][3] = 0.0f;
+    d.ambient = 3;
+    EXPECT_FALSE(Model::drawElementReflectionPass(element));
+    EXPECT_EQ(d.ambient, 3);
+}
+
 TEST_F(ModelDrawTest, ShadowReceiverConstants) {
     ShadowRecord record;
     record.projection = identityMatrix();
