@@ -457,6 +457,21 @@ void drawShaderMesh(ModelElement& element) {
     Model::drawElementMesh(element);
 }
 
+// Draws the element unlit through the Dynamic20 pair of the family's
+// setup, with the pass's alpha, blend, cull and fog modes cleared; a
+// missing pair is reported as the material's failure.
+bool drawPlainDynamicPass(ModelElement& element, const Material& material) {
+    ShaderCore& shaders = gameCore.render->shaders();
+    if (!selectPrograms(shaders.dynamic20)) {
+        reportDynamicFailure(material);
+        return false;
+    }
+    Model::prepareElementShaderPass(element, -1);
+    shaders.pass.alphaMode = shaders.pass.blendMode = shaders.pass.cullMode = shaders.pass.fogMode = 0;
+    drawShaderMesh(element);
+    return true;
+}
+
 }  // namespace
 
 bool Model::suppressWater = false;
@@ -569,14 +584,7 @@ bool Model::drawElementShaderKind62(ModelElement& element, std::int32_t light) {
     assignSwitches(v, switchesOf(*material));
     v.normalmap = v.envmap = v.specular = 0;
     v.ambient = 1;
-    if (!selectPrograms(shaders.dynamic20)) {
-        reportDynamicFailure(*material);
-        return false;
-    }
-    prepareElementShaderPass(element, -1);
-    shaders.pass.alphaMode = shaders.pass.blendMode = shaders.pass.cullMode = shaders.pass.fogMode = 0;
-    drawShaderMesh(element);
-    return true;
+    return drawPlainDynamicPass(element, *material);
 }
 
 bool Model::drawElementShaderContextPass(ModelElement& element) {
@@ -613,14 +621,7 @@ bool Model::drawElementReflectionPass(ModelElement& element) {
     v.wave = s.wave;
     v.ambient = 1;
     shaders.pass.depthFunction = 6;
-    if (!selectPrograms(shaders.dynamic20)) {
-        reportDynamicFailure(*material);
-        return false;
-    }
-    prepareElementShaderPass(element, -1);
-    shaders.pass.alphaMode = shaders.pass.blendMode = shaders.pass.cullMode = shaders.pass.fogMode = 0;
-    drawShaderMesh(element);
-    return true;
+    return drawPlainDynamicPass(element, *material);
 }
 
 void Model::bindWaterTextures(bool reflection) {
