@@ -8,6 +8,8 @@
 #include "model/Model.h"
 #include "model/ModelElement.h"
 #include "effects/ShadowRecord.h"
+#include "foundation/Math.h"
+#include "foundation/Matrix.h"
 #include "render/Material.h"
 #include "render/RenderCore.h"
 #include "render/RenderSettings.h"
@@ -457,6 +459,20 @@ void drawShaderMesh(ModelElement& element) {
     Model::drawElementMesh(element);
 }
 
+// Moves a world position and direction into the space of an element whose
+// world matrix is given (row vectors); a singular matrix leaves them.
+void toObjectSpace(const D3DMATRIX& world, float* position, float* direction) {
+    float inverse[16];
+    if (!matrix44Inverse(&world.m[0][0], inverse)) return;
+    const float p[3] = {position[0], position[1], position[2]};
+    const float v[3] = {direction[0], direction[1], direction[2]};
+    for (int c = 0; c < 3; ++c) {
+        position[c] = p[0] * inverse[c] + p[1] * inverse[4 + c] + p[2] * inverse[8 + c] + inverse[12 + c];
+        direction[c] = v[0] * inverse[c] + v[1] * inverse[4 + c] + v[2] * inverse[8 + c];
+    }
+    if (vector3Dot(direction, direction) > 0.0f) vector3Normalize(direction);
+}
+
 // Draws the element unlit through the Dynamic20 pair of the family's
 // setup, with the pass's alpha, blend, cull and fog modes cleared; a
 // missing pair is reported as the material's failure.
@@ -494,12 +510,12 @@ void Model::prepareElementShaderPass(ModelElement& element, std::int32_t light) 
         material->apply(nullptr, false, 0xFFFFFFFFu, &shaders.pass);
     }
     if (const ModelElementLight* l = lightOf(element, light)) {
-        // The direction the light travels and its position (the programs
-        // light in object space: the element's world is taken as identity
-        // until the model keeps its inverse world).
+        // The direction the light travels and its position, in the
+        // element's object space, where the programs light.
         const D3DLIGHT9& d = l->light;
-        const float direction[3] = {d.Direction.x, d.Direction.y, d.Direction.z};
-        const float position[3] = {d.Position.x, d.Position.y, d.Position.z};
+        float direction[3] = {d.Direction.x, d.Direction.y, d.Direction.z};
+        float position[3] = {d.Position.x, d.Position.y, d.Position.z};
+        toObjectSpace(element.world, position, direction);
         if (VertexData* v = variable(vertex, "vLightDirection")) v->setFloats(direction);
         if (VertexData* v = variable(vertex, "vObjectSpaceLightPos")) v->setFloats(position);
         if (VertexData* v = variable(vertex, "vInvLightRadius"))

@@ -2,6 +2,7 @@
 // shader package built at test time.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -201,11 +202,17 @@ TEST_F(ModelDrawGLTest, FixedFunctionAndShaderPathsLightAlike) {
     element.lights.push_back(light);
     element.lods.push_back(ModelElementLod{&material, litMesh, sizeof(LitVertex), litDeclaration, 2});
 
-    // Expected: texture x (ambient 0.25 + light 0.5) = (150, 75, 37).
+    // Expected: texture x (ambient 0.25 + light 0.5 x cos of the tilt), the
+    // same through both paths: the fixed-function pipeline lights in world
+    // space, the shader in the element's object space. Untilted (150, 75,
+    // 37); tilted 30 degrees about x (137, 68, 34). All fixed-function
+    // pictures come first: the fixed-function paths leave the shaders to
+    // whoever set them.
     struct Seen {
         int r, g, b;
     };
-    Seen seen[2] = {};
+    const float tilts[2] = {0.0f, 30.0f};
+    Seen seen[2][2] = {};  // [tilt][details]
     for (int details : {0, 1}) {
         textures.setup.details = details;
         material.release();
@@ -213,24 +220,34 @@ TEST_F(ModelDrawGLTest, FixedFunctionAndShaderPathsLightAlike) {
         ASSERT_TRUE(material.allocate());
         for (int c = 0; c < 3; ++c) material.colours[0][c] = 0.25f, material.colours[1][c] = 1.0f;
         material.colours[0][3] = material.colours[1][3] = 1.0f;
-        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
-        device->BeginScene();
-        EXPECT_TRUE(Model::drawElementKind(element, 0)) << details << allLines();
-        device->EndScene();
-        std::vector<std::uint8_t> bytes;
-        D3DSURFACE_DESC desc{};
-        readBack(bytes, desc);
-        const std::uint8_t* p = &bytes[(std::size_t(32) * desc.Width + 32) * 4];
-        seen[details] = {p[2], p[1], p[0]};
+        for (int t = 0; t < 2; ++t) {
+            const float angle = tilts[t] * 3.14159265f / 180.0f;
+            element.world = identityMatrix();
+            element.world.m[1][1] = element.world.m[2][2] = std::cos(angle);
+            element.world.m[1][2] = std::sin(angle);
+            element.world.m[2][1] = -std::sin(angle);
+            device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+            device->BeginScene();
+            EXPECT_TRUE(Model::drawElementKind(element, 0)) << details << allLines();
+            device->EndScene();
+            std::vector<std::uint8_t> bytes;
+            D3DSURFACE_DESC desc{};
+            readBack(bytes, desc);
+            const std::uint8_t* p = &bytes[(std::size_t(32) * desc.Width + 32) * 4];
+            seen[t][details] = {p[2], p[1], p[0]};
+        }
     }
-    for (const Seen& s : seen) {
-        EXPECT_NEAR(s.r, 150, 6);
-        EXPECT_NEAR(s.g, 75, 6);
-        EXPECT_NEAR(s.b, 37, 6);
+    for (int t = 0; t < 2; ++t) {
+        const float lit = 0.25f + 0.5f * std::cos(tilts[t] * 3.14159265f / 180.0f);
+        for (const Seen& one : seen[t]) {
+            EXPECT_NEAR(one.r, 200 * lit, 6) << tilts[t];
+            EXPECT_NEAR(one.g, 100 * lit, 6) << tilts[t];
+            EXPECT_NEAR(one.b, 50 * lit, 6) << tilts[t];
+        }
+        EXPECT_NEAR(seen[t][0].r, seen[t][1].r, 4) << tilts[t];
+        EXPECT_NEAR(seen[t][0].g, seen[t][1].g, 4) << tilts[t];
+        EXPECT_NEAR(seen[t][0].b, seen[t][1].b, 4) << tilts[t];
     }
-    EXPECT_NEAR(seen[0].r, seen[1].r, 4);
-    EXPECT_NEAR(seen[0].g, seen[1].g, 4);
-    EXPECT_NEAR(seen[0].b, seen[1].b, 4);
     material.release();
     litMesh->Release();
     litDeclaration->Release();
