@@ -6,6 +6,7 @@
 #include "app/ObjectFactories.h"
 #include "app/SaveGame.h"
 #include "effects/Light.h"
+#include "effects/LightDataManager.h"
 #include "foundation/Log.h"
 #include "scene/ObjectRepository.h"
 #include "scene/Scene.h"
@@ -97,9 +98,10 @@ GameObject* GameCore::loadCreateLight(const char* name, GameObjectLink scene) {
         engineLog().error("Can't find parent scene for light [%s]", text(name));
         return nullptr;
     }
-    // A light of the scene's light list, of the light data of its name; it
-    // is pushed with its scene.
-    GameObject* light = parent->addLight(text(name), nullptr, true);
+    // A light of the light data of its name, under its saved handle: the
+    // scene's light list, read before it, already holds that handle, and the
+    // scene pushes it with the others.
+    GameObject* light = Light::create(lightDataManager().getOrCreate(text(name)), parent->id, text(name));
     if (!light) engineLog().error("Can't create light [%s] for loading", text(name));
     return light;
 }

@@ -52,6 +52,25 @@ TEST(SaveGameFile, ASavedSlotRestoresTheVariablesAndTheScene) {
     EXPECT_EQ(s.f.game->loading, 0);
 }
 
+TEST(SaveGameFile, RestoredLightsKeepTheirPlaceInTheSceneThroughRepeatedRestores) {
+    // The scene's light list comes back from its own record: a light made
+    // again from the object table must not enter it a second time.
+    SaveFileFixture s;
+    ASSERT_TRUE(s.runPosted(kLoadIntro));
+    Scene* scene = s.f.game->currentScene();
+    ASSERT_NE(scene, nullptr);
+    ASSERT_NE(scene->addLight("lamp", nullptr, false), nullptr);
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(s.runPosted("game:save('lights')\ngame:restore('lights')\nrestored = game:state()"));
+        EXPECT_EQ(s.text("restored"), "true") << round;
+        scene = s.f.game->currentScene();
+        ASSERT_NE(scene, nullptr);
+        ASSERT_EQ(scene->lights.size(), 1u) << round;
+        ASSERT_NE(scene->lookupLight("lamp"), nullptr) << round;
+    }
+    EXPECT_FALSE(s.f.logged("dead object pointer"));
+}
+
 TEST(SaveGameFile, TheFileIsAJpegFollowedByTheGameDataAndTheFooter) {
     SaveFileFixture s;
     ASSERT_TRUE(s.runPosted(kLoadIntro));
