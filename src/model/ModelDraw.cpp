@@ -161,14 +161,19 @@ void Model::drawElementMesh(ModelElement& element, std::int32_t passes) {
     ModelElementLod* level = element.lod();
     if (!level || !gameCore.render) return;
     Cache& cache = stateCache();
-    if (level->vertices) cache.setStream(level->vertices, level->stride);
+    const bool geometry = level->vertices.buffer() && level->primitiveCount > 0;
+    if (geometry) level->vertices.setStreamSource();
+    const bool indexed = geometry && level->indices.setIndices();
     for (std::int32_t pass = 0; pass < passes; ++pass) {
         cache.apply();
         ++element.drawCount;
         IDirect3DDevice9* device = cache.device();
-        if (!device || !level->vertices || !level->declaration || level->primitiveCount == 0) continue;
-        device->SetVertexDeclaration(level->declaration);
-        device->DrawPrimitive(D3DPT_TRIANGLELIST, 0, level->primitiveCount);
+        if (!device || !geometry) continue;
+        if (indexed)
+            device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, UINT(level->vertices.count()), 0,
+                                         level->primitiveCount);
+        else
+            device->DrawPrimitive(D3DPT_TRIANGLELIST, 0, level->primitiveCount);
     }
 }
 

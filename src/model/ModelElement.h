@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "model/DXStreams.h"
 #include "platform/d3d9/D3D9.h"
 
 class Material;
@@ -20,12 +21,12 @@ struct ModelElementLight {
     std::uint32_t flags = 0;
 };
 
-// One level of detail: its material and its triangle list.
+// One level of detail: its material and its triangle list, drawn indexed
+// when the level has an index buffer. The level owns its buffers.
 struct ModelElementLod {
     Material* material = nullptr;
-    IDirect3DVertexBuffer9* vertices = nullptr;  // not owned
-    std::uint32_t stride = 0;
-    IDirect3DVertexDeclaration9* declaration = nullptr;  // not owned
+    DXVertexStream vertices;
+    DXIndexStream indices;
     std::uint32_t primitiveCount = 0;
 };
 

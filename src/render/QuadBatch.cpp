@@ -80,12 +80,7 @@ bool QuadBatch::release() {
     if (!buffer_) return false;
     unlock();
     // The cache must not take a later buffer at the same address for this one.
-    if (cache_) {
-        DXStateCache& cache = *cache_;
-        if (cache.streamCurrent == buffer_ && cache.device()) cache.device()->SetStreamSource(0, nullptr, 0, 0);
-        if (cache.streamCurrent == buffer_) cache.streamCurrent = nullptr;
-        if (cache.streamDesired == buffer_) cache.streamDesired = nullptr;
-    }
+    if (cache_) cache_->forgetStream(buffer_);
     buffer_->Release();
     buffer_ = nullptr;
     if (declaration_) {

@@ -11,6 +11,7 @@
 #include "foundation/IniFile.h"
 #include "foundation/Log.h"
 #include "foundation/TimeCore.h"
+#include "model/DXStreams.h"
 #include "platform/FileSystem.h"
 #include "sound/SoundCore.h"
 #include "render/VideoCore.h"
@@ -114,8 +115,10 @@ RenderCore::RenderCore()
     : stillFrames_(std::make_unique<StillFrameRenderer>()),
       stateCache_(std::make_unique<DXStateCache>()),
       shaders_(std::make_unique<ShaderCore>()),
+      streamDeclarations_(std::make_unique<DXStreamDeclarations>()),
       rainData_(std::make_unique<RainMapDataManager>()) {
     setRainMapDataManager(rainData_.get());
+    streamDeclarations_->attach(stateCache_.get());
     shaders_->attach(nullptr, stateCache_.get());
     quadBatch.attach(stateCache_.get(), shaders_.get());
     initStillFrameSlots();
@@ -171,6 +174,7 @@ bool RenderCore::allocate_device() {
     VideoDevice* video = videoDevice();
     IDirect3DDevice9* device = video ? video->device() : nullptr;
     if (!device) return true;  // nothing to make without a device
+    streamDeclarations_->allocate(device);  // a failure is logged; models then draw without declarations
     if (stillFrameVertexBuffer_) engineLog().error("Can't allocate stillframe twice");
     else if (!createStillFrameVertexBuffer()) return false;
     allocateRenderTargets();  // a missing target only skips its effect
@@ -202,6 +206,7 @@ bool RenderCore::renderSplash() {
     if (!stillFrameVertexBuffer_ && !createStillFrameVertexBuffer()) return false;
     StillFrameData& data = stillFrames_->data;
     StillFrameItem* splash = data.create("splash", source.c_str(), 0.0f, 0.0f, 1024.0f, 768.0f);
+    if (VideoDevice* video = videoDevice()) streamDeclarations_->allocate(video->device());
     const bool drawn = renderUIFrame();
     data.deleteObject(splash);
     return drawn;
@@ -419,6 +424,7 @@ void RenderCore::releaseDeviceData() {
     }
     stillFrames_->flags &= ~0x6u;
     postPasses.release();
+    streamDeclarations_->release();
     textures.deallocateAll();
     deviceObjectsAllocated_ = false;
 }

@@ -41,6 +41,7 @@ struct CameraFrame {
 };
 class StillFrameItem;
 class DXStateCache;
+class DXStreamDeclarations;
 class ShaderCore;
 
 // What a still-frame slot points to; its first field is the still-frame item.
@@ -209,6 +210,9 @@ public:
     // render device exists).
     DXStateCache& stateCache() { return *stateCache_; }
     ShaderCore& shaders() { return *shaders_; }
+    // The vertex declarations of the 49 vertex formats, which the state
+    // cache sets by format code.
+    DXStreamDeclarations& streamDeclarations() { return *streamDeclarations_; }
 
     // The still-frame slot block; emptied when a scene is left.
     StillFrameSlotBlock stillFrameSlots;
@@ -252,6 +256,8 @@ private:
     std::unique_ptr<StillFrameRenderer> stillFrames_;
     std::unique_ptr<DXStateCache> stateCache_;
     std::unique_ptr<ShaderCore> shaders_;
+    // After the cache: it goes first and leaves the cache without it.
+    std::unique_ptr<DXStreamDeclarations> streamDeclarations_;
     // The links of the still frames' image sources, by source name.
     std::vector<std::pair<std::string, std::unique_ptr<TextureLink>>> stillFrameImages_;
     // The scenes' rain maps; installed for the scenes while the core lives.

@@ -10,6 +10,7 @@
 #include "effects/ShadowRecord.h"
 #include "foundation/AppPaths.h"
 #include "model/Model.h"
+#include "model/DXStreams.h"
 #include "model/ModelElement.h"
 #include "platform/D3D9TestSupport.h"
 #include "render/Material.h"
@@ -53,19 +54,19 @@ protected:
         ASSERT_TRUE(render->shaders().initialize()) << allLines();
         render->shaders().frame.viewProjection = identityMatrix();
 
-        const D3DVERTEXELEMENT9 elements[] = {{0, 0, D3DDECLTYPE_FLOAT3, 0, D3DDECLUSAGE_POSITION, 0},
-                                              {0, 12, D3DDECLTYPE_FLOAT2, 0, D3DDECLUSAGE_TEXCOORD, 0},
-                                              D3DDECL_END()};
-        ASSERT_EQ(device->CreateVertexDeclaration(elements, &declaration), S_OK);
-        // The whole screen in clip space as two triangles.
-        const MeshVertex quad[6] = {{-1, 1, 0.5f, 0, 0},  {1, 1, 0.5f, 1, 0},  {-1, -1, 0.5f, 0, 1},
-                                    {-1, -1, 0.5f, 0, 1}, {1, 1, 0.5f, 1, 0},  {1, -1, 0.5f, 1, 1}};
-        ASSERT_EQ(device->CreateVertexBuffer(sizeof quad, D3DUSAGE_WRITEONLY, 0, D3DPOOL_MANAGED, &mesh, nullptr),
-                  S_OK);
-        void* data = nullptr;
-        ASSERT_EQ(mesh->Lock(0, 0, &data, 0), S_OK);
-        std::memcpy(data, quad, sizeof quad);
-        mesh->Unlock();
+        ASSERT_TRUE(render->streamDeclarations().allocate(device)) << allLines();
+    }
+
+    // A level of detail of the material whose two triangles are six vertices
+    // of a vertex format.
+    template <class Vertex>
+    ModelElementLod level(std::int32_t format, const Vertex (&quad)[6]) {
+        ModelElementLod lod;
+        lod.material = &material;
+        EXPECT_TRUE(lod.vertices.allocate(device, 6, sizeof(Vertex), format, 0)) << allLines();
+        EXPECT_TRUE(lod.vertices.update(quad, 0));
+        lod.primitiveCount = 2;
+        return lod;
     }
 
     void TearDown() override {
@@ -78,8 +79,6 @@ protected:
         render.reset();
         gameCore.render = savedRender;
         setTextureEnvironment(nullptr);
-        if (mesh) mesh->Release();
-        if (declaration) declaration->Release();
         D3D9Test::TearDown();
     }
 
@@ -110,8 +109,6 @@ protected:
     std::unique_ptr<RenderCore> render;
     RenderCore* savedRender = nullptr;
     Material material;
-    IDirect3DVertexDeclaration9* declaration = nullptr;
-    IDirect3DVertexBuffer9* mesh = nullptr;
 };
 
 TEST_F(ModelDrawGLTest, ACastersShadowDarkensTheReceiverWhereTheMapIsCovered) {
@@ -132,7 +129,10 @@ TEST_F(ModelDrawGLTest, ACastersShadowDarkensTheReceiverWhereTheMapIsCovered) {
     material.colours[0][3] = 1.0f;
     ModelElement element;
     element.world = identityMatrix();
-    element.lods.push_back(ModelElementLod{&material, mesh, sizeof(MeshVertex), declaration, 2});
+    // The whole screen in clip space as two triangles (format "D").
+    const MeshVertex quad[6] = {{-1, 1, 0.5f, 0, 0},  {1, 1, 0.5f, 1, 0},  {-1, -1, 0.5f, 0, 1},
+                                {-1, -1, 0.5f, 0, 1}, {1, 1, 0.5f, 1, 0},  {1, -1, 0.5f, 1, 1}};
+    element.lods.push_back(level(0, quad));
 
     // The record sees the screen as the map: clip x -1..1 is u 0..1. Its
     // light is far enough that the falloff leaves the full strength.
@@ -171,23 +171,11 @@ TEST_F(ModelDrawGLTest, FixedFunctionAndShaderPathsLightAlike) {
     textures.files["stone.dds"] = texture_tools::writeDds(stone);
     render->textures.allocated = true;
 
-    const D3DVERTEXELEMENT9 elements[] = {{0, 0, D3DDECLTYPE_FLOAT3, 0, D3DDECLUSAGE_POSITION, 0},
-                                          {0, 12, D3DDECLTYPE_FLOAT3, 0, D3DDECLUSAGE_NORMAL, 0},
-                                          {0, 24, D3DDECLTYPE_FLOAT2, 0, D3DDECLUSAGE_TEXCOORD, 0},
-                                          D3DDECL_END()};
-    IDirect3DVertexDeclaration9* litDeclaration = nullptr;
-    ASSERT_EQ(device->CreateVertexDeclaration(elements, &litDeclaration), S_OK);
-    // Facing the viewer (normal -z); the light travels along +z.
+    // Facing the viewer (normal -z, format "D+Normal"); the light travels
+    // along +z.
     const LitVertex quad[6] = {{-1, 1, 0.5f, 0, 0, -1, 0, 0},  {1, 1, 0.5f, 0, 0, -1, 1, 0},
                                {-1, -1, 0.5f, 0, 0, -1, 0, 1}, {-1, -1, 0.5f, 0, 0, -1, 0, 1},
                                {1, 1, 0.5f, 0, 0, -1, 1, 0},   {1, -1, 0.5f, 0, 0, -1, 1, 1}};
-    IDirect3DVertexBuffer9* litMesh = nullptr;
-    ASSERT_EQ(device->CreateVertexBuffer(sizeof quad, D3DUSAGE_WRITEONLY, 0, D3DPOOL_MANAGED, &litMesh, nullptr),
-              S_OK);
-    void* data = nullptr;
-    ASSERT_EQ(litMesh->Lock(0, 0, &data, 0), S_OK);
-    std::memcpy(data, quad, sizeof quad);
-    litMesh->Unlock();
 
     MaterialData stored;
     stored.head.kind = 6;
@@ -200,7 +188,7 @@ TEST_F(ModelDrawGLTest, FixedFunctionAndShaderPathsLightAlike) {
     light.light.Diffuse = {0.5f, 0.5f, 0.5f, 1.0f};
     light.flags = kElementLightPerLightPass;
     element.lights.push_back(light);
-    element.lods.push_back(ModelElementLod{&material, litMesh, sizeof(LitVertex), litDeclaration, 2});
+    element.lods.push_back(level(4, quad));
 
     // Expected: texture x (ambient 0.25 + light 0.5 x cos of the tilt), the
     // same through both paths: the fixed-function pipeline lights in world
@@ -249,8 +237,6 @@ TEST_F(ModelDrawGLTest, FixedFunctionAndShaderPathsLightAlike) {
         EXPECT_NEAR(seen[t][0].b, seen[t][1].b, 4) << tilts[t];
     }
     material.release();
-    litMesh->Release();
-    litDeclaration->Release();
 }
 
 }  // namespace

@@ -43,7 +43,7 @@ protected:
         material.colours[0][2] = 0.0f;
         material.setOpacity(opacity);
         element.lods.clear();
-        element.lods.push_back(ModelElementLod{&material});
+        element.lods.emplace_back().material = &material;
         element.world = identityMatrix();
     }
     DXStateCache& cache() { return render_->stateCache(); }

@@ -169,6 +169,18 @@ void DXStateCache::apply() {
     }
 }
 
+void DXStateCache::forgetStream(IDirect3DVertexBuffer9* buffer) {
+    if (!buffer) return;
+    if (streamCurrent == buffer) streamCurrent = nullptr;
+    if (streamDesired == buffer) streamDesired = nullptr;
+}
+
+void DXStateCache::forgetIndices(IDirect3DIndexBuffer9* buffer) {
+    if (!buffer) return;
+    if (indicesCurrent == buffer) indicesCurrent = nullptr;
+    if (indicesDesired == buffer) indicesDesired = nullptr;
+}
+
 void DXStateCache::clearBindings() {
     streamDesired = streamCurrent = nullptr;
     strideDesired = strideCurrent = 0;

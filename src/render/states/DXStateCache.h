@@ -87,6 +87,14 @@ public:
         strideDesired = stride;
     }
     void setIndices(IDirect3DIndexBuffer9* buffer) { indicesDesired = buffer; }
+    // A buffer or the declarations about to go: the cache stops naming them,
+    // so that a later object at the same address or index is sent again
+    // (the device itself unbinds an object that goes).
+    void forgetStream(IDirect3DVertexBuffer9* buffer);
+    void forgetIndices(IDirect3DIndexBuffer9* buffer);
+    void forgetDeclaration() {
+        if (declarationCurrent != kNoDeclaration) declarationCurrent = kUnknown;
+    }
     void setLight(int index, const D3DLIGHT9& light) { lightDesired[index] = light; }
     void enableLight(int index, bool on) { lightEnableDesired[index] = on ? 1 : 0; }
     void setMaterial(const D3DMATERIAL9& material) { materialDesired = material; }
