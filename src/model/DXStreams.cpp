@@ -42,32 +42,17 @@ HRESULT createInPools(D3DPOOL& pool, bool skipManaged, const char* managedMessag
     return create(pool);
 }
 
-template <class Buffer>
-void* lockBuffer(Buffer* buffer, bool& locked, DWORD flags) {
-    if (!buffer || locked) return nullptr;
-    void* data = nullptr;
-    locked = SUCCEEDED(buffer->Lock(0, 0, &data, flags)) && data;
-    return locked ? data : nullptr;
-}
-
-template <class Buffer>
-bool unlockBuffer(Buffer* buffer, bool& locked) {
-    if (!buffer || !locked) return false;
-    locked = false;
-    return SUCCEEDED(buffer->Unlock());
-}
+void forgetInCache(IDirect3DVertexBuffer9* buffer, DXStateCache& cache) { cache.forgetStream(buffer); }
+void forgetInCache(IDirect3DIndexBuffer9* buffer, DXStateCache& cache) { cache.forgetIndices(buffer); }
 
 }  // namespace
 
 bool streamsOnFixedPipeline() { return gameCore.video && gameCore.video->videoDevice.isFixedPipeline(); }
 
-// ---- DXVertexStream ----
+// ---- DXBufferStream ----
 
-DXVertexStream::~DXVertexStream() { release(); }
-
-DXVertexStream::DXVertexStream(DXVertexStream&& other) noexcept { *this = std::move(other); }
-
-DXVertexStream& DXVertexStream::operator=(DXVertexStream&& other) noexcept {
+template <class Buffer>
+DXBufferStream<Buffer>& DXBufferStream<Buffer>::operator=(DXBufferStream&& other) noexcept {
     if (this == &other) return *this;
     release();
     locked_ = std::exchange(other.locked_, false);
@@ -75,11 +60,39 @@ DXVertexStream& DXVertexStream::operator=(DXVertexStream&& other) noexcept {
     usage_ = other.usage_;
     buffer_ = std::exchange(other.buffer_, nullptr);
     size_ = std::exchange(other.size_, 0);
-    format_ = other.format_;
-    stride_ = other.stride_;
-    count_ = other.count_;
     return *this;
 }
+
+template <class Buffer>
+bool DXBufferStream<Buffer>::release() {
+    if (!buffer_) return false;
+    unlock();
+    if (DXStateCache* cache = renderCache()) forgetInCache(buffer_, *cache);
+    buffer_->Release();
+    buffer_ = nullptr;
+    size_ = 0;
+    return true;
+}
+
+template <class Buffer>
+void* DXBufferStream<Buffer>::lockBuffer(DWORD flags) {
+    if (!buffer_ || locked_) return nullptr;
+    void* data = nullptr;
+    locked_ = SUCCEEDED(buffer_->Lock(0, 0, &data, flags)) && data;
+    return locked_ ? data : nullptr;
+}
+
+template <class Buffer>
+bool DXBufferStream<Buffer>::unlock() {
+    if (!buffer_ || !locked_) return false;
+    locked_ = false;
+    return SUCCEEDED(buffer_->Unlock());
+}
+
+template class DXBufferStream<IDirect3DVertexBuffer9>;
+template class DXBufferStream<IDirect3DIndexBuffer9>;
+
+// ---- DXVertexStream ----
 
 bool DXVertexStream::allocate(IDirect3DDevice9* device, std::int32_t count, std::int32_t stride, std::int32_t format,
                               std::uint32_t flags) {
@@ -114,22 +127,10 @@ bool DXVertexStream::allocate(IDirect3DDevice9* device, std::int32_t count, std:
     return false;
 }
 
-bool DXVertexStream::release() {
-    if (!buffer_) return false;
-    unlock();
-    if (DXStateCache* cache = renderCache()) cache->forgetStream(buffer_);
-    buffer_->Release();
-    buffer_ = nullptr;
-    size_ = 0;
-    return true;
-}
-
 void* DXVertexStream::lock(DWORD flags) {
     if ((usage_ & D3DUSAGE_DYNAMIC) && !(flags & D3DLOCK_DISCARD)) flags |= D3DLOCK_NOOVERWRITE;
-    return lockBuffer(buffer_, locked_, flags);
+    return lockBuffer(flags);
 }
-
-bool DXVertexStream::unlock() { return unlockBuffer(buffer_, locked_); }
 
 bool DXVertexStream::update(const void* data, DWORD flags) {
     if (count_ > kMaxStreamVertices) return engineLog().error(kVertexLimitMessage, kMaxStreamVertices);
@@ -151,22 +152,6 @@ bool DXVertexStream::setStreamSource() const {
 }
 
 // ---- DXIndexStream ----
-
-DXIndexStream::~DXIndexStream() { release(); }
-
-DXIndexStream::DXIndexStream(DXIndexStream&& other) noexcept { *this = std::move(other); }
-
-DXIndexStream& DXIndexStream::operator=(DXIndexStream&& other) noexcept {
-    if (this == &other) return *this;
-    release();
-    locked_ = std::exchange(other.locked_, false);
-    pool_ = other.pool_;
-    usage_ = other.usage_;
-    buffer_ = std::exchange(other.buffer_, nullptr);
-    size_ = std::exchange(other.size_, 0);
-    count_ = std::exchange(other.count_, 0);
-    return *this;
-}
 
 bool DXIndexStream::allocate(IDirect3DDevice9* device, std::int32_t count) {
     if (buffer_) {
@@ -190,20 +175,6 @@ bool DXIndexStream::allocate(IDirect3DDevice9* device, std::int32_t count) {
     size_ = count_ = 0;
     return false;
 }
-
-bool DXIndexStream::release() {
-    if (!buffer_) return false;
-    unlock();
-    if (DXStateCache* cache = renderCache()) cache->forgetIndices(buffer_);
-    buffer_->Release();
-    buffer_ = nullptr;
-    size_ = 0;
-    return true;
-}
-
-void* DXIndexStream::lock(DWORD flags) { return lockBuffer(buffer_, locked_, flags); }
-
-bool DXIndexStream::unlock() { return unlockBuffer(buffer_, locked_); }
 
 bool DXIndexStream::writeIndices(const std::uint32_t* indices, DWORD flags) {
     if (!indices && count_ > 0) return false;

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
 #include "model/VertexStreamFormat.h"
 #include "platform/d3d9/D3D9.h"
@@ -29,15 +30,47 @@ constexpr std::uint32_t kStreamDynamic = 2;
 // device's test); false without a video core.
 bool streamsOnFixedPipeline();
 
-class DXVertexStream {
+// What the vertex and index streams share: the buffer with its lock flag,
+// pool, usage and size in bytes. The holder owns the buffer and releases it
+// when it goes.
+template <class Buffer>
+class DXBufferStream {
 public:
-    DXVertexStream() = default;
-    // Releases the buffer.
-    ~DXVertexStream();
-    DXVertexStream(DXVertexStream&& other) noexcept;
-    DXVertexStream& operator=(DXVertexStream&& other) noexcept;
-    DXVertexStream(const DXVertexStream&) = delete;
-    DXVertexStream& operator=(const DXVertexStream&) = delete;
+    DXBufferStream(const DXBufferStream&) = delete;
+    DXBufferStream& operator=(const DXBufferStream&) = delete;
+
+    // False when there is no buffer; otherwise unlocks, releases, clears.
+    bool release();
+    bool unlock();
+
+    bool locked() const { return locked_; }
+    D3DPOOL pool() const { return pool_; }
+    DWORD usage() const { return usage_; }
+    Buffer* buffer() const { return buffer_; }
+    std::int32_t size() const { return size_; }
+
+protected:
+    explicit DXBufferStream(DWORD usage) : usage_(usage) {}
+    ~DXBufferStream() { release(); }
+    DXBufferStream(DXBufferStream&& other) noexcept { *this = std::move(other); }
+    DXBufferStream& operator=(DXBufferStream&& other) noexcept;
+
+    // Locks the whole buffer; null without a buffer, while locked, or when
+    // the lock fails.
+    void* lockBuffer(DWORD flags);
+
+    bool locked_ = false;
+    D3DPOOL pool_ = D3DPOOL_DEFAULT;
+    DWORD usage_ = 0;
+    Buffer* buffer_ = nullptr;
+    std::int32_t size_ = 0;
+};
+
+class DXVertexStream : public DXBufferStream<IDirect3DVertexBuffer9> {
+public:
+    DXVertexStream() : DXBufferStream(D3DUSAGE_WRITEONLY) {}
+    DXVertexStream(DXVertexStream&&) noexcept = default;
+    DXVertexStream& operator=(DXVertexStream&&) noexcept = default;
 
     // Creates the buffer for count vertices of stride bytes holding format
     // code; flags bit 2 asks for a dynamic buffer. An existing buffer is
@@ -45,56 +78,36 @@ public:
     // stream as it was, or when no pool could hold the buffer.
     bool allocate(IDirect3DDevice9* device, std::int32_t count, std::int32_t stride, std::int32_t format,
                   std::uint32_t flags);
-    // False when there is no buffer; otherwise unlocks, releases, clears.
-    bool release();
-    // Locks the whole buffer; null without a buffer, while locked, or when
-    // the lock fails. A dynamic buffer not discarded is locked no-overwrite.
+    // Locks the whole buffer; a dynamic buffer not discarded is locked
+    // no-overwrite.
     void* lock(DWORD flags);
-    bool unlock();
     // Copies size bytes from data into the buffer.
     bool update(const void* data, DWORD flags);
     // Records buffer, stride and format code as the render core's pending
     // vertex stream; false (logged) without a buffer.
     bool setStreamSource() const;
 
-    bool locked() const { return locked_; }
-    D3DPOOL pool() const { return pool_; }
-    DWORD usage() const { return usage_; }
-    IDirect3DVertexBuffer9* buffer() const { return buffer_; }
-    std::int32_t size() const { return size_; }
     std::int32_t format() const { return format_; }
     std::int32_t stride() const { return stride_; }
     std::int32_t count() const { return count_; }
 
 private:
-    bool locked_ = false;
-    D3DPOOL pool_ = D3DPOOL_DEFAULT;
-    DWORD usage_ = D3DUSAGE_WRITEONLY;
-    IDirect3DVertexBuffer9* buffer_ = nullptr;
-    std::int32_t size_ = 0;
     std::int32_t format_ = 0;
     std::int32_t stride_ = 0;
     std::int32_t count_ = 0;
 };
 
-class DXIndexStream {
+class DXIndexStream : public DXBufferStream<IDirect3DIndexBuffer9> {
 public:
-    DXIndexStream() = default;
-    // Releases the buffer.
-    ~DXIndexStream();
-    DXIndexStream(DXIndexStream&& other) noexcept;
-    DXIndexStream& operator=(DXIndexStream&& other) noexcept;
-    DXIndexStream(const DXIndexStream&) = delete;
-    DXIndexStream& operator=(const DXIndexStream&) = delete;
+    DXIndexStream() : DXBufferStream(0) {}
+    DXIndexStream(DXIndexStream&&) noexcept = default;
+    DXIndexStream& operator=(DXIndexStream&&) noexcept = default;
 
     // Creates a buffer of count 16-bit indices with the usage set before;
     // an existing buffer is released first (logged). False (logged) when no
     // pool could hold it.
     bool allocate(IDirect3DDevice9* device, std::int32_t count);
-    // False when there is no buffer; otherwise unlocks, releases, clears.
-    bool release();
-    void* lock(DWORD flags);
-    bool unlock();
+    void* lock(DWORD flags) { return lockBuffer(flags); }
     // Writes the low 16 bits of the first count indices.
     bool writeIndices(const std::uint32_t* indices, DWORD flags);
     // Records the buffer as the render core's pending index buffer; false
@@ -102,19 +115,9 @@ public:
     bool setIndices() const;
 
     void setUsage(DWORD usage) { usage_ = usage; }
-    bool locked() const { return locked_; }
-    D3DPOOL pool() const { return pool_; }
-    DWORD usage() const { return usage_; }
-    IDirect3DIndexBuffer9* buffer() const { return buffer_; }
-    std::int32_t size() const { return size_; }
     std::int32_t count() const { return count_; }
 
 private:
-    bool locked_ = false;
-    D3DPOOL pool_ = D3DPOOL_DEFAULT;
-    DWORD usage_ = 0;
-    IDirect3DIndexBuffer9* buffer_ = nullptr;
-    std::int32_t size_ = 0;
     std::int32_t count_ = 0;
 };
 
