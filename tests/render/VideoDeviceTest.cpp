@@ -12,6 +12,7 @@
 #include "app/GameCore.h"
 #include "foundation/IniFile.h"
 #include "foundation/Log.h"
+#include "model/DXStreams.h"
 #include "platform/d3d9/AdapterProfile.h"
 #include "render/RenderCore.h"
 #include "render/VideoCore.h"
@@ -365,7 +366,7 @@ TEST_F(VideoDeviceTest, RenderObjectsThatCannotBeMadeEndTheGame) {
     ASSERT_TRUE(device().initialize());
     EXPECT_TRUE(logged("CPU(s)") || logged("Processor(s) architecture unknown"));
     EXPECT_TRUE(logged("Detected desktop frequency 60Hz") || logged("Can't get current desktop settings"));
-    faults->failCreation(1);  // the still-frame vertex buffer
+    faults->failCreation(kVertexFormatCount + 1);  // the still-frame vertex buffer, after the declarations
     gameCore.runState = -1;
     gameCore.gameState = 2;
     EXPECT_FALSE(render.mainLoop());
@@ -373,6 +374,19 @@ TEST_F(VideoDeviceTest, RenderObjectsThatCannotBeMadeEndTheGame) {
     EXPECT_FALSE(render.deviceObjectsAllocated());
     EXPECT_EQ(gameCore.gameState, 13);
     EXPECT_GE(gameCore.runState, 0);
+}
+
+TEST_F(VideoDeviceTest, RenderObjectsHoldTheVertexDeclarations) {
+    install(kShaderCard);
+    ASSERT_TRUE(video.initialize());
+    ASSERT_TRUE(device().initialize());
+    DXStreamDeclarations& declarations = render.streamDeclarations();
+    EXPECT_EQ(declarations.fallback(9), 4);  // the table is filled from the start
+    EXPECT_EQ(declarations.declaration(4), nullptr);
+    ASSERT_TRUE(render.allocate_device());
+    EXPECT_NE(declarations.declaration(4), nullptr);
+    render.releaseDeviceData();
+    EXPECT_EQ(declarations.declaration(4), nullptr);
 }
 
 TEST_F(VideoDeviceTest, GamePlatformOffersShaderModelTwoSoTheGameTakesTheShaderDevice) {
