@@ -448,19 +448,19 @@ bool GameCore::scene_generateRainMap() {
 }
 
 void GameCore::scene_setSkyWeather(std::int32_t weather) {
-    if (Scene* scene = sceneOr("Can't set sky weather: load scene first")) scene->skyWeather = weather;
+    if (Scene* scene = sceneOr("Can't set sky weather: load scene first")) scene->setSkyWeather(weather);
 }
 
 void GameCore::scene_setSkyLightMode(std::int32_t mode) {
     Scene* scene = sceneOr("Can't set sky light mode: load scene first");
     if (!scene) return;
-    scene->skyLightMode = mode;
+    scene->setSkyLightMode(mode);
     scene->flags |= kSceneLightingDirty;
 }
 
 std::int32_t GameCore::scene_getSkyLightMode() {
     Scene* scene = currentScene();
-    return scene ? scene->skyLightMode : 1;
+    return scene ? scene->skyLightMode() : 1;
 }
 
 bool GameCore::scene_setLightSet(std::int32_t kind, const char* name) {

@@ -8,6 +8,7 @@
 #include "model/Model.h"
 #include "model/ModelElement.h"
 #include "effects/ShadowRecord.h"
+#include "effects/Y3Sky.h"
 #include "foundation/Math.h"
 #include "foundation/Matrix.h"
 #include "render/Material.h"
@@ -16,6 +17,7 @@
 #include "render/VideoSetup.h"
 #include "render/shaders/ShaderCore.h"
 #include "render/states/DXStateCache.h"
+#include "scene/Scene.h"
 
 namespace {
 
@@ -667,9 +669,14 @@ void Model::bindWaterTextures(bool reflection) {
             static_cast<IDirect3DTexture9*>(mirror->handler()->texture)->GetLevelDesc(0, &desc);
             size->setValues(float(desc.Width), float(desc.Height), 0.0f, 0.0f);
         }
+        return;
     }
-    // Without reflection the scene sky's current layer is bound here once
-    // the sky keeps its layers.
+    // Without reflection the water mirrors the layer the scene's sky draws.
+    Scene* scene = gameCore.currentScene();
+    if (!scene || !scene->sky) return;
+    TextureLink& layer = scene->sky->currentLayer();
+    bind(&layer, "sSpecularMap", 2, false);
+    bind(&layer, "sCubeMap", 2, false);
 }
 
 namespace {

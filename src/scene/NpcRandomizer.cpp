@@ -76,7 +76,7 @@ std::vector<NpcVariant> variants;
 const NpcVariant* NpcRandomizer::pickVariant(const char* group, const Matrix34& pose) {
     variants.clear();
     const Scene* scene = gameCore.currentScene();
-    const std::int32_t mode = scene ? scene->skyLightMode : 1;
+    const std::int32_t mode = scene ? scene->skyLightMode() : 1;
     const char* time = mode >= 0 && mode < 4 ? kTimeOfDay[mode] : "day";
     const char* sceneName = scene ? scene->getName() : "";
     char path[512];

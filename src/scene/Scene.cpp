@@ -21,6 +21,7 @@
 #include "scene/SceneObjectFlags.h"
 #include "scene/Trigger.h"
 #include "effects/RainMap.h"
+#include "effects/Y3Sky.h"
 #include "scene/Y3Pose.h"
 
 namespace {
@@ -134,11 +135,12 @@ SceneFactories& sceneFactories() {
     return factories;
 }
 
-Scene::Scene(Y3SceneDataInstance* resource)
+Scene::Scene(Y3SceneDataInstance* resource, std::unique_ptr<Y3Sky> sceneSky)
     : GameObject(resource ? resource->name : ""),
       resource(resource),
       startPose(matrix34Identity()),
-      triggers(std::make_unique<SceneTriggers>(this)) {}
+      triggers(std::make_unique<SceneTriggers>(this)),
+      sky(std::move(sceneSky)) {}
 
 Scene::~Scene() {
     Log& log = engineLog();
@@ -155,6 +157,9 @@ Scene::~Scene() {
     // A scene destroyed on stack leaves its resource, so that the record and
     // its context never hold a freed scene.
     if (onStack()) SceneContext::popInstance(resource, this);
+    // Likewise the sky leaves its description's user list; its destructor
+    // still reports that it was not popped.
+    if (sky && sky->resourcePushed()) ResourceManagerBase::pop(sky->description, sky.get());
     flags = 0;
     if (timers.count() > 0) log.systemError(" Scene [%s] required call release() before destructor (timers)", name);
 }
@@ -165,6 +170,17 @@ bool Scene::loadSceneData() {
     if (resource->has(kResourceUnavailable)) return false;
     SceneDataManager* manager = sceneDataManager();
     return manager && manager->loadHeader(resource, nullptr) && resource->hasObject();
+}
+
+std::int32_t Scene::skyLightMode() const { return sky ? sky->timeOfDay : 1; }
+std::int32_t Scene::skyWeather() const { return sky ? sky->weather : SkyClear; }
+
+void Scene::setSkyLightMode(std::int32_t mode) {
+    if (sky) sky->timeOfDay = mode;
+}
+
+void Scene::setSkyWeather(std::int32_t weather) {
+    if (sky) sky->weather = weather;
 }
 
 bool Scene::isDebugScene() const { return resource && resource->has(kResourcePlaceholder); }
@@ -245,6 +261,7 @@ bool Scene::push() {
     if (!pushSprites()) result = log.error("Can't push scene sprites");
     if (!pushParticles()) result = log.error("Can't push scene particles");
     if (!pushDialogs()) result = log.error("Can't push scene dialogs");
+    if (sky && !sky->push()) result = log.error("Can't push scene [%s] sky", name);
     tick();
     tick();
     return result;
@@ -262,6 +279,9 @@ bool Scene::pop(std::uint32_t word) {
     if (!popParticles(word)) result = false;
     if (!popDialogs()) result = false;
     if (!triggers->popAll()) result = log.error("Can't pop scene triggers data");
+    // A debug scene's push ends before its sky: then there is none to pop.
+    const bool skyPushed = sky && (sky->state & kSkyAllocated);
+    if (sky && (skyPushed || !isDebugScene()) && !sky->pop()) log.error("Can't pop scene [%s] sky data", name);
     if (!popSounds()) result = false;
     flags |= kSceneLightingDirty;
     log.flush();

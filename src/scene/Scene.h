@@ -16,6 +16,7 @@
 #include <memory>
 #include <vector>
 
+#include "effects/Y3Sky.h"
 #include "foundation/BlenderHeader.h"
 #include "foundation/Math.h"
 #include "foundation/TimerCore.h"
@@ -115,9 +116,10 @@ constexpr std::uint32_t kSceneHasBlendLists = 0x04000000;
 
 class Scene : public GameObject {
 public:
-    // Called by SceneContext::createScene only; takes a repository slot.
-    explicit Scene(Y3SceneDataInstance* resource);
-    // Reports what release() left and frees the handle lists.
+    // Called by SceneContext::createScene only, with the scene's sky; takes
+    // a repository slot.
+    Scene(Y3SceneDataInstance* resource, std::unique_ptr<Y3Sky> sky);
+    // Reports what release() left, frees the handle lists and the sky.
     ~Scene() override;
 
     std::uint32_t getType() const override { return ObjectScene; }
@@ -330,9 +332,15 @@ public:
     // Runs the scene's timers once a frame; in game state 6 their game time
     // stands still (the game-time step is zeroed), real time goes on.
     void updateTimers(const CurrentTime& sample);
-    // The sky's light mode (time of day) and weather.
-    std::int32_t skyLightMode = 1;
-    std::int32_t skyWeather = 0;
+    // The scene's sky: pushed last by push, popped by pop, kept by the save
+    // record. Null only for a scene made without one.
+    std::unique_ptr<Y3Sky> sky;
+    // The sky's light mode (time of day, which picks the light sets) and
+    // weather; 1 and 0 without a sky, whose setters then do nothing.
+    std::int32_t skyLightMode() const;
+    std::int32_t skyWeather() const;
+    void setSkyLightMode(std::int32_t mode);
+    void setSkyWeather(std::int32_t weather);
     // The rain object (null: none).
     std::unique_ptr<RainMap> rainMap;
     // Game time of the last update and of the last waypoint refresh.

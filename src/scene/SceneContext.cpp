@@ -5,6 +5,9 @@
 #include <memory>
 #include <new>
 
+#include "app/GameCore.h"
+#include "effects/SkyDataManager.h"
+#include "effects/Y3Sky.h"
 #include "foundation/Log.h"
 #include "resources/FilePackageDBData.h"
 #include "resources/PackageDatabase.h"
@@ -14,8 +17,8 @@
 
 namespace {
 
-// Whether the sky table of a scene name is among the packages. The sky
-// itself is made by the sky code; a scene needs its settings to exist.
+// Whether the sky table of a scene name is among the packages: a scene
+// needs its sky settings to exist.
 bool skyExists(const char* name) {
     const ResourceDescriptor& sky = resourceDescriptor(ResourceKind::Sky);
     FilePackageDBData* packages = packageData();
@@ -36,15 +39,21 @@ bool SceneContext::canCreateScene(const Y3SceneDataInstance* record) {
 Scene* SceneContext::createScene(Y3SceneDataInstance* record) {
     if (!record) return nullptr;
     Log& log = engineLog();
+    SkyDataManager* skies = gameCore.skyData;
+    // The sky description of the scene's name; a debug scene takes its record
+    // as it comes, missing or not.
+    StoredResourceRecord* description = skies ? skies->getOrCreate(record->name, false) : nullptr;
     if (record->has(kResourceUnavailable)) {
         log.info("Can't find resource for scene [%s]. Create debug scene", record->name);
         record->flags |= kResourcePlaceholder;
-    } else if (!skyExists(record->name)) {
+    } else if (!description || description->has(kResourceUnavailable)) {
         log.resourceError("Y3Sky [%s] resource is invalid", record->name);
         log.error("Required sky settings sky for scene [%s]", record->name);
         return nullptr;
     }
-    return new Scene(record);
+    // Without a sky data manager a debug scene still gets its sky, with no
+    // description: it is never pushed.
+    return new Scene(record, std::make_unique<Y3Sky>(description));
 }
 
 bool SceneContext::pushInstance(Y3SceneDataInstance* record, Scene* scene) {

@@ -26,7 +26,7 @@ bool LightArea::contains(const float* point) const {
 }
 
 std::int32_t SceneLighting::resolveMode(std::int32_t mode) const {
-    if (mode == kCurrentLightMode) mode = owner ? owner->skyLightMode : 0;
+    if (mode == kCurrentLightMode) mode = owner ? owner->skyLightMode() : 0;
     return mode >= 0 && mode < 4 ? mode : -1;
 }
 

@@ -283,7 +283,8 @@ bool Scene::setAreaLightSet(const char* area, const char* set) {
     LightArea* found = lighting.findArea(area);
     if (!found || !requestLightSet(set))
         return engineLog().error("Can't set area scene lightset to [%s]: LightSet not found", set ? set : "");
-    const std::int32_t mode = skyLightMode >= 0 && skyLightMode < 4 ? skyLightMode : 0;
+    const std::int32_t sky = skyLightMode();
+    const std::int32_t mode = sky >= 0 && sky < 4 ? sky : 0;
     std::strncpy(found->entries[mode].name, set, sizeof(found->entries[mode].name) - 1);
     found->entries[mode].set = requestLightSet(set);
     flags |= kSceneLightingDirty;

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "effects/RainMap.h"
+#include "effects/Y3Sky.h"
 #include "foundation/DataStream.h"
 #include "foundation/Intersection.h"
 #include "foundation/Log.h"
@@ -165,12 +166,8 @@ std::int32_t readFields(DataStream& stream, Scene* scene) {
         float bands[2];
         if (!addField(total, Scene::readTeleportBlock(stream, points, bands))) return total;
     }
-    std::int32_t sky[2] = {};
-    if (!addField(total, readI32(stream, sky[0])) || !addField(total, readI32(stream, sky[1]))) return total;
-    if (scene) {
-        scene->skyLightMode = sky[0];
-        scene->skyWeather = sky[1];
-    }
+    Y3Sky scratchSky(nullptr);
+    if (!addField(total, (scene && scene->sky ? *scene->sky : scratchSky).read(stream))) return total;
 
     if (!addField(total, readCount(stream, count, 8, "dynamic waypoints"))) return total;
     if (scene) scene->dynamicWaypoints.clear();
@@ -281,9 +278,9 @@ std::int32_t Scene::write(DataStream& stream) {
     if (!addField(total, triggers->write(stream))) return total;
     if (!addField(total, pvs.write(stream, true))) return total;
     if (!addField(total, writeTeleportPoints(stream))) return total;
-    // The sky's state: its light mode and weather.
-    if (!addField(total, writeI32(stream, skyLightMode)) || !addField(total, writeI32(stream, skyWeather)))
-        return total;
+    // The sky's five words; a scene without a sky stores those of a new one.
+    const Y3Sky newSky(nullptr);
+    if (!addField(total, (sky ? *sky : newSky).write(stream))) return total;
     // Dynamic waypoints with their names and poses, so that they come back.
     if (!addField(total, writeU32(stream, static_cast<std::uint32_t>(dynamicWaypoints.size())))) return total;
     for (const std::unique_ptr<Y3Pose>& pose : dynamicWaypoints)

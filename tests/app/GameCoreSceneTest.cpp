@@ -105,7 +105,7 @@ TEST(GameCoreScene, ServicesActOnTheSceneCurrentAtTheCall) {
     ASSERT_NE(intro, nullptr);
     gameCore.scene_setSkyWeather(2);
     gameCore.scene_setSkyLightMode(3);
-    EXPECT_EQ(intro->skyWeather, 2);
+    EXPECT_EQ(intro->skyWeather(), 2);
     EXPECT_EQ(gameCore.scene_getSkyLightMode(), 3);
     EXPECT_STREQ(gameCore.scene_modelTriggerName("hero"), "^hero");
     EXPECT_STREQ(gameCore.scene_getActionsName(), "intro");

@@ -11,6 +11,7 @@
 #include "app/SaveGame.h"
 #include "app/lua/WorldScript.h"
 #include "effects/LightSetLibrary.h"
+#include "effects/SkyDataManager.h"
 #include "foundation/IniFile.h"
 #include "foundation/TimeCore.h"
 #include "render/RenderSettings.h"
@@ -38,6 +39,7 @@ public:
         gameCore.sound = &sound;
         gameCore.settings = &settings;
         gameCore.lightSets = &lightSets;
+        gameCore.skyData = &skies;
         game = make ? make() : std::make_unique<SaveGame>();
         gameCore.game = game.get();
         registerWorldAndTime(lua.state, lua.engine);
@@ -51,6 +53,7 @@ public:
         gameCore.game = saved_.game;
         gameCore.settings = saved_.settings;
         gameCore.lightSets = saved_.lightSets;
+        gameCore.skyData = saved_.skyData;
         gameCore.sound = saved_.sound;
         gameCore.clocks = saved_.clocks;
         gameCore.objects = saved_.objects;
@@ -93,6 +96,9 @@ public:
     IniFile settings;
     // Scenes ask it for their "<scene>_default" light sets.
     LightSetLibrary lightSets;
+    // The sky records of this test's packages only; made before the game,
+    // whose scenes hold them, and gone after it.
+    SkyDataManager skies;
     std::unique_ptr<SaveGame> game;
 
 };

@@ -126,7 +126,7 @@ class FailingSaveGame : public SaveGame {
 protected:
     Scene* createScene(Y3SceneDataInstance* record) override {
         if (std::string(record->name) != "broken") return SaveGame::createScene(record);
-        return new FailingScene(record);
+        return new FailingScene(record, nullptr);
     }
 };
 

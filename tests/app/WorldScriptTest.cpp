@@ -76,7 +76,7 @@ TEST(WorldScript, SceneQueriesWithoutAndWithAScene) {
     f.game->loadScene("intro");
     ASSERT_TRUE(f.lua.load("world.weather = World.Fog; w = world.weather"));
     EXPECT_EQ(f.lua.number("w"), 3);
-    EXPECT_EQ(f.game->currentScene()->skyWeather, 3);
+    EXPECT_EQ(f.game->currentScene()->skyWeather(), 3);
 }
 
 TEST(WorldScript, PauseGoesThroughTheGameCoreTimeOnlyThroughTheClock) {

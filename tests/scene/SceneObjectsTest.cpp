@@ -321,7 +321,7 @@ TEST(SceneLighting, ModesAreasAndTheirRefusals) {
     ObjectsWorld w;
     Scene& scene = *w.scene;
     SceneLighting& lighting = scene.lighting;
-    scene.skyLightMode = 2;
+    scene.setSkyLightMode(2);
     // Mode 5 stands for the sky's current mode; 4 is out of bounds.
     EXPECT_FALSE(lighting.setDefault(kCurrentLightMode, "dusk"));  // no library: not found
     EXPECT_STREQ(lighting.defaults[2].name, "dusk");

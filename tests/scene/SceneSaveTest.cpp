@@ -67,7 +67,7 @@ struct SaveWorld {
         point.usable = 1;
         s.teleportPoints.push_back(point);
         std::strcpy(s.ambientSet, "harbour_birds");
-        s.skyLightMode = 3;
+        s.setSkyLightMode(3);
         s.sceneWord = 0x1234;
         s.startPose = poseAt(9, 9, 9);
     }
@@ -95,7 +95,7 @@ TEST(SceneSave, ASceneReadBackSavesTheSameRecord) {
     EXPECT_STREQ(copy.lighting.areas[0]->name, "porch");
     EXPECT_EQ(copy.triggers->handles().size(), 1u);
     EXPECT_STREQ(copy.ambientSet, "harbour_birds");
-    EXPECT_EQ(copy.skyLightMode, 3);
+    EXPECT_EQ(copy.skyLightMode(), 3);
     // Read scenes are not on stack and update every object at the next pass.
     EXPECT_EQ(copy.flags & kSceneOnStack, 0u);
     EXPECT_NE(copy.flags & kSceneUpdateAll, 0u);

@@ -11,6 +11,7 @@
 #include "effects/LightDataManager.h"
 #include "effects/LightSetLibrary.h"
 #include "effects/RainMap.h"
+#include "effects/SkyDataManager.h"
 #include "foundation/DataStream.h"
 #include "game/WaypointDataManager.h"
 #include "scene/CameraCore.h"
@@ -52,6 +53,9 @@ struct SceneWorld {
     LightSetLibrary lightSets;
     WaypointDataManager waypoints;
     SceneDataManager manager;
+    // The sky records of this test's packages only.
+    SkyDataManager skies;
+    testing_support::ScopedCoreMember<SkyDataManager> useSkies{gameCore.skyData, &skies};
 };
 
 // The resources the scene writer makes of a description, as package files.

@@ -47,7 +47,7 @@ int getLight(const ScriptWorld&) { return gameCore.scene_getSkyLightMode(); }
 void setLight(ScriptWorld&, int mode) { gameCore.scene_setSkyLightMode(mode); }
 int getWeather(const ScriptWorld&) {
     const Scene* scene = gameCore.currentScene();
-    return scene ? scene->skyWeather : 0;
+    return scene ? scene->skyWeather() : 0;
 }
 void setWeather(ScriptWorld&, int weather) { gameCore.scene_setSkyWeather(weather); }
 int getCamera(const ScriptWorld&) { return gameCore.cameraMode; }

@@ -1,0 +1,78 @@
+#include "effects/Y3Sky.h"
+
+#include "foundation/DataStream.h"
+#include "foundation/Log.h"
+#include "resources/StoredDataManager.h"
+
+namespace {
+
+const char* const kLayerNames[kSkyLayerCount] = {"sky_main", "sky_clouds", "sky_rain", "sky_fog"};
+
+}  // namespace
+
+Y3Sky::Y3Sky(StoredResourceRecord* record) : description(record) {
+    // Every layer but the rain layer is made with the option byte set.
+    for (std::int32_t i = 0; i < kSkyLayerCount; ++i)
+        layers[i].init(kLayerNames[i], 0, 0, 0, i == SkyLayerRain ? 0 : 1);
+}
+
+Y3Sky::~Y3Sky() {
+    Log& log = engineLog();
+    if (state & kSkyAllocated) log.error("Deallocate scene sky before destructor call");
+    if (state & kSkyRegistered) log.error("Unregister scene sky before destructor call");
+}
+
+const char* Y3Sky::resourceUserName() const { return description ? description->name : ""; }
+
+void Y3Sky::setResourcePushed(bool pushed) {
+    if (pushed) state |= kSkyRegistered;
+    else state &= ~kSkyRegistered;
+}
+
+bool Y3Sky::push() {
+    if (!ResourceManagerBase::push(description, this))
+        return engineLog().error("Can't register sky [%s]", resourceUserName());
+    state |= kSkyAllocated;
+    return true;
+}
+
+bool Y3Sky::pop() {
+    if (!ResourceManagerBase::pop(description, this)) return engineLog().error("Can't pop sky [%s]", resourceUserName());
+    for (TextureLink& layer : layers) layer.release(false);
+    state &= ~kSkyAllocated;
+    return true;
+}
+
+std::int32_t Y3Sky::write(DataStream& stream) const {
+    std::int32_t total = 0;
+    if (!addField(total, writeF32(stream, cloudOffsetU)) || !addField(total, writeF32(stream, cloudOffsetV)) ||
+        !addField(total, writeU32(stream, state)) || !addField(total, writeI32(stream, weather)))
+        return total;
+    addField(total, writeI32(stream, timeOfDay));
+    return total;
+}
+
+std::int32_t Y3Sky::read(DataStream& stream) {
+    float u = 0.0f;
+    float v = 0.0f;
+    std::uint32_t bits = 0;
+    std::int32_t readWeather = 0;
+    std::int32_t readTime = 0;
+    std::int32_t total = 0;
+    if (!addField(total, readF32(stream, u)) || !addField(total, readF32(stream, v)) ||
+        !addField(total, readU32(stream, bits)) || !addField(total, readI32(stream, readWeather)) ||
+        !addField(total, readI32(stream, readTime)))
+        return total;
+    cloudOffsetU = u;
+    cloudOffsetV = v;
+    state = bits & ~(kSkyRegistered | kSkyAllocated);
+    weather = readWeather;
+    timeOfDay = readTime;
+    return total;
+}
+
+TextureLink& Y3Sky::currentLayer() {
+    // The sky draws each weather with its own layer: clear with "sky_main",
+    // clouds with "sky_clouds", rain with "sky_rain", fog with "sky_fog".
+    return weather >= 0 && weather < kSkyLayerCount ? layers[weather] : layers[SkyLayerMain];
+}
