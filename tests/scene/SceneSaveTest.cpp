@@ -67,7 +67,11 @@ struct SaveWorld {
         point.usable = 1;
         s.teleportPoints.push_back(point);
         std::strcpy(s.ambientSet, "harbour_birds");
+        ASSERT_NE(s.sky, nullptr);
         s.setSkyLightMode(3);
+        s.setSkyWeather(SkyFog);
+        s.sky->cloudOffsetU = 1.25f;
+        s.sky->cloudOffsetV = 0.125f;
         s.sceneWord = 0x1234;
         s.startPose = poseAt(9, 9, 9);
     }
@@ -95,7 +99,12 @@ TEST(SceneSave, ASceneReadBackSavesTheSameRecord) {
     EXPECT_STREQ(copy.lighting.areas[0]->name, "porch");
     EXPECT_EQ(copy.triggers->handles().size(), 1u);
     EXPECT_STREQ(copy.ambientSet, "harbour_birds");
+    // The sky's five words: scroll, weather and time of day; not pushed.
     EXPECT_EQ(copy.skyLightMode(), 3);
+    EXPECT_EQ(copy.skyWeather(), SkyFog);
+    EXPECT_EQ(copy.sky->cloudOffsetU, 1.25f);
+    EXPECT_EQ(copy.sky->cloudOffsetV, 0.125f);
+    EXPECT_EQ(copy.sky->state, 0u);
     // Read scenes are not on stack and update every object at the next pass.
     EXPECT_EQ(copy.flags & kSceneOnStack, 0u);
     EXPECT_NE(copy.flags & kSceneUpdateAll, 0u);

@@ -127,6 +127,9 @@ TEST(Scene, MissingResourceGivesADebugSceneThatPushesAndPopsEmpty) {
     EXPECT_TRUE(scene->pop(0));
     EXPECT_EQ(record->context, nullptr);
     EXPECT_TRUE(record->instances.empty());
+    // Its sky, never pushed, is not popped either.
+    EXPECT_EQ(scene->sky->state, 0u);
+    EXPECT_FALSE(core.log().contains("sky"));
     EXPECT_FALSE(scene->pop(0));
     EXPECT_TRUE(core.log().contains("Can't pop scene [nowhere]: push first"));
     EXPECT_TRUE(scene->push());  // back again after a pop
@@ -350,6 +353,10 @@ TEST(SceneContext, AStoredSceneNeedsItsSkyAndReadsItsDataWhenPushed) {
     EXPECT_TRUE(hall->initialize(matrix34Identity()));
     EXPECT_TRUE(hall->push());
     EXPECT_TRUE(hall->resource->hasObject());
+    // The sky of the scene's name is pushed last: registered and pushed.
+    ASSERT_NE(hall->sky, nullptr);
+    EXPECT_STREQ(hall->sky->description->name, "hall");
+    EXPECT_EQ(hall->sky->state, kSkyRegistered | kSkyAllocated);
 
     std::unique_ptr<Scene> broken(SceneContext::createScene(world.manager.get("broken", true)));
     ASSERT_NE(broken, nullptr);
@@ -364,7 +371,9 @@ TEST(SceneContext, AStoredSceneNeedsItsSkyAndReadsItsDataWhenPushed) {
         EXPECT_TRUE(broken->resource->instances.empty());
     }
     EXPECT_FALSE(packages.log().contains("Already on stack"));
-    hall->pop(0);
+    EXPECT_TRUE(hall->pop(0));
+    EXPECT_EQ(hall->sky->state, 0u);
+    EXPECT_FALSE(packages.log().contains("sky data"));
     hall->release();
     broken->release();
 }
