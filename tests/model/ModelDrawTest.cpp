@@ -3,12 +3,20 @@
 #include <cmath>
 #include <cstring>
 
+#include "app/SaveGame.h"
 #include "effects/ShadowRecord.h"
-
+#include "effects/SkyDataManager.h"
+#include "effects/Y3Sky.h"
 #include "model/Model.h"
 #include "model/ModelElement.h"
 #include "render/Material.h"
+#include "render/ShaderPackageSupport.h"
 #include "render/TextureTestSupport.h"
+#include "render/VideoCore.h"
+#include "scene/ObjectRepository.h"
+#include "scene/Scene.h"
+#include "scene/SceneContext.h"
+#include "scene/SceneDataManager.h"
 
 namespace {
 
@@ -229,6 +237,111 @@ TEST_F(ModelDrawTest, ShaderPathsFillTheFamilySetups) {
             EXPECT_EQ(water, 0);  // kind 27
         }
     }
+}
+
+// The unlit water pass with the shader package loaded: its water pixel
+// programs also take "sSpecularMap" (stage 2) beside "sCubeMap" (stage 3),
+// and a debug scene with its sky is the current scene.
+class ModelDrawWaterTest : public ModelDrawTest {
+protected:
+    static constexpr DWORD kSpecularStage = 2;
+    static constexpr DWORD kCubeStage = 3;
+
+    void SetUp() override {
+        ModelDrawTest::SetUp();
+        gameCore.paths = &paths;
+        gameCore.video = &video;
+        ASSERT_TRUE(testing_support::installShaderPackage(paths, folder, [](std::vector<PackedShader>& shaders) {
+            for (PackedShader& shader : shaders) {
+                if (shader.key.find("ps-water") == std::string::npos) continue;
+                for (const platform::d3d9::ShaderConstant& constant : shader.body.constants) {
+                    if (constant.name != "sCubeMap") continue;
+                    platform::d3d9::ShaderConstant specular = constant;
+                    specular.name = "sSpecularMap";
+                    specular.registerIndex = kSpecularStage;
+                    shader.body.constants.push_back(specular);
+                    break;
+                }
+            }
+        }));
+        ASSERT_TRUE(render_->shaders().initialize());
+        gameCore.objects = &objects;
+        gameCore.skyData = &skies;
+        game = std::make_unique<SaveGame>();
+        gameCore.game = game.get();
+        scene.reset(SceneContext::createScene(game->sceneData().get("lagoon", false)));
+        ASSERT_NE(scene, nullptr);
+        ASSERT_NE(scene->sky, nullptr);
+        game->scenes.push_back(scene->id);
+        game->currentIndex = 0;
+
+        addDds("sky_fog");
+        library().allocated = true;  // handlers load their textures when attached
+        scene->setSkyWeather(SkyFog);
+        ASSERT_TRUE(scene->sky->currentLayer().allocateDefault(0, false));
+        env().setup.details = 1;
+        env().setup.water = 1;  // the WaterNorm20 family
+        makeElement(27);
+    }
+    void TearDown() override {
+        if (scene) {
+            for (TextureLink& layer : scene->sky->layers) layer.release(false);
+            scene->release();
+        }
+        if (game) game->scenes.clear();
+        scene.reset();
+        game.reset();
+        render_->shaders().release();
+        ModelDrawTest::TearDown();
+    }
+    IDirect3DBaseTexture9* boundTexture(DWORD stage) {
+        IDirect3DBaseTexture9* bound = nullptr;
+        device->GetTexture(stage, &bound);
+        if (bound) bound->Release();
+        return bound;
+    }
+    void clearStages() {
+        device->SetTexture(kSpecularStage, nullptr);
+        device->SetTexture(kCubeStage, nullptr);
+    }
+    IDirect3DBaseTexture9* skyTexture() { return scene->sky->currentLayer().handler()->texture; }
+
+    testing_support::TempDir folder;
+    AppPaths paths;
+    VideoCore video;
+    ObjectRepository objects;
+    SkyDataManager skies;
+    std::unique_ptr<SaveGame> game;
+    std::unique_ptr<Scene> scene;
+};
+
+TEST_F(ModelDrawWaterTest, WithoutReflectionTheUnlitPassMirrorsTheSkyLayer) {
+    env().setup.waterReflection = 0;
+    clearStages();
+    ASSERT_TRUE(Model::drawElementKind(element, -1));
+    EXPECT_EQ(render_->shaders().waterNorm20.values.ambient, 4);
+    ASSERT_NE(skyTexture(), nullptr);
+    EXPECT_EQ(boundTexture(kSpecularStage), skyTexture());
+    EXPECT_EQ(boundTexture(kCubeStage), skyTexture());
+
+    // Without a current scene nothing takes the sky's place.
+    game->currentIndex = -1;
+    clearStages();
+    ASSERT_TRUE(Model::drawElementKind(element, -1));
+    EXPECT_EQ(boundTexture(kSpecularStage), nullptr);
+    EXPECT_EQ(boundTexture(kCubeStage), nullptr);
+}
+
+TEST_F(ModelDrawWaterTest, WithReflectionTheUnlitPassTakesTheMirror) {
+    env().setup.waterReflection = 1;
+    ASSERT_TRUE(render_->allocateReflectionTarget());
+    TextureLink* mirror = render_->builtinTextures.find("ProcMirror");
+    ASSERT_TRUE(mirror && mirror->handler() && mirror->handler()->texture);
+    clearStages();
+    ASSERT_TRUE(Model::drawElementKind(element, -1));
+    EXPECT_EQ(render_->shaders().waterNorm20.values.ambient, 1);
+    EXPECT_EQ(boundTexture(kSpecularStage), mirror->handler()->texture);
+    EXPECT_EQ(boundTexture(kCubeStage), nullptr);
 }
 
 }  // namespace

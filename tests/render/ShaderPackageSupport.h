@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "foundation/AppPaths.h"
 #include "shaderpack/ShaderPacker.h"
@@ -13,13 +15,23 @@
 
 namespace testing_support {
 
-inline ::testing::AssertionResult installShaderPackage(ScopedGameCore& core, const TempDir& folder) {
-    core.paths().setPath(PathExeFolderInput, folder.path());
-    core.paths().setPath(PathShaderCacheName, "shaders.0050");
+// edit, when given, changes the bodies before they are written (a test's
+// own variant of some programs).
+inline ::testing::AssertionResult installShaderPackage(
+    AppPaths& paths, const TempDir& folder, const std::function<void(std::vector<PackedShader>&)>& edit = nullptr) {
+    paths.setPath(PathExeFolderInput, folder.path());
+    paths.setPath(PathShaderCacheName, "shaders.0050");
     std::string error;
-    if (!packAllShaders(core.paths().get(PathShaderCacheFile), error))
+    std::vector<PackedShader> shaders;
+    if (!buildShaderBodies(shaders, error)) return ::testing::AssertionFailure() << error;
+    if (edit) edit(shaders);
+    if (!writeShaderPackage(paths.get(PathShaderCacheFile), shaders, error))
         return ::testing::AssertionFailure() << error;
     return ::testing::AssertionSuccess();
+}
+
+inline ::testing::AssertionResult installShaderPackage(ScopedGameCore& core, const TempDir& folder) {
+    return installShaderPackage(core.paths(), folder);
 }
 
 }  // namespace testing_support
