@@ -376,6 +376,15 @@ TEST(SceneContext, AStoredSceneNeedsItsSkyAndReadsItsDataWhenPushed) {
     EXPECT_FALSE(packages.log().contains("sky data"));
     hall->release();
     broken->release();
+
+    // A scene destroyed on stack takes its sky out of the description's
+    // user list, which must not keep a freed sky; the sky still reports.
+    ASSERT_TRUE(hall->push());
+    const StoredResourceRecord* sky = hall->sky->description;
+    ASSERT_EQ(sky->users.count(), 1u);
+    hall.reset();
+    EXPECT_EQ(sky->users.count(), 0u);
+    EXPECT_TRUE(packages.log().contains("Deallocate scene sky before destructor call"));
 }
 
 }  // namespace
