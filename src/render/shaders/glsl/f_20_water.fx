@@ -1,13 +1,21 @@
-// The water family: a moving, reflecting surface. One program per
-// combination of the family's defines (entry points VS_MultyShader and
-// PS_MultyShader); every combination the family walks compiles.
+// The water family: a moving, reflecting surface, the simpler of the two
+// (no tangent frame in the mesh): the wave texture shifts the lookups the
+// way a bump-environment stage does, and one normal-map sample tilts the
+// surface. One program per combination of the family's defines (entry
+// points VS_MultyShader and PS_MultyShader); every combination the family
+// walks compiles.
 //   WATER     0 river (flows along the texture's v), 1 lake, 2 ocean (swell)
 //   BONES     0 rigid, 1-4 skinned with that many weights
-//   AMBIENT   0 none, 1 constant, 4 the sky's cube map
+//   AMBIENT   0 none (a light's pass: no reflection), 1 constant with the
+//             mirror target's reflection, 4 the sky's layer, reflected
 //   LIGHT     0 none, 1 point, 2 directional
 //   SPECULAR  1 the light's highlight, 2 scaled by the diffuse alpha (pixel)
 //   LMODE     1 attenuation texture (pixel)
 // Constants and samplers follow the conventions of f_misc_11_ops.fx.
+// Textures the engine binds for water: sLightMap the wave texture,
+// sNormalMap the water's normal map, sSpecularMap the reflection (the
+// mirror target, or the sky's current layer, both 2D), sCubeMap the sky's
+// layer again (2D as well: it lights the surface with the sky's colour).
 
 #if defined(VS_MultyShader)
 
@@ -16,7 +24,8 @@
 #define fTime vc[5].x                                          // float : c5
 // x, y the flow or wave direction, z speed, w the wave's height.
 #define vTT0 vc[6]                                             // float4 : c6
-#define mEnvTransform mat4(vc[7], vc[8], vc[9], vc[10])        // float4x4 : c7
+// x, y the mirror target's size in texels (set with the reflection).
+#define vTT1 vc[7]                                             // float4 : c7
 #if LIGHT > 0
 #define vObjectSpaceLightPos vc[11]  // float4 : c11
 #define vLightDirection vc[12]       // float4 : c12
@@ -45,6 +54,8 @@ void main() {
     position = vec4(p, 1.0);
     normal = n;
 #endif
+    // A mesh without normals is water lying flat.
+    if (dot(normal, normal) < 1e-8) normal = vec3(0.0, 1.0, 0.0);
     vec2 uv = d3d_TexCoord0.xy;
 #if WATER == 0
     uv += vTT0.xy * vTT0.z * fTime;
@@ -60,8 +71,14 @@ void main() {
     vec3 eye = normalize(vObjectSpaceEyePos.xyz - position.xyz);
     d3d_Diffuse = d3d_Color0;
     d3d_Specular = vec4(0.0);
-    d3d_Texture[0] = vec4(uv, 0.0, 1.0);
-    d3d_Texture[1] = vec4(reflect(-eye, normalize(normal)), 0.0) * mEnvTransform;
+    // The wave texture drifts on its own, at half the surface's tiling.
+    d3d_Texture[0] = vec4(uv, d3d_TexCoord0.xy * 0.5 + vec2(0.013, 0.007) * fTime);
+    // The mirror target covers the screen: its coordinates are the vertex's
+    // projected position (Direct3D's v runs down), moved half a texel to the
+    // texel centres when the target's size is known; divided per pixel.
+    vec2 halfTexel = vTT1.x > 0.0 && vTT1.y > 0.0 ? 0.5 / vTT1.xy : vec2(0.0);
+    d3d_Texture[1] = vec4((vec2(gl_Position.x, -gl_Position.y) * 0.5 + (0.5 + halfTexel) * gl_Position.w),
+                          0.0, gl_Position.w);
     d3d_Texture[2] = vec4(normal, 0.0);
     d3d_Texture[3] = vec4(eye, 0.0);
 #if LIGHT == 1
@@ -92,20 +109,46 @@ void main() {
 #endif
 
 layout(binding = 0) uniform sampler2D sDiffuseMap;
-layout(binding = 3) uniform samplerCube sCubeMap;
+layout(binding = 1) uniform sampler2D sNormalMap;
+#if AMBIENT > 0
+layout(binding = 2) uniform sampler2D sSpecularMap;
+#endif
+#if AMBIENT == 4
+layout(binding = 3) uniform sampler2D sCubeMap;
+#endif
+layout(binding = 4) uniform sampler2D sLightMap;
 #if LMODE > 0
 layout(binding = 6) uniform sampler2D sLightAttenuationMap;
 #endif
 
+// A frame around the surface normal (the mesh carries none) for the normal
+// map's tilt.
+vec3 tilted(vec3 n, vec3 bump) {
+    vec3 t = normalize(cross(abs(n.y) < 0.99 ? vec3(0.0, 1.0, 0.0) : vec3(0.0, 0.0, 1.0), n));
+    return normalize(bump.x * t + bump.y * cross(n, t) + bump.z * n);
+}
+
 void main() {
-    vec4 surface = texture(sDiffuseMap, d3d_Texture[0].xy) * vColorDiffuse * d3d_Diffuse;
-    vec3 n = normalize(d3d_Texture[2].xyz);
-    vec3 reflected = texture(sCubeMap, d3d_Texture[1].xyz).rgb * vColorEnvironment.rgb;
+    // The wave texture, signed, shifts every lookup a little.
+    vec2 wave = (texture(sLightMap, d3d_Texture[0].zw).rg * 2.0 - 1.0) * 0.02;
+    vec4 surface = texture(sDiffuseMap, d3d_Texture[0].xy + wave) * vColorDiffuse * d3d_Diffuse;
+    vec3 normal = normalize(d3d_Texture[2].xyz);
+    vec3 n = tilted(normal, texture(sNormalMap, d3d_Texture[0].xy + wave).xyz * 2.0 - 1.0);
+    vec3 eye = normalize(d3d_Texture[3].xyz);
 #if AMBIENT == 1
+    // The mirror target, at this pixel, rippled.
+    vec2 mirror = d3d_Texture[1].xy / d3d_Texture[1].w + wave + (n - normal).xz * 0.05;
+    vec3 reflected = texture(sSpecularMap, mirror).rgb * vColorEnvironment.rgb;
     vec3 lit = vColorAmbient.rgb;
 #elif AMBIENT == 4
-    vec3 lit = vColorAmbient.rgb * texture(sCubeMap, n).rgb;
+    // The sky's layer is a dome seen from below: its centre the zenith, its
+    // edges the horizon. A direction maps to the layer by its x and z.
+    vec3 r = normalize(reflect(-eye, n));
+    vec3 reflected = texture(sSpecularMap, r.xz * 0.5 + 0.5).rgb * vColorEnvironment.rgb;
+    vec3 lit = vColorAmbient.rgb * texture(sCubeMap, n.xz * 0.5 + 0.5).rgb;
 #else
+    // A light's pass adds light only: the reflection came with the first.
+    vec3 reflected = vec3(0.0);
     vec3 lit = vec3(0.0);
 #endif
     vec3 shine = vec3(0.0);
@@ -126,7 +169,7 @@ void main() {
 #endif
 #endif
     // More reflection at grazing angles.
-    float fresnel = pow(1.0 - max(dot(n, normalize(d3d_Texture[3].xyz)), 0.0), 3.0);
+    float fresnel = pow(1.0 - max(dot(n, eye), 0.0), 3.0);
     d3d_FragColor = vec4(mix(surface.rgb * lit, reflected, fresnel) + shine, surface.a);
 }
 
