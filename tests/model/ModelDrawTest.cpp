@@ -239,9 +239,9 @@ TEST_F(ModelDrawTest, ShaderPathsFillTheFamilySetups) {
     }
 }
 
-// The unlit water pass with the shader package loaded: its water pixel
-// programs also take "sSpecularMap" (stage 2) beside "sCubeMap" (stage 3),
-// and a debug scene with its sky is the current scene.
+// The unlit water pass with the shader package loaded: the water pixel
+// programs take "sSpecularMap" (stage 2) and, for the sky, "sCubeMap"
+// (stage 3); a debug scene with its sky is the current scene.
 class ModelDrawWaterTest : public ModelDrawTest {
 protected:
     static constexpr DWORD kSpecularStage = 2;
@@ -251,19 +251,7 @@ protected:
         ModelDrawTest::SetUp();
         gameCore.paths = &paths;
         gameCore.video = &video;
-        ASSERT_TRUE(testing_support::installShaderPackage(paths, folder, [](std::vector<PackedShader>& shaders) {
-            for (PackedShader& shader : shaders) {
-                if (shader.key.find("ps-water") == std::string::npos) continue;
-                for (const platform::d3d9::ShaderConstant& constant : shader.body.constants) {
-                    if (constant.name != "sCubeMap") continue;
-                    platform::d3d9::ShaderConstant specular = constant;
-                    specular.name = "sSpecularMap";
-                    specular.registerIndex = kSpecularStage;
-                    shader.body.constants.push_back(specular);
-                    break;
-                }
-            }
-        }));
+        ASSERT_TRUE(testing_support::installShaderPackage(paths, folder));
         ASSERT_TRUE(render_->shaders().initialize());
         gameCore.objects = &objects;
         gameCore.skyData = &skies;
@@ -342,6 +330,14 @@ TEST_F(ModelDrawWaterTest, WithReflectionTheUnlitPassTakesTheMirror) {
     EXPECT_EQ(render_->shaders().waterNorm20.values.ambient, 1);
     EXPECT_EQ(boundTexture(kSpecularStage), mirror->handler()->texture);
     EXPECT_EQ(boundTexture(kCubeStage), nullptr);
+    // The vertex program's vTT1 (register 7) holds the mirror's size.
+    D3DSURFACE_DESC desc{};
+    static_cast<IDirect3DTexture9*>(mirror->handler()->texture)->GetLevelDesc(0, &desc);
+    float size[4] = {};
+    device->GetVertexShaderConstantF(7, size, 1);
+    EXPECT_EQ(size[0], float(desc.Width));
+    EXPECT_EQ(size[1], float(desc.Height));
+    EXPECT_GT(size[0], 0.0f);
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,16 +14,12 @@
 
 namespace testing_support {
 
-// edit, when given, changes the bodies before they are written (a test's
-// own variant of some programs).
-inline ::testing::AssertionResult installShaderPackage(
-    AppPaths& paths, const TempDir& folder, const std::function<void(std::vector<PackedShader>&)>& edit = nullptr) {
+inline ::testing::AssertionResult installShaderPackage(AppPaths& paths, const TempDir& folder) {
     paths.setPath(PathExeFolderInput, folder.path());
     paths.setPath(PathShaderCacheName, "shaders.0050");
     std::string error;
     std::vector<PackedShader> shaders;
     if (!buildShaderBodies(shaders, error)) return ::testing::AssertionFailure() << error;
-    if (edit) edit(shaders);
     if (!writeShaderPackage(paths.get(PathShaderCacheFile), shaders, error))
         return ::testing::AssertionFailure() << error;
     return ::testing::AssertionSuccess();
