@@ -12,6 +12,7 @@
 #include "model/Model.h"
 #include "model/DXStreams.h"
 #include "model/ModelElement.h"
+#include "model/SkySceneSupport.h"
 #include "platform/D3D9TestSupport.h"
 #include "render/Material.h"
 #include "render/RenderCore.h"
@@ -89,6 +90,16 @@ protected:
         std::vector<std::uint8_t> texels(std::size_t(size) * size * 4, 0);
         for (UINT y = 0; y < size; ++y)
             for (UINT x = 0; x < size / 2; ++x) std::memset(&texels[(std::size_t(y) * size + x) * 4], 0xFF, 4);
+        image.blocks.push_back(texels);
+        return texture_tools::writeDds(image);
+    }
+
+    // An A8R8G8B8 texture of one colour.
+    static std::vector<std::uint8_t> solid(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+        texture_tools::DdsImage image;
+        image.width = image.height = 8;
+        std::vector<std::uint8_t> texels;
+        for (int i = 0; i < 64; ++i) texels.insert(texels.end(), {blue, green, red, 255});
         image.blocks.push_back(texels);
         return texture_tools::writeDds(image);
     }
@@ -236,6 +247,112 @@ TEST_F(ModelDrawGLTest, FixedFunctionAndShaderPathsLightAlike) {
         EXPECT_NEAR(seen[t][0].g, seen[t][1].g, 4) << tilts[t];
         EXPECT_NEAR(seen[t][0].b, seen[t][1].b, 4) << tilts[t];
     }
+    material.release();
+}
+
+// A lake (kind 26) on the water shader path of water setting 1: its first
+// pass reflects the current scene's sky layer, or with the water
+// reflection the mirror target, strongest at grazing angles.
+TEST_F(ModelDrawGLTest, WaterReflectsTheSkyLayerOrTheMirror) {
+    struct WaterVertex {
+        float x, y, z;
+        float nx, ny, nz;
+        std::uint32_t colour;
+        float u, v;
+    };
+    // Flat normal and wave maps leave the reflection unrippled.
+    textures.files["water20_normal.dds"] = solid(128, 128, 255);
+    textures.files["water20_wave.dds"] = solid(128, 128, 128);
+    textures.files["deep.dds"] = solid(20, 20, 20);
+    textures.files["sky_main.dds"] = solid(40, 200, 40);
+    render->textures.allocated = true;
+    testing_support::CurrentSkyScene sky;
+    ASSERT_TRUE(sky.open(SkyClear));
+
+    MaterialData stored;
+    stored.head.kind = 26;
+    stored.links[0].init("deep");
+    ModelElement element;
+    element.world = identityMatrix();
+    // The whole screen, its normal up (+y, format "DC+Normal"). The eye is
+    // the object's origin, so the surface's upper half is seen from behind
+    // its normal (full reflection) and the lower half nearly head-on.
+    const WaterVertex quad[6] = {
+        {-1, 1, 0.5f, 0, 1, 0, 0xFFFFFFFFu, 0, 0},  {1, 1, 0.5f, 0, 1, 0, 0xFFFFFFFFu, 1, 0},
+        {-1, -1, 0.5f, 0, 1, 0, 0xFFFFFFFFu, 0, 1}, {-1, -1, 0.5f, 0, 1, 0, 0xFFFFFFFFu, 0, 1},
+        {1, 1, 0.5f, 0, 1, 0, 0xFFFFFFFFu, 1, 0},   {1, -1, 0.5f, 0, 1, 0, 0xFFFFFFFFu, 1, 1}};
+    element.lods.push_back(level(6, quad));
+
+    struct Seen {
+        int r, g, b;
+    };
+    // One draw; the mean colour of the pixels x0..x1, y0..y1.
+    std::vector<std::uint8_t> bytes;
+    D3DSURFACE_DESC desc{};
+    auto mean = [&](UINT x0, UINT x1, UINT y0, UINT y1) {
+        long sum[3] = {};
+        long count = 0;
+        for (UINT y = y0; y <= y1; ++y)
+            for (UINT x = x0; x <= x1; ++x, ++count)
+                for (int c = 0; c < 3; ++c) sum[c] += bytes[(std::size_t(y) * desc.Width + x) * 4 + 2 - c];
+        return Seen{int(sum[0] / count), int(sum[1] / count), int(sum[2] / count)};
+    };
+    auto draw = [&](int reflection) {
+        textures.setup.water = 1;
+        textures.setup.waterReflection = reflection;
+        material.release();
+        material.setupFromData(stored);
+        EXPECT_TRUE(material.allocate());
+        for (int c = 0; c < 3; ++c)
+            material.colours[0][c] = 0.5f, material.colours[1][c] = 1.0f, material.colours[3][c] = 1.0f;
+        material.colours[0][3] = material.colours[1][3] = material.colours[3][3] = 1.0f;
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+        device->BeginScene();
+        EXPECT_TRUE(Model::drawElementKind(element, -1)) << reflection << allLines();
+        device->EndScene();
+        readBack(bytes, desc);
+    };
+
+    draw(0);
+    EXPECT_EQ(render->shaders().waterNorm20.values.ambient, 4);
+    const Seen skyTop = mean(0, 63, 2, 24);
+    EXPECT_NEAR(skyTop.r, 40, 8);
+    EXPECT_NEAR(skyTop.g, 200, 8);
+    EXPECT_NEAR(skyTop.b, 40, 8);
+    // Seen nearly head-on the water shows mostly itself: dark.
+    EXPECT_LT(mean(0, 63, 48, 62).g, 100);
+
+    // The mirror target takes the sky's place, pixel for pixel: its upper
+    // left quarter blue, the rest red.
+    textures.setup.waterReflection = 1;
+    ASSERT_TRUE(render->allocateReflectionTarget()) << allLines();
+    TextureLink* mirror = render->builtinTextures.find("ProcMirror");
+    ASSERT_TRUE(mirror && mirror->handler() && mirror->handler()->texture);
+    IDirect3DSurface9* level = nullptr;
+    IDirect3DSurface9* back = nullptr;
+    static_cast<IDirect3DTexture9*>(mirror->handler()->texture)->GetSurfaceLevel(0, &level);
+    device->GetRenderTarget(0, &back);
+    ASSERT_TRUE(level && back);
+    device->SetRenderTarget(0, level);
+    D3DSURFACE_DESC mirrorDesc{};
+    level->GetDesc(&mirrorDesc);
+    const RECT quarter = {0, 0, std::int32_t(mirrorDesc.Width / 2), std::int32_t(mirrorDesc.Height / 2)};
+    device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFFC82828u, 1.0f, 0);
+    device->Clear(1, &quarter, D3DCLEAR_TARGET, 0xFF2828C8u, 1.0f, 0);
+    device->SetRenderTarget(0, back);
+    level->Release();
+    back->Release();
+
+    draw(1);
+    EXPECT_EQ(render->shaders().waterNorm20.values.ambient, 1);
+    const Seen red = mean(36, 62, 2, 24);
+    EXPECT_NEAR(red.r, 200, 8);
+    EXPECT_NEAR(red.g, 40, 8);
+    EXPECT_NEAR(red.b, 40, 8);
+    const Seen blue = mean(2, 28, 2, 24);
+    EXPECT_NEAR(blue.r, 40, 8);
+    EXPECT_NEAR(blue.g, 40, 8);
+    EXPECT_NEAR(blue.b, 200, 8);
     material.release();
 }
 

@@ -3,20 +3,15 @@
 #include <cmath>
 #include <cstring>
 
-#include "app/SaveGame.h"
 #include "effects/ShadowRecord.h"
-#include "effects/SkyDataManager.h"
-#include "effects/Y3Sky.h"
 #include "model/Model.h"
 #include "model/ModelElement.h"
+#include "model/SkySceneSupport.h"
 #include "render/Material.h"
 #include "render/ShaderPackageSupport.h"
 #include "render/TextureTestSupport.h"
 #include "render/VideoCore.h"
-#include "scene/ObjectRepository.h"
 #include "scene/Scene.h"
-#include "scene/SceneContext.h"
-#include "scene/SceneDataManager.h"
 
 namespace {
 
@@ -253,32 +248,15 @@ protected:
         gameCore.video = &video;
         ASSERT_TRUE(testing_support::installShaderPackage(paths, folder));
         ASSERT_TRUE(render_->shaders().initialize());
-        gameCore.objects = &objects;
-        gameCore.skyData = &skies;
-        game = std::make_unique<SaveGame>();
-        gameCore.game = game.get();
-        scene.reset(SceneContext::createScene(game->sceneData().get("lagoon", false)));
-        ASSERT_NE(scene, nullptr);
-        ASSERT_NE(scene->sky, nullptr);
-        game->scenes.push_back(scene->id);
-        game->currentIndex = 0;
-
         addDds("sky_fog");
         library().allocated = true;  // handlers load their textures when attached
-        scene->setSkyWeather(SkyFog);
-        ASSERT_TRUE(scene->sky->currentLayer().allocateDefault(0, false));
+        ASSERT_TRUE(sky.open(SkyFog));
         env().setup.details = 1;
         env().setup.water = 1;  // the WaterNorm20 family
         makeElement(27);
     }
     void TearDown() override {
-        if (scene) {
-            for (TextureLink& layer : scene->sky->layers) layer.release(false);
-            scene->release();
-        }
-        if (game) game->scenes.clear();
-        scene.reset();
-        game.reset();
+        sky.close();
         render_->shaders().release();
         ModelDrawTest::TearDown();
     }
@@ -292,15 +270,12 @@ protected:
         device->SetTexture(kSpecularStage, nullptr);
         device->SetTexture(kCubeStage, nullptr);
     }
-    IDirect3DBaseTexture9* skyTexture() { return scene->sky->currentLayer().handler()->texture; }
+    IDirect3DBaseTexture9* skyTexture() { return sky.scene->sky->currentLayer().handler()->texture; }
 
     testing_support::TempDir folder;
     AppPaths paths;
     VideoCore video;
-    ObjectRepository objects;
-    SkyDataManager skies;
-    std::unique_ptr<SaveGame> game;
-    std::unique_ptr<Scene> scene;
+    testing_support::CurrentSkyScene sky;
 };
 
 TEST_F(ModelDrawWaterTest, WithoutReflectionTheUnlitPassMirrorsTheSkyLayer) {
@@ -313,7 +288,7 @@ TEST_F(ModelDrawWaterTest, WithoutReflectionTheUnlitPassMirrorsTheSkyLayer) {
     EXPECT_EQ(boundTexture(kCubeStage), skyTexture());
 
     // Without a current scene nothing takes the sky's place.
-    game->currentIndex = -1;
+    sky.game->currentIndex = -1;
     clearStages();
     ASSERT_TRUE(Model::drawElementKind(element, -1));
     EXPECT_EQ(boundTexture(kSpecularStage), nullptr);
