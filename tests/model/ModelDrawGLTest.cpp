@@ -297,6 +297,11 @@ TEST_F(ModelDrawGLTest, WaterReflectsTheSkyLayerOrTheMirror) {
                 for (int c = 0; c < 3; ++c) sum[c] += bytes[(std::size_t(y) * desc.Width + x) * 4 + 2 - c];
         return Seen{int(sum[0] / count), int(sum[1] / count), int(sum[2] / count)};
     };
+    auto expectColour = [](const Seen& seen, int r, int g, int b, const char* where) {
+        EXPECT_NEAR(seen.r, r, 8) << where;
+        EXPECT_NEAR(seen.g, g, 8) << where;
+        EXPECT_NEAR(seen.b, b, 8) << where;
+    };
     auto draw = [&](int reflection) {
         textures.setup.water = 1;
         textures.setup.waterReflection = reflection;
@@ -315,10 +320,7 @@ TEST_F(ModelDrawGLTest, WaterReflectsTheSkyLayerOrTheMirror) {
 
     draw(0);
     EXPECT_EQ(render->shaders().waterNorm20.values.ambient, 4);
-    const Seen skyTop = mean(0, 63, 2, 24);
-    EXPECT_NEAR(skyTop.r, 40, 8);
-    EXPECT_NEAR(skyTop.g, 200, 8);
-    EXPECT_NEAR(skyTop.b, 40, 8);
+    expectColour(mean(0, 63, 2, 24), 40, 200, 40, "the sky");
     // Seen nearly head-on the water shows mostly itself: dark.
     EXPECT_LT(mean(0, 63, 48, 62).g, 100);
 
@@ -345,14 +347,8 @@ TEST_F(ModelDrawGLTest, WaterReflectsTheSkyLayerOrTheMirror) {
 
     draw(1);
     EXPECT_EQ(render->shaders().waterNorm20.values.ambient, 1);
-    const Seen red = mean(36, 62, 2, 24);
-    EXPECT_NEAR(red.r, 200, 8);
-    EXPECT_NEAR(red.g, 40, 8);
-    EXPECT_NEAR(red.b, 40, 8);
-    const Seen blue = mean(2, 28, 2, 24);
-    EXPECT_NEAR(blue.r, 40, 8);
-    EXPECT_NEAR(blue.g, 40, 8);
-    EXPECT_NEAR(blue.b, 200, 8);
+    expectColour(mean(36, 62, 2, 24), 200, 40, 40, "the mirror's right half");
+    expectColour(mean(2, 28, 2, 24), 40, 40, 200, "the mirror's upper left quarter");
     material.release();
 }
 

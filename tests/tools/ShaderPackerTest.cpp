@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -137,6 +138,43 @@ TEST(ShaderPacker, EveryLoadedProgramHasItsBodyInOrder) {
     ASSERT_NE(rigid, shaders.end());
     EXPECT_FALSE(hasConstant(*rigid, "mBones"));
     EXPECT_FALSE(hasConstant(*rigid, "vObjectSpaceLightPos"));
+}
+
+// Every water permutation takes the textures the engine binds for water,
+// all of them 2D: the wave and normal maps, and in the unlit pass the
+// reflection (the mirror, or the sky's layer, which AMBIENT 4 also reads as
+// sCubeMap). The normal-map family's second sample has its own constant
+// beside the mirror's size.
+TEST(ShaderPacker, WaterProgramsTakeTheWaterTexturesIn2D) {
+    std::vector<PackedShader> shaders;
+    std::string error;
+    ASSERT_TRUE(buildShaderBodies(shaders, error)) << error;
+    int pixel = 0, vertex = 0;
+    for (const PackedShader& shader : shaders) {
+        const bool water = shader.body.sourceId == 244 || shader.body.sourceId == 245;
+        if (!water) continue;
+        std::map<std::string, const ShaderConstant*> constants;
+        for (const ShaderConstant& c : shader.body.constants) constants[c.name] = &c;
+        if (shader.body.kind == 0) {
+            if (shader.body.sourceId != 245) continue;
+            ++vertex;
+            ASSERT_TRUE(constants.count("vTT1") && constants.count("vTT2")) << shader.key;
+            EXPECT_NE(constants["vTT1"]->registerIndex, constants["vTT2"]->registerIndex) << shader.key;
+            continue;
+        }
+        ++pixel;
+        const auto ambient = std::find_if(shader.body.defines.begin(), shader.body.defines.end(),
+                                          [](const auto& d) { return d.first == "AMBIENT"; });
+        ASSERT_NE(ambient, shader.body.defines.end()) << shader.key;
+        std::vector<std::string> wanted = {"sDiffuseMap", "sLightMap", "sNormalMap"};
+        if (ambient->second != "0") wanted.push_back("sSpecularMap");
+        if (ambient->second == "4") wanted.push_back("sCubeMap");
+        for (const std::string& name : wanted) EXPECT_TRUE(constants.count(name)) << shader.key << " " << name;
+        for (const ShaderConstant& c : shader.body.constants)
+            if (c.registerSet == 3) EXPECT_EQ(c.parameterType, 12) << shader.key << " " << c.name << " is not 2D";
+    }
+    EXPECT_GT(pixel, 0);
+    EXPECT_GT(vertex, 0);
 }
 
 }  // namespace
