@@ -466,17 +466,18 @@ void drawShaderMesh(ModelElement& element) {
     Model::drawElementMesh(element);
 }
 
-// Moves a world position and direction into the space of an element whose
-// world matrix is given (row vectors); a singular matrix leaves them.
+// Moves a world position and (unless null) direction into the space of an
+// element whose world matrix is given (row vectors); a singular matrix
+// leaves them.
 void toObjectSpace(const D3DMATRIX& world, float* position, float* direction) {
     float inverse[16];
     if (!matrix44Inverse(&world.m[0][0], inverse)) return;
     const float p[3] = {position[0], position[1], position[2]};
-    const float v[3] = {direction[0], direction[1], direction[2]};
-    for (int c = 0; c < 3; ++c) {
+    for (int c = 0; c < 3; ++c)
         position[c] = p[0] * inverse[c] + p[1] * inverse[4 + c] + p[2] * inverse[8 + c] + inverse[12 + c];
-        direction[c] = v[0] * inverse[c] + v[1] * inverse[4 + c] + v[2] * inverse[8 + c];
-    }
+    if (!direction) return;
+    const float v[3] = {direction[0], direction[1], direction[2]};
+    for (int c = 0; c < 3; ++c) direction[c] = v[0] * inverse[c] + v[1] * inverse[4 + c] + v[2] * inverse[8 + c];
     if (vector3Dot(direction, direction) > 0.0f) vector3Normalize(direction);
 }
 
@@ -508,6 +509,14 @@ void Model::prepareElementShaderPass(ModelElement& element, std::int32_t light) 
     if (VertexData* v = variable(vertex, "mWorldView")) v->setMatrix(6, element.world);
     if (VertexData* v = variable(vertex, "mViewProjection")) v->setFromFrame(5);
     if (VertexData* v = variable(vertex, "mViewInverse")) v->setFromFrame(4);
+    if (VertexData* v = variable(vertex, "vObjectSpaceEyePos")) {
+        // The camera's position (the frame's camera world matrix; the origin
+        // without a camera) in the element's space.
+        float eye[3] = {shaders.frame.viewInverse.m[3][0], shaders.frame.viewInverse.m[3][1],
+                        shaders.frame.viewInverse.m[3][2]};
+        toObjectSpace(element.world, eye, nullptr);
+        v->setFloats(eye);
+    }
     Material* material = element.material();
     if (material) {
         static const char* const kColours[6] = {"vColorAmbient", "vColorDiffuse", "vColorSpecular",

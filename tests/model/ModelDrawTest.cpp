@@ -295,6 +295,21 @@ TEST_F(ModelDrawWaterTest, WithoutReflectionTheUnlitPassMirrorsTheSkyLayer) {
     EXPECT_EQ(boundTexture(kCubeStage), nullptr);
 }
 
+TEST_F(ModelDrawWaterTest, TheEyeReachesTheProgramInTheElementsSpace) {
+    // The camera stands at (1, 2, 3), the element one unit along x: the
+    // eye is (0, 2, 3) to the element (vObjectSpaceEyePos, register 4).
+    D3DMATRIX camera = identityMatrix();
+    camera.m[3][0] = 1.0f, camera.m[3][1] = 2.0f, camera.m[3][2] = 3.0f;
+    render_->shaders().frame.viewInverse = camera;
+    element.world.m[3][0] = 1.0f;
+    ASSERT_TRUE(Model::drawElementKind(element, -1));
+    float eye[4] = {};
+    device->GetVertexShaderConstantF(4, eye, 1);
+    EXPECT_FLOAT_EQ(eye[0], 0.0f);
+    EXPECT_FLOAT_EQ(eye[1], 2.0f);
+    EXPECT_FLOAT_EQ(eye[2], 3.0f);
+}
+
 TEST_F(ModelDrawWaterTest, WithReflectionTheUnlitPassTakesTheMirror) {
     env().setup.waterReflection = 1;
     ASSERT_TRUE(render_->allocateReflectionTarget());
