@@ -198,9 +198,15 @@ void BM_Find(benchmark::State& state) {
     std::vector<std::string> names;
     for (int i = 0; i < 1024; ++i) names.push_back(entryName((i * 7919) % count));
     FilePackageDBData& data = core.database().data();
+    // Every name searched is stored: the figure is that of a hit.
+    for (const std::string& name : names)
+        if (data.find(".d0", name, "") == 0) {
+            state.SkipWithError("a searched name is missing");
+            return;
+        }
     std::size_t i = 0;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(data.find(".dat", names[i++ & 1023], ""));
+        benchmark::DoNotOptimize(data.find(".d0", names[i++ & 1023], ""));
     }
     state.SetItemsProcessed(state.iterations());
 }

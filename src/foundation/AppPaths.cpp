@@ -30,14 +30,20 @@ const std::string& AppPaths::get(int slot) const {
     return slot >= 0 && slot < PathSlotCount ? slots_[slot] : empty;
 }
 
-void AppPaths::setPath(int slot, std::string_view text) {
-    if (slot < 0 || slot >= PathSlotCount) return;
-    // The table is always built from its slots: an unchanged slot changes
+void AppPaths::setPath(int slot, std::string_view text) { setPaths({{slot, text}}); }
+
+void AppPaths::setPaths(std::initializer_list<std::pair<int, std::string_view>> values) {
+    // The table is always built from its slots: unchanged slots change
     // nothing (the package database sets the same few slots for every package).
-    const std::string_view kept = text.substr(0, kSlotSize - 1);
-    if (built_ && slots_[slot] == kept) return;
-    slots_[slot] = std::string(kept);
-    build();
+    bool changed = !built_;
+    for (const auto& [slot, text] : values) {
+        if (slot < 0 || slot >= PathSlotCount) continue;
+        const std::string_view kept = text.substr(0, kSlotSize - 1);
+        if (slots_[slot] == kept) continue;
+        slots_[slot] = std::string(kept);
+        changed = true;
+    }
+    if (changed) build();
 }
 
 void AppPaths::setPathString(int slot, const FilePath& path) { setPath(slot, path.toString()); }

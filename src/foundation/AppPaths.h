@@ -9,8 +9,10 @@
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "foundation/Log.h"
@@ -92,6 +94,8 @@ public:
     // Copies at most 1,023 characters into an input slot, then rebuilds
     // (once the table was built, not when the slot keeps its text).
     void setPath(int slot, std::string_view text);
+    // Sets several slots (each as setPath does) and rebuilds the table once.
+    void setPaths(std::initializer_list<std::pair<int, std::string_view>> values);
     void setPathString(int slot, const FilePath& path);
     void setPathFormat(int slot, const char* format, ...) ENGINE_PRINTF(3, 4);
     // Lower-cases the input slots and rebuilds every derived slot in order.

@@ -175,14 +175,17 @@ int enumeratePackage(const ResourceRules& rules, int index, std::string* package
     if (paths) {
         const std::size_t cut = rule.name.find_last_of("\\/");
         const std::string folder = cut == std::string::npos ? std::string() : rule.name.substr(0, cut);
-        paths->setPath(kSlotCurrentFolder, paths->get(item.flags & kRuleItemAlternative ? PathDataFolderInput
-                                                                                          : PathPackageBase));
-        paths->setPath(kSlotPackageFile, file);
-        paths->setPath(kSlotSourceMask, item.sourceMask);
-        paths->setPath(kSlotTargetMask, item.targetMask);
-        paths->setPath(kSlotDestination, expandPackageName(item.destination, folderNumber, language));
-        paths->setPath(kSlotPackageFolder, expandPackageName(folder, folderNumber, language));
-        paths->setPath(kSlotNamePrefix, item.namePrefix);
+        const std::string current =
+            paths->get(item.flags & kRuleItemAlternative ? PathDataFolderInput : PathPackageBase);
+        const std::string destination = expandPackageName(item.destination, folderNumber, language);
+        const std::string packageFolder = expandPackageName(folder, folderNumber, language);
+        paths->setPaths({{kSlotCurrentFolder, current},
+                         {kSlotPackageFile, file},
+                         {kSlotSourceMask, item.sourceMask},
+                         {kSlotTargetMask, item.targetMask},
+                         {kSlotDestination, destination},
+                         {kSlotPackageFolder, packageFolder},
+                         {kSlotNamePrefix, item.namePrefix}});
     }
     if (packageFile) *packageFile = file;
     return static_cast<int>(item.prefixPlusCount);
