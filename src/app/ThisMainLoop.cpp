@@ -152,35 +152,28 @@ void ThisMainLoop::releaseRenderData() {
     gameCore.video->videoDevice.releaseDevice();
 }
 
-namespace {
-
-// Keeps frames an interval apart on a steady schedule; a frame that comes
-// late starts the schedule anew instead of rushing the next ones.
-class FramePacer {
-public:
-    void wait(double interval) {
-        using Clock = std::chrono::steady_clock;
-        const Clock::time_point now = Clock::now();
-        if (!(interval > 0.0)) {
-            started_ = false;
-            return;
-        }
-        const auto step = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(interval));
-        if (started_ && now < next_) {
-            std::this_thread::sleep_until(next_);
-            next_ += step;
-        } else {
-            next_ = now + step;
-            started_ = true;
-        }
+FramePacer::Clock::time_point FramePacer::schedule(Clock::time_point now, double interval, double slack) {
+    if (!(interval > 0.0)) {
+        started_ = false;
+        return now;
     }
+    const auto step = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(interval));
+    const auto early = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(std::max(slack, 0.0)));
+    if (started_ && now + early < next_) {
+        const Clock::time_point until = next_;
+        next_ += step;
+        return until;
+    }
+    next_ = now + step;
+    started_ = true;
+    return now;
+}
 
-private:
-    bool started_ = false;
-    std::chrono::steady_clock::time_point next_;
-};
-
-}  // namespace
+void FramePacer::wait(double interval, double slack) {
+    const Clock::time_point now = Clock::now();
+    const Clock::time_point until = schedule(now, interval, slack);
+    if (until > now) std::this_thread::sleep_until(until);
+}
 
 double presentationInterval() {
     VideoCore* video = gameCore.video;
@@ -192,15 +185,14 @@ double presentationInterval() {
     return periods / static_cast<double>(rate);
 }
 
-double pacingInterval() {
-    // A device whose present waits for the display paces the frames itself:
-    // the loop then keeps only a slightly shorter schedule, which such frames
-    // always overrun (so it never waits a second time), but which still holds
-    // the frame rate where the host ignores the swap interval (a virtual X
-    // display, for one).
+double pacingSlack() {
+    // A device whose present waits for the display brings its frames on
+    // time by itself: the loop takes such a frame as it comes instead of
+    // waiting once more. Where the host ignores the swap interval (a virtual
+    // X display, for one) frames come early and the schedule holds the rate.
     const VideoCore* video = gameCore.video;
-    if (video && video->hasDevice() && video->videoDevice.presentWaits) return presentationInterval() * 0.9;
-    return presentationInterval();
+    if (video && video->hasDevice() && video->videoDevice.presentWaits) return presentationInterval() * 0.1;
+    return 0.0;
 }
 
 bool stopSignalEndsGame() {
@@ -240,7 +232,7 @@ void messageLoop(ThisMainLoop& loop) {
         if (!loop.workerThread) loop.preStep();
         loop.step();
         if (core.script && core.script->context) core.script->context->processEvents();
-        pacer.wait(pacingInterval());
+        pacer.wait(presentationInterval(), pacingSlack());
     }
     g_closeReachesScript = false;
 }

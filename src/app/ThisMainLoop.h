@@ -6,6 +6,7 @@
 // operations on them act only on handles that exist. Main thread only.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <thread>
@@ -82,10 +83,26 @@ void messageLoop(ThisMainLoop& loop);
 // loop keeps its frames that far apart, so a game costs no more than its
 // frames, with or without a device that waits for the display.
 double presentationInterval();
-// The time the message loop itself keeps between frames: the presentation
-// interval, or 0 while a device presents whose Present already waits for
-// the display.
-double pacingInterval();
+// How early, in seconds, a frame may come and still be taken without a wait:
+// a tenth of the presentation interval while the device's present waits for
+// the display (such frames come on time by themselves), else 0.
+double pacingSlack();
+
+// Keeps the message loop's frames an interval apart on a steady schedule.
+// A frame that comes late, or no more than the slack before its time, starts
+// the schedule anew instead of rushing the next ones or waiting twice.
+class FramePacer {
+public:
+    using Clock = std::chrono::steady_clock;
+    // The time to wait until before the next frame (now: no wait), and the
+    // schedule moved on; an interval of 0 or less never waits.
+    Clock::time_point schedule(Clock::time_point now, double interval, double slack);
+    void wait(double interval, double slack);
+
+private:
+    bool started_ = false;
+    Clock::time_point next_;
+};
 
 // The run state of a game ended by the stop signals.
 constexpr std::int32_t kRunStateStopSignal = 3;

@@ -174,16 +174,47 @@ TEST(ThisMainLoop, ADeviceDrawsAndPresentsTheFrame) {
     EXPECT_EQ(drawn, 2);
     EXPECT_EQ(platform::d3d9::statistics(gameCore.video->device())->presents, 2u);
 
-    // The loop paces frames; when the device's present waits already, on a
-    // shorter schedule that waiting frames overrun.
+    // The loop paces frames by the display's interval; when the device's
+    // present waits already, a frame that comes nearly on time is taken.
     gameCore.video->activeVideoSetup().vSync = VideoSyncOne;
-    EXPECT_DOUBLE_EQ(pacingInterval(), 0.01);
+    EXPECT_DOUBLE_EQ(presentationInterval(), 0.01);
+    EXPECT_DOUBLE_EQ(pacingSlack(), 0.0);
     gameCore.video->videoDevice.presentWaits = true;
-    EXPECT_DOUBLE_EQ(pacingInterval(), 0.009);
+    EXPECT_DOUBLE_EQ(pacingSlack(), 0.001);
 
     loop.releaseRenderData();
     EXPECT_FALSE(gameCore.video->hasDevice());
     delete gameCore.render;
+}
+
+// Frames that take 5 ms of a 60 Hz interval come 60 a second, whether the
+// present waits (slack) or not; frames that a waiting present brings just on
+// time, a little early or late, never wait a second time.
+TEST(ThisMainLoop, FramePacerHoldsTheDisplayRate) {
+    using Clock = FramePacer::Clock;
+    const double interval = 1.0 / 60.0;
+    const auto seconds = [](double s) {
+        return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
+    };
+    for (const double slack : {0.0, interval * 0.1}) {
+        FramePacer pacer;
+        Clock::time_point now{};
+        const Clock::time_point start = now;
+        for (int frame = 0; frame < 60; ++frame) {
+            now = std::max(now, pacer.schedule(now, interval, slack));
+            now += seconds(0.005);
+        }
+        EXPECT_NEAR(std::chrono::duration<double>(now - start).count(), 59 * interval + 0.005, 1e-6) << slack;
+    }
+    FramePacer pacer;
+    Clock::time_point now{};
+    pacer.schedule(now, interval, interval * 0.1);
+    for (const double jitter : {-0.0005, 0.0003, -0.001, 0.002}) {
+        now += seconds(interval + jitter);
+        EXPECT_EQ(pacer.schedule(now, interval, interval * 0.1), now) << jitter;
+    }
+    // Without a device (interval 0) nothing waits.
+    EXPECT_EQ(pacer.schedule(now, 0.0, 0.0), now);
 }
 
 TEST(ThisMainLoop, WaypointRefreshFollowsTheClockInStillframeModeAndScenesDraw) {
