@@ -21,9 +21,6 @@ constexpr BackendKind kGameBackend = BackendKind::GL;
 // backend compiles.
 constexpr DWORD kGameShaderModel = 2;
 
-const char* gameAdapterDescription(BackendKind kind) {
-    return kind == BackendKind::Null ? "Null Direct3D 9 device" : "Mesa OpenGL Direct3D 9 device";
-}
 
 void logProcessors() {
     const int count = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -42,11 +39,20 @@ void logProcessors() {
 
 }  // namespace
 
+const char* VideoCore::gameAdapterDescription(BackendKind kind, bool software) {
+    if (kind == BackendKind::Null) return "Null Direct3D 9 device";
+    // The card class is read from the first four-digit number of the
+    // description: 1000 puts a software rasteriser among the limited cards,
+    // whose defaults leave post-processing off.
+    return software ? "Mesa OpenGL Direct3D 9 device (software rasteriser 1000)" : "Mesa OpenGL Direct3D 9 device";
+}
+
 void VideoCore::installGamePlatform() {
     platform::d3d9::Environment environment;
     environment.backend = kGameBackend;
     // The backend's adapter with the modes of the platform display.
-    auto profile = std::make_shared<AdapterProfile>(AdapterProfile::fromDisplay(gameAdapterDescription(kGameBackend)));
+    auto profile = std::make_shared<AdapterProfile>(AdapterProfile::fromDisplay(
+        gameAdapterDescription(kGameBackend, platform::d3d9::hostRendersInSoftware())));
     for (auto& adapter : profile->adapters) {
         adapter.caps.VertexShaderVersion = D3DVS_VERSION(kGameShaderModel, 0);
         adapter.caps.PixelShaderVersion = D3DPS_VERSION(kGameShaderModel, 0);

@@ -127,6 +127,12 @@ TEST(VideoDeviceClass, CardClassFromTheDescription) {
         {"Radeon 9600 Integrated by ATI", 1},
     };
     for (const auto& c : cases) EXPECT_EQ(VideoDevice::classifyAdapter(c.description), c.expected) << c.description;
+
+    // The game's GL device is a limited card on a software rasteriser (so
+    // post-processing is off by default there) and a full one on hardware.
+    using platform::d3d9::BackendKind;
+    EXPECT_LT(VideoDevice::classifyAdapter(VideoCore::gameAdapterDescription(BackendKind::GL, true)), 2);
+    EXPECT_EQ(VideoDevice::classifyAdapter(VideoCore::gameAdapterDescription(BackendKind::GL, false)), 2);
 }
 
 TEST(VideoDeviceText, ErrorTextsAndPackedColours) {

@@ -268,6 +268,11 @@ struct Environment {
     std::shared_ptr<CallLog> callLog;                // null: no call log (the default)
 };
 
+// True when the host's OpenGL draws on the CPU (Mesa's software rasteriser):
+// asked once of the process's surfaceless display, whose driver it keeps
+// loaded. False where no GL display opens.
+bool hostRendersInSoftware();
+
 // The environment that Direct3DCreate9 builds its objects in. Objects keep
 // the environment they were created in.
 void setEnvironment(Environment environment);

@@ -42,6 +42,20 @@ EGLDisplay eglDisplay(std::string& why) {
 
 }  // namespace
 
+bool hostRendersInSoftware() {
+    static const bool software = [] {
+        std::string why;
+        EGLDisplay display = eglDisplay(why);
+        if (display == EGL_NO_DISPLAY) return false;
+        using DriverName = const char* (*)(EGLDisplay);
+        auto driverName = reinterpret_cast<DriverName>(eglGetProcAddress("eglGetDisplayDriverName"));
+        const char* name = driverName ? driverName(display) : nullptr;
+        // Mesa names its CPU drivers "swrast" and "kms_swrast".
+        return name && std::strstr(name, "swrast") != nullptr;
+    }();
+    return software;
+}
+
 void GLContext::keepDriverLoaded() {
     std::string unused;
     eglDisplay(unused);
