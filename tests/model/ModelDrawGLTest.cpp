@@ -83,6 +83,17 @@ protected:
         D3D9Test::TearDown();
     }
 
+    // A directional light of half strength travelling along +z (into the
+    // screen), drawn in per-light passes.
+    static ModelElementLight lightAlongZ() {
+        ModelElementLight light;
+        light.light.Type = D3DLIGHT_DIRECTIONAL;
+        light.light.Direction = {0.0f, 0.0f, 1.0f};
+        light.light.Diffuse = {0.5f, 0.5f, 0.5f, 1.0f};
+        light.flags = kElementLightPerLightPass;
+        return light;
+    }
+
     // An A8R8G8B8 texture whose left half is white and right half black.
     static std::vector<std::uint8_t> halfCovered(UINT size) {
         texture_tools::DdsImage image;
@@ -197,12 +208,7 @@ TEST_F(ModelDrawGLTest, FixedFunctionAndShaderPathsLightAlike) {
     stored.links[0].init("stone");
     ModelElement element;
     element.world = identityMatrix();
-    ModelElementLight light;
-    light.light.Type = D3DLIGHT_DIRECTIONAL;
-    light.light.Direction = {0.0f, 0.0f, 1.0f};
-    light.light.Diffuse = {0.5f, 0.5f, 0.5f, 1.0f};
-    light.flags = kElementLightPerLightPass;
-    element.lights.push_back(light);
+    element.lights.push_back(lightAlongZ());
     element.lods.push_back(level(4, quad));
 
     // Expected: texture x (ambient 0.25 + light 0.5 x cos of the tilt), the
@@ -323,12 +329,7 @@ TEST_F(ModelDrawGLTest, LightAndNormalMappedMaterialsMatchTheFixedFunctionPictur
             ModelElement element;
             element.world = identityMatrix();
             if (c.normalMap) {
-                ModelElementLight light;
-                light.light.Type = D3DLIGHT_DIRECTIONAL;
-                light.light.Direction = {0.0f, 0.0f, 1.0f};
-                light.light.Diffuse = {0.5f, 0.5f, 0.5f, 1.0f};
-                light.flags = kElementLightPerLightPass;
-                element.lights.push_back(light);
+                element.lights.push_back(lightAlongZ());
                 element.lods.push_back(level(8, bumped));
             } else {
                 element.lods.push_back(level(12, lightMapped));
