@@ -101,7 +101,7 @@ Material* fixedMaterial(ModelElement& element) {
     Material* material = element.material();
     if (!material || !gameCore.render) return nullptr;
     if (material->parameters.overlay && Model::settings().ffpDisableOverlayRender) return nullptr;
-    if (opacityOf(*material) == 0.0f) return nullptr;
+    if (!material->visible()) return nullptr;
     return material;
 }
 
@@ -354,15 +354,18 @@ bool Model::drawElement(ModelElement& element) {
     const std::int32_t details = textureEnvironment().videoSetup().details;
     if (details < VideoDetailsMinimum || details > VideoDetailsHigh) return false;
     if (details != VideoDetailsMinimum && (material->flags & Material::FlagLitPerLight)) {
+        // Only the passes that drew count: when every one failed, the
+        // element is drawn unlit.
         std::int32_t passes = 0;
+        std::int32_t drawn = 0;
         for (std::size_t i = 0; i < element.lights.size(); ++i) {
             const std::uint32_t flags = element.lights[i].flags;
             if (!(flags & kElementLightPerLightPass)) continue;
             const int repeats = (flags & kElementLightThreePasses) ? 3 : 1;
             for (int r = 0; r < repeats && passes < element.passLimit; ++r, ++passes)
-                drawElementKind(element, static_cast<std::int32_t>(i));
+                if (drawElementKind(element, static_cast<std::int32_t>(i))) ++drawn;
         }
-        if (passes > 0) return true;
+        if (drawn > 0) return true;
     }
     return drawElementKind(element, -1);
 }
@@ -442,7 +445,7 @@ bool selectPrograms(MultyShader& family) {
     return shaders.currentVertexProgram() && shaders.currentPixelProgram();
 }
 
-void reportDynamicFailure(const Material& material) {
+void reportDynamicFailure(Material& material) {
     const MultyShaderDynamic20::Setup& v = gameCore.render->shaders().dynamic20.values;
     material.reportFailure(v.ambient, v.envmap, v.specular, v.terrain, v.normalmap);
 }
@@ -484,7 +487,7 @@ void toObjectSpace(const D3DMATRIX& world, float* position, float* direction) {
 // Draws the element unlit through the Dynamic20 pair of the family's
 // setup, with the pass's alpha, blend, cull and fog modes cleared; a
 // missing pair is reported as the material's failure.
-bool drawPlainDynamicPass(ModelElement& element, const Material& material) {
+bool drawPlainDynamicPass(ModelElement& element, Material& material) {
     ShaderCore& shaders = gameCore.render->shaders();
     if (!selectPrograms(shaders.dynamic20)) {
         reportDynamicFailure(material);
@@ -523,7 +526,7 @@ void Model::prepareElementShaderPass(ModelElement& element, std::int32_t light) 
                                                 "vColorEnvironment", "vColorMain", "vColorGlobal"};
         for (int c = 0; c < 6; ++c)
             if (VertexData* v = variable(pixel, kColours[c])) v->setFromPointer(material->colours[c]);
-        material->apply(nullptr, false, 0xFFFFFFFFu, &shaders.pass);
+        material->apply(vertex, false, pixel, &shaders.pass);
     }
     if (const ModelElementLight* l = lightOf(element, light)) {
         // The direction the light travels and its position, in the
@@ -545,7 +548,7 @@ void Model::prepareElementShaderPass(ModelElement& element, std::int32_t light) 
 
 bool Model::drawElementShader(ModelElement& element, std::int32_t light) {
     Material* material = element.material();
-    if (!material || !gameCore.render || opacityOf(*material) == 0.0f) return false;
+    if (!material || !gameCore.render || !material->visible()) return false;
     ShaderCore& shaders = gameCore.render->shaders();
     MultyShaderDynamic20::Setup& v = shaders.dynamic20.values;
     assignSwitches(v, switchesOf(*material));
@@ -592,7 +595,7 @@ bool Model::drawElementShader(ModelElement& element, std::int32_t light) {
 bool Model::drawElementShaderKind16(ModelElement& element, std::int32_t light) {
     (void)light;  // drawn unlit
     Material* material = element.material();
-    if (!material || !gameCore.render || opacityOf(*material) == 0.0f) return false;
+    if (!material || !gameCore.render || !material->visible()) return false;
     ShaderCore& shaders = gameCore.render->shaders();
     MultyShaderDynamic20::Setup& v = shaders.dynamic20.values;
     assignSwitches(v, switchesOf(*material));
@@ -610,7 +613,7 @@ bool Model::drawElementShaderKind16(ModelElement& element, std::int32_t light) {
 bool Model::drawElementShaderKind62(ModelElement& element, std::int32_t light) {
     (void)light;
     Material* material = element.material();
-    if (!material || !gameCore.render || opacityOf(*material) == 0.0f) return false;
+    if (!material || !gameCore.render || !material->visible()) return false;
     ShaderCore& shaders = gameCore.render->shaders();
     MultyShaderDynamic20::Setup& v = shaders.dynamic20.values;
     assignSwitches(v, switchesOf(*material));
@@ -642,7 +645,7 @@ bool Model::drawElementShaderContextPass(ModelElement& element) {
 
 bool Model::drawElementReflectionPass(ModelElement& element) {
     Material* material = element.material();
-    if (!material || !gameCore.render || opacityOf(*material) == 0.0f) return false;
+    if (!material || !gameCore.render || !material->visible()) return false;
     ShaderCore& shaders = gameCore.render->shaders();
     // The program table holds no pixel program of its own for reflections:
     // the element's Dynamic20 pair with the ambient term alone draws it.
@@ -694,7 +697,7 @@ namespace {
 // lit pass's specular and light kind.
 bool drawWater(ModelElement& element, std::int32_t light, MultyShaderWaterBase& family, bool water20) {
     Material* material = element.material();
-    if (!material || !gameCore.render || opacityOf(*material) == 0.0f) return false;
+    if (!material || !gameCore.render || !material->visible()) return false;
     ShaderCore& shaders = gameCore.render->shaders();
     MultyShaderWaterBase::Setup& v = family.values;
     const MaterialSwitches s = switchesOf(*material);
@@ -793,7 +796,7 @@ ShadowReceiverConstants Model::shadowReceiverConstants(const ShadowRecord& recor
 
 void Model::drawElementShadowCasterPass(ModelElement& element, const ShadowRecord& record) {
     Material* material = element.material();
-    if (!material || !gameCore.render || opacityOf(*material) == 0.0f) return;
+    if (!material || !gameCore.render || !material->visible()) return;
     ShaderCore& shaders = gameCore.render->shaders();
     MultyShaderDynamic20::Setup& v = shaders.dynamic20.values;
     const MaterialSwitches s = switchesOf(*material);
@@ -837,9 +840,10 @@ void Model::drawElementShadowCasterPass(ModelElement& element, const ShadowRecor
 void Model::drawElementShadowReceiverPass(ModelElement& element, const ShadowRecord& record) {
     Material* material = element.material();
     if (!material || !gameCore.render) return;
-    if (textureEnvironment().videoSetup().details == VideoDetailsMinimum) return;
+    if (textureEnvironment().videoSetup().details == VideoDetailsMinimum || !gameCore.currentScene()) return;
     TextureLink* shadowMap = builtin("ProcSHADOW1");
-    if (!shadowMap || !shadowMap->frameHandler(shadowMap->currentFrame) || opacityOf(*material) == 0.0f) return;
+    const DXTextureHandler* map = shadowMap ? shadowMap->frameHandler(shadowMap->currentFrame) : nullptr;
+    if (!map || !map->texture || !material->visible()) return;
     ShaderCore& shaders = gameCore.render->shaders();
     shaders.pass.depthFunction = 6;
     shaders.selectVertexProgram(17);

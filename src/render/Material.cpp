@@ -5,8 +5,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/GameCore.h"
+#include "effects/LightSetLibrary.h"
 #include "foundation/Log.h"
+#include "render/RenderCore.h"
+#include "render/shaders/ShaderCore.h"
 #include "render/shaders/ShaderState.h"
+#include "render/shaders/ShaderVariables.h"
+#include "render/states/DXStateCache.h"
 #include "render/VideoSetup.h"
 
 const Material* currentMaterial = nullptr;
@@ -91,8 +97,19 @@ void Material::reset() {
     flags = FlagEnabled;
     renderGroup = blendMode = alphaMode = 0;
     thirdMode = 6;
-    for (auto& colour : colours)
-        for (float& c : colour) c = 1.0f;
+    resetLighting();
+    colours[0][3] = 1.0f;
+}
+
+void Material::resetLighting() {
+    const float opacity = colours[0][3];
+    for (int c = 0; c < 6; ++c)
+        for (int i = 0; i < 4; ++i) {
+            colours[c][i] = 1.0f;
+            doubledColours[c][i] = 2.0f;
+        }
+    colours[0][3] = opacity;
+    lightPasses = 1;
 }
 
 std::int32_t Material::chooseAlphaMode() const {
@@ -221,36 +238,58 @@ void Material::release() {
     if (currentMaterial == this) currentMaterial = nullptr;
 }
 
-void Material::apply(MaterialShaderValues* values, bool useDefaultMaterial, std::uint32_t samplerMask,
-                     ShaderPassState* pass) {
-    IDirect3DDevice9* device = textureEnvironment().device();
+MaterialShaderValues Material::shaderValues() const {
+    MaterialShaderValues values;
+    values.stripSet = stripFrames != 0 && stripFps != 0.0f;
+    if (values.stripSet) {
+        const float frames = float(stripFrames);
+        const float offset = (stripFps * float(textureEnvironment().now()) / frames) / frames;
+        values.strip[2] = stripHorizontal ? offset : 0.0f;
+        values.strip[3] = stripHorizontal ? 0.0f : offset;
+    }
+    const float* wave = waves[0];
+    const float direction[4] = {wave[0], wave[1], wave[2], 0.0f};
+    std::memcpy(values.wave1Dir, direction, sizeof direction);
+    std::memcpy(values.wave1PowerFreqAmpScale, wave + 3, sizeof values.wave1PowerFreqAmpScale);
+    return values;
+}
+
+void Material::apply(ShaderProgram* vertex, bool useDefaultMaterial, ShaderProgram* pixel, ShaderPassState* pass,
+                     std::uint32_t fixedStages) {
+    RenderCore* render = gameCore.render;
     if (useDefaultMaterial) {
-        if (device) {
+        if (render) {
             D3DMATERIAL9 material{};
             material.Diffuse = D3DCOLORVALUE{1.0f, 1.0f, 1.0f, 1.0f};
             material.Ambient =
                 D3DCOLORVALUE{colours[0][0] * 0.5f, colours[0][1] * 0.5f, colours[0][2] * 0.5f, colours[0][3]};
-            device->SetMaterial(&material);
+            render->stateCache().setMaterial(material);
         }
     } else {
-        if (values) {
-            values->stripSet = stripFrames != 0 && stripFps != 0.0f;
-            if (values->stripSet) {
-                const float frames = float(stripFrames);
-                const float offset = (stripFps * float(textureEnvironment().now()) / frames) / frames;
-                const float horizontal[4] = {1.0f, 1.0f, offset, 0.0f};
-                const float vertical[4] = {1.0f, 1.0f, 0.0f, offset};
-                std::memcpy(values->strip, stripHorizontal ? horizontal : vertical, sizeof values->strip);
-            }
-            const float* wave = waves[0];
-            const float direction[4] = {wave[0], wave[1], wave[2], 0.0f};
-            std::memcpy(values->wave1Dir, direction, sizeof direction);
-            std::memcpy(values->wave1PowerFreqAmpScale, wave + 3, sizeof values->wave1PowerFreqAmpScale);
+        if (vertex) {
+            // Every material writes them, so that no program keeps the
+            // values of the material drawn before.
+            const MaterialShaderValues values = shaderValues();
+            if (VertexData* strip = vertex->variables[VarTT3]) strip->setFromPointer(values.strip);
+            if (VertexData* direction = vertex->variables[VarWave1Dir]) direction->setFromPointer(values.wave1Dir);
+            if (VertexData* wave = vertex->variables[VarWave1PowerFreqAmpScale])
+                wave->setFromPointer(values.wave1PowerFreqAmpScale);
         }
         for (std::int32_t slot = 0; slot < kSlots; ++slot) {
             const std::int32_t sampler = kSlotSamplers[slot];
-            if (sampler < 0 || !(samplerMask & (1u << sampler))) continue;
-            const std::int32_t stages[2] = {sampler, -1};
+            if (sampler < 0) continue;
+            std::int32_t stages[9] = {-1, -1, -1, -1, -1, -1, -1, -1, -1};
+            if (pixel) {
+                // The program's registers for the sampler of the slot.
+                const VertexData* variable = pixel->variables[sampler];
+                if (!variable) continue;
+                int count = 0;
+                for (std::int32_t r : variable->registers)
+                    if (r >= 0) stages[count++] = r;
+            } else {
+                if (!(fixedStages & (1u << sampler))) continue;
+                stages[0] = sampler;
+            }
             textures[slot].bindToStageList(stages, filterClass[slot], true);
         }
     }
@@ -260,15 +299,44 @@ void Material::apply(MaterialShaderValues* values, bool useDefaultMaterial, std:
         pass->blendMode = blendMode;
         pass->blendApplied = 0;
         const bool additive = blendMode == 4 || blendMode == 7 || blendMode == 8;
-        for (int i = 0; i < 3; ++i) pass->fogColor[i] = additive ? 0.0f : pass->fogColor[i] * fogFactor;
+        const ShaderFrameState* frame = render ? &render->shaders().frame : nullptr;
+        for (int i = 0; i < 3; ++i) pass->fogColor[i] = additive || !frame ? 0.0f : frame->fogColor[i] * fogFactor;
+        if (frame) {
+            pass->fogStart = frame->fogStart;
+            pass->fogEnd = frame->fogEnd;
+        }
     }
     currentMaterial = this;
 }
 
 void Material::reportFailure(std::int32_t ambient, std::int32_t envmap, std::int32_t specular, std::int32_t terrain,
-                             std::int32_t normalmap) const {
+                             std::int32_t normalmap) {
     engineLog().error("Failed material [%i]: [AMBIENT=%i][ENVMAP=%i][SPEC=%i][TERRAIN=%i][NMAP=%i]",
                       static_cast<int>(parameters.kind), ambient, envmap, specular, terrain, normalmap);
+    resetLighting();
+}
+
+void Material::applyLightset(const LightSet& set) {
+    if (parameters.lightSetIndex > 1) {
+        engineLog().error("Material light set entry [%u] out of range", parameters.lightSetIndex);
+        return;
+    }
+    const LightSet::Entry& entry = parameters.lightSetIndex == 0 ? set.exterior : set.interior;
+    // In the material's order: ambient, diffuse, specular, environment,
+    // main, global.
+    const float* sources[6] = {entry.ambient, entry.diffuse, entry.specular, entry.env, entry.main, entry.global};
+    const float* factors[6] = {nullptr, nullptr, parameters.specularFactor, parameters.environmentFactor, nullptr,
+                               nullptr};
+    bool specular = false;
+    for (int c = 0; c < 6; ++c)
+        for (int i = 0; i < 3; ++i) {
+            const float value = sources[c][i] * (factors[c] ? factors[c][i] : 1.0f);
+            colours[c][i] = value;
+            doubledColours[c][i] = 2.0f * value;
+            if (c == 2 && value >= 0.0001f) specular = true;
+        }
+    if (specular) flags |= FlagSpecular;
+    else flags &= ~FlagSpecular;
 }
 
 void Material::setOpacity(float opacity) {
@@ -276,6 +344,7 @@ void Material::setOpacity(float opacity) {
         flags &= ~FlagEnabled;
         return;
     }
+    flags |= FlagEnabled;
     colours[0][3] = opacity;
     if (parameters.blendOverride == 1) blendMode = 7;
     else if (parameters.blendOverride == 2) blendMode = 5;

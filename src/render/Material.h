@@ -8,12 +8,16 @@
 
 #include "render/TextureLink.h"
 
+class ShaderProgram;
+struct LightSet;
 struct ShaderPassState;
 
-// The values apply() hands to the shader variables.
+// The values apply() writes to the vertex program's variables.
 struct MaterialShaderValues {
     bool stripSet = false;
-    float strip[4] = {};                   // the strip variable
+    // The strip variable (vertex "vTT3"): scale u, v and offset u, v of the
+    // diffuse coordinates; (1, 1, 0, 0) without an animated strip.
+    float strip[4] = {1.0f, 1.0f, 0.0f, 0.0f};
     float wave1Dir[4] = {};                // "vWave1Dir"
     float wave1PowerFreqAmpScale[4] = {};  // "vWave1PowerFreqAmpScale"
 };
@@ -59,16 +63,36 @@ public:
                          const char* suffix, bool copyAlpha, bool report);
     void release();
     std::int32_t chooseAlphaMode() const;
-    // Prepares one draw: the strip and wave values into values (when
-    // given), the slots whose sampler bit is in samplerMask bound to their
-    // samplers, the pass modes into pass (when given).
-    void apply(MaterialShaderValues* values, bool useDefaultMaterial, std::uint32_t samplerMask, ShaderPassState* pass);
+    // Prepares one draw with the material. With useDefaultMaterial the
+    // state cache's fixed-function material takes the material's colour and
+    // nothing else happens. Otherwise the strip and the first wave go to
+    // the vertex program's variables (when there is one); each texture slot
+    // is bound to the registers of the pixel program's sampler for that slot,
+    // only when the program has that sampler; without a pixel program the
+    // slots whose sampler number has its bit in fixedStages are bound to the
+    // stage of that number. The pass record (when given) takes the modes and
+    // the fog: the scene's fog colour times the fog factor, black for the
+    // additive blend modes 4, 7 and 8.
+    void apply(ShaderProgram* vertex, bool useDefaultMaterial, ShaderProgram* pixel, ShaderPassState* pass,
+               std::uint32_t fixedStages = 0);
+    // The strip and wave values of the current time.
+    MaterialShaderValues shaderValues() const;
+    // Opacity 0 switches the material off; any other value switches it on.
     void setOpacity(float opacity);
+    // False while the material is switched off or fully transparent: the
+    // drawing paths draw nothing with it.
+    bool visible() const { return (flags & FlagEnabled) == FlagEnabled && colours[0][3] != 0.0f; }
     // A shader path found no programs for the material's switches: logged
-    // with the kind and the switch values.
+    // with the kind and the switch values; the lighting values and the pass
+    // counter go back to their defaults.
     void reportFailure(std::int32_t ambient, std::int32_t envmap, std::int32_t specular, std::int32_t terrain,
-                       std::int32_t normalmap) const;
+                       std::int32_t normalmap);
     bool sameAs(const Material& other) const;
+    // Copies the colours of the light-set entry chosen by the light-set
+    // index (0 exterior, 1 interior) into the material: the environment and
+    // specular colours times their factors; the opacity stays. A specular
+    // colour with a component of at least 0.0001 sets FlagSpecular.
+    void applyLightset(const LightSet& set);
 
     // The sampler of each slot (-1: never bound here).
     static std::int32_t samplerOfSlot(std::int32_t slot);
@@ -80,6 +104,10 @@ public:
     TextureLink sources[MaterialData::kLinkCount];
     // ambient (its alpha the opacity), diffuse, specular, environment, main, global
     float colours[6][4] = {};
+    // The six colours doubled (the light-set colours of the lit passes).
+    float doubledColours[6][4] = {};
+    // Light passes of the drawing paths.
+    std::int32_t lightPasses = 1;
     std::int32_t renderGroup = 0;
     std::int32_t blendMode = 0;
     std::int32_t alphaMode = 0;
@@ -93,6 +121,9 @@ public:
     std::uint32_t flags = 0;
 
 private:
+    // The six colours (the opacity stays), their doubles and the pass
+    // counter back to their defaults.
+    void resetLighting();
     bool isWaterKind() const { return parameters.kind >= 26 && parameters.kind <= 28; }
 };
 

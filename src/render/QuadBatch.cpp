@@ -265,7 +265,7 @@ void QuadBatch::applyRunStates() {
     ShaderPassState& pass = shaders.pass;
     if (material_) {
         // Diffuse on sampler 0, the light map on sampler 1.
-        material_->apply(nullptr, false, 0x3, &pass);
+        material_->apply(nullptr, false, nullptr, &pass, 0x3);
         modulateStageZero(cache, true);
     } else if (state_) {
         // The still-frame drawing: the item's texture times its colour.

@@ -83,6 +83,17 @@ protected:
         D3D9Test::TearDown();
     }
 
+    // A directional light of half strength travelling along +z (into the
+    // screen), drawn in per-light passes.
+    static ModelElementLight lightAlongZ() {
+        ModelElementLight light;
+        light.light.Type = D3DLIGHT_DIRECTIONAL;
+        light.light.Direction = {0.0f, 0.0f, 1.0f};
+        light.light.Diffuse = {0.5f, 0.5f, 0.5f, 1.0f};
+        light.flags = kElementLightPerLightPass;
+        return light;
+    }
+
     // An A8R8G8B8 texture whose left half is white and right half black.
     static std::vector<std::uint8_t> halfCovered(UINT size) {
         texture_tools::DdsImage image;
@@ -126,7 +137,11 @@ TEST_F(ModelDrawGLTest, ACastersShadowDarkensTheReceiverWhereTheMapIsCovered) {
     // The shadow map stands in for what the casters drew: a texture of the
     // packages put into the shadow-map link.
     textures.files["casters.dds"] = halfCovered(16);
+    textures.files["sky_main.dds"] = solid(40, 200, 40);
     render->textures.allocated = true;
+    // Receivers draw in a scene.
+    testing_support::CurrentSkyScene sky;
+    ASSERT_TRUE(sky.open(SkyClear));
     TextureLink casters;
     casters.init("casters");
     ASSERT_TRUE(casters.allocateDefault(0, false));
@@ -193,12 +208,7 @@ TEST_F(ModelDrawGLTest, FixedFunctionAndShaderPathsLightAlike) {
     stored.links[0].init("stone");
     ModelElement element;
     element.world = identityMatrix();
-    ModelElementLight light;
-    light.light.Type = D3DLIGHT_DIRECTIONAL;
-    light.light.Direction = {0.0f, 0.0f, 1.0f};
-    light.light.Diffuse = {0.5f, 0.5f, 0.5f, 1.0f};
-    light.flags = kElementLightPerLightPass;
-    element.lights.push_back(light);
+    element.lights.push_back(lightAlongZ());
     element.lods.push_back(level(4, quad));
 
     // Expected: texture x (ambient 0.25 + light 0.5 x cos of the tilt), the
@@ -248,6 +258,106 @@ TEST_F(ModelDrawGLTest, FixedFunctionAndShaderPathsLightAlike) {
         EXPECT_NEAR(seen[t][0].b, seen[t][1].b, 4) << tilts[t];
     }
     material.release();
+}
+
+// Light-mapped and normal-mapped materials: the fixed-function paths
+// (details 0) and the Dynamic20 programs (details 1) give the same picture,
+// which needs each texture on the unit its program's sampler reads.
+TEST_F(ModelDrawGLTest, LightAndNormalMappedMaterialsMatchTheFixedFunctionPicture) {
+    // Texel colours (red, green, blue).
+    textures.files["stone.dds"] = solid(200, 100, 50);
+    textures.files["grey.dds"] = solid(100, 100, 100);
+    textures.files["grey_lm.dds"] = solid(255, 128, 64);
+    textures.files["stone-n2.dds"] = solid(128, 128, 255);  // flat: the vertex normal
+    render->textures.allocated = true;
+
+    // Light-mapped (kind 0, format "LM": coordinates for both maps).
+    struct LightMappedVertex {
+        float x, y, z;
+        float u, v;
+        float u1, v1;
+    };
+    const LightMappedVertex lightMapped[6] = {
+        {-1, 1, 0.5f, 0, 0, 0, 0},  {1, 1, 0.5f, 1, 0, 1, 0},  {-1, -1, 0.5f, 0, 1, 0, 1},
+        {-1, -1, 0.5f, 0, 1, 0, 1}, {1, 1, 0.5f, 1, 0, 1, 0},  {1, -1, 0.5f, 1, 1, 1, 1}};
+    // Normal-mapped (kind 6 lit by a light along +z, format "D+Bump": the
+    // normal faces the viewer, the binormal is up).
+    struct BumpVertex {
+        float x, y, z;
+        float nx, ny, nz;
+        float u, v;
+        float bx, by, bz;
+    };
+    const BumpVertex bumped[6] = {
+        {-1, 1, 0.5f, 0, 0, -1, 0, 0, 0, 1, 0},  {1, 1, 0.5f, 0, 0, -1, 1, 0, 0, 1, 0},
+        {-1, -1, 0.5f, 0, 0, -1, 0, 1, 0, 1, 0}, {-1, -1, 0.5f, 0, 0, -1, 0, 1, 0, 1, 0},
+        {1, 1, 0.5f, 0, 0, -1, 1, 0, 0, 1, 0},   {1, -1, 0.5f, 0, 0, -1, 1, 1, 0, 1, 0}};
+
+    struct Case {
+        const char* name;
+        std::uint32_t kind;
+        const char* diffuse;
+        const char* lightMap;
+        bool normalMap;
+        float ambient;  // the material colour (grey)
+        int expected[3];
+    };
+    // Light-mapped: grey x 2 x light map; normal-mapped: stone x (ambient
+    // 0.25 + light 0.5).
+    const Case cases[] = {
+        {"light-mapped", 0, "grey", "grey_lm", false, 1.0f, {200, 100, 50}},
+        {"normal-mapped", 6, "stone", "", true, 0.25f, {150, 75, 37}},
+    };
+    // Every fixed-function picture first: those paths leave the programs to
+    // whoever set them.
+    constexpr int caseCount = int(sizeof cases / sizeof cases[0]);
+    int seen[caseCount][2][3] = {};
+    for (int details : {0, 1}) {
+        textures.setup.details = details;
+        for (int n = 0; n < caseCount; ++n) {
+            const Case& c = cases[n];
+            MaterialData stored;
+            stored.head.kind = c.kind;
+            stored.links[0].init(c.diffuse);
+            if (*c.lightMap) stored.links[1].init(c.lightMap);
+            material.release();
+            material.setupFromData(stored);
+            if (c.normalMap) material.flags |= Material::FlagNormalMap;
+            ASSERT_TRUE(material.allocate()) << c.name << allLines();
+            for (int i = 0; i < 3; ++i) material.colours[0][i] = c.ambient, material.colours[1][i] = 1.0f;
+            material.colours[0][3] = material.colours[1][3] = 1.0f;
+            ModelElement element;
+            element.world = identityMatrix();
+            if (c.normalMap) {
+                element.lights.push_back(lightAlongZ());
+                element.lods.push_back(level(8, bumped));
+            } else {
+                element.lods.push_back(level(12, lightMapped));
+            }
+            device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+            device->BeginScene();
+            // The fixed-function kind-6 path lights per light when given one.
+            if (details == 0) EXPECT_TRUE(Model::drawElementKind(element, c.normalMap ? 0 : -1)) << c.name;
+            else EXPECT_TRUE(Model::drawElement(element)) << c.name << allLines();
+            device->EndScene();
+            if (details == 1) {
+                const MultyShaderDynamic20::Setup& v = render->shaders().dynamic20.values;
+                EXPECT_EQ(v.ambient, c.lightMap[0] ? 3 : 1) << c.name;
+                EXPECT_EQ(v.normalmap, c.normalMap ? 1 : 0) << c.name;
+            }
+            std::vector<std::uint8_t> bytes;
+            D3DSURFACE_DESC desc{};
+            readBack(bytes, desc);
+            const std::uint8_t* p = &bytes[(std::size_t(32) * desc.Width + 32) * 4];
+            for (int k = 0; k < 3; ++k) seen[n][details][k] = p[2 - k];
+            material.release();
+        }
+    }
+    for (int n = 0; n < caseCount; ++n)
+        for (int details : {0, 1})
+            for (int k = 0; k < 3; ++k)
+                EXPECT_NEAR(seen[n][details][k], cases[n].expected[k], 6)
+                    << cases[n].name << " details " << details << " channel " << k;
 }
 
 // A lake (kind 26) on the water shader path of water setting 1: its first

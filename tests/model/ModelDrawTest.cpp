@@ -185,6 +185,19 @@ TEST_F(ModelDrawTest, WaterWithoutLayerTexturesFallsBackToTheDiffuseMap) {
     }
 }
 
+TEST_F(ModelDrawTest, AMaterialSwitchedOffDrawsNothingOnTheFixedPaths) {
+    for (std::uint32_t kind : {0u, 3u, 6u, 9u, 26u}) {
+        makeElement(kind, 0.0f);
+        element.drawCount = 0;
+        EXPECT_FALSE(Model::drawElement(element)) << kind;
+        EXPECT_EQ(element.drawCount, 0) << kind;
+        // Switched on again, it draws.
+        material.setOpacity(1.0f);
+        EXPECT_TRUE(Model::drawElement(element)) << kind;
+        EXPECT_EQ(element.drawCount, 1) << kind;
+    }
+}
+
 TEST_F(ModelDrawTest, WaterWithBothPassesOffSetsUpAndDrawsNothing) {
     makeElement(28);
     Model::mutableSettings().ffpDisableWaterAmbient = true;
@@ -308,6 +321,158 @@ TEST_F(ModelDrawWaterTest, TheEyeReachesTheProgramInTheElementsSpace) {
     EXPECT_FLOAT_EQ(eye[0], 0.0f);
     EXPECT_FLOAT_EQ(eye[1], 2.0f);
     EXPECT_FLOAT_EQ(eye[2], 3.0f);
+}
+
+// The element paths with the shader package loaded and a current scene.
+class ModelDrawShaderTest : public ModelDrawWaterTest {
+protected:
+    // An element over a material of the kind with the diffuse texture and
+    // the other three stored links (empty: none).
+    void makeMaterial(std::uint32_t kind, const char* diffuse, const char* lightMap, const char* environment = "",
+                      const char* terrain = "") {
+        MaterialData data;
+        data.head.kind = kind;
+        const char* names[4] = {diffuse, lightMap, environment, terrain};
+        for (int i = 0; i < 4; ++i)
+            if (*names[i]) data.links[i].init(names[i]);
+        material.release();
+        material.setupFromData(data);
+        material.allocate();
+        element.lods.clear();
+        element.lods.emplace_back().material = &material;
+        element.world = identityMatrix();
+        element.drawCount = 0;
+    }
+    ShaderProgram* program(bool pixel) {
+        return pixel ? render_->shaders().currentPixelProgram() : render_->shaders().currentVertexProgram();
+    }
+    // The first register of a sampler of the current pixel program.
+    DWORD samplerStage(int slot) {
+        VertexData* sampler = program(true)->variables[slot];
+        EXPECT_NE(sampler, nullptr) << slot;
+        return sampler ? DWORD(sampler->registers[0]) : 99;
+    }
+    void vertexConstant(UINT index, float (&out)[4]) { device->GetVertexShaderConstantF(index, out, 1); }
+};
+
+TEST_F(ModelDrawShaderTest, MaterialSlotsGoToTheRegistersOfTheProgramsSamplers) {
+    // Light-mapped (AMBIENT 3): the light map goes where the program's
+    // "sLightMap" reads, not to the sampler variable's index (1).
+    makeMaterial(0, "wood", "wood_lm");
+    for (DWORD stage = 0; stage < 4; ++stage) device->SetTexture(stage, nullptr);
+    ASSERT_TRUE(Model::drawElementKind(element, -1));
+    ASSERT_EQ(render_->shaders().dynamic20.values.ambient, 3);
+    const DWORD lightMapStage = samplerStage(VarLightMap);
+    EXPECT_NE(lightMapStage, DWORD(VarLightMap));
+    EXPECT_EQ(boundTexture(lightMapStage), material.textures[Material::SlotLightmap].handler()->texture);
+    EXPECT_EQ(boundTexture(samplerStage(VarDiffuseMap)), material.textures[Material::SlotDiffuse].handler()->texture);
+    // A slot whose sampler the program lacks is bound nowhere.
+    EXPECT_EQ(program(true)->variables[2], nullptr);  // no "sNormalMap" without a normal map
+    for (DWORD stage = 0; stage < 4; ++stage)
+        if (stage != lightMapStage && stage != samplerStage(VarDiffuseMap))
+            EXPECT_EQ(boundTexture(stage), nullptr) << stage;
+}
+
+TEST_F(ModelDrawShaderTest, MaterialsSwitchedOffDrawNothing) {
+    ShadowRecord record;
+    record.projection = identityMatrix();
+    for (std::uint32_t kind : {0u, 16u, 62u, 27u}) {
+        makeElement(kind, 0.0f);
+        element.drawCount = 0;
+        EXPECT_FALSE(Model::drawElement(element)) << kind;
+        Model::drawElementShadowCasterPass(element, record);
+        EXPECT_EQ(element.drawCount, 0) << kind;
+        // Switched on again, it draws.
+        material.setOpacity(1.0f);
+        EXPECT_TRUE(Model::drawElement(element)) << kind;
+        EXPECT_EQ(element.drawCount, 1) << kind;
+    }
+}
+
+TEST_F(ModelDrawShaderTest, WavesAndStripsReachTheCurrentVertexProgram) {
+    // Two materials of the same permutation (WAVE 1) in turn: each draw
+    // leaves its own first wave (registers 12 and 13) and strip (254), not
+    // the other's.
+    addDds("fire#h8x12");
+    env().clock = 2.0;
+    struct Case {
+        const char* diffuse;
+        float wave[7];
+        float strip[4];
+    };
+    const float offset = (12.0f * 2.0f / 8.0f) / 8.0f;
+    const Case cases[] = {{"fire#h8x12", {1, 0, 0, 2, 3, 4, 5}, {1, 1, offset, 0}},
+                          {"wood", {0, 0, 1, 6, 7, 8, 9}, {1, 1, 0, 0}},
+                          {"fire#h8x12", {0.5f, 0.5f, 0, 1, 1, 1, 1}, {1, 1, offset, 0}}};
+    for (const Case& c : cases) {
+        makeMaterial(3, c.diffuse, "");
+        std::copy(c.wave, c.wave + 7, material.waves[0]);
+        ASSERT_TRUE(Model::drawElementKind(element, -1)) << c.diffuse;
+        ASSERT_EQ(render_->shaders().dynamic20.values.wave, 1);
+        float direction[4], values[4], strip[4];
+        vertexConstant(12, direction);
+        vertexConstant(13, values);
+        vertexConstant(254, strip);
+        for (int i = 0; i < 3; ++i) EXPECT_FLOAT_EQ(direction[i], c.wave[i]) << c.diffuse;
+        EXPECT_FLOAT_EQ(direction[3], 0.0f);
+        for (int i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(values[i], c.wave[3 + i]) << c.diffuse;
+        for (int i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(strip[i], c.strip[i]) << c.diffuse << " " << i;
+    }
+}
+
+TEST_F(ModelDrawShaderTest, LitPassesThatAllFailFallBackToTheUnlitDraw) {
+    // Terrain with an environment map has no lit permutation: the light's
+    // pass fails, and the element is drawn once unlit.
+    addDds("wood_env");
+    addDds("wood_t");
+    makeMaterial(23, "wood", "", "wood_env", "wood_t");
+    ASSERT_TRUE(material.flags & Material::FlagLitPerLight);
+    ModelElementLight light;
+    light.light.Type = D3DLIGHT_DIRECTIONAL;
+    light.light.Direction = {0.0f, 0.0f, 1.0f};
+    light.flags = kElementLightPerLightPass;
+    element.lights.push_back(light);
+    EXPECT_TRUE(Model::drawElement(element));
+    EXPECT_EQ(element.drawCount, 1);
+    EXPECT_EQ(render_->shaders().dynamic20.values.light, 0);
+    EXPECT_EQ(render_->shaders().dynamic20.values.envmap, 1);
+    EXPECT_EQ(render_->shaders().dynamic20.values.terrain, 1);
+    EXPECT_TRUE(gameCore.log->contains("Failed material [23]"));
+
+    // With a lit permutation the light's pass is the whole draw.
+    makeMaterial(6, "wood", "");
+    EXPECT_TRUE(Model::drawElement(element));
+    EXPECT_EQ(element.drawCount, 1);
+    EXPECT_EQ(render_->shaders().dynamic20.values.light, 2);
+}
+
+TEST_F(ModelDrawShaderTest, TheShadowReceiverNeedsTheMapsTextureAndAScene) {
+    env().setup.shadows = 1;
+    ASSERT_TRUE(render_->allocateShadowTargets());
+    makeElement(3);
+    ShadowRecord record;
+    record.projection = identityMatrix();
+    Model::drawElementShadowReceiverPass(element, record);
+    ASSERT_EQ(element.drawCount, 1);
+
+    // The device's objects released: the map's handler stays, its texture
+    // is gone.
+    library().deallocateAll();
+    TextureLink* shadowMap = render_->builtinTextures.find("ProcSHADOW1");
+    ASSERT_NE(shadowMap->handler(), nullptr);
+    ASSERT_EQ(shadowMap->handler()->texture, nullptr);
+    Model::drawElementShadowReceiverPass(element, record);
+    EXPECT_EQ(element.drawCount, 1);
+
+    // The texture back, but no current scene.
+    ASSERT_TRUE(library().allocateAll(true, false));
+    ASSERT_NE(shadowMap->handler()->texture, nullptr);
+    sky.game->currentIndex = -1;
+    Model::drawElementShadowReceiverPass(element, record);
+    EXPECT_EQ(element.drawCount, 1);
+    sky.game->currentIndex = 0;
+    Model::drawElementShadowReceiverPass(element, record);
+    EXPECT_EQ(element.drawCount, 2);
 }
 
 TEST_F(ModelDrawWaterTest, WithReflectionTheUnlitPassTakesTheMirror) {

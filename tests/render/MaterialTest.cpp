@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
+#include "effects/LightSetLibrary.h"
 #include "render/shaders/ShaderState.h"
 #include "render/TextureTestSupport.h"
 
@@ -77,14 +80,13 @@ TEST_F(MaterialTest, StripsByNameAnimate) {
     }
     Material tree;
     setup(tree, 3, "tree#h8x12", false);
-    MaterialShaderValues values;
     env().clock = 2.0;
-    tree.apply(&values, false, 0, nullptr);
+    MaterialShaderValues values = tree.shaderValues();
     ASSERT_TRUE(values.stripSet);
     EXPECT_FLOAT_EQ(values.strip[2], (12.0f * 2.0f / 8.0f) / 8.0f);
     EXPECT_FLOAT_EQ(values.strip[3], 0.0f);
     env().clock = 3.0;
-    tree.apply(&values, false, 0, nullptr);
+    values = tree.shaderValues();
     EXPECT_FLOAT_EQ(values.strip[2], (12.0f * 3.0f / 8.0f) / 8.0f);
 }
 
@@ -108,7 +110,7 @@ TEST_F(MaterialTest, OpacityChoosesTheBlendMode) {
     EXPECT_EQ(water.blendMode, 2);
 
     ShaderPassState pass;
-    water.apply(nullptr, false, 0, &pass);
+    water.apply(nullptr, false, nullptr, &pass);
     EXPECT_EQ(pass.blendMode, 2);
 }
 
@@ -135,6 +137,121 @@ TEST_F(MaterialTest, KindsPastTheTableHaveNoCapabilities) {
     setup(material, 400, "wood", false);
     EXPECT_TRUE(material.allocate());
     EXPECT_TRUE(loaded(material, Material::SlotDiffuse));
+}
+
+TEST_F(MaterialTest, TheDefaultMaterialGoesThroughTheStateCache) {
+    attachStateCache();
+    DXStateCache& cache = render_->stateCache();
+    ASSERT_TRUE(cache.setupDeviceDefaults(false));
+    Material material;
+    setup(material, 3, "wood", false);
+    material.colours[0][0] = 0.5f, material.colours[0][1] = 1.0f, material.colours[0][2] = 0.25f;
+    material.setOpacity(0.75f);
+    material.apply(nullptr, true, nullptr, nullptr);
+    EXPECT_FLOAT_EQ(cache.materialDesired.Ambient.r, 0.25f);
+    EXPECT_FLOAT_EQ(cache.materialDesired.Ambient.g, 0.5f);
+    EXPECT_FLOAT_EQ(cache.materialDesired.Ambient.b, 0.125f);
+    EXPECT_FLOAT_EQ(cache.materialDesired.Ambient.a, 0.75f);
+    EXPECT_FLOAT_EQ(cache.materialDesired.Diffuse.r, 1.0f);
+    // The cache sends it with its next apply and knows what the device has.
+    cache.apply();
+    EXPECT_EQ(std::memcmp(&cache.materialCurrent, &cache.materialDesired, sizeof cache.materialCurrent), 0);
+}
+
+TEST_F(MaterialTest, PassFogIsTheScenesFogTimesTheFactorAtEachApply) {
+    ShaderFrameState& frame = render_->shaders().frame;
+    frame.fogColor[0] = 0.8f, frame.fogColor[1] = 0.4f, frame.fogColor[2] = 0.2f;
+    frame.fogStart = 10.0f;
+    frame.fogEnd = 90.0f;
+    Material plain, additive, halved;
+    setup(plain, 3, "wood", false);
+    setup(additive, 3, "wood", false);
+    setup(halved, 3, "wood", false);
+    additive.parameters.blendOverride = 1;  // blend mode 7
+    additive.setOpacity(1.0f);
+    halved.fogFactor = 0.5f;
+    struct Step {
+        Material* material;
+        float scale;  // of the scene's fog colour
+    };
+    // Applied again and again, after a black additive pass and in turns.
+    const Step steps[] = {{&halved, 0.5f}, {&halved, 0.5f}, {&additive, 0.0f}, {&plain, 1.0f},
+                          {&halved, 0.5f}, {&additive, 0.0f}, {&halved, 0.5f}, {&plain, 1.0f}};
+    ShaderPassState pass;
+    int index = 0;
+    for (const Step& step : steps) {
+        step.material->apply(nullptr, false, nullptr, &pass);
+        for (int c = 0; c < 3; ++c) EXPECT_FLOAT_EQ(pass.fogColor[c], frame.fogColor[c] * step.scale) << index;
+        EXPECT_FLOAT_EQ(pass.fogStart, 10.0f) << index;
+        EXPECT_FLOAT_EQ(pass.fogEnd, 90.0f) << index;
+        ++index;
+    }
+}
+
+TEST_F(MaterialTest, LightSetEntriesColourTheMaterial) {
+    LightSet set;
+    auto fill = [](LightSet::Entry& entry, float base) {
+        float* colours[6] = {entry.global, entry.main, entry.ambient, entry.diffuse, entry.specular, entry.env};
+        for (int c = 0; c < 6; ++c)
+            for (int i = 0; i < 3; ++i) colours[c][i] = base + 0.01f * float(c * 3 + i);
+    };
+    fill(set.exterior, 0.1f);
+    fill(set.interior, 0.5f);
+    struct Case {
+        std::uint32_t index;
+        const LightSet::Entry* entry;
+    };
+    for (const Case c : {Case{0, &set.exterior}, {1, &set.interior}}) {
+        Material material;
+        setup(material, 3, "wood", false);
+        material.parameters.lightSetIndex = c.index;
+        material.parameters.specularFactor[1] = 0.25f;
+        material.parameters.environmentFactor[2] = 2.0f;
+        material.setOpacity(0.5f);
+        material.applyLightset(set);
+        const LightSet::Entry& e = *c.entry;
+        const float expected[6][3] = {
+            {e.ambient[0], e.ambient[1], e.ambient[2]},
+            {e.diffuse[0], e.diffuse[1], e.diffuse[2]},
+            {e.specular[0] * 0.5f, e.specular[1] * 0.25f, e.specular[2] * 0.5f},
+            {e.env[0] * 0.5f, e.env[1] * 0.5f, e.env[2] * 2.0f},
+            {e.main[0], e.main[1], e.main[2]},
+            {e.global[0], e.global[1], e.global[2]},
+        };
+        for (int k = 0; k < 6; ++k)
+            for (int i = 0; i < 3; ++i) {
+                EXPECT_FLOAT_EQ(material.colours[k][i], expected[k][i]) << c.index << " colour " << k;
+                EXPECT_FLOAT_EQ(material.doubledColours[k][i], 2.0f * expected[k][i]) << c.index << " colour " << k;
+            }
+        EXPECT_FLOAT_EQ(material.colours[0][3], 0.5f);  // the opacity stays
+        EXPECT_TRUE(material.flags & Material::FlagSpecular);
+    }
+    // A black specular colour asks for no specular map.
+    Material dull;
+    setup(dull, 3, "wood", false);
+    dull.flags |= Material::FlagSpecular;
+    for (float& v : set.exterior.specular) v = 0.00005f;
+    dull.applyLightset(set);
+    EXPECT_FALSE(dull.flags & Material::FlagSpecular);
+}
+
+TEST_F(MaterialTest, AReportedFailureResetsTheLightingValues) {
+    Material material;
+    setup(material, 6, "wood", false);
+    LightSet set;
+    material.applyLightset(set);
+    material.setOpacity(0.5f);
+    material.lightPasses = 3;
+    ASSERT_NE(material.colours[2][1], 1.0f);
+    material.reportFailure(1, 0, 0, 0, 0);
+    EXPECT_TRUE(gameCore.log->contains("Failed material [6]: [AMBIENT=1][ENVMAP=0][SPEC=0][TERRAIN=0][NMAP=0]"));
+    for (int c = 0; c < 6; ++c)
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_FLOAT_EQ(material.colours[c][i], 1.0f) << c;
+            EXPECT_FLOAT_EQ(material.doubledColours[c][i], 2.0f) << c;
+        }
+    EXPECT_FLOAT_EQ(material.colours[0][3], 0.5f);
+    EXPECT_EQ(material.lightPasses, 1);
 }
 
 }  // namespace

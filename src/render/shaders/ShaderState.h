@@ -53,4 +53,9 @@ struct ShaderFrameState {
     float cameraBlock[12] = {};
     float rightAxis[3] = {};
     float upAxis[3] = {};
+    // The scene's fog: its colour (the sky's horizon colour) and range, which
+    // every material's pass fog starts from; black and 0 without a sky.
+    float fogColor[3] = {};
+    float fogStart = 0.0f;
+    float fogEnd = 0.0f;
 };

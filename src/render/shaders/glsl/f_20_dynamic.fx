@@ -42,6 +42,9 @@
 #elif LMASK > 0
 #define mLightTransform mat4(vc[16], vc[17], vc[18], vc[19])  // float4x4 : c16
 #endif
+// The animated strip of the diffuse map: scale u, v and offset u, v of the
+// first coordinates; a zero scale (never written) leaves them as they are.
+#define vTT3 vc[254]  // float4 : c254
 #if BONES > 0
 // Three rows a bone (a 4x3 matrix, transposed).
 #define mBones(i) vc[20 + (i)]  // float4[234] : c20
@@ -54,6 +57,9 @@ vec3 boneTransform(int bone, vec4 v) {
 void main() {
     vec4 position = vec4(d3d_Position.xyz, 1.0);
     vec3 normal = d3d_Normal.xyz, tangent = d3d_Tangent.xyz, binormal = d3d_Binormal.xyz;
+    // The bump formats store the binormal alone: the tangent completes the
+    // frame.
+    if (dot(tangent, tangent) == 0.0) tangent = cross(binormal, normal);
 #if BONES > 0
     vec3 p = vec3(0.0), n = vec3(0.0), t = vec3(0.0), b = vec3(0.0);
     float rest = 1.0;
@@ -83,7 +89,9 @@ void main() {
     gl_Position = position * mWorldViewProjection;
     d3d_Diffuse = d3d_Color0;
     d3d_Specular = vec4(0.0);
-    d3d_Texture[0] = vec4(d3d_TexCoord0.xy, d3d_TexCoord1.xy);
+    vec2 strip = d3d_TexCoord0.xy;
+    if (vTT3.x != 0.0 || vTT3.y != 0.0) strip = strip * vTT3.xy + vTT3.zw;
+    d3d_Texture[0] = vec4(strip, d3d_TexCoord1.xy);
     d3d_Texture[1] = vec4(d3d_TexCoord1.xy, 0.0, 1.0);
     d3d_Texture[3] = vec4(vObjectSpaceEyePos.xyz - position.xyz, 0.0);
     d3d_Texture[4] = vec4(normal, 0.0);
@@ -200,7 +208,8 @@ void main() {
 #elif AMBIENT == 2
     vec3 lit = vColorAmbient.rgb * d3d_Diffuse.rgb;
 #elif AMBIENT == 3
-    vec3 lit = vColorAmbient.rgb * texture(sLightMap, d3d_Texture[1].xy).rgb;
+    // Light maps hold half the light (the fixed-function stage doubles them).
+    vec3 lit = vColorAmbient.rgb * 2.0 * texture(sLightMap, d3d_Texture[1].xy).rgb;
 #else
     vec3 lit = vec3(0.0);
 #endif
