@@ -527,12 +527,12 @@ void GLBackend::uploaded(Tracked& object, const SurfaceImpl* level) {
         const std::size_t offset = std::min<std::size_t>(core.lockOffset, core.bytes.size());
         const std::size_t rest = core.bytes.size() - offset;
         const std::size_t size = core.lockSize ? std::min<std::size_t>(core.lockSize, rest) : rest;
-        if (core.lockFlags & D3DLOCK_DISCARD) {
-            // A fresh store, so draws still queued keep the old contents.
-            glNamedBufferData(buffer->name, GLsizeiptr(core.bytes.size()), core.bytes.data(), GL_DYNAMIC_DRAW);
-        } else if (size) {
-            glNamedBufferSubData(buffer->name, GLintptr(offset), GLsizeiptr(size), core.bytes.data() + offset);
-        }
+        // A discard orphans the store (draws still queued keep the old one;
+        // the new one's contents are undefined, as Direct3D's are), then
+        // only the locked range goes up.
+        if (core.lockFlags & D3DLOCK_DISCARD)
+            glNamedBufferData(buffer->name, GLsizeiptr(core.bytes.size()), nullptr, GL_DYNAMIC_DRAW);
+        if (size) glNamedBufferSubData(buffer->name, GLintptr(offset), GLsizeiptr(size), core.bytes.data() + offset);
         return;
     }
     if (auto* surface = dynamic_cast<GLSurface*>(object.backend.get())) {
