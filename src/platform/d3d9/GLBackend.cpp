@@ -846,8 +846,10 @@ void GLBackend::applyState(const DeviceState& state) {
     if (alphaOnly)
         glColorMask(mask & D3DCOLORWRITEENABLE_ALPHA ? GL_TRUE : GL_FALSE, GL_FALSE, GL_FALSE, GL_FALSE);
     else
-        glColorMask(mask & D3DCOLORWRITEENABLE_RED ? GL_TRUE : GL_FALSE, mask & D3DCOLORWRITEENABLE_GREEN ? GL_TRUE : GL_FALSE,
-                mask & D3DCOLORWRITEENABLE_BLUE ? GL_TRUE : GL_FALSE, mask & D3DCOLORWRITEENABLE_ALPHA ? GL_TRUE : GL_FALSE);
+        glColorMask(mask & D3DCOLORWRITEENABLE_RED ? GL_TRUE : GL_FALSE,
+                    mask & D3DCOLORWRITEENABLE_GREEN ? GL_TRUE : GL_FALSE,
+                    mask & D3DCOLORWRITEENABLE_BLUE ? GL_TRUE : GL_FALSE,
+                    mask & D3DCOLORWRITEENABLE_ALPHA ? GL_TRUE : GL_FALSE);
     if (rs[D3DRS_STENCILENABLE] && state.depthStencil && hasStencil(state.depthStencil->desc.Format)) {
         glEnable(GL_STENCIL_TEST);
         glStencilFunc(compare(rs[D3DRS_STENCILFUNC]), GLint(rs[D3DRS_STENCILREF]), rs[D3DRS_STENCILMASK]);
