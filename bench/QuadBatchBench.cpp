@@ -13,6 +13,7 @@
 
 #include "PairedRun.h"
 #include "d3d9/TestScenes.h"
+#include "model/DXStreams.h"
 #include "platform/d3d9/D3D9.h"
 #include "render/QuadBatch.h"
 #include "render/shaders/ShaderCore.h"
@@ -41,12 +42,15 @@ void BM_QuadBatchVsDirect(benchmark::State& state) {
     }
     IDirect3DDevice9* device = textures.deviceInUse;
     setTextureEnvironment(&textures);
-    // The batch draws through a state cache and a shader core, as the
-    // render core's does.
+    // The batch draws through a state cache with the vertex formats'
+    // declarations and a shader core, as the render core's does.
     DXStateCache cache;
     ShaderCore shaders;
+    DXStreamDeclarations declarations;
     cache.setDevice(device);
     shaders.attach(device, &cache);
+    declarations.attach(&cache);
+    declarations.allocate(device);
 
     // The quads: a grid over the 1024 x 768 still-frame screen.
     std::vector<float> positions(std::size_t(kVertices) * 3), coords(std::size_t(kVertices) * 2);
@@ -80,7 +84,7 @@ void BM_QuadBatchVsDirect(benchmark::State& state) {
     device->CreateVertexBuffer(kVertices * QuadBatch::kVertexBytes, D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY, 0,
                                D3DPOOL_DEFAULT, &buffer, nullptr);
     IDirect3DVertexDeclaration9* declaration = nullptr;
-    device->CreateVertexDeclaration(kQuadVertexElements, &declaration);
+    device->CreateVertexDeclaration(vertexFormat(std::int32_t(kQuadVertexFormat))->elements, &declaration);
     auto direct = [&] {
         device->BeginScene();
         void* data = nullptr;
@@ -106,6 +110,7 @@ void BM_QuadBatchVsDirect(benchmark::State& state) {
     batch.release();
     if (declaration) declaration->Release();
     if (buffer) buffer->Release();
+    declarations.release();
     shaders.attach(nullptr, nullptr);
     cache.setDevice(nullptr);
     setTextureEnvironment(nullptr);

@@ -5,6 +5,9 @@
 #include <cstring>
 
 #include "app/GameCore.h"
+#include "effects/ParticlePoint.h"
+#include "foundation/Math.h"
+#include "model/VertexStreamFormat.h"
 #include "render/DXTextureHandler.h"
 #include "render/Material.h"
 #include "render/RenderCore.h"
@@ -20,14 +23,8 @@ constexpr D3DPRIMITIVETYPE kPrimitiveTypes[3] = {D3DPT_POINTLIST, D3DPT_LINELIST
 
 }  // namespace
 
-const D3DVERTEXELEMENT9 kQuadVertexElements[] = {
-    {0, 0, D3DDECLTYPE_FLOAT3, 0, D3DDECLUSAGE_POSITION, 0},
-    {0, 12, D3DDECLTYPE_FLOAT3, 0, D3DDECLUSAGE_NORMAL, 0},
-    {0, 24, D3DDECLTYPE_D3DCOLOR, 0, D3DDECLUSAGE_COLOR, 0},
-    {0, 28, D3DDECLTYPE_FLOAT2, 0, D3DDECLUSAGE_TEXCOORD, 0},
-    {0, 36, D3DDECLTYPE_FLOAT2, 0, D3DDECLUSAGE_TEXCOORD, 1},
-    D3DDECL_END(),
-};
+static_assert(vertexStrideOf(std::int32_t(kQuadVertexFormat)) == sizeof(QuadVertex),
+              "the batch vertex has the layout of its vertex format");
 
 namespace {
 
@@ -65,10 +62,7 @@ void stillFrameScreenMatrices(D3DMATRIX& view, D3DMATRIX& projection) {
     projection.m[3][1] = 1.0f;
 }
 
-QuadBatch::~QuadBatch() {
-    release();
-    if (declaration_) declaration_->Release();
-}
+QuadBatch::~QuadBatch() { release(); }
 
 bool QuadBatch::release() {
     used_ = drawn_ = 0;
@@ -83,10 +77,6 @@ bool QuadBatch::release() {
     if (cache_) cache_->forgetStream(buffer_);
     buffer_->Release();
     buffer_ = nullptr;
-    if (declaration_) {
-        declaration_->Release();
-        declaration_ = nullptr;
-    }
     return true;
 }
 
@@ -111,11 +101,6 @@ bool QuadBatch::createBuffer(IDirect3DDevice9* device) {
         return false;
     }
     buffer_->SetDebugName("quad batch vertex buffer");
-    if (FAILED(device->CreateVertexDeclaration(kQuadVertexElements, &declaration_))) {
-        declaration_ = nullptr;
-        release();
-        return false;
-    }
     return true;
 }
 
@@ -333,7 +318,7 @@ bool QuadBatch::flush() {
     IDirect3DDevice9* device = cache_ ? cache_->device() : nullptr;
     if (!device || !shaders_) return false;
     applyRunStates();
-    device->SetVertexDeclaration(declaration_);
+    cache_->setDeclaration(kQuadVertexFormat);
     cache_->setStream(buffer_, kVertexBytes);
     // The pass states, the current programs (none here) and the cache.
     shaders_->prepareDraw();
@@ -409,32 +394,108 @@ void QuadBatch::drawList(std::vector<const StillFrameItem*>& items) {
     items.clear();
 }
 
-void QuadBatch::addSpriteQuads(const std::vector<SpriteQuad>& particles, Material* material, bool twoD) {
+namespace {
+
+// out = a * fa + b * fb (3 floats).
+void combine(const float* a, float fa, const float* b, float fb, float* out) {
+    for (int i = 0; i < 3; ++i) out[i] = a[i] * fa + b[i] * fb;
+}
+// Scales v to unit length; false when it has no length to speak of.
+bool unit(float* v) {
+    if (!(vector3Length(v) > 1e-6f)) return false;
+    vector3Normalize(v);
+    return true;
+}
+
+// The right and up axes of a point's quad. camera: the camera's world
+// matrix (rows right, up, forward, position). A mode whose direction is
+// missing (no velocity, a point straight above or below the camera, a
+// vertical axis for the horizontal mode) falls back to the screen axes.
+void spriteAxes(const ParticlePoint& p, std::int32_t mode, const float* camera, float* right, float* up) {
+    static constexpr float kUp[3] = {0.0f, 1.0f, 0.0f};
+    // A pair of axes turned in their plane by the point's axis (sin, cos of its angle).
+    auto turned = [&](const float* x, const float* y) {
+        combine(x, p.axis[0], y, p.axis[1], up);
+        combine(x, p.axis[1], y, -p.axis[0], right);
+    };
+    switch (mode) {
+        case SpriteFacingCamera: {
+            float d[3];
+            combine(p.worldPosition, 1.0f, camera + 12, -1.0f, d);
+            vector3Cross(kUp, d, right);
+            if (unit(d) && unit(right)) {
+                vector3Cross(d, right, up);
+                return;
+            }
+            break;
+        }
+        case SpriteAlongVelocity:
+        case SpriteAlongVelocity2:
+            std::memcpy(up, p.worldVelocity, sizeof p.worldVelocity);
+            vector3Cross(up, camera + 8, right);
+            if (unit(up) && unit(right)) return;
+            break;
+        case SpriteOwnPose: {
+            float x[3], y[3];
+            std::memcpy(x, p.birthPose, sizeof x);
+            std::memcpy(y, p.birthPose + 3, sizeof y);
+            if (unit(x) && unit(y)) {
+                turned(x, y);
+                return;
+            }
+            break;
+        }
+        case SpriteHorizontal:
+            up[0] = p.axis[0];
+            up[1] = 0.0f;
+            up[2] = p.axis[2];
+            vector3Cross(kUp, up, right);
+            if (unit(up) && unit(right)) return;
+            break;
+        default: break;
+    }
+    turned(camera, camera + 4);
+}
+
+}  // namespace
+
+void QuadBatch::addSpriteQuads(const ParticlePoint* points, std::int32_t count, std::int32_t orientation,
+                               Material* material, bool twoD) {
     if (twoD != ((flags & FlagParticles2D) != 0)) {
         flags |= FlagNewRun;
         flush();
     }
     if (twoD) flags |= FlagParticles2D;
     else flags &= ~FlagParticles2D;
-    if (particles.empty()) return;
+    std::size_t live = 0;
+    for (std::int32_t i = 0; points && i < count; ++i) live += points[i].inView ? 1 : 0;
+    if (live == 0) return;
+
+    // 3D points turn with the current camera (its world matrix, kept by
+    // the shader core); 2D ones with the identity.
+    const D3DMATRIX cameraWorld = !twoD && shaders_ ? shaders_->frame.viewInverse : identityMatrix();
+    const float* camera = &cameraWorld.m[0][0];
+
     static constexpr float kCorners[6][4] = {{-1, -1, 1, 1}, {-1, 1, 1, 0}, {1, -1, 0, 1},
                                              {1, 1, 0, 0},   {1, -1, 0, 1}, {-1, 1, 1, 0}};
-    std::vector<float> positions(particles.size() * 18), coords(particles.size() * 12);
-    std::vector<std::uint32_t> colours(particles.size() * 6);
+    std::vector<float> positions(live * 18), coords(live * 12);
+    std::vector<std::uint32_t> colours(live * 6);
     std::size_t v = 0;
-    for (const SpriteQuad& p : particles) {
-        const std::uint32_t colour = packColour(p.color, p.alpha);
+    for (std::int32_t i = 0; i < count; ++i) {
+        const ParticlePoint& p = points[i];
+        if (!p.inView) continue;
+        float right[3], up[3];
+        spriteAxes(p, orientation, camera, right, up);
+        const std::uint32_t colour = packColour(p.color, p.color[3]);
         for (const auto& corner : kCorners) {
-            for (int a = 0; a < 3; ++a)
-                positions[3 * v + a] = p.centre[a] + p.right[a] * p.halfWidth * corner[0] +
-                                       p.up[a] * p.halfHeight * corner[1];
-            if (twoD) {
-                positions[3 * v + 0] *= 100.0f;
-                positions[3 * v + 1] = 768.0f - 100.0f * positions[3 * v + 1];
-                positions[3 * v + 2] = 0.0f;
-            }
-            coords[2 * v] = p.atlas[0] + corner[2] * p.atlas[2];
-            coords[2 * v + 1] = p.atlas[1] + corner[3] * p.atlas[3];
+            float at[3];
+            combine(right, p.width * corner[0], up, p.height * corner[1], at);
+            combine(at, 1.0f, p.worldPosition, 1.0f, at);
+            positions[3 * v] = twoD ? 100.0f * at[0] : at[0];
+            positions[3 * v + 1] = twoD ? 768.0f - 100.0f * at[1] : at[1];
+            positions[3 * v + 2] = twoD ? 0.0f : at[2];
+            coords[2 * v] = p.texRect[0] + corner[2] * p.texRect[2];
+            coords[2 * v + 1] = p.texRect[1] + corner[3] * p.texRect[3];
             colours[v] = colour;
             ++v;
         }

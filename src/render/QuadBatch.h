@@ -12,6 +12,7 @@
 
 class DXStateCache;
 class Material;
+struct ParticlePoint;
 class ShaderCore;
 class StillFrameItem;
 struct StillFrameItemState;
@@ -25,20 +26,20 @@ struct QuadVertex {
     float texCoord1[2];
 };
 static_assert(sizeof(QuadVertex) == 44, "the batch vertex is 44 bytes");
-// Its declaration: position, normal, colour, two coordinate pairs.
-extern const D3DVERTEXELEMENT9 kQuadVertexElements[];
+// Its layout is the mesh vertex format "LMC+Normal" (position, normal,
+// colour, texture and light-map coordinates): the batch draws with that
+// format's declaration, set through the state cache like every other.
+constexpr std::uint32_t kQuadVertexFormat = 18;
 
-// One live particle as the batch needs it: centre, half sizes, the two
-// axes of its orientation, its atlas rectangle, colour and alpha.
-struct SpriteQuad {
-    float centre[3] = {};
-    float halfWidth = 0.0f;
-    float halfHeight = 0.0f;
-    float right[3] = {1.0f, 0.0f, 0.0f};
-    float up[3] = {0.0f, 1.0f, 0.0f};
-    float atlas[4] = {0.0f, 0.0f, 1.0f, 1.0f};  // u0, v0, du, dv
-    float color[3] = {1.0f, 1.0f, 1.0f};
-    float alpha = 1.0f;
+// How a particle layer turns its quads (the layer's mode, 0 to 5). Right
+// and up start from the camera's axes (the identity for 2D particles).
+enum SpriteOrientation : std::int32_t {
+    SpriteScreen = 0,         // the camera's right and up turned by the point's axis
+    SpriteFacingCamera = 1,   // facing the camera position, up as upright as it can be
+    SpriteAlongVelocity = 2,  // up along the world velocity, turned to the camera
+    SpriteAlongVelocity2 = 3, // the same
+    SpriteOwnPose = 4,        // the birth pose's x and y axes turned by the point's axis
+    SpriteHorizontal = 5,     // up is the point's axis in the x-z plane, right horizontal beside it
 };
 
 class QuadBatch {
@@ -82,9 +83,11 @@ public:
     // Draws still-frame items as quads (one a frame, or one for the whole
     // image), then empties the list.
     void drawList(std::vector<const StillFrameItem*>& items);
-    // Two triangles a live particle, in one run; 2D particles go to the
-    // still-frame screen (100 units a particle unit, y up from 768).
-    void addSpriteQuads(const std::vector<SpriteQuad>& particles, Material* material, bool twoD);
+    // Two triangles for every live point (in-view byte set) of a layer's
+    // array, in one run, oriented by a SpriteOrientation mode; 2D particles
+    // go to the still-frame screen (100 units a particle unit, y up from 768).
+    void addSpriteQuads(const ParticlePoint* points, std::int32_t count, std::int32_t orientation,
+                        Material* material, bool twoD);
     // Releases the buffer and forgets the pending run; false without a
     // buffer.
     bool release();
@@ -109,7 +112,6 @@ private:
     DXStateCache* cache_ = nullptr;
     ShaderCore* shaders_ = nullptr;
     IDirect3DVertexBuffer9* buffer_ = nullptr;
-    IDirect3DVertexDeclaration9* declaration_ = nullptr;
     bool locked_ = false;
     std::int32_t used_ = 0;
     std::int32_t drawn_ = 0;

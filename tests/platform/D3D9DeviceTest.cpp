@@ -275,6 +275,16 @@ TEST_F(D3D9DrawTest, SecondLocksAreRefusedAndDiscardRenewsDynamicBuffers) {
     dynamic->Unlock();
     ASSERT_EQ(dynamic->Lock(0, 0, reinterpret_cast<void**>(&bytes), D3DLOCK_DISCARD), S_OK);
     EXPECT_EQ(bytes[0], 0xCD);
+    std::memset(bytes, 7, 16);
+    dynamic->Unlock();
+    // A discard hands out fresh bytes for the range it locks and leaves the
+    // rest alone: discarding to write a few vertices costs only those.
+    ASSERT_EQ(dynamic->Lock(4, 4, reinterpret_cast<void**>(&bytes), D3DLOCK_DISCARD), S_OK);
+    EXPECT_EQ(bytes[0], 0xCD);
+    dynamic->Unlock();
+    ASSERT_EQ(dynamic->Lock(0, 0, reinterpret_cast<void**>(&bytes), D3DLOCK_NOOVERWRITE), S_OK);
+    EXPECT_EQ(bytes[3], 7);
+    EXPECT_EQ(bytes[8], 7);
     dynamic->Unlock();
     dynamic->Release();
 

@@ -190,6 +190,97 @@ TEST_F(D3D9GLTest, ALevelOfARenderTargetTextureReadsBackWhatWasDrawn) {
     target->Release();
 }
 
+platform::d3d9::ShaderBody shaderBody(std::uint8_t kind, std::int32_t source) {
+    platform::d3d9::ShaderBody body;
+    body.kind = kind;
+    body.profile = kind == 0 ? "vs_2_0" : "ps_2_0";
+    body.sourceId = source;
+    return body;
+}
+
+// An A8 target (the shadow maps) keeps alpha only: a clear stores the
+// colour's alpha, a draw the output's alpha, from the fixed stages and from
+// a shader program alike, and the alpha bit of the colour mask guards it.
+TEST_F(D3D9GLTest, AnAlphaOnlyTargetStoresTheAlphaOfClearsAndDraws) {
+    platform::d3d9::registerShaderSource(9011, R"(
+void main() {
+    gl_Position = vec4(d3d_Position.xyz, 1.0);
+    d3d_Diffuse = d3d_Color0;
+})");
+    platform::d3d9::registerShaderSource(9012, "void main() { d3d_FragColor = d3d_Diffuse; }");
+    struct Case {
+        const char* name;
+        bool program;
+        DWORD writeMask;
+        int wanted;
+    };
+    const Case cases[] = {
+        {"fixed stages", false, 0xF, 0x40},
+        {"shader program", true, 0xF, 0x40},
+        {"alpha masked off", false, D3DCOLORWRITEENABLE_RED | D3DCOLORWRITEENABLE_GREEN | D3DCOLORWRITEENABLE_BLUE, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        d3d9_scenes::SceneContext scene(device);
+        IDirect3DTexture9* target = nullptr;
+        ASSERT_EQ(device->CreateTexture(8, 8, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8, D3DPOOL_DEFAULT, &target, nullptr),
+                  S_OK);
+        scene.keep(target);
+        IDirect3DVertexDeclaration9* declaration = nullptr;
+        ASSERT_EQ(device->CreateVertexDeclaration(d3d9_scenes::kVertexElements, &declaration), S_OK);
+        scene.keep(declaration);
+        IDirect3DSurface9 *level = nullptr, *back = nullptr, *depth = nullptr;
+        target->GetSurfaceLevel(0, &level);
+        device->GetRenderTarget(0, &back);
+        device->GetDepthStencilSurface(&depth);
+        device->SetRenderTarget(0, level);
+        device->SetDepthStencilSurface(nullptr);
+        std::vector<std::uint8_t> bytes;
+        D3DSURFACE_DESC desc{};
+
+        // Red without alpha: nothing.
+        ASSERT_EQ(device->Clear(0, nullptr, D3DCLEAR_TARGET, 0x00FF0000u, 1.0f, 0), S_OK);
+        ASSERT_TRUE(platform::d3d9::readSurface(level, bytes, desc));
+        ASSERT_EQ(bytes.size(), 64u);
+        EXPECT_EQ(bytes[0], 0) << "after the clear";
+
+        // A full-target quad of red at alpha 0x40.
+        device->SetVertexDeclaration(declaration);
+        device->SetRenderState(D3DRS_LIGHTING, FALSE);
+        device->SetRenderState(D3DRS_COLORWRITEENABLE, c.writeMask);
+        scene.diffuseOnly();
+        std::vector<std::uint8_t> vertexCode, pixelCode;
+        if (c.program) {
+            vertexCode = platform::d3d9::writeShaderBody(shaderBody(0, 9011));
+            pixelCode = platform::d3d9::writeShaderBody(shaderBody(1, 9012));
+            IDirect3DVertexShader9* vs = nullptr;
+            IDirect3DPixelShader9* ps = nullptr;
+            ASSERT_EQ(device->CreateVertexShader(reinterpret_cast<const DWORD*>(vertexCode.data()), &vs), S_OK)
+                << allLines();
+            scene.keep(vs);
+            ASSERT_EQ(device->CreatePixelShader(reinterpret_cast<const DWORD*>(pixelCode.data()), &ps), S_OK)
+                << allLines();
+            scene.keep(ps);
+            device->SetVertexShader(vs);
+            device->SetPixelShader(ps);
+        }
+        device->BeginScene();
+        EXPECT_TRUE(scene.draw(d3d9_scenes::quad(-1, -1, 1, 1, 0.5f, 0x40FF0000u))) << allLines();
+        device->EndScene();
+        device->SetVertexShader(nullptr);
+        device->SetPixelShader(nullptr);
+        device->SetRenderState(D3DRS_COLORWRITEENABLE, 0xF);
+        ASSERT_TRUE(platform::d3d9::readSurface(level, bytes, desc));
+        EXPECT_NEAR(bytes[4 * 8 + 4], c.wanted, 1) << "after the draw";
+
+        device->SetRenderTarget(0, back);
+        device->SetDepthStencilSurface(depth);
+        level->Release();
+        back->Release();
+        if (depth) depth->Release();
+    }
+}
+
 TEST_F(D3D9GLTest, ScreenshotReadsBackTheDrawnColoursAndWritesAPng) {
     ASSERT_TRUE(d3d9_scenes::drawScene(device, "screenshot"));
     EXPECT_EQ(device->Present(nullptr, nullptr, nullptr, nullptr), S_OK);
@@ -287,14 +378,6 @@ TEST_F(D3D9GLTest, AnSdlWindowHostsTheContextAndPresentsTheBackBuffer) {
     // The headless device of the fixture still draws beside it.
     EXPECT_TRUE(near(scene("screenshot").at(8, 56), {0xC0, 0x80, 0x40}, 0));
     windowed->Release();
-}
-
-platform::d3d9::ShaderBody shaderBody(std::uint8_t kind, std::int32_t source) {
-    platform::d3d9::ShaderBody body;
-    body.kind = kind;
-    body.profile = kind == 0 ? "vs_2_0" : "ps_2_0";
-    body.sourceId = source;
-    return body;
 }
 
 TEST_F(D3D9GLTest, ShadersCompileFromRegisteredSourcesAndFailWithTheirLog) {

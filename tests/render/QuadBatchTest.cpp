@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <vector>
 
+#include "effects/ParticlePoint.h"
+#include "model/DXStreams.h"
 #include "render/Material.h"
 #include "render/TextureTestSupport.h"
 #include "ui/StillFrameItem.h"
@@ -150,20 +153,116 @@ TEST_F(QuadBatchTest, StillFrameItemsBecomeQuads) {
     EXPECT_FLOAT_EQ(v[17].texCoord0[0], 0.5f);
 }
 
+TEST_F(QuadBatchTest, ACachedDrawAfterAFlushUsesItsOwnDeclaration) {
+    // A model element's stream of format 2 ("DC", 24-byte vertices) drawn
+    // through the cache, a quad run, then the element again: the device
+    // draws it with its own declaration, not the batch's 44-byte one.
+    DXVertexStream element;
+    ASSERT_TRUE(element.allocate(device, 3, vertexStrideOf(2), 2, 0));
+    auto drawElement = [&] {
+        EXPECT_TRUE(element.setStreamSource());
+        render_->stateCache().apply();
+        return device->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1);
+    };
+    ASSERT_EQ(drawElement(), S_OK) << allLines();
+    ASSERT_TRUE(append(6));
+    ASSERT_TRUE(batch.flush());
+    // With the batch's declaration the core refuses it: 24-byte vertices
+    // under a 44-byte layout.
+    EXPECT_EQ(drawElement(), S_OK) << allLines();
+}
+
+// A live point of a layer: centre, half sizes, atlas cell and colour.
+ParticlePoint livePoint(float x, float y, float z, float halfWidth, float halfHeight) {
+    ParticlePoint p;
+    p.inView = 1;
+    p.worldPosition[0] = x;
+    p.worldPosition[1] = y;
+    p.worldPosition[2] = z;
+    p.width = halfWidth;
+    p.height = halfHeight;
+    p.axis[1] = 1.0f;
+    p.texRect[0] = 0.25f;
+    p.texRect[1] = 0.5f;
+    p.texRect[2] = 0.25f;
+    p.texRect[3] = 0.5f;
+    p.color[0] = 1.0f;
+    p.color[3] = 2.0f;  // capped at 1
+    return p;
+}
+
 TEST_F(QuadBatchTest, ParticleQuadsInTheStillFrameScreen) {
-    SpriteQuad p;
-    p.centre[0] = 1.0f;
-    p.centre[1] = 2.0f;
-    p.halfWidth = 0.5f;
-    p.halfHeight = 0.25f;
-    batch.addSpriteQuads({p, p}, nullptr, true);
+    ParticlePoint points[3] = {livePoint(1.0f, 2.0f, 0.0f, 0.5f, 0.25f), livePoint(9, 9, 9, 1, 1),
+                               livePoint(1.0f, 2.0f, 0.0f, 0.5f, 0.25f)};
+    points[1].inView = 0;  // dead: no quad
+    batch.addSpriteQuads(points, 3, SpriteScreen, nullptr, true);
     EXPECT_EQ(batch.used(), 12);
     EXPECT_TRUE(batch.flags & QuadBatch::FlagParticles2D);
-    const std::vector<QuadVertex> v = bufferVertices(batch, 1);
-    ASSERT_EQ(v.size(), 1u);
-    EXPECT_FLOAT_EQ(v[0].position[0], 50.0f);                 // (1 - 0.5) * 100
-    EXPECT_FLOAT_EQ(v[0].position[1], 768.0f - 175.0f);       // 768 - (2 - 0.25) * 100
-    EXPECT_FLOAT_EQ(v[0].texCoord0[0], 1.0f);
+    const std::vector<QuadVertex> v = bufferVertices(batch, 12);
+    ASSERT_EQ(v.size(), 12u);
+    EXPECT_FLOAT_EQ(v[0].position[0], 50.0f);            // (1 - 0.5) * 100
+    EXPECT_FLOAT_EQ(v[0].position[1], 768.0f - 175.0f);  // 768 - (2 - 0.25) * 100
+    EXPECT_FLOAT_EQ(v[0].position[2], 0.0f);
+    // Corner (u, v) = (1, 1) of the atlas cell at (0.25, 0.5) sized (0.25, 0.5).
+    EXPECT_FLOAT_EQ(v[0].texCoord0[0], 0.5f);
+    EXPECT_FLOAT_EQ(v[0].texCoord0[1], 1.0f);
+    EXPECT_EQ(v[0].diffuse, 0xFFFF0000u);
+    EXPECT_FLOAT_EQ(v[6].position[0], 50.0f);  // the second live point
+    // No live point: nothing appended.
+    points[0].inView = points[2].inView = 0;
+    batch.addSpriteQuads(points, 3, SpriteScreen, nullptr, true);
+    EXPECT_EQ(batch.used(), 12);
+}
+
+TEST_F(QuadBatchTest, SpriteOrientationModesGiveTheQuadsAxes) {
+    // The camera at the origin turned a quarter about y: right (0, 0, -1),
+    // up (0, 1, 0), looking along +x.
+    const float world[16] = {0, 0, -1, 0, 0, 1, 0, 0, 1, 0, 0, 0, 0, 0, 0, 1};
+    const float view[16] = {0, 0, 1, 0, 0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 0, 1};
+    const float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    render_->shaders().setCameraFrame(view, world, identity, view);
+
+    struct Case {
+        const char* name;
+        std::int32_t mode;
+        float axis[3];
+        float velocity[3];
+        float right[3];
+        float up[3];
+    };
+    const Case cases[] = {
+        {"screen, upright", SpriteScreen, {0, 1, 0}, {}, {0, 0, -1}, {0, 1, 0}},
+        {"screen, turned a quarter", SpriteScreen, {1, 0, 0}, {}, {0, -1, 0}, {0, 0, -1}},
+        {"facing the camera position", SpriteFacingCamera, {0, 1, 0}, {}, {1, 0, 0}, {0, 1, 0}},
+        {"along the velocity", SpriteAlongVelocity, {0, 1, 0}, {0, 0, 3}, {0, 1, 0}, {0, 0, 1}},
+        {"along the velocity, second mode", SpriteAlongVelocity2, {0, 1, 0}, {0, -2, 0}, {0, 0, 1}, {0, -1, 0}},
+        {"no velocity: the screen axes", SpriteAlongVelocity, {0, 1, 0}, {}, {0, 0, -1}, {0, 1, 0}},
+        {"own pose", SpriteOwnPose, {0, 1, 0}, {}, {0, 0, 1}, {0, 1, 0}},
+        {"horizontal", SpriteHorizontal, {1, 0, 0}, {}, {0, 0, -1}, {1, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ParticlePoint p = livePoint(0.0f, 0.0f, 5.0f, 2.0f, 0.5f);
+        std::memcpy(p.axis, c.axis, sizeof p.axis);
+        std::memcpy(p.worldVelocity, c.velocity, sizeof p.worldVelocity);
+        // Its birth pose: x along z, y along y, both scaled.
+        p.birthPose[2] = 2.0f;
+        p.birthPose[4] = 3.0f;
+        batch.flags |= QuadBatch::FlagNewRun;
+        batch.addSpriteQuads(&p, 1, c.mode, nullptr, false);
+        ASSERT_EQ(batch.used(), 6);
+        const std::vector<QuadVertex> v = bufferVertices(batch, 6);
+        ASSERT_EQ(v.size(), 6u);
+        // Corners (-1, -1), (-1, 1), (1, -1), (1, 1) in (right, up) are
+        // vertices 0, 1, 2 and 3.
+        for (int a = 0; a < 3; ++a) {
+            const float diagonal = v[3].position[a] - v[0].position[a];
+            const float other = v[2].position[a] - v[1].position[a];
+            EXPECT_NEAR((diagonal + other) / (4.0f * p.width), c.right[a], 1e-5f) << "right " << a;
+            EXPECT_NEAR((diagonal - other) / (4.0f * p.height), c.up[a], 1e-5f) << "up " << a;
+            EXPECT_NEAR((v[3].position[a] + v[0].position[a]) / 2.0f, p.worldPosition[a], 1e-5f) << "centre " << a;
+        }
+    }
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "app/GameCore.h"
 #include "foundation/DataStream.h"
 #include "foundation/Image.h"
+#include "model/DXStreams.h"
 #include "platform/D3D9TestSupport.h"
 #include "render/RenderCore.h"
 #include "render/TextureLibrary.h"
@@ -55,6 +56,8 @@ protected:
     void attachStateCache() {
         render_->stateCache().setDevice(device);
         render_->shaders().attach(device, &render_->stateCache());
+        // The vertex formats' declarations, made with the device objects.
+        EXPECT_TRUE(render_->streamDeclarations().allocate(device));
     }
     FakeEnvironment& env() { return environment_; }
 

@@ -145,7 +145,8 @@ in float d3d_Fog;
 layout(location = 0) out vec4 d3d_FragColor;
 )";
 
-// Alpha test against the 8-bit reference, then fog.
+// Alpha test against the 8-bit reference, then fog; an alpha-only target
+// keeps its one channel in red, so the output's alpha goes there.
 const char* kPixelEnd = R"(void d3d_finish() {
     int func = int(ff_Output.y);
     if (func != 8) {
@@ -155,6 +156,7 @@ const char* kPixelEnd = R"(void d3d_finish() {
         if (!pass) discard;
     }
     if (ff_Output.z != 0.0) d3d_FragColor.rgb = mix(ff_FogColor.rgb, d3d_FragColor.rgb, clamp(d3d_Fog, 0.0, 1.0));
+    if (ff_Output.w != 0.0) d3d_FragColor.r = d3d_FragColor.a;
 }
 )";
 
@@ -351,6 +353,7 @@ void fixedUniforms(const DeviceState& s, VertexUniforms& u, PixelUniforms& p) {
     p.output[0] = float(rs[D3DRS_ALPHAREF] & 0xFF);
     p.output[1] = float(rs[D3DRS_ALPHATESTENABLE] ? rs[D3DRS_ALPHAFUNC] : D3DCMP_ALWAYS);
     p.output[2] = rs[D3DRS_FOGENABLE] ? 1.0f : 0.0f;
+    p.output[3] = alphaOnlyTarget(s.renderTarget) ? 1.0f : 0.0f;
 }
 
 std::string vertexProgram(const VertexKey& key) {

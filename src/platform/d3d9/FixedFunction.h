@@ -84,9 +84,14 @@ struct PixelUniforms {
     float stageConstant[8][4];
     float fogColor[4];
     // Alpha reference (0..255), D3DCMP_* (ALWAYS when the test is off),
-    // 1 when fog is on.
+    // 1 when fog is on, 1 when the target is alpha-only (see below).
     float output[4];
 };
+
+// An A8 target lives in GL's red channel (sampled through a swizzle that
+// moves red to alpha): what Direct3D writes into its alpha, clears,
+// draws, colour masks and blends included, goes to red there.
+inline bool alphaOnlyTarget(const SurfaceImpl* target) { return target && target->desc.Format == D3DFMT_A8; }
 
 VertexKey vertexKey(const DeviceState& state);
 PixelKey pixelKey(const DeviceState& state);

@@ -137,6 +137,18 @@ GLenum blendFactor(DWORD blend) {
     }
 }
 
+// A blend factor of the alpha channel applied to an alpha-only target's
+// red channel: its destination alpha is the red GL stores, and a source
+// colour there is the source alpha (the program moved it into red).
+GLenum alphaOnRed(DWORD blend) {
+    switch (blend) {
+        case D3DBLEND_DESTALPHA: return GL_DST_COLOR;
+        case D3DBLEND_INVDESTALPHA: return GL_ONE_MINUS_DST_COLOR;
+        case D3DBLEND_SRCALPHASAT: return GL_ONE;  // min(As, 1 - Ad) is not applied to alpha
+        default: return blendFactor(blend);
+    }
+}
+
 GLenum blendOperation(DWORD op) {
     switch (op) {
         case D3DBLENDOP_SUBTRACT: return GL_FUNC_SUBTRACT;
@@ -302,7 +314,7 @@ private:
     // behind it and reset appliedValid_.
     std::array<DWORD, kD3DRenderStateCount> appliedStates_{};
     D3DVIEWPORT9 appliedViewport_{};
-    bool appliedDepth_ = false, appliedStencil_ = false, appliedValid_ = false;
+    bool appliedDepth_ = false, appliedStencil_ = false, appliedAlphaOnly_ = false, appliedValid_ = false;
 };
 
 void GLBackend::message(const char* format, ...) {
@@ -515,12 +527,12 @@ void GLBackend::uploaded(Tracked& object, const SurfaceImpl* level) {
         const std::size_t offset = std::min<std::size_t>(core.lockOffset, core.bytes.size());
         const std::size_t rest = core.bytes.size() - offset;
         const std::size_t size = core.lockSize ? std::min<std::size_t>(core.lockSize, rest) : rest;
-        if (core.lockFlags & D3DLOCK_DISCARD) {
-            // A fresh store, so draws still queued keep the old contents.
-            glNamedBufferData(buffer->name, GLsizeiptr(core.bytes.size()), core.bytes.data(), GL_DYNAMIC_DRAW);
-        } else if (size) {
-            glNamedBufferSubData(buffer->name, GLintptr(offset), GLsizeiptr(size), core.bytes.data() + offset);
-        }
+        // A discard orphans the store (draws still queued keep the old one;
+        // the new one's contents are undefined, as Direct3D's are), then
+        // only the locked range goes up.
+        if (core.lockFlags & D3DLOCK_DISCARD)
+            glNamedBufferData(buffer->name, GLsizeiptr(core.bytes.size()), nullptr, GL_DYNAMIC_DRAW);
+        if (size) glNamedBufferSubData(buffer->name, GLintptr(offset), GLsizeiptr(size), core.bytes.data() + offset);
         return;
     }
     if (auto* surface = dynamic_cast<GLSurface*>(object.backend.get())) {
@@ -649,8 +661,9 @@ HRESULT GLBackend::clear(DeviceCore& device, DWORD count, const RECT* rects, DWO
             areas.push_back({std::max(rects[i].left, INT(v.X)), std::max(rects[i].top, INT(v.Y)),
                              std::min(rects[i].right, INT(v.X + v.Width)),
                              std::min(rects[i].bottom, INT(v.Y + v.Height))});
-    const float c[4] = {float((color >> 16) & 0xFF) / 255.0f, float((color >> 8) & 0xFF) / 255.0f,
-                        float(color & 0xFF) / 255.0f, float(color >> 24) / 255.0f};
+    float c[4] = {float((color >> 16) & 0xFF) / 255.0f, float((color >> 8) & 0xFF) / 255.0f,
+                  float(color & 0xFF) / 255.0f, float(color >> 24) / 255.0f};
+    if (alphaOnlyTarget(target)) c[0] = c[3];
     for (const RECT& r : areas) {
         if (r.right <= r.left || r.bottom <= r.top) continue;
         glScissor(r.left, r.top, r.right - r.left, r.bottom - r.top);
@@ -772,13 +785,15 @@ void GLBackend::applyState(const DeviceState& state) {
     const D3DVIEWPORT9& v = state.viewport;
     const bool depthSurface = state.depthStencil != nullptr;
     const bool stencilSurface = depthSurface && hasStencil(state.depthStencil->desc.Format);
+    const bool alphaOnly = alphaOnlyTarget(state.renderTarget);
     if (appliedValid_ && rs == appliedStates_ && std::memcmp(&v, &appliedViewport_, sizeof v) == 0 &&
-        depthSurface == appliedDepth_ && stencilSurface == appliedStencil_)
+        depthSurface == appliedDepth_ && stencilSurface == appliedStencil_ && alphaOnly == appliedAlphaOnly_)
         return;
     appliedStates_ = rs;
     appliedViewport_ = v;
     appliedDepth_ = depthSurface;
     appliedStencil_ = stencilSurface;
+    appliedAlphaOnly_ = alphaOnly;
     appliedValid_ = true;
     glViewport(GLint(v.X), GLint(v.Y), GLsizei(v.Width), GLsizei(v.Height));
     glDepthRangef(v.MinZ, v.MaxZ);
@@ -805,7 +820,16 @@ void GLBackend::applyState(const DeviceState& state) {
     glPolygonMode(GL_FRONT_AND_BACK, rs[D3DRS_FILLMODE] == D3DFILL_WIREFRAME ? GL_LINE
                                      : rs[D3DRS_FILLMODE] == D3DFILL_POINT   ? GL_POINT
                                                                              : GL_FILL);
-    if (rs[D3DRS_ALPHABLENDENABLE]) {
+    const DWORD f = rs[D3DRS_BLENDFACTOR];
+    if (rs[D3DRS_ALPHABLENDENABLE] && alphaOnly) {
+        // The alpha channel's equation, on red: the target's alpha.
+        glEnable(GL_BLEND);
+        const bool separate = rs[D3DRS_SEPARATEALPHABLENDENABLE];
+        glBlendFunc(alphaOnRed(separate ? rs[D3DRS_SRCBLENDALPHA] : rs[D3DRS_SRCBLEND]),
+                    alphaOnRed(separate ? rs[D3DRS_DESTBLENDALPHA] : rs[D3DRS_DESTBLEND]));
+        glBlendEquation(blendOperation(separate ? rs[D3DRS_BLENDOPALPHA] : rs[D3DRS_BLENDOP]));
+        glBlendColor(float(f >> 24) / 255.0f, 0.0f, 0.0f, float(f >> 24) / 255.0f);
+    } else if (rs[D3DRS_ALPHABLENDENABLE]) {
         glEnable(GL_BLEND);
         const bool separate = rs[D3DRS_SEPARATEALPHABLENDENABLE];
         glBlendFuncSeparate(blendFactor(rs[D3DRS_SRCBLEND]), blendFactor(rs[D3DRS_DESTBLEND]),
@@ -813,15 +837,19 @@ void GLBackend::applyState(const DeviceState& state) {
                             blendFactor(separate ? rs[D3DRS_DESTBLENDALPHA] : rs[D3DRS_DESTBLEND]));
         glBlendEquationSeparate(blendOperation(rs[D3DRS_BLENDOP]),
                                 blendOperation(separate ? rs[D3DRS_BLENDOPALPHA] : rs[D3DRS_BLENDOP]));
-        const DWORD f = rs[D3DRS_BLENDFACTOR];
         glBlendColor(float((f >> 16) & 0xFF) / 255.0f, float((f >> 8) & 0xFF) / 255.0f, float(f & 0xFF) / 255.0f,
                      float(f >> 24) / 255.0f);
     } else {
         glDisable(GL_BLEND);
     }
     const DWORD mask = rs[D3DRS_COLORWRITEENABLE];
-    glColorMask(mask & D3DCOLORWRITEENABLE_RED ? GL_TRUE : GL_FALSE, mask & D3DCOLORWRITEENABLE_GREEN ? GL_TRUE : GL_FALSE,
-                mask & D3DCOLORWRITEENABLE_BLUE ? GL_TRUE : GL_FALSE, mask & D3DCOLORWRITEENABLE_ALPHA ? GL_TRUE : GL_FALSE);
+    if (alphaOnly)
+        glColorMask(mask & D3DCOLORWRITEENABLE_ALPHA ? GL_TRUE : GL_FALSE, GL_FALSE, GL_FALSE, GL_FALSE);
+    else
+        glColorMask(mask & D3DCOLORWRITEENABLE_RED ? GL_TRUE : GL_FALSE,
+                    mask & D3DCOLORWRITEENABLE_GREEN ? GL_TRUE : GL_FALSE,
+                    mask & D3DCOLORWRITEENABLE_BLUE ? GL_TRUE : GL_FALSE,
+                    mask & D3DCOLORWRITEENABLE_ALPHA ? GL_TRUE : GL_FALSE);
     if (rs[D3DRS_STENCILENABLE] && state.depthStencil && hasStencil(state.depthStencil->desc.Format)) {
         glEnable(GL_STENCIL_TEST);
         glStencilFunc(compare(rs[D3DRS_STENCILFUNC]), GLint(rs[D3DRS_STENCILREF]), rs[D3DRS_STENCILMASK]);

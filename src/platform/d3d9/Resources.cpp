@@ -172,9 +172,11 @@ HRESULT BufferCore::lock(Tracked& self, UINT offset, UINT size, void** data, DWO
     if ((flags & D3DLOCK_DISCARD) && (flags & D3DLOCK_NOOVERWRITE))
         return refuse("D3DLOCK_DISCARD and D3DLOCK_NOOVERWRITE together");
     // On a dynamic buffer a discard hands out fresh memory: the old contents
-    // are gone (filled with 0xCD so that reading them shows). Elsewhere both
-    // hints are ignored, as by Direct3D.
-    if (dynamic && (flags & D3DLOCK_DISCARD)) std::memset(bytes.data(), 0xCD, bytes.size());
+    // are undefined. The locked range is filled with 0xCD, so that reading
+    // it shows; the rest is left as it is, so that discarding to write a
+    // few vertices costs no more than those. Elsewhere both hints are
+    // ignored, as by Direct3D.
+    if (dynamic && (flags & D3DLOCK_DISCARD)) std::memset(bytes.data() + offset, 0xCD, size);
     locked = true;
     lockFlags = flags;
     lockOffset = offset;
