@@ -19,7 +19,7 @@ expect("Detected language selection in configuration file [en]")
 # game's adapter offers shader model 2, the profiles of its shader package.
 expect("Find video adapter...")
 expect("Detected vs2.0 and ps2.0")
-expect("DirectX render device connected to [0:Mesa OpenGL Direct3D 9 device]")
+expect("DirectX render device connected to [0:Mesa OpenGL Direct3D 9 device")
 expect("Screen [")
 expect("msg(): demo: scripts loaded")
 expect("msg(): demo: reset")
