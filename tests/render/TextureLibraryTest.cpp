@@ -14,6 +14,15 @@ using texture_test::TextureTest;
 
 namespace {
 
+// A 4 x 4 white mask whose pixel i (row by row) has alpha i x 16.
+TgaImage countingMask() {
+    TgaImage mask;
+    mask.create(true, 4, 4);
+    mask.fillRgb(255, 255, 255);
+    for (std::uint32_t i = 0; i < 16; ++i) mask.pixels()[i * 4 + 3] = static_cast<std::uint8_t>(i * 16);
+    return mask;
+}
+
 // Index of the first record at or after from that holds text; -1 if none.
 long findRecord(const std::vector<LogRecord>& records, const std::string& text, long from) {
     for (long i = from; i < static_cast<long>(records.size()); ++i)
@@ -196,10 +205,8 @@ TEST_F(TextureTest, ReduceStopsBelowEightTexels) {
 }
 
 TEST_F(TextureTest, JpgWithPngAlphaAndPngAloneGiveWhiteUnderTheMask) {
-    TgaImage mask;
-    ASSERT_TRUE(mask.create(true, 4, 4));
-    mask.fillRgb(255, 255, 255);
-    for (std::uint32_t i = 0; i < 16; ++i) mask.pixels()[i * 4 + 3] = static_cast<std::uint8_t>(i * 16);
+    TgaImage mask = countingMask();
+    ASSERT_NE(mask.pixels(), nullptr);
     env().files["leaf.png"] = encode(mask, ImageFormatPng);
     TgaImage colour = solid(4, 4, 200, 40, 20);
     env().files["bark.jpg"] = encode(colour, ImageFormatJpeg);
@@ -254,10 +261,8 @@ TEST_F(TextureTest, JpgWithPngAlphaAndPngAloneGiveWhiteUnderTheMask) {
 // values and values beyond any canvas are refused (with the message, never
 // a read off the image); a far step is clamped to the canvas's edge.
 TEST_F(TextureTest, MaskSamplesRefuseNonFiniteAndHugeCoordinates) {
-    TgaImage mask;
-    ASSERT_TRUE(mask.create(true, 4, 4));
-    mask.fillRgb(255, 255, 255);
-    for (std::uint32_t i = 0; i < 16; ++i) mask.pixels()[i * 4 + 3] = static_cast<std::uint8_t>(i * 16);
+    TgaImage mask = countingMask();
+    ASSERT_NE(mask.pixels(), nullptr);
     env().files["leaf.png"] = encode(mask, ImageFormatPng);
     DXTextureHandler* handler = library().findOrCreate("leaf", 6, false);
     ASSERT_NE(handler, nullptr);
