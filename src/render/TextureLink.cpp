@@ -96,7 +96,7 @@ bool TextureLink::attachByName(const char* name, std::int32_t frame, std::uint32
     if (!library) return false;
     DXTextureHandler* handler = library->findOrCreate(name, (flags & LinkCompressedOnly) ? 2 : 6, false);
     if (!handler || !attachHandler(handler, frame, flags)) return false;
-    if (frame < 1) copyName(name_, name);
+    if (frame < 1) copyName(name_, handler->name().c_str());  // the lower-case name
     return true;
 }
 

@@ -183,6 +183,13 @@ TEST_F(TextureTest, NamesWithCapitalsFindTheOneLowerCaseHandler) {
     EXPECT_EQ(rock->refCount, 1);
     EXPECT_EQ(library().count(), builtIn + 2);
     material.links[0].release(false);
+    // A name attached as given is held in lower case too.
+    TextureLink direct;
+    direct.init("bark");
+    ASSERT_TRUE(direct.attachByName("BARK", 0, 0));
+    EXPECT_STREQ(direct.name(), "bark");
+    EXPECT_EQ(direct.handler(), bark);
+    direct.release(false);
 }
 
 TEST_F(TextureTest, MaterialRecordKeepsItsHeadAndFourLinks) {
