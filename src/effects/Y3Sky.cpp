@@ -1,5 +1,6 @@
 #include "effects/Y3Sky.h"
 
+#include <bit>
 #include <cstring>
 
 #include "app/GameCore.h"
@@ -93,6 +94,7 @@ bool Y3Sky::currentRecord(float (&fields)[kSkyRecordFields]) const {
     if (weather < 0 || weather > 3 || timeOfDay < 0 || timeOfDay > 3) return false;
     const std::size_t index = static_cast<std::size_t>(weather + 4 * timeOfDay);
     // The stored floats are little-endian, as this machine's.
+    static_assert(std::endian::native == std::endian::little, "sky records are read in place");
     std::memcpy(fields, bytes->data() + index * kRecordBytes, kRecordBytes);
     return true;
 }
