@@ -1,5 +1,10 @@
 #include "effects/Y3Sky.h"
 
+#include <bit>
+#include <cstring>
+
+#include "app/GameCore.h"
+#include "effects/SkyDataManager.h"
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
 #include "resources/StoredDataManager.h"
@@ -75,4 +80,21 @@ TextureLink& Y3Sky::currentLayer() {
     // The sky draws each weather with its own layer: clear with "sky_main",
     // clouds with "sky_clouds", rain with "sky_rain", fog with "sky_fog".
     return weather >= 0 && weather < kSkyLayerCount ? layers[weather] : layers[SkyLayerMain];
+}
+
+bool Y3Sky::currentRecord(float (&fields)[kSkyRecordFields]) const {
+    if (!description) return false;
+    if (!description->has(kResourceHeaderLoaded)) {
+        if (description->has(kResourceUnavailable) || !gameCore.skyData) return false;
+        if (!gameCore.skyData->loadHeader(description, nullptr)) return false;
+    }
+    const std::string* bytes = description->bytes();
+    constexpr std::size_t kRecordBytes = sizeof(float) * kSkyRecordFields;
+    if (!bytes || bytes->size() < kRecordBytes * kSkyRecordCount) return false;
+    if (weather < 0 || weather > 3 || timeOfDay < 0 || timeOfDay > 3) return false;
+    const std::size_t index = static_cast<std::size_t>(weather + 4 * timeOfDay);
+    // The stored floats are little-endian, as this machine's.
+    static_assert(std::endian::native == std::endian::little, "sky records are read in place");
+    std::memcpy(fields, bytes->data() + index * kRecordBytes, kRecordBytes);
+    return true;
 }

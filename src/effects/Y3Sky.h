@@ -21,6 +21,15 @@ class StoredResourceRecord;
 constexpr std::uint32_t kSkyRegistered = 0x2;  // in the description's user list
 constexpr std::uint32_t kSkyAllocated = 0x4;   // pushed with its scene
 
+// A sky description: 16 records (4 x time of day + weather) of 27 floats.
+constexpr std::int32_t kSkyRecordCount = 16;
+constexpr std::int32_t kSkyRecordFields = 27;
+// Fields of a sky record that others read.
+enum SkyRecordField : std::int32_t {
+    SkyFieldDepth4 = 3,    // "depth" argument 5
+    SkyFieldHorizon = 11,  // "horizontcolor": red, green, blue
+};
+
 // The layers, by index.
 enum SkyLayer : std::int32_t { SkyLayerMain, SkyLayerClouds, SkyLayerRain, SkyLayerFog, kSkyLayerCount };
 
@@ -50,6 +59,12 @@ public:
     // Reads the same words; the sky comes back neither registered nor
     // pushed. Nothing changes when the five words cannot be read.
     std::int32_t read(DataStream& stream);
+
+    // The current record (weather + 4 x time of day) of the description,
+    // its header loaded when it is not yet; false (fields unchanged) without
+    // a description, when it is invalid or cannot be loaded, when it holds
+    // fewer than 16 records or when weather or time of day is out of range.
+    bool currentRecord(float (&fields)[kSkyRecordFields]) const;
 
     // The layer the sky draws its weather with, which the water passes
     // reflect when no reflection target is in use.

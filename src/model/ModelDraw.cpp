@@ -190,6 +190,8 @@ bool drawFixed(ModelElement& element, std::int32_t light, const StageSetup* stag
     Cache& cache = stateCache();
     fixedCommon(cache, element, *material, light, lightMap, ambient, colorVertexOff, textureFactor);
     writeStages(cache, stages, count);
+    // The bound textures wait in the shader core's pass record.
+    gameCore.render->shaders().applyPassTextures();
     Model::drawElementMesh(element);
     return true;
 }

@@ -1,9 +1,11 @@
 #include "render/DXTextureHandler.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <limits>
 
 #include "app/GameCore.h"
 #include "foundation/DataStream.h"
@@ -466,18 +468,40 @@ std::uint32_t DXCompressedPackedTextureHandler::maskPixel(std::uint32_t x, std::
     return mask_.bytesPerPixel == 4 ? colour | (static_cast<std::uint32_t>(p[3]) << 24) : colour;
 }
 
+namespace {
+
+// A coordinate as the canvas messages print it: non-finite values and values
+// beyond the int range never reach a conversion.
+int printedCoordinate(float value) {
+    if (!std::isfinite(value)) return 0;
+    if (value >= 2147483520.0f) return std::numeric_limits<int>::max();
+    if (value <= -2147483520.0f) return std::numeric_limits<int>::min();
+    return static_cast<int>(value);
+}
+
+// Whether (x, y) lies on a canvas of width x height; compared as floats, so
+// that no coordinate is converted before it is known to fit.
+bool onCanvas(float x, float y, std::uint32_t width, std::uint32_t height) {
+    return std::isfinite(x) && std::isfinite(y) && x >= 0.0f && y >= 0.0f && x < static_cast<float>(width) &&
+           y < static_cast<float>(height);
+}
+
+}  // namespace
+
 bool DXCompressedPackedTextureHandler::pixel(float x, float y, bool normalized, std::uint32_t& value) {
     if (!imageBuffer()) return false;
     if (normalized) {
         x *= static_cast<float>(mask_.width);
         y *= static_cast<float>(mask_.height);
     }
-    const int px = static_cast<int>(x);
-    const int py = static_cast<int>(y);
-    if (x < 0.0f || y < 0.0f || px >= static_cast<int>(mask_.width) || py >= static_cast<int>(mask_.height))
-        return engineLog().error("Can't get texture [%s] pixel (%i,%i): out of canvas [%ix%i]", name().c_str(), px, py,
-                                 static_cast<int>(mask_.width), static_cast<int>(mask_.height));
-    value = maskPixel(static_cast<std::uint32_t>(px), static_cast<std::uint32_t>(py));
+    if (!onCanvas(x, y, mask_.width, mask_.height))
+        return engineLog().error("Can't get texture [%s] pixel (%i,%i): out of canvas [%ix%i]", name().c_str(),
+                                 printedCoordinate(x), printedCoordinate(y), static_cast<int>(mask_.width),
+                                 static_cast<int>(mask_.height));
+    // Truncation may still reach the size when x lies just below it.
+    const std::uint32_t px = std::min(static_cast<std::uint32_t>(x), mask_.width - 1);
+    const std::uint32_t py = std::min(static_cast<std::uint32_t>(y), mask_.height - 1);
+    value = maskPixel(px, py);
     return true;
 }
 
@@ -492,19 +516,21 @@ bool DXCompressedPackedTextureHandler::pixel3x3(std::uint32_t out[9], float x, f
         dx *= w;
         dy *= h;
     }
-    if (x < 0.0f || y < 0.0f || x >= w || y >= h)
+    if (!onCanvas(x, y, mask_.width, mask_.height) || !std::isfinite(dx) || !std::isfinite(dy))
         return engineLog().error("Can't get texture [%s] pixel3x3 (%i,%i): out of canvas [%ix%i]", name().c_str(),
-                                 static_cast<int>(x), static_cast<int>(y), static_cast<int>(mask_.width),
+                                 printedCoordinate(x), printedCoordinate(y), static_cast<int>(mask_.width),
                                  static_cast<int>(mask_.height));
+    // A sample far off the canvas (even one whose sum overflowed) is
+    // clamped to its edge before it becomes an index.
     auto clampRound = [](float v, std::uint32_t size) {
         const float rounded = std::floor(v + 0.5f);
-        if (rounded < 0.0f) return 0u;
+        if (!(rounded >= 0.0f)) return 0u;
         return rounded >= static_cast<float>(size) ? size - 1 : static_cast<std::uint32_t>(rounded);
     };
     for (int row = -1; row <= 1; ++row)
         for (int column = -1; column <= 1; ++column)
-            out[3 * (row + 1) + (column + 1)] = maskPixel(clampRound(x + column * dx, mask_.width),
-                                                          clampRound(y + row * dy, mask_.height));
+            out[3 * (row + 1) + (column + 1)] = maskPixel(clampRound(x + static_cast<float>(column) * dx, mask_.width),
+                                                          clampRound(y + static_cast<float>(row) * dy, mask_.height));
     return true;
 }
 

@@ -12,6 +12,7 @@
 #include "render/TextureLibrary.h"
 #include "render/VideoCore.h"
 #include "render/VideoSetup.h"
+#include "render/shaders/ShaderCore.h"
 #include "scene/CameraCore.h"
 
 namespace {
@@ -164,6 +165,7 @@ bool ProcRenderTarget::beginScene(bool clear) {
     if (!texture) return log.error("First allocate render target texture, then render");
     if (!renderToSurface_) return false;
     for (int stage = 0; stage < kTextureStages; ++stage) device->SetTexture(stage, nullptr);
+    if (gameCore.render) gameCore.render->shaders().pass.forgetAppliedTextures();
     if (surface_) surface_->Release();
     surface_ = levelZero(texture2D());
     if (!surface_) return false;

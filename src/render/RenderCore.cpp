@@ -2,11 +2,15 @@
 
 #include "effects/RainMap.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <thread>
 
 #include "app/GameCore.h"
+#include "app/SaveGame.h"
+#include "effects/Y3Sky.h"
 #include "foundation/AppPaths.h"
 #include "foundation/IniFile.h"
 #include "foundation/Log.h"
@@ -152,6 +156,8 @@ void RenderCore::deviceCreated() {
     stateCache_->setDevice(device);
     shaders_->attach(device, stateCache_.get());
     stateCache_->setupDeviceDefaults(gameCore.video && gameCore.video->activeVideoSetup().aa > 0);
+    // The defaults emptied the device's texture stages.
+    shaders_->pass.forgetAppliedTextures();
 }
 
 bool RenderCore::createStillFrameVertexBuffer() {
@@ -179,6 +185,9 @@ bool RenderCore::allocate_device() {
     else if (!createStillFrameVertexBuffer()) return false;
     allocateRenderTargets();  // a missing target only skips its effect
     deviceObjectsAllocated_ = true;
+    // With the device and its objects in place textures can load: a link
+    // that attaches from now on (the splash first) loads its texture at once.
+    textures.allocated = true;
     return true;
 }
 
@@ -210,6 +219,22 @@ bool RenderCore::renderSplash() {
     const bool drawn = renderUIFrame();
     data.deleteObject(splash);
     return drawn;
+}
+
+std::uint32_t RenderCore::refreshBackground() {
+    std::uint32_t colour = StillFrameSlotBlock::kDefaultBackground;
+    Scene* scene = gameCore.game && !gameCore.game->loading ? gameCore.currentScene() : nullptr;
+    float fields[kSkyRecordFields];
+    if (scene && scene->sky && scene->sky->currentRecord(fields)) {
+        // Values from a file: anything not finite counts as 0.
+        auto finite = [](float v) { return std::isfinite(v) ? v : 0.0f; };
+        const float* horizon = fields + SkyFieldHorizon;
+        const float alpha = std::min((finite(fields[SkyFieldDepth4]) + 1.0f) * 0.5f, 1.0f);
+        const auto alphaByte = static_cast<std::uint32_t>(alpha > 0.0f ? alpha * 255.0f : 0.0f);
+        colour = (alphaByte << 24) | packColorRGB(finite(horizon[0]), finite(horizon[1]), finite(horizon[2]));
+    }
+    stillFrameSlots.background = colour;
+    return colour;
 }
 
 bool RenderCore::renderUIFrame() {

@@ -108,7 +108,8 @@ public:
     // restore): the full render-state set-up of a new device belongs here.
     void deviceCreated();
     // Creates the objects made on the device (the still-frame vertex
-    // stream ...) and sets the device-objects-allocated flag.
+    // stream ...) and sets the device-objects-allocated flag; the texture
+    // library counts as allocated from then on.
     bool allocate_device();
     // Re-creates the device-dependent render data after a load (texture
     // handlers, render managers' data, rain-map buffers); false on failure.
@@ -116,6 +117,12 @@ public:
     // Draws and presents the splash screen once; a missing splash is no
     // failure.
     bool renderSplash();
+    // The colour a frame is cleared to (ARGB), kept in the still-frame slot
+    // block for the render targets without a clear colour of their own: the
+    // current scene's sky gives its horizon colour, with an alpha of
+    // min((v + 1) / 2, 1) x 255 for its depth value v ("depth" argument 5);
+    // without a scene (or while one loads) or a sky record, 0xFF406080.
+    std::uint32_t refreshBackground();
     // One frame of the still frames alone: begin (clear), the still frames,
     // present. Used by the splash and the loading progress.
     bool renderUIFrame();

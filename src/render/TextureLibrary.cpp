@@ -53,6 +53,10 @@ std::size_t TextureLibrary::lowerBound(const std::string& name, bool& found) con
 }
 
 DXTextureHandler* TextureLibrary::insertAt(std::size_t index, std::unique_ptr<DXTextureHandler> handler) {
+    // A handler entering the library looks at its source once: whether the
+    // image has alpha (a ".dds" or loose file only when it is DXT2 to DXT5,
+    // a ".jpg" when its ".png" mask exists) is known before any user asks.
+    handler->inspectSource();
     if (handlers_.size() == handlers_.capacity()) handlers_.reserve(handlers_.empty() ? 1 : handlers_.size() * 2);
     return handlers_.insert(handlers_.begin() + static_cast<std::ptrdiff_t>(index), std::move(handler))->get();
 }
@@ -67,7 +71,9 @@ bool TextureLibrary::add(std::unique_ptr<DXTextureHandler> handler) {
 }
 
 DXTextureHandler* TextureLibrary::findOrCreate(const char* name, std::int32_t mode, bool testOnly) {
-    const std::string key = name ? name : "";
+    // Texture names are lower case: the search, the sorted insert and the
+    // package lookup all use the lower-cased name, whatever case was asked.
+    const std::string key = textureKey(name);
     bool found = false;
     const std::size_t index = lowerBound(key, found);
     if (found) return handlers_[index].get();

@@ -37,7 +37,8 @@ public:
     static const TextureLibrarySettings& settings();
     static TextureLibrarySettings& mutableSettings();
 
-    // The handler of that name (exact bytes), or one created by mode: 6
+    // The handler of that name (lower-cased; the list is sorted by bytes),
+    // or one created by mode: 6
     // ".dds" first, then ".jpg"/".png"; 0 and 1 packed ".dds" without
     // looking; 2 compressed only. testOnly creates nothing and answers
     // non-null exactly where a handler would have been created.

@@ -3,10 +3,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/GameCore.h"
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
+#include "render/RenderCore.h"
 #include "render/TextureLibrary.h"
 #include "render/VideoSetup.h"
+#include "render/shaders/ShaderCore.h"
+#include "render/states/DXStateCache.h"
 
 namespace {
 
@@ -92,7 +96,7 @@ bool TextureLink::attachByName(const char* name, std::int32_t frame, std::uint32
     if (!library) return false;
     DXTextureHandler* handler = library->findOrCreate(name, (flags & LinkCompressedOnly) ? 2 : 6, false);
     if (!handler || !attachHandler(handler, frame, flags)) return false;
-    if (frame < 1) copyName(name_, name);
+    if (frame < 1) copyName(name_, handler->name().c_str());  // the lower-case name
     return true;
 }
 
@@ -170,25 +174,38 @@ void TextureLink::bindToStage(std::uint32_t stage, std::int32_t filterClass, boo
         }
         handler->lastUse = environment.now();
     }
-    IDirect3DDevice9* device = environment.device();
-    if (!device) return;
-    device->SetTexture(stage, handler ? handler->texture : nullptr);
-    if (type == 1) {
-        device->SetSamplerState(stage, D3DSAMP_ADDRESSU, D3DTADDRESS_WRAP);
-        device->SetSamplerState(stage, D3DSAMP_ADDRESSV, D3DTADDRESS_WRAP);
-        device->SetSamplerState(stage, D3DSAMP_ADDRESSW, D3DTADDRESS_WRAP);
-    } else {
-        device->SetSamplerState(stage, D3DSAMP_ADDRESSU, environment.textureAddress(addressU));
-        device->SetSamplerState(stage, D3DSAMP_ADDRESSV, environment.textureAddress(addressV));
+    RenderCore* render = gameCore.render;
+    if (!render || stage >= static_cast<std::uint32_t>(DXStateCache::kSamplers)) return;
+    const int index = static_cast<int>(stage);
+    // The texture goes to the shader core's pass record, which sets it on the
+    // device before the next draw; only a changed texture is sent again.
+    ShaderPassState& pass = render->shaders().pass;
+    IDirect3DBaseTexture9* texture = handler ? handler->texture : nullptr;
+    pass.textureSet[index] = 1;
+    if (pass.textures[index] != texture) {
+        pass.textures[index] = texture;
+        pass.textureApplied[index] = 0;
     }
-    device->SetSamplerState(stage, D3DSAMP_BORDERCOLOR, 0);
+    // The sampler states are wanted values of the state cache: its apply
+    // sends those that differ from what the device holds.
+    using C = DXStateCache;
+    DXStateCache& cache = render->stateCache();
+    if (type == 1) {
+        cache.setSampler(index, C::SamplerAddressU, D3DTADDRESS_WRAP);
+        cache.setSampler(index, C::SamplerAddressV, D3DTADDRESS_WRAP);
+        cache.setSampler(index, C::SamplerAddressW, D3DTADDRESS_WRAP);
+    } else {
+        cache.setSampler(index, C::SamplerAddressU, environment.textureAddress(addressU));
+        cache.setSampler(index, C::SamplerAddressV, environment.textureAddress(addressV));
+    }
+    cache.setSampler(index, C::SamplerBorderColor, 0);
     const bool shaderDetail = environment.videoSetup().details != VideoDetailsMinimum;
     const TextureEnvironment::SamplerFilters filters =
         environment.samplerFilters(filterClass, anisotropic && shaderDetail);
-    device->SetSamplerState(stage, D3DSAMP_MINFILTER, filters.min);
-    device->SetSamplerState(stage, D3DSAMP_MAGFILTER, filters.mag);
-    device->SetSamplerState(stage, D3DSAMP_MIPFILTER, filters.mip);
-    device->SetSamplerState(stage, D3DSAMP_MAXANISOTROPY, filters.maxAnisotropy);
+    cache.setSampler(index, C::SamplerMinFilter, filters.min);
+    cache.setSampler(index, C::SamplerMagFilter, filters.mag);
+    cache.setSampler(index, C::SamplerMipFilter, filters.mip);
+    cache.setSampler(index, C::SamplerMaxAnisotropy, filters.maxAnisotropy);
 }
 
 void TextureLink::bindToStageList(const std::int32_t* stages, std::int32_t filterClass, bool anisotropic) {
@@ -254,8 +271,10 @@ std::int32_t TextureLink::read(DataStream& stream) {
         log.error(" Found empty texture handler!!!");
         return -777;
     }
-    copyName(name_, name);
-    copyName(baseName_, name);
+    // Stored names may carry capitals: a link's names are lower case.
+    const std::string key = textureKey(name);
+    copyName(name_, key.c_str());
+    copyName(baseName_, key.c_str());
     return total;
 }
 

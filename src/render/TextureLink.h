@@ -41,8 +41,10 @@ public:
     bool detachHandler(DXTextureHandler* handler, std::int32_t frame, bool unloadWhenUnused);
     // Gives back every handler; the name returns to the base name.
     void release(bool unloadWhenUnused);
-    // Sets the handler of the current frame on stage with the sampler states
-    // of its address modes and of the filter class.
+    // Sets the handler of the current frame on stage (the shader core's pass
+    // record) with the sampler states of its address modes and of the filter
+    // class (the render core's state cache); both reach the device when the
+    // next draw applies them. Nothing is bound without a render core.
     void bindToStage(std::uint32_t stage, std::int32_t filterClass, bool anisotropic);
     // Binds to each stage of a list of up to 8 ended by a negative entry.
     void bindToStageList(const std::int32_t* stages, std::int32_t filterClass, bool anisotropic);

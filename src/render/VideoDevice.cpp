@@ -50,6 +50,8 @@ const ErrorText kErrorTexts[] = {
     {D3DERR_TOOMANYOPERATIONS,
      "The application is requesting more texture-filtering operations than the device supports"},
     {D3DERR_CONFLICTINGTEXTUREFILTER, "The current texture filters cannot be used together"},
+    // The image loaders' answer to a file they cannot read.
+    {D3DXERR_INVALIDDATA, "The data is invalid"},
 };
 
 // Vertex-processing types: log line and creation flags.
@@ -518,10 +520,11 @@ bool VideoDevice::setViewportAndClear(bool clear) {
     const D3DPRESENT_PARAMETERS& p = presentParameters;
     const D3DVIEWPORT9 whole{0, 0, p.BackBufferWidth, p.BackBufferHeight, 0.0f, 1.0f};
     if (FAILED(device_->SetViewport(&whole))) return false;
-    // The sky's background colour and its alpha, as the sky leaves them in
-    // the still-frame block (opaque until a sky says otherwise).
-    const std::uint32_t background =
-        gameCore.render ? gameCore.render->stillFrameSlots.background : StillFrameSlotBlock::kDefaultBackground;
+    // The current sky's background colour and its alpha (a constant without
+    // a scene); the whole back buffer first takes black with that alpha.
+    const std::uint32_t background = !clear            ? 0u
+                                     : gameCore.render ? gameCore.render->refreshBackground()
+                                                       : StillFrameSlotBlock::kDefaultBackground;
     const D3DCOLOR alpha = background & 0xFF000000u;
     const DWORD flags = D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER;
     if (clear && FAILED(device_->Clear(0, nullptr, flags, alpha, 1.0f, 0))) return false;

@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
 
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
 #include "render/TextureTestSupport.h"
+#include "effects/SkyDataManager.h"
 #include "resources/StoredDataManager.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -104,6 +107,49 @@ TEST_F(Y3SkyTest, PushRegistersWithTheDescriptionAndPopReleasesTheLayers) {
     EXPECT_FALSE(lost.push());
     EXPECT_TRUE(log().contains("Can't register sky [lagoon]"));
     EXPECT_EQ(lost.state, 0u);
+}
+
+// The record of the sky's weather and time of day comes from a description
+// of all 16 records; a short description, an invalid one and values out of
+// range give none.
+TEST_F(Y3SkyTest, CurrentRecordIsTheOneOfWeatherAndTimeOfDay) {
+    SkyDataManager skies;
+    testing_support::ScopedCoreMember<SkyDataManager> useSkies{gameCore.skyData, &skies};
+    std::vector<float> records(kSkyRecordCount * kSkyRecordFields);
+    for (std::size_t i = 0; i < records.size(); ++i) records[i] = static_cast<float>(i);
+    MemoryStream stream;
+    stream.write(records.data(), static_cast<std::int32_t>(records.size() * sizeof(float)));
+    stream.setPosition(0);
+    ASSERT_TRUE(skies.loadHeader(&record, &stream));
+    Y3Sky sky(&record);
+    float fields[kSkyRecordFields] = {};
+    struct Case {
+        std::int32_t weather, timeOfDay;
+        bool found;
+    };
+    for (const Case c : {Case{SkyClear, 1, true}, {SkyFog, 3, true}, {SkyRain, 0, true}, {4, 0, false},
+                         {-1, 1, false}, {SkyClear, 4, false}}) {
+        sky.weather = c.weather;
+        sky.timeOfDay = c.timeOfDay;
+        fields[0] = -1.0f;
+        EXPECT_EQ(sky.currentRecord(fields), c.found) << c.weather << " " << c.timeOfDay;
+        const float first = c.found ? static_cast<float>((c.weather + 4 * c.timeOfDay) * kSkyRecordFields) : -1.0f;
+        EXPECT_EQ(fields[0], first) << c.weather << " " << c.timeOfDay;
+    }
+
+    // One byte short of 16 records.
+    SkyRecord cut("reef");
+    MemoryStream shortStream;
+    shortStream.write(records.data(), static_cast<std::int32_t>(records.size() * sizeof(float) - 1));
+    shortStream.setPosition(0);
+    ASSERT_TRUE(skies.loadHeader(&cut, &shortStream));
+    Y3Sky shortSky(&cut);
+    EXPECT_FALSE(shortSky.currentRecord(fields));
+    // Invalid, and none at all.
+    SkyRecord missing("lagoon");
+    missing.flags |= kResourceUnavailable;
+    EXPECT_FALSE(Y3Sky(&missing).currentRecord(fields));
+    EXPECT_FALSE(Y3Sky(nullptr).currentRecord(fields));
 }
 
 TEST_F(Y3SkyTest, DestroyingAPushedSkyOnlyReports) {

@@ -85,6 +85,22 @@ TEST_F(DXStateCacheTest, InvalidateResendsEverySamplerStageAndRenderState) {
     EXPECT_TRUE(calls->lines.empty());
 }
 
+// A sampler set on the device behind the cache (the post-processing quad
+// does so) is forgotten: its wanted values go out again, the other
+// samplers stay quiet.
+TEST_F(DXStateCacheTest, AForgottenSamplerIsSentAgain) {
+    device->SetSamplerState(1, D3DSAMP_MINFILTER, D3DTEXF_POINT);
+    cache.forgetSampler(1);
+    cache.forgetSampler(DXStateCache::kSamplers);  // out of range: nothing
+    calls->lines.clear();
+    cache.apply();
+    EXPECT_EQ(count("SetSamplerState("), 10u);
+    EXPECT_EQ(samplerState(1, D3DSAMP_MINFILTER), static_cast<DWORD>(D3DTEXF_LINEAR));
+    calls->lines.clear();
+    cache.apply();
+    EXPECT_TRUE(calls->lines.empty());
+}
+
 TEST_F(DXStateCacheTest, DeviceDefaultsGiveTheKnownState) {
     EXPECT_EQ(platform::d3d9::statistics(device)->refused, 0u) << allLines();
     EXPECT_EQ(renderState(D3DRS_ZENABLE), 1u);

@@ -70,6 +70,7 @@ TEST_F(TextureGLTest, PackedDdsAndJpgWithPngAlphaDrawWithTheirColoursAndAlpha) {
     for (std::uint32_t i = 0; i < 64; ++i) mask.pixels()[i * 4 + 3] = (i % 8) < 4 ? 255 : 0;
     env().files["leaf.png"] = encode(mask, ImageFormatPng);
     library().allocated = true;
+    attachStateCache();
 
     TextureLink stoneLink;
     TextureLink leafLink;
@@ -90,9 +91,12 @@ TEST_F(TextureGLTest, PackedDdsAndJpgWithPngAlphaDrawWithTheirColoursAndAlpha) {
         device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
         device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
         device->BeginScene();
+        // A bound texture reaches the device with the draw's pass record.
         stoneLink.bindToStage(0, 0, false);
+        render_->shaders().applyPassTextures();
         EXPECT_TRUE(context.draw(d3d9_scenes::quad(-1, -1, 0, 1, 0.5f, 0xFFFFFFFFu)));
         leafLink.bindToStage(0, 0, false);
+        render_->shaders().applyPassTextures();
         EXPECT_TRUE(context.draw(d3d9_scenes::quad(0, -1, 1, 1, 0.5f, 0xFFFFFFFFu)));
         device->EndScene();
     }
@@ -142,9 +146,11 @@ TEST_F(TextureGLTest, StillFrameQuadsBlendByTheirAlpha) {
     EXPECT_TRUE(near(at(bytes, desc, desc.Width * 7 / 8, y), {0, 128, 0}, 4));         // green over black
 }
 
-// The splash through the render core's frame: the texture imported from a
-// file, drawn as a full-screen still frame and presented.
-TEST_F(TextureGLTest, SplashFillsTheScreen) {
+// The splash as start-up draws it: the render core initialised on the
+// window's device, its device objects allocated, then the splash imported
+// from a file, drawn as a full-screen still frame and presented. The first
+// presented frame holds the splash's colours.
+TEST_F(TextureGLTest, SplashFillsTheFirstPresentedFrame) {
     testing_support::TempDir folder;
     const std::string path = folder.path() + "/splash_screen.dds";
     {
@@ -164,15 +170,15 @@ TEST_F(TextureGLTest, SplashFillsTheScreen) {
     video.refreshRate = 60;
     video.detectSystem();
     ASSERT_TRUE(video.initialize());
-    ASSERT_TRUE(video.videoDevice.initialize()) << allLines();
+    ASSERT_TRUE(render_->initialize()) << allLines();
     IDirect3DDevice9* screen = video.videoDevice.device();
+    ASSERT_NE(screen, nullptr);
     env().deviceInUse = screen;
-    library().allocated = true;
 
     ASSERT_TRUE(render_->allocate_device());
-    const std::uint64_t before = platform::d3d9::statistics(screen)->presents;
+    EXPECT_EQ(platform::d3d9::statistics(screen)->presents, 0u);
     ASSERT_TRUE(render_->renderSplash());
-    EXPECT_EQ(platform::d3d9::statistics(screen)->presents, before + 1);
+    EXPECT_EQ(platform::d3d9::statistics(screen)->presents, 1u);
     EXPECT_EQ(render_->stillFrames().data.itemCount(), 0);  // the splash item is gone again
 
     std::vector<std::uint8_t> bytes;

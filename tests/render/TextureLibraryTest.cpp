@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <limits>
+#include <string>
 
 #include "foundation/Log.h"
 #include "render/TextureTestSupport.h"
@@ -11,6 +13,15 @@
 using texture_test::TextureTest;
 
 namespace {
+
+// A 4 x 4 white mask whose pixel i (row by row) has alpha i x 16.
+TgaImage countingMask() {
+    TgaImage mask;
+    mask.create(true, 4, 4);
+    mask.fillRgb(255, 255, 255);
+    for (std::uint32_t i = 0; i < 16; ++i) mask.pixels()[i * 4 + 3] = static_cast<std::uint8_t>(i * 16);
+    return mask;
+}
 
 // Index of the first record at or after from that holds text; -1 if none.
 long findRecord(const std::vector<LogRecord>& records, const std::string& text, long from) {
@@ -42,7 +53,7 @@ TEST_F(TextureTest, ModeChoosesTheKindAndAKnownNameKeepsItsHandler) {
 
     EXPECT_EQ(library().findOrCreate("nothing", 6, false), nullptr);
     EXPECT_NE(library().findOrCreate("nothing", 2, true), nullptr);  // mode 2 always would
-    EXPECT_EQ(library().findOrCreate("Rock", 7, false), nullptr);    // other modes never
+    EXPECT_EQ(library().findOrCreate("pebble", 7, false), nullptr);  // other modes never
     // Sorted by bytes.
     for (std::size_t i = 1; i < library().count(); ++i)
         EXPECT_LT(library().at(i - 1)->name(), library().at(i)->name());
@@ -194,10 +205,8 @@ TEST_F(TextureTest, ReduceStopsBelowEightTexels) {
 }
 
 TEST_F(TextureTest, JpgWithPngAlphaAndPngAloneGiveWhiteUnderTheMask) {
-    TgaImage mask;
-    ASSERT_TRUE(mask.create(true, 4, 4));
-    mask.fillRgb(255, 255, 255);
-    for (std::uint32_t i = 0; i < 16; ++i) mask.pixels()[i * 4 + 3] = static_cast<std::uint8_t>(i * 16);
+    TgaImage mask = countingMask();
+    ASSERT_NE(mask.pixels(), nullptr);
     env().files["leaf.png"] = encode(mask, ImageFormatPng);
     TgaImage colour = solid(4, 4, 200, 40, 20);
     env().files["bark.jpg"] = encode(colour, ImageFormatJpeg);
@@ -248,6 +257,56 @@ TEST_F(TextureTest, JpgWithPngAlphaAndPngAloneGiveWhiteUnderTheMask) {
     bark.release(false);
 }
 
+// Mask sampling takes coordinates from scripts and models: non-finite
+// values and values beyond any canvas are refused (with the message, never
+// a read off the image); a far step is clamped to the canvas's edge.
+TEST_F(TextureTest, MaskSamplesRefuseNonFiniteAndHugeCoordinates) {
+    TgaImage mask = countingMask();
+    ASSERT_NE(mask.pixels(), nullptr);
+    env().files["leaf.png"] = encode(mask, ImageFormatPng);
+    DXTextureHandler* handler = library().findOrCreate("leaf", 6, false);
+    ASSERT_NE(handler, nullptr);
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    struct Case {
+        float x, y;
+        bool normalized;
+        const char* message;  // the pixel message; pixel3x3 says the same with its own name
+    };
+    const Case cases[] = {
+        {nan, 1.0f, false, "(0,1): out of canvas [4x4]"},
+        {1.0f, nan, true, "(4,0): out of canvas [4x4]"},
+        {inf, 1.0f, false, "(0,1): out of canvas [4x4]"},
+        {1.0f, -inf, false, "(1,0): out of canvas [4x4]"},
+        {3.0e9f, 0.0f, false, "(2147483647,0): out of canvas [4x4]"},
+        {-3.0e9f, 0.0f, false, "(-2147483648,0): out of canvas [4x4]"},
+        {0.0f, 2.0e9f, true, "(0,2147483647): out of canvas [4x4]"},
+        {4.0f, 0.0f, false, "(4,0): out of canvas [4x4]"},
+    };
+    for (const Case& c : cases) {
+        std::uint32_t value = 0xABCDu;
+        EXPECT_FALSE(handler->pixel(c.x, c.y, c.normalized, value)) << c.message;
+        EXPECT_EQ(value, 0xABCDu) << c.message;
+        EXPECT_TRUE(gameCore.log->contains(std::string("Can't get texture [leaf] pixel ") + c.message)) << c.message;
+        std::uint32_t grid[9] = {};
+        EXPECT_FALSE(handler->pixel3x3(grid, c.x, c.y, 1.0f, 1.0f, c.normalized)) << c.message;
+        EXPECT_TRUE(gameCore.log->contains(std::string("Can't get texture [leaf] pixel3x3 ") + c.message))
+            << c.message;
+    }
+    // A step that is not finite is refused; a huge one reaches the edges.
+    std::uint32_t grid[9] = {};
+    EXPECT_FALSE(handler->pixel3x3(grid, 1.0f, 1.0f, nan, 1.0f, false));
+    EXPECT_FALSE(handler->pixel3x3(grid, 1.0f, 1.0f, 1.0f, inf, false));
+    ASSERT_TRUE(handler->pixel3x3(grid, 1.0f, 1.0f, 3.0e38f, -3.0e38f, false));
+    EXPECT_EQ(grid[0] >> 24, 12u * 16u);  // row -1 steps by -dy: the bottom row, column 0
+    EXPECT_EQ(grid[4] >> 24, 5u * 16u);   // the centre (1, 1)
+    EXPECT_EQ(grid[8] >> 24, 3u * 16u);   // the top row, column 3
+    // Just below the canvas's size is still on it.
+    std::uint32_t value = 0;
+    ASSERT_TRUE(handler->pixel(3.9999f, 3.9999f, false, value));
+    EXPECT_EQ(value >> 24, 15u * 16u);
+}
+
 TEST_F(TextureTest, DamagedDdsIsRefusedWithoutReadingPastItsEnd) {
     addDds("cut", 16, 16);
     env().files["cut.dds"].resize(texture_tools::kDdsDataAt + 10);
@@ -256,7 +315,8 @@ TEST_F(TextureTest, DamagedDdsIsRefusedWithoutReadingPastItsEnd) {
     link.init("cut");
     EXPECT_FALSE(link.allocateDefault(0, true));
     EXPECT_EQ(link.handler(), nullptr);
-    EXPECT_TRUE(gameCore.log->contains("Cannot allocate texture [cut]"));
+    EXPECT_TRUE(gameCore.log->contains("Cannot allocate texture [cut]. Reason: [The data is invalid]"));
+    EXPECT_FALSE(gameCore.log->contains("Unknown Error"));
 }
 
 TEST_F(TextureTest, BulkLoadAndExternalImport) {
@@ -284,6 +344,55 @@ TEST_F(TextureTest, BulkLoadAndExternalImport) {
     EXPECT_TRUE(gameCore.log->contains("Texture import failed: Expected external texture [/no/such/splash.dds]"));
     EXPECT_FALSE(library().importExternalTexture("/somewhere/rock.dds", true));
     EXPECT_TRUE(gameCore.log->contains("Can't register external texture [rock]: Texture already registered in game DB"));
+}
+
+// Whether a ".dds" or a loose file has alpha is read from its format when
+// the handler is made: only DXT2 to DXT5 count; a ".jpg" has alpha when its
+// ".png" mask exists. A material's specular map copies that answer.
+TEST_F(TextureTest, AlphaOfDdsAndLooseFilesFollowsTheirFormat) {
+    struct Case {
+        const char* name;
+        D3DFORMAT format;
+        bool alpha;
+    };
+    const Case cases[] = {{"glass", D3DFMT_DXT5, true},
+                          {"pane", D3DFMT_DXT3, true},
+                          {"stone", D3DFMT_DXT1, false},
+                          {"plain", D3DFMT_A8R8G8B8, false}};
+    for (const Case& c : cases) {
+        addDds(c.name, 16, 16, c.format);
+        TextureLink link;
+        link.init(c.name);
+        ASSERT_TRUE(link.allocateDefault(0, false)) << c.name;
+        EXPECT_EQ((link.handler()->flags & HandlerAlpha) != 0, c.alpha) << c.name;
+        EXPECT_TRUE(link.handler()->flags & HandlerInspected) << c.name;
+        link.release(false);
+    }
+    TgaImage colour = solid(4, 4, 10, 20, 30);
+    env().files["bark.jpg"] = encode(colour, ImageFormatJpeg);
+    EXPECT_FALSE(library().findOrCreate("bark", 6, false)->flags & HandlerAlpha);
+
+    // A loose DXT1 file has no alpha either.
+    testing_support::TempDir folder;
+    const std::string path = folder.path() + "/poster.dds";
+    const std::vector<std::uint8_t> dds = texture_tools::writeDds(texture_tools::countingDds(D3DFMT_DXT1, 8, 8, 1));
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fwrite(dds.data(), 1, dds.size(), file);
+    std::fclose(file);
+    ASSERT_TRUE(library().importExternalTexture(path.c_str(), true));
+    DXTextureHandler* poster = library().findOrCreate("poster", 6, false);
+    ASSERT_NE(poster, nullptr);
+    EXPECT_EQ(poster->kind(), 0);
+    EXPECT_FALSE(poster->flags & HandlerAlpha);
+    EXPECT_TRUE(poster->flags & HandlerInspected);
+
+    // A damaged file keeps the alpha it starts with and says why.
+    env().files["cut.dds"] = {'D', 'D', 'S', ' ', 1, 2};
+    DXTextureHandler* cut = library().findOrCreate("cut", 6, false);
+    ASSERT_NE(cut, nullptr);
+    EXPECT_TRUE(cut->flags & HandlerAlpha);
+    EXPECT_TRUE(gameCore.log->contains("Cannot get alpha channel info for texture [cut]. Reason: [The data is invalid]"));
 }
 
 // The game core's environment finds and reads texture files in the packages.

@@ -8,6 +8,8 @@
 #include "render/ProcTexMap.h"
 #include "render/TextureTestSupport.h"
 #include "render/VideoCore.h"
+#include "render/shaders/ShaderCore.h"
+#include "render/states/DXStateCache.h"
 
 using texture_test::TextureTest;
 
@@ -134,6 +136,62 @@ TEST_F(TextureTest, StoredLinkRoundTripsAndRefusesDamage) {
     EXPECT_EQ(disabled.write(off), 1);
 }
 
+// Texture names are lower case: a name asked with capitals finds the
+// lower-case texture and its one handler, and the library stays sorted; a
+// stored link record keeps the case it was written with and reads back
+// lower-cased.
+TEST_F(TextureTest, NamesWithCapitalsFindTheOneLowerCaseHandler) {
+    addDds("rock");
+    TgaImage colour = solid(4, 4, 10, 20, 30);
+    env().files["bark.jpg"] = encode(colour, ImageFormatJpeg);
+    const std::size_t builtIn = library().count();
+
+    EXPECT_NE(library().findOrCreate("ROCK", 6, true), nullptr);
+    DXTextureHandler* rock = library().findOrCreate("Rock", 6, false);
+    ASSERT_NE(rock, nullptr);
+    EXPECT_EQ(rock->name(), "rock");
+    EXPECT_EQ(library().findOrCreate("rOCK", 6, false), rock);
+    EXPECT_EQ(library().findOrCreate("rock", 2, false), rock);
+    DXTextureHandler* bark = library().findOrCreate("Bark", 2, false);
+    ASSERT_NE(bark, nullptr);
+    EXPECT_EQ(library().findOrCreate("BARK", 2, false), bark);
+    EXPECT_EQ(library().count(), builtIn + 2);
+    for (std::size_t i = 1; i < library().count(); ++i)
+        EXPECT_LT(library().at(i - 1)->name(), library().at(i)->name());
+
+    // A material record as a resource file holds it: "Rock" for the diffuse map.
+    MemoryStream stream;
+    MaterialData written;
+    ASSERT_EQ(written.write(stream), 116 + 4);
+    stream.setPosition(116);
+    const char stored[] = "Rock";
+    writeU8(stream, 1);
+    writeU32(stream, 0);
+    writeU32(stream, 1);
+    writeU32(stream, 1);
+    writeU8(stream, 0);
+    writeU32(stream, sizeof stored);
+    stream.write(stored, sizeof stored);
+    for (int i = 1; i < MaterialData::kLinkCount; ++i) writeU8(stream, 0);
+    stream.setPosition(0);
+    MaterialData material;
+    ASSERT_EQ(material.read(stream), 116 + 18 + 5 + 3);
+    EXPECT_STREQ(material.links[0].baseName(), "rock");
+    EXPECT_TRUE(material.validateTextures());
+    ASSERT_TRUE(material.links[0].allocateDefault(0, false));
+    EXPECT_EQ(material.links[0].handler(), rock);
+    EXPECT_EQ(rock->refCount, 1);
+    EXPECT_EQ(library().count(), builtIn + 2);
+    material.links[0].release(false);
+    // A name attached as given is held in lower case too.
+    TextureLink direct;
+    direct.init("bark");
+    ASSERT_TRUE(direct.attachByName("BARK", 0, 0));
+    EXPECT_STREQ(direct.name(), "bark");
+    EXPECT_EQ(direct.handler(), bark);
+    direct.release(false);
+}
+
 TEST_F(TextureTest, MaterialRecordKeepsItsHeadAndFourLinks) {
     MaterialData material;
     material.head.kind = 12;
@@ -250,11 +308,19 @@ TEST_F(TextureTest, BindingSetsTheStageWithTheVideoDevicesTables) {
     video.videoDevice.samplerFilters[3][0] = {D3DTEXF_POINT, D3DTEXF_ANISOTROPIC, D3DTEXF_LINEAR};  // mip, min, mag
     video.videoDevice.userAnisotropy = 8;
     video.videoDevice.textureAddress[2] = D3DTADDRESS_MIRROR;
+    attachStateCache();
+    ASSERT_TRUE(render_->stateCache().setupDeviceDefaults(false));
     TextureLink link;
     link.init("rock", 0, 2, 0);
     ASSERT_TRUE(link.allocateDefault(0, false));
     const std::int32_t stages[] = {2, 5, -1, 7};
     link.bindToStageList(stages, 3, true);
+    // The bind waits for the draw: the pass record and the cache hold it.
+    IDirect3DBaseTexture9* early = nullptr;
+    device->GetTexture(5, &early);
+    EXPECT_EQ(early, nullptr);
+    EXPECT_EQ(render_->shaders().pass.textures[5], link.handler()->texture);
+    render_->shaders().prepareDraw();
     auto sampler = [&](DWORD stage, D3DSAMPLERSTATETYPE type) {
         DWORD value = 0;
         device->GetSamplerState(stage, type, &value);
@@ -275,8 +341,28 @@ TEST_F(TextureTest, BindingSetsTheStageWithTheVideoDevicesTables) {
     env().setup.details = VideoDetailsMinimum;
     link.type = 1;
     link.bindToStage(1, 3, true);
+    render_->shaders().prepareDraw();
     EXPECT_EQ(sampler(1, D3DSAMP_MINFILTER), static_cast<DWORD>(D3DTEXF_LINEAR));
     EXPECT_EQ(sampler(1, D3DSAMP_ADDRESSW), D3DTADDRESS_WRAP);
     EXPECT_EQ(sampler(1, D3DSAMP_ADDRESSU), D3DTADDRESS_WRAP);
+
+    // The cache knows what the bind sent: a writer that wants back what
+    // the device held before the bind gets it at the next apply.
+    DXStateCache& cache = render_->stateCache();
+    cache.setSampler(5, DXStateCache::SamplerMinFilter, D3DTEXF_LINEAR);
+    cache.setSampler(5, DXStateCache::SamplerMaxAnisotropy, 1);
+    cache.apply();
+    EXPECT_EQ(sampler(5, D3DSAMP_MINFILTER), static_cast<DWORD>(D3DTEXF_LINEAR));
+    EXPECT_EQ(sampler(5, D3DSAMP_MAXANISOTROPY), 1u);
+    // A texture set behind the pass record is told to it: the bound one
+    // comes back at the next draw.
+    device->SetTexture(5, nullptr);
+    render_->shaders().pass.forgetAppliedTextures();
+    link.bindToStage(5, 3, true);
+    render_->shaders().prepareDraw();
+    IDirect3DBaseTexture9* again = nullptr;
+    device->GetTexture(5, &again);
+    EXPECT_EQ(again, link.handler()->texture);
+    if (again) again->Release();
     link.release(false);
 }

@@ -5,11 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/GameCore.h"
+#include "app/SaveGame.h"
+#include "effects/SkyDataManager.h"
+#include "effects/Y3Sky.h"
 #include "foundation/IniFile.h"
 #include "foundation/Log.h"
 #include "model/DXStreams.h"
@@ -18,7 +22,12 @@
 #include "render/VideoCore.h"
 #include "render/states/DXStateCache.h"
 #include "scene/CameraCore.h"
+#include "scene/ObjectRepository.h"
+#include "scene/Scene.h"
+#include "scene/SceneContext.h"
+#include "scene/SceneDataManager.h"
 #include "ui/StillFrameData.h"
+#include "support/PackageFixture.h"
 #include "support/TestSupport.h"
 
 using platform::d3d9::AdapterProfile;
@@ -91,6 +100,22 @@ protected:
         return false;
     }
     std::uint64_t presents() { return platform::d3d9::statistics(device().device())->presents; }
+    // The back buffer's pixel at (512, 384) as ARGB (a 1024 x 768 buffer of
+    // four bytes a pixel).
+    std::uint32_t centrePixel() {
+        IDirect3DSurface9* backBuffer = nullptr;
+        EXPECT_EQ(device().device()->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &backBuffer), S_OK);
+        if (!backBuffer) return 0;
+        std::vector<std::uint8_t> bytes;
+        D3DSURFACE_DESC desc{};
+        EXPECT_TRUE(platform::d3d9::readSurface(backBuffer, bytes, desc));
+        backBuffer->Release();
+        EXPECT_EQ(desc.Width, 1024u);
+        EXPECT_EQ(desc.Height, 768u);
+        std::uint32_t pixel = 0;
+        if (bytes.size() >= 1024u * 768u * 4u) std::memcpy(&pixel, bytes.data() + (384u * 1024u + 512u) * 4u, 4);
+        return pixel;
+    }
 
     ScopedGameCore core;
     IniFile settings;
@@ -244,29 +269,84 @@ TEST_F(VideoDeviceTest, DeviceIsCreatedAndPresentsFrames) {
     createDevice();
     EXPECT_TRUE(logged("Screen [22][71](2)+[1] (AA [0][0]) 1024x768, 60 Hz, 32bit"));
     EXPECT_TRUE(logged("[render] Select pure device hardware VP"));
-    render.stillFrameSlots.background = 0xFF204060;
     for (int frame = 0; frame < 3; ++frame) {
         ASSERT_TRUE(render.mainLoop());
         if (frame == 0) {
-            // The frame begins cleared to the sky's background colour inside
-            // the picture's viewport.
-            IDirect3DSurface9* backBuffer = nullptr;
-            ASSERT_EQ(device().device()->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &backBuffer), S_OK);
-            std::vector<std::uint8_t> bytes;
-            D3DSURFACE_DESC desc{};
-            ASSERT_TRUE(platform::d3d9::readSurface(backBuffer, bytes, desc));
-            backBuffer->Release();
-            ASSERT_EQ(desc.Height, 768u);
-            const std::size_t centre = bytes.size() / 2 + 512 * 4;
-            EXPECT_EQ(bytes[centre], 0x60);  // blue, green, red in memory order
-            EXPECT_EQ(bytes[centre + 1], 0x40);
-            EXPECT_EQ(bytes[centre + 2], 0x20);
+            // Without a scene the frame begins cleared to the constant
+            // background colour inside the picture's viewport.
+            EXPECT_EQ(centrePixel() & 0xFFFFFFu, 0x406080u);
         }
         ASSERT_TRUE(device().presentScene());
     }
     EXPECT_EQ(presents(), 3u);
     EXPECT_EQ(render.frameCounter, 3);
     EXPECT_TRUE(d3dLines.empty()) << d3dLines.front();
+}
+
+// The frame clears to the current scene's sky: the horizon colour of the
+// record of its weather and time of day, with the alpha its depth value
+// gives, (v + 1) / 2 of full; without a scene again the constant.
+TEST_F(VideoDeviceTest, FrameClearsToTheCurrentSkysHorizonAndDepth) {
+    install(kShaderCard);
+    user().pp_depth = 1;  // the back buffer keeps alpha for the depth of field
+    createDevice();
+    EXPECT_EQ(device().presentParameters.BackBufferFormat, D3DFMT_A8R8G8B8);
+    // The sky description "lagoon": 16 records of 27 floats; each record's
+    // horizon colour and depth value tell the records apart.
+    std::vector<float> records(kSkyRecordCount * kSkyRecordFields, 0.0f);
+    for (int r = 0; r < kSkyRecordCount; ++r) {
+        float* record = records.data() + r * kSkyRecordFields;
+        record[SkyFieldHorizon] = r / 16.0f;
+        record[SkyFieldHorizon + 1] = 0.5f;
+        record[SkyFieldHorizon + 2] = 1.5f;  // clamped to 1
+        record[SkyFieldDepth4] = -1.0f + r / 8.0f;
+    }
+    testing_support::TempDir dir;
+    testing_support::FixturePackage package;
+    package.files = {{".sky", "lagoon",
+                      std::string(reinterpret_cast<const char*>(records.data()), records.size() * sizeof(float)), ""}};
+    ASSERT_TRUE(testing_support::writeDataRoot(dir.path(), {package}));
+    testing_support::ScopedPackageDatabase packages(dir.path());
+    ASSERT_TRUE(packages.build());
+
+    ObjectRepository objects;
+    SkyDataManager skies;
+    SaveGame game;
+    ScopedCoreMember<ObjectRepository> useObjects{gameCore.objects, &objects};
+    ScopedCoreMember<SkyDataManager> useSkies{gameCore.skyData, &skies};
+    ScopedCoreMember<SaveGame> useGame{gameCore.game, &game};
+    std::unique_ptr<Scene> scene(SceneContext::createScene(game.sceneData().get("lagoon", false)));
+    ASSERT_NE(scene, nullptr);
+    ASSERT_NE(scene->sky, nullptr);
+    game.scenes.push_back(scene->id);
+    game.currentIndex = 0;
+
+    struct Case {
+        std::int32_t weather, timeOfDay;
+        std::uint32_t colour;
+    };
+    // Record r = 4 x time + weather: red r / 16, green 0.5, blue 1 (rounded);
+    // alpha (v + 1) / 2 = r / 16 of 255 (truncated).
+    const Case cases[] = {{SkyClear, 1, 0x3F4080FFu},   // record 4
+                          {SkyRain, 3, 0xDFDF80FFu},    // record 14
+                          {SkyClear, 0, 0x000080FFu},   // record 0: depth -1, no alpha
+                          {SkyFog, 3, 0xEFEF80FFu}};    // record 15
+    for (const Case& c : cases) {
+        scene->setSkyWeather(c.weather);
+        scene->setSkyLightMode(c.timeOfDay);
+        ASSERT_TRUE(device().beginFrame());
+        EXPECT_EQ(centrePixel(), c.colour) << c.weather << " " << c.timeOfDay;
+        EXPECT_EQ(render.stillFrameSlots.background, c.colour);
+        ASSERT_TRUE(device().presentScene());
+    }
+
+    // No current scene: the constant again.
+    game.currentIndex = -1;
+    ASSERT_TRUE(device().beginFrame());
+    EXPECT_EQ(centrePixel(), 0xFF406080u);
+    ASSERT_TRUE(device().presentScene());
+    scene->release();
+    game.scenes.clear();
 }
 
 TEST_F(VideoDeviceTest, LostDeviceIsCreatedAnewWithItsObjects) {

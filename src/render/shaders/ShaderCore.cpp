@@ -560,9 +560,14 @@ void ShaderCore::applyPassState() {
             c.setRender(RS::RsZFunc, kDepthFunctions[pass.depthFunction]);
     }
 
+    applyPassTextures();
+}
+
+void ShaderCore::applyPassTextures() {
+    IDirect3DDevice9* device = cache_ ? cache_->device() : nullptr;
     for (int stage = 0; stage < 16; ++stage) {
         if (!pass.textureSet[stage] || pass.textureApplied[stage]) continue;
-        if (IDirect3DDevice9* device = c.device()) device->SetTexture(DWORD(stage), pass.textures[stage]);
+        if (device) device->SetTexture(DWORD(stage), pass.textures[stage]);
         pass.textureApplied[stage] = 1;
     }
 }

@@ -132,6 +132,8 @@ public:
     void setCameraFrame(const float* view, const float* world, const float* projection, const float* viewProjection);
     // The pass record into the state cache.
     void applyPassState();
+    // Only the textures of the pass record: every set stage not yet applied.
+    void applyPassTextures();
     // Creates device shaders, commits variables and makes the current
     // programs the cache's shaders (both must be current).
     void applyPrograms();

@@ -35,6 +35,11 @@ struct ShaderPassState {
         textureSet[stage] = 1;
         textureApplied[stage] = 0;
     }
+    // Someone set the device's textures behind the record: the next
+    // applyPassState sends every set stage again.
+    void forgetAppliedTextures() {
+        for (std::uint8_t& applied : textureApplied) applied = 0;
+    }
 };
 
 struct ShaderFrameState {

@@ -175,6 +175,12 @@ void DXStateCache::forgetStream(IDirect3DVertexBuffer9* buffer) {
     if (streamDesired == buffer) streamDesired = nullptr;
 }
 
+void DXStateCache::forgetSampler(int sampler) {
+    if (sampler < 0 || sampler >= kSamplers) return;
+    for (std::uint32_t& value : samplerCurrent[sampler]) value = kUnknown;
+    samplerDirty[sampler] = 1;
+}
+
 void DXStateCache::forgetIndices(IDirect3DIndexBuffer9* buffer) {
     if (!buffer) return;
     if (indicesCurrent == buffer) indicesCurrent = nullptr;

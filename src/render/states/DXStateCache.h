@@ -95,6 +95,9 @@ public:
     void forgetDeclaration() {
         if (declarationCurrent != kNoDeclaration) declarationCurrent = kUnknown;
     }
+    // A sampler's states were set on the device behind the cache: the next
+    // apply sends its wanted values again.
+    void forgetSampler(int sampler);
     void setLight(int index, const D3DLIGHT9& light) { lightDesired[index] = light; }
     void enableLight(int index, bool on) { lightEnableDesired[index] = on ? 1 : 0; }
     void setMaterial(const D3DMATERIAL9& material) { materialDesired = material; }
