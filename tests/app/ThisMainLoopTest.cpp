@@ -2,7 +2,9 @@
 // the members each test installs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -19,6 +21,7 @@
 #include "platform/Window.h"
 #include "platform/d3d9/D3D9.h"
 #include "render/RenderCore.h"
+#include "render/RenderManagerSupport.h"
 #include "render/VideoCore.h"
 #include "resources/PackageDatabase.h"
 #include "scene/Scene.h"
@@ -315,6 +318,95 @@ TEST(MainWindow, ASizeTheDisplayCannotGiveFallsBackToTheSafeVideoSettings) {
     // The safe settings themselves failing leave nothing else to try.
     gameCore.video->setups[0].res_width = 20000;
     EXPECT_FALSE(createMainWindow());
+}
+
+// The frame's resource step runs the collectors of the managers registered
+// with the render core: a record without users goes within a few seconds,
+// one in use stays.
+TEST(ThisMainLoop, TheResourceStepCollectsWhatNothingUses) {
+    FrameCore core;
+    render_test::CountingManager meshes;
+    std::unique_ptr<RenderCore> render(gameCore.render = new RenderCore);
+    render_test::ScopedRenderManager registered(*render, RenderDataManager::Model, meshes);
+    render_test::CountingRecord* used = meshes.loaded("boat");
+    render_test::CountingRecord* unused = meshes.loaded("crate");
+    ASSERT_TRUE(used && unused);
+    render_test::CountingUser user;
+    ASSERT_TRUE(ResourceManagerBase::push(used, &user));
+    ASSERT_TRUE(meshes.allocate(used));
+    ASSERT_TRUE(meshes.allocate(unused));
+    ThisMainLoop loop;
+    runFrame(loop, 0.0);
+    for (int frame = 0; frame < 8; ++frame) runFrame(loop, 0.6);
+    EXPECT_FALSE(unused->has(kResourceAllocated));
+    EXPECT_FALSE(unused->has(kResourceHeaderLoaded));
+    EXPECT_TRUE(used->has(kResourceAllocated));
+    ASSERT_TRUE(ResourceManagerBase::pop(used, &user));
+}
+
+// A scene object that counts its update phases.
+class PhaseCounter : public GameObject {
+public:
+    PhaseCounter() : GameObject("phase counter") {}
+    std::uint32_t getType() const override { return ObjectModel; }
+    const char* getName() const override { return name; }
+    std::uint32_t getSceneLink() const override { return 0; }
+    bool push() override { return true; }
+    bool pop(std::uint32_t) override { return true; }
+    std::int32_t write(DataStream&) override { return 0; }
+    std::int32_t read(DataStream&) override { return 0; }
+    bool validate() override { return true; }
+    bool updatePhase0(const CurrentTime&, std::int32_t) override { return ++calls[0], true; }
+    bool updatePhase1(const CurrentTime&, std::int32_t) override { return ++calls[1], true; }
+    bool updatePhase2(const CurrentTime&, std::int32_t) override { return ++calls[2], true; }
+    bool updatePhase3(const CurrentTime&, std::int32_t) override { return ++calls[3], true; }
+    void invalidateLighting() override {}
+    void release() override {}
+    int calls[4] = {};
+};
+
+// A drawn frame of three simulation sub-steps: phases 0 and 1 run in each
+// sub-step, phase 3 once in the frame step, phase 2 once in the render
+// core's scene pass.
+TEST(ThisMainLoop, EachSceneUpdatePhaseRunsWhereItsFrameSays) {
+    g_counter = 1;
+    platform::setPerformanceCounterSource(&manualCounter, 1000000);
+    {
+        testing_support::SceneLoadFixture f;
+        gameCore.video = new VideoCore;
+        gameCore.render = new RenderCore;
+        gameCore.video->refreshRate = 100;
+        gameCore.video->detectSystem();  // the null backend
+        ASSERT_TRUE(gameCore.video->initialize());
+        ASSERT_TRUE(gameCore.video->videoDevice.initialize());
+        f.game->loadScene(nullptr);
+        Scene* scene = f.game->currentScene();
+        ASSERT_NE(scene, nullptr);
+        ASSERT_NE(scene->camera(), nullptr);
+        // The repository deletes it with the scenes' objects.
+        auto* counter = new PhaseCounter;
+        scene->models.push_back(GameObjectLink::fromObject(counter));
+        ThisMainLoop loop;
+        runFrame(loop, 0.0);
+        int start[4];
+        std::copy(std::begin(counter->calls), std::end(counter->calls), start);
+        std::int32_t drawn = -1;
+        for (const Recorded& r : runFrame(loop, 0.13))
+            if (r.step == FrameStep::Drawing) drawn = r.detail;
+        EXPECT_EQ(drawn, 2);
+        EXPECT_EQ(counter->calls[0] - start[0], 3);
+        EXPECT_EQ(counter->calls[1] - start[1], 3);
+        EXPECT_EQ(counter->calls[2] - start[2], 1);
+        EXPECT_EQ(counter->calls[3] - start[3], 1);
+        scene->models.pop_back();
+        f.game->releaseScenes();
+        loop.releaseRenderData();
+        delete gameCore.render;
+        delete gameCore.video;
+        gameCore.render = nullptr;
+        gameCore.video = nullptr;
+    }
+    platform::setPerformanceCounterSource(nullptr, 0);
 }
 
 }  // namespace
