@@ -323,11 +323,11 @@ bool RenderCore::mainLoop() {
     return true;
 }
 
-void RenderCore::scenePass(std::int32_t index) {
+void RenderCore::scenePass(std::int32_t index, bool sceneHook) {
     if (!drawsScene(index)) return;
     shaders_->resetPass();
     // The scene's per-frame render hook, with a fresh time sample.
-    if (Scene* scene = camera->owner()) scene->updatePhase2(CurrentTime(-1.0), 0);
+    if (Scene* scene = camera->owner(); scene && sceneHook) scene->updatePhase2(CurrentTime(-1.0), 0);
     const bool saved = secondaryPass;
     secondaryPass = false;
     const std::int32_t mode = objectPassMode(std::int32_t(camera->mode), index);

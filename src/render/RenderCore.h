@@ -278,7 +278,10 @@ public:
 private:
     bool deviceObjectsAllocated_ = false;
     bool createStillFrameVertexBuffer();
-    void scenePass(std::int32_t index);
+    // The object pass of the current camera. The scene's render hook
+    // (update phase 2) runs in the frame's own scene pass only, once a
+    // frame; passes drawing the scene again into targets leave it out.
+    void scenePass(std::int32_t index, bool sceneHook = true);
     void meshCacheStep();
     TextureLink* stillFrameImage(const std::string& source);
 

@@ -162,7 +162,7 @@ bool RenderCore::allocateRenderTargets() {
 }
 
 void RenderCore::renderTargetFrame(bool withStillFrames) {
-    if (camera) scenePass(stateIndex());
+    if (camera) scenePass(stateIndex(), false);
     if (withStillFrames && (stillFrames().flags & 0x1)) {
         renderStillFrames(1);
         quadBatch.flush();

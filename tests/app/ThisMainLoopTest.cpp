@@ -20,6 +20,7 @@
 #include "platform/Time.h"
 #include "platform/Window.h"
 #include "platform/d3d9/D3D9.h"
+#include "render/ProcScreenShot.h"
 #include "render/RenderCore.h"
 #include "render/RenderManagerSupport.h"
 #include "render/VideoCore.h"
@@ -398,6 +399,14 @@ TEST(ThisMainLoop, EachSceneUpdatePhaseRunsWhereItsFrameSays) {
         EXPECT_EQ(counter->calls[1] - start[1], 3);
         EXPECT_EQ(counter->calls[2] - start[2], 1);
         EXPECT_EQ(counter->calls[3] - start[3], 1);
+        // A save's screenshot draws the scene again, without its hook.
+        auto* shot = dynamic_cast<ProcScreenShotExport*>(
+            gameCore.render->textures.findOrCreate("procsavescreenshot", 6, true));
+        ASSERT_NE(shot, nullptr);
+        TgaImage image;
+        EXPECT_TRUE(shot->renderSaveScreenShot(image, 32, 24));
+        EXPECT_TRUE(gameCore.log->contains("Generate screen shot for save game"));
+        EXPECT_EQ(counter->calls[2] - start[2], 1);
         scene->models.pop_back();
         f.game->releaseScenes();
         loop.releaseRenderData();
