@@ -130,13 +130,10 @@ TEST(SceneLoading, ASceneChangeResetsTheRenderResources) {
     render_test::CountingManager meshes;
     render_test::ScopedRenderManager registered(render, RenderDataManager::Model, meshes);
     f.game->loadScene("intro");
-    render_test::CountingRecord* crate = meshes.loaded("crate");
-    render_test::CountingRecord* boat = meshes.loaded("boat");
-    ASSERT_TRUE(crate && boat);
     render_test::CountingUser user;
-    ASSERT_TRUE(ResourceManagerBase::push(boat, &user));
-    ASSERT_TRUE(meshes.allocate(crate));
-    ASSERT_TRUE(meshes.allocate(boat));
+    render_test::CountingRecord* boat = meshes.allocated("boat", &user);
+    render_test::CountingRecord* crate = meshes.allocated("crate");
+    ASSERT_TRUE(crate && boat);
     // What a drawn frame of the intro leaves behind.
     DrawItem item{nullptr, 0};
     render.renderList.group(1, 0).items.push_back(&item);

@@ -25,6 +25,7 @@
 #include "render/RenderManagerSupport.h"
 #include "render/VideoCore.h"
 #include "resources/PackageDatabase.h"
+#include "scene/CameraFixture.h"
 #include "scene/Scene.h"
 #include "scene/SceneSettings.h"
 #include "script/ScriptEngine.h"
@@ -161,15 +162,21 @@ TEST(ThisMainLoop, WithoutSceneOnlyTheStillFrameModeDrawsAndNothingPresentsWitho
     }
 }
 
-TEST(ThisMainLoop, ADeviceDrawsAndPresentsTheFrame) {
-    FrameCore core;
-    gameCore.cameraMode = 6;  // drawn without a scene
+// A video core with a device of the null backend and a render core, in the
+// game core; the caller deletes them.
+void startNullDevice() {
     gameCore.video = new VideoCore;
     gameCore.render = new RenderCore;
     gameCore.video->refreshRate = 100;
     gameCore.video->detectSystem();  // the null backend
     ASSERT_TRUE(gameCore.video->initialize());
     ASSERT_TRUE(gameCore.video->videoDevice.initialize());
+}
+
+TEST(ThisMainLoop, ADeviceDrawsAndPresentsTheFrame) {
+    FrameCore core;
+    gameCore.cameraMode = 6;  // drawn without a scene
+    ASSERT_NO_FATAL_FAILURE(startNullDevice());
     ThisMainLoop loop;
     std::int32_t drawn = -1;
     for (int frame = 0; frame < 2; ++frame)
@@ -329,13 +336,10 @@ TEST(ThisMainLoop, TheResourceStepCollectsWhatNothingUses) {
     render_test::CountingManager meshes;
     std::unique_ptr<RenderCore> render(gameCore.render = new RenderCore);
     render_test::ScopedRenderManager registered(*render, RenderDataManager::Model, meshes);
-    render_test::CountingRecord* used = meshes.loaded("boat");
-    render_test::CountingRecord* unused = meshes.loaded("crate");
-    ASSERT_TRUE(used && unused);
     render_test::CountingUser user;
-    ASSERT_TRUE(ResourceManagerBase::push(used, &user));
-    ASSERT_TRUE(meshes.allocate(used));
-    ASSERT_TRUE(meshes.allocate(unused));
+    render_test::CountingRecord* used = meshes.allocated("boat", &user);
+    render_test::CountingRecord* unused = meshes.allocated("crate");
+    ASSERT_TRUE(used && unused);
     ThisMainLoop loop;
     runFrame(loop, 0.0);
     for (int frame = 0; frame < 8; ++frame) runFrame(loop, 0.6);
@@ -346,23 +350,13 @@ TEST(ThisMainLoop, TheResourceStepCollectsWhatNothingUses) {
 }
 
 // A scene object that counts its update phases.
-class PhaseCounter : public GameObject {
+class PhaseCounter : public testing_support::PoseObject {
 public:
-    PhaseCounter() : GameObject("phase counter") {}
-    std::uint32_t getType() const override { return ObjectModel; }
-    const char* getName() const override { return name; }
-    std::uint32_t getSceneLink() const override { return 0; }
-    bool push() override { return true; }
-    bool pop(std::uint32_t) override { return true; }
-    std::int32_t write(DataStream&) override { return 0; }
-    std::int32_t read(DataStream&) override { return 0; }
-    bool validate() override { return true; }
+    PhaseCounter() : PoseObject("phase counter") {}
     bool updatePhase0(const CurrentTime&, std::int32_t) override { return ++calls[0], true; }
     bool updatePhase1(const CurrentTime&, std::int32_t) override { return ++calls[1], true; }
     bool updatePhase2(const CurrentTime&, std::int32_t) override { return ++calls[2], true; }
     bool updatePhase3(const CurrentTime&, std::int32_t) override { return ++calls[3], true; }
-    void invalidateLighting() override {}
-    void release() override {}
     int calls[4] = {};
 };
 
@@ -374,12 +368,7 @@ TEST(ThisMainLoop, EachSceneUpdatePhaseRunsWhereItsFrameSays) {
     platform::setPerformanceCounterSource(&manualCounter, 1000000);
     {
         testing_support::SceneLoadFixture f;
-        gameCore.video = new VideoCore;
-        gameCore.render = new RenderCore;
-        gameCore.video->refreshRate = 100;
-        gameCore.video->detectSystem();  // the null backend
-        ASSERT_TRUE(gameCore.video->initialize());
-        ASSERT_TRUE(gameCore.video->videoDevice.initialize());
+        ASSERT_NO_FATAL_FAILURE(startNullDevice());
         f.game->loadScene(nullptr);
         Scene* scene = f.game->currentScene();
         ASSERT_NE(scene, nullptr);

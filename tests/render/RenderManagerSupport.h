@@ -39,6 +39,13 @@ public:
     int deallocations = 0;
 };
 
+struct CountingUser : ResourceUser {
+    const char* resourceUserName() const override { return "user"; }
+    bool resourcePushed() const override { return pushed; }
+    void setResourcePushed(bool value) override { pushed = value; }
+    bool pushed = false;
+};
+
 class CountingManager : public Y3ResourceManager<CountingRecord, 17, 17> {
 public:
     // A record with its header read, as the first push of a user loads it.
@@ -51,6 +58,13 @@ public:
         header.write("h", 1);
         header.setPosition(0);
         return loadHeader(record, &header) ? record : nullptr;
+    }
+    // A loaded record, used by user when one is given, and allocated, as
+    // the resources a scene draws are.
+    CountingRecord* allocated(const char* name, CountingUser* user = nullptr) {
+        CountingRecord* record = loaded(name);
+        if (!record || (user && !push(record, user)) || !allocate(record)) return nullptr;
+        return record;
     }
 };
 
@@ -70,11 +84,5 @@ private:
     RenderDataManager role_;
 };
 
-struct CountingUser : ResourceUser {
-    const char* resourceUserName() const override { return "user"; }
-    bool resourcePushed() const override { return pushed; }
-    void setResourcePushed(bool value) override { pushed = value; }
-    bool pushed = false;
-};
 
 }  // namespace render_test
