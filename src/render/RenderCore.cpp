@@ -39,6 +39,10 @@ constexpr double kMeshCacheInterval = 5.0;
 // The object pass of camera render mode 10, by state index 0 to 11.
 constexpr std::int32_t kStateObjectPass[12] = {2, 4, 4, 4, 6, 0, 1, 1, 2, 7, 8, 5};
 constexpr std::int32_t kObjectPassNone = 7;
+// The render data managers in the order their passes walk them.
+constexpr RenderDataManager kEveryDataManager[] = {RenderDataManager::Model, RenderDataManager::Sprite,
+                                                   RenderDataManager::Movie, RenderDataManager::Particle,
+                                                   RenderDataManager::SceneData};
 
 // The engine lock (the sound core's) for a render-list pass; none without a
 // sound core.
@@ -421,8 +425,7 @@ ResourceManagerBase* RenderCore::dataManager(RenderDataManager role) const {
 
 void RenderCore::resetResources() {
     textures.releaseUnused();
-    for (RenderDataManager role : {RenderDataManager::Model, RenderDataManager::Sprite, RenderDataManager::Movie,
-                                   RenderDataManager::Particle, RenderDataManager::SceneData})
+    for (RenderDataManager role : kEveryDataManager)
         if (ResourceManagerBase* manager = dataManager(role)) manager->releaseUnreferenced();
     // The cache holds no resource that may have gone.
     DXStateCache& cache = *stateCache_;
@@ -456,8 +459,7 @@ void RenderCore::takeCamera() {
 
 void RenderCore::updateResources() {
     textures.updateCache(gameCore.clocks ? gameCore.clocks->worldTime.stepLength : 0.0);
-    for (RenderDataManager role : {RenderDataManager::Model, RenderDataManager::Sprite, RenderDataManager::Movie,
-                                   RenderDataManager::Particle, RenderDataManager::SceneData})
+    for (RenderDataManager role : kEveryDataManager)
         if (ResourceManagerBase* manager = dataManager(role)) manager->collectUnused();
 }
 
@@ -518,7 +520,6 @@ void RenderCore::initStillFrameSlots() {
     block.further = 0;
     for (std::uint32_t& w : block.moreWords) w = 0;
     block.background = StillFrameSlotBlock::kDefaultBackground;
-    block.smoother.release();
     block.smoother = FloatSmooth();
     block.smoother.setStages(2, 1.0f, 0.5f);
 }
