@@ -340,20 +340,23 @@ bool SaveGame::loadSceneFromScript(const char* sceneName) {
 
 bool SaveGame::finalizeRenderScene() {
     setSoundScene(nullptr);
-    // Global sounds, post-processing frames, built-in textures, sky, quad
-    // batch and rain buffers belong to the sound and render cores; they
-    // release them with their own data.
+    // Global sounds, built-in textures, sky, quad batch and rain buffers
+    // belong to the sound and render cores; they release them with their
+    // own data.
     if (gameCore.render) {
+        gameCore.render->removeHDREffectFrames();
         gameCore.render->clearStillFrameSlots();
         gameCore.render->stillFrames().data.releaseAll();
     }
     runPostedEvents();
+    if (gameCore.render) gameCore.render->clearRenderLists();
     engineLog().flush();
     return true;
 }
 
 void SaveGame::releaseUnreferencedData() {
-    // The render, animation, morph, sound and physics managers release their
+    if (gameCore.render) gameCore.render->resetResources();
+    // The animation, morph, sound and physics managers release their
     // unreferenced data here once they exist.
     engineLog().flush();
 }

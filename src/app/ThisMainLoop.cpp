@@ -106,20 +106,23 @@ void ThisMainLoop::step() {
             scene->lastWaypointRefresh = now;
     }
 
-    // The scene's per-frame update and its two simulation operations are
-    // the game objects' update slots in their order.
+    // The scene's once-a-frame update (phase 3: teleport points, sky,
+    // triggers). Phase 2 belongs to the render core's scene pass, which runs
+    // it once for each frame it draws.
     note(FrameStep::SceneUpdate);
-    if (Scene* scene = frameScene()) scene->updatePhase1(sample, 0);
+    if (Scene* scene = frameScene()) scene->updatePhase3(sample, 0);
 
-    // Fixed-step simulation: no sub-step is longer than 1 / min_simulation_fps.
+    // Fixed-step simulation: no sub-step is longer than 1 / min_simulation_fps;
+    // each one runs the scene's phases 0 (schedules, a share of the objects)
+    // and 1 (cameras, deletions).
     CurrentTime subStep = sample;
     subStep.limitStep(simulationStepLimit(g_minSimulationFps), 1.0);
     std::int32_t subStepIndex = 0;
     do {
         note(FrameStep::Simulation, subStepIndex++);
         if (Scene* scene = frameScene()) {
-            scene->updatePhase3(subStep, 0);
-            scene->updatePhase2(subStep, 0);
+            scene->updatePhase0(subStep, 0);
+            scene->updatePhase1(subStep, 0);
         }
     } while (subStep.nextSubStep());
 

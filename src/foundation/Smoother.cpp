@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "foundation/DataStream.h"
+#include "foundation/Log.h"
 
 namespace {
 
@@ -208,6 +209,12 @@ std::int32_t VectorSmoother::read(DataStream& s) {
 }
 
 // ---- FloatSmooth
+
+FloatSmooth::~FloatSmooth() {
+    if (!stages.empty()) engineLog().error("Release float smooth before destructor");
+}
+
+void FloatSmooth::release() { std::vector<FloatSmoothStage>().swap(stages); }
 
 void FloatSmooth::setStages(std::uint32_t n, float first, float step) { resizeStages(stages, n, first, step); }
 

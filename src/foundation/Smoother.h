@@ -86,8 +86,17 @@ public:
     float output[3] = {0.0f, 0.0f, 0.0f};
 };
 
+// Its owner releases the stages before the smoother goes; one destroyed
+// while it still holds stages says so ("Release float smooth before
+// destructor") and frees them all the same.
 class FloatSmooth {
 public:
+    FloatSmooth() = default;
+    FloatSmooth(const FloatSmooth&) = default;
+    FloatSmooth& operator=(const FloatSmooth&) = default;
+    ~FloatSmooth();
+    // Frees the stages; the smoother keeps none afterwards.
+    void release();
     void setStages(std::uint32_t n, float first, float step);
     void reset(float x, const double& t);
     void update();

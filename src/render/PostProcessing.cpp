@@ -248,7 +248,7 @@ bool RenderCore::renderEffects(const VideoSetup& mode) {
     ProcRenderTarget* hdr5 = currentTarget(l.hdr5);
     ProcRenderTarget* poisson = currentTarget(l.poissonDof);
     const bool bloom = mode.pp_bloom == 1 && mode.details > 0;
-    const bool dof = mode.pp_depth == 1 && mode.details > 0;
+    const bool dof = depthOfFieldWanted(mode);
     bool removeFrame[2] = {true, true};
     const RenderSettings& s = renderSettings;
     auto finish = [&](bool result) {
@@ -331,18 +331,26 @@ bool RenderCore::postProcess(VideoSetup& mode, bool scenePassRan) {
     // The video device ends and resumes the scene of its own device.
     VideoDevice* video = gameCore.video ? &gameCore.video->videoDevice : nullptr;
     if (video && video->device() != device) video = nullptr;
-    if (mode.pp_depth == 1) {
+    if (depthOfFieldWanted(mode)) {
         // The depth pass writes alpha only, over a cleared depth buffer.
         setColorWrite(*this, 8);
         device->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
         setColorWrite(*this, 7);
     }
     if (video ? !video->endScene() : FAILED(device->EndScene())) return false;
-    if (!renderEffects(mode)) {
-        mode.pp_bloom = 0;
-        mode.pp_depth = 0;
+    if (renderEffects(mode)) {
+        failedEffectFrames = 0;
+    } else {
+        // The frame goes without its effects. A target short of memory has
+        // shrunk itself and the next frame tries again; only a failure that
+        // lasts switches the effects off until the options change.
         removeHDREffectFrames();
-        engineLog().systemError("Failed Post-processing effects disabled");
+        if (++failedEffectFrames >= kLastingEffectFailures) {
+            failedEffectFrames = 0;
+            mode.pp_bloom = 0;
+            mode.pp_depth = 0;
+            engineLog().systemError("Failed Post-processing effects disabled");
+        }
     }
     return video ? video->resumeScene() : SUCCEEDED(device->BeginScene());
 }

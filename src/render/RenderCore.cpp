@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <thread>
 
 #include "app/GameCore.h"
@@ -21,8 +22,10 @@
 #include "render/VideoCore.h"
 #include "render/shaders/ShaderCore.h"
 #include "render/states/DXStateCache.h"
+#include "resources/Y3ResourceManager.h"
 #include "scene/CameraCore.h"
 #include "scene/Scene.h"
+#include "scene/SceneDataManager.h"
 #include "ui/StillFrameData.h"
 
 namespace {
@@ -40,6 +43,10 @@ constexpr double kMeshCacheInterval = 5.0;
 // The object pass of camera render mode 10, by state index 0 to 11.
 constexpr std::int32_t kStateObjectPass[12] = {2, 4, 4, 4, 6, 0, 1, 1, 2, 7, 8, 5};
 constexpr std::int32_t kObjectPassNone = 7;
+// The render data managers in the order their passes walk them.
+constexpr RenderDataManager kEveryDataManager[] = {RenderDataManager::Model, RenderDataManager::Sprite,
+                                                   RenderDataManager::Movie, RenderDataManager::Particle,
+                                                   RenderDataManager::SceneData};
 
 // The engine lock (the sound core's) for a render-list pass; none without a
 // sound core.
@@ -194,10 +201,13 @@ bool RenderCore::allocate_device() {
 bool RenderCore::allocateDeviceData(std::int32_t flag) {
     // Textures load only on a device; without one they wait for it.
     if (!textureEnvironment().device()) return true;
-    const bool loaded = textures.allocateAll(true, flag != 0);
+    bool result = textures.allocateAll(true, flag != 0);
     // The still frames' media follow their textures.
     stillFrames_->flags |= 0x4;
-    return loaded;
+    // The resources in use get their device objects again.
+    for (RenderDataManager role : {RenderDataManager::Model, RenderDataManager::Sprite, RenderDataManager::Particle})
+        if (ResourceManagerBase* manager = dataManager(role); manager && !manager->allocateAll()) result = false;
+    return result;
 }
 
 bool RenderCore::renderSplash() {
@@ -342,11 +352,11 @@ bool RenderCore::mainLoop() {
     return true;
 }
 
-void RenderCore::scenePass(std::int32_t index) {
+void RenderCore::scenePass(std::int32_t index, bool sceneHook) {
     if (!drawsScene(index)) return;
     shaders_->resetPass();
     // The scene's per-frame render hook, with a fresh time sample.
-    if (Scene* scene = camera->owner()) scene->updatePhase2(CurrentTime(-1.0), 0);
+    if (Scene* scene = camera->owner(); scene && sceneHook) scene->updatePhase2(CurrentTime(-1.0), 0);
     const bool saved = secondaryPass;
     secondaryPass = false;
     const std::int32_t mode = objectPassMode(std::int32_t(camera->mode), index);
@@ -421,7 +431,44 @@ void RenderCore::broadcastToContexts(float a, float b, float c) {
         if (entry.context) entry.context->broadcast(a, b, c);
 }
 
-void RenderCore::clearRenderLists() { quadBatch.resetCounters(); }
+void RenderCore::clearRenderLists() {
+    quadBatch.resetCounters();
+    // The items point into the contexts of the scene being left.
+    renderList.clearGroups();
+}
+
+void RenderCore::registerDataManager(RenderDataManager role, ResourceManagerBase* manager) {
+    const auto index = static_cast<std::size_t>(role);
+    if (role != RenderDataManager::SceneData && index < std::size(dataManagers_)) dataManagers_[index] = manager;
+}
+
+ResourceManagerBase* RenderCore::dataManager(RenderDataManager role) const {
+    if (role == RenderDataManager::SceneData) return sceneDataManager();
+    const auto index = static_cast<std::size_t>(role);
+    return index < std::size(dataManagers_) ? dataManagers_[index] : nullptr;
+}
+
+void RenderCore::resetResources() {
+    textures.releaseUnused();
+    for (RenderDataManager role : kEveryDataManager)
+        if (ResourceManagerBase* manager = dataManager(role)) manager->releaseUnreferenced();
+    // The cache holds no resource that may have gone.
+    DXStateCache& cache = *stateCache_;
+    cache.setDeclaration(DXStateCache::kNoDeclaration);
+    cache.setStream(nullptr, 0);
+    cache.setIndices(nullptr);
+    cache.setVertexShader(nullptr);
+    cache.setPixelShader(nullptr);
+    ShaderPassState& pass = shaders_->pass;
+    for (int stage = 0; stage < 16; ++stage) {
+        pass.textureSet[stage] = 1;
+        pass.textures[stage] = nullptr;
+        pass.textureApplied[stage] = 0;
+    }
+    shaders_->applyPassState();
+}
+
+void RenderCore::applyShaderPass(bool force) { shaders_->prepareDraw(force); }
 
 void RenderCore::takeCamera() {
     cameraFrame.valid = camera != nullptr;
@@ -437,11 +484,20 @@ void RenderCore::takeCamera() {
 
 void RenderCore::updateResources() {
     textures.updateCache(gameCore.clocks ? gameCore.clocks->worldTime.stepLength : 0.0);
+    for (RenderDataManager role : kEveryDataManager)
+        if (ResourceManagerBase* manager = dataManager(role)) manager->collectUnused();
 }
 
 void RenderCore::releaseDeviceData() {
     if (gameCore.debugFlags & DebugResourceLog) engineLog().info("Deallocate render core data");
     shaders_->releaseDeviceShaders();
+    auto deallocate = [this](RenderDataManager role) {
+        if (ResourceManagerBase* manager = dataManager(role)) manager->deallocateAll();
+    };
+    deallocate(RenderDataManager::Model);
+    deallocate(RenderDataManager::Sprite);
+    deallocate(RenderDataManager::Particle);
+    streamDeclarations_->release();
     quadBatch.release();
     if (stillFrameVertexBuffer_) {
         stillFrameVertexBuffer_->Release();
@@ -449,8 +505,8 @@ void RenderCore::releaseDeviceData() {
     }
     stillFrames_->flags &= ~0x6u;
     postPasses.release();
-    streamDeclarations_->release();
     textures.deallocateAll();
+    deallocate(RenderDataManager::Movie);
     deviceObjectsAllocated_ = false;
 }
 
@@ -461,6 +517,10 @@ void RenderCore::release() {
     stillFrames_->data.releaseAll();
     for (auto& [name, link] : stillFrameImages_) link->release(false);
     stillFrameImages_.clear();
+    // The registered managers' records; the scene data go with the save
+    // game that owns them.
+    for (ResourceManagerBase* manager : dataManagers_)
+        if (manager) manager->releaseAll();
     builtinTextures.release();
     textures.releaseAll();
     renderList.freeBuckets();
@@ -486,13 +546,12 @@ void RenderCore::initStillFrameSlots() {
     for (std::uint32_t& w : block.moreWords) w = 0;
     block.background = StillFrameSlotBlock::kDefaultBackground;
     block.smoother = FloatSmooth();
-    block.smoother.stages.clear();
     block.smoother.setStages(2, 1.0f, 0.5f);
 }
 
 void RenderCore::clearStillFrameSlots() {
     StillFrameSlotBlock& block = stillFrameSlots;
-    std::vector<FloatSmoothStage>().swap(block.smoother.stages);
+    block.smoother.release();
     block.first = 0;
     for (StillFrameSlotHolder*& slot : block.slots) {
         if (slot) stillFrames_->data.deleteObject(slot->item);

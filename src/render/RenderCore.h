@@ -26,6 +26,11 @@
 struct StillFrameRenderer;
 class CameraCore;
 class RainMapDataManager;
+class ResourceManagerBase;
+
+// The resource managers whose records the renderer allocates, releases and
+// collects, in the order the render core walks them.
+enum class RenderDataManager : std::int32_t { Model, Sprite, Movie, Particle, SceneData, Count };
 
 // The current camera's matrices (4-by-4, row vectors) as the frame's passes
 // read them.
@@ -152,17 +157,35 @@ public:
     static std::int32_t objectPassMode(std::int32_t cameraMode, std::int32_t index);
     // The still frames of a layer (1 or 0) through the quad batch.
     void renderStillFrames(std::int32_t layer);
-    // The quad batch's counters and the managers' used-this-frame marks
-    // reset when the scene changes.
+    // When the scene changes: the quad batch's counters and the render
+    // list's draw items of the last frame.
     void clearRenderLists();
     void releaseBuiltinTextures() { builtinTextures.release(); }
-    // The per-frame resource step (texture and mesh caches).
+    // The per-frame resource step: the texture cache, then the collectors
+    // of the model, sprite, movie, particle and scene-data managers.
     void updateResources();
-    // Releases every device-dependent resource and clears the
+    // Before a load's allocation pass: releases the textures and the
+    // managers' records that nothing references, puts back the state
+    // cache's resource slots (declaration, stream, indices, shaders) and
+    // unbinds the sixteen texture stages of the shader pass.
+    void resetResources();
+    // The shader core's pass state and current programs into the state
+    // cache, then the cache onto the device (the draw paths' last step
+    // before a draw call). The programs are handled when a pixel program
+    // is current with a vertex program, or alone when force is set.
+    void applyShaderPass(bool force);
+    // Releases every device-dependent resource (shaders, the managers'
+    // allocations, declarations, buffers, textures) and clears the
     // device-objects-allocated flag.
     void releaseDeviceData();
     // Releases the data managers and render targets.
     void release();
+
+    // The render data managers. The model, sprite, movie and particle
+    // managers are registered by their owners (null before they go); the
+    // scene data are the manager the save game installs.
+    void registerDataManager(RenderDataManager role, ResourceManagerBase* manager);
+    ResourceManagerBase* dataManager(RenderDataManager role) const;
 
     // Every field of the still-frame slot block at its start value; the
     // smoother gets two stages (time constants 1.0 and 1.5). Run by the
@@ -183,6 +206,9 @@ public:
     // Attach (or release) the links to the built-in targets by the video
     // options and size the targets; true when every needed link attached.
     bool allocateHDRTargets();
+    // Depth of field by the options: pp_depth on, details above minimum and
+    // no veto of the video core (a back buffer without alpha).
+    static bool depthOfFieldWanted(const VideoSetup& mode);
     bool allocateReflectionTarget();
     bool allocateShadowTargets();
     bool allocateScreenshotTarget();
@@ -193,10 +219,14 @@ public:
     ShadowTargetLimits shadowLimits;
     // The post step after the scene pass of a frame with a camera: the
     // depth pass, then the effects between the scene's end and its resume.
-    // A failure of the effects switches pp_bloom and pp_depth of mode off
-    // ("Failed Post-processing effects disabled"). False when the scene
-    // cannot be ended or resumed.
+    // A frame whose effects fail is shown without them; when they fail
+    // kLastingEffectFailures frames in a row, pp_bloom and pp_depth of mode
+    // are switched off ("Failed Post-processing effects disabled"). False
+    // when the scene cannot be ended or resumed.
     bool postProcess(VideoSetup& mode, bool scenePassRan);
+    static constexpr std::int32_t kLastingEffectFailures = 8;
+    // Frames in a row whose effects failed.
+    std::int32_t failedEffectFrames = 0;
     // Depth of field and bloom into their targets, shown as the effect
     // frames; true when done or nothing to do.
     bool renderEffects(const VideoSetup& mode);
@@ -255,7 +285,10 @@ public:
 private:
     bool deviceObjectsAllocated_ = false;
     bool createStillFrameVertexBuffer();
-    void scenePass(std::int32_t index);
+    // The object pass of the current camera. The scene's render hook
+    // (update phase 2) runs in the frame's own scene pass only, once a
+    // frame; passes drawing the scene again into targets leave it out.
+    void scenePass(std::int32_t index, bool sceneHook = true);
     void meshCacheStep();
     TextureLink* stillFrameImage(const std::string& source);
 
@@ -269,4 +302,5 @@ private:
     std::vector<std::pair<std::string, std::unique_ptr<TextureLink>>> stillFrameImages_;
     // The scenes' rain maps; installed for the scenes while the core lives.
     std::unique_ptr<RainMapDataManager> rainData_;
+    ResourceManagerBase* dataManagers_[static_cast<int>(RenderDataManager::Count)] = {};
 };

@@ -4,6 +4,7 @@
 #include "foundation/IniFile.h"
 #include "foundation/SettingsReader.h"
 #include "render/RenderCore.h"
+#include "render/shaders/ShaderCore.h"
 
 RenderSettings renderSettings;
 
@@ -34,4 +35,7 @@ void RenderCore::readConfig() {
     std::int32_t alphaClip = 127;
     readSetting(render, "HDR_depth_alpha_clip", alphaClip, 127);
     s.hdrDepthAlphaClip = static_cast<float>(alphaClip) / 255.0f;
+    // The alpha-test references of the draw paths and the shader debug name.
+    shaders_->readAlphaSettings();
+    shaders_->readDebugSettings();
 }

@@ -1,10 +1,12 @@
 // The render core's allocation of its render targets by the video options.
 #include "render/RenderTargets.h"
 
+#include "app/GameCore.h"
 #include "foundation/Log.h"
 #include "render/ProcRenderTarget.h"
 #include "render/RenderCore.h"
 #include "render/RenderSettings.h"
+#include "render/VideoCore.h"
 #include "render/VideoSetup.h"
 #include "ui/StillFrameData.h"
 
@@ -55,11 +57,15 @@ void RenderTargetLinks::releaseAll() {
         link->release(false);
 }
 
+bool RenderCore::depthOfFieldWanted(const VideoSetup& mode) {
+    return mode.pp_depth == 1 && mode.details != 0 && !(gameCore.video && gameCore.video->depthOfFieldVeto);
+}
+
 bool RenderCore::allocateHDRTargets() {
     const VideoSetup& mode = textureEnvironment().videoSetup();
     RenderTargetLinks links = targetLinks();
     const bool bloom = mode.pp_bloom == 1 && mode.details != 0;
-    const bool dof = mode.pp_depth == 1 && mode.details != 0;
+    const bool dof = depthOfFieldWanted(mode);
     bool result = true;
     std::int32_t width = 0, height = 0;
     if (bloom || dof) {
@@ -156,7 +162,7 @@ bool RenderCore::allocateRenderTargets() {
 }
 
 void RenderCore::renderTargetFrame(bool withStillFrames) {
-    if (camera) scenePass(stateIndex());
+    if (camera) scenePass(stateIndex(), false);
     if (withStillFrames && (stillFrames().flags & 0x1)) {
         renderStillFrames(1);
         quadBatch.flush();

@@ -78,6 +78,10 @@ public:
     // key "debug_disable_postprocessing" (default false) turns it off.
     void updatePostprocessing();
     bool postprocessing = false;
+    // Set by the device set-up when the device has no back buffer with alpha
+    // for the chosen mode: the depth of field (which keeps depth there) is
+    // then neither allocated nor drawn, whatever pp_depth says.
+    bool depthOfFieldVeto = false;
 
     // The primary screen's pixel size.
     float screenWidth = 1280.0f;

@@ -269,7 +269,6 @@ bool VideoDevice::buildPresentParameters() {
     if (!record) return false;
     const VideoSetup& setup = core_.activeVideoSetup();
     const bool fixed = setup.details == VideoDetailsMinimum;
-    const D3DFORMAT backBuffer = setup.pp_depth && !fixed ? D3DFMT_A8R8G8B8 : D3DFMT_X8R8G8B8;
     const bool windowed = setup.windowMode != 0;
 
     UINT width = static_cast<UINT>(std::max(setup.res_width, 0));
@@ -282,6 +281,22 @@ bool VideoDevice::buildPresentParameters() {
         }
     }
 
+    // The depth of field keeps depth in the back buffer's alpha. When the
+    // device offers no back buffer with alpha for this size and windowing,
+    // the depth of field is vetoed and the plain format is taken.
+    auto fitsAs = [&](const VideoAdapterInfo& info, D3DFORMAT format) {
+        return info.backBufferFormat == format && info.displayMode.Width == width &&
+               info.displayMode.Height == height && info.windowed == windowed;
+    };
+    auto offers = [&](D3DFORMAT format) {
+        return std::any_of(record->combinations.begin(), record->combinations.end(),
+                           [&](const VideoAdapterInfo& info) { return fitsAs(info, format); });
+    };
+    const bool depthOfField = setup.pp_depth == 1 && !fixed;
+    core_.depthOfFieldVeto = depthOfField && !offers(D3DFMT_A8R8G8B8);
+    if (core_.depthOfFieldVeto) engineLog().info("No back buffer with alpha: depth of field disabled");
+    const D3DFORMAT backBuffer = depthOfField && !core_.depthOfFieldVeto ? D3DFMT_A8R8G8B8 : D3DFMT_X8R8G8B8;
+
     std::int32_t aim = 0;
     const std::int32_t desktopRate = core_.refreshRate;
     if (desktopRate != 0 && desktopRate <= kHighestDesktopAim && setup.frequency == 0) {
@@ -291,10 +306,7 @@ bool VideoDevice::buildPresentParameters() {
         engineLog().message("Use user frequency aim [%i]", aim);
     }
 
-    auto fits = [&](const VideoAdapterInfo& info) {
-        return info.backBufferFormat == backBuffer && info.displayMode.Width == width &&
-               info.displayMode.Height == height && info.windowed == windowed;
-    };
+    auto fits = [&](const VideoAdapterInfo& info) { return fitsAs(info, backBuffer); };
     UINT best = 0;
     for (const VideoAdapterInfo& info : record->combinations)
         if (fits(info) && info.displayMode.RefreshRate <= static_cast<UINT>(aim))

@@ -18,6 +18,8 @@
 #include "model/Y3Mesh.h"
 #include "render/RenderCore.h"
 #include "render/RenderSettings.h"
+#include "render/shaders/ShaderCore.h"
+#include "render/states/DXStateCache.h"
 #include "render/TextureLibrary.h"
 #include "resources/LoadingProgress.h"
 #include "scene/SceneDataManager.h"
@@ -368,6 +370,47 @@ TEST(GameStartup, LoadSettingsRunsEveryComponentReaderAndKeepsTheGameId) {
     }
     setLoadingProgress(progress);
     setSceneDataManager(sceneData);
+}
+
+// The alpha references and the shader debug name come from the game's INI
+// file with the other render settings at start-up, and the draw paths'
+// alpha test takes them; keys left out are added with their defaults.
+TEST(GameStartup, StartUpSettingsGiveTheDrawPathsTheirAlphaReferences) {
+    NamingCore core;
+    testing_support::TempDir dir;
+    ASSERT_TRUE(testing_support::writeFile(
+        dir.file("game.ini"), "[render]\r\nalpha_sharp = 100\r\nalpha_mask = 200\r\n[debug]\r\ndebug_shader_name = PS_WATER20\r\n"));
+    gameCore.paths->setPath(PathDataFolderInput, dir.path());
+    RenderCore render;
+    testing_support::ScopedCoreMember<RenderCore> useRender{gameCore.render, &render};
+    gameCore.loadSettings();
+    ShaderCore& shaders = render.shaders();
+    EXPECT_EQ(shaders.alphaSharp, 100.0f);
+    EXPECT_EQ(shaders.alphaSmooth, 1.0f);
+    EXPECT_EQ(shaders.alphaMask, 200.0f);
+    EXPECT_EQ(shaders.debugShaderName, "PS_WATER20");
+    EXPECT_NE(gameCore.settings->getCategory("render").findVariable("alpha_smooth"), nullptr);
+
+    const struct {
+        std::int32_t alphaMode;
+        std::uint32_t reference, function;
+    } cases[] = {{1, 100, D3DCMP_GREATEREQUAL}, {2, 1, D3DCMP_GREATEREQUAL}, {3, 200, D3DCMP_LESSEQUAL}};
+    for (const auto& c : cases) {
+        shaders.resetPass();
+        shaders.pass.alphaMode = c.alphaMode;
+        shaders.applyPassState();
+        EXPECT_EQ(render.stateCache().renderDesired[DXStateCache::RsAlphaRef], c.reference) << c.alphaMode;
+        EXPECT_EQ(render.stateCache().renderDesired[DXStateCache::RsAlphaFunc], c.function) << c.alphaMode;
+    }
+
+    // Back to the defaults for the other tests.
+    testing_support::TempDir none;
+    gameCore.paths->setPath(PathDataFolderInput, none.path());
+    IniFile* read = gameCore.settings;
+    IniFile empty;
+    gameCore.settings = &empty;
+    gameCore.loadSettings();
+    gameCore.settings = read;
 }
 
 TEST(GameStartup, StateMachineKeepsTheFailureStateAndReleasesSafelyTwice) {

@@ -8,6 +8,9 @@
 
 #include "app/SceneLoadFixture.h"
 #include "render/RenderCore.h"
+#include "render/RenderManagerSupport.h"
+#include "render/shaders/ShaderCore.h"
+#include "render/states/DXStateCache.h"
 #include "scene/Scene.h"
 #include "scene/SceneDataManager.h"
 #include "support/PackageFixture.h"
@@ -113,6 +116,43 @@ TEST(SceneLoading, ALoadedSceneIsReenteredNotMadeAgain) {
     f.game->loadScene(nullptr);  // no name: the scene "test"
     EXPECT_STREQ(f.game->currentScene()->getName(), "test");
     EXPECT_EQ(f.game->scene, "test");
+}
+
+// Going from one scene to another: the render core drops the draw items the
+// last frame of the old scene collected, then, before the new scene's
+// allocation, releases the resources nothing uses any more and gives up the
+// buffers, shaders and textures its state cache and shader pass still held.
+TEST(SceneLoading, ASceneChangeResetsTheRenderResources) {
+    SceneLoadFixture f;
+    f.game->flags |= kSaveGameLoadAllowed;
+    ASSERT_NE(gameCore.render, nullptr);
+    RenderCore& render = *gameCore.render;
+    render_test::CountingManager meshes;
+    render_test::ScopedRenderManager registered(render, RenderDataManager::Model, meshes);
+    f.game->loadScene("intro");
+    render_test::CountingUser user;
+    render_test::CountingRecord* boat = meshes.allocated("boat", &user);
+    render_test::CountingRecord* crate = meshes.allocated("crate");
+    ASSERT_TRUE(crate && boat);
+    // What a drawn frame of the intro leaves behind.
+    DrawItem item{nullptr, 0};
+    render.renderList.group(1, 0).items.push_back(&item);
+    render.stateCache().setDeclaration(3);
+    int texture = 0;
+    render.shaders().pass.textures[2] = reinterpret_cast<IDirect3DBaseTexture9*>(&texture);
+    render.shaders().pass.textureSet[2] = 1;
+
+    f.game->loadScene("harbour");
+    EXPECT_STREQ(f.game->currentScene()->getName(), "harbour");
+    EXPECT_TRUE(render.renderList.group(1, 0).items.empty());
+    EXPECT_FALSE(crate->has(kResourceAllocated));
+    EXPECT_TRUE(boat->has(kResourceAllocated));
+    EXPECT_EQ(render.stateCache().declarationDesired, DXStateCache::kNoDeclaration);
+    for (int stage = 0; stage < 16; ++stage) {
+        EXPECT_EQ(render.shaders().pass.textures[stage], nullptr) << stage;
+        EXPECT_EQ(render.shaders().pass.textureSet[stage], 1) << stage;
+    }
+    ASSERT_TRUE(ResourceManagerBase::pop(boat, &user));
 }
 
 // Scenes whose initialisation fails, to follow the rollback.

@@ -2,7 +2,9 @@
 // the members each test installs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -18,9 +20,12 @@
 #include "platform/Time.h"
 #include "platform/Window.h"
 #include "platform/d3d9/D3D9.h"
+#include "render/ProcScreenShot.h"
 #include "render/RenderCore.h"
+#include "render/RenderManagerSupport.h"
 #include "render/VideoCore.h"
 #include "resources/PackageDatabase.h"
+#include "scene/CameraFixture.h"
 #include "scene/Scene.h"
 #include "scene/SceneSettings.h"
 #include "script/ScriptEngine.h"
@@ -157,15 +162,21 @@ TEST(ThisMainLoop, WithoutSceneOnlyTheStillFrameModeDrawsAndNothingPresentsWitho
     }
 }
 
-TEST(ThisMainLoop, ADeviceDrawsAndPresentsTheFrame) {
-    FrameCore core;
-    gameCore.cameraMode = 6;  // drawn without a scene
+// A video core with a device of the null backend and a render core, in the
+// game core; the caller deletes them.
+void startNullDevice() {
     gameCore.video = new VideoCore;
     gameCore.render = new RenderCore;
     gameCore.video->refreshRate = 100;
     gameCore.video->detectSystem();  // the null backend
     ASSERT_TRUE(gameCore.video->initialize());
     ASSERT_TRUE(gameCore.video->videoDevice.initialize());
+}
+
+TEST(ThisMainLoop, ADeviceDrawsAndPresentsTheFrame) {
+    FrameCore core;
+    gameCore.cameraMode = 6;  // drawn without a scene
+    ASSERT_NO_FATAL_FAILURE(startNullDevice());
     ThisMainLoop loop;
     std::int32_t drawn = -1;
     for (int frame = 0; frame < 2; ++frame)
@@ -346,6 +357,85 @@ TEST(MainWindow, ASizeTheDisplayCannotGiveFallsBackToTheSafeVideoSettings) {
     // The safe settings themselves failing leave nothing else to try.
     gameCore.video->setups[0].res_width = 20000;
     EXPECT_FALSE(createMainWindow());
+}
+
+// The frame's resource step runs the collectors of the managers registered
+// with the render core: a record without users goes within a few seconds,
+// one in use stays.
+TEST(ThisMainLoop, TheResourceStepCollectsWhatNothingUses) {
+    FrameCore core;
+    render_test::CountingManager meshes;
+    std::unique_ptr<RenderCore> render(gameCore.render = new RenderCore);
+    render_test::ScopedRenderManager registered(*render, RenderDataManager::Model, meshes);
+    render_test::CountingUser user;
+    render_test::CountingRecord* used = meshes.allocated("boat", &user);
+    render_test::CountingRecord* unused = meshes.allocated("crate");
+    ASSERT_TRUE(used && unused);
+    ThisMainLoop loop;
+    runFrame(loop, 0.0);
+    for (int frame = 0; frame < 8; ++frame) runFrame(loop, 0.6);
+    EXPECT_FALSE(unused->has(kResourceAllocated));
+    EXPECT_FALSE(unused->has(kResourceHeaderLoaded));
+    EXPECT_TRUE(used->has(kResourceAllocated));
+    ASSERT_TRUE(ResourceManagerBase::pop(used, &user));
+}
+
+// A scene object that counts its update phases.
+class PhaseCounter : public testing_support::PoseObject {
+public:
+    PhaseCounter() : PoseObject("phase counter") {}
+    bool updatePhase0(const CurrentTime&, std::int32_t) override { return ++calls[0], true; }
+    bool updatePhase1(const CurrentTime&, std::int32_t) override { return ++calls[1], true; }
+    bool updatePhase2(const CurrentTime&, std::int32_t) override { return ++calls[2], true; }
+    bool updatePhase3(const CurrentTime&, std::int32_t) override { return ++calls[3], true; }
+    int calls[4] = {};
+};
+
+// A drawn frame of three simulation sub-steps: phases 0 and 1 run in each
+// sub-step, phase 3 once in the frame step, phase 2 once in the render
+// core's scene pass.
+TEST(ThisMainLoop, EachSceneUpdatePhaseRunsWhereItsFrameSays) {
+    g_counter = 1;
+    platform::setPerformanceCounterSource(&manualCounter, 1000000);
+    {
+        testing_support::SceneLoadFixture f;
+        ASSERT_NO_FATAL_FAILURE(startNullDevice());
+        f.game->loadScene(nullptr);
+        Scene* scene = f.game->currentScene();
+        ASSERT_NE(scene, nullptr);
+        ASSERT_NE(scene->camera(), nullptr);
+        // The repository deletes it with the scenes' objects.
+        auto* counter = new PhaseCounter;
+        scene->models.push_back(GameObjectLink::fromObject(counter));
+        ThisMainLoop loop;
+        runFrame(loop, 0.0);
+        int start[4];
+        std::copy(std::begin(counter->calls), std::end(counter->calls), start);
+        std::int32_t drawn = -1;
+        for (const Recorded& r : runFrame(loop, 0.13))
+            if (r.step == FrameStep::Drawing) drawn = r.detail;
+        EXPECT_EQ(drawn, 2);
+        EXPECT_EQ(counter->calls[0] - start[0], 3);
+        EXPECT_EQ(counter->calls[1] - start[1], 3);
+        EXPECT_EQ(counter->calls[2] - start[2], 1);
+        EXPECT_EQ(counter->calls[3] - start[3], 1);
+        // A save's screenshot draws the scene again, without its hook.
+        auto* shot = dynamic_cast<ProcScreenShotExport*>(
+            gameCore.render->textures.findOrCreate("procsavescreenshot", 6, true));
+        ASSERT_NE(shot, nullptr);
+        TgaImage image;
+        EXPECT_TRUE(shot->renderSaveScreenShot(image, 32, 24));
+        EXPECT_TRUE(gameCore.log->contains("Generate screen shot for save game"));
+        EXPECT_EQ(counter->calls[2] - start[2], 1);
+        scene->models.pop_back();
+        f.game->releaseScenes();
+        loop.releaseRenderData();
+        delete gameCore.render;
+        delete gameCore.video;
+        gameCore.render = nullptr;
+        gameCore.video = nullptr;
+    }
+    platform::setPerformanceCounterSource(nullptr, 0);
 }
 
 }  // namespace

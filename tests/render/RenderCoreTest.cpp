@@ -48,6 +48,30 @@ TEST(RenderCore, StillFrameSlotsStartValuesAndWhatEmptyingKeeps) {
     EXPECT_TRUE(block.counters.buffer.empty());
 }
 
+// A smoother is released by its owner before it goes; one that still holds
+// its stages says so when destroyed. The render core releases the one of
+// its still-frame block.
+TEST(RenderCore, AFloatSmoothGoneWithItsStagesIsReported) {
+    ScopedGameCore core;
+    {
+        RenderCore render;
+        EXPECT_EQ(render.stillFrameSlots.smoother.stages.size(), 2u);
+    }
+    EXPECT_FALSE(gameCore.log->contains("Release float smooth before destructor"));
+    {
+        FloatSmooth released;
+        released.setStages(3, 1.0f, 0.5f);
+        released.release();
+        EXPECT_TRUE(released.stages.empty());
+    }
+    EXPECT_FALSE(gameCore.log->contains("Release float smooth before destructor"));
+    {
+        FloatSmooth kept;
+        kept.setStages(3, 1.0f, 0.5f);
+    }
+    EXPECT_TRUE(gameCore.log->contains("Release float smooth before destructor"));
+}
+
 TEST(RenderCore, TextureLinksReachTheScreenshotTargetsByName) {
     ScopedGameCore core;
     RenderCore render;

@@ -31,6 +31,22 @@ protected:
         return dynamic_cast<ProcRenderTarget*>(library().findOrCreate(name, 6, true));
     }
     RenderTargetLinks links() { return render_->targetLinks(); }
+
+    // Bloom on with its targets, the camera current, post-processing on.
+    void startBloom(CameraCore& camera) {
+        env().setup.details = 2;
+        env().setup.pp_bloom = 1;
+        ASSERT_TRUE(render_->allocateHDRTargets());
+        render_->camera = &camera;
+        render_->postProcessing = 1;
+    }
+    // The post step of one frame, inside the device's scene, which it
+    // resumes.
+    void postFrame(VideoSetup& mode) {
+        ASSERT_EQ(device->BeginScene(), S_OK);
+        EXPECT_TRUE(render_->postProcess(mode, true)) << allLines();
+        EXPECT_EQ(device->EndScene(), S_OK);
+    }
 };
 
 }  // namespace
@@ -217,28 +233,56 @@ TEST_F(RenderTargetTest, BloomAloneShowsTheBloomFrameBehindTheOtherStillFrames) 
     render_->camera = nullptr;
 }
 
-TEST_F(RenderTargetTest, AFailingBlurTurnsPostProcessingOff) {
-    env().setup.details = 2;
-    env().setup.pp_bloom = 1;
-    ASSERT_TRUE(render_->allocateHDRTargets());
+TEST_F(RenderTargetTest, AFailingBlurTurnsPostProcessingOffOnlyWhenTheFailureLasts) {
     CameraCore camera(nullptr, "test");
-    render_->camera = &camera;
-    render_->postProcessing = 1;
+    ASSERT_NO_FATAL_FAILURE(startBloom(camera));
 
     // A pass whose drawing cannot begin (a scene is open on the device)
     // fails instead of drawing nothing.
     ASSERT_EQ(device->BeginScene(), S_OK);
     EXPECT_FALSE(target("prochdr5")->generateBlur(render_->postPasses, links().hdr3, 4.0f, 0.0f, 5.0f, 5, 1));
     EXPECT_TRUE(logged("BeginScene")) << allLines();
+    EXPECT_EQ(device->EndScene(), S_OK);
 
+    // A target without its texture fails every frame: the frames go without
+    // the effects, which are switched off once the failure has lasted.
     target("prochdr5")->unload();
     VideoSetup mode = env().setup;
-    EXPECT_TRUE(render_->postProcess(mode, true)) << allLines();
-    EXPECT_EQ(device->EndScene(), S_OK);  // resumed
+    for (std::int32_t frame = 1; frame <= RenderCore::kLastingEffectFailures; ++frame) {
+        postFrame(mode);
+        EXPECT_FALSE(render_->effectFrames[1].shown);
+        const bool last = frame == RenderCore::kLastingEffectFailures;
+        EXPECT_EQ(mode.pp_bloom, last ? 0 : 1) << frame;
+        EXPECT_EQ(gameCore.log->contains("Failed Post-processing effects disabled"), last) << frame;
+    }
     EXPECT_TRUE(gameCore.log->contains("Can't render blur X in Bloom scene"));
-    EXPECT_TRUE(gameCore.log->contains("Failed Post-processing effects disabled"));
-    EXPECT_EQ(mode.pp_bloom, 0);
     EXPECT_EQ(mode.pp_depth, 0);
+    render_->camera = nullptr;
+}
+
+// One scene begin of a blur target that fails for want of video memory skips
+// that frame's effects and halves the target; the next frame shows the
+// bloom again from the smaller target, and the effects stay on.
+TEST_F(RenderTargetTest, AMemoryShortBlurSkipsOneFrameAndShrinksItsTarget) {
+    CameraCore camera(nullptr, "test");
+    ASSERT_NO_FATAL_FAILURE(startBloom(camera));
+    VideoSetup mode = env().setup;
+    const std::int32_t width = target("prochdr5")->width;
+    ASSERT_GT(width, 8);
+
+    faults->failTargetBegin(1, D3DERR_OUTOFVIDEOMEMORY);  // the first blur, into prochdr5
+    postFrame(mode);
+    EXPECT_TRUE(gameCore.log->contains("Can't render blur X in Bloom scene"));
     EXPECT_FALSE(render_->effectFrames[1].shown);
+    EXPECT_EQ(render_->stillFrames().data.find("hdr_effect_bloom"), nullptr);
+    EXPECT_EQ(target("prochdr5")->width, width / 2);
+    EXPECT_EQ(mode.pp_bloom, 1);
+    EXPECT_FALSE(gameCore.log->contains("Failed Post-processing effects disabled"));
+
+    postFrame(mode);
+    EXPECT_TRUE(render_->effectFrames[1].shown);
+    EXPECT_NE(render_->stillFrames().data.find("hdr_effect_bloom"), nullptr);
+    EXPECT_EQ(mode.pp_bloom, 1);
+    EXPECT_EQ(render_->failedEffectFrames, 0);
     render_->camera = nullptr;
 }

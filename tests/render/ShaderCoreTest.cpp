@@ -200,6 +200,22 @@ TEST_F(ShaderCoreTest, DrawsSendOnlyChangedConstantsAndSurviveDeviceLoss) {
     EXPECT_EQ(cache.vertexShaderDesired, nullptr);
 }
 
+// A pixel program current without a vertex program (the quad batch's
+// screen passes) reaches the device only when the draw forces it.
+TEST_F(ShaderCoreTest, APixelProgramAloneGoesToTheDeviceOnlyWhenForced) {
+    writePackage();
+    ASSERT_TRUE(shaderCore.initialize());
+    shaderCore.resetPass();
+    shaderCore.selectPixelProgram(20);  // PS_OPS_RGB1
+    calls->lines.clear();
+    shaderCore.prepareDraw(false);
+    EXPECT_EQ(count("SetPixelShader(PS_OPS_RGB1)"), 0u);
+    shaderCore.prepareDraw(true);
+    EXPECT_EQ(count("SetPixelShader(PS_OPS_RGB1)"), 1u);
+    EXPECT_EQ(cache.pixelShaderCurrent, shaderCore.currentPixelProgram()->pixelShader);
+    shaderCore.release();
+}
+
 TEST_F(ShaderCoreTest, ArrayVariablesSendWhatWasSetAndRefuseIndicesOutside) {
     writePackage();
     ASSERT_TRUE(shaderCore.initialize());

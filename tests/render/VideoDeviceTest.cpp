@@ -19,6 +19,7 @@
 #include "model/DXStreams.h"
 #include "platform/d3d9/AdapterProfile.h"
 #include "render/RenderCore.h"
+#include "render/RenderManagerSupport.h"
 #include "render/VideoCore.h"
 #include "render/states/DXStateCache.h"
 #include "scene/CameraCore.h"
@@ -375,6 +376,56 @@ TEST_F(VideoDeviceTest, LostDeviceIsCreatedAnewWithItsObjects) {
     ASSERT_TRUE(device().presentScene());
     EXPECT_EQ(presents(), 1u);  // on the new device
     EXPECT_EQ(video.activeSetup, 1);
+}
+
+// The resources a manager registered with the render core lose their device
+// objects with the device and get them again on the new one; those without
+// users are not made again.
+TEST_F(VideoDeviceTest, ALostDeviceTakesTheRegisteredResourcesAlong) {
+    install(kShaderCard);
+    createDevice();
+    render_test::CountingManager meshes;
+    render_test::ScopedRenderManager registered(render, RenderDataManager::Model, meshes);
+    render_test::CountingRecord* used = meshes.loaded("boat");
+    render_test::CountingRecord* unused = meshes.loaded("crate");
+    ASSERT_TRUE(used && unused);
+    render_test::CountingUser user;
+    ASSERT_TRUE(ResourceManagerBase::push(used, &user));
+    ASSERT_TRUE(render.allocateDeviceData(1));  // as after a load
+    EXPECT_EQ(used->allocations, 1);
+    EXPECT_EQ(unused->allocations, 0);
+
+    platform::d3d9::loseDevice(device().device(), 1);
+    EXPECT_FALSE(render.mainLoop());
+    EXPECT_FALSE(render.mainLoop());  // released and created anew
+    ASSERT_EQ(device().state(), DeviceStateReady);
+    EXPECT_EQ(used->deallocations, 1);
+    EXPECT_EQ(used->allocations, 2);
+    EXPECT_TRUE(used->has(kResourceAllocated));
+    EXPECT_EQ(unused->allocations, 0);
+
+    ASSERT_TRUE(ResourceManagerBase::pop(used, &user));
+}
+
+// A device without a back buffer with alpha vetoes the depth of field: the
+// device is made with the plain format and the depth-of-field targets are
+// left out, the bloom's are there.
+TEST_F(VideoDeviceTest, WithoutABackBufferWithAlphaTheDepthOfFieldIsVetoed) {
+    faults->answer(platform::d3d9::FormatCheck::DeviceType, D3DFMT_A8R8G8B8, D3DERR_NOTAVAILABLE);
+    install(kShaderCard);
+    user().details = VideoDetailsHigh;
+    user().pp_depth = 1;
+    user().pp_bloom = 1;
+    createDevice();
+    EXPECT_TRUE(video.depthOfFieldVeto);
+    EXPECT_EQ(device().presentParameters.BackBufferFormat, D3DFMT_X8R8G8B8);
+    RenderTargetLinks links = render.targetLinks();
+    EXPECT_EQ(links.hdr1.handler(), nullptr);
+    EXPECT_EQ(links.hdr2.handler(), nullptr);
+    EXPECT_EQ(links.poissonDof.handler(), nullptr);
+    EXPECT_NE(links.hdr3.handler(), nullptr);
+    EXPECT_NE(links.hdr5.handler(), nullptr);
+    links.releaseAll();
 }
 
 TEST_F(VideoDeviceTest, FailingRestoreFallsToSafeThenEndsTheGameAsAFailure) {

@@ -242,15 +242,27 @@ struct FaultPlan {
     // format) answers result.
     void answer(FormatCheck kind, D3DFORMAT format, HRESULT result) { answers[{kind, format}] = result; }
 
+    // The nth render-to-surface scene begin (1 = the next) answers result.
+    void failTargetBegin(int nth, HRESULT result = D3DERR_OUTOFVIDEOMEMORY) {
+        targetBeginFailures[targetBegins + nth] = result;
+    }
+
     // Used by the core: the result of the next creation.
     HRESULT nextCreation() {
         const auto found = failures.find(++creations);
         return found == failures.end() ? S_OK : found->second;
     }
+    // Used by the core: the result of the next render-to-surface begin.
+    HRESULT nextTargetBegin() {
+        const auto found = targetBeginFailures.find(++targetBegins);
+        return found == targetBeginFailures.end() ? S_OK : found->second;
+    }
     bool chosenAnswer(FormatCheck kind, D3DFORMAT format, HRESULT& result) const;
 
     int creations = 0;
     std::map<int, HRESULT> failures;
+    int targetBegins = 0;
+    std::map<int, HRESULT> targetBeginFailures;
     std::map<std::pair<FormatCheck, D3DFORMAT>, HRESULT> answers;
 };
 

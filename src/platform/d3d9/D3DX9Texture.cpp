@@ -444,6 +444,7 @@ public:
         DeviceCore* core = deviceOf(device_);
         if (target_) return core->refuse("ID3DXRenderToSurface::BeginScene refused: a scene is already open");
         if (!surface) return core->refuse("ID3DXRenderToSurface::BeginScene refused: no surface");
+        if (const HRESULT injected = core->context()->nextTargetBegin(); FAILED(injected)) return injected;
         D3DSURFACE_DESC d{};
         surface->GetDesc(&d);
         if (d.Width != desc_.Width || d.Height != desc_.Height || d.Format != desc_.Format)

@@ -55,6 +55,7 @@ struct Context {
     void call(const char* format, ...) __attribute__((format(printf, 2, 3)));
     bool logsCalls() const { return environment.callLog != nullptr; }
     HRESULT nextCreation() { return environment.faults ? environment.faults->nextCreation() : S_OK; }
+    HRESULT nextTargetBegin() { return environment.faults ? environment.faults->nextTargetBegin() : S_OK; }
     bool chosenAnswer(FormatCheck kind, D3DFORMAT format, HRESULT& result) const {
         return environment.faults && environment.faults->chosenAnswer(kind, format, result);
     }

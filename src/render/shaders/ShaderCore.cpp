@@ -585,15 +585,15 @@ void ShaderCore::commitProgram(ShaderProgram& program) {
     program.flags |= ShaderProgram::Bound;
 }
 
-void ShaderCore::applyPrograms() {
-    if (!currentVertex_ || !currentPixel_) return;
-    commitProgram(*currentVertex_);
+void ShaderCore::applyPrograms(bool force) {
+    if (!currentPixel_ || (!currentVertex_ && !force)) return;
+    if (currentVertex_) commitProgram(*currentVertex_);
     commitProgram(*currentPixel_);
 }
 
-void ShaderCore::prepareDraw() {
+void ShaderCore::prepareDraw(bool force) {
     applyPassState();
-    applyPrograms();
+    applyPrograms(force);
     if (cache_) cache_->apply();
 }
 

@@ -135,11 +135,12 @@ public:
     // Only the textures of the pass record: every set stage not yet applied.
     void applyPassTextures();
     // Creates device shaders, commits variables and makes the current
-    // programs the cache's shaders (both must be current).
-    void applyPrograms();
+    // programs the cache's shaders, vertex program first: when both are
+    // current, or with force when only the pixel program is.
+    void applyPrograms(bool force = false);
     // applyPassState, applyPrograms and the state cache's apply: what every
     // shader draw runs before its draw call.
-    void prepareDraw();
+    void prepareDraw(bool force = false);
 
     void readAlphaSettings();
     void readDebugSettings();
