@@ -76,3 +76,5 @@ TextureLink& Y3Sky::currentLayer() {
     // clouds with "sky_clouds", rain with "sky_rain", fog with "sky_fog".
     return weather >= 0 && weather < kSkyLayerCount ? layers[weather] : layers[SkyLayerMain];
 }
+
+bool Y3Sky::update(const CurrentTime&) { return false; }

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "foundation/DataStream.h"
+#include "foundation/Log.h"
 
 namespace {
 
@@ -143,6 +144,10 @@ std::int32_t QuadSmooth::read(DataStream& s) {
 }
 
 // ---- VectorSmoother
+
+VectorSmoother::~VectorSmoother() {
+    if (!stages.empty()) engineLog().error("Release vector smoother before destructor call");
+}
 
 void VectorSmoother::setStages(std::uint32_t n, float first, float step) { resizeStages(stages, n, first, step); }
 

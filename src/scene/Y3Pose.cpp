@@ -529,7 +529,10 @@ void Y3Pose_Resource::copyTo(Y3Pose& other) const {
 
 void Y3Pose_Resource::releaseBeforeDelete() {
     if (!link.index()) return;
-    engineLog().error("Expected waypoint [%s] %s [%s] release call before delete", id, resourceKey(), resourceName);
+    if (type() == PoseParticle)
+        engineLog().error("Expected waypoint [%s] particle [%s] release call before delete", id, resourceName);
+    else
+        engineLog().error("Expected waypoint [%s] light [%s] release call before delete", id, resourceName);
     release();
 }
 

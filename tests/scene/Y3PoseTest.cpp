@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
 #include <string>
 
 #include "app/SceneLoadFixture.h"
@@ -10,6 +11,7 @@
 #include "foundation/XmlWriter.h"
 #include "game/WaypointDataManager.h"
 #include "model/Model.h"
+#include "scene/NpcRandomizer.h"
 #include "scene/Scene.h"
 #include "scene/SceneWriter.h"
 #include "scene/Y3Pose.h"
@@ -318,6 +320,42 @@ TEST_F(PoseScene, ARandomisedGroupWithoutVariantsSpawnsNothing) {
     EXPECT_EQ(model->objectFlags & 0xC, 0xCu);
     EXPECT_EQ(model->bodySequence, "[x* wave]");
     pose.release();
+}
+
+// A "$group" sequence name plays one of the group's variants of the
+// model's resource, whatever its weight.
+TEST_F(PoseScene, AGroupArrayGivesAVariantOfTheModel) {
+    VariablesCore variables;
+    testing_support::ScopedCoreMember<VariablesCore> use(gameCore.variables, &variables);
+    ScriptVariable* table = variables.globals()
+                                .ensureRoot()
+                                ->appendChild("npcrandomization")
+                                ->appendChild("quay")
+                                ->appendChild("crowd")
+                                ->appendChild("day", ScriptVariable::TypeArray2D);
+    for (const char* row : {"anim", "texture", "face-anim", "frequency"})
+        table->appendChild(row, ScriptVariable::TypeArray);
+    const char* const rows[3][3] = {{"sailor", "wave", "blink"}, {"fisher", "cast", "nod"}, {"sailor", "sit", "yawn"}};
+    for (const auto& row : rows) {
+        table->child(0)->appendChild(row[0], ScriptVariable::TypeString)->setString(row[1]);
+        table->child(1)->appendChild("t", ScriptVariable::TypeNumber)->setNumber(0.0f);
+        table->child(2)->appendChild(row[0], ScriptVariable::TypeString)->setString(row[2]);
+        table->child(3)->appendChild("f", ScriptVariable::TypeNumber)->setNumber(1.0f);
+    }
+    std::set<std::string> seen;
+    for (int i = 0; i < 64; ++i) {
+        const NpcVariant* variant = NpcRandomizer::readGroupArray("crowd", "sailor");
+        ASSERT_NE(variant, nullptr);
+        EXPECT_EQ(variant->model, "sailor");
+        seen.insert(variant->animation + "/" + variant->faceAnimation);
+    }
+    EXPECT_EQ(seen, (std::set<std::string>{"wave/blink", "sit/yawn"}));
+    const NpcVariant* fisher = NpcRandomizer::readGroupArray("crowd", "fisher");
+    ASSERT_NE(fisher, nullptr);
+    EXPECT_EQ(fisher->animation, "cast");
+    EXPECT_EQ(NpcRandomizer::readGroupArray("crowd", "captain"), nullptr);
+    EXPECT_EQ(NpcRandomizer::readGroupArray("nobody", "sailor"), nullptr);
+    EXPECT_TRUE(f.logged("Expected NPC randomization array at [npcrandomization.quay.nobody.day] for group [nobody]"));
 }
 
 }  // namespace
