@@ -14,12 +14,14 @@
 #include "foundation/Quaternion.h"
 #include "foundation/TimeCore.h"
 #include "model/Model.h"
+#include "render/RenderCore.h"
 #include "scene/CameraAuto.h"
 #include "scene/CameraSettings.h"
 #include "scene/Scene.h"
 #include "scene/Y3Pose.h"
 #include "script/ScriptEngine.h"
 #include "script/ScriptWorld.h"
+#include "ui/StillFrameData.h"
 
 CameraServices cameraServices;
 
@@ -533,6 +535,18 @@ std::int32_t CameraCore::read(DataStream& s) {
 
 namespace {
 
+// The still-frame item laid over the view by a cross-fade, and the texture
+// it shows: the last frame before the cut.
+const char* const kCrossFadeItem = "camera_blend";
+const char* const kScreenShotTexture = "procScreenShot";
+
+StillFrameData* stillFrameData() { return gameCore.render ? &gameCore.render->stillFrames().data : nullptr; }
+
+void removeCrossFadeOverlay() {
+    if (StillFrameData* frames = stillFrameData())
+        if (StillFrameItem* overlay = frames->find(kCrossFadeItem)) frames->deleteObject(overlay);
+}
+
 // The fade time of an item's start (0 for a cross-fade, which cuts).
 float fadeIn(const CameraStackItem& item) { return item.crossFade ? 0.0f : item.blendTime; }
 float curveOf(const CameraStackItem& item) { return item.curve == 0.0f ? 1.0f : item.curve; }
@@ -559,10 +573,10 @@ bool CameraBlender::play(const CameraStack& stack, const Matrix34& startPose) {
         if (fadeIn(first) > 0.0f && newest != entries.rend()) {
             CameraBlendEntry kept = *newest;
             kept.envelope.setEnd(0.0, fadeIn(first));
-            entries.clear();
+            clear();
             entries.push_back(kept);
         } else {
-            entries.clear();
+            clear();
         }
     }
     for (std::size_t i = 0; i < stack.items.size(); ++i)
@@ -595,9 +609,43 @@ void CameraBlender::append(const CameraStackItem& item, const CameraStackItem* n
         return;
     }
     entry.envelope.run();
+    if (item.crossFade) {
+        // The overlay shows fully at the cut and fades out over the blend.
+        BlenderHeader& fade = entry.crossFade.envelope;
+        fade.setLow(0.0f);
+        fade.setHigh(1.0f);
+        fade.coefficient = 1.0f;
+        if (fade.setStart(start, 0.0) && fade.setEnd(start, item.blendTime) && fade.run())
+            std::strncpy(entry.crossFade.item, kCrossFadeItem, sizeof(entry.crossFade.item) - 1);
+    }
     entry.curve[2] = curveOf(item);
     entry.pose = owner_.pose;
     entries.push_back(entry);
+}
+
+void CameraBlender::clear() {
+    if (std::any_of(entries.begin(), entries.end(), [](const CameraBlendEntry& e) { return e.crossFade.item[0]; }))
+        removeCrossFadeOverlay();
+    std::vector<CameraBlendEntry>().swap(entries);
+}
+
+void CameraBlender::updateCrossFade(CameraBlendEntry& entry, const CurrentTime& time) {
+    BlenderHeader& fade = entry.crossFade.envelope;
+    fade.update(time);
+    StillFrameData* frames = stillFrameData();
+    StillFrameItem* overlay = frames ? frames->find(kCrossFadeItem) : nullptr;
+    if (!fade.enabled || !entry.alive) {
+        if (!fade.enabled) {
+            if (overlay) frames->deleteObject(overlay);
+            entry.crossFade.item[0] = 0;
+        }
+        return;
+    }
+    if (!overlay && frames) overlay = frames->create(kCrossFadeItem, kScreenShotTexture, 0.0f, 0.0f, 1024.0f, 768.0f);
+    if (!overlay) return;
+    const float level = fade.level;
+    for (float& channel : overlay->color) channel = 0.5f * level;
+    overlay->alpha = level;
 }
 
 void CameraBlender::stopEntry(CameraBlendEntry& entry) {
@@ -624,10 +672,14 @@ bool CameraBlender::update(const CurrentTime& time, Matrix34& out, float& fovFac
             continue;
         }
         if (!entry.alive && entry.envelope.level != 0.0f) entry.alive = true;
+        if (entry.crossFade.item[0]) updateCrossFade(entry, time);
         if (entry.alive && (!entry.started || (entry.item.flags & CameraItemFollow))) computePose(entry);
     }
     // Entries that have run their course leave the front.
-    while (!entries.empty() && (entries.front().ended || !entries.front().envelope.enabled)) entries.erase(entries.begin());
+    while (!entries.empty() && (entries.front().ended || !entries.front().envelope.enabled)) {
+        if (entries.front().crossFade.item[0]) removeCrossFadeOverlay();
+        entries.erase(entries.begin());
+    }
     if (entries.empty()) return false;
 
     const CameraBlendEntry& first = entries[0];

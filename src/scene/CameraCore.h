@@ -101,7 +101,8 @@ public:
     // it emptied in this step. out takes the blended pose and fovFactor the
     // blended field-of-view factor.
     bool update(const CurrentTime& time, Matrix34& out, float& fovFactor);
-    void clear() { std::vector<CameraBlendEntry>().swap(entries); }
+    // Drops every entry and a cross-fade overlay still shown.
+    void clear();
 
     std::int32_t write(DataStream& stream) const;
     std::int32_t read(DataStream& stream);
@@ -112,6 +113,10 @@ public:
 
 private:
     void append(const CameraStackItem& item, const CameraStackItem* next);
+    // A cross-fade entry's overlay ("camera_blend" over the still frames,
+    // showing the screenshot) fades out with its envelope and is removed
+    // when the envelope ends.
+    void updateCrossFade(CameraBlendEntry& entry, const CurrentTime& time);
     // The entry's item stops; an item stopped before is logged and left.
     static void stopEntry(CameraBlendEntry& entry);
     // The entry's envelope from the item's timing and its successor's;

@@ -11,6 +11,8 @@
 
 #include "foundation/DataStream.h"
 #include "model/Model.h"
+#include "render/RenderCore.h"
+#include "ui/StillFrameData.h"
 #include "scene/CameraFixture.h"
 #include "scene/CameraSettings.h"
 #include "support/TestSupport.h"
@@ -312,6 +314,71 @@ TEST(CameraCore, FocusIsTakenFromTheLookTargetFirst) {
     camera.focusSmoother.stages.clear();  // a fresh cascade takes the new distance at once
     camera.update(frameAt(0.1, 0.1));
     EXPECT_FLOAT_EQ(camera.focus[0], 5.0f);
+}
+
+// "z" moves toward what the camera faces. A "current" item follows the
+// camera every frame, so its move adds up frame by frame; ".current" takes
+// the pose of its first frame only.
+TEST(CameraCore, AZoomedCurrentViewMovesForwardOnceOrEveryFrame) {
+    struct Case {
+        const char* text;
+        float forward;
+    };
+    for (const Case& c : {Case{"0.5[1 .current z100]", 1.0f}, Case{"0.5[1 current z100]", 22.66f}}) {
+        ScopedGameCore core;
+        CameraScene world;
+        CameraCore& camera = world.camera();
+        gameCore.cameraMode = 5;  // a fixed view keeps the pose the stack left
+        camera.update(frameAt(0.0, 0.05));
+        CameraStack stack;
+        ASSERT_TRUE(stack.parseCommands(c.text));
+        ASSERT_TRUE(camera.playStack(stack, false));
+        stack.clear();
+        for (int frame = 1; frame <= 40; ++frame) camera.update(frameAt(0.05 * frame, 0.05));
+        EXPECT_EQ(gameCore.flags & kGameFlagCameraOverride, 0u) << c.text;
+        EXPECT_NEAR(-camera.pose.m[11], c.forward, 0.01f) << c.text;
+    }
+}
+
+// "b": the view cuts to the new pose and the still frame "camera_blend",
+// showing the screenshot, fades out over the blend time.
+TEST(CameraCore, ACrossFadeLaysTheScreenshotOverTheCutAndFadesItOut) {
+    ScopedGameCore core;
+    RenderCore render;
+    testing_support::ScopedCoreMember<RenderCore> use(gameCore.render, &render);
+    CameraScene world;
+    world.addCamera("cam1", poseAt(4.0f, 0.0f, 0.0f));
+    CameraCore& camera = world.camera();
+    StillFrameData& frames = render.stillFrames().data;
+    CameraStack stack;
+    ASSERT_TRUE(stack.parseCommands("b1[2 cam1]"));
+    ASSERT_TRUE(camera.playStack(stack, false));
+    stack.clear();
+    camera.update(frameAt(0.25, 0.25));
+    EXPECT_FLOAT_EQ(camera.pose.m[9], 4.0f);  // cut at once
+    StillFrameItem* overlay = frames.find("camera_blend");
+    ASSERT_NE(overlay, nullptr);
+    EXPECT_EQ(overlay->source, "procScreenShot");
+    EXPECT_EQ(overlay->widthFactor, 1024.0f);
+    EXPECT_EQ(overlay->heightFactor, 768.0f);
+    const float first = overlay->alpha;
+    EXPECT_GT(first, 0.0f);
+    EXPECT_FLOAT_EQ(overlay->color[0], 0.5f * first);
+    camera.update(frameAt(0.5, 0.25));
+    ASSERT_EQ(frames.find("camera_blend"), overlay);
+    EXPECT_LT(overlay->alpha, first);
+    camera.update(frameAt(1.25, 0.75));
+    EXPECT_EQ(frames.find("camera_blend"), nullptr);  // faded out
+    EXPECT_NE(gameCore.flags & kGameFlagCameraOverride, 0u);
+
+    // A stack stopped while the overlay shows takes it away.
+    ASSERT_TRUE(stack.parseCommands("b1[2 cam1]"));
+    ASSERT_TRUE(camera.playStack(stack, false));
+    stack.clear();
+    camera.update(frameAt(1.5, 0.25));
+    EXPECT_NE(frames.find("camera_blend"), nullptr);
+    camera.stopStack();
+    EXPECT_EQ(frames.find("camera_blend"), nullptr);
 }
 
 TEST(CameraCore, SaveRecordRoundTripsByteForByte) {
