@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -189,7 +190,9 @@ bool CameraAuto::buildMask() {
             flags |= kCameraAutoAreaMode;
         } else if (!part.empty()) {
             if (firstPart.empty()) firstPart = part;
-            prefixes.push_back("2d+" + part + ":");
+            char prefix[160];
+            std::snprintf(prefix, sizeof(prefix), "2d+%s:", part.c_str());
+            prefixes.emplace_back(prefix);
         }
         start = end + 1;
     }

@@ -29,6 +29,15 @@ float* at(float x, float y, float z) {
     return point;
 }
 
+// Puts the camera at (x, 0, z) looking along -z and updates its view.
+void placeCamera(CameraCore& camera, float x, float z) {
+    camera.pose = scene_tools::poseAt(x, 0.0f, z);
+    matrix34Inverse(camera.pose, camera.viewTransform);
+    camera.frustum.setTransform(camera.viewTransform, camera.pose);
+    camera.sphere.setFromSize(camera.pose, camera.sphereRadius);
+    camera.updateVisibility();
+}
+
 // Rooms 0, 1, 2 along -z (the camera looks along -z from room 0), joined
 // by portals 0 (rooms 0-1) and 1 (rooms 1-2); a model in each room.
 class Corridor : public ::testing::Test {
@@ -52,13 +61,8 @@ protected:
     }
     // Puts the camera at a point looking along -z and updates its view.
     PVSData& look(float x, float z) {
-        CameraCore& camera = world.camera();
-        camera.pose = scene_tools::poseAt(x, 0.0f, z);
-        matrix34Inverse(camera.pose, camera.viewTransform);
-        camera.frustum.setTransform(camera.viewTransform, camera.pose);
-        camera.sphere.setFromSize(camera.pose, camera.sphereRadius);
-        camera.updateVisibility();
-        return camera.pvs;
+        placeCamera(world.camera(), x, z);
+        return world.camera().pvs;
     }
     static bool visible(const Model& model) { return model.elementVisible.at(0) != 0; }
 
@@ -127,11 +131,7 @@ TEST(ScenePVS, AClosedDoorPortalHidesWhatIsBehindItUntilTheDoorAnimates) {
     auto* chest = static_cast<Model*>(world.scene->createModel("box", "chest", scene_tools::poseAt(0, 0, -6), 0));
     EXPECT_EQ(world.scene->pvs.portals[0]->link.index, door->pvsIndex);
     CameraCore& camera = world.camera();
-    camera.pose = scene_tools::poseAt(0, 0, 0);
-    matrix34Inverse(camera.pose, camera.viewTransform);
-    camera.frustum.setTransform(camera.viewTransform, camera.pose);
-    camera.sphere.setFromSize(camera.pose, camera.sphereRadius);
-    camera.updateVisibility();
+    placeCamera(camera, 0, 0);
     EXPECT_FALSE(camera.pvs.areaVisible(1));
     EXPECT_FALSE(chest->elementVisible[0]);
     door->playSequence("[open]");
@@ -271,12 +271,7 @@ public:
         }
         world.scene->pvs.copyFrom(build.pvs());
         outside = static_cast<Model*>(world.scene->createModel("box", "outside", scene_tools::poseAt(30, 0, 0), 0));
-        CameraCore& camera = world.camera();
-        camera.pose = scene_tools::poseAt(0, 0, 0);
-        matrix34Inverse(camera.pose, camera.viewTransform);
-        camera.frustum.setTransform(camera.viewTransform, camera.pose);
-        camera.sphere.setFromSize(camera.pose, camera.sphereRadius);
-        camera.updateVisibility();
+        placeCamera(world.camera(), 0, 0);
     }
 
     ScopedGameCore core;

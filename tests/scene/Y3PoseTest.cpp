@@ -291,9 +291,9 @@ TEST_F(PoseScene, AModelSpawnsAtItsPoseFirstAndWhereItWasReleasedAfter) {
     pose.release();
 }
 
-TEST_F(PoseScene, ARandomisedGroupWithoutVariantsSpawnsNothing) {
-    VariablesCore variables;
-    testing_support::ScopedCoreMember<VariablesCore> use(gameCore.variables, &variables);
+// The empty randomisation table of the group "crowd" of the scene "quay" by
+// day: its four rows without variants.
+ScriptVariable* crowdTable(VariablesCore& variables) {
     ScriptVariable* table = variables.globals()
                                 .ensureRoot()
                                 ->appendChild("npcrandomization")
@@ -302,6 +302,13 @@ TEST_F(PoseScene, ARandomisedGroupWithoutVariantsSpawnsNothing) {
                                 ->appendChild("day", ScriptVariable::TypeArray2D);
     for (const char* row : {"anim", "texture", "face-anim", "frequency"})
         table->appendChild(row, ScriptVariable::TypeArray);
+    return table;
+}
+
+TEST_F(PoseScene, ARandomisedGroupWithoutVariantsSpawnsNothing) {
+    VariablesCore variables;
+    testing_support::ScopedCoreMember<VariablesCore> use(gameCore.variables, &variables);
+    ScriptVariable* table = crowdTable(variables);
 
     Y3Pose_Model pose("crowd#1");
     std::strcpy(pose.model, "$crowd");
@@ -327,14 +334,7 @@ TEST_F(PoseScene, ARandomisedGroupWithoutVariantsSpawnsNothing) {
 TEST_F(PoseScene, AGroupArrayGivesAVariantOfTheModel) {
     VariablesCore variables;
     testing_support::ScopedCoreMember<VariablesCore> use(gameCore.variables, &variables);
-    ScriptVariable* table = variables.globals()
-                                .ensureRoot()
-                                ->appendChild("npcrandomization")
-                                ->appendChild("quay")
-                                ->appendChild("crowd")
-                                ->appendChild("day", ScriptVariable::TypeArray2D);
-    for (const char* row : {"anim", "texture", "face-anim", "frequency"})
-        table->appendChild(row, ScriptVariable::TypeArray);
+    ScriptVariable* table = crowdTable(variables);
     const char* const rows[3][3] = {{"sailor", "wave", "blink"}, {"fisher", "cast", "nod"}, {"sailor", "sit", "yawn"}};
     for (const auto& row : rows) {
         table->child(0)->appendChild(row[0], ScriptVariable::TypeString)->setString(row[1]);
