@@ -10,6 +10,7 @@
 #include "foundation/DataStream.h"
 #include "foundation/XmlWriter.h"
 #include "game/WaypointDataManager.h"
+#include "effects/Light.h"
 #include "model/Model.h"
 #include "scene/NpcRandomizer.h"
 #include "scene/Scene.h"
@@ -289,6 +290,21 @@ TEST_F(PoseScene, AModelSpawnsAtItsPoseFirstAndWhereItWasReleasedAfter) {
     ASSERT_TRUE(pose.spawn(0));
     EXPECT_EQ(spawned(pose)->pose.m[9], 6.0f);
     pose.release();
+}
+
+TEST_F(PoseScene, ALightPoseNamesItsLightUnlessTheNameIsTaken) {
+    GameObject* lamp = scene().addLight("lamp", nullptr, true);
+    GameObject* torch = scene().addLight("torch", nullptr, true);
+    ASSERT_TRUE(lamp && torch);
+    Y3Pose_Light pose("lamp.1");
+    pose.link = GameObjectLink::fromObject(lamp);
+    pose.refresh(true);
+    EXPECT_STREQ(lamp->getName(), "lamp.1");
+    std::strcpy(pose.id, "torch");
+    pose.refresh(true);
+    EXPECT_STREQ(lamp->getName(), "lamp.1");
+    EXPECT_TRUE(f.logged("Can't rename light [lamp.1] to [torch]"));
+    pose.link = GameObjectLink{};  // the scene deletes its lights
 }
 
 // The empty randomisation table of the group "crowd" of the scene "quay" by
