@@ -230,10 +230,8 @@ bool Scene::initialize(const Matrix34& pose) {
 
 bool Scene::push() {
     Log& log = engineLog();
-    for (int i = 0; i < 3; ++i) {
-        const std::string key = "lodLightsLimits[" + std::to_string(i) + "]";
-        lodLightsLimits[i] = readLimit(key.c_str());
-    }
+    const char* const keys[3] = {"lodLightsLimits[0]", "lodLightsLimits[1]", "lodLightsLimits[2]"};
+    for (int i = 0; i < 3; ++i) lodLightsLimits[i] = readLimit(keys[i]);
     if (onStack()) return log.error("Can't push scene [%s]: Already on stack", name);
     if (!SceneContext::pushInstance(resource, this)) return log.error("Can't push scene data [%s]", name);
     tick();
