@@ -307,12 +307,12 @@ Y3Pose* GameCore::scene_findWaypoint(const char* name) {
 
 Y3Pose* GameCore::scene_findWaypointOfKind(const char* name, std::int32_t kind) {
     Scene* scene = sceneOr("Can't search waypoints: Create scene first");
-    return scene ? scene->findWaypoint(name, kind) : nullptr;
+    return scene ? scene->searchWaypoints(name, kind) : nullptr;
 }
 
-Y3Pose* GameCore::scene_findNearestWaypoint(const char*, const float*) {
-    sceneOr("Can't search nearest waypoints: Create scene first");
-    return nullptr;
+Y3Pose* GameCore::scene_findNearestWaypoint(const char* name, const float* position) {
+    Scene* scene = sceneOr("Can't search nearest waypoints: Create scene first");
+    return scene && position ? scene->searchNearestWaypoints(name, position) : nullptr;
 }
 
 bool GameCore::teleportObject(GameObjectLink link, const char*, float) {

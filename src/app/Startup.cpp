@@ -32,6 +32,7 @@
 #include "game/WaypointDataManager.h"
 #include "input/InputCore.h"
 #include "model/Model.h"
+#include "scene/Scene.h"
 #include "model/ModelActionItemData.h"
 #include "model/Y3Mesh.h"
 #include "platform/Faults.h"
@@ -71,6 +72,8 @@ void installVideoHooks(VideoCore& video) {
         if (gameCore.game) gameCore.game->startReload();
     };
     hooks.finishReload = [] {
+        // The models rebuild their drawing data for the new device.
+        if (Scene* scene = gameCore.currentScene()) scene->markModelsDirty();
         if (gameCore.game) gameCore.game->finishReload();
     };
 }

@@ -98,3 +98,5 @@ bool Y3Sky::currentRecord(float (&fields)[kSkyRecordFields]) const {
     std::memcpy(fields, bytes->data() + index * kRecordBytes, kRecordBytes);
     return true;
 }
+
+bool Y3Sky::update(const CurrentTime&) { return false; }

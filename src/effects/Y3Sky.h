@@ -16,6 +16,7 @@
 
 class DataStream;
 class StoredResourceRecord;
+struct CurrentTime;
 
 // Bits of Y3Sky::state.
 constexpr std::uint32_t kSkyRegistered = 0x2;  // in the description's user list
@@ -52,6 +53,13 @@ public:
     // Leaves the description's user list and releases the layers; false
     // (logged) on failure, the state unchanged.
     bool pop();
+
+    // The per-frame step, run by the scene's frame. It scrolls the clouds
+    // and publishes the sky's environment values from the description's
+    // record of the weather and time of day; those records are not read
+    // yet, so there is nothing to advance and the result is false, as for a
+    // description without records.
+    bool update(const CurrentTime& time);
 
     // Cloud offset u, cloud offset v, state, weather, time of day: 4 bytes
     // each. The byte count, or the first negative count.

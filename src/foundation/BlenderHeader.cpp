@@ -28,8 +28,9 @@ float BlenderFade::curve(float x) const {
 bool BlenderHeader::setStart(double t, double d) {
     if (coefficient == 0.0f) coefficient = 1.0f;
     startTime = t;
-    if (t < 0.0) return engineLog().error("BlenderHeader: start must be more than 0");
-    if (d < 0.0) return engineLog().error("BlenderHeader: start blend must be positive or zero");
+    // Not-a-number times are refused with the negative ones.
+    if (!(t >= 0.0)) return engineLog().error("BlenderHeader: start must be more than 0");
+    if (!(d >= 0.0)) return engineLog().error("BlenderHeader: start blend must be positive or zero");
     const float from = enabled ? level : low;
     if (!start.set(coefficient, from, high, d)) return false;
     end.from = 1.0f - high;
@@ -40,9 +41,11 @@ bool BlenderHeader::setStart(double t, double d) {
 
 bool BlenderHeader::setEnd(double t, double d) {
     if (coefficient == 0.0f) coefficient = 1.0f;
-    endTime = enabled ? t + elapsed : t;
-    if (endTime < 0.0) return engineLog().error("BlenderHeader: end must be more than 0");
-    if (d < 0.0) return engineLog().error("BlenderHeader: end blend must be positive or zero");
+    // A refused end leaves the envelope as it was.
+    const double at = enabled ? t + elapsed : t;
+    if (!(at >= 0.0)) return engineLog().error("BlenderHeader: end must be more than 0");
+    if (!(d >= 0.0)) return engineLog().error("BlenderHeader: end blend must be positive or zero");
+    endTime = at;
     const float from = enabled ? level : high;
     if (!end.set(coefficient, 1.0f - from, 1.0f - low, d)) return false;
     start.from = low;

@@ -145,6 +145,10 @@ std::int32_t QuadSmooth::read(DataStream& s) {
 
 // ---- VectorSmoother
 
+VectorSmoother::~VectorSmoother() {
+    if (!stages.empty()) engineLog().error("Release vector smoother before destructor call");
+}
+
 void VectorSmoother::setStages(std::uint32_t n, float first, float step) { resizeStages(stages, n, first, step); }
 
 void VectorSmoother::reset(const float* v, const double& t) {

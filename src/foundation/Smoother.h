@@ -70,6 +70,14 @@ public:
 
 class VectorSmoother {
 public:
+    VectorSmoother() = default;
+    VectorSmoother(const VectorSmoother&) = default;
+    VectorSmoother& operator=(const VectorSmoother&) = default;
+    // Frees the stages; logs when the owner did not release them first.
+    ~VectorSmoother();
+    // Frees the stages.
+    void release() { std::vector<VectorSmoothStage>().swap(stages); }
+
     void setStages(std::uint32_t n, float first, float step);
     void reset(const float* v, const double& t);
     void update(const double& t);

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/GameCore.h"
 #include "foundation/DataStream.h"
@@ -73,6 +75,10 @@ void turnKeepingTilt(Matrix34& pose, const float* target) {
     const float up[3] = {0.0f, 1.0f, 0.0f};
     setCameraAxes(pose, back, up);
 }
+
+// The band of the volume test against the main character.
+constexpr float kVolumeLower = -0.5f;
+constexpr float kVolumeUpper = 1.5f;
 
 void ensureStages(VectorSmoother& smoother) {
     const CameraAutoSettings& s = cameraAutoSettings;
@@ -151,6 +157,12 @@ std::int32_t CameraAuto::kindOf(const char* name, float& parameter) {
     return kind;
 }
 
+CameraAuto::~CameraAuto() {
+    lookSmoother.release();
+    flyerSmoother.release();
+    flyerTestSmoother.release();
+}
+
 void CameraAuto::restart() {
     cameras.clear();
     std::memset(mask, 0, sizeof(mask));
@@ -162,9 +174,11 @@ bool CameraAuto::buildMask() {
     std::strncpy(maskSource, gameCore.cameraMask, sizeof(maskSource) - 1);
     maskSource[sizeof(maskSource) - 1] = 0;
     std::memset(mask, 0, sizeof(mask));
-    // ";"-separated parts: "auto" switches on the area mode, the first
-    // other part is the prefix of the camera waypoints.
-    std::string source = maskSource;
+    // ";"-separated parts: "auto" switches on the area mode; every other
+    // part names the volumes "2d+<part>:" that may choose the cameras.
+    std::vector<std::string> prefixes;
+    std::string firstPart;
+    const std::string source = maskSource;
     std::size_t start = 0;
     while (start <= source.size()) {
         std::size_t end = source.find(';', start);
@@ -172,12 +186,47 @@ bool CameraAuto::buildMask() {
         std::string part = source.substr(start, end - start);
         part.erase(0, part.find_first_not_of(" \t"));
         part.erase(part.find_last_not_of(" \t") + 1);
-        if (part == "auto")
+        if (part == "auto") {
             flags |= kCameraAutoAreaMode;
-        else if (!part.empty() && !mask[0])
-            std::strncpy(mask, part.c_str(), sizeof(mask) - 1);
+        } else if (!part.empty()) {
+            if (firstPart.empty()) firstPart = part;
+            char prefix[160];
+            std::snprintf(prefix, sizeof(prefix), "2d+%s:", part.c_str());
+            prefixes.emplace_back(prefix);
+        }
         start = end + 1;
     }
+    // The first counted volume that holds the main character gives the mask
+    // "2d>" and its name after the first three characters (up to a "#"):
+    // outside the area mode a volume counts when its name begins with one
+    // of the prefixes, in the area mode every "2d+" volume counts.
+    Scene* scene = owner_.owner();
+    GameObject* character = scene ? scene->mainCharacterObject() : nullptr;
+    Matrix34 at;
+    if (character && character->getWorldMatrix(at))
+        for (const std::unique_ptr<Y3Pose>& pose : scene->waypoints) {
+            if (pose->type() != PoseVolume || std::strlen(pose->id) < 3) continue;
+            const std::string id = pose->id;
+            const bool counted = (flags & kCameraAutoAreaMode)
+                                     ? id.compare(0, 3, "2d+") == 0
+                                     : std::any_of(prefixes.begin(), prefixes.end(), [&id](const std::string& prefix) {
+                                           return id.compare(0, prefix.size(), prefix) == 0;
+                                       });
+            if (!counted) continue;
+            const std::string name = "2d>" + id.substr(3, id.find('#', 3) == std::string::npos ? std::string::npos
+                                                                                               : id.find('#', 3) - 3);
+            if (name.size() >= sizeof(mask)) {
+                engineLog().error("Can't add string to start : Out of pre-allocated buffer size");
+                continue;
+            }
+            if (static_cast<const Y3Pose_Volume&>(*pose).heightAbove(at.m + 9, kVolumeLower, kVolumeUpper) >
+                kVolumeLower) {
+                std::strncpy(mask, name.c_str(), sizeof(mask) - 1);
+                return true;
+            }
+        }
+    // Outside every such volume the first part is the cameras' prefix.
+    std::strncpy(mask, firstPart.c_str(), sizeof(mask) - 1);
     return mask[0] != 0;
 }
 

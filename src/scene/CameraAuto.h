@@ -46,6 +46,10 @@ struct CameraAutoCandidate {
 class CameraAuto {
 public:
     explicit CameraAuto(CameraCore& owner);
+    // Releases the smoothers.
+    ~CameraAuto();
+    CameraAuto(const CameraAuto&) = delete;
+    CameraAuto& operator=(const CameraAuto&) = delete;
 
     // One step: true with a pose in out; false (logged) when the mask is
     // empty, the scene has no waypoints or no candidate can be chosen.

@@ -13,12 +13,15 @@
 #include "foundation/MersenneTwister.h"
 #include "foundation/Quaternion.h"
 #include "foundation/TimeCore.h"
+#include "model/Model.h"
+#include "render/RenderCore.h"
 #include "scene/CameraAuto.h"
 #include "scene/CameraSettings.h"
 #include "scene/Scene.h"
 #include "scene/Y3Pose.h"
 #include "script/ScriptEngine.h"
 #include "script/ScriptWorld.h"
+#include "ui/StillFrameData.h"
 
 CameraServices cameraServices;
 
@@ -31,6 +34,8 @@ constexpr std::uint32_t kModeTable[12] = {2, 4, 4, 4, 6, 0, 1, 1, 2, 7, 8, 5};
 constexpr float kOffScreen = 20000.0f;
 // A new position this far from the old one drops the focus samples.
 constexpr float kFocusJump = 0.25f;
+// A look target further off the view axis than this cosine keeps the focus.
+constexpr float kFocusCone = 0.2f;
 const char* const kEffectNames[] = {"none", "crazy"};
 
 float* axis(Matrix34& m, int i) { return m.m + 3 * i; }
@@ -150,7 +155,7 @@ CameraCore::CameraCore(Scene* owner, const char* cameraName)
     viewTransform = matrix34Identity();
 }
 
-CameraCore::~CameraCore() = default;
+CameraCore::~CameraCore() { focusSmoother.release(); }
 
 bool CameraCore::initialize(float fov) {
     screenAction = -1;
@@ -257,8 +262,12 @@ void CameraCore::takePose(const CurrentTime& sample) {
             Matrix34 blended;
             float factor = 0.0f;
             if (blender.update(sample, blended, factor)) {
-                pose = blended;
-                fovFactor = factor;
+                // A pose that is not finite is never taken.
+                if (std::all_of(std::begin(blended.m), std::end(blended.m), [](float v) { return std::isfinite(v); }) &&
+                    std::isfinite(factor)) {
+                    pose = blended;
+                    fovFactor = factor;
+                }
             } else if (blender.empty()) {
                 finishStack();
             }
@@ -316,8 +325,17 @@ void CameraCore::updateFocus(const CurrentTime& sample) {
     float distance = focusSmoother.stages.empty() ? s.dofMaximumFocusDistance : lastFocus;
     GameObject* character = owner_ ? owner_->mainCharacterObject() : nullptr;
     Matrix34 target;
-    if (character && character->getWorldMatrix(target)) {
-        float offset[3];
+    float offset[3];
+    if (owner_ && owner_->findLookTarget(target, nullptr)) {
+        // The scene's look target, unless it lies too far off the view
+        // axis: then the last focus stays.
+        for (int k = 0; k < 3; ++k) offset[k] = target.m[9 + k] - pose.m[9 + k];
+        const float length = vector3Length(offset);
+        float view[3] = {-pose.m[6], -pose.m[7], -pose.m[8]};
+        vector3Normalize(view);
+        if (length > 0.0f && vector3Dot(offset, view) / length >= kFocusCone) distance = length;
+        else distance = lastFocus;
+    } else if (character && character->getWorldMatrix(target)) {
         for (int k = 0; k < 3; ++k) offset[k] = target.m[9 + k] - pose.m[9 + k];
         distance = vector3Length(offset);
     }
@@ -357,7 +375,11 @@ void CameraCore::restart(bool, const CurrentTime&) {
 
 bool CameraCore::playStack(const CameraStack& stack, bool) {
     if (stack.items.empty()) return engineLog().error("Camera [%s]: camera stack is empty", name);
-    blender.play(stack, pose);
+    if (!blender.play(stack, pose)) {
+        // Nothing plays: a blender left empty must not hold the stack mode.
+        if (blender.empty() && (gameCore.flags & kGameFlagCameraOverride)) finishStack();
+        return false;
+    }
     gameCore.flags |= kGameFlagCameraOverride;
     reselectCameraMode();
     return true;
@@ -400,6 +422,38 @@ void CameraCore::screenRay(float x, float y, float* direction) const {
     for (int k = 0; k < 3; ++k)
         direction[k] = local[0] * pose.m[k] + local[1] * pose.m[3 + k] + local[2] * pose.m[6 + k];
     vector3Normalize(direction);
+}
+
+bool CameraCore::isObjectVisible(GameObject* object) const {
+    if (!object) return false;
+    if (object->getType() == ObjectModel) {
+        const auto& boxes = static_cast<const Model*>(object)->elements;
+        return std::any_of(boxes.begin(), boxes.end(), [this](const IntersectionOBBox& box) {
+            return frustum.intersects(box);
+        });
+    }
+    Matrix34 world;
+    if (!object->getWorldMatrix(world)) return false;
+    IntersectionSphere point;
+    point.setFromSize(world, 0.0f);
+    return frustum.intersects(point);
+}
+
+bool CameraCore::isWithinDistance(GameObject* object) const {
+    if (!object || (object->getType() != ObjectModel && object->getType() != ObjectParticle)) return false;
+    Matrix34 world;
+    if (!object->getWorldMatrix(world)) return false;
+    // The radius reaches the farthest corner of the model's element boxes.
+    float radius = 0.0f;
+    if (object->getType() == ObjectModel)
+        for (const IntersectionOBBox& box : static_cast<const Model*>(object)->elements) {
+            float offset[3];
+            for (int k = 0; k < 3; ++k) offset[k] = box.box.matrix.m[9 + k] - world.m[9 + k];
+            radius = std::max(radius, vector3Length(offset) + box.radius());
+        }
+    float offset[3];
+    for (int k = 0; k < 3; ++k) offset[k] = world.m[9 + k] - pose.m[9 + k];
+    return vector3Length(offset) - radius < gameCore.renderParameters[12];
 }
 
 void CameraCore::setClipPlane(const float* point, const float* normal) {
@@ -481,13 +535,34 @@ std::int32_t CameraCore::read(DataStream& s) {
 
 namespace {
 
+// The still-frame item laid over the view by a cross-fade, and the texture
+// it shows: the last frame before the cut.
+const char* const kCrossFadeItem = "camera_blend";
+const char* const kScreenShotTexture = "procScreenShot";
+
+StillFrameData* stillFrameData() { return gameCore.render ? &gameCore.render->stillFrames().data : nullptr; }
+
+void removeCrossFadeOverlay() {
+    if (StillFrameData* frames = stillFrameData())
+        if (StillFrameItem* overlay = frames->find(kCrossFadeItem)) frames->deleteObject(overlay);
+}
+
 // The fade time of an item's start (0 for a cross-fade, which cuts).
 float fadeIn(const CameraStackItem& item) { return item.crossFade ? 0.0f : item.blendTime; }
 float curveOf(const CameraStackItem& item) { return item.curve == 0.0f ? 1.0f : item.curve; }
 
 }  // namespace
 
-void CameraBlender::play(const CameraStack& stack, const Matrix34& startPose) {
+bool CameraBlender::play(const CameraStack& stack, const Matrix34& startPose) {
+    // Every item's envelope is tried first: a stack with an item whose
+    // timing cannot be set (a negative or non-finite time, a curve outside
+    // its range) is not played at all, so that no stack runs without end.
+    for (std::size_t i = 0; i < stack.items.size(); ++i) {
+        CameraBlendEntry trial;
+        if (!setEnvelope(trial, 0.0, stack.items[i], i + 1 < stack.items.size() ? &stack.items[i + 1] : nullptr))
+            return engineLog().error("Camera [%s]: can't set the envelope of stack item %u [%s]", owner_.name,
+                                     static_cast<unsigned>(i), stack.items[i].name);
+    }
     base = entries.empty() ? startPose : owner_.pose;
     current = base;
     const CameraStackItem& first = stack.items.front();
@@ -498,14 +573,27 @@ void CameraBlender::play(const CameraStack& stack, const Matrix34& startPose) {
         if (fadeIn(first) > 0.0f && newest != entries.rend()) {
             CameraBlendEntry kept = *newest;
             kept.envelope.setEnd(0.0, fadeIn(first));
-            entries.clear();
+            clear();
             entries.push_back(kept);
         } else {
-            entries.clear();
+            clear();
         }
     }
     for (std::size_t i = 0; i < stack.items.size(); ++i)
         append(stack.items[i], i + 1 < stack.items.size() ? &stack.items[i + 1] : nullptr);
+    return !entries.empty();
+}
+
+bool CameraBlender::setEnvelope(CameraBlendEntry& entry, double start, const CameraStackItem& item,
+                                const CameraStackItem* next) {
+    BlenderHeader& envelope = entry.envelope;
+    envelope.setLow(0.0f);
+    envelope.setHigh(1.0f);
+    envelope.coefficient = curveOf(item);
+    if (!(item.hold >= 0.0f) || !std::isfinite(item.hold) || !envelope.setStart(start, fadeIn(item))) return false;
+    if (next) envelope.coefficient = curveOf(*next);
+    const double end = start + fadeIn(item) + item.hold;
+    return std::isfinite(end) && envelope.setEnd(end, next ? fadeIn(*next) : 0.0f);
 }
 
 void CameraBlender::append(const CameraStackItem& item, const CameraStackItem* next) {
@@ -516,33 +604,82 @@ void CameraBlender::append(const CameraStackItem& item, const CameraStackItem* n
         const BlenderHeader& newest = entries.back().envelope;
         if (newest.endTime >= 0.0) start = std::max(0.0, newest.endTime - newest.elapsed);
     }
-    BlenderHeader& envelope = entry.envelope;
-    envelope.setLow(0.0f);
-    envelope.setHigh(1.0f);
-    envelope.coefficient = curveOf(item);
-    envelope.setStart(start, fadeIn(item));
-    if (next) envelope.coefficient = curveOf(*next);
-    envelope.setEnd(start + fadeIn(item) + item.hold, next ? fadeIn(*next) : 0.0f);
-    envelope.run();
+    if (!setEnvelope(entry, start, item, next)) {
+        engineLog().error("Camera [%s]: can't set the envelope of stack item [%s]", owner_.name, item.name);
+        return;
+    }
+    entry.envelope.run();
+    if (item.crossFade) {
+        // The overlay shows fully at the cut and fades out over the blend.
+        BlenderHeader& fade = entry.crossFade.envelope;
+        fade.setLow(0.0f);
+        fade.setHigh(1.0f);
+        fade.coefficient = 1.0f;
+        if (fade.setStart(start, 0.0) && fade.setEnd(start, item.blendTime) && fade.run())
+            std::strncpy(entry.crossFade.item, kCrossFadeItem, sizeof(entry.crossFade.item) - 1);
+    }
     entry.curve[2] = curveOf(item);
     entry.pose = owner_.pose;
     entries.push_back(entry);
 }
 
+void CameraBlender::clear() {
+    if (std::any_of(entries.begin(), entries.end(), [](const CameraBlendEntry& e) { return e.crossFade.item[0]; }))
+        removeCrossFadeOverlay();
+    std::vector<CameraBlendEntry>().swap(entries);
+}
+
+void CameraBlender::updateCrossFade(CameraBlendEntry& entry, const CurrentTime& time) {
+    BlenderHeader& fade = entry.crossFade.envelope;
+    fade.update(time);
+    StillFrameData* frames = stillFrameData();
+    StillFrameItem* overlay = frames ? frames->find(kCrossFadeItem) : nullptr;
+    if (!fade.enabled || !entry.alive) {
+        if (!fade.enabled) {
+            if (overlay) frames->deleteObject(overlay);
+            entry.crossFade.item[0] = 0;
+        }
+        return;
+    }
+    if (!overlay && frames) overlay = frames->create(kCrossFadeItem, kScreenShotTexture, 0.0f, 0.0f, 1024.0f, 768.0f);
+    if (!overlay) return;
+    const float level = fade.level;
+    for (float& channel : overlay->color) channel = 0.5f * level;
+    overlay->alpha = level;
+}
+
+void CameraBlender::stopEntry(CameraBlendEntry& entry) {
+    if (entry.ended) {
+        engineLog().error("Camera item [%s] already stopped. Can't stop twice", entry.item.name);
+        return;
+    }
+    entry.alive = false;
+    entry.ended = true;
+}
+
 bool CameraBlender::update(const CurrentTime& time, Matrix34& out, float& fovFactor) {
     if (entries.empty()) return engineLog().error("INVALID CAMERA BLENDER STATE: STACK IS EMPTY AT UPDATE START");
     for (CameraBlendEntry& entry : entries) {
+        // A live entry's envelope is switched off only by its own end.
+        if (entry.alive && !entry.envelope.enabled) {
+            engineLog().error("Camera [%s] must be stopped when stack blender disabled", owner_.name);
+            stopEntry(entry);
+            continue;
+        }
         if (!entry.envelope.update(time)) engineLog().error("Camera [%s] blender not updated correctly", owner_.name);
         if (entry.alive && !entry.envelope.enabled) {
-            entry.alive = false;
-            entry.ended = true;
+            stopEntry(entry);
             continue;
         }
         if (!entry.alive && entry.envelope.level != 0.0f) entry.alive = true;
+        if (entry.crossFade.item[0]) updateCrossFade(entry, time);
         if (entry.alive && (!entry.started || (entry.item.flags & CameraItemFollow))) computePose(entry);
     }
     // Entries that have run their course leave the front.
-    while (!entries.empty() && (entries.front().ended || !entries.front().envelope.enabled)) entries.erase(entries.begin());
+    while (!entries.empty() && (entries.front().ended || !entries.front().envelope.enabled)) {
+        if (entries.front().crossFade.item[0]) removeCrossFadeOverlay();
+        entries.erase(entries.begin());
+    }
     if (entries.empty()) return false;
 
     const CameraBlendEntry& first = entries[0];

@@ -94,12 +94,15 @@ public:
 
     bool empty() const { return entries.empty(); }
     // Starts a stack from the given pose (the camera's pose when it plays).
-    void play(const CameraStack& stack, const Matrix34& startPose);
+    // A stack with an item whose envelope cannot be set is refused whole
+    // (logged, false) and the blender keeps what it played.
+    bool play(const CameraStack& stack, const Matrix34& startPose);
     // Advances every entry; false when the blender is empty (logged) or
     // it emptied in this step. out takes the blended pose and fovFactor the
     // blended field-of-view factor.
     bool update(const CurrentTime& time, Matrix34& out, float& fovFactor);
-    void clear() { std::vector<CameraBlendEntry>().swap(entries); }
+    // Drops every entry and a cross-fade overlay still shown.
+    void clear();
 
     std::int32_t write(DataStream& stream) const;
     std::int32_t read(DataStream& stream);
@@ -110,6 +113,16 @@ public:
 
 private:
     void append(const CameraStackItem& item, const CameraStackItem* next);
+    // A cross-fade entry's overlay ("camera_blend" over the still frames,
+    // showing the screenshot) fades out with its envelope and is removed
+    // when the envelope ends.
+    void updateCrossFade(CameraBlendEntry& entry, const CurrentTime& time);
+    // The entry's item stops; an item stopped before is logged and left.
+    static void stopEntry(CameraBlendEntry& entry);
+    // The entry's envelope from the item's timing and its successor's;
+    // false when a time or the curve cannot be set.
+    static bool setEnvelope(CameraBlendEntry& entry, double start, const CameraStackItem& item,
+                            const CameraStackItem* next);
     // The entry's pose for this frame; false when its camera or target is
     // missing (the entry keeps its last pose).
     bool computePose(CameraBlendEntry& entry);
@@ -155,6 +168,13 @@ public:
     void projectToScreen(const float* point, float* screen) const;
     // The unit direction from the camera through a screen point.
     void screenRay(float x, float y, float* direction) const;
+    // The object's bounding volume against the frustum: a model's element
+    // boxes (any of them), another object's position.
+    bool isObjectVisible(GameObject* object) const;
+    // A model or particle whose distance from the camera, less its radius,
+    // is below the visibility distance (the game core's thirteenth render
+    // parameter); false for other objects.
+    bool isWithinDistance(GameObject* object) const;
     // The clip plane (a, b, c, d) in clip space of a world plane through a
     // point with a normal; cleared by clearClipPlane.
     void setClipPlane(const float* point, const float* normal);

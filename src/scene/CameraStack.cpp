@@ -1,5 +1,8 @@
 #include "scene/CameraStack.h"
 
+#include <cfloat>
+#include <charconv>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -49,17 +52,23 @@ public:
                 item.crossFade = 1;
                 ++p;
             }
+            const std::int32_t blendAt = p;
             if ((p = readNumber(p, item.blendTime)) < 0) return p;
+            if (item.blendTime < 0.0f) return fail(blendAt, "Camera blend time must not be negative");
             p = skip(p);
             if (p < length_ && text_[p] == ':') {
-                if ((p = readNumber(skip(p + 1), item.curve)) < 0) return p;
+                const std::int32_t curveAt = skip(p + 1);
+                if ((p = readNumber(curveAt, item.curve)) < 0) return p;
+                if (item.curve < 0.0f) return fail(curveAt, "Camera blend curve must not be negative");
                 p = skip(p);
             }
         }
         if (p >= length_ || text_[p] != '[') return fail(p >= length_ ? -1 : p, "Await for '[' symbol");
         p = skip(p + 1);
         if (startsNumber(p)) {
-            if ((p = readNumber(p, item.hold)) < 0) return again("Unexpected EOL");
+            const std::int32_t holdAt = p;
+            if ((p = readNumber(p, item.hold)) < 0) return badValue_ ? p : again("Unexpected EOL");
+            if (item.hold < 0.0f) return fail(holdAt, "Camera hold time must not be negative");
             p = skip(p);
         }
         char name[128] = {};
@@ -128,8 +137,9 @@ private:
         return isDigit(text_[p]) || (text_[p] == '-' && p + 1 < length_ && isDigit(text_[p + 1]));
     }
 
-    // A number at p; a character that cannot start one gives 0. Only the
-    // end of the text fails.
+    // A number at p; a character that cannot start one gives 0. The end of
+    // the text fails, and so does a run that is no number ("1..2") or whose
+    // value does not fit a float.
     std::int32_t readNumber(std::int32_t p, float& out) {
         if (p >= length_) return fail(-1, "Unexpected EOL: Await for float");
         out = 0.0f;
@@ -139,6 +149,13 @@ private:
         while (p < length_ && (isDigit(text_[p]) || text_[p] == '.')) ++p;
         if (p >= length_) return fail(-1, "Unexpected EOL: Await for float end");
         const std::string number(text_ + start, static_cast<std::size_t>(p - start));
+        double value = 0.0;
+        const auto [stop, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+        if (error != std::errc() || stop != number.data() + number.size() || !std::isfinite(value) ||
+            std::fabs(value) > FLT_MAX) {
+            badValue_ = true;
+            return fail(start, "Camera number [%s] is not a valid number", number.c_str());
+        }
         out = parseFloat(number.c_str());
         return p;
     }
@@ -263,6 +280,8 @@ private:
     const char* text_;
     std::int32_t length_;
     std::int32_t column_ = 0;
+    // The last failure was a refused value, not the end of the text.
+    bool badValue_ = false;
 };
 
 }  // namespace

@@ -73,7 +73,12 @@ std::vector<NpcVariant> variants;
 
 }  // namespace
 
-const NpcVariant* NpcRandomizer::pickVariant(const char* group, const Matrix34& pose) {
+namespace {
+
+// Fills the variant table from "npcrandomization.<scene>.<group>.<time of
+// day>" of the current scene; false (logged) when the table is missing or
+// malformed, true with an empty table when it has no variant.
+bool readVariants(const char* group) {
     variants.clear();
     const Scene* scene = gameCore.currentScene();
     const std::int32_t mode = scene ? scene->skyLightMode() : 1;
@@ -82,31 +87,23 @@ const NpcVariant* NpcRandomizer::pickVariant(const char* group, const Matrix34& 
     char path[512];
     std::snprintf(path, sizeof(path), "npcrandomization.%s.%s.%s", sceneName, group ? group : "", time);
     const ScriptVariable* root = gameCore.variables ? gameCore.variables->globals().root() : nullptr;
-    if (!root || root->childCount() == 0) {
-        engineLog().error("\n\nCan't find script variable [%s.%s]", "globals", path);
-        return nullptr;
-    }
+    if (!root || root->childCount() == 0)
+        return engineLog().error("\n\nCan't find script variable [%s.%s]", "globals", path);
     // Scene and group names may hold dots: each step is one child by name.
     const ScriptVariable* node =
         childNamed(childNamed(childNamed(childNamed(root, "npcrandomization"), sceneName), group ? group : ""), time);
-    if (!node || node->type() != ScriptVariable::TypeArray2D) {
-        engineLog().error("Expected NPC randomization array at [%s] for group [%s]", path, group ? group : "");
-        return nullptr;
-    }
+    if (!node || node->type() != ScriptVariable::TypeArray2D)
+        return engineLog().error("Expected NPC randomization array at [%s] for group [%s]", path, group ? group : "");
     const ScriptVariable* rows[4] = {};
     const char* const rowNames[4] = {"anim", "texture", "face-anim", "frequency"};
     for (int i = 0; i < 4; ++i) {
         rows[i] = childNamed(node, rowNames[i]);
-        if (!rows[i]) {
-            engineLog().error("Expected NPC randomization field [%s] at [%s] for group [%s]", rowNames[i], path,
-                              group ? group : "");
-            return nullptr;
-        }
+        if (!rows[i])
+            return engineLog().error("Expected NPC randomization field [%s] at [%s] for group [%s]", rowNames[i], path,
+                                     group ? group : "");
     }
     const ScriptVariable* first = node->child(0);
     const std::int32_t count = first ? first->childCount() : 0;
-    // No variant: nothing to choose (and no division by a zero count).
-    if (count <= 0) return nullptr;
     for (std::int32_t i = 0; i < count; ++i) {
         NpcVariant variant;
         const ScriptVariable* entry = i < rows[0]->childCount() ? rows[0]->child(i) : nullptr;
@@ -118,6 +115,25 @@ const NpcVariant* NpcRandomizer::pickVariant(const char* group, const Matrix34& 
         variant.weight = std::max(entryNumber(rows[3], i), 1.0f);
         variants.push_back(variant);
     }
+    return true;
+}
+
+}  // namespace
+
+const NpcVariant* NpcRandomizer::readGroupArray(const char* group, const char* model) {
+    if (!readVariants(group)) return nullptr;
+    std::vector<const NpcVariant*> matching;
+    for (const NpcVariant& variant : variants)
+        if (model && variant.model == model) matching.push_back(&variant);
+    if (matching.empty()) return nullptr;
+    return matching[static_cast<std::size_t>(std::rand()) % matching.size()];
+}
+
+const NpcVariant* NpcRandomizer::pickVariant(const char* group, const Matrix34& pose) {
+    // No variant: nothing to choose (and no division by a zero count).
+    if (!readVariants(group) || variants.empty()) return nullptr;
+    const Scene* scene = gameCore.currentScene();
+    const std::int32_t count = static_cast<std::int32_t>(variants.size());
     if (scene)
         for (GameObjectLink link : scene->models) {
             GameObject* object = gameCore.objects ? gameCore.objects->getObject(link) : nullptr;

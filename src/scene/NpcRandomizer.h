@@ -30,4 +30,9 @@ public:
     // model and texture. Null when the table is missing or has no variant.
     // The record stays valid until the next call.
     static const NpcVariant* pickVariant(const char* group, const Matrix34& pose);
+    // Of the same table, one of the variants of that model resource, taken
+    // at random (the sequences a "$group" sequence name plays); null when
+    // the table is missing or names no variant of the model. Valid until
+    // the next call.
+    static const NpcVariant* readGroupArray(const char* group, const char* model);
 };

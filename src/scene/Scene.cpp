@@ -230,10 +230,8 @@ bool Scene::initialize(const Matrix34& pose) {
 
 bool Scene::push() {
     Log& log = engineLog();
-    for (int i = 0; i < 3; ++i) {
-        const std::string key = "lodLightsLimits[" + std::to_string(i) + "]";
-        lodLightsLimits[i] = readLimit(key.c_str());
-    }
+    const char* const keys[3] = {"lodLightsLimits[0]", "lodLightsLimits[1]", "lodLightsLimits[2]"};
+    for (int i = 0; i < 3; ++i) lodLightsLimits[i] = readLimit(keys[i]);
     if (onStack()) return log.error("Can't push scene [%s]: Already on stack", name);
     if (!SceneContext::pushInstance(resource, this)) return log.error("Can't push scene data [%s]", name);
     tick();
@@ -373,7 +371,7 @@ bool Scene::setMainCharacter(GameObjectLink link) {
 
 void Scene::updateTimers(const CurrentTime& sample) {
     CurrentTime frame = sample;
-    if (!sceneTimeRunsInState(gameCore.gameState)) frame.game.step = 0.0;
+    if (!sceneTimeRunsInState(scene_detail::stateIndex())) frame.game.step = 0.0;
     timers.update(frame);
 }
 
@@ -382,12 +380,10 @@ CameraCore* Scene::camera() const {
     return cameras[static_cast<std::size_t>(currentCamera)].get();
 }
 
-CameraCore* Scene::findCamera(const char* cameraName) {
-    for (std::size_t i = 0; i < cameras.size(); ++i)
-        if (cameraName && std::strcmp(cameras[i]->getName(), cameraName) == 0) {
-            currentCamera = static_cast<std::int32_t>(i);
-            return cameras[i].get();
-        }
+CameraCore* Scene::findCamera(const char* cameraName) const {
+    for (const std::unique_ptr<CameraCore>& camera : cameras)
+        if (cameraName && std::strcmp(camera->getName(), cameraName) == 0) return camera.get();
+    engineLog().error("Can't find camera with name [%s] (scene [%s])", cameraName ? cameraName : "", name);
     return nullptr;
 }
 

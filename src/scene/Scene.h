@@ -44,6 +44,8 @@ constexpr std::uint32_t kSceneUpdateAll = 0x40000000;
 
 // The five sound lists.
 constexpr std::uint32_t kSceneSoundLists = 5;
+// The waypoint kind that matches every kind in searches.
+constexpr std::int32_t kPoseAnyKind = 7;
 
 class Scene;
 
@@ -221,8 +223,8 @@ public:
     bool setMainCharacter(GameObjectLink link);
     // The current camera, or null.
     CameraCore* camera() const;
-    // Makes the camera of that name current; null when there is none.
-    CameraCore* findCamera(const char* cameraName);
+    // The camera of that name, or null (logged); the current camera stays.
+    CameraCore* findCamera(const char* cameraName) const;
     // Updates every camera while scene time runs.
     bool updateCameras(const CurrentTime& time);
     // The object of the main character link, or null.
@@ -237,6 +239,24 @@ public:
     // the name. setAimPoint is the one named "aimPoint".
     bool setDynamicWaypoint(const char* poseName, const Matrix34& pose);
     bool setAimPoint(const Matrix34& pose);
+    // A waypoint by name and kind (kPoseAnyKind: any): a point or any-kind
+    // search looks at the run-time points first, other kinds at the static
+    // waypoints only.
+    Y3Pose* searchWaypoints(const char* poseName, std::int32_t kind) const;
+    // The point or model waypoint (static or run-time) whose name begins
+    // with the prefix (null: any) nearest the position; ties go to the
+    // first found.
+    Y3Pose* searchNearestWaypoints(const char* prefix, const float* position) const;
+    // Each light area takes the box of the trigger waypoint of its name,
+    // when there is one (after the sky's light mode changed).
+    void placeLightAreasOnWaypoints();
+    // The first model whose link parent is the object (what it carries).
+    GameObject* findLinkedChild(const GameObject* parent) const;
+    // The nearest model with a head, other than exclude, whose squared
+    // distance from the position is below limit; null when none.
+    GameObject* findNearestModel(const float* position, const GameObject* exclude, float limit) const;
+    // Every model refreshes its drawing data at its next update.
+    void markModelsDirty();
     // The waypoints of the scene's waypoint resource (same name as the
     // scene, through the waypoint data manager), read when the scene
     // initialises; false when the resource is there but cannot be read.

@@ -8,6 +8,12 @@
 
 // Bits of a model's state word.
 constexpr std::uint32_t kModelPendingDeleteFlag = 0x80000000u;
+// The drawing data is to be refreshed at the model's next update (after
+// the render device was made anew).
+constexpr std::uint32_t kModelRefreshFlag = 0x40000;
+// Both bits: a model with a head that looks and is looked at.
+constexpr std::uint32_t kLookTargetKind = 0x2000008;
+constexpr std::uint32_t kModelVisible = 0x2;
 // Bits of a sound's state word.
 constexpr std::uint32_t kSoundOnStackFlag = 0x8;
 constexpr std::uint32_t kSoundAllocatedFlag = 0x4;

@@ -396,6 +396,7 @@ bool Scene::updatePhase1(const CurrentTime& time, std::int32_t) {
 bool Scene::updatePhase3(const CurrentTime& time, std::int32_t) {
     if (objectsUpdateInState(scene_detail::stateIndex()) && !gameCore.scene_isDialogActive())
         updateTeleportPoints(time);
+    if (sky) sky->update(time);
     updatePhase(time, 3);
     triggers->update();
     return true;

@@ -297,13 +297,25 @@ bool allInRange(const std::vector<std::int32_t>& list, std::size_t count) {
     return std::all_of(list.begin(), list.end(), [count](std::int32_t i) { return inRange(i, count); });
 }
 
+// The work one camera update may spend on the walk, counted in plane tests
+// and list entries looked at. Every ordinary scene is walked in full well
+// within it; in a scene whose portals overlap, the paths through them
+// multiply with every portal, and the walk stops at the bound and takes
+// everything as visible. The bound grows with the square of the portals.
+std::size_t walkBudget(std::size_t portals) { return 4096 + 32 * portals * portals; }
+
 // The traversal of one camera update.
 class Traversal {
 public:
-    Traversal(ScenePVS& scene, PVSData& data, const CameraCore& camera) : scene_(scene), data_(data), camera_(camera) {}
+    Traversal(ScenePVS& scene, PVSData& data, const CameraCore& camera)
+        : scene_(scene), data_(data), camera_(camera), budget_(walkBudget(scene.portals.size())) {}
+
+    // The walk ran out of its bound; what it found is incomplete.
+    bool exhausted() const { return exhausted_; }
 
     void run(std::int32_t p, std::int32_t b, const std::vector<Plane>& planes, const std::vector<std::int32_t>& areas,
              const std::vector<std::int32_t>& portals, const std::vector<std::int32_t>& path) {
+        if (!spend(1 + path.size() + areas.size() + portals.size() + planes.size())) return;
         if (!inRange(b, scene_.areas.size()) || !inRange(p, scene_.portals.size())) return;
         if (contains(path, p) || contains(areas, b) || !passable(*scene_.portals[static_cast<std::size_t>(p)])) return;
         std::vector<std::int32_t> pathNext = path;
@@ -320,11 +332,12 @@ public:
             std::vector<std::int32_t> portalsNext = portals, areasNext = areas;
             append(portalsNext, portal.excludedPortals);
             append(areasNext, portal.excludedAreas);
+            std::vector<std::int32_t>& reached = data_.portals[static_cast<std::size_t>(q)].list;
+            if (!spend(1 + portalsNext.size() + areasNext.size() + planesNext.size() + reached.size())) return;
             if (contains(portalsNext, q) || contains(areasNext, d)) continue;
             const bool culled = std::any_of(planesNext.begin(), planesNext.end(),
                                             [&portal](const Plane& plane) { return behind(portal.volume.box, plane); });
             if (culled) continue;
-            std::vector<std::int32_t>& reached = data_.portals[static_cast<std::size_t>(q)].list;
             if (!contains(reached, p)) reached.push_back(p);
             run(q, d, planesNext, areasNext, portalsNext, pathNext);
         }
@@ -340,9 +353,21 @@ private:
         return !door || door->isAnimationPlaying();
     }
 
+    // Takes cost from the bound; false (for good) once it is used up.
+    bool spend(std::size_t cost) {
+        if (exhausted_ || cost > budget_) {
+            exhausted_ = true;
+            return false;
+        }
+        budget_ -= cost;
+        return true;
+    }
+
     ScenePVS& scene_;
     PVSData& data_;
     const CameraCore& camera_;
+    std::size_t budget_;
+    bool exhausted_ = false;
 };
 
 }  // namespace
@@ -414,6 +439,12 @@ void PVSData::update(ScenePVS& scene, const CameraCore& camera) {
                 if (b == -1) continue;
                 traversal.run(p, b, {start}, portal.excludedAreas, portal.excludedPortals, {});
             }
+        if (traversal.exhausted()) {
+            // A walk cut short would hide what it did not reach: show all.
+            allVisible = 1;
+            for (PVSArea& area : areas) area.visible = 1;
+            for (PVSPortal& portal : portals) portal.visible = 1;
+        }
     }
     for (auto& record : scene.objects)
         if (record) scene.computeVisibility(*record, *this);

@@ -16,10 +16,6 @@ using scene_detail::resolve;
 
 namespace {
 
-// The model bits a look-target candidate needs (its kind and visible bits).
-constexpr std::uint32_t kLookTargetKind = 0x2000008;
-constexpr std::uint32_t kModelVisible = 0x2;
-
 bool validList(std::uint32_t list) {
     if (list < kSceneSoundLists) return true;
     engineLog().error("INVALID SOUND INDEX");

@@ -529,7 +529,10 @@ void Y3Pose_Resource::copyTo(Y3Pose& other) const {
 
 void Y3Pose_Resource::releaseBeforeDelete() {
     if (!link.index()) return;
-    engineLog().error("Expected waypoint [%s] %s [%s] release call before delete", id, resourceKey(), resourceName);
+    if (type() == PoseParticle)
+        engineLog().error("Expected waypoint [%s] particle [%s] release call before delete", id, resourceName);
+    else
+        engineLog().error("Expected waypoint [%s] light [%s] release call before delete", id, resourceName);
     release();
 }
 
@@ -610,7 +613,19 @@ bool Y3Pose_Light::spawn(std::uint32_t) {
     return true;
 }
 
-void Y3Pose_Light::refresh(bool) {}
+void Y3Pose_Light::refresh(bool) {
+    // The light takes the pose's id as its name, unless another light of
+    // the scene has it.
+    GameObject* light = resolve(link);
+    if (!light || light->getType() != ObjectLight || std::strcmp(light->getName(), id) == 0) return;
+    const Scene* scene = gameCore.currentScene();
+    if (const GameObject* other = scene ? scene->lookupLight(id) : nullptr; other && other != light) {
+        engineLog().error("Can't rename light [%s] to [%s]", light->getName(), id);
+        return;
+    }
+    std::memset(light->name, 0, sizeof(light->name));
+    std::strncpy(light->name, id, sizeof(light->name) - 1);
+}
 
 // --- Volume -----------------------------------------------------------------
 

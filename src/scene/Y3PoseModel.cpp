@@ -1,6 +1,7 @@
 // The model pose: a model instance, a randomised NPC ('$' group) or an
 // action-model trigger ('^'), with its formats and its spawned model.
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -117,16 +118,15 @@ bool Y3Pose_Model::attach() {
         const std::int32_t trigger = gameCore.scene_findTrigger(gameCore.scene_modelTriggerName(id));
         if (trigger > 0) link = GameObjectLink{static_cast<std::uint32_t>(trigger)};
         else
-            engineLog().error("Can't push WP action model trigger [%s] (trigger[%s]): Model NOT created. Waypoints "
-                              "changes after this save???",
-                              id, model);
+            engineLog().error(
+                "Can't push WP action model trigger [%s] (trigger[%s]): Model NOT created. Waypoints changes after this save???",
+                id, model);
         return true;
     }
     link = GameObjectLink{gameCore.scene_findObject(id, false)};
     if (!link.index() && model[0] != '$')
-        engineLog().error("Can't push WP object [%s] (model [%s]): Model NOT created. Waypoints changes after this "
-                          "save???",
-                          id, model);
+        engineLog().error(
+            "Can't push WP object [%s] (model [%s]): Model NOT created. Waypoints changes after this save???", id, model);
     return true;
 }
 
@@ -216,7 +216,10 @@ void Y3Pose_Model::refresh(bool full) {
     auto wrapped = [](const char* name, bool anyBracket) {
         const bool bracketed = anyBracket ? std::memchr(name, '[', strnlen(name, 128)) != nullptr : name[0] == '[';
         if (bracketed || name[0] == '$') return std::string(name);
-        return "[x* " + std::string(name) + "]";
+        // Played in a loop for ever.
+        char loop[160];
+        std::snprintf(loop, sizeof(loop), "[x* %s]", name);
+        return std::string(loop);
     };
     if (animation[0]) {
         spawned->clearBodyStack();

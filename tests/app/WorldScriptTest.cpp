@@ -251,6 +251,27 @@ TEST(WorldScript, CameraScriptsReachTheSceneCamera) {
     camera->stopStack();
     EXPECT_EQ(gameCore.flags & kGameFlagCameraOverride, 0u);
 
+    // Negative times and numbers that are none are refused: no stack plays
+    // and the camera stays out of the stack mode.
+    ASSERT_TRUE(f.lua.load("a = game:camera('-1[current]'); b = game:camera('[-5 current]'); "
+                           "c = game:camera('0.5[-5 current]'); d = game:camera('1..2.3[current]')"));
+    for (const char* result : {"a", "b", "c", "d"}) EXPECT_EQ(f.value(result), "false") << result;
+    EXPECT_EQ(gameCore.flags & kGameFlagCameraOverride, 0u);
+    EXPECT_TRUE(camera->blender.empty());
+
+    // A camera named in a command is found, not made current.
+    intro->cameras.push_back(std::make_unique<CameraCore>(intro, "close"));
+    CameraCore* close = intro->cameras.back().get();
+    ASSERT_TRUE(close->initialize(-1.0f));
+    EXPECT_TRUE(gameCore.scene_cameraStackCommand("close", "[1 current]"));
+    EXPECT_EQ(gameCore.scene_getCamera(), camera);
+    EXPECT_FALSE(close->blender.empty());
+    EXPECT_TRUE(camera->blender.empty());
+    close->stopStack();
+    EXPECT_FALSE(gameCore.scene_cameraStackCommand("nowhere", "[1 current]"));
+    EXPECT_TRUE(f.logged("Can't find camera with name [nowhere] (scene [intro])"));
+    EXPECT_EQ(gameCore.scene_getCamera(), camera);
+
     Matrix34 pose;
     camera->pose.m[9] = 7.0f;
     ASSERT_TRUE(gameCore.scene_getPose("%camera%", 0, pose));

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <cstring>
 #include <vector>
 
@@ -139,6 +141,18 @@ TEST(BlenderHeader, RefusalsAreLogged) {
     BlenderHeader blender = linear();
     blender.setStart(-2.0, 1.0);
     EXPECT_EQ(blender.startTime, -2.0);
+
+    // A refused end leaves the scheduled end as it was; not-a-number
+    // times are refused like negative ones.
+    ASSERT_TRUE(blender.setEnd(3.0, 1.0));
+    EXPECT_FALSE(blender.setEnd(-2.0, 1.0));
+    EXPECT_EQ(blender.endTime, 3.0);
+    EXPECT_FALSE(blender.setEnd(4.0, -1.0));
+    EXPECT_EQ(blender.endTime, 3.0);
+    EXPECT_FALSE(blender.setEnd(std::nan(""), 1.0));
+    EXPECT_FALSE(blender.setEnd(4.0, std::nan("")));
+    EXPECT_FALSE(blender.setStart(0.0, std::nan("")));
+    EXPECT_EQ(blender.endTime, 3.0);
 }
 
 TEST(BlenderHeader, RecordRoundTripsAndContinues) {

@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "foundation/DataStream.h"
+#include "foundation/Log.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -182,3 +184,23 @@ TEST(Smoother, DamagedRecordsFail) {
     QuadSmooth qb;
     EXPECT_LT(qb.read(cut), 0);
 }
+
+namespace {
+
+TEST(Smoother, AVectorSmootherDestroyedWithItsStagesIsReported) {
+    testing_support::ScopedGameCore core;
+    {
+        VectorSmoother released;
+        released.setStages(2, 0.3f, 0.1f);
+        released.release();
+        EXPECT_TRUE(released.stages.empty());
+    }
+    EXPECT_FALSE(core.log().contains("Release vector smoother before destructor call"));
+    {
+        VectorSmoother kept;
+        kept.setStages(2, 0.3f, 0.1f);
+    }
+    EXPECT_TRUE(core.log().contains("Release vector smoother before destructor call"));
+}
+
+}  // namespace

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -57,6 +58,47 @@ TEST(CameraAuto, MaskIsAPrefixAndCaseCounts) {
     // A ".fixed" camera shows the waypoint's view.
     EXPECT_FLOAT_EQ(pose.m[9], 2.0f);
     EXPECT_FLOAT_EQ(pose.m[8], -1.0f);
+}
+
+// A ground volume "2d+<part>:<name>" that holds the main character makes
+// "2d><part>:<name>" the prefix of the cameras; outside it the part itself
+// is the prefix. In the area mode ("auto") every "2d+" volume counts.
+TEST(CameraAuto, VolumesHoldingTheCharacterNameTheCameras) {
+    AutoWorld w;
+    testing_support::PoseObject& hero = w.world.character();
+    auto volume = std::make_unique<Y3Pose_Volume>("2d+hall:left#1");
+    volume->pose = poseAt(0.0f, 0.0f, 0.0f);
+    for (const auto& corner : {std::array<float, 3>{-5, 0, -5}, {5, 0, -5}, {5, 0, 5}, {-5, 0, 5}}) {
+        PoseVector3 point;
+        for (int k = 0; k < 3; ++k) point.v[k] = corner[static_cast<std::size_t>(k)];
+        volume->polygon.push_back(point);
+    }
+    w.world.scene->addWaypoint(std::move(volume));
+    w.world.addCamera("2d>hall:left.fixed", poseAt(2.0f, 0.0f, 0.0f));
+    w.world.addCamera("hall.fixed", poseAt(3.0f, 0.0f, 0.0f));
+    const auto listed = [&w] {
+        Matrix34 pose;
+        EXPECT_TRUE(w.automatic().step(pose, frameAt(0.1, 0.1)));
+        std::vector<std::string> names;
+        for (const Y3Pose_Camera* camera : w.automatic().cameras) names.push_back(camera->id);
+        return names;
+    };
+    hero.pose = poseAt(1.0f, 0.5f, 2.0f);
+    for (const char* mask : {"hall", "auto"}) {
+        gameCore.setCameraMask(mask);
+        EXPECT_EQ(listed(), std::vector<std::string>{"2d>hall:left.fixed"}) << mask;
+        EXPECT_STREQ(w.automatic().mask, "2d>hall:left");
+    }
+    gameCore.setCameraMask("yard;hall");
+    EXPECT_EQ(listed(), std::vector<std::string>{"2d>hall:left.fixed"});
+    gameCore.setCameraMask("yard");
+    EXPECT_EQ(listed(), std::vector<std::string>{});
+    // Too far above the ground, or beside the polygon: outside the volume.
+    gameCore.setCameraMask("hall");
+    for (const Matrix34& outside : {poseAt(1.0f, 3.0f, 2.0f), poseAt(9.0f, 0.5f, 2.0f)}) {
+        hero.pose = outside;
+        EXPECT_EQ(listed(), std::vector<std::string>{"hall.fixed"});
+    }
 }
 
 TEST(CameraAuto, ChangesRaiseTheirEventExceptFromFlyerToFlyer) {

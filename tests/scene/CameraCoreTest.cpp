@@ -10,6 +10,9 @@
 #include <vector>
 
 #include "foundation/DataStream.h"
+#include "model/Model.h"
+#include "render/RenderCore.h"
+#include "ui/StillFrameData.h"
 #include "scene/CameraFixture.h"
 #include "scene/CameraSettings.h"
 #include "support/TestSupport.h"
@@ -220,6 +223,162 @@ TEST(CameraCore, StacksFadeInFromTheCameraAndCrossFadeIntoANewStack) {
     EXPECT_NEAR(camera.pose.m[9], -4.0f, 1e-4f);
     EXPECT_EQ(camera.blender.entries.size(), 1u);
     camera.stopStack();
+}
+
+// Stacks stored raw (a dialog's saved stack) bypass the command reader:
+// an item whose envelope cannot be set is never played, and a pose that is
+// not finite is never taken.
+TEST(CameraCore, StacksWithBadTimesAreRefusedAndPosesStayFinite) {
+    struct Case {
+        float blendTime, hold, curve;
+    };
+    const Case cases[] = {
+        {-1.0f, 0.0f, 1.0f},
+        {0.0f, -5.0f, 1.0f},
+        {0.5f, -5.0f, 1.0f},
+        {-12345.0f, 0.0f, 1.0f},
+        {std::nanf(""), 0.0f, 1.0f},
+        {1.0f, INFINITY, 1.0f},
+        {1.0f, 0.0f, 25.0f},
+    };
+    for (const Case& c : cases) {
+        ScopedGameCore core;
+        CameraScene world;
+        world.addCamera("cam1", poseAt(4.0f, 0.0f, 0.0f));
+        CameraCore& camera = world.camera();
+        CameraStack stack;
+        ASSERT_TRUE(stack.parseCommands("[cam1] [current]"));
+        stack.items[1].blendTime = c.blendTime;
+        stack.items[1].hold = c.hold;
+        stack.items[1].curve = c.curve;
+        EXPECT_FALSE(camera.playStack(stack, false)) << c.blendTime << " " << c.hold << " " << c.curve;
+        stack.clear();
+        EXPECT_EQ(gameCore.flags & kGameFlagCameraOverride, 0u);
+        EXPECT_TRUE(camera.blender.empty());
+        EXPECT_TRUE(core.log().contains("can't set the envelope of stack item"));
+    }
+
+    ScopedGameCore core;
+    CameraScene world;
+    CameraCore& camera = world.camera();
+    camera.update(frameAt(0.0, 0.1));
+    CameraStack stack;
+    ASSERT_TRUE(stack.parseCommands("[1 current z10]"));
+    stack.items[0].zoom = INFINITY;
+    ASSERT_TRUE(camera.playStack(stack, false));
+    stack.clear();
+    for (int frame = 1; frame < 30; ++frame) camera.update(frameAt(0.1 * frame, 0.1));
+    EXPECT_EQ(gameCore.flags & kGameFlagCameraOverride, 0u);
+    for (float v : camera.pose.m) EXPECT_TRUE(std::isfinite(v));
+}
+
+TEST(CameraCore, ObjectsInViewAndWithinTheVisibilityDistance) {
+    ScopedGameCore core;
+    CameraScene world;
+    CameraCore& camera = world.camera();
+    camera.update(frameAt(0.0, 0.1));  // at the origin, looking along -z
+    Scene& scene = *world.scene;
+    GameObject* ahead = scene.createModel("box", "ahead", poseAt(0.0f, 0.0f, -5.0f), 0);
+    GameObject* behind = scene.createModel("box", "behind", poseAt(0.0f, 0.0f, 5.0f), 0);
+    GameObject* far = scene.createModel("box", "far", poseAt(0.0f, 0.0f, -12.0f), 0);
+    ASSERT_TRUE(ahead && behind && far);
+    EXPECT_TRUE(camera.isObjectVisible(ahead));
+    EXPECT_FALSE(camera.isObjectVisible(behind));
+    EXPECT_FALSE(camera.isObjectVisible(nullptr));
+
+    const float saved = gameCore.renderParameters[12];
+    EXPECT_EQ(saved, 3000.0f);
+    EXPECT_TRUE(camera.isWithinDistance(far));
+    gameCore.renderParameters[12] = 10.0f;
+    EXPECT_TRUE(camera.isWithinDistance(ahead));
+    EXPECT_TRUE(camera.isWithinDistance(behind));  // distance only, not the view
+    EXPECT_FALSE(camera.isWithinDistance(far));    // 12 less its radius is not below 10
+    gameCore.renderParameters[12] = 12.5f;
+    EXPECT_TRUE(camera.isWithinDistance(far));     // the radius brings it in
+    gameCore.renderParameters[12] = saved;
+}
+
+// The focus follows the scene's look target (a model with a head in front
+// of the camera) before the main character.
+TEST(CameraCore, FocusIsTakenFromTheLookTargetFirst) {
+    ScopedGameCore core;
+    SettingsGuard guard;
+    CameraScene world;
+    CameraCore& camera = world.camera();
+    world.character().pose = poseAt(0.0f, 0.0f, -10.0f);
+    camera.update(frameAt(0.0, 0.1));
+    EXPECT_FLOAT_EQ(camera.focus[0], 10.0f);
+    auto* head = static_cast<Model*>(world.scene->createModel("box", "talker", poseAt(0.0f, 0.0f, -5.0f), 0));
+    ASSERT_NE(head, nullptr);
+    head->objectFlags |= 0x2000008 | 0x2;
+    camera.focusSmoother.stages.clear();  // a fresh cascade takes the new distance at once
+    camera.update(frameAt(0.1, 0.1));
+    EXPECT_FLOAT_EQ(camera.focus[0], 5.0f);
+}
+
+// "z" moves toward what the camera faces. A "current" item follows the
+// camera every frame, so its move adds up frame by frame; ".current" takes
+// the pose of its first frame only.
+TEST(CameraCore, AZoomedCurrentViewMovesForwardOnceOrEveryFrame) {
+    struct Case {
+        const char* text;
+        float forward;
+    };
+    for (const Case& c : {Case{"0.5[1 .current z100]", 1.0f}, Case{"0.5[1 current z100]", 22.66f}}) {
+        ScopedGameCore core;
+        CameraScene world;
+        CameraCore& camera = world.camera();
+        gameCore.cameraMode = 5;  // a fixed view keeps the pose the stack left
+        camera.update(frameAt(0.0, 0.05));
+        CameraStack stack;
+        ASSERT_TRUE(stack.parseCommands(c.text));
+        ASSERT_TRUE(camera.playStack(stack, false));
+        stack.clear();
+        for (int frame = 1; frame <= 40; ++frame) camera.update(frameAt(0.05 * frame, 0.05));
+        EXPECT_EQ(gameCore.flags & kGameFlagCameraOverride, 0u) << c.text;
+        EXPECT_NEAR(-camera.pose.m[11], c.forward, 0.01f) << c.text;
+    }
+}
+
+// "b": the view cuts to the new pose and the still frame "camera_blend",
+// showing the screenshot, fades out over the blend time.
+TEST(CameraCore, ACrossFadeLaysTheScreenshotOverTheCutAndFadesItOut) {
+    ScopedGameCore core;
+    RenderCore render;
+    testing_support::ScopedCoreMember<RenderCore> use(gameCore.render, &render);
+    CameraScene world;
+    world.addCamera("cam1", poseAt(4.0f, 0.0f, 0.0f));
+    CameraCore& camera = world.camera();
+    StillFrameData& frames = render.stillFrames().data;
+    CameraStack stack;
+    ASSERT_TRUE(stack.parseCommands("b1[2 cam1]"));
+    ASSERT_TRUE(camera.playStack(stack, false));
+    stack.clear();
+    camera.update(frameAt(0.25, 0.25));
+    EXPECT_FLOAT_EQ(camera.pose.m[9], 4.0f);  // cut at once
+    StillFrameItem* overlay = frames.find("camera_blend");
+    ASSERT_NE(overlay, nullptr);
+    EXPECT_EQ(overlay->source, "procScreenShot");
+    EXPECT_EQ(overlay->widthFactor, 1024.0f);
+    EXPECT_EQ(overlay->heightFactor, 768.0f);
+    const float first = overlay->alpha;
+    EXPECT_GT(first, 0.0f);
+    EXPECT_FLOAT_EQ(overlay->color[0], 0.5f * first);
+    camera.update(frameAt(0.5, 0.25));
+    ASSERT_EQ(frames.find("camera_blend"), overlay);
+    EXPECT_LT(overlay->alpha, first);
+    camera.update(frameAt(1.25, 0.75));
+    EXPECT_EQ(frames.find("camera_blend"), nullptr);  // faded out
+    EXPECT_NE(gameCore.flags & kGameFlagCameraOverride, 0u);
+
+    // A stack stopped while the overlay shows takes it away.
+    ASSERT_TRUE(stack.parseCommands("b1[2 cam1]"));
+    ASSERT_TRUE(camera.playStack(stack, false));
+    stack.clear();
+    camera.update(frameAt(1.5, 0.25));
+    EXPECT_NE(frames.find("camera_blend"), nullptr);
+    camera.stopStack();
+    EXPECT_EQ(frames.find("camera_blend"), nullptr);
 }
 
 TEST(CameraCore, SaveRecordRoundTripsByteForByte) {

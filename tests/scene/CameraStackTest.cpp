@@ -132,6 +132,17 @@ const ErrorCase kErrors[] = {
     {"b", "Unexpected EOL: Await for float", "", 0},
     {"2.5", "Unexpected EOL: Await for float end", "", 2},
     {"[", "Unexpected EOL at 1: Await for text", "Unexpected EOL", 0},
+    // Times are never negative, and every number must be one a float holds.
+    {"-1[current]", "Camera blend time must not be negative", "", 0},
+    {"[-5 current]", "Camera hold time must not be negative", "", 1},
+    {"0.5[-5 current]", "Camera hold time must not be negative", "", 4},
+    {"1:-2[current]", "Camera blend curve must not be negative", "", 2},
+    {"1..2.3[current]", "Camera number [1..2.3] is not a valid number", "", 0},
+    {"[1..2 current]", "Camera number [1..2] is not a valid number", "", 1},
+    {"[cam z1000000000000000000000000000000000000000]",
+     "Camera number [1000000000000000000000000000000000000000] is not a valid number",
+     "Expected end of camera position word '['", 6},
+    {"[cam p1,2.3.4]", "Camera number [2.3.4] is not a valid number", "Expected end of camera position word '['", 8},
 };
 
 TEST(CameraStack, EveryErrorIsReportedWithTheTextAndACaretLine) {

@@ -29,6 +29,15 @@ float* at(float x, float y, float z) {
     return point;
 }
 
+// Puts the camera at (x, 0, z) looking along -z and updates its view.
+void placeCamera(CameraCore& camera, float x, float z) {
+    camera.pose = scene_tools::poseAt(x, 0.0f, z);
+    matrix34Inverse(camera.pose, camera.viewTransform);
+    camera.frustum.setTransform(camera.viewTransform, camera.pose);
+    camera.sphere.setFromSize(camera.pose, camera.sphereRadius);
+    camera.updateVisibility();
+}
+
 // Rooms 0, 1, 2 along -z (the camera looks along -z from room 0), joined
 // by portals 0 (rooms 0-1) and 1 (rooms 1-2); a model in each room.
 class Corridor : public ::testing::Test {
@@ -52,13 +61,8 @@ protected:
     }
     // Puts the camera at a point looking along -z and updates its view.
     PVSData& look(float x, float z) {
-        CameraCore& camera = world.camera();
-        camera.pose = scene_tools::poseAt(x, 0.0f, z);
-        matrix34Inverse(camera.pose, camera.viewTransform);
-        camera.frustum.setTransform(camera.viewTransform, camera.pose);
-        camera.sphere.setFromSize(camera.pose, camera.sphereRadius);
-        camera.updateVisibility();
-        return camera.pvs;
+        placeCamera(world.camera(), x, z);
+        return world.camera().pvs;
     }
     static bool visible(const Model& model) { return model.elementVisible.at(0) != 0; }
 
@@ -127,11 +131,7 @@ TEST(ScenePVS, AClosedDoorPortalHidesWhatIsBehindItUntilTheDoorAnimates) {
     auto* chest = static_cast<Model*>(world.scene->createModel("box", "chest", scene_tools::poseAt(0, 0, -6), 0));
     EXPECT_EQ(world.scene->pvs.portals[0]->link.index, door->pvsIndex);
     CameraCore& camera = world.camera();
-    camera.pose = scene_tools::poseAt(0, 0, 0);
-    matrix34Inverse(camera.pose, camera.viewTransform);
-    camera.frustum.setTransform(camera.viewTransform, camera.pose);
-    camera.sphere.setFromSize(camera.pose, camera.sphereRadius);
-    camera.updateVisibility();
+    placeCamera(camera, 0, 0);
     EXPECT_FALSE(camera.pvs.areaVisible(1));
     EXPECT_FALSE(chest->elementVisible[0]);
     door->playSequence("[open]");
@@ -251,6 +251,54 @@ TEST(ScenePVS, ANamedPlacementReadsBackAndALongNameIsRefused) {
     bytes += std::string(300, 'x');
     MemoryStream bad(bytes.data(), static_cast<std::int32_t>(bytes.size()));
     EXPECT_LT(readNamedPlacement(bad, read), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Rooms 0 and 1 joined by a number of portals on one opening: every order
+// of those portals is a path of its own.
+class OverlappingPortals {
+public:
+    explicit OverlappingPortals(int count) {
+        scene_tools::VisibilityBuilder build;
+        build.addArea("room0", at(0, 0, 0), kRoom);
+        build.addArea("room1", at(0, 0, -6), kRoom);
+        for (int i = 0; i < count; ++i) {
+            const std::string name = "door" + std::to_string(i);
+            build.addPortal(name.c_str(), at(0.01f * static_cast<float>(i), 0, -3), kOpening, 0, 1);
+        }
+        world.scene->pvs.copyFrom(build.pvs());
+        outside = static_cast<Model*>(world.scene->createModel("box", "outside", scene_tools::poseAt(30, 0, 0), 0));
+        placeCamera(world.camera(), 0, 0);
+    }
+
+    ScopedGameCore core;
+    CameraScene world;
+    Model* outside = nullptr;
+};
+
+TEST(ScenePVS, OverlappingPortalsAreWalkedInFullWhileFewAndShowAllBeyondTheBound) {
+    {
+        // A few: the walk is complete and nothing outside the areas shows.
+        OverlappingPortals few(3);
+        const PVSData& data = few.world.camera().pvs;
+        EXPECT_FALSE(data.allVisible);
+        EXPECT_TRUE(data.areaVisible(1));
+        EXPECT_FALSE(few.outside->elementVisible[0]);
+        // Each door is reached through each of the others.
+        EXPECT_EQ(data.portals[2].list.size(), 2u);
+    }
+    // Twelve: the orders of the doors are beyond any frame's work; the walk
+    // stops at its bound and shows everything instead of hanging.
+    OverlappingPortals many(12);
+    const PVSData& data = many.world.camera().pvs;
+    EXPECT_TRUE(data.allVisible);
+    EXPECT_TRUE(data.areaVisible(0));
+    EXPECT_TRUE(data.areaVisible(1));
+    for (const PVSPortal& portal : data.portals) EXPECT_TRUE(portal.visible);
+    EXPECT_TRUE(many.outside->elementVisible[0]);
 }
 
 }  // namespace

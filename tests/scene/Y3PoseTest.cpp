@@ -3,13 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
 #include <string>
 
 #include "app/SceneLoadFixture.h"
 #include "foundation/DataStream.h"
 #include "foundation/XmlWriter.h"
 #include "game/WaypointDataManager.h"
+#include "effects/Light.h"
 #include "model/Model.h"
+#include "scene/NpcRandomizer.h"
 #include "scene/Scene.h"
 #include "scene/SceneWriter.h"
 #include "scene/Y3Pose.h"
@@ -289,9 +292,24 @@ TEST_F(PoseScene, AModelSpawnsAtItsPoseFirstAndWhereItWasReleasedAfter) {
     pose.release();
 }
 
-TEST_F(PoseScene, ARandomisedGroupWithoutVariantsSpawnsNothing) {
-    VariablesCore variables;
-    testing_support::ScopedCoreMember<VariablesCore> use(gameCore.variables, &variables);
+TEST_F(PoseScene, ALightPoseNamesItsLightUnlessTheNameIsTaken) {
+    GameObject* lamp = scene().addLight("lamp", nullptr, true);
+    GameObject* torch = scene().addLight("torch", nullptr, true);
+    ASSERT_TRUE(lamp && torch);
+    Y3Pose_Light pose("lamp.1");
+    pose.link = GameObjectLink::fromObject(lamp);
+    pose.refresh(true);
+    EXPECT_STREQ(lamp->getName(), "lamp.1");
+    std::strcpy(pose.id, "torch");
+    pose.refresh(true);
+    EXPECT_STREQ(lamp->getName(), "lamp.1");
+    EXPECT_TRUE(f.logged("Can't rename light [lamp.1] to [torch]"));
+    pose.link = GameObjectLink{};  // the scene deletes its lights
+}
+
+// The empty randomisation table of the group "crowd" of the scene "quay" by
+// day: its four rows without variants.
+ScriptVariable* crowdTable(VariablesCore& variables) {
     ScriptVariable* table = variables.globals()
                                 .ensureRoot()
                                 ->appendChild("npcrandomization")
@@ -300,6 +318,13 @@ TEST_F(PoseScene, ARandomisedGroupWithoutVariantsSpawnsNothing) {
                                 ->appendChild("day", ScriptVariable::TypeArray2D);
     for (const char* row : {"anim", "texture", "face-anim", "frequency"})
         table->appendChild(row, ScriptVariable::TypeArray);
+    return table;
+}
+
+TEST_F(PoseScene, ARandomisedGroupWithoutVariantsSpawnsNothing) {
+    VariablesCore variables;
+    testing_support::ScopedCoreMember<VariablesCore> use(gameCore.variables, &variables);
+    ScriptVariable* table = crowdTable(variables);
 
     Y3Pose_Model pose("crowd#1");
     std::strcpy(pose.model, "$crowd");
@@ -318,6 +343,35 @@ TEST_F(PoseScene, ARandomisedGroupWithoutVariantsSpawnsNothing) {
     EXPECT_EQ(model->objectFlags & 0xC, 0xCu);
     EXPECT_EQ(model->bodySequence, "[x* wave]");
     pose.release();
+}
+
+// A "$group" sequence name plays one of the group's variants of the
+// model's resource, whatever its weight.
+TEST_F(PoseScene, AGroupArrayGivesAVariantOfTheModel) {
+    VariablesCore variables;
+    testing_support::ScopedCoreMember<VariablesCore> use(gameCore.variables, &variables);
+    ScriptVariable* table = crowdTable(variables);
+    const char* const rows[3][3] = {{"sailor", "wave", "blink"}, {"fisher", "cast", "nod"}, {"sailor", "sit", "yawn"}};
+    for (const auto& row : rows) {
+        table->child(0)->appendChild(row[0], ScriptVariable::TypeString)->setString(row[1]);
+        table->child(1)->appendChild("t", ScriptVariable::TypeNumber)->setNumber(0.0f);
+        table->child(2)->appendChild(row[0], ScriptVariable::TypeString)->setString(row[2]);
+        table->child(3)->appendChild("f", ScriptVariable::TypeNumber)->setNumber(1.0f);
+    }
+    std::set<std::string> seen;
+    for (int i = 0; i < 64; ++i) {
+        const NpcVariant* variant = NpcRandomizer::readGroupArray("crowd", "sailor");
+        ASSERT_NE(variant, nullptr);
+        EXPECT_EQ(variant->model, "sailor");
+        seen.insert(variant->animation + "/" + variant->faceAnimation);
+    }
+    EXPECT_EQ(seen, (std::set<std::string>{"wave/blink", "sit/yawn"}));
+    const NpcVariant* fisher = NpcRandomizer::readGroupArray("crowd", "fisher");
+    ASSERT_NE(fisher, nullptr);
+    EXPECT_EQ(fisher->animation, "cast");
+    EXPECT_EQ(NpcRandomizer::readGroupArray("crowd", "captain"), nullptr);
+    EXPECT_EQ(NpcRandomizer::readGroupArray("nobody", "sailor"), nullptr);
+    EXPECT_TRUE(f.logged("Expected NPC randomization array at [npcrandomization.quay.nobody.day] for group [nobody]"));
 }
 
 }  // namespace

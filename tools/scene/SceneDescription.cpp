@@ -1,12 +1,14 @@
 #include "scene/SceneDescription.h"
 
 #include <cctype>
+#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 
 #include "foundation/DataStream.h"
 #include "foundation/PackedStream.h"
+#include "foundation/StringHelper.h"
 
 namespace scene_tools {
 
@@ -24,6 +26,20 @@ bool copyName(const std::string& text, char* field, std::size_t size, std::strin
     std::memset(field, 0, size);
     std::memcpy(field, text.data(), text.size());
     return true;
+}
+
+// A finite number written in full ("1.5", "-2", "1e3"); false for any
+// other text.
+bool readFloat(const std::string& text, float& value) {
+    try {
+        std::size_t used = 0;
+        const float parsed = std::stof(text, &used);
+        if (used != text.size() || !std::isfinite(parsed)) return false;
+        value = parsed;
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 // Reads the options after the fixed words of a line.
@@ -50,15 +66,12 @@ struct Options {
                     return false;
                 }
             if (word == "at" || word == "matrix") {
-                try {
-                    if (word == "at")
-                        for (int i = 0; i < 3; ++i) out.pose.m[9 + i] = std::stof(items[static_cast<std::size_t>(i)]);
-                    else
-                        for (int i = 0; i < 12; ++i) out.pose.m[i] = std::stof(items[static_cast<std::size_t>(i)]);
-                } catch (const std::exception&) {
-                    error = "option [" + word + "] takes numbers";
-                    return false;
-                }
+                float* target = word == "at" ? out.pose.m + 9 : out.pose.m;
+                for (std::size_t i = 0; i < values; ++i)
+                    if (!readFloat(items[i], target[i])) {
+                        error = "option [" + word + "] takes numbers";
+                        return false;
+                    }
             } else {
                 out.named.emplace_back(word, std::move(items));
             }
@@ -75,24 +88,34 @@ struct Options {
     bool number(const char* key, float& value, std::string& error) const {
         const std::vector<std::string>* found = find(key);
         if (!found) return true;
-        try {
-            value = std::stof(found->front());
-        } catch (const std::exception&) {
-            error = std::string("option [") + key + "] takes a number";
-            return false;
+        if (readFloat(found->front(), value)) return true;
+        error = std::string("option [") + key + "] takes a number";
+        return false;
+    }
+
+    // A whole number from 0 to the largest 32-bit signed value, written as
+    // one ("7", not "7.0" or "1e20").
+    bool wholeNumber(const char* key, std::int32_t& value, std::string& error) const {
+        const std::vector<std::string>* found = find(key);
+        if (!found) return true;
+        std::int32_t parsed = 0;
+        if (parseWholeNumber(found->front(), parsed) && parsed >= 0) {
+            value = parsed;
+            return true;
         }
-        return true;
+        error = std::string("option [") + key + "] takes a whole number from 0 to 2147483647, not [" +
+                found->front() + "]";
+        return false;
     }
 
     bool colour(const char* key, float (&value)[3], std::string& error) const {
         const std::vector<std::string>* found = find(key);
         if (!found) return true;
-        try {
-            for (int i = 0; i < 3; ++i) value[i] = std::stof((*found)[static_cast<std::size_t>(i)]);
-        } catch (const std::exception&) {
-            error = std::string("option [") + key + "] takes numbers";
-            return false;
-        }
+        for (std::size_t i = 0; i < 3; ++i)
+            if (!readFloat((*found)[i], value[i])) {
+                error = std::string("option [") + key + "] takes numbers";
+                return false;
+            }
         return true;
     }
 };
@@ -133,8 +156,8 @@ bool parseLine(const std::string& line, SceneDescription& out, VisibilityBuilder
     if (keyword == "model") {
         SceneModelPlacement& model = out.data.models.emplace_back();
         model.pose = options.pose;
-        float textureSet = 0.0f;
-        if (!options.number("texture_set", textureSet, error)) return false;
+        std::int32_t textureSet = 0;
+        if (!options.wholeNumber("texture_set", textureSet, error)) return false;
         model.properties.textureSet = static_cast<std::uint32_t>(textureSet);
         return copyName(first, model.name, sizeof(model.name), error) &&
                copyName(second, model.model, sizeof(model.model), error);
