@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "fuzz/FuzzTarget.h"
-#include "support/AllocationWatch.h"
+#include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
 
@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
     if (first == "--write-seeds") return argc < 3 ? usage() : writeSeeds(argv[2], argc > 3 ? argv[3] : "");
     const fuzzing::FuzzTarget* target = fuzzing::findFuzzTarget(first);
     if (!target) return usage();
-    testing_support::AllocationWatch::setLimit(kAllocationLimit);
+    testing_support::limitAllocations(kAllocationLimit);
 
     std::vector<std::string> seeds;
     target->seeds(seeds);
