@@ -3,7 +3,7 @@
 # and UndefinedBehaviorSanitizer) in build/fuzz and runs one of them:
 #   ./fuzz.sh TARGET SECONDS [JOBS]
 # TARGET: package, rules, ini, variables, savefile, savedata, image,
-# textrecord, xml. JOBS (default 1) fuzzing processes share the corpus.
+# textrecord, xml, shaderpackage, texture. JOBS (default 1) fuzzing processes share the corpus.
 # The corpus grows in build/fuzz/corpus/TARGET, starting from the seeds the
 # targets write (build/fuzz/seeds/TARGET) and the stored reproducers
 # (tests/fuzz/corpus/TARGET); inputs that fault land in
@@ -44,7 +44,9 @@ stored=()
 
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1}"
-options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -artifact_prefix="$findings/"
+# A single allocation over 512 MB is a fault, as in the replay: no input
+# may make a loader allocate what its header claims.
+options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=512 -artifact_prefix="$findings/"
          -print_final_stats=1)
 if [ "$jobs" -gt 1 ]; then
   # Fork mode: the processes share one corpus; a fault is kept and the

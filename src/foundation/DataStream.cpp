@@ -88,6 +88,15 @@ void MemoryStream::adopt(std::uint8_t* buffer, std::int32_t size, std::int32_t c
     owns_ = true;
 }
 
+void MemoryStream::swap(MemoryStream& other) noexcept {
+    std::swap(position_, other.position_);
+    std::swap(capacity_, other.capacity_);
+    std::swap(owns_, other.owns_);
+    std::swap(doubling_, other.doubling_);
+    std::swap(buffer_, other.buffer_);
+    std::swap(size_, other.size_);
+}
+
 bool MemoryStream::growBuffer(std::int32_t needed) {
     const std::int64_t wanted = (static_cast<std::int64_t>(size_) + std::max(needed, 0) + 4095) & ~std::int64_t{4095};
     std::int64_t capacity = doubling_ ? wanted * 2 : wanted;

@@ -79,6 +79,8 @@ public:
     bool allocateExact(std::int32_t size);
     // Takes ownership of a malloc'ed buffer.
     void adopt(std::uint8_t* buffer, std::int32_t size, std::int32_t capacity);
+    // Exchanges buffers, sizes, positions and modes with other.
+    void swap(MemoryStream& other) noexcept;
 
 private:
     std::int32_t position_ = 0;

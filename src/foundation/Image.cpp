@@ -1,5 +1,6 @@
 #include "foundation/Image.h"
 
+#include <cctype>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -361,10 +362,35 @@ bool runPngRead(PngReadJob* job) {
     return true;
 }
 
+// Walks the chunk list behind the signature up to the end chunk: every
+// chunk (length, type, data, CRC) must lie within the data. The library
+// takes a chunk's length as it stands and allocates it before it reads, so
+// a few bytes could claim gigabytes. False, logged, for one that does not.
+bool pngChunksFit(const std::uint8_t* data, std::size_t size) {
+    constexpr std::size_t kChunkFrame = 12;  // length, type and CRC
+    std::size_t at = 8;
+    while (at < size) {
+        if (size - at < kChunkFrame) return engineLog().error("PNG READER: chunk header cut short at byte %zu", at);
+        const std::uint32_t length = std::uint32_t(data[at]) << 24 | std::uint32_t(data[at + 1]) << 16 |
+                                     std::uint32_t(data[at + 2]) << 8 | data[at + 3];
+        char type[5] = {};
+        for (int i = 0; i < 4; ++i) {
+            const char c = static_cast<char>(data[at + 4 + i]);
+            type[i] = std::isalpha(static_cast<unsigned char>(c)) ? c : '?';
+        }
+        if (length > size - at - kChunkFrame)
+            return engineLog().error("PNG READER: chunk [%s] of %u bytes runs past the end of the data", type, length);
+        at += kChunkFrame + length;
+        if (std::memcmp(type, "IEND", 4) == 0) break;
+    }
+    return true;
+}
+
 // Reads a whole PNG into picture; false, logged, on any failure.
 bool readPngPicture(const std::uint8_t* data, std::size_t size, PngPicture& picture) {
     if (!data || size < 8) return engineLog().error("PNG READER: File could not be read");
     if (std::memcmp(data, kPngSignature, 8) != 0) return engineLog().error("PNG READER: File could not be read");
+    if (!pngChunksFit(data, size)) return false;
     auto job = std::make_unique<PngReadJob>();
     job->source = {data, size, 0};
     job->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &job->context, pngError, pngWarning);

@@ -482,6 +482,51 @@ TEST(Image, SizesTheDataCannotHoldAreRefusedBeforeAllocation) {
     EXPECT_TRUE(decodeImage(bare.data(), bare.size(), image));
 }
 
+TEST(Image, PngChunksRunningPastTheDataAreRefusedBeforeTheLibraryAllocates) {
+    const Bytes bare = makeBarePng(2, 2, PNG_COLOR_TYPE_GRAY);
+    const std::size_t idat = 8 + 25;  // behind the signature and the header chunk
+    auto withLength = [](Bytes data, std::size_t at, std::uint32_t length) {
+        for (int i = 0; i < 4; ++i) data[at + i] = static_cast<std::uint8_t>(length >> (8 * (3 - i)));
+        return data;
+    };
+    // A text chunk that claims 1.5 GB in a file of 54 bytes.
+    Bytes text(bare.begin(), bare.begin() + idat);
+    for (const std::uint8_t byte : {0x60, 0x00, 0x00, 0x00}) text.push_back(byte);
+    const char* body = "tEXtComment\0abcde";
+    text.insert(text.end(), body, body + 17);
+    ASSERT_EQ(text.size(), 54u);
+    struct Case {
+        const char* name;
+        Bytes data;
+        const char* message;
+    } cases[] = {
+        {"text chunk of 1.5 GB", text, "PNG READER: chunk [tEXt] of 1610612736 bytes runs past the end of the data"},
+        {"image data past the end", withLength(bare, idat, 4000), "PNG READER: chunk [IDAT] of 4000 bytes runs past"},
+        {"chunk header cut short", Bytes(bare.begin(), bare.begin() + idat + 6),
+         "PNG READER: chunk header cut short at byte 33"},
+    };
+    for (const Case& c : cases) {
+        testing_support::ScopedGameCore core;
+        TgaImage image;
+        ASSERT_TRUE(image.create(false, 2, 2));
+        {
+            testing_support::LargestAllocation largest;
+            EXPECT_FALSE(decodeImage(c.data.data(), c.data.size(), image)) << c.name;
+            EXPECT_FALSE(loadPngAlpha(c.data.data(), c.data.size(), image)) << c.name;
+            if (testing_support::LargestAllocation::recording()) EXPECT_LT(largest.bytes(), 1u << 20) << c.name;
+        }
+        EXPECT_TRUE(core.log().contains(c.message)) << c.name;
+        EXPECT_FALSE(image.hasAlpha()) << c.name;
+    }
+    // Bytes behind the end chunk are not walked.
+    Bytes trailing = bare;
+    trailing.insert(trailing.end(), {0xFF, 0xFF, 0xFF, 0xFF, 't', 'E', 'X', 't'});
+    testing_support::ScopedGameCore core;
+    TgaImage image;
+    ASSERT_TRUE(decodeImage(trailing.data(), trailing.size(), image));
+    EXPECT_EQ(image.width, 2u);
+}
+
 TEST(Image, JpegWithCorruptScanDataIsRefused) {
     const Bytes good = makeJpeg(64, 64, false);
     const std::size_t scan = jpegScanStart(good);

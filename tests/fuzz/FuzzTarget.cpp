@@ -18,6 +18,8 @@ const std::vector<FuzzTarget>& fuzzTargets() {
         {"image", fuzzImage, seedImage},
         {"textrecord", fuzzTextRecord, seedTextRecord},
         {"xml", fuzzXml, seedXml},
+        {"shaderpackage", fuzzShaderPackage, seedShaderPackage},
+        {"texture", fuzzTexture, seedTexture},
     };
     return targets;
 }

@@ -56,5 +56,9 @@ int fuzzTextRecord(const std::uint8_t* data, std::size_t size);
 void seedTextRecord(std::vector<std::string>& out);
 int fuzzXml(const std::uint8_t* data, std::size_t size);
 void seedXml(std::vector<std::string>& out);
+int fuzzShaderPackage(const std::uint8_t* data, std::size_t size);
+void seedShaderPackage(std::vector<std::string>& out);
+int fuzzTexture(const std::uint8_t* data, std::size_t size);
+void seedTexture(std::vector<std::string>& out);
 
 }  // namespace fuzzing

@@ -2,7 +2,9 @@
 //   fuzz_replay <target> [file or folder...]
 //       runs the target's seeds, then every file named (a folder: each
 //       file in it; a missing one holds none); a fault aborts, so the run
-//       fails.
+//       fails. In a sanitizer build a single allocation over 512 MB is a
+//       fault too: no input of a few bytes may make a loader allocate what
+//       its header claims.
 //   fuzz_replay --write-seeds <folder> [target]
 //       writes each target's seeds into <folder>/<target>/ for a fuzzer.
 #include <algorithm>
@@ -14,10 +16,13 @@
 #include <vector>
 
 #include "fuzz/FuzzTarget.h"
+#include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+constexpr std::size_t kAllocationLimit = std::size_t(512) << 20;
 
 int usage() {
     std::fprintf(stderr, "usage: fuzz_replay <target> [file or folder...]\n"
@@ -63,6 +68,7 @@ int main(int argc, char** argv) {
     if (first == "--write-seeds") return argc < 3 ? usage() : writeSeeds(argv[2], argc > 3 ? argv[3] : "");
     const fuzzing::FuzzTarget* target = fuzzing::findFuzzTarget(first);
     if (!target) return usage();
+    testing_support::limitAllocations(kAllocationLimit);
 
     std::vector<std::string> seeds;
     target->seeds(seeds);

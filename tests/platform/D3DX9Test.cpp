@@ -3,6 +3,7 @@
 #include "platform/d3d9/D3DX9.h"
 #include "platform/d3d9/PixelFormat.h"
 #include "platform/d3d9/ShaderBody.h"
+#include "support/TestSupport.h"
 #include "textures/DdsWriter.h"
 
 #include <cmath>
@@ -328,6 +329,57 @@ TEST_F(D3DXTest, DamagedImagesAreRefusedWithoutReadingPastTheirEnd) {
     EXPECT_TRUE(logged("DDS data cut short")) << allLines();
     EXPECT_TRUE(logged("DDS claims 5 mip levels for 8x8")) << allLines();
     EXPECT_TRUE(logged("TGA run-length packet runs past the image")) << allLines();
+}
+
+TEST_F(D3DXTest, RunLengthTgasAllocateNoMoreThanTheirDataEncode) {
+    // A run-length header (type 10) with its 18 bytes and the given packets.
+    auto rleTga = [](std::uint16_t width, std::uint16_t height, std::vector<std::uint8_t> packets) {
+        std::vector<std::uint8_t> file = {0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+        for (std::uint16_t v : {width, height}) {
+            file.push_back(std::uint8_t(v));
+            file.push_back(std::uint8_t(v >> 8));
+        }
+        file.push_back(32);
+        file.push_back(0x28);  // alpha bits, top row first
+        file.insert(file.end(), packets.begin(), packets.end());
+        return file;
+    };
+    // 16384 x 16384 at 32 bits in two bytes: refused before a decode.
+    const auto claim = rleTga(16384, 16384, {0x7F, 0});
+    {
+        testing_support::LargestAllocation largest;
+        D3DXIMAGE_INFO info{};
+        EXPECT_EQ(D3DXGetImageInfoFromFileInMemory(claim.data(), UINT(claim.size()), &info), D3DXERR_INVALIDDATA);
+        load(claim, D3DFMT_FROM_FILE, D3DX_FROM_FILE, D3DX_DEFAULT, D3DX_DEFAULT, D3DXERR_INVALIDDATA);
+        if (testing_support::LargestAllocation::recording()) EXPECT_LT(largest.bytes(), 1u << 20);
+    }
+    EXPECT_TRUE(logged("TGA run-length data cut short: 2 bytes for 16384x16384")) << allLines();
+
+    // 1024 x 1024 in runs of 128 texels: the header query walks the packets
+    // without making the 4 MB picture; the load makes it.
+    std::vector<std::uint8_t> runs;
+    for (int i = 0; i < 1024 * 1024 / 128; ++i) runs.insert(runs.end(), {0xFF, 10, 20, 30, 40});
+    const auto big = rleTga(1024, 1024, runs);
+    {
+        testing_support::LargestAllocation largest;
+        D3DXIMAGE_INFO info{};
+        ASSERT_EQ(D3DXGetImageInfoFromFileInMemory(big.data(), UINT(big.size()), &info), S_OK);
+        EXPECT_EQ(info.Width, 1024u);
+        EXPECT_EQ(info.Height, 1024u);
+        EXPECT_EQ(info.Format, D3DFMT_A8R8G8B8);
+        if (testing_support::LargestAllocation::recording()) EXPECT_LT(largest.bytes(), 1u << 20);
+    }
+    IDirect3DTexture9* texture = load(big, D3DFMT_FROM_FILE, 1);
+    ASSERT_NE(texture, nullptr);
+    const auto texels = levelBytes(texture, 0);
+    ASSERT_EQ(texels.size(), 4u * 1024 * 1024);
+    EXPECT_EQ(std::vector<std::uint8_t>(texels.end() - 4, texels.end()), (std::vector<std::uint8_t>{10, 20, 30, 40}));
+    texture->Release();
+    // One packet short: the query refuses it as the load does.
+    runs.resize(runs.size() - 5);
+    const auto cut = rleTga(1024, 1024, runs);
+    D3DXIMAGE_INFO info{};
+    EXPECT_EQ(D3DXGetImageInfoFromFileInMemory(cut.data(), UINT(cut.size()), &info), D3DXERR_INVALIDDATA);
 }
 
 TEST_F(D3DXTest, FillsWriteExactTexelsAndRequirementsAdjust) {

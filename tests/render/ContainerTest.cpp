@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -119,6 +120,46 @@ TEST_F(ContainerTest, DamagedFilesAreRefused) {
     writePackage(empty);
     EXPECT_TRUE(container.load());
     EXPECT_EQ(container.count(), 0);
+}
+
+TEST_F(ContainerTest, TheEntryTableGrowsWithTheEntriesRead) {
+    // Entries written out of a loop: every one is found with its bytes after
+    // the table has grown many times over.
+    std::vector<std::pair<std::string, std::string>> entries;
+    for (int i = 0; i < 300; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "e%04d", i);
+        entries.emplace_back(name, std::string(std::size_t(i % 7), char('a' + i % 26)));
+    }
+    writeEntries(entries);
+    ASSERT_TRUE(container.load());
+    ASSERT_EQ(container.count(), 300);
+    EXPECT_EQ(container.capacity(), 300);
+    for (const auto& [name, data] : entries) {
+        MemoryStream* found = container.find(name.c_str());
+        ASSERT_NE(found, nullptr) << name;
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(found->data()), std::size_t(found->size())), data);
+    }
+
+    // 200,000 entries claimed and room for them in the data, but the second
+    // is damaged: no table is made for the claim.
+    MemoryStream content(true);
+    writeU32(content, 200000);
+    writeU16(content, 1);
+    content.write("a", 1);
+    writeU32(content, 0);
+    writeU16(content, 200);
+    const std::string zeros(200000 * 6, '\0');
+    content.write(zeros.data(), std::int32_t(zeros.size()));
+    writePackage(content);
+    {
+        testing_support::LargestAllocation largest;
+        EXPECT_FALSE(container.load());
+        if (testing_support::LargestAllocation::recording()) EXPECT_LT(largest.bytes(), 4u << 20);
+    }
+    EXPECT_TRUE(core.log().contains("Container render shaders: entry 1 has a name of 200 bytes (at most 127)"));
+    EXPECT_EQ(container.count(), 2);
+    EXPECT_LE(container.capacity(), 2);
 }
 
 }  // namespace

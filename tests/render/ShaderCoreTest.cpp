@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "foundation/AppPaths.h"
 #include "foundation/IniFile.h"
 #include "foundation/Log.h"
+#include "foundation/PackedStream.h"
 #include "platform/D3D9TestSupport.h"
 #include "platform/FileSystem.h"
 #include "platform/d3d9/ShaderBody.h"
@@ -142,6 +144,55 @@ TEST_F(ShaderCoreTest, AMissingBodyStopsTheLoadAndTheRendererFallsBack) {
     std::filesystem::remove(platform::hostPath(core.paths().get(PathShaderCacheFile)));
     EXPECT_FALSE(shaderCore.initialize());
     EXPECT_TRUE(core.log().contains("Fail to load shaders data package at ["));
+}
+
+TEST_F(ShaderCoreTest, ABodyLargerThanItsEntryIsRefusedAndTheRendererFallsBack) {
+    // The device and the constant table take a body by pointer and read
+    // what its own size field says; each case damages every body so.
+    using Body = std::vector<std::uint8_t>;
+    auto claim = [](std::uint32_t size) {
+        return [size](Body& body) {
+            for (int i = 0; i < 4; ++i) body[4 + i] = std::uint8_t(size >> (8 * i));
+        };
+    };
+    struct Case {
+        const char* what;
+        std::function<void(Body&)> damage;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"a body claiming 64 bytes more than its entry", [&](Body& body) { claim(std::uint32_t(body.size() + 64))(body); },
+         "bytes, its entry holds"},
+        {"a body claiming about 4 GB", claim(0xFFFFFFF8u), "its body claims 4294967288 bytes"},
+        {"a body cut to its first word", [](Body& body) { body.resize(4); }, "is too short to be one"},
+    };
+    std::vector<PackedShader> sorted = shaders;
+    std::sort(sorted.begin(), sorted.end(), [](const PackedShader& a, const PackedShader& b) { return a.key < b.key; });
+    for (const Case& c : cases) {
+        Container writer("writer", 0);
+        writer.reserveEntries(std::int32_t(sorted.size()));
+        for (const PackedShader& shader : sorted) {
+            Body body = platform::d3d9::writeShaderBody(shader.body);
+            c.damage(body);
+            ASSERT_TRUE(writer.append(shader.key, body.data(), std::int32_t(body.size())));
+        }
+        MemoryStream content(true);
+        ASSERT_GT(writer.write(content), 0);
+        ASSERT_TRUE(writePackedFile(core.paths().get(PathShaderCacheFile), content, 1, true));
+
+        // Start-up as the device start runs it: the package is refused at its
+        // first program and the renderer goes on without shaders.
+        video.fixedPipeline = false;
+        ShaderCore starting;
+        starting.attach(device, &cache);
+        EXPECT_TRUE(starting.start()) << c.what;
+        EXPECT_TRUE(core.log().contains(c.message)) << c.what;
+        EXPECT_TRUE(core.log().contains("]: read failed.")) << c.what;
+        EXPECT_TRUE(core.log().contains("Shaders are not available: drawing with the fixed pipeline")) << c.what;
+        EXPECT_TRUE(video.fixedPipeline) << c.what;
+        EXPECT_FALSE(starting.ready()) << c.what;
+        core.log().clear();
+    }
 }
 
 TEST_F(ShaderCoreTest, DrawsSendOnlyChangedConstantsAndSurviveDeviceLoss) {

@@ -30,9 +30,28 @@ namespace {
 
 std::atomic<bool> watchingAllocations{false};
 std::atomic<std::size_t> largestAllocation{0};
+std::atomic<std::size_t> allocationLimit{0};
 
 #if defined(__SANITIZE_ADDRESS__)
+// Inside the allocator: no formatted output and no allocation.
+[[noreturn]] void overLimit(std::size_t size) {
+    char line[64] = "allocation over the limit: ";
+    std::size_t at = std::strlen(line);
+    char digits[24];
+    std::size_t count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + size % 10);
+        size /= 10;
+    } while (size != 0);
+    while (count != 0) line[at++] = digits[--count];
+    line[at++] = '\n';
+    [[maybe_unused]] const ssize_t written = ::write(2, line, at);
+    std::abort();
+}
+
 void onAllocation(const volatile void*, std::size_t size) {
+    const std::size_t limit = allocationLimit.load(std::memory_order_relaxed);
+    if (limit != 0 && size > limit) overLimit(size);
     if (!watchingAllocations.load(std::memory_order_relaxed)) return;
     std::size_t seen = largestAllocation.load(std::memory_order_relaxed);
     while (size > seen && !largestAllocation.compare_exchange_weak(seen, size, std::memory_order_relaxed)) {
@@ -60,6 +79,11 @@ LargestAllocation::~LargestAllocation() { watchingAllocations = false; }
 std::size_t LargestAllocation::bytes() const { return largestAllocation.load(); }
 
 bool LargestAllocation::recording() { return installAllocationHooks(); }
+
+bool limitAllocations(std::size_t bytes) {
+    allocationLimit = bytes;
+    return installAllocationHooks();
+}
 
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "engine-test-XXXXXX").string();

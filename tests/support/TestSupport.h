@@ -45,6 +45,10 @@ public:
     static bool recording();
 };
 
+// From now on a single allocation over bytes (0: none) ends the process
+// with a message; false where allocations are not reported.
+bool limitAllocations(std::size_t bytes);
+
 bool writeFile(const std::string& path, const std::string& bytes);
 std::string readFile(const std::string& path);
 bool makeFolders(const std::string& path);

@@ -158,15 +158,25 @@ bool readTga(const std::uint8_t* p, std::size_t size, ImageFile& image, bool hea
         why = "TGA data cut short";
         return false;
     }
+    // A run-length packet gives at most 128 pixels for its header byte and
+    // one pixel value: data that cannot encode the image are refused before
+    // anything is allocated for it.
+    if (rle && (std::uint64_t(width) * height + 127) / 128 * (1 + bpp) > size - start) {
+        why = "TGA run-length data cut short: " + std::to_string(size - start) + " bytes for " +
+              std::to_string(width) + "x" + std::to_string(height);
+        return false;
+    }
     if (headerOnly && !rle) return true;
-    std::vector<std::uint8_t> out(static_cast<std::size_t>(pixels));
+    // A header query walks the packets without decoding them.
+    std::vector<std::uint8_t> out(headerOnly ? 0 : static_cast<std::size_t>(pixels));
     const std::uint8_t* cursor = p + start;
     const std::uint8_t* end = p + size;
     if (!rle) {
         std::memcpy(out.data(), cursor, out.size());
     } else {
+        const auto total = static_cast<std::size_t>(pixels);
         std::size_t written = 0;
-        while (written < out.size()) {
+        while (written < total) {
             if (cursor >= end) {
                 why = "TGA run-length data cut short";
                 return false;
@@ -174,25 +184,22 @@ bool readTga(const std::uint8_t* p, std::size_t size, ImageFile& image, bool hea
             const std::uint32_t packet = *cursor++;
             const std::size_t count = (packet & 0x7F) + 1;
             const std::size_t bytes = count * bpp;
-            if (bytes > out.size() - written) {
+            const std::size_t stored = (packet & 0x80) ? bpp : bytes;
+            if (bytes > total - written) {
                 why = "TGA run-length packet runs past the image";
                 return false;
             }
-            if (packet & 0x80) {
-                if (std::size_t(end - cursor) < bpp) {
-                    why = "TGA run-length data cut short";
-                    return false;
-                }
-                for (std::size_t i = 0; i < count; ++i) std::memcpy(&out[written + i * bpp], cursor, bpp);
-                cursor += bpp;
-            } else {
-                if (std::size_t(end - cursor) < bytes) {
-                    why = "TGA run-length data cut short";
-                    return false;
-                }
-                std::memcpy(&out[written], cursor, bytes);
-                cursor += bytes;
+            if (std::size_t(end - cursor) < stored) {
+                why = "TGA run-length data cut short";
+                return false;
             }
+            if (!headerOnly) {
+                if (packet & 0x80)
+                    for (std::size_t i = 0; i < count; ++i) std::memcpy(&out[written + i * bpp], cursor, bpp);
+                else
+                    std::memcpy(&out[written], cursor, bytes);
+            }
+            cursor += stored;
             written += bytes;
         }
         if (headerOnly) return true;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "app/GameCore.h"
 #include "foundation/AppPaths.h"
@@ -75,9 +76,13 @@ std::int32_t Container::read(DataStream& stream) {
         engineLog().systemError("Container %s: %u entries do not fit in %i bytes", name_, count, bytesLeft(stream));
         return -1;
     }
-    entries_ = std::make_unique<ContainerEntry[]>(count);
-    capacity_ = std::int32_t(count);
-    for (std::int32_t i = 0; i < capacity_; ++i) {
+    // The table grows as entries are read: a count is a claim, and a packed
+    // file unpacks to far more bytes than it holds.
+    for (std::int32_t i = 0; i < std::int32_t(count); ++i) {
+        if (i == capacity_ && !grow(std::min(std::int32_t(count), std::max(1, capacity_ * 2)))) {
+            engineLog().systemError("Container %s: no memory for %i entries", name_, i + 1);
+            return -1;
+        }
         ContainerEntry& entry = entries_[i];
         count_ = i + 1;
         std::uint16_t length = 0;
@@ -144,6 +149,18 @@ bool Container::save() {
     engineLog().error("Stream save not possible in release exe");
     return engineLog().systemError("Container %s: Can't write data to file [%s]", name_,
                                    logPath(containerPath(pathNumber_)).c_str());
+}
+
+bool Container::grow(std::int32_t capacity) {
+    std::unique_ptr<ContainerEntry[]> larger(new (std::nothrow) ContainerEntry[std::size_t(capacity)]);
+    if (!larger) return false;
+    for (std::int32_t i = 0; i < count_; ++i) {
+        std::memcpy(larger[i].name, entries_[i].name, sizeof larger[i].name);
+        larger[i].data.swap(entries_[i].data);
+    }
+    entries_ = std::move(larger);
+    capacity_ = capacity;
+    return true;
 }
 
 void Container::reserveEntries(std::int32_t count) {

@@ -58,9 +58,13 @@ public:
     const char* name() const { return name_; }
     std::uint32_t flags() const { return flags_; }
     std::int32_t count() const { return count_; }
+    std::int32_t capacity() const { return capacity_; }
     const ContainerEntry& entry(std::int32_t index) const { return entries_[index]; }
 
 private:
+    // Moves the entries into a table of capacity entries; false without memory.
+    bool grow(std::int32_t capacity);
+
     std::uint32_t pathNumber_ = 0;
     char name_[128] = {};
     std::uint32_t flags_ = 0;

@@ -23,6 +23,10 @@ namespace {
 
 using RS = DXStateCache;
 
+// The shortest compiled body: a version word and the word after it (our
+// bodies' total size, Direct3D's end token).
+constexpr DWORD kSmallestBody = 8;
+
 // Blend table: depth write, blending, source, destination by blend mode.
 struct BlendRow {
     std::uint32_t depthWrite, blend, source, destination;
@@ -130,6 +134,14 @@ void ShaderProgram::releaseBody(DXStateCache* cache) {
 bool ShaderProgram::readBody(MemoryStream& data) {
     if (body) return engineLog().error("Can't read shader [%s]. Release current body first", name);
     const auto size = DWORD(std::max(data.size(), 0));
+    // The device and the constant table take a body by pointer and read as
+    // far as its own size field says: a body must lie within its entry.
+    if (size < kSmallestBody)
+        return engineLog().error("Shader [%s]: a body of %u bytes is too short to be one", name, unsigned(size));
+    const UINT claimed = D3DXGetShaderSize(reinterpret_cast<const DWORD*>(data.data()));
+    if (claimed > size)
+        return engineLog().error("Shader [%s]: its body claims %u bytes, its entry holds %u", name, unsigned(claimed),
+                                 unsigned(size));
     if (FAILED(D3DXCreateBuffer(size, &body)) || !body)
         return engineLog().error("Can't create D3D shader buffer to load compiled shader data");
     if (size) std::memcpy(body->GetBufferPointer(), data.data(), size);
