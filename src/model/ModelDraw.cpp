@@ -16,6 +16,7 @@
 #include "render/RenderSettings.h"
 #include "render/VideoSetup.h"
 #include "render/shaders/ShaderCore.h"
+#include "render/shaders/ShaderProgramTable.h"
 #include "render/states/DXStateCache.h"
 #include "scene/Scene.h"
 
@@ -632,6 +633,13 @@ bool Model::drawElementShaderContextPass(ModelElement& element) {
     v.ambient = (material->blendMode >= 2 || material->alphaMode >= 1) ? 1 : 0;
     if (!selectPrograms(shaders.dynamic20)) return false;
     prepareElementShaderPass(element, -1);
+    // The blur amount grows with the distance from the camera's focus: none
+    // at the focus, all of it a focus distance nearer or farther. A
+    // blended or alpha-tested surface leaves out what its alpha clips.
+    const float focus = std::max(gameCore.render->cameraFrame.focus[0], 1e-3f);
+    if (VertexData* t = variable(shaders.currentVertexProgram(), "vTT0")) t->setValues(focus, 1.0f / focus, 0.0f, 0.0f);
+    if (VertexData* t = variable(shaders.currentPixelProgram(), "vTT0"))
+        t->setValues(renderSettings.hdrDepthAlphaClip, 0.0f, 0.0f, 0.0f);
     shaders.pass.depthFunction = 6;
     shaders.pass.fogMode = 0;
     shaders.pass.blendMode = 14;
@@ -644,8 +652,8 @@ bool Model::drawElementReflectionPass(ModelElement& element) {
     Material* material = element.material();
     if (!material || !gameCore.render || opacityOf(*material) == 0.0f) return false;
     ShaderCore& shaders = gameCore.render->shaders();
-    // The program table holds no pixel program of its own for reflections:
-    // the element's Dynamic20 pair with the ambient term alone draws it.
+    // The element's own vertex program (its bones and waves) with the
+    // reflection's pixel program.
     MultyShaderDynamic20::Setup& v = shaders.dynamic20.values;
     const MaterialSwitches s = switchesOf(*material);
     v = MultyShaderDynamic20::Setup();
@@ -653,7 +661,17 @@ bool Model::drawElementReflectionPass(ModelElement& element) {
     v.wave = s.wave;
     v.ambient = 1;
     shaders.pass.depthFunction = 6;
-    return drawPlainDynamicPass(element, *material);
+    shaders.selectFamilyPrograms(shaders.dynamic20);
+    shaders.selectPixelProgram(kReflectionPixelProgram);
+    ShaderProgram* pixel = shaders.currentPixelProgram();
+    if (!shaders.currentVertexProgram() || !pixel || !pixel->has(ShaderProgram::BodyLoaded)) {
+        reportDynamicFailure(*material);
+        return false;
+    }
+    Model::prepareElementShaderPass(element, -1);
+    shaders.pass.alphaMode = shaders.pass.blendMode = shaders.pass.cullMode = shaders.pass.fogMode = 0;
+    drawShaderMesh(element);
+    return true;
 }
 
 void Model::bindWaterTextures(bool reflection) {
@@ -699,7 +717,10 @@ bool drawWater(ModelElement& element, std::int32_t light, MultyShaderWaterBase& 
     MultyShaderWaterBase::Setup& v = family.values;
     const MaterialSwitches s = switchesOf(*material);
     const VideoSetup& mode = textureEnvironment().videoSetup();
-    const bool reflection = mode.details > 0 && mode.water > 0 && mode.waterReflection == 1;
+    // The mirror shows only once the mirror pass drew it this frame; until
+    // then the water reflects the sky.
+    const bool reflection =
+        mode.details > 0 && mode.water > 0 && mode.waterReflection == 1 && gameCore.render->mirrorDrawn();
     v.bones = s.bones;
     const std::uint32_t kind = material->parameters.kind;
     v.water = kind == 26 ? 1 : (kind == 27 ? 0 : 2);

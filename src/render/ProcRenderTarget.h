@@ -14,6 +14,7 @@
 
 #include "render/ProcTexMap.h"
 
+class CameraCore;
 class PostProcessing;
 class TextureLink;
 class VideoSetup;
@@ -99,7 +100,14 @@ public:
 class ProcMirror : public ProcHDR {
 public:
     explicit ProcMirror(const char* name);
+    // Draws the requested reflection once: the scene's object contexts as
+    // the secondary pass of the camera reflected about the mirror plane,
+    // clipped to the side the normal points to. False without a texture or
+    // when drawing cannot begin; rendered tells whether it was drawn.
+    bool renderReflection(CameraCore* camera);
+    // Set by the camera's mirror plane; cleared when drawn.
     bool renderRequested = false;
+    // The reflection was drawn this frame.
     bool rendered = false;
     float mirrorPoint[3] = {0.0f, 0.0f, 0.0f};
     float mirrorNormal[3] = {0.0f, 1.0f, 0.0f};

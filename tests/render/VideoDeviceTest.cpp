@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -494,6 +496,7 @@ public:
     }
     std::int32_t drawRun(std::vector<DrawItem*>& run, std::int32_t index, std::int32_t direction) override {
         drawn.push_back(run[std::size_t(index)]->index);
+        secondary.push_back(gameCore.render->secondaryPass);
         return index + direction;
     }
     RenderList& list_;
@@ -501,6 +504,8 @@ public:
     int updates = 0;
     bool popOnActive = false;
     std::vector<std::int32_t> drawn;
+    // Whether each drawn item was drawn in a secondary pass.
+    std::vector<bool> secondary;
 };
 
 }  // namespace
@@ -555,6 +560,63 @@ TEST_F(VideoDeviceTest, FrameDrawsTheSceneByStateAndRenderMode) {
     EXPECT_EQ(context.updates, updates);
     EXPECT_TRUE(render.renderList.chain.empty());
     ASSERT_TRUE(device().presentScene());
+    render.renderList.clearGroups();
+}
+
+TEST_F(VideoDeviceTest, AFrameDrawsTheRequestedMirrorBeforeTheScene) {
+    install(kShaderCard);
+    createDevice();
+    // The default video options ("high") use the water reflection; its
+    // target is made with the render data (as after a scene load).
+    ASSERT_TRUE(render.allocateDeviceData(0));
+    ASSERT_NE(render.mirrorTarget(), nullptr);
+    ASSERT_NE(render.mirrorTarget()->texture, nullptr);
+    RecordingContext context(render.renderList);
+    for (int bucket = 0; bucket < 2; ++bucket)
+        for (int i = 0; i < 3; ++i) context.items[bucket][i] = DrawItem{&context, bucket * 10 + i};
+    render.renderList.push(&context, "recorder");
+    CameraCore camera(nullptr, "test");
+    camera.initialize(-1.0f);
+    render.camera = &camera;
+    gameCore.gameState = 0;
+    const std::vector<std::int32_t> order = {10, 11, 12, 2, 1, 0};
+
+    // No surface asks for a mirror: the scene alone, and no mirror for water.
+    ASSERT_TRUE(render.mainLoop());
+    EXPECT_EQ(context.updates, 1);
+    EXPECT_EQ(context.drawn, order);
+    EXPECT_FALSE(render.mirrorDrawn());
+    ASSERT_TRUE(device().presentScene());
+
+    // A reflecting surface asks for it: the mirror pass draws the contexts
+    // as a secondary pass from the reflected camera, then the scene pass
+    // draws them from the camera itself.
+    const float point[3] = {0.0f, -1.0f, 0.0f}, normal[3] = {0.0f, 1.0f, 0.0f};
+    float view[16];
+    std::memcpy(view, camera.viewMatrix, sizeof view);
+    camera.setMirrorPlane(point, normal);
+    context.drawn.clear();
+    context.secondary.clear();
+    ASSERT_TRUE(render.mainLoop());
+    EXPECT_EQ(context.updates, 3);
+    std::vector<std::int32_t> twice = order;
+    twice.insert(twice.end(), order.begin(), order.end());
+    EXPECT_EQ(context.drawn, twice);
+    EXPECT_EQ(context.secondary, (std::vector<bool>{true, true, true, true, true, true, false, false, false, false,
+                                                    false, false}));
+    EXPECT_TRUE(render.mirrorDrawn());
+    EXPECT_EQ(std::memcmp(view, camera.viewMatrix, sizeof view), 0);
+    EXPECT_EQ(std::memcmp(view, render.cameraFrame.view, sizeof view), 0);
+    EXPECT_FALSE(camera.clipPlaneSet);
+    EXPECT_EQ(render.renderList.flags & RenderList::FlagDrawingScene, 0u);
+    ASSERT_TRUE(device().presentScene());
+
+    // Drawn once for each request: the next frame has no mirror again.
+    ASSERT_TRUE(render.mainLoop());
+    EXPECT_EQ(context.updates, 4);
+    EXPECT_FALSE(render.mirrorDrawn());
+    ASSERT_TRUE(device().presentScene());
+    render.renderList.pop(&context);
     render.renderList.clearGroups();
 }
 

@@ -175,6 +175,13 @@ void main() {
 }
 #endif
 
+#if defined(PS_REFLECTION)
+// An element seen in the water's mirror: its texture in its ambient colour,
+// unlit and opaque.
+#define vColorAmbient pc[1]  // float4 : c1
+void main() { d3d_FragColor = vec4(texture1().rgb * vColorAmbient.rgb, 1.0); }
+#endif
+
 #if defined(PS_OPS_C)
 void main() { d3d_FragColor = d3d_Diffuse; }
 #endif

@@ -1,0 +1,132 @@
+// The frame's passes beside the scene pass: the mirror pass, which draws
+// the water's reflection into the mirror target before the frame begins,
+// and the object pass that the camera's frame and the mirror share.
+#include <cstring>
+
+#include "app/GameCore.h"
+#include "foundation/Math.h"
+#include "foundation/Matrix.h"
+#include "render/ProcRenderTarget.h"
+#include "render/RenderCore.h"
+#include "render/shaders/ShaderCore.h"
+#include "render/states/DXStateCache.h"
+#include "scene/CameraCore.h"
+
+namespace {
+
+// The object pass that draws no object context.
+constexpr std::int32_t kObjectPassNone = 7;
+
+// The reflection about the plane through point with normal, as a 4-by-4
+// matrix of row vectors: p' = p R.
+void reflectionMatrix(const float* point, const float* normal, float* r) {
+    float n[3] = {normal[0], normal[1], normal[2]};
+    vector3Normalize(n);
+    const float d = -vector3Dot(n, point);
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) r[i * 4 + j] = (i == j ? 1.0f : 0.0f) - 2.0f * n[i] * n[j];
+        r[i * 4 + 3] = 0.0f;
+        r[12 + i] = -2.0f * d * n[i];
+    }
+    r[15] = 1.0f;
+}
+
+// The camera's matrices that the mirror pass reflects, kept to be put back.
+struct CameraMatrices {
+    explicit CameraMatrices(const CameraCore& camera) : pose(camera.pose) {
+        std::memcpy(view, camera.viewMatrix, sizeof view);
+        std::memcpy(world, camera.worldMatrix, sizeof world);
+        std::memcpy(viewProjection, camera.viewProjection, sizeof viewProjection);
+    }
+    void restore(CameraCore& camera) const {
+        camera.pose = pose;
+        std::memcpy(camera.viewMatrix, view, sizeof view);
+        std::memcpy(camera.worldMatrix, world, sizeof world);
+        std::memcpy(camera.viewProjection, viewProjection, sizeof viewProjection);
+    }
+    Matrix34 pose;
+    float view[16];
+    float world[16];
+    float viewProjection[16];
+};
+
+// The camera seen in the mirror: the world is reflected before the view,
+// and the camera's own pose and world matrix are reflected with it.
+void reflectCamera(CameraCore& camera, const float* r) {
+    float out[16];
+    matrix44Multiply(r, camera.viewMatrix, out);
+    std::memcpy(camera.viewMatrix, out, sizeof out);
+    matrix44Multiply(r, camera.viewProjection, out);
+    std::memcpy(camera.viewProjection, out, sizeof out);
+    matrix44Multiply(camera.worldMatrix, r, out);
+    std::memcpy(camera.worldMatrix, out, sizeof out);
+    for (int row = 0; row < 4; ++row)
+        for (int col = 0; col < 3; ++col) camera.pose.m[row * 3 + col] = out[row * 4 + col];
+}
+
+}  // namespace
+
+void RenderCore::renderObjectPass(std::uint32_t cameraMode, std::int32_t index) {
+    if (objectPassMode(std::int32_t(cameraMode), index) == kObjectPassNone) resetShadersIfFixed();
+    else renderObjectContexts();
+}
+
+ProcMirror* RenderCore::mirrorTarget() {
+    TextureLink* link = builtinTextures.find("ProcMirror");
+    return link ? dynamic_cast<ProcMirror*>(link->handler()) : nullptr;
+}
+
+bool RenderCore::mirrorDrawn() {
+    TextureLink* link = builtinTextures.find("ProcMirror");
+    const ProcMirror* mirror = mirrorTarget();
+    return link && link->enabled && mirror && mirror->texture && mirror->rendered;
+}
+
+bool RenderCore::userClipPlanes() {
+    IDirect3DDevice9* device = textureEnvironment().device();
+    D3DCAPS9 caps{};
+    return device && SUCCEEDED(device->GetDeviceCaps(&caps)) && caps.MaxUserClipPlanes > 0;
+}
+
+void RenderCore::setUserClipPlane(const float* plane) {
+    IDirect3DDevice9* device = textureEnvironment().device();
+    if (plane && device) device->SetClipPlane(0, plane);
+    stateCache().setRender(DXStateCache::RsClipPlaneEnable, plane && device ? 1u : 0u);
+}
+
+bool ProcMirror::renderReflection(CameraCore* camera) {
+    rendered = false;
+    if (!texture) return false;
+    // No surface asked for its mirror this frame: nothing to draw.
+    if (!renderRequested) return true;
+    renderRequested = false;
+    RenderCore* render = gameCore.render;
+    if (!render || !beginScene(true)) return false;
+    if (camera) {
+        const CameraMatrices saved(*camera);
+        float r[16];
+        reflectionMatrix(mirrorPoint, mirrorNormal, r);
+        reflectCamera(*camera, r);
+        // What lies behind the mirror would show in front of it: clipped.
+        camera->setClipPlane(mirrorPoint, mirrorNormal);
+        render->setUserClipPlane(camera->clipPlaneSet ? camera->clipPlane : nullptr);
+        render->takeCamera();
+        render->shaders().resetPass();
+        render->renderList.flags |= RenderList::FlagDrawingScene;
+        render->updateContexts();
+        const bool secondary = render->secondaryPass;
+        render->secondaryPass = true;
+        camera->renderFrame(kCameraModeFollow);
+        render->secondaryPass = secondary;
+        render->quadBatch.flush();
+        render->renderList.flags &= ~RenderList::FlagDrawingScene;
+        camera->clearClipPlane();
+        render->setUserClipPlane(nullptr);
+        render->stateCache().apply();
+        saved.restore(*camera);
+        render->takeCamera();
+    }
+    endScene();
+    rendered = true;
+    return true;
+}
