@@ -4,10 +4,12 @@
 #include <cstring>
 
 #include "app/GameCore.h"
+#include "foundation/Log.h"
 #include "foundation/Math.h"
 #include "foundation/Matrix.h"
 #include "render/ProcRenderTarget.h"
 #include "render/RenderCore.h"
+#include "render/RenderSettings.h"
 #include "render/shaders/ShaderCore.h"
 #include "render/states/DXStateCache.h"
 #include "scene/CameraCore.h"
@@ -129,4 +131,41 @@ bool ProcMirror::renderReflection(CameraCore* camera) {
     endScene();
     rendered = true;
     return true;
+}
+
+bool ProcRenderTarget::renderCharacterShadow(const std::function<void()>& drawProjections) {
+    RenderCore* render = gameCore.render;
+    if (!texture || !textureEnvironment().device() || !render || !beginScene(true)) return false;
+    // The scene's drawing leaves alpha to the depth of field; a shadow map
+    // keeps its coverage there.
+    DXStateCache& cache = render->stateCache();
+    const std::uint32_t colorWrite = cache.renderDesired[DXStateCache::RsColorWriteEnable];
+    cache.setRender(DXStateCache::RsColorWriteEnable, 15);
+    render->shaders().resetPass();
+    if (drawProjections) drawProjections();
+    render->quadBatch.flush();
+    cache.setRender(DXStateCache::RsColorWriteEnable, colorWrite);
+    cache.apply();
+    return endScene();
+}
+
+bool RenderCore::blurSoftShadows(float offset) {
+    RenderTargetLinks links = targetLinks();
+    auto* map = dynamic_cast<ProcRenderTarget*>(links.shadow1.handler());
+    auto* soft = dynamic_cast<ProcRenderTarget*>(links.shadow2.handler());
+    if (!map || !soft || !map->texture || !soft->texture) return false;
+    Log& log = engineLog();
+    if (!postPasses.create(textureEnvironment().device())) {
+        log.error("Can't create the post-processing programs");
+        links.shadow1.release(false);
+        return false;
+    }
+    const float sigma = renderSettings.hdrShadowBlurGaussianCoeff;
+    bool blurred = soft->generateBlur(postPasses, links.shadow1, offset, 0.0f, sigma, 5, 0);
+    if (!blurred) log.error("Can't render blur X in Soft shadow: %s", soft->name().c_str());
+    else if (!(blurred = map->generateBlur(postPasses, links.shadow2, 0.0f, offset, sigma, 5, 0)))
+        log.error("Can't render blur Y in Soft shadow: %s", map->name().c_str());
+    stateCache().invalidate();
+    if (!blurred) links.shadow1.release(false);
+    return blurred;
 }

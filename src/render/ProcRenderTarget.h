@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "render/ProcTexMap.h"
 
@@ -57,6 +58,11 @@ public:
     // The depth-of-field composite of the full image (alpha = blur amount)
     // and the blurred one.
     bool generatePoissonDOF(PostProcessing& passes, const TextureLink& full, const TextureLink& blurred);
+    // The character-shadow pass into a shadow map: begins with a clear
+    // (nothing covered), lets drawProjections draw every caster's
+    // projection into its cell with all four channels written, ends. False
+    // without a texture or a device, or when drawing cannot begin.
+    bool renderCharacterShadow(const std::function<void()>& drawProjections);
     // Copies the finished back buffer's picture (the fixed-aspect viewport)
     // onto the whole target without filtering; true when copied.
     bool copyBackBuffer();

@@ -217,6 +217,12 @@ public:
     // User clip plane 0 (clip space, four floats) on, or off for null; the
     // state cache records the switch.
     void setUserClipPlane(const float* plane);
+    // The soft shadows: the shadow map ("ProcSHADOW1") blurred offset
+    // texels wide across into the second shadow target and back down into
+    // the map (5 taps, coefficient "HDR_shadow_blur_Gaussian_Coeff"). A
+    // failing pass ("Can't render blur X in Soft shadow", "... Y ...")
+    // releases the shadow map's link; false then.
+    bool blurSoftShadows(float offset);
     HdrEffectFrame effectFrames[2] = {namedEffectFrame("hdr_effect_depth_of_field"), namedEffectFrame("hdr_effect_bloom")};
 
     // The still frames and their input box, owned here.

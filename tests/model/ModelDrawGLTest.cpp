@@ -17,6 +17,7 @@
 #include "model/SkySceneSupport.h"
 #include "platform/D3D9TestSupport.h"
 #include "render/Material.h"
+#include "render/ProcRenderTarget.h"
 #include "render/RenderCore.h"
 #include "render/VideoCore.h"
 #include "render/shaders/ShaderCore.h"
@@ -170,6 +171,59 @@ TEST_F(ModelDrawGLTest, ACastersShadowDarkensTheReceiverWhereTheMapIsCovered) {
     for (UINT y : {8u, 32u, 56u}) {
         EXPECT_LE(red(8, y), 8) << "shadowed at y " << y;     // left half: covered
         EXPECT_GE(red(56, y), 247) << "lit at y " << y;       // right half: open
+    }
+}
+
+// The character-shadow pass draws a caster into the shadow map (an A8
+// render target, its coverage in alpha); the receiver drawn with that map
+// is dark where the caster covered it.
+TEST_F(ModelDrawGLTest, TheCharacterShadowPassDrawsTheMapThatTheReceiverReads) {
+    render->textures.allocated = true;
+    ASSERT_TRUE(render->allocateShadowTargets()) << allLines();
+    TextureLink* shadowMap = render->builtinTextures.find("ProcSHADOW1");
+    auto* target = dynamic_cast<ProcRenderTarget*>(shadowMap->handler());
+    ASSERT_TRUE(target && target->texture) << allLines();
+    EXPECT_EQ(target->format, D3DFMT_A8);
+
+    MaterialData data;
+    data.head.kind = 3;
+    material.setupFromData(data);
+    material.colours[0][3] = 1.0f;
+    // The record's projection is the identity: clip space is the map. The
+    // caster covers its left half; the receiver the whole screen.
+    const MeshVertex left[6] = {{-1, 1, 0.5f, 0, 0},  {0, 1, 0.5f, 1, 0},  {-1, -1, 0.5f, 0, 1},
+                                {-1, -1, 0.5f, 0, 1}, {0, 1, 0.5f, 1, 0},  {0, -1, 0.5f, 1, 1}};
+    const MeshVertex whole[6] = {{-1, 1, 0.5f, 0, 0},  {1, 1, 0.5f, 1, 0},  {-1, -1, 0.5f, 0, 1},
+                                 {-1, -1, 0.5f, 0, 1}, {1, 1, 0.5f, 1, 0},  {1, -1, 0.5f, 1, 1}};
+    ModelElement caster, receiver;
+    caster.world = receiver.world = identityMatrix();
+    caster.lods.push_back(level(0, left));
+    receiver.lods.push_back(level(0, whole));
+    ShadowRecord record;
+    record.projection = identityMatrix();
+    record.falloffOffset = 100.0f;
+
+    // The frame draws its scene into red, green and blue only.
+    render->stateCache().setRender(DXStateCache::RsColorWriteEnable, 7);
+    render->stateCache().apply();
+    ASSERT_TRUE(target->renderCharacterShadow([&] { Model::drawElementShadowCasterPass(caster, record); }))
+        << allLines();
+    ASSERT_EQ(caster.drawCount, 1) << allLines();
+    // The scene's colour writes are back.
+    EXPECT_EQ(render->stateCache().renderCurrent[DXStateCache::RsColorWriteEnable], 7u);
+
+    device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFFFFFFFFu, 1.0f, 0);
+    device->BeginScene();
+    Model::drawElementShadowReceiverPass(receiver, record);
+    device->EndScene();
+    ASSERT_EQ(receiver.drawCount, 1) << allLines();
+    std::vector<std::uint8_t> bytes;
+    D3DSURFACE_DESC desc{};
+    readBack(bytes, desc);
+    auto red = [&](UINT x, UINT y) { return int(bytes[(std::size_t(y) * desc.Width + x) * 4 + 2]); };
+    for (UINT y : {8u, 32u, 56u}) {
+        EXPECT_LE(red(8, y), 8) << "shadowed at y " << y;
+        EXPECT_GE(red(56, y), 247) << "lit at y " << y;
     }
 }
 
