@@ -497,6 +497,48 @@ bool drawPlainDynamicPass(ModelElement& element, const Material& material) {
     return true;
 }
 
+// Whether the general shader path draws the element's environment map in a
+// pass of its own before the main pass: an alpha-blended surface (blend
+// modes 2 and 3) scales its colour by its alpha, while its reflection
+// should show whole, as on glass.
+bool wantsEnvironmentPass(const Material& material, const MultyShaderDynamic20::Setup& v) {
+    return v.envmap > 0 && (material.blendMode == 2 || material.blendMode == 3) &&
+           slotLoaded(material, Material::SlotEnvironment);
+}
+
+// The environment-map pass: the cube map on stage 0, looked up by the
+// camera-space reflection vector turned into world space, in the
+// material's environment colour, added to what lies behind the surface.
+void drawEnvironmentPass(ModelElement& element, Material& material) {
+    Cache& cache = stateCache();
+    ShaderCore& shaders = gameCore.render->shaders();
+    shaders.selectPrograms(nullptr, nullptr);
+    cache.setVertexShader(nullptr);
+    cache.setPixelShader(nullptr);
+    prepareFixed(cache, element, -1, false);
+    material.textures[Material::SlotEnvironment].bindToStage(0, material.filterClass[Material::SlotEnvironment],
+                                                             false);
+    writeStage(cache, 0, {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_TFACTOR, D3DTOP_SELECTARG1, D3DTA_TFACTOR,
+                          D3DTA_CURRENT, D3DTSS_TCI_CAMERASPACEREFLECTIONVECTOR, D3DTA_CURRENT});
+    cache.setStage(0, Cache::StageTextureTransformFlags, D3DTTFF_COUNT3);
+    D3DMATRIX toWorld = shaders.frame.viewInverse;
+    toWorld.m[3][0] = toWorld.m[3][1] = toWorld.m[3][2] = 0.0f;
+    cache.setTransform(Cache::TransformTexture0, toWorld);
+    disableStage(cache, 1);
+    cache.setRender(Cache::RsTextureFactor, Model::packFactor(material.colours[3], 1.0f, true));
+    cache.setRender(Cache::RsFillMode, D3DFILL_SOLID);
+    ShaderPassState& pass = shaders.pass;
+    pass.blendMode = 8;
+    pass.alphaMode = 0;
+    pass.fogMode = 0;
+    pass.depthFunction = 6;
+    pass.alphaApplied = pass.blendApplied = pass.depthApplied = 0;
+    shaders.applyPassState();
+    Model::drawElementMesh(element);
+    cache.setStage(0, Cache::StageTextureTransformFlags, D3DTTFF_DISABLE);
+    cache.setStage(0, Cache::StageTexCoordIndex, 0);
+}
+
 }  // namespace
 
 bool Model::suppressWater = false;
@@ -567,6 +609,13 @@ bool Model::drawElementShader(ModelElement& element, std::int32_t light) {
         }
     }
     bool drawn = false;
+    // The reflection of a blended surface goes first, on its own; the
+    // passes below leave it out.
+    if (!lit && wantsEnvironmentPass(*material, v)) {
+        drawEnvironmentPass(element, *material);
+        v.envmap = 0;
+        drawn = true;
+    }
     if (v.parallax > 0 && v.terrain > 0 && v.light > 0 && v.ambient > 0) {
         const std::int32_t saved[3] = {v.light, v.lmode, v.lmask};
         v.light = v.lmode = v.lmask = 0;

@@ -681,4 +681,61 @@ TEST_F(FramePassGLTest, WaterReflectsTheMirrorThatTheMirrorPassDrew) {
     EXPECT_FALSE(render->mirrorDrawn());
 }
 
+// A blended glass pane (its texture black, alpha 64) with an environment
+// map: the reflection is drawn whole before the pane, which then blends
+// over it by its alpha; in the pane's own pass the reflection would be cut
+// to its alpha.
+TEST_F(FramePassGLTest, ABlendedSurfaceShowsItsWholeReflection) {
+    texture_tools::DdsImage cube;
+    cube.cube = true;
+    cube.width = cube.height = 8;
+    std::vector<std::uint8_t> red;
+    for (int i = 0; i < 64; ++i) red.insert(red.end(), {20, 20, 230, 255});
+    cube.blocks.assign(6, red);
+    textures.files["redsky.dds"] = texture_tools::writeDds(cube);
+    texture_tools::DdsImage glass;
+    glass.width = glass.height = 8;
+    glass.blocks.push_back(std::vector<std::uint8_t>());
+    for (int i = 0; i < 64; ++i) glass.blocks[0].insert(glass.blocks[0].end(), {0, 0, 0, 64});
+    textures.files["glass.dds"] = texture_tools::writeDds(glass);
+    render->textures.allocated = true;
+    textures.setup.details = 2;
+    openCamera();
+
+    MaterialData stored;
+    stored.head.kind = 1;
+    stored.head.wantsBlending = 1;
+    stored.links[0].init("glass");
+    stored.links[2].init("redsky", 1);
+    Material& pane = materials.emplace_back();
+    pane.setupFromData(stored);
+    ASSERT_TRUE(pane.allocate()) << allLines();
+    for (int c = 0; c < 4; ++c)
+        for (float* colour : {pane.colours[0], pane.colours[1], pane.colours[3]}) colour[c] = 1.0f;
+    pane.setOpacity(1.0f);
+    ASSERT_EQ(pane.blendMode, 2);
+
+    struct LitVertex {
+        float x, y, z;
+        float nx, ny, nz;
+        float u, v;
+    };
+    // Five units ahead, facing the camera (format "D+Normal").
+    const LitVertex quad[6] = {{-2, 1.5f, -5, 0, 0, 1, 0, 0}, {2, 1.5f, -5, 0, 0, 1, 1, 0},
+                               {-2, -1.5f, -5, 0, 0, 1, 0, 1}, {-2, -1.5f, -5, 0, 0, 1, 0, 1},
+                               {2, 1.5f, -5, 0, 0, 1, 1, 0},   {2, -1.5f, -5, 0, 0, 1, 1, 1}};
+    ModelElement& element = elements.emplace_back();
+    element.world = identityMatrix();
+    element.lods.push_back(level(4, quad));
+    element.lods.back().material = &pane;
+    context->elements.push_back(&element);
+
+    const Picture picture = drawScene();
+    // The reflection (230) behind the pane's black at alpha 64 / 255.
+    const int seen = picture.red(40, 32);
+    EXPECT_NEAR(seen, 230 * (255 - 64) / 255, 12) << allLines();
+    EXPECT_LT(picture.channel(40, 32, 1), 40);
+    EXPECT_EQ(picture.red(2, 2), 0) << "beside the pane";
+}
+
 }  // namespace
