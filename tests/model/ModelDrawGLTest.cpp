@@ -100,13 +100,15 @@ protected:
         return texture_tools::writeDds(image);
     }
 
-    // An A8R8G8B8 texture of one colour.
-    static std::vector<std::uint8_t> solid(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+    // An A8R8G8B8 texture (or cube map) of one colour.
+    static std::vector<std::uint8_t> solid(std::uint8_t red, std::uint8_t green, std::uint8_t blue,
+                                           std::uint8_t alpha = 255, bool cube = false) {
         texture_tools::DdsImage image;
         image.width = image.height = 8;
+        image.cube = cube;
         std::vector<std::uint8_t> texels;
-        for (int i = 0; i < 64; ++i) texels.insert(texels.end(), {blue, green, red, 255});
-        image.blocks.push_back(texels);
+        for (int i = 0; i < 64; ++i) texels.insert(texels.end(), {blue, green, red, alpha});
+        image.blocks.assign(cube ? 6 : 1, texels);
         return texture_tools::writeDds(image);
     }
 
@@ -686,18 +688,8 @@ TEST_F(FramePassGLTest, WaterReflectsTheMirrorThatTheMirrorPassDrew) {
 // over it by its alpha; in the pane's own pass the reflection would be cut
 // to its alpha.
 TEST_F(FramePassGLTest, ABlendedSurfaceShowsItsWholeReflection) {
-    texture_tools::DdsImage cube;
-    cube.cube = true;
-    cube.width = cube.height = 8;
-    std::vector<std::uint8_t> red;
-    for (int i = 0; i < 64; ++i) red.insert(red.end(), {20, 20, 230, 255});
-    cube.blocks.assign(6, red);
-    textures.files["redsky.dds"] = texture_tools::writeDds(cube);
-    texture_tools::DdsImage glass;
-    glass.width = glass.height = 8;
-    glass.blocks.push_back(std::vector<std::uint8_t>());
-    for (int i = 0; i < 64; ++i) glass.blocks[0].insert(glass.blocks[0].end(), {0, 0, 0, 64});
-    textures.files["glass.dds"] = texture_tools::writeDds(glass);
+    textures.files["redsky.dds"] = solid(230, 20, 20, 255, true);
+    textures.files["glass.dds"] = solid(0, 0, 0, 64);
     render->textures.allocated = true;
     textures.setup.details = 2;
     openCamera();

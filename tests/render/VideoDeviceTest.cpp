@@ -508,18 +508,27 @@ public:
     std::vector<bool> secondary;
 };
 
+// A recording context in the render list, its items 10 to 12 in bucket 1
+// and 0 to 2 in bucket 0, seen by a camera that the frame draws through.
+struct RecordingScene {
+    explicit RecordingScene(RenderCore& render) : context(render.renderList), camera(nullptr, "test") {
+        for (int bucket = 0; bucket < 2; ++bucket)
+            for (int i = 0; i < 3; ++i) context.items[bucket][i] = DrawItem{&context, bucket * 10 + i};
+        render.renderList.push(&context, "recorder");
+        camera.initialize(-1.0f);
+        render.camera = &camera;
+    }
+    RecordingContext context;
+    CameraCore camera;
+};
+
 }  // namespace
 
 TEST_F(VideoDeviceTest, FrameDrawsTheSceneByStateAndRenderMode) {
     install(kShaderCard);
     createDevice();
-    RecordingContext context(render.renderList);
-    for (int bucket = 0; bucket < 2; ++bucket)
-        for (int i = 0; i < 3; ++i) context.items[bucket][i] = DrawItem{&context, bucket * 10 + i};
-    render.renderList.push(&context, "recorder");
-    CameraCore camera(nullptr, "test");
-    camera.initialize(-1.0f);
-    render.camera = &camera;
+    RecordingScene scene(render);
+    RecordingContext& context = scene.context;
 
     // State 0, render mode 10: object pass 2; bucket 1 forward, then bucket 0 backward.
     gameCore.gameState = 0;
@@ -571,13 +580,9 @@ TEST_F(VideoDeviceTest, AFrameDrawsTheRequestedMirrorBeforeTheScene) {
     ASSERT_TRUE(render.allocateDeviceData(0));
     ASSERT_NE(render.mirrorTarget(), nullptr);
     ASSERT_NE(render.mirrorTarget()->texture, nullptr);
-    RecordingContext context(render.renderList);
-    for (int bucket = 0; bucket < 2; ++bucket)
-        for (int i = 0; i < 3; ++i) context.items[bucket][i] = DrawItem{&context, bucket * 10 + i};
-    render.renderList.push(&context, "recorder");
-    CameraCore camera(nullptr, "test");
-    camera.initialize(-1.0f);
-    render.camera = &camera;
+    RecordingScene scene(render);
+    RecordingContext& context = scene.context;
+    CameraCore& camera = scene.camera;
     gameCore.gameState = 0;
     const std::vector<std::int32_t> order = {10, 11, 12, 2, 1, 0};
 
