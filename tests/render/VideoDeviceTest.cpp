@@ -625,6 +625,35 @@ TEST_F(VideoDeviceTest, AFrameDrawsTheRequestedMirrorBeforeTheScene) {
     render.renderList.clearGroups();
 }
 
+// The soft shadows blur the shadow map across into the second shadow
+// target and back; when drawing into either cannot begin, the failing pass
+// is named and the shadow map's link is released (its users skip it).
+TEST_F(VideoDeviceTest, SoftShadowBlurFailuresReleaseTheShadowMap) {
+    install(kShaderCard);
+    const struct {
+        const char* target;  // loses its render-to-surface object
+        const char* message;
+    } cases[] = {{nullptr, nullptr},
+                 {"ProcSHADOW2", "Can't render blur X in Soft shadow: procshadow2"},
+                 {"ProcSHADOW1", "Can't render blur Y in Soft shadow: procshadow1"}};
+    video.activeVideoSetup().shadows = 2;  // "soft", with details "high"
+    createDevice();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target ? c.target : "none");
+        ASSERT_TRUE(render.allocateDeviceData(0));
+        RenderTargetLinks links = render.targetLinks();
+        ASSERT_TRUE(links.shadow1.handler() && links.shadow2.handler());
+        if (c.target)
+            dynamic_cast<ProcRenderTarget*>(render.builtinTextures.find(c.target)->handler())->releaseTargetObjects();
+        EXPECT_EQ(render.blurSoftShadows(2.0f), c.target == nullptr);
+        EXPECT_EQ(links.shadow1.handler() != nullptr, c.target == nullptr);
+        if (c.message) EXPECT_TRUE(logged(c.message));
+        // The device data made anew: the targets attached and drawable again.
+        render.releaseDeviceData();
+        ASSERT_TRUE(render.allocate_device());
+    }
+}
+
 TEST_F(VideoDeviceTest, FrameCounterWrapsAtAThousand) {
     install(kShaderCard);
     createDevice();
