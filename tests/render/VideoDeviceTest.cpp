@@ -654,6 +654,18 @@ TEST_F(VideoDeviceTest, SoftShadowBlurFailuresReleaseTheShadowMap) {
     }
 }
 
+TEST_F(VideoDeviceTest, AUserClipPlaneIsRecordedInTheStateCache) {
+    install(kShaderCard);
+    const float plane[4] = {0.0f, 1.0f, 0.0f, 2.0f};
+    EXPECT_FALSE(device().setClipPlane(plane));  // no device yet
+    createDevice();
+    DXStateCache& cache = render.stateCache();
+    ASSERT_TRUE(device().setClipPlane(plane));
+    EXPECT_EQ(cache.renderDesired[DXStateCache::RsClipPlaneEnable], 1u);
+    ASSERT_TRUE(device().setClipPlane(nullptr));
+    EXPECT_EQ(cache.renderDesired[DXStateCache::RsClipPlaneEnable], 0u);
+}
+
 TEST_F(VideoDeviceTest, FrameCounterWrapsAtAThousand) {
     install(kShaderCard);
     createDevice();
