@@ -66,6 +66,21 @@ void reflectCamera(CameraCore& camera, const float* r) {
         for (int col = 0; col < 3; ++col) camera.pose.m[row * 3 + col] = out[row * 4 + col];
 }
 
+// The camera above the middle of area looking straight down, north (-z)
+// at the top of the picture, and its orthographic projection: depth 0 at
+// the area's top, 1 at its bottom.
+void topDownView(const TopDownArea& area, float* view, float* world, float* projection) {
+    const float cx = 0.5f * (area.minX + area.maxX), cz = 0.5f * (area.minZ + area.maxZ);
+    const float width = area.maxX - area.minX, depth = area.maxZ - area.minZ, height = area.top - area.bottom;
+    const float pose[16] = {1, 0, 0, 0, 0, 0, -1, 0, 0, 1, 0, 0, cx, area.top, cz, 1};
+    const float inverse[16] = {1, 0, 0, 0, 0, 0, 1, 0, 0, -1, 0, 0, -cx, cz, -area.top, 1};
+    std::memcpy(world, pose, sizeof pose);
+    std::memcpy(view, inverse, sizeof inverse);
+    const float ortho[16] = {width != 0.0f ? 2.0f / width : 0.0f, 0, 0, 0, 0, depth != 0.0f ? 2.0f / depth : 0.0f, 0, 0,
+                             0, 0, height != 0.0f ? -1.0f / height : 0.0f, 0, 0, 0, 0, 1};
+    std::memcpy(projection, ortho, sizeof ortho);
+}
+
 }  // namespace
 
 void RenderCore::renderObjectPass(std::uint32_t cameraMode, std::int32_t index) {
@@ -168,4 +183,33 @@ bool RenderCore::blurSoftShadows(float offset) {
     stateCache().invalidate();
     if (!blurred) links.shadow1.release(false);
     return blurred;
+}
+
+bool ProcRenderTarget::renderScenePass(const TopDownArea& area) {
+    RenderCore* render = gameCore.render;
+    if (!textureEnvironment().device() || !render) return false;
+    if (!texture) {
+        // Drawn into, so a render target (a dynamic texture cannot be).
+        usage = D3DUSAGE_RENDERTARGET;
+        pool = D3DPOOL_DEFAULT;
+        dynamic = false;
+        format = D3DFMT_A8R8G8B8;
+        levels = 1;
+        if (!createTexture()) return false;
+    }
+    if (!beginScene(true)) return true;
+    float view[16], world[16], projection[16], viewProjection[16];
+    topDownView(area, view, world, projection);
+    matrix44Multiply(view, projection, viewProjection);
+    ShaderCore& shaders = render->shaders();
+    shaders.setCameraFrame(view, world, projection, viewProjection);
+    shaders.resetPass();
+    render->renderList.flags |= RenderList::FlagDrawingScene;
+    render->updateContexts();
+    render->broadcastToContexts(area.values[0], area.values[1], area.values[2]);
+    render->renderList.flags &= ~RenderList::FlagDrawingScene;
+    endScene();
+    // The frame goes on with its own camera.
+    render->takeCamera();
+    return true;
 }

@@ -20,6 +20,15 @@ class PostProcessing;
 class TextureLink;
 class VideoSetup;
 
+// The area a top-down scene pass covers (the rain map's): the world
+// rectangle in x and z, the heights between which it sees, and the three
+// values handed to every object context.
+struct TopDownArea {
+    float minX = 0.0f, minZ = 0.0f, maxX = 1.0f, maxZ = 1.0f;
+    float bottom = 0.0f, top = 1.0f;
+    float values[3] = {};
+};
+
 class ProcRenderTarget : public ProcTexMap {
 public:
     explicit ProcRenderTarget(const char* name);
@@ -58,6 +67,13 @@ public:
     // The depth-of-field composite of the full image (alpha = blur amount)
     // and the blurred one.
     bool generatePoissonDOF(PostProcessing& passes, const TextureLink& full, const TextureLink& blurred);
+    // The scene seen from above over area into this target (made an
+    // A8R8G8B8 render target when it has no texture): the object contexts
+    // are updated and handed the area's three values, with the shader
+    // core's view and projection the orthographic top-down ones. False
+    // without a device or when the texture cannot be made; true, with
+    // nothing drawn, when drawing cannot begin.
+    bool renderScenePass(const TopDownArea& area);
     // The character-shadow pass into a shadow map: begins with a clear
     // (nothing covered), lets drawProjections draw every caster's
     // projection into its cell with all four channels written, ends. False

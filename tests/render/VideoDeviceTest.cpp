@@ -16,8 +16,10 @@
 #include "foundation/Log.h"
 #include "model/DXStreams.h"
 #include "platform/d3d9/AdapterProfile.h"
+#include "render/ProcRenderTarget.h"
 #include "render/RenderCore.h"
 #include "render/VideoCore.h"
+#include "render/shaders/ShaderCore.h"
 #include "render/states/DXStateCache.h"
 #include "scene/CameraCore.h"
 #include "ui/StillFrameData.h"
@@ -503,9 +505,18 @@ public:
     DrawItem items[2][3];
     int updates = 0;
     bool popOnActive = false;
+    // The three values of each broadcast, and the shader core's
+    // view-projection then.
+    void broadcast(float a, float b, float c) override {
+        broadcasts.push_back({a, b, c});
+        const D3DMATRIX& m = gameCore.render->shaders().frame.viewProjection;
+        std::memcpy(broadcastViewProjection, &m.m[0][0], sizeof broadcastViewProjection);
+    }
     std::vector<std::int32_t> drawn;
     // Whether each drawn item was drawn in a secondary pass.
     std::vector<bool> secondary;
+    std::vector<std::vector<float>> broadcasts;
+    float broadcastViewProjection[16] = {};
 };
 
 // A recording context in the render list, its items 10 to 12 in bucket 1
@@ -652,6 +663,52 @@ TEST_F(VideoDeviceTest, SoftShadowBlurFailuresReleaseTheShadowMap) {
         render.releaseDeviceData();
         ASSERT_TRUE(render.allocate_device());
     }
+}
+
+// The rain map's scene pass: the scene seen from above over the area, the
+// contexts updated and handed the area's values under the orthographic
+// top-down view; the frame's camera is back afterwards. A target without a
+// texture is made one it can be drawn into.
+TEST_F(VideoDeviceTest, TheTopDownScenePassHandsTheAreaToTheContexts) {
+    install(kShaderCard);
+    createDevice();
+    RecordingScene scene(render);
+    render.takeCamera();
+    ProcHDR rainMap("procrainmap");
+    rainMap.width = rainMap.height = 32;
+    TopDownArea area;
+    area.minX = -10.0f, area.maxX = 30.0f, area.minZ = 5.0f, area.maxZ = 25.0f;
+    area.bottom = -2.0f, area.top = 18.0f;
+    area.values[0] = 1.5f, area.values[1] = 2.5f, area.values[2] = 3.5f;
+    ASSERT_TRUE(rainMap.renderScenePass(area));
+    ASSERT_NE(rainMap.texture, nullptr);
+    EXPECT_EQ(rainMap.usage, DWORD(D3DUSAGE_RENDERTARGET));
+    EXPECT_EQ(scene.context.updates, 1);
+    ASSERT_EQ(scene.context.broadcasts.size(), 1u);
+    EXPECT_EQ(scene.context.broadcasts[0], (std::vector<float>{1.5f, 2.5f, 3.5f}));
+    // Corners of the area: west-north-top to the picture's upper left at
+    // depth 0, east-south-bottom to its lower right at depth 1.
+    auto project = [&](float x, float y, float z, float* out) {
+        const float p[4] = {x, y, z, 1.0f};
+        for (int c = 0; c < 4; ++c) {
+            out[c] = 0.0f;
+            for (int k = 0; k < 4; ++k) out[c] += p[k] * scene.context.broadcastViewProjection[k * 4 + c];
+        }
+    };
+    float clip[4];
+    project(area.minX, area.top, area.minZ, clip);
+    EXPECT_NEAR(clip[0], -1.0f, 1e-5f);
+    EXPECT_NEAR(clip[1], 1.0f, 1e-5f);
+    EXPECT_NEAR(clip[2], 0.0f, 1e-5f);
+    EXPECT_NEAR(clip[3], 1.0f, 1e-5f);
+    project(area.maxX, area.bottom, area.maxZ, clip);
+    EXPECT_NEAR(clip[0], 1.0f, 1e-5f);
+    EXPECT_NEAR(clip[1], -1.0f, 1e-5f);
+    EXPECT_NEAR(clip[2], 1.0f, 1e-5f);
+    EXPECT_EQ(render.renderList.flags & RenderList::FlagDrawingScene, 0u);
+    EXPECT_EQ(std::memcmp(&render.shaders().frame.viewProjection, scene.camera.viewProjection, 64), 0);
+    render.renderList.pop(&scene.context);
+    render.renderList.clearGroups();
 }
 
 TEST_F(VideoDeviceTest, AUserClipPlaneIsRecordedInTheStateCache) {
