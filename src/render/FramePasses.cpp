@@ -120,6 +120,9 @@ bool ProcMirror::renderReflection(CameraCore* camera) {
     RenderCore* render = gameCore.render;
     if (!render || !beginScene(true)) return false;
     if (camera) {
+        // The passes read the render core's camera: this one, reflected.
+        CameraCore* const frameCamera = render->camera;
+        render->camera = camera;
         const CameraMatrices saved(*camera);
         float r[16];
         reflectionMatrix(mirrorPoint, mirrorNormal, r);
@@ -142,6 +145,7 @@ bool ProcMirror::renderReflection(CameraCore* camera) {
         render->stateCache().apply();
         saved.restore(*camera);
         render->takeCamera();
+        render->camera = frameCamera;
     }
     endScene();
     rendered = true;
