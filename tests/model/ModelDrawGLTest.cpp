@@ -681,6 +681,16 @@ TEST_F(FramePassGLTest, WaterReflectsTheMirrorThatTheMirrorPassDrew) {
     // for none leaves it undrawn, and the lake takes the sky again.
     ASSERT_TRUE(camera->renderMirror());
     EXPECT_FALSE(render->mirrorDrawn());
+
+    // What lies below the lake stays out of its mirror: a red slab under
+    // its left half, seen from the camera's mirror image below the lake,
+    // would lie in front of the reflection there.
+    addQuad(addMaterial(3, "wall"), {-50, -1.5f, -40}, {0, -1.5f, -40}, {0, -1.5f, -2}, {-50, -1.5f, -2});
+    camera->setMirrorPlane(point, up);
+    ASSERT_TRUE(camera->renderMirror());
+    const Picture reflection = readTexture(*render->builtinTextures.find("ProcMirror"));
+    EXPECT_GT(mean(reflection, 4, 36, 36, 44, kBlue), mean(reflection, 4, 36, 36, 44, kRed) + 40) << "clipped";
+    EXPECT_GT(mean(reflection, 48, 76, 48, 60, kRed), 150.0) << "the wall's reflection";
 }
 
 // A blended glass pane (its texture black, alpha 64) with an environment
