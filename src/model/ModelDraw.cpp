@@ -16,6 +16,7 @@
 #include "render/RenderSettings.h"
 #include "render/VideoSetup.h"
 #include "render/shaders/ShaderCore.h"
+#include "render/shaders/ShaderProgramTable.h"
 #include "render/states/DXStateCache.h"
 #include "scene/Scene.h"
 
@@ -501,6 +502,48 @@ bool drawPlainDynamicPass(ModelElement& element, Material& material) {
     return true;
 }
 
+// Whether the general shader path draws the element's environment map in a
+// pass of its own before the main pass: an alpha-blended surface (blend
+// modes 2 and 3) scales its colour by its alpha, while its reflection
+// should show whole, as on glass.
+bool wantsEnvironmentPass(const Material& material, const MultyShaderDynamic20::Setup& v) {
+    return v.envmap > 0 && (material.blendMode == 2 || material.blendMode == 3) &&
+           slotLoaded(material, Material::SlotEnvironment);
+}
+
+// The environment-map pass: the cube map on stage 0, looked up by the
+// camera-space reflection vector turned into world space, in the
+// material's environment colour, added to what lies behind the surface.
+void drawEnvironmentPass(ModelElement& element, Material& material) {
+    Cache& cache = stateCache();
+    ShaderCore& shaders = gameCore.render->shaders();
+    shaders.selectPrograms(nullptr, nullptr);
+    cache.setVertexShader(nullptr);
+    cache.setPixelShader(nullptr);
+    prepareFixed(cache, element, -1, false);
+    material.textures[Material::SlotEnvironment].bindToStage(0, material.filterClass[Material::SlotEnvironment],
+                                                             false);
+    writeStage(cache, 0, {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_TFACTOR, D3DTOP_SELECTARG1, D3DTA_TFACTOR,
+                          D3DTA_CURRENT, D3DTSS_TCI_CAMERASPACEREFLECTIONVECTOR, D3DTA_CURRENT});
+    cache.setStage(0, Cache::StageTextureTransformFlags, D3DTTFF_COUNT3);
+    D3DMATRIX toWorld = shaders.frame.viewInverse;
+    toWorld.m[3][0] = toWorld.m[3][1] = toWorld.m[3][2] = 0.0f;
+    cache.setTransform(Cache::TransformTexture0, toWorld);
+    disableStage(cache, 1);
+    cache.setRender(Cache::RsTextureFactor, Model::packFactor(material.colours[3], 1.0f, true));
+    cache.setRender(Cache::RsFillMode, D3DFILL_SOLID);
+    ShaderPassState& pass = shaders.pass;
+    pass.blendMode = 8;
+    pass.alphaMode = 0;
+    pass.fogMode = 0;
+    pass.depthFunction = 6;
+    pass.alphaApplied = pass.blendApplied = pass.depthApplied = 0;
+    shaders.applyPassState();
+    Model::drawElementMesh(element);
+    cache.setStage(0, Cache::StageTextureTransformFlags, D3DTTFF_DISABLE);
+    cache.setStage(0, Cache::StageTexCoordIndex, 0);
+}
+
 }  // namespace
 
 bool Model::suppressWater = false;
@@ -571,6 +614,13 @@ bool Model::drawElementShader(ModelElement& element, std::int32_t light) {
         }
     }
     bool drawn = false;
+    // The reflection of a blended surface goes first, on its own; the
+    // passes below leave it out.
+    if (!lit && wantsEnvironmentPass(*material, v)) {
+        drawEnvironmentPass(element, *material);
+        v.envmap = 0;
+        drawn = true;
+    }
     if (v.parallax > 0 && v.terrain > 0 && v.light > 0 && v.ambient > 0) {
         const std::int32_t saved[3] = {v.light, v.lmode, v.lmask};
         v.light = v.lmode = v.lmask = 0;
@@ -637,6 +687,13 @@ bool Model::drawElementShaderContextPass(ModelElement& element) {
     v.ambient = (material->blendMode >= 2 || material->alphaMode >= 1) ? 1 : 0;
     if (!selectPrograms(shaders.dynamic20)) return false;
     prepareElementShaderPass(element, -1);
+    // The blur amount grows with the distance from the camera's focus: none
+    // at the focus, all of it a focus distance nearer or farther. A
+    // blended or alpha-tested surface leaves out what its alpha clips.
+    const float focus = std::max(gameCore.render->cameraFrame.focus[0], 1e-3f);
+    if (VertexData* t = variable(shaders.currentVertexProgram(), "vTT0")) t->setValues(focus, 1.0f / focus, 0.0f, 0.0f);
+    if (VertexData* t = variable(shaders.currentPixelProgram(), "vTT0"))
+        t->setValues(renderSettings.hdrDepthAlphaClip, 0.0f, 0.0f, 0.0f);
     shaders.pass.depthFunction = 6;
     shaders.pass.fogMode = 0;
     shaders.pass.blendMode = 14;
@@ -649,8 +706,8 @@ bool Model::drawElementReflectionPass(ModelElement& element) {
     Material* material = element.material();
     if (!material || !gameCore.render || !material->visible()) return false;
     ShaderCore& shaders = gameCore.render->shaders();
-    // The program table holds no pixel program of its own for reflections:
-    // the element's Dynamic20 pair with the ambient term alone draws it.
+    // The element's own vertex program (its bones and waves) with the
+    // reflection's pixel program.
     MultyShaderDynamic20::Setup& v = shaders.dynamic20.values;
     const MaterialSwitches s = switchesOf(*material);
     v = MultyShaderDynamic20::Setup();
@@ -658,7 +715,17 @@ bool Model::drawElementReflectionPass(ModelElement& element) {
     v.wave = s.wave;
     v.ambient = 1;
     shaders.pass.depthFunction = 6;
-    return drawPlainDynamicPass(element, *material);
+    shaders.selectFamilyPrograms(shaders.dynamic20);
+    shaders.selectPixelProgram(kReflectionPixelProgram);
+    ShaderProgram* pixel = shaders.currentPixelProgram();
+    if (!shaders.currentVertexProgram() || !pixel || !pixel->has(ShaderProgram::BodyLoaded)) {
+        reportDynamicFailure(*material);
+        return false;
+    }
+    Model::prepareElementShaderPass(element, -1);
+    shaders.pass.alphaMode = shaders.pass.blendMode = shaders.pass.cullMode = shaders.pass.fogMode = 0;
+    drawShaderMesh(element);
+    return true;
 }
 
 void Model::bindWaterTextures(bool reflection) {
@@ -704,7 +771,10 @@ bool drawWater(ModelElement& element, std::int32_t light, MultyShaderWaterBase& 
     MultyShaderWaterBase::Setup& v = family.values;
     const MaterialSwitches s = switchesOf(*material);
     const VideoSetup& mode = textureEnvironment().videoSetup();
-    const bool reflection = mode.details > 0 && mode.water > 0 && mode.waterReflection == 1;
+    // The mirror shows only once the mirror pass drew it this frame; until
+    // then the water reflects the sky.
+    const bool reflection =
+        mode.details > 0 && mode.water > 0 && mode.waterReflection == 1 && gameCore.render->mirrorDrawn();
     v.bones = s.bones;
     const std::uint32_t kind = material->parameters.kind;
     v.water = kind == 26 ? 1 : (kind == 27 ? 0 : 2);

@@ -16,6 +16,7 @@
 #include "render/shaders/ShaderCore.h"
 #include "render/shaders/ShaderProgramTable.h"
 #include "render/states/DXStateCache.h"
+#include "scene/CameraCore.h"
 #include "ui/StillFrameData.h"
 
 namespace {
@@ -332,9 +333,12 @@ bool RenderCore::postProcess(VideoSetup& mode, bool scenePassRan) {
     VideoDevice* video = gameCore.video ? &gameCore.video->videoDevice : nullptr;
     if (video && video->device() != device) video = nullptr;
     if (depthOfFieldWanted(mode)) {
-        // The depth pass writes alpha only, over a cleared depth buffer.
+        // The depth pass writes alpha only, over a cleared depth buffer:
+        // the object contexts' shader pass leaves the blur amount of the
+        // nearest surface in each pixel's alpha.
         setColorWrite(*this, 8);
         device->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
+        if (camera) camera->resetFrameState();
         setColorWrite(*this, 7);
     }
     if (video ? !video->endScene() : FAILED(device->EndScene())) return false;

@@ -11,12 +11,23 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "render/ProcTexMap.h"
 
+class CameraCore;
 class PostProcessing;
 class TextureLink;
 class VideoSetup;
+
+// The area a top-down scene pass covers (the rain map's): the world
+// rectangle in x and z, the heights between which it sees, and the three
+// values handed to every object context.
+struct TopDownArea {
+    float minX = 0.0f, minZ = 0.0f, maxX = 1.0f, maxZ = 1.0f;
+    float bottom = 0.0f, top = 1.0f;
+    float values[3] = {};
+};
 
 class ProcRenderTarget : public ProcTexMap {
 public:
@@ -56,6 +67,18 @@ public:
     // The depth-of-field composite of the full image (alpha = blur amount)
     // and the blurred one.
     bool generatePoissonDOF(PostProcessing& passes, const TextureLink& full, const TextureLink& blurred);
+    // The scene seen from above over area into this target (made an
+    // A8R8G8B8 render target when it has no texture): the object contexts
+    // are updated and handed the area's three values, with the shader
+    // core's view and projection the orthographic top-down ones. False
+    // without a device or when the texture cannot be made; true, with
+    // nothing drawn, when drawing cannot begin.
+    bool renderScenePass(const TopDownArea& area);
+    // The character-shadow pass into a shadow map: begins with a clear
+    // (nothing covered), lets drawProjections draw every caster's
+    // projection into its cell with all four channels written, ends. False
+    // without a texture or a device, or when drawing cannot begin.
+    bool renderCharacterShadow(const std::function<void()>& drawProjections);
     // Copies the finished back buffer's picture (the fixed-aspect viewport)
     // onto the whole target without filtering; true when copied.
     bool copyBackBuffer();
@@ -99,7 +122,14 @@ public:
 class ProcMirror : public ProcHDR {
 public:
     explicit ProcMirror(const char* name);
+    // Draws the requested reflection once: the scene's object contexts as
+    // the secondary pass of the camera reflected about the mirror plane,
+    // clipped to the side the normal points to. False without a texture or
+    // when drawing cannot begin; rendered tells whether it was drawn.
+    bool renderReflection(CameraCore* camera);
+    // Set by the camera's mirror plane; cleared when drawn.
     bool renderRequested = false;
+    // The reflection was drawn this frame.
     bool rendered = false;
     float mirrorPoint[3] = {0.0f, 0.0f, 0.0f};
     float mirrorNormal[3] = {0.0f, 1.0f, 0.0f};

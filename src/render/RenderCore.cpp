@@ -324,7 +324,11 @@ bool RenderCore::mainLoop() {
     }
     const std::int32_t index = stateIndex();
     lastObjectPassMode = -1;
+    // The mirror is drawn anew each frame that asks for it; until then the
+    // water shows the sky.
+    if (ProcMirror* mirror = mirrorTarget()) mirror->rendered = false;
     if (camera && drawsScene(index)) {
+        camera->renderMirror();
         renderList.flags |= RenderList::FlagDrawingScene;
         updateContexts();
     }

@@ -238,6 +238,28 @@ public:
     // scene pass, then the visible still frames when asked).
     void renderTargetFrame(bool withStillFrames);
     PostProcessing postPasses;
+
+    // ---- the mirror and object passes (FramePasses.cpp) ----
+    // The object contexts drawn for a camera render mode (10: the mode of
+    // the state index); mode 7 draws none.
+    void renderObjectPass(std::uint32_t cameraMode, std::int32_t index);
+    // The water's mirror target (the handler of "ProcMirror"), null while
+    // the link holds none.
+    ProcMirror* mirrorTarget();
+    // Whether the mirror pass drew the reflection of this frame: only then
+    // does the water show the mirror target.
+    bool mirrorDrawn();
+    // Whether the device has a user clip plane (the mirror pass needs one).
+    bool userClipPlanes();
+    // User clip plane 0 (clip space, four floats) on, or off for null; the
+    // state cache records the switch.
+    void setUserClipPlane(const float* plane);
+    // The soft shadows: the shadow map ("ProcSHADOW1") blurred offset
+    // texels wide across into the second shadow target and back down into
+    // the map (5 taps, coefficient "HDR_shadow_blur_Gaussian_Coeff"). A
+    // failing pass ("Can't render blur X in Soft shadow", "... Y ...")
+    // releases the shadow map's link; false then.
+    bool blurSoftShadows(float offset);
     HdrEffectFrame effectFrames[2] = {namedEffectFrame("hdr_effect_depth_of_field"), namedEffectFrame("hdr_effect_bloom")};
 
     // The still frames and their input box, owned here.
@@ -259,7 +281,7 @@ public:
     std::int32_t frameMode = 0;
     // Set by the frame step before mainLoop: the current scene's current
     // camera, or null.
-    const CameraCore* camera = nullptr;
+    CameraCore* camera = nullptr;
     CameraFrame cameraFrame;
 
     bool deviceObjectsAllocated() const { return deviceObjectsAllocated_; }

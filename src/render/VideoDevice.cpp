@@ -594,8 +594,10 @@ bool VideoDevice::presentScene() {
 
 bool VideoDevice::setClipPlane(const float* plane) {
     if (!device_) return false;
-    if (plane) device_->SetClipPlane(0, plane);
-    // The render-state cache records the plane as enabled or not.
+    // The render core sets the plane and has its state cache record the
+    // switch, so that the next draw applies it.
+    if (gameCore.render) gameCore.render->setUserClipPlane(plane);
+    else if (plane) device_->SetClipPlane(0, plane);
     return true;
 }
 

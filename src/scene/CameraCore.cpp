@@ -14,7 +14,9 @@
 #include "foundation/Quaternion.h"
 #include "foundation/TimeCore.h"
 #include "model/Model.h"
+#include "render/ProcRenderTarget.h"
 #include "render/RenderCore.h"
+#include "render/shaders/ShaderCore.h"
 #include "scene/CameraAuto.h"
 #include "scene/CameraSettings.h"
 #include "scene/Scene.h"
@@ -470,6 +472,46 @@ void CameraCore::setClipPlane(const float* point, const float* normal) {
         clipPlane[j] = static_cast<float>(sum);
     }
     clipPlaneSet = true;
+}
+
+void CameraCore::setMirrorPlane(const float* point, const float* normal) {
+    ProcMirror* mirror = gameCore.render ? gameCore.render->mirrorTarget() : nullptr;
+    if (!mirror) return;
+    std::memcpy(mirror->mirrorPoint, point, sizeof(mirror->mirrorPoint));
+    std::memcpy(mirror->mirrorNormal, normal, sizeof(mirror->mirrorNormal));
+    mirror->renderRequested = true;
+}
+
+bool CameraCore::renderMirror() {
+    RenderCore* render = gameCore.render;
+    ProcMirror* mirror = render ? render->mirrorTarget() : nullptr;
+    if (!mirror) return false;
+    // Without a user clip plane what lies behind the mirror would show in
+    // it: such a device draws no reflection (the water takes the sky).
+    if (!render->userClipPlanes()) {
+        mirror->renderRequested = false;
+        mirror->rendered = false;
+        return false;
+    }
+    return mirror->renderReflection(this);
+}
+
+void CameraCore::renderFrame(std::uint32_t renderMode) {
+    RenderCore* render = gameCore.render;
+    if (!render) return;
+    const std::int32_t index = RenderCore::stateIndex();
+    if (renderMode == kCameraModeFollow && !RenderCore::drawsScene(index)) return;
+    render->renderObjectPass(renderMode == kCameraModeFollow ? mode : renderMode, index);
+}
+
+void CameraCore::resetFrameState() {
+    RenderCore* render = gameCore.render;
+    if (!render) return;
+    render->shaders().resetPass();
+    const bool saved = render->secondaryPass;
+    render->secondaryPass = true;
+    render->renderContextsShaderPass();
+    render->secondaryPass = saved;
 }
 
 void CameraCore::updateFrustum() { updateFrustumRange(cameraSettings.clipNear, cameraSettings.clipFar); }

@@ -179,6 +179,21 @@ public:
     // point with a normal; cleared by clearClipPlane.
     void setClipPlane(const float* point, const float* normal);
     void clearClipPlane() { clipPlaneSet = false; }
+    // The mirror of this frame: a reflecting surface (a point on it and its
+    // normal, pointing to the side it reflects) asks the render core's
+    // mirror target to be drawn.
+    void setMirrorPlane(const float* point, const float* normal);
+    // Draws the requested mirror from this camera when the device can clip
+    // (a user clip plane); false when nothing could be drawn.
+    bool renderMirror();
+    // Renders the current scene's object contexts through this camera:
+    // mode 10 takes the camera's mode mapped by the game state, which
+    // draws nothing in game state 6; another mode is drawn as given.
+    void renderFrame(std::uint32_t renderMode);
+    // The depth pass of the depth of field: a fresh shader pass, then every
+    // active object context draws its shader-only pass, which writes the
+    // blur amount into the frame's alpha.
+    void resetFrameState();
 
     void updateFrustum();
     void updateFrustumRange(float nearDistance, float farDistance);

@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <deque>
+#include <optional>
 #include <vector>
 
 #include "app/GameCore.h"
@@ -15,11 +17,15 @@
 #include "model/SkySceneSupport.h"
 #include "platform/D3D9TestSupport.h"
 #include "render/Material.h"
+#include "render/ProcRenderTarget.h"
 #include "render/RenderCore.h"
 #include "render/VideoCore.h"
 #include "render/shaders/ShaderCore.h"
 #include "render/ShaderPackageSupport.h"
 #include "render/states/DXStateCache.h"
+#include "foundation/TimeCore.h"
+#include "model/ObjectContext.h"
+#include "scene/CameraCore.h"
 #include "shaderpack/ShaderPacker.h"
 #include "support/TestSupport.h"
 #include "textures/DdsWriter.h"
@@ -37,7 +43,7 @@ protected:
     void SetUp() override {
         environment.backend = platform::d3d9::BackendKind::GL;
         D3D9Test::SetUp();
-        device = createDevice(windowed(64, 64));
+        device = createDevice(parameters);
         ASSERT_NE(device, nullptr) << allLines();
         ASSERT_TRUE(testing_support::installShaderPackage(core, folder));
 
@@ -105,13 +111,15 @@ protected:
         return texture_tools::writeDds(image);
     }
 
-    // An A8R8G8B8 texture of one colour.
-    static std::vector<std::uint8_t> solid(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+    // An A8R8G8B8 texture (or cube map) of one colour.
+    static std::vector<std::uint8_t> solid(std::uint8_t red, std::uint8_t green, std::uint8_t blue,
+                                           std::uint8_t alpha = 255, bool cube = false) {
         texture_tools::DdsImage image;
         image.width = image.height = 8;
+        image.cube = cube;
         std::vector<std::uint8_t> texels;
-        for (int i = 0; i < 64; ++i) texels.insert(texels.end(), {blue, green, red, 255});
-        image.blocks.push_back(texels);
+        for (int i = 0; i < 64; ++i) texels.insert(texels.end(), {blue, green, red, alpha});
+        image.blocks.assign(cube ? 6 : 1, texels);
         return texture_tools::writeDds(image);
     }
 
@@ -123,6 +131,8 @@ protected:
         back->Release();
     }
 
+    // The device: 64 x 64, without alpha unless a test needs it.
+    D3DPRESENT_PARAMETERS parameters = windowed(64, 64);
     testing_support::TempDir folder;
     testing_support::ScopedGameCore core{true};
     VideoCore video;
@@ -178,6 +188,59 @@ TEST_F(ModelDrawGLTest, ACastersShadowDarkensTheReceiverWhereTheMapIsCovered) {
     for (UINT y : {8u, 32u, 56u}) {
         EXPECT_LE(red(8, y), 8) << "shadowed at y " << y;     // left half: covered
         EXPECT_GE(red(56, y), 247) << "lit at y " << y;       // right half: open
+    }
+}
+
+// The character-shadow pass draws a caster into the shadow map (an A8
+// render target, its coverage in alpha); the receiver drawn with that map
+// is dark where the caster covered it.
+TEST_F(ModelDrawGLTest, TheCharacterShadowPassDrawsTheMapThatTheReceiverReads) {
+    render->textures.allocated = true;
+    ASSERT_TRUE(render->allocateShadowTargets()) << allLines();
+    TextureLink* shadowMap = render->builtinTextures.find("ProcSHADOW1");
+    auto* target = dynamic_cast<ProcRenderTarget*>(shadowMap->handler());
+    ASSERT_TRUE(target && target->texture) << allLines();
+    EXPECT_EQ(target->format, D3DFMT_A8);
+
+    MaterialData data;
+    data.head.kind = 3;
+    material.setupFromData(data);
+    material.colours[0][3] = 1.0f;
+    // The record's projection is the identity: clip space is the map. The
+    // caster covers its left half; the receiver the whole screen.
+    const MeshVertex left[6] = {{-1, 1, 0.5f, 0, 0},  {0, 1, 0.5f, 1, 0},  {-1, -1, 0.5f, 0, 1},
+                                {-1, -1, 0.5f, 0, 1}, {0, 1, 0.5f, 1, 0},  {0, -1, 0.5f, 1, 1}};
+    const MeshVertex whole[6] = {{-1, 1, 0.5f, 0, 0},  {1, 1, 0.5f, 1, 0},  {-1, -1, 0.5f, 0, 1},
+                                 {-1, -1, 0.5f, 0, 1}, {1, 1, 0.5f, 1, 0},  {1, -1, 0.5f, 1, 1}};
+    ModelElement caster, receiver;
+    caster.world = receiver.world = identityMatrix();
+    caster.lods.push_back(level(0, left));
+    receiver.lods.push_back(level(0, whole));
+    ShadowRecord record;
+    record.projection = identityMatrix();
+    record.falloffOffset = 100.0f;
+
+    // The frame draws its scene into red, green and blue only.
+    render->stateCache().setRender(DXStateCache::RsColorWriteEnable, 7);
+    render->stateCache().apply();
+    ASSERT_TRUE(target->renderCharacterShadow([&] { Model::drawElementShadowCasterPass(caster, record); }))
+        << allLines();
+    ASSERT_EQ(caster.drawCount, 1) << allLines();
+    // The scene's colour writes are back.
+    EXPECT_EQ(render->stateCache().renderCurrent[DXStateCache::RsColorWriteEnable], 7u);
+
+    device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFFFFFFFFu, 1.0f, 0);
+    device->BeginScene();
+    Model::drawElementShadowReceiverPass(receiver, record);
+    device->EndScene();
+    ASSERT_EQ(receiver.drawCount, 1) << allLines();
+    std::vector<std::uint8_t> bytes;
+    D3DSURFACE_DESC desc{};
+    readBack(bytes, desc);
+    auto red = [&](UINT x, UINT y) { return int(bytes[(std::size_t(y) * desc.Width + x) * 4 + 2]); };
+    for (UINT y : {8u, 32u, 56u}) {
+        EXPECT_LE(red(8, y), 8) << "shadowed at y " << y;
+        EXPECT_GE(red(56, y), 247) << "lit at y " << y;
     }
 }
 
@@ -361,8 +424,8 @@ TEST_F(ModelDrawGLTest, LightAndNormalMappedMaterialsMatchTheFixedFunctionPictur
 }
 
 // A lake (kind 26) on the water shader path of water setting 1: its first
-// pass reflects the current scene's sky layer, or with the water
-// reflection the mirror target, strongest at grazing angles.
+// pass reflects the current scene's sky layer, strongest at grazing angles,
+// also with the water reflection on while no mirror was drawn.
 TEST_F(ModelDrawGLTest, WaterReflectsTheSkyLayerOrTheMirror) {
     struct WaterVertex {
         float x, y, z;
@@ -434,32 +497,357 @@ TEST_F(ModelDrawGLTest, WaterReflectsTheSkyLayerOrTheMirror) {
     // Seen nearly head-on the water shows mostly itself: dark.
     EXPECT_LT(mean(0, 63, 48, 62).g, 100);
 
-    // The mirror target takes the sky's place, pixel for pixel: its upper
-    // left quarter blue, the rest red.
+    // With the water reflection on, the mirror target is attached; until
+    // the mirror pass draws it in a frame the water still shows the sky
+    // (the frame with the mirror is FramePassGLTest's).
     textures.setup.waterReflection = 1;
     ASSERT_TRUE(render->allocateReflectionTarget()) << allLines();
     TextureLink* mirror = render->builtinTextures.find("ProcMirror");
     ASSERT_TRUE(mirror && mirror->handler() && mirror->handler()->texture);
-    IDirect3DSurface9* level = nullptr;
-    IDirect3DSurface9* back = nullptr;
-    static_cast<IDirect3DTexture9*>(mirror->handler()->texture)->GetSurfaceLevel(0, &level);
-    device->GetRenderTarget(0, &back);
-    ASSERT_TRUE(level && back);
-    device->SetRenderTarget(0, level);
-    D3DSURFACE_DESC mirrorDesc{};
-    level->GetDesc(&mirrorDesc);
-    const RECT quarter = {0, 0, std::int32_t(mirrorDesc.Width / 2), std::int32_t(mirrorDesc.Height / 2)};
-    device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFFC82828u, 1.0f, 0);
-    device->Clear(1, &quarter, D3DCLEAR_TARGET, 0xFF2828C8u, 1.0f, 0);
-    device->SetRenderTarget(0, back);
-    level->Release();
-    back->Release();
-
+    const Seen seenSky = mean(0, 63, 2, 24);
     draw(1);
-    EXPECT_EQ(render->shaders().waterNorm20.values.ambient, 1);
-    expectColour(mean(36, 62, 2, 24), 200, 40, 40, "the mirror's right half");
-    expectColour(mean(2, 28, 2, 24), 40, 40, 200, "the mirror's upper left quarter");
+    EXPECT_EQ(render->shaders().waterNorm20.values.ambient, 4);
+    expectColour(mean(0, 63, 2, 24), seenSky.r, seenSky.g, seenSky.b, "the sky, the mirror undrawn");
     material.release();
+}
+
+// The frame's passes over the elements of a scene: an object context that
+// draws its elements as the model context does (the element dispatcher in
+// the scene pass, the reflection pass in a secondary pass, the depth pass
+// as its shader pass), on a device whose back buffer keeps alpha (as the
+// device set-up chooses with depth of field).
+class FramePassGLTest : public ModelDrawGLTest {
+protected:
+    FramePassGLTest() {
+        parameters = windowed(80, 64);
+        parameters.BackBufferFormat = D3DFMT_A8R8G8B8;
+    }
+
+    class ElementContext : public ObjectContext {
+    public:
+        explicit ElementContext(RenderList& list) : list_(list) {}
+        void update(const CameraFrame&) override {
+            items.resize(elements.size());
+            for (std::size_t i = 0; i < elements.size(); ++i) {
+                items[i] = DrawItem{this, std::int32_t(i)};
+                list_.group(1, 0).items.push_back(&items[i]);
+            }
+        }
+        std::int32_t drawRun(std::vector<DrawItem*>& run, std::int32_t index, std::int32_t direction) override {
+            ModelElement& element = *elements[std::size_t(run[std::size_t(index)]->index)];
+            if (!gameCore.render->secondaryPass) Model::drawElement(element);
+            else if (element.material()->parameters.kind < 26 || element.material()->parameters.kind > 28)
+                Model::drawElementReflectionPass(element);
+            return index + direction;
+        }
+        void shaderPass() override {
+            for (ModelElement* element : elements) Model::drawElementShaderContextPass(*element);
+        }
+        std::vector<ModelElement*> elements;
+
+    private:
+        RenderList& list_;
+        std::vector<DrawItem> items;
+    };
+
+    // A camera at the origin looking down -z, the scene's current one.
+    void openCamera() {
+        camera = std::make_unique<CameraCore>(nullptr, "eye");
+        camera->initialize(-1.0f);
+        ASSERT_TRUE(camera->update(CurrentTime(-1.0)));
+        render->camera = camera.get();
+        render->takeCamera();
+        context.emplace(render->renderList);
+        render->renderList.push(&*context, "elements");
+    }
+    void TearDown() override {
+        if (render) {
+            if (context) render->renderList.pop(&*context);
+            render->renderList.clearGroups();
+            render->camera = nullptr;
+            render->targetLinks().releaseAll();
+            render->postPasses.release();
+        }
+        context.reset();
+        elements.clear();
+        for (Material& m : materials) m.release();
+        ModelDrawGLTest::TearDown();
+    }
+
+    // A material of kind with the diffuse texture of name, lit by its
+    // ambient colour alone (1.0: the texture as it is).
+    Material& addMaterial(std::uint32_t kind, const char* diffuse) {
+        MaterialData stored;
+        stored.head.kind = kind;
+        stored.links[0].init(diffuse);
+        Material& m = materials.emplace_back();
+        m.setupFromData(stored);
+        EXPECT_TRUE(m.allocate()) << allLines();
+        for (int c = 0; c < 4; ++c)
+            for (float* colour : {m.colours[0], m.colours[1], m.colours[3]}) colour[c] = 1.0f;
+        return m;
+    }
+    // A quad of the element in world space: corners a, b, c, d (a to b the
+    // texture's u, a to d its v), two triangles of format "D".
+    ModelElement& addQuad(Material& m, const float (&a)[3], const float (&b)[3], const float (&c)[3],
+                          const float (&d)[3]) {
+        const MeshVertex quad[6] = {{a[0], a[1], a[2], 0, 0}, {b[0], b[1], b[2], 1, 0}, {d[0], d[1], d[2], 0, 1},
+                                    {d[0], d[1], d[2], 0, 1}, {b[0], b[1], b[2], 1, 0}, {c[0], c[1], c[2], 1, 1}};
+        ModelElement& element = elements.emplace_back();
+        element.world = identityMatrix();
+        element.lods.push_back(level(0, quad));
+        element.lods.back().material = &m;
+        context->elements.push_back(&element);
+        return element;
+    }
+
+    // An A8R8G8B8 checkerboard of size texels in square cells of cell texels.
+    static std::vector<std::uint8_t> checker(UINT size, UINT cell) {
+        texture_tools::DdsImage image;
+        image.width = image.height = size;
+        std::vector<std::uint8_t> texels;
+        for (UINT y = 0; y < size; ++y)
+            for (UINT x = 0; x < size; ++x) {
+                const std::uint8_t v = ((x / cell + y / cell) % 2) ? 255 : 0;
+                texels.insert(texels.end(), {v, v, v, 255});
+            }
+        image.blocks.push_back(texels);
+        return texture_tools::writeDds(image);
+    }
+
+    // The red channel of pixel (x, y) of a surface read back.
+    struct Picture {
+        std::vector<std::uint8_t> bytes;
+        D3DSURFACE_DESC desc{};
+        int channel(UINT x, UINT y, int c) const { return bytes[(std::size_t(y) * desc.Width + x) * 4 + c]; }
+        int red(UINT x, UINT y) const { return channel(x, y, 2); }
+        int alpha(UINT x, UINT y) const { return channel(x, y, 3); }
+        // The standard deviation of red over x0..x1, y0..y1: the contrast
+        // that a blur takes away.
+        double contrast(UINT x0, UINT x1, UINT y0, UINT y1) const {
+            double sum = 0.0, squares = 0.0, count = 0.0;
+            for (UINT y = y0; y <= y1; ++y)
+                for (UINT x = x0; x <= x1; ++x, ++count) {
+                    sum += red(x, y);
+                    squares += double(red(x, y)) * red(x, y);
+                }
+            const double mean = sum / count;
+            return std::sqrt(std::max(squares / count - mean * mean, 0.0));
+        }
+    };
+    Picture readTexture(const TextureLink& link) {
+        Picture picture;
+        IDirect3DSurface9* surface = nullptr;
+        EXPECT_TRUE(link.handler() && link.handler()->texture) << link.baseName();
+        if (!link.handler() || !link.handler()->texture) return picture;
+        static_cast<IDirect3DTexture9*>(link.handler()->texture)->GetSurfaceLevel(0, &surface);
+        EXPECT_TRUE(platform::d3d9::readSurface(surface, picture.bytes, picture.desc));
+        surface->Release();
+        return picture;
+    }
+
+    // The scene pass of a frame into the back buffer (black), read back.
+    Picture drawScene() {
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+        device->BeginScene();
+        render->updateContexts();
+        render->shaders().resetPass();
+        render->renderObjectContexts();
+        device->EndScene();
+        Picture picture;
+        readBack(picture.bytes, picture.desc);
+        return picture;
+    }
+
+    std::unique_ptr<CameraCore> camera;
+    std::optional<ElementContext> context;
+    std::deque<Material> materials;
+    std::deque<ModelElement> elements;
+};
+
+// Depth of field: the depth pass writes each surface's blur amount into the
+// frame's alpha, so that a checkerboard at the camera's focus (20 units,
+// the farthest focus without a target) stays sharp while the same one
+// three times as far blurs.
+TEST_F(FramePassGLTest, DepthOfFieldKeepsTheFocusSharpAndBlursTheDistance) {
+    // Cells of five pixels on the screen.
+    textures.files["checker.dds"] = checker(32, 4);
+    render->textures.allocated = true;
+    textures.setup.details = 2;
+    textures.setup.pp_depth = 1;
+    render->postProcessing = 1;
+    ASSERT_TRUE(render->allocateHDRTargets()) << allLines();
+    openCamera();
+    ASSERT_FLOAT_EQ(render->cameraFrame.focus[0], 20.0f);
+
+    // The near board fills the left half of the screen at 20 units, the far
+    // one the right half at 60 (horizontal factor h, vertical v: the screen
+    // edge lies at d / h and d / v).
+    Material& board = addMaterial(3, "checker");
+    const float h = camera->horizontalFactor, v = camera->verticalFactor;
+    auto corners = [&](float d, float x0, float x1) {
+        const float y = d / v;
+        addQuad(board, {x0 * d / h, y, -d}, {x1 * d / h, y, -d}, {x1 * d / h, -y, -d}, {x0 * d / h, -y, -d});
+    };
+    corners(20.0f, -1.0f, 0.0f);
+    corners(60.0f, 0.0f, 1.0f);
+
+    // The frame: the scene pass, then the post step with its depth pass.
+    // The clear's alpha would blur everything.
+    device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+    device->BeginScene();
+    render->updateContexts();
+    render->shaders().resetPass();
+    render->renderObjectContexts();
+    ASSERT_TRUE(render->postProcess(textures.setup, true)) << allLines();
+    device->EndScene();
+    EXPECT_EQ(textures.setup.pp_depth, 1) << allLines();
+    ASSERT_TRUE(render->effectFrames[0].shown) << allLines();
+
+    // The copy of the frame holds the blur amount: none at the focus, all
+    // of it at three times the focus distance.
+    const Picture copy = readTexture(render->targetLinks().hdr3);
+    ASSERT_EQ(copy.desc.Width, 80u);
+    EXPECT_LE(copy.alpha(20, 32), 8);
+    EXPECT_GE(copy.alpha(60, 32), 247);
+    const Picture shown = readTexture(render->targetLinks().poissonDof);
+    const double sharp = copy.contrast(8, 31, 12, 51);
+    const double near = shown.contrast(8, 31, 12, 51);
+    const double far = shown.contrast(48, 71, 12, 51);
+    EXPECT_GT(sharp, 90.0);
+    EXPECT_NEAR(near, sharp, 0.05 * sharp) << "the board at the focus stays sharp";
+    EXPECT_LT(far, 0.6 * sharp) << "the distant board blurs";
+}
+
+// The mirror pass: a lake one unit below the camera and a red wall standing
+// on it, ten units ahead, over the right half of the view. Once the wall
+// asks for its mirror (as a reflecting element does in its update), the
+// frame's mirror pass draws the wall reflected about the lake into the
+// mirror target, and the lake shows it below the wall; elsewhere the
+// mirror's clear colour. Without the mirror pass the lake reflects the sky.
+TEST_F(FramePassGLTest, WaterReflectsTheMirrorThatTheMirrorPassDrew) {
+    textures.files["water20_normal.dds"] = solid(128, 128, 255);
+    textures.files["water20_wave.dds"] = solid(128, 128, 128);
+    textures.files["deep.dds"] = solid(20, 20, 20);
+    textures.files["wall.dds"] = solid(230, 20, 20);
+    textures.files["sky_main.dds"] = solid(40, 200, 40);
+    render->textures.allocated = true;
+    testing_support::CurrentSkyScene sky;
+    ASSERT_TRUE(sky.open(SkyClear));
+    textures.setup.details = 2;
+    textures.setup.water = 1;
+    textures.setup.waterReflection = 1;
+    ASSERT_TRUE(render->allocateReflectionTarget()) << allLines();
+    openCamera();
+
+    struct WaterVertex {
+        float x, y, z;
+        float nx, ny, nz;
+        std::uint32_t colour;
+        float u, v;
+    };
+    const WaterVertex lake[6] = {
+        {-200, -1, -300, 0, 1, 0, 0xFFFFFFFFu, 0, 0}, {200, -1, -300, 0, 1, 0, 0xFFFFFFFFu, 1, 0},
+        {-200, -1, -1, 0, 1, 0, 0xFFFFFFFFu, 0, 1},   {-200, -1, -1, 0, 1, 0, 0xFFFFFFFFu, 0, 1},
+        {200, -1, -300, 0, 1, 0, 0xFFFFFFFFu, 1, 0},  {200, -1, -1, 0, 1, 0, 0xFFFFFFFFu, 1, 1}};
+    Material& water = addMaterial(26, "deep");
+    for (int c = 0; c < 3; ++c) water.colours[0][c] = 0.5f;
+    ModelElement& surface = elements.emplace_back();
+    surface.world = identityMatrix();
+    surface.lods.push_back(level(6, lake));
+    surface.lods.back().material = &water;
+    context->elements.push_back(&surface);
+    addQuad(addMaterial(3, "wall"), {0, 6, -10}, {30, 6, -10}, {30, -1, -10}, {0, -1, -10});
+
+    // Below the wall (right) and beside it (left), on the lake.
+    auto mean = [](const Picture& p, UINT x0, UINT x1, UINT y0, UINT y1, int c) {
+        double sum = 0.0, count = 0.0;
+        for (UINT y = y0; y <= y1; ++y)
+            for (UINT x = x0; x <= x1; ++x, ++count) sum += p.channel(x, y, c);
+        return sum / count;
+    };
+    constexpr int kRed = 2, kGreen = 1, kBlue = 0;
+
+    const Picture unmirrored = drawScene();
+    EXPECT_EQ(render->shaders().waterNorm20.values.ambient, 4) << "no mirror drawn: the sky";
+    for (const auto& [x0, x1] : {std::pair{48u, 76u}, std::pair{4u, 36u}}) {
+        EXPECT_GT(mean(unmirrored, x0, x1, 44, 60, kGreen), mean(unmirrored, x0, x1, 44, 60, kRed) + 20) << x0;
+        EXPECT_GT(mean(unmirrored, x0, x1, 44, 60, kGreen), mean(unmirrored, x0, x1, 44, 60, kBlue) + 20) << x0;
+    }
+
+    const float point[3] = {0.0f, -1.0f, 0.0f}, up[3] = {0.0f, 1.0f, 0.0f};
+    camera->setMirrorPlane(point, up);
+    ASSERT_TRUE(camera->renderMirror()) << allLines();
+    ASSERT_TRUE(render->mirrorDrawn());
+    const Picture mirrored = drawScene();
+    EXPECT_EQ(render->shaders().waterNorm20.values.ambient, 1) << "the mirror drawn: reflection";
+    const double wallRed = mean(mirrored, 48, 76, 44, 60, kRed), wallBlue = mean(mirrored, 48, 76, 44, 60, kBlue);
+    const double besideRed = mean(mirrored, 4, 36, 44, 60, kRed), besideBlue = mean(mirrored, 4, 36, 44, 60, kBlue);
+    EXPECT_GT(wallRed, besideRed + 40) << "the wall's reflection";
+    EXPECT_GT(besideBlue, wallBlue + 20) << "the mirror's clear colour beside it";
+    EXPECT_LT(mean(mirrored, 4, 76, 44, 60, kGreen), mean(unmirrored, 4, 76, 44, 60, kGreen) - 40) << "no sky";
+
+    // The mirror is drawn once for each request: a frame whose surfaces ask
+    // for none leaves it undrawn, and the lake takes the sky again.
+    ASSERT_TRUE(camera->renderMirror());
+    EXPECT_FALSE(render->mirrorDrawn());
+
+    // What lies below the lake stays out of its mirror: a red slab under
+    // its left half, seen from the camera's mirror image below the lake,
+    // would lie in front of the reflection there.
+    addQuad(addMaterial(3, "wall"), {-50, -1.5f, -40}, {0, -1.5f, -40}, {0, -1.5f, -2}, {-50, -1.5f, -2});
+    camera->setMirrorPlane(point, up);
+    ASSERT_TRUE(camera->renderMirror());
+    const Picture reflection = readTexture(*render->builtinTextures.find("ProcMirror"));
+    EXPECT_GT(mean(reflection, 4, 36, 36, 44, kBlue), mean(reflection, 4, 36, 36, 44, kRed) + 40) << "clipped";
+    EXPECT_GT(mean(reflection, 48, 76, 48, 60, kRed), 150.0) << "the wall's reflection";
+}
+
+// A blended glass pane (its texture black, alpha 64) with an environment
+// map: the reflection is drawn whole before the pane, which then blends
+// over it by its alpha; in the pane's own pass the reflection would be cut
+// to its alpha.
+TEST_F(FramePassGLTest, ABlendedSurfaceShowsItsWholeReflection) {
+    textures.files["redsky.dds"] = solid(230, 20, 20, 255, true);
+    textures.files["glass.dds"] = solid(0, 0, 0, 64);
+    render->textures.allocated = true;
+    textures.setup.details = 2;
+    openCamera();
+
+    MaterialData stored;
+    stored.head.kind = 1;
+    stored.head.wantsBlending = 1;
+    stored.links[0].init("glass");
+    stored.links[2].init("redsky", 1);
+    Material& pane = materials.emplace_back();
+    pane.setupFromData(stored);
+    ASSERT_TRUE(pane.allocate()) << allLines();
+    for (int c = 0; c < 4; ++c)
+        for (float* colour : {pane.colours[0], pane.colours[1], pane.colours[3]}) colour[c] = 1.0f;
+    pane.setOpacity(1.0f);
+    ASSERT_EQ(pane.blendMode, 2);
+
+    struct LitVertex {
+        float x, y, z;
+        float nx, ny, nz;
+        float u, v;
+    };
+    // Five units ahead, facing the camera (format "D+Normal").
+    const LitVertex quad[6] = {{-2, 1.5f, -5, 0, 0, 1, 0, 0}, {2, 1.5f, -5, 0, 0, 1, 1, 0},
+                               {-2, -1.5f, -5, 0, 0, 1, 0, 1}, {-2, -1.5f, -5, 0, 0, 1, 0, 1},
+                               {2, 1.5f, -5, 0, 0, 1, 1, 0},   {2, -1.5f, -5, 0, 0, 1, 1, 1}};
+    ModelElement& element = elements.emplace_back();
+    element.world = identityMatrix();
+    element.lods.push_back(level(4, quad));
+    element.lods.back().material = &pane;
+    context->elements.push_back(&element);
+
+    const Picture picture = drawScene();
+    // The reflection (230) behind the pane's black at alpha 64 / 255.
+    const int seen = picture.red(40, 32);
+    EXPECT_NEAR(seen, 230 * (255 - 64) / 255, 12) << allLines();
+    EXPECT_LT(picture.channel(40, 32, 1), 40);
+    EXPECT_EQ(picture.red(2, 2), 0) << "beside the pane";
 }
 
 }  // namespace

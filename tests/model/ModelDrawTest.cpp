@@ -11,6 +11,7 @@
 #include "render/ShaderPackageSupport.h"
 #include "render/TextureTestSupport.h"
 #include "render/VideoCore.h"
+#include "scene/CameraCore.h"
 #include "scene/Scene.h"
 
 namespace {
@@ -226,7 +227,9 @@ TEST_F(ModelDrawTest, ShaderPathsFillTheFamilySetups) {
         std::int32_t water, reflection, ambient;
         std::int32_t family;  // 0 WaterNorm20, 1 Water20, -1 nothing selected
     };
-    for (const Case c : {Case{1, 1, 1, 0}, {1, 0, 4, 0}, {2, 1, 1, 1}, {3, 1, -1, -1}}) {
+    // No mirror pass drew the mirror: with the reflection on as well, the
+    // water takes the sky's term (ambient 4).
+    for (const Case c : {Case{1, 1, 4, 0}, {1, 0, 4, 0}, {2, 1, 4, 1}, {3, 1, -1, -1}}) {
         makeElement(27);
         env().setup.water = c.water;
         env().setup.waterReflection = c.reflection;
@@ -477,6 +480,14 @@ TEST_F(ModelDrawWaterTest, WithReflectionTheUnlitPassTakesTheMirror) {
     ASSERT_TRUE(render_->allocateReflectionTarget());
     TextureLink* mirror = render_->builtinTextures.find("ProcMirror");
     ASSERT_TRUE(mirror && mirror->handler() && mirror->handler()->texture);
+    // The frame's mirror pass draws the mirror that a surface asked for.
+    CameraCore camera(nullptr, "eye");
+    camera.initialize(-1.0f);
+    render_->camera = &camera;
+    const float point[3] = {0.0f, 0.0f, 0.0f}, up[3] = {0.0f, 1.0f, 0.0f};
+    camera.setMirrorPlane(point, up);
+    ASSERT_TRUE(camera.renderMirror());
+    render_->camera = nullptr;
     clearStages();
     ASSERT_TRUE(Model::drawElementKind(element, -1));
     EXPECT_EQ(render_->shaders().waterNorm20.values.ambient, 1);

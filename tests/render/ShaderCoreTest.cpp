@@ -71,9 +71,9 @@ TEST_F(ShaderCoreTest, LoadsEveryStandaloneProgramByProfileAndName) {
     writePackage();
     ASSERT_TRUE(shaderCore.initialize());
     EXPECT_TRUE(shaderCore.ready());
-    // Every row of both passes (39 of them with programs) and every
+    // Every row of both passes (40 of them with programs) and every
     // permutation of the families' walks.
-    EXPECT_EQ(shaders.size(), 39u + kFamilyPermutations);
+    EXPECT_EQ(shaders.size(), 40u + kFamilyPermutations);
     EXPECT_EQ(shaderCore.loadedCount, 23 + 30 + int(kFamilyPermutations));
 
     // A row without a source is skipped; the HDR pixel rows use ps_2_a.

@@ -18,9 +18,11 @@
 #include "foundation/Log.h"
 #include "model/DXStreams.h"
 #include "platform/d3d9/AdapterProfile.h"
+#include "render/ProcRenderTarget.h"
 #include "render/RenderCore.h"
 #include "render/RenderManagerSupport.h"
 #include "render/VideoCore.h"
+#include "render/shaders/ShaderCore.h"
 #include "render/states/DXStateCache.h"
 #include "scene/CameraCore.h"
 #include "scene/ObjectRepository.h"
@@ -631,13 +633,39 @@ public:
     }
     std::int32_t drawRun(std::vector<DrawItem*>& run, std::int32_t index, std::int32_t direction) override {
         drawn.push_back(run[std::size_t(index)]->index);
+        secondary.push_back(gameCore.render->secondaryPass);
         return index + direction;
     }
     RenderList& list_;
     DrawItem items[2][3];
     int updates = 0;
     bool popOnActive = false;
+    // The three values of each broadcast, and the shader core's
+    // view-projection then.
+    void broadcast(float a, float b, float c) override {
+        broadcasts.push_back({a, b, c});
+        const D3DMATRIX& m = gameCore.render->shaders().frame.viewProjection;
+        std::memcpy(broadcastViewProjection, &m.m[0][0], sizeof broadcastViewProjection);
+    }
     std::vector<std::int32_t> drawn;
+    // Whether each drawn item was drawn in a secondary pass.
+    std::vector<bool> secondary;
+    std::vector<std::vector<float>> broadcasts;
+    float broadcastViewProjection[16] = {};
+};
+
+// A recording context in the render list, its items 10 to 12 in bucket 1
+// and 0 to 2 in bucket 0, seen by a camera that the frame draws through.
+struct RecordingScene {
+    explicit RecordingScene(RenderCore& render) : context(render.renderList), camera(nullptr, "test") {
+        for (int bucket = 0; bucket < 2; ++bucket)
+            for (int i = 0; i < 3; ++i) context.items[bucket][i] = DrawItem{&context, bucket * 10 + i};
+        render.renderList.push(&context, "recorder");
+        camera.initialize(-1.0f);
+        render.camera = &camera;
+    }
+    RecordingContext context;
+    CameraCore camera;
 };
 
 }  // namespace
@@ -645,13 +673,8 @@ public:
 TEST_F(VideoDeviceTest, FrameDrawsTheSceneByStateAndRenderMode) {
     install(kShaderCard);
     createDevice();
-    RecordingContext context(render.renderList);
-    for (int bucket = 0; bucket < 2; ++bucket)
-        for (int i = 0; i < 3; ++i) context.items[bucket][i] = DrawItem{&context, bucket * 10 + i};
-    render.renderList.push(&context, "recorder");
-    CameraCore camera(nullptr, "test");
-    camera.initialize(-1.0f);
-    render.camera = &camera;
+    RecordingScene scene(render);
+    RecordingContext& context = scene.context;
 
     // State 0, render mode 10: object pass 2; bucket 1 forward, then bucket 0 backward.
     gameCore.gameState = 0;
@@ -693,6 +716,146 @@ TEST_F(VideoDeviceTest, FrameDrawsTheSceneByStateAndRenderMode) {
     EXPECT_TRUE(render.renderList.chain.empty());
     ASSERT_TRUE(device().presentScene());
     render.renderList.clearGroups();
+}
+
+TEST_F(VideoDeviceTest, AFrameDrawsTheRequestedMirrorBeforeTheScene) {
+    install(kShaderCard);
+    createDevice();
+    // The default video options ("high") use the water reflection; its
+    // target is made with the render data (as after a scene load).
+    ASSERT_TRUE(render.allocateDeviceData(0));
+    ASSERT_NE(render.mirrorTarget(), nullptr);
+    ASSERT_NE(render.mirrorTarget()->texture, nullptr);
+    RecordingScene scene(render);
+    RecordingContext& context = scene.context;
+    CameraCore& camera = scene.camera;
+    gameCore.gameState = 0;
+    const std::vector<std::int32_t> order = {10, 11, 12, 2, 1, 0};
+
+    // No surface asks for a mirror: the scene alone, and no mirror for water.
+    ASSERT_TRUE(render.mainLoop());
+    EXPECT_EQ(context.updates, 1);
+    EXPECT_EQ(context.drawn, order);
+    EXPECT_FALSE(render.mirrorDrawn());
+    ASSERT_TRUE(device().presentScene());
+
+    // A reflecting surface asks for it: the mirror pass draws the contexts
+    // as a secondary pass from the reflected camera, then the scene pass
+    // draws them from the camera itself.
+    const float point[3] = {0.0f, -1.0f, 0.0f}, normal[3] = {0.0f, 1.0f, 0.0f};
+    float view[16];
+    std::memcpy(view, camera.viewMatrix, sizeof view);
+    camera.setMirrorPlane(point, normal);
+    context.drawn.clear();
+    context.secondary.clear();
+    ASSERT_TRUE(render.mainLoop());
+    EXPECT_EQ(context.updates, 3);
+    std::vector<std::int32_t> twice = order;
+    twice.insert(twice.end(), order.begin(), order.end());
+    EXPECT_EQ(context.drawn, twice);
+    EXPECT_EQ(context.secondary, (std::vector<bool>{true, true, true, true, true, true, false, false, false, false,
+                                                    false, false}));
+    EXPECT_TRUE(render.mirrorDrawn());
+    EXPECT_EQ(std::memcmp(view, camera.viewMatrix, sizeof view), 0);
+    EXPECT_EQ(std::memcmp(view, render.cameraFrame.view, sizeof view), 0);
+    EXPECT_FALSE(camera.clipPlaneSet);
+    EXPECT_EQ(render.renderList.flags & RenderList::FlagDrawingScene, 0u);
+    ASSERT_TRUE(device().presentScene());
+
+    // Drawn once for each request: the next frame has no mirror again.
+    ASSERT_TRUE(render.mainLoop());
+    EXPECT_EQ(context.updates, 4);
+    EXPECT_FALSE(render.mirrorDrawn());
+    ASSERT_TRUE(device().presentScene());
+    render.renderList.pop(&context);
+    render.renderList.clearGroups();
+}
+
+// The soft shadows blur the shadow map across into the second shadow
+// target and back; when drawing into either cannot begin, the failing pass
+// is named and the shadow map's link is released (its users skip it).
+TEST_F(VideoDeviceTest, SoftShadowBlurFailuresReleaseTheShadowMap) {
+    install(kShaderCard);
+    const struct {
+        const char* target;  // loses its render-to-surface object
+        const char* message;
+    } cases[] = {{nullptr, nullptr},
+                 {"ProcSHADOW2", "Can't render blur X in Soft shadow: procshadow2"},
+                 {"ProcSHADOW1", "Can't render blur Y in Soft shadow: procshadow1"}};
+    video.activeVideoSetup().shadows = 2;  // "soft", with details "high"
+    createDevice();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target ? c.target : "none");
+        ASSERT_TRUE(render.allocateDeviceData(0));
+        RenderTargetLinks links = render.targetLinks();
+        ASSERT_TRUE(links.shadow1.handler() && links.shadow2.handler());
+        if (c.target)
+            dynamic_cast<ProcRenderTarget*>(render.builtinTextures.find(c.target)->handler())->releaseTargetObjects();
+        EXPECT_EQ(render.blurSoftShadows(2.0f), c.target == nullptr);
+        EXPECT_EQ(links.shadow1.handler() != nullptr, c.target == nullptr);
+        if (c.message) EXPECT_TRUE(logged(c.message));
+        // The device data made anew: the targets attached and drawable again.
+        render.releaseDeviceData();
+        ASSERT_TRUE(render.allocate_device());
+    }
+}
+
+// The rain map's scene pass: the scene seen from above over the area, the
+// contexts updated and handed the area's values under the orthographic
+// top-down view; the frame's camera is back afterwards. A target without a
+// texture is made one it can be drawn into.
+TEST_F(VideoDeviceTest, TheTopDownScenePassHandsTheAreaToTheContexts) {
+    install(kShaderCard);
+    createDevice();
+    RecordingScene scene(render);
+    render.takeCamera();
+    ProcHDR rainMap("procrainmap");
+    rainMap.width = rainMap.height = 32;
+    TopDownArea area;
+    area.minX = -10.0f, area.maxX = 30.0f, area.minZ = 5.0f, area.maxZ = 25.0f;
+    area.bottom = -2.0f, area.top = 18.0f;
+    area.values[0] = 1.5f, area.values[1] = 2.5f, area.values[2] = 3.5f;
+    ASSERT_TRUE(rainMap.renderScenePass(area));
+    ASSERT_NE(rainMap.texture, nullptr);
+    EXPECT_EQ(rainMap.usage, DWORD(D3DUSAGE_RENDERTARGET));
+    EXPECT_EQ(scene.context.updates, 1);
+    ASSERT_EQ(scene.context.broadcasts.size(), 1u);
+    EXPECT_EQ(scene.context.broadcasts[0], (std::vector<float>{1.5f, 2.5f, 3.5f}));
+    // Corners of the area: west-north-top to the picture's upper left at
+    // depth 0, east-south-bottom to its lower right at depth 1.
+    auto project = [&](float x, float y, float z, float* out) {
+        const float p[4] = {x, y, z, 1.0f};
+        for (int c = 0; c < 4; ++c) {
+            out[c] = 0.0f;
+            for (int k = 0; k < 4; ++k) out[c] += p[k] * scene.context.broadcastViewProjection[k * 4 + c];
+        }
+    };
+    float clip[4];
+    project(area.minX, area.top, area.minZ, clip);
+    EXPECT_NEAR(clip[0], -1.0f, 1e-5f);
+    EXPECT_NEAR(clip[1], 1.0f, 1e-5f);
+    EXPECT_NEAR(clip[2], 0.0f, 1e-5f);
+    EXPECT_NEAR(clip[3], 1.0f, 1e-5f);
+    project(area.maxX, area.bottom, area.maxZ, clip);
+    EXPECT_NEAR(clip[0], 1.0f, 1e-5f);
+    EXPECT_NEAR(clip[1], -1.0f, 1e-5f);
+    EXPECT_NEAR(clip[2], 1.0f, 1e-5f);
+    EXPECT_EQ(render.renderList.flags & RenderList::FlagDrawingScene, 0u);
+    EXPECT_EQ(std::memcmp(&render.shaders().frame.viewProjection, scene.camera.viewProjection, 64), 0);
+    render.renderList.pop(&scene.context);
+    render.renderList.clearGroups();
+}
+
+TEST_F(VideoDeviceTest, AUserClipPlaneIsRecordedInTheStateCache) {
+    install(kShaderCard);
+    const float plane[4] = {0.0f, 1.0f, 0.0f, 2.0f};
+    EXPECT_FALSE(device().setClipPlane(plane));  // no device yet
+    createDevice();
+    DXStateCache& cache = render.stateCache();
+    ASSERT_TRUE(device().setClipPlane(plane));
+    EXPECT_EQ(cache.renderDesired[DXStateCache::RsClipPlaneEnable], 1u);
+    ASSERT_TRUE(device().setClipPlane(nullptr));
+    EXPECT_EQ(cache.renderDesired[DXStateCache::RsClipPlaneEnable], 0u);
 }
 
 TEST_F(VideoDeviceTest, FrameCounterWrapsAtAThousand) {

@@ -100,7 +100,7 @@ TEST(ShaderPacker, EveryLoadedProgramHasItsBodyInOrder) {
     std::string error;
     ASSERT_TRUE(buildShaderBodies(shaders, error)) << error;
     // The standalone programs and every family permutation.
-    ASSERT_EQ(shaders.size(), 39u + 15251u);
+    ASSERT_EQ(shaders.size(), 40u + 15251u);
     for (std::size_t i = 1; i < shaders.size(); ++i) EXPECT_LT(shaders[i - 1].key, shaders[i].key);
     int families = 0;
     for (const PackedShader& shader : shaders) {

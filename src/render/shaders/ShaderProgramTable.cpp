@@ -46,6 +46,7 @@ const std::vector<ShaderProgramRow>& ShaderProgramTable::vertexRows() {
 
 const std::vector<ShaderProgramRow>& ShaderProgramTable::pixelRows() {
     static const std::vector<ShaderProgramRow> rows = {
+        {1, "PS_REFLECTION", 201, 0},
         {2, "PS_RAINMAP", 201, 0},
         {3, "PS_RAINMAP_RENDER", 201, 0},
         {4, "PS_HDR_downsample", 255, 1},

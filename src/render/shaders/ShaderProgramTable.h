@@ -24,6 +24,9 @@ constexpr int kPixelProgramCount = 39;
 // the rows above belong to the permutation families.
 constexpr int kStandaloneVertexPrograms = 23;
 constexpr int kStandalonePixelPrograms = 30;
+// The pixel program of the water's mirror pass: an element's texture in its
+// ambient colour, behind the element's own vertex program.
+constexpr int kReflectionPixelProgram = 1;
 // The version in the package's file name, "shaders.%04d".
 constexpr int kShaderDataVersion = 50;
 

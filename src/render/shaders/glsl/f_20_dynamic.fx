@@ -34,7 +34,7 @@
 #define fTime vc[14].x                  // float : c14
 #endif
 #if DEPTH > 0
-// x the focal distance, y 1 / the focal range.
+// x the focal distance, y 1 / the distance from it that blurs fully.
 #define vTT0 vc[15]  // float4 : c15
 #endif
 #if ENVMAP > 0
@@ -116,8 +116,8 @@ void main() {
     d3d_Texture[7] = position * mLightTransform;
 #endif
 #if DEPTH > 0
-    float away = (position * mWorld).z;
-    d3d_Specular = vec4(clamp(abs(away - vTT0.x) * vTT0.y, 0.0, 1.0));
+    // The projected w is the depth along the camera's view.
+    d3d_Specular = vec4(clamp(abs(gl_Position.w - vTT0.x) * vTT0.y, 0.0, 1.0));
 #endif
     d3d_Fog = 1.0;
 }
@@ -136,8 +136,9 @@ void main() {
 #if ENVMAP > 0
 #define vColorEnvironment pc[5]    // float4 : c5
 #endif
-#if PARALLAX > 0
-// x scale, y bias of the height.
+#if PARALLAX > 0 || DEPTH > 0
+// x scale, y bias of the height; in the depth pass x the alpha below which
+// a blended or alpha-tested surface writes no blur amount.
 #define vTT0 pc[6]                 // float4 : c6
 #endif
 #if ENVMAP > 2
@@ -189,6 +190,9 @@ void main() {
     vec4 diffuse = texture(sDiffuseMap, uv) * vColorDiffuse;
 #if DEPTH > 0
     // Only the blur amount counts in this pass.
+#if AMBIENT > 0
+    if (diffuse.a < vTT0.x) discard;
+#endif
     d3d_FragColor = vec4(diffuse.rgb, d3d_Specular.a);
     return;
 #endif

@@ -146,8 +146,8 @@ void main() { d3d_FragColor = texture1() * vColorMain; }
 #endif
 
 #if defined(PS_SHADOWCAST)
-// The shadow receiver, drawn alpha-blended over the lit scene: the map
-// holds the casters' coverage. vTT1: x the strength, y the falloff
+// The shadow receiver, drawn alpha-blended over the lit scene: the map's
+// alpha holds the casters' coverage (the shadow maps are A8). vTT1: x the strength, y the falloff
 // exponent, z 1 / (2 + falloff offset)^y, so the shadow fades out towards
 // the falloff offset's distance from the light (vObjectSpaceLightPos);
 // vColorAmbient: the shadow's colour.
@@ -157,7 +157,7 @@ void main() { d3d_FragColor = texture1() * vColorMain; }
 void main() {
     vec2 uv = d3d_Texture[0].xy / max(d3d_Texture[0].w, 0.0001);
     bool inside = all(greaterThanEqual(uv, vec2(0.0))) && all(lessThanEqual(uv, vec2(1.0)));
-    float cover = inside ? texture(sDiffuseMap, uv).r : 0.0;
+    float cover = inside ? texture(sDiffuseMap, uv).a : 0.0;
     float away = length(d3d_Texture[1].xyz - vObjectSpaceLightPos.xyz);
     float falloff = clamp(pow(2.0 + away, vTT1.y) * vTT1.z, 0.0, 1.0);
     float strength = clamp(0.5 * vTT1.x * cover * (1.0 - falloff), 0.0, 1.0);
@@ -167,12 +167,19 @@ void main() {
 
 #if defined(PS_SHADOWD)
 #define vTT1 pc[1]  // float4 : c1
-// A projected shadow: the map's red channel is the coverage, vTT1.x its strength.
+// A projected shadow: the map's alpha is the coverage, vTT1.x its strength.
 void main() {
     vec2 uv = d3d_Texture[0].xy / max(d3d_Texture[0].w, 0.0001);
-    float cover = texture(sDiffuseMap, uv).r * vTT1.x;
+    float cover = texture(sDiffuseMap, uv).a * vTT1.x;
     d3d_FragColor = vec4(d3d_Diffuse.rgb, clamp(cover, 0.0, 1.0));
 }
+#endif
+
+#if defined(PS_REFLECTION)
+// An element seen in the water's mirror: its texture in its ambient colour,
+// unlit and opaque.
+#define vColorAmbient pc[1]  // float4 : c1
+void main() { d3d_FragColor = vec4(texture1().rgb * vColorAmbient.rgb, 1.0); }
 #endif
 
 #if defined(PS_OPS_C)
