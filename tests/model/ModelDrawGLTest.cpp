@@ -195,7 +195,11 @@ TEST_F(ModelDrawGLTest, ACastersShadowDarkensTheReceiverWhereTheMapIsCovered) {
 // render target, its coverage in alpha); the receiver drawn with that map
 // is dark where the caster covered it.
 TEST_F(ModelDrawGLTest, TheCharacterShadowPassDrawsTheMapThatTheReceiverReads) {
+    textures.files["sky_main.dds"] = solid(40, 200, 40);
     render->textures.allocated = true;
+    // Receivers draw in a scene.
+    testing_support::CurrentSkyScene scene;
+    ASSERT_TRUE(scene.open(SkyClear));
     ASSERT_TRUE(render->allocateShadowTargets()) << allLines();
     TextureLink* shadowMap = render->builtinTextures.find("ProcSHADOW1");
     auto* target = dynamic_cast<ProcRenderTarget*>(shadowMap->handler());
