@@ -12,6 +12,8 @@
 #include "model/Model.h"
 #include "model/DXStreams.h"
 #include "model/ModelElement.h"
+#include "model/ModelWriter.h"
+#include "model/Y3MeshStream.h"
 #include "model/SkySceneSupport.h"
 #include "platform/D3D9TestSupport.h"
 #include "render/Material.h"
@@ -258,6 +260,79 @@ TEST_F(ModelDrawGLTest, FixedFunctionAndShaderPathsLightAlike) {
         EXPECT_NEAR(seen[t][0].b, seen[t][1].b, 4) << tilts[t];
     }
     material.release();
+}
+
+// The element's quad read from a stream record of format 9 ("D+Bump+Weights")
+// that the model writer wrote: the shader path draws its whole vertices, the
+// fixed-function pipeline the first 32 bytes of each (its fallback "D+Normal"),
+// and both give the lit picture of that format.
+TEST_F(ModelDrawGLTest, AStreamRecordQuadDrawsAlikeThroughItsFallbackPrefix) {
+    textures.files["stone.dds"] = solid(200, 100, 50);
+    render->textures.allocated = true;
+    model_tools::ModelDescription description;
+    std::string error;
+    ASSERT_TRUE(model_tools::parseModelDescription(
+        "stream quad.vs 9\n"
+        "vertex p -1 1 0.5 n 0 0 -1 t 0 0 b 0 1 0 i 0 0 0 0 w 1 0 0 0\n"
+        "vertex p 1 1 0.5 n 0 0 -1 t 1 0 b 0 1 0 i 0 0 0 0 w 1 0 0 0\n"
+        "vertex p -1 -1 0.5 n 0 0 -1 t 0 1 b 0 1 0 i 0 0 0 0 w 1 0 0 0\n"
+        "vertex p -1 -1 0.5 n 0 0 -1 t 0 1 b 0 1 0 i 0 0 0 0 w 1 0 0 0\n"
+        "vertex p 1 1 0.5 n 0 0 -1 t 1 0 b 0 1 0 i 0 0 0 0 w 1 0 0 0\n"
+        "vertex p 1 -1 0.5 n 0 0 -1 t 1 1 b 0 1 0 i 0 0 0 0 w 1 0 0 0\n",
+        description, error))
+        << error;
+    const std::string record = model_tools::streamRecordBytes(*description.streams[0].stream);
+    ASSERT_EQ(record.size(), 12u + 6u * 64u);
+
+    MaterialData stored;
+    stored.head.kind = 6;
+    stored.links[0].init("stone");
+    int seen[2][3] = {};
+    for (int details : {0, 1}) {
+        // The pipeline of the streams and declarations follows the video
+        // setup, the drawing path the texture setup.
+        video.activeVideoSetup().details = details ? VideoDetailsNormal : VideoDetailsMinimum;
+        textures.setup.details = details;
+        ASSERT_EQ(streamsOnFixedPipeline(), details == 0);
+        ASSERT_TRUE(render->streamDeclarations().allocate(device)) << allLines();
+
+        MemoryStream in(const_cast<char*>(record.data()), std::int32_t(record.size()));
+        Y3MeshStream* read = nullptr;
+        ASSERT_EQ(Y3MeshStream::readStreamRecord(in, read), std::int32_t(record.size()));
+        std::unique_ptr<Y3MeshStream> stream(read);
+        ASSERT_TRUE(stream->allocateAndUpload(device, 0)) << allLines();
+        EXPECT_EQ(stream->vertexStream().format(), details ? 9 : 4);
+        EXPECT_EQ(stream->vertexStream().stride(), details ? 64 : 32);
+
+        material.release();
+        material.setupFromData(stored);
+        ASSERT_TRUE(material.allocate());
+        for (int c = 0; c < 3; ++c) material.colours[0][c] = 0.25f, material.colours[1][c] = 1.0f;
+        material.colours[0][3] = material.colours[1][3] = 1.0f;
+        ModelElement element;
+        element.world = identityMatrix();
+        element.lights.push_back(lightAlongZ());
+        ModelElementLod lod;
+        lod.material = &material;
+        lod.vertices = std::move(stream->vertexStream());
+        lod.primitiveCount = 2;
+        element.lods.push_back(std::move(lod));
+
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+        device->BeginScene();
+        EXPECT_TRUE(Model::drawElementKind(element, 0)) << details << allLines();
+        device->EndScene();
+        std::vector<std::uint8_t> bytes;
+        D3DSURFACE_DESC desc{};
+        readBack(bytes, desc);
+        const std::uint8_t* p = &bytes[(std::size_t(32) * desc.Width + 32) * 4];
+        for (int k = 0; k < 3; ++k) seen[details][k] = p[2 - k];
+        material.release();
+    }
+    // Stone x (ambient 0.25 + light 0.5) through both.
+    const int expected[3] = {150, 75, 37};
+    for (int details : {0, 1})
+        for (int k = 0; k < 3; ++k) EXPECT_NEAR(seen[details][k], expected[k], 6) << details << " channel " << k;
 }
 
 // Light-mapped and normal-mapped materials: the fixed-function paths
