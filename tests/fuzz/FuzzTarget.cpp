@@ -18,6 +18,7 @@ const std::vector<FuzzTarget>& fuzzTargets() {
         {"image", fuzzImage, seedImage},
         {"textrecord", fuzzTextRecord, seedTextRecord},
         {"xml", fuzzXml, seedXml},
+        {"streams", fuzzStreams, seedStreams},
     };
     return targets;
 }
