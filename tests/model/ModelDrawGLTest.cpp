@@ -117,6 +117,24 @@ protected:
         return texture_tools::writeDds(image);
     }
 
+    struct Rgb {
+        int r, g, b;
+    };
+    // Draws the element through the kind paths with light 0 into a cleared
+    // frame; the colour at the frame's centre.
+    Rgb drawKindAtCentre(ModelElement& element) {
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+        device->BeginScene();
+        EXPECT_TRUE(Model::drawElementKind(element, 0)) << allLines();
+        device->EndScene();
+        std::vector<std::uint8_t> bytes;
+        D3DSURFACE_DESC desc{};
+        readBack(bytes, desc);
+        if (bytes.size() < (std::size_t(32) * desc.Width + 33) * 4) return {};
+        const std::uint8_t* p = &bytes[(std::size_t(32) * desc.Width + 32) * 4];
+        return {p[2], p[1], p[0]};
+    }
+
     void readBack(std::vector<std::uint8_t>& bytes, D3DSURFACE_DESC& desc) {
         IDirect3DSurface9* back = nullptr;
         device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back);
@@ -219,9 +237,7 @@ TEST_F(ModelDrawGLTest, FixedFunctionAndShaderPathsLightAlike) {
     // 37); tilted 30 degrees about x (137, 68, 34). All fixed-function
     // pictures come first: the fixed-function paths leave the shaders to
     // whoever set them.
-    struct Seen {
-        int r, g, b;
-    };
+    using Seen = Rgb;
     const float tilts[2] = {0.0f, 30.0f};
     Seen seen[2][2] = {};  // [tilt][details]
     for (int details : {0, 1}) {
@@ -237,15 +253,7 @@ TEST_F(ModelDrawGLTest, FixedFunctionAndShaderPathsLightAlike) {
             element.world.m[1][1] = element.world.m[2][2] = std::cos(angle);
             element.world.m[1][2] = std::sin(angle);
             element.world.m[2][1] = -std::sin(angle);
-            device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
-            device->BeginScene();
-            EXPECT_TRUE(Model::drawElementKind(element, 0)) << details << allLines();
-            device->EndScene();
-            std::vector<std::uint8_t> bytes;
-            D3DSURFACE_DESC desc{};
-            readBack(bytes, desc);
-            const std::uint8_t* p = &bytes[(std::size_t(32) * desc.Width + 32) * 4];
-            seen[t][details] = {p[2], p[1], p[0]};
+            seen[t][details] = drawKindAtCentre(element);
         }
     }
     for (int t = 0; t < 2; ++t) {
@@ -287,7 +295,7 @@ TEST_F(ModelDrawGLTest, AStreamRecordQuadDrawsAlikeThroughItsFallbackPrefix) {
     MaterialData stored;
     stored.head.kind = 6;
     stored.links[0].init("stone");
-    int seen[2][3] = {};
+    Rgb seen[2] = {};
     for (int details : {0, 1}) {
         // The pipeline of the streams and declarations follows the video
         // setup, the drawing path the texture setup.
@@ -318,21 +326,15 @@ TEST_F(ModelDrawGLTest, AStreamRecordQuadDrawsAlikeThroughItsFallbackPrefix) {
         lod.primitiveCount = 2;
         element.lods.push_back(std::move(lod));
 
-        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
-        device->BeginScene();
-        EXPECT_TRUE(Model::drawElementKind(element, 0)) << details << allLines();
-        device->EndScene();
-        std::vector<std::uint8_t> bytes;
-        D3DSURFACE_DESC desc{};
-        readBack(bytes, desc);
-        const std::uint8_t* p = &bytes[(std::size_t(32) * desc.Width + 32) * 4];
-        for (int k = 0; k < 3; ++k) seen[details][k] = p[2 - k];
+        seen[details] = drawKindAtCentre(element);
         material.release();
     }
     // Stone x (ambient 0.25 + light 0.5) through both.
-    const int expected[3] = {150, 75, 37};
-    for (int details : {0, 1})
-        for (int k = 0; k < 3; ++k) EXPECT_NEAR(seen[details][k], expected[k], 6) << details << " channel " << k;
+    for (const Rgb& one : seen) {
+        EXPECT_NEAR(one.r, 150, 6);
+        EXPECT_NEAR(one.g, 75, 6);
+        EXPECT_NEAR(one.b, 37, 6);
+    }
 }
 
 // Light-mapped and normal-mapped materials: the fixed-function paths
