@@ -19,7 +19,8 @@ bool reserveRecords(RecordArray& array, std::int32_t recordSize, std::int32_t ne
     std::int64_t capacity = array.capacity > 0 ? array.capacity : 1;
     while (capacity < needed) capacity *= 2;
     if (capacity * recordSize > INT32_MAX) return false;
-    auto* block = static_cast<std::uint8_t*>(std::calloc(std::size_t(capacity), std::size_t(recordSize)));
+    const std::size_t bytes = std::size_t(capacity) * std::size_t(recordSize);
+    auto* block = static_cast<std::uint8_t*>(std::malloc(bytes));
     if (!block) return false;
     if (array.count > 0) std::memcpy(block, array.data, std::size_t(array.count) * std::size_t(recordSize));
     std::free(array.data);
@@ -28,9 +29,9 @@ bool reserveRecords(RecordArray& array, std::int32_t recordSize, std::int32_t ne
     return true;
 }
 
-std::int32_t appendRecord(RecordArray& array, std::int32_t recordSize) {
+std::int32_t appendRecordGrowing(RecordArray& array, std::int32_t recordSize) {
     if (array.count == INT32_MAX || !reserveRecords(array, recordSize, array.count + 1)) return -1;
-    return array.count++;
+    return appendRecord(array, recordSize);
 }
 
 std::int32_t readRecordArray(DataStream& s, RecordArray& array, std::int32_t recordSize) {
@@ -44,7 +45,8 @@ std::int32_t readRecordArray(DataStream& s, RecordArray& array, std::int32_t rec
     if (count < 0 || recordSize <= 0) return -1;
     const std::int64_t bytes = std::int64_t(count) * recordSize;
     if (bytes > bytesLeft(s)) return -1;
-    auto* block = static_cast<std::uint8_t*>(std::calloc(std::size_t(count), std::size_t(recordSize)));
+    // Every byte is read or the block is dropped: no zero-fill needed.
+    auto* block = static_cast<std::uint8_t*>(std::malloc(std::size_t(bytes)));
     if (!block) return -1;
     const std::int32_t body = readExact(s, block, static_cast<std::int32_t>(bytes));
     if (body < 0) {

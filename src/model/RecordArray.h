@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 class DataStream;
 
@@ -32,13 +33,31 @@ struct RecordArray {
 
 // Makes room for at least needed records of recordSize bytes: the capacity
 // starts at the old one (at least 1) and doubles until it holds needed; the
-// new block is zero-filled and takes the old records. False, the array
-// unchanged, when the block cannot be allocated or its size overflows.
+// new block takes the old records (the room after them is not cleared).
+// False, the array unchanged, when the block cannot be allocated or its
+// size overflows.
 bool reserveRecords(RecordArray& array, std::int32_t recordSize, std::int32_t needed);
 
 // Adds one zero record at the end, growing as reserveRecords; the index of
 // the new record, or -1 when the array cannot grow.
-std::int32_t appendRecord(RecordArray& array, std::int32_t recordSize);
+std::int32_t appendRecordGrowing(RecordArray& array, std::int32_t recordSize);
+inline std::int32_t appendRecord(RecordArray& array, std::int32_t recordSize) {
+    if (array.count >= array.capacity) return appendRecordGrowing(array, recordSize);
+    std::memset(array.data + std::size_t(array.count) * std::size_t(recordSize), 0, std::size_t(recordSize));
+    return array.count++;
+}
+// The same for a record size known at compile time: the new record is
+// cleared with a few wide stores (the vertex streams append this way).
+template <std::int32_t Size>
+std::int32_t appendRecordOf(RecordArray& array) {
+    if (array.count >= array.capacity) return appendRecordGrowing(array, Size);
+    struct Zero {
+        std::uint8_t bytes[Size];
+    };
+    static constexpr Zero kZero{};
+    std::memcpy(array.data + std::size_t(array.count) * std::size_t(Size), &kZero, std::size_t(Size));
+    return array.count++;
+}
 
 // Reads a counted array of recordSize-byte records, replacing the array's
 // records. Returns 4 + the record bytes read, or a negative value: the

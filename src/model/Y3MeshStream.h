@@ -171,7 +171,7 @@ public:
 
     std::int32_t getFormat() const override { return Code; }
     std::int32_t getStride() const override { return kStride; }
-    std::int32_t append() override { return appendRecord(vertices_, kStride); }
+    std::int32_t append() override { return appendRecordOf<kStride>(vertices_); }
     std::int32_t read(DataStream& s) override { return readArrayOf<kStride>(s, vertices_); }
     std::int32_t write(DataStream& s) const override { return writeRecordArray(s, vertices_, kStride); }
 
