@@ -30,6 +30,19 @@
 
 constexpr std::uint32_t kStreamRecordMagic = 0x89EFA012u;
 
+// The nine components in the order of their operations: the name in the
+// operations, the pointer operation's prefix, the value type.
+#define Y3_STREAM_COMPONENTS(X)                  \
+    X(Position, position, D3DXVECTOR3)           \
+    X(Normal, normal, D3DXVECTOR3)               \
+    X(Binormal, binormal, D3DXVECTOR3)           \
+    X(UV, uv, D3DXVECTOR2)                       \
+    X(UV2, uv2, D3DXVECTOR2)                     \
+    X(LightmapUV, lightmapUV, D3DXVECTOR2)       \
+    X(BlendIndices, blendIndices, std::uint32_t) \
+    X(BlendWeights, blendWeights, D3DXVECTOR4)   \
+    X(Color, color, std::uint32_t)
+
 // The five operations of one component, with their bodies for a format
 // without it.
 #define Y3_STREAM_ABSENT_COMPONENT(Name, ptrName, Type)                          \
@@ -41,15 +54,7 @@ constexpr std::uint32_t kStreamRecordMagic = 0x89EFA012u;
 
 class Y3MeshStream : public VertexStreamFormat {
 public:
-    Y3_STREAM_ABSENT_COMPONENT(Position, position, D3DXVECTOR3)
-    Y3_STREAM_ABSENT_COMPONENT(Normal, normal, D3DXVECTOR3)
-    Y3_STREAM_ABSENT_COMPONENT(Binormal, binormal, D3DXVECTOR3)
-    Y3_STREAM_ABSENT_COMPONENT(UV, uv, D3DXVECTOR2)
-    Y3_STREAM_ABSENT_COMPONENT(UV2, uv2, D3DXVECTOR2)
-    Y3_STREAM_ABSENT_COMPONENT(LightmapUV, lightmapUV, D3DXVECTOR2)
-    Y3_STREAM_ABSENT_COMPONENT(BlendIndices, blendIndices, std::uint32_t)
-    Y3_STREAM_ABSENT_COMPONENT(BlendWeights, blendWeights, D3DXVECTOR4)
-    Y3_STREAM_ABSENT_COMPONENT(Color, color, std::uint32_t)
+    Y3_STREAM_COMPONENTS(Y3_STREAM_ABSENT_COMPONENT)
 
     // Releases the buffer and frees the vertices.
     ~Y3MeshStream() override;
@@ -159,15 +164,7 @@ public:
 
     explicit Y3MeshStreamFormat(std::int32_t count) : Y3MeshStream(kStride, count) {}
 
-    Y3_STREAM_FORMAT_COMPONENT(Position, position, D3DXVECTOR3)
-    Y3_STREAM_FORMAT_COMPONENT(Normal, normal, D3DXVECTOR3)
-    Y3_STREAM_FORMAT_COMPONENT(Binormal, binormal, D3DXVECTOR3)
-    Y3_STREAM_FORMAT_COMPONENT(UV, uv, D3DXVECTOR2)
-    Y3_STREAM_FORMAT_COMPONENT(UV2, uv2, D3DXVECTOR2)
-    Y3_STREAM_FORMAT_COMPONENT(LightmapUV, lightmapUV, D3DXVECTOR2)
-    Y3_STREAM_FORMAT_COMPONENT(BlendIndices, blendIndices, std::uint32_t)
-    Y3_STREAM_FORMAT_COMPONENT(BlendWeights, blendWeights, D3DXVECTOR4)
-    Y3_STREAM_FORMAT_COMPONENT(Color, color, std::uint32_t)
+    Y3_STREAM_COMPONENTS(Y3_STREAM_FORMAT_COMPONENT)
 
     std::int32_t getFormat() const override { return Code; }
     std::int32_t getStride() const override { return kStride; }
@@ -183,6 +180,7 @@ private:
 };
 
 #undef Y3_STREAM_FORMAT_COMPONENT
+#undef Y3_STREAM_COMPONENTS
 
 using Y3MeshStream_Y3MS_D = Y3MeshStreamFormat<0>;
 using Y3MeshStream_Y3MS_W_D = Y3MeshStreamFormat<1>;
