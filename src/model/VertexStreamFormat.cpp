@@ -84,6 +84,33 @@ constexpr bool stridesAgree() {
 }
 static_assert(stridesAgree(), "the layouts and the stride rule disagree");
 
+// The component offsets of the streams against the declarations' offsets.
+constexpr bool offsetsAgree() {
+    for (std::int32_t code = 0; code < 48; ++code) {
+        const VertexFormatInfo& info = kFormats[static_cast<std::size_t>(code)];
+        const bool lightmap = vertexComponentOffset(code, VertexComponent::LightmapUV) >= 0;
+        for (int i = 0; info.elements[i].Stream != 0xFF; ++i) {
+            const D3DVERTEXELEMENT9& e = info.elements[i];
+            VertexComponent component = VertexComponent::Position;
+            switch (e.Usage) {
+            case D3DDECLUSAGE_POSITION: component = VertexComponent::Position; break;
+            case D3DDECLUSAGE_NORMAL: component = VertexComponent::Normal; break;
+            case D3DDECLUSAGE_COLOR: component = VertexComponent::Color; break;
+            case D3DDECLUSAGE_BINORMAL: component = VertexComponent::Binormal; break;
+            case D3DDECLUSAGE_BLENDINDICES: component = VertexComponent::BlendIndices; break;
+            case D3DDECLUSAGE_BLENDWEIGHT: component = VertexComponent::BlendWeights; break;
+            default:
+                component = e.UsageIndex == 0                ? VertexComponent::UV
+                            : e.UsageIndex == 1 && lightmap ? VertexComponent::LightmapUV
+                                                             : VertexComponent::UV2;
+            }
+            if (vertexComponentOffset(code, component) != e.Offset) return false;
+        }
+    }
+    return true;
+}
+static_assert(offsetsAgree(), "the component offsets and the declarations disagree");
+
 }  // namespace
 
 const VertexFormatInfo* vertexFormat(std::int32_t code) {

@@ -19,6 +19,8 @@
 
 #include "platform/d3d9/D3D9.h"
 
+class DataStream;
+
 constexpr std::int32_t kVertexFormatCount = 49;
 // "No format": the fallback of an empty table entry, and the state cache's
 // "no declaration".
@@ -46,6 +48,52 @@ constexpr std::int32_t vertexStrideOf(std::int32_t code) {
            8 * (code / 24) + 20 * (code % 2);
 }
 
+// The nine vertex components, in the order of the streams' component
+// operations (colour last; this is not the layout order).
+enum class VertexComponent : std::int32_t {
+    Position,
+    Normal,
+    Binormal,
+    UV,
+    UV2,
+    LightmapUV,
+    BlendIndices,
+    BlendWeights,
+    Color,
+};
+
+// The byte offset of a component inside a vertex of a code, or -1 when the
+// code has no such component. Code 48 stores the layout of code 2.
+constexpr std::int32_t vertexComponentOffset(std::int32_t code, VertexComponent component) {
+    if (code == 48) code = 2;
+    const bool second = code / 24 == 1;
+    const bool lightmap = (code % 24) / 12 == 1;
+    const std::int32_t normals = (code % 12) / 4;
+    const bool colour = (code % 4) / 2 == 1;
+    const bool blend = code % 2 == 1;
+    // Layout order: position, normal, colour, texture, lightmap, second
+    // texture, binormal, blend indices, blend weights.
+    const std::int32_t normal = 12;
+    const std::int32_t color = normal + 12 * (normals >= 1);
+    const std::int32_t uv = color + 4 * colour;
+    const std::int32_t lightmapUV = uv + 8;
+    const std::int32_t uv2 = lightmapUV + 8 * lightmap;
+    const std::int32_t binormal = uv2 + 8 * second;
+    const std::int32_t indices = binormal + 12 * (normals == 2);
+    switch (component) {
+    case VertexComponent::Position: return 0;
+    case VertexComponent::Normal: return normals >= 1 ? normal : -1;
+    case VertexComponent::Binormal: return normals == 2 ? binormal : -1;
+    case VertexComponent::UV: return uv;
+    case VertexComponent::UV2: return second ? uv2 : -1;
+    case VertexComponent::LightmapUV: return lightmap ? lightmapUV : -1;
+    case VertexComponent::BlendIndices: return blend ? indices : -1;
+    case VertexComponent::BlendWeights: return blend ? indices + 4 : -1;
+    case VertexComponent::Color: return colour ? color : -1;
+    }
+    return -1;
+}
+
 // The format of a code; null outside 0 to 48.
 const VertexFormatInfo* vertexFormat(std::int32_t code);
 
@@ -59,8 +107,15 @@ public:
     virtual std::int32_t getSize() const = 0;
     virtual std::int32_t getCount() const = 0;
     virtual std::int32_t getStride() const = 0;
+    // Adds one zero vertex: its index, or -1 when the array cannot grow.
+    virtual std::int32_t append() = 0;
     // Frees the vertex array: no vertices, no capacity.
     virtual void freeVertices() = 0;
+    // The vertex block of a stream record (a count, then the raw vertices):
+    // read replaces the vertices, write writes them. Bytes read or written,
+    // or a negative value (see RecordArray.h).
+    virtual std::int32_t read(DataStream& s) = 0;
+    virtual std::int32_t write(DataStream& s) const = 0;
     // The first vertex; null when the array is empty.
     virtual std::uint8_t* getData() = 0;
     virtual const std::uint8_t* getData() const = 0;

@@ -20,6 +20,7 @@ const std::vector<FuzzTarget>& fuzzTargets() {
         {"xml", fuzzXml, seedXml},
         {"shaderpackage", fuzzShaderPackage, seedShaderPackage},
         {"texture", fuzzTexture, seedTexture},
+        {"streams", fuzzStreams, seedStreams},
     };
     return targets;
 }

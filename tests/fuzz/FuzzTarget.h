@@ -60,5 +60,7 @@ int fuzzShaderPackage(const std::uint8_t* data, std::size_t size);
 void seedShaderPackage(std::vector<std::string>& out);
 int fuzzTexture(const std::uint8_t* data, std::size_t size);
 void seedTexture(std::vector<std::string>& out);
+int fuzzStreams(const std::uint8_t* data, std::size_t size);
+void seedStreams(std::vector<std::string>& out);
 
 }  // namespace fuzzing

@@ -14,6 +14,8 @@
 #include "model/Model.h"
 #include "model/DXStreams.h"
 #include "model/ModelElement.h"
+#include "model/ModelWriter.h"
+#include "model/Y3MeshStream.h"
 #include "model/SkySceneSupport.h"
 #include "platform/D3D9TestSupport.h"
 #include "render/Material.h"
@@ -121,6 +123,24 @@ protected:
         for (int i = 0; i < 64; ++i) texels.insert(texels.end(), {blue, green, red, alpha});
         image.blocks.assign(cube ? 6 : 1, texels);
         return texture_tools::writeDds(image);
+    }
+
+    struct Rgb {
+        int r, g, b;
+    };
+    // Draws the element through the kind paths with light 0 into a cleared
+    // frame; the colour at the frame's centre.
+    Rgb drawKindAtCentre(ModelElement& element) {
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+        device->BeginScene();
+        EXPECT_TRUE(Model::drawElementKind(element, 0)) << allLines();
+        device->EndScene();
+        std::vector<std::uint8_t> bytes;
+        D3DSURFACE_DESC desc{};
+        readBack(bytes, desc);
+        if (bytes.size() < (std::size_t(32) * desc.Width + 33) * 4) return {};
+        const std::uint8_t* p = &bytes[(std::size_t(32) * desc.Width + 32) * 4];
+        return {p[2], p[1], p[0]};
     }
 
     void readBack(std::vector<std::uint8_t>& bytes, D3DSURFACE_DESC& desc) {
@@ -284,9 +304,7 @@ TEST_F(ModelDrawGLTest, FixedFunctionAndShaderPathsLightAlike) {
     // 37); tilted 30 degrees about x (137, 68, 34). All fixed-function
     // pictures come first: the fixed-function paths leave the shaders to
     // whoever set them.
-    struct Seen {
-        int r, g, b;
-    };
+    using Seen = Rgb;
     const float tilts[2] = {0.0f, 30.0f};
     Seen seen[2][2] = {};  // [tilt][details]
     for (int details : {0, 1}) {
@@ -302,15 +320,7 @@ TEST_F(ModelDrawGLTest, FixedFunctionAndShaderPathsLightAlike) {
             element.world.m[1][1] = element.world.m[2][2] = std::cos(angle);
             element.world.m[1][2] = std::sin(angle);
             element.world.m[2][1] = -std::sin(angle);
-            device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
-            device->BeginScene();
-            EXPECT_TRUE(Model::drawElementKind(element, 0)) << details << allLines();
-            device->EndScene();
-            std::vector<std::uint8_t> bytes;
-            D3DSURFACE_DESC desc{};
-            readBack(bytes, desc);
-            const std::uint8_t* p = &bytes[(std::size_t(32) * desc.Width + 32) * 4];
-            seen[t][details] = {p[2], p[1], p[0]};
+            seen[t][details] = drawKindAtCentre(element);
         }
     }
     for (int t = 0; t < 2; ++t) {
@@ -325,6 +335,73 @@ TEST_F(ModelDrawGLTest, FixedFunctionAndShaderPathsLightAlike) {
         EXPECT_NEAR(seen[t][0].b, seen[t][1].b, 4) << tilts[t];
     }
     material.release();
+}
+
+// The element's quad read from a stream record of format 9 ("D+Bump+Weights")
+// that the model writer wrote: the shader path draws its whole vertices, the
+// fixed-function pipeline the first 32 bytes of each (its fallback "D+Normal"),
+// and both give the lit picture of that format.
+TEST_F(ModelDrawGLTest, AStreamRecordQuadDrawsAlikeThroughItsFallbackPrefix) {
+    textures.files["stone.dds"] = solid(200, 100, 50);
+    render->textures.allocated = true;
+    model_tools::ModelDescription description;
+    std::string error;
+    ASSERT_TRUE(model_tools::parseModelDescription(
+        "stream quad.vs 9\n"
+        "vertex p -1 1 0.5 n 0 0 -1 t 0 0 b 0 1 0 i 0 0 0 0 w 1 0 0 0\n"
+        "vertex p 1 1 0.5 n 0 0 -1 t 1 0 b 0 1 0 i 0 0 0 0 w 1 0 0 0\n"
+        "vertex p -1 -1 0.5 n 0 0 -1 t 0 1 b 0 1 0 i 0 0 0 0 w 1 0 0 0\n"
+        "vertex p -1 -1 0.5 n 0 0 -1 t 0 1 b 0 1 0 i 0 0 0 0 w 1 0 0 0\n"
+        "vertex p 1 1 0.5 n 0 0 -1 t 1 0 b 0 1 0 i 0 0 0 0 w 1 0 0 0\n"
+        "vertex p 1 -1 0.5 n 0 0 -1 t 1 1 b 0 1 0 i 0 0 0 0 w 1 0 0 0\n",
+        description, error))
+        << error;
+    const std::string record = model_tools::streamRecordBytes(*description.streams[0].stream);
+    ASSERT_EQ(record.size(), 12u + 6u * 64u);
+
+    MaterialData stored;
+    stored.head.kind = 6;
+    stored.links[0].init("stone");
+    Rgb seen[2] = {};
+    for (int details : {0, 1}) {
+        // The pipeline of the streams and declarations follows the video
+        // setup, the drawing path the texture setup.
+        video.activeVideoSetup().details = details ? VideoDetailsNormal : VideoDetailsMinimum;
+        textures.setup.details = details;
+        ASSERT_EQ(streamsOnFixedPipeline(), details == 0);
+        ASSERT_TRUE(render->streamDeclarations().allocate(device)) << allLines();
+
+        MemoryStream in(const_cast<char*>(record.data()), std::int32_t(record.size()));
+        Y3MeshStream* read = nullptr;
+        ASSERT_EQ(Y3MeshStream::readStreamRecord(in, read), std::int32_t(record.size()));
+        std::unique_ptr<Y3MeshStream> stream(read);
+        ASSERT_TRUE(stream->allocateAndUpload(device, 0)) << allLines();
+        EXPECT_EQ(stream->vertexStream().format(), details ? 9 : 4);
+        EXPECT_EQ(stream->vertexStream().stride(), details ? 64 : 32);
+
+        material.release();
+        material.setupFromData(stored);
+        ASSERT_TRUE(material.allocate());
+        for (int c = 0; c < 3; ++c) material.colours[0][c] = 0.25f, material.colours[1][c] = 1.0f;
+        material.colours[0][3] = material.colours[1][3] = 1.0f;
+        ModelElement element;
+        element.world = identityMatrix();
+        element.lights.push_back(lightAlongZ());
+        ModelElementLod lod;
+        lod.material = &material;
+        lod.vertices = std::move(stream->vertexStream());
+        lod.primitiveCount = 2;
+        element.lods.push_back(std::move(lod));
+
+        seen[details] = drawKindAtCentre(element);
+        material.release();
+    }
+    // Stone x (ambient 0.25 + light 0.5) through both.
+    for (const Rgb& one : seen) {
+        EXPECT_NEAR(one.r, 150, 6);
+        EXPECT_NEAR(one.g, 75, 6);
+        EXPECT_NEAR(one.b, 37, 6);
+    }
 }
 
 // Light-mapped and normal-mapped materials: the fixed-function paths

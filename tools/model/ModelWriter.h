@@ -1,0 +1,48 @@
+// The model data writer: model and animation data from a readable text
+// description, stored with the engine's own writers, so that tests and the
+// demo build their data with it.
+//
+// Description lines ("#" starts a comment; blank lines are skipped):
+//   stream <file> <format code>
+//       starts a vertex stream of format 0 to 48, written into <file> as
+//       one stream record (magic, format code, vertex count, the vertices
+//       in the format's layout)
+//   vertex [p x y z] [n x y z] [b x y z] [t u v] [t2 u v] [lm u v]
+//          [c <colour>] [i a b c d] [w a b c d]
+//       adds a vertex to the last stream. The components are position,
+//       normal, binormal, texture, second texture and lightmap coordinates,
+//       colour (a 32-bit word: decimal or 0xAARRGGBB), the four blend
+//       indices (0 to 255 each) and the four blend weights; a component
+//       left out stays zero, one the format has not is an error.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/Y3MeshStream.h"
+
+namespace model_tools {
+
+struct StreamFile {
+    std::string file;
+    std::unique_ptr<Y3MeshStream> stream;
+};
+
+struct ModelDescription {
+    std::vector<StreamFile> streams;
+};
+
+// False, with the line and the reason in error, for a line it cannot read.
+bool parseModelDescription(std::string_view text, ModelDescription& out, std::string& error);
+
+// The stored bytes of a stream record; empty when it cannot be written.
+std::string streamRecordBytes(const Y3MeshStream& stream);
+
+// Writes every file of the description into folder; the written file names
+// go to written.
+bool writeModelFiles(const ModelDescription& description, const std::string& folder,
+                     std::vector<std::string>* written, std::string* error);
+
+}  // namespace model_tools
