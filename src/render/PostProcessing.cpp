@@ -160,11 +160,13 @@ bool PostProcessing::drawPass(Program program, IDirect3DBaseTexture9* source, ID
     device->SetPixelShader(nullptr);
     device->SetTexture(0, nullptr);
     device->SetTexture(1, nullptr);
-    // The texture and sampler writes above went past the pass record and
-    // the state cache: they send their wanted values again.
+    // The writes above went past the pass record and the state cache: they
+    // send their wanted textures, samplers, declaration, stream and shaders
+    // again.
     if (gameCore.render) {
         gameCore.render->shaders().pass.forgetAppliedTextures();
         for (int stage = 0; stage < 2; ++stage) gameCore.render->stateCache().forgetSampler(stage);
+        gameCore.render->stateCache().forgetDrawBindings();
     }
     for (std::size_t i = 0; i < std::size(kPassStates); ++i) device->SetRenderState(kPassStates[i], saved[i]);
     if (FAILED(hr)) return engineLog().error("Post-processing pass failed: %s", d3dErrorText(hr));

@@ -423,10 +423,10 @@ void RenderCore::renderContextsShaderPass() {
 void RenderCore::resetShadersIfFixed() {
     PassLock lock;
     if (shaderDetail()) return;
-    if (IDirect3DDevice9* device = textureEnvironment().device()) {
-        device->SetVertexShader(nullptr);
-        device->SetPixelShader(nullptr);
-    }
+    if (!textureEnvironment().device()) return;
+    stateCache().setVertexShader(nullptr);
+    stateCache().setPixelShader(nullptr);
+    stateCache().apply();
 }
 
 void RenderCore::broadcastToContexts(float a, float b, float c) {

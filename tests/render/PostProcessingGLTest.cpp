@@ -11,6 +11,8 @@
 #include "render/ProcRenderTarget.h"
 #include "render/RenderSettings.h"
 #include "render/TextureTestSupport.h"
+#include "platform/d3d9/ShaderBody.h"
+#include "render/states/DXStateCache.h"
 #include "scene/CameraCore.h"
 
 namespace {
@@ -134,4 +136,59 @@ TEST_F(PostProcessingGLTest, BloomSpreadsABrightRegionIntoItsNeighbours) {
     }
     // Far away it stays dark.
     EXPECT_LT(glowAt(1, 1), 4);
+}
+
+// A pass binds its own declaration, stream and programs on the device: the
+// state cache then sends the drawing's own again, so a draw after the
+// effects does not run on the pass's quad or without its programs.
+class PostProcessingBindingsTest : public texture_test::TextureTest {
+protected:
+    void SetUp() override {
+        environment.callLog = calls;
+        TextureTest::SetUp();
+        ASSERT_NE(device, nullptr) << allLines();
+    }
+    void TearDown() override {
+        render_->targetLinks().releaseAll();
+        render_->postPasses.release();
+        TextureTest::TearDown();
+    }
+    std::shared_ptr<platform::d3d9::CallLog> calls = std::make_shared<platform::d3d9::CallLog>();
+};
+
+TEST_F(PostProcessingBindingsTest, ADrawAfterAPassGetsItsOwnBindingsBack) {
+    attachStateCache();
+    DXStateCache& cache = render_->stateCache();
+    platform::d3d9::ShaderBody body;
+    body.profile = "vs_2_0";
+    body.entryPoint = "VS_OPS1";
+    body.sourceId = 201;
+    const auto code = platform::d3d9::writeShaderBody(body);
+    IDirect3DVertexShader9* shader = nullptr;
+    ASSERT_EQ(device->CreateVertexShader(reinterpret_cast<const DWORD*>(code.data()), &shader), S_OK);
+    IDirect3DVertexBuffer9* buffer = nullptr;
+    ASSERT_EQ(device->CreateVertexBuffer(6 * 24, 0, 0, D3DPOOL_MANAGED, &buffer, nullptr), S_OK);
+    auto draw = [&] {
+        cache.setVertexShader(shader);
+        cache.setStream(buffer, 24);
+        cache.setDeclaration(2);
+        cache.apply();
+    };
+    draw();
+
+    ASSERT_TRUE(render_->postPasses.create(device)) << allLines();
+    ASSERT_EQ(device->BeginScene(), S_OK);
+    ASSERT_TRUE(render_->postPasses.drawPass(PostProcessing::Blur, nullptr, nullptr, 8, 8, nullptr, 0)) << allLines();
+    ASSERT_EQ(device->EndScene(), S_OK);
+
+    const std::size_t mark = calls->lines.size();
+    draw();
+    std::string sent;
+    for (std::size_t i = mark; i < calls->lines.size(); ++i) sent += calls->lines[i] + "\n";
+    EXPECT_NE(sent.find(std::string("SetVertexShader(") + shader->GetDebugName() + ")"), std::string::npos) << sent;
+    EXPECT_NE(sent.find(std::string("SetStreamSource(0, ") + buffer->GetDebugName() + ", 0, 24)"), std::string::npos)
+        << sent;
+    EXPECT_NE(sent.find("SetVertexDeclaration("), std::string::npos) << sent;
+    buffer->Release();
+    shader->Release();
 }

@@ -181,6 +181,13 @@ void DXStateCache::forgetSampler(int sampler) {
     samplerDirty[sampler] = 1;
 }
 
+void DXStateCache::forgetDrawBindings() {
+    declarationCurrent = kUnknown;
+    strideCurrent = kUnknown;  // no stride is that: the stream is sent again
+    vertexShaderCurrent = nullptr;
+    pixelShaderCurrent = nullptr;
+}
+
 void DXStateCache::forgetIndices(IDirect3DIndexBuffer9* buffer) {
     if (!buffer) return;
     if (indicesCurrent == buffer) indicesCurrent = nullptr;

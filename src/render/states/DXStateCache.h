@@ -98,6 +98,9 @@ public:
     // A sampler's states were set on the device behind the cache: the next
     // apply sends its wanted values again.
     void forgetSampler(int sampler);
+    // The declaration and stream were set on the device behind the cache and
+    // its shaders unbound there: the next apply sends the wanted ones again.
+    void forgetDrawBindings();
     void setLight(int index, const D3DLIGHT9& light) { lightDesired[index] = light; }
     void enableLight(int index, bool on) { lightEnableDesired[index] = on ? 1 : 0; }
     void setMaterial(const D3DMATERIAL9& material) { materialDesired = material; }
