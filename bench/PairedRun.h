@@ -10,12 +10,23 @@
 #pragma once
 
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 
 #include <algorithm>
 #include <chrono>
 #include <vector>
 
 namespace bench_pairs {
+
+// glibc gives the top of its heap back to the system once more than 128 KiB
+// lie free there, and serves blocks from 128 KiB up (the threshold moving
+// with what was freed) with fresh mappings: a side that frees such a block
+// each iteration then pays page faults the other does not. Set once at the
+// start of a process, the same fixed thresholds hold for both sides.
+inline void fixAllocator() {
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+}
 
 inline double median(std::vector<double> values) {
     if (values.empty()) return 0.0;
