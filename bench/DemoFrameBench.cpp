@@ -19,7 +19,8 @@
 // against the baseline: one clear and one textured triangle through bare
 // OpenGL calls on a 1024 x 768 target. Each frame ends with glFinish, so
 // that the GL work is paid in the frame. The counter post_processing says
-// whether the frame ran the effects. The run ends with the ratios demo
+// whether the frame ran the effects, draws and clears its Direct3D calls
+// a frame. The run ends with the ratios demo
 // frame / bare GL frame. Needs the built demo data folder (target demo_data).
 #include "GLBench.h"
 #include "PairedRun.h"
@@ -262,7 +263,21 @@ void demoFrameVsBare(benchmark::State& state) {
         return;
     }
     bool drawn = true;
-    bench_pairs::runPaired(state, [&] { drawn = demo.frame() && drawn; }, [&] { bare.frame(); });
+    const platform::d3d9::DeviceStatistics before = *platform::d3d9::statistics(gameCore.video->device());
+    int frames = 0;
+    bench_pairs::runPaired(
+        state,
+        [&] {
+            drawn = demo.frame() && drawn;
+            ++frames;
+        },
+        [&] { bare.frame(); });
+    const platform::d3d9::DeviceStatistics& after = *platform::d3d9::statistics(gameCore.video->device());
+    // The Direct3D calls of one demo frame.
+    if (frames > 0) {
+        state.counters["draws"] = double(after.draws - before.draws) / frames;
+        state.counters["clears"] = double(after.clears - before.clears) / frames;
+    }
     if (!drawn) state.SkipWithError("a demo frame was not drawn");
     // What the frame shows: the clear colour above the stone quad, the
     // quad in the middle (RGB as decimal counters).
