@@ -12,7 +12,7 @@
 //       textured quad at its centre, blits the picture into the window
 //       (turned over, as the game's present does) and swaps, paced to 60
 //       frames a second by sleeping until the next frame is due
-// With bench/PresentProbe.cpp preloaded the presents can be seen from outside.
+// With tests/demo/PresentProbe.cpp preloaded the presents can be seen from outside.
 #define GL_GLEXT_PROTOTYPES 1
 #include <EGL/egl.h>
 #include <EGL/eglext.h>

@@ -1,5 +1,5 @@
 // The headless demo's start-up against a bare floor program, processes
-// launched alternately (PairedRun.h), with bench/PresentProbe.cpp preloaded
+// launched alternately (PairedRun.h), with tests/demo/PresentProbe.cpp preloaded
 // into both to see their presents:
 //   Startup/first_present   the launch (fork) to the first presented frame
 //                           (the demo's splash; the floor's one clear) of

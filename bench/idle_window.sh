@@ -5,9 +5,10 @@
 # program drawing a clear and a textured quad, blitted into its window and
 # paced to 60 frames a second). The two run in alternating blocks (which
 # goes first alternates too); each block lets the program settle, then
-# counts its presents (bench/PresentProbe.cpp, preloaded) and its CPU time
+# counts its presents (tests/demo/PresentProbe.cpp, preloaded) and its CPU time
 # over the same span. Prints each block and the medians: frames a second,
-# CPU in cores, and the CPU ratio game / floor.
+# CPU in cores, and the CPU ratio game / floor. Needs the targets demo_data,
+# engine_bench_floor and engine_present_probe of the build folder.
 #   bench/idle_window.sh [build folder (build/bench)] [blocks (5)] [seconds (8)]
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -17,7 +18,7 @@ span=${3:-8}
 settle=3
 game="$build/demo/bin/game"
 floor="$build/bench/engine_bench_floor"
-probe="$build/bench/libengine_present_probe.so"
+probe="$build/demo_build/libengine_present_probe.so"
 for f in "$game" "$floor" "$probe"; do
   [ -e "$f" ] || { echo "missing $f: build the targets demo_data, engine_bench_floor and engine_present_probe" >&2; exit 2; }
 done

@@ -1,7 +1,7 @@
 // A library preloaded (LD_PRELOAD) into a program under measurement, to see
 // its presented frames from outside: it stands in front of SDL_GL_SwapWindow
 // (a window's present) and glFlush (the headless present of our GL backend,
-// and of the floor programs) and passes each call on.
+// and of the benchmarks' floor programs) and passes each call on.
 //   PRESENT_PROBE_FD=n     each present writes "present <ns>\n" to file
 //                          descriptor n (CLOCK_MONOTONIC nanoseconds)
 //   PRESENT_PROBE_FIRST=1  the first present ends the process at once
