@@ -1,27 +1,38 @@
 // The demo's frame time on the GL backend at 1024 x 768, beside a bare GL
-// frame in the same run:
-//   Demo/startup    the render start-up to the first presented frame: the
-//                   video core and its device (EGL, the shader programs),
-//                   the render objects and the demo's splash drawn and
-//                   presented (counter startup_ms; one start per process)
-//   Demo/frame      one frame as the game's frame step draws it: the render
-//                   core's frame with a camera (the clear to the background
-//                   colour inside its picture, the scene pass) and the demo scene's
-//                   still frame (the stone texture of the demo's
-//                   textures.pak on a quad), then the present
-//   Demo/bare_gl    the baseline: one clear and one textured triangle
-//                   through bare OpenGL calls on a 1024 x 768 target
-// Each frame ends with glFinish, so that the GL work is paid in the frame.
-// The run ends with the ratio demo frame / bare GL frame. Needs the built
-// demo data folder (target demo_data).
+// frame in the same run, in alternating blocks (PairedRun.h):
+//   Demo/startup        the render start-up to the first presented frame:
+//                       the video core and its device (EGL, the shader
+//                       programs), the render objects and the demo's splash
+//                       drawn and presented (counter startup_ms; one start
+//                       per process)
+//   Demo/frame_default  one frame as the game's frame step draws it with
+//                       the video setup the game starts with on this
+//                       machine (its defaults for the adapter's card class;
+//                       on a software rasteriser post-processing is off):
+//                       the render core's frame with a camera (the clear to
+//                       the background colour inside its picture, the scene
+//                       pass, the post-processing when on) and the demo
+//                       scene's still frame (the stone texture of the demo's
+//                       textures.pak on a quad), then the present
+//   Demo/frame_bloom    the same frame with "pp_bloom" on in the player's
+//                       video settings, as the setup menu turns it on
+// against the baseline: one clear and one textured triangle through bare
+// OpenGL calls on a 1024 x 768 target. Each frame ends with glFinish, so
+// that the GL work is paid in the frame. The counter post_processing says
+// whether the frame ran the effects, draws and clears its Direct3D calls
+// a frame. The run ends with the ratios demo
+// frame / bare GL frame. Needs the built demo data folder (target demo_data).
 #include "GLBench.h"
+#include "PairedRun.h"
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/GameCore.h"
+#include "app/GameSetup.h"
 #include "foundation/AppPaths.h"
 #include "foundation/IniFile.h"
 #include "foundation/Log.h"
@@ -40,19 +51,34 @@ constexpr int kWidth = 1024;
 constexpr int kHeight = 768;
 
 // The game core of the demo: its log, clocks, settings, paths and package
-// database (the demo's textures.pak), the video and render cores on the GL
-// backend. Made once, at the first use, so that its start is timed once.
+// database (the demo's textures.pak), the player's setup, the video and
+// render cores on the GL backend, started in the game's order. One at a
+// time: the default one is made at its first use (so that its start is
+// timed once); the bloom one replaces it.
 class DemoRender {
 public:
-    static DemoRender& instance() {
-        static DemoRender demo;
-        return demo;
+    static DemoRender& instance(bool bloom) {
+        static std::unique_ptr<DemoRender> demo;
+        if (!demo || demo->bloom_ != bloom) {
+            demo.reset();
+            demo.reset(new DemoRender(bloom));
+        }
+        return *demo;
     }
     bool ready() const { return ready_; }
     double startupSeconds() const { return startup_; }
+    // Whether the frames ran the post-processing effects: on in the video
+    // core, and not switched off by a failure of the effects.
+    bool postProcessing() const {
+        const VideoSetup& mode = gameCore.video->activeVideoSetup();
+        return gameCore.video->postprocessing && (mode.pp_bloom == 1 || mode.pp_depth == 1);
+    }
 
     // One frame as the game's frame step draws and presents it.
     bool frame() {
+        gameCore.render->frameMode = gameCore.video->activeVideoSetup().windowMode ? 1 : 0;
+        gameCore.render->postProcessing = gameCore.video->postprocessing ? 1 : 0;
+        gameCore.render->camera = &camera_;
         const bool drawn = gameCore.render->mainLoop() && gameCore.video->videoDevice.presentScene();
         glFinish();
         return drawn;
@@ -71,52 +97,150 @@ public:
         return std::uint32_t(bytes[at + 2]) << 16 | std::uint32_t(bytes[at + 1]) << 8 | bytes[at];
     }
 
+    ~DemoRender() {
+        if (gameCore.render) gameCore.render->camera = nullptr;
+        delete gameCore.render;
+        delete gameCore.video;
+        delete gameCore.setup;
+        delete gameCore.packages;
+        delete gameCore.paths;
+        delete gameCore.settings;
+        delete gameCore.clocks;
+        delete gameCore.log;
+        gameCore.render = nullptr;
+        gameCore.video = nullptr;
+        gameCore.setup = nullptr;
+        gameCore.packages = nullptr;
+        gameCore.paths = nullptr;
+        gameCore.settings = nullptr;
+        gameCore.clocks = nullptr;
+        gameCore.log = nullptr;
+    }
+
 private:
-    DemoRender() : camera_(nullptr, "demo") {
-        platform::d3d9::Environment gl;
-        gl.backend = platform::d3d9::BackendKind::GL;
-        platform::d3d9::setEnvironment(gl);
+    explicit DemoRender(bool bloom) : bloom_(bloom), camera_(nullptr, "demo") {
         gameCore.log = new Log;
+        // The game's Direct3D: the GL backend with the adapter profile of
+        // this host (a limited card on a software rasteriser).
+        VideoCore::installGamePlatform();
         gameCore.clocks = new TimeCore;
         gameCore.settings = new IniFile;
         gameCore.settings->savePending = false;
         gameCore.settings->getCategory("game").getVariable("splash").setString(DEMO_FOLDER "/bin/splash_screen.dds");
+        // The player's choice in setup.ini; the rest of the setup keeps the
+        // defaults of the adapter's card class.
+        if (bloom) gameCore.settings->getCategory("video").getVariable("pp_bloom").setString("yes");
         gameCore.paths = new AppPaths;
         gameCore.paths->setPath(PathLanguage, "en");
         gameCore.paths->setPath(PathDataRootInput, DEMO_FOLDER);
+        // The compiled-shader package lies beside the demo's executable.
+        gameCore.paths->setPath(PathExeFolderInput, DEMO_FOLDER "/bin");
         gameCore.packages = new PackageDatabase;
         if (!gameCore.packages->build()) return;
 
         const auto start = std::chrono::steady_clock::now();
+        gameCore.setup = new GameSetup;
         gameCore.video = new VideoCore;
         gameCore.render = new RenderCore;
         gameCore.video->desktopWidth = kWidth;
         gameCore.video->desktopHeight = kHeight;
         gameCore.video->refreshRate = 60;
-        gameCore.video->detectSystem();
-        if (!gameCore.video->initialize() || !gameCore.video->videoDevice.initialize() ||
-            !gameCore.render->allocate_device())
-            return;
-        gameCore.render->textures.allocated = true;
+        // The game's start: the video core, the player's setup, the render
+        // core (its settings, the device, the shader core's start) and the
+        // render objects.
+        if (!gameCore.video->initialize()) return;
+        gameCore.setup->load(true);
+        if (!gameCore.render->initialize() || !gameCore.render->allocate_device()) return;
         if (!gameCore.render->renderSplash()) return;
         glFinish();
         startup_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        // The device's data (the textures, the effects' targets among them)
+        // as the game allocates it once its data is loaded.
+        if (!gameCore.render->allocateDeviceData(1)) return;
 
         // The demo scene's frame: a camera and the stone quad where the
         // demo's scene script places it.
         camera_.initialize(-1.0f);
-        gameCore.render->camera = &camera_;
         gameCore.render->stillFrames().data.create("demo_stone", "stone", 384.0f, 256.0f, 256.0f, 256.0f);
         ready_ = frame();
     }
 
+    bool bloom_ = false;
     CameraCore camera_;
     bool ready_ = false;
     double startup_ = 0.0;
 };
 
+// The baseline frame: one clear and one textured triangle through bare
+// OpenGL calls in a context of its own.
+class BareFrame {
+public:
+    BareFrame() {
+        if (!context_.open(nullptr, why)) return;
+        context_.makeCurrent();
+        glCreateRenderbuffers(1, &color_);
+        glNamedRenderbufferStorage(color_, GL_RGBA8, kWidth, kHeight);
+        glCreateFramebuffers(1, &framebuffer_);
+        glNamedFramebufferRenderbuffer(framebuffer_, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, color_);
+        vs_ = bench_gl::compile(GL_VERTEX_SHADER, R"(#version 450 core
+const vec2 corners[3] = vec2[3](vec2(-0.5, -0.5), vec2(0.5, -0.5), vec2(0.0, 0.5));
+out vec2 uv;
+void main() { uv = corners[gl_VertexID] + 0.5; gl_Position = vec4(corners[gl_VertexID], 0.0, 1.0); })");
+        fs_ = bench_gl::compile(GL_FRAGMENT_SHADER, R"(#version 450 core
+layout(binding = 0) uniform sampler2D image;
+in vec2 uv;
+out vec4 fragment;
+void main() { fragment = texture(image, uv); })");
+        program_ = glCreateProgram();
+        glAttachShader(program_, vs_);
+        glAttachShader(program_, fs_);
+        glLinkProgram(program_);
+        glCreateVertexArrays(1, &vertexArray_);
+        glCreateTextures(GL_TEXTURE_2D, 1, &texture_);
+        glTextureStorage2D(texture_, 1, GL_RGBA8, 256, 256);
+        std::vector<std::uint32_t> texels(256 * 256);
+        for (std::size_t i = 0; i < texels.size(); ++i)
+            texels[i] = ((i / 32 + i / 256 / 32) % 2) ? 0xFFAA8C78u : 0xFF504030u;
+        glTextureSubImage2D(texture_, 0, 0, 0, 256, 256, GL_BGRA, GL_UNSIGNED_BYTE, texels.data());
+        glTextureParameteri(texture_, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+        ready_ = true;
+    }
+    ~BareFrame() {
+        if (!ready_) return;
+        context_.makeCurrent();
+        glDeleteTextures(1, &texture_);
+        glDeleteVertexArrays(1, &vertexArray_);
+        glDeleteProgram(program_);
+        glDeleteShader(vs_);
+        glDeleteShader(fs_);
+        glDeleteFramebuffers(1, &framebuffer_);
+        glDeleteRenderbuffers(1, &color_);
+    }
+    bool ready() const { return ready_; }
+
+    void frame() {
+        context_.makeCurrent();
+        glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_);
+        glViewport(0, 0, kWidth, kHeight);
+        glUseProgram(program_);
+        glBindVertexArray(vertexArray_);
+        glBindTextureUnit(0, texture_);
+        const float sky[4] = {0.25f, 0.375f, 0.5f, 1.0f};
+        glClearNamedFramebufferfv(framebuffer_, GL_COLOR, 0, sky);
+        glDrawArrays(GL_TRIANGLES, 0, 3);
+        glFinish();
+    }
+
+    std::string why;
+
+private:
+    platform::d3d9::GLContext context_;
+    bool ready_ = false;
+    GLuint color_ = 0, framebuffer_ = 0, vs_ = 0, fs_ = 0, program_ = 0, vertexArray_ = 0, texture_ = 0;
+};
+
 void demoStartup(benchmark::State& state) {
-    DemoRender& demo = DemoRender::instance();
+    DemoRender& demo = DemoRender::instance(false);
     if (!demo.ready()) {
         state.SkipWithError("the demo cannot draw on the GL backend (demo data built? EGL?)");
         return;
@@ -126,83 +250,55 @@ void demoStartup(benchmark::State& state) {
 }
 BENCHMARK(demoStartup)->Name("Demo/startup")->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-void demoFrame(benchmark::State& state) {
-    DemoRender& demo = DemoRender::instance();
+// The argument: 0 the game's default setup, 1 bloom turned on.
+void demoFrameVsBare(benchmark::State& state) {
+    DemoRender& demo = DemoRender::instance(state.range(0) != 0);
     if (!demo.ready()) {
         state.SkipWithError("the demo cannot draw on the GL backend (demo data built? EGL?)");
         return;
     }
-    for (auto _ : state) benchmark::DoNotOptimize(demo.frame());
+    BareFrame bare;
+    if (!bare.ready()) {
+        state.SkipWithError(bare.why.c_str());
+        return;
+    }
+    bool drawn = true;
+    const platform::d3d9::DeviceStatistics before = *platform::d3d9::statistics(gameCore.video->device());
+    int frames = 0;
+    bench_pairs::runPaired(
+        state,
+        [&] {
+            drawn = demo.frame() && drawn;
+            ++frames;
+        },
+        [&] { bare.frame(); });
+    const platform::d3d9::DeviceStatistics& after = *platform::d3d9::statistics(gameCore.video->device());
+    // The Direct3D calls of one demo frame.
+    if (frames > 0) {
+        state.counters["draws"] = double(after.draws - before.draws) / frames;
+        state.counters["clears"] = double(after.clears - before.clears) / frames;
+    }
+    if (!drawn) state.SkipWithError("a demo frame was not drawn");
     // What the frame shows: the clear colour above the stone quad, the
     // quad in the middle (RGB as decimal counters).
+    state.counters["post_processing"] = demo.postProcessing() ? 1 : 0;
     state.counters["above_rgb"] = demo.pixel(kWidth / 2, 128);
     state.counters["centre_rgb"] = demo.pixel(kWidth / 2, kHeight / 2);
 }
-BENCHMARK(demoFrame)->Name("Demo/frame")->Unit(benchmark::kMillisecond);
-
-void bareFrame(benchmark::State& state) {
-    platform::d3d9::GLContext context;
-    std::string why;
-    if (!context.open(nullptr, why)) {
-        state.SkipWithError(why.c_str());
-        return;
-    }
-    context.makeCurrent();
-    GLuint color = 0, framebuffer = 0;
-    glCreateRenderbuffers(1, &color);
-    glNamedRenderbufferStorage(color, GL_RGBA8, kWidth, kHeight);
-    glCreateFramebuffers(1, &framebuffer);
-    glNamedFramebufferRenderbuffer(framebuffer, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, color);
-    const GLuint vs = bench_gl::compile(GL_VERTEX_SHADER, R"(#version 450 core
-const vec2 corners[3] = vec2[3](vec2(-0.5, -0.5), vec2(0.5, -0.5), vec2(0.0, 0.5));
-out vec2 uv;
-void main() { uv = corners[gl_VertexID] + 0.5; gl_Position = vec4(corners[gl_VertexID], 0.0, 1.0); })");
-    const GLuint fs = bench_gl::compile(GL_FRAGMENT_SHADER, R"(#version 450 core
-layout(binding = 0) uniform sampler2D image;
-in vec2 uv;
-out vec4 fragment;
-void main() { fragment = texture(image, uv); })");
-    GLuint program = glCreateProgram();
-    glAttachShader(program, vs);
-    glAttachShader(program, fs);
-    glLinkProgram(program);
-    GLuint vertexArray = 0, texture = 0;
-    glCreateVertexArrays(1, &vertexArray);
-    glCreateTextures(GL_TEXTURE_2D, 1, &texture);
-    glTextureStorage2D(texture, 1, GL_RGBA8, 256, 256);
-    std::vector<std::uint32_t> texels(256 * 256);
-    for (std::size_t i = 0; i < texels.size(); ++i) texels[i] = ((i / 32 + i / 256 / 32) % 2) ? 0xFFAA8C78u : 0xFF504030u;
-    glTextureSubImage2D(texture, 0, 0, 0, 256, 256, GL_BGRA, GL_UNSIGNED_BYTE, texels.data());
-    glTextureParameteri(texture, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-    glViewport(0, 0, kWidth, kHeight);
-    glUseProgram(program);
-    glBindVertexArray(vertexArray);
-    glBindTextureUnit(0, texture);
-    for (auto _ : state) {
-        const float sky[4] = {0.25f, 0.375f, 0.5f, 1.0f};
-        glClearNamedFramebufferfv(framebuffer, GL_COLOR, 0, sky);
-        glDrawArrays(GL_TRIANGLES, 0, 3);
-        glFinish();
-    }
-    glDeleteTextures(1, &texture);
-    glDeleteVertexArrays(1, &vertexArray);
-    glDeleteProgram(program);
-    glDeleteShader(vs);
-    glDeleteShader(fs);
-    glDeleteFramebuffers(1, &framebuffer);
-    glDeleteRenderbuffers(1, &color);
-}
-BENCHMARK(bareFrame)->Name("Demo/bare_gl")->Unit(benchmark::kMillisecond);
+BENCHMARK(demoFrameVsBare)->Name("Demo/frame_default")->Arg(0)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(demoFrameVsBare)->Name("Demo/frame_bloom")->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    bench_pairs::fixAllocator();
     benchmark::Initialize(&argc, argv);
     bench_gl::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    const double ratio = reporter.ratio("Demo/frame", "Demo/bare_gl");
-    if (ratio > 0) std::printf("demo frame / bare GL frame at %dx%d: %.2f\n", kWidth, kHeight, ratio);
+    for (const char* name : {"Demo/frame_default/0", "Demo/frame_bloom/1"}) {
+        const double ratio = reporter.ratio(std::string(name) + "/manual_time");
+        if (ratio > 0) std::printf("%s / bare GL frame at %dx%d: %.2f\n", name, kWidth, kHeight, ratio);
+    }
     benchmark::Shutdown();
     return 0;
 }

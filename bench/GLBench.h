@@ -1,7 +1,8 @@
 // Helpers of the benchmarks that set a frame of our Direct3D 9 substitute
 // beside the same frame in bare OpenGL calls: compiling a bare GL shader,
-// and a console reporter that keeps each run's time per iteration so that
-// main can print the ratios once every benchmark has run.
+// and a console reporter that keeps each paired run's ratio (the counter
+// x_baseline of PairedRun.h) so that main can print the ratios once every
+// benchmark has run.
 #pragma once
 
 #define GL_GLEXT_PROTOTYPES 1
@@ -25,17 +26,19 @@ inline GLuint compile(GLenum stage, const char* text) {
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            if (run.iterations > 0 && !run.error_occurred) times[run.benchmark_name()] = run.GetAdjustedRealTime();
+        for (const Run& run : runs) {
+            const auto ratio = run.counters.find("x_baseline");
+            if (run.iterations > 0 && !run.error_occurred && ratio != run.counters.end())
+                ratios[run.benchmark_name()] = ratio->second.value;
+        }
         ConsoleReporter::ReportRuns(runs);
     }
-    // The time of a run over the time of another; 0 when either is missing.
-    double ratio(const std::string& run, const std::string& baseline) const {
-        const auto a = times.find(run);
-        const auto b = times.find(baseline);
-        return a != times.end() && b != times.end() && b->second > 0 ? a->second / b->second : 0.0;
+    // The median ratio project / baseline of a paired run; 0 when it did not run.
+    double ratio(const std::string& run) const {
+        const auto found = ratios.find(run);
+        return found != ratios.end() ? found->second : 0.0;
     }
-    std::map<std::string, double> times;
+    std::map<std::string, double> ratios;
 };
 
 }  // namespace bench_gl

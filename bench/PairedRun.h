@@ -10,12 +10,24 @@
 #pragma once
 
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 
 #include <algorithm>
 #include <chrono>
+#include <type_traits>
 #include <vector>
 
 namespace bench_pairs {
+
+// glibc gives the top of its heap back to the system once more than 128 KiB
+// lie free there, and serves blocks from 128 KiB up (the threshold moving
+// with what was freed) with fresh mappings: a side that frees such a block
+// each iteration then pays page faults the other does not. Set once at the
+// start of a process, the same fixed thresholds hold for both sides.
+inline void fixAllocator() {
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+}
 
 inline double median(std::vector<double> values) {
     if (values.empty()) return 0.0;
@@ -27,7 +39,20 @@ inline double median(std::vector<double> values) {
 // project and baseline each run one unit of work (for instance a whole
 // build, or a batch of calls); units is how many items one unit holds, for
 // the per-item figures. untimed runs before each of them, outside the
-// measured time (to free what the previous run made, for instance).
+// measured time (to free what the previous run made, for instance). A unit
+// that answers a double has measured itself: the answer, in seconds, is
+// its time (a launched process timed to an event it reports, for one).
+// Runs a unit; its own time when it answers one, else -1.
+template <class Unit>
+double timedBy(Unit& unit) {
+    if constexpr (std::is_same_v<std::invoke_result_t<Unit&>, double>) {
+        return unit();
+    } else {
+        unit();
+        return -1.0;
+    }
+}
+
 template <class Project, class Baseline, class Untimed = void (*)()>
 void runPaired(benchmark::State& state, Project&& project, Baseline&& baseline, double units = 1.0,
                Untimed&& untimed = [] {}) {
@@ -42,11 +67,13 @@ void runPaired(benchmark::State& state, Project&& project, Baseline&& baseline, 
             const bool runBase = (half == 0) == baseFirst;
             untimed();
             const auto start = Clock::now();
+            double measured = -1.0;
             if (runBase)
-                baseline();
+                measured = timedBy(baseline);
             else
-                project();
-            const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+                measured = timedBy(project);
+            const double seconds =
+                measured >= 0.0 ? measured : std::chrono::duration<double>(Clock::now() - start).count();
             (runBase ? b : p) = seconds;
         }
         baseFirst = !baseFirst;

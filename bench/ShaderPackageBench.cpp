@@ -2,8 +2,13 @@
 // PairedRun.h): loading the full compiled-shader package (every standalone
 // program and every family permutation, ~15,000 bodies with their
 // variables) and creating the device shaders of the first 1,000 family
-// programs on the null Direct3D 9 backend, against reading the package's
-// container alone (unpacking the file and splitting it into entries).
+// programs, against reading the package's container alone (unpacking the
+// file and splitting it into entries). The first argument is the Direct3D 9
+// backend: 0 the null backend (the package's parse alone), 1 the GL
+// backend the game runs on (its device, where each device shader is a
+// program the backend translates and compiles); the second how many device
+// shaders are created after the load: 0 is the game's own start, which
+// creates a device shader only when a draw first uses its program.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -23,8 +28,6 @@
 
 namespace {
 
-constexpr int kCreated = 1000;
-
 void BM_ShaderCoreStartVsContainerRead(benchmark::State& state) {
     const std::filesystem::path folder = std::filesystem::temp_directory_path() / "engine_bench_shaders";
     std::filesystem::create_directories(folder);
@@ -40,10 +43,18 @@ void BM_ShaderCoreStartVsContainerRead(benchmark::State& state) {
         state.SkipWithError(error.c_str());
         return;
     }
+    platform::d3d9::Environment environment;
+    environment.backend = state.range(0) ? platform::d3d9::BackendKind::GL : platform::d3d9::BackendKind::Null;
+    platform::d3d9::setEnvironment(environment);
     IDirect3D9* direct3d = Direct3DCreate9(D3D_SDK_VERSION);
     D3DPRESENT_PARAMETERS p = d3d9_scenes::sceneParameters();
     IDirect3DDevice9* device = nullptr;
-    direct3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &device);
+    if (FAILED(direct3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &device))) {
+        state.SkipWithError("no Direct3D device on this backend");
+        direct3d->Release();
+        platform::d3d9::setEnvironment({});
+        return;
+    }
     DXStateCache cache;
     cache.setDevice(device);
     cache.initialize(false);
@@ -51,6 +62,7 @@ void BM_ShaderCoreStartVsContainerRead(benchmark::State& state) {
     ShaderCore core;
     core.attach(device, &cache);
 
+    const int toCreate = int(state.range(1));
     auto startCore = [&] {
         if (!core.initialize()) {
             state.SkipWithError("the shader package did not load");
@@ -60,7 +72,7 @@ void BM_ShaderCoreStartVsContainerRead(benchmark::State& state) {
         for (MultyShader* family : core.families)
             for (auto* slots : {&family->vertexSlots, &family->pixelSlots})
                 for (ShaderProgram* program : *slots)
-                    if (program && created < kCreated && program->createDeviceShader(device, &cache)) ++created;
+                    if (program && created < toCreate && program->createDeviceShader(device, &cache)) ++created;
         benchmark::DoNotOptimize(created);
     };
     auto readContainer = [&] {
@@ -71,13 +83,19 @@ void BM_ShaderCoreStartVsContainerRead(benchmark::State& state) {
     bench_pairs::runPaired(state, startCore, readContainer, 1.0, [&] { core.release(); });
     core.release();
     state.counters["programs"] = double(shaders.size());
+    state.counters["device_shaders"] = double(toCreate);
     if (device) device->Release();
     direct3d->Release();
+    platform::d3d9::setEnvironment({});
     gameCore.log = nullptr;
     gameCore.paths = nullptr;
     std::filesystem::remove_all(folder);
 }
-BENCHMARK(BM_ShaderCoreStartVsContainerRead)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_ShaderCoreStartVsContainerRead)
+    ->Args({0, 1000})
+    ->Args({1, 1000})
+    ->Args({1, 0})
+    ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
 }  // namespace
 

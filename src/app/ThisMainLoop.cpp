@@ -167,6 +167,16 @@ FramePacer::Clock::time_point FramePacer::schedule(Clock::time_point now, double
         next_ += step;
         return until;
     }
+    // A frame that comes late, but by less than an interval, keeps the
+    // schedule: the next one is due where it would have been, so that the
+    // frames that take a little longer than the interval now and then (a
+    // busy machine, a slow present) are made up by the quicker ones and the
+    // rate holds. Later than that the schedule starts anew, without a burst
+    // of frames to catch up.
+    if (started_ && now >= next_ && now < next_ + step) {
+        next_ += step;
+        return now;
+    }
     next_ = now + step;
     started_ = true;
     return now;

@@ -89,8 +89,10 @@ double presentationInterval();
 double pacingSlack();
 
 // Keeps the message loop's frames an interval apart on a steady schedule.
-// A frame that comes late, or no more than the slack before its time, starts
-// the schedule anew instead of rushing the next ones or waiting twice.
+// A frame that comes late by less than an interval is taken at once and the
+// schedule kept, so that the late frames are made up by the next ones; one
+// later than that, or no more than the slack before its time, starts the
+// schedule anew instead of rushing the next ones or waiting twice.
 class FramePacer {
 public:
     using Clock = std::chrono::steady_clock;

@@ -228,6 +228,38 @@ TEST(ThisMainLoop, FramePacerHoldsTheDisplayRate) {
     EXPECT_EQ(pacer.schedule(now, 0.0, 0.0), now);
 }
 
+// On a display whose swap does not wait, frames that now and then take
+// longer than the interval (a busy machine) are made up by the quicker
+// ones: 60 frames still take a second. A stall longer than an interval
+// starts the schedule anew: the frames after it come an interval apart
+// instead of in a burst.
+TEST(ThisMainLoop, FramePacerMakesUpLateFramesAndRestartsAfterAStall) {
+    using Clock = FramePacer::Clock;
+    const double interval = 1.0 / 60.0;
+    const auto seconds = [](double s) {
+        return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
+    };
+    FramePacer pacer;
+    Clock::time_point now{};
+    const Clock::time_point start = now;
+    const double costs[] = {0.005, 0.020, 0.005, 0.019, 0.012};  // every other frame late
+    for (int frame = 0; frame < 60; ++frame) {
+        now = std::max(now, pacer.schedule(now, interval, 0.0));
+        now += seconds(costs[frame % 5]);
+    }
+    now = std::max(now, pacer.schedule(now, interval, 0.0));  // the 61st frame starts a second after the first
+    EXPECT_NEAR(std::chrono::duration<double>(now - start).count(), 60 * interval, 1e-6);
+
+    now += seconds(0.1);  // a stall of six intervals
+    EXPECT_EQ(pacer.schedule(now, interval, 0.0), now);
+    const Clock::time_point resumed = now;
+    for (int frame = 0; frame < 3; ++frame) {
+        now += seconds(0.002);
+        now = std::max(now, pacer.schedule(now, interval, 0.0));
+    }
+    EXPECT_NEAR(std::chrono::duration<double>(now - resumed).count(), 3 * interval, 1e-6);
+}
+
 TEST(ThisMainLoop, WaypointRefreshFollowsTheClockInStillframeModeAndScenesDraw) {
     g_counter = 1;
     platform::setPerformanceCounterSource(&manualCounter, 1000000);
