@@ -5,6 +5,7 @@
 #include "d3d9/TestScenes.h"
 #include "platform/d3d9/AdapterProfile.h"
 #include "platform/d3d9/D3D9.h"
+#include "platform/d3d9/ShaderBody.h"
 
 #include <gtest/gtest.h>
 
@@ -49,6 +50,19 @@ protected:
     }
 
     void open() { device = createDevice(); }
+
+    // A vertex shader of the device from a small body (null backend: the
+    // body's form is all it checks); the caller releases it.
+    IDirect3DVertexShader9* createTestVertexShader() {
+        platform::d3d9::ShaderBody body;
+        body.profile = "vs_2_0";
+        body.entryPoint = "VS_OPS1";
+        body.sourceId = 201;
+        const auto code = platform::d3d9::writeShaderBody(body);
+        IDirect3DVertexShader9* shader = nullptr;
+        EXPECT_EQ(device->CreateVertexShader(reinterpret_cast<const DWORD*>(code.data()), &shader), S_OK);
+        return shader;
+    }
 
     // True when a collected line holds text.
     bool logged(const std::string& text) const {

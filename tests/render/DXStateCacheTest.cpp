@@ -7,7 +7,6 @@
 
 #include "foundation/Log.h"
 #include "platform/D3D9TestSupport.h"
-#include "platform/d3d9/ShaderBody.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -133,13 +132,8 @@ TEST_F(DXStateCacheTest, DeviceDefaultsGiveTheKnownState) {
 }
 
 TEST_F(DXStateCacheTest, ShadersOwnTheirTextureCoordinates) {
-    platform::d3d9::ShaderBody body;
-    body.profile = "vs_2_0";
-    body.entryPoint = "VS_OPS1";
-    body.sourceId = 201;
-    const auto code = platform::d3d9::writeShaderBody(body);
-    IDirect3DVertexShader9* shader = nullptr;
-    ASSERT_EQ(device->CreateVertexShader(reinterpret_cast<const DWORD*>(code.data()), &shader), S_OK);
+    IDirect3DVertexShader9* shader = createTestVertexShader();
+    ASSERT_NE(shader, nullptr);
 
     cache.setVertexShader(shader);
     cache.setStage(3, DXStateCache::StageTexCoordIndex, 0);

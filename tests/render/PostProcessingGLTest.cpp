@@ -11,7 +11,6 @@
 #include "render/ProcRenderTarget.h"
 #include "render/RenderSettings.h"
 #include "render/TextureTestSupport.h"
-#include "platform/d3d9/ShaderBody.h"
 #include "render/states/DXStateCache.h"
 #include "scene/CameraCore.h"
 
@@ -159,13 +158,8 @@ protected:
 TEST_F(PostProcessingBindingsTest, ADrawAfterAPassGetsItsOwnBindingsBack) {
     attachStateCache();
     DXStateCache& cache = render_->stateCache();
-    platform::d3d9::ShaderBody body;
-    body.profile = "vs_2_0";
-    body.entryPoint = "VS_OPS1";
-    body.sourceId = 201;
-    const auto code = platform::d3d9::writeShaderBody(body);
-    IDirect3DVertexShader9* shader = nullptr;
-    ASSERT_EQ(device->CreateVertexShader(reinterpret_cast<const DWORD*>(code.data()), &shader), S_OK);
+    IDirect3DVertexShader9* shader = createTestVertexShader();
+    ASSERT_NE(shader, nullptr);
     IDirect3DVertexBuffer9* buffer = nullptr;
     ASSERT_EQ(device->CreateVertexBuffer(6 * 24, 0, 0, D3DPOOL_MANAGED, &buffer, nullptr), S_OK);
     auto draw = [&] {
