@@ -71,9 +71,19 @@ TEST(InputButtons, OffsetsMapToIdsByDeviceKind) {
         {-1, 0, 154},
     };
     for (const auto& c : cases) EXPECT_EQ(buttonIdFromOffset(c.kind, c.offset), c.id) << c.kind << " " << c.offset;
-    // "MBTN4" sits past the 16 bytes of the mouse format: it never reports.
-    EXPECT_GE(buttonIdFromOffset(InputDeviceMouse, 16), 0);
-    EXPECT_EQ(di::c_dfDIMouse.dwDataSize, 16u);
+}
+
+TEST(InputDevices, MouseButtonFourLiesOutsideTheMouseFormat) {
+    InputFixture f;
+    const int mouse = f.scripted->addDevice(di::DI8DEVTYPE_MOUSE, "Mouse");
+    ASSERT_TRUE(f.input.Initialize());
+    f.frame();
+    // "MBTN4" is bound to offset 16, past the 16 bytes of the mouse format.
+    f.scripted->press(mouse, 16);
+    f.scripted->press(mouse, di::DIMOFS_BUTTON0 + 3);
+    f.frame();
+    ASSERT_EQ(f.input.devices.devices[0].events.size(), 1u);
+    EXPECT_EQ(f.input.devices.devices[0].events[0].id, 9);  // MBTN3
 }
 
 TEST(InputButtons, EveryKeyOfTheTableComesThroughTheScancodeTable) {
@@ -361,6 +371,8 @@ TEST_F(SdlInputTest, KeysWheelAndButtonsBecomeDeviceButtons) {
     SDL_Event button{};
     button.type = SDL_MOUSEBUTTONDOWN;
     button.button.button = SDL_BUTTON_RIGHT;
+    push(button);
+    button.button.button = SDL_BUTTON_X2;  // no offset of the mouse format
     push(button);
     fixture->frame();
     const InputDevice& keyboard = *device(InputDeviceKeyboard);

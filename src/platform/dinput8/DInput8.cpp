@@ -198,6 +198,8 @@ public:
 
     // An item of this device arrived.
     void receive(const DIDEVICEOBJECTDATA& item, bool button) {
+        // A device reports only the offsets its data format holds.
+        if (!hasFormat_ || item.dwOfs >= format_.dwDataSize) return;
         // While lost, the releases stay (so no key is left down after the
         // re-acquire); presses and motion are dropped.
         if (lost_) {
