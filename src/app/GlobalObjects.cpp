@@ -174,5 +174,6 @@ struct GlobalObjects {
 
 int engineMain() {
     VideoCore::installGamePlatform();
+    InputCore::installGamePlatform();
     return gameCore.run();
 }

@@ -6,6 +6,7 @@
 #include "app/GameCore.h"
 #include "foundation/IniFile.h"
 #include "foundation/Log.h"
+#include "platform/dinput8/SdlInput.h"
 
 namespace {
 
@@ -123,21 +124,52 @@ void InputCore::writeActionBinding(std::int32_t id, const InputVirtualButtonValu
     }
 }
 
+void InputCore::installGamePlatform() {
+    platform::dinput8::Environment environment;
+    environment.backend = platform::dinput8::createSdlInput();
+    environment.sink = [](const char* line) { engineLog().systemError("DirectInput: %s", line); };
+    platform::dinput8::setEnvironment(std::move(environment));
+}
+
+InputCore::InputCore() { buildButtonNames(); }
+
 InputCore::~InputCore() { release(); }
 
-bool InputCore::Initialize() { return true; }
+bool InputCore::Initialize() {
+    flags |= kInputCoreInitialized;
+    if (!devices.create(static_cast<void*>(gameCore.mainWindow))) return false;
+    virtualButton.clearValues();
+    return true;
+}
 
-void InputCore::release() {}
+void InputCore::release() {
+    devices.releaseAll();
+    flags &= ~kInputCoreInitialized;
+}
 
-void InputCore::update(const CurrentTime&) {}
+void InputCore::update(const CurrentTime& time) { devices.pollAll(*this, time); }
 
 void InputCore::updateStateMode() {}
 
-void InputCore::reset(const CurrentTime&) {}
+void InputCore::reset(const CurrentTime& time) {
+    flushDevices(time);
+    resetView(time);
+    motion.clear();
+    virtualButton.clearValues();
+}
 
 void InputCore::resetView(const CurrentTime&) {}
 
-void InputCore::flushDevices(const CurrentTime&) {}
+void InputCore::flushDevices(const CurrentTime& time) {
+    platform::dinput8::sleepMs(100);
+    for (InputDevice& device : devices.devices) {
+        device.poll(*this, time, true);
+        while (!device.events.empty()) {
+            device.events.clear();
+            device.poll(*this, time, true);
+        }
+    }
+}
 
 std::int32_t InputCore::write(DataStream&) { return 0; }
 

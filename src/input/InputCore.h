@@ -1,26 +1,35 @@
 // The input core: keyboard, mouse and joystick devices, the virtual buttons
-// and the cursor, sampled once a frame.
-//
-// Devices are not built in yet: the core starts with none, its frame update
-// reads nothing, and its part of a save game is empty.
+// and the cursor, sampled once a frame. Each frame every device delivers at
+// most one queued button event to the virtual buttons and reads its
+// buffered data: buttons are queued, axes move the cursor and the motion
+// accumulator.
 #pragma once
 
 #include <cstdint>
 
+#include "input/InputDevice.h"
 #include "input/InputVirtualButton.h"
+#include "input/InputVirtualDevices.h"
 
 class DataStream;
 struct CurrentTime;
 
+// Bits of InputCore::flags.
+constexpr std::uint32_t kInputCoreInitialized = 1;
+constexpr std::uint32_t kInputCoreLocked = 2;  // queued button events are dropped
+
 class InputCore {
 public:
-    InputCore() = default;
+    InputCore();
     ~InputCore();
     InputCore(const InputCore&) = delete;
     InputCore& operator=(const InputCore&) = delete;
 
-    // Finds the devices and sets the bindings; false ends the engine start.
+    // Finds the devices and clears the button state; false (logged) when
+    // DirectInput cannot open or no device is usable, which ends the engine
+    // start.
     bool Initialize();
+    // Unacquires and releases every device and DirectInput.
     void release();
     // Reads the devices once a frame.
     void update(const CurrentTime& time);
@@ -30,7 +39,7 @@ public:
     void reset(const CurrentTime& time);
     // Resets the view smoothing state.
     void resetView(const CurrentTime& time);
-    // Reads and discards pending device input.
+    // Waits 100 ms, then reads and discards pending device input.
     void flushDevices(const CurrentTime& time);
 
     // The input block of a save game: byte count or negative.
@@ -55,6 +64,13 @@ public:
     // The default binding names of an action (button 0 or 1).
     static const char* defaultBinding(std::int32_t id, std::int32_t button);
 
+    // Installs the DirectInput backend of the game (SDL2).
+    static void installGamePlatform();
+
+    std::uint32_t flags = 0;
+    InputDeviceSet devices;
+    InputVirtualPointer pointer;
+    InputMotionAccumulator motion;
     // The game's actions and their bindings.
     InputVirtualButton virtualButton;
 

@@ -73,3 +73,16 @@ std::int32_t findVirtualButton(const char* name) {
         if (lowerName(actionTable()[i].name) == word) return i;
     return -1;
 }
+
+void InputVirtualButton::onDeviceButton(std::int32_t id, bool pressed, const CurrentTime&) {
+    if (id < 0 || id >= kInputButtonCount) return;
+    for (InputVirtualButtonValue& value : values)
+        if (value.action0 == id || value.action1 == id) value.down = pressed ? 1 : 0;
+}
+
+void InputVirtualButton::clearValues() {
+    for (InputVirtualButtonValue& value : values) {
+        value.held = value.down = 0;
+        value.lastPressTime = value.pressTime = 0.0;
+    }
+}

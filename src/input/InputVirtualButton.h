@@ -33,8 +33,17 @@ struct InputVirtualButtonValue {
 };
 static_assert(sizeof(InputVirtualButtonValue) == 32);
 
+struct CurrentTime;
+
 class InputVirtualButton {
 public:
+    // One device button event: sets (pressed) or clears the down byte of
+    // every action bound to the id.
+    void onDeviceButton(std::int32_t id, bool pressed, const CurrentTime& time);
+    // Clears the run-time state of every action (held, down, both times);
+    // bindings and flags stay.
+    void clearValues();
+
     InputVirtualButtonValue values[kInputVirtualButtonCount];
 };
 

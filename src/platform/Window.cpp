@@ -9,6 +9,7 @@
 #include <deque>
 
 #include "platform/TextCodec.h"
+#include "platform/dinput8/SdlInput.h"
 
 namespace platform {
 
@@ -151,6 +152,9 @@ private:
     }
 
     void translate(const SDL_Event& event) {
+        // Input and focus events go to the input devices too: this queue
+        // is the one SDL event queue, read only here.
+        dinput8::onSdlEvent(&event);
         // SDL follows the close request of its last window with a quit event:
         // both are the player's one request, so that quit adds no close.
         const bool afterWindowClose = windowCloseTranslated_;

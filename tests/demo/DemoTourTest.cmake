@@ -3,6 +3,8 @@
 include(${CMAKE_CURRENT_LIST_DIR}/DemoRun.cmake)
 
 demo_prepare()
+# This run also logs the steps of the resource set-up and release.
+file(APPEND "${RUN}/demo/bin/user.ini" "\n[debug]\nresource_log = yes\n")
 execute_process(
   COMMAND ${CMAKE_COMMAND} -E env ${demo_environment} SDL_VIDEODRIVER=offscreen ${RUN}/demo/bin/game
   WORKING_DIRECTORY "${RUN}/cwd"
@@ -22,6 +24,12 @@ expect("Find video adapter...")
 expect("Detected vs2.0 and ps2.0")
 expect("DirectX render device connected to [0:Mesa OpenGL Direct3D 9 device")
 expect("Screen [")
+# The input devices: the system keyboard and mouse of SDL's video.
+expect("Search for input devices")
+expect("Found input devices:")
+expect("0: [Keyboard]")
+expect("1: [Mouse]")
+expect("Input devices initialized")
 expect("msg(): demo: scripts loaded")
 expect("msg(): demo: reset")
 expect("Engine initialization done")
@@ -67,6 +75,8 @@ expect("msg(): demo: tour done")
 expect("Called exit from script")
 expect("Releasing game loop...")
 expect("Release resources...")
+expect("Release device [Keyboard]")
+expect("Release device [Mouse]")
 expect("Exit from game.")
 demo_check_run()
 # The first scene is the stored one, never the debug scene.

@@ -66,8 +66,8 @@ TEST(InputButtons, NameTableKeepsTheStoredIds) {
     // Every keyboard row is named by its own id, in the order of the table.
     const InputDeviceButtonTable keys = keyboardButtonTable();
     ASSERT_EQ(keys.count, 102);
-    for (std::int32_t i = 0; i < keys.count; ++i) EXPECT_STREQ(buttonName(keys.rows[i].id), keys.rows[i].name);
-    EXPECT_EQ(keys.rows[32].offset, 17u);  // KEY_W's scan code
+    for (std::int32_t i = 0; i < keys.count; ++i) EXPECT_STREQ(buttonName(keys.rows[i].uAppData), keys.rows[i].lptszActionName);
+    EXPECT_EQ(keys.rows[32].dwSemantic, 17u);  // KEY_W's scan code
 }
 
 TEST(InputVirtualButtons, EmptySetupDefaultsGiveTheBuiltInBindings) {
