@@ -442,18 +442,36 @@ bool Scene::setDynamicWaypoint(const char* poseName, const Matrix34& pose) {
 
 bool Scene::setAimPoint(const Matrix34& pose) { return setDynamicWaypoint("aimPoint", pose); }
 
+std::int32_t readWaypointResource(DataStream& stream, std::vector<std::unique_ptr<Y3Pose>>& out,
+                                  const char* sceneName) {
+    out.clear();
+    auto fail = [&out, sceneName](const char* why) {
+        engineLog().error("Waypoints initialize: Can't load WP [%s] data", sceneName);
+        engineLog().error("Waypoint resource [%s]: %s", sceneName, why);
+        out.clear();
+        return -1;
+    };
+    std::int32_t total = 0;
+    std::uint32_t count = 0;
+    if (!addField(total, readU32(stream, count)) || count > static_cast<std::uint32_t>(bytesLeft(stream)) / 8u)
+        return fail("the count does not fit the record");
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::unique_ptr<Y3Pose> pose;
+        if (!addField(total, Y3Pose::readBinary(stream, pose)) || !pose) return fail("a waypoint record is damaged");
+        if (!allFinite(pose->pose.m, 12)) return fail("a waypoint pose holds numbers that are not finite");
+        out.push_back(std::move(pose));
+    }
+    // The resource is the whole record.
+    if (bytesLeft(stream) > 0) return fail("bytes are left after the last waypoint");
+    return total;
+}
+
 bool Scene::loadWaypoints() {
     const std::string* bytes = gameCore.waypoints ? gameCore.waypoints->resourceBytes(name) : nullptr;
     if (!bytes) return true;
     MemoryStream stream(const_cast<char*>(bytes->data()), static_cast<std::int32_t>(bytes->size()));
-    std::uint32_t count = 0;
-    if (readU32(stream, count) < 0 || count > static_cast<std::uint32_t>(bytesLeft(stream)) / 8u)
-        return engineLog().error("Waypoints initialize: Can't load WP [%s] data", name);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        std::unique_ptr<Y3Pose> pose;
-        if (Y3Pose::readBinary(stream, pose) < 0 || !pose)
-            return engineLog().error("Waypoints initialize: Can't load WP [%s] data", name);
-        addWaypoint(std::move(pose));
-    }
+    std::vector<std::unique_ptr<Y3Pose>> read;
+    if (readWaypointResource(stream, read, name) < 0) return false;
+    for (std::unique_ptr<Y3Pose>& pose : read) addWaypoint(std::move(pose));
     return true;
 }

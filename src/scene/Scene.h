@@ -73,6 +73,12 @@ struct SceneFactories {
 };
 SceneFactories& sceneFactories();
 
+// Reads a scene's waypoint resource (".wp": a u32 count, then the binary
+// pose records): bytes read, or -1 (logged, out emptied) for a damaged
+// record, a pose that is not finite or bytes left after the last pose.
+std::int32_t readWaypointResource(DataStream& stream, std::vector<std::unique_ptr<Y3Pose>>& out,
+                                  const char* sceneName);
+
 // A point of the main character's trail where a companion may be placed.
 // Stored raw (64 bytes) in the scene's save record.
 struct TeleportPoint {

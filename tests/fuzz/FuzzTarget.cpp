@@ -18,6 +18,7 @@ const std::vector<FuzzTarget>& fuzzTargets() {
         {"image", fuzzImage, seedImage},
         {"textrecord", fuzzTextRecord, seedTextRecord},
         {"xml", fuzzXml, seedXml},
+        {"scene", fuzzScene, seedScene},
     };
     return targets;
 }

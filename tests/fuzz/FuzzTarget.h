@@ -56,5 +56,7 @@ int fuzzTextRecord(const std::uint8_t* data, std::size_t size);
 void seedTextRecord(std::vector<std::string>& out);
 int fuzzXml(const std::uint8_t* data, std::size_t size);
 void seedXml(std::vector<std::string>& out);
+int fuzzScene(const std::uint8_t* data, std::size_t size);
+void seedScene(std::vector<std::string>& out);
 
 }  // namespace fuzzing

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -210,6 +211,52 @@ sprite gull gull_sprite at 0 3 0
         EXPECT_LT(record.readHeader(stream), 0) << size;
         EXPECT_FALSE(record.hasObject()) << size;
     }
+    // A record that still parses after damage is refused all the same: a
+    // count changed, numbers that are not finite where geometry is read,
+    // bytes left after the visibility block.
+    // The bytes at an offset from where the anchor's bytes begin, replaced.
+    auto patched = [&full](const std::string& anchor, std::ptrdiff_t offset, const void* bytes, std::size_t size) {
+        std::string copy = full;
+        const std::size_t at = copy.find(anchor);
+        EXPECT_NE(at, std::string::npos) << anchor;
+        if (at != std::string::npos)
+            copy.replace(static_cast<std::size_t>(static_cast<std::ptrdiff_t>(at) + offset), size,
+                         static_cast<const char*>(bytes), size);
+        return copy;
+    };
+    const std::uint32_t one = 1;
+    const std::uint32_t two = 2;
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float infinite = std::numeric_limits<float>::infinity();
+    struct Damage {
+        const char* what;
+        std::string bytes;
+        const char* message;
+    };
+    const Damage damages[] = {
+        {"volume count 1 changed to 2", patched("\x05water", 6, &two, 4),
+         "Can't read visibility area [water]: its volume holds numbers that are not finite"},
+        {"area count 2 changed to 1", patched("\x05water", -4, &one, 4),
+         "Can't read scene data [harbour]: bad visibility block"},
+        {"model pose not a number", patched("\x0a" "boat_model", 11 + 36, &nan, 4),
+         "Can't read scene data [harbour]: the pose of [boat] holds numbers that are not finite"},
+        {"area box infinite", patched("\x05water", 6 + 4 + 4, &infinite, 4),
+         "Can't read visibility area [water]: its volume holds numbers that are not finite"},
+        {"waypoint pose not a number", patched("\x05spawn", 6 + 36, &nan, 4),
+         "Can't read scene data [harbour]: waypoint [spawn] holds numbers that are not finite"},
+        {"bytes left over", full + std::string(7, '\0'),
+         "Can't read scene data [harbour]: 7 bytes left after the visibility block"},
+    };
+    for (const Damage& d : damages) {
+        core.log().clear();
+        Y3SceneDataInstance record("harbour");
+        MemoryStream stream(const_cast<char*>(d.bytes.data()), static_cast<std::int32_t>(d.bytes.size()));
+        EXPECT_LT(record.readHeader(stream), 0) << d.what;
+        EXPECT_FALSE(record.hasObject()) << d.what;
+        EXPECT_TRUE(core.log().contains(d.message)) << d.what;
+        EXPECT_TRUE(core.log().contains("Can't load scene data [harbour]: the record is damaged")) << d.what;
+    }
+
     // Patched fields: the magic, an overlong name, a count past the record.
     const std::string empty = sceneRecord("scene hall");
     std::string wrongMagic = empty;
@@ -244,6 +291,47 @@ sprite gull gull_sprite at 0 3 0
     EXPECT_EQ(record.readHeader(stream), static_cast<std::int32_t>(empty.size()));
     ASSERT_TRUE(record.hasObject());
     EXPECT_TRUE(record.data->models.empty() && record.data->lights.empty() && record.data->poses.empty());
+}
+
+TEST(SceneData, LightsWithProjectedTexturesReadWithTheirLinks) {
+    // A light whose projected texture is enabled carries the whole stored
+    // link; the scene reads it (and writes it back) though the light does
+    // not load it yet.
+    ScopedGameCore core;
+    scene_tools::SceneDescription scene;
+    std::string error;
+    ASSERT_TRUE(scene_tools::parseSceneDescription(kHarbour, scene, error)) << error;
+    auto* lamp = dynamic_cast<Y3Light_POINT*>(scene.data.lights[0].get());
+    auto* sun = dynamic_cast<Y3Light_DIRECT*>(scene.data.lights[1].get());
+    ASSERT_TRUE(lamp && sun);
+    lamp->texture.init("lamp_mask", 0, 1, 2, 7);
+    sun->textures[1].init("clouds", 1);
+    const std::string bytes = scene_tools::sceneDataBytes(scene.data);
+
+    Y3SceneDataInstance record("harbour");
+    MemoryStream stream(const_cast<char*>(bytes.data()), static_cast<std::int32_t>(bytes.size()));
+    ASSERT_EQ(record.readHeader(stream), static_cast<std::int32_t>(bytes.size()));
+    ASSERT_TRUE(record.hasObject());
+    EXPECT_FALSE(core.log().contains("bad light record"));
+    const auto* readLamp = dynamic_cast<const Y3Light_POINT*>(record.data->lights[0].get());
+    const auto* readSun = dynamic_cast<const Y3Light_DIRECT*>(record.data->lights[1].get());
+    ASSERT_TRUE(readLamp && readSun);
+    EXPECT_TRUE(readLamp->texture.enabled);
+    EXPECT_STREQ(readLamp->texture.baseName(), "lamp_mask");
+    EXPECT_EQ(readLamp->texture.addressU, 1u);
+    EXPECT_EQ(readLamp->texture.addressV, 2u);
+    EXPECT_EQ(readLamp->texture.option, 7u);
+    EXPECT_FALSE(readSun->textures[0].enabled);
+    EXPECT_STREQ(readSun->textures[1].baseName(), "clouds");
+    EXPECT_EQ(readSun->textures[1].type, 1u);
+    EXPECT_FLOAT_EQ(readLamp->radius, 4.0f);
+    // The light data record takes a copy with the link.
+    const std::unique_ptr<Y3Light> copy = readLamp->clone();
+    EXPECT_STREQ(static_cast<const Y3Light_POINT&>(*copy).texture.baseName(), "lamp_mask");
+    // Written again, the record is the same bytes.
+    MemoryStream again;
+    ASSERT_EQ(record.data->write(again), static_cast<std::int32_t>(bytes.size()));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(again.data()), bytes.size()), bytes);
 }
 
 TEST(SceneData, ScenePlacementNamesLongerThanTheirFieldAreRefused) {
