@@ -7,6 +7,9 @@
 #include <string>
 
 #include "app/GameCore.h"
+#include "control/Grid.h"
+#include "effects/Particle.h"
+#include "effects/Sprite.h"
 #include "foundation/DataStream.h"
 #include "foundation/IniFile.h"
 #include "foundation/Log.h"
@@ -130,8 +133,30 @@ using scene_detail::tick;
 
 const char* sceneSoundListName(std::uint32_t list) { return list < kSceneSoundLists ? kSoundListNames[list] : ""; }
 
+namespace {
+
+GameObject* makeSprite(Scene& scene, const char* objectName, const char* source, const Matrix34& pose) {
+    Sprite* sprite = Sprite::create(scene, source, objectName, false);
+    if (sprite) sprite->initialize(pose);
+    return sprite;
+}
+
+GameObject* makeParticle(Scene& scene, const char* objectName, const char* data, const Matrix34& pose) {
+    return Particle::create(scene, data, objectName, pose);
+}
+
+GameObject* makeGrid(Scene& scene, const char* objectName) { return Grid::create(scene, objectName); }
+
+}  // namespace
+
 SceneFactories& sceneFactories() {
-    static SceneFactories factories;
+    static SceneFactories factories = [] {
+        SceneFactories made;
+        made.sprite = makeSprite;
+        made.particle = makeParticle;
+        made.grid = makeGrid;
+        return made;
+    }();
     return factories;
 }
 

@@ -9,7 +9,10 @@
 #include <memory>
 #include <string>
 
+#include "app/ObjectFactories.h"
+#include "control/Grid.h"
 #include "effects/LightDataManager.h"
+#include "effects/Sprite.h"
 #include "effects/LightSetLibrary.h"
 #include "effects/RainMap.h"
 #include "effects/SkyDataManager.h"
@@ -396,6 +399,82 @@ TEST(Scene, AStoredSceneLoadsItsLightsAndWaypointsPushesAndPops) {
     EXPECT_EQ(record->context, nullptr);
     scene->release();
     EXPECT_TRUE(scene->lights.empty());
+}
+
+TEST(Scene, StoredSpritesAndTheScenesParticlesAndGridsAreMadeAndSaved) {
+    TempDir dir;
+    FixturePackage package;
+    package.files = storedScene(std::string(kHarbour) + "sprite gull gull_sprite at 0 3 0\n");
+    package.files.push_back({".sprite", "gull_sprite", "sprite", ""});
+    package.files.push_back({".effect", "smoke", "effect", ""});
+    for (const FixtureFile& file : storedScene("scene hall\nsky\nlightset hall_default\nsprite ghost ghost_sprite\n"))
+        package.files.push_back(file);
+    ASSERT_TRUE(testing_support::writeDataRoot(dir.path(), {package}));
+    testing_support::ScopedPackageDatabase packages(dir.path());
+    ASSERT_TRUE(packages.build());
+    SceneWorld world;
+    std::unique_ptr<Scene> scene(SceneContext::createScene(world.manager.get("harbour", true)));
+    ASSERT_NE(scene, nullptr);
+    ASSERT_TRUE(scene->initialize(matrix34Identity()));
+    EXPECT_TRUE(packages.log().contains("Scene sprites created"));
+    auto* gull = dynamic_cast<Sprite*>(scene->lookupSprite("gull"));
+    ASSERT_NE(gull, nullptr);
+    EXPECT_STREQ(gull->name, "gull_sprite");
+    EXPECT_FLOAT_EQ(gull->pose.m[10], 3.0f);
+    EXPECT_EQ(gull->getSceneLink(), scene->id);
+    // A sprite starts hidden: the scene's push leaves it, showing pushes it,
+    // and the scene's pop takes it off again.
+    ASSERT_TRUE(scene->push());
+    EXPECT_FALSE(gull->pushed());
+    gull->setVisible(true);
+    EXPECT_TRUE(gull->pushed());
+    EXPECT_TRUE(packages.log().contains("Show sprite gull"));
+
+    GameObject* smoke = scene->createParticle("chimney", "smoke", scene_tools::poseAt(1, 5, 1));
+    ASSERT_NE(smoke, nullptr);
+    EXPECT_EQ(smoke->getType(), static_cast<std::uint32_t>(ObjectParticle));
+    EXPECT_STREQ(smoke->getName(), "chimney");
+    EXPECT_EQ(scene->createParticle("fog", "no_such_effect", matrix34Identity()), nullptr);
+    EXPECT_TRUE(packages.log().contains("Cannot create particle instance [fog] ( particle data [no_such_effect]) in scene [harbour]"));
+    GameObject* path = scene->createGrid("walker");
+    ASSERT_NE(path, nullptr);
+    EXPECT_EQ(path->getType(), static_cast<std::uint32_t>(ObjectGrid));
+    EXPECT_STREQ(path->getName(), "walker");
+    EXPECT_STREQ(path->name, "grid_harbour");
+
+    // Each saves a record the loader's check takes whole.
+    for (GameObject* object : {static_cast<GameObject*>(gull), smoke, path}) {
+        MemoryStream saved;
+        const std::int32_t size = object->write(saved);
+        ASSERT_GT(size, 0) << object->getName();
+        saved.setPosition(0);
+        ObjectRepository::SavedRecord record;
+        record.type = object->getType();
+        record.name = object->name;
+        EXPECT_EQ(checkObjectForLoading(record, saved), size) << object->getName();
+    }
+    MemoryStream saved;
+    gull->write(saved);
+    saved.setPosition(0);
+    SpriteRecord copy;
+    EXPECT_EQ(copy.read(saved), saved.size());
+    EXPECT_STREQ(copy.spriteName, "gull");
+    EXPECT_EQ(copy.flags, kSpriteVisible);  // not pushed after a load
+
+    ASSERT_TRUE(scene->pop(0));
+    EXPECT_FALSE(gull->pushed());
+    scene->release();
+    EXPECT_TRUE(scene->sprites.empty());
+    EXPECT_TRUE(scene->particles.empty());
+    EXPECT_TRUE(scene->grids.empty());
+
+    // A sprite whose resource the packages do not hold is not made.
+    std::unique_ptr<Scene> hall(SceneContext::createScene(world.manager.get("hall", true)));
+    ASSERT_NE(hall, nullptr);
+    EXPECT_FALSE(hall->initialize(matrix34Identity()));
+    EXPECT_TRUE(packages.log().contains(" Cannot create sprite instance 'ghost' ( model data [ghost_sprite]) in scene [hall]"));
+    EXPECT_TRUE(packages.log().contains("Scene sprites failed"));
+    hall->release();
 }
 
 TEST(Scene, ASceneWithoutItsDefaultLightSetFailsWithTheCriticalBanner) {
