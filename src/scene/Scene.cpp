@@ -14,6 +14,7 @@
 #include "foundation/IniFile.h"
 #include "foundation/Log.h"
 #include "foundation/TimeCore.h"
+#include "game/SceneActionDataManager.h"
 #include "game/WaypointDataManager.h"
 #include "resources/LoadingProgress.h"
 #include "scene/CameraCore.h"
@@ -165,7 +166,15 @@ Scene::Scene(Y3SceneDataInstance* resource, std::unique_ptr<Y3Sky> sceneSky)
       resource(resource),
       startPose(matrix34Identity()),
       triggers(std::make_unique<SceneTriggers>(this)),
-      sky(std::move(sceneSky)) {}
+      sky(std::move(sceneSky)) {
+    // The records of the scene's waypoints and screen actions, found or made
+    // (flagged missing when the packages hold none).
+    if (gameCore.waypoints) waypointData.record = gameCore.waypoints->getOrCreate(name, false);
+    if (gameCore.screenActions) actionData.record = gameCore.screenActions->getOrCreate(name, false);
+}
+
+bool SceneResourceUse::push() { return record && ResourceManagerBase::push(record, this); }
+bool SceneResourceUse::pop() { return record && ResourceManagerBase::pop(record, this); }
 
 Scene::~Scene() {
     Log& log = engineLog();
@@ -179,6 +188,14 @@ Scene::~Scene() {
     if (!lights.empty()) log.systemError(" Scene [%s] required call release() before destructor (lights)", name);
     if (physicsScene.index())
         log.systemError(" Scene [%s] required call release() before destructor (Physics)", name);
+    if (waypointData.resourcePushed()) {
+        log.error("Found unreleased waypoint data [%s]", name);
+        waypointData.pop();
+    }
+    if (actionData.resourcePushed()) {
+        log.error("Found unreleased scene action data [%s]", name);
+        actionData.pop();
+    }
     // A scene destroyed on stack leaves its resource, so that the record and
     // its context never hold a freed scene.
     if (onStack()) SceneContext::popInstance(resource, this);
@@ -271,7 +288,11 @@ bool Scene::push() {
     }
     bool result = true;
     tick();
+    // The scene's screen actions and waypoints: a scene whose resources are
+    // missing from the packages does not push whole.
+    if (actionData.record && !actionData.push()) result = log.error("Can't push scene [%s] actions data", name);
     tick();
+    if (waypointData.record && !waypointData.push()) result = log.error("Can't push scene [%s] waypoints data", name);
     tick();
     tick();
     if (!pushSounds()) result = log.error("Can't push scene sounds");
@@ -297,6 +318,8 @@ bool Scene::pop(std::uint32_t word) {
     if (!onStack()) return log.error("Can't pop scene [%s]: push first", name);
     if (!SceneContext::popInstance(resource, this)) return log.error("Can't pop scene data [%s]", name);
     bool result = true;
+    if (actionData.resourcePushed() && !actionData.pop()) log.error("Can't pop scene [%s] actions data", name);
+    if (waypointData.resourcePushed() && !waypointData.pop()) log.error("Can't pop scene [%s] waypoints data", name);
     for (const std::unique_ptr<CameraCore>& camera : cameras) camera->onScenePopped();
     if (!popLights()) result = false;
     if (!popModels(word)) result = false;

@@ -17,6 +17,7 @@
 #include "effects/RainMap.h"
 #include "effects/SkyDataManager.h"
 #include "foundation/DataStream.h"
+#include "game/SceneActionDataManager.h"
 #include "game/WaypointDataManager.h"
 #include "scene/CameraCore.h"
 #include "scene/SceneObjectFlags.h"
@@ -57,6 +58,9 @@ struct SceneWorld {
     LightSetLibrary lightSets;
     WaypointDataManager waypoints;
     SceneDataManager manager;
+    // The screen-action records of this test's packages only.
+    SceneActionDataManager actions;
+    testing_support::ScopedCoreMember<SceneActionDataManager> useActions{gameCore.screenActions, &actions};
     // The sky records of this test's packages only.
     SkyDataManager skies;
     testing_support::ScopedCoreMember<SkyDataManager> useSkies{gameCore.skyData, &skies};
@@ -72,6 +76,7 @@ std::vector<FixtureFile> storedScene(const std::string& description) {
     if (!scene.waypoints.poses().empty()) files.push_back({".wp", name, scene_tools::waypointBytes(scene.waypoints), ""});
     for (const LightSet& set : scene.lightSets) files.push_back({".ls", set.name, scene_tools::lightSetBytes(set), ""});
     if (scene.sky) files.push_back({".sky", name, "sky", ""});
+    if (scene.actions) files.push_back({".as", name, "actions", ""});
     return files;
 }
 
@@ -95,6 +100,7 @@ constexpr char kHarbour[] = R"(
 # the harbour: two lights, a camera pose, a waypoint
 scene harbour
 sky
+actions
 lightset harbour_default ambient 0.2 0.2 0.3
 light point lamp at 1 2 3 radius 4 colour 1 0.9 0.7
 light direct sun radius 50 distance 100
@@ -477,6 +483,46 @@ TEST(Scene, StoredSpritesAndTheScenesParticlesAndGridsAreMadeAndSaved) {
     hall->release();
 }
 
+TEST(Scene, AStoredSceneWithoutItsWaypointsOrScreenActionsDoesNotPushWhole) {
+    // The scene's waypoints (".wp") and screen actions (".as") are pushed
+    // with it; one missing from the packages makes the push fail, and the
+    // pop and the destructor give back only what was pushed.
+    struct Case {
+        const char* description;
+        const char* scene;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"scene nowp\nsky\nactions\nlightset nowp_default\n", "nowp", "Can't push scene [nowp] waypoints data"},
+        {"scene noas\nsky\nlightset noas_default\nwaypoint point door at 0 0 0\n", "noas",
+         "Can't push scene [noas] actions data"},
+    };
+    TempDir dir;
+    FixturePackage package;
+    for (const Case& c : cases)
+        for (const FixtureFile& file : storedScene(c.description)) package.files.push_back(file);
+    ASSERT_TRUE(testing_support::writeDataRoot(dir.path(), {package}));
+    testing_support::ScopedPackageDatabase packages(dir.path());
+    ASSERT_TRUE(packages.build());
+    SceneWorld world;
+    for (const Case& c : cases) {
+        packages.log().clear();
+        std::unique_ptr<Scene> scene(SceneContext::createScene(world.manager.get(c.scene, true)));
+        ASSERT_NE(scene, nullptr) << c.scene;
+        ASSERT_TRUE(scene->initialize(matrix34Identity())) << c.scene;
+        EXPECT_FALSE(scene->push()) << c.scene;
+        EXPECT_TRUE(packages.log().contains(c.message)) << c.scene;
+        // The other resource is pushed, and given back by the pop.
+        const SceneResourceUse& present = scene->waypointData.resourcePushed() ? scene->waypointData : scene->actionData;
+        EXPECT_TRUE(present.resourcePushed()) << c.scene;
+        EXPECT_EQ(present.record->users.count(), 1u) << c.scene;
+        EXPECT_TRUE(scene->pop(0)) << c.scene;
+        EXPECT_EQ(present.record->users.count(), 0u) << c.scene;
+        EXPECT_FALSE(packages.log().contains("push first")) << c.scene;
+        scene->release();
+    }
+}
+
 TEST(Scene, ASceneWithoutItsDefaultLightSetFailsWithTheCriticalBanner) {
     TempDir dir;
     FixturePackage package;
@@ -500,7 +546,7 @@ TEST(Scene, ASceneWithoutItsDefaultLightSetFailsWithTheCriticalBanner) {
 TEST(SceneContext, AStoredSceneNeedsItsSkyAndReadsItsDataWhenPushed) {
     TempDir dir;
     FixturePackage package;
-    package.files = storedScene("scene hall\nsky\nlightset hall_default\n");
+    package.files = storedScene("scene hall\nsky\nactions\nlightset hall_default\nwaypoint point door at 0 0 0\n");
     for (const FixtureFile& file : storedScene("scene bare\nlightset bare_default\n")) package.files.push_back(file);
     package.files.push_back({".ms4", "broken", "not a scene", ""});
     package.files.push_back({".sky", "broken", "sky", ""});
