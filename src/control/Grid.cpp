@@ -9,14 +9,10 @@
 
 std::int32_t GridRecord::write(DataStream& stream) const {
     std::int32_t total = 0;
-    const auto length = static_cast<std::uint16_t>(strnlen(gridName, sizeof(gridName) - 1));
-    if (!addField(total, writeU16(stream, length))) return total;
-    if (length && !addField(total, stream.write(gridName, length))) return total;
+    if (!addField(total, writeString16(stream, gridName, sizeof(gridName)))) return total;
     if (!addField(total, writeU32(stream, flags)) || !addField(total, stream.write(endPose, sizeof(endPose))) ||
-        !addField(total, writeU32(stream, static_cast<std::uint32_t>(nodes.size()))))
+        !addField(total, writeUIntArray(stream, nodes)))
         return total;
-    for (std::uint32_t node : nodes)
-        if (!addField(total, writeU32(stream, node))) return total;
     if (!addField(total, writeI32(stream, progress)) || !addField(total, stream.write(eye, sizeof(eye))) ||
         !addField(total, stream.write(head, sizeof(head))))
         return total;
@@ -27,15 +23,13 @@ std::int32_t GridRecord::write(DataStream& stream) const {
 }
 
 std::int32_t GridRecord::read(DataStream& stream) {
-    std::memset(gridName, 0, sizeof(gridName));
     std::int32_t total = 0;
-    std::uint16_t length = 0;
-    if (!addField(total, readU16(stream, length))) return total;
-    if (length >= sizeof(gridName)) {
-        engineLog().error("Can't read grid: name of %u characters is too long", length);
-        return -1;
+    const std::int32_t name = readString16(stream, gridName, sizeof(gridName));
+    if (name < 0) {
+        if (bytesLeft(stream) > 0) engineLog().error("Can't read grid: its name is longer than 127 characters");
+        return name;
     }
-    if (length && !addField(total, readExact(stream, gridName, length))) return total;
+    total += name;
     if (!addField(total, readU32(stream, flags)) || !addField(total, readExact(stream, endPose, sizeof(endPose))) ||
         !addField(total, readUIntArray(stream, nodes)) || !addField(total, readI32(stream, progress)) ||
         !addField(total, readExact(stream, eye, sizeof(eye))) || !addField(total, readExact(stream, head, sizeof(head))))

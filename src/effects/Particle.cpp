@@ -36,14 +36,12 @@ namespace {
 
 std::int32_t readFields(DataStream& stream, char* name, Matrix34& pose, std::uint32_t& state) {
     std::int32_t total = 0;
-    std::uint16_t length = 0;
-    if (!addField(total, readU16(stream, length))) return total;
-    if (length >= GameObject::kNameSize) {
-        engineLog().error("Can't read particle: name of %u characters is too long", length);
-        return -1;
+    const std::int32_t read = readString16(stream, name, GameObject::kNameSize);
+    if (read < 0) {
+        if (bytesLeft(stream) > 0) engineLog().error("Can't read particle: its name is longer than 127 characters");
+        return read;
     }
-    std::memset(name, 0, GameObject::kNameSize);
-    if (length && !addField(total, readExact(stream, name, length))) return total;
+    total += read;
     if (!addField(total, readExact(stream, pose.m, sizeof(pose.m))) || !addField(total, readU32(stream, state)))
         return total;
     state &= ~kParticleOnStack;
@@ -54,9 +52,7 @@ std::int32_t readFields(DataStream& stream, char* name, Matrix34& pose, std::uin
 
 std::int32_t Particle::write(DataStream& stream) {
     std::int32_t total = 0;
-    const auto length = static_cast<std::uint16_t>(strnlen(particleName, kNameSize - 1));
-    if (!addField(total, writeU16(stream, length))) return total;
-    if (length && !addField(total, stream.write(particleName, length))) return total;
+    if (!addField(total, writeString16(stream, particleName, sizeof(particleName)))) return total;
     if (!addField(total, stream.write(pose.m, sizeof(pose.m)))) return total;
     addField(total, writeU32(stream, state));
     return total;

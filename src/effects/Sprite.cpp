@@ -10,31 +10,16 @@
 #include "resources/PackageDatabase.h"
 #include "scene/Scene.h"
 
-namespace {
-
-constexpr std::size_t kNameField = 128;
-
-std::int32_t writeHandles(DataStream& stream, const std::vector<std::uint32_t>& list) {
-    std::int32_t total = 0;
-    if (!addField(total, writeU32(stream, static_cast<std::uint32_t>(list.size())))) return total;
-    for (std::uint32_t value : list)
-        if (!addField(total, writeU32(stream, value))) return total;
-    return total;
-}
-
-}  // namespace
 
 std::int32_t SpriteRecord::read(DataStream& stream) {
     SpriteRecord& sprite = *this;
     std::int32_t total = 0;
-    std::uint16_t length = 0;
-    if (!addField(total, readU16(stream, length))) return total;
-    if (length >= kNameField) {
-        engineLog().error("Can't read sprite: name of %u characters is too long", length);
-        return -1;
+    const std::int32_t name = readString16(stream, sprite.spriteName, sizeof(sprite.spriteName));
+    if (name < 0) {
+        if (bytesLeft(stream) > 0) engineLog().error("Can't read sprite: its name is longer than 127 characters");
+        return name;
     }
-    std::memset(sprite.spriteName, 0, sizeof(sprite.spriteName));
-    if (length && !addField(total, readExact(stream, sprite.spriteName, length))) return total;
+    total += name;
     if (!addField(total, readUIntArray(stream, sprite.hideObjects)) ||
         !addField(total, readUIntArray(stream, sprite.hideParticles)) ||
         !addField(total, readExact(stream, sprite.pose.m, sizeof(sprite.pose.m))) ||
@@ -133,10 +118,8 @@ void Sprite::release() {
 
 std::int32_t SpriteRecord::write(DataStream& stream) const {
     std::int32_t total = 0;
-    const auto length = static_cast<std::uint16_t>(strnlen(spriteName, kNameField - 1));
-    if (!addField(total, writeU16(stream, length))) return total;
-    if (length && !addField(total, stream.write(spriteName, length))) return total;
-    if (!addField(total, writeHandles(stream, hideObjects)) || !addField(total, writeHandles(stream, hideParticles)) ||
+    if (!addField(total, writeString16(stream, spriteName, sizeof(spriteName)))) return total;
+    if (!addField(total, writeUIntArray(stream, hideObjects)) || !addField(total, writeUIntArray(stream, hideParticles)) ||
         !addField(total, stream.write(pose.m, sizeof(pose.m))) ||
         !addField(total, stream.write(inversePose.m, sizeof(inversePose.m))) ||
         !addField(total, writeU32(stream, flags)) ||
