@@ -19,7 +19,9 @@ function demo_load_first_scene()
     msg("demo: scene [", scene.value, "] did not load")
   end
   if demo.tour then
-    sendEvent("demo_tour_save")
+    -- The save waits for frames to run: by then the camera has moved and
+    -- looked through the scene's visibility areas, which the save keeps.
+    demo_tour_wait_then_save()
   end
 end
 

@@ -4,7 +4,34 @@
 -- every step runs from the event queue like a player's action would, and
 -- a step that cannot do its work still hands on, so the tour always ends.
 
+-- A second of the scene's time before the save, so that frames have run:
+-- the camera has moved and looked through the scene's visibility areas.
+function demo_tour_wait_then_save()
+  local timers = timersAPI:get()
+  local wait = timers ~= nil and timers:create("demo_save_wait", 1.0) or nil
+  if wait == nil then
+    sendEvent("demo_tour_save")
+  else
+    -- Event 6 is the timer's "onAction".
+    wait:setEvent(6, "demo_tour_waited")
+  end
+end
+
+function demo_tour_waited()
+  local timers = timersAPI:get()
+  local wait = timers ~= nil and timers:get("demo_save_wait") or nil
+  if wait ~= nil then
+    wait:stop()
+  end
+  msg("demo: frames ran before the save")
+  sendEvent("demo_tour_save")
+end
+
 function demo_tour_save()
+  local timers = timersAPI:get()
+  if timers ~= nil and timers:test("demo_save_wait") then
+    timers:delete("demo_save_wait")
+  end
   local slot = demo_global("demo.tour_slot")
   local visits = demo_global("demo.visits")
   if game == nil or slot == nil then

@@ -5,7 +5,10 @@
 #include "app/GameCore.h"
 #include "app/ObjectFactories.h"
 #include "app/SaveGame.h"
+#include "control/Grid.h"
 #include "effects/Light.h"
+#include "effects/Particle.h"
+#include "effects/Sprite.h"
 #include "effects/LightDataManager.h"
 #include "foundation/Log.h"
 #include "scene/ObjectRepository.h"
@@ -38,8 +41,15 @@ GameObject* createInScene(const char* noParent, const char* notCreated, const ch
 }  // namespace
 
 GameObject* GameCore::loadCreateParticle(const char* name, GameObjectLink scene) {
-    return createInScene("Can't find parent scene for particle [%s]", "Can't create particle [%s] for loading", name,
-                         scene);
+    Scene* parent = parentScene(scene);
+    if (!parent) {
+        engineLog().error("Can't find parent scene for particle [%s]", text(name));
+        return nullptr;
+    }
+    // The particle's own name and placement come from its record.
+    GameObject* particle = Particle::create(*parent, text(name), "", matrix34Identity());
+    if (!particle) engineLog().error("Can't create particle [%s] for loading", text(name));
+    return particle;
 }
 
 GameObject* GameCore::loadCreateModel(const char* name, GameObjectLink scene) {
@@ -112,13 +122,24 @@ GameObject* GameCore::loadCreateDialog(const char* name, GameObjectLink scene) {
 }
 
 GameObject* GameCore::loadCreateSprite(const char* name, GameObjectLink scene) {
-    return createInScene("Can't find parent scene for sprite [%s]", "Can't create sprite [%s] for loading", name,
-                         scene);
+    Scene* parent = parentScene(scene);
+    if (!parent) {
+        engineLog().error("Can't find parent scene for sprite [%s]", text(name));
+        return nullptr;
+    }
+    GameObject* sprite = Sprite::create(*parent, text(name), nullptr, true);
+    if (!sprite) engineLog().error("Can't create sprite [%s] for loading", text(name));
+    return sprite;
 }
 
 GameObject* GameCore::loadCreateGrid(const char* name, GameObjectLink scene) {
-    return createInScene("Can't find parent scene for grid [%s]", "Can't create grid [%s] for loading", name,
-                         scene);
+    Scene* parent = parentScene(scene);
+    if (!parent) {
+        engineLog().error("Can't find parent scene for grid [%s]", text(name));
+        return nullptr;
+    }
+    // Made under the saved resource name; its own name comes from its record.
+    return new Grid(parent->id, text(name), "");
 }
 
 std::int32_t checkObjectForLoading(const ObjectRepository::SavedRecord& record, DataStream& stream) {
@@ -133,6 +154,15 @@ std::int32_t checkObjectForLoading(const ObjectRepository::SavedRecord& record, 
         return result;
     }
     if (record.type == ObjectLight) return 0;  // no data of its own (Light::read)
+    if (record.type == ObjectSprite) {
+        SpriteRecord sprite;
+        return sprite.read(stream);
+    }
+    if (record.type == ObjectParticle) return Particle::checkRecord(stream);
+    if (record.type == ObjectGrid) {
+        GridRecord grid;
+        return grid.read(stream);
+    }
     if (record.type == ObjectTrigger && record.subtype == 0) {
         TriggerRecord trigger;
         return trigger.read(stream);

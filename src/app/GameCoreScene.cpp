@@ -240,8 +240,12 @@ GameObject* GameCore::scene_addModelTrigger(const char* name, const Matrix34& po
     return scene->triggers->addModelTrigger(description);
 }
 
-// Particles and lights are not made by this build's scenes.
-GameObject* GameCore::scene_createParticle(const char*, const char*, const Matrix34&) { return nullptr; }
+GameObject* GameCore::scene_createParticle(const char* effect, const char* name, const Matrix34& pose) {
+    Scene* scene = sceneOr("Can't create particle: load scene first");
+    return scene ? scene->createParticle(name, effect, pose) : nullptr;
+}
+
+// Lights are not made here by this build's scenes.
 GameObject* GameCore::scene_addLight(const char*, const char*, const Matrix34&) { return nullptr; }
 
 GameObject* GameCore::scene_createModel(const char* resource, const char* name, const Matrix34& placement,

@@ -126,6 +126,12 @@ LightSet* LightSetLibrary::request(const char* name, bool quiet) {
     return result;
 }
 
+bool readStoredLightSet(DataStream& stored, LightSet& set) {
+    // The stored set is itself a packed record.
+    MemoryStream unpacked;
+    return readPackedStream(-1, unpacked, false, stored) >= 0 && readLightSet(unpacked, set) >= 0;
+}
+
 bool LightSetLibrary::load(LightSet& set, const char* name, bool refresh, bool quiet) {
     Log& log = engineLog();
     if (refresh) return log.error("Refresh load NOT valid in release exe");
@@ -134,11 +140,8 @@ bool LightSetLibrary::load(LightSet& set, const char* name, bool refresh, bool q
         if (!quiet) log.warning("Cannot find lightset with name [%s]. Created default lightset with used name", name);
         return false;
     }
-    // The stored set is itself a packed record.
-    MemoryStream unpacked;
     LightSet read;
-    if (readPackedStream(-1, unpacked, false, stored) < 0 || readLightSet(unpacked, read) < 0)
-        return log.error("Invalid data format in [%s]", name);
+    if (!readStoredLightSet(stored, read)) return log.error("Invalid data format in [%s]", name);
     set = read;
     set.state |= kLightSetLoaded;
     setName(set, name);

@@ -37,6 +37,12 @@ struct LightSet {
 };
 static_assert(sizeof(LightSet) == 304, "a light set is stored as its 304 bytes");
 
+class DataStream;
+
+// Reads a light set's stored resource (".ls", a packed record of the 304
+// bytes); false when it is damaged or too short.
+bool readStoredLightSet(DataStream& stored, LightSet& set);
+
 // Bit of LightSet::state: loaded from a compiled resource.
 constexpr std::uint32_t kLightSetLoaded = 0x2;
 

@@ -9,17 +9,15 @@ namespace {
 
 constexpr std::int32_t kReservedBytes = 60;
 
-// A projected texture link: its enabled byte. The links themselves are not
-// read yet, so an enabled one is refused.
-std::int32_t readTextureLink(DataStream& stream) {
-    std::uint8_t enabled = 0;
-    const std::int32_t result = readU8(stream, enabled);
-    return result >= 0 && enabled ? -1 : result;
-}
-
 bool startsWith(const char* text, const char* prefix) { return std::strncmp(text, prefix, std::strlen(prefix)) == 0; }
 
 }  // namespace
+
+void copyStoredTextureLink(TextureLink& to, const TextureLink& from) {
+    to.release(false);
+    to.enabled = false;
+    if (from.enabled) to.init(from.baseName(), from.type, from.addressU, from.addressV, from.option);
+}
 
 std::unique_ptr<Y3Light> Y3Light::create(std::uint32_t type) {
     if (type == 0) return std::make_unique<Y3Light_POINT>();
@@ -80,7 +78,7 @@ std::int32_t Y3Light::write(DataStream& stream) const {
 
 std::int32_t Y3Light_POINT::readBody(DataStream& stream) {
     std::int32_t total = 0;
-    if (!addField(total, readTextureLink(stream)) || !addField(total, readPoseMatrix(stream, pose)) ||
+    if (!addField(total, texture.read(stream)) || !addField(total, readPoseMatrix(stream, pose)) ||
         !addField(total, readF32(stream, radius)))
         return total;
     return total;
@@ -88,7 +86,7 @@ std::int32_t Y3Light_POINT::readBody(DataStream& stream) {
 
 std::int32_t Y3Light_POINT::writeBody(DataStream& stream) const {
     std::int32_t total = 0;
-    if (!addField(total, writeU8(stream, 0)) || !addField(total, writePoseMatrix(stream, pose)) ||
+    if (!addField(total, texture.write(stream)) || !addField(total, writePoseMatrix(stream, pose)) ||
         !addField(total, writeF32(stream, radius)))
         return total;
     return total;
@@ -96,7 +94,7 @@ std::int32_t Y3Light_POINT::writeBody(DataStream& stream) const {
 
 std::int32_t Y3Light_DIRECT::readBody(DataStream& stream) {
     std::int32_t total = 0;
-    if (!addField(total, readTextureLink(stream)) || !addField(total, readTextureLink(stream)) ||
+    if (!addField(total, textures[0].read(stream)) || !addField(total, textures[1].read(stream)) ||
         !addField(total, readF32(stream, radius)) || !addField(total, readF32(stream, distance)) ||
         !addField(total, readPoseMatrix(stream, pose)))
         return total;
@@ -105,7 +103,7 @@ std::int32_t Y3Light_DIRECT::readBody(DataStream& stream) {
 
 std::int32_t Y3Light_DIRECT::writeBody(DataStream& stream) const {
     std::int32_t total = 0;
-    if (!addField(total, writeU8(stream, 0)) || !addField(total, writeU8(stream, 0)) ||
+    if (!addField(total, textures[0].write(stream)) || !addField(total, textures[1].write(stream)) ||
         !addField(total, writeF32(stream, radius)) || !addField(total, writeF32(stream, distance)) ||
         !addField(total, writePoseMatrix(stream, pose)))
         return total;

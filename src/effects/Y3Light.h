@@ -2,14 +2,15 @@
 // data carry it, with its colour, name, pose, reach and the light sets it
 // uses at each time of day. Y3Light_POINT and Y3Light_DIRECT are its kinds.
 //
-// This form reads and writes the stored record; projected textures are not
-// loaded yet, so a record that enables one is refused.
+// This form reads and writes the stored record, with its projected texture
+// links in their stored form (a light does not load them yet).
 #pragma once
 
 #include <cstdint>
 #include <memory>
 
 #include "foundation/Math.h"
+#include "render/TextureLink.h"
 
 class DataStream;
 
@@ -56,10 +57,19 @@ protected:
     virtual std::int32_t writeBody(DataStream& stream) const = 0;
 };
 
+// Copies a link's stored form (enabled, type, address modes, option and
+// name), never its loaded handlers.
+void copyStoredTextureLink(TextureLink& to, const TextureLink& from);
+
 class Y3Light_POINT : public Y3Light {
 public:
+    Y3Light_POINT() = default;
+    Y3Light_POINT(const Y3Light_POINT& other) : Y3Light(other) { copyStoredTextureLink(texture, other.texture); }
+    Y3Light_POINT& operator=(const Y3Light_POINT&) = delete;
     std::uint32_t type() const override { return 0; }
     std::unique_ptr<Y3Light> clone() const override { return std::make_unique<Y3Light_POINT>(*this); }
+    // The projected texture.
+    TextureLink texture;
 
 protected:
     std::int32_t readBody(DataStream& stream) override;
@@ -68,9 +78,16 @@ protected:
 
 class Y3Light_DIRECT : public Y3Light {
 public:
+    Y3Light_DIRECT() = default;
+    Y3Light_DIRECT(const Y3Light_DIRECT& other) : Y3Light(other), distance(other.distance) {
+        for (int i = 0; i < 2; ++i) copyStoredTextureLink(textures[i], other.textures[i]);
+    }
+    Y3Light_DIRECT& operator=(const Y3Light_DIRECT&) = delete;
     std::uint32_t type() const override { return 1; }
     std::unique_ptr<Y3Light> clone() const override { return std::make_unique<Y3Light_DIRECT>(*this); }
     float distance = 1.0f;
+    // The two projected textures, index 0 and 1.
+    TextureLink textures[2];
 
 protected:
     std::int32_t readBody(DataStream& stream) override;

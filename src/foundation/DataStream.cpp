@@ -250,6 +250,33 @@ std::int32_t readString8(DataStream& s, char* field, std::size_t fieldSize) {
     return total;
 }
 
+std::int32_t readString16(DataStream& s, char* field, std::size_t fieldSize) {
+    if (!field || fieldSize == 0) return -1;
+    std::memset(field, 0, fieldSize);
+    std::uint16_t length = 0;
+    std::int32_t total = 0;
+    if (!addField(total, readU16(s, length))) return total;
+    if (length >= fieldSize) return -1;
+    if (length && !addField(total, readExact(s, field, length))) return total;
+    return total;
+}
+
+std::int32_t writeString16(DataStream& s, const char* text, std::size_t fieldSize) {
+    const std::size_t length = text && fieldSize ? strnlen(text, std::min<std::size_t>(fieldSize - 1, 0xFFFF)) : 0;
+    std::int32_t total = 0;
+    if (!addField(total, writeU16(s, static_cast<std::uint16_t>(length)))) return total;
+    if (length) addField(total, s.write(text, static_cast<std::int32_t>(length)));
+    return total;
+}
+
+std::int32_t writeUIntArray(DataStream& s, const std::vector<std::uint32_t>& array) {
+    std::int32_t total = 0;
+    if (!addField(total, writeU32(s, static_cast<std::uint32_t>(array.size())))) return total;
+    for (std::uint32_t value : array)
+        if (!addField(total, writeU32(s, value))) return total;
+    return total;
+}
+
 std::int32_t writeString8(DataStream& s, const char* text) {
     const std::size_t length = text ? std::strlen(text) : 0;
     if (length > 255) return -1;

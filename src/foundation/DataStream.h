@@ -157,6 +157,12 @@ std::int32_t readUIntArray(DataStream& s, std::vector<std::uint32_t>& array);
 std::int32_t readString8(DataStream& s, char* field, std::size_t fieldSize);
 // Writes the string with its u8 length; -1 for a string of 256 or more.
 std::int32_t writeString8(DataStream& s, const char* text);
+// The same with a u16 length prefix. The writer stores at most
+// fieldSize - 1 characters, what the reader's field holds.
+std::int32_t readString16(DataStream& s, char* field, std::size_t fieldSize);
+std::int32_t writeString16(DataStream& s, const char* text, std::size_t fieldSize);
+// Writes a u32 count and the values, as readUIntArray reads them.
+std::int32_t writeUIntArray(DataStream& s, const std::vector<std::uint32_t>& array);
 
 // Clears a 64-byte field and copies at most 63 characters into it.
 void copyString64(const char* source, char* destination);

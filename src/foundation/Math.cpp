@@ -4,6 +4,12 @@
 
 Matrix34 matrix34Identity() { return Matrix34{{1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0}}; }
 
+bool allFinite(const float* values, int count) {
+    for (int i = 0; i < count; ++i)
+        if (!std::isfinite(values[i])) return false;
+    return true;
+}
+
 void matrix33Multiply(Matrix34& a, const Matrix33& r) {
     float out[9];
     for (int row = 0; row < 3; ++row)

@@ -14,6 +14,9 @@ struct Matrix34 {
 
 // Identity rotation, zero translation.
 Matrix34 matrix34Identity();
+
+// True when none of the values is infinite or not a number.
+bool allFinite(const float* values, int count);
 // a becomes a x b in place: a's rotation rows times b's rotation, then a's
 // translation times b's rotation plus b's translation.
 void matrix34Multiply(Matrix34& a, const Matrix34& b);

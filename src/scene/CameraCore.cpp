@@ -563,7 +563,9 @@ std::int32_t CameraCore::read(DataStream& s) {
         return total;
     if (!addField(total, blender.read(s))) return total;
     if (!addField(total, autoCamera->read(s))) return total;
-    if (!addField(total, pvs.read(s, owner_ ? &owner_->pvs : nullptr))) return total;
+    // Checked against the scene's areas by the scene's read, which reads
+    // those after its cameras.
+    if (!addField(total, pvs.read(s))) return total;
     if (!addField(total, readU32(s, mode))) return total;
     if (!addField(total, readU32(s, lastMappedMode))) return total;
     // The projection is rebuilt from the settings, not taken from the save.

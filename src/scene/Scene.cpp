@@ -7,10 +7,14 @@
 #include <string>
 
 #include "app/GameCore.h"
+#include "control/Grid.h"
+#include "effects/Particle.h"
+#include "effects/Sprite.h"
 #include "foundation/DataStream.h"
 #include "foundation/IniFile.h"
 #include "foundation/Log.h"
 #include "foundation/TimeCore.h"
+#include "game/SceneActionDataManager.h"
 #include "game/WaypointDataManager.h"
 #include "resources/LoadingProgress.h"
 #include "scene/CameraCore.h"
@@ -130,8 +134,30 @@ using scene_detail::tick;
 
 const char* sceneSoundListName(std::uint32_t list) { return list < kSceneSoundLists ? kSoundListNames[list] : ""; }
 
+namespace {
+
+GameObject* makeSprite(Scene& scene, const char* objectName, const char* source, const Matrix34& pose) {
+    Sprite* sprite = Sprite::create(scene, source, objectName, false);
+    if (sprite) sprite->initialize(pose);
+    return sprite;
+}
+
+GameObject* makeParticle(Scene& scene, const char* objectName, const char* data, const Matrix34& pose) {
+    return Particle::create(scene, data, objectName, pose);
+}
+
+GameObject* makeGrid(Scene& scene, const char* objectName) { return Grid::create(scene, objectName); }
+
+}  // namespace
+
 SceneFactories& sceneFactories() {
-    static SceneFactories factories;
+    static SceneFactories factories = [] {
+        SceneFactories made;
+        made.sprite = makeSprite;
+        made.particle = makeParticle;
+        made.grid = makeGrid;
+        return made;
+    }();
     return factories;
 }
 
@@ -140,7 +166,15 @@ Scene::Scene(Y3SceneDataInstance* resource, std::unique_ptr<Y3Sky> sceneSky)
       resource(resource),
       startPose(matrix34Identity()),
       triggers(std::make_unique<SceneTriggers>(this)),
-      sky(std::move(sceneSky)) {}
+      sky(std::move(sceneSky)) {
+    // The records of the scene's waypoints and screen actions, found or made
+    // (flagged missing when the packages hold none).
+    if (gameCore.waypoints) waypointData.record = gameCore.waypoints->getOrCreate(name, false);
+    if (gameCore.screenActions) actionData.record = gameCore.screenActions->getOrCreate(name, false);
+}
+
+bool SceneResourceUse::push() { return record && ResourceManagerBase::push(record, this); }
+bool SceneResourceUse::pop() { return record && ResourceManagerBase::pop(record, this); }
 
 Scene::~Scene() {
     Log& log = engineLog();
@@ -154,6 +188,14 @@ Scene::~Scene() {
     if (!lights.empty()) log.systemError(" Scene [%s] required call release() before destructor (lights)", name);
     if (physicsScene.index())
         log.systemError(" Scene [%s] required call release() before destructor (Physics)", name);
+    if (waypointData.resourcePushed()) {
+        log.error("Found unreleased waypoint data [%s]", name);
+        waypointData.pop();
+    }
+    if (actionData.resourcePushed()) {
+        log.error("Found unreleased scene action data [%s]", name);
+        actionData.pop();
+    }
     // A scene destroyed on stack leaves its resource, so that the record and
     // its context never hold a freed scene.
     if (onStack()) SceneContext::popInstance(resource, this);
@@ -244,7 +286,11 @@ bool Scene::push() {
     }
     bool result = true;
     tick();
+    // The scene's screen actions and waypoints: a scene whose resources are
+    // missing from the packages does not push whole.
+    if (actionData.record && !actionData.push()) result = log.error("Can't push scene [%s] actions data", name);
     tick();
+    if (waypointData.record && !waypointData.push()) result = log.error("Can't push scene [%s] waypoints data", name);
     tick();
     tick();
     if (!pushSounds()) result = log.error("Can't push scene sounds");
@@ -270,6 +316,8 @@ bool Scene::pop(std::uint32_t word) {
     if (!onStack()) return log.error("Can't pop scene [%s]: push first", name);
     if (!SceneContext::popInstance(resource, this)) return log.error("Can't pop scene data [%s]", name);
     bool result = true;
+    if (actionData.resourcePushed() && !actionData.pop()) log.error("Can't pop scene [%s] actions data", name);
+    if (waypointData.resourcePushed() && !waypointData.pop()) log.error("Can't pop scene [%s] waypoints data", name);
     for (const std::unique_ptr<CameraCore>& camera : cameras) camera->onScenePopped();
     if (!popLights()) result = false;
     if (!popModels(word)) result = false;
@@ -438,18 +486,36 @@ bool Scene::setDynamicWaypoint(const char* poseName, const Matrix34& pose) {
 
 bool Scene::setAimPoint(const Matrix34& pose) { return setDynamicWaypoint("aimPoint", pose); }
 
+std::int32_t readWaypointResource(DataStream& stream, std::vector<std::unique_ptr<Y3Pose>>& out,
+                                  const char* sceneName) {
+    out.clear();
+    auto fail = [&out, sceneName](const char* why) {
+        engineLog().error("Waypoints initialize: Can't load WP [%s] data", sceneName);
+        engineLog().error("Waypoint resource [%s]: %s", sceneName, why);
+        out.clear();
+        return -1;
+    };
+    std::int32_t total = 0;
+    std::uint32_t count = 0;
+    if (!addField(total, readU32(stream, count)) || count > static_cast<std::uint32_t>(bytesLeft(stream)) / 8u)
+        return fail("the count does not fit the record");
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::unique_ptr<Y3Pose> pose;
+        if (!addField(total, Y3Pose::readBinary(stream, pose)) || !pose) return fail("a waypoint record is damaged");
+        if (!allFinite(pose->pose.m, 12)) return fail("a waypoint pose holds numbers that are not finite");
+        out.push_back(std::move(pose));
+    }
+    // The resource is the whole record.
+    if (bytesLeft(stream) > 0) return fail("bytes are left after the last waypoint");
+    return total;
+}
+
 bool Scene::loadWaypoints() {
     const std::string* bytes = gameCore.waypoints ? gameCore.waypoints->resourceBytes(name) : nullptr;
     if (!bytes) return true;
     MemoryStream stream(const_cast<char*>(bytes->data()), static_cast<std::int32_t>(bytes->size()));
-    std::uint32_t count = 0;
-    if (readU32(stream, count) < 0 || count > static_cast<std::uint32_t>(bytesLeft(stream)) / 8u)
-        return engineLog().error("Waypoints initialize: Can't load WP [%s] data", name);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        std::unique_ptr<Y3Pose> pose;
-        if (Y3Pose::readBinary(stream, pose) < 0 || !pose)
-            return engineLog().error("Waypoints initialize: Can't load WP [%s] data", name);
-        addWaypoint(std::move(pose));
-    }
+    std::vector<std::unique_ptr<Y3Pose>> read;
+    if (readWaypointResource(stream, read, name) < 0) return false;
+    for (std::unique_ptr<Y3Pose>& pose : read) addWaypoint(std::move(pose));
     return true;
 }

@@ -20,6 +20,7 @@
 #include "foundation/BlenderHeader.h"
 #include "foundation/Math.h"
 #include "foundation/TimerCore.h"
+#include "resources/StoredDataManager.h"
 #include "scene/GameObject.h"
 #include "scene/SceneLighting.h"
 #include "scene/ScenePVS.h"
@@ -74,6 +75,34 @@ struct SceneFactories {
     bool (*gridBlockFree)(const Scene& scene, const float* position) = nullptr;
 };
 SceneFactories& sceneFactories();
+
+// Reads a scene's waypoint resource (".wp": a u32 count, then the binary
+// pose records): bytes read, or -1 (logged, out emptied) for a damaged
+// record, a pose that is not finite or bytes left after the last pose.
+std::int32_t readWaypointResource(DataStream& stream, std::vector<std::unique_ptr<Y3Pose>>& out,
+                                  const char* sceneName);
+
+// A scene's use of one of its stored resources beside the scene data (its
+// waypoints ".wp", its screen actions ".as"): registered with the record
+// while the scene is pushed. Without a record (no manager installed) there
+// is nothing to push.
+class SceneResourceUse : public ResourceUser {
+public:
+    explicit SceneResourceUse(const char* sceneName) : sceneName_(sceneName) {}
+    const char* resourceUserName() const override { return sceneName_; }
+    bool resourcePushed() const override { return pushed_; }
+    void setResourcePushed(bool pushed) override { pushed_ = pushed; }
+    // False (logged by the record's manager) when the record is missing
+    // from the packages or this use is already pushed.
+    bool push();
+    bool pop();
+
+    StoredResourceRecord* record = nullptr;
+
+private:
+    const char* sceneName_;
+    bool pushed_ = false;
+};
 
 // A point of the main character's trail where a companion may be placed.
 // Stored raw (64 bytes) in the scene's save record.
@@ -367,6 +396,10 @@ public:
     double lastUpdateTime = -1.0;
     double lastWaypointRefresh = -1.0;
     double lastGridRefresh = -1.0;
+    // The scene's waypoint and screen-action resources, pushed and popped
+    // with the scene.
+    SceneResourceUse waypointData{name};
+    SceneResourceUse actionData{name};
 };
 
 // The names of the five sound lists, by index ("" for others).

@@ -1,6 +1,7 @@
 #include "scene/SceneDataManager.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -43,6 +44,12 @@ bool readPlacement(DataStream& stream, std::int32_t& total, char* name, char* se
         if (bytesLeft(stream) > 0)
             engineLog().error("Can't read scene data [%s]: a name is longer than 127 characters", sceneName);
         total = result;
+        return false;
+    }
+    if (!allFinite(placement.pose.m, 12)) {
+        engineLog().error("Can't read scene data [%s]: the pose of [%s] holds numbers that are not finite", sceneName,
+                          placement.name);
+        total = -1;
         return false;
     }
     std::memcpy(name, placement.name, sizeof(placement.name));
@@ -99,16 +106,30 @@ std::int32_t SceneData::read(DataStream& stream) {
         if (!readPlacement(stream, total, sprite.name, sprite.sprite, sprite.pose, name)) return total;
     if (!readCount(stream, total, count, kMinLightRecord, name, "lights")) return total;
     lights.resize(count);
-    for (std::unique_ptr<Y3Light>& light : lights)
+    for (std::unique_ptr<Y3Light>& light : lights) {
         if (!addField(total, Y3Light::read(stream, light)))
             return log.error("Can't read scene data [%s]: bad light record", name) ? 0 : -1;
+        if (!allFinite(light->pose.m, 12) || !std::isfinite(light->radius))
+            return log.error("Can't read scene data [%s]: light [%s] holds numbers that are not finite", name,
+                             light->name) ? 0 : -1;
+    }
     if (!readCount(stream, total, count, kMinPoseRecord, name, "poses")) return total;
     poses.resize(count);
-    for (std::unique_ptr<Y3Pose>& pose : poses)
+    for (std::unique_ptr<Y3Pose>& pose : poses) {
         if (!addField(total, Y3Pose::readBinary(stream, pose)))
             return log.error("Can't read scene data [%s]: bad pose record", name) ? 0 : -1;
-    if (!addField(total, pvs.read(stream, false)))
+        if (!allFinite(pose->pose.m, 12))
+            return log.error("Can't read scene data [%s]: waypoint [%s] holds numbers that are not finite", name,
+                             pose->id) ? 0 : -1;
+    }
+    if (!addField(total, pvs.read(stream, false))) {
         log.error("Can't read scene data [%s]: bad visibility block", name);
+        return total;
+    }
+    // The record is the whole resource: what follows the visibility block
+    // means a count or a length read wrong somewhere before it.
+    if (const std::int32_t left = bytesLeft(stream); left > 0)
+        return log.error("Can't read scene data [%s]: %i bytes left after the visibility block", name, left) ? 0 : -1;
     return total;
 }
 

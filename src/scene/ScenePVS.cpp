@@ -103,6 +103,19 @@ std::int32_t readObjectNames(DataStream& s, std::vector<PVSObjectName>& list) {
     return total;
 }
 
+// A stored volume whose numbers are not all finite is refused: it would
+// place the area or portal nowhere and every test against it would fail.
+std::int32_t readVolume(DataStream& s, IntersectionOBBox& volume, const char* kind, const char* name) {
+    const std::int32_t result = volume.read(s);
+    if (result < 0) return result;
+    if (!allFinite(volume.box.matrix.m, 12) || !allFinite(volume.box.extents, 3) ||
+        !allFinite(volume.sphere.matrix.m, 12) || !std::isfinite(volume.sphere.radius)) {
+        engineLog().error("Can't read visibility %s [%s]: its volume holds numbers that are not finite", kind, name);
+        return -1;
+    }
+    return result;
+}
+
 std::int32_t writeArea(DataStream& s, const PVSAreaRecord& area) {
     std::int32_t total = 0;
     if (!addField(total, writeName(s, area.name))) return total;
@@ -123,7 +136,7 @@ std::int32_t readArea(DataStream& s, PVSAreaRecord& area) {
     if (!countFits(s, count, 112)) return -1;
     for (std::uint32_t i = 0; i < count; ++i) {
         auto volume = std::make_unique<IntersectionOBBox>();
-        if (!addField(total, volume->read(s))) return total;
+        if (!addField(total, readVolume(s, *volume, "area", area.name))) return total;
         area.volumes.push_back(std::move(volume));
     }
     if (!addField(total, readIntArray(s, area.portals))) return total;
@@ -163,7 +176,7 @@ std::int32_t writePortal(DataStream& s, const PVSPortalRecord& portal) {
 std::int32_t readPortal(DataStream& s, PVSPortalRecord& portal) {
     std::int32_t total = 0;
     if (!addField(total, readName(s, portal.name))) return total;
-    if (!addField(total, portal.volume.read(s))) return total;
+    if (!addField(total, readVolume(s, portal.volume, "portal", portal.name))) return total;
     if (!addField(total, readSide(s, portal.sides[0])) || !addField(total, readSide(s, portal.sides[1])))
         return total;
     if (!addField(total, readObjectName(s, portal.link))) return total;
@@ -463,7 +476,7 @@ std::int32_t PVSData::write(DataStream& s) const {
     return total;
 }
 
-std::int32_t PVSData::read(DataStream& s, const ScenePVS* scene) {
+std::int32_t PVSData::read(DataStream& s) {
     std::int32_t total = 0;
     std::uint32_t count = 0;
     areas.clear();
@@ -479,18 +492,19 @@ std::int32_t PVSData::read(DataStream& s, const ScenePVS* scene) {
     portals.resize(count);
     for (PVSPortal& portal : portals)
         if (!addField(total, portal.read(s))) return total;
-    if (!addField(total, readIntArray(s, cameraAreas))) return total;
-    if (!scene) return total;
-    bool fits = areas.size() == scene->areas.size() && portals.size() == scene->portals.size() &&
+    addField(total, readIntArray(s, cameraAreas));
+    return total;
+}
+
+bool PVSData::fits(const ScenePVS& scene) {
+    bool fits = areas.size() == scene.areas.size() && portals.size() == scene.portals.size() &&
                 allInRange(cameraAreas, areas.size());
     for (const PVSPortal& portal : portals) fits = fits && allInRange(portal.list, portals.size());
-    if (!fits) {
-        engineLog().error("Can't read camera visibility data: %zu areas and %zu portals saved, scene has %zu and %zu",
-                          areas.size(), portals.size(), scene->areas.size(), scene->portals.size());
-        reset(*scene);
-        return -1;
-    }
-    return total;
+    if (fits) return true;
+    engineLog().error("Can't read camera visibility data: %zu areas and %zu portals saved, scene has %zu and %zu",
+                      areas.size(), portals.size(), scene.areas.size(), scene.portals.size());
+    reset(scene);
+    return false;
 }
 
 // --- ScenePVS ---------------------------------------------------------------

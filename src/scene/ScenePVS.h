@@ -96,9 +96,11 @@ public:
     void update(ScenePVS& scene, const CameraCore& camera);
 
     std::int32_t write(DataStream& stream) const;
-    // Reads the record; with a scene, a record whose counts or indices do
-    // not fit that scene is refused (-1) and the data is reset to it.
-    std::int32_t read(DataStream& stream, const ScenePVS* scene);
+    // Reads the record as it is stored; fits checks it against the scene.
+    std::int32_t read(DataStream& stream);
+    // True when the counts and indices fit the scene's areas and portals;
+    // otherwise logged, and the data is reset to the scene.
+    bool fits(const ScenePVS& scene);
 
     bool areaVisible(std::int32_t area) const;
     bool inCameraArea(const std::vector<std::int32_t>& areas) const;

@@ -104,7 +104,10 @@ std::int32_t readFields(DataStream& stream, Scene* scene) {
     std::int32_t total = 0;
     std::uint32_t flags = 0;
     if (!addField(total, readU32(stream, flags))) return total;
-    if (scene) scene->flags = flags;
+    // Whether the scene is on stack is the scene's own state, never the
+    // record's: a failed read must not leave a scene that believes it was
+    // pushed (its release would pop what was never pushed).
+    if (scene) scene->flags = (flags & ~kSceneOnStack) | (scene->flags & kSceneOnStack);
 
     SceneLighting scratchLighting(nullptr);
     SceneLighting& lighting = scene ? scene->lighting : scratchLighting;
@@ -143,11 +146,13 @@ std::int32_t readFields(DataStream& stream, Scene* scene) {
     }
 
     if (!addField(total, readCount(stream, count, 4, "cameras"))) return total;
-    if (scene) scene->cameras.clear();
+    std::vector<std::unique_ptr<CameraCore>> scratchCameras;
+    std::vector<std::unique_ptr<CameraCore>>& cameras = scene ? scene->cameras : scratchCameras;
+    cameras.clear();
     for (std::uint32_t i = 0; i < count; ++i) {
         auto camera = std::make_unique<CameraCore>(scene, "");
         if (!addField(total, camera->read(stream))) return total;
-        if (scene) scene->cameras.push_back(std::move(camera));
+        cameras.push_back(std::move(camera));
     }
 
     TimerCore scratchTimers;
@@ -158,7 +163,12 @@ std::int32_t readFields(DataStream& stream, Scene* scene) {
         return total;
     }
     ScenePVS scratchPvs;
-    if (!addField(total, (scene ? scene->pvs : scratchPvs).read(stream, true))) return total;
+    ScenePVS& pvs = scene ? scene->pvs : scratchPvs;
+    if (!addField(total, pvs.read(stream, true))) return total;
+    // The cameras' visibility data is checked against the areas and portals
+    // this record brings, which come after the cameras.
+    for (const std::unique_ptr<CameraCore>& camera : cameras)
+        if (!camera->pvs.fits(pvs)) return -1;
     if (scene) {
         if (!addField(total, scene->readTeleportPoints(stream))) return total;
     } else {
@@ -310,7 +320,6 @@ std::int32_t Scene::read(DataStream& stream) {
     stream.setPosition(start);
     const std::int32_t total = readFields(stream, this);
     if (total < 0) return total;
-    flags &= ~kSceneOnStack;
     flags |= kSceneReadBits;
     if (flags & kSceneRainShown) showRain(true);
     return total;

@@ -91,6 +91,22 @@ std::string pointsHex(const std::vector<PoseVector3>& points) {
     return hexEncode(reinterpret_cast<const std::uint8_t*>(points.data()), static_cast<std::int32_t>(points.size() * 12));
 }
 
+std::int32_t writePointsText(DataStream& stream, const char* countKey, const char* itemsKey,
+                             const std::vector<PoseVector3>& points) {
+    // The line ("key hex") is read through a buffer of kValueSize bytes with
+    // its terminator; more points than fit could not be read back.
+    const std::size_t fit = (static_cast<std::size_t>(kValueSize) - 2 - std::strlen(itemsKey)) / 24;
+    if (points.size() > fit) {
+        engineLog().error("Can't write waypoint field [%s]: %zu points, a line holds %zu", itemsKey, points.size(),
+                          fit);
+        return -1;
+    }
+    std::int32_t total = 0;
+    if (!addField(total, writeCount(stream, countKey, points.size()))) return total;
+    addField(total, writeLine(stream, itemsKey, pointsHex(points)));
+    return total;
+}
+
 std::int32_t writeCount(DataStream& stream, const char* key, std::size_t count) {
     const std::uint32_t value = static_cast<std::uint32_t>(count);
     return writeHexLine(stream, key, &value, 4);
@@ -633,10 +649,7 @@ std::int32_t Y3Pose_Volume::writeBody(DataStream& stream) { return writeVector3A
 std::int32_t Y3Pose_Volume::readBody(DataStream& stream) { return readVector3Array(polygon, stream); }
 
 std::int32_t Y3Pose_Volume::writeText(DataStream& stream) {
-    std::int32_t total = 0;
-    if (!addField(total, writeCount(stream, "count", polygon.size()))) return total;
-    addField(total, writeLine(stream, "items", pointsHex(polygon)));
-    return total;
+    return writePointsText(stream, "count", "items", polygon);
 }
 
 std::int32_t Y3Pose_Volume::readText(DataStream& stream, const char* fileName) {

@@ -35,6 +35,10 @@ std::int32_t readHexField(DataStream& stream, const char* key, void* out, std::i
 std::int32_t readPointsText(DataStream& stream, const char* countKey, const char* itemsKey,
                             std::vector<PoseVector3>& points, std::int32_t& total, const char* fileName);
 std::string pointsHex(const std::vector<PoseVector3>& points);
+// The count line and the points line; more points than a line holds (what
+// readPointsText refuses) are refused with -1, logged.
+std::int32_t writePointsText(DataStream& stream, const char* countKey, const char* itemsKey,
+                             const std::vector<PoseVector3>& points);
 std::int32_t writeCount(DataStream& stream, const char* key, std::size_t count);
 std::int32_t writeFloats(DataStream& stream, const float* values, int count);
 std::int32_t readFloats(DataStream& stream, float* values, int count);

@@ -76,8 +76,7 @@ std::int32_t Y3Pose_Model::writeText(DataStream& stream) {
     if (!addField(total, writeLine(stream, "animation", animation))) return total;
     if (!addField(total, writeLine(stream, "face-animation", faceAnimation))) return total;
     if (!addField(total, writeHexLine(stream, "texture", &textureSet, 4))) return total;
-    if (!addField(total, writeCount(stream, "count", trajectory.size()))) return total;
-    addField(total, writeLine(stream, "trajectory", pointsHex(trajectory)));
+    addField(total, writePointsText(stream, "count", "trajectory", trajectory));
     return total;
 }
 

@@ -158,10 +158,16 @@ void ScriptEngine::logCallPosition() {
 
 namespace {
 
-// The handler texts of the "Trigger" record: each a u32 length and its bytes.
+// The handler texts of the "Trigger" record: each a u32 length and its
+// bytes. A text the reader could not take back is refused, so that no save
+// is written that cannot be restored.
 std::int32_t writeStringPair(DataStream& stream, const TriggerHandlerNames& names) {
     std::int32_t total = 0;
     for (const std::string* text : {&names.onEnter, &names.onLeave}) {
+        if (text->size() > TriggerHandlerNames::kMaxText) {
+            engineLog().error("Can't write script engine state: trigger handler text of %zu bytes", text->size());
+            return -1;
+        }
         if (!addField(total, writeU32(stream, static_cast<std::uint32_t>(text->size())))) return total;
         if (!text->empty() && !addField(total, stream.write(text->data(), static_cast<std::int32_t>(text->size()))))
             return total;
@@ -172,12 +178,11 @@ std::int32_t writeStringPair(DataStream& stream, const TriggerHandlerNames& name
 // Each text goes through a buffer of 2048 bytes: a longer one, or one
 // beyond the end of the stream, is refused before anything is allocated.
 std::int32_t readStringPair(DataStream& stream, TriggerHandlerNames& names) {
-    constexpr std::uint32_t kTextBuffer = 2048;
     std::int32_t total = 0;
     for (std::string* text : {&names.onEnter, &names.onLeave}) {
         std::uint32_t length = 0;
         if (!addField(total, readU32(stream, length))) return total;
-        if (length >= kTextBuffer || length > static_cast<std::uint32_t>(bytesLeft(stream))) {
+        if (length > TriggerHandlerNames::kMaxText || length > static_cast<std::uint32_t>(bytesLeft(stream))) {
             engineLog().error("Can't read script engine state: trigger handler text of %u bytes", length);
             return -1;
         }

@@ -72,6 +72,10 @@ public:
 
 // The script state that trigger scripts store: saved with the game.
 struct TriggerHandlerNames {
+    // The longest text the save record can give back: the reader takes
+    // each through a buffer of 2048 bytes.
+    static constexpr std::size_t kMaxText = 2047;
+
     std::string onEnter;
     std::string onLeave;
 };

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -15,6 +17,8 @@
 #include "scene/SceneDataManager.h"
 #include "support/PackageFixture.h"
 #include "scene/SceneDescription.h"
+#include "game/SceneActionDataManager.h"
+#include "game/WaypointDataManager.h"
 
 using testing_support::SceneLoadFixture;
 
@@ -306,6 +310,91 @@ TEST(SceneLoading, AScenePushThatFailsGivesThePreviousSceneBack) {
 }  // namespace
 
 namespace {
+
+// The resources of a stored scene named name (its record, sky, default light
+// set, waypoints and screen actions), the record passed through damage.
+std::vector<testing_support::FixtureFile> storedScene(const std::string& name,
+                                                      const std::function<std::string(std::string)>& damage) {
+    scene_tools::SceneDescription scene;
+    std::string error;
+    EXPECT_TRUE(scene_tools::parseSceneDescription("scene " + name + "\nsky\nactions\nlightset " + name +
+                                                       "_default\nlight point lamp at 1 2 3 radius 4\n"
+                                                       "waypoint point pier at 5 0 5\n"
+                                                       "area water at 0 0 0 extents 40 10 40\n"
+                                                       "area pier at 12 0 4 extents 3 5 3\n",
+                                                   scene, error))
+        << error;
+    return {{".ms4", name, damage(scene_tools::sceneDataBytes(scene.data)), ""},
+            {".sky", name, "sky", ""},
+            {".as", name, "actions", ""},
+            {".wp", name, scene_tools::waypointBytes(scene.waypoints), ""},
+            {".ls", name + "_default", scene_tools::lightSetBytes(scene.lightSets.front()), ""}};
+}
+
+TEST(SceneLoading, DamagedSceneRecordsAreRefusedAndTheGameGoesOn) {
+    // Records that still parse after damage are refused as surely as cut
+    // ones: each load fails with its message, the previous scene stays
+    // current, and a whole record loads afterwards.
+    const std::uint32_t two = 2;
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    auto patch = [](const void* bytes, std::ptrdiff_t offset) {
+        return [bytes, offset](std::string record) {
+            const std::size_t at = record.find("\x05water");
+            if (at != std::string::npos)
+                record.replace(static_cast<std::size_t>(static_cast<std::ptrdiff_t>(at) + offset), 4,
+                               static_cast<const char*>(bytes), 4);
+            return record;
+        };
+    };
+    struct Damage {
+        const char* scene;
+        std::function<std::string(std::string)> damage;
+        const char* message;
+    };
+    const Damage damages[] = {
+        {"cut", [](std::string record) { return record.substr(0, record.size() / 2); }, "Fail read scene data [cut] header"},
+        {"counted", patch(&two, 6), "Can't read visibility area [water]: its volume holds numbers that are not finite"},
+        {"unbounded", patch(&nan, 6 + 4 + 4),
+         "Can't read visibility area [water]: its volume holds numbers that are not finite"},
+        {"longer", [](std::string record) { return record + "tail"; },
+         "Can't read scene data [longer]: 4 bytes left after the visibility block"},
+    };
+    testing_support::TempDir dir;
+    testing_support::FixturePackage package;
+    for (const Damage& d : damages)
+        for (const testing_support::FixtureFile& file : storedScene(d.scene, d.damage)) package.files.push_back(file);
+    for (const testing_support::FixtureFile& file : storedScene("whole", [](std::string record) { return record; }))
+        package.files.push_back(file);
+    ASSERT_TRUE(testing_support::writeDataRoot(dir.path(), {package}));
+    testing_support::ScopedPackageDatabase packages(dir.path());
+    ASSERT_TRUE(packages.build());
+    WaypointDataManager waypoints;
+    SceneActionDataManager actions;
+    testing_support::ScopedCoreMember<WaypointDataManager> useWaypoints{gameCore.waypoints, &waypoints};
+    testing_support::ScopedCoreMember<SceneActionDataManager> useActions{gameCore.screenActions, &actions};
+    SceneLoadFixture f;
+    f.game->flags |= kSaveGameLoadAllowed;
+    f.game->loadScene("intro");
+    Scene* intro = f.game->currentScene();
+    ASSERT_NE(intro, nullptr);
+    for (const Damage& d : damages) {
+        f.lua.log().clear();
+        f.game->loadScene(d.scene);
+        EXPECT_EQ(f.game->flags & kSaveGameLoadSucceeded, 0u) << d.scene;
+        EXPECT_TRUE(f.logged(d.message)) << d.scene;
+        EXPECT_TRUE(f.logged("Can't load scene data [" + std::string(d.scene) + "]: the record is damaged")) << d.scene;
+        EXPECT_TRUE(f.logged("Fail push current game scene")) << d.scene;
+        EXPECT_FALSE(f.logged("Success load scene")) << d.scene;
+        EXPECT_EQ(f.game->currentScene(), intro) << d.scene;
+        EXPECT_TRUE(intro->onStack()) << d.scene;
+    }
+    f.lua.log().clear();
+    f.game->loadScene("whole");
+    EXPECT_TRUE(f.logged("Success load scene [whole]"));
+    ASSERT_NE(f.game->currentScene(), nullptr);
+    EXPECT_STREQ(f.game->currentScene()->getName(), "whole");
+    EXPECT_EQ(f.game->currentScene()->pvs.areas.size(), 2u);
+}
 
 TEST(SceneLoading, ScenesOutlivingTheSaveGameKeepNoRecord) {
     SceneLoadFixture f;

@@ -218,14 +218,16 @@ TEST_F(Corridor, ASavedCameraViewOfAnotherSceneIsRefused) {
     std::string bytes(reinterpret_cast<const char*>(out.data()), static_cast<std::size_t>(out.size()));
     PVSData copy;
     MemoryStream in(bytes.data(), static_cast<std::int32_t>(bytes.size()));
-    EXPECT_EQ(copy.read(in, &scene().pvs), static_cast<std::int32_t>(bytes.size()));
+    EXPECT_EQ(copy.read(in), static_cast<std::int32_t>(bytes.size()));
+    EXPECT_TRUE(copy.fits(scene().pvs));
     EXPECT_EQ(copy.cameraAreas, data.cameraAreas);
 
     ScenePVS smaller;
     smaller.copyFrom(scene().pvs);
     smaller.areas.pop_back();
     MemoryStream again(bytes.data(), static_cast<std::int32_t>(bytes.size()));
-    EXPECT_EQ(copy.read(again, &smaller), -1);
+    EXPECT_EQ(copy.read(again), static_cast<std::int32_t>(bytes.size()));
+    EXPECT_FALSE(copy.fits(smaller));
     EXPECT_EQ(copy.areas.size(), 2u);
     EXPECT_TRUE(core.log().contains("Can't read camera visibility data"));
 }

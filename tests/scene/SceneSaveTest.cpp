@@ -15,6 +15,7 @@
 #include "scene/Scene.h"
 #include "scene/SceneContext.h"
 #include "scene/Trigger.h"
+#include "scene/SceneWriter.h"
 #include "scene/Y3Pose.h"
 
 using testing_support::poseAt;
@@ -196,4 +197,69 @@ TEST(SceneSave, ADamagedRecordIsRefusedAndTheSceneStaysAsItWas) {
     whole.write(record.data(), static_cast<std::int32_t>(record.size()));
     whole.setPosition(0);
     EXPECT_EQ(checkObjectForLoading(saved, whole), static_cast<std::int32_t>(record.size()));
+}
+
+TEST(SceneSave, CamerasThatLookedThroughTheAreasComeBackWithTheAreasOfTheRecord) {
+    // The cameras stand before the visibility block in the record: their
+    // data is checked against the areas the record brings, not against the
+    // reading scene's (still empty) ones.
+    SaveWorld w;
+    w.furnish();
+    Scene& s = w.scene();
+    scene_tools::VisibilityBuilder build;
+    const float room[3] = {3.0f, 2.0f, 3.0f};
+    const float door[3] = {1.0f, 1.5f, 0.1f};
+    const float here[3] = {0.0f, 0.0f, 0.0f}, there[3] = {0.0f, 0.0f, -6.0f}, between[3] = {0.0f, 0.0f, -3.0f};
+    build.addArea("hall", here, room);
+    build.addArea("yard", there, room);
+    build.addPortal("gate", between, door, 0, 1);
+    s.pvs.copyFrom(build.pvs());
+    for (const std::unique_ptr<CameraCore>& camera : s.cameras) {
+        camera->pose = poseAt(0, 1, 0);
+        camera->updateVisibility();
+        ASSERT_EQ(camera->pvs.areas.size(), 2u);
+    }
+    const std::string record = saved(s);
+    EXPECT_TRUE(w.other->pvs.areas.empty());
+    MemoryStream stream;
+    stream.write(record.data(), static_cast<std::int32_t>(record.size()));
+    stream.setPosition(0);
+    ASSERT_EQ(w.other->read(stream), static_cast<std::int32_t>(record.size()));
+    EXPECT_EQ(w.other->pvs.areas.size(), 2u);
+    ASSERT_EQ(w.other->cameras.size(), 2u);
+    EXPECT_EQ(w.other->cameras[1]->pvs.cameraAreas, s.cameras[1]->pvs.cameraAreas);
+    EXPECT_FALSE(w.f.logged("Can't read camera visibility data"));
+    w.other->triggers->release();  // the handles name the original's trigger
+
+    // A camera whose data does not fit the record's own areas is refused,
+    // by the check before a restore as by the read.
+    s.cameras[1]->pvs.areas.emplace_back();
+    const std::string mismatched = saved(s);
+    MemoryStream bad;
+    bad.write(mismatched.data(), static_cast<std::int32_t>(mismatched.size()));
+    bad.setPosition(0);
+    EXPECT_EQ(Scene::checkRecord(bad), -1);
+    EXPECT_TRUE(w.f.logged("Can't read camera visibility data: 3 areas and 1 portals saved, scene has 2 and 1"));
+}
+
+TEST(SceneSave, AFailedReadNeverTakesTheOnStackBitFromTheRecord) {
+    // The record of a scene on stack carries the bit; a read that fails
+    // after the flags must not leave the reading scene believing it was
+    // pushed, or its release pops what was never pushed.
+    SaveWorld w;
+    w.furnish();
+    Scene& s = w.scene();
+    ASSERT_NE(s.flags & kSceneOnStack, 0u);
+    std::strcpy(s.lighting.areas[0]->entries[0].name, "nowhere");
+    const std::string record = saved(s);
+    MemoryStream stream;
+    stream.write(record.data(), static_cast<std::int32_t>(record.size()));
+    stream.setPosition(0);
+    EXPECT_EQ(w.other->read(stream), -1);
+    EXPECT_TRUE(w.f.logged("Fail to restore lightset links for light areas"));
+    EXPECT_EQ(w.other->flags & kSceneOnStack, 0u);
+    w.other->release();
+    w.other.reset();
+    EXPECT_FALSE(w.f.logged("Can't pop scene"));
+    EXPECT_FALSE(w.f.logged("from scene references list"));
 }

@@ -5,14 +5,19 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <memory>
 #include <string>
 
+#include "app/ObjectFactories.h"
+#include "control/Grid.h"
 #include "effects/LightDataManager.h"
+#include "effects/Sprite.h"
 #include "effects/LightSetLibrary.h"
 #include "effects/RainMap.h"
 #include "effects/SkyDataManager.h"
 #include "foundation/DataStream.h"
+#include "game/SceneActionDataManager.h"
 #include "game/WaypointDataManager.h"
 #include "scene/CameraCore.h"
 #include "scene/SceneObjectFlags.h"
@@ -53,6 +58,9 @@ struct SceneWorld {
     LightSetLibrary lightSets;
     WaypointDataManager waypoints;
     SceneDataManager manager;
+    // The screen-action records of this test's packages only.
+    SceneActionDataManager actions;
+    testing_support::ScopedCoreMember<SceneActionDataManager> useActions{gameCore.screenActions, &actions};
     // The sky records of this test's packages only.
     SkyDataManager skies;
     testing_support::ScopedCoreMember<SkyDataManager> useSkies{gameCore.skyData, &skies};
@@ -68,6 +76,7 @@ std::vector<FixtureFile> storedScene(const std::string& description) {
     if (!scene.waypoints.poses().empty()) files.push_back({".wp", name, scene_tools::waypointBytes(scene.waypoints), ""});
     for (const LightSet& set : scene.lightSets) files.push_back({".ls", set.name, scene_tools::lightSetBytes(set), ""});
     if (scene.sky) files.push_back({".sky", name, "sky", ""});
+    if (scene.actions) files.push_back({".as", name, "actions", ""});
     return files;
 }
 
@@ -91,6 +100,7 @@ constexpr char kHarbour[] = R"(
 # the harbour: two lights, a camera pose, a waypoint
 scene harbour
 sky
+actions
 lightset harbour_default ambient 0.2 0.2 0.3
 light point lamp at 1 2 3 radius 4 colour 1 0.9 0.7
 light direct sun radius 50 distance 100
@@ -210,6 +220,52 @@ sprite gull gull_sprite at 0 3 0
         EXPECT_LT(record.readHeader(stream), 0) << size;
         EXPECT_FALSE(record.hasObject()) << size;
     }
+    // A record that still parses after damage is refused all the same: a
+    // count changed, numbers that are not finite where geometry is read,
+    // bytes left after the visibility block.
+    // The bytes at an offset from where the anchor's bytes begin, replaced.
+    auto patched = [&full](const std::string& anchor, std::ptrdiff_t offset, const void* bytes, std::size_t size) {
+        std::string copy = full;
+        const std::size_t at = copy.find(anchor);
+        EXPECT_NE(at, std::string::npos) << anchor;
+        if (at != std::string::npos)
+            copy.replace(static_cast<std::size_t>(static_cast<std::ptrdiff_t>(at) + offset), size,
+                         static_cast<const char*>(bytes), size);
+        return copy;
+    };
+    const std::uint32_t one = 1;
+    const std::uint32_t two = 2;
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float infinite = std::numeric_limits<float>::infinity();
+    struct Damage {
+        const char* what;
+        std::string bytes;
+        const char* message;
+    };
+    const Damage damages[] = {
+        {"volume count 1 changed to 2", patched("\x05water", 6, &two, 4),
+         "Can't read visibility area [water]: its volume holds numbers that are not finite"},
+        {"area count 2 changed to 1", patched("\x05water", -4, &one, 4),
+         "Can't read scene data [harbour]: bad visibility block"},
+        {"model pose not a number", patched("\x0a" "boat_model", 11 + 36, &nan, 4),
+         "Can't read scene data [harbour]: the pose of [boat] holds numbers that are not finite"},
+        {"area box infinite", patched("\x05water", 6 + 4 + 4, &infinite, 4),
+         "Can't read visibility area [water]: its volume holds numbers that are not finite"},
+        {"waypoint pose not a number", patched("\x05spawn", 6 + 36, &nan, 4),
+         "Can't read scene data [harbour]: waypoint [spawn] holds numbers that are not finite"},
+        {"bytes left over", full + std::string(7, '\0'),
+         "Can't read scene data [harbour]: 7 bytes left after the visibility block"},
+    };
+    for (const Damage& d : damages) {
+        core.log().clear();
+        Y3SceneDataInstance record("harbour");
+        MemoryStream stream(const_cast<char*>(d.bytes.data()), static_cast<std::int32_t>(d.bytes.size()));
+        EXPECT_LT(record.readHeader(stream), 0) << d.what;
+        EXPECT_FALSE(record.hasObject()) << d.what;
+        EXPECT_TRUE(core.log().contains(d.message)) << d.what;
+        EXPECT_TRUE(core.log().contains("Can't load scene data [harbour]: the record is damaged")) << d.what;
+    }
+
     // Patched fields: the magic, an overlong name, a count past the record.
     const std::string empty = sceneRecord("scene hall");
     std::string wrongMagic = empty;
@@ -244,6 +300,47 @@ sprite gull gull_sprite at 0 3 0
     EXPECT_EQ(record.readHeader(stream), static_cast<std::int32_t>(empty.size()));
     ASSERT_TRUE(record.hasObject());
     EXPECT_TRUE(record.data->models.empty() && record.data->lights.empty() && record.data->poses.empty());
+}
+
+TEST(SceneData, LightsWithProjectedTexturesReadWithTheirLinks) {
+    // A light whose projected texture is enabled carries the whole stored
+    // link; the scene reads it (and writes it back) though the light does
+    // not load it yet.
+    ScopedGameCore core;
+    scene_tools::SceneDescription scene;
+    std::string error;
+    ASSERT_TRUE(scene_tools::parseSceneDescription(kHarbour, scene, error)) << error;
+    auto* lamp = dynamic_cast<Y3Light_POINT*>(scene.data.lights[0].get());
+    auto* sun = dynamic_cast<Y3Light_DIRECT*>(scene.data.lights[1].get());
+    ASSERT_TRUE(lamp && sun);
+    lamp->texture.init("lamp_mask", 0, 1, 2, 7);
+    sun->textures[1].init("clouds", 1);
+    const std::string bytes = scene_tools::sceneDataBytes(scene.data);
+
+    Y3SceneDataInstance record("harbour");
+    MemoryStream stream(const_cast<char*>(bytes.data()), static_cast<std::int32_t>(bytes.size()));
+    ASSERT_EQ(record.readHeader(stream), static_cast<std::int32_t>(bytes.size()));
+    ASSERT_TRUE(record.hasObject());
+    EXPECT_FALSE(core.log().contains("bad light record"));
+    const auto* readLamp = dynamic_cast<const Y3Light_POINT*>(record.data->lights[0].get());
+    const auto* readSun = dynamic_cast<const Y3Light_DIRECT*>(record.data->lights[1].get());
+    ASSERT_TRUE(readLamp && readSun);
+    EXPECT_TRUE(readLamp->texture.enabled);
+    EXPECT_STREQ(readLamp->texture.baseName(), "lamp_mask");
+    EXPECT_EQ(readLamp->texture.addressU, 1u);
+    EXPECT_EQ(readLamp->texture.addressV, 2u);
+    EXPECT_EQ(readLamp->texture.option, 7u);
+    EXPECT_FALSE(readSun->textures[0].enabled);
+    EXPECT_STREQ(readSun->textures[1].baseName(), "clouds");
+    EXPECT_EQ(readSun->textures[1].type, 1u);
+    EXPECT_FLOAT_EQ(readLamp->radius, 4.0f);
+    // The light data record takes a copy with the link.
+    const std::unique_ptr<Y3Light> copy = readLamp->clone();
+    EXPECT_STREQ(static_cast<const Y3Light_POINT&>(*copy).texture.baseName(), "lamp_mask");
+    // Written again, the record is the same bytes.
+    MemoryStream again;
+    ASSERT_EQ(record.data->write(again), static_cast<std::int32_t>(bytes.size()));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(again.data()), bytes.size()), bytes);
 }
 
 TEST(SceneData, ScenePlacementNamesLongerThanTheirFieldAreRefused) {
@@ -310,6 +407,122 @@ TEST(Scene, AStoredSceneLoadsItsLightsAndWaypointsPushesAndPops) {
     EXPECT_TRUE(scene->lights.empty());
 }
 
+TEST(Scene, StoredSpritesAndTheScenesParticlesAndGridsAreMadeAndSaved) {
+    TempDir dir;
+    FixturePackage package;
+    package.files = storedScene(std::string(kHarbour) + "sprite gull gull_sprite at 0 3 0\n");
+    package.files.push_back({".sprite", "gull_sprite", "sprite", ""});
+    package.files.push_back({".effect", "smoke", "effect", ""});
+    for (const FixtureFile& file : storedScene("scene hall\nsky\nlightset hall_default\nsprite ghost ghost_sprite\n"))
+        package.files.push_back(file);
+    ASSERT_TRUE(testing_support::writeDataRoot(dir.path(), {package}));
+    testing_support::ScopedPackageDatabase packages(dir.path());
+    ASSERT_TRUE(packages.build());
+    SceneWorld world;
+    std::unique_ptr<Scene> scene(SceneContext::createScene(world.manager.get("harbour", true)));
+    ASSERT_NE(scene, nullptr);
+    ASSERT_TRUE(scene->initialize(matrix34Identity()));
+    EXPECT_TRUE(packages.log().contains("Scene sprites created"));
+    auto* gull = dynamic_cast<Sprite*>(scene->lookupSprite("gull"));
+    ASSERT_NE(gull, nullptr);
+    EXPECT_STREQ(gull->name, "gull_sprite");
+    EXPECT_FLOAT_EQ(gull->pose.m[10], 3.0f);
+    EXPECT_EQ(gull->getSceneLink(), scene->id);
+    // A sprite starts hidden: the scene's push leaves it, showing pushes it,
+    // and the scene's pop takes it off again.
+    ASSERT_TRUE(scene->push());
+    EXPECT_FALSE(gull->pushed());
+    gull->setVisible(true);
+    EXPECT_TRUE(gull->pushed());
+    EXPECT_TRUE(packages.log().contains("Show sprite gull"));
+
+    GameObject* smoke = scene->createParticle("chimney", "smoke", scene_tools::poseAt(1, 5, 1));
+    ASSERT_NE(smoke, nullptr);
+    EXPECT_EQ(smoke->getType(), static_cast<std::uint32_t>(ObjectParticle));
+    EXPECT_STREQ(smoke->getName(), "chimney");
+    EXPECT_EQ(scene->createParticle("fog", "no_such_effect", matrix34Identity()), nullptr);
+    EXPECT_TRUE(packages.log().contains("Cannot create particle instance [fog] ( particle data [no_such_effect]) in scene [harbour]"));
+    GameObject* path = scene->createGrid("walker");
+    ASSERT_NE(path, nullptr);
+    EXPECT_EQ(path->getType(), static_cast<std::uint32_t>(ObjectGrid));
+    EXPECT_STREQ(path->getName(), "walker");
+    EXPECT_STREQ(path->name, "grid_harbour");
+
+    // Each saves a record the loader's check takes whole.
+    for (GameObject* object : {static_cast<GameObject*>(gull), smoke, path}) {
+        MemoryStream saved;
+        const std::int32_t size = object->write(saved);
+        ASSERT_GT(size, 0) << object->getName();
+        saved.setPosition(0);
+        ObjectRepository::SavedRecord record;
+        record.type = object->getType();
+        record.name = object->name;
+        EXPECT_EQ(checkObjectForLoading(record, saved), size) << object->getName();
+    }
+    MemoryStream saved;
+    gull->write(saved);
+    saved.setPosition(0);
+    SpriteRecord copy;
+    EXPECT_EQ(copy.read(saved), saved.size());
+    EXPECT_STREQ(copy.spriteName, "gull");
+    EXPECT_EQ(copy.flags, kSpriteVisible);  // not pushed after a load
+
+    ASSERT_TRUE(scene->pop(0));
+    EXPECT_FALSE(gull->pushed());
+    scene->release();
+    EXPECT_TRUE(scene->sprites.empty());
+    EXPECT_TRUE(scene->particles.empty());
+    EXPECT_TRUE(scene->grids.empty());
+
+    // A sprite whose resource the packages do not hold is not made.
+    std::unique_ptr<Scene> hall(SceneContext::createScene(world.manager.get("hall", true)));
+    ASSERT_NE(hall, nullptr);
+    EXPECT_FALSE(hall->initialize(matrix34Identity()));
+    EXPECT_TRUE(packages.log().contains(" Cannot create sprite instance 'ghost' ( model data [ghost_sprite]) in scene [hall]"));
+    EXPECT_TRUE(packages.log().contains("Scene sprites failed"));
+    hall->release();
+}
+
+TEST(Scene, AStoredSceneWithoutItsWaypointsOrScreenActionsDoesNotPushWhole) {
+    // The scene's waypoints (".wp") and screen actions (".as") are pushed
+    // with it; one missing from the packages makes the push fail, and the
+    // pop and the destructor give back only what was pushed.
+    struct Case {
+        const char* description;
+        const char* scene;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"scene nowp\nsky\nactions\nlightset nowp_default\n", "nowp", "Can't push scene [nowp] waypoints data"},
+        {"scene noas\nsky\nlightset noas_default\nwaypoint point door at 0 0 0\n", "noas",
+         "Can't push scene [noas] actions data"},
+    };
+    TempDir dir;
+    FixturePackage package;
+    for (const Case& c : cases)
+        for (const FixtureFile& file : storedScene(c.description)) package.files.push_back(file);
+    ASSERT_TRUE(testing_support::writeDataRoot(dir.path(), {package}));
+    testing_support::ScopedPackageDatabase packages(dir.path());
+    ASSERT_TRUE(packages.build());
+    SceneWorld world;
+    for (const Case& c : cases) {
+        packages.log().clear();
+        std::unique_ptr<Scene> scene(SceneContext::createScene(world.manager.get(c.scene, true)));
+        ASSERT_NE(scene, nullptr) << c.scene;
+        ASSERT_TRUE(scene->initialize(matrix34Identity())) << c.scene;
+        EXPECT_FALSE(scene->push()) << c.scene;
+        EXPECT_TRUE(packages.log().contains(c.message)) << c.scene;
+        // The other resource is pushed, and given back by the pop.
+        const SceneResourceUse& present = scene->waypointData.resourcePushed() ? scene->waypointData : scene->actionData;
+        EXPECT_TRUE(present.resourcePushed()) << c.scene;
+        EXPECT_EQ(present.record->users.count(), 1u) << c.scene;
+        EXPECT_TRUE(scene->pop(0)) << c.scene;
+        EXPECT_EQ(present.record->users.count(), 0u) << c.scene;
+        EXPECT_FALSE(packages.log().contains("push first")) << c.scene;
+        scene->release();
+    }
+}
+
 TEST(Scene, ASceneWithoutItsDefaultLightSetFailsWithTheCriticalBanner) {
     TempDir dir;
     FixturePackage package;
@@ -333,7 +546,7 @@ TEST(Scene, ASceneWithoutItsDefaultLightSetFailsWithTheCriticalBanner) {
 TEST(SceneContext, AStoredSceneNeedsItsSkyAndReadsItsDataWhenPushed) {
     TempDir dir;
     FixturePackage package;
-    package.files = storedScene("scene hall\nsky\nlightset hall_default\n");
+    package.files = storedScene("scene hall\nsky\nactions\nlightset hall_default\nwaypoint point door at 0 0 0\n");
     for (const FixtureFile& file : storedScene("scene bare\nlightset bare_default\n")) package.files.push_back(file);
     package.files.push_back({".ms4", "broken", "not a scene", ""});
     package.files.push_back({".sky", "broken", "sky", ""});

@@ -169,6 +169,10 @@ TEST(Trigger, ScriptEnablesATriggerThatFiresItsHandlersWhenAModelPasses) {
     EXPECT_EQ(w.f.value("absent"), "false");
     EXPECT_TRUE(w.f.logged(" Can't find trigger with name [nowhere]"));
     EXPECT_EQ(gameCore.script->triggerHandlers()->onEnter, "on_gate_enter");
+    // A handler text the save could not give back is refused; the old one stays.
+    ASSERT_TRUE(w.f.lua.load("trigger.onLeave = string.rep('x', 3000)"));
+    EXPECT_EQ(gameCore.script->triggerHandlers()->onLeave, "on_gate_leave");
+    EXPECT_TRUE(w.f.logged("Can't set trigger onLeave handler: text of 3000 characters, at most 2047"));
 
     const CurrentTime frame;
     auto step = [&](float x) {

@@ -214,6 +214,38 @@ TEST(Y3Pose, TreeFormNamesTheKindAndItsRows) {
     EXPECT_EQ(camera.children().size(), 4u);
 }
 
+TEST(Y3Pose, NoWaypointTextIsWrittenThatCannotBeReadBack) {
+    // A point line is read through 2048 bytes: a volume's "items" line holds
+    // 85 points, a trajectory line 84. The writer refuses more, which the
+    // reader could not take back.
+    testing_support::ScopedGameCore core;
+    Y3Pose_Volume volume("shore");
+    Y3Pose_Model walker("walker");
+    struct Case {
+        Y3Pose* pose;
+        std::vector<PoseVector3>* points;
+        std::size_t fit;
+    };
+    const Case cases[] = {{&volume, &volume.polygon, 85}, {&walker, &walker.trajectory, 84}};
+    for (const Case& c : cases) {
+        for (const std::size_t count : {c.fit, c.fit + 1}) {
+            c.points->assign(count, PoseVector3{});
+            MemoryStream text(true);
+            const std::int32_t written = c.pose->write(text);
+            if (count > c.fit) {
+                EXPECT_LT(written, 0) << c.pose->id;
+                continue;
+            }
+            ASSERT_GT(written, 0) << c.pose->id;
+            text.setPosition(0);
+            std::unique_ptr<Y3Pose> read;
+            EXPECT_GT(Y3Pose::createFromText(text, "shore.txt", read), 0) << c.pose->id;
+        }
+    }
+    EXPECT_TRUE(core.log().contains("Can't write waypoint field [items]: 86 points, a line holds 85"));
+    EXPECT_TRUE(core.log().contains("Can't write waypoint field [trajectory]: 85 points, a line holds 84"));
+}
+
 TEST(Y3Pose, HelpersOfTheScene) {
     Y3Pose_Volume volume;
     volume.pose = poseAt(0.0f, 0.0f, 0.0f);

@@ -97,18 +97,32 @@ TEST(ScriptEngine, SaveBlockRoundTripsAndRefusesDamage) {
     EXPECT_LT(loaded.read(huge), 0);
     EXPECT_EQ(loaded.triggerHandlers()->onEnter, "enterHandler");
 
-    // A handler text holds at most 2047 characters; a longer stored one is
+    // A handler text holds at most 2047 characters: a longer one is never
+    // written (that save could not be restored), and a longer stored one is
     // refused even when its bytes are there.
-    for (const std::uint32_t length : {2047u, 2048u}) {
+    ScriptEngine fits;
+    fits.triggerHandlers()->onLeave.assign(2047, 'x');
+    MemoryStream block;
+    const std::int32_t size = fits.write(block);
+    block.setPosition(0);
+    ScriptEngine target;
+    EXPECT_EQ(target.read(block), size);
+    EXPECT_EQ(target.triggerHandlers()->onLeave.size(), 2047u);
+
+    for (const std::size_t length : {2048u, 3000u}) {
         ScriptEngine source;
-        source.triggerHandlers()->onLeave.assign(length, 'x');
-        MemoryStream block;
-        const std::int32_t size = source.write(block);
-        block.setPosition(0);
-        ScriptEngine target;
-        if (length < 2048) EXPECT_EQ(target.read(block), size);
-        else EXPECT_LT(target.read(block), 0);
+        source.triggerHandlers()->onEnter.assign(length, 'x');
+        MemoryStream refused;
+        EXPECT_LT(source.write(refused), 0) << length;
     }
+    EXPECT_TRUE(core.log().contains("Can't write script engine state: trigger handler text of 3000 bytes"));
+    MemoryStream stored;
+    writeU32(stored, 2048);
+    const std::string text(2048, 'x');
+    stored.write(text.data(), 2048);
+    writeU32(stored, 0);
+    stored.setPosition(0);
+    EXPECT_LT(target.read(stored), 0);
     EXPECT_TRUE(core.log().contains("Can't read script engine state: trigger handler text of 2048 bytes"));
 }
 

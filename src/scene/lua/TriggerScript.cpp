@@ -25,11 +25,21 @@ const char* triggerClassof(const TriggerAPI&) { return "Trigger"; }
 
 std::string getOnEnter(const TriggerAPI& api) { return api.names ? api.names->onEnter : std::string(); }
 std::string getOnLeave(const TriggerAPI& api) { return api.names ? api.names->onLeave : std::string(); }
+// A handler text longer than the save record holds is refused and the
+// old one kept.
+void setHandler(std::string& field, const std::string& handler, const char* which) {
+    if (handler.size() > TriggerHandlerNames::kMaxText) {
+        engineLog().scriptError("Can't set trigger %s handler: text of %zu characters, at most %zu", which,
+                                handler.size(), TriggerHandlerNames::kMaxText);
+        return;
+    }
+    field = handler;
+}
 void setOnEnter(TriggerAPI& api, const std::string& handler) {
-    if (api.names) api.names->onEnter = handler;
+    if (api.names) setHandler(api.names->onEnter, handler, "onEnter");
 }
 void setOnLeave(TriggerAPI& api, const std::string& handler) {
-    if (api.names) api.names->onLeave = handler;
+    if (api.names) setHandler(api.names->onLeave, handler, "onLeave");
 }
 
 // The named trigger of the current scene, or null (logged when asked).
