@@ -4,6 +4,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
+#include <tuple>
+#include <utility>
 #include <memory>
 #include <set>
 #include <string>
@@ -17,6 +20,7 @@
 #include "platform/sound/DirectSound.h"
 #include "sound/Sound.h"
 #include "sound/SoundSettings.h"
+#include "scene/CameraFixture.h"
 #include "support/TestSupport.h"
 
 TEST(SoundCore, EngineLockNestsOnOneThreadAndExcludesOthers) {
@@ -295,6 +299,72 @@ TEST(SoundCore, StartAndReleaseManyTimesWhileTheThreadTicks) {
         if (round % 2) core->releaseAll();
         core.reset();
     }
+}
+
+TEST(SoundCore, TheListenerFollowsTheCurrentScenesActiveCamera) {
+    testing_support::ScopedGameCore scoped;
+    NullSoundOutput output;
+    testing_support::CameraScene room;
+    SoundCore core;
+    ASSERT_TRUE(core.initialize());
+    core.setScene(room.scene.get());
+    EXPECT_EQ(core.currentScene(), room.scene.get());
+
+    // A 3D tone five units along the camera's first axis.
+    WAVEFORMATEX format{WAVE_FORMAT_PCM, 1, 44100, 88200, 2, 16, 0};
+    DSBUFFERDESC description{36, DSBCAPS_CTRL3D | DSBCAPS_CTRLVOLUME, 88200, 0, &format, DS3DALG_NO_VIRTUALIZATION};
+    IDirectSoundBuffer* buffer = nullptr;
+    ASSERT_EQ(core.device()->CreateSoundBuffer(&description, &buffer, nullptr), DS_OK);
+    void* data = nullptr;
+    DWORD bytes = 0;
+    ASSERT_EQ(buffer->Lock(0, 88200, &data, &bytes, nullptr, nullptr, 0), DS_OK);
+    for (DWORD i = 0; i < bytes / 2; ++i)
+        static_cast<std::int16_t*>(data)[i] = static_cast<std::int16_t>(9000 * std::sin(i * 0.05));
+    buffer->Unlock(data, bytes, nullptr, 0);
+    void* object = nullptr;
+    ASSERT_EQ(buffer->QueryInterface(IID_IDirectSound3DBuffer, &object), DS_OK);
+    auto* buffer3d = static_cast<IDirectSound3DBuffer*>(object);
+    DS3DBUFFER parameters{};
+    buffer3d->GetAllParameters(&parameters);
+    parameters.vPosition = {5.0f, 0.0f, 0.0f};
+    parameters.flMinDistance = 1e9f;
+    ASSERT_EQ(buffer3d->SetAllParameters(&parameters, DS3D_IMMEDIATE), DS_OK);
+    ASSERT_EQ(buffer->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+
+    const auto sides = [&] {
+        std::vector<std::int16_t> mixed;
+        EXPECT_TRUE(ds::advance(core.device(), 100, &mixed));
+        double left = 0, right = 0;
+        for (std::size_t i = 0; i + 1 < mixed.size(); i += 2) {
+            left += double(mixed[i]) * mixed[i];
+            right += double(mixed[i + 1]) * mixed[i + 1];
+        }
+        return std::make_pair(left, right);
+    };
+    room.camera().pose = testing_support::poseAt(0.0f, 0.0f, 0.0f);
+    core.updateListener(testing_support::frameAt(0.0, 0.0), 1);
+    DS3DLISTENER listener{};
+    ASSERT_EQ(core.listener()->GetAllParameters(&listener), DS_OK);
+    EXPECT_FLOAT_EQ(listener.vOrientFront.z, -1.0f);  // the negated third row
+    EXPECT_FLOAT_EQ(listener.vOrientTop.y, -1.0f);    // the negated second row
+    auto [left, right] = sides();
+    EXPECT_GT(right, 2 * left);
+
+    // The camera moves past the source: the listener follows at the next
+    // frame's update.
+    room.camera().pose = testing_support::poseAt(10.0f, 0.0f, 0.0f);
+    std::tie(left, right) = sides();
+    EXPECT_GT(right, 2 * left);
+    core.updateListener(testing_support::frameAt(0.1, 0.1), 1);
+    ASSERT_EQ(core.listener()->GetAllParameters(&listener), DS_OK);
+    EXPECT_FLOAT_EQ(listener.vPosition.x, 10.0f);
+    std::tie(left, right) = sides();
+    EXPECT_GT(left, 2 * right);
+
+    buffer3d->Release();
+    buffer->Release();
+    core.setScene(nullptr);
+    core.releaseAll();
 }
 
 }  // namespace
