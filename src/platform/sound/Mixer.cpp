@@ -82,12 +82,12 @@ void endVoice(Voice& voice) {
     voice.position = 0;
 }
 
-template <int Bits, int Channels>
-void mixVoice(Voice& voice, float* out, std::uint32_t frames, double step, float gainLeft, float gainRight,
-              bool down) {
+template <int Bits, int Channels, bool Down>
+void mixVoice(Voice& voice, float* out, std::uint32_t frames, double step, float gainLeft, float gainRight) {
+    constexpr bool down = Down;
     const std::uint8_t* data = voice.data->data();
     const DWORD length = voice.frames;
-    if (down) {
+    if constexpr (down) {
         gainLeft *= 0.5f;
         gainRight *= 0.5f;
     }
@@ -101,7 +101,7 @@ void mixVoice(Voice& voice, float* out, std::uint32_t frames, double step, float
             for (std::uint32_t k = 0; k < run; ++k) {
                 float left, right;
                 frameAt<Bits, Channels>(data, index + k, left, right);
-                if (down) left = right = left + right;
+                if constexpr (down) left = right = left + right;
                 target[2 * k] += left * gainLeft;
                 target[2 * k + 1] += right * gainRight;
             }
@@ -124,7 +124,7 @@ void mixVoice(Voice& voice, float* out, std::uint32_t frames, double step, float
         frameAt<Bits, Channels>(data, next, left1, right1);
         float left = left0 + (left1 - left0) * fraction;
         float right = right0 + (right1 - right0) * fraction;
-        if (down) left = right = left + right;
+        if constexpr (down) left = right = left + right;
         out[2 * n] += left * gainLeft;
         out[2 * n + 1] += right * gainRight;
         voice.position += step;
@@ -136,9 +136,16 @@ void mixVoice(Voice& voice, float* out, std::uint32_t frames, double step, float
 }
 
 std::int16_t clip(float value) {
-    if (value >= 32767.0f) return 32767;
-    if (value <= -32768.0f) return -32768;
-    return static_cast<std::int16_t>(std::lrint(value));
+    const float clamped = std::min(32767.0f, std::max(-32768.0f, value));
+    return static_cast<std::int16_t>(clamped + (clamped >= 0.0f ? 0.5f : -0.5f));
+}
+
+template <int Bits, int Channels>
+void mixVoiceOf(Voice& voice, float* out, std::uint32_t frames, double step, float left, float right, bool down) {
+    if (down)
+        mixVoice<Bits, Channels, true>(voice, out, frames, step, left, right);
+    else
+        mixVoice<Bits, Channels, false>(voice, out, frames, step, left, right);
 }
 
 }  // namespace
@@ -171,11 +178,11 @@ void Mixer::mix(std::int16_t* out, std::uint32_t frames) {
         const double step = static_cast<double>(rate) / format.rate;
         const bool wide = voice->format.wBitsPerSample == 16;
         if (voice->format.nChannels == 2) {
-            if (wide) mixVoice<16, 2>(*voice, sum, frames, step, left, right, down);
-            else mixVoice<8, 2>(*voice, sum, frames, step, left, right, down);
+            if (wide) mixVoiceOf<16, 2>(*voice, sum, frames, step, left, right, down);
+            else mixVoiceOf<8, 2>(*voice, sum, frames, step, left, right, down);
         } else {
-            if (wide) mixVoice<16, 1>(*voice, sum, frames, step, left, right, down);
-            else mixVoice<8, 1>(*voice, sum, frames, step, left, right, down);
+            if (wide) mixVoiceOf<16, 1>(*voice, sum, frames, step, left, right, down);
+            else mixVoiceOf<8, 1>(*voice, sum, frames, step, left, right, down);
         }
     }
     if (format.channels == 2) {
