@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <chrono>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <thread>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -372,7 +378,7 @@ TEST_F(DirectSoundTest, InjectedFaultsFailTheChosenCalls) {
     EXPECT_EQ(second, nullptr);
 }
 
-TEST(DirectSoundSdl, TheDummyDriverPlaysTheMixAndAMissingDriverIsNoDriver) {
+TEST(DirectSoundSdl, TheOutputPlaysTheMixAndAMissingDriverIsNoDriver) {
     ds::setEnvironment(ds::Environment());
     IDirectSound8* device = nullptr;
     ASSERT_EQ(DirectSoundCreate8(nullptr, &device, nullptr), DS_OK);
@@ -380,9 +386,49 @@ TEST(DirectSoundSdl, TheDummyDriverPlaysTheMixAndAMissingDriverIsNoDriver) {
     EXPECT_FALSE(ds::advance(device, 10));
     device->Release();
 
-    // An SDL that cannot open a device is a failed creation.
     const char* driver = std::getenv("SDL_AUDIODRIVER");
     const std::string saved = driver ? driver : "";
+
+    // The disk driver captures what SDL's callback pulled from the mixer: a
+    // looping buffer of one constant frame at full volume.
+    const std::string capture =
+        (std::filesystem::temp_directory_path() / ("dsound-capture-" + std::to_string(getpid()) + ".raw")).string();
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", capture.c_str(), 1);
+    ASSERT_EQ(DirectSoundCreate8(nullptr, &device, nullptr), DS_OK);
+    DSBUFFERDESC primaryDescription{36, DSBCAPS_PRIMARYBUFFER, 0, 0, nullptr, DS3DALG_DEFAULT};
+    IDirectSoundBuffer* primary = nullptr;
+    ASSERT_EQ(device->CreateSoundBuffer(&primaryDescription, &primary, nullptr), DS_OK);
+    const WAVEFORMATEX format{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
+    ASSERT_EQ(primary->SetFormat(&format), DS_OK);
+    DSBUFFERDESC description{36, DSBCAPS_CTRLVOLUME, 4000, 0, &format, DS3DALG_DEFAULT};
+    IDirectSoundBuffer* buffer = nullptr;
+    ASSERT_EQ(device->CreateSoundBuffer(&description, &buffer, nullptr), DS_OK);
+    void* data = nullptr;
+    DWORD bytes = 0;
+    ASSERT_EQ(buffer->Lock(0, 4000, &data, &bytes, nullptr, nullptr, 0), DS_OK);
+    for (DWORD i = 0; i < bytes / 2; ++i) static_cast<std::int16_t*>(data)[i] = i % 2 ? -1234 : 1234;
+    buffer->Unlock(data, bytes, nullptr, 0);
+    ASSERT_EQ(buffer->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+    ASSERT_EQ(primary->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    buffer->Release();
+    primary->Release();
+    device->Release();
+    unsetenv("SDL_DISKAUDIOFILE");
+    std::ifstream file(capture, std::ios::binary);
+    std::vector<std::int16_t> captured(4096);
+    file.read(reinterpret_cast<char*>(captured.data()), static_cast<std::streamsize>(captured.size() * 2));
+    captured.resize(static_cast<std::size_t>(file.gcount()) / 2);
+    file.close();
+    std::filesystem::remove(capture);
+    ASSERT_FALSE(captured.empty());
+    int frames = 0;
+    for (std::size_t i = 0; i + 1 < captured.size(); i += 2)
+        frames += captured[i] == 1234 && captured[i + 1] == -1234;
+    EXPECT_GT(frames, 0);
+
+    // An SDL that cannot open a device is a failed creation.
     setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
     device = nullptr;
     EXPECT_EQ(DirectSoundCreate8(nullptr, &device, nullptr), DSERR_NODRIVER);

@@ -162,6 +162,19 @@ TEST(SoundCore, StartOpensTheDevicePrimaryFormatAndListener) {
     EXPECT_EQ(core.listener(), nullptr);
 }
 
+TEST(SoundCore, ResultsAreNamedForTheLog) {
+    const std::pair<HRESULT, const char*> cases[] = {
+        {DSERR_UNSUPPORTED, "DSERR_UNSUPPORTED"},       {DSERR_NOAGGREGATION, "DSERR_NOAGGREGATION"},
+        {DSERR_OUTOFMEMORY, "DSERR_OUTOFMEMORY"},       {DSERR_INVALIDPARAM, "DSERR_INVALIDPARAM"},
+        {DSERR_ALLOCATED, "DSERR_ALLOCATED"},           {DSERR_CONTROLUNAVAIL, "DSERR_CONTROLUNAVAIL"},
+        {DSERR_INVALIDCALL, "DSERR_INVALIDCALL"},       {DSERR_BADFORMAT, "DSERR_BADFORMAT"},
+        {DSERR_NODRIVER, "DSERR_NODRIVER"},             {DSERR_UNINITIALIZED, "DSERR_UNINITIALIZED"},
+        {DSERR_BUFFERTOOSMALL, "DSERR_BUFFERTOOSMALL"}, {DSERR_DS8_REQUIRED, "DSERR_DS8_REQUIRED"},
+        {DSERR_BUFFERLOST, "Unknown DSound Error"},     {DS_OK, "Unknown DSound Error"},
+    };
+    for (const auto& [result, name] : cases) EXPECT_STREQ(soundErrorName(result), name);
+}
+
 TEST(SoundCore, AQualityOutsideTheTableUsesTheLastRow) {
     testing_support::ScopedGameCore scoped;
     NullSoundOutput output;

@@ -40,6 +40,9 @@ public:
 
     bool open(const OutputFormat& format) override {
         const OutputFormat wanted = format;
+        // Reopening costs the device thread's stop: the same format keeps
+        // the device that is open.
+        if (device_ && wanted.rate == open_.rate && wanted.channels == open_.channels) return true;
         close();
         SDL_AudioSpec want{};
         want.freq = static_cast<int>(wanted.rate);
@@ -61,6 +64,7 @@ public:
             mixer_.format = wanted;
         }
         device_ = device;
+        open_ = wanted;
         if (started_) SDL_PauseAudioDevice(device_, 0);
         return true;
     }
@@ -85,6 +89,7 @@ private:
 
     Mixer& mixer_;
     SDL_AudioDeviceID device_ = 0;
+    OutputFormat open_;
     bool started_ = false;
 };
 
