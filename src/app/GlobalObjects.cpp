@@ -174,5 +174,6 @@ struct GlobalObjects {
 
 int engineMain() {
     VideoCore::installGamePlatform();
+    SoundCore::installGamePlatform();
     return gameCore.run();
 }

@@ -21,6 +21,10 @@ namespace {
 // The sound thread's pause between ticks.
 constexpr int kTickMilliseconds = 50;
 
+// Bit 31 of the game core's flags: the process is going down, interfaces
+// still held are not reported.
+constexpr std::uint32_t kGameFlagQuietRelease = 0x80000000u;
+
 // Channels, bits and frequency of each quality row.
 constexpr SoundQuality kQualityTable[3] = {{2, 16, 11025}, {2, 16, 22050}, {2, 16, 44100}};
 
@@ -62,7 +66,7 @@ SoundCore::SoundCore() {
 
 SoundCore::~SoundCore() {
     stopThread();
-    if (!(gameCore.flags & 0x80000000u)) {
+    if (!(gameCore.flags & kGameFlagQuietRelease)) {
         if (listener_) engineLog().error("Primary Sound buffer Listener not released");
         if (primary_) engineLog().error("Primary Sound buffer not released");
         if (device_) engineLog().error("Sound device not released.");
@@ -89,6 +93,13 @@ bool SoundCore::initialize() {
 }
 
 bool SoundCore::initializeResources() { return true; }
+
+void SoundCore::installGamePlatform() {
+    platform::dsound::Environment environment;
+    environment.output = platform::dsound::OutputKind::Sdl;
+    environment.sink = [](const char* line) { engineLog().systemError("DirectSound: %s", line); };
+    platform::dsound::setEnvironment(std::move(environment));
+}
 
 bool SoundCore::initDevice(DWORD level) {
     Log& log = engineLog();

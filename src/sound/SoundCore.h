@@ -86,11 +86,15 @@ public:
     SoundCore(const SoundCore&) = delete;
     SoundCore& operator=(const SoundCore&) = delete;
 
-    // Starts sound and the sound thread. A second call logs "Sound device
-    // already initialized" and fails; with sound disabled in the setup it
-    // logs "Sound disabled" and succeeds without a thread.
-    // Device, primary buffer and listener, then the thread; false when the
-    // device or the primary buffer fails (the caller goes on silent).
+    // Installs the DirectSound environment the game runs on: the SDL2 audio
+    // output, refusals into the log. Run by the program's entry before the
+    // sound core is initialised; tests install their own.
+    static void installGamePlatform();
+    // Starts sound: device, primary buffer and listener, then the sound
+    // thread. A second call logs "Sound device already initialized" and
+    // fails; with sound disabled in the setup it logs "Sound disabled" and
+    // succeeds without a device or thread. False when the device or the
+    // primary buffer fails (the caller goes on silent).
     bool initialize();
     // Nothing to do: true.
     bool initializeResources();
