@@ -252,6 +252,31 @@ TEST_F(DirectSoundTest, VolumeInMillibelsScalesTheSignal) {
     }
 }
 
+TEST_F(DirectSoundTest, EightBitSamplesAreUnsignedAndMonoFeedsBothSides) {
+    struct Case {
+        std::uint8_t sample;
+        std::int16_t mixed;
+    };
+    const Case cases[] = {{0x80, 0}, {0xC0, 16384}, {0x40, -16384}, {0x00, -32768}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(int(c.sample));
+        IDirectSoundBuffer* buffer = create(44100, 1, 8, 4410);
+        ASSERT_NE(buffer, nullptr);
+        void* part1 = nullptr;
+        DWORD bytes1 = 0;
+        ASSERT_EQ(buffer->Lock(0, 4410, &part1, &bytes1, nullptr, nullptr, 0), DS_OK);
+        std::memset(part1, c.sample, bytes1);
+        ASSERT_EQ(buffer->Unlock(part1, bytes1, nullptr, 0), DS_OK);
+        ASSERT_EQ(buffer->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+        const std::vector<std::int16_t> mixed = advance(10);
+        ASSERT_EQ(mixed.size(), 2u * 441);
+        EXPECT_EQ(mixed[0], c.mixed);
+        EXPECT_EQ(mixed[1], c.mixed);
+        EXPECT_EQ(mixed[880], c.mixed);
+        ASSERT_EQ(buffer->Stop(), DS_OK);
+    }
+}
+
 TEST_F(DirectSoundTest, ALowerRateBufferKeepsItsPitch) {
     // A 1 kHz tone at 22,050 Hz in the 44,100 Hz output.
     IDirectSoundBuffer* buffer = create(22050, 1, 16, 44100);

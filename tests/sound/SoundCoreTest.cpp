@@ -190,6 +190,16 @@ TEST(SoundCore, AQualityOutsideTheTableUsesTheLastRow) {
     EXPECT_EQ(core.primaryFormat().nSamplesPerSec, 11025u);
 }
 
+TEST(SoundCore, ADeviceBelowTheQualityRateIsReportedAndStillStarts) {
+    testing_support::ScopedGameCore scoped;
+    NullSoundOutput output;
+    output.faults->maxSecondaryRate = 22050;
+    SoundCore core;
+    EXPECT_TRUE(core.initialize());
+    EXPECT_TRUE(scoped.log().contains("Sound: Current sound frequency not supported: 44100 (max=22050)"));
+    EXPECT_TRUE(core.running());
+}
+
 TEST(SoundCore, ADisabledDeviceIsNoDriverAndStartsNoThread) {
     testing_support::ScopedGameCore scoped;
     NullSoundOutput output;

@@ -406,6 +406,8 @@ public:
         caps->dwMinSecondarySampleRate = kMinBufferRate;
         caps->dwMaxSecondarySampleRate = kMaxBufferRate;
         caps->dwPrimaryBuffers = 1;
+        const std::shared_ptr<FaultPlan>& faults = environment().faults;
+        if (faults && faults->maxSecondaryRate) caps->dwMaxSecondarySampleRate = faults->maxSecondaryRate;
         return DS_OK;
     }
     HRESULT SetCooperativeLevel(HWND, DWORD level) override {

@@ -281,6 +281,8 @@ struct FaultPlan {
     HRESULT createResult = DS_OK;
     // Cooperative levels SetCooperativeLevel refuses with DSERR_ALLOCATED.
     std::set<DWORD> refusedLevels;
+    // GetCaps reports this maximum secondary rate (0: the mixer's own).
+    DWORD maxSecondaryRate = 0;
     // The nth buffer creation (1 = the next; primary, secondary and
     // duplicates alike) answers result.
     void failCreation(int nth, HRESULT result = DSERR_OUTOFMEMORY) { failures[creations + nth] = result; }
