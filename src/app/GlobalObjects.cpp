@@ -175,5 +175,6 @@ struct GlobalObjects {
 int engineMain() {
     VideoCore::installGamePlatform();
     InputCore::installGamePlatform();
+    SoundCore::installGamePlatform();
     return gameCore.run();
 }

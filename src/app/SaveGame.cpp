@@ -46,7 +46,7 @@ void setEventsBlocked(bool blocked) {
 }
 
 void setSoundScene(Scene* scene) {
-    if (gameCore.sound) gameCore.sound->setCurrentScene(scene);
+    if (gameCore.sound) gameCore.sound->setScene(scene);
 }
 
 void runPostedEvents() {

@@ -40,7 +40,7 @@ void setEventsBlocked(bool blocked) {
 }
 
 void setSoundScene(Scene* scene) {
-    if (gameCore.sound) gameCore.sound->setCurrentScene(scene);
+    if (gameCore.sound) gameCore.sound->setScene(scene);
 }
 
 std::int32_t writeText(DataStream& stream, const std::string& text) {

@@ -1,40 +1,193 @@
 #include "sound/SoundCore.h"
 
 #include <chrono>
+#include <string>
 
 #include "app/GameCore.h"
 #include "foundation/CrashGuard.h"
 #include "foundation/IniFile.h"
 #include "foundation/Log.h"
 #include "foundation/StringHelper.h"
+#include "platform/Process.h"
 #include "platform/Time.h"
 #include "resources/MovieDataManager.h"
+#include "scene/CameraCore.h"
+#include "scene/Scene.h"
 #include "sound/Sound.h"
+#include "sound/SoundSettings.h"
 
 namespace {
 
 // The sound thread's pause between ticks.
 constexpr int kTickMilliseconds = 50;
 
+// Bit 31 of the game core's flags: the process is going down, interfaces
+// still held are not reported.
+constexpr std::uint32_t kGameFlagQuietRelease = 0x80000000u;
+
+// Channels, bits and frequency of each quality row.
+constexpr SoundQuality kQualityTable[3] = {{2, 16, 11025}, {2, 16, 22050}, {2, 16, 44100}};
+
 }  // namespace
 
-SoundCore::~SoundCore() { releaseAll(); }
+const char* soundErrorName(HRESULT result) {
+    switch (result) {
+    case DSERR_UNSUPPORTED: return "DSERR_UNSUPPORTED";
+    case DSERR_NOAGGREGATION: return "DSERR_NOAGGREGATION";
+    case DSERR_OUTOFMEMORY: return "DSERR_OUTOFMEMORY";
+    case DSERR_INVALIDPARAM: return "DSERR_INVALIDPARAM";
+    case DSERR_ALLOCATED: return "DSERR_ALLOCATED";
+    case DSERR_CONTROLUNAVAIL: return "DSERR_CONTROLUNAVAIL";
+    case DSERR_INVALIDCALL: return "DSERR_INVALIDCALL";
+    case DSERR_BADFORMAT: return "DSERR_BADFORMAT";
+    case DSERR_NODRIVER: return "DSERR_NODRIVER";
+    case DSERR_UNINITIALIZED: return "DSERR_UNINITIALIZED";
+    case DSERR_BUFFERTOOSMALL: return "DSERR_BUFFERTOOSMALL";
+    case DSERR_DS8_REQUIRED: return "DSERR_DS8_REQUIRED";
+    default: return "Unknown DSound Error";
+    }
+}
+
+const SoundQuality& soundQuality(std::int32_t index) {
+    if (index >= 0 && index < 3) return kQualityTable[index];
+    engineLog().warning("Invalid sound quality [%i]: using 44100Hz", index);
+    return kQualityTable[2];
+}
+
+SoundCore::SoundCore() {
+    listenerParameters_.dwSize = sizeof(DS3DLISTENER);
+    listenerParameters_.vOrientFront = {0.0f, 0.0f, 1.0f};
+    listenerParameters_.vOrientTop = {0.0f, 1.0f, 0.0f};
+    listenerParameters_.flDistanceFactor = 1.0f;
+    listenerParameters_.flRolloffFactor = 0.2f;
+    listenerParameters_.flDopplerFactor = 1.0f;
+    caps_.dwSize = sizeof(DSCAPS);
+}
+
+SoundCore::~SoundCore() {
+    stopThread();
+    if (!(gameCore.flags & kGameFlagQuietRelease)) {
+        if (listener_) engineLog().error("Primary Sound buffer Listener not released");
+        if (primary_) engineLog().error("Primary Sound buffer not released");
+        if (device_) engineLog().error("Sound device not released.");
+    }
+    releaseInterfaces();
+}
 
 bool SoundCore::initialize() {
-    if (thread_.joinable()) return engineLog().error("Sound device already initialized");
+    const bool enabled = !setup.disabled;
+    if (device_ || thread_.joinable()) return engineLog().error("Sound device already initialized");
     // A stopped movie's sound fades out before the sound code releases it.
     setMovieSoundFade(&fadeMovieSound);
-    if (setup.disabled) {
+    if (!enabled) {
         running_ = false;
         engineLog().info("Sound disabled");
         return true;
     }
+    if (!initDevice(DSSCL_EXCLUSIVE)) return false;
+    const SoundQuality& quality = soundQuality(setup.quality);
+    if (!SetPrimaryBufferFormat(2, quality.frequency, quality.bits)) return false;
     running_ = true;
     thread_ = std::thread(&SoundCore::threadMain, this);
     return true;
 }
 
+bool SoundCore::initializeResources() { return true; }
+
+void SoundCore::installGamePlatform() {
+    platform::dsound::Environment environment;
+    environment.output = platform::dsound::OutputKind::Sdl;
+    environment.sink = [](const char* line) { engineLog().systemError("DirectSound: %s", line); };
+    platform::dsound::setEnvironment(std::move(environment));
+}
+
+bool SoundCore::initDevice(DWORD level) {
+    Log& log = engineLog();
+    log.info("%s", std::string(100, '-').c_str());
+    log.info("Initialize sound:");
+    if (device_) device_->Release();
+    device_ = nullptr;
+    HRESULT result = DirectSoundCreate8(nullptr, &device_, nullptr);
+    // The device obtained before the check stays held until the release
+    // phase.
+    if (soundSettings.disableSoundDevice) result = DSERR_NODRIVER;
+    if (FAILED(result)) return log.error("Can't create DirectSound8 interface: [%s]", soundErrorName(result));
+
+    caps_ = DSCAPS{};
+    caps_.dwSize = sizeof(DSCAPS);
+    if (FAILED(device_->GetCaps(&caps_))) {
+        caps_ = DSCAPS{};
+        log.error("Sound: can't get current device CAPS");
+    }
+    if (caps_.dwFlags & DSCAPS_EMULDRIVER)
+        log.warning("Sound: The device does not have a DirectSound driver installed, so it is being emulated through "
+                    "the waveform-audio functions. Performance degradation should be expected");
+    if (!(caps_.dwFlags & DSCAPS_PRIMARYMONO)) log.error("Sound: Device not support primary mono buffer");
+    if (!(caps_.dwFlags & DSCAPS_SECONDARYMONO)) log.error("Sound: Device not support secondary mono buffer");
+    if (!(caps_.dwFlags & DSCAPS_SECONDARYSTEREO)) log.error("Sound: Device not support secondary stereo buffer");
+    if (!(caps_.dwFlags & DSCAPS_SECONDARY16BIT)) log.error("Sound: Device not support secondary 16 bit buffer");
+    if (!(caps_.dwFlags & DSCAPS_PRIMARY16BIT)) log.error("Sound: Device not support primary 16 bit buffer");
+    const SoundQuality& quality = soundQuality(setup.quality);
+    if (caps_.dwMaxSecondarySampleRate < static_cast<DWORD>(quality.frequency))
+        log.error("Sound: Current sound frequency not supported: %i (max=%i)", quality.frequency,
+                  static_cast<int>(caps_.dwMaxSecondarySampleRate));
+    if (caps_.dwFreeHwMixingAllBuffers)
+        log.info("Sound: Found hardware sound memory: Try use hardware sound card");
+    else
+        log.info("Sound: Use S/W sound");
+    log.info("Total HW 3d buffers: %i\nTotal HW 3d streaming buffers: %i\nFree HW mem bytes: %i\nFree HW mixing all "
+             "buffers: %i\nPlay CPU overhead SW buffers: %i\nTotal HW memory: %i\n",
+             static_cast<int>(caps_.dwFreeHw3DAllBuffers), static_cast<int>(caps_.dwFreeHw3DStreamingBuffers),
+             static_cast<int>(caps_.dwFreeHwMemBytes), static_cast<int>(caps_.dwFreeHwMixingAllBuffers),
+             static_cast<int>(caps_.dwPlayCpuOverheadSwBuffers), static_cast<int>(caps_.dwTotalHwMemBytes));
+
+    // Our output needs no window: the level is asked for without one.
+    if (SUCCEEDED(device_->SetCooperativeLevel(nullptr, level))) return true;
+    log.error("Can't set DirectSound8 device cooperative level");
+    if (SUCCEEDED(device_->SetCooperativeLevel(nullptr, DSSCL_EXCLUSIVE))) return true;
+    log.error("Can't set DirectSound8 device EXCLUSIVE cooperative level");
+    if (SUCCEEDED(device_->SetCooperativeLevel(nullptr, DSSCL_NORMAL))) return true;
+    log.error("Can't set DirectSound8 device NORMAL cooperative level");
+    if (SUCCEEDED(device_->SetCooperativeLevel(nullptr, DSSCL_PRIORITY))) return true;
+    return log.error("Can't set DirectSound8 device NORMAL cooperative level");
+}
+
+bool SoundCore::SetPrimaryBufferFormat(std::int32_t channels, std::int32_t frequency, std::int32_t bits) {
+    Log& log = engineLog();
+    log.info("Set sound primary buffer quality to %iHz/%iBit/%iCh", frequency, bits, channels);
+    if (!device_) return log.error("Can't set DirectSound8 format: Initialize first");
+    DSBUFFERDESC description{36, DSBCAPS_PRIMARYBUFFER | DSBCAPS_CTRL3D, 0, 0, nullptr, DS3DALG_DEFAULT};
+    if (FAILED(device_->CreateSoundBuffer(&description, &primary_, nullptr)))
+        return log.error("SetPrimaryBufferFormat: Can't access primary sound buffer");
+    WAVEFORMATEX format{};
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = static_cast<WORD>(channels);
+    format.nSamplesPerSec = static_cast<DWORD>(frequency);
+    format.wBitsPerSample = static_cast<WORD>(bits);
+    format.nBlockAlign = static_cast<WORD>(bits / 8 * channels);
+    format.nAvgBytesPerSec = format.nBlockAlign * format.nSamplesPerSec;
+    format.cbSize = 0;
+    if (FAILED(primary_->SetFormat(&format))) return log.error("SetPrimaryBufferFormat: Can't set format");
+    primary_->GetFormat(&primaryFormat_, sizeof(primaryFormat_), nullptr);
+    primary_->Play(0, 0, DSBPLAY_LOOPING);
+    if (!Get3DListenerInterface(primary_)) return log.error("SetPrimaryBufferFormat: Can't set 3d listener");
+    listener_->SetAllParameters(&listenerParameters_, DS3D_IMMEDIATE);
+    // The listener keeps the output running.
+    primary_->Release();
+    primary_ = nullptr;
+    return true;
+}
+
+bool SoundCore::Get3DListenerInterface(IDirectSoundBuffer* primary) {
+    void* object = nullptr;
+    if (!primary || FAILED(primary->QueryInterface(IID_IDirectSound3DListener, &object)))
+        return engineLog().error("Get3DListenerInterface: Can't get 3d interface");
+    listener_ = static_cast<IDirectSound3DListener*>(object);
+    return true;
+}
+
 void SoundCore::threadMain() {
+    platform::raiseCurrentThreadPriority();
     for (;;) {
         lock();
         if (!running_) {
@@ -44,6 +197,7 @@ void SoundCore::threadMain() {
         {
             // The bank update of each tick runs under its own crash title.
             CrashGuard guard(kGuardSoundBuffers);
+            if (volumes.master.script * volumes.master.setup > 0.0f) ++bankTicks_;
             ++ticks_;
         }
         unlock();
@@ -52,18 +206,52 @@ void SoundCore::threadMain() {
     }
 }
 
-void SoundCore::releaseAll() {
+void SoundCore::stopThread() {
     {
-        std::lock_guard<std::mutex> hold(wakeMutex_);
+        // Under the engine lock: the thread is outside its tick when it
+        // learns to stop.
+        std::lock_guard<std::recursive_mutex> hold(engineLock_);
+        std::lock_guard<std::mutex> wake(wakeMutex_);
         running_ = false;
     }
     wake_.notify_all();
     if (thread_.joinable()) thread_.join();
 }
 
-void SoundCore::updateListener(const CurrentTime&, std::int32_t) {}
+void SoundCore::releaseInterfaces() {
+    if (listener_) listener_->Release();
+    listener_ = nullptr;
+    if (primary_) {
+        primary_->Stop();
+        primary_->Release();
+    }
+    primary_ = nullptr;
+    if (device_) device_->Release();
+    device_ = nullptr;
+}
 
-void SoundCore::setCurrentScene(Scene* scene) {
+void SoundCore::releaseAll() {
+    stopThread();
+    releaseInterfaces();
+}
+
+void SoundCore::updateListener(const CurrentTime&, std::int32_t) {
+    if (!listener_ || !currentScene_) return;
+    listener_->GetAllParameters(&listenerParameters_);
+    const Scene& scene = *currentScene_;
+    if (scene.currentCamera >= 0 && static_cast<std::size_t>(scene.currentCamera) < scene.cameras.size() &&
+        scene.cameras[scene.currentCamera]) {
+        const float* m = scene.cameras[scene.currentCamera]->pose.m;
+        listenerParameters_.vPosition = {m[9], m[10], m[11]};
+        listenerParameters_.vOrientFront = {-m[6], -m[7], -m[8]};
+        listenerParameters_.vOrientTop = {-m[3], -m[4], -m[5]};
+        listenerParameters_.vVelocity = {0.0f, 0.0f, 0.0f};
+    }
+    listener_->SetAllParameters(&listenerParameters_, DS3D_DEFERRED);
+    listener_->CommitDeferredSettings();
+}
+
+void SoundCore::setScene(Scene* scene) {
     std::lock_guard<std::recursive_mutex> hold(engineLock_);
     currentScene_ = scene;
 }

@@ -5,11 +5,20 @@
 // polling (a try-lock with 1 ms sleeps between tries); a few take it with a
 // blocking enter. Both kinds nest on one thread.
 //
-// The sound thread, started by initialize, takes the lock every 50 ms for
-// its tick; it stops on a flag, woken from its wait at once, and is joined
-// by releaseAll or at the latest by the destructor. No output device is built in yet: the game runs
-// silent, with no global sounds and no listener to update.
+// initialize opens the DirectSound device (our mixer over SDL2 audio, or the
+// null output in tests), sets the primary buffer's format from the quality
+// table and keeps the 3D listener, which updateListener places at the
+// current scene's active camera once a frame. Without a device the game runs
+// silent.
+//
+// The sound thread, started by initialize at the highest priority the host
+// grants, takes the lock every 50 ms for its tick and updates the bank only
+// while the master volume is above 0. It stops on a flag set under the lock,
+// is woken from its wait at once and joined, by releaseAll or at the latest
+// by the destructor, before anything it uses is freed.
 #pragma once
+
+#include "platform/sound/DirectSound.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -54,29 +63,74 @@ struct SoundVolumeDefaults {
     float music = 0.4f;
 };
 
+// The name of a DirectSound result for the log; "Unknown DSound Error" for
+// codes without one.
+const char* soundErrorName(HRESULT result);
+
+// A row of the output quality table.
+struct SoundQuality {
+    std::int32_t channels;
+    std::int32_t bits;
+    std::int32_t frequency;
+};
+// Rows 0..2; an index outside the table gives row 2 with a warning.
+const SoundQuality& soundQuality(std::int32_t index);
+
 class SoundCore {
 public:
-    SoundCore() = default;
-    // Stops and joins the sound thread.
+    SoundCore();
+    // Stops and joins the sound thread, then reports the interfaces still
+    // held (unless the game core says the process is going down) and
+    // releases them.
     ~SoundCore();
     SoundCore(const SoundCore&) = delete;
     SoundCore& operator=(const SoundCore&) = delete;
 
-    // Starts sound and the sound thread. A second call logs "Sound device
-    // already initialized" and fails; with sound disabled in the setup it
-    // logs "Sound disabled" and succeeds without a thread.
+    // Installs the DirectSound environment the game runs on: the SDL2 audio
+    // output, refusals into the log. Run by the program's entry before the
+    // sound core is initialised; tests install their own.
+    static void installGamePlatform();
+    // Starts sound: device, primary buffer and listener, then the sound
+    // thread. A second call logs "Sound device already initialized" and
+    // fails; with sound disabled in the setup it logs "Sound disabled" and
+    // succeeds without a device or thread. False when the device or the
+    // primary buffer fails (the caller goes on silent).
     bool initialize();
-    // The release phase: stops the sound thread.
+    // Nothing to do: true.
+    bool initializeResources();
+    // Opens the device: logs the start lines, creates it (DSERR_NODRIVER
+    // when "disable_sound_device" is set), reports its capabilities and sets
+    // the cooperative level, falling back from level to exclusive, normal
+    // and priority.
+    bool initDevice(DWORD level);
+    // Sets the output format through the primary buffer, reads back what the
+    // device took, plays it looping and sets the listener's parameters.
+    bool SetPrimaryBufferFormat(std::int32_t channels, std::int32_t frequency, std::int32_t bits);
+    // The listener of the primary buffer.
+    bool Get3DListenerInterface(IDirectSoundBuffer* primary);
+    // The release phase: stops the sound thread, then releases the listener,
+    // the primary buffer and the device.
     void releaseAll();
-    // Once a frame on the main thread: the listener and the global sounds.
+    // Once a frame on the main thread: the listener from the current scene's
+    // active camera, set deferred and committed.
     void updateListener(const CurrentTime& time, std::int32_t flag);
     // The scene whose camera places the listener; blocking lock.
-    void setCurrentScene(Scene* scene);
+    void setScene(Scene* scene);
     Scene* currentScene() const { return currentScene_; }
-    // True while sound is enabled and the sound thread runs.
+    // True while the sound thread runs.
     bool running() const { return running_.load(); }
-    // Ticks the sound thread has completed (each under the engine lock).
+    // Ticks the sound thread has completed (each under the engine lock), and
+    // of those the ones that updated the bank (master volume above 0).
     std::uint64_t ticks() const { return ticks_.load(); }
+    std::uint64_t bankTicks() const { return bankTicks_.load(); }
+
+    IDirectSound8* device() const { return device_; }
+    IDirectSound3DListener* listener() const { return listener_; }
+    const DSCAPS& caps() const { return caps_; }
+    // The primary buffer's format as the device took it.
+    const WAVEFORMATEX& primaryFormat() const { return primaryFormat_; }
+    // The listener's parameters kept between frames.
+    const DS3DLISTENER& listenerParameters() const { return listenerParameters_; }
 
     SoundSetup setup;
     SoundVolumes volumes;
@@ -106,10 +160,21 @@ public:
 
 private:
     void threadMain();
+    // Sets the running flag off under the lock, wakes the thread, joins it.
+    void stopThread();
+    void releaseInterfaces();
+
+    IDirectSound8* device_ = nullptr;
+    IDirectSoundBuffer* primary_ = nullptr;
+    IDirectSound3DListener* listener_ = nullptr;
+    DSCAPS caps_{};
+    WAVEFORMATEX primaryFormat_{};
+    DS3DLISTENER listenerParameters_{};
 
     std::recursive_mutex engineLock_;
     std::atomic<bool> running_{false};
     std::atomic<std::uint64_t> ticks_{0};
+    std::atomic<std::uint64_t> bankTicks_{0};
     std::thread thread_;
     // Wakes the sound thread from its wait between ticks when it must stop.
     std::mutex wakeMutex_;

@@ -1,12 +1,17 @@
 # The built demo without a display: the scripts play their tour and the game
-# ends by itself with exit code 0 (DEMO, RUN: see DemoRun.cmake).
+# ends by itself with exit code 0 (DEMO, RUN: see DemoRun.cmake). AUDIO is
+# SDL's audio driver (default dummy); one that cannot open leaves the tour
+# silent.
 include(${CMAKE_CURRENT_LIST_DIR}/DemoRun.cmake)
+if(NOT DEFINED AUDIO)
+  set(AUDIO dummy)
+endif()
 
 demo_prepare()
 # This run also logs the steps of the resource set-up and release.
 file(APPEND "${RUN}/demo/bin/user.ini" "\n[debug]\nresource_log = yes\n")
 execute_process(
-  COMMAND ${CMAKE_COMMAND} -E env ${demo_environment} SDL_VIDEODRIVER=offscreen ${RUN}/demo/bin/game
+  COMMAND ${CMAKE_COMMAND} -E env ${demo_environment} SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=${AUDIO} ${RUN}/demo/bin/game
   WORKING_DIRECTORY "${RUN}/cwd"
   TIMEOUT 180
   RESULT_VARIABLE exit_code
@@ -32,6 +37,15 @@ expect("1: [Mouse]")
 expect("Input devices initialized")
 expect("msg(): demo: scripts loaded")
 expect("msg(): demo: reset")
+# Sound: the device over SDL audio, or a silent game when it cannot open.
+if(AUDIO STREQUAL "dummy")
+  expect("Initialize sound:")
+  expect("Sound: Use S/W sound")
+  expect("Set sound primary buffer quality to 44100Hz/16Bit/2Ch")
+else()
+  expect("Can't create DirectSound8 interface: [DSERR_NODRIVER]")
+  expect("Sound NOT initialized")
+endif()
 expect("Engine initialization done")
 expect("Play game")
 expect("Enter game loop mode")
