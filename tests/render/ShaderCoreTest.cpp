@@ -82,13 +82,19 @@ TEST_F(ShaderCoreTest, LoadsEveryStandaloneProgramByProfileAndName) {
     const ShaderProgram& shadow = shaderCore.vertexPrograms[16];
     EXPECT_STREQ(shadow.name, "VS_SHADOWD");
     ASSERT_TRUE(shadow.has(ShaderProgram::BodyLoaded));
+    // Bodies are read where the package keeps them; their variables are
+    // built when a program is first made current.
+    EXPECT_EQ(shadow.body, shaderCore.container().find("vs_2_0VS_SHADOWD")->data());
+    EXPECT_EQ(shadow.variables[VarWorldViewProjection], nullptr);
+    shaderCore.selectVertexProgram(16);
+    shaderCore.selectPixelProgram(5);
     ASSERT_NE(shadow.variables[VarWorldViewProjection], nullptr);
     EXPECT_EQ(shadow.variables[VarWorldViewProjection]->classCode, VertexData::ClassMatrix);
     EXPECT_EQ(shadow.variables[VarShadow]->registers[0], 5);
     platform::d3d9::ShaderBody body;
     std::string why;
     const ShaderProgram& blur = shaderCore.pixelPrograms[5];
-    ASSERT_TRUE(platform::d3d9::readShaderBody(blur.body->GetBufferPointer(), blur.bodySize, body, why)) << why;
+    ASSERT_TRUE(platform::d3d9::readShaderBody(blur.body, blur.bodySize, body, why)) << why;
     EXPECT_EQ(body.profile, "ps_2_a");
     EXPECT_EQ(body.sourceId, 255);
     ASSERT_NE(blur.variables[VarGaussianFilter], nullptr);
