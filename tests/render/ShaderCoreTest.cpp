@@ -257,6 +257,52 @@ TEST_F(ShaderCoreTest, DrawsSendOnlyChangedConstantsAndSurviveDeviceLoss) {
     EXPECT_EQ(cache.vertexShaderDesired, nullptr);
 }
 
+// A body whose size holds but whose content does not read loads with the
+// package; the program fails alone when it is first used: no variables
+// (logged once), no device shader, and its draws go without it.
+TEST_F(ShaderCoreTest, ABodyDamagedInsideFailsOnlyItsProgramWhenFirstUsed) {
+    std::vector<PackedShader> sorted = shaders;
+    std::sort(sorted.begin(), sorted.end(), [](const PackedShader& a, const PackedShader& b) { return a.key < b.key; });
+    Container writer("writer", 0);
+    writer.reserveEntries(std::int32_t(sorted.size()));
+    for (const PackedShader& shader : sorted) {
+        std::vector<std::uint8_t> body = platform::d3d9::writeShaderBody(shader.body);
+        if (shader.key == "vs_2_0VS_OPS1") body[8] = 99;  // an unknown body version
+        ASSERT_TRUE(writer.append(shader.key, body.data(), std::int32_t(body.size())));
+    }
+    MemoryStream content(true);
+    ASSERT_GT(writer.write(content), 0);
+    ASSERT_TRUE(writePackedFile(core.paths().get(PathShaderCacheFile), content, 1, true));
+
+    video.fixedPipeline = false;
+    ASSERT_TRUE(shaderCore.start());
+    EXPECT_TRUE(shaderCore.ready());
+    EXPECT_FALSE(video.fixedPipeline);
+    const std::string refused = "D3DXGetShaderConstantTable refused: unknown body version 99";
+    EXPECT_EQ(allLines().find(refused), std::string::npos);
+
+    shaderCore.selectVertexProgram(20);  // VS_OPS1, damaged
+    shaderCore.selectPixelProgram(20);   // PS_OPS_RGB1
+    ShaderProgram& vertex = *shaderCore.currentVertexProgram();
+    EXPECT_NE(allLines().find(refused), std::string::npos);
+    EXPECT_EQ(vertex.variables[VarWorldViewProjection], nullptr);
+    calls->lines.clear();
+    shaderCore.prepareDraw();
+    EXPECT_TRUE(core.log().contains("Cannot create vertex shader [VS_OPS1]: "));
+    EXPECT_FALSE(vertex.has(ShaderProgram::BodyLoaded));
+    EXPECT_EQ(count("SetVertexShader(VS_OPS1)"), 0u);
+    EXPECT_EQ(count("SetPixelShader(PS_OPS_RGB1)"), 1u);
+
+    // Made current again it is not read again.
+    core.log().clear();
+    lines.clear();
+    shaderCore.selectVertexProgram(20);
+    shaderCore.prepareDraw();
+    EXPECT_EQ(allLines().find(refused), std::string::npos);
+    EXPECT_FALSE(core.log().contains("Cannot create vertex shader"));
+    shaderCore.release();
+}
+
 // A pixel program current without a vertex program (the quad batch's
 // screen passes) reaches the device only when the draw forces it.
 TEST_F(ShaderCoreTest, APixelProgramAloneGoesToTheDeviceOnlyWhenForced) {
@@ -472,7 +518,7 @@ TEST_F(ShaderCoreTest, FamiliesLoadEveryPermutationAndSelectOnePerDraw) {
     platform::d3d9::ShaderBody body;
     std::string why;
     const ShaderProgram& pixel = *shaderCore.currentPixelProgram();
-    ASSERT_TRUE(platform::d3d9::readShaderBody(pixel.body->GetBufferPointer(), pixel.bodySize, body, why)) << why;
+    ASSERT_TRUE(platform::d3d9::readShaderBody(pixel.body, pixel.bodySize, body, why)) << why;
     using Define = std::pair<std::string, std::string>;
     EXPECT_NE(std::find(body.defines.begin(), body.defines.end(), Define("LMODE", "1")), body.defines.end());
     EXPECT_EQ(body.sourceId, 245);
