@@ -109,11 +109,19 @@ void ShaderProgram::releaseDeviceShader(DXStateCache* cache) {
     flags &= ~DeviceShaderMade;
 }
 
+VertexData*& ProgramVariables::operator[](std::size_t slot) {
+    if (!slots_) slots_ = std::make_unique<VertexData*[]>(kCount);
+    return slots_[slot];
+}
+
+void ProgramVariables::clear() {
+    if (!slots_) return;
+    for (std::size_t i = 0; i < kCount; ++i) delete slots_[i];
+    slots_.reset();
+}
+
 void ShaderProgram::releaseVariables() {
-    for (VertexData*& variable : variables) {
-        delete variable;
-        variable = nullptr;
-    }
+    variables.clear();
     if (table) {
         table->Release();
         table = nullptr;

@@ -17,6 +17,7 @@
 // changed ones), makes the shaders current and applies the state cache.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -30,6 +31,31 @@
 class Container;
 class DXStateCache;
 class MemoryStream;
+
+// The variable slots of a program, one per mapped name. The slots are made
+// when one is first written, so a program never made current (most of the
+// families' permutations) costs one pointer.
+class ProgramVariables {
+public:
+    static constexpr std::size_t kCount = ShaderVariablesMapper::kCount;
+
+    ProgramVariables() = default;
+    ~ProgramVariables() { clear(); }
+    ProgramVariables(const ProgramVariables&) = delete;
+    ProgramVariables& operator=(const ProgramVariables&) = delete;
+
+    // A slot to write; the slots are made when missing.
+    VertexData*& operator[](std::size_t slot);
+    // A slot's variable; none while the slots were never made.
+    VertexData* operator[](std::size_t slot) const { return slots_ ? slots_[slot] : nullptr; }
+    VertexData* const* begin() const { return slots_.get(); }
+    VertexData* const* end() const { return slots_ ? slots_.get() + kCount : nullptr; }
+    // Deletes every variable and the slots.
+    void clear();
+
+private:
+    std::unique_ptr<VertexData*[]> slots_;
+};
 
 // One compiled vertex or pixel program.
 class ShaderProgram {
@@ -65,7 +91,7 @@ public:
     const char* kindWord() const;
     bool has(std::uint32_t flag) const { return (flags & flag) != 0; }
 
-    VertexData* variables[ShaderVariablesMapper::kCount] = {};
+    ProgramVariables variables;
     std::uint32_t flags = 0;
     std::uint8_t byte0 = 0;
     std::uint8_t byte1 = 1;
