@@ -53,6 +53,23 @@ protected:
         ASSERT_TRUE(writeShaderPackage(core.paths().get(PathShaderCacheFile), kept, error)) << error;
     }
 
+    // The package with every body passed through damage (by its key).
+    void writeDamagedPackage(const std::function<void(const std::string&, std::vector<std::uint8_t>&)>& damage) {
+        std::vector<PackedShader> sorted = shaders;
+        std::sort(sorted.begin(), sorted.end(),
+                  [](const PackedShader& a, const PackedShader& b) { return a.key < b.key; });
+        Container writer("writer", 0);
+        writer.reserveEntries(std::int32_t(sorted.size()));
+        for (const PackedShader& shader : sorted) {
+            std::vector<std::uint8_t> body = platform::d3d9::writeShaderBody(shader.body);
+            damage(shader.key, body);
+            ASSERT_TRUE(writer.append(shader.key, body.data(), std::int32_t(body.size())));
+        }
+        MemoryStream content(true);
+        ASSERT_GT(writer.write(content), 0);
+        ASSERT_TRUE(writePackedFile(core.paths().get(PathShaderCacheFile), content, 1, true));
+    }
+
     std::size_t count(const std::string& line) const {
         return std::size_t(std::count(calls->lines.begin(), calls->lines.end(), line));
     }
@@ -172,19 +189,8 @@ TEST_F(ShaderCoreTest, ABodyLargerThanItsEntryIsRefusedAndTheRendererFallsBack) 
         {"a body claiming about 4 GB", claim(0xFFFFFFF8u), "its body claims 4294967288 bytes"},
         {"a body cut to its first word", [](Body& body) { body.resize(4); }, "is too short to be one"},
     };
-    std::vector<PackedShader> sorted = shaders;
-    std::sort(sorted.begin(), sorted.end(), [](const PackedShader& a, const PackedShader& b) { return a.key < b.key; });
     for (const Case& c : cases) {
-        Container writer("writer", 0);
-        writer.reserveEntries(std::int32_t(sorted.size()));
-        for (const PackedShader& shader : sorted) {
-            Body body = platform::d3d9::writeShaderBody(shader.body);
-            c.damage(body);
-            ASSERT_TRUE(writer.append(shader.key, body.data(), std::int32_t(body.size())));
-        }
-        MemoryStream content(true);
-        ASSERT_GT(writer.write(content), 0);
-        ASSERT_TRUE(writePackedFile(core.paths().get(PathShaderCacheFile), content, 1, true));
+        writeDamagedPackage([&](const std::string&, Body& body) { c.damage(body); });
 
         // Start-up as the device start runs it: the package is refused at its
         // first program and the renderer goes on without shaders.
@@ -261,18 +267,9 @@ TEST_F(ShaderCoreTest, DrawsSendOnlyChangedConstantsAndSurviveDeviceLoss) {
 // package; the program fails alone when it is first used: no variables
 // (logged once), no device shader, and its draws go without it.
 TEST_F(ShaderCoreTest, ABodyDamagedInsideFailsOnlyItsProgramWhenFirstUsed) {
-    std::vector<PackedShader> sorted = shaders;
-    std::sort(sorted.begin(), sorted.end(), [](const PackedShader& a, const PackedShader& b) { return a.key < b.key; });
-    Container writer("writer", 0);
-    writer.reserveEntries(std::int32_t(sorted.size()));
-    for (const PackedShader& shader : sorted) {
-        std::vector<std::uint8_t> body = platform::d3d9::writeShaderBody(shader.body);
-        if (shader.key == "vs_2_0VS_OPS1") body[8] = 99;  // an unknown body version
-        ASSERT_TRUE(writer.append(shader.key, body.data(), std::int32_t(body.size())));
-    }
-    MemoryStream content(true);
-    ASSERT_GT(writer.write(content), 0);
-    ASSERT_TRUE(writePackedFile(core.paths().get(PathShaderCacheFile), content, 1, true));
+    writeDamagedPackage([](const std::string& key, std::vector<std::uint8_t>& body) {
+        if (key == "vs_2_0VS_OPS1") body[8] = 99;  // an unknown body version
+    });
 
     video.fixedPipeline = false;
     ASSERT_TRUE(shaderCore.start());

@@ -148,14 +148,14 @@ std::int32_t Container::write(DataStream& stream) {
 
 bool Container::load() {
     const std::string path = containerPath(pathNumber_);
-    int error = 0;
-    const platform::MappingHandle mapping = path.empty() ? platform::MappingHandle{} : platform::openMapping(path, false, &error);
+    const platform::MappingHandle mapping =
+        path.empty() ? platform::MappingHandle{} : platform::openMapping(path, false);
     if (!mapping)
         return engineLog().systemError("Container %s: Can't open source file [%s]", name_, logPath(path).c_str());
     // The old entries stay until the new content is there.
     const std::int64_t fileSize = platform::mappingSize(mapping);
     void* base = fileSize > 0 && fileSize < INT32_MAX
-                     ? platform::mapView(mapping, 0, std::uint64_t(fileSize), false, &error)
+                     ? platform::mapView(mapping, 0, std::uint64_t(fileSize), false)
                      : nullptr;
     MemoryStream content;
     if (base) {
