@@ -134,9 +134,9 @@ int fuzzShaderPackage(const std::uint8_t* data, std::size_t size) {
         if (bench.core.loadProgram(program, false)) {
             fuzzCheck(program.body != nullptr && program.has(ShaderProgram::BodyLoaded),
                       "shaders: a program read without its body");
-            fuzzCheck(D3DXGetShaderSize(static_cast<const DWORD*>(program.body->GetBufferPointer())) <=
-                          program.bodySize,
+            fuzzCheck(D3DXGetShaderSize(reinterpret_cast<const DWORD*>(program.body)) <= program.bodySize,
                       "shaders: a body read that claims more than its entry");
+            bench.core.prepareProgram(program);
             program.createDeviceShader(nullDevice(), &bench.cache);
         }
         program.releaseBody(&bench.cache);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -72,6 +74,52 @@ TEST_F(ContainerTest, FindsEveryPackedNameByBinarySearch) {
     EXPECT_TRUE(core.log().contains("Stream save not possible in release exe"));
     EXPECT_TRUE(core.log().contains("Container render shaders: Can't write data to file ["));
     EXPECT_EQ(testing_support::readFile(platform::hostPath(path)), before);
+}
+
+// The package file is read where it lies: packed, raw, or raw behind a
+// header. The entries view one block of content (no entry holds a copy),
+// and a load that fails keeps the entries before it readable.
+TEST_F(ContainerTest, EveryFormOfTheFileLoadsAndItsEntriesShareOneBlock) {
+    Container writer("writer", PathShaderCacheFile);
+    writer.reserveEntries(2);
+    ASSERT_TRUE(writer.append("a", "first", 5));
+    ASSERT_TRUE(writer.append("b", "second", 6));
+    MemoryStream content(true);
+    ASSERT_GT(writer.write(content), 0);
+    const std::string bytes(reinterpret_cast<const char*>(content.data()), std::size_t(content.size()));
+    std::string header(9, '\0');
+    for (int i = 0; i < 4; ++i) header[1 + i] = header[5 + i] = char(bytes.size() >> (8 * i));
+    const std::string file = platform::hostPath(path);
+
+    struct Form {
+        const char* what;
+        std::function<void()> write;
+    };
+    const Form forms[] = {
+        {"packed", [&] { ASSERT_TRUE(writePackedFile(path, content, 9, true)); }},
+        {"raw", [&] { ASSERT_TRUE(testing_support::writeFile(file, bytes)); }},
+        {"raw behind a header", [&] { ASSERT_TRUE(testing_support::writeFile(file, header + bytes)); }},
+    };
+    for (const Form& form : forms) {
+        form.write();
+        ASSERT_TRUE(container.load()) << form.what;
+        ASSERT_EQ(container.count(), 2) << form.what;
+        MemoryStream* a = container.find("a");
+        MemoryStream* b = container.find("b");
+        ASSERT_TRUE(a && b) << form.what;
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(a->data()), std::size_t(a->size())), "first");
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(b->data()), std::size_t(b->size())), "second");
+        EXPECT_FALSE(a->ownsBuffer()) << form.what;
+        // b's bytes follow a's, its name length, name and data size.
+        EXPECT_EQ(b->data(), a->data() + 5 + 2 + 1 + 4) << form.what;
+
+        ASSERT_TRUE(std::filesystem::remove(file));
+        EXPECT_FALSE(container.load()) << form.what;
+        ASSERT_EQ(container.find("b"), b) << form.what;
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(b->data()), std::size_t(b->size())), "second");
+    }
+    container.release();
+    EXPECT_EQ(container.count(), 0);
 }
 
 TEST_F(ContainerTest, DamagedFilesAreRefused) {

@@ -53,6 +53,23 @@ protected:
         ASSERT_TRUE(writeShaderPackage(core.paths().get(PathShaderCacheFile), kept, error)) << error;
     }
 
+    // The package with every body passed through damage (by its key).
+    void writeDamagedPackage(const std::function<void(const std::string&, std::vector<std::uint8_t>&)>& damage) {
+        std::vector<PackedShader> sorted = shaders;
+        std::sort(sorted.begin(), sorted.end(),
+                  [](const PackedShader& a, const PackedShader& b) { return a.key < b.key; });
+        Container writer("writer", 0);
+        writer.reserveEntries(std::int32_t(sorted.size()));
+        for (const PackedShader& shader : sorted) {
+            std::vector<std::uint8_t> body = platform::d3d9::writeShaderBody(shader.body);
+            damage(shader.key, body);
+            ASSERT_TRUE(writer.append(shader.key, body.data(), std::int32_t(body.size())));
+        }
+        MemoryStream content(true);
+        ASSERT_GT(writer.write(content), 0);
+        ASSERT_TRUE(writePackedFile(core.paths().get(PathShaderCacheFile), content, 1, true));
+    }
+
     std::size_t count(const std::string& line) const {
         return std::size_t(std::count(calls->lines.begin(), calls->lines.end(), line));
     }
@@ -82,13 +99,19 @@ TEST_F(ShaderCoreTest, LoadsEveryStandaloneProgramByProfileAndName) {
     const ShaderProgram& shadow = shaderCore.vertexPrograms[16];
     EXPECT_STREQ(shadow.name, "VS_SHADOWD");
     ASSERT_TRUE(shadow.has(ShaderProgram::BodyLoaded));
+    // Bodies are read where the package keeps them; their variables are
+    // built when a program is first made current.
+    EXPECT_EQ(shadow.body, shaderCore.container().find("vs_2_0VS_SHADOWD")->data());
+    EXPECT_EQ(shadow.variables[VarWorldViewProjection], nullptr);
+    shaderCore.selectVertexProgram(16);
+    shaderCore.selectPixelProgram(5);
     ASSERT_NE(shadow.variables[VarWorldViewProjection], nullptr);
     EXPECT_EQ(shadow.variables[VarWorldViewProjection]->classCode, VertexData::ClassMatrix);
     EXPECT_EQ(shadow.variables[VarShadow]->registers[0], 5);
     platform::d3d9::ShaderBody body;
     std::string why;
     const ShaderProgram& blur = shaderCore.pixelPrograms[5];
-    ASSERT_TRUE(platform::d3d9::readShaderBody(blur.body->GetBufferPointer(), blur.bodySize, body, why)) << why;
+    ASSERT_TRUE(platform::d3d9::readShaderBody(blur.body, blur.bodySize, body, why)) << why;
     EXPECT_EQ(body.profile, "ps_2_a");
     EXPECT_EQ(body.sourceId, 255);
     ASSERT_NE(blur.variables[VarGaussianFilter], nullptr);
@@ -166,19 +189,8 @@ TEST_F(ShaderCoreTest, ABodyLargerThanItsEntryIsRefusedAndTheRendererFallsBack) 
         {"a body claiming about 4 GB", claim(0xFFFFFFF8u), "its body claims 4294967288 bytes"},
         {"a body cut to its first word", [](Body& body) { body.resize(4); }, "is too short to be one"},
     };
-    std::vector<PackedShader> sorted = shaders;
-    std::sort(sorted.begin(), sorted.end(), [](const PackedShader& a, const PackedShader& b) { return a.key < b.key; });
     for (const Case& c : cases) {
-        Container writer("writer", 0);
-        writer.reserveEntries(std::int32_t(sorted.size()));
-        for (const PackedShader& shader : sorted) {
-            Body body = platform::d3d9::writeShaderBody(shader.body);
-            c.damage(body);
-            ASSERT_TRUE(writer.append(shader.key, body.data(), std::int32_t(body.size())));
-        }
-        MemoryStream content(true);
-        ASSERT_GT(writer.write(content), 0);
-        ASSERT_TRUE(writePackedFile(core.paths().get(PathShaderCacheFile), content, 1, true));
+        writeDamagedPackage([&](const std::string&, Body& body) { c.damage(body); });
 
         // Start-up as the device start runs it: the package is refused at its
         // first program and the renderer goes on without shaders.
@@ -249,6 +261,43 @@ TEST_F(ShaderCoreTest, DrawsSendOnlyChangedConstantsAndSurviveDeviceLoss) {
     EXPECT_EQ(cache.vertexShaderCurrent, vertex.vertexShader);
     shaderCore.release();
     EXPECT_EQ(cache.vertexShaderDesired, nullptr);
+}
+
+// A body whose size holds but whose content does not read loads with the
+// package; the program fails alone when it is first used: no variables
+// (logged once), no device shader, and its draws go without it.
+TEST_F(ShaderCoreTest, ABodyDamagedInsideFailsOnlyItsProgramWhenFirstUsed) {
+    writeDamagedPackage([](const std::string& key, std::vector<std::uint8_t>& body) {
+        if (key == "vs_2_0VS_OPS1") body[8] = 99;  // an unknown body version
+    });
+
+    video.fixedPipeline = false;
+    ASSERT_TRUE(shaderCore.start());
+    EXPECT_TRUE(shaderCore.ready());
+    EXPECT_FALSE(video.fixedPipeline);
+    const std::string refused = "D3DXGetShaderConstantTable refused: unknown body version 99";
+    EXPECT_EQ(allLines().find(refused), std::string::npos);
+
+    shaderCore.selectVertexProgram(20);  // VS_OPS1, damaged
+    shaderCore.selectPixelProgram(20);   // PS_OPS_RGB1
+    ShaderProgram& vertex = *shaderCore.currentVertexProgram();
+    EXPECT_NE(allLines().find(refused), std::string::npos);
+    EXPECT_EQ(vertex.variables[VarWorldViewProjection], nullptr);
+    calls->lines.clear();
+    shaderCore.prepareDraw();
+    EXPECT_TRUE(core.log().contains("Cannot create vertex shader [VS_OPS1]: "));
+    EXPECT_FALSE(vertex.has(ShaderProgram::BodyLoaded));
+    EXPECT_EQ(count("SetVertexShader(VS_OPS1)"), 0u);
+    EXPECT_EQ(count("SetPixelShader(PS_OPS_RGB1)"), 1u);
+
+    // Made current again it is not read again.
+    core.log().clear();
+    lines.clear();
+    shaderCore.selectVertexProgram(20);
+    shaderCore.prepareDraw();
+    EXPECT_EQ(allLines().find(refused), std::string::npos);
+    EXPECT_FALSE(core.log().contains("Cannot create vertex shader"));
+    shaderCore.release();
 }
 
 // A pixel program current without a vertex program (the quad batch's
@@ -466,7 +515,7 @@ TEST_F(ShaderCoreTest, FamiliesLoadEveryPermutationAndSelectOnePerDraw) {
     platform::d3d9::ShaderBody body;
     std::string why;
     const ShaderProgram& pixel = *shaderCore.currentPixelProgram();
-    ASSERT_TRUE(platform::d3d9::readShaderBody(pixel.body->GetBufferPointer(), pixel.bodySize, body, why)) << why;
+    ASSERT_TRUE(platform::d3d9::readShaderBody(pixel.body, pixel.bodySize, body, why)) << why;
     using Define = std::pair<std::string, std::string>;
     EXPECT_NE(std::find(body.defines.begin(), body.defines.end(), Define("LMODE", "1")), body.defines.end());
     EXPECT_EQ(body.sourceId, 245);

@@ -1,6 +1,7 @@
 #include "render/shaders/Container.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <new>
 
@@ -14,6 +15,8 @@ namespace {
 // A stored entry takes at least its name length and its data size.
 constexpr std::int32_t kSmallestEntry = 2 + 4;
 constexpr std::size_t kNameLimit = 127;
+// A packed stream record's header: a u8 flag, the u32 packed and unpacked sizes.
+constexpr std::int32_t kPackedHeader = 9;
 
 // Unsigned byte order up to the first terminator.
 int compareNames(const char* a, const char* b) {
@@ -37,6 +40,16 @@ void Container::release() {
     entries_.reset();
     capacity_ = 0;
     count_ = 0;
+    content_.release();
+    unmap();
+}
+
+void Container::unmap() {
+    platform::unmapView(mappedBase_, mappedLength_);
+    platform::closeMapping(mapping_);
+    mappedBase_ = nullptr;
+    mappedLength_ = 0;
+    mapping_ = {};
 }
 
 std::uint32_t Container::reserveSize() const {
@@ -64,8 +77,10 @@ MemoryStream* Container::find(const char* key) {
     return nullptr;
 }
 
-std::int32_t Container::read(DataStream& stream) {
-    release();
+std::int32_t Container::read(DataStream& stream) { return readEntries(stream, nullptr); }
+
+std::int32_t Container::readEntries(DataStream& stream, std::uint8_t* view) {
+    if (!view) release();
     std::int32_t total = 0;
     std::uint32_t count = 0;
     if (!addField(total, readU32(stream, count))) return total;
@@ -100,6 +115,14 @@ std::int32_t Container::read(DataStream& stream) {
                                     bytesLeft(stream));
             return -1;
         }
+        if (view) {
+            // The bytes stay where they lie; the check above keeps them
+            // within the content.
+            entry.data.setFixed(view + stream.tell(), std::int32_t(size));
+            stream.setPosition(stream.tell() + std::int32_t(size));
+            total += std::int32_t(size);
+            continue;
+        }
         if (!entry.data.allocateExact(std::int32_t(size))) {
             engineLog().systemError("Container %s: no memory for the %u bytes of entry [%s]", name_, size, entry.name);
             return -1;
@@ -125,17 +148,53 @@ std::int32_t Container::write(DataStream& stream) {
 
 bool Container::load() {
     const std::string path = containerPath(pathNumber_);
-    std::unique_ptr<WinFileStream> file(
-        path.empty() ? nullptr : WinFileStream::open(path, platform::GENERIC_READ, 0, platform::OPEN_EXISTING));
-    if (!file)
+    const platform::MappingHandle mapping =
+        path.empty() ? platform::MappingHandle{} : platform::openMapping(path, false);
+    if (!mapping)
         return engineLog().systemError("Container %s: Can't open source file [%s]", name_, logPath(path).c_str());
-    MemoryStream content(true);
-    const std::int32_t taken = readPackedStream(-1, content, false, *file);
-    file.reset();
-    if (taken < 0 || content.size() <= 0)
+    // The old entries stay until the new content is there.
+    const std::int64_t fileSize = platform::mappingSize(mapping);
+    void* base = fileSize > 0 && fileSize < INT32_MAX
+                     ? platform::mapView(mapping, 0, std::uint64_t(fileSize), false)
+                     : nullptr;
+    MemoryStream content;
+    if (base) {
+        // The record as readPackedStream reads a whole source: a header whose
+        // packed size covers the rest of the file, else raw bytes.
+        auto* bytes = static_cast<std::uint8_t*>(base);
+        const auto length = std::int32_t(fileSize);
+        std::uint32_t packed = 0;
+        if (length > kPackedHeader)
+            for (int i = 0; i < 4; ++i) packed |= std::uint32_t(bytes[1 + i]) << (8 * i);
+        const bool header = length > kPackedHeader && bytes[0] <= 1 && packed == std::uint32_t(length - kPackedHeader);
+        if (header && bytes[0] == 1) {
+            // Unpacked straight out of the mapping, which is then let go.
+            MemoryStream mapped(bytes, length);
+            if (readPackedStream(-1, content, true, mapped) < 0) content.release();
+        } else if (header) {
+            content.setFixed(bytes + kPackedHeader, std::int32_t(packed));
+        } else {
+            content.setFixed(bytes, length);
+        }
+    }
+    if (content.size() <= 0) {
+        platform::unmapView(base, std::uint64_t(fileSize));
+        platform::closeMapping(mapping);
         return engineLog().systemError("Container %s: Can't read data from file [%s]", name_, logPath(path).c_str());
-    content.setPosition(0);
-    if (read(content) < 0) return engineLog().systemError("Container %s: Can't read data from memory file", name_);
+    }
+    release();
+    content_.swap(content);
+    if (content_.ownsBuffer()) {
+        platform::unmapView(base, std::uint64_t(fileSize));
+        platform::closeMapping(mapping);
+    } else {
+        mapping_ = mapping;
+        mappedBase_ = base;
+        mappedLength_ = std::uint64_t(fileSize);
+    }
+    content_.setPosition(0);
+    if (readEntries(content_, content_.data()) < 0)
+        return engineLog().systemError("Container %s: Can't read data from memory file", name_);
     if (gameCore.debugFlags & DebugResourceLog)
         engineLog().info("Loaded container %s from file [%s]", name_, logPath(path).c_str());
     return true;

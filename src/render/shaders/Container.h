@@ -7,6 +7,12 @@
 // which the lookup's binary search relies on; a file keeps the order it was
 // written in, so writers must write them sorted. Names hold at most 127
 // characters. The game only reads the file; save() is refused.
+//
+// load() maps the file instead of reading it into memory: a packed record is
+// unpacked straight out of the mapping into one buffer, a raw one is used
+// where it lies. Either way the entries' streams are views into that one
+// block of bytes (no entry owns a copy), and the block lives until the
+// entries are released or another file is loaded.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +20,7 @@
 #include <string>
 
 #include "foundation/DataStream.h"
+#include "platform/FileMapping.h"
 
 struct ContainerEntry {
     char name[128] = {};
@@ -36,14 +43,15 @@ public:
     bool load();
     // Refused in the game: logs why and answers false; the file is untouched.
     bool save();
-    // The data of the named entry (owned by the container), or null, logged.
+    // The data of the named entry (kept by the container), or null, logged.
     MemoryStream* find(const char* name);
 
     // The unpacked content. read() refuses counts, name lengths and data
     // sizes that the stream cannot hold; returns bytes or a negative count.
+    // Entries read from a stream own copies of their bytes.
     std::int32_t read(DataStream& stream);
     std::int32_t write(DataStream& stream);
-    // Frees every entry.
+    // Frees every entry, the content they view and the file mapping.
     void release();
     // The data sizes of every entry plus 128.
     std::uint32_t reserveSize() const;
@@ -62,6 +70,13 @@ public:
     const ContainerEntry& entry(std::int32_t index) const { return entries_[index]; }
 
 private:
+    // read() over a stream; with view set (the stream's bytes from position
+    // 0, kept by the container) the entries view them instead of copying.
+    std::int32_t readEntries(DataStream& stream, std::uint8_t* view);
+    // Maps the file and gives its unpacked content in content_ (a view of
+    // the mapping or an unpacked buffer); false when the record is unusable.
+    bool mapContent(const std::string& path);
+    void unmap();
     // Moves the entries into a table of capacity entries; false without memory.
     bool grow(std::int32_t capacity);
 
@@ -71,4 +86,9 @@ private:
     std::unique_ptr<ContainerEntry[]> entries_;
     std::int32_t capacity_ = 0;
     std::int32_t count_ = 0;
+    // The loaded file's content that the entries view, and its mapping.
+    MemoryStream content_;
+    platform::MappingHandle mapping_;
+    void* mappedBase_ = nullptr;
+    std::uint64_t mappedLength_ = 0;
 };

@@ -81,7 +81,7 @@ bool ShaderProgram::createDeviceShader(IDirect3DDevice9* device, DXStateCache* c
         if (variable) variable->setDevice(device);
     HRESULT result = D3DERR_INVALIDCALL;
     if (device) {
-        const auto* code = static_cast<const DWORD*>(body->GetBufferPointer());
+        const auto* code = reinterpret_cast<const DWORD*>(body);
         result = kind == KindVertex ? device->CreateVertexShader(code, &vertexShader)
                                     : device->CreatePixelShader(code, &pixelShader);
     }
@@ -109,11 +109,19 @@ void ShaderProgram::releaseDeviceShader(DXStateCache* cache) {
     flags &= ~DeviceShaderMade;
 }
 
+VertexData*& ProgramVariables::operator[](std::size_t slot) {
+    if (!slots_) slots_ = std::make_unique<VertexData*[]>(kCount);
+    return slots_[slot];
+}
+
+void ProgramVariables::clear() {
+    if (!slots_) return;
+    for (std::size_t i = 0; i < kCount; ++i) delete slots_[i];
+    slots_.reset();
+}
+
 void ShaderProgram::releaseVariables() {
-    for (VertexData*& variable : variables) {
-        delete variable;
-        variable = nullptr;
-    }
+    variables.clear();
     if (table) {
         table->Release();
         table = nullptr;
@@ -123,10 +131,8 @@ void ShaderProgram::releaseVariables() {
 void ShaderProgram::releaseBody(DXStateCache* cache) {
     releaseVariables();
     releaseDeviceShader(cache);
-    if (body) {
-        body->Release();
-        body = nullptr;
-    }
+    body = nullptr;
+    variablesBuilt = false;
     bodySize = 0;
     flags &= ~(Bound | BodyLoaded);
 }
@@ -142,9 +148,7 @@ bool ShaderProgram::readBody(MemoryStream& data) {
     if (claimed > size)
         return engineLog().error("Shader [%s]: its body claims %u bytes, its entry holds %u", name, unsigned(claimed),
                                  unsigned(size));
-    if (FAILED(D3DXCreateBuffer(size, &body)) || !body)
-        return engineLog().error("Can't create D3D shader buffer to load compiled shader data");
-    if (size) std::memcpy(body->GetBufferPointer(), data.data(), size);
+    body = data.data();
     bodySize = size;
     return true;
 }
@@ -153,7 +157,7 @@ bool ShaderProgram::loadVariables(const ShaderVariablesMapper& mapper, ShaderFra
                                   IDirect3DDevice9* device) {
     if (!body) return engineLog().error("Can't load shader variable: COMPILE FIRST");
     releaseVariables();
-    if (FAILED(D3DXGetShaderConstantTable(static_cast<const DWORD*>(body->GetBufferPointer()), &table)) || !table)
+    if (FAILED(D3DXGetShaderConstantTable(reinterpret_cast<const DWORD*>(body), &table)) || !table)
         return engineLog().error("%s", "");
     D3DXCONSTANTTABLE_DESC tableDesc{};
     table->GetDesc(&tableDesc);
@@ -272,6 +276,8 @@ bool ShaderCore::initialize() {
         pixelPrograms[i].setup(ShaderProgram::KindPixel, i, table_->pixelNames[i], table_->pixelSources[i]);
 
     if (gameCore.paths) gameCore.paths->setPathFormat(PathShaderCacheName, "shaders.%04d", kShaderDataVersion);
+    // Bodies lie in the package's content, which the load replaces.
+    releasePrograms();
     if (!container_->load()) {
         const std::string path = gameCore.paths ? gameCore.paths->get(PathShaderCacheFile) : std::string();
         return engineLog().systemError("Fail to load shaders data package at [%s]", logPath(path).c_str());
@@ -390,24 +396,28 @@ bool ShaderCore::loadProgram(ShaderProgram& program, bool force) {
     if (container_->flags() & Container::kModified) engineLog().info("Load shader [%s] from cache", program.name);
     if (!program.readBody(*data)) return engineLog().error("Can't load cached shader [%s]: read failed.", program.name);
     if (!program.body) return engineLog().error("Can't load shader [%s]", program.name);
-    program.loadVariables(*mapper_, &frame, &pass, device_);
     program.flags |= ShaderProgram::BodyLoaded;
     return true;
 }
 
-void ShaderCore::release() {
+void ShaderCore::prepareProgram(ShaderProgram& program) {
+    if (program.variablesBuilt || !program.body) return;
+    program.variablesBuilt = true;
+    program.loadVariables(*mapper_, &frame, &pass, device_);
+}
+
+void ShaderCore::releasePrograms() {
     currentPixel_ = currentVertex_ = nullptr;
-    if (!ready_) {
-        // A failed load may have left bodies behind.
-        for (auto& p : vertexPrograms) p.releaseBody(cache_);
-        for (auto& p : pixelPrograms) p.releaseBody(cache_);
-        for (MultyShader* family : families) deleteFamilyPrograms(*family);
-        return;
-    }
-    loadedCount = 0;
     for (auto& p : vertexPrograms) p.releaseBody(cache_);
     for (auto& p : pixelPrograms) p.releaseBody(cache_);
     for (MultyShader* family : families) deleteFamilyPrograms(*family);
+}
+
+void ShaderCore::release() {
+    // A failed load may have left bodies behind.
+    releasePrograms();
+    if (!ready_) return;
+    loadedCount = 0;
     defines.clear();
     container_->release();
     ready_ = 0;
@@ -425,6 +435,8 @@ void ShaderCore::releaseDeviceShaders() {
 
 void ShaderCore::selectPrograms(ShaderProgram* vertex, ShaderProgram* pixel) {
     if (pixel && !currentPixel_ && cache_) cache_->resetTexCoordIndices();
+    if (vertex) prepareProgram(*vertex);
+    if (pixel) prepareProgram(*pixel);
     currentVertex_ = vertex;
     currentPixel_ = pixel;
     if (vertex) vertex->flags &= ~ShaderProgram::Bound;
@@ -434,12 +446,14 @@ void ShaderCore::selectPrograms(ShaderProgram* vertex, ShaderProgram* pixel) {
 void ShaderCore::selectPixelProgram(std::int32_t index) {
     ShaderProgram* program = index >= 0 && index < kPixelProgramCount ? &pixelPrograms[index] : nullptr;
     if (program && !currentPixel_ && cache_) cache_->resetTexCoordIndices();
+    if (program) prepareProgram(*program);
     currentPixel_ = program;
     if (program) program->flags &= ~ShaderProgram::Bound;
 }
 
 void ShaderCore::selectVertexProgram(std::int32_t index) {
     ShaderProgram* program = index >= 0 && index < kVertexProgramCount ? &vertexPrograms[index] : nullptr;
+    if (program) prepareProgram(*program);
     currentVertex_ = program;
     if (program) program->flags &= ~ShaderProgram::Bound;
 }
@@ -586,6 +600,7 @@ void ShaderCore::applyPassTextures() {
 
 void ShaderCore::commitProgram(ShaderProgram& program) {
     if (!program.has(ShaderProgram::BodyLoaded)) return;
+    prepareProgram(program);
     if (!program.has(ShaderProgram::DeviceShaderMade) && !program.createDeviceShader(device_, cache_)) return;
     const bool bound = program.has(ShaderProgram::Bound);
     program.commitVariables(bound);

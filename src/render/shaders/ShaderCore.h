@@ -4,7 +4,9 @@
 // compiled-shader package ("shaders.0050" beside the executable) by its key,
 // the profile followed by the program name ("vs_2_0VS_SHADOWD"), turned into
 // a device shader when first drawn with, and its constants bound through
-// shader variables. Two passes load the programs (vertex, then pixel); a
+// shader variables. A body is not copied: it is read where the package
+// keeps it, checked when the program loads, and its constant table and
+// variables are built when the program is first made current. Two passes load the programs (vertex, then pixel); a
 // body that is missing stops the load, and start() then leaves the renderer
 // on the fixed pipeline. Device shaders are released on device loss and
 // made again on demand; the bodies stay.
@@ -15,6 +17,7 @@
 // changed ones), makes the shaders current and applies the state cache.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -28,6 +31,31 @@
 class Container;
 class DXStateCache;
 class MemoryStream;
+
+// The variable slots of a program, one per mapped name. The slots are made
+// when one is first written, so a program never made current (most of the
+// families' permutations) costs one pointer.
+class ProgramVariables {
+public:
+    static constexpr std::size_t kCount = ShaderVariablesMapper::kCount;
+
+    ProgramVariables() = default;
+    ~ProgramVariables() { clear(); }
+    ProgramVariables(const ProgramVariables&) = delete;
+    ProgramVariables& operator=(const ProgramVariables&) = delete;
+
+    // A slot to write; the slots are made when missing.
+    VertexData*& operator[](std::size_t slot);
+    // A slot's variable; none while the slots were never made.
+    VertexData* operator[](std::size_t slot) const { return slots_ ? slots_[slot] : nullptr; }
+    VertexData* const* begin() const { return slots_.get(); }
+    VertexData* const* end() const { return slots_ ? slots_.get() + kCount : nullptr; }
+    // Deletes every variable and the slots.
+    void clear();
+
+private:
+    std::unique_ptr<VertexData*[]> slots_;
+};
 
 // One compiled vertex or pixel program.
 class ShaderProgram {
@@ -50,7 +78,8 @@ public:
     void releaseDeviceShader(DXStateCache* cache);
     // Variables, device shader and body.
     void releaseBody(DXStateCache* cache);
-    // Copies an entry of the package as the body; false, logged, on failure.
+    // Takes an entry of the package as the body (the entry keeps the
+    // bytes); false, logged, when the entry cannot hold the body it claims.
     bool readBody(MemoryStream& data);
     // Builds the variables from the body's constant table.
     bool loadVariables(const ShaderVariablesMapper& mapper, ShaderFrameState* frame, ShaderPassState* pass,
@@ -62,7 +91,7 @@ public:
     const char* kindWord() const;
     bool has(std::uint32_t flag) const { return (flags & flag) != 0; }
 
-    VertexData* variables[ShaderVariablesMapper::kCount] = {};
+    ProgramVariables variables;
     std::uint32_t flags = 0;
     std::uint8_t byte0 = 0;
     std::uint8_t byte1 = 1;
@@ -73,7 +102,11 @@ public:
     IDirect3DVertexShader9* vertexShader = nullptr;
     IDirect3DPixelShader9* pixelShader = nullptr;
     std::uint32_t bodySize = 0;
-    ID3DXBuffer* body = nullptr;
+    // The package entry's bytes, kept by the package until it is released.
+    const std::uint8_t* body = nullptr;
+    // Set once the constant table and variables were built from the body
+    // (or building them was tried and failed).
+    bool variablesBuilt = false;
     ID3DXConstantTable* table = nullptr;
     char name[256] = {};
 };
@@ -102,8 +135,13 @@ public:
     // Device loss: the device shaders only (when ready).
     void releaseDeviceShaders();
 
-    // Finds the program's body by its key and loads it with its variables.
+    // Finds the program's body by its key and checks it; its variables are
+    // built by prepareProgram.
     bool loadProgram(ShaderProgram& program, bool force);
+    // Builds a loaded program's constant table and variables the first
+    // time it is asked for (made current or drawn with). A body whose table
+    // does not read leaves the program without variables, logged once.
+    void prepareProgram(ShaderProgram& program);
 
     // Makes a standalone program current (none for an index out of range).
     void selectPixelProgram(std::int32_t index);
@@ -190,6 +228,8 @@ private:
     bool loadFamily(MultyShader& family, bool pixel);
     // Releases and deletes the programs in a family's slots.
     void deleteFamilyPrograms(MultyShader& family);
+    // The bodies of every standalone program and the families' programs.
+    void releasePrograms();
     void commitProgram(ShaderProgram& program);
 
     std::uint8_t ready_ = 0;
