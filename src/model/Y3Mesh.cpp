@@ -1,14 +1,50 @@
 #include "model/Y3Mesh.h"
 
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
 #include "app/GameCore.h"
+#include "foundation/DataStream.h"
 #include "foundation/IniFile.h"
+#include "foundation/Log.h"
 #include "foundation/SettingsReader.h"
+#include "foundation/TimeCore.h"
+#include "model/Y3MeshStream.h"
+#include "render/RenderCore.h"
 
 namespace {
 
 MeshSettings meshSettings;
 
+// The fewest bytes one entry of each counted block takes in a file: a
+// subset (six words, a material head with four empty links, the tail), a
+// bone (empty name), a stream record (magic, code, count).
+constexpr std::int32_t kMinSubsetBytes = 24 + 116 + 4 + 64;
+constexpr std::int32_t kMinBoneBytes = 2 + 4 + 48 + 48 + 40;
+constexpr std::int32_t kMinStreamRecordBytes = 12;
+
+// Reads a signed count that must be at least 0 and leave minBytes for each
+// entry in what is left of the stream.
+std::int32_t readCount(DataStream& s, std::int32_t& count, std::int32_t minBytes, const char* what) {
+    const std::int32_t r = readI32(s, count);
+    if (r < 0) return r;
+    if (count < 0 || count > bytesLeft(s) / minBytes) {
+        engineLog().error("Mesh: %s count %i runs past the end of the data", what, count);
+        return -1;
+    }
+    return r;
+}
+
+double gameNow() { return gameCore.clocks ? gameCore.clocks->gameTime.time : 0.0; }
+
+IDirect3DDevice9* renderDevice() { return gameCore.render ? gameCore.render->stateCache().device() : nullptr; }
+
 }  // namespace
+
+Y3Mesh::Y3Mesh() = default;
+
+Y3Mesh::~Y3Mesh() { release(3, true); }
 
 void Y3Mesh::readConfig() {
     if (!gameCore.settings) return;
@@ -19,3 +55,340 @@ void Y3Mesh::readConfig() {
 }
 
 const MeshSettings& Y3Mesh::settings() { return meshSettings; }
+
+void Y3Mesh::setNames(std::string resource, std::string element) {
+    resource_ = std::move(resource);
+    element_ = std::move(element);
+}
+
+const char* Y3Mesh::resourceName() const { return resource_.empty() ? "NULL" : resource_.c_str(); }
+const char* Y3Mesh::elementName() const { return element_.empty() ? "NULL" : element_.c_str(); }
+
+Y3MeshStream* Y3Mesh::stream(std::int32_t i) const {
+    return i >= 0 && i < streamCount() ? streams_[std::size_t(i)].get() : nullptr;
+}
+
+MeshSubset& Y3Mesh::addSubset() {
+    subsets_.push_back(std::make_unique<MeshSubset>());
+    return *subsets_.back();
+}
+
+void Y3Mesh::addStream(Y3MeshStream* stream) { streams_.emplace_back(stream); }
+
+// ---- reading and writing ----
+
+std::int32_t Y3Mesh::read(DataStream& s, bool skinTail, bool header) {
+    return header ? readHeader(s, skinTail) : readData(s);
+}
+
+std::int32_t Y3Mesh::write(DataStream& s, bool skinTail, bool header) {
+    return header ? writeHeader(s, skinTail) : writeData(s);
+}
+
+std::int32_t Y3Mesh::readHeader(DataStream& s, bool skinTail) {
+    release(3, true);
+    indexStream_ = DXIndexStream();
+    subsets_.clear();
+    std::int32_t total = 0;
+    std::uint32_t magic = 0;
+    if (!addField(total, readU32(s, magic))) return total;
+    if (magic != kMeshMagic) return -1;
+    std::int32_t count = 0;
+    if (!addField(total, readCount(s, count, kMinSubsetBytes, "subset"))) return total;
+    if (count == 0) flags_ |= kBad;
+    for (std::int32_t i = 0; i < count; ++i) {
+        MeshSubset& sub = addSubset();
+        std::int32_t words[6];
+        for (std::int32_t& word : words)
+            if (!addField(total, readI32(s, word))) return total;
+        sub.stream = words[0];
+        sub.carried = std::uint32_t(words[1]);
+        sub.vertexCount = words[2];
+        sub.startIndex = words[3];
+        sub.indexCount = words[4];
+        sub.triangleCount = words[5];
+        if (!addField(total, sub.material.read(s))) return total;
+        if (!addField(total, readExact(s, sub.tail, 64))) return total;
+    }
+    if (!addField(total, readExact(s, &boxPlacement, 48))) return total;
+    if (!addField(total, readExact(s, &secondMatrix, 48))) return total;
+    if (!addField(total, readExact(s, boxBlock, 64))) return total;
+    if (!addField(total, readCount(s, count, kMinBoneBytes, "bone"))) return total;
+    skin_.bones.resize(std::size_t(count));
+    for (MeshBone& bone : skin_.bones) {
+        std::uint16_t length = 0;
+        if (!addField(total, readU16(s, length))) return total;
+        if (length >= sizeof(bone.name)) {
+            engineLog().error("Mesh: bone name of %u bytes is longer than %u", unsigned(length),
+                              unsigned(sizeof(bone.name) - 1));
+            return -1;
+        }
+        if (!addField(total, readExact(s, bone.name, length))) return total;
+        if (!addField(total, readU32(s, bone.paletteWord))) return total;
+        if (!addField(total, readExact(s, bone.matrices, 96))) return total;
+        if (!addField(total, readExact(s, bone.block, 40))) return total;
+    }
+    if (!addField(total, readCount(s, count, 320, "skin record"))) return total;
+    skin_.records.resize(std::size_t(count));
+    if (count > 0 && !addField(total, readExact(s, skin_.records.data(), 320 * count))) return total;
+    if (skinTail) {
+        for (std::uint32_t& word : skin_.tailWords)
+            if (!addField(total, readU32(s, word))) return total;
+        if (!addField(total, readCount(s, count, 48, "skin matrix"))) return total;
+        skin_.tailMatrices.resize(std::size_t(count));
+        if (count > 0 && !addField(total, readExact(s, skin_.tailMatrices.data(), 48 * count))) return total;
+        if (count > 0) flags_ |= kSkinMatrices;
+    }
+    if (flags_ & kDataLoaded) checkRanges();
+    return total;
+}
+
+std::int32_t Y3Mesh::readData(DataStream& s) {
+    // Buffers made for the vertices read before are made again at the next
+    // allocation (a stream may now hold another count).
+    if (flags_ & kAllocated) releaseDevice();
+    std::int32_t total = 0;
+    std::uint32_t magic = 0;
+    if (!addField(total, readU32(s, magic))) return total;
+    if (magic != kMeshMagic) return -1;
+    std::int32_t count = 0;
+    if (!addField(total, readCount(s, count, kMinStreamRecordBytes, "stream"))) return total;
+    if (streamCount() < count) streams_.resize(std::size_t(count));
+    for (std::int32_t i = 0; i < count; ++i) {
+        std::unique_ptr<Y3MeshStream>& slot = streams_[std::size_t(i)];
+        if (slot) {
+            if (!addField(total, Y3MeshStream::readStreamRecordInto(s, *slot))) return total;
+        } else {
+            Y3MeshStream* created = nullptr;
+            if (!addField(total, Y3MeshStream::readStreamRecord(s, created))) return total;
+            slot.reset(created);
+        }
+    }
+    if (!addField(total, readCount(s, count, 4, "index"))) return total;
+    indices_.resize(std::size_t(count));
+    if (count > 0 && !addField(total, readExact(s, indices_.data(), 4 * count))) return total;
+    flags_ |= kDataLoaded;
+    checkRanges();
+    return total;
+}
+
+bool Y3Mesh::checkRanges() {
+    const std::int64_t indexCount = std::int64_t(indices_.size());
+    for (std::int32_t i = 0; i < subsetCount(); ++i) {
+        const MeshSubset& sub = *subsets_[std::size_t(i)];
+        const Y3MeshStream* source = stream(sub.stream);
+        const char* fault = nullptr;
+        if (!source) {
+            fault = "names a missing stream";
+        } else if (sub.startIndex < 0 || sub.indexCount < 0 ||
+                   std::int64_t(sub.startIndex) + sub.indexCount > indexCount) {
+            fault = "reaches outside the index array";
+        } else {
+            const std::uint32_t vertices = std::uint32_t(source->getCount());
+            const std::uint32_t* first = indices_.data() + sub.startIndex;
+            if (std::any_of(first, first + sub.indexCount, [vertices](std::uint32_t v) { return v >= vertices; }))
+                fault = "has an index past its stream's vertices";
+        }
+        if (fault) {
+            flags_ |= kBad;
+            engineLog().error("Bad mesh [%s.%s]: subset %i %s", resourceName(), elementName(), i, fault);
+            return false;
+        }
+    }
+    return true;
+}
+
+std::int32_t Y3Mesh::writeHeader(DataStream& s, bool skinTail) {
+    std::int32_t total = 0;
+    if (!addField(total, writeU32(s, kMeshMagic))) return total;
+    if (!addField(total, writeI32(s, subsetCount()))) return total;
+    for (const std::unique_ptr<MeshSubset>& sub : subsets_) {
+        sub->triangleCount = sub->indexCount / 3;
+        const std::int32_t words[6] = {sub->stream,     std::int32_t(sub->carried), sub->vertexCount,
+                                       sub->startIndex, sub->indexCount,            sub->triangleCount};
+        for (std::int32_t word : words)
+            if (!addField(total, writeI32(s, word))) return total;
+        if (!addField(total, sub->material.write(s))) return total;
+        if (!addField(total, s.write(sub->tail, 64))) return total;
+    }
+    if (!addField(total, s.write(&boxPlacement, 48))) return total;
+    if (!addField(total, s.write(&secondMatrix, 48))) return total;
+    if (!addField(total, s.write(boxBlock, 64))) return total;
+    if (!addField(total, writeI32(s, std::int32_t(skin_.bones.size())))) return total;
+    for (const MeshBone& bone : skin_.bones) {
+        const std::uint16_t length = std::uint16_t(strnlen(bone.name, sizeof(bone.name) - 1));
+        if (!addField(total, writeU16(s, length))) return total;
+        if (length > 0 && !addField(total, s.write(bone.name, length))) return total;
+        if (!addField(total, writeU32(s, bone.paletteWord))) return total;
+        if (!addField(total, s.write(bone.matrices, 96))) return total;
+        if (!addField(total, s.write(bone.block, 40))) return total;
+    }
+    const std::int32_t records = std::int32_t(skin_.records.size());
+    if (!addField(total, writeI32(s, records))) return total;
+    if (records > 0 && !addField(total, s.write(skin_.records.data(), 320 * records))) return total;
+    if (skinTail) {
+        for (std::uint32_t word : skin_.tailWords)
+            if (!addField(total, writeU32(s, word))) return total;
+        const std::int32_t matrices = std::int32_t(skin_.tailMatrices.size());
+        if (!addField(total, writeI32(s, matrices))) return total;
+        if (matrices > 0 && !addField(total, s.write(skin_.tailMatrices.data(), 48 * matrices))) return total;
+    }
+    return total;
+}
+
+std::int32_t Y3Mesh::writeData(DataStream& s) const {
+    std::int32_t total = 0;
+    if (!addField(total, writeU32(s, kMeshMagic))) return total;
+    if (!addField(total, writeI32(s, streamCount()))) return total;
+    for (std::int32_t i = 0; i < streamCount(); ++i) {
+        const Y3MeshStream* source = stream(i);
+        if (!source) {
+            engineLog().error("Can't write mesh [%s.%s]: stream %i was removed", resourceName(), elementName(), i);
+            return -1;
+        }
+        if (!addField(total, source->writeStreamRecord(s))) return total;
+    }
+    const std::int32_t count = std::int32_t(indices_.size());
+    if (!addField(total, writeI32(s, count))) return total;
+    if (count > 0) addField(total, s.write(indices_.data(), 4 * count));
+    return total;
+}
+
+// ---- device data ----
+
+bool Y3Mesh::allocate() {
+    if (meshSettings.enableMeshCaching) return true;
+    if (!(flags_ & kAllocated) && !allocateDevice()) return false;
+    return true;
+}
+
+bool Y3Mesh::allocateDevice() {
+    if ((flags_ & kBad) || streams_.empty()) return false;
+    IDirect3DDevice9* device = renderDevice();
+    if (!device) return false;
+    for (std::int32_t i = 0; i < streamCount(); ++i) {
+        std::unique_ptr<Y3MeshStream>& slot = streams_[std::size_t(i)];
+        if (!slot) continue;
+        // Usage bit 0 for a stream that a subset draws with bone influences.
+        std::uint32_t usage = 0;
+        for (const std::unique_ptr<MeshSubset>& sub : subsets_)
+            if (sub->stream == i && sub->material.head.boneInfluences > 0) usage |= 1;
+        if (!slot->allocateAndUpload(device, usage)) {
+            slot.reset();
+            engineLog().error("Can't allocate mesh stream [%s:%i] : Removed", resourceName(), i);
+        }
+    }
+    if (!indexStream_.buffer()) {
+        const std::int32_t count = std::int32_t(indices_.size());
+        if (!indexStream_.allocate(device, count) || !indexStream_.writeIndices(indices_.data(), 0)) {
+            engineLog().systemError("Create BAD mesh [%s.%s]", resourceName(), elementName());
+            flags_ |= kBad;
+            deallocate(true);
+            return false;
+        }
+    }
+    flags_ |= kAllocated;
+    return true;
+}
+
+void Y3Mesh::releaseDevice() {
+    for (std::unique_ptr<Y3MeshStream>& slot : streams_)
+        if (slot) slot->vertexStream().release();
+    indexStream_.release();
+    flags_ &= ~kAllocated;
+}
+
+bool Y3Mesh::deallocate(bool) {
+    releaseDevice();
+    return true;
+}
+
+void Y3Mesh::release(std::int32_t mode, bool freeSkinned) {
+    if (mode & 2) deallocate(true);
+    if (mode & 1) {
+        for (std::unique_ptr<Y3MeshStream>& slot : streams_)
+            if (slot && (freeSkinned || !slot->hasBlendWeights())) slot->freeVertices();
+        flags_ &= ~kDataLoaded;
+    }
+    if (mode != 3) return;
+    releaseDevice();
+    streams_.clear();
+    indices_.clear();
+    for (std::unique_ptr<MeshSubset>& sub : subsets_)
+        for (TextureLink& link : sub->material.links) link.release(false);
+    subsets_.clear();
+    skin_ = MeshSkin();
+    flags_ = 0;
+}
+
+bool Y3Mesh::drawSubset(std::int32_t selector) {
+    if (flags_ & kBad) return false;
+    if (!(flags_ & kAllocated) && !allocateDevice()) return false;
+    lastUse_ = gameNow();
+    std::int32_t streamIndex = -1;
+    std::int32_t vertexCount = 0;
+    std::int32_t startIndex = 0;
+    std::int32_t triangles = 0;
+    if (selector >= 0) {
+        if (selector >= subsetCount()) return false;
+        const MeshSubset& sub = *subsets_[std::size_t(selector)];
+        streamIndex = sub.stream;
+        vertexCount = sub.vertexCount;
+        startIndex = sub.startIndex;
+        triangles = sub.triangleCount;
+    } else {
+        // The run of subsets of stream -1 - selector, from the first found.
+        const std::int32_t wanted = -1 - selector;
+        bool found = false;
+        for (const std::unique_ptr<MeshSubset>& sub : subsets_) {
+            if (sub->stream != wanted) {
+                if (found) break;
+                continue;
+            }
+            if (!found) startIndex = sub->startIndex;
+            found = true;
+            triangles += sub->triangleCount;
+            vertexCount = std::max(vertexCount, sub->vertexCount);
+        }
+        streamIndex = wanted;
+    }
+    Y3MeshStream* source = stream(streamIndex);
+    IDirect3DDevice9* device = renderDevice();
+    if (!source || !device) return false;
+    source->vertexStream().setStreamSource();
+    indexStream_.setIndices();
+    gameCore.render->stateCache().apply();
+    return SUCCEEDED(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, UINT(vertexCount), UINT(startIndex),
+                                                  UINT(triangles)));
+}
+
+void Y3Mesh::collectUnused() {
+    if (!(flags_ & kAllocated) || !meshSettings.enableMeshCaching) return;
+    const double now = gameNow();
+    if (lastUse_ <= 0.0) lastUse_ = now;
+    if (now - lastUse_ > double(meshSettings.meshRenderCacheTime)) releaseDevice();
+}
+
+bool Y3Mesh::validateTextures() const {
+    return std::all_of(subsets_.begin(), subsets_.end(),
+                       [](const std::unique_ptr<MeshSubset>& sub) { return sub->material.validateTextures(); });
+}
+
+// ---- cloth ----
+
+bool Y3Mesh::pushCloth(ClothInstance* cloth) {
+    if (std::find(cloths_.begin(), cloths_.end(), cloth) != cloths_.end()) {
+        engineLog().error("Can't push cloth [%8X] instance: already registered",
+                          unsigned(reinterpret_cast<std::uintptr_t>(cloth)));
+        return true;
+    }
+    cloths_.push_back(cloth);
+    return true;
+}
+
+void Y3Mesh::removeClothInstance(ClothInstance* cloth) {
+    auto it = std::find(cloths_.begin(), cloths_.end(), cloth);
+    if (it == cloths_.end()) return;
+    *it = cloths_.back();
+    cloths_.pop_back();
+}

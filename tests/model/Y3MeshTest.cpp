@@ -1,0 +1,424 @@
+// Meshes: their two stored parts, damaged parts, device data under the
+// cache clock and subset drawing on the null Direct3D 9 backend, and the
+// cloth list.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/GameCore.h"
+#include "control/ClothInstance.h"
+#include "foundation/DataStream.h"
+#include "foundation/IniFile.h"
+#include "foundation/Log.h"
+#include "foundation/TimeCore.h"
+#include "model/ModelWriter.h"
+#include "model/Y3Mesh.h"
+#include "model/Y3MeshStream.h"
+#include "platform/D3D9TestSupport.h"
+#include "render/RenderCore.h"
+#include "render/VideoCore.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using testing_support::ScopedCoreMember;
+
+// Two streams of format 4 (position, normal, texture); stream 0 has two
+// subsets, stream 1 one; three bones.
+const char* const kTwoStreamMesh =
+    "mesh m.mh m.my\n"
+    "meshstream 4\n"
+    "vertex p 0 0 0 t 0 0\n"
+    "vertex p 1 0 0 t 1 0\n"
+    "vertex p 0 1 0 t 0 1\n"
+    "vertex p 1 1 0 t 1 1\n"
+    "meshstream 4\n"
+    "vertex p 0 0 1\n"
+    "vertex p 1 0 1\n"
+    "vertex p 0 1 1\n"
+    "index 0 1 2 2 1 3 0 1 2\n"
+    "subset 0 0 3 3 kind 3 diffuse stone\n"
+    "subset 0 3 3 4 kind 3 diffuse stone lightmap shade\n"
+    "subset 1 6 3 3 kind 5 bones 2\n"
+    "bone root -1\n"
+    "bone arm 1\n"
+    "bone hand 0\n";
+
+struct MeshBytes {
+    std::string header;
+    std::string data;
+};
+
+model_tools::ModelDescription describe(const std::string& text) {
+    model_tools::ModelDescription description;
+    std::string error;
+    EXPECT_TRUE(model_tools::parseModelDescription(text, description, error)) << error;
+    return description;
+}
+
+MeshBytes bytesOf(const std::string& text, bool skinTail = false) {
+    model_tools::ModelDescription description = describe(text);
+    if (description.meshes.empty()) return {};
+    Y3Mesh& mesh = *description.meshes.front().mesh;
+    return {model_tools::meshPartBytes(mesh, skinTail, true), model_tools::meshPartBytes(mesh, skinTail, false)};
+}
+
+std::int32_t readPart(Y3Mesh& mesh, const std::string& bytes, bool header, bool skinTail = false) {
+    std::string copy = bytes;
+    MemoryStream in(copy.data(), std::int32_t(copy.size()));
+    return mesh.read(in, skinTail, header);
+}
+
+std::string writePart(Y3Mesh& mesh, bool header, bool skinTail = false) {
+    MemoryStream out;
+    if (mesh.write(out, skinTail, header) < 0) return "(failed)";
+    return std::string(reinterpret_cast<const char*>(out.data()), std::size_t(out.size()));
+}
+
+void putWord(std::string& bytes, std::size_t at, std::uint32_t value) { std::memcpy(bytes.data() + at, &value, 4); }
+
+TEST(Y3MeshTest, WriterMeshReadsAndWritesBackByteForByte) {
+    testing_support::ScopedGameCore core;
+    const MeshBytes stored = bytesOf(kTwoStreamMesh);
+    ASSERT_FALSE(stored.header.empty());
+    ASSERT_FALSE(stored.data.empty());
+    Y3Mesh mesh;
+    EXPECT_EQ(readPart(mesh, stored.header, true), std::int32_t(stored.header.size()));
+    EXPECT_EQ(readPart(mesh, stored.data, false), std::int32_t(stored.data.size()));
+    EXPECT_EQ(mesh.flags(), Y3Mesh::kDataLoaded);
+    ASSERT_EQ(mesh.subsetCount(), 3);
+    EXPECT_EQ(mesh.subset(2).material.head.kind, 5u);
+    EXPECT_EQ(mesh.subset(2).material.head.boneInfluences, 2);
+    EXPECT_STREQ(mesh.subset(1).material.links[1].baseName(), "shade");
+    // The bones are stored in name order with their palette slots.
+    ASSERT_EQ(mesh.skin().bones.size(), 3u);
+    EXPECT_STREQ(mesh.skin().bones[0].name, "arm");
+    EXPECT_EQ(mesh.skin().bones[0].paletteSlot(), 1);
+    EXPECT_STREQ(mesh.skin().bones[2].name, "root");
+    EXPECT_EQ(mesh.skin().bones[2].paletteSlot(), -1);
+    EXPECT_EQ(writePart(mesh, true), stored.header);
+    EXPECT_EQ(writePart(mesh, false), stored.data);
+}
+
+TEST(Y3MeshTest, BlocksKeptUnreadAreWrittenBackAndTriangleCountsRecomputed) {
+    testing_support::ScopedGameCore core;
+    model_tools::ModelDescription description = describe(std::string(kTwoStreamMesh));
+    Y3Mesh& source = *description.meshes.front().mesh;
+    source.subset(0).carried = 0xA1B2C3D4u;
+    for (int i = 0; i < 64; ++i) source.subset(1).tail[i] = std::uint8_t(i * 3 + 1);
+    source.secondMatrix.m[3][1] = 7.5f;
+    source.boxBlock[0] = 0x40;
+    source.boxBlock[63] = 0x41;
+    source.skin().bones[1].block[39] = 0x99;
+    source.skin().records.resize(2);
+    source.skin().records[1].bytes[319] = 0x55;
+    source.skin().tailWords[0] = 17;
+    source.skin().tailWords[1] = 0xFFFFFFFFu;
+    source.skin().tailMatrices.resize(1);
+    source.skin().tailMatrices[0].m[0][0] = -2.0f;
+    const std::string header = model_tools::meshPartBytes(source, true, true);
+    const std::string data = model_tools::meshPartBytes(source, true, false);
+
+    Y3Mesh mesh;
+    ASSERT_EQ(readPart(mesh, header, true, true), std::int32_t(header.size()));
+    ASSERT_EQ(readPart(mesh, data, false), std::int32_t(data.size()));
+    EXPECT_TRUE(mesh.flags() & Y3Mesh::kSkinMatrices);
+    EXPECT_EQ(writePart(mesh, true, true), header);
+    EXPECT_EQ(writePart(mesh, false), data);
+
+    // A stored triangle count that disagrees with the index count is put
+    // right when the mesh is written.
+    std::string wrongCount = header;
+    putWord(wrongCount, 8 + 20, 99);
+    Y3Mesh again;
+    ASSERT_GT(readPart(again, wrongCount, true, true), 0);
+    EXPECT_EQ(again.subset(0).triangleCount, 99);
+    EXPECT_EQ(writePart(again, true, true), header);
+}
+
+TEST(Y3MeshTest, CutPartsAreRefused) {
+    testing_support::ScopedGameCore core;
+    const MeshBytes stored = bytesOf(kTwoStreamMesh, true);
+    for (std::size_t cut = 0; cut < stored.header.size(); ++cut) {
+        Y3Mesh mesh;
+        EXPECT_LT(readPart(mesh, stored.header.substr(0, cut), true, true), 0) << "header cut at " << cut;
+    }
+    for (std::size_t cut = 0; cut < stored.data.size(); ++cut) {
+        Y3Mesh mesh;
+        ASSERT_GT(readPart(mesh, stored.header, true, true), 0);
+        EXPECT_LT(readPart(mesh, stored.data.substr(0, cut), false), 0) << "data cut at " << cut;
+        EXPECT_FALSE(mesh.flags() & Y3Mesh::kDataLoaded);
+    }
+}
+
+TEST(Y3MeshTest, CountsPastTheEndAndLongBoneNamesAreRefused) {
+    testing_support::ScopedGameCore core;
+    const MeshBytes stored = bytesOf(kTwoStreamMesh);
+    const std::size_t boneName = stored.header.find("hand");
+    ASSERT_NE(boneName, std::string::npos);
+    struct Case {
+        const char* what;
+        bool header;
+        std::size_t at;
+        std::uint32_t value;
+        const char* message;
+    };
+    const std::size_t indexCountAt = stored.data.size() - 4 - 9 * 4;
+    const Case cases[] = {
+        {"subset count", true, 4, 0x7FFFFFFF, "subset count"},
+        {"negative subset count", true, 4, 0xFFFFFFFF, "subset count"},
+        {"stream count", false, 4, 1000, "stream count"},
+        {"index count", false, indexCountAt, 10, "index count"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        gameCore.log->clear();
+        Y3Mesh mesh;
+        std::string header = stored.header;
+        std::string data = stored.data;
+        putWord(c.header ? header : data, c.at, c.value);
+        const std::int32_t read = readPart(mesh, header, true);
+        if (c.header) {
+            EXPECT_EQ(read, -1);
+        } else {
+            ASSERT_GT(read, 0);
+            EXPECT_EQ(readPart(mesh, data, false), -1);
+        }
+        EXPECT_TRUE(gameCore.log->contains(c.message));
+    }
+    // A bone name of 128 bytes does not fit its 127 characters and a 0.
+    std::string header = stored.header;
+    header[boneName - 2] = char(128);
+    header[boneName - 1] = 0;
+    Y3Mesh mesh;
+    EXPECT_EQ(readPart(mesh, header, true), -1);
+    EXPECT_TRUE(gameCore.log->contains("bone name of 128 bytes"));
+}
+
+TEST(Y3MeshTest, SubsetsAndIndicesOutsideTheirArraysMakeTheMeshBad) {
+    testing_support::ScopedGameCore core;
+    const char* const kStream =
+        "mesh a b\n"
+        "meshstream 4\n"
+        "vertex p 0 0 0\nvertex p 1 0 0\nvertex p 0 1 0\nvertex p 1 1 0\n";
+    struct Case {
+        const char* lines;
+        const char* fault;
+    };
+    const Case cases[] = {
+        {"index 0 1 2 2 1 3\nsubset 0 3 6 4\n", "reaches outside the index array"},
+        {"index 0 1 2 2 1 3\nsubset 0 -3 3 4\n", "reaches outside the index array"},
+        {"index 0 1 2 2 1 3\nsubset 0 0 -3 4\n", "reaches outside the index array"},
+        {"index 0 1 2 2 1 3\nsubset 1 0 3 4\n", "names a missing stream"},
+        {"index 0 1 2 2 1 3\nsubset -1 0 3 4\n", "names a missing stream"},
+        {"index 0 1 2 2 1 4\nsubset 0 0 3 4\nsubset 0 3 3 4\n", "subset 1 has an index past its stream's vertices"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lines);
+        gameCore.log->clear();
+        const MeshBytes stored = bytesOf(std::string(kStream) + c.lines);
+        Y3Mesh mesh;
+        mesh.setNames("crate", "lid");
+        ASSERT_GT(readPart(mesh, stored.header, true), 0);
+        ASSERT_GT(readPart(mesh, stored.data, false), 0);
+        EXPECT_TRUE(mesh.flags() & Y3Mesh::kBad);
+        EXPECT_TRUE(gameCore.log->contains("Bad mesh [crate.lid]"));
+        EXPECT_TRUE(gameCore.log->contains(c.fault));
+        EXPECT_FALSE(mesh.drawSubset(0));
+    }
+}
+
+TEST(Y3MeshTest, ClothIsListedOnce) {
+    testing_support::ScopedGameCore core;
+    Y3Mesh mesh;
+    ClothInstance first(&mesh);
+    ClothInstance second(&mesh);
+    ClothInstance third(&mesh);
+    EXPECT_TRUE(mesh.pushCloth(&first));
+    EXPECT_TRUE(mesh.pushCloth(&second));
+    EXPECT_TRUE(mesh.pushCloth(&third));
+    EXPECT_TRUE(mesh.pushCloth(&second));
+    char message[64];
+    std::snprintf(message, sizeof message, "Can't push cloth [%8X] instance: already registered",
+                  unsigned(reinterpret_cast<std::uintptr_t>(&second)));
+    EXPECT_TRUE(gameCore.log->contains(message));
+    EXPECT_EQ(mesh.cloths(), (std::vector<ClothInstance*>{&first, &second, &third}));
+    // Removal moves the last entry into the freed place.
+    mesh.removeClothInstance(&first);
+    EXPECT_EQ(mesh.cloths(), (std::vector<ClothInstance*>{&third, &second}));
+}
+
+// A mesh on the null backend, with the render core, a video core, the game
+// clock and the settings of section "render".
+class MeshDeviceTest : public d3d9_test::D3D9Test {
+protected:
+    void SetUp() override {
+        environment.callLog = calls;
+        D3D9Test::SetUp();
+        open();
+        render = std::make_unique<RenderCore>();
+        useRender = std::make_unique<ScopedCoreMember<RenderCore>>(gameCore.render, render.get());
+        render->stateCache().setDevice(device);
+        render->stateCache().initialize(false);
+        video.videoDevice.vertexProcessing = VertexProcessingHardware;
+        ASSERT_TRUE(render->streamDeclarations().allocate(device));
+        Y3Mesh::readConfig();
+        clocks.gameTime.time = 100.0;
+        ASSERT_EQ(device->BeginScene(), S_OK);
+    }
+    void TearDown() override {
+        if (device) device->EndScene();
+        // Back to the default settings for the next test.
+        IniFile empty;
+        ScopedCoreMember<IniFile> useEmpty(gameCore.settings, &empty);
+        Y3Mesh::readConfig();
+        useRender.reset();
+        render.reset();
+        D3D9Test::TearDown();
+    }
+
+    void setting(const char* key, const char* value) {
+        settings.getCategory("render").getVariable(key).setString(value);
+        Y3Mesh::readConfig();
+    }
+    void load(Y3Mesh& mesh, const std::string& text) {
+        const MeshBytes stored = bytesOf(text);
+        ASSERT_GT(readPart(mesh, stored.header, true), 0);
+        ASSERT_GT(readPart(mesh, stored.data, false), 0);
+    }
+    // The calls made since the last look whose text begins with prefix.
+    std::vector<std::string> takeCalls(const std::string& prefix) {
+        std::vector<std::string> found;
+        for (const std::string& line : calls->lines)
+            if (line.rfind(prefix, 0) == 0) found.push_back(line);
+        calls->lines.clear();
+        return found;
+    }
+
+    std::shared_ptr<platform::d3d9::CallLog> calls = std::make_shared<platform::d3d9::CallLog>();
+    testing_support::ScopedGameCore core;
+    IniFile settings;
+    ScopedCoreMember<IniFile> useSettings{gameCore.settings, &settings};
+    TimeCore clocks;
+    ScopedCoreMember<TimeCore> useClocks{gameCore.clocks, &clocks};
+    VideoCore video;
+    ScopedCoreMember<VideoCore> useVideo{gameCore.video, &video};
+    std::unique_ptr<RenderCore> render;
+    std::unique_ptr<ScopedCoreMember<RenderCore>> useRender;
+};
+
+TEST_F(MeshDeviceTest, CachedDeviceDataFollowsTheDraws) {
+    Y3Mesh mesh;
+    load(mesh, kTwoStreamMesh);
+    takeCalls("");
+    // With caching on, allocating makes nothing; the first draw does.
+    EXPECT_TRUE(mesh.allocate());
+    EXPECT_TRUE(takeCalls("Create").empty());
+    EXPECT_FALSE(mesh.flags() & Y3Mesh::kAllocated);
+    EXPECT_TRUE(mesh.drawSubset(0));
+    EXPECT_EQ(takeCalls("Create").size(), 3u);  // two vertex buffers, one index buffer
+    EXPECT_TRUE(mesh.flags() & Y3Mesh::kAllocated);
+    EXPECT_EQ(mesh.lastUse(), 100.0);
+
+    clocks.gameTime.time = 130.0;
+    mesh.collectUnused();
+    EXPECT_TRUE(mesh.flags() & Y3Mesh::kAllocated);
+    clocks.gameTime.time = 130.5;
+    mesh.collectUnused();
+    EXPECT_FALSE(mesh.flags() & Y3Mesh::kAllocated);
+    EXPECT_EQ(mesh.stream(0)->vertexStream().buffer(), nullptr);
+    EXPECT_EQ(mesh.indexStream().buffer(), nullptr);
+
+    // The next draw makes it again.
+    EXPECT_TRUE(mesh.drawSubset(2));
+    EXPECT_EQ(takeCalls("Create").size(), 3u);
+}
+
+TEST_F(MeshDeviceTest, WithoutCachingAllocationMakesTheDataAtOnce) {
+    setting("enable_mesh_caching", "0");
+    Y3Mesh mesh;
+    load(mesh, kTwoStreamMesh);
+    takeCalls("");
+    EXPECT_TRUE(mesh.allocate());
+    EXPECT_TRUE(mesh.flags() & Y3Mesh::kAllocated);
+    EXPECT_EQ(takeCalls("Create").size(), 3u);
+    // The cache step leaves it.
+    clocks.gameTime.time = 1000.0;
+    mesh.collectUnused();
+    EXPECT_TRUE(mesh.flags() & Y3Mesh::kAllocated);
+}
+
+TEST_F(MeshDeviceTest, DrawCallsOfSubsetsAndStreams) {
+    Y3Mesh mesh;
+    load(mesh, kTwoStreamMesh);
+    struct Case {
+        std::int32_t selector;
+        const char* call;  // nullptr: nothing drawn
+    };
+    const Case cases[] = {
+        {0, "DrawIndexedPrimitive(4, 0, 0, 3, 0, 1)"},
+        {1, "DrawIndexedPrimitive(4, 0, 0, 4, 3, 1)"},
+        {2, "DrawIndexedPrimitive(4, 0, 0, 3, 6, 1)"},
+        // Stream 0: its two subsets from the first one's start, the largest
+        // vertex count.
+        {-1, "DrawIndexedPrimitive(4, 0, 0, 4, 0, 2)"},
+        {-2, "DrawIndexedPrimitive(4, 0, 0, 3, 6, 1)"},
+        {3, nullptr},
+        {-3, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.selector);
+        takeCalls("");
+        EXPECT_EQ(mesh.drawSubset(c.selector), c.call != nullptr);
+        const std::vector<std::string> draws = takeCalls("DrawIndexedPrimitive");
+        if (c.call) {
+            EXPECT_EQ(draws, std::vector<std::string>{c.call});
+        } else {
+            EXPECT_TRUE(draws.empty());
+        }
+    }
+}
+
+TEST_F(MeshDeviceTest, MeshWithoutSubsetsIsNeverAllocatedOrDrawn) {
+    setting("enable_mesh_caching", "0");
+    Y3Mesh mesh;
+    const MeshBytes stored = bytesOf("mesh a b\nmeshstream 4\nvertex p 0 0 0\nindex 0 0 0\n");
+    ASSERT_GT(readPart(mesh, stored.header, true), 0);
+    EXPECT_TRUE(mesh.flags() & Y3Mesh::kBad);
+    ASSERT_GT(readPart(mesh, stored.data, false), 0);
+    takeCalls("");
+    EXPECT_FALSE(mesh.allocate());
+    EXPECT_FALSE(mesh.drawSubset(0));
+    EXPECT_FALSE(mesh.drawSubset(-1));
+    EXPECT_TRUE(takeCalls("Create").empty());
+    EXPECT_TRUE(takeCalls("Draw").empty());
+}
+
+TEST_F(MeshDeviceTest, DataPartOfAnotherFormatFails) {
+    Y3Mesh mesh;
+    load(mesh, kTwoStreamMesh);
+    const MeshBytes other = bytesOf("mesh a b\nmeshstream 2\nvertex p 0 0 0\nindex 0 0 0\nsubset 0 0 3 1\n");
+    EXPECT_EQ(readPart(mesh, other.data, false), -1);
+}
+
+TEST_F(MeshDeviceTest, DataReadAgainWithMoreVerticesIsDrawnFromANewBuffer) {
+    Y3Mesh mesh;
+    load(mesh, kTwoStreamMesh);
+    ASSERT_TRUE(mesh.drawSubset(0));
+    ASSERT_EQ(mesh.stream(0)->vertexStream().count(), 4);
+    // The same mesh with a fifth vertex in stream 0.
+    std::string text = kTwoStreamMesh;
+    text.insert(text.find("meshstream 4\nvertex p 0 0 1"), "vertex p 2 2 0\n");
+    const MeshBytes grown = bytesOf(text);
+    ASSERT_GT(readPart(mesh, grown.data, false), 0);
+    EXPECT_EQ(mesh.stream(0)->getCount(), 5);
+    takeCalls("");
+    ASSERT_TRUE(mesh.drawSubset(0));
+    EXPECT_EQ(mesh.stream(0)->vertexStream().count(), 5);
+}
+
+}  // namespace
