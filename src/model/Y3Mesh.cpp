@@ -259,6 +259,9 @@ std::int32_t Y3Mesh::writeData(DataStream& s) const {
 bool Y3Mesh::allocate() {
     if (meshSettings.enableMeshCaching) return true;
     if (!(flags_ & kAllocated) && !allocateDevice()) return false;
+    for (const std::unique_ptr<MeshAnimInstance>& instance : animInstances_)
+        if (!(instance->flags_ & MeshAnimInstance::kAllocated) && !instance->allocate())
+            engineLog().error("Fail to allocate mesh anim_instance");
     return true;
 }
 
@@ -300,6 +303,9 @@ void Y3Mesh::releaseDevice() {
 
 bool Y3Mesh::deallocate(bool) {
     releaseDevice();
+    for (const std::unique_ptr<MeshAnimInstance>& instance : animInstances_)
+        if ((instance->flags_ & MeshAnimInstance::kAllocated) && !instance->deallocate())
+            engineLog().error("Fail to deallocate mesh anim_instance");
     return true;
 }
 
@@ -311,6 +317,10 @@ void Y3Mesh::release(std::int32_t mode, bool freeSkinned) {
         flags_ &= ~kDataLoaded;
     }
     if (mode != 3) return;
+    if (!animInstances_.empty()) {
+        engineLog().error("Y3Mesh:release() -> first release mesh anim_instances");
+        animInstances_.clear();
+    }
     releaseDevice();
     streams_.clear();
     indices_.clear();
@@ -362,11 +372,23 @@ bool Y3Mesh::drawSubset(std::int32_t selector) {
                                                   UINT(triangles)));
 }
 
-void Y3Mesh::collectUnused() {
-    if (!(flags_ & kAllocated) || !meshSettings.enableMeshCaching) return;
+namespace {
+
+// True when an allocated object's device data has not been drawn for
+// longer than the cache time; a last use not stamped yet becomes now.
+bool unusedFor(double& lastUse, bool allocated) {
+    if (!allocated || !meshSettings.enableMeshCaching) return false;
     const double now = gameNow();
-    if (lastUse_ <= 0.0) lastUse_ = now;
-    if (now - lastUse_ > double(meshSettings.meshRenderCacheTime)) releaseDevice();
+    if (lastUse <= 0.0) lastUse = now;
+    return now - lastUse > double(meshSettings.meshRenderCacheTime);
+}
+
+}  // namespace
+
+void Y3Mesh::collectUnused() {
+    if (unusedFor(lastUse_, flags_ & kAllocated)) releaseDevice();
+    for (const std::unique_ptr<MeshAnimInstance>& instance : animInstances_)
+        if (unusedFor(instance->lastUse_, instance->flags_ & MeshAnimInstance::kAllocated)) instance->deallocate();
 }
 
 bool Y3Mesh::validateTextures() const {
@@ -391,4 +413,190 @@ void Y3Mesh::removeClothInstance(ClothInstance* cloth) {
     if (it == cloths_.end()) return;
     *it = cloths_.back();
     cloths_.pop_back();
+}
+
+// ---- anim instances ----
+
+MeshAnimInstance* Y3Mesh::createAnimInstance() {
+    if (skin_.bones.empty()) return nullptr;
+    animInstances_.push_back(std::make_unique<MeshAnimInstance>(this));
+    return animInstances_.back().get();
+}
+
+void Y3Mesh::destroyAnimInstance(MeshAnimInstance* instance) {
+    auto it = std::find_if(animInstances_.begin(), animInstances_.end(),
+                           [instance](const std::unique_ptr<MeshAnimInstance>& own) { return own.get() == instance; });
+    if (it != animInstances_.end()) animInstances_.erase(it);
+}
+
+MeshAnimInstance::MeshAnimInstance(Y3Mesh* mesh) : mesh_(mesh) {}
+
+MeshAnimInstance::~MeshAnimInstance() {
+    if (streams_.empty()) return;
+    engineLog().error("Vertex stream in mesh anim_instance is allocated, deallocate first");
+    deallocate();
+}
+
+Y3MeshStream* MeshAnimInstance::stream(std::int32_t i) const {
+    return i >= 0 && i < std::int32_t(streams_.size()) ? streams_[std::size_t(i)].get() : nullptr;
+}
+
+bool MeshAnimInstance::allocate() {
+    if (flags_ & kAllocated) {
+        engineLog().error("Mesh anim_instance already allocated. Deallocate first");
+        return true;
+    }
+    if ((mesh_->flags_ & Y3Mesh::kBad) || mesh_->streams_.empty()) return true;
+    IDirect3DDevice9* device = renderDevice();
+    if (!device) return false;
+    const bool fixed = streamsOnFixedPipeline();
+    bool made = false;
+    streams_.clear();
+    streams_.resize(mesh_->streams_.size());
+    for (std::size_t i = 0; i < streams_.size(); ++i) {
+        const Y3MeshStream* source = mesh_->streams_[i].get();
+        if (!source || !source->hasBlendWeights()) continue;
+        std::int32_t code = source->getFormat();
+        if (fixed) code = vertexFormat(code)->fallback;
+        streams_[i].reset(Y3MeshStream::create(code, source->getCount()));
+        made = made || streams_[i];
+    }
+    if (!made) {
+        streams_.clear();
+        return false;
+    }
+    skinStreams(nullptr, 0);
+    for (const std::unique_ptr<Y3MeshStream>& stream : streams_)
+        if (stream && !stream->allocateAndUpload(device, kStreamDynamic)) {
+            deallocate();
+            return false;
+        }
+    flags_ |= kAllocated;
+    return true;
+}
+
+bool MeshAnimInstance::deallocate() {
+    if (!(flags_ & kAllocated) && streams_.empty())
+        return engineLog().error("Can't deallocate mesh anim_instance: allocate first");
+    streams_.clear();
+    flags_ &= ~kAllocated;
+    return true;
+}
+
+void MeshAnimInstance::skin(const MeshMatrix* palette, std::int32_t count) {
+    skinStreams(palette, count);
+    upload();
+}
+
+namespace {
+
+D3DXVECTOR3 transformPoint(const D3DXVECTOR3& p, const MeshMatrix& m) {
+    return {p.x * m.m[0][0] + p.y * m.m[1][0] + p.z * m.m[2][0] + m.m[3][0],
+            p.x * m.m[0][1] + p.y * m.m[1][1] + p.z * m.m[2][1] + m.m[3][1],
+            p.x * m.m[0][2] + p.y * m.m[1][2] + p.z * m.m[2][2] + m.m[3][2]};
+}
+
+D3DXVECTOR3 rotateVector(const D3DXVECTOR3& n, const MeshMatrix& m) {
+    return {n.x * m.m[0][0] + n.y * m.m[1][0] + n.z * m.m[2][0],
+            n.x * m.m[0][1] + n.y * m.m[1][1] + n.z * m.m[2][1],
+            n.x * m.m[0][2] + n.y * m.m[1][2] + n.z * m.m[2][2]};
+}
+
+void addScaled(D3DXVECTOR3& sum, float w, const D3DXVECTOR3& v) {
+    sum.x += w * v.x;
+    sum.y += w * v.y;
+    sum.z += w * v.z;
+}
+
+// How many influences of weights count: every one after the first needs all
+// the weights before it (from the second on) to be non-zero.
+int influenceCount(const D3DXVECTOR4& w, int most) {
+    const float weights[4] = {w.x, w.y, w.z, w.w};
+    int n = 1;
+    while (n < most && weights[n] != 0.0f) ++n;
+    return n;
+}
+
+}  // namespace
+
+void MeshAnimInstance::skinStreams(const MeshMatrix* palette, std::int32_t count) {
+    // The slots of the palette: bone b's matrix at its slot; slots no bone
+    // feeds stay zero.
+    std::vector<MeshMatrix> slots;
+    if (palette && count > 0) {
+        const std::vector<MeshBone>& bones = mesh_->skin_.bones;
+        const std::int32_t bonesWithMatrix = std::min(count, std::int32_t(bones.size()));
+        MeshMatrix zero;
+        std::memset(&zero, 0, sizeof zero);
+        for (std::int32_t b = 0; b < bonesWithMatrix; ++b) {
+            const std::int32_t slot = bones[std::size_t(b)].paletteSlot();
+            if (slot < 0) continue;
+            if (std::int32_t(slots.size()) <= slot) slots.resize(std::size_t(slot) + 1, zero);
+            slots[std::size_t(slot)] = palette[b];
+        }
+    }
+    for (std::size_t s = 0; s < streams_.size(); ++s) {
+        Y3MeshStream* target = streams_[s].get();
+        const Y3MeshStream* source = mesh_->streams_[s].get();
+        if (!target || !source) continue;
+        if (!palette || count <= 0) {
+            target->copyVertices(*source);
+            continue;
+        }
+        const std::int32_t vertices = std::min(target->getCount(), source->getCount());
+        const bool normals = source->hasNormal();
+        for (std::int32_t v = 0; v < vertices; ++v) {
+            D3DXVECTOR3 p{}, n{};
+            D3DXVECTOR4 w{};
+            std::uint32_t packed = 0;
+            source->getPosition(v, p);
+            source->getBlendWeights(v, w);
+            source->getBlendIndices(v, packed);
+            const float weights[4] = {w.x, w.y, w.z, w.w};
+            D3DXVECTOR3 position{}, normal{};
+            const int influences = influenceCount(w, 4);
+            for (int k = 0; k < influences; ++k) {
+                const std::size_t slot = (packed >> (8 * k)) & 0xFFu;
+                if (slot >= slots.size()) continue;  // past the palette: adds nothing
+                addScaled(position, weights[k], transformPoint(p, slots[slot]));
+            }
+            target->setPosition(v, position);
+            if (normals) {
+                source->getNormal(v, n);
+                const int normalInfluences = std::min(influences, 3);
+                for (int k = 0; k < normalInfluences; ++k) {
+                    const std::size_t slot = (packed >> (8 * k)) & 0xFFu;
+                    if (slot < slots.size()) addScaled(normal, weights[k], rotateVector(n, slots[slot]));
+                }
+                target->setNormal(v, normal);
+            }
+            D3DXVECTOR2 uv{};
+            target->setUV(v, source->getUV(v, uv));
+            if (source->hasLightmapUV()) target->setLightmapUV(v, source->getLightmapUV(v, uv));
+        }
+    }
+}
+
+bool MeshAnimInstance::upload() {
+    bool all = true;
+    for (const std::unique_ptr<Y3MeshStream>& stream : streams_)
+        if (stream && !stream->upload(D3DLOCK_DISCARD)) all = false;
+    return all;
+}
+
+bool MeshAnimInstance::drawSubset(std::int32_t subset) {
+    if (subset < 0 || subset >= mesh_->subsetCount() || (mesh_->flags_ & Y3Mesh::kBad)) return false;
+    const MeshSubset& sub = mesh_->subset(subset);
+    IDirect3DDevice9* device = renderDevice();
+    if (sub.stream < 0 || sub.stream >= std::int32_t(mesh_->streams_.size()) || !device) return false;
+    if (!(flags_ & kAllocated) && !allocate()) return false;
+    if (!(mesh_->flags_ & Y3Mesh::kAllocated) && !mesh_->allocateDevice()) return false;
+    Y3MeshStream* source = stream(sub.stream);
+    if (!source) return false;
+    lastUse_ = gameNow();
+    source->vertexStream().setStreamSource();
+    mesh_->indexStream_.setIndices();
+    gameCore.render->stateCache().apply();
+    return SUCCEEDED(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, UINT(sub.vertexCount),
+                                                  UINT(sub.startIndex), UINT(sub.triangleCount)));
 }

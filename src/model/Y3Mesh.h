@@ -87,6 +87,48 @@ struct MeshSkin {
     std::vector<MeshSkinRecord> records;
 };
 
+class Y3Mesh;
+
+// A per-object copy of a mesh's skinned streams, skinned on the CPU from a
+// bone palette and drawn with the mesh's index buffer.
+class MeshAnimInstance {
+public:
+    static constexpr std::uint32_t kAllocated = 1;
+
+    explicit MeshAnimInstance(Y3Mesh* mesh);
+    // An instance still allocated is reported and deallocated.
+    ~MeshAnimInstance();
+    MeshAnimInstance(const MeshAnimInstance&) = delete;
+    MeshAnimInstance& operator=(const MeshAnimInstance&) = delete;
+
+    // Makes a stream per mesh stream with blend weights (in its fallback
+    // format on the fixed-function pipeline), copies the vertices and puts
+    // them on the device. True for a bad mesh or one without streams.
+    bool allocate();
+    bool deallocate();
+    // Skins every stream with palette, one matrix per bone in bone order;
+    // an empty palette copies the vertices unchanged. Each bone's matrix
+    // goes to its palette slot; a blend index past the slots adds nothing.
+    // The result is put on the device.
+    void skin(const MeshMatrix* palette, std::int32_t count);
+    // Every stream updated on the device.
+    bool upload();
+    bool drawSubset(std::int32_t subset);
+
+    std::uint32_t flags() const { return flags_; }
+    double lastUse() const { return lastUse_; }
+    Y3MeshStream* stream(std::int32_t i) const;
+
+private:
+    friend class Y3Mesh;
+    void skinStreams(const MeshMatrix* palette, std::int32_t count);
+
+    Y3Mesh* mesh_;
+    std::vector<std::unique_ptr<Y3MeshStream>> streams_;
+    double lastUse_ = -1.0;
+    std::uint32_t flags_ = 0;
+};
+
 class Y3Mesh {
 public:
     // Flag bits.
@@ -134,6 +176,12 @@ public:
     // True when every subset's material validates its textures.
     bool validateTextures() const;
 
+    // A skinned copy for one object (null when the mesh has no bones), and
+    // its end.
+    MeshAnimInstance* createAnimInstance();
+    void destroyAnimInstance(MeshAnimInstance* instance);
+    std::int32_t animInstanceCount() const { return std::int32_t(animInstances_.size()); }
+
     // The cloth instances made for this mesh (references only).
     bool pushCloth(ClothInstance* cloth);
     void removeClothInstance(ClothInstance* cloth);
@@ -158,6 +206,7 @@ public:
     std::uint8_t boxBlock[64] = {};
 
 private:
+    friend class MeshAnimInstance;
     std::int32_t readHeader(DataStream& s, bool skinTail);
     std::int32_t readData(DataStream& s);
     std::int32_t writeHeader(DataStream& s, bool skinTail);
@@ -171,6 +220,7 @@ private:
     const char* resourceName() const;
     const char* elementName() const;
 
+    std::vector<std::unique_ptr<MeshAnimInstance>> animInstances_;
     std::vector<ClothInstance*> cloths_;
     double lastUse_ = 0.0;
     std::uint32_t flags_ = 0;

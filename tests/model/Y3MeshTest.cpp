@@ -422,3 +422,107 @@ TEST_F(MeshDeviceTest, DataReadAgainWithMoreVerticesIsDrawnFromANewBuffer) {
 }
 
 }  // namespace
+
+namespace {
+
+MeshMatrix translation(float x, float y, float z) {
+    MeshMatrix m;
+    m.m[3][0] = x;
+    m.m[3][1] = y;
+    m.m[3][2] = z;
+    return m;
+}
+
+// Format 5 (position, normal, texture, blend indices and weights); bones
+// in name order a, b, c, d feed palette slots 1, 0, 2, 3.
+const char* const kSkinnedMesh =
+    "mesh s.mh s.my\n"
+    "meshstream 5\n"
+    "vertex p 1 0 0 n 0 1 0 t 0.25 0.75 i 0 1 2 3 w 1 0 0.5 0.5\n"
+    "vertex p 1 0 0 n 0 1 0 i 0 1 2 3 w 0.5 0.25 0.25 0\n"
+    "vertex p 1 0 0 n 0 1 0 i 0 9 0 0 w 0.5 0.5 0 0\n"
+    "meshstream 0\n"
+    "vertex p 0 0 0\n"
+    "index 0 1 2 0 0 0\n"
+    "subset 0 0 3 3 bones 4\n"
+    "subset 1 3 3 1\n"
+    "bone a 1\nbone b 0\nbone c 2\nbone d 3\n";
+
+TEST_F(MeshDeviceTest, SkinningFollowsTheNestedWeightsAndThePaletteSlots) {
+    Y3Mesh mesh;
+    load(mesh, kSkinnedMesh);
+    MeshAnimInstance* instance = mesh.createAnimInstance();
+    ASSERT_NE(instance, nullptr);
+    ASSERT_TRUE(instance->allocate());
+    // Only the weighted stream has a copy; allocation copies it unchanged.
+    ASSERT_NE(instance->stream(0), nullptr);
+    EXPECT_EQ(instance->stream(1), nullptr);
+    D3DXVECTOR3 p{};
+    EXPECT_EQ(instance->stream(0)->getPosition(0, p).x, 1.0f);
+
+    // Palette in bone order a, b, c, d: bone b feeds slot 0, bone a slot 1.
+    const MeshMatrix palette[4] = {translation(0, 100, 0), translation(10, 0, 0), translation(0, 0, 1000),
+                                   translation(0, 0, 5000)};
+    instance->skin(palette, 4);
+    Y3MeshStream& skinned = *instance->stream(0);
+    struct Expected {
+        D3DXVECTOR3 position;
+    };
+    const Expected expected[3] = {
+        // (1, 0, 0.5, 0.5): slot 0 (bone b) alone.
+        {{11, 0, 0}},
+        // (0.5, 0.25, 0.25, 0): three influences.
+        {{0.5f * 11 + 0.25f * 1 + 0.25f * 1, 0.25f * 100, 0.25f * 1000}},
+        // The second index is past the four slots: it adds nothing.
+        {{0.5f * 11, 0, 0}},
+    };
+    for (int v = 0; v < 3; ++v) {
+        SCOPED_TRACE(v);
+        skinned.getPosition(v, p);
+        EXPECT_FLOAT_EQ(p.x, expected[v].position.x);
+        EXPECT_FLOAT_EQ(p.y, expected[v].position.y);
+        EXPECT_FLOAT_EQ(p.z, expected[v].position.z);
+    }
+    // A translation leaves the normal's direction; the weights scale it.
+    D3DXVECTOR3 n{};
+    EXPECT_FLOAT_EQ(skinned.getNormal(0, n).y, 1.0f);
+    EXPECT_FLOAT_EQ(skinned.getNormal(1, n).y, 1.0f);
+    D3DXVECTOR2 uv{};
+    EXPECT_FLOAT_EQ(skinned.getUV(0, uv).y, 0.75f);
+
+    takeCalls("");
+    EXPECT_TRUE(instance->drawSubset(0));
+    EXPECT_EQ(takeCalls("DrawIndexedPrimitive"), std::vector<std::string>{"DrawIndexedPrimitive(4, 0, 0, 3, 0, 1)"});
+    EXPECT_FALSE(instance->drawSubset(1));  // stream 1 has no skinned copy
+
+    EXPECT_TRUE(instance->deallocate());
+    EXPECT_FALSE(instance->deallocate());
+    EXPECT_TRUE(gameCore.log->contains("Can't deallocate mesh anim_instance: allocate first"));
+    mesh.destroyAnimInstance(instance);
+    EXPECT_EQ(mesh.animInstanceCount(), 0);
+}
+
+TEST_F(MeshDeviceTest, AnimInstancesNeedBonesAndFallBackOnTheFixedPipeline) {
+    Y3Mesh plain;
+    load(plain, std::string("mesh a b\nmeshstream 4\nvertex p 0 0 0\nindex 0 0 0\nsubset 0 0 3 1\n"));
+    EXPECT_EQ(plain.createAnimInstance(), nullptr);
+
+    video.fixedPipeline = true;
+    Y3Mesh mesh;
+    load(mesh, kSkinnedMesh);
+    MeshAnimInstance* instance = mesh.createAnimInstance();
+    ASSERT_TRUE(instance->allocate());
+    EXPECT_EQ(instance->stream(0)->getFormat(), 4);
+    EXPECT_TRUE(instance->allocate());
+    EXPECT_TRUE(gameCore.log->contains("Mesh anim_instance already allocated. Deallocate first"));
+    // Never drawn: the first cache step stamps it, a step more than 30 s
+    // later releases it.
+    clocks.gameTime.time = 500.0;
+    mesh.collectUnused();
+    EXPECT_TRUE(instance->flags() & MeshAnimInstance::kAllocated);
+    clocks.gameTime.time = 531.0;
+    mesh.collectUnused();
+    EXPECT_FALSE(instance->flags() & MeshAnimInstance::kAllocated);
+}
+
+}  // namespace
