@@ -262,6 +262,9 @@ bool Y3Mesh::allocate() {
     for (const std::unique_ptr<MeshAnimInstance>& instance : animInstances_)
         if (!(instance->flags_ & MeshAnimInstance::kAllocated) && !instance->allocate())
             engineLog().error("Fail to allocate mesh anim_instance");
+    for (const std::unique_ptr<MeshInstance>& group : instances_)
+        if (!(group->flags_ & MeshInstance::kAllocated) && !group->allocate())
+            engineLog().error("Fail to allocate mesh instance");
     return true;
 }
 
@@ -306,6 +309,9 @@ bool Y3Mesh::deallocate(bool) {
     for (const std::unique_ptr<MeshAnimInstance>& instance : animInstances_)
         if ((instance->flags_ & MeshAnimInstance::kAllocated) && !instance->deallocate())
             engineLog().error("Fail to deallocate mesh anim_instance");
+    for (const std::unique_ptr<MeshInstance>& group : instances_)
+        if ((group->flags_ & MeshInstance::kAllocated) && !group->deallocate())
+            engineLog().error("Fail to deallocate mesh instance");
     return true;
 }
 
@@ -317,9 +323,22 @@ void Y3Mesh::release(std::int32_t mode, bool freeSkinned) {
         flags_ &= ~kDataLoaded;
     }
     if (mode != 3) return;
+    if (!pending_.empty()) {
+        engineLog().error("Not all mesh instance requests deleted");
+        pending_.clear();
+    }
     if (!animInstances_.empty()) {
         engineLog().error("Y3Mesh:release() -> first release mesh anim_instances");
         animInstances_.clear();
+    }
+    if (!instances_.empty()) {
+        engineLog().error("Y3Mesh:release() -> first release mesh instances");
+        for (const std::unique_ptr<MeshInstance>& group : instances_) {
+            if (group->flags_ & MeshInstance::kAllocated) group->deallocate();
+            for (MeshInstanceMember* member : group->members_) member->instanced = false;
+            group->members_.clear();
+        }
+        instances_.clear();
     }
     releaseDevice();
     streams_.clear();
@@ -389,6 +408,8 @@ void Y3Mesh::collectUnused() {
     if (unusedFor(lastUse_, flags_ & kAllocated)) releaseDevice();
     for (const std::unique_ptr<MeshAnimInstance>& instance : animInstances_)
         if (unusedFor(instance->lastUse_, instance->flags_ & MeshAnimInstance::kAllocated)) instance->deallocate();
+    for (const std::unique_ptr<MeshInstance>& group : instances_)
+        if (unusedFor(group->lastUse_, group->flags_ & MeshInstance::kAllocated)) group->deallocate();
 }
 
 bool Y3Mesh::validateTextures() const {
@@ -599,4 +620,204 @@ bool MeshAnimInstance::drawSubset(std::int32_t subset) {
     gameCore.render->stateCache().apply();
     return SUCCEEDED(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, UINT(sub.vertexCount),
                                                   UINT(sub.startIndex), UINT(sub.triangleCount)));
+}
+
+// ---- instancing ----
+
+void Y3Mesh::registerInstance(MeshInstanceMember* member) {
+    const std::int32_t minimum = meshSettings.minInstancesPerGroup;
+    if (minimum < 0 || !member) return;
+    for (const std::unique_ptr<MeshInstance>& group : instances_)
+        if (!(group->flags_ & MeshInstance::kFull) && group->key_ == member->key && group->push(member)) return;
+    std::vector<MeshInstanceMember*> matching;
+    for (MeshInstanceMember* waiting : pending_)
+        if (waiting->key == member->key) matching.push_back(waiting);
+    if (std::int32_t(matching.size()) < minimum - 1) {
+        pending_.push_back(member);
+        return;
+    }
+    instances_.push_back(std::make_unique<MeshInstance>(this, member->key));
+    MeshInstance& group = *instances_.back();
+    if (!group.push(member)) return;
+    for (MeshInstanceMember* waiting : matching) {
+        if (!group.push(waiting)) break;
+        pending_.erase(std::find(pending_.begin(), pending_.end(), waiting));
+    }
+}
+
+void Y3Mesh::unregisterInstance(MeshInstanceMember* member) {
+    if (meshSettings.minInstancesPerGroup >= 0) {
+        auto it = std::find(pending_.begin(), pending_.end(), member);
+        if (it != pending_.end()) {
+            pending_.erase(it);
+            if (pending_.empty()) pending_.shrink_to_fit();
+            return;
+        }
+    }
+    for (auto it = instances_.begin(); it != instances_.end(); ++it) {
+        if (!(*it)->pop(member)) continue;
+        if ((*it)->members_.empty()) instances_.erase(it);
+        return;
+    }
+    engineLog().error("Unregistered mesh instance for model [%s] element [%s]: Failed POP from instancing list",
+                      member->modelName.c_str(), member->elementName.c_str());
+}
+
+MeshInstance::MeshInstance(Y3Mesh* mesh, const MeshInstanceKey& key) : mesh_(mesh), key_(key) {}
+
+MeshInstance::~MeshInstance() {
+    if (!streams_.empty()) engineLog().error("Release mesh instance streams before destructor");
+    if (indexStream_.buffer()) engineLog().error("Release mesh instance index stream before destructor");
+    if (!members_.empty()) engineLog().error("Release mesh instance requests before destructor");
+}
+
+Y3MeshStream* MeshInstance::stream(std::int32_t i) const {
+    return i >= 0 && i < std::int32_t(streams_.size()) ? streams_[std::size_t(i)].get() : nullptr;
+}
+
+bool MeshInstance::push(MeshInstanceMember* member) {
+    if (std::find(members_.begin(), members_.end(), member) != members_.end()) {
+        engineLog().error("Can't PUSH instance model [%s] element [%s]: Already instanced", member->modelName.c_str(),
+                          member->elementName.c_str());
+        return false;
+    }
+    // A full group takes nobody: one more member could carry its index
+    // values past 16 bits.
+    if (flags_ & kFull) return false;
+    members_.push_back(member);
+    member->instanced = true;
+    if (flags_ & kAllocated) deallocate();
+    // Member k's index values grow by k times its stream's vertex count, so
+    // the largest stream (or subset) count decides.
+    std::int32_t largest = 0;
+    for (const std::unique_ptr<Y3MeshStream>& source : mesh_->streams_)
+        if (source) largest = std::max(largest, source->getCount());
+    for (const std::unique_ptr<MeshSubset>& sub : mesh_->subsets_) largest = std::max(largest, sub->vertexCount);
+    if ((std::int64_t(members_.size()) + 1) * largest >= kMaxStreamVertices) flags_ |= kFull;
+    return true;
+}
+
+bool MeshInstance::pop(MeshInstanceMember* member) {
+    auto it = std::find(members_.begin(), members_.end(), member);
+    if (it == members_.end()) return false;
+    members_.erase(it);
+    member->instanced = false;
+    if (flags_ & kAllocated) deallocate();
+    flags_ &= ~kFull;
+    return true;
+}
+
+namespace {
+
+float determinant3(const MeshMatrix& m) {
+    const float(&a)[4][3] = m.m;
+    return a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) - a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
+           a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]);
+}
+
+}  // namespace
+
+bool MeshInstance::allocate() {
+    if (flags_ & kAllocated) {
+        engineLog().error("Mesh instance already allocated. Deallocate first");
+        return true;
+    }
+    if ((mesh_->flags_ & Y3Mesh::kBad) || mesh_->streams_.empty()) return true;
+    IDirect3DDevice9* device = renderDevice();
+    if (!(mesh_->flags_ & Y3Mesh::kDataLoaded) || !device || members_.empty()) return false;
+    const std::int32_t n = std::int32_t(members_.size());
+    const bool fixed = streamsOnFixedPipeline();
+    streams_.clear();
+    streams_.resize(mesh_->streams_.size());
+    for (std::size_t i = 0; i < streams_.size(); ++i) {
+        const Y3MeshStream* source = mesh_->streams_[i].get();
+        if (!source) continue;
+        if (std::int64_t(n) * source->getCount() > kMaxStreamVertices) {
+            streams_.clear();
+            return engineLog().error("Mesh instance of %i members passes %i vertices", n, kMaxStreamVertices);
+        }
+        std::int32_t code = source->getFormat();
+        if (fixed) code = vertexFormat(code)->fallback;
+        streams_[i].reset(Y3MeshStream::create(code, n * source->getCount()));
+    }
+    // The index list: each subset's run once per member, member k's values
+    // moved past the k members before it.
+    const std::vector<std::uint32_t>& indices = mesh_->indices_;
+    indices_.assign(indices.size() * std::size_t(n), 0);
+    for (const std::unique_ptr<MeshSubset>& sub : mesh_->subsets_) {
+        const Y3MeshStream* source = mesh_->stream(sub->stream);
+        const std::uint32_t vertices = source ? std::uint32_t(source->getCount()) : 0;
+        for (std::int32_t k = 0; k < n; ++k) {
+            std::uint32_t* to = indices_.data() + std::size_t(sub->startIndex) * std::size_t(n) +
+                                std::size_t(k) * std::size_t(sub->indexCount);
+            const std::uint32_t* from = indices.data() + sub->startIndex;
+            const std::uint32_t offset = std::uint32_t(k) * vertices;
+            const bool reverse = determinant3(members_[std::size_t(k)]->matrix) > 0.0f;
+            for (std::int32_t i = 0; i < sub->indexCount; ++i) {
+                std::int32_t at = i;
+                if (reverse && i - i % 3 + 2 < sub->indexCount) at = i - i % 3 + (2 - i % 3);
+                to[i] = from[at] + offset;
+            }
+        }
+    }
+    // The vertices of every member, transformed by its element matrix.
+    for (std::size_t s = 0; s < streams_.size(); ++s) {
+        Y3MeshStream* target = streams_[s].get();
+        const Y3MeshStream* source = mesh_->streams_[s].get();
+        if (!target || !source) continue;
+        const std::int32_t count = source->getCount();
+        for (std::int32_t k = 0; k < n; ++k) {
+            const MeshMatrix& m = members_[std::size_t(k)]->matrix;
+            for (std::int32_t v = 0; v < count; ++v) {
+                const std::int32_t to = k * count + v;
+                D3DXVECTOR3 vector{};
+                D3DXVECTOR2 uv{};
+                std::uint32_t colour = 0;
+                target->setPosition(to, transformPoint(source->getPosition(v, vector), m));
+                if (source->hasNormal()) target->setNormal(to, rotateVector(source->getNormal(v, vector), m));
+                if (source->hasBinormal()) target->setBinormal(to, rotateVector(source->getBinormal(v, vector), m));
+                if (source->hasUV()) target->setUV(to, source->getUV(v, uv));
+                if (source->hasLightmapUV()) target->setLightmapUV(to, source->getLightmapUV(v, uv));
+                if (source->hasColor()) target->setColor(to, source->getColor(v, colour));
+            }
+        }
+    }
+    for (const std::unique_ptr<Y3MeshStream>& stream : streams_)
+        if (stream && !stream->allocateAndUpload(device, kStreamDynamic)) {
+            flags_ |= kAllocated;
+            deallocate();
+            return false;
+        }
+    if (!indexStream_.allocate(device, std::int32_t(indices_.size())) ||
+        !indexStream_.writeIndices(indices_.data(), 0)) {
+        flags_ |= kAllocated;
+        deallocate();
+        return false;
+    }
+    flags_ |= kAllocated;
+    return true;
+}
+
+bool MeshInstance::deallocate() {
+    if (!(flags_ & kAllocated)) return engineLog().error("Can't deallocate mesh instance: allocate first");
+    streams_.clear();
+    indexStream_.release();
+    flags_ &= ~kAllocated;
+    return true;
+}
+
+bool MeshInstance::drawSubset(std::int32_t subset) {
+    if (subset < 0 || subset >= mesh_->subsetCount() || (mesh_->flags_ & Y3Mesh::kBad)) return false;
+    if (!(flags_ & kAllocated) && !allocate()) return false;
+    const MeshSubset& sub = mesh_->subset(subset);
+    Y3MeshStream* source = stream(sub.stream);
+    IDirect3DDevice9* device = renderDevice();
+    if (!source || !device) return false;
+    lastUse_ = gameNow();
+    const UINT n = UINT(members_.size());
+    source->vertexStream().setStreamSource();
+    indexStream_.setIndices();
+    gameCore.render->stateCache().apply();
+    return SUCCEEDED(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, UINT(sub.vertexCount) * n,
+                                                  UINT(sub.startIndex) * n, UINT(sub.triangleCount) * n));
 }

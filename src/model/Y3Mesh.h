@@ -25,6 +25,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -88,6 +89,70 @@ struct MeshSkin {
 };
 
 class Y3Mesh;
+
+// The instancing key of a request: two values and a name; keys match when
+// both values are equal and the names are the same byte for byte.
+struct MeshInstanceKey {
+    std::uint32_t values[2] = {};
+    char name[128] = {};
+
+    bool operator==(const MeshInstanceKey& other) const {
+        return values[0] == other.values[0] && values[1] == other.values[1] &&
+               std::strncmp(name, other.name, sizeof(name)) == 0;
+    }
+};
+
+// One instancing request: what a model element gives the mesh about itself.
+// The element owns it and keeps it while the request stands; the mesh sets
+// the "instanced" flag while the element is a member of a group.
+struct MeshInstanceMember {
+    std::string modelName;
+    std::string elementName;
+    MeshInstanceKey key;
+    MeshMatrix matrix;  // the element's world matrix
+    bool instanced = false;
+};
+
+// A group of objects showing the same mesh with the same key, merged into
+// one pre-transformed vertex and index buffer and drawn with one call. It
+// is full when one more member could carry its index values past 16 bits.
+class MeshInstance {
+public:
+    static constexpr std::uint32_t kAllocated = 1;
+    static constexpr std::uint32_t kFull = 2;
+
+    MeshInstance(Y3Mesh* mesh, const MeshInstanceKey& key);
+    // A group still holding data reports it.
+    ~MeshInstance();
+    MeshInstance(const MeshInstance&) = delete;
+    MeshInstance& operator=(const MeshInstance&) = delete;
+
+    // Adds a member; false for one already in the group or a full group.
+    bool push(MeshInstanceMember* member);
+    // Removes a member; false when it is not in the group.
+    bool pop(MeshInstanceMember* member);
+    bool allocate();
+    bool deallocate();
+    bool drawSubset(std::int32_t subset);
+
+    std::uint32_t flags() const { return flags_; }
+    const MeshInstanceKey& key() const { return key_; }
+    const std::vector<MeshInstanceMember*>& members() const { return members_; }
+    Y3MeshStream* stream(std::int32_t i) const;
+    const std::vector<std::uint32_t>& indices() const { return indices_; }
+
+private:
+    friend class Y3Mesh;
+
+    Y3Mesh* mesh_;
+    MeshInstanceKey key_;
+    DXIndexStream indexStream_;
+    std::vector<std::unique_ptr<Y3MeshStream>> streams_;
+    std::vector<std::uint32_t> indices_;
+    double lastUse_ = -1.0;
+    std::uint32_t flags_ = 0;
+    std::vector<MeshInstanceMember*> members_;
+};
 
 // A per-object copy of a mesh's skinned streams, skinned on the CPU from a
 // bone palette and drawn with the mesh's index buffer.
@@ -182,6 +247,15 @@ public:
     void destroyAnimInstance(MeshAnimInstance* instance);
     std::int32_t animInstanceCount() const { return std::int32_t(animInstances_.size()); }
 
+    // Instancing requests: a request joins a group of its key, waits, or
+    // forms a group with the waiting ones once "min_instances_per_group"
+    // share its key. Nothing happens while instancing is off.
+    void registerInstance(MeshInstanceMember* member);
+    void unregisterInstance(MeshInstanceMember* member);
+    const std::vector<MeshInstanceMember*>& pendingRequests() const { return pending_; }
+    std::int32_t instanceCount() const { return std::int32_t(instances_.size()); }
+    MeshInstance& instance(std::int32_t i) { return *instances_[std::size_t(i)]; }
+
     // The cloth instances made for this mesh (references only).
     bool pushCloth(ClothInstance* cloth);
     void removeClothInstance(ClothInstance* cloth);
@@ -207,6 +281,7 @@ public:
 
 private:
     friend class MeshAnimInstance;
+    friend class MeshInstance;
     std::int32_t readHeader(DataStream& s, bool skinTail);
     std::int32_t readData(DataStream& s);
     std::int32_t writeHeader(DataStream& s, bool skinTail);
@@ -220,6 +295,8 @@ private:
     const char* resourceName() const;
     const char* elementName() const;
 
+    std::vector<MeshInstanceMember*> pending_;
+    std::vector<std::unique_ptr<MeshInstance>> instances_;
     std::vector<std::unique_ptr<MeshAnimInstance>> animInstances_;
     std::vector<ClothInstance*> cloths_;
     double lastUse_ = 0.0;

@@ -526,3 +526,134 @@ TEST_F(MeshDeviceTest, AnimInstancesNeedBonesAndFallBackOnTheFixedPipeline) {
 }
 
 }  // namespace
+
+namespace {
+
+MeshInstanceMember member(const char* model, const char* keyName, float x) {
+    MeshInstanceMember m;
+    m.modelName = model;
+    m.elementName = "body";
+    m.key.values[0] = 7;
+    std::snprintf(m.key.name, sizeof m.key.name, "%s", keyName);
+    m.matrix = translation(x, 0, 0);
+    return m;
+}
+
+TEST_F(MeshDeviceTest, InstancingGroupsFormFromWaitingRequests) {
+    setting("min_instances_per_group", "3");
+    Y3Mesh mesh;
+    load(mesh, kTwoStreamMesh);
+    MeshInstanceMember a = member("a", "crate", 0), b = member("b", "crate", 1), c = member("c", "crate", 2);
+    MeshInstanceMember other = member("d", "barrel", 3);
+    mesh.registerInstance(&a);
+    mesh.registerInstance(&other);
+    EXPECT_EQ(mesh.instanceCount(), 0);
+    mesh.registerInstance(&b);
+    EXPECT_EQ(mesh.instanceCount(), 0);
+    EXPECT_EQ(mesh.pendingRequests().size(), 3u);
+    // The third of a key forms the group: itself, then the waiting ones in
+    // their order; the other key waits on.
+    mesh.registerInstance(&c);
+    ASSERT_EQ(mesh.instanceCount(), 1);
+    EXPECT_EQ(mesh.instance(0).members(), (std::vector<MeshInstanceMember*>{&c, &a, &b}));
+    EXPECT_TRUE(a.instanced && b.instanced && c.instanced);
+    EXPECT_EQ(mesh.pendingRequests(), std::vector<MeshInstanceMember*>{&other});
+    EXPECT_FALSE(mesh.instance(0).push(&a));
+    EXPECT_TRUE(gameCore.log->contains("Can't PUSH instance model [a] element [body]: Already instanced"));
+
+    // Unregistering one leaves two; a waiting one leaves the pending list.
+    mesh.unregisterInstance(&a);
+    EXPECT_FALSE(a.instanced);
+    ASSERT_EQ(mesh.instanceCount(), 1);
+    EXPECT_EQ(mesh.instance(0).members().size(), 2u);
+    mesh.unregisterInstance(&other);
+    EXPECT_TRUE(mesh.pendingRequests().empty());
+    mesh.unregisterInstance(&other);
+    EXPECT_TRUE(gameCore.log->contains(
+        "Unregistered mesh instance for model [d] element [body]: Failed POP from instancing list"));
+    // The last member gone, the group goes.
+    mesh.unregisterInstance(&b);
+    mesh.unregisterInstance(&c);
+    EXPECT_EQ(mesh.instanceCount(), 0);
+}
+
+TEST_F(MeshDeviceTest, InstancingOffLeavesRequestsAlone) {
+    Y3Mesh mesh;
+    load(mesh, kTwoStreamMesh);
+    MeshInstanceMember a = member("a", "crate", 0);
+    mesh.registerInstance(&a);
+    EXPECT_TRUE(mesh.pendingRequests().empty());
+    EXPECT_EQ(mesh.instanceCount(), 0);
+}
+
+// A mesh whose subsets draw few vertices of a large stream: the group is
+// full by the stream's count, not the subsets'.
+TEST_F(MeshDeviceTest, AFullGroupIsPassedByAndRefusesPushes) {
+    setting("min_instances_per_group", "2");
+    std::string text = "mesh a b\nmeshstream 0\n";
+    for (int i = 0; i < 20000; ++i) text += "vertex p 0 0 0\n";
+    text += "index 0 1 2 19997 19998 19999\nsubset 0 0 3 3\nsubset 0 3 3 3\n";
+    Y3Mesh mesh;
+    load(mesh, text);
+    MeshInstanceMember m[6] = {member("m0", "k", 0), member("m1", "k", 1), member("m2", "k", 2),
+                               member("m3", "k", 3), member("m4", "k", 4), member("m5", "k", 5)};
+    mesh.registerInstance(&m[0]);
+    mesh.registerInstance(&m[1]);
+    ASSERT_EQ(mesh.instanceCount(), 1);
+    EXPECT_FALSE(mesh.instance(0).flags() & MeshInstance::kFull);
+    mesh.registerInstance(&m[2]);
+    // (3 + 1) x 20000 reaches 65535.
+    EXPECT_TRUE(mesh.instance(0).flags() & MeshInstance::kFull);
+    EXPECT_FALSE(mesh.instance(0).push(&m[5]));
+    // Later requests pass the full group by and wait for a group of their own.
+    mesh.registerInstance(&m[3]);
+    EXPECT_EQ(mesh.pendingRequests(), std::vector<MeshInstanceMember*>{&m[3]});
+    mesh.registerInstance(&m[4]);
+    ASSERT_EQ(mesh.instanceCount(), 2);
+
+    // The full group's indices stay inside 16 bits and its buffer.
+    MeshInstance& group = mesh.instance(0);
+    ASSERT_TRUE(group.allocate());
+    const std::vector<std::uint32_t>& indices = group.indices();
+    EXPECT_EQ(*std::max_element(indices.begin(), indices.end()), 2u * 20000u + 19999u);
+    EXPECT_LT(*std::max_element(indices.begin(), indices.end()), 65535u);
+    EXPECT_EQ(group.stream(0)->getCount(), 60000);
+    mesh.unregisterInstance(&m[0]);
+    EXPECT_FALSE(mesh.instance(0).flags() & MeshInstance::kFull);
+    EXPECT_FALSE(mesh.instance(0).flags() & MeshInstance::kAllocated);
+}
+
+TEST_F(MeshDeviceTest, GroupIndicesVerticesAndDraw) {
+    setting("min_instances_per_group", "2");
+    Y3Mesh mesh;
+    load(mesh, kTwoStreamMesh);
+    MeshInstanceMember a = member("a", "k", 10);
+    MeshInstanceMember b = member("b", "k", 20);
+    b.matrix.m[0][0] = -1.0f;  // a mirror: negative determinant
+    mesh.registerInstance(&a);
+    mesh.registerInstance(&b);
+    ASSERT_EQ(mesh.instanceCount(), 1);
+    MeshInstance& group = mesh.instance(0);
+    ASSERT_EQ(group.members(), (std::vector<MeshInstanceMember*>{&b, &a}));
+    takeCalls("");
+    EXPECT_TRUE(group.drawSubset(1));
+    EXPECT_EQ(takeCalls("DrawIndexedPrimitive"), std::vector<std::string>{"DrawIndexedPrimitive(4, 0, 0, 8, 6, 2)"});
+    // Subset 1 (indices 2 1 3 of stream 0, four vertices): member 0 (b,
+    // negative determinant) keeps the order, member 1 (a, positive) has it
+    // reversed and moved past b's four vertices.
+    const std::vector<std::uint32_t> subset1(group.indices().begin() + 6, group.indices().begin() + 12);
+    EXPECT_EQ(subset1, (std::vector<std::uint32_t>{2, 1, 3, 4 + 3, 4 + 1, 4 + 2}));
+    // Stream 1's subset: member 1's values grow by stream 1's three vertices.
+    const std::vector<std::uint32_t> subset2(group.indices().begin() + 12, group.indices().end());
+    EXPECT_EQ(subset2, (std::vector<std::uint32_t>{0, 1, 2, 3 + 2, 3 + 1, 3 + 0}));
+    // The vertices of each member, moved by its matrix.
+    D3DXVECTOR3 p{};
+    EXPECT_FLOAT_EQ(group.stream(0)->getPosition(1, p).x, 20.0f - 1.0f);
+    EXPECT_FLOAT_EQ(group.stream(0)->getPosition(5, p).x, 11.0f);
+    D3DXVECTOR2 uv{};
+    EXPECT_FLOAT_EQ(group.stream(0)->getUV(5, uv).x, 1.0f);
+    mesh.unregisterInstance(&a);
+    mesh.unregisterInstance(&b);
+}
+
+}  // namespace
