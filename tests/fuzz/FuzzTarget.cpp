@@ -21,6 +21,7 @@ const std::vector<FuzzTarget>& fuzzTargets() {
         {"shaderpackage", fuzzShaderPackage, seedShaderPackage},
         {"texture", fuzzTexture, seedTexture},
         {"streams", fuzzStreams, seedStreams},
+        {"mesh", fuzzMesh, seedMesh},
     };
     return targets;
 }

@@ -62,5 +62,7 @@ int fuzzTexture(const std::uint8_t* data, std::size_t size);
 void seedTexture(std::vector<std::string>& out);
 int fuzzStreams(const std::uint8_t* data, std::size_t size);
 void seedStreams(std::vector<std::string>& out);
+int fuzzMesh(const std::uint8_t* data, std::size_t size);
+void seedMesh(std::vector<std::string>& out);
 
 }  // namespace fuzzing
