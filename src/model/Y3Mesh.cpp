@@ -752,7 +752,10 @@ bool MeshInstance::allocate() {
                                 std::size_t(k) * std::size_t(sub->indexCount);
             const std::uint32_t* from = indices.data() + sub->startIndex;
             const std::uint32_t offset = std::uint32_t(k) * vertices;
-            const bool reverse = determinant3(members_[std::size_t(k)]->matrix) > 0.0f;
+            // A mirroring matrix (negative determinant) turns the faces
+            // over once the vertices are transformed: reversing its
+            // triangles keeps them facing as the member drawn alone does.
+            const bool reverse = determinant3(members_[std::size_t(k)]->matrix) < 0.0f;
             for (std::int32_t i = 0; i < sub->indexCount; ++i) {
                 std::int32_t at = i;
                 if (reverse && i - i % 3 + 2 < sub->indexCount) at = i - i % 3 + (2 - i % 3);

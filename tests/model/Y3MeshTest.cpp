@@ -639,13 +639,13 @@ TEST_F(MeshDeviceTest, GroupIndicesVerticesAndDraw) {
     EXPECT_TRUE(group.drawSubset(1));
     EXPECT_EQ(takeCalls("DrawIndexedPrimitive"), std::vector<std::string>{"DrawIndexedPrimitive(4, 0, 0, 8, 6, 2)"});
     // Subset 1 (indices 2 1 3 of stream 0, four vertices): member 0 (b,
-    // negative determinant) keeps the order, member 1 (a, positive) has it
-    // reversed and moved past b's four vertices.
+    // a mirror) has its triangle reversed, member 1 (a, positive
+    // determinant) keeps the stored order, moved past b's four vertices.
     const std::vector<std::uint32_t> subset1(group.indices().begin() + 6, group.indices().begin() + 12);
-    EXPECT_EQ(subset1, (std::vector<std::uint32_t>{2, 1, 3, 4 + 3, 4 + 1, 4 + 2}));
+    EXPECT_EQ(subset1, (std::vector<std::uint32_t>{3, 1, 2, 4 + 2, 4 + 1, 4 + 3}));
     // Stream 1's subset: member 1's values grow by stream 1's three vertices.
     const std::vector<std::uint32_t> subset2(group.indices().begin() + 12, group.indices().end());
-    EXPECT_EQ(subset2, (std::vector<std::uint32_t>{0, 1, 2, 3 + 2, 3 + 1, 3 + 0}));
+    EXPECT_EQ(subset2, (std::vector<std::uint32_t>{2, 1, 0, 3 + 0, 3 + 1, 3 + 2}));
     // The vertices of each member, moved by its matrix.
     D3DXVECTOR3 p{};
     EXPECT_FLOAT_EQ(group.stream(0)->getPosition(1, p).x, 20.0f - 1.0f);
