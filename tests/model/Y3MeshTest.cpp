@@ -657,3 +657,49 @@ TEST_F(MeshDeviceTest, GroupIndicesVerticesAndDraw) {
 }
 
 }  // namespace
+
+namespace {
+
+// The render core's device-data release reaches each mesh through its model
+// data as a forced deallocation; the device resets only once no buffer of
+// the default pool is left.
+TEST_F(MeshDeviceTest, AfterADeviceResetTheMeshDrawsAgain) {
+    setting("min_instances_per_group", "2");
+    Y3Mesh mesh;
+    load(mesh, kSkinnedMesh);
+    MeshAnimInstance* instance = mesh.createAnimInstance();
+    MeshInstanceMember a = member("a", "k", 0), b = member("b", "k", 1);
+    mesh.registerInstance(&a);
+    mesh.registerInstance(&b);
+    ASSERT_EQ(mesh.instanceCount(), 1);
+    ASSERT_TRUE(mesh.drawSubset(0));
+    ASSERT_TRUE(instance->drawSubset(0));
+    ASSERT_TRUE(mesh.instance(0).drawSubset(1));
+    ASSERT_EQ(mesh.stream(0)->vertexStream().pool(), D3DPOOL_DEFAULT);
+
+    device->EndScene();
+    platform::d3d9::loseDevice(device, 1);
+    EXPECT_EQ(device->TestCooperativeLevel(), D3DERR_DEVICELOST);
+    EXPECT_TRUE(mesh.deallocate(true));
+    EXPECT_FALSE(mesh.flags() & Y3Mesh::kAllocated);
+    EXPECT_FALSE(instance->flags() & MeshAnimInstance::kAllocated);
+    EXPECT_FALSE(mesh.instance(0).flags() & MeshInstance::kAllocated);
+    render->streamDeclarations().release();
+    render->stateCache().invalidate();
+    D3DPRESENT_PARAMETERS p = windowed();
+    ASSERT_EQ(device->Reset(&p), S_OK) << allLines();
+    ASSERT_TRUE(render->streamDeclarations().allocate(device));
+    ASSERT_EQ(device->BeginScene(), S_OK);
+
+    takeCalls("");
+    EXPECT_TRUE(mesh.drawSubset(0)) << allLines();
+    EXPECT_TRUE(instance->drawSubset(0)) << allLines();
+    EXPECT_TRUE(mesh.instance(0).drawSubset(1)) << allLines();
+    EXPECT_EQ(takeCalls("DrawIndexedPrimitive").size(), 3u);
+    mesh.unregisterInstance(&a);
+    mesh.unregisterInstance(&b);
+    instance->deallocate();
+    mesh.destroyAnimInstance(instance);
+}
+
+}  // namespace
