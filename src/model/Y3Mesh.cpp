@@ -40,6 +40,29 @@ double gameNow() { return gameCore.clocks ? gameCore.clocks->gameTime.time : 0.0
 
 IDirect3DDevice9* renderDevice() { return gameCore.render ? gameCore.render->stateCache().device() : nullptr; }
 
+// Slot i of an array of owned streams; null outside it.
+Y3MeshStream* streamSlot(const std::vector<std::unique_ptr<Y3MeshStream>>& streams, std::int32_t i) {
+    return i >= 0 && i < std::int32_t(streams.size()) ? streams[std::size_t(i)].get() : nullptr;
+}
+
+// A stream of count vertices for copies of source: in its format, or in
+// the format's fallback on the fixed-function pipeline.
+Y3MeshStream* derivedStream(const Y3MeshStream& source, std::int32_t count) {
+    std::int32_t code = source.getFormat();
+    if (streamsOnFixedPipeline()) code = vertexFormat(code)->fallback;
+    return Y3MeshStream::create(code, count);
+}
+
+// Binds the vertex and index buffers, sends the pending state and draws an
+// indexed triangle list; true when the device draws.
+bool drawIndexed(IDirect3DDevice9* device, const Y3MeshStream& stream, const DXIndexStream& indices,
+                 std::uint32_t vertexCount, std::uint32_t startIndex, std::uint32_t triangles) {
+    stream.vertexStream().setStreamSource();
+    indices.setIndices();
+    gameCore.render->stateCache().apply();
+    return SUCCEEDED(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, vertexCount, startIndex, triangles));
+}
+
 }  // namespace
 
 Y3Mesh::Y3Mesh() = default;
@@ -64,9 +87,7 @@ void Y3Mesh::setNames(std::string resource, std::string element) {
 const char* Y3Mesh::resourceName() const { return resource_.empty() ? "NULL" : resource_.c_str(); }
 const char* Y3Mesh::elementName() const { return element_.empty() ? "NULL" : element_.c_str(); }
 
-Y3MeshStream* Y3Mesh::stream(std::int32_t i) const {
-    return i >= 0 && i < streamCount() ? streams_[std::size_t(i)].get() : nullptr;
-}
+Y3MeshStream* Y3Mesh::stream(std::int32_t i) const { return streamSlot(streams_, i); }
 
 MeshSubset& Y3Mesh::addSubset() {
     subsets_.push_back(std::make_unique<MeshSubset>());
@@ -384,11 +405,8 @@ bool Y3Mesh::drawSubset(std::int32_t selector) {
     Y3MeshStream* source = stream(streamIndex);
     IDirect3DDevice9* device = renderDevice();
     if (!source || !device) return false;
-    source->vertexStream().setStreamSource();
-    indexStream_.setIndices();
-    gameCore.render->stateCache().apply();
-    return SUCCEEDED(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, UINT(vertexCount), UINT(startIndex),
-                                                  UINT(triangles)));
+    return drawIndexed(device, *source, indexStream_, std::uint32_t(vertexCount), std::uint32_t(startIndex),
+                       std::uint32_t(triangles));
 }
 
 namespace {
@@ -458,9 +476,7 @@ MeshAnimInstance::~MeshAnimInstance() {
     deallocate();
 }
 
-Y3MeshStream* MeshAnimInstance::stream(std::int32_t i) const {
-    return i >= 0 && i < std::int32_t(streams_.size()) ? streams_[std::size_t(i)].get() : nullptr;
-}
+Y3MeshStream* MeshAnimInstance::stream(std::int32_t i) const { return streamSlot(streams_, i); }
 
 bool MeshAnimInstance::allocate() {
     if (flags_ & kAllocated) {
@@ -470,16 +486,13 @@ bool MeshAnimInstance::allocate() {
     if ((mesh_->flags_ & Y3Mesh::kBad) || mesh_->streams_.empty()) return true;
     IDirect3DDevice9* device = renderDevice();
     if (!device) return false;
-    const bool fixed = streamsOnFixedPipeline();
     bool made = false;
     streams_.clear();
     streams_.resize(mesh_->streams_.size());
     for (std::size_t i = 0; i < streams_.size(); ++i) {
         const Y3MeshStream* source = mesh_->streams_[i].get();
         if (!source || !source->hasBlendWeights()) continue;
-        std::int32_t code = source->getFormat();
-        if (fixed) code = vertexFormat(code)->fallback;
-        streams_[i].reset(Y3MeshStream::create(code, source->getCount()));
+        streams_[i].reset(derivedStream(*source, source->getCount()));
         made = made || streams_[i];
     }
     if (!made) {
@@ -615,11 +628,8 @@ bool MeshAnimInstance::drawSubset(std::int32_t subset) {
     Y3MeshStream* source = stream(sub.stream);
     if (!source) return false;
     lastUse_ = gameNow();
-    source->vertexStream().setStreamSource();
-    mesh_->indexStream_.setIndices();
-    gameCore.render->stateCache().apply();
-    return SUCCEEDED(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, UINT(sub.vertexCount),
-                                                  UINT(sub.startIndex), UINT(sub.triangleCount)));
+    return drawIndexed(device, *source, mesh_->indexStream_, std::uint32_t(sub.vertexCount),
+                       std::uint32_t(sub.startIndex), std::uint32_t(sub.triangleCount));
 }
 
 // ---- instancing ----
@@ -671,9 +681,7 @@ MeshInstance::~MeshInstance() {
     if (!members_.empty()) engineLog().error("Release mesh instance requests before destructor");
 }
 
-Y3MeshStream* MeshInstance::stream(std::int32_t i) const {
-    return i >= 0 && i < std::int32_t(streams_.size()) ? streams_[std::size_t(i)].get() : nullptr;
-}
+Y3MeshStream* MeshInstance::stream(std::int32_t i) const { return streamSlot(streams_, i); }
 
 bool MeshInstance::push(MeshInstanceMember* member) {
     if (std::find(members_.begin(), members_.end(), member) != members_.end()) {
@@ -726,7 +734,6 @@ bool MeshInstance::allocate() {
     IDirect3DDevice9* device = renderDevice();
     if (!(mesh_->flags_ & Y3Mesh::kDataLoaded) || !device || members_.empty()) return false;
     const std::int32_t n = std::int32_t(members_.size());
-    const bool fixed = streamsOnFixedPipeline();
     streams_.clear();
     streams_.resize(mesh_->streams_.size());
     for (std::size_t i = 0; i < streams_.size(); ++i) {
@@ -736,9 +743,7 @@ bool MeshInstance::allocate() {
             streams_.clear();
             return engineLog().error("Mesh instance of %i members passes %i vertices", n, kMaxStreamVertices);
         }
-        std::int32_t code = source->getFormat();
-        if (fixed) code = vertexFormat(code)->fallback;
-        streams_[i].reset(Y3MeshStream::create(code, n * source->getCount()));
+        streams_[i].reset(derivedStream(*source, n * source->getCount()));
     }
     // The index list: each subset's run once per member, member k's values
     // moved past the k members before it.
@@ -817,10 +822,7 @@ bool MeshInstance::drawSubset(std::int32_t subset) {
     IDirect3DDevice9* device = renderDevice();
     if (!source || !device) return false;
     lastUse_ = gameNow();
-    const UINT n = UINT(members_.size());
-    source->vertexStream().setStreamSource();
-    indexStream_.setIndices();
-    gameCore.render->stateCache().apply();
-    return SUCCEEDED(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, UINT(sub.vertexCount) * n,
-                                                  UINT(sub.startIndex) * n, UINT(sub.triangleCount) * n));
+    const std::uint32_t n = std::uint32_t(members_.size());
+    return drawIndexed(device, *source, indexStream_, std::uint32_t(sub.vertexCount) * n,
+                       std::uint32_t(sub.startIndex) * n, std::uint32_t(sub.triangleCount) * n);
 }
