@@ -536,6 +536,42 @@ D3DXVECTOR3 rotateVector(const D3DXVECTOR3& n, const MeshMatrix& m) {
             n.x * m.m[0][2] + n.y * m.m[1][2] + n.z * m.m[2][2]};
 }
 
+// Where a stream's vertices keep their components: the byte offsets
+// within a vertex (-1 for a component the format has not), read once per
+// stream so that the loops over the vertices make no virtual calls.
+struct VertexLayout {
+    explicit VertexLayout(const Y3MeshStream& stream)
+        : stride(stream.getStride()),
+          position(offset(stream, VertexComponent::Position)),
+          normal(offset(stream, VertexComponent::Normal)),
+          binormal(offset(stream, VertexComponent::Binormal)),
+          uv(offset(stream, VertexComponent::UV)),
+          lightmapUV(offset(stream, VertexComponent::LightmapUV)),
+          color(offset(stream, VertexComponent::Color)),
+          blendIndices(offset(stream, VertexComponent::BlendIndices)),
+          blendWeights(offset(stream, VertexComponent::BlendWeights)) {}
+    static std::int32_t offset(const Y3MeshStream& stream, VertexComponent c) {
+        return vertexComponentOffset(stream.getFormat(), c);
+    }
+    std::int32_t stride, position, normal, binormal, uv, lightmapUV, color, blendIndices, blendWeights;
+};
+
+template <class T>
+T loadAt(const std::uint8_t* vertex, std::int32_t offset) {
+    T value{};
+    if (offset >= 0) std::memcpy(&value, vertex + offset, sizeof(T));
+    return value;
+}
+template <class T>
+void storeAt(std::uint8_t* vertex, std::int32_t offset, const T& value) {
+    if (offset >= 0) std::memcpy(vertex + offset, &value, sizeof(T));
+}
+// Copies a component both layouts have.
+void copyAt(std::uint8_t* to, std::int32_t toOffset, const std::uint8_t* from, std::int32_t fromOffset,
+            std::size_t bytes) {
+    if (toOffset >= 0 && fromOffset >= 0) std::memcpy(to + toOffset, from + fromOffset, bytes);
+}
+
 void addScaled(D3DXVECTOR3& sum, float w, const D3DXVECTOR3& v) {
     sum.x += w * v.x;
     sum.y += w * v.y;
@@ -578,35 +614,35 @@ void MeshAnimInstance::skinStreams(const MeshMatrix* palette, std::int32_t count
             continue;
         }
         const std::int32_t vertices = std::min(target->getCount(), source->getCount());
-        const bool normals = source->hasNormal();
+        const VertexLayout from(*source);
+        const VertexLayout to(*target);
         for (std::int32_t v = 0; v < vertices; ++v) {
-            D3DXVECTOR3 p{}, n{};
-            D3DXVECTOR4 w{};
-            std::uint32_t packed = 0;
-            source->getPosition(v, p);
-            source->getBlendWeights(v, w);
-            source->getBlendIndices(v, packed);
+            const std::uint8_t* in = source->getData() + std::size_t(v) * std::size_t(from.stride);
+            std::uint8_t* out = target->getData() + std::size_t(v) * std::size_t(to.stride);
+            const D3DXVECTOR3 p = loadAt<D3DXVECTOR3>(in, from.position);
+            const D3DXVECTOR4 w = loadAt<D3DXVECTOR4>(in, from.blendWeights);
+            const std::uint32_t packed = loadAt<std::uint32_t>(in, from.blendIndices);
             const float weights[4] = {w.x, w.y, w.z, w.w};
-            D3DXVECTOR3 position{}, normal{};
+            D3DXVECTOR3 position{};
             const int influences = influenceCount(w, 4);
             for (int k = 0; k < influences; ++k) {
                 const std::size_t slot = (packed >> (8 * k)) & 0xFFu;
                 if (slot >= slots.size()) continue;  // past the palette: adds nothing
                 addScaled(position, weights[k], transformPoint(p, slots[slot]));
             }
-            target->setPosition(v, position);
-            if (normals) {
-                source->getNormal(v, n);
+            storeAt(out, to.position, position);
+            if (from.normal >= 0) {
+                const D3DXVECTOR3 n = loadAt<D3DXVECTOR3>(in, from.normal);
+                D3DXVECTOR3 normal{};
                 const int normalInfluences = std::min(influences, 3);
                 for (int k = 0; k < normalInfluences; ++k) {
                     const std::size_t slot = (packed >> (8 * k)) & 0xFFu;
                     if (slot < slots.size()) addScaled(normal, weights[k], rotateVector(n, slots[slot]));
                 }
-                target->setNormal(v, normal);
+                storeAt(out, to.normal, normal);
             }
-            D3DXVECTOR2 uv{};
-            target->setUV(v, source->getUV(v, uv));
-            if (source->hasLightmapUV()) target->setLightmapUV(v, source->getLightmapUV(v, uv));
+            copyAt(out, to.uv, in, from.uv, sizeof(D3DXVECTOR2));
+            copyAt(out, to.lightmapUV, in, from.lightmapUV, sizeof(D3DXVECTOR2));
         }
     }
 }
@@ -774,19 +810,20 @@ bool MeshInstance::allocate() {
         const Y3MeshStream* source = mesh_->streams_[s].get();
         if (!target || !source) continue;
         const std::int32_t count = source->getCount();
+        const VertexLayout from(*source);
+        const VertexLayout to(*target);
+        std::uint8_t* out = target->getData();
         for (std::int32_t k = 0; k < n; ++k) {
             const MeshMatrix& m = members_[std::size_t(k)]->matrix;
-            for (std::int32_t v = 0; v < count; ++v) {
-                const std::int32_t to = k * count + v;
-                D3DXVECTOR3 vector{};
-                D3DXVECTOR2 uv{};
-                std::uint32_t colour = 0;
-                target->setPosition(to, transformPoint(source->getPosition(v, vector), m));
-                if (source->hasNormal()) target->setNormal(to, rotateVector(source->getNormal(v, vector), m));
-                if (source->hasBinormal()) target->setBinormal(to, rotateVector(source->getBinormal(v, vector), m));
-                if (source->hasUV()) target->setUV(to, source->getUV(v, uv));
-                if (source->hasLightmapUV()) target->setLightmapUV(to, source->getLightmapUV(v, uv));
-                if (source->hasColor()) target->setColor(to, source->getColor(v, colour));
+            const std::uint8_t* in = source->getData();
+            for (std::int32_t v = 0; v < count; ++v, in += from.stride, out += to.stride) {
+                storeAt(out, to.position, transformPoint(loadAt<D3DXVECTOR3>(in, from.position), m));
+                if (from.normal >= 0) storeAt(out, to.normal, rotateVector(loadAt<D3DXVECTOR3>(in, from.normal), m));
+                if (from.binormal >= 0)
+                    storeAt(out, to.binormal, rotateVector(loadAt<D3DXVECTOR3>(in, from.binormal), m));
+                copyAt(out, to.uv, in, from.uv, sizeof(D3DXVECTOR2));
+                copyAt(out, to.lightmapUV, in, from.lightmapUV, sizeof(D3DXVECTOR2));
+                copyAt(out, to.color, in, from.color, sizeof(std::uint32_t));
             }
         }
     }
