@@ -703,3 +703,22 @@ TEST_F(MeshDeviceTest, AfterADeviceResetTheMeshDrawsAgain) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Y3MeshTest, TexturesValidateWhenEverySubsetsMaterialDoes) {
+    testing_support::ScopedGameCore core;
+    const char* const kPlain = "mesh a b\nmeshstream 0\nvertex p 0 0 0\nindex 0 0 0\nsubset 0 0 3 1\n";
+    Y3Mesh plain;
+    MeshBytes stored = bytesOf(kPlain);
+    ASSERT_GT(readPart(plain, stored.header, true), 0);
+    EXPECT_TRUE(plain.validateTextures());
+    // Without a texture library no named texture can be found.
+    Y3Mesh textured;
+    stored = bytesOf(std::string(kPlain) + "subset 0 0 3 1 diffuse stone\n");
+    ASSERT_GT(readPart(textured, stored.header, true), 0);
+    EXPECT_FALSE(textured.validateTextures());
+    EXPECT_TRUE(gameCore.log->contains("Invalid texture [Diffuse]"));
+}
+
+}  // namespace
