@@ -11,6 +11,7 @@
 #include "foundation/DataStream.h"
 #include "foundation/IniFile.h"
 #include "foundation/TimeCore.h"
+#include "model/MeshTestSupport.h"
 #include "model/ModelWriter.h"
 #include "model/Y3Mesh.h"
 #include "model/Y3MeshStream.h"
@@ -68,17 +69,7 @@ protected:
         render->stateCache().setTransform(DXStateCache::TransformWorld, world);
     }
 
-    void load(Y3Mesh& mesh, const std::string& text) {
-        model_tools::ModelDescription description;
-        std::string error;
-        ASSERT_TRUE(model_tools::parseModelDescription(text, description, error)) << error;
-        Y3Mesh& source = *description.meshes.front().mesh;
-        for (bool header : {true, false}) {
-            std::string bytes = model_tools::meshPartBytes(source, false, header);
-            MemoryStream in(bytes.data(), std::int32_t(bytes.size()));
-            ASSERT_GT(mesh.read(in, false, header), 0);
-        }
-    }
+    void load(Y3Mesh& mesh, const std::string& text) { ASSERT_TRUE(mesh_test::loadMesh(mesh, text)); }
 
     // Runs draw into a cleared black frame and reads the frame back.
     template <class Draw>
@@ -119,13 +110,6 @@ protected:
     std::unique_ptr<ScopedCoreMember<RenderCore>> useRender;
 };
 
-MeshMatrix moved(float x, float y) {
-    MeshMatrix m;
-    m.m[3][0] = x;
-    m.m[3][1] = y;
-    return m;
-}
-
 // A clockwise triangle (seen on screen) in the clip-space corner near the
 // origin, white (format 2: position and colour).
 const char* const kTriangle =
@@ -148,7 +132,7 @@ TEST_F(MeshGLTest, AGroupCoversWhatItsMembersCoverOneByOne) {
         members[i].modelName = "crate" + std::to_string(i);
         members[i].elementName = "body";
         std::snprintf(members[i].key.name, sizeof members[i].key.name, "crate");
-        members[i].matrix = moved(places[i][0], places[i][1]);
+        members[i].matrix = mesh_test::translation(places[i][0], places[i][1]);
     }
 
     const std::vector<std::uint8_t> oneByOne = frame([&] {

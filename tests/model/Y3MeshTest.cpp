@@ -15,6 +15,7 @@
 #include "foundation/IniFile.h"
 #include "foundation/Log.h"
 #include "foundation/TimeCore.h"
+#include "model/MeshTestSupport.h"
 #include "model/ModelWriter.h"
 #include "model/Y3Mesh.h"
 #include "model/Y3MeshStream.h"
@@ -285,11 +286,7 @@ protected:
         settings.getCategory("render").getVariable(key).setString(value);
         Y3Mesh::readConfig();
     }
-    void load(Y3Mesh& mesh, const std::string& text) {
-        const MeshBytes stored = bytesOf(text);
-        ASSERT_GT(readPart(mesh, stored.header, true), 0);
-        ASSERT_GT(readPart(mesh, stored.data, false), 0);
-    }
+    void load(Y3Mesh& mesh, const std::string& text) { ASSERT_TRUE(mesh_test::loadMesh(mesh, text)); }
     // The calls made since the last look whose text begins with prefix.
     std::vector<std::string> takeCalls(const std::string& prefix) {
         std::vector<std::string> found;
@@ -425,13 +422,7 @@ TEST_F(MeshDeviceTest, DataReadAgainWithMoreVerticesIsDrawnFromANewBuffer) {
 
 namespace {
 
-MeshMatrix translation(float x, float y, float z) {
-    MeshMatrix m;
-    m.m[3][0] = x;
-    m.m[3][1] = y;
-    m.m[3][2] = z;
-    return m;
-}
+using mesh_test::translation;
 
 // Format 5 (position, normal, texture, blend indices and weights); bones
 // in name order a, b, c, d feed palette slots 1, 0, 2, 3.
