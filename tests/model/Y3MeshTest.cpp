@@ -713,3 +713,35 @@ TEST(Y3MeshTest, TexturesValidateWhenEverySubsetsMaterialDoes) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(MeshDeviceTest, AFullReleaseReportsAndEndsWhatWasLeft) {
+    setting("min_instances_per_group", "2");
+    Y3Mesh mesh;
+    load(mesh, kSkinnedMesh);
+    MeshAnimInstance* instance = mesh.createAnimInstance();
+    ASSERT_TRUE(instance->allocate());
+    MeshInstanceMember a = member("a", "k", 0), b = member("b", "k", 1), waiting = member("c", "other", 2);
+    mesh.registerInstance(&a);
+    mesh.registerInstance(&b);
+    mesh.registerInstance(&waiting);
+    ASSERT_TRUE(mesh.drawSubset(0));
+    ASSERT_TRUE(mesh.instance(0).drawSubset(0));
+
+    mesh.release(3, false);
+    for (const char* message : {"Not all mesh instance requests deleted",
+                                "Y3Mesh:release() -> first release mesh anim_instances",
+                                "Y3Mesh:release() -> first release mesh instances"})
+        EXPECT_TRUE(gameCore.log->contains(message)) << message;
+    EXPECT_EQ(mesh.animInstanceCount(), 0);
+    EXPECT_EQ(mesh.instanceCount(), 0);
+    EXPECT_TRUE(mesh.pendingRequests().empty());
+    EXPECT_FALSE(a.instanced || b.instanced);
+    EXPECT_EQ(mesh.streamCount(), 0);
+    EXPECT_EQ(mesh.subsetCount(), 0);
+    EXPECT_EQ(mesh.flags(), 0u);
+    EXPECT_FALSE(mesh.drawSubset(0));
+}
+
+}  // namespace
