@@ -22,6 +22,7 @@ const std::vector<FuzzTarget>& fuzzTargets() {
         {"texture", fuzzTexture, seedTexture},
         {"streams", fuzzStreams, seedStreams},
         {"scene", fuzzScene, seedScene},
+        {"mesh", fuzzMesh, seedMesh},
     };
     return targets;
 }

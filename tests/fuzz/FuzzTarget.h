@@ -64,5 +64,7 @@ int fuzzStreams(const std::uint8_t* data, std::size_t size);
 void seedStreams(std::vector<std::string>& out);
 int fuzzScene(const std::uint8_t* data, std::size_t size);
 void seedScene(std::vector<std::string>& out);
+int fuzzMesh(const std::uint8_t* data, std::size_t size);
+void seedMesh(std::vector<std::string>& out);
 
 }  // namespace fuzzing

@@ -63,6 +63,49 @@ TEST(ModelWriterTest, AStreamDescriptionBecomesItsRecord) {
     EXPECT_EQ(testing_support::readFile(folder.file("quad.vs")), bytes);
 }
 
+TEST(ModelWriterTest, AMeshDescriptionBecomesItsTwoParts) {
+    ModelDescription description;
+    std::string error;
+    ASSERT_TRUE(parseModelDescription("mesh box.mh box.my\n"
+                                      "meshstream 0\n"
+                                      "vertex p 0 0 0\nvertex p 1 0 0\nvertex p 0 1 0\n"
+                                      "index 0 1 2\n"
+                                      "subset 0 0 3 3 kind 4 diffuse crate\n"
+                                      "bone b 0\nbone a -1\n",
+                                      description, error))
+        << error;
+    ASSERT_EQ(description.meshes.size(), 1u);
+    Y3Mesh& mesh = *description.meshes[0].mesh;
+    const std::string header = model_tools::meshPartBytes(mesh, false, true);
+    const std::string data = model_tools::meshPartBytes(mesh, false, false);
+    // Header: magic, one subset (stream 0, carried 0, 3 vertices, start 0,
+    // 3 indices, 1 triangle), then the material head's kind.
+    EXPECT_EQ(wordAt(header, 0), 0x73836505u);
+    EXPECT_EQ(wordAt(header, 4), 1u);
+    const std::uint32_t subsetWords[6] = {0, 0, 3, 0, 3, 1};
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(wordAt(header, 8 + 4 * i), subsetWords[i]) << i;
+    EXPECT_EQ(wordAt(header, 32), 4u);
+    // The bones in name order: "a" before "b".
+    EXPECT_LT(header.find(std::string("\x01\0a", 3)), header.find(std::string("\x01\0b", 3)));
+    // Data: magic, one stream record of format 0 with three vertices, three
+    // indices.
+    EXPECT_EQ(wordAt(data, 0), 0x73836505u);
+    EXPECT_EQ(wordAt(data, 4), 1u);
+    EXPECT_EQ(wordAt(data, 8), 0x89EFA012u);
+    EXPECT_EQ(wordAt(data, 12), 0u);
+    EXPECT_EQ(wordAt(data, 16), 3u);
+    const std::size_t indices = 20 + 3 * 20;
+    EXPECT_EQ(wordAt(data, indices), 3u);
+    EXPECT_EQ(wordAt(data, indices + 8), 1u);
+    EXPECT_EQ(data.size(), indices + 4 + 12);
+
+    testing_support::TempDir folder;
+    std::vector<std::string> written;
+    ASSERT_TRUE(model_tools::writeModelFiles(description, folder.path(), &written, &error)) << error;
+    EXPECT_EQ(written, (std::vector<std::string>{"box.mh", "box.my"}));
+    EXPECT_EQ(testing_support::readFile(folder.file("box.my")), data);
+}
+
 TEST(ModelWriterTest, BadDescriptionsNameTheirLine) {
     struct Case {
         const char* text;
@@ -76,7 +119,16 @@ TEST(ModelWriterTest, BadDescriptionsNameTheirLine) {
         {"stream a 0\nvertex p 0 0\n", "line 2: bad values of component [p]"},
         {"stream a 1\nvertex i 1 2 3 256\n", "line 2: bad values of component [i]"},
         {"stream a 0\nvertex q 1\n", "line 2: unknown vertex component [q]"},
-        {"mesh a\n", "line 1: unknown keyword [mesh]"},
+        {"sprite a\n", "line 1: unknown keyword [sprite]"},
+        {"mesh a\n", "line 1: expected: mesh <header file> <data file> [skintail]"},
+        {"mesh a b tail\n", "line 1: unknown mesh option [tail]"},
+        {"index 0 1 2\n", "line 1: [index] before any mesh"},
+        {"mesh a b\nindex 0 1 x\n", "line 2: bad index value"},
+        {"mesh a b\nmeshstream 49\n", "line 2: format code 49 is not 0 to 48"},
+        {"mesh a b\nsubset 0 0 3\n", "line 2: expected: subset <stream> <start index> <index count> <vertex count>"},
+        {"mesh a b\nsubset 0 0 3 3 shine 2\n", "line 2: unknown subset field [shine]"},
+        {"mesh a b\nbone root -2\n", "line 2: palette slot -2 is not -1 to 254"},
+        {"mesh a b\nbone root\n", "line 2: expected: bone <name> <palette slot>"},
     };
     for (const Case& c : cases) {
         ModelDescription description;

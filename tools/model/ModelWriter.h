@@ -14,6 +14,23 @@
 //       colour (a 32-bit word: decimal or 0xAARRGGBB), the four blend
 //       indices (0 to 255 each) and the four blend weights; a component
 //       left out stays zero, one the format has not is an error.
+//   mesh <header file> <data file> [skintail]
+//       starts a mesh: its header part goes into <header file>, its data
+//       part into <data file> (with "skintail", the header part carries the
+//       skin tail of an element whose flag asks for it)
+//   meshstream <format code>
+//       adds a vertex stream to the last mesh; vertex lines that follow go
+//       into it
+//   index <i> ...
+//       appends indices to the last mesh
+//   subset <stream> <start index> <index count> <vertex count>
+//          [kind <k>] [bones <n>] [diffuse <texture>] [lightmap <texture>]
+//          [environment <texture>] [terrain <texture>]
+//       adds a subset to the last mesh with its material kind, bone
+//       influence count and texture names
+//   bone <name> <palette slot>
+//       adds a bone to the last mesh's skeleton (kept in name order); slot
+//       -1 feeds no palette slot
 #pragma once
 
 #include <memory>
@@ -21,6 +38,7 @@
 #include <string_view>
 #include <vector>
 
+#include "model/Y3Mesh.h"
 #include "model/Y3MeshStream.h"
 
 namespace model_tools {
@@ -30,8 +48,16 @@ struct StreamFile {
     std::unique_ptr<Y3MeshStream> stream;
 };
 
+struct MeshFile {
+    std::string headerFile;
+    std::string dataFile;
+    bool skinTail = false;
+    std::unique_ptr<Y3Mesh> mesh;
+};
+
 struct ModelDescription {
     std::vector<StreamFile> streams;
+    std::vector<MeshFile> meshes;
 };
 
 // False, with the line and the reason in error, for a line it cannot read.
@@ -39,6 +65,10 @@ bool parseModelDescription(std::string_view text, ModelDescription& out, std::st
 
 // The stored bytes of a stream record; empty when it cannot be written.
 std::string streamRecordBytes(const Y3MeshStream& stream);
+
+// The stored bytes of a mesh's header part (header set) or data part;
+// empty when it cannot be written.
+std::string meshPartBytes(Y3Mesh& mesh, bool skinTail, bool header);
 
 // Writes every file of the description into folder; the written file names
 // go to written.
