@@ -1,6 +1,7 @@
 #include "sound/SoundBuffer.h"
 
 #include <gtest/gtest.h>
+#include <vorbis/vorbisenc.h>
 #include <vorbis/vorbisfile.h>
 
 #include <cstring>
@@ -114,6 +115,69 @@ std::string bufferBytes(SoundBuffer& buffer, std::uint32_t offset, std::uint32_t
     out.append(static_cast<const char*>(part1), bytes1);
     if (part2) out.append(static_cast<const char*>(part2), bytes2);
     buffer.device()->Unlock(part1, bytes1, part2, bytes2);
+    return out;
+}
+
+// A stream whose last page claims granule samples but yields none: the
+// headers of a mono 8,000 Hz stream, its first sound packet (which only
+// primes the decoder) and an empty closing packet.
+std::string soundlessOgg(ogg_int64_t granule) {
+    vorbis_info info;
+    vorbis_info_init(&info);
+    vorbis_encode_init_vbr(&info, 1, 8000, 0.4f);
+    vorbis_comment comment;
+    vorbis_comment_init(&comment);
+    vorbis_dsp_state dsp;
+    vorbis_analysis_init(&dsp, &info);
+    vorbis_block block;
+    vorbis_block_init(&dsp, &block);
+    ogg_stream_state stream;
+    ogg_stream_init(&stream, 7);
+    ogg_packet header, headerComment, headerCode;
+    vorbis_analysis_headerout(&dsp, &comment, &header, &headerComment, &headerCode);
+    ogg_stream_packetin(&stream, &header);
+    ogg_stream_packetin(&stream, &headerComment);
+    ogg_stream_packetin(&stream, &headerCode);
+    std::string out;
+    ogg_page page;
+    auto flush = [&] {
+        while (ogg_stream_flush(&stream, &page)) {
+            out.append(reinterpret_cast<const char*>(page.header), std::size_t(page.header_len));
+            out.append(reinterpret_cast<const char*>(page.body), std::size_t(page.body_len));
+        }
+    };
+    flush();
+    float** samples = vorbis_analysis_buffer(&dsp, 4096);
+    for (int i = 0; i < 4096; ++i) samples[0][i] = 0.0f;
+    vorbis_analysis_wrote(&dsp, 4096);
+    vorbis_analysis_wrote(&dsp, 0);
+    std::vector<unsigned char> first;
+    ogg_packet packet;
+    while (first.empty() && vorbis_analysis_blockout(&dsp, &block) == 1) {
+        vorbis_analysis(&block, &packet);
+        first.assign(packet.packet, packet.packet + packet.bytes);
+    }
+    ogg_packet priming{};
+    priming.packet = first.data();
+    priming.bytes = long(first.size());
+    priming.granulepos = 0;
+    priming.packetno = 3;
+    ogg_stream_packetin(&stream, &priming);
+    flush();
+    unsigned char nothing = 0;
+    ogg_packet last{};
+    last.packet = &nothing;
+    last.bytes = 0;
+    last.e_o_s = 1;
+    last.granulepos = granule;
+    last.packetno = 4;
+    ogg_stream_packetin(&stream, &last);
+    flush();
+    ogg_stream_clear(&stream);
+    vorbis_block_clear(&block);
+    vorbis_dsp_clear(&dsp);
+    vorbis_comment_clear(&comment);
+    vorbis_info_clear(&info);
     return out;
 }
 
@@ -403,4 +467,47 @@ TEST(SoundBuffer, BrokenStreamMarksTheBufferLostAndUpdateRecreatesIt) {
     EXPECT_TRUE(buffer.allocated());
     EXPECT_EQ(world.core.allocatedBuffers[0], 1);
     music.source.release();
+}
+
+TEST(SoundBuffer, LoopedStreamWithoutSoundEndsItsFill) {
+    SoundWorld world({oggFile("mute", "music", soundlessOgg(16000))});
+    BankSound music("mute", SoundChannelMusic, "mute");
+    ASSERT_TRUE(music.open());
+    ASSERT_GT(music.source.decodedSize(), 0u);
+    SoundInstance instance(&music, false);
+    ASSERT_TRUE(instance.allocate());
+    SoundBuffer& buffer = *instance.buffer;
+    // Rewinding finds nothing either: the fill ends in silence at once.
+    ASSERT_TRUE(buffer.play(true));
+    EXPECT_EQ(buffer.decoded.total(), 0);
+    EXPECT_EQ(buffer.written.total(), std::int64_t(buffer.written.size));
+    EXPECT_EQ(bufferBytes(buffer, 0, buffer.written.size), std::string(buffer.written.size, '\0'));
+    music.source.release();
+}
+
+TEST(SoundBuffer, DamagedFilesNeverGetABuffer) {
+    const std::string good = monoTone(1.0);
+    const struct {
+        const char* name;
+        std::string bytes;
+        const char* message;
+    } cases[] = {
+        {"cut", good.substr(0, 40), "Can't open VORBIS OGG data [cut]: "},
+        {"text", std::string(4000, 'x'), "Can't open VORBIS OGG data [text]: OV_ENOTVORBIS"},
+        {"empty", soundlessOgg(0), "Can't open VORBIS OGG data [empty]: "},
+    };
+    std::vector<FixtureFile> files;
+    for (const auto& c : cases) files.push_back(oggFile(c.name, "effect", c.bytes));
+    SoundWorld world(files);
+    for (const auto& c : cases) {
+        BankSound effect(c.name, SoundChannelEffect, c.name);
+        EXPECT_FALSE(effect.open()) << c.name;
+        EXPECT_TRUE(world.log().contains(c.message)) << c.name;
+        EXPECT_TRUE(world.log().contains(std::string("Can't open OGG Sound data [") + c.name + "]")) << c.name;
+        EXPECT_FALSE(effect.source.isOpen());
+    }
+    BankSound missing("absent", SoundChannelEffect, "absent");
+    EXPECT_FALSE(missing.open());
+    EXPECT_TRUE(world.log().contains("Missed sound [absent.ogg] from channel effect"));
+    EXPECT_TRUE(world.log().contains("Can't load OGG [absent]"));
 }
