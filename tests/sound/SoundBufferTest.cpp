@@ -544,3 +544,65 @@ TEST(SoundBuffer, WholeSoundPlaysToItsEndOnTheGameOutput) {
     EXPECT_EQ(world.core.playingBuffers[3], 0);
     effect.source.release();
 }
+
+TEST(SoundBuffer, AllocationRefusals) {
+    SoundWorld world({oggFile("hum", "music", monoTone(2.0)), oggFile("odd", "", monoTone(0.5))});
+    BankSound music("hum", SoundChannelMusic, "hum");
+    BankSound odd("odd", 7, "odd");
+    ASSERT_TRUE(music.open());
+    ASSERT_TRUE(odd.open());
+    const struct {
+        BankSound* bank;
+        bool want3D;
+        const char* message;
+    } cases[] = {
+        {&music, true, "Can't create sound buffer [hum]: Stereo source can't played as 3D"},
+        {&odd, false, "Can't allocate sound buffer [odd]: Sound channel is out of bounds"},
+    };
+    for (const auto& c : cases) {
+        SoundInstance instance(c.bank, c.want3D);
+        EXPECT_FALSE(instance.allocate()) << c.message;
+        EXPECT_TRUE(world.log().contains(c.message)) << c.message;
+        EXPECT_FALSE(instance.buffer->allocated());
+    }
+    EXPECT_EQ(world.core.allocatedBuffers[0] + world.core.allocatedBuffers[1] + world.core.allocatedBuffers[2] +
+                  world.core.allocatedBuffers[3],
+              0);
+
+    // A 2D buffer has no 3D interface; twice allocating is refused.
+    SoundInstance flat(&music, false);
+    ASSERT_TRUE(flat.allocate());
+    DS3DBUFFER parameters{};
+    parameters.dwSize = sizeof parameters;
+    EXPECT_FALSE(flat.buffer->set3dParameters(&parameters, true));
+    EXPECT_TRUE(world.log().contains("Can't set position of sound [hum]: this sound is not 3d"));
+    EXPECT_FALSE(flat.allocate());
+    EXPECT_TRUE(world.log().contains("Sound buffer [hum] already allocated: Can't allocate"));
+    music.source.release();
+    odd.source.release();
+}
+
+TEST(SoundBuffer, LostBufferIsRestoredAndRefilledOnTheNextVolume) {
+    const std::string bytes = monoTone(3.0);
+    const std::string reference = plainDecode(bytes);
+    SoundWorld world({oggFile("hum", "music", bytes)});
+    BankSound music("hum", SoundChannelMusic, "hum");
+    ASSERT_TRUE(music.open());
+    SoundInstance instance(&music, false);
+    ASSERT_TRUE(instance.allocate());
+    SoundBuffer& buffer = *instance.buffer;
+    ASSERT_TRUE(buffer.play(true));
+    world.advance(400);
+    instance.tick();
+    ds::loseBuffer(buffer.device());
+    // The volume call finds the buffer lost: restored, stopped, and
+    // decoded again from the start.
+    EXPECT_TRUE(buffer.setVolume(-500));
+    EXPECT_FALSE(buffer.playing());
+    EXPECT_EQ(bufferBytes(buffer, 0, 16000), reference.substr(0, 16000));
+    LONG volume = 0;
+    buffer.device()->GetVolume(&volume);
+    EXPECT_EQ(volume, -500);
+    EXPECT_EQ(world.core.playingBuffers[0], 0);
+    music.source.release();
+}
