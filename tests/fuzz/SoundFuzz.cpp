@@ -4,7 +4,6 @@
 // refills as the sound thread would make them).
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "app/GameCore.h"
@@ -25,11 +24,9 @@ namespace {
 class SoundRoot {
 public:
     SoundRoot() {
-        const char* folder = std::getenv("TMPDIR");
-        std::string pattern = std::string(folder && *folder ? folder : "/tmp") + "/engine-fuzz-sound-XXXXXX";
-        if (!mkdtemp(pattern.data())) return;
-        root_ = pattern;
-        write(root_ + "/data.txt", "[fuzz.pak]\n.* >> data\n");
+        root_ = makeTempFolder("engine-fuzz-sound");
+        if (root_.empty()) return;
+        writeFile(root_ + "/data.txt", "[fuzz.pak]\n.* >> data\n");
         paths_.setPath(PathLanguage, "en");
         paths_.setPath(PathDataRootInput, root_);
     }
@@ -52,7 +49,7 @@ public:
         manifest.sections = {sounds};
         std::string bytes;
         if (!package_tool::buildPackage(manifest, bytes)) return;
-        write(root_ + "/fuzz.pak", bytes);
+        writeFile(root_ + "/fuzz.pak", bytes);
 
         AppPaths* savedPaths = gameCore.paths;
         PackageDatabase* savedPackages = gameCore.packages;
@@ -97,11 +94,6 @@ private:
             }
         }
         sound.source.release();
-    }
-
-    static void write(const std::string& path, const std::string& bytes) {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }
 
     std::string root_;
