@@ -344,6 +344,8 @@ TEST(SoundBuffer, LoopedStreamRewindsWithinTheFill) {
     const std::string twice = reference + reference;
     EXPECT_EQ(bufferBytes(buffer, 0, filled), twice.substr(24000, filled));
     EXPECT_TRUE(buffer.playing());
+    // The decode buffer grew to the largest region, never past the ring.
+    EXPECT_EQ(effect.source.temporaryCapacity(), 24000);
     effect.source.release();
 }
 
