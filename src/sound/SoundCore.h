@@ -134,6 +134,10 @@ public:
 
     SoundSetup setup;
     SoundVolumes volumes;
+    // Sound buffers allocated and playing, by kind: streamed 2D, streamed
+    // 3D, whole 2D, whole 3D.
+    std::int32_t allocatedBuffers[4] = {};
+    std::int32_t playingBuffers[4] = {};
     SoundVolumeDefaults defaultVolumes;
 
     // Reads the default setup volumes from section "setup-defaults" (an

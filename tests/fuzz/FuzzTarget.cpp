@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 
 #include "foundation/Log.h"
 
@@ -23,6 +24,7 @@ const std::vector<FuzzTarget>& fuzzTargets() {
         {"streams", fuzzStreams, seedStreams},
         {"scene", fuzzScene, seedScene},
         {"mesh", fuzzMesh, seedMesh},
+        {"ogg", fuzzOgg, seedOgg},
     };
     return targets;
 }
@@ -31,6 +33,17 @@ const FuzzTarget* findFuzzTarget(const std::string& name) {
     for (const FuzzTarget& target : fuzzTargets())
         if (name == target.name) return &target;
     return nullptr;
+}
+
+std::string makeTempFolder(const char* prefix) {
+    const char* folder = std::getenv("TMPDIR");
+    std::string pattern = std::string(folder && *folder ? folder : "/tmp") + "/" + prefix + "-XXXXXX";
+    return mkdtemp(pattern.data()) ? pattern : std::string();
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 void fuzzCheck(bool condition, const char* what) {

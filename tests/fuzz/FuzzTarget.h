@@ -33,6 +33,11 @@ const FuzzTarget* findFuzzTarget(const std::string& name);
 void fuzzCheck(bool condition, const char* what);
 // Forgets the log records an input left (the log keeps every record).
 void forgetLog();
+// A new folder named prefix-XXXXXX under $TMPDIR (or /tmp); empty when
+// it cannot be made.
+std::string makeTempFolder(const char* prefix);
+// Writes a whole file (replacing it).
+void writeFile(const std::string& path, const std::string& bytes);
 // Fills globals with the tree of a variable text (the variable-file writer's
 // form), through its stored single file.
 void loadGlobals(ScriptGlobals& globals, const char* text);
@@ -66,5 +71,7 @@ int fuzzScene(const std::uint8_t* data, std::size_t size);
 void seedScene(std::vector<std::string>& out);
 int fuzzMesh(const std::uint8_t* data, std::size_t size);
 void seedMesh(std::vector<std::string>& out);
+int fuzzOgg(const std::uint8_t* data, std::size_t size);
+void seedOgg(std::vector<std::string>& out);
 
 }  // namespace fuzzing

@@ -65,18 +65,16 @@ package_tool::Manifest demoManifest(int level) {
 class DataRoot {
 public:
     DataRoot() {
-        const char* folder = std::getenv("TMPDIR");
-        std::string pattern = std::string(folder && *folder ? folder : "/tmp") + "/engine-fuzz-XXXXXX";
-        if (!mkdtemp(pattern.data())) return;
-        root_ = pattern;
+        root_ = makeTempFolder("engine-fuzz");
+        if (root_.empty()) return;
         std::filesystem::create_directories(root_ + "/000");
-        write(root_ + "/data.txt", "[fuzz.pak]\n.* >> data\n[#\\good.pak]\n.* >> data\n");
+        writeFile(root_ + "/data.txt", "[fuzz.pak]\n.* >> data\n[#\\good.pak]\n.* >> data\n");
         package_tool::Manifest good = demoManifest(9);
         good.packageNumber = 1;
         good.folderNumber = 0;
         std::string bytes;
         package_tool::buildPackage(good, bytes);
-        write(root_ + "/000/good.pak", bytes);
+        writeFile(root_ + "/000/good.pak", bytes);
         paths_.setPath(PathLanguage, "en");
         paths_.setPath(PathDataRootInput, root_);
     }
@@ -91,7 +89,7 @@ public:
     // Writes the fuzzed package and builds a database over the root, then
     // loads every name of the good package and a few ids.
     void buildWith(const std::string& package) {
-        write(root_ + "/fuzz.pak", package);
+        writeFile(root_ + "/fuzz.pak", package);
         AppPaths* savedPaths = gameCore.paths;
         PackageDatabase* savedPackages = gameCore.packages;
         PackageDatabase database;
@@ -110,11 +108,6 @@ public:
     }
 
 private:
-    static void write(const std::string& path, const std::string& bytes) {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    }
-
     std::string root_;
     AppPaths paths_;
 };
