@@ -112,6 +112,13 @@ public:
     GameObject(const GameObject&) = delete;
     GameObject& operator=(const GameObject&) = delete;
 
+    // Counts what can change which names a list of objects holds where:
+    // objects made and destroyed, and names rewritten (each writer of a
+    // name calls nameChanged()). The scenes' name indexes are trusted only
+    // while it stands where it stood when they were brought up to date.
+    static std::uint64_t nameEpoch() { return nameEpoch_; }
+    static void nameChanged() { ++nameEpoch_; }
+
     virtual std::uint32_t getType() const = 0;
     virtual std::uint32_t getSubtype() const { return 0; }
     virtual const char* getName() const = 0;
@@ -147,4 +154,7 @@ public:
     std::uint32_t id = 0;
     char name[kNameSize] = {};
     ObjectLink link;
+
+private:
+    static inline std::uint64_t nameEpoch_ = 0;
 };
