@@ -36,6 +36,8 @@ public:
     // entry taking its place) and destroyed it.
     void removed(const std::vector<GameObjectLink>& list, std::uint64_t prepared, const std::string& name,
                  std::size_t position);
+    // Room for that many more names (a bulk load knows how many come).
+    void reserve(std::size_t more) { positions_.reserve(positions_.size() + more); }
     // After the scene made an object that is not in this list: the index
     // stays trusted when it was up to date before.
     void unaffected(std::uint64_t prepared) {
