@@ -9,6 +9,7 @@
 // `ObjectLink` attaches an object to a parent object or to one of its bones.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -116,8 +117,8 @@ public:
     // objects made and destroyed, and names rewritten (each writer of a
     // name calls nameChanged()). The scenes' name indexes are trusted only
     // while it stands where it stood when they were brought up to date.
-    static std::uint64_t nameEpoch() { return nameEpoch_; }
-    static void nameChanged() { ++nameEpoch_; }
+    static std::uint64_t nameEpoch() { return nameEpoch_.load(std::memory_order_relaxed); }
+    static void nameChanged() { nameEpoch_.fetch_add(1, std::memory_order_relaxed); }
 
     virtual std::uint32_t getType() const = 0;
     virtual std::uint32_t getSubtype() const { return 0; }
@@ -156,5 +157,6 @@ public:
     ObjectLink link;
 
 private:
-    static inline std::uint64_t nameEpoch_ = 0;
+    // Objects are made on the loading thread too.
+    static inline std::atomic<std::uint64_t> nameEpoch_{0};
 };
