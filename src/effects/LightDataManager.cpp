@@ -1,17 +1,9 @@
 #include "effects/LightDataManager.h"
 
-#include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "foundation/Log.h"
-
-namespace {
-
-bool nameLess(const std::unique_ptr<Y3LightData>& record, const char* wanted) {
-    return std::strcmp(record->name, wanted) < 0;
-}
-
-}  // namespace
 
 Y3LightData::Y3LightData(const char* recordName) {
     if (recordName) std::strncpy(name, recordName, sizeof(name) - 1);
@@ -36,16 +28,16 @@ bool Y3LightData::logError(const char* message) const {
 
 Y3LightData* LightDataManager::find(const char* name) const {
     if (!name) return nullptr;
-    auto at = std::lower_bound(records_.begin(), records_.end(), name, nameLess);
-    return at != records_.end() && std::strcmp((*at)->name, name) == 0 ? at->get() : nullptr;
+    const auto at = records_.find(std::string_view(name));
+    return at != records_.end() ? at->second.get() : nullptr;
 }
 
 Y3LightData* LightDataManager::getOrCreate(const char* name) {
     if (!name) return nullptr;
+    const std::string_view key(name, strnlen(name, sizeof(Y3LightData::name) - 1));
+    if (const auto at = records_.find(key); at != records_.end()) return at->second.get();
     auto record = std::make_unique<Y3LightData>(name);
-    auto at = std::lower_bound(records_.begin(), records_.end(), record->name, nameLess);
-    if (at != records_.end() && std::strcmp((*at)->name, record->name) == 0) return at->get();
-    return records_.insert(at, std::move(record))->get();
+    return records_.emplace(std::string(key), std::move(record)).first->second.get();
 }
 
 LightDataManager& lightDataManager() {

@@ -1,13 +1,17 @@
 // The light database: one record per light name ("<scene>.<light>" for the
 // lights of a scene), holding the light resource (Y3Light) that Light
-// objects place. Records stay sorted by name.
+// objects place.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
-#include <vector>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 
 #include "effects/Y3Light.h"
+#include "foundation/StringHelper.h"
 
 // Bits of Y3LightData::flags.
 constexpr std::uint32_t kLightDataLoaded = 0x2;
@@ -36,14 +40,16 @@ public:
 
 class LightDataManager {
 public:
-    // The record of that name, created at its sorted place when absent.
+    // The record of that name (its first 127 characters), created when
+    // absent.
     Y3LightData* getOrCreate(const char* name);
     Y3LightData* find(const char* name) const;
     std::size_t count() const { return records_.size(); }
     void clear() { records_.clear(); }
 
 private:
-    std::vector<std::unique_ptr<Y3LightData>> records_;
+    // By name: a scene's load adds one record per light.
+    std::unordered_map<std::string, std::unique_ptr<Y3LightData>, NameHash, std::equal_to<>> records_;
 };
 
 // The light database of the renderer.

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,13 @@ struct NameField {
     char text[128] = {};
 };
 using NameArray = std::vector<NameField>;
+
+// Hashes a name given as a string or a view alike, so that a map keyed by
+// strings is searched with a plain C name and no string is made for it.
+struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
+};
 
 // Copies at most 127 characters of text into a zeroed field.
 void setNameField(NameField& field, const char* text);

@@ -113,6 +113,7 @@ bool Model::checkUniqueName(const char* newName) {
     if (scene && scene->getType() == ObjectScene && static_cast<Scene*>(scene)->lookupModel(newName))
         return engineLog().error("Model with name [%s] already exist in this scene", newName);
     copyName(name, sizeof(name), newName);
+    nameChanged();
     return true;
 }
 

@@ -138,9 +138,11 @@ std::int32_t ObjectLink::read(DataStream& stream) {
 GameObject::GameObject(const char* objectName) : link(this) {
     if (gameCore.objects) id = gameCore.objects->allocate(this);
     copyName(name, sizeof(name), objectName);
+    nameChanged();
 }
 
 GameObject::~GameObject() {
+    nameChanged();
     if (gameCore.objects) gameCore.objects->Obj_FREE(this);
 }
 

@@ -9,6 +9,7 @@
 // `ObjectLink` attaches an object to a parent object or to one of its bones.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -112,6 +113,13 @@ public:
     GameObject(const GameObject&) = delete;
     GameObject& operator=(const GameObject&) = delete;
 
+    // Counts what can change which names a list of objects holds where:
+    // objects made and destroyed, and names rewritten (each writer of a
+    // name calls nameChanged()). The scenes' name indexes are trusted only
+    // while it stands where it stood when they were brought up to date.
+    static std::uint64_t nameEpoch() { return nameEpoch_.load(std::memory_order_relaxed); }
+    static void nameChanged() { nameEpoch_.fetch_add(1, std::memory_order_relaxed); }
+
     virtual std::uint32_t getType() const = 0;
     virtual std::uint32_t getSubtype() const { return 0; }
     virtual const char* getName() const = 0;
@@ -147,4 +155,8 @@ public:
     std::uint32_t id = 0;
     char name[kNameSize] = {};
     ObjectLink link;
+
+private:
+    // Objects are made on the loading thread too.
+    static inline std::atomic<std::uint64_t> nameEpoch_{0};
 };

@@ -68,16 +68,12 @@ std::uint32_t ObjectRepository::allocate(GameObject* object) {
             engineLog().error("Can't register game object: handle [%i] is in use", static_cast<int>(requested));
             return 0;
         }
-        auto found = std::find(freeIndices_.begin(), freeIndices_.end(), index);
-        if (found != freeIndices_.end()) {
-            *found = freeIndices_.back();
-            freeIndices_.pop_back();
-        }
+        takeFree(index);
     } else if (requested != 0) {
         return 0;
     } else if (!freeIndices_.empty()) {
         index = freeIndices_.back();
-        freeIndices_.pop_back();
+        takeFree(index);
     } else {
         // A handle above the 24-bit range would wrap onto other objects.
         if (objects_.size() >= kMaxObjects) {
@@ -92,8 +88,36 @@ std::uint32_t ObjectRepository::allocate(GameObject* object) {
 }
 
 void ObjectRepository::pushFree(std::int32_t index) {
-    if (std::find(freeIndices_.begin(), freeIndices_.end(), index) == freeIndices_.end())
-        freeIndices_.push_back(index);
+    if (index < 0) return;
+    const auto slot = static_cast<std::size_t>(index);
+    if (slot >= freePosition_.size()) freePosition_.resize(slot + 1, -1);
+    if (freePosition_[slot] >= 0) return;
+    freePosition_[slot] = static_cast<std::int32_t>(freeIndices_.size());
+    freeIndices_.push_back(index);
+}
+
+void ObjectRepository::takeFree(std::int32_t index) {
+    if (index < 0 || static_cast<std::size_t>(index) >= freePosition_.size()) return;
+    const std::int32_t position = freePosition_[static_cast<std::size_t>(index)];
+    if (position < 0) return;
+    // The last entry takes the slot's place.
+    const std::int32_t last = freeIndices_.back();
+    freeIndices_[static_cast<std::size_t>(position)] = last;
+    freePosition_[static_cast<std::size_t>(last)] = position;
+    freeIndices_.pop_back();
+    freePosition_[static_cast<std::size_t>(index)] = -1;
+}
+
+void ObjectRepository::assignFree(const std::vector<std::uint32_t>& indices) {
+    clearFree();
+    for (std::uint32_t index : indices) pushFree(static_cast<std::int32_t>(index));
+}
+
+void ObjectRepository::clearFree() {
+    freeIndices_.clear();
+    freeIndices_.shrink_to_fit();
+    freePosition_.clear();
+    freePosition_.shrink_to_fit();
 }
 
 void ObjectRepository::Obj_FREE(GameObject* object) {
@@ -270,7 +294,7 @@ std::int32_t ObjectRepository::read(DataStream& stream) {
                                 static_cast<int>(slot), objects_[slot]->name);
         objects_[slot]->id = 0;
     }
-    freeIndices_.assign(freeRead.begin(), freeRead.end());
+    assignFree(freeRead);
     objects_.assign(slots, freedSentinel());
     for (std::uint32_t record = 0; record < slots; ++record) {
         reportLoadingProgress(kProgressRefreshStage, 0.0f);
@@ -312,8 +336,7 @@ void ObjectRepository::releaseUnreferenced() {
     }
     objects_.clear();
     objects_.shrink_to_fit();
-    freeIndices_.clear();
-    freeIndices_.shrink_to_fit();
+    clearFree();
     if (sound) sound->unlock();
 }
 
@@ -323,6 +346,5 @@ void ObjectRepository::checkEmpty() {
         engineLog().systemError(" Not all repository object released before exit. Call developers.");
     objects_.clear();
     objects_.shrink_to_fit();
-    freeIndices_.clear();
-    freeIndices_.shrink_to_fit();
+    clearFree();
 }

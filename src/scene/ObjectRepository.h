@@ -83,10 +83,18 @@ private:
     std::int32_t writeRecord(DataStream& stream, GameObject* object);
     std::int32_t readRecord(DataStream& stream);
     void pushFree(std::int32_t index);
+    // Takes the slot off the free list when it is there.
+    void takeFree(std::int32_t index);
+    // The free list read from a save (checked: distinct slots of the table).
+    void assignFree(const std::vector<std::uint32_t>& indices);
+    void clearFree();
 
     GameObject* nullSlot_ = nullptr;
     std::vector<GameObject*> objects_;
     std::vector<std::int32_t> freeIndices_;
+    // Where each slot stands in freeIndices_, -1 when it is not there, so
+    // that freeing and reclaiming a slot never walks the list.
+    std::vector<std::int32_t> freePosition_;
     std::int32_t requestedIndex_ = 0;
     LoadFactory loadFactory_ = nullptr;
 };

@@ -248,6 +248,10 @@ bool Scene::initialize(const Matrix34& pose) {
     if (withData) pvs.copyFrom(resource->data->pvs);
     if (withData) {
         const SceneData& data = *resource->data;
+        lights.reserve(lights.size() + data.lights.size());
+        lightNames.reserve(data.lights.size());
+        models.reserve(models.size() + data.models.size());
+        modelNames.reserve(data.models.size());
         bool created = initLights();
         log.resourceInfo("Scene lights %s", created ? "created" : "failed");
         for (std::size_t i = 0; i < data.models.size(); ++i) {

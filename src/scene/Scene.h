@@ -23,6 +23,7 @@
 #include "resources/StoredDataManager.h"
 #include "scene/GameObject.h"
 #include "scene/SceneLighting.h"
+#include "scene/SceneNameIndex.h"
 #include "scene/ScenePVS.h"
 #include "scene/UpdateSchedule.h"
 
@@ -347,6 +348,14 @@ public:
     std::vector<GameObjectLink> lights;
     std::vector<GameObjectLink> particles;
     std::vector<GameObjectLink> grids;
+    // Where the objects of the five lists above are by name, for the
+    // lookups and the unique-name checks (checked against the list before
+    // it is trusted, see SceneNameIndex.h).
+    mutable SceneNameIndex modelNames;
+    mutable SceneNameIndex spriteNames;
+    mutable SceneNameIndex lightNames;
+    mutable SceneNameIndex particleNames;
+    mutable SceneNameIndex gridNames;
     std::vector<GameObjectLink> dialogs;
     std::vector<GameObjectLink> sounds[kSceneSoundLists];
     GameObjectLink mainDialog;

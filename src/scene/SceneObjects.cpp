@@ -24,52 +24,69 @@ namespace {
 
 constexpr char kCriticalSceneError[] = "---------------------- CRITICAL SCENE ERROR --------------------------------";
 
-GameObject* lookupIn(const std::vector<GameObjectLink>& list, const char* objectName, std::int32_t* index) {
+GameObject* lookupIn(const std::vector<GameObjectLink>& list, SceneNameIndex& names, const char* objectName,
+                     std::int32_t* index) {
     const std::int32_t start = index && *index > 0 ? *index : 0;
-    if (objectName)
-        for (std::size_t i = static_cast<std::size_t>(start); i < list.size(); ++i) {
-            GameObject* object = resolve(list[i]);
-            if (object && std::strcmp(object->getName(), objectName) == 0) {
-                if (index) *index = static_cast<std::int32_t>(i);
-                return object;
-            }
-        }
-    if (index) *index = -1;
-    return nullptr;
+    const std::int32_t found = objectName ? names.find(list, objectName, static_cast<std::size_t>(start)) : -1;
+    if (index) *index = found;
+    return found >= 0 ? resolve(list[static_cast<std::size_t>(found)]) : nullptr;
+}
+
+// After the scene made an object and appended it to one of its lists (the
+// name epoch stood at before when the list's index was last brought up to
+// date): the list's index takes the name, the others stay trusted.
+void namesAfterCreation(Scene& scene, SceneNameIndex& grown, const std::vector<GameObjectLink>& list,
+                        std::uint64_t before) {
+    grown.appended(list, before);
+    for (SceneNameIndex* other :
+         {&scene.modelNames, &scene.spriteNames, &scene.lightNames, &scene.particleNames, &scene.gridNames})
+        if (other != &grown) other->unaffected(before);
+}
+
+// Position of an object in a list, or -1; found through the name index.
+std::int32_t positionOf(const std::vector<GameObjectLink>& list, SceneNameIndex& names, GameObject* object) {
+    const GameObjectLink link = GameObjectLink::fromObject(object);
+    const std::int32_t named = names.find(list, object->getName());
+    if (named >= 0 && list[static_cast<std::size_t>(named)].index() == link.index()) return named;
+    for (std::size_t i = 0; i < list.size(); ++i)
+        if (list[i].index() == link.index()) return static_cast<std::int32_t>(i);
+    return -1;
 }
 
 // Removes an object of a list (the last entry takes its place), pops it
 // when its scene is pushed, releases and deletes it; false when the object
 // is not in the list.
-bool deleteFrom(Scene& scene, std::vector<GameObjectLink>& list, GameObject* object) {
+bool deleteFrom(Scene& scene, std::vector<GameObjectLink>& list, SceneNameIndex& names, GameObject* object) {
     if (!object) return false;
-    const GameObjectLink link = GameObjectLink::fromObject(object);
-    for (std::size_t i = 0; i < list.size(); ++i)
-        if (list[i].index() == link.index()) {
-            scene_detail::removeAt(list, i);
-            if (scene.onStack()) object->pop(0);
-            object->release();
-            delete object;
-            return true;
-        }
-    return false;
+    const std::int32_t position = positionOf(list, names, object);
+    if (position < 0) return false;
+    const std::uint64_t before = GameObject::nameEpoch();
+    const std::string objectName = object->getName();
+    scene_detail::removeAt(list, static_cast<std::size_t>(position));
+    if (scene.onStack()) object->pop(0);
+    object->release();
+    delete object;
+    names.removed(list, before, objectName, static_cast<std::size_t>(position));
+    return true;
 }
 
 // The named object of a list deleted; the message when there is none.
-bool deleteNamed(Scene& scene, std::vector<GameObjectLink>& list, const char* objectName, const char* message) {
-    GameObject* object = lookupIn(list, objectName, nullptr);
+bool deleteNamed(Scene& scene, std::vector<GameObjectLink>& list, SceneNameIndex& names, const char* objectName,
+                 const char* message) {
+    GameObject* object = lookupIn(list, names, objectName, nullptr);
     if (!object) return engineLog().error(message, objectName ? objectName : "", scene.name);
-    return deleteFrom(scene, list, object);
+    return deleteFrom(scene, list, names, object);
 }
 
 // Appends a made object, or logs why none was made.
-GameObject* adopt(Scene& scene, std::vector<GameObjectLink>& list, GameObject* made, const char* message,
-                  const char* objectName, const char* data) {
+GameObject* adopt(Scene& scene, std::vector<GameObjectLink>& list, SceneNameIndex& names, std::uint64_t before,
+                  GameObject* made, const char* message, const char* objectName, const char* data) {
     if (!made) {
         engineLog().error(message, objectName, data ? data : "", scene.name);
         return nullptr;
     }
     list.push_back(GameObjectLink::fromObject(made));
+    namesAfterCreation(scene, names, list, before);
     return made;
 }
 
@@ -80,21 +97,23 @@ bool sceneTimeRunsInState(std::int32_t stateIndex) { return stateIndex != 6; }
 
 GameObject* Scene::lookupModel(const char* objectName, std::uint32_t start) const {
     std::int32_t index = static_cast<std::int32_t>(start);
-    return lookupIn(models, objectName, &index);
+    return lookupIn(models, modelNames, objectName, &index);
 }
 GameObject* Scene::lookupModel(const char* objectName, std::int32_t* index) const {
-    return lookupIn(models, objectName, index);
+    return lookupIn(models, modelNames, objectName, index);
 }
 GameObject* Scene::lookupParticle(const char* objectName, std::int32_t* index) const {
-    return lookupIn(particles, objectName, index);
+    return lookupIn(particles, particleNames, objectName, index);
 }
 GameObject* Scene::lookupSprite(const char* objectName, std::int32_t* index) const {
-    return lookupIn(sprites, objectName, index);
+    return lookupIn(sprites, spriteNames, objectName, index);
 }
 GameObject* Scene::lookupGrid(const char* objectName, std::int32_t* index) const {
-    return lookupIn(grids, objectName, index);
+    return lookupIn(grids, gridNames, objectName, index);
 }
-GameObject* Scene::lookupLight(const char* objectName) const { return lookupIn(lights, objectName, nullptr); }
+GameObject* Scene::lookupLight(const char* objectName) const {
+    return lookupIn(lights, lightNames, objectName, nullptr);
+}
 
 GameObject* Scene::createModel(const char* resourceName, const char* objectName, const Matrix34& placement,
                                std::uint32_t) {
@@ -103,9 +122,11 @@ GameObject* Scene::createModel(const char* resourceName, const char* objectName,
         engineLog().error("Object with name [%s] already exist in scene [%s]", objectName, name);
         return nullptr;
     }
+    const std::uint64_t before = GameObject::nameEpoch();
     auto* model = new Model(objectName, resourceName, id);
     model->setPose(placement);
     models.push_back(GameObjectLink::fromObject(model));
+    namesAfterCreation(*this, modelNames, models, before);
     pvs.registerObject(model);
     if (CameraCore* current = camera(); current && model->pvsIndex >= 0)
         pvs.computeVisibility(*pvs.objects[static_cast<std::size_t>(model->pvsIndex)], current->pvs);
@@ -120,10 +141,11 @@ GameObject* Scene::createSprite(const char* objectName, const char* source, cons
         engineLog().error("Sprite with name [%s] already exist in scene [%s]", objectName, name);
         return nullptr;
     }
+    const std::uint64_t before = GameObject::nameEpoch();
     auto factory = sceneFactories().sprite;
     GameObject* made = factory ? factory(*this, objectName, source, pose) : nullptr;
     if (made) scene_detail::tick();
-    return adopt(*this, sprites, made, " Cannot create sprite instance '%s' ( model data [%s]) in scene [%s]",
+    return adopt(*this, sprites, spriteNames, before, made, " Cannot create sprite instance '%s' ( model data [%s]) in scene [%s]",
                  objectName, source);
 }
 
@@ -133,10 +155,11 @@ GameObject* Scene::createParticle(const char* objectName, const char* data, cons
         engineLog().error("Particle with name [%s] already exist: Name can't be duplicated", objectName);
         return nullptr;
     }
+    const std::uint64_t before = GameObject::nameEpoch();
     auto factory = sceneFactories().particle;
     GameObject* made = factory ? factory(*this, objectName, data, pose) : nullptr;
     if (made) scene_detail::tick();
-    return adopt(*this, particles, made, "Cannot create particle instance [%s] ( particle data [%s]) in scene [%s]",
+    return adopt(*this, particles, particleNames, before, made, "Cannot create particle instance [%s] ( particle data [%s]) in scene [%s]",
                  objectName, data);
 }
 
@@ -146,6 +169,7 @@ GameObject* Scene::createGrid(const char* objectName) {
         engineLog().error("Grid with name [%s] already exist in scene [%s]", objectName, name);
         return nullptr;
     }
+    const std::uint64_t before = GameObject::nameEpoch();
     auto factory = sceneFactories().grid;
     GameObject* made = factory ? factory(*this, objectName) : nullptr;
     if (!made) {
@@ -153,6 +177,7 @@ GameObject* Scene::createGrid(const char* objectName) {
         return nullptr;
     }
     grids.push_back(GameObjectLink::fromObject(made));
+    namesAfterCreation(*this, gridNames, grids, before);
     return made;
 }
 
@@ -164,18 +189,18 @@ bool Scene::deleteModel(const char* objectName) {
 
 bool Scene::deleteModel(GameObject* object) {
     if (dynamic_cast<Model*>(object)) pvs.unregisterObject(object);
-    return deleteFrom(*this, models, object);
+    return deleteFrom(*this, models, modelNames, object);
 }
 
-bool Scene::deleteParticle(GameObject* object) { return deleteFrom(*this, particles, object); }
+bool Scene::deleteParticle(GameObject* object) { return deleteFrom(*this, particles, particleNames, object); }
 bool Scene::deleteSprite(const char* objectName) {
-    return deleteNamed(*this, sprites, objectName, "Can't find model object [%s] in scene [%s]");
+    return deleteNamed(*this, sprites, spriteNames, objectName, "Can't find model object [%s] in scene [%s]");
 }
 bool Scene::deleteParticle(const char* objectName) {
-    return deleteNamed(*this, particles, objectName, "Can't find particle object [%s] in scene [%s]");
+    return deleteNamed(*this, particles, particleNames, objectName, "Can't find particle object [%s] in scene [%s]");
 }
 bool Scene::deleteGrid(const char* objectName) {
-    return deleteNamed(*this, grids, objectName, "Can't find grid object [%s] in scene [%s]");
+    return deleteNamed(*this, grids, gridNames, objectName, "Can't find grid object [%s] in scene [%s]");
 }
 
 Light* Scene::addLight(const char* lightName, const char* dataName, bool doNotPush) {
@@ -185,6 +210,7 @@ Light* Scene::addLight(const char* lightName, const char* dataName, bool doNotPu
         log.error("Can't add light [%s] to scene [%s]: Name already used", lightName, name);
         return nullptr;
     }
+    const std::uint64_t before = GameObject::nameEpoch();
     Y3LightData* data = lightDataManager().getOrCreate(dataName ? dataName : lightName);
     Light* light = Light::create(data, id, lightName);
     if (!light) {
@@ -192,6 +218,7 @@ Light* Scene::addLight(const char* lightName, const char* dataName, bool doNotPu
         return nullptr;
     }
     lights.push_back(GameObjectLink::fromObject(light));
+    namesAfterCreation(*this, lightNames, lights, before);
     if (onStack() && !doNotPush) light->push();
     scene_detail::tick();
     return light;
@@ -203,15 +230,16 @@ bool Scene::deleteLight(GameObject* light) {
         log.error("Memory broken in GameObject index access");
         return log.error("Can't delete light [%s] from scene [%s]: Light not found", "NULL", name);
     }
-    const GameObjectLink link = GameObjectLink::fromObject(light);
-    for (std::size_t i = 0; i < lights.size(); ++i)
-        if (lights[i].index() == link.index()) {
-            scene_detail::removeAt(lights, i);
-            if (auto* own = dynamic_cast<Light*>(light); own && own->onStack()) own->pop(0);
-            light->release();
-            delete light;
-            return true;
-        }
+    if (const std::int32_t position = positionOf(lights, lightNames, light); position >= 0) {
+        const std::uint64_t before = GameObject::nameEpoch();
+        const std::string lightName = light->getName();
+        scene_detail::removeAt(lights, static_cast<std::size_t>(position));
+        if (auto* own = dynamic_cast<Light*>(light); own && own->onStack()) own->pop(0);
+        light->release();
+        delete light;
+        lightNames.removed(lights, before, lightName, static_cast<std::size_t>(position));
+        return true;
+    }
     return log.error("Can't delete light [%s] from scene [%s]: Light not found", light->getName(), name);
 }
 

@@ -59,6 +59,8 @@ std::int32_t readHandles(DataStream& stream, std::vector<GameObjectLink>* list) 
     if (result < 0 || !list) return result;
     list->clear();
     for (std::uint32_t value : values) list->push_back(GameObjectLink{value});
+    // The list now holds other objects: the scene's name indexes rebuild.
+    GameObject::nameChanged();
     return result;
 }
 

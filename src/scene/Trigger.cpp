@@ -173,6 +173,7 @@ std::int32_t TriggerStatic::read(DataStream& stream) {
     count = record.count;
     copyName(triggerName, sizeof(triggerName), record.name);
     copyName(name, sizeof(name), SceneTriggers::makeObjectName(owner, triggerName));
+    nameChanged();
     inside.clear();
     return total;
 }

@@ -641,6 +641,7 @@ void Y3Pose_Light::refresh(bool) {
     }
     std::memset(light->name, 0, sizeof(light->name));
     std::strncpy(light->name, id, sizeof(light->name) - 1);
+    GameObject::nameChanged();
 }
 
 // --- Volume -----------------------------------------------------------------

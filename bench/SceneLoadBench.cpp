@@ -1,0 +1,188 @@
+// A scene's load at two sizes in one process: 30,000 models and 30,000
+// lights beside 3,000 of each, the two loads run alternately (see
+// PairedRun.h). The scene writer makes the resources from its description
+// format (the ".ms4" scene data record and the scene's default light set),
+// stored in a package of a temporary data root; each load reads the record
+// through the scene data manager, makes the scene on it and initialises it,
+// as the game does. x_baseline is the large load over the small one (10 when
+// loading is linear); growth_exponent is its logarithm to base 10, the
+// exponent of n in the load's cost.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "PairedRun.h"
+#include "app/GameCore.h"
+#include "effects/LightSetLibrary.h"
+#include "effects/SkyDataManager.h"
+#include "foundation/AppPaths.h"
+#include "foundation/Log.h"
+#include "foundation/Matrix.h"
+#include "package/PackageWriter.h"
+#include "resources/PackageDatabase.h"
+#include "scene/ObjectRepository.h"
+#include "scene/Scene.h"
+#include "scene/SceneContext.h"
+#include "scene/SceneDataManager.h"
+#include "scene/SceneDescription.h"
+
+namespace {
+
+// The description of a scene of count models and count point lights spread
+// over a grid, with its default light set.
+std::string describedScene(const std::string& name, int count) {
+    std::string text = "scene " + name + "\nlightset " + name + "_default ambient 0.2 0.2 0.2\n";
+    for (int i = 0; i < count; ++i) {
+        const std::string at = " at " + std::to_string(i % 200) + " 0 " + std::to_string(i / 200);
+        text += "model crate" + std::to_string(i) + " crate" + at + "\n";
+        text += "light point lamp" + std::to_string(i) + at + " radius 2\n";
+    }
+    return text;
+}
+
+// The stored files of the described scenes, in one package.
+package_tool::Manifest sceneManifest(const std::vector<std::pair<std::string, int>>& scenes) {
+    package_tool::Manifest manifest;
+    manifest.versions.push_back("bench");
+    auto add = [&](const std::string& mask, const std::string& name, std::string bytes) {
+        auto section = std::find_if(manifest.sections.begin(), manifest.sections.end(),
+                                    [&](const package_tool::Section& s) { return s.mask == mask; });
+        if (section == manifest.sections.end()) {
+            manifest.sections.push_back({mask, "", "scenes " + mask, "", {}});
+            section = manifest.sections.end() - 1;
+        }
+        package_tool::StoredFile file;
+        file.name = name;
+        file.bytes = std::move(bytes);
+        section->files.push_back(std::move(file));
+    };
+    for (const auto& [name, count] : scenes) {
+        scene_tools::SceneDescription scene;
+        std::string error;
+        if (!scene_tools::parseSceneDescription(describedScene(name, count), scene, error)) continue;
+        add(".ms4", name, scene_tools::sceneDataBytes(scene.data));
+        add(".sky", name, "sky");
+        for (const LightSet& set : scene.lightSets) add(".ls", set.name, scene_tools::lightSetBytes(set));
+    }
+    return manifest;
+}
+
+// A data root with the package of the scenes and the game core's members
+// that read it; the root is removed at exit.
+class SceneRoot {
+public:
+    explicit SceneRoot(const std::vector<std::pair<std::string, int>>& scenes) {
+        path_ = "/tmp/engine-bench-scenes-" + std::to_string(::getpid());
+        std::filesystem::create_directories(path_);
+        std::ofstream(path_ + "/data.txt") << "[pack.pak]\n.* >> data\n";
+        std::string bytes;
+        package_tool::buildPackage(sceneManifest(scenes), bytes);
+        std::ofstream(path_ + "/pack.pak", std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        gameCore.log = &log_;
+        gameCore.paths = &paths_;
+        gameCore.packages = &database_;
+        gameCore.objects = &objects_;
+        gameCore.lightSets = &lightSets_;
+        gameCore.skyData = &skies_;
+        setSceneDataManager(&manager_);
+        paths_.setPath(PathLanguage, "en");
+        paths_.setPath(PathDataRootInput, path_);
+        built_ = database_.build();
+    }
+    ~SceneRoot() {
+        setSceneDataManager(nullptr);
+        gameCore.skyData = nullptr;
+        gameCore.lightSets = nullptr;
+        gameCore.objects = nullptr;
+        gameCore.packages = nullptr;
+        gameCore.paths = nullptr;
+        gameCore.log = nullptr;
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    SceneRoot(const SceneRoot&) = delete;
+    SceneRoot& operator=(const SceneRoot&) = delete;
+    bool built() const { return built_; }
+    SceneDataManager& manager() { return manager_; }
+
+private:
+    std::string path_;
+    Log log_;
+    AppPaths paths_;
+    PackageDatabase database_;
+    ObjectRepository objects_;
+    LightSetLibrary lightSets_;
+    SkyDataManager skies_;
+    SceneDataManager manager_;
+    bool built_ = false;
+};
+
+// One load of a stored scene: its record read, the scene made on it and
+// initialised. The scene stays until clear(), which also drops the record's
+// data, so that the next load reads it again.
+class SceneLoad {
+public:
+    SceneLoad(SceneRoot& root, std::string name) : root_(root), name_(std::move(name)) {}
+    ~SceneLoad() { clear(); }
+    SceneLoad(const SceneLoad&) = delete;
+    SceneLoad& operator=(const SceneLoad&) = delete;
+
+    void load() {
+        record_ = root_.manager().get(name_.c_str(), true);
+        scene_.reset(SceneContext::createScene(record_));
+        loaded_ = scene_ && !scene_->isDebugScene() && scene_->initialize(matrix34Identity());
+    }
+    void clear() {
+        if (scene_) scene_->release();
+        scene_.reset();
+        if (record_) record_->release();
+        loaded_ = false;
+    }
+    // True when the scene loaded whole, with count models and lights.
+    bool holds(std::size_t count) const {
+        return loaded_ && scene_->models.size() == count && scene_->lights.size() == count;
+    }
+
+private:
+    SceneRoot& root_;
+    std::string name_;
+    Y3SceneDataInstance* record_ = nullptr;
+    std::unique_ptr<Scene> scene_;
+    bool loaded_ = false;
+};
+
+void BM_SceneLoadGrowth(benchmark::State& state) {
+    bench_pairs::fixAllocator();
+    const int small = static_cast<int>(state.range(0));
+    const int large = small * 10;
+    SceneRoot root({{"big", large}, {"little", small}});
+    if (!root.built()) {
+        state.SkipWithError("the data root did not build");
+        return;
+    }
+    SceneLoad big(root, "big");
+    SceneLoad little(root, "little");
+    bench_pairs::runPaired(
+        state, [&] { big.load(); }, [&] { little.load(); }, 1.0,
+        [&] {
+            big.clear();
+            little.clear();
+        });
+    big.load();
+    little.load();
+    if (!big.holds(static_cast<std::size_t>(large)) || !little.holds(static_cast<std::size_t>(small)))
+        state.SkipWithError("a scene did not load whole");
+    const double ratio = state.counters["x_baseline"];
+    state.counters["growth_exponent"] = ratio > 0.0 ? std::log10(ratio) : 0.0;
+}
+
+}  // namespace
+
+BENCHMARK(BM_SceneLoadGrowth)->Arg(3000)->Iterations(7)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();
