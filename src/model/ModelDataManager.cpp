@@ -45,8 +45,10 @@ void Y3ModelData::releaseDeviceObjects() {
 Y3ModelData* ModelDataManager::acquire(const char* name) {
     if (!name || !name[0]) return nullptr;
     Y3ModelData* record = getOrCreate(name, true);
+    if (record->has(kResourceAllocated)) return record;
     if (!record->has(kResourceHeaderLoaded) && !loadHeader(record, nullptr)) return nullptr;
     if (!allocate(record)) return nullptr;
+    engineLog().resourceInfo("Model [%s] loaded", record->name);
     return record;
 }
 
