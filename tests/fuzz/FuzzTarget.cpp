@@ -23,6 +23,7 @@ const std::vector<FuzzTarget>& fuzzTargets() {
         {"streams", fuzzStreams, seedStreams},
         {"scene", fuzzScene, seedScene},
         {"mesh", fuzzMesh, seedMesh},
+        {"model", fuzzModel, seedModel},
     };
     return targets;
 }

@@ -66,5 +66,7 @@ int fuzzScene(const std::uint8_t* data, std::size_t size);
 void seedScene(std::vector<std::string>& out);
 int fuzzMesh(const std::uint8_t* data, std::size_t size);
 void seedMesh(std::vector<std::string>& out);
+int fuzzModel(const std::uint8_t* data, std::size_t size);
+void seedModel(std::vector<std::string>& out);
 
 }  // namespace fuzzing
