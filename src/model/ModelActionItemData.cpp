@@ -5,6 +5,7 @@
 #include "foundation/IniFile.h"
 #include "foundation/SettingsReader.h"
 #include "foundation/XmlWriter.h"
+#include "model/SharedRecords.h"
 
 namespace {
 
@@ -25,20 +26,6 @@ void ModelActionItemData::loadDefaultRanges() {
 const ModelActionRanges& ModelActionItemData::defaultRanges() { return ranges; }
 
 namespace {
-
-std::int32_t readFloats(DataStream& stream, float* values, int count) {
-    std::int32_t total = 0;
-    for (int i = 0; i < count; ++i)
-        if (!addField(total, readF32(stream, values[i]))) return total;
-    return total;
-}
-
-std::int32_t writeFloats(DataStream& stream, const float* values, int count) {
-    std::int32_t total = 0;
-    for (int i = 0; i < count; ++i)
-        if (!addField(total, writeF32(stream, values[i]))) return total;
-    return total;
-}
 
 void addVector(XmlTag& parent, const char* name, const float* v) {
     XmlTag& tag = parent.addChild(name);

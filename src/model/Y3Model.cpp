@@ -9,6 +9,7 @@
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
 #include "foundation/XmlWriter.h"
+#include "model/SharedRecords.h"
 
 namespace {
 
@@ -27,20 +28,6 @@ std::int32_t readCount(DataStream& stream, std::uint32_t& count, std::int32_t mi
         return -1;
     }
     return result;
-}
-
-std::int32_t readFloats(DataStream& stream, float* values, int count) {
-    std::int32_t total = 0;
-    for (int i = 0; i < count; ++i)
-        if (!addField(total, readF32(stream, values[i]))) return total;
-    return total;
-}
-
-std::int32_t writeFloats(DataStream& stream, const float* values, int count) {
-    std::int32_t total = 0;
-    for (int i = 0; i < count; ++i)
-        if (!addField(total, writeF32(stream, values[i]))) return total;
-    return total;
 }
 
 // The smallest stored sizes, for the count bounds.
