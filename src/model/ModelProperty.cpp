@@ -55,8 +55,10 @@ void ModelProperty::exportTree(XmlTag& parent) const {
 
 ModelProperty& NameTable4::init(ModelProperty& record) {
     std::memset(record.lightSets, 0, sizeof(record.lightSets));
+    std::memset(record.lightSetWords, 0, sizeof(record.lightSetWords));
     record.textureSet = 0;
     record.rules.clear();
+    record.resetRuleSlots();
     return record;
 }
 

@@ -30,6 +30,9 @@ struct ModelPropertyRule {
 struct ModelProperty {
     // "morning", "day", "evening", "nighttime".
     char lightSets[4][128] = {};
+    // The word before and the word after each light-set name's entry; not
+    // stored in the block and read by nothing here.
+    std::uint32_t lightSetWords[4][2] = {};
     std::uint32_t textureSet = 0;
     std::vector<ModelPropertyRule> rules;
     // Sixteen rule slots; -1 is an empty slot.
