@@ -15,6 +15,7 @@
 #include "model/ModelDataManager.h"
 #include "model/ModelWriter.h"
 #include "model/Y3Model.h"
+#include "render/RenderCore.h"
 #include "support/PackageFixture.h"
 #include "support/TestSupport.h"
 
@@ -400,6 +401,18 @@ TEST(ModelDataManager, ModelsLoadFromThePackagesAndAFailedHeaderStaysUnavailable
         setModelDataManager(nullptr);
     }
     lightDataManager().clear();
+}
+
+// The render core owns the model data manager: registered as its model
+// data manager and installed for the model objects while it lives.
+TEST(ModelDataManager, TheRenderCoreOwnsAndInstallsIt) {
+    ScopedGameCore core;
+    {
+        RenderCore render;
+        ASSERT_NE(modelDataManager(), nullptr);
+        EXPECT_EQ(render.dataManager(RenderDataManager::Model), modelDataManager());
+    }
+    EXPECT_EQ(modelDataManager(), nullptr);
 }
 
 }  // namespace
