@@ -8,7 +8,11 @@
 //   BM_BuildGroup: building a 50-member instancing group of a 1,000-vertex
 //     mesh (its vertex and index buffers made and filled), against a plain
 //     loop that transforms and copies the same vertices and indices.
-// Both check that the two sides end with the same vertices.
+//   BM_LoadModel: reading a model of 20 elements with three levels of
+//     detail each (300, 150 and 75 vertices) from its header and data
+//     files, against copying the same bytes into memory; both sides end
+//     with the files' bytes (the model written again).
+// The first two check that the two sides end with the same vertices.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -24,6 +28,7 @@
 #include "model/ModelWriter.h"
 #include "model/Y3Mesh.h"
 #include "model/Y3MeshStream.h"
+#include "model/Y3Model.h"
 #include "platform/d3d9/D3D9.h"
 #include "render/RenderCore.h"
 
@@ -197,6 +202,63 @@ void BM_BuildGroup(benchmark::State& state) {
     for (MeshInstanceMember& member : members) group.pop(&member);
 }
 BENCHMARK(BM_BuildGroup)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+std::string lodText(std::int32_t vertices, float shift) {
+    std::string text = "lod\nmeshstream 4\n";
+    for (std::int32_t v = 0; v < vertices; ++v) {
+        const float f = float(v % 97) * 0.01f + shift;
+        text += "vertex p " + std::to_string(f) + " " + std::to_string(1 - f) + " 0.5 n 0 0 1 t " + std::to_string(f) +
+                " 0\n";
+    }
+    text += "index";
+    for (std::int32_t v = 0; v + 2 < vertices; v += 3)
+        text += " " + std::to_string(v) + " " + std::to_string(v + 1) + " " + std::to_string(v + 2);
+    text += "\nsubset 0 0 " + std::to_string(vertices / 3 * 3) + " " + std::to_string(vertices) + " diffuse stone\n";
+    return text + "box 1 1 1\n";
+}
+
+void BM_LoadModel(benchmark::State& state) {
+    constexpr std::int32_t kElements = 20;
+    constexpr std::int32_t kVertices = 300;
+    std::string text = "model bench\n";
+    for (std::int32_t e = 0; e < kElements; ++e) {
+        text += "element part" + std::to_string(e) + "\n";
+        for (int lod = 0; lod < 3; ++lod) text += lodText(kVertices >> lod, float(e));
+    }
+    model_tools::ModelDescription description;
+    std::string error;
+    if (!model_tools::parseModelDescription(text, description, error) || description.models.empty())
+        return state.SkipWithError("no model description");
+    Y3Model& written = *description.models.front().model;
+    std::string header = model_tools::modelFileBytes(written, "bench", true);
+    std::string data = model_tools::modelFileBytes(written, "bench", false);
+    std::unique_ptr<Y3Model> model;
+    std::vector<char> headerCopy;
+    std::vector<char> dataCopy;
+    bool loaded = true;
+
+    bench_pairs::runPaired(
+        state,
+        [&] {
+            if (model) model->release();
+            MemoryStream headerIn(header.data(), std::int32_t(header.size()));
+            MemoryStream dataIn(data.data(), std::int32_t(data.size()));
+            loaded = Y3Model::readFromStream(headerIn, model, "bench") == std::int32_t(header.size()) &&
+                     model->read(dataIn, false, "bench") == std::int32_t(data.size());
+        },
+        [&] {
+            headerCopy.assign(header.begin(), header.end());
+            dataCopy.assign(data.begin(), data.end());
+        },
+        double(header.size() + data.size()));
+    if (!loaded || !model || model_tools::modelFileBytes(*model, "bench", true) != header ||
+        model_tools::modelFileBytes(*model, "bench", false) != data ||
+        std::string(headerCopy.begin(), headerCopy.end()) != header ||
+        std::string(dataCopy.begin(), dataCopy.end()) != data)
+        return state.SkipWithError("the two sides differ");
+    model->release();
+}
+BENCHMARK(BM_LoadModel)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -8,6 +8,7 @@
 #   TEXWRITE  the texture writer
 #   SHADERPACK the shader packer (the compiled-shader package beside the game)
 #   SCENEWRITE the scene writer
+#   MODELWRITE the model writer
 #   STAMP     written last, when everything succeeded
 #
 # Layout of the sources and where each part goes:
@@ -18,12 +19,13 @@
 #                                    splash_screen.dds, which goes to OUTPUT/bin/)
 #   scenes/<name>.txt             -> STAGE/scenes/<name>.ms4 and the resources
 #                                    beside it (.sky, .ls, .wp, .as)
+#   models/<name>.txt             -> STAGE/models/<model>.mh4 and .my3
 #   packages/<folder>/<name>.manifest -> OUTPUT/<folder>/<name>.pak
 # Manifests name their files relative to their own folder, as the stage
 # holds them: scripts as they are, variables compiled.
 cmake_minimum_required(VERSION 3.25)
 
-foreach(var SOURCE STAGE OUTPUT GAME PACKTOOL VARWRITE TEXWRITE SHADERPACK SCENEWRITE STAMP)
+foreach(var SOURCE STAGE OUTPUT GAME PACKTOOL VARWRITE TEXWRITE SHADERPACK SCENEWRITE MODELWRITE STAMP)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "BuildDemo.cmake: ${var} is not set")
   endif()
@@ -52,6 +54,14 @@ foreach(source IN LISTS scene_sources)
   execute_process(COMMAND "${SCENEWRITE}" "${source}" "${STAGE}/scenes" RESULT_VARIABLE result OUTPUT_QUIET)
   if(NOT result EQUAL 0)
     message(FATAL_ERROR "demo: scene file [${source}] failed")
+  endif()
+endforeach()
+
+file(GLOB model_sources "${STAGE}/models/*.txt")
+foreach(source IN LISTS model_sources)
+  execute_process(COMMAND "${MODELWRITE}" "${source}" "${STAGE}/models" RESULT_VARIABLE result OUTPUT_QUIET)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "demo: model file [${source}] failed")
   endif()
 endforeach()
 

@@ -11,6 +11,7 @@
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
 #include "foundation/TimeCore.h"
+#include "render/RenderCore.h"
 #include "game/QuestLogic.h"
 #include "input/InputCore.h"
 #include "scene/ObjectRepository.h"
@@ -144,7 +145,9 @@ std::int32_t GameCore::load_all(DataStream& stream) {
         engineLog().flush();
         return -1;
     }
-    // The render core's model data are re-allocated here once models exist.
+    if (ResourceManagerBase* models = render ? render->dataManager(RenderDataManager::Model) : nullptr;
+        models && !models->allocateAll())
+        return engineLog().error("Fail to re-allocate model textures"), -1;
     if (!game->afterGameLoad()) return engineLog().error("---------Fail to initialize new scenes data---------"), -1;
     return total;
 }

@@ -1,9 +1,12 @@
 #include "effects/LightDataManager.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 
 #include "foundation/Log.h"
+#include "resources/LoadingProgress.h"
 
 Y3LightData::Y3LightData(const char* recordName) {
     if (recordName) std::strncpy(name, recordName, sizeof(name) - 1);
@@ -43,4 +46,28 @@ Y3LightData* LightDataManager::getOrCreate(const char* name) {
 LightDataManager& lightDataManager() {
     static LightDataManager manager;
     return manager;
+}
+
+Y3LightData* loadLightResource(const char* owner, const Y3Light& light, bool allocateOnLoad) {
+    char recordName[256];
+    std::snprintf(recordName, sizeof(recordName), "%s.%s", owner, light.name);
+    recordName[127] = '\0';
+    Y3LightData* record = lightDataManager().getOrCreate(recordName);
+    if (!record->loaded()) {
+        record->load(&light);
+        if (allocateOnLoad) record->flags |= kLightDataAllocateOnLoad;
+    }
+    if (record->flags & kLightDataAllocateOnLoad) {
+        if (!record->loaded()) {
+            record->logError("Load first");
+        } else if (record->allocated()) {
+            record->logError("Already allocated. Try to allocate twice");
+        } else {
+            LoadingLockGuard lock;
+            if (!record->allocate()) record->logError("Allocation failed");
+            else record->flags &= ~kLightDataAllocateOnLoad;
+        }
+    }
+    if (!record->loaded()) record->logError("Load failed");
+    return record;
 }

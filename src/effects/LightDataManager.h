@@ -54,3 +54,11 @@ private:
 
 // The light database of the renderer.
 LightDataManager& lightDataManager();
+
+// The light resource "<owner>.<light>" (cut to 127 characters) of a light
+// of a scene or model: found or made, loaded from the light when it is not
+// loaded yet and, with allocateOnLoad, allocated under the loading lock
+// ("Load first", "Already allocated. Try to allocate twice", "Allocation
+// failed"). "Load failed" is reported on the record when it stays without
+// data. Never null.
+Y3LightData* loadLightResource(const char* owner, const Y3Light& light, bool allocateOnLoad);

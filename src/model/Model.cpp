@@ -6,6 +6,7 @@
 #include "app/GameCore.h"
 #include "foundation/IniFile.h"
 #include "foundation/SettingsReader.h"
+#include "model/ModelDataManager.h"
 #include "scene/ObjectRepository.h"
 #include "scene/Scene.h"
 
@@ -74,11 +75,29 @@ Model::Model(const char* objectName, const char* resource, std::uint32_t scene)
 }
 
 Model::~Model() {
+    release();
     // A registered model leaves its scene's visibility set.
     if (pvsIndex >= 0 && gameCore.objects) {
         GameObject* scene = gameCore.objects->getObject(GameObjectLink{sceneLink});
         if (scene && scene->getType() == ObjectScene) static_cast<Scene*>(scene)->pvs.unregisterObject(this);
     }
+}
+
+bool Model::push() {
+    if (resource) return true;
+    ModelDataManager* manager = modelDataManager();
+    if (!manager) return true;
+    resource = manager->acquire(resourceName);
+    if (resource) ResourceManagerBase::push(resource, &resourceLink_);
+    return true;
+}
+
+void Model::release() {
+    if (!resource) return;
+    // The manager may have gone (or been emptied) before its models.
+    ModelDataManager* manager = modelDataManager();
+    if (manager && manager->findRecord(resourceName) == resource) ResourceManagerBase::pop(resource, &resourceLink_);
+    resource = nullptr;
 }
 
 bool Model::getWorldMatrix(Matrix34& out) {

@@ -15,6 +15,7 @@
 
 #include "foundation/Intersection.h"
 #include "platform/d3d9/D3D9Types.h"
+#include "resources/Y3ResourceManager.h"
 #include "scene/GameObject.h"
 #include "scene/SceneObjectFlags.h"
 
@@ -49,6 +50,7 @@ struct ModelSettings {
 };
 
 class Material;
+class Y3ModelData;
 struct ModelElement;
 struct ShadowRecord;
 
@@ -73,7 +75,10 @@ public:
     std::uint32_t getType() const override { return ObjectModel; }
     const char* getName() const override { return name; }
     std::uint32_t getSceneLink() const override { return sceneLink; }
-    bool push() override { return true; }
+    // The first push loads and allocates the model resource through the
+    // render core's model data manager; a resource that cannot load is
+    // logged by the manager and the model stays without it.
+    bool push() override;
     bool pop(std::uint32_t) override { return true; }
     std::int32_t write(DataStream&) override { return 0; }
     std::int32_t read(DataStream&) override { return 0; }
@@ -85,7 +90,8 @@ public:
     bool updatePhase3(const CurrentTime&, std::int32_t) override { return true; }
     bool updatePhase2(const CurrentTime&, std::int32_t) override { return true; }
     void invalidateLighting() override {}
-    void release() override {}
+    // Leaves the model resource.
+    void release() override;
 
     // Sets the world pose; the element volumes follow it.
     void setPose(const Matrix34& value);
@@ -106,6 +112,9 @@ public:
 
     std::uint32_t sceneLink = 0;
     char resourceName[128] = {};
+    // The model resource while the model uses it; null before the first
+    // push and after release.
+    Y3ModelData* resource = nullptr;
     Matrix34 pose{};
     float scale[3] = {1.0f, 1.0f, 1.0f};
     std::int32_t textureSet = 0;
@@ -178,4 +187,19 @@ public:
     // TEXTUREFACTOR of a colour (0x00RRGGBB, each capped at 1) with alpha
     // (capped at 1) x 255 in the top byte, rounded or truncated.
     static std::uint32_t packFactor(const float* colour, float alpha, bool round);
+
+private:
+    // The model as a user of its resource record.
+    class ResourceLink : public ResourceUser {
+    public:
+        explicit ResourceLink(const Model& owner) : owner_(owner) {}
+        const char* resourceUserName() const override { return owner_.name; }
+        bool resourcePushed() const override { return pushed_; }
+        void setResourcePushed(bool pushed) override { pushed_ = pushed; }
+
+    private:
+        const Model& owner_;
+        bool pushed_ = false;
+    };
+    ResourceLink resourceLink_{*this};
 };

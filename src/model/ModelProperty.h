@@ -8,6 +8,10 @@
 #include <vector>
 
 class DataStream;
+class XmlTag;
+
+// Names of the animation flag bits 0 to 7.
+extern const char* const kModelAnimationFlagNames[8];
 
 // The first word of a stored property block.
 constexpr std::uint32_t kModelPropertyMagic = 0x983FFA05;
@@ -26,10 +30,20 @@ struct ModelPropertyRule {
 struct ModelProperty {
     // "morning", "day", "evening", "nighttime".
     char lightSets[4][128] = {};
+    // The word before and the word after each light-set name's entry; not
+    // stored in the block and read by nothing here.
+    std::uint32_t lightSetWords[4][2] = {};
     std::uint32_t textureSet = 0;
     std::vector<ModelPropertyRule> rules;
+    // Sixteen rule slots; -1 is an empty slot.
+    std::int32_t ruleSlots[16] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
 
     void clearRules() { rules.clear(); }
+    // Every slot empty; with rules, the first slot names the last rule.
+    void resetRuleSlots();
+    // A child "property" with the texture set, the light rules and the
+    // animation rules.
+    void exportTree(XmlTag& parent) const;
     // Bytes read, or negative: a wrong magic, an overlong name or a count
     // larger than the bytes left are refused (-1).
     std::int32_t read(DataStream& stream);

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstring>
 
+#include "foundation/DataStream.h"
 #include "foundation/Matrix.h"
 
 MatrixWithInverse& MatrixWithInverse::setIdentity() {
@@ -63,4 +64,18 @@ char* copyName512(char* buffer, const char* text) {
     std::memset(buffer, 0, 512);
     if (text) std::strncpy(buffer, text, 511);
     return buffer;
+}
+
+std::int32_t readFloats(DataStream& stream, float* values, int count) {
+    std::int32_t total = 0;
+    for (int i = 0; i < count; ++i)
+        if (!addField(total, readF32(stream, values[i]))) return total;
+    return total;
+}
+
+std::int32_t writeFloats(DataStream& stream, const float* values, int count) {
+    std::int32_t total = 0;
+    for (int i = 0; i < count; ++i)
+        if (!addField(total, writeF32(stream, values[i]))) return total;
+    return total;
 }

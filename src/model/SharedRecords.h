@@ -8,6 +8,8 @@
 #include "foundation/Math.h"
 #include "model/RecordArray.h"
 
+class DataStream;
+
 // A placement: the position, the 3-by-4 matrix (rows X, Y, Z axis, then
 // translation) and its inverse, which the record's operations keep equal to
 // the matrix's inverse.
@@ -39,3 +41,8 @@ NamedRecord* findOrInsertNamedRecord(RecordArray& array, const char* name);
 // Fills the 512-byte buffer with zeros, copies at most 511 characters of
 // text into it (none for a null text) and returns it.
 char* copyName512(char* buffer, const char* text);
+
+// count f32 values in a row, read or written: bytes, or the first negative
+// result.
+std::int32_t readFloats(DataStream& stream, float* values, int count);
+std::int32_t writeFloats(DataStream& stream, const float* values, int count);

@@ -17,6 +17,7 @@
 #include "foundation/Log.h"
 #include "foundation/TimeCore.h"
 #include "model/DXStreams.h"
+#include "model/ModelDataManager.h"
 #include "platform/FileSystem.h"
 #include "sound/SoundCore.h"
 #include "render/VideoCore.h"
@@ -127,8 +128,11 @@ RenderCore::RenderCore()
       stateCache_(std::make_unique<DXStateCache>()),
       shaders_(std::make_unique<ShaderCore>()),
       streamDeclarations_(std::make_unique<DXStreamDeclarations>()),
-      rainData_(std::make_unique<RainMapDataManager>()) {
+      rainData_(std::make_unique<RainMapDataManager>()),
+      modelData_(std::make_unique<ModelDataManager>()) {
     setRainMapDataManager(rainData_.get());
+    setModelDataManager(modelData_.get());
+    registerDataManager(RenderDataManager::Model, modelData_.get());
     streamDeclarations_->attach(stateCache_.get());
     shaders_->attach(nullptr, stateCache_.get());
     quadBatch.attach(stateCache_.get(), shaders_.get());
@@ -139,6 +143,7 @@ RenderCore::RenderCore()
 RenderCore::~RenderCore() {
     release();
     if (rainMapDataManager() == rainData_.get()) setRainMapDataManager(nullptr);
+    if (modelDataManager() == modelData_.get()) setModelDataManager(nullptr);
 }
 
 bool RenderCore::initialize() {
@@ -284,8 +289,9 @@ void RenderCore::meshCacheStep() {
     if (lastMeshCacheTime >= 0.0 && now - lastMeshCacheTime >= 0.0 && now - lastMeshCacheTime <= kMeshCacheInterval)
         return;
     lastMeshCacheTime = now;
-    // The model data's cache step runs here once the model data manager
-    // keeps meshes (setting "enable_mesh_caching").
+    // Meshes not drawn for a while give their device data back (setting
+    // "enable_mesh_caching").
+    modelData_->cacheStep();
 }
 
 std::int32_t RenderCore::stateIndex() {

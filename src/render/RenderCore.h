@@ -26,6 +26,7 @@
 struct StillFrameRenderer;
 class CameraCore;
 class RainMapDataManager;
+class ModelDataManager;
 class ResourceManagerBase;
 
 // The resource managers whose records the renderer allocates, releases and
@@ -324,5 +325,8 @@ private:
     std::vector<std::pair<std::string, std::unique_ptr<TextureLink>>> stillFrameImages_;
     // The scenes' rain maps; installed for the scenes while the core lives.
     std::unique_ptr<RainMapDataManager> rainData_;
+    // The model resources; registered as the model data manager and
+    // installed for the model objects while the core lives.
+    std::unique_ptr<ModelDataManager> modelData_;
     ResourceManagerBase* dataManagers_[static_cast<int>(RenderDataManager::Count)] = {};
 };

@@ -184,27 +184,7 @@ bool Y3SceneDataInstance::allocateLights(const char* sceneName) {
     for (std::size_t i = 0; i < data->lights.size(); ++i) {
         const Y3Light* light = data->lights[i].get();
         if (!light) continue;
-        char recordName[256];
-        std::snprintf(recordName, sizeof(recordName), "%s.%s", sceneName, light->name);
-        recordName[127] = '\0';
-        Y3LightData* record = lightDataManager().getOrCreate(recordName);
-        if (!record->loaded()) {
-            record->load(light);
-            record->flags |= kLightDataAllocateOnLoad;
-        }
-        if (record->flags & kLightDataAllocateOnLoad) {
-            if (!record->loaded()) {
-                record->logError("Load first");
-            } else if (record->allocated()) {
-                record->logError("Already allocated. Try to allocate twice");
-            } else {
-                LoadingLockGuard lock;
-                if (!record->allocate()) record->logError("Allocation failed");
-                else record->flags &= ~kLightDataAllocateOnLoad;
-            }
-        }
-        if (!record->loaded()) {
-            record->logError("Load failed");
+        if (!loadLightResource(sceneName, *light, true)->loaded()) {
             result = engineLog().error("Can't load scene [%s] light [%i:%s]", sceneName, static_cast<int>(i),
                                        light->name);
         }

@@ -82,6 +82,8 @@ expect("msg(): demo: trigger [pier_gate] restored, counted 0")
 # The pier scene: the boat moored inside the trigger box sets the trigger
 # off on the first frame after the script switches it on.
 expect("Start to load scene [pier]")
+# The rowboat's model resource comes from the models package, both files.
+expect("Model [rowboat] loaded")
 expect("Success load scene [pier]")
 expect("msg(): demo: trigger [pier_gate] enabled")
 expect("Trigger [pier_gate]: object [rowboat] entered")

@@ -25,6 +25,7 @@ const std::vector<FuzzTarget>& fuzzTargets() {
         {"scene", fuzzScene, seedScene},
         {"mesh", fuzzMesh, seedMesh},
         {"ogg", fuzzOgg, seedOgg},
+        {"model", fuzzModel, seedModel},
     };
     return targets;
 }

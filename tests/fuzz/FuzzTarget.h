@@ -73,5 +73,7 @@ int fuzzMesh(const std::uint8_t* data, std::size_t size);
 void seedMesh(std::vector<std::string>& out);
 int fuzzOgg(const std::uint8_t* data, std::size_t size);
 void seedOgg(std::vector<std::string>& out);
+int fuzzModel(const std::uint8_t* data, std::size_t size);
+void seedModel(std::vector<std::string>& out);
 
 }  // namespace fuzzing

@@ -1,14 +1,17 @@
-// Fuzz target of the vertex stream records and the counted record arrays.
+// Fuzz targets of the vertex stream records, the counted record arrays,
+// meshes and model files.
 #include <cstring>
 #include <memory>
 #include <string>
 
+#include "effects/LightDataManager.h"
 #include "foundation/DataStream.h"
 #include "fuzz/FuzzTarget.h"
 #include "model/ModelWriter.h"
 #include "model/RecordArray.h"
 #include "model/Y3Mesh.h"
 #include "model/Y3MeshStream.h"
+#include "model/Y3Model.h"
 
 namespace fuzzing {
 
@@ -208,6 +211,86 @@ void seedMesh(std::vector<std::string>& out) {
         const std::uint32_t length = std::uint32_t(header.size());
         seed.append(reinterpret_cast<const char*>(&length), 4);
         out.push_back(seed + header + data);
+    }
+}
+
+}  // namespace fuzzing
+
+namespace fuzzing {
+
+namespace {
+
+// A model's header file or data file as written; "(failed)" when refused.
+std::string modelFile(Y3Model& model, bool header) {
+    MemoryStream out;
+    const std::int32_t result = header ? model.writeToStream(out, "fuzz") : model.write(out, false, "fuzz");
+    if (result < 0) return "(failed)";
+    return std::string(reinterpret_cast<const char*>(out.data()), std::size_t(out.size()));
+}
+
+}  // namespace
+
+// A u32 gives the length of the header file (".mh4"), the rest is the data
+// file (".my3"). Whatever is accepted is no more than the bytes given, and
+// the files it writes again are read back whole.
+int fuzzModel(const std::uint8_t* data, std::size_t size) {
+    if (size < 4 || size > (1u << 20)) return 0;
+    std::uint32_t headerLength = 0;
+    std::memcpy(&headerLength, data, 4);
+    const std::size_t rest = size - 4;
+    if (headerLength > rest) headerLength = std::uint32_t(rest);
+    MemoryStream header = streamOver(data + 4, headerLength);
+    MemoryStream body = streamOver(data + 4 + headerLength, rest - headerLength);
+    std::unique_ptr<Y3Model> model;
+    const std::int32_t headerRead = Y3Model::readFromStream(header, model, "fuzz");
+    fuzzCheck((headerRead >= 0) == (model != nullptr), "model: a refused header left a model");
+    if (model) {
+        fuzzCheck(headerRead <= std::int32_t(headerLength), "model: more header bytes read than given");
+        const std::int32_t dataRead = model->read(body, false, "fuzz");
+        fuzzCheck(dataRead <= std::int32_t(rest - headerLength), "model: more data bytes read than given");
+        if (dataRead >= 0) {
+            std::string headerAgain = modelFile(*model, true);
+            std::string dataAgain = modelFile(*model, false);
+            fuzzCheck(headerAgain != "(failed)" && dataAgain != "(failed)", "model: an accepted model is not written");
+            std::unique_ptr<Y3Model> again;
+            MemoryStream headerIn(headerAgain.data(), std::int32_t(headerAgain.size()));
+            fuzzCheck(Y3Model::readFromStream(headerIn, again, "fuzz") == std::int32_t(headerAgain.size()),
+                      "model: a written header is not read back whole");
+            if (again) {
+                MemoryStream dataIn(dataAgain.data(), std::int32_t(dataAgain.size()));
+                fuzzCheck(again->read(dataIn, false, "fuzz") == std::int32_t(dataAgain.size()),
+                          "model: a written data file is not read back whole");
+                again->release();
+            }
+        }
+        model->release();
+    }
+    lightDataManager().clear();
+    forgetLog();
+    return 0;
+}
+
+void seedModel(std::vector<std::string>& out) {
+    const char* const descriptions[] = {
+        "model boat\nsource 1 2 3\ntextureset 2\nlightset day harbour_day\nrule idle\n"
+        "animation rock 1.5 loop restore\n"
+        "element hull extra 7 8 9\nlod\nmeshstream 4\n"
+        "vertex p 0 0 0 t 0 0\nvertex p 1 0 0 t 1 0\nvertex p 0 1 0 t 0 1\n"
+        "index 0 1 2\nsubset 0 0 3 3 diffuse stone\nbone root -1\nbox 1 2 3 at 0 1 0\nlod\nlod\n"
+        "element mast_hide\nlod\nlod\nlod\n"
+        "light point lamp at 0 3 0\nparticle smoke smoke_data mast\n"
+        "action board root size 2 1 4 spot 0 0.5 0\n",
+        "model flags sprite\nsprite flag cloth -12 -300 4 8 0.5 animated has-alpha\nsprite pole wood 0 0 1 1 1\n",
+    };
+    for (const char* text : descriptions) {
+        model_tools::ModelDescription description;
+        std::string error;
+        if (!model_tools::parseModelDescription(text, description, error) || description.models.empty()) continue;
+        model_tools::ModelFile& file = description.models.front();
+        const std::string header = model_tools::modelFileBytes(*file.model, file.name, true);
+        const std::string body = model_tools::modelFileBytes(*file.model, file.name, false);
+        const std::uint32_t length = std::uint32_t(header.size());
+        out.push_back(std::string(reinterpret_cast<const char*>(&length), 4) + header + body);
     }
 }
 

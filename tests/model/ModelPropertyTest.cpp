@@ -13,3 +13,17 @@ TEST(NameTable4, InitEmptiesNamesTextureSetAndRules) {
     EXPECT_EQ(record.textureSet, 0u);
     EXPECT_TRUE(record.rules.empty());
 }
+
+TEST(ModelProperty, RuleSlotsNameTheLastRule) {
+    ModelProperty record;
+    for (std::int32_t& slot : record.ruleSlots) slot = 5;
+    record.resetRuleSlots();
+    for (std::int32_t slot : record.ruleSlots) EXPECT_EQ(slot, -1);
+    record.rules.resize(3);
+    record.resetRuleSlots();
+    EXPECT_EQ(record.ruleSlots[0], 2);
+    for (int i = 1; i < 16; ++i) EXPECT_EQ(record.ruleSlots[i], -1);
+    // Emptying the block empties its slots too.
+    NameTable4::init(record);
+    EXPECT_EQ(record.ruleSlots[0], -1);
+}

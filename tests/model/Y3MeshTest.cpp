@@ -18,6 +18,7 @@
 #include "model/MeshTestSupport.h"
 #include "model/ModelWriter.h"
 #include "model/Y3Mesh.h"
+#include "model/Y3Model.h"
 #include "model/Y3MeshStream.h"
 #include "platform/D3D9TestSupport.h"
 #include "render/RenderCore.h"
@@ -742,6 +743,44 @@ TEST_F(MeshDeviceTest, AFullReleaseReportsAndEndsWhatWasLeft) {
     EXPECT_EQ(mesh.subsetCount(), 0);
     EXPECT_EQ(mesh.flags(), 0u);
     EXPECT_FALSE(mesh.drawSubset(0));
+}
+
+// A model resource's allocation: a mesh that cannot get its device data
+// leaves the model unallocated, and the next allocation succeeds once the
+// device can make it.
+TEST_F(MeshDeviceTest, FailedModelAllocationLeavesTheFlagClear) {
+    setting("enable_mesh_caching", "0");
+    const std::string lod =
+        "lod\nmeshstream 0\nvertex p 0 0 0\nvertex p 1 0 0\nvertex p 0 1 0\nindex 0 1 2\nsubset 0 0 3 3\n";
+    model_tools::ModelDescription description;
+    std::string error;
+    ASSERT_TRUE(model_tools::parseModelDescription("model m\nelement a\n" + lod + lod + lod, description, error))
+        << error;
+    Y3Model& written = *description.models.at(0).model;
+    std::string header = model_tools::modelFileBytes(written, "m", true);
+    std::string data = model_tools::modelFileBytes(written, "m", false);
+    std::unique_ptr<Y3Model> read;
+    MemoryStream headerIn(header.data(), std::int32_t(header.size()));
+    ASSERT_GT(Y3Model::readFromStream(headerIn, read, "m"), 0);
+    MemoryStream dataIn(data.data(), std::int32_t(data.size()));
+    ASSERT_GT(read->read(dataIn, false, "m"), 0);
+    auto& model = static_cast<Y3ModelDefault&>(*read);
+
+    // Without a device no mesh gets its data.
+    render->stateCache().setDevice(nullptr);
+    gameCore.log->clear();
+    EXPECT_FALSE(model.allocate("m"));
+    EXPECT_TRUE(gameCore.log->contains("Failed allocation mesh for model [a]"));
+    EXPECT_FALSE(model.allocated);
+
+    // With the device back the next allocation makes everything.
+    render->stateCache().setDevice(device);
+    EXPECT_TRUE(model.allocate("m"));
+    EXPECT_TRUE(model.allocated);
+    for (const auto& element : model.elements)
+        for (const Y3Mesh& mesh : element->lods) EXPECT_TRUE(mesh.flags() & Y3Mesh::kAllocated);
+    EXPECT_TRUE(model.deallocate(true));
+    EXPECT_TRUE(model.release());
 }
 
 }  // namespace

@@ -134,14 +134,172 @@ bool parseBone(std::istringstream& words, Y3Mesh& mesh, int line, std::string& e
     return true;
 }
 
+void copyText(char* field, std::size_t size, const std::string& text) {
+    std::memset(field, 0, size);
+    std::strncpy(field, text.c_str(), size - 1);
+}
+
+// The trailing "at x y z" (and other named vectors) of a line.
+bool readOptions(std::istringstream& words, std::initializer_list<std::pair<const char*, float*>> options) {
+    std::string word;
+    while (words >> word) {
+        bool known = false;
+        for (const auto& [name, target] : options)
+            if (word == name) {
+                if (!readFloats(words, target, 3)) return false;
+                known = true;
+            }
+        if (!known) return false;
+    }
+    return true;
+}
+
+// The lines of a model resource; false (error set) for one it cannot read.
+bool parseModelLine(const std::string& keyword, std::istringstream& words, ModelDescription& out, Y3Mesh*& mesh,
+                    int& lodIndex, int line, std::string& error) {
+    if (keyword == "model") {
+        ModelFile file;
+        std::string kind = "default";
+        if (!(words >> file.name)) return fail(error, line, "expected: model <name> [default|sprite]");
+        words >> kind;
+        if (kind != "default" && kind != "sprite") return fail(error, line, "unknown model kind [" + kind + "]");
+        file.model = Y3Model::create(kind == "sprite" ? kModelKindSprite : kModelKindDefault);
+        out.models.push_back(std::move(file));
+        mesh = nullptr;
+        return true;
+    }
+    static const char* const kKeywords[] = {"source", "sprite",   "textureset", "lightset", "rule",   "animation",
+                                            "element", "lod",     "light",      "particle", "action"};
+    if (std::find(std::begin(kKeywords), std::end(kKeywords), keyword) == std::end(kKeywords))
+        return fail(error, line, "unknown keyword [" + keyword + "]");
+    if (out.models.empty()) return fail(error, line, "[" + keyword + "] before any model");
+    Y3Model& model = *out.models.back().model;
+    if (keyword == "source") {
+        if (!readFloats(words, model.sourcePlacement.m + 9, 3)) return fail(error, line, "expected: source <x> <y> <z>");
+        return true;
+    }
+    if (keyword == "sprite") {
+        if (model.kind() != kModelKindSprite) return fail(error, line, "a sprite in a model that is not a sprite model");
+        SpriteElementData sprite;
+        std::string name, texture, flag;
+        int x = 0, y = 0, dx = 0, dy = 0;
+        if (!(words >> name >> texture >> x >> y >> dx >> dy >> sprite.depth))
+            return fail(error, line, "expected: sprite <name> <texture> <x> <y> <dx> <dy> <depth> [flags]");
+        copyText(sprite.name, sizeof(sprite.name), name);
+        copyText(sprite.texture, sizeof(sprite.texture), texture);
+        sprite.x = static_cast<std::int16_t>(x);
+        sprite.y = static_cast<std::int16_t>(y);
+        sprite.dx = static_cast<std::int16_t>(dx);
+        sprite.dy = static_cast<std::int16_t>(dy);
+        while (words >> flag) {
+            if (flag == "animated") sprite.flags |= 1;
+            else if (flag == "has-alpha") sprite.flags |= 2;
+            else return fail(error, line, "unknown sprite flag [" + flag + "]");
+        }
+        static_cast<Y3ModelSprite&>(model).elements.push_back(sprite);
+        return true;
+    }
+    if (model.kind() != kModelKindDefault) return fail(error, line, "[" + keyword + "] in a sprite model");
+    auto& target = static_cast<Y3ModelDefault&>(model);
+    if (keyword == "textureset") {
+        if (!(words >> target.properties.textureSet)) return fail(error, line, "expected: textureset <n>");
+    } else if (keyword == "lightset") {
+        static const char* const kModes[4] = {"morning", "day", "evening", "nighttime"};
+        std::string mode, name;
+        if (!(words >> mode >> name)) return fail(error, line, "expected: lightset <mode> <name>");
+        const auto found = std::find(std::begin(kModes), std::end(kModes), mode);
+        if (found == std::end(kModes)) return fail(error, line, "unknown light mode [" + mode + "]");
+        copyText(target.properties.lightSets[found - std::begin(kModes)], 128, name);
+    } else if (keyword == "rule") {
+        ModelPropertyRule rule;
+        if (!(words >> rule.name)) return fail(error, line, "expected: rule <name>");
+        target.properties.rules.push_back(rule);
+    } else if (keyword == "animation") {
+        if (target.properties.rules.empty()) return fail(error, line, "an animation before any rule");
+        ModelPropertyAnimation animation;
+        std::string flag;
+        if (!(words >> animation.name >> animation.speed)) return fail(error, line, "expected: animation <name> <speed>");
+        while (words >> flag) {
+            const auto found = std::find_if(std::begin(kModelAnimationFlagNames), std::end(kModelAnimationFlagNames),
+                                            [&](const char* name) { return flag == name; });
+            if (found == std::end(kModelAnimationFlagNames)) return fail(error, line, "unknown flag [" + flag + "]");
+            animation.flags |= 1u << (found - std::begin(kModelAnimationFlagNames));
+        }
+        target.properties.rules.back().animations.push_back(animation);
+    } else if (keyword == "element") {
+        auto element = std::make_unique<ModelElementData>();
+        std::string name, option;
+        if (!(words >> name)) return fail(error, line, "expected: element <name> [extra <a> <b> <c>] [flags <n>]");
+        if (name.size() > 127) return fail(error, line, "element name longer than 127 characters");
+        copyText(element->name, sizeof(element->name), name);
+        while (words >> option) {
+            if (option == "extra") {
+                if (!(words >> element->extra[0] >> element->extra[1] >> element->extra[2]))
+                    return fail(error, line, "expected: extra <a> <b> <c>");
+                element->flags |= kElementExtraWords;
+            } else if (option == "flags") {
+                std::uint32_t value = 0;
+                if (!readWord(words, value)) return fail(error, line, "expected: flags <n>");
+                element->flags |= value;
+            } else {
+                return fail(error, line, "unknown element option [" + option + "]");
+            }
+        }
+        target.elements.push_back(std::move(element));
+        lodIndex = 0;
+        mesh = nullptr;
+    } else if (keyword == "lod") {
+        if (target.elements.empty()) return fail(error, line, "a lod before any element");
+        if (lodIndex >= 3) return fail(error, line, "an element has three levels of detail");
+        mesh = &target.elements.back()->lods[lodIndex++];
+    } else if (keyword == "light") {
+        std::string type, name;
+        if (!(words >> type >> name) || (type != "point" && type != "directional"))
+            return fail(error, line, "expected: light <point|directional> <name> [at <x> <y> <z>]");
+        std::unique_ptr<Y3Light> light = Y3Light::create(type == "point" ? 0 : 1);
+        copyText(light->name, sizeof(light->name), name);
+        if (!readOptions(words, {{"at", light->pose.m + 9}})) return fail(error, line, "bad light option");
+        target.lights.push_back(std::move(light));
+    } else if (keyword == "particle") {
+        ModelParticleAttachment particle;
+        std::string names[3];
+        if (!(words >> names[0] >> names[1] >> names[2]))
+            return fail(error, line, "expected: particle <name> <data> <bone> [at <x> <y> <z>]");
+        for (int i = 0; i < 3; ++i) copyText(particle.names[i], 128, names[i]);
+        particle.matrix[0] = particle.matrix[4] = particle.matrix[8] = 1.0f;
+        if (!readOptions(words, {{"at", particle.matrix + 9}})) return fail(error, line, "bad particle option");
+        target.particles.push_back(particle);
+    } else if (keyword == "action") {
+        ModelActionItemData action;
+        std::string name, bone;
+        if (!(words >> name >> bone)) return fail(error, line, "expected: action <name> <bone> [options]");
+        copyText(action.name, sizeof(action.name), name);
+        copyText(action.bone, sizeof(action.bone), bone);
+        if (!readOptions(words, {{"size", action.size}, {"spot", action.spot}, {"at", action.actionToParent.m + 9}}))
+            return fail(error, line, "bad action option");
+        target.actions.push_back(action);
+    } else {
+        return fail(error, line, "unknown keyword [" + keyword + "]");
+    }
+    return true;
+}
+
 }  // namespace
+
+std::string modelFileBytes(Y3Model& model, const std::string& name, bool header) {
+    MemoryStream out;
+    const std::int32_t result = header ? model.writeToStream(out, name.c_str()) : model.write(out, false, name.c_str());
+    if (result < 0) return {};
+    return std::string(reinterpret_cast<const char*>(out.data()), std::size_t(out.size()));
+}
 
 bool parseModelDescription(std::string_view text, ModelDescription& out, std::string& error) {
     std::istringstream lines{std::string(text)};
     std::string content;
     int line = 0;
     Y3MeshStream* current = nullptr;  // the stream vertex lines go into
-    auto lastMesh = [&out]() { return out.meshes.empty() ? nullptr : out.meshes.back().mesh.get(); };
+    Y3Mesh* mesh = nullptr;  // the mesh its lines go into
+    int lodIndex = 0;
     while (std::getline(lines, content)) {
         ++line;
         content = content.substr(0, content.find('#'));
@@ -171,9 +329,10 @@ bool parseModelDescription(std::string_view text, ModelDescription& out, std::st
                 file.skinTail = true;
             }
             file.mesh = std::make_unique<Y3Mesh>();
+            mesh = file.mesh.get();
             out.meshes.push_back(std::move(file));
-        } else if (keyword == "meshstream" || keyword == "index" || keyword == "subset" || keyword == "bone") {
-            Y3Mesh* mesh = lastMesh();
+        } else if (keyword == "meshstream" || keyword == "index" || keyword == "subset" || keyword == "bone" ||
+                   keyword == "box") {
             if (!mesh) return fail(error, line, "[" + keyword + "] before any mesh");
             if (keyword == "meshstream") {
                 std::int32_t code = -1;
@@ -190,11 +349,16 @@ bool parseModelDescription(std::string_view text, ModelDescription& out, std::st
                 }
             } else if (keyword == "subset") {
                 if (!parseSubset(words, *mesh, line, error)) return false;
+            } else if (keyword == "box") {
+                float half[3];
+                if (!readFloats(words, half, 3) || !readOptions(words, {{"at", mesh->boxPlacement.m[3]}}))
+                    return fail(error, line, "expected: box <hx> <hy> <hz> [at <x> <y> <z>]");
+                std::memcpy(mesh->boxBlock, half, sizeof(half));
             } else if (!parseBone(words, *mesh, line, error)) {
                 return false;
             }
-        } else {
-            return fail(error, line, "unknown keyword [" + keyword + "]");
+        } else if (!parseModelLine(keyword, words, out, mesh, lodIndex, line, error)) {
+            return false;
         }
     }
     return true;
@@ -237,6 +401,18 @@ bool writeModelFiles(const ModelDescription& description, const std::string& fol
         if (!storeFile(folder, file.headerFile, meshPartBytes(*file.mesh, file.skinTail, true), written, error) ||
             !storeFile(folder, file.dataFile, meshPartBytes(*file.mesh, file.skinTail, false), written, error))
             return false;
+    }
+    for (const ModelFile& file : description.models) {
+        const std::string header = modelFileBytes(*file.model, file.name, true);
+        const std::string data = modelFileBytes(*file.model, file.name, false);
+        if (!storeFile(folder, file.name + ".mh4", header, written, error)) return false;
+        // A sprite model has no data body: its data file is empty.
+        if (data.empty() && file.model->kind() == kModelKindSprite) {
+            std::ofstream(folder + "/" + file.name + ".my3", std::ios::binary | std::ios::trunc);
+            if (written) written->push_back(file.name + ".my3");
+        } else if (!storeFile(folder, file.name + ".my3", data, written, error)) {
+            return false;
+        }
     }
     return true;
 }

@@ -31,6 +31,31 @@
 //   bone <name> <palette slot>
 //       adds a bone to the last mesh's skeleton (kept in name order); slot
 //       -1 feeds no palette slot
+//   box <hx> <hy> <hz> [at <x> <y> <z>]
+//       the last mesh's bounding box: half extents and centre
+//
+// Model resources (a header file <name>.mh4 and a data file <name>.my3):
+//   model <name> [default|sprite]
+//       starts a model resource of that kind (default when left out)
+//   source <x> <y> <z>
+//       the position of the model's source placement
+//   textureset <n>
+//   lightset <morning|day|evening|nighttime> <light-set name>
+//   rule <name>
+//       adds an animation rule to the property block
+//   animation <name> <speed> [<flag name> ...]
+//       adds an animation to the last rule ("loop", "rnd-position", ...)
+//   element <name> [extra <a> <b> <c>] [flags <n>]
+//       adds an element; the three "lod" lines that follow are its levels
+//       of detail
+//   lod
+//       starts the next level of detail of the last element as the last
+//       mesh ("meshstream", "index", "subset", "bone", "box" go into it)
+//   light <point|directional> <name> [at <x> <y> <z>]
+//   particle <name> <data> <bone> [at <x> <y> <z>]
+//   action <name> <bone> [size <x> <y> <z>] [spot <x> <y> <z>] [at <x> <y> <z>]
+//   sprite <name> <texture> <x> <y> <dx> <dy> <depth> [animated] [has-alpha]
+//       adds a sprite element to a sprite model
 #pragma once
 
 #include <memory>
@@ -39,6 +64,7 @@
 #include <vector>
 
 #include "model/Y3Mesh.h"
+#include "model/Y3Model.h"
 #include "model/Y3MeshStream.h"
 
 namespace model_tools {
@@ -55,10 +81,19 @@ struct MeshFile {
     std::unique_ptr<Y3Mesh> mesh;
 };
 
+struct ModelFile {
+    std::string name;
+    std::unique_ptr<Y3Model> model;
+};
+
 struct ModelDescription {
     std::vector<StreamFile> streams;
     std::vector<MeshFile> meshes;
+    std::vector<ModelFile> models;
 };
+
+// The stored header file (header set) or data file of a model.
+std::string modelFileBytes(Y3Model& model, const std::string& name, bool header);
 
 // False, with the line and the reason in error, for a line it cannot read.
 bool parseModelDescription(std::string_view text, ModelDescription& out, std::string& error);

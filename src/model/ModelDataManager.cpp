@@ -1,0 +1,58 @@
+#include "model/ModelDataManager.h"
+
+#include "foundation/Log.h"
+
+namespace {
+
+ModelDataManager* installedManager = nullptr;
+
+}  // namespace
+
+ModelDataManager* modelDataManager() { return installedManager; }
+void setModelDataManager(ModelDataManager* manager) { installedManager = manager; }
+
+Y3ModelData::Y3ModelData(const char* recordName)
+    : ResourceRecord(recordName, resourceDescriptor(ResourceKind::Model)) {}
+
+Y3ModelData::~Y3ModelData() { dispose(); }
+
+std::int32_t Y3ModelData::readHeader(DataStream& stream) { return Y3Model::readFromStream(stream, model, name); }
+
+std::int32_t Y3ModelData::readData(DataStream& stream) {
+    if (!model) return -1;
+    return model->read(stream, false, name);
+}
+
+bool Y3ModelData::allocateObject() { return model && model->allocate(name); }
+
+void Y3ModelData::deallocateObject(bool) {
+    if (model) model->deallocate(true);
+}
+
+void Y3ModelData::deleteObject() {
+    if (!model) return;
+    if (!model->release()) {
+        // Still in use by a context: the model and its meshes stay.
+        if (model->gameContext) return;
+    }
+    model.reset();
+}
+
+void Y3ModelData::releaseDeviceObjects() {
+    if (model) model->collectUnused();
+}
+
+Y3ModelData* ModelDataManager::acquire(const char* name) {
+    if (!name || !name[0]) return nullptr;
+    Y3ModelData* record = getOrCreate(name, true);
+    if (record->has(kResourceAllocated)) return record;
+    if (!record->has(kResourceHeaderLoaded) && !loadHeader(record, nullptr)) return nullptr;
+    if (!allocate(record)) return nullptr;
+    engineLog().resourceInfo("Model [%s] loaded", record->name);
+    return record;
+}
+
+void ModelDataManager::cacheStep() {
+    if (!Y3Mesh::settings().enableMeshCaching) return;
+    releaseDeviceData();
+}

@@ -1,0 +1,45 @@
+// The model resources: one record per model name, kept by the render core's
+// model data manager. The header stage reads the ".mh4" file into a
+// Y3Model, the data stage reads the ".my3" file into it, allocation makes
+// the device data of its meshes.
+#pragma once
+
+#include <memory>
+
+#include "model/Y3Model.h"
+#include "resources/Y3ResourceManager.h"
+
+class Y3ModelData : public ResourceRecord {
+public:
+    explicit Y3ModelData(const char* name);
+    ~Y3ModelData() override;
+
+    std::int32_t readHeader(DataStream& stream) override;
+    std::int32_t readData(DataStream& stream) override;
+    bool hasObject() const override { return model != nullptr; }
+    bool allocateObject() override;
+    void deallocateObject(bool final) override;
+    // Releases the model; a model a context still uses is kept (logged).
+    void deleteObject() override;
+    // The mesh caching step of the model.
+    void releaseDeviceObjects() override;
+
+    std::unique_ptr<Y3Model> model;
+};
+
+// Unload stage 2, allocation stage 8.
+class ModelDataManager : public Y3ResourceManager<Y3ModelData, 2, 8> {
+public:
+    // The record of the name, its header and data loaded and the model
+    // allocated; null (logged) when any stage fails.
+    Y3ModelData* acquire(const char* name);
+    // The mesh caching pass: every loaded model releases the device data
+    // its meshes did not use for a while. Nothing without
+    // "enable_mesh_caching".
+    void cacheStep();
+};
+
+// The manager the model objects reach their resources through (the render
+// core installs its own); null when none is installed.
+ModelDataManager* modelDataManager();
+void setModelDataManager(ModelDataManager* manager);
