@@ -31,7 +31,7 @@ struct InputFixture {
         env.sleeper = [this](di::DWORD ms) { slept.push_back(ms); };
         env.sink = [this](const char* line) { report.emplace_back(line); };
         di::setEnvironment(std::move(env));
-        InputCore::mapVirtualButtons(input.virtualButton);
+        InputCore::mapVirtualButtons(input.virtualDevices.virtualButton);
     }
     ~InputFixture() {
         input.release();
@@ -40,8 +40,11 @@ struct InputFixture {
     }
     bool logged(const std::string& text) const { return gameCore.log->contains(text); }
     void frame() { input.update(CurrentTime{}); }
+    // The device reads of a frame without the motion step, which would
+    // consume the accumulated motion.
+    void poll() { input.devices.pollAll(input, CurrentTime{}); }
     const InputVirtualButtonValue& action(const char* name) const {
-        return input.virtualButton.values[findVirtualButton(name)];
+        return input.virtualDevices.virtualButton.values[findVirtualButton(name)];
     }
 
     di::Environment saved;
@@ -188,17 +191,18 @@ TEST(InputDevices, EventsOfOneFrameAreDeliveredOnePerPollInOrder) {
     const int keyboard = f.scripted->addDevice(di::DI8DEVTYPE_KEYBOARD, "Keyboard");
     const int mouse = f.scripted->addDevice(di::DI8DEVTYPE_MOUSE, "Mouse");
     ASSERT_TRUE(f.input.Initialize());
-    f.input.motion.enabled = true;  // as the game camera mode selects it
+    f.input.virtualDevices.motion.enabled = true;  // as the game camera mode selects it
     f.frame();
     f.scripted->press(keyboard, di::DIK_W);
     f.scripted->press(keyboard, di::DIK_S);
     f.scripted->queue(mouse, 0, di::DIMOFS_X, 1200);
     f.scripted->queue(mouse, 0, di::DIMOFS_Y, static_cast<di::DWORD>(-50));
     f.scripted->queue(mouse, 0, di::DIMOFS_X, 7);
-    f.frame();
+    f.poll();
     EXPECT_EQ(f.action("forward").down, 0);
-    EXPECT_EQ(f.input.motion.dx, 7.0f);  // 1200 counts as no movement
-    EXPECT_EQ(f.input.motion.dy, -50.0f);
+    // Scaled by the look speeds; 1200 counts as no movement.
+    EXPECT_EQ(f.input.virtualDevices.motion.dx, 7.0f * 0.25f);
+    EXPECT_EQ(f.input.virtualDevices.motion.dy, -50.0f * 0.25f);
     f.frame();
     EXPECT_EQ(f.action("forward").down, 1);
     EXPECT_EQ(f.action("back").down, 0);
@@ -234,13 +238,13 @@ TEST(InputDevices, LockedInputDeliversNothingAndFlushDrainsWithoutDelivering) {
     const int keyboard = f.scripted->addDevice(di::DI8DEVTYPE_KEYBOARD, "Keyboard");
     const int mouse = f.scripted->addDevice(di::DI8DEVTYPE_MOUSE, "Mouse");
     ASSERT_TRUE(f.input.Initialize());
-    f.input.motion.enabled = true;
+    f.input.virtualDevices.motion.enabled = true;
     f.frame();
     f.input.flags |= kInputCoreLocked;  // what the script's lock sets
     f.scripted->press(keyboard, di::DIK_W);
     f.scripted->queue(mouse, 0, di::DIMOFS_X, 5);
-    f.frame();
-    EXPECT_EQ(f.input.motion.dx, 5.0f);  // locking stops no motion
+    f.poll();
+    EXPECT_EQ(f.input.virtualDevices.motion.dx, 5.0f * 0.25f);  // locking stops no motion
     f.input.flags &= ~kInputCoreLocked;
     for (int i = 0; i < 3; ++i) f.frame();
     EXPECT_EQ(f.action("forward").down, 0);
@@ -260,10 +264,10 @@ TEST(InputDevices, LockedInputDeliversNothingAndFlushDrainsWithoutDelivering) {
     f.scripted->press(keyboard, di::DIK_D);
     f.scripted->queue(mouse, 0, di::DIMOFS_Y, 9);
     f.frame();
-    f.input.virtualButton.values[findVirtualButton("jump")].down = 1;
+    f.input.virtualDevices.virtualButton.values[findVirtualButton("jump")].down = 1;
     f.scripted->press(keyboard, di::DIK_W);
     f.input.reset(CurrentTime{});
-    EXPECT_EQ(f.input.motion.dx + f.input.motion.dy + f.input.motion.wheel, 0.0f);
+    EXPECT_EQ(f.input.virtualDevices.motion.dx + f.input.virtualDevices.motion.dy + f.input.virtualDevices.motion.wheel, 0.0f);
     EXPECT_EQ(f.action("jump").down, 0);
     for (int i = 0; i < 3; ++i) f.frame();
     EXPECT_EQ(f.action("right").down + f.action("forward").down, 0);
@@ -323,7 +327,7 @@ protected:
             GTEST_SKIP() << "no SDL video";
         fixture = std::make_unique<InputFixture>(di::createSdlInput());
         ASSERT_TRUE(fixture->input.Initialize());
-        fixture->input.motion.enabled = true;
+        fixture->input.virtualDevices.motion.enabled = true;
         fixture->frame();
     }
     void TearDown() override {
@@ -374,12 +378,12 @@ TEST_F(SdlInputTest, KeysWheelAndButtonsBecomeDeviceButtons) {
     push(button);
     button.button.button = SDL_BUTTON_X2;  // no offset of the mouse format
     push(button);
-    fixture->frame();
+    fixture->poll();
     const InputDevice& keyboard = *device(InputDeviceKeyboard);
     ASSERT_EQ(keyboard.events.size(), 1u);
     EXPECT_EQ(keyboard.events[0].id, 79);
     EXPECT_TRUE(keyboard.events[0].down);
-    EXPECT_EQ(fixture->input.motion.wheel, 120.0f);
+    EXPECT_EQ(fixture->input.virtualDevices.motion.wheel, 120.0f * 0.25f);  // the wheel factor
     const InputDevice& mouse = *device(InputDeviceMouse);
     ASSERT_EQ(mouse.events.size(), 1u);
     EXPECT_EQ(mouse.events[0].id, buttonIdFromOffset(InputDeviceMouse, 13));
@@ -415,7 +419,7 @@ TEST_F(SdlInputTest, AVirtualJoystickGivesItsButtonsAndAxes) {
     ASSERT_GE(index, 0) << SDL_GetError();
     fixture = std::make_unique<InputFixture>(di::createSdlInput());
     ASSERT_TRUE(fixture->input.Initialize());
-    fixture->input.motion.enabled = true;
+    fixture->input.virtualDevices.motion.enabled = true;
     fixture->frame();
     InputDevice* stick = device(InputDeviceJoystick);
     ASSERT_NE(stick, nullptr);
