@@ -2,6 +2,7 @@
 
 #include <SDL.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -454,4 +455,48 @@ TEST_F(SdlInputTest, AVirtualJoystickGivesItsButtonsAndAxes) {
     EXPECT_TRUE(sawButton);
     fixture.reset();
     SDL_JoystickDetachVirtual(index);
+}
+
+// Mouse motion through the scripted devices and a frame, in each camera
+// mode the game core selects.
+TEST(InputMotion, TheCameraModeRoutesTheLookMotion) {
+    const struct {
+        const char* what;
+        std::int32_t mode;
+        bool stackPlaying;
+        bool view, fixedView, cursor;
+    } cases[] = {
+        {"Observer: the free view only", 0, false, false, false, false},
+        {"Game", 1, false, true, false, false},
+        {"Dialog", 2, false, true, false, false},
+        {"DialogCursor", 3, false, false, false, true},
+        {"Fixed", 4, false, false, true, false},
+        {"Movie", 5, false, false, false, false},
+        {"Editor", 7, false, false, false, true},
+        {"EditorFly: the free view only", 8, false, false, false, false},
+        {"a playing camera stack routes as Player", 1, true, false, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        InputFixture f;
+        testing_support::ScopedCoreMember<InputCore> use{gameCore.input, &f.input};
+        const int mouse = f.scripted->addDevice(di::DI8DEVTYPE_MOUSE, "Mouse");
+        ASSERT_TRUE(f.input.Initialize());
+        if (c.stackPlaying) gameCore.flags |= kGameFlagCameraOverride;
+        gameCore.cameraMode = c.mode == 0 ? 1 : 0;
+        gameCore.setCameraMode(c.mode, CurrentTime{});
+        f.frame();
+        const Matrix33 view = f.input.viewSmoother.orientation.matrix;
+        const Matrix33 fixedView = f.input.fixedViewSmoother.orientation.matrix;
+        f.scripted->queue(mouse, 0, di::DIMOFS_X, 40);
+        f.scripted->queue(mouse, 0, di::DIMOFS_Y, 20);
+        f.frame();
+        EXPECT_EQ(std::memcmp(&view, &f.input.viewSmoother.orientation.matrix, sizeof(view)) != 0, c.view);
+        EXPECT_EQ(std::memcmp(&fixedView, &f.input.fixedViewSmoother.orientation.matrix, sizeof(view)) != 0,
+                  c.fixedView);
+        EXPECT_EQ(f.input.virtualDevices.pointer.x != 100.0f, c.cursor);
+        // Nothing stays accumulated after the frame.
+        EXPECT_EQ(f.input.virtualDevices.motion.dx, 0.0f);
+        gameCore.flags &= ~kGameFlagCameraOverride;
+    }
 }
