@@ -4,6 +4,9 @@
 #include <string>
 
 #include "app/GameCore.h"
+#include "app/SaveGame.h"
+#include "scene/GameObject.h"
+#include "scene/Scene.h"
 #include "foundation/DataStream.h"
 #include "foundation/IniFile.h"
 #include "foundation/TimeCore.h"
@@ -146,6 +149,7 @@ bool InputCore::Initialize() {
     if (!devices.create(static_cast<void*>(gameCore.mainWindow))) return false;
     virtualDevices.virtualButton.clearValues();
     virtualDevices.virtualButton.catchFlag = 0;
+    characterState.startPose(3.0f, 0.0f);
     return true;
 }
 
@@ -185,6 +189,7 @@ void InputCore::update(const CurrentTime& time) {
     if (!motion.enabled) return;
     const float dx = motion.dx;
     const float dy = -motion.dy;
+    const float wheel = motion.wheel;
     motion.clear();
     const double now = inputTime(time);
     switch (motionRoute(mode)) {
@@ -192,11 +197,19 @@ void InputCore::update(const CurrentTime& time) {
     case MotionRoute::View: viewSmoother.mouseLook(now, dx, dy); break;
     case MotionRoute::FixedView: fixedViewSmoother.mouseLook(now, dx, dy); break;
     case MotionRoute::FreeView:
+        characterState.turn(dx, dy, now);
+        characterState.speed(wheel, now);
+        break;
     case MotionRoute::None: break;
     }
 }
 
 void InputCore::updateStateMode() {
+    // The free view starts from where the main character stands.
+    const bool loading = (gameCore.game && gameCore.game->loading);
+    GameObject* character = gameCore.currentScene() ? gameCore.currentScene()->mainCharacterObject() : nullptr;
+    Matrix34 pose;
+    if (!loading && character && character->getWorldMatrix(pose)) characterState.setPose(pose);
     // Pointer modes enable the cursor, look modes the accumulator, "Movie"
     // neither.
     const std::int32_t mode = routedCameraMode();
@@ -215,7 +228,12 @@ void InputCore::reset(const CurrentTime& time) {
 
 void InputCore::resetView(const CurrentTime& time) {
     const double now = inputTime(time);
+    characterState.clearPending();
     viewSmoother.reset(now);
+    GameObject* character = gameCore.currentScene() ? gameCore.currentScene()->mainCharacterObject() : nullptr;
+    Matrix34 pose;
+    const bool loading = (gameCore.game && gameCore.game->loading);
+    if (!loading && character && character->getWorldMatrix(pose)) viewSmoother.aimAt(pose, now);
     updateStateMode();
 }
 

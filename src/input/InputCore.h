@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "input/InputCharacterState.h"
 #include "input/InputDevice.h"
 #include "input/InputVirtualButton.h"
 #include "input/InputVirtualDevices.h"
@@ -79,6 +80,8 @@ public:
     // bindings, and the speeds the game setup writes.
     InputVirtualDevices virtualDevices;
     std::uint8_t modeFlag = 0;
+    // The free-flying view of the observer and editor modes.
+    InputCharacterState characterState;
     ViewSmoother viewSmoother;
     FixedViewSmoother fixedViewSmoother;
 };

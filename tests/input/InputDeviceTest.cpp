@@ -464,17 +464,17 @@ TEST(InputMotion, TheCameraModeRoutesTheLookMotion) {
         const char* what;
         std::int32_t mode;
         bool stackPlaying;
-        bool view, fixedView, cursor;
+        bool view, fixedView, cursor, freeView;
     } cases[] = {
-        {"Observer: the free view only", 0, false, false, false, false},
-        {"Game", 1, false, true, false, false},
-        {"Dialog", 2, false, true, false, false},
-        {"DialogCursor", 3, false, false, false, true},
-        {"Fixed", 4, false, false, true, false},
-        {"Movie", 5, false, false, false, false},
-        {"Editor", 7, false, false, false, true},
-        {"EditorFly: the free view only", 8, false, false, false, false},
-        {"a playing camera stack routes as Player", 1, true, false, false, true},
+        {"Observer: the free view only", 0, false, false, false, false, true},
+        {"Game", 1, false, true, false, false, false},
+        {"Dialog", 2, false, true, false, false, false},
+        {"DialogCursor", 3, false, false, false, true, false},
+        {"Fixed", 4, false, false, true, false, false},
+        {"Movie", 5, false, false, false, false, false},
+        {"Editor", 7, false, false, false, true, false},
+        {"EditorFly: the free view only", 8, false, false, false, false, true},
+        {"a playing camera stack routes as Player", 1, true, false, false, true, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -495,6 +495,9 @@ TEST(InputMotion, TheCameraModeRoutesTheLookMotion) {
         EXPECT_EQ(std::memcmp(&fixedView, &f.input.fixedViewSmoother.orientation.matrix, sizeof(view)) != 0,
                   c.fixedView);
         EXPECT_EQ(f.input.virtualDevices.pointer.x != 100.0f, c.cursor);
+        // The free view turns by the motion with its y negated.
+        EXPECT_EQ(f.input.characterState.turnX, c.freeView ? 10.0f : 0.0f);
+        EXPECT_EQ(f.input.characterState.turnY, c.freeView ? -5.0f : 0.0f);
         // Nothing stays accumulated after the frame.
         EXPECT_EQ(f.input.virtualDevices.motion.dx, 0.0f);
         gameCore.flags &= ~kGameFlagCameraOverride;

@@ -217,3 +217,69 @@ TEST(InputViews, EyeHeightBlendsOverAFifthOfASecond) {
     for (int i = 0; i < 9; ++i) EXPECT_EQ(out.m[i], rotation.m[i]);
     EXPECT_EQ(out.m[11], 0.0f);
 }
+
+namespace {
+
+// A free view at its start pose, with the first step taken at time 10.
+InputCharacterState freeViewAt10() {
+    InputCharacterState state;
+    state.startPose(3.0f, 0.0f);
+    Matrix34 out{};
+    state.getMatrix(10.0, out);
+    return state;
+}
+
+}  // namespace
+
+TEST(InputFreeView, TheStartPoseStaysWithoutInput) {
+    InputCharacterState state = freeViewAt10();
+    Matrix34 out{};
+    state.getMatrix(10.5, out);
+    // The rebuilt frame keeps the forward and up rows and the position; its
+    // side row is derived from the forward row.
+    const float expected[12] = {-1, 0, 0, 0, 1, 0, 0, 0, -1, 0, 0, -3};
+    for (int i = 0; i < 12; ++i) EXPECT_NEAR(out.m[i], expected[i], 1e-5f) << i;
+}
+
+TEST(InputFreeView, KeysMoveByTheSpeedAndTheFrameGap) {
+    const struct {
+        const char* what;
+        std::vector<std::uint32_t> keys;
+        double gap;
+        float z;  // target position after the step, from -3
+    } cases[] = {
+        {"forward for 0.1 s", {InputCharacterForward}, 0.1, -3.0f + 0.8f},
+        {"a 2 s gap counts as 0.1 s", {InputCharacterForward}, 2.0, -3.0f + 0.8f},
+        {"forward with back at 0.2 of the speed", {InputCharacterForward, InputCharacterBack}, 0.1, -3.0f + 0.16f},
+        {"back with forward at 0.2 of the speed", {InputCharacterBack, InputCharacterForward}, 0.1, -3.0f - 0.16f},
+        {"back", {InputCharacterBack}, 0.1, -3.0f - 0.8f},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        InputCharacterState state = freeViewAt10();
+        for (std::uint32_t key : c.keys) state.setKey(key, true, 10.0);
+        Matrix34 out{};
+        state.getMatrix(10.0 + c.gap, out);
+        EXPECT_NEAR(state.targetView.m[11], c.z, 1e-4f);
+        EXPECT_NEAR(state.targetView.m[9], 0.0f, 1e-5f);
+    }
+}
+
+TEST(InputFreeView, ThePitchStaysWithinItsLimits) {
+    for (float dy : {-1000.0f, 1000.0f}) {
+        InputCharacterState state = freeViewAt10();
+        Matrix34 out{};
+        for (int i = 1; i <= 3; ++i) {
+            state.turn(0.0f, dy, 10.0 + i);
+            state.getMatrix(10.0 + i, out);
+            EXPECT_NEAR(std::fabs(state.pitch), 1.56, 1e-9);
+        }
+        EXPECT_LE(std::fabs(out.m[7]), std::sin(1.56f) + 1e-5f);
+    }
+}
+
+TEST(InputSetupOptions, TheGameSetupsMiddleOptionsGiveTheDefaultSpeeds) {
+    InputSetup setup;
+    EXPECT_FLOAT_EQ(50.0f * 0.014f + 0.1f, setup.cursorSpeed[0]);
+    EXPECT_FLOAT_EQ(50.0f * 0.004f + 0.05f, setup.lookSpeed[1]);
+}
