@@ -15,6 +15,7 @@
 #include "platform/Window.h"
 #include "platform/dinput8/ScriptedInput.h"
 #include "platform/dinput8/SdlInput.h"
+#include "scene/CameraFixture.h"
 #include "support/TestSupport.h"
 
 namespace di = platform::dinput8;
@@ -502,4 +503,33 @@ TEST(InputMotion, TheCameraModeRoutesTheLookMotion) {
         EXPECT_EQ(f.input.virtualDevices.motion.dx, 0.0f);
         gameCore.flags &= ~kGameFlagCameraOverride;
     }
+}
+
+// In the "Game" camera mode the scene camera shows the smoothed eye view
+// that the mouse turns.
+TEST(InputMotion, TheGameCameraShowsTheSmoothedView) {
+    InputFixture f;
+    testing_support::CameraScene room;
+    testing_support::ScopedCoreMember<InputCore> use{gameCore.input, &f.input};
+    const int mouse = f.scripted->addDevice(di::DI8DEVTYPE_MOUSE, "Mouse");
+    ASSERT_TRUE(f.input.Initialize());
+    gameCore.setCameraMode(1, CurrentTime{});
+    CameraCore& camera = room.camera();
+    ASSERT_EQ(camera.effectiveMode(), 4u);
+
+    Matrix34 smoothed{};
+    for (double t = 1.0; t < 1.35; t += 0.1) {
+        CurrentTime sample = testing_support::frameAt(t, 0.1);
+        sample.real.time = t;
+        f.scripted->queue(mouse, 0, di::DIMOFS_X, 60);
+        f.scripted->queue(mouse, 0, di::DIMOFS_Y, static_cast<di::DWORD>(-30));
+        f.input.update(sample);
+        // What the view smoother gives for this frame, from a copy.
+        ViewSmoother expected = f.input.viewSmoother;
+        expected.getViewMatrix(t, smoothed);
+        expected.release();
+        camera.update(sample);
+    }
+    for (int i = 0; i < 12; ++i) EXPECT_FLOAT_EQ(camera.pose.m[i], smoothed.m[i]) << i;
+    EXPECT_LT(camera.pose.m[0], 0.99f);  // the view has turned
 }
