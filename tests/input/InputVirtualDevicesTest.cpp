@@ -283,3 +283,40 @@ TEST(InputSetupOptions, TheGameSetupsMiddleOptionsGiveTheDefaultSpeeds) {
     EXPECT_FLOAT_EQ(50.0f * 0.014f + 0.1f, setup.cursorSpeed[0]);
     EXPECT_FLOAT_EQ(50.0f * 0.004f + 0.05f, setup.lookSpeed[1]);
 }
+
+TEST(InputSaveBlock, TheWholeSaveCheckRefusesADamagedInputBlockAndLeavesTheGame) {
+    testing_support::ScopedGameCore core;
+    // A game core with only its log and an input core: the save holds the
+    // flags, the camera mask, the input block and the reserved block.
+    GameCore bare{};
+    bare.log = gameCore.log;
+    gameCore = bare;
+    InputCore input;
+    gameCore.input = &input;
+    input.virtualDevices.virtualButton.eventNames[4] = "onForward";
+    MemoryStream stream(true);
+    ASSERT_GT(gameCore.save_all(stream), 0);
+    const std::vector<std::uint8_t> whole(stream.data(), stream.data() + stream.size());
+
+    MemoryStream good(const_cast<std::uint8_t*>(whole.data()), static_cast<std::int32_t>(whole.size()));
+    EXPECT_EQ(gameCore.check_all(good), static_cast<std::int32_t>(whole.size()));
+
+    // Cut inside the event names: the check fails before any load starts.
+    std::vector<std::uint8_t> cut(whole.begin(), whole.end() - 40);
+    MemoryStream damaged(cut.data(), static_cast<std::int32_t>(cut.size()));
+    input.virtualDevices.virtualButton.eventNames[4] = "onRunning";
+    EXPECT_LT(gameCore.check_all(damaged), 0);
+    EXPECT_TRUE(gameCore.log->contains("Can't load game: the input block is damaged or missing"));
+    EXPECT_EQ(input.virtualDevices.virtualButton.eventNames[4], "onRunning");
+}
+
+TEST(InputNames, CopyName128KeepsAtMost127Characters) {
+    char field[128];
+    std::memset(field, 'x', sizeof(field));
+    const std::string longName(300, 'a');
+    EXPECT_EQ(copyName128(field, longName.c_str()), field);
+    EXPECT_EQ(std::strlen(field), 127u);
+    EXPECT_STREQ(copyName128(field, "KEY_W"), "KEY_W");
+    EXPECT_EQ(field[100], '\0');
+    EXPECT_STREQ(copyName128(field, nullptr), "");
+}
