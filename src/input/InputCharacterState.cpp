@@ -5,6 +5,7 @@
 
 #include "app/GameCore.h"
 #include "foundation/Matrix.h"
+#include "input/ViewSmoother.h"
 
 namespace {
 
@@ -28,17 +29,6 @@ void pitchedYaw(double pitch, const double* yaw, Matrix34& view) {
     rotation(m, -pitch, 1.0f, 0.0f, 0.0f);
     multiply(m, yaw);
     for (int i = 0; i < 9; ++i) view.m[i] = static_cast<float>(m[i]);
-}
-
-// Forward row normalised, a level side row, the up row completing them.
-void orthonormalise(float* m) {
-    vector3Normalize(m + 6);
-    m[0] = m[8];
-    m[1] = 0.0f;
-    m[2] = -m[6];
-    vector3Normalize(m);
-    vector3Cross(m + 6, m, m + 3);
-    vector3Normalize(m + 3);
 }
 
 }  // namespace
@@ -152,7 +142,7 @@ void InputCharacterState::step(double time) {
         const double k = i < 9 ? k2 : k1;
         smoothedView.m[i] = static_cast<float>((1.0 - k) * previousView.m[i] + k * targetView.m[i]);
     }
-    orthonormalise(smoothedView.m);
+    orthonormaliseLevel(smoothedView.m);
 
     double forward = 0.0;
     if ((flags & InputCharacterForward) && (flags & InputCharacterForwardActive))

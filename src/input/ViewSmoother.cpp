@@ -22,8 +22,15 @@ void multiplyInPlace(Matrix33& m, const Matrix33& r) {
     m = out;
 }
 
-// Forward row normalised, a horizontal side row, the up row completing them.
-void orthonormalise(float* m) {
+// Mouse look on a cascade's target orientation and its first stage.
+void lookOn(QuadSmooth& smooth, double time, float dx, float dy) {
+    if (smooth.stages.empty()) return;
+    matrix33RotateYawPitch(smooth.matrix, smooth.stages.front(), dx, dy, time);
+}
+
+}  // namespace
+
+void orthonormaliseLevel(float* m) {
     float* side = m;
     float* up = m + 3;
     float* forward = m + 6;
@@ -35,6 +42,8 @@ void orthonormalise(float* m) {
     vector3Cross(forward, side, up);
     vector3Normalize(up);
 }
+
+namespace {
 
 void rotationOf(const QuadSmooth& smooth, Matrix34& out) {
     Matrix33 rotation{};
@@ -69,7 +78,7 @@ void matrix33RotateYawPitch(Matrix33& m, QuadSmoothStage& first, float dx, float
     multiplyInPlace(pitched, turn);
     if (std::fabs(pitched.m[7]) < 0.98f) m = pitched;
 
-    orthonormalise(m.m);
+    orthonormaliseLevel(m.m);
     Quaternion q;
     quaternionFromMatrix(m, q);
     quaternionToMatrix33(q, m);
@@ -130,10 +139,7 @@ void ViewSmoother::getViewMatrix(double time, Matrix34& out) {
         for (int i = 0; i < 3; ++i) out.m[9 + i] += out.m[6 + i] * forwardOffset;
 }
 
-void ViewSmoother::mouseLook(double time, float dx, float dy) {
-    if (orientation.stages.empty()) return;
-    matrix33RotateYawPitch(orientation.matrix, orientation.stages.front(), dx, dy, time);
-}
+void ViewSmoother::mouseLook(double time, float dx, float dy) { lookOn(orientation, time, dx, dy); }
 
 std::int32_t ViewSmoother::write(DataStream& s) const {
     std::int32_t total = 0;
@@ -182,10 +188,7 @@ void FixedViewSmoother::getMatrix(double time, Matrix34& out) {
     for (int i = 0; i < 3; ++i) out.m[9 + i] = position[i] + out.m[6 + i] * offsetDistance;
 }
 
-void FixedViewSmoother::mouseLook(double time, float dx, float dy) {
-    if (orientation.stages.empty()) return;
-    matrix33RotateYawPitch(orientation.matrix, orientation.stages.front(), dx, dy, time);
-}
+void FixedViewSmoother::mouseLook(double time, float dx, float dy) { lookOn(orientation, time, dx, dy); }
 
 std::int32_t FixedViewSmoother::write(DataStream& s) const {
     std::int32_t total = 0;

@@ -11,6 +11,10 @@
 
 class DataStream;
 
+// Re-orthonormalises 3 rotation rows: the forward row (2) normalised, the
+// side row (0) level and square to it, the up row (1) completing them.
+void orthonormaliseLevel(float* rows);
+
 // Mouse look on a cascade: turns its target matrix by dx x -0.01 rad about
 // the world up axis, then by dy x 0.01 rad (dy within +-25) about the
 // matrix's side axis unless that tips the forward row's Y to 0.98 or more;
