@@ -18,6 +18,8 @@ const char* const kCameraModeNames[kHighestCameraMode + 1] = {
     "Observer", "Game", "Dialog", "DialogCursor", "Fixed", "Movie", "Stillframe", "Editor", "EditorFly", "2d", "3d",
     "Player"};
 
+bool inputReady() { return gameCore.input && (gameCore.input->flags & kInputCoreInitialized); }
+
 // The game core's services to the cameras.
 const bool kCameraServicesSet = [] {
     cameraServices.selectCameraMode = [] { return gameCore.selectCameraMode(true, CurrentTime(-1.0)); };
@@ -26,6 +28,27 @@ const bool kCameraServicesSet = [] {
         Scene* scene = gameCore.currentScene();
         GameObject* sprite = scene ? scene->lookupSprite(gameCore.scene_getActionsName()) : nullptr;
         return sprite && sprite->getWorldMatrix(out);
+    };
+    // The views come from an input core that has found its devices.
+    cameraServices.freeView = [](double time, Matrix34& out) {
+        if (!inputReady()) return false;
+        gameCore.input->characterState.getMatrix(time, out);
+        return true;
+    };
+    cameraServices.smoothedView = [](double time, Matrix34& out) {
+        if (!inputReady()) return false;
+        gameCore.input->viewSmoother.getViewMatrix(time, out);
+        return true;
+    };
+    cameraServices.fixedView = [](double time, Matrix34& out) {
+        if (!inputReady()) return false;
+        gameCore.input->fixedViewSmoother.getMatrix(time, out);
+        return true;
+    };
+    cameraServices.startViewsAt = [](const Matrix34& pose, double time) {
+        if (!inputReady()) return;
+        gameCore.input->characterState.setPose(pose);
+        gameCore.input->viewSmoother.reset(time);
     };
     return true;
 }();

@@ -13,6 +13,8 @@
 #include "app/SaveGame.h"
 #include "app/SoundAttenuation.h"
 #include "game/Dialog.h"
+#include "foundation/TimeCore.h"
+#include "input/InputCore.h"
 #include "foundation/IniFile.h"
 #include "foundation/Log.h"
 #include "scene/GameObject.h"
@@ -84,6 +86,8 @@ bool GameCore::scene_setMainCharacter(GameObjectLink link) {
     if (!scene) return false;
     const bool done = scene->setMainCharacter(link);
     onMainCharacterSelected();
+    // The views start over behind the new main character.
+    if (input) input->resetView(CurrentTime(-1.0));
     return done;
 }
 

@@ -99,7 +99,7 @@ bool GameSetup::readIni(SetupOptions& record) {
     // The key bindings live in the input core's actions.
     if (InputCore* input = gameCore.input)
         for (std::int32_t i = 0; i < kInputVirtualButtonCount; ++i)
-            InputCore::readActionBinding(i, input->virtualButton.values[i], "keys");
+            InputCore::readActionBinding(i, input->virtualDevices.virtualButton.values[i], "keys");
     return true;
 }
 
@@ -121,7 +121,7 @@ bool GameSetup::writeIni(const SetupOptions& record) {
     store->getCategory("controls").getVariable("autorun").setBool(record.autorun != 0);
     if (const InputCore* input = gameCore.input)
         for (std::int32_t i = 0; i < kInputVirtualButtonCount; ++i)
-            InputCore::writeActionBinding(i, input->virtualButton.values[i], "keys");
+            InputCore::writeActionBinding(i, input->virtualDevices.virtualButton.values[i], "keys");
 
     store->savePending = true;
     store->reloadPending = false;
@@ -154,7 +154,7 @@ void GameSetup::resetDefaults(SetupOptions& record, std::uint32_t mask) {
         record.autorun = defaults.autorun ? 1 : 0;
     }
     // The key bindings belong to the input core's actions.
-    if ((mask & kSetupResetKeys) && gameCore.input) InputCore::mapVirtualButtons(gameCore.input->virtualButton);
+    if ((mask & kSetupResetKeys) && gameCore.input) InputCore::mapVirtualButtons(gameCore.input->virtualDevices.virtualButton);
 }
 
 bool GameSetup::load(bool direct) {
@@ -182,9 +182,9 @@ void GameSetup::pushDirect(const SetupOptions& record) {
     if (gameCore.video) gameCore.video->activeVideoSetup() = record.video;
     setSoundVolumes(record.sound);
     if (InputCore* input = gameCore.input) {
-        input->mouseSpeed[0] = input->mouseSpeed[1] = mouseSpeedFromSensitivity(record.mouseSensitivity);
-        input->cameraSpeed[0] = input->cameraSpeed[1] = cameraSpeedFromSensitivity(record.cameraSensitivity);
-        input->invertCamera = record.invertCamera;
+        input->virtualDevices.setup.cursorSpeed[0] = input->virtualDevices.setup.cursorSpeed[1] = mouseSpeedFromSensitivity(record.mouseSensitivity);
+        input->virtualDevices.setup.lookSpeed[0] = input->virtualDevices.setup.lookSpeed[1] = cameraSpeedFromSensitivity(record.cameraSensitivity);
+        input->virtualDevices.setup.invertLook = record.invertCamera;
     }
 }
 
@@ -195,9 +195,9 @@ void GameSetup::pullFromCores(SetupOptions& record) {
         record.sound = sound->volumes;
     }
     if (const InputCore* input = gameCore.input) {
-        record.mouseSensitivity = mouseSensitivityFromSpeed(input->mouseSpeed[0]);
-        record.cameraSensitivity = cameraSensitivityFromSpeed(input->cameraSpeed[0]);
-        record.invertCamera = input->invertCamera;
+        record.mouseSensitivity = mouseSensitivityFromSpeed(input->virtualDevices.setup.cursorSpeed[0]);
+        record.cameraSensitivity = cameraSensitivityFromSpeed(input->virtualDevices.setup.lookSpeed[0]);
+        record.invertCamera = input->virtualDevices.setup.invertLook;
     }
 }
 
@@ -238,9 +238,9 @@ bool GameSetup::pushEdited() {
 bool GameSetup::pushInput() {
     pushGammaAndSound();
     if (InputCore* input = gameCore.input) {
-        input->mouseSpeed[0] = input->mouseSpeed[1] = mouseSpeedFromSensitivity(edited.mouseSensitivity);
-        input->cameraSpeed[0] = input->cameraSpeed[1] = cameraSpeedFromSensitivity(edited.cameraSensitivity);
-        input->invertCamera = edited.invertCamera;
+        input->virtualDevices.setup.cursorSpeed[0] = input->virtualDevices.setup.cursorSpeed[1] = mouseSpeedFromSensitivity(edited.mouseSensitivity);
+        input->virtualDevices.setup.lookSpeed[0] = input->virtualDevices.setup.lookSpeed[1] = cameraSpeedFromSensitivity(edited.cameraSensitivity);
+        input->virtualDevices.setup.invertLook = edited.invertCamera;
     }
     return true;
 }

@@ -34,6 +34,8 @@ inline void flushInput(const CurrentTime& sample) {
     if (!gameCore.input) return;
     gameCore.input->flushDevices(sample);
     gameCore.input->resetView(sample);
+    // No press that began before the save goes on after it.
+    gameCore.input->virtualDevices.virtualButton.clearValues();
 }
 
 }  // namespace save_local

@@ -342,6 +342,12 @@ void copyString64(const char* source, char* destination) {
     if (source) std::strncpy(destination, source, 63);
 }
 
+char* copyName128(char* field, const char* text) {
+    std::memset(field, 0, 128);
+    if (text) std::strncpy(field, text, 127);
+    return field;
+}
+
 bool fileExists(std::string_view path) { return platform::pathKind(path) == platform::PathKind::File; }
 
 bool ensurePathFolders(std::string_view path) {

@@ -166,6 +166,9 @@ std::int32_t writeUIntArray(DataStream& s, const std::vector<std::uint32_t>& arr
 
 // Clears a 64-byte field and copies at most 63 characters into it.
 void copyString64(const char* source, char* destination);
+// Clears a 128-byte name field and copies at most 127 characters of the
+// text into it; the field always ends with a terminator. Returns the field.
+char* copyName128(char* field, const char* text);
 
 // True when the path names an existing file (not a folder).
 bool fileExists(std::string_view path);

@@ -1,5 +1,7 @@
 #include "input/InputButtons.h"
 
+#include "foundation/DataStream.h"
+
 #include <array>
 #include <cctype>
 #include <string>
@@ -128,7 +130,8 @@ const char* buttonName(std::int32_t id) {
 }
 
 std::string lowerName(const char* text) {
-    std::string word(text ? std::string_view(text).substr(0, 127) : std::string_view());
+    char field[128];
+    std::string word(copyName128(field, text));
     for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return word;
 }

@@ -4,7 +4,12 @@
 #include <string>
 
 #include "app/GameCore.h"
+#include "app/SaveGame.h"
+#include "scene/GameObject.h"
+#include "scene/Scene.h"
+#include "foundation/DataStream.h"
 #include "foundation/IniFile.h"
+#include "foundation/TimeCore.h"
 #include "foundation/Log.h"
 #include "platform/dinput8/SdlInput.h"
 
@@ -133,12 +138,18 @@ void InputCore::installGamePlatform() {
 
 InputCore::InputCore() { buildButtonNames(); }
 
-InputCore::~InputCore() { release(); }
+InputCore::~InputCore() {
+    release();
+    viewSmoother.release();
+    fixedViewSmoother.release();
+}
 
 bool InputCore::Initialize() {
     flags |= kInputCoreInitialized;
     if (!devices.create(static_cast<void*>(gameCore.mainWindow))) return false;
-    virtualButton.clearValues();
+    virtualDevices.virtualButton.clearValues();
+    virtualDevices.virtualButton.catchFlag = 0;
+    characterState.startPose(3.0f, 0.0f);
     return true;
 }
 
@@ -147,18 +158,84 @@ void InputCore::release() {
     flags &= ~kInputCoreInitialized;
 }
 
-void InputCore::update(const CurrentTime& time) { devices.pollAll(*this, time); }
+namespace {
 
-void InputCore::updateStateMode() {}
+// The game camera mode whose table applies: "Player" while a camera stack
+// plays.
+std::int32_t routedCameraMode() {
+    return (gameCore.flags & kGameFlagCameraOverride) ? kCameraModeOverride : gameCore.cameraMode;
+}
+
+double inputTime(const CurrentTime& time) { return time.real.time; }
+
+}  // namespace
+
+InputCore::MotionRoute InputCore::motionRoute(std::int32_t cameraMode) {
+    switch (cameraMode) {
+    case 0:  // "Observer"
+    case 8:  // "EditorFly"
+        return MotionRoute::FreeView;
+    case 1: return MotionRoute::ViewAndController;  // "Game"
+    case 2: return MotionRoute::View;               // "Dialog"
+    case 4: return MotionRoute::FixedView;          // "Fixed"
+    default: return MotionRoute::None;
+    }
+}
+
+void InputCore::update(const CurrentTime& time) {
+    devices.pollAll(*this, time);
+    InputMotionAccumulator& motion = virtualDevices.motion;
+    const std::int32_t mode = routedCameraMode();
+    if (!motion.enabled) return;
+    const float dx = motion.dx;
+    const float dy = -motion.dy;
+    const float wheel = motion.wheel;
+    motion.clear();
+    const double now = inputTime(time);
+    switch (motionRoute(mode)) {
+    case MotionRoute::ViewAndController:
+    case MotionRoute::View: viewSmoother.mouseLook(now, dx, dy); break;
+    case MotionRoute::FixedView: fixedViewSmoother.mouseLook(now, dx, dy); break;
+    case MotionRoute::FreeView:
+        characterState.turn(dx, dy, now);
+        characterState.speed(wheel, now);
+        break;
+    case MotionRoute::None: break;
+    }
+}
+
+void InputCore::updateStateMode() {
+    // The free view starts from where the main character stands.
+    const bool loading = (gameCore.game && gameCore.game->loading);
+    GameObject* character = gameCore.currentScene() ? gameCore.currentScene()->mainCharacterObject() : nullptr;
+    Matrix34 pose;
+    if (!loading && character && character->getWorldMatrix(pose)) characterState.setPose(pose);
+    // Pointer modes enable the cursor, look modes the accumulator, "Movie"
+    // neither.
+    const std::int32_t mode = routedCameraMode();
+    const bool look = motionRoute(mode) != MotionRoute::None;
+    const bool pointer = !look && mode != 5;
+    virtualDevices.motion.enabled = look;
+    virtualDevices.pointer.enabled = pointer;
+}
 
 void InputCore::reset(const CurrentTime& time) {
     flushDevices(time);
     resetView(time);
-    motion.clear();
-    virtualButton.clearValues();
+    virtualDevices.motion.clear();
+    virtualDevices.virtualButton.clearValues();
 }
 
-void InputCore::resetView(const CurrentTime&) {}
+void InputCore::resetView(const CurrentTime& time) {
+    const double now = inputTime(time);
+    characterState.clearPending();
+    viewSmoother.reset(now);
+    GameObject* character = gameCore.currentScene() ? gameCore.currentScene()->mainCharacterObject() : nullptr;
+    Matrix34 pose;
+    const bool loading = (gameCore.game && gameCore.game->loading);
+    if (!loading && character && character->getWorldMatrix(pose)) viewSmoother.aimAt(pose, now);
+    updateStateMode();
+}
 
 void InputCore::flushDevices(const CurrentTime& time) {
     platform::dinput8::sleepMs(100);
@@ -171,6 +248,20 @@ void InputCore::flushDevices(const CurrentTime& time) {
     }
 }
 
-std::int32_t InputCore::write(DataStream&) { return 0; }
+std::int32_t InputCore::write(DataStream& stream) {
+    std::int32_t total = 0;
+    if (!addField(total, viewSmoother.write(stream))) return total;
+    if (!addField(total, fixedViewSmoother.write(stream))) return total;
+    addField(total, virtualDevices.write(stream));
+    return total;
+}
 
-std::int32_t InputCore::read(DataStream&) { return 0; }
+std::int32_t InputCore::read(DataStream& stream) {
+    std::int32_t total = 0;
+    if (!addField(total, viewSmoother.read(stream)) || !addField(total, fixedViewSmoother.read(stream)) ||
+        !addField(total, virtualDevices.read(stream))) {
+        engineLog().error("Can't load game: the input block is damaged or missing");
+        return total < 0 ? total : -1;
+    }
+    return total;
+}

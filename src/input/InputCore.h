@@ -7,9 +7,11 @@
 
 #include <cstdint>
 
+#include "input/InputCharacterState.h"
 #include "input/InputDevice.h"
 #include "input/InputVirtualButton.h"
 #include "input/InputVirtualDevices.h"
+#include "input/ViewSmoother.h"
 
 class DataStream;
 struct CurrentTime;
@@ -42,7 +44,8 @@ public:
     // Waits 100 ms, then reads and discards pending device input.
     void flushDevices(const CurrentTime& time);
 
-    // The input block of a save game: byte count or negative.
+    // The input block of a save game: the view smoother, the fixed view
+    // smoother, then the virtual devices. Byte count or negative.
     std::int32_t write(DataStream& stream);
     std::int32_t read(DataStream& stream);
 
@@ -67,16 +70,18 @@ public:
     // Installs the DirectInput backend of the game (SDL2).
     static void installGamePlatform();
 
+    // Where the relative motion of a frame goes in a game camera mode.
+    enum class MotionRoute { None, FreeView, View, ViewAndController, FixedView };
+    static MotionRoute motionRoute(std::int32_t cameraMode);
+
     std::uint32_t flags = 0;
     InputDeviceSet devices;
-    InputVirtualPointer pointer;
-    InputMotionAccumulator motion;
-    // The game's actions and their bindings.
-    InputVirtualButton virtualButton;
-
-    // Pointer speeds of the device state (x and y), set from the player's
-    // sensitivities by the game setup, and the invert-camera flag.
-    float mouseSpeed[2] = {0.8f, 0.8f};
-    float cameraSpeed[2] = {0.25f, 0.25f};
-    std::uint8_t invertCamera = 0;
+    // The cursor, the motion accumulator, the game's actions with their
+    // bindings, and the speeds the game setup writes.
+    InputVirtualDevices virtualDevices;
+    std::uint8_t modeFlag = 0;
+    // The free-flying view of the observer and editor modes.
+    InputCharacterState characterState;
+    ViewSmoother viewSmoother;
+    FixedViewSmoother fixedViewSmoother;
 };

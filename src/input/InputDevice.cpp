@@ -159,7 +159,7 @@ void InputDevice::poll(InputCore& core, const CurrentTime& time, bool flushing) 
     if (!flushing && !events.empty()) {
         const InputDeviceEvent event = events.front();
         events.erase(events.begin());
-        core.virtualButton.onDeviceButton(event.id, event.down, time);
+        core.virtualDevices.virtualButton.onDeviceButton(event.id, event.down, time);
     }
     if (device) {
         if (!enabled) {
@@ -191,13 +191,13 @@ void InputDevice::poll(InputCore& core, const CurrentTime& time, bool flushing) 
                         float value = static_cast<float>(static_cast<std::int32_t>(item.dwData));
                         if (std::fabs(value) > kAxisLimit) value = 0.0f;
                         if (id == 0 || id == 2) {
-                            core.motion.addMotion(value, 0.0f);
-                            core.pointer.move(value, 0.0f);
+                            core.virtualDevices.motion.addMotion(value, 0.0f);
+                            core.virtualDevices.pointer.move(value, 0.0f);
                         } else if (id == 1 || id == 3) {
-                            core.motion.addMotion(0.0f, value);
-                            core.pointer.move(0.0f, value);
+                            core.virtualDevices.motion.addMotion(0.0f, value);
+                            core.virtualDevices.pointer.move(0.0f, value);
                         } else {
-                            core.motion.addWheel(value);
+                            core.virtualDevices.motion.addWheel(value);
                         }
                         continue;
                     }

@@ -1,7 +1,12 @@
 #include "input/InputVirtualButton.h"
 
 #include <array>
+#include <cstring>
 #include <string>
+#include <vector>
+
+#include "foundation/DataStream.h"
+#include "foundation/Log.h"
 
 namespace {
 
@@ -85,4 +90,67 @@ void InputVirtualButton::clearValues() {
         value.held = value.down = 0;
         value.lastPressTime = value.pressTime = 0.0;
     }
+    modifiers = 0;
+    wheel = 0.0;
+    runModifier = 0;
+}
+
+const char* const* buttonEventNames() {
+    static const auto names = [] {
+        static std::vector<std::string> texts;
+        for (const char* name :
+             {"onCatch", "onAction", "onBtnJump", "onBtnHint", "onBtnFwDown", "onBtnFwUp", "onBtnBkDown", "onBtnBkUp",
+              "onBtnStepLeftDown", "onBtnStepLeftUp", "onBtnStepRightDown", "onBtnStepRightUp", "onAlwaysRun",
+              "onAutoMove", "onSwitchMoveMode", "onSetMoveModeDown", "onSetMoveModeUp", "onCrouch", "onCamera",
+              "onNextItem", "onPrevItem", "onScrollDown", "onScrollUp", "onOpenMainMenu", "onOpenGameMenu",
+              "onOpenGameMenuInventory", "onOpenGameMenuDialogs", "onOpenGameMenuReports", "onOpenGameMenuDocuments",
+              "onOpenGameMenuMaps", "onQuickSave", "onQuickLoad", "onPause"})
+            texts.emplace_back(name);
+        for (int k = 1; k <= 9; ++k) texts.push_back("onHot" + std::to_string(k));
+        for (int k = 0; k <= 9; ++k) texts.push_back("onDebug" + std::to_string(k));
+        for (int k = 1; k <= 12; ++k) texts.push_back("onF" + std::to_string(k));
+        texts.emplace_back("onQuitGame");
+        std::array<const char*, kInputButtonEventCount> pointers{};
+        for (std::size_t i = 0; i < pointers.size(); ++i) pointers[i] = texts.at(i).c_str();
+        return pointers;
+    }();
+    return names.data();
+}
+
+std::int32_t InputVirtualButton::write(DataStream& s) const {
+    std::int32_t total = 0;
+    for (std::uint8_t v : {reserved, catchFlag, runModifier})
+        if (!addField(total, writeU8(s, v))) return total;
+    if (!addField(total, writeI32(s, caughtButton))) return total;
+    for (const std::string& name : eventNames) {
+        if (name.size() > kInputEventNameLimit) {
+            engineLog().error("Input event name of %u bytes is too long to save", static_cast<unsigned>(name.size()));
+            return -1;
+        }
+        const auto length = static_cast<std::int32_t>(name.size());
+        if (!addField(total, writeU32(s, static_cast<std::uint32_t>(length)))) return total;
+        if (length > 0 && !addField(total, s.write(name.data(), length))) return total;
+    }
+    return total;
+}
+
+std::int32_t InputVirtualButton::read(DataStream& s) {
+    std::int32_t total = 0;
+    for (std::uint8_t* v : {&reserved, &catchFlag, &runModifier})
+        if (!addField(total, readU8(s, *v))) return total;
+    if (!addField(total, readI32(s, caughtButton))) return total;
+    char buffer[kInputEventNameLimit + 1];
+    for (std::string& name : eventNames) {
+        std::uint32_t length = 0;
+        if (!addField(total, readU32(s, length))) return total;
+        if (length > kInputEventNameLimit) {
+            engineLog().error("Input event name of %u bytes in the saved game is longer than %u",
+                              static_cast<unsigned>(length), static_cast<unsigned>(kInputEventNameLimit));
+            return -1;
+        }
+        std::memset(buffer, 0, sizeof(buffer));
+        if (length > 0 && !addField(total, readExact(s, buffer, static_cast<std::int32_t>(length)))) return total;
+        name.assign(buffer, length);
+    }
+    return total;
 }

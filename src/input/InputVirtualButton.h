@@ -4,8 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "input/InputButtons.h"
+
+class DataStream;
+struct InputSetup;
 
 // Virtual button ids (INPUT_VIRTUAL_BUTTONS): 0 to 59.
 constexpr std::int32_t kInputVirtualButtonCount = 60;
@@ -35,16 +39,40 @@ static_assert(sizeof(InputVirtualButtonValue) == 32);
 
 struct CurrentTime;
 
+// The event names a script assigns, onCatch first, onQuitGame last.
+constexpr std::int32_t kInputButtonEventCount = 65;
+const char* const* buttonEventNames();
+// The longest event name a save record carries.
+constexpr std::uint32_t kInputEventNameLimit = 2047;
+
 class InputVirtualButton {
 public:
     // One device button event: sets (pressed) or clears the down byte of
     // every action bound to the id.
     void onDeviceButton(std::int32_t id, bool pressed, const CurrentTime& time);
-    // Clears the run-time state of every action (held, down, both times);
-    // bindings and flags stay.
+    // Clears the run-time state of every action (held, down, both times),
+    // the modifier word, the wheel and the run modifier; bindings and flags
+    // stay.
     void clearValues();
 
+    // The buttons' part of a save record: the reserved, catch and
+    // run-modifier bytes, the caught button and the event names, each a u32
+    // length and its bytes. Bytes or the first negative field result; a
+    // stored name longer than kInputEventNameLimit is refused (-1, logged).
+    std::int32_t write(DataStream& stream) const;
+    std::int32_t read(DataStream& stream);
+
     InputVirtualButtonValue values[kInputVirtualButtonCount];
+    std::uint32_t modifiers = 0;  // left and right Control, Alt and Shift
+    const InputSetup* setup = nullptr;
+    std::uint8_t reserved = 0;  // carried by the save record only
+    double wheel = 0.0;
+    std::uint8_t runModifier = 0;  // 1 while the move-mode button holds the alternative mode
+    std::uint8_t catchFlag = 0;    // the next pressed device button is caught
+    std::int32_t caughtButton = kInputButtonNone;
+    // The script functions called for the events, by the order of
+    // buttonEventNames(); an empty name sends nothing.
+    std::string eventNames[kInputButtonEventCount];
 };
 
 // One row of the action table.

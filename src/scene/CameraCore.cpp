@@ -283,9 +283,19 @@ void CameraCore::takePose(const CurrentTime& sample) {
     case 8:
         if (autoCamera) autoCamera->step(pose, sample);
         break;
+    case 2:
+    case 4:
+    case 6: {
+        // The game views of the input core.
+        bool (*view)(double, Matrix34&) = effectiveMode() == 2   ? cameraServices.freeView
+                                          : effectiveMode() == 4 ? cameraServices.smoothedView
+                                                                 : cameraServices.fixedView;
+        Matrix34 taken;
+        if (view && view(sample.real.time, taken)) pose = taken;
+        break;
+    }
     default:
-        // Modes 0, 1 and 3 keep the pose the game core placed; the game
-        // views of modes 2, 4 and 6 hold the pose they were given.
+        // Modes 0, 1 and 3 keep the pose the game core placed.
         break;
     }
 }
@@ -777,7 +787,12 @@ bool CameraBlender::computePose(CameraBlendEntry& entry) {
         p = owner_.pose;
     } else if (std::strcmp(item.name, "head") == 0) {
         GameObject* character = scene ? scene->mainCharacterObject() : nullptr;
-        if (!character || !character->getWorldMatrix(p)) return false;
+        if (!character) return false;
+        // The smoothed eye view; the character's own pose without an input
+        // core.
+        if (!(cameraServices.smoothedView && cameraServices.smoothedView(CurrentTime(-1.0).real.time, p)) &&
+            !character->getWorldMatrix(p))
+            return false;
     } else if (std::strcmp(item.name, "link") == 0 || std::strcmp(item.name, "trace") == 0) {
         if (item.flags & CameraItemTarget) {
             bool boneMissing = false;
@@ -835,6 +850,8 @@ bool CameraBlender::computePose(CameraBlendEntry& entry) {
     }
     entry.pose = p;
     entry.started = true;
+    if (firstFrame && (item.flags & CameraItemSnap) && cameraServices.startViewsAt)
+        cameraServices.startViewsAt(p, CurrentTime(-1.0).real.time);
     return true;
 }
 

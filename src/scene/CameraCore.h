@@ -40,6 +40,14 @@ struct CameraServices {
     // The free distance along a line (from, unit direction, distance),
     // for the flyer's scene test; unset: the distance itself.
     float (*physicsDistance)(const float* from, const float* direction, float distance) = nullptr;
+    // The input core's views for a time: the free-flying view (camera mode
+    // 2), the smoothed eye view (mode 4 and the stack's "head" pose) and the
+    // smoothed fixed-camera view (mode 6). False when there is no input core.
+    bool (*freeView)(double time, Matrix34& out) = nullptr;
+    bool (*smoothedView)(double time, Matrix34& out) = nullptr;
+    bool (*fixedView)(double time, Matrix34& out) = nullptr;
+    // A stack item's "!": the game views start over at the pose.
+    void (*startViewsAt)(const Matrix34& pose, double time) = nullptr;
     // Width / height of the display mode, used when "fixed_aspect_ratio" is off.
     float displayAspect = 4.0f / 3.0f;
 };

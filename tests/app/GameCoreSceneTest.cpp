@@ -11,6 +11,7 @@
 #include "app/SoundAttenuation.h"
 #include "foundation/TimeCore.h"
 #include "foundation/TimerCore.h"
+#include "input/InputCore.h"
 #include "game/Dialog.h"
 #include "foundation/StringHelper.h"
 #include "scene/Scene.h"
@@ -272,7 +273,13 @@ TEST(GameCoreScene, LeavingTheGameModeAsksForTheControllerOnlyWithoutAMainCharac
 
     TestModel hero("hero");
     f.game->currentScene()->models.push_back(GameObjectLink::fromObject(&hero));
+    // A new main character restarts the input views and the mode's motion
+    // selection.
+    InputCore input;
+    testing_support::ScopedCoreMember<InputCore> useInput{gameCore.input, &input};
+    gameCore.cameraMode = 1;
     ASSERT_TRUE(gameCore.scene_setMainCharacterByName("hero"));
+    EXPECT_TRUE(input.virtualDevices.motion.enabled);
     f.lua.log().clear();
     for (std::int32_t mode : {1, 2, 0, 4}) gameCore.setCameraMode(mode, CurrentTime(-1.0));
     EXPECT_FALSE(f.logged(missing));

@@ -199,7 +199,7 @@ TEST(GameSetupScript, ApplyTellsWhetherVideoOptionsChanged) {
     SetupScript s;
     s.run("setup:setMouse(10)");
     s.run("setup:apply()");
-    EXPECT_FLOAT_EQ(s.setup.input.mouseSpeed[0], 10.0f * 0.014f + 0.1f);
+    EXPECT_FLOAT_EQ(s.setup.input.virtualDevices.setup.cursorSpeed[0], 10.0f * 0.014f + 0.1f);
     EXPECT_EQ(s.setup.fileValue("mouse", "sense"), "10.00");
 }
 
@@ -227,7 +227,7 @@ TEST(GameSetupScript, CancelRestoresTheAppliedOptionsAndRewritesTheFile) {
 
 TEST(GameSetupScript, InitAndDefaultsWorkOnTheEditedCopy) {
     SetupScript s;
-    s.setup.input.mouseSpeed[0] = 0.1f + 20.0f * 0.014f;
+    s.setup.input.virtualDevices.setup.cursorSpeed[0] = 0.1f + 20.0f * 0.014f;
     s.setup.video.activeVideoSetup().aa = 2;
     s.run("setup:init()");
     EXPECT_EQ(s.run("setup:VAA()"), "3");

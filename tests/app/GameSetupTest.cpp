@@ -39,8 +39,8 @@ TEST(GameSetup, WithoutSetupFileTheDefaultsHoldAndTheFirstApplyWritesEveryKey) {
     EXPECT_FALSE(f.logged("Can't read configuration file"));
     // Pushed straight into the cores.
     EXPECT_EQ(f.video.activeVideoSetup().res_width, 1600);
-    EXPECT_FLOAT_EQ(f.input.mouseSpeed[0], 0.8f);
-    EXPECT_FLOAT_EQ(f.input.cameraSpeed[1], 0.25f);
+    EXPECT_FLOAT_EQ(f.input.virtualDevices.setup.cursorSpeed[0], 0.8f);
+    EXPECT_FLOAT_EQ(f.input.virtualDevices.setup.lookSpeed[1], 0.25f);
 
     EXPECT_TRUE(f.setup.apply());
     struct Key {
@@ -121,8 +121,8 @@ TEST(GameSetup, ValuesOfTheFileOverTheDefaultsAndFixedOnesSurviveTheWrite) {
     EXPECT_TRUE(f.logged("Invalid value of sound setting [voice]: 3"));
     EXPECT_EQ(o.video.aa, 1);
     EXPECT_FLOAT_EQ(f.sound.volumes.channels[4].setup, 0.25f);
-    EXPECT_FLOAT_EQ(f.input.cameraSpeed[0], 80.0f * 0.004f + 0.05f);
-    EXPECT_EQ(f.input.invertCamera, 1);
+    EXPECT_FLOAT_EQ(f.input.virtualDevices.setup.lookSpeed[0], 80.0f * 0.004f + 0.05f);
+    EXPECT_EQ(f.input.virtualDevices.setup.invertLook, 1);
 
     f.setup.edited.crosshairIndex = 3;
     f.setup.apply();
@@ -161,9 +161,9 @@ TEST(GameSetup, SensitivitiesMapToInputSpeedsAndBack) {
         record.cameraSensitivity = percent;
         record.invertCamera = 1;
         f.setup.pushDirect(record);
-        EXPECT_FLOAT_EQ(f.input.mouseSpeed[0], percent * 0.014f + 0.1f);
-        EXPECT_FLOAT_EQ(f.input.mouseSpeed[1], f.input.mouseSpeed[0]);
-        EXPECT_FLOAT_EQ(f.input.cameraSpeed[0], percent * 0.004f + 0.05f);
+        EXPECT_FLOAT_EQ(f.input.virtualDevices.setup.cursorSpeed[0], percent * 0.014f + 0.1f);
+        EXPECT_FLOAT_EQ(f.input.virtualDevices.setup.cursorSpeed[1], f.input.virtualDevices.setup.cursorSpeed[0]);
+        EXPECT_FLOAT_EQ(f.input.virtualDevices.setup.lookSpeed[0], percent * 0.004f + 0.05f);
         SetupOptions back;
         f.setup.pullFromCores(back);
         EXPECT_NEAR(back.mouseSensitivity, percent, 1e-3);

@@ -29,7 +29,7 @@ std::int32_t idOf(const char* name) {
 }
 
 const InputVirtualButtonValue& binding(const SetupFixture& f, const char* action) {
-    return f.input.virtualButton.values[findVirtualButton(action)];
+    return f.input.virtualDevices.virtualButton.values[findVirtualButton(action)];
 }
 
 void writeSetupFile(const SetupFixture& f, const std::string& text) {
@@ -80,10 +80,10 @@ TEST(InputVirtualButtons, EmptySetupDefaultsGiveTheBuiltInBindings) {
     EXPECT_NE(defaults->findVariable("def_gamemenuinventory_btn1"), nullptr);
     EXPECT_NE(defaults->findVariable("def_quit_btn0"), nullptr);
 
-    InputVirtualButtonValue& stale = f.input.virtualButton.values[3];
+    InputVirtualButtonValue& stale = f.input.virtualDevices.virtualButton.values[3];
     stale.held = stale.down = 1;
     stale.pressTime = stale.lastPressTime = 4.0;
-    InputCore::mapVirtualButtons(f.input.virtualButton);
+    InputCore::mapVirtualButtons(f.input.virtualDevices.virtualButton);
 
     const struct {
         const char* action;
@@ -123,7 +123,7 @@ TEST(InputVirtualButtons, SetupDefaultsOverrideTheBuiltInBindings) {
     defaults.getVariable("def_jump_btn0").setString("NONE");
     defaults.getVariable("def_back_btn1").setString("KEY_WW");
     InputCore::setDefaultBindings();
-    InputCore::mapVirtualButtons(f.input.virtualButton);
+    InputCore::mapVirtualButtons(f.input.virtualDevices.virtualButton);
 
     EXPECT_EQ(binding(f, "forward").action0, idOf("KEY_W"));
     EXPECT_EQ(binding(f, "forward").action1, idOf("GrayEnter"));
@@ -162,7 +162,7 @@ TEST(InputVirtualButtons, BindingsWrittenBySetupAreReadBack) {
         SetupFixture first;
         writeSetupFile(first, "[keys]\r\nhint_0 = KEY_H\r\njump_0 = KEY_J\r\n");
         ASSERT_TRUE(first.setup.load(true));
-        InputVirtualButtonValue* values = first.input.virtualButton.values;
+        InputVirtualButtonValue* values = first.input.virtualDevices.virtualButton.values;
         values[findVirtualButton("forward")].action0 = idOf("KEY_E");
         values[findVirtualButton("action")].action1 = idOf("SPACE");
         values[findVirtualButton("hint")].action0 = kInputButtonNone;  // read from the file, now unbound
@@ -190,19 +190,19 @@ TEST(InputVirtualButtons, BindingsWrittenBySetupAreReadBack) {
     writeSetupFile(second, file);
     ASSERT_TRUE(second.setup.load(true));
     for (std::int32_t i = 0; i < kInputVirtualButtonCount; ++i) {
-        const InputVirtualButtonValue& a = second.input.virtualButton.values[i];
+        const InputVirtualButtonValue& a = second.input.virtualDevices.virtualButton.values[i];
         const InputVirtualButtonValue& b = written[i];
         EXPECT_EQ(a.action1, b.action1) << i;
         if (i == findVirtualButton("qsave")) continue;
         EXPECT_EQ(a.action0, b.action0) << i;
     }
-    EXPECT_EQ(second.input.virtualButton.values[findVirtualButton("qsave")].action0, kInputButtonNone);
+    EXPECT_EQ(second.input.virtualDevices.virtualButton.values[findVirtualButton("qsave")].action0, kInputButtonNone);
 }
 
 TEST(InputVirtualButtons, ResettingTheKeyGroupRestoresTheDefaultBindings) {
     SetupFixture f;
     ASSERT_TRUE(f.setup.load(true));
-    InputVirtualButtonValue& forward = f.input.virtualButton.values[findVirtualButton("forward")];
+    InputVirtualButtonValue& forward = f.input.virtualDevices.virtualButton.values[findVirtualButton("forward")];
     forward.action0 = idOf("KEY_Z");
     forward.flags = 0;
     f.setup.resetDefaults(f.setup.edited, kSetupResetVideo | kSetupResetSound | kSetupResetControls);

@@ -2,6 +2,7 @@
 
 #include <SDL.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "platform/Window.h"
 #include "platform/dinput8/ScriptedInput.h"
 #include "platform/dinput8/SdlInput.h"
+#include "scene/CameraFixture.h"
 #include "support/TestSupport.h"
 
 namespace di = platform::dinput8;
@@ -31,7 +33,7 @@ struct InputFixture {
         env.sleeper = [this](di::DWORD ms) { slept.push_back(ms); };
         env.sink = [this](const char* line) { report.emplace_back(line); };
         di::setEnvironment(std::move(env));
-        InputCore::mapVirtualButtons(input.virtualButton);
+        InputCore::mapVirtualButtons(input.virtualDevices.virtualButton);
     }
     ~InputFixture() {
         input.release();
@@ -40,8 +42,11 @@ struct InputFixture {
     }
     bool logged(const std::string& text) const { return gameCore.log->contains(text); }
     void frame() { input.update(CurrentTime{}); }
+    // The device reads of a frame without the motion step, which would
+    // consume the accumulated motion.
+    void poll() { input.devices.pollAll(input, CurrentTime{}); }
     const InputVirtualButtonValue& action(const char* name) const {
-        return input.virtualButton.values[findVirtualButton(name)];
+        return input.virtualDevices.virtualButton.values[findVirtualButton(name)];
     }
 
     di::Environment saved;
@@ -188,17 +193,18 @@ TEST(InputDevices, EventsOfOneFrameAreDeliveredOnePerPollInOrder) {
     const int keyboard = f.scripted->addDevice(di::DI8DEVTYPE_KEYBOARD, "Keyboard");
     const int mouse = f.scripted->addDevice(di::DI8DEVTYPE_MOUSE, "Mouse");
     ASSERT_TRUE(f.input.Initialize());
-    f.input.motion.enabled = true;  // as the game camera mode selects it
+    f.input.virtualDevices.motion.enabled = true;  // as the game camera mode selects it
     f.frame();
     f.scripted->press(keyboard, di::DIK_W);
     f.scripted->press(keyboard, di::DIK_S);
     f.scripted->queue(mouse, 0, di::DIMOFS_X, 1200);
     f.scripted->queue(mouse, 0, di::DIMOFS_Y, static_cast<di::DWORD>(-50));
     f.scripted->queue(mouse, 0, di::DIMOFS_X, 7);
-    f.frame();
+    f.poll();
     EXPECT_EQ(f.action("forward").down, 0);
-    EXPECT_EQ(f.input.motion.dx, 7.0f);  // 1200 counts as no movement
-    EXPECT_EQ(f.input.motion.dy, -50.0f);
+    // Scaled by the look speeds; 1200 counts as no movement.
+    EXPECT_EQ(f.input.virtualDevices.motion.dx, 7.0f * 0.25f);
+    EXPECT_EQ(f.input.virtualDevices.motion.dy, -50.0f * 0.25f);
     f.frame();
     EXPECT_EQ(f.action("forward").down, 1);
     EXPECT_EQ(f.action("back").down, 0);
@@ -234,13 +240,13 @@ TEST(InputDevices, LockedInputDeliversNothingAndFlushDrainsWithoutDelivering) {
     const int keyboard = f.scripted->addDevice(di::DI8DEVTYPE_KEYBOARD, "Keyboard");
     const int mouse = f.scripted->addDevice(di::DI8DEVTYPE_MOUSE, "Mouse");
     ASSERT_TRUE(f.input.Initialize());
-    f.input.motion.enabled = true;
+    f.input.virtualDevices.motion.enabled = true;
     f.frame();
     f.input.flags |= kInputCoreLocked;  // what the script's lock sets
     f.scripted->press(keyboard, di::DIK_W);
     f.scripted->queue(mouse, 0, di::DIMOFS_X, 5);
-    f.frame();
-    EXPECT_EQ(f.input.motion.dx, 5.0f);  // locking stops no motion
+    f.poll();
+    EXPECT_EQ(f.input.virtualDevices.motion.dx, 5.0f * 0.25f);  // locking stops no motion
     f.input.flags &= ~kInputCoreLocked;
     for (int i = 0; i < 3; ++i) f.frame();
     EXPECT_EQ(f.action("forward").down, 0);
@@ -260,10 +266,10 @@ TEST(InputDevices, LockedInputDeliversNothingAndFlushDrainsWithoutDelivering) {
     f.scripted->press(keyboard, di::DIK_D);
     f.scripted->queue(mouse, 0, di::DIMOFS_Y, 9);
     f.frame();
-    f.input.virtualButton.values[findVirtualButton("jump")].down = 1;
+    f.input.virtualDevices.virtualButton.values[findVirtualButton("jump")].down = 1;
     f.scripted->press(keyboard, di::DIK_W);
     f.input.reset(CurrentTime{});
-    EXPECT_EQ(f.input.motion.dx + f.input.motion.dy + f.input.motion.wheel, 0.0f);
+    EXPECT_EQ(f.input.virtualDevices.motion.dx + f.input.virtualDevices.motion.dy + f.input.virtualDevices.motion.wheel, 0.0f);
     EXPECT_EQ(f.action("jump").down, 0);
     for (int i = 0; i < 3; ++i) f.frame();
     EXPECT_EQ(f.action("right").down + f.action("forward").down, 0);
@@ -323,7 +329,7 @@ protected:
             GTEST_SKIP() << "no SDL video";
         fixture = std::make_unique<InputFixture>(di::createSdlInput());
         ASSERT_TRUE(fixture->input.Initialize());
-        fixture->input.motion.enabled = true;
+        fixture->input.virtualDevices.motion.enabled = true;
         fixture->frame();
     }
     void TearDown() override {
@@ -374,12 +380,12 @@ TEST_F(SdlInputTest, KeysWheelAndButtonsBecomeDeviceButtons) {
     push(button);
     button.button.button = SDL_BUTTON_X2;  // no offset of the mouse format
     push(button);
-    fixture->frame();
+    fixture->poll();
     const InputDevice& keyboard = *device(InputDeviceKeyboard);
     ASSERT_EQ(keyboard.events.size(), 1u);
     EXPECT_EQ(keyboard.events[0].id, 79);
     EXPECT_TRUE(keyboard.events[0].down);
-    EXPECT_EQ(fixture->input.motion.wheel, 120.0f);
+    EXPECT_EQ(fixture->input.virtualDevices.motion.wheel, 120.0f * 0.25f);  // the wheel factor
     const InputDevice& mouse = *device(InputDeviceMouse);
     ASSERT_EQ(mouse.events.size(), 1u);
     EXPECT_EQ(mouse.events[0].id, buttonIdFromOffset(InputDeviceMouse, 13));
@@ -415,7 +421,7 @@ TEST_F(SdlInputTest, AVirtualJoystickGivesItsButtonsAndAxes) {
     ASSERT_GE(index, 0) << SDL_GetError();
     fixture = std::make_unique<InputFixture>(di::createSdlInput());
     ASSERT_TRUE(fixture->input.Initialize());
-    fixture->input.motion.enabled = true;
+    fixture->input.virtualDevices.motion.enabled = true;
     fixture->frame();
     InputDevice* stick = device(InputDeviceJoystick);
     ASSERT_NE(stick, nullptr);
@@ -450,4 +456,80 @@ TEST_F(SdlInputTest, AVirtualJoystickGivesItsButtonsAndAxes) {
     EXPECT_TRUE(sawButton);
     fixture.reset();
     SDL_JoystickDetachVirtual(index);
+}
+
+// Mouse motion through the scripted devices and a frame, in each camera
+// mode the game core selects.
+TEST(InputMotion, TheCameraModeRoutesTheLookMotion) {
+    const struct {
+        const char* what;
+        std::int32_t mode;
+        bool stackPlaying;
+        bool view, fixedView, cursor, freeView;
+    } cases[] = {
+        {"Observer: the free view only", 0, false, false, false, false, true},
+        {"Game", 1, false, true, false, false, false},
+        {"Dialog", 2, false, true, false, false, false},
+        {"DialogCursor", 3, false, false, false, true, false},
+        {"Fixed", 4, false, false, true, false, false},
+        {"Movie", 5, false, false, false, false, false},
+        {"Editor", 7, false, false, false, true, false},
+        {"EditorFly: the free view only", 8, false, false, false, false, true},
+        {"a playing camera stack routes as Player", 1, true, false, false, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        InputFixture f;
+        testing_support::ScopedCoreMember<InputCore> use{gameCore.input, &f.input};
+        const int mouse = f.scripted->addDevice(di::DI8DEVTYPE_MOUSE, "Mouse");
+        ASSERT_TRUE(f.input.Initialize());
+        if (c.stackPlaying) gameCore.flags |= kGameFlagCameraOverride;
+        gameCore.cameraMode = c.mode == 0 ? 1 : 0;
+        gameCore.setCameraMode(c.mode, CurrentTime{});
+        f.frame();
+        const Matrix33 view = f.input.viewSmoother.orientation.matrix;
+        const Matrix33 fixedView = f.input.fixedViewSmoother.orientation.matrix;
+        f.scripted->queue(mouse, 0, di::DIMOFS_X, 40);
+        f.scripted->queue(mouse, 0, di::DIMOFS_Y, 20);
+        f.frame();
+        EXPECT_EQ(std::memcmp(&view, &f.input.viewSmoother.orientation.matrix, sizeof(view)) != 0, c.view);
+        EXPECT_EQ(std::memcmp(&fixedView, &f.input.fixedViewSmoother.orientation.matrix, sizeof(view)) != 0,
+                  c.fixedView);
+        EXPECT_EQ(f.input.virtualDevices.pointer.x != 100.0f, c.cursor);
+        // The free view turns by the motion with its y negated.
+        EXPECT_EQ(f.input.characterState.turnX, c.freeView ? 10.0f : 0.0f);
+        EXPECT_EQ(f.input.characterState.turnY, c.freeView ? -5.0f : 0.0f);
+        // Nothing stays accumulated after the frame.
+        EXPECT_EQ(f.input.virtualDevices.motion.dx, 0.0f);
+        gameCore.flags &= ~kGameFlagCameraOverride;
+    }
+}
+
+// In the "Game" camera mode the scene camera shows the smoothed eye view
+// that the mouse turns.
+TEST(InputMotion, TheGameCameraShowsTheSmoothedView) {
+    InputFixture f;
+    testing_support::CameraScene room;
+    testing_support::ScopedCoreMember<InputCore> use{gameCore.input, &f.input};
+    const int mouse = f.scripted->addDevice(di::DI8DEVTYPE_MOUSE, "Mouse");
+    ASSERT_TRUE(f.input.Initialize());
+    gameCore.setCameraMode(1, CurrentTime{});
+    CameraCore& camera = room.camera();
+    ASSERT_EQ(camera.effectiveMode(), 4u);
+
+    Matrix34 smoothed{};
+    for (double t = 1.0; t < 1.35; t += 0.1) {
+        CurrentTime sample = testing_support::frameAt(t, 0.1);
+        sample.real.time = t;
+        f.scripted->queue(mouse, 0, di::DIMOFS_X, 60);
+        f.scripted->queue(mouse, 0, di::DIMOFS_Y, static_cast<di::DWORD>(-30));
+        f.input.update(sample);
+        // What the view smoother gives for this frame, from a copy.
+        ViewSmoother expected = f.input.viewSmoother;
+        expected.getViewMatrix(t, smoothed);
+        expected.release();
+        camera.update(sample);
+    }
+    for (int i = 0; i < 12; ++i) EXPECT_FLOAT_EQ(camera.pose.m[i], smoothed.m[i]) << i;
+    EXPECT_LT(camera.pose.m[0], 0.99f);  // the view has turned
 }
