@@ -12,6 +12,7 @@
 
 #include "sound/OggSource.h"
 
+class Sound;
 class SoundInstance;
 
 // The sound channels (indexes of the channel lists and volumes).
@@ -45,10 +46,42 @@ public:
     // The output format the decoder gives (zero while closed or silent).
     const WAVEFORMATEX& format() const { return source.format(); }
     // Opens the decoder with the channel's mono rule.
-    bool open() { return source.open(soundChannelNeedsMono(channel_)); }
+    // Opens the decoder with the channel's mono rule under the engine lock;
+    // a sound already open is refused.
+    bool open();
+    // Closes the decoder; refused (the source stays) while instances or
+    // pushed sounds are left, unless the game is shutting down.
+    bool release();
+    // The sound's length in seconds, opening it when needed; 0.0 when it
+    // cannot be opened.
+    double getDuration();
+
+    // A new play instance: a duplicate of the first one when there is one
+    // (whole buffers only), else a new buffer, allocated at once when
+    // allocate is asked or the bank's buffers are allocated. Null on failure.
+    SoundInstance* newInstance(bool allocate, bool want3D);
+    // Gives an instance back: a whole allocated buffer stays cached (released
+    // bit and time) for duplication, any other instance is deleted at once.
+    bool releaseInstance(SoundInstance* instance);
+    // Deletes the instance at index; the last one moves into its slot.
+    void deleteInstance(std::size_t index);
+    // The sound thread's upkeep of the instances at game time now.
+    void updateInstances(double now);
+
+    // Lists and unlists a sound object that uses this sound.
+    bool push(Sound* sound);
+    bool pop(Sound* sound);
+
+    bool allocateInstances();
+    bool deallocateInstances();
 
     OggSource source;
     std::vector<SoundInstance*> instances;
+    std::vector<Sound*> sounds;
+    // Game time of the last upkeep with users; 0 after opening.
+    double lastUsed = 0.0;
+    // The bank whose buffers-allocated state new instances follow.
+    class SoundBank* bankOwner = nullptr;
 
 private:
     std::string name_;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 class Sound {
 public:
@@ -15,6 +16,8 @@ public:
     // Starts a volume fade to silence over the given seconds.
     void fade(float seconds);
 
+    // The object's name, used in the sound messages.
+    std::string name;
     std::uint32_t flags = 0;
     bool fading = false;
     float fadeSeconds = 0.0f;

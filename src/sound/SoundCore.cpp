@@ -8,12 +8,14 @@
 #include "foundation/IniFile.h"
 #include "foundation/Log.h"
 #include "foundation/StringHelper.h"
+#include "foundation/TimeCore.h"
 #include "platform/Process.h"
 #include "platform/Time.h"
 #include "resources/MovieDataManager.h"
 #include "scene/CameraCore.h"
 #include "scene/Scene.h"
 #include "sound/Sound.h"
+#include "sound/SoundBank.h"
 #include "sound/SoundSettings.h"
 
 namespace {
@@ -54,7 +56,7 @@ const SoundQuality& soundQuality(std::int32_t index) {
     return kQualityTable[2];
 }
 
-SoundCore::SoundCore() {
+SoundCore::SoundCore() : bank(std::make_unique<SoundBank>()) {
     listenerParameters_.dwSize = sizeof(DS3DLISTENER);
     listenerParameters_.vOrientFront = {0.0f, 0.0f, 1.0f};
     listenerParameters_.vOrientTop = {0.0f, 1.0f, 0.0f};
@@ -66,6 +68,7 @@ SoundCore::SoundCore() {
 
 SoundCore::~SoundCore() {
     stopThread();
+    bank.reset();
     if (!(gameCore.flags & kGameFlagQuietRelease)) {
         if (listener_) engineLog().error("Primary Sound buffer Listener not released");
         if (primary_) engineLog().error("Primary Sound buffer not released");
@@ -197,7 +200,10 @@ void SoundCore::threadMain() {
         {
             // The bank update of each tick runs under its own crash title.
             CrashGuard guard(kGuardSoundBuffers);
-            if (volumes.master.script * volumes.master.setup > 0.0f) ++bankTicks_;
+            if (volumes.master.script * volumes.master.setup > 0.0f) {
+                updateSoundBank(*bank, CurrentTime(-1.0).game.time);
+                ++bankTicks_;
+            }
             ++ticks_;
         }
         unlock();
@@ -232,6 +238,7 @@ void SoundCore::releaseInterfaces() {
 
 void SoundCore::releaseAll() {
     stopThread();
+    bank->releasePackages();
     releaseInterfaces();
 }
 

@@ -23,10 +23,12 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <thread>
 
 class Scene;
+class SoundBank;
 struct CurrentTime;
 
 // The sound options of the player's setup.
@@ -134,6 +136,8 @@ public:
 
     SoundSetup setup;
     SoundVolumes volumes;
+    // Every sound resource asked for, per channel (owned).
+    std::unique_ptr<SoundBank> bank;
     // Sound buffers allocated and playing, by kind: streamed 2D, streamed
     // 3D, whole 2D, whole 3D.
     std::int32_t allocatedBuffers[4] = {};

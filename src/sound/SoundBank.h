@@ -1,0 +1,48 @@
+// The sound bank: per channel, every sound resource the game has asked for,
+// each one BankSound, in a list sorted by resource name (byte-wise).
+//
+// Bank sounds are created closed and live until the release phase; the
+// sound thread's tick keeps them: it refills and ends play instances, drops
+// cached ones and closes a sound nobody used for 30 seconds of game time.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "sound/BankSound.h"
+
+class SoundBank {
+public:
+    SoundBank() = default;
+    // Releases the packages and frees the lists.
+    ~SoundBank();
+    SoundBank(const SoundBank&) = delete;
+    SoundBank& operator=(const SoundBank&) = delete;
+
+    // The channel's bank sound of that resource name, created (closed) at its
+    // sorted place when absent. Null only for a channel outside 0..4.
+    BankSound* acquire(std::int32_t channel, const char* name, const char* aliasText);
+    // Releases every bank sound; a channel whose sounds all closed is freed,
+    // any other stays (logged). True when all channels were freed.
+    bool releasePackages();
+
+    const std::vector<BankSound*>& channel(std::int32_t index) const { return lists_[index]; }
+
+    // New instances get their buffer at once while true (false during a load).
+    bool buffersAllocated = true;
+
+private:
+    friend void updateSoundBank(SoundBank& bank, double now);
+    std::vector<BankSound*> lists_[kSoundChannelCount];
+};
+
+// The channel's list and settings name ("effect" … "music"), "master" for 6.
+const char* soundChannelListName(std::int32_t channel);
+
+// Seconds an unused open bank sound stays open.
+constexpr double kBankSoundIdleSeconds = 30.0;
+
+// The sound thread's tick at game time now, under the engine lock: upkeep of
+// the instances of every open sound with users; an open sound with neither
+// instances nor pushed sounds is closed once idle over 30 s.
+void updateSoundBank(SoundBank& bank, double now);

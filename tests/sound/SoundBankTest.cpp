@@ -1,0 +1,142 @@
+#include "sound/SoundBank.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "sound/Sound.h"
+#include "sound/SoundBuffer.h"
+#include "sound/SoundFixture.h"
+
+namespace {
+
+using namespace sound_fixture;
+
+std::string shortEffect() { return oggBytes("length 0.5\ntone 440 0.5\n"); }
+
+}  // namespace
+
+TEST(SoundBank, AcquireKeepsEachChannelSortedAndFindsTheSameSound) {
+    SoundBank bank;
+    const char* names[] = {"mid", "Zed", "alpha", "mid", "zed"};
+    BankSound* firstMid = nullptr;
+    for (const char* name : names) {
+        BankSound* sound = bank.acquire(SoundChannelEffect, name, "direct");
+        ASSERT_NE(sound, nullptr);
+        if (std::strcmp(name, "mid") == 0) {
+            if (!firstMid) firstMid = sound;
+            EXPECT_EQ(sound, firstMid);
+        }
+        EXPECT_FALSE(sound->source.isOpen());
+    }
+    const auto& list = bank.channel(SoundChannelEffect);
+    ASSERT_EQ(list.size(), 4u);
+    // Byte-wise order: upper case before lower case.
+    EXPECT_STREQ(list[0]->name(), "Zed");
+    EXPECT_STREQ(list[1]->name(), "alpha");
+    EXPECT_STREQ(list[2]->name(), "mid");
+    EXPECT_STREQ(list[3]->name(), "zed");
+    EXPECT_TRUE(bank.channel(SoundChannelMusic).empty());
+    EXPECT_EQ(bank.acquire(5, "mid", "direct"), nullptr);
+    EXPECT_EQ(bank.acquire(-1, "mid", "direct"), nullptr);
+}
+
+TEST(SoundBank, IdleSoundClosesAfterThirtySecondsAndReopensOnItsNextUse) {
+    SoundWorld world({oggFile("click", "effect", shortEffect())});
+    SoundBank& bank = *world.core.bank;
+    BankSound* click = bank.acquire(SoundChannelEffect, "click", "direct");
+    ASSERT_TRUE(click->open());
+    EXPECT_FALSE(click->open());
+    EXPECT_TRUE(world.log().contains("Fail create sound object [click] from alias [direct]: Already created"));
+
+    updateSoundBank(bank, 30.0);
+    EXPECT_TRUE(click->source.isOpen());
+    updateSoundBank(bank, 30.5);
+    EXPECT_FALSE(click->source.isOpen());
+    EXPECT_EQ(bank.channel(SoundChannelEffect).size(), 1u);  // the record stays
+
+    SoundInstance* instance = click->newInstance(false, true);
+    ASSERT_NE(instance, nullptr);
+    EXPECT_TRUE(click->source.isOpen());
+    EXPECT_TRUE(instance->buffer->allocated());
+    EXPECT_NEAR(click->getDuration(), 0.5, 0.01);
+    // A sound with an instance stays open whatever the time.
+    updateSoundBank(bank, 100.0);
+    EXPECT_TRUE(click->source.isOpen());
+    EXPECT_DOUBLE_EQ(click->lastUsed, 100.0);
+    // Release refuses while the instance is listed.
+    EXPECT_FALSE(click->release());
+    EXPECT_TRUE(world.log().contains(" Not all sounds threads released. Cant release sound [click] from alias [direct]"));
+    click->deleteInstance(0);
+    EXPECT_TRUE(click->release());
+}
+
+TEST(SoundBank, CachedInstanceIsDuplicatedAndGoesOnceASecondExists) {
+    SoundWorld world({oggFile("click", "effect", shortEffect())});
+    SoundBank& bank = *world.core.bank;
+    BankSound* click = bank.acquire(SoundChannelEffect, "click", "direct");
+    SoundInstance* first = click->newInstance(false, true);
+    ASSERT_NE(first, nullptr);
+    ASSERT_TRUE(click->releaseInstance(first));
+    ASSERT_EQ(click->instances.size(), 1u);  // cached, not deleted
+    EXPECT_TRUE(first->buffer->flags & SoundBuffer::kReleased);
+    const double released = first->buffer->releaseTime;
+
+    // Within the cache time the cached instance stays.
+    updateSoundBank(bank, released + 4.0);
+    ASSERT_EQ(click->instances.size(), 1u);
+
+    SoundInstance* second = click->newInstance(false, true);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(world.core.allocatedBuffers[3], 2);  // a duplicate of the cached buffer
+    EXPECT_FALSE(second->buffer->flags & SoundBuffer::kReleased);
+    updateSoundBank(bank, released + 4.5);
+    ASSERT_EQ(click->instances.size(), 1u);
+    EXPECT_EQ(click->instances[0], second);
+    EXPECT_EQ(world.core.allocatedBuffers[3], 1);
+
+    // Alone and cached past the cache time: dropped.
+    ASSERT_TRUE(click->releaseInstance(second));
+    updateSoundBank(bank, second->buffer->releaseTime + 5.5);
+    EXPECT_TRUE(click->instances.empty());
+    EXPECT_EQ(world.core.allocatedBuffers[3], 0);
+
+    SoundInstance stranger(click, true);
+    EXPECT_FALSE(click->releaseInstance(&stranger));
+    EXPECT_TRUE(world.log().contains("Can't release sound [click] from alias [direct] thread: not found"));
+}
+
+TEST(SoundBank, PushAndPopListEachSoundOnce) {
+    SoundBank bank;
+    BankSound* click = bank.acquire(SoundChannelEffect, "click", "click_alias");
+    Sound a, b;
+    a.name = "a";
+    b.name = "b";
+    EXPECT_TRUE(click->push(&a));
+    EXPECT_TRUE(click->push(&b));
+    EXPECT_FALSE(click->push(&a));
+    EXPECT_EQ(click->sounds.size(), 2u);
+    EXPECT_TRUE(click->pop(&a));
+    EXPECT_TRUE(click->pop(&a));  // not pushed: logged, still true
+    ASSERT_EQ(click->sounds.size(), 1u);
+    EXPECT_EQ(click->sounds[0], &b);
+    EXPECT_FALSE(click->release());
+    EXPECT_TRUE(click->pop(&b));
+}
+
+TEST(SoundBank, ReleasePackagesKeepsAChannelWithUsers) {
+    SoundWorld world({oggFile("click", "effect", shortEffect()), oggFile("song", "music", shortEffect())});
+    SoundBank& bank = *world.core.bank;
+    BankSound* click = bank.acquire(SoundChannelEffect, "click", "direct");
+    ASSERT_TRUE(bank.acquire(SoundChannelMusic, "song", "direct")->open());
+    Sound user;
+    user.name = "user";
+    ASSERT_TRUE(click->push(&user));
+    EXPECT_FALSE(bank.releasePackages());
+    EXPECT_TRUE(world.log().contains("Not all sounds released from sound package effect"));
+    EXPECT_EQ(bank.channel(SoundChannelEffect).size(), 1u);
+    EXPECT_TRUE(bank.channel(SoundChannelMusic).empty());
+    click->pop(&user);
+    EXPECT_TRUE(bank.releasePackages());
+}
