@@ -1,12 +1,19 @@
 #include "sound/SoundBank.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "app/GameCore.h"
 #include "foundation/Log.h"
 #include "sound/SoundBuffer.h"
+#include "app/SaveGame.h"
 #include "foundation/TimeCore.h"
+#include "resources/FilePackageDBData.h"
+#include "resources/PackageDatabase.h"
+#include "script/ScriptVariable.h"
+#include "script/VariablesCore.h"
 #include "sound/Sound.h"
 #include "sound/SoundCore.h"
 #include "sound/SoundSettings.h"
@@ -29,6 +36,32 @@ public:
 private:
     SoundCore* core_;
 };
+
+constexpr std::size_t kMaxSoundName = 127;
+constexpr std::size_t kMaxAliasPath = 511;
+
+std::string cut(std::string text, std::size_t limit) {
+    if (text.size() > limit) text.resize(limit);
+    return text;
+}
+
+bool resourceExists(std::int32_t channel, const std::string& name) {
+    FilePackageDBData* data = packageData();
+    return data && data->find(".ogg", name, soundChannelSource(channel)) != 0;
+}
+
+// The value of the alias variable at path below the globals, as text.
+bool aliasVariable(const std::string& path, std::string& value) {
+    ScriptVariable* root = gameCore.variables ? gameCore.variables->globals().root() : nullptr;
+    if (!root) {
+        engineLog().error("\n\nCan't find script variable [%s.%s]", "globals", path.c_str());
+        return false;
+    }
+    ScriptVariable* node = ScriptVariable::resolvePath(root, path.c_str());
+    if (!node) return false;
+    value = node->toString();
+    return true;
+}
 
 bool shuttingDown() { return (gameCore.flags & 0x80000000u) != 0; }
 
@@ -202,6 +235,44 @@ BankSound* SoundBank::acquire(std::int32_t channel, const char* name, const char
     sound->bankOwner = this;
     list.insert(at, sound);
     return sound;
+}
+
+void SoundBank::resolveAlias(std::int32_t channel, const char* aliasIn, std::string& name, std::string& aliasText) {
+    const std::string alias = cut(aliasIn ? aliasIn : "", kMaxSoundName);
+    name = alias;
+    aliasText = "direct";
+    if (!resourceExists(channel, alias)) {
+        const std::string sceneName = gameCore.game ? gameCore.game->scene : std::string();
+        const std::string paths[] = {cut("sounds.alias.alias_" + sceneName + "." + alias, kMaxAliasPath),
+                                     cut("sounds.alias.alias_shared." + alias, kMaxAliasPath)};
+        for (const std::string& path : paths) {
+            std::string value;
+            if (aliasVariable(path, value)) {
+                name = cut(value, kMaxSoundName);
+                aliasText = path;
+                break;
+            }
+        }
+    }
+    if (name.size() > 2 && name.compare(name.size() - 2, 2, "##") == 0) {
+        const std::string prefix = name.substr(0, name.size() - 2);
+        const std::int32_t variants = countNameVariants(".ogg", prefix, soundChannelSource(channel));
+        char number[16];
+        if (variants >= 1) {
+            std::snprintf(number, sizeof number, "%02i", std::rand() % variants + 1);
+            name = cut(prefix + number, kMaxSoundName);
+        } else if (variants < 0) {
+            name = alias;
+        } else {
+            name = prefix;
+        }
+    }
+}
+
+BankSound* SoundBank::findByAlias(std::int32_t channel, const char* alias) {
+    std::string name, aliasText;
+    resolveAlias(channel, alias, name, aliasText);
+    return acquire(channel, name.c_str(), aliasText.c_str());
 }
 
 bool SoundBank::releasePackages() {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "sound/BankSound.h"
@@ -22,6 +23,14 @@ public:
     // The channel's bank sound of that resource name, created (closed) at its
     // sorted place when absent. Null only for a channel outside 0..4.
     BankSound* acquire(std::int32_t channel, const char* name, const char* aliasText);
+    // The resource an alias names on a channel: a resource of that exact
+    // name in the channel's source ("direct"), else the alias variable of
+    // the scene being loaded, else the shared one, else the alias itself.
+    // A name ending in "##" becomes one of its numbered variants at random.
+    // Names are cut to 127 characters, alias paths to 511.
+    static void resolveAlias(std::int32_t channel, const char* alias, std::string& name, std::string& aliasText);
+    // Resolves an alias and acquires its bank sound.
+    BankSound* findByAlias(std::int32_t channel, const char* alias);
     // Releases every bank sound; a channel whose sounds all closed is freed,
     // any other stays (logged). True when all channels were freed.
     bool releasePackages();

@@ -2,9 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 
+#include "app/SaveGame.h"
+#include "script/ScriptVariable.h"
+#include "script/VariablesCore.h"
 #include "sound/Sound.h"
 #include "sound/SoundBuffer.h"
 #include "sound/SoundFixture.h"
@@ -139,4 +144,92 @@ TEST(SoundBank, ReleasePackagesKeepsAChannelWithUsers) {
     EXPECT_TRUE(bank.channel(SoundChannelMusic).empty());
     click->pop(&user);
     EXPECT_TRUE(bank.releasePackages());
+}
+
+namespace {
+
+// Alias variables below "sounds.alias.<group>".
+void setAlias(VariablesCore& variables, const char* group, const char* alias, const char* name) {
+    ScriptVariable* root = variables.globals().ensureRoot();
+    ScriptVariable* sounds = root->resolvePath("sounds");
+    if (!sounds) sounds = root->appendChild("sounds");
+    ScriptVariable* aliases = sounds->resolvePath("alias");
+    if (!aliases) aliases = sounds->appendChild("alias");
+    ScriptVariable* table = aliases->resolvePath(group);
+    if (!table) table = aliases->appendChild(group);
+    table->appendChild(alias)->setString(name);
+}
+
+struct AliasWorld : SoundWorld {
+    AliasWorld()
+        : SoundWorld({oggFile("door", "effect", shortEffect()), oggFile("door_oak", "effect", shortEffect()),
+                      oggFile("door_iron", "effect", shortEffect()), oggFile("step01", "effect", shortEffect()),
+                      oggFile("step02", "effect", shortEffect()), oggFile("step03", "effect", shortEffect())}) {
+        game.scene = "quay";
+        setAlias(variables, "alias_shared", "door", "door_iron");
+        setAlias(variables, "alias_shared", "gate", "door_iron");
+        setAlias(variables, "alias_quay", "gate", "door_oak");
+        setAlias(variables, "alias_shared", "walk", "step##");
+        setAlias(variables, "alias_shared", "creak", "creak##");
+    }
+    VariablesCore variables;
+    SaveGame game;
+    testing_support::ScopedCoreMember<VariablesCore> useVariables{gameCore.variables, &variables};
+    testing_support::ScopedCoreMember<SaveGame> useGame{gameCore.game, &game};
+};
+
+}  // namespace
+
+TEST(SoundBank, AliasesResolveResourceFirstThenSceneThenSharedThenThemselves) {
+    AliasWorld world;
+    const struct {
+        const char* alias;
+        const char* name;
+        const char* aliasText;
+    } cases[] = {
+        {"door", "door", "direct"},  // a resource of that name wins over the alias variable
+        {"gate", "door_oak", "sounds.alias.alias_quay.gate"},
+        {"nothing", "nothing", "direct"},
+        {"creak", "creak", "sounds.alias.alias_shared.creak"},  // "##" without variants: the bare prefix
+    };
+    for (const auto& c : cases) {
+        std::string name, aliasText;
+        SoundBank::resolveAlias(SoundChannelEffect, c.alias, name, aliasText);
+        EXPECT_EQ(name, c.name) << c.alias;
+        EXPECT_EQ(aliasText, c.aliasText) << c.alias;
+    }
+    world.game.scene = "harbour";
+    std::string name, aliasText;
+    SoundBank::resolveAlias(SoundChannelEffect, "gate", name, aliasText);
+    EXPECT_EQ(name, "door_iron");
+    EXPECT_EQ(aliasText, "sounds.alias.alias_shared.gate");
+
+    BankSound* gate = world.core.bank->findByAlias(SoundChannelEffect, "gate");
+    EXPECT_STREQ(gate->name(), "door_iron");
+    EXPECT_STREQ(gate->alias(), "sounds.alias.alias_shared.gate");
+}
+
+TEST(SoundBank, NumberedVariantsArePickedAtRandomAmongThoseInTheSource) {
+    AliasWorld world;
+    std::srand(7);
+    std::set<std::string> seen;
+    for (int i = 0; i < 60; ++i) {
+        std::string name, aliasText;
+        SoundBank::resolveAlias(SoundChannelEffect, "walk", name, aliasText);
+        seen.insert(name);
+    }
+    EXPECT_EQ(seen, (std::set<std::string>{"step01", "step02", "step03"}));
+    // The same prefix in another channel's source has no variants.
+    std::string name, aliasText;
+    SoundBank::resolveAlias(SoundChannelMusic, "step##", name, aliasText);
+    EXPECT_EQ(name, "step");
+}
+
+TEST(SoundBank, LongAliasesAreCut) {
+    AliasWorld world;
+    const std::string alias(300, 'a');
+    std::string name, aliasText;
+    SoundBank::resolveAlias(SoundChannelEffect, alias.c_str(), name, aliasText);
+    EXPECT_EQ(name, std::string(127, 'a'));
+    EXPECT_EQ(aliasText, "direct");
 }
