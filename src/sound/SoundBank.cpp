@@ -275,6 +275,29 @@ BankSound* SoundBank::findByAlias(std::int32_t channel, const char* alias) {
     return acquire(channel, name.c_str(), aliasText.c_str());
 }
 
+Sound* SoundBank::createSound(BankSound* bankSound, std::uint32_t flags, const char* name, bool push, bool makeIfSilent) {
+    if (!bankSound) return nullptr;
+    if (!name) name = "";
+    SoundCore* core = gameCore.sound;
+    if (!core || !core->device() || core->volumes.master.script * core->volumes.master.setup == 0.0f)
+        return makeIfSilent ? new Sound(bankSound, name, false, false) : nullptr;
+    if (!resourceExists(bankSound->channel(), bankSound->name())) {
+        engineLog().error("Sound resource [%s] NOT found: Fail create sounds object [%s]", bankSound->name(), name);
+        return nullptr;
+    }
+    BankLock lock;
+    const std::int32_t channel = bankSound->channel();
+    const bool looped = channel == SoundChannelAmbientLoop || channel == SoundChannelMusic || (flags & 2u) != 0;
+    auto* sound = new Sound(bankSound, name, looped, (flags & 1u) != 0);
+    if (push && !sound->push()) {
+        delete sound;
+        engineLog().resourceError("Can't push new sound instance [%s] to [%s] from alias [%s]", name, bankSound->name(),
+                                  bankSound->alias());
+        return nullptr;
+    }
+    return sound;
+}
+
 bool SoundBank::releasePackages() {
     BankLock lock;
     bool all = true;

@@ -12,6 +12,8 @@
 
 #include "sound/BankSound.h"
 
+class Sound;
+
 class SoundBank {
 public:
     SoundBank() = default;
@@ -31,6 +33,11 @@ public:
     static void resolveAlias(std::int32_t channel, const char* alias, std::string& name, std::string& aliasText);
     // Resolves an alias and acquires its bank sound.
     BankSound* findByAlias(std::int32_t channel, const char* alias);
+    // A sound object of a bank sound (flags bit 0: 3D, bit 1: looped; the
+    // looping channels always loop), pushed on it when asked. Without a
+    // device or at master volume 0: a silent placeholder when makeIfSilent,
+    // else null. Null (logged) when the resource is missing.
+    Sound* createSound(BankSound* bankSound, std::uint32_t flags, const char* name, bool push, bool makeIfSilent);
     // Releases every bank sound; a channel whose sounds all closed is freed,
     // any other stays (logged). True when all channels were freed.
     bool releasePackages();
