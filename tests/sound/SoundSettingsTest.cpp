@@ -23,6 +23,8 @@ TEST(SoundSettings, DefaultsForMissingKeysAndValuesFromTheStore) {
     for (const char* key : {"atten_min_sound_value", "duplicate_thread_cache_time", "max3d_anim_sound_distance"})
         EXPECT_TRUE(f.has("sound", key)) << key;
     EXPECT_TRUE(f.has("debug", "debug_sound_name"));
+    // The record is process-wide: later tests start from the defaults.
+    soundSettings = SoundSettings();
 }
 
 }  // namespace
