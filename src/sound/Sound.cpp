@@ -15,22 +15,6 @@
 
 namespace {
 
-// Holds the engine lock for a scope when sound is installed.
-class SoundLock {
-public:
-    SoundLock() : core_(gameCore.sound) {
-        if (core_) core_->lock();
-    }
-    ~SoundLock() {
-        if (core_) core_->unlock();
-    }
-    SoundLock(const SoundLock&) = delete;
-    SoundLock& operator=(const SoundLock&) = delete;
-
-private:
-    SoundCore* core_;
-};
-
 std::atomic<std::uint32_t> autoNameCounter{0};
 
 }  // namespace
@@ -50,7 +34,7 @@ Sound::Sound(BankSound* bankSound, const char* name_, bool looped, bool want3D) 
 }
 
 Sound::~Sound() {
-    SoundLock lock;
+    GameSoundLock lock;
     if (instance_) {
         engineLog().systemError("Sound Release: The sound instance [%s] is allocated. Deallocate before releasing",
                                 name.c_str());
@@ -76,7 +60,7 @@ bool Sound::pop() {
 
 bool Sound::connect(bool allocate, double startTime) {
     if (flags & kConnected) return engineLog().error("Sound [%s] already connected: Try to connect twice", name.c_str());
-    SoundLock lock;
+    GameSoundLock lock;
     instance_ = bank_ ? bank_->newInstance(allocate, (flags & k3D) != 0) : nullptr;
     if (!instance_) return engineLog().error("Can't connect sound [%s]", name.c_str());
     if (startTime > 0.0) instance_->setStart(startTime);
@@ -88,7 +72,7 @@ bool Sound::connect(bool allocate, double startTime) {
 bool Sound::disconnect() {
     if ((flags & kConnected) && !instance_)
         return engineLog().error("Sound [%s] not connected: Try to disconnect", name.c_str());
-    SoundLock lock;
+    GameSoundLock lock;
     if (instance_) bank_->releaseInstance(instance_);
     instance_ = nullptr;
     flags &= ~(kConnected | k3D);
@@ -98,7 +82,7 @@ bool Sound::disconnect() {
 bool Sound::play(bool allocate, bool autorelease) {
     if (flags & kAutoReleaseArmed)
         return engineLog().error("Can't play sound [%s]: This sound in AUTORELEASE mode", name.c_str());
-    SoundLock lock;
+    GameSoundLock lock;
     if (autorelease) flags |= kAutoRelease;
     if (flags & kAutoRelease) flags |= kAutoReleaseArmed;
     flags &= ~kRestorePending;
@@ -121,7 +105,7 @@ bool Sound::play(bool allocate, bool autorelease) {
 }
 
 bool Sound::stop(bool) {
-    SoundLock lock;
+    GameSoundLock lock;
     if (!(flags & (kConnected | kMuted))) return false;
     if (!playing()) return engineLog().error("The sound [%s] is not played. Can't stop", name.c_str());
     if ((flags & kConnected) && !disconnect()) return engineLog().error("Can't stop sound [%s]", name.c_str());
@@ -148,7 +132,7 @@ bool Sound::refreshMute() {
 }
 
 bool Sound::applyVolume(float v, bool force) {
-    SoundLock lock;
+    GameSoundLock lock;
     if (!force && std::fabs(applied_ - v) < 0.001f && std::fabs(volume - v) < 0.001f) return true;
     if (!(v >= 0.0f && v <= 100.0f)) {
         engineLog().error("The sound [%s] volume is invalid (%s) expected in range 0..100%%: Can't set sound volume",

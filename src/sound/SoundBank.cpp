@@ -20,22 +20,6 @@
 
 namespace {
 
-// Holds the engine lock for a scope when sound is installed (the bank also
-// works without a core, as the tools use it).
-class BankLock {
-public:
-    BankLock() : core_(gameCore.sound) {
-        if (core_) core_->lock();
-    }
-    ~BankLock() {
-        if (core_) core_->unlock();
-    }
-    BankLock(const BankLock&) = delete;
-    BankLock& operator=(const BankLock&) = delete;
-
-private:
-    SoundCore* core_;
-};
 
 constexpr std::size_t kMaxSoundName = 127;
 constexpr std::size_t kMaxAliasPath = 511;
@@ -82,7 +66,7 @@ const char* soundChannelListName(std::int32_t channel) {
 bool BankSound::open() {
     if (source.isOpen())
         return engineLog().systemError("Fail create sound object [%s] from alias [%s]: Already created", name(), alias());
-    BankLock lock;
+    GameSoundLock lock;
     if (!source.open(soundChannelNeedsMono(channel_)))
         return engineLog().resourceError("Fail create OGG source for sound [%s] from alias [%s] on channel [%s]", name(),
                                          alias(), soundChannelListName(channel_));
@@ -101,7 +85,7 @@ bool BankSound::release() {
                                          name(), alias());
         if (!ok) return false;
     }
-    BankLock lock;
+    GameSoundLock lock;
     if (source.isOpen()) source.release();
     return true;
 }
@@ -112,7 +96,7 @@ double BankSound::getDuration() {
 }
 
 SoundInstance* BankSound::newInstance(bool allocate, bool want3D) {
-    BankLock lock;
+    GameSoundLock lock;
     if (!source.isOpen() && !open()) return nullptr;
     SoundInstance* instance = nullptr;
     if (!instances.empty()) instance = SoundInstance::duplicate(*instances.front());
@@ -129,7 +113,7 @@ SoundInstance* BankSound::newInstance(bool allocate, bool want3D) {
 }
 
 bool BankSound::releaseInstance(SoundInstance* instance) {
-    BankLock lock;
+    GameSoundLock lock;
     const auto found = std::find(instances.begin(), instances.end(), instance);
     if (found == instances.end())
         return engineLog().systemError("Can't release sound [%s] from alias [%s] thread: not found", name(), alias());
@@ -173,13 +157,13 @@ bool BankSound::push(Sound* sound) {
         return engineLog().resourceError("Can't push sound [%s] in [%s] from alias [%s]: Already pushed",
                                          sound->name.c_str(), name(), alias());
     if (gameCore.debugFlags & DebugSoundLog) engineLog().resourceInfo("PUSH sound [%s] in [%s]", sound->name.c_str(), name());
-    BankLock lock;
+    GameSoundLock lock;
     sounds.push_back(sound);
     return true;
 }
 
 bool BankSound::pop(Sound* sound) {
-    BankLock lock;
+    GameSoundLock lock;
     const auto found = std::find(sounds.begin(), sounds.end(), sound);
     if (found == sounds.end()) {
         engineLog().resourceError("Cannot pop sound [%s] from [%s] from alias [%s]: Not pushed now",
@@ -192,7 +176,7 @@ bool BankSound::pop(Sound* sound) {
 }
 
 bool BankSound::allocateInstances() {
-    BankLock lock;
+    GameSoundLock lock;
     bool ok = true;
     for (SoundInstance* instance : instances) {
         if (instance->buffer->allocated()) {
@@ -209,7 +193,7 @@ bool BankSound::allocateInstances() {
 }
 
 bool BankSound::deallocateInstances() {
-    BankLock lock;
+    GameSoundLock lock;
     bool ok = true;
     for (SoundInstance* instance : instances)
         if (instance->buffer->allocated() && !instance->buffer->deallocate()) ok = false;
@@ -285,7 +269,7 @@ Sound* SoundBank::createSound(BankSound* bankSound, std::uint32_t flags, const c
         engineLog().error("Sound resource [%s] NOT found: Fail create sounds object [%s]", bankSound->name(), name);
         return nullptr;
     }
-    BankLock lock;
+    GameSoundLock lock;
     const std::int32_t channel = bankSound->channel();
     const bool looped = channel == SoundChannelAmbientLoop || channel == SoundChannelMusic || (flags & 2u) != 0;
     auto* sound = new Sound(bankSound, name, looped, (flags & 1u) != 0);
@@ -299,7 +283,7 @@ Sound* SoundBank::createSound(BankSound* bankSound, std::uint32_t flags, const c
 }
 
 bool SoundBank::releasePackages() {
-    BankLock lock;
+    GameSoundLock lock;
     bool all = true;
     for (std::int32_t channel = 0; channel < kSoundChannelCount; ++channel) {
         auto& list = lists_[channel];
@@ -319,7 +303,7 @@ bool SoundBank::releasePackages() {
 }
 
 void updateSoundBank(SoundBank& bank, double now) {
-    BankLock lock;
+    GameSoundLock lock;
     for (auto& list : bank.lists_) {
         for (BankSound* sound : list) {
             if (!sound->source.isOpen()) continue;

@@ -56,6 +56,14 @@ const SoundQuality& soundQuality(std::int32_t index) {
     return kQualityTable[2];
 }
 
+GameSoundLock::GameSoundLock() : core_(gameCore.sound) {
+    if (core_) core_->lock();
+}
+
+GameSoundLock::~GameSoundLock() {
+    if (core_) core_->unlock();
+}
+
 SoundCore::SoundCore() : bank(std::make_unique<SoundBank>()) {
     listenerParameters_.dwSize = sizeof(DS3DLISTENER);
     listenerParameters_.vOrientFront = {0.0f, 0.0f, 1.0f};

@@ -202,6 +202,20 @@ private:
     SoundCore& core_;
 };
 
+// Holds the engine lock of the game's sound core for a scope, taken by
+// polling; nothing to hold when the game has no sound core (the sound
+// records also work alone, as the tools and tests use them).
+class GameSoundLock {
+public:
+    GameSoundLock();
+    ~GameSoundLock();
+    GameSoundLock(const GameSoundLock&) = delete;
+    GameSoundLock& operator=(const GameSoundLock&) = delete;
+
+private:
+    SoundCore* core_;
+};
+
 // Holds the engine lock for a scope, taken with a blocking enter.
 class EngineLockBlocking {
 public:
