@@ -113,6 +113,19 @@ D3DMATRIX Model::computeElementMatrix() const {
     return out;
 }
 
+void ModelElementLod::setMesh(Y3Mesh& source) {
+    mesh = &source;
+    subset = 0;
+    materials.clear();
+    for (std::int32_t i = 0; i < source.subsetCount(); ++i) {
+        auto made = std::make_shared<Material>();
+        made->setupFromData(source.subset(i).material);
+        made->allocate();
+        materials.push_back(std::move(made));
+    }
+    material = materials.empty() ? nullptr : materials.front().get();
+}
+
 void Model::buildElements() {
     meshElements.clear();
     if (!resource || !resource->model || resource->model->kind() != kModelKindDefault) return;
@@ -127,17 +140,7 @@ void Model::buildElements() {
         for (std::size_t lod = 0; lod < 3; ++lod) {
             Y3Mesh& mesh = model.elements[e]->lods[lod];
             if (mesh.subsetCount() == 0) continue;
-            ModelElementLod& level = element.lods[lod];
-            level.mesh = &mesh;
-            for (std::int32_t i = 0; i < mesh.subsetCount(); ++i) {
-                auto material = std::make_shared<Material>();
-                material->setupFromData(mesh.subset(i).material);
-                // A missing texture is logged by the texture layer; the
-                // material draws without it.
-                material->allocate();
-                level.materials.push_back(std::move(material));
-            }
-            level.material = level.materials.front().get();
+            element.lods[lod].setMesh(mesh);
         }
     }
 }

@@ -32,6 +32,10 @@ struct ModelElementLod {
     Y3Mesh* mesh = nullptr;
     std::int32_t subset = 0;
     std::vector<std::shared_ptr<Material>> materials;
+    // Draws mesh from now on, a material per subset set up from the
+    // subset's material data and allocated (a missing texture is logged by
+    // the texture layer; the material draws without it).
+    void setMesh(Y3Mesh& mesh);
     DXVertexStream vertices;
     DXIndexStream indices;
     std::uint32_t primitiveCount = 0;

@@ -161,19 +161,21 @@ TEST_F(MeshGLTest, AGroupCoversWhatItsMembersCoverOneByOne) {
     for (MeshInstanceMember& m : members) mesh.unregisterInstance(&m);
 }
 
+// Left half red, right half blue: one stream, two subsets.
+const char* const kHalves =
+    "mesh q.mh q.my\n"
+    "meshstream 2\n"
+    "vertex p -1 -1 0.5 c 0xFFFF0000\nvertex p -1 1 0.5 c 0xFFFF0000\nvertex p 0 -1 0.5 c 0xFFFF0000\n"
+    "vertex p 0 1 0.5 c 0xFFFF0000\n"
+    "vertex p 0 -1 0.5 c 0xFF0000FF\nvertex p 0 1 0.5 c 0xFF0000FF\nvertex p 1 -1 0.5 c 0xFF0000FF\n"
+    "vertex p 1 1 0.5 c 0xFF0000FF\n"
+    "index 0 1 2 2 1 3 4 5 6 6 5 7\n"
+    "subset 0 0 6 4 kind 3 diffuse left\n"
+    "subset 0 6 6 8 kind 3 diffuse right\n";
+
 TEST_F(MeshGLTest, TwoSubsetsDrawTheirOwnRuns) {
-    // Left half red, right half blue: one stream, two subsets.
     Y3Mesh mesh;
-    load(mesh,
-         "mesh q.mh q.my\n"
-         "meshstream 2\n"
-         "vertex p -1 -1 0.5 c 0xFFFF0000\nvertex p -1 1 0.5 c 0xFFFF0000\nvertex p 0 -1 0.5 c 0xFFFF0000\n"
-         "vertex p 0 1 0.5 c 0xFFFF0000\n"
-         "vertex p 0 -1 0.5 c 0xFF0000FF\nvertex p 0 1 0.5 c 0xFF0000FF\nvertex p 1 -1 0.5 c 0xFF0000FF\n"
-         "vertex p 1 1 0.5 c 0xFF0000FF\n"
-         "index 0 1 2 2 1 3 4 5 6 6 5 7\n"
-         "subset 0 0 6 4 kind 3 diffuse left\n"
-         "subset 0 6 6 8 kind 3 diffuse right\n");
+    load(mesh, kHalves);
     const std::vector<std::uint8_t> first = frame([&] { EXPECT_TRUE(mesh.drawSubset(0)) << allLines(); });
     EXPECT_GT(channel(first, 16, 32, 0), 200);
     EXPECT_LT(channel(first, 48, 32, 2), 50);
@@ -193,25 +195,11 @@ TEST_F(MeshGLTest, TwoSubsetsDrawTheirOwnRuns) {
 TEST_F(MeshGLTest, AnElementDrawsItsMeshThroughTheElementPaths) {
     video.activeVideoSetup().details = VideoDetailsMinimum;
     Y3Mesh mesh;
-    load(mesh,
-         "mesh q.mh q.my\n"
-         "meshstream 2\n"
-         "vertex p -1 -1 0.5 c 0xFFFF0000\nvertex p -1 1 0.5 c 0xFFFF0000\nvertex p 0 -1 0.5 c 0xFFFF0000\n"
-         "vertex p 0 1 0.5 c 0xFFFF0000\n"
-         "vertex p 0 -1 0.5 c 0xFF0000FF\nvertex p 0 1 0.5 c 0xFF0000FF\nvertex p 1 -1 0.5 c 0xFF0000FF\n"
-         "vertex p 1 1 0.5 c 0xFF0000FF\n"
-         "index 0 1 2 2 1 3 4 5 6 6 5 7\n"
-         "subset 0 0 6 4 kind 3\n"
-         "subset 0 6 6 8 kind 3\n");
+    load(mesh, kHalves);
     ModelElement element;
     element.world = identityMatrix();
     ModelElementLod& level = element.lods.emplace_back();
-    level.mesh = &mesh;
-    for (std::int32_t i = 0; i < mesh.subsetCount(); ++i) {
-        auto material = std::make_shared<Material>();
-        material->setupFromData(mesh.subset(i).material);
-        level.materials.push_back(std::move(material));
-    }
+    level.setMesh(mesh);
     const std::vector<std::uint8_t> bytes = frame([&] { EXPECT_TRUE(element.render()) << allLines(); });
     EXPECT_EQ(covered(bytes), 64 * 64);
     EXPECT_GT(channel(bytes, 16, 32, 0), 200);

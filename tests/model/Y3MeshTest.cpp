@@ -350,12 +350,7 @@ TEST_F(MeshDeviceTest, AnElementDrawsEachSubsetOfItsMeshWithItsOwnMaterial) {
     ModelElement element;
     element.world = identityMatrix();
     ModelElementLod& level = element.lods.emplace_back();
-    level.mesh = &mesh;
-    for (std::int32_t i = 0; i < mesh.subsetCount(); ++i) {
-        auto material = std::make_shared<Material>();
-        material->setupFromData(mesh.subset(i).material);
-        level.materials.push_back(std::move(material));
-    }
+    level.setMesh(mesh);
     takeCalls("");
     EXPECT_TRUE(element.render());
     const std::vector<std::string> expected = {"DrawIndexedPrimitive(4, 0, 0, 3, 0, 1)",
