@@ -120,7 +120,6 @@ void ModelElementLod::setMesh(Y3Mesh& source) {
     for (std::int32_t i = 0; i < source.subsetCount(); ++i) {
         auto made = std::make_shared<Material>();
         made->setupFromData(source.subset(i).material);
-        made->allocate();
         materials.push_back(std::move(made));
     }
     material = materials.empty() ? nullptr : materials.front().get();

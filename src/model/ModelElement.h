@@ -33,8 +33,8 @@ struct ModelElementLod {
     std::int32_t subset = 0;
     std::vector<std::shared_ptr<Material>> materials;
     // Draws mesh from now on, a material per subset set up from the
-    // subset's material data and allocated (a missing texture is logged by
-    // the texture layer; the material draws without it).
+    // subset's material data. Its textures are not allocated here: that is
+    // the level's push.
     void setMesh(Y3Mesh& mesh);
     DXVertexStream vertices;
     DXIndexStream indices;
