@@ -7,6 +7,7 @@
 #include "foundation/IniFile.h"
 #include "foundation/SettingsReader.h"
 #include "model/ModelDataManager.h"
+#include "render/Material.h"
 #include "scene/ObjectRepository.h"
 #include "scene/Scene.h"
 
@@ -74,6 +75,15 @@ Model::Model(const char* objectName, const char* resource, std::uint32_t scene)
     setPose(pose);
 }
 
+Model* Model::newInstance(const ResourceRecord* record, const char* resource, std::uint32_t scene,
+                          const char* objectName, bool noName) {
+    if (record && record->has(kResourceUnavailable)) {
+        engineLog().error("Resource for model [%s] is invalid", resource ? resource : "");
+        return nullptr;
+    }
+    return new Model(noName ? "" : objectName, resource ? resource : "", scene);
+}
+
 Model::~Model() {
     release();
     // A registered model leaves its scene's visibility set.
@@ -89,10 +99,53 @@ bool Model::push() {
     if (!manager) return true;
     resource = manager->acquire(resourceName);
     if (resource) ResourceManagerBase::push(resource, &resourceLink_);
+    buildElements();
     return true;
 }
 
+D3DMATRIX Model::computeElementMatrix() const {
+    D3DMATRIX out{};
+    for (int row = 0; row < 4; ++row) {
+        const float factor = row < 3 ? scale[row] : 1.0f;
+        for (int column = 0; column < 3; ++column) out.m[row][column] = pose.m[row * 3 + column] * factor;
+    }
+    out.m[3][3] = 1.0f;
+    return out;
+}
+
+void ModelElementLod::setMesh(Y3Mesh& source) {
+    mesh = &source;
+    subset = 0;
+    materials.clear();
+    for (std::int32_t i = 0; i < source.subsetCount(); ++i) {
+        auto made = std::make_shared<Material>();
+        made->setupFromData(source.subset(i).material);
+        materials.push_back(std::move(made));
+    }
+    material = materials.empty() ? nullptr : materials.front().get();
+}
+
+void Model::buildElements() {
+    meshElements.clear();
+    if (!resource || !resource->model || resource->model->kind() != kModelKindDefault) return;
+    auto& model = static_cast<Y3ModelDefault&>(*resource->model);
+    const D3DMATRIX world = computeElementMatrix();
+    meshElements.resize(model.elements.size());
+    for (std::size_t e = 0; e < model.elements.size(); ++e) {
+        ModelElement& element = meshElements[e];
+        element.world = world;
+        element.visible = !(model.elements[e]->flags & kElementHidden);
+        element.lods.resize(3);
+        for (std::size_t lod = 0; lod < 3; ++lod) {
+            Y3Mesh& mesh = model.elements[e]->lods[lod];
+            if (mesh.subsetCount() == 0) continue;
+            element.lods[lod].setMesh(mesh);
+        }
+    }
+}
+
 void Model::release() {
+    meshElements.clear();
     if (!resource) return;
     // The manager may have gone (or been emptied) before its models.
     ModelDataManager* manager = modelDataManager();
@@ -107,6 +160,8 @@ bool Model::getWorldMatrix(Matrix34& out) {
 
 void Model::setPose(const Matrix34& value) {
     pose = value;
+    const D3DMATRIX world = computeElementMatrix();
+    for (ModelElement& element : meshElements) element.world = world;
     const float half[3] = {0.5f * scale[0], 0.5f * scale[1], 0.5f * scale[2]};
     for (IntersectionOBBox& element : elements) element.setFromExtents(pose, half);
     if (pvsIndex < 0 || !gameCore.objects) return;

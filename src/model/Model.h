@@ -18,6 +18,7 @@
 #include "resources/Y3ResourceManager.h"
 #include "scene/GameObject.h"
 #include "scene/SceneObjectFlags.h"
+#include "model/ModelElement.h"
 
 struct ModelSettings {
     // Section "debug": kept; no model behaviour depends on it.
@@ -51,7 +52,6 @@ struct ModelSettings {
 
 class Material;
 class Y3ModelData;
-struct ModelElement;
 struct ShadowRecord;
 
 // The constants of a shadow receiver pass computed from its record.
@@ -70,6 +70,11 @@ class Model : public GameObject, public SceneObjectFlags {
 public:
     // A model of a resource with one element (a unit box at the pose).
     Model(const char* name, const char* resourceName, std::uint32_t sceneLink);
+    // A model of the resource for the scene; refused (null, "Resource for
+    // model [%s] is invalid") while the resource record is flagged
+    // unavailable. With noName set the model gets no name.
+    static Model* newInstance(const ResourceRecord* record, const char* resourceName, std::uint32_t sceneLink,
+                              const char* name, bool noName);
     ~Model() override;
 
     std::uint32_t getType() const override { return ObjectModel; }
@@ -125,6 +130,14 @@ public:
     std::uint32_t controlFlags = 0;
     // Index of its record in the scene's visibility set; -1 when none.
     std::int32_t pvsIndex = -1;
+    // The drawable elements of the model resource: one per element of the
+    // resource, each level of detail drawing that level's mesh. Built when
+    // the resource is acquired, emptied when it is left.
+    std::vector<ModelElement> meshElements;
+    // Builds meshElements from the resource (nothing without one).
+    void buildElements();
+    // The element world matrix: the model pose with its scale.
+    D3DMATRIX computeElementMatrix() const;
     // One bounding box per model element, and whether each is visible.
     std::vector<IntersectionOBBox> elements;
     std::vector<std::uint8_t> elementVisible;

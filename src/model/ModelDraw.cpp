@@ -7,6 +7,7 @@
 #include "app/GameCore.h"
 #include "model/Model.h"
 #include "model/ModelElement.h"
+#include "model/Y3Mesh.h"
 #include "effects/ShadowRecord.h"
 #include "effects/Y3Sky.h"
 #include "foundation/Math.h"
@@ -164,6 +165,15 @@ void Model::drawElementMesh(ModelElement& element, std::int32_t passes) {
     ModelElementLod* level = element.lod();
     if (!level || !gameCore.render) return;
     Cache& cache = stateCache();
+    if (level->mesh) {
+        // The resource's mesh binds its own streams for the subset.
+        for (std::int32_t pass = 0; pass < passes; ++pass) {
+            cache.apply();
+            ++element.drawCount;
+            if (cache.device()) level->mesh->drawSubset(level->subset);
+        }
+        return;
+    }
     const bool geometry = level->vertices.buffer() && level->primitiveCount > 0;
     if (geometry) level->vertices.setStreamSource();
     const bool indexed = geometry && level->indices.setIndices();
@@ -178,6 +188,19 @@ void Model::drawElementMesh(ModelElement& element, std::int32_t passes) {
         else
             device->DrawPrimitive(D3DPT_TRIANGLELIST, 0, level->primitiveCount);
     }
+}
+
+bool ModelElement::render() {
+    ModelElementLod* level = lod();
+    if (!level) return false;
+    if (!level->mesh) return Model::drawElement(*this);
+    bool drawn = false;
+    for (std::size_t i = 0; i < level->materials.size(); ++i) {
+        level->subset = static_cast<std::int32_t>(i);
+        level->material = level->materials[i].get();
+        drawn = Model::drawElement(*this) || drawn;
+    }
+    return drawn;
 }
 
 namespace {

@@ -5,12 +5,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "model/DXStreams.h"
 #include "platform/d3d9/D3D9.h"
 
 class Material;
+class Y3Mesh;
 
 // Bits of a light's flag word that the drawing paths read.
 constexpr std::uint32_t kElementLightPerLightPass = 0x80000000u;
@@ -21,10 +23,19 @@ struct ModelElementLight {
     std::uint32_t flags = 0;
 };
 
-// One level of detail: its material and its triangle list, drawn indexed
-// when the level has an index buffer. The level owns its buffers.
+// One level of detail. A level of a model resource draws subset `subset`
+// of the resource's mesh with that subset's material (one per subset, set
+// up from the subset's material data); a level without a mesh draws its
+// own triangle list, indexed when it has an index buffer.
 struct ModelElementLod {
     Material* material = nullptr;
+    Y3Mesh* mesh = nullptr;
+    std::int32_t subset = 0;
+    std::vector<std::shared_ptr<Material>> materials;
+    // Draws mesh from now on, a material per subset set up from the
+    // subset's material data. Its textures are not allocated here: that is
+    // the level's push.
+    void setMesh(Y3Mesh& mesh);
     DXVertexStream vertices;
     DXIndexStream indices;
     std::uint32_t primitiveCount = 0;
@@ -46,6 +57,9 @@ struct ModelElement {
         if (currentLod < 0 || currentLod >= static_cast<std::int32_t>(lods.size())) return nullptr;
         return &lods[static_cast<std::size_t>(currentLod)];
     }
+    // Draws every subset of the current level through the element paths,
+    // each with its own material. False when nothing was drawn.
+    bool render();
     Material* material() {
         ModelElementLod* level = lod();
         return level ? level->material : nullptr;

@@ -10,6 +10,7 @@
 #include "foundation/Log.h"
 #include "foundation/TimeCore.h"
 #include "model/Model.h"
+#include "model/ModelDataManager.h"
 #include "render/VideoCore.h"
 #include "scene/CameraCore.h"
 #include "scene/Scene.h"
@@ -123,7 +124,10 @@ GameObject* Scene::createModel(const char* resourceName, const char* objectName,
         return nullptr;
     }
     const std::uint64_t before = GameObject::nameEpoch();
-    auto* model = new Model(objectName, resourceName, id);
+    ModelDataManager* manager = modelDataManager();
+    const ResourceRecord* record = manager && resourceName ? manager->findRecord(resourceName) : nullptr;
+    Model* model = Model::newInstance(record, resourceName, id, objectName, false);
+    if (!model) return nullptr;
     model->setPose(placement);
     models.push_back(GameObjectLink::fromObject(model));
     namesAfterCreation(*this, modelNames, models, before);

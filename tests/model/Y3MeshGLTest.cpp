@@ -12,6 +12,9 @@
 #include "foundation/IniFile.h"
 #include "foundation/TimeCore.h"
 #include "model/MeshTestSupport.h"
+#include "model/Model.h"
+#include "model/ModelElement.h"
+#include "render/Material.h"
 #include "model/ModelWriter.h"
 #include "model/Y3Mesh.h"
 #include "model/Y3MeshStream.h"
@@ -158,19 +161,21 @@ TEST_F(MeshGLTest, AGroupCoversWhatItsMembersCoverOneByOne) {
     for (MeshInstanceMember& m : members) mesh.unregisterInstance(&m);
 }
 
+// Left half red, right half blue: one stream, two subsets.
+const char* const kHalves =
+    "mesh q.mh q.my\n"
+    "meshstream 2\n"
+    "vertex p -1 -1 0.5 c 0xFFFF0000\nvertex p -1 1 0.5 c 0xFFFF0000\nvertex p 0 -1 0.5 c 0xFFFF0000\n"
+    "vertex p 0 1 0.5 c 0xFFFF0000\n"
+    "vertex p 0 -1 0.5 c 0xFF0000FF\nvertex p 0 1 0.5 c 0xFF0000FF\nvertex p 1 -1 0.5 c 0xFF0000FF\n"
+    "vertex p 1 1 0.5 c 0xFF0000FF\n"
+    "index 0 1 2 2 1 3 4 5 6 6 5 7\n"
+    "subset 0 0 6 4 kind 3 diffuse left\n"
+    "subset 0 6 6 8 kind 3 diffuse right\n";
+
 TEST_F(MeshGLTest, TwoSubsetsDrawTheirOwnRuns) {
-    // Left half red, right half blue: one stream, two subsets.
     Y3Mesh mesh;
-    load(mesh,
-         "mesh q.mh q.my\n"
-         "meshstream 2\n"
-         "vertex p -1 -1 0.5 c 0xFFFF0000\nvertex p -1 1 0.5 c 0xFFFF0000\nvertex p 0 -1 0.5 c 0xFFFF0000\n"
-         "vertex p 0 1 0.5 c 0xFFFF0000\n"
-         "vertex p 0 -1 0.5 c 0xFF0000FF\nvertex p 0 1 0.5 c 0xFF0000FF\nvertex p 1 -1 0.5 c 0xFF0000FF\n"
-         "vertex p 1 1 0.5 c 0xFF0000FF\n"
-         "index 0 1 2 2 1 3 4 5 6 6 5 7\n"
-         "subset 0 0 6 4 kind 3 diffuse left\n"
-         "subset 0 6 6 8 kind 3 diffuse right\n");
+    load(mesh, kHalves);
     const std::vector<std::uint8_t> first = frame([&] { EXPECT_TRUE(mesh.drawSubset(0)) << allLines(); });
     EXPECT_GT(channel(first, 16, 32, 0), 200);
     EXPECT_LT(channel(first, 48, 32, 2), 50);
@@ -182,6 +187,25 @@ TEST_F(MeshGLTest, TwoSubsetsDrawTheirOwnRuns) {
     EXPECT_LT(channel(both, 16, 32, 2), 50);
     EXPECT_GT(channel(both, 48, 32, 2), 200);
     EXPECT_LT(channel(both, 48, 32, 0), 50);
+}
+
+// An element whose level is that mesh, drawn through the element paths
+// (fixed pipeline, minimum details) with a material per subset, shows the
+// mesh's colours where each subset stands.
+TEST_F(MeshGLTest, AnElementDrawsItsMeshThroughTheElementPaths) {
+    video.activeVideoSetup().details = VideoDetailsMinimum;
+    Y3Mesh mesh;
+    load(mesh, kHalves);
+    ModelElement element;
+    element.world = identityMatrix();
+    ModelElementLod& level = element.lods.emplace_back();
+    level.setMesh(mesh);
+    const std::vector<std::uint8_t> bytes = frame([&] { EXPECT_TRUE(element.render()) << allLines(); });
+    EXPECT_EQ(covered(bytes), 64 * 64);
+    EXPECT_GT(channel(bytes, 16, 32, 0), 200);
+    EXPECT_LT(channel(bytes, 16, 32, 2), 50);
+    EXPECT_GT(channel(bytes, 48, 32, 2), 200);
+    EXPECT_LT(channel(bytes, 48, 32, 0), 50);
 }
 
 TEST_F(MeshGLTest, ASkinnedLimbShowsWhereItsBoneTurnedIt) {

@@ -16,6 +16,9 @@
 #include "foundation/Log.h"
 #include "foundation/TimeCore.h"
 #include "model/MeshTestSupport.h"
+#include "model/Model.h"
+#include "model/ModelElement.h"
+#include "render/Material.h"
 #include "model/ModelWriter.h"
 #include "model/Y3Mesh.h"
 #include "model/Y3Model.h"
@@ -334,6 +337,34 @@ TEST_F(MeshDeviceTest, CachedDeviceDataFollowsTheDraws) {
     // The next draw makes it again.
     EXPECT_TRUE(mesh.drawSubset(2));
     EXPECT_EQ(takeCalls("Create").size(), 3u);
+}
+
+// An element whose level of detail is a resource mesh draws each subset
+// with that subset's material through the element paths: each ends in that
+// subset's draw call, in subset order.
+TEST_F(MeshDeviceTest, AnElementDrawsEachSubsetOfItsMeshWithItsOwnMaterial) {
+    // The fixed-function paths (minimum details).
+    video.activeVideoSetup().details = VideoDetailsMinimum;
+    Y3Mesh mesh;
+    load(mesh, kTwoStreamMesh);
+    ModelElement element;
+    element.world = identityMatrix();
+    ModelElementLod& level = element.lods.emplace_back();
+    level.setMesh(mesh);
+    takeCalls("");
+    EXPECT_TRUE(element.render());
+    const std::vector<std::string> expected = {"DrawIndexedPrimitive(4, 0, 0, 3, 0, 1)",
+                                               "DrawIndexedPrimitive(4, 0, 0, 4, 3, 1)",
+                                               "DrawIndexedPrimitive(4, 0, 0, 3, 6, 1)"};
+    EXPECT_EQ(takeCalls("DrawIndexedPrimitive"), expected);
+    EXPECT_EQ(element.drawCount, 3);
+    // The last subset's material is the level's current one.
+    EXPECT_EQ(level.material, level.materials.back().get());
+
+    // A level without a mesh or material draws nothing.
+    ModelElement empty;
+    empty.lods.emplace_back();
+    EXPECT_FALSE(empty.render());
 }
 
 TEST_F(MeshDeviceTest, WithoutCachingAllocationMakesTheDataAtOnce) {

@@ -15,6 +15,7 @@
 #include "model/ModelDataManager.h"
 #include "model/ModelWriter.h"
 #include "model/Y3Model.h"
+#include "render/Material.h"
 #include "render/RenderCore.h"
 #include "support/PackageFixture.h"
 #include "support/TestSupport.h"
@@ -379,6 +380,10 @@ TEST(ModelDataManager, ModelsLoadFromThePackagesAndAFailedHeaderStaysUnavailable
         Y3ModelData* record = manager.getOrCreate("bad", false);
         EXPECT_FALSE(record->hasObject());
         EXPECT_TRUE(record->has(kResourceUnavailable));
+        // No model object is made of it.
+        packages.log().clear();
+        EXPECT_EQ(Model::newInstance(record, "bad", 0, "wreck", false), nullptr);
+        EXPECT_TRUE(packages.log().contains("Resource for model [bad] is invalid"));
         // A later use is refused without a new load.
         packages.log().clear();
         EXPECT_EQ(manager.acquire("bad"), nullptr);
@@ -395,7 +400,32 @@ TEST(ModelDataManager, ModelsLoadFromThePackagesAndAFailedHeaderStaysUnavailable
             auto& model = static_cast<Y3ModelDefault&>(*loaded.model);
             EXPECT_TRUE(model.allocated);
             EXPECT_EQ(model.elements.at(0)->lods[0].indices().size(), 3u);
+            // One drawable element per resource element; the hull's first
+            // level draws the resource's mesh with its subset's material,
+            // the levels holding only a box draw nothing, the hidden mast
+            // starts hidden.
+            ASSERT_EQ(rowboat.meshElements.size(), 2u);
+            ModelElement& hull = rowboat.meshElements[0];
+            ASSERT_EQ(hull.lods.size(), 3u);
+            EXPECT_EQ(hull.lods[0].mesh, &model.elements[0]->lods[0]);
+            ASSERT_EQ(hull.lods[0].materials.size(), 1u);
+            EXPECT_EQ(hull.material(), hull.lods[0].materials[0].get());
+            EXPECT_STREQ(hull.material()->sources[0].name(), "stone");
+            EXPECT_EQ(hull.lods[1].mesh, nullptr);
+            EXPECT_TRUE(hull.visible);
+            EXPECT_FALSE(rowboat.meshElements[1].visible);
+            // The element matrix follows the pose and the scale.
+            Matrix34 pose = matrix34Identity();
+            pose.m[9] = 5.0f;
+            rowboat.setPose(pose);
+            const float scale[3] = {2.0f, 1.0f, 1.0f};
+            rowboat.setScale(scale);
+            EXPECT_FLOAT_EQ(hull.world.m[0][0], 2.0f);
+            EXPECT_FLOAT_EQ(hull.world.m[1][1], 1.0f);
+            EXPECT_FLOAT_EQ(hull.world.m[3][0], 5.0f);
+            EXPECT_FLOAT_EQ(hull.world.m[3][3], 1.0f);
             rowboat.release();
+            EXPECT_TRUE(rowboat.meshElements.empty());
             EXPECT_EQ(loaded.users.count(), 0u);
         }
         setModelDataManager(nullptr);

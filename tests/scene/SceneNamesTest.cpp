@@ -11,6 +11,7 @@
 #include "app/SceneLoadFixture.h"
 #include "foundation/DataStream.h"
 #include "model/Model.h"
+#include "model/ModelDataManager.h"
 #include "scene/Scene.h"
 #include "scene/SceneContext.h"
 #include "scene/Y3Pose.h"
@@ -174,6 +175,26 @@ TEST(SceneNames, LookupsFromAStartFindTheFirstMatchAtOrAfterIt) {
     // Deleting the first leaves the second to be found.
     ASSERT_TRUE(scene.deleteModel(first));
     EXPECT_EQ(scene.lookupModel("crate"), second);
+}
+
+}  // namespace
+
+namespace {
+
+// A placement naming a model resource that failed to load makes no model:
+// the scene logs it and goes on with the others.
+TEST(SceneNames, AModelOfAnUnavailableResourceIsNotMade) {
+    NamesWorld w;
+    ModelDataManager manager;
+    setModelDataManager(&manager);
+    // The resource has no files: its load fails and leaves it unavailable.
+    EXPECT_EQ(manager.acquire("wreck"), nullptr);
+    ASSERT_TRUE(manager.getOrCreate("wreck", false)->has(kResourceUnavailable));
+    EXPECT_EQ(w.scene().createModel("wreck", "hulk", matrix34Identity(), 0), nullptr);
+    EXPECT_TRUE(w.f.logged("Resource for model [wreck] is invalid"));
+    EXPECT_EQ(w.model("hulk"), nullptr);
+    EXPECT_NE(w.scene().createModel("prop", "raft", matrix34Identity(), 0), nullptr);
+    setModelDataManager(nullptr);
 }
 
 }  // namespace
