@@ -220,10 +220,14 @@ else()
 endif()
 # The frame rate of the still picture: the display's 60 Hz. More than 62
 # frames a second fails on any machine (the loop must not outrun the
-# display). Fewer than 58 fails only where the machine can draw at that
+# display). Fewer than 50 fails only where the machine can draw at that
 # rate for sure: at least four cores and a load average below half of them
 # (a software rasteriser on a busy two-core machine may not keep up, which
-# says nothing of the pacing); elsewhere the rate is only reported.
+# says nothing of the pacing); elsewhere the rate is only reported. The
+# band's low side is wide: a pacing fault waits a whole second interval
+# (30 frames a second), while a debug build under the sanitizers may lose
+# a frame now and then to the rasteriser; the benchmark
+# bench/idle_window.sh measures the rate itself.
 if(DEFINED PRESENT_PROBE AND EXISTS "${RUN}/span.txt")
   file(STRINGS "${RUN}/span.txt" presents REGEX "^present [0-9]+$")
   list(LENGTH presents present_count)
@@ -249,7 +253,7 @@ if(DEFINED PRESENT_PROBE AND EXISTS "${RUN}/span.txt")
     math(EXPR half_cores "${cores} / 2")
     if(fps100 GREATER 6200)
       string(APPEND failures "the still picture is drawn at ${rate}, faster than the display's 60 Hz\n")
-    elseif(fps100 LESS 5800 AND cores GREATER_EQUAL 4 AND load LESS half_cores)
+    elseif(fps100 LESS 5000 AND cores GREATER_EQUAL 4 AND load LESS half_cores)
       string(APPEND failures "the still picture is drawn at ${rate}, not the display's 60 Hz "
                              "(${cores} cores, load ${loadavg})\n")
     else()
