@@ -28,7 +28,7 @@ namespace {
 
 using testing_support::ScopedCoreMember;
 
-class MeshGLTest : public d3d9_test::D3D9Test {
+class MeshGLTest : public d3d9_test::D3D9Test, protected mesh_test::MeshCores {
 protected:
     void SetUp() override {
         environment.backend = platform::d3d9::BackendKind::GL;
@@ -36,8 +36,7 @@ protected:
         device = createDevice(windowed(64, 64));
         ASSERT_NE(device, nullptr) << allLines();
         video.fixedPipeline = true;
-        render = std::make_unique<RenderCore>();
-        useRender = std::make_unique<ScopedCoreMember<RenderCore>>(gameCore.render, render.get());
+        makeRender();
         DXStateCache& cache = render->stateCache();
         cache.setDevice(device);
         cache.initialize(true);
@@ -56,11 +55,7 @@ protected:
         Y3Mesh::readConfig();
     }
     void TearDown() override {
-        IniFile empty;
-        ScopedCoreMember<IniFile> useEmpty(gameCore.settings, &empty);
-        Y3Mesh::readConfig();
-        useRender.reset();
-        render.reset();
+        releaseRender();
         D3D9Test::TearDown();
     }
 
@@ -102,15 +97,6 @@ protected:
         return count;
     }
 
-    testing_support::ScopedGameCore core;
-    IniFile settings;
-    ScopedCoreMember<IniFile> useSettings{gameCore.settings, &settings};
-    TimeCore clocks;
-    ScopedCoreMember<TimeCore> useClocks{gameCore.clocks, &clocks};
-    VideoCore video;
-    ScopedCoreMember<VideoCore> useVideo{gameCore.video, &video};
-    std::unique_ptr<RenderCore> render;
-    std::unique_ptr<ScopedCoreMember<RenderCore>> useRender;
 };
 
 // A clockwise triangle (seen on screen) in the clip-space corner near the

@@ -259,14 +259,13 @@ TEST(Y3MeshTest, ClothIsListedOnce) {
 
 // A mesh on the null backend, with the render core, a video core, the game
 // clock and the settings of section "render".
-class MeshDeviceTest : public d3d9_test::D3D9Test {
+class MeshDeviceTest : public d3d9_test::D3D9Test, protected mesh_test::MeshCores {
 protected:
     void SetUp() override {
         environment.callLog = calls;
         D3D9Test::SetUp();
         open();
-        render = std::make_unique<RenderCore>();
-        useRender = std::make_unique<ScopedCoreMember<RenderCore>>(gameCore.render, render.get());
+        makeRender();
         render->stateCache().setDevice(device);
         render->stateCache().initialize(false);
         video.videoDevice.vertexProcessing = VertexProcessingHardware;
@@ -277,12 +276,7 @@ protected:
     }
     void TearDown() override {
         if (device) device->EndScene();
-        // Back to the default settings for the next test.
-        IniFile empty;
-        ScopedCoreMember<IniFile> useEmpty(gameCore.settings, &empty);
-        Y3Mesh::readConfig();
-        useRender.reset();
-        render.reset();
+        releaseRender();
         D3D9Test::TearDown();
     }
 
@@ -301,15 +295,6 @@ protected:
     }
 
     std::shared_ptr<platform::d3d9::CallLog> calls = std::make_shared<platform::d3d9::CallLog>();
-    testing_support::ScopedGameCore core;
-    IniFile settings;
-    ScopedCoreMember<IniFile> useSettings{gameCore.settings, &settings};
-    TimeCore clocks;
-    ScopedCoreMember<TimeCore> useClocks{gameCore.clocks, &clocks};
-    VideoCore video;
-    ScopedCoreMember<VideoCore> useVideo{gameCore.video, &video};
-    std::unique_ptr<RenderCore> render;
-    std::unique_ptr<ScopedCoreMember<RenderCore>> useRender;
 };
 
 TEST_F(MeshDeviceTest, CachedDeviceDataFollowsTheDraws) {
