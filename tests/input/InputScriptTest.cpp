@@ -1,11 +1,14 @@
 // The input's script classes as the game's scripts see them: the global
 // "input" with its cursor, buttons and setup.
+#include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "app/SaveGame.h"
 #include "app/ScriptClasses.h"
 #include "input/InputFixture.h"
+#include "scene/CameraFixture.h"
 #include "script/ScriptTestFixture.h"
 
 namespace {
@@ -106,5 +109,44 @@ TEST(InputScripts, WrongWritesAreRefusedAndChangeNothing) {
     for (const InputVirtualButtonValue& value : buttons.values) {
         EXPECT_LT(value.action0, kInputButtonNameCount);
         EXPECT_LT(value.action1, kInputButtonNameCount);
+    }
+}
+
+// The character methods reach the main character's controller: without a
+// scene or a main character nothing happens, a main character that is gone
+// is reported.
+TEST(InputScripts, CharacterMethodsNeedTheMainCharacter) {
+    const struct {
+        const char* what;
+        bool scene;
+        std::uint32_t mainCharacter;  // 0: none; 0x00FFFFFF resolves to nothing
+        const char* message;          // logged, or null for no error at all
+    } cases[] = {
+        {"no scene", false, 0, "Can't get main character: load scene first"},
+        {"no main character", true, 0, nullptr},
+        {"a main character that is gone", true, 0x00FFFFFFu, "Can't get main controller: Set main character first"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        InputScriptFixture f;
+        SaveGame game;
+        testing_support::ScopedCoreMember<SaveGame> useGame{gameCore.game, &game};
+        std::unique_ptr<testing_support::CameraScene> room;
+        if (c.scene) {
+            room = std::make_unique<testing_support::CameraScene>();
+            room->scene->mainCharacter.value = c.mainCharacter;
+            game.scenes.push_back(room->scene->id);
+            game.currentIndex = 0;
+        }
+        const std::size_t before = gameCore.log->recordCount();
+        EXPECT_EQ(f.run("input.button:switchCrouch() input.button:setCrouch(true) "
+                        "input.button:switchItem() input.button:setItem(false)"),
+                  "");
+        if (c.message) {
+            EXPECT_TRUE(f.input.logged(c.message));
+        } else {
+            EXPECT_EQ(gameCore.log->recordCount(), before);
+        }
+        game.scenes.clear();
     }
 }
