@@ -188,13 +188,23 @@ int close(Display* display, Window window) {
     return 0;
 }
 
-// A tenth of a second between a press and its release: the game sees them
-// in different frames, well inside the double-press and hold limits.
-void pause() { std::this_thread::sleep_for(std::chrono::milliseconds(100)); }
-
 bool xtest(Display* display) {
     int event = 0, error = 0, major = 0, minor = 0;
     return XTestQueryExtension(display, &event, &error, &major, &minor);
+}
+
+// Lets the preparation (focus, pointer) reach the window, then sends the
+// press and, a tenth of a second later, the release: the game sees them in
+// different frames, well inside its double-press and hold limits.
+template <class Send>
+int pressAndRelease(Display* display, Send send) {
+    for (const bool down : {true, false}) {
+        XSync(display, False);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        send(down ? True : False);
+    }
+    XSync(display, False);
+    return 0;
 }
 
 int key(Display* display, Window window, const char* name) {
@@ -203,14 +213,7 @@ int key(Display* display, Window window, const char* name) {
     const KeyCode code = symbol == NoSymbol ? 0 : XKeysymToKeycode(display, symbol);
     if (!code) return fail("the key has no key code");
     XSetInputFocus(display, window, RevertToParent, CurrentTime);
-    XSync(display, False);
-    pause();
-    XTestFakeKeyEvent(display, code, True, CurrentTime);
-    XSync(display, False);
-    pause();
-    XTestFakeKeyEvent(display, code, False, CurrentTime);
-    XSync(display, False);
-    return 0;
+    return pressAndRelease(display, [&](Bool down) { XTestFakeKeyEvent(display, code, down, CurrentTime); });
 }
 
 int click(Display* display, Window window, unsigned button) {
@@ -222,14 +225,7 @@ int click(Display* display, Window window, unsigned button) {
     XTranslateCoordinates(display, window, DefaultRootWindow(display), attributes.width / 2, attributes.height / 2,
                           &x, &y, &child);
     XTestFakeMotionEvent(display, -1, x, y, CurrentTime);
-    XSync(display, False);
-    pause();
-    XTestFakeButtonEvent(display, button, True, CurrentTime);
-    XSync(display, False);
-    pause();
-    XTestFakeButtonEvent(display, button, False, CurrentTime);
-    XSync(display, False);
-    return 0;
+    return pressAndRelease(display, [&](Bool down) { XTestFakeButtonEvent(display, button, down, CurrentTime); });
 }
 
 }  // namespace
