@@ -284,8 +284,6 @@ void endAutoWalk() {
     if (characterMode()) callMainController(ControllerCall::AutoWalk, true);
 }
 
-}  // namespace
-
 // The reactions the dispatch table names.
 struct InputButtonReactions {
     InputVirtualButton& buttons;
@@ -337,6 +335,8 @@ struct InputButtonReactions {
         direction(kForward, true);
     }
 };
+
+}  // namespace
 
 void InputVirtualButton::dispatch(std::int32_t kind, std::int32_t id, const CurrentTime& time) {
     if (id < 0 || id >= kInputVirtualButtonCount) return;
