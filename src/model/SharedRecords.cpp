@@ -60,6 +60,15 @@ NamedRecord* findOrInsertNamedRecord(RecordArray& array, const char* name) {
     return records + at;
 }
 
+NamedRecord* findNamedRecord(const RecordArray& array, const char* name) {
+    if (!name || !*name) return nullptr;
+    char key[kNamedRecordNameLength + 1] = {};
+    std::strncpy(key, name, kNamedRecordNameLength);
+    bool found = false;
+    const std::int32_t at = searchNamed(array, key, found);
+    return found ? array.as<NamedRecord>() + at : nullptr;
+}
+
 char* copyName512(char* buffer, const char* text) {
     std::memset(buffer, 0, 512);
     if (text) std::strncpy(buffer, text, 511);

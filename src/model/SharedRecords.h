@@ -37,6 +37,8 @@ constexpr std::int32_t kNamedRecordNameLength = 127;
 // the new record. Null, the array unchanged, for a null or empty name and
 // when the array cannot grow. The caller frees the array's block.
 NamedRecord* findOrInsertNamedRecord(RecordArray& array, const char* name);
+// The same look-up without the insertion: the record, or null.
+NamedRecord* findNamedRecord(const RecordArray& array, const char* name);
 
 // Fills the 512-byte buffer with zeros, copies at most 511 characters of
 // text into it (none for a null text) and returns it.
