@@ -9,44 +9,18 @@
 #include "foundation/DataStream.h"
 #include "game/QuestDataManager.h"
 #include "game/QuestLogic.h"
-#include "quest/QuestWriter.h"
+#include "game/QuestTestSupport.h"
 #include "resources/ResourceTestSupport.h"
 
 using namespace resource_tests;
+using quest_tests::Bytes;
 
 namespace {
 
-std::string compiled(const std::string& text, bool sorted = true) {
-    std::vector<quest_tools::Quest> quests;
-    std::string error;
-    std::string bytes;
-    EXPECT_TRUE(quest_tools::parseQuestText(text, quests, error)) << error;
-    EXPECT_TRUE(quest_tools::writeQuestBytes(quests, bytes, error, sorted)) << error;
-    return bytes;
-}
+std::string compiled(const std::string& text, bool sorted = true) { return quest_tests::compiledQuests(text, sorted); }
 
 // A stream reading the bytes in place.
 MemoryStream streamOf(std::string& bytes) { return MemoryStream(bytes.data(), static_cast<std::int32_t>(bytes.size())); }
-
-// Raw little-endian bytes for records the writer would refuse.
-struct Bytes {
-    std::string s;
-    Bytes& i32(std::int32_t v) {
-        for (int i = 0; i < 4; ++i) s += static_cast<char>((static_cast<std::uint32_t>(v) >> (8 * i)) & 0xFF);
-        return *this;
-    }
-    Bytes& u8name(const std::string& n) {
-        s += static_cast<char>(n.size());
-        s += n;
-        return *this;
-    }
-    Bytes& u16text(const std::string& n) {
-        s += static_cast<char>(n.size() & 0xFF);
-        s += static_cast<char>(n.size() >> 8);
-        s += n;
-        return *this;
-    }
-};
 
 std::vector<QuestRecord> readList(std::string bytes, std::int32_t& result) {
     MemoryStream stream(bytes.data(), static_cast<std::int32_t>(bytes.size()));
