@@ -6,8 +6,12 @@
 #include "model/Y3Model.h"
 
 void Model::syncActionItems() {
-    if (!resource || !resource->model || resource->model->kind() != kModelKindDefault) return;
-    const auto& records = static_cast<const Y3ModelDefault&>(*resource->model).actions;
+    // Before its first push the model reaches its resource through the
+    // manager: another instance may have loaded it already.
+    const Y3ModelData* data = resource;
+    if (!data && modelDataManager()) data = static_cast<const Y3ModelData*>(modelDataManager()->findRecord(resourceName));
+    if (!data || !data->model || data->model->kind() != kModelKindDefault) return;
+    const auto& records = static_cast<const Y3ModelDefault&>(*data->model).actions;
     const bool resized = records.size() != actionItems.size();
     if (resized) actionItems.resize(records.size(), ModelActionItem{});
     const ModelActionRanges& ranges = ModelActionItemData::defaultRanges();

@@ -10,12 +10,18 @@
 #include <vector>
 
 #include "app/GameCore.h"
+#include "app/SceneLoadFixture.h"
 #include "foundation/DataStream.h"
 #include "game/QuestDataManager.h"
 #include "game/QuestLogic.h"
 #include "game/QuestTestSupport.h"
 #include "game/lua/GameScripts.h"
+#include "model/Model.h"
+#include "model/ModelDataManager.h"
+#include "model/ModelWriter.h"
 #include "resources/ResourceTestSupport.h"
+#include "scene/Scene.h"
+#include "scene/Y3Pose.h"
 #include "script/ScriptTestFixture.h"
 
 using quest_tests::Bytes;
@@ -496,3 +502,94 @@ TEST(QuestSave, TheWholeSaveCheckRefusesADamagedQuestBlockBeforeTheGameIsTouched
 }
 
 }  // namespace
+
+// The object states reach the action items of the current scene's models.
+struct ModelWorld {
+    ModelWorld() : packages(files()) {
+        EXPECT_TRUE(packages.built());
+        registerQuestClass(f.lua.state, f.lua.engine);
+        setModelDataManager(&models);
+        f.game->flags |= kSaveGameLoadAllowed;
+        f.game->loadScene("intro");
+    }
+    ~ModelWorld() {
+        f.game->releaseScenes();
+        setModelDataManager(saved);
+    }
+    static std::vector<testing_support::FixtureFile> files() {
+        model_tools::ModelDescription description;
+        std::string error;
+        EXPECT_TRUE(model_tools::parseModelDescription("model door\n"
+                                                       "element panel\nlod\nbox 1 1 1\nlod\nlod\n"
+                                                       "action knob root\naction handle root\naction bell root\n",
+                                                       description, error))
+            << error;
+        model_tools::ModelFile& file = description.models.front();
+        return {storedFile(".mh4", "door", model_tools::modelFileBytes(*file.model, file.name, true)),
+                storedFile(".my3", "door", model_tools::modelFileBytes(*file.model, file.name, false)),
+                storedFile(".quest", "harbour", compiledQuests(kHarbour))};
+    }
+    Model* door() { return static_cast<Model*>(f.game->currentScene()->lookupModel("door")); }
+    std::vector<bool> enabled() {
+        std::vector<bool> bits;
+        for (const ModelActionItem& item : door()->actionItems) bits.push_back((item.flags & kModelActionEnabled) != 0);
+        return bits;
+    }
+
+    testing_support::SceneLoadFixture f;
+    ScopedPackages packages;
+    ModelDataManager models;
+    ModelDataManager* saved = modelDataManager();
+    QuestDataManager data;
+    QuestLogic logic;
+    testing_support::ScopedCoreMember<QuestDataManager> installedData{gameCore.questData, &data};
+    testing_support::ScopedCoreMember<QuestLogic> installedLogic{gameCore.questLogic, &logic};
+};
+
+TEST(QuestModels, ObjectStatesSwitchTheActionItemsOfTheirModel) {
+    ModelWorld w;
+    ASSERT_TRUE(w.data.initialize());
+    ASSERT_NE(w.f.game->currentScene(), nullptr);
+    Model* door = static_cast<Model*>(w.f.game->currentScene()->createModel("door", "door", matrix34Identity(), 0));
+    ASSERT_NE(door, nullptr);
+    ASSERT_TRUE(door->push());
+    ASSERT_NE(door->resource, nullptr);
+    const struct {
+        const char* call;
+        std::vector<bool> enabled;  // knob, handle, bell: the resource's order
+    } steps[] = {
+        {"quest:setAction('harbour', 'door', 0)", {true, true, true}},
+        {"quest:setAction('harbour', 'door:handle', -1)", {true, false, true}},
+        {"quest:setAction('harbour', 'door:knob', -1)", {false, false, true}},
+        {"quest:setAction('harbour', 'door:ghost', 1)", {true, true, true}},
+        {"quest:setAction('harbour', 'action.door', -1)", {true, true, true}},
+        {"quest:setAction('harbour', 'door', -5)", {false, false, false}},
+        {"quest:setAction('harbour', 'door:bell', 2)", {false, false, true}},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.call);
+        ASSERT_TRUE(w.f.lua.load(s.call));
+        EXPECT_EQ(w.enabled(), s.enabled);
+    }
+    // begin re-applies every state of the quest, in name order.
+    for (ModelActionItem& item : door->actionItems) item.flags = 0;
+    ASSERT_TRUE(w.f.lua.load("quest:begin('harbour')"));
+    EXPECT_EQ(w.enabled(), (std::vector<bool>{false, false, true}));
+    // A model made afresh takes the states of its name from the selected quest.
+    for (ModelActionItem& item : door->actionItems) item.flags = kModelActionEnabled;
+    Y3QuestData::visitObjectActions(w.logic.state.objectsOf("harbour"), "door");
+    EXPECT_EQ(w.enabled(), (std::vector<bool>{false, false, true}));
+
+    // A waypoint's model takes the states of its name when it spawns.
+    ASSERT_TRUE(w.f.lua.load("quest:setAction('harbour', 'gate', 0) quest:setAction('harbour', 'gate:handle', -1)"));
+    Y3Pose_Model pose("gate");
+    pose.pose = matrix34Identity();
+    std::strcpy(pose.model, "door");
+    ASSERT_TRUE(pose.spawn(0));
+    auto* gate = static_cast<Model*>(gameCore.objects->getObject(pose.link));
+    ASSERT_NE(gate, nullptr);
+    std::vector<bool> gateBits;
+    for (const ModelActionItem& item : gate->actionItems) gateBits.push_back((item.flags & kModelActionEnabled) != 0);
+    EXPECT_EQ(gateBits, (std::vector<bool>{true, false, true}));
+    pose.release();
+}
