@@ -215,25 +215,8 @@ namespace {
 
 ObjectState* statesOf(const RecordArray& objects) { return objects.as<ObjectState>(); }
 
-// Binary search of the object states: the index found, or the insertion
-// point with found false.
 std::int32_t searchStates(const RecordArray& objects, const char* name, bool& found) {
-    std::int32_t low = 0;
-    std::int32_t high = objects.count;
-    found = false;
-    while (low < high) {
-        const std::int32_t middle = (low + high) / 2;
-        const int order = std::strcmp(name, statesOf(objects)[middle].name);
-        if (order == 0) {
-            found = true;
-            return middle;
-        }
-        if (order < 0)
-            high = middle;
-        else
-            low = middle + 1;
-    }
-    return low;
+    return searchRecordsByName<ObjectState>(objects, name, found);
 }
 
 ObjectState* insertState(RecordArray& objects, const char* name) {

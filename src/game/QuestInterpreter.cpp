@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/GameCore.h"
+#include "foundation/DataStream.h"
 #include "foundation/Log.h"
 #include "game/QuestDataManager.h"
 #include "game/QuestLogic.h"
@@ -15,11 +16,6 @@
 
 namespace {
 
-void copyField(char* field, std::size_t size, const char* text) {
-    std::memset(field, 0, size);
-    if (text) std::strncpy(field, text, size - 1);
-}
-
 // A function of a pushed or tested command.
 QuestFunction functionOf(const QuestCommand& command, std::int32_t sequence, const char* object,
                          const char* context) {
@@ -29,8 +25,8 @@ QuestFunction functionOf(const QuestCommand& command, std::int32_t sequence, con
     f.arg1 = command.arg1;
     f.arg2 = command.arg2;
     f.arg3 = command.arg3;
-    copyField(f.object, sizeof(f.object), object);
-    copyField(f.context, sizeof(f.context), context);
+    copyName128(f.object, object);
+    copyName128(f.context, context);
     return f;
 }
 
@@ -185,7 +181,7 @@ void QuestLogic::applyObjectState(const ObjectState& state, std::int32_t kind) {
     if (kind != 2) return;
     if (std::strncmp(state.name, "action.", 7) == 0) return;
     char model[128];
-    copyField(model, sizeof(model), state.name);
+    copyName128(model, state.name);
     const char* item = nullptr;
     if (char* colon = static_cast<char*>(std::memchr(model, ':', strnlen(model, sizeof(model))));
         colon && colon != model) {

@@ -13,11 +13,6 @@ namespace {
 
 bool questLog() { return (gameCore.debugFlags & DebugQuestLog) != 0; }
 
-void copyField(char* field, std::size_t size, const char* text) {
-    std::memset(field, 0, size);
-    if (text) std::strncpy(field, text, size - 1);
-}
-
 bool nameLess(const char* a, const char* b) { return std::strcmp(a, b) < 0; }
 
 // The place of the backup of that name, or of its insertion point.
@@ -28,7 +23,7 @@ std::vector<QuestBackup>::iterator backupPlace(std::vector<QuestBackup>& backups
 
 QuestBackup& findOrInsertBackup(std::vector<QuestBackup>& backups, const char* name) {
     char key[128];
-    copyField(key, sizeof(key), name);
+    copyName128(key, name);
     auto at = backupPlace(backups, key);
     if (at != backups.end() && std::strcmp(at->name, key) == 0) return *at;
     at = backups.insert(at, QuestBackup{});
@@ -43,7 +38,7 @@ void QuestFunction::clear() { *this = QuestFunction{}; }
 QuestBackup* QuestLogicStack::findBackup(const char* name) {
     if (!name) return nullptr;
     char key[128];
-    copyField(key, sizeof(key), name);
+    copyName128(key, name);
     auto at = backupPlace(backups, key);
     return at != backups.end() && std::strcmp(at->name, key) == 0 ? &*at : nullptr;
 }
@@ -101,7 +96,7 @@ void QuestLogicStack::recordToTargets(const QuestFunction& function) {
 
 void QuestLogicStack::pushFunction(const char* name, const char* arg1, const char* arg2) {
     QuestFunction function;
-    copyField(function.name, sizeof(function.name), name);
+    copyString64(name, function.name);
     function.arg1.assign(arg1);
     function.arg2.assign(arg2);
     std::memcpy(function.object, current.object, sizeof(function.object));
@@ -113,7 +108,7 @@ void QuestLogicStack::pushFunction(const char* name, const char* arg1, const cha
 bool QuestLogicStack::addTarget(const char* name) {
     if (!name || !*name) return false;
     QuestName key;
-    copyField(key.text, sizeof(key.text), name);
+    copyName128(key.text, name);
     auto at = std::lower_bound(targets.begin(), targets.end(), key.text,
                                [](const QuestName& t, const char* k) { return nameLess(t.text, k); });
     if (at != targets.end() && std::strcmp(at->text, key.text) == 0) return false;
