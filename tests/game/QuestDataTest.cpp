@@ -187,11 +187,26 @@ TEST(QuestData, TheManagerReadsEveryQuestFileAtStartAndMergesAQuestInResourceOrd
     EXPECT_TRUE(packages.log().contains("Can't create quest context with name [lagoon]: NOT found"));
     EXPECT_TRUE(selected.events.empty());
 
+    // The release check reports what a record still holds, in its order,
+    // and changes nothing.
+    Y3QuestData* first = manager.find("a_first");
+    ASSERT_TRUE(manager.allocate(first));
+    const std::size_t checked = packages.log().recordCount();
+    first->checkReleased();
+    EXPECT_EQ(logSince(packages.log(), checked),
+              (std::vector<std::string>{"~quest data(a_first): need deallocate resource",
+                                        "~quest data(a_first): need release RAM header data",
+                                        "~quest data(a_first): need release RAM data",
+                                        "~quest data(a_first): need release resource data (Flags order logic failed)"}));
+    EXPECT_NE(first->quests(), nullptr);
+
     EXPECT_FALSE(manager.compileFromSource("quests.xls"));
     EXPECT_TRUE(packages.log().contains("Fail to compile quest data from file [quests.xls]"));
+    // Release checks each record once it is let go: nothing is left.
+    const std::size_t released = packages.log().recordCount();
     manager.release();
     EXPECT_EQ(manager.count(), 0u);
-    EXPECT_FALSE(packages.log().contains("need release"));
+    for (const std::string& line : logSince(packages.log(), released)) EXPECT_EQ(line.find("need "), std::string::npos);
 }
 
 TEST(QuestData, StatesAreMadeOnFirstAccessAndSavedOnlyForTouchedQuests) {
