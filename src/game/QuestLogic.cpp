@@ -227,6 +227,12 @@ std::int32_t QuestLogicStack::read(DataStream& stream) {
     reset();
     EntryReader r(stream);
     if (!r.field(readI32(stream, pending))) return r.total;
+    // Runs owed are never negative: such a count would swallow later runs.
+    if (pending < 0) {
+        r.failed("the count of runs owed", ("is " + std::to_string(pending) + ", below zero").c_str());
+        pending = 0;
+        return r.total;
+    }
     if (!r.field(readU32(stream, flags))) return r.total;
     // A game saved from inside a quest function stores the running bit: kept,
     // it would refuse every later step.

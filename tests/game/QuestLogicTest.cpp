@@ -402,6 +402,8 @@ TEST(QuestSave, DamagedQuestBlocksAreRefusedWithTheirLine) {
         const char* line;
     };
     std::vector<Case> cases;
+    cases.push_back({"negative runs owed", Bytes().i32(0).u8name("").i32(-3).i32(0).i32(0).s,
+                     "Can't read quest stack: the count of runs owed is -3, below zero"});
     {
         Bytes b;
         head(b);
