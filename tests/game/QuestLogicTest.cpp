@@ -463,7 +463,7 @@ TEST(QuestSave, DamagedQuestBlocksAreRefusedWithTheirLine) {
 }
 
 TEST(QuestSave, TheWholeSaveCheckRefusesADamagedQuestBlockBeforeTheGameIsTouched) {
-    QuestWorld w({kHarbour});
+    QuestWorld w({kHarbour, "quest attic\nevent dust\n"});
     GameCore bare{};
     bare.log = gameCore.log;
     bare.questData = &w.data;
@@ -475,8 +475,15 @@ TEST(QuestSave, TheWholeSaveCheckRefusesADamagedQuestBlockBeforeTheGameIsTouched
     MemoryStream stream(true);
     ASSERT_GT(gameCore.save_all(stream), 0);
     std::vector<std::uint8_t> whole(stream.data(), stream.data() + stream.size());
+    // The check selects the saved quest into its scratch engine only: the
+    // running game keeps the quest it has now.
+    ASSERT_TRUE(w.lua("quest:begin('attic')"));
     MemoryStream good(whole.data(), static_cast<std::int32_t>(whole.size()));
     EXPECT_EQ(gameCore.check_all(good), static_cast<std::int32_t>(whole.size()));
+    EXPECT_STREQ(w.logic.quest.name, "attic");
+    ASSERT_EQ(w.logic.quest.events.size(), 1u);
+    EXPECT_STREQ(w.logic.quest.events[0].name, "dust");
+    ASSERT_TRUE(w.lua("quest:begin('harbour')"));
 
     // The stack count past what the data hold: it follows the quest name,
     // pending and the stack flags.
