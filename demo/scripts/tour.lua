@@ -1,6 +1,6 @@
 -- The tour played when the game runs without a display: save a slot, list
 -- the slots, restore the slot, walk to the pier's end, where the moored
--- boat sets off the pier's trigger, then quit. Each step posts the next one, so
+-- boat sets off the pier's trigger and advances the quest, then quit. Each step posts the next one, so
 -- every step runs from the event queue like a player's action would, and
 -- a step that cannot do its work still hands on, so the tour always ends.
 
@@ -52,10 +52,11 @@ function demo_tour_save()
       saved = game:save(slot.value)
     end
     msg("demo: save [", slot.value, "] ", saved and "written" or "failed")
-    -- Changed after the save: the restore must bring the saved value back.
+    -- Changed after the save: the restore must bring the saved values back.
     if visits ~= nil then
       visits.value = 0
     end
+    quest:setState("harbour", "pier", 0)
   end
   sendEvent("demo_tour_list")
 end
@@ -87,6 +88,7 @@ function demo_tour_restore()
     end
     msg("demo: trigger [pier_gate] ", trigger:test("pier_gate") and "restored" or "lost", ", counted ",
         trigger:count("pier_gate"))
+    msg("demo: quest [", quest.name, "] stage ", quest:getState("harbour", "pier"), " after restore")
   else
     msg("demo: nothing to restore")
   end
@@ -129,6 +131,9 @@ function demo_tour_pier_entered(name)
   if demo.tour and not demo.pier_reported and name == "pier_gate" then
     demo.pier_reported = true
     msg("demo: trigger [pier_gate] counted ", trigger:count("pier_gate"))
+    -- The boat at the pier's end advances the quest.
+    quest:action("pier", "reach")
+    demo_quest_run(2)
     sendEvent("demo_tour_end")
   end
 end

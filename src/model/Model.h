@@ -18,6 +18,7 @@
 #include "resources/Y3ResourceManager.h"
 #include "scene/GameObject.h"
 #include "scene/SceneObjectFlags.h"
+#include "model/ModelActionItem.h"
 #include "model/ModelElement.h"
 
 struct ModelSettings {
@@ -145,6 +146,13 @@ public:
     std::string faceSequence;
     bool bodyPlaying = false;
     bool facePlaying = false;
+    // One item per action of the resource; syncActionItems sizes them to
+    // the resource (new items disabled, ranges reset when the count
+    // changed) and copies their names. actionIndex finds an item by name
+    // (cut to 127 characters): its index, or -1.
+    std::vector<ModelActionItem> actionItems;
+    void syncActionItems();
+    std::int32_t actionIndex(const char* itemName) const;
 
     // Reads sections "debug", "render_ffp" and "render" of the game core's
     // settings; missing keys are added and keep their defaults.

@@ -63,6 +63,10 @@ expect("msg(): demo: still frame [stone] shown")
 expect("msg(): demo: camera move plays")
 # The scene's trigger waypoint made its trigger, which the script switches on.
 expect("msg(): demo: trigger [pier_gate] enabled")
+# The harbour quest from the quests package: its arrival event runs.
+expect("msg(): demo: quest [harbour] begun")
+expect("msg(): demo: quest says [the boat waits at the pier]")
+expect("msg(): demo: quest stage 1")
 # A slot saved, listed and restored; the restore brings back the value the
 # tour saved, not the one it set afterwards.
 # The save comes after frames have run, with the camera's view of the
@@ -79,6 +83,7 @@ expect("SUCCESS LOADED GAME [tour]")
 expect("msg(): demo: restore [tour] done")
 expect("msg(): demo: visits 1 after restore")
 expect("msg(): demo: trigger [pier_gate] restored, counted 0")
+expect("msg(): demo: quest [harbour] stage 1 after restore")
 # The pier scene: the boat moored inside the trigger box sets the trigger
 # off on the first frame after the script switches it on.
 expect("Start to load scene [pier]")
@@ -89,6 +94,9 @@ expect("msg(): demo: trigger [pier_gate] enabled")
 expect("Trigger [pier_gate]: object [rowboat] entered")
 expect("msg(): demo: [rowboat] entered trigger [pier_gate]")
 expect("msg(): demo: trigger [pier_gate] counted 1")
+# The boat at the pier's end advances the quest by its rule.
+expect("msg(): demo: quest says [the boat reached the pier's end]")
+expect("msg(): demo: quest stage 2")
 # The script ends the game.
 expect("msg(): demo: tour done")
 expect("Called exit from script")

@@ -26,6 +26,7 @@ const std::vector<FuzzTarget>& fuzzTargets() {
         {"mesh", fuzzMesh, seedMesh},
         {"ogg", fuzzOgg, seedOgg},
         {"model", fuzzModel, seedModel},
+        {"quest", fuzzQuest, seedQuest},
     };
     return targets;
 }

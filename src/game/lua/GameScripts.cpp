@@ -13,7 +13,3 @@ void registerDialogDataManagerClass(lua_State* state, ScriptEngine&) {
 void registerDialogClass(lua_State* state, ScriptEngine&) {
     registerScriptPlaceholder(state, "Dialog", nullptr);
 }
-
-void registerQuestClass(lua_State* state, ScriptEngine&) {
-    registerScriptPlaceholder(state, "Quest", "quest");
-}
