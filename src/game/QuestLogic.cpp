@@ -131,7 +131,12 @@ std::int32_t writeEntry(DataStream& s, const QuestFunction& f) {
     if (!addField(total, writeI32(s, f.sequence))) return total;
     if (!addField(total, writeString8(s, f.name))) return total;
     for (const QuestText* arg : {&f.arg1, &f.arg2, &f.arg3}) {
-        const std::size_t length = std::min<std::size_t>(arg->length(), 0xFFFF);
+        // The record stores an argument's length in 16 bits: a longer one is refused, never cut.
+        const std::size_t length = arg->length();
+        if (length > 0xFFFF) {
+            engineLog().questError("Can't write quest stack: argument of %zu bytes in function [%s]", length, f.name);
+            return -1;
+        }
         if (!addField(total, writeU16(s, static_cast<std::uint16_t>(length)))) return total;
         if (length && !addField(total, s.write(arg->c_str(), static_cast<std::int32_t>(length)))) return total;
     }

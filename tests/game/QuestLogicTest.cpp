@@ -391,6 +391,21 @@ TEST(QuestSave, TheQuestBlockKeepsStackBackupsCurrentAndStatesAndLeavesTargets) 
     gameCore.questData = &w.data;
 }
 
+TEST(QuestSave, AnArgumentTheSaveCannotHoldIsRefusedAtPushNotCut) {
+    QuestWorld w({kHarbour});
+    ASSERT_TRUE(w.lua("quest:push('long', string.rep('x', 65536), '') quest:push('fits', string.rep('y', 65535), '')"));
+    EXPECT_TRUE(w.log().contains("Can't push quest function [long]: argument longer than 65535 bytes"));
+    ASSERT_EQ(w.logic.stack.stack.size(), 1u);
+    EXPECT_STREQ(w.logic.stack.stack[0].name, "fits");
+    MemoryStream saved;
+    ASSERT_GT(w.logic.write(saved), 0);
+    QuestLogic loaded;
+    saved.setPosition(0);
+    EXPECT_EQ(loaded.read(saved), saved.size());
+    ASSERT_EQ(loaded.stack.stack.size(), 1u);
+    EXPECT_EQ(loaded.stack.stack[0].arg1.length(), 65535u);
+}
+
 TEST(QuestSave, DamagedQuestBlocksAreRefusedWithTheirLine) {
     auto entry = [](Bytes& b, const std::string& name, const std::string& object, const std::string& context) {
         b.i32(0).u8name(name).u16text("").u16text("").u16text("").u8name(object).u8name(context);

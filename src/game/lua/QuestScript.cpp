@@ -129,6 +129,11 @@ bool isDefined(const QuestHandle&, const std::string& quest, const std::string& 
 // ---- Stack groups and targets
 
 void pushFunction(const QuestHandle&, const std::string& name, const std::string& arg1, const std::string& arg2) {
+    // Saves keep an argument's length in 16 bits.
+    if (arg1.size() > 0xFFFF || arg2.size() > 0xFFFF) {
+        engineLog().scriptError("Can't push quest function [%s]: argument longer than 65535 bytes", name.c_str());
+        return;
+    }
     stack().pushFunction(name.c_str(), arg1.c_str(), arg2.c_str());
 }
 bool pushGroup(const QuestHandle&, const std::string& name) { return stack().push(name.c_str()); }
