@@ -55,7 +55,8 @@ bool parseAnimationLines(std::string_view text, AnimationDescription& out, std::
         std::istringstream words(content.substr(0, content.find('#')));
         std::string keyword;
         words >> keyword;
-        const bool mine = keyword == "anim" || keyword == "track" || keyword == "channel" || keyword == "event" ||
+        const bool mine = keyword == "anim" || keyword == "track" || keyword == "channel" || keyword == "seqelement" ||
+                          keyword == "event" ||
                           keyword == "sideevent" || keyword == "map" || keyword == "mapbone";
         rest += mine ? std::string() : content;
         rest += '\n';
@@ -109,6 +110,13 @@ bool parseAnimationLines(std::string_view text, AnimationDescription& out, std::
             for (float value; words >> value;) channel.values.push_back(value);
             if (channel.values.empty()) return failLine(error, line, "a channel needs values");
             animation.tracks.back().channels[static_cast<std::size_t>(at - std::begin(kChannelNames))] = channel;
+        } else if (keyword == "seqelement") {
+            ElementDescription element;
+            if (!(words >> element.animation >> element.flags >> element.duration >> element.blend >> element.start >>
+                  element.length >> element.speed))
+                return failLine(error, line,
+                                "expected: seqelement <animation> <flags> <duration> <blend> <start> <length> <speed>");
+            animation.elements.push_back(std::move(element));
         } else {
             EventDescription event;
             if (!readEvent(words, event)) return failLine(error, line, "expected: " + keyword + " <from> <to> <name>");
@@ -148,7 +156,18 @@ std::string animationFileBytes(const AnimationFileDescription& animation) {
     }
     put32(out, static_cast<std::uint32_t>(pool.size()));
     for (float value : pool) putFloat(out, value);
-    put32(out, 0);  // stored sequence elements
+    put32(out, static_cast<std::uint32_t>(animation.elements.size()));
+    for (const ElementDescription& element : animation.elements) {
+        put32(out, element.flags);
+        putName128(out, element.animation);
+        put32(out, 0);
+        for (double value : {element.duration, element.blend, element.start, element.length, element.speed}) {
+            std::uint64_t bits = 0;
+            std::memcpy(&bits, &value, 8);
+            put32(out, static_cast<std::uint32_t>(bits));
+            put32(out, static_cast<std::uint32_t>(bits >> 32));
+        }
+    }
     put32(out, static_cast<std::uint32_t>(animation.events.size()));
     for (const EventDescription& event : animation.events) {
         putName128(out, event.name);

@@ -12,6 +12,8 @@
 //   channel <tx|ty|tz|sx|sy|sz|rx|ry|rz|rw> <start frame> <value> ...
 //       animates one component of the last track: one value a frame from
 //       the start frame on (the values go into the animation's pool)
+//   seqelement <animation> <flags> <duration> <blend> <start> <length> <speed>
+//       a sequence element stored in the ".ani4" file
 //   event <from> <to> <name>
 //       an event stored in the ".ani4" file
 //   sideevent <from> <to> <name>
@@ -49,11 +51,22 @@ struct EventDescription {
     std::string name;
 };
 
+struct ElementDescription {
+    std::uint32_t flags = 0;
+    std::string animation;
+    double duration = 0.0;
+    double blend = 0.0;
+    double start = 0.0;
+    double length = 0.0;
+    double speed = 0.0;
+};
+
 struct AnimationFileDescription {
     std::string name;
     std::int32_t frameCount = 0;
     std::uint32_t flags = 0;
     std::vector<TrackDescription> tracks;
+    std::vector<ElementDescription> elements;
     std::vector<EventDescription> events;
     std::vector<EventDescription> sideEvents;
 };
@@ -79,8 +92,9 @@ struct AnimationDescription {
 bool parseAnimationLines(std::string_view text, AnimationDescription& out, std::string& rest, std::string& error);
 
 // The ".ani4" bytes: frame count, flags, the tracks (translation,
-// rotation, scale channels, three words, u16 name, u16), the value pool, no
-// stored elements, the 136-byte events and two empty particle lists.
+// rotation, scale channels, three words, u16 name, u16), the value pool,
+// the 176-byte sequence elements, the 136-byte events and two empty
+// particle lists.
 std::string animationFileBytes(const AnimationFileDescription& animation);
 // The ".events" text: one "<from>..<to> <name>" line each.
 std::string eventsFileBytes(const AnimationFileDescription& animation);
