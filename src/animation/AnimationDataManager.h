@@ -38,6 +38,7 @@ public:
 
 class AnimationDataManager : public Y3ResourceManager<Y3AnimData, 4, 10> {
 public:
+    using ResourceManagerBase::loadHeader;
     // Loads the record's file when it is not loaded yet; false (logged by
     // the load) when it cannot be.
     bool loadHeader(Y3AnimData* record) { return ResourceManagerBase::loadHeader(record, nullptr); }

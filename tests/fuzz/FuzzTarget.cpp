@@ -26,6 +26,9 @@ const std::vector<FuzzTarget>& fuzzTargets() {
         {"mesh", fuzzMesh, seedMesh},
         {"ogg", fuzzOgg, seedOgg},
         {"model", fuzzModel, seedModel},
+        {"animation", fuzzAnimation, seedAnimation},
+        {"sequence", fuzzSequence, seedSequence},
+        {"trackermap", fuzzTrackerMap, seedTrackerMap},
     };
     return targets;
 }
