@@ -57,6 +57,8 @@ TEST(AnimationsScript, FindGroupDropsLeadingCharactersUntilAGroupMatches) {
 
 TEST(AnimationsScript, SelectingAGroupListsItsAnimations) {
     AnimationsScript f;
+    // The list is made at its first use, whichever member comes first.
+    EXPECT_EQ(f.run("animations:name(4)"), "walk.slow");
     EXPECT_EQ(f.run("animations:count()"), "5");
     EXPECT_EQ(f.run("animations.group"), "");
     ASSERT_TRUE(f.script.load("animations.group = 'door'\n"));

@@ -105,7 +105,7 @@ std::int32_t animationCount(const AnimationsHandle& handle) {
 }
 
 std::string animationName(const AnimationsHandle& handle, std::int32_t index) {
-    const AnimationsScriptState& state = stateOf(handle);
+    const AnimationsScriptState& state = animationsReady(handle);
     if (index < 0 || static_cast<std::size_t>(index) >= state.animationNames.size()) return "Invalid INDEX";
     return state.animationNames[static_cast<std::size_t>(index)].data();
 }
