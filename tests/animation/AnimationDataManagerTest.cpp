@@ -8,6 +8,7 @@
 
 #include "animation/AnimationDataManager.h"
 #include "animation/AnimationTestSupport.h"
+#include "app/SaveGame.h"
 
 using namespace animation_tests;
 using resource_tests::ProgressRecorder;
@@ -118,6 +119,26 @@ TEST(AnimationDataManager, ReferencedAnimationsAllocateAndUnreferencedOnesReleas
     ASSERT_TRUE(walk->popReference(&a));
     f.animations().unloadAll();
     EXPECT_FALSE(walk->has(kResourceAllocated));
+}
+
+TEST(AnimationDataManager, ALoadAllocatesReferencedAnimationsAndDropsTheOthers) {
+    AnimationFixture f(animationFiles(kWalkDescription + std::string("anim hero.idle 2\n")));
+    Y3AnimData* walk = f.animations().getOrCreate("hero.walk", true);
+    Y3AnimData* idle = f.animations().getOrCreate("hero.idle", true);
+    TestInstance a("a");
+    TestInstance b("b");
+    ASSERT_TRUE(walk->pushReference(&a));
+    ASSERT_TRUE(idle->pushReference(&b));
+    SaveGame game;
+    EXPECT_TRUE(game.initializeLoadedData());
+    EXPECT_TRUE(walk->has(kResourceAllocated));
+    EXPECT_TRUE(idle->has(kResourceAllocated));
+    // The next load: the idle's instance is gone.
+    ASSERT_TRUE(idle->popReference(&b));
+    game.releaseUnreferencedData();
+    EXPECT_EQ(idle->data, nullptr);
+    EXPECT_NE(walk->data, nullptr);
+    ASSERT_TRUE(walk->popReference(&a));
 }
 
 TEST(AnimationDataManager, TheTypedManagersNameThemselvesFromTheManagerTable) {
