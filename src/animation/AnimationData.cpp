@@ -17,10 +17,11 @@ const char* orEmpty(const char* text) { return text ? text : ""; }
 
 // Reads a u32 count and that many raw records; the count is refused when
 // the bytes left cannot hold its records.
-template <class T>
-bool readCountedBlock(DataStream& stream, std::int32_t& total, std::vector<T>& array, std::int32_t recordSize,
+template <class Array>
+bool readCountedBlock(DataStream& stream, std::int32_t& total, Array& array, std::int32_t recordSize,
                       const char* what, const char* name) {
-    std::vector<T>().swap(array);
+    using T = typename Array::value_type;
+    Array().swap(array);
     std::uint32_t count = 0;
     if (!addField(total, readU32(stream, count))) return false;
     if (count > static_cast<std::uint32_t>(bytesLeft(stream) / recordSize)) {
@@ -30,7 +31,9 @@ bool readCountedBlock(DataStream& stream, std::int32_t& total, std::vector<T>& a
     }
     const std::int32_t bytes = static_cast<std::int32_t>(count) * recordSize;
     array.resize(static_cast<std::size_t>(bytes) / sizeof(T));
-    return bytes == 0 || addField(total, readExact(stream, array.data(), bytes));
+    if (bytes == 0 || addField(total, readExact(stream, array.data(), bytes))) return true;
+    Array().swap(array);
+    return false;
 }
 
 std::int32_t readChannels(DataStream& stream, AnimationChannel* channels, std::int32_t count) {
@@ -155,7 +158,7 @@ bool AnimationData::channelValue(const AnimationTrack& track, const AnimationCha
 
 void AnimationData::release() {
     std::vector<AnimationTrack>().swap(tracks);
-    std::vector<float>().swap(values);
+    decltype(values)().swap(values);
     std::vector<std::uint8_t>().swap(elements);
     std::vector<AnimationEvent>().swap(events);
     std::vector<AnimationParticleRecord>().swap(particles);

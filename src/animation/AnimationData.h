@@ -9,7 +9,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 class DataStream;
@@ -68,11 +71,33 @@ static_assert(sizeof(AnimationParticleRecord) == 444);
 // The stored size of one sequence element (its layout: AnimationSequence.h).
 constexpr std::int32_t kSequenceElementSize = 176;
 
+// An allocator whose resize leaves new values unset: the value pool is
+// read over in one block right after it is sized, so clearing it first
+// would only double the work of a load.
+template <class T>
+struct UnsetAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = UnsetAllocator<U>;
+    };
+    UnsetAllocator() = default;
+    template <class U>
+    UnsetAllocator(const UnsetAllocator<U>&) noexcept {}
+    template <class U>
+    void construct(U* at) noexcept {
+        ::new (static_cast<void*>(at)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* at, Args&&... args) {
+        ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+    }
+};
+
 struct AnimationData {
     std::int32_t frameCount = 0;
     std::uint32_t flags = 0;
     std::vector<AnimationTrack> tracks;
-    std::vector<float> values;
+    std::vector<float, UnsetAllocator<float>> values;
     // Raw sequence element images, kept as read.
     std::vector<std::uint8_t> elements;
     std::vector<AnimationEvent> events;
