@@ -71,6 +71,7 @@ function demo_tour_list()
   else
     msg("demo: no save slots")
   end
+  demo_list_animations()
   sendEvent("demo_tour_restore")
 end
 

@@ -356,8 +356,12 @@ bool SaveGame::finalizeRenderScene() {
 
 void SaveGame::releaseUnreferencedData() {
     if (gameCore.render) gameCore.render->resetResources();
-    // The animation, morph, sound and physics managers release their
-    // unreferenced data here once they exist.
+    if (gameCore.animation) {
+        gameCore.animation->animations().releaseUnreferenced();
+        gameCore.animation->morphs().releaseUnreferenced();
+    }
+    // The sound and physics managers release their unreferenced data here
+    // once they exist.
     engineLog().flush();
 }
 

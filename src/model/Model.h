@@ -115,6 +115,12 @@ public:
     bool isAnimationPlaying() const { return bodyPlaying || facePlaying; }
     // Stops and empties the body stack.
     void clearBodyStack();
+    // Direct control of a character toward a target: its character
+    // controller is sent to the waypoint target of that name, or, with
+    // useWaypoint, the model plays the appended sequence of a model
+    // waypoint. False for a model without a character controller, which is
+    // every model while models carry no movement controller.
+    bool checkDirectControlTarget(const char* targetName, bool useWaypoint);
 
     std::uint32_t sceneLink = 0;
     char resourceName[128] = {};

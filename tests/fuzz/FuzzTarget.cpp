@@ -27,6 +27,9 @@ const std::vector<FuzzTarget>& fuzzTargets() {
         {"ogg", fuzzOgg, seedOgg},
         {"model", fuzzModel, seedModel},
         {"quest", fuzzQuest, seedQuest},
+        {"animation", fuzzAnimation, seedAnimation},
+        {"sequence", fuzzSequence, seedSequence},
+        {"trackermap", fuzzTrackerMap, seedTrackerMap},
     };
     return targets;
 }
