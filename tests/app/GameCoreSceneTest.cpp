@@ -251,12 +251,25 @@ TEST(StringHelperGroups, ModelGroupEndsWithTheCurrentScenesAlternatives) {
 
 namespace {
 
-// A model (or, given its type, a sprite) of the scene: neither has data of
-// its own yet, so a dialog object of another type stands in for them.
-class TestModel : public Dialog {
+// A model (or, given its type, a sprite) of the scene: an object of that
+// type with no data of its own.
+class TestModel : public GameObject {
 public:
-    explicit TestModel(const char* modelName, std::uint32_t type = ObjectModel) : Dialog(modelName), type_(type) {}
+    explicit TestModel(const char* modelName, std::uint32_t type = ObjectModel) : GameObject(modelName), type_(type) {}
     std::uint32_t getType() const override { return type_; }
+    const char* getName() const override { return name; }
+    std::uint32_t getSceneLink() const override { return 0; }
+    bool push() override { return true; }
+    bool pop(std::uint32_t) override { return true; }
+    std::int32_t write(DataStream&) override { return 0; }
+    std::int32_t read(DataStream&) override { return 0; }
+    bool validate() override { return true; }
+    bool updatePhase0(const CurrentTime&, std::int32_t) override { return true; }
+    bool updatePhase1(const CurrentTime&, std::int32_t) override { return true; }
+    bool updatePhase3(const CurrentTime&, std::int32_t) override { return true; }
+    bool updatePhase2(const CurrentTime&, std::int32_t) override { return true; }
+    void invalidateLighting() override {}
+    void release() override {}
 
 private:
     std::uint32_t type_;
@@ -302,14 +315,15 @@ TEST(GameCoreScene, DialogActivityScreenSwitchesAndModelElements) {
     gameCore.debugFlags &= ~DebugCameraLog;
 
     {
-        Dialog talk("talk");
-        scene.activeDialog = GameObjectLink::fromObject(&talk);
+        Y3DialogData data("talk");
+        Dialog talk(&data, "greet", scene.id);
+        scene.mainDialog = GameObjectLink::fromObject(&talk);
         EXPECT_FALSE(gameCore.scene_isDialogActive());  // no phrase runs yet
-        talk.currentPhrase = 0;
+        ASSERT_TRUE(talk.play(1));
         EXPECT_TRUE(gameCore.scene_isDialogActive());
     }
     EXPECT_FALSE(gameCore.scene_isDialogActive());  // the dialog is gone
-    scene.activeDialog = GameObjectLink{};
+    scene.mainDialog = GameObjectLink{};
 
     // The 2d mode places the camera at the sprite of the screen.
     TestModel screen("intro", ObjectSprite);
