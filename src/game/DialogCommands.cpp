@@ -256,21 +256,21 @@ void Dialog::executeCommand(PhrasePlayer& runner, std::int32_t index, DialogComm
     case DialogCommandAnim:
         if (!object) {
             log.dialogError("Can't play animation on zero object");
-        } else if (!isModel(object)) {
-            log.dialogError("Can't play animation for non-model object [%s]", object->getName());
-        } else {
-            static_cast<Model*>(object)->playSequence(argument);
+        } else if (auto* model = dynamic_cast<Model*>(object)) {
+            model->playSequence(argument);
             ok = true;
+        } else {
+            log.dialogError("Can't play animation for non-model object [%s]", object->getName());
         }
         break;
     case DialogCommandFace:
         if (!object) {
             log.dialogError("Can't play face animation on zero object");
-        } else if (!isModel(object)) {
-            log.dialogError("Can't play face animation for non-model object [%s]", object->getName());
-        } else {
-            static_cast<Model*>(object)->playFaceSequence(argument);
+        } else if (auto* model = dynamic_cast<Model*>(object)) {
+            model->playFaceSequence(argument);
             ok = true;
+        } else {
+            log.dialogError("Can't play face animation for non-model object [%s]", object->getName());
         }
         break;
     case DialogCommandTeleport: ok = gameCore.teleportObject(link, argument, 0.0f); break;
