@@ -190,8 +190,11 @@ bool Scene::refreshSounds(bool skip) {
 }
 
 bool Scene::findLookTarget(Matrix34& out, GameObject* looking) {
+    // The main dialog's look rule first; without an answer of its own the
+    // scene's automatic rule decides.
     if (looking)
-        if (auto* dialog = dynamic_cast<Dialog*>(resolve(mainDialog))) return dialog->lookTarget(looking, out);
+        if (auto* dialog = dynamic_cast<Dialog*>(resolve(mainDialog)); dialog && dialog->lookTarget(looking, out))
+            return true;
     if (scene_detail::stateIndex() == 10) return false;
     if (cameras.empty()) return false;
     const CameraCore& first = *cameras.front();

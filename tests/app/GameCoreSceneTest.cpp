@@ -13,6 +13,7 @@
 #include "foundation/TimerCore.h"
 #include "input/InputCore.h"
 #include "game/Dialog.h"
+#include "scene/CameraFixture.h"
 #include "foundation/StringHelper.h"
 #include "scene/Scene.h"
 #include "script/ScriptVariable.h"
@@ -253,23 +254,10 @@ namespace {
 
 // A model (or, given its type, a sprite) of the scene: an object of that
 // type with no data of its own.
-class TestModel : public GameObject {
+class TestModel : public testing_support::PoseObject {
 public:
-    explicit TestModel(const char* modelName, std::uint32_t type = ObjectModel) : GameObject(modelName), type_(type) {}
+    explicit TestModel(const char* modelName, std::uint32_t type = ObjectModel) : PoseObject(modelName), type_(type) {}
     std::uint32_t getType() const override { return type_; }
-    const char* getName() const override { return name; }
-    std::uint32_t getSceneLink() const override { return 0; }
-    bool push() override { return true; }
-    bool pop(std::uint32_t) override { return true; }
-    std::int32_t write(DataStream&) override { return 0; }
-    std::int32_t read(DataStream&) override { return 0; }
-    bool validate() override { return true; }
-    bool updatePhase0(const CurrentTime&, std::int32_t) override { return true; }
-    bool updatePhase1(const CurrentTime&, std::int32_t) override { return true; }
-    bool updatePhase3(const CurrentTime&, std::int32_t) override { return true; }
-    bool updatePhase2(const CurrentTime&, std::int32_t) override { return true; }
-    void invalidateLighting() override {}
-    void release() override {}
 
 private:
     std::uint32_t type_;

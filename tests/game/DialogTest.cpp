@@ -15,6 +15,8 @@
 #include "game/DialogDataManager.h"
 #include "game/lua/GameScripts.h"
 #include "resources/ResourceTestSupport.h"
+#include "scene/CameraFixture.h"
+#include "scene/CameraCore.h"
 #include "scene/Scene.h"
 #include "sound/SoundFixture.h"
 
@@ -26,37 +28,23 @@ using sound_fixture::oggFile;
 
 // A scene sound as the sound code makes it: it plays from its start until
 // the test ends it.
-class TestSound : public GameObject {
+class TestSound : public testing_support::PoseObject {
 public:
-    TestSound(const char* soundName, const char* soundAlias) : GameObject(soundName), alias(soundAlias) {}
+    TestSound(const char* soundName, const char* soundAlias) : PoseObject(soundName), alias(soundAlias) {}
     std::uint32_t getType() const override { return ObjectSound; }
-    const char* getName() const override { return name; }
-    std::uint32_t getSceneLink() const override { return 0; }
-    bool push() override { return true; }
-    bool pop(std::uint32_t) override { return true; }
-    std::int32_t write(DataStream&) override { return 0; }
-    std::int32_t read(DataStream&) override { return 0; }
-    bool validate() override { return true; }
-    bool updatePhase0(const CurrentTime&, std::int32_t) override { return true; }
-    bool updatePhase1(const CurrentTime&, std::int32_t) override { return true; }
-    bool updatePhase3(const CurrentTime&, std::int32_t) override { return true; }
-    bool updatePhase2(const CurrentTime&, std::int32_t) override { return true; }
-    void invalidateLighting() override {}
-    void release() override {}
 
     std::string alias;
     bool playing = false;
 };
 
-// A model with a head bone at its position.
-class TestModel : public TestSound {
+// A model with a head bone.
+class TestModel : public testing_support::PoseObject {
 public:
-    TestModel(const char* modelName, float x) : TestSound(modelName, "") {
+    TestModel(const char* modelName, float x) : PoseObject(modelName) {
         head = matrix34Identity();
         head.m[9] = x;
         head.m[10] = 1.5f;
     }
-    std::uint32_t getType() const override { return ObjectModel; }
     std::int32_t findBone(const char* bone) override { return std::strcmp(bone, "bip01 head") == 0 ? 0 : -1; }
     bool getBoneWorldMatrix(std::int32_t, Matrix34& out) override {
         out = head;
@@ -126,6 +114,9 @@ phrase q 0
   0 script - q
 label Mixed
 phrase p 0
+label camera
+phrase p 0
+  0 camera - 50[1 current z100]
 )";
 
 struct DialogWorld {
@@ -342,6 +333,27 @@ TEST(DialogPlayback, SkipPlaysTheSkipProgramWithoutPause) {
         "Warning: Can't play skip phrase 2 in dialog [keeper.skipping]: Skip program NOT defined"));
 }
 
+// A camera command's move is stopped when the dialog finishes, unless the
+// script asked to keep it.
+TEST(DialogCommands, TheCameraIsGivenBackAtTheEnd) {
+    for (bool keep : {false, true}) {
+        SCOPED_TRACE(keep);
+        DialogWorld w;
+        Dialog* d = w.dialog("camera");
+        ASSERT_NE(d, nullptr);
+        ASSERT_TRUE(w.f.lua.load(std::string("dlg:get('keeper.camera').dont_restore_camera = ") +
+                                 (keep ? "true" : "false")));
+        CameraCore* camera = gameCore.scene_getCamera();
+        ASSERT_NE(camera, nullptr);
+        ASSERT_TRUE(d->play(1));
+        w.step(0.0);
+        w.step(0.1);
+        EXPECT_TRUE(engineLog().contains("camera(50[1 current z100])"));
+        EXPECT_EQ(d->phraseIndex, kDialogFinished);
+        EXPECT_EQ(camera->blender.empty(), !keep);
+    }
+}
+
 TEST(DialogCommands, EachKindReachesItsService) {
     DialogWorld w;
     Dialog* d = w.dialog("cmds");
@@ -471,7 +483,7 @@ TEST(DialogScripts, TheCatalogueAndTheNullDialog) {
         "deleted = tostring(dlg:delete('keeper.two')) .. ',' .. dlg:obj_count()\n"));
     EXPECT_EQ(w.f.lua.global("names"), "Mixed,INVALID LABEL INDEX");
     EXPECT_TRUE(engineLog().contains("Invalid dialog [keeper] label [0] index"));
-    EXPECT_EQ(w.f.lua.global("labels"), "10");
+    EXPECT_EQ(w.f.lua.global("labels"), "11");
     EXPECT_EQ(w.f.lua.global("phrases"), "5,0");
     EXPECT_TRUE(engineLog().contains("Can't find dialog label [mixed] in dialog [keeper]"));
     EXPECT_EQ(w.f.lua.global("broken"), "0,0");
