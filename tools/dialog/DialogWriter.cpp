@@ -68,10 +68,10 @@ bool parse(const std::string& text, Y3DialogData& dialog, std::string& name, std
                 return fail(error, number, "skip outside a phrase");
             inSkip = true;
         } else {
-            if (dialog.labels.empty() || dialog.labels.back().phrases.empty())
-                return fail(error, number, "command outside a phrase");
             DialogCommand command;
             if (!toFloat(first, command.delay)) return fail(error, number, "unknown statement " + first);
+            if (dialog.labels.empty() || dialog.labels.back().phrases.empty())
+                return fail(error, number, "command outside a phrase");
             std::string kind;
             std::string object;
             if (!(words >> kind >> object)) return fail(error, number, "command needs a kind and an object");
