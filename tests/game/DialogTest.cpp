@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/ObjectFactories.h"
+#include "app/SaveFileFixture.h"
 #include "app/SceneLoadFixture.h"
 #include "dialog/DialogWriter.h"
 #include "foundation/DataStream.h"
@@ -117,6 +118,11 @@ phrase p 0
 label camera
 phrase p 0
   0 camera - 50[1 current z100]
+label saved
+phrase a 5.0
+  0 script - begun
+phrase b 0
+  0 script - resumed
 )";
 
 struct DialogWorld {
@@ -465,6 +471,42 @@ TEST(DialogSave, ADialogResumesAtTheNextPhraseAndItsRecordIsChecked) {
     }
 }
 
+// A whole game saved in the middle of a phrase and restored: the dialog
+// comes back from the save and goes on with the next phrase.
+TEST(DialogSave, ARestoredGameGoesOnWithTheNextPhrase) {
+    testing_support::SaveFileFixture s;
+    resource_tests::ScopedPackages packages({storedFile(".dlg", "keeper", compiled(kKeeper))});
+    ASSERT_TRUE(packages.built());
+    gameCore.paths = &s.paths;
+    DialogDataManager dialogs;
+    testing_support::ScopedCoreMember<DialogDataManager> useDialogs{gameCore.dialogs, &dialogs};
+    registerDialogDataManagerClass(s.f.lua.state, s.f.lua.engine);
+    registerDialogClass(s.f.lua.state, s.f.lua.engine);
+    auto step = [&](double t) {
+        CurrentTime time;
+        time.game.time = t;
+        s.f.game->currentScene()->updatePhase1(time, 0);
+    };
+    ASSERT_TRUE(s.runPosted("game:load('intro')\n"
+                            "dlg:createMain('keeper.saved')\n"
+                            "dlg:get('keeper.saved').onPhraseStarted = 'started'\n"
+                            "dlg:get('keeper.saved'):play(1)"));
+    ASSERT_NE(s.f.game->currentScene(), nullptr);
+    step(0.0);
+    step(0.1);  // phrase a runs its 5 s pause
+    ASSERT_TRUE(engineLog().contains("dlg_begun('keeper.saved', 'keeper', 'nul');"));
+    ASSERT_TRUE(s.runPosted("saved = game:save('talk')\ngame:restore('talk')\nrestored = game:state()"));
+    EXPECT_EQ(s.text("saved"), "true");
+    EXPECT_EQ(s.text("restored"), "true");
+    ASSERT_NE(s.f.game->currentScene(), nullptr);
+    EXPECT_TRUE(gameCore.scene_isDialogActive());
+    EXPECT_FALSE(engineLog().contains("dlg_resumed("));
+    step(0.2);
+    step(0.3);
+    EXPECT_TRUE(engineLog().contains("Dialog.onPhraseStarted: Add script event started('keeper.saved');"));
+    EXPECT_TRUE(engineLog().contains("dlg_resumed('keeper.saved', 'keeper', 'nul');"));
+}
+
 TEST(DialogScripts, TheCatalogueAndTheNullDialog) {
     DialogWorld w({storedFile(".dlg", "broken", "\x01\x00")});
     ASSERT_TRUE(w.f.lua.load(
@@ -483,7 +525,7 @@ TEST(DialogScripts, TheCatalogueAndTheNullDialog) {
         "deleted = tostring(dlg:delete('keeper.two')) .. ',' .. dlg:obj_count()\n"));
     EXPECT_EQ(w.f.lua.global("names"), "Mixed,INVALID LABEL INDEX");
     EXPECT_TRUE(engineLog().contains("Invalid dialog [keeper] label [0] index"));
-    EXPECT_EQ(w.f.lua.global("labels"), "11");
+    EXPECT_EQ(w.f.lua.global("labels"), "12");
     EXPECT_EQ(w.f.lua.global("phrases"), "5,0");
     EXPECT_TRUE(engineLog().contains("Can't find dialog label [mixed] in dialog [keeper]"));
     EXPECT_EQ(w.f.lua.global("broken"), "0,0");
