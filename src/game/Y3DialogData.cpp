@@ -134,8 +134,14 @@ void DialogCommand::copy(const DialogCommand& source) {
 
 Y3DialogData::Y3DialogData(const char* name) : ResourceRecord(name, resourceDescriptor(ResourceKind::Dialog)) {}
 
-Y3DialogData::~Y3DialogData() {
+Y3DialogData::~Y3DialogData() = default;
+
+void Y3DialogData::dispose() {
     if (users.count() > 0) engineLog().error("Release dialog before Destructor call");
+    // Its dialogs no longer hold it: none of them pops from a freed record.
+    for (std::uint32_t i = 0; i < users.count(); ++i)
+        if (users[i]) users[i]->setResourcePushed(false);
+    ResourceRecord::dispose();
 }
 
 const DialogLabel* Y3DialogData::findLabel(const std::vector<DialogLabel>& labels, const char* name) {

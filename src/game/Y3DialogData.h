@@ -106,6 +106,8 @@ public:
     std::int32_t readHeader(DataStream& stream) override;
     bool hasObject() const override { return loaded_; }
     void deleteObject() override;
+    // A record destroyed while dialogs still use it says so first.
+    void dispose() override;
 
     std::vector<DialogLabel> labels;
 

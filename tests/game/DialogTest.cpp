@@ -507,6 +507,27 @@ TEST(DialogSave, ARestoredGameGoesOnWithTheNextPhrase) {
     EXPECT_TRUE(engineLog().contains("dlg_resumed('keeper.saved', 'keeper', 'nul');"));
 }
 
+TEST(DialogDataManager, DialogsRegisterWithTheirRecord) {
+    resource_tests::ScopedPackages packages({storedFile(".dlg", "keeper", compiled(kKeeper))});
+    ASSERT_TRUE(packages.built());
+    DialogDataManager dialogs;
+    Y3DialogData* keeper = dialogs.getOrCreate("keeper", true);
+    Dialog talk(keeper, "two", 0);
+    ASSERT_TRUE(talk.push());
+    EXPECT_EQ(keeper->users.count(), 1u);
+    EXPECT_FALSE(talk.push());
+    EXPECT_TRUE(engineLog().contains("Can't push dialog [keeper.two] twice"));
+    // A record the packages do not hold makes no dialog.
+    EXPECT_EQ(dialogs.getOrCreate("missing", false)->createDialog("x", 0), nullptr);
+    EXPECT_TRUE(engineLog().contains("resource is invalid"));
+    // Released while used: said, and the dialog no longer holds it.
+    dialogs.releaseAll();
+    EXPECT_TRUE(engineLog().contains("Release dialog before Destructor call"));
+    EXPECT_FALSE(talk.resourcePushed());
+    EXPECT_FALSE(talk.pop(0));
+    EXPECT_TRUE(engineLog().contains("Can't pop dialog [keeper.two]: push first"));
+}
+
 TEST(DialogScripts, TheCatalogueAndTheNullDialog) {
     DialogWorld w({storedFile(".dlg", "broken", "\x01\x00")});
     ASSERT_TRUE(w.f.lua.load(
