@@ -121,6 +121,17 @@ std::string soundInstanceName(const char* dialog, const DialogCommand& command, 
     return text;
 }
 
+// A body or face sequence on the command's model; false with the
+// command's message for no object or one that is not a model.
+bool playModelSequence(GameObject* object, void (Model::*play)(const char*), const char* sequence,
+                       const char* noObject, const char* notModel) {
+    if (!object) return engineLog().dialogError("%s", noObject);
+    auto* model = dynamic_cast<Model*>(object);
+    if (!model) return engineLog().dialogError(notModel, object->getName());
+    (model->*play)(sequence);
+    return true;
+}
+
 std::string lowered(const char* text) {
     std::string value(text ? text : "");
     if (value.size() > kTextLimit) value.resize(kTextLimit);
@@ -254,24 +265,12 @@ void Dialog::executeCommand(PhrasePlayer& runner, std::int32_t index, DialogComm
         break;
     }
     case DialogCommandAnim:
-        if (!object) {
-            log.dialogError("Can't play animation on zero object");
-        } else if (auto* model = dynamic_cast<Model*>(object)) {
-            model->playSequence(argument);
-            ok = true;
-        } else {
-            log.dialogError("Can't play animation for non-model object [%s]", object->getName());
-        }
+        ok = playModelSequence(object, &Model::playSequence, argument, "Can't play animation on zero object",
+                               "Can't play animation for non-model object [%s]");
         break;
     case DialogCommandFace:
-        if (!object) {
-            log.dialogError("Can't play face animation on zero object");
-        } else if (auto* model = dynamic_cast<Model*>(object)) {
-            model->playFaceSequence(argument);
-            ok = true;
-        } else {
-            log.dialogError("Can't play face animation for non-model object [%s]", object->getName());
-        }
+        ok = playModelSequence(object, &Model::playFaceSequence, argument, "Can't play face animation on zero object",
+                               "Can't play face animation for non-model object [%s]");
         break;
     case DialogCommandTeleport: ok = gameCore.teleportObject(link, argument, 0.0f); break;
     case DialogCommandHide:

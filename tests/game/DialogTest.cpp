@@ -15,6 +15,7 @@
 #include "game/Dialog.h"
 #include "game/DialogDataManager.h"
 #include "game/lua/GameScripts.h"
+#include "model/Model.h"
 #include "resources/ResourceTestSupport.h"
 #include "scene/CameraFixture.h"
 #include "scene/CameraCore.h"
@@ -107,6 +108,8 @@ phrase keeper\intro 0
   0 look hero AUTO
   0 14 hero x
   0 look guard guard
+  0 anim sailor wave
+  0 face sailor smile
 label talk
 phrase p 0
   0 look hero guard
@@ -146,6 +149,7 @@ struct DialogWorld {
         if (scene) {
             scene->models.push_back(GameObjectLink::fromObject(hero));
             scene->models.push_back(GameObjectLink::fromObject(guard));
+            scene->models.push_back(GameObjectLink::fromObject(sailor));
         }
     }
     ~DialogWorld() {
@@ -216,6 +220,7 @@ struct DialogWorld {
     // The scene owns its models: they go with it.
     TestModel* hero = new TestModel("hero", 2.0f);
     TestModel* guard = new TestModel("guard", -3.0f);
+    Model* sailor = new Model("sailor", "rowboat", 0);
     std::size_t seen = 0;
 };
 
@@ -391,6 +396,8 @@ TEST(DialogCommands, EachKindReachesItsService) {
     w.step(0.2);
     w.step(0.6);
     EXPECT_EQ(w.count("FAILED>>>"), 1u);  // a failed command is not retried
+    EXPECT_EQ(w.sailor->bodySequence, "wave");
+    EXPECT_EQ(w.sailor->faceSequence, "smile");
 }
 
 TEST(DialogLook, AModelToldToLookTurnsItsHeadToTheOthersHead) {
