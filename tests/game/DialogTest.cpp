@@ -550,7 +550,8 @@ TEST(DialogScripts, TheCatalogueAndTheNullDialog) {
         "local d = dlg:get('keeper.two')\n"
         "aliases = tostring(d:alias('', '', 'none')) .. tostring(d:alias('', 'x', 'none')) .. "
         "tostring(d:alias('hero', '', 'none')) .. tostring(d:alias('hero', 'speaker', 'guard'))\n"
-        "deleted = tostring(dlg:delete('keeper.two')) .. ',' .. dlg:obj_count()\n"));
+        "deleted = tostring(dlg:delete('keeper.two')) .. ',' .. dlg:obj_count()\n"
+        "files = dlg:count() .. ',' .. dlg:name(1) .. ',' .. dlg:name(2) .. ',' .. dlg:name(3)\n"));
     EXPECT_EQ(w.f.lua.global("names"), "Mixed,INVALID LABEL INDEX");
     EXPECT_TRUE(engineLog().contains("Invalid dialog [keeper] label [0] index"));
     EXPECT_EQ(w.f.lua.global("labels"), "12");
@@ -571,6 +572,8 @@ TEST(DialogScripts, TheCatalogueAndTheNullDialog) {
                                 "Alias name empty for object [hero"})
         EXPECT_TRUE(engineLog().contains(message)) << message;
     EXPECT_EQ(w.f.lua.global("deleted"), "true,0");
+    EXPECT_EQ(w.f.lua.global("files"), "2,broken,keeper,INVALID DIALOG INDEX");
+    EXPECT_TRUE(engineLog().contains("Can't get dialog name by invalid index"));
 }
 
 }  // namespace
