@@ -10,6 +10,7 @@
 #   SCENEWRITE the scene writer
 #   MODELWRITE the model writer
 #   QUESTWRITE the quest writer
+#   DLGWRITE  the dialog writer
 #   STAMP     written last, when everything succeeded
 #
 # Layout of the sources and where each part goes:
@@ -22,12 +23,13 @@
 #                                    beside it (.sky, .ls, .wp, .as)
 #   models/<name>.txt             -> STAGE/models/<model>.mh4 and .my3
 #   quests/<name>.txt             -> STAGE/quests/<name>.quest
+#   dialogs/<name>.txt            -> STAGE/dialogs/<name>.dlg
 #   packages/<folder>/<name>.manifest -> OUTPUT/<folder>/<name>.pak
 # Manifests name their files relative to their own folder, as the stage
 # holds them: scripts as they are, variables compiled.
 cmake_minimum_required(VERSION 3.25)
 
-foreach(var SOURCE STAGE OUTPUT GAME PACKTOOL VARWRITE TEXWRITE SHADERPACK SCENEWRITE MODELWRITE QUESTWRITE STAMP)
+foreach(var SOURCE STAGE OUTPUT GAME PACKTOOL VARWRITE TEXWRITE SHADERPACK SCENEWRITE MODELWRITE QUESTWRITE DLGWRITE STAMP)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "BuildDemo.cmake: ${var} is not set")
   endif()
@@ -73,6 +75,14 @@ foreach(source IN LISTS quest_sources)
   execute_process(COMMAND "${QUESTWRITE}" "${source}" "${STAGE}/quests/${name}.quest" RESULT_VARIABLE result)
   if(NOT result EQUAL 0)
     message(FATAL_ERROR "demo: quest file [${source}] failed")
+  endif()
+endforeach()
+file(GLOB dialog_sources "${STAGE}/dialogs/*.txt")
+foreach(source IN LISTS dialog_sources)
+  get_filename_component(name "${source}" NAME_WE)
+  execute_process(COMMAND "${DLGWRITE}" "${source}" "${STAGE}/dialogs/${name}.dlg" RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "demo: dialog file [${source}] failed")
   endif()
 endforeach()
 

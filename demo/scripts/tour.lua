@@ -135,8 +135,47 @@ function demo_tour_pier_entered(name)
     -- The boat at the pier's end advances the quest.
     quest:action("pier", "reach")
     demo_quest_run(2)
-    sendEvent("demo_tour_end")
+    sendEvent("demo_tour_talk")
   end
+end
+
+-- The keeper greets the visitor: the pier's main dialog plays its label
+-- through the scene's frames; its end ends the tour, and so does a timer
+-- when it never ends.
+function demo_tour_talk()
+  if dlg == nil or not dlg:createMain("keeper.greet") then
+    msg("demo: no dialog")
+    sendEvent("demo_tour_end")
+    return
+  end
+  local talk = dlg:get("keeper.greet")
+  talk.onFinished = "demo_tour_talked"
+  msg("demo: dialog [keeper.greet] ", talk:play(1) and "plays" or "refused")
+  local timers = timersAPI:get()
+  local wait = timers ~= nil and timers:create("demo_talk_wait", 10.0) or nil
+  if wait ~= nil then
+    -- Event 6 is the timer's "onAction".
+    wait:setEvent(6, "demo_tour_talked")
+  end
+end
+
+-- The dialog's script command "keeper_says".
+function dlg_keeper_says(dialog, data, line, speaker)
+  msg("demo: ", dialog, " of [", data, "] says ", line, speaker and (" through " .. speaker) or "")
+end
+
+function demo_tour_talked(dialog)
+  if demo.talked then
+    return
+  end
+  demo.talked = true
+  local timers = timersAPI:get()
+  local wait = timers ~= nil and timers:get("demo_talk_wait") or nil
+  if wait ~= nil then
+    wait:stop()
+  end
+  msg("demo: dialog [", type(dialog) == "string" and dialog or "none", "] finished")
+  sendEvent("demo_tour_end")
 end
 
 function demo_tour_end()

@@ -107,6 +107,14 @@ expect("msg(): demo: trigger [pier_gate] counted 1")
 # The boat at the pier's end advances the quest by its rule.
 expect("msg(): demo: quest says [the boat reached the pier's end]")
 expect("msg(): demo: quest stage 2")
+# The keeper's dialog plays through the scene's frames: its commands are
+# traced, its script calls reach the script, and its end ends the tour.
+expect("msg(): demo: dialog [keeper.greet] plays")
+expect("--------- phrase 1 -------")
+expect("[[DLG_CMD]]")
+expect("msg(): demo: keeper.greet of [keeper] says hello")
+expect("msg(): demo: keeper.greet of [keeper] says farewell through rowboat")
+expect("msg(): demo: dialog [keeper.greet] finished")
 # The script ends the game.
 expect("msg(): demo: tour done")
 expect("Called exit from script")

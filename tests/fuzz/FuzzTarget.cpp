@@ -30,6 +30,7 @@ const std::vector<FuzzTarget>& fuzzTargets() {
         {"animation", fuzzAnimation, seedAnimation},
         {"sequence", fuzzSequence, seedSequence},
         {"trackermap", fuzzTrackerMap, seedTrackerMap},
+        {"dlg", fuzzDialog, seedDialog},
     };
     return targets;
 }

@@ -83,5 +83,7 @@ int fuzzSequence(const std::uint8_t* data, std::size_t size);
 void seedSequence(std::vector<std::string>& out);
 int fuzzTrackerMap(const std::uint8_t* data, std::size_t size);
 void seedTrackerMap(std::vector<std::string>& out);
+int fuzzDialog(const std::uint8_t* data, std::size_t size);
+void seedDialog(std::vector<std::string>& out);
 
 }  // namespace fuzzing

@@ -26,7 +26,7 @@ struct Managers {
     WaypointDataManager waypoints;
     SkyDataManager sky;
 
-    std::vector<std::pair<const char*, StoredDataManager*>> all() {
+    std::vector<std::pair<const char*, DataManager*>> all() {
         return {{"DialogDataManager", &dialogs},
                 {"SceneActionDataManager", &actions},
                 {"WaypointDataManager", &waypoints},
@@ -76,8 +76,7 @@ TEST(DataManagers, RecordsAreMadeOnRequestFromThePackages) {
         StoredDataManager* manager;
         const char* name;
         const char* bytes;
-    } cases[] = {{&m.dialogs, "talk", "dialog bytes"},
-                 {&m.waypoints, "harbour", "poses"},
+    } cases[] = {{&m.waypoints, "harbour", "poses"},
                  {&m.actions, "harbour", "screens"},
                  {&m.sky, "storm", "sky table"}};
     for (const auto& c : cases) {
@@ -135,7 +134,7 @@ TEST(DataManagers, WaypointsAndScreenActionsExportTheirData) {
 TEST(DataManagers, CompilingIsRefusedWithEachManagersMessages) {
     Managers m;
     const struct {
-        StoredDataManager* manager;
+        DataManager* manager;
         std::vector<std::string> messages;
     } cases[] = {
         {&m.dialogs,
