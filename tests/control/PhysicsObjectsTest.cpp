@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/GameCore.h"
+#include "control/ClothInstance.h"
 #include "control/ControlSettings.h"
 #include "control/PhysicsCore.h"
 #include "control/PhysicsModel.h"
@@ -20,7 +21,10 @@
 #include "physics/PhysicsWriter.h"
 #include "platform/physics/PhysicsBackend.h"
 #include "resources/ResourceTestSupport.h"
+#include "model/ModelElement.h"
+#include "model/Y3Mesh.h"
 #include "scene/ObjectRepository.h"
+#include "control/PhysicsTestBackend.h"
 #include "support/SettingsFixture.h"
 
 using namespace resource_tests;
@@ -33,82 +37,6 @@ bool contains(const std::vector<std::string>& texts, const std::string& part) {
         if (text.find(part) != std::string::npos) return true;
     return false;
 }
-
-// Worlds, actors, joints and triggers kept in memory.
-class TestBackend : public backend::Backend {
-public:
-    struct Actor {
-        bool controller = false;
-        backend::ActorDesc desc;
-        backend::ControllerDesc controllerDesc;
-        Matrix34 pose{};
-        bool visible = true;
-        std::vector<std::vector<float>> moves;
-    };
-
-    TestBackend() { previous_ = backend::installBackend(this); }
-    ~TestBackend() override { backend::installBackend(previous_); }
-
-    bool open() override { return true; }
-    backend::Handle createWorld() override { return ++worlds; }
-    void releaseWorld(backend::Handle) override { ++releasedWorlds; }
-    void step(backend::Handle, float) override { ++steps; }
-    backend::Handle createActor(backend::Handle world, const backend::ActorDesc& desc, const float* pose) override {
-        if (!world) return 0;
-        Actor& actor = actors[++next_];
-        actor.desc = desc;
-        std::memcpy(actor.pose.m, pose, sizeof(actor.pose.m));
-        return next_;
-    }
-    backend::Handle createController(backend::Handle world, const backend::ControllerDesc& desc,
-                                     const float* pose) override {
-        backend::Handle handle = createActor(world, backend::ActorDesc{}, pose);
-        if (handle) {
-            actors[handle].controller = true;
-            actors[handle].controllerDesc = desc;
-        }
-        return handle;
-    }
-    void releaseActor(backend::Handle, backend::Handle actor) override { actors.erase(actor); }
-    bool moveController(backend::Handle, backend::Handle actor, const float* delta, bool& onGround) override {
-        actors[actor].moves.push_back({delta[0], delta[1], delta[2]});
-        for (int i = 0; i < 3; ++i) actors[actor].pose.m[9 + i] += delta[i];
-        onGround = true;
-        return true;
-    }
-    bool getActorPose(backend::Handle, backend::Handle actor, float* pose) override {
-        std::memcpy(pose, actors[actor].pose.m, sizeof(float) * 12);
-        return true;
-    }
-    bool setActorPose(backend::Handle, backend::Handle actor, const float* pose) override {
-        std::memcpy(actors[actor].pose.m, pose, sizeof(float) * 12);
-        return true;
-    }
-    void setActorVisible(backend::Handle, backend::Handle actor, bool visible) override {
-        actors[actor].visible = visible;
-    }
-    backend::Shape* actorShape(backend::Handle, backend::Handle) override { return nullptr; }
-    backend::Handle createJoint(backend::Handle, const backend::JointDesc&, const float*) override {
-        return ++next_;
-    }
-    void releaseJoint(backend::Handle, backend::Handle) override {}
-    backend::Handle createTrigger(backend::Handle, const backend::TriggerDesc&) override { return ++next_; }
-    void releaseTrigger(backend::Handle, backend::Handle) override {}
-    void takeTriggerEvents(backend::Handle, std::vector<backend::TriggerEvent>& out) override { out.clear(); }
-    bool sweepBox(backend::Handle, const double*, const float*, const float*, backend::QueryHit&) override {
-        return false;
-    }
-    bool overlapBox(backend::Handle, const double*, const float*, backend::QueryHit&) override { return false; }
-
-    backend::Handle worlds = 0;
-    int releasedWorlds = 0;
-    int steps = 0;
-    std::map<backend::Handle, Actor> actors;
-
-private:
-    backend::Backend* previous_;
-    backend::Handle next_ = 100;
-};
 
 // A model stand-in: a world matrix and one bone.
 class SourceModel : public GameObject {
@@ -330,7 +258,7 @@ TEST_F(PhysicsNullBackend, ObjectsReportTheirMisuse) {
 
 class PhysicsTestBackend : public PhysicsFixture {
 protected:
-    TestBackend backend_;
+    testing_support::TestBackend backend_;
 };
 
 TEST_F(PhysicsTestBackend, ModelsAreCreatedStepByStep) {
@@ -366,7 +294,7 @@ TEST_F(PhysicsTestBackend, ModelsAreCreatedStepByStep) {
     EXPECT_TRUE(crate->flags & kPhysicsModelPushed);
     EXPECT_TRUE(crate->flags & kPhysicsModelInitialised);
     EXPECT_FALSE(crate->flags & kPhysicsModelController);
-    const TestBackend::Actor& actor = backend_.actors.at(crate->actors[0].handle);
+    const testing_support::TestBackend::Actor& actor = backend_.actors.at(crate->actors[0].handle);
     EXPECT_EQ(actor.desc.kind, backend::ShapeKind::Box);
     EXPECT_EQ(actor.pose.m[9], 4.0f);
     EXPECT_TRUE(controllers.empty());
@@ -387,7 +315,7 @@ TEST_F(PhysicsTestBackend, AControllerActorMakesACharacter) {
     EXPECT_TRUE(model->flags & kPhysicsModelController);
     EXPECT_EQ(model->controllerIndex, 0);
     EXPECT_EQ(controllers, std::vector<std::string>{"hero:1"});
-    const TestBackend::Actor& capsule = backend_.actors.at(model->actors[0].handle);
+    const testing_support::TestBackend::Actor& capsule = backend_.actors.at(model->actors[0].handle);
     EXPECT_TRUE(capsule.controller);
     EXPECT_FLOAT_EQ(capsule.controllerDesc.stepHeight, physicsSettings.chrStepHeight);
     EXPECT_FLOAT_EQ(capsule.controllerDesc.height, 2.0f);
@@ -443,6 +371,20 @@ TEST_F(PhysicsTestBackend, PosesAreScaledAndFollowBones) {
     EXPECT_EQ(since(mark), std::vector<std::string>{"Can't find physics element [sail] in model [hero]"});
     scene->release();
     delete scene;
+}
+
+TEST(ClothInstance, WithoutBuffersDrawsNothingAndLeavesItsMesh) {
+    testing_support::ScopedGameCore core;
+    Y3Mesh mesh;
+    ClothInstance cloth(&mesh);
+    ASSERT_TRUE(mesh.pushCloth(&cloth));
+    ModelElement element;
+    cloth.vertexCount = 3;
+    cloth.indexCount = 3;
+    EXPECT_FALSE(cloth.draw(element));
+    EXPECT_EQ(element.drawCount, 0);
+    EXPECT_TRUE(cloth.releaseBuffers());
+    EXPECT_TRUE(mesh.cloths().empty());
 }
 
 }  // namespace

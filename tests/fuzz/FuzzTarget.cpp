@@ -26,6 +26,8 @@ const std::vector<FuzzTarget>& fuzzTargets() {
         {"mesh", fuzzMesh, seedMesh},
         {"ogg", fuzzOgg, seedOgg},
         {"model", fuzzModel, seedModel},
+        {"physicsmodel", fuzzPhysicsModel, seedPhysicsModel},
+        {"surface", fuzzSurface, seedSurface},
     };
     return targets;
 }

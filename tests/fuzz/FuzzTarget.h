@@ -75,5 +75,9 @@ int fuzzOgg(const std::uint8_t* data, std::size_t size);
 void seedOgg(std::vector<std::string>& out);
 int fuzzModel(const std::uint8_t* data, std::size_t size);
 void seedModel(std::vector<std::string>& out);
+int fuzzPhysicsModel(const std::uint8_t* data, std::size_t size);
+void seedPhysicsModel(std::vector<std::string>& out);
+int fuzzSurface(const std::uint8_t* data, std::size_t size);
+void seedSurface(std::vector<std::string>& out);
 
 }  // namespace fuzzing
