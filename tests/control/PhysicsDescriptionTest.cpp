@@ -15,6 +15,7 @@
 #include "physics/PhysicsWriter.h"
 #include "platform/physics/PhysicsBackend.h"
 #include "resources/ResourceTestSupport.h"
+#include "support/PackageFixture.h"
 #include "support/TestSupport.h"
 
 using namespace resource_tests;
@@ -146,6 +147,25 @@ TEST(PhysicsModelData, DataFilesAreReadActorByActor) {
         }
         physics.modelData().releaseAll();
     }
+}
+
+TEST(PhysicsModelData, TheDemoRowboatLoadsWithItsSurfaces) {
+    testing_support::ScopedPackageDatabase packages(DEMO_FOLDER);
+    ASSERT_TRUE(packages.build());
+    PhysicsCore physics;
+    PhysicsModelRecord* record = physics.modelData().getOrCreate("rowboat", true);
+    ASSERT_TRUE(physics.modelData().loadHeader(record, nullptr));
+    ASSERT_TRUE(physics.modelData().allocate(record));
+    ASSERT_EQ(record->data()->actors.size(), 1u);
+    const Y3PhysicsRigit& hull = *record->data()->actors[0];
+    EXPECT_STREQ(hull.name, "hull");
+    EXPECT_EQ(hull.flags, kRigitModelLink);
+    ASSERT_EQ(hull.materials.size(), 1u);
+    const PhysicsSurface* wood = physics.surfaces().request(hull.materials[0].data());
+    ASSERT_NE(wood, nullptr);
+    EXPECT_FLOAT_EQ(wood->staticFriction, 0.6f);
+    EXPECT_EQ(physics.surfaces().request("marble"), nullptr);
+    physics.modelData().releaseAll();
 }
 
 // A backend shape that records what it is handed.
