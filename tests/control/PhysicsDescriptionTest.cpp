@@ -85,7 +85,13 @@ TEST(PhysicsModelData, HeadersLoadOrAreRefused) {
         const std::size_t mark = packages.log().recordCount();
         PhysicsCore physics;
         PhysicsModelRecord* record = physics.modelData().getOrCreate("m", true);
-        EXPECT_EQ(physics.modelData().loadHeader(record, nullptr), c.loads);
+        {
+            testing_support::LargestAllocation largest;
+            EXPECT_EQ(physics.modelData().loadHeader(record, nullptr), c.loads);
+            if (testing_support::LargestAllocation::recording()) {
+                EXPECT_LT(largest.bytes(), 1u << 20);
+            }
+        }
         const auto messages = logSince(packages.log(), mark);
         if (c.message) {
             EXPECT_TRUE(contains(messages, c.message)) << c.message;
@@ -135,7 +141,13 @@ TEST(PhysicsModelData, DataFilesAreReadActorByActor) {
         PhysicsModelRecord* record = physics.modelData().getOrCreate("m", true);
         if (!c.withData) record->dataMask = "";
         ASSERT_TRUE(physics.modelData().loadHeader(record, nullptr));
-        EXPECT_EQ(physics.modelData().allocate(record), c.loads);
+        {
+            testing_support::LargestAllocation largest;
+            EXPECT_EQ(physics.modelData().allocate(record), c.loads);
+            if (testing_support::LargestAllocation::recording()) {
+                EXPECT_LT(largest.bytes(), 1u << 20);
+            }
+        }
         if (!c.loads) continue;
         const auto& actors = record->data()->actors;
         const std::uint32_t expected[3][4] = {{3, 1, 0, 0}, {1, 0, 2, 3}, {0, 0, 0, 0}};
