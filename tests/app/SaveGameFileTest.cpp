@@ -112,8 +112,14 @@ TEST(SaveGameFile, PhysicsObjectsComeBackWithTheirScene) {
     TriggerStatic* trigger = scene->triggers->addTrigger(gate);
     ASSERT_NE(trigger, nullptr);
     ASSERT_NE(trigger->physicsTrigger.index(), 0u);
+    EXPECT_EQ(gameCore.scene_getPhysicsScene(), world);
+    EXPECT_FALSE(gameCore.scene_setPhysicsElementsVisible(false));
+    EXPECT_TRUE(s.f.logged("Can't change scene physics elements visibility: Create scene physics model first"));
     PhysicsModel* crate = world->createModel("crate", nullptr);
     ASSERT_NE(crate, nullptr);
+    EXPECT_TRUE(gameCore.scene_setPhysicsElementsVisible(false));
+    EXPECT_FALSE(backend.actors.at(crate->actors[0].handle).visible);
+    EXPECT_TRUE(gameCore.scene_setPhysicsElementsVisible(true));
     crate->actors[0].pose.m[9] = 7.0f;
     ASSERT_TRUE(s.runPosted("game:save('physics')\ngame:restore('physics')\nrestored = game:state()"));
     EXPECT_EQ(s.text("restored"), "true");

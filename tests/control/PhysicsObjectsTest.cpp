@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/GameCore.h"
+#include "app/ObjectFactories.h"
 #include "control/ClothInstance.h"
 #include "control/ControlSettings.h"
 #include "control/PhysicsCore.h"
@@ -181,13 +182,42 @@ TEST_F(PhysicsNullBackend, ARestoredModelHasNoMovesNorHandles) {
     delete loaded;
 }
 
-TEST_F(PhysicsNullBackend, DamagedRecordsAreRefused) {
-    std::string bytes(28, '\0');
-    bytes += std::string("\xFF\xFF\xFF\x0F", 4);  // actors: far more than follow
-    bytes += std::string(8, '\0');
-    MemoryStream stream(bytes.data(), static_cast<std::int32_t>(bytes.size()));
-    PhysicsModelSaveRecord record;
-    EXPECT_LT(record.read(stream), 0);
+TEST_F(PhysicsNullBackend, DamagedRecordsAreRefusedBeforeARestore) {
+    std::string manyActors(28, '\0');
+    manyActors += std::string("\xFF\xFF\xFF\x0F", 4);  // far more actors than follow
+    manyActors += std::string(8, '\0');
+    std::string manyJoints(32, '\0');
+    manyJoints += std::string("\x00\x00\x00\x40", 4);
+    struct Case {
+        const char* what;
+        std::uint32_t type;
+        std::string bytes;
+        const char* message;
+    } cases[] = {
+        {"actor count", ObjectPhysicsModel, manyActors, "exceed the save"},
+        {"joint count", ObjectPhysicsModel, manyJoints, nullptr},
+        {"short trigger", ObjectPhysicsTrigger, std::string(6, '\0'), nullptr},
+        {"physics scene without a world", ObjectPhysicsScene, std::string(12, '\0'),
+         "Can't create physics scene [thing] for loading"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ObjectRepository::SavedRecord record;
+        record.type = c.type;
+        record.name = "thing";
+        MemoryStream stream(const_cast<char*>(c.bytes.data()), static_cast<std::int32_t>(c.bytes.size()));
+        const std::size_t mark = log().recordCount();
+        {
+            testing_support::LargestAllocation largest;
+            EXPECT_LT(checkObjectForLoading(record, stream), 0);
+            if (testing_support::LargestAllocation::recording()) {
+                EXPECT_LT(largest.bytes(), 1u << 20);
+            }
+        }
+        if (c.message) {
+            EXPECT_TRUE(contains(since(mark), c.message));
+        }
+    }
     const std::size_t mark = log().recordCount();
     EXPECT_EQ(gameCore.loadCreatePhysicsModel("missing"), nullptr);
     EXPECT_TRUE(contains(since(mark), "Can't create physics model [missing] for loading"));
