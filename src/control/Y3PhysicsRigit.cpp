@@ -64,14 +64,6 @@ std::int32_t readFloats(DataStream& stream, float* values, std::int32_t count) {
     return total;
 }
 
-void addVector(XmlTag& parent, const char* name, const float* v) {
-    XmlTag& tag = parent.addChild(name);
-    tag.setAttribute("class", "Vector");
-    tag.setAttribute("x", "%f", static_cast<double>(v[0]));
-    tag.setAttribute("y", "%f", static_cast<double>(v[1]));
-    tag.setAttribute("z", "%f", static_cast<double>(v[2]));
-}
-
 }  // namespace
 
 const char* collisionGroupName(std::uint32_t group) { return group < 7 ? kGroupNames[group] : ""; }
@@ -166,7 +158,7 @@ std::uint32_t Y3PhysicsRigit::bulkCount(std::int32_t array) const {
 
 XmlTag& Y3PhysicsRigit_BOX::exportXml(XmlTag& parent) const {
     XmlTag& rigit = Y3PhysicsRigit::exportXml(parent);
-    addVector(rigit, "size", size);
+    rigit.addVector3("size", size);
     return rigit;
 }
 
@@ -257,9 +249,9 @@ XmlTag& Y3PhysicsDataJoint::exportXml(XmlTag& parent) const {
     for (const PhysicsJointEnd& end : ends) {
         XmlTag& actor = actors.addChild("actor");
         actor.setAttribute("index", "%i", static_cast<int>(end.actor));
-        addVector(actor, "anchor", end.anchor);
-        addVector(actor, "normal", end.normal);
-        addVector(actor, "axis", end.axis);
+        actor.addVector3("anchor", end.anchor);
+        actor.addVector3("normal", end.normal);
+        actor.addVector3("axis", end.axis);
     }
     if (flags & kJointBreakable) {
         XmlTag& breakable = parent.addChild("breakable");
