@@ -262,6 +262,29 @@ PhysicsScene* physicsSceneOf(const Scene* scene) {
     return scene ? resolveAs<PhysicsScene>(scene->physicsScene, ObjectPhysicsScene) : nullptr;
 }
 
+PhysicsScene* physicsSceneOf(GameObjectLink scene) { return physicsSceneOf(resolveAs<Scene>(scene, ObjectScene)); }
+
+PhysicsModel* attachPhysicsModel(GameObject& model, const char* modelName, const float* scale, bool shown) {
+    PhysicsScene* physics = physicsSceneOf(GameObjectLink{model.getSceneLink()});
+    if (!physics) {
+        engineLog().error("Cant attach physics: Physics Scene not defined in object [%s]", model.getName());
+        return nullptr;
+    }
+    PhysicsModel* created = physics->createModel(modelName, &model, scale);
+    if (created && !shown)
+        for (PhysicsActorInstance& actor : created->actors) actor.flags &= ~kPhysicsActorVisible;
+    return created;
+}
+
+void detachPhysicsModel(GameObject& model, GameObjectLink physicsModel) {
+    PhysicsScene* physics = physicsSceneOf(GameObjectLink{model.getSceneLink()});
+    if (!physics) {
+        engineLog().error("Cant remove physics: Physics Scene not defined in object [%s]", model.getName());
+        return;
+    }
+    if (auto* attached = resolveAs<PhysicsModel>(physicsModel, ObjectPhysicsModel)) physics->removeModel(attached);
+}
+
 // ---- PhysicsTrigger --------------------------------------------------------
 
 PhysicsTrigger::PhysicsTrigger(const char* triggerName, GameObjectLink sourceLink, GameObjectLink sceneLink)

@@ -82,8 +82,21 @@ public:
     static PhysicsScene* Create(const char* name);
 };
 
-// The physics scene of a scene; null without one.
+// The physics scene of a scene, or of the scene a handle names; null
+// without one.
 PhysicsScene* physicsSceneOf(const Scene* scene);
+PhysicsScene* physicsSceneOf(GameObjectLink scene);
+
+// A model takes its physics model: the physics scene of the model's scene
+// makes one from the description of that name, placed at the model with a
+// scale; a hidden model's actors start hidden. Without a physics scene
+// "Cant attach physics: Physics Scene not defined in object [%s]" is
+// logged. The physics model, or null (the model goes on without one).
+PhysicsModel* attachPhysicsModel(GameObject& model, const char* name, const float* scale, bool shown);
+// A model hands its physics model back: popped, released and deleted by
+// the physics scene. Without one "Cant remove physics: Physics Scene not
+// defined in object [%s]" is logged and the physics model is left alone.
+void detachPhysicsModel(GameObject& model, GameObjectLink physicsModel);
 
 class PhysicsTrigger : public GameObject {
 public:

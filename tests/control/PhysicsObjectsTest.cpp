@@ -39,39 +39,6 @@ bool contains(const std::vector<std::string>& texts, const std::string& part) {
     return false;
 }
 
-// A model stand-in: a world matrix and one bone.
-class SourceModel : public GameObject {
-public:
-    explicit SourceModel(const char* name) : GameObject(name), world(matrix34Identity()), bone(matrix34Identity()) {}
-    std::uint32_t getType() const override { return ObjectModel; }
-    const char* getName() const override { return name; }
-    std::uint32_t getSceneLink() const override { return 0; }
-    bool push() override { return true; }
-    bool pop(std::uint32_t) override { return true; }
-    std::int32_t write(DataStream&) override { return 0; }
-    std::int32_t read(DataStream&) override { return 0; }
-    bool validate() override { return true; }
-    bool getWorldMatrix(Matrix34& out) override {
-        out = world;
-        return true;
-    }
-    bool getBoneWorldMatrix(std::int32_t index, Matrix34& out) override {
-        if (index != 0) return false;
-        out = bone;
-        return true;
-    }
-    std::int32_t findBone(const char* boneName) override { return std::strcmp(boneName, "hand") == 0 ? 0 : -1; }
-    bool updatePhase0(const CurrentTime&, std::int32_t) override { return true; }
-    bool updatePhase1(const CurrentTime&, std::int32_t) override { return true; }
-    bool updatePhase3(const CurrentTime&, std::int32_t) override { return true; }
-    bool updatePhase2(const CurrentTime&, std::int32_t) override { return true; }
-    void invalidateLighting() override {}
-    void release() override {}
-
-    Matrix34 world;
-    Matrix34 bone;
-};
-
 // Packages with the physics models of a description, an object table and
 // a physics core in the game core; hooks recorded.
 class PhysicsFixture : public ::testing::Test {
@@ -142,7 +109,7 @@ TEST_F(PhysicsNullBackend, MakesNoWorld) {
 
 TEST_F(PhysicsNullBackend, ARestoredModelHasNoMovesNorHandles) {
     PhysicsScene scene("scene", 0);
-    SourceModel source("barrel");
+    testing_support::SourceModel source("barrel");
     auto* saved = static_cast<PhysicsModel*>(gameCore.loadCreatePhysicsModel("crate"));
     ASSERT_NE(saved, nullptr);
     saved->source = GameObjectLink::fromObject(&source);
@@ -225,7 +192,7 @@ TEST_F(PhysicsNullBackend, DamagedRecordsAreRefusedBeforeARestore) {
 
 TEST_F(PhysicsNullBackend, ObjectsReportTheirMisuse) {
     PhysicsScene scene("scene", 0);
-    SourceModel plate("plate");
+    testing_support::SourceModel plate("plate");
     struct Case {
         const char* what;
         std::function<bool()> run;
@@ -277,7 +244,7 @@ TEST_F(PhysicsNullBackend, ObjectsReportTheirMisuse) {
     // The source gone, the trigger loses its name.
     PhysicsTrigger orphan("gone", GameObjectLink{}, GameObjectLink{});
     {
-        SourceModel temporary("temporary");
+        testing_support::SourceModel temporary("temporary");
         orphan.source = GameObjectLink::fromObject(&temporary);
     }
     EXPECT_STREQ(orphan.getName(), "Broken physic trigger");
@@ -295,7 +262,7 @@ TEST_F(PhysicsTestBackend, ModelsAreCreatedStepByStep) {
     PhysicsScene* scene = PhysicsSceneManager::Create("scene");
     ASSERT_NE(scene, nullptr);
     ASSERT_TRUE(scene->push());
-    SourceModel source("barrel");
+    testing_support::SourceModel source("barrel");
     source.world.m[9] = 4.0f;
     struct Case {
         const char* name;
@@ -339,7 +306,7 @@ TEST_F(PhysicsTestBackend, ModelsAreCreatedStepByStep) {
 
 TEST_F(PhysicsTestBackend, AControllerActorMakesACharacter) {
     PhysicsScene* scene = PhysicsSceneManager::Create("scene");
-    SourceModel hero("hero");
+    testing_support::SourceModel hero("hero");
     PhysicsModel* model = scene->createModel("hero", &hero);
     ASSERT_NE(model, nullptr);
     EXPECT_TRUE(model->flags & kPhysicsModelController);
@@ -370,7 +337,7 @@ TEST_F(PhysicsTestBackend, AControllerActorMakesACharacter) {
 
 TEST_F(PhysicsTestBackend, PosesAreScaledAndFollowBones) {
     PhysicsScene* scene = PhysicsSceneManager::Create("scene");
-    SourceModel hero("hero");
+    testing_support::SourceModel hero("hero");
     const float scale[3] = {2.0f, 3.0f, 4.0f};
     PhysicsModel* model = scene->createModel("hero", &hero, scale);
     ASSERT_NE(model, nullptr);

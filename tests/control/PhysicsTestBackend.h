@@ -1,13 +1,16 @@
 // A physics backend of the tests: worlds, actors, joints and triggers kept
 // in memory, controller moves recorded and applied to the actor's position.
-// It installs itself while it exists.
+// It installs itself while it exists. And a stand-in for the model a
+// physics model drives.
 #pragma once
 
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <vector>
 
 #include "foundation/Math.h"
+#include "scene/GameObject.h"
 #include "platform/physics/PhysicsBackend.h"
 
 namespace testing_support {
@@ -85,6 +88,40 @@ public:
 private:
     platform::physics::Backend* previous_;
     platform::physics::Handle next_ = 100;
+};
+
+// A model stand-in: a world matrix and one bone.
+class SourceModel : public GameObject {
+public:
+    explicit SourceModel(const char* name) : GameObject(name), world(matrix34Identity()), bone(matrix34Identity()) {}
+    std::uint32_t getType() const override { return ObjectModel; }
+    const char* getName() const override { return name; }
+    std::uint32_t getSceneLink() const override { return scene; }
+    bool push() override { return true; }
+    bool pop(std::uint32_t) override { return true; }
+    std::int32_t write(DataStream&) override { return 0; }
+    std::int32_t read(DataStream&) override { return 0; }
+    bool validate() override { return true; }
+    bool getWorldMatrix(Matrix34& out) override {
+        out = world;
+        return true;
+    }
+    bool getBoneWorldMatrix(std::int32_t index, Matrix34& out) override {
+        if (index != 0) return false;
+        out = bone;
+        return true;
+    }
+    std::int32_t findBone(const char* boneName) override { return std::strcmp(boneName, "hand") == 0 ? 0 : -1; }
+    bool updatePhase0(const CurrentTime&, std::int32_t) override { return true; }
+    bool updatePhase1(const CurrentTime&, std::int32_t) override { return true; }
+    bool updatePhase3(const CurrentTime&, std::int32_t) override { return true; }
+    bool updatePhase2(const CurrentTime&, std::int32_t) override { return true; }
+    void invalidateLighting() override {}
+    void release() override {}
+
+    Matrix34 world;
+    Matrix34 bone;
+    std::uint32_t scene = 0;
 };
 
 }  // namespace testing_support
