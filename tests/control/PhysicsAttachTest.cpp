@@ -92,6 +92,10 @@ TEST(PhysicsAttach, AHiddenModelsActorsStartHiddenAndGoBackWithIt) {
         EXPECT_FLOAT_EQ(backend.actors.at(actor.handle).pose.m[10], 2.0f);
     }
     EXPECT_EQ(backend.actors.at(model->actors[1].handle).desc.kind, platform::physics::ShapeKind::Sphere);
+    // The scene's update steps its world (the load's end stepped it once).
+    const int before = backend.steps;
+    EXPECT_TRUE(scene->updatePhase1(CurrentTime(0.02), 0));
+    EXPECT_EQ(backend.steps, before + 1);
     detachPhysicsModel(barrel, GameObjectLink::fromObject(model));
     EXPECT_TRUE(physics->models.empty());
     EXPECT_TRUE(backend.actors.empty());
