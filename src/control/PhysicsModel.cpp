@@ -212,11 +212,11 @@ bool PhysicsModel::createActors() {
         actor.flags = kPhysicsActorVisible;
         const bool controller = (rigit->flags & kRigitController) && controllerIndex < 0;
         if (controller) {
-            actor.handle = backend::backend().createController(handleWorld, controllerDesc(*rigit), actor.pose.m);
             controllerIndex = static_cast<std::int32_t>(i);
             flags |= kPhysicsModelController;
-        } else {
-            actor.handle = backend::backend().createActor(handleWorld, actorDesc(*rigit, scale), actor.pose.m);
+        }
+        actor.handle = createBackendActor(handleWorld, i, *rigit);
+        if (!controller) {
             actor.flags |= kPhysicsActorScaledShape;
             if (rigit->flags & kRigitModelLink)
                 actor.flags |= kPhysicsActorFollowsModel;
@@ -232,6 +232,31 @@ bool PhysicsModel::createActors() {
         }
     }
     if (following) flags |= kPhysicsModelFollows;
+    return true;
+}
+
+std::uint32_t PhysicsModel::createBackendActor(std::uint32_t handleWorld, std::size_t index,
+                                              const Y3PhysicsRigit& rigit) const {
+    const Matrix34& pose = actors[index].pose;
+    if (static_cast<std::int32_t>(index) == controllerIndex)
+        return backend::backend().createController(handleWorld, controllerDesc(rigit), pose.m);
+    return backend::backend().createActor(handleWorld, actorDesc(rigit, scale), pose.m);
+}
+
+bool PhysicsModel::restoreActors() {
+    const std::uint32_t handleWorld = world();
+    if (!handleWorld || !record_ || !gameCore.physics) return false;
+    PhysicsModelDataManager& manager = gameCore.physics->modelData();
+    Y3PhysicsModelData* data = loadedDescription();
+    if (!data || !manager.allocate(record_) || data->actors.size() != actors.size()) return false;
+    for (std::size_t i = 0; i < actors.size(); ++i) {
+        if (actors[i].handle || !data->actors[i]) continue;
+        actors[i].handle = createBackendActor(handleWorld, i, *data->actors[i]);
+        if (!actors[i].handle) return false;
+        backend::backend().setActorVisible(handleWorld, actors[i].handle, actors[i].flags & kPhysicsActorVisible);
+    }
+    for (std::size_t i = 0; i < joints.size() && i < data->joints.size(); ++i)
+        if (!joints[i]) createJoint(i);
     return true;
 }
 
@@ -312,7 +337,7 @@ bool PhysicsModel::applyPoseToActors(const Matrix34& pose) {
         const Y3PhysicsRigit* rigit = data && i < data->actors.size() ? data->actors[i].get() : nullptr;
         if (!(actor.flags & kPhysicsActorVisible) || !rigit) return false;
         actor.pose = scaledPose(rigit->localPose, pose, scale);
-        if (flags & kPhysicsModelController)
+        if ((flags & kPhysicsModelController) && actor.handle)
             backend::backend().setActorPose(world(), actor.handle, actor.pose.m);
         if (controllerIndex >= 0) break;
     }
@@ -324,7 +349,7 @@ bool PhysicsModel::syncModelPose(Matrix34& pose) {
         static_cast<std::size_t>(controllerIndex) >= actors.size())
         return false;
     PhysicsActorInstance& actor = actors[static_cast<std::size_t>(controllerIndex)];
-    if (!(actor.flags & kPhysicsActorVisible)) return false;
+    if (!(actor.flags & kPhysicsActorVisible) || !actor.handle) return false;
     GameObject* model = sourceObject();
     if ((flags & kPhysicsModelTransformChanged) && model && physicsModelHooks().markTransformChanged)
         physicsModelHooks().markTransformChanged(*model);
@@ -350,7 +375,7 @@ void PhysicsModel::updateActors(bool resync) {
             if (bone < 0 || !model->getBoneWorldMatrix(bone, base)) model->getWorldMatrix(base);
         }
         actor.pose = rigit ? scaledPose(rigit->localPose, base, scale) : base;
-        backend::backend().setActorPose(world(), actor.handle, actor.pose.m);
+        if (actor.handle) backend::backend().setActorPose(world(), actor.handle, actor.pose.m);
     }
 }
 

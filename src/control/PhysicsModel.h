@@ -20,6 +20,7 @@
 
 class PhysicsModelRecord;
 class PhysicsScene;
+class Y3PhysicsRigit;
 class Y3PhysicsModelData;
 
 // Bits of PhysicsModel::flags.
@@ -126,6 +127,10 @@ public:
     GameObject* sourceObject() const;
     // Hands the controller actor's accumulated motion to the backend.
     void applyMotion(std::uint32_t world);
+    // After a restore: makes the backend actors (at their saved poses) and
+    // joints that the model lost; false when its world or description
+    // cannot give them.
+    bool restoreActors();
 
     PhysicsModelRecord* record() const { return record_; }
     Y3PhysicsModelData* description() const;
@@ -144,6 +149,7 @@ private:
     // The header, loaded when needed; null when it cannot be.
     Y3PhysicsModelData* loadedDescription() const;
     bool createActors();
+    std::uint32_t createBackendActor(std::uint32_t world, std::size_t index, const Y3PhysicsRigit& rigit) const;
     void createJoint(std::size_t index);
     void freeActors();
     void freeJoints();

@@ -118,11 +118,23 @@ std::int32_t PhysicsScene::read(DataStream& stream) {
     if (!addField(total, readLinks(stream, models))) return total;
     if (!addField(total, readLinks(stream, triggers))) return total;
     flags = saved & ~(kPhysicsScenePushed | kPhysicsSceneSimulating);
+    restorePending_ = true;
     return total;
 }
 
 bool PhysicsScene::updatePhase1(const CurrentTime& time, std::int32_t) {
     if (!world) return true;
+    if (restorePending_) {
+        // The first step after a restore gives the models and triggers read
+        // with the game their backend objects again.
+        restorePending_ = false;
+        for (GameObjectLink link : models)
+            if (auto* model = resolveAs<PhysicsModel>(link, ObjectPhysicsModel); model && !model->restoreActors())
+                engineLog().error("Can't restore physics model [%s] in physics scene [%s]", model->displayName(),
+                                  getName());
+        for (GameObjectLink link : triggers)
+            if (auto* trigger = resolveAs<PhysicsTrigger>(link, ObjectPhysicsTrigger)) trigger->createVolume(world);
+    }
     for (GameObjectLink link : models)
         if (auto* model = resolveAs<PhysicsModel>(link, ObjectPhysicsModel)) model->applyMotion(world);
     flags |= kPhysicsSceneSimulating;

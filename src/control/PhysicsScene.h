@@ -44,7 +44,9 @@ public:
     std::int32_t read(DataStream& stream) override;
     bool validate() override { return true; }
     bool updatePhase0(const CurrentTime&, std::int32_t) override { return true; }
-    // Moves the controller actors by their motions and steps the world.
+    // Moves the controller actors by their motions and steps the world;
+    // the first step after a load first makes the backend actors, joints
+    // and trigger volumes of what was restored.
     bool updatePhase1(const CurrentTime& time, std::int32_t) override;
     bool updatePhase3(const CurrentTime&, std::int32_t) override { return true; }
     bool updatePhase2(const CurrentTime&, std::int32_t) override { return true; }
@@ -72,6 +74,8 @@ public:
 
 private:
     std::uint32_t sceneLink_;
+    // Set by a load: the next step restores the backend objects.
+    bool restorePending_ = false;
 };
 
 class PhysicsSceneManager {
