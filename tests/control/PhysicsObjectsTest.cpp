@@ -121,7 +121,9 @@ TEST_F(PhysicsNullBackend, ARestoredModelHasNoMovesNorHandles) {
     saved->actors[1].pose.m[9] = 5.0f;
     saved->joints = {11, 12, 13};
     ASSERT_TRUE(saved->push());
+    const std::size_t mark = log().recordCount();
     EXPECT_FALSE(saved->push());
+    EXPECT_EQ(since(mark), std::vector<std::string>{"Can't push physics model [barrel] twice"});
     MemoryStream stream;
     ASSERT_GT(saved->write(stream), 0);
     stream.setPosition(0);
