@@ -15,6 +15,8 @@
 #include "effects/LightDataManager.h"
 #include "foundation/Log.h"
 #include "platform/physics/PhysicsBackend.h"
+#include "resources/FilePackageDBData.h"
+#include "resources/PackageDatabase.h"
 #include "scene/ObjectRepository.h"
 #include "scene/Scene.h"
 #include "scene/SceneContext.h"
@@ -194,6 +196,12 @@ std::int32_t checkObjectForLoading(const ObjectRepository::SavedRecord& record, 
         return checkPhysicsSceneRecord(stream);
     }
     if (record.type == ObjectPhysicsModel) {
+        // Its description must be in the packages, as its factory needs.
+        FilePackageDBData* packages = packageData();
+        if (!packages || !packages->find(".fh4", name, "")) {
+            engineLog().error("Can't create physics model [%s] for loading", name);
+            return -1;
+        }
         PhysicsModelSaveRecord model;
         return model.read(stream);
     }

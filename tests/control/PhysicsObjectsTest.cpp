@@ -160,20 +160,23 @@ TEST_F(PhysicsNullBackend, DamagedRecordsAreRefusedBeforeARestore) {
     struct Case {
         const char* what;
         std::uint32_t type;
+        const char* name;
         std::string bytes;
         const char* message;
     } cases[] = {
-        {"actor count", ObjectPhysicsModel, manyActors, "exceed the save"},
-        {"joint count", ObjectPhysicsModel, manyJoints, nullptr},
-        {"short trigger", ObjectPhysicsTrigger, std::string(6, '\0'), nullptr},
-        {"physics scene without a world", ObjectPhysicsScene, std::string(12, '\0'),
+        {"actor count", ObjectPhysicsModel, "crate", manyActors, "exceed the save"},
+        {"joint count", ObjectPhysicsModel, "crate", manyJoints, nullptr},
+        {"no description", ObjectPhysicsModel, "thing", std::string(40, '\0'),
+         "Can't create physics model [thing] for loading"},
+        {"short trigger", ObjectPhysicsTrigger, "thing", std::string(6, '\0'), nullptr},
+        {"physics scene without a world", ObjectPhysicsScene, "thing", std::string(12, '\0'),
          "Can't create physics scene [thing] for loading"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ObjectRepository::SavedRecord record;
         record.type = c.type;
-        record.name = "thing";
+        record.name = c.name;
         MemoryStream stream(const_cast<char*>(c.bytes.data()), static_cast<std::int32_t>(c.bytes.size()));
         const std::size_t mark = log().recordCount();
         {
