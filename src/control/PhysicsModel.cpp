@@ -324,7 +324,7 @@ bool PhysicsModel::applyVectorToActors(const float* newScale) {
         if (actor.flags & kPhysicsActorScaledShape)
             rigit->scaleShape(scale, shape);
         else
-            rigit->hookB(scale, shape);
+            rigit->scaleHook(scale, shape);
     }
     return true;
 }

@@ -80,12 +80,12 @@ public:
     // Slot 1: writes a "rigit" child under parent; returns it.
     virtual XmlTag& exportXml(XmlTag& parent) const;
     // Slot 2: a hook that does nothing in every kind.
-    virtual void hookA(const float*, platform::physics::Shape*) {}
+    virtual void shapeHook(const float*, platform::physics::Shape*) {}
     // Slot 3: scales the backend's shape (box: dimensions, capsule: radius
     // by the smaller of x and z, height by y; others nothing).
     virtual void scaleShape(const float* scale, platform::physics::Shape* shape) const;
     // Slot 4: a hook that does nothing in every kind.
-    virtual void hookB(const float*, platform::physics::Shape*) const {}
+    virtual void scaleHook(const float*, platform::physics::Shape*) const {}
     // Slots 5 to 7: capsule height or box size y; capsule radius; for the
     // capsule the eleventh float of the local pose. 0.0 otherwise.
     virtual float height() const { return 0.0f; }
