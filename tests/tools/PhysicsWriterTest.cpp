@@ -6,22 +6,15 @@
 #include <string>
 
 #include "physics/PhysicsWriter.h"
+#include "support/TestSupport.h"
 
 namespace {
 
 using physics_tools::PhysicsDescription;
 using physics_tools::parsePhysicsDescription;
 
-std::uint32_t wordAt(const std::string& bytes, std::size_t at) {
-    std::uint32_t v = 0;
-    std::memcpy(&v, bytes.data() + at, 4);
-    return v;
-}
-float floatAt(const std::string& bytes, std::size_t at) {
-    float v = 0;
-    std::memcpy(&v, bytes.data() + at, 4);
-    return v;
-}
+using testing_support::floatAt;
+using testing_support::wordAt;
 
 TEST(PhysicsWriterTest, AModelBecomesItsHeaderAndDataFiles) {
     PhysicsDescription description;
