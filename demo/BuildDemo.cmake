@@ -11,6 +11,7 @@
 #   MODELWRITE the model writer
 #   QUESTWRITE the quest writer
 #   DLGWRITE  the dialog writer
+#   PHYSICSWRITE the physics description writer
 #   STAMP     written last, when everything succeeded
 #
 # Layout of the sources and where each part goes:
@@ -24,12 +25,13 @@
 #   models/<name>.txt             -> STAGE/models/<model>.mh4 and .my3
 #   quests/<name>.txt             -> STAGE/quests/<name>.quest
 #   dialogs/<name>.txt            -> STAGE/dialogs/<name>.dlg
+#   physics/<name>.txt            -> STAGE/physics/<model>.fh4 and .fy3, <surface>.mat
 #   packages/<folder>/<name>.manifest -> OUTPUT/<folder>/<name>.pak
 # Manifests name their files relative to their own folder, as the stage
 # holds them: scripts as they are, variables compiled.
 cmake_minimum_required(VERSION 3.25)
 
-foreach(var SOURCE STAGE OUTPUT GAME PACKTOOL VARWRITE TEXWRITE SHADERPACK SCENEWRITE MODELWRITE QUESTWRITE DLGWRITE STAMP)
+foreach(var SOURCE STAGE OUTPUT GAME PACKTOOL VARWRITE TEXWRITE SHADERPACK SCENEWRITE MODELWRITE QUESTWRITE DLGWRITE PHYSICSWRITE STAMP)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "BuildDemo.cmake: ${var} is not set")
   endif()
@@ -83,6 +85,13 @@ foreach(source IN LISTS dialog_sources)
   execute_process(COMMAND "${DLGWRITE}" "${source}" "${STAGE}/dialogs/${name}.dlg" RESULT_VARIABLE result)
   if(NOT result EQUAL 0)
     message(FATAL_ERROR "demo: dialog file [${source}] failed")
+  endif()
+endforeach()
+file(GLOB physics_sources "${STAGE}/physics/*.txt")
+foreach(source IN LISTS physics_sources)
+  execute_process(COMMAND "${PHYSICSWRITE}" "${source}" "${STAGE}/physics" RESULT_VARIABLE result OUTPUT_QUIET)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "demo: physics file [${source}] failed")
   endif()
 endforeach()
 

@@ -8,6 +8,9 @@
 #include "app/ObjectFactories.h"
 #include "app/SaveGame.h"
 #include "control/Grid.h"
+#include "control/PhysicsCore.h"
+#include "control/PhysicsModel.h"
+#include "control/PhysicsScene.h"
 #include "effects/Light.h"
 #include "effects/Particle.h"
 #include "effects/Sprite.h"
@@ -15,6 +18,9 @@
 #include "foundation/Log.h"
 #include "game/Dialog.h"
 #include "game/DialogDataManager.h"
+#include "platform/physics/PhysicsBackend.h"
+#include "resources/FilePackageDBData.h"
+#include "resources/PackageDatabase.h"
 #include "scene/ObjectRepository.h"
 #include "scene/Scene.h"
 #include "scene/SceneContext.h"
@@ -62,8 +68,11 @@ GameObject* GameCore::loadCreateModel(const char* name, GameObjectLink scene) {
 }
 
 GameObject* GameCore::loadCreatePhysicsModel(const char* name) {
-    engineLog().error("Can't create physics model [%s] for loading", text(name));
-    return nullptr;
+    PhysicsModel* model = nullptr;
+    if (physics)
+        model = PhysicsModel::create(PhysicsScene::addModelRecord(physics->modelData(), text(name), true));
+    if (!model) engineLog().error("Can't create physics model [%s] for loading", text(name));
+    return model;
 }
 
 namespace {
@@ -81,6 +90,11 @@ GameObject* GameCore::loadCreateScene(const char* name) {
     Y3SceneDataInstance* record = savedSceneRecord(name);
     Scene* scene = record ? SceneContext::createScene(record) : nullptr;
     if (!scene) sceneNotCreated(name);
+    // The saved scene's own physics scene is restored from its record.
+    if (PhysicsScene* physics = physicsSceneOf(scene)) {
+        delete physics;
+        scene->physicsScene = GameObjectLink{};
+    }
     return scene;
 }
 
@@ -97,9 +111,28 @@ GameObject* GameCore::loadCreateTrigger(const char* name, GameObjectLink scene, 
 }
 
 GameObject* GameCore::loadCreatePhysicsTrigger(const char* name) {
+    auto* trigger = new PhysicsTrigger(text(name), GameObjectLink{}, GameObjectLink{});
+    if (trigger->id) return trigger;
+    delete trigger;
     engineLog().error("Can't create physics trigger [%s] for loading", text(name));
     return nullptr;
 }
+
+namespace {
+
+// A saved physics scene comes back with a new world of the backend; with
+// none it cannot, and the restore is refused.
+GameObject* loadCreatePhysicsScene(const char* name, GameObjectLink scene) {
+    PhysicsScene* physics = PhysicsSceneManager::Create(text(name));
+    if (!physics) {
+        engineLog().error("Can't create physics scene [%s] for loading", text(name));
+        return nullptr;
+    }
+    physics->setSceneLink(scene.value);
+    return physics;
+}
+
+}  // namespace
 
 GameObject* GameCore::loadCreateSound(const char* name) {
     engineLog().systemError("Can't create new sound instance [%s] for loading. Create dummy", text(name));
@@ -171,6 +204,25 @@ std::int32_t checkObjectForLoading(const ObjectRepository::SavedRecord& record, 
         return result;
     }
     if (record.type == ObjectLight) return 0;  // no data of its own (Light::read)
+    if (record.type == ObjectPhysicsScene) {
+        // Only a backend with a simulation can bring a physics scene back.
+        if (!platform::physics::backend().open()) {
+            engineLog().error("Can't create physics scene [%s] for loading", name);
+            return -1;
+        }
+        return checkPhysicsSceneRecord(stream);
+    }
+    if (record.type == ObjectPhysicsModel) {
+        // Its description must be in the packages, as its factory needs.
+        FilePackageDBData* packages = packageData();
+        if (!packages || !packages->find(".fh4", name, "")) {
+            engineLog().error("Can't create physics model [%s] for loading", name);
+            return -1;
+        }
+        PhysicsModelSaveRecord model;
+        return model.read(stream);
+    }
+    if (record.type == ObjectPhysicsTrigger) return checkPhysicsTriggerRecord(stream);
     if (record.type == ObjectSprite) {
         SpriteRecord sprite;
         return sprite.read(stream);
@@ -197,6 +249,7 @@ GameObject* createObjectForLoading(std::uint32_t type, const char* name, std::ui
     case ObjectParticle: return gameCore.loadCreateParticle(name, parent);
     case ObjectModel: return gameCore.loadCreateModel(name, parent);
     case ObjectPhysicsModel: return gameCore.loadCreatePhysicsModel(name);
+    case ObjectPhysicsScene: return loadCreatePhysicsScene(name, parent);
     case ObjectScene: return gameCore.loadCreateScene(name);
     case ObjectTrigger: return gameCore.loadCreateTrigger(name, parent, subtype);
     case ObjectPhysicsTrigger: return gameCore.loadCreatePhysicsTrigger(name);

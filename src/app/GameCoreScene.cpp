@@ -9,9 +9,13 @@
 #include <cstring>
 #include <string>
 
+#include "control/PhysicsModel.h"
+#include "control/PhysicsScene.h"
 #include "app/GameCore.h"
 #include "app/SaveGame.h"
 #include "app/SoundAttenuation.h"
+#include "control/PhysicsModel.h"
+#include "control/PhysicsScene.h"
 #include "game/Dialog.h"
 #include "foundation/TimeCore.h"
 #include "input/InputCore.h"
@@ -514,9 +518,16 @@ GameObject* GameCore::scene_getPhysicsScene() {
 
 float GameCore::scene_physicsScale(float value) { return value; }
 
-bool GameCore::scene_setPhysicsElementsVisible(bool) {
-    if (!sceneOr("Can't change scene physics elements visibility: Create scene first")) return false;
-    return engineLog().error("Can't change scene physics elements visibility: Create scene physics model first");
+bool GameCore::scene_setPhysicsElementsVisible(bool visible) {
+    Scene* scene = sceneOr("Can't change scene physics elements visibility: Create scene first");
+    if (!scene) return false;
+    PhysicsScene* physics = physicsSceneOf(scene);
+    if (!physics || physics->models.empty())
+        return engineLog().error("Can't change scene physics elements visibility: Create scene physics model first");
+    for (GameObjectLink link : physics->models)
+        if (GameObject* model = resolve(link); model && model->getType() == ObjectPhysicsModel)
+            static_cast<PhysicsModel*>(model)->setVisible(nullptr, visible);
+    return true;
 }
 
 void* GameCore::scene_getActionsData() { return nullptr; }

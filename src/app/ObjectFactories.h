@@ -1,7 +1,7 @@
 // The object repository's factory for loading a saved game: it hands each
-// saved object's type code to the game core's factory of that type. Type 4
-// (physics scene) is made by the repository itself and type 8 (movie) has
-// no factory.
+// saved object's type code to the game core's factory of that type. A
+// physics scene (type 4) comes back only where the physics backend gives
+// it a world; type 8 (movie) has no factory.
 #pragma once
 
 #include <cstdint>

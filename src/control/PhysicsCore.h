@@ -1,24 +1,35 @@
-// The physics core. The system carries no physics simulation: the core
-// exists so that physics objects have an owner, and keeps the physics model
-// descriptions that models ask for by name.
+// The physics core, a member of the game core: it owns the physics model
+// descriptions and the physics surfaces, and opens the physics backend
+// (platform/physics) that simulates the physics scenes.
 #pragma once
 
-#include "resources/StoredDataManager.h"
+#include <cstdint>
+#include <memory>
+#include <vector>
 
-// The physics model descriptions (".fh4" header, ".fy3" data), one record
-// per description, loaded when first asked for.
-class PhysicsModelDataManager
-    : public Y3ResourceManager<StoredRecordOf<ResourceKind::PhysicsModel>, kProgressNoReportStage,
-                               kProgressNoReportStage> {};
+#include "control/SurfaceDataManager.h"
+#include "control/Y3PhysicsModelData.h"
 
 class PhysicsCore {
 public:
-    PhysicsCore() = default;
+    PhysicsCore();
+    // Deletes the array, the description manager (every record released
+    // first) and the surfaces, in that order.
+    ~PhysicsCore();
     PhysicsCore(const PhysicsCore&) = delete;
     PhysicsCore& operator=(const PhysicsCore&) = delete;
 
-    PhysicsModelDataManager& modelData() { return modelData_; }
+    // True.
+    bool initialize() { return true; }
+    // Whether the installed backend carries a simulation.
+    bool openSDK();
+
+    PhysicsModelDataManager& modelData() { return *modelData_; }
+    SurfaceDataManager& surfaces() { return *surfaces_; }
 
 private:
-    PhysicsModelDataManager modelData_;
+    std::uint32_t unused_ = 0;
+    std::unique_ptr<std::vector<void*>> unusedArray_;
+    std::unique_ptr<PhysicsModelDataManager> modelData_;
+    std::unique_ptr<SurfaceDataManager> surfaces_;
 };

@@ -132,14 +132,17 @@ void XmlTag::setValueV(const char* format, va_list args) {
 XmlTag& XmlTag::addMatrix(std::string_view name, const Matrix34& matrix) {
     XmlTag& tag = addChild(name);
     static const char* const kRows[4] = {"v-x", "v-y", "v-z", "c"};
-    for (int row = 0; row < 4; ++row) {
-        XmlTag& vector = tag.addChild(kRows[row]);
-        vector.setAttribute("class", "Vector");
-        vector.setAttribute("x", "%f", static_cast<double>(matrix.m[row * 3 + 0]));
-        vector.setAttribute("y", "%f", static_cast<double>(matrix.m[row * 3 + 1]));
-        vector.setAttribute("z", "%f", static_cast<double>(matrix.m[row * 3 + 2]));
-    }
+    for (int row = 0; row < 4; ++row) tag.addVector3(kRows[row], &matrix.m[row * 3]);
     return tag;
+}
+
+XmlTag& XmlTag::addVector3(std::string_view name, const float* v) {
+    XmlTag& vector = addChild(name);
+    vector.setAttribute("class", "Vector");
+    vector.setAttribute("x", "%f", static_cast<double>(v[0]));
+    vector.setAttribute("y", "%f", static_cast<double>(v[1]));
+    vector.setAttribute("z", "%f", static_cast<double>(v[2]));
+    return vector;
 }
 
 bool XmlTag::write(DataStream& stream, int depth) const {

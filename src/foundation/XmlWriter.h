@@ -43,6 +43,8 @@ public:
     // A child named name with the children "v-x", "v-y", "v-z" (the axis
     // rows) and "c" (the translation), each of class "Vector" with x, y, z.
     XmlTag& addMatrix(std::string_view name, const Matrix34& matrix);
+    // A child named name of class "Vector" with x, y, z ("%f").
+    XmlTag& addVector3(std::string_view name, const float* v);
 
     const std::string& name() const { return name_; }
     const std::string& value() const { return value_; }

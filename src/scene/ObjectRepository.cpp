@@ -244,10 +244,6 @@ std::int32_t readRecordHead(DataStream& stream, ObjectRepository::SavedRecord& r
                                 static_cast<unsigned>(record.handle));
         return -1;
     }
-    if (record.type == ObjectPhysicsScene) {
-        engineLog().error("Can't create physics scene [%s] for loading", objectName);
-        return -1;
-    }
     if (record.type == ObjectMovie) {
         engineLog().systemError(" Invalid game object type. Load stream corrupted");
         return -1;

@@ -8,6 +8,7 @@
 
 #include "app/GameCore.h"
 #include "control/Grid.h"
+#include "control/PhysicsScene.h"
 #include "effects/Particle.h"
 #include "effects/Sprite.h"
 #include "foundation/DataStream.h"
@@ -303,6 +304,8 @@ bool Scene::push() {
         if (waypoint->type() == PoseTrigger && !waypoint->hasSpawned() && !waypoint->spawn(0))
             log.error("Can't create trigger of waypoint [%s]", waypoint->id);
     if (!triggers->pushAll()) result = log.error("Can't push scene triggers data");
+    if (PhysicsScene* physics = physicsSceneOf(this); physics && !physics->push())
+        result = log.error("Can't push scene [%s] physics", name);
     tick();
     if (!pushLights()) log.error("Can't right push scene lights");
     if (!pushModels()) result = log.error("Can't push scene models");
@@ -329,6 +332,7 @@ bool Scene::pop(std::uint32_t word) {
     if (!popParticles(word)) result = false;
     if (!popDialogs()) result = false;
     if (!triggers->popAll()) result = log.error("Can't pop scene triggers data");
+    if (PhysicsScene* physics = physicsSceneOf(this)) physics->pop(word);
     // A debug scene's push ends before its sky: then there is none to pop.
     const bool skyPushed = sky && (sky->state & kSkyAllocated);
     if (sky && (skyPushed || !isDebugScene()) && !sky->pop()) log.error("Can't pop scene [%s] sky data", name);
@@ -413,6 +417,12 @@ void Scene::release() {
     dynamicWaypoints.clear();
     timers.deleteAll();
     dropRain();
+    // After the models and triggers, which hand their physics objects back.
+    if (PhysicsScene* physics = physicsSceneOf(this)) {
+        physics->release();
+        delete physics;
+    }
+    physicsScene = GameObjectLink{};
     mainCharacter = GameObjectLink{};
 }
 

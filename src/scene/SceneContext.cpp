@@ -6,6 +6,7 @@
 #include <new>
 
 #include "app/GameCore.h"
+#include "control/PhysicsScene.h"
 #include "effects/SkyDataManager.h"
 #include "effects/Y3Sky.h"
 #include "foundation/Log.h"
@@ -53,7 +54,10 @@ Scene* SceneContext::createScene(Y3SceneDataInstance* record) {
     }
     // Without a sky data manager a debug scene still gets its sky, with no
     // description: it is never pushed.
-    return new Scene(record, std::make_unique<Y3Sky>(description));
+    auto* scene = new Scene(record, std::make_unique<Y3Sky>(description));
+    // A scene has a physics world when the physics backend gives one.
+    scene->physicsScene = GameObjectLink::fromObject(PhysicsSceneManager::Create(*scene));
+    return scene;
 }
 
 bool SceneContext::pushInstance(Y3SceneDataInstance* record, Scene* scene) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/GameCore.h"
+#include "control/PhysicsScene.h"
 #include "effects/Light.h"
 #include "effects/LightDataManager.h"
 #include "foundation/Log.h"
@@ -409,6 +410,10 @@ bool Scene::updatePhase1(const CurrentTime& time, std::int32_t) {
                                                 kModelPendingDeleteFlag))
             pending.emplace_back(model->getName());
     for (const std::string& modelName : pending) deleteModel(modelName.c_str());
+    // The models' motions of this frame reach the physics world, which then
+    // steps; the models take its poses at their next update.
+    if (PhysicsScene* physics = physicsSceneOf(this); physics && objectsUpdateInState(scene_detail::stateIndex()))
+        physics->updatePhase1(time, 0);
     for (std::uint32_t list = 0; list < kSceneSoundLists; ++list) {
         for (std::size_t i = 0; i < sounds[list].size();) {
             auto* sound = dynamic_cast<SceneObjectFlags*>(resolve(sounds[list][i]));

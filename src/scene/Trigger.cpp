@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "app/GameCore.h"
+#include "control/PhysicsScene.h"
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
 #include "scene/ObjectRepository.h"
@@ -36,9 +37,9 @@ void raiseTriggerEvent(bool entered, const Trigger& trigger, const GameObject& o
     postScriptEventWithArgs(args, entered ? "Trigger.onEnter" : "Trigger.onLeave");
 }
 
-// Pops and releases a physics trigger.
+// Pops a pushed physics trigger and releases it.
 void dropPhysicsTrigger(GameObject& physics) {
-    physics.pop(0);
+    if (physics.getType() == ObjectPhysicsTrigger && static_cast<PhysicsTrigger&>(physics).pushed) physics.pop(0);
     physics.release();
 }
 
@@ -77,18 +78,25 @@ TriggerStatic* TriggerStatic::create(Scene* scene, const char* triggerName, cons
     auto* trigger = new TriggerStatic(scene, triggerName ? triggerName : "load");
     trigger->pose = pose;
     if (size) std::memcpy(trigger->size, size, sizeof(trigger->size));
-    // The physics scene of this system makes no physics triggers: a trigger
-    // watches its box itself (watch()).
-    if (!scene || !resolve(scene->physicsScene))
+    // The trigger watches its box itself (watch()); with a physics scene it
+    // also gets a physics trigger, the volume of the simulation.
+    PhysicsScene* physics = physicsSceneOf(scene);
+    if (!physics)
         engineLog().warning(" Cannot create static trigger [%s]: physics scene not found", trigger->triggerName);
+    else if (triggerName)
+        trigger->physicsTrigger = GameObjectLink::fromObject(physics->addTrigger(trigger->triggerName, trigger));
     return trigger;
 }
 
 TriggerStatic::~TriggerStatic() {
     if (physicsTrigger.index()) {
-        if (GameObject* physics = resolve(physicsTrigger)) dropPhysicsTrigger(*physics);
-        if (!owner || !resolve(owner->physicsScene))
+        GameObject* physics = resolve(physicsTrigger);
+        if (physics) dropPhysicsTrigger(*physics);
+        PhysicsScene* scene = physicsSceneOf(owner);
+        if (!scene)
             engineLog().error(" Cannot create static trigger [%s]: physics scene not found", triggerName);
+        else if (physics && physics->getType() == ObjectPhysicsTrigger)
+            scene->removeTrigger(static_cast<PhysicsTrigger*>(physics));
         physicsTrigger = GameObjectLink{};
     }
 }

@@ -147,7 +147,7 @@ TEST(GameCoreScene, FactoriesCreateByTypeCodeOrReport) {
         {ObjectTrigger, 0, 0, "Can't find parent scene for trigger [thing] for loading"},
         {ObjectTrigger, scene.value, 1, "Invalid trigger type [thing] for loading"},
         {ObjectPhysicsModel, 0, 0, "Can't create physics model [thing] for loading"},
-        {ObjectPhysicsTrigger, 0, 0, "Can't create physics trigger [thing] for loading"},
+        {ObjectPhysicsScene, scene.value, 0, "Can't create physics scene [thing] for loading"},
         {ObjectSound, 0, 0, "Can't create new sound instance [thing] for loading. Create dummy"},
     };
     for (const Case& c : cases) {
@@ -161,6 +161,11 @@ TEST(GameCoreScene, FactoriesCreateByTypeCodeOrReport) {
     ASSERT_NE(trigger, nullptr);
     EXPECT_STREQ(trigger->getName(), "load");
     EXPECT_EQ(trigger->getSceneLink(), scene.index());
+    // A physics trigger is made empty under its saved name; its record
+    // links it to its source and its physics scene.
+    std::unique_ptr<GameObject> physicsTrigger(createObjectForLoading(ObjectPhysicsTrigger, "thing", 0, 0));
+    ASSERT_NE(physicsTrigger, nullptr);
+    EXPECT_EQ(physicsTrigger->getType(), static_cast<std::uint32_t>(ObjectPhysicsTrigger));
 
     // A saved scene comes back as a scene of its name, sharing its record.
     std::unique_ptr<GameObject> loaded(createObjectForLoading(ObjectScene, "intro", 0, 0));

@@ -9,9 +9,17 @@
 #include <vector>
 
 #include "app/SaveFileFixture.h"
+#include "control/PhysicsCore.h"
+#include "control/PhysicsModel.h"
+#include "control/PhysicsScene.h"
+#include "control/PhysicsTestBackend.h"
 #include "foundation/Image.h"
 #include "foundation/PackedStream.h"
+#include "physics/PhysicsWriter.h"
+#include "resources/PackageDatabase.h"
 #include "scene/Scene.h"
+#include "scene/Trigger.h"
+#include "support/PackageFixture.h"
 #include "sound/SoundCore.h"
 
 using testing_support::readFile;
@@ -69,6 +77,77 @@ TEST(SaveGameFile, RestoredLightsKeepTheirPlaceInTheSceneThroughRepeatedRestores
         ASSERT_NE(scene->lookupLight("lamp"), nullptr) << round;
     }
     EXPECT_FALSE(s.f.logged("dead object pointer"));
+}
+
+TEST(SaveGameFile, PhysicsObjectsComeBackWithTheirScene) {
+    // A backend with a world: the scene gets a physics scene, its trigger a
+    // physics trigger, and a crate's description makes a physics model.
+    testing_support::TestBackend backend;
+    SaveFileFixture s;
+    testing_support::TempDir root;
+    physics_tools::PhysicsDescription description;
+    std::string error;
+    ASSERT_TRUE(physics_tools::parsePhysicsDescription("model crate\nactor box body size 1 1 1\n", description, error));
+    testing_support::FixturePackage package;
+    for (const auto& file : physics_tools::physicsFiles(description)) {
+        const std::size_t dot = file.name.rfind('.');
+        package.files.push_back({file.name.substr(dot), file.name.substr(0, dot), file.bytes, ""});
+    }
+    ASSERT_TRUE(testing_support::writeDataRoot(root.path(), {package}));
+    s.paths.setPath(PathLanguage, "en");
+    s.paths.setPath(PathDataRootInput, root.path());
+    PackageDatabase packages;
+    testing_support::ScopedCoreMember<PackageDatabase> usePackages(gameCore.packages, &packages);
+    ASSERT_TRUE(packages.build());
+    PhysicsCore physics;
+    testing_support::ScopedCoreMember<PhysicsCore> usePhysics(gameCore.physics, &physics);
+
+    ASSERT_TRUE(s.runPosted(kLoadIntro));
+    Scene* scene = s.f.game->currentScene();
+    ASSERT_NE(scene, nullptr);
+    PhysicsScene* world = physicsSceneOf(scene);
+    ASSERT_NE(world, nullptr);
+    TriggerDescription gate;
+    gate.name = "gate";
+    TriggerStatic* trigger = scene->triggers->addTrigger(gate);
+    ASSERT_NE(trigger, nullptr);
+    ASSERT_NE(trigger->physicsTrigger.index(), 0u);
+    EXPECT_EQ(gameCore.scene_getPhysicsScene(), world);
+    EXPECT_FALSE(gameCore.scene_setPhysicsElementsVisible(false));
+    EXPECT_TRUE(s.f.logged("Can't change scene physics elements visibility: Create scene physics model first"));
+    PhysicsModel* crate = world->createModel("crate", nullptr);
+    ASSERT_NE(crate, nullptr);
+    EXPECT_TRUE(gameCore.scene_setPhysicsElementsVisible(false));
+    EXPECT_FALSE(backend.actors.at(crate->actors[0].handle).visible);
+    EXPECT_TRUE(gameCore.scene_setPhysicsElementsVisible(true));
+    crate->actors[0].pose.m[9] = 7.0f;
+    ASSERT_TRUE(s.runPosted("game:save('physics')\ngame:restore('physics')\nrestored = game:state()"));
+    EXPECT_EQ(s.text("restored"), "true");
+
+    scene = s.f.game->currentScene();
+    ASSERT_NE(scene, nullptr);
+    world = physicsSceneOf(scene);
+    ASSERT_NE(world, nullptr);
+    EXPECT_NE(world->world, 0u);
+    ASSERT_EQ(world->models.size(), 1u);
+    ASSERT_EQ(world->triggers.size(), 1u);
+    auto* model = static_cast<PhysicsModel*>(gameCore.objects->getObject(world->models[0]));
+    ASSERT_NE(model, nullptr);
+    EXPECT_STREQ(model->getName(), "crate");
+    ASSERT_EQ(model->actors.size(), 1u);
+    EXPECT_TRUE(model->flags & kPhysicsModelInitialised);
+    // The load's closing step made its actor again, where it was saved.
+    ASSERT_NE(model->actors[0].handle, 0u);
+    EXPECT_EQ(backend.actors.at(model->actors[0].handle).pose.m[9], 7.0f);
+    const std::int32_t index = scene->triggers->findTrigger("gate");
+    ASSERT_GE(index, 0);
+    GameObject* physicsTrigger = gameCore.objects->getObject(scene->triggers->triggerAt(index)->physicsTrigger);
+    ASSERT_NE(physicsTrigger, nullptr);
+    EXPECT_EQ(physicsTrigger->getType(), static_cast<std::uint32_t>(ObjectPhysicsTrigger));
+    EXPECT_STREQ(physicsTrigger->getName(), "gate");
+    EXPECT_NE(static_cast<PhysicsTrigger*>(physicsTrigger)->volume, 0u);
+    EXPECT_FALSE(s.f.logged("dead object pointer"));
+    s.f.game->releaseScenes();
 }
 
 TEST(SaveGameFile, TheFileIsAJpegFollowedByTheGameDataAndTheFooter) {

@@ -31,6 +31,8 @@ const std::vector<FuzzTarget>& fuzzTargets() {
         {"sequence", fuzzSequence, seedSequence},
         {"trackermap", fuzzTrackerMap, seedTrackerMap},
         {"dlg", fuzzDialog, seedDialog},
+        {"physicsmodel", fuzzPhysicsModel, seedPhysicsModel},
+        {"surface", fuzzSurface, seedSurface},
     };
     return targets;
 }

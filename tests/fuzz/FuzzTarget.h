@@ -85,5 +85,9 @@ int fuzzTrackerMap(const std::uint8_t* data, std::size_t size);
 void seedTrackerMap(std::vector<std::string>& out);
 int fuzzDialog(const std::uint8_t* data, std::size_t size);
 void seedDialog(std::vector<std::string>& out);
+int fuzzPhysicsModel(const std::uint8_t* data, std::size_t size);
+void seedPhysicsModel(std::vector<std::string>& out);
+int fuzzSurface(const std::uint8_t* data, std::size_t size);
+void seedSurface(std::vector<std::string>& out);
 
 }  // namespace fuzzing

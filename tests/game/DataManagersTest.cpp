@@ -14,6 +14,7 @@
 #include "game/DialogDataManager.h"
 #include "game/SceneActionDataManager.h"
 #include "game/WaypointDataManager.h"
+#include "physics/PhysicsWriter.h"
 #include "resources/ResourceTestSupport.h"
 
 using namespace resource_tests;
@@ -153,14 +154,15 @@ TEST(DataManagers, CompilingIsRefusedWithEachManagersMessages) {
 }
 
 TEST(DataManagers, PhysicsModelsAreKeptByTheirCoreAndReleased) {
-    ScopedPackages packages({storedFile(".fh4", "crate", "header")});
+    physics_tools::PhysicsModelFile empty;
+    ScopedPackages packages({storedFile(".fh4", "crate", physics_tools::headerBytes(empty))});
     ASSERT_TRUE(packages.built());
     PhysicsCore physics;
     PhysicsModelDataManager& models = physics.modelData();
     auto* crate = models.getOrCreate("crate", true);
     ASSERT_TRUE(models.loadHeader(crate, nullptr));
-    ASSERT_NE(crate->bytes(), nullptr);
-    EXPECT_EQ(*crate->bytes(), "header");
+    ASSERT_NE(crate->data(), nullptr);
+    EXPECT_TRUE(crate->data()->actors.empty());
     EXPECT_STREQ(crate->typeLabel, "physic model");
     models.releaseAll();
     EXPECT_EQ(models.count(), 0u);

@@ -291,7 +291,6 @@ TEST_F(ObjectRepositoryTest, BrokenTablesAreRefused) {
         const char* message;
         int records = 1;
     } cases[] = {
-        {"physics scene", {}, 2, ObjectPhysicsScene, 1, 0, "Can't create physics scene [m] for loading"},
         {"movie", {}, 2, ObjectMovie, 1, 0, " Invalid game object type. Load stream corrupted"},
         {"type 13", {}, 2, 13, 1, 0, "Can't load object: save file data is broken"},
         {"free index out of range", {1, 5}, 2, ObjectModel, 1, 0, "invalid free slot index [5]"},

@@ -2,6 +2,8 @@
 // game-core record that installs only the members a test needs.
 #pragma once
 
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -50,6 +52,17 @@ public:
 bool limitAllocations(std::size_t bytes);
 
 bool writeFile(const std::string& path, const std::string& bytes);
+// A little-endian 32-bit word or float of written bytes at an offset.
+inline std::uint32_t wordAt(const std::string& bytes, std::size_t at) {
+    std::uint32_t v = 0;
+    std::memcpy(&v, bytes.data() + at, 4);
+    return v;
+}
+inline float floatAt(const std::string& bytes, std::size_t at) {
+    float v = 0;
+    std::memcpy(&v, bytes.data() + at, 4);
+    return v;
+}
 std::string readFile(const std::string& path);
 bool makeFolders(const std::string& path);
 bool exists(const std::string& path);

@@ -13,16 +13,8 @@ namespace {
 using model_tools::ModelDescription;
 using model_tools::parseModelDescription;
 
-std::uint32_t wordAt(const std::string& bytes, std::size_t at) {
-    std::uint32_t v = 0;
-    std::memcpy(&v, bytes.data() + at, 4);
-    return v;
-}
-float floatAt(const std::string& bytes, std::size_t at) {
-    float v = 0;
-    std::memcpy(&v, bytes.data() + at, 4);
-    return v;
-}
+using testing_support::floatAt;
+using testing_support::wordAt;
 
 TEST(ModelWriterTest, AStreamDescriptionBecomesItsRecord) {
     ModelDescription description;

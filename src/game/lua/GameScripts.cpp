@@ -5,5 +5,3 @@
 void registerScreenActionsClass(lua_State* state, ScriptEngine&) {
     registerScriptPlaceholder(state, "ScreenActions", "actions");
 }
-
-}

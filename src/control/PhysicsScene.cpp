@@ -1,0 +1,369 @@
+#include "control/PhysicsScene.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "app/GameCore.h"
+#include "control/PhysicsCore.h"
+#include "control/PhysicsModel.h"
+#include "control/Y3PhysicsModelData.h"
+#include "foundation/DataStream.h"
+#include "foundation/Log.h"
+#include "foundation/TimeCore.h"
+#include "platform/physics/PhysicsBackend.h"
+#include "resources/PackageDatabase.h"
+#include "scene/ObjectRepository.h"
+#include "scene/Scene.h"
+#include "scene/Trigger.h"
+
+namespace backend = platform::physics;
+
+namespace {
+
+GameObject* resolve(GameObjectLink link) {
+    return gameCore.objects && link.index() ? gameCore.objects->getObject(link) : nullptr;
+}
+
+template <typename T>
+T* resolveAs(GameObjectLink link, std::uint32_t type) {
+    GameObject* object = resolve(link);
+    return object && object->getType() == type ? static_cast<T*>(object) : nullptr;
+}
+
+const char* text(const char* name) { return name ? name : ""; }
+
+// Removes a handle by moving the last one into its place; false when absent.
+bool removeLink(std::vector<GameObjectLink>& links, const GameObject* object) {
+    const std::uint32_t handle = GameObjectLink::fromObject(object).index();
+    auto at = std::find_if(links.begin(), links.end(), [handle](GameObjectLink l) { return l.index() == handle; });
+    if (at == links.end()) return false;
+    *at = links.back();
+    links.pop_back();
+    return true;
+}
+
+std::int32_t writeLinks(DataStream& stream, const std::vector<GameObjectLink>& links) {
+    std::vector<std::uint32_t> values;
+    for (GameObjectLink link : links) values.push_back(link.value);
+    return writeUIntArray(stream, values);
+}
+
+std::int32_t readLinks(DataStream& stream, std::vector<GameObjectLink>& links) {
+    std::vector<std::uint32_t> values;
+    const std::int32_t result = readUIntArray(stream, values);
+    if (result < 0) return result;
+    links.clear();
+    for (std::uint32_t value : values) links.push_back(GameObjectLink{value});
+    return result;
+}
+
+}  // namespace
+
+// ---- PhysicsScene ----------------------------------------------------------
+
+PhysicsScene::PhysicsScene(const char* sceneName, std::uint32_t sceneLink)
+    : GameObject(text(sceneName)), sceneLink_(sceneLink) {}
+
+PhysicsScene::~PhysicsScene() { release(); }
+
+bool PhysicsScene::initialize(bool, bool) {
+    if (!world) world = backend::backend().createWorld();
+    return world != 0;
+}
+
+bool PhysicsScene::push() {
+    if (flags & kPhysicsScenePushed) return true;
+    flags |= kPhysicsScenePushed;
+    bool result = true;
+    for (GameObjectLink link : models)
+        if (GameObject* model = resolve(link); model && !model->push()) result = false;
+    for (GameObjectLink link : triggers)
+        if (GameObject* trigger = resolve(link); trigger && !trigger->push()) result = false;
+    return result;
+}
+
+bool PhysicsScene::pop(std::uint32_t word) {
+    if (!(flags & kPhysicsScenePushed)) return true;
+    flags &= ~kPhysicsScenePushed;
+    bool result = true;
+    for (GameObjectLink link : models)
+        if (GameObject* model = resolve(link); model && !model->pop(word)) result = false;
+    for (GameObjectLink link : triggers)
+        if (GameObject* trigger = resolve(link); trigger && !trigger->pop(word)) result = false;
+    return result;
+}
+
+std::int32_t PhysicsScene::write(DataStream& stream) {
+    std::int32_t total = 0;
+    if (!addField(total, writeU32(stream, flags & ~kPhysicsSceneSimulating))) return total;
+    if (!addField(total, writeLinks(stream, models))) return total;
+    addField(total, writeLinks(stream, triggers));
+    return total;
+}
+
+std::int32_t checkPhysicsSceneRecord(DataStream& stream) {
+    std::int32_t total = 0;
+    std::uint32_t flags = 0;
+    std::vector<std::uint32_t> values;
+    if (!addField(total, readU32(stream, flags))) return total;
+    if (!addField(total, readUIntArray(stream, values))) return total;
+    addField(total, readUIntArray(stream, values));
+    return total;
+}
+
+std::int32_t PhysicsScene::read(DataStream& stream) {
+    std::int32_t total = 0;
+    std::uint32_t saved = 0;
+    if (!addField(total, readU32(stream, saved))) return total;
+    if (!addField(total, readLinks(stream, models))) return total;
+    if (!addField(total, readLinks(stream, triggers))) return total;
+    flags = saved & ~(kPhysicsScenePushed | kPhysicsSceneSimulating);
+    restorePending_ = true;
+    return total;
+}
+
+bool PhysicsScene::updatePhase1(const CurrentTime& time, std::int32_t) {
+    if (!world) return true;
+    if (restorePending_) {
+        // The first step after a restore gives the models and triggers read
+        // with the game their backend objects again.
+        restorePending_ = false;
+        for (GameObjectLink link : models)
+            if (auto* model = resolveAs<PhysicsModel>(link, ObjectPhysicsModel); model && !model->restoreActors())
+                engineLog().error("Can't restore physics model [%s] in physics scene [%s]", model->displayName(),
+                                  getName());
+        for (GameObjectLink link : triggers)
+            if (auto* trigger = resolveAs<PhysicsTrigger>(link, ObjectPhysicsTrigger)) trigger->createVolume(world);
+    }
+    for (GameObjectLink link : models)
+        if (auto* model = resolveAs<PhysicsModel>(link, ObjectPhysicsModel)) model->applyMotion(world);
+    flags |= kPhysicsSceneSimulating;
+    backend::backend().step(world, static_cast<float>(time.game.step));
+    flags &= ~kPhysicsSceneSimulating;
+    return true;
+}
+
+void PhysicsScene::release() {
+    for (GameObjectLink link : models) {
+        if (GameObject* model = resolve(link)) {
+            if (model->getType() == ObjectPhysicsModel && (static_cast<PhysicsModel*>(model)->flags & kPhysicsModelPushed))
+                model->pop(0);
+            model->release();
+            delete model;
+        }
+    }
+    models.clear();
+    for (GameObjectLink link : triggers) {
+        if (GameObject* trigger = resolve(link)) {
+            if (trigger->getType() == ObjectPhysicsTrigger && static_cast<PhysicsTrigger*>(trigger)->pushed)
+                trigger->pop(0);
+            trigger->release();
+            delete trigger;
+        }
+    }
+    triggers.clear();
+    if (world) backend::backend().releaseWorld(world);
+    world = 0;
+}
+
+PhysicsModelRecord* PhysicsScene::addModelRecord(PhysicsModelDataManager& manager, const char* modelName,
+                                                 bool report) {
+    return manager.getOrCreate(text(modelName), report);
+}
+
+PhysicsModel* PhysicsScene::createModel(const char* modelName, GameObject* sourceModel, const float* scale) {
+    Log& log = engineLog();
+    if (!gameCore.physics) return nullptr;
+    PhysicsModelDataManager& manager = gameCore.physics->modelData();
+    modelName = text(modelName);
+    if (!manager.findRecord(modelName)) {
+        FilePackageDBData* packages = packageData();
+        if (!packages || !packages->find(".fh4", modelName, "")) return nullptr;
+    }
+    PhysicsModelRecord* record = addModelRecord(manager, modelName, true);
+    if (!record->has(kResourceAllocated)) {
+        const bool header = record->has(kResourceHeaderLoaded) || manager.loadHeader(record, nullptr);
+        if (!header || !manager.allocate(record)) {
+            log.error("Cannot allocate physics model [%s] data in physics scene [%s]", modelName, getName());
+            return nullptr;
+        }
+    }
+    auto* model = new PhysicsModel(record, GameObjectLink::fromObject(this), GameObjectLink::fromObject(sourceModel));
+    if (!model->id) {
+        delete model;
+        log.error("Cannot create physics model [%s] in physics scene [%s]", modelName, getName());
+        return nullptr;
+    }
+    const float unit[3] = {1.0f, 1.0f, 1.0f};
+    if (!model->initialize(scale ? scale : unit)) {
+        delete model;
+        log.error("Cannot initialize physics model [%s] in physics scene [%s]", modelName, getName());
+        return nullptr;
+    }
+    models.push_back(GameObjectLink::fromObject(model));
+    if (flags & kPhysicsScenePushed) model->push();
+    return model;
+}
+
+bool PhysicsScene::removeModel(PhysicsModel* model) {
+    if (!model || !removeLink(models, model))
+        return engineLog().error("Can't find physics model object [%s] in physics scene [%s]",
+                                 model ? model->displayName() : "NULL", getName());
+    if (model->flags & kPhysicsModelPushed) model->pop(0);
+    model->release();
+    delete model;
+    return true;
+}
+
+PhysicsTrigger* PhysicsScene::addTrigger(const char* triggerName, GameObject* source) {
+    triggerName = text(triggerName);
+    for (GameObjectLink link : triggers) {
+        const GameObject* trigger = resolve(link);
+        if (trigger && std::strcmp(trigger->getName(), triggerName) == 0) {
+            engineLog().error("Physics trigger with name [%s] already exist", triggerName);
+            return nullptr;
+        }
+    }
+    auto* trigger = new PhysicsTrigger(source ? source->getName() : triggerName, GameObjectLink::fromObject(source),
+                                       GameObjectLink::fromObject(this));
+    trigger->createVolume(world);
+    triggers.push_back(GameObjectLink::fromObject(trigger));
+    if (flags & kPhysicsScenePushed) trigger->push();
+    return trigger;
+}
+
+bool PhysicsScene::removeTrigger(PhysicsTrigger* trigger) {
+    if (!trigger || !removeLink(triggers, trigger))
+        return engineLog().error("Can't find physics trigger object [%s] in physics scene [%s]",
+                                 trigger ? trigger->getName() : "NULL", getName());
+    trigger->release();
+    delete trigger;
+    return true;
+}
+
+bool PhysicsScene::allModelsReleased() const {
+    for (GameObjectLink link : models)
+        if (const auto* model = resolveAs<PhysicsModel>(link, ObjectPhysicsModel); model && !model->actors.empty())
+            return false;
+    return true;
+}
+
+namespace {
+
+// The world is asked for first, so that without one no object (and no
+// repository slot) is made.
+PhysicsScene* createPhysicsScene(const char* name, std::uint32_t sceneLink) {
+    const std::uint32_t world = backend::backend().createWorld();
+    if (!world) return nullptr;
+    auto* physics = new PhysicsScene(name, sceneLink);
+    physics->world = world;
+    if (physics->id && physics->initialize(true, true)) return physics;
+    delete physics;
+    return nullptr;
+}
+
+}  // namespace
+
+PhysicsScene* PhysicsSceneManager::Create(const Scene& scene) {
+    return createPhysicsScene(scene.getName(), GameObjectLink::fromObject(&scene).value);
+}
+
+PhysicsScene* PhysicsSceneManager::Create(const char* name) { return createPhysicsScene(name, 0); }
+
+PhysicsScene* physicsSceneOf(const Scene* scene) {
+    return scene ? resolveAs<PhysicsScene>(scene->physicsScene, ObjectPhysicsScene) : nullptr;
+}
+
+PhysicsScene* physicsSceneOf(GameObjectLink scene) { return physicsSceneOf(resolveAs<Scene>(scene, ObjectScene)); }
+
+PhysicsModel* attachPhysicsModel(GameObject& model, const char* modelName, const float* scale, bool shown) {
+    PhysicsScene* physics = physicsSceneOf(GameObjectLink{model.getSceneLink()});
+    if (!physics) {
+        engineLog().error("Cant attach physics: Physics Scene not defined in object [%s]", model.getName());
+        return nullptr;
+    }
+    PhysicsModel* created = physics->createModel(modelName, &model, scale);
+    if (created && !shown)
+        for (PhysicsActorInstance& actor : created->actors) actor.flags &= ~kPhysicsActorVisible;
+    return created;
+}
+
+void detachPhysicsModel(GameObject& model, GameObjectLink physicsModel) {
+    PhysicsScene* physics = physicsSceneOf(GameObjectLink{model.getSceneLink()});
+    if (!physics) {
+        engineLog().error("Cant remove physics: Physics Scene not defined in object [%s]", model.getName());
+        return;
+    }
+    if (auto* attached = resolveAs<PhysicsModel>(physicsModel, ObjectPhysicsModel)) physics->removeModel(attached);
+}
+
+// ---- PhysicsTrigger --------------------------------------------------------
+
+PhysicsTrigger::PhysicsTrigger(const char* triggerName, GameObjectLink sourceLink, GameObjectLink sceneLink)
+    : GameObject(text(triggerName)), source(sourceLink), scene(sceneLink) {}
+
+PhysicsTrigger::~PhysicsTrigger() { release(); }
+
+const char* PhysicsTrigger::getName() const {
+    const GameObject* object = resolve(source);
+    return object ? object->getName() : "Broken physic trigger";
+}
+
+std::uint32_t PhysicsTrigger::getSceneLink() const { return resolve(source) ? source.value : 0; }
+
+bool PhysicsTrigger::push() {
+    if (pushed) return engineLog().error("Can't push physics trigger [%s]: Already registered", getName());
+    pushed = 1;
+    return true;
+}
+
+bool PhysicsTrigger::pop(std::uint32_t) {
+    if (!pushed) return engineLog().error("Can't pop physics trigger [%s]: Push first", getName());
+    pushed = 0;
+    return true;
+}
+
+std::int32_t PhysicsTrigger::write(DataStream& stream) {
+    std::int32_t total = 0;
+    if (!addField(total, writeU32(stream, source.value))) return total;
+    addField(total, writeU32(stream, scene.value));
+    return total;
+}
+
+std::int32_t checkPhysicsTriggerRecord(DataStream& stream) {
+    std::int32_t total = 0;
+    std::uint32_t value = 0;
+    if (!addField(total, readU32(stream, value))) return total;
+    addField(total, readU32(stream, value));
+    return total;
+}
+
+std::int32_t PhysicsTrigger::read(DataStream& stream) {
+    std::int32_t total = 0;
+    std::uint32_t sourceValue = 0;
+    std::uint32_t sceneValue = 0;
+    if (!addField(total, readU32(stream, sourceValue))) return total;
+    if (!addField(total, readU32(stream, sceneValue))) return total;
+    source = GameObjectLink{sourceValue};
+    scene = GameObjectLink{sceneValue};
+    volume = 0;
+    return total;
+}
+
+void PhysicsTrigger::createVolume(std::uint32_t world) {
+    const GameObject* object = resolve(source);
+    if (!world || volume || !object || object->getType() != ObjectTrigger) return;
+    const auto* trigger = static_cast<const Trigger*>(object);
+    backend::TriggerDesc desc;
+    std::memcpy(desc.pose, trigger->pose.m, sizeof(desc.pose));
+    std::memcpy(desc.halfSize, trigger->size, sizeof(desc.halfSize));
+    desc.owner = GameObjectLink::fromObject(this).value;
+    volume = backend::backend().createTrigger(world, desc);
+}
+
+void PhysicsTrigger::release() {
+    if (!volume) return;
+    const auto* owner = resolveAs<PhysicsScene>(scene, ObjectPhysicsScene);
+    if (owner && owner->world) backend::backend().releaseTrigger(owner->world, volume);
+    volume = 0;
+}

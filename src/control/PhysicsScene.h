@@ -1,0 +1,154 @@
+// The physics world of one scene (game object type 4) and the physics
+// trigger (type 6).
+//
+// `PhysicsSceneManager::Create` makes a physics scene only when the
+// installed physics backend gives it a world: with the null backend no
+// scene has one, and models, triggers and characters go on without
+// physics. A physics scene keeps the handles of its physics models and
+// physics triggers, pushes and pops them with itself, and steps its world
+// with the scene's updates (the controller actors' motions first).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "scene/GameObject.h"
+
+class PhysicsModel;
+class PhysicsModelDataManager;
+class PhysicsModelRecord;
+class PhysicsTrigger;
+class Scene;
+
+// Bits of PhysicsScene::flags.
+constexpr std::uint32_t kPhysicsScenePushed = 0x1;
+constexpr std::uint32_t kPhysicsSceneSimulating = 0x4;
+
+class PhysicsScene : public GameObject {
+public:
+    PhysicsScene(const char* name, std::uint32_t sceneLink);
+    // Releases what it still holds.
+    ~PhysicsScene() override;
+
+    // Makes the backend world; false when the backend has none.
+    bool initialize(bool, bool);
+
+    std::uint32_t getType() const override { return ObjectPhysicsScene; }
+    const char* getName() const override { return name; }
+    std::uint32_t getSceneLink() const override { return sceneLink_; }
+    void setSceneLink(std::uint32_t link) { sceneLink_ = link; }
+    bool push() override;
+    bool pop(std::uint32_t) override;
+    // Flags and the two handle lists.
+    std::int32_t write(DataStream& stream) override;
+    std::int32_t read(DataStream& stream) override;
+    bool validate() override { return true; }
+    bool updatePhase0(const CurrentTime&, std::int32_t) override { return true; }
+    // Moves the controller actors by their motions and steps the world;
+    // the first step after a load first makes the backend actors, joints
+    // and trigger volumes of what was restored.
+    bool updatePhase1(const CurrentTime& time, std::int32_t) override;
+    bool updatePhase3(const CurrentTime&, std::int32_t) override { return true; }
+    bool updatePhase2(const CurrentTime&, std::int32_t) override { return true; }
+    void invalidateLighting() override {}
+    // Releases and deletes every physics model and trigger, then the world.
+    void release() override;
+
+    // A physics model of the description of that name driving source;
+    // null (logged at the failing step) when it cannot be made.
+    PhysicsModel* createModel(const char* name, GameObject* source, const float* scale = nullptr);
+    // Takes the model out of the list, pops, releases and deletes it.
+    bool removeModel(PhysicsModel* model);
+    // A physics trigger for a source object (its name), or null.
+    PhysicsTrigger* addTrigger(const char* name, GameObject* source);
+    bool removeTrigger(PhysicsTrigger* trigger);
+    // True when no physics model in the list holds actors.
+    bool allModelsReleased() const;
+    // The description record of that name, inserted when absent.
+    static PhysicsModelRecord* addModelRecord(PhysicsModelDataManager& manager, const char* name, bool report);
+
+    std::uint32_t flags = 0;
+    std::uint32_t world = 0;
+    std::vector<GameObjectLink> models;
+    std::vector<GameObjectLink> triggers;
+
+private:
+    std::uint32_t sceneLink_;
+    // Set by a load: the next step restores the backend objects.
+    bool restorePending_ = false;
+};
+
+class PhysicsSceneManager {
+public:
+    // The physics scene of a scene, or of a name; null when the backend
+    // makes no world.
+    static PhysicsScene* Create(const Scene& scene);
+    static PhysicsScene* Create(const char* name);
+};
+
+// The physics scene of a scene, or of the scene a handle names; null
+// without one.
+PhysicsScene* physicsSceneOf(const Scene* scene);
+PhysicsScene* physicsSceneOf(GameObjectLink scene);
+
+// A model takes its physics model: the physics scene of the model's scene
+// makes one from the description of that name, placed at the model with a
+// scale; a hidden model's actors start hidden. Without a physics scene
+// "Cant attach physics: Physics Scene not defined in object [%s]" is
+// logged. The physics model, or null (the model goes on without one).
+PhysicsModel* attachPhysicsModel(GameObject& model, const char* name, const float* scale, bool shown);
+// A model hands its physics model back: popped, released and deleted by
+// the physics scene. Without one "Cant remove physics: Physics Scene not
+// defined in object [%s]" is logged and the physics model is left alone.
+void detachPhysicsModel(GameObject& model, GameObjectLink physicsModel);
+
+class PhysicsTrigger : public GameObject {
+public:
+    // Named after its source; both links may be 0 (the loader's case).
+    PhysicsTrigger(const char* name, GameObjectLink source, GameObjectLink scene);
+    ~PhysicsTrigger() override;
+
+    std::uint32_t getType() const override { return ObjectPhysicsTrigger; }
+    // The source's name, or "Broken physic trigger" when it is gone.
+    const char* getName() const override;
+    // The source's handle; 0 when it is gone.
+    std::uint32_t getSceneLink() const override;
+    bool push() override;
+    bool pop(std::uint32_t) override;
+    // The source link and the scene link.
+    std::int32_t write(DataStream& stream) override;
+    std::int32_t read(DataStream& stream) override;
+    bool validate() override { return true; }
+    bool updatePhase0(const CurrentTime&, std::int32_t) override { return true; }
+    bool updatePhase1(const CurrentTime&, std::int32_t) override { return true; }
+    bool updatePhase3(const CurrentTime&, std::int32_t) override { return true; }
+    bool updatePhase2(const CurrentTime&, std::int32_t) override { return true; }
+    void invalidateLighting() override {}
+    // Drops the backend volume.
+    void release() override;
+
+    // Makes the backend volume of a source trigger in a world.
+    void createVolume(std::uint32_t world);
+
+    std::uint8_t pushed = 0;
+    GameObjectLink source;
+    GameObjectLink scene;
+    // The backend volume's handle; 0 after construction and loading.
+    std::uint32_t volume = 0;
+};
+
+// The fields of the two physics records as a save holds them; read() is
+// the check of a restore (counts bounded by the bytes left).
+struct PhysicsModelSaveRecord {
+    float scale[3] = {};
+    std::uint32_t scene = 0;
+    std::uint32_t source = 0;
+    std::uint32_t flags = 0;
+    std::int32_t controllerIndex = -1;
+    std::vector<std::uint32_t> actorFlags;
+    std::vector<Matrix34> actorPoses;
+    std::vector<std::uint32_t> joints;
+    std::int32_t read(DataStream& stream);
+};
+std::int32_t checkPhysicsTriggerRecord(DataStream& stream);
+std::int32_t checkPhysicsSceneRecord(DataStream& stream);
