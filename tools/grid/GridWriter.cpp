@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <random>
 #include <sstream>
 #include <vector>
 
@@ -198,6 +199,59 @@ std::uint32_t nodeAt(const Y3GridData& grid, std::int32_t rowIndex, std::int32_t
     for (std::size_t i = 0; i < cells.size(); ++i)
         if (cells[i].column == column && level-- == 0) return gridNodeId(rowIndex, static_cast<std::int32_t>(i));
     return 0;
+}
+
+std::string sampleGridText(const GridShape& shape) {
+    std::mt19937 random(shape.seed);
+    const auto chance = [&](std::int32_t percent) { return static_cast<std::int32_t>(random() % 100) < percent; };
+    const std::size_t w = static_cast<std::size_t>(shape.width), h = static_cast<std::size_t>(shape.height);
+    std::vector<std::string> ground(h, std::string(w, '.'));
+    if (shape.maze) {
+        // Rooms at even positions; a depth-first walk opens the walls between them.
+        for (std::string& line : ground) line.assign(w, '#');
+        const std::size_t rw = (w + 1) / 2, rh = (h + 1) / 2;
+        std::vector<bool> seen(rw * rh, false);
+        std::vector<std::size_t> stack{0};
+        seen[0] = true;
+        ground[0][0] = '.';
+        while (!stack.empty()) {
+            const std::size_t at = stack.back();
+            const std::size_t x = at % rw, y = at / rw;
+            std::size_t options[4];
+            std::size_t count = 0;
+            if (x > 0 && !seen[at - 1]) options[count++] = at - 1;
+            if (x + 1 < rw && !seen[at + 1]) options[count++] = at + 1;
+            if (y > 0 && !seen[at - rw]) options[count++] = at - rw;
+            if (y + 1 < rh && !seen[at + rw]) options[count++] = at + rw;
+            if (count == 0) {
+                stack.pop_back();
+                continue;
+            }
+            const std::size_t to = options[random() % count];
+            const std::size_t tx = to % rw, ty = to / rw;
+            seen[to] = true;
+            ground[ty * 2][tx * 2] = '.';
+            ground[y + ty][x + tx] = '.';  // the wall between (sum of the room positions)
+            stack.push_back(to);
+        }
+    } else {
+        const char heights[] = {'0', '1', '2'};
+        for (std::string& line : ground)
+            for (char& mark : line) mark = chance(shape.blockedPercent) ? '#' : (shape.floors > 1 ? heights[random() % 3] : '.');
+    }
+    std::string text = "cell 1\nheight 0 32\nclimb 1\nfloor 0 step 0.5\n";
+    for (const std::string& line : ground) text += "|" + line + "\n";
+    if (shape.floors > 1) {
+        text += "floor 2 step 0.5\n";
+        const char heights[] = {'0', '1', '2'};
+        for (std::size_t y = 0; y < h; ++y) {
+            std::string line(w, ' ');
+            for (char& mark : line)
+                if (chance(50)) mark = chance(shape.blockedPercent) ? '#' : heights[random() % 3];
+            text += "|" + line + "\n";
+        }
+    }
+    return text;
 }
 
 }  // namespace grid_tools

@@ -47,4 +47,19 @@ std::string gridFileBytes(const Y3GridData& grid);
 // the lowest of stacked cells, 1 the next ...), 0 when there is none.
 std::uint32_t nodeAt(const Y3GridData& grid, std::int32_t rowIndex, std::int32_t column, std::int32_t level = 0);
 
+// A seeded sample grid for tests and benchmarks: width x height cells of
+// size 1, a share of them blocked; with two floors a second one lies 2
+// above the first over about half the cells, both with heights 0 to 1 in
+// steps of 0.5, so that they join where they come within the climb. A maze
+// blocks every cell but the passages of a maze of 2 x 2 cells a room.
+struct GridShape {
+    std::int32_t width = 64;
+    std::int32_t height = 64;
+    std::int32_t blockedPercent = 0;
+    std::int32_t floors = 1;
+    bool maze = false;
+    std::uint32_t seed = 1;
+};
+std::string sampleGridText(const GridShape& shape);
+
 }  // namespace grid_tools
