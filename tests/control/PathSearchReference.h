@@ -148,7 +148,8 @@ inline std::int32_t findPath(const Y3GridData& grid, std::uint32_t start, std::u
     out.clear();
     std::vector<std::unique_ptr<Record>> pool;
     const float cells = maxDistance / grid.cellSize;
-    const std::int32_t limitCells = cells >= 1.0f ? static_cast<std::int32_t>(cells) : 0;
+    // Distances beyond 10^8 cells are held there so that the limit in tenths fits.
+    const std::int32_t limitCells = cells >= 1.0f ? (cells < 1e8f ? static_cast<std::int32_t>(cells) : 100000000) : 0;
     const std::int32_t limit = limitCells * 10;
     const float goalHeight = grid.cellHeight(*grid.cellOf(goal));
     LinearOpenList open;

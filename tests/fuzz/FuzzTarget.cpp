@@ -26,6 +26,7 @@ const std::vector<FuzzTarget>& fuzzTargets() {
         {"mesh", fuzzMesh, seedMesh},
         {"ogg", fuzzOgg, seedOgg},
         {"model", fuzzModel, seedModel},
+        {"grid", fuzzGrid, seedGrid},
     };
     return targets;
 }

@@ -75,5 +75,7 @@ int fuzzOgg(const std::uint8_t* data, std::size_t size);
 void seedOgg(std::vector<std::string>& out);
 int fuzzModel(const std::uint8_t* data, std::size_t size);
 void seedModel(std::vector<std::string>& out);
+int fuzzGrid(const std::uint8_t* data, std::size_t size);
+void seedGrid(std::vector<std::string>& out);
 
 }  // namespace fuzzing
