@@ -30,7 +30,11 @@ void PathGridRecord::deleteObject() {
 
 Y3GridData* PathGridDataManager::acquire(const char* name) {
     if (!name || !name[0]) return nullptr;
-    PathGridRecord* record = getOrCreate(name);
+    return acquire(getOrCreate(name));
+}
+
+Y3GridData* PathGridDataManager::acquire(PathGridRecord* record) {
+    if (!record) return nullptr;
     if (!record->has(kResourceHeaderLoaded) && !loadHeader(record, nullptr)) return nullptr;
     return record->grid();
 }

@@ -36,4 +36,7 @@ public:
     // The grid of the name, its header loaded on first use; null (logged)
     // when it cannot be loaded.
     Y3GridData* acquire(const char* name);
+    // The grid of a record, its header loaded on first use; null (logged)
+    // when it cannot be loaded.
+    Y3GridData* acquire(PathGridRecord* record);
 };

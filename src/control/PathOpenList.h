@@ -35,8 +35,7 @@ public:
 private:
     std::uint32_t tableFind(std::int32_t total) const;
     void tableErase(std::uint32_t slot);
-    bool heapLess(std::uint32_t a, std::uint32_t b) const;
-    void heapPlace(std::uint32_t slot, std::uint32_t bucket);
+    void heapPlace(std::uint32_t slot, PathSearchWorkspace::HeapEntry entry);
     void heapUp(std::uint32_t slot);
     void heapDown(std::uint32_t slot);
     void heapRemove(std::uint32_t slot);

@@ -2,8 +2,8 @@
 // overestimating on purpose, the open list kept in the exact order of a
 // list sorted by total in which an equal total goes directly after the
 // first record of that total (PathOpenList). Records live in the grid's
-// pool and are named by index; the visited set is a per-cell index stamped
-// with the search's generation.
+// pool, one per cell, and are named by index; a record stamped with the
+// search's generation is the visited entry of its cell.
 #include <cmath>
 #include <new>
 
@@ -52,45 +52,37 @@ public:
     PathRecord& rec(std::uint32_t index) { return ws_.pool[index]; }
 
     // ---- search ----
-    std::uint32_t& visitOf(Node n, bool& found) {
-        PathSearchWorkspace::Visit& v = ws_.visited[ws_.rowStart[static_cast<std::size_t>(n.row)] +
-                                                    static_cast<std::uint32_t>(n.cell)];
-        found = v.stamp == ws_.generation;
-        if (!found) v.stamp = ws_.generation;
-        return v.record;
+    std::uint32_t indexOf(Node n) const {
+        return ws_.rowStart[static_cast<std::size_t>(n.row)] + static_cast<std::uint32_t>(n.cell);
     }
-    std::int32_t estimate(Node n) const {
-        return gridEstimate(cellAt(n).column, n.row, goalColumn_, goal_.row);
-    }
-    std::uint32_t makeRecord(Node n, std::uint32_t from, std::int32_t cost, std::int32_t total) {
-        const std::uint32_t index = ws_.count++;
+    std::int32_t estimate(Node n) const { return gridEstimate(cellAt(n).column, n.row, goalColumn_, goal_.row); }
+    void makeRecord(std::uint32_t index, Node n, std::uint32_t from, std::int32_t cost, std::int32_t total) {
         PathRecord& r = rec(index);
-        r.id = gridNodeId(n.row, n.cell);
+        r.stamp = ws_.generation;
         r.from = from;
         r.cost = cost;
         r.total = total;
         r.prev = r.next = r.bucket = 0;
-        r.row = n.row;
-        r.cell = n.cell;
-        return index;
+        r.row = static_cast<std::int16_t>(n.row);
+        r.cell = static_cast<std::int16_t>(n.cell);
+        ++ws_.count;
     }
     void process(std::uint32_t current, Node n, std::int32_t step) {
         const std::int32_t cost = rec(current).cost + step;
         const std::int32_t total = cost + estimate(n);
-        bool found = false;
-        std::uint32_t& slot = visitOf(n, found);
-        if (!found) {
-            slot = makeRecord(n, current + 1, cost, total);
-            open_.insert(slot);
+        const std::uint32_t index = indexOf(n);
+        PathRecord& r = rec(index);
+        if (r.stamp != ws_.generation) {
+            makeRecord(index, n, current + 1, cost, total);
+            open_.insert(index);
             return;
         }
-        PathRecord& r = rec(slot);
         if (r.total <= total) return;
         r.total = total;
         r.cost = cost;
         r.from = current + 1;
-        if (r.bucket) open_.remove(slot);
-        open_.insert(slot);
+        if (r.bucket) open_.remove(index);
+        open_.insert(index);
     }
     void expand(std::uint32_t current) {
         const Node k{rec(current).row, rec(current).cell};
@@ -129,14 +121,14 @@ public:
         goalColumn_ = cellAt(goal).column;
         const float goalHeight = grid_.cellHeight(cellAt(goal));
         ws_.count = 0;
+        ws_.expanded = 0;
         if (++ws_.generation == 0) {
-            for (PathSearchWorkspace::Visit& v : ws_.visited) v.stamp = 0;
+            for (PathRecord& r : ws_.pool) r.stamp = 0;
             ws_.generation = 1;
         }
-        bool found = false;
-        std::uint32_t& slot = visitOf(start, found);
-        slot = makeRecord(start, 0, 0, estimate(start));
-        open_.insert(slot);
+        const std::uint32_t first = indexOf(start);
+        makeRecord(first, start, 0, 0, estimate(start));
+        open_.insert(first);
         std::uint32_t best = 0;
         std::int32_t bestEstimate = 0;
         while (!open_.empty()) {
@@ -150,6 +142,7 @@ public:
                 bestEstimate = own;
             }
             if (limitCells > 0 && r.cost > ws_.limit) return best;
+            ++ws_.expanded;
             expand(current);
         }
         return best;
@@ -170,7 +163,7 @@ bool reservePathWorkspace(Y3GridData& grid) {
     const std::uint32_t cells = grid.cellCount();
     try {
         const std::size_t records = static_cast<std::size_t>(cells) + 1;
-        ws.pool.resize(records);
+        ws.pool.assign(records, PathRecord());
         ws.rowStart.resize(grid.rows.size() + 1);
         std::uint32_t at = 0;
         for (std::size_t r = 0; r < grid.rows.size(); ++r) {
@@ -178,7 +171,6 @@ bool reservePathWorkspace(Y3GridData& grid) {
             at += static_cast<std::uint32_t>(grid.rows[r].cells.size());
         }
         ws.rowStart[grid.rows.size()] = at;
-        ws.visited.assign(cells, PathSearchWorkspace::Visit{0, 0});
         ws.generation = 0;
         ws.buckets.resize(records);
         ws.freeBuckets.resize(records);
@@ -188,6 +180,7 @@ bool reservePathWorkspace(Y3GridData& grid) {
         while (tableSize < 2 * records) tableSize *= 2;
         ws.table.assign(tableSize, 0);
         ws.tableMask = static_cast<std::uint32_t>(tableSize - 1);
+        ws.displaced = 0;
     } catch (const std::bad_alloc&) {
         ws.release();
         return engineLog().error("Can't search path: no memory for the search of %u cells", cells);
@@ -217,6 +210,6 @@ std::int32_t findPath(Y3GridData& grid, std::uint32_t start, std::uint32_t goal,
     for (std::uint32_t at = end; at; at = grid.search.pool[at - 1].from) ++count;
     out.resize(static_cast<std::size_t>(count));
     std::int32_t slot = count;
-    for (std::uint32_t at = end; at; at = grid.search.pool[at - 1].from) out[static_cast<std::size_t>(--slot)] = grid.search.pool[at - 1].id;
+    for (std::uint32_t at = end; at; at = grid.search.pool[at - 1].from) out[static_cast<std::size_t>(--slot)] = grid.search.pool[at - 1].id();
     return count;
 }

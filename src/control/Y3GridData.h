@@ -48,50 +48,54 @@ struct GridRow {
     std::vector<GridCell> cells;
 };
 
-// One node reached by a search (the pool entry); indexes instead of pointers.
+// One node reached by a search. The pool holds one record per cell (its
+// index is the cell's position in the grid, rows in order), so the record
+// of a cell is also its visited entry: it belongs to the current search when
+// its stamp is the search's generation.
 struct PathRecord {
-    std::uint32_t id = 0;
+    std::uint32_t stamp = 0;
     std::uint32_t from = 0;  // pool index + 1 of the record reached from; 0 for the start
     std::int32_t cost = 0;   // tenths of a cell: 10 a straight step, 11 a diagonal one
     std::int32_t total = 0;  // cost + estimate
     std::uint32_t prev = 0;  // open-list neighbours within the record's total (pool index + 1)
     std::uint32_t next = 0;
     std::uint32_t bucket = 0;  // bucket index + 1 while open, 0 when closed
-    std::int32_t row = 0;
-    std::int32_t cell = 0;
+    std::int16_t row = 0;
+    std::int16_t cell = 0;
+
+    std::uint32_t id() const { return gridNodeId(row, cell); }
 };
 
 // The records of one total in the open list: the first record of the total
 // stays first, each later one goes directly after it.
 struct PathBucket {
     std::int32_t total = 0;
-    std::uint32_t head = 0;     // pool index + 1
+    std::uint32_t head = 0;  // pool index + 1
     std::uint32_t heapSlot = 0;
 };
 
 // Kept from one search to the next: sized at the first search, freed with
 // the grid. A search after that allocates nothing but its output list.
 struct PathSearchWorkspace {
-    std::vector<PathRecord> pool;
-    std::int32_t limit = 0;  // tenths of a cell; 0 no limit
-    // Dense visited index: the first cell of each row, then per cell the
-    // search generation that reached it and its record.
-    struct Visit {
-        std::uint32_t stamp;
-        std::uint32_t record;  // pool index
+    struct HeapEntry {
+        std::int32_t total;
+        std::uint32_t bucket;
     };
+    std::vector<PathRecord> pool;
+    std::int32_t limit = 0;       // tenths of a cell; 0 no limit
+    std::uint32_t count = 0;      // records of the last search
+    std::uint32_t expanded = 0;   // records it expanded
+    std::uint32_t generation = 0; // stamp of the current search
+    // The pool index of each row's first cell.
     std::vector<std::uint32_t> rowStart;
-    std::vector<Visit> visited;
-    std::uint32_t generation = 0;
     // Open list: buckets of one total each, a heap of their totals and an
     // open-addressed table from a total to its bucket.
     std::vector<PathBucket> buckets;
     std::vector<std::uint32_t> freeBuckets;
-    std::vector<std::uint32_t> heap;
-    std::vector<std::uint32_t> table;  // bucket index + 1, 0 empty
+    std::vector<HeapEntry> heap;
+    std::vector<std::uint32_t> table;  // bucket index + 1, 0 empty; at the total's slot or after
     std::uint32_t tableMask = 0;
-
-    std::uint32_t count = 0;  // records of the current search
+    std::uint32_t displaced = 0;  // entries not at their total's own slot
 
     bool reserved() const { return !pool.empty(); }
     void release();

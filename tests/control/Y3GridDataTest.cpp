@@ -14,6 +14,10 @@
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
 #include "grid/GridWriter.h"
+#include "scene/ObjectRepository.h"
+#include "scene/Scene.h"
+#include "scene/SceneContext.h"
+#include "scene/SceneDataManager.h"
 #include "support/PackageFixture.h"
 #include "support/TestSupport.h"
 
@@ -273,6 +277,60 @@ TEST(Y3GridData, DamagedGridsAreRefusedWithTheirMessages) {
             EXPECT_TRUE(packages.log().contains("Path finding grid [" + name + "]: " + c.message));
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The built demo's harbour: its grid "grid_harbour" comes from the scenes
+// package through the scene's grid record, and is read again after the
+// scene flags its grid as changed.
+TEST(Y3GridData, TheDemoHarbourFindsItsGridThroughTheScene) {
+    testing_support::ScopedPackageDatabase packages(DEMO_FOLDER);
+    ASSERT_TRUE(packages.build());
+    ObjectRepository objects;
+    testing_support::ScopedCoreMember<ObjectRepository> useObjects(gameCore.objects, &objects);
+    PathGridDataManager grids;
+    testing_support::ScopedCoreMember<PathGridDataManager> useGrids(gameCore.pathGrids, &grids);
+    SceneDataManager scenes;
+    setSceneDataManager(&scenes);
+    std::unique_ptr<Scene> scene(SceneContext::createScene(scenes.get("harbour", false)));
+    ASSERT_NE(scene, nullptr);
+
+    PathGridRecord* record = scene->findGridData();
+    ASSERT_NE(record, nullptr);
+    EXPECT_STREQ(record->name, "grid_harbour");
+    Y3GridData* grid = grids.acquire(record);
+    ASSERT_NE(grid, nullptr);
+    // The quay by the start (0, 0, 0), the pier's end (12, 0, 4), no cell
+    // over the water beside the pier.
+    const auto nodeOf = [&](float x, float z) {
+        return grid_tools::nodeAt(*grid, grid->rowOf(z) - grid->originRow, grid->columnOf(x));
+    };
+    const std::uint32_t start = nodeOf(0.5f, 0.5f), pierEnd = nodeOf(12.5f, 4.5f);
+    ASSERT_NE(start, 0u);
+    ASSERT_NE(pierEnd, 0u);
+    EXPECT_EQ(nodeOf(12.5f, -2.5f), 0u);
+    std::vector<std::uint32_t> path;
+    ASSERT_GT(findPath(*grid, start, pierEnd, path, 0.0f), 1);
+    EXPECT_EQ(path.back(), pierEnd);
+    float at[3];
+    ASSERT_TRUE(grid->cellPosition(pierEnd, at));
+    EXPECT_EQ(at[0], 12.5f);
+    EXPECT_EQ(at[2], 4.5f);
+
+    EXPECT_EQ(scene->findGridData(), record);
+    EXPECT_TRUE(record->has(kResourceHeaderLoaded));
+    scene->flags |= kSceneRefreshGrid;
+    EXPECT_EQ(scene->findGridData(), record);
+    EXPECT_FALSE(record->has(kResourceHeaderLoaded));
+    EXPECT_EQ(scene->flags & kSceneRefreshGrid, 0u);
+    EXPECT_NE(grids.acquire(record), nullptr);
+
+    scene->release();
+    scene.reset();
+    setSceneDataManager(nullptr);
 }
 
 }  // namespace
