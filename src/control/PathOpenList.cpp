@@ -1,14 +1,25 @@
 #include "control/PathOpenList.h"
 
+#include <algorithm>
+
+namespace {
+
+// Orders the heap by lowest total first.
+bool later(const PathSearchWorkspace::HeapEntry& a, const PathSearchWorkspace::HeapEntry& b) {
+    return a.total > b.total;
+}
+
+}  // namespace
+
 PathOpenList::PathOpenList(PathSearchWorkspace& ws)
     : ws_(ws), freeCount_(static_cast<std::uint32_t>(ws.freeBuckets.size())) {}
 
 PathOpenList::~PathOpenList() {
-    // The buckets still open go back to the table's empty state and the
-    // free stack, so the next list starts from a clean workspace.
-    while (heapCount_ > 0) {
-        const std::uint32_t bucket = ws_.heap[--heapCount_].bucket;
-        tableErase(tableFind(ws_.buckets[bucket].total));
+    // The buckets still in the heap go back to the free stack and leave the
+    // table empty, so the next list starts from a clean workspace.
+    for (std::uint32_t i = 0; i < heapCount_; ++i) {
+        const std::uint32_t bucket = ws_.heap[i].bucket;
+        if (ws_.buckets[bucket].head) tableErase(tableFind(ws_.buckets[bucket].total));
         ws_.freeBuckets[freeCount_++] = bucket;
     }
 }
@@ -27,8 +38,8 @@ void PathOpenList::tableErase(std::uint32_t slot) {
         return static_cast<std::uint32_t>(ws_.buckets[entry - 1].total) & ws_.tableMask;
     };
     if (home(ws_.table[slot]) != slot) --ws_.displaced;
-    // With every entry at its home slot nothing needs to move (totals are
-    // mostly near each other, so this is the usual case).
+    // With every entry at its home slot nothing needs to move (the totals of
+    // the list lie near each other, so this is the usual case).
     if (ws_.displaced == 0) {
         ws_.table[slot] = 0;
         return;
@@ -51,66 +62,47 @@ void PathOpenList::tableErase(std::uint32_t slot) {
     ws_.table[hole] = 0;
 }
 
-void PathOpenList::heapPlace(std::uint32_t slot, PathSearchWorkspace::HeapEntry entry) {
-    ws_.heap[slot] = entry;
-    ws_.buckets[entry.bucket].heapSlot = slot;
-}
-
-void PathOpenList::heapUp(std::uint32_t slot) {
-    const PathSearchWorkspace::HeapEntry entry = ws_.heap[slot];
-    while (slot > 0) {
-        const std::uint32_t parent = (slot - 1) / 2;
-        if (ws_.heap[parent].total <= entry.total) break;
-        heapPlace(slot, ws_.heap[parent]);
-        slot = parent;
+void PathOpenList::dropEmptyBuckets() {
+    std::uint32_t kept = 0;
+    for (std::uint32_t i = 0; i < heapCount_; ++i) {
+        const PathSearchWorkspace::HeapEntry entry = ws_.heap[i];
+        if (ws_.buckets[entry.bucket].head)
+            ws_.heap[kept++] = entry;
+        else
+            ws_.freeBuckets[freeCount_++] = entry.bucket;
     }
-    heapPlace(slot, entry);
-}
-
-void PathOpenList::heapDown(std::uint32_t slot) {
-    const PathSearchWorkspace::HeapEntry entry = ws_.heap[slot];
-    while (true) {
-        std::uint32_t child = 2 * slot + 1;
-        if (child >= heapCount_) break;
-        if (child + 1 < heapCount_ && ws_.heap[child + 1].total < ws_.heap[child].total) ++child;
-        if (ws_.heap[child].total >= entry.total) break;
-        heapPlace(slot, ws_.heap[child]);
-        slot = child;
-    }
-    heapPlace(slot, entry);
-}
-
-void PathOpenList::heapRemove(std::uint32_t slot) {
-    --heapCount_;
-    if (slot == heapCount_) return;
-    const PathSearchWorkspace::HeapEntry moved = ws_.heap[heapCount_];
-    heapPlace(slot, moved);
-    heapUp(slot);
-    if (ws_.buckets[moved.bucket].heapSlot == slot) heapDown(slot);
+    heapCount_ = kept;
+    std::make_heap(ws_.heap.begin(), ws_.heap.begin() + heapCount_, later);
 }
 
 void PathOpenList::insert(std::uint32_t index) {
     PathRecord& r = rec(index);
-    const std::uint32_t slot = tableFind(r.total);
+    ++openCount_;
+    std::uint32_t slot = tableFind(r.total);
     std::uint32_t bucket = ws_.table[slot];
-    if (bucket == 0) {
-        bucket = ws_.freeBuckets[--freeCount_] + 1;
-        PathBucket& b = ws_.buckets[bucket - 1];
-        b.total = r.total;
-        b.head = index + 1;
-        ws_.table[slot] = bucket;
-        if ((static_cast<std::uint32_t>(r.total) & ws_.tableMask) != slot) ++ws_.displaced;
-        heapPlace(heapCount_, {r.total, bucket - 1});
-        heapUp(heapCount_++);
-        r.prev = r.next = 0u;
-    } else {
+    if (bucket) {
         // Directly after the first record of that total.
         PathRecord& head = rec(ws_.buckets[bucket - 1].head - 1);
         r.prev = ws_.buckets[bucket - 1].head;
         r.next = head.next;
         if (head.next) rec(head.next - 1).prev = index + 1;
         head.next = index + 1;
+        r.bucket = bucket;
+        return;
     }
+    if (freeCount_ == 0) {
+        dropEmptyBuckets();
+        slot = tableFind(r.total);
+    }
+    bucket = ws_.freeBuckets[--freeCount_] + 1;
+    PathBucket& b = ws_.buckets[bucket - 1];
+    b.total = r.total;
+    b.head = index + 1;
+    ws_.table[slot] = bucket;
+    if ((static_cast<std::uint32_t>(r.total) & ws_.tableMask) != slot) ++ws_.displaced;
+    ws_.heap[heapCount_++] = {r.total, bucket - 1};
+    std::push_heap(ws_.heap.begin(), ws_.heap.begin() + heapCount_, later);
+    r.prev = r.next = 0;
     r.bucket = bucket;
 }
 
@@ -122,18 +114,25 @@ void PathOpenList::remove(std::uint32_t index) {
     else
         b.head = r.next;
     if (r.next) rec(r.next - 1).prev = r.prev;
-    if (b.head == 0) {
-        heapRemove(b.heapSlot);
-        tableErase(tableFind(b.total));
-        ws_.freeBuckets[freeCount_++] = r.bucket - 1;
-    }
+    // An emptied bucket leaves the table at once; its heap entry is dropped
+    // when it reaches the top.
+    if (b.head == 0) tableErase(tableFind(b.total));
     r.bucket = 0;
-    r.prev = r.next = 0u;
+    r.prev = r.next = 0;
+    --openCount_;
 }
 
 std::uint32_t PathOpenList::pop() {
-    const std::uint32_t index = ws_.buckets[ws_.heap[0].bucket].head - 1;
-    remove(index);
-    return index;
+    while (true) {
+        const std::uint32_t bucket = ws_.heap[0].bucket;
+        const std::uint32_t head = ws_.buckets[bucket].head;
+        if (head) {
+            remove(head - 1);
+            if (ws_.buckets[bucket].head) return head - 1;
+        }
+        std::pop_heap(ws_.heap.begin(), ws_.heap.begin() + heapCount_, later);
+        --heapCount_;
+        ws_.freeBuckets[freeCount_++] = bucket;
+        if (head) return head - 1;
+    }
 }
-

@@ -3,8 +3,9 @@
 // record of a total already present goes directly after the first record of
 // that total (ahead of any later ones), and a new lowest total becomes the
 // head. Kept as a bucket per total (a linked list whose head is the first
-// record of the total), a heap of the buckets' totals and a table from a
-// total to its bucket, all in the workspace: nothing is allocated.
+// record of the total), a heap of the buckets' totals (an emptied bucket
+// leaves it when it reaches the top) and a table from a total to its
+// bucket, all in the workspace: nothing is allocated.
 #pragma once
 
 #include <cstdint>
@@ -24,7 +25,7 @@ public:
     PathOpenList(const PathOpenList&) = delete;
     PathOpenList& operator=(const PathOpenList&) = delete;
 
-    bool empty() const { return heapCount_ == 0; }
+    bool empty() const { return openCount_ == 0; }
     // Inserts the record (pool index) by its total.
     void insert(std::uint32_t index);
     // Takes an open record out of the list.
@@ -35,13 +36,12 @@ public:
 private:
     std::uint32_t tableFind(std::int32_t total) const;
     void tableErase(std::uint32_t slot);
-    void heapPlace(std::uint32_t slot, PathSearchWorkspace::HeapEntry entry);
-    void heapUp(std::uint32_t slot);
-    void heapDown(std::uint32_t slot);
-    void heapRemove(std::uint32_t slot);
+    // Frees the buckets that were emptied but are still in the heap.
+    void dropEmptyBuckets();
     PathRecord& rec(std::uint32_t index) { return ws_.pool[index]; }
 
     PathSearchWorkspace& ws_;
     std::uint32_t heapCount_ = 0;
     std::uint32_t freeCount_ = 0;
+    std::uint32_t openCount_ = 0;
 };

@@ -70,8 +70,7 @@ struct PathRecord {
 // stays first, each later one goes directly after it.
 struct PathBucket {
     std::int32_t total = 0;
-    std::uint32_t head = 0;  // pool index + 1
-    std::uint32_t heapSlot = 0;
+    std::uint32_t head = 0;  // pool index + 1; 0 once emptied
 };
 
 // Kept from one search to the next: sized at the first search, freed with

@@ -78,6 +78,24 @@ TEST(PathOpenList, EqualTotalsGoDirectlyAfterTheFirstOfTheirTotal) {
         while (!list.empty()) popped.push_back(list.pop());
         EXPECT_EQ(popped, c.order);
     }
+    // A total emptied and filled again, more often than there are buckets:
+    // the emptied ones are taken back when the free ones run out.
+    PathOpenList list(grid.search);
+    grid.search.pool[0].total = 5;
+    list.insert(0);
+    for (std::int32_t i = 0; i < 40; ++i) {
+        grid.search.pool[1].total = 9 + i % 3;
+        list.insert(1);
+        list.remove(1);
+    }
+    grid.search.pool[2].total = 7;
+    list.insert(2);
+    grid.search.pool[3].total = 10;
+    list.insert(3);
+    EXPECT_EQ(list.pop(), 0u);
+    EXPECT_EQ(list.pop(), 2u);
+    EXPECT_EQ(list.pop(), 3u);
+    EXPECT_TRUE(list.empty());
 }
 
 struct SearchCase {
