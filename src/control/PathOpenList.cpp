@@ -5,9 +5,12 @@
 namespace {
 
 // Orders the heap by lowest total first.
-bool later(const PathSearchWorkspace::HeapEntry& a, const PathSearchWorkspace::HeapEntry& b) {
-    return a.total > b.total;
-}
+struct Later {
+    bool operator()(const PathSearchWorkspace::HeapEntry& a, const PathSearchWorkspace::HeapEntry& b) const {
+        return a.total > b.total;
+    }
+};
+constexpr Later later{};
 
 }  // namespace
 
