@@ -13,9 +13,13 @@
 
 namespace {
 
+// A cell reached by a step: its row and index in the row, its data and its
+// record's index in the pool.
 struct Node {
     std::int32_t row = -1;
     std::int32_t cell = 0;
+    const GridCell* data = nullptr;
+    std::uint32_t index = 0;
     explicit operator bool() const { return row >= 0; }
     bool operator==(const Node& other) const { return row == other.row && cell == other.cell; }
 };
@@ -24,39 +28,34 @@ class Search {
 public:
     Search(Y3GridData& grid, PathSearchWorkspace& ws) : grid_(grid), ws_(ws), open_(ws) {}
 
-    const GridCell& cellAt(Node n) const {
-        return grid_.rows[static_cast<std::size_t>(n.row)].cells[static_cast<std::size_t>(n.cell)];
+    Node at(std::int32_t row, std::int32_t cell) const {
+        return Node{row, cell, grid_.rows[static_cast<std::size_t>(row)].cells.data() + cell,
+                    ws_.rowStart[static_cast<std::size_t>(row)] + static_cast<std::uint32_t>(cell)};
     }
-    Node open(std::int32_t row, std::int32_t cell) const {
-        const GridCell& target = grid_.rows[static_cast<std::size_t>(row)].cells[static_cast<std::size_t>(cell)];
-        return (target.height & kGridBlockedBit) ? Node{} : Node{row, cell};
-    }
+    static Node unblocked(const Node& n) { return (n.data->height & kGridBlockedBit) ? Node{} : n; }
     // The neighbour steps on validated data (the links and nibbles name cells).
-    Node nextRow(Node n) const {
-        const std::uint16_t link = cellAt(n).nextLink;
-        return link == kGridNoLink ? Node{} : open(n.row + 1, link);
+    Node nextRow(const Node& n) const {
+        const std::uint16_t link = n.data->nextLink;
+        return link == kGridNoLink ? Node{} : unblocked(at(n.row + 1, link));
     }
-    Node prevRow(Node n) const {
-        const std::uint16_t link = cellAt(n).prevLink;
-        return link == kGridNoLink ? Node{} : open(n.row - 1, link);
+    Node prevRow(const Node& n) const {
+        const std::uint16_t link = n.data->prevLink;
+        return link == kGridNoLink ? Node{} : unblocked(at(n.row - 1, link));
     }
-    Node back(Node n) const {
-        const std::int32_t k = cellAt(n).side >> 4;
-        return k == 0 ? Node{} : open(n.row, n.cell - k);
+    Node back(const Node& n) const {
+        const std::int32_t k = n.data->side >> 4;
+        return k == 0 ? Node{} : unblocked(Node{n.row, n.cell - k, n.data - k, n.index - std::uint32_t(k)});
     }
-    Node forward(Node n) const {
-        const std::int32_t k = cellAt(n).side & 0x0F;
-        return k == 0 ? Node{} : open(n.row, n.cell + k);
+    Node forward(const Node& n) const {
+        const std::int32_t k = n.data->side & 0x0F;
+        return k == 0 ? Node{} : unblocked(Node{n.row, n.cell + k, n.data + k, n.index + std::uint32_t(k)});
     }
 
     PathRecord& rec(std::uint32_t index) { return ws_.pool[index]; }
 
     // ---- search ----
-    std::uint32_t indexOf(Node n) const {
-        return ws_.rowStart[static_cast<std::size_t>(n.row)] + static_cast<std::uint32_t>(n.cell);
-    }
-    std::int32_t estimate(Node n) const { return gridEstimate(cellAt(n).column, n.row, goalColumn_, goal_.row); }
-    void makeRecord(std::uint32_t index, Node n, std::uint32_t from, std::int32_t cost, std::int32_t total) {
+    std::int32_t estimate(const Node& n) const { return gridEstimate(n.data->column, n.row, goalColumn_, goal_.row); }
+    void makeRecord(std::uint32_t index, const Node& n, std::uint32_t from, std::int32_t cost, std::int32_t total) {
         PathRecord& r = rec(index);
         r.stamp = ws_.generation;
         r.from = from;
@@ -67,77 +66,79 @@ public:
         r.cell = static_cast<std::int16_t>(n.cell);
         ++ws_.count;
     }
-    void process(std::uint32_t current, Node n, std::int32_t step) {
-        const std::int32_t cost = rec(current).cost + step;
+    void process(std::uint32_t current, std::int32_t currentCost, const Node& n, std::int32_t step) {
+        const std::int32_t cost = currentCost + step;
         const std::int32_t total = cost + estimate(n);
-        const std::uint32_t index = indexOf(n);
-        PathRecord& r = rec(index);
+        PathRecord& r = rec(n.index);
         if (r.stamp != ws_.generation) {
-            makeRecord(index, n, current + 1, cost, total);
-            open_.insert(index);
+            makeRecord(n.index, n, current + 1, cost, total);
+            open_.insert(n.index);
             return;
         }
         if (r.total <= total) return;
         r.total = total;
         r.cost = cost;
         r.from = current + 1;
-        if (r.bucket) open_.remove(index);
-        open_.insert(index);
+        if (r.bucket) open_.remove(n.index);
+        open_.insert(n.index);
     }
     void expand(std::uint32_t current) {
-        const Node k{rec(current).row, rec(current).cell};
+        const Node k = at(rec(current).row, rec(current).cell);
+        const std::int32_t c = rec(current).cost;
         const Node n = nextRow(k);
         const Node p = prevRow(k);
         const Node b = back(k);
         const Node f = forward(k);
         Node d1, d2, d3, d4;
         if (n) {
-            process(current, n, 10);
-            if (b && (d1 = back(n))) process(current, d1, 11);
-            if (f && (d2 = forward(n))) process(current, d2, 11);
+            process(current, c, n, 10);
+            if (b && (d1 = back(n))) process(current, c, d1, 11);
+            if (f && (d2 = forward(n))) process(current, c, d2, 11);
         }
         if (p) {
-            process(current, p, 10);
-            if (b && (d3 = back(p))) process(current, d3, 11);
-            if (f && (d4 = forward(p))) process(current, d4, 11);
+            process(current, c, p, 10);
+            if (b && (d3 = back(p))) process(current, c, d3, 11);
+            if (f && (d4 = forward(p))) process(current, c, d4, 11);
         }
         if (b) {
-            process(current, b, 10);
+            process(current, c, b, 10);
             Node e;
-            if (n && (e = nextRow(b)) && !(e == d1)) process(current, e, 11);
-            if (p && (e = prevRow(b)) && !(e == d3)) process(current, e, 11);
+            if (n && (e = nextRow(b)) && !(e == d1)) process(current, c, e, 11);
+            if (p && (e = prevRow(b)) && !(e == d3)) process(current, c, e, 11);
         }
         if (f) {
-            process(current, f, 10);
+            process(current, c, f, 10);
             Node e;
-            if (n && (e = nextRow(f)) && !(e == d2)) process(current, e, 11);
-            if (p && (e = prevRow(f)) && !(e == d4)) process(current, e, 11);
+            if (n && (e = nextRow(f)) && !(e == d2)) process(current, c, e, 11);
+            if (p && (e = prevRow(f)) && !(e == d4)) process(current, c, e, 11);
         }
     }
 
     // The record the search ends with, pool index + 1 (0: none).
-    std::uint32_t run(Node start, Node goal, std::int32_t limitCells) {
+    std::uint32_t run(std::int32_t startRow, std::int32_t startCell, std::int32_t goalRow, std::int32_t goalCell,
+                      std::int32_t limitCells) {
+        const Node start = at(startRow, startCell);
+        const Node goal = at(goalRow, goalCell);
         goal_ = goal;
-        goalColumn_ = cellAt(goal).column;
-        const float goalHeight = grid_.cellHeight(cellAt(goal));
+        goalColumn_ = goal.data->column;
+        const float goalHeight = grid_.cellHeight(*goal.data);
         ws_.count = 0;
         ws_.expanded = 0;
         if (++ws_.generation == 0) {
             for (PathRecord& r : ws_.pool) r.stamp = 0;
             ws_.generation = 1;
         }
-        const std::uint32_t first = indexOf(start);
-        makeRecord(first, start, 0, 0, estimate(start));
-        open_.insert(first);
+        makeRecord(start.index, start, 0, 0, estimate(start));
+        open_.insert(start.index);
         std::uint32_t best = 0;
         std::int32_t bestEstimate = 0;
         while (!open_.empty()) {
             const std::uint32_t current = open_.pop();
             const PathRecord& r = rec(current);
-            if (r.row == goal.row && r.cell == goal.cell) return current + 1;
+            if (current == goal.index) return current + 1;
             const std::int32_t own = r.total - r.cost;
             if (best == 0 || (own < bestEstimate &&
-                              std::fabs(grid_.cellHeight(cellAt(Node{r.row, r.cell})) - goalHeight) < 1.5f)) {
+                              std::fabs(grid_.cellHeight(grid_.rows[static_cast<std::size_t>(r.row)].cells[static_cast<std::size_t>(r.cell)]) - goalHeight) < 1.5f)) {
                 best = current + 1;
                 bestEstimate = own;
             }
@@ -191,8 +192,8 @@ bool reservePathWorkspace(Y3GridData& grid) {
 std::int32_t findPath(Y3GridData& grid, std::uint32_t start, std::uint32_t goal, std::vector<std::uint32_t>& out,
                       float maxDistance) {
     std::vector<std::uint32_t>().swap(out);
-    Node from, to;
-    if (!grid.decode(start, from.row, from.cell) || !grid.decode(goal, to.row, to.cell)) {
+    std::int32_t fromRow, fromCell, toRow, toCell;
+    if (!grid.decode(start, fromRow, fromCell) || !grid.decode(goal, toRow, toCell)) {
         engineLog().error("Can't search path: start node %08X or goal node %08X is not a cell of the grid",
                           unsigned(start), unsigned(goal));
         return 0;
@@ -204,7 +205,7 @@ std::int32_t findPath(Y3GridData& grid, std::uint32_t start, std::uint32_t goal,
     if (cells >= 1.0f) limitCells = cells < 100000000.0f ? static_cast<std::int32_t>(cells) : 100000000;
     grid.search.limit = limitCells * 10;
     Search search(grid, grid.search);
-    const std::uint32_t end = search.run(from, to, limitCells);
+    const std::uint32_t end = search.run(fromRow, fromCell, toRow, toCell, limitCells);
     if (end == 0) return 0;
     std::int32_t count = 0;
     for (std::uint32_t at = end; at; at = grid.search.pool[at - 1].from) ++count;

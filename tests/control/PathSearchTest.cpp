@@ -162,6 +162,11 @@ TEST(PathSearch, TheLimitEndsAtTheBestRecordAfterTheGoalTest) {
         {"three cells", corridor, {0, 0}, {0, 11}, 3.0f, fourSteps},
         {"three cells and a part", corridor, {0, 0}, {0, 11}, 3.9f, fourSteps},
         {"goal reached by the step past the limit", "floor 0\n|.....\n", {0, 0}, {0, 4}, 3.0f, fourSteps},
+        // Under the goal lies a cell within 1.5 of its height, reached first
+        // and so the best record; the goal comes off the list at cost 21,
+        // past the limit of 20, and still ends the search.
+        {"goal past the limit above the best record", "floor 0 step 0.1\n|09\n|38\nfloor 1\n|.\n", {1, 0},
+         {0, 0, 1}, 2.0f, {{1, 0}, {0, 1}, {0, 0, 1}}},
         {"cell size 2: two cells", "cell 2\nfloor 0\n|......\n", {0, 0}, {0, 5}, 4.5f,
          {{0, 0}, {0, 1}, {0, 2}, {0, 3}}},
     });
