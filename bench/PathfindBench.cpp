@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "PairedRun.h"
+#include "control/PathSearchReference.h"
 #include "control/Y3GridData.h"
 #include "grid/GridWriter.h"
 
@@ -227,8 +228,10 @@ Fixture& fixture(Kind kind, std::int32_t size) {
 
 struct Figures {
     double project = 0, baseline = 0;
+    double ownExpanded = 0, baseExpanded = 0, ownCost = 0, baseCost = 0;
 };
 std::map<std::pair<int, int>, Figures> results;
+std::map<std::pair<int, int>, Figures> literalResults;
 
 void BM_PathSearch(benchmark::State& state) {
     const Kind kind = Kind(state.range(0));
@@ -267,8 +270,37 @@ void BM_PathSearch(benchmark::State& state) {
     state.counters["astar_expanded"] = double(baseExpanded);
     state.counters["own_cost"] = double(ownCost);
     state.counters["astar_cost"] = double(baseCost);
-    results[{kind, size}] = {state.counters["project_ns"], state.counters["baseline_ns"]};
+    results[{kind, size}] = {state.counters["project_ns"], state.counters["baseline_ns"], double(ownExpanded),
+                             double(baseExpanded), double(ownCost), double(baseCost)};
     state.SetLabel(std::string(kKindNames[kind]) + " " + std::to_string(size) + "^2");
+}
+
+// The literal form of the search (the tests' reference: a linear open list
+// and an AVL tree of records allocated one by one) against the same A*, to
+// show how a linear open list grows; small sizes only.
+void BM_LiteralSearch(benchmark::State& state) {
+    const Kind kind = Kind(state.range(0));
+    const std::int32_t size = std::int32_t(state.range(1));
+    Fixture& f = fixture(kind, size);
+    std::vector<std::uint32_t> path;
+    bench_pairs::runPaired(
+        state,
+        [&] {
+            for (const Query& q : f.queries)
+                benchmark::DoNotOptimize(path_reference::findPath(f.grid, q.start, q.goal, path, q.limit));
+        },
+        [&] {
+            std::uint32_t expanded = 0;
+            for (const Query& q : f.queries) benchmark::DoNotOptimize(f.astar->run(q.start, q.goal, q.limit, path, expanded));
+        },
+        double(f.queries.size()));
+    literalResults[{kind, size}] = {state.counters["project_ns"], state.counters["baseline_ns"]};
+    state.SetLabel(std::string("literal ") + kKindNames[kind] + " " + std::to_string(size) + "^2");
+}
+
+void literalSizes(benchmark::internal::Benchmark* b) {
+    for (std::int64_t kind = 0; kind < 4; ++kind)
+        for (std::int64_t size : {64, 128, 256}) b->Args({kind, size});
 }
 
 void sizes(benchmark::internal::Benchmark* b) {
@@ -277,6 +309,7 @@ void sizes(benchmark::internal::Benchmark* b) {
 }
 
 BENCHMARK(BM_PathSearch)->Apply(sizes)->UseManualTime()->MinTime(0.2)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LiteralSearch)->Apply(literalSizes)->UseManualTime()->MinTime(0.2)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
@@ -285,8 +318,11 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    std::printf("\n%-10s %6s %12s %12s %8s %10s %10s\n", "grid", "size", "search_ns", "astar_ns", "rate", "growth",
-                "astar_gr.");
+    // Per grid and size: the time of one query on each side, the paired rate
+    // (A* time / search time), the nodes each expanded and the summed cost
+    // of the reachable unlimited paths, and the growth of each side's time.
+    std::printf("\n%-10s %5s %11s %11s %6s %9s %9s %8s %8s %7s %7s\n", "grid", "size", "search_ns", "astar_ns", "rate",
+                "expanded", "astar_exp", "cost", "astar_c", "growth", "astar_g");
     for (int kind = 0; kind < 4; ++kind) {
         const Figures* last = nullptr;
         int lastSize = 0;
@@ -296,13 +332,34 @@ int main(int argc, char** argv) {
             const Figures& f = found->second;
             // Growth: the exponent of the cell count, time ~ cells^growth.
             const double cells = std::log(double(size) * size / (double(lastSize) * lastSize));
-            std::printf("%-10s %6d %12.0f %12.0f %8.2f", kKindNames[kind], size, f.project, f.baseline,
-                        f.project > 0 ? f.baseline / f.project : 0.0);
+            std::printf("%-10s %5d %11.0f %11.0f %6.2f %9.0f %9.0f %8.0f %8.0f", kKindNames[kind], size, f.project,
+                        f.baseline, f.project > 0 ? f.baseline / f.project : 0.0, f.ownExpanded, f.baseExpanded,
+                        f.ownCost, f.baseCost);
             if (last)
-                std::printf(" %10.2f %10.2f\n", std::log(f.project / last->project) / cells,
+                std::printf(" %7.2f %7.2f\n", std::log(f.project / last->project) / cells,
                             std::log(f.baseline / last->baseline) / cells);
             else
-                std::printf(" %10s %10s\n", "-", "-");
+                std::printf(" %7s %7s\n", "-", "-");
+            last = &f;
+            lastSize = size;
+        }
+    }
+    std::printf("\nliteral form (linear open list, AVL tree) against the same A*\n%-10s %5s %11s %11s %6s %7s\n", "grid",
+                "size", "literal_ns", "astar_ns", "rate", "growth");
+    for (int kind = 0; kind < 4; ++kind) {
+        const Figures* last = nullptr;
+        int lastSize = 0;
+        for (int size : {64, 128, 256}) {
+            const auto found = literalResults.find({kind, size});
+            if (found == literalResults.end()) continue;
+            const Figures& f = found->second;
+            const double cells = std::log(double(size) * size / (double(lastSize) * lastSize));
+            std::printf("%-10s %5d %11.0f %11.0f %6.2f", kKindNames[kind], size, f.project, f.baseline,
+                        f.project > 0 ? f.baseline / f.project : 0.0);
+            if (last)
+                std::printf(" %7.2f\n", std::log(f.project / last->project) / cells);
+            else
+                std::printf(" %7s\n", "-");
             last = &f;
             lastSize = size;
         }
