@@ -106,7 +106,9 @@ private:
     const GridCell& cell(std::uint32_t n) const {
         return grid_.rows[rowOf_[n]].cells[n - rowStart_[rowOf_[n]]];
     }
-    std::uint32_t idOf(std::uint32_t n) const { return gridNodeId(std::int32_t(rowOf_[n]), std::int32_t(n - rowStart_[rowOf_[n]])); }
+    std::uint32_t idOf(std::uint32_t n) const {
+        return gridNodeId(std::int32_t(rowOf_[n]), std::int32_t(n - rowStart_[rowOf_[n]]));
+    }
     static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
     std::uint32_t free(std::uint32_t n) const { return (cell(n).height & kGridBlockedBit) ? kNone : n; }
     std::uint32_t next(std::uint32_t n) const {
@@ -222,7 +224,8 @@ Fixture& fixture(Kind kind, std::int32_t size) {
         ++reachable;
     }
     for (std::int32_t i = 0; i < 2 && !blocked.empty(); ++i)
-        slot->queries.push_back({walkable[random() % walkable.size()], blocked[random() % blocked.size()], 0.0f, false});
+        slot->queries.push_back(
+            {walkable[random() % walkable.size()], blocked[random() % blocked.size()], 0.0f, false});
     return *slot;
 }
 
@@ -263,7 +266,8 @@ void BM_PathSearch(benchmark::State& state) {
         },
         [&] {
             std::uint32_t expanded = 0;
-            for (const Query& q : f.queries) benchmark::DoNotOptimize(f.astar->run(q.start, q.goal, q.limit, path, expanded));
+            for (const Query& q : f.queries)
+                benchmark::DoNotOptimize(f.astar->run(q.start, q.goal, q.limit, path, expanded));
         },
         double(f.queries.size()));
     state.counters["own_expanded"] = double(ownExpanded);
@@ -291,7 +295,8 @@ void BM_LiteralSearch(benchmark::State& state) {
         },
         [&] {
             std::uint32_t expanded = 0;
-            for (const Query& q : f.queries) benchmark::DoNotOptimize(f.astar->run(q.start, q.goal, q.limit, path, expanded));
+            for (const Query& q : f.queries)
+                benchmark::DoNotOptimize(f.astar->run(q.start, q.goal, q.limit, path, expanded));
         },
         double(f.queries.size()));
     literalResults[{kind, size}] = {state.counters["project_ns"], state.counters["baseline_ns"]};
@@ -344,8 +349,8 @@ int main(int argc, char** argv) {
             lastSize = size;
         }
     }
-    std::printf("\nliteral form (linear open list, AVL tree) against the same A*\n%-10s %5s %11s %11s %6s %7s\n", "grid",
-                "size", "literal_ns", "astar_ns", "rate", "growth");
+    std::printf("\nliteral form (linear open list, AVL tree) against the same A*\n");
+    std::printf("%-10s %5s %11s %11s %6s %7s\n", "grid", "size", "literal_ns", "astar_ns", "rate", "growth");
     for (int kind = 0; kind < 4; ++kind) {
         const Figures* last = nullptr;
         int lastSize = 0;

@@ -53,7 +53,6 @@ public:
 
     PathRecord& rec(std::uint32_t index) { return ws_.pool[index]; }
 
-    // ---- search ----
     std::int32_t estimate(const Node& n) const { return gridEstimate(n.data->column, n.row, goalColumn_, goal_.row); }
     void makeRecord(std::uint32_t index, const Node& n, std::uint32_t from, std::int32_t cost, std::int32_t total) {
         PathRecord& r = rec(index);
@@ -136,9 +135,10 @@ public:
             const std::uint32_t current = open_.pop();
             const PathRecord& r = rec(current);
             if (current == goal.index) return current + 1;
+            // The best record: a lower estimate, on a cell within 1.5 of the goal's height.
             const std::int32_t own = r.total - r.cost;
-            if (best == 0 || (own < bestEstimate &&
-                              std::fabs(grid_.cellHeight(grid_.rows[static_cast<std::size_t>(r.row)].cells[static_cast<std::size_t>(r.cell)]) - goalHeight) < 1.5f)) {
+            if (best == 0 ||
+                (own < bestEstimate && std::fabs(grid_.cellHeight(*at(r.row, r.cell).data) - goalHeight) < 1.5f)) {
                 best = current + 1;
                 bestEstimate = own;
             }
@@ -211,6 +211,7 @@ std::int32_t findPath(Y3GridData& grid, std::uint32_t start, std::uint32_t goal,
     for (std::uint32_t at = end; at; at = grid.search.pool[at - 1].from) ++count;
     out.resize(static_cast<std::size_t>(count));
     std::int32_t slot = count;
-    for (std::uint32_t at = end; at; at = grid.search.pool[at - 1].from) out[static_cast<std::size_t>(--slot)] = grid.search.pool[at - 1].id();
+    for (std::uint32_t at = end; at; at = grid.search.pool[at - 1].from)
+        out[static_cast<std::size_t>(--slot)] = grid.search.pool[at - 1].id();
     return count;
 }

@@ -133,15 +133,18 @@ bool Y3GridData::checkLinks(const char* name) const {
             const GridCell& cell = cells[static_cast<std::size_t>(c)];
             if (cell.prevLink != kGridNoLink &&
                 (r == 0 || cell.prevLink >= rows[static_cast<std::size_t>(r - 1)].cells.size()))
-                return engineLog().resourceError("Path finding grid [%s]: row %d cell %d: previous-row link %u names no cell",
-                                                 shown(name), r, c, unsigned(cell.prevLink));
+                return engineLog().resourceError(
+                    "Path finding grid [%s]: row %d cell %d: previous-row link %u names no cell", shown(name), r, c,
+                    unsigned(cell.prevLink));
             if (cell.nextLink != kGridNoLink &&
                 (r + 1 >= count || cell.nextLink >= rows[static_cast<std::size_t>(r + 1)].cells.size()))
-                return engineLog().resourceError("Path finding grid [%s]: row %d cell %d: next-row link %u names no cell",
-                                                 shown(name), r, c, unsigned(cell.nextLink));
+                return engineLog().resourceError(
+                    "Path finding grid [%s]: row %d cell %d: next-row link %u names no cell", shown(name), r, c,
+                    unsigned(cell.nextLink));
             if ((cell.side >> 4) > c || c + (cell.side & 0x0F) >= n)
-                return engineLog().resourceError("Path finding grid [%s]: row %d cell %d: side byte 0x%02X names no cell",
-                                                 shown(name), r, c, unsigned(cell.side));
+                return engineLog().resourceError(
+                    "Path finding grid [%s]: row %d cell %d: side byte 0x%02X names no cell", shown(name), r, c,
+                    unsigned(cell.side));
         }
     }
     return true;
@@ -166,8 +169,9 @@ std::int32_t readGridData(Y3GridData& grid, DataStream& stream, const char* name
     std::int32_t rowCount = 0;
     if (!addField(total, readI32(stream, rowCount))) return total;
     if (!countFits(stream, rowCount, 4)) {
-        engineLog().resourceError("Path finding grid [%s]: row count %d is negative, over %d or past the end of the file",
-                                  shown(name), rowCount, kGridMaxCount);
+        engineLog().resourceError(
+            "Path finding grid [%s]: row count %d is negative, over %d or past the end of the file", shown(name),
+            rowCount, kGridMaxCount);
         return -1;
     }
     grid.rows.resize(static_cast<std::size_t>(rowCount));

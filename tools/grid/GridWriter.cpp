@@ -237,7 +237,8 @@ std::string sampleGridText(const GridShape& shape) {
     } else {
         const char heights[] = {'0', '1', '2'};
         for (std::string& line : ground)
-            for (char& mark : line) mark = chance(shape.blockedPercent) ? '#' : (shape.floors > 1 ? heights[random() % 3] : '.');
+            for (char& mark : line)
+                mark = chance(shape.blockedPercent) ? '#' : (shape.floors > 1 ? heights[random() % 3] : '.');
     }
     std::string text = "cell 1\nheight 0 32\nclimb 1\nfloor 0 step 0.5\n";
     for (const std::string& line : ground) text += "|" + line + "\n";
