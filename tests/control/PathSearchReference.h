@@ -1,7 +1,7 @@
 // The path search in its literal form, the reference the built search is
 // held to: records that point at each other, a linear open list with
 // head-first insertion, and the visited set as an AVL tree keyed by node id.
-// Slow on purpose; only the tests and the benchmark's checks use it.
+// Slow on purpose: the tests, the grid fuzz target and the benchmark use it.
 #pragma once
 
 #include <algorithm>
