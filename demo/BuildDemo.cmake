@@ -12,6 +12,7 @@
 #   QUESTWRITE the quest writer
 #   DLGWRITE  the dialog writer
 #   PHYSICSWRITE the physics description writer
+#   GRIDWRITE the grid writer
 #   STAMP     written last, when everything succeeded
 #
 # Layout of the sources and where each part goes:
@@ -26,12 +27,13 @@
 #   quests/<name>.txt             -> STAGE/quests/<name>.quest
 #   dialogs/<name>.txt            -> STAGE/dialogs/<name>.dlg
 #   physics/<name>.txt            -> STAGE/physics/<model>.fh4 and .fy3, <surface>.mat
+#   grids/<name>.txt              -> STAGE/scenes/<name>.grid
 #   packages/<folder>/<name>.manifest -> OUTPUT/<folder>/<name>.pak
 # Manifests name their files relative to their own folder, as the stage
 # holds them: scripts as they are, variables compiled.
 cmake_minimum_required(VERSION 3.25)
 
-foreach(var SOURCE STAGE OUTPUT GAME PACKTOOL VARWRITE TEXWRITE SHADERPACK SCENEWRITE MODELWRITE QUESTWRITE DLGWRITE PHYSICSWRITE STAMP)
+foreach(var SOURCE STAGE OUTPUT GAME PACKTOOL VARWRITE TEXWRITE SHADERPACK SCENEWRITE MODELWRITE QUESTWRITE DLGWRITE PHYSICSWRITE GRIDWRITE STAMP)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "BuildDemo.cmake: ${var} is not set")
   endif()
@@ -92,6 +94,14 @@ foreach(source IN LISTS physics_sources)
   execute_process(COMMAND "${PHYSICSWRITE}" "${source}" "${STAGE}/physics" RESULT_VARIABLE result OUTPUT_QUIET)
   if(NOT result EQUAL 0)
     message(FATAL_ERROR "demo: physics file [${source}] failed")
+  endif()
+endforeach()
+file(GLOB grid_sources "${STAGE}/grids/*.txt")
+foreach(source IN LISTS grid_sources)
+  get_filename_component(name "${source}" NAME_WE)
+  execute_process(COMMAND "${GRIDWRITE}" "${source}" "${STAGE}/scenes/${name}.grid" RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "demo: grid file [${source}] failed")
   endif()
 endforeach()
 

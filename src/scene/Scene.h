@@ -30,6 +30,7 @@
 class CameraCore;
 class Intersection;
 class Light;
+class PathGridRecord;
 class RainMap;
 class SceneTriggers;
 class Y3Pose;
@@ -193,6 +194,11 @@ public:
     GameObject* createSprite(const char* objectName, const char* source, const Matrix34& pose);
     GameObject* createParticle(const char* objectName, const char* data, const Matrix34& pose);
     GameObject* createGrid(const char* objectName);
+    // The scene's path-finding grid record, "grid_" + the scene's name,
+    // found or created in the game core's grid manager (null without one).
+    // With the grid-changed flag set, the flag is cleared and a loaded
+    // record released, so the grid is read again on its next use.
+    PathGridRecord* findGridData();
     bool deleteModel(const char* objectName);
     bool deleteSprite(const char* objectName);
     bool deleteParticle(const char* objectName);

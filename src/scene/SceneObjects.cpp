@@ -6,6 +6,7 @@
 
 #include "app/GameCore.h"
 #include "control/PhysicsScene.h"
+#include "control/PathGridDataManager.h"
 #include "effects/Light.h"
 #include "effects/LightDataManager.h"
 #include "foundation/Log.h"
@@ -184,6 +185,19 @@ GameObject* Scene::createGrid(const char* objectName) {
     grids.push_back(GameObjectLink::fromObject(made));
     namesAfterCreation(*this, gridNames, grids, before);
     return made;
+}
+
+PathGridRecord* Scene::findGridData() {
+    if (!gameCore.pathGrids) return nullptr;
+    // The manager cuts a name longer than 127 characters.
+    char resource[sizeof(name) + 8];
+    std::snprintf(resource, sizeof(resource), "%s%s", "grid_", name);
+    PathGridRecord* record = gameCore.pathGrids->getOrCreate(resource);
+    if (flags & kSceneRefreshGrid) {
+        flags &= ~kSceneRefreshGrid;
+        if (record->has(kResourceHeaderLoaded)) record->release();
+    }
+    return record;
 }
 
 bool Scene::deleteModel(const char* objectName) {

@@ -33,6 +33,7 @@ const std::vector<FuzzTarget>& fuzzTargets() {
         {"dlg", fuzzDialog, seedDialog},
         {"physicsmodel", fuzzPhysicsModel, seedPhysicsModel},
         {"surface", fuzzSurface, seedSurface},
+        {"grid", fuzzGrid, seedGrid},
     };
     return targets;
 }

@@ -89,5 +89,7 @@ int fuzzPhysicsModel(const std::uint8_t* data, std::size_t size);
 void seedPhysicsModel(std::vector<std::string>& out);
 int fuzzSurface(const std::uint8_t* data, std::size_t size);
 void seedSurface(std::vector<std::string>& out);
+int fuzzGrid(const std::uint8_t* data, std::size_t size);
+void seedGrid(std::vector<std::string>& out);
 
 }  // namespace fuzzing

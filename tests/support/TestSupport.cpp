@@ -30,6 +30,7 @@ namespace {
 
 std::atomic<bool> watchingAllocations{false};
 std::atomic<std::size_t> largestAllocation{0};
+std::atomic<std::size_t> allocationCount{0};
 std::atomic<std::size_t> allocationLimit{0};
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -53,6 +54,7 @@ void onAllocation(const volatile void*, std::size_t size) {
     const std::size_t limit = allocationLimit.load(std::memory_order_relaxed);
     if (limit != 0 && size > limit) overLimit(size);
     if (!watchingAllocations.load(std::memory_order_relaxed)) return;
+    allocationCount.fetch_add(1, std::memory_order_relaxed);
     std::size_t seen = largestAllocation.load(std::memory_order_relaxed);
     while (size > seen && !largestAllocation.compare_exchange_weak(seen, size, std::memory_order_relaxed)) {
     }
@@ -71,12 +73,15 @@ bool installAllocationHooks() { return false; }
 LargestAllocation::LargestAllocation() {
     installAllocationHooks();
     largestAllocation = 0;
+    allocationCount = 0;
     watchingAllocations = true;
 }
 
 LargestAllocation::~LargestAllocation() { watchingAllocations = false; }
 
 std::size_t LargestAllocation::bytes() const { return largestAllocation.load(); }
+
+std::size_t LargestAllocation::count() const { return allocationCount.load(); }
 
 bool LargestAllocation::recording() { return installAllocationHooks(); }
 

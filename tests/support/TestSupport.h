@@ -44,6 +44,8 @@ public:
     LargestAllocation& operator=(const LargestAllocation&) = delete;
 
     std::size_t bytes() const;
+    // The number of allocations made while it lives.
+    std::size_t count() const;
     static bool recording();
 };
 
