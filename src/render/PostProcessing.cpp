@@ -199,25 +199,25 @@ namespace {
 // bit of value 1024, else drawn over it.
 constexpr std::uint32_t kBlendAdd = 8, kBlendAlpha = 2;
 
-// Shows an effect frame as the still-frame item of its name (first in the
-// back layer), or deletes that item.
+// Shows an effect frame as the still-frame item of its name, or deletes
+// that item.
 void syncEffectItem(StillFrameData& data, const HdrEffectFrame& frame) {
-    StillFrameItem* item = data.find(frame.name);
+    StillFrameScriptDataItem* item = data.find(frame.name);
     if (!frame.shown) {
         if (item) data.deleteObject(item);
         return;
     }
-    if (!item) item = data.create(frame.name, frame.source.c_str(), frame.position[0], frame.position[1],
-                                  frame.size[0], frame.size[1]);
-    if (item->source != frame.source) {
-        item->source = frame.source;
-        item->state.textures[0] = nullptr;
-    }
-    item->layer = 1;
-    item->visible = true;
-    for (int i = 0; i < 3; ++i) item->color[i] = frame.color[i];
-    item->alpha = frame.color[3];
-    item->state.values[0] = (frame.itemFlags & kItemFlag1024) ? kBlendAdd : kBlendAlpha;
+    if (!item) item = data.create(frame.name, nullptr, frame.position[0], frame.position[1], frame.size[0],
+                                  frame.size[1]);
+    if (!item) return;
+    // The frame's item flags say the pass (bit 12); its order is the layer.
+    item->image.source.flags = (item->image.source.flags & ~std::uint32_t(SourcePostPass)) |
+                               (frame.itemFlags & SourcePostPass);
+    item->layer = frame.order;
+    if (frame.source != item->image.source.link.baseName()) item->image.setSource(*item, frame.source.c_str(), 0);
+    item->setVisible(true);
+    for (int i = 0; i < 4; ++i) item->color[i] = frame.color[i];
+    item->blend = (frame.itemFlags & kItemFlag1024) ? kBlendAdd : kBlendAlpha;
 }
 
 }  // namespace

@@ -340,13 +340,13 @@ bool QuadBatch::flush() {
     return drawnOk;
 }
 
-void QuadBatch::drawList(std::vector<const StillFrameItem*>& items) {
+void QuadBatch::drawList(std::vector<StillFrameQuad>& quads) {
     flags |= FlagNewRun;
     flush();
-    for (const StillFrameItem* item : items) {
-        if (!item) continue;
-        const std::size_t quads = item->frames.empty() ? 1 : item->frames.size();
-        for (std::size_t q = 0; q < quads; ++q) {
+    for (const StillFrameQuad& record : quads) {
+        const StillFrameQuad* item = &record;
+        const std::int32_t frames = item->frames && item->frameCount > 0 ? item->frameCount : 1;
+        for (std::int32_t q = 0; q < frames; ++q) {
             if (flags & FlagParticles2D) {
                 flags |= FlagNewRun;
                 flush();
@@ -354,7 +354,7 @@ void QuadBatch::drawList(std::vector<const StillFrameItem*>& items) {
             flags &= ~FlagParticles2D;
             float corner[4] = {0.0f, 0.0f, 1.0f, 1.0f};  // x0, y0, x1, y1
             float uv[4] = {0.0f, 0.0f, 1.0f, 1.0f};
-            if (!item->frames.empty()) {
+            if (item->frames && item->frameCount > 0) {
                 const StillFrameFrame& frame = item->frames[q];
                 for (int i = 0; i < 4; ++i) corner[i] = frame.rect[i] + 0.5f;
                 std::memcpy(uv, frame.texCoords, sizeof uv);
@@ -391,7 +391,7 @@ void QuadBatch::drawList(std::vector<const StillFrameItem*>& items) {
     flags |= FlagNewRun;
     flush();
     state_ = nullptr;
-    items.clear();
+    quads.clear();
 }
 
 namespace {

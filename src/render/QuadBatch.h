@@ -14,8 +14,8 @@ class DXStateCache;
 class Material;
 struct ParticlePoint;
 class ShaderCore;
-class StillFrameItem;
 struct StillFrameItemState;
+struct StillFrameQuad;
 
 // The batch's 44-byte vertex.
 struct QuadVertex {
@@ -80,9 +80,9 @@ public:
     // Draws the pending run; true when nothing was pending or the draw
     // succeeded.
     bool flush();
-    // Draws still-frame items as quads (one a frame, or one for the whole
-    // image), then empties the list.
-    void drawList(std::vector<const StillFrameItem*>& items);
+    // Draws a batch of still-frame quad records (one quad a frame, or one
+    // for the whole image), then empties it.
+    void drawList(std::vector<StillFrameQuad>& quads);
     // Two triangles for every live point (in-view byte set) of a layer's
     // array, in one run, oriented by a SpriteOrientation mode; 2D particles
     // go to the still-frame screen (100 units a particle unit, y up from 768).

@@ -23,6 +23,7 @@
 #include "support/TestSupport.h"
 #include "textures/DdsWriter.h"
 #include "textures/MemoryTextureEnvironment.h"
+#include "ui/StillFrameData.h"
 
 namespace texture_test {
 
@@ -42,6 +43,8 @@ protected:
         TextureLibrary::mutableSettings() = TextureLibrarySettings();
     }
     void TearDown() override {
+        // Still-frame items hold texture links: they go before the textures.
+        render_->stillFrames().data.releaseAll();
         render_->textures.releaseAll();
         render_.reset();
         gameCore.render = savedRender_;
