@@ -236,6 +236,11 @@ std::uint32_t RenderCore::refreshBackground() {
     return colour;
 }
 
+void RenderCore::releaseBuiltinTextures() {
+    builtinTextures.release();
+    stillFrames_->data.releaseMedia();
+}
+
 IDirect3DVertexBuffer9* RenderCore::stillFrameVertexBuffer() const { return stillFrames_->data.quadBuffer(); }
 
 bool RenderCore::renderUIFrame() {

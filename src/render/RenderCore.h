@@ -159,7 +159,9 @@ public:
     // When the scene changes: the quad batch's counters and the render
     // list's draw items of the last frame.
     void clearRenderLists();
-    void releaseBuiltinTextures() { builtinTextures.release(); }
+    // The render core's own texture links let their textures go: the
+    // built-in ones and the still frames' images.
+    void releaseBuiltinTextures();
     // The per-frame resource step: the texture cache, then the collectors
     // of the model, sprite, movie, particle and scene-data managers.
     void updateResources();

@@ -13,6 +13,7 @@
 #include "render/QuadBatch.h"
 #include "render/RenderCore.h"
 #include "render/VideoCore.h"
+#include "render/shaders/ShaderCore.h"
 #include "render/states/DXStateCache.h"
 #include "script/ScriptEngine.h"
 #include "ui/StillFrameSettings.h"
@@ -393,11 +394,10 @@ void StillFrameData::render(std::int32_t pass) {
             batch.flags &= ~bit;
         }
     const double now = CurrentTime(-1.0).real.time;
-    bool fixedPipeline = true, postProcessing = false;
-    if (gameCore.video) {
-        fixedPipeline = gameCore.video->videoDevice.isFixedPipeline();
-        postProcessing = !fixedPipeline && gameCore.video->activeVideoSetup().details > 0;
-    }
+    // The post effects need the programs; blur copies are drawn while the
+    // frame is post-processed.
+    const bool fixedPipeline = gameCore.render->shaders().fixedPipeline();
+    const bool postProcessing = !fixedPipeline && gameCore.render->postProcessing != 0;
     const std::uint32_t passBit = pass ? SourcePostPass : 0u;
     for (std::int32_t current = kFirstLayer;;) {
         std::int32_t next = StillFrameScriptDataItem::kNoLayer;
