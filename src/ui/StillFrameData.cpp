@@ -431,6 +431,7 @@ bool StillFrameData::createVertexBuffer(IDirect3DDevice9* device) {
     std::memcpy(data, kUnitQuad, sizeof kUnitQuad);
     quadBuffer_->Unlock();
     quadBuffer_->SetDebugName("stillframe vertex buffer");
+    quadDevice_ = device;
     vertexBufferReady_ = true;
     return true;
 }
@@ -441,6 +442,7 @@ void StillFrameData::releaseQuadBuffer() {
         quadBuffer_->Release();
     }
     quadBuffer_ = nullptr;
+    quadDevice_ = nullptr;
     vertexBufferReady_ = false;
 }
 
@@ -475,7 +477,7 @@ bool StillFrameRenderer::createVertexBuffer() {
 }
 
 bool StillFrameRenderer::drawScreenQuad() {
-    IDirect3DDevice9* device = gameCore.video ? gameCore.video->device() : nullptr;
+    IDirect3DDevice9* device = data.quadDevice();
     if (!device || !data.vertexBufferReady()) return false;
     device->SetStreamSource(0, data.quadBuffer(), 0, 5 * sizeof(float));
     if (gameCore.render) gameCore.render->stateCache().forgetDrawBindings();

@@ -100,6 +100,7 @@ public:
     bool createVertexBuffer(IDirect3DDevice9* device);
     bool vertexBufferReady() const { return vertexBufferReady_; }
     IDirect3DVertexBuffer9* quadBuffer() const { return quadBuffer_; }
+    IDirect3DDevice9* quadDevice() const { return quadDevice_; }
 
     bool event_debug = false;
     std::string onTriggerEnter;
@@ -111,6 +112,7 @@ private:
 
     bool vertexBufferReady_ = false;
     IDirect3DVertexBuffer9* quadBuffer_ = nullptr;
+    IDirect3DDevice9* quadDevice_ = nullptr;
     std::vector<std::unique_ptr<StillFrameScriptDataItem>> items_;
     StillFrameScriptDataItem* hovered_ = nullptr;
     bool batchLock_ = false;
