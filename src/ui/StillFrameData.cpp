@@ -245,7 +245,10 @@ void StillFrameData::update(const CurrentTime& time) {
             if (item->update(time, *this)) progress = true;
             else waiting = true;
         }
-        if (!waiting) return;
+        if (!waiting) {
+            if (console) console->shownLines = static_cast<std::int64_t>(engineLog().recordCount());
+            return;
+        }
         if (!progress) break;
     }
     Log& log = engineLog();

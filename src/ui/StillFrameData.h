@@ -15,6 +15,7 @@
 
 struct CurrentTime;
 class QuadBatch;
+struct StillFrameConsole;
 
 class StillFrameData {
 public:
@@ -102,6 +103,8 @@ public:
     IDirect3DVertexBuffer9* quadBuffer() const { return quadBuffer_; }
     IDirect3DDevice9* quadDevice() const { return quadDevice_; }
 
+    // The screen console that catches up with the log after each update.
+    StillFrameConsole* console = nullptr;
     bool event_debug = false;
     std::string onTriggerEnter;
     std::string onTriggerLeave;
@@ -138,6 +141,10 @@ struct StillFrameConsole {
 };
 
 struct StillFrameRenderer {
+    StillFrameRenderer() { data.console = &console; }
+    StillFrameRenderer(const StillFrameRenderer&) = delete;
+    StillFrameRenderer& operator=(const StillFrameRenderer&) = delete;
+
     // Bit 0: construction finished; still frames are drawn only while set.
     std::uint32_t flags = 0x1;
     StillFrameData data;

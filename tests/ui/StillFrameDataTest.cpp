@@ -149,6 +149,9 @@ TEST_F(StillFrameDataTest, MouseButtonsReachTheHoveredAndTheDraggedItems) {
     EXPECT_FALSE(data().onKey(7, true));  // no "onMouse1Down" handler anywhere
     EXPECT_FALSE(data().onKey(20, true));
     EXPECT_EQ(events(), "down 7;up 8;");
+    // The input core's device buttons reach the still frames first.
+    input.virtualDevices.virtualButton.onDeviceButton(6, true, at(0.0));
+    EXPECT_EQ(events(), "down 7;up 8;down 7;");
     gameCore.cameraMode = 1;
     EXPECT_FALSE(data().onKey(6, true));
 }
@@ -342,6 +345,29 @@ TEST_F(StillFrameDataTest, MediaOfAnImage) {
     data().update(at(1.0, 0.02));
     data().update(at(1.02, 0.02));
     EXPECT_EQ(events(), "action 21;");
+}
+
+TEST_F(StillFrameDataTest, DeviceLossReleasesAndRestoresTheItemsTextures) {
+    env().files["stone.dds"] = texture_tools::writeDds(texture_tools::countingDds(D3DFMT_A8R8G8B8, 8, 8, 1));
+    library().allocated = true;
+    StillFrameScriptDataItem* it = item("stone", 0, 0, 10, 10);
+    ASSERT_TRUE(it->image.setSource(*it, "stone", 0));
+    ASSERT_TRUE(data().createVertexBuffer(device));
+    render_->releaseDeviceData();
+    EXPECT_EQ(it->image.source.link.handler(), nullptr);
+    EXPECT_FALSE(data().vertexBufferReady());
+    EXPECT_TRUE(render_->allocateDeviceData(0));
+    ASSERT_NE(it->image.source.link.handler(), nullptr);
+    EXPECT_STREQ(it->image.source.link.baseName(), "stone");
+}
+
+TEST_F(StillFrameDataTest, TheConsoleCatchesUpWithTheLogAfterAnUpdate) {
+    const StillFrameConsole& console = render_->stillFrames().console;
+    f.log().info("a line");
+    data().create("one");
+    data().update(at(0.0));
+    EXPECT_EQ(console.shownLines, std::int64_t(f.log().recordCount()));
+    EXPECT_GT(console.shownLines, 0);
 }
 
 TEST_F(StillFrameDataTest, AnAlphaTestedItemIsNotHitOverATransparentTexel) {
