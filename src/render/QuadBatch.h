@@ -104,6 +104,11 @@ public:
 
 private:
     bool createBuffer(IDirect3DDevice9* device);
+    // The still-frame post effect ("bw", "sepia") of the pending item state
+    // on the programmable pipeline: its programs made current with their
+    // constants; false when the effect is off or cannot be drawn.
+    bool applyItemEffect(IDirect3DDevice9* device);
+    void releaseEffectPrograms();
     QuadVertex* lock(DWORD lockFlags, std::int32_t first, std::int32_t count);
     bool unlock();
     void applyRunStates();
@@ -119,6 +124,9 @@ private:
     Material* material_ = nullptr;
     const StillFrameItemState* state_ = nullptr;
     bool lightsSet_ = false;
+    IDirect3DDevice9* effectDevice_ = nullptr;
+    IDirect3DVertexShader9* effectVertex_ = nullptr;
+    IDirect3DPixelShader9* effectPixel_ = nullptr;
     D3DLIGHT9 lights_[3] = {};
 };
 

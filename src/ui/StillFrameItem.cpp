@@ -228,8 +228,9 @@ void StillFrameAnimation::update(double now) {
     if (running(ModeAnimate)) {
         const double p = progress(ModeAnimate, elapsed);
         StillFrameItemImage& image = item.image;
+        // In doubles: a long-running strip must not overflow the frame number.
         if (image.frameCount != 0 && image.speed != 0)
-            image.frame = static_cast<std::int32_t>(std::trunc(image.speed * elapsed)) % image.frameCount;
+            image.frame = static_cast<std::int32_t>(std::fmod(std::trunc(image.speed * elapsed), image.frameCount));
         if (p >= 1.0) finish(ModeAnimate);
     }
     if (running(ModeShow)) {

@@ -182,4 +182,25 @@ TEST_F(StillFrameGLTest, BlurCopiesSpreadAnEdgeOnlyWhilePostProcessing) {
     EXPECT_TRUE(near(at(515, 400), {0, 0, 0}, 3));
 }
 
+TEST_F(StillFrameGLTest, BlackAndWhiteGreysTheItemOnTheProgrammablePipelineOnly) {
+    StillFrameScriptDataItem* it = item("effect", 200, 200, 400, 200, {255, 255, 255}, 0, "strip");
+    ASSERT_TRUE(it->animation.setPostProces("bw"));
+    it->animation.postPower = 1.0f;
+    draw();
+    const Rgb red = at(250, 300), green = at(350, 300);
+    EXPECT_TRUE(near(red, {76, 76, 76}, 4));
+    EXPECT_TRUE(near(green, {150, 150, 150}, 4));
+    // Half the power: half way between the colour and its grey.
+    it->animation.postPower = 0.5f;
+    draw();
+    EXPECT_TRUE(near(at(250, 300), {166, 38, 38}, 4));
+    // The fixed pipeline shows the colours as they are.
+    it->animation.postPower = 1.0f;
+    VideoCore video;
+    video.fixedPipeline = true;
+    testing_support::ScopedCoreMember<VideoCore> fixed(gameCore.video, &video);
+    draw();
+    EXPECT_TRUE(near(at(250, 300), {255, 0, 0}, 3));
+}
+
 }  // namespace
