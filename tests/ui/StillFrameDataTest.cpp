@@ -286,7 +286,7 @@ TEST_F(StillFrameDataTest, AnimateStepsThroughTheFrameStrip) {
     const struct {
         double time;
         std::int32_t frame;
-    } cases[] = {{5.0, 0}, {5.25, 2}, {5.399, 3}, {5.4, 0}, {5.55, 1}};
+    } cases[] = {{5.0, 0}, {5.25, 2}, {5.399, 3}, {5.4, 0}, {5.55, 1}, {300000005.25, 2}};
     for (const auto& c : cases) {
         data().update(at(c.time));
         EXPECT_EQ(it->image.frame, c.frame) << c.time;
