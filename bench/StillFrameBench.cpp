@@ -16,6 +16,7 @@
 #include <memory>
 #include <vector>
 
+#include "BenchDevice.h"
 #include "PairedRun.h"
 #include "app/GameCore.h"
 #include "d3d9/TestScenes.h"
@@ -53,21 +54,10 @@ struct BuiltQuad {
 
 void BM_StillFrameFrameVsBatch(benchmark::State& state) {
     bench_pairs::fixAllocator();
-    platform::d3d9::Environment environment;
-    environment.backend = state.range(0) ? platform::d3d9::BackendKind::GL : platform::d3d9::BackendKind::Null;
-    platform::d3d9::setEnvironment(environment);
-    texture_tools::MemoryTextureEnvironment textures;
-    IDirect3D9* direct3d = Direct3DCreate9(D3D_SDK_VERSION);
-    D3DPRESENT_PARAMETERS p = d3d9_scenes::sceneParameters();
-    if (!direct3d || FAILED(direct3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING,
-                                                   &p, &textures.deviceInUse))) {
-        state.SkipWithError("no device");
-        if (direct3d) direct3d->Release();
-        platform::d3d9::setEnvironment({});
-        return;
-    }
-    IDirect3DDevice9* device = textures.deviceInUse;
-    setTextureEnvironment(&textures);
+    bench_device::ScopedDevice scoped(state, state.range(0) != 0);
+    IDirect3DDevice9* device = scoped.device();
+    if (!device) return;
+    texture_tools::MemoryTextureEnvironment& textures = scoped.textures;
     const char* const names[4] = {"one", "two", "three", "four"};
     for (const char* name : names)
         textures.files[std::string(name) + ".dds"] =
@@ -166,10 +156,6 @@ void BM_StillFrameFrameVsBatch(benchmark::State& state) {
     render->release();
     render.reset();
     gameCore.render = nullptr;
-    setTextureEnvironment(nullptr);
-    device->Release();
-    direct3d->Release();
-    platform::d3d9::setEnvironment({});
 }
 BENCHMARK(BM_StillFrameFrameVsBatch)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMicrosecond);
 

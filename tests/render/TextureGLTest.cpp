@@ -15,9 +15,8 @@
 
 namespace {
 
-struct Rgb {
-    int r, g, b;
-};
+using texture_test::near;
+using texture_test::Rgb;
 
 class TextureGLTest : public texture_test::TextureTest {
 protected:
@@ -41,14 +40,6 @@ protected:
         return {p[2], p[1], p[0]};
     }
 };
-
-::testing::AssertionResult near(const Rgb& seen, const Rgb& wanted, int tolerance) {
-    if (std::abs(seen.r - wanted.r) <= tolerance && std::abs(seen.g - wanted.g) <= tolerance &&
-        std::abs(seen.b - wanted.b) <= tolerance)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "seen (" << seen.r << ", " << seen.g << ", " << seen.b << "), wanted ("
-                                         << wanted.r << ", " << wanted.g << ", " << wanted.b << ")";
-}
 
 }  // namespace
 

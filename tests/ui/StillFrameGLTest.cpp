@@ -12,17 +12,8 @@
 
 namespace {
 
-struct Rgb {
-    int r, g, b;
-};
-
-::testing::AssertionResult near(const Rgb& seen, const Rgb& wanted, int tolerance) {
-    if (std::abs(seen.r - wanted.r) <= tolerance && std::abs(seen.g - wanted.g) <= tolerance &&
-        std::abs(seen.b - wanted.b) <= tolerance)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "seen (" << seen.r << ", " << seen.g << ", " << seen.b << "), wanted ("
-                                         << wanted.r << ", " << wanted.g << ", " << wanted.b << ")";
-}
+using texture_test::near;
+using texture_test::Rgb;
 
 // A texture of solid columns, left to right, opaque.
 std::vector<std::uint8_t> columns(const std::vector<Rgb>& colours, UINT columnWidth, UINT height) {
