@@ -293,6 +293,33 @@ TEST_F(StillFrameDataTest, AnimateStepsThroughTheFrameStrip) {
     }
 }
 
+TEST_F(StillFrameDataTest, AScrollingTextureWindowWrapsInsteadOfLeavingTheTexture) {
+    env().files["stone.dds"] = texture_tools::writeDds(texture_tools::countingDds(D3DFMT_A8R8G8B8, 8, 8, 1));
+    library().allocated = true;
+    attachStateCache();
+    StillFrameScriptDataItem* it = item("scrolled", 0, 0, 10, 10);
+    ASSERT_TRUE(it->image.setSource(*it, "stone", 0));
+    it->image.scrollSpeed[0] = 0.5f;   // left, to the right
+    it->image.scrollSpeed[1] = -0.5f;  // top, upwards
+    // The window stays within one texture's width of its place: a left of
+    // 1 (the same texels as 0) is kept, one beyond the width comes back.
+    const struct {
+        double seconds;
+        float left, top;
+    } cases[] = {{1.0, 0.5f, 0.5f}, {1.0, 1.0f, 0.0f}, {2.0, 1.0f, 0.0f}, {0.5, 0.25f, 0.75f}};
+    double now = 0.0;
+    ASSERT_EQ(device->BeginScene(), S_OK);
+    for (const auto& c : cases) {
+        now += c.seconds;
+        data().update(at(now, c.seconds));
+        data().render(0);
+        EXPECT_FLOAT_EQ(it->image.left, c.left) << now;
+        EXPECT_FLOAT_EQ(it->image.top, c.top) << now;
+        EXPECT_EQ(it->image.time, 0.0) << now;
+    }
+    device->EndScene();
+}
+
 TEST_F(StillFrameDataTest, PostEffectsByName) {
     StillFrameScriptDataItem* it = item("effect", 0, 0, 10, 10);
     EXPECT_TRUE(it->animation.setPostProces("SEPIA"));
