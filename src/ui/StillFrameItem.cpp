@@ -391,6 +391,10 @@ bool StillFrameScriptDataItem::update(const CurrentTime& time, StillFrameData& d
         return true;
     }
     if (link.parent && !(link.parent->flags & ItemUpdated)) return false;
+    // The events below may run another item's handler (a text label's go
+    // to its parent): this item is not deleted while its update runs.
+    const bool wasRunning = (flags & ItemInHandler) != 0;
+    flags |= ItemInHandler;
     // No movie decoder is linked: a video source has stopped at once.
     if ((image.source.flags & SourceVideo) && image.source.link.enabled) {
         image.source.link.release(false);
@@ -409,6 +413,7 @@ bool StillFrameScriptDataItem::update(const CurrentTime& time, StillFrameData& d
         animation.modes &= ~(1u << mode);
         data.sendEvent(this, EventAction);
     }
+    if (!wasRunning) flags &= ~ItemInHandler;
     flags |= ItemUpdated;
     return true;
 }

@@ -41,7 +41,8 @@ protected:
                            "onOver = note('over'); onOut = note('out'); onDown = note('down'); onUp = note('up')\n"
                            "onAct = note('action')\n"
                            "function selfDelete(img) stillframe:delete(img) end\n"
-                           "function selfDeleteNamed(img) stillframe:delete('me') end\n"));
+                           "function selfDeleteNamed(img) stillframe:delete('me') end\n"
+                           "function deleteLabel(img) stillframe:delete('label') end\n"));
     }
     void TearDown() override {
         data().releaseAll();
@@ -215,6 +216,24 @@ TEST_F(StillFrameDataTest, EventsOfATextLabelRunItsParentsHandler) {
     label->textGlyphs = 0;  // no text: its own handler
     data().sendEvent(label, EventAction);
     EXPECT_EQ(events(), "action 11;out 12;");
+}
+
+TEST_F(StillFrameDataTest, AnItemIsNotDeletedWhileItsUpdateSendsItsEvents) {
+    // The label's finished fade reaches its parent, whose handler deletes
+    // the label.
+    StillFrameScriptDataItem* parent = item("parent", 11, 0, 10, 10);
+    StillFrameScriptDataItem* label = item("label", 12, 0, 10, 10);
+    ASSERT_TRUE(StillFrameData::setEvent(EventAction, "deleteLabel", parent));
+    label->link.flags = 1;
+    label->link.parent = parent;
+    label->textGlyphs = 4;
+    label->animation.start(ModeShow, 0.0f);
+    data().update(at(1.0));
+    EXPECT_EQ(data().find("label"), label);
+    EXPECT_TRUE(logged("**DELETING IGNORED** Image cannot delete self [label] inside event handler."));
+    EXPECT_EQ(label->flags & ItemInHandler, 0u);
+    data().deleteNamed("label");  // afterwards it goes
+    EXPECT_EQ(data().find("label"), nullptr);
 }
 
 TEST_F(StillFrameDataTest, AHandlerIsSetOnceAndIndicesOutsideTheTablesAreRefused) {
