@@ -403,10 +403,10 @@ bool StillFrameScriptDataItem::update(const CurrentTime& time, StillFrameData& d
     }
     image.time += time.real.step;
     mask.time += time.real.step;
-    animation.update(time.real.time);
+    if (animation.modes) animation.update(time.real.time);
     const std::uint32_t done = animation.completed;
     animation.completed = 0;
-    for (std::int32_t mode = 0; mode < ModeCount; ++mode) {
+    for (std::int32_t mode = 0; done && mode < ModeCount; ++mode) {
         if (!(done & (1u << mode))) continue;
         animation.startValue[mode] = 0.0f;
         animation.rate[mode] = 0.0f;
