@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "BenchDevice.h"
 #include "PairedRun.h"
 #include "d3d9/TestScenes.h"
 #include "model/DXStreams.h"
@@ -27,21 +28,9 @@ constexpr int kQuads = 10000;
 constexpr int kVertices = kQuads * 6;
 
 void BM_QuadBatchVsDirect(benchmark::State& state) {
-    platform::d3d9::Environment environment;
-    environment.backend = state.range(0) ? platform::d3d9::BackendKind::GL : platform::d3d9::BackendKind::Null;
-    platform::d3d9::setEnvironment(environment);
-    texture_tools::MemoryTextureEnvironment textures;
-    IDirect3D9* direct3d = Direct3DCreate9(D3D_SDK_VERSION);
-    D3DPRESENT_PARAMETERS p = d3d9_scenes::sceneParameters();
-    if (!direct3d || FAILED(direct3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING,
-                                                   &p, &textures.deviceInUse))) {
-        state.SkipWithError("no device");
-        if (direct3d) direct3d->Release();
-        platform::d3d9::setEnvironment({});
-        return;
-    }
-    IDirect3DDevice9* device = textures.deviceInUse;
-    setTextureEnvironment(&textures);
+    bench_device::ScopedDevice scoped(state, state.range(0) != 0);
+    IDirect3DDevice9* device = scoped.device();
+    if (!device) return;
     // The batch draws through a state cache with the vertex formats'
     // declarations and a shader core, as the render core's does.
     DXStateCache cache;
@@ -113,10 +102,6 @@ void BM_QuadBatchVsDirect(benchmark::State& state) {
     declarations.release();
     shaders.attach(nullptr, nullptr);
     cache.setDevice(nullptr);
-    setTextureEnvironment(nullptr);
-    device->Release();
-    direct3d->Release();
-    platform::d3d9::setEnvironment({});
 }
 BENCHMARK(BM_QuadBatchVsDirect)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 

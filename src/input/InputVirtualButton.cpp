@@ -164,6 +164,8 @@ double inputTime(const CurrentTime& time) { return time.real.time; }
 
 }  // namespace
 
+std::int32_t currentInputMode() { return inputMode(); }
+
 InputStillFrameFilter setInputStillFrameFilter(InputStillFrameFilter filter) {
     InputStillFrameFilter previous = gStillFrameFilter;
     gStillFrameFilter = filter ? filter : renderCoreStillFramesTake;

@@ -103,6 +103,9 @@ using InputStillFrameFilter = bool (*)(std::int32_t id, bool pressed);
 // Replaces the filter (null: the input box and the still frames of the
 // render core); gives back the one before.
 InputStillFrameFilter setInputStillFrameFilter(InputStillFrameFilter filter);
+// The input mode of the current game state (0 lets the player steer; the
+// still frames take the pointer in modes 2 and 3).
+std::int32_t currentInputMode();
 const char* const* buttonEventNames();
 // The longest event name a save record carries.
 constexpr std::uint32_t kInputEventNameLimit = 2047;

@@ -39,16 +39,10 @@ bool registerPostProcessingSource() {
 const char* const kProgramNames[PostProcessing::ProgramCount] = {
     "PS_HDR_blur", "PS_HDR_blursmall", "PS_HDR_bright", "PS_HDR_PoissonDOF", "PS_HDR_PoissonDOF_Debug"};
 
-struct ScreenQuadVertex {
-    float x, y, z;
-    D3DCOLOR color;
-    float u, v;
-};
-
+// The still frames' unit quad: position, then one texture coordinate.
 const D3DVERTEXELEMENT9 kQuadElements[] = {
     {0, 0, D3DDECLTYPE_FLOAT3, 0, D3DDECLUSAGE_POSITION, 0},
-    {0, 12, D3DDECLTYPE_D3DCOLOR, 0, D3DDECLUSAGE_COLOR, 0},
-    {0, 16, D3DDECLTYPE_FLOAT2, 0, D3DDECLUSAGE_TEXCOORD, 0},
+    {0, 12, D3DDECLTYPE_FLOAT2, 0, D3DDECLUSAGE_TEXCOORD, 0},
     D3DDECL_END(),
 };
 
@@ -94,11 +88,6 @@ bool PostProcessing::create(IDirect3DDevice9* device) {
         declaration_ = nullptr;
         return false;
     }
-    if (!quad_ && FAILED(device->CreateVertexBuffer(4 * sizeof(ScreenQuadVertex), D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY, 0,
-                                                    D3DPOOL_DEFAULT, &quad_, nullptr))) {
-        quad_ = nullptr;
-        return false;
-    }
     return true;
 }
 
@@ -110,26 +99,21 @@ void PostProcessing::release() {
     drop(vertexProgram_);
     for (auto*& program : pixelPrograms_) drop(program);
     drop(declaration_);
-    drop(quad_);
     device_ = nullptr;
 }
 
 bool PostProcessing::drawPass(Program program, IDirect3DBaseTexture9* source, IDirect3DBaseTexture9* second,
                               std::int32_t width, std::int32_t height, const float* constants, std::uint32_t count) {
     IDirect3DDevice9* device = device_;
-    if (!device || !quad_ || !pixelPrograms_[program] || width <= 0 || height <= 0) return false;
-    // The quad covers the target, shifted by the texel offsets (in pixels)
-    // so that texels land on pixels.
+    StillFrameRenderer* frames = gameCore.render ? &gameCore.render->stillFrames() : nullptr;
+    if (!device || !frames || !pixelPrograms_[program] || width <= 0 || height <= 0) return false;
+    if (!frames->data.vertexBufferReady() && !frames->data.createVertexBuffer(device)) return false;
+    // The unit quad (-0.5 to 0.5, v down) stretched over the target, shifted
+    // by the texel offsets (in pixels) so that texels land on pixels. The
+    // registers hold the matrix's columns.
     const float dx = 2.0f * renderSettings.hdrTexelOffsetX / static_cast<float>(width);
     const float dy = -2.0f * renderSettings.hdrTexelOffsetY / static_cast<float>(height);
-    const ScreenQuadVertex corners[4] = {{-1.0f + dx, 1.0f + dy, 0.5f, 0xFFFFFFFFu, 0.0f, 0.0f},
-                                   {1.0f + dx, 1.0f + dy, 0.5f, 0xFFFFFFFFu, 1.0f, 0.0f},
-                                   {-1.0f + dx, -1.0f + dy, 0.5f, 0xFFFFFFFFu, 0.0f, 1.0f},
-                                   {1.0f + dx, -1.0f + dy, 0.5f, 0xFFFFFFFFu, 1.0f, 1.0f}};
-    void* data = nullptr;
-    if (FAILED(quad_->Lock(0, sizeof corners, &data, D3DLOCK_DISCARD))) return false;
-    std::memcpy(data, corners, sizeof corners);
-    quad_->Unlock();
+    const float toTarget[16] = {2.0f, 0.0f, 0.0f, dx, 0.0f, -2.0f, 0.0f, dy, 0.0f, 0.0f, 0.0f, 0.5f, 0.0f, 0.0f, 0.0f, 1.0f};
 
     DWORD saved[std::size(kPassStates)];
     for (std::size_t i = 0; i < std::size(kPassStates); ++i) {
@@ -143,8 +127,7 @@ bool PostProcessing::drawPass(Program program, IDirect3DBaseTexture9* source, ID
         device->SetSamplerState(stage, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
         device->SetSamplerState(stage, D3DSAMP_MIPFILTER, D3DTEXF_NONE);
     }
-    static constexpr float kIdentity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-    device->SetVertexShaderConstantF(0, kIdentity, 4);
+    device->SetVertexShaderConstantF(0, toTarget, 4);
     const float texel[4] = {1.0f / static_cast<float>(width), 1.0f / static_cast<float>(height), 0.0f, 0.0f};
     device->SetPixelShaderConstantF(0, color, 1);
     device->SetPixelShaderConstantF(1, texel, 1);
@@ -152,10 +135,9 @@ bool PostProcessing::drawPass(Program program, IDirect3DBaseTexture9* source, ID
     device->SetTexture(0, source);
     device->SetTexture(1, second);
     device->SetVertexDeclaration(declaration_);
-    device->SetStreamSource(0, quad_, 0, sizeof(ScreenQuadVertex));
     device->SetVertexShader(vertexProgram_);
     device->SetPixelShader(pixelPrograms_[program]);
-    const HRESULT hr = device->DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2);
+    const bool drawn = frames->drawScreenQuad();
     device->SetVertexShader(nullptr);
     device->SetPixelShader(nullptr);
     device->SetTexture(0, nullptr);
@@ -169,7 +151,7 @@ bool PostProcessing::drawPass(Program program, IDirect3DBaseTexture9* source, ID
         gameCore.render->stateCache().forgetDrawBindings();
     }
     for (std::size_t i = 0; i < std::size(kPassStates); ++i) device->SetRenderState(kPassStates[i], saved[i]);
-    if (FAILED(hr)) return engineLog().error("Post-processing pass failed: %s", d3dErrorText(hr));
+    if (!drawn) return engineLog().error("Post-processing pass failed");
     return true;
 }
 
@@ -199,25 +181,25 @@ namespace {
 // bit of value 1024, else drawn over it.
 constexpr std::uint32_t kBlendAdd = 8, kBlendAlpha = 2;
 
-// Shows an effect frame as the still-frame item of its name (first in the
-// back layer), or deletes that item.
+// Shows an effect frame as the still-frame item of its name, or deletes
+// that item.
 void syncEffectItem(StillFrameData& data, const HdrEffectFrame& frame) {
-    StillFrameItem* item = data.find(frame.name);
+    StillFrameScriptDataItem* item = data.find(frame.name);
     if (!frame.shown) {
         if (item) data.deleteObject(item);
         return;
     }
-    if (!item) item = data.create(frame.name, frame.source.c_str(), frame.position[0], frame.position[1],
-                                  frame.size[0], frame.size[1]);
-    if (item->source != frame.source) {
-        item->source = frame.source;
-        item->state.textures[0] = nullptr;
-    }
-    item->layer = 1;
-    item->visible = true;
-    for (int i = 0; i < 3; ++i) item->color[i] = frame.color[i];
-    item->alpha = frame.color[3];
-    item->state.values[0] = (frame.itemFlags & kItemFlag1024) ? kBlendAdd : kBlendAlpha;
+    if (!item) item = data.create(frame.name, nullptr, frame.position[0], frame.position[1], frame.size[0],
+                                  frame.size[1]);
+    if (!item) return;
+    // The frame's item flags say the pass (bit 12); its order is the layer.
+    item->image.source.flags = (item->image.source.flags & ~std::uint32_t(SourcePostPass)) |
+                               (frame.itemFlags & SourcePostPass);
+    item->layer = frame.order;
+    if (frame.source != item->image.source.link.baseName()) item->image.setSource(*item, frame.source.c_str(), 0);
+    item->setVisible(true);
+    for (int i = 0; i < 4; ++i) item->color[i] = frame.color[i];
+    item->blend = (frame.itemFlags & kItemFlag1024) ? kBlendAdd : kBlendAlpha;
 }
 
 }  // namespace

@@ -65,5 +65,4 @@ private:
     IDirect3DVertexShader9* vertexProgram_ = nullptr;
     IDirect3DPixelShader9* pixelPrograms_[ProgramCount] = {};
     IDirect3DVertexDeclaration9* declaration_ = nullptr;
-    IDirect3DVertexBuffer9* quad_ = nullptr;
 };

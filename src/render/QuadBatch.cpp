@@ -8,6 +8,7 @@
 #include "effects/ParticlePoint.h"
 #include "foundation/Math.h"
 #include "model/VertexStreamFormat.h"
+#include "platform/d3d9/ShaderBody.h"
 #include "render/DXTextureHandler.h"
 #include "render/Material.h"
 #include "render/RenderCore.h"
@@ -51,6 +52,41 @@ std::uint32_t packColour(const float* rgb, float alpha) {
 
 D3DCOLORVALUE grey(float v, float a) { return D3DCOLORVALUE{v, v, v, a}; }
 
+// The still-frame post effects: the item's texture times its vertex colour,
+// then turned grey ("bw", 1) or brown ("sepia", 2) by the effect's power.
+// Constants: vertex c0-c3 the screen matrix (one column a register), pixel
+// c0 x the effect, y its power. Sampler 0 the item's image.
+constexpr std::int32_t kEffectSourceId = 270;
+const char* const kEffectSource = R"glsl(
+#if defined(VS_SF_EFFECT)
+#define mWorldViewProjection mat4(vc[0], vc[1], vc[2], vc[3])  // float4x4 : c0
+void main() {
+    gl_Position = vec4(d3d_Position.xyz, 1.0) * mWorldViewProjection;
+    d3d_Diffuse = d3d_Color0;
+    d3d_Texture[0] = vec4(d3d_TexCoord0.xy, 0.0, 1.0);
+}
+#else
+#define vEffect pc[0]  // float4 : c0
+layout(binding = 0) uniform sampler2D sImage;
+void main() {
+    vec4 c = texture(sImage, d3d_Texture[0].xy) * d3d_Diffuse;
+    float g = dot(c.rgb, vec3(0.299, 0.587, 0.114));
+    vec3 filtered = vEffect.x > 1.5 ? g * vec3(1.07, 0.74, 0.43) : vec3(g);
+    d3d_FragColor = vec4(mix(c.rgb, clamp(filtered, 0.0, 1.0), clamp(vEffect.y, 0.0, 1.0)), c.a);
+}
+#endif
+)glsl";
+
+std::vector<std::uint8_t> effectBody(std::uint8_t kind) {
+    platform::d3d9::ShaderBody body;
+    body.kind = kind;
+    body.profile = kind == 0 ? "vs_2_0" : "ps_2_0";
+    body.entryPoint = kind == 0 ? "VS_SF_EFFECT" : "PS_SF_EFFECT";
+    body.sourceId = kEffectSourceId;
+    body.defines = {{body.entryPoint, "1"}};
+    return platform::d3d9::writeShaderBody(body);
+}
+
 }  // namespace
 
 void stillFrameScreenMatrices(D3DMATRIX& view, D3DMATRIX& projection) {
@@ -64,7 +100,45 @@ void stillFrameScreenMatrices(D3DMATRIX& view, D3DMATRIX& projection) {
 
 QuadBatch::~QuadBatch() { release(); }
 
+void QuadBatch::releaseEffectPrograms() {
+    if (effectVertex_) effectVertex_->Release();
+    if (effectPixel_) effectPixel_->Release();
+    effectVertex_ = nullptr;
+    effectPixel_ = nullptr;
+    effectDevice_ = nullptr;
+}
+
+bool QuadBatch::applyItemEffect(IDirect3DDevice9* device) {
+    if (!state_ || state_->mode == 0 || state_->mode > 2 || !(state_->factor > 0.0f)) return false;
+    if (!shaders_ || shaders_->fixedPipeline() || !device) return false;
+    if (effectDevice_ != device) {
+        releaseEffectPrograms();
+        if (!platform::d3d9::shaderSource(kEffectSourceId)) platform::d3d9::registerShaderSource(kEffectSourceId, kEffectSource);
+        const auto vertex = effectBody(0), pixel = effectBody(1);
+        if (FAILED(device->CreateVertexShader(reinterpret_cast<const DWORD*>(vertex.data()), &effectVertex_)))
+            effectVertex_ = nullptr;
+        if (FAILED(device->CreatePixelShader(reinterpret_cast<const DWORD*>(pixel.data()), &effectPixel_)))
+            effectPixel_ = nullptr;
+        effectDevice_ = device;
+    }
+    if (!effectVertex_ || !effectPixel_) return false;
+    D3DMATRIX view, projection;
+    stillFrameScreenMatrices(view, projection);
+    // The screen matrix is the projection (the view is the identity); the
+    // registers take its columns.
+    float columns[16];
+    for (int c = 0; c < 4; ++c)
+        for (int r = 0; r < 4; ++r) columns[c * 4 + r] = projection.m[r][c];
+    device->SetVertexShaderConstantF(0, columns, 4);
+    const float effect[4] = {float(state_->mode), state_->factor, 0.0f, 0.0f};
+    device->SetPixelShaderConstantF(0, effect, 1);
+    cache_->setVertexShader(effectVertex_);
+    cache_->setPixelShader(effectPixel_);
+    return true;
+}
+
 bool QuadBatch::release() {
+    releaseEffectPrograms();
     used_ = drawn_ = 0;
     kind_ = KindNone;
     material_ = nullptr;
@@ -268,10 +342,13 @@ void QuadBatch::applyRunStates() {
         cache.setStage(1, C::StageTexCoordIndex, 0);
         cache.setStage(1, C::StageResultArg, D3DTA_CURRENT);
     }
-    // No programs: the fixed pipeline draws the batch.
+    // No programs: the fixed pipeline draws the batch, except an item's
+    // post effect.
     shaders.selectPrograms(nullptr, nullptr);
-    cache.setVertexShader(nullptr);
-    cache.setPixelShader(nullptr);
+    if (!applyItemEffect(cache.device())) {
+        cache.setVertexShader(nullptr);
+        cache.setPixelShader(nullptr);
+    }
     pass.cullMode = 0;
     pass.cullApplied = 0;
     if (!material_ && !state_) {
@@ -340,13 +417,13 @@ bool QuadBatch::flush() {
     return drawnOk;
 }
 
-void QuadBatch::drawList(std::vector<const StillFrameItem*>& items) {
+void QuadBatch::drawList(std::vector<StillFrameQuad>& quads) {
     flags |= FlagNewRun;
     flush();
-    for (const StillFrameItem* item : items) {
-        if (!item) continue;
-        const std::size_t quads = item->frames.empty() ? 1 : item->frames.size();
-        for (std::size_t q = 0; q < quads; ++q) {
+    for (const StillFrameQuad& record : quads) {
+        const StillFrameQuad* item = &record;
+        const std::int32_t frames = item->frames && item->frameCount > 0 ? item->frameCount : 1;
+        for (std::int32_t q = 0; q < frames; ++q) {
             if (flags & FlagParticles2D) {
                 flags |= FlagNewRun;
                 flush();
@@ -354,7 +431,7 @@ void QuadBatch::drawList(std::vector<const StillFrameItem*>& items) {
             flags &= ~FlagParticles2D;
             float corner[4] = {0.0f, 0.0f, 1.0f, 1.0f};  // x0, y0, x1, y1
             float uv[4] = {0.0f, 0.0f, 1.0f, 1.0f};
-            if (!item->frames.empty()) {
+            if (item->frames && item->frameCount > 0) {
                 const StillFrameFrame& frame = item->frames[q];
                 for (int i = 0; i < 4; ++i) corner[i] = frame.rect[i] + 0.5f;
                 std::memcpy(uv, frame.texCoords, sizeof uv);
@@ -391,7 +468,7 @@ void QuadBatch::drawList(std::vector<const StillFrameItem*>& items) {
     flags |= FlagNewRun;
     flush();
     state_ = nullptr;
-    items.clear();
+    quads.clear();
 }
 
 namespace {

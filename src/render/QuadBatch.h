@@ -14,8 +14,8 @@ class DXStateCache;
 class Material;
 struct ParticlePoint;
 class ShaderCore;
-class StillFrameItem;
 struct StillFrameItemState;
+struct StillFrameQuad;
 
 // The batch's 44-byte vertex.
 struct QuadVertex {
@@ -80,9 +80,9 @@ public:
     // Draws the pending run; true when nothing was pending or the draw
     // succeeded.
     bool flush();
-    // Draws still-frame items as quads (one a frame, or one for the whole
-    // image), then empties the list.
-    void drawList(std::vector<const StillFrameItem*>& items);
+    // Draws a batch of still-frame quad records (one quad a frame, or one
+    // for the whole image), then empties it.
+    void drawList(std::vector<StillFrameQuad>& quads);
     // Two triangles for every live point (in-view byte set) of a layer's
     // array, in one run, oriented by a SpriteOrientation mode; 2D particles
     // go to the still-frame screen (100 units a particle unit, y up from 768).
@@ -104,6 +104,11 @@ public:
 
 private:
     bool createBuffer(IDirect3DDevice9* device);
+    // The still-frame post effect ("bw", "sepia") of the pending item state
+    // on the programmable pipeline: its programs made current with their
+    // constants; false when the effect is off or cannot be drawn.
+    bool applyItemEffect(IDirect3DDevice9* device);
+    void releaseEffectPrograms();
     QuadVertex* lock(DWORD lockFlags, std::int32_t first, std::int32_t count);
     bool unlock();
     void applyRunStates();
@@ -119,6 +124,9 @@ private:
     Material* material_ = nullptr;
     const StillFrameItemState* state_ = nullptr;
     bool lightsSet_ = false;
+    IDirect3DDevice9* effectDevice_ = nullptr;
+    IDirect3DVertexShader9* effectVertex_ = nullptr;
+    IDirect3DPixelShader9* effectPixel_ = nullptr;
     D3DLIGHT9 lights_[3] = {};
 };
 

@@ -33,8 +33,6 @@ namespace {
 
 // The still frames' screen quad: two triangles of the 44-byte still-frame
 // vertex (position, normal, colour, two texture coordinates).
-constexpr UINT kStillFrameVertexBytes = 44;
-constexpr UINT kStillFrameVertices = 6;
 constexpr std::int32_t kFrameCounterWrap = 1000;
 
 VideoDevice* videoDevice() { return gameCore.video ? &gameCore.video->videoDevice : nullptr; }
@@ -172,29 +170,14 @@ void RenderCore::deviceCreated() {
     shaders_->pass.forgetAppliedTextures();
 }
 
-bool RenderCore::createStillFrameVertexBuffer() {
-    VideoDevice* video = videoDevice();
-    IDirect3DDevice9* device = video ? video->device() : nullptr;
-    if (!device) return false;
-    const HRESULT hr = device->CreateVertexBuffer(kStillFrameVertexBytes * kStillFrameVertices,
-                                                  D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY, 0, D3DPOOL_DEFAULT,
-                                                  &stillFrameVertexBuffer_, nullptr);
-    if (FAILED(hr)) {
-        stillFrameVertexBuffer_ = nullptr;
-        return engineLog().error("Can't create stillframe vertex buffer: %s", d3dErrorText(hr));
-    }
-    stillFrameVertexBuffer_->SetDebugName("stillframe vertex buffer");
-    stillFrames_->flags |= 0x2;
-    return true;
-}
-
 bool RenderCore::allocate_device() {
     VideoDevice* video = videoDevice();
     IDirect3DDevice9* device = video ? video->device() : nullptr;
     if (!device) return true;  // nothing to make without a device
     streamDeclarations_->allocate(device);  // a failure is logged; models then draw without declarations
-    if (stillFrameVertexBuffer_) engineLog().error("Can't allocate stillframe twice");
-    else if (!createStillFrameVertexBuffer()) return false;
+    if (stillFrames_->data.vertexBufferReady()) engineLog().error("Can't allocate stillframe twice");
+    else if (!stillFrames_->createVertexBuffer()) return false;
+    stillFrames_->flags |= 0x2;
     allocateRenderTargets();  // a missing target only skips its effect
     deviceObjectsAllocated_ = true;
     // With the device and its objects in place textures can load: a link
@@ -208,6 +191,7 @@ bool RenderCore::allocateDeviceData(std::int32_t flag) {
     if (!textureEnvironment().device()) return true;
     bool result = textures.allocateAll(true, flag != 0);
     // The still frames' media follow their textures.
+    if (!stillFrames_->data.restoreMedia()) result = false;
     stillFrames_->flags |= 0x4;
     // The resources in use get their device objects again.
     for (RenderDataManager role : {RenderDataManager::Model, RenderDataManager::Sprite, RenderDataManager::Particle})
@@ -227,12 +211,12 @@ bool RenderCore::renderSplash() {
     const std::string source = textureKey(std::filesystem::path(name).stem().string().c_str());
     if (!textures.findOrCreate(source.c_str(), 6, true) && !textures.importExternalTexture(path.c_str(), true))
         return true;
-    if (!stillFrameVertexBuffer_ && !createStillFrameVertexBuffer()) return false;
+    if (!stillFrames_->data.vertexBufferReady() && !stillFrames_->createVertexBuffer()) return false;
     StillFrameData& data = stillFrames_->data;
-    StillFrameItem* splash = data.create("splash", source.c_str(), 0.0f, 0.0f, 1024.0f, 768.0f);
+    StillFrameScriptDataItem* splash = data.create("splash", source.c_str(), 0.0f, 0.0f, 1024.0f, 768.0f);
     if (VideoDevice* video = videoDevice()) streamDeclarations_->allocate(video->device());
     const bool drawn = renderUIFrame();
-    data.deleteObject(splash);
+    if (splash) data.deleteObject(splash);
     return drawn;
 }
 
@@ -252,35 +236,18 @@ std::uint32_t RenderCore::refreshBackground() {
     return colour;
 }
 
+void RenderCore::releaseBuiltinTextures() {
+    builtinTextures.release();
+    stillFrames_->data.releaseMedia();
+}
+
+IDirect3DVertexBuffer9* RenderCore::stillFrameVertexBuffer() const { return stillFrames_->data.quadBuffer(); }
+
 bool RenderCore::renderUIFrame() {
     VideoDevice* device = videoDevice();
     if (!device || !device->beginFrame()) return false;
-    if (stillFrames_->flags & 0x1) renderStillFrames(0);
+    if (stillFrames_->flags & 0x1) stillFrames_->data.render(0);
     return device->presentScene();
-}
-
-TextureLink* RenderCore::stillFrameImage(const std::string& source) {
-    if (source.empty()) return nullptr;
-    for (auto& [name, link] : stillFrameImages_)
-        if (name == source) return link.get();
-    auto link = std::make_unique<TextureLink>();
-    link->init(source.c_str(), 0, 0, 0, 0);
-    link->allocateDefault(0, false);
-    stillFrameImages_.emplace_back(source, std::move(link));
-    return stillFrameImages_.back().second.get();
-}
-
-void RenderCore::renderStillFrames(std::int32_t layer) {
-    std::vector<StillFrameItem*> visible;
-    stillFrames_->data.collect(layer, visible);
-    if (visible.empty()) return;
-    std::vector<const StillFrameItem*> list;
-    list.reserve(visible.size());
-    for (StillFrameItem* item : visible) {
-        if (!item->state.textures[0]) item->state.textures[0] = stillFrameImage(item->source);
-        list.push_back(item);
-    }
-    quadBatch.drawList(list);
 }
 
 void RenderCore::meshCacheStep() {
@@ -353,9 +320,9 @@ bool RenderCore::mainLoop() {
         }
     }
     if (stillFrames_->flags & 0x1) {
-        renderStillFrames(1);
+        stillFrames_->data.render(1);
         quadBatch.flush();
-        renderStillFrames(0);
+        stillFrames_->data.render(0);
     }
     renderList.flags &= ~RenderList::FlagDrawingScene;
     if (++frameCounter >= kFrameCounterWrap) frameCounter = 0;
@@ -509,10 +476,7 @@ void RenderCore::releaseDeviceData() {
     deallocate(RenderDataManager::Particle);
     streamDeclarations_->release();
     quadBatch.release();
-    if (stillFrameVertexBuffer_) {
-        stillFrameVertexBuffer_->Release();
-        stillFrameVertexBuffer_ = nullptr;
-    }
+    stillFrames_->data.releaseMedia();
     stillFrames_->flags &= ~0x6u;
     postPasses.release();
     textures.deallocateAll();
@@ -525,8 +489,6 @@ void RenderCore::release() {
     clearStillFrameSlots();
     shaders_->release();
     stillFrames_->data.releaseAll();
-    for (auto& [name, link] : stillFrameImages_) link->release(false);
-    stillFrameImages_.clear();
     // The registered managers' records; the scene data go with the save
     // game that owns them.
     for (ResourceManagerBase* manager : dataManagers_)

@@ -45,14 +45,14 @@ struct CameraFrame {
     float focus[2] = {};
     bool valid = false;
 };
-class StillFrameItem;
+class StillFrameScriptDataItem;
 class DXStateCache;
 class DXStreamDeclarations;
 class ShaderCore;
 
 // What a still-frame slot points to; its first field is the still-frame item.
 struct StillFrameSlotHolder {
-    StillFrameItem* item = nullptr;
+    StillFrameScriptDataItem* item = nullptr;
 };
 
 // The still-frame slot block: 32 slots for still-frame items the renderer
@@ -156,12 +156,12 @@ public:
     // The object pass of a camera render mode: 10 takes the mode of the
     // state index.
     static std::int32_t objectPassMode(std::int32_t cameraMode, std::int32_t index);
-    // The still frames of a layer (1 or 0) through the quad batch.
-    void renderStillFrames(std::int32_t layer);
     // When the scene changes: the quad batch's counters and the render
     // list's draw items of the last frame.
     void clearRenderLists();
-    void releaseBuiltinTextures() { builtinTextures.release(); }
+    // The render core's own texture links let their textures go: the
+    // built-in ones and the still frames' images.
+    void releaseBuiltinTextures();
     // The per-frame resource step: the texture cache, then the collectors
     // of the model, sprite, movie, particle and scene-data managers.
     void updateResources();
@@ -303,26 +303,21 @@ public:
     RenderBuiltinTextures builtinTextures;
     // The vertex stream of the still frames' screen quad (null while the
     // device objects are released).
-    IDirect3DVertexBuffer9* stillFrameVertexBuffer() const { return stillFrameVertexBuffer_; }
+    IDirect3DVertexBuffer9* stillFrameVertexBuffer() const;
 
 private:
     bool deviceObjectsAllocated_ = false;
-    bool createStillFrameVertexBuffer();
     // The object pass of the current camera. The scene's render hook
     // (update phase 2) runs in the frame's own scene pass only, once a
     // frame; passes drawing the scene again into targets leave it out.
     void scenePass(std::int32_t index, bool sceneHook = true);
     void meshCacheStep();
-    TextureLink* stillFrameImage(const std::string& source);
 
-    IDirect3DVertexBuffer9* stillFrameVertexBuffer_ = nullptr;
     std::unique_ptr<StillFrameRenderer> stillFrames_;
     std::unique_ptr<DXStateCache> stateCache_;
     std::unique_ptr<ShaderCore> shaders_;
     // After the cache: it goes first and leaves the cache without it.
     std::unique_ptr<DXStreamDeclarations> streamDeclarations_;
-    // The links of the still frames' image sources, by source name.
-    std::vector<std::pair<std::string, std::unique_ptr<TextureLink>>> stillFrameImages_;
     // The scenes' rain maps; installed for the scenes while the core lives.
     std::unique_ptr<RainMapDataManager> rainData_;
     // The model resources; registered as the model data manager and

@@ -5,6 +5,7 @@
 #include "foundation/SettingsReader.h"
 #include "render/RenderCore.h"
 #include "render/shaders/ShaderCore.h"
+#include "ui/StillFrameSettings.h"
 
 RenderSettings renderSettings;
 
@@ -38,4 +39,5 @@ void RenderCore::readConfig() {
     // The alpha-test references of the draw paths and the shader debug name.
     shaders_->readAlphaSettings();
     shaders_->readDebugSettings();
+    readConsoleSettings(*gameCore.settings);
 }

@@ -164,9 +164,9 @@ bool RenderCore::allocateRenderTargets() {
 void RenderCore::renderTargetFrame(bool withStillFrames) {
     if (camera) scenePass(stateIndex(), false);
     if (withStillFrames && (stillFrames().flags & 0x1)) {
-        renderStillFrames(1);
+        stillFrames().data.render(1);
         quadBatch.flush();
-        renderStillFrames(0);
+        stillFrames().data.render(0);
     }
     quadBatch.flush();
 }

@@ -598,7 +598,7 @@ StillFrameData* stillFrameData() { return gameCore.render ? &gameCore.render->st
 
 void removeCrossFadeOverlay() {
     if (StillFrameData* frames = stillFrameData())
-        if (StillFrameItem* overlay = frames->find(kCrossFadeItem)) frames->deleteObject(overlay);
+        if (StillFrameScriptDataItem* overlay = frames->find(kCrossFadeItem)) frames->deleteObject(overlay);
 }
 
 // The fade time of an item's start (0 for a cross-fade, which cuts).
@@ -687,7 +687,7 @@ void CameraBlender::updateCrossFade(CameraBlendEntry& entry, const CurrentTime& 
     BlenderHeader& fade = entry.crossFade.envelope;
     fade.update(time);
     StillFrameData* frames = stillFrameData();
-    StillFrameItem* overlay = frames ? frames->find(kCrossFadeItem) : nullptr;
+    StillFrameScriptDataItem* overlay = frames ? frames->find(kCrossFadeItem) : nullptr;
     if (!fade.enabled || !entry.alive) {
         if (!fade.enabled) {
             if (overlay) frames->deleteObject(overlay);
@@ -698,8 +698,8 @@ void CameraBlender::updateCrossFade(CameraBlendEntry& entry, const CurrentTime& 
     if (!overlay && frames) overlay = frames->create(kCrossFadeItem, kScreenShotTexture, 0.0f, 0.0f, 1024.0f, 768.0f);
     if (!overlay) return;
     const float level = fade.level;
-    for (float& channel : overlay->color) channel = 0.5f * level;
-    overlay->alpha = level;
+    for (int i = 0; i < 3; ++i) overlay->color[i] = 0.5f * level;
+    overlay->color[3] = level;
 }
 
 void CameraBlender::stopEntry(CameraBlendEntry& entry) {

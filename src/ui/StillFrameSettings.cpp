@@ -27,3 +27,21 @@ void readToolsSettings(IniFile& settings) {
     readSetting(tools, "sf_helper_borders", s.helperBorders, 4.0f);
     readSetting(tools, "sf_helper_def_count", s.helperDefaultCount, 15);
 }
+
+void readConsoleSettings(IniFile& settings) {
+    StillFrameSettings& s = stillFrameSettings;
+    if (!s.consoleSwitchesRead) {
+        IniCategory& debug = settings.getCategory("debug");
+        readSetting(debug, "con_enable", s.conEnable, true);
+        readSetting(debug, "con_force_errors", s.conForceErrors, true);
+        s.consoleSwitchesRead = true;
+    }
+    IniCategory& console = settings.getCategory("console");
+    readSetting(console, "font_size", s.consoleFontSize, 0.85f);
+    readSetting(console, "font", s.consoleFont, "console");
+    readSetting(console, "scroll_pixels_per_sec", s.consoleScrollPixelsPerSecond, 300.0f);
+    readSetting(console, "hide_pixels_height", s.consoleHidePixelsHeight, 500.0f);
+    readSetting(console, "hide_duration", s.consoleHideDuration, 2.0f);
+    readSetting(console, "bottom_line", s.consoleBottomLine, 768.0f);
+    readSetting(console, "screen_log_lines_limit", s.consoleLinesLimit, 250);
+}

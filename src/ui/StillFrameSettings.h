@@ -24,11 +24,26 @@ struct StillFrameSettings {
     float helperTextSize = 1.0f;
     float helperBorders = 4.0f;
     std::int32_t helperDefaultCount = 15;
+    // Sections "debug" (the switches, read once) and "console": the screen
+    // console over the still frames.
+    bool conEnable = true;
+    bool conForceErrors = true;
+    float consoleFontSize = 0.85f;
+    std::string consoleFont = "console";
+    float consoleScrollPixelsPerSecond = 300.0f;
+    float consoleHidePixelsHeight = 500.0f;
+    float consoleHideDuration = 2.0f;
+    float consoleBottomLine = 768.0f;
+    std::int32_t consoleLinesLimit = 250;
+    bool consoleSwitchesRead = false;
 };
 
 extern StillFrameSettings stillFrameSettings;
 
 // Sections "debug" and "stillframe".
 void readStillFrameSettings(IniFile& settings);
+// Sections "debug" (the console switches, on the first call only) and
+// "console".
+void readConsoleSettings(IniFile& settings);
 // Section "tools".
 void readToolsSettings(IniFile& settings);

@@ -536,13 +536,13 @@ TEST(ThisMainLoop, TheDemoSplashClearedFramesAndTheStoneStillFrameOnTheGLBackend
     gameCore.paths = &paths;
     gameCore.packages = &packages;
     ASSERT_TRUE(packages.build());
-    StillFrameItem* stone = gameCore.render->stillFrames().data.create("demo_stone");
+    StillFrameScriptDataItem* stone = gameCore.render->stillFrames().data.create("demo_stone");
     ASSERT_NE(stone, nullptr);
-    stone->source = "stone";
-    stone->position[0] = 384.0f;
-    stone->position[1] = 256.0f;
-    stone->widthFactor = 256.0f;
-    stone->heightFactor = 256.0f;
+    ASSERT_TRUE(stone->image.setSource(*stone, "stone", 0));
+    stone->x = 384.0f;
+    stone->y = 256.0f;
+    stone->width = 256.0f;
+    stone->height = 256.0f;
     drawn = -1;
     for (const Recorded& r : runFrame(loop, 0.02))
         if (r.step == FrameStep::Drawing) drawn = r.detail;

@@ -117,7 +117,7 @@ std::vector<QuadVertex> bufferVertices(const QuadBatch& batch, std::int32_t coun
 }
 
 TEST_F(QuadBatchTest, StillFrameItemsBecomeQuads) {
-    StillFrameItem plain;
+    StillFrameQuad plain;
     plain.position[0] = 100.0f;
     plain.position[1] = 50.0f;
     plain.widthFactor = 200.0f;
@@ -126,10 +126,12 @@ TEST_F(QuadBatchTest, StillFrameItemsBecomeQuads) {
     plain.color[0] = 1.0f;
     plain.color[1] = 0.0f;
     plain.color[2] = 0.0f;
-    StillFrameItem framed;
-    framed.frames.resize(2);
-    framed.frames[1].texCoords[2] = 0.5f;
-    std::vector<const StillFrameItem*> items = {&plain, &framed};
+    StillFrameFrame frames[2];
+    frames[1].texCoords[2] = 0.5f;
+    StillFrameQuad framed;
+    framed.frames = frames;
+    framed.frameCount = 2;
+    std::vector<StillFrameQuad> items = {plain, framed};
     const std::uint64_t before = draws();
     batch.drawList(items);
     EXPECT_TRUE(items.empty());

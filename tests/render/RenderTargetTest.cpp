@@ -206,10 +206,12 @@ TEST_F(RenderTargetTest, BloomAloneShowsTheBloomFrameBehindTheOtherStillFrames) 
     EXPECT_EQ(bloom.color[0], 0.5f);
     EXPECT_FALSE(render_->effectFrames[0].shown);  // no depth of field
     // Shown as the still-frame item of that name, added over the scene.
-    StillFrameItem* item = render_->stillFrames().data.find("hdr_effect_bloom");
+    StillFrameScriptDataItem* item = render_->stillFrames().data.find("hdr_effect_bloom");
     ASSERT_NE(item, nullptr);
-    EXPECT_EQ(item->source, "prochdr5");
-    EXPECT_EQ(item->state.values[0], 8u);
+    EXPECT_STREQ(item->image.source.link.baseName(), "prochdr5");
+    EXPECT_EQ(item->blend, 8u);
+    EXPECT_EQ(item->layer, -1);
+    EXPECT_EQ(item->image.source.flags & SourcePostPass, std::uint32_t(SourcePostPass));
     EXPECT_EQ(render_->stillFrames().data.find("hdr_effect_depth_of_field"), nullptr);
 
     // With depth of field as well: its frame lies behind the bloom.

@@ -15,9 +15,8 @@
 
 namespace {
 
-struct Rgb {
-    int r, g, b;
-};
+using texture_test::near;
+using texture_test::Rgb;
 
 class TextureGLTest : public texture_test::TextureTest {
 protected:
@@ -41,14 +40,6 @@ protected:
         return {p[2], p[1], p[0]};
     }
 };
-
-::testing::AssertionResult near(const Rgb& seen, const Rgb& wanted, int tolerance) {
-    if (std::abs(seen.r - wanted.r) <= tolerance && std::abs(seen.g - wanted.g) <= tolerance &&
-        std::abs(seen.b - wanted.b) <= tolerance)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "seen (" << seen.r << ", " << seen.g << ", " << seen.b << "), wanted ("
-                                         << wanted.r << ", " << wanted.g << ", " << wanted.b << ")";
-}
 
 }  // namespace
 
@@ -116,17 +107,17 @@ TEST_F(TextureGLTest, PackedDdsAndJpgWithPngAlphaDrawWithTheirColoursAndAlpha) {
 // Still-frame quads through the quad batch: an opaque red item under a
 // half-transparent green one, over black.
 TEST_F(TextureGLTest, StillFrameQuadsBlendByTheirAlpha) {
-    StillFrameItem red;
+    StillFrameQuad red;
     red.widthFactor = 512.0f;  // the left half of the 1024 x 768 screen
     red.heightFactor = 768.0f;
     red.color[1] = red.color[2] = 0.0f;
-    StillFrameItem green;
+    StillFrameQuad green;
     green.position[0] = 256.0f;  // from a quarter to the right edge
     green.widthFactor = 768.0f;
     green.heightFactor = 768.0f;
     green.color[0] = green.color[2] = 0.0f;
     green.alpha = 0.5f;
-    std::vector<const StillFrameItem*> items = {&red, &green};
+    std::vector<StillFrameQuad> items = {red, green};
 
     attachStateCache();
     QuadBatch batch;

@@ -3,6 +3,9 @@
 // a render core whose library is the game core's.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -23,8 +26,22 @@
 #include "support/TestSupport.h"
 #include "textures/DdsWriter.h"
 #include "textures/MemoryTextureEnvironment.h"
+#include "ui/StillFrameData.h"
 
 namespace texture_test {
+
+// A colour read back from a picture, and its check within a tolerance.
+struct Rgb {
+    int r, g, b;
+};
+
+inline ::testing::AssertionResult near(const Rgb& seen, const Rgb& wanted, int tolerance) {
+    if (std::abs(seen.r - wanted.r) <= tolerance && std::abs(seen.g - wanted.g) <= tolerance &&
+        std::abs(seen.b - wanted.b) <= tolerance)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "seen (" << seen.r << ", " << seen.g << ", " << seen.b << "), wanted ("
+                                         << wanted.r << ", " << wanted.g << ", " << wanted.b << ")";
+}
 
 using FakeEnvironment = texture_tools::MemoryTextureEnvironment;
 
@@ -42,6 +59,8 @@ protected:
         TextureLibrary::mutableSettings() = TextureLibrarySettings();
     }
     void TearDown() override {
+        // Still-frame items hold texture links: they go before the textures.
+        render_->stillFrames().data.releaseAll();
         render_->textures.releaseAll();
         render_.reset();
         gameCore.render = savedRender_;

@@ -356,17 +356,17 @@ TEST(CameraCore, ACrossFadeLaysTheScreenshotOverTheCutAndFadesItOut) {
     stack.clear();
     camera.update(frameAt(0.25, 0.25));
     EXPECT_FLOAT_EQ(camera.pose.m[9], 4.0f);  // cut at once
-    StillFrameItem* overlay = frames.find("camera_blend");
+    StillFrameScriptDataItem* overlay = frames.find("camera_blend");
     ASSERT_NE(overlay, nullptr);
-    EXPECT_EQ(overlay->source, "procScreenShot");
-    EXPECT_EQ(overlay->widthFactor, 1024.0f);
-    EXPECT_EQ(overlay->heightFactor, 768.0f);
-    const float first = overlay->alpha;
+    EXPECT_STREQ(overlay->image.source.link.baseName(), "procscreenshot");
+    EXPECT_EQ(overlay->width, 1024.0f);
+    EXPECT_EQ(overlay->height, 768.0f);
+    const float first = overlay->color[3];
     EXPECT_GT(first, 0.0f);
     EXPECT_FLOAT_EQ(overlay->color[0], 0.5f * first);
     camera.update(frameAt(0.5, 0.25));
     ASSERT_EQ(frames.find("camera_blend"), overlay);
-    EXPECT_LT(overlay->alpha, first);
+    EXPECT_LT(overlay->color[3], first);
     camera.update(frameAt(1.25, 0.75));
     EXPECT_EQ(frames.find("camera_blend"), nullptr);  // faded out
     EXPECT_NE(gameCore.flags & kGameFlagCameraOverride, 0u);

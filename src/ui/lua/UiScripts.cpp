@@ -5,7 +5,9 @@
 #include <lua.hpp>
 #include <luabind/luabind.hpp>
 
+#include "foundation/Log.h"
 #include "script/ScriptBinding.h"
+#include "script/ScriptCall.h"
 #include "ui/StillFrameData.h"
 
 namespace {
@@ -20,13 +22,13 @@ struct StillFrameHandle {
 
 // "Image": a weak reference to a still-frame item.
 struct ImageHandle {
-    ScriptRef<StillFrameItem> ref;
-    StillFrameItem& item() const { return ref.require("Image"); }
+    ScriptRef<StillFrameScriptDataItem> ref;
+    StillFrameScriptDataItem& item() const { return ref.require("Image"); }
 };
 
-luabind::object wrapImage(lua_State* state, StillFrameItem* item) {
+luabind::object wrapImage(lua_State* state, StillFrameScriptDataItem* item) {
     if (!item) return luabind::object();
-    return luabind::object(state, ImageHandle{ScriptRef<StillFrameItem>(item->lifeToken())});
+    return luabind::object(state, ImageHandle{ScriptRef<StillFrameScriptDataItem>(item->lifeToken())});
 }
 
 const char* stillFrameClassof(const StillFrameHandle&) { return "StillFrame"; }
@@ -42,27 +44,44 @@ void stillFrameDeleteNamed(const StillFrameHandle& h, const char* name) { h.data
 int stillFrameCount(const StillFrameHandle& h) { return h.data().itemCount(); }
 
 const char* imageClassof(const ImageHandle&) { return "Image"; }
-// The image source as a texture; the render core links it at the next draw.
+// The image's texture.
 bool imageSet(const ImageHandle& h, const char* texture) {
-    StillFrameItem& item = h.item();
-    item.source = texture ? texture : "";
-    item.state.textures[0] = nullptr;
-    return true;
+    StillFrameScriptDataItem& item = h.item();
+    return item.image.setSource(item, texture, 0);
 }
 int imageGetOrder(const ImageHandle& h) { return h.item().layer; }
 void imageSetOrder(const ImageHandle& h, int v) { h.item().layer = v; }
-float imageGetX(const ImageHandle& h) { return h.item().position[0]; }
-void imageSetX(const ImageHandle& h, float v) { h.item().position[0] = v; }
-float imageGetY(const ImageHandle& h) { return h.item().position[1]; }
-void imageSetY(const ImageHandle& h, float v) { h.item().position[1] = v; }
-float imageGetWidth(const ImageHandle& h) { return h.item().widthFactor; }
-void imageSetWidth(const ImageHandle& h, float v) { h.item().widthFactor = v; }
-float imageGetHeight(const ImageHandle& h) { return h.item().heightFactor; }
-void imageSetHeight(const ImageHandle& h, float v) { h.item().heightFactor = v; }
-bool imageGetVisible(const ImageHandle& h) { return h.item().visible; }
-void imageSetVisible(const ImageHandle& h, bool v) { h.item().visible = v; }
+float imageGetX(const ImageHandle& h) { return h.item().x; }
+void imageSetX(const ImageHandle& h, float v) { h.item().x = v; }
+float imageGetY(const ImageHandle& h) { return h.item().y; }
+void imageSetY(const ImageHandle& h, float v) { h.item().y = v; }
+float imageGetWidth(const ImageHandle& h) { return h.item().width; }
+void imageSetWidth(const ImageHandle& h, float v) { h.item().width = v; }
+float imageGetHeight(const ImageHandle& h) { return h.item().height; }
+void imageSetHeight(const ImageHandle& h, float v) { h.item().height = v; }
+bool imageGetVisible(const ImageHandle& h) { return h.item().visible(); }
+void imageSetVisible(const ImageHandle& h, bool v) { h.item().setVisible(v); }
 
 }  // namespace
+
+bool callImageHandler(lua_State* state, const char* function, StillFrameScriptDataItem* item) {
+    if (!state || !checkScriptFunction(function)) return false;
+    const int top = lua_gettop(state);
+    bool ok = false;
+    try {
+        lua_getglobal(state, function);
+        wrapImage(state, item).push(state);
+        ok = lua_pcall(state, 1, 0, 0) == 0;
+        if (!ok) {
+            const char* message = lua_tostring(state, -1);
+            engineLog().scriptError("Lua [%s] Exception: %s", function, message ? message : "?");
+        }
+    } catch (...) {
+        ok = false;
+    }
+    lua_settop(state, top);
+    return ok;
+}
 
 void setStillFrameDataProvider(StillFrameData* (*provider)()) { gStillFrames = provider; }
 

@@ -4,6 +4,7 @@
 struct lua_State;
 class ScriptEngine;
 class StillFrameData;
+class StillFrameScriptDataItem;
 
 // Where "stillframe" finds the still frames at each call (the render
 // core's); without a provider its methods raise a script error.
@@ -13,6 +14,9 @@ void setStillFrameDataProvider(StillFrameData* (*provider)());
 // shows a texture ("set") at a place and size of the 1024 x 768 still-frame
 // screen ("x", "y", "width", "height"), in a layer ("order").
 void registerStillFrameClass(lua_State* state, ScriptEngine& engine);
+// Calls the global Lua function with the item as an "Image"; false when
+// the function is missing or raised an error (logged).
+bool callImageHandler(lua_State* state, const char* function, StillFrameScriptDataItem* item);
 // Registers "UnicodeEdit" and the global "unicode_edit".
 void registerUnicodeEditClass(lua_State* state, ScriptEngine& engine);
 // Registers "Frame".

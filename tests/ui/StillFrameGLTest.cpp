@@ -1,0 +1,197 @@
+// Still frames drawn on the GL backend of our Direct3D 9: the render
+// core's still frames draw their layers through the quad batch and the
+// picture is read back and checked by the colours of a few regions.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "render/QuadBatch.h"
+#include "render/TextureTestSupport.h"
+#include "render/VideoCore.h"
+#include "ui/StillFrameData.h"
+
+namespace {
+
+using texture_test::near;
+using texture_test::Rgb;
+
+// A texture of solid columns, left to right, opaque.
+std::vector<std::uint8_t> columns(const std::vector<Rgb>& colours, UINT columnWidth, UINT height) {
+    texture_tools::DdsImage image;
+    image.format = D3DFMT_A8R8G8B8;
+    image.width = UINT(colours.size()) * columnWidth;
+    image.height = height;
+    std::vector<std::uint8_t> texels;
+    for (UINT y = 0; y < height; ++y)
+        for (const Rgb& c : colours)
+            for (UINT x = 0; x < columnWidth; ++x)
+                texels.insert(texels.end(), {std::uint8_t(c.b), std::uint8_t(c.g), std::uint8_t(c.r), 255});
+    image.blocks.push_back(texels);
+    return texture_tools::writeDds(image);
+}
+
+class StillFrameGLTest : public texture_test::TextureTest {
+protected:
+    static constexpr UINT kWidth = 512, kHeight = 384;  // half the still-frame screen
+
+    void SetUp() override {
+        environment.backend = platform::d3d9::BackendKind::GL;
+        TextureTest::SetUp();
+        ASSERT_NE(device, nullptr) << allLines();
+        device->Release();
+        device = createDevice(windowed(kWidth, kHeight));
+        ASSERT_NE(device, nullptr);
+        env().deviceInUse = device;
+        env().files["white.dds"] = columns({{255, 255, 255}}, 8, 8);
+        env().files["strip.dds"] = columns({{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}}, 8, 8);
+        library().allocated = true;
+        attachStateCache();
+    }
+    void TearDown() override {
+        render_->quadBatch.release();
+        TextureTest::TearDown();
+    }
+
+    StillFrameData& data() { return render_->stillFrames().data; }
+    // A white-textured item in the colour given as drawn channels (1.0 full).
+    StillFrameScriptDataItem* item(const char* name, float x, float y, float w, float h, Rgb colour,
+                                   std::int32_t layer = 0, const char* texture = "white") {
+        StillFrameScriptDataItem* it = data().create(name);
+        EXPECT_TRUE(it->image.setSource(*it, texture, 0));
+        it->x = x;
+        it->y = y;
+        it->width = w;
+        it->height = h;
+        it->layer = layer;
+        it->color[0] = float(colour.r) / 510.0f;
+        it->color[1] = float(colour.g) / 510.0f;
+        it->color[2] = float(colour.b) / 510.0f;
+        return it;
+    }
+    // Clears to a colour and draws pass 0.
+    void draw(std::uint32_t clear = 0xFF000000u) {
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, clear, 1.0f, 0);
+        ASSERT_EQ(device->BeginScene(), S_OK);
+        data().render(0);
+        device->EndScene();
+        IDirect3DSurface9* back = nullptr;
+        device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back);
+        ASSERT_NE(back, nullptr);
+        D3DSURFACE_DESC desc{};
+        EXPECT_TRUE(platform::d3d9::readSurface(back, pixels_, desc));
+        back->Release();
+        ASSERT_EQ(desc.Width, kWidth);
+    }
+    // The colour at a point of the still-frame screen.
+    Rgb at(float x, float y) const {
+        const auto px = std::size_t(x * kWidth / 1024.0f), py = std::size_t(y * kHeight / 768.0f);
+        const std::uint8_t* p = pixels_.data() + (py * kWidth + px) * 4;
+        return {p[2], p[1], p[0]};
+    }
+
+    std::vector<std::uint8_t> pixels_;
+};
+
+TEST_F(StillFrameGLTest, HigherLayersDrawOverLowerOnesWhateverTheTableOrder) {
+    item("top", 300, 200, 300, 300, {0, 0, 255}, 5);
+    item("bottom", 100, 100, 300, 300, {255, 0, 0}, -3);
+    item("middle", 200, 150, 300, 300, {0, 255, 0}, 0);
+    draw();
+    EXPECT_TRUE(near(at(150, 150), {255, 0, 0}, 3));   // the bottom alone
+    EXPECT_TRUE(near(at(250, 200), {0, 255, 0}, 3));   // the middle over the bottom
+    EXPECT_TRUE(near(at(350, 300), {0, 0, 255}, 3));   // all three: the top
+    EXPECT_TRUE(near(at(50, 50), {0, 0, 0}, 3));
+}
+
+TEST_F(StillFrameGLTest, AnItemTurnedAboutItsCentreCoversADiamond) {
+    StillFrameScriptDataItem* it = item("turned", 312, 184, 400, 400, {255, 255, 255});
+    it->angle = 45.0f;
+    draw();
+    // Centre (512, 384); the diamond's tips lie 283 units away.
+    EXPECT_TRUE(near(at(512, 384), {255, 255, 255}, 3));
+    EXPECT_TRUE(near(at(512, 384 - 260), {255, 255, 255}, 3));
+    EXPECT_TRUE(near(at(512 + 260, 384), {255, 255, 255}, 3));
+    // The corners of the unturned square stay empty.
+    EXPECT_TRUE(near(at(312 + 10, 184 + 10), {0, 0, 0}, 3));
+    EXPECT_TRUE(near(at(712 - 10, 584 - 10), {0, 0, 0}, 3));
+}
+
+TEST_F(StillFrameGLTest, AShadowDarkensTheBandBesideTheItem) {
+    StillFrameScriptDataItem* it = item("shadowed", 200, 200, 200, 200, {255, 255, 255});
+    it->shadow.dx = it->shadow.dy = 8;
+    it->shadow.color[3] = 1.0f;  // black
+    draw(0xFF808080u);
+    EXPECT_TRUE(near(at(300, 300), {255, 255, 255}, 3));
+    EXPECT_TRUE(near(at(404, 300), {0, 0, 0}, 3));       // right of the item
+    EXPECT_TRUE(near(at(300, 404), {0, 0, 0}, 3));       // below it
+    EXPECT_TRUE(near(at(196, 300), {128, 128, 128}, 3)); // left: no shadow
+    EXPECT_TRUE(near(at(420, 300), {128, 128, 128}, 3)); // beyond the offset
+}
+
+TEST_F(StillFrameGLTest, AFrameOfAStripShowsItsPartOfTheTexture) {
+    StillFrameScriptDataItem* it = item("strip", 200, 200, 400, 200, {255, 255, 255}, 0, "strip");
+    it->image.frameCount = 4;
+    it->image.frame = 2;
+    draw();
+    EXPECT_TRUE(near(at(400, 300), {0, 0, 255}, 3));
+    it->image.frame = -1;  // no strip: the whole texture
+    draw();
+    EXPECT_TRUE(near(at(250, 300), {255, 0, 0}, 3));
+    EXPECT_TRUE(near(at(550, 300), {255, 255, 255}, 3));
+    it->image.frame = 0;
+    it->image.frameCount = 0;  // no frames: the whole texture as well
+    draw();
+    EXPECT_TRUE(near(at(350, 300), {0, 255, 0}, 3));
+}
+
+TEST_F(StillFrameGLTest, HalfTransparentBlackOverWhiteGivesMidGrey) {
+    item("white", 100, 100, 400, 400, {255, 255, 255}, 0);
+    StillFrameScriptDataItem* black = item("black", 300, 100, 400, 400, {0, 0, 0}, 1);
+    black->color[3] = 0.5f;
+    draw();
+    EXPECT_TRUE(near(at(200, 300), {255, 255, 255}, 3));
+    EXPECT_TRUE(near(at(400, 300), {128, 128, 128}, 4));
+    EXPECT_TRUE(near(at(600, 300), {0, 0, 0}, 3));
+}
+
+TEST_F(StillFrameGLTest, BlurCopiesSpreadAnEdgeOnlyWhilePostProcessing) {
+    StillFrameScriptDataItem* it = item("blurred", 300, 300, 200, 200, {255, 255, 255});
+    it->animation.blur = 2;
+    it->animation.blurPower = 8.0f;  // rings 20 and 40 units out
+    draw();
+    EXPECT_TRUE(near(at(515, 400), {0, 0, 0}, 3));
+    render_->postProcessing = 1;
+    draw();
+    const Rgb spread = at(515, 400);
+    EXPECT_GT(spread.r, 40);
+    EXPECT_TRUE(near(at(560, 400), {0, 0, 0}, 3));  // beyond the last ring
+    // The fixed pipeline has no post-processing.
+    VideoCore video;
+    video.fixedPipeline = true;
+    testing_support::ScopedCoreMember<VideoCore> fixed(gameCore.video, &video);
+    draw();
+    EXPECT_TRUE(near(at(515, 400), {0, 0, 0}, 3));
+}
+
+TEST_F(StillFrameGLTest, BlackAndWhiteGreysTheItemOnTheProgrammablePipelineOnly) {
+    StillFrameScriptDataItem* it = item("effect", 200, 200, 400, 200, {255, 255, 255}, 0, "strip");
+    ASSERT_TRUE(it->animation.setPostProces("bw"));
+    it->animation.postPower = 1.0f;
+    draw();
+    const Rgb red = at(250, 300), green = at(350, 300);
+    EXPECT_TRUE(near(red, {76, 76, 76}, 4));
+    EXPECT_TRUE(near(green, {150, 150, 150}, 4));
+    // Half the power: half way between the colour and its grey.
+    it->animation.postPower = 0.5f;
+    draw();
+    EXPECT_TRUE(near(at(250, 300), {166, 38, 38}, 4));
+    // The fixed pipeline shows the colours as they are.
+    it->animation.postPower = 1.0f;
+    VideoCore video;
+    video.fixedPipeline = true;
+    testing_support::ScopedCoreMember<VideoCore> fixed(gameCore.video, &video);
+    draw();
+    EXPECT_TRUE(near(at(250, 300), {255, 0, 0}, 3));
+}
+
+}  // namespace
