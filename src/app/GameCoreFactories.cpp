@@ -16,6 +16,9 @@
 #include "scene/SceneContext.h"
 #include "scene/SceneDataManager.h"
 #include "scene/Trigger.h"
+#include "sound/Sound.h"
+#include "sound/SoundBank.h"
+#include "sound/SoundCore.h"
 
 namespace {
 
@@ -97,9 +100,19 @@ GameObject* GameCore::loadCreatePhysicsTrigger(const char* name) {
     return nullptr;
 }
 
-GameObject* GameCore::loadCreateSound(const char* name) {
-    engineLog().systemError("Can't create new sound instance [%s] for loading. Create dummy", text(name));
-    return nullptr;
+GameObject* GameCore::loadCreateSound(const char* name, GameObjectLink scene, std::uint32_t channel) {
+    SoundCore* core = sound;
+    const std::int32_t list = static_cast<std::int32_t>(channel);
+    BankSound* bankSound = core && list < kSoundChannelCount ? core->bank->findByAlias(list, text(name)) : nullptr;
+    // At master volume 0 a silent sound takes the saved place.
+    Sound* made = bankSound ? core->bank->createSound(bankSound, 0, text(name), false, true) : nullptr;
+    if (!made) {
+        engineLog().systemError("Can't create new sound instance [%s] for loading. Create dummy", text(name));
+        return nullptr;
+    }
+    made->setSceneLink(parentScene(scene) ? scene.value : 0);
+    if (!made->getSceneLink()) core->adoptGlobalSound(made);
+    return made;
 }
 
 GameObject* GameCore::loadCreateLight(const char* name, GameObjectLink scene) {
@@ -159,6 +172,15 @@ std::int32_t checkObjectForLoading(const ObjectRepository::SavedRecord& record, 
         return sprite.read(stream);
     }
     if (record.type == ObjectParticle) return Particle::checkRecord(stream);
+    if (record.type == ObjectSound) {
+        if (record.subtype >= static_cast<std::uint32_t>(kSoundChannelCount)) {
+            engineLog().error("Can't load sound [%s]: Use valid sound channel", name);
+            return -1;
+        }
+        const std::int32_t result = Sound::checkRecord(stream);
+        if (result < 0) engineLog().error("Can't load sound [%s]: its saved record is damaged", name);
+        return result;
+    }
     if (record.type == ObjectGrid) {
         GridRecord grid;
         return grid.read(stream);
@@ -182,7 +204,7 @@ GameObject* createObjectForLoading(std::uint32_t type, const char* name, std::ui
     case ObjectScene: return gameCore.loadCreateScene(name);
     case ObjectTrigger: return gameCore.loadCreateTrigger(name, parent, subtype);
     case ObjectPhysicsTrigger: return gameCore.loadCreatePhysicsTrigger(name);
-    case ObjectSound: return gameCore.loadCreateSound(name);
+    case ObjectSound: return gameCore.loadCreateSound(name, parent, subtype);
     case ObjectLight: return gameCore.loadCreateLight(name, parent);
     case ObjectDialog: return gameCore.loadCreateDialog(name, parent);
     case ObjectSprite: return gameCore.loadCreateSprite(name, parent);

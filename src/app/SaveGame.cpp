@@ -24,6 +24,7 @@
 #include "script/ScriptCall.h"
 #include "script/ScriptEngine.h"
 #include "script/VariablesCore.h"
+#include "sound/SoundBank.h"
 #include "sound/SoundCore.h"
 #include "ui/StillFrameData.h"
 
@@ -356,8 +357,10 @@ bool SaveGame::finalizeRenderScene() {
 
 void SaveGame::releaseUnreferencedData() {
     if (gameCore.render) gameCore.render->resetResources();
-    // The animation, morph, sound and physics managers release their
-    // unreferenced data here once they exist.
+    // The sound buffers of sounds no longer used are given back, and new
+    // ones wait for the end of the load. The animation, morph and physics
+    // managers release their unreferenced data here once they exist.
+    if (gameCore.sound) gameCore.sound->bank->deallocateAll();
     engineLog().flush();
 }
 
@@ -378,6 +381,10 @@ bool SaveGame::initializeLoadedData() {
         result = false;
     }
     setProgress(14, 1.0f);
+    if (gameCore.sound && !gameCore.sound->bank->allocateAll()) {
+        engineLog().error("Fail to allocate sound data");
+        result = false;
+    }
     if (gameCore.animation && !gameCore.animation->animations().allocateAll()) {
         engineLog().error("Fail to allocate animation data");
         result = false;
@@ -416,6 +423,7 @@ bool SaveGame::gameOver() {
                   "delayed call instead)");
     setSoundScene(nullptr);
     log.info("----------------- Finalize current game ----------------------");
+    if (gameCore.sound) gameCore.sound->releaseGlobalSounds();
     releaseScenes();
     log.message("Reset globals variables values");
     if (gameCore.variables && !gameCore.variables->globals().initialize()) log.info("Can't reset globals data");

@@ -11,6 +11,7 @@
 #include "app/SaveGame.h"
 #include "foundation/TimeCore.h"
 #include "resources/FilePackageDBData.h"
+#include "resources/LoadingProgress.h"
 #include "resources/PackageDatabase.h"
 #include "script/ScriptVariable.h"
 #include "script/VariablesCore.h"
@@ -155,8 +156,8 @@ void BankSound::updateInstances(double now) {
 bool BankSound::push(Sound* sound) {
     if (std::find(sounds.begin(), sounds.end(), sound) != sounds.end())
         return engineLog().resourceError("Can't push sound [%s] in [%s] from alias [%s]: Already pushed",
-                                         sound->name.c_str(), name(), alias());
-    if (gameCore.debugFlags & DebugSoundLog) engineLog().resourceInfo("PUSH sound [%s] in [%s]", sound->name.c_str(), name());
+                                         sound->getName(), name(), alias());
+    if (gameCore.debugFlags & DebugSoundLog) engineLog().resourceInfo("PUSH sound [%s] in [%s]", sound->getName(), name());
     GameSoundLock lock;
     sounds.push_back(sound);
     return true;
@@ -167,7 +168,7 @@ bool BankSound::pop(Sound* sound) {
     const auto found = std::find(sounds.begin(), sounds.end(), sound);
     if (found == sounds.end()) {
         engineLog().resourceError("Cannot pop sound [%s] from [%s] from alias [%s]: Not pushed now",
-                                  sound->name.c_str(), name(), alias());
+                                  sound->getName(), name(), alias());
         return true;
     }
     *found = sounds.back();
@@ -280,6 +281,46 @@ Sound* SoundBank::createSound(BankSound* bankSound, std::uint32_t flags, const c
         return nullptr;
     }
     return sound;
+}
+
+namespace {
+
+// Runs work on every bank sound that wants it, reporting the fraction done
+// on a progress stage and the stage's end.
+template <class Wants, class Work>
+bool forEachBankSound(std::vector<BankSound*> (&lists)[kSoundChannelCount], std::int32_t stage, Wants wants,
+                      Work work) {
+    std::size_t count = 0;
+    for (auto& list : lists) count += static_cast<std::size_t>(std::count_if(list.begin(), list.end(), wants));
+    bool ok = true;
+    std::size_t done = 0;
+    for (auto& list : lists)
+        for (BankSound* sound : list) {
+            if (!wants(sound)) continue;
+            reportLoadingProgress(stage, static_cast<float>(done) / static_cast<float>(count));
+            if (!work(*sound)) ok = false;
+            ++done;
+        }
+    reportLoadingProgress(stage, 1.0f);
+    return ok;
+}
+
+}  // namespace
+
+bool SoundBank::deallocateAll() {
+    GameSoundLock lock;
+    buffersAllocated = false;
+    return forEachBankSound(
+        lists_, 6, [](const BankSound* sound) { return sound->source.isOpen() && sound->sounds.empty(); },
+        [](BankSound& sound) { return sound.deallocateInstances(); });
+}
+
+bool SoundBank::allocateAll() {
+    GameSoundLock lock;
+    buffersAllocated = forEachBankSound(
+        lists_, 12, [](const BankSound* sound) { return !sound->source.isOpen() && !sound->sounds.empty(); },
+        [](BankSound& sound) { return sound.allocateInstances(); });
+    return buffersAllocated;
 }
 
 bool SoundBank::releasePackages() {

@@ -115,9 +115,7 @@ TEST(SoundBank, CachedInstanceIsDuplicatedAndGoesOnceASecondExists) {
 TEST(SoundBank, PushAndPopListEachSoundOnce) {
     SoundBank bank;
     BankSound* click = bank.acquire(SoundChannelEffect, "click", "click_alias");
-    Sound a, b;
-    a.name = "a";
-    b.name = "b";
+    Sound a(nullptr, "a", false, false), b(nullptr, "b", false, false);
     EXPECT_TRUE(click->push(&a));
     EXPECT_TRUE(click->push(&b));
     EXPECT_FALSE(click->push(&a));
@@ -135,8 +133,7 @@ TEST(SoundBank, ReleasePackagesKeepsAChannelWithUsers) {
     SoundBank& bank = *world.core.bank;
     BankSound* click = bank.acquire(SoundChannelEffect, "click", "direct");
     ASSERT_TRUE(bank.acquire(SoundChannelMusic, "song", "direct")->open());
-    Sound user;
-    user.name = "user";
+    Sound user(nullptr, "user", false, false);
     ASSERT_TRUE(click->push(&user));
     EXPECT_FALSE(bank.releasePackages());
     EXPECT_TRUE(world.log().contains("Not all sounds released from sound package effect"));

@@ -397,14 +397,16 @@ TEST(SoundCore, AStoppedMoviesSoundFadesOutAndIsLeftToTheSoundCode) {
     core.setup.disabled = true;
     ASSERT_TRUE(core.initialize());
     movieSettings().soundFadeInTime = 2.5f;
-    Sound sound;
+    Sound sound(nullptr, "intro", false, false);
     MovieInstance instance("intro");
     instance.sound = &sound;
     instance.flags |= kMoviePlaying;
     EXPECT_TRUE(stopMovieInstance(&instance));
     EXPECT_EQ(instance.sound, nullptr);
-    EXPECT_TRUE(sound.fading);
-    EXPECT_FLOAT_EQ(sound.fadeSeconds, 2.5f);
+    // The envelope runs from full level down to silence over 2.5 s.
+    EXPECT_TRUE(sound.blend().isEnabled());
+    EXPECT_FLOAT_EQ(sound.blend().level, 1.0f);
+    EXPECT_NEAR(1.0 / sound.blend().end.rate, 2.5, 1e-6);
     EXPECT_NE(sound.flags & Sound::kAutoRelease, 0u);
     movieSettings() = MovieSettings();
     setMovieSoundFade(nullptr);
