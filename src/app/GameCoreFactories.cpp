@@ -2,6 +2,8 @@
 // scene of the saved object (where its type has one), gets the resource
 // record of the object's name and makes an empty object in that scene; the
 // object then reads its own saved state.
+#include <string>
+
 #include "app/GameCore.h"
 #include "app/ObjectFactories.h"
 #include "app/SaveGame.h"
@@ -103,12 +105,21 @@ GameObject* GameCore::loadCreatePhysicsTrigger(const char* name) {
 GameObject* GameCore::loadCreateSound(const char* name, GameObjectLink scene, std::uint32_t channel) {
     SoundCore* core = sound;
     const std::int32_t list = static_cast<std::int32_t>(channel);
-    BankSound* bankSound = core && list < kSoundChannelCount ? core->bank->findByAlias(list, text(name)) : nullptr;
-    // At master volume 0 a silent sound takes the saved place.
-    Sound* made = bankSound ? core->bank->createSound(bankSound, 0, text(name), false, true) : nullptr;
-    if (!made) {
+    if (!core || list >= kSoundChannelCount) {
         engineLog().systemError("Can't create new sound instance [%s] for loading. Create dummy", text(name));
         return nullptr;
+    }
+    // The saved name is the alias, but for the scene's ambient sounds,
+    // whose alias their ambient set gives.
+    const std::string ambient = ambientSoundAlias(name);
+    BankSound* bankSound = core->bank->findByAlias(list, ambient.empty() ? text(name) : ambient.c_str());
+    // At master volume 0 a silent sound takes the saved place.
+    Sound* made = core->bank->createSound(bankSound, 0, text(name), false, true);
+    if (!made) {
+        // A sound whose alias names no resource comes back as a dummy that
+        // plays nothing, so the rest of the game loads.
+        engineLog().systemError("Can't create new sound instance [%s] for loading. Create dummy", text(name));
+        made = new Sound(bankSound, text(name), false, false);
     }
     made->setSceneLink(parentScene(scene) ? scene.value : 0);
     if (!made->getSceneLink()) core->adoptGlobalSound(made);

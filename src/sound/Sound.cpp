@@ -258,6 +258,12 @@ bool Sound::play(bool allocate, bool autorelease) {
     return true;
 }
 
+bool Sound::restore() {
+    flags &= ~(kPlaying | kAutoReleaseArmed);
+    if (play(false, false)) return true;
+    return engineLog().error("Can't restore sound [%s]", name);
+}
+
 bool Sound::stop(bool withEvent) {
     GameSoundLock lock;
     if (!(flags & (kConnected | kMuted))) return false;
@@ -407,9 +413,8 @@ bool Sound::updateEnvelope(const CurrentTime& time) {
             return true;
         }
         if (flags & kRestorePending) {
-            flags &= ~kPlaying;
             restored = true;
-            if (!play(false, false)) engineLog().error("Can't restore sound [%s]", name);
+            restore();
         }
     }
     const CurrentTime sample =

@@ -106,6 +106,10 @@ public:
     // sound ends finished and its owner deletes it).
     bool play(bool allocate, bool autorelease);
     bool stop(bool withEvent);
+    // Plays again from the start a sound that was playing (a loaded one,
+    // or one whose scene came back); the play of an automatic sound goes
+    // on being its last.
+    bool restore();
     // The script's volume 0..100; applied with the distance factor and the
     // channel volumes, muting or unmuting as the result is silent or not.
     bool setVolume(float volume);

@@ -61,8 +61,13 @@ void installSceneSoundHooks() {
     hooks.soundRestore = [](GameObject& object, const CurrentTime&) {
         Sound* sound = asSound(object);
         if (!sound || !sound->playing() || (sound->flags & Sound::kConnected) || sound->muted()) return;
-        sound->flags &= ~Sound::kPlaying;
-        if (!sound->play(false, false)) engineLog().error("Can't restore sound [%s]", sound->getName());
+        sound->restore();
+    };
+    hooks.soundStartBlend = [](GameObject& object, float fadeIn, float blend) {
+        if (Sound* sound = asSound(object)) sound->startBlend(fadeIn, blend);
+    };
+    hooks.soundFade = [](GameObject& object, float seconds) {
+        if (Sound* sound = asSound(object)) sound->fade(seconds);
     };
     hooks.soundRefresh = [](GameObject& object) {
         Sound* sound = asSound(object);

@@ -8,7 +8,10 @@
 #include <cstring>
 #include <string>
 
+#include "app/SaveFileFixture.h"
 #include "foundation/DataStream.h"
+#include "scene/ObjectRepository.h"
+#include "scene/Scene.h"
 #include "scene/CameraFixture.h"
 #include "script/ScriptTestFixture.h"
 #include "script/lua/BlenderScript.h"
@@ -297,4 +300,75 @@ TEST(SoundScript, DamagedSavedRecordsAreRefusedWithoutChangingTheSound) {
     std::string copy = bytes;
     MemoryStream check(copy.data(), size);
     EXPECT_EQ(Sound::checkRecord(check), size);
+}
+
+namespace {
+
+// A game that saves and restores, with sound on the null output and the
+// ambient set "default" naming the sound "wind".
+struct SoundGameWorld {
+    SoundGameWorld()
+        : save("sounds.ambient.3d.ambient_default string wind\n"),
+          sound({oggFile("wind", "ambient", oggBytes("length 3.0\ntone 220 3.0\n")),
+                 oggFile("bell", "effect", oggBytes("length 3.0\ntone 660 3.0\n"))}) {
+        // Saves go to the game's user folder, packages come from the sounds'.
+        gameCore.paths = &save.paths;
+        registerBlenderClass(save.f.lua.state, save.f.lua.engine);
+        registerSoundClasses(save.f.lua.state, save.f.lua.engine);
+    }
+    ~SoundGameWorld() { save.f.game->releaseScenes(); }
+    // Frames of the current scene's object updates, each step seconds long,
+    // until done says so (at most 60).
+    template <class Done>
+    bool framesUntil(Done done, double step = 0.1) {
+        for (int i = 0; i < 60; ++i) {
+            Scene* scene = save.f.game->currentScene();
+            if (!scene) return false;
+            time += step;
+            scene->updatePhase0(frameAt(time, step), 0);
+            scene->updatePhase1(frameAt(time, step), 0);
+            if (done()) return true;
+        }
+        return false;
+    }
+    Sound* sceneSound(std::uint32_t list, const char* name) {
+        Scene* scene = save.f.game->currentScene();
+        const std::int32_t index = scene ? scene->findSound(list, name) : -1;
+        return index >= 0 ? dynamic_cast<Sound*>(gameCore.objects->getObject(scene->sounds[list][index])) : nullptr;
+    }
+
+    testing_support::SaveFileFixture save;
+    SoundWorld sound;
+    double time = 0.0;
+};
+
+bool audible(const Sound* sound) {
+    return sound && sound->playing() && sound->instance() && sound->instance()->buffer->playing();
+}
+
+}  // namespace
+
+TEST(SoundGame, TheSceneAmbientSetPlaysAndASavedGameRestoresAPlayingSceneSound) {
+    SoundGameWorld w;
+    ASSERT_TRUE(w.save.runPosted("game:load('intro')\n"
+                                 "bell = soundManager:create(SoundManager.Effect, 'bell', 'bell')\n"
+                                 "played = bell:play()"));
+    EXPECT_EQ(w.save.text("played"), "true");
+    // The default set's ambient sound starts with its envelope.
+    ASSERT_TRUE(w.framesUntil([&] { return audible(w.sceneSound(3, "auto#amb@snd=default")); }));
+    EXPECT_STREQ(w.sceneSound(3, "auto#amb@snd=default")->bankSound()->name(), "wind");
+
+    ASSERT_TRUE(w.save.runPosted("saved = game:save('slot1')\n"
+                                 "game:restore('slot1')\n"
+                                 "restored = game:state()"));
+    EXPECT_EQ(w.save.text("saved"), "true");
+    EXPECT_EQ(w.save.text("restored"), "true");
+    // Both come back playing, each of its own resource.
+    Sound* bell = w.sceneSound(0, "bell");
+    ASSERT_NE(bell, nullptr);
+    EXPECT_TRUE(audible(bell));
+    ASSERT_TRUE(w.framesUntil([&] { return audible(w.sceneSound(3, "auto#amb@snd=default")); }));
+    EXPECT_STREQ(w.sceneSound(3, "auto#amb@snd=default")->bankSound()->name(), "wind");
+    ASSERT_TRUE(w.save.runPosted("found = soundManager:get(SoundManager.Effect, 'bell'):name()"));
+    EXPECT_EQ(w.save.text("found"), "bell");
 }
