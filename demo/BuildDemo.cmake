@@ -9,6 +9,7 @@
 #   SHADERPACK the shader packer (the compiled-shader package beside the game)
 #   SCENEWRITE the scene writer
 #   MODELWRITE the model writer
+#   OGGWRITE  the sound writer
 #   STAMP     written last, when everything succeeded
 #
 # Layout of the sources and where each part goes:
@@ -20,12 +21,13 @@
 #   scenes/<name>.txt             -> STAGE/scenes/<name>.ms4 and the resources
 #                                    beside it (.sky, .ls, .wp, .as)
 #   models/<name>.txt             -> STAGE/models/<model>.mh4 and .my3
+#   sounds/<name>.txt             -> STAGE/sounds/<name>.ogg
 #   packages/<folder>/<name>.manifest -> OUTPUT/<folder>/<name>.pak
 # Manifests name their files relative to their own folder, as the stage
 # holds them: scripts as they are, variables compiled.
 cmake_minimum_required(VERSION 3.25)
 
-foreach(var SOURCE STAGE OUTPUT GAME PACKTOOL VARWRITE TEXWRITE SHADERPACK SCENEWRITE MODELWRITE STAMP)
+foreach(var SOURCE STAGE OUTPUT GAME PACKTOOL VARWRITE TEXWRITE SHADERPACK SCENEWRITE MODELWRITE OGGWRITE STAMP)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "BuildDemo.cmake: ${var} is not set")
   endif()
@@ -62,6 +64,15 @@ foreach(source IN LISTS model_sources)
   execute_process(COMMAND "${MODELWRITE}" "${source}" "${STAGE}/models" RESULT_VARIABLE result OUTPUT_QUIET)
   if(NOT result EQUAL 0)
     message(FATAL_ERROR "demo: model file [${source}] failed")
+  endif()
+endforeach()
+
+file(GLOB sound_sources "${STAGE}/sounds/*.txt")
+foreach(source IN LISTS sound_sources)
+  get_filename_component(name "${source}" NAME_WE)
+  execute_process(COMMAND "${OGGWRITE}" "${source}" "${STAGE}/sounds/${name}.ogg" RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "demo: sound file [${source}] failed")
   endif()
 endforeach()
 

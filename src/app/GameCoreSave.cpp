@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "app/GameCore.h"
-#include "sound/SoundCore.h"
 #include "app/ObjectFactories.h"
 #include "app/SaveGame.h"
 #include "foundation/DataStream.h"
@@ -122,8 +121,6 @@ std::int32_t GameCore::load_all(DataStream& stream) {
         engineLog().flush();
         return -1;
     }
-    // Global sounds are objects of the table the load replaces.
-    if (sound) sound->releaseGlobalSounds();
     if (variables && !variables->globals().initialize()) engineLog().info("Can't reset globals data");
     cameraMode = kCameraModeStillframe;
     std::int32_t total = 0;

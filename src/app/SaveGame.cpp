@@ -423,7 +423,6 @@ bool SaveGame::gameOver() {
                   "delayed call instead)");
     setSoundScene(nullptr);
     log.info("----------------- Finalize current game ----------------------");
-    if (gameCore.sound) gameCore.sound->releaseGlobalSounds();
     releaseScenes();
     log.message("Reset globals variables values");
     if (gameCore.variables && !gameCore.variables->globals().initialize()) log.info("Can't reset globals data");
@@ -458,6 +457,8 @@ bool SaveGame::releaseScenes() {
         }
         gameCore.input->flushDevices(sample);
     }
+    // Global sounds stop with their events before the objects left go.
+    if (gameCore.sound) gameCore.sound->releaseGlobalSounds();
     if (gameCore.objects) gameCore.objects->releaseUnreferenced();
     if (gameCore.questLogic) gameCore.questLogic->clear();
     if (gameCore.timers && gameCore.timers->core) gameCore.timers->core->deleteAll();

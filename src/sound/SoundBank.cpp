@@ -42,6 +42,8 @@ bool aliasVariable(const std::string& path, std::string& value) {
         engineLog().error("\n\nCan't find script variable [%s.%s]", "globals", path.c_str());
         return false;
     }
+    // An alias that is no variable is no error: the next place is tried.
+    if (!ScriptVariable::test(root, path.c_str())) return false;
     ScriptVariable* node = ScriptVariable::resolvePath(root, path.c_str());
     if (!node) return false;
     value = node->toString();
@@ -76,6 +78,16 @@ bool BankSound::open() {
 }
 
 bool BankSound::release() {
+    // Instances given back and only kept for duplication have no user.
+    {
+        GameSoundLock lock;
+        for (std::size_t i = 0; i < instances.size();) {
+            if (instances[i]->buffer->flags & SoundBuffer::kReleased)
+                deleteInstance(i);
+            else
+                ++i;
+        }
+    }
     if (!shuttingDown()) {
         bool ok = true;
         if (!instances.empty())

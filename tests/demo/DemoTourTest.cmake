@@ -63,6 +63,14 @@ expect("msg(): demo: still frame [stone] shown")
 expect("msg(): demo: camera move plays")
 # The scene's trigger waypoint made its trigger, which the script switches on.
 expect("msg(): demo: trigger [pier_gate] enabled")
+# Music and an effect through the script class "SoundManager".
+if(AUDIO STREQUAL "dummy")
+  expect("msg(): demo: music plays")
+  expect("msg(): demo: bell rings for 1.2 s")
+else()
+  expect("msg(): demo: music silent")
+  expect("msg(): demo: bell silent")
+endif()
 # A slot saved, listed and restored; the restore brings back the value the
 # tour saved, not the one it set afterwards.
 # The save comes after frames have run, with the camera's view of the
