@@ -4,10 +4,12 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <set>
 #include <string>
 
 #include "app/SaveGame.h"
+#include "resources/ResourceTestSupport.h"
 #include "script/ScriptVariable.h"
 #include "script/VariablesCore.h"
 #include "sound/Sound.h"
@@ -233,4 +235,36 @@ TEST(SoundBank, LongAliasesAreCut) {
     SoundBank::resolveAlias(SoundChannelEffect, alias.c_str(), name, aliasText);
     EXPECT_EQ(name, std::string(127, 'a'));
     EXPECT_EQ(aliasText, "direct");
+}
+
+TEST(SoundBank, ALoadGivesBackUnusedBuffersAndAllocatesAgainWithProgress) {
+    SoundWorld world({oggFile("click", "effect", shortEffect()), oggFile("song", "music", shortEffect())});
+    SoundBank& bank = *world.core.bank;
+    resource_tests::ProgressRecorder progress;
+    // click: open with a cached instance and no user; song: open and used.
+    BankSound* click = bank.acquire(SoundChannelEffect, "click", "direct");
+    SoundInstance* cached = click->newInstance(false, false);
+    ASSERT_NE(cached, nullptr);
+    ASSERT_TRUE(click->releaseInstance(cached));
+    BankSound* song = bank.acquire(SoundChannelMusic, "song", "direct");
+    std::unique_ptr<Sound> user(bank.createSound(song, 0, "user", true, false));
+    ASSERT_TRUE(user->play(false, false));
+
+    EXPECT_TRUE(bank.deallocateAll());
+    EXPECT_FALSE(bank.buffersAllocated);
+    EXPECT_FALSE(cached->buffer->allocated());
+    EXPECT_TRUE(user->instance()->buffer->allocated());  // a sound still in use keeps its buffer
+    const std::vector<std::pair<std::int32_t, float>> given = {{6, 0.0f}, {6, 1.0f}};
+    EXPECT_EQ(progress.reports, given);
+    // During the load new instances wait for their buffers.
+    SoundInstance* waiting = click->newInstance(false, false);
+    ASSERT_NE(waiting, nullptr);
+    EXPECT_FALSE(waiting->buffer->allocated());
+
+    progress.reports.clear();
+    EXPECT_TRUE(bank.allocateAll());
+    EXPECT_TRUE(bank.buffersAllocated);
+    ASSERT_FALSE(progress.reports.empty());
+    EXPECT_EQ(progress.reports.back(), std::make_pair(12, 1.0f));
+    user->stop(false);
 }
