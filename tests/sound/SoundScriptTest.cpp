@@ -19,6 +19,7 @@
 #include "sound/SoundBank.h"
 #include "sound/SoundBuffer.h"
 #include "sound/SoundFixture.h"
+#include "sound/SoundSettings.h"
 
 namespace {
 
@@ -371,4 +372,72 @@ TEST(SoundGame, TheSceneAmbientSetPlaysAndASavedGameRestoresAPlayingSceneSound) 
     EXPECT_STREQ(w.sceneSound(3, "auto#amb@snd=default")->bankSound()->name(), "wind");
     ASSERT_TRUE(w.save.runPosted("found = soundManager:get(SoundManager.Effect, 'bell'):name()"));
     EXPECT_EQ(w.save.text("found"), "bell");
+}
+
+TEST(SoundScript, EffectsAtAPointPlayByGroupAndAGroupIsStoppedTogether) {
+    SoundScriptWorld w;
+    SoundCore& core = w.sound.core;
+    const float near[3] = {1.0f, 0.0f, 2.0f};
+    ASSERT_TRUE(gameCore.playSoundAt("step##", near, "walker"));
+    ASSERT_TRUE(gameCore.playSoundAt("click", near, "walker"));
+    ASSERT_TRUE(gameCore.playSoundAt("hum", near, "other"));
+    const std::vector<Sound*>& effects = core.globalSounds(SoundChannelEffect);
+    ASSERT_EQ(effects.size(), 3u);
+    // The numbered variant of the footstep name, automatically named.
+    EXPECT_STREQ(effects[0]->bankSound()->name(), "step01");
+    EXPECT_EQ(std::string(effects[0]->getName()).rfind("AUTO-effect-", 0), 0u);
+    EXPECT_FLOAT_EQ(effects[0]->parameters.vPosition.z, 2.0f);
+    // The next frame starts them.
+    w.frame(0.05);
+    for (Sound* sound : effects) EXPECT_TRUE(sound->playing()) << sound->getName();
+    EXPECT_TRUE(gameCore.stopSoundEffects("walker"));
+    ASSERT_EQ(effects.size(), 1u);
+    EXPECT_STREQ(effects[0]->bankSound()->name(), "hum");
+
+    // Out of hearing with a floor of 0: nothing is made, and that is no
+    // failure.
+    const SoundSettings saved = soundSettings;
+    soundSettings.attenMinValue = 0.0f;
+    const float far[3] = {0.0f, 0.0f, 500.0f};
+    EXPECT_TRUE(gameCore.playSoundAt("click", far, "walker"));
+    EXPECT_EQ(effects.size(), 1u);
+    soundSettings = saved;
+}
+
+TEST(SoundGame, SceneSoundsByChannelAndName) {
+    SoundGameWorld w;
+    ASSERT_TRUE(w.save.runPosted("game:load('intro')"));
+    ASSERT_TRUE(gameCore.scene_playSound("shot", "bell", SoundChannelEffect, false));
+    Sound* shot = dynamic_cast<Sound*>(gameCore.scene_findSound(SoundChannelEffect, "shot"));
+    ASSERT_NE(shot, nullptr);
+    EXPECT_TRUE(audible(shot));
+    EXPECT_EQ(shot->getSceneLink(), gameCore.currentScene()->id);
+    EXPECT_EQ(gameCore.scene_findSound(SoundChannelVoice, "shot"), nullptr);
+    EXPECT_FALSE(gameCore.scene_playSound("shot", "bell", SoundChannelEffect, false));
+    EXPECT_TRUE(w.sound.log().contains("Scene sound [shot] already exist in scene [intro]"));
+    EXPECT_EQ(gameCore.scene_createSound(5, "x", "bell"), nullptr);
+    EXPECT_TRUE(w.sound.log().contains("Use valid sound channel"));
+    EXPECT_EQ(gameCore.scene_createSound(SoundChannelEffect, "x", "nothing"), nullptr);
+    EXPECT_TRUE(w.sound.log().contains("Sound resource [nothing] NOT found: Fail create sounds object [x]"));
+
+    ASSERT_TRUE(w.save.runPosted(R"(
+        there = soundManager:test(SoundManager.Effect, "shot")
+        unnamed = soundManager:create(SoundManager.Effect, "", "bell")
+        noalias = soundManager:create(SoundManager.Effect, "y", "")
+        made = soundManager:create(SoundManager.Music, "y", "bell")
+        deleted = soundManager:delete(SoundManager.Effect, "shot")
+        gone = soundManager:test(SoundManager.Effect, "shot")
+    )"));
+    EXPECT_EQ(w.save.text("there"), "true");
+    EXPECT_EQ(w.save.text("unnamed"), "nil");
+    EXPECT_TRUE(w.sound.log().contains("Can't create sound on channel [effect]: sound object name is EMPTY!!!"));
+    EXPECT_EQ(w.save.text("noalias"), "nil");
+    EXPECT_TRUE(w.sound.log().contains("Can't create sound [y] on channel [effect]: ogg resource name is EMPTY!!!"));
+    EXPECT_EQ(w.save.text("made"), "nil");  // the bell is no music
+    EXPECT_EQ(w.save.text("deleted"), "true");
+    EXPECT_EQ(w.save.text("gone"), "false");
+
+    // Voices belong to models only.
+    EXPECT_FALSE(gameCore.object_voice(GameObjectLink::fromObject(gameCore.currentScene()), "bell"));
+    EXPECT_FALSE(gameCore.test_voice(GameObjectLink::fromObject(gameCore.currentScene())));
 }
