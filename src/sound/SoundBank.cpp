@@ -224,6 +224,8 @@ SoundBank::~SoundBank() {
 BankSound* SoundBank::acquire(std::int32_t channel, const char* name, const char* aliasText) {
     if (channel < 0 || channel >= kSoundChannelCount) return nullptr;
     if (!name) name = "";
+    // The sound thread walks the lists.
+    GameSoundLock lock;
     auto& list = lists_[channel];
     const auto at = std::lower_bound(list.begin(), list.end(), name,
                                      [](const BankSound* sound, const char* key) { return std::strcmp(sound->name(), key) < 0; });
