@@ -3,7 +3,8 @@
 # and UndefinedBehaviorSanitizer) in build/fuzz and runs one of them:
 #   ./fuzz.sh TARGET SECONDS [JOBS]
 # TARGET: package, rules, ini, variables, savefile, savedata, image,
-# textrecord, xml, shaderpackage, texture, streams, scene, mesh, ogg, model. JOBS (default 1) fuzzing processes share the corpus.
+# textrecord, xml, shaderpackage, texture, streams, scene, mesh, ogg, model, quest,
+# animation, sequence, trackermap. JOBS (default 1) fuzzing processes share the corpus.
 # The corpus grows in build/fuzz/corpus/TARGET, starting from the seeds the
 # targets write (build/fuzz/seeds/TARGET) and the stored reproducers
 # (tests/fuzz/corpus/TARGET); inputs that fault land in

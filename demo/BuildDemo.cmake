@@ -9,6 +9,8 @@
 #   SHADERPACK the shader packer (the compiled-shader package beside the game)
 #   SCENEWRITE the scene writer
 #   MODELWRITE the model writer
+#   QUESTWRITE the quest writer
+#   DLGWRITE  the dialog writer
 #   OGGWRITE  the sound writer
 #   STAMP     written last, when everything succeeded
 #
@@ -21,13 +23,15 @@
 #   scenes/<name>.txt             -> STAGE/scenes/<name>.ms4 and the resources
 #                                    beside it (.sky, .ls, .wp, .as)
 #   models/<name>.txt             -> STAGE/models/<model>.mh4 and .my3
+#   quests/<name>.txt             -> STAGE/quests/<name>.quest
+#   dialogs/<name>.txt            -> STAGE/dialogs/<name>.dlg
 #   sounds/<name>.txt             -> STAGE/sounds/<name>.ogg
 #   packages/<folder>/<name>.manifest -> OUTPUT/<folder>/<name>.pak
 # Manifests name their files relative to their own folder, as the stage
 # holds them: scripts as they are, variables compiled.
 cmake_minimum_required(VERSION 3.25)
 
-foreach(var SOURCE STAGE OUTPUT GAME PACKTOOL VARWRITE TEXWRITE SHADERPACK SCENEWRITE MODELWRITE OGGWRITE STAMP)
+foreach(var SOURCE STAGE OUTPUT GAME PACKTOOL VARWRITE TEXWRITE SHADERPACK SCENEWRITE MODELWRITE QUESTWRITE DLGWRITE OGGWRITE STAMP)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "BuildDemo.cmake: ${var} is not set")
   endif()
@@ -67,6 +71,22 @@ foreach(source IN LISTS model_sources)
   endif()
 endforeach()
 
+file(GLOB quest_sources "${STAGE}/quests/*.txt")
+foreach(source IN LISTS quest_sources)
+  get_filename_component(name "${source}" NAME_WE)
+  execute_process(COMMAND "${QUESTWRITE}" "${source}" "${STAGE}/quests/${name}.quest" RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "demo: quest file [${source}] failed")
+  endif()
+endforeach()
+file(GLOB dialog_sources "${STAGE}/dialogs/*.txt")
+foreach(source IN LISTS dialog_sources)
+  get_filename_component(name "${source}" NAME_WE)
+  execute_process(COMMAND "${DLGWRITE}" "${source}" "${STAGE}/dialogs/${name}.dlg" RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "demo: dialog file [${source}] failed")
+  endif()
+endforeach()
 file(GLOB sound_sources "${STAGE}/sounds/*.txt")
 foreach(source IN LISTS sound_sources)
   get_filename_component(name "${source}" NAME_WE)

@@ -11,8 +11,9 @@ packages=(
   libogg-dev libvorbis-dev libsdl2-dev
   libgl-dev libegl-dev libgl1-mesa-dri libegl-mesa0
   libgtest-dev libgmock-dev libbenchmark-dev
-  # A private X display and its client library for the demo's window test.
-  xvfb libx11-dev
+  # A private X display, its client library and the XTEST extension (keys
+  # and mouse buttons pressed from outside) for the demo's window test.
+  xvfb libx11-dev libxtst-dev
 )
 # A caller may name more packages (fuzz.sh: clang and libFuzzer).
 packages+=("$@")

@@ -21,6 +21,7 @@ function system_reset()
     game.onFinishProgress = "demo_on_finish_progress"
     game.onInitialize = "demo_on_initialize"
   end
+  demo_input_reset()
   msg("demo: reset")
 end
 

@@ -1,6 +1,6 @@
 -- The tour played when the game runs without a display: save a slot, list
 -- the slots, restore the slot, walk to the pier's end, where the moored
--- boat sets off the pier's trigger, then quit. Each step posts the next one, so
+-- boat sets off the pier's trigger and advances the quest, then quit. Each step posts the next one, so
 -- every step runs from the event queue like a player's action would, and
 -- a step that cannot do its work still hands on, so the tour always ends.
 
@@ -52,10 +52,11 @@ function demo_tour_save()
       saved = game:save(slot.value)
     end
     msg("demo: save [", slot.value, "] ", saved and "written" or "failed")
-    -- Changed after the save: the restore must bring the saved value back.
+    -- Changed after the save: the restore must bring the saved values back.
     if visits ~= nil then
       visits.value = 0
     end
+    quest:setState("harbour", "pier", 0)
   end
   sendEvent("demo_tour_list")
 end
@@ -70,6 +71,7 @@ function demo_tour_list()
   else
     msg("demo: no save slots")
   end
+  demo_list_animations()
   sendEvent("demo_tour_restore")
 end
 
@@ -87,6 +89,7 @@ function demo_tour_restore()
     end
     msg("demo: trigger [pier_gate] ", trigger:test("pier_gate") and "restored" or "lost", ", counted ",
         trigger:count("pier_gate"))
+    msg("demo: quest [", quest.name, "] stage ", quest:getState("harbour", "pier"), " after restore")
   else
     msg("demo: nothing to restore")
   end
@@ -129,8 +132,50 @@ function demo_tour_pier_entered(name)
   if demo.tour and not demo.pier_reported and name == "pier_gate" then
     demo.pier_reported = true
     msg("demo: trigger [pier_gate] counted ", trigger:count("pier_gate"))
-    sendEvent("demo_tour_end")
+    -- The boat at the pier's end advances the quest.
+    quest:action("pier", "reach")
+    demo_quest_run(2)
+    sendEvent("demo_tour_talk")
   end
+end
+
+-- The keeper greets the visitor: the pier's main dialog plays its label
+-- through the scene's frames; its end ends the tour, and so does a timer
+-- when it never ends.
+function demo_tour_talk()
+  if dlg == nil or not dlg:createMain("keeper.greet") then
+    msg("demo: no dialog")
+    sendEvent("demo_tour_end")
+    return
+  end
+  local talk = dlg:get("keeper.greet")
+  talk.onFinished = "demo_tour_talked"
+  msg("demo: dialog [keeper.greet] ", talk:play(1) and "plays" or "refused")
+  local timers = timersAPI:get()
+  local wait = timers ~= nil and timers:create("demo_talk_wait", 10.0) or nil
+  if wait ~= nil then
+    -- Event 6 is the timer's "onAction".
+    wait:setEvent(6, "demo_tour_talked")
+  end
+end
+
+-- The dialog's script command "keeper_says".
+function dlg_keeper_says(dialog, data, line, speaker)
+  msg("demo: ", dialog, " of [", data, "] says ", line, speaker and (" through " .. speaker) or "")
+end
+
+function demo_tour_talked(dialog)
+  if demo.talked then
+    return
+  end
+  demo.talked = true
+  local timers = timersAPI:get()
+  local wait = timers ~= nil and timers:get("demo_talk_wait") or nil
+  if wait ~= nil then
+    wait:stop()
+  end
+  msg("demo: dialog [", type(dialog) == "string" and dialog or "none", "] finished")
+  sendEvent("demo_tour_end")
 end
 
 function demo_tour_end()

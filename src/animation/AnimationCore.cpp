@@ -13,7 +13,7 @@ AnimationCore::AnimationCore()
 
 AnimationCore::~AnimationCore() { release(); }
 
-bool AnimationCore::initialize() { return true; }
+bool AnimationCore::initialize() { return trackerMaps_->initialize() && rules_->initialize(); }
 
 void AnimationCore::readDebugConfig() {
     if (!gameCore.settings) return;

@@ -1,8 +1,8 @@
 // The animation core: the animation data, morph and rule managers and the
 // animation debug settings.
 //
-// The managers hold no resource yet: the core initialises with nothing to
-// load.
+// The core owns the four animation data managers from its construction to
+// its destruction.
 #pragma once
 
 #include <memory>
@@ -24,7 +24,9 @@ public:
     AnimationCore(const AnimationCore&) = delete;
     AnimationCore& operator=(const AnimationCore&) = delete;
 
-    // False ends the engine start ("Animation core NOT initialized").
+    // Initialises the tracker-map and then the rules manager from the
+    // packages; false when either fails, which ends the engine start
+    // ("Animation core NOT initialized").
     bool initialize();
     // Reads section "debug" of the game core's settings
     // ("debug_animation_name", "debug_bone_name"); missing keys are added.
@@ -34,6 +36,9 @@ public:
     void release();
 
     AnimationDataManager& animations() { return *animations_; }
+    MorphDataManager& morphs() { return *morphs_; }
+    AnimationTrackerMapManager& trackerMaps() { return *trackerMaps_; }
+    AnimCtrlRulesManager& rules() { return *rules_; }
 
 private:
     std::unique_ptr<AnimationDataManager> animations_;

@@ -1,38 +1,113 @@
-// The data managers of the animation core: animations (".ani4"), lip-sync
-// morphs, tracker maps and animation control rules.
+// The data managers of the animation core: animations (".ani4" with their
+// ".events"), lip-sync morphs (".lip"), tracker maps (".amap") and animation
+// control rules (".adb"), each a resource manager of its record type. The
+// last three are also data managers of the package database.
 //
-// No animation resource is read yet: the managers hold no record, and their
-// unload and release passes have nothing to free.
+// An animation record loads its whole file at the header stage; its users
+// are the animation instances that play it. Scene and game loads allocate
+// the referenced animations (progress stage 10) and release the
+// unreferenced ones (stage 4).
 #pragma once
 
-class AnimationDataManager {
+#include <cstdint>
+#include <string>
+
+#include "animation/AnimationData.h"
+#include "animation/AnimationMapData.h"
+#include "resources/DataManager.h"
+#include "resources/StoredDataManager.h"
+#include "resources/Y3ResourceManager.h"
+
+// The record of one animation.
+class Y3AnimData : public ResourceRecord {
 public:
-    // During a load: loads and allocates every referenced animation, with
-    // progress in stage 10; false when one fails (the others are still
-    // tried).
-    bool allocateAll();
-    // At game release: every allocated record loses its allocation, the
-    // manager its allocated flag.
-    void unloadAll();
-    // At game release, after the renderer: unloads every record's data, then
-    // destroys the records.
-    void releaseAll();
+    explicit Y3AnimData(const char* name);
+    ~Y3AnimData() override;
+
+    // Reads the ".ani4" file and then its ".events" file.
+    std::int32_t readHeader(DataStream& stream) override;
+    bool hasObject() const override { return data != nullptr; }
+    void deleteObject() override;
+
+    // Registers and unregisters an instance that plays the animation.
+    bool pushReference(ResourceUser* instance);
+    bool popReference(ResourceUser* instance);
+
+    AnimationData* data = nullptr;
 };
 
-class MorphDataManager {
+class AnimationDataManager : public Y3ResourceManager<Y3AnimData, 4, 10> {
 public:
-    // Unloads and destroys every lip-sync record.
-    void release();
+    using ResourceManagerBase::loadHeader;
+    // Loads the record's file when it is not loaded yet; false (logged by
+    // the load) when it cannot be.
+    bool loadHeader(Y3AnimData* record) { return ResourceManagerBase::loadHeader(record, nullptr); }
+    // At game release: every allocation is dropped, the manager is no
+    // longer allocated.
+    void unloadAll() { deallocateAll(); }
 };
 
-class AnimationTrackerMapManager {
+// The record of one lip-sync track; the track's reader keeps the stored
+// file until the track format is read.
+class Y3MorphAnimationDataInstance : public StoredRecordOf<ResourceKind::Morph> {
 public:
-    // Unloads and destroys every tracker-map record.
-    void release();
+    using StoredRecordOf::StoredRecordOf;
+    ~Y3MorphAnimationDataInstance() override { dispose(); }
 };
 
-class AnimCtrlRulesManager {
+// The record of one rule table; kept as its stored file until the rules
+// are read.
+class AnimCtrlRulesData : public StoredRecordOf<ResourceKind::AnimationRules> {
 public:
-    // Frees every rule table and destroys the records.
-    void release();
+    using StoredRecordOf::StoredRecordOf;
+    ~AnimCtrlRulesData() override { dispose(); }
+};
+
+// The data-manager side of the three typed managers: their identity from
+// the data-manager table; they read no single resource and initialise
+// with nothing to read. Release destroys every record.
+template <class T>
+class AnimationTypedManager : public Y3ResourceManager<T, kProgressNoReportStage, kProgressNoReportStage>,
+                              public DataManager {
+public:
+    AnimationTypedManager(const char* className, std::uint32_t ownValue)
+        : info_(findDataManagerInfo(className)), ownValue_(ownValue) {}
+
+    const char* sourceExtension() const override { return info_->sourceExtension; }
+    const char* compiledExtension() const override { return info_->compiledExtension; }
+    std::int32_t typeNumber() const override { return info_->typeNumber; }
+    const char* title() const override { return info_->title; }
+    std::uint32_t ownValue() const override { return ownValue_; }
+    std::int32_t readResource(DataStream&, const char*, std::int32_t) override { return -1; }
+    bool initialize() override { return true; }
+    void release() override { this->releaseAll(); }
+
+private:
+    const DataManagerInfo* info_;
+    std::uint32_t ownValue_;
+};
+
+class MorphDataManager : public AnimationTypedManager<Y3MorphAnimationDataInstance> {
+public:
+    MorphDataManager() : AnimationTypedManager("MorphDataManager", 1) {}
+    // Storing compiled tracks is refused in the game (logged); false.
+    bool compileFromSource(const char* sourcePath) override;
+};
+
+class AnimationTrackerMapManager : public AnimationTypedManager<AnimationMapData> {
+public:
+    AnimationTrackerMapManager() : AnimationTypedManager("AnimationTrackerMapManager", 0) {}
+    // Maps are compiled by the tools only: logged, false.
+    bool compileFromSource(const char* sourcePath) override;
+    // The map of a model resource: its own map when the packages hold one,
+    // else "default" (chosen gets the name used). Null when that map cannot
+    // be had; a missing "default" is reported, a missing own map is not.
+    AnimationMapData* findMapForModel(const char* resourceName, std::string* chosen = nullptr);
+};
+
+class AnimCtrlRulesManager : public AnimationTypedManager<AnimCtrlRulesData> {
+public:
+    AnimCtrlRulesManager() : AnimationTypedManager("AnimCtrlRulesManager", 0) {}
+    // Rules are compiled by the tools only: logged; true, nothing written.
+    bool compileFromSource(const char* sourcePath) override;
 };

@@ -226,7 +226,10 @@ struct GameCore {
     bool setObjectPlay(GameObjectLink object, bool play);
     bool linkObjects(GameObjectLink slave, GameObjectLink master);
     bool scene_attachSprite(GameObjectLink object, const char* sprite, std::int32_t slot);
-    bool scene_dialogLook(const GameObjectLink* objects, std::int32_t count);
+    // The point the looking model looks at during a dialog (the translation
+    // of out): the current scene's look target; false without a scene or an
+    // answer.
+    bool scene_dialogLook(Matrix34& out, GameObjectLink looking);
     // A model's voice: the sound "<model name>.morph" of the Voice list of
     // the current scene, played once; true when it plays a sound of some
     // length.

@@ -13,6 +13,8 @@
 #include "effects/Sprite.h"
 #include "effects/LightDataManager.h"
 #include "foundation/Log.h"
+#include "game/Dialog.h"
+#include "game/DialogDataManager.h"
 #include "scene/ObjectRepository.h"
 #include "scene/Scene.h"
 #include "scene/SceneContext.h"
@@ -141,8 +143,21 @@ GameObject* GameCore::loadCreateLight(const char* name, GameObjectLink scene) {
 }
 
 GameObject* GameCore::loadCreateDialog(const char* name, GameObjectLink scene) {
-    return createInScene("Can't find parent scene for dialog [%s]", "Can't create dialog [%s] for loading", name,
-                         scene);
+    Scene* parent = parentScene(scene);
+    if (!parent) {
+        engineLog().error("Can't find parent scene for dialog [%s]", text(name));
+        return nullptr;
+    }
+    // The saved name is "dialog.label": the record of the dialog part, an
+    // empty dialog of the label; its load fills the rest.
+    std::string dialogPart;
+    std::string labelPart;
+    Y3DialogData* record = nullptr;
+    if (dialogs && DialogDataManager::splitLabelName(text(name), dialogPart, labelPart))
+        record = dialogs->getOrCreate(dialogPart.c_str(), true);
+    GameObject* dialog = record ? record->createDialog(labelPart.c_str(), parent->id) : nullptr;
+    if (!dialog) engineLog().error("Can't create dialog [%s] for loading", text(name));
+    return dialog;
 }
 
 GameObject* GameCore::loadCreateSprite(const char* name, GameObjectLink scene) {
@@ -183,6 +198,7 @@ std::int32_t checkObjectForLoading(const ObjectRepository::SavedRecord& record, 
         return sprite.read(stream);
     }
     if (record.type == ObjectParticle) return Particle::checkRecord(stream);
+    if (record.type == ObjectDialog) return checkDialogRecord(stream);
     if (record.type == ObjectSound) {
         if (record.subtype >= static_cast<std::uint32_t>(kSoundChannelCount)) {
             engineLog().error("Can't load sound [%s]: Use valid sound channel", name);

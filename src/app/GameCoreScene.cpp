@@ -98,8 +98,8 @@ ModelController* GameCore::scene_getMainController() {
 
 bool GameCore::scene_isDialogActive() {
     Scene* scene = currentScene();
-    GameObject* object = scene ? resolve(scene->activeDialog) : nullptr;
-    return object && object->getType() == ObjectDialog && static_cast<Dialog*>(object)->currentPhrase >= 0;
+    auto* dialog = scene ? dynamic_cast<Dialog*>(resolve(scene->mainDialog)) : nullptr;
+    return dialog && dialog->phraseIndex >= 0;
 }
 
 bool GameCore::onScreenSwitched() {
@@ -158,7 +158,9 @@ bool GameCore::scene_getPose(const char* entity, std::uint32_t, Matrix34& out) {
     if (name.empty()) return engineLog().error("Can't map entity pose [%s]", name.c_str());
     const std::size_t colon = name.find(':');
     const std::string objectName = name.substr(0, colon);
-    if (GameObject* object = resolve(GameObjectLink{scene_findObject(objectName.c_str(), false)})) {
+    const GameObjectLink link = scene_isDialogActive() ? scene_dialogAlias(objectName.c_str(), 0)
+                                                       : GameObjectLink{scene_findObject(objectName.c_str(), false)};
+    if (GameObject* object = resolve(link)) {
         if (colon == std::string::npos) return object->getWorldMatrix(out);
         const std::string bone = name.substr(colon + 1);
         const std::int32_t index = object->findBone(bone.c_str());
@@ -246,7 +248,11 @@ const char* GameCore::scene_dialogName(std::int32_t index) {
     return dialog ? dialog->getName() : "NULL DIALOG PTR";
 }
 
-GameObjectLink GameCore::scene_dialogAlias(const char*, std::int32_t) { return GameObjectLink{}; }
+GameObjectLink GameCore::scene_dialogAlias(const char* name, std::int32_t) {
+    Scene* scene = currentScene();
+    auto* dialog = scene ? dynamic_cast<Dialog*>(resolve(scene->mainDialog)) : nullptr;
+    return dialog ? dialog->addAlias(name) : GameObjectLink{};
+}
 
 const std::vector<GameObjectLink>* GameCore::scene_getObjectArray(std::uint32_t type) {
     Scene* scene = currentScene();
@@ -359,7 +365,10 @@ bool GameCore::linkObjects(GameObjectLink slave, GameObjectLink master) {
 
 bool GameCore::scene_attachSprite(GameObjectLink, const char*, std::int32_t) { return false; }
 
-bool GameCore::scene_dialogLook(const GameObjectLink*, std::int32_t) { return false; }
+bool GameCore::scene_dialogLook(Matrix34& out, GameObjectLink looking) {
+    Scene* scene = currentScene();
+    return scene && scene->findLookTarget(out, resolve(looking));
+}
 
 namespace {
 

@@ -357,9 +357,13 @@ bool SaveGame::finalizeRenderScene() {
 
 void SaveGame::releaseUnreferencedData() {
     if (gameCore.render) gameCore.render->resetResources();
+    if (gameCore.animation) {
+        gameCore.animation->animations().releaseUnreferenced();
+        gameCore.animation->morphs().releaseUnreferenced();
+    }
     // The sound buffers of sounds no longer used are given back, and new
-    // ones wait for the end of the load. The animation, morph and physics
-    // managers release their unreferenced data here once they exist.
+    // ones wait for the end of the load. The physics managers release their
+    // unreferenced data here once they exist.
     if (gameCore.sound) gameCore.sound->bank->deallocateAll();
     engineLog().flush();
 }

@@ -146,7 +146,7 @@ void ThisMainLoop::step() {
 
     note(FrameStep::Quests);
     if (core.questLogic)
-        core.questLogic->step(core.questLogic->stack, (core.questLogic->flags & kQuestLogicGlobal) != 0);
+        core.questLogic->step((core.questLogic->flags & kQuestLogicGlobal) != 0);
 }
 
 void ThisMainLoop::releaseRenderData() {

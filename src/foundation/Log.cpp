@@ -1,5 +1,6 @@
 #include "foundation/Log.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -70,6 +71,17 @@ LOG_WRITER_FALSE(scriptPrint, LogScriptOutput, LevelInfo)
 
 #undef LOG_WRITER
 #undef LOG_WRITER_FALSE
+
+void Log::textWithCaret(const char* text, std::int32_t column) {
+    message("%s", text ? text : "");
+    if (column < 0) {
+        message("%s", "");
+        return;
+    }
+    const std::size_t spaces = std::min<std::size_t>(static_cast<std::size_t>(column), kBufferSize - 2);
+    const std::string caret = std::string(spaces, ' ') + "^";
+    message("%s", caret.c_str());
+}
 
 void Log::addFormatted(std::uint32_t channel, std::uint32_t level, const char* format, va_list args) {
     char buffer[kBufferSize];

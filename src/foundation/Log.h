@@ -71,6 +71,10 @@ public:
     bool dialogInfo(const char* format, ...) ENGINE_PRINTF(2, 3);
     bool dialogError(const char* format, ...) ENGINE_PRINTF(2, 3);
     bool scriptPrint(const char* format, ...) ENGINE_PRINTF(2, 3);
+    // The two lines under a parser's error message: the text, then a line
+    // of spaces with "^" under the column (an empty line for a column below
+    // 0); the caret line is never longer than the log's buffer.
+    void textWithCaret(const char* text, std::int32_t column);
 
     // Formats and adds a record (the writers' common path).
     void addFormatted(std::uint32_t channel, std::uint32_t level, const char* format, va_list args);

@@ -184,6 +184,7 @@ InputCore::MotionRoute InputCore::motionRoute(std::int32_t cameraMode) {
 
 void InputCore::update(const CurrentTime& time) {
     devices.pollAll(*this, time);
+    virtualDevices.virtualButton.update(time);
     InputMotionAccumulator& motion = virtualDevices.motion;
     const std::int32_t mode = routedCameraMode();
     if (!motion.enabled) return;
@@ -235,6 +236,20 @@ void InputCore::resetView(const CurrentTime& time) {
     const bool loading = (gameCore.game && gameCore.game->loading);
     if (!loading && character && character->getWorldMatrix(pose)) viewSmoother.aimAt(pose, now);
     updateStateMode();
+}
+
+void InputCore::lock() {
+    if (flags & kInputCoreLocked) return;
+    engineLog().info(">>>>>>>>>>>>>>>>>>>>>>>>>>> Inputs Locked");
+    flags |= kInputCoreLocked;
+}
+
+void InputCore::unlock() {
+    if (!(flags & kInputCoreLocked)) return;
+    // Still locked: what came in during the lock is read and dropped.
+    devices.pollAll(*this, CurrentTime(-1.0));
+    engineLog().info(">>>>>>>>>>>>>>>>>>>>>>>>>>> Inputs Unlocked");
+    flags &= ~kInputCoreLocked;
 }
 
 void InputCore::flushDevices(const CurrentTime& time) {

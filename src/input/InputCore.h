@@ -15,6 +15,7 @@
 
 class DataStream;
 struct CurrentTime;
+struct lua_State;
 
 // Bits of InputCore::flags.
 constexpr std::uint32_t kInputCoreInitialized = 1;
@@ -41,6 +42,10 @@ public:
     void reset(const CurrentTime& time);
     // Resets the view smoothing state.
     void resetView(const CurrentTime& time);
+    // Locking drops every device button event until unlock, which reads
+    // and drops what came in meanwhile; both are logged.
+    void lock();
+    void unlock();
     // Waits 100 ms, then reads and discards pending device input.
     void flushDevices(const CurrentTime& time);
 
@@ -66,6 +71,10 @@ public:
     static void writeActionBinding(std::int32_t id, const InputVirtualButtonValue& value, const char* section);
     // The default binding names of an action (button 0 or 1).
     static const char* defaultBinding(std::int32_t id, std::int32_t button);
+
+    // Registers "InputCore" and "InputButtonValue" and sets the global
+    // "input", which finds the game core's input at every use. True.
+    static bool registerLua(lua_State* state);
 
     // Installs the DirectInput backend of the game (SDL2).
     static void installGamePlatform();

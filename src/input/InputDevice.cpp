@@ -197,6 +197,7 @@ void InputDevice::poll(InputCore& core, const CurrentTime& time, bool flushing) 
                             core.virtualDevices.motion.addMotion(0.0f, value);
                             core.virtualDevices.pointer.move(0.0f, value);
                         } else {
+                            core.virtualDevices.virtualButton.onWheel(value);
                             core.virtualDevices.motion.addWheel(value);
                         }
                         continue;

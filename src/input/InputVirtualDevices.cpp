@@ -49,6 +49,7 @@ InputVirtualDevices::InputVirtualDevices() {
     pointer.sensitivity = setup.cursorSpeed;
     pointer.setLimit(0.0f, 0.0f, 1024.0f, 768.0f);
     motion.setup = &setup;
+    virtualButton.setup = &setup;
 }
 
 std::int32_t InputVirtualDevices::write(DataStream& s) const {

@@ -10,6 +10,7 @@
 #include "input/InputVirtualButton.h"
 
 class DataStream;
+struct lua_State;
 
 // Speeds and timings of the virtual devices. The game setup writes the
 // cursor and look speeds and the inversion from the player's options.
@@ -21,6 +22,9 @@ struct InputSetup {
     float buttonHoldLimit = 0.5f;     // seconds
     float buttonRepeatPeriod = 0.5f;  // seconds
     float reserved = 0.5f;            // kept for the layout, read by nothing
+
+    // Registers "InputSetup". True.
+    static bool registerLua(lua_State* state);
 };
 
 // The game's own cursor on the 1024 x 768 virtual screen.
@@ -39,6 +43,9 @@ struct InputVirtualPointer {
     void setLimit(float newMinX, float newMinY, float newMaxX, float newMaxY);
     // Places the cursor, inside the limits.
     void set(float newX, float newY);
+
+    // Registers "InputCursor". True.
+    static bool registerLua(lua_State* state);
 };
 
 // Relative look motion gathered over a frame, scaled by the look speeds.

@@ -196,6 +196,11 @@ void Model::playSequence(const char* text) {
     bodyPlaying = !bodySequence.empty();
 }
 
+bool Model::checkDirectControlTarget(const char*, bool) {
+    // Only a character controller can be directed; no model has one yet.
+    return false;
+}
+
 void Model::playFaceSequence(const char* text) {
     faceSequence = text ? text : "";
     facePlaying = !faceSequence.empty();

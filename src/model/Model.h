@@ -18,6 +18,7 @@
 #include "resources/Y3ResourceManager.h"
 #include "scene/GameObject.h"
 #include "scene/SceneObjectFlags.h"
+#include "model/ModelActionItem.h"
 #include "model/ModelElement.h"
 
 struct ModelSettings {
@@ -114,6 +115,12 @@ public:
     bool isAnimationPlaying() const { return bodyPlaying || facePlaying; }
     // Stops and empties the body stack.
     void clearBodyStack();
+    // Direct control of a character toward a target: its character
+    // controller is sent to the waypoint target of that name, or, with
+    // useWaypoint, the model plays the appended sequence of a model
+    // waypoint. False for a model without a character controller, which is
+    // every model while models carry no movement controller.
+    bool checkDirectControlTarget(const char* targetName, bool useWaypoint);
 
     std::uint32_t sceneLink = 0;
     char resourceName[128] = {};
@@ -145,6 +152,13 @@ public:
     std::string faceSequence;
     bool bodyPlaying = false;
     bool facePlaying = false;
+    // One item per action of the resource; syncActionItems sizes them to
+    // the resource (new items disabled, ranges reset when the count
+    // changed) and copies their names. actionIndex finds an item by name
+    // (cut to 127 characters): its index, or -1.
+    std::vector<ModelActionItem> actionItems;
+    void syncActionItems();
+    std::int32_t actionIndex(const char* itemName) const;
 
     // Reads sections "debug", "render_ffp" and "render" of the game core's
     // settings; missing keys are added and keep their defaults.

@@ -17,27 +17,8 @@ MatrixWithInverse& MatrixWithInverse::setIdentity() {
 
 namespace {
 
-// Binary search for name: the index of the equal record (found) or of the
-// place where it belongs.
 std::int32_t searchNamed(const RecordArray& array, const char* name, bool& found) {
-    const NamedRecord* records = array.as<NamedRecord>();
-    std::int32_t low = 0;
-    std::int32_t high = array.count;
-    found = false;
-    while (low < high) {
-        const std::int32_t middle = (low + high) / 2;
-        // strcmp compares as unsigned bytes.
-        const int order = std::strcmp(name, records[middle].name);
-        if (order == 0) {
-            found = true;
-            return middle;
-        }
-        if (order < 0)
-            high = middle;
-        else
-            low = middle + 1;
-    }
-    return low;
+    return searchRecordsByName<NamedRecord>(array, name, found);
 }
 
 }  // namespace
@@ -58,6 +39,15 @@ NamedRecord* findOrInsertNamedRecord(RecordArray& array, const char* name) {
     records[at] = fresh;
     ++array.count;
     return records + at;
+}
+
+NamedRecord* findNamedRecord(const RecordArray& array, const char* name) {
+    if (!name || !*name) return nullptr;
+    char key[kNamedRecordNameLength + 1] = {};
+    std::strncpy(key, name, kNamedRecordNameLength);
+    bool found = false;
+    const std::int32_t at = searchNamed(array, key, found);
+    return found ? array.as<NamedRecord>() + at : nullptr;
 }
 
 char* copyName512(char* buffer, const char* text) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "foundation/Math.h"
 #include "model/RecordArray.h"
@@ -31,12 +32,39 @@ struct NamedRecord {
 
 constexpr std::int32_t kNamedRecordNameLength = 127;
 
+// Binary search of a RecordArray of records T kept sorted by their field
+// name (unsigned byte order): the index of the equal record (found true)
+// or of the place where the name belongs.
+template <class T>
+std::int32_t searchRecordsByName(const RecordArray& array, const char* name, bool& found) {
+    const T* records = array.as<T>();
+    std::int32_t low = 0;
+    std::int32_t high = array.count;
+    found = false;
+    while (low < high) {
+        const std::int32_t middle = (low + high) / 2;
+        // strcmp compares as unsigned bytes.
+        const int order = std::strcmp(name, records[middle].name);
+        if (order == 0) {
+            found = true;
+            return middle;
+        }
+        if (order < 0)
+            high = middle;
+        else
+            low = middle + 1;
+    }
+    return low;
+}
+
 // The record of the name in a RecordArray of NamedRecord kept sorted by name
 // (unsigned byte order, no case folding), inserted in its place when there
 // is none. The name is cut to 127 characters, for the look-up as well as
 // the new record. Null, the array unchanged, for a null or empty name and
 // when the array cannot grow. The caller frees the array's block.
 NamedRecord* findOrInsertNamedRecord(RecordArray& array, const char* name);
+// The same look-up without the insertion: the record, or null.
+NamedRecord* findNamedRecord(const RecordArray& array, const char* name);
 
 // Fills the 512-byte buffer with zeros, copies at most 511 characters of
 // text into it (none for a null text) and returns it.

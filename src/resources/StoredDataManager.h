@@ -1,5 +1,5 @@
 // The data managers whose resources are stored files of one type mask in the
-// packages (quests, dialogs, waypoints, screen actions, sky tables): each
+// packages (quests, waypoints, screen actions, sky tables): each
 // keeps its records by name through the resource-manager template, and a
 // record's object is its stored file as read.
 //

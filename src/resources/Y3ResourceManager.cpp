@@ -119,6 +119,11 @@ void ResourceRecord::dispose() {
         }
     }
     users.PointerArray<ResourceUser>::release();
+    checkReleased();
+}
+
+void ResourceRecord::checkReleased() const {
+    Log& log = engineLog();
     if (has(kResourceAllocated)) log.resourceError("~%s(%s): need deallocate resource", typeLabel, name);
     if (has(kResourceAllocatedDebug)) log.resourceError("~%s(%s): need deallocate resource debug", typeLabel, name);
     if (has(kResourceHeaderLoaded)) log.resourceError("~%s(%s): need release RAM header data", typeLabel, name);

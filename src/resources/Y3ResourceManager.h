@@ -77,6 +77,9 @@ public:
     // registered, then the check that nothing is left loaded. Types with
     // work of their own do it first and call this.
     virtual void dispose();
+    // The release check before deletion: changes nothing, reports each part
+    // still held (allocation, debug allocation, header, data, the object).
+    void checkReleased() const;
 
     // Type hooks. readHeader makes the object from the stream (bytes read,
     // negative on failure). readData reads the data file; types without one

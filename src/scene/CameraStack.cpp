@@ -115,9 +115,7 @@ private:
     void report(const char* message) {
         Log& log = engineLog();
         log.error("%s", message);
-        log.message("%s", text_);
-        const std::string caret = std::string(static_cast<std::size_t>(column_), ' ') + "^";
-        log.message("%s", caret.c_str());
+        log.textWithCaret(text_, column_);
     }
 
     // The second report of a failure, at the same column.

@@ -63,6 +63,8 @@ struct SceneFactories {
     // Sound state the scene's walks need: whether it is playing; stopping
     // it; whether its own event handler is running.
     bool (*soundPlaying)(GameObject& sound) = nullptr;
+    // Starts a sound made by the factory above; false when it cannot play.
+    bool (*soundPlay)(GameObject& sound) = nullptr;
     void (*soundStop)(GameObject& sound) = nullptr;
     bool (*soundInHandler)(GameObject& sound) = nullptr;
     // Plays a sound again after a saved game was loaded.
@@ -368,8 +370,6 @@ public:
     std::vector<GameObjectLink> sounds[kSceneSoundLists];
     GameObjectLink mainDialog;
     GameObjectLink mainCharacter;
-    // The dialog that runs in the scene, if any.
-    GameObjectLink activeDialog;
     // Read from section "render" at every push.
     std::int32_t lodLightsLimits[3] = {3, 3, 3};
     UpdateSchedule schedules[ScheduleCount];

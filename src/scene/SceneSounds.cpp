@@ -7,6 +7,7 @@
 #include "app/GameCore.h"
 #include "foundation/Log.h"
 #include "game/Dialog.h"
+#include "game/DialogDataManager.h"
 #include "scene/CameraCore.h"
 #include "scene/CameraSettings.h"
 #include "scene/Scene.h"
@@ -45,14 +46,18 @@ GameObject* Scene::createDialog(const char* dialogName, bool main) {
         log.error("Dialog with name [%s] already exist in scene [%s]", dialogName, name);
         return nullptr;
     }
-    // "<dialog>@<label>": the dialog part names the dialog resource.
-    const char* at = dialogName ? std::strchr(dialogName, '@') : nullptr;
-    if (!dialogName || !dialogName[0] || at == dialogName) {
+    std::string dialogPart;
+    std::string labelPart;
+    if (!DialogDataManager::splitLabelName(dialogName, dialogPart, labelPart)) {
         log.error("Can't validate dialog name");
         return nullptr;
     }
-    auto* dialog = new Dialog(dialogName);
-    dialog->scene = id;
+    Y3DialogData* record = gameCore.dialogs ? gameCore.dialogs->getOrCreate(dialogPart.c_str(), true) : nullptr;
+    Dialog* dialog = record ? record->createDialog(labelPart.c_str(), id) : nullptr;
+    if (!dialog) {
+        log.error("Cannot create dialog instance [%s] (in scene [%s]", dialogName, name);
+        return nullptr;
+    }
     dialogs.push_back(GameObjectLink::fromObject(dialog));
     if (onStack()) dialog->push();
     scene_detail::tick();
@@ -285,7 +290,11 @@ bool Scene::refreshSounds(bool skip) {
 }
 
 bool Scene::findLookTarget(Matrix34& out, GameObject* looking) {
-    if (resolve(mainDialog) && looking) return false;  // the dialog's own target comes with the dialogs
+    // The main dialog's look rule first; without an answer of its own the
+    // scene's automatic rule decides.
+    if (looking)
+        if (auto* dialog = dynamic_cast<Dialog*>(resolve(mainDialog)); dialog && dialog->lookTarget(looking, out))
+            return true;
     if (scene_detail::stateIndex() == 10) return false;
     if (cameras.empty()) return false;
     const CameraCore& first = *cameras.front();

@@ -11,6 +11,8 @@
 #include "foundation/StringHelper.h"
 #include "foundation/TextRecord.h"
 #include "foundation/XmlWriter.h"
+#include "game/QuestDataManager.h"
+#include "game/QuestLogic.h"
 #include "model/Model.h"
 #include "scene/NpcRandomizer.h"
 #include "scene/ObjectRepository.h"
@@ -164,6 +166,9 @@ bool Y3Pose_Model::spawn(std::uint32_t flags) {
     if (model[0] == '$')
         if (Model* created = modelOf(object)) created->objectFlags |= 0xC;
     refresh(true);
+    // The selected quest's states of this model switch its action items.
+    if (QuestLogic* quests = gameCore.questLogic)
+        Y3QuestData::visitObjectActions(quests->state.objectsOf(quests->quest.name), object->getName());
     return true;
 }
 

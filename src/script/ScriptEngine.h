@@ -85,7 +85,10 @@ struct AnimationsScriptState {
     std::int32_t selectedGroup = -1;
     std::vector<std::array<char, 128>> groupNames;
     std::vector<std::array<char, 128>> animationNames;
-    std::uint8_t shared = 1;
+    std::uint8_t shared = 0;
+    // The lists are made at their first use.
+    bool groupsBuilt = false;
+    bool animationsBuilt = false;
 };
 
 // State of the "Morph" script object.

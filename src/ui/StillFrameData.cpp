@@ -116,4 +116,8 @@ void StillFrameData::collect(std::int32_t layer, std::vector<StillFrameItem*>& o
         if (item->visible && item->layer == layer) out.push_back(item.get());
 }
 
+bool StillFrameData::onKey(std::int32_t, bool) { return false; }
+
 bool UnicodeInputBox::onChar(char16_t) { return false; }
+
+bool UnicodeInputBox::onKey(std::int32_t, bool) { return false; }

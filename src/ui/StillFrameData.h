@@ -51,6 +51,9 @@ public:
     StillFrameItem* find(const char* name) const;
     // The visible items of a layer (1 or 0) in draw order.
     void collect(std::int32_t layer, std::vector<StillFrameItem*>& out) const;
+    // A device button (INPUT_ACTIONS id) pressed or released: true when an
+    // item took it. No item takes keys yet.
+    bool onKey(std::int32_t id, bool pressed);
 
 private:
     std::vector<std::unique_ptr<StillFrameItem>> items_;
@@ -61,6 +64,9 @@ class UnicodeInputBox {
 public:
     // Hands one typed character to the active box; true when it took it.
     bool onChar(char16_t character);
+    // A device button (INPUT_ACTIONS id) pressed or released, offered before
+    // the still frames: true when the box took it. No box edits yet.
+    bool onKey(std::int32_t id, bool pressed);
 };
 
 struct StillFrameRenderer {

@@ -12,6 +12,7 @@
 #include "foundation/TimerCore.h"
 #include "input/InputCore.h"
 #include "game/Dialog.h"
+#include "scene/CameraFixture.h"
 #include "foundation/StringHelper.h"
 #include "scene/Scene.h"
 #include "sound/BankSound.h"
@@ -237,11 +238,11 @@ TEST(StringHelperGroups, ModelGroupEndsWithTheCurrentScenesAlternatives) {
 
 namespace {
 
-// A model (or, given its type, a sprite) of the scene: neither has data of
-// its own yet, so a dialog object of another type stands in for them.
-class TestModel : public Dialog {
+// A model (or, given its type, a sprite) of the scene: an object of that
+// type with no data of its own.
+class TestModel : public testing_support::PoseObject {
 public:
-    explicit TestModel(const char* modelName, std::uint32_t type = ObjectModel) : Dialog(modelName), type_(type) {}
+    explicit TestModel(const char* modelName, std::uint32_t type = ObjectModel) : PoseObject(modelName), type_(type) {}
     std::uint32_t getType() const override { return type_; }
 
 private:
@@ -288,14 +289,15 @@ TEST(GameCoreScene, DialogActivityScreenSwitchesAndModelElements) {
     gameCore.debugFlags &= ~DebugCameraLog;
 
     {
-        Dialog talk("talk");
-        scene.activeDialog = GameObjectLink::fromObject(&talk);
+        Y3DialogData data("talk");
+        Dialog talk(&data, "greet", scene.id);
+        scene.mainDialog = GameObjectLink::fromObject(&talk);
         EXPECT_FALSE(gameCore.scene_isDialogActive());  // no phrase runs yet
-        talk.currentPhrase = 0;
+        ASSERT_TRUE(talk.play(1));
         EXPECT_TRUE(gameCore.scene_isDialogActive());
     }
     EXPECT_FALSE(gameCore.scene_isDialogActive());  // the dialog is gone
-    scene.activeDialog = GameObjectLink{};
+    scene.mainDialog = GameObjectLink{};
 
     // The 2d mode places the camera at the sprite of the screen.
     TestModel screen("intro", ObjectSprite);

@@ -25,6 +25,7 @@
 #include "scene/SceneDataManager.h"
 #include "script/ScriptVariable.h"
 #include "script/VariablesCore.h"
+#include "game/QuestTestSupport.h"
 #include "support/GameFixture.h"
 #include "variables/VariableWriter.h"
 
@@ -92,7 +93,8 @@ TEST(GameStartup, UnreadableQuestEndsTheEngineStart) {
     GameData data;
     data.scripts = testing_support::quittingScripts();
     // The quest first in the package is damaged after writing; the other one reads.
-    data.dataFiles = {{".quest", "broken", std::string(40, 'Q'), ""}, {".quest", "intro", "quest bytes", ""}};
+    data.dataFiles = {{".quest", "broken", std::string(40, 'Q'), ""},
+                      {".quest", "intro", quest_tests::compiledQuests("quest intro\nevent start\n"), ""}};
     GameFixture game(data, GAME_BINARY);
     ASSERT_TRUE(game.ready()) << game.error();
     const std::string path = game.root() + "/data.pak";

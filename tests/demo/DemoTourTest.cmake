@@ -71,6 +71,10 @@ else()
   expect("msg(): demo: music silent")
   expect("msg(): demo: bell silent")
 endif()
+# The harbour quest from the quests package: its arrival event runs.
+expect("msg(): demo: quest [harbour] begun")
+expect("msg(): demo: quest says [the boat waits at the pier]")
+expect("msg(): demo: quest stage 1")
 # A slot saved, listed and restored; the restore brings back the value the
 # tour saved, not the one it set afterwards.
 # The save comes after frames have run, with the camera's view of the
@@ -82,11 +86,22 @@ expect("msg(): demo: save [tour] written")
 expect("Find save files")
 expect("msg(): demo: 1 save slot(s)")
 expect("msg(): demo: slot [tour]")
+# The animations package lists its groups and their animations.
+expect("msg(): demo: 3 animation group(s)")
+expect("msg(): demo: animation group [flag] holds 1")
+expect("msg(): demo: animation [flag]")
+expect("msg(): demo: animation group [gull.] holds 1")
+expect("msg(): demo: animation [gull.fly]")
+expect("msg(): demo: animation group [rowboat.] holds 2")
+expect("msg(): demo: animation [rowboat.drift]")
+expect("msg(): demo: animation [rowboat.rock]")
+expect("msg(): demo: group of [Rowboat] is [rowboat.]")
 expect("LOAD GAME [tour]")
 expect("SUCCESS LOADED GAME [tour]")
 expect("msg(): demo: restore [tour] done")
 expect("msg(): demo: visits 1 after restore")
 expect("msg(): demo: trigger [pier_gate] restored, counted 0")
+expect("msg(): demo: quest [harbour] stage 1 after restore")
 # The pier scene: the boat moored inside the trigger box sets the trigger
 # off on the first frame after the script switches it on.
 expect("Start to load scene [pier]")
@@ -97,6 +112,17 @@ expect("msg(): demo: trigger [pier_gate] enabled")
 expect("Trigger [pier_gate]: object [rowboat] entered")
 expect("msg(): demo: [rowboat] entered trigger [pier_gate]")
 expect("msg(): demo: trigger [pier_gate] counted 1")
+# The boat at the pier's end advances the quest by its rule.
+expect("msg(): demo: quest says [the boat reached the pier's end]")
+expect("msg(): demo: quest stage 2")
+# The keeper's dialog plays through the scene's frames: its commands are
+# traced, its script calls reach the script, and its end ends the tour.
+expect("msg(): demo: dialog [keeper.greet] plays")
+expect("--------- phrase 1 -------")
+expect("[[DLG_CMD]]")
+expect("msg(): demo: keeper.greet of [keeper] says hello")
+expect("msg(): demo: keeper.greet of [keeper] says farewell through rowboat")
+expect("msg(): demo: dialog [keeper.greet] finished")
 # The script ends the game.
 expect("msg(): demo: tour done")
 expect("Called exit from script")

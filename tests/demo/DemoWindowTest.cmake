@@ -7,6 +7,8 @@
 #   PRESENT_PROBE  the present probe library (PresentProbe.cpp), preloaded
 #          into the game to count its frames once the window shows the
 #          scene; optional (without it the frame rate is not checked)
+# Keys and mouse buttons pressed through the X server's XTEST extension
+# must reach the demo's input handlers.
 # (DEMO, RUN: see DemoRun.cmake.) Skipped with a message only where Xvfb
 # cannot start.
 include(${CMAKE_CURRENT_LIST_DIR}/DemoRun.cmake)
@@ -104,6 +106,13 @@ if "$probe" find "$title" 30 > "$run/window.txt"; then
     last=$(wc -l < "$run/presents")
     sed -n "$((first + 1)),${last}p" "$run/presents" > "$run/span.txt"
   fi
+  # The player's keyboard and mouse through the X server: Page Up, a click
+  # of the left button and one of the right, which the demo's input
+  # handlers log; a second for the game to take them.
+  "$probe" key "$id" Prior || echo "the key was not pressed" >> "$run/failures"
+  "$probe" click "$id" 1 || echo "the left button was not clicked" >> "$run/failures"
+  "$probe" click "$id" 3 || echo "the right button was not clicked" >> "$run/failures"
+  sleep 1
   "$probe" close "$id" || echo "the close request was not sent" >> "$run/failures"
 else
   echo "no window titled [$title] appeared" >> "$run/failures"
@@ -177,6 +186,15 @@ list(LENGTH closes close_count)
 if(NOT close_count EQUAL 1)
   string(APPEND failures "one close request ran game_close_window ${close_count} times\n")
 endif()
+
+# The keys and buttons pressed in the window reached the scripts' handlers:
+# X server, SDL, the input devices, the virtual buttons, the script events.
+foreach(line "demo: scroll up" "demo: action" "demo: game menu")
+  string(FIND "${log}" "msg(): ${line}" at)
+  if(at EQUAL -1)
+    string(APPEND failures "the input pressed in the window did not reach the scripts: no [${line}]\n")
+  endif()
+endforeach()
 
 # The window's place and size in this mode.
 probe_line(window window.txt "window")

@@ -15,12 +15,20 @@
 //   xwindowprobe close ID
 //       sends the window manager's close request (WM_DELETE_WINDOW) to the
 //       window, as a player's click on the close box does
+//   xwindowprobe key ID KEYSYM
+//       gives the window the keyboard focus and presses and releases the
+//       key (an X keysym name such as "Prior") through the XTEST extension,
+//       as the player's keyboard does
+//   xwindowprobe click ID BUTTON
+//       moves the pointer to the window's centre and presses and releases
+//       the mouse button (1 left, 2 middle, 3 right) through XTEST
 //
 // The display is the one DISPLAY names. Exit code 0 on success, 1 on a
 // failure (reported on stderr), 2 on bad arguments.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
 
 #include <chrono>
 #include <cstdint>
@@ -180,17 +188,58 @@ int close(Display* display, Window window) {
     return 0;
 }
 
+bool xtest(Display* display) {
+    int event = 0, error = 0, major = 0, minor = 0;
+    return XTestQueryExtension(display, &event, &error, &major, &minor);
+}
+
+// Lets the preparation (focus, pointer) reach the window, then sends the
+// press and, a tenth of a second later, the release: the game sees them in
+// different frames, well inside its double-press and hold limits.
+template <class Send>
+int pressAndRelease(Display* display, Send send) {
+    for (const bool down : {true, false}) {
+        XSync(display, False);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        send(down ? True : False);
+    }
+    XSync(display, False);
+    return 0;
+}
+
+int key(Display* display, Window window, const char* name) {
+    if (!xtest(display)) return fail("the display has no XTEST extension");
+    const KeySym symbol = XStringToKeysym(name);
+    const KeyCode code = symbol == NoSymbol ? 0 : XKeysymToKeycode(display, symbol);
+    if (!code) return fail("the key has no key code");
+    XSetInputFocus(display, window, RevertToParent, CurrentTime);
+    return pressAndRelease(display, [&](Bool down) { XTestFakeKeyEvent(display, code, down, CurrentTime); });
+}
+
+int click(Display* display, Window window, unsigned button) {
+    if (!xtest(display)) return fail("the display has no XTEST extension");
+    XWindowAttributes attributes;
+    if (!XGetWindowAttributes(display, window, &attributes)) return fail("the window is gone");
+    int x = 0, y = 0;
+    Window child = 0;
+    XTranslateCoordinates(display, window, DefaultRootWindow(display), attributes.width / 2, attributes.height / 2,
+                          &x, &y, &child);
+    XTestFakeMotionEvent(display, -1, x, y, CurrentTime);
+    return pressAndRelease(display, [&](Bool down) { XTestFakeButtonEvent(display, button, down, CurrentTime); });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
     const bool known = (command == "find" && argc == 4) || (command == "shot" && argc == 7) ||
                        (command == "workarea" && argc == 6) ||
-                       (command == "close" && argc == 3);
+                       (command == "close" && argc == 3) || (command == "key" && argc == 4) ||
+                       (command == "click" && argc == 4);
     if (!known) {
         std::fprintf(stderr,
                      "usage: xwindowprobe find TITLE SECONDS | shot FILE X Y WIDTH HEIGHT | "
-                     "workarea X Y WIDTH HEIGHT | close ID\n");
+                     "workarea X Y WIDTH HEIGHT | close ID | key ID KEYSYM | click ID BUTTON\n");
         return 2;
     }
     Display* display = XOpenDisplay(nullptr);
@@ -205,6 +254,11 @@ int main(int argc, char** argv) {
     } else if (command == "workarea") {
         const long area[4] = {std::atol(argv[2]), std::atol(argv[3]), std::atol(argv[4]), std::atol(argv[5])};
         result = workArea(display, area);
+    } else if (command == "key") {
+        result = key(display, static_cast<Window>(std::strtoul(argv[2], nullptr, 10)), argv[3]);
+    } else if (command == "click") {
+        result = click(display, static_cast<Window>(std::strtoul(argv[2], nullptr, 10)),
+                       static_cast<unsigned>(std::atoi(argv[3])));
     } else {
         result = close(display, static_cast<Window>(std::strtoul(argv[2], nullptr, 10)));
     }

@@ -26,6 +26,11 @@ const std::vector<FuzzTarget>& fuzzTargets() {
         {"mesh", fuzzMesh, seedMesh},
         {"ogg", fuzzOgg, seedOgg},
         {"model", fuzzModel, seedModel},
+        {"quest", fuzzQuest, seedQuest},
+        {"animation", fuzzAnimation, seedAnimation},
+        {"sequence", fuzzSequence, seedSequence},
+        {"trackermap", fuzzTrackerMap, seedTrackerMap},
+        {"dlg", fuzzDialog, seedDialog},
     };
     return targets;
 }

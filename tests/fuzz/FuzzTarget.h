@@ -75,5 +75,15 @@ int fuzzOgg(const std::uint8_t* data, std::size_t size);
 void seedOgg(std::vector<std::string>& out);
 int fuzzModel(const std::uint8_t* data, std::size_t size);
 void seedModel(std::vector<std::string>& out);
+int fuzzQuest(const std::uint8_t* data, std::size_t size);
+void seedQuest(std::vector<std::string>& out);
+int fuzzAnimation(const std::uint8_t* data, std::size_t size);
+void seedAnimation(std::vector<std::string>& out);
+int fuzzSequence(const std::uint8_t* data, std::size_t size);
+void seedSequence(std::vector<std::string>& out);
+int fuzzTrackerMap(const std::uint8_t* data, std::size_t size);
+void seedTrackerMap(std::vector<std::string>& out);
+int fuzzDialog(const std::uint8_t* data, std::size_t size);
+void seedDialog(std::vector<std::string>& out);
 
 }  // namespace fuzzing

@@ -1,5 +1,5 @@
-// The data managers whose records keep their stored files: identity, the
-// quests read at start, records made on request, export, compile refusals
+// The data managers whose records keep their stored files: identity,
+// records made on request, export, compile refusals
 // and release.
 #include <gtest/gtest.h>
 
@@ -12,7 +12,6 @@
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
 #include "game/DialogDataManager.h"
-#include "game/QuestDataManager.h"
 #include "game/SceneActionDataManager.h"
 #include "game/WaypointDataManager.h"
 #include "resources/ResourceTestSupport.h"
@@ -22,15 +21,13 @@ using namespace resource_tests;
 namespace {
 
 struct Managers {
-    QuestDataManager quests;
     DialogDataManager dialogs;
     SceneActionDataManager actions;
     WaypointDataManager waypoints;
     SkyDataManager sky;
 
-    std::vector<std::pair<const char*, StoredDataManager*>> all() {
-        return {{"QuestDataManager", &quests},
-                {"DialogDataManager", &dialogs},
+    std::vector<std::pair<const char*, DataManager*>> all() {
+        return {{"DialogDataManager", &dialogs},
                 {"SceneActionDataManager", &actions},
                 {"WaypointDataManager", &waypoints},
                 {"SkyDataManager", &sky}};
@@ -60,35 +57,14 @@ TEST(DataManagers, IdentityComesFromTheManagerTable) {
     EXPECT_EQ(m.sky.typeNumber(), 42);
 }
 
-TEST(DataManagers, QuestsAreReadFromEveryStoredFileAtStart) {
-    // "damaged" comes first in the package, so its packed bytes are flipped.
-    ScopedPackages packages({storedFile(".quest", "damaged", std::string(40, 'D')),
-                             storedFile(".quest", "chapter1", "first quest"), storedFile(".quest", "chapter2", ""),
-                             storedFile(".dlg", "talk", "a dialog")},
-                            true);
+TEST(DataManagers, StoredManagersMakeRecordsOnRequestOnly) {
+    ScopedPackages packages({storedFile(".dlg", "talk", "a dialog")});
     ASSERT_TRUE(packages.built());
     Managers m;
-    const std::size_t mark = packages.log().recordCount();
-    EXPECT_FALSE(m.quests.initialize());
-    EXPECT_EQ(logSince(packages.log(), mark).back(), "Skip resource [damaged]");
-    ASSERT_EQ(m.quests.count(), 2u);
-    ASSERT_NE(m.quests.find("chapter1"), nullptr);
-    ASSERT_NE(m.quests.find("chapter1")->bytes(), nullptr);
-    EXPECT_EQ(*m.quests.find("chapter1")->bytes(), "first quest");
-    EXPECT_STREQ(m.quests.find("chapter1")->typeLabel, "quest data");
-    EXPECT_TRUE(m.quests.find("chapter1")->has(kResourceHeaderLoaded));
-    ASSERT_NE(m.quests.find("chapter2"), nullptr);
-    EXPECT_EQ(*m.quests.find("chapter2")->bytes(), "");
-    EXPECT_EQ(m.quests.find("damaged"), nullptr);
-
-    // The other managers make records on request only.
     EXPECT_TRUE(m.dialogs.initialize());
     EXPECT_EQ(m.dialogs.count(), 0u);
     MemoryStream stream;
     EXPECT_EQ(m.dialogs.readResource(stream, "talk", 0), -1);
-
-    m.quests.release();
-    EXPECT_EQ(m.quests.count(), 0u);
 }
 
 TEST(DataManagers, RecordsAreMadeOnRequestFromThePackages) {
@@ -100,8 +76,7 @@ TEST(DataManagers, RecordsAreMadeOnRequestFromThePackages) {
         StoredDataManager* manager;
         const char* name;
         const char* bytes;
-    } cases[] = {{&m.dialogs, "talk", "dialog bytes"},
-                 {&m.waypoints, "harbour", "poses"},
+    } cases[] = {{&m.waypoints, "harbour", "poses"},
                  {&m.actions, "harbour", "screens"},
                  {&m.sky, "storm", "sky table"}};
     for (const auto& c : cases) {
@@ -159,10 +134,9 @@ TEST(DataManagers, WaypointsAndScreenActionsExportTheirData) {
 TEST(DataManagers, CompilingIsRefusedWithEachManagersMessages) {
     Managers m;
     const struct {
-        StoredDataManager* manager;
+        DataManager* manager;
         std::vector<std::string> messages;
     } cases[] = {
-        {&m.quests, {"Fail to compile quest data from file [source.xls]"}},
         {&m.dialogs,
          {"dialog compilation NOT possible in game", "Fail to compile dialog data from file [source.xls]"}},
         {&m.actions, {"Stream save not possible in release exe"}},

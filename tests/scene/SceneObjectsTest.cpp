@@ -10,6 +10,8 @@
 #include "effects/Light.h"
 #include "effects/LightDataManager.h"
 #include "foundation/TimeCore.h"
+#include "game/DialogDataManager.h"
+#include "resources/ResourceTestSupport.h"
 #include "scene/ObjectRepository.h"
 #include "scene/Scene.h"
 #include "scene/SceneContext.h"
@@ -282,16 +284,29 @@ TEST(SceneObjects, SoundListsCheckTheirIndexAndUnknownNames) {
 }
 
 TEST(SceneObjects, OneMainDialogUntilItIsDeleted) {
+    // Two dialogs without labels.
+    resource_tests::ScopedPackages packages({resource_tests::storedFile(".dlg", "intro", std::string(4, '\0')),
+                                             resource_tests::storedFile(".dlg", "other", std::string(4, '\0'))});
+    ASSERT_TRUE(packages.built());
     ObjectsWorld w;
+    DialogDataManager dialogs;
+    testing_support::ScopedCoreMember<DialogDataManager> useDialogs{gameCore.dialogs, &dialogs};
     Scene& scene = *w.scene;
-    ASSERT_NE(scene.createDialog("intro@start", true), nullptr);
-    EXPECT_EQ(scene.createDialog("other", true), nullptr);
+    ASSERT_NE(scene.createDialog("intro.start", true), nullptr);
+    EXPECT_EQ(scene.createDialog("other.x", true), nullptr);
     EXPECT_TRUE(w.core.log().contains("Can't create new main scene dialog: Delete old main scene dialog first"));
-    EXPECT_EQ(scene.createDialog("intro@start", false), nullptr);
-    EXPECT_TRUE(w.core.log().contains("Dialog with name [intro@start] already exist in scene [dock]"));
-    EXPECT_TRUE(scene.delDialog("intro@start"));
+    EXPECT_EQ(scene.createDialog("intro.start", false), nullptr);
+    EXPECT_TRUE(w.core.log().contains("Dialog with name [intro.start] already exist in scene [dock]"));
+    // A name without "." and a dialog the packages do not hold are refused.
+    EXPECT_EQ(scene.createDialog("other", false), nullptr);
+    EXPECT_TRUE(w.core.log().contains("Invalid dialog label Name: must be [dialog.label], but [other]"));
+    EXPECT_TRUE(w.core.log().contains("Can't validate dialog name"));
+    EXPECT_EQ(scene.createDialog("missing.x", false), nullptr);
+    EXPECT_TRUE(w.core.log().contains("resource is invalid"));
+    EXPECT_TRUE(w.core.log().contains("Cannot create dialog instance [missing.x] (in scene [dock]"));
+    EXPECT_TRUE(scene.delDialog("intro.start"));
     EXPECT_EQ(scene.mainDialog.index(), 0u);
-    EXPECT_NE(scene.createDialog("other", true), nullptr);
+    EXPECT_NE(scene.createDialog("other.x", true), nullptr);
     EXPECT_FALSE(scene.delDialog("missing"));
     EXPECT_TRUE(w.core.log().contains("delDialog(): Can't find dialog object [missing] in scene [dock]"));
 }

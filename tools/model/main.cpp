@@ -1,9 +1,11 @@
-// modelwrite <description> <output folder>: writes the model data files of
-// a model description (see ModelWriter.h) into the folder.
+// modelwrite <description> <output folder>: writes the model and animation
+// data files of a description (see ModelWriter.h and AnimationWriter.h)
+// into the folder.
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 
+#include "model/AnimationWriter.h"
 #include "model/ModelWriter.h"
 
 int main(int argc, char** argv) {
@@ -18,11 +20,15 @@ int main(int argc, char** argv) {
     }
     std::ostringstream text;
     text << file.rdbuf();
+    model_tools::AnimationDescription animations;
     model_tools::ModelDescription description;
+    std::string modelText;
     std::string error;
     std::vector<std::string> written;
-    if (!model_tools::parseModelDescription(text.str(), description, error) ||
-        !model_tools::writeModelFiles(description, argv[2], &written, &error)) {
+    if (!model_tools::parseAnimationLines(text.str(), animations, modelText, error) ||
+        !model_tools::parseModelDescription(modelText, description, error) ||
+        !model_tools::writeModelFiles(description, argv[2], &written, &error) ||
+        !model_tools::writeAnimationFiles(animations, argv[2], &written, &error)) {
         std::fprintf(stderr, "modelwrite: %s: %s\n", argv[1], error.c_str());
         return 1;
     }

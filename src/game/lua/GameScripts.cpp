@@ -5,15 +5,3 @@
 void registerScreenActionsClass(lua_State* state, ScriptEngine&) {
     registerScriptPlaceholder(state, "ScreenActions", "actions");
 }
-
-void registerDialogDataManagerClass(lua_State* state, ScriptEngine&) {
-    registerScriptPlaceholder(state, "DialogDataManager", "dlg");
-}
-
-void registerDialogClass(lua_State* state, ScriptEngine&) {
-    registerScriptPlaceholder(state, "Dialog", nullptr);
-}
-
-void registerQuestClass(lua_State* state, ScriptEngine&) {
-    registerScriptPlaceholder(state, "Quest", "quest");
-}

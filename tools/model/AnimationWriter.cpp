@@ -1,0 +1,225 @@
+#include "model/AnimationWriter.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace model_tools {
+
+namespace {
+
+const char* const kChannelNames[10] = {"tx", "ty", "tz", "sx", "sy", "sz", "rx", "ry", "rz", "rw"};
+// The file order of the channels: translation, rotation, scale.
+const int kFileChannelOrder[10] = {0, 1, 2, 6, 7, 8, 9, 3, 4, 5};
+
+void put32(std::string& out, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+void put16(std::string& out, std::uint16_t value) {
+    out.push_back(static_cast<char>(value & 0xFF));
+    out.push_back(static_cast<char>(value >> 8));
+}
+void putFloat(std::string& out, float value) {
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &value, 4);
+    put32(out, bits);
+}
+// A zero-padded 128-byte name field (at most 127 characters).
+void putName128(std::string& out, const std::string& name) {
+    std::string field = name.substr(0, 127);
+    field.resize(128, '\0');
+    out += field;
+}
+
+bool failLine(std::string& error, int line, const std::string& reason) {
+    error = "line " + std::to_string(line) + ": " + reason;
+    return false;
+}
+
+bool readEvent(std::istringstream& words, EventDescription& event) {
+    if (!(words >> event.from >> event.to)) return false;
+    std::getline(words >> std::ws, event.name);
+    return !event.name.empty();
+}
+
+}  // namespace
+
+bool parseAnimationLines(std::string_view text, AnimationDescription& out, std::string& rest, std::string& error) {
+    std::istringstream lines{std::string(text)};
+    std::string content;
+    int line = 0;
+    rest.clear();
+    while (std::getline(lines, content)) {
+        ++line;
+        std::istringstream words(content.substr(0, content.find('#')));
+        std::string keyword;
+        words >> keyword;
+        const bool mine = keyword == "anim" || keyword == "track" || keyword == "channel" || keyword == "seqelement" ||
+                          keyword == "event" ||
+                          keyword == "sideevent" || keyword == "map" || keyword == "mapbone";
+        rest += mine ? std::string() : content;
+        rest += '\n';
+        if (!mine) continue;
+        if (keyword == "anim") {
+            AnimationFileDescription animation;
+            if (!(words >> animation.name >> animation.frameCount))
+                return failLine(error, line, "expected: anim <name> <frame count> [loop] [flags <n>]");
+            for (std::string option; words >> option;) {
+                if (option == "loop") {
+                    animation.flags |= 1;
+                } else if (option == "flags") {
+                    if (!(words >> animation.flags)) return failLine(error, line, "flags needs a number");
+                } else {
+                    return failLine(error, line, "unknown animation option [" + option + "]");
+                }
+            }
+            out.animations.push_back(std::move(animation));
+            continue;
+        }
+        if (keyword == "map" || keyword == "mapbone") {
+            if (keyword == "map") {
+                TrackerMapDescription map;
+                if (!(words >> map.name)) return failLine(error, line, "expected: map <name>");
+                out.maps.push_back(std::move(map));
+                continue;
+            }
+            if (out.maps.empty()) return failLine(error, line, "a map bone before any map");
+            TrackerMapDescription::Bone bone;
+            if (!(words >> bone.name >> bone.weight[0] >> bone.weight[1] >> bone.weight[2] >> bone.weight[3] >>
+                  bone.weight[4]))
+                return failLine(error, line, "expected: mapbone <bone> <body> <part 1> <part 2> <face> <tracker>");
+            out.maps.back().bones.push_back(std::move(bone));
+            continue;
+        }
+        if (out.animations.empty()) return failLine(error, line, keyword + " before any animation");
+        AnimationFileDescription& animation = out.animations.back();
+        if (keyword == "track") {
+            TrackDescription track;
+            if (!(words >> track.bone >> track.firstFrame >> track.lastFrame))
+                return failLine(error, line, "expected: track <bone> <first frame> <last frame>");
+            animation.tracks.push_back(std::move(track));
+        } else if (keyword == "channel") {
+            if (animation.tracks.empty()) return failLine(error, line, "a channel before any track");
+            std::string which;
+            ChannelDescription channel;
+            if (!(words >> which >> channel.startFrame))
+                return failLine(error, line, "expected: channel <component> <start frame> <value> ...");
+            const auto at = std::find(std::begin(kChannelNames), std::end(kChannelNames), which);
+            if (at == std::end(kChannelNames)) return failLine(error, line, "unknown channel [" + which + "]");
+            for (float value; words >> value;) channel.values.push_back(value);
+            if (channel.values.empty()) return failLine(error, line, "a channel needs values");
+            animation.tracks.back().channels[static_cast<std::size_t>(at - std::begin(kChannelNames))] = channel;
+        } else if (keyword == "seqelement") {
+            ElementDescription element;
+            if (!(words >> element.animation >> element.flags >> element.duration >> element.blend >> element.start >>
+                  element.length >> element.speed))
+                return failLine(error, line,
+                                "expected: seqelement <animation> <flags> <duration> <blend> <start> <length> <speed>");
+            animation.elements.push_back(std::move(element));
+        } else {
+            EventDescription event;
+            if (!readEvent(words, event)) return failLine(error, line, "expected: " + keyword + " <from> <to> <name>");
+            (keyword == "event" ? animation.events : animation.sideEvents).push_back(std::move(event));
+        }
+    }
+    return true;
+}
+
+std::string animationFileBytes(const AnimationFileDescription& animation) {
+    std::string out;
+    put32(out, static_cast<std::uint32_t>(animation.frameCount));
+    put32(out, animation.flags);
+    put32(out, static_cast<std::uint32_t>(animation.tracks.size()));
+    std::vector<float> pool;
+    for (const TrackDescription& track : animation.tracks) {
+        for (int c : kFileChannelOrder) {
+            const ChannelDescription& channel = track.channels[static_cast<std::size_t>(c)];
+            if (channel.values.empty()) {
+                put32(out, 0);
+                put32(out, static_cast<std::uint32_t>(-1));
+                put32(out, static_cast<std::uint32_t>(-1));
+                continue;
+            }
+            put32(out, static_cast<std::uint32_t>(channel.startFrame));
+            put32(out, static_cast<std::uint32_t>(pool.size()));
+            pool.insert(pool.end(), channel.values.begin(), channel.values.end());
+            put32(out, static_cast<std::uint32_t>(pool.size() - 1));
+        }
+        put32(out, 0);
+        put32(out, static_cast<std::uint32_t>(track.firstFrame));
+        put32(out, static_cast<std::uint32_t>(track.lastFrame));
+        const std::string bone = track.bone.substr(0, 127);
+        put16(out, static_cast<std::uint16_t>(bone.size()));
+        out += bone;
+        put16(out, 0);
+    }
+    put32(out, static_cast<std::uint32_t>(pool.size()));
+    for (float value : pool) putFloat(out, value);
+    put32(out, static_cast<std::uint32_t>(animation.elements.size()));
+    for (const ElementDescription& element : animation.elements) {
+        put32(out, element.flags);
+        putName128(out, element.animation);
+        put32(out, 0);
+        for (double value : {element.duration, element.blend, element.start, element.length, element.speed}) {
+            std::uint64_t bits = 0;
+            std::memcpy(&bits, &value, 8);
+            put32(out, static_cast<std::uint32_t>(bits));
+            put32(out, static_cast<std::uint32_t>(bits >> 32));
+        }
+    }
+    put32(out, static_cast<std::uint32_t>(animation.events.size()));
+    for (const EventDescription& event : animation.events) {
+        putName128(out, event.name);
+        put32(out, static_cast<std::uint32_t>(event.from));
+        put32(out, static_cast<std::uint32_t>(event.to));
+    }
+    put32(out, 0);  // particle attachments
+    put32(out, 0);
+    return out;
+}
+
+std::string eventsFileBytes(const AnimationFileDescription& animation) {
+    std::string out;
+    for (const EventDescription& event : animation.sideEvents)
+        out += std::to_string(event.from) + ".." + std::to_string(event.to) + " " + event.name + "\n";
+    return out;
+}
+
+std::string trackerMapBytes(const TrackerMapDescription& map) {
+    std::vector<TrackerMapDescription::Bone> bones = map.bones;
+    std::sort(bones.begin(), bones.end(),
+              [](const auto& a, const auto& b) { return std::strcmp(a.name.c_str(), b.name.c_str()) < 0; });
+    std::string out;
+    put32(out, static_cast<std::uint32_t>(bones.size()));
+    for (const TrackerMapDescription::Bone& bone : bones) {
+        putName128(out, bone.name);
+        for (float weight : bone.weight) putFloat(out, weight);
+    }
+    return out;
+}
+
+bool writeAnimationFiles(const AnimationDescription& description, const std::string& folder,
+                         std::vector<std::string>* written, std::string* error) {
+    const auto store = [&](const std::string& name, const std::string& bytes) {
+        const std::string path = folder + "/" + name;
+        std::ofstream stored(path, std::ios::binary | std::ios::trunc);
+        stored.write(bytes.data(), std::streamsize(bytes.size()));
+        if (!stored) {
+            if (error) *error = "can't write [" + path + "]";
+            return false;
+        }
+        if (written) written->push_back(name);
+        return true;
+    };
+    for (const AnimationFileDescription& animation : description.animations) {
+        if (!store(animation.name + ".ani4", animationFileBytes(animation))) return false;
+        if (!animation.sideEvents.empty() && !store(animation.name + ".events", eventsFileBytes(animation)))
+            return false;
+    }
+    for (const TrackerMapDescription& map : description.maps)
+        if (!store(map.name + ".amap", trackerMapBytes(map))) return false;
+    return true;
+}
+
+}  // namespace model_tools
