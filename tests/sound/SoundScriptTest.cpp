@@ -78,6 +78,8 @@ TEST(SoundScript, EventsRunInOrderWithTheSoundAndAHandlerIsSetOnce) {
         s:setEvent(14, "stopped")
         kept = s:getEvent(13)
         cls = s:classof()
+        blender = s.blend:classof()
+        enabled = tostring(s.blend:enabled())
         freq = tostring(s:freq(2))
         s:play()
     )"));
@@ -86,6 +88,8 @@ TEST(SoundScript, EventsRunInOrderWithTheSoundAndAHandlerIsSetOnce) {
     EXPECT_EQ(w.lua.global("outside"), "false");
     EXPECT_EQ(w.lua.global("kept"), "played");
     EXPECT_EQ(w.lua.global("cls"), "Sound");
+    EXPECT_EQ(w.lua.global("blender"), "Blender");
+    EXPECT_EQ(w.lua.global("enabled"), "false");
     EXPECT_EQ(w.lua.global("freq"), "false");
     EXPECT_TRUE(w.logged("Can't set event class SoundScript::[shot].onPlay = [other]: Already assigned to [played]"));
     EXPECT_TRUE(w.logged("Can't set event class SoundScript::[shot].24 to [played]: invalid event"));
@@ -436,6 +440,13 @@ TEST(SoundGame, SceneSoundsByChannelAndName) {
     EXPECT_EQ(w.save.text("made"), "nil");  // the bell is no music
     EXPECT_EQ(w.save.text("deleted"), "true");
     EXPECT_EQ(w.save.text("gone"), "false");
+
+    // The dialogs' road: a scene sound made, then started through the hook.
+    GameObject* line = gameCore.currentScene()->addSound(SoundChannelEffect, "line", "bell", 0);
+    ASSERT_NE(line, nullptr);
+    ASSERT_NE(sceneFactories().soundPlay, nullptr);
+    EXPECT_TRUE(sceneFactories().soundPlay(*line));
+    EXPECT_TRUE(audible(dynamic_cast<Sound*>(line)));
 
     // Voices belong to models only.
     EXPECT_FALSE(gameCore.object_voice(GameObjectLink::fromObject(gameCore.currentScene()), "bell"));
