@@ -8,6 +8,7 @@
 
 #include <lua.hpp>
 #include <luabind/luabind.hpp>
+#include <luabind/std_shared_ptr_converter.hpp>
 
 #include "app/GameCore.h"
 #include "foundation/DataStream.h"
@@ -114,12 +115,13 @@ struct SavedSound {
 SoundScript::SoundScript(Sound* owner_) : owner(owner_) { blend.high = 1.0f; }
 
 bool SoundScript::callEvent(std::int32_t event) {
+    std::shared_ptr<SoundScript> self = shared_from_this();
     return events.call(event, "class SoundScript", owner ? owner->getName() : "", owner != nullptr,
-                       [this](lua_State* state, const char* name) { luabind::call_function<void>(state, name, this); });
+                       [&self](lua_State* state, const char* name) { luabind::call_function<void>(state, name, self); });
 }
 
 Sound::Sound(BankSound* bankSound, const char* name_, bool looped, bool want3D)
-    : GameObject(name_), bank_(bankSound), script_(std::make_unique<SoundScript>(this)) {
+    : GameObject(name_), bank_(bankSound), script_(std::make_shared<SoundScript>(this)) {
     if (looped) flags |= kLooped;
     if (want3D) flags |= k3D | kSoftAttenuation;
     parameters.dwSize = sizeof(DS3DBUFFER);
@@ -133,6 +135,7 @@ Sound::Sound(BankSound* bankSound, const char* name_, bool looped, bool want3D)
 
 Sound::~Sound() {
     release();
+    script_->owner = nullptr;
     // A sound deleted by another owner (the repository's last release)
     // leaves the global lists.
     if (gameCore.sound) gameCore.sound->forget(this);

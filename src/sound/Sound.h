@@ -25,11 +25,13 @@ class Sound;
 class SoundInstance;
 
 // The script handle of one sound ("Sound"): its owner, its event handlers
-// and its fade envelope. It lives as long as the sound.
-class SoundScript {
+// and its fade envelope. Scripts share it with the sound: a handle a script
+// keeps after the sound was deleted has no owner, and its methods refuse.
+class SoundScript : public std::enable_shared_from_this<SoundScript> {
 public:
     explicit SoundScript(Sound* owner);
 
+    // Null once the sound is gone.
     Sound* owner;
     ScriptEventTable events;
     BlenderHeader blend;
@@ -143,6 +145,7 @@ public:
     SoundInstance* instance() const { return instance_; }
     BankSound* bankSound() const { return bank_; }
     SoundScript& script() { return *script_; }
+    const std::shared_ptr<SoundScript>& scriptHandle() const { return script_; }
     BlenderHeader& blend() { return script_->blend; }
 
     std::uint32_t flags = 0;
@@ -158,7 +161,7 @@ private:
 
     BankSound* bank_ = nullptr;
     SoundInstance* instance_ = nullptr;
-    std::unique_ptr<SoundScript> script_;
+    std::shared_ptr<SoundScript> script_;
     std::uint32_t sceneLink_ = 0;
     // The volume last applied, -1 when none.
     float applied_ = -1.0f;

@@ -452,3 +452,25 @@ TEST(SoundGame, SceneSoundsByChannelAndName) {
     EXPECT_FALSE(gameCore.object_voice(GameObjectLink::fromObject(gameCore.currentScene()), "bell"));
     EXPECT_FALSE(gameCore.test_voice(GameObjectLink::fromObject(gameCore.currentScene())));
 }
+
+TEST(SoundScript, AHandleKeptAfterItsSoundWasDeletedIsRefused) {
+    SoundScriptWorld w;
+    ASSERT_TRUE(w.run(R"(
+        kept = soundManager:gPlay(SoundManager.Effect, "once", "click")
+    )"));
+    w.sound.advance(400);
+    w.frame(1.0);
+    w.frame(1.05);
+    ASSERT_EQ(w.global(SoundChannelEffect, "once"), nullptr);
+    ASSERT_TRUE(w.run(R"(
+        played = tostring(kept:play())
+        named = kept:name()
+        length = kept:duration()
+        blender = kept.blend:classof()
+    )"));
+    EXPECT_EQ(w.lua.global("played"), "false");
+    EXPECT_EQ(w.lua.global("named"), "");
+    EXPECT_EQ(w.lua.number("length"), 0.0);
+    EXPECT_EQ(w.lua.global("blender"), "Blender");
+    EXPECT_TRUE(w.logged("Can't use sound: the sound object is deleted"));
+}

@@ -1,9 +1,11 @@
 #include "sound/lua/SoundScript.h"
 
+#include <memory>
 #include <string>
 
 #include <lua.hpp>
 #include <luabind/luabind.hpp>
+#include <luabind/std_shared_ptr_converter.hpp>
 
 #include "app/GameCore.h"
 #include "foundation/Log.h"
@@ -33,9 +35,17 @@ SoundChannelVolume* volumeOf(int channel) {
     return channel == kMasterChannel ? &core->volumes.master : &core->volumes.channels[channel];
 }
 
-SoundScript* handleOf(GameObject* object) {
+using Handle = std::shared_ptr<SoundScript>;
+
+Handle handleOf(GameObject* object) {
     Sound* sound = dynamic_cast<Sound*>(object);
-    return sound ? &sound->script() : nullptr;
+    return sound ? sound->scriptHandle() : nullptr;
+}
+
+// The sound of a handle; a handle whose sound was deleted is refused.
+Sound* ownerOf(const SoundScript& handle) {
+    if (!handle.owner) engineLog().scriptError("Can't use sound: the sound object is deleted");
+    return handle.owner;
 }
 
 const char* managerClassof(const ScriptSoundManager&) { return "SoundManager"; }
@@ -44,14 +54,14 @@ bool test(const ScriptSoundManager&, int channel, const char* name) {
     return validChannel(channel) && gameCore.scene_findSound(channel, name) != nullptr;
 }
 
-SoundScript* get(const ScriptSoundManager&, int channel, const char* name) {
+Handle get(const ScriptSoundManager&, int channel, const char* name) {
     if (!validChannel(channel)) return nullptr;
-    SoundScript* handle = handleOf(gameCore.scene_findSound(channel, name));
+    Handle handle = handleOf(gameCore.scene_findSound(channel, name));
     if (!handle) engineLog().error("Can't get sound with name [%s]: Not Found", name ? name : "");
     return handle;
 }
 
-SoundScript* create(const ScriptSoundManager&, int channel, const char* name, const char* alias) {
+Handle create(const ScriptSoundManager&, int channel, const char* name, const char* alias) {
     if (!validChannel(channel)) return nullptr;
     if (!name || !name[0]) {
         engineLog().scriptError("Can't create sound on channel [%s]: sound object name is EMPTY!!!",
@@ -74,7 +84,7 @@ bool gTest(const ScriptSoundManager&, int channel, const char* name) {
     return validChannel(channel) && gameCore.sound && gameCore.sound->findGlobalSound(channel, name) >= 0;
 }
 
-SoundScript* gGet(const ScriptSoundManager&, int channel, const char* name) {
+Handle gGet(const ScriptSoundManager&, int channel, const char* name) {
     if (!validChannel(channel)) return nullptr;
     SoundCore* core = gameCore.sound;
     const std::int32_t index = core ? core->findGlobalSound(channel, name) : -1;
@@ -83,15 +93,15 @@ SoundScript* gGet(const ScriptSoundManager&, int channel, const char* name) {
         engineLog().error("Can't get sound with name [%s]: Not Found", name ? name : "");
         return nullptr;
     }
-    return &sound->script();
+    return sound->scriptHandle();
 }
 
-SoundScript* gCreate(const ScriptSoundManager&, int channel, const char* name, const char* alias) {
+Handle gCreate(const ScriptSoundManager&, int channel, const char* name, const char* alias) {
     SoundCore* core = gameCore.sound;
     if (!validChannel(channel) || !core) return nullptr;
     EngineLock hold(*core);
     Sound* sound = core->createGlobalSound(name, channel, alias, 0);
-    return sound ? &sound->script() : nullptr;
+    return sound ? sound->scriptHandle() : nullptr;
 }
 
 bool gDelete(const ScriptSoundManager&, int channel, const char* name) {
@@ -102,14 +112,14 @@ bool gDelete(const ScriptSoundManager&, int channel, const char* name) {
 }
 
 // Plays once; the sound deletes itself when it has ended.
-SoundScript* gPlay(const ScriptSoundManager&, int channel, const char* name, const char* alias) {
+Handle gPlay(const ScriptSoundManager&, int channel, const char* name, const char* alias) {
     SoundCore* core = gameCore.sound;
     if (!validChannel(channel) || !core) return nullptr;
     EngineLock hold(*core);
     Sound* sound = core->createGlobalSound(name, channel, alias, 0);
     if (!sound) return nullptr;
     sound->play(true, true);
-    return &sound->script();
+    return sound->scriptHandle();
 }
 
 void setVolume(const ScriptSoundManager&, int channel, float value) {
@@ -138,32 +148,46 @@ float getVolume(const ScriptSoundManager&, int channel) {
 const char* soundClassof(const SoundScript&) { return "Sound"; }
 
 bool setEvent(SoundScript& handle, int event, const char* function) {
-    return handle.events.set(event, function, "class SoundScript", handle.owner->getName());
+    Sound* sound = ownerOf(handle);
+    return sound && handle.events.set(event, function, "class SoundScript", sound->getName());
 }
 
 std::string getEvent(const SoundScript& handle, int event) {
+    Sound* sound = ownerOf(handle);
+    if (!sound) return "";
     if (event < 0 || event >= S_EVENT_COUNT) {
-        engineLog().scriptError("Can't get event %s::[%s].%i: invalid event", "class SoundScript",
-                                handle.owner->getName(), event);
+        engineLog().scriptError("Can't get event %s::[%s].%i: invalid event", "class SoundScript", sound->getName(),
+                                event);
         return "";
     }
     return handle.events.get(event);
 }
 
 bool play(SoundScript& handle) {
+    Sound* sound = ownerOf(handle);
     GameSoundLock hold;
-    return handle.owner->play(false, false);
+    return sound && sound->play(false, false);
 }
 
 bool stop(SoundScript& handle) {
+    Sound* sound = ownerOf(handle);
     GameSoundLock hold;
-    return handle.owner->stop(false);
+    return sound && sound->stop(false);
 }
 
-bool volume(SoundScript& handle, float value) { return handle.owner->setVolume(value); }
+bool volume(SoundScript& handle, float value) {
+    Sound* sound = ownerOf(handle);
+    return sound && sound->setVolume(value);
+}
 bool freq(SoundScript&, float) { return false; }
-double duration(SoundScript& handle) { return handle.owner->getDuration(); }
-std::string name(const SoundScript& handle) { return handle.owner->getName(); }
+double duration(SoundScript& handle) {
+    Sound* sound = ownerOf(handle);
+    return sound ? sound->getDuration() : 0.0;
+}
+std::string name(const SoundScript& handle) {
+    Sound* sound = ownerOf(handle);
+    return sound ? sound->getName() : "";
+}
 
 }  // namespace
 
@@ -184,7 +208,7 @@ void registerSoundClasses(lua_State* state, ScriptEngine&) {
                        .def("get_volume", &getVolume)
                        .enum_("SOUND_CHANNEL")[(value("Effect", 0), value("Voice", 1), value("Ambient", 2),
                                                 value("AmbientLoop", 3), value("Music", 4), value("Master", 6))]),
-                  (class_<SoundScript>("Sound")
+                  (class_<SoundScript, Handle>("Sound")
                        .def("classof", &soundClassof)
                        .def("setEvent", &setEvent)
                        .def("getEvent", &getEvent)
