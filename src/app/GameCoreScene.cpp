@@ -309,13 +309,16 @@ Y3Pose* GameCore::scene_findNearestWaypoint(const char* name, const float* posit
     return scene && position ? scene->searchNearestWaypoints(name, position) : nullptr;
 }
 
-bool GameCore::teleportObject(GameObjectLink link, const char*, float) {
+bool GameCore::teleportObject(GameObjectLink link, const char* waypoint, float) {
     GameObject* object = resolve(link);
     if (!object) return engineLog().error("Can't teleport zero object");
     switch (object->getType()) {
+    case ObjectSound: {
+        auto* sound = dynamic_cast<Sound*>(object);
+        return sound && sound->teleport(waypoint);
+    }
     case ObjectParticle:
-    case ObjectModel:
-    case ObjectSound: return false;  // their teleport comes with their code
+    case ObjectModel: return false;  // their teleport comes with their code
     default: return unsupported(object, "Object type [%s] (%s) not support teleport command");
     }
 }

@@ -448,6 +448,19 @@ TEST(SoundGame, SceneSoundsByChannelAndName) {
     EXPECT_TRUE(sceneFactories().soundPlay(*line));
     EXPECT_TRUE(audible(dynamic_cast<Sound*>(line)));
 
+    // A sound goes to a waypoint of the scene.
+    Matrix34 dock = matrix34Identity();
+    dock.m[9] = 5.0f;
+    dock.m[11] = 7.0f;
+    ASSERT_TRUE(gameCore.currentScene()->setDynamicWaypoint("dock", dock));
+    EXPECT_TRUE(gameCore.teleportObject(GameObjectLink::fromObject(line), "dock", 0.0f));
+    EXPECT_FLOAT_EQ(dynamic_cast<Sound*>(line)->parameters.vPosition.x, 5.0f);
+    EXPECT_FLOAT_EQ(dynamic_cast<Sound*>(line)->parameters.vPosition.z, 7.0f);
+    EXPECT_FALSE(gameCore.teleportObject(GameObjectLink::fromObject(line), "nowhere", 0.0f));
+    EXPECT_TRUE(w.sound.log().contains("Required waypoint with name [nowhere] to execute TELEPORT for Sound object [line]"));
+    EXPECT_FALSE(gameCore.teleportObject(GameObjectLink::fromObject(line), "", 0.0f));
+    EXPECT_TRUE(w.sound.log().contains("Fail teleport sound to empty destination: [line]->NULL"));
+
     // Voices belong to models only.
     EXPECT_FALSE(gameCore.object_voice(GameObjectLink::fromObject(gameCore.currentScene()), "bell"));
     EXPECT_FALSE(gameCore.test_voice(GameObjectLink::fromObject(gameCore.currentScene())));
