@@ -13,6 +13,7 @@
 #   DLGWRITE  the dialog writer
 #   PHYSICSWRITE the physics description writer
 #   GRIDWRITE the grid writer
+#   OGGWRITE  the sound writer
 #   STAMP     written last, when everything succeeded
 #
 # Layout of the sources and where each part goes:
@@ -28,12 +29,13 @@
 #   dialogs/<name>.txt            -> STAGE/dialogs/<name>.dlg
 #   physics/<name>.txt            -> STAGE/physics/<model>.fh4 and .fy3, <surface>.mat
 #   grids/<name>.txt              -> STAGE/scenes/<name>.grid
+#   sounds/<name>.txt             -> STAGE/sounds/<name>.ogg
 #   packages/<folder>/<name>.manifest -> OUTPUT/<folder>/<name>.pak
 # Manifests name their files relative to their own folder, as the stage
 # holds them: scripts as they are, variables compiled.
 cmake_minimum_required(VERSION 3.25)
 
-foreach(var SOURCE STAGE OUTPUT GAME PACKTOOL VARWRITE TEXWRITE SHADERPACK SCENEWRITE MODELWRITE QUESTWRITE DLGWRITE PHYSICSWRITE GRIDWRITE STAMP)
+foreach(var SOURCE STAGE OUTPUT GAME PACKTOOL VARWRITE TEXWRITE SHADERPACK SCENEWRITE MODELWRITE QUESTWRITE DLGWRITE PHYSICSWRITE GRIDWRITE OGGWRITE STAMP)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "BuildDemo.cmake: ${var} is not set")
   endif()
@@ -57,53 +59,41 @@ execute_process(COMMAND "${TEXWRITE}" "${STAGE}/textures" RESULT_VARIABLE result
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "demo: textures failed")
 endif()
-file(GLOB scene_sources "${STAGE}/scenes/*.txt")
-foreach(source IN LISTS scene_sources)
-  execute_process(COMMAND "${SCENEWRITE}" "${source}" "${STAGE}/scenes" RESULT_VARIABLE result OUTPUT_QUIET)
-  if(NOT result EQUAL 0)
-    message(FATAL_ERROR "demo: scene file [${source}] failed")
+# Each source of a folder written by its writer into the folder:
+# writer <source> <folder>, the writer naming what it writes.
+function(demo_write_into folder writer kind)
+  file(GLOB sources "${STAGE}/${folder}/*.txt")
+  foreach(source IN LISTS sources)
+    execute_process(COMMAND "${writer}" "${source}" "${STAGE}/${folder}" RESULT_VARIABLE result OUTPUT_QUIET)
+    if(NOT result EQUAL 0)
+      message(FATAL_ERROR "demo: ${kind} file [${source}] failed")
+    endif()
+  endforeach()
+endfunction()
+# Each source of a folder written by its writer, one output file of the
+# extension per source, beside it or in the output folder given third:
+# writer <source> <output>.
+function(demo_write_each folder extension writer kind)
+  set(into "${folder}")
+  if(ARGC GREATER 4)
+    set(into "${ARGV4}")
   endif()
-endforeach()
-
-file(GLOB model_sources "${STAGE}/models/*.txt")
-foreach(source IN LISTS model_sources)
-  execute_process(COMMAND "${MODELWRITE}" "${source}" "${STAGE}/models" RESULT_VARIABLE result OUTPUT_QUIET)
-  if(NOT result EQUAL 0)
-    message(FATAL_ERROR "demo: model file [${source}] failed")
-  endif()
-endforeach()
-
-file(GLOB quest_sources "${STAGE}/quests/*.txt")
-foreach(source IN LISTS quest_sources)
-  get_filename_component(name "${source}" NAME_WE)
-  execute_process(COMMAND "${QUESTWRITE}" "${source}" "${STAGE}/quests/${name}.quest" RESULT_VARIABLE result)
-  if(NOT result EQUAL 0)
-    message(FATAL_ERROR "demo: quest file [${source}] failed")
-  endif()
-endforeach()
-file(GLOB dialog_sources "${STAGE}/dialogs/*.txt")
-foreach(source IN LISTS dialog_sources)
-  get_filename_component(name "${source}" NAME_WE)
-  execute_process(COMMAND "${DLGWRITE}" "${source}" "${STAGE}/dialogs/${name}.dlg" RESULT_VARIABLE result)
-  if(NOT result EQUAL 0)
-    message(FATAL_ERROR "demo: dialog file [${source}] failed")
-  endif()
-endforeach()
-file(GLOB physics_sources "${STAGE}/physics/*.txt")
-foreach(source IN LISTS physics_sources)
-  execute_process(COMMAND "${PHYSICSWRITE}" "${source}" "${STAGE}/physics" RESULT_VARIABLE result OUTPUT_QUIET)
-  if(NOT result EQUAL 0)
-    message(FATAL_ERROR "demo: physics file [${source}] failed")
-  endif()
-endforeach()
-file(GLOB grid_sources "${STAGE}/grids/*.txt")
-foreach(source IN LISTS grid_sources)
-  get_filename_component(name "${source}" NAME_WE)
-  execute_process(COMMAND "${GRIDWRITE}" "${source}" "${STAGE}/scenes/${name}.grid" RESULT_VARIABLE result)
-  if(NOT result EQUAL 0)
-    message(FATAL_ERROR "demo: grid file [${source}] failed")
-  endif()
-endforeach()
+  file(GLOB sources "${STAGE}/${folder}/*.txt")
+  foreach(source IN LISTS sources)
+    get_filename_component(name "${source}" NAME_WE)
+    execute_process(COMMAND "${writer}" "${source}" "${STAGE}/${into}/${name}.${extension}" RESULT_VARIABLE result)
+    if(NOT result EQUAL 0)
+      message(FATAL_ERROR "demo: ${kind} file [${source}] failed")
+    endif()
+  endforeach()
+endfunction()
+demo_write_into(scenes "${SCENEWRITE}" scene)
+demo_write_into(models "${MODELWRITE}" model)
+demo_write_into(physics "${PHYSICSWRITE}" physics)
+demo_write_each(quests quest "${QUESTWRITE}" quest)
+demo_write_each(dialogs dlg "${DLGWRITE}" dialog)
+demo_write_each(sounds ogg "${OGGWRITE}" sound)
+demo_write_each(grids grid "${GRIDWRITE}" grid scenes)
 
 file(REMOVE_RECURSE "${OUTPUT}")
 file(GLOB_RECURSE manifests RELATIVE "${STAGE}/packages" "${STAGE}/packages/*.manifest")

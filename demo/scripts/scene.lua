@@ -15,6 +15,7 @@ function demo_load_first_scene()
     trigger.onEnter = "demo_on_trigger_enter"
     trigger.onLeave = "demo_on_trigger_leave"
     msg("demo: trigger [pier_gate] ", trigger:enable("pier_gate", true) and "enabled" or "not enabled")
+    demo_play_sounds()
     -- The harbour quest begins with the scene: its arrival event runs.
     msg("demo: quest [harbour] ", quest:begin("harbour") and "begun" or "not found")
     quest:event("arrive")
@@ -27,6 +28,19 @@ function demo_load_first_scene()
     -- looked through the scene's visibility areas, which the save keeps.
     demo_tour_wait_then_save()
   end
+end
+
+-- The music loops on its channel; the bell rings once and goes by itself.
+-- Without a sound device neither is made. Each is named after its alias,
+-- which a restored game finds it by.
+function demo_play_sounds()
+  local music = soundManager:gPlay(SoundManager.Music, "theme", "theme")
+  msg("demo: music ", music ~= nil and "plays" or "silent")
+  if music ~= nil then
+    music:volume(60)
+  end
+  local bell = soundManager:gPlay(SoundManager.Effect, "bell", "bell")
+  msg("demo: bell ", bell ~= nil and ("rings for " .. string.format("%.1f", bell:duration()) .. " s") or "silent")
 end
 
 -- What the scene frame draws besides the sky's clear colour: a still frame

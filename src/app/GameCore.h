@@ -230,16 +230,23 @@ struct GameCore {
     // of out): the current scene's look target; false without a scene or an
     // answer.
     bool scene_dialogLook(Matrix34& out, GameObjectLink looking);
+    // A model's voice: the sound "<model name>.morph" of the Voice list of
+    // the current scene, played once; true when it plays a sound of some
+    // length.
     bool object_voice(GameObjectLink model, const char* voice);
     bool test_voice(GameObjectLink model);
     void stop_voice(GameObjectLink model);
+    // An automatic effect placed at an object, deleted once it has played.
     bool playAutoSound(const char* alias, GameObjectLink object);
-    bool playSoundAt(const char* alias, const float* position, bool looped);
+    // An automatic 3D effect at a world position, of a group (null or ""
+    // for none) that stopSoundEffects deletes; a sound too far from the
+    // listener to be heard is not played (true).
+    bool playSoundAt(const char* alias, const float* position, const char* group);
     bool stopSoundEffects(const char* group);
-    bool scene_createSound(const char* name, std::int32_t channel);
-    bool scene_deleteSound(const char* name);
-    bool scene_playSound(const char* name, std::int32_t channel);
-    GameObject* scene_findSound(const char* name);
+    GameObject* scene_createSound(std::int32_t channel, const char* name, const char* alias);
+    bool scene_deleteSound(std::int32_t channel, const char* name);
+    bool scene_playSound(const char* name, const char* resource, std::int32_t channel, bool looped);
+    GameObject* scene_findSound(std::int32_t channel, const char* name);
     void visible_rain(bool visible);
     bool scene_generateRainMap();
     void scene_setSkyWeather(std::int32_t weather);
@@ -272,7 +279,9 @@ struct GameCore {
     GameObject* loadCreateScene(const char* name);
     GameObject* loadCreateTrigger(const char* name, GameObjectLink scene, std::uint32_t triggerType);
     GameObject* loadCreatePhysicsTrigger(const char* name);
-    GameObject* loadCreateSound(const char* name);
+    // A saved sound: the bank sound of its name as an alias on its channel;
+    // a sound of no scene joins the global sounds.
+    GameObject* loadCreateSound(const char* name, GameObjectLink scene, std::uint32_t channel);
     GameObject* loadCreateLight(const char* name, GameObjectLink scene);
     GameObject* loadCreateDialog(const char* name, GameObjectLink scene);
     GameObject* loadCreateSprite(const char* name, GameObjectLink scene);

@@ -26,6 +26,9 @@
 #include "scene/SceneContext.h"
 #include "scene/SceneDataManager.h"
 #include "scene/Trigger.h"
+#include "sound/Sound.h"
+#include "sound/SoundBank.h"
+#include "sound/SoundCore.h"
 
 namespace {
 
@@ -134,9 +137,28 @@ GameObject* loadCreatePhysicsScene(const char* name, GameObjectLink scene) {
 
 }  // namespace
 
-GameObject* GameCore::loadCreateSound(const char* name) {
-    engineLog().systemError("Can't create new sound instance [%s] for loading. Create dummy", text(name));
-    return nullptr;
+GameObject* GameCore::loadCreateSound(const char* name, GameObjectLink scene, std::uint32_t channel) {
+    SoundCore* core = sound;
+    const std::int32_t list = static_cast<std::int32_t>(channel);
+    if (!core || list >= kSoundChannelCount) {
+        engineLog().systemError("Can't create new sound instance [%s] for loading. Create dummy", text(name));
+        return nullptr;
+    }
+    // The saved name is the alias, but for the scene's ambient sounds,
+    // whose alias their ambient set gives.
+    const std::string ambient = ambientSoundAlias(name);
+    BankSound* bankSound = core->bank->findByAlias(list, ambient.empty() ? text(name) : ambient.c_str());
+    // At master volume 0 a silent sound takes the saved place.
+    Sound* made = core->bank->createSound(bankSound, 0, text(name), false, true);
+    if (!made) {
+        // A sound whose alias names no resource comes back as a dummy that
+        // plays nothing, so the rest of the game loads.
+        engineLog().systemError("Can't create new sound instance [%s] for loading. Create dummy", text(name));
+        made = new Sound(bankSound, text(name), false, false);
+    }
+    made->setSceneLink(parentScene(scene) ? scene.value : 0);
+    if (!made->getSceneLink()) core->adoptGlobalSound(made);
+    return made;
 }
 
 GameObject* GameCore::loadCreateLight(const char* name, GameObjectLink scene) {
@@ -229,6 +251,15 @@ std::int32_t checkObjectForLoading(const ObjectRepository::SavedRecord& record, 
     }
     if (record.type == ObjectParticle) return Particle::checkRecord(stream);
     if (record.type == ObjectDialog) return checkDialogRecord(stream);
+    if (record.type == ObjectSound) {
+        if (record.subtype >= static_cast<std::uint32_t>(kSoundChannelCount)) {
+            engineLog().error("Can't load sound [%s]: Use valid sound channel", name);
+            return -1;
+        }
+        const std::int32_t result = Sound::checkRecord(stream);
+        if (result < 0) engineLog().error("Can't load sound [%s]: its saved record is damaged", name);
+        return result;
+    }
     if (record.type == ObjectGrid) {
         GridRecord grid;
         return grid.read(stream);
@@ -253,7 +284,7 @@ GameObject* createObjectForLoading(std::uint32_t type, const char* name, std::ui
     case ObjectScene: return gameCore.loadCreateScene(name);
     case ObjectTrigger: return gameCore.loadCreateTrigger(name, parent, subtype);
     case ObjectPhysicsTrigger: return gameCore.loadCreatePhysicsTrigger(name);
-    case ObjectSound: return gameCore.loadCreateSound(name);
+    case ObjectSound: return gameCore.loadCreateSound(name, parent, subtype);
     case ObjectLight: return gameCore.loadCreateLight(name, parent);
     case ObjectDialog: return gameCore.loadCreateDialog(name, parent);
     case ObjectSprite: return gameCore.loadCreateSprite(name, parent);

@@ -13,7 +13,6 @@
 #include "control/PhysicsScene.h"
 #include "app/GameCore.h"
 #include "app/SaveGame.h"
-#include "app/SoundAttenuation.h"
 #include "control/PhysicsModel.h"
 #include "control/PhysicsScene.h"
 #include "game/Dialog.h"
@@ -28,7 +27,10 @@
 #include "scene/Scene.h"
 #include "scene/Trigger.h"
 #include "scene/Y3Pose.h"
+#include "sound/Sound.h"
+#include "sound/SoundBank.h"
 #include "sound/SoundCore.h"
+#include "sound/SoundSettings.h"
 
 namespace {
 
@@ -59,29 +61,7 @@ bool unsupported(const GameObject* object, const char* format) {
     return engineLog().error(format, gameObjectTypeName(object->getType()), object->getName());
 }
 
-float soundSetting(IniCategory* sound, const char* key, float fallback) {
-    float value = fallback;
-    if (sound)
-        if (IniVariable* variable = sound->findVariable(key)) variable->getFloat(value, fallback);
-    return value;
-}
-
 }  // namespace
-
-float softAttenuation(float distance, float minDistance, float maxDistance, float minValue, float maxValue) {
-    // The share of the attenuation range that the distance has covered. An
-    // empty range divides nothing, and a share that is not positive (a
-    // distance before the range, or a NaN) is held just above 0, so that the
-    // logarithm is always taken of a positive number.
-    constexpr float kSmallest = 1e-6f;
-    const float range = maxDistance - minDistance;
-    float share = range != 0.0f ? (distance - minDistance) / range : (distance > minDistance ? 1.0f : kSmallest);
-    if (!(share >= kSmallest)) share = kSmallest;
-    float value = -std::log(share);
-    if (value < minValue) value = minValue;
-    if (value > maxValue) value = maxValue;
-    return value;
-}
 
 Scene* GameCore::currentScene() const { return game ? game->currentScene() : nullptr; }
 
@@ -333,13 +313,16 @@ Y3Pose* GameCore::scene_findNearestWaypoint(const char* name, const float* posit
     return scene && position ? scene->searchNearestWaypoints(name, position) : nullptr;
 }
 
-bool GameCore::teleportObject(GameObjectLink link, const char*, float) {
+bool GameCore::teleportObject(GameObjectLink link, const char* waypoint, float) {
     GameObject* object = resolve(link);
     if (!object) return engineLog().error("Can't teleport zero object");
     switch (object->getType()) {
+    case ObjectSound: {
+        auto* sound = dynamic_cast<Sound*>(object);
+        return sound && sound->teleport(waypoint);
+    }
     case ObjectParticle:
-    case ObjectModel:
-    case ObjectSound: return false;  // their teleport comes with their code
+    case ObjectModel: return false;  // their teleport comes with their code
     default: return unsupported(object, "Object type [%s] (%s) not support teleport command");
     }
 }
@@ -394,68 +377,131 @@ bool GameCore::scene_dialogLook(Matrix34& out, GameObjectLink looking) {
     return scene && scene->findLookTarget(out, resolve(looking));
 }
 
-bool GameCore::object_voice(GameObjectLink model, const char*) {
-    if (!resolve(model)) return engineLog().error("object_voice: Can't find model link [%08X] object", model.value);
-    return false;  // voices come with the model code
+namespace {
+
+// The name of a model's voice sound.
+std::string voiceName(const GameObject& model) { return std::string(model.getName()) + ".morph"; }
+
+Sound* asSound(GameObject* object) { return dynamic_cast<Sound*>(object); }
+
+}  // namespace
+
+bool GameCore::object_voice(GameObjectLink model, const char* voice) {
+    GameObject* object = resolve(model);
+    if (!object) return engineLog().error("object_voice: Can't find model link [%08X] object", model.value);
+    if (object->getType() != ObjectModel) return false;
+    Scene* scene = sceneOr("Can't play voice: load scene first");
+    if (!scene) return false;
+    const std::string name = voiceName(*object);
+    if (scene->findSound(SoundChannelVoice, name.c_str()) >= 0) scene->deleteSound(SoundChannelVoice, name.c_str());
+    Sound* sound = asSound(scene->addSound(SoundChannelVoice, name.c_str(), voice, 0));
+    if (!sound || !sound->play(false, false)) return false;
+    return sound->getDuration() > 0.0;
 }
 
 bool GameCore::test_voice(GameObjectLink model) {
-    if (!resolve(model)) return engineLog().error("test_voice: Can't find model link [%08X] object", model.value);
-    return false;
+    GameObject* object = resolve(model);
+    if (!object) return engineLog().error("test_voice: Can't find model link [%08X] object", model.value);
+    Scene* scene = currentScene();
+    Sound* sound = scene ? asSound(scene_findSound(SoundChannelVoice, voiceName(*object).c_str())) : nullptr;
+    return sound && sound->playing();
 }
 
 void GameCore::stop_voice(GameObjectLink model) {
-    if (!resolve(model)) engineLog().error("stop_voice: Can't find model link [%08X] object", model.value);
+    GameObject* object = resolve(model);
+    if (!object) {
+        engineLog().error("stop_voice: Can't find model link [%08X] object", model.value);
+        return;
+    }
+    Scene* scene = currentScene();
+    const std::string name = voiceName(*object);
+    if (scene && scene->findSound(SoundChannelVoice, name.c_str()) >= 0)
+        scene->deleteSound(SoundChannelVoice, name.c_str());
 }
 
-bool GameCore::playAutoSound(const char*, GameObjectLink) { return false; }
+namespace {
 
-bool GameCore::playSoundAt(const char*, const float* position, bool) {
-    IniCategory* sound = settings ? settings->findCategory("sound") : nullptr;
-    IniVariable* soft = sound ? sound->findVariable("use_soft_3d_attenuation") : nullptr;
-    bool attenuate = false;
-    if (soft) soft->getBool(attenuate, false);
-    if (attenuate) {
-        // The listener stands at the origin until the sound core places it.
-        const float* p = position;
-        const float distance = p ? std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]) : 0.0f;
-        const float value = softAttenuation(distance, soundSetting(sound, "atten_min_sound_distance", 0.0f),
-                                            soundSetting(sound, "atten_max_sound_distance", 0.0f),
-                                            soundSetting(sound, "atten_min_sound_value", 0.0f),
-                                            soundSetting(sound, "atten_max_sound_value", 1.0f));
-        if (value == 0.0f) return true;
+// An automatic global effect of the alias that plays once and is deleted
+// when it has ended; null when it cannot be made.
+Sound* playAutomatic(const char* alias, const D3DVECTOR* position, const char* group) {
+    SoundCore* core = gameCore.sound;
+    if (!core) return nullptr;
+    EngineLock lock(*core);
+    Sound* sound = core->createGlobalSound(nullptr, SoundChannelEffect, alias, position ? 1u : 0u);
+    if (!sound) return nullptr;
+    core->addAutomaticSound(sound, group);
+    if (position) sound->setPosition(*position, false);
+    sound->startBlend(0.0f, 0.0f);
+    sound->flags |= Sound::kAutoRelease;
+    return sound;
+}
+
+}  // namespace
+
+bool GameCore::playAutoSound(const char* alias, GameObjectLink object) {
+    GameObject* target = resolve(object);
+    Matrix34 pose{};
+    const bool placed = target && target->getWorldMatrix(pose);
+    const D3DVECTOR at{pose.m[9], pose.m[10], pose.m[11]};
+    return playAutomatic(alias, placed ? &at : nullptr, nullptr) != nullptr;
+}
+
+bool GameCore::playSoundAt(const char* alias, const float* position, const char* group) {
+    if (!position) return false;
+    const D3DVECTOR at{position[0], position[1], position[2]};
+    if (soundSettings.useSoft3dAttenuation) {
+        D3DVECTOR listener{};
+        if (sound) listener = sound->listenerParameters().vPosition;
+        const float dx = at.x - listener.x, dy = at.y - listener.y, dz = at.z - listener.z;
+        if (Sound::distanceFactor(std::sqrt(dx * dx + dy * dy + dz * dz)) == 0.0f) return true;
     }
-    if (this->sound) {
-        // The sound bank that creates global sounds comes with the sound code.
-        EngineLock lock(*this->sound);
-    }
-    return true;
+    return playAutomatic(alias, &at, group) != nullptr;
 }
 
 bool GameCore::stopSoundEffects(const char* group) {
     if (!group || !group[0]) return engineLog().error("Can't stop sound effects: required unique group name");
-    return true;
+    return !sound || sound->deleteAutomaticGroup(group);
 }
 
-bool GameCore::scene_createSound(const char* name, std::int32_t) {
-    if (!currentScene()) return engineLog().error("Can't create sound [%s]: Create scene first", name ? name : "");
-    return false;
+GameObject* GameCore::scene_createSound(std::int32_t channel, const char* name, const char* alias) {
+    Scene* scene = currentScene();
+    if (!scene) {
+        engineLog().error("Can't create sound [%s]: Create scene first", name ? name : "");
+        return nullptr;
+    }
+    if (channel < 0 || channel >= kSoundChannelCount) {
+        engineLog().error("Use valid sound channel");
+        return nullptr;
+    }
+    return scene->addSound(static_cast<std::uint32_t>(channel), name, alias, 0);
 }
 
-bool GameCore::scene_deleteSound(const char* name) {
-    if (!currentScene()) return engineLog().error("Can't delete sound [%s]: Create scene first", name ? name : "");
-    return false;
+bool GameCore::scene_deleteSound(std::int32_t channel, const char* name) {
+    Scene* scene = currentScene();
+    if (!scene) return engineLog().error("Can't delete sound [%s]: Create scene first", name ? name : "");
+    if (channel < 0 || channel >= kSoundChannelCount) return engineLog().error("Use valid sound channel");
+    return scene->deleteSound(static_cast<std::uint32_t>(channel), name);
 }
 
-bool GameCore::scene_playSound(const char* name, std::int32_t channel) {
-    if (!scene_createSound(name, channel))
-        return engineLog().error("can't play sound [%s]: Sound not created", name ? name : "");
-    return true;
+bool GameCore::scene_playSound(const char* name, const char* resource, std::int32_t channel, bool looped) {
+    Scene* scene = currentScene();
+    Sound* sound = nullptr;
+    if (!scene) {
+        engineLog().error("Can't create sound [%s]: Create scene first", name ? name : "");
+    } else if (channel >= 0 && channel < kSoundChannelCount) {
+        sound = asSound(scene->addSound(static_cast<std::uint32_t>(channel), name, resource, looped ? 2u : 0u));
+    } else {
+        engineLog().error("Use valid sound channel");
+    }
+    if (!sound) return engineLog().error("can't play sound [%s]: Sound not created", name ? name : "");
+    return sound->play(false, false);
 }
 
-GameObject* GameCore::scene_findSound(const char*) {
-    sceneOr("Can't search scene sounds: Create scene first");
-    return nullptr;
+GameObject* GameCore::scene_findSound(std::int32_t channel, const char* name) {
+    Scene* scene = sceneOr("Can't search scene sounds: Create scene first");
+    if (!scene || channel < 0 || channel >= kSoundChannelCount) return nullptr;
+    const std::int32_t index = scene->findSound(static_cast<std::uint32_t>(channel), name);
+    return index >= 0 ? resolve(scene->sounds[channel][static_cast<std::size_t>(index)]) : nullptr;
 }
 
 void GameCore::visible_rain(bool visible) {

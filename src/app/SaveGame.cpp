@@ -24,6 +24,7 @@
 #include "script/ScriptCall.h"
 #include "script/ScriptEngine.h"
 #include "script/VariablesCore.h"
+#include "sound/SoundBank.h"
 #include "sound/SoundCore.h"
 #include "ui/StillFrameData.h"
 
@@ -360,8 +361,10 @@ void SaveGame::releaseUnreferencedData() {
         gameCore.animation->animations().releaseUnreferenced();
         gameCore.animation->morphs().releaseUnreferenced();
     }
-    // The sound and physics managers release their unreferenced data here
-    // once they exist.
+    // The sound buffers of sounds no longer used are given back, and new
+    // ones wait for the end of the load. The physics managers release their
+    // unreferenced data here once they exist.
+    if (gameCore.sound) gameCore.sound->bank->deallocateAll();
     engineLog().flush();
 }
 
@@ -382,6 +385,10 @@ bool SaveGame::initializeLoadedData() {
         result = false;
     }
     setProgress(14, 1.0f);
+    if (gameCore.sound && !gameCore.sound->bank->allocateAll()) {
+        engineLog().error("Fail to allocate sound data");
+        result = false;
+    }
     if (gameCore.animation && !gameCore.animation->animations().allocateAll()) {
         engineLog().error("Fail to allocate animation data");
         result = false;
@@ -454,6 +461,8 @@ bool SaveGame::releaseScenes() {
         }
         gameCore.input->flushDevices(sample);
     }
+    // Global sounds stop with their events before the objects left go.
+    if (gameCore.sound) gameCore.sound->releaseGlobalSounds();
     if (gameCore.objects) gameCore.objects->releaseUnreferenced();
     if (gameCore.questLogic) gameCore.questLogic->clear();
     if (gameCore.timers && gameCore.timers->core) gameCore.timers->core->deleteAll();

@@ -1,6 +1,7 @@
 #include "resources/FilePackageDBData.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <type_traits>
 
@@ -26,6 +27,14 @@ bool startsWith(const char* stored, std::string_view prefix) {
     for (std::size_t i = 0; i < prefix.size(); ++i)
         if (stored[i] == 0 || stored[i] != prefix[i]) return false;
     return true;
+}
+
+// A numbered variant of a prefix: the prefix and two digits, nothing more
+// ("step01" for "step", not "steps_big").
+bool isNumberedVariant(const char* stored, std::string_view prefix) {
+    const char* tail = stored + prefix.size();
+    return std::isdigit(static_cast<unsigned char>(tail[0])) && std::isdigit(static_cast<unsigned char>(tail[1])) &&
+           tail[2] == 0;
 }
 
 // strcmp compares as unsigned bytes, like every name order here.
@@ -362,7 +371,7 @@ std::int32_t FilePackageDBData::countNameVariants(std::string_view mask, std::st
         if (!found) {
             for (std::size_t i = index; i < type.entries.size(); ++i) {
                 if (!startsWith(type.entries[i].name, prefix)) break;
-                ++count;
+                if (isNumberedVariant(type.entries[i].name, prefix)) ++count;
             }
         }
         if (!source.empty() || count > 0) return count;

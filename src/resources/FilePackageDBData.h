@@ -107,7 +107,7 @@ public:
     std::uint32_t fileIdAt(std::string_view mask, std::int32_t n, std::string_view source) override;
     void close() override;
 
-    // Number of files whose names begin with prefix but differ from it; the
+    // Number of numbered variants of prefix (the prefix and two digits); the
     // first type of the mask with a non-zero count gives it.
     std::int32_t countNameVariants(std::string_view mask, std::string_view prefix, std::string_view source);
     // The entry of an id, null when the id names none.

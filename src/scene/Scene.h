@@ -72,6 +72,10 @@ struct SceneFactories {
     void (*soundRestore)(GameObject& sound, const CurrentTime& time) = nullptr;
     // The per-frame refresh of a sound; false when it failed.
     bool (*soundRefresh)(GameObject& sound) = nullptr;
+    // Starts a sound's envelope (a fade-in of blend seconds after fadeIn
+    // seconds), and fades one out over the seconds given.
+    void (*soundStartBlend)(GameObject& sound, float fadeIn, float blend) = nullptr;
+    void (*soundFade)(GameObject& sound, float seconds) = nullptr;
     // The path grid's answer whether a free seven-by-seven block of cells
     // lies around a position of the scene (three free neighbours back and
     // forward along the row, and three rows before and after each of those
@@ -253,6 +257,10 @@ public:
     // Plays again the sounds that were playing before the scene left.
     bool restoreSounds(const CurrentTime& time);
     bool refreshSounds(bool skip);
+    // The automatic ambient sound of the scene's ambient set ("default"
+    // when none is set): started with its envelope when the set changes,
+    // the ambient sounds of other sets faded out and deleted.
+    void updateAmbientSounds();
 
     // The point to look at (translation of out): the main dialog's target
     // for the looking object, else the nearest head in front of the camera.
@@ -388,6 +396,8 @@ public:
     // scene's screen actions.
     char ambientSet[128] = {};
     char actionsScreen[128] = {};
+    // The ambient set whose sounds were last put in place ("" none yet).
+    std::string ambientApplied;
     std::vector<BlendList> blendLists;
     // Visibility areas, portals and the registered objects.
     ScenePVS pvs;
@@ -416,6 +426,10 @@ public:
     SceneResourceUse waypointData{name};
     SceneResourceUse actionData{name};
 };
+
+// The alias of an automatic ambient sound of that name from its ambient
+// set's variable; "" for other names or a set without one.
+std::string ambientSoundAlias(const char* soundName);
 
 // The names of the five sound lists, by index ("" for others).
 const char* sceneSoundListName(std::uint32_t list);

@@ -413,6 +413,7 @@ bool Scene::updatePhase0(const CurrentTime& time, std::int32_t) {
 }
 
 bool Scene::updatePhase1(const CurrentTime& time, std::int32_t) {
+    updateAmbientSounds();
     bool result = updateList(dialogs, schedules[ScheduleDialogs], time, 0, 1);
     if (objectsUpdateInState(scene_detail::stateIndex())) updateCameras(time);
     if (!updatePhase(time, 1)) result = false;

@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/GameCore.h"
 #include "foundation/Log.h"
@@ -12,6 +13,8 @@
 #include "scene/Scene.h"
 #include "scene/SceneInternal.h"
 #include "scene/SceneObjectFlags.h"
+#include "script/ScriptVariable.h"
+#include "script/VariablesCore.h"
 
 using scene_detail::resolve;
 
@@ -178,6 +181,103 @@ bool Scene::restoreSounds(const CurrentTime& time) {
                 hooks.soundRestore(*sound, time);
         }
     return true;
+}
+
+namespace {
+
+constexpr char kAmbientPrefix[] = "auto#amb@snd=";
+constexpr std::size_t kAmbientPrefixLength = sizeof(kAmbientPrefix) - 1;
+constexpr std::int32_t kAmbientEditorState = 9;
+constexpr std::int32_t kNoAmbientState = 6;
+constexpr std::uint32_t kDebugAmbientFlag = 0x10;
+// Ambient sounds loop: the "ambient_loop" list.
+constexpr std::uint32_t kAmbientLoopList = 3;
+
+// One wanted ambient sound: read from "sounds.ambient.3d.ambient_<name>",
+// either the alias itself or a table of "alias", "time" (the fade-in in
+// seconds, 1.0 when absent) and "enabled" (1 when absent).
+struct AmbientEntry {
+    std::string name;
+    std::string alias;
+    bool enabled = true;
+    float time = 1.0f;
+    ScriptVariable* variable = nullptr;
+};
+
+bool readAmbientEntry(const std::string& name, AmbientEntry& entry) {
+    ScriptVariable* root = gameCore.variables ? gameCore.variables->globals().root() : nullptr;
+    const std::string path = "sounds.ambient.3d.ambient_" + name;
+    if (!root || !ScriptVariable::test(root, path.c_str())) {
+        engineLog().error("\n\nCan't find script variable [%s.%s]", "globals", path.c_str());
+        return false;
+    }
+    ScriptVariable* node = ScriptVariable::resolvePath(root, path.c_str());
+    entry.name = name;
+    entry.variable = node;
+    if (node->childCount() == 0) {
+        entry.alias = node->toString();
+        return true;
+    }
+    if (node->test("alias")) entry.alias = node->resolvePath("alias")->toString();
+    if (node->test("time")) entry.time = node->resolvePath("time")->toFloat();
+    if (node->test("enabled")) entry.enabled = node->resolvePath("enabled")->toFloat() != 0.0f;
+    return true;
+}
+
+}  // namespace
+
+std::string ambientSoundAlias(const char* soundName) {
+    if (!soundName || std::strncmp(soundName, kAmbientPrefix, kAmbientPrefixLength) != 0) return "";
+    AmbientEntry entry;
+    return readAmbientEntry(soundName + kAmbientPrefixLength, entry) ? entry.alias : "";
+}
+
+void Scene::updateAmbientSounds() {
+    const bool debug = (gameCore.debugFlags & kDebugAmbientFlag) != 0;
+    std::string set = ambientSet;
+    if (gameCore.gameState == kAmbientEditorState && !debug)
+        set.clear();
+    else if (set.empty())
+        set = "default";
+    if (set == ambientApplied) return;
+    ambientApplied = set;
+    const SceneFactories& hooks = sceneFactories();
+
+    // The ambient sounds there are now.
+    std::vector<GameObject*> collected;
+    for (std::vector<GameObjectLink>& list : sounds)
+        for (GameObjectLink link : list)
+            if (GameObject* sound = resolve(link);
+                sound && std::strncmp(sound->getName(), kAmbientPrefix, kAmbientPrefixLength) == 0)
+                collected.push_back(sound);
+
+    std::vector<AmbientEntry> wanted;
+    AmbientEntry entry;
+    if ((debug || gameCore.gameState != kNoAmbientState) && !set.empty() && readAmbientEntry(set, entry))
+        wanted.push_back(entry);
+    for (const AmbientEntry& want : wanted) {
+        std::string soundName = kAmbientPrefix + want.name;
+        if (soundName.size() > 127) soundName.resize(127);
+        bool stays = false;
+        for (auto it = collected.begin(); it != collected.end(); ++it)
+            if (soundName == (*it)->getName()) {
+                collected.erase(it);
+                stays = true;
+                break;
+            }
+        if (stays) continue;
+        GameObject* sound = addSound(kAmbientLoopList, soundName.c_str(), want.alias.c_str(), 0);
+        if (!sound) {
+            want.variable->setNumber(1.0f);
+            continue;
+        }
+        if (hooks.soundStartBlend) hooks.soundStartBlend(*sound, want.enabled ? 1.0f : 0.0f, want.time);
+        if (auto* state = dynamic_cast<SceneObjectFlags*>(sound)) state->stateFlags() |= kSoundAutomaticFlag;
+    }
+    for (GameObject* sound : collected) {
+        if (hooks.soundFade) hooks.soundFade(*sound, 1.0f);
+        if (auto* state = dynamic_cast<SceneObjectFlags*>(sound)) state->stateFlags() |= kSoundFadeDeleteFlag;
+    }
 }
 
 bool Scene::refreshSounds(bool skip) {

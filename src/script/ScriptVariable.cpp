@@ -210,19 +210,15 @@ ScriptVariable* ScriptVariable::resolvePath(ScriptVariable* node, const char* pa
         report(node, "Then variable name pattern is NULL");
         return nullptr;
     }
-    ScriptVariable* current = node;
-    const char* component = path;
-    while (component) {
-        const char* rest = nullptr;
-        const std::size_t length = firstComponent(component, rest);
-        current = findChild(current, component, length);
-        if (!current) {
-            reportf(node, "Variable path [%s] is invalid", path);
-            return nullptr;
-        }
-        component = rest;
-    }
-    return current;
+    // One level: the first segment below this node, the rest below the
+    // child it names. A failure reports at every level it passes, from the
+    // deepest out, each with the path of its own level.
+    const char* rest = nullptr;
+    const std::size_t length = firstComponent(path, rest);
+    ScriptVariable* child = findChild(node, path, length);
+    ScriptVariable* found = child && rest ? resolvePath(child, rest) : child;
+    if (!found) reportf(node, "Variable path [%s] is invalid", path);
+    return found;
 }
 
 ScriptVariable* ScriptVariable::get(ScriptVariable* node, std::int32_t index, std::int32_t index2) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 class DataStream;
@@ -20,8 +21,13 @@ enum S_EVENT : std::int32_t {
 // The name of an event kind ("onMouseOver"), "" out of range.
 const char* scriptEventName(std::int32_t event);
 
+class ScriptEventTable;
+
 class ScriptWorld {
 public:
+    ScriptWorld();
+    ~ScriptWorld();
+
     std::int32_t time = 0;
 
     // Stores a handler for an empty slot; a set handler is never replaced and
@@ -41,5 +47,5 @@ public:
     std::int32_t readEvents(DataStream& stream, bool apply = true);
 
 private:
-    std::string events_[S_EVENT_COUNT];
+    std::unique_ptr<ScriptEventTable> events_;
 };

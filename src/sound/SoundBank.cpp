@@ -11,6 +11,7 @@
 #include "app/SaveGame.h"
 #include "foundation/TimeCore.h"
 #include "resources/FilePackageDBData.h"
+#include "resources/LoadingProgress.h"
 #include "resources/PackageDatabase.h"
 #include "script/ScriptVariable.h"
 #include "script/VariablesCore.h"
@@ -41,6 +42,8 @@ bool aliasVariable(const std::string& path, std::string& value) {
         engineLog().error("\n\nCan't find script variable [%s.%s]", "globals", path.c_str());
         return false;
     }
+    // An alias that is no variable is no error: the next place is tried.
+    if (!ScriptVariable::test(root, path.c_str())) return false;
     ScriptVariable* node = ScriptVariable::resolvePath(root, path.c_str());
     if (!node) return false;
     value = node->toString();
@@ -75,6 +78,16 @@ bool BankSound::open() {
 }
 
 bool BankSound::release() {
+    // Instances given back and only kept for duplication have no user.
+    {
+        GameSoundLock lock;
+        for (std::size_t i = 0; i < instances.size();) {
+            if (instances[i]->buffer->flags & SoundBuffer::kReleased)
+                deleteInstance(i);
+            else
+                ++i;
+        }
+    }
     if (!shuttingDown()) {
         bool ok = true;
         if (!instances.empty())
@@ -155,8 +168,8 @@ void BankSound::updateInstances(double now) {
 bool BankSound::push(Sound* sound) {
     if (std::find(sounds.begin(), sounds.end(), sound) != sounds.end())
         return engineLog().resourceError("Can't push sound [%s] in [%s] from alias [%s]: Already pushed",
-                                         sound->name.c_str(), name(), alias());
-    if (gameCore.debugFlags & DebugSoundLog) engineLog().resourceInfo("PUSH sound [%s] in [%s]", sound->name.c_str(), name());
+                                         sound->getName(), name(), alias());
+    if (gameCore.debugFlags & DebugSoundLog) engineLog().resourceInfo("PUSH sound [%s] in [%s]", sound->getName(), name());
     GameSoundLock lock;
     sounds.push_back(sound);
     return true;
@@ -167,7 +180,7 @@ bool BankSound::pop(Sound* sound) {
     const auto found = std::find(sounds.begin(), sounds.end(), sound);
     if (found == sounds.end()) {
         engineLog().resourceError("Cannot pop sound [%s] from [%s] from alias [%s]: Not pushed now",
-                                  sound->name.c_str(), name(), alias());
+                                  sound->getName(), name(), alias());
         return true;
     }
     *found = sounds.back();
@@ -211,6 +224,8 @@ SoundBank::~SoundBank() {
 BankSound* SoundBank::acquire(std::int32_t channel, const char* name, const char* aliasText) {
     if (channel < 0 || channel >= kSoundChannelCount) return nullptr;
     if (!name) name = "";
+    // The sound thread walks the lists.
+    GameSoundLock lock;
     auto& list = lists_[channel];
     const auto at = std::lower_bound(list.begin(), list.end(), name,
                                      [](const BankSound* sound, const char* key) { return std::strcmp(sound->name(), key) < 0; });
@@ -280,6 +295,46 @@ Sound* SoundBank::createSound(BankSound* bankSound, std::uint32_t flags, const c
         return nullptr;
     }
     return sound;
+}
+
+namespace {
+
+// Runs work on every bank sound that wants it, reporting the fraction done
+// on a progress stage and the stage's end.
+template <class Wants, class Work>
+bool forEachBankSound(std::vector<BankSound*> (&lists)[kSoundChannelCount], std::int32_t stage, Wants wants,
+                      Work work) {
+    std::size_t count = 0;
+    for (auto& list : lists) count += static_cast<std::size_t>(std::count_if(list.begin(), list.end(), wants));
+    bool ok = true;
+    std::size_t done = 0;
+    for (auto& list : lists)
+        for (BankSound* sound : list) {
+            if (!wants(sound)) continue;
+            reportLoadingProgress(stage, static_cast<float>(done) / static_cast<float>(count));
+            if (!work(*sound)) ok = false;
+            ++done;
+        }
+    reportLoadingProgress(stage, 1.0f);
+    return ok;
+}
+
+}  // namespace
+
+bool SoundBank::deallocateAll() {
+    GameSoundLock lock;
+    buffersAllocated = false;
+    return forEachBankSound(
+        lists_, 6, [](const BankSound* sound) { return sound->source.isOpen() && sound->sounds.empty(); },
+        [](BankSound& sound) { return sound.deallocateInstances(); });
+}
+
+bool SoundBank::allocateAll() {
+    GameSoundLock lock;
+    buffersAllocated = forEachBankSound(
+        lists_, 12, [](const BankSound* sound) { return !sound->source.isOpen() && !sound->sounds.empty(); },
+        [](BankSound& sound) { return sound.allocateInstances(); });
+    return buffersAllocated;
 }
 
 bool SoundBank::releasePackages() {

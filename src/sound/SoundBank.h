@@ -38,6 +38,14 @@ public:
     // device or at master volume 0: a silent placeholder when makeIfSilent,
     // else null. Null (logged) when the resource is missing.
     Sound* createSound(BankSound* bankSound, std::uint32_t flags, const char* name, bool push, bool makeIfSilent);
+    // Before a load: new instances wait for their buffers, and every open
+    // bank sound no longer pushed gives its buffers back (progress stage 6).
+    // True when all were given back.
+    bool deallocateAll();
+    // After a load: every bank sound with pushed sounds and a closed source
+    // gets buffers for its instances (progress stage 12); new instances get
+    // their buffer at once again when all succeeded.
+    bool allocateAll();
     // Releases every bank sound; a channel whose sounds all closed is freed,
     // any other stays (logged). True when all channels were freed.
     bool releasePackages();

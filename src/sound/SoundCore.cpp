@@ -1,6 +1,8 @@
 #include "sound/SoundCore.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <string>
 
 #include "app/GameCore.h"
@@ -14,6 +16,7 @@
 #include "resources/MovieDataManager.h"
 #include "scene/CameraCore.h"
 #include "scene/Scene.h"
+#include "script/ScriptEngine.h"
 #include "sound/Sound.h"
 #include "sound/SoundBank.h"
 #include "sound/SoundSettings.h"
@@ -29,6 +32,53 @@ constexpr std::uint32_t kGameFlagQuietRelease = 0x80000000u;
 
 // Channels, bits and frequency of each quality row.
 constexpr SoundQuality kQualityTable[3] = {{2, 16, 11025}, {2, 16, 22050}, {2, 16, 44100}};
+
+Sound* asSound(GameObject& object) { return dynamic_cast<Sound*>(&object); }
+
+// The scene makes, stops and restores its sounds through these.
+void installSceneSoundHooks() {
+    SceneFactories& hooks = sceneFactories();
+    hooks.sound = [](Scene& scene, std::uint32_t list, const char* alias, const char* name,
+                     std::uint32_t flags) -> GameObject* {
+        SoundCore* core = gameCore.sound;
+        Sound* sound = core ? core->createGlobalSound(name, static_cast<std::int32_t>(list), alias, flags | 4u) : nullptr;
+        if (sound) sound->setSceneLink(scene.id);
+        return sound;
+    };
+    hooks.soundPlaying = [](GameObject& object) {
+        Sound* sound = asSound(object);
+        return sound && sound->playing();
+    };
+    // Objects of other kinds (the tests' stand-ins) have nothing to play.
+    hooks.soundPlay = [](GameObject& object) {
+        Sound* sound = asSound(object);
+        return !sound || sound->play(false, false);
+    };
+    hooks.soundStop = [](GameObject& object) {
+        if (Sound* sound = asSound(object)) sound->stop(true);
+    };
+    hooks.soundInHandler = [](GameObject& object) {
+        Sound* sound = asSound(object);
+        return sound && (sound->flags & Sound::kInEvent) != 0;
+    };
+    // A sound that was playing when its scene left, or when the game was
+    // saved, plays again from its start.
+    hooks.soundRestore = [](GameObject& object, const CurrentTime&) {
+        Sound* sound = asSound(object);
+        if (!sound || !sound->playing() || (sound->flags & Sound::kConnected) || sound->muted()) return;
+        sound->restore();
+    };
+    hooks.soundStartBlend = [](GameObject& object, float fadeIn, float blend) {
+        if (Sound* sound = asSound(object)) sound->startBlend(fadeIn, blend);
+    };
+    hooks.soundFade = [](GameObject& object, float seconds) {
+        if (Sound* sound = asSound(object)) sound->fade(seconds);
+    };
+    hooks.soundRefresh = [](GameObject& object) {
+        Sound* sound = asSound(object);
+        return !sound || sound->refreshMute();
+    };
+}
 
 }  // namespace
 
@@ -76,6 +126,12 @@ SoundCore::SoundCore() : bank(std::make_unique<SoundBank>()) {
 
 SoundCore::~SoundCore() {
     stopThread();
+    for (std::vector<Sound*>& list : globalSounds_)
+        while (!list.empty()) {
+            Sound* sound = list.back();
+            list.pop_back();
+            delete sound;
+        }
     bank.reset();
     if (!(gameCore.flags & kGameFlagQuietRelease)) {
         if (listener_) engineLog().error("Primary Sound buffer Listener not released");
@@ -90,6 +146,7 @@ bool SoundCore::initialize() {
     if (device_ || thread_.joinable()) return engineLog().error("Sound device already initialized");
     // A stopped movie's sound fades out before the sound code releases it.
     setMovieSoundFade(&fadeMovieSound);
+    installSceneSoundHooks();
     if (!enabled) {
         running_ = false;
         engineLog().info("Sound disabled");
@@ -209,7 +266,7 @@ void SoundCore::threadMain() {
             // The bank update of each tick runs under its own crash title.
             CrashGuard guard(kGuardSoundBuffers);
             if (volumes.master.script * volumes.master.setup > 0.0f) {
-                updateSoundBank(*bank, CurrentTime(-1.0).game.time);
+                updateSoundBank(*bank, gameTime_.load());
                 ++bankTicks_;
             }
             ++ticks_;
@@ -245,25 +302,191 @@ void SoundCore::releaseInterfaces() {
 }
 
 void SoundCore::releaseAll() {
+    releaseGlobalSounds();
     stopThread();
     bank->releasePackages();
     releaseInterfaces();
 }
 
-void SoundCore::updateListener(const CurrentTime&, std::int32_t) {
-    if (!listener_ || !currentScene_) return;
-    listener_->GetAllParameters(&listenerParameters_);
-    const Scene& scene = *currentScene_;
-    if (scene.currentCamera >= 0 && static_cast<std::size_t>(scene.currentCamera) < scene.cameras.size() &&
-        scene.cameras[scene.currentCamera]) {
-        const float* m = scene.cameras[scene.currentCamera]->pose.m;
-        listenerParameters_.vPosition = {m[9], m[10], m[11]};
-        listenerParameters_.vOrientFront = {-m[6], -m[7], -m[8]};
-        listenerParameters_.vOrientTop = {-m[3], -m[4], -m[5]};
-        listenerParameters_.vVelocity = {0.0f, 0.0f, 0.0f};
+void SoundCore::updateListener(const CurrentTime& time, std::int32_t) {
+    gameTime_ = time.game.time;
+    EngineLock hold(*this);
+    const bool placed = listener_ && currentScene_;
+    if (placed) {
+        listener_->GetAllParameters(&listenerParameters_);
+        const Scene& scene = *currentScene_;
+        if (scene.currentCamera >= 0 && static_cast<std::size_t>(scene.currentCamera) < scene.cameras.size() &&
+            scene.cameras[scene.currentCamera]) {
+            const float* m = scene.cameras[scene.currentCamera]->pose.m;
+            listenerParameters_.vPosition = {m[9], m[10], m[11]};
+            listenerParameters_.vOrientFront = {-m[6], -m[7], -m[8]};
+            listenerParameters_.vOrientTop = {-m[3], -m[4], -m[5]};
+            listenerParameters_.vVelocity = {0.0f, 0.0f, 0.0f};
+        }
+        listener_->SetAllParameters(&listenerParameters_, DS3D_DEFERRED);
     }
-    listener_->SetAllParameters(&listenerParameters_, DS3D_DEFERRED);
-    listener_->CommitDeferredSettings();
+    // The updates may add or delete global sounds: a snapshot is walked and
+    // each sound is checked to be still listed.
+    for (const std::vector<Sound*>& list : globalSounds_) {
+        const std::vector<Sound*> snapshot = list;
+        for (Sound* sound : snapshot) {
+            if (!listed(sound)) continue;
+            sound->updatePhase1(time, 0);
+            if (listed(sound)) sound->updatePhase0(time, 0);
+        }
+    }
+    // Finished sounds are deleted, each the object itself; one that refuses
+    // (it runs its own handler) waits for the next frame.
+    for (std::int32_t channel = 0; channel < kSoundChannelCount; ++channel) {
+        std::vector<Sound*>& list = globalSounds_[channel];
+        for (std::size_t i = 0; i < list.size();) {
+            Sound* sound = list[i];
+            if (sound && (sound->flags & Sound::kFinished) && deleteGlobalAt(channel, i)) continue;
+            ++i;
+        }
+    }
+    if (placed) listener_->CommitDeferredSettings();
+}
+
+bool SoundCore::listed(const Sound* sound) const {
+    for (const std::vector<Sound*>& list : globalSounds_)
+        if (std::find(list.begin(), list.end(), sound) != list.end()) return true;
+    return false;
+}
+
+Sound* SoundCore::createGlobalSound(const char* name, std::int32_t channel, const char* alias, std::uint32_t flags) {
+    if (channel < 0 || channel >= kSoundChannelCount) {
+        engineLog().error("Use valid sound channel");
+        return nullptr;
+    }
+    if (name && !(flags & 8u) && findGlobalSound(channel, name) >= 0) {
+        engineLog().error("Global sound [%s] already exist", name);
+        return nullptr;
+    }
+    std::string resource, aliasText;
+    SoundBank::resolveAlias(channel, alias, resource, aliasText);
+    if (resource.empty()) return nullptr;
+    EngineLock hold(*this);
+    BankSound* bankSound = bank->acquire(channel, resource.c_str(), aliasText.c_str());
+    Sound* sound = bank->createSound(bankSound, flags, name ? name : "AUTO", true, false);
+    if (!sound) return nullptr;
+    if (!name) {
+        copyName(sound->name, sizeof(sound->name), sound->makeAutoName().c_str());
+        GameObject::nameChanged();
+    }
+    if (!(flags & 4u)) globalSounds_[channel].push_back(sound);
+    return sound;
+}
+
+std::int32_t SoundCore::findGlobalSound(std::int32_t channel, const char* name) const {
+    if (channel < 0 || channel >= kSoundChannelCount || !name) return -1;
+    const std::vector<Sound*>& list = globalSounds_[channel];
+    for (std::size_t i = 0; i < list.size(); ++i)
+        if (list[i] && std::strcmp(list[i]->getName(), name) == 0) return static_cast<std::int32_t>(i);
+    return -1;
+}
+
+bool SoundCore::deleteGlobalAt(std::int32_t channel, std::size_t index) {
+    EngineLock hold(*this);
+    std::vector<Sound*>& list = globalSounds_[channel];
+    Sound* sound = list[index];
+    if (!sound) return engineLog().error("Can't delete sound [%s]: already released", "");
+    if (sound->flags & Sound::kInEvent)
+        return engineLog().error("Global Sound [%s] try to delete self from our event handler", sound->getName());
+    if (sound->playing()) sound->stop(true);
+    // The stop's handler may have changed the list.
+    const auto at = std::find(list.begin(), list.end(), sound);
+    if (at == list.end()) return true;
+    *at = list.back();
+    list.pop_back();
+    sound->release();
+    delete sound;  // leaves the automatic list too
+    return true;
+}
+
+bool SoundCore::deleteGlobalSound(std::int32_t channel, const char* name) {
+    const std::int32_t index = findGlobalSound(channel, name);
+    if (index < 0) return engineLog().error("Can't find global sound [%s]: Sound Delete failed", name ? name : "");
+    return deleteGlobalAt(channel, static_cast<std::size_t>(index));
+}
+
+bool SoundCore::deleteGlobalSounds(std::int32_t channel, const char* name, bool mustExist) {
+    if (mustExist && findGlobalSound(channel, name) < 0)
+        return engineLog().error("Can't find global sound [%s]: Sound Delete failed", name ? name : "");
+    while (findGlobalSound(channel, name) >= 0)
+        if (!deleteGlobalSound(channel, name)) return false;
+    return true;
+}
+
+bool SoundCore::deleteGlobalSoundObject(Sound* sound) {
+    for (std::int32_t channel = 0; channel < kSoundChannelCount; ++channel) {
+        const std::vector<Sound*>& list = globalSounds_[channel];
+        const auto at = std::find(list.begin(), list.end(), sound);
+        if (at != list.end()) return deleteGlobalAt(channel, static_cast<std::size_t>(at - list.begin()));
+    }
+    return engineLog().error("Can't find global sound [%s]: Sound Delete failed", sound ? sound->getName() : "");
+}
+
+void SoundCore::adoptGlobalSound(Sound* sound) {
+    if (!sound || listed(sound)) return;
+    EngineLock hold(*this);
+    globalSounds_[sound->getSubtype() < kSoundChannelCount ? sound->getSubtype() : 0].push_back(sound);
+}
+
+void SoundCore::forget(const Sound* sound) {
+    EngineLock hold(*this);
+    for (std::vector<Sound*>& list : globalSounds_) {
+        const auto at = std::find(list.begin(), list.end(), sound);
+        if (at == list.end()) continue;
+        *at = list.back();
+        list.pop_back();
+    }
+    automaticSounds_.erase(std::remove_if(automaticSounds_.begin(), automaticSounds_.end(),
+                                          [sound](const AutomaticSound& a) { return a.sound == sound; }),
+                           automaticSounds_.end());
+}
+
+void SoundCore::addAutomaticSound(Sound* sound, const char* group) {
+    automaticSounds_.push_back({sound, group ? group : ""});
+}
+
+bool SoundCore::deleteAutomaticGroup(const char* group) {
+    EngineLock hold(*this);
+    std::vector<Sound*> members;
+    for (const AutomaticSound& a : automaticSounds_)
+        if (a.group == group) members.push_back(a.sound);
+    bool ok = true;
+    for (Sound* sound : members)
+        if (listed(sound) && !deleteGlobalSoundObject(sound)) ok = false;
+    return ok;
+}
+
+void SoundCore::releaseGlobalSounds() {
+    EngineLock hold(*this);
+    ScriptEngine* engine = gameCore.script;
+    const std::uint8_t blocked = engine ? engine->eventsBlocked : 0;
+    if (engine) engine->eventsBlocked = 0;
+    for (std::vector<Sound*>& list : globalSounds_) {
+        // The stop handlers may add or delete sounds of the lists.
+        const std::vector<Sound*> snapshot = list;
+        for (Sound* sound : snapshot) {
+            if (!listed(sound) || !sound->playing()) continue;
+            sound->stop(true);
+            if (engine && engine->context) engine->context->processEvents();
+        }
+    }
+    for (std::vector<Sound*>& list : globalSounds_) {
+        while (!list.empty()) {
+            Sound* sound = list.back();
+            list.pop_back();
+            if (sound->playing()) sound->stop(false);
+            sound->release();
+            delete sound;
+        }
+        list.shrink_to_fit();
+    }
+    automaticSounds_.clear();
+    if (engine) engine->eventsBlocked = blocked;
 }
 
 void SoundCore::setScene(Scene* scene) {
@@ -345,8 +568,13 @@ bool SoundCore::writeVolumes(const SoundVolumes& record, const char* section) {
     return true;
 }
 
-bool SoundCore::refreshMuteAll(bool) {
-    // No sound plays without an output device: nothing to refresh yet.
+bool SoundCore::refreshMuteAll(bool skipGlobal) {
     EngineLockBlocking hold(*this);
-    return true;
+    bool ok = true;
+    if (!skipGlobal)
+        for (const std::vector<Sound*>& list : globalSounds_)
+            for (Sound* sound : list)
+                if (sound && !sound->refreshMute()) ok = false;
+    if (currentScene_ && !currentScene_->refreshSounds(false)) ok = false;
+    return ok;
 }

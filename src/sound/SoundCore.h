@@ -25,9 +25,12 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 class Scene;
+class Sound;
 class SoundBank;
 struct CurrentTime;
 
@@ -114,7 +117,9 @@ public:
     // the primary buffer and the device.
     void releaseAll();
     // Once a frame on the main thread: the listener from the current scene's
-    // active camera, set deferred and committed.
+    // active camera, set deferred and committed; the global sounds' two
+    // per-frame updates; finished automatic sounds deleted. The frame's game
+    // time becomes the sound thread's clock.
     void updateListener(const CurrentTime& time, std::int32_t flag);
     // The scene whose camera places the listener; blocking lock.
     void setScene(Scene* scene);
@@ -158,6 +163,34 @@ public:
     // volumes changed (blocking lock); true when all succeeded.
     bool refreshMuteAll(bool skipGlobal);
 
+    // Global sounds (sounds of no scene), one list per channel.
+    // createGlobalSound: name null names the sound automatically; flags bit
+    // 0 3D, bit 1 looped, bit 2 a scene's sound (not listed here, nor global
+    // in the repository), bit 3 a name already listed is allowed. Null when
+    // the name exists, the alias names nothing or the sound cannot be made.
+    Sound* createGlobalSound(const char* name, std::int32_t channel, const char* alias, std::uint32_t flags);
+    // Index of the first sound of that name (exact compare), or -1.
+    std::int32_t findGlobalSound(std::int32_t channel, const char* name) const;
+    // Stops (with its event), releases and deletes a listed sound; refused
+    // while the sound runs one of its own event handlers.
+    bool deleteGlobalSound(std::int32_t channel, const char* name);
+    // Deletes every listed sound of that name; stops at the first failure.
+    bool deleteGlobalSounds(std::int32_t channel, const char* name, bool mustExist);
+    bool deleteGlobalSoundObject(Sound* sound);
+    // Lists a sound made elsewhere (a loaded one) as a global sound of its
+    // bank sound's channel.
+    void adoptGlobalSound(Sound* sound);
+    // Drops a sound being destroyed from the global and automatic lists.
+    void forget(const Sound* sound);
+    // Stops every global sound with its events (handlers run meanwhile may
+    // add or delete sounds), then releases and deletes them all.
+    void releaseGlobalSounds();
+    // The automatic sounds of a group ("" for none) played through the game
+    // core; deleting a group deletes its sounds still listed.
+    void addAutomaticSound(Sound* sound, const char* group);
+    bool deleteAutomaticGroup(const char* group);
+    const std::vector<Sound*>& globalSounds(std::int32_t channel) const { return globalSounds_[channel]; }
+
     // Engine lock: polls a try-lock, sleeping 1 ms between tries.
     void lock();
     // Engine lock: blocking enter.
@@ -180,6 +213,21 @@ private:
     DS3DLISTENER listenerParameters_{};
 
     std::recursive_mutex engineLock_;
+    // Deletes the sound at index of a channel's list.
+    bool deleteGlobalAt(std::int32_t channel, std::size_t index);
+    // Whether the sound is still in a channel's list.
+    bool listed(const Sound* sound) const;
+
+    std::vector<Sound*> globalSounds_[5];
+    struct AutomaticSound {
+        Sound* sound;
+        std::string group;
+    };
+    std::vector<AutomaticSound> automaticSounds_;
+    // The game time of the last frame, for the sound thread (which never
+    // reads the game clocks the main thread moves on).
+    std::atomic<double> gameTime_{0.0};
+
     std::atomic<bool> running_{false};
     std::atomic<std::uint64_t> ticks_{0};
     std::atomic<std::uint64_t> bankTicks_{0};

@@ -8,7 +8,6 @@
 
 #include "app/ObjectFactories.h"
 #include "app/SceneLoadFixture.h"
-#include "app/SoundAttenuation.h"
 #include "foundation/TimeCore.h"
 #include "foundation/TimerCore.h"
 #include "input/InputCore.h"
@@ -16,6 +15,8 @@
 #include "scene/CameraFixture.h"
 #include "foundation/StringHelper.h"
 #include "scene/Scene.h"
+#include "sound/BankSound.h"
+#include "sound/SoundCore.h"
 #include "script/ScriptVariable.h"
 #include "script/VariablesCore.h"
 #include "support/PackageFixture.h"
@@ -62,10 +63,10 @@ TEST(GameCoreScene, ServicesWithoutASceneAnswerNeutralValuesWithTheirMessages) {
         {"object_voice: Can't find model link [00000009] object", [] { return !gameCore.object_voice({9}, "v"); }},
         {"test_voice: Can't find model link [00000009] object", [] { return !gameCore.test_voice({9}); }},
         {"Can't stop sound effects: required unique group name", [] { return !gameCore.stopSoundEffects(""); }},
-        {"Can't create sound [rain]: Create scene first", [] { return !gameCore.scene_createSound("rain", 1); }},
-        {"Can't delete sound [rain]: Create scene first", [] { return !gameCore.scene_deleteSound("rain"); }},
-        {"can't play sound [rain]: Sound not created", [] { return !gameCore.scene_playSound("rain", 1); }},
-        {"Can't search scene sounds: Create scene first", [] { return gameCore.scene_findSound("rain") == nullptr; }},
+        {"Can't create sound [rain]: Create scene first", [] { return !gameCore.scene_createSound(1, "rain", "r"); }},
+        {"Can't delete sound [rain]: Create scene first", [] { return !gameCore.scene_deleteSound(1, "rain"); }},
+        {"can't play sound [rain]: Sound not created", [] { return !gameCore.scene_playSound("rain", "r", 1, false); }},
+        {"Can't search scene sounds: Create scene first", [] { return gameCore.scene_findSound(1, "rain") == nullptr; }},
         {"Can't change rain visibility: load scene first", [] { gameCore.visible_rain(true); return true; }},
         {"Can't generate rain map: load scene first", [] { return !gameCore.scene_generateRainMap(); }},
         {"Can't set sky weather: load scene first", [] { gameCore.scene_setSkyWeather(2); return true; }},
@@ -148,7 +149,6 @@ TEST(GameCoreScene, FactoriesCreateByTypeCodeOrReport) {
         {ObjectTrigger, scene.value, 1, "Invalid trigger type [thing] for loading"},
         {ObjectPhysicsModel, 0, 0, "Can't create physics model [thing] for loading"},
         {ObjectPhysicsScene, scene.value, 0, "Can't create physics scene [thing] for loading"},
-        {ObjectSound, 0, 0, "Can't create new sound instance [thing] for loading. Create dummy"},
     };
     for (const Case& c : cases) {
         f.lua.log().clear();
@@ -156,6 +156,14 @@ TEST(GameCoreScene, FactoriesCreateByTypeCodeOrReport) {
         EXPECT_TRUE(f.logged(c.message)) << c.message;
     }
     EXPECT_EQ(createObjectForLoading(ObjectMovie, "thing", 0, 0), nullptr);
+    // Without a sound device a saved sound comes back silent, a global one
+    // among the global sounds.
+    std::unique_ptr<GameObject> sound(createObjectForLoading(ObjectSound, "thing", 0, SoundChannelMusic));
+    ASSERT_NE(sound, nullptr);
+    EXPECT_EQ(sound->getSubtype(), static_cast<std::uint32_t>(SoundChannelMusic));
+    EXPECT_EQ(gameCore.sound->findGlobalSound(SoundChannelMusic, "thing"), 0);
+    sound.reset();
+    EXPECT_EQ(gameCore.sound->findGlobalSound(SoundChannelMusic, "thing"), -1);
     // A static trigger is made under the placeholder name; its record names it.
     std::unique_ptr<GameObject> trigger(createObjectForLoading(ObjectTrigger, "intro.gate", scene.value, 0));
     ASSERT_NE(trigger, nullptr);
@@ -172,28 +180,6 @@ TEST(GameCoreScene, FactoriesCreateByTypeCodeOrReport) {
     ASSERT_NE(loaded, nullptr);
     EXPECT_EQ(loaded->getType(), static_cast<std::uint32_t>(ObjectScene));
     EXPECT_EQ(static_cast<Scene*>(loaded.get())->resource, f.game->currentScene()->resource);
-}
-
-TEST(GameCoreScene, SoftAttenuationStaysFiniteAndInsideItsBounds) {
-    struct Case {
-        float distance, minDistance, maxDistance, expected;
-    };
-    const Case cases[] = {
-        {5.5f, 1.0f, 10.0f, static_cast<float>(-std::log(0.5))},  // halfway
-        {0.5f, 1.0f, 10.0f, 4.0f},                                  // nearer than the range: loudest
-        {1.0f, 1.0f, 10.0f, 4.0f},                                  // at its start: no log of 0
-        {20.0f, 1.0f, 10.0f, 0.0f},                                 // beyond it: silent
-        {5.0f, 3.0f, 3.0f, 0.0f},                                   // empty range: no division by 0
-        {2.0f, 3.0f, 3.0f, 4.0f},
-        {5.0f, 10.0f, 1.0f, static_cast<float>(-std::log(5.0 / 9.0))},  // inverted range
-        {std::nanf(""), 1.0f, 10.0f, 4.0f},
-    };
-    for (const Case& c : cases) {
-        const float v = softAttenuation(c.distance, c.minDistance, c.maxDistance, 0.0f, 4.0f);
-        EXPECT_TRUE(std::isfinite(v));
-        EXPECT_NEAR(v, c.expected, 1e-5) << c.distance << " in " << c.minDistance << ".." << c.maxDistance;
-    }
-    EXPECT_EQ(softAttenuation(20.0f, 1.0f, 10.0f, 0.25f, 4.0f), 0.25f);
 }
 
 TEST(StringHelperGroups, ListsResourcesAndSceneObjectsByGroup) {

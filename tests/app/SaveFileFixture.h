@@ -26,7 +26,9 @@ namespace testing_support {
 
 class SaveFileFixture {
 public:
-    SaveFileFixture() : savedRender_(gameCore.render), savedInput_(gameCore.input), savedVariables_(gameCore.variables) {
+    // moreVariables: further lines of the global variables' text.
+    explicit SaveFileFixture(const std::string& moreVariables = "")
+        : savedRender_(gameCore.render), savedInput_(gameCore.input), savedVariables_(gameCore.variables) {
         paths.setPath(PathAppData, user.path());
         paths.setPath(PathDataFolderInput, data.path());
         gameCore.paths = &paths;
@@ -35,8 +37,8 @@ public:
         gameCore.variables = &variables;
         ScriptVariable root("root", ScriptVariable::TypeArray);
         std::string error;
-        EXPECT_TRUE(variable_tools::parseVariableText("system.volume number 0.5\nsystem.title string Demo\n", root,
-                                                      error))
+        EXPECT_TRUE(variable_tools::parseVariableText(
+                        "system.volume number 0.5\nsystem.title string Demo\n" + moreVariables, root, error))
             << error;
         MemoryStream file;
         EXPECT_GT(variable_tools::writeVariableTree(root, file), 0);

@@ -63,6 +63,14 @@ expect("msg(): demo: still frame [stone] shown")
 expect("msg(): demo: camera move plays")
 # The scene's trigger waypoint made its trigger, which the script switches on.
 expect("msg(): demo: trigger [pier_gate] enabled")
+# Music and an effect through the script class "SoundManager".
+if(AUDIO STREQUAL "dummy")
+  expect("msg(): demo: music plays")
+  expect("msg(): demo: bell rings for 1.2 s")
+else()
+  expect("msg(): demo: music silent")
+  expect("msg(): demo: bell silent")
+endif()
 # The harbour quest from the quests package: its arrival event runs.
 expect("msg(): demo: quest [harbour] begun")
 expect("msg(): demo: quest says [the boat waits at the pier]")

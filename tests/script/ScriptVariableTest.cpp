@@ -6,8 +6,10 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "foundation/DataStream.h"
+#include "foundation/Log.h"
 #include "script/VariablesCore.h"
 #include "support/TestSupport.h"
 
@@ -136,6 +138,43 @@ TEST(ScriptVariable, NamesPathsAndIndices) {
     EXPECT_TRUE(core.log().contains("Request variable object test at NULL ptr"));
     EXPECT_FALSE(ScriptVariable::test(&fresh, nullptr));
     EXPECT_TRUE(core.log().contains("Requested TEST pattern has NULL ptr"));
+}
+
+TEST(ScriptVariable, ResolvePathReportsOnceForEveryLevelItPassed) {
+    ScopedGameCore core;
+    ScriptVariable tree("root");
+    tree.appendChild("sfx");
+    ScriptVariable* sf = tree.appendChild("sf");
+    ScriptVariable* a = tree.appendChild("a");
+    a->appendChild("x")->appendChild("y");
+    ScriptVariable* x = tree.appendChild("x");
+    tree.appendChild("x");
+    ScriptVariable leaf("leaf");
+    struct Case {
+        ScriptVariable* node;
+        const char* path;
+        ScriptVariable* found;
+        std::vector<std::string> reports;  // in order
+    };
+    const Case cases[] = {
+        {&tree, "sf", sf, {}},
+        {&tree, "Sf", nullptr, {"[Sf]"}},
+        {&tree, "x", x, {}},
+        {&tree, "a.b", nullptr, {"[b]", "[a.b]"}},
+        {&tree, "a.x.z", nullptr, {"[z]", "[x.z]", "[a.x.z]"}},
+        {&leaf, "a", nullptr, {"[a]"}},
+        {&tree, "sfxsfxsfxsfxsfxsfxsfxsfxsfxsfxsfxsfxsfxsfxsfxsfxsfxsfxsfxsfxsfxsfx", nullptr, {"[sfxsfx"}},
+    };
+    for (const Case& c : cases) {
+        core.log().clear();
+        EXPECT_EQ(ScriptVariable::resolvePath(c.node, c.path), c.found) << c.path;
+        std::vector<std::string> reports;
+        for (const LogRecord& record : core.log().records())
+            if (record.text.find("is invalid") != std::string::npos) reports.push_back(record.text);
+        ASSERT_EQ(reports.size(), c.reports.size()) << c.path;
+        for (std::size_t i = 0; i < reports.size(); ++i)
+            EXPECT_NE(reports[i].find("Variable path " + c.reports[i]), std::string::npos) << reports[i];
+    }
 }
 
 TEST(ScriptVariable, EqualityCopyAndCounts) {

@@ -4,10 +4,12 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <set>
 #include <string>
 
 #include "app/SaveGame.h"
+#include "resources/ResourceTestSupport.h"
 #include "script/ScriptVariable.h"
 #include "script/VariablesCore.h"
 #include "sound/Sound.h"
@@ -73,8 +75,12 @@ TEST(SoundBank, IdleSoundClosesAfterThirtySecondsAndReopensOnItsNextUse) {
     // Release refuses while the instance is listed.
     EXPECT_FALSE(click->release());
     EXPECT_TRUE(world.log().contains(" Not all sounds threads released. Cant release sound [click] from alias [direct]"));
-    click->deleteInstance(0);
+    // Given back, it is only cached for duplication: the release drops it.
+    ASSERT_TRUE(click->releaseInstance(instance));
+    ASSERT_EQ(click->instances.size(), 1u);
     EXPECT_TRUE(click->release());
+    EXPECT_TRUE(click->instances.empty());
+    EXPECT_FALSE(click->source.isOpen());
 }
 
 TEST(SoundBank, CachedInstanceIsDuplicatedAndGoesOnceASecondExists) {
@@ -115,9 +121,7 @@ TEST(SoundBank, CachedInstanceIsDuplicatedAndGoesOnceASecondExists) {
 TEST(SoundBank, PushAndPopListEachSoundOnce) {
     SoundBank bank;
     BankSound* click = bank.acquire(SoundChannelEffect, "click", "click_alias");
-    Sound a, b;
-    a.name = "a";
-    b.name = "b";
+    Sound a(nullptr, "a", false, false), b(nullptr, "b", false, false);
     EXPECT_TRUE(click->push(&a));
     EXPECT_TRUE(click->push(&b));
     EXPECT_FALSE(click->push(&a));
@@ -135,8 +139,7 @@ TEST(SoundBank, ReleasePackagesKeepsAChannelWithUsers) {
     SoundBank& bank = *world.core.bank;
     BankSound* click = bank.acquire(SoundChannelEffect, "click", "direct");
     ASSERT_TRUE(bank.acquire(SoundChannelMusic, "song", "direct")->open());
-    Sound user;
-    user.name = "user";
+    Sound user(nullptr, "user", false, false);
     ASSERT_TRUE(click->push(&user));
     EXPECT_FALSE(bank.releasePackages());
     EXPECT_TRUE(world.log().contains("Not all sounds released from sound package effect"));
@@ -232,4 +235,36 @@ TEST(SoundBank, LongAliasesAreCut) {
     SoundBank::resolveAlias(SoundChannelEffect, alias.c_str(), name, aliasText);
     EXPECT_EQ(name, std::string(127, 'a'));
     EXPECT_EQ(aliasText, "direct");
+}
+
+TEST(SoundBank, ALoadGivesBackUnusedBuffersAndAllocatesAgainWithProgress) {
+    SoundWorld world({oggFile("click", "effect", shortEffect()), oggFile("song", "music", shortEffect())});
+    SoundBank& bank = *world.core.bank;
+    resource_tests::ProgressRecorder progress;
+    // click: open with a cached instance and no user; song: open and used.
+    BankSound* click = bank.acquire(SoundChannelEffect, "click", "direct");
+    SoundInstance* cached = click->newInstance(false, false);
+    ASSERT_NE(cached, nullptr);
+    ASSERT_TRUE(click->releaseInstance(cached));
+    BankSound* song = bank.acquire(SoundChannelMusic, "song", "direct");
+    std::unique_ptr<Sound> user(bank.createSound(song, 0, "user", true, false));
+    ASSERT_TRUE(user->play(false, false));
+
+    EXPECT_TRUE(bank.deallocateAll());
+    EXPECT_FALSE(bank.buffersAllocated);
+    EXPECT_FALSE(cached->buffer->allocated());
+    EXPECT_TRUE(user->instance()->buffer->allocated());  // a sound still in use keeps its buffer
+    const std::vector<std::pair<std::int32_t, float>> given = {{6, 0.0f}, {6, 1.0f}};
+    EXPECT_EQ(progress.reports, given);
+    // During the load new instances wait for their buffers.
+    SoundInstance* waiting = click->newInstance(false, false);
+    ASSERT_NE(waiting, nullptr);
+    EXPECT_FALSE(waiting->buffer->allocated());
+
+    progress.reports.clear();
+    EXPECT_TRUE(bank.allocateAll());
+    EXPECT_TRUE(bank.buffersAllocated);
+    ASSERT_FALSE(progress.reports.empty());
+    EXPECT_EQ(progress.reports.back(), std::make_pair(12, 1.0f));
+    user->stop(false);
 }

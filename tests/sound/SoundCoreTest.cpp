@@ -19,6 +19,8 @@
 #include "app/GameCore.h"
 #include "platform/sound/DirectSound.h"
 #include "sound/Sound.h"
+#include "sound/SoundBank.h"
+#include "sound/SoundFixture.h"
 #include "sound/SoundSettings.h"
 #include "scene/CameraFixture.h"
 #include "support/TestSupport.h"
@@ -397,15 +399,42 @@ TEST(SoundCore, AStoppedMoviesSoundFadesOutAndIsLeftToTheSoundCode) {
     core.setup.disabled = true;
     ASSERT_TRUE(core.initialize());
     movieSettings().soundFadeInTime = 2.5f;
-    Sound sound;
+    Sound sound(nullptr, "intro", false, false);
     MovieInstance instance("intro");
     instance.sound = &sound;
     instance.flags |= kMoviePlaying;
     EXPECT_TRUE(stopMovieInstance(&instance));
     EXPECT_EQ(instance.sound, nullptr);
-    EXPECT_TRUE(sound.fading);
-    EXPECT_FLOAT_EQ(sound.fadeSeconds, 2.5f);
+    // The envelope runs from full level down to silence over 2.5 s.
+    EXPECT_TRUE(sound.blend().isEnabled());
+    EXPECT_FLOAT_EQ(sound.blend().level, 1.0f);
+    EXPECT_NEAR(1.0 / sound.blend().end.rate, 2.5, 1e-6);
     EXPECT_NE(sound.flags & Sound::kAutoRelease, 0u);
     movieSettings() = MovieSettings();
     setMovieSoundFade(nullptr);
+}
+
+TEST(SoundCore, TheSoundThreadKeepsTheBankOnTheGameTimeOfTheLastFrame) {
+    // The thread never reads the clocks the main thread moves on: the frame
+    // hands it the game time. An unused open sound closes once that time is
+    // 30 s past its last use.
+    sound_fixture::SoundWorld world({sound_fixture::oggFile(
+        "click", "effect", sound_fixture::oggBytes("length 0.2\ntone 440 0.2\n"))});
+    BankSound* click = world.core.bank->acquire(SoundChannelEffect, "click", "direct");
+    ASSERT_TRUE(click->open());
+    const auto openNow = [&] {
+        EngineLock hold(world.core);
+        return click->source.isOpen();
+    };
+    const auto waitTicks = [&](std::uint64_t count) {
+        const std::uint64_t until = world.core.bankTicks() + count;
+        for (int i = 0; i < 400 && world.core.bankTicks() < until; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    };
+    world.core.updateListener(testing_support::frameAt(20.0, 0.05), 1);
+    waitTicks(2);
+    EXPECT_TRUE(openNow());
+    world.core.updateListener(testing_support::frameAt(31.0, 0.05), 1);
+    waitTicks(2);
+    EXPECT_FALSE(openNow());
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
 #include <regex>
 #include <string>
@@ -91,6 +92,37 @@ TEST(Sound, RefreshingTheVolumeNeverCompoundsTheDistanceFactor) {
     EXPECT_FLOAT_EQ(sound->volume, 80.0f);
     EXPECT_FALSE(sound->setVolume(150.0f));
     EXPECT_TRUE(world.log().contains("volume is invalid"));
+}
+
+TEST(Sound, DistanceFactorStaysFiniteAndInsideItsBounds) {
+    struct Case {
+        float distance, minDistance, maxDistance, expected;
+    };
+    const Case cases[] = {
+        {5.5f, 1.0f, 10.0f, static_cast<float>(-std::log(0.5))},  // halfway
+        {0.5f, 1.0f, 10.0f, 4.0f},                                  // nearer than the range: loudest
+        {1.0f, 1.0f, 10.0f, 4.0f},                                  // at its start: no log of 0
+        {20.0f, 1.0f, 10.0f, 0.0f},                                 // beyond it: silent
+        {5.0f, 3.0f, 3.0f, 0.0f},                                   // empty range: no division by 0
+        {2.0f, 3.0f, 3.0f, 4.0f},
+        {5.0f, 10.0f, 1.0f, 4.0f},                                  // inverted range: before its start
+        {std::nanf(""), 1.0f, 10.0f, 4.0f},
+    };
+    const SoundSettings saved = soundSettings;
+    soundSettings.attenMinValue = 0.0f;
+    soundSettings.attenMaxValue = 4.0f;
+    for (const Case& c : cases) {
+        soundSettings.attenMinDistance = c.minDistance;
+        soundSettings.attenMaxDistance = c.maxDistance;
+        const float v = Sound::distanceFactor(c.distance);
+        EXPECT_TRUE(std::isfinite(v));
+        EXPECT_NEAR(v, c.expected, 1e-5) << c.distance << " in " << c.minDistance << ".." << c.maxDistance;
+    }
+    soundSettings.attenMinValue = 0.25f;
+    soundSettings.attenMinDistance = 1.0f;
+    soundSettings.attenMaxDistance = 10.0f;
+    EXPECT_EQ(Sound::distanceFactor(20.0f), 0.25f);
+    soundSettings = saved;
 }
 
 TEST(Sound, DistanceFactorAndSmallMoves) {

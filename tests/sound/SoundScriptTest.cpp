@@ -1,0 +1,489 @@
+// The sound objects as scripts and the frame see them: the script classes
+// "SoundManager" and "Sound", their events, global sounds and their per-frame
+// updates, the fade envelope and the saved record.
+#include "sound/lua/SoundScript.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "app/SaveFileFixture.h"
+#include "foundation/DataStream.h"
+#include "scene/ObjectRepository.h"
+#include "scene/Scene.h"
+#include "scene/CameraFixture.h"
+#include "script/ScriptTestFixture.h"
+#include "script/lua/BlenderScript.h"
+#include "sound/Sound.h"
+#include "sound/SoundBank.h"
+#include "sound/SoundBuffer.h"
+#include "sound/SoundFixture.h"
+#include "sound/SoundSettings.h"
+
+namespace {
+
+using namespace sound_fixture;
+using testing_support::frameAt;
+
+const ScriptClassRegistration kSoundClasses[] = {{"Blender", registerBlenderClass},
+                                                 {"SoundManager, Sound", registerSoundClasses}};
+
+// Scripts over a game with sound on the null output: a short click and a
+// long loop of effects, and a song.
+struct SoundScriptWorld {
+    SoundScriptWorld()
+        : sound({oggFile("click", "effect", oggBytes("length 0.2\ntone 440 0.2\n")),
+                 oggFile("step01", "effect", oggBytes("length 0.2\ntone 440 0.2\n")),
+                 oggFile("hum", "effect", oggBytes("length 3.0\ntone 220 3.0\n")),
+                 oggFile("song", "music", oggBytes("length 3.0\ntone 330 3.0\n"))}) {
+        // Full setup volumes: a script volume is the output volume.
+        sound.core.volumes.master.setup = 1.0f;
+        for (SoundChannelVolume& channel : sound.core.volumes.channels) channel.setup = 1.0f;
+    }
+    bool run(const std::string& text) { return lua.load(text); }
+    bool logged(const std::string& text) { return sound.log().contains(text); }
+    // A frame of the main loop at game time t: the bank's tick that ends
+    // finished buffers, then the sound core's frame update.
+    void frame(double t, double step = 0.05) {
+        updateSoundBank(*sound.core.bank, t);
+        sound.core.updateListener(frameAt(t, step), 1);
+    }
+    Sound* global(std::int32_t channel, const char* name) {
+        const std::int32_t index = sound.core.findGlobalSound(channel, name);
+        return index >= 0 ? sound.core.globalSounds(channel)[static_cast<std::size_t>(index)] : nullptr;
+    }
+    static LONG outputVolume(const Sound& s) {
+        LONG volume = 1;
+        if (s.instance()) s.instance()->buffer->device()->GetVolume(&volume);
+        return volume;
+    }
+
+    testing_support::ScriptFixture lua{kSoundClasses, 2};
+    SoundWorld sound;
+};
+
+}  // namespace
+
+TEST(SoundScript, EventsRunInOrderWithTheSoundAndAHandlerIsSetOnce) {
+    SoundScriptWorld w;
+    ASSERT_TRUE(w.run(R"(
+        order = ""
+        function played(s) order = order .. "play:" .. s:name() .. ";" end
+        function stopped(s) order = order .. "stop:" .. s:name() .. ";" end
+        s = soundManager:gCreate(SoundManager.Effect, "shot", "click")
+        first = tostring(s:setEvent(13, "played"))
+        second = tostring(s:setEvent(13, "other"))
+        outside = tostring(s:setEvent(24, "played"))
+        s:setEvent(14, "stopped")
+        kept = s:getEvent(13)
+        cls = s:classof()
+        blender = s.blend:classof()
+        enabled = tostring(s.blend:enabled())
+        freq = tostring(s:freq(2))
+        s:play()
+    )"));
+    EXPECT_EQ(w.lua.global("first"), "true");
+    EXPECT_EQ(w.lua.global("second"), "false");
+    EXPECT_EQ(w.lua.global("outside"), "false");
+    EXPECT_EQ(w.lua.global("kept"), "played");
+    EXPECT_EQ(w.lua.global("cls"), "Sound");
+    EXPECT_EQ(w.lua.global("blender"), "Blender");
+    EXPECT_EQ(w.lua.global("enabled"), "false");
+    EXPECT_EQ(w.lua.global("freq"), "false");
+    EXPECT_TRUE(w.logged("Can't set event class SoundScript::[shot].onPlay = [other]: Already assigned to [played]"));
+    EXPECT_TRUE(w.logged("Can't set event class SoundScript::[shot].24 to [played]: invalid event"));
+    EXPECT_EQ(w.lua.global("order"), "play:shot;");
+    // The click ends by itself: the frame after stops it with its event.
+    w.sound.advance(400);
+    w.frame(1.0);
+    EXPECT_EQ(w.lua.global("order"), "play:shot;stop:shot;");
+}
+
+TEST(SoundScript, ChannelVolumesAreCheckedClampedAndReappliedToPlayingSounds) {
+    SoundScriptWorld w;
+    ASSERT_TRUE(w.run(R"(
+        s = soundManager:gCreate(SoundManager.Effect, "loop", "hum")
+        s:play()
+    )"));
+    Sound* loop = w.global(SoundChannelEffect, "loop");
+    ASSERT_NE(loop, nullptr);
+    EXPECT_EQ(SoundScriptWorld::outputVolume(*loop), 0);
+    ASSERT_TRUE(w.run(R"(
+        soundManager:set_volume(SoundManager.Master, 50)
+        master = soundManager:get_volume(SoundManager.Master)
+    )"));
+    EXPECT_EQ(w.lua.number("master"), 50.0);
+    // Half the master volume: 1000 * log2(0.5) hundredths of a decibel.
+    EXPECT_EQ(SoundScriptWorld::outputVolume(*loop), -1000);
+    ASSERT_TRUE(w.run(R"(
+        bad = soundManager:get_volume(5)
+        soundManager:set_volume(SoundManager.Music, 150)
+        music = soundManager:get_volume(SoundManager.Music)
+        soundManager:set_volume(SoundManager.Effect, -3)
+        effect = soundManager:get_volume(SoundManager.Effect)
+    )"));
+    // The effect volume held at 0 mutes the sound: its instance goes back.
+    EXPECT_TRUE(loop->muted());
+    EXPECT_EQ(loop->instance(), nullptr);
+    EXPECT_EQ(w.lua.number("bad"), 0.0);
+    EXPECT_TRUE(w.logged("Use valid sound channel"));
+    EXPECT_EQ(w.lua.number("music"), 100.0);
+    EXPECT_TRUE(w.logged("of channel [music] is out of range 0..100"));
+    EXPECT_EQ(w.lua.number("effect"), 0.0);
+    ASSERT_TRUE(w.run("soundManager:set_volume(SoundManager.Effect, 100)"));
+    ASSERT_NE(loop->instance(), nullptr);
+    EXPECT_FALSE(loop->muted());
+    EXPECT_EQ(SoundScriptWorld::outputVolume(*loop), -1000);
+}
+
+TEST(SoundScript, GlobalSoundsByNameAndPlayOnceSoundsDeleteThemselves) {
+    SoundScriptWorld w;
+    ASSERT_TRUE(w.run(R"(
+        a = soundManager:gPlay(SoundManager.Effect, "once", "click")
+        again = soundManager:gPlay(SoundManager.Effect, "once", "click")
+        there = tostring(soundManager:gTest(SoundManager.Effect, "once"))
+        same = soundManager:gGet(SoundManager.Effect, "once"):name()
+        none = soundManager:gGet(SoundManager.Effect, "nothing")
+        wrong = soundManager:gCreate(5, "x", "click")
+        b = soundManager:gPlay(SoundManager.Effect, nil, "click")
+    )"));
+    EXPECT_EQ(w.lua.global("again"), "");
+    EXPECT_TRUE(w.logged("Global sound [once] already exist"));
+    EXPECT_EQ(w.lua.global("there"), "true");
+    EXPECT_EQ(w.lua.global("same"), "once");
+    EXPECT_TRUE(w.logged("Can't get sound with name [nothing]: Not Found"));
+    EXPECT_EQ(w.lua.global("wrong"), "");
+    EXPECT_EQ(w.sound.core.globalSounds(SoundChannelEffect).size(), 2u);
+    // Both end in the same frame: the next frame stops them, the one after
+    // deletes both.
+    w.sound.advance(400);
+    w.frame(1.0);
+    w.frame(1.05);
+    EXPECT_TRUE(w.sound.core.globalSounds(SoundChannelEffect).empty());
+    ASSERT_TRUE(w.run("gone = tostring(soundManager:gTest(SoundManager.Effect, 'once'))"));
+    EXPECT_EQ(w.lua.global("gone"), "false");
+}
+
+TEST(SoundScript, AFinishedSoundIsDeletedItselfNotAnotherOfItsName) {
+    SoundScriptWorld w;
+    SoundCore& core = w.sound.core;
+    // Two global sounds of one name (bit 3 allows it): a long loop listed
+    // first, then a click that plays once.
+    Sound* loop = core.createGlobalSound("dup", SoundChannelEffect, "hum", 2u | 8u);
+    Sound* once = core.createGlobalSound("dup", SoundChannelEffect, "click", 8u);
+    ASSERT_NE(loop, nullptr);
+    ASSERT_NE(once, nullptr);
+    ASSERT_TRUE(loop->play(false, false));
+    ASSERT_TRUE(once->play(false, true));
+    w.sound.advance(400);
+    w.frame(1.0);
+    w.frame(1.05);
+    ASSERT_EQ(core.globalSounds(SoundChannelEffect).size(), 1u);
+    EXPECT_EQ(core.globalSounds(SoundChannelEffect)[0], loop);
+    EXPECT_TRUE(loop->playing());
+
+    // A finished sound whose deletion is refused (as while its own handler
+    // runs) waits for a later frame; the frame goes on.
+    Sound* held = core.createGlobalSound("held", SoundChannelEffect, "click", 0);
+    ASSERT_TRUE(held->play(false, true));
+    w.sound.advance(400);
+    w.frame(2.0);
+    held->flags |= Sound::kInEvent;
+    w.frame(2.05);
+    EXPECT_TRUE(held->flags & Sound::kFinished);
+    EXPECT_GE(core.findGlobalSound(SoundChannelEffect, "held"), 0);
+    held->flags &= ~Sound::kInEvent;
+    w.frame(2.1);
+    EXPECT_EQ(core.findGlobalSound(SoundChannelEffect, "held"), -1);
+}
+
+TEST(SoundScript, ReleasingGlobalSoundsRunsStopHandlersThatChangeTheLists) {
+    SoundScriptWorld w;
+    ASSERT_TRUE(w.run(R"(
+        function stopped(s)
+            soundManager:gDelete(SoundManager.Effect, "b")
+            soundManager:gCreate(SoundManager.Effect, "late", "click")
+        end
+        a = soundManager:gCreate(SoundManager.Effect, "a", "hum")
+        a:setEvent(14, "stopped")
+        a:play()
+        soundManager:gCreate(SoundManager.Effect, "b", "hum"):play()
+    )"));
+    w.sound.core.releaseGlobalSounds();
+    for (std::int32_t channel = 0; channel < kSoundChannelCount; ++channel)
+        EXPECT_TRUE(w.sound.core.globalSounds(channel).empty()) << channel;
+}
+
+TEST(SoundScript, AnEnvelopeStartsAnAmbientSoundAndItsFadeStopsIt) {
+    SoundScriptWorld w;
+    Sound* song = w.sound.core.createGlobalSound("song", SoundChannelMusic, "song", 0);
+    ASSERT_NE(song, nullptr);
+    song->startBlend(0.0f, 1.0f);
+    EXPECT_FALSE(song->playing());
+    w.frame(0.5, 0.5);
+    EXPECT_TRUE(song->playing());
+    song->fade(0.5f);
+    w.frame(0.8, 0.3);
+    EXPECT_TRUE(song->playing());
+    w.frame(1.2, 0.4);
+    EXPECT_FALSE(song->playing());
+    EXPECT_FALSE(song->blend().enabled);
+}
+
+TEST(SoundScript, TheSavedRecordRoundTripsAndALoadedPlayingSoundPlaysAgain) {
+    SoundScriptWorld w;
+    ASSERT_TRUE(w.run(R"(
+        function played(s) end
+        s = soundManager:gCreate(SoundManager.Effect, "saved", "hum")
+        s:setEvent(13, "played")
+        s:volume(40)
+        s:play()
+    )"));
+    Sound* saved = w.global(SoundChannelEffect, "saved");
+    ASSERT_NE(saved, nullptr);
+    MemoryStream first;
+    const std::int32_t size = saved->write(first);
+    ASSERT_GT(size, Sound::k3dRecordSize + 4 + 4 + 1 + 5 + BlenderHeader::kRecordSize);
+
+    BankSound* hum = w.sound.core.bank->acquire(SoundChannelEffect, "hum", "direct");
+    std::unique_ptr<Sound> loaded(w.sound.core.bank->createSound(hum, 0, "other", false, false));
+    ASSERT_NE(loaded, nullptr);
+    first.setPosition(0);
+    ASSERT_EQ(loaded->read(first), size);
+    EXPECT_STREQ(loaded->getName(), "saved");
+    EXPECT_TRUE(loaded->flags & Sound::kRestorePending);
+    EXPECT_FALSE(loaded->flags & (Sound::kConnected | Sound::kPushed));
+    EXPECT_STREQ(loaded->script().events.get(onPlay), "played");
+    MemoryStream second;
+    ASSERT_EQ(loaded->write(second), size);
+    EXPECT_EQ(std::memcmp(first.data(), second.data(), static_cast<std::size_t>(size)), 0);
+
+    // Its first update plays it again at its volume.
+    EXPECT_EQ(loaded->instance(), nullptr);
+    loaded->updatePhase0(frameAt(1.0, 0.05), 0);
+    ASSERT_NE(loaded->instance(), nullptr);
+    EXPECT_TRUE(loaded->instance()->buffer->playing());
+    EXPECT_FALSE(loaded->flags & Sound::kRestorePending);
+    EXPECT_EQ(SoundScriptWorld::outputVolume(*loaded), toDirectSoundVolume(40.0f));
+    loaded->stop(false);
+}
+
+TEST(SoundScript, DamagedSavedRecordsAreRefusedWithoutChangingTheSound) {
+    SoundScriptWorld w;
+    Sound* sound = w.sound.core.createGlobalSound("whole", SoundChannelEffect, "click", 0);
+    MemoryStream whole;
+    const std::int32_t size = sound->write(whole);
+    const std::string bytes(reinterpret_cast<const char*>(whole.data()), static_cast<std::size_t>(size));
+    const std::size_t nameAt = Sound::k3dRecordSize + 8;
+    struct Case {
+        const char* what;
+        std::string record;
+    };
+    std::string longName = bytes;
+    longName[nameAt] = static_cast<char>(200);  // more than a name field holds
+    std::string longEvent = bytes;
+    const std::size_t eventsAt = nameAt + 1 + 5 + BlenderHeader::kRecordSize;
+    longEvent[eventsAt] = static_cast<char>(0xFF);  // an event name past the end
+    longEvent[eventsAt + 1] = static_cast<char>(0xFF);
+    const Case cases[] = {
+        {"cut in the 3D record", bytes.substr(0, 40)},
+        {"cut in the name", bytes.substr(0, nameAt + 3)},
+        {"name too long", longName},
+        {"event past the end", longEvent},
+        {"cut in the events", bytes.substr(0, static_cast<std::size_t>(size) - 1)},
+    };
+    for (const Case& c : cases) {
+        std::string copy = c.record;
+        MemoryStream check(copy.data(), static_cast<std::int32_t>(copy.size()));
+        EXPECT_LT(Sound::checkRecord(check), 0) << c.what;
+        MemoryStream read(copy.data(), static_cast<std::int32_t>(copy.size()));
+        EXPECT_LT(sound->read(read), 0) << c.what;
+        EXPECT_STREQ(sound->getName(), "whole") << c.what;
+        EXPECT_FALSE(sound->flags & Sound::kRestorePending) << c.what;
+    }
+    std::string copy = bytes;
+    MemoryStream check(copy.data(), size);
+    EXPECT_EQ(Sound::checkRecord(check), size);
+}
+
+namespace {
+
+// A game that saves and restores, with sound on the null output and the
+// ambient set "default" naming the sound "wind".
+struct SoundGameWorld {
+    SoundGameWorld()
+        : save("sounds.ambient.3d.ambient_default string wind\n"),
+          sound({oggFile("wind", "ambient", oggBytes("length 3.0\ntone 220 3.0\n")),
+                 oggFile("bell", "effect", oggBytes("length 3.0\ntone 660 3.0\n"))}) {
+        // Saves go to the game's user folder, packages come from the sounds'.
+        gameCore.paths = &save.paths;
+        registerBlenderClass(save.f.lua.state, save.f.lua.engine);
+        registerSoundClasses(save.f.lua.state, save.f.lua.engine);
+    }
+    ~SoundGameWorld() { save.f.game->releaseScenes(); }
+    // Frames of the current scene's object updates, each step seconds long,
+    // until done says so (at most 60).
+    template <class Done>
+    bool framesUntil(Done done, double step = 0.1) {
+        for (int i = 0; i < 60; ++i) {
+            Scene* scene = save.f.game->currentScene();
+            if (!scene) return false;
+            time += step;
+            scene->updatePhase0(frameAt(time, step), 0);
+            scene->updatePhase1(frameAt(time, step), 0);
+            if (done()) return true;
+        }
+        return false;
+    }
+    Sound* sceneSound(std::uint32_t list, const char* name) {
+        Scene* scene = save.f.game->currentScene();
+        const std::int32_t index = scene ? scene->findSound(list, name) : -1;
+        return index >= 0 ? dynamic_cast<Sound*>(gameCore.objects->getObject(scene->sounds[list][index])) : nullptr;
+    }
+
+    testing_support::SaveFileFixture save;
+    SoundWorld sound;
+    double time = 0.0;
+};
+
+bool audible(const Sound* sound) {
+    return sound && sound->playing() && sound->instance() && sound->instance()->buffer->playing();
+}
+
+}  // namespace
+
+TEST(SoundGame, TheSceneAmbientSetPlaysAndASavedGameRestoresAPlayingSceneSound) {
+    SoundGameWorld w;
+    ASSERT_TRUE(w.save.runPosted("game:load('intro')\n"
+                                 "bell = soundManager:create(SoundManager.Effect, 'bell', 'bell')\n"
+                                 "played = bell:play()"));
+    EXPECT_EQ(w.save.text("played"), "true");
+    // The default set's ambient sound starts with its envelope.
+    ASSERT_TRUE(w.framesUntil([&] { return audible(w.sceneSound(3, "auto#amb@snd=default")); }));
+    EXPECT_STREQ(w.sceneSound(3, "auto#amb@snd=default")->bankSound()->name(), "wind");
+
+    ASSERT_TRUE(w.save.runPosted("saved = game:save('slot1')\n"
+                                 "game:restore('slot1')\n"
+                                 "restored = game:state()"));
+    EXPECT_EQ(w.save.text("saved"), "true");
+    EXPECT_EQ(w.save.text("restored"), "true");
+    // Both come back playing, each of its own resource.
+    Sound* bell = w.sceneSound(0, "bell");
+    ASSERT_NE(bell, nullptr);
+    EXPECT_TRUE(audible(bell));
+    ASSERT_TRUE(w.framesUntil([&] { return audible(w.sceneSound(3, "auto#amb@snd=default")); }));
+    EXPECT_STREQ(w.sceneSound(3, "auto#amb@snd=default")->bankSound()->name(), "wind");
+    ASSERT_TRUE(w.save.runPosted("found = soundManager:get(SoundManager.Effect, 'bell'):name()"));
+    EXPECT_EQ(w.save.text("found"), "bell");
+}
+
+TEST(SoundScript, EffectsAtAPointPlayByGroupAndAGroupIsStoppedTogether) {
+    SoundScriptWorld w;
+    SoundCore& core = w.sound.core;
+    const float near[3] = {1.0f, 0.0f, 2.0f};
+    ASSERT_TRUE(gameCore.playSoundAt("step##", near, "walker"));
+    ASSERT_TRUE(gameCore.playSoundAt("click", near, "walker"));
+    ASSERT_TRUE(gameCore.playSoundAt("hum", near, "other"));
+    const std::vector<Sound*>& effects = core.globalSounds(SoundChannelEffect);
+    ASSERT_EQ(effects.size(), 3u);
+    // The numbered variant of the footstep name, automatically named.
+    EXPECT_STREQ(effects[0]->bankSound()->name(), "step01");
+    EXPECT_EQ(std::string(effects[0]->getName()).rfind("AUTO-effect-", 0), 0u);
+    EXPECT_FLOAT_EQ(effects[0]->parameters.vPosition.z, 2.0f);
+    // The next frame starts them.
+    w.frame(0.05);
+    for (Sound* sound : effects) EXPECT_TRUE(sound->playing()) << sound->getName();
+    EXPECT_TRUE(gameCore.stopSoundEffects("walker"));
+    ASSERT_EQ(effects.size(), 1u);
+    EXPECT_STREQ(effects[0]->bankSound()->name(), "hum");
+
+    // Out of hearing with a floor of 0: nothing is made, and that is no
+    // failure.
+    const SoundSettings saved = soundSettings;
+    soundSettings.attenMinValue = 0.0f;
+    const float far[3] = {0.0f, 0.0f, 500.0f};
+    EXPECT_TRUE(gameCore.playSoundAt("click", far, "walker"));
+    EXPECT_EQ(effects.size(), 1u);
+    soundSettings = saved;
+}
+
+TEST(SoundGame, SceneSoundsByChannelAndName) {
+    SoundGameWorld w;
+    ASSERT_TRUE(w.save.runPosted("game:load('intro')"));
+    ASSERT_TRUE(gameCore.scene_playSound("shot", "bell", SoundChannelEffect, false));
+    Sound* shot = dynamic_cast<Sound*>(gameCore.scene_findSound(SoundChannelEffect, "shot"));
+    ASSERT_NE(shot, nullptr);
+    EXPECT_TRUE(audible(shot));
+    EXPECT_EQ(shot->getSceneLink(), gameCore.currentScene()->id);
+    EXPECT_EQ(gameCore.scene_findSound(SoundChannelVoice, "shot"), nullptr);
+    EXPECT_FALSE(gameCore.scene_playSound("shot", "bell", SoundChannelEffect, false));
+    EXPECT_TRUE(w.sound.log().contains("Scene sound [shot] already exist in scene [intro]"));
+    EXPECT_EQ(gameCore.scene_createSound(5, "x", "bell"), nullptr);
+    EXPECT_TRUE(w.sound.log().contains("Use valid sound channel"));
+    EXPECT_EQ(gameCore.scene_createSound(SoundChannelEffect, "x", "nothing"), nullptr);
+    EXPECT_TRUE(w.sound.log().contains("Sound resource [nothing] NOT found: Fail create sounds object [x]"));
+
+    ASSERT_TRUE(w.save.runPosted(R"(
+        there = soundManager:test(SoundManager.Effect, "shot")
+        unnamed = soundManager:create(SoundManager.Effect, "", "bell")
+        noalias = soundManager:create(SoundManager.Effect, "y", "")
+        made = soundManager:create(SoundManager.Music, "y", "bell")
+        deleted = soundManager:delete(SoundManager.Effect, "shot")
+        gone = soundManager:test(SoundManager.Effect, "shot")
+    )"));
+    EXPECT_EQ(w.save.text("there"), "true");
+    EXPECT_EQ(w.save.text("unnamed"), "nil");
+    EXPECT_TRUE(w.sound.log().contains("Can't create sound on channel [effect]: sound object name is EMPTY!!!"));
+    EXPECT_EQ(w.save.text("noalias"), "nil");
+    EXPECT_TRUE(w.sound.log().contains("Can't create sound [y] on channel [effect]: ogg resource name is EMPTY!!!"));
+    EXPECT_EQ(w.save.text("made"), "nil");  // the bell is no music
+    EXPECT_EQ(w.save.text("deleted"), "true");
+    EXPECT_EQ(w.save.text("gone"), "false");
+
+    // The dialogs' road: a scene sound made, then started through the hook.
+    GameObject* line = gameCore.currentScene()->addSound(SoundChannelEffect, "line", "bell", 0);
+    ASSERT_NE(line, nullptr);
+    ASSERT_NE(sceneFactories().soundPlay, nullptr);
+    EXPECT_TRUE(sceneFactories().soundPlay(*line));
+    EXPECT_TRUE(audible(dynamic_cast<Sound*>(line)));
+
+    // A sound goes to a waypoint of the scene.
+    Matrix34 dock = matrix34Identity();
+    dock.m[9] = 5.0f;
+    dock.m[11] = 7.0f;
+    ASSERT_TRUE(gameCore.currentScene()->setDynamicWaypoint("dock", dock));
+    EXPECT_TRUE(gameCore.teleportObject(GameObjectLink::fromObject(line), "dock", 0.0f));
+    EXPECT_FLOAT_EQ(dynamic_cast<Sound*>(line)->parameters.vPosition.x, 5.0f);
+    EXPECT_FLOAT_EQ(dynamic_cast<Sound*>(line)->parameters.vPosition.z, 7.0f);
+    EXPECT_FALSE(gameCore.teleportObject(GameObjectLink::fromObject(line), "nowhere", 0.0f));
+    EXPECT_TRUE(w.sound.log().contains("Required waypoint with name [nowhere] to execute TELEPORT for Sound object [line]"));
+    EXPECT_FALSE(gameCore.teleportObject(GameObjectLink::fromObject(line), "", 0.0f));
+    EXPECT_TRUE(w.sound.log().contains("Fail teleport sound to empty destination: [line]->NULL"));
+
+    // Voices belong to models only.
+    EXPECT_FALSE(gameCore.object_voice(GameObjectLink::fromObject(gameCore.currentScene()), "bell"));
+    EXPECT_FALSE(gameCore.test_voice(GameObjectLink::fromObject(gameCore.currentScene())));
+}
+
+TEST(SoundScript, AHandleKeptAfterItsSoundWasDeletedIsRefused) {
+    SoundScriptWorld w;
+    ASSERT_TRUE(w.run(R"(
+        kept = soundManager:gPlay(SoundManager.Effect, "once", "click")
+    )"));
+    w.sound.advance(400);
+    w.frame(1.0);
+    w.frame(1.05);
+    ASSERT_EQ(w.global(SoundChannelEffect, "once"), nullptr);
+    ASSERT_TRUE(w.run(R"(
+        played = tostring(kept:play())
+        named = kept:name()
+        length = kept:duration()
+        blender = kept.blend:classof()
+    )"));
+    EXPECT_EQ(w.lua.global("played"), "false");
+    EXPECT_EQ(w.lua.global("named"), "");
+    EXPECT_EQ(w.lua.number("length"), 0.0);
+    EXPECT_EQ(w.lua.global("blender"), "Blender");
+    EXPECT_TRUE(w.logged("Can't use sound: the sound object is deleted"));
+}
