@@ -166,11 +166,14 @@ void Model::drawElementMesh(ModelElement& element, std::int32_t passes) {
     if (!level || !gameCore.render) return;
     Cache& cache = stateCache();
     if (level->mesh) {
-        // The resource's mesh binds its own streams for the subset.
+        // The skinned copy, else the resource's mesh, binds its own streams
+        // for the subset.
         for (std::int32_t pass = 0; pass < passes; ++pass) {
             cache.apply();
             ++element.drawCount;
-            if (cache.device()) level->mesh->drawSubset(level->subset);
+            if (!cache.device()) continue;
+            if (level->meshInstance) level->meshInstance->drawSubset(level->subset);
+            else level->mesh->drawSubset(level->subset);
         }
         return;
     }
@@ -191,6 +194,11 @@ void Model::drawElementMesh(ModelElement& element, std::int32_t passes) {
 }
 
 bool ModelElement::render() {
+    if (model && !(flags & kElementPushed)) {
+        engineLog().error("Can't render model [%s] element [%s]. Allocate data first", model->getName(), getName());
+        flags &= ~0x7u;
+        return false;
+    }
     ModelElementLod* level = lod();
     if (!level) return false;
     if (!level->mesh) return Model::drawElement(*this);
