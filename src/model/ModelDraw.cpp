@@ -575,6 +575,28 @@ void drawEnvironmentPass(ModelElement& element, Material& material) {
     cache.setStage(0, Cache::StageTexCoordIndex, 0);
 }
 
+// "mBones": each skin bone of the current level that feeds a palette slot
+// sends its palette matrix (one per bone, in bone order, as the CPU
+// skinning takes it) to that slot. A slot outside the palette is skipped.
+void setBoneConstants(ModelElement& element, ShaderProgram* vertex) {
+    VertexData* bones = variable(vertex, "mBones");
+    const ModelElementLod* level = element.lod();
+    if (!bones || !level || !level->mesh) return;
+    const std::vector<MeshBone>& skin = level->mesh->skin().bones;
+    const std::int32_t count = static_cast<std::int32_t>(level->palette.size());
+    for (std::size_t b = 0; b < skin.size(); ++b) {
+        const std::int32_t slot = skin[b].paletteSlot();
+        if (slot < 0 || slot >= count || static_cast<std::int32_t>(b) >= count) continue;
+        // Three rows a slot, the 4x3 matrix transposed: row c holds the
+        // column c of the bone's matrix, translation last.
+        const MeshMatrix& m = level->palette[b];
+        for (int c = 0; c < 3; ++c) {
+            const float row[4] = {m.m[0][c], m.m[1][c], m.m[2][c], m.m[3][c]};
+            bones->setRow(3 * slot + c, row);
+        }
+    }
+}
+
 }  // namespace
 
 bool Model::suppressWater = false;
@@ -603,6 +625,7 @@ void Model::prepareElementShaderPass(ModelElement& element, std::int32_t light) 
         for (int c = 0; c < 6; ++c)
             if (VertexData* v = variable(pixel, kColours[c])) v->setFromPointer(material->colours[c]);
         material->apply(vertex, false, pixel, &shaders.pass);
+        if (material->parameters.boneInfluences > 0) setBoneConstants(element, vertex);
     }
     if (const ModelElementLight* l = lightOf(element, light)) {
         // The direction the light travels and its position, in the
