@@ -9,6 +9,7 @@
 #include "foundation/IniFile.h"
 #include "foundation/SettingsReader.h"
 #include "control/ModelController.h"
+#include "effects/Light.h"
 #include "effects/LightSetLibrary.h"
 #include "foundation/Matrix.h"
 #include "foundation/TimeCore.h"
@@ -344,8 +345,25 @@ bool Model::updateDeferred() {
     if ((stateWords[0] & kModelLightSetDirty) ||
         ((stateWords[0] & kModelDrawnThisFrame) && (stateWords[0] & kModelMoves)))
         updateLightSet();
-    if ((stateWords[0] & kModelActive) && (stateWords[0] & kModelLightsDirty)) stateWords[0] &= ~kModelLightsDirty;
+    if ((stateWords[0] & kModelActive) && (stateWords[0] & kModelLightsDirty)) {
+        stateWords[0] &= ~kModelLightsDirty;
+        collectElementLights();
+    }
     return true;
+}
+
+void Model::collectElementLights() {
+    Scene* owner = scene();
+    if (!owner) return;
+    std::vector<Light*> found;
+    for (ModelElement& element : elements) {
+        element.lights.clear();
+        element.lightSetRef = nullptr;
+        if (!(element.flags & kElementLit)) continue;
+        owner->collectLightsInVolume(element.bounds(), 1, found);
+        for (Light* light : found) element.lights.push_back(GameObjectLink::fromObject(light));
+        element.lightSetRef = lightSetName;
+    }
 }
 
 bool Model::updateLightSet() {

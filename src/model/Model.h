@@ -159,6 +159,8 @@ public:
     bool updateFrame(const CurrentTime& time, std::int32_t mode);
     bool updateTracking(const CurrentTime& time);
     bool updateDeferred();
+    // Each lit element takes the scene lights that reach its box.
+    void collectElementLights();
     // Picks the light set: the named one of the scene's current slot, or
     // the one of the light area around the model.
     bool updateLightSet();
@@ -253,6 +255,11 @@ public:
     static bool drawElement(ModelElement& element);
     // The path of one kind at the current details for one light (-1: none).
     static bool drawElementKind(ModelElement& element, std::int32_t light);
+    // The fixed-function state of an element draw: its world matrix and,
+    // with lighting, the given light alone (a per-light pass) or, for the
+    // main pass (light -1), the collected lights up to
+    // "max_ffp_model_lights", the other light units off.
+    static bool prepareElementFixedPass(ModelElement& element, std::int32_t light, bool lighting);
     // Applies the state cache and issues the current level's draw call.
     static void drawElementMesh(ModelElement& element, std::int32_t passes = 1);
 

@@ -127,7 +127,6 @@ bool ModelElement::pop(bool releaseFlag) {
     bool result = true;
     for (std::int32_t slot = 0; slot < static_cast<std::int32_t>(lods.size()); ++slot)
         if ((lods[static_cast<std::size_t>(slot)].slotFlags & kLodPushed) && !popLod(slot, releaseFlag)) result = false;
-    lightLinks.clear();
     lights.clear();
     lightSetRef = nullptr;
     flags &= ~kElementPushed;
@@ -293,13 +292,12 @@ void ModelElementLod::release() {
 
 void ModelElement::release() {
     Log& log = engineLog();
-    if ((flags & kElementEnabled) || !lightLinks.empty())
+    if ((flags & kElementEnabled) || !lights.empty())
         log.error(" Can't right delete model [%s] element: Release first", model ? model->getName() : "NULL");
     if (flags & kElementStaticInstance)
         log.error("Can't release model [%s] element [%s]: Release static instance first",
                   model ? model->getName() : "NULL", getName());
     flags &= ~kElementEnabled;
-    lightLinks.clear();
     lights.clear();
     lightSetRef = nullptr;
     for (ModelElementLod& slot : lods) slot.release();

@@ -46,16 +46,6 @@ constexpr std::uint32_t kLodPaletteWanted = 0x1000;
 constexpr std::uint32_t kLodCounterShift = 16;
 constexpr std::uint32_t kLodCounterMask = 0xFF0000;
 
-// Bits of a light's flag word that the drawing paths read.
-constexpr std::uint32_t kElementLightPerLightPass = 0x80000000u;
-constexpr std::uint32_t kElementLightThreePasses = 0x800;
-
-// A light's contribution as the drawing paths take it.
-struct ModelElementLight {
-    D3DLIGHT9 light{};
-    std::uint32_t flags = 0;
-};
-
 // One level-of-detail slot. A slot of a model draws subset `subset` of the
 // resource's mesh with that subset's material (one per subset); a slot
 // without a mesh draws its own triangle list, indexed when it has an index
@@ -121,7 +111,7 @@ struct ModelElement {
     std::uint32_t flags = 0;
     std::vector<ModelElementLod> lods;
     // The scene lights collected for the element.
-    std::vector<GameObjectLink> lightLinks;
+    std::vector<GameObjectLink> lights;
     // The light set whose lights were collected (not owned).
     const char* lightSetRef = nullptr;
     std::int32_t lodIndex = 0;
@@ -129,8 +119,6 @@ struct ModelElement {
     std::int32_t cullKey = 0;
 
     D3DMATRIX world{};
-    // The lights that reach the element, as the drawing paths take them.
-    std::vector<ModelElementLight> lights;
     // How many per-light passes the model resource allows.
     std::int32_t passLimit = 8;
     // Mesh draws issued (each ends in one draw call when the level has

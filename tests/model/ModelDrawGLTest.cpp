@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/GameCore.h"
+#include "effects/Light.h"
 #include "effects/ShadowRecord.h"
 #include "foundation/AppPaths.h"
 #include "model/Model.h"
@@ -29,6 +30,7 @@
 #include "foundation/TimeCore.h"
 #include "model/ObjectContext.h"
 #include "scene/CameraCore.h"
+#include "scene/ObjectRepository.h"
 #include "shaderpack/ShaderPacker.h"
 #include "support/TestSupport.h"
 #include "textures/DdsWriter.h"
@@ -94,14 +96,18 @@ protected:
 
     // A directional light of half strength travelling along +z (into the
     // screen), drawn in per-light passes.
-    static ModelElementLight lightAlongZ() {
-        ModelElementLight light;
-        light.light.Type = D3DLIGHT_DIRECTIONAL;
-        light.light.Direction = {0.0f, 0.0f, 1.0f};
-        light.light.Diffuse = {0.5f, 0.5f, 0.5f, 1.0f};
-        light.flags = kElementLightPerLightPass;
-        return light;
+    GameObjectLink lightAlongZ() {
+        auto& light = sceneLights.emplace_back(std::make_unique<Light>("along_z", nullptr, 0));
+        light->parameters.Type = D3DLIGHT_DIRECTIONAL;
+        light->parameters.Direction = {0.0f, 0.0f, 1.0f};
+        light->parameters.Diffuse = {0.5f, 0.5f, 0.5f, 1.0f};
+        light->flags |= kLightPassMark;
+        return GameObjectLink::fromObject(light.get());
     }
+    // The lights live in the repository, as the scene's do.
+    ObjectRepository objects;
+    testing_support::ScopedCoreMember<ObjectRepository> useObjects{gameCore.objects, &objects};
+    std::vector<std::unique_ptr<Light>> sceneLights;
 
     // An A8R8G8B8 texture whose left half is white and right half black.
     static std::vector<std::uint8_t> halfCovered(UINT size) {
