@@ -8,6 +8,7 @@
 #include <string>
 
 #include "foundation/Matrix.h"
+#include "control/ModelController.h"
 #include "model/Model.h"
 #include "model/ModelContext.h"
 #include "model/ModelDataManager.h"
@@ -272,6 +273,32 @@ TEST_F(ModelTest, SkinUploadsAreThinnedByLevel) {
     for (int refresh = 0; refresh < 3; ++refresh) model->updateDeferred();
     EXPECT_EQ(slot.uploads - before, 3);
     Model::mutableSettings() = saved;
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ModelTest, ControllersAreMadeByTypeAndPhysicsNeedsAPhysicsScene) {
+    Model* model = place("crate");
+    ASSERT_NE(model, nullptr);
+    // Creation attaches physics: without a physics scene only the message.
+    EXPECT_TRUE(logged("Cant attach physics: Physics Scene not defined in object [crate]"));
+    EXPECT_EQ(model->physicsModel.value, 0u);
+    struct Case {
+        std::int32_t type;
+        bool made;
+    };
+    for (const Case c : {Case{1, true}, {2, true}, {3, true}, {0, false}, {4, false}}) {
+        ModelController* made = model->setController(c.type);
+        EXPECT_EQ(made != nullptr, c.made) << c.type;
+        EXPECT_EQ((model->stateWords[0] & kModelHasController) != 0, c.made) << c.type;
+        if (made) EXPECT_EQ(made->type(), c.type);
+    }
+    model->setController(1);
+    model->removeController();
+    EXPECT_EQ(model->controller, nullptr);
+    EXPECT_FALSE(model->stateWords[0] & kModelHasController);
 }
 
 }  // namespace
