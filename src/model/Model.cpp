@@ -224,7 +224,7 @@ bool Model::push() {
     // a resource that cannot load is logged by the manager and draws
     // nothing.
     if (ModelDataManager* manager = modelDataManager(); manager && !resource->has(kResourceAllocated))
-        manager->allocate(resource);
+        manager->acquire(resource->name);
     bool result = true;
     Scene* owner = scene();
     if (owner && pvsAreaIndex >= 0) owner->pvs.updateObject(pvsAreaIndex, false);
