@@ -17,6 +17,8 @@
 #include "model/ModelDataManager.h"
 #include "render/RenderCore.h"
 #include "render/VideoSetup.h"
+#include "script/ScriptVariable.h"
+#include "script/VariablesCore.h"
 #include "scene/SceneLighting.h"
 #include "render/Material.h"
 #include "scene/ObjectRepository.h"
@@ -337,7 +339,10 @@ bool Model::updateTracking(const CurrentTime&) {
 bool Model::updateDeferred() {
     if (!isShown()) return true;
     if ((stateWords[1] & kModelUpdateWhileActive) && !(stateWords[0] & kModelActive)) return true;
-    if ((stateWords[0] & kModelDrawnThisFrame) && (stateWords[1] & kModelWavesDirty)) stateWords[1] &= ~kModelWavesDirty;
+    if ((stateWords[0] & kModelDrawnThisFrame) && (stateWords[1] & kModelWavesDirty)) {
+        stateWords[1] &= ~kModelWavesDirty;
+        refreshMaterialWaves();
+    }
     const bool force = (stateWords[0] & kModelPaletteRefresh) != 0;
     for (ModelElement& element : elements)
         if (element.flags & kElementEnabled) element.updateLod(force);
@@ -349,6 +354,54 @@ bool Model::updateDeferred() {
         stateWords[0] &= ~kModelLightsDirty;
         collectElementLights();
     }
+    return true;
+}
+
+bool Model::refreshMaterialWaves() {
+    if (stateWords[1] & kModelWavesBusy) return true;
+    Scene* owner = scene();
+    if (!owner) return false;
+    ScriptVariable* root = gameCore.variables ? gameCore.variables->globals().root() : nullptr;
+    char path[512];
+    std::snprintf(path, sizeof(path), "materials.mat_%s.wave.element.%s", owner->name, name);
+    if (!root) return engineLog().error("\n\nCan't find script variable [%s.%s]", "globals", path);
+    if (!ScriptVariable::test(root, path)) return false;
+    const std::string elementName = ScriptVariable::resolvePath(root, path)->toString();
+    // Per wave: direction x, y, z, scale, frequency, amplitude.
+    static const char* const kKeys[6] = {"x", "y", "z", "scale", "freq", "amp"};
+    float values[2][6];
+    for (int wave = 0; wave < 2; ++wave)
+        for (int k = 0; k < 6; ++k) {
+            std::snprintf(path, sizeof(path), "materials.mat_%s.wave.wave%d_%s.%s", owner->name, wave + 1, kKeys[k],
+                          name);
+            if (!ScriptVariable::test(root, path)) return false;
+            values[wave][k] = ScriptVariable::resolvePath(root, path)->toFloat();
+        }
+    stateWords[1] |= kModelWavesBusy;
+    // One element by name; an empty or unknown name selects every element.
+    bool named = false;
+    for (const ModelElement& element : elements) named = named || (!elementName.empty() && elementName == element.getName());
+    for (ModelElement& element : elements) {
+        if (named && elementName != element.getName()) continue;
+        ModelElementLod* level = element.lod();
+        if (!level) continue;
+        for (auto& material : level->materials) {
+            // Material::waves: rows 0 and 1 are the two waves (direction,
+            // the value reset to 0, frequency, amplitude, scale); row 2
+            // begins with the wave state.
+            auto& waves = material->waves;
+            for (auto& row : waves) std::fill(std::begin(row), std::end(row), 0.0f);
+            for (int wave = 0; wave < 2; ++wave) {
+                const float* v = values[wave];
+                if (v[0] * v[0] + v[1] * v[1] + v[2] * v[2] <= 0.1f) break;  // wave 2 needs wave 1
+                waves[wave][0] = v[0], waves[wave][1] = v[1], waves[wave][2] = v[2];
+                waves[wave][3] = 0.0f;
+                waves[wave][4] = v[4], waves[wave][5] = v[5], waves[wave][6] = v[3];
+                waves[2][0] = static_cast<float>(wave + 1);
+            }
+        }
+    }
+    stateWords[1] &= ~kModelWavesBusy;
     return true;
 }
 

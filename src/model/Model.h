@@ -159,6 +159,10 @@ public:
     bool updateFrame(const CurrentTime& time, std::int32_t mode);
     bool updateTracking(const CurrentTime& time);
     bool updateDeferred();
+    // The material waves of the model's elements from the script
+    // variables "materials.mat_<scene>.wave..." of its instance name; false
+    // without them.
+    bool refreshMaterialWaves();
     // Each lit element takes the scene lights that reach its box.
     void collectElementLights();
     // Picks the light set: the named one of the scene's current slot, or

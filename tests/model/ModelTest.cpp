@@ -13,9 +13,12 @@
 #include "model/ModelContext.h"
 #include "model/ModelDataManager.h"
 #include "render/DXTextureHandler.h"
+#include "render/Material.h"
 #include "render/RenderCore.h"
 #include "render/VideoSetup.h"
 #include "scene/CameraFixture.h"
+#include "script/ScriptVariable.h"
+#include "script/VariablesCore.h"
 #include "support/TestSupport.h"
 
 using testing_support::CameraScene;
@@ -29,6 +32,12 @@ const std::string kSkinned =
     "lod\nbone arm 0\nbone leg 1\nbox 0.5 0.5 0.5\n"
     "lod\nbone arm 0\nbone leg 1\nbox 0.5 0.5 0.5\n"
     "lod\nbone arm 0\nbone leg 1\nbox 0.5 0.5 0.5\n";
+
+// A prop whose first level draws one triangle with one material.
+const std::string kTile =
+    "model tile\nelement top\n"
+    "lod\nmeshstream 2\nvertex p 0 0 0\nvertex p 1 0 0\nvertex p 0 1 0\nindex 0 1 2\nsubset 0 0 3 3 kind 3\n"
+    "box 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\n";
 
 // The video options the models read, at a chosen detail level.
 class Details : public TextureEnvironment {
@@ -54,7 +63,7 @@ protected:
     // installed, since the render core installs a model manager of its own.
     RenderCore render;
     testing_support::ScopedCoreMember<RenderCore> useRender{gameCore.render, &render};
-    CameraScene world{kSkinned};
+    CameraScene world{kSkinned, kTile};
 };
 
 TEST_F(ModelTest, NpcModelsAreHiddenByDetailLevel) {
@@ -299,6 +308,60 @@ TEST_F(ModelTest, ControllersAreMadeByTypeAndPhysicsNeedsAPhysicsScene) {
     model->removeController();
     EXPECT_EQ(model->controller, nullptr);
     EXPECT_FALSE(model->stateWords[0] & kModelHasController);
+}
+
+}  // namespace
+
+namespace {
+
+// The material waves of a model come from the script variables of its
+// scene and instance name; a wave whose direction is shorter than the
+// square root of 0.1 stays off, and wave 2 counts only after wave 1.
+TEST_F(ModelTest, MaterialWavesComeFromTheScriptVariables) {
+    VariablesCore variables;
+    testing_support::ScopedCoreMember<VariablesCore> useVariables(gameCore.variables, &variables);
+    ScriptVariable* root = variables.globals().ensureRoot();
+    Model* model = place("deck", "tile");
+    ASSERT_NE(model, nullptr);
+    model->push();
+    Material* material = model->elements.at(0).material();
+    ASSERT_NE(material, nullptr);
+    const std::string scene = world.scene->name;
+    auto set = [&](const std::string& key, float value) {
+        const std::string path = "materials.mat_" + scene + ".wave." + key + ".deck";
+        ASSERT_TRUE(root->createPath(path.c_str()));
+        root->resolvePath(path.c_str())->setNumber(value);
+    };
+    // Without the variables the model has no waves.
+    EXPECT_FALSE(model->refreshMaterialWaves());
+    const std::string element = "materials.mat_" + scene + ".wave.element.deck";
+    ASSERT_TRUE(root->createPath(element.c_str()));
+    root->resolvePath(element.c_str())->setString("no such element");
+    struct Case {
+        float first, second;  // the x of each wave's direction
+        float state;
+        float wave1x, wave2x;
+    };
+    for (const Case c : {Case{0.3f, 1.0f, 0.0f, 0.0f, 0.0f}, {1.0f, 0.3f, 1.0f, 1.0f, 0.0f},
+                         {1.0f, 2.0f, 2.0f, 1.0f, 2.0f}}) {
+        for (int wave : {1, 2}) {
+            set("wave" + std::to_string(wave) + "_x", wave == 1 ? c.first : c.second);
+            set("wave" + std::to_string(wave) + "_y", 0.0f);
+            set("wave" + std::to_string(wave) + "_z", 0.0f);
+            set("wave" + std::to_string(wave) + "_scale", 3.0f);
+            set("wave" + std::to_string(wave) + "_freq", 4.0f);
+            set("wave" + std::to_string(wave) + "_amp", 5.0f);
+        }
+        ASSERT_TRUE(model->refreshMaterialWaves()) << c.first;
+        EXPECT_EQ(material->waves[2][0], c.state) << c.first << " " << c.second;
+        EXPECT_EQ(material->waves[0][0], c.wave1x) << c.first << " " << c.second;
+        EXPECT_EQ(material->waves[1][0], c.wave2x) << c.first << " " << c.second;
+        if (c.state >= 1.0f) {
+            EXPECT_EQ(material->waves[0][4], 4.0f);  // frequency
+            EXPECT_EQ(material->waves[0][5], 5.0f);  // amplitude
+            EXPECT_EQ(material->waves[0][6], 3.0f);  // scale
+        }
+    }
 }
 
 }  // namespace
