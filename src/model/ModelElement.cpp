@@ -85,6 +85,18 @@ const IntersectionOBBox& ModelElement::bounds() const {
     return level ? level->box : none;
 }
 
+void ModelElement::getBounds(float* min, float* max) const {
+    for (int c = 0; c < 3; ++c) min[c] = 10000.0f, max[c] = -10000.0f;
+    if (!lod()) return;
+    const BoxVolume& box = bounds().box;
+    // The box keeps its corners placed.
+    for (const auto& corner : box.corners)
+        for (int c = 0; c < 3; ++c) {
+            min[c] = std::min(min[c], corner[c]);
+            max[c] = std::max(max[c], corner[c]);
+        }
+}
+
 void ModelElementLod::updateBounds(const Model& owner) {
     if (owner.stateWords[0] & kModelGridDebug) {
         const float half[3] = {1000.0f, 1000.0f, 1000.0f};

@@ -140,6 +140,9 @@ struct ModelElement {
     std::uint32_t textureSet() const { return flags >> kElementTextureSetShift; }
     // The current slot's box.
     const IntersectionOBBox& bounds() const;
+    // The axis-aligned box around the eight corners of the current slot's
+    // box (from 10000 and -10000 when there is no slot).
+    void getBounds(float* min, float* max) const;
 
     // Enters the three slots (a pushed element has bit 5); false when one
     // failed.

@@ -365,3 +365,41 @@ TEST_F(ModelTest, MaterialWavesComeFromTheScriptVariables) {
 }
 
 }  // namespace
+
+namespace {
+
+// An element's bounds follow the model's pose and scale: the box model's
+// half size 0.5 placed at (5, 0, 0), scaled by (2, 1, 1).
+TEST_F(ModelTest, ElementBoundsFollowThePoseAndTheScale) {
+    Model* model = place("crate");
+    ASSERT_NE(model, nullptr);
+    Matrix34 pose = matrix34Identity();
+    pose.m[0] = 2.0f;
+    pose.m[9] = 5.0f;
+    model->setWorldMatrix(model->placeAt(pose));
+    float min[3], max[3];
+    model->elements.at(0).getBounds(min, max);
+    const float low[3] = {4.0f, -0.5f, -0.5f}, high[3] = {6.0f, 0.5f, 0.5f};
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_NEAR(min[c], low[c], 1e-5f) << c;
+        EXPECT_NEAR(max[c], high[c], 1e-5f) << c;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// An element of a model that was not pushed draws nothing: it says so and
+// loses its drawn and enabled bits.
+TEST_F(ModelTest, AnElementNotPushedIsNotDrawn) {
+    Model* model = place("deck", "tile");
+    ASSERT_NE(model, nullptr);
+    ModelElement& element = model->elements.at(0);
+    element.flags |= kElementDrawn;
+    EXPECT_FALSE(element.render());
+    EXPECT_TRUE(logged("Can't render model [deck] element [top]. Allocate data first"));
+    EXPECT_FALSE(element.flags & (kElementDrawn | kElementEnabled));
+}
+
+}  // namespace
