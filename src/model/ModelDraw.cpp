@@ -217,16 +217,40 @@ bool ModelElement::render() {
         flags &= ~0x7u;
         return false;
     }
+    return eachMaterial([this] { return Model::drawElement(*this); });
+}
+
+template <class Draw>
+bool ModelElement::eachMaterial(Draw draw) {
     ModelElementLod* level = lod();
     if (!level) return false;
-    if (!level->mesh) return Model::drawElement(*this);
+    if (!level->mesh) return draw();
     bool drawn = false;
     for (std::size_t i = 0; i < level->materials.size(); ++i) {
         level->subset = static_cast<std::int32_t>(i);
         level->material = level->materials[i].get();
-        drawn = Model::drawElement(*this) || drawn;
+        drawn = draw() || drawn;
     }
     return drawn;
+}
+
+bool ModelElement::drawShadowCaster(const ShadowRecord& record) {
+    if (!(flags & kElementEnabled)) return false;
+    return eachMaterial([&] {
+        const std::int32_t before = drawCount;
+        Model::drawElementShadowCasterPass(*this, record);
+        return drawCount > before;
+    });
+}
+
+bool ModelElement::drawShadowReceiver(const ShadowRecord& record) {
+    const std::uint32_t wanted = kElementEnabled | kElementShadowReceiver;
+    if ((flags & wanted) != wanted || !model || !model->meshModel()) return false;
+    return eachMaterial([&] {
+        const std::int32_t before = drawCount;
+        Model::drawElementShadowReceiverPass(*this, record);
+        return drawCount > before;
+    });
 }
 
 namespace {

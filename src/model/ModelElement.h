@@ -23,6 +23,7 @@ class MeshAnimInstance;
 class Model;
 class Y3ModelDefault;
 struct ModelElementData;
+struct ShadowRecord;
 
 // Bits of ModelElement::flags; the top byte is the element's texture set.
 constexpr std::uint32_t kElementDrawn = 0x2;
@@ -162,6 +163,15 @@ struct ModelElement {
     // Draws every subset of the current level through the element paths,
     // each with its own material. False when nothing was drawn.
     bool render();
+    // The current level through the shadow paths, material by material:
+    // the caster for an enabled element, the receiver for an enabled
+    // shadow-receiving element of a loaded mesh model.
+    bool drawShadowCaster(const ShadowRecord& record);
+    bool drawShadowReceiver(const ShadowRecord& record);
+    // Runs draw for each material of the current level (the level's one
+    // material when it has no mesh); true when one drew.
+    template <class Draw>
+    bool eachMaterial(Draw draw);
     Material* material() {
         ModelElementLod* level = lod();
         return level ? level->material : nullptr;

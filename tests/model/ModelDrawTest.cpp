@@ -444,6 +444,27 @@ TEST_F(ModelDrawShaderTest, MaterialsSwitchedOffDrawNothing) {
     }
 }
 
+// The element's caster draw goes through the caster path for an enabled
+// element only; the receiver draw needs a receiving element of a model.
+TEST_F(ModelDrawShaderTest, ShadowDrawsOfAnElementFollowItsBits) {
+    ShadowRecord record;
+    record.projection = identityMatrix();
+    makeElement(3);
+    struct Case {
+        std::uint32_t flags;
+        bool caster;
+    };
+    for (const Case c : {Case{0, false}, {kElementEnabled, true}, {kElementEnabled | kElementShadowReceiver, true}}) {
+        element.flags = c.flags;
+        element.drawCount = 0;
+        EXPECT_EQ(element.drawShadowCaster(record), c.caster) << c.flags;
+        EXPECT_EQ(element.drawCount, c.caster ? 1 : 0) << c.flags;
+        element.drawCount = 0;
+        EXPECT_FALSE(element.drawShadowReceiver(record)) << c.flags;  // no model
+        EXPECT_EQ(element.drawCount, 0) << c.flags;
+    }
+}
+
 TEST_F(ModelDrawShaderTest, WavesAndStripsReachTheCurrentVertexProgram) {
     // Two materials of the same permutation (WAVE 1) in turn: each draw
     // leaves its own first wave (registers 12 and 13) and strip (254), not
