@@ -110,3 +110,16 @@ bool matrix44Inverse(const float* in, float* out) {
         for (int c = 0; c < 4; ++c) out[r * 4 + c] = static_cast<float>(a[r][c + 4]);
     return true;
 }
+
+bool toObjectSpace(const float* world, float* position, float* direction) {
+    float inverse[16];
+    if (!matrix44Inverse(world, inverse)) return false;
+    const float p[3] = {position[0], position[1], position[2]};
+    for (int c = 0; c < 3; ++c)
+        position[c] = p[0] * inverse[c] + p[1] * inverse[4 + c] + p[2] * inverse[8 + c] + inverse[12 + c];
+    if (!direction) return true;
+    const float v[3] = {direction[0], direction[1], direction[2]};
+    for (int c = 0; c < 3; ++c) direction[c] = v[0] * inverse[c] + v[1] * inverse[4 + c] + v[2] * inverse[8 + c];
+    if (vector3Dot(direction, direction) > 0.0f) vector3Normalize(direction);
+    return true;
+}

@@ -29,3 +29,7 @@ bool matrix34HasNaN(const Matrix34& m);
 void matrix44Multiply(const float* a, const float* b, float* out);
 // out = the inverse of in; false (out untouched) for a singular matrix.
 bool matrix44Inverse(const float* in, float* out);
+// Moves a position and (unless null) a direction into the space of an
+// object whose 4x4 world matrix (row vectors) is given; the direction is
+// normalised. A singular matrix leaves both (false).
+bool toObjectSpace(const float* world, float* position, float* direction);

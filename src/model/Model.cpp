@@ -1,12 +1,25 @@
 #include "model/Model.h"
 
 #include <cstdio>
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "app/GameCore.h"
 #include "foundation/IniFile.h"
 #include "foundation/SettingsReader.h"
+#include "control/ModelController.h"
+#include "effects/Light.h"
+#include "effects/LightSetLibrary.h"
+#include "foundation/Matrix.h"
+#include "foundation/TimeCore.h"
+#include "model/ModelContext.h"
 #include "model/ModelDataManager.h"
+#include "render/RenderCore.h"
+#include "render/VideoSetup.h"
+#include "script/ScriptVariable.h"
+#include "script/VariablesCore.h"
+#include "scene/SceneLighting.h"
 #include "render/Material.h"
 #include "scene/ObjectRepository.h"
 #include "scene/Scene.h"
@@ -69,10 +82,45 @@ ModelSettings& Model::mutableSettings() { return modelSettings; }
 
 const ModelSettings& Model::settings() { return modelSettings; }
 
+namespace {
+
+// A name begins with a prefix when its bytes equal the prefix's bytes up
+// to the prefix's end (at most 128 characters).
+bool beginsWith(const char* text, const char* prefix) {
+    return std::strncmp(text, prefix, std::min<std::size_t>(std::strlen(prefix), 128)) == 0;
+}
+
+// The rows of a 3x4 matrix multiplied: out = a x b (row vectors).
+Matrix34 multiply34(const Matrix34& a, const Matrix34& b) {
+    Matrix34 out{};
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 3; ++c) {
+            float v = r == 3 ? b.m[9 + c] : 0.0f;
+            for (int k = 0; k < 3; ++k) v += a.m[r * 3 + k] * b.m[k * 3 + c];
+            out.m[r * 3 + c] = v;
+        }
+    return out;
+}
+
+}  // namespace
+
 Model::Model(const char* objectName, const char* resource, std::uint32_t scene)
-    : GameObject(objectName), sceneLink(scene), pose(matrix34Identity()), elements(1), elementVisible(1, 1) {
+    : GameObject(objectName), sceneLink(scene), worldMatrix(matrix34Identity()),
+      inverseWorldMatrix(matrix34Identity()) {
     copyName(resourceName, sizeof(resourceName), resource);
-    setPose(pose);
+    NameTable4::init(properties);
+    stateWords[0] = kModelShown | kModelActive | kModelLightSetDirty | kModelPlaceDirty | kModelLightsDirty;
+    stateWords[1] = kModelVisiblePhase;
+    if (gameCore.settings) {
+        IniCategory& character = gameCore.settings->getCategory("character");
+        readSetting(character, "interest_distance", interestDistance, 4.0f);
+    }
+    if (beginsWith(name, "grid_")) {
+        stateWords[0] |= kModelGridDebug;
+        Scene* owner = this->scene();
+        engineLog().info("Registered path finding grid debug render object [%s] in scene", name);
+        (void)owner;
+    }
 }
 
 Model* Model::newInstance(const ResourceRecord* record, const char* resource, std::uint32_t scene,
@@ -84,22 +132,358 @@ Model* Model::newInstance(const ResourceRecord* record, const char* resource, st
     return new Model(noName ? "" : objectName, resource ? resource : "", scene);
 }
 
-Model::~Model() {
-    release();
-    // A registered model leaves its scene's visibility set.
-    if (pvsIndex >= 0 && gameCore.objects) {
-        GameObject* scene = gameCore.objects->getObject(GameObjectLink{sceneLink});
-        if (scene && scene->getType() == ObjectScene) static_cast<Scene*>(scene)->pvs.unregisterObject(this);
+Model::~Model() { release(); }
+
+Scene* Model::scene() const {
+    if (!gameCore.objects) return nullptr;
+    GameObject* object = gameCore.objects->getObject(GameObjectLink{sceneLink});
+    return object && object->getType() == ObjectScene ? static_cast<Scene*>(object) : nullptr;
+}
+
+std::uint32_t Model::getSceneLink() const { return sceneLink; }
+
+Y3ModelDefault* Model::meshModel() const {
+    if (!resource || !resource->model || resource->model->kind() != kModelKindDefault) return nullptr;
+    return static_cast<Y3ModelDefault*>(resource->model.get());
+}
+
+bool Model::beginsWithNpcPrefix(std::int32_t* group) const {
+    const std::int32_t found = beginsWith(name, "npc_") || beginsWith(name, "pb_npc_")     ? 1
+                               : beginsWith(name, "npc2_") || beginsWith(name, "pb_npc2_") ? 2
+                                                                                           : 0;
+    if (group) *group = found;
+    return found != 0;
+}
+
+Matrix34 Model::placeAt(const Matrix34& pose) {
+    Matrix34 out = pose;
+    for (int row = 0; row < 3; ++row) {
+        const float length = vector3Length(pose.m + row * 3);
+        scale[row] = length;
+        if (length > 0.0f)
+            for (int k = 0; k < 3; ++k) out.m[row * 3 + k] = pose.m[row * 3 + k] / length;
     }
+    setWorldMatrix(worldMatrix);
+    if (controller) controller->resynchronise(true);
+    return out;
+}
+
+bool Model::create(const Matrix34& pose, std::uint32_t createFlags) {
+    const Matrix34 placed = placeAt(pose);
+    worldMatrix = placed;
+    if (name[0]) {
+        ModelDataManager* manager = modelDataManager();
+        resource = manager ? manager->requestHeader(resourceName) : nullptr;
+        if (!meshModel()) {
+            resource = nullptr;
+            return engineLog().error("Can't create model [%s]: resource not found", resourceName);
+        }
+        Y3ModelDefault& model = *meshModel();
+        properties = model.properties;
+        Scene* owner = scene();
+        const std::int32_t slot = owner ? owner->skyLightMode() : 0;
+        copyName(lightSetName, sizeof(lightSetName), properties.lightSets[slot >= 0 && slot < 4 ? slot : 0]);
+        elements.clear();
+        elements.reserve(model.elements.size());
+        for (std::size_t e = 0; e < model.elements.size(); ++e)
+            elements.emplace_back(*this, static_cast<std::int32_t>(e));
+    }
+    pvsAreaIndex = -1;
+    setWorldMatrix(placed);
+    Scene* owner = scene();
+    const bool outOfPvs = (stateWords[0] & (kModelOutOfPvs | kModelGridDebug)) && !(stateWords[0] & kModelShadowReceivers);
+    if (owner && !outOfPvs) owner->pvs.registerObject(this);
+    if (createFlags & 2) stateWords[0] &= ~kModelShown;
+    updateLightSet();
+    stateWords[0] |= kModelCreated;
+    setTextureSet(static_cast<std::int32_t>(properties.textureSet));
+    if (createFlags & 1) properties.clearRules();
+    if (owner && pvsAreaIndex >= 0) owner->pvs.updateObject(pvsAreaIndex, true);
+    return attachPhysics(nullptr);
 }
 
 bool Model::push() {
-    if (resource) return true;
-    ModelDataManager* manager = modelDataManager();
-    if (!manager) return true;
-    resource = manager->acquire(resourceName);
-    if (resource) ResourceManagerBase::push(resource, &resourceLink_);
-    buildElements();
+    Log& log = engineLog();
+    if (stateWords[0] & kModelInContext) return log.error("Can't push object [%s] twice", name);
+    std::int32_t group = 0;
+    if (beginsWithNpcPrefix(&group)) {
+        const std::int32_t details = textureEnvironment().videoSetup().details;
+        if (details == 0 || (details == 1 && group == 2)) {
+            log.message("NPC optimization: Hide object [%s]", name);
+            stateWords[1] &= ~kModelVisiblePhase;
+            return true;
+        }
+        if (!isShown()) {
+            log.message("NPC optimization: Restore object [%s]", name);
+            stateWords[1] |= kModelVisiblePhase;
+        }
+    }
+    if (!isShown()) return log.error("Can't push invisible model: push only at visible phase");
+    // A refused context push leaves the model unpushed: nothing of the
+    // push has happened yet, and nothing more is done.
+    if (!ModelContext::push(resource, *this)) return false;
+    // The first push loads the resource's data and makes its device data;
+    // a resource that cannot load is logged by the manager and draws
+    // nothing.
+    if (ModelDataManager* manager = modelDataManager(); manager && !resource->has(kResourceAllocated))
+        manager->acquire(resource->name);
+    bool result = true;
+    Scene* owner = scene();
+    if (owner && pvsAreaIndex >= 0) owner->pvs.updateObject(pvsAreaIndex, false);
+    for (std::size_t e = 0; e < elements.size(); ++e) {
+        ModelElement& element = elements[e];
+        if (!(element.flags & kElementEnabled)) continue;
+        if (!element.push()) result = log.error("Can't push %i element from model [%s]", static_cast<std::int32_t>(e), name);
+    }
+    if (findBone("bip01") >= 0 && !beginsWithNpcPrefix()) stateWords[0] |= kModelPlayerLike;
+    if (controller && !controller->push()) result = false;
+    if (result) stateWords[0] |= kModelPushed;
+    else stateWords[0] &= ~kModelPushed;
+    if (pvsAreaIndex >= 0) stateWords[0] |= kModelPlaceDirty;
+    stateWords[0] |= kModelLightsDirty | kModelLightSetDirty | kModelPhysicsDirty | kModelActive;
+    if (findBone("bip01") >= 0) stateWords[0] |= kModelHasRoot;
+    if (stateWords[0] & kModelDefaultRule) {
+        stateWords[0] &= ~kModelDefaultRule;
+        properties.resetRuleSlots();
+    }
+    stateWords[1] |= kModelWavesDirty;
+    return result;
+}
+
+bool Model::pop(std::uint32_t releaseFlag) {
+    Log& log = engineLog();
+    if (!(stateWords[0] & kModelInContext)) return log.error("Can't pop object [%s]: push first", name);
+    stateWords[0] &= ~kModelPushed;
+    bool result = ModelContext::pop(resource, *this);
+    for (ModelElement& element : elements) element.pop(releaseFlag != 0);
+    if (controller && !controller->pop()) result = false;
+    stateWords[0] &= ~(kModelActive | kModelDrawnThisFrame);
+    stateWords[1] &= ~kModelHighH2;
+    return result;
+}
+
+bool Model::validate() {
+    Log& log = engineLog();
+    bool result = true;
+    for (const ModelElement& element : elements)
+        if (element.lodIndex < 0 || element.lodIndex > 2) result = log.error("Object element lod index is invalid");
+    if (elements.empty()) result = log.error("Fail to validate object: Object must has at least 1 element");
+    if (!name[0]) return log.error("Fail to validate object: Object must have a name");
+    return result;
+}
+
+std::int32_t Model::findBone(const char* boneName) {
+    const std::int32_t count = static_cast<std::int32_t>(skeleton.size());
+    if (count < 1) return -1;
+    std::int32_t low = 0, high = count;
+    while (low < high) {
+        const std::int32_t mid = (low + high) / 2;
+        if (!boneName || !boneName[0]) {
+            low = mid + 1;
+            continue;
+        }
+        const int order = std::strncmp(skeleton[static_cast<std::size_t>(mid)].name, boneName, 128);
+        if (order == 0) return mid;
+        if (order > 0) high = mid;
+        else low = mid + 1;
+    }
+    return ~low;
+}
+
+bool Model::getBoneWorldMatrix(std::int32_t bone, Matrix34& out) {
+    // Both bounds: a bone index past the skeleton is refused like a
+    // negative one.
+    if (bone < 0 || bone >= static_cast<std::int32_t>(skeleton.size())) return false;
+    const Matrix34& local = skeleton[static_cast<std::size_t>(bone)].matrix;
+    Matrix34 scaled = worldMatrix;
+    for (int row = 0; row < 3; ++row)
+        for (int k = 0; k < 3; ++k) scaled.m[row * 3 + k] *= scale[row];
+    Matrix34 position = matrix34Identity();
+    for (int k = 0; k < 3; ++k) position.m[9 + k] = local.m[9 + k];
+    const Matrix34 placed = multiply34(position, scaled);
+    Matrix34 axes = local;
+    axes.m[9] = axes.m[10] = axes.m[11] = 0.0f;
+    Matrix34 unscaled = worldMatrix;
+    unscaled.m[9] = unscaled.m[10] = unscaled.m[11] = 0.0f;
+    out = multiply34(axes, unscaled);
+    for (int k = 0; k < 3; ++k) out.m[9 + k] = placed.m[9 + k];
+    return true;
+}
+
+bool Model::prepareFrame(const CurrentTime&, std::int32_t mode) {
+    stateWords[0] &= ~kModelTransformChanged;
+    if ((stateWords[1] & kModelUpdateWhileActive) && !(stateWords[0] & kModelActive)) {
+        if (!controller || !controller->isRunning()) return true;
+        stateWords[0] |= kModelActive;
+    }
+    if (!isShown()) return true;
+    if ((stateWords[0] & kModelDrawnThisFrame) && ((stateWords[0] & 0x20) || (mode & 1)))
+        stateWords[0] |= kModelLightsDirty;
+    return true;
+}
+
+bool Model::updateFrame(const CurrentTime& time, std::int32_t) {
+    if (!isShown()) return true;
+    if ((stateWords[1] & kModelUpdateWhileActive) && !(stateWords[0] & kModelActive)) return true;
+    if (visibilityTime > 0.0 && visibilityTime < time.game.time) visibilityTime = -1.0;
+    if (controller && (stateWords[0] & (kModelMoves | kModelHasRoot | kModelPhysicsRoot | kModelHasController)))
+        controller->update(time);
+    return true;
+}
+
+bool Model::updateTracking(const CurrentTime&) {
+    stateWords[1] &= ~kModelTrackingPending;
+    return true;
+}
+
+bool Model::updateDeferred() {
+    if (!isShown()) return true;
+    if ((stateWords[1] & kModelUpdateWhileActive) && !(stateWords[0] & kModelActive)) return true;
+    if ((stateWords[0] & kModelDrawnThisFrame) && (stateWords[1] & kModelWavesDirty)) {
+        stateWords[1] &= ~kModelWavesDirty;
+        refreshMaterialWaves();
+    }
+    const bool force = (stateWords[0] & kModelPaletteRefresh) != 0;
+    for (ModelElement& element : elements)
+        if (element.flags & kElementEnabled) element.updateLod(force);
+    stateWords[0] &= ~kModelPaletteRefresh;
+    if ((stateWords[0] & kModelLightSetDirty) ||
+        ((stateWords[0] & kModelDrawnThisFrame) && (stateWords[0] & kModelMoves)))
+        updateLightSet();
+    if ((stateWords[0] & kModelActive) && (stateWords[0] & kModelLightsDirty)) {
+        stateWords[0] &= ~kModelLightsDirty;
+        collectElementLights();
+    }
+    return true;
+}
+
+bool Model::refreshMaterialWaves() {
+    if (stateWords[1] & kModelWavesBusy) return true;
+    Scene* owner = scene();
+    if (!owner) return false;
+    ScriptVariable* root = gameCore.variables ? gameCore.variables->globals().root() : nullptr;
+    char path[512];
+    std::snprintf(path, sizeof(path), "materials.mat_%s.wave.element.%s", owner->name, name);
+    if (!root) return engineLog().error("\n\nCan't find script variable [%s.%s]", "globals", path);
+    if (!ScriptVariable::test(root, path)) return false;
+    const std::string elementName = ScriptVariable::resolvePath(root, path)->toString();
+    // Per wave: direction x, y, z, scale, frequency, amplitude.
+    static const char* const kKeys[6] = {"x", "y", "z", "scale", "freq", "amp"};
+    float values[2][6];
+    for (int wave = 0; wave < 2; ++wave)
+        for (int k = 0; k < 6; ++k) {
+            std::snprintf(path, sizeof(path), "materials.mat_%s.wave.wave%d_%s.%s", owner->name, wave + 1, kKeys[k],
+                          name);
+            if (!ScriptVariable::test(root, path)) return false;
+            values[wave][k] = ScriptVariable::resolvePath(root, path)->toFloat();
+        }
+    stateWords[1] |= kModelWavesBusy;
+    // One element by name; an empty or unknown name selects every element.
+    bool named = false;
+    for (const ModelElement& element : elements) named = named || (!elementName.empty() && elementName == element.getName());
+    for (ModelElement& element : elements) {
+        if (named && elementName != element.getName()) continue;
+        ModelElementLod* level = element.lod();
+        if (!level) continue;
+        for (auto& material : level->materials) {
+            // Material::waves: rows 0 and 1 are the two waves (direction,
+            // the value reset to 0, frequency, amplitude, scale); row 2
+            // begins with the wave state.
+            auto& waves = material->waves;
+            for (auto& row : waves) std::fill(std::begin(row), std::end(row), 0.0f);
+            for (int wave = 0; wave < 2; ++wave) {
+                const float* v = values[wave];
+                if (v[0] * v[0] + v[1] * v[1] + v[2] * v[2] <= 0.1f) break;  // wave 2 needs wave 1
+                waves[wave][0] = v[0], waves[wave][1] = v[1], waves[wave][2] = v[2];
+                waves[wave][3] = 0.0f;
+                waves[wave][4] = v[4], waves[wave][5] = v[5], waves[wave][6] = v[3];
+                waves[2][0] = static_cast<float>(wave + 1);
+            }
+        }
+    }
+    stateWords[1] &= ~kModelWavesBusy;
+    return true;
+}
+
+void Model::collectElementLights() {
+    Scene* owner = scene();
+    if (!owner) return;
+    std::vector<Light*> found;
+    for (ModelElement& element : elements) {
+        element.lights.clear();
+        element.lightSetRef = nullptr;
+        if (!(element.flags & kElementLit)) continue;
+        owner->collectLightsInVolume(element.bounds(), 1, found);
+        for (Light* light : found) element.lights.push_back(GameObjectLink::fromObject(light));
+        element.lightSetRef = lightSetName;
+    }
+}
+
+bool Model::updateLightSet() {
+    stateWords[0] &= ~kModelLightSetDirty;
+    Scene* owner = scene();
+    if (!owner) return false;
+    const std::int32_t slot = owner->skyLightMode();
+    char wanted[128] = {};
+    copyName(wanted, sizeof(wanted), properties.lightSets[slot >= 0 && slot < 4 ? slot : 0]);
+    for (char& c : wanted) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (GameObject* parent = gameCore.objects ? gameCore.objects->getObject(link.parent()) : nullptr;
+        parent && parent->getType() == ObjectModel)
+        copyName(wanted, sizeof(wanted), static_cast<Model*>(parent)->lightSetName);
+    LightSet* set = nullptr;
+    if (!wanted[0]) {
+        set = owner->lightSetForModel(*this);
+        if (!set) return engineLog().error("Can't setup dynamic lightset for model [%s]", name);
+    } else {
+        set = requestLightSet(wanted);
+        if (!set)
+            return engineLog().error("Cannot find lightset with name [%s] for object [%s] (model [%s])", wanted, name,
+                                     resourceName);
+    }
+    if (!set->name[0]) return engineLog().systemError("Try to set model [%s] lightset to %s", name, "NULL");
+    copyName(lightSetName, sizeof(lightSetName), set->name);
+    return true;
+}
+
+ModelController* Model::setController(std::int32_t type) {
+    removeController();
+    controller = ModelController::create(type);
+    if (controller) stateWords[0] |= kModelHasController;
+    return controller.get();
+}
+
+void Model::removeController() {
+    if (controller) controller->stop();
+    controller.reset();
+    stateWords[0] &= ~kModelHasController;
+}
+
+bool Model::attachPhysics(const char*) {
+    if (physicsModel.value)
+        return engineLog().error("Can't attach physics model to object [%s]: release previous model first", name);
+    engineLog().error("Cant attach physics: Physics Scene not defined in object [%s]", name);
+    return true;
+}
+
+void Model::detachPhysics() {
+    if (physicsModel.value) engineLog().error("Cant remove physics: Physics Scene not defined in object [%s]", name);
+    stateWords[0] &= ~(kModelHasRoot | kModelPhysicsRoot);
+    stateWords[1] &= ~kModelPhysicsOwnPose;
+    physicsModel = GameObjectLink{};
+}
+
+bool Model::computeElementMatrix(const Y3Mesh& lod, D3DMATRIX& out) const {
+    Matrix34 local;
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 3; ++c) local.m[r * 3 + c] = lod.secondMatrix.m[r][c];
+    Matrix34 scaled = worldMatrix;
+    for (int row = 0; row < 3; ++row)
+        for (int k = 0; k < 3; ++k) scaled.m[row * 3 + k] *= scale[row];
+    const Matrix34 world = multiply34(local, scaled);
+    out = D3DMATRIX{};
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 3; ++c) out.m[r][c] = world.m[r * 3 + c];
+    out.m[3][3] = 1.0f;
     return true;
 }
 
@@ -107,7 +491,7 @@ D3DMATRIX Model::computeElementMatrix() const {
     D3DMATRIX out{};
     for (int row = 0; row < 4; ++row) {
         const float factor = row < 3 ? scale[row] : 1.0f;
-        for (int column = 0; column < 3; ++column) out.m[row][column] = pose.m[row * 3 + column] * factor;
+        for (int column = 0; column < 3; ++column) out.m[row][column] = worldMatrix.m[row * 3 + column] * factor;
     }
     out.m[3][3] = 1.0f;
     return out;
@@ -125,55 +509,48 @@ void ModelElementLod::setMesh(Y3Mesh& source) {
     material = materials.empty() ? nullptr : materials.front().get();
 }
 
-void Model::buildElements() {
-    meshElements.clear();
-    if (!resource || !resource->model || resource->model->kind() != kModelKindDefault) return;
-    auto& model = static_cast<Y3ModelDefault&>(*resource->model);
-    const D3DMATRIX world = computeElementMatrix();
-    meshElements.resize(model.elements.size());
-    for (std::size_t e = 0; e < model.elements.size(); ++e) {
-        ModelElement& element = meshElements[e];
-        element.world = world;
-        element.visible = !(model.elements[e]->flags & kElementHidden);
-        element.lods.resize(3);
-        for (std::size_t lod = 0; lod < 3; ++lod) {
-            Y3Mesh& mesh = model.elements[e]->lods[lod];
-            if (mesh.subsetCount() == 0) continue;
-            element.lods[lod].setMesh(mesh);
-        }
-    }
-}
-
 void Model::release() {
-    meshElements.clear();
-    if (!resource) return;
-    // The manager may have gone (or been emptied) before its models.
-    ModelDataManager* manager = modelDataManager();
-    if (manager && manager->findRecord(resourceName) == resource) ResourceManagerBase::pop(resource, &resourceLink_);
+    Log& log = engineLog();
+    if (stateWords[0] & kModelInContext) {
+        log.error("Model Destructor: Object [%s] is registered: Unregister before release", name);
+        pop(0);
+    }
+    if (pvsAreaIndex >= 0)
+        if (Scene* owner = scene()) owner->pvs.unregisterObject(this);
+    pvsAreaIndex = -1;
+    for (ModelElement& element : elements) {
+        element.flags &= ~kElementEnabled;
+        element.release();
+    }
+    detachPhysics();
+    removeController();
+    elements.clear();
     resource = nullptr;
 }
 
 bool Model::getWorldMatrix(Matrix34& out) {
-    out = pose;
+    out = worldMatrix;
     return true;
 }
 
-void Model::setPose(const Matrix34& value) {
-    pose = value;
-    const D3DMATRIX world = computeElementMatrix();
-    for (ModelElement& element : meshElements) element.world = world;
-    const float half[3] = {0.5f * scale[0], 0.5f * scale[1], 0.5f * scale[2]};
-    for (IntersectionOBBox& element : elements) element.setFromExtents(pose, half);
-    if (pvsIndex < 0 || !gameCore.objects) return;
-    GameObject* scene = gameCore.objects->getObject(GameObjectLink{sceneLink});
-    if (scene && scene->getType() == ObjectScene) static_cast<Scene*>(scene)->pvs.updateObject(pvsIndex, true);
+void Model::setWorldMatrix(const Matrix34& value) {
+    worldMatrix = value;
+    matrix34Inverse(worldMatrix, inverseWorldMatrix);
+    stateWords[0] |= kModelTransformChanged;
+    for (ModelElement& element : elements) {
+        const ModelElementLod* level = element.lod();
+        if (level && level->mesh) computeElementMatrix(*level->mesh, element.world);
+        else element.world = computeElementMatrix();
+        for (ModelElementLod& slot : element.lods) slot.updateBounds(*this);
+    }
+    if (pvsAreaIndex < 0) return;
+    if (Scene* owner = scene()) owner->pvs.updateObject(pvsAreaIndex, true);
 }
 
 void Model::setScale(const float* value) {
     for (int i = 0; i < 3; ++i) scale[i] = value[i];
-    setPose(pose);
+    setWorldMatrix(worldMatrix);
 }
-
 bool Model::setTextureSet(std::int32_t index) {
     if (index < 0) return engineLog().error("Invalid texture set");
     textureSet = index;

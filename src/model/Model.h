@@ -1,10 +1,10 @@
 // The model game object: a placed instance of a model resource.
 //
-// This is the model's least form: its name, resource, world pose, scale,
-// texture set, flag word, element volumes (for the visibility areas) and
-// the animation sequences it was told to play. Drawing and animation come
-// with the model resources. The class also keeps the model settings, read
-// once at start.
+// A model is made by newInstance and finished by create, which makes one
+// element record per element of its resource. Pushing it enters its
+// resource's model context and pushes the elements' levels of detail; the
+// scene calls its per-frame passes. The class also keeps the model
+// settings, read once at start.
 #pragma once
 
 #include <array>
@@ -20,6 +20,7 @@
 #include "scene/SceneObjectFlags.h"
 #include "model/ModelActionItem.h"
 #include "model/ModelElement.h"
+#include "model/ModelProperty.h"
 
 struct ModelSettings {
     // Section "debug": kept; no model behaviour depends on it.
@@ -63,13 +64,49 @@ struct ShadowReceiverConstants {
     float colour[3] = {};    // pixel "vColorAmbient" x, y, z
 };
 
-// Bits of Model::objectFlags.
-constexpr std::uint32_t kModelRandomNpc = 0x8;
+// Bits of the model's low state word (Ln = bit n).
+constexpr std::uint32_t kModelShadowReceivers = 0x1;       // L0
+constexpr std::uint32_t kModelShown = 0x2;                 // L1
+constexpr std::uint32_t kModelActive = 0x4;                // L2
+constexpr std::uint32_t kModelDrawnThisFrame = 0x8;        // L3
+// The randomizer's NPCs are marked with the same bit.
+constexpr std::uint32_t kModelRandomNpc = kModelDrawnThisFrame;
+constexpr std::uint32_t kModelMoves = 0x10;                // L4
+constexpr std::uint32_t kModelLightSetDirty = 0x100;       // L8
+constexpr std::uint32_t kModelPlaceDirty = 0x200;          // L9
+constexpr std::uint32_t kModelLightsDirty = 0x400;         // L10
+constexpr std::uint32_t kModelPhysicsDirty = 0x800;        // L11
+constexpr std::uint32_t kModelCreated = 0x1000;            // L12
+constexpr std::uint32_t kModelInContext = 0x2000;          // L13
+constexpr std::uint32_t kModelHasRoot = 0x4000;            // L14
+constexpr std::uint32_t kModelPhysicsRoot = 0x8000;        // L15
+constexpr std::uint32_t kModelHasController = 0x10000;     // L16
+constexpr std::uint32_t kModelMainCharacter = 0x20000;     // L17
+constexpr std::uint32_t kModelPaletteRefresh = 0x40000;    // L18
+constexpr std::uint32_t kModelPushed = 0x100000;           // L20
+constexpr std::uint32_t kModelOutOfPvs = 0x400000;         // L22
+constexpr std::uint32_t kModelGridDebug = 0x800000;        // L23
+constexpr std::uint32_t kModelTransformChanged = 0x1000000;// L24
+constexpr std::uint32_t kModelPlayerLike = 0x2000000;      // L25
+constexpr std::uint32_t kModelLastUpload = 0x10000000;     // L28
+constexpr std::uint32_t kModelDefaultRule = 0x20000000;    // L29
 constexpr std::uint32_t kModelPendingDelete = 0x80000000u;
+// Bits of the high state word (Hn = bit n).
+constexpr std::uint32_t kModelHighH2 = 0x4;
+constexpr std::uint32_t kModelUpdateWhileActive = 0x8;     // H3
+constexpr std::uint32_t kModelVisiblePhase = 0x10;         // H4
+constexpr std::uint32_t kModelTrackingPending = 0x100;     // H8
+constexpr std::uint32_t kModelWavesDirty = 0x2000;         // H13
+constexpr std::uint32_t kModelWavesBusy = 0x4000;          // H14
+constexpr std::uint32_t kModelPhysicsOwnPose = 0x40000;    // H18
+
+class ModelController;
+class Scene;
 
 class Model : public GameObject, public SceneObjectFlags {
 public:
-    // A model of a resource with one element (a unit box at the pose).
+    // A model of a resource, not yet created: shown, active, without
+    // elements. The instance name is the object's name.
     Model(const char* name, const char* resourceName, std::uint32_t sceneLink);
     // A model of the resource for the scene; refused (null, "Resource for
     // model [%s] is invalid") while the resource record is flagged
@@ -78,29 +115,64 @@ public:
                               const char* name, bool noName);
     ~Model() override;
 
+    // Finishes a new model in its scene: placed, elements made from the
+    // loaded resource, registered in the visibility set, light set and
+    // texture set chosen. False when the resource is not a loaded mesh
+    // model ("Can't create model [%s]: resource not found"). createFlags 2
+    // creates it hidden; 1 frees the property rules.
+    bool create(const Matrix34& pose, std::uint32_t createFlags);
+    // The orthonormal pose of a pose whose axis rows carry the scale; the
+    // model takes the scale and re-applies its world matrix.
+    Matrix34 placeAt(const Matrix34& pose);
+
     std::uint32_t getType() const override { return ObjectModel; }
     const char* getName() const override { return name; }
-    std::uint32_t getSceneLink() const override { return sceneLink; }
-    // The first push loads and allocates the model resource through the
-    // render core's model data manager; a resource that cannot load is
-    // logged by the manager and the model stays without it.
+    std::uint32_t getSceneLink() const override;
+    // Enters the model's render context and its elements' levels of
+    // detail; a refused step undoes what the push did.
     bool push() override;
-    bool pop(std::uint32_t) override { return true; }
+    bool pop(std::uint32_t releaseFlag) override;
     std::int32_t write(DataStream&) override { return 0; }
     std::int32_t read(DataStream&) override { return 0; }
-    bool validate() override { return true; }
+    bool validate() override;
+    bool isHidden() const override { return !(stateWords[0] & kModelShown); }
+    bool isShown() const {
+        return (stateWords[0] & kModelShown) && (stateWords[1] & kModelVisiblePhase);
+    }
     bool isLinkable() const override { return true; }
     bool getWorldMatrix(Matrix34& out) override;
-    bool updatePhase0(const CurrentTime&, std::int32_t) override { return true; }
-    bool updatePhase1(const CurrentTime&, std::int32_t) override { return true; }
-    bool updatePhase3(const CurrentTime&, std::int32_t) override { return true; }
-    bool updatePhase2(const CurrentTime&, std::int32_t) override { return true; }
-    void invalidateLighting() override {}
-    // Leaves the model resource.
+    // The bone's world matrix: its position follows the scale, its axes
+    // stay unit length. False for a bone outside the skeleton.
+    bool getBoneWorldMatrix(std::int32_t bone, Matrix34& out) override;
+    // Binary search over the name-sorted skeleton; negative when absent.
+    std::int32_t findBone(const char* boneName) override;
+    bool updatePhase0(const CurrentTime& time, std::int32_t mode) override { return prepareFrame(time, mode); }
+    bool updatePhase1(const CurrentTime& time, std::int32_t mode) override { return updateFrame(time, mode); }
+    bool updatePhase3(const CurrentTime& time, std::int32_t) override { return updateTracking(time); }
+    bool updatePhase2(const CurrentTime&, std::int32_t) override { return updateDeferred(); }
+    void invalidateLighting() override { updateLightSet(); }
+    // Pops a registered model first, then leaves the visibility set and
+    // frees the elements and the resource.
     void release() override;
 
-    // Sets the world pose; the element volumes follow it.
-    void setPose(const Matrix34& value);
+    // The per-frame passes.
+    bool prepareFrame(const CurrentTime& time, std::int32_t mode);
+    bool updateFrame(const CurrentTime& time, std::int32_t mode);
+    bool updateTracking(const CurrentTime& time);
+    bool updateDeferred();
+    // The material waves of the model's elements from the script
+    // variables "materials.mat_<scene>.wave..." of its instance name; false
+    // without them.
+    bool refreshMaterialWaves();
+    // Each lit element takes the scene lights that reach its box.
+    void collectElementLights();
+    // Picks the light set: the named one of the scene's current slot, or
+    // the one of the light area around the model.
+    bool updateLightSet();
+
+    // Sets the world pose (orthonormal); the inverse, the element bounds
+    // and the visibility place follow it.
+    void setWorldMatrix(const Matrix34& value);
     void setScale(const float* value);
     // A negative index is refused ("Invalid texture set").
     bool setTextureSet(std::int32_t index);
@@ -122,32 +194,50 @@ public:
     // every model while models carry no movement controller.
     bool checkDirectControlTarget(const char* targetName, bool useWaypoint);
 
+    // The movement controller: the old one is stopped and deleted, a new
+    // one of the type made (null when the type makes none).
+    ModelController* setController(std::int32_t type);
+    void removeController();
+    // Physics: without a physics scene only a message (true).
+    bool attachPhysics(const char* physicsName);
+    void detachPhysics();
+
+    // The resource element LOD's local matrix times the scaled world
+    // matrix.
+    bool computeElementMatrix(const Y3Mesh& lod, D3DMATRIX& out) const;
+    // The scaled world matrix alone (a slot without a mesh).
+    D3DMATRIX computeElementMatrix() const;
+    // The mesh model of the resource when it is loaded; null otherwise.
+    Y3ModelDefault* meshModel() const;
+    Scene* scene() const;
+    bool beginsWithNpcPrefix(std::int32_t* group = nullptr) const;
+
     std::uint32_t sceneLink = 0;
     char resourceName[128] = {};
-    // The model resource while the model uses it; null before the first
-    // push and after release.
+    // The model resource; null before create and after release.
     Y3ModelData* resource = nullptr;
-    Matrix34 pose{};
+    std::int32_t pvsAreaIndex = -1;
+    // The two state words, low first.
+    std::uint32_t stateWords[2] = {0, 0};
+    std::uint32_t& stateFlags() override { return stateWords[0]; }
+    double visibilityTime = -1.0;
+    float visibilityDelay = 0.0f;
     float scale[3] = {1.0f, 1.0f, 1.0f};
+    Matrix34 worldMatrix{};
+    Matrix34 inverseWorldMatrix{};
+    GameObjectLink physicsModel;
+    ModelProperty properties;
+    std::unique_ptr<ModelController> controller;
+    std::vector<GameObjectLink> lights;
+    std::vector<GameObjectLink> particles;
+    // One record per resource element once the model is created.
+    std::vector<ModelElement> elements;
+    char lightSetName[128] = {};
+    float interestDistance = 4.0f;
+    float walk_distance = -1.0f;
     std::int32_t textureSet = 0;
-    std::uint32_t objectFlags = 0;
-    // The scene reads the pending-deletion bit through it.
-    std::uint32_t& stateFlags() override { return objectFlags; }
     // The state bits its movement controller sets.
     std::uint32_t controlFlags = 0;
-    // Index of its record in the scene's visibility set; -1 when none.
-    std::int32_t pvsIndex = -1;
-    // The drawable elements of the model resource: one per element of the
-    // resource, each level of detail drawing that level's mesh. Built when
-    // the resource is acquired, emptied when it is left.
-    std::vector<ModelElement> meshElements;
-    // Builds meshElements from the resource (nothing without one).
-    void buildElements();
-    // The element world matrix: the model pose with its scale.
-    D3DMATRIX computeElementMatrix() const;
-    // One bounding box per model element, and whether each is visible.
-    std::vector<IntersectionOBBox> elements;
-    std::vector<std::uint8_t> elementVisible;
     std::string bodySequence;
     std::string faceSequence;
     bool bodyPlaying = false;
@@ -159,6 +249,15 @@ public:
     std::vector<ModelActionItem> actionItems;
     void syncActionItems();
     std::int32_t actionIndex(const char* itemName) const;
+    // The skeleton's bones sorted by name (unsigned bytes), each with its
+    // model-space matrix; empty until the model's animation fills it.
+    struct Bone {
+        char name[128] = {};
+        Matrix34 matrix = matrix34Identity();
+    };
+    std::vector<Bone> skeleton;
+    // The model as a user of its resource record.
+    ResourceUser& resourceUser() { return resourceLink_; }
 
     // Reads sections "debug", "render_ffp" and "render" of the game core's
     // settings; missing keys are added and keep their defaults.
@@ -174,6 +273,11 @@ public:
     static bool drawElement(ModelElement& element);
     // The path of one kind at the current details for one light (-1: none).
     static bool drawElementKind(ModelElement& element, std::int32_t light);
+    // The fixed-function state of an element draw: its world matrix and,
+    // with lighting, the given light alone (a per-light pass) or, for the
+    // main pass (light -1), the collected lights up to
+    // "max_ffp_model_lights", the other light units off.
+    static bool prepareElementFixedPass(ModelElement& element, std::int32_t light, bool lighting);
     // Applies the state cache and issues the current level's draw call.
     static void drawElementMesh(ModelElement& element, std::int32_t passes = 1);
 

@@ -52,6 +52,13 @@ Y3ModelData* ModelDataManager::acquire(const char* name) {
     return record;
 }
 
+Y3ModelData* ModelDataManager::requestHeader(const char* name) {
+    if (!name || !name[0]) return nullptr;
+    Y3ModelData* record = getOrCreate(name, true);
+    if (!record->has(kResourceHeaderLoaded) && !loadHeader(record, nullptr)) return nullptr;
+    return record;
+}
+
 void ModelDataManager::cacheStep() {
     if (!Y3Mesh::settings().enableMeshCaching) return;
     releaseDeviceData();

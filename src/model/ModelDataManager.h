@@ -9,6 +9,8 @@
 #include "model/Y3Model.h"
 #include "resources/Y3ResourceManager.h"
 
+class ModelContext;
+
 class Y3ModelData : public ResourceRecord {
 public:
     explicit Y3ModelData(const char* name);
@@ -25,6 +27,9 @@ public:
     void releaseDeviceObjects() override;
 
     std::unique_ptr<Y3Model> model;
+    // The render context of the models pushed on this resource; null while
+    // none is pushed.
+    ModelContext* context = nullptr;
 };
 
 // Unload stage 2, allocation stage 8.
@@ -33,6 +38,9 @@ public:
     // The record of the name, its header and data loaded and the model
     // allocated; null (logged) when any stage fails.
     Y3ModelData* acquire(const char* name);
+    // The record of the name with its header loaded; null (logged by the
+    // load) when the header cannot be had.
+    Y3ModelData* requestHeader(const char* name);
     // The mesh caching pass: every loaded model releases the device data
     // its meshes did not use for a while. Nothing without
     // "enable_mesh_caching".

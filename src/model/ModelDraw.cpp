@@ -8,6 +8,7 @@
 #include "model/Model.h"
 #include "model/ModelElement.h"
 #include "model/Y3Mesh.h"
+#include "effects/Light.h"
 #include "effects/ShadowRecord.h"
 #include "effects/Y3Sky.h"
 #include "foundation/Math.h"
@@ -19,6 +20,7 @@
 #include "render/shaders/ShaderCore.h"
 #include "render/shaders/ShaderProgramTable.h"
 #include "render/states/DXStateCache.h"
+#include "scene/ObjectRepository.h"
 #include "scene/Scene.h"
 
 namespace {
@@ -107,29 +109,11 @@ Material* fixedMaterial(ModelElement& element) {
     return material;
 }
 
-// The fixed-function preparation: the world matrix and, for a light of the
-// element with lighting on, that light on unit 0 (the others off).
-void prepareFixed(Cache& cache, ModelElement& element, std::int32_t light, bool lighting) {
-    cache.setTransform(Cache::TransformWorld, element.world);
-    const bool lit = lighting && light >= 0 && light < static_cast<std::int32_t>(element.lights.size());
-    for (int unit = 0; unit < 3; ++unit) cache.enableLight(unit, false);
-    if (lit) {
-        // The stages double the lit colour (MODULATE2X): the light and the
-        // material's ambient go in at half, so that the fixed-function and
-        // shader pictures agree.
-        D3DLIGHT9 half = element.lights[static_cast<std::size_t>(light)].light;
-        for (D3DCOLORVALUE* c : {&half.Diffuse, &half.Specular}) c->r *= 0.5f, c->g *= 0.5f, c->b *= 0.5f;
-        cache.setLight(0, half);
-        cache.enableLight(0, true);
-        if (const Material* material = element.material()) {
-            D3DMATERIAL9 surface{};
-            const float* ambient = material->colours[0];
-            surface.Diffuse = {1.0f, 1.0f, 1.0f, 1.0f};
-            surface.Ambient = {ambient[0] * 0.5f, ambient[1] * 0.5f, ambient[2] * 0.5f, ambient[3]};
-            cache.setMaterial(surface);
-        }
-    }
-    cache.setRender(Cache::RsLighting, lit ? 1 : 0);
+// A collected light of the element by its place in the list; null for a
+// negative place, one past the list or a light that is gone.
+Light* lightOf(const ModelElement& element, std::int32_t light) {
+    if (light < 0 || light >= static_cast<std::int32_t>(element.lights.size()) || !gameCore.objects) return nullptr;
+    return dynamic_cast<Light*>(gameCore.objects->getObject(element.lights[static_cast<std::size_t>(light)]));
 }
 
 // What every textured fixed-function path shares: preparation, the diffuse
@@ -137,7 +121,7 @@ void prepareFixed(Cache& cache, ModelElement& element, std::int32_t light, bool 
 // and texture factor.
 void fixedCommon(Cache& cache, ModelElement& element, Material& material, std::int32_t light, bool lightMap,
                  std::uint32_t ambient, bool colorVertexOff, bool textureFactor) {
-    prepareFixed(cache, element, light, true);
+    Model::prepareElementFixedPass(element, light, true);
     material.textures[Material::SlotDiffuse].bindToStage(0, material.filterClass[Material::SlotDiffuse], false);
     if (lightMap)
         material.textures[Material::SlotLightmap].bindToStage(1, material.filterClass[Material::SlotLightmap],
@@ -161,16 +145,53 @@ std::uint32_t Model::packFactor(const float* colour, float alpha, bool round) {
     return (byte(alpha) << 24) | (byte(colour[0]) << 16) | (byte(colour[1]) << 8) | byte(colour[2]);
 }
 
+bool Model::prepareElementFixedPass(ModelElement& element, std::int32_t light, bool lighting) {
+    if (!gameCore.render) return false;
+    Cache& cache = stateCache();
+    cache.setTransform(Cache::TransformWorld, element.world);
+    std::int32_t applied = 0;
+    if (lighting && light >= 0) {
+        // A per-light pass: that light alone.
+        if (const Light* one = lightOf(element, light)) one->applyFixedFunction(cache, applied++);
+    } else if (lighting) {
+        // The main pass: the collected lights in list order, only live and
+        // enabled ones counting, up to "max_ffp_model_lights".
+        const std::int32_t limit = std::clamp(settings().maxFfpModelLights, 0, DXStateCache::kLights);
+        for (std::size_t i = 0; i < element.lights.size() && applied < limit; ++i) {
+            const Light* one = lightOf(element, static_cast<std::int32_t>(i));
+            if (one && (one->flags & kLightEnabled)) one->applyFixedFunction(cache, applied++);
+        }
+    }
+    for (std::int32_t unit = applied; unit < DXStateCache::kLights; ++unit) cache.enableLight(unit, false);
+    if (applied > 0) {
+        // The stages double the lit colour (MODULATE2X): the lights and the
+        // material's ambient go in at half, so that the fixed-function and
+        // shader pictures agree.
+        if (const Material* material = element.material()) {
+            D3DMATERIAL9 surface{};
+            const float* ambient = material->colours[0];
+            surface.Diffuse = {1.0f, 1.0f, 1.0f, 1.0f};
+            surface.Ambient = {ambient[0] * 0.5f, ambient[1] * 0.5f, ambient[2] * 0.5f, ambient[3]};
+            cache.setMaterial(surface);
+        }
+    }
+    cache.setRender(Cache::RsLighting, applied > 0 ? 1 : 0);
+    return true;
+}
+
 void Model::drawElementMesh(ModelElement& element, std::int32_t passes) {
     ModelElementLod* level = element.lod();
     if (!level || !gameCore.render) return;
     Cache& cache = stateCache();
     if (level->mesh) {
-        // The resource's mesh binds its own streams for the subset.
+        // The skinned copy, else the resource's mesh, binds its own streams
+        // for the subset.
         for (std::int32_t pass = 0; pass < passes; ++pass) {
             cache.apply();
             ++element.drawCount;
-            if (cache.device()) level->mesh->drawSubset(level->subset);
+            if (!cache.device()) continue;
+            if (level->meshInstance) level->meshInstance->drawSubset(level->subset);
+            else level->mesh->drawSubset(level->subset);
         }
         return;
     }
@@ -191,16 +212,45 @@ void Model::drawElementMesh(ModelElement& element, std::int32_t passes) {
 }
 
 bool ModelElement::render() {
+    if (model && !(flags & kElementPushed)) {
+        engineLog().error("Can't render model [%s] element [%s]. Allocate data first", model->getName(), getName());
+        flags &= ~0x7u;
+        return false;
+    }
+    return eachMaterial([this] { return Model::drawElement(*this); });
+}
+
+template <class Draw>
+bool ModelElement::eachMaterial(Draw draw) {
     ModelElementLod* level = lod();
     if (!level) return false;
-    if (!level->mesh) return Model::drawElement(*this);
+    if (!level->mesh) return draw();
     bool drawn = false;
     for (std::size_t i = 0; i < level->materials.size(); ++i) {
         level->subset = static_cast<std::int32_t>(i);
         level->material = level->materials[i].get();
-        drawn = Model::drawElement(*this) || drawn;
+        drawn = draw() || drawn;
     }
     return drawn;
+}
+
+bool ModelElement::drawShadowCaster(const ShadowRecord& record) {
+    if (!(flags & kElementEnabled)) return false;
+    return eachMaterial([&] {
+        const std::int32_t before = drawCount;
+        Model::drawElementShadowCasterPass(*this, record);
+        return drawCount > before;
+    });
+}
+
+bool ModelElement::drawShadowReceiver(const ShadowRecord& record) {
+    const std::uint32_t wanted = kElementEnabled | kElementShadowReceiver;
+    if ((flags & wanted) != wanted || !model || !model->meshModel()) return false;
+    return eachMaterial([&] {
+        const std::int32_t before = drawCount;
+        Model::drawElementShadowReceiverPass(*this, record);
+        return drawCount > before;
+    });
 }
 
 namespace {
@@ -316,7 +366,7 @@ bool Model::drawElementFixedWater(ModelElement& element, std::int32_t light) {
             cache.setTransform(static_cast<Cache::TransformSlot>(Cache::TransformTexture0 + n), matrix);
         }
         cache.setStage(3, Cache::StageTextureTransformFlags, D3DTTFF_DISABLE);
-        prepareFixed(cache, element, -1, false);
+        Model::prepareElementFixedPass(element, -1, false);
         cache.setMaterial(D3DMATERIAL9{});
         cache.setRender(Cache::RsAmbient, packFactor(ambientColour, opacity, false));
         drawElementMesh(element);
@@ -325,7 +375,7 @@ bool Model::drawElementFixedWater(ModelElement& element, std::int32_t light) {
     if (!s.ffpDisableWaterLightpass && light >= 0) {
         writeStage(cache, 0, kWaterLight[0]);
         disableStage(cache, 1);
-        prepareFixed(cache, element, light, !s.ffpDisableLighting);
+        Model::prepareElementFixedPass(element, light, !s.ffpDisableLighting);
         cache.setRender(Cache::RsColorVertex, 1);
         cache.setRender(Cache::RsFillMode, D3DFILL_SOLID);
         pass.blendMode = 8;
@@ -385,9 +435,9 @@ bool Model::drawElement(ModelElement& element) {
         std::int32_t passes = 0;
         std::int32_t drawn = 0;
         for (std::size_t i = 0; i < element.lights.size(); ++i) {
-            const std::uint32_t flags = element.lights[i].flags;
-            if (!(flags & kElementLightPerLightPass)) continue;
-            const int repeats = (flags & kElementLightThreePasses) ? 3 : 1;
+            const Light* lit = lightOf(element, static_cast<std::int32_t>(i));
+            if (!lit || !(lit->flags & kLightPassMark)) continue;
+            const int repeats = (lit->flags & kLightThreePasses) ? 3 : 1;
             for (int r = 0; r < repeats && passes < element.passLimit; ++r, ++passes)
                 if (drawElementKind(element, static_cast<std::int32_t>(i))) ++drawn;
         }
@@ -445,18 +495,6 @@ void assignSwitches(MultyShaderDynamic20::Setup& v, const MaterialSwitches& s) {
     v.wave = s.wave;
 }
 
-const ModelElementLight* lightOf(const ModelElement& element, std::int32_t light) {
-    if (light < 0 || light >= static_cast<std::int32_t>(element.lights.size())) return nullptr;
-    return &element.lights[static_cast<std::size_t>(light)];
-}
-
-// LIGHT, LMODE of a light: 1 for flag 0x8000 else 2; mode 0 without flag
-// 0x100, else 1 or 2 by its mode flag (0x200).
-std::int32_t lightKind(const ModelElementLight& light) { return (light.flags & 0x8000) ? 1 : 2; }
-std::int32_t lightMode(const ModelElementLight& light) {
-    if (!(light.flags & 0x100)) return 0;
-    return (light.flags & 0x200) ? 2 : 1;
-}
 
 VertexData* variable(ShaderProgram* program, const char* name) {
     if (!program) return nullptr;
@@ -495,21 +533,6 @@ void drawShaderMesh(ModelElement& element) {
     Model::drawElementMesh(element);
 }
 
-// Moves a world position and (unless null) direction into the space of an
-// element whose world matrix is given (row vectors); a singular matrix
-// leaves them.
-void toObjectSpace(const D3DMATRIX& world, float* position, float* direction) {
-    float inverse[16];
-    if (!matrix44Inverse(&world.m[0][0], inverse)) return;
-    const float p[3] = {position[0], position[1], position[2]};
-    for (int c = 0; c < 3; ++c)
-        position[c] = p[0] * inverse[c] + p[1] * inverse[4 + c] + p[2] * inverse[8 + c] + inverse[12 + c];
-    if (!direction) return;
-    const float v[3] = {direction[0], direction[1], direction[2]};
-    for (int c = 0; c < 3; ++c) direction[c] = v[0] * inverse[c] + v[1] * inverse[4 + c] + v[2] * inverse[8 + c];
-    if (vector3Dot(direction, direction) > 0.0f) vector3Normalize(direction);
-}
-
 // Draws the element unlit through the Dynamic20 pair of the family's
 // setup, with the pass's alpha, blend, cull and fog modes cleared; a
 // missing pair is reported as the material's failure.
@@ -543,7 +566,7 @@ void drawEnvironmentPass(ModelElement& element, Material& material) {
     shaders.selectPrograms(nullptr, nullptr);
     cache.setVertexShader(nullptr);
     cache.setPixelShader(nullptr);
-    prepareFixed(cache, element, -1, false);
+    Model::prepareElementFixedPass(element, -1, false);
     material.textures[Material::SlotEnvironment].bindToStage(0, material.filterClass[Material::SlotEnvironment],
                                                              false);
     writeStage(cache, 0, {D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_TFACTOR, D3DTOP_SELECTARG1, D3DTA_TFACTOR,
@@ -567,6 +590,28 @@ void drawEnvironmentPass(ModelElement& element, Material& material) {
     cache.setStage(0, Cache::StageTexCoordIndex, 0);
 }
 
+// "mBones": each skin bone of the current level that feeds a palette slot
+// sends its palette matrix (one per bone, in bone order, as the CPU
+// skinning takes it) to that slot. A slot outside the palette is skipped.
+void setBoneConstants(ModelElement& element, ShaderProgram* vertex) {
+    VertexData* bones = variable(vertex, "mBones");
+    const ModelElementLod* level = element.lod();
+    if (!bones || !level || !level->mesh) return;
+    const std::vector<MeshBone>& skin = level->mesh->skin().bones;
+    const std::int32_t count = static_cast<std::int32_t>(level->palette.size());
+    for (std::size_t b = 0; b < skin.size(); ++b) {
+        const std::int32_t slot = skin[b].paletteSlot();
+        if (slot < 0 || slot >= count || static_cast<std::int32_t>(b) >= count) continue;
+        // Three rows a slot, the 4x3 matrix transposed: row c holds the
+        // column c of the bone's matrix, translation last.
+        const MeshMatrix& m = level->palette[b];
+        for (int c = 0; c < 3; ++c) {
+            const float row[4] = {m.m[0][c], m.m[1][c], m.m[2][c], m.m[3][c]};
+            bones->setRow(3 * slot + c, row);
+        }
+    }
+}
+
 }  // namespace
 
 bool Model::suppressWater = false;
@@ -585,7 +630,7 @@ void Model::prepareElementShaderPass(ModelElement& element, std::int32_t light) 
         // without a camera) in the element's space.
         float eye[3] = {shaders.frame.viewInverse.m[3][0], shaders.frame.viewInverse.m[3][1],
                         shaders.frame.viewInverse.m[3][2]};
-        toObjectSpace(element.world, eye, nullptr);
+        toObjectSpace(&element.world.m[0][0], eye, nullptr);
         v->setFloats(eye);
     }
     Material* material = element.material();
@@ -595,23 +640,9 @@ void Model::prepareElementShaderPass(ModelElement& element, std::int32_t light) 
         for (int c = 0; c < 6; ++c)
             if (VertexData* v = variable(pixel, kColours[c])) v->setFromPointer(material->colours[c]);
         material->apply(vertex, false, pixel, &shaders.pass);
+        if (material->parameters.boneInfluences > 0) setBoneConstants(element, vertex);
     }
-    if (const ModelElementLight* l = lightOf(element, light)) {
-        // The direction the light travels and its position, in the
-        // element's object space, where the programs light.
-        const D3DLIGHT9& d = l->light;
-        float direction[3] = {d.Direction.x, d.Direction.y, d.Direction.z};
-        float position[3] = {d.Position.x, d.Position.y, d.Position.z};
-        toObjectSpace(element.world, position, direction);
-        if (VertexData* v = variable(vertex, "vLightDirection")) v->setFloats(direction);
-        if (VertexData* v = variable(vertex, "vObjectSpaceLightPos")) v->setFloats(position);
-        if (VertexData* v = variable(vertex, "vInvLightRadius"))
-            v->setValues(d.Range > 0.0f ? 1.0f / d.Range : 0.0f, 0.0f, 0.0f, 0.0f);
-        if (VertexData* v = variable(pixel, "vColorLightDiffuse"))
-            v->setValues(d.Diffuse.r, d.Diffuse.g, d.Diffuse.b, d.Diffuse.a);
-        if (VertexData* v = variable(pixel, "vColorLightSpecular"))
-            v->setValues(d.Specular.r, d.Specular.g, d.Specular.b, d.Specular.a);
-    }
+    if (const Light* l = lightOf(element, light)) l->setShaderConstants(vertex, pixel, element.world);
 }
 
 bool Model::drawElementShader(ModelElement& element, std::int32_t light) {
@@ -620,7 +651,7 @@ bool Model::drawElementShader(ModelElement& element, std::int32_t light) {
     ShaderCore& shaders = gameCore.render->shaders();
     MultyShaderDynamic20::Setup& v = shaders.dynamic20.values;
     assignSwitches(v, switchesOf(*material));
-    const ModelElementLight* lit = lightOf(element, light);
+    const Light* lit = lightOf(element, light);
     if (!lit) {
         v.light = v.lmode = v.lmask = 0;
         if (v.ambient != 3) {
@@ -628,8 +659,8 @@ bool Model::drawElementShader(ModelElement& element, std::int32_t light) {
             if (v.envmap == 0) v.normalmap = 0;
         }
     } else {
-        v.light = lightKind(*lit);
-        v.lmode = lightMode(*lit);
+        v.light = lit->shaderKind();
+        v.lmode = lit->shaderMode();
         v.lmask = (lit->flags & 0x400) ? 1 : 0;
         if (v.terrain > 0) {
             v.lmask = 0;
@@ -801,15 +832,15 @@ bool drawWater(ModelElement& element, std::int32_t light, MultyShaderWaterBase& 
     v.bones = s.bones;
     const std::uint32_t kind = material->parameters.kind;
     v.water = kind == 26 ? 1 : (kind == 27 ? 0 : 2);
-    const ModelElementLight* lit = lightOf(element, light);
+    const Light* lit = lightOf(element, light);
     if (!lit) {
         v.ambient = reflection ? 1 : 4;
         v.light = v.lmode = v.specular = 0;
     } else {
         v.ambient = 0;
-        v.lmode = lightMode(*lit);
+        v.lmode = lit->shaderMode();
         v.specular = water20 ? 1 : s.specular;
-        v.light = water20 ? lightKind(*lit) : 2;
+        v.light = water20 ? lit->shaderKind() : 2;
         shaders.pass.blendMode = 7;
     }
     shaders.pass.depthFunction = 6;

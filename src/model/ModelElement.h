@@ -1,65 +1,177 @@
-// A model element: one mesh of a model with its material, in up to three
-// levels of detail. This is the least form the renderer's element drawing
-// paths need: the current level of detail's material and geometry, the
-// element's world matrix and the lights that reach it.
+// A model element: the run-time record of one element of a model resource
+// (a body, a head, a cloak), with its three level-of-detail slots. While
+// pushed, a slot holds the materials of its mesh's subsets (one each), the
+// per-object skinned copy of the mesh, the skinning palette and its
+// instancing request. The renderer's element drawing paths read the current
+// slot's material and geometry, the element's world matrix and the lights
+// collected for the element.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <vector>
 
+#include "foundation/Intersection.h"
 #include "model/DXStreams.h"
+#include "model/Y3Mesh.h"
 #include "platform/d3d9/D3D9.h"
+#include "scene/GameObject.h"
 
+class ClothInstance;
 class Material;
-class Y3Mesh;
+class MeshAnimInstance;
+class Model;
+class Y3ModelDefault;
+struct ModelElementData;
+struct ShadowRecord;
 
-// Bits of a light's flag word that the drawing paths read.
-constexpr std::uint32_t kElementLightPerLightPass = 0x80000000u;
-constexpr std::uint32_t kElementLightThreePasses = 0x800;
+// Bits of ModelElement::flags; the top byte is the element's texture set.
+constexpr std::uint32_t kElementDrawn = 0x2;
+constexpr std::uint32_t kElementEnabled = 0x4;
+constexpr std::uint32_t kElementLit = 0x8;
+constexpr std::uint32_t kElementReflects = 0x10;
+constexpr std::uint32_t kElementPushed = 0x20;
+constexpr std::uint32_t kElementAnimated = 0x40;
+constexpr std::uint32_t kElementRefreshed = 0x80;
+constexpr std::uint32_t kElementLoaded = 0x200;
+constexpr std::uint32_t kElementStaticInstance = 0x400;
+constexpr std::uint32_t kElementShadowReceiver = 0x800;
+constexpr std::uint32_t kElementTextureSetShift = 24;
 
-struct ModelElementLight {
-    D3DLIGHT9 light{};
-    std::uint32_t flags = 0;
-};
+// Bits of ModelElementLod::slotFlags; bits 16-23 count skinning updates.
+constexpr std::uint32_t kLodPushedOk = 0x20;
+constexpr std::uint32_t kLodPushed = 0x80;
+constexpr std::uint32_t kLodPerLight = 0x400;
+constexpr std::uint32_t kLodReflects = 0x800;
+constexpr std::uint32_t kLodPaletteWanted = 0x1000;
+constexpr std::uint32_t kLodCounterShift = 16;
+constexpr std::uint32_t kLodCounterMask = 0xFF0000;
 
-// One level of detail. A level of a model resource draws subset `subset`
-// of the resource's mesh with that subset's material (one per subset, set
-// up from the subset's material data); a level without a mesh draws its
-// own triangle list, indexed when it has an index buffer.
+// One level-of-detail slot. A slot of a model draws subset `subset` of the
+// resource's mesh with that subset's material (one per subset); a slot
+// without a mesh draws its own triangle list, indexed when it has an index
+// buffer.
 struct ModelElementLod {
+    ModelElementLod() = default;
+    ModelElementLod(ModelElementLod&&) noexcept = default;
+    ModelElementLod& operator=(ModelElementLod&&) noexcept = default;
+
     Material* material = nullptr;
     Y3Mesh* mesh = nullptr;
     std::int32_t subset = 0;
     std::vector<std::shared_ptr<Material>> materials;
     // Draws mesh from now on, a material per subset set up from the
     // subset's material data. Its textures are not allocated here: that is
-    // the level's push.
+    // the slot's push.
     void setMesh(Y3Mesh& mesh);
     DXVertexStream vertices;
     DXIndexStream indices;
     std::uint32_t primitiveCount = 0;
+
+    // The physics cloth of the slot (not owned); null when none.
+    ClothInstance* cloth = nullptr;
+    // The per-object skinned copy of the mesh (owned by the mesh); null
+    // when the slot has no skin or is not pushed.
+    MeshAnimInstance* meshInstance = nullptr;
+    std::uint32_t slotFlags = 0;
+    // The slot's box placed in the world; updateBounds keeps it.
+    IntersectionOBBox box;
+    // Start offset of an animated slot's own animation, in [0, 1).
+    float timeOffset = 0.0f;
+    // Per skin bone: the skeleton bone it follows, -1 when none.
+    std::vector<std::int32_t> boneIndices;
+    // Per skin bone: the matrix the skin takes.
+    std::vector<MeshMatrix> palette;
+    // The element is a background element ("bg_").
+    bool background = false;
+    // The slot's instancing request while the mesh holds it.
+    std::unique_ptr<MeshInstanceMember> instanceRequest;
+    // Palette uploads to the skinned copy.
+    std::int32_t uploads = 0;
+
+    std::uint32_t counter() const { return (slotFlags & kLodCounterMask) >> kLodCounterShift; }
+    void setCounter(std::uint32_t value) {
+        slotFlags = (slotFlags & ~kLodCounterMask) | ((value << kLodCounterShift) & kLodCounterMask);
+    }
+    // The box of the mesh placed by the model's world matrix and scale.
+    void updateBounds(const Model& model);
+    // Reports what a slot still holds and frees its palette and table.
+    void release();
 };
 
 struct ModelElement {
+    ModelElement() = default;
+    // An element of the model's resource: enabled unless the resource
+    // element is custom (hidden by default).
+    ModelElement(Model& owner, std::int32_t elementIndex);
+    ModelElement(ModelElement&&) noexcept = default;
+    ModelElement& operator=(ModelElement&&) noexcept = default;
+
+    Model* model = nullptr;
+    std::int32_t index = 0;
+    std::uint32_t flags = 0;
     std::vector<ModelElementLod> lods;
-    std::int32_t currentLod = 0;
+    // The scene lights collected for the element.
+    std::vector<GameObjectLink> lights;
+    // The light set whose lights were collected (not owned).
+    const char* lightSetRef = nullptr;
+    std::int32_t lodIndex = 0;
+    std::int32_t depthKey = 0;
+    std::int32_t cullKey = 0;
+
     D3DMATRIX world{};
-    std::vector<ModelElementLight> lights;
     // How many per-light passes the model resource allows.
     std::int32_t passLimit = 8;
-    bool visible = true;
     // Mesh draws issued (each ends in one draw call when the level has
     // geometry).
     std::int32_t drawCount = 0;
 
     ModelElementLod* lod() {
-        if (currentLod < 0 || currentLod >= static_cast<std::int32_t>(lods.size())) return nullptr;
-        return &lods[static_cast<std::size_t>(currentLod)];
+        if (lodIndex < 0 || lodIndex >= static_cast<std::int32_t>(lods.size())) return nullptr;
+        return &lods[static_cast<std::size_t>(lodIndex)];
     }
+    const ModelElementLod* lod() const {
+        if (lodIndex < 0 || lodIndex >= static_cast<std::int32_t>(lods.size())) return nullptr;
+        return &lods[static_cast<std::size_t>(lodIndex)];
+    }
+    // The resource element, or null when the model has no loaded mesh model.
+    ModelElementData* data() const;
+    // The resource element's name; "NULL" without one.
+    const char* getName() const;
+    std::uint32_t textureSet() const { return flags >> kElementTextureSetShift; }
+    // The current slot's box.
+    const IntersectionOBBox& bounds() const;
+    // The axis-aligned box around the eight corners of the current slot's
+    // box (from 10000 and -10000 when there is no slot).
+    void getBounds(float* min, float* max) const;
+
+    // Enters the three slots (a pushed element has bit 5); false when one
+    // failed.
+    bool push();
+    // Leaves the pushed slots and frees the collected lights.
+    bool pop(bool releaseFlag);
+    bool pushLod(std::int32_t slot);
+    bool popLod(std::int32_t slot, bool releaseFlag);
+    // The per-frame refresh of the current slot's palette and its upload.
+    bool updateLod(bool force);
+    // The thinned upload of the current slot's palette to its skinned
+    // copy; true when it was sent.
+    bool uploadPalette();
+    // Destruction checks; the slots are released.
+    void release();
+
     // Draws every subset of the current level through the element paths,
     // each with its own material. False when nothing was drawn.
     bool render();
+    // The current level through the shadow paths, material by material:
+    // the caster for an enabled element, the receiver for an enabled
+    // shadow-receiving element of a loaded mesh model.
+    bool drawShadowCaster(const ShadowRecord& record);
+    bool drawShadowReceiver(const ShadowRecord& record);
+    // Runs draw for each material of the current level (the level's one
+    // material when it has no mesh); true when one drew.
+    template <class Draw>
+    bool eachMaterial(Draw draw);
     Material* material() {
         ModelElementLod* level = lod();
         return level ? level->material : nullptr;

@@ -293,7 +293,7 @@ bool ResourceManagerBase::loadHeader(ResourceRecord* record, DataStream* stream)
     return true;
 }
 
-bool ResourceManagerBase::loadData(ResourceRecord* record) {
+bool ResourceManagerBase::loadData(ResourceRecord* record, DataStream* stream) {
     if (!record || record->has(kResourceUnavailable)) return false;
     Log& log = engineLog();
     if (!record->has(kResourceHeaderLoaded))
@@ -306,10 +306,10 @@ bool ResourceManagerBase::loadData(ResourceRecord* record) {
     if (record->dataMask && record->dataMask[0]) {
         try {
             MemoryStream memory;
-            if (!loadStoredFile(record->dataMask, record->name, record->sourceName, memory))
+            if (!stream && !loadStoredFile(record->dataMask, record->name, record->sourceName, memory))
                 return log.resourceError("Can't load %s resource [%s] data: resource not found", record->typeLabel,
                                          record->name);
-            const std::int32_t result = record->readData(memory);
+            const std::int32_t result = record->readData(stream ? *stream : memory);
             if (result < 0) return log.resourceError("Fail read %s [%s] data", record->typeLabel, record->name);
             if (!record->hasObject())
                 return log.resourceError("Fail while load %s [%s] data", record->typeLabel, record->name);

@@ -124,7 +124,8 @@ public:
 
     // Reads the header from stream, or from the package database when null.
     bool loadHeader(ResourceRecord* record, DataStream* stream);
-    bool loadData(ResourceRecord* record);
+    // Reads the data from stream, or from the package database when null.
+    bool loadData(ResourceRecord* record, DataStream* stream = nullptr);
     // Loads the data when needed, then allocates under the loading lock.
     bool allocate(ResourceRecord* record);
     // (Deallocating and releasing one record are operations of the record.)

@@ -439,9 +439,9 @@ void CameraCore::screenRay(float x, float y, float* direction) const {
 bool CameraCore::isObjectVisible(GameObject* object) const {
     if (!object) return false;
     if (object->getType() == ObjectModel) {
-        const auto& boxes = static_cast<const Model*>(object)->elements;
-        return std::any_of(boxes.begin(), boxes.end(), [this](const IntersectionOBBox& box) {
-            return frustum.intersects(box);
+        const auto& elements = static_cast<const Model*>(object)->elements;
+        return std::any_of(elements.begin(), elements.end(), [this](const ModelElement& element) {
+            return frustum.intersects(element.bounds());
         });
     }
     Matrix34 world;
@@ -458,7 +458,8 @@ bool CameraCore::isWithinDistance(GameObject* object) const {
     // The radius reaches the farthest corner of the model's element boxes.
     float radius = 0.0f;
     if (object->getType() == ObjectModel)
-        for (const IntersectionOBBox& box : static_cast<const Model*>(object)->elements) {
+        for (const ModelElement& element : static_cast<const Model*>(object)->elements) {
+            const IntersectionOBBox& box = element.bounds();
             float offset[3];
             for (int k = 0; k < 3; ++k) offset[k] = box.box.matrix.m[9 + k] - world.m[9 + k];
             radius = std::max(radius, vector3Length(offset) + box.radius());

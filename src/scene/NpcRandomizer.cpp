@@ -139,9 +139,9 @@ const NpcVariant* NpcRandomizer::pickVariant(const char* group, const Matrix34& 
             GameObject* object = gameCore.objects ? gameCore.objects->getObject(link) : nullptr;
             if (!object || object->getType() != ObjectModel) continue;
             const Model* model = static_cast<const Model*>(object);
-            if (!(model->objectFlags & kModelRandomNpc)) continue;
-            const float dx = pose.m[9] - model->pose.m[9], dy = pose.m[10] - model->pose.m[10],
-                        dz = pose.m[11] - model->pose.m[11];
+            if (!(model->stateWords[0] & kModelRandomNpc)) continue;
+            const float dx = pose.m[9] - model->worldMatrix.m[9], dy = pose.m[10] - model->worldMatrix.m[10],
+                        dz = pose.m[11] - model->worldMatrix.m[11];
             const float distance = dx * dx + dy * dy + dz * dz;
             for (NpcVariant& variant : variants)
                 if (static_cast<float>(model->textureSet) == variant.texture && variant.model == model->resourceName &&

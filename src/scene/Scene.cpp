@@ -257,7 +257,11 @@ bool Scene::initialize(const Matrix34& pose) {
         log.resourceInfo("Scene lights %s", created ? "created" : "failed");
         for (std::size_t i = 0; i < data.models.size(); ++i) {
             const SceneModelPlacement& model = data.models[i];
-            if (!createModel(model.model, model.name, model.pose, 0)) created = false;
+            // A placement whose model resource is missing or damaged makes
+            // no model (logged) and the scene loads on without it; a name
+            // used twice fails the scene.
+            const bool taken = !model.name[0] || lookupModel(model.name) != nullptr;
+            if (!createModel(model.model, model.name, model.pose, 0) && taken) created = false;
             reportLoadingProgress(1, static_cast<float>(i) / static_cast<float>(data.models.size()) * 0.25f);
         }
         log.resourceInfo("Scene objects %s", created ? "created" : "failed");

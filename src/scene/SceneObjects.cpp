@@ -13,6 +13,7 @@
 #include "foundation/TimeCore.h"
 #include "model/Model.h"
 #include "model/ModelDataManager.h"
+#include "render/RenderCore.h"
 #include "render/VideoCore.h"
 #include "scene/CameraCore.h"
 #include "scene/Scene.h"
@@ -119,7 +120,7 @@ GameObject* Scene::lookupLight(const char* objectName) const {
 }
 
 GameObject* Scene::createModel(const char* resourceName, const char* objectName, const Matrix34& placement,
-                               std::uint32_t) {
+                               std::uint32_t createFlags) {
     if (!objectName) return nullptr;
     if (lookupModel(objectName)) {
         engineLog().error("Object with name [%s] already exist in scene [%s]", objectName, name);
@@ -129,15 +130,24 @@ GameObject* Scene::createModel(const char* resourceName, const char* objectName,
     ModelDataManager* manager = modelDataManager();
     const ResourceRecord* record = manager && resourceName ? manager->findRecord(resourceName) : nullptr;
     Model* model = Model::newInstance(record, resourceName, id, objectName, false);
-    if (!model) return nullptr;
-    model->setPose(placement);
+    if (!model) {
+        engineLog().error("Cannot create model instance [%s] ( model data [%s]) in scene [%s]", objectName,
+                          resourceName ? resourceName : "", name);
+        return nullptr;
+    }
+    // The scene keeps no model that could not be created (its resource
+    // missing or damaged).
+    if (!model->create(placement, createFlags)) {
+        engineLog().error("%s", kCriticalSceneError);
+        engineLog().error("Fail to initialize object [%s](model [%s]) for scene [%s]", objectName,
+                          resourceName ? resourceName : "", name);
+        delete model;
+        return nullptr;
+    }
     models.push_back(GameObjectLink::fromObject(model));
     namesAfterCreation(*this, modelNames, models, before);
-    pvs.registerObject(model);
-    if (CameraCore* current = camera(); current && model->pvsIndex >= 0)
-        pvs.computeVisibility(*pvs.objects[static_cast<std::size_t>(model->pvsIndex)], current->pvs);
-    if (!lighting.getDefault(kCurrentLightMode))
-        engineLog().error("Try to set model [%s] lightset to %s", objectName, "NULL");
+    if (CameraCore* current = camera(); current && model->pvsAreaIndex >= 0)
+        pvs.computeVisibility(*pvs.objects[static_cast<std::size_t>(model->pvsAreaIndex)], current->pvs);
     return model;
 }
 
@@ -207,7 +217,16 @@ bool Scene::deleteModel(const char* objectName) {
 }
 
 bool Scene::deleteModel(GameObject* object) {
-    if (dynamic_cast<Model*>(object)) pvs.unregisterObject(object);
+    if (auto* model = dynamic_cast<Model*>(object)) {
+        // A model in its render context is not freed while a pass holds
+        // the render list: it waits for the scene's pending deletions.
+        if ((model->stateWords[0] & kModelInContext) && gameCore.render &&
+            (gameCore.render->renderList.flags & RenderList::FlagDrawingScene)) {
+            model->stateWords[0] |= kModelPendingDelete;
+            return true;
+        }
+        pvs.unregisterObject(object);
+    }
     return deleteFrom(*this, models, modelNames, object);
 }
 

@@ -515,7 +515,7 @@ bool ScenePVS::registerObject(GameObject* object) {
         return engineLog().error("Invalid object type for PVS: [%s(%s)]", object ? object->getName() : "",
                                  object ? gameObjectTypeName(object->getType()) : "");
     }
-    if (model->pvsIndex >= 0) return engineLog().error("Can't register object [%s] in PVS: already exist", model->name);
+    if (model->pvsAreaIndex >= 0) return engineLog().error("Can't register object [%s] in PVS: already exist", model->name);
     const std::int32_t index = static_cast<std::int32_t>(objects.size());
     auto record = std::make_unique<PVSObjectRecord>();
     record->handle = GameObjectLink::fromObject(model);
@@ -527,7 +527,7 @@ bool ScenePVS::registerObject(GameObject* object) {
                 break;
             }
     objects.push_back(std::move(record));
-    model->pvsIndex = index;
+    model->pvsAreaIndex = index;
     auto bind = [&](std::vector<PVSObjectName>& list) {
         for (PVSObjectName& entry : list)
             if (std::strcmp(entry.name, model->name) == 0) {
@@ -551,8 +551,8 @@ bool ScenePVS::unregisterObject(GameObject* object) {
         return engineLog().error("Invalid object type for PVS: [%s(%s)]", object ? object->getName() : "",
                                  object ? gameObjectTypeName(object->getType()) : "");
     }
-    const std::int32_t index = model->pvsIndex;
-    model->pvsIndex = -1;
+    const std::int32_t index = model->pvsAreaIndex;
+    model->pvsAreaIndex = -1;
     if (!inRange(index, objects.size())) return true;
     auto unbind = [index](std::vector<PVSObjectName>& list) {
         for (PVSObjectName& entry : list)
@@ -588,7 +588,7 @@ void ScenePVS::updateAreas(std::int32_t index) {
         for (std::size_t e = 0; e < record->elements.size(); ++e) {
             std::vector<std::int32_t>& in = record->elements[e].areas;
             const bool hit = std::any_of(area.volumes.begin(), area.volumes.end(), [&](const auto& volume) {
-                return volume->intersects(model->elements[e]);
+                return volume->intersects(model->elements[e].bounds());
             });
             const auto at = std::find(in.begin(), in.end(), areaIndex);
             if (hit && at == in.end()) in.push_back(areaIndex);
@@ -617,10 +617,6 @@ void ScenePVS::computeVisibility(PVSObjectRecord& record, const PVSData& data) {
                                           [&data](std::int32_t area) { return data.areaVisible(area); });
             element.visible = (element.areas.empty() && data.allVisible) || seen;
         }
-    }
-    if (Model* model = modelOf(resolve(record.handle))) {
-        model->elementVisible.resize(record.elements.size());
-        for (std::size_t e = 0; e < record.elements.size(); ++e) model->elementVisible[e] = record.elements[e].visible;
     }
 }
 
@@ -705,7 +701,7 @@ std::int32_t ScenePVS::read(DataStream& s, bool withObjects) {
     // The restored models find their records again.
     for (std::size_t i = 0; i < objects.size(); ++i)
         if (objects[i])
-            if (Model* model = modelOf(resolve(objects[i]->handle))) model->pvsIndex = static_cast<std::int32_t>(i);
+            if (Model* model = modelOf(resolve(objects[i]->handle))) model->pvsAreaIndex = static_cast<std::int32_t>(i);
     return total;
 }
 

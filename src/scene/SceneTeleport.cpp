@@ -89,7 +89,7 @@ bool Scene::recordTeleportPoint(const float* position, double time) {
 
 bool Scene::updateTeleportPoints(const CurrentTime& time) {
     auto* character = dynamic_cast<Model*>(mainCharacterObject());
-    if (!character || !(character->objectFlags & kTrailObjectFlag) || !(character->controlFlags & kTrailControlFlag))
+    if (!character || !(character->stateWords[0] & kTrailObjectFlag) || !(character->controlFlags & kTrailControlFlag))
         return false;
     Matrix34 world;
     character->getWorldMatrix(world);

@@ -164,7 +164,7 @@ bool Y3Pose_Model::spawn(std::uint32_t flags) {
     if (!object) return engineLog().error("Can't create model [%s] instance [%s]", spawned, id);
     link = GameObjectLink::fromObject(object);
     if (model[0] == '$')
-        if (Model* created = modelOf(object)) created->objectFlags |= 0xC;
+        if (Model* created = modelOf(object)) created->stateWords[0] |= 0xC;
     refresh(true);
     // The selected quest's states of this model switch its action items.
     if (QuestLogic* quests = gameCore.questLogic)
@@ -214,7 +214,7 @@ void Y3Pose_Model::refresh(bool full) {
     if (!spawned->checkUniqueName(id)) engineLog().error("Can't rename model [%s] to [%s]", spawned->getName(), id);
     if (instancePoseUnset(instancePose)) instancePose = pose;
     spawned->setScale(size);
-    spawned->setPose(instancePose);
+    spawned->setWorldMatrix(instancePose);
     spawned->setTextureSet(textureSet);
     if (!full) return;
     auto wrapped = [](const char* name, bool anyBracket) {
@@ -233,7 +233,7 @@ void Y3Pose_Model::refresh(bool full) {
 }
 
 void Y3Pose_Model::keepSpawned() {
-    if (Model* spawned = modelOf(resolve(link))) spawned->objectFlags &= ~kModelPendingDelete;
+    if (Model* spawned = modelOf(resolve(link))) spawned->stateWords[0] &= ~kModelPendingDelete;
 }
 
 bool Y3Pose_Model::getSize(float* out) const {

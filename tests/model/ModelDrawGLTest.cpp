@@ -9,11 +9,13 @@
 #include <vector>
 
 #include "app/GameCore.h"
+#include "effects/Light.h"
 #include "effects/ShadowRecord.h"
 #include "foundation/AppPaths.h"
 #include "model/Model.h"
 #include "model/DXStreams.h"
 #include "model/ModelElement.h"
+#include "model/MeshTestSupport.h"
 #include "model/ModelWriter.h"
 #include "model/Y3MeshStream.h"
 #include "model/SkySceneSupport.h"
@@ -28,6 +30,7 @@
 #include "foundation/TimeCore.h"
 #include "model/ObjectContext.h"
 #include "scene/CameraCore.h"
+#include "scene/ObjectRepository.h"
 #include "shaderpack/ShaderPacker.h"
 #include "support/TestSupport.h"
 #include "textures/DdsWriter.h"
@@ -93,14 +96,18 @@ protected:
 
     // A directional light of half strength travelling along +z (into the
     // screen), drawn in per-light passes.
-    static ModelElementLight lightAlongZ() {
-        ModelElementLight light;
-        light.light.Type = D3DLIGHT_DIRECTIONAL;
-        light.light.Direction = {0.0f, 0.0f, 1.0f};
-        light.light.Diffuse = {0.5f, 0.5f, 0.5f, 1.0f};
-        light.flags = kElementLightPerLightPass;
-        return light;
+    GameObjectLink lightAlongZ() {
+        auto& light = sceneLights.emplace_back(std::make_unique<Light>("along_z", nullptr, 0));
+        light->parameters.Type = D3DLIGHT_DIRECTIONAL;
+        light->parameters.Direction = {0.0f, 0.0f, 1.0f};
+        light->parameters.Diffuse = {0.5f, 0.5f, 0.5f, 1.0f};
+        light->flags |= kLightPassMark;
+        return GameObjectLink::fromObject(light.get());
     }
+    // The lights live in the repository, as the scene's do.
+    ObjectRepository objects;
+    testing_support::ScopedCoreMember<ObjectRepository> useObjects{gameCore.objects, &objects};
+    std::vector<std::unique_ptr<Light>> sceneLights;
 
     // An A8R8G8B8 texture whose left half is white and right half black.
     static std::vector<std::uint8_t> halfCovered(UINT size) {
@@ -929,6 +936,63 @@ TEST_F(FramePassGLTest, ABlendedSurfaceShowsItsWholeReflection) {
     EXPECT_NEAR(seen, 230 * (255 - 64) / 255, 12) << allLines();
     EXPECT_LT(picture.channel(40, 32, 1), 40);
     EXPECT_EQ(picture.red(2, 2), 0) << "beside the pane";
+}
+
+}  // namespace
+
+namespace {
+
+// The element's constants read back by name from the selected programs'
+// constant tables: "mWorld" is the element matrix, "mBones" takes each
+// bone's palette matrix at its palette slot; a bone whose slot lies past
+// the palette sends nothing.
+TEST_F(ModelDrawGLTest, ShaderConstantsReadBackByName) {
+    Y3Mesh mesh;
+    ASSERT_TRUE(mesh_test::loadMesh(mesh,
+                                    "mesh m.h m.d\nmeshstream 3\nvertex p 0 0 0 i 0 0 0 0 w 1 0 0 0\n"
+                                    "vertex p 1 0 0 i 1 0 0 0 w 1 0 0 0\nvertex p 0 1 0 i 0 0 0 0 w 1 0 0 0\n"
+                                    "index 0 1 2\nsubset 0 0 3 3 bones 1\n"
+                                    "bone hip 0\nbone limb 1\nbone tail 5\n"));
+    MaterialData data;
+    data.head.kind = 3;
+    data.head.boneInfluences = 1;
+    material.setupFromData(data);
+    material.colours[0][3] = 1.0f;
+    ModelElement element;
+    element.world = identityMatrix();
+    element.world.m[3][0] = 4.0f;
+    ModelElementLod& lod = element.lods.emplace_back();
+    lod.material = &material;
+    lod.mesh = &mesh;
+    MeshMatrix limb;
+    limb.m[3][1] = 2.5f;
+    lod.palette = {MeshMatrix(), limb, MeshMatrix()};  // bone order: hip, limb, tail
+
+    ShaderCore& shaders = render->shaders();
+    MultyShaderDynamic20::Setup& v = shaders.dynamic20.values;
+    v = MultyShaderDynamic20::Setup();
+    v.bones = 1;
+    v.ambient = 1;
+    shaders.selectFamilyPrograms(shaders.dynamic20);
+    ShaderProgram* vertex = shaders.currentVertexProgram();
+    ASSERT_NE(vertex, nullptr) << allLines();
+    Model::prepareElementShaderPass(element, -1);
+    auto constant = [&](const char* name) -> VertexData* {
+        const int index = shaders.mapper().find(name);
+        return index < 0 ? nullptr : vertex->variables[index];
+    };
+    auto* world = dynamic_cast<VertexDataMatrix*>(constant("mWorld"));
+    ASSERT_NE(world, nullptr);
+    EXPECT_EQ(world->value.m[3][0] + world->value.m[0][3], 4.0f);
+    // Three rows a slot: slots 0 and 1; the tail's slot 5 lies past the
+    // palette and sends nothing.
+    auto* bones = dynamic_cast<VertexDataVectorArray*>(constant("mBones"));
+    ASSERT_NE(bones, nullptr);
+    EXPECT_EQ(bones->used, 6);
+    const float rows[6][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0},
+                              {1, 0, 0, 0}, {0, 1, 0, 2.5f}, {0, 0, 1, 0}};
+    for (int r = 0; r < 6; ++r)
+        for (int c = 0; c < 4; ++c) EXPECT_EQ(bones->values[r][c], rows[r][c]) << r << " " << c;
 }
 
 }  // namespace

@@ -2,7 +2,10 @@
 
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <vector>
 
+#include "effects/Light.h"
 #include "effects/ShadowRecord.h"
 #include "model/Model.h"
 #include "model/ModelElement.h"
@@ -12,6 +15,7 @@
 #include "render/TextureTestSupport.h"
 #include "render/VideoCore.h"
 #include "scene/CameraCore.h"
+#include "scene/ObjectRepository.h"
 #include "scene/Scene.h"
 
 namespace {
@@ -76,6 +80,57 @@ TEST_F(ModelDrawTest, FixedFunctionKindsWithoutAPathDrawNothing) {
         EXPECT_EQ(Model::drawElement(element), c.draws) << c.kind;
         EXPECT_EQ(element.drawCount, c.draws ? 1 : 0) << c.kind;
     }
+}
+
+// The fixed-function main pass applies the element's lights in list order,
+// counting only live, enabled ones, up to "max_ffp_model_lights"; the other
+// units are switched off.
+TEST_F(ModelDrawTest, TheFixedPassAppliesAtMostTheSettingsLights) {
+    ObjectRepository objects;
+    testing_support::ScopedCoreMember<ObjectRepository> useObjects(gameCore.objects, &objects);
+    std::vector<std::unique_ptr<Light>> lights;
+    struct Case {
+        const char* what;
+        std::int32_t limit;
+        std::int32_t off;   // a light switched off, -1 none
+        std::int32_t gone;  // a light deleted, -1 none
+        std::vector<int> applied;  // the lights on units 0, 1, ...
+    };
+    const Case cases[] = {
+        {"six lights, four applied", 4, -1, -1, {0, 1, 2, 3}},
+        {"one switched off", 4, 1, -1, {0, 2, 3, 4}},
+        {"one gone", 4, -1, 2, {0, 1, 3, 4}},
+        {"a lower limit", 2, -1, -1, {0, 1}},
+    };
+    for (const Case& c : cases) {
+        makeElement(6);
+        Model::mutableSettings().maxFfpModelLights = c.limit;
+        lights.clear();
+        for (int i = 0; i < 6; ++i) {
+            auto& light = lights.emplace_back(std::make_unique<Light>("lamp", nullptr, 0));
+            light->parameters.Diffuse = {float(i + 1) * 0.1f, 0.0f, 0.0f, 1.0f};
+            element.lights.push_back(GameObjectLink::fromObject(light.get()));
+        }
+        if (c.off >= 0) lights[std::size_t(c.off)]->flags &= ~kLightEnabled;
+        if (c.gone >= 0) lights[std::size_t(c.gone)].reset();
+        for (int unit = 0; unit < DXStateCache::kLights; ++unit) cache().enableLight(unit, true);
+        ASSERT_TRUE(Model::prepareElementFixedPass(element, -1, true)) << c.what;
+        for (int unit = 0; unit < DXStateCache::kLights; ++unit) {
+            const bool on = unit < static_cast<int>(c.applied.size());
+            EXPECT_EQ(cache().lightEnableDesired[unit], on ? 1 : 0) << c.what << " unit " << unit;
+            if (on) {
+                // At half, as the stages double the lit colour.
+                const float red = float(c.applied[std::size_t(unit)] + 1) * 0.05f;
+                EXPECT_FLOAT_EQ(cache().lightDesired[unit].Diffuse.r, red) << c.what << " unit " << unit;
+            }
+        }
+        EXPECT_EQ(cache().renderDesired[DXStateCache::RsLighting], 1u) << c.what;
+        element.lights.clear();
+    }
+    // Unlit: every unit off, lighting off.
+    ASSERT_TRUE(Model::prepareElementFixedPass(element, -1, false));
+    for (int unit = 0; unit < DXStateCache::kLights; ++unit) EXPECT_EQ(cache().lightEnableDesired[unit], 0);
+    EXPECT_EQ(cache().renderDesired[DXStateCache::RsLighting], 0u);
 }
 
 TEST_F(ModelDrawTest, OpacityZeroLeavesTheCacheAlone) {
@@ -389,6 +444,27 @@ TEST_F(ModelDrawShaderTest, MaterialsSwitchedOffDrawNothing) {
     }
 }
 
+// The element's caster draw goes through the caster path for an enabled
+// element only; the receiver draw needs a receiving element of a model.
+TEST_F(ModelDrawShaderTest, ShadowDrawsOfAnElementFollowItsBits) {
+    ShadowRecord record;
+    record.projection = identityMatrix();
+    makeElement(3);
+    struct Case {
+        std::uint32_t flags;
+        bool caster;
+    };
+    for (const Case c : {Case{0, false}, {kElementEnabled, true}, {kElementEnabled | kElementShadowReceiver, true}}) {
+        element.flags = c.flags;
+        element.drawCount = 0;
+        EXPECT_EQ(element.drawShadowCaster(record), c.caster) << c.flags;
+        EXPECT_EQ(element.drawCount, c.caster ? 1 : 0) << c.flags;
+        element.drawCount = 0;
+        EXPECT_FALSE(element.drawShadowReceiver(record)) << c.flags;  // no model
+        EXPECT_EQ(element.drawCount, 0) << c.flags;
+    }
+}
+
 TEST_F(ModelDrawShaderTest, WavesAndStripsReachTheCurrentVertexProgram) {
     // Two materials of the same permutation (WAVE 1) in turn: each draw
     // leaves its own first wave (registers 12 and 13) and strip (254), not
@@ -427,11 +503,13 @@ TEST_F(ModelDrawShaderTest, LitPassesThatAllFailFallBackToTheUnlitDraw) {
     addDds("wood_t");
     makeMaterial(23, "wood", "", "wood_env", "wood_t");
     ASSERT_TRUE(material.flags & Material::FlagLitPerLight);
-    ModelElementLight light;
-    light.light.Type = D3DLIGHT_DIRECTIONAL;
-    light.light.Direction = {0.0f, 0.0f, 1.0f};
-    light.flags = kElementLightPerLightPass;
-    element.lights.push_back(light);
+    ObjectRepository objects;
+    testing_support::ScopedCoreMember<ObjectRepository> useObjects(gameCore.objects, &objects);
+    Light light("along_z", nullptr, 0);
+    light.parameters.Type = D3DLIGHT_DIRECTIONAL;
+    light.parameters.Direction = {0.0f, 0.0f, 1.0f};
+    light.flags |= kLightPassMark;
+    element.lights.push_back(GameObjectLink::fromObject(&light));
     EXPECT_TRUE(Model::drawElement(element));
     EXPECT_EQ(element.drawCount, 1);
     EXPECT_EQ(render_->shaders().dynamic20.values.light, 0);

@@ -392,7 +392,12 @@ TEST(ModelDataManager, ModelsLoadFromThePackagesAndAFailedHeaderStaysUnavailable
         setModelDataManager(&manager);
         {
             Model rowboat("rowboat", "boat", 0);
-            EXPECT_TRUE(rowboat.push());
+            ASSERT_TRUE(rowboat.create(matrix34Identity(), 0));
+            // The hull's texture "stone" is not in the packages: the push
+            // says so and goes on.
+            EXPECT_FALSE(rowboat.push());
+            EXPECT_TRUE(packages.log().contains("Can't allocate material 0 for element [hull] texture 0"));
+            EXPECT_TRUE(packages.log().contains("Can't push 0 element from model [rowboat]"));
             ASSERT_NE(rowboat.resource, nullptr);
             Y3ModelData& loaded = *rowboat.resource;
             EXPECT_TRUE(loaded.has(kResourceHeaderLoaded | kResourceDataLoaded | kResourceAllocated));
@@ -400,24 +405,25 @@ TEST(ModelDataManager, ModelsLoadFromThePackagesAndAFailedHeaderStaysUnavailable
             auto& model = static_cast<Y3ModelDefault&>(*loaded.model);
             EXPECT_TRUE(model.allocated);
             EXPECT_EQ(model.elements.at(0)->lods[0].indices().size(), 3u);
-            // One drawable element per resource element; the hull's first
+            // One element record per resource element; the hull's first
             // level draws the resource's mesh with its subset's material,
-            // the levels holding only a box draw nothing, the hidden mast
-            // starts hidden.
-            ASSERT_EQ(rowboat.meshElements.size(), 2u);
-            ModelElement& hull = rowboat.meshElements[0];
+            // the levels holding only a box have no material, the hidden
+            // mast starts hidden and is not pushed.
+            ASSERT_EQ(rowboat.elements.size(), 2u);
+            ModelElement& hull = rowboat.elements[0];
             ASSERT_EQ(hull.lods.size(), 3u);
             EXPECT_EQ(hull.lods[0].mesh, &model.elements[0]->lods[0]);
             ASSERT_EQ(hull.lods[0].materials.size(), 1u);
             EXPECT_EQ(hull.material(), hull.lods[0].materials[0].get());
             EXPECT_STREQ(hull.material()->sources[0].name(), "stone");
-            EXPECT_EQ(hull.lods[1].mesh, nullptr);
-            EXPECT_TRUE(hull.visible);
-            EXPECT_FALSE(rowboat.meshElements[1].visible);
+            EXPECT_TRUE(hull.lods[1].materials.empty());
+            EXPECT_TRUE(hull.flags & kElementEnabled);
+            EXPECT_FALSE(hull.flags & kElementPushed);
+            EXPECT_FALSE(rowboat.elements[1].flags & (kElementEnabled | kElementPushed));
             // The element matrix follows the pose and the scale.
             Matrix34 pose = matrix34Identity();
             pose.m[9] = 5.0f;
-            rowboat.setPose(pose);
+            rowboat.setWorldMatrix(pose);
             const float scale[3] = {2.0f, 1.0f, 1.0f};
             rowboat.setScale(scale);
             EXPECT_FLOAT_EQ(hull.world.m[0][0], 2.0f);
@@ -425,7 +431,7 @@ TEST(ModelDataManager, ModelsLoadFromThePackagesAndAFailedHeaderStaysUnavailable
             EXPECT_FLOAT_EQ(hull.world.m[3][0], 5.0f);
             EXPECT_FLOAT_EQ(hull.world.m[3][3], 1.0f);
             rowboat.release();
-            EXPECT_TRUE(rowboat.meshElements.empty());
+            EXPECT_TRUE(rowboat.elements.empty());
             EXPECT_EQ(loaded.users.count(), 0u);
         }
         setModelDataManager(nullptr);

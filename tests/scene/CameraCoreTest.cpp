@@ -310,7 +310,7 @@ TEST(CameraCore, FocusIsTakenFromTheLookTargetFirst) {
     EXPECT_FLOAT_EQ(camera.focus[0], 10.0f);
     auto* head = static_cast<Model*>(world.scene->createModel("box", "talker", poseAt(0.0f, 0.0f, -5.0f), 0));
     ASSERT_NE(head, nullptr);
-    head->objectFlags |= 0x2000008 | 0x2;
+    head->stateWords[0] |= 0x2000008 | 0x2;
     camera.focusSmoother.stages.clear();  // a fresh cascade takes the new distance at once
     camera.update(frameAt(0.1, 0.1));
     EXPECT_FLOAT_EQ(camera.focus[0], 5.0f);

@@ -8,6 +8,7 @@
 #include "app/GameCore.h"
 #include "foundation/Math.h"
 #include "foundation/TimeCore.h"
+#include "model/ModelResourceSupport.h"
 #include "scene/CameraCore.h"
 #include "scene/GameObject.h"
 #include "scene/ObjectRepository.h"
@@ -63,7 +64,9 @@ inline Matrix34 poseAt(float x, float y, float z) {
 
 class CameraScene {
 public:
-    CameraScene() {
+    // Beside the box models, the models of the descriptions.
+    explicit CameraScene(std::initializer_list<std::string> descriptions = {})
+        : models({"box", "door", "hero", "prop", "walker", "crate"}, descriptions) {
         gameCore.objects = &objects;
         setSceneDataManager(&manager);
         scene.reset(SceneContext::createScene(manager.get("camroom", false)));
@@ -96,6 +99,8 @@ public:
         return *hero;
     }
 
+    // The models the scene tests place.
+    model_test::ScopedModelResources models;
     ObjectRepository* savedObjects = gameCore.objects;
     SceneDataManager* savedManager = sceneDataManager();
     ObjectRepository objects;

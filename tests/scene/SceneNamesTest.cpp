@@ -12,6 +12,7 @@
 #include "foundation/DataStream.h"
 #include "model/Model.h"
 #include "model/ModelDataManager.h"
+#include "model/ModelResourceSupport.h"
 #include "scene/Scene.h"
 #include "scene/SceneContext.h"
 #include "scene/Y3Pose.h"
@@ -40,6 +41,7 @@ struct NamesWorld {
     GameObject* model(const char* name) { return scene().lookupModel(name); }
 
     SceneLoadFixture f;
+    model_test::ScopedModelResources models{"prop"};
     std::unique_ptr<Scene> other;
 };
 
@@ -181,20 +183,30 @@ TEST(SceneNames, LookupsFromAStartFindTheFirstMatchAtOrAfterIt) {
 
 namespace {
 
-// A placement naming a model resource that failed to load makes no model:
-// the scene logs it and goes on with the others.
-TEST(SceneNames, AModelOfAnUnavailableResourceIsNotMade) {
-    NamesWorld w;
-    ModelDataManager manager;
-    setModelDataManager(&manager);
-    // The resource has no files: its load fails and leaves it unavailable.
-    EXPECT_EQ(manager.acquire("wreck"), nullptr);
-    ASSERT_TRUE(manager.getOrCreate("wreck", false)->has(kResourceUnavailable));
-    EXPECT_EQ(w.scene().createModel("wreck", "hulk", matrix34Identity(), 0), nullptr);
-    EXPECT_TRUE(w.f.logged("Resource for model [wreck] is invalid"));
-    EXPECT_EQ(w.model("hulk"), nullptr);
-    EXPECT_NE(w.scene().createModel("prop", "raft", matrix34Identity(), 0), nullptr);
-    setModelDataManager(nullptr);
+// A placement naming a model resource that is missing, damaged or failed
+// before makes no model: the scene logs it and goes on with the others.
+TEST(SceneNames, AModelOfAMissingOrDamagedResourceIsNotMade) {
+    SceneLoadFixture f;
+    std::string damaged = model_test::modelFiles(model_test::boxModel("wreck")).front().bytes;
+    damaged[4] = 3;  // a kind no model has
+    model_test::ScopedModelResources models({"prop"}, {}, {{".mh4", "wreck", damaged}, {".my3", "wreck", ""}});
+    ASSERT_TRUE(models.ready);
+    f.game->flags |= kSaveGameLoadAllowed;
+    f.game->loadScene("intro");
+    Scene& scene = *f.game->currentScene();
+    struct Case {
+        const char* resource;
+        const char* message;
+    };
+    for (const Case c : {Case{"ghost", "Can't create model [ghost]: resource not found"},
+                         {"wreck", "Can't create model [wreck]: resource not found"},
+                         {"wreck", "Resource for model [wreck] is invalid"}}) {
+        EXPECT_EQ(scene.createModel(c.resource, "hulk", matrix34Identity(), 0), nullptr) << c.message;
+        EXPECT_TRUE(f.logged(c.message)) << c.message;
+        EXPECT_EQ(scene.lookupModel("hulk"), nullptr) << c.message;
+    }
+    EXPECT_NE(scene.createModel("prop", "raft", matrix34Identity(), 0), nullptr);
+    EXPECT_NE(scene.lookupModel("raft"), nullptr);
 }
 
 }  // namespace

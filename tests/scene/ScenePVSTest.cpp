@@ -18,6 +18,14 @@ using testing_support::ScopedGameCore;
 
 namespace {
 
+// The visibility byte the scene's visibility set keeps for the model's
+// first element.
+bool elementVisible(const Model& model) {
+    Scene* scene = model.scene();
+    if (!scene || model.pvsAreaIndex < 0) return false;
+    return scene->pvs.objects.at(static_cast<std::size_t>(model.pvsAreaIndex))->elements.at(0).visible != 0;
+}
+
 const float kRoom[3] = {2.0f, 2.0f, 2.0f};
 const float kOpening[3] = {1.5f, 1.5f, 0.05f};
 
@@ -64,7 +72,7 @@ protected:
         placeCamera(world.camera(), x, z);
         return world.camera().pvs;
     }
-    static bool visible(const Model& model) { return model.elementVisible.at(0) != 0; }
+    bool visible(const Model& model) { return elementVisible(model); }
 
     ScopedGameCore core;
     CameraScene world;
@@ -76,8 +84,8 @@ TEST(ScenePVS, ASceneWithoutAreasSeesEverything) {
     auto* model = static_cast<Model*>(world.scene->createModel("box", "crate", scene_tools::poseAt(50, 0, 50), 0));
     world.camera().updateVisibility();
     EXPECT_TRUE(world.camera().pvs.allVisible);
-    ASSERT_EQ(model->pvsIndex, 0);
-    EXPECT_TRUE(model->elementVisible[0]);
+    ASSERT_EQ(model->pvsAreaIndex, 0);
+    EXPECT_TRUE(elementVisible(*model));
 }
 
 TEST_F(Corridor, TheCameraSeesThroughOpenPortalsAndNotOutsideTheAreas) {
@@ -129,21 +137,21 @@ TEST(ScenePVS, AClosedDoorPortalHidesWhatIsBehindItUntilTheDoorAnimates) {
     world.scene->pvs.copyFrom(build.pvs());
     auto* door = static_cast<Model*>(world.scene->createModel("door", "door", scene_tools::poseAt(0, 0, -3), 0));
     auto* chest = static_cast<Model*>(world.scene->createModel("box", "chest", scene_tools::poseAt(0, 0, -6), 0));
-    EXPECT_EQ(world.scene->pvs.portals[0]->link.index, door->pvsIndex);
+    EXPECT_EQ(world.scene->pvs.portals[0]->link.index, door->pvsAreaIndex);
     CameraCore& camera = world.camera();
     placeCamera(camera, 0, 0);
     EXPECT_FALSE(camera.pvs.areaVisible(1));
-    EXPECT_FALSE(chest->elementVisible[0]);
+    EXPECT_FALSE(elementVisible(*chest));
     door->playSequence("[open]");
     camera.updateVisibility();
     EXPECT_TRUE(camera.pvs.areaVisible(1));
-    EXPECT_TRUE(chest->elementVisible[0]);
+    EXPECT_TRUE(elementVisible(*chest));
     // A deleted door unbinds the portal, which is then open.
     door->clearBodyStack();
     world.scene->deleteModel(door);
     EXPECT_EQ(world.scene->pvs.portals[0]->link.index, -1);
     camera.updateVisibility();
-    EXPECT_TRUE(chest->elementVisible[0]);
+    EXPECT_TRUE(elementVisible(*chest));
 }
 
 // A second portal between rooms 0 and 1 makes a cycle of portals.
@@ -288,7 +296,7 @@ TEST(ScenePVS, OverlappingPortalsAreWalkedInFullWhileFewAndShowAllBeyondTheBound
         const PVSData& data = few.world.camera().pvs;
         EXPECT_FALSE(data.allVisible);
         EXPECT_TRUE(data.areaVisible(1));
-        EXPECT_FALSE(few.outside->elementVisible[0]);
+        EXPECT_FALSE(elementVisible(*few.outside));
         // Each door is reached through each of the others.
         EXPECT_EQ(data.portals[2].list.size(), 2u);
     }
@@ -300,7 +308,7 @@ TEST(ScenePVS, OverlappingPortalsAreWalkedInFullWhileFewAndShowAllBeyondTheBound
     EXPECT_TRUE(data.areaVisible(0));
     EXPECT_TRUE(data.areaVisible(1));
     for (const PVSPortal& portal : data.portals) EXPECT_TRUE(portal.visible);
-    EXPECT_TRUE(many.outside->elementVisible[0]);
+    EXPECT_TRUE(elementVisible(*many.outside));
 }
 
 }  // namespace

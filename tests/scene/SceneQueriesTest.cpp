@@ -84,14 +84,14 @@ TEST(SceneQueries, ModelsByLinkByDistanceAndTheirRefreshMark) {
     // Only models with a head are looked at.
     const float at[3] = {0.0f, 0.0f, 0.0f};
     EXPECT_EQ(scene.findNearestModel(at, hero, 100.0f), nullptr);
-    for (Model* model : {hero, near, far}) model->objectFlags |= kLookTargetKind | kModelVisible;
+    for (Model* model : {hero, near, far}) model->stateWords[0] |= kLookTargetKind | kModelVisible;
     EXPECT_EQ(scene.findNearestModel(at, hero, 100.0f), near);
     EXPECT_EQ(scene.findNearestModel(at, near, 100.0f), hero);
     EXPECT_EQ(scene.findNearestModel(at, hero, 4.0f), nullptr);  // squared distance 4 is not below 4
     EXPECT_EQ(scene.findNearestModel(at, hero, 4.5f), near);
 
     scene.markModelsDirty();
-    for (Model* model : {hero, sword, near, far}) EXPECT_NE(model->objectFlags & kModelRefreshFlag, 0u);
+    for (Model* model : {hero, sword, near, far}) EXPECT_NE(model->stateWords[0] & kModelRefreshFlag, 0u);
 }
 
 TEST(SceneQueries, LightAreasTakeTheBoxesOfTheirTriggerWaypoints) {

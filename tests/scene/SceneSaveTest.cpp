@@ -3,6 +3,8 @@
 // names and poses, and a damaged record changes nothing.
 #include <gtest/gtest.h>
 
+#include "model/ModelResourceSupport.h"
+
 #include <cstring>
 #include <memory>
 #include <string>
@@ -78,6 +80,7 @@ struct SaveWorld {
     }
 
     SceneLoadFixture f;
+    model_test::ScopedModelResources models{"box", "hero", "walker", "crate", "prop"};
     std::unique_ptr<Scene> other;
 };
 

@@ -2,6 +2,8 @@
 // the out-of-view choice and the save block.
 #include <gtest/gtest.h>
 
+#include "model/ModelResourceSupport.h"
+
 #include <cmath>
 #include <cstring>
 
@@ -32,7 +34,7 @@ struct TrailWorld {
         f.game->loadScene("intro");
         sceneFactories().gridBlockFree = [](const Scene&, const float* position) { return position[0] > -100.0f; };
         hero = static_cast<Model*>(scene().createModel("hero", "hero", poseAt(0, 0, 0), 0));
-        hero->objectFlags |= 0x2;
+        hero->stateWords[0] |= 0x2;
         hero->controlFlags |= 0x10;
         scene().setMainCharacter(GameObjectLink::fromObject(hero));
     }
@@ -42,7 +44,7 @@ struct TrailWorld {
     }
     Scene& scene() { return *f.game->currentScene(); }
     void walkTo(float x, double time) {
-        hero->setPose(poseAt(x, 0, 0));
+        hero->setWorldMatrix(poseAt(x, 0, 0));
         EXPECT_TRUE(scene().updateTeleportPoints(gameTimeAt(time)));
     }
     // A point recorded directly, away from the character.
@@ -50,6 +52,7 @@ struct TrailWorld {
 
     PathfindSettings saved = pathfindSettings;
     SceneLoadFixture f;
+    model_test::ScopedModelResources models{"box", "hero", "walker", "crate", "prop"};
     Model* hero = nullptr;
 };
 

@@ -19,6 +19,8 @@
 #include "foundation/DataStream.h"
 #include "game/SceneActionDataManager.h"
 #include "game/WaypointDataManager.h"
+#include "model/ModelDataManager.h"
+#include "model/ModelResourceSupport.h"
 #include "scene/CameraCore.h"
 #include "scene/SceneObjectFlags.h"
 #include "scene/SceneDescription.h"
@@ -365,10 +367,22 @@ TEST(SceneData, ScenePlacementNamesLongerThanTheirFieldAreRefused) {
 TEST(Scene, AStoredSceneLoadsItsLightsAndWaypointsPushesAndPops) {
     TempDir dir;
     FixturePackage package;
-    package.files = storedScene(std::string(kHarbour) + "model boat boat_model at 12 0 4\n");
+    // Beside the boat, placements of a missing and of a damaged model.
+    package.files = storedScene(std::string(kHarbour) +
+                                "model boat boat_model at 12 0 4\nmodel ghost ghost_model\nmodel wreck wreck_model\n");
+    for (const FixtureFile& file : model_test::modelFiles(model_test::boxModel("boat_model")))
+        package.files.push_back(file);
+    std::string damaged = model_test::modelFiles(model_test::boxModel("wreck_model")).front().bytes;
+    damaged[4] = 3;  // a kind no model has
+    package.files.push_back({".mh4", "wreck_model", damaged});
     ASSERT_TRUE(testing_support::writeDataRoot(dir.path(), {package}));
     testing_support::ScopedPackageDatabase packages(dir.path());
     ASSERT_TRUE(packages.build());
+    ModelDataManager models;
+    setModelDataManager(&models);
+    struct Uninstall {
+        ~Uninstall() { setModelDataManager(nullptr); }
+    } uninstall;
     SceneWorld world;
     Y3SceneDataInstance* record = world.manager.get("harbour", true);
     std::unique_ptr<Scene> scene(SceneContext::createScene(record));
@@ -385,9 +399,18 @@ TEST(Scene, AStoredSceneLoadsItsLightsAndWaypointsPushesAndPops) {
     EXPECT_NE(lightDataManager().find("harbour.sun"), nullptr);
     EXPECT_TRUE(lightDataManager().find("harbour.sun")->allocated());
     EXPECT_NE(scene->findWaypoint("pier", PosePoint), nullptr);
-    // The model placement made a model registered in the visibility areas.
+    // The model placement made a model registered in the visibility areas;
+    // the placements of the missing and damaged models made none, each
+    // logged.
     ASSERT_NE(scene->lookupModel("boat"), nullptr);
     EXPECT_EQ(scene->pvs.objects.size(), 1u);
+    for (const char* missing : {"ghost", "wreck"}) {
+        EXPECT_EQ(scene->lookupModel(missing), nullptr) << missing;
+        EXPECT_TRUE(packages.log().contains("Fail to initialize object [" + std::string(missing) + "](model [" +
+                                            missing + "_model]) for scene [harbour]"))
+            << missing;
+    }
+    EXPECT_TRUE(packages.log().contains("Can't create model [wreck_model]: resource not found"));
     EXPECT_NE(scene->findWaypoint("overview", PoseCamera), nullptr);
     ASSERT_NE(scene->camera(), nullptr);
     EXPECT_STREQ(scene->camera()->getName(), "default");

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "model/ModelResourceSupport.h"
+
 #include <cstring>
 #include <string>
 
@@ -39,6 +41,7 @@ struct TriggerWorld {
     Scene& scene() { return *f.game->currentScene(); }
     SceneTriggers& triggers() { return *scene().triggers; }
     SceneLoadFixture f;
+    model_test::ScopedModelResources models{"box", "hero", "walker", "crate", "prop"};
 };
 
 }  // namespace
@@ -176,7 +179,7 @@ TEST(Trigger, ScriptEnablesATriggerThatFiresItsHandlersWhenAModelPasses) {
 
     const CurrentTime frame;
     auto step = [&](float x) {
-        static_cast<Model*>(walker)->setPose(poseAt(x, 0, 0));
+        static_cast<Model*>(walker)->setWorldMatrix(poseAt(x, 0, 0));
         w.scene().updatePhase3(frame, 0);
         w.f.runEvents();
     };

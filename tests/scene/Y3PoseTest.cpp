@@ -2,6 +2,8 @@
 // model poses spawn in the current scene.
 #include <gtest/gtest.h>
 
+#include "model/ModelResourceSupport.h"
+
 #include <cstring>
 #include <set>
 #include <string>
@@ -292,6 +294,7 @@ protected:
     }
 
     SceneLoadFixture f;
+    model_test::ScopedModelResources models{"box", "hero", "walker", "crate", "prop", "sailor"};
 };
 
 TEST_F(PoseScene, AModelSpawnsAtItsPoseFirstAndWhereItWasReleasedAfter) {
@@ -306,21 +309,21 @@ TEST_F(PoseScene, AModelSpawnsAtItsPoseFirstAndWhereItWasReleasedAfter) {
     ASSERT_NE(model, nullptr);
     EXPECT_STREQ(model->name, "crate.1");
     EXPECT_STREQ(model->resourceName, "crate");
-    EXPECT_EQ(model->pose.m[9], 4.0f);
-    EXPECT_EQ(model->pose.m[11], -2.0f);
+    EXPECT_EQ(model->worldMatrix.m[9], 4.0f);
+    EXPECT_EQ(model->worldMatrix.m[11], -2.0f);
     EXPECT_EQ(model->scale[0], 2.0f);
 
     EXPECT_FALSE(pose.spawn(0));  // already there
     EXPECT_TRUE(f.logged("Model [crate.1]>[crate] already exist"));
 
-    Matrix34 moved = model->pose;
+    Matrix34 moved = model->worldMatrix;
     moved.m[9] = 6.0f;
-    model->setPose(moved);
+    model->setWorldMatrix(moved);
     pose.release();
     EXPECT_EQ(pose.link.value, 0u);
     EXPECT_TRUE(scene().models.empty());
     ASSERT_TRUE(pose.spawn(0));
-    EXPECT_EQ(spawned(pose)->pose.m[9], 6.0f);
+    EXPECT_EQ(spawned(pose)->worldMatrix.m[9], 6.0f);
     pose.release();
 }
 
@@ -372,7 +375,7 @@ TEST_F(PoseScene, ARandomisedGroupWithoutVariantsSpawnsNothing) {
     ASSERT_NE(model, nullptr);
     EXPECT_STREQ(model->resourceName, "sailor");
     EXPECT_EQ(model->textureSet, 2);
-    EXPECT_EQ(model->objectFlags & 0xC, 0xCu);
+    EXPECT_EQ(model->stateWords[0] & 0xC, 0xCu);
     EXPECT_EQ(model->bodySequence, "[x* wave]");
     pose.release();
 }

@@ -17,7 +17,10 @@
 //   mesh <header file> <data file> [skintail]
 //       starts a mesh: its header part goes into <header file>, its data
 //       part into <data file> (with "skintail", the header part carries the
-//       skin tail of an element whose flag asks for it)
+//       skin tail of an element whose flag asks for it). A level whose mesh
+//       carries skin-tail matrices (mesh flag 0x10) plays its own animation
+//       from them: a model does not bind it to its skeleton, and the
+//       fixed-function detail rule leaves its skin in place.
 //   meshstream <format code>
 //       adds a vertex stream to the last mesh; vertex lines that follow go
 //       into it

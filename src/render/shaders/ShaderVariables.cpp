@@ -144,6 +144,10 @@ void VertexDataVectorArray::setElement(int index, const float* v) {
     storeElement(values[index], full, 4, index, used);
 }
 
+void VertexDataVectorArray::setRow(int index, const float* v) {
+    if (checkIndex(index, kCapacity)) storeElement(values[index], v, 4, index, used);
+}
+
 void VertexDataVectorArray::commit(bool onlyIfChanged) {
     if (onlyIfChanged && !changed) return;
     if (table_ && used > 0)

@@ -107,6 +107,8 @@ public:
     virtual void setMatrix(int, const D3DMATRIX&) {}
     // Matrix array element i.
     virtual void setMatrixElement(int, const D3DMATRIX&) {}
+    // Vector array element i from four floats.
+    virtual void setRow(int, const float*) {}
     // Matrix from the frame record by kind.
     virtual void setFromFrame(int) {}
     // Scalar array element i.
@@ -175,9 +177,11 @@ public:
 
 class VertexDataVectorArray final : public VertexData {
 public:
-    static constexpr int kCapacity = 32;
+    // Bone palettes take three rows a bone.
+    static constexpr int kCapacity = 256;
     explicit VertexDataVectorArray(const VertexDataSetup& setup) : VertexData(setup, ClassVectorArray) {}
     void setElement(int index, const float* v) override;
+    void setRow(int index, const float* v) override;
     void commit(bool onlyIfChanged) override;
     float values[kCapacity][4] = {};
     std::int32_t used = 0;
