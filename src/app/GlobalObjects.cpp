@@ -25,6 +25,7 @@
 #include "game/SceneActionDataManager.h"
 #include "game/WaypointDataManager.h"
 #include "input/InputCore.h"
+#include "model/Model.h"
 #include "render/RenderCore.h"
 #include "render/VideoCore.h"
 #include "resources/PackageDatabase.h"
@@ -83,6 +84,8 @@ void constructGameCore(GameCore& core, GameCoreTrace* trace) {
     make(core.render, "render", trace);
     make(core.animation, "animation", trace);
     make(core.physics, "physics", trace);
+    // Physics models reach the models they drive through these.
+    Model::installPhysicsHooks();
     make(core.pathGrids, "path grids", trace);
     // Empty, with a save pending: the start-up load of the player's setup
     // settles it before the first frame.

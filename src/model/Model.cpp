@@ -9,6 +9,8 @@
 #include "foundation/IniFile.h"
 #include "foundation/SettingsReader.h"
 #include "control/ModelController.h"
+#include "control/PhysicsModel.h"
+#include "control/PhysicsScene.h"
 #include "effects/Light.h"
 #include "effects/LightSetLibrary.h"
 #include "foundation/Matrix.h"
@@ -325,9 +327,18 @@ bool Model::prepareFrame(const CurrentTime&, std::int32_t mode) {
 bool Model::updateFrame(const CurrentTime& time, std::int32_t) {
     if (!isShown()) return true;
     if ((stateWords[1] & kModelUpdateWhileActive) && !(stateWords[0] & kModelActive)) return true;
+    const bool activeAtStart = (stateWords[0] & kModelActive) != 0;
     if (visibilityTime > 0.0 && visibilityTime < time.game.time) visibilityTime = -1.0;
+    PhysicsModel* physics = attachedPhysics();
+    // A physics-driven root takes its pose from the simulation.
+    Matrix34 simulated;
+    if (physics && (stateWords[0] & kModelHasRoot) && physics->syncModelPose(simulated)) setWorldMatrix(simulated);
     if (controller && (stateWords[0] & (kModelMoves | kModelHasRoot | kModelPhysicsRoot | kModelHasController)))
         controller->update(time);
+    if (physics && activeAtStart) {
+        physics->updateActors((stateWords[0] & kModelPhysicsDirty) != 0);
+        stateWords[0] &= ~kModelPhysicsDirty;
+    }
     return true;
 }
 
@@ -458,18 +469,53 @@ void Model::removeController() {
     stateWords[0] &= ~kModelHasController;
 }
 
-bool Model::attachPhysics(const char*) {
+bool Model::attachPhysics(const char* physicsName) {
     if (physicsModel.value)
         return engineLog().error("Can't attach physics model to object [%s]: release previous model first", name);
-    engineLog().error("Cant attach physics: Physics Scene not defined in object [%s]", name);
+    // Without a physics scene the physics model's maker logs it; the model
+    // goes on without physics.
+    PhysicsModel* made = attachPhysicsModel(*this, physicsName ? physicsName : resourceName, scale, isShown());
+    physicsModel = made ? GameObjectLink::fromObject(made) : GameObjectLink{};
+    if (made && (made->flags & kPhysicsModelFollowsOnSync)) stateWords[1] |= kModelPhysicsOwnPose;
     return true;
 }
 
 void Model::detachPhysics() {
-    if (physicsModel.value) engineLog().error("Cant remove physics: Physics Scene not defined in object [%s]", name);
+    if (physicsModel.value) detachPhysicsModel(*this, physicsModel);
     stateWords[0] &= ~(kModelHasRoot | kModelPhysicsRoot);
     stateWords[1] &= ~kModelPhysicsOwnPose;
     physicsModel = GameObjectLink{};
+}
+
+PhysicsModel* Model::attachedPhysics() const {
+    GameObject* object =
+        gameCore.objects && physicsModel.index() ? gameCore.objects->getObject(physicsModel) : nullptr;
+    return object && object->getType() == ObjectPhysicsModel ? static_cast<PhysicsModel*>(object) : nullptr;
+}
+
+// What a physics model asks of the model it drives.
+void Model::installPhysicsHooks() {
+    PhysicsModelHooks& hooks = physicsModelHooks();
+    // Tests and tools may drive stand-ins of type 1 that are no Model.
+    auto asModel = [](GameObject& object) { return dynamic_cast<Model*>(&object); };
+    hooks.controllerType = [asModel](GameObject& object) {
+        Model* model = asModel(object);
+        return model && model->controller ? model->controller->type() : -1;
+    };
+    hooks.setController = [asModel](GameObject& object, std::int32_t type) {
+        if (Model* model = asModel(object)) model->setController(type);
+    };
+    // Physics drives the model's root (L14); a controller model also moves
+    // by its physics root (L15).
+    hooks.setTransformFlags = [asModel](GameObject& object, bool driven, bool controlled) {
+        Model* model = asModel(object);
+        if (!model) return;
+        if (driven) model->stateWords[0] |= kModelHasRoot;
+        if (controlled) model->stateWords[0] |= kModelHasRoot | kModelPhysicsRoot;
+    };
+    hooks.markTransformChanged = [asModel](GameObject& object) {
+        if (Model* model = asModel(object)) model->stateWords[0] |= kModelTransformChanged;
+    };
 }
 
 bool Model::computeElementMatrix(const Y3Mesh& lod, D3DMATRIX& out) const {

@@ -101,6 +101,7 @@ constexpr std::uint32_t kModelWavesBusy = 0x4000;          // H14
 constexpr std::uint32_t kModelPhysicsOwnPose = 0x40000;    // H18
 
 class ModelController;
+class PhysicsModel;
 class Scene;
 
 class Model : public GameObject, public SceneObjectFlags {
@@ -201,6 +202,10 @@ public:
     // Physics: without a physics scene only a message (true).
     bool attachPhysics(const char* physicsName);
     void detachPhysics();
+    // The attached physics model, or null.
+    PhysicsModel* attachedPhysics() const;
+    // Installs what physics models ask of the models they drive.
+    static void installPhysicsHooks();
 
     // The resource element LOD's local matrix times the scaled world
     // matrix.

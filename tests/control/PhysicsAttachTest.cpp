@@ -11,6 +11,7 @@
 #include "control/PhysicsScene.h"
 #include "control/PhysicsTestBackend.h"
 #include "foundation/AppPaths.h"
+#include "model/Model.h"
 #include "physics/PhysicsWriter.h"
 #include "resources/PackageDatabase.h"
 #include "scene/Scene.h"
@@ -100,6 +101,47 @@ TEST(PhysicsAttach, AHiddenModelsActorsStartHiddenAndGoBackWithIt) {
     EXPECT_TRUE(physics->models.empty());
     EXPECT_TRUE(backend.actors.empty());
     EXPECT_EQ(data.physics.modelData().findRecord("barrel")->users.count(), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// A scene's model takes the physics model named like its resource, hands
+// it back when detached, and a physics-driven root takes its pose from the
+// simulation in the model's second frame pass.
+TEST(PhysicsAttach, AModelTakesItsResourcesPhysicsAndFollowsItsSimulatedRoot) {
+    testing_support::TestBackend backend;
+    testing_support::SceneLoadFixture f;
+    PhysicsData data("model barrel\nactor capsule body flags controller height 2 radius 0.5\n");
+    ASSERT_TRUE(data.built);
+    Scene* scene = loadIntro(f);
+    ASSERT_NE(scene, nullptr);
+    PhysicsScene* physics = physicsSceneOf(scene);
+    ASSERT_NE(physics, nullptr);
+    Model barrel("crate", "barrel", GameObjectLink::fromObject(scene).value);
+    EXPECT_TRUE(barrel.attachPhysics(nullptr));
+    PhysicsModel* attached = barrel.attachedPhysics();
+    ASSERT_NE(attached, nullptr);
+    EXPECT_EQ(physics->models.size(), 1u);
+    EXPECT_FALSE(barrel.attachPhysics(nullptr));
+    EXPECT_TRUE(f.logged("Can't attach physics model to object [crate]: release previous model first"));
+
+    // A controller body makes the model a character moved by its physics
+    // root; the simulation moved the body, and the model follows it.
+    EXPECT_NE(barrel.controller, nullptr);
+    EXPECT_NE(barrel.stateWords[0] & kModelHasRoot, 0u);
+    backend.actors.at(attached->actors.at(0).handle).pose.m[9] = 7.0f;
+    EXPECT_TRUE(barrel.updateFrame(CurrentTime(0.02), 0));
+    Matrix34 pose;
+    barrel.getWorldMatrix(pose);
+    EXPECT_FLOAT_EQ(pose.m[9], 7.0f);
+
+    barrel.detachPhysics();
+    EXPECT_EQ(barrel.attachedPhysics(), nullptr);
+    EXPECT_TRUE(physics->models.empty());
+    EXPECT_TRUE(backend.actors.empty());
+    EXPECT_EQ(barrel.stateWords[0] & (kModelHasRoot | kModelPhysicsRoot), 0u);
 }
 
 }  // namespace
