@@ -170,7 +170,8 @@ Scene::Scene(Y3SceneDataInstance* resource, std::unique_ptr<Y3Sky> sceneSky)
     // The records of the scene's waypoints and screen actions, found or made
     // (flagged missing when the packages hold none).
     if (gameCore.waypoints) waypointData.record = gameCore.waypoints->getOrCreate(name, false);
-    if (gameCore.screenActions) actionData.record = gameCore.screenActions->getOrCreate(name, false);
+    screenActions.reset(SceneActionDataManager::create(
+        this, gameCore.screenActions ? gameCore.screenActions->getOrCreate(name, false) : nullptr));
 }
 
 bool SceneResourceUse::push() { return record && ResourceManagerBase::push(record, this); }
@@ -192,9 +193,9 @@ Scene::~Scene() {
         log.error("Found unreleased waypoint data [%s]", name);
         waypointData.pop();
     }
-    if (actionData.resourcePushed()) {
+    if (screenActions && screenActions->resourcePushed()) {
         log.error("Found unreleased scene action data [%s]", name);
-        actionData.pop();
+        SceneActionDataManager::pop(*screenActions);
     }
     // A scene destroyed on stack leaves its resource, so that the record and
     // its context never hold a freed scene.
@@ -292,7 +293,8 @@ bool Scene::push() {
     tick();
     // The scene's screen actions and waypoints: a scene whose resources are
     // missing from the packages does not push whole.
-    if (actionData.record && !actionData.push()) result = log.error("Can't push scene [%s] actions data", name);
+    if (screenActions->record && !SceneActionDataManager::push(*screenActions))
+        result = log.error("Can't push scene [%s] actions data", name);
     tick();
     if (waypointData.record && !waypointData.push()) result = log.error("Can't push scene [%s] waypoints data", name);
     tick();
@@ -320,7 +322,8 @@ bool Scene::pop(std::uint32_t word) {
     if (!onStack()) return log.error("Can't pop scene [%s]: push first", name);
     if (!SceneContext::popInstance(resource, this)) return log.error("Can't pop scene data [%s]", name);
     bool result = true;
-    if (actionData.resourcePushed() && !actionData.pop()) log.error("Can't pop scene [%s] actions data", name);
+    if (screenActions->resourcePushed() && !SceneActionDataManager::pop(*screenActions))
+        log.error("Can't pop scene [%s] actions data", name);
     if (waypointData.resourcePushed() && !waypointData.pop()) log.error("Can't pop scene [%s] waypoints data", name);
     for (const std::unique_ptr<CameraCore>& camera : cameras) camera->onScenePopped();
     if (!popLights()) result = false;

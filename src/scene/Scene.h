@@ -31,6 +31,7 @@ class CameraCore;
 class Intersection;
 class Light;
 class RainMap;
+class SceneScreenActions;
 class SceneTriggers;
 class Y3Pose;
 class Y3SceneDataInstance;
@@ -378,10 +379,8 @@ public:
     std::vector<TeleportPoint> teleportPoints;
     // The word stored after the physics scene in the save record.
     std::uint32_t sceneWord = 0;
-    // The ambient sound set (empty: none) and the selected screen of the
-    // scene's screen actions.
+    // The ambient sound set (empty: none).
     char ambientSet[128] = {};
-    char actionsScreen[128] = {};
     std::vector<BlendList> blendLists;
     // Visibility areas, portals and the registered objects.
     ScenePVS pvs;
@@ -405,10 +404,11 @@ public:
     double lastUpdateTime = -1.0;
     double lastWaypointRefresh = -1.0;
     double lastGridRefresh = -1.0;
-    // The scene's waypoint and screen-action resources, pushed and popped
-    // with the scene.
+    // The scene's waypoint resource, pushed and popped with the scene.
     SceneResourceUse waypointData{name};
-    SceneResourceUse actionData{name};
+    // The holder of the scene's screen actions (made by the constructor,
+    // pushed and popped with the scene, saved in its record).
+    std::unique_ptr<SceneScreenActions> screenActions;
 };
 
 // The names of the five sound lists, by index ("" for others).

@@ -18,7 +18,13 @@
 //                                    (a visibility area of one box)
 //   lightset <name> [ambient <r> <g> <b>] [diffuse <r> <g> <b>]
 //   sky                                         (writes "<scene>.sky")
-//   actions                                     (writes "<scene>.as")
+//   actions                          (writes "<scene>.as", compiled from
+//                                    the screens and actions that follow)
+//   screen <name>                    (a screen of the screen actions)
+//   action <name> [order <n>] [help <x> <y>] [colour <r> <g> <b>]
+//          [flags <n>] [cells <x0> <y0> <x1> <y1>]...
+//                                    (an action of the last screen over
+//                                    the cell rectangles, inclusive)
 #pragma once
 
 #include <memory>
@@ -38,6 +44,8 @@ struct SceneDescription {
     std::vector<LightSet> lightSets;
     bool sky = false;
     bool actions = false;
+    // The source text of the screen actions.
+    std::string actionSource;
 };
 
 // False, with the line and the reason in error, for a line it cannot read.
