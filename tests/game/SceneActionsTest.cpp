@@ -195,7 +195,10 @@ struct ActionWorld {
         f.game->loadScene("harbour");
         EXPECT_NE(gameCore.currentScene(), nullptr);
         EXPECT_TRUE(f.lua.load("quest:begin('harbour')"));
+        registerScreenActionsClass(f.lua.state, f.lua.engine);
     }
+    // The value of a Lua expression, through tostring.
+    std::string value(const std::string& expression) { return f.value(expression); }
     bool lua(const std::string& text) { return f.lua.load(text); }
     std::int32_t at(float x, float y) {
         input.virtualDevices.pointer.set(x, y);
@@ -349,6 +352,118 @@ TEST(ScreenActions, TheHolderSelectsScreensAndKeepsItsStateInTheSceneRecord) {
     EXPECT_TRUE(w.f.logged("Current selected screen is invalid: Maybe screens structure changed?"));
     EXPECT_TRUE(gameCore.scene_selectActionsScreen(""));
     EXPECT_EQ(gameCore.scene_actionAtCursor(), -1);
+}
+
+TEST(ScreenActionsScript, WithoutASceneTheClassAnswersItsFailureValues) {
+    testing_support::SceneLoadFixture f;
+    registerScreenActionsClass(f.lua.state, f.lua.engine);
+    EXPECT_EQ(f.value("actions:classof()"), "ScreenActions");
+    EXPECT_EQ(f.value("actions:screen_count()"), "-1");
+    EXPECT_TRUE(f.lua.log().records().empty());
+    EXPECT_EQ(f.value("actions:screen_name(1)"), "INVALID");
+    EXPECT_TRUE(f.logged("s_getScreenName:Can't operate with screens: load scene first"));
+    EXPECT_EQ(f.value("actions:layer_count()"), "-1");
+    EXPECT_TRUE(f.logged("Can't access to current screen: Select screen first"));
+    EXPECT_EQ(f.value("actions.screen"), "");
+    EXPECT_EQ(f.value("actions:test()"), "0");
+}
+
+TEST(ScreenActionsScript, ActionsAreAddedPaintedOrderedRenamedAndDeleted) {
+    ActionWorld w("screen hall\nscreen yard\n");
+    ASSERT_TRUE(w.lua("actions.screen = 'hall'"));
+    EXPECT_EQ(w.value("actions.screen"), "hall");
+    // Seventeen actions: the palette goes round by the count before each.
+    ASSERT_TRUE(w.lua("for i = 1, 17 do actions:layer_add(string.format('n%02d', i)) end"));
+    EXPECT_EQ(w.value("actions:layer_count()"), "17");
+    EXPECT_EQ(w.value("actions:layer_add('n01')"), "false");
+    const struct {
+        const char* name;
+        std::uint32_t rgb;
+    } colours[] = {{"n01", 0xEB1A29}, {"n03", 0x8522AA}, {"n17", 0xEB1A29}};
+    for (const auto& c : colours)
+        for (int i = 0; i < 3; ++i) {
+            const char* const getter[3] = {"get_layer_colorR", "get_layer_colorG", "get_layer_colorB"};
+            const float expected = static_cast<float>((c.rgb >> (16 - 8 * i)) & 0xFF) / 255.0f;
+            EXPECT_FLOAT_EQ(std::stof(w.value(std::string("actions:") + getter[i] + "('" + c.name + "')")), expected)
+                << c.name << " " << i;
+        }
+
+    // Help points and cells, with their bounds.
+    const struct {
+        const char* call;
+        const char* result;
+        const char* message;
+    } calls[] = {
+        {"actions:layer_setXY(1, 1)", "false", "Select action first"},
+        {"actions:layer_getOrder()", "-1", nullptr},
+        {"(function() actions.layer = 'n02' return true end)()", "true", "Select screen hall action from  to n02"},
+        {"actions:layer_setXY(1024, 1024)", "true", nullptr},
+        {"actions:layer_setXY(1025, 0)", "false", "s_setActionHelpXY: Invalid x,y values: Out of bounds"},
+        {"actions:layer_setXY(-1, 0)", "false", "s_setActionHelpXY: Invalid x,y values: Out of bounds"},
+        {"actions:layer_getX()", "1024", nullptr},
+        {"actions:get_layer_y('n02')", "1024", nullptr},
+        {"actions:layer_set(255, 191, true)", "true", nullptr},
+        {"actions:layer_set(255, 191, true)", "true", nullptr},
+        {"actions:layer_set(256, 0, true)", "false", "s_setActionValue: Invalid x,y values: Out of bounds"},
+        {"actions:get_layer_x('nobody')", "0", "Can't find action [nobody]"},
+        {"actions:layer_setOrder(3)", "true", nullptr},
+        {"actions:layer_setOrder(-1)", "false", "Can't set negative action order value"},
+        {"actions:set_layer_order('n04', 3)", "true", nullptr},
+        {"(function() actions.layer = 'n04' return actions:layer_setOrder(3) end)()", "true", nullptr},
+        {"(function() actions.layer = 'n05' return actions:layer_setOrder(3) end)()", "false",
+         "Can't set action [n05] order to [3], already used by action [n02]"},
+        {"actions:layer_getOrder()", "0", nullptr},
+        {"(function() actions.visible = false return actions.visible end)()", "false", "Hide screen action grid [n05]"},
+        {"actions:get_layer_visible('n05')", "false", nullptr},
+        {"actions:set_layer_visible('n05', true)", "true", nullptr},
+        {"actions.visible", "true", nullptr},
+    };
+    for (const auto& c : calls) {
+        SCOPED_TRACE(c.call);
+        w.f.lua.log().clear();
+        EXPECT_EQ(w.value(c.call), c.result);
+        if (c.message) EXPECT_TRUE(w.f.logged(c.message));
+    }
+    const ActionScreen* hall = gameCore.scene_getActionsScreen();
+    ASSERT_NE(hall, nullptr);
+    EXPECT_TRUE(hall->actions[1].cell(255, 191));
+    EXPECT_FALSE(hall->actions[1].cell(254, 191));
+
+    // Sorted by order, highest first, equal orders in name order.
+    ASSERT_TRUE(w.lua("actions.screen = 'yard' for _, n in ipairs({'c', 'a', 'b'}) do actions:layer_add(n) end "
+                      "actions:set_layer_order('a', 1) actions:set_layer_order('b', 5) actions:set_layer_order('c', 5)"));
+    EXPECT_EQ(w.value("actions:layer_sorted_name(1) .. actions:layer_sorted_name(2) .. actions:layer_sorted_name(3)"),
+              "bca");
+    EXPECT_EQ(w.value("actions:layer_name(1) .. actions:layer_name(3)"), "ac");
+    EXPECT_EQ(w.value("actions:layer_name(4)"), "INVALID_INDEX");
+    EXPECT_TRUE(w.f.logged("Invalid action index 4 (1..3)"));
+
+    // Renaming and deleting an action.
+    ASSERT_TRUE(w.lua("actions.layer = 'a'"));
+    EXPECT_EQ(w.value("actions:layer_rename('b')"), "false");
+    EXPECT_TRUE(w.f.logged("Can't rename action [a] to [b]: Name already used"));
+    EXPECT_EQ(w.value("actions:layer_rename('z')"), "true");
+    EXPECT_EQ(w.value("actions.layer .. actions:layer_name(3) .. actions:get_layer_order('z')"), "zz1");
+    EXPECT_EQ(w.value("actions:layer_del()"), "true");
+    EXPECT_EQ(w.value("'[' .. actions.layer .. ']' .. actions:layer_count()"), "[]2");
+    EXPECT_EQ(w.value("actions:layer_del()"), "false");
+    EXPECT_TRUE(w.f.logged("s_delAction: select action before delete"));
+
+    // Renaming and deleting a screen: it keeps its actions and stays selected.
+    EXPECT_EQ(w.value("actions:screen_rename('hall')"), "false");
+    EXPECT_TRUE(w.f.logged("can't rename screen: name already used"));
+    EXPECT_EQ(w.value("actions:screen_rename('attic')"), "true");
+    EXPECT_EQ(w.value("actions.screen .. actions:layer_count() .. actions:screen_name(1)"), "attic2attic");
+    EXPECT_EQ(w.value("actions:screen_add('attic')"), "false");
+    EXPECT_EQ(w.value("actions:screen_add('cellar')"), "true");
+    EXPECT_EQ(w.value("actions:screen_del()"), "true");
+    EXPECT_EQ(w.value("actions:screen_count() .. actions:screen_name(1) .. '[' .. actions.screen .. ']'"),
+              "2cellar[]");
+    EXPECT_EQ(w.value("actions:screen_del()"), "false");
+    EXPECT_TRUE(w.f.logged("s_delScreen: Can't delete screen: Select screen first"));
+    EXPECT_EQ(w.value("actions:screen_name(3)"), "INVALID_INDEX");
+    EXPECT_EQ(w.value("actions:export()"), "false");
+    EXPECT_TRUE(w.f.logged("Export scene actions"));
 }
 
 }  // namespace

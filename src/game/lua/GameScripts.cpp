@@ -2,10 +2,6 @@
 
 #include "script/ScriptBinding.h"
 
-void registerScreenActionsClass(lua_State* state, ScriptEngine&) {
-    registerScriptPlaceholder(state, "ScreenActions", "actions");
-}
-
 void registerDialogDataManagerClass(lua_State* state, ScriptEngine&) {
     registerScriptPlaceholder(state, "DialogDataManager", "dlg");
 }
