@@ -18,6 +18,8 @@
 #include "game/SceneActionDataManager.h"
 #include "game/lua/GameScripts.h"
 #include "input/InputCore.h"
+#include "scene/CameraCore.h"
+#include "foundation/TimeCore.h"
 #include "resources/ResourceTestSupport.h"
 #include "scene/Scene.h"
 #include "support/PackageFixture.h"
@@ -261,6 +263,28 @@ TEST(ScreenActions, TheHitTestTakesTheHighestLiveOrder) {
     // Switched off by the quest.
     ASSERT_TRUE(w.lua("quest:setAction('harbour', 'gate', -1)"));
     EXPECT_EQ(w.nameAt(80, 80), "door");
+}
+
+TEST(ScreenActions, TheCameraRaisesEnterAndLeaveAndTheWorldNamesTheHoveredAction) {
+    ActionWorld w(kHall);
+    ASSERT_TRUE(w.lua("quest:setAction('harbour', 'door', 0) quest:setAction('harbour', 'gate', 0)"));
+    ASSERT_TRUE(w.lua("actions.screen = 'hall'"));
+    ASSERT_TRUE(w.lua(R"(
+        seen = ""
+        function layerOver(w) seen = seen .. "enter:" .. w:getActionLayer() .. "," end
+        function layerOut(w) seen = seen .. "leave:" .. w:getActionLayer() .. "," end
+        world:setEvent(9, "layerOver")
+        world:setEvent(10, "layerOut")
+    )"));
+    CameraCore* camera = gameCore.scene_getCamera();
+    ASSERT_NE(camera, nullptr);
+    gameCore.cameraMode = 3;  // the cursor mode looks for screen actions
+    for (auto [x, y] : {std::pair{0.0f, 0.0f}, {48.0f, 48.0f}, {50.0f, 50.0f}, {80.0f, 80.0f}, {500.0f, 500.0f}}) {
+        w.input.virtualDevices.pointer.set(x, y);
+        camera->update(CurrentTime());
+        w.f.runEvents();
+    }
+    EXPECT_EQ(w.f.lua.global("seen"), "enter:door,leave:door,enter:gate,leave:gate,");
 }
 
 TEST(ScreenActions, SpriteActionsFollowTheElementsOfTheScreensSprite) {
