@@ -27,6 +27,8 @@ const std::vector<FuzzTarget>& fuzzTargets() {
         {"ogg", fuzzOgg, seedOgg},
         {"model", fuzzModel, seedModel},
         {"quest", fuzzQuest, seedQuest},
+        {"actions", fuzzActions, seedActions},
+        {"waypoints", fuzzWaypoints, seedWaypoints},
     };
     return targets;
 }

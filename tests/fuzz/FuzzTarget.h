@@ -77,5 +77,11 @@ int fuzzModel(const std::uint8_t* data, std::size_t size);
 void seedModel(std::vector<std::string>& out);
 int fuzzQuest(const std::uint8_t* data, std::size_t size);
 void seedQuest(std::vector<std::string>& out);
+int fuzzActions(const std::uint8_t* data, std::size_t size);
+void seedActions(std::vector<std::string>& out);
+// The screen-action check, for the scene target's ".as" mode as well.
+void checkActionResource(const std::string& bytes, bool sourceText);
+int fuzzWaypoints(const std::uint8_t* data, std::size_t size);
+void seedWaypoints(std::vector<std::string>& out);
 
 }  // namespace fuzzing

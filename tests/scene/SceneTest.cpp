@@ -9,7 +9,6 @@
 #include <memory>
 #include <string>
 
-#include "actions/ActionWriter.h"
 #include "app/ObjectFactories.h"
 #include "control/Grid.h"
 #include "effects/LightDataManager.h"
@@ -78,7 +77,7 @@ std::vector<FixtureFile> storedScene(const std::string& description) {
     for (const LightSet& set : scene.lightSets) files.push_back({".ls", set.name, scene_tools::lightSetBytes(set), ""});
     if (scene.sky) files.push_back({".sky", name, "sky", ""});
     if (scene.actions)
-        files.push_back({".as", name, actions_tools::compileActionSource(scene.actionSource, name.c_str()), ""});
+        files.push_back({".as", name, scene_tools::sceneActionBytes(scene), ""});
     return files;
 }
 

@@ -314,6 +314,10 @@ std::string waypointBytes(const WaypointSet& poses) {
     return poses.writeCompiled(stream) < 0 ? std::string() : streamBytes(stream);
 }
 
+std::string sceneActionBytes(const SceneDescription& description) {
+    return actions_tools::compileActionSource(description.actionSource, (std::string(description.data.name) + ".as").c_str());
+}
+
 bool writeSceneFiles(const SceneDescription& description, const std::string& folder,
                      std::vector<std::string>* written, std::string* error) {
     const std::string scene = description.data.name;
@@ -324,8 +328,7 @@ bool writeSceneFiles(const SceneDescription& description, const std::string& fol
         files.emplace_back(std::string(set.name) + ".ls", lightSetBytes(set));
     if (description.sky) files.emplace_back(scene + ".sky", "sky " + scene + "\n");
     if (description.actions)
-        files.emplace_back(scene + ".as",
-                           actions_tools::compileActionSource(description.actionSource, (scene + ".as").c_str()));
+        files.emplace_back(scene + ".as", sceneActionBytes(description));
     for (const auto& [name, bytes] : files) {
         if (bytes.empty()) {
             if (error) *error = "can't store [" + name + "]";

@@ -55,6 +55,7 @@ bool parseSceneDescription(std::string_view text, SceneDescription& out, std::st
 std::string sceneDataBytes(const SceneData& data);
 std::string lightSetBytes(const LightSet& set);
 std::string waypointBytes(const WaypointSet& poses);
+std::string sceneActionBytes(const SceneDescription& description);
 
 // Writes "<scene>.ms4" and the other resources of the description into
 // folder; the written file names go to written.
