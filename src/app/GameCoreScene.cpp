@@ -14,6 +14,7 @@
 #include "app/SoundAttenuation.h"
 #include "game/Dialog.h"
 #include "game/SceneActionDataManager.h"
+#include "game/WaypointDataManager.h"
 #include "foundation/TimeCore.h"
 #include "input/InputCore.h"
 #include "foundation/IniFile.h"
@@ -465,6 +466,8 @@ void GameCore::scene_setSkyLightMode(std::int32_t mode) {
     if (!scene) return;
     scene->setSkyLightMode(mode);
     scene->flags |= kSceneLightingDirty;
+    scene->lastWaypointRefresh = CurrentTime(-1.0).game.time;
+    scene->waypointData->refreshLinkedModels(true, true);
 }
 
 std::int32_t GameCore::scene_getSkyLightMode() {

@@ -169,13 +169,13 @@ Scene::Scene(Y3SceneDataInstance* resource, std::unique_ptr<Y3Sky> sceneSky)
       sky(std::move(sceneSky)) {
     // The records of the scene's waypoints and screen actions, found or made
     // (flagged missing when the packages hold none).
-    if (gameCore.waypoints) waypointData.record = gameCore.waypoints->getOrCreate(name, false);
+    waypointData.reset(
+        WaypointDataManager::create(this, gameCore.waypoints ? gameCore.waypoints->getOrCreate(name, false) : nullptr));
     screenActions.reset(SceneActionDataManager::create(
         this, gameCore.screenActions ? gameCore.screenActions->getOrCreate(name, false) : nullptr));
 }
 
-bool SceneResourceUse::push() { return record && ResourceManagerBase::push(record, this); }
-bool SceneResourceUse::pop() { return record && ResourceManagerBase::pop(record, this); }
+const std::vector<std::unique_ptr<Y3Pose>>& Scene::staticWaypoints() const { return waypointData->poses; }
 
 Scene::~Scene() {
     Log& log = engineLog();
@@ -189,9 +189,9 @@ Scene::~Scene() {
     if (!lights.empty()) log.systemError(" Scene [%s] required call release() before destructor (lights)", name);
     if (physicsScene.index())
         log.systemError(" Scene [%s] required call release() before destructor (Physics)", name);
-    if (waypointData.resourcePushed()) {
+    if (waypointData && waypointData->resourcePushed()) {
         log.error("Found unreleased waypoint data [%s]", name);
-        waypointData.pop();
+        waypointData->pop();
     }
     if (screenActions && screenActions->resourcePushed()) {
         log.error("Found unreleased scene action data [%s]", name);
@@ -269,7 +269,7 @@ bool Scene::initialize(const Matrix34& pose) {
     }
     // The waypoint resource stands beside the scene data: a debug scene
     // reads it too.
-    if (!loadWaypoints()) return false;
+    if (!waypointData->initialize()) return false;
     flags |= kSceneLightingDirty | kSceneInitialised;
     invalidateLighting();
     return result;
@@ -296,14 +296,11 @@ bool Scene::push() {
     if (screenActions->record && !SceneActionDataManager::push(*screenActions))
         result = log.error("Can't push scene [%s] actions data", name);
     tick();
-    if (waypointData.record && !waypointData.push()) result = log.error("Can't push scene [%s] waypoints data", name);
+    if (waypointData->record && !waypointData->push())
+        result = log.error("Can't push scene [%s] waypoints data", name);
     tick();
     tick();
     if (!pushSounds()) result = log.error("Can't push scene sounds");
-    // The scene's trigger waypoints make their triggers at the first push.
-    for (const std::unique_ptr<Y3Pose>& waypoint : waypoints)
-        if (waypoint->type() == PoseTrigger && !waypoint->hasSpawned() && !waypoint->spawn(0))
-            log.error("Can't create trigger of waypoint [%s]", waypoint->id);
     if (!triggers->pushAll()) result = log.error("Can't push scene triggers data");
     tick();
     if (!pushLights()) log.error("Can't right push scene lights");
@@ -324,7 +321,8 @@ bool Scene::pop(std::uint32_t word) {
     bool result = true;
     if (screenActions->resourcePushed() && !SceneActionDataManager::pop(*screenActions))
         log.error("Can't pop scene [%s] actions data", name);
-    if (waypointData.resourcePushed() && !waypointData.pop()) log.error("Can't pop scene [%s] waypoints data", name);
+    if (waypointData->resourcePushed() && !waypointData->pop())
+        log.error("Can't pop scene [%s] waypoints data", name);
     for (const std::unique_ptr<CameraCore>& camera : cameras) camera->onScenePopped();
     if (!popLights()) result = false;
     if (!popModels(word)) result = false;
@@ -471,18 +469,17 @@ Y3Pose* insertSorted(std::vector<std::unique_ptr<Y3Pose>>& list, std::unique_ptr
 
 Y3Pose* Scene::findWaypoint(const char* poseName, std::int32_t kind) const {
     if (!poseName) return nullptr;
-    for (const auto* list : {&dynamicWaypoints, &waypoints})
-        if (Y3Pose* found = findSorted(*list, poseName);
-            found && (kind < 0 || found->type() == static_cast<std::uint32_t>(kind)))
-            return found;
-    return nullptr;
+    Y3Pose* found = findSorted(dynamicWaypoints, poseName);
+    if (!found || (kind >= 0 && found->type() != static_cast<std::uint32_t>(kind)))
+        found = waypointData->find(kind, poseName, false);
+    return found && (kind < 0 || found->type() == static_cast<std::uint32_t>(kind)) ? found : nullptr;
 }
 
-void Scene::addWaypoint(std::unique_ptr<Y3Pose> waypoint) { insertSorted(waypoints, std::move(waypoint)); }
+void Scene::addWaypoint(std::unique_ptr<Y3Pose> waypoint) { waypointData->add(std::move(waypoint)); }
 
 bool Scene::setDynamicWaypoint(const char* poseName, const Matrix34& pose) {
     if (!poseName) return false;
-    if (Y3Pose* fixed = findSorted(waypoints, poseName);
+    if (Y3Pose* fixed = waypointData->find(-1, poseName, false);
         fixed && (fixed->type() == PosePoint || fixed->type() == PoseModel))
         return engineLog().error("Can't create dynamic waypoint [%s]: Already used in static waypoints", poseName);
     Y3Pose* dynamic = findSorted(dynamicWaypoints, poseName);
@@ -517,12 +514,3 @@ std::int32_t readWaypointResource(DataStream& stream, std::vector<std::unique_pt
     return total;
 }
 
-bool Scene::loadWaypoints() {
-    const std::string* bytes = gameCore.waypoints ? gameCore.waypoints->resourceBytes(name) : nullptr;
-    if (!bytes) return true;
-    MemoryStream stream(const_cast<char*>(bytes->data()), static_cast<std::int32_t>(bytes->size()));
-    std::vector<std::unique_ptr<Y3Pose>> read;
-    if (readWaypointResource(stream, read, name) < 0) return false;
-    for (std::unique_ptr<Y3Pose>& pose : read) addWaypoint(std::move(pose));
-    return true;
-}

@@ -141,7 +141,7 @@ TEST(DataManagers, CompilingIsRefusedWithEachManagersMessages) {
         {&m.dialogs,
          {"dialog compilation NOT possible in game", "Fail to compile dialog data from file [source.xls]"}},
         {&m.actions, {"Can't open actions source file [source.xls]"}},
-        {&m.waypoints, {"Stream save not possible in release exe"}},
+        {&m.waypoints, {"Can't open waypoint source file [source.xls]"}},
         {&m.sky, {"Stream save not possible in release exe"}},
     };
     for (const auto& c : cases) {

@@ -514,11 +514,12 @@ TEST(Scene, AStoredSceneWithoutItsWaypointsOrScreenActionsDoesNotPushWhole) {
         EXPECT_FALSE(scene->push()) << c.scene;
         EXPECT_TRUE(packages.log().contains(c.message)) << c.scene;
         // The other resource is pushed, and given back by the pop.
-        const bool waypointsPushed = scene->waypointData.resourcePushed();
-        const ResourceUser& present = waypointsPushed ? static_cast<const ResourceUser&>(scene->waypointData)
+        const bool waypointsPushed = scene->waypointData->resourcePushed();
+        const ResourceUser& present = waypointsPushed ? static_cast<const ResourceUser&>(*scene->waypointData)
                                                       : *scene->screenActions;
-        const ResourceRecord* record = waypointsPushed ? static_cast<const ResourceRecord*>(scene->waypointData.record)
-                                                       : scene->screenActions->record;
+        const ResourceRecord* record = waypointsPushed
+                                           ? static_cast<const ResourceRecord*>(scene->waypointData->record)
+                                           : scene->screenActions->record;
         EXPECT_TRUE(present.resourcePushed()) << c.scene;
         EXPECT_EQ(record->users.count(), 1u) << c.scene;
         EXPECT_TRUE(scene->pop(0)) << c.scene;
