@@ -8,6 +8,7 @@
 
 #include "app/GameCore.h"
 #include "foundation/DataStream.h"
+#include "game/Dialog.h"
 #include "game/WaypointDataManager.h"
 #include "resources/ResourceTestSupport.h"
 #include "scene/ObjectRepository.h"
@@ -98,6 +99,29 @@ TEST(Waypoints, TheCompileReadsTheSourceAndRefusesToStoreBeforeTouchingTheDestin
     EXPECT_TRUE(logSince(core.log(), mark).empty());
     EXPECT_FALSE(manager.compileFromSource((dir.path() + "/none.txt").c_str()));
     EXPECT_TRUE(core.log().contains("Can't open waypoint source file [" + dir.path() + "/none.txt]"));
+}
+
+TEST(Waypoints, AFailedRecreationLeavesNoHandleRequestBehind) {
+    testing_support::ScopedGameCore core;
+    ObjectRepository objects;
+    testing_support::ScopedCoreMember<ObjectRepository> useObjects{gameCore.objects, &objects};
+    Waypoints holder(nullptr, nullptr);
+    // A "$" model pose whose group has no variant: making it again makes
+    // nothing.
+    auto pose = std::make_unique<Y3Pose_Model>();
+    copyName128(pose->id, "crowd.1");
+    copyName128(pose->model, "$nobody");
+    Dialog old("crowd.1");
+    pose->link = GameObjectLink::fromObject(&old);
+    const std::uint32_t oldHandle = pose->link.index();
+    holder.add(std::move(pose));
+
+    holder.refreshLinkedModels(true, true);
+    // The next object made elsewhere gets a handle of its own.
+    Dialog next("next");
+    EXPECT_NE(next.id, 0u);
+    EXPECT_NE(next.id, oldHandle);
+    EXPECT_FALSE(core.log().contains("is in use"));
 }
 
 }  // namespace
