@@ -89,6 +89,10 @@ TEST(ScreenActionSource, ReadsScreensAndActionsAndStopsAtBrokenImages) {
          "a: good",
          {"broken screen action image character. Expected [X] or [.], but found [41]",
           "readValidData: Expected [screen] field, but found [d04]."}},
+        {"a value longer than the reader's line is cut, a name at 127 characters",
+         "screen " + std::string(3000, 's') + "\n" + act(std::string(200, 'x'), 0, {}),
+         std::string(127, 's') + ": " + std::string(127, 'x'),
+         {}},
         {"a missing image line drops the action",
          "screen a\n" + act("cut", 0, {}).substr(0, 200) + "\n", "a:", {}},
     };
