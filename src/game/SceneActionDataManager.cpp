@@ -169,15 +169,8 @@ bool SceneActionDataManager::compileFromSource(const char* sourcePath) {
     readSceneActionSource(*source, data, path);
     MemoryStream compiled(true);
     if (writeSceneActions(data, compiled) < 0) return log.resourceError("Can't save actions [%s] data to RAM file", path);
-    // The destination: the source's path with the compiled extension. The
-    // game stores nothing, so it is refused before the file is touched.
-    std::string destination = path;
-    const std::size_t dot = destination.find_last_of("./\\");
-    if (dot != std::string::npos && destination[dot] == '.') destination.resize(dot);
-    destination += compiledExtension();
-    if (!saveCompiledStream(compiled, destination.c_str()))
-        return log.error("Failed while write actions to file [%s]", destination.c_str());
-    return true;
+    // The game stores nothing: refused before the destination is touched.
+    return storeBesideSource(compiled, path, "Failed while write actions to file [%s]");
 }
 
 SceneScreenActions* SceneActionDataManager::create(Scene* owner, Y3SceneActionData* record) {

@@ -187,15 +187,8 @@ bool WaypointDataManager::compileFromSource(const char* sourcePath) {
     for (const std::unique_ptr<Y3Pose>& pose : read.poses)
         if (stored) stored = addField(total, pose->writeBinary(compiled));
     if (!stored) return log.resourceError("Can't save waypoints[%s] data to RAM file", path.c_str());
-    // The destination: the source's path with the compiled extension. The
-    // game stores nothing, so it is refused before the file is touched.
-    std::string destination = path;
-    const std::size_t dot = destination.find_last_of("./\\");
-    if (dot != std::string::npos && destination[dot] == '.') destination.resize(dot);
-    destination += compiledExtension();
-    if (!saveCompiledStream(compiled, destination.c_str()))
-        return log.error("Failed while write waypoints to file [%s]", destination.c_str());
-    return true;
+    // The game stores nothing: refused before the destination is touched.
+    return storeBesideSource(compiled, path.c_str(), "Failed while write waypoints to file [%s]");
 }
 
 Waypoints* WaypointDataManager::create(Scene* owner, StoredResourceRecord* record) {
