@@ -24,7 +24,19 @@ function demo_tour_waited()
     wait:stop()
   end
   msg("demo: frames ran before the save")
+  demo_tour_screen_actions()
   sendEvent("demo_tour_save")
+end
+
+-- The harbour's screen of actions: with the quest's pier switched on, the
+-- cursor over the pier finds its action.
+function demo_tour_screen_actions()
+  actions.screen = "harbour"
+  quest:setAction("harbour", "pier", 0)
+  input.cursor:set(700, 400)
+  local found = actions:test()
+  msg("demo: under the cursor [", found > 0 and actions:layer_name(found) or "none", "]")
+  quest:setAction("harbour", "pier", -1)
 end
 
 function demo_tour_save()

@@ -23,6 +23,8 @@ class LightSetLibrary;
 class ScriptEngine;
 class VariablesCore;
 class SceneActionDataManager;
+struct ActionScreen;
+struct SceneActionData;
 class WaypointDataManager;
 class QuestDataManager;
 class QuestLogic;
@@ -260,15 +262,19 @@ struct GameCore {
     GameObject* scene_getPhysicsScene();
     float scene_physicsScale(float value);
     bool scene_setPhysicsElementsVisible(bool visible);
-    void* scene_getActionsData();
+    // The current scene's screen actions (loaded on demand), its selected
+    // screen and name; null or "" without them.
+    SceneActionData* scene_getActionsData();
     void* scene_getWaypointsData();
     const char* scene_getActionsName();
     bool scene_selectActionsScreen(const char* screen);
-    void* scene_getActionsScreen();
+    ActionScreen* scene_getActionsScreen();
+    // The action of the selected screen under the cursor, or -1.
     std::int32_t scene_actionAtCursor();
-    bool scene_beginActionDraw();
+    // The editing state of the scene's holder (logged without a scene).
+    bool scene_beginActionDraw(bool mode);
     bool scene_finishActionDraw();
-    bool scene_setScreenCursor(const char* cursor);
+    bool scene_setScreenCursor(std::int32_t cursor);
     bool scene_showActionsScreen(bool show);
 
     // Factories of the saved-game load, one per type code: null, logged, on

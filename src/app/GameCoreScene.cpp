@@ -16,6 +16,8 @@
 #include "control/PhysicsModel.h"
 #include "control/PhysicsScene.h"
 #include "game/Dialog.h"
+#include "game/SceneActionDataManager.h"
+#include "game/WaypointDataManager.h"
 #include "foundation/TimeCore.h"
 #include "input/InputCore.h"
 #include "foundation/IniFile.h"
@@ -523,6 +525,8 @@ void GameCore::scene_setSkyLightMode(std::int32_t mode) {
     if (!scene) return;
     scene->setSkyLightMode(mode);
     scene->flags |= kSceneLightingDirty;
+    scene->lastWaypointRefresh = CurrentTime(-1.0).game.time;
+    scene->waypointData->refreshLinkedModels(true, true);
 }
 
 std::int32_t GameCore::scene_getSkyLightMode() {
@@ -576,25 +580,64 @@ bool GameCore::scene_setPhysicsElementsVisible(bool visible) {
     return true;
 }
 
-void* GameCore::scene_getActionsData() { return nullptr; }
+SceneActionData* GameCore::scene_getActionsData() {
+    Scene* scene = currentScene();
+    return scene ? scene->screenActions->data() : nullptr;
+}
+
 void* GameCore::scene_getWaypointsData() { return nullptr; }
 
 const char* GameCore::scene_getActionsName() {
     Scene* scene = currentScene();
-    return scene ? scene->getName() : "";
+    return scene ? scene->screenActions->selected : "";
 }
 
-bool GameCore::scene_selectActionsScreen(const char*) {
-    sceneOr("Can't select actions screen: load scene first");
-    return false;
+bool GameCore::scene_selectActionsScreen(const char* screen) {
+    Scene* scene = sceneOr("Can't select actions screen: load scene first");
+    return scene && scene->screenActions->selectScreen(screen);
 }
 
-void* GameCore::scene_getActionsScreen() { return nullptr; }
-std::int32_t GameCore::scene_actionAtCursor() { return -1; }
-
-bool GameCore::scene_beginActionDraw() { return sceneOr("Can't begin action draw: load scene first") != nullptr; }
-bool GameCore::scene_finishActionDraw() { return sceneOr("Can't finish action draw: load scene first") != nullptr; }
-bool GameCore::scene_setScreenCursor(const char*) {
-    return sceneOr("Can't set screen cursor: load scene first") != nullptr;
+ActionScreen* GameCore::scene_getActionsScreen() {
+    Scene* scene = currentScene();
+    return scene ? scene->screenActions->currentScreen() : nullptr;
 }
-bool GameCore::scene_showActionsScreen(bool) { return sceneOr("Can't show actions screen: load scene first") != nullptr; }
+
+std::int32_t GameCore::scene_actionAtCursor() {
+    Scene* scene = currentScene();
+    const ActionScreen* screen = scene && input ? scene->screenActions->currentScreen() : nullptr;
+    if (!screen) return -1;
+    const InputVirtualPointer& pointer = input->virtualDevices.pointer;
+    return screenActionAt(*screen, static_cast<std::int32_t>(pointer.x * 0.25f),
+                          static_cast<std::int32_t>(pointer.y * 0.25f));
+}
+
+bool GameCore::scene_beginActionDraw(bool mode) {
+    Scene* scene = sceneOr("Can't begin action draw: load scene first");
+    if (!scene) return false;
+    std::uint32_t& state = scene->screenActions->state;
+    state = mode ? ((state | kScreenActionsDrawSet) & ~kScreenActionsDrawClear)
+                 : ((state & ~kScreenActionsDrawSet) | kScreenActionsDrawClear);
+    return true;
+}
+
+bool GameCore::scene_finishActionDraw() {
+    Scene* scene = sceneOr("Can't finish action draw: load scene first");
+    if (!scene) return false;
+    scene->screenActions->state &= ~(kScreenActionsDrawSet | kScreenActionsDrawClear);
+    return true;
+}
+
+bool GameCore::scene_setScreenCursor(std::int32_t cursor) {
+    Scene* scene = sceneOr("Can't set screen cursor: load scene first");
+    if (!scene) return false;
+    scene->screenActions->cursor = cursor;
+    return true;
+}
+
+bool GameCore::scene_showActionsScreen(bool show) {
+    Scene* scene = sceneOr("Can't show actions screen: load scene first");
+    if (!scene) return false;
+    std::uint32_t& state = scene->screenActions->state;
+    state = show ? (state | kScreenActionsShown) : (state & ~kScreenActionsShown);
+    return true;
+}

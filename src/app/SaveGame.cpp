@@ -1,5 +1,7 @@
 #include "app/SaveGame.h"
 
+#include "game/WaypointDataManager.h"
+
 #include <cstring>
 
 #include "app/GameCore.h"
@@ -8,6 +10,7 @@
 #include "control/PhysicsCore.h"
 #include "foundation/CrashGuard.h"
 #include "foundation/IniFile.h"
+#include "game/WaypointDataManager.h"
 #include "foundation/Log.h"
 #include "foundation/TimeCore.h"
 #include "foundation/TimerCore.h"
@@ -184,8 +187,8 @@ void SaveGame::finishProgress() {
     if (Scene* current = currentScene()) {
         const CurrentTime sample(-1.0);
         current->lastUpdateTime = sample.game.time;
-        // Waypoint-linked models are refreshed by the waypoint code once
-        // scenes hold waypoints.
+        current->lastWaypointRefresh = sample.game.time;
+        current->waypointData->refreshLinkedModels(true, true);
         if (GameObject* physics = gameCore.objects ? gameCore.objects->getObject(current->physicsScene) : nullptr)
             physics->updatePhase1(CurrentTime::copyWithStep(sample, 0.01), 0);
     }

@@ -9,6 +9,7 @@
 #include "foundation/CrashGuard.h"
 #include "foundation/IniFile.h"
 #include "foundation/Log.h"
+#include "game/WaypointDataManager.h"
 #include "foundation/TimeCore.h"
 #include "foundation/TimerCore.h"
 #include "game/QuestLogic.h"
@@ -102,8 +103,10 @@ void ThisMainLoop::step() {
         // refreshes nothing at once; a period of 0 refreshes every frame.
         if (!refreshesWaypointModels(core.cameraModeIndex()))
             scene->lastWaypointRefresh = now;
-        else if (now - scene->lastWaypointRefresh >= sceneSettings.npcRandomizerUpdatePeriod)
+        else if (now - scene->lastWaypointRefresh >= sceneSettings.npcRandomizerUpdatePeriod) {
             scene->lastWaypointRefresh = now;
+            scene->waypointData->refreshLinkedModels(false, false);
+        }
     }
 
     // The scene's once-a-frame update (phase 3: teleport points, sky,

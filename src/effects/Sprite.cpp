@@ -46,6 +46,29 @@ std::int32_t SpriteRecord::read(DataStream& stream) {
     return total;
 }
 
+std::int32_t Sprite::findElement(const char* elementName) const {
+    if (!elementName) return -1;
+    for (std::size_t i = 0; i < elements.size(); ++i)
+        if (std::strcmp(elements[i]->name, elementName) == 0) return static_cast<std::int32_t>(i);
+    return -1;
+}
+
+bool Sprite::elementVisible(std::int32_t element) const {
+    return element >= 0 && static_cast<std::size_t>(element) < elements.size() &&
+           (elements[static_cast<std::size_t>(element)]->flags & 0x1u) != 0;
+}
+
+std::int32_t Sprite::findObject(const char* prefix) const {
+    const std::size_t length = prefix ? std::strlen(prefix) : 0;
+    std::int32_t result = -1;
+    for (const std::unique_ptr<SpriteElement>& element : elements) {
+        if (std::strncmp(element->name, prefix ? prefix : "", length) != 0) continue;
+        if (element->flags & 0x1u) return 1;
+        result = 0;
+    }
+    return result;
+}
+
 bool effectResourceAvailable(const char* extension, const char* name) {
     FilePackageDBData* packages = packageData();
     return name && name[0] && packages && packages->find(extension, name, "") != 0;

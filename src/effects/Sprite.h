@@ -22,9 +22,10 @@ constexpr std::uint32_t kSpritePushed = 0x2000;
 constexpr std::uint32_t kSpritePopCleared = 0x100000;
 
 // One element of a sprite: flags (0x1 shown, 0x2 registered), its index
-// into the resource's elements and its texture.
+// into the resource's elements, its name there and its texture.
 struct SpriteElement {
     std::uint32_t flags = 0;
+    char name[128] = {};
     std::uint32_t index = 0;
     TextureLink texture;
 };
@@ -85,7 +86,17 @@ public:
     void invalidateLighting() override {}
     void release() override;
 
+    // The element of that name, or -1.
+    std::int32_t findElement(const char* elementName) const;
+    bool elementVisible(std::int32_t element) const;
+    // Over the elements whose names begin with the prefix: 1 when one is
+    // shown, 0 when none is, -1 when there is no such element.
+    std::int32_t findObject(const char* prefix) const;
+
     std::uint32_t sceneLink = 0;
+    // Where the sprite stands on the virtual screen (pixels).
+    float screenX = 0.0f;
+    float screenY = 0.0f;
 };
 
 // Whether the packages hold a resource of that extension and name.

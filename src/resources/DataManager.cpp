@@ -1,5 +1,7 @@
 #include "resources/DataManager.h"
 
+#include <string>
+
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
 #include "resources/PackageDatabase.h"
@@ -20,6 +22,15 @@ std::int32_t DataManager::reservedOperation(std::int32_t, std::int32_t) { return
 
 bool DataManager::saveCompiledStream(DataStream&, const char*) {
     return engineLog().error("Stream save not possible in release exe");
+}
+
+bool DataManager::storeBesideSource(DataStream& compiled, const char* sourcePath, const char* failureFormat) {
+    std::string destination = sourcePath ? sourcePath : "";
+    const std::size_t dot = destination.find_last_of("./\\");
+    if (dot != std::string::npos && destination[dot] == '.') destination.resize(dot);
+    destination += orEmpty(compiledExtension());
+    if (saveCompiledStream(compiled, destination.c_str())) return true;
+    return engineLog().error(failureFormat, destination.c_str());
 }
 
 bool DataManager::initFromPackages(std::int32_t flag) {

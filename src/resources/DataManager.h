@@ -62,4 +62,8 @@ protected:
     // Storing compiled data into a package stream: refused in this program
     // (logged), always false.
     static bool saveCompiledStream(DataStream& compiled, const char* name);
+    // Stores compiled data beside its source (the source's path with the
+    // compiled extension): refused before the destination is touched, with
+    // failureFormat logged with the destination; false.
+    bool storeBesideSource(DataStream& compiled, const char* sourcePath, const char* failureFormat);
 };

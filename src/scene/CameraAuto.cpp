@@ -204,7 +204,7 @@ bool CameraAuto::buildMask() {
     GameObject* character = scene ? scene->mainCharacterObject() : nullptr;
     Matrix34 at;
     if (character && character->getWorldMatrix(at))
-        for (const std::unique_ptr<Y3Pose>& pose : scene->waypoints) {
+        for (const std::unique_ptr<Y3Pose>& pose : scene->staticWaypoints()) {
             if (pose->type() != PoseVolume || std::strlen(pose->id) < 3) continue;
             const std::string id = pose->id;
             const bool counted = (flags & kCameraAutoAreaMode)
@@ -233,11 +233,11 @@ bool CameraAuto::buildMask() {
 bool CameraAuto::buildList() {
     Scene* scene = owner_.owner();
     if (!buildMask()) return engineLog().error("AutoCamera mask MUST be defined. NOW MASK IS EMPTY.");
-    if (!scene || scene->waypoints.empty())
+    if (!scene || scene->staticWaypoints().empty())
         return engineLog().error("CameraAuto: Waypoint not loaded. Fail to build current camera's list");
     cameras.clear();
     const std::size_t length = std::strlen(mask);
-    for (const std::unique_ptr<Y3Pose>& pose : scene->waypoints)
+    for (const std::unique_ptr<Y3Pose>& pose : scene->staticWaypoints())
         if (pose->type() == PoseCamera && std::strncmp(pose->id, mask, length) == 0)
             cameras.push_back(static_cast<const Y3Pose_Camera*>(pose.get()));
     return true;

@@ -209,10 +209,15 @@ void CameraCore::raiseEvents() {
     const std::int32_t index = gameCore.cameraModeIndex();
     if ((index == 3 || (index >= 7 && index <= 10)) && cameraServices.actionAtCursor) {
         const std::int32_t action = cameraServices.actionAtCursor();
+        // The leave event still sees the action left, the enter event the
+        // action entered.
         if (action != screenAction) {
-            if (screenAction != -1) raiseWorldEvent(10);
-            if (action != -1) raiseWorldEvent(9);
-            screenAction = action;
+            if (screenAction >= 0) raiseWorldEvent(10);
+            screenAction = -1;
+            if (action >= 0) {
+                screenAction = action;
+                raiseWorldEvent(9);
+            }
         }
     }
     if (hover != previousHover) {

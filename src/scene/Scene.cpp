@@ -170,12 +170,13 @@ Scene::Scene(Y3SceneDataInstance* resource, std::unique_ptr<Y3Sky> sceneSky)
       sky(std::move(sceneSky)) {
     // The records of the scene's waypoints and screen actions, found or made
     // (flagged missing when the packages hold none).
-    if (gameCore.waypoints) waypointData.record = gameCore.waypoints->getOrCreate(name, false);
-    if (gameCore.screenActions) actionData.record = gameCore.screenActions->getOrCreate(name, false);
+    waypointData.reset(
+        WaypointDataManager::create(this, gameCore.waypoints ? gameCore.waypoints->getOrCreate(name, false) : nullptr));
+    screenActions.reset(SceneActionDataManager::create(
+        this, gameCore.screenActions ? gameCore.screenActions->getOrCreate(name, false) : nullptr));
 }
 
-bool SceneResourceUse::push() { return record && ResourceManagerBase::push(record, this); }
-bool SceneResourceUse::pop() { return record && ResourceManagerBase::pop(record, this); }
+const std::vector<std::unique_ptr<Y3Pose>>& Scene::staticWaypoints() const { return waypointData->poses; }
 
 Scene::~Scene() {
     Log& log = engineLog();
@@ -189,13 +190,13 @@ Scene::~Scene() {
     if (!lights.empty()) log.systemError(" Scene [%s] required call release() before destructor (lights)", name);
     if (physicsScene.index())
         log.systemError(" Scene [%s] required call release() before destructor (Physics)", name);
-    if (waypointData.resourcePushed()) {
+    if (waypointData && waypointData->resourcePushed()) {
         log.error("Found unreleased waypoint data [%s]", name);
-        waypointData.pop();
+        waypointData->pop();
     }
-    if (actionData.resourcePushed()) {
+    if (screenActions && screenActions->resourcePushed()) {
         log.error("Found unreleased scene action data [%s]", name);
-        actionData.pop();
+        SceneActionDataManager::pop(*screenActions);
     }
     // A scene destroyed on stack leaves its resource, so that the record and
     // its context never hold a freed scene.
@@ -273,7 +274,7 @@ bool Scene::initialize(const Matrix34& pose) {
     }
     // The waypoint resource stands beside the scene data: a debug scene
     // reads it too.
-    if (!loadWaypoints()) return false;
+    if (!waypointData->initialize()) return false;
     flags |= kSceneLightingDirty | kSceneInitialised;
     invalidateLighting();
     return result;
@@ -297,16 +298,14 @@ bool Scene::push() {
     tick();
     // The scene's screen actions and waypoints: a scene whose resources are
     // missing from the packages does not push whole.
-    if (actionData.record && !actionData.push()) result = log.error("Can't push scene [%s] actions data", name);
+    if (screenActions->record && !SceneActionDataManager::push(*screenActions))
+        result = log.error("Can't push scene [%s] actions data", name);
     tick();
-    if (waypointData.record && !waypointData.push()) result = log.error("Can't push scene [%s] waypoints data", name);
+    if (waypointData->record && !waypointData->push())
+        result = log.error("Can't push scene [%s] waypoints data", name);
     tick();
     tick();
     if (!pushSounds()) result = log.error("Can't push scene sounds");
-    // The scene's trigger waypoints make their triggers at the first push.
-    for (const std::unique_ptr<Y3Pose>& waypoint : waypoints)
-        if (waypoint->type() == PoseTrigger && !waypoint->hasSpawned() && !waypoint->spawn(0))
-            log.error("Can't create trigger of waypoint [%s]", waypoint->id);
     if (!triggers->pushAll()) result = log.error("Can't push scene triggers data");
     if (PhysicsScene* physics = physicsSceneOf(this); physics && !physics->push())
         result = log.error("Can't push scene [%s] physics", name);
@@ -327,8 +326,10 @@ bool Scene::pop(std::uint32_t word) {
     if (!onStack()) return log.error("Can't pop scene [%s]: push first", name);
     if (!SceneContext::popInstance(resource, this)) return log.error("Can't pop scene data [%s]", name);
     bool result = true;
-    if (actionData.resourcePushed() && !actionData.pop()) log.error("Can't pop scene [%s] actions data", name);
-    if (waypointData.resourcePushed() && !waypointData.pop()) log.error("Can't pop scene [%s] waypoints data", name);
+    if (screenActions->resourcePushed() && !SceneActionDataManager::pop(*screenActions))
+        log.error("Can't pop scene [%s] actions data", name);
+    if (waypointData->resourcePushed() && !waypointData->pop())
+        log.error("Can't pop scene [%s] waypoints data", name);
     for (const std::unique_ptr<CameraCore>& camera : cameras) camera->onScenePopped();
     if (!popLights()) result = false;
     if (!popModels(word)) result = false;
@@ -482,18 +483,17 @@ Y3Pose* insertSorted(std::vector<std::unique_ptr<Y3Pose>>& list, std::unique_ptr
 
 Y3Pose* Scene::findWaypoint(const char* poseName, std::int32_t kind) const {
     if (!poseName) return nullptr;
-    for (const auto* list : {&dynamicWaypoints, &waypoints})
-        if (Y3Pose* found = findSorted(*list, poseName);
-            found && (kind < 0 || found->type() == static_cast<std::uint32_t>(kind)))
-            return found;
-    return nullptr;
+    Y3Pose* found = findSorted(dynamicWaypoints, poseName);
+    if (!found || (kind >= 0 && found->type() != static_cast<std::uint32_t>(kind)))
+        found = waypointData->find(kind, poseName, false);
+    return found && (kind < 0 || found->type() == static_cast<std::uint32_t>(kind)) ? found : nullptr;
 }
 
-void Scene::addWaypoint(std::unique_ptr<Y3Pose> waypoint) { insertSorted(waypoints, std::move(waypoint)); }
+void Scene::addWaypoint(std::unique_ptr<Y3Pose> waypoint) { waypointData->add(std::move(waypoint)); }
 
 bool Scene::setDynamicWaypoint(const char* poseName, const Matrix34& pose) {
     if (!poseName) return false;
-    if (Y3Pose* fixed = findSorted(waypoints, poseName);
+    if (Y3Pose* fixed = waypointData->find(-1, poseName, false);
         fixed && (fixed->type() == PosePoint || fixed->type() == PoseModel))
         return engineLog().error("Can't create dynamic waypoint [%s]: Already used in static waypoints", poseName);
     Y3Pose* dynamic = findSorted(dynamicWaypoints, poseName);
@@ -528,12 +528,3 @@ std::int32_t readWaypointResource(DataStream& stream, std::vector<std::unique_pt
     return total;
 }
 
-bool Scene::loadWaypoints() {
-    const std::string* bytes = gameCore.waypoints ? gameCore.waypoints->resourceBytes(name) : nullptr;
-    if (!bytes) return true;
-    MemoryStream stream(const_cast<char*>(bytes->data()), static_cast<std::int32_t>(bytes->size()));
-    std::vector<std::unique_ptr<Y3Pose>> read;
-    if (readWaypointResource(stream, read, name) < 0) return false;
-    for (std::unique_ptr<Y3Pose>& pose : read) addWaypoint(std::move(pose));
-    return true;
-}

@@ -32,6 +32,8 @@ class Intersection;
 class Light;
 class PathGridRecord;
 class RainMap;
+class SceneScreenActions;
+class Waypoints;
 class SceneTriggers;
 class Y3Pose;
 class Y3SceneDataInstance;
@@ -89,28 +91,6 @@ SceneFactories& sceneFactories();
 // record, a pose that is not finite or bytes left after the last pose.
 std::int32_t readWaypointResource(DataStream& stream, std::vector<std::unique_ptr<Y3Pose>>& out,
                                   const char* sceneName);
-
-// A scene's use of one of its stored resources beside the scene data (its
-// waypoints ".wp", its screen actions ".as"): registered with the record
-// while the scene is pushed. Without a record (no manager installed) there
-// is nothing to push.
-class SceneResourceUse : public ResourceUser {
-public:
-    explicit SceneResourceUse(const char* sceneName) : sceneName_(sceneName) {}
-    const char* resourceUserName() const override { return sceneName_; }
-    bool resourcePushed() const override { return pushed_; }
-    void setResourcePushed(bool pushed) override { pushed_ = pushed; }
-    // False (logged by the record's manager) when the record is missing
-    // from the packages or this use is already pushed.
-    bool push();
-    bool pop();
-
-    StoredResourceRecord* record = nullptr;
-
-private:
-    const char* sceneName_;
-    bool pushed_ = false;
-};
 
 // A point of the main character's trail where a companion may be placed.
 // Stored raw (64 bytes) in the scene's save record.
@@ -303,10 +283,6 @@ public:
     GameObject* findNearestModel(const float* position, const GameObject* exclude, float limit) const;
     // Every model refreshes its drawing data at its next update.
     void markModelsDirty();
-    // The waypoints of the scene's waypoint resource (same name as the
-    // scene, through the waypoint data manager), read when the scene
-    // initialises; false when the resource is there but cannot be read.
-    bool loadWaypoints();
 
     // The companions' teleport trail. Recording refuses a position off a
     // free grid block or within 1.0 of a stored point; the update measures,
@@ -382,20 +358,19 @@ public:
     // The scene's cameras; the first is the default one made by initialize.
     std::vector<std::unique_ptr<CameraCore>> cameras;
     std::int32_t currentCamera = -1;
-    // Waypoints by name (byte order): the static ones of the waypoint
-    // resource and the dynamic ones made at run time.
-    std::vector<std::unique_ptr<Y3Pose>> waypoints;
+    // The waypoints made at run time, by name (byte order); the static ones
+    // are the holder's (waypointData).
     std::vector<std::unique_ptr<Y3Pose>> dynamicWaypoints;
+    // The static waypoints of the holder, by name.
+    const std::vector<std::unique_ptr<Y3Pose>>& staticWaypoints() const;
     GameObjectLink physicsScene;
     // The scene's triggers.
     std::unique_ptr<SceneTriggers> triggers;
     std::vector<TeleportPoint> teleportPoints;
     // The word stored after the physics scene in the save record.
     std::uint32_t sceneWord = 0;
-    // The ambient sound set (empty: none) and the selected screen of the
-    // scene's screen actions.
+    // The ambient sound set (empty: none).
     char ambientSet[128] = {};
-    char actionsScreen[128] = {};
     // The ambient set whose sounds were last put in place ("" none yet).
     std::string ambientApplied;
     std::vector<BlendList> blendLists;
@@ -421,10 +396,12 @@ public:
     double lastUpdateTime = -1.0;
     double lastWaypointRefresh = -1.0;
     double lastGridRefresh = -1.0;
-    // The scene's waypoint and screen-action resources, pushed and popped
-    // with the scene.
-    SceneResourceUse waypointData{name};
-    SceneResourceUse actionData{name};
+    // The holder of the scene's static waypoints (made by the constructor,
+    // read at initialisation, pushed and popped with the scene).
+    std::unique_ptr<Waypoints> waypointData;
+    // The holder of the scene's screen actions (made by the constructor,
+    // pushed and popped with the scene, saved in its record).
+    std::unique_ptr<SceneScreenActions> screenActions;
 };
 
 // The alias of an automatic ambient sound of that name from its ambient

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "foundation/Log.h"
+#include "game/WaypointDataManager.h"
 #include "scene/ObjectRepository.h"
 #include "scene/Scene.h"
 #include "scene/SceneInternal.h"
@@ -31,25 +32,22 @@ Y3Pose* Scene::searchWaypoints(const char* poseName, std::int32_t kind) const {
     if (kind == PosePoint || kind == kPoseAnyKind)
         if (Y3Pose* dynamic = findWaypoint(poseName, -1); dynamic && dynamic->type() == PosePoint) return dynamic;
     if (!poseName) return nullptr;
-    for (const std::unique_ptr<Y3Pose>& pose : waypoints)
-        if (std::strcmp(pose->id, poseName) == 0 &&
-            (kind == kPoseAnyKind || pose->type() == static_cast<std::uint32_t>(kind)))
-            return pose.get();
-    return nullptr;
+    Y3Pose* pose = waypointData->find(kind, poseName, false);
+    return pose && (kind == kPoseAnyKind || pose->type() == static_cast<std::uint32_t>(kind)) ? pose : nullptr;
 }
 
 Y3Pose* Scene::searchNearestWaypoints(const char* prefix, const float* position) const {
-    Y3Pose* best = nullptr;
-    float bestDistance = 0.0f;
-    for (const auto* list : {&waypoints, &dynamicWaypoints})
-        for (const std::unique_ptr<Y3Pose>& pose : *list) {
-            if ((pose->type() != PosePoint && pose->type() != PoseModel) || !beginsWith(pose->id, prefix)) continue;
-            const float distance = squaredDistance(pose->pose.m + 9, position);
-            if (!best || distance < bestDistance) {
-                best = pose.get();
-                bestDistance = distance;
-            }
+    // The static waypoints first, then the run-time points.
+    Y3Pose* best = waypointData->searchNearest(prefix, position);
+    float bestDistance = best ? squaredDistance(best->pose.m + 9, position) : 0.0f;
+    for (const std::unique_ptr<Y3Pose>& pose : dynamicWaypoints) {
+        if ((pose->type() != PosePoint && pose->type() != PoseModel) || !beginsWith(pose->id, prefix)) continue;
+        const float distance = squaredDistance(pose->pose.m + 9, position);
+        if (!best || distance < bestDistance) {
+            best = pose.get();
+            bestDistance = distance;
         }
+    }
     return best;
 }
 

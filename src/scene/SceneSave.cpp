@@ -8,6 +8,7 @@
 
 #include "effects/RainMap.h"
 #include "effects/Y3Sky.h"
+#include "game/SceneActionDataManager.h"
 #include "foundation/DataStream.h"
 #include "foundation/Intersection.h"
 #include "foundation/Log.h"
@@ -191,7 +192,8 @@ std::int32_t readFields(DataStream& stream, Scene* scene) {
     }
 
     char text[kTextField];
-    if (!addField(total, readText(stream, scene ? scene->actionsScreen : text))) return total;
+    SceneScreenActions scratchActions(nullptr, nullptr);
+    if (!addField(total, (scene ? *scene->screenActions : scratchActions).read(stream))) return total;
     if (!addField(total, readText(stream, scene ? scene->ambientSet : text))) return total;
     std::vector<GameObjectLink>* lists[] = {scene ? &scene->grids : nullptr, scene ? &scene->models : nullptr,
                                             scene ? &scene->sprites : nullptr, scene ? &scene->lights : nullptr,
@@ -297,7 +299,7 @@ std::int32_t Scene::write(DataStream& stream) {
     if (!addField(total, writeU32(stream, static_cast<std::uint32_t>(dynamicWaypoints.size())))) return total;
     for (const std::unique_ptr<Y3Pose>& pose : dynamicWaypoints)
         if (!addField(total, pose->writeBinary(stream))) return total;
-    if (!addField(total, writeText(stream, actionsScreen))) return total;
+    if (!addField(total, screenActions->write(stream))) return total;
     if (!addField(total, writeText(stream, ambientSet))) return total;
     for (const std::vector<GameObjectLink>* list : {&grids, &models, &sprites, &lights, &particles})
         if (!addField(total, writeHandles(stream, *list))) return total;

@@ -11,6 +11,7 @@
 #include "foundation/TimeCore.h"
 #include "foundation/TimerCore.h"
 #include "input/InputCore.h"
+#include "game/SceneActionDataManager.h"
 #include "game/Dialog.h"
 #include "scene/CameraFixture.h"
 #include "foundation/StringHelper.h"
@@ -83,9 +84,9 @@ TEST(GameCoreScene, ServicesWithoutASceneAnswerNeutralValuesWithTheirMessages) {
         {"", [] { return std::string(gameCore.scene_getActionsName()).empty(); }},
         {"Can't select actions screen: load scene first", [] { return !gameCore.scene_selectActionsScreen("s"); }},
         {"", [] { return gameCore.scene_actionAtCursor() == -1; }},
-        {"Can't begin action draw: load scene first", [] { return !gameCore.scene_beginActionDraw(); }},
+        {"Can't begin action draw: load scene first", [] { return !gameCore.scene_beginActionDraw(true); }},
         {"Can't finish action draw: load scene first", [] { return !gameCore.scene_finishActionDraw(); }},
-        {"Can't set screen cursor: load scene first", [] { return !gameCore.scene_setScreenCursor("c"); }},
+        {"Can't set screen cursor: load scene first", [] { return !gameCore.scene_setScreenCursor(1); }},
         {"Can't show actions screen: load scene first", [] { return !gameCore.scene_showActionsScreen(true); }},
         {"", [] { return gameCore.scene_getCamera() == nullptr; }},
         {"", [] { return gameCore.scene_physicsScale(2.5f) == 2.5f; }},
@@ -111,7 +112,7 @@ TEST(GameCoreScene, ServicesActOnTheSceneCurrentAtTheCall) {
     EXPECT_EQ(intro->skyWeather(), 2);
     EXPECT_EQ(gameCore.scene_getSkyLightMode(), 3);
     EXPECT_STREQ(gameCore.scene_modelTriggerName("hero"), "^hero");
-    EXPECT_STREQ(gameCore.scene_getActionsName(), "intro");
+    EXPECT_STREQ(gameCore.scene_getActionsName(), "");
     EXPECT_EQ(gameCore.scene_getTimers(), &intro->timers);
     EXPECT_EQ(gameCore.scene_enumFind("hero", ObjectModel), -1);
     EXPECT_STREQ(gameCore.scene_enumObjectName(0, ObjectModel), "INVALID");
@@ -290,7 +291,7 @@ TEST(GameCoreScene, DialogActivityScreenSwitchesAndModelElements) {
     Scene& scene = *f.game->currentScene();
     gameCore.debugFlags |= DebugCameraLog;
     EXPECT_TRUE(gameCore.onScreenSwitched());
-    EXPECT_TRUE(f.logged("Switch current screen to [intro]"));
+    EXPECT_TRUE(f.logged("Switch current screen to []"));
     gameCore.debugFlags &= ~DebugCameraLog;
 
     {
@@ -304,7 +305,9 @@ TEST(GameCoreScene, DialogActivityScreenSwitchesAndModelElements) {
     EXPECT_FALSE(gameCore.scene_isDialogActive());  // the dialog is gone
     scene.mainDialog = GameObjectLink{};
 
-    // The 2d mode places the camera at the sprite of the screen.
+    // The 2d mode places the camera at the sprite of the selected screen
+    // (here as a restored save leaves the selection).
+    copyName128(scene.screenActions->selected, "intro");
     TestModel screen("intro", ObjectSprite);
     scene.sprites.push_back(GameObjectLink::fromObject(&screen));
     gameCore.debugFlags |= DebugCameraLog;

@@ -80,6 +80,8 @@ expect("msg(): demo: quest stage 1")
 # The save comes after frames have run, with the camera's view of the
 # harbour's two visibility areas in it.
 expect("msg(): demo: frames ran before the save")
+# The harbour's screen of actions answers what lies under the cursor.
+expect("msg(): demo: under the cursor [pier]")
 expect("msg(): demo: visits 1")
 expect("Generate screen shot for save game")
 expect("msg(): demo: save [tour] written")

@@ -34,6 +34,8 @@ const std::vector<FuzzTarget>& fuzzTargets() {
         {"physicsmodel", fuzzPhysicsModel, seedPhysicsModel},
         {"surface", fuzzSurface, seedSurface},
         {"grid", fuzzGrid, seedGrid},
+        {"actions", fuzzActions, seedActions},
+        {"waypoints", fuzzWaypoints, seedWaypoints},
     };
     return targets;
 }

@@ -91,5 +91,11 @@ int fuzzSurface(const std::uint8_t* data, std::size_t size);
 void seedSurface(std::vector<std::string>& out);
 int fuzzGrid(const std::uint8_t* data, std::size_t size);
 void seedGrid(std::vector<std::string>& out);
+int fuzzActions(const std::uint8_t* data, std::size_t size);
+void seedActions(std::vector<std::string>& out);
+// The screen-action check, for the scene target's ".as" mode as well.
+void checkActionResource(const std::string& bytes, bool sourceText);
+int fuzzWaypoints(const std::uint8_t* data, std::size_t size);
+void seedWaypoints(std::vector<std::string>& out);
 
 }  // namespace fuzzing

@@ -90,7 +90,7 @@ void fuzzSceneData(const std::string& bytes) {
     data.release();
 }
 
-void fuzzWaypoints(const std::string& bytes) {
+void checkWaypoints(const std::string& bytes) {
     std::vector<std::unique_ptr<Y3Pose>> poses;
     MemoryStream stream(const_cast<char*>(bytes.data()), static_cast<std::int32_t>(bytes.size()));
     const std::int32_t result = readWaypointResource(stream, poses, "fuzz");
@@ -143,19 +143,14 @@ void fuzzSky(const std::string& bytes) {
     fuzzCheck((sky.state & (kSkyRegistered | kSkyAllocated)) == 0, "sky: read words left the sky pushed");
 }
 
-void fuzzActions(const std::string& bytes) {
-    StoredRecordOf<ResourceKind::SceneActions> actions("fuzz");
-    MemoryStream stream(const_cast<char*>(bytes.data()), static_cast<std::int32_t>(bytes.size()));
-    const std::int32_t kept = actions.readHeader(stream);
-    fuzzCheck(kept < 0 || (actions.bytes() && *actions.bytes() == bytes), "actions: the record is not kept whole");
-}
-
 std::string withKind(SceneResource kind, const std::string& bytes) { return std::string(1, static_cast<char>(kind)) + bytes; }
 
 constexpr char kSeedScene[] = R"(
 scene harbour
 sky
 actions
+screen hall
+action door order 2 help 10 20 cells 0 0 3 3 cells 250 180 255 191
 lightset harbour_default ambient 0.2 0.2 0.3 diffuse 1 0.9 0.8
 light point lamp at 1 2 3 radius 4 colour 1 0.9 0.7 lightset harbour_default
 light direct sun radius 50 distance 100
@@ -180,10 +175,10 @@ int fuzzScene(const std::uint8_t* data, std::size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
     switch (data[0] % ResourceKinds) {
     case ResourceSceneData: fuzzSceneData(bytes); break;
-    case ResourceWaypoints: fuzzWaypoints(bytes); break;
+    case ResourceWaypoints: checkWaypoints(bytes); break;
     case ResourceLightSet: fuzzLightSet(bytes); break;
     case ResourceSky: fuzzSky(bytes); break;
-    default: fuzzActions(bytes); break;
+    default: checkActionResource(bytes, false); break;
     }
     forgetLog();
     return 0;
@@ -214,7 +209,21 @@ void seedScene(std::vector<std::string>& out) {
     MemoryStream words(true);
     sky.write(words);
     out.push_back(withKind(ResourceSky, bytesOf(words)));
-    out.push_back(withKind(ResourceActions, "actions harbour\n"));
+    out.push_back(withKind(ResourceActions, scene_tools::sceneActionBytes(scene)));
+}
+
+int fuzzWaypoints(const std::uint8_t* data, std::size_t size) {
+    if (size > (1u << 20)) return 0;
+    checkWaypoints(std::string(reinterpret_cast<const char*>(data), size));
+    forgetLog();
+    return 0;
+}
+
+void seedWaypoints(std::vector<std::string>& out) {
+    scene_tools::SceneDescription scene;
+    std::string error;
+    fuzzCheck(scene_tools::parseSceneDescription(kSeedScene, scene, error), "scene: the seed description");
+    out.push_back(scene_tools::waypointBytes(scene.waypoints));
 }
 
 }  // namespace fuzzing

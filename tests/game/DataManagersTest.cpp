@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "actions/ActionWriter.h"
 #include "control/PhysicsCore.h"
 #include "effects/SkyDataManager.h"
 #include "foundation/DataStream.h"
@@ -70,16 +71,14 @@ TEST(DataManagers, StoredManagersMakeRecordsOnRequestOnly) {
 
 TEST(DataManagers, RecordsAreMadeOnRequestFromThePackages) {
     ScopedPackages packages({storedFile(".dlg", "talk", "dialog bytes"), storedFile(".wp", "harbour", "poses"),
-                             storedFile(".as", "harbour", "screens"), storedFile(".sky", "storm", "sky table")});
+                             storedFile(".sky", "storm", "sky table")});
     ASSERT_TRUE(packages.built());
     Managers m;
     const struct {
         StoredDataManager* manager;
         const char* name;
         const char* bytes;
-    } cases[] = {{&m.waypoints, "harbour", "poses"},
-                 {&m.actions, "harbour", "screens"},
-                 {&m.sky, "storm", "sky table"}};
+    } cases[] = {{&m.waypoints, "harbour", "poses"}, {&m.sky, "storm", "sky table"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.manager->title());
         const std::string* bytes = c.manager->resourceBytes(c.name);
@@ -101,7 +100,9 @@ TEST(DataManagers, RecordsAreMadeOnRequestFromThePackages) {
 }
 
 TEST(DataManagers, WaypointsAndScreenActionsExportTheirData) {
-    ScopedPackages packages({storedFile(".wp", "harbour", "poses"), storedFile(".as", "harbour", "screens"),
+    // The screen actions export their compiled data.
+    const std::string screens = actions_tools::compileActionSource("screen hall\nscreen yard\n", "harbour.txt");
+    ScopedPackages packages({storedFile(".wp", "harbour", "poses"), storedFile(".as", "harbour", screens),
                              storedFile(".dlg", "talk", "dialog bytes")});
     ASSERT_TRUE(packages.built());
     Managers m;
@@ -112,11 +113,11 @@ TEST(DataManagers, WaypointsAndScreenActionsExportTheirData) {
     }
     {
         MemoryStream out;
-        EXPECT_EQ(m.actions.exportResource("harbour", out), 7);
-        EXPECT_EQ(streamText(out), "screens");
+        EXPECT_EQ(m.actions.exportResource("harbour", out), static_cast<std::int32_t>(screens.size()));
+        EXPECT_EQ(streamText(out), screens);
     }
     const struct {
-        StoredDataManager* manager;
+        DataManager* manager;
         const char* message;
     } missing[] = {{&m.waypoints, "Can't export to file waypoint resource [lagoon]"},
                    {&m.actions, "Can't export to file screen actions resource [lagoon]"}};
@@ -140,8 +141,8 @@ TEST(DataManagers, CompilingIsRefusedWithEachManagersMessages) {
     } cases[] = {
         {&m.dialogs,
          {"dialog compilation NOT possible in game", "Fail to compile dialog data from file [source.xls]"}},
-        {&m.actions, {"Stream save not possible in release exe"}},
-        {&m.waypoints, {"Stream save not possible in release exe"}},
+        {&m.actions, {"Can't open actions source file [source.xls]"}},
+        {&m.waypoints, {"Can't open waypoint source file [source.xls]"}},
         {&m.sky, {"Stream save not possible in release exe"}},
     };
     for (const auto& c : cases) {

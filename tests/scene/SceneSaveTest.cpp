@@ -13,6 +13,7 @@
 #include "app/SceneLoadFixture.h"
 #include "scene/CameraFixture.h"
 #include "foundation/DataStream.h"
+#include "game/SceneActionDataManager.h"
 #include "scene/CameraCore.h"
 #include "scene/Scene.h"
 #include "scene/SceneContext.h"
@@ -70,6 +71,12 @@ struct SaveWorld {
         point.usable = 1;
         s.teleportPoints.push_back(point);
         std::strcpy(s.ambientSet, "harbour_birds");
+        // The screen-action holder's selection (as a restored save leaves
+        // it) and its editing state.
+        copyName128(s.screenActions->selected, "yard");
+        ASSERT_TRUE(gameCore.scene_showActionsScreen(true));
+        ASSERT_TRUE(gameCore.scene_beginActionDraw(true));
+        ASSERT_TRUE(gameCore.scene_setScreenCursor(5));
         ASSERT_NE(s.sky, nullptr);
         s.setSkyLightMode(3);
         s.setSkyWeather(SkyFog);
@@ -103,6 +110,9 @@ TEST(SceneSave, ASceneReadBackSavesTheSameRecord) {
     EXPECT_STREQ(copy.lighting.areas[0]->name, "porch");
     EXPECT_EQ(copy.triggers->handles().size(), 1u);
     EXPECT_STREQ(copy.ambientSet, "harbour_birds");
+    EXPECT_STREQ(copy.screenActions->selected, "yard");
+    EXPECT_EQ(copy.screenActions->state, kScreenActionsShown | kScreenActionsDrawSet);
+    EXPECT_EQ(copy.screenActions->cursor, 5);
     // The sky's five words: scroll, weather and time of day; not pushed.
     EXPECT_EQ(copy.skyLightMode(), 3);
     EXPECT_EQ(copy.skyWeather(), SkyFog);

@@ -78,7 +78,8 @@ std::vector<FixtureFile> storedScene(const std::string& description) {
     if (!scene.waypoints.poses().empty()) files.push_back({".wp", name, scene_tools::waypointBytes(scene.waypoints), ""});
     for (const LightSet& set : scene.lightSets) files.push_back({".ls", set.name, scene_tools::lightSetBytes(set), ""});
     if (scene.sky) files.push_back({".sky", name, "sky", ""});
-    if (scene.actions) files.push_back({".as", name, "actions", ""});
+    if (scene.actions)
+        files.push_back({".as", name, scene_tools::sceneActionBytes(scene), ""});
     return files;
 }
 
@@ -536,11 +537,16 @@ TEST(Scene, AStoredSceneWithoutItsWaypointsOrScreenActionsDoesNotPushWhole) {
         EXPECT_FALSE(scene->push()) << c.scene;
         EXPECT_TRUE(packages.log().contains(c.message)) << c.scene;
         // The other resource is pushed, and given back by the pop.
-        const SceneResourceUse& present = scene->waypointData.resourcePushed() ? scene->waypointData : scene->actionData;
+        const bool waypointsPushed = scene->waypointData->resourcePushed();
+        const ResourceUser& present = waypointsPushed ? static_cast<const ResourceUser&>(*scene->waypointData)
+                                                      : *scene->screenActions;
+        const ResourceRecord* record = waypointsPushed
+                                           ? static_cast<const ResourceRecord*>(scene->waypointData->record)
+                                           : scene->screenActions->record;
         EXPECT_TRUE(present.resourcePushed()) << c.scene;
-        EXPECT_EQ(present.record->users.count(), 1u) << c.scene;
+        EXPECT_EQ(record->users.count(), 1u) << c.scene;
         EXPECT_TRUE(scene->pop(0)) << c.scene;
-        EXPECT_EQ(present.record->users.count(), 0u) << c.scene;
+        EXPECT_EQ(record->users.count(), 0u) << c.scene;
         EXPECT_FALSE(packages.log().contains("push first")) << c.scene;
         scene->release();
     }

@@ -433,8 +433,8 @@ TEST(SceneWaypoints, AScenesPosesComeFromItsWaypointResourceAndABrokenOneIsRefus
     f.game->loadScene("quay");
     Scene* quay = gameCore.currentScene();
     ASSERT_NE(quay, nullptr);
-    ASSERT_EQ(quay->waypoints.size(), 2u);
-    EXPECT_STREQ(quay->waypoints[0]->id, "quay.cam.fixed");
+    ASSERT_EQ(quay->staticWaypoints().size(), 2u);
+    EXPECT_STREQ(quay->staticWaypoints()[0]->id, "quay.cam.fixed");
     EXPECT_NE(quay->findWaypoint("quay.spawn", PosePoint), nullptr);
 
     f.game->loadScene("pier");

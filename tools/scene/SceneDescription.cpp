@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "actions/ActionWriter.h"
 #include "foundation/DataStream.h"
 #include "foundation/PackedStream.h"
 #include "foundation/StringHelper.h"
@@ -55,6 +56,9 @@ struct Options {
             else if (word == "matrix") values = 12;
             else if (word == "colour" || word == "ambient" || word == "diffuse" || word == "extents") values = 3;
             else if (word == "radius" || word == "distance" || word == "texture_set" || word == "lightset") values = 1;
+            else if (word == "order" || word == "flags") values = 1;
+            else if (word == "help") values = 2;
+            else if (word == "cells") values = 4;
             else {
                 error = "unknown option [" + word + "]";
                 return false;
@@ -210,6 +214,41 @@ bool parseLine(const std::string& line, SceneDescription& out, VisibilityBuilder
         areas.addArea(first.c_str(), options.pose.m + 9, extents);
         return true;
     }
+    if (keyword == "screen") {
+        if (first.size() > 127) return copyName(first, nullptr, 128, error);
+        out.actions = true;
+        out.actionSource += "screen " + first + "\n";
+        return true;
+    }
+    if (keyword == "action") {
+        if (first.size() > 127) return copyName(first, nullptr, 128, error);
+        std::int32_t order = 0;
+        std::int32_t flags = 0;
+        float colour[3] = {1.0f, 1.0f, 1.0f};
+        float help[2] = {0.0f, 0.0f};
+        if (!options.wholeNumber("order", order, error) || !options.wholeNumber("flags", flags, error) ||
+            !options.colour("colour", colour, error))
+            return false;
+        std::vector<actions_tools::CellRect> rects;
+        for (const auto& [name, values] : options.named) {
+            float v[4] = {};
+            const std::size_t count = name == "cells" ? 4 : name == "help" ? 2 : 0;
+            for (std::size_t i = 0; i < count; ++i)
+                if (!readFloat(values[i], v[i])) {
+                    error = "option [" + name + "] takes numbers";
+                    return false;
+                }
+            if (name == "help") help[0] = v[0], help[1] = v[1];
+            if (name == "cells")
+                rects.push_back({static_cast<int>(v[0]), static_cast<int>(v[1]), static_cast<int>(v[2]),
+                                 static_cast<int>(v[3])});
+        }
+        out.actionSource += actions_tools::actionSourceText(first, order, static_cast<int>(help[0]),
+                                                            static_cast<int>(help[1]), colour,
+                                                            static_cast<unsigned>(flags), rects.data(),
+                                                            static_cast<int>(rects.size()));
+        return true;
+    }
     if (keyword == "lightset") {
         LightSet& set = out.lightSets.emplace_back();
         return copyName(first, set.name, sizeof(set.name), error) &&
@@ -275,6 +314,10 @@ std::string waypointBytes(const WaypointSet& poses) {
     return poses.writeCompiled(stream) < 0 ? std::string() : streamBytes(stream);
 }
 
+std::string sceneActionBytes(const SceneDescription& description) {
+    return actions_tools::compileActionSource(description.actionSource, (std::string(description.data.name) + ".as").c_str());
+}
+
 bool writeSceneFiles(const SceneDescription& description, const std::string& folder,
                      std::vector<std::string>* written, std::string* error) {
     const std::string scene = description.data.name;
@@ -284,7 +327,8 @@ bool writeSceneFiles(const SceneDescription& description, const std::string& fol
     for (const LightSet& set : description.lightSets)
         files.emplace_back(std::string(set.name) + ".ls", lightSetBytes(set));
     if (description.sky) files.emplace_back(scene + ".sky", "sky " + scene + "\n");
-    if (description.actions) files.emplace_back(scene + ".as", "actions " + scene + "\n");
+    if (description.actions)
+        files.emplace_back(scene + ".as", sceneActionBytes(description));
     for (const auto& [name, bytes] : files) {
         if (bytes.empty()) {
             if (error) *error = "can't store [" + name + "]";

@@ -18,7 +18,13 @@
 //                                    (a visibility area of one box)
 //   lightset <name> [ambient <r> <g> <b>] [diffuse <r> <g> <b>]
 //   sky                                         (writes "<scene>.sky")
-//   actions                                     (writes "<scene>.as")
+//   actions                          (writes "<scene>.as", compiled from
+//                                    the screens and actions that follow)
+//   screen <name>                    (a screen of the screen actions)
+//   action <name> [order <n>] [help <x> <y>] [colour <r> <g> <b>]
+//          [flags <n>] [cells <x0> <y0> <x1> <y1>]...
+//                                    (an action of the last screen over
+//                                    the cell rectangles, inclusive)
 #pragma once
 
 #include <memory>
@@ -38,6 +44,8 @@ struct SceneDescription {
     std::vector<LightSet> lightSets;
     bool sky = false;
     bool actions = false;
+    // The source text of the screen actions.
+    std::string actionSource;
 };
 
 // False, with the line and the reason in error, for a line it cannot read.
@@ -47,6 +55,7 @@ bool parseSceneDescription(std::string_view text, SceneDescription& out, std::st
 std::string sceneDataBytes(const SceneData& data);
 std::string lightSetBytes(const LightSet& set);
 std::string waypointBytes(const WaypointSet& poses);
+std::string sceneActionBytes(const SceneDescription& description);
 
 // Writes "<scene>.ms4" and the other resources of the description into
 // folder; the written file names go to written.

@@ -12,6 +12,7 @@
 #include "app/GameCore.h"
 #include "app/ThisMainLoop.h"
 #include "foundation/AppPaths.h"
+#include "game/Y3SceneActionData.h"
 #include "foundation/Log.h"
 #include "foundation/RegistryKey.h"
 #include "foundation/TimeCore.h"
@@ -103,7 +104,14 @@ bool setTriggerLightSet(ScriptWorld&, const char* name, int kind, const luabind:
 std::string getActionModel(const ScriptWorld&) { return "none"; }
 std::string getActionName(const ScriptWorld&) { return ""; }
 bool getCursorInCurrentArea(const ScriptWorld&) { return false; }
-std::string getActionLayer(const ScriptWorld&) { return "none"; }
+// The action the camera holds as hovered, in the selected screen.
+std::string getActionLayer(const ScriptWorld&) {
+    Scene* scene = gameCore.currentScene();
+    const CameraCore* camera = scene ? scene->camera() : nullptr;
+    const ActionScreen* screen = camera && camera->screenAction >= 0 ? gameCore.scene_getActionsScreen() : nullptr;
+    if (!screen || static_cast<std::size_t>(camera->screenAction) >= screen->actions.size()) return "none";
+    return screen->actions[static_cast<std::size_t>(camera->screenAction)].name;
+}
 bool setMainCharacter(ScriptWorld&, const char* name) { return gameCore.scene_setMainCharacterByName(name); }
 
 int enumObj(const ScriptWorld&, int type) {
