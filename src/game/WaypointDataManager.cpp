@@ -35,10 +35,10 @@ constexpr std::uint32_t kRefreshControlLive = 0x10;
 // Whether the pose's model is to be made again.
 bool wantsRefresh(const Model* model, bool first, bool second) {
     if (!model) return true;
-    if (!(model->objectFlags & kRefreshObjectShown) || !(model->controlFlags & kRefreshControlLive)) return false;
+    if (!(model->stateWords[0] & kRefreshObjectShown) || !(model->controlFlags & kRefreshControlLive)) return false;
     if (second) return true;
     if (model->controlFlags & kRefreshControlKept) return false;
-    return first || !(model->objectFlags & kRefreshObjectKept);
+    return first || !(model->stateWords[0] & kRefreshObjectKept);
 }
 
 // Moves the stream past the rest of a record that failed to read: to the

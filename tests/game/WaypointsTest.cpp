@@ -8,13 +8,13 @@
 
 #include "app/GameCore.h"
 #include "foundation/DataStream.h"
-#include "game/Dialog.h"
 #include "game/WaypointDataManager.h"
 #include "resources/ResourceTestSupport.h"
 #include "scene/ObjectRepository.h"
 #include "scene/SceneWriter.h"
 #include "scene/Y3Pose.h"
 #include "support/TestSupport.h"
+#include "scene/CameraFixture.h"
 
 using resource_tests::logSince;
 using scene_tools::poseAt;
@@ -101,6 +101,13 @@ TEST(Waypoints, TheCompileReadsTheSourceAndRefusesToStoreBeforeTouchingTheDestin
     EXPECT_TRUE(core.log().contains("Can't open waypoint source file [" + dir.path() + "/none.txt]"));
 }
 
+// Any scene object that is no model.
+class PlainObject : public testing_support::PoseObject {
+public:
+    using PoseObject::PoseObject;
+    std::uint32_t getType() const override { return ObjectDialog; }
+};
+
 TEST(Waypoints, AFailedRecreationLeavesNoHandleRequestBehind) {
     testing_support::ScopedGameCore core;
     ObjectRepository objects;
@@ -111,14 +118,14 @@ TEST(Waypoints, AFailedRecreationLeavesNoHandleRequestBehind) {
     auto pose = std::make_unique<Y3Pose_Model>();
     copyName128(pose->id, "crowd.1");
     copyName128(pose->model, "$nobody");
-    Dialog old("crowd.1");
+    PlainObject old("crowd.1");
     pose->link = GameObjectLink::fromObject(&old);
     const std::uint32_t oldHandle = pose->link.index();
     holder.add(std::move(pose));
 
     holder.refreshLinkedModels(true, true);
     // The next object made elsewhere gets a handle of its own.
-    Dialog next("next");
+    PlainObject next("next");
     EXPECT_NE(next.id, 0u);
     EXPECT_NE(next.id, oldHandle);
     EXPECT_FALSE(core.log().contains("is in use"));
