@@ -11,6 +11,7 @@
 #include "control/Y3GridData.h"
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
+#include "scene/Scene.h"
 
 std::int32_t GridRecord::write(DataStream& stream) const {
     std::int32_t total = 0;
@@ -405,4 +406,31 @@ float Grid::update(const float* position) {
     look[1] = 0.0f;
     if (horizontalUnit(look)) std::copy(look, look + 3, head);
     return result;
+}
+
+bool sceneGridBlockFree(const Scene& scene, const float* position) {
+    // The scene's grid record is found (and a changed grid dropped) on use.
+    PathGridRecord* record = const_cast<Scene&>(scene).findGridData();
+    const Y3GridData* grid = record && gameCore.pathGrids ? gameCore.pathGrids->acquire(record) : nullptr;
+    if (!grid) return false;
+    const float raised[3] = {position[0], position[1] + 0.5f, position[2]};
+    const std::uint32_t centre = grid->findCell(raised, true, -1.0f);
+    if (!centre) return false;
+    const auto column = [&](std::uint32_t id) {
+        std::uint32_t up = id, down = id;
+        for (int i = 0; i < 3; ++i) {
+            up = grid->stepPrevRow(up);
+            down = grid->stepNextRow(down);
+            if (!up || !down) return false;
+        }
+        return true;
+    };
+    if (!column(centre)) return false;
+    std::uint32_t back = centre, forward = centre;
+    for (int i = 0; i < 3; ++i) {
+        back = grid->stepBack(back);
+        forward = grid->stepForward(forward);
+        if (!back || !forward || !column(back) || !column(forward)) return false;
+    }
+    return true;
 }

@@ -14,6 +14,7 @@
 #include "scene/GameObject.h"
 
 class PathGridRecord;
+class Scene;
 class Y3GridData;
 
 // Bits of Grid::flags.
@@ -124,3 +125,9 @@ constexpr std::size_t kMaxRoutePoints = 1000000;
 // Resamples the input points (three floats each) at step / path_details
 // and smooths them with the path weights, each raised by 0.05 in y.
 void smoothRoutePoints(std::vector<float>& output, const std::vector<float>& input, float step);
+
+// Whether a free seven-by-seven block of the scene's grid lies around a
+// position: its cell (found 0.5 above the position), three free neighbours
+// back and forward along the row, and three free cells in the rows before
+// and after each of those seven. False without a grid or a cell.
+bool sceneGridBlockFree(const Scene& scene, const float* position);

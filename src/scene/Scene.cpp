@@ -161,6 +161,7 @@ SceneFactories& sceneFactories() {
         made.sprite = makeSprite;
         made.particle = makeParticle;
         made.grid = makeGrid;
+        made.gridBlockFree = sceneGridBlockFree;
         return made;
     }();
     return factories;

@@ -18,6 +18,9 @@
 #include "foundation/Log.h"
 #include "grid/GridWriter.h"
 #include "scene/ObjectRepository.h"
+#include "scene/Scene.h"
+#include "scene/SceneContext.h"
+#include "scene/SceneDataManager.h"
 #include "support/PackageFixture.h"
 #include "support/TestSupport.h"
 
@@ -396,6 +399,45 @@ TEST(GridRoutes, TheSwitchStopsQueriesAndRoutesButNotPositionsOrPointLists) {
     EXPECT_TRUE(grid->getNodePosition(grid_tools::nodeAt(data, 0, 2), centre));
     grid->setRoutePoints({0, 0, 0, 1, 0, 0}, 1.0f);
     EXPECT_EQ(grid->points.size(), 6u * 3);
+}
+
+// The demo harbour's grid (the quay x -12..8, z -4..8; the pier on to
+// x = 16 over z 0..8) answers the scene's free-block question.
+TEST(GridScene, TheHarbourSceneFindsFreeBlocksOnItsGrid) {
+    testing_support::ScopedPackageDatabase packages(DEMO_FOLDER);
+    ASSERT_TRUE(packages.build());
+    ObjectRepository objects;
+    ScopedCoreMember<ObjectRepository> useObjects(gameCore.objects, &objects);
+    PathGridDataManager grids;
+    ScopedCoreMember<PathGridDataManager> useGrids(gameCore.pathGrids, &grids);
+    SceneDataManager scenes;
+    setSceneDataManager(&scenes);
+    std::unique_ptr<Scene> scene(SceneContext::createScene(scenes.get("harbour", false)));
+    ASSERT_NE(scene, nullptr);
+    struct Case {
+        float x, y, z;
+        bool free;
+    } cases[] = {
+        {0.0f, 0.0f, 2.0f, true},   {12.5f, 0.0f, 4.5f, true},   // on the quay, on the pier
+        {-11.5f, 0.0f, 0.5f, false},                             // the quay's edge within three cells
+        {12.5f, 0.0f, 0.5f, false},                              // the pier's side: water in the rows before
+        {30.0f, 0.0f, 0.0f, false}, {0.0f, -1.0f, 2.0f, false},  // off the grid, under it
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.x << ", " << c.y << ", " << c.z);
+        const float at[3] = {c.x, c.y, c.z};
+        EXPECT_EQ(scene->gridCellsAround(at), c.free);
+    }
+    // A blocked cell within the block refuses it.
+    Y3GridData& data = *grids.acquire(scene->findGridData());
+    const std::uint32_t blocked = grid_tools::nodeAt(data, 2 - data.originRow, 2);
+    ASSERT_NE(blocked, 0u);
+    data.setBlocked({blocked}, true);
+    const float quay[3] = {0.0f, 0.0f, 2.0f};
+    EXPECT_FALSE(scene->gridCellsAround(quay));
+    scene->release();
+    scene.reset();
+    setSceneDataManager(nullptr);
 }
 
 }  // namespace
