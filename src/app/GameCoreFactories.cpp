@@ -8,6 +8,7 @@
 #include "app/ObjectFactories.h"
 #include "app/SaveGame.h"
 #include "control/Grid.h"
+#include "control/PathGridDataManager.h"
 #include "control/PhysicsCore.h"
 #include "control/PhysicsModel.h"
 #include "control/PhysicsScene.h"
@@ -210,8 +211,12 @@ GameObject* GameCore::loadCreateGrid(const char* name, GameObjectLink scene) {
         engineLog().error("Can't find parent scene for grid [%s]", text(name));
         return nullptr;
     }
-    // Made under the saved resource name; its own name comes from its record.
-    return new Grid(parent->id, text(name), "");
+    // Made on the saved resource's record; its own name comes from its save
+    // record.
+    PathGridRecord* record = pathGrids && name && name[0] ? pathGrids->getOrCreate(name) : nullptr;
+    GameObject* grid = Grid::create(record, parent->id, text(name), nullptr);
+    if (!grid) engineLog().error("Can't create grid [%s] for loading", text(name));
+    return grid;
 }
 
 std::int32_t checkObjectForLoading(const ObjectRepository::SavedRecord& record, DataStream& stream) {

@@ -1,6 +1,8 @@
 #include "control/Y3GridData.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
@@ -213,4 +215,112 @@ std::int32_t writeGridData(DataStream& stream, const Y3GridData& grid) {
         return total;
     addField(total, writeU16(stream, grid.reserved3));
     return total;
+}
+
+std::int32_t Y3GridData::firstCellOfColumn(std::int32_t row, std::int32_t column) const {
+    if (row < 0 || row >= rowCount()) return -1;
+    const std::vector<GridCell>& cells = rows[static_cast<std::size_t>(row)].cells;
+    if (cells.empty()) return -1;
+    std::int32_t low = 0, high = static_cast<std::int32_t>(cells.size()) - 1, mid = 0;
+    while (low <= high) {
+        mid = (low + high) / 2;
+        const std::int32_t at = cells[static_cast<std::size_t>(mid)].column;
+        if (at == column) break;
+        if (at > column)
+            high = mid - 1;
+        else
+            low = mid + 1;
+    }
+    while (mid > 0 && cells[static_cast<std::size_t>(mid - 1)].column == cells[static_cast<std::size_t>(mid)].column)
+        --mid;
+    return cells[static_cast<std::size_t>(mid)].column == column ? mid : -1;
+}
+
+std::uint32_t Y3GridData::findCell(const float* position, bool skipBlocked, float tolerance) const {
+    const float h = position[1] + 0.5f;
+    const std::int32_t column = columnOf(position[0]);
+    const std::int32_t row = rowOf(position[2]) - originRow;
+    const std::int32_t first = firstCellOfColumn(row, column);
+    if (first < 0) return 0;
+    const std::vector<GridCell>& cells = rows[static_cast<std::size_t>(row)].cells;
+    std::int32_t last = first;
+    while (last + 1 < static_cast<std::int32_t>(cells.size()) &&
+           cells[static_cast<std::size_t>(last + 1)].column == column)
+        ++last;
+    for (std::int32_t i = last; i >= first; --i) {
+        const GridCell& cell = cells[static_cast<std::size_t>(i)];
+        if (skipBlocked && (cell.height & kGridBlockedBit)) continue;
+        const float y = cellHeight(cell);
+        if (y < h && (tolerance <= 0.0f || std::fabs(y - h) <= tolerance)) return gridNodeId(row, i);
+    }
+    return 0;
+}
+
+std::uint32_t Y3GridData::findNearestCell(const float* position, const float* direction, float maxDistance) const {
+    if (rows.empty() || rows[0].cells.empty()) return 0;
+    const std::int32_t c = columnOf(position[0]);
+    const std::int32_t w = rowOf(position[2]);
+    const bool directed = direction[0] != 0.0f || direction[1] != 0.0f || direction[2] != 0.0f;
+    // Past the ring that holds the grid's farthest corner there is no cell:
+    // the rings end there too (without a distance limit, or with a cell
+    // size that never reaches it, they would not end otherwise).
+    std::int64_t lastRing = 0;
+    {
+        std::int32_t low = INT16_MAX, high = INT16_MIN;
+        for (const GridRow& row : rows)
+            if (!row.cells.empty()) {
+                low = std::min<std::int32_t>(low, row.cells.front().column);
+                high = std::max<std::int32_t>(high, row.cells.back().column);
+            }
+        const std::int64_t columns = std::max<std::int64_t>(std::abs(c - low), std::abs(c - high));
+        const std::int64_t rowsAway = std::max<std::int64_t>(std::abs(w - originRow),
+                                                             std::abs(w - (originRow + rowCount() - 1)));
+        lastRing = columns + rowsAway;
+    }
+    float best = -1.0f;
+    std::uint32_t bestId = 0;
+    const auto examine = [&](std::int32_t column, std::int32_t worldRow) {
+        const std::int32_t row = worldRow - originRow;
+        const std::int32_t first = firstCellOfColumn(row, column);
+        if (first < 0) return;
+        const std::vector<GridCell>& cells = rows[static_cast<std::size_t>(row)].cells;
+        for (std::int32_t i = first; i < static_cast<std::int32_t>(cells.size()) &&
+                                     cells[static_cast<std::size_t>(i)].column == column;
+             ++i) {
+            if (cells[static_cast<std::size_t>(i)].height & kGridBlockedBit) continue;
+            const std::uint32_t id = gridNodeId(row, i);
+            float p[3];
+            cellPosition(id, p);
+            const float half = cellSize * 0.5f;
+            const float d[3] = {p[0] + half - position[0], p[1] - position[1], p[2] + half - position[2]};
+            float distance;
+            if (directed && d[0] * direction[0] + d[1] * direction[1] + d[2] * direction[2] < 0.0f)
+                distance = 1e10f;
+            else if (d[1] > 0.25f)
+                distance = 1e10f;
+            else
+                distance = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+            if (distance <= best || best < 0.0f) {
+                best = distance;
+                bestId = id;
+            }
+        }
+    };
+    for (std::int64_t r = 0;; ++r) {
+        const float reach = static_cast<float>(r) * cellSize;
+        if (best >= 0.0f && reach >= best) return bestId;
+        if (maxDistance >= 0.0f && reach >= maxDistance) return bestId;
+        if (r > lastRing) return bestId;
+        if (r == 0) {
+            examine(c, w);
+            continue;
+        }
+        const std::int32_t n = static_cast<std::int32_t>(r);
+        for (std::int32_t k = 0; k < n; ++k) {
+            examine(c - n + k, w - k);
+            examine(c + k, w - n + k);
+            examine(c + n - k, w + k);
+            examine(c - k, w + n - k);
+        }
+    }
 }

@@ -143,6 +143,23 @@ public:
     std::uint32_t stepBack(std::uint32_t id) const;
     std::uint32_t stepForward(std::uint32_t id) const;
 
+    // The cell under a world point: in the point's row and column, the
+    // highest of the column's stacked cells lying below y + 0.5 (blocked
+    // ones left out when skipBlocked); with a tolerance above 0 the cell must
+    // also lie within it of y + 0.5. 0 when no cell qualifies.
+    std::uint32_t findCell(const float* position, bool skipBlocked, float tolerance) const;
+    // The unblocked cell nearest a point, searched in rings of equal
+    // Manhattan distance around the point's cell and measured to each
+    // cell's far corner. A cell behind the direction (when it is not zero)
+    // or more than 0.25 above the point counts as 1e10 away, a fall-back
+    // only; equal distances go to the cell examined later. The rings stop
+    // at maxDistance (none when negative: then once they pass the grid).
+    // 0 when the grid's row index 0 holds no cell.
+    std::uint32_t findNearestCell(const float* position, const float* direction, float maxDistance) const;
+    // The index of the first cell of a column in a row (by row index), or
+    // -1 when the row holds none.
+    std::int32_t firstCellOfColumn(std::int32_t row, std::int32_t column) const;
+
     // Sets or clears the blocked bit of every listed cell; ids that name no
     // cell are skipped.
     void setBlocked(const std::vector<std::uint32_t>& ids, bool blocked);

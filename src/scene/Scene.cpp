@@ -147,7 +147,11 @@ GameObject* makeParticle(Scene& scene, const char* objectName, const char* data,
     return Particle::create(scene, data, objectName, pose);
 }
 
-GameObject* makeGrid(Scene& scene, const char* objectName) { return Grid::create(scene, objectName); }
+GameObject* makeGrid(Scene& scene, const char* objectName) {
+    char resource[sizeof(scene.name) + 8];
+    std::snprintf(resource, sizeof(resource), "%s%s", "grid_", scene.name);
+    return Grid::create(scene.findGridData(), scene.id, resource, objectName);
+}
 
 }  // namespace
 
@@ -157,6 +161,7 @@ SceneFactories& sceneFactories() {
         made.sprite = makeSprite;
         made.particle = makeParticle;
         made.grid = makeGrid;
+        made.gridBlockFree = sceneGridBlockFree;
         return made;
     }();
     return factories;

@@ -21,6 +21,7 @@
 #include "game/WaypointDataManager.h"
 #include "model/ModelDataManager.h"
 #include "model/ModelResourceSupport.h"
+#include "grid/GridWriter.h"
 #include "scene/CameraCore.h"
 #include "scene/SceneObjectFlags.h"
 #include "scene/SceneDescription.h"
@@ -437,6 +438,11 @@ TEST(Scene, StoredSpritesAndTheScenesParticlesAndGridsAreMadeAndSaved) {
     package.files = storedScene(std::string(kHarbour) + "sprite gull gull_sprite at 0 3 0\n");
     package.files.push_back({".sprite", "gull_sprite", "sprite", ""});
     package.files.push_back({".effect", "smoke", "effect", ""});
+    // The scene's path-finding grid: a grid is made only on an available one.
+    Y3GridData quay;
+    std::string error;
+    ASSERT_TRUE(grid_tools::parseGridDescription("floor 0\n|...\n", quay, error)) << error;
+    package.files.push_back({".grid", "grid_harbour", grid_tools::gridFileBytes(quay), ""});
     for (const FixtureFile& file : storedScene("scene hall\nsky\nlightset hall_default\nsprite ghost ghost_sprite\n"))
         package.files.push_back(file);
     ASSERT_TRUE(testing_support::writeDataRoot(dir.path(), {package}));
