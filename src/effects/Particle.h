@@ -7,16 +7,22 @@
 // effects.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <vector>
 
 #include "scene/GameObject.h"
 #include "scene/SceneObjectFlags.h"
 
 class Scene;
+struct ParticleEffect;
 
 // Bits of Particle::state.
 constexpr std::uint32_t kParticleShown = 0x1;
+constexpr std::uint32_t kParticlePaused = 0x4;  // no emission
+constexpr std::uint32_t kParticleAreasToRefresh = 0x400;
 constexpr std::uint32_t kParticlePlaced = 0x4000;
+constexpr std::uint32_t kParticleSpawned = 0x400000;  // points spawned during this update
 
 class Particle : public GameObject, public SceneObjectFlags {
 public:
@@ -58,4 +64,13 @@ public:
     Matrix34 pose = matrix34Identity();
     std::uint32_t state = kParticleShown | kParticlePlaced;
     std::uint32_t sceneLink = 0;
+
+    // What the layers read and change while they simulate.
+    const ParticleEffect* effectData = nullptr;
+    std::int32_t livePointCount = 0;  // over all layers
+    // When not empty, spawning cycles through these offsets.
+    std::vector<std::array<float, 3>> emissionPoints;
+    float density = 1.0f;  // multiplies the spawn counts with the emission points
+    float size[3] = {1.0f, 1.0f, 1.0f};  // per axis, times the effect's base scale
+    float baseSize[3] = {1.0f, 1.0f, 1.0f};
 };
