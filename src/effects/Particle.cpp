@@ -1,8 +1,15 @@
 #include "effects/Particle.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
+#include "effects/EffectsSettings.h"
+#include "effects/ParticleData.h"
+#include "effects/ParticleLayer.h"
 #include "effects/Sprite.h"
+#include "render/DXTextureHandler.h"
+#include "render/VideoSetup.h"
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
 #include "scene/Scene.h"
@@ -12,17 +19,118 @@ Particle* Particle::create(Scene& scene, const char* effect, const char* name, c
         engineLog().resourceError("Can't find particle effect [%s]", effect ? effect : "");
         return nullptr;
     }
-    return new Particle(scene.id, effect, name, pose);
+    Y3ParticleData* record = nullptr;
+    if (ParticleDataManager* manager = particleDataManager()) {
+        record = manager->getOrCreate(effect, true);
+        if (record->has(kResourceUnavailable)) {
+            engineLog().resourceError("Can't find particle effect [%s]", effect ? effect : "");
+            return nullptr;
+        }
+    }
+    auto* particle = new Particle(scene.id, effect, name, pose);
+    particle->effectRecord = record;
+    particle->buildLayers();
+    return particle;
+}
+
+Particle* Particle::createForStillFrame(Y3ParticleData* record, const char* name) {
+    if (!record || record->has(kResourceUnavailable)) return nullptr;
+    auto* particle = new Particle(0, record->name, name, matrix34Identity());
+    particle->state |= kParticleStillFrame;
+    particle->effectRecord = record;
+    particle->buildLayers();
+    return particle;
+}
+
+Particle::~Particle() = default;
+
+const ParticleEffect* Particle::loadEffect() {
+    if (!effectRecord) return nullptr;
+    if (!effectRecord->has(kResourceHeaderLoaded)) {
+        ParticleDataManager* manager = particleDataManager();
+        if (!manager || !manager->loadHeader(effectRecord, nullptr)) return effectData = nullptr;
+    }
+    effectData = effectRecord->effect.get();
+    return effectData;
+}
+
+void Particle::buildLayers() {
+    livePointCount = 0;
+    layers.clear();
+    const ParticleEffect* effect = loadEffect();
+    if (!effect) return;
+    updateBounds(baseSize);
+    for (std::size_t i = 0; i < effect->layers.size(); ++i)
+        layers.push_back(std::make_unique<ParticleLayer>(*this, static_cast<std::int32_t>(i),
+                                                         (state & kParticleStillFrame) != 0));
+    for (auto& layer : layers) layer->refreshBounds();
+}
+
+bool Particle::setPose(const Matrix34& newPose) {
+    bool moved = false;
+    for (int c = 0; c < 3; ++c) moved = moved || std::fabs(newPose.m[9 + c] - position[c]) > 0.1f;
+    if (moved) {
+        for (int c = 0; c < 3; ++c) position[c] = newPose.m[9 + c];
+        state |= kParticleLightingToRefresh | kParticleAreasToRefresh | kParticleRefreshBounds;
+    }
+    pose = newPose;
+    return true;
+}
+
+void Particle::updateBounds(const float* base) {
+    for (int c = 0; c < 3; ++c) size[c] = baseSize[c] = base[c];
+    if (effectData) {
+        for (float& s : size) s *= effectData->render.baseScale;
+        if (effectData->kind == kParticleKindFixedQuads)
+            for (auto& layer : layers) layer->reset();
+    }
+    setPose(pose);
+}
+
+bool Particle::setVisible(bool show, bool quiet) {
+    if (((state & kParticleShown) != 0) == show) return true;
+    if (!quiet)
+        engineLog().info("%s particle [%s] (%s)", show ? "Show" : "Hide", particleName, name);
+    if (show) {
+        state |= kParticleShown;
+        return push();
+    }
+    state &= ~kParticleShown;
+    return isOnStack() ? pop(1) : true;
+}
+
+double Particle::preSimulationStep() { return 1.0 / std::max(static_cast<double>(particleSettings.bgParticleSimulationFps), 1.0); }
+
+void Particle::preSimulate() {
+    if (!effectData) return;
+    for (auto& layer : layers) layer->preSimulate(preSimulationStep());
 }
 
 Particle::Particle(std::uint32_t scene, const char* effect, const char* ownName, const Matrix34& placement)
     : GameObject(effect ? effect : ""), pose(placement), sceneLink(scene) {
     copyName(particleName, sizeof(particleName), ownName ? ownName : "");
+    for (int c = 0; c < 3; ++c) position[c] = placement.m[9 + c];
 }
 
 bool Particle::push() {
     if (isOnStack()) return engineLog().error("Can't push object [%s] twice", particleName);
     state |= kParticleOnStack;
+    if (effectRecord && !effectRecord->has(kResourceUnavailable) && loadEffect()) {
+        if (effectData->layers.size() != layers.size()) {
+            engineLog().error("Can't push particle [%s]: particle layers is changed from [%i] to [%i]", particleName,
+                              static_cast<std::int32_t>(layers.size()),
+                              static_cast<std::int32_t>(effectData->layers.size()));
+            // A refused push leaves the particle off its effect.
+            state &= ~kParticleOnStack;
+            return false;
+        }
+        if (effectData->render.detailLevel > textureEnvironment().videoSetup().details) {
+            engineLog().info("Disable particle [%s] (class [%s]): current graphics details too low", particleName,
+                             name);
+            state &= ~(kParticleShown | kParticleOnStack);
+            return true;
+        }
+    }
     return true;
 }
 

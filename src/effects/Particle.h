@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "scene/GameObject.h"
@@ -16,6 +17,8 @@
 
 class Scene;
 struct ParticleEffect;
+class ParticleLayer;
+class Y3ParticleData;
 
 // Bits of Particle::state.
 constexpr std::uint32_t kParticleShown = 0x1;
@@ -23,13 +26,36 @@ constexpr std::uint32_t kParticlePaused = 0x4;  // no emission
 constexpr std::uint32_t kParticleAreasToRefresh = 0x400;
 constexpr std::uint32_t kParticlePlaced = 0x4000;
 constexpr std::uint32_t kParticleSpawned = 0x400000;  // points spawned during this update
+constexpr std::uint32_t kParticleStillFrame = 0x8000000;  // owned by a still frame (2D)
 
 class Particle : public GameObject, public SceneObjectFlags {
 public:
     // A particle of the scene showing the effect at the pose; null (not
     // made, logged) when the packages hold no such effect.
     static Particle* create(Scene& scene, const char* effect, const char* name, const Matrix34& pose);
+    // A particle of a still frame (no scene): null while the effect record
+    // is missing or unavailable.
+    static Particle* createForStillFrame(Y3ParticleData* effect, const char* name);
     Particle(std::uint32_t sceneLink, const char* effect, const char* name, const Matrix34& pose);
+    ~Particle() override;
+
+    // The effect's data, its header loaded now when needed; null when it
+    // cannot be had (the resource messages say why).
+    const ParticleEffect* loadEffect();
+    // One layer per layer of the loaded effect, each reset, and their
+    // bounds; the live point count starts from 0.
+    void buildLayers();
+    // Takes the pose; the stored position follows only a move of more than
+    // 0.1 on some axis, which also marks lighting and areas to refresh.
+    bool setPose(const Matrix34& pose);
+    // The size per axis: the base size times the effect's base scale.
+    void updateBounds(const float* baseSize);
+    // Shows (and pushes) or hides (and pops); nothing when already so.
+    bool setVisible(bool show, bool quiet);
+    // The step of a pre-simulation: 1 / bg_particle_simulation_fps, at most 1 s.
+    static double preSimulationStep();
+    // Runs one period of every layer in pre-simulation steps.
+    void preSimulate();
 
     std::uint32_t getType() const override { return ObjectParticle; }
     const char* getName() const override { return particleName; }
@@ -73,4 +99,11 @@ public:
     float density = 1.0f;  // multiplies the spawn counts with the emission points
     float size[3] = {1.0f, 1.0f, 1.0f};  // per axis, times the effect's base scale
     float baseSize[3] = {1.0f, 1.0f, 1.0f};
+    float position[3] = {};  // the translation of the last move over 0.1
+    Y3ParticleData* effectRecord = nullptr;
+    std::vector<std::unique_ptr<ParticleLayer>> layers;
 };
+
+// Bits of Particle::state set by moves and registration.
+constexpr std::uint32_t kParticleLightingToRefresh = 0x200;
+constexpr std::uint32_t kParticleRefreshBounds = 0x100000;

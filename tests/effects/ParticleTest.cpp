@@ -1,0 +1,165 @@
+// Particle objects over effects of the packages, with the render core's
+// particle database.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "app/GameCore.h"
+#include "effects/EffectsSettings.h"
+#include "effects/Particle.h"
+#include "effects/ParticleData.h"
+#include "effects/ParticleLayer.h"
+#include "foundation/Log.h"
+#include "particle/ParticleWriter.h"
+#include "render/DXTextureHandler.h"
+#include "render/RenderCore.h"
+#include "render/VideoSetup.h"
+#include "support/PackageFixture.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using testing_support::FixturePackage;
+
+std::string effectBytes(const std::string& text) {
+    std::string error;
+    std::string bytes = particle_tools::effectFileBytes(text, error);
+    EXPECT_FALSE(bytes.empty()) << error;
+    return bytes;
+}
+
+// The video details the particles compare their effect's level with.
+class DetailsEnvironment : public TextureEnvironment {
+public:
+    explicit DetailsEnvironment(std::int32_t details) { setup.details = details; }
+    const VideoSetup& videoSetup() override { return setup; }
+    VideoSetup setup;
+};
+
+class ParticleObject : public testing::Test {
+protected:
+    void SetUp() override {
+        package.files = {
+            {".effect", "smoke", effectBytes("name smoke\nlimit 40\nlayer plume\nrate 20\nlifetime 2 2\n"
+                                             "velocity 0 1 0\nlayer haze\n"), ""},
+            {".effect", "high", effectBytes("detail 2\nlayer a\n"), ""},
+            {".effect", "none", effectBytes("kind 1\n"), ""},
+        };
+        write();
+    }
+    void write() {
+        ASSERT_TRUE(testing_support::writeDataRoot(dir.path(), {package}));
+        packages = std::make_unique<testing_support::ScopedPackageDatabase>(dir.path());
+        ASSERT_TRUE(packages->build());
+    }
+    std::unique_ptr<Particle> make(const char* effect) {
+        ParticleDataManager* manager = particleDataManager();
+        EXPECT_NE(manager, nullptr);
+        return std::unique_ptr<Particle>(
+            Particle::createForStillFrame(manager->getOrCreate(effect, true), (std::string("p_") + effect).c_str()));
+    }
+    Log& log() { return packages->log(); }
+
+    testing_support::TempDir dir;
+    FixturePackage package;
+    std::unique_ptr<testing_support::ScopedPackageDatabase> packages;
+    RenderCore render;
+};
+
+TEST_F(ParticleObject, TakesOneLayerPerLayerOfItsEffect) {
+    auto smoke = make("smoke");
+    ASSERT_NE(smoke, nullptr);
+    EXPECT_EQ(smoke->layers.size(), 2u);
+    EXPECT_TRUE(smoke->push());
+    auto none = make("none");
+    ASSERT_NE(none, nullptr);
+    EXPECT_TRUE(none->layers.empty());
+    EXPECT_TRUE(none->push());
+    EXPECT_EQ(make("absent"), nullptr);
+}
+
+TEST_F(ParticleObject, APushAfterTheEffectsLayersChangedIsRefused) {
+    auto smoke = make("smoke");
+    ASSERT_NE(smoke, nullptr);
+    // The effect is read again from a package where it lost a layer.
+    particleDataManager()->getOrCreate("smoke", true)->release();
+    package.files[0].bytes = effectBytes("name smoke\nlayer plume\n");
+    packages.reset();
+    write();
+    EXPECT_FALSE(smoke->push());
+    EXPECT_FALSE(smoke->isOnStack());
+    EXPECT_TRUE(log().contains("Can't push particle [p_smoke]: particle layers is changed from [2] to [1]"));
+}
+
+TEST_F(ParticleObject, AnEffectAboveTheVideoDetailsIsHidden) {
+    DetailsEnvironment low(1);
+    setTextureEnvironment(&low);
+    auto high = make("high");
+    ASSERT_NE(high, nullptr);
+    EXPECT_TRUE(high->push());
+    EXPECT_TRUE(log().contains("Disable particle [p_high] (class [high]): current graphics details too low"));
+    EXPECT_TRUE(high->isHidden());
+    EXPECT_FALSE(high->isOnStack());
+    DetailsEnvironment enough(2);
+    setTextureEnvironment(&enough);
+    auto shown = make("high");
+    EXPECT_TRUE(shown->push());
+    EXPECT_FALSE(shown->isHidden());
+    EXPECT_TRUE(shown->isOnStack());
+    setTextureEnvironment(nullptr);
+}
+
+TEST_F(ParticleObject, ShowingAShownParticlePushesNothing) {
+    auto smoke = make("smoke");
+    EXPECT_TRUE(smoke->setVisible(true, false));
+    EXPECT_FALSE(smoke->isOnStack());
+    EXPECT_FALSE(log().contains("Show particle"));
+    EXPECT_TRUE(smoke->setVisible(false, false));
+    EXPECT_TRUE(log().contains("Hide particle [p_smoke] (smoke)"));
+    EXPECT_TRUE(smoke->setVisible(true, false));
+    EXPECT_TRUE(smoke->isOnStack());
+}
+
+TEST_F(ParticleObject, SmallMovesKeepTheStoredPosition) {
+    const struct {
+        float dx, dy, dz;
+        bool moved;
+    } cases[] = {{0.1f, 0.0f, 0.0f, false}, {0.0f, -0.1f, 0.05f, false}, {0.0f, 0.0f, 0.11f, true},
+                 {-0.5f, 0.0f, 0.0f, true}};
+    for (const auto& c : cases) {
+        auto smoke = make("smoke");
+        smoke->state &= ~(kParticleLightingToRefresh | kParticleAreasToRefresh | kParticleRefreshBounds);
+        Matrix34 pose = matrix34Identity();
+        pose.m[9] = c.dx;
+        pose.m[10] = c.dy;
+        pose.m[11] = c.dz;
+        smoke->setPose(pose);
+        EXPECT_FLOAT_EQ(smoke->pose.m[11], c.dz);
+        EXPECT_FLOAT_EQ(smoke->position[0], c.moved ? c.dx : 0.0f);
+        EXPECT_EQ((smoke->state & kParticleAreasToRefresh) != 0, c.moved);
+        EXPECT_EQ((smoke->state & kParticleLightingToRefresh) != 0, c.moved);
+    }
+}
+
+TEST_F(ParticleObject, PreSimulationRunsAPeriodInBackgroundSteps) {
+    const struct {
+        float fps;
+        double step;
+    } cases[] = {{0.5f, 1.0}, {20.0f, 0.05}, {0.0f, 1.0}};
+    const float saved = particleSettings.bgParticleSimulationFps;
+    for (const auto& c : cases) {
+        particleSettings.bgParticleSimulationFps = c.fps;
+        EXPECT_DOUBLE_EQ(Particle::preSimulationStep(), c.step) << c.fps;
+    }
+    particleSettings.bgParticleSimulationFps = 20.0f;
+    auto smoke = make("smoke");
+    smoke->preSimulate();
+    // Twenty points a second over the one-second period.
+    EXPECT_NEAR(static_cast<double>(smoke->layers[0]->points.size()), 20.0, 1.0);
+    EXPECT_EQ(smoke->livePointCount, static_cast<std::int32_t>(smoke->layers[0]->points.size()));
+    EXPECT_TRUE(smoke->layers[1]->points.empty());
+    particleSettings.bgParticleSimulationFps = saved;
+}
+
+}  // namespace
