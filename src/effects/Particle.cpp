@@ -12,6 +12,7 @@
 #include "render/VideoSetup.h"
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
+#include "foundation/Matrix.h"
 #include "scene/Scene.h"
 
 Particle* Particle::create(Scene& scene, const char* effect, const char* name, const Matrix34& pose) {
@@ -142,35 +143,100 @@ bool Particle::pop(std::uint32_t) {
 
 namespace {
 
-std::int32_t readFields(DataStream& stream, char* name, Matrix34& pose, std::uint32_t& state) {
-    std::int32_t total = 0;
-    const std::int32_t read = readString16(stream, name, GameObject::kNameSize);
-    if (read < 0) {
-        if (bytesLeft(stream) > 0) engineLog().error("Can't read particle: its name is longer than 127 characters");
-        return read;
-    }
-    total += read;
-    if (!addField(total, readExact(stream, pose.m, sizeof(pose.m))) || !addField(total, readU32(stream, state)))
+// A particle's saved record as read, before it is applied.
+struct ParticleRecord {
+    std::uint32_t liveCount = 0;
+    char name[GameObject::kNameSize] = {};
+    float placement[27] = {};  // position, pose, inverse pose
+    char text[128] = {};
+    float size[3] = {}, baseSize[3] = {};
+    std::int32_t areaIndex = -1;
+    std::uint32_t state = 0;
+    std::vector<ParticleLayerRecord> layers;
+
+    std::int32_t read(DataStream& stream) {
+        std::int32_t total = 0;
+        if (!addField(total, readU32(stream, liveCount))) return total;
+        const std::int32_t named = readString16(stream, name, sizeof(name));
+        if (named < 0) {
+            if (bytesLeft(stream) > 0) engineLog().error("Can't read particle: its name is longer than 127 characters");
+            return named;
+        }
+        total += named;
+        std::uint32_t count = 0;
+        if (!addField(total, readExact(stream, placement, sizeof(placement))) ||
+            !addField(total, readString16(stream, text, sizeof(text))) ||
+            !addField(total, readExact(stream, size, sizeof(size))) ||
+            !addField(total, readExact(stream, baseSize, sizeof(baseSize))) ||
+            !addField(total, readI32(stream, areaIndex)) || !addField(total, readU32(stream, state)) ||
+            !addField(total, readU32(stream, count)))
+            return total;
+        // A layer record takes at least its fixed fields.
+        constexpr std::uint32_t kLeast = 4 + 112 + sizeof(ParticleEmission) + 4 + 4 + 16;
+        if (count > static_cast<std::uint32_t>(bytesLeft(stream)) / kLeast) {
+            engineLog().error("Can't read particle [%s]: %u layers do not fit in the %i bytes that follow", name, count,
+                              bytesLeft(stream));
+            return -1;
+        }
+        layers.resize(count);
+        for (ParticleLayerRecord& layer : layers)
+            if (!addField(total, layer.read(stream))) return total;
         return total;
-    state &= ~kParticleOnStack;
-    return total;
-}
+    }
+};
 
 }  // namespace
 
 std::int32_t Particle::write(DataStream& stream) {
     std::int32_t total = 0;
-    if (!addField(total, writeString16(stream, particleName, sizeof(particleName)))) return total;
-    if (!addField(total, stream.write(pose.m, sizeof(pose.m)))) return total;
-    addField(total, writeU32(stream, state));
+    Matrix34 inverse{};
+    matrix34Inverse(pose, inverse);
+    if (!addField(total, writeU32(stream, static_cast<std::uint32_t>(livePointCount))) ||
+        !addField(total, writeString16(stream, particleName, sizeof(particleName))) ||
+        !addField(total, stream.write(position, sizeof(position))) ||
+        !addField(total, stream.write(pose.m, sizeof(pose.m))) ||
+        !addField(total, stream.write(inverse.m, sizeof(inverse.m))) ||
+        !addField(total, writeString16(stream, textField, sizeof(textField))) ||
+        !addField(total, stream.write(size, sizeof(size))) ||
+        !addField(total, stream.write(baseSize, sizeof(baseSize))) || !addField(total, writeI32(stream, areaIndex)) ||
+        !addField(total, writeU32(stream, state)) ||
+        !addField(total, writeU32(stream, static_cast<std::uint32_t>(layers.size()))))
+        return total;
+    for (const auto& layer : layers)
+        if (!addField(total, layer->write(stream))) return total;
     return total;
 }
 
-std::int32_t Particle::read(DataStream& stream) { return readFields(stream, particleName, pose, state); }
+std::int32_t Particle::read(DataStream& stream) {
+    ParticleRecord record;
+    const std::int32_t result = record.read(stream);
+    if (result < 0) return result;
+    std::memcpy(particleName, record.name, sizeof(particleName));
+    Matrix34 placed{};
+    std::memcpy(placed.m, record.placement + 3, sizeof(placed.m));
+    setPose(placed);
+    std::memcpy(position, record.placement, sizeof(position));
+    std::memcpy(textField, record.text, sizeof(textField));
+    std::memcpy(size, record.size, sizeof(size));
+    std::memcpy(baseSize, record.baseSize, sizeof(baseSize));
+    areaIndex = record.areaIndex;
+    livePointCount = static_cast<std::int32_t>(record.liveCount);
+    if (effectRecord) loadEffect();
+    layers.clear();
+    for (std::size_t i = 0; i < record.layers.size(); ++i) {
+        auto layer = std::make_unique<ParticleLayer>(*this, static_cast<std::int32_t>(i));
+        layer->restore(std::move(record.layers[i]));
+        layers.push_back(std::move(layer));
+    }
+    // The layers' construction counted nothing: the saved count stands.
+    livePointCount = static_cast<std::int32_t>(record.liveCount);
+    state = (record.state | kParticleLightingToRefresh | kParticleAreasToRefresh | kParticleMovedInView |
+             kParticlePlaced) &
+            ~kParticleOnStack;
+    return result;
+}
 
 std::int32_t Particle::checkRecord(DataStream& stream) {
-    char name[kNameSize];
-    Matrix34 pose{};
-    std::uint32_t state = 0;
-    return readFields(stream, name, pose, state);
+    ParticleRecord record;
+    return record.read(stream);
 }

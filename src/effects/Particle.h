@@ -62,9 +62,11 @@ public:
     std::uint32_t getSceneLink() const override { return sceneLink; }
     bool push() override;
     bool pop(std::uint32_t argument) override;
-    // The record: name (u16 length and bytes), pose (48 bytes), state word.
-    // Reading refuses a name too long for its field and clears the pushed
-    // bit.
+    // The record: live point count, name, placement (position, pose and
+    // its inverse), text field, size and base size, area index, state word
+    // and the layers' records. Reading takes the whole record before it
+    // changes the particle; a damaged one changes nothing (-1). A loaded
+    // particle is not pushed.
     std::int32_t write(DataStream& stream) override;
     std::int32_t read(DataStream& stream) override;
     // Reads a saved record into scratch fields (the check before a
@@ -88,7 +90,9 @@ public:
 
     char particleName[128] = {};
     Matrix34 pose = matrix34Identity();
-    std::uint32_t state = kParticleShown | kParticlePlaced;
+    // A new particle: shown, volume in view, lighting, areas and bounds to
+    // refresh, moved in view, placed, start sound armed.
+    std::uint32_t state = kParticleShown | 0x8 | 0x200 | 0x400 | 0x800 | kParticlePlaced | 0x100000 | 0x200000;
     std::uint32_t sceneLink = 0;
 
     // What the layers read and change while they simulate.
@@ -100,10 +104,13 @@ public:
     float size[3] = {1.0f, 1.0f, 1.0f};  // per axis, times the effect's base scale
     float baseSize[3] = {1.0f, 1.0f, 1.0f};
     float position[3] = {};  // the translation of the last move over 0.1
+    char textField[128] = {};  // kept with the object
+    std::int32_t areaIndex = -1;  // the visibility area, -1 in none
     Y3ParticleData* effectRecord = nullptr;
     std::vector<std::unique_ptr<ParticleLayer>> layers;
 };
 
 // Bits of Particle::state set by moves and registration.
 constexpr std::uint32_t kParticleLightingToRefresh = 0x200;
+constexpr std::uint32_t kParticleMovedInView = 0x800;
 constexpr std::uint32_t kParticleRefreshBounds = 0x100000;

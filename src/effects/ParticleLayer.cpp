@@ -7,6 +7,7 @@
 
 #include "effects/EffectsSettings.h"
 #include "effects/Particle.h"
+#include "foundation/DataStream.h"
 #include "foundation/Log.h"
 #include "foundation/MersenneTwister.h"
 
@@ -491,4 +492,52 @@ void ParticleLayer::refreshBounds() {
         for (int c = 0; c < 3; ++c) grownExtents[c] = std::max(grownExtents[c], half[c]);
         owner->state |= kParticleAreasToRefresh;
     }
+}
+
+std::int32_t ParticleLayer::write(DataStream& stream) const {
+    std::int32_t total = 0;
+    if (!addField(total, writeU32(stream, flags)) || !addField(total, bounds.write(stream)) ||
+        !addField(total, stream.write(&emission, sizeof(emission))) ||
+        !addField(total, writeU32(stream, static_cast<std::uint32_t>(points.size()))))
+        return total;
+    if (!points.empty() &&
+        !addField(total, stream.write(points.data(), static_cast<std::int32_t>(points.size() * sizeof(ParticlePoint)))))
+        return total;
+    if (!addField(total, writeU32(stream, static_cast<std::uint32_t>(layerIndex)))) return total;
+    for (double value : savedValues)
+        if (!addField(total, writeF64(stream, value))) return total;
+    return total;
+}
+
+std::int32_t ParticleLayerRecord::read(DataStream& stream) {
+    std::int32_t total = 0;
+    std::uint32_t count = 0;
+    if (!addField(total, readU32(stream, flags)) || !addField(total, bounds.read(stream)) ||
+        !addField(total, readExact(stream, &emission, sizeof(emission))) || !addField(total, readU32(stream, count)))
+        return total;
+    if (count > static_cast<std::uint32_t>(bytesLeft(stream)) / sizeof(ParticlePoint)) {
+        engineLog().error("Can't read particle layer: %u points do not fit in the %i bytes that follow", count,
+                          bytesLeft(stream));
+        return -1;
+    }
+    points.resize(count);
+    if (count && !addField(total, readExact(stream, points.data(), static_cast<std::int32_t>(count * sizeof(ParticlePoint)))))
+        return total;
+    std::uint32_t index = 0;
+    if (!addField(total, readU32(stream, index))) return total;
+    layerIndex = static_cast<std::int32_t>(index);
+    for (double& value : savedValues)
+        if (!addField(total, readF64(stream, value))) return total;
+    return total;
+}
+
+void ParticleLayer::restore(ParticleLayerRecord&& record) {
+    flags = record.flags;
+    bounds = record.bounds;
+    for (int c = 0; c < 3; ++c) grownExtents[c] = bounds.box.extents[c];
+    emission = record.emission;
+    points = std::move(record.points);
+    layerIndex = record.layerIndex;
+    savedValues[0] = record.savedValues[0];
+    savedValues[1] = record.savedValues[1];
 }

@@ -42,6 +42,20 @@ struct ParticleEmission {
 };
 static_assert(sizeof(ParticleEmission) == 72, "the emission state is 72 bytes");
 
+// A layer's saved record, read whole before anything is changed.
+struct ParticleLayerRecord {
+    std::uint32_t flags = 0;
+    IntersectionOBBox bounds;
+    ParticleEmission emission;
+    std::vector<ParticlePoint> points;
+    std::int32_t layerIndex = 0;
+    double savedValues[2] = {};
+
+    // Bytes, or the first negative result; a point count the bytes that
+    // follow cannot hold is refused before anything is allocated.
+    std::int32_t read(DataStream& stream);
+};
+
 class ParticleLayer {
 public:
     ParticleLayer(Particle& owner, std::int32_t index, bool stillFrame = false);
@@ -82,6 +96,12 @@ public:
     // Fits the bounds to the points (the half extents at least 0.5 on a
     // flat axis), or to the particle's pose without points.
     void refreshBounds();
+
+    // The saved record: flags, bounds, emission state, points, index and
+    // the two saved values.
+    std::int32_t write(DataStream& stream) const;
+    // Takes a record read whole; the grown extents become its half extents.
+    void restore(ParticleLayerRecord&& record);
 
     // Removes point i: the last point takes its place.
     void removePoint(std::size_t i);

@@ -2,6 +2,7 @@
 // particle database.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -10,6 +11,7 @@
 #include "effects/Particle.h"
 #include "effects/ParticleData.h"
 #include "effects/ParticleLayer.h"
+#include "foundation/DataStream.h"
 #include "foundation/Log.h"
 #include "particle/ParticleWriter.h"
 #include "render/DXTextureHandler.h"
@@ -160,6 +162,75 @@ TEST_F(ParticleObject, PreSimulationRunsAPeriodInBackgroundSteps) {
     EXPECT_EQ(smoke->livePointCount, static_cast<std::int32_t>(smoke->layers[0]->points.size()));
     EXPECT_TRUE(smoke->layers[1]->points.empty());
     particleSettings.bgParticleSimulationFps = saved;
+}
+
+TEST_F(ParticleObject, ASavedParticleLoadsAndSavesTheSameBytes) {
+    auto smoke = make("smoke");
+    smoke->preSimulate();
+    copyName128(smoke->textField, "kept");
+    MemoryStream first;
+    const std::int32_t size = smoke->write(first);
+    ASSERT_GT(size, 20 * 272);
+    EXPECT_EQ(size, first.size());
+
+    auto loaded = make("smoke");
+    first.setPosition(0);
+    EXPECT_EQ(Particle::checkRecord(first), size);
+    first.setPosition(0);
+    ASSERT_EQ(loaded->read(first), size);
+    EXPECT_FALSE(loaded->isOnStack());
+    EXPECT_EQ(loaded->livePointCount, smoke->livePointCount);
+    EXPECT_STREQ(loaded->textField, "kept");
+    MemoryStream second;
+    ASSERT_EQ(loaded->write(second), size);
+    EXPECT_TRUE(std::string(reinterpret_cast<const char*>(second.data()), std::size_t(size)) ==
+                std::string(reinterpret_cast<const char*>(first.data()), std::size_t(size)));
+}
+
+TEST_F(ParticleObject, ADamagedRecordIsRefusedAndChangesNothing) {
+    auto smoke = make("smoke");
+    smoke->preSimulate();
+    MemoryStream saved;
+    const std::int32_t size = smoke->write(saved);
+    std::string bytes(reinterpret_cast<const char*>(saved.data()), std::size_t(size));
+    // The first layer's point count sits after the fixed fields and the
+    // first layer's flags, bounds and emission state.
+    const std::size_t name = 2 + std::strlen("p_smoke");
+    const std::size_t points = 4 + name + 108 + 2 + 24 + 4 + 4 + 4 + 4 + 112 + 72;
+    const struct {
+        const char* what;
+        std::string damaged;
+    } cases[] = {
+        {"cut in the placement", bytes.substr(0, 40)},
+        {"cut in a point", bytes.substr(0, points + 4 + 100)},
+        {"cut in the last layer", bytes.substr(0, bytes.size() - 3)},
+        {"point count past the end", [&] {
+             std::string b = bytes;
+             const std::uint32_t many = 0x00FFFFFFu;
+             std::memcpy(b.data() + points, &many, 4);
+             return b;
+         }()},
+        {"layer count past the end", [&] {
+             std::string b = bytes;
+             const std::uint32_t many = 0xFFFFFFFFu;
+             std::memcpy(b.data() + points - 72 - 112 - 4 - 4, &many, 4);
+             return b;
+         }()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string copy = c.damaged;
+        MemoryStream stream(copy.data(), static_cast<std::int32_t>(copy.size()));
+        testing_support::LargestAllocation largest;
+        EXPECT_LT(Particle::checkRecord(stream), 0);
+        EXPECT_LT(largest.bytes(), 1u << 20);
+        auto target = make("smoke");
+        stream.setPosition(0);
+        EXPECT_LT(target->read(stream), 0);
+        EXPECT_EQ(target->livePointCount, 0);
+        EXPECT_TRUE(target->layers[0]->points.empty());
+        EXPECT_STREQ(target->particleName, "p_smoke");
+    }
 }
 
 }  // namespace
