@@ -141,6 +141,36 @@ bool Particle::pop(std::uint32_t) {
     return true;
 }
 
+bool Particle::updatePhase2(const CurrentTime& time, std::int32_t flag) {
+    if (link.parent().value == 0) state |= kParticlePlaced;
+    const std::uint32_t drawn = kParticleShown | kParticleOnStack | kParticlePlaced;
+    if ((state & drawn) != drawn) return true;
+    if ((state & kParticlePointInView) && (state & kParticlePreSimulate)) {
+        state &= ~kParticlePreSimulate;
+        if (effectData) preSimulate();
+    }
+    if ((state & kParticlePointInView) && (flag & 1)) state |= kParticleMovedInView;
+    bool ok = true;
+    if ((state & kParticleVolumeInView) || link.parent().value != 0) {
+        state &= ~kParticleSpawned;
+        if (effectData)
+            for (auto& layer : layers) ok = layer->update(time, (state & kParticleVolumeInView) != 0) && ok;
+    }
+    if ((state & kParticleVolumeInView) && (state & kParticleSoundArmed) && (state & kParticleSpawned))
+        state &= ~kParticleSoundArmed;
+    if ((state & kParticleVolumeInView) && !(state & kParticleAreasToRefresh))
+        for (auto& layer : layers) layer->refreshBounds();
+    if ((state & kParticleAreasToRefresh) && areaIndex >= 0) state &= ~kParticleAreasToRefresh;
+    if ((state & kParticleVolumeInView) && (state & kParticleLightingToRefresh)) invalidateLighting();
+    return ok;
+}
+
+void Particle::release() {
+    if (isOnStack()) pop(1);
+    layers.clear();
+    livePointCount = 0;
+}
+
 namespace {
 
 // A particle's saved record as read, before it is applied.

@@ -27,6 +27,13 @@ constexpr std::uint32_t kParticleAreasToRefresh = 0x400;
 constexpr std::uint32_t kParticlePlaced = 0x4000;
 constexpr std::uint32_t kParticleSpawned = 0x400000;  // points spawned during this update
 constexpr std::uint32_t kParticleStillFrame = 0x8000000;  // owned by a still frame (2D)
+constexpr std::uint32_t kParticleLightingToRefresh = 0x200;
+constexpr std::uint32_t kParticleMovedInView = 0x800;
+constexpr std::uint32_t kParticleRefreshBounds = 0x100000;
+constexpr std::uint32_t kParticleVolumeInView = 0x8;
+constexpr std::uint32_t kParticlePointInView = 0x10;
+constexpr std::uint32_t kParticleSoundArmed = 0x200000;
+constexpr std::uint32_t kParticlePreSimulate = 0x20000000;
 
 class Particle : public GameObject, public SceneObjectFlags {
 public:
@@ -81,9 +88,13 @@ public:
     bool updatePhase0(const CurrentTime&, std::int32_t) override { return true; }
     bool updatePhase1(const CurrentTime&, std::int32_t) override { return true; }
     bool updatePhase3(const CurrentTime&, std::int32_t) override { return true; }
-    bool updatePhase2(const CurrentTime&, std::int32_t) override { return true; }
-    void invalidateLighting() override {}
-    void release() override {}
+    // The per-frame update: pre-simulation when pending, the layers'
+    // emission and motion while a layer volume is in view, their bounds.
+    // False when a layer failed.
+    bool updatePhase2(const CurrentTime& time, std::int32_t flag) override;
+    void invalidateLighting() override { state &= ~kParticleLightingToRefresh; }
+    // Pops when pushed, frees the layers; the live count becomes 0.
+    void release() override;
 
     std::uint32_t& stateFlags() override { return state; }
     bool isOnStack() override { return (state & kParticleOnStack) != 0; }
@@ -92,7 +103,8 @@ public:
     Matrix34 pose = matrix34Identity();
     // A new particle: shown, volume in view, lighting, areas and bounds to
     // refresh, moved in view, placed, start sound armed.
-    std::uint32_t state = kParticleShown | 0x8 | 0x200 | 0x400 | 0x800 | kParticlePlaced | 0x100000 | 0x200000;
+    std::uint32_t state = kParticleShown | kParticleVolumeInView | kParticleLightingToRefresh | kParticleAreasToRefresh |
+                          kParticleMovedInView | kParticlePlaced | kParticleRefreshBounds | kParticleSoundArmed;
     std::uint32_t sceneLink = 0;
 
     // What the layers read and change while they simulate.
@@ -109,8 +121,3 @@ public:
     Y3ParticleData* effectRecord = nullptr;
     std::vector<std::unique_ptr<ParticleLayer>> layers;
 };
-
-// Bits of Particle::state set by moves and registration.
-constexpr std::uint32_t kParticleLightingToRefresh = 0x200;
-constexpr std::uint32_t kParticleMovedInView = 0x800;
-constexpr std::uint32_t kParticleRefreshBounds = 0x100000;

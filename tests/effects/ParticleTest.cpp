@@ -2,6 +2,7 @@
 // particle database.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -162,6 +163,33 @@ TEST_F(ParticleObject, PreSimulationRunsAPeriodInBackgroundSteps) {
     EXPECT_EQ(smoke->livePointCount, static_cast<std::int32_t>(smoke->layers[0]->points.size()));
     EXPECT_TRUE(smoke->layers[1]->points.empty());
     particleSettings.bgParticleSimulationFps = saved;
+}
+
+// Smoke rises: a pushed particle's frame updates emit points that climb
+// above the emitter and never fall below it.
+TEST_F(ParticleObject, FrameUpdatesEmitRisingPoints) {
+    auto smoke = make("smoke");
+    Matrix34 pose = matrix34Identity();
+    pose.m[10] = 5.0f;
+    smoke->setPose(pose);
+    ASSERT_TRUE(smoke->push());
+    for (int frame = 0; frame < 120; ++frame) ASSERT_TRUE(smoke->updatePhase2(CurrentTime(1.0 / 60.0), 0));
+    const auto& points = smoke->layers[0]->points;
+    EXPECT_NEAR(static_cast<double>(points.size()), 40.0, 2.0);
+    float highest = 0.0f;
+    for (const ParticlePoint& p : points) {
+        EXPECT_GE(p.worldPosition[1], 5.0f);
+        highest = std::max(highest, p.worldPosition[1]);
+    }
+    EXPECT_GT(highest, 6.5f);
+    // Hidden, it stands still.
+    smoke->setVisible(false, true);
+    const float before = points.empty() ? 0.0f : points[0].worldPosition[1];
+    smoke->updatePhase2(CurrentTime(0.5), 0);
+    EXPECT_EQ(points.empty() ? 0.0f : points[0].worldPosition[1], before);
+    smoke->release();
+    EXPECT_TRUE(smoke->layers.empty());
+    EXPECT_EQ(smoke->livePointCount, 0);
 }
 
 TEST_F(ParticleObject, ASavedParticleLoadsAndSavesTheSameBytes) {
