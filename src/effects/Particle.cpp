@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "app/GameCore.h"
 #include "effects/EffectsSettings.h"
 #include "effects/ParticleData.h"
 #include "effects/ParticleLayer.h"
@@ -156,8 +157,12 @@ bool Particle::updatePhase2(const CurrentTime& time, std::int32_t flag) {
         if (effectData)
             for (auto& layer : layers) ok = layer->update(time, (state & kParticleVolumeInView) != 0) && ok;
     }
-    if ((state & kParticleVolumeInView) && (state & kParticleSoundArmed) && (state & kParticleSpawned))
+    if ((state & kParticleVolumeInView) && (state & kParticleSoundArmed) && (state & kParticleSpawned)) {
         state &= ~kParticleSoundArmed;
+        // The effect's start sound, once the first points came out.
+        if (effectData && effectData->sound[0] && (state & kParticlePlaced) && !(state & kParticleStillFrame))
+            gameCore.playSoundAt(effectData->sound, pose.m + 9, false);
+    }
     if ((state & kParticleVolumeInView) && !(state & kParticleAreasToRefresh))
         for (auto& layer : layers) layer->refreshBounds();
     if ((state & kParticleAreasToRefresh) && areaIndex >= 0) state &= ~kParticleAreasToRefresh;

@@ -182,6 +182,7 @@ TEST_F(ParticleObject, FrameUpdatesEmitRisingPoints) {
         highest = std::max(highest, p.worldPosition[1]);
     }
     EXPECT_GT(highest, 6.5f);
+    EXPECT_FALSE(smoke->state & kParticleSoundArmed);
     // Hidden, it stands still.
     smoke->setVisible(false, true);
     const float before = points.empty() ? 0.0f : points[0].worldPosition[1];
