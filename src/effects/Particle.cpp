@@ -44,7 +44,9 @@ Particle* Particle::createForStillFrame(Y3ParticleData* record, const char* name
     return particle;
 }
 
-Particle::~Particle() = default;
+Particle::~Particle() {
+    if (userRegistered_) ResourceManagerBase::pop(effectRecord, this);
+}
 
 const ParticleEffect* Particle::loadEffect() {
     if (!effectRecord) return nullptr;
@@ -104,7 +106,7 @@ bool Particle::setVisible(bool show, bool quiet) {
 double Particle::preSimulationStep() { return 1.0 / std::max(static_cast<double>(particleSettings.bgParticleSimulationFps), 1.0); }
 
 void Particle::preSimulate() {
-    if (!effectData) return;
+    if (!syncEffect()) return;
     for (auto& layer : layers) layer->preSimulate(preSimulationStep());
 }
 
@@ -117,32 +119,47 @@ Particle::Particle(std::uint32_t scene, const char* effect, const char* ownName,
 bool Particle::push() {
     if (isOnStack()) return engineLog().error("Can't push object [%s] twice", particleName);
     state |= kParticleOnStack;
+    // While pushed the particle is a user of its effect, which then stays
+    // loaded.
+    bool ok = !effectRecord || ResourceManagerBase::push(effectRecord, this);
     if (effectRecord && !effectRecord->has(kResourceUnavailable) && loadEffect()) {
         if (effectData->layers.size() != layers.size()) {
             engineLog().error("Can't push particle [%s]: particle layers is changed from [%i] to [%i]", particleName,
                               static_cast<std::int32_t>(layers.size()),
                               static_cast<std::int32_t>(effectData->layers.size()));
             // A refused push leaves the particle off its effect.
-            state &= ~kParticleOnStack;
+            pop(1);
             return false;
         }
         if (effectData->render.detailLevel > textureEnvironment().videoSetup().details) {
             engineLog().info("Disable particle [%s] (class [%s]): current graphics details too low", particleName,
                              name);
-            state &= ~(kParticleShown | kParticleOnStack);
-            return true;
+            state &= ~kParticleShown;
+            pop(1);
+            return ok;
         }
     }
-    return true;
+    return ok;
 }
 
 bool Particle::pop(std::uint32_t) {
     if (!isOnStack()) return engineLog().error("Can't pop particle [%s]: push first", particleName);
     state &= ~kParticleOnStack;
+    if (userRegistered_ && !ResourceManagerBase::pop(effectRecord, this)) return false;
     return true;
 }
 
+void Particle::setResourcePushed(bool pushed) { userRegistered_ = pushed; }
+
+const ParticleEffect* Particle::syncEffect() {
+    // An effect record without users may be unloaded by the collector: the
+    // particle takes the record's data as they are now.
+    if (effectRecord) effectData = effectRecord->effect.get();
+    return effectData;
+}
+
 bool Particle::updatePhase2(const CurrentTime& time, std::int32_t flag) {
+    syncEffect();
     if (link.parent().value == 0) state |= kParticlePlaced;
     const std::uint32_t drawn = kParticleShown | kParticleOnStack | kParticlePlaced;
     if ((state & drawn) != drawn) return true;

@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "resources/Y3ResourceManager.h"
 #include "scene/GameObject.h"
 #include "scene/SceneObjectFlags.h"
 
@@ -35,7 +36,7 @@ constexpr std::uint32_t kParticlePointInView = 0x10;
 constexpr std::uint32_t kParticleSoundArmed = 0x200000;
 constexpr std::uint32_t kParticlePreSimulate = 0x20000000;
 
-class Particle : public GameObject, public SceneObjectFlags {
+class Particle : public GameObject, public SceneObjectFlags, public ResourceUser {
 public:
     // A particle of the scene showing the effect at the pose; null (not
     // made, logged) when the packages hold no such effect.
@@ -45,6 +46,12 @@ public:
     static Particle* createForStillFrame(Y3ParticleData* effect, const char* name);
     Particle(std::uint32_t sceneLink, const char* effect, const char* name, const Matrix34& pose);
     ~Particle() override;
+
+    const char* resourceUserName() const override { return particleName; }
+    bool resourcePushed() const override { return userRegistered_; }
+    void setResourcePushed(bool pushed) override;
+    // The effect's data as its record holds them now (null once unloaded).
+    const ParticleEffect* syncEffect();
 
     // The effect's data, its header loaded now when needed; null when it
     // cannot be had (the resource messages say why).
@@ -120,4 +127,7 @@ public:
     std::int32_t areaIndex = -1;  // the visibility area, -1 in none
     Y3ParticleData* effectRecord = nullptr;
     std::vector<std::unique_ptr<ParticleLayer>> layers;
+
+private:
+    bool userRegistered_ = false;  // in the effect record's user list
 };

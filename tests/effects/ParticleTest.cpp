@@ -193,6 +193,29 @@ TEST_F(ParticleObject, FrameUpdatesEmitRisingPoints) {
     EXPECT_EQ(smoke->livePointCount, 0);
 }
 
+// The collector unloads effects without users: a pushed particle is one,
+// and an unpushed particle takes the effect as its record holds it.
+TEST_F(ParticleObject, APushedParticleKeepsItsEffectLoaded) {
+    auto smoke = make("smoke");
+    Y3ParticleData* record = particleDataManager()->getOrCreate("smoke", true);
+    // The collector's pass over the only record, its period passed.
+    const auto collect = [] {
+        particleDataManager()->setCollectionClock(1e12);
+        particleDataManager()->collectUnused();
+    };
+    ASSERT_TRUE(smoke->push());
+    EXPECT_EQ(record->users.count(), 1u);
+    collect();
+    EXPECT_TRUE(record->hasObject());
+    ASSERT_TRUE(smoke->pop(1));
+    EXPECT_EQ(record->users.count(), 0u);
+    collect();
+    EXPECT_FALSE(record->hasObject());
+    smoke->preSimulate();
+    EXPECT_EQ(smoke->effectData, nullptr);
+    EXPECT_EQ(smoke->livePointCount, 0);
+}
+
 TEST_F(ParticleObject, ASavedParticleLoadsAndSavesTheSameBytes) {
     auto smoke = make("smoke");
     smoke->preSimulate();
