@@ -15,17 +15,18 @@ ParticleDataManager* installedManager = nullptr;
 ParticleDataManager* particleDataManager() { return installedManager; }
 void setParticleDataManager(ParticleDataManager* manager) { installedManager = manager; }
 
-double particleTableValue(const ParticleTable& table, double t) {
+ParticleKeys particleKeys(double t) {
     if (!(t > 0.0)) t = 0.0;
     if (t > 1.0) t = 1.0;
-    std::int32_t index = static_cast<std::int32_t>(std::floor(99.0 * t));
-    double weight = 99.0 * t - index;
-    std::int32_t next = index + 1;
-    if (next >= 100) {
-        index = next = 99;
-        weight = 1.0;
+    ParticleKeys keys;
+    keys.first = static_cast<std::int32_t>(std::floor(99.0 * t));
+    keys.fraction = 99.0 * t - keys.first;
+    keys.second = keys.first + 1;
+    if (keys.second >= 100) {
+        keys.first = keys.second = 99;
+        keys.fraction = 1.0;
     }
-    return (1.0 - weight) * table[index] + weight * table[next];
+    return keys;
 }
 
 std::int32_t ParticleLayerData::read(DataStream& stream) {

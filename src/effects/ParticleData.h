@@ -21,7 +21,19 @@ class DataStream;
 // A keyed table: the value at normalised time t in [0, 1], interpolated
 // between the entries floor(99 t) and the next (both 99 at the end).
 using ParticleTable = double[100];
-double particleTableValue(const ParticleTable& table, double t);
+// The two entries a time falls between and the weight of the second.
+struct ParticleKeys {
+    std::int32_t first = 0;
+    std::int32_t second = 1;
+    double fraction = 0.0;
+};
+ParticleKeys particleKeys(double t);
+inline double particleTableAt(const ParticleTable& table, const ParticleKeys& keys) {
+    return (1.0 - keys.fraction) * table[keys.first] + keys.fraction * table[keys.second];
+}
+inline double particleTableValue(const ParticleTable& table, double t) {
+    return particleTableAt(table, particleKeys(t));
+}
 
 // How a layer emits points (14,616 bytes as stored).
 struct ParticleEmissionBlock {

@@ -17,29 +17,9 @@ double rnd() { return MersenneTwister::nextDouble(); }
 
 double between(double a, double b) { return a + (b - a) * rnd(); }
 
-// The table at the keys of a time: the pair and fraction.
-struct Keys {
-    std::int32_t first = 0, second = 1;
-    double fraction = 0.0;
-};
+using Keys = ParticleKeys;
 
-Keys keysOf(double t) {
-    if (!(t > 0.0)) t = 0.0;
-    if (t > 1.0) t = 1.0;
-    Keys keys;
-    keys.first = static_cast<std::int32_t>(std::floor(99.0 * t));
-    keys.fraction = 99.0 * t - keys.first;
-    keys.second = keys.first + 1;
-    if (keys.second >= 100) {
-        keys.first = keys.second = 99;
-        keys.fraction = 1.0;
-    }
-    return keys;
-}
-
-double at(const ParticleTable& table, const Keys& keys) {
-    return (1.0 - keys.fraction) * table[keys.first] + keys.fraction * table[keys.second];
-}
+double at(const ParticleTable& table, const Keys& keys) { return particleTableAt(table, keys); }
 
 // The particle's pose with its axis rows scaled by its size.
 Matrix34 scaledPose(const Particle& particle) {
@@ -162,7 +142,7 @@ void ParticleLayer::emissionStep(const CurrentTime& time) {
         if (emission.rate == 0.0) drawPeriod();
         emission.time += sub.game.step * emission.rate;
         const auto curve = [&](double t) {
-            const Keys keys = keysOf(t);
+            const Keys keys = particleKeys(t);
             emission.keys[0] = keys.first;
             emission.keys[1] = keys.second;
             emission.fraction = keys.fraction;
@@ -333,7 +313,7 @@ void ParticleLayer::updatePoints(double dt, bool full) {
             removePoint(i);
             continue;
         }
-        const Keys keys = keysOf(p.age);
+        const Keys keys = particleKeys(p.age);
         p.ageKeys[0] = keys.first;
         p.ageKeys[1] = keys.second;
         p.ageKeyFraction = keys.fraction;
