@@ -1,10 +1,19 @@
 #include "effects/Particle.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
+#include "app/GameCore.h"
+#include "effects/EffectsSettings.h"
+#include "effects/ParticleData.h"
+#include "effects/ParticleLayer.h"
 #include "effects/Sprite.h"
+#include "render/DXTextureHandler.h"
+#include "render/VideoSetup.h"
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
+#include "foundation/Matrix.h"
 #include "scene/Scene.h"
 
 Particle* Particle::create(Scene& scene, const char* effect, const char* name, const Matrix34& pose) {
@@ -12,57 +21,274 @@ Particle* Particle::create(Scene& scene, const char* effect, const char* name, c
         engineLog().resourceError("Can't find particle effect [%s]", effect ? effect : "");
         return nullptr;
     }
-    return new Particle(scene.id, effect, name, pose);
+    Y3ParticleData* record = nullptr;
+    if (ParticleDataManager* manager = particleDataManager()) {
+        record = manager->getOrCreate(effect, true);
+        if (record->has(kResourceUnavailable)) {
+            engineLog().resourceError("Can't find particle effect [%s]", effect ? effect : "");
+            return nullptr;
+        }
+    }
+    auto* particle = new Particle(scene.id, effect, name, pose);
+    particle->effectRecord = record;
+    particle->buildLayers();
+    return particle;
+}
+
+Particle* Particle::createForStillFrame(Y3ParticleData* record, const char* name) {
+    if (!record || record->has(kResourceUnavailable)) return nullptr;
+    auto* particle = new Particle(0, record->name, name, matrix34Identity());
+    particle->state |= kParticleStillFrame;
+    particle->effectRecord = record;
+    particle->buildLayers();
+    return particle;
+}
+
+Particle::~Particle() {
+    if (userRegistered_) ResourceManagerBase::pop(effectRecord, this);
+}
+
+const ParticleEffect* Particle::loadEffect() {
+    if (!effectRecord) return nullptr;
+    if (!effectRecord->has(kResourceHeaderLoaded)) {
+        ParticleDataManager* manager = particleDataManager();
+        if (!manager || !manager->loadHeader(effectRecord, nullptr)) return effectData = nullptr;
+    }
+    effectData = effectRecord->effect.get();
+    return effectData;
+}
+
+void Particle::buildLayers() {
+    livePointCount = 0;
+    layers.clear();
+    const ParticleEffect* effect = loadEffect();
+    if (!effect) return;
+    updateBounds(baseSize);
+    for (std::size_t i = 0; i < effect->layers.size(); ++i)
+        layers.push_back(std::make_unique<ParticleLayer>(*this, static_cast<std::int32_t>(i),
+                                                         (state & kParticleStillFrame) != 0));
+    for (auto& layer : layers) layer->refreshBounds();
+}
+
+bool Particle::setPose(const Matrix34& newPose) {
+    bool moved = false;
+    for (int c = 0; c < 3; ++c) moved = moved || std::fabs(newPose.m[9 + c] - position[c]) > 0.1f;
+    if (moved) {
+        for (int c = 0; c < 3; ++c) position[c] = newPose.m[9 + c];
+        state |= kParticleLightingToRefresh | kParticleAreasToRefresh | kParticleRefreshBounds;
+    }
+    pose = newPose;
+    return true;
+}
+
+void Particle::updateBounds(const float* base) {
+    for (int c = 0; c < 3; ++c) size[c] = baseSize[c] = base[c];
+    if (effectData) {
+        for (float& s : size) s *= effectData->render.baseScale;
+        if (effectData->kind == kParticleKindFixedQuads)
+            for (auto& layer : layers) layer->reset();
+    }
+    setPose(pose);
+}
+
+bool Particle::setVisible(bool show, bool quiet) {
+    if (((state & kParticleShown) != 0) == show) return true;
+    if (!quiet)
+        engineLog().info("%s particle [%s] (%s)", show ? "Show" : "Hide", particleName, name);
+    if (show) {
+        state |= kParticleShown;
+        return push();
+    }
+    state &= ~kParticleShown;
+    return isOnStack() ? pop(1) : true;
+}
+
+double Particle::preSimulationStep() { return 1.0 / std::max(static_cast<double>(particleSettings.bgParticleSimulationFps), 1.0); }
+
+void Particle::preSimulate() {
+    if (!syncEffect()) return;
+    for (auto& layer : layers) layer->preSimulate(preSimulationStep());
 }
 
 Particle::Particle(std::uint32_t scene, const char* effect, const char* ownName, const Matrix34& placement)
     : GameObject(effect ? effect : ""), pose(placement), sceneLink(scene) {
     copyName(particleName, sizeof(particleName), ownName ? ownName : "");
+    for (int c = 0; c < 3; ++c) position[c] = placement.m[9 + c];
 }
 
 bool Particle::push() {
     if (isOnStack()) return engineLog().error("Can't push object [%s] twice", particleName);
     state |= kParticleOnStack;
-    return true;
+    // While pushed the particle is a user of its effect, which then stays
+    // loaded.
+    bool ok = !effectRecord || ResourceManagerBase::push(effectRecord, this);
+    if (effectRecord && !effectRecord->has(kResourceUnavailable) && loadEffect()) {
+        if (effectData->layers.size() != layers.size()) {
+            engineLog().error("Can't push particle [%s]: particle layers is changed from [%i] to [%i]", particleName,
+                              static_cast<std::int32_t>(layers.size()),
+                              static_cast<std::int32_t>(effectData->layers.size()));
+            // A refused push leaves the particle off its effect.
+            pop(1);
+            return false;
+        }
+        if (effectData->render.detailLevel > textureEnvironment().videoSetup().details) {
+            engineLog().info("Disable particle [%s] (class [%s]): current graphics details too low", particleName,
+                             name);
+            state &= ~kParticleShown;
+            pop(1);
+            return ok;
+        }
+    }
+    return ok;
 }
 
 bool Particle::pop(std::uint32_t) {
     if (!isOnStack()) return engineLog().error("Can't pop particle [%s]: push first", particleName);
     state &= ~kParticleOnStack;
+    if (userRegistered_ && !ResourceManagerBase::pop(effectRecord, this)) return false;
     return true;
+}
+
+void Particle::setResourcePushed(bool pushed) { userRegistered_ = pushed; }
+
+const ParticleEffect* Particle::syncEffect() {
+    // An effect record without users may be unloaded by the collector: the
+    // particle takes the record's data as they are now.
+    if (effectRecord) effectData = effectRecord->effect.get();
+    return effectData;
+}
+
+bool Particle::updatePhase2(const CurrentTime& time, std::int32_t flag) {
+    syncEffect();
+    if (link.parent().value == 0) state |= kParticlePlaced;
+    const std::uint32_t drawn = kParticleShown | kParticleOnStack | kParticlePlaced;
+    if ((state & drawn) != drawn) return true;
+    if ((state & kParticlePointInView) && (state & kParticlePreSimulate)) {
+        state &= ~kParticlePreSimulate;
+        if (effectData) preSimulate();
+    }
+    if ((state & kParticlePointInView) && (flag & 1)) state |= kParticleMovedInView;
+    bool ok = true;
+    if ((state & kParticleVolumeInView) || link.parent().value != 0) {
+        state &= ~kParticleSpawned;
+        if (effectData)
+            for (auto& layer : layers) ok = layer->update(time, (state & kParticleVolumeInView) != 0) && ok;
+    }
+    if ((state & kParticleVolumeInView) && (state & kParticleSoundArmed) && (state & kParticleSpawned)) {
+        state &= ~kParticleSoundArmed;
+        // The effect's start sound, once the first points came out.
+        if (effectData && effectData->sound[0] && (state & kParticlePlaced) && !(state & kParticleStillFrame))
+            gameCore.playSoundAt(effectData->sound, pose.m + 9, false);
+    }
+    if ((state & kParticleVolumeInView) && !(state & kParticleAreasToRefresh))
+        for (auto& layer : layers) layer->refreshBounds();
+    if ((state & kParticleAreasToRefresh) && areaIndex >= 0) state &= ~kParticleAreasToRefresh;
+    if ((state & kParticleVolumeInView) && (state & kParticleLightingToRefresh)) invalidateLighting();
+    return ok;
+}
+
+void Particle::release() {
+    if (isOnStack()) pop(1);
+    layers.clear();
+    livePointCount = 0;
 }
 
 namespace {
 
-std::int32_t readFields(DataStream& stream, char* name, Matrix34& pose, std::uint32_t& state) {
-    std::int32_t total = 0;
-    const std::int32_t read = readString16(stream, name, GameObject::kNameSize);
-    if (read < 0) {
-        if (bytesLeft(stream) > 0) engineLog().error("Can't read particle: its name is longer than 127 characters");
-        return read;
-    }
-    total += read;
-    if (!addField(total, readExact(stream, pose.m, sizeof(pose.m))) || !addField(total, readU32(stream, state)))
+// A particle's saved record as read, before it is applied.
+struct ParticleRecord {
+    std::uint32_t liveCount = 0;
+    char name[GameObject::kNameSize] = {};
+    float placement[27] = {};  // position, pose, inverse pose
+    char text[128] = {};
+    float size[3] = {}, baseSize[3] = {};
+    std::int32_t areaIndex = -1;
+    std::uint32_t state = 0;
+    std::vector<ParticleLayerRecord> layers;
+
+    std::int32_t read(DataStream& stream) {
+        std::int32_t total = 0;
+        if (!addField(total, readU32(stream, liveCount))) return total;
+        const std::int32_t named = readString16(stream, name, sizeof(name));
+        if (named < 0) {
+            if (bytesLeft(stream) > 0) engineLog().error("Can't read particle: its name is longer than 127 characters");
+            return named;
+        }
+        total += named;
+        std::uint32_t count = 0;
+        if (!addField(total, readExact(stream, placement, sizeof(placement))) ||
+            !addField(total, readString16(stream, text, sizeof(text))) ||
+            !addField(total, readExact(stream, size, sizeof(size))) ||
+            !addField(total, readExact(stream, baseSize, sizeof(baseSize))) ||
+            !addField(total, readI32(stream, areaIndex)) || !addField(total, readU32(stream, state)) ||
+            !addField(total, readU32(stream, count)))
+            return total;
+        // A layer record takes at least its fixed fields.
+        constexpr std::uint32_t kLeast = 4 + 112 + sizeof(ParticleEmission) + 4 + 4 + 16;
+        if (count > static_cast<std::uint32_t>(bytesLeft(stream)) / kLeast) {
+            engineLog().error("Can't read particle [%s]: %u layers do not fit in the %i bytes that follow", name, count,
+                              bytesLeft(stream));
+            return -1;
+        }
+        layers.resize(count);
+        for (ParticleLayerRecord& layer : layers)
+            if (!addField(total, layer.read(stream))) return total;
         return total;
-    state &= ~kParticleOnStack;
-    return total;
-}
+    }
+};
 
 }  // namespace
 
 std::int32_t Particle::write(DataStream& stream) {
     std::int32_t total = 0;
-    if (!addField(total, writeString16(stream, particleName, sizeof(particleName)))) return total;
-    if (!addField(total, stream.write(pose.m, sizeof(pose.m)))) return total;
-    addField(total, writeU32(stream, state));
+    Matrix34 inverse{};
+    matrix34Inverse(pose, inverse);
+    if (!addField(total, writeU32(stream, static_cast<std::uint32_t>(livePointCount))) ||
+        !addField(total, writeString16(stream, particleName, sizeof(particleName))) ||
+        !addField(total, stream.write(position, sizeof(position))) ||
+        !addField(total, stream.write(pose.m, sizeof(pose.m))) ||
+        !addField(total, stream.write(inverse.m, sizeof(inverse.m))) ||
+        !addField(total, writeString16(stream, textField, sizeof(textField))) ||
+        !addField(total, stream.write(size, sizeof(size))) ||
+        !addField(total, stream.write(baseSize, sizeof(baseSize))) || !addField(total, writeI32(stream, areaIndex)) ||
+        !addField(total, writeU32(stream, state)) ||
+        !addField(total, writeU32(stream, static_cast<std::uint32_t>(layers.size()))))
+        return total;
+    for (const auto& layer : layers)
+        if (!addField(total, layer->write(stream))) return total;
     return total;
 }
 
-std::int32_t Particle::read(DataStream& stream) { return readFields(stream, particleName, pose, state); }
+std::int32_t Particle::read(DataStream& stream) {
+    ParticleRecord record;
+    const std::int32_t result = record.read(stream);
+    if (result < 0) return result;
+    std::memcpy(particleName, record.name, sizeof(particleName));
+    Matrix34 placed{};
+    std::memcpy(placed.m, record.placement + 3, sizeof(placed.m));
+    setPose(placed);
+    std::memcpy(position, record.placement, sizeof(position));
+    std::memcpy(textField, record.text, sizeof(textField));
+    std::memcpy(size, record.size, sizeof(size));
+    std::memcpy(baseSize, record.baseSize, sizeof(baseSize));
+    areaIndex = record.areaIndex;
+    livePointCount = static_cast<std::int32_t>(record.liveCount);
+    if (effectRecord) loadEffect();
+    layers.clear();
+    for (std::size_t i = 0; i < record.layers.size(); ++i) {
+        auto layer = std::make_unique<ParticleLayer>(*this, static_cast<std::int32_t>(i));
+        layer->restore(std::move(record.layers[i]));
+        layers.push_back(std::move(layer));
+    }
+    // The layers' construction counted nothing: the saved count stands.
+    livePointCount = static_cast<std::int32_t>(record.liveCount);
+    state = (record.state | kParticleLightingToRefresh | kParticleAreasToRefresh | kParticleMovedInView |
+             kParticlePlaced) &
+            ~kParticleOnStack;
+    return result;
+}
 
 std::int32_t Particle::checkRecord(DataStream& stream) {
-    char name[kNameSize];
-    Matrix34 pose{};
-    std::uint32_t state = 0;
-    return readFields(stream, name, pose, state);
+    ParticleRecord record;
+    return record.read(stream);
 }

@@ -7,32 +7,80 @@
 // effects.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <memory>
+#include <vector>
 
+#include "resources/Y3ResourceManager.h"
 #include "scene/GameObject.h"
 #include "scene/SceneObjectFlags.h"
 
 class Scene;
+struct ParticleEffect;
+class ParticleLayer;
+class Y3ParticleData;
 
 // Bits of Particle::state.
 constexpr std::uint32_t kParticleShown = 0x1;
+constexpr std::uint32_t kParticlePaused = 0x4;  // no emission
+constexpr std::uint32_t kParticleAreasToRefresh = 0x400;
 constexpr std::uint32_t kParticlePlaced = 0x4000;
+constexpr std::uint32_t kParticleSpawned = 0x400000;  // points spawned during this update
+constexpr std::uint32_t kParticleStillFrame = 0x8000000;  // owned by a still frame (2D)
+constexpr std::uint32_t kParticleLightingToRefresh = 0x200;
+constexpr std::uint32_t kParticleMovedInView = 0x800;
+constexpr std::uint32_t kParticleRefreshBounds = 0x100000;
+constexpr std::uint32_t kParticleVolumeInView = 0x8;
+constexpr std::uint32_t kParticlePointInView = 0x10;
+constexpr std::uint32_t kParticleSoundArmed = 0x200000;
+constexpr std::uint32_t kParticlePreSimulate = 0x20000000;
 
-class Particle : public GameObject, public SceneObjectFlags {
+class Particle : public GameObject, public SceneObjectFlags, public ResourceUser {
 public:
     // A particle of the scene showing the effect at the pose; null (not
     // made, logged) when the packages hold no such effect.
     static Particle* create(Scene& scene, const char* effect, const char* name, const Matrix34& pose);
+    // A particle of a still frame (no scene): null while the effect record
+    // is missing or unavailable.
+    static Particle* createForStillFrame(Y3ParticleData* effect, const char* name);
     Particle(std::uint32_t sceneLink, const char* effect, const char* name, const Matrix34& pose);
+    ~Particle() override;
+
+    const char* resourceUserName() const override { return particleName; }
+    bool resourcePushed() const override { return userRegistered_; }
+    void setResourcePushed(bool pushed) override;
+    // The effect's data as its record holds them now (null once unloaded).
+    const ParticleEffect* syncEffect();
+
+    // The effect's data, its header loaded now when needed; null when it
+    // cannot be had (the resource messages say why).
+    const ParticleEffect* loadEffect();
+    // One layer per layer of the loaded effect, each reset, and their
+    // bounds; the live point count starts from 0.
+    void buildLayers();
+    // Takes the pose; the stored position follows only a move of more than
+    // 0.1 on some axis, which also marks lighting and areas to refresh.
+    bool setPose(const Matrix34& pose);
+    // The size per axis: the base size times the effect's base scale.
+    void updateBounds(const float* baseSize);
+    // Shows (and pushes) or hides (and pops); nothing when already so.
+    bool setVisible(bool show, bool quiet);
+    // The step of a pre-simulation: 1 / bg_particle_simulation_fps, at most 1 s.
+    static double preSimulationStep();
+    // Runs one period of every layer in pre-simulation steps.
+    void preSimulate();
 
     std::uint32_t getType() const override { return ObjectParticle; }
     const char* getName() const override { return particleName; }
     std::uint32_t getSceneLink() const override { return sceneLink; }
     bool push() override;
     bool pop(std::uint32_t argument) override;
-    // The record: name (u16 length and bytes), pose (48 bytes), state word.
-    // Reading refuses a name too long for its field and clears the pushed
-    // bit.
+    // The record: live point count, name, placement (position, pose and
+    // its inverse), text field, size and base size, area index, state word
+    // and the layers' records. Reading takes the whole record before it
+    // changes the particle; a damaged one changes nothing (-1). A loaded
+    // particle is not pushed.
     std::int32_t write(DataStream& stream) override;
     std::int32_t read(DataStream& stream) override;
     // Reads a saved record into scratch fields (the check before a
@@ -47,15 +95,39 @@ public:
     bool updatePhase0(const CurrentTime&, std::int32_t) override { return true; }
     bool updatePhase1(const CurrentTime&, std::int32_t) override { return true; }
     bool updatePhase3(const CurrentTime&, std::int32_t) override { return true; }
-    bool updatePhase2(const CurrentTime&, std::int32_t) override { return true; }
-    void invalidateLighting() override {}
-    void release() override {}
+    // The per-frame update: pre-simulation when pending, the layers'
+    // emission and motion while a layer volume is in view, their bounds.
+    // False when a layer failed.
+    bool updatePhase2(const CurrentTime& time, std::int32_t flag) override;
+    void invalidateLighting() override { state &= ~kParticleLightingToRefresh; }
+    // Pops when pushed, frees the layers; the live count becomes 0.
+    void release() override;
 
     std::uint32_t& stateFlags() override { return state; }
     bool isOnStack() override { return (state & kParticleOnStack) != 0; }
 
     char particleName[128] = {};
     Matrix34 pose = matrix34Identity();
-    std::uint32_t state = kParticleShown | kParticlePlaced;
+    // A new particle: shown, volume in view, lighting, areas and bounds to
+    // refresh, moved in view, placed, start sound armed.
+    std::uint32_t state = kParticleShown | kParticleVolumeInView | kParticleLightingToRefresh | kParticleAreasToRefresh |
+                          kParticleMovedInView | kParticlePlaced | kParticleRefreshBounds | kParticleSoundArmed;
     std::uint32_t sceneLink = 0;
+
+    // What the layers read and change while they simulate.
+    const ParticleEffect* effectData = nullptr;
+    std::int32_t livePointCount = 0;  // over all layers
+    // When not empty, spawning cycles through these offsets.
+    std::vector<std::array<float, 3>> emissionPoints;
+    float density = 1.0f;  // multiplies the spawn counts with the emission points
+    float size[3] = {1.0f, 1.0f, 1.0f};  // per axis, times the effect's base scale
+    float baseSize[3] = {1.0f, 1.0f, 1.0f};
+    float position[3] = {};  // the translation of the last move over 0.1
+    char textField[128] = {};  // kept with the object
+    std::int32_t areaIndex = -1;  // the visibility area, -1 in none
+    Y3ParticleData* effectRecord = nullptr;
+    std::vector<std::unique_ptr<ParticleLayer>> layers;
+
+private:
+    bool userRegistered_ = false;  // in the effect record's user list
 };

@@ -1,5 +1,6 @@
 #include "render/RenderCore.h"
 
+#include "effects/ParticleData.h"
 #include "effects/RainMap.h"
 
 #include <algorithm>
@@ -129,6 +130,11 @@ RenderCore::RenderCore()
       rainData_(std::make_unique<RainMapDataManager>()),
       modelData_(std::make_unique<ModelDataManager>()) {
     setRainMapDataManager(rainData_.get());
+    // The particle effects belong to the core: registered under their role,
+    // deleted with the core.
+    auto* particles = new ParticleDataManager;
+    registerDataManager(RenderDataManager::Particle, particles);
+    setParticleDataManager(particles);
     setModelDataManager(modelData_.get());
     registerDataManager(RenderDataManager::Model, modelData_.get());
     streamDeclarations_->attach(stateCache_.get());
@@ -142,6 +148,10 @@ RenderCore::~RenderCore() {
     release();
     if (rainMapDataManager() == rainData_.get()) setRainMapDataManager(nullptr);
     if (modelDataManager() == modelData_.get()) setModelDataManager(nullptr);
+    auto* particles = static_cast<ParticleDataManager*>(dataManager(RenderDataManager::Particle));
+    if (particleDataManager() == particles) setParticleDataManager(nullptr);
+    registerDataManager(RenderDataManager::Particle, nullptr);
+    delete particles;
 }
 
 bool RenderCore::initialize() {

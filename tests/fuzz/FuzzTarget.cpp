@@ -36,6 +36,7 @@ const std::vector<FuzzTarget>& fuzzTargets() {
         {"grid", fuzzGrid, seedGrid},
         {"actions", fuzzActions, seedActions},
         {"waypoints", fuzzWaypoints, seedWaypoints},
+        {"effect", fuzzEffect, seedEffect},
     };
     return targets;
 }

@@ -97,5 +97,7 @@ void seedActions(std::vector<std::string>& out);
 void checkActionResource(const std::string& bytes, bool sourceText);
 int fuzzWaypoints(const std::uint8_t* data, std::size_t size);
 void seedWaypoints(std::vector<std::string>& out);
+int fuzzEffect(const std::uint8_t* data, std::size_t size);
+void seedEffect(std::vector<std::string>& out);
 
 }  // namespace fuzzing

@@ -1,0 +1,121 @@
+// One layer of a particle: emits points over repeating emission periods,
+// moves them with drag and gravity, ages them through the layer's keyed
+// tables, kills them at the end of their life or outside the kill box and
+// keeps a bounding box of them.
+//
+// Time comes as a CurrentTime cut into sub-steps. Random values come from
+// the engine's Mersenne twister ("rnd") and, for percentages and indices,
+// from the runtime library's rand, both process-wide.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "effects/ParticleData.h"
+#include "effects/ParticlePoint.h"
+#include "foundation/Intersection.h"
+#include "foundation/TimeCore.h"
+
+class Particle;
+
+// Bits of ParticleLayer::flags.
+constexpr std::uint32_t kLayerEnabled = 0x1;
+constexpr std::uint32_t kLayerPointInView = 0x2;
+constexpr std::uint32_t kLayerVolumeInView = 0x4;
+constexpr std::uint32_t kLayerFollowsParticle = 0x8;
+constexpr std::uint32_t kLayerStillFrame = 0x10;
+constexpr std::uint32_t kLayerSourceTexture = 0x20;
+
+// The emission state of a layer (72 bytes as saved).
+struct ParticleEmission {
+    std::uint8_t emitting = 1;
+    std::uint8_t padding0[7] = {};
+    double time = 0.0;  // 0..1 over one period
+    double rate = 0.0;  // 1 / period; 0: a new period must be drawn
+    double accumulator = 0.0;  // points owed
+    double previous = 0.0;
+    float blend = 0.0f;  // weight of curve A against curve B
+    std::uint8_t padding1[4] = {};
+    double period = -1.0;  // seconds
+    std::int32_t keys[2] = {0, 1};
+    double fraction = 0.0;
+};
+static_assert(sizeof(ParticleEmission) == 72, "the emission state is 72 bytes");
+
+// A layer's saved record, read whole before anything is changed.
+struct ParticleLayerRecord {
+    std::uint32_t flags = 0;
+    IntersectionOBBox bounds;
+    ParticleEmission emission;
+    std::vector<ParticlePoint> points;
+    std::int32_t layerIndex = 0;
+    double savedValues[2] = {};
+
+    // Bytes, or the first negative result; a point count the bytes that
+    // follow cannot hold is refused before anything is allocated.
+    std::int32_t read(DataStream& stream);
+};
+
+class ParticleLayer {
+public:
+    ParticleLayer(Particle& owner, std::int32_t index, bool stillFrame = false);
+
+    // The layer's data in the owner's effect, or null when it has none.
+    const ParticleLayerData* data() const;
+    const ParticleEffect* effect() const;
+    // The layer data's name, or "invalid" without an effect.
+    const char* nameForMessages() const;
+
+    // Enables the layer, frees the points and clears the emission state.
+    void reset();
+    // Clears the emission state only.
+    void restartTimers();
+
+    // Draws a new emission period with its jitter and blend factor.
+    void drawPeriod();
+    // The emission of one frame step, cut into sub-steps.
+    void emissionStep(const CurrentTime& time);
+    // Makes up to n points (fewer at the limit, by the replace method).
+    void spawn(std::int32_t n);
+    // Frees places for an excess of k points by the effect's replace
+    // method: the number of points left without a place.
+    std::int32_t replace(std::int32_t k);
+    // Moves, ages and kills the points over the step; with simulate off
+    // only re-places points that follow the particle. full: the colour,
+    // frame and rotation update of points in view.
+    void pointStep(const CurrentTime& time, bool simulate, bool full);
+    // One sub-step of every point; a removed point's place is taken by the
+    // last point, updated in turn.
+    void updatePoints(double dt, bool full);
+    // Removes the points on or beyond a face of the kill box.
+    void applyKillBox();
+    // The per-frame update of an emitted-points layer.
+    bool update(const CurrentTime& time, bool simulate);
+    // One period of emission and motion in sub-steps of step seconds.
+    void preSimulate(double step);
+    // Fits the bounds to the points (the half extents at least 0.5 on a
+    // flat axis), or to the particle's pose without points.
+    void refreshBounds();
+
+    // The saved record: flags, bounds, emission state, points, index and
+    // the two saved values.
+    std::int32_t write(DataStream& stream) const;
+    // Takes a record read whole; the grown extents become its half extents.
+    void restore(ParticleLayerRecord&& record);
+
+    // Removes point i: the last point takes its place.
+    void removePoint(std::size_t i);
+
+    std::uint32_t flags = 0;
+    IntersectionOBBox bounds;
+    float grownExtents[3] = {};
+    ParticleEmission emission;
+    std::vector<ParticlePoint> points;
+    std::int32_t layerIndex = 0;
+    double savedValues[2] = {};
+    Particle* owner;
+};
+
+// The change of one velocity component v by a drag mode with k = drag
+// coefficient x dt and s the point's size; unknown modes leave v.
+float particleDrag(std::int32_t mode, float v, float k, float s);
