@@ -390,7 +390,7 @@ bool StillFrameScriptDataItem::update(const CurrentTime& time, StillFrameData& d
         flags |= ItemUpdated;
         return true;
     }
-    if (link.parent && !(link.parent->flags & ItemUpdated)) return false;
+    if (!link.checkParent(*this)) return false;
     // The events below may run another item's handler (a text label's go
     // to its parent): this item is not deleted while its update runs.
     const bool wasRunning = (flags & ItemInHandler) != 0;
@@ -413,6 +413,8 @@ bool StillFrameScriptDataItem::update(const CurrentTime& time, StillFrameData& d
         animation.modes &= ~(1u << mode);
         data.sendEvent(this, EventAction);
     }
+    link.resolve(*this, x, y);
+    if (scroll.any()) scroll.update(*this, data);
     if (!wasRunning) flags &= ~ItemInHandler;
     flags |= ItemUpdated;
     return true;
