@@ -136,6 +136,7 @@ RenderCore::RenderCore()
     quadBatch.attach(stateCache_.get(), shaders_.get());
     initStillFrameSlots();
     textures.registerProceduralTextures();
+    fonts_ = std::make_unique<FontData>();
 }
 
 RenderCore::~RenderCore() {
@@ -495,6 +496,7 @@ void RenderCore::release() {
         if (manager) manager->releaseAll();
     builtinTextures.release();
     textures.releaseAll();
+    fonts_->releaseAll();
     renderList.freeBuckets();
 }
 

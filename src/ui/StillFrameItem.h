@@ -13,6 +13,7 @@
 #include "render/TextureLink.h"
 #include "script/ScriptBinding.h"
 #include "ui/StillFrameLink.h"
+#include "ui/TextLayout.h"
 
 class StillFrameData;
 class StillFrameScriptDataItem;
@@ -28,13 +29,6 @@ struct StillFrameItemState {
     float factor = 0.0f;
 };
 
-// One frame of a quad: a rectangle (left, top, right, bottom, in item
-// units) and its two texture-coordinate corners (u0, v0, u1, v1).
-struct StillFrameFrame {
-    float rect[4] = {};
-    float texCoords[4] = {};
-};
-static_assert(sizeof(StillFrameFrame) == 32, "a frame record is 32 bytes");
 
 // u' = u * scale + offset, per texture-coordinate set.
 struct TexCoordTransform {
@@ -240,6 +234,7 @@ public:
     using Link = StillFrameLink;
     Link link;
     std::int32_t textGlyphs = 0;  // glyph quads of its text
+    ItemText text;
     std::uint32_t autoFlags = 0;
     struct Shadow {
         std::int32_t dx = 1, dy = 1, dw = 0, dh = 0;

@@ -1,0 +1,250 @@
+// Fonts and text layout: the ".font4" reader and its refusals, the font
+// registry with alignment names, words, line breaks, alignments and the
+// glyph quads, and text set on an item.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "foundation/DataStream.h"
+#include "render/FontData.h"
+#include "render/RenderCore.h"
+#include "render/TextureTestSupport.h"
+#include "resources/ResourceTestSupport.h"
+#include "ui/StillFrameData.h"
+#include "ui/TextLayout.h"
+
+namespace {
+
+struct Writer {
+    std::string s;
+    Writer& u32(std::uint32_t v) {
+        s.append(reinterpret_cast<const char*>(&v), 4);
+        return *this;
+    }
+    Writer& f32(float v) {
+        s.append(reinterpret_cast<const char*>(&v), 4);
+        return *this;
+    }
+};
+
+// Glyph 0 the space (advance 4); 'a'..'z' glyphs 1..26 and 'A'..'Z' 27..52,
+// advance 10, ink 8, left offset 1; cells 12 wide, lines 20 high, gap 4.
+// Glyph i's texture coordinates are (i / 100, i / 100 + 0.005, 0.2, 0.3).
+struct FontSpec {
+    std::uint32_t magic = FontHeader::kMagic;
+    float cellWidth = 12.0f, lineHeight = 20.0f;
+    std::uint32_t glyphCount = 53;
+    std::uint32_t lowerFirstGlyph = 1;
+};
+
+std::string fontBytes(const FontSpec& spec = {}) {
+    Writer w;
+    w.u32(spec.magic).u32(0).f32(spec.cellWidth).f32(spec.lineHeight).f32(4.0f).u32(spec.glyphCount);
+    for (std::uint32_t i = 0; i < 53; ++i) {
+        const float t0 = float(i) / 100.0f;
+        w.f32(t0).f32(t0 + 0.005f).f32(0.2f).f32(0.3f);
+        if (i == 0) w.f32(4.0f).f32(4.0f).f32(0.0f).f32(0.0f);
+        else w.f32(10.0f).f32(8.0f).f32(1.0f).f32(0.0f);
+    }
+    w.u32(3);
+    w.u32(' ').u32(' ').u32(0).u32(0);
+    w.u32('a').u32('z').u32(spec.lowerFirstGlyph).u32(0);
+    w.u32('A').u32('Z').u32(27).u32(0);
+    return w.s;
+}
+
+std::int32_t readFont(const std::string& bytes, FontHeader& header) {
+    MemoryStream stream;
+    stream.write(bytes.data(), std::int32_t(bytes.size()));
+    stream.setPosition(0);
+    return header.read(stream);
+}
+
+TEST(FontHeaderTest, ReadsAFontAndRefusesBadOnes) {
+    FontHeader header;
+    ASSERT_EQ(readFont(fontBytes(), header), std::int32_t(fontBytes().size()));
+    EXPECT_EQ(header.glyphIndex('c'), 3u);
+    EXPECT_EQ(header.glyphIndex('C'), 29u);
+    EXPECT_EQ(header.glyphIndex('?'), 0u);  // outside every range: the space
+    struct Case {
+        const char* what;
+        FontSpec spec;
+        std::size_t cut;
+    };
+    const auto with = [](auto change) {
+        FontSpec s;
+        change(s);
+        return s;
+    };
+    const Case cases[] = {
+        {"magic", with([](FontSpec& s) { s.magic = 0x239AD4FBu; }), 0},
+        {"range past the glyphs", with([](FontSpec& s) { s.lowerFirstGlyph = 30; }), 0},
+        {"glyph count past the bytes", with([](FontSpec& s) { s.glyphCount = 0x7FFFFFFFu; }), 0},
+        {"glyph count beyond the ranges' glyphs", with([](FontSpec& s) { s.glyphCount = 40; }), 0},
+        {"zero cell width", with([](FontSpec& s) { s.cellWidth = 0.0f; }), 0},
+        {"infinite line height", with([](FontSpec& s) { s.lineHeight = INFINITY; }), 0},
+        {"negative line height", with([](FontSpec& s) { s.lineHeight = -2.0f; }), 0},
+        {"cut in the ranges", FontSpec{}, 20},
+    };
+    for (const Case& c : cases) {
+        std::string bytes = fontBytes(c.spec);
+        bytes.resize(bytes.size() - c.cut);
+        FontHeader bad;
+        EXPECT_LT(readFont(bytes, bad), 0) << c.what;
+        EXPECT_TRUE(bad.glyphs.empty()) << c.what;
+    }
+}
+
+class TextLayoutTest : public texture_test::TextureTest {
+protected:
+    void SetUp() override {
+        TextureTest::SetUp();
+        ASSERT_TRUE(packages.built());
+    }
+    StillFrameData& data() { return render_->stillFrames().data; }
+    FontData& fonts() { return render_->fonts(); }
+    bool logged(const std::string& text) {
+        for (const LogRecord& r : packages.log().records())
+            if (r.text.find(text) != std::string::npos) return true;
+        return false;
+    }
+    // Lays narrow text out with "menu" at size 1 in a wrap width.
+    std::vector<TextQuad> lay(const char* text, std::int32_t wrap, const char* spec = "menu") {
+        EXPECT_TRUE(TextLayout::setupFont(record, fonts(), spec, wrap, 1.0f, nullptr));
+        std::vector<TextQuad> quads;
+        float height = -1.0f;
+        EXPECT_TRUE(TextLayout::layoutNarrow(record, quads, text, height));
+        return quads;
+    }
+
+    resource_tests::ScopedPackages packages{{resource_tests::storedFile(".font4", "menu", fontBytes())}};
+    TextRecord record;
+};
+
+TEST_F(TextLayoutTest, FontSpecsNameTheFontAndTheAlignment) {
+    struct Case {
+        const char* spec;
+        std::int32_t align;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"MENU.center", TextAlignCenter, nullptr},
+        {"menu.middle", TextAlignInvalid, "Invalid TEXT_ALIGN map name [middle]"},
+        {"menu.", TextAlignInvalid, nullptr},
+        {"menu", TextAlignLeft, nullptr},
+        {"menu.align", TextAlignJustify, nullptr},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(TextLayout::setupFont(record, fonts(), c.spec, 100, 1.0f, nullptr)) << c.spec;
+        EXPECT_EQ(record.align, c.align) << c.spec;
+        if (c.message) EXPECT_TRUE(logged(c.message)) << c.spec;
+    }
+    // "menu.middle" lays out as left.
+    const std::vector<TextQuad> quads = lay("ab", 100, "menu.middle");
+    ASSERT_EQ(quads.size(), 2u);
+    EXPECT_FLOAT_EQ(quads[0].rect[0], -0.49f);
+    EXPECT_FALSE(TextLayout::setupFont(record, fonts(), nullptr, 100, 1.0f, nullptr));
+    EXPECT_TRUE(logged("Fail while create font data [console]: Resource file [console.font4] not found"));
+    EXPECT_FALSE(TextLayout::setupFont(record, fonts(), "nothing", 100, 1.0f, nullptr));
+    EXPECT_TRUE(logged("Can`t find font [nothing]"));
+}
+
+TEST_F(TextLayoutTest, GlyphQuadsOfATwoLetterWord) {
+    // Scale 1 / 100; line height 20 of the text's 24.
+    const std::vector<TextQuad> quads = lay("ab", 100);
+    ASSERT_EQ(quads.size(), 2u);
+    const float expected[2][8] = {{-0.49f, -0.5f, -0.38f, -0.5f + 20.0f / 24.0f, 0.01f, 0.2f, 0.015f, 0.3f},
+                                  {-0.39f, -0.5f, -0.28f, -0.5f + 20.0f / 24.0f, 0.02f, 0.2f, 0.025f, 0.3f}};
+    for (int q = 0; q < 2; ++q)
+        for (int i = 0; i < 8; ++i) {
+            const float got = i < 4 ? quads[q].rect[i] : quads[q].texCoords[i - 4];
+            EXPECT_NEAR(got, expected[q][i], 1e-5f) << q << " " << i;
+        }
+    EXPECT_FLOAT_EQ(record.textWidth, 100.0f);
+}
+
+TEST_F(TextLayoutTest, WordsBreakIntoLines) {
+    struct Case {
+        const char* text;
+        std::int32_t wrap;
+        std::vector<float> fills;
+    };
+    const Case cases[] = {
+        {"a\nb", 100, {0.1f, 0.1f}},
+        {"a\\n b", 100, {0.1f, 0.1f}},
+        {"abcdefgh", 30, {80.0f / 30.0f}},                 // alone and over-full
+        {"ab abcdefgh cd", 30, {20.0f / 30.0f, 80.0f / 30.0f, 20.0f / 30.0f}},  // spaces eaten at the breaks
+        {"aaaa aaaa aaaa", 100, {0.84f, 0.4f}},
+        {"\tx", 100, {0.42f}},  // a tab is eight spaces
+    };
+    for (const Case& c : cases) {
+        lay(c.text, c.wrap);
+        ASSERT_EQ(record.lines.size(), c.fills.size()) << c.text;
+        for (std::size_t l = 0; l < c.fills.size(); ++l) EXPECT_NEAR(record.lines[l].fill, c.fills[l], 1e-5f) << c.text;
+    }
+}
+
+TEST_F(TextLayoutTest, JustifiedLinesStretchOnlyWhenFullEnoughAndNotLast) {
+    struct Case {
+        const char* text;
+        std::size_t quad;  // the first glyph of the line's second word, or of the last line
+        float left;
+    };
+    const Case cases[] = {
+        {"aaaa aaaa aaaa", 5, 0.11f},    // fill 0.84: stretched by 0.16
+        {"aaaa aaaa aaaa", 9, -0.49f},   // the last line
+        {"aaa aaa aaaaaaaa", 4, -0.15f}, // fill 0.64: as left
+        {"aa aa\naaaa aaaa", 10, -0.05f},  // the last line, filled 0.84
+    };
+    for (const Case& c : cases) {
+        const std::vector<TextQuad> quads = lay(c.text, 100, "menu.align");
+        ASSERT_GT(quads.size(), c.quad) << c.text;
+        EXPECT_NEAR(quads[c.quad].rect[0], c.left, 1e-5f) << c.text << " " << c.quad;
+    }
+    // Right and centre.
+    std::vector<TextQuad> quads = lay("ab", 100, "menu.right");
+    EXPECT_NEAR(quads[0].rect[0], 0.31f, 1e-5f);
+    quads = lay("ab", 100, "menu.center");
+    EXPECT_NEAR(quads[0].rect[0], -0.09f, 1e-5f);
+}
+
+TEST_F(TextLayoutTest, TextWithNothingToShowDrawsNothing) {
+    ASSERT_TRUE(TextLayout::setupFont(record, fonts(), "menu", 100, 1.0f, nullptr));
+    std::vector<TextQuad> quads;
+    float height = -1.0f;
+    EXPECT_TRUE(TextLayout::layoutNarrow(record, quads, "  \t  ", height));
+    EXPECT_TRUE(quads.empty());
+    EXPECT_TRUE(logged("Try to show EMPTY string (spaces or tabs only)"));
+    // No wrap width and no size: no width to divide by.
+    ASSERT_TRUE(TextLayout::setupFont(record, fonts(), "menu", 0, 0.0f, nullptr));
+    EXPECT_TRUE(TextLayout::layoutNarrow(record, quads, "ab", height));
+    EXPECT_TRUE(quads.empty());
+    EXPECT_EQ(height, 0.0f);
+    // Wide text breaks at spaces only.
+    ASSERT_TRUE(TextLayout::setupFont(record, fonts(), "menu", 100, 1.0f, nullptr));
+    EXPECT_TRUE(TextLayout::layoutWide(record, quads, u"a\tb c", height));
+    EXPECT_EQ(record.lines.size(), 1u);
+    EXPECT_EQ(quads.size(), 5u);
+}
+
+TEST_F(TextLayoutTest, TextSetOnAnItemSizesIt) {
+    StillFrameScriptDataItem* label = data().create("label");
+    label->width = 400.0f;
+    ASSERT_TRUE(label->text.setText(*label, "ab cd", nullptr, "menu", 2.0f));
+    EXPECT_FLOAT_EQ(label->height, 48.0f);  // one line of 24 at size 2
+    EXPECT_FLOAT_EQ(label->width, 400.0f);
+    EXPECT_EQ(label->textGlyphs, 5);
+    label->autoFlags = 1;
+    ASSERT_TRUE(label->text.setText(*label, "ab", nullptr, nullptr, 0.0f));
+    EXPECT_FLOAT_EQ(label->width, 2.0f * (10.0f + 8.0f));  // measured, the last glyph by its ink
+    EXPECT_FALSE(label->text.setText(*label, nullptr, nullptr, nullptr, 0.0f));
+    EXPECT_TRUE(logged("Stillframe [label] can't be set by NULL text ptr"));
+    EXPECT_FALSE(label->text.setText(*label, "ab", nullptr, "missing", 0.0f));
+    EXPECT_EQ(label->textGlyphs, 0);
+    EXPECT_STRCASEEQ(label->image.source.link.baseName(), "ProcWhiteMap");
+}
+
+}  // namespace
