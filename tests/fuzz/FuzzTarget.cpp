@@ -34,6 +34,7 @@ const std::vector<FuzzTarget>& fuzzTargets() {
         {"physicsmodel", fuzzPhysicsModel, seedPhysicsModel},
         {"surface", fuzzSurface, seedSurface},
         {"grid", fuzzGrid, seedGrid},
+        {"font4", fuzzFont4, seedFont4},
     };
     return targets;
 }

@@ -91,5 +91,7 @@ int fuzzSurface(const std::uint8_t* data, std::size_t size);
 void seedSurface(std::vector<std::string>& out);
 int fuzzGrid(const std::uint8_t* data, std::size_t size);
 void seedGrid(std::vector<std::string>& out);
+int fuzzFont4(const std::uint8_t* data, std::size_t size);
+void seedFont4(std::vector<std::string>& out);
 
 }  // namespace fuzzing
