@@ -6,12 +6,46 @@
 #include "app/GameCore.h"
 #include "foundation/Log.h"
 #include "input/InputCore.h"
+#include "model/Model.h"
+#include "model/ModelDataManager.h"
+#include "model/Y3Model.h"
+#include "scene/CameraCore.h"
+#include "scene/GameObject.h"
+#include "scene/ObjectRepository.h"
 #include "ui/StillFrameData.h"
 #include "ui/StillFrameItem.h"
 
 namespace {
 
 InputVirtualPointer* cursor() { return gameCore.input ? &gameCore.input->virtualDevices.pointer : nullptr; }
+
+constexpr std::uint32_t kPointShift = 24;
+
+// A world point on the still-frame screen through the current camera.
+void projectPoint(const float* point, float& x, float& y) {
+    float screen[2] = {point[0], point[1]};
+    if (const CameraCore* camera = gameCore.currentScene() ? gameCore.scene_getCamera(nullptr) : nullptr)
+        camera->projectToScreen(point, screen);
+    x = screen[0];
+    y = screen[1];
+}
+
+// The world position of a model's named point (its action's place in the
+// model), or of its origin.
+bool modelPoint(Model& model, std::uint32_t pointIndex, float* point) {
+    Matrix34 world;
+    if (!model.getWorldMatrix(world)) world = model.pose;
+    float local[3] = {0.0f, 0.0f, 0.0f};
+    const Y3ModelData* data = model.resource;
+    if (data && data->model && data->model->kind() == kModelKindDefault) {
+        const auto& actions = static_cast<const Y3ModelDefault&>(*data->model).actions;
+        if (pointIndex < actions.size())
+            for (int i = 0; i < 3; ++i) local[i] = actions[pointIndex].actionToParent.m[9 + i];
+    }
+    vector3Rotate(local, world);
+    for (int i = 0; i < 3; ++i) point[i] = local[i] + world.m[9 + i];
+    return true;
+}
 
 bool frozen(float offset) { return std::fabs(offset) >= StillFrameLink::kFrozenOffset; }
 
@@ -38,6 +72,26 @@ bool StillFrameLink::attachToItemByName(const StillFrameScriptDataItem& owner, c
     StillFrameScriptDataItem* found = name ? data.find(name) : nullptr;
     if (!found) return engineLog().error("Can't attach SF [%s] to [%s]", owner.name.c_str(), name ? name : "NULL");
     return attachToItem(owner, found);
+}
+
+bool StillFrameLink::attachToModel(const StillFrameScriptDataItem& owner, const char* modelName,
+                                   const char* pointName) {
+    *this = StillFrameLink{};
+    const std::uint32_t handle =
+        gameCore.currentScene() && modelName ? gameCore.scene_findObject(modelName, false) : 0u;
+    GameObject* object = handle && gameCore.objects ? gameCore.objects->getObject(GameObjectLink{handle}) : nullptr;
+    if (!object)
+        return engineLog().error("Can't find game object with name [%s]", modelName ? modelName : "NULL");
+    std::int32_t point = 0;
+    if (pointName && *pointName) {
+        point = object->getType() == ObjectModel ? static_cast<Model*>(object)->actionIndex(pointName) : -1;
+        if (point < 0 || point > 0xFF)
+            return engineLog().scriptError("Attach2Model[%s]: model [%s] action name invalid: >>[%s]<< ",
+                                           owner.name.c_str(), modelName, pointName);
+    }
+    value = (handle & kGameObjectHandleMask) | (std::uint32_t(point) << kPointShift);
+    flags = LinkActive;
+    return true;
 }
 
 bool StillFrameLink::startDrag(StillFrameScriptDataItem& owner, StillFrameData& data, bool follow) {
@@ -68,6 +122,39 @@ bool StillFrameLink::checkParent(const StillFrameScriptDataItem& owner) {
 
 bool StillFrameLink::resolve(const StillFrameScriptDataItem& owner, float& x, float& y) {
     if (!(flags & LinkActive)) return true;
+    if (value) {
+        const std::uint32_t handle = value & kGameObjectHandleMask;
+        GameObject* object = gameCore.objects ? gameCore.objects->getObject(GameObjectLink{handle}) : nullptr;
+        if (!object || object->getType() != ObjectModel) {
+            if (!object)
+                engineLog().error("Broken link to game object [%i] at stillframe [%s] : [REMOVE LINK]", int(handle),
+                                  owner.name.c_str());
+            else
+                engineLog().error("Linked object [%i] must be a model at stillframe [%s]: [REMOVE LINK]",
+                                  int(handle), owner.name.c_str());
+            value = 0;
+            return false;
+        }
+        float point[3];
+        modelPoint(*static_cast<Model*>(object), value >> kPointShift, point);
+        projectPoint(point, x, y);
+        x += ax;
+        y += ay;
+        if (flags & LinkKeepOnScreen) keepOnScreen(owner, x, y);
+        return true;
+    }
+    if (flags & LinkFollowsObject) {
+        const std::uint32_t handle = gameCore.currentScene() ? gameCore.scene_findObject(objectName.c_str(), false) : 0u;
+        GameObject* object = handle && gameCore.objects ? gameCore.objects->getObject(GameObjectLink{handle}) : nullptr;
+        Matrix34 world;
+        if (object && object->getWorldMatrix(world)) {
+            projectPoint(world.m + 9, x, y);
+            x += ax;
+            y += ay;
+        }
+        if (flags & LinkKeepOnScreen) keepOnScreen(owner, x, y);
+        return true;
+    }
     float baseX = 0.0f, baseY = 0.0f;
     if (parent) {
         if (parent->scroll.any()) {

@@ -5,9 +5,13 @@
 
 #include <string>
 
+#include "app/SceneLoadFixture.h"
 #include "foundation/TimeCore.h"
 #include "input/InputCore.h"
+#include "model/Model.h"
 #include "render/TextureTestSupport.h"
+#include "scene/CameraCore.h"
+#include "scene/Y3Pose.h"
 #include "script/ScriptTestFixture.h"
 #include "ui/StillFrameData.h"
 #include "ui/lua/UiScripts.h"
@@ -201,6 +205,67 @@ TEST_F(StillFrameLinkTest, AListScrollsUnderItsDraggedBar) {
     list->scroll.y = -0.25f;
     step();
     EXPECT_FLOAT_EQ(bar->y, 120.0f);
+}
+
+// A scene is current and a model stands in it.
+class StillFrameModelLinkTest : public ::testing::Test {
+protected:
+    StillFrameModelLinkTest() {
+        f.game->flags |= kSaveGameLoadAllowed;
+        f.game->loadScene("quay");
+        pose.pose = matrix34Identity();
+        pose.pose.m[9] = 4.0f;
+        pose.pose.m[11] = -2.0f;
+        std::strcpy(pose.model, "crate");
+    }
+    ~StillFrameModelLinkTest() override {
+        data.releaseAll();
+        pose.release();
+    }
+    // The model's origin on the still-frame screen.
+    void expectedScreen(const Model& model, float& x, float& y) {
+        float screen[2] = {model.pose.m[9], model.pose.m[10]};
+        if (const CameraCore* camera = gameCore.scene_getCamera(nullptr)) camera->projectToScreen(model.pose.m + 9, screen);
+        x = screen[0];
+        y = screen[1];
+    }
+
+    testing_support::SceneLoadFixture f;
+    StillFrameData data;
+    Y3Pose_Model pose{"crate.1"};
+    double time_ = 0.0;
+};
+
+TEST_F(StillFrameModelLinkTest, ALabelFollowsItsModelUntilTheModelIsGone) {
+    ASSERT_NE(gameCore.currentScene(), nullptr);
+    ASSERT_TRUE(pose.spawn(0));
+    auto* model = static_cast<Model*>(gameCore.objects->getObject(pose.link));
+    ASSERT_NE(model, nullptr);
+    StillFrameScriptDataItem* label = data.create("label");
+    EXPECT_FALSE(label->link.attachToModel(*label, "crate.1", "head"));
+    EXPECT_TRUE(f.logged("Attach2Model[label]: model [crate.1] action name invalid: >>[head]<< "));
+    EXPECT_FALSE(label->link.attachToModel(*label, "nothing", nullptr));
+    EXPECT_TRUE(f.logged("Can't find game object with name [nothing]"));
+    ASSERT_TRUE(label->link.attachToModel(*label, "crate.1", nullptr));
+    label->link.ax = 5.0f;
+    label->link.ay = -7.0f;
+    for (float x : {4.0f, -3.0f}) {
+        Matrix34 moved = model->pose;
+        moved.m[9] = x;
+        moved.m[10] = 1.5f;
+        model->setPose(moved);
+        data.update(frame(time_ += 0.02));
+        float sx = 0.0f, sy = 0.0f;
+        expectedScreen(*model, sx, sy);
+        EXPECT_FLOAT_EQ(label->x, sx + 5.0f) << x;
+        EXPECT_FLOAT_EQ(label->y, sy - 7.0f) << x;
+    }
+    const float lastX = label->x;
+    pose.release();
+    data.update(frame(time_ += 0.02));
+    EXPECT_TRUE(f.logged("at stillframe [label] : [REMOVE LINK]"));
+    EXPECT_EQ(label->link.value, 0u);
+    EXPECT_FLOAT_EQ(label->x, lastX);
 }
 
 }  // namespace
