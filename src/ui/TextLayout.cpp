@@ -20,6 +20,8 @@ constexpr std::size_t kSpecLength = 255;
 constexpr float kMaxWrapWidth = 1024.0f;
 constexpr float kJustifyFill = 0.75f;
 constexpr int kTabSpaces = 8;
+// Rounding of a long line's summed fill must not break it.
+constexpr float kFitTolerance = 1e-4f;
 
 // The item's "auto" flag: its width follows its text.
 constexpr std::uint32_t kAutoWidth = 0x1;
@@ -101,8 +103,14 @@ void breakLines(TextRecord& text) {
             continue;
         }
         TextLine& line = text.lines.back();
-        const float w = word.width * text.scale;
-        if (line.fill + w <= 1.0f) {
+        // A word that ends the text or its line measures its last glyph by
+        // its ink, as the text's width does: text measured without a wrap
+        // width then fills its one line exactly.
+        const bool ends = k + 1 == text.words.size() || (text.words[k + 1].flags & TextWordLineBreak);
+        const float inkFix = ends && !word.glyphs.empty() ? word.glyphs.back().inkWidth - word.glyphs.back().advance
+                                                           : 0.0f;
+        const float w = (word.width + inkFix) * text.scale;
+        if (line.fill + w <= 1.0f + kFitTolerance) {
             ++line.words;
             line.fill += w;
             continue;
@@ -116,7 +124,7 @@ void breakLines(TextRecord& text) {
         // Too wide for an empty line: alone there.
         if (k > 0) dropTrailingSpace(word, font);
         line.words = 1;
-        line.fill = word.width * text.scale;
+        line.fill = (word.width + inkFix) * text.scale;
     }
 }
 

@@ -173,12 +173,12 @@ TEST_F(TextLayoutTest, WordsBreakIntoLines) {
         std::vector<float> fills;
     };
     const Case cases[] = {
-        {"a\nb", 100, {0.1f, 0.1f}},
-        {"a\\n b", 100, {0.1f, 0.1f}},
-        {"abcdefgh", 30, {80.0f / 30.0f}},                 // alone and over-full
-        {"ab abcdefgh cd", 30, {20.0f / 30.0f, 80.0f / 30.0f, 20.0f / 30.0f}},  // spaces eaten at the breaks
-        {"aaaa aaaa aaaa", 100, {0.84f, 0.4f}},
-        {"\tx", 100, {0.42f}},  // a tab is eight spaces
+        {"a\nb", 100, {0.08f, 0.08f}},  // a word ending its line counts its last glyph's ink
+        {"a\\n b", 100, {0.08f, 0.08f}},
+        {"abcdefgh", 30, {78.0f / 30.0f}},                 // alone and over-full
+        {"ab abcdefgh cd", 30, {20.0f / 30.0f, 80.0f / 30.0f, 18.0f / 30.0f}},  // spaces eaten at the breaks
+        {"aaaa aaaa aaaa", 100, {0.84f, 0.38f}},
+        {"\tx", 100, {0.40f}},  // a tab is eight spaces
     };
     for (const Case& c : cases) {
         lay(c.text, c.wrap);
@@ -206,9 +206,9 @@ TEST_F(TextLayoutTest, JustifiedLinesStretchOnlyWhenFullEnoughAndNotLast) {
     }
     // Right and centre.
     std::vector<TextQuad> quads = lay("ab", 100, "menu.right");
-    EXPECT_NEAR(quads[0].rect[0], 0.31f, 1e-5f);
+    EXPECT_NEAR(quads[0].rect[0], 0.33f, 1e-5f);
     quads = lay("ab", 100, "menu.center");
-    EXPECT_NEAR(quads[0].rect[0], -0.09f, 1e-5f);
+    EXPECT_NEAR(quads[0].rect[0], -0.08f, 1e-5f);
 }
 
 TEST_F(TextLayoutTest, TextWithNothingToShowDrawsNothing) {
@@ -240,6 +240,8 @@ TEST_F(TextLayoutTest, TextSetOnAnItemSizesIt) {
     label->autoFlags = 1;
     ASSERT_TRUE(label->text.setText(*label, "ab", nullptr, nullptr, 0.0f));
     EXPECT_FLOAT_EQ(label->width, 2.0f * (10.0f + 8.0f));  // measured, the last glyph by its ink
+    ASSERT_EQ(label->text.record.lines.size(), 1u);         // and on one line, filled exactly
+    EXPECT_FLOAT_EQ(label->text.record.lines[0].fill, 1.0f);
     EXPECT_FALSE(label->text.setText(*label, nullptr, nullptr, nullptr, 0.0f));
     EXPECT_TRUE(logged("Stillframe [label] can't be set by NULL text ptr"));
     EXPECT_FALSE(label->text.setText(*label, "ab", nullptr, "missing", 0.0f));
