@@ -8,6 +8,8 @@
 #include "render/QuadBatch.h"
 #include "render/TextureTestSupport.h"
 #include "render/VideoCore.h"
+#include "resources/ResourceTestSupport.h"
+#include "ui/FontTestSupport.h"
 #include "ui/StillFrameData.h"
 
 namespace {
@@ -195,3 +197,60 @@ TEST_F(StillFrameGLTest, BlackAndWhiteGreysTheItemOnTheProgrammablePipelineOnly)
 }
 
 }  // namespace
+
+// Text in the test font, whose texture is white: every glyph draws its
+// whole cell, 120 units wide at size 10 for an advance of 100.
+class StillFrameTextGLTest : public StillFrameGLTest {
+protected:
+    void SetUp() override {
+        StillFrameGLTest::SetUp();
+        ASSERT_TRUE(packages.built());
+        env().files["menu.dds"] = columns({{255, 255, 255}}, 8, 8);
+    }
+    resource_tests::ScopedPackages packages{{resource_tests::storedFile(".font4", "menu", font_test::fontBytes())}};
+};
+
+TEST_F(StillFrameTextGLTest, RedTextSitsWhereItsAlignmentPutsIt) {
+    struct Case {
+        const char* font;
+        float inkLeft, inkRight;  // of "ab" in an item at x 100, 400 wide
+    };
+    const Case cases[] = {
+        {"menu", 110, 320},
+        {"menu.center", 220, 430},
+        {"menu.right", 330, 540},
+    };
+    for (const Case& c : cases) {
+        StillFrameScriptDataItem* label = data().create("label");
+        label->x = 100;
+        label->y = 100;
+        label->width = 400;
+        label->color[0] = 1.0f;
+        label->color[1] = label->color[2] = 0.0f;
+        ASSERT_TRUE(label->text.setText(*label, "ab", nullptr, c.font, 10.0f)) << c.font;
+        EXPECT_FLOAT_EQ(label->height, 240.0f);
+        draw();
+        // The glyphs fill the line's top 200 units; a pixel here is two.
+        EXPECT_TRUE(near(at(c.inkLeft + 6, 200), {255, 0, 0}, 3)) << c.font;
+        EXPECT_TRUE(near(at(c.inkRight - 6, 200), {255, 0, 0}, 3)) << c.font;
+        EXPECT_TRUE(near(at(c.inkLeft - 6, 200), {0, 0, 0}, 3)) << c.font;
+        EXPECT_TRUE(near(at(c.inkRight + 6, 200), {0, 0, 0}, 3)) << c.font;
+        EXPECT_TRUE(near(at(c.inkLeft + 6, 294), {255, 0, 0}, 3)) << c.font;
+        EXPECT_TRUE(near(at(c.inkLeft + 6, 306), {0, 0, 0}, 3)) << c.font;
+        data().deleteObject(label);
+    }
+}
+
+TEST_F(StillFrameTextGLTest, WrappedTextDrawsTwoLines) {
+    StillFrameScriptDataItem* label = data().create("label");
+    label->x = 100;
+    label->y = 100;
+    label->width = 200;
+    ASSERT_TRUE(label->text.setText(*label, "ab cd", nullptr, "menu", 5.0f));
+    // Lines of 120 units, glyphs 100 high; "ab " does not leave room for "cd".
+    EXPECT_FLOAT_EQ(label->height, 240.0f);
+    draw();
+    EXPECT_TRUE(near(at(130, 150), {255, 255, 255}, 3));  // "a", first line
+    EXPECT_TRUE(near(at(130, 270), {255, 255, 255}, 3));  // "c", second line
+    EXPECT_TRUE(near(at(130, 210), {0, 0, 0}, 3));        // the gap between them
+}
