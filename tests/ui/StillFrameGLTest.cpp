@@ -5,11 +5,14 @@
 
 #include <cstdlib>
 
+#include "foundation/TimeCore.h"
+#include "input/InputCore.h"
 #include "render/QuadBatch.h"
 #include "render/TextureTestSupport.h"
 #include "render/VideoCore.h"
 #include "resources/ResourceTestSupport.h"
 #include "ui/FontTestSupport.h"
+#include "support/TestSupport.h"
 #include "ui/StillFrameData.h"
 
 namespace {
@@ -253,4 +256,39 @@ TEST_F(StillFrameTextGLTest, WrappedTextDrawsTwoLines) {
     EXPECT_TRUE(near(at(130, 150), {255, 255, 255}, 3));  // "a", first line
     EXPECT_TRUE(near(at(130, 270), {255, 255, 255}, 3));  // "c", second line
     EXPECT_TRUE(near(at(130, 210), {0, 0, 0}, 3));        // the gap between them
+}
+
+TEST_F(StillFrameGLTest, AListShowsItsLastRowsAfterItsBarIsDraggedToTheEnd) {
+    InputCore input;
+    testing_support::ScopedCoreMember<InputCore> installed{gameCore.input, &input};
+    // Ten rows of 30 in a box 100 high: red first, green last, blue between.
+    StillFrameScriptDataItem* list = item("list", 100, 100, 200, 100, {0, 0, 0});
+    list->color[3] = 0.0f;  // the box itself draws nothing
+    for (int i = 0; i < 10; ++i) {
+        const Rgb colour = i == 0 ? Rgb{255, 0, 0} : i == 9 ? Rgb{0, 255, 0} : Rgb{0, 0, 255};
+        StillFrameScriptDataItem* row = item(("row" + std::to_string(i)).c_str(), 100, 100 + 30.0f * i, 200, 28, colour);
+        ASSERT_TRUE(row->link.attachToItem(*row, list));
+    }
+    StillFrameScriptDataItem* bar = item("bar", 300, 100, 20, 20, {255, 255, 255});
+    ASSERT_TRUE(list->scroll.setControllers(*list, data(), "", "bar", ""));
+    CurrentTime t;
+    auto frame = [&] {
+        t.real.time += 0.02;
+        t.real.step = 0.02;
+        data().update(t);
+    };
+    frame();
+    draw();
+    EXPECT_TRUE(near(at(200, 110), {255, 0, 0}, 3));
+    EXPECT_TRUE(near(at(200, 185), {0, 0, 255}, 3));
+    input.virtualDevices.pointer.set(310, 105);
+    ASSERT_TRUE(StillFrameLink::startDrag(*bar, data(), true));
+    input.virtualDevices.pointer.set(310, 700);  // held back at the end of the bar's way
+    frame();
+    frame();
+    draw();
+    EXPECT_TRUE(near(at(200, 185), {0, 255, 0}, 3));  // the last row at the box's bottom
+    EXPECT_TRUE(near(at(200, 150), {0, 0, 255}, 3));
+    EXPECT_TRUE(near(at(310, 190), {255, 255, 255}, 3));  // the bar at the end
+    EXPECT_TRUE(near(at(310, 110), {0, 0, 0}, 3));
 }
