@@ -1,6 +1,7 @@
 #include "ui/TextLayout.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <cstring>
@@ -27,6 +28,22 @@ constexpr float kFitTolerance = 1e-4f;
 constexpr std::uint32_t kAutoWidth = 0x1;
 
 const char* const kAlignNames[] = {"left", "right", "center", "align"};
+
+// The characters of the narrow code page's bytes from 0x80 up, taken once
+// from the engine's codec (a byte without a character gives 0, which no
+// font range holds: it draws the space).
+const std::array<char16_t, 128>& narrowHighCodes() {
+    static const std::array<char16_t, 128> table = [] {
+        std::array<char16_t, 128> codes{};
+        for (int i = 0; i < 128; ++i) {
+            const char byte = static_cast<char>(0x80 + i);
+            std::u16string one;
+            if (platform::narrowToWide(std::string_view(&byte, 1), 1251, one) && one.size() == 1) codes[i] = one[0];
+        }
+        return codes;
+    }();
+    return table;
+}
 
 bool narrowForm(const std::u16string& s, std::size_t i, char16_t letter) {
     return i + 2 < s.size() && s[i] == u'\\' && s[i + 1] == letter && s[i + 2] == u' ';
@@ -239,8 +256,12 @@ bool setupFont(TextRecord& text, FontData& fonts, const char* spec, std::int32_t
 }
 
 bool layoutNarrow(TextRecord& text, std::vector<TextQuad>& quads, const char* chars, float& height) {
-    std::u16string wide;
-    if (chars && *chars && !platform::narrowToWide(chars, 1251, wide)) return engineLog().error("Can't convert text to show");
+    std::u16string wide(chars ? std::strlen(chars) : 0, u' ');
+    const std::array<char16_t, 128>& high = narrowHighCodes();
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(chars[i]);
+        wide[i] = byte < 0x80 ? char16_t(byte) : high[byte - 0x80];
+    }
     return layout(text, quads, wide, true, height);
 }
 

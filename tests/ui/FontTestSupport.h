@@ -28,6 +28,8 @@ struct FontSpec {
     float cellWidth = 12.0f, lineHeight = 20.0f;
     std::uint32_t glyphCount = 53;
     std::uint32_t lowerFirstGlyph = 1;
+    // Cyrillic capitals 0x410..0x419 drawn with the Latin capitals' glyphs.
+    bool cyrillic = false;
 };
 
 inline std::string fontBytes(const FontSpec& spec = {}) {
@@ -39,10 +41,11 @@ inline std::string fontBytes(const FontSpec& spec = {}) {
         if (i == 0) w.f32(4.0f).f32(4.0f).f32(0.0f).f32(0.0f);
         else w.f32(10.0f).f32(8.0f).f32(1.0f).f32(0.0f);
     }
-    w.u32(3);
+    w.u32(spec.cyrillic ? 4 : 3);
     w.u32(' ').u32(' ').u32(0).u32(0);
     w.u32('a').u32('z').u32(spec.lowerFirstGlyph).u32(0);
     w.u32('A').u32('Z').u32(27).u32(0);
+    if (spec.cyrillic) w.u32(0x410).u32(0x419).u32(27).u32(0);
     return w.s;
 }
 

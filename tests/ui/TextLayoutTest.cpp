@@ -64,6 +64,27 @@ TEST(FontHeaderTest, ReadsAFontAndRefusesBadOnes) {
     }
 }
 
+TEST(NarrowTextTest, BytesFromTheCodePageReachTheFontAsTheirCharacters) {
+    FontSpec spec;
+    spec.cyrillic = true;
+    FontHeader font;
+    ASSERT_GT(readFont(fontBytes(spec), font), 0);
+    TextRecord record;
+    record.font = &font;
+    record.size = 1.0f;
+    record.wrapWidth = 100;
+    std::vector<TextQuad> quads;
+    float height = 0.0f;
+    // Windows-1251: 0xC0 and 0xC9 are the capitals U+0410 and U+0419.
+    ASSERT_TRUE(TextLayout::layoutNarrow(record, quads, "\xC0\xC9", height));
+    ASSERT_EQ(record.words.size(), 1u);
+    ASSERT_EQ(record.words[0].glyphs.size(), 2u);
+    EXPECT_EQ(record.words[0].glyphs[0].glyph, 27u);
+    EXPECT_EQ(record.words[0].glyphs[1].glyph, 36u);
+    ASSERT_TRUE(TextLayout::layoutWide(record, quads, u"\u0410", height));
+    EXPECT_EQ(record.words[0].glyphs[0].glyph, 27u);
+}
+
 class TextLayoutTest : public texture_test::TextureTest {
 protected:
     void SetUp() override {
