@@ -62,26 +62,33 @@ void addGlyph(TextWord& word, const FontHeader& font, std::uint32_t code) {
 // Splits the text into words; true when any word shows something.
 bool splitWords(TextRecord& text, const std::u16string& s, bool narrow) {
     const FontHeader& font = *text.font;
-    text.words.clear();
+    // Words of the previous layout keep their glyph lists' memory.
+    std::size_t used = 0;
+    auto next = [&]() -> TextWord& {
+        if (used == text.words.size()) text.words.emplace_back();
+        TextWord& word = text.words[used++];
+        word.flags = narrow ? 0u : TextWordWide;
+        word.width = 0.0f;
+        word.trailingSpace = false;
+        word.glyphs.clear();
+        return word;
+    };
     bool ink = false;
     std::size_t i = 0;
     const std::size_t n = s.size();
     while (i < n) {
         while (i < n && s[i] == u' ') ++i;
         if (i >= n) break;
-        TextWord word;
-        if (!narrow) word.flags |= TextWordWide;
+        TextWord& word = next();
         if (narrow && (s[i] == u'\t' || narrowForm(s, i, u't'))) {
             for (int k = 0; k < kTabSpaces; ++k) addGlyph(word, font, u' ');
             word.trailingSpace = true;
             i += s[i] == u'\t' ? 1 : 3;
-            text.words.push_back(std::move(word));
             continue;
         }
         if (narrow && (s[i] == u'\n' || narrowForm(s, i, u'n'))) {
             word.flags |= TextWordLineBreak;
             i += s[i] == u'\n' ? 1 : 3;
-            text.words.push_back(std::move(word));
             continue;
         }
         while (i < n) {
@@ -95,8 +102,8 @@ bool splitWords(TextRecord& text, const std::u16string& s, bool narrow) {
             }
             ink = true;
         }
-        text.words.push_back(std::move(word));
     }
+    text.words.resize(used);
     return ink;
 }
 
@@ -219,6 +226,7 @@ bool layout(TextRecord& text, std::vector<TextQuad>& quads, const std::u16string
     const FontHeader& font = *text.font;
     height = float(text.lines.size()) * (font.lineHeight + font.lineGap) * text.size;
     if (!(height > 0.0f)) return true;
+    quads.reserve(s.size());
     emitQuads(text, quads, height);
     return true;
 }
