@@ -14,27 +14,17 @@
 #include "scene/Y3Pose.h"
 #include "script/ScriptTestFixture.h"
 #include "ui/StillFrameData.h"
+#include "ui/StillFrameTestSupport.h"
 #include "ui/lua/UiScripts.h"
 
 namespace {
 
-StillFrameData* gData = nullptr;
+CurrentTime frame(double time) { return still_frame_test::at(time, 0.02); }
 
-CurrentTime frame(double time) {
-    CurrentTime t;
-    t.real.time = t.game.time = t.world.time = time;
-    t.real.step = t.game.step = t.world.step = 0.02;
-    return t;
-}
-
-class StillFrameLinkTest : public texture_test::TextureTest {
+class StillFrameLinkTest : public still_frame_test::StillFrameFixture {
 protected:
-    static constexpr ScriptClassRegistration kClasses[] = {{"StillFrame, Image", registerStillFrameClass}};
-
     void SetUp() override {
-        TextureTest::SetUp();
-        gData = &data();
-        setStillFrameDataProvider([] { return gData; });
+        StillFrameFixture::SetUp();
         ASSERT_TRUE(f.load("events = ''\n"
                            "local function note(what) return function(img) events = events .. what .. ' ' end end\n"
                            "xShow = note('xshow'); xHide = note('xhide'); xEnter = note('xenter'); "
@@ -42,34 +32,10 @@ protected:
                            "yShow = note('yshow'); yHide = note('yhide'); yEnter = note('yenter'); "
                            "yLeave = note('yleave')\n"));
     }
-    void TearDown() override {
-        data().releaseAll();
-        setStillFrameDataProvider(nullptr);
-        gData = nullptr;
-        TextureTest::TearDown();
-    }
-    StillFrameData& data() { return render_->stillFrames().data; }
-    StillFrameScriptDataItem* item(const char* name, float x, float y, float w, float h) {
-        StillFrameScriptDataItem* it = data().create(name);
-        it->x = x;
-        it->y = y;
-        it->width = w;
-        it->height = h;
-        return it;
-    }
     void step() { data().update(frame(time_ += 0.02)); }
-    int linesWith(const std::string& text) {
-        int n = 0;
-        for (const LogRecord& record : f.log().records()) n += record.text.find(text) != std::string::npos;
-        return n;
-    }
-    std::string events() { return f.global("events"); }
     InputVirtualPointer& cursor() { return input.virtualDevices.pointer; }
 
     double time_ = 0.0;
-    testing_support::ScriptFixture f{kClasses, 1};
-    InputCore input;
-    testing_support::ScopedCoreMember<InputCore> installed{gameCore.input, &input};
 };
 
 TEST_F(StillFrameLinkTest, AnItemLinkedToItselfLosesTheLinkAtItsFirstUpdate) {
