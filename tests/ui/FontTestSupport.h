@@ -30,6 +30,8 @@ struct FontSpec {
     std::uint32_t lowerFirstGlyph = 1;
     // Cyrillic capitals 0x410..0x419 drawn with the Latin capitals' glyphs.
     bool cyrillic = false;
+    // Every glyph shows the whole texture: T0, T1 = 0, 1 and T2, T3 = 0, 1.
+    bool wholeTexture = false;
 };
 
 inline std::string fontBytes(const FontSpec& spec = {}) {
@@ -37,7 +39,8 @@ inline std::string fontBytes(const FontSpec& spec = {}) {
     w.u32(spec.magic).u32(0).f32(spec.cellWidth).f32(spec.lineHeight).f32(4.0f).u32(spec.glyphCount);
     for (std::uint32_t i = 0; i < 53; ++i) {
         const float t0 = float(i) / 100.0f;
-        w.f32(t0).f32(t0 + 0.005f).f32(0.2f).f32(0.3f);
+        if (spec.wholeTexture) w.f32(0.0f).f32(1.0f).f32(0.0f).f32(1.0f);
+        else w.f32(t0).f32(t0 + 0.005f).f32(0.2f).f32(0.3f);
         if (i == 0) w.f32(4.0f).f32(4.0f).f32(0.0f).f32(0.0f);
         else w.f32(10.0f).f32(8.0f).f32(1.0f).f32(0.0f);
     }

@@ -244,6 +244,35 @@ TEST_F(StillFrameTextGLTest, RedTextSitsWhereItsAlignmentPutsIt) {
     }
 }
 
+TEST_F(StillFrameGLTest, AGlyphDrawsUprightAndNotMirrored) {
+    // A font whose glyphs show all of a texture of four quadrants.
+    font_test::FontSpec spec;
+    spec.wholeTexture = true;
+    resource_tests::ScopedPackages packages{{resource_tests::storedFile(".font4", "quads", font_test::fontBytes(spec))}};
+    ASSERT_TRUE(packages.built());
+    texture_tools::DdsImage image;
+    image.width = image.height = 16;
+    std::vector<std::uint8_t> texels;
+    for (UINT y = 0; y < 16; ++y)
+        for (UINT x = 0; x < 16; ++x) {
+            const Rgb c = y < 8 ? (x < 8 ? Rgb{255, 0, 0} : Rgb{0, 255, 0}) : (x < 8 ? Rgb{0, 0, 255} : Rgb{255, 255, 255});
+            texels.insert(texels.end(), {std::uint8_t(c.b), std::uint8_t(c.g), std::uint8_t(c.r), 255});
+        }
+    image.blocks.push_back(texels);
+    env().files["quads.dds"] = texture_tools::writeDds(image);
+    StillFrameScriptDataItem* label = data().create("label");
+    label->x = 100;
+    label->y = 100;
+    label->width = 400;
+    ASSERT_TRUE(label->text.setText(*label, "L", nullptr, "quads", 10.0f));
+    draw();
+    // The glyph's cell: x 110 to 220, y 100 to 300 (the texture's top at the top).
+    EXPECT_TRUE(near(at(137, 140), {255, 0, 0}, 3));
+    EXPECT_TRUE(near(at(192, 140), {0, 255, 0}, 3));
+    EXPECT_TRUE(near(at(137, 260), {0, 0, 255}, 3));
+    EXPECT_TRUE(near(at(192, 260), {255, 255, 255}, 3));
+}
+
 TEST_F(StillFrameTextGLTest, WrappedTextDrawsTwoLines) {
     StillFrameScriptDataItem* label = data().create("label");
     label->x = 100;
