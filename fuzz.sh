@@ -5,7 +5,7 @@
 # TARGET: package, rules, ini, variables, savefile, savedata, image,
 # textrecord, xml, shaderpackage, texture, streams, scene, mesh, ogg, model, quest,
 # animation, sequence, trackermap, dlg, physicsmodel, surface, grid, actions,
-# waypoints, effect. JOBS (default 1) fuzzing processes share the corpus.
+# waypoints, effect, font4. JOBS (default 1) fuzzing processes share the corpus.
 # The corpus grows in build/fuzz/corpus/TARGET, starting from the seeds the
 # targets write (build/fuzz/seeds/TARGET) and the stored reproducers
 # (tests/fuzz/corpus/TARGET); inputs that fault land in

@@ -7,6 +7,8 @@
 // - the update alone of 5,000 items with running modes (fades, moves,
 //   resizes, turns), against the same interpolation in a bare loop over
 //   arrays.
+// - laying out 10,000 characters of text (narrow, and wide) into glyph
+//   quads, against a bare loop over the same glyph lookups and advances.
 // Argument of the frame benchmark: 0 the null backend, 1 the GL backend
 // (skipped where no GL device can be made).
 #include <benchmark/benchmark.h>
@@ -30,7 +32,9 @@
 #include "render/states/DXStateCache.h"
 #include "textures/DdsWriter.h"
 #include "textures/MemoryTextureEnvironment.h"
+#include "render/FontData.h"
 #include "ui/StillFrameData.h"
+#include "ui/TextLayout.h"
 
 namespace {
 
@@ -225,6 +229,82 @@ void BM_StillFrameUpdateVsBareLoop(benchmark::State& state) {
     bench_pairs::runPaired(state, project, baseline, kUpdateItems);
 }
 BENCHMARK(BM_StillFrameUpdateVsBareLoop)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+// A font of printable ASCII and the Cyrillic letters, glyph 0 the space.
+FontHeader benchFont() {
+    FontHeader font;
+    font.cellWidth = 12.0f;
+    font.lineHeight = 20.0f;
+    font.lineGap = 4.0f;
+    font.glyphs.resize(1 + 95 + 64);
+    for (std::size_t i = 0; i < font.glyphs.size(); ++i) {
+        FontGlyph& g = font.glyphs[i];
+        g.advance = i == 0 ? 4.0f : 6.0f + float(i % 7);
+        g.inkWidth = g.advance - 1.0f;
+        g.leftOffset = 1.0f;
+        g.t[0] = float(i) / 160.0f;
+        g.t[1] = g.t[0] + 0.005f;
+        g.t[3] = 1.0f;
+    }
+    font.ranges.push_back({32, 32, 0, 0});
+    font.ranges.push_back({33, 126, 1, 0});
+    font.ranges.push_back({0x410, 0x44F, 96, 0});
+    return font;
+}
+
+void BM_TextLayoutVsBareLoop(benchmark::State& state) {
+    bench_pairs::fixAllocator();
+    const bool wide = state.range(0) == 1;
+    const FontHeader font = benchFont();
+    constexpr std::size_t kChars = 10000;
+    std::u16string wideText;
+    std::string narrowText;
+    const std::u16string wideWords[] = {u"\u041F\u0440\u0438\u0432\u0435\u0442 ", u"quay ", u"\u043C\u0438\u0440 ", u"harbour "};
+    const char* const narrowWords[] = {"lorem ", "ipsum ", "dolor ", "sit ", "amet, "};
+    for (std::size_t k = 0; wideText.size() < kChars; ++k) wideText += wideWords[k % 4];
+    for (std::size_t k = 0; narrowText.size() < kChars; ++k) narrowText += narrowWords[k % 5];
+    wideText.resize(kChars);
+    narrowText.resize(kChars);
+    // No spaces at the ends: one line, every character a quad.
+    wideText.back() = u'x';
+    narrowText.back() = 'x';
+
+    TextRecord record;
+    record.font = &font;
+    record.size = 16.0f;
+    record.ready = true;
+    std::vector<TextQuad> quads;
+    float height = 0.0f;
+    auto project = [&] {
+        if (wide) TextLayout::layoutWide(record, quads, wideText.c_str(), height);
+        else TextLayout::layoutNarrow(record, quads, narrowText.c_str(), height);
+    };
+    std::vector<TextGlyphEntry> bare;
+    float bareWidth = 0.0f;
+    auto baseline = [&] {
+        bare.clear();
+        bareWidth = 0.0f;
+        auto add = [&](std::uint32_t code) {
+            const std::uint32_t index = font.glyphIndex(code);
+            const FontGlyph& g = font.glyphs[index];
+            bare.push_back({index, g.advance, g.inkWidth});
+            bareWidth += g.advance;
+        };
+        if (wide) for (char16_t c : wideText) add(c);
+        else for (char c : narrowText) add(static_cast<unsigned char>(c));
+        benchmark::DoNotOptimize(bare.data());
+    };
+    project();
+    baseline();
+    float laidWidth = 0.0f;
+    for (const TextWord& word : record.words) laidWidth += word.width;
+    if (quads.size() != bare.size() || std::fabs(laidWidth - bareWidth) > 1e-3f * bareWidth) {
+        state.SkipWithError("the two sides measure the text differently");
+        return;
+    }
+    bench_pairs::runPaired(state, project, baseline, double(kChars));
+}
+BENCHMARK(BM_TextLayoutVsBareLoop)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -6,6 +6,8 @@
 #   PACKTOOL  the package writer
 #   VARWRITE  the variable writer
 #   TEXWRITE  the texture writer
+#   FONTWRITE, FONTFILE the font writer and its TrueType font (optional:
+#             without them the demo has no fonts)
 #   SHADERPACK the shader packer (the compiled-shader package beside the game)
 #   SCENEWRITE the scene writer
 #   MODELWRITE the model writer
@@ -58,6 +60,21 @@ endforeach()
 execute_process(COMMAND "${TEXWRITE}" "${STAGE}/textures" RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "demo: textures failed")
+endif()
+# The fonts (texture and header) go into the textures package.
+if(DEFINED FONTWRITE)
+  foreach(font console:12 menu:20)
+    string(REPLACE ":" ";" parts "${font}")
+    list(GET parts 0 name)
+    list(GET parts 1 pixels)
+    execute_process(COMMAND "${FONTWRITE}" "${FONTFILE}" ${pixels} "${STAGE}/textures" ${name} RESULT_VARIABLE result)
+    if(NOT result EQUAL 0)
+      message(FATAL_ERROR "demo: font [${name}] failed")
+    endif()
+  endforeach()
+  file(APPEND "${STAGE}/packages/000/textures.manifest"
+       "section .dds - Font textures\nfile console ../../textures/console.dds\nfile menu ../../textures/menu.dds\n"
+       "section .font4 - Fonts database\nfile console ../../textures/console.font4\nfile menu ../../textures/menu.font4\n")
 endif()
 # Each source of a folder written by its writer into the folder:
 # writer <source> <folder>, the writer naming what it writes.

@@ -14,6 +14,8 @@ packages=(
   # A private X display, its client library and the XTEST extension (keys
   # and mouse buttons pressed from outside) for the demo's window test.
   xvfb libx11-dev libxtst-dev
+  # The font writer (FreeType) and the TrueType font the demo's fonts come from.
+  libfreetype-dev fonts-dejavu-core
 )
 # A caller may name more packages (fuzz.sh: clang and libFuzzer).
 packages+=("$@")

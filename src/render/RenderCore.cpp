@@ -142,6 +142,7 @@ RenderCore::RenderCore()
     quadBatch.attach(stateCache_.get(), shaders_.get());
     initStillFrameSlots();
     textures.registerProceduralTextures();
+    fonts_ = std::make_unique<FontData>();
 }
 
 RenderCore::~RenderCore() {
@@ -505,6 +506,7 @@ void RenderCore::release() {
         if (manager) manager->releaseAll();
     builtinTextures.release();
     textures.releaseAll();
+    fonts_->releaseAll();
     renderList.freeBuckets();
 }
 

@@ -20,6 +20,7 @@
 #include "render/RenderTargets.h"
 #include "render/QuadBatch.h"
 #include "render/RenderList.h"
+#include "render/FontData.h"
 #include "render/TextureLibrary.h"
 #include "render/TextureLink.h"
 
@@ -201,6 +202,8 @@ public:
 
     // The texture handlers by name (the screenshot targets among them).
     TextureLibrary textures;
+    // The bitmap fonts of the still frames' text, by name.
+    FontData& fonts() { return *fonts_; }
 
     // ---- render targets and post-processing (RenderTargets.cpp,
     // PostProcessing.cpp) ----
@@ -323,5 +326,6 @@ private:
     // The model resources; registered as the model data manager and
     // installed for the model objects while the core lives.
     std::unique_ptr<ModelDataManager> modelData_;
+    std::unique_ptr<FontData> fonts_;
     ResourceManagerBase* dataManagers_[static_cast<int>(RenderDataManager::Count)] = {};
 };

@@ -242,8 +242,11 @@ void StillFrameData::update(const CurrentTime& time) {
         for (std::size_t i = 0; i < items_.size(); ++i) {
             StillFrameScriptDataItem* item = items_[i].get();
             if (item->flags & ItemUpdated) continue;
+            const StillFrameScriptDataItem* parent = item->link.parent;
             if (item->update(time, *this)) progress = true;
             else waiting = true;
+            // A dropped parent (a link to itself) lets the item go next pass.
+            if (item->link.parent != parent) progress = true;
         }
         if (!waiting) {
             if (console) console->shownLines = static_cast<std::int64_t>(engineLog().recordCount());

@@ -351,6 +351,7 @@ void StillFrameScriptDataItem::reset() {
     link = Link{};
     textGlyphs = 0;
     autoFlags = 0;
+    text = ItemText{};
     shadow = Shadow{};
     scroll = Scroll{};
     animation.reset();
@@ -368,6 +369,7 @@ void StillFrameScriptDataItem::releaseAttachments() {
     link = Link{};
     image.source.link.release(false);
     mask.source.link.release(false);
+    text.release();
     textGlyphs = 0;
     shadow = Shadow{};
     scroll = Scroll{};
@@ -390,7 +392,7 @@ bool StillFrameScriptDataItem::update(const CurrentTime& time, StillFrameData& d
         flags |= ItemUpdated;
         return true;
     }
-    if (link.parent && !(link.parent->flags & ItemUpdated)) return false;
+    if (!link.checkParent(*this)) return false;
     // The events below may run another item's handler (a text label's go
     // to its parent): this item is not deleted while its update runs.
     const bool wasRunning = (flags & ItemInHandler) != 0;
@@ -413,6 +415,8 @@ bool StillFrameScriptDataItem::update(const CurrentTime& time, StillFrameData& d
         animation.modes &= ~(1u << mode);
         data.sendEvent(this, EventAction);
     }
+    link.resolve(*this, x, y);
+    if (scroll.any()) scroll.update(*this, data);
     if (!wasRunning) flags &= ~ItemInHandler;
     flags |= ItemUpdated;
     return true;
@@ -443,6 +447,11 @@ void StillFrameScriptDataItem::queueQuads(StillFrameData& data, const float* off
     if (postEffect) {
         quad.state.mode = static_cast<std::uint32_t>(animation.postEffect);
         quad.state.factor = animation.postPower;
+    }
+    // Text draws its glyph quads (the shadow as well).
+    if (textGlyphs > 0 && !text.quads.empty()) {
+        quad.frames = text.quads.data();
+        quad.frameCount = static_cast<std::int32_t>(text.quads.size());
     }
     if (shadow.color[3] > 0.0f) {
         quad.position[0] = x + float(shadow.dx) + offset[0];

@@ -12,6 +12,8 @@
 
 #include "render/TextureLink.h"
 #include "script/ScriptBinding.h"
+#include "ui/StillFrameLink.h"
+#include "ui/TextLayout.h"
 
 class StillFrameData;
 class StillFrameScriptDataItem;
@@ -27,13 +29,6 @@ struct StillFrameItemState {
     float factor = 0.0f;
 };
 
-// One frame of a quad: a rectangle (left, top, right, bottom, in item
-// units) and its two texture-coordinate corners (u0, v0, u1, v1).
-struct StillFrameFrame {
-    float rect[4] = {};
-    float texCoords[4] = {};
-};
-static_assert(sizeof(StillFrameFrame) == 32, "a frame record is 32 bytes");
 
 // u' = u * scale + offset, per texture-coordinate set.
 struct TexCoordTransform {
@@ -183,6 +178,8 @@ enum StillFrameEvent : std::int32_t {
     EventMouse1Down = 4,
     EventMouse1Up = 5,
     EventAction = 6,
+    EventScrollXShow = 16,  // then Hide; LimitEnter and LimitLeave at +4, +5
+    EventScrollYShow = 18,
     EventCount = 24,
 };
 // The event's name ("onMouseOver" ...), or "?" outside the table.
@@ -234,26 +231,17 @@ public:
     float rx = 0.0f, ry = 0.0f;  // rotation centre offset
     float width = 64.0f, height = 64.0f;
     float angle = 0.0f;  // degrees
-    struct Link {
-        std::uint32_t flags = 0;  // bit 0 linked to an item, bit 1 follows the pointer
-        std::int32_t value = 0;
-        StillFrameScriptDataItem* parent = nullptr;
-        float ax = 0.0f, ay = 0.0f;
-    } link;
+    using Link = StillFrameLink;
+    Link link;
     std::int32_t textGlyphs = 0;  // glyph quads of its text
+    ItemText text;
     std::uint32_t autoFlags = 0;
     struct Shadow {
         std::int32_t dx = 1, dy = 1, dw = 0, dh = 0;
         float color[4] = {};
     } shadow;
-    struct Scroll {
-        float x = 0.0f, y = 0.0f;  // negated positions
-        StillFrameScriptDataItem* controllerX = nullptr;
-        StillFrameScriptDataItem* controllerY = nullptr;
-        StillFrameScriptDataItem* controllerXY = nullptr;
-        float rangeX = -1.0f, rangeY = -1.0f;
-        float scale[2] = {1.0f, 1.0f};
-    } scroll;
+    using Scroll = StillFrameScroll;
+    Scroll scroll;
     StillFrameAnimation animation{*this};
     std::int32_t tag = 0, state = 0;
     float number = 0.0f;

@@ -37,6 +37,7 @@ const std::vector<FuzzTarget>& fuzzTargets() {
         {"actions", fuzzActions, seedActions},
         {"waypoints", fuzzWaypoints, seedWaypoints},
         {"effect", fuzzEffect, seedEffect},
+        {"font4", fuzzFont4, seedFont4},
     };
     return targets;
 }

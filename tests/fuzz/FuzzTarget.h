@@ -99,5 +99,7 @@ int fuzzWaypoints(const std::uint8_t* data, std::size_t size);
 void seedWaypoints(std::vector<std::string>& out);
 int fuzzEffect(const std::uint8_t* data, std::size_t size);
 void seedEffect(std::vector<std::string>& out);
+int fuzzFont4(const std::uint8_t* data, std::size_t size);
+void seedFont4(std::vector<std::string>& out);
 
 }  // namespace fuzzing

@@ -13,27 +13,17 @@
 #include "render/TextureTestSupport.h"
 #include "script/ScriptTestFixture.h"
 #include "ui/StillFrameData.h"
+#include "ui/StillFrameTestSupport.h"
 #include "ui/lua/UiScripts.h"
 
 namespace {
 
-StillFrameData* gData = nullptr;
+using still_frame_test::at;
 
-CurrentTime at(double time, double step = 0.0) {
-    CurrentTime t;
-    t.real.time = t.game.time = t.world.time = time;
-    t.real.step = t.game.step = t.world.step = step;
-    return t;
-}
-
-class StillFrameDataTest : public texture_test::TextureTest {
+class StillFrameDataTest : public still_frame_test::StillFrameFixture {
 protected:
-    static constexpr ScriptClassRegistration kClasses[] = {{"StillFrame, Image", registerStillFrameClass}};
-
     void SetUp() override {
-        TextureTest::SetUp();
-        gData = &data();
-        setStillFrameDataProvider([] { return gData; });
+        StillFrameFixture::SetUp();
         // Handlers note the event and the item's x.
         ASSERT_TRUE(f.load("events = ''\n"
                            "local function note(what) return function(img) events = events .. what .. ' ' .. "
@@ -44,38 +34,12 @@ protected:
                            "function selfDeleteNamed(img) stillframe:delete('me') end\n"
                            "function deleteLabel(img) stillframe:delete('label') end\n"));
     }
-    void TearDown() override {
-        data().releaseAll();
-        setStillFrameDataProvider(nullptr);
-        gData = nullptr;
-        TextureTest::TearDown();
-    }
-    StillFrameData& data() { return render_->stillFrames().data; }
-    std::string events() { return f.global("events"); }
     // A still-frame screen: the still-frame camera mode takes the pointer.
     void pointerAt(float x, float y) {
         gameCore.cameraMode = kCameraModeStillframe;
         input.virtualDevices.pointer.set(x, y);
     }
-    StillFrameScriptDataItem* item(const char* name, float x, float y, float w, float h, std::int32_t layer = 0) {
-        StillFrameScriptDataItem* it = data().create(name);
-        it->x = x;
-        it->y = y;
-        it->width = w;
-        it->height = h;
-        it->layer = layer;
-        return it;
-    }
     bool logged(const char* text) { return f.logged(text); }
-    int linesWith(const std::string& text) {
-        int n = 0;
-        for (const LogRecord& record : f.log().records()) n += record.text.find(text) != std::string::npos;
-        return n;
-    }
-
-    testing_support::ScriptFixture f{kClasses, 1};
-    InputCore input;
-    testing_support::ScopedCoreMember<InputCore> installed{gameCore.input, &input};
 };
 
 TEST_F(StillFrameDataTest, AutoNamesAreInventedAndNamesCompareWithoutCase) {

@@ -5,9 +5,14 @@
 
 #include <cstdlib>
 
+#include "foundation/TimeCore.h"
+#include "input/InputCore.h"
 #include "render/QuadBatch.h"
 #include "render/TextureTestSupport.h"
 #include "render/VideoCore.h"
+#include "resources/ResourceTestSupport.h"
+#include "ui/FontTestSupport.h"
+#include "support/TestSupport.h"
 #include "ui/StillFrameData.h"
 
 namespace {
@@ -195,3 +200,124 @@ TEST_F(StillFrameGLTest, BlackAndWhiteGreysTheItemOnTheProgrammablePipelineOnly)
 }
 
 }  // namespace
+
+// Text in the test font, whose texture is white: every glyph draws its
+// whole cell, 120 units wide at size 10 for an advance of 100.
+class StillFrameTextGLTest : public StillFrameGLTest {
+protected:
+    void SetUp() override {
+        StillFrameGLTest::SetUp();
+        ASSERT_TRUE(packages.built());
+        env().files["menu.dds"] = columns({{255, 255, 255}}, 8, 8);
+    }
+    resource_tests::ScopedPackages packages{{resource_tests::storedFile(".font4", "menu", font_test::fontBytes())}};
+};
+
+TEST_F(StillFrameTextGLTest, RedTextSitsWhereItsAlignmentPutsIt) {
+    struct Case {
+        const char* font;
+        float inkLeft, inkRight;  // of "ab" in an item at x 100, 400 wide
+    };
+    const Case cases[] = {
+        {"menu", 110, 320},
+        {"menu.center", 220, 430},
+        {"menu.right", 330, 540},
+    };
+    for (const Case& c : cases) {
+        StillFrameScriptDataItem* label = data().create("label");
+        label->x = 100;
+        label->y = 100;
+        label->width = 400;
+        label->color[0] = 1.0f;
+        label->color[1] = label->color[2] = 0.0f;
+        ASSERT_TRUE(label->text.setText(*label, "ab", nullptr, c.font, 10.0f)) << c.font;
+        EXPECT_FLOAT_EQ(label->height, 240.0f);
+        draw();
+        // The glyphs fill the line's top 200 units; a pixel here is two.
+        EXPECT_TRUE(near(at(c.inkLeft + 6, 200), {255, 0, 0}, 3)) << c.font;
+        EXPECT_TRUE(near(at(c.inkRight - 6, 200), {255, 0, 0}, 3)) << c.font;
+        EXPECT_TRUE(near(at(c.inkLeft - 6, 200), {0, 0, 0}, 3)) << c.font;
+        EXPECT_TRUE(near(at(c.inkRight + 6, 200), {0, 0, 0}, 3)) << c.font;
+        EXPECT_TRUE(near(at(c.inkLeft + 6, 294), {255, 0, 0}, 3)) << c.font;
+        EXPECT_TRUE(near(at(c.inkLeft + 6, 306), {0, 0, 0}, 3)) << c.font;
+        data().deleteObject(label);
+    }
+}
+
+TEST_F(StillFrameGLTest, AGlyphDrawsUprightAndNotMirrored) {
+    // A font whose glyphs show all of a texture of four quadrants.
+    font_test::FontSpec spec;
+    spec.wholeTexture = true;
+    resource_tests::ScopedPackages packages{{resource_tests::storedFile(".font4", "quads", font_test::fontBytes(spec))}};
+    ASSERT_TRUE(packages.built());
+    texture_tools::DdsImage image;
+    image.width = image.height = 16;
+    std::vector<std::uint8_t> texels;
+    for (UINT y = 0; y < 16; ++y)
+        for (UINT x = 0; x < 16; ++x) {
+            const Rgb c = y < 8 ? (x < 8 ? Rgb{255, 0, 0} : Rgb{0, 255, 0}) : (x < 8 ? Rgb{0, 0, 255} : Rgb{255, 255, 255});
+            texels.insert(texels.end(), {std::uint8_t(c.b), std::uint8_t(c.g), std::uint8_t(c.r), 255});
+        }
+    image.blocks.push_back(texels);
+    env().files["quads.dds"] = texture_tools::writeDds(image);
+    StillFrameScriptDataItem* label = data().create("label");
+    label->x = 100;
+    label->y = 100;
+    label->width = 400;
+    ASSERT_TRUE(label->text.setText(*label, "L", nullptr, "quads", 10.0f));
+    draw();
+    // The glyph's cell: x 110 to 220, y 100 to 300 (the texture's top at the top).
+    EXPECT_TRUE(near(at(137, 140), {255, 0, 0}, 3));
+    EXPECT_TRUE(near(at(192, 140), {0, 255, 0}, 3));
+    EXPECT_TRUE(near(at(137, 260), {0, 0, 255}, 3));
+    EXPECT_TRUE(near(at(192, 260), {255, 255, 255}, 3));
+}
+
+TEST_F(StillFrameTextGLTest, WrappedTextDrawsTwoLines) {
+    StillFrameScriptDataItem* label = data().create("label");
+    label->x = 100;
+    label->y = 100;
+    label->width = 200;
+    ASSERT_TRUE(label->text.setText(*label, "ab cd", nullptr, "menu", 5.0f));
+    // Lines of 120 units, glyphs 100 high; "ab " does not leave room for "cd".
+    EXPECT_FLOAT_EQ(label->height, 240.0f);
+    draw();
+    EXPECT_TRUE(near(at(130, 150), {255, 255, 255}, 3));  // "a", first line
+    EXPECT_TRUE(near(at(130, 270), {255, 255, 255}, 3));  // "c", second line
+    EXPECT_TRUE(near(at(130, 210), {0, 0, 0}, 3));        // the gap between them
+}
+
+TEST_F(StillFrameGLTest, AListShowsItsLastRowsAfterItsBarIsDraggedToTheEnd) {
+    InputCore input;
+    testing_support::ScopedCoreMember<InputCore> installed{gameCore.input, &input};
+    // Ten rows of 30 in a box 100 high: red first, green last, blue between.
+    StillFrameScriptDataItem* list = item("list", 100, 100, 200, 100, {0, 0, 0});
+    list->color[3] = 0.0f;  // the box itself draws nothing
+    for (int i = 0; i < 10; ++i) {
+        const Rgb colour = i == 0 ? Rgb{255, 0, 0} : i == 9 ? Rgb{0, 255, 0} : Rgb{0, 0, 255};
+        StillFrameScriptDataItem* row = item(("row" + std::to_string(i)).c_str(), 100, 100 + 30.0f * i, 200, 28, colour);
+        ASSERT_TRUE(row->link.attachToItem(*row, list));
+    }
+    StillFrameScriptDataItem* bar = item("bar", 300, 100, 20, 20, {255, 255, 255});
+    ASSERT_TRUE(list->scroll.setControllers(*list, data(), "", "bar", ""));
+    CurrentTime t;
+    auto frame = [&] {
+        t.real.time += 0.02;
+        t.real.step = 0.02;
+        data().update(t);
+    };
+    frame();
+    draw();
+    EXPECT_TRUE(near(at(200, 110), {255, 0, 0}, 3));
+    EXPECT_TRUE(near(at(200, 185), {0, 0, 255}, 3));
+    input.virtualDevices.pointer.set(310, 105);
+    ASSERT_TRUE(StillFrameLink::startDrag(*bar, data(), true));
+    input.virtualDevices.pointer.set(310, 700);  // held back at the end of the bar's way
+    frame();
+    frame();
+    draw();
+    EXPECT_TRUE(near(at(200, 185), {0, 255, 0}, 3));  // the last row at the box's bottom
+    EXPECT_TRUE(near(at(200, 150), {0, 0, 255}, 3));
+    EXPECT_TRUE(near(at(310, 190), {255, 255, 255}, 3));  // the bar at the end
+    EXPECT_TRUE(near(at(310, 110), {0, 0, 0}, 3));
+}
