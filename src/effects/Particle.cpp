@@ -178,7 +178,7 @@ bool Particle::updatePhase2(const CurrentTime& time, std::int32_t flag) {
         state &= ~kParticleSoundArmed;
         // The effect's start sound, once the first points came out.
         if (effectData && effectData->sound[0] && (state & kParticlePlaced) && !(state & kParticleStillFrame))
-            gameCore.playSoundAt(effectData->sound, pose.m + 9, false);
+            gameCore.playSoundAt(effectData->sound, pose.m + 9, nullptr);
     }
     if ((state & kParticleVolumeInView) && !(state & kParticleAreasToRefresh))
         for (auto& layer : layers) layer->refreshBounds();

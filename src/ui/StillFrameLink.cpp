@@ -34,7 +34,7 @@ void projectPoint(const float* point, float& x, float& y) {
 // model), or of its origin.
 bool modelPoint(Model& model, std::uint32_t pointIndex, float* point) {
     Matrix34 world;
-    if (!model.getWorldMatrix(world)) world = model.pose;
+    if (!model.getWorldMatrix(world)) world = model.worldMatrix;
     float local[3] = {0.0f, 0.0f, 0.0f};
     const Y3ModelData* data = model.resource;
     if (data && data->model && data->model->kind() == kModelKindDefault) {

@@ -9,6 +9,7 @@
 #include "foundation/TimeCore.h"
 #include "input/InputCore.h"
 #include "model/Model.h"
+#include "model/ModelResourceSupport.h"
 #include "render/TextureTestSupport.h"
 #include "scene/CameraCore.h"
 #include "scene/Y3Pose.h"
@@ -190,13 +191,14 @@ protected:
     }
     // The model's origin on the still-frame screen.
     void expectedScreen(const Model& model, float& x, float& y) {
-        float screen[2] = {model.pose.m[9], model.pose.m[10]};
-        if (const CameraCore* camera = gameCore.scene_getCamera(nullptr)) camera->projectToScreen(model.pose.m + 9, screen);
+        float screen[2] = {model.worldMatrix.m[9], model.worldMatrix.m[10]};
+        if (const CameraCore* camera = gameCore.scene_getCamera(nullptr)) camera->projectToScreen(model.worldMatrix.m + 9, screen);
         x = screen[0];
         y = screen[1];
     }
 
     testing_support::SceneLoadFixture f;
+    model_test::ScopedModelResources models{"crate"};
     StillFrameData data;
     Y3Pose_Model pose{"crate.1"};
     double time_ = 0.0;
@@ -216,10 +218,10 @@ TEST_F(StillFrameModelLinkTest, ALabelFollowsItsModelUntilTheModelIsGone) {
     label->link.ax = 5.0f;
     label->link.ay = -7.0f;
     for (float x : {4.0f, -3.0f}) {
-        Matrix34 moved = model->pose;
+        Matrix34 moved = model->worldMatrix;
         moved.m[9] = x;
         moved.m[10] = 1.5f;
-        model->setPose(moved);
+        model->setWorldMatrix(moved);
         data.update(frame(time_ += 0.02));
         float sx = 0.0f, sy = 0.0f;
         expectedScreen(*model, sx, sy);
