@@ -146,6 +146,7 @@ RenderCore::~RenderCore() {
 
 bool RenderCore::initialize() {
     readConfig();
+    skyDome.build();
     VideoDevice* device = videoDevice();
     if (!device || !device->initialize()) return engineLog().error("Can't initialize video device");
     if (!initializeDevice()) return engineLog().error("Can't initialize render device");
@@ -179,6 +180,7 @@ bool RenderCore::allocate_device() {
     else if (!stillFrames_->createVertexBuffer()) return false;
     stillFrames_->flags |= 0x2;
     allocateRenderTargets();  // a missing target only skips its effect
+    skyDome.createBuffers(device);  // a failure is logged; the sky then draws nothing
     deviceObjectsAllocated_ = true;
     // With the device and its objects in place textures can load: a link
     // that attaches from now on (the splash first) loads its texture at once.
@@ -476,6 +478,7 @@ void RenderCore::releaseDeviceData() {
     deallocate(RenderDataManager::Particle);
     streamDeclarations_->release();
     quadBatch.release();
+    skyDome.releaseBuffers();
     stillFrames_->data.releaseMedia();
     stillFrames_->flags &= ~0x6u;
     postPasses.release();
