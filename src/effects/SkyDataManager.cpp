@@ -176,11 +176,9 @@ ResourceRecord* SkyDataManager::createRecord(const char* name) { return new Y3Sk
 
 bool SkyDataManager::compileFromSource(const char* sourcePath) {
     const std::string path = sourcePath ? sourcePath : "";
-    const std::size_t slash = path.find_last_of("/\\");
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    const std::size_t dot = name.find_last_of('.');
-    if (dot != std::string::npos) name.resize(dot);
-    const std::string target = path.substr(0, slash == std::string::npos ? 0 : slash + 1) + name + compiledExtension();
+    std::string name;
+    std::string target;
+    compiledPathOf(path, name, target);
     return import(path.c_str(), target.c_str(), name.c_str());
 }
 

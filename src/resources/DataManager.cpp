@@ -22,6 +22,14 @@ bool DataManager::saveCompiledStream(DataStream&, const char*) {
     return engineLog().error("Stream save not possible in release exe");
 }
 
+void DataManager::compiledPathOf(const std::string& path, std::string& name, std::string& target) const {
+    const std::size_t slash = path.find_last_of("/\\");
+    name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::size_t dot = name.find_last_of('.');
+    if (dot != std::string::npos) name.resize(dot);
+    target = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + name + orEmpty(compiledExtension());
+}
+
 bool DataManager::initFromPackages(std::int32_t flag) {
     if (isSet(singleFileMask()) && isSet(singleFileName())) {
         if (!initFromSingleFile(0)) return engineLog().error("Can't initialize %s from single file", title());

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 class DataStream;
 
@@ -62,4 +63,7 @@ protected:
     // Storing compiled data into a package stream: refused in this program
     // (logged), always false.
     static bool saveCompiledStream(DataStream& compiled, const char* name);
+    // The resource name of a source path (its file name without the
+    // extension) and the compiled file beside it.
+    void compiledPathOf(const std::string& sourcePath, std::string& name, std::string& target) const;
 };
