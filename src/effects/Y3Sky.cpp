@@ -1,6 +1,7 @@
 #include "effects/Y3Sky.h"
 
 #include <algorithm>
+#include <initializer_list>
 
 #include "app/GameCore.h"
 #include "effects/SkyDataManager.h"
@@ -130,4 +131,31 @@ bool Y3Sky::update(const CurrentTime& time) {
     environment.fogEnd = record[SkyFieldFogEnd];
     std::copy(record + SkyFieldHorizon, record + SkyFieldHorizon + 3, environment.horizon);
     return true;
+}
+
+SkyShaderPass skyShaderPass(std::int32_t weather, const float (&record)[kSkyRecordFields]) {
+    auto on = [&](std::int32_t field) {
+        return record[field] >= 0.0001f || record[field + 1] >= 0.0001f || record[field + 2] >= 0.0001f;
+    };
+    const bool sky = on(SkyFieldSky);
+    const bool stars = on(SkyFieldStars);
+    const bool clouds = on(SkyFieldClouds);
+    auto pass = [](std::initializer_list<SkyColourLayer> layers, std::int32_t vertex, std::int32_t pixel) {
+        SkyShaderPass p;
+        for (SkyColourLayer layer : layers) p.layers[p.layerCount++] = layer;
+        p.vertexProgram = vertex;
+        p.pixelProgram = pixel;
+        return p;
+    };
+    if (weather == SkyRain) return pass({SkyColourClouds}, 20, 20);
+    if (weather == SkyClear) {
+        if (!stars) return pass({SkyColourSky}, 20, 20);
+        if (sky) return pass({SkyColourSky, SkyColourStars}, 21, 22);
+        return pass({SkyColourStars}, 20, 21);
+    }
+    if (!stars && !clouds) return pass({SkyColourSky}, 20, 20);
+    if (!sky && !clouds) return pass({SkyColourStars}, 20, 21);
+    if (!stars && sky) return pass({SkyColourSky, SkyColourClouds}, 21, 23);
+    if (stars && !sky) return pass({SkyColourStars, SkyColourClouds}, 21, 24);
+    return pass({SkyColourSky, SkyColourStars, SkyColourClouds}, 22, 25);
 }

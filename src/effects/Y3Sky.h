@@ -46,6 +46,22 @@ enum SkyLayer : std::int32_t { SkyLayerMain, SkyLayerClouds, SkyLayerRain, SkyLa
 // Weather values.
 enum SkyWeather : std::int32_t { SkyClear, SkyClouds, SkyRain, SkyFog };
 
+// The colour layers of a record the shader path draws the dome with.
+enum SkyColourLayer : std::int32_t { SkyColourSky, SkyColourStars, SkyColourClouds };
+
+// The layers of one shader-path draw of the dome and its programs.
+struct SkyShaderPass {
+    std::int32_t layerCount = 0;
+    SkyColourLayer layers[3] = {};
+    std::int32_t vertexProgram = 0;
+    std::int32_t pixelProgram = 0;
+};
+
+// The layers and programs for the weather and a record: a colour layer is
+// on when any of its components is at least 0.0001. Rain draws the clouds
+// colour alone.
+SkyShaderPass skyShaderPass(std::int32_t weather, const float (&record)[kSkyRecordFields]);
+
 class Y3Sky : public ResourceUser {
 public:
     // A sky of the description (not owned; may be null only where no sky

@@ -210,6 +210,45 @@ TEST_F(Y3SkyTest, UpdateScrollsTheCloudsAndPublishesTheCurrentRecord) {
     EXPECT_EQ(std::memcmp(&before, &skyEnvironment(), sizeof(SkyEnvironment)), 0);
 }
 
+// The layers and programs of each row of the weather table; an all-dark
+// record draws the sky colour alone except in rain.
+TEST(Y3SkyShaderPass, EachWeatherAndLayerClassificationChoosesItsPrograms) {
+    struct Case {
+        std::int32_t weather;
+        bool sky, stars, clouds;
+        std::vector<SkyColourLayer> layers;
+        std::int32_t vertex, pixel;
+    };
+    using L = SkyColourLayer;
+    const Case cases[] = {
+        {SkyClear, true, false, true, {L::SkyColourSky}, 20, 20},
+        {SkyClear, false, false, false, {L::SkyColourSky}, 20, 20},
+        {SkyClear, true, true, false, {L::SkyColourSky, L::SkyColourStars}, 21, 22},
+        {SkyClear, false, true, true, {L::SkyColourStars}, 20, 21},
+        {SkyClouds, true, false, false, {L::SkyColourSky}, 20, 20},
+        {SkyFog, false, false, false, {L::SkyColourSky}, 20, 20},
+        {SkyClouds, false, true, false, {L::SkyColourStars}, 20, 21},
+        {SkyFog, true, false, true, {L::SkyColourSky, L::SkyColourClouds}, 21, 23},
+        {SkyClouds, false, true, true, {L::SkyColourStars, L::SkyColourClouds}, 21, 24},
+        {SkyFog, true, true, true, {L::SkyColourSky, L::SkyColourStars, L::SkyColourClouds}, 22, 25},
+        {SkyClouds, false, false, true, {L::SkyColourSky, L::SkyColourStars, L::SkyColourClouds}, 22, 25},
+        {SkyRain, true, true, true, {L::SkyColourClouds}, 20, 20},
+        {SkyRain, false, false, false, {L::SkyColourClouds}, 20, 20},
+    };
+    for (const Case& c : cases) {
+        float record[kSkyRecordFields] = {};
+        // One component at the threshold is enough; below it is off.
+        record[SkyFieldSky + 2] = c.sky ? 0.0001f : 0.00009f;
+        record[SkyFieldStars] = c.stars ? 0.5f : 0.0f;
+        record[SkyFieldClouds + 1] = c.clouds ? 1.0f : 0.0f;
+        const SkyShaderPass pass = skyShaderPass(c.weather, record);
+        ASSERT_EQ(pass.layerCount, static_cast<std::int32_t>(c.layers.size())) << c.weather << c.sky << c.stars << c.clouds;
+        for (std::size_t i = 0; i < c.layers.size(); ++i) EXPECT_EQ(pass.layers[i], c.layers[i]);
+        EXPECT_EQ(pass.vertexProgram, c.vertex) << c.weather << c.sky << c.stars << c.clouds;
+        EXPECT_EQ(pass.pixelProgram, c.pixel) << c.weather << c.sky << c.stars << c.clouds;
+    }
+}
+
 TEST_F(Y3SkyTest, DestroyingAPushedSkyOnlyReports) {
     struct Case {
         std::uint32_t state;
