@@ -182,12 +182,9 @@ void SurfaceDataManager::release() { surfaces_.clear(); }
 
 bool SurfaceDataManager::compileFromSource(const char* sourcePath) {
     const std::string path = sourcePath ? sourcePath : "";
-    const std::size_t slash = path.find_last_of("/\\");
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    const std::size_t dot = name.find_last_of('.');
-    if (dot != std::string::npos) name.resize(dot);
-    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    const std::string target = folder + name + compiledExtension();
+    std::string name;
+    std::string target;
+    compiledPathOf(path, name, target);
     return compile(path.c_str(), name.c_str(), target.c_str());
 }
 

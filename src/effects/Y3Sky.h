@@ -11,25 +11,34 @@
 
 #include <cstdint>
 
+#include "effects/SkyDataManager.h"
 #include "render/TextureLink.h"
 #include "resources/Y3ResourceManager.h"
 
 class DataStream;
-class StoredResourceRecord;
 struct CurrentTime;
 
 // Bits of Y3Sky::state.
 constexpr std::uint32_t kSkyRegistered = 0x2;  // in the description's user list
 constexpr std::uint32_t kSkyAllocated = 0x4;   // pushed with its scene
 
-// A sky description: 16 records (4 x time of day + weather) of 27 floats.
-constexpr std::int32_t kSkyRecordCount = 16;
-constexpr std::int32_t kSkyRecordFields = 27;
-// Fields of a sky record that others read.
-enum SkyRecordField : std::int32_t {
-    SkyFieldDepth4 = 3,    // "depth" argument 5
-    SkyFieldHorizon = 11,  // "horizontcolor": red, green, blue
+// The sky's values of the frame, published by the sky update from its
+// current record and read by the renderer (fog, bloom, depth) and the camera
+// (the fog end as its view distance).
+struct SkyEnvironment {
+    float range[3];   // record fields 0-2
+    float depth4;     // "depth" argument 5
+    float depth[4];   // "depth" arguments 1-4
+    float bloom[3];
+    float fogStart;
+    float fogEnd;
+    float horizon[3];
 };
+static_assert(sizeof(SkyEnvironment) == 16 * sizeof(float));
+
+// The one record of the running game; keeps its last values while no sky
+// can publish.
+SkyEnvironment& skyEnvironment();
 
 // The layers, by index.
 enum SkyLayer : std::int32_t { SkyLayerMain, SkyLayerClouds, SkyLayerRain, SkyLayerFog, kSkyLayerCount };
@@ -37,11 +46,27 @@ enum SkyLayer : std::int32_t { SkyLayerMain, SkyLayerClouds, SkyLayerRain, SkyLa
 // Weather values.
 enum SkyWeather : std::int32_t { SkyClear, SkyClouds, SkyRain, SkyFog };
 
+// The colour layers of a record the shader path draws the dome with.
+enum SkyColourLayer : std::int32_t { SkyColourSky, SkyColourStars, SkyColourClouds };
+
+// The layers of one shader-path draw of the dome and its programs.
+struct SkyShaderPass {
+    std::int32_t layerCount = 0;
+    SkyColourLayer layers[3] = {};
+    std::int32_t vertexProgram = 0;
+    std::int32_t pixelProgram = 0;
+};
+
+// The layers and programs for the weather and a record: a colour layer is
+// on when any of its components is at least 0.0001. Rain draws the clouds
+// colour alone.
+SkyShaderPass skyShaderPass(std::int32_t weather, const float (&record)[kSkyRecordFields]);
+
 class Y3Sky : public ResourceUser {
 public:
     // A sky of the description (not owned; may be null only where no sky
     // is ever pushed): clear weather, daytime, no scroll.
-    explicit Y3Sky(StoredResourceRecord* description);
+    explicit Y3Sky(Y3SkyDataInstance* description);
     // Only reports a sky still pushed; releasing it is the scene's duty.
     ~Y3Sky();
     Y3Sky(const Y3Sky&) = delete;
@@ -54,18 +79,23 @@ public:
     // (logged) on failure, the state unchanged.
     bool pop();
 
-    // The per-frame step, run by the scene's frame. It scrolls the clouds
-    // and publishes the sky's environment values from the description's
-    // record of the weather and time of day; those records are not read
-    // yet, so there is nothing to advance and the result is false, as for a
-    // description without records.
+    // The per-frame step, run by the scene's frame: scrolls the clouds by
+    // the record's cloud speed over the frame's step and publishes the
+    // record into the sky environment. False, nothing changed, when the
+    // description has no records.
     bool update(const CurrentTime& time);
+
+    // Weather and time of day, each clamped into 0..3 (a value outside is
+    // logged); the record index is weather + 4 x time of day.
+    void setWeather(std::int32_t value);
+    void setTimeOfDay(std::int32_t value);
 
     // Cloud offset u, cloud offset v, state, weather, time of day: 4 bytes
     // each. The byte count, or the first negative count.
     std::int32_t write(DataStream& stream) const;
-    // Reads the same words; the sky comes back neither registered nor
-    // pushed. Nothing changes when the five words cannot be read.
+    // Reads the same words; the sky comes back with state 0, its weather
+    // and time of day clamped. Nothing changes when the five words cannot be
+    // read.
     std::int32_t read(DataStream& stream);
 
     // The current record (weather + 4 x time of day) of the description,
@@ -84,11 +114,11 @@ public:
 
     // "sky_main", "sky_clouds", "sky_rain", "sky_fog".
     TextureLink layers[kSkyLayerCount];
-    StoredResourceRecord* description;
+    Y3SkyDataInstance* description;
     float cloudOffsetU = 0.0f;
     float cloudOffsetV = 0.0f;
     std::uint32_t state = 0;
-    // 0 "clear", 1 "clouds", 2 "rain", 3 "fog"; callers keep it in range.
+    // 0 "clear", 1 "clouds", 2 "rain", 3 "fog".
     std::int32_t weather = SkyClear;
     // The light mode: 0 "morning", 1 "day", 2 "evening", 3 "nighttime".
     std::int32_t timeOfDay = 1;

@@ -157,6 +157,7 @@ RenderCore::~RenderCore() {
 
 bool RenderCore::initialize() {
     readConfig();
+    skyDome.build();
     VideoDevice* device = videoDevice();
     if (!device || !device->initialize()) return engineLog().error("Can't initialize video device");
     if (!initializeDevice()) return engineLog().error("Can't initialize render device");
@@ -190,6 +191,7 @@ bool RenderCore::allocate_device() {
     else if (!stillFrames_->createVertexBuffer()) return false;
     stillFrames_->flags |= 0x2;
     allocateRenderTargets();  // a missing target only skips its effect
+    skyDome.createBuffers(device);  // a failure is logged; the sky then draws nothing
     deviceObjectsAllocated_ = true;
     // With the device and its objects in place textures can load: a link
     // that attaches from now on (the splash first) loads its texture at once.
@@ -487,6 +489,7 @@ void RenderCore::releaseDeviceData() {
     deallocate(RenderDataManager::Particle);
     streamDeclarations_->release();
     quadBatch.release();
+    skyDome.releaseBuffers();
     stillFrames_->data.releaseMedia();
     stillFrames_->flags &= ~0x6u;
     postPasses.release();

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "effects/SkyDome.h"
 #include "foundation/Smoother.h"
 #include "platform/d3d9/D3D9.h"
 #include "render/PostProcessing.h"
@@ -303,6 +304,9 @@ public:
 
     RenderList renderList;
     QuadBatch quadBatch;
+    // The dome every sky draws: built at initialisation, its buffers made
+    // with the device objects and released with them.
+    SkyDome skyDome;
     RenderBuiltinTextures builtinTextures;
     // The vertex stream of the still frames' screen quad (null while the
     // device objects are released).

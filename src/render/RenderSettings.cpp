@@ -1,6 +1,7 @@
 #include "render/RenderSettings.h"
 
 #include "app/GameCore.h"
+#include "effects/SkyDome.h"
 #include "foundation/IniFile.h"
 #include "foundation/SettingsReader.h"
 #include "render/RenderCore.h"
@@ -40,4 +41,6 @@ void RenderCore::readConfig() {
     shaders_->readAlphaSettings();
     shaders_->readDebugSettings();
     readConsoleSettings(*gameCore.settings);
+    // The sky dome's rings (section "sky").
+    readSkyDomeSettings(*gameCore.settings);
 }

@@ -25,12 +25,18 @@ bool DataManager::saveCompiledStream(DataStream&, const char*) {
 }
 
 bool DataManager::storeBesideSource(DataStream& compiled, const char* sourcePath, const char* failureFormat) {
-    std::string destination = sourcePath ? sourcePath : "";
-    const std::size_t dot = destination.find_last_of("./\\");
-    if (dot != std::string::npos && destination[dot] == '.') destination.resize(dot);
-    destination += orEmpty(compiledExtension());
+    std::string name, destination;
+    compiledPathOf(sourcePath ? sourcePath : "", name, destination);
     if (saveCompiledStream(compiled, destination.c_str())) return true;
     return engineLog().error(failureFormat, destination.c_str());
+}
+
+void DataManager::compiledPathOf(const std::string& path, std::string& name, std::string& target) const {
+    const std::size_t slash = path.find_last_of("/\\");
+    name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::size_t dot = name.find_last_of('.');
+    if (dot != std::string::npos) name.resize(dot);
+    target = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + name + orEmpty(compiledExtension());
 }
 
 bool DataManager::initFromPackages(std::int32_t flag) {

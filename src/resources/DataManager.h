@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 class DataStream;
 
@@ -66,4 +67,7 @@ protected:
     // compiled extension): refused before the destination is touched, with
     // failureFormat logged with the destination; false.
     bool storeBesideSource(DataStream& compiled, const char* sourcePath, const char* failureFormat);
+    // The resource name of a source path (its file name without the
+    // extension) and the compiled file beside it.
+    void compiledPathOf(const std::string& sourcePath, std::string& name, std::string& target) const;
 };

@@ -225,11 +225,11 @@ std::int32_t Scene::skyLightMode() const { return sky ? sky->timeOfDay : 1; }
 std::int32_t Scene::skyWeather() const { return sky ? sky->weather : SkyClear; }
 
 void Scene::setSkyLightMode(std::int32_t mode) {
-    if (sky) sky->timeOfDay = mode;
+    if (sky) sky->setTimeOfDay(mode);
 }
 
 void Scene::setSkyWeather(std::int32_t weather) {
-    if (sky) sky->weather = weather;
+    if (sky) sky->setWeather(weather);
 }
 
 bool Scene::isDebugScene() const { return resource && resource->has(kResourcePlaceholder); }

@@ -43,7 +43,7 @@ Scene* SceneContext::createScene(Y3SceneDataInstance* record) {
     SkyDataManager* skies = gameCore.skyData;
     // The sky description of the scene's name; a debug scene takes its record
     // as it comes, missing or not.
-    StoredResourceRecord* description = skies ? skies->getOrCreate(record->name, false) : nullptr;
+    Y3SkyDataInstance* description = skies ? skies->getOrCreate(record->name, false) : nullptr;
     if (record->has(kResourceUnavailable)) {
         log.info("Can't find resource for scene [%s]. Create debug scene", record->name);
         record->flags |= kResourcePlaceholder;

@@ -77,6 +77,18 @@ TEST(WorldScript, SceneQueriesWithoutAndWithAScene) {
     ASSERT_TRUE(f.lua.load("world.weather = World.Fog; w = world.weather"));
     EXPECT_EQ(f.lua.number("w"), 3);
     EXPECT_EQ(f.game->currentScene()->skyWeather(), 3);
+
+    // Codes past the sky's four weathers and times of day are clamped.
+    struct Case {
+        const char* script;
+        std::int32_t weather, light;
+    };
+    for (const Case c : {Case{"world.weather = 7", 3, 1}, {"world.weather = -4", 0, 1}, {"world.light = 9", 0, 3},
+                         {"world.light = -1", 0, 0}}) {
+        ASSERT_TRUE(f.lua.load(c.script));
+        EXPECT_EQ(f.game->currentScene()->skyWeather(), c.weather) << c.script;
+        EXPECT_EQ(f.game->currentScene()->skyLightMode(), c.light) << c.script;
+    }
 }
 
 TEST(WorldScript, PauseGoesThroughTheGameCoreTimeOnlyThroughTheClock) {

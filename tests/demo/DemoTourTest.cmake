@@ -157,8 +157,8 @@ else()
   if(NOT magic STREQUAL "ffd8ff")
     string(APPEND failures "the save slot does not begin as a JPEG image: [${magic}]\n")
   endif()
-  # The screenshot is the rendered frame at the screenshot size: the render
-  # core's clear colour (0x406080, no sky changes it) in the corner and the
+  # The screenshot is the rendered frame at the screenshot size: the
+  # harbour sky's clear daytime horizon (0.3, 0.5, 0.7) in the corner and the
   # first scene's still frame in the centre, the stone texture's browns (red
   # over green over blue), where a blank screenshot would be plain grey.
   if(DEFINED IMAGEPROBE)
@@ -172,7 +172,7 @@ else()
       set(centre_red ${CMAKE_MATCH_3})
       set(centre_green ${CMAKE_MATCH_4})
       set(centre_blue ${CMAKE_MATCH_5})
-      set(wanted 320 240 64 96 128)
+      set(wanted 320 240 77 128 179)
       foreach(i RANGE 4)
         list(GET seen ${i} a)
         list(GET wanted ${i} b)

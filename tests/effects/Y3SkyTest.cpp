@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <vector>
 
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
+#include "foundation/TimeCore.h"
 #include "render/TextureTestSupport.h"
 #include "effects/SkyDataManager.h"
 #include "resources/StoredDataManager.h"
@@ -16,7 +18,7 @@
 
 namespace {
 
-using SkyRecord = StoredRecordOf<ResourceKind::Sky>;
+using SkyRecord = Y3SkyDataInstance;
 
 class Y3SkyTest : public texture_test::TextureTest {
 protected:
@@ -46,7 +48,7 @@ TEST_F(Y3SkyTest, ANewSkyIsClearDaytimeAndDrawsEachWeatherWithItsOwnLayer) {
     }
 }
 
-TEST_F(Y3SkyTest, TheFiveWordsComeBackWithoutTheRegisteredAndPushedBits) {
+TEST_F(Y3SkyTest, TheFiveWordsComeBackWithStateZeroAndCodesInRange) {
     Y3Sky sky(&record);
     sky.cloudOffsetU = 0.25f;
     sky.cloudOffsetV = -3.5f;
@@ -62,9 +64,17 @@ TEST_F(Y3SkyTest, TheFiveWordsComeBackWithoutTheRegisteredAndPushedBits) {
     ASSERT_EQ(copy.read(stream), 20);
     EXPECT_EQ(copy.cloudOffsetU, 0.25f);
     EXPECT_EQ(copy.cloudOffsetV, -3.5f);
-    EXPECT_EQ(copy.state, 0x10u);
+    EXPECT_EQ(copy.state, 0u);
     EXPECT_EQ(copy.weather, SkyRain);
     EXPECT_EQ(copy.timeOfDay, 3);
+
+    // A weather or time of day past the records is clamped into 0..3.
+    MemoryStream wild;
+    for (std::int32_t word : {0, 0, 0, 7, -2}) writeI32(wild, word);
+    wild.setPosition(0);
+    ASSERT_EQ(copy.read(wild), 20);
+    EXPECT_EQ(copy.weather, SkyFog);
+    EXPECT_EQ(copy.timeOfDay, 0);
 
     // Four words are not a sky: nothing changes.
     MemoryStream shortStream;
@@ -142,7 +152,7 @@ TEST_F(Y3SkyTest, CurrentRecordIsTheOneOfWeatherAndTimeOfDay) {
     MemoryStream shortStream;
     shortStream.write(records.data(), static_cast<std::int32_t>(records.size() * sizeof(float) - 1));
     shortStream.setPosition(0);
-    ASSERT_TRUE(skies.loadHeader(&cut, &shortStream));
+    ASSERT_FALSE(skies.loadHeader(&cut, &shortStream));
     Y3Sky shortSky(&cut);
     EXPECT_FALSE(shortSky.currentRecord(fields));
     // Invalid, and none at all.
@@ -150,6 +160,93 @@ TEST_F(Y3SkyTest, CurrentRecordIsTheOneOfWeatherAndTimeOfDay) {
     missing.flags |= kResourceUnavailable;
     EXPECT_FALSE(Y3Sky(&missing).currentRecord(fields));
     EXPECT_FALSE(Y3Sky(nullptr).currentRecord(fields));
+}
+
+// Each frame the current record scrolls the clouds by its speed over the
+// frame's step and becomes the sky environment; a description without
+// records changes neither.
+TEST_F(Y3SkyTest, UpdateScrollsTheCloudsAndPublishesTheCurrentRecord) {
+    SkyDataManager skies;
+    testing_support::ScopedCoreMember<SkyDataManager> useSkies{gameCore.skyData, &skies};
+    std::vector<float> records(kSkyRecordCount * kSkyRecordFields);
+    for (int r = 0; r < kSkyRecordCount; ++r)
+        for (int i = 0; i < kSkyRecordFields; ++i) records[r * kSkyRecordFields + i] = r * 100.0f + i;
+    for (int r = 0; r < kSkyRecordCount; ++r) records[r * kSkyRecordFields + SkyFieldCloudSpeed] = 0.01f * (r + 1);
+    MemoryStream stream;
+    stream.write(records.data(), kSkyTableBytes);
+    stream.setPosition(0);
+    ASSERT_TRUE(skies.loadHeader(&record, &stream));
+
+    CurrentTime second(1.0);
+    struct Case {
+        std::int32_t weather, timeOfDay, record;
+    };
+    // A new sky is clear daytime: record 4.
+    for (const Case c : {Case{-1, -1, 4}, {SkyFog, 0, 3}, {SkyClouds, 3, 13}}) {
+        Y3Sky sky(&record);
+        if (c.weather >= 0) sky.setWeather(c.weather), sky.setTimeOfDay(c.timeOfDay);
+        ASSERT_TRUE(sky.update(second));
+        ASSERT_TRUE(sky.update(second));
+        const float speed = 0.01f * (c.record + 1);
+        EXPECT_NEAR(sky.cloudOffsetU, 2 * speed, 1e-6f) << c.record;
+        EXPECT_NEAR(sky.cloudOffsetV, 2 * speed * 0.1f, 1e-6f) << c.record;
+        const SkyEnvironment& e = skyEnvironment();
+        const float base = c.record * 100.0f;
+        const float expected[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 14, 15, 11, 12, 13};
+        const float* published = &e.range[0];
+        for (int i = 0; i < 16; ++i) EXPECT_EQ(published[i], base + expected[i]) << c.record << " " << i;
+    }
+
+    // A description that fails its load: the last environment stays.
+    SkyRecord cut("reef");
+    const SkyEnvironment before = skyEnvironment();
+    MemoryStream shortStream;
+    shortStream.write(records.data(), kSkyTableBytes - 4);
+    shortStream.setPosition(0);
+    EXPECT_FALSE(skies.loadHeader(&cut, &shortStream));
+    Y3Sky shortSky(&cut);
+    EXPECT_FALSE(shortSky.update(second));
+    EXPECT_EQ(shortSky.cloudOffsetU, 0.0f);
+    EXPECT_EQ(std::memcmp(&before, &skyEnvironment(), sizeof(SkyEnvironment)), 0);
+}
+
+// The layers and programs of each row of the weather table; an all-dark
+// record draws the sky colour alone except in rain.
+TEST(Y3SkyShaderPass, EachWeatherAndLayerClassificationChoosesItsPrograms) {
+    struct Case {
+        std::int32_t weather;
+        bool sky, stars, clouds;
+        std::vector<SkyColourLayer> layers;
+        std::int32_t vertex, pixel;
+    };
+    using L = SkyColourLayer;
+    const Case cases[] = {
+        {SkyClear, true, false, true, {L::SkyColourSky}, 20, 20},
+        {SkyClear, false, false, false, {L::SkyColourSky}, 20, 20},
+        {SkyClear, true, true, false, {L::SkyColourSky, L::SkyColourStars}, 21, 22},
+        {SkyClear, false, true, true, {L::SkyColourStars}, 20, 21},
+        {SkyClouds, true, false, false, {L::SkyColourSky}, 20, 20},
+        {SkyFog, false, false, false, {L::SkyColourSky}, 20, 20},
+        {SkyClouds, false, true, false, {L::SkyColourStars}, 20, 21},
+        {SkyFog, true, false, true, {L::SkyColourSky, L::SkyColourClouds}, 21, 23},
+        {SkyClouds, false, true, true, {L::SkyColourStars, L::SkyColourClouds}, 21, 24},
+        {SkyFog, true, true, true, {L::SkyColourSky, L::SkyColourStars, L::SkyColourClouds}, 22, 25},
+        {SkyClouds, false, false, true, {L::SkyColourSky, L::SkyColourStars, L::SkyColourClouds}, 22, 25},
+        {SkyRain, true, true, true, {L::SkyColourClouds}, 20, 20},
+        {SkyRain, false, false, false, {L::SkyColourClouds}, 20, 20},
+    };
+    for (const Case& c : cases) {
+        float record[kSkyRecordFields] = {};
+        // One component at the threshold is enough; below it is off.
+        record[SkyFieldSky + 2] = c.sky ? 0.0001f : 0.00009f;
+        record[SkyFieldStars] = c.stars ? 0.5f : 0.0f;
+        record[SkyFieldClouds + 1] = c.clouds ? 1.0f : 0.0f;
+        const SkyShaderPass pass = skyShaderPass(c.weather, record);
+        ASSERT_EQ(pass.layerCount, static_cast<std::int32_t>(c.layers.size())) << c.weather << c.sky << c.stars << c.clouds;
+        for (std::size_t i = 0; i < c.layers.size(); ++i) EXPECT_EQ(pass.layers[i], c.layers[i]);
+        EXPECT_EQ(pass.vertexProgram, c.vertex) << c.weather << c.sky << c.stars << c.clouds;
+        EXPECT_EQ(pass.pixelProgram, c.pixel) << c.weather << c.sky << c.stars << c.clouds;
+    }
 }
 
 TEST_F(Y3SkyTest, DestroyingAPushedSkyOnlyReports) {

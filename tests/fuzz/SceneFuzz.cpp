@@ -125,13 +125,19 @@ void fuzzLightSet(const std::string& bytes) {
               "light set: a stored set does not read back");
 }
 
-// The sky description is kept as stored; the sky's saved words are read
-// whole or not at all.
+// A sky description loads its 16 records from a long enough file and none
+// from a shorter one; its text form parses whatever it holds; the sky's
+// saved words are read whole or not at all.
 void fuzzSky(const std::string& bytes) {
-    StoredRecordOf<ResourceKind::Sky> description("fuzz");
+    Y3SkyDataInstance description("fuzz");
     MemoryStream stream(const_cast<char*>(bytes.data()), static_cast<std::int32_t>(bytes.size()));
     const std::int32_t kept = description.readHeader(stream);
-    fuzzCheck(kept < 0 || (description.bytes() && *description.bytes() == bytes), "sky: the description is not kept whole");
+    const bool whole = bytes.size() >= static_cast<std::size_t>(kSkyTableBytes);
+    fuzzCheck(whole == (kept == kSkyTableBytes), "sky: a description loaded by its size");
+    fuzzCheck(!whole || std::memcmp(description.records(), bytes.data(), kSkyTableBytes) == 0,
+              "sky: the records are not the file's");
+    SkyTable table;
+    parseSkyText("fuzz", bytes, table);
     Y3Sky sky(nullptr);
     MemoryStream fresh(true);
     sky.write(fresh);
@@ -147,7 +153,8 @@ std::string withKind(SceneResource kind, const std::string& bytes) { return std:
 
 constexpr char kSeedScene[] = R"(
 scene harbour
-sky
+sky all all horizon 0.3 0.5 0.7 cloudsspeed 0.02
+sky nighttime clouds skycolor 0.1 0.2 0.3 fog 60 900 depth 1 2 3 4 5
 actions
 screen hall
 action door order 2 help 10 20 cells 0 0 3 3 cells 250 180 255 191
@@ -209,6 +216,8 @@ void seedScene(std::vector<std::string>& out) {
     MemoryStream words(true);
     sky.write(words);
     out.push_back(withKind(ResourceSky, bytesOf(words)));
+    out.push_back(withKind(ResourceSky, scene_tools::skyTableBytes(scene.skyTable)));
+    out.push_back(withKind(ResourceSky, "[Day] (clear) skycolor 255,0,127 fogtime 50, 900\n[nighttime] (fog) depth 1, 2, 3\n"));
     out.push_back(withKind(ResourceActions, scene_tools::sceneActionBytes(scene)));
 }
 

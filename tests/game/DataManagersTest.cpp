@@ -71,14 +71,15 @@ TEST(DataManagers, StoredManagersMakeRecordsOnRequestOnly) {
 
 TEST(DataManagers, RecordsAreMadeOnRequestFromThePackages) {
     ScopedPackages packages({storedFile(".dlg", "talk", "dialog bytes"), storedFile(".wp", "harbour", "poses"),
-                             storedFile(".sky", "storm", "sky table")});
+                             storedFile(".sky", "storm", std::string(kSkyTableBytes, '\0')),
+                             storedFile(".sky", "gale", "sky table")});
     ASSERT_TRUE(packages.built());
     Managers m;
     const struct {
         StoredDataManager* manager;
         const char* name;
         const char* bytes;
-    } cases[] = {{&m.waypoints, "harbour", "poses"}, {&m.sky, "storm", "sky table"}};
+    } cases[] = {{&m.waypoints, "harbour", "poses"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.manager->title());
         const std::string* bytes = c.manager->resourceBytes(c.name);
@@ -89,6 +90,12 @@ TEST(DataManagers, RecordsAreMadeOnRequestFromThePackages) {
         EXPECT_EQ(c.manager->resourceBytes(c.name), bytes);
         EXPECT_EQ(c.manager->count(), 1u);
     }
+    // A sky table loads its records; one shorter than 16 records does not.
+    EXPECT_TRUE(m.sky.loadHeader(m.sky.getOrCreate("storm", true), nullptr));
+    EXPECT_NE(m.sky.getOrCreate("storm", true)->records(), nullptr);
+    EXPECT_FALSE(m.sky.loadHeader(m.sky.getOrCreate("gale", true), nullptr));
+    EXPECT_TRUE(packages.log().contains("Can't load sky [gale] data"));
+    EXPECT_EQ(m.sky.getOrCreate("gale", true)->records(), nullptr);
     // A name the packages do not hold gives an unavailable record.
     const std::size_t mark = packages.log().recordCount();
     EXPECT_EQ(m.sky.resourceBytes("calm"), nullptr);
@@ -96,7 +103,7 @@ TEST(DataManagers, RecordsAreMadeOnRequestFromThePackages) {
     EXPECT_TRUE(m.sky.find("calm")->has(kResourceUnavailable));
     EXPECT_EQ(logSince(packages.log(), mark),
               std::vector<std::string>{"Fail while create sky data [calm]: Resource file [calm.sky] not found"});
-    EXPECT_EQ(m.sky.count(), 2u);
+    EXPECT_EQ(m.sky.count(), 3u);
 }
 
 TEST(DataManagers, WaypointsAndScreenActionsExportTheirData) {
@@ -143,7 +150,8 @@ TEST(DataManagers, CompilingIsRefusedWithEachManagersMessages) {
          {"dialog compilation NOT possible in game", "Fail to compile dialog data from file [source.xls]"}},
         {&m.actions, {"Can't open actions source file [source.xls]"}},
         {&m.waypoints, {"Can't open waypoint source file [source.xls]"}},
-        {&m.sky, {"Stream save not possible in release exe"}},
+        // The sky compiles its text first: a missing source is named.
+        {&m.sky, {"Sky: Can't open source file [source.xls]"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.manager->title());

@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "effects/SkyDataManager.h"
+#include "foundation/DataStream.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -49,6 +52,48 @@ TEST(SceneDescription, NumbersThatAreNotFiniteOrNotWholeTextAreRefused) {
         std::string error;
         EXPECT_FALSE(scene_tools::parseSceneDescription(std::string("scene hall\n") + line, scene, error)) << line;
         EXPECT_EQ(error.rfind("line 2: ", 0), 0u) << line << ": " << error;
+    }
+}
+
+// Sky lines set the records of their time of day and weather; the written
+// table loads as the game's sky description.
+TEST(SceneDescription, SkyLinesWriteTheTableTheGameLoads) {
+    testing_support::ScopedGameCore core;
+    scene_tools::SceneDescription scene;
+    std::string error;
+    ASSERT_TRUE(scene_tools::parseSceneDescription("scene hall\n"
+                                                   "sky all all horizon 0.3 0.5 0.7 cloudsspeed 0.02\n"
+                                                   "sky nighttime clouds skycolor 0.1 0.2 0.3 fog 60 900\n"
+                                                   "sky day all depth 1 2 3 4 5 bloom 7 8 9 skyfog 0.25\n",
+                                                   scene, error))
+        << error;
+    const std::string bytes = scene_tools::skyTableBytes(scene.skyTable);
+    ASSERT_EQ(bytes.size(), static_cast<std::size_t>(kSkyTableBytes));
+    Y3SkyDataInstance description("hall");
+    MemoryStream stream(const_cast<char*>(bytes.data()), static_cast<std::int32_t>(bytes.size()));
+    ASSERT_EQ(description.readHeader(stream), kSkyTableBytes);
+    struct Case {
+        int record, field;
+        std::vector<float> values;
+    };
+    const Case cases[] = {
+        {0, SkyFieldHorizon, {0.3f, 0.5f, 0.7f}},         {15, SkyFieldCloudSpeed, {0.02f}},
+        {13, SkyFieldSky, {0.1f, 0.2f, 0.3f}},            {13, SkyFieldFogStart, {60.0f, 900.0f}},
+        {12, SkyFieldSky, {0.0f, 0.0f, 0.0f}},            {12, SkyFieldFogStart, {100.0f, 1500.0f}},
+        {0, SkyFieldFogStart, {80.0f}},                   {6, SkyFieldDepth4, {5.0f, 1.0f, 2.0f, 3.0f, 4.0f}},
+        {6, SkyFieldBloom, {7.0f, 8.0f, 9.0f}},           {6, SkyFieldSkyFog, {0.25f}},
+        {2, SkyFieldRange, {0.5f, 6.0f, 50.0f, 0.5f}},    {8, SkyFieldStars, {0.6f, 0.6f, 0.7f}},
+    };
+    for (const Case& c : cases)
+        for (std::size_t i = 0; i < c.values.size(); ++i)
+            EXPECT_FLOAT_EQ(description.records()[c.record * kSkyRecordFields + c.field + i], c.values[i])
+                << c.record << " " << c.field + i;
+
+    for (const char* line : {"sky noon clear", "sky day", "sky day rain colour 1 1 1", "sky day rain fog 1",
+                             "sky all all skycolor 1 nan 1"}) {
+        scene_tools::SceneDescription bad;
+        EXPECT_FALSE(scene_tools::parseSceneDescription(std::string("scene hall\n") + line, bad, error)) << line;
+        EXPECT_EQ(error.rfind("line 2: sky", 0), 0u) << line << ": " << error;
     }
 }
 

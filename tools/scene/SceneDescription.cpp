@@ -1,5 +1,6 @@
 #include "scene/SceneDescription.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstring>
@@ -134,12 +135,101 @@ std::int32_t poseKind(const std::string& kind) {
     return -1;
 }
 
+// The table a sky begins with: by time of day its colours and fog start,
+// the same for every weather.
+std::vector<float> defaultSkyTable() {
+    struct Time {
+        float horizon[3], sky[3], stars[3], clouds[3], fogStart;
+    };
+    static const Time kTimes[4] = {
+        {{0.85f, 0.8f, 0.8f}, {0.7f, 0.6f, 0.6f}, {0.4f, 0.4f, 0.4f}, {0.7f, 0.6f, 0.6f}, 80.0f},
+        {{0.85f, 0.85f, 0.85f}, {1.0f, 1.0f, 1.0f}, {0.0f, 0.0f, 0.0f}, {1.0f, 1.0f, 1.0f}, 100.0f},
+        {{0.75f, 0.7f, 0.7f}, {0.4f, 0.3f, 0.3f}, {0.6f, 0.6f, 0.7f}, {0.6f, 0.5f, 0.5f}, 100.0f},
+        {{0.01f, 0.01f, 0.05f}, {0.0f, 0.0f, 0.0f}, {1.0f, 1.0f, 1.0f}, {0.2f, 0.2f, 0.22f}, 100.0f}};
+    std::vector<float> table;
+    for (int record = 0; record < 16; ++record) {
+        const Time& t = kTimes[record / 4];
+        // range 0-2, depth 4, depth 0-3, bloom 0-2
+        for (float v : {0.5f, 6.0f, 50.0f, 0.5f, 0.0f, -0.2f, 4.0f, 5.0f, 0.6f, 1.0f, 1.0f}) table.push_back(v);
+        table.insert(table.end(), t.horizon, t.horizon + 3);
+        for (float v : {t.fogStart, 1500.0f, 0.003f}) table.push_back(v);
+        table.insert(table.end(), t.sky, t.sky + 3);
+        table.insert(table.end(), t.stars, t.stars + 3);
+        table.insert(table.end(), t.clouds, t.clouds + 3);
+        table.push_back(0.01f);
+    }
+    return table;
+}
+
+// Where each key of a sky line goes in a record, and how many values it
+// takes.
+struct SkyKey {
+    const char* name;
+    std::size_t field, count;
+};
+const SkyKey kSkyKeys[] = {{"skycolor", 17, 3},  {"horizon", 11, 3},    {"starscolor", 20, 3},
+                           {"cloudscolor", 23, 3}, {"cloudsspeed", 26, 1}, {"skyfog", 16, 1},
+                           {"fog", 14, 2},       {"bloom", 8, 3}};
+
+// "sky <time>|all <weather>|all <key> <values> ..." over the table.
+bool parseSkyLine(std::istringstream& in, SceneDescription& out, std::string& error) {
+    if (out.skyTable.empty()) out.skyTable = defaultSkyTable();
+    std::string time;
+    if (!(in >> time)) return true;
+    std::string weather;
+    static const char* const kTimeNames[4] = {"morning", "day", "evening", "nighttime"};
+    static const char* const kWeatherNames[4] = {"clear", "clouds", "rain", "fog"};
+    auto codes = [&](const std::string& word, const char* const (&names)[4], std::vector<int>& into) {
+        for (int i = 0; i < 4; ++i)
+            if (word == "all" || word == names[i]) into.push_back(i);
+        if (into.empty()) error = "sky: [" + word + "] is not one of the four";
+        return !into.empty();
+    };
+    std::vector<int> times;
+    std::vector<int> weathers;
+    if (!(in >> weather)) {
+        error = "sky: a time of day needs its weather";
+        return false;
+    }
+    if (!codes(time, kTimeNames, times) || !codes(weather, kWeatherNames, weathers)) return false;
+    std::string key;
+    while (in >> key) {
+        std::size_t field = 0;
+        std::size_t count = 0;
+        if (key == "depth") field = 3, count = 5;
+        for (const SkyKey& k : kSkyKeys)
+            if (key == k.name) field = k.field, count = k.count;
+        if (count == 0) {
+            error = "sky: unknown key [" + key + "]";
+            return false;
+        }
+        std::vector<float> values(count);
+        for (float& value : values) {
+            std::string text;
+            if (!(in >> text) || !readFloat(text, value)) {
+                error = "sky: [" + key + "] needs " + std::to_string(count) + " numbers";
+                return false;
+            }
+        }
+        // depth: values 1-4 are fields 4-7, value 5 is field 3.
+        if (key == "depth") std::rotate(values.begin(), values.begin() + 4, values.end());
+        for (int t : times)
+            for (int w : weathers)
+                std::copy(values.begin(), values.end(), out.skyTable.begin() + (4 * t + w) * 27 + field);
+    }
+    return true;
+}
+
 bool parseLine(const std::string& line, SceneDescription& out, VisibilityBuilder& areas, std::string& error) {
     std::istringstream in(line);
     std::string keyword;
     if (!(in >> keyword) || keyword[0] == '#') return true;
-    if (keyword == "sky" || keyword == "actions") {
-        (keyword == "sky" ? out.sky : out.actions) = true;
+    if (keyword == "sky") {
+        out.sky = true;
+        return parseSkyLine(in, out, error);
+    }
+    if (keyword == "actions") {
+        out.actions = true;
         return true;
     }
     std::string first;
@@ -318,6 +408,14 @@ std::string sceneActionBytes(const SceneDescription& description) {
     return actions_tools::compileActionSource(description.actionSource, (std::string(description.data.name) + ".as").c_str());
 }
 
+std::string skyTableBytes(const std::vector<float>& table) {
+    if (table.size() != 16 * 27) return std::string();
+    MemoryStream stream;
+    for (float value : table)
+        if (writeF32(stream, value) < 0) return std::string();
+    return streamBytes(stream);
+}
+
 bool writeSceneFiles(const SceneDescription& description, const std::string& folder,
                      std::vector<std::string>* written, std::string* error) {
     const std::string scene = description.data.name;
@@ -326,7 +424,9 @@ bool writeSceneFiles(const SceneDescription& description, const std::string& fol
     if (!description.waypoints.poses().empty()) files.emplace_back(scene + ".wp", waypointBytes(description.waypoints));
     for (const LightSet& set : description.lightSets)
         files.emplace_back(std::string(set.name) + ".ls", lightSetBytes(set));
-    if (description.sky) files.emplace_back(scene + ".sky", "sky " + scene + "\n");
+    if (description.sky)
+        files.emplace_back(scene + ".sky",
+                           skyTableBytes(description.skyTable.empty() ? defaultSkyTable() : description.skyTable));
     if (description.actions)
         files.emplace_back(scene + ".as", sceneActionBytes(description));
     for (const auto& [name, bytes] : files) {

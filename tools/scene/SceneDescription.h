@@ -18,6 +18,15 @@
 //                                    (a visibility area of one box)
 //   lightset <name> [ambient <r> <g> <b>] [diffuse <r> <g> <b>]
 //   sky                                         (writes "<scene>.sky")
+//   sky <time>|all <weather>|all <key> <values> ...
+//                                    (sets the sky table's records of that
+//                                    time of day (morning, day, evening,
+//                                    nighttime) and weather (clear, clouds,
+//                                    rain, fog); keys: skycolor, horizon,
+//                                    starscolor, cloudscolor (r g b, 0..1),
+//                                    cloudsspeed <s>, skyfog <d>,
+//                                    fog <start> <end>, depth <5 values>,
+//                                    bloom <3 values>)
 //   actions                          (writes "<scene>.as", compiled from
 //                                    the screens and actions that follow)
 //   screen <name>                    (a screen of the screen actions)
@@ -43,6 +52,8 @@ struct SceneDescription {
     WaypointSet waypoints;
     std::vector<LightSet> lightSets;
     bool sky = false;
+    // The sky table: 16 records (4 x time of day + weather) of 27 floats.
+    std::vector<float> skyTable;
     bool actions = false;
     // The source text of the screen actions.
     std::string actionSource;
@@ -56,6 +67,8 @@ std::string sceneDataBytes(const SceneData& data);
 std::string lightSetBytes(const LightSet& set);
 std::string waypointBytes(const WaypointSet& poses);
 std::string sceneActionBytes(const SceneDescription& description);
+// The 1,728 bytes of a sky table (little-endian floats).
+std::string skyTableBytes(const std::vector<float>& table);
 
 // Writes "<scene>.ms4" and the other resources of the description into
 // folder; the written file names go to written.
