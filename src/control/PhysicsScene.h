@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "scene/GameObject.h"
@@ -74,6 +75,9 @@ public:
 
 private:
     std::uint32_t sceneLink_;
+    // Hands the backend's trigger events of the step to the triggers.
+    void dispatchTriggerEvents();
+
     // Set by a load: the next step restores the backend objects.
     bool restorePending_ = false;
 };
@@ -129,12 +133,17 @@ public:
 
     // Makes the backend volume of a source trigger in a world.
     void createVolume(std::uint32_t world);
+    // One actor of a model began or stopped touching the volume: the
+    // source trigger hears of the model's first actor in and last out.
+    void actorContact(GameObject& model, bool entered);
 
     std::uint8_t pushed = 0;
     GameObjectLink source;
     GameObjectLink scene;
     // The backend volume's handle; 0 after construction and loading.
     std::uint32_t volume = 0;
+    // Models touching the volume: handle and the number of their actors.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> touching;
 };
 
 // The fields of the two physics records as a save holds them; read() is

@@ -107,6 +107,10 @@ bool TriggerStatic::setEnabled(bool on) {
     if (physicsTrigger.index() && !physics)
         return engineLog().error(" Can't find assigned physics trigger object for trigger [%s]", triggerName);
     if (on) {
+        // Switching on gives the trigger its physics volume again.
+        if (!physicsTrigger.index())
+            if (PhysicsScene* scene = physicsSceneOf(owner))
+                physicsTrigger = GameObjectLink::fromObject(scene->addTrigger(triggerName, this));
         enabled = 1;
         return true;
     }
@@ -121,6 +125,9 @@ bool TriggerStatic::setEnabled(bool on) {
 
 void TriggerStatic::watch() {
     if (!enabled || !owner) return;
+    const GameObject* physics = resolve(physicsTrigger);
+    if (physics && physics->getType() == ObjectPhysicsTrigger && static_cast<const PhysicsTrigger*>(physics)->volume)
+        return;
     std::vector<std::uint32_t> now;
     for (GameObjectLink link : owner->models) {
         GameObject* object = resolve(link);
@@ -137,6 +144,21 @@ void TriggerStatic::watch() {
         if (GameObject* object = resolve(GameObjectLink{handle})) raiseTriggerEvent(false, *this, *object);
     }
     inside = std::move(now);
+}
+
+void TriggerStatic::physicsContact(bool entered, const GameObject& object) {
+    if (!enabled) return;
+    const std::uint32_t handle = GameObjectLink::fromObject(&object).index();
+    auto at = std::find(inside.begin(), inside.end(), handle);
+    if (entered) {
+        if (at != inside.end()) return;
+        inside.push_back(handle);
+        ++count;
+    } else {
+        if (at == inside.end()) return;
+        inside.erase(at);
+    }
+    raiseTriggerEvent(entered, *this, object);
 }
 
 std::int32_t TriggerStatic::write(DataStream& stream) {

@@ -12,8 +12,11 @@
 #include "control/PhysicsTestBackend.h"
 #include "foundation/AppPaths.h"
 #include "physics/PhysicsWriter.h"
+#include "platform/physics/bullet/BulletBackend.h"
 #include "resources/PackageDatabase.h"
 #include "scene/Scene.h"
+#include "scene/Trigger.h"
+#include "scene/lua/TriggerScript.h"
 #include "support/PackageFixture.h"
 
 namespace {
@@ -100,6 +103,99 @@ TEST(PhysicsAttach, AHiddenModelsActorsStartHiddenAndGoBackWithIt) {
     EXPECT_TRUE(physics->models.empty());
     EXPECT_TRUE(backend.actors.empty());
     EXPECT_EQ(data.physics.modelData().findRecord("barrel")->users.count(), 0u);
+}
+
+// The game's simulation, installed while it exists.
+class BulletWorlds {
+public:
+    BulletWorlds() : backend_(platform::physics::createBulletBackend()) {
+        previous_ = platform::physics::installBackend(backend_.get());
+    }
+    ~BulletWorlds() { platform::physics::installBackend(previous_); }
+
+private:
+    std::unique_ptr<platform::physics::Backend> backend_;
+    platform::physics::Backend* previous_ = nullptr;
+};
+
+Matrix34 placedAt(float x, float y, float z) {
+    Matrix34 pose = matrix34Identity();
+    pose.m[9] = x;
+    pose.m[10] = y;
+    pose.m[11] = z;
+    return pose;
+}
+
+TEST(PhysicsTriggers, ACharacterWalkingThroughRaisesOneEnterAndOneLeave) {
+    struct Case {
+        const char* what;
+        const char* model;  // what stands or walks at the gate
+        bool walks;
+        bool enabled;
+        const char* entered;
+        const char* left;
+    } cases[] = {
+        {"a character walking through", "hero", true, true, "gate<hero", "gate>hero"},
+        {"a static actor inside", "rock", false, true, "", ""},
+        {"a disabled trigger", "hero", true, false, "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        BulletWorlds simulation;
+        testing_support::SceneLoadFixture f;
+        PhysicsData data(
+            "model floor\nactor box ground flags static group 0 size 20 0.5 20\n"
+            "model hero\nactor capsule body flags controller height 1.8 radius 0.3\n"
+            "model rock\nactor box stone flags static group 0 size 0.2 0.2 0.2\n");
+        ASSERT_TRUE(data.built);
+        Scene* scene = loadIntro(f);
+        ASSERT_NE(scene, nullptr);
+        ASSERT_NE(physicsSceneOf(scene), nullptr);
+        registerTriggerClass(f.lua.state, f.lua.engine);
+        ASSERT_TRUE(f.lua.load(R"(
+            entered = ''
+            left = ''
+            function on_enter(name, object) entered = entered .. name .. '<' .. object end
+            function on_leave(name, object) left = left .. name .. '>' .. object end
+            trigger.onEnter = 'on_enter'
+            trigger.onLeave = 'on_leave'
+        )"));
+        TriggerDescription gate;
+        gate.name = "gate";
+        gate.pose = placedAt(1.5f, 1.0f, 0.0f);
+        gate.size[0] = 0.5f;
+        gate.size[1] = 1.0f;
+        gate.size[2] = 1.0f;
+        TriggerStatic* trigger = scene->triggers->addTrigger(gate);
+        ASSERT_NE(trigger, nullptr);
+        if (c.enabled) trigger->setEnabled(true);
+
+        testing_support::SourceModel floor("floor");
+        floor.scene = GameObjectLink::fromObject(scene).value;
+        floor.world = placedAt(0, -0.5f, 0);
+        PhysicsModel* ground = attachPhysicsModel(floor, "floor", nullptr, true);
+        ASSERT_NE(ground, nullptr);
+        testing_support::SourceModel mover(c.model);
+        mover.scene = GameObjectLink::fromObject(scene).value;
+        mover.world = c.walks ? placedAt(0, 1.25f, 0) : placedAt(1.5f, 1.0f, 0);
+        PhysicsModel* model = attachPhysicsModel(mover, c.model, nullptr, true);
+        ASSERT_NE(model, nullptr);
+        for (int frame = 0; frame < 60; ++frame) {
+            const float step[3] = {3.0f / 60.0f, 0.0f, 0.0f};
+            if (c.walks) EXPECT_TRUE(model->move(step));
+            EXPECT_TRUE(scene->updatePhase1(CurrentTime(1.0 / 60.0), 0));
+            f.runEvents();
+        }
+        if (c.walks) {
+            Matrix34 pose{};
+            ASSERT_TRUE(model->syncModelPose(pose));
+            EXPECT_NEAR(pose.m[9], 3.0f, 0.05f);
+        }
+        EXPECT_EQ(f.value("entered"), c.entered);
+        EXPECT_EQ(f.value("left"), c.left);
+        detachPhysicsModel(mover, GameObjectLink::fromObject(model));
+        detachPhysicsModel(floor, GameObjectLink::fromObject(ground));
+    }
 }
 
 }  // namespace

@@ -251,7 +251,7 @@ TEST_F(World, FixedJointHoldsUntilItBreaks) {
         const ph::Handle a = backend->createActor(world, box(0.2f, 0.2f, 0.2f, true), top.data());
         const ph::Handle b = backend->createActor(world, box(0.2f, 0.2f, 0.2f, false, 5), hung.data());
         ph::JointDesc joint;
-        joint.kind = 2;
+        joint.kind = 4;
         joint.flags = c.breakable ? 0x80 : 0;
         joint.maxForce = c.maxForce;
         joint.maxTorque = c.maxForce;
@@ -326,7 +326,7 @@ TEST_F(World, DamagedDescriptionsAreRefused) {
     }
     // A joint whose end names no actor.
     ph::JointDesc joint;
-    joint.kind = 2;
+    joint.kind = 4;
     joint.ends[0].actor = 9999;
     EXPECT_EQ(backend->createJoint(world, joint, nullptr), 0u);
     // A NaN pose.

@@ -25,12 +25,13 @@ constexpr std::uint32_t kFlagSwept = 0x008;
 constexpr std::uint32_t kFlagModelLink = 0x010;
 
 // Joint kinds that load and the breakable bit.
-constexpr std::uint32_t kJointFixed = 2;
-constexpr std::uint32_t kJointPrismatic = 3;
-constexpr std::uint32_t kJointCylindrical = 4;
-constexpr std::uint32_t kJointPointOnLine = 5;
+constexpr std::uint32_t kJointFixed = 4;
+constexpr std::uint32_t kJointPrismatic = 2;
+constexpr std::uint32_t kJointCylindrical = 3;
+constexpr std::uint32_t kJointPointOnLine = 7;
 constexpr std::uint32_t kJointPointOnPlane = 6;
 constexpr std::uint32_t kJointBreakableFlag = 0x80;
+constexpr std::uint32_t kJointCollisionFlag = 0x100;
 
 // Collision groups 0-6 as Bullet filter bits. Everything collides with the
 // static groups; characters, NPCs and dynamic bodies with each other; the
@@ -435,7 +436,7 @@ public:
         return actor ? actor->rescale.get() : nullptr;
     }
 
-    Handle createJoint(Handle handle, const JointDesc& desc, const float*) override {
+    Handle createJoint(Handle handle, const JointDesc& desc, const float* pose) override {
         World* world = find(handle);
         if (!world) return 0;
         Actor* a = findActor(*world, desc.ends[0].actor);
@@ -452,8 +453,8 @@ public:
                 }
         auto* bodyA = static_cast<btRigidBody*>(a->object.get());
         auto* bodyB = static_cast<btRigidBody*>(b->object.get());
-        // The joint frame: at each end's anchor (world), its X along the
-        // first end's axis.
+        // The joint frame: at each end's anchor (in the model's space, placed
+        // by its pose), its X along the first end's axis.
         btVector3 axis(desc.ends[0].axis[0], desc.ends[0].axis[1], desc.ends[0].axis[2]);
         if (axis.length2() < btScalar(1e-12)) axis = btVector3(1, 0, 0);
         axis.normalize();
@@ -466,6 +467,11 @@ public:
         frameA.setOrigin(btVector3(desc.ends[0].anchor[0], desc.ends[0].anchor[1], desc.ends[0].anchor[2]));
         btTransform frameB = frame;
         frameB.setOrigin(btVector3(desc.ends[1].anchor[0], desc.ends[1].anchor[1], desc.ends[1].anchor[2]));
+        if (pose && validPose(pose)) {
+            const btTransform model = toTransform(pose);
+            frameA = model * frameA;
+            frameB = model * frameB;
+        }
         const btTransform inA = bodyA->getCenterOfMassTransform().inverse() * frameA;
         const btTransform inB = bodyB->getCenterOfMassTransform().inverse() * frameB;
         std::unique_ptr<btTypedConstraint> constraint;
@@ -501,7 +507,7 @@ public:
             const float force = std::max(desc.maxForce, desc.maxTorque);
             if (finite(force) && force > 0.0f) constraint->setBreakingImpulseThreshold(force * kSubStep);
         }
-        const bool collide = (desc.flags & 0x2) != 0;
+        const bool collide = (desc.flags & kJointCollisionFlag) != 0;
         world->dynamics->addConstraint(constraint.get(), !collide);
         auto joint = std::make_unique<Joint>();
         joint->constraint = std::move(constraint);
