@@ -14,6 +14,7 @@
 #include "physics/PhysicsWriter.h"
 #include "platform/physics/bullet/BulletBackend.h"
 #include "resources/PackageDatabase.h"
+#include "scene/CameraCore.h"
 #include "scene/Scene.h"
 #include "scene/Trigger.h"
 #include "scene/lua/TriggerScript.h"
@@ -196,6 +197,45 @@ TEST(PhysicsTriggers, ACharacterWalkingThroughRaisesOneEnterAndOneLeave) {
         detachPhysicsModel(mover, GameObjectLink::fromObject(model));
         detachPhysicsModel(floor, GameObjectLink::fromObject(ground));
     }
+}
+
+TEST(PhysicsCamera, TheFlyersDistanceStopsAtStaticActors) {
+    BulletWorlds simulation;
+    testing_support::SceneLoadFixture f;
+    PhysicsData data(
+        "model wall\nactor box stone flags static group 0 size 0.25 2 2\n"
+        "model crate\nactor box body mass 1 size 0.25 0.25 0.25\n");
+    ASSERT_TRUE(data.built);
+    Scene* scene = loadIntro(f);
+    ASSERT_NE(scene, nullptr);
+    ASSERT_NE(cameraServices.physicsDistance, nullptr);
+    testing_support::SourceModel wall("wall");
+    wall.scene = GameObjectLink::fromObject(scene).value;
+    wall.world = placedAt(4.25f, 0, 0);
+    PhysicsModel* stone = attachPhysicsModel(wall, "wall", nullptr, true);
+    ASSERT_NE(stone, nullptr);
+    // A dynamic body on the line does not stop the camera.
+    testing_support::SourceModel box("crate");
+    box.scene = GameObjectLink::fromObject(scene).value;
+    box.world = placedAt(2.0f, 0, 0);
+    PhysicsModel* crate = attachPhysicsModel(box, "crate", nullptr, true);
+    ASSERT_NE(crate, nullptr);
+    struct Case {
+        float direction[3];
+        float distance;
+        float expected;
+    } cases[] = {
+        {{1, 0, 0}, 10.0f, 3.8f},  // the wall's face at 4, less the probe's radius
+        {{1, 0, 0}, 2.0f, 2.0f},   // short of the wall
+        {{-1, 0, 0}, 10.0f, 10.0f},
+    };
+    const float from[3] = {0, 0, 0};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.direction[0]);
+        EXPECT_NEAR(cameraServices.physicsDistance(from, c.direction, c.distance), c.expected, 0.01f);
+    }
+    detachPhysicsModel(box, GameObjectLink::fromObject(crate));
+    detachPhysicsModel(wall, GameObjectLink::fromObject(stone));
 }
 
 }  // namespace

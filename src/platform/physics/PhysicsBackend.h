@@ -154,6 +154,10 @@ public:
     virtual bool sweepBox(Handle world, const double* corners, const float* position, const float* motion,
                           QueryHit& hit) = 0;
     virtual bool overlapBox(Handle world, const double* corners, const float* position, QueryHit& hit) = 0;
+    // How far a sphere of a radius travels from a point along a unit
+    // direction before it meets a static actor, at most distance; without
+    // a simulation nothing is in the way.
+    virtual float freeDistance(Handle, const float*, const float*, float distance, float) { return distance; }
 };
 
 // The backend without a simulation: no world is ever made, and every

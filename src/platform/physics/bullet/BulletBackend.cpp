@@ -629,6 +629,28 @@ public:
         return true;
     }
 
+    float freeDistance(Handle handle, const float* from, const float* direction, float distance,
+                       float radius) override {
+        World* world = find(handle);
+        if (!world || !from || !direction || !finite(distance) || distance <= 0.0f || !finite(radius) ||
+            radius <= 0.0f)
+            return distance;
+        for (int i = 0; i < 3; ++i)
+            if (!finite(from[i]) || !finite(direction[i])) return distance;
+        btVector3 unit(direction[0], direction[1], direction[2]);
+        if (unit.length2() < btScalar(1e-12)) return distance;
+        unit.normalize();
+        btSphereShape sphere(radius);
+        btTransform start, end;
+        start.setIdentity();
+        start.setOrigin(btVector3(from[0], from[1], from[2]));
+        end.setIdentity();
+        end.setOrigin(start.getOrigin() + unit * distance);
+        SweepResult result(nullptr, start.getOrigin(), end.getOrigin(), btBroadphaseProxy::AllFilter, kStaticBit);
+        world->dynamics->convexSweepTest(&sphere, start, end, result);
+        return result.hasHit() ? static_cast<float>(result.m_closestHitFraction * distance) : distance;
+    }
+
 private:
     World* find(Handle handle) {
         auto at = worlds_.find(handle);
