@@ -167,6 +167,8 @@ struct Actor {
     btScalar fallSpeed = 0;
     bool onGround = false;
     bool settle = false;
+    // A move this frame already found the ground under the capsule.
+    bool groundFound = false;
 };
 
 struct Joint {
@@ -868,6 +870,7 @@ private:
             }
             translate(actor, btVector3(0, -made, 0));
             actor.onGround = normal.y() >= actor.character.slopeCosine;
+            actor.groundFound = actor.onGround;
             if (actor.onGround) actor.fallSpeed = 0;
         } else {
             translate(actor, btVector3(0, -std::min(down, raised + std::max(btScalar(0), -motion.y())), 0));
@@ -899,6 +902,10 @@ private:
     static void fallControllers(World& world) {
         for (auto& [handle, actor] : world.actors) {
             if (!actor->controller) continue;
+            if (actor->groundFound) {
+                actor->groundFound = false;
+                continue;
+            }
             if (actor->onGround) {
                 // Still on something? A short probe below says.
                 btVector3 normal(0, 1, 0);
