@@ -260,6 +260,14 @@ bool PhysicsScene::removeTrigger(PhysicsTrigger* trigger) {
     return true;
 }
 
+PhysicsTrigger* PhysicsScene::triggerOf(const GameObject* source) const {
+    const std::uint32_t handle = GameObjectLink::fromObject(source).index();
+    for (GameObjectLink link : triggers)
+        if (auto* trigger = resolveAs<PhysicsTrigger>(link, ObjectPhysicsTrigger); trigger && trigger->source.index() == handle)
+            return trigger;
+    return nullptr;
+}
+
 bool PhysicsScene::allModelsReleased() const {
     for (GameObjectLink link : models)
         if (const auto* model = resolveAs<PhysicsModel>(link, ObjectPhysicsModel); model && !model->actors.empty())

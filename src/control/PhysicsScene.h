@@ -63,6 +63,8 @@ public:
     // A physics trigger for a source object (its name), or null.
     PhysicsTrigger* addTrigger(const char* name, GameObject* source);
     bool removeTrigger(PhysicsTrigger* trigger);
+    // The physics trigger of a source object, or null.
+    PhysicsTrigger* triggerOf(const GameObject* source) const;
     // True when no physics model in the list holds actors.
     bool allModelsReleased() const;
     // The description record of that name, inserted when absent.

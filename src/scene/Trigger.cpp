@@ -107,11 +107,22 @@ bool TriggerStatic::setEnabled(bool on) {
     if (physicsTrigger.index() && !physics)
         return engineLog().error(" Can't find assigned physics trigger object for trigger [%s]", triggerName);
     if (on) {
-        // Switching on gives the trigger its physics volume again.
-        if (!physicsTrigger.index())
-            if (PhysicsScene* scene = physicsSceneOf(owner))
-                physicsTrigger = GameObjectLink::fromObject(scene->addTrigger(triggerName, this));
+        // Switching on gives the trigger its physics volume again, and
+        // reports the models already touching it.
+        PhysicsScene* scene = physicsSceneOf(owner);
+        if (!physicsTrigger.index() && scene) {
+            PhysicsTrigger* again = scene->triggerOf(this);
+            if (again) again->createVolume(scene->world);
+            else again = scene->addTrigger(triggerName, this);
+            physicsTrigger = GameObjectLink::fromObject(again);
+        }
         enabled = 1;
+        const GameObject* linked = resolve(physicsTrigger);
+        if (linked && linked->getType() == ObjectPhysicsTrigger) {
+            const auto touching = static_cast<const PhysicsTrigger*>(linked)->touching;
+            for (const auto& [handle, actors] : touching)
+                if (GameObject* model = resolve(GameObjectLink{handle})) physicsContact(true, *model);
+        }
         return true;
     }
     if (physics) {

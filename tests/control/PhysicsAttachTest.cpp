@@ -132,13 +132,14 @@ TEST(PhysicsTriggers, ACharacterWalkingThroughRaisesOneEnterAndOneLeave) {
         const char* what;
         const char* model;  // what stands or walks at the gate
         bool walks;
-        bool enabled;
+        int enabledAt;  // the frame the trigger is switched on; -1 never
         const char* entered;
         const char* left;
     } cases[] = {
-        {"a character walking through", "hero", true, true, "gate<hero", "gate>hero"},
-        {"a static actor inside", "rock", false, true, "", ""},
-        {"a disabled trigger", "hero", true, false, "", ""},
+        {"a character walking through", "hero", true, 0, "gate<hero", "gate>hero"},
+        {"a static actor inside", "rock", false, 0, "", ""},
+        {"a disabled trigger", "hero", true, -1, "", ""},
+        {"switched on around a boat lying inside", "boat", false, 30, "gate<boat", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -147,7 +148,8 @@ TEST(PhysicsTriggers, ACharacterWalkingThroughRaisesOneEnterAndOneLeave) {
         PhysicsData data(
             "model floor\nactor box ground flags static group 0 size 20 0.5 20\n"
             "model hero\nactor capsule body flags controller height 1.8 radius 0.3\n"
-            "model rock\nactor box stone flags static group 0 size 0.2 0.2 0.2\n");
+            "model rock\nactor box stone flags static group 0 size 0.2 0.2 0.2\n"
+            "model boat\nactor box hull flags modelLink size 0.5 0.25 0.5 mass 80\n");
         ASSERT_TRUE(data.built);
         Scene* scene = loadIntro(f);
         ASSERT_NE(scene, nullptr);
@@ -169,7 +171,6 @@ TEST(PhysicsTriggers, ACharacterWalkingThroughRaisesOneEnterAndOneLeave) {
         gate.size[2] = 1.0f;
         TriggerStatic* trigger = scene->triggers->addTrigger(gate);
         ASSERT_NE(trigger, nullptr);
-        if (c.enabled) trigger->setEnabled(true);
 
         testing_support::SourceModel floor("floor");
         floor.scene = GameObjectLink::fromObject(scene).value;
@@ -182,6 +183,7 @@ TEST(PhysicsTriggers, ACharacterWalkingThroughRaisesOneEnterAndOneLeave) {
         PhysicsModel* model = attachPhysicsModel(mover, c.model, nullptr, true);
         ASSERT_NE(model, nullptr);
         for (int frame = 0; frame < 60; ++frame) {
+            if (frame == c.enabledAt) trigger->setEnabled(true);
             const float step[3] = {3.0f / 60.0f, 0.0f, 0.0f};
             if (c.walks) EXPECT_TRUE(model->move(step));
             EXPECT_TRUE(scene->updatePhase1(CurrentTime(1.0 / 60.0), 0));

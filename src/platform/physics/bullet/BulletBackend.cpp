@@ -290,7 +290,8 @@ public:
             actor->object = std::move(ghost);
             world->dynamics->addCollisionObject(actor->object.get(), filter.group, filter.mask);
         } else {
-            const bool dynamic = !isStatic && desc.mass > 0.0f;
+            // Actors that follow their model are kinematic whatever their mass.
+            const bool dynamic = !isStatic && desc.mass > 0.0f && !(desc.flags & kFlagModelLink);
             actor->kinematic = !isStatic && !dynamic;
             const btScalar mass = dynamic ? desc.mass : 0;
             btVector3 inertia(0, 0, 0);
@@ -309,8 +310,7 @@ public:
                 if ((surface.flags & 0x1) && finite(a[0]) && finite(a[1]) && finite(a[2]))
                     body->setAnisotropicFriction(btVector3(std::abs(a[0]), std::abs(a[1]), std::abs(a[2])));
             }
-            if (actor->kinematic || (desc.flags & kFlagModelLink)) {
-                actor->kinematic = true;
+            if (actor->kinematic) {
                 body->setCollisionFlags(body->getCollisionFlags() | btCollisionObject::CF_KINEMATIC_OBJECT);
                 body->setActivationState(DISABLE_DEACTIVATION);
             }
