@@ -144,6 +144,12 @@ bool PhysicsScene::updatePhase1(const CurrentTime& time, std::int32_t) {
     return true;
 }
 
+void PhysicsScene::updateTriggers() {
+    if (!world) return;
+    backend::backend().updateTriggers(world);
+    dispatchTriggerEvents();
+}
+
 void PhysicsScene::dispatchTriggerEvents() {
     std::vector<backend::TriggerEvent> events;
     backend::backend().takeTriggerEvents(world, events);
@@ -258,6 +264,14 @@ bool PhysicsScene::removeTrigger(PhysicsTrigger* trigger) {
     trigger->release();
     delete trigger;
     return true;
+}
+
+PhysicsModel* PhysicsScene::modelOf(const GameObject* source) const {
+    const std::uint32_t handle = GameObjectLink::fromObject(source).index();
+    for (GameObjectLink link : models)
+        if (auto* model = resolveAs<PhysicsModel>(link, ObjectPhysicsModel); model && model->source.index() == handle)
+            return model;
+    return nullptr;
 }
 
 PhysicsTrigger* PhysicsScene::triggerOf(const GameObject* source) const {

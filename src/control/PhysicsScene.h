@@ -63,6 +63,11 @@ public:
     // A physics trigger for a source object (its name), or null.
     PhysicsTrigger* addTrigger(const char* name, GameObject* source);
     bool removeTrigger(PhysicsTrigger* trigger);
+    // Reports what the trigger volumes overlap now, outside the step (a
+    // trigger switched on hears of what already lies in it).
+    void updateTriggers();
+    // The physics model driven by a source object, or null.
+    PhysicsModel* modelOf(const GameObject* source) const;
     // The physics trigger of a source object, or null.
     PhysicsTrigger* triggerOf(const GameObject* source) const;
     // True when no physics model in the list holds actors.

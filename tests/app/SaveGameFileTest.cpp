@@ -16,7 +16,7 @@
 #include "control/PhysicsTestBackend.h"
 #include "foundation/Image.h"
 #include "foundation/PackedStream.h"
-#include "physics/PhysicsWriter.h"
+#include "control/PhysicsTestPackage.h"
 #include "platform/physics/bullet/BulletBackend.h"
 #include "resources/PackageDatabase.h"
 #include "scene/Scene.h"
@@ -45,15 +45,7 @@ class PhysicsPackages {
 public:
     PhysicsPackages(SaveFileFixture& s, const char* text)
         : usePackages_(gameCore.packages, &packages_), usePhysics_(gameCore.physics, &physics_) {
-        physics_tools::PhysicsDescription description;
-        std::string error;
-        EXPECT_TRUE(physics_tools::parsePhysicsDescription(text, description, error)) << error;
-        testing_support::FixturePackage package;
-        for (const auto& file : physics_tools::physicsFiles(description)) {
-            const std::size_t dot = file.name.rfind('.');
-            package.files.push_back({file.name.substr(dot), file.name.substr(0, dot), file.bytes, ""});
-        }
-        EXPECT_TRUE(testing_support::writeDataRoot(root_.path(), {package}));
+        EXPECT_TRUE(testing_support::writeDataRoot(root_.path(), {testing_support::physicsPackage(text)}));
         s.paths.setPath(PathLanguage, "en");
         s.paths.setPath(PathDataRootInput, root_.path());
         built = packages_.build();

@@ -11,10 +11,11 @@
 #include "control/PhysicsScene.h"
 #include "control/PhysicsTestBackend.h"
 #include "foundation/AppPaths.h"
-#include "physics/PhysicsWriter.h"
+#include "control/PhysicsTestPackage.h"
 #include "platform/physics/bullet/BulletBackend.h"
 #include "resources/PackageDatabase.h"
 #include "scene/CameraCore.h"
+#include "scene/CameraFixture.h"
 #include "scene/Scene.h"
 #include "scene/Trigger.h"
 #include "scene/lua/TriggerScript.h"
@@ -29,15 +30,7 @@ public:
     explicit PhysicsData(const char* text)
         : usePaths_(gameCore.paths, &paths_), usePackages_(gameCore.packages, &packages_),
           usePhysics_(gameCore.physics, &physics) {
-        physics_tools::PhysicsDescription description;
-        std::string error;
-        EXPECT_TRUE(physics_tools::parsePhysicsDescription(text, description, error)) << error;
-        testing_support::FixturePackage package;
-        for (const auto& file : physics_tools::physicsFiles(description)) {
-            const std::size_t dot = file.name.rfind('.');
-            package.files.push_back({file.name.substr(dot), file.name.substr(0, dot), file.bytes, ""});
-        }
-        EXPECT_TRUE(testing_support::writeDataRoot(root_.path(), {package}));
+        EXPECT_TRUE(testing_support::writeDataRoot(root_.path(), {testing_support::physicsPackage(text)}));
         paths_.setPath(PathLanguage, "en");
         paths_.setPath(PathDataRootInput, root_.path());
         built = packages_.build();
@@ -119,27 +112,21 @@ private:
     platform::physics::Backend* previous_ = nullptr;
 };
 
-Matrix34 placedAt(float x, float y, float z) {
-    Matrix34 pose = matrix34Identity();
-    pose.m[9] = x;
-    pose.m[10] = y;
-    pose.m[11] = z;
-    return pose;
-}
-
 TEST(PhysicsTriggers, ACharacterWalkingThroughRaisesOneEnterAndOneLeave) {
     struct Case {
         const char* what;
         const char* model;  // what stands or walks at the gate
         bool walks;
         int enabledAt;  // the frame the trigger is switched on; -1 never
+        int frames;
         const char* entered;
         const char* left;
     } cases[] = {
-        {"a character walking through", "hero", true, 0, "gate<hero", "gate>hero"},
-        {"a static actor inside", "rock", false, 0, "", ""},
-        {"a disabled trigger", "hero", true, -1, "", ""},
-        {"switched on around a boat lying inside", "boat", false, 30, "gate<boat", ""},
+        {"a character walking through", "hero", true, 0, 60, "gate<hero", "gate>hero"},
+        {"a static actor inside", "rock", false, 0, 60, "", ""},
+        {"a disabled trigger", "hero", true, -1, 60, "", ""},
+        {"switched on around a boat lying inside", "boat", false, 30, 60, "gate<boat", ""},
+        {"switched on around a boat before the world steps", "boat", false, 0, 0, "gate<boat", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -165,7 +152,7 @@ TEST(PhysicsTriggers, ACharacterWalkingThroughRaisesOneEnterAndOneLeave) {
         )"));
         TriggerDescription gate;
         gate.name = "gate";
-        gate.pose = placedAt(1.5f, 1.0f, 0.0f);
+        gate.pose = testing_support::poseAt(1.5f, 1.0f, 0.0f);
         gate.size[0] = 0.5f;
         gate.size[1] = 1.0f;
         gate.size[2] = 1.0f;
@@ -174,15 +161,17 @@ TEST(PhysicsTriggers, ACharacterWalkingThroughRaisesOneEnterAndOneLeave) {
 
         testing_support::SourceModel floor("floor");
         floor.scene = GameObjectLink::fromObject(scene).value;
-        floor.world = placedAt(0, -0.5f, 0);
+        floor.world = testing_support::poseAt(0, -0.5f, 0);
         PhysicsModel* ground = attachPhysicsModel(floor, "floor", nullptr, true);
         ASSERT_NE(ground, nullptr);
         testing_support::SourceModel mover(c.model);
         mover.scene = GameObjectLink::fromObject(scene).value;
-        mover.world = c.walks ? placedAt(0, 1.25f, 0) : placedAt(1.5f, 1.0f, 0);
+        mover.world = c.walks ? testing_support::poseAt(0, 1.25f, 0) : testing_support::poseAt(1.5f, 1.0f, 0);
         PhysicsModel* model = attachPhysicsModel(mover, c.model, nullptr, true);
         ASSERT_NE(model, nullptr);
-        for (int frame = 0; frame < 60; ++frame) {
+        if (c.enabledAt == 0) trigger->setEnabled(true);
+        f.runEvents();
+        for (int frame = 1; frame <= c.frames; ++frame) {
             if (frame == c.enabledAt) trigger->setEnabled(true);
             const float step[3] = {3.0f / 60.0f, 0.0f, 0.0f};
             if (c.walks) EXPECT_TRUE(model->move(step));
@@ -213,13 +202,13 @@ TEST(PhysicsCamera, TheFlyersDistanceStopsAtStaticActors) {
     ASSERT_NE(cameraServices.physicsDistance, nullptr);
     testing_support::SourceModel wall("wall");
     wall.scene = GameObjectLink::fromObject(scene).value;
-    wall.world = placedAt(4.25f, 0, 0);
+    wall.world = testing_support::poseAt(4.25f, 0, 0);
     PhysicsModel* stone = attachPhysicsModel(wall, "wall", nullptr, true);
     ASSERT_NE(stone, nullptr);
     // A dynamic body on the line does not stop the camera.
     testing_support::SourceModel box("crate");
     box.scene = GameObjectLink::fromObject(scene).value;
-    box.world = placedAt(2.0f, 0, 0);
+    box.world = testing_support::poseAt(2.0f, 0, 0);
     PhysicsModel* crate = attachPhysicsModel(box, "crate", nullptr, true);
     ASSERT_NE(crate, nullptr);
     struct Case {

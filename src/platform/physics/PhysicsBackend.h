@@ -148,6 +148,9 @@ public:
     virtual void releaseTrigger(Handle world, Handle trigger) = 0;
     // Hands over the enter and leave events since the last call.
     virtual void takeTriggerEvents(Handle world, std::vector<TriggerEvent>& out) = 0;
+    // Compares the trigger volumes with what they overlap now, outside a
+    // step, queuing the events; without a simulation nothing happens.
+    virtual void updateTriggers(Handle) {}
 
     // A box (two corners) at a position swept along a motion, or tested
     // where it stands (overlap); true when the hit record was replaced.

@@ -559,6 +559,10 @@ public:
         world->triggers.erase(at);
     }
 
+    void updateTriggers(Handle handle) override {
+        if (World* world = find(handle)) collectTriggerEvents(*world);
+    }
+
     void takeTriggerEvents(Handle handle, std::vector<TriggerEvent>& out) override {
         out.clear();
         if (World* world = find(handle)) out.swap(world->events);
@@ -817,18 +821,19 @@ private:
     }
 
     // Moves the capsule along a horizontal motion, sliding along what it
-    // meets; walkable slopes are climbed, steeper ones and walls are not.
-    static void slide(World& world, Actor& actor, btVector3 motion) {
+    // meets. Walkable slopes are climbed (their push keeps its rise),
+    // steeper ones and walls are not; flat: every face met only stops its
+    // own direction.
+    static void slide(World& world, Actor& actor, btVector3 motion, bool flat = false) {
         for (int pass = 0; pass < 4 && motion.length2() > btScalar(1e-12); ++pass) {
             btVector3 normal(0, 0, 0);
             const btScalar length = motion.length();
             const btScalar made = sweep(world, actor, motion, &normal);
             translate(actor, motion * (made / length));
-            if (made >= length) return;
+            if (made >= length) break;
             btVector3 rest = motion * ((length - made) / length);
-            // A wall or steep face: only its horizontal push counts.
-            if (normal.y() < actor.character.slopeCosine) normal.setY(0);
-            if (normal.length2() < btScalar(1e-12)) return;
+            if (flat || normal.y() < actor.character.slopeCosine) normal.setY(0);
+            if (normal.length2() < btScalar(1e-12)) break;
             normal.normalize();
             rest -= normal * rest.dot(normal);
             rest.setY(0);
@@ -865,7 +870,8 @@ private:
                 btTransform t = actor.object->getWorldTransform();
                 t.setOrigin(start);
                 actor.object->setWorldTransform(t);
-                slideFlat(world, actor, across);
+                slide(world, actor, across, true);
+                world.dynamics->updateSingleAabb(actor.object.get());
                 return;
             }
             translate(actor, btVector3(0, -made, 0));
@@ -875,25 +881,6 @@ private:
         } else {
             translate(actor, btVector3(0, -std::min(down, raised + std::max(btScalar(0), -motion.y())), 0));
             actor.onGround = false;
-        }
-        world.dynamics->updateSingleAabb(actor.object.get());
-    }
-
-    // Across without stepping up: every face met stops its own direction.
-    static void slideFlat(World& world, Actor& actor, btVector3 motion) {
-        for (int pass = 0; pass < 4 && motion.length2() > btScalar(1e-12); ++pass) {
-            btVector3 normal(0, 0, 0);
-            const btScalar length = motion.length();
-            const btScalar made = sweep(world, actor, motion, &normal);
-            translate(actor, motion * (made / length));
-            if (made >= length) break;
-            normal.setY(0);
-            if (normal.length2() < btScalar(1e-12)) break;
-            normal.normalize();
-            btVector3 rest = motion * ((length - made) / length);
-            rest -= normal * rest.dot(normal);
-            rest.setY(0);
-            motion = rest;
         }
         world.dynamics->updateSingleAabb(actor.object.get());
     }
