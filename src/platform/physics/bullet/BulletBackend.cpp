@@ -743,8 +743,11 @@ private:
                         return false;
                     }
                 if (desc.kind == ShapeKind::Mesh && isStatic) return buildMesh(desc, scale, actor);
-                if (desc.kind == ShapeKind::Mesh)
+                static bool hullSaid = false;
+                if (desc.kind == ShapeKind::Mesh && !hullSaid) {
+                    hullSaid = true;
                     report("Physics: a moving mesh takes its convex hull%s\n", "");
+                }
                 auto hull = std::make_unique<btConvexHullShape>();
                 for (std::uint32_t i = 0; i < desc.vertexCount; ++i) {
                     const float* v = desc.vertices + i * 3;
