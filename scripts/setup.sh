@@ -10,6 +10,8 @@ packages=(
   liblua5.1-0-dev libboost-dev zlib1g-dev libpng-dev libjpeg62-turbo-dev
   libogg-dev libvorbis-dev libsdl2-dev
   libgl-dev libegl-dev libgl1-mesa-dri libegl-mesa0
+  # The rigid-body simulation behind the physics backend.
+  libbullet-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   # A private X display, its client library and the XTEST extension (keys
   # and mouse buttons pressed from outside) for the demo's window test.

@@ -3,9 +3,11 @@
 
 #include "app/GameCore.h"
 #include "app/SaveGame.h"
+#include "control/PhysicsScene.h"
 #include "foundation/Log.h"
 #include "foundation/TimeCore.h"
 #include "input/InputCore.h"
+#include "platform/physics/PhysicsBackend.h"
 #include "scene/CameraCore.h"
 #include "scene/GameObject.h"
 #include "scene/Scene.h"
@@ -18,12 +20,22 @@ const char* const kCameraModeNames[kHighestCameraMode + 1] = {
     "Observer", "Game", "Dialog", "DialogCursor", "Fixed", "Movie", "Stillframe", "Editor", "EditorFly", "2d", "3d",
     "Player"};
 
+// The radius of the sphere the flyer camera's scene test sweeps.
+constexpr float kCameraProbeRadius = 0.2f;
+
 bool inputReady() { return gameCore.input && (gameCore.input->flags & kInputCoreInitialized); }
 
 // The game core's services to the cameras.
 const bool kCameraServicesSet = [] {
     cameraServices.selectCameraMode = [] { return gameCore.selectCameraMode(true, CurrentTime(-1.0)); };
     cameraServices.actionAtCursor = [] { return gameCore.scene_actionAtCursor(); };
+    // The current scene's static actors stop the camera's line.
+    cameraServices.physicsDistance = [](const float* from, const float* direction, float distance) {
+        const PhysicsScene* physics = physicsSceneOf(gameCore.currentScene());
+        if (!physics || !physics->world) return distance;
+        return platform::physics::backend().freeDistance(physics->world, from, direction, distance,
+                                                         kCameraProbeRadius);
+    };
     cameraServices.screenPose = [](Matrix34& out) {
         Scene* scene = gameCore.currentScene();
         GameObject* sprite = scene ? scene->lookupSprite(gameCore.scene_getActionsName()) : nullptr;

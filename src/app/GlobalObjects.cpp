@@ -179,5 +179,6 @@ int engineMain() {
     VideoCore::installGamePlatform();
     InputCore::installGamePlatform();
     SoundCore::installGamePlatform();
+    PhysicsCore::installGamePlatform();
     return gameCore.run();
 }

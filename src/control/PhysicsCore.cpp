@@ -1,6 +1,7 @@
 #include "control/PhysicsCore.h"
 
 #include "platform/physics/PhysicsBackend.h"
+#include "platform/physics/bullet/BulletBackend.h"
 
 PhysicsCore::PhysicsCore()
     : unusedArray_(std::make_unique<std::vector<void*>>()),
@@ -14,3 +15,8 @@ PhysicsCore::~PhysicsCore() {
 }
 
 bool PhysicsCore::openSDK() { return platform::physics::backend().open(); }
+
+void PhysicsCore::installGamePlatform() {
+    static std::unique_ptr<platform::physics::Backend> game = platform::physics::createBulletBackend();
+    platform::physics::installBackend(game.get());
+}

@@ -23,6 +23,9 @@ public:
     bool initialize() { return true; }
     // Whether the installed backend carries a simulation.
     bool openSDK();
+    // Installs the game's physics backend (the Bullet simulation) for the
+    // rest of the process.
+    static void installGamePlatform();
 
     PhysicsModelDataManager& modelData() { return *modelData_; }
     SurfaceDataManager& surfaces() { return *surfaces_; }

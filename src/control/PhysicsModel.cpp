@@ -437,7 +437,10 @@ std::int32_t PhysicsModel::write(DataStream& stream) {
     if (!addField(total, writeU32(stream, flags))) return total;
     if (!addField(total, writeI32(stream, controllerIndex))) return total;
     if (!addField(total, writeU32(stream, static_cast<std::uint32_t>(actors.size())))) return total;
-    for (const PhysicsActorInstance& actor : actors) {
+    const std::uint32_t handleWorld = world();
+    for (PhysicsActorInstance& actor : actors) {
+        // The simulation moved the bodies: the save keeps where they are.
+        if (actor.handle && handleWorld) backend::backend().getActorPose(handleWorld, actor.handle, actor.pose.m);
         if (!addField(total, writeU32(stream, actor.flags))) return total;
         for (float value : actor.pose.m)
             if (!addField(total, writeF32(stream, value))) return total;

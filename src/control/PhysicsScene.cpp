@@ -140,7 +140,32 @@ bool PhysicsScene::updatePhase1(const CurrentTime& time, std::int32_t) {
     flags |= kPhysicsSceneSimulating;
     backend::backend().step(world, static_cast<float>(time.game.step));
     flags &= ~kPhysicsSceneSimulating;
+    dispatchTriggerEvents();
     return true;
+}
+
+void PhysicsScene::updateTriggers() {
+    if (!world) return;
+    backend::backend().updateTriggers(world);
+    dispatchTriggerEvents();
+}
+
+void PhysicsScene::dispatchTriggerEvents() {
+    std::vector<backend::TriggerEvent> events;
+    backend::backend().takeTriggerEvents(world, events);
+    for (const backend::TriggerEvent& event : events) {
+        auto* trigger = resolveAs<PhysicsTrigger>(GameObjectLink{event.owner}, ObjectPhysicsTrigger);
+        if (!trigger) continue;
+        for (GameObjectLink link : models) {
+            auto* model = resolveAs<PhysicsModel>(link, ObjectPhysicsModel);
+            if (!model) continue;
+            const bool owns = std::any_of(model->actors.begin(), model->actors.end(),
+                                          [&](const PhysicsActorInstance& a) { return a.handle == event.actor; });
+            if (!owns) continue;
+            if (GameObject* source = model->sourceObject()) trigger->actorContact(*source, event.entered);
+            break;
+        }
+    }
 }
 
 void PhysicsScene::release() {
@@ -239,6 +264,22 @@ bool PhysicsScene::removeTrigger(PhysicsTrigger* trigger) {
     trigger->release();
     delete trigger;
     return true;
+}
+
+PhysicsModel* PhysicsScene::modelOf(const GameObject* source) const {
+    const std::uint32_t handle = GameObjectLink::fromObject(source).index();
+    for (GameObjectLink link : models)
+        if (auto* model = resolveAs<PhysicsModel>(link, ObjectPhysicsModel); model && model->source.index() == handle)
+            return model;
+    return nullptr;
+}
+
+PhysicsTrigger* PhysicsScene::triggerOf(const GameObject* source) const {
+    const std::uint32_t handle = GameObjectLink::fromObject(source).index();
+    for (GameObjectLink link : triggers)
+        if (auto* trigger = resolveAs<PhysicsTrigger>(link, ObjectPhysicsTrigger); trigger && trigger->source.index() == handle)
+            return trigger;
+    return nullptr;
 }
 
 bool PhysicsScene::allModelsReleased() const {
@@ -361,7 +402,27 @@ void PhysicsTrigger::createVolume(std::uint32_t world) {
     volume = backend::backend().createTrigger(world, desc);
 }
 
+void PhysicsTrigger::actorContact(GameObject& model, bool entered) {
+    const std::uint32_t handle = GameObjectLink::fromObject(&model).index();
+    auto at = std::find_if(touching.begin(), touching.end(), [handle](const auto& t) { return t.first == handle; });
+    if (entered) {
+        if (at != touching.end()) {
+            ++at->second;
+            return;
+        }
+        touching.emplace_back(handle, 1);
+    } else {
+        if (at == touching.end()) return;
+        if (--at->second > 0) return;
+        touching.erase(at);
+    }
+    GameObject* object = resolve(source);
+    if (object && object->getType() == ObjectTrigger && static_cast<Trigger*>(object)->triggerKind() == 0)
+        static_cast<TriggerStatic*>(object)->physicsContact(entered, model);
+}
+
 void PhysicsTrigger::release() {
+    touching.clear();
     if (!volume) return;
     const auto* owner = resolveAs<PhysicsScene>(scene, ObjectPhysicsScene);
     if (owner && owner->world) backend::backend().releaseTrigger(owner->world, volume);

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "scene/GameObject.h"
@@ -62,6 +63,13 @@ public:
     // A physics trigger for a source object (its name), or null.
     PhysicsTrigger* addTrigger(const char* name, GameObject* source);
     bool removeTrigger(PhysicsTrigger* trigger);
+    // Reports what the trigger volumes overlap now, outside the step (a
+    // trigger switched on hears of what already lies in it).
+    void updateTriggers();
+    // The physics model driven by a source object, or null.
+    PhysicsModel* modelOf(const GameObject* source) const;
+    // The physics trigger of a source object, or null.
+    PhysicsTrigger* triggerOf(const GameObject* source) const;
     // True when no physics model in the list holds actors.
     bool allModelsReleased() const;
     // The description record of that name, inserted when absent.
@@ -74,6 +82,9 @@ public:
 
 private:
     std::uint32_t sceneLink_;
+    // Hands the backend's trigger events of the step to the triggers.
+    void dispatchTriggerEvents();
+
     // Set by a load: the next step restores the backend objects.
     bool restorePending_ = false;
 };
@@ -129,12 +140,17 @@ public:
 
     // Makes the backend volume of a source trigger in a world.
     void createVolume(std::uint32_t world);
+    // One actor of a model began or stopped touching the volume: the
+    // source trigger hears of the model's first actor in and last out.
+    void actorContact(GameObject& model, bool entered);
 
     std::uint8_t pushed = 0;
     GameObjectLink source;
     GameObjectLink scene;
     // The backend volume's handle; 0 after construction and loading.
     std::uint32_t volume = 0;
+    // Models touching the volume: handle and the number of their actors.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> touching;
 };
 
 // The fields of the two physics records as a save holds them; read() is

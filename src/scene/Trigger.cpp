@@ -107,7 +107,24 @@ bool TriggerStatic::setEnabled(bool on) {
     if (physicsTrigger.index() && !physics)
         return engineLog().error(" Can't find assigned physics trigger object for trigger [%s]", triggerName);
     if (on) {
+        // Switching on gives the trigger its physics volume again, and
+        // reports the models already touching it.
+        PhysicsScene* scene = physicsSceneOf(owner);
+        if (!physicsTrigger.index() && scene) {
+            PhysicsTrigger* again = scene->triggerOf(this);
+            if (again) again->createVolume(scene->world);
+            else again = scene->addTrigger(triggerName, this);
+            physicsTrigger = GameObjectLink::fromObject(again);
+        }
         enabled = 1;
+        const GameObject* linked = resolve(physicsTrigger);
+        if (linked && linked->getType() == ObjectPhysicsTrigger) {
+            const auto touching = static_cast<const PhysicsTrigger*>(linked)->touching;
+            for (const auto& [handle, actors] : touching)
+                if (GameObject* model = resolve(GameObjectLink{handle})) physicsContact(true, *model);
+            // What the world has not stepped into the volume yet.
+            if (scene) scene->updateTriggers();
+        }
         return true;
     }
     if (physics) {
@@ -121,11 +138,18 @@ bool TriggerStatic::setEnabled(bool on) {
 
 void TriggerStatic::watch() {
     if (!enabled || !owner) return;
+    // With a physics volume, the models that have physics models are
+    // reported by its contacts alone; the others are still watched here.
+    const GameObject* physics = resolve(physicsTrigger);
+    const bool backed = physics && physics->getType() == ObjectPhysicsTrigger &&
+                        static_cast<const PhysicsTrigger*>(physics)->volume;
+    const PhysicsScene* scene = backed ? physicsSceneOf(owner) : nullptr;
+    const auto byContacts = [scene](const GameObject* object) { return scene && scene->modelOf(object); };
     std::vector<std::uint32_t> now;
     for (GameObjectLink link : owner->models) {
         GameObject* object = resolve(link);
         Matrix34 world;
-        if (!object || !object->getWorldMatrix(world) || !contains(&world.m[9])) continue;
+        if (!object || byContacts(object) || !object->getWorldMatrix(world) || !contains(&world.m[9])) continue;
         now.push_back(link.index());
         if (std::find(inside.begin(), inside.end(), link.index()) == inside.end()) {
             ++count;
@@ -134,9 +158,29 @@ void TriggerStatic::watch() {
     }
     for (std::uint32_t handle : inside) {
         if (std::find(now.begin(), now.end(), handle) != now.end()) continue;
-        if (GameObject* object = resolve(GameObjectLink{handle})) raiseTriggerEvent(false, *this, *object);
+        GameObject* object = resolve(GameObjectLink{handle});
+        if (object && byContacts(object)) {
+            now.push_back(handle);
+            continue;
+        }
+        if (object) raiseTriggerEvent(false, *this, *object);
     }
     inside = std::move(now);
+}
+
+void TriggerStatic::physicsContact(bool entered, const GameObject& object) {
+    if (!enabled) return;
+    const std::uint32_t handle = GameObjectLink::fromObject(&object).index();
+    auto at = std::find(inside.begin(), inside.end(), handle);
+    if (entered) {
+        if (at != inside.end()) return;
+        inside.push_back(handle);
+        ++count;
+    } else {
+        if (at == inside.end()) return;
+        inside.erase(at);
+    }
+    raiseTriggerEvent(entered, *this, object);
 }
 
 std::int32_t TriggerStatic::write(DataStream& stream) {

@@ -82,8 +82,12 @@ public:
     bool setEnabled(bool on) override;
 
     // One frame of watching: every model of the owner scene is tested
-    // against the box; entries and exits run the script handlers.
+    // against the box; entries and exits run the script handlers. A
+    // trigger backed by a physics volume leaves this to its contacts.
     void watch();
+    // A model's actors began (entered) or stopped touching the physics
+    // volume: counted and reported as watch() does, when switched on.
+    void physicsContact(bool entered, const GameObject& object);
 
     GameObjectLink physicsTrigger;
     // Handles of the objects inside the box at the last watch.

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,8 @@
 #include "control/PhysicsTestBackend.h"
 #include "foundation/Image.h"
 #include "foundation/PackedStream.h"
-#include "physics/PhysicsWriter.h"
+#include "control/PhysicsTestPackage.h"
+#include "platform/physics/bullet/BulletBackend.h"
 #include "resources/PackageDatabase.h"
 #include "scene/Scene.h"
 #include "scene/Trigger.h"
@@ -36,6 +38,28 @@ double f64At(const std::string& bytes, std::size_t offset) {
     std::memcpy(&value, bytes.data() + offset, sizeof(value));
     return value;
 }
+
+// The physics files of a description in the save fixture's data root, its
+// package database and a physics core, installed in the game core.
+class PhysicsPackages {
+public:
+    PhysicsPackages(SaveFileFixture& s, const char* text)
+        : usePackages_(gameCore.packages, &packages_), usePhysics_(gameCore.physics, &physics_) {
+        EXPECT_TRUE(testing_support::writeDataRoot(root_.path(), {testing_support::physicsPackage(text)}));
+        s.paths.setPath(PathLanguage, "en");
+        s.paths.setPath(PathDataRootInput, root_.path());
+        built = packages_.build();
+    }
+
+    bool built = false;
+
+private:
+    testing_support::TempDir root_;
+    PackageDatabase packages_;
+    testing_support::ScopedCoreMember<PackageDatabase> usePackages_;
+    PhysicsCore physics_;
+    testing_support::ScopedCoreMember<PhysicsCore> usePhysics_;
+};
 
 }  // namespace
 
@@ -84,23 +108,8 @@ TEST(SaveGameFile, PhysicsObjectsComeBackWithTheirScene) {
     // physics trigger, and a crate's description makes a physics model.
     testing_support::TestBackend backend;
     SaveFileFixture s;
-    testing_support::TempDir root;
-    physics_tools::PhysicsDescription description;
-    std::string error;
-    ASSERT_TRUE(physics_tools::parsePhysicsDescription("model crate\nactor box body size 1 1 1\n", description, error));
-    testing_support::FixturePackage package;
-    for (const auto& file : physics_tools::physicsFiles(description)) {
-        const std::size_t dot = file.name.rfind('.');
-        package.files.push_back({file.name.substr(dot), file.name.substr(0, dot), file.bytes, ""});
-    }
-    ASSERT_TRUE(testing_support::writeDataRoot(root.path(), {package}));
-    s.paths.setPath(PathLanguage, "en");
-    s.paths.setPath(PathDataRootInput, root.path());
-    PackageDatabase packages;
-    testing_support::ScopedCoreMember<PackageDatabase> usePackages(gameCore.packages, &packages);
-    ASSERT_TRUE(packages.build());
-    PhysicsCore physics;
-    testing_support::ScopedCoreMember<PhysicsCore> usePhysics(gameCore.physics, &physics);
+    PhysicsPackages data(s, "model crate\nactor box body size 1 1 1\n");
+    ASSERT_TRUE(data.built);
 
     ASSERT_TRUE(s.runPosted(kLoadIntro));
     Scene* scene = s.f.game->currentScene();
@@ -120,7 +129,8 @@ TEST(SaveGameFile, PhysicsObjectsComeBackWithTheirScene) {
     EXPECT_TRUE(gameCore.scene_setPhysicsElementsVisible(false));
     EXPECT_FALSE(backend.actors.at(crate->actors[0].handle).visible);
     EXPECT_TRUE(gameCore.scene_setPhysicsElementsVisible(true));
-    crate->actors[0].pose.m[9] = 7.0f;
+    // The simulation moved the crate; the save keeps where it is.
+    backend.actors.at(crate->actors[0].handle).pose.m[9] = 7.0f;
     ASSERT_TRUE(s.runPosted("game:save('physics')\ngame:restore('physics')\nrestored = game:state()"));
     EXPECT_EQ(s.text("restored"), "true");
 
@@ -148,6 +158,55 @@ TEST(SaveGameFile, PhysicsObjectsComeBackWithTheirScene) {
     EXPECT_NE(static_cast<PhysicsTrigger*>(physicsTrigger)->volume, 0u);
     EXPECT_FALSE(s.f.logged("dead object pointer"));
     s.f.game->releaseScenes();
+}
+
+TEST(SaveGameFile, SimulatedBodiesComeBackWhereTheSimulationLeftThem) {
+    std::unique_ptr<platform::physics::Backend> bullet = platform::physics::createBulletBackend();
+    platform::physics::Backend* previous = platform::physics::installBackend(bullet.get());
+    {
+        SaveFileFixture s;
+        PhysicsPackages data(s,
+                             "model floor\nactor box ground flags static group 0 size 20 0.5 20\n"
+                             "model crate\nactor box body mass 1 size 0.25 0.25 0.25 at 0 3 0\n");
+        ASSERT_TRUE(data.built);
+        ASSERT_TRUE(s.runPosted(kLoadIntro));
+        Scene* scene = s.f.game->currentScene();
+        ASSERT_NE(scene, nullptr);
+        PhysicsScene* world = physicsSceneOf(scene);
+        ASSERT_NE(world, nullptr);
+        ASSERT_NE(world->createModel("floor", nullptr), nullptr);
+        PhysicsModel* crate = world->createModel("crate", nullptr);
+        ASSERT_NE(crate, nullptr);
+        // Two seconds of the game: the crate falls onto the floor's top (0.5).
+        for (int frame = 0; frame < 120; ++frame) ASSERT_TRUE(world->updatePhase1(CurrentTime(1.0 / 60.0), 0));
+        float rested[12] = {};
+        ASSERT_TRUE(platform::physics::backend().getActorPose(world->world, crate->actors[0].handle, rested));
+        ASSERT_NEAR(rested[10], 0.75f, 0.03f);
+
+        ASSERT_TRUE(s.runPosted("game:save('bodies')\ngame:restore('bodies')\nrestored = game:state()"));
+        EXPECT_EQ(s.text("restored"), "true");
+        scene = s.f.game->currentScene();
+        ASSERT_NE(scene, nullptr);
+        world = physicsSceneOf(scene);
+        ASSERT_NE(world, nullptr);
+        ASSERT_EQ(world->models.size(), 2u);
+        for (GameObjectLink link : world->models) {
+            auto* model = static_cast<PhysicsModel*>(gameCore.objects->getObject(link));
+            ASSERT_NE(model, nullptr);
+            ASSERT_EQ(model->actors.size(), 1u);
+            ASSERT_NE(model->actors[0].handle, 0u) << model->getName();
+            if (std::strcmp(model->getName(), "crate") != 0) continue;
+            float pose[12] = {};
+            ASSERT_TRUE(platform::physics::backend().getActorPose(world->world, model->actors[0].handle, pose));
+            EXPECT_NEAR(pose[10], rested[10], 0.03f);
+            // The rebuilt world holds the floor: the crate stays on it.
+            for (int frame = 0; frame < 60; ++frame) world->updatePhase1(CurrentTime(1.0 / 60.0), 0);
+            ASSERT_TRUE(platform::physics::backend().getActorPose(world->world, model->actors[0].handle, pose));
+            EXPECT_NEAR(pose[10], rested[10], 0.03f);
+        }
+        s.f.game->releaseScenes();
+    }
+    platform::physics::installBackend(previous);
 }
 
 TEST(SaveGameFile, TheFileIsAJpegFollowedByTheGameDataAndTheFooter) {

@@ -12,9 +12,14 @@
 #include "control/PhysicsTestBackend.h"
 #include "foundation/AppPaths.h"
 #include "model/Model.h"
-#include "physics/PhysicsWriter.h"
+#include "control/PhysicsTestPackage.h"
+#include "platform/physics/bullet/BulletBackend.h"
 #include "resources/PackageDatabase.h"
+#include "scene/CameraCore.h"
+#include "scene/CameraFixture.h"
 #include "scene/Scene.h"
+#include "scene/Trigger.h"
+#include "scene/lua/TriggerScript.h"
 #include "support/PackageFixture.h"
 
 namespace {
@@ -26,15 +31,7 @@ public:
     explicit PhysicsData(const char* text)
         : usePaths_(gameCore.paths, &paths_), usePackages_(gameCore.packages, &packages_),
           usePhysics_(gameCore.physics, &physics) {
-        physics_tools::PhysicsDescription description;
-        std::string error;
-        EXPECT_TRUE(physics_tools::parsePhysicsDescription(text, description, error)) << error;
-        testing_support::FixturePackage package;
-        for (const auto& file : physics_tools::physicsFiles(description)) {
-            const std::size_t dot = file.name.rfind('.');
-            package.files.push_back({file.name.substr(dot), file.name.substr(0, dot), file.bytes, ""});
-        }
-        EXPECT_TRUE(testing_support::writeDataRoot(root_.path(), {package}));
+        EXPECT_TRUE(testing_support::writeDataRoot(root_.path(), {testing_support::physicsPackage(text)}));
         paths_.setPath(PathLanguage, "en");
         paths_.setPath(PathDataRootInput, root_.path());
         built = packages_.build();
@@ -101,6 +98,136 @@ TEST(PhysicsAttach, AHiddenModelsActorsStartHiddenAndGoBackWithIt) {
     EXPECT_TRUE(physics->models.empty());
     EXPECT_TRUE(backend.actors.empty());
     EXPECT_EQ(data.physics.modelData().findRecord("barrel")->users.count(), 0u);
+}
+
+// The game's simulation, installed while it exists.
+class BulletWorlds {
+public:
+    BulletWorlds() : backend_(platform::physics::createBulletBackend()) {
+        previous_ = platform::physics::installBackend(backend_.get());
+    }
+    ~BulletWorlds() { platform::physics::installBackend(previous_); }
+
+private:
+    std::unique_ptr<platform::physics::Backend> backend_;
+    platform::physics::Backend* previous_ = nullptr;
+};
+
+TEST(PhysicsTriggers, ACharacterWalkingThroughRaisesOneEnterAndOneLeave) {
+    struct Case {
+        const char* what;
+        const char* model;  // what stands or walks at the gate
+        bool walks;
+        int enabledAt;  // the frame the trigger is switched on; -1 never
+        int frames;
+        const char* entered;
+        const char* left;
+    } cases[] = {
+        {"a character walking through", "hero", true, 0, 60, "gate<hero", "gate>hero"},
+        {"a static actor inside", "rock", false, 0, 60, "", ""},
+        {"a disabled trigger", "hero", true, -1, 60, "", ""},
+        {"switched on around a boat lying inside", "boat", false, 30, 60, "gate<boat", ""},
+        {"switched on around a boat before the world steps", "boat", false, 0, 0, "gate<boat", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        BulletWorlds simulation;
+        testing_support::SceneLoadFixture f;
+        PhysicsData data(
+            "model floor\nactor box ground flags static group 0 size 20 0.5 20\n"
+            "model hero\nactor capsule body flags controller height 1.8 radius 0.3\n"
+            "model rock\nactor box stone flags static group 0 size 0.2 0.2 0.2\n"
+            "model boat\nactor box hull flags modelLink size 0.5 0.25 0.5 mass 80\n");
+        ASSERT_TRUE(data.built);
+        Scene* scene = loadIntro(f);
+        ASSERT_NE(scene, nullptr);
+        ASSERT_NE(physicsSceneOf(scene), nullptr);
+        registerTriggerClass(f.lua.state, f.lua.engine);
+        ASSERT_TRUE(f.lua.load(R"(
+            entered = ''
+            left = ''
+            function on_enter(name, object) entered = entered .. name .. '<' .. object end
+            function on_leave(name, object) left = left .. name .. '>' .. object end
+            trigger.onEnter = 'on_enter'
+            trigger.onLeave = 'on_leave'
+        )"));
+        TriggerDescription gate;
+        gate.name = "gate";
+        gate.pose = testing_support::poseAt(1.5f, 1.0f, 0.0f);
+        gate.size[0] = 0.5f;
+        gate.size[1] = 1.0f;
+        gate.size[2] = 1.0f;
+        TriggerStatic* trigger = scene->triggers->addTrigger(gate);
+        ASSERT_NE(trigger, nullptr);
+
+        testing_support::SourceModel floor("floor");
+        floor.scene = GameObjectLink::fromObject(scene).value;
+        floor.world = testing_support::poseAt(0, -0.5f, 0);
+        PhysicsModel* ground = attachPhysicsModel(floor, "floor", nullptr, true);
+        ASSERT_NE(ground, nullptr);
+        testing_support::SourceModel mover(c.model);
+        mover.scene = GameObjectLink::fromObject(scene).value;
+        mover.world = c.walks ? testing_support::poseAt(0, 1.25f, 0) : testing_support::poseAt(1.5f, 1.0f, 0);
+        PhysicsModel* model = attachPhysicsModel(mover, c.model, nullptr, true);
+        ASSERT_NE(model, nullptr);
+        if (c.enabledAt == 0) trigger->setEnabled(true);
+        f.runEvents();
+        for (int frame = 1; frame <= c.frames; ++frame) {
+            if (frame == c.enabledAt) trigger->setEnabled(true);
+            const float step[3] = {3.0f / 60.0f, 0.0f, 0.0f};
+            if (c.walks) EXPECT_TRUE(model->move(step));
+            EXPECT_TRUE(scene->updatePhase1(CurrentTime(1.0 / 60.0), 0));
+            f.runEvents();
+        }
+        if (c.walks) {
+            Matrix34 pose{};
+            ASSERT_TRUE(model->syncModelPose(pose));
+            EXPECT_NEAR(pose.m[9], 3.0f, 0.05f);
+        }
+        EXPECT_EQ(f.value("entered"), c.entered);
+        EXPECT_EQ(f.value("left"), c.left);
+        detachPhysicsModel(mover, GameObjectLink::fromObject(model));
+        detachPhysicsModel(floor, GameObjectLink::fromObject(ground));
+    }
+}
+
+TEST(PhysicsCamera, TheFlyersDistanceStopsAtStaticActors) {
+    BulletWorlds simulation;
+    testing_support::SceneLoadFixture f;
+    PhysicsData data(
+        "model wall\nactor box stone flags static group 0 size 0.25 2 2\n"
+        "model crate\nactor box body mass 1 size 0.25 0.25 0.25\n");
+    ASSERT_TRUE(data.built);
+    Scene* scene = loadIntro(f);
+    ASSERT_NE(scene, nullptr);
+    ASSERT_NE(cameraServices.physicsDistance, nullptr);
+    testing_support::SourceModel wall("wall");
+    wall.scene = GameObjectLink::fromObject(scene).value;
+    wall.world = testing_support::poseAt(4.25f, 0, 0);
+    PhysicsModel* stone = attachPhysicsModel(wall, "wall", nullptr, true);
+    ASSERT_NE(stone, nullptr);
+    // A dynamic body on the line does not stop the camera.
+    testing_support::SourceModel box("crate");
+    box.scene = GameObjectLink::fromObject(scene).value;
+    box.world = testing_support::poseAt(2.0f, 0, 0);
+    PhysicsModel* crate = attachPhysicsModel(box, "crate", nullptr, true);
+    ASSERT_NE(crate, nullptr);
+    struct Case {
+        float direction[3];
+        float distance;
+        float expected;
+    } cases[] = {
+        {{1, 0, 0}, 10.0f, 3.8f},  // the wall's face at 4, less the probe's radius
+        {{1, 0, 0}, 2.0f, 2.0f},   // short of the wall
+        {{-1, 0, 0}, 10.0f, 10.0f},
+    };
+    const float from[3] = {0, 0, 0};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.direction[0]);
+        EXPECT_NEAR(cameraServices.physicsDistance(from, c.direction, c.distance), c.expected, 0.01f);
+    }
+    detachPhysicsModel(box, GameObjectLink::fromObject(crate));
+    detachPhysicsModel(wall, GameObjectLink::fromObject(stone));
 }
 
 }  // namespace

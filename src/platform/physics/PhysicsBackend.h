@@ -148,12 +148,19 @@ public:
     virtual void releaseTrigger(Handle world, Handle trigger) = 0;
     // Hands over the enter and leave events since the last call.
     virtual void takeTriggerEvents(Handle world, std::vector<TriggerEvent>& out) = 0;
+    // Compares the trigger volumes with what they overlap now, outside a
+    // step, queuing the events; without a simulation nothing happens.
+    virtual void updateTriggers(Handle) {}
 
     // A box (two corners) at a position swept along a motion, or tested
     // where it stands (overlap); true when the hit record was replaced.
     virtual bool sweepBox(Handle world, const double* corners, const float* position, const float* motion,
                           QueryHit& hit) = 0;
     virtual bool overlapBox(Handle world, const double* corners, const float* position, QueryHit& hit) = 0;
+    // How far a sphere of a radius travels from a point along a unit
+    // direction before it meets a static actor, at most distance; without
+    // a simulation nothing is in the way.
+    virtual float freeDistance(Handle, const float*, const float*, float distance, float) { return distance; }
 };
 
 // The backend without a simulation: no world is ever made, and every

@@ -1,0 +1,339 @@
+#include "platform/physics/bullet/BulletBackend.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+namespace {
+
+namespace ph = platform::physics;
+
+constexpr float kFrame = 1.0f / 60.0f;
+constexpr float kRadius = 0.3f;
+constexpr float kHeight = 1.8f;
+constexpr float kSkin = 0.02f;
+const float kSlope45 = std::cos(45.0f * 3.14159265f / 180.0f);
+
+// A pose turned about Z by an angle (degrees) at a position.
+std::vector<float> pose(float x, float y, float z, float rollDegrees = 0.0f) {
+    const float a = rollDegrees * 3.14159265f / 180.0f;
+    const float c = std::cos(a), s = std::sin(a);
+    return {c, s, 0, -s, c, 0, 0, 0, 1, x, y, z};
+}
+
+ph::ActorDesc box(float hx, float hy, float hz, bool isStatic, float mass = 0.0f) {
+    ph::ActorDesc desc;
+    desc.kind = ph::ShapeKind::Box;
+    desc.flags = isStatic ? 0x1 : 0;
+    desc.collisionGroup = isStatic ? 0 : 4;
+    desc.mass = mass;
+    desc.size[0] = hx;
+    desc.size[1] = hy;
+    desc.size[2] = hz;
+    return desc;
+}
+
+// A world with the backend, a floor whose top is y = 0, and the helpers
+// the cases share.
+struct World : ::testing::Test {
+    std::unique_ptr<ph::Backend> backend = ph::createBulletBackend();
+    ph::Handle world = backend->createWorld();
+
+    void SetUp() override {
+        ASSERT_NE(world, 0u);
+        addStatic(box(20, 0.5f, 20, true), pose(0, -0.5f, 0));
+    }
+    void TearDown() override { backend->releaseWorld(world); }
+
+    ph::Handle addStatic(const ph::ActorDesc& desc, const std::vector<float>& at) {
+        const ph::Handle handle = backend->createActor(world, desc, at.data());
+        EXPECT_NE(handle, 0u);
+        return handle;
+    }
+
+    // The capsule's centre when it stands on a surface at height y.
+    static float standing(float y) { return y + kHeight / 2 + kRadius + kSkin; }
+
+    ph::Handle character(float x, float y, float z, float slopeCosine = 0.0871557f) {
+        ph::ControllerDesc desc;
+        desc.radius = kRadius;
+        desc.height = kHeight;
+        desc.skinWidth = kSkin;
+        desc.stepHeight = 0.4f;
+        desc.slopeCosine = slopeCosine;
+        const auto at = pose(x, y, z);
+        const ph::Handle handle = backend->createController(world, desc, at.data());
+        EXPECT_NE(handle, 0u);
+        return handle;
+    }
+
+    // Frames of the game: a move, then the step. Ground contact of the last.
+    bool walk(ph::Handle actor, float dx, float dz, int frames) {
+        bool onGround = false;
+        for (int i = 0; i < frames; ++i) {
+            const float delta[3] = {dx, 0.0f, dz};
+            EXPECT_TRUE(backend->moveController(world, actor, delta, onGround));
+            backend->step(world, kFrame);
+        }
+        return onGround;
+    }
+
+    std::vector<float> where(ph::Handle actor) {
+        std::vector<float> at(12);
+        EXPECT_TRUE(backend->getActorPose(world, actor, at.data()));
+        return at;
+    }
+};
+
+TEST_F(World, CharacterWalksOneMetreOnTheFloor) {
+    const ph::Handle actor = character(0, standing(0), 0);
+    EXPECT_TRUE(walk(actor, 1.0f / 60.0f, 0, 60));
+    const auto at = where(actor);
+    EXPECT_NEAR(at[9], 1.0f, 0.02f);
+    EXPECT_NEAR(at[10], standing(0), 0.03f);
+}
+
+TEST_F(World, WallStopsCharacterAtItsRadiusAndSkin) {
+    struct Case {
+        float speed;  // metres a second
+    } cases[] = {{1.0f}, {10.0f}};
+    float z = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.speed);
+        addStatic(box(0.25f, 2, 1, true), pose(0.75f, 2, z));
+        const ph::Handle actor = character(0, standing(0), z);
+        walk(actor, c.speed / 60.0f, 0, 60);
+        EXPECT_NEAR(where(actor)[9], 0.5f - kRadius - kSkin, 0.02f);
+        z += 5;
+    }
+}
+
+TEST_F(World, StepsUpToTheStepHeightAndNoHigher) {
+    struct Case {
+        float step;
+        bool climbs;
+    } cases[] = {{0.3f, true}, {0.5f, false}};
+    float z = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.step);
+        // A block whose near face is 0.5 m ahead of the capsule's centre.
+        addStatic(box(2, c.step / 2, 1, true), pose(2.5f, c.step / 2, z));
+        const ph::Handle actor = character(0, standing(0), z);
+        walk(actor, 1.5f / 60.0f, 0, 60);
+        const auto at = where(actor);
+        if (c.climbs) {
+            EXPECT_NEAR(at[9], 1.5f, 0.03f);
+            EXPECT_NEAR(at[10], standing(c.step), 0.03f);
+        } else {
+            EXPECT_NEAR(at[9], 0.5f - kRadius - kSkin, 0.03f);
+            EXPECT_NEAR(at[10], standing(0), 0.03f);
+        }
+        z += 5;
+    }
+}
+
+TEST_F(World, SlopeLimitLetsItUpGentleSlopesOnly) {
+    struct Case {
+        float degrees;
+        bool climbs;
+    } cases[] = {{30.0f, true}, {60.0f, false}};
+    float z = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.degrees);
+        // A long ramp rising along +x from x = 1.
+        const float a = c.degrees * 3.14159265f / 180.0f;
+        const float half = 4.0f;
+        addStatic(box(half, 0.05f, 1, true),
+                  pose(1 + half * std::cos(a) + 0.05f * std::sin(a), half * std::sin(a) - 0.05f * std::cos(a), z,
+                       c.degrees));
+        const ph::Handle actor = character(0, standing(0), z, kSlope45);
+        walk(actor, 2.0f / 60.0f, 0, 60);
+        const auto at = where(actor);
+        if (c.climbs) {
+            EXPECT_GT(at[10], standing(0) + 0.3f);
+        } else {
+            EXPECT_LT(at[10], standing(0) + 0.45f);
+            EXPECT_LT(at[9], 1.5f);
+        }
+        z += 5;
+    }
+}
+
+TEST_F(World, DroppedCharacterLandsOnTheFloor) {
+    const ph::Handle actor = character(0, standing(0) + 1.0f, 0);
+    EXPECT_TRUE(walk(actor, 0, 0, 60));
+    EXPECT_NEAR(where(actor)[10], standing(0), 0.03f);
+}
+
+TEST_F(World, DynamicBoxFallsAndRests) {
+    const auto at = pose(0, 3, 0);
+    const ph::Handle body = backend->createActor(world, box(0.5f, 0.5f, 0.5f, false, 10), at.data());
+    ASSERT_NE(body, 0u);
+    for (int i = 0; i < 180; ++i) backend->step(world, kFrame);
+    EXPECT_NEAR(where(body)[10], 0.5f, 0.03f);
+}
+
+TEST_F(World, RestitutionBouncesHigher) {
+    float peaks[2] = {};
+    const float restitution[2] = {0.0f, 0.8f};
+    for (int k = 0; k < 2; ++k) {
+        ph::ActorDesc ball = box(0.25f, 0.25f, 0.25f, false, 1);
+        ball.surfaces.resize(1);
+        ball.surfaces[0].restitution = restitution[k];
+        const auto at = pose(k * 5.0f, 2, 0);
+        const ph::Handle body = backend->createActor(world, ball, at.data());
+        ASSERT_NE(body, 0u);
+        bool fell = false;
+        for (int i = 0; i < 120; ++i) {
+            backend->step(world, kFrame);
+            const float y = where(body)[10];
+            if (y < 0.3f) fell = true;
+            if (fell) peaks[k] = std::max(peaks[k], y);
+        }
+        backend->releaseActor(world, body);
+    }
+    EXPECT_LT(peaks[0], 0.3f);
+    EXPECT_GT(peaks[1], 0.45f);
+}
+
+TEST_F(World, TriggerReportsCharacterEnteringAndLeavingOnce) {
+    struct Case {
+        bool character;  // a walking capsule, else a static box inside
+        int enters;
+        int leaves;
+    } cases[] = {{true, 1, 1}, {false, 0, 0}};
+    float z = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.character);
+        ph::TriggerDesc trigger;
+        const auto at = pose(1.5f, 1, z);
+        std::copy(at.begin(), at.end(), trigger.pose);
+        trigger.halfSize[0] = 0.5f;
+        trigger.halfSize[1] = 1;
+        trigger.halfSize[2] = 1;
+        trigger.owner = 77 + static_cast<std::uint32_t>(z);
+        ASSERT_NE(backend->createTrigger(world, trigger), 0u);
+        ph::Handle actor = 0;
+        if (c.character) {
+            actor = character(0, standing(0), z);
+            walk(actor, 3.0f / 60.0f, 0, 60);
+        } else {
+            actor = addStatic(box(0.2f, 0.2f, 0.2f, true), pose(1.5f, 1, z));
+            for (int i = 0; i < 10; ++i) backend->step(world, kFrame);
+        }
+        std::vector<ph::TriggerEvent> events;
+        backend->takeTriggerEvents(world, events);
+        int enters = 0, leaves = 0;
+        for (const auto& e : events) {
+            EXPECT_EQ(e.owner, trigger.owner);
+            EXPECT_EQ(e.actor, actor);
+            (e.entered ? enters : leaves)++;
+        }
+        EXPECT_EQ(enters, c.enters);
+        EXPECT_EQ(leaves, c.leaves);
+        z += 5;
+    }
+}
+
+TEST_F(World, FixedJointHoldsUntilItBreaks) {
+    struct Case {
+        bool breakable;
+        float maxForce;
+        bool holds;
+    } cases[] = {{false, 0, true}, {true, 1e6f, true}, {true, 1.0f, false}};
+    float z = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.maxForce);
+        const auto top = pose(0, 5, z);
+        const auto hung = pose(0, 4, z);
+        const ph::Handle a = backend->createActor(world, box(0.2f, 0.2f, 0.2f, true), top.data());
+        const ph::Handle b = backend->createActor(world, box(0.2f, 0.2f, 0.2f, false, 5), hung.data());
+        ph::JointDesc joint;
+        joint.kind = 4;
+        joint.flags = c.breakable ? 0x80 : 0;
+        joint.maxForce = c.maxForce;
+        joint.maxTorque = c.maxForce;
+        joint.ends[0].actor = a;
+        joint.ends[1].actor = b;
+        joint.ends[0].anchor[1] = joint.ends[1].anchor[1] = 4.5f;
+        joint.ends[0].anchor[2] = joint.ends[1].anchor[2] = z;
+        ASSERT_NE(backend->createJoint(world, joint, nullptr), 0u);
+        for (int i = 0; i < 60; ++i) backend->step(world, kFrame);
+        if (c.holds) {
+            EXPECT_NEAR(where(b)[10], 4.0f, 0.02f);
+        } else {
+            EXPECT_LT(where(b)[10], 3.0f);
+        }
+        z += 5;
+    }
+}
+
+TEST_F(World, SweepReportsDistanceAndNormalOfAWall) {
+    addStatic(box(0.25f, 2, 5, true), pose(3.25f, 2, 0));
+    const double corners[6] = {-0.5, -0.5, -0.5, 0.5, 0.5, 0.5};
+    const float from[3] = {0, 1, 0};
+    const float motion[3] = {10, 0, 0};
+    ph::QueryHit hit;
+    hit.distance = 1e9f;
+    ASSERT_TRUE(backend->sweepBox(world, corners, from, motion, hit));
+    EXPECT_NEAR(hit.distance, 2.5f, 0.02f);
+    EXPECT_NEAR(hit.normal[0], -1.0f, 1e-3f);
+    EXPECT_EQ(hit.feature, -1);
+    // A record nearer than the wall stays.
+    ph::QueryHit nearer;
+    nearer.distance = 1.0f;
+    EXPECT_FALSE(backend->sweepBox(world, corners, from, motion, nearer));
+}
+
+TEST_F(World, DamagedDescriptionsAreRefused) {
+    const float nan = std::nanf("");
+    const float vertices[9] = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+    const std::uint32_t pastEnd[5] = {0, 1, 7, 0, 0};
+    struct Case {
+        const char* what;
+        ph::ActorDesc desc;
+    };
+    std::vector<Case> cases;
+    cases.push_back({"zero box", box(0, 1, 1, false, 1)});
+    cases.push_back({"NaN box", box(nan, 1, 1, false, 1)});
+    ph::ActorDesc sphere;
+    sphere.kind = ph::ShapeKind::Sphere;
+    sphere.radius = nan;
+    cases.push_back({"NaN sphere", sphere});
+    ph::ActorDesc capsule;
+    capsule.kind = ph::ShapeKind::Capsule;
+    capsule.radius = 0;
+    capsule.height = 1;
+    cases.push_back({"zero capsule", capsule});
+    ph::ActorDesc mesh;
+    mesh.kind = ph::ShapeKind::Mesh;
+    mesh.flags = 0x1;
+    mesh.vertices = vertices;
+    mesh.vertexCount = 3;
+    mesh.triangles = pastEnd;
+    mesh.triangleCount = 1;
+    cases.push_back({"mesh index past its vertices", mesh});
+    ph::ActorDesc hull;
+    hull.kind = ph::ShapeKind::Convex;
+    hull.vertexCount = 0;
+    cases.push_back({"hull without vertices", hull});
+    const auto at = pose(0, 1, 0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(backend->createActor(world, c.desc, at.data()), 0u);
+    }
+    // A joint whose end names no actor.
+    ph::JointDesc joint;
+    joint.kind = 4;
+    joint.ends[0].actor = 9999;
+    EXPECT_EQ(backend->createJoint(world, joint, nullptr), 0u);
+    // A NaN pose.
+    auto bad = pose(0, nan, 0);
+    EXPECT_EQ(backend->createActor(world, box(1, 1, 1, true), bad.data()), 0u);
+    // The world still steps.
+    backend->step(world, kFrame);
+}
+
+}  // namespace
