@@ -188,8 +188,10 @@ void QuestLogic::applyObjectState(const ObjectState& state, std::int32_t kind) {
         *colon = 0;
         item = colon + 1;
     }
-    if (!gameCore.objects) return;
-    GameObject* object = gameCore.objects->access(GameObjectLink{gameCore.scene_findObject(model, false)});
+    // Quest objects need not be models of the scene: no model, nothing to switch.
+    const GameObjectLink link{gameCore.objects ? gameCore.scene_findObject(model, false) : 0};
+    if (!link.index()) return;
+    GameObject* object = gameCore.objects->access(link);
     if (!object || object->getType() != ObjectModel) return;
     Model& target = *static_cast<Model*>(object);
     target.syncActionItems();
