@@ -13,6 +13,7 @@
 #include "model/Model.h"
 #include "scene/ObjectRepository.h"
 #include "scene/Scene.h"
+#include "scene/Trigger.h"
 #include "scene/Y3Pose.h"
 #include "sound/SoundCore.h"
 
@@ -89,14 +90,31 @@ bool Waypoints::initialize() {
 
 bool Waypoints::push() {
     if (!record || !ResourceManagerBase::push(record, this)) return false;
-    // The trigger waypoints make their triggers at the first push.
-    for (const std::unique_ptr<Y3Pose>& pose : poses)
-        if (pose->type() == PoseTrigger && !pose->hasSpawned() && !pose->spawn(0))
-            engineLog().error("Can't create trigger of waypoint [%s]", pose->id);
+    // A pop cleared the links: each pose finds its object again. The
+    // trigger waypoints make their triggers at the first push; the "$"
+    // models are made by the refresh, so until then there is none to find.
+    for (const std::unique_ptr<Y3Pose>& pose : poses) {
+        if (pose->hasSpawned()) continue;
+        if (pose->type() == PoseModel && pose->getResourceName()[0] == '$') {
+            pose->attach();
+        } else if (pose->type() == PoseTrigger) {
+            const std::int32_t made = owner ? owner->triggers->findTrigger(pose->id) : -1;
+            if (made >= 0)
+                static_cast<Y3Pose_Trigger&>(*pose).link = owner->triggers->handles()[static_cast<std::size_t>(made)];
+            else if (!pose->spawn(0)) engineLog().error("Can't create trigger of waypoint [%s]", pose->id);
+        }
+    }
     return true;
 }
 
-bool Waypoints::pop() { return record && ResourceManagerBase::pop(record, this); }
+bool Waypoints::pop() {
+    if (!record) return false;
+    const bool popped = ResourceManagerBase::pop(record, this);
+    // The objects stay the scene's; the poses let go of them until the
+    // next push finds them again.
+    for (const std::unique_ptr<Y3Pose>& pose : poses) pose->detach();
+    return popped;
+}
 
 void Waypoints::add(std::unique_ptr<Y3Pose> pose) {
     auto at = std::upper_bound(poses.begin(), poses.end(), pose->id,

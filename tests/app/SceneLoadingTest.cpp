@@ -15,6 +15,7 @@
 #include "render/states/DXStateCache.h"
 #include "scene/Scene.h"
 #include "scene/SceneDataManager.h"
+#include "scene/Y3Pose.h"
 #include "support/PackageFixture.h"
 #include "scene/SceneDescription.h"
 #include "game/SceneActionDataManager.h"
@@ -314,14 +315,15 @@ namespace {
 // The resources of a stored scene named name (its record, sky, default light
 // set, waypoints and screen actions), the record passed through damage.
 std::vector<testing_support::FixtureFile> storedScene(const std::string& name,
-                                                      const std::function<std::string(std::string)>& damage) {
+                                                      const std::function<std::string(std::string)>& damage,
+                                                      const std::string& more = "") {
     scene_tools::SceneDescription scene;
     std::string error;
     EXPECT_TRUE(scene_tools::parseSceneDescription("scene " + name + "\nsky\nactions\nlightset " + name +
                                                        "_default\nlight point lamp at 1 2 3 radius 4\n"
                                                        "waypoint point pier at 5 0 5\n"
                                                        "area water at 0 0 0 extents 40 10 40\n"
-                                                       "area pier at 12 0 4 extents 3 5 3\n",
+                                                       "area pier at 12 0 4 extents 3 5 3\n" + more,
                                                    scene, error))
         << error;
     return {{".ms4", name, damage(scene_tools::sceneDataBytes(scene.data)), ""},
@@ -394,6 +396,37 @@ TEST(SceneLoading, DamagedSceneRecordsAreRefusedAndTheGameGoesOn) {
     ASSERT_NE(f.game->currentScene(), nullptr);
     EXPECT_STREQ(f.game->currentScene()->getName(), "whole");
     EXPECT_EQ(f.game->currentScene()->pvs.areas.size(), 2u);
+}
+
+TEST(SceneLoading, ALeftSceneLetsGoOfItsWaypointObjectsAndFindsThemAgainWhenReentered) {
+    testing_support::TempDir dir;
+    testing_support::FixturePackage package;
+    package.files = storedScene("dock", [](std::string record) { return record; }, "waypoint trigger gate at 1 0 1\n");
+    ASSERT_TRUE(testing_support::writeDataRoot(dir.path(), {package}));
+    testing_support::ScopedPackageDatabase packages(dir.path());
+    ASSERT_TRUE(packages.build());
+    WaypointDataManager waypoints;
+    SceneActionDataManager actions;
+    testing_support::ScopedCoreMember<WaypointDataManager> useWaypoints{gameCore.waypoints, &waypoints};
+    testing_support::ScopedCoreMember<SceneActionDataManager> useActions{gameCore.screenActions, &actions};
+    SceneLoadFixture f;
+    f.game->flags |= kSaveGameLoadAllowed;
+    f.game->loadScene("dock");
+    Scene* dock = f.game->currentScene();
+    ASSERT_NE(dock, nullptr);
+    auto* gate = dynamic_cast<Y3Pose_Trigger*>(dock->findWaypoint("gate", PoseTrigger));
+    ASSERT_NE(gate, nullptr);
+    const std::uint32_t made = gate->link.index();
+    ASSERT_NE(made, 0u);
+
+    f.game->loadScene("intro");
+    EXPECT_FALSE(dock->onStack());
+    EXPECT_EQ(gate->link.index(), 0u);
+
+    f.game->loadScene("dock");
+    EXPECT_EQ(f.game->currentScene(), dock);
+    EXPECT_EQ(gate->link.index(), made);
+    EXPECT_FALSE(f.logged("this name already used"));
 }
 
 TEST(SceneLoading, ScenesOutlivingTheSaveGameKeepNoRecord) {
