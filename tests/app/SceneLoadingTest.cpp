@@ -333,6 +333,22 @@ std::vector<testing_support::FixtureFile> storedScene(const std::string& name,
             {".ls", name + "_default", scene_tools::lightSetBytes(scene.lightSets.front()), ""}};
 }
 
+// The packages of stored scenes installed for the game, with the waypoint
+// and screen-action managers that read them.
+struct StoredScenes {
+    explicit StoredScenes(const testing_support::FixturePackage& package)
+        : written(testing_support::writeDataRoot(dir.path(), {package})), packages(dir.path()),
+          built(written && packages.build()) {}
+    testing_support::TempDir dir;
+    bool written;
+    testing_support::ScopedPackageDatabase packages;
+    bool built;
+    WaypointDataManager waypoints;
+    SceneActionDataManager actions;
+    testing_support::ScopedCoreMember<WaypointDataManager> useWaypoints{gameCore.waypoints, &waypoints};
+    testing_support::ScopedCoreMember<SceneActionDataManager> useActions{gameCore.screenActions, &actions};
+};
+
 TEST(SceneLoading, DamagedSceneRecordsAreRefusedAndTheGameGoesOn) {
     // Records that still parse after damage are refused as surely as cut
     // ones: each load fails with its message, the previous scene stays
@@ -361,19 +377,13 @@ TEST(SceneLoading, DamagedSceneRecordsAreRefusedAndTheGameGoesOn) {
         {"longer", [](std::string record) { return record + "tail"; },
          "Can't read scene data [longer]: 4 bytes left after the visibility block"},
     };
-    testing_support::TempDir dir;
     testing_support::FixturePackage package;
     for (const Damage& d : damages)
         for (const testing_support::FixtureFile& file : storedScene(d.scene, d.damage)) package.files.push_back(file);
     for (const testing_support::FixtureFile& file : storedScene("whole", [](std::string record) { return record; }))
         package.files.push_back(file);
-    ASSERT_TRUE(testing_support::writeDataRoot(dir.path(), {package}));
-    testing_support::ScopedPackageDatabase packages(dir.path());
-    ASSERT_TRUE(packages.build());
-    WaypointDataManager waypoints;
-    SceneActionDataManager actions;
-    testing_support::ScopedCoreMember<WaypointDataManager> useWaypoints{gameCore.waypoints, &waypoints};
-    testing_support::ScopedCoreMember<SceneActionDataManager> useActions{gameCore.screenActions, &actions};
+    StoredScenes stored(package);
+    ASSERT_TRUE(stored.built);
     SceneLoadFixture f;
     f.game->flags |= kSaveGameLoadAllowed;
     f.game->loadScene("intro");
@@ -399,16 +409,10 @@ TEST(SceneLoading, DamagedSceneRecordsAreRefusedAndTheGameGoesOn) {
 }
 
 TEST(SceneLoading, ALeftSceneLetsGoOfItsWaypointObjectsAndFindsThemAgainWhenReentered) {
-    testing_support::TempDir dir;
     testing_support::FixturePackage package;
     package.files = storedScene("dock", [](std::string record) { return record; }, "waypoint trigger gate at 1 0 1\n");
-    ASSERT_TRUE(testing_support::writeDataRoot(dir.path(), {package}));
-    testing_support::ScopedPackageDatabase packages(dir.path());
-    ASSERT_TRUE(packages.build());
-    WaypointDataManager waypoints;
-    SceneActionDataManager actions;
-    testing_support::ScopedCoreMember<WaypointDataManager> useWaypoints{gameCore.waypoints, &waypoints};
-    testing_support::ScopedCoreMember<SceneActionDataManager> useActions{gameCore.screenActions, &actions};
+    StoredScenes stored(package);
+    ASSERT_TRUE(stored.built);
     SceneLoadFixture f;
     f.game->flags |= kSaveGameLoadAllowed;
     f.game->loadScene("dock");
