@@ -32,8 +32,8 @@ inline std::vector<testing_support::FixtureFile> modelFiles(const std::string& t
     if (!model_tools::parseModelDescription(text, description, error) || description.models.empty()) return {};
     model_tools::ModelFile& file = description.models.front();
     std::vector<testing_support::FixtureFile> files = {
-        {".mh4", file.name, model_tools::modelFileBytes(*file.model, file.name, true)},
-        {".my3", file.name, model_tools::modelFileBytes(*file.model, file.name, false)}};
+        {".mh4", file.name, model_tools::modelFileBytes(*file.model, file.name, true), {}},
+        {".my3", file.name, model_tools::modelFileBytes(*file.model, file.name, false), {}}};
     for (model_tools::ModelFile& made : description.models) made.model->release();
     return files;
 }
