@@ -238,9 +238,15 @@ public:
     bool restoreSounds(const CurrentTime& time);
     bool refreshSounds(bool skip);
     // The automatic ambient sound of the scene's ambient set ("default"
-    // when none is set): started with its envelope when the set changes,
-    // the ambient sounds of other sets faded out and deleted.
+    // when none is set, the set of the "sound:" volume beneath the camera
+    // when there is one): started with its envelope, and started again
+    // once it has ended; the ambient sounds of other sets fade out and are
+    // deleted.
     void updateAmbientSounds();
+    // The ambient set becomes the id after "sound:" of the "sound:" ground
+    // volume nearest beneath the current camera; without one (or without a
+    // camera) the set stays as it is.
+    void chooseAmbientSetByVolume();
 
     // The point to look at (translation of out): the main dialog's target
     // for the looking object, else the nearest head in front of the camera.
@@ -371,8 +377,12 @@ public:
     std::uint32_t sceneWord = 0;
     // The ambient sound set (empty: none).
     char ambientSet[128] = {};
-    // The ambient set whose sounds were last put in place ("" none yet).
+    // The ambient set whose sounds were last put in place ("" none yet),
+    // and the name of the sound put in place for it ("" none: its variable
+    // is missing or the sound could not be made, which is not tried again
+    // until the set changes).
     std::string ambientApplied;
+    std::string ambientSound;
     std::vector<BlendList> blendLists;
     // Visibility areas, portals and the registered objects.
     ScenePVS pvs;

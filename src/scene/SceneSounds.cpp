@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/GameCore.h"
+#include "app/SaveGame.h"
 #include "foundation/Log.h"
 #include "game/Dialog.h"
 #include "game/DialogDataManager.h"
@@ -13,6 +14,7 @@
 #include "scene/Scene.h"
 #include "scene/SceneInternal.h"
 #include "scene/SceneObjectFlags.h"
+#include "scene/Y3Pose.h"
 #include "script/ScriptVariable.h"
 #include "script/VariablesCore.h"
 
@@ -192,6 +194,15 @@ constexpr std::int32_t kNoAmbientState = 6;
 constexpr std::uint32_t kDebugAmbientFlag = 0x10;
 // Ambient sounds loop: the "ambient_loop" list.
 constexpr std::uint32_t kAmbientLoopList = 3;
+// Ground volumes whose id begins so name the ambient set of the ground
+// beneath the camera. The band of heights tested runs from a little below
+// the ground to far above it; a volume counts when the camera stands no
+// more than 0.1 below its ground, and the nearest beneath it wins.
+constexpr char kSoundVolumePrefix[] = "sound:";
+constexpr std::size_t kSoundVolumePrefixLength = sizeof(kSoundVolumePrefix) - 1;
+constexpr float kSoundVolumeLower = -1.0f;
+constexpr float kSoundVolumeUpper = 1.0e6f;
+constexpr float kSoundVolumeThreshold = -0.1f;
 
 // One wanted ambient sound: read from "sounds.ambient.3d.ambient_<name>",
 // either the alias itself or a table of "alias", "time" (the fade-in in
@@ -232,15 +243,47 @@ std::string ambientSoundAlias(const char* soundName) {
     return readAmbientEntry(soundName + kAmbientPrefixLength, entry) ? entry.alias : "";
 }
 
+void Scene::chooseAmbientSetByVolume() {
+    const CameraCore* current = camera();
+    if (!current) return;
+    const float* at = current->position();
+    const Y3Pose* chosen = nullptr;
+    float nearest = 0.0f;
+    for (const std::unique_ptr<Y3Pose>& pose : staticWaypoints()) {
+        if (pose->type() != PoseVolume || std::strncmp(pose->id, kSoundVolumePrefix, kSoundVolumePrefixLength) != 0)
+            continue;
+        // How far the camera stands above the volume's ground; a volume the
+        // camera is not over gives 2 x the lower bound, below the threshold.
+        const float height =
+            static_cast<const Y3Pose_Volume&>(*pose).heightAbove(at, kSoundVolumeLower, kSoundVolumeUpper);
+        if (height >= kSoundVolumeThreshold && (!chosen || height < nearest)) {
+            chosen = pose.get();
+            nearest = height;
+        }
+    }
+    if (chosen) copyName(ambientSet, sizeof(ambientSet), chosen->id + kSoundVolumePrefixLength);
+}
+
 void Scene::updateAmbientSounds() {
     const bool debug = (gameCore.debugFlags & kDebugAmbientFlag) != 0;
-    std::string set = ambientSet;
-    if (gameCore.gameState == kAmbientEditorState && !debug)
-        set.clear();
-    else if (set.empty())
-        set = "default";
-    if (set == ambientApplied) return;
+    if (gameCore.gameState == kAmbientEditorState && !debug) {
+        ambientSet[0] = 0;
+    } else {
+        if (!ambientSet[0]) copyName(ambientSet, sizeof(ambientSet), "default");
+        // A saved game being loaded keeps the set it saved.
+        if (!(gameCore.game && gameCore.game->loading)) chooseAmbientSetByVolume();
+    }
+    const std::string set = ambientSet;
+    // Nothing to do while the set's sound is there (also while it fades
+    // out after a change of set: it is made anew once it is gone).
+    const auto present = [this](const std::string& soundName) {
+        for (std::uint32_t list = 0; list < kSceneSoundLists; ++list)
+            if (findSound(list, soundName.c_str()) >= 0) return true;
+        return false;
+    };
+    if (set == ambientApplied && (ambientSound.empty() || present(ambientSound))) return;
     ambientApplied = set;
+    ambientSound.clear();
     const SceneFactories& hooks = sceneFactories();
 
     // The ambient sounds there are now.
@@ -265,12 +308,16 @@ void Scene::updateAmbientSounds() {
                 stays = true;
                 break;
             }
-        if (stays) continue;
+        if (stays) {
+            ambientSound = soundName;
+            continue;
+        }
         GameObject* sound = addSound(kAmbientLoopList, soundName.c_str(), want.alias.c_str(), 0);
         if (!sound) {
             want.variable->setNumber(1.0f);
             continue;
         }
+        ambientSound = soundName;
         if (hooks.soundStartBlend) hooks.soundStartBlend(*sound, want.enabled ? 1.0f : 0.0f, want.time);
         if (auto* state = dynamic_cast<SceneObjectFlags*>(sound)) state->stateFlags() |= kSoundAutomaticFlag;
     }

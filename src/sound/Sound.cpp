@@ -428,11 +428,13 @@ bool Sound::updateEnvelope(const CurrentTime& time) {
     if (!blend.update(sample)) engineLog().error("Scene sound [%s] can't be updated: blender not initialized", name);
     if (!blend.enabled) {
         // The envelope has just ended: a sound that would go on by itself
-        // stops with it.
+        // stops with it. A buffer loops when it plays looped or streams (a
+        // streamed buffer plays round its ring until the sound has ended).
         if (wasOn && playing()) {
             const std::int32_t channel = bank_ ? bank_->channel() : 0;
-            if (channel == SoundChannelAmbient || channel == SoundChannelMusic || !instance_ ||
-                (flags & kLooped) || !instance_->buffer->playing())
+            const SoundBuffer* buffer = instance_ ? instance_->buffer : nullptr;
+            if (channel == SoundChannelAmbient || channel == SoundChannelMusic || !buffer || buffer->streamed() ||
+                (buffer->flags & SoundBuffer::kLooped) || !buffer->playing())
                 stop(true);
         }
         return true;
@@ -466,8 +468,11 @@ void Sound::fade(float seconds) {
         blend.stop();
         return;
     }
-    if (!blend.enabled) {
-        // A sound playing without an envelope fades from its full level.
+    if (!blend.enabled || (blend.level == 0.0f && playing())) {
+        // A sound playing without an envelope fades from its full level, and
+        // so does one whose envelope waits at level 0 before its ramp (as it
+        // does again after a play restarts it): an envelope at level 0 never
+        // begins its end ramp, so the fade would never end the sound.
         blend.setStart(0.0, 0.0);
         blend.enabled = 1;
         blend.elapsed = 0.0;

@@ -35,6 +35,15 @@ constexpr SoundQuality kQualityTable[3] = {{2, 16, 11025}, {2, 16, 22050}, {2, 1
 
 Sound* asSound(GameObject& object) { return dynamic_cast<Sound*>(&object); }
 
+// The scene reads and sets these bits of a sound's state word by its own
+// names: an ambient sound it starts is automatic (its play is its last),
+// one it fades out is armed to be released once the fade has stopped it,
+// and the sound then marks itself finished for the scene to delete.
+static_assert(Sound::kAutoRelease == kSoundAutomaticFlag);
+static_assert(Sound::kAutoReleaseArmed == kSoundFadeDeleteFlag);
+static_assert(Sound::kFinished == kSoundPendingDeleteFlag);
+static_assert(Sound::kPushed == kSoundOnStackFlag);
+
 // The scene makes, stops and restores its sounds through these.
 void installSceneSoundHooks() {
     SceneFactories& hooks = sceneFactories();

@@ -2,6 +2,7 @@
 // per-frame update, pending deletions, the sound lists and the dialogs.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "foundation/TimeCore.h"
 #include "game/DialogDataManager.h"
 #include "resources/ResourceTestSupport.h"
+#include "scene/CameraFixture.h"
 #include "scene/ObjectRepository.h"
 #include "scene/Scene.h"
 #include "scene/SceneContext.h"
@@ -390,3 +392,53 @@ TEST(SceneObjects, DynamicWaypointsComeFirstAndLeaveStaticPointsAlone) {
 }
 
 }  // namespace
+
+// The ambient set follows the "sound:" ground volume nearest beneath the
+// current camera; without one the set stays.
+TEST(SceneObjects, TheSoundVolumeNearestBeneathTheCameraNamesTheAmbientSet) {
+    ScopedGameCore core;
+    testing_support::CameraScene world;
+    Scene& scene = *world.scene;
+    // Three volumes over the same ground square around (20, 0): "pier" at
+    // height 0, "deck" at height 5, and one that names no sound.
+    const auto addVolume = [&scene](const char* id, float height) {
+        auto volume = std::make_unique<Y3Pose_Volume>(id);
+        volume->pose = testing_support::poseAt(20.0f, height, 0.0f);
+        const float corners[4][2] = {{15, -5}, {25, -5}, {25, 5}, {15, 5}};
+        for (const float* corner : corners) {
+            PoseVector3 point;
+            point.v[0] = corner[0];
+            point.v[1] = height;
+            point.v[2] = corner[1];
+            volume->polygon.push_back(point);
+        }
+        scene.addWaypoint(std::move(volume));
+    };
+    addVolume("sound:pier", 0.0f);
+    addVolume("sound:deck", 5.0f);
+    addVolume("2d+deck:roof", 9.0f);
+    struct Case {
+        float x, y;
+        const char* set;
+    };
+    const Case cases[] = {
+        {20.0f, 10.0f, "deck"},  // above both: the nearer
+        {20.0f, 3.0f, "pier"},   // under the deck, above the pier
+        {20.0f, 4.95f, "deck"},  // a little below the deck's ground counts
+        {20.0f, 4.8f, "pier"},   // more than 0.1 below does not
+        {20.0f, -1.0f, "saved"}, // below every volume
+        {40.0f, 10.0f, "saved"}, // beside them
+    };
+    for (const Case& c : cases) {
+        std::strcpy(scene.ambientSet, "saved");
+        world.camera().pose = testing_support::poseAt(c.x, c.y, 1.0f);
+        scene.chooseAmbientSetByVolume();
+        EXPECT_STREQ(scene.ambientSet, c.set) << c.x << " " << c.y;
+    }
+    // Without a current camera the set stays.
+    std::strcpy(scene.ambientSet, "saved");
+    world.camera().pose = testing_support::poseAt(20.0f, 10.0f, 1.0f);
+    scene.currentCamera = -1;
+    scene.chooseAmbientSetByVolume();
+    EXPECT_STREQ(scene.ambientSet, "saved");
+}

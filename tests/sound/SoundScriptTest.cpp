@@ -5,14 +5,22 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <atomic>
 #include <cstring>
 #include <string>
 
 #include "app/SaveFileFixture.h"
+#include "app/ThisMainLoop.h"
+#include "game/SceneActionDataManager.h"
+#include "game/WaypointDataManager.h"
+#include "platform/Time.h"
 #include "foundation/DataStream.h"
 #include "scene/ObjectRepository.h"
 #include "scene/Scene.h"
 #include "scene/CameraFixture.h"
+#include "scene/SceneDescription.h"
+#include "scene/Y3Pose.h"
 #include "script/ScriptTestFixture.h"
 #include "script/lua/BlenderScript.h"
 #include "sound/Sound.h"
@@ -312,10 +320,13 @@ namespace {
 // A game that saves and restores, with sound on the null output and the
 // ambient set "default" naming the sound "wind".
 struct SoundGameWorld {
-    SoundGameWorld()
-        : save("sounds.ambient.3d.ambient_default string wind\n"),
-          sound({oggFile("wind", "ambient", oggBytes("length 3.0\ntone 220 3.0\n")),
-                 oggFile("bell", "effect", oggBytes("length 3.0\ntone 660 3.0\n"))}) {
+    // more: further variable lines and package files beside the default set
+    // and its sound.
+    explicit SoundGameWorld(const std::string& moreVariables = "", std::vector<FixtureFile> moreFiles = {})
+        : save("sounds.ambient.3d.ambient_default string wind\n" + moreVariables),
+          sound(withFiles({oggFile("wind", "ambient", oggBytes("length 3.0\ntone 220 3.0\n")),
+                           oggFile("bell", "effect", oggBytes("length 3.0\ntone 660 3.0\n"))},
+                          std::move(moreFiles))) {
         // Saves go to the game's user folder, packages come from the sounds'.
         gameCore.paths = &save.paths;
         registerBlenderClass(save.f.lua.state, save.f.lua.engine);
@@ -340,6 +351,19 @@ struct SoundGameWorld {
         Scene* scene = save.f.game->currentScene();
         const std::int32_t index = scene ? scene->findSound(list, name) : -1;
         return index >= 0 ? dynamic_cast<Sound*>(gameCore.objects->getObject(scene->sounds[list][index])) : nullptr;
+    }
+
+    static std::vector<FixtureFile> withFiles(std::vector<FixtureFile> files, std::vector<FixtureFile> more) {
+        for (FixtureFile& file : more) {
+            // A file given again takes the place of the first one.
+            for (auto it = files.begin(); it != files.end(); ++it)
+                if (it->name == file.name && it->mask == file.mask) {
+                    files.erase(it);
+                    break;
+                }
+            files.push_back(std::move(file));
+        }
+        return files;
     }
 
     testing_support::SaveFileFixture save;
@@ -378,6 +402,128 @@ TEST(SoundGame, TheSceneAmbientSetPlaysAndASavedGameRestoresAPlayingSceneSound) 
     EXPECT_EQ(w.save.text("found"), "bell");
 }
 
+namespace {
+
+// The performance counter the frame step reads, moved by hand (microseconds).
+std::atomic<std::int64_t> manualMicroseconds{1};
+std::int64_t manualCounter() { return manualMicroseconds.load(); }
+
+struct ManualClock {
+    ManualClock() {
+        manualMicroseconds = 1;
+        platform::setPerformanceCounterSource(&manualCounter, 1000000);
+    }
+    ~ManualClock() { platform::setPerformanceCounterSource(nullptr, 0); }
+};
+
+// The stored scene "pier": two ground volumes, squares of 10 by 10,
+// "sound:pier" around (20, 0, 0) and "sound:default" around (-20, 0, 0),
+// and three camera waypoints 10 above the ground: "over" the pier, "home"
+// over the other and "beside" them both.
+std::vector<FixtureFile> pierScene() {
+    scene_tools::SceneDescription scene;
+    std::string error;
+    EXPECT_TRUE(scene_tools::parseSceneDescription("scene pier\nsky\nactions\nlightset pier_default\n"
+                                                   "waypoint volume sound:pier at 20 0 0\n"
+                                                   "waypoint volume sound:default at -20 0 0\n"
+                                                   "waypoint camera over at 20 10 1\n"
+                                                   "waypoint camera home at -20 10 1\n"
+                                                   "waypoint camera beside at 0 10 1\n"
+                                                   "area water at 0 0 0 extents 60 20 60\n",
+                                                   scene, error))
+        << error;
+    for (const std::unique_ptr<Y3Pose>& pose : scene.waypoints.poses())
+        if (auto* volume = dynamic_cast<Y3Pose_Volume*>(pose.get())) {
+            const float x = volume->pose.m[9];
+            const float corners[4][2] = {{x - 5, -5}, {x + 5, -5}, {x + 5, 5}, {x - 5, 5}};
+            for (const float* corner : corners) {
+                PoseVector3 point;
+                point.v[0] = corner[0];
+                point.v[2] = corner[1];
+                volume->polygon.push_back(point);
+            }
+        }
+    return {{".ms4", "pier", scene_tools::sceneDataBytes(scene.data), ""},
+            {".sky", "pier", "sky", ""},
+            {".as", "pier", "actions", ""},
+            {".wp", "pier", scene_tools::waypointBytes(scene.waypoints), ""},
+            {".ls", "pier_default", scene_tools::lightSetBytes(scene.lightSets.front()), ""}};
+}
+
+// The pier scene played by the game's frame step, with the default set's
+// wind and the pier set's gulls.
+struct PierWorld {
+    PierWorld()
+        : game("sounds.ambient.3d.ambient_pier string gulls\n", [] {
+              std::vector<FixtureFile> files = pierScene();
+              files.push_back(oggFile("gulls", "ambient", oggBytes("length 2.0\ntone 880 2.0\n")));
+              return files;
+          }()) {}
+    // Frames of 0.1 s of the main loop until done says so (at most seconds).
+    template <class Done>
+    bool framesUntil(Done done, double seconds) {
+        for (double t = 0.0; t < seconds; t += 0.1) {
+            manualMicroseconds += 100000;
+            loop.step();
+            if (done()) return true;
+        }
+        return false;
+    }
+    Sound* ambient(const char* set) { return game.sceneSound(3, (std::string("auto#amb@snd=") + set).c_str()); }
+    bool cameraTo(const std::string& waypoint) {
+        return game.save.runPosted("moved = game:camera('[30 " + waypoint + "]')") && game.save.text("moved") == "true";
+    }
+
+    ManualClock clock;  // first: the clocks are made on it
+    // The managers the stored scene reads its waypoints and screen actions
+    // with, there until the game has let go of its scenes.
+    WaypointDataManager waypoints;
+    SceneActionDataManager actions;
+    testing_support::ScopedCoreMember<WaypointDataManager> useWaypoints{gameCore.waypoints, &waypoints};
+    testing_support::ScopedCoreMember<SceneActionDataManager> useActions{gameCore.screenActions, &actions};
+    SoundGameWorld game;
+    ThisMainLoop loop;
+};
+
+}  // namespace
+
+// The camera over a "sound:" volume picks the volume's ambient set: its
+// sound starts, the other set's sound fades out over a second and is
+// deleted. A set whose sound is still fading out when the camera comes back
+// has it made anew once it is gone. Away from every volume the set stays.
+TEST(SoundGame, TheGroundVolumeBeneathTheCameraPicksTheAmbientSet) {
+    PierWorld w;
+    ASSERT_TRUE(w.game.save.runPosted("game:load('pier')"));
+    Scene* scene = w.game.save.f.game->currentScene();
+    ASSERT_NE(scene, nullptr);
+    ASSERT_STREQ(scene->getName(), "pier");
+    gameCore.cameraMode = 1;
+    // The camera starts at the scene's origin, over no volume.
+    ASSERT_TRUE(w.framesUntil([&] { return audible(w.ambient("default")); }, 3.0));
+    EXPECT_STREQ(scene->ambientSet, "default");
+
+    ASSERT_TRUE(w.cameraTo("over"));
+    ASSERT_TRUE(w.framesUntil([&] { return w.ambient("pier") != nullptr; }, 0.5));
+    EXPECT_STREQ(scene->ambientSet, "pier");
+    // Back over the default volume while the wind fades out: the wind stops
+    // at the end of its fade, is deleted, and starts anew.
+    ASSERT_TRUE(w.cameraTo("home"));
+    ASSERT_TRUE(w.framesUntil([&] { return !audible(w.ambient("default")); }, 1.5));
+    EXPECT_STREQ(scene->ambientSet, "default");
+    ASSERT_TRUE(w.framesUntil([&] { return audible(w.ambient("default")); }, 3.0));
+    EXPECT_STREQ(w.ambient("default")->bankSound()->name(), "wind");
+    EXPECT_EQ(w.ambient("pier"), nullptr);
+
+    ASSERT_TRUE(w.cameraTo("over"));
+    ASSERT_TRUE(w.framesUntil([&] { return audible(w.ambient("pier")) && !w.ambient("default"); }, 4.0));
+    EXPECT_STREQ(w.ambient("pier")->bankSound()->name(), "gulls");
+    ASSERT_TRUE(w.cameraTo("beside"));
+    w.framesUntil([] { return false; }, 2.0);
+    EXPECT_STREQ(scene->ambientSet, "pier");
+    EXPECT_TRUE(audible(w.ambient("pier")));
+    EXPECT_EQ(w.ambient("default"), nullptr);
+}
+
 TEST(SoundScript, EffectsAtAPointPlayByGroupAndAGroupIsStoppedTogether) {
     SoundScriptWorld w;
     SoundCore& core = w.sound.core;
@@ -406,6 +552,23 @@ TEST(SoundScript, EffectsAtAPointPlayByGroupAndAGroupIsStoppedTogether) {
     EXPECT_TRUE(gameCore.playSoundAt("click", far, "walker"));
     EXPECT_EQ(effects.size(), 1u);
     soundSettings = saved;
+}
+
+// A fade ends a sound whose streamed buffer would play on by itself: an
+// automatic effect longer than its buffer stops when its fade has run and
+// is deleted.
+TEST(SoundScript, AFadedStreamedSoundStopsAtTheEndOfItsFade) {
+    SoundScriptWorld w;
+    ASSERT_TRUE(gameCore.playAutoSound("hum", GameObjectLink{}));
+    const std::vector<Sound*>& effects = w.sound.core.globalSounds(SoundChannelEffect);
+    ASSERT_EQ(effects.size(), 1u);
+    Sound* hum = effects[0];
+    w.frame(0.05);
+    ASSERT_TRUE(hum->playing());
+    ASSERT_TRUE(hum->instance()->buffer->streamed());
+    hum->fade(0.5f);
+    for (double t = 0.1; t < 0.8; t += 0.05) w.frame(t);
+    EXPECT_TRUE(effects.empty());
 }
 
 TEST(SoundGame, SceneSoundsByChannelAndName) {
