@@ -22,7 +22,7 @@ public:
     void copyControlState(const AnimationControl&) override {}
     void bindAnimationRules(const char*) override {}
     bool isBusy() const override { return false; }
-    void onMainCharacter() override {}
+    void onMainCharacter() override { note("onMainCharacter"); }
     std::int32_t write(DataStream&) override { return 0; }
     std::int32_t read(DataStream&) override { return 0; }
 
@@ -59,6 +59,9 @@ public:
     void setRightKey(bool on) override { note(std::string("setRightKey ") + (on ? "1" : "0")); }
     void setAutoWalk(bool clear) override { note(std::string("setAutoWalk ") + (clear ? "1" : "0")); }
     void reserved() override { note("reserved"); }
+    void onLookMotion(float dx, float dy, float wheel) override {
+        note("onLookMotion " + std::to_string(dx) + " " + std::to_string(dy) + " " + std::to_string(wheel));
+    }
 
     mutable std::vector<std::string> calls;
 

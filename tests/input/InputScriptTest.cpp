@@ -168,6 +168,7 @@ TEST(InputScripts, CharacterMethodsReachTheMainCharactersController) {
     testing_support::RecordingController& record = *recording;
     hero->controller = std::move(recording);
     ASSERT_TRUE(gameCore.scene_setMainCharacterByName("walker"));
+    record.calls.clear();  // the main-character notices
     EXPECT_EQ(f.run("input.button:switchCrouch() input.button:setCrouch(true) "
                     "input.button:switchItem() input.button:setItem(false)"),
               "");
