@@ -120,6 +120,7 @@ function demo_tour_pier()
     return
   end
   msg("demo: scene [", scene.value, "] is current")
+  demo_rowboat_controller()
   msg("demo: trigger [pier_gate] ", trigger:enable("pier_gate", true) and "enabled" or "not enabled")
   local timers = timersAPI:get()
   local wait = timers ~= nil and timers:create("demo_pier_wait", 5.0) or nil
@@ -129,6 +130,17 @@ function demo_tour_pier()
     -- Event 6 is the timer's "onAction".
     wait:setEvent(6, "demo_tour_pier_timeout")
   end
+end
+
+-- The rowboat takes a boat's controller, which its script object hands out.
+function demo_rowboat_controller()
+  local boat = world:object("rowboat")
+  if boat == nil or not boat:add_control("boat") then
+    msg("demo: the rowboat has no controller")
+    return
+  end
+  local control = boat:control()
+  msg("demo: rowboat controller [", control:classof(), "] action [", control:getState("action"), "]")
 end
 
 function demo_tour_pier_timeout()

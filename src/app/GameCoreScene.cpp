@@ -20,6 +20,7 @@
 #include "game/WaypointDataManager.h"
 #include "foundation/TimeCore.h"
 #include "input/InputCore.h"
+#include "model/Model.h"
 #include "foundation/IniFile.h"
 #include "foundation/Log.h"
 #include "scene/GameObject.h"
@@ -98,8 +99,8 @@ ModelController* GameCore::scene_getMainController() {
         engineLog().error("Can't get main controller: Set main character first");
         return nullptr;
     }
-    // Models carry no controllers in this build.
-    return nullptr;
+    auto* model = dynamic_cast<Model*>(resolve(scene->mainCharacter));
+    return model ? model->controller.get() : nullptr;
 }
 
 bool GameCore::scene_isDialogActive() {

@@ -1,6 +1,123 @@
 #include "control/ModelController.h"
 
-std::unique_ptr<ModelController> ModelController::create(std::int32_t type) {
-    if (type < TypeCharacter || type > TypePosition) return nullptr;
-    return std::make_unique<ModelController>(type);
+#include <new>
+
+#include "app/GameCore.h"
+#include "control/BoatControl.h"
+#include "control/Character.h"
+#include "control/PositionController.h"
+#include "foundation/Log.h"
+#include "foundation/TimeCore.h"
+#include "model/Model.h"
+#include "script/ScriptEngine.h"
+
+namespace {
+
+void logScriptCallPosition() {
+    if (gameCore.script) gameCore.script->logCallPosition();
+}
+
+}  // namespace
+
+std::unique_ptr<ModelController> ModelController::create(Model& owner, std::int32_t type) {
+    switch (type) {
+        case TypeCharacter:
+            return std::unique_ptr<ModelController>(new (std::nothrow) Character(owner));
+        case TypeBoat:
+            return std::unique_ptr<ModelController>(new (std::nothrow) BoatControl(owner));
+        case TypePosition:
+            return std::unique_ptr<ModelController>(new (std::nothrow) PositionController(owner));
+        default:
+            return nullptr;
+    }
+}
+
+ModelController::ModelController(Model& owner) : owner_(&owner) {
+    positionSmoother.setStages(2, 0.05f, 0.05f);
+    resetPositionSmoother(owner.worldMatrix.m + 9, CurrentTime(-1.0).game.time);
+}
+
+ModelController::~ModelController() { positionSmoother.release(); }
+
+void ModelController::resetPositionSmoother(const float* position, double time) {
+    positionSmoother.reset(position, time);
+}
+
+bool ModelController::setEvent(const char*, const char*) {
+    return engineLog().error("Controller not support optional EVENTS");
+}
+
+bool ModelController::onActionDone(const char*) { return true; }
+
+std::string ModelController::getCurrentState(const char*) {
+    engineLog().error("Controller NOT support getCUrrentState()");
+    return "";
+}
+
+void ModelController::run(std::int32_t) { engineLog().error("Controller NOT support RUN"); }
+
+bool ModelController::EyeGET(Matrix34&) { return engineLog().error("Controller NOT support EyeGET method()"); }
+
+bool ModelController::stay() { return engineLog().error("Controller NOT support NONE target type"); }
+
+bool ModelController::go2waypoint(const char*, bool) {
+    return engineLog().error("Controller NOT support WAYPOINT target type");
+}
+
+bool ModelController::follow2model(const char*, float, float) {
+    return engineLog().error("Controller NOT support FOLLOW target type");
+}
+
+bool ModelController::go2trajectory(const char*, std::int32_t) {
+    return engineLog().error("Controller NOT support TRAJECTORY target type");
+}
+
+float ModelController::getEyeHeight(bool) { return 0.0f; }
+void ModelController::addPosition(Matrix34&) {}
+void ModelController::setLimits(const float*) {}
+void ModelController::onLookMotion(float, float, float) {}
+void ModelController::setForwardKey(bool) {}
+void ModelController::setBackwardKey(bool) {}
+void ModelController::setLeftKey(bool) {}
+void ModelController::setRightKey(bool) {}
+void ModelController::setCrouch(bool) {}
+void ModelController::setItem(bool) {}
+void ModelController::setRun(bool) {}
+void ModelController::setAutoWalk(bool) {}
+
+bool ModelController::setCharacterSpeed(CONTROLLER_FPS_SETUP index, float value) {
+    Log& log = engineLog();
+    const std::int32_t type = getType();
+    float* table = nullptr;
+    std::int32_t entries = 0;
+    // The concrete class is checked as well as the type code, so that a
+    // controller answering a code it does not own never has its memory
+    // taken for a speed table.
+    if (type == TypeCharacter) {
+        if (auto* character = dynamic_cast<Character*>(this)) {
+            table = character->speeds;
+            entries = Character::kSpeedEntries;
+        }
+    } else if (type == TypeBoat) {
+        if (auto* boat = dynamic_cast<BoatControl*>(this)) {
+            table = boat->speeds;
+            entries = BoatControl::kSpeedEntries;
+        }
+    }
+    if (!table) {
+        logScriptCallPosition();
+        return log.error("Invalid controller type");
+    }
+    // Indices 0 to 8 pass for both kinds, but a boat's table ends at 7: its
+    // index 8 is refused like any other index past the table.
+    if (index < 0 || index > 8 || index >= entries) {
+        logScriptCallPosition();
+        return log.error("Invalid controller speed target type %i", index);
+    }
+    table[index] = value;
+    if (type == TypeCharacter)
+        log.message("Set character [%s] speed [%i] to [%f]", owner_->getName(), index, static_cast<double>(value));
+    else
+        log.message("Set boat [%s] speed [%i] to [%f]", owner_->getName(), index, static_cast<double>(value));
+    return true;
 }

@@ -5,6 +5,7 @@
 
 #include "app/GameCore.h"
 #include "app/SaveGame.h"
+#include "control/ModelController.h"
 #include "scene/GameObject.h"
 #include "scene/Scene.h"
 #include "foundation/DataStream.h"
@@ -195,6 +196,13 @@ void InputCore::update(const CurrentTime& time) {
     const double now = inputTime(time);
     switch (motionRoute(mode)) {
     case MotionRoute::ViewAndController:
+        viewSmoother.mouseLook(now, dx, dy);
+        // Only a frame with motion asks: the query logs its own errors (no
+        // scene, a main character gone).
+        if (dx != 0.0f || dy != 0.0f || wheel != 0.0f)
+            if (ModelController* controller = gameCore.scene_getMainController())
+                controller->onLookMotion(dx, dy, wheel);
+        break;
     case MotionRoute::View: viewSmoother.mouseLook(now, dx, dy); break;
     case MotionRoute::FixedView: fixedViewSmoother.mouseLook(now, dx, dy); break;
     case MotionRoute::FreeView:
@@ -209,6 +217,8 @@ void InputCore::updateStateMode() {
     // The free view starts from where the main character stands.
     const bool loading = (gameCore.game && gameCore.game->loading);
     GameObject* character = gameCore.currentScene() ? gameCore.currentScene()->mainCharacterObject() : nullptr;
+    if (ModelController* controller = character ? gameCore.scene_getMainController() : nullptr)
+        controller->onMainCharacter();
     Matrix34 pose;
     if (!loading && character && character->getWorldMatrix(pose)) characterState.setPose(pose);
     // Pointer modes enable the cursor, look modes the accumulator, "Movie"
@@ -232,6 +242,8 @@ void InputCore::resetView(const CurrentTime& time) {
     characterState.clearPending();
     viewSmoother.reset(now);
     GameObject* character = gameCore.currentScene() ? gameCore.currentScene()->mainCharacterObject() : nullptr;
+    if (ModelController* controller = character ? gameCore.scene_getMainController() : nullptr)
+        controller->onMainCharacter();
     Matrix34 pose;
     const bool loading = (gameCore.game && gameCore.game->loading);
     if (!loading && character && character->getWorldMatrix(pose)) viewSmoother.aimAt(pose, now);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/GameCore.h"
+#include "control/ModelController.h"
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
 #include "foundation/TimeCore.h"
@@ -155,10 +156,23 @@ InputCharacterState* freeView() { return gameCore.input ? &gameCore.input->chara
 // The operations of the main character's controller that the buttons drive.
 enum class ControllerCall { ForwardKey, BackwardKey, LeftKey, RightKey, Run, FlipRun, AutoWalk, Jump };
 
-// The main character's controller takes the call. Models carry no
-// controller in this build (GameCore::scene_getMainController answers
-// none, logging as it does), so the step ends at the query.
-void callMainController(ControllerCall, bool) { gameCore.scene_getMainController(); }
+// The main character's controller takes the call; without one (the query
+// logs why) the step ends there.
+void callMainController(ControllerCall call, bool pressed) {
+    ModelController* controller = gameCore.scene_getMainController();
+    if (!controller) return;
+    switch (call) {
+        case ControllerCall::ForwardKey: controller->setForwardKey(pressed); return;
+        case ControllerCall::BackwardKey: controller->setBackwardKey(pressed); return;
+        case ControllerCall::LeftKey: controller->setLeftKey(pressed); return;
+        case ControllerCall::RightKey: controller->setRightKey(pressed); return;
+        case ControllerCall::Run: controller->setRun(pressed); return;
+        case ControllerCall::FlipRun: controller->flipRun(); return;
+        // true ends auto-walk, false toggles it.
+        case ControllerCall::AutoWalk: controller->setAutoWalk(pressed); return;
+        case ControllerCall::Jump: controller->reserved(); return;
+    }
+}
 
 double inputTime(const CurrentTime& time) { return time.real.time; }
 

@@ -166,7 +166,7 @@ Matrix34 Model::placeAt(const Matrix34& pose) {
             for (int k = 0; k < 3; ++k) out.m[row * 3 + k] = pose.m[row * 3 + k] / length;
     }
     setWorldMatrix(worldMatrix);
-    if (controller) controller->resynchronise(true);
+    if (controller) controller->setPose(out, CurrentTime(-1.0).game.time);
     return out;
 }
 
@@ -238,7 +238,7 @@ bool Model::push() {
         if (!element.push()) result = log.error("Can't push %i element from model [%s]", static_cast<std::int32_t>(e), name);
     }
     if (findBone("bip01") >= 0 && !beginsWithNpcPrefix()) stateWords[0] |= kModelPlayerLike;
-    if (controller && !controller->push()) result = false;
+    if (controller && !controller->onPush()) result = false;
     if (result) stateWords[0] |= kModelPushed;
     else stateWords[0] &= ~kModelPushed;
     if (pvsAreaIndex >= 0) stateWords[0] |= kModelPlaceDirty;
@@ -258,7 +258,7 @@ bool Model::pop(std::uint32_t releaseFlag) {
     stateWords[0] &= ~kModelPushed;
     bool result = ModelContext::pop(resource, *this);
     for (ModelElement& element : elements) element.pop(releaseFlag != 0);
-    if (controller && !controller->pop()) result = false;
+    if (controller && !controller->onPop()) result = false;
     stateWords[0] &= ~(kModelActive | kModelDrawnThisFrame);
     stateWords[1] &= ~kModelHighH2;
     return result;
@@ -315,7 +315,7 @@ bool Model::getBoneWorldMatrix(std::int32_t bone, Matrix34& out) {
 bool Model::prepareFrame(const CurrentTime&, std::int32_t mode) {
     stateWords[0] &= ~kModelTransformChanged;
     if ((stateWords[1] & kModelUpdateWhileActive) && !(stateWords[0] & kModelActive)) {
-        if (!controller || !controller->isRunning()) return true;
+        if (!controller || !controller->isBusy()) return true;
         stateWords[0] |= kModelActive;
     }
     if (!isShown()) return true;
@@ -458,13 +458,13 @@ bool Model::updateLightSet() {
 
 ModelController* Model::setController(std::int32_t type) {
     removeController();
-    controller = ModelController::create(type);
+    controller = ModelController::create(*this, type);
     if (controller) stateWords[0] |= kModelHasController;
     return controller.get();
 }
 
 void Model::removeController() {
-    if (controller) controller->stop();
+    if (controller) controller->detach();
     controller.reset();
     stateWords[0] &= ~kModelHasController;
 }
@@ -500,7 +500,7 @@ void Model::installPhysicsHooks() {
     auto asModel = [](GameObject& object) { return dynamic_cast<Model*>(&object); };
     hooks.controllerType = [asModel](GameObject& object) {
         Model* model = asModel(object);
-        return model && model->controller ? model->controller->type() : -1;
+        return model && model->controller ? model->controller->getType() : -1;
     };
     hooks.setController = [asModel](GameObject& object, std::int32_t type) {
         if (Model* model = asModel(object)) model->setController(type);

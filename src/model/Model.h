@@ -195,8 +195,9 @@ public:
     // every model while models carry no movement controller.
     bool checkDirectControlTarget(const char* targetName, bool useWaypoint);
 
-    // The movement controller: the old one is stopped and deleted, a new
-    // one of the type made (null when the type makes none).
+    // The movement controller: the old one is detached and deleted, a new
+    // one of the type made (null when the type makes none); the
+    // has-controller bit follows. removeController detaches and deletes it.
     ModelController* setController(std::int32_t type);
     void removeController();
     // Physics: without a physics scene only a message (true).

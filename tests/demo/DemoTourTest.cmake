@@ -110,6 +110,8 @@ expect("Start to load scene [pier]")
 # The rowboat's model resource comes from the models package, both files.
 expect("Model [rowboat] loaded")
 expect("Success load scene [pier]")
+# The script gives the rowboat a boat's controller and reaches it.
+expect("msg(): demo: rowboat controller [Controller] action []")
 # The rowboat's physics body lies in the gate's volume: switching the gate
 # on reports it at once.
 expect("Trigger [pier_gate]: object [rowboat] entered")

@@ -10,6 +10,9 @@
 #include <gtest/gtest.h>
 
 #include "app/GameCore.h"
+#include "app/SaveGame.h"
+#include "control/RecordingController.h"
+#include "model/Model.h"
 #include "foundation/Log.h"
 #include "foundation/TimeCore.h"
 #include "platform/Window.h"
@@ -494,4 +497,44 @@ TEST(InputMotion, TheGameCameraShowsTheSmoothedView) {
     }
     for (int i = 0; i < 12; ++i) EXPECT_FLOAT_EQ(camera.pose.m[i], smoothed.m[i]) << i;
     EXPECT_LT(camera.pose.m[0], 0.99f);  // the view has turned
+}
+
+// A main character with a controller is told when the camera mode is set,
+// and in "Game" takes the frame's motion after the view.
+TEST(InputMotion, TheGameModeHandsTheMotionToTheMainCharactersController) {
+    InputFixture f;
+    SaveGame game;
+    testing_support::ScopedCoreMember<SaveGame> useGame{gameCore.game, &game};
+    testing_support::CameraScene room;
+    game.scenes.push_back(room.scene->id);
+    game.currentIndex = 0;
+    testing_support::ScopedCoreMember<InputCore> use{gameCore.input, &f.input};
+    const int mouse = f.scripted->addDevice(di::DI8DEVTYPE_MOUSE, "Mouse");
+    ASSERT_TRUE(f.input.Initialize());
+    auto* hero = static_cast<Model*>(room.scene->createModel("box", "walker", matrix34Identity(), 0));
+    ASSERT_NE(hero, nullptr);
+    auto recording = std::make_unique<testing_support::RecordingController>(*hero);
+    testing_support::RecordingController& record = *recording;
+    hero->controller = std::move(recording);
+    ASSERT_TRUE(gameCore.scene_setMainCharacterByName("walker"));
+    struct Case {
+        std::int32_t mode;
+        std::vector<std::string> calls;
+    };
+    const Case cases[] = {
+        {1, {"onMainCharacter", "onLookMotion 10.000000 -5.000000 0.000000"}},
+        {2, {"onMainCharacter"}},  // "Dialog" turns the view only
+        {0, {"onMainCharacter"}},  // "Observer" turns the free view
+    };
+    for (const Case& c : cases) {
+        record.calls.clear();
+        gameCore.cameraMode = c.mode == 1 ? 0 : 1;
+        gameCore.setCameraMode(c.mode, CurrentTime{});
+        f.frame();
+        f.scripted->queue(mouse, 0, di::DIMOFS_X, 40);
+        f.scripted->queue(mouse, 0, di::DIMOFS_Y, 20);
+        f.frame();
+        EXPECT_EQ(record.calls, c.calls) << c.mode;
+    }
+    game.scenes.clear();
 }

@@ -7,6 +7,8 @@
 
 #include "app/SaveGame.h"
 #include "app/ScriptClasses.h"
+#include "control/RecordingController.h"
+#include "model/Model.h"
 #include "input/InputFixture.h"
 #include "scene/CameraFixture.h"
 #include "script/ScriptTestFixture.h"
@@ -149,4 +151,28 @@ TEST(InputScripts, CharacterMethodsNeedTheMainCharacter) {
         }
         game.scenes.clear();
     }
+}
+
+// With a main character that has a controller, the character methods reach
+// its crouch and item operations.
+TEST(InputScripts, CharacterMethodsReachTheMainCharactersController) {
+    InputScriptFixture f;
+    SaveGame game;
+    testing_support::ScopedCoreMember<SaveGame> useGame{gameCore.game, &game};
+    testing_support::CameraScene room;
+    game.scenes.push_back(room.scene->id);
+    game.currentIndex = 0;
+    auto* hero = static_cast<Model*>(room.scene->createModel("box", "walker", matrix34Identity(), 0));
+    ASSERT_NE(hero, nullptr);
+    auto recording = std::make_unique<testing_support::RecordingController>(*hero);
+    testing_support::RecordingController& record = *recording;
+    hero->controller = std::move(recording);
+    ASSERT_TRUE(gameCore.scene_setMainCharacterByName("walker"));
+    record.calls.clear();  // the main-character notices
+    EXPECT_EQ(f.run("input.button:switchCrouch() input.button:setCrouch(true) "
+                    "input.button:switchItem() input.button:setItem(false)"),
+              "");
+    const std::vector<std::string> expected = {"flipCrouch", "setCrouch 1", "flipItem", "setItem 0"};
+    EXPECT_EQ(record.calls, expected);
+    game.scenes.clear();
 }

@@ -9,6 +9,8 @@
 
 #include "app/GameCore.h"
 #include "app/SaveGame.h"
+#include "control/RecordingController.h"
+#include "model/Model.h"
 #include "input/InputFixture.h"
 #include "input/lua/InputScripts.h"
 #include "scene/CameraFixture.h"
@@ -235,4 +237,41 @@ TEST(InputVirtualButtons, CatchAndLockLeaveTheirTraces) {
     }
     EXPECT_EQ(locked, 1);
     EXPECT_EQ(unlocked, 1);
+}
+
+// In the game's character mode the buttons reach the main character's
+// controller: alwaysrun flips running, automove toggles auto-walk, the
+// move mode sets running, and special0's press ends auto-walk.
+TEST(InputVirtualButtons, CharacterButtonsReachTheMainCharactersController) {
+    ButtonFixture f;
+    SaveGame game;
+    testing_support::ScopedCoreMember<SaveGame> useGame{gameCore.game, &game};
+    testing_support::CameraScene room;
+    game.scenes.push_back(room.scene->id);
+    game.currentIndex = 0;
+    auto* hero = static_cast<Model*>(room.scene->createModel("box", "walker", matrix34Identity(), 0));
+    ASSERT_NE(hero, nullptr);
+    auto recording = std::make_unique<testing_support::RecordingController>(*hero);
+    testing_support::RecordingController& record = *recording;
+    hero->controller = std::move(recording);
+    ASSERT_TRUE(gameCore.scene_setMainCharacterByName("walker"));
+    gameCore.setCameraMode(1, CurrentTime{});
+    record.calls.clear();  // the mode's main-character notice
+    const struct {
+        double time;
+        di::DWORD key;
+        di::DWORD data;
+    } steps[] = {{1.0, di::DIK_CAPITAL, kDown}, {1.1, di::DIK_CAPITAL, 0},  {1.2, di::DIK_RCONTROL, kDown},
+                 {1.3, di::DIK_RCONTROL, 0},    {1.4, di::DIK_LSHIFT, kDown}, {1.5, di::DIK_LSHIFT, 0}};
+    for (const auto& step : steps) {
+        f.input.scripted->queue(f.keyboard, 0, step.key, step.data);
+        f.input.poll();
+        CurrentTime sample;
+        sample.real.time = step.time;
+        f.input.input.update(sample);
+    }
+    f.take();
+    const std::vector<std::string> expected = {"flipRun", "setAutoWalk 0", "setRun 1", "setRun 0"};
+    EXPECT_EQ(record.calls, expected);
+    game.scenes.clear();
 }

@@ -302,7 +302,7 @@ TEST_F(ModelTest, ControllersAreMadeByTypeAndPhysicsNeedsAPhysicsScene) {
         ModelController* made = model->setController(c.type);
         EXPECT_EQ(made != nullptr, c.made) << c.type;
         EXPECT_EQ((model->stateWords[0] & kModelHasController) != 0, c.made) << c.type;
-        if (made) EXPECT_EQ(made->type(), c.type);
+        if (made) EXPECT_EQ(made->getType(), c.type);
     }
     model->setController(1);
     model->removeController();

@@ -13,6 +13,7 @@
 #include "app/ThisMainLoop.h"
 #include "foundation/AppPaths.h"
 #include "game/Y3SceneActionData.h"
+#include "model/lua/ObjectScript.h"
 #include "foundation/Log.h"
 #include "foundation/RegistryKey.h"
 #include "foundation/TimeCore.h"
@@ -34,10 +35,15 @@ struct ScriptTime {};
 
 constexpr std::size_t kClipboardLength = 1000;
 
-// The script object of a scene object. The classes "Object", "Light",
-// "Particle" and "Sprite" hand out handles once their objects exist; until
-// then no scene holds any, and a found object has no script form.
-luabind::object scriptObject(lua_State*, GameObject*) { return luabind::object(); }
+// The script object of a scene object: a model is an "Object". The classes
+// "Light", "Particle" and "Sprite" hand out no handles yet, so those
+// objects have no script form.
+luabind::object scriptObject(lua_State* state, GameObject* object) {
+    if (!object || !pushObjectScript(state, object)) return luabind::object();
+    luabind::object result(luabind::from_stack(state, -1));
+    lua_pop(state, 1);
+    return result;
+}
 
 bool validWorldEvent(int event) { return event >= 0 && event < S_EVENT_COUNT; }
 

@@ -8,6 +8,7 @@
 #include <luabind/luabind.hpp>
 
 #include "app/GameCore.h"
+#include "control/ModelController.h"
 #include "foundation/Log.h"
 #include "input/InputCore.h"
 #include "scene/GameObject.h"
@@ -113,19 +114,26 @@ luabind::object buttonGet(const InputButtonHandle&, lua_State* state, std::int32
     return luabind::object(state, InputButtonValueHandle{id});
 }
 
-// The main character's controller would take these; without a main
-// character nothing happens, and a main character whose handle no longer
-// resolves is reported by the controller query. Models carry no controller
-// in this build.
-void mainCharacterCall() {
+// The main character's controller takes these; without a main character
+// or a controller nothing happens, and a main character whose handle no
+// longer resolves is reported by the controller query.
+ModelController* mainCharacterController() {
     buttons();
-    if (gameCore.scene_getMainCharacter().value == 0) return;
-    gameCore.scene_getMainController();
+    if (gameCore.scene_getMainCharacter().value == 0) return nullptr;
+    return gameCore.scene_getMainController();
 }
-void buttonSwitchCrouch(const InputButtonHandle&) { mainCharacterCall(); }
-void buttonSetCrouch(const InputButtonHandle&, bool) { mainCharacterCall(); }
-void buttonSwitchItem(const InputButtonHandle&) { mainCharacterCall(); }
-void buttonSetItem(const InputButtonHandle&, bool) { mainCharacterCall(); }
+void buttonSwitchCrouch(const InputButtonHandle&) {
+    if (ModelController* controller = mainCharacterController()) controller->flipCrouch();
+}
+void buttonSetCrouch(const InputButtonHandle&, bool on) {
+    if (ModelController* controller = mainCharacterController()) controller->setCrouch(on);
+}
+void buttonSwitchItem(const InputButtonHandle&) {
+    if (ModelController* controller = mainCharacterController()) controller->flipItem();
+}
+void buttonSetItem(const InputButtonHandle&, bool on) {
+    if (ModelController* controller = mainCharacterController()) controller->setItem(on);
+}
 
 std::int32_t getCaughtButton(const InputButtonHandle&) { return buttons().caughtButton; }
 void setCaughtButton(const InputButtonHandle&, std::int32_t id) {

@@ -1,0 +1,55 @@
+// A loaded scene with box models, a script engine that knows "World",
+// "Game", "Object" and "Controller", and helpers to place models and
+// waypoints, for the controller and target tests.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/SceneLoadFixture.h"
+#include "control/lua/ControllerScript.h"
+#include "foundation/Math.h"
+#include "model/Model.h"
+#include "model/ModelResourceSupport.h"
+#include "model/lua/ObjectScript.h"
+#include "scene/Scene.h"
+#include "scene/Y3Pose.h"
+
+namespace testing_support {
+
+inline Matrix34 poseAtPoint(float x, float y, float z) {
+    Matrix34 pose = matrix34Identity();
+    pose.m[9] = x;
+    pose.m[10] = y;
+    pose.m[11] = z;
+    return pose;
+}
+
+class ControllerWorld {
+public:
+    ControllerWorld() {
+        f.game->flags |= kSaveGameLoadAllowed;
+        f.game->loadScene("intro");
+        scene = f.game->currentScene();
+        registerObjectClass(f.lua.state, f.lua.engine);
+        registerControllerClass(f.lua.state, f.lua.engine);
+        f.lua.log().clear();
+    }
+    ~ControllerWorld() { sceneFactories().gridBlockFree = savedGrid; }
+
+    Model* place(const char* name, float x = 0.0f, float y = 0.0f, float z = 0.0f) {
+        return static_cast<Model*>(scene->createModel("box", name, poseAtPoint(x, y, z), 0));
+    }
+    // A run-time point waypoint.
+    void point(const char* name, float x, float y, float z) { scene->setDynamicWaypoint(name, poseAtPoint(x, y, z)); }
+    bool logged(const std::string& text) { return f.logged(text); }
+    Log& log() { return f.lua.log(); }
+
+    // The model resources outlive the scenes that use them.
+    model_test::ScopedModelResources models{{"box"}};
+    SceneLoadFixture f;
+    Scene* scene = nullptr;
+    bool (*savedGrid)(const Scene&, const float*) = sceneFactories().gridBlockFree;
+};
+
+}  // namespace testing_support
