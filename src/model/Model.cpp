@@ -25,6 +25,7 @@
 #include "render/Material.h"
 #include "scene/ObjectRepository.h"
 #include "scene/Scene.h"
+#include "scene/Y3Pose.h"
 
 namespace {
 
@@ -619,9 +620,25 @@ void Model::playSequence(const char* text) {
     bodyPlaying = !bodySequence.empty();
 }
 
-bool Model::checkDirectControlTarget(const char*, bool) {
-    // Only a character controller can be directed; no model has one yet.
-    return false;
+bool Model::checkDirectControlTarget(const char* targetName, bool useWaypoint) {
+    // Only a character controller can be directed.
+    if (!controller || controller->getType() != 1) return false;
+    const char* target = targetName ? targetName : "";
+    if (!useWaypoint) {
+        controller->go2waypoint(target, false);
+        return true;
+    }
+    Y3Pose* pose = gameCore.scene_findWaypoint(target);
+    if (pose && pose->type() == PoseModel) {
+        // "^" appends the waypoint's own sequence; the whole text keeps to 127 characters.
+        std::string text = std::string("^") + static_cast<const Y3Pose_Model*>(pose)->animation;
+        if (text.size() > 127) text.resize(127);
+        playSequence(text.c_str());
+    } else {
+        engineLog().error("Model [%s]: Expected model waypoint destination (%s) for direct control target", getName(),
+                          target);
+    }
+    return true;
 }
 
 void Model::playFaceSequence(const char* text) {

@@ -191,8 +191,8 @@ public:
     // Direct control of a character toward a target: its character
     // controller is sent to the waypoint target of that name, or, with
     // useWaypoint, the model plays the appended sequence of a model
-    // waypoint. False for a model without a character controller, which is
-    // every model while models carry no movement controller.
+    // waypoint (an error names a target that is none). False for a model
+    // without a character controller.
     bool checkDirectControlTarget(const char* targetName, bool useWaypoint);
 
     // The movement controller: the old one is detached and deleted, a new

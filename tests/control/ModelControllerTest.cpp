@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <string>
 
 #include "control/BoatControl.h"
@@ -197,6 +199,36 @@ TEST(ModelController, SpeedTableAcceptsItsRangeByControllerType) {
             EXPECT_FLOAT_EQ(rowboat->speeds[i], stored ? 7.5f : boatBefore[i]) << c.message << " " << i;
         }
     }
+}
+
+// Direct control: only a character is directed; with the waypoint flag a
+// model waypoint's own sequence is appended, anything else is reported.
+TEST(ModelController, DirectControlTargetsAreForCharactersOnly) {
+    ControllerWorld w;
+    auto bench = std::make_unique<Y3Pose_Model>("bench");
+    std::snprintf(bench->animation, sizeof(bench->animation), "%s", "sit_down");
+    w.scene->addWaypoint(std::move(bench));
+    w.point("spot", 1.0f, 0.0f, 1.0f);
+    Model* hero = w.place("hero");
+    ASSERT_NE(hero, nullptr);
+    EXPECT_FALSE(hero->checkDirectControlTarget("bench", true));
+    hero->setController(ModelController::TypeBoat);
+    EXPECT_FALSE(hero->checkDirectControlTarget("bench", true));
+    EXPECT_TRUE(hero->bodySequence.empty());
+
+    hero->setController(ModelController::TypeCharacter);
+    w.log().clear();
+    EXPECT_TRUE(hero->checkDirectControlTarget("bench", true));
+    EXPECT_EQ(hero->bodySequence, "^sit_down");
+    EXPECT_TRUE(w.log().records().empty());
+    EXPECT_TRUE(hero->checkDirectControlTarget("spot", true));
+    EXPECT_TRUE(w.logged("Model [hero]: Expected model waypoint destination (spot) for direct control target"));
+    EXPECT_TRUE(hero->checkDirectControlTarget("nowhere", true));
+    EXPECT_TRUE(w.logged("Model [hero]: Expected model waypoint destination (nowhere) for direct control target"));
+    // Without the flag the controller is sent to the target.
+    w.log().clear();
+    EXPECT_TRUE(hero->checkDirectControlTarget("bench", false));
+    EXPECT_TRUE(w.logged("Controller NOT support WAYPOINT target type"));
 }
 
 }  // namespace
