@@ -87,7 +87,7 @@ bool Model::teleport(const char* waypoint, float offset) {
     Log& log = engineLog();
     if (!waypoint || !waypoint[0]) return log.scriptError("Fail teleport object to empty destination: [%s]->NULL", name);
     Scene* owner = scene();
-    Y3Pose* target = owner ? owner->findWaypoint(waypoint, 1) : nullptr;
+    Y3Pose* target = owner ? owner->findWaypoint(waypoint, PosePoint) : nullptr;
     if (!target)
         return log.scriptError("Required waypoint with name [%s] to execute TELEPORT for object [%s]", waypoint, name);
     Matrix34 pose = target->pose;
