@@ -325,6 +325,7 @@ bool Model::prepareFrame(const CurrentTime&, std::int32_t mode) {
     if (!isShown()) return true;
     if ((stateWords[0] & kModelDrawnThisFrame) && ((stateWords[0] & 0x20) || (mode & 1)))
         stateWords[0] |= kModelLightsDirty;
+    selectElementLods();
     return true;
 }
 
