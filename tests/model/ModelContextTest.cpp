@@ -44,6 +44,9 @@ const std::string kSunk = "model sunk\nelement keel\n" + level(" group -5") + kB
 const std::string kPier =
     "model pier\nelement castshadow_post\n" + level() + kBox + kBox + "element deck flags 0x40\n" + level() + kBox + kBox;
 
+// A model without elements.
+const std::string kHollow = "model hollow\n";
+
 class Details : public TextureEnvironment {
 public:
     Details() { setTextureEnvironment(this); }
@@ -96,7 +99,7 @@ protected:
     ScriptVariable* root = nullptr;
     RenderCore render;
     testing_support::ScopedCoreMember<RenderCore> useRender{gameCore.render, &render};
-    CameraScene world{kTiers, kTile, kSunk, kPier};
+    CameraScene world{kTiers, kTile, kSunk, kPier, kHollow};
 };
 
 }  // namespace
@@ -341,6 +344,11 @@ TEST_F(ModelContextTest, PlacementOperations) {
     model->setTextureSet(100);
     EXPECT_TRUE(logged("Invalid texture set [100] for model [crate_a]: Choice default value"));
     EXPECT_EQ(model->textureSet, 0);
+    // A model without elements has no eye height.
+    Model* hollow = place("hollow_a", "hollow");
+    ASSERT_NE(hollow, nullptr);
+    EXPECT_TRUE(hollow->elements.empty());
+    EXPECT_FLOAT_EQ(hollow->getEyeHeight(false), 0.0f);
     // The main character leaves follow mode.
     model->walk_distance = 3.0f;
     model->setMainCharacter(true);
