@@ -133,10 +133,8 @@ void destroyGameCore(GameCore& core, GameCoreTrace* trace) {
 }
 
 // The engine's globals in their construction order (all constant-initialised,
-// so they exist before the game-core record below and outlive it).
-constinit PointerArray<void> globalModelContexts;
-constinit PointerArray<void> globalRandomizerModels;
-constinit PointerArray<void> globalRandomizerTargets;
+// so they exist before the game-core record below and outlive it). The
+// growable arrays live in EngineGlobals.cpp.
 // clang-format off
 float globalScreenMatrix[16] = {
     1024.0f, 0.0f,   0.0f, 0.0f,

@@ -4,6 +4,8 @@
 // light it is linked to.
 #pragma once
 
+#include <cstdint>
+
 #include "platform/d3d9/D3D9Types.h"
 
 // A light's shadow values: intensity, falloff exponent and base, colour.
@@ -24,6 +26,10 @@ struct ShadowRecord {
     float windowHeight = 1.0f;
     float falloffOffset = 0.0f;
     float intensity = 1.0f;
+    // The record's cell of the shadow atlas this frame: none while the size
+    // is below 1 or the index negative.
+    std::int32_t cellSize = 0;
+    std::int32_t cellIndex = -1;
     // The shadow values of the linked light, when it has its light data.
     const ShadowLightValues* light = nullptr;
     const ShadowLightValues* linkedLight() const { return light; }

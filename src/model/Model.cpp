@@ -233,11 +233,13 @@ bool Model::push() {
     bool result = true;
     Scene* owner = scene();
     if (owner && pvsAreaIndex >= 0) owner->pvs.updateObject(pvsAreaIndex, false);
+    registerShadowReceiver();
     for (std::size_t e = 0; e < elements.size(); ++e) {
         ModelElement& element = elements[e];
         if (!(element.flags & kElementEnabled)) continue;
         if (!element.push()) result = log.error("Can't push %i element from model [%s]", static_cast<std::int32_t>(e), name);
     }
+    registerShadowCaster();
     if (findBone("bip01") >= 0 && !beginsWithNpcPrefix()) stateWords[0] |= kModelPlayerLike;
     if (controller && !controller->onPush()) result = false;
     if (result) stateWords[0] |= kModelPushed;
@@ -257,6 +259,8 @@ bool Model::pop(std::uint32_t releaseFlag) {
     Log& log = engineLog();
     if (!(stateWords[0] & kModelInContext)) return log.error("Can't pop object [%s]: push first", name);
     stateWords[0] &= ~kModelPushed;
+    setShadowCaster(false);
+    setShadowReceiver(false);
     bool result = ModelContext::pop(resource, *this);
     for (ModelElement& element : elements) element.pop(releaseFlag != 0);
     if (controller && !controller->onPop()) result = false;
@@ -322,6 +326,7 @@ bool Model::prepareFrame(const CurrentTime&, std::int32_t mode) {
     if (!isShown()) return true;
     if ((stateWords[0] & kModelDrawnThisFrame) && ((stateWords[0] & 0x20) || (mode & 1)))
         stateWords[0] |= kModelLightsDirty;
+    selectElementLods();
     return true;
 }
 
@@ -577,41 +582,6 @@ void Model::release() {
 
 bool Model::getWorldMatrix(Matrix34& out) {
     out = worldMatrix;
-    return true;
-}
-
-void Model::setWorldMatrix(const Matrix34& value) {
-    worldMatrix = value;
-    matrix34Inverse(worldMatrix, inverseWorldMatrix);
-    stateWords[0] |= kModelTransformChanged;
-    for (ModelElement& element : elements) {
-        const ModelElementLod* level = element.lod();
-        if (level && level->mesh) computeElementMatrix(*level->mesh, element.world);
-        else element.world = computeElementMatrix();
-        for (ModelElementLod& slot : element.lods) slot.updateBounds(*this);
-    }
-    if (pvsAreaIndex < 0) return;
-    if (Scene* owner = scene()) owner->pvs.updateObject(pvsAreaIndex, true);
-}
-
-void Model::setScale(const float* value) {
-    for (int i = 0; i < 3; ++i) scale[i] = value[i];
-    setWorldMatrix(worldMatrix);
-}
-bool Model::setTextureSet(std::int32_t index) {
-    if (index < 0) return engineLog().error("Invalid texture set");
-    textureSet = index;
-    return true;
-}
-
-bool Model::checkUniqueName(const char* newName) {
-    if (!newName) return false;
-    if (std::strcmp(newName, name) == 0) return true;
-    GameObject* scene = gameCore.objects ? gameCore.objects->getObject(GameObjectLink{sceneLink}) : nullptr;
-    if (scene && scene->getType() == ObjectScene && static_cast<Scene*>(scene)->lookupModel(newName))
-        return engineLog().error("Model with name [%s] already exist in this scene", newName);
-    copyName(name, sizeof(name), newName);
-    nameChanged();
     return true;
 }
 

@@ -55,6 +55,7 @@ struct ModelSettings {
 class Material;
 class Y3ModelData;
 struct ShadowRecord;
+class SceneShadows;
 
 // The constants of a shadow receiver pass computed from its record.
 struct ShadowReceiverConstants {
@@ -67,6 +68,7 @@ struct ShadowReceiverConstants {
 // Bits of the model's low state word (Ln = bit n).
 constexpr std::uint32_t kModelShadowReceivers = 0x1;       // L0
 constexpr std::uint32_t kModelShown = 0x2;                 // L1
+constexpr std::uint32_t kModelInFrame = 0x40;              // L6
 constexpr std::uint32_t kModelActive = 0x4;                // L2
 constexpr std::uint32_t kModelDrawnThisFrame = 0x8;        // L3
 // The randomizer's NPCs are marked with the same bit.
@@ -84,6 +86,7 @@ constexpr std::uint32_t kModelHasController = 0x10000;     // L16
 constexpr std::uint32_t kModelMainCharacter = 0x20000;     // L17
 constexpr std::uint32_t kModelPaletteRefresh = 0x40000;    // L18
 constexpr std::uint32_t kModelPushed = 0x100000;           // L20
+constexpr std::uint32_t kModelShadowCaster = 0x200000;     // L21
 constexpr std::uint32_t kModelOutOfPvs = 0x400000;         // L22
 constexpr std::uint32_t kModelGridDebug = 0x800000;        // L23
 constexpr std::uint32_t kModelTransformChanged = 0x1000000;// L24
@@ -171,15 +174,77 @@ public:
     // the one of the light area around the model.
     bool updateLightSet();
 
-    // Sets the world pose (orthonormal); the inverse, the element bounds
-    // and the visibility place follow it.
-    void setWorldMatrix(const Matrix34& value);
+    // ---- placement (ModelPlacement.cpp) ----
+    // Sets the world pose (orthonormal) when any component differs by more
+    // than 0.001 from the stored one: the inverse, the change bits, the
+    // element bounds and the culling element pass follow. True when changed.
+    bool setWorldMatrix(const Matrix34& value);
+    // Places the model through its controller, its physics model or
+    // directly; the result of setWorldMatrix on the direct road, else true.
+    bool setPose(const Matrix34& pose, const CurrentTime& time);
+    // setPose as a jump (the physics model's jump bit, the controller told).
+    bool teleportTo(const Matrix34& pose, const CurrentTime& time);
+    // The script's teleport: to the waypoint's pose moved offset along its
+    // forward row. False (logged) for an empty or unknown waypoint.
+    bool teleport(const char* waypoint, float offset);
+    // The world matrix turned so that row 0 is the old row 2.
+    void getFacingMatrix(Matrix34& out) const;
+    // Faces the horizontal direction; one without horizontal length keeps
+    // the current facing (logged, false).
+    bool setFacingDirection(const float* direction);
     void setScale(const float* value);
-    // A negative index is refused ("Invalid texture set").
+    // Eye height: the eye bone of a character, else the resource's box
+    // height, else 0.
+    float getEyeHeight(bool stored);
+    void setMainCharacter(bool on);
+    // Texture sets 0..99; another index logs "Invalid texture set [%i] for
+    // model [%s]: Choice default value" and selects 0. Elements whose set
+    // differs are pushed again. The result of updateLightSet.
     bool setTextureSet(std::int32_t index);
     // Renames the model unless another model of its scene has that name
     // ("Model with name [%s] already exist in this scene"); false then.
     bool checkUniqueName(const char* newName);
+    // The box of every element (min from 10000, max from -10000); left
+    // untouched for a whole-model receiver or grid debug object.
+    void getBounds(float* min, float* max) const;
+    // The property block of a placement: texture set, light sets, rules.
+    void applyProperties(const ModelProperty& property);
+    void applyPendingRules();
+    // The light set by name into every element's materials and lights.
+    bool applyLightset();
+    // A one-shot refresh of the frame passes and culling (dialogs).
+    bool refreshNow(const CurrentTime& time);
+
+    // ---- visibility, LOD and culling (ModelVisibility.cpp) ----
+    // Shows or hides the model (a fade > 0 times it); pushes or pops it.
+    bool setVisible(bool visible, float fade);
+    void applyVisibility();
+    // Shows or hides one element; false for a bad index or no change.
+    bool setElementVisible(std::int32_t index, bool visible);
+    // The element of that name (lower-cased), or -1.
+    std::int32_t findElement(const char* elementName) const;
+    // Makes the element records from the resource; expected -1 checks no
+    // count ("Elements count in model [%s] is Invalid. Expected %i, but
+    // found %i").
+    bool initElements(std::int32_t expected);
+    // Each enabled element's LOD by the squared camera distance and the
+    // resource's ranges.
+    void selectElementLods();
+    bool updateElementLods();
+    bool releaseElementInstances();
+    bool destroyElements();
+    // The frame's culling: which elements are in view and drawn, the depth
+    // keys; true when the model takes part in the frame.
+    bool cull();
+
+    // ---- shadows (ModelShadows.cpp) ----
+    void registerShadowCaster();
+    void registerShadowReceiver();
+    void setShadowCaster(bool on);
+    void setShadowReceiver(bool on);
+    bool getCasterBounds(float* min, float* max) const;
+    // The shadows the model receives, drawn on its receiving elements.
+    void drawShadowReceiver(const SceneShadows& shadows);
     // The body and face sequences: the text is kept, the stack marked
     // playing (the animation core plays them).
     void playSequence(const char* text);

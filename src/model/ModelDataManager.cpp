@@ -1,6 +1,8 @@
 #include "model/ModelDataManager.h"
 
+#include "effects/RenderObject.h"
 #include "foundation/Log.h"
+#include "model/ModelContext.h"
 
 namespace {
 
@@ -14,7 +16,13 @@ void setModelDataManager(ModelDataManager* manager) { installedManager = manager
 Y3ModelData::Y3ModelData(const char* recordName)
     : ResourceRecord(recordName, resourceDescriptor(ResourceKind::Model)) {}
 
-Y3ModelData::~Y3ModelData() { dispose(); }
+Y3ModelData::~Y3ModelData() {
+    // A context still attached goes with its record.
+    if (renderObject.context) releaseRenderObject(renderObject);
+    dispose();
+}
+
+ModelContext* Y3ModelData::context() const { return static_cast<ModelContext*>(renderObject.context); }
 
 std::int32_t Y3ModelData::readHeader(DataStream& stream) { return Y3Model::readFromStream(stream, model, name); }
 

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "model/ObjectContext.h"
 #include "model/Y3Model.h"
 #include "resources/Y3ResourceManager.h"
 
@@ -27,9 +28,15 @@ public:
     void releaseDeviceObjects() override;
 
     std::unique_ptr<Y3Model> model;
-    // The render context of the models pushed on this resource; null while
-    // none is pushed.
-    ModelContext* context = nullptr;
+    // The render object of the resource; its context is the ModelContext of
+    // the models pushed on this resource, null while none is pushed.
+    RenderObject renderObject;
+    ModelContext* context() const;
+    // Level-of-detail ranges, squared, -1 when not set, in this order.
+    enum LodRange { RangeLod1, RangeLod2, RangeHide, RangeFillLight, RangeNoLight, RangeTextureLod, RangeCount };
+    float lodRanges[RangeCount] = {-1.0f, -1.0f, -1.0f, -1.0f, -1.0f, -1.0f};
+    // Set when lod1, lod2 or hide is positive or texture_lod is 0 or more.
+    bool hasRanges = false;
 };
 
 // Unload stage 2, allocation stage 8.

@@ -37,6 +37,25 @@ constexpr std::uint32_t kElementLoaded = 0x200;
 constexpr std::uint32_t kElementStaticInstance = 0x400;
 constexpr std::uint32_t kElementShadowReceiver = 0x800;
 constexpr std::uint32_t kElementTextureSetShift = 24;
+// The visibility bits that culling and the LOD choice keep.
+constexpr std::uint32_t kElementInView = 0x1;
+constexpr std::uint32_t kElementLodChanged = 0x40;
+constexpr std::uint32_t kElementMoved = 0x80;
+constexpr std::uint32_t kElementHiddenByDistance = 0x1000;
+constexpr std::uint32_t kElementBeyondFar = 0x2000;
+
+// One draw instance of a LOD slot: one per subset (mesh) of the slot, or
+// one for a slot without a mesh. Culling refreshes them.
+struct ModelDrawInstance {
+    static constexpr std::uint32_t kAllowed = 0x100;
+    static constexpr std::uint32_t kVisible = 0x200;
+    std::uint32_t flags = 0;
+    float drawFactor = 0.0f;  // 0: nothing to draw
+    std::int32_t sortKey = 0;
+    std::int32_t queue = 1;   // 1 opaque (near to far), 0 blended (far to near)
+    float centre[3] = {};
+    float radiusSquared = 0.0f;
+};
 
 // Bits of ModelElementLod::slotFlags; bits 16-23 count skinning updates.
 constexpr std::uint32_t kLodPushedOk = 0x20;
@@ -88,6 +107,11 @@ struct ModelElementLod {
     std::unique_ptr<MeshInstanceMember> instanceRequest;
     // Palette uploads to the skinned copy.
     std::int32_t uploads = 0;
+    // The slot's draw instances (one per subset), as culling saw them.
+    std::vector<ModelDrawInstance> drawInstances;
+    // Sizes the draw instances to the slot's subsets and takes their keys,
+    // queues, factors and the slot's bounding sphere.
+    void refreshDrawInstances();
 
     std::uint32_t counter() const { return (slotFlags & kLodCounterMask) >> kLodCounterShift; }
     void setCounter(std::uint32_t value) {
@@ -163,6 +187,9 @@ struct ModelElement {
     // Draws every subset of the current level through the element paths,
     // each with its own material. False when nothing was drawn.
     bool render();
+    // One material of the current level (or, with a group, of the level's
+    // static-instance group), distance the camera distance of the item.
+    bool render(float distance, std::int32_t lodIndex, std::int32_t material, std::int32_t group);
     // The current level through the shadow paths, material by material:
     // the caster for an enabled element, the receiver for an enabled
     // shadow-receiving element of a loaded mesh model.

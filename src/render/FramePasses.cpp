@@ -132,14 +132,14 @@ bool ProcMirror::renderReflection(CameraCore* camera) {
         render->setUserClipPlane(camera->clipPlaneSet ? camera->clipPlane : nullptr);
         render->takeCamera();
         render->shaders().resetPass();
-        render->renderList.flags |= RenderList::FlagDrawingScene;
+        render->renderList.flags |= RenderList::FlagLocked;
         render->updateContexts();
         const bool secondary = render->secondaryPass;
         render->secondaryPass = true;
         camera->renderFrame(kCameraModeFollow);
         render->secondaryPass = secondary;
         render->quadBatch.flush();
-        render->renderList.flags &= ~RenderList::FlagDrawingScene;
+        render->renderList.flags &= ~RenderList::FlagLocked;
         camera->clearClipPlane();
         render->setUserClipPlane(nullptr);
         render->stateCache().apply();
@@ -208,10 +208,10 @@ bool ProcRenderTarget::renderScenePass(const TopDownArea& area) {
     ShaderCore& shaders = render->shaders();
     shaders.setCameraFrame(view, world, projection, viewProjection);
     shaders.resetPass();
-    render->renderList.flags |= RenderList::FlagDrawingScene;
+    render->renderList.flags |= RenderList::FlagLocked;
     render->updateContexts();
     render->broadcastToContexts(area.values[0], area.values[1], area.values[2]);
-    render->renderList.flags &= ~RenderList::FlagDrawingScene;
+    render->renderList.flags &= ~RenderList::FlagLocked;
     endScene();
     // The frame goes on with its own camera.
     render->takeCamera();

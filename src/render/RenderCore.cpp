@@ -20,6 +20,7 @@
 #include "model/DXStreams.h"
 #include "model/ModelDataManager.h"
 #include "platform/FileSystem.h"
+#include "platform/StackTrace.h"
 #include "sound/SoundCore.h"
 #include "render/VideoCore.h"
 #include "render/shaders/ShaderCore.h"
@@ -65,21 +66,29 @@ private:
     SoundCore* sound_;
 };
 
-// Counts a pass walking the render list's chain; entries whose context was
-// popped during the walk are dropped when the last walk ends.
-class ChainWalk {
-public:
-    explicit ChainWalk(RenderList& list) : list_(list) { ++list_.walking; }
-    ~ChainWalk() {
-        --list_.walking;
-        list_.compact();
+// Writes the calling thread's stack into the log (a context lost inside a
+// render pass).
+void logCallStack() {
+    std::uintptr_t frames[32];
+    const int count = platform::captureStack(frames, 32);
+    Log& log = engineLog();
+    for (int i = 0; i < count; ++i) {
+        platform::AddressInfo info;
+        if (platform::describeAddress(frames[i], info) && !info.function.empty())
+            log.message("  %2i) %s", i, info.function.c_str());
+        else
+            log.message("  %2i) %p", i, reinterpret_cast<void*>(frames[i]));
     }
-    ChainWalk(const ChainWalk&) = delete;
-    ChainWalk& operator=(const ChainWalk&) = delete;
+}
 
-private:
-    RenderList& list_;
-};
+// The camera's 3x4 matrix (axes, then position) from the frame record.
+Matrix34 cameraMatrix(const CameraFrame& frame) {
+    Matrix34 out = matrix34Identity();
+    if (!frame.valid) return out;
+    for (int row = 0; row < 4; ++row)
+        for (int col = 0; col < 3; ++col) out.m[row * 3 + col] = frame.world[row * 4 + col];
+    return out;
+}
 
 bool shaderDetail() {
     return textureEnvironment().videoSetup().details != VideoDetailsMinimum;
@@ -315,11 +324,11 @@ bool RenderCore::mainLoop() {
     if (ProcMirror* mirror = mirrorTarget()) mirror->rendered = false;
     if (camera && drawsScene(index)) {
         camera->renderMirror();
-        renderList.flags |= RenderList::FlagDrawingScene;
+        renderList.flags |= RenderList::FlagLocked;
         updateContexts();
     }
     if (!video->beginFrame()) {
-        renderList.flags &= ~RenderList::FlagDrawingScene;
+        renderList.flags &= ~RenderList::FlagLocked;
         return false;
     }
     if (camera) {
@@ -328,7 +337,7 @@ bool RenderCore::mainLoop() {
         // the pending quads are drawn before it.
         quadBatch.flush();
         if (!postProcessFrame(index)) {
-            renderList.flags &= ~RenderList::FlagDrawingScene;
+            renderList.flags &= ~RenderList::FlagLocked;
             return false;
         }
     }
@@ -337,7 +346,7 @@ bool RenderCore::mainLoop() {
         quadBatch.flush();
         stillFrames_->data.render(0);
     }
-    renderList.flags &= ~RenderList::FlagDrawingScene;
+    renderList.flags &= ~RenderList::FlagLocked;
     if (++frameCounter >= kFrameCounterWrap) frameCounter = 0;
     return true;
 }
@@ -359,16 +368,17 @@ void RenderCore::scenePass(std::int32_t index, bool sceneHook) {
 
 void RenderCore::updateContexts() {
     PassLock lock;
-    ChainWalk walk(renderList);
-    renderList.clearGroups();
-    for (RenderListEntry& entry : renderList.chain) {
-        if (!entry.context) continue;
-        entry.active = entry.context->active();
-        if (!entry.context) {
-            engineLog().error("Objects context [%s] deleted inside render pass", entry.name.c_str());
+    RenderListLock locked(renderList);
+    const Matrix34 camera = cameraMatrix(cameraFrame);
+    renderList.clearQueues();
+    for (RenderObject* object = renderList.head; object; object = object->next) {
+        if (!object->context) {
+            engineLog().error("Objects context [%s] deleted inside render pass", object->displayName());
+            logCallStack();
             continue;
         }
-        entry.context->update(cameraFrame);
+        object->visible = object->context->cull() ? 1 : 0;
+        object->context->update(camera);
     }
 }
 
@@ -380,15 +390,16 @@ void RenderCore::renderObjectContexts() {
 
 void RenderCore::drawBucket(std::int32_t pass) {
     PassLock lock;
-    for (RenderGroup& group : renderList.buckets[pass ? 1 : 0]) {
-        std::vector<DrawItem*>& items = group.items;
-        const std::int32_t count = std::int32_t(items.size());
-        const std::int32_t step = pass ? 1 : -1;
+    RenderListLock locked(renderList);
+    const std::int32_t step = pass ? 1 : -1;
+    for (RenderBucket& bucket : renderList.queues[pass ? 1 : 0].buckets) {
+        const DrawItem* items = bucket.items.data();
+        const std::int32_t count = std::int32_t(bucket.items.size());
         std::int32_t i = pass ? 0 : count - 1;
         while (i >= 0 && i < count) {
-            DrawItem* item = items[std::size_t(i)];
-            if (item && item->context) {
-                const std::int32_t next = item->context->drawRun(items, i, step);
+            const RenderObject* object = items[i].renderObject;
+            if (object && object->context) {
+                const std::int32_t next = object->context->render(items, count, i, step);
                 // A context that does not move on is stepped past.
                 i = (next - i) * step > 0 ? next : i + step;
             } else {
@@ -401,9 +412,9 @@ void RenderCore::drawBucket(std::int32_t pass) {
 void RenderCore::renderContextsShaderPass() {
     PassLock lock;
     if (!shaderDetail()) return;
-    ChainWalk walk(renderList);
-    for (RenderListEntry& entry : renderList.chain)
-        if (entry.active && entry.context) entry.context->shaderPass();
+    RenderListLock locked(renderList);
+    for (RenderObject* object = renderList.head; object; object = object->next)
+        if (object->visible && object->context) object->context->renderSecondPass();
 }
 
 void RenderCore::resetShadersIfFixed() {
@@ -416,15 +427,22 @@ void RenderCore::resetShadersIfFixed() {
 }
 
 void RenderCore::broadcastToContexts(float a, float b, float c) {
-    ChainWalk walk(renderList);
-    for (RenderListEntry& entry : renderList.chain)
-        if (entry.context) entry.context->broadcast(a, b, c);
+    RenderListLock locked(renderList);
+    for (RenderObject* object = renderList.head; object; object = object->next)
+        if (object->context) object->context->renderRainMap(a, b, c);
+}
+
+bool RenderCore::reportContextReferences() {
+    bool clean = true;
+    for (RenderObject* object = renderList.head; object; object = object->next)
+        if (object->context && !object->context->reportReferences()) clean = false;
+    return clean;
 }
 
 void RenderCore::clearRenderLists() {
     quadBatch.resetCounters();
     // The items point into the contexts of the scene being left.
-    renderList.clearGroups();
+    renderList.clearQueues();
 }
 
 void RenderCore::registerDataManager(RenderDataManager role, ResourceManagerBase* manager) {
@@ -499,6 +517,7 @@ void RenderCore::releaseDeviceData() {
 }
 
 void RenderCore::release() {
+    reportContextReferences();
     releaseDeviceData();
     clearStillFrameSlots();
     shaders_->release();
@@ -510,7 +529,7 @@ void RenderCore::release() {
     builtinTextures.release();
     textures.releaseAll();
     fonts_->releaseAll();
-    renderList.freeBuckets();
+    renderList.freeQueues();
 }
 
 void StillFrameSlotBlock::Counters::clear() {

@@ -143,13 +143,21 @@ public:
     void takeCamera();
 
     // The render-list passes; all but broadcastToContexts hold the engine
-    // lock for their walk.
+    // lock for their walk, and every one holds the render list locked.
+    // updateContexts stores each context's cull answer as its render
+    // object's visible flag and lets it queue its items; drawBucket draws
+    // queue 1 first to last, queue 0 last to first; the shader pass runs the
+    // visible contexts' second pass; broadcastToContexts their rain-map
+    // pass.
     void updateContexts();
     void renderObjectContexts();
     void drawBucket(std::int32_t pass);
     void renderContextsShaderPass();
     void resetShadersIfFixed();
     void broadcastToContexts(float a, float b, float c);
+    // At release: every context reports the instances it still holds; true
+    // when none did.
+    bool reportContextReferences();
     // The game state as the frame reads it: 11 while the camera override
     // flag is set.
     static std::int32_t stateIndex();

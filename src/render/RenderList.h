@@ -1,47 +1,69 @@
-// The render list: the chain of object contexts that take part in frames
-// and the two buckets of draw-item groups they fill each frame. Bucket 1 is
-// drawn first, each group from its first item to its last; bucket 0 second,
-// each group from its last item to its first. The chain and the buckets are
-// guarded by the engine lock.
+// The render list: the render objects of the contexts that take part in
+// frames and the two render queues they fill each frame. While its locked
+// flag is set (a render pass walks it), render objects are neither created
+// nor released and no model, particle, sprite or scene is pushed or popped.
+//
+// A render queue holds buckets sorted by ascending key, each a run of draw
+// items sorted by ascending sort depth. Queue 1 is drawn first, each bucket
+// from its first item to its last (near to far); queue 0 second, each
+// bucket from its last item to its first (far to near). At the start of a
+// frame every bucket is emptied; buckets and their memory are kept.
 #pragma once
 
 #include <cstdint>
-#include <list>
-#include <string>
 #include <vector>
 
 #include "model/ObjectContext.h"
 
-struct RenderListEntry {
-    ObjectContext* context = nullptr;
-    std::string name;
-    bool active = false;
+struct RenderBucket {
+    std::int32_t key = 0;
+    std::vector<DrawItem> items;
 };
 
-struct RenderGroup {
-    std::vector<DrawItem*> items;
+class RenderQueue {
+public:
+    // Depths closer than 1 / kDepthPrecision count as equal; a new item
+    // equal to one already there goes before it.
+    static constexpr float kDepthPrecision = 10000.0f;
+
+    // The item into the bucket of key (made when missing), at its depth.
+    void insert(std::int32_t key, const DrawItem& item);
+    // Every bucket's item count to 0; the buckets stay.
+    void clear();
+    void free();
+
+    std::vector<RenderBucket> buckets;
 };
 
 class RenderList {
 public:
-    static constexpr std::uint32_t FlagDrawingScene = 0x1;
+    static constexpr std::uint32_t FlagLocked = 0x1;
 
-    // Adds a pushed context's entry; removes it when popped. A context
-    // removed while a pass walks the chain leaves its entry without a
-    // context until the walk ends.
-    void push(ObjectContext* context, const char* name);
-    void pop(ObjectContext* context);
-    // Empties every group of both buckets (their count 0).
-    void clearGroups();
-    // The group of a bucket (0 or 1), made when missing.
-    RenderGroup& group(std::int32_t bucket, std::size_t index);
-    void freeBuckets();
+    bool locked() const { return (flags & FlagLocked) != 0; }
+    // Links a render object at the head; unlinks one (a render object of
+    // another list, or none, is left alone).
+    void link(RenderObject& object);
+    void unlink(RenderObject& object);
+    // Empties both queues.
+    void clearQueues();
+    void freeQueues();
 
     std::uint32_t flags = 0;
-    std::list<RenderListEntry> chain;
-    std::vector<RenderGroup> buckets[2];
-    std::int32_t walking = 0;  // passes walking the chain now
+    RenderObject* head = nullptr;
+    RenderQueue queues[2];
+};
 
-    // Drops the entries left without a context (when no walk is under way).
-    void compact();
+// Holds the render list locked for a pass and puts the flag back after it.
+class RenderListLock {
+public:
+    explicit RenderListLock(RenderList& list) : list_(list), was_(list.flags & RenderList::FlagLocked) {
+        list_.flags |= RenderList::FlagLocked;
+    }
+    ~RenderListLock() { list_.flags = (list_.flags & ~RenderList::FlagLocked) | was_; }
+    RenderListLock(const RenderListLock&) = delete;
+    RenderListLock& operator=(const RenderListLock&) = delete;
+
+private:
+    RenderList& list_;
+    std::uint32_t was_;
 };

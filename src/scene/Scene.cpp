@@ -1,5 +1,7 @@
 #include "scene/Scene.h"
 
+#include "model/Model.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -173,6 +175,7 @@ Scene::Scene(Y3SceneDataInstance* resource, std::unique_ptr<Y3Sky> sceneSky)
       startPose(matrix34Identity()),
       triggers(std::make_unique<SceneTriggers>(this)),
       sky(std::move(sceneSky)) {
+    shadows.sceneName = name;
     // The records of the scene's waypoints and screen actions, found or made
     // (flagged missing when the packages hold none).
     waypointData.reset(
@@ -267,7 +270,10 @@ bool Scene::initialize(const Matrix34& pose) {
             // no model (logged) and the scene loads on without it; a name
             // used twice fails the scene.
             const bool taken = !model.name[0] || lookupModel(model.name) != nullptr;
-            if (!createModel(model.model, model.name, model.pose, 0) && taken) created = false;
+            GameObject* made = createModel(model.model, model.name, model.pose, 0);
+            if (!made && taken) created = false;
+            // The placement's property block: texture set, light sets, rules.
+            if (auto* placed = dynamic_cast<Model*>(made)) placed->applyProperties(model.properties);
             reportLoadingProgress(1, static_cast<float>(i) / static_cast<float>(data.models.size()) * 0.25f);
         }
         log.resourceInfo("Scene objects %s", created ? "created" : "failed");

@@ -16,6 +16,7 @@
 #include <memory>
 #include <vector>
 
+#include "effects/SceneShadows.h"
 #include "effects/Y3Sky.h"
 #include "foundation/BlenderHeader.h"
 #include "foundation/Math.h"
@@ -386,6 +387,8 @@ public:
     std::vector<BlendList> blendLists;
     // Visibility areas, portals and the registered objects.
     ScenePVS pvs;
+    // The shadow casters and receivers of the scene.
+    SceneShadows shadows;
     // The scene's own timers (the scripts' "timersAPI" of the scene).
     TimerCore timers;
     // Runs the scene's timers once a frame; in game state 6 their game time

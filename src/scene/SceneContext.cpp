@@ -1,5 +1,7 @@
 #include "scene/SceneContext.h"
 
+#include "effects/RenderObject.h"
+
 #include <algorithm>
 #include <atomic>
 #include <memory>
@@ -26,12 +28,9 @@ bool skyExists(const char* name) {
     return packages && packages->find(sky.headerMask, name, sky.sourceName ? sky.sourceName : "") != 0;
 }
 
-std::atomic<bool> contextLocked{false};
-
 }  // namespace
 
-bool renderContextLocked() { return contextLocked.load(); }
-void setRenderContextLocked(bool locked) { contextLocked.store(locked); }
+bool renderContextLocked() { return renderListLocked(); }
 
 bool SceneContext::canCreateScene(const Y3SceneDataInstance* record) {
     return record && (record->has(kResourceUnavailable) || skyExists(record->name));

@@ -9,11 +9,9 @@
 class Scene;
 class Y3SceneDataInstance;
 
-// Whether a render pass holds the render context: the passes over the
-// render list set it for their walk; scene push and pop are refused (not
-// delayed) while it is set.
+// Whether a render pass holds the render context (the render core's render
+// list is locked); scene push and pop are refused (not delayed) while it is.
 bool renderContextLocked();
-void setRenderContextLocked(bool locked);
 
 class SceneContext {
 public:

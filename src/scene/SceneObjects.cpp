@@ -221,7 +221,7 @@ bool Scene::deleteModel(GameObject* object) {
         // A model in its render context is not freed while a pass holds
         // the render list: it waits for the scene's pending deletions.
         if ((model->stateWords[0] & kModelInContext) && gameCore.render &&
-            (gameCore.render->renderList.flags & RenderList::FlagDrawingScene)) {
+            (gameCore.render->renderList.flags & RenderList::FlagLocked)) {
             model->stateWords[0] |= kModelPendingDelete;
             return true;
         }

@@ -140,8 +140,7 @@ TEST(SceneLoading, ASceneChangeResetsTheRenderResources) {
     render_test::CountingRecord* crate = meshes.allocated("crate");
     ASSERT_TRUE(crate && boat);
     // What a drawn frame of the intro leaves behind.
-    DrawItem item{nullptr, 0};
-    render.renderList.group(1, 0).items.push_back(&item);
+    render.renderList.queues[1].insert(0, DrawItem{});
     render.stateCache().setDeclaration(3);
     int texture = 0;
     render.shaders().pass.textures[2] = reinterpret_cast<IDirect3DBaseTexture9*>(&texture);
@@ -149,7 +148,8 @@ TEST(SceneLoading, ASceneChangeResetsTheRenderResources) {
 
     f.game->loadScene("harbour");
     EXPECT_STREQ(f.game->currentScene()->getName(), "harbour");
-    EXPECT_TRUE(render.renderList.group(1, 0).items.empty());
+    ASSERT_EQ(render.renderList.queues[1].buckets.size(), 1u);
+    EXPECT_TRUE(render.renderList.queues[1].buckets[0].items.empty());
     EXPECT_FALSE(crate->has(kResourceAllocated));
     EXPECT_TRUE(boat->has(kResourceAllocated));
     EXPECT_EQ(render.stateCache().declarationDesired, DXStateCache::kNoDeclaration);

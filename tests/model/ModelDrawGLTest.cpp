@@ -28,6 +28,7 @@
 #include "render/ShaderPackageSupport.h"
 #include "render/states/DXStateCache.h"
 #include "foundation/TimeCore.h"
+#include "effects/RenderObject.h"
 #include "model/ObjectContext.h"
 #include "scene/CameraCore.h"
 #include "scene/ObjectRepository.h"
@@ -613,29 +614,28 @@ protected:
 
     class ElementContext : public ObjectContext {
     public:
-        explicit ElementContext(RenderList& list) : list_(list) {}
-        void update(const CameraFrame&) override {
-            items.resize(elements.size());
-            for (std::size_t i = 0; i < elements.size(); ++i) {
-                items[i] = DrawItem{this, std::int32_t(i)};
-                list_.group(1, 0).items.push_back(&items[i]);
-            }
+        ElementContext(RenderList& list, RenderObject& object) : list_(list), object_(object) {}
+        void update(const Matrix34&) override {
+            for (std::size_t i = 0; i < elements.size(); ++i)
+                list_.queues[1].insert(0, DrawItem{&object_, std::int32_t(i), 0, 0, 0, float(i), float(i)});
         }
-        std::int32_t drawRun(std::vector<DrawItem*>& run, std::int32_t index, std::int32_t direction) override {
-            ModelElement& element = *elements[std::size_t(run[std::size_t(index)]->index)];
+        bool cull() override { return true; }
+        std::int32_t render(const DrawItem* items, std::int32_t, std::int32_t index, std::int32_t step) override {
+            ModelElement& element = *elements[std::size_t(items[index].instance)];
             if (!gameCore.render->secondaryPass) Model::drawElement(element);
             else if (element.material()->parameters.kind < 26 || element.material()->parameters.kind > 28)
                 Model::drawElementReflectionPass(element);
-            return index + direction;
+            return index + step;
         }
-        void shaderPass() override {
+        bool renderSecondPass() override {
             for (ModelElement* element : elements) Model::drawElementShaderContextPass(*element);
+            return true;
         }
         std::vector<ModelElement*> elements;
 
     private:
         RenderList& list_;
-        std::vector<DrawItem> items;
+        RenderObject& object_;
     };
 
     // A camera at the origin looking down -z, the scene's current one.
@@ -645,18 +645,19 @@ protected:
         ASSERT_TRUE(camera->update(CurrentTime(-1.0)));
         render->camera = camera.get();
         render->takeCamera();
-        context.emplace(render->renderList);
-        render->renderList.push(&*context, "elements");
+        contextObject.name = "elements";
+        context = new ElementContext(render->renderList, contextObject);
+        createRenderObject(contextObject, context);
     }
     void TearDown() override {
         if (render) {
-            if (context) render->renderList.pop(&*context);
-            render->renderList.clearGroups();
+            releaseRenderObject(contextObject);
+            render->renderList.clearQueues();
             render->camera = nullptr;
             render->targetLinks().releaseAll();
             render->postPasses.release();
         }
-        context.reset();
+        context = nullptr;
         elements.clear();
         for (Material& m : materials) m.release();
         ModelDrawGLTest::TearDown();
@@ -748,7 +749,8 @@ protected:
     }
 
     std::unique_ptr<CameraCore> camera;
-    std::optional<ElementContext> context;
+    RenderObject contextObject;
+    ElementContext* context = nullptr;  // owned by contextObject
     std::deque<Material> materials;
     std::deque<ModelElement> elements;
 };

@@ -123,11 +123,11 @@ TEST_F(ModelTest, ARefusedPushLeavesTheModelUnpushed) {
             ASSERT_TRUE(model->push());
             first = model;
         }
-        if (std::string(c.what) == "locked") render.renderList.flags |= RenderList::FlagDrawingScene;
+        if (std::string(c.what) == "locked") render.renderList.flags |= RenderList::FlagLocked;
         core.log().clear();
         const std::size_t users = model->resource->users.count();
         EXPECT_FALSE(model->push()) << c.what;
-        render.renderList.flags &= ~RenderList::FlagDrawingScene;
+        render.renderList.flags &= ~RenderList::FlagLocked;
         EXPECT_TRUE(logged(c.message)) << c.what;
         EXPECT_EQ(model->resource->users.count(), users) << c.what;
         if (!first) {
@@ -150,26 +150,27 @@ TEST_F(ModelTest, TheContextLivesFromTheFirstPushToTheLastPop) {
     ASSERT_TRUE(a->push());
     ModelContext* context = ModelContext::of(a->resource);
     ASSERT_NE(context, nullptr);
-    EXPECT_EQ(render.renderList.chain.size(), 1u);
+    ASSERT_EQ(render.renderList.head, &a->resource->renderObject);
+    EXPECT_EQ(render.renderList.head->next, nullptr);
     ASSERT_TRUE(b->push());
     EXPECT_EQ(ModelContext::of(b->resource), context);
     EXPECT_EQ(context->instances.size(), 2u);
     EXPECT_EQ(a->resource->users.count(), 2u);
     // While a pass holds the render list, pops are refused and a deleted
     // model waits for the scene's pending deletions.
-    render.renderList.flags |= RenderList::FlagDrawingScene;
+    render.renderList.flags |= RenderList::FlagLocked;
     EXPECT_FALSE(a->pop(0));
     EXPECT_TRUE(logged("Can't pop model [a] (box): render context locked"));
     EXPECT_TRUE(world.scene->deleteModel(a));
     EXPECT_NE(world.scene->lookupModel("a"), nullptr);
     EXPECT_TRUE(a->stateWords[0] & kModelPendingDelete);
-    render.renderList.flags &= ~RenderList::FlagDrawingScene;
+    render.renderList.flags &= ~RenderList::FlagLocked;
     world.scene->updatePhase1(CurrentTime(), 0);
     EXPECT_EQ(world.scene->lookupModel("a"), nullptr);
     EXPECT_EQ(context->instances.size(), 1u);
     ASSERT_TRUE(b->pop(0));
     EXPECT_EQ(ModelContext::of(b->resource), nullptr);
-    EXPECT_TRUE(render.renderList.chain.empty());
+    EXPECT_EQ(render.renderList.head, nullptr);
 }
 
 TEST_F(ModelTest, ReleasePopsFirst) {

@@ -19,6 +19,7 @@
 #include "model/DXStreams.h"
 #include "platform/d3d9/AdapterProfile.h"
 #include "render/ProcRenderTarget.h"
+#include "effects/RenderObject.h"
 #include "render/RenderCore.h"
 #include "render/RenderManagerSupport.h"
 #include "render/VideoCore.h"
@@ -618,34 +619,39 @@ TEST_F(VideoDeviceTest, ANewDeviceGetsTheStateCacheDefaultsAndMissingShadersLeav
 // The render core's frame on the device.
 namespace {
 
-// A context whose items are its own numbers; it records what it is asked.
+// A context whose items are its own numbers (their instance field); it
+// records what it is asked.
 class RecordingContext : public ObjectContext {
 public:
     explicit RecordingContext(RenderList& list) : list_(list) {}
-    void update(const CameraFrame&) override {
+    void update(const Matrix34&) override {
         ++updates;
-        for (int bucket = 0; bucket < 2; ++bucket)
-            for (DrawItem& item : items[bucket]) list_.group(bucket, 0).items.push_back(&item);
+        for (int queue = 0; queue < 2; ++queue)
+            for (int i = 0; i < 3; ++i)
+                list_.queues[queue].insert(0, DrawItem{object, queue * 10 + i, 0, 0, 0, float(i), float(i)});
     }
-    bool active() override {
-        if (popOnActive) list_.pop(this);
+    bool cull() override {
+        // A render pass holds the list: the release is refused.
+        if (releaseOnCull) released = releaseRenderObject(*object);
         return true;
     }
-    std::int32_t drawRun(std::vector<DrawItem*>& run, std::int32_t index, std::int32_t direction) override {
-        drawn.push_back(run[std::size_t(index)]->index);
+    std::int32_t render(const DrawItem* items, std::int32_t, std::int32_t index, std::int32_t step) override {
+        drawn.push_back(items[index].instance);
         secondary.push_back(gameCore.render->secondaryPass);
-        return index + direction;
+        return index + step;
     }
     RenderList& list_;
-    DrawItem items[2][3];
+    RenderObject* object = nullptr;
     int updates = 0;
-    bool popOnActive = false;
-    // The three values of each broadcast, and the shader core's
+    bool releaseOnCull = false;
+    bool released = false;
+    // The three values of each rain-map pass, and the shader core's
     // view-projection then.
-    void broadcast(float a, float b, float c) override {
+    bool renderRainMap(float a, float b, float c) override {
         broadcasts.push_back({a, b, c});
         const D3DMATRIX& m = gameCore.render->shaders().frame.viewProjection;
         std::memcpy(broadcastViewProjection, &m.m[0][0], sizeof broadcastViewProjection);
+        return true;
     }
     std::vector<std::int32_t> drawn;
     // Whether each drawn item was drawn in a secondary pass.
@@ -654,17 +660,24 @@ public:
     float broadcastViewProjection[16] = {};
 };
 
-// A recording context in the render list, its items 10 to 12 in bucket 1
-// and 0 to 2 in bucket 0, seen by a camera that the frame draws through.
+// A recording context in the render list, its items 10 to 12 in queue 1
+// and 0 to 2 in queue 0, seen by a camera that the frame draws through.
 struct RecordingScene {
-    explicit RecordingScene(RenderCore& render) : context(render.renderList), camera(nullptr, "test") {
-        for (int bucket = 0; bucket < 2; ++bucket)
-            for (int i = 0; i < 3; ++i) context.items[bucket][i] = DrawItem{&context, bucket * 10 + i};
-        render.renderList.push(&context, "recorder");
+    explicit RecordingScene(RenderCore& render)
+        : made(new RecordingContext(render.renderList)), context(*made), camera(nullptr, "test") {
+        object.name = "recorder";
+        context.object = &object;
+        createRenderObject(object, made);
         camera.initialize(-1.0f);
         render.camera = &camera;
     }
-    RecordingContext context;
+    ~RecordingScene() {
+        releaseRenderObject(object);
+        if (gameCore.render) gameCore.render->renderList.clearQueues();
+    }
+    RenderObject object;
+    RecordingContext* made;
+    RecordingContext& context;
     CameraCore camera;
 };
 
@@ -683,7 +696,7 @@ TEST_F(VideoDeviceTest, FrameDrawsTheSceneByStateAndRenderMode) {
     EXPECT_EQ(context.updates, 1);
     EXPECT_EQ(render.lastObjectPassMode, 2);
     EXPECT_EQ(context.drawn, (std::vector<std::int32_t>{10, 11, 12, 2, 1, 0}));
-    EXPECT_EQ(render.renderList.flags & RenderList::FlagDrawingScene, 0u);
+    EXPECT_EQ(render.renderList.flags & RenderList::FlagLocked, 0u);
     ASSERT_TRUE(device().presentScene());
 
     // State 6 (and above 11): no update, no scene pass; the frame is still drawn.
@@ -706,16 +719,19 @@ TEST_F(VideoDeviceTest, FrameDrawsTheSceneByStateAndRenderMode) {
     EXPECT_TRUE(context.drawn.empty());
     ASSERT_TRUE(device().presentScene());
 
-    // A context that leaves during its own update is reported and skipped.
+    // A context that tries to leave during the frame is refused: the list
+    // is locked, and the context goes on being updated and drawn.
     gameCore.gameState = 0;
-    context.popOnActive = true;
+    context.releaseOnCull = true;
+    context.drawn.clear();
     const int updates = context.updates;
     ASSERT_TRUE(render.mainLoop());
-    EXPECT_TRUE(logged("Objects context [recorder] deleted inside render pass"));
-    EXPECT_EQ(context.updates, updates);
-    EXPECT_TRUE(render.renderList.chain.empty());
+    EXPECT_TRUE(logged("Can't release render object [recorder]: Render context locked"));
+    EXPECT_FALSE(context.released);
+    EXPECT_EQ(context.updates, updates + 1);
+    EXPECT_EQ(context.drawn, (std::vector<std::int32_t>{10, 11, 12, 2, 1, 0}));
+    EXPECT_EQ(render.renderList.head, &scene.object);
     ASSERT_TRUE(device().presentScene());
-    render.renderList.clearGroups();
 }
 
 TEST_F(VideoDeviceTest, AFrameDrawsTheRequestedMirrorBeforeTheScene) {
@@ -759,7 +775,7 @@ TEST_F(VideoDeviceTest, AFrameDrawsTheRequestedMirrorBeforeTheScene) {
     EXPECT_EQ(std::memcmp(view, camera.viewMatrix, sizeof view), 0);
     EXPECT_EQ(std::memcmp(view, render.cameraFrame.view, sizeof view), 0);
     EXPECT_FALSE(camera.clipPlaneSet);
-    EXPECT_EQ(render.renderList.flags & RenderList::FlagDrawingScene, 0u);
+    EXPECT_EQ(render.renderList.flags & RenderList::FlagLocked, 0u);
     ASSERT_TRUE(device().presentScene());
 
     // Drawn once for each request: the next frame has no mirror again.
@@ -767,8 +783,6 @@ TEST_F(VideoDeviceTest, AFrameDrawsTheRequestedMirrorBeforeTheScene) {
     EXPECT_EQ(context.updates, 4);
     EXPECT_FALSE(render.mirrorDrawn());
     ASSERT_TRUE(device().presentScene());
-    render.renderList.pop(&context);
-    render.renderList.clearGroups();
 }
 
 // The soft shadows blur the shadow map across into the second shadow
@@ -840,10 +854,8 @@ TEST_F(VideoDeviceTest, TheTopDownScenePassHandsTheAreaToTheContexts) {
     EXPECT_NEAR(clip[0], 1.0f, 1e-5f);
     EXPECT_NEAR(clip[1], -1.0f, 1e-5f);
     EXPECT_NEAR(clip[2], 1.0f, 1e-5f);
-    EXPECT_EQ(render.renderList.flags & RenderList::FlagDrawingScene, 0u);
+    EXPECT_EQ(render.renderList.flags & RenderList::FlagLocked, 0u);
     EXPECT_EQ(std::memcmp(&render.shaders().frame.viewProjection, scene.camera.viewProjection, 64), 0);
-    render.renderList.pop(&scene.context);
-    render.renderList.clearGroups();
 }
 
 TEST_F(VideoDeviceTest, AUserClipPlaneIsRecordedInTheStateCache) {

@@ -30,6 +30,8 @@
 #include "scene/SceneContext.h"
 #include "scene/SceneDataManager.h"
 #include "support/PackageFixture.h"
+#include "support/PassContext.h"
+#include "render/RenderCore.h"
 #include "support/TestSupport.h"
 
 using testing_support::FixtureFile;
@@ -166,12 +168,20 @@ TEST(Scene, ScenesOfOneResourceShareOneContextUntilTheLastLeaves) {
     ASSERT_TRUE(first->pop(0));
     EXPECT_EQ(record->context.get(), context);
     // Neither push nor pop runs while a render pass holds the context.
-    setRenderContextLocked(true);
-    EXPECT_FALSE(first->push());
-    EXPECT_TRUE(core.log().contains("Can't push scene [hall] (hall): render context locked"));
-    EXPECT_FALSE(second->pop(0));
-    EXPECT_TRUE(core.log().contains("Can't pop scene [hall] (hall): render context locked"));
-    setRenderContextLocked(false);
+    {
+        RenderCore render;
+        testing_support::ScopedCoreMember<RenderCore> useRender{gameCore.render, &render};
+        bool pushed = true, popped = true;
+        testing_support::PassContext during([&] {
+            pushed = first->push();
+            popped = second->pop(0);
+        });
+        render.updateContexts();
+        EXPECT_FALSE(pushed);
+        EXPECT_TRUE(core.log().contains("Can't push scene [hall] (hall): render context locked"));
+        EXPECT_FALSE(popped);
+        EXPECT_TRUE(core.log().contains("Can't pop scene [hall] (hall): render context locked"));
+    }
     EXPECT_TRUE(second->onStack());
     EXPECT_FALSE(first->onStack());
     // A scene destroyed while on stack leaves its resource behind it clean.

@@ -103,6 +103,11 @@ bool parseSubset(std::istringstream& words, Y3Mesh& mesh, int line, std::string&
             if (!readWord(words, value)) return fail(error, line, "bad value of [" + name + "]");
             if (name == "kind") sub.material.head.kind = value;
             else sub.material.head.boneInfluences = std::int32_t(value);
+        } else if (name == "group") {
+            // The material's draw-order group (signed).
+            std::int32_t value = 0;
+            if (!(words >> value)) return fail(error, line, "bad value of [group]");
+            sub.material.head.groupBase = static_cast<std::uint32_t>(value);
         } else if (link != std::end(kLinks)) {
             std::string texture;
             if (!(words >> texture) || texture.size() >= TextureLink::kNameSize)

@@ -28,9 +28,9 @@
 //       appends indices to the last mesh
 //   subset <stream> <start index> <index count> <vertex count>
 //          [kind <k>] [bones <n>] [diffuse <texture>] [lightmap <texture>]
-//          [environment <texture>] [terrain <texture>]
+//          [environment <texture>] [terrain <texture>] [group <g>]
 //       adds a subset to the last mesh with its material kind, bone
-//       influence count and texture names
+//       influence count, texture names and draw-order group
 //   bone <name> <palette slot>
 //       adds a bone to the last mesh's skeleton (kept in name order); slot
 //       -1 feeds no palette slot
