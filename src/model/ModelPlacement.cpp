@@ -60,12 +60,13 @@ bool Model::setWorldMatrix(const Matrix34& value) {
     return true;
 }
 
-bool Model::setPose(const Matrix34& pose, const CurrentTime&) {
+bool Model::setPose(const Matrix34& pose, const CurrentTime& time) {
     stateWords[0] |= kModelPlaceDirty | kModelLightsDirty | kModelLightSetDirty | kModelPhysicsDirty;
     PhysicsModel* physics = attachedPhysics();
     if (controller) {
         setWorldMatrix(pose);
-        controller->resynchronise(true);
+        // The controller takes the pose and restarts its position smoother there.
+        controller->setPose(pose, time.game.time);
         return true;
     }
     if (physics && (physics->flags & kPhysicsModelDriven)) {
@@ -126,7 +127,7 @@ void Model::setScale(const float* value) {
 
 float Model::getEyeHeight(bool stored) {
     (void)stored;
-    if (controller && controller->type() == 1) {
+    if (controller && controller->getType() == ModelController::TypeCharacter) {
         std::int32_t bone = findBone("eyel");
         if (bone < 0) bone = findBone("bip01 head");
         if (bone >= 0) return skeleton[std::size_t(bone)].matrix.m[10] * scale[1] + 0.15f;

@@ -221,7 +221,7 @@ bool Model::cull() {
     if ((low & kModelMainCharacter) && (gameCore.flags & kGameFlagCharacterPass) &&
         !(gameCore.flags & kGameFlagCameraOverride)) {
         low |= kModelLightSetDirty;
-        if (controller && controller->type() == 1) {
+        if (controller && controller->getType() == ModelController::TypeCharacter) {
             for (ModelElement& element : elements)
                 if (element.flags & kElementEnabled)
                     if (ModelElementLod* level = element.lod()) level->updateBounds(*this);
