@@ -32,6 +32,12 @@ public:
         (void)rotation;
     }
     virtual bool isRunning() const { return false; }
+    // Starts the action of that name; false when the controller has none
+    // of it (the base controller has no actions).
+    virtual bool setActionByName(const char* action) {
+        (void)action;
+        return false;
+    }
     virtual void stop() { stopped_ = true; }
     virtual bool push() { return true; }
     virtual bool pop() { return true; }
