@@ -430,7 +430,9 @@ std::int32_t AnimationInstance::writeState(DataStream& s) const {
     if (!addField(total, writeF64(s, fraction))) return total;
     if (!addField(total, blender.write(s))) return total;
     if (!addField(total, writeI32(s, part))) return total;
-    if (!addField(total, writeU32(s, flags))) return total;
+    // Registration and the restored mark are run-time state: a loaded game
+    // saved again writes the same bytes.
+    if (!addField(total, writeU32(s, flags & ~(kInstancePushed | kInstanceRestored)))) return total;
     if (!addField(total, writeU32(s, fired.words[0]))) return total;
     if (!addField(total, writeU32(s, fired.words[1]))) return total;
     if (!addField(total, writeU8(s, rootMotion.valid))) return total;

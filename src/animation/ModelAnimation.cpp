@@ -384,7 +384,8 @@ std::int32_t ModelAnimation::write(DataStream& s) const {
     if (!addField(total, s.write(motionPadding, 3))) return total;
     for (int i = 0; i < 10; ++i)
         if (!addField(total, writeF32(s, motion.values()[i]))) return total;
-    if (!addField(total, writeU32(s, skeleton.flags))) return total;
+    // The pending re-order is run-time state (a load sets it anyway).
+    if (!addField(total, writeU32(s, skeleton.flags & ~kSkeletonReorder))) return total;
     if (!addField(total, writeU32(s, trackerFlags))) return total;
     for (float v : trackerTarget)
         if (!addField(total, writeF32(s, v))) return total;
