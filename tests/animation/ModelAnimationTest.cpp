@@ -66,6 +66,8 @@ const std::string kAnimations =
     // Events on a rest pose: probes log their dispatch as invalid codes.
     "anim strider.events 5 loop\n" + spineTrack("0 0", "1 1") +
     "event 1 1 probe=same\nevent 2 3 probe=span\nevent 1 1 sound=clank\n"
+    // One frame: the spine held at 90 degrees.
+    "anim strider.pose 1 loop\n" + spineTrack("0.70710678", "0.70710678") +
     "map default\nmapbone jaw 1 0 0 1 0\n";
 
 class ModelAnimationTest : public ::testing::Test {
@@ -167,6 +169,46 @@ TEST_F(ModelAnimationTest, ATwoFramePassLastsOneTwentyFifthAndHoldsItsLastFrame)
     frame(*model, 0.02);
     EXPECT_DOUBLE_EQ(step.position, 0.5);
     EXPECT_TRUE(model->isAnimationPlaying());
+}
+
+TEST_F(ModelAnimationTest, AOneFrameAnimationHoldsItsFrameAndBadSpeedsAreRefused) {
+    Model* model = pushed("strider13");
+    ASSERT_NE(model, nullptr);
+    // Sequences refuse an animation without duration; the stack's own
+    // instances can still play one.
+    EXPECT_FALSE(model->playSequence("[strider.pose]"));
+    std::unique_ptr<AnimationInstance> slot;
+    AnimationStack& body = model->animation.body();
+    ASSERT_TRUE(body.createInstance(slot, "strider.pose", 1.0f, 0.0, kInstanceLoop, kBodyPart));
+    AnimationInstance& pose = *slot;
+    body.instances().push_back(std::move(slot));
+    pose.blender.setHigh(1.0f);
+    pose.blender.run();
+    pose.blender.setStart(0.0, 0.0);
+    model->animation.flags |= kAnimationHasInstances;
+    EXPECT_FALSE(pose.setSpeed(std::nanf("")));
+    EXPECT_FALSE(pose.setSpeed(INFINITY));
+    EXPECT_EQ(pose.speed, 1.0f);
+    for (int i = 0; i < 3; ++i) frame(*model, 0.04);
+    EXPECT_EQ(pose.frameStep, 0.0);
+    EXPECT_EQ(pose.position, 0.0);
+    EXPECT_EQ(pose.frameA, 0);
+    const float spine[12] = {0, 1, 0, -1, 0, 0, 0, 0, 1, 0, 1, 0};
+    expectRows(bone(*model, "spine").world, spine, "spine");
+}
+
+TEST_F(ModelAnimationTest, AnInstanceDestroyedWhilePushedLeavesItsAnimation) {
+    Model* model = pushed("strider14");
+    ASSERT_NE(model, nullptr);
+    ASSERT_TRUE(model->playSequence("[strider.turn]"));
+    AnimationInstance& turn = newest(*model);
+    ASSERT_TRUE(turn.flags & kInstancePushed);
+    Y3AnimData* record = turn.animation;
+    ASSERT_EQ(record->users.count(), 1u);
+    turn.flags &= ~kInstanceInitialized;  // only the registration is left
+    model->animation.body().instances().clear();
+    EXPECT_TRUE(core.log().contains("Animation [strider.turn]->[strider14] (strider): Pop before desctructor call"));
+    EXPECT_EQ(record->users.count(), 0u);
 }
 
 TEST_F(ModelAnimationTest, BlendWeightsAreNormalizedAndFarSamplesTakeTheShortArc) {
