@@ -163,7 +163,7 @@ bool parseBone(std::istringstream& words, Y3Mesh& mesh, std::vector<std::pair<st
         "[channel <1-8>] [rootmotion] [flag28] [partial]";
     std::string name;
     std::int32_t slot = 0;
-    if (!(words >> name >> slot)) return fail(error, line, kUsage);
+    if (!(words >> name >> slot)) return fail(error, line, "expected: bone <name> <palette slot>");
     if (name.size() >= sizeof(MeshBone::name)) return fail(error, line, "bone name [" + name + "] is too long");
     if (slot < -1 || slot > 254) return fail(error, line, "palette slot " + std::to_string(slot) + " is not -1 to 254");
     MeshBone bone;
