@@ -49,6 +49,13 @@ std::string spineTrack(const std::string& rz, const std::string& rw) {
            "channel rx 0 0\nchannel ry 0 0\nchannel rz 0 " + rz + "\nchannel rw 0 " + rw + "\n";
 }
 
+// 65 events on frame 1: one more than the event bits track.
+std::string manyEvents() {
+    std::string lines = "anim strider.many 3 loop\n" + spineTrack("0 0 0", "1 1 1");
+    for (int i = 0; i < 65; ++i) lines += "event 1 1 probe=" + std::to_string(i) + "\n";
+    return lines;
+}
+
 const std::string kAnimations =
     // 0, 90 and 180 degrees about z over three frames.
     "anim strider.turn 3 loop\n" + spineTrack("0 0.70710678 1", "1 0.70710678 0") +
@@ -68,7 +75,7 @@ const std::string kAnimations =
     "event 1 1 probe=same\nevent 2 3 probe=span\nevent 1 1 sound=clank\n"
     // One frame: the spine held at 90 degrees.
     "anim strider.pose 1 loop\n" + spineTrack("0.70710678", "0.70710678") +
-    "map default\nmapbone jaw 1 0 0 1 0\n";
+    manyEvents() + "map default\nmapbone jaw 1 0 0 1 0\n";
 
 class ModelAnimationTest : public ::testing::Test {
 protected:
@@ -313,6 +320,22 @@ TEST_F(ModelAnimationTest, EventsFireOnTheirFramesAboveLevelPointSeven) {
     EXPECT_EQ(count("with arg [span]"), 1u);
     EXPECT_TRUE(events.fired.test(1));
     EXPECT_FALSE(events.pendingStart.test(1));
+}
+
+TEST_F(ModelAnimationTest, EventsPastTheSixtyFourthAreReportedOnEveryPass) {
+    Model* model = pushed("strider15");
+    ASSERT_NE(model, nullptr);
+    ASSERT_TRUE(model->playSequence("[strider.many]"));
+    AnimationInstance& many = newest(*model);
+    for (int pass = 1; pass <= 2; ++pass) {
+        many.previousPosition = 0.0;
+        many.position = 0.5;  // frames 0 to 1
+        many.fired.clearAll();
+        many.update(CurrentTime(0.0), false);
+        EXPECT_EQ(count("Can't set bit 64: out of data range [0..64]"), std::size_t(pass));
+        EXPECT_EQ(count("with arg [63]"), std::size_t(pass) * 2);  // start and end of the last tracked one
+        EXPECT_EQ(count("with arg [64]"), 0u);
+    }
 }
 
 TEST_F(ModelAnimationTest, EventSoundsAreReleasedAtTheLastFrameAndRearmedAtTheFirst) {
