@@ -123,7 +123,7 @@ std::string soundInstanceName(const char* dialog, const DialogCommand& command, 
 
 // A body or face sequence on the command's model; false with the
 // command's message for no object or one that is not a model.
-bool playModelSequence(GameObject* object, void (Model::*play)(const char*), const char* sequence,
+bool playModelSequence(GameObject* object, bool (Model::*play)(const char*), const char* sequence,
                        const char* noObject, const char* notModel) {
     if (!object) return engineLog().dialogError("%s", noObject);
     auto* model = dynamic_cast<Model*>(object);

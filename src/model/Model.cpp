@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstring>
 
 #include "app/GameCore.h"
@@ -202,6 +203,9 @@ bool Model::create(const Matrix34& pose, std::uint32_t createFlags) {
     setTextureSet(static_cast<std::int32_t>(properties.textureSet));
     if (createFlags & 1) properties.clearRules();
     if (owner && pvsAreaIndex >= 0) owner->pvs.updateObject(pvsAreaIndex, true);
+    const CurrentTime still = CurrentTime::copyWithStep(CurrentTime(), 0.0);
+    animation.prepare(still, false);
+    animation.update(still, true, false);
     return attachPhysics(nullptr);
 }
 
@@ -241,6 +245,7 @@ bool Model::push() {
     }
     registerShadowCaster();
     if (findBone("bip01") >= 0 && !beginsWithNpcPrefix()) stateWords[0] |= kModelPlayerLike;
+    if (!animation.push()) result = false;
     if (controller && !controller->onPush()) result = false;
     if (result) stateWords[0] |= kModelPushed;
     else stateWords[0] &= ~kModelPushed;
@@ -263,6 +268,7 @@ bool Model::pop(std::uint32_t releaseFlag) {
     setShadowReceiver(false);
     bool result = ModelContext::pop(resource, *this);
     for (ModelElement& element : elements) element.pop(releaseFlag != 0);
+    if (!animation.pop()) result = false;
     if (controller && !controller->onPop()) result = false;
     stateWords[0] &= ~(kModelActive | kModelDrawnThisFrame);
     stateWords[1] &= ~kModelHighH2;
@@ -280,6 +286,7 @@ bool Model::validate() {
 }
 
 std::int32_t Model::findBone(const char* boneName) {
+    const std::vector<SkeletonBone>& skeleton = animation.skeleton.bones;
     const std::int32_t count = static_cast<std::int32_t>(skeleton.size());
     if (count < 1) return -1;
     std::int32_t low = 0, high = count;
@@ -300,8 +307,9 @@ std::int32_t Model::findBone(const char* boneName) {
 bool Model::getBoneWorldMatrix(std::int32_t bone, Matrix34& out) {
     // Both bounds: a bone index past the skeleton is refused like a
     // negative one.
+    const std::vector<SkeletonBone>& skeleton = animation.skeleton.bones;
     if (bone < 0 || bone >= static_cast<std::int32_t>(skeleton.size())) return false;
-    const Matrix34& local = skeleton[static_cast<std::size_t>(bone)].matrix;
+    const Matrix34& local = skeleton[static_cast<std::size_t>(bone)].world;
     Matrix34 scaled = worldMatrix;
     for (int row = 0; row < 3; ++row)
         for (int k = 0; k < 3; ++k) scaled.m[row * 3 + k] *= scale[row];
@@ -317,7 +325,7 @@ bool Model::getBoneWorldMatrix(std::int32_t bone, Matrix34& out) {
     return true;
 }
 
-bool Model::prepareFrame(const CurrentTime&, std::int32_t mode) {
+bool Model::prepareFrame(const CurrentTime& time, std::int32_t mode) {
     stateWords[0] &= ~kModelTransformChanged;
     if ((stateWords[1] & kModelUpdateWhileActive) && !(stateWords[0] & kModelActive)) {
         if (!controller || !controller->isBusy()) return true;
@@ -327,10 +335,36 @@ bool Model::prepareFrame(const CurrentTime&, std::int32_t mode) {
     if ((stateWords[0] & kModelDrawnThisFrame) && ((stateWords[0] & 0x20) || (mode & 1)))
         stateWords[0] |= kModelLightsDirty;
     selectElementLods();
+    animation.prepare(time, !(stateWords[0] & (kModelActive | 0x40)));
+    if (animation.motionReported) applyRootMotion();
     return true;
 }
 
-bool Model::updateFrame(const CurrentTime& time, std::int32_t) {
+void Model::applyRootMotion() {
+    const BoneTransform& motion = animation.motion;
+    if (!controller && !attachedPhysics()) {
+        // The motion's rotation (a sum of quaternion differences) turns the
+        // axes; its translation moves the model along them.
+        Quaternion turn{motion.rotation.x, motion.rotation.y, motion.rotation.z, 1.0f + motion.rotation.w};
+        quaternionNormalize(turn);
+        Matrix33 r;
+        quaternionToMatrix33(turn, r);
+        Matrix34 rotation = matrix34Identity();
+        for (int i = 0; i < 9; ++i) rotation.m[i] = r.m[i];
+        Matrix34 moved = multiply34(rotation, worldMatrix);
+        for (int c = 0; c < 3; ++c) {
+            float step = 0.0f;
+            for (int k = 0; k < 3; ++k) step += motion.translation[k] * worldMatrix.m[k * 3 + c];
+            moved.m[9 + c] = worldMatrix.m[9 + c] + step;
+        }
+        if (std::isfinite(moved.m[9]) && std::isfinite(moved.m[10]) && std::isfinite(moved.m[11]))
+            setWorldMatrix(moved);
+    }
+    animation.motion = BoneTransform::zero();
+    animation.motionReported = 0;
+}
+
+bool Model::updateFrame(const CurrentTime& time, std::int32_t mode) {
     if (!isShown()) return true;
     if ((stateWords[1] & kModelUpdateWhileActive) && !(stateWords[0] & kModelActive)) return true;
     const bool activeAtStart = (stateWords[0] & kModelActive) != 0;
@@ -345,6 +379,8 @@ bool Model::updateFrame(const CurrentTime& time, std::int32_t) {
         physics->updateActors((stateWords[0] & kModelPhysicsDirty) != 0);
         stateWords[0] &= ~kModelPhysicsDirty;
     }
+    const bool thinOut = (mode & 8) && (stateWords[0] & (0x40 | kModelHasRoot)) && !(stateWords[1] & kModelUpdateWhileActive);
+    animation.update(time, thinOut, (stateWords[0] & kModelMainCharacter) != 0);
     return true;
 }
 
@@ -576,6 +612,7 @@ void Model::release() {
     }
     detachPhysics();
     removeController();
+    animation.clear();
     elements.clear();
     resource = nullptr;
 }
@@ -585,9 +622,14 @@ bool Model::getWorldMatrix(Matrix34& out) {
     return true;
 }
 
-void Model::playSequence(const char* text) {
-    bodySequence = text ? text : "";
-    bodyPlaying = !bodySequence.empty();
+bool Model::playSequence(const char* text) {
+    AnimationSequence sequence;
+    if (!AnimationStackCompiler::compileSequence(text ? text : "", sequence))
+        return engineLog().error("Fail to play animation sequence for object [%s]", name);
+    animation.flags |= kAnimationHasInstances;
+    if (!animation.body().pushSequence(sequence, kBodyPart, false, false, false))
+        return engineLog().error("Fail to append animation sequence for object [%s]", name);
+    return true;
 }
 
 bool Model::checkDirectControlTarget(const char* targetName, bool useWaypoint) {
@@ -611,12 +653,14 @@ bool Model::checkDirectControlTarget(const char* targetName, bool useWaypoint) {
     return true;
 }
 
-void Model::playFaceSequence(const char* text) {
-    faceSequence = text ? text : "";
-    facePlaying = !faceSequence.empty();
+bool Model::playFaceSequence(const char* text) {
+    AnimationSequence sequence;
+    if (!AnimationStackCompiler::compileSequence(text ? text : "", sequence))
+        return engineLog().error("Fail to play face animation sequence for object [%s]", name);
+    animation.flags |= kAnimationHasInstances;
+    if (!animation.face().pushSequence(sequence, kFacePart, false, false, false))
+        return engineLog().error("Fail to append face animation sequence for object [%s]", name);
+    return true;
 }
 
-void Model::clearBodyStack() {
-    bodySequence.clear();
-    bodyPlaying = false;
-}
+void Model::clearBodyStack() { animation.body().clear(); }

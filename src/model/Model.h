@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "animation/ModelAnimation.h"
 #include "foundation/Intersection.h"
 #include "platform/d3d9/D3D9Types.h"
 #include "resources/Y3ResourceManager.h"
@@ -164,6 +165,9 @@ public:
     bool updateFrame(const CurrentTime& time, std::int32_t mode);
     bool updateTracking(const CurrentTime& time);
     bool updateDeferred();
+    // Moves the model by the root motion its animation reported, then
+    // clears the motion.
+    void applyRootMotion();
     // The material waves of the model's elements from the script
     // variables "materials.mat_<scene>.wave..." of its instance name; false
     // without them.
@@ -245,14 +249,21 @@ public:
     bool getCasterBounds(float* min, float* max) const;
     // The shadows the model receives, drawn on its receiving elements.
     void drawShadowReceiver(const SceneShadows& shadows);
-    // The body and face sequences: the text is kept, the stack marked
-    // playing (the animation core plays them).
-    void playSequence(const char* text);
-    void playFaceSequence(const char* text);
+    // The body and face sequences: the text is compiled and pushed onto
+    // the body or the face stack, replacing what plays. False (logged) when
+    // it does not compile or an element cannot be played.
+    bool playSequence(const char* text);
+    bool playFaceSequence(const char* text);
     // True while either animation stack holds a playing instance.
-    bool isAnimationPlaying() const { return bodyPlaying || facePlaying; }
+    bool isAnimationPlaying() const { return animation.isPlaying(); }
     // Stops and empties the body stack.
     void clearBodyStack();
+    // An animation event of an instance (or none: the controller's
+    // footsteps): "code=argument" turned into a particle, a sound, a
+    // footstep, a sound release or an action. False when the event was
+    // dropped or is invalid.
+    static bool onAnimationEvent(AnimationInstance* instance, Model* model, const char* text,
+                                 const CurrentTime& time, std::int32_t phase, bool force);
     // Direct control of a character toward a target: its character
     // controller is sent to the waypoint target of that name, or, with
     // useWaypoint, the model plays the appended sequence of a model
@@ -309,10 +320,6 @@ public:
     std::int32_t textureSet = 0;
     // The state bits its movement controller sets.
     std::uint32_t controlFlags = 0;
-    std::string bodySequence;
-    std::string faceSequence;
-    bool bodyPlaying = false;
-    bool facePlaying = false;
     // One item per action of the resource; syncActionItems sizes them to
     // the resource (new items disabled, ranges reset when the count
     // changed) and copies their names. actionIndex finds an item by name
@@ -320,13 +327,8 @@ public:
     std::vector<ModelActionItem> actionItems;
     void syncActionItems();
     std::int32_t actionIndex(const char* itemName) const;
-    // The skeleton's bones sorted by name (unsigned bytes), each with its
-    // model-space matrix; empty until the model's animation fills it.
-    struct Bone {
-        char name[128] = {};
-        Matrix34 matrix = matrix34Identity();
-    };
-    std::vector<Bone> skeleton;
+    // The skeleton, the body and face stacks and the root motion.
+    ModelAnimation animation{this};
     // The model as a user of its resource record.
     ResourceUser& resourceUser() { return resourceLink_; }
 

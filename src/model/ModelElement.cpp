@@ -182,6 +182,8 @@ bool ModelElement::pushLod(std::int32_t slotIndex) {
     }
     if (slot.slotFlags & kLodReflects) flags |= kElementReflects;
     if (!ownAnimation(mesh)) {
+        // The skeleton re-orders and remaps these before its next update.
+        if (!mesh.skin().bones.empty()) slot.skeletonBound = model->animation.bindTrackerMap(mesh);
         slot.boneIndices.clear();
         for (const MeshBone& bone : mesh.skin().bones) slot.boneIndices.push_back(model->findBone(bone.name));
     }
@@ -215,6 +217,9 @@ bool ModelElement::popLod(std::int32_t slotIndex, bool) {
         if (slot.instanceRequest) slot.mesh->unregisterInstance(slot.instanceRequest.get());
         if (slot.meshInstance) slot.mesh->destroyAnimInstance(slot.meshInstance);
     }
+    if (slot.skeletonBound && slot.mesh && model)
+        for (const MeshBone& bone : slot.mesh->skin().bones) model->animation.skeleton.releaseMeshBone(bone.name);
+    slot.skeletonBound = false;
     slot.instanceRequest.reset();
     slot.meshInstance = nullptr;
     slot.cloth = nullptr;
@@ -247,16 +252,17 @@ bool ModelElement::updateLod(bool force) {
     }
     // Without a skeleton (no animation yet) the palette keeps its
     // identities.
-    if ((slot->slotFlags & kLodPaletteWanted) && !model->skeleton.empty()) {
+    const std::vector<SkeletonBone>& skeleton = model->animation.skeleton.bones;
+    if ((slot->slotFlags & kLodPaletteWanted) && !skeleton.empty()) {
         flags |= kElementAnimated | kElementRefreshed;
         for (std::size_t b = 0; b < slot->palette.size() && b < skin.bones.size(); ++b)
             slot->palette[b] = skin.bones[b].matrices[0];
         if (slot->palette.size() == slot->boneIndices.size())
             for (std::size_t b = 0; b < slot->palette.size(); ++b) {
                 const std::int32_t bone = slot->boneIndices[b];
-                if (bone >= 0 && bone < static_cast<std::int32_t>(model->skeleton.size()))
-                    slot->palette[b] = multiply(
-                        slot->palette[b], toMeshMatrix(model->skeleton[static_cast<std::size_t>(bone)].matrix));
+                if (bone >= 0 && bone < static_cast<std::int32_t>(skeleton.size()))
+                    slot->palette[b] =
+                        multiply(slot->palette[b], toMeshMatrix(skeleton[static_cast<std::size_t>(bone)].world));
             }
     }
     return uploadPalette();

@@ -99,6 +99,8 @@ struct ModelElementLod {
     float timeOffset = 0.0f;
     // Per skin bone: the skeleton bone it follows, -1 when none.
     std::vector<std::int32_t> boneIndices;
+    // The mesh's bones were added to the model's skeleton at the push.
+    bool skeletonBound = false;
     // Per skin bone: the matrix the skin takes.
     std::vector<MeshMatrix> palette;
     // The element is a background element ("bg_").

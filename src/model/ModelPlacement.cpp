@@ -130,7 +130,7 @@ float Model::getEyeHeight(bool stored) {
     if (controller && controller->getType() == ModelController::TypeCharacter) {
         std::int32_t bone = findBone("eyel");
         if (bone < 0) bone = findBone("bip01 head");
-        if (bone >= 0) return skeleton[std::size_t(bone)].matrix.m[10] * scale[1] + 0.15f;
+        if (bone >= 0) return animation.skeleton.bones[std::size_t(bone)].world.m[10] * scale[1] + 0.15f;
     }
     // A model without elements has no box and so no height.
     if (Y3ModelDefault* model = meshModel(); model && !model->elements.empty()) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/ObjectFactories.h"
+#include "animation/AnimationCore.h"
 #include "app/SaveFileFixture.h"
 #include "app/SceneLoadFixture.h"
 #include "dialog/DialogWriter.h"
@@ -108,8 +109,8 @@ phrase keeper\intro 0
   0 look hero AUTO
   0 14 hero x
   0 look guard guard
-  0 anim sailor wave
-  0 face sailor smile
+  0 anim sailor [wave]
+  0 face sailor [smile]
 label talk
 phrase p 0
   0 look hero guard
@@ -215,6 +216,9 @@ struct DialogWorld {
     testing_support::SceneLoadFixture f;
     resource_tests::ScopedPackages packages;
     DialogDataManager dialogs;
+    // The models' sequences make their animation records here.
+    AnimationCore animations;
+    testing_support::ScopedCoreMember<AnimationCore> useAnimations{gameCore.animation, &animations};
     SceneFactories saved;
     Scene* scene = nullptr;
     // The scene owns its models: they go with it.
@@ -396,8 +400,10 @@ TEST(DialogCommands, EachKindReachesItsService) {
     w.step(0.2);
     w.step(0.6);
     EXPECT_EQ(w.count("FAILED>>>"), 1u);  // a failed command is not retried
-    EXPECT_EQ(w.sailor->bodySequence, "wave");
-    EXPECT_EQ(w.sailor->faceSequence, "smile");
+    // The sequences reached the sailor's stacks, which asked for their
+    // animations (none of them is in these packages, so they play nothing).
+    EXPECT_NE(w.animations.animations().findRecord("wave"), nullptr);
+    EXPECT_NE(w.animations.animations().findRecord("smile"), nullptr);
 }
 
 TEST(DialogLook, AModelToldToLookTurnsItsHeadToTheOthersHead) {

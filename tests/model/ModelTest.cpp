@@ -204,13 +204,14 @@ TEST_F(ModelTest, ValidateAcceptsLevelsZeroToTwo) {
 
 // A skeleton of three bones, as the animation fills it.
 void giveSkeleton(Model& model) {
-    model.skeleton.resize(3);
+    std::vector<SkeletonBone>& bones = model.animation.skeleton.bones;
+    bones.resize(3);
     const char* names[3] = {"bip01", "bip01 head", "bip01 pelvis"};
     for (int i = 0; i < 3; ++i) {
-        std::snprintf(model.skeleton[i].name, sizeof(model.skeleton[i].name), "%s", names[i]);
-        model.skeleton[i].matrix = matrix34Identity();
-        model.skeleton[i].matrix.m[9] = 1.0f;
-        model.skeleton[i].matrix.m[10] = float(i);
+        std::snprintf(bones[i].name, sizeof(bones[i].name), "%s", names[i]);
+        bones[i].world = matrix34Identity();
+        bones[i].world.m[9] = 1.0f;
+        bones[i].world.m[10] = float(i);
     }
 }
 

@@ -65,8 +65,9 @@ inline Matrix34 poseAt(float x, float y, float z) {
 class CameraScene {
 public:
     // Beside the box models, the models of the descriptions.
-    explicit CameraScene(std::initializer_list<std::string> descriptions = {})
-        : models({"box", "door", "hero", "prop", "walker", "crate"}, descriptions) {
+    explicit CameraScene(std::initializer_list<std::string> descriptions = {},
+                         std::vector<testing_support::FixtureFile> files = {})
+        : models({"box", "door", "hero", "prop", "walker", "crate"}, descriptions, std::move(files)) {
         gameCore.objects = &objects;
         setSceneDataManager(&manager);
         scene.reset(SceneContext::createScene(manager.get("camroom", false)));

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "animation/AnimationCore.h"
+#include "animation/AnimationTestSupport.h"
 #include "foundation/DataStream.h"
 #include "foundation/Matrix.h"
 #include "model/Model.h"
@@ -127,27 +129,46 @@ TEST_F(Corridor, AnObjectHiddenInTheCamerasAreaIsHiddenWhateverItsView) {
     EXPECT_TRUE(visible(statue));
 }
 
+// A door that swings on one hinge bone, its opening animation and the
+// tracker map every model falls back to.
+const std::string kHingedDoor =
+    "model hinged\nelement leaf\nlod\nbone hinge 0 rest 0 0 0 1 0 0 0\nbox 0.5 0.5 0.5\n"
+    "lod\nbox 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\n";
+const std::string kDoorAnimation =
+    "anim hinged.open 3\ntrack hinge 0 2\nchannel tx 0 0\nchannel ty 0 0\nchannel tz 0 0\n"
+    "channel rx 0 0\nchannel ry 0 0 0.38268343 0.70710678\nchannel rz 0 0\nchannel rw 0 1 0.92387953 0.70710678\n"
+    "map default\n";
+
 TEST(ScenePVS, AClosedDoorPortalHidesWhatIsBehindItUntilTheDoorAnimates) {
     ScopedGameCore core;
-    CameraScene world;
+    AnimationCore animations;
+    testing_support::ScopedCoreMember<AnimationCore> useAnimations{gameCore.animation, &animations};
+    CameraScene world{{kHingedDoor}, animation_tests::animationFiles(kDoorAnimation)};
     scene_tools::VisibilityBuilder build;
     build.addArea("room0", at(0, 0, 0), kRoom);
     build.addArea("room1", at(0, 0, -6), kRoom);
     build.addPortal("door01", at(0, 0, -3), kOpening, 0, 1, "door");
     world.scene->pvs.copyFrom(build.pvs());
-    auto* door = static_cast<Model*>(world.scene->createModel("door", "door", scene_tools::poseAt(0, 0, -3), 0));
+    auto* door = static_cast<Model*>(world.scene->createModel("hinged", "door", scene_tools::poseAt(0, 0, -3), 0));
     auto* chest = static_cast<Model*>(world.scene->createModel("box", "chest", scene_tools::poseAt(0, 0, -6), 0));
     EXPECT_EQ(world.scene->pvs.portals[0]->link.index, door->pvsAreaIndex);
     CameraCore& camera = world.camera();
     placeCamera(camera, 0, 0);
     EXPECT_FALSE(camera.pvs.areaVisible(1));
     EXPECT_FALSE(elementVisible(*chest));
-    door->playSequence("[open]");
+    ASSERT_TRUE(door->push());
+    ASSERT_TRUE(door->playSequence("[hinged.open]"));
+    // The door opens once its animation has advanced a frame.
+    const CurrentTime frame(0.04);
+    door->prepareFrame(frame, 0);
+    door->updateFrame(frame, 0);
+    ASSERT_TRUE(door->isAnimationPlaying());
     camera.updateVisibility();
     EXPECT_TRUE(camera.pvs.areaVisible(1));
     EXPECT_TRUE(elementVisible(*chest));
     // A deleted door unbinds the portal, which is then open.
     door->clearBodyStack();
+    EXPECT_FALSE(door->isAnimationPlaying());
     world.scene->deleteModel(door);
     EXPECT_EQ(world.scene->pvs.portals[0]->link.index, -1);
     camera.updateVisibility();

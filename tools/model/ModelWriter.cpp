@@ -4,9 +4,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 
+#include "animation/ModelAnimation.h"
 #include "foundation/DataStream.h"
+#include "foundation/Matrix.h"
 
 namespace model_tools {
 
@@ -120,22 +123,88 @@ bool parseSubset(std::istringstream& words, Y3Mesh& mesh, int line, std::string&
     return true;
 }
 
+// The parent links and inverse bind matrices of a mesh's bones, made again
+// after every bone line: bones are kept in name order, so a new bone moves
+// the indices that the parent links hold. Bones without a rest transform
+// keep their matrices as they are.
+void linkBones(Y3Mesh& mesh, const std::vector<std::pair<std::string, std::string>>& parents) {
+    std::vector<MeshBone>& bones = mesh.skin().bones;
+    auto indexOf = [&](const std::string& name) -> std::int32_t {
+        for (std::size_t i = 0; i < bones.size(); ++i)
+            if (name == bones[i].name) return static_cast<std::int32_t>(i);
+        return -1;
+    };
+    for (MeshBone& bone : bones) bone.paletteWord &= ~0xFF00u;
+    for (const auto& [child, parent] : parents) {
+        const std::int32_t c = indexOf(child);
+        const std::int32_t p = indexOf(parent);
+        if (c >= 0 && p >= 0 && p < 255) bones[std::size_t(c)].paletteWord |= std::uint32_t(p + 1) << 8;
+    }
+    for (MeshBone& bone : bones) {
+        bool rested = false;
+        for (std::uint8_t b : bone.block) rested = rested || b != 0;
+        if (!rested) continue;
+        // The rest pose in model space: own rest, then each parent's.
+        Matrix34 world = meshBoneRest(bone).toMatrix();
+        const MeshBone* at = &bone;
+        for (std::size_t depth = 0; depth < bones.size(); ++depth) {
+            const std::int32_t p = meshBoneParent(*at);
+            if (p < 0 || std::size_t(p) >= bones.size()) break;
+            at = &bones[std::size_t(p)];
+            world = multiplyTransforms(world, meshBoneRest(*at).toMatrix());
+        }
+        Matrix34 inverse;
+        matrix34Inverse(world, inverse);
+        for (int r = 0; r < 4; ++r)
+            for (int c = 0; c < 3; ++c) bone.matrices[0].m[r][c] = inverse.m[r * 3 + c];
+    }
+}
+
 // A "bone" line, inserted in name order.
-bool parseBone(std::istringstream& words, Y3Mesh& mesh, int line, std::string& error) {
+bool parseBone(std::istringstream& words, Y3Mesh& mesh, std::vector<std::pair<std::string, std::string>>& parents,
+               int line, std::string& error) {
+    static const char* const kUsage =
+        "expected: bone <name> <palette slot> [parent <name>] [rest <qx> <qy> <qz> <qw> <tx> <ty> <tz>] "
+        "[channel <1-8>] [rootmotion] [flag28] [partial]";
     std::string name;
     std::int32_t slot = 0;
-    std::string rest;
-    if (!(words >> name >> slot) || (words >> rest)) return fail(error, line, "expected: bone <name> <palette slot>");
+    if (!(words >> name >> slot)) return fail(error, line, "expected: bone <name> <palette slot>");
     if (name.size() >= sizeof(MeshBone::name)) return fail(error, line, "bone name [" + name + "] is too long");
     if (slot < -1 || slot > 254) return fail(error, line, "palette slot " + std::to_string(slot) + " is not -1 to 254");
     MeshBone bone;
     std::memcpy(bone.name, name.data(), name.size());
     bone.paletteWord = std::uint32_t(slot + 1);
+    std::string word;
+    while (words >> word) {
+        if (word == "parent") {
+            std::string parent;
+            if (!(words >> parent) || parent.size() >= sizeof(MeshBone::name)) return fail(error, line, kUsage);
+            parents.emplace_back(name, parent);
+        } else if (word == "rest") {
+            BoneTransform rest;
+            if (!readFloats(words, &rest.rotation.x, 4) || !readFloats(words, rest.translation, 3))
+                return fail(error, line, kUsage);
+            std::memcpy(bone.block, rest.values(), sizeof(bone.block));
+        } else if (word == "channel") {
+            std::int32_t channel = 0;
+            if (!(words >> channel) || channel < 1 || channel > 8) return fail(error, line, kUsage);
+            bone.paletteWord |= std::uint32_t(channel) << 16;
+        } else if (word == "rootmotion") {
+            bone.paletteWord |= kMeshBoneRootMotion;
+        } else if (word == "flag28") {
+            bone.paletteWord |= kMeshBoneBit28;
+        } else if (word == "partial") {
+            bone.paletteWord |= kMeshBonePartial;
+        } else {
+            return fail(error, line, kUsage);
+        }
+    }
     std::vector<MeshBone>& bones = mesh.skin().bones;
     const auto at = std::lower_bound(bones.begin(), bones.end(), bone, [](const MeshBone& a, const MeshBone& b) {
         return std::strcmp(a.name, b.name) < 0;
     });
     bones.insert(at, bone);
+    linkBones(mesh, parents);
     return true;
 }
 
@@ -305,6 +374,8 @@ bool parseModelDescription(std::string_view text, ModelDescription& out, std::st
     Y3MeshStream* current = nullptr;  // the stream vertex lines go into
     Y3Mesh* mesh = nullptr;  // the mesh its lines go into
     int lodIndex = 0;
+    // Each mesh's "parent" links by name, resolved after every bone line.
+    std::map<const Y3Mesh*, std::vector<std::pair<std::string, std::string>>> boneParents;
     while (std::getline(lines, content)) {
         ++line;
         content = content.substr(0, content.find('#'));
@@ -359,7 +430,7 @@ bool parseModelDescription(std::string_view text, ModelDescription& out, std::st
                 if (!readFloats(words, half, 3) || !readOptions(words, {{"at", mesh->boxPlacement.m[3]}}))
                     return fail(error, line, "expected: box <hx> <hy> <hz> [at <x> <y> <z>]");
                 std::memcpy(mesh->boxBlock, half, sizeof(half));
-            } else if (!parseBone(words, *mesh, line, error)) {
+            } else if (!parseBone(words, *mesh, boneParents[mesh], line, error)) {
                 return false;
             }
         } else if (!parseModelLine(keyword, words, out, mesh, lodIndex, line, error)) {

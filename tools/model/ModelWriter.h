@@ -31,9 +31,20 @@
 //          [environment <texture>] [terrain <texture>] [group <g>]
 //       adds a subset to the last mesh with its material kind, bone
 //       influence count, texture names and draw-order group
-//   bone <name> <palette slot>
+//   bone <name> <palette slot> [parent <name>]
+//        [rest <qx> <qy> <qz> <qw> <tx> <ty> <tz>] [channel <1-8>]
+//        [rootmotion] [flag28] [partial]
 //       adds a bone to the last mesh's skeleton (kept in name order); slot
-//       -1 feeds no palette slot
+//       -1 feeds no palette slot. A model's skeleton reads the rest of the
+//       stored bone record: the palette word keeps the slot plus one in
+//       bits 0-7, the parent's index in the mesh's bones plus one in bits
+//       8-15 (0: a root), the pose-channel number in bits 16-19 and the
+//       flags in bits 26 (rootmotion: the bone gives the root motion), 28
+//       and 29 (partial: evaluated when the model is thinned out); the
+//       40-byte block keeps the rest transform as ten floats (rotation,
+//       translation, scale 1; all zero reads as the identity). With a rest
+//       transform the first matrix becomes the inverse of the rest pose in
+//       model space, the matrix the skin takes the bone's pose through.
 //   box <hx> <hy> <hz> [at <x> <y> <z>]
 //       the last mesh's bounding box: half extents and centre
 //

@@ -1,0 +1,498 @@
+// Models playing animations: a small skinned character in a scene, its
+// sequences pushed onto its stacks and its frames run through the model's
+// per-frame passes, as the scene runs them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "animation/AnimationCore.h"
+#include "animation/AnimationTestSupport.h"
+#include "animation/ModelAnimation.h"
+#include "foundation/DataStream.h"
+#include "foundation/TimeCore.h"
+#include "model/Model.h"
+#include "render/RenderCore.h"
+#include "scene/CameraFixture.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using testing_support::CameraScene;
+using testing_support::ScopedGameCore;
+
+// Four bones: root (gives root motion) with spine above it, and arm and
+// jaw on the spine.
+const std::string kStrider =
+    "model strider\nelement body\n"
+    "lod\n"
+    "bone root 0 rest 0 0 0 1 0 0 0 rootmotion\n"
+    "bone spine 1 parent root rest 0 0 0 1 0 1 0\n"
+    "bone arm 2 parent spine rest 0 0 0 1 0.5 0 0\n"
+    "bone jaw 3 parent spine rest 0 0 0 1 0 0.5 0\n"
+    "box 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\n";
+
+// Two bones whose parents name each other.
+const std::string kKnot =
+    "model knot\nelement body\n"
+    "lod\nbone a 0 parent b\nbone b 1 parent a\nbone c 2 parent a\nbox 0.5 0.5 0.5\n"
+    "lod\nbox 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\n";
+
+// Keys for every channel of a bone's track: translation, rotation frames
+// and scale 2 (which the blend never keeps).
+std::string spineTrack(const std::string& rz, const std::string& rw) {
+    return "track spine 0 2\nchannel tx 0 0\nchannel ty 0 1\nchannel tz 0 0\n"
+           "channel sx 0 2\nchannel sy 0 2\nchannel sz 0 2\n"
+           "channel rx 0 0\nchannel ry 0 0\nchannel rz 0 " + rz + "\nchannel rw 0 " + rw + "\n";
+}
+
+// 65 events on frame 1: one more than the event bits track.
+std::string manyEvents() {
+    std::string lines = "anim strider.many 3 loop\n" + spineTrack("0 0 0", "1 1 1");
+    for (int i = 0; i < 65; ++i) lines += "event 1 1 probe=" + std::to_string(i) + "\n";
+    return lines;
+}
+
+const std::string kAnimations =
+    // 0, 90 and 180 degrees about z over three frames.
+    "anim strider.turn 3 loop\n" + spineTrack("0 0.70710678 1", "1 0.70710678 0") +
+    "track jaw 0 2\nchannel tx 0 0\nchannel ty 0 0.5\nchannel tz 0 0\n"
+    "channel rx 0 0\nchannel ry 0 0\nchannel rz 0 1\nchannel rw 0 0\n"
+    // Two frames, the spine at 90 degrees in the second.
+    "anim strider.step 2 loop\n" + spineTrack("0 0.70710678", "1 0.70710678") +
+    // The spine held at 90 degrees about z, written on the far hemisphere.
+    "anim strider.far 2 loop\n" + spineTrack("-0.70710678 -0.70710678", "-0.70710678 -0.70710678") +
+    // The spine held at its rest.
+    "anim strider.rest 2 loop\n" + spineTrack("0 0", "1 1") +
+    // The root walks one unit a frame.
+    "anim strider.move 3 loop\ntrack root 0 2\nchannel tx 0 0 1 2\nchannel ty 0 0\nchannel tz 0 0\n"
+    "channel rx 0 0\nchannel ry 0 0\nchannel rz 0 0\nchannel rw 0 1\n"
+    // Events on a rest pose: probes log their dispatch as invalid codes.
+    "anim strider.events 5 loop\n" + spineTrack("0 0", "1 1") +
+    "event 1 1 probe=same\nevent 2 3 probe=span\nevent 1 1 sound=clank\n"
+    // One frame: the spine held at 90 degrees.
+    "anim strider.pose 1 loop\n" + spineTrack("0.70710678", "0.70710678") +
+    manyEvents() + "map default\nmapbone jaw 1 0 0 1 0\n";
+
+class ModelAnimationTest : public ::testing::Test {
+protected:
+    Model* pushed(const char* name, const char* resource = "strider") {
+        auto* model =
+            static_cast<Model*>(world.scene->createModel(resource, name, matrix34Identity(), 0));
+        EXPECT_NE(model, nullptr);
+        if (!model) return nullptr;
+        EXPECT_TRUE(model->push());
+        // What the culling sets for a model on screen.
+        model->stateWords[0] |= kModelDrawnThisFrame;
+        return model;
+    }
+    // One fixed step through the model's per-frame passes.
+    static void frame(Model& model, double step) {
+        const CurrentTime time(step);
+        model.prepareFrame(time, 0);
+        model.updateFrame(time, 0);
+    }
+    static SkeletonBone& bone(Model& model, const char* name) {
+        const std::int32_t index = model.findBone(name);
+        EXPECT_GE(index, 0) << name;
+        return model.animation.skeleton.bones.at(static_cast<std::size_t>(std::max(index, 0)));
+    }
+    static AnimationInstance& newest(Model& model) { return *model.animation.body().instances().back(); }
+    std::size_t count(const std::string& text) {
+        std::size_t n = 0;
+        for (const LogRecord& record : core.log().records())
+            if (record.text.find(text) != std::string::npos) ++n;
+        return n;
+    }
+
+    ScopedGameCore core;
+    RenderCore render;
+    testing_support::ScopedCoreMember<RenderCore> useRender{gameCore.render, &render};
+    AnimationCore animations;
+    testing_support::ScopedCoreMember<AnimationCore> useAnimations{gameCore.animation, &animations};
+    CameraScene world{{kStrider, kKnot}, animation_tests::animationFiles(kAnimations)};
+};
+
+void expectRows(const Matrix34& m, const float (&rows)[12], const char* what) {
+    for (int i = 0; i < 12; ++i) EXPECT_NEAR(m.m[i], rows[i], 1e-4f) << what << " element " << i;
+}
+
+TEST_F(ModelAnimationTest, TheSkeletonPlacesParentsFirstAndComposesWorldMatrices) {
+    Model* model = pushed("strider1");
+    ASSERT_NE(model, nullptr);
+    ASSERT_EQ(model->animation.skeleton.bones.size(), 4u);
+    ASSERT_TRUE(model->playSequence("[strider.turn]"));
+    frame(*model, 0.04);  // 3 frames: position 0.5 is frame 1 exactly
+    const Skeleton& skeleton = model->animation.skeleton;
+    std::vector<std::string> order;
+    for (std::int32_t index : skeleton.order) order.push_back(skeleton.bones[std::size_t(index)].name);
+    EXPECT_EQ(order, (std::vector<std::string>{"root", "spine", "arm", "jaw"}));
+    EXPECT_DOUBLE_EQ(newest(*model).position, 0.5);
+    // 90 degrees about z at the rest position (0, 1, 0); the keyed scale 2
+    // is not kept.
+    const float spine[12] = {0, 1, 0, -1, 0, 0, 0, 0, 1, 0, 1, 0};
+    expectRows(bone(*model, "spine").world, spine, "spine");
+    // The arm is not animated: its rest offset turns with the spine.
+    const float arm[12] = {0, 1, 0, -1, 0, 0, 0, 0, 1, 0, 1.5f, 0};
+    expectRows(bone(*model, "arm").world, arm, "arm");
+    // The jaw has a track, but the map gives it to the face: the body
+    // leaves it at its rest.
+    const float jawAtRest[12] = {0, 1, 0, -1, 0, 0, 0, 0, 1, -0.5f, 1, 0};
+    expectRows(bone(*model, "jaw").world, jawAtRest, "jaw");
+    // The skin takes the spine's pose: a point one unit along x from the
+    // spine's rest position turns up to (0, 2, 0).
+    model->stateWords[0] |= kModelPaletteRefresh;
+    model->updateDeferred();
+    ModelElementLod& lod = model->elements.at(0).lods[0];
+    const std::int32_t slot = model->animation.skeleton.find("spine");
+    ASSERT_GE(slot, 0);
+    std::size_t meshIndex = 0;
+    while (meshIndex < lod.boneIndices.size() && lod.boneIndices[meshIndex] != slot) ++meshIndex;
+    ASSERT_LT(meshIndex, lod.palette.size());
+    const MeshMatrix& m = lod.palette[meshIndex];
+    const float p[3] = {1, 1, 0};
+    float out[3];
+    for (int c = 0; c < 3; ++c) out[c] = p[0] * m.m[0][c] + p[1] * m.m[1][c] + p[2] * m.m[2][c] + m.m[3][c];
+    EXPECT_NEAR(out[0], 0.0f, 1e-4f);
+    EXPECT_NEAR(out[1], 2.0f, 1e-4f);
+    EXPECT_NEAR(out[2], 0.0f, 1e-4f);
+}
+
+TEST_F(ModelAnimationTest, ATwoFramePassLastsOneTwentyFifthAndHoldsItsLastFrame) {
+    Model* model = pushed("strider2");
+    ASSERT_NE(model, nullptr);
+    ASSERT_TRUE(model->playSequence("[strider.step]"));
+    frame(*model, 0.04);
+    AnimationInstance& step = newest(*model);
+    // Exactly 1.0 stays: only values above 1 wrap.
+    EXPECT_EQ(step.position, 1.0);
+    EXPECT_EQ(step.frameA, 1);
+    EXPECT_EQ(step.frameB, 2);  // past the track: its last frame is held
+    const float spine[12] = {0, 1, 0, -1, 0, 0, 0, 0, 1, 0, 1, 0};
+    expectRows(bone(*model, "spine").world, spine, "spine at the last frame");
+    frame(*model, 0.02);
+    EXPECT_DOUBLE_EQ(step.position, 0.5);
+    EXPECT_TRUE(model->isAnimationPlaying());
+}
+
+TEST_F(ModelAnimationTest, AOneFrameAnimationHoldsItsFrameAndBadSpeedsAreRefused) {
+    Model* model = pushed("strider13");
+    ASSERT_NE(model, nullptr);
+    // Sequences refuse an animation without duration; the stack's own
+    // instances can still play one.
+    EXPECT_FALSE(model->playSequence("[strider.pose]"));
+    std::unique_ptr<AnimationInstance> slot;
+    AnimationStack& body = model->animation.body();
+    ASSERT_TRUE(body.createInstance(slot, "strider.pose", 1.0f, 0.0, kInstanceLoop, kBodyPart));
+    AnimationInstance& pose = *slot;
+    body.instances().push_back(std::move(slot));
+    pose.blender.setHigh(1.0f);
+    pose.blender.run();
+    pose.blender.setStart(0.0, 0.0);
+    model->animation.flags |= kAnimationHasInstances;
+    EXPECT_FALSE(pose.setSpeed(std::nanf("")));
+    EXPECT_FALSE(pose.setSpeed(INFINITY));
+    EXPECT_EQ(pose.speed, 1.0f);
+    for (int i = 0; i < 3; ++i) frame(*model, 0.04);
+    EXPECT_EQ(pose.frameStep, 0.0);
+    EXPECT_EQ(pose.position, 0.0);
+    EXPECT_EQ(pose.frameA, 0);
+    const float spine[12] = {0, 1, 0, -1, 0, 0, 0, 0, 1, 0, 1, 0};
+    expectRows(bone(*model, "spine").world, spine, "spine");
+}
+
+TEST_F(ModelAnimationTest, AnInstanceDestroyedWhilePushedLeavesItsAnimation) {
+    Model* model = pushed("strider14");
+    ASSERT_NE(model, nullptr);
+    ASSERT_TRUE(model->playSequence("[strider.turn]"));
+    AnimationInstance& turn = newest(*model);
+    ASSERT_TRUE(turn.flags & kInstancePushed);
+    Y3AnimData* record = turn.animation;
+    ASSERT_EQ(record->users.count(), 1u);
+    turn.flags &= ~kInstanceInitialized;  // only the registration is left
+    model->animation.body().instances().clear();
+    EXPECT_TRUE(core.log().contains("Animation [strider.turn]->[strider14] (strider): Pop before desctructor call"));
+    EXPECT_EQ(record->users.count(), 0u);
+}
+
+TEST_F(ModelAnimationTest, BlendWeightsAreNormalizedAndFarSamplesTakeTheShortArc) {
+    Model* model = pushed("strider3");
+    ASSERT_NE(model, nullptr);
+    ASSERT_TRUE(model->playSequence("[strider.rest]"));
+    frame(*model, 0.04);
+    AnimationStack& body = model->animation.body();
+    // A second instance beside the first, both at level 0.5.
+    std::unique_ptr<AnimationInstance> slot;
+    ASSERT_TRUE(body.createInstance(slot, "strider.far", 1.0f, 0.0, kInstanceLoop, kBodyPart));
+    body.instances().push_back(std::move(slot));
+    AnimationInstance& rest = *body.instances()[0];
+    AnimationInstance& far = *body.instances()[1];
+    ASSERT_TRUE(far.initialize());
+    far.blender.run();
+    far.frameA = far.frameB = 0;
+    far.fraction = 0.0;
+    rest.blender.level = far.blender.level = 0.5f;
+    SkeletonBone& spine = bone(*model, "spine");
+    const std::int32_t index = model->findBone("spine");
+    BoneTransform pose = spine.rest;
+    BoneTransform motion = BoneTransform::zero();
+    ASSERT_TRUE(body.evaluateBone(pose, motion, spine.rest, index, spine.partWeights, 0));
+    EXPECT_FLOAT_EQ(rest.weight, 0.5f);
+    EXPECT_FLOAT_EQ(far.weight, 0.5f);
+    // Half way to 90 degrees along the short arc: 45 degrees about z.
+    EXPECT_NEAR(pose.rotation.z, std::sin(0.3926991f), 1e-4f) << pose.rotation.w;
+    EXPECT_NEAR(pose.rotation.w, std::cos(0.3926991f), 1e-4f) << pose.rotation.z;
+    for (float s : pose.scale) EXPECT_EQ(s, 1.0f);
+    // A lone instance at 0.2 carries the whole weight.
+    rest.blender.enabled = 0;
+    far.blender.level = 0.2f;
+    pose = spine.rest;
+    ASSERT_TRUE(body.evaluateBone(pose, motion, spine.rest, index, spine.partWeights, 0));
+    EXPECT_FLOAT_EQ(far.weight, 1.0f);
+    EXPECT_NEAR(std::fabs(pose.rotation.z), 0.70710678f, 1e-4f);
+}
+
+TEST_F(ModelAnimationTest, RootMotionMovesTheModelAcrossALoopWithoutAJump) {
+    Model* model = pushed("strider4");
+    ASSERT_NE(model, nullptr);
+    ASSERT_TRUE(model->playSequence("[strider.move]"));
+    // One frame a step: positions 0.5, 1.0, then 0.5 of the next pass.
+    std::vector<float> x;
+    for (int i = 0; i < 4; ++i) {
+        frame(*model, 0.04);
+        x.push_back(model->worldMatrix.m[9]);
+    }
+    ASSERT_EQ(x.size(), 4u);
+    EXPECT_NEAR(x[0], 0.0f, 1e-5f);
+    EXPECT_NEAR(x[1], 1.0f, 1e-5f);
+    EXPECT_NEAR(x[2], 2.0f, 1e-5f);  // the end of the pass, then its start: one unit
+    EXPECT_NEAR(x[3], 3.0f, 1e-5f);
+    // The root itself stays at its rest.
+    EXPECT_NEAR(bone(*model, "root").world.m[9], 0.0f, 1e-5f);
+}
+
+TEST_F(ModelAnimationTest, EventsFireOnTheirFramesAboveLevelPointSeven) {
+    Model* model = pushed("strider5");
+    ASSERT_NE(model, nullptr);
+    ASSERT_TRUE(model->playSequence("[strider.events]"));
+    AnimationInstance& events = newest(*model);
+    // 5 frames: 0.04 s is one frame. Crossing frame 1 fires "same" start and
+    // end at once.
+    struct Case {
+        float level;
+        std::size_t fired;
+    };
+    for (const Case c : {Case{0.7f, 0u}, Case{0.71f, 2u}}) {
+        core.log().clear();
+        events.rewind();
+        events.fired.clearAll();
+        events.pendingStart.clearAll();
+        events.pendingEnd.clearAll();
+        events.previousPosition = 0.0;
+        events.position = 0.25;  // frame 1
+        events.blender.setHigh(c.level);
+        events.blender.setStart(0.0, 0.0);
+        events.blender.update(CurrentTime(0.0));
+        ASSERT_FLOAT_EQ(events.blender.level, c.level);
+        // The pass looks at the interval the last advance made.
+        events.update(CurrentTime(0.0), false);
+        EXPECT_EQ(count("Invalid animation event code [probe] with arg [same]"), c.fired) << c.level;
+    }
+    // A start crossed below the threshold fires once the level rises.
+    core.log().clear();
+    events.fired.clearAll();
+    events.blender.setHigh(0.5f);
+    events.blender.setStart(0.0, 0.0);
+    events.blender.update(CurrentTime(0.0));
+    events.previousPosition = 0.25;
+    events.position = 0.5;  // frames 1 to 2: "span" starts
+    events.update(CurrentTime(0.0), false);
+    EXPECT_EQ(count("with arg [span]"), 0u);
+    EXPECT_TRUE(events.pendingStart.test(1));
+    events.blender.setHigh(1.0f);
+    events.blender.setStart(0.0, 0.0);
+    events.blender.update(CurrentTime(0.0));
+    events.previousPosition = events.position = 0.5;
+    events.update(CurrentTime(0.0), false);
+    EXPECT_EQ(count("with arg [span]"), 1u);
+    EXPECT_TRUE(events.fired.test(1));
+    EXPECT_FALSE(events.pendingStart.test(1));
+}
+
+TEST_F(ModelAnimationTest, EventsPastTheSixtyFourthAreReportedOnEveryPass) {
+    Model* model = pushed("strider15");
+    ASSERT_NE(model, nullptr);
+    ASSERT_TRUE(model->playSequence("[strider.many]"));
+    AnimationInstance& many = newest(*model);
+    for (int pass = 1; pass <= 2; ++pass) {
+        many.previousPosition = 0.0;
+        many.position = 0.5;  // frames 0 to 1
+        many.fired.clearAll();
+        many.update(CurrentTime(0.0), false);
+        EXPECT_EQ(count("Can't set bit 64: out of data range [0..64]"), std::size_t(pass));
+        EXPECT_EQ(count("with arg [63]"), std::size_t(pass) * 2);  // start and end of the last tracked one
+        EXPECT_EQ(count("with arg [64]"), 0u);
+    }
+}
+
+TEST_F(ModelAnimationTest, EventSoundsAreReleasedAtTheLastFrameAndRearmedAtTheFirst) {
+    Model* model = pushed("strider6");
+    ASSERT_NE(model, nullptr);
+    ASSERT_TRUE(model->playSequence("[strider.events]"));
+    AnimationInstance& events = newest(*model);
+    // Frame 1 plays the sound in the instance's own group.
+    events.previousPosition = 0.25;
+    events.position = 0.25;
+    events.update(CurrentTime(0.0), false);
+    EXPECT_TRUE(events.flags & kInstanceSoundsPlaying);
+    EXPECT_EQ(std::strlen(events.soundGroup()), 8u);
+    // The last frame releases them.
+    events.previousPosition = 0.75;
+    events.position = 1.0;
+    events.update(CurrentTime(0.0), false);
+    EXPECT_FALSE(events.flags & kInstanceSoundsPlaying);
+    // Another instance has a group of its own.
+    std::unique_ptr<AnimationInstance> other;
+    ASSERT_TRUE(model->animation.body().createInstance(other, "strider.events", 1.0f, 0.0, 0, kBodyPart));
+    EXPECT_STRNE(other->soundGroup(), events.soundGroup());
+    // "release_sounds" without an instance does nothing.
+    EXPECT_TRUE(Model::onAnimationEvent(nullptr, model, "release_sounds", CurrentTime(0.0), 0, true));
+}
+
+TEST_F(ModelAnimationTest, EventTextsAreSplitAndFootstepsNamedFromTheirType) {
+    Model* model = pushed("strider7");
+    ASSERT_NE(model, nullptr);
+    struct Case {
+        const char* text;
+        bool result;
+        const char* logged;
+    };
+    for (const Case c : {Case{"=x", false, "Invalid animation event code [=x] with arg []"},
+                         Case{"footstep=hop", false, "Invalid animation footstep type [hop]"},
+                         Case{"footstep=turn", true, "fs_default(male)t_##"},
+                         Case{"footstep=left", true, "fs_default(male)l_##"}}) {
+        core.log().clear();
+        EXPECT_EQ(Model::onAnimationEvent(nullptr, model, c.text, CurrentTime(0.0), 0, true), c.result) << c.text;
+        if (std::strncmp(c.logged, "fs_", 3) != 0) EXPECT_TRUE(core.log().contains(c.logged)) << c.text;
+    }
+}
+
+TEST_F(ModelAnimationTest, AParentCycleIsBrokenWithAMessage) {
+    Model* model = pushed("knot1", "knot");
+    ASSERT_NE(model, nullptr);
+    frame(*model, 0.04);
+    const Skeleton& skeleton = model->animation.skeleton;
+    ASSERT_EQ(skeleton.order.size(), 3u);
+    EXPECT_TRUE(core.log().contains("parent cycle of bones"));
+    // c comes after its parent a.
+    std::vector<std::string> order;
+    for (std::int32_t index : skeleton.order) order.push_back(skeleton.bones[std::size_t(index)].name);
+    EXPECT_LT(std::find(order.begin(), order.end(), "a"), std::find(order.begin(), order.end(), "c"));
+}
+
+TEST_F(ModelAnimationTest, SequencesReplaceAppendAndRestartTheirIdle) {
+    Model* model = pushed("strider8");
+    ASSERT_NE(model, nullptr);
+    AnimationStack& body = model->animation.body();
+    ASSERT_TRUE(model->playSequence("[strider.turn]"));
+    ASSERT_EQ(body.instances().size(), 1u);
+    // The first instance on an empty stack plays at full weight at once.
+    EXPECT_EQ(newest(*model).blender.level, 1.0f);
+    // A replacing push fades the old instance out; the new one fades in.
+    ASSERT_TRUE(model->playSequence("0.2[strider.step]"));
+    ASSERT_EQ(body.instances().size(), 2u);
+    for (int i = 0; i < 10; ++i) frame(*model, 0.04);
+    ASSERT_EQ(body.instances().size(), 1u);
+    EXPECT_STREQ(newest(*model).name, "strider.step");
+    // An idle sequence is kept and pushed again when it ends.
+    AnimationSequence idle;
+    ASSERT_TRUE(AnimationStackCompiler::compileSequence("&0[strider.rest 0.1]&0[strider.turn 0.1]", idle));
+    ASSERT_TRUE(body.pushSequence(idle, kBodyPart, false, false, false));
+    EXPECT_EQ(body.idleSequence.elements.size(), 2u);
+    EXPECT_EQ(body.storedPart, kBodyPart);
+    bool restarted = false;
+    for (int i = 0; i < 30 && !restarted; ++i) {
+        const std::size_t before = body.instances().size();
+        frame(*model, 0.04);
+        restarted = body.instances().size() > before;
+    }
+    EXPECT_TRUE(restarted);
+    // A control push of the animation on top at its speed reuses it.
+    AnimationSequence control;
+    ASSERT_TRUE(AnimationStackCompiler::compileSequence("[strider.turn]", control));
+    AnimationInstance* top = body.instances().back().get();
+    const std::size_t size = body.instances().size();
+    ASSERT_TRUE(body.pushSequence(control, kBodyPart, false, false, true));
+    if (std::strcmp(top->name, "strider.turn") == 0) {
+        EXPECT_EQ(body.instances().back().get(), top);
+        EXPECT_EQ(body.instances().size(), size);
+    }
+}
+
+TEST_F(ModelAnimationTest, TheRandomDirectionIsBackwardInSixDrawsOfTen) {
+    Model* model = pushed("strider9");
+    ASSERT_NE(model, nullptr);
+    std::srand(7);
+    int backward = 0;
+    const int draws = 2000;
+    for (int i = 0; i < draws; ++i) {
+        std::unique_ptr<AnimationInstance> slot;
+        ASSERT_TRUE(model->animation.body().createInstance(slot, "strider.turn", 1.0f, 0.0,
+                                                            kInstanceRandomDirection, kBodyPart));
+        if (slot->direction < 0.0f) ++backward;
+    }
+    EXPECT_NEAR(double(backward) / draws, 0.6, 0.04);
+}
+
+TEST_F(ModelAnimationTest, TheAnimationStateSavesAndLoadsByteForByte) {
+    Model* model = pushed("strider10");
+    ASSERT_NE(model, nullptr);
+    ASSERT_TRUE(model->playSequence("[strider.turn][strider.step]"));
+    for (int i = 0; i < 3; ++i) frame(*model, 0.03);
+    MemoryStream first;
+    ASSERT_GT(model->animation.write(first), 0);
+    Model* copy = pushed("strider11");
+    ASSERT_NE(copy, nullptr);
+    first.setPosition(0);
+    ASSERT_EQ(copy->animation.read(first), first.size());
+    MemoryStream second;
+    ASSERT_EQ(copy->animation.write(second), first.size());
+    ASSERT_EQ(second.size(), first.size());
+    for (std::int32_t i = 0; i < first.size(); ++i)
+        ASSERT_EQ(first.data()[i], second.data()[i]) << "byte " << i << " of " << first.size();
+    // The loaded instances are not registered and re-bind at the next
+    // frame.
+    for (const auto& instance : copy->animation.body().instances())
+        EXPECT_FALSE(instance->flags & kInstancePushed);
+    EXPECT_TRUE(copy->animation.skeleton.flags & kSkeletonReorder);
+}
+
+TEST_F(ModelAnimationTest, ASavedNameNoPackageHoldsMakesAnEmptyRecord) {
+    Model* model = pushed("strider12");
+    ASSERT_NE(model, nullptr);
+    AnimationInstance lost(model, nullptr, "nowhere.anim", 0);
+    MemoryStream stream;
+    ASSERT_GT(lost.write(stream), 0);
+    // A name longer than 127 characters is damaged input.
+    MemoryStream damaged;
+    writeU16(damaged, 200);
+    damaged.write(std::string(200, 'a').data(), 200);
+    stream.setPosition(0);
+    AnimationInstance* slot = nullptr;
+    ASSERT_GT(AnimationInstance::read(stream, slot, model), 0);
+    ASSERT_NE(slot, nullptr);
+    std::unique_ptr<AnimationInstance> made(slot);
+    EXPECT_STREQ(made->name, "nowhere.anim");
+    EXPECT_NE(animations.animations().findRecord("nowhere.anim"), nullptr);
+    EXPECT_FALSE(made->initialize());  // nothing to load: invalid
+    EXPECT_TRUE(made->flags & kInstanceInvalid);
+    damaged.setPosition(0);
+    AnimationInstance* none = nullptr;
+    EXPECT_LT(AnimationInstance::read(damaged, none, model), 0);
+    EXPECT_EQ(none, nullptr);
+}
+
+}  // namespace
