@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 class DataStream;
 class Model;
@@ -36,12 +37,37 @@ public:
     virtual bool push() { return true; }
     virtual bool pop() { return true; }
     virtual void resynchronise(bool now) { resynchronised_ = now; }
+    // Whether a model of this kind may follow the main character: only a
+    // character walks after it.
+    virtual bool canFollow() const { return type_ == TypeCharacter; }
+    // Go to no target: a follow or walk in progress ends.
+    virtual void goToNoTarget() { followTarget_.clear(); }
+    // Follow the object of that name at the speed factor, keeping the
+    // distance; false when this controller cannot follow.
+    virtual bool followObject(const char* targetName, float speed, float distance) {
+        if (!canFollow() || !targetName || !targetName[0]) return false;
+        followTarget_ = targetName;
+        followSpeed_ = speed;
+        followDistance_ = distance;
+        return true;
+    }
+    // The model was placed somewhere else at once (a teleport).
+    virtual void teleported() { ++teleports_; }
 
     bool stopped() const { return stopped_; }
     bool resynchronised() const { return resynchronised_; }
+    // The object being followed ("" none), its speed factor and distance.
+    const std::string& followTarget() const { return followTarget_; }
+    float followSpeed() const { return followSpeed_; }
+    float followDistance() const { return followDistance_; }
+    std::int32_t teleports() const { return teleports_; }
 
 private:
     std::int32_t type_;
     bool stopped_ = false;
     bool resynchronised_ = false;
+    std::string followTarget_;
+    float followSpeed_ = 0.0f;
+    float followDistance_ = 0.0f;
+    std::int32_t teleports_ = 0;
 };

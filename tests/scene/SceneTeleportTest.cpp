@@ -5,11 +5,14 @@
 #include "model/ModelResourceSupport.h"
 
 #include <cmath>
+#include <cstdio>
+#include <memory>
 #include <cstring>
 
 #include "app/SceneLoadFixture.h"
 #include "scene/CameraFixture.h"
 #include "control/ControlSettings.h"
+#include "control/ModelController.h"
 #include "foundation/DataStream.h"
 #include "model/Model.h"
 #include "scene/CameraCore.h"
@@ -144,4 +147,110 @@ TEST(SceneTeleport, ChoiceSkipsPointsTheCameraSeesAndTheBlockReadsBack) {
     writeU32(damaged, 1000);
     damaged.setPosition(0);
     EXPECT_LT(w.scene().readTeleportPoints(damaged), 0);
+}
+
+namespace {
+
+// One root bone at the model's origin, as the animation fills the skeleton.
+void giveRoot(Model& model) {
+    model.skeleton.resize(1);
+    std::snprintf(model.skeleton[0].name, sizeof(model.skeleton[0].name), "%s", "bip01");
+}
+
+// A controller that refuses to follow anything.
+class Stubborn : public ModelController {
+public:
+    Stubborn() : ModelController(TypeCharacter) {}
+    bool followObject(const char*, float, float) override { return false; }
+};
+
+}  // namespace
+
+// A companion left far behind out of view is placed at the trail point the
+// camera does not see, facing the main character; drawn, near, or without
+// a root bone on either side, it stays where it is.
+TEST(SceneTeleport, AFollowingCompanionLeftBehindJoinsAtTheTrail) {
+    struct Case {
+        const char* what;
+        float x;         // the companion's place; the hero stands at 0
+        bool drawn;      // drawn this frame
+        bool bones;      // both have a root bone
+        bool teleported;
+    };
+    const Case cases[] = {
+        {"far behind", -40.0f, false, true, true},
+        {"near", -10.0f, false, true, false},
+        {"in view", -40.0f, true, true, false},
+        {"no bones", -40.0f, false, false, false},
+    };
+    for (const Case& c : cases) {
+        TrailWorld w;
+        sceneFactories().gridBlockFree = [](const Scene&, const float* position) { return position[0] != 0.0f; };
+        w.plant(5.0f, 0.0);
+        w.walkTo(0.0f, 1.0);
+        CameraCore* camera = w.scene().camera();
+        ASSERT_NE(camera, nullptr);
+        camera->pose = poseAt(0, 2, -30);
+        const float away[3] = {0, 0, -100};
+        const float up[3] = {0, 1, 0};
+        cameraLookAt(camera->pose, away, up);
+        camera->updateFrustum();
+
+        auto* walker = static_cast<Model*>(w.scene().createModel("walker", "walker", poseAt(c.x, 0, 0), 0));
+        ASSERT_NE(walker, nullptr);
+        ASSERT_NE(walker->setController(ModelController::TypeCharacter), nullptr);
+        if (c.bones) giveRoot(*w.hero), giveRoot(*walker);
+        if (c.drawn) walker->stateWords[0] |= kModelDrawnThisFrame;
+        walker->walk_distance = 4.0f;
+        EXPECT_TRUE(walker->updateFrame(gameTimeAt(2.0), 0)) << c.what;
+        Matrix34 pose;
+        walker->getWorldMatrix(pose);
+        EXPECT_FLOAT_EQ(pose.m[9], c.teleported ? 5.0f : c.x) << c.what;
+        EXPECT_EQ(walker->controller->teleports(), c.teleported ? 1 : 0) << c.what;
+        if (c.teleported) {
+            // Facing the hero from where it stood: along +x, upright.
+            EXPECT_FLOAT_EQ(pose.m[0], 1.0f) << c.what;
+            EXPECT_FLOAT_EQ(pose.m[4], 1.0f) << c.what;
+        }
+        // Whether placed or not, the controller follows the hero.
+        EXPECT_EQ(walker->controller->followTarget(), "hero") << c.what;
+        EXPECT_FLOAT_EQ(walker->controller->followDistance(), characterSettings.distanceWalkCompanionCoeff * 4.0f);
+        EXPECT_FLOAT_EQ(walker->walk_distance, 4.0f) << c.what;
+    }
+}
+
+// The follow mode's controller side: distance 0 stops the follow and ends
+// the mode, a refused follow ends it, the main character never follows, a
+// controller kind that does not follow is left alone.
+TEST(SceneTeleport, TheFollowModeTellsTheControllerWhatToDo) {
+    struct Case {
+        const char* what;
+        float distance;
+        bool stubborn;       // the controller refuses to follow
+        std::int32_t type;   // controller type
+        bool isHero;         // the model is the main character
+        float distanceAfter;
+        const char* target;  // followed afterwards ("" none)
+    };
+    const Case cases[] = {
+        {"follows", 4.0f, false, ModelController::TypeCharacter, false, 4.0f, "hero"},
+        {"stops", 0.0f, false, ModelController::TypeCharacter, false, -1.0f, ""},
+        {"refused", 4.0f, true, ModelController::TypeCharacter, false, -1.0f, ""},
+        {"main character", 4.0f, false, ModelController::TypeCharacter, true, 4.0f, ""},
+        {"position controller", 4.0f, false, ModelController::TypePosition, false, 4.0f, ""},
+        {"mode off", -1.0f, false, ModelController::TypeCharacter, false, -1.0f, ""},
+    };
+    for (const Case& c : cases) {
+        TrailWorld w;
+        Model* model = w.hero;
+        if (!c.isHero) model = static_cast<Model*>(w.scene().createModel("walker", "walker", poseAt(-3, 0, 0), 0));
+        ASSERT_NE(model, nullptr);
+        if (c.stubborn) model->controller = std::make_unique<Stubborn>();
+        else model->setController(c.type);
+        model->walk_distance = c.distance;
+        if (c.distance == 0.0f) model->controller->followObject("hero", 1.0f, 1.0f);  // a follow in progress
+        EXPECT_TRUE(model->updateFrame(gameTimeAt(1.0), 0)) << c.what;
+        EXPECT_FLOAT_EQ(model->walk_distance, c.distanceAfter) << c.what;
+        EXPECT_EQ(model->controller->followTarget(), c.target) << c.what;
+    }
 }

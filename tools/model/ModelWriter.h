@@ -27,10 +27,11 @@
 //   index <i> ...
 //       appends indices to the last mesh
 //   subset <stream> <start index> <index count> <vertex count>
-//          [kind <k>] [bones <n>] [diffuse <texture>] [lightmap <texture>]
-//          [environment <texture>] [terrain <texture>]
+//          [kind <k>] [bones <n>] [face <mode>] [diffuse <texture>]
+//          [lightmap <texture>] [environment <texture>] [terrain <texture>]
 //       adds a subset to the last mesh with its material kind, bone
-//       influence count and texture names
+//       influence count, face mode (0 front faces, the default; 1 both
+//       faces; 2 back faces, then front faces) and texture names
 //   bone <name> <palette slot>
 //       adds a bone to the last mesh's skeleton (kept in name order); slot
 //       -1 feeds no palette slot
