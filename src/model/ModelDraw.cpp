@@ -135,6 +135,17 @@ void fixedCommon(Cache& cache, ModelElement& element, Material& material, std::i
 
 Cache& stateCache() { return gameCore.render->stateCache(); }
 
+// The material's reflection bit: set while the renderer draws a mirrored
+// picture, except for an element drawn as a shared static instance.
+void markReflection(ModelElement& element) {
+    Material* material = element.material();
+    if (!material) return;
+    if (gameCore.render && gameCore.render->drawingMirror && !(element.flags & kElementStaticInstance))
+        material->flags |= Material::FlagReflection;
+    else
+        material->flags &= ~Material::FlagReflection;
+}
+
 }  // namespace
 
 std::uint32_t Model::packFactor(const float* colour, float alpha, bool round) {
@@ -147,6 +158,7 @@ std::uint32_t Model::packFactor(const float* colour, float alpha, bool round) {
 
 bool Model::prepareElementFixedPass(ModelElement& element, std::int32_t light, bool lighting) {
     if (!gameCore.render) return false;
+    markReflection(element);
     Cache& cache = stateCache();
     cache.setTransform(Cache::TransformWorld, element.world);
     std::int32_t applied = 0;
@@ -641,6 +653,7 @@ void setBoneConstants(ModelElement& element, ShaderProgram* vertex) {
 bool Model::suppressWater = false;
 
 void Model::prepareElementShaderPass(ModelElement& element, std::int32_t light) {
+    markReflection(element);
     ShaderCore& shaders = gameCore.render->shaders();
     ShaderProgram* vertex = shaders.currentVertexProgram();
     ShaderProgram* pixel = shaders.currentPixelProgram();

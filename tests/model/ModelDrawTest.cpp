@@ -676,7 +676,8 @@ namespace {
 // pass culling the counter-clockwise faces (mode 0), one drawing both faces
 // (1), the back faces then the front ones (2, or only the first with one
 // pass forced); a mirrored material swaps the orientations; a face mode
-// outside the table draws as 0.
+// outside the table draws as 0. An element drawn as a static instance
+// keeps its orientations in the mirror.
 TEST_F(ModelDrawTest, FaceModesChooseThePassesAndTheirCullStates) {
     struct Case {
         std::uint32_t faceMode;
@@ -694,7 +695,7 @@ TEST_F(ModelDrawTest, FaceModesChooseThePassesAndTheirCullStates) {
     for (const Case& c : cases) {
         makeElement(3);
         material.parameters.faceMode = c.faceMode;
-        if (c.mirrored) material.flags |= Material::FlagReflection;
+        render_->drawingMirror = c.mirrored;  // the mirror pass draws
         element.drawCount = 0;
         EXPECT_TRUE(Model::drawElement(element)) << c.faceMode;
         EXPECT_EQ(element.drawCount, c.passes) << c.faceMode << " " << c.mirrored;
@@ -704,6 +705,22 @@ TEST_F(ModelDrawTest, FaceModesChooseThePassesAndTheirCullStates) {
         EXPECT_EQ(element.drawCount, 1) << c.faceMode;
         EXPECT_EQ(cache().renderDesired[DXStateCache::RsCullMode], c.forced) << c.faceMode << " " << c.mirrored;
     }
+    render_->drawingMirror = false;
+}
+
+}  // namespace
+
+namespace {
+
+// In the mirror a static-instance element keeps its cull orientation.
+TEST_F(ModelDrawTest, AStaticInstanceKeepsItsOrientationInTheMirror) {
+    makeElement(3);
+    element.flags |= kElementStaticInstance;
+    render_->drawingMirror = true;
+    EXPECT_TRUE(Model::drawElement(element));
+    EXPECT_EQ(cache().renderDesired[DXStateCache::RsCullMode], D3DCULL_CCW);
+    EXPECT_FALSE(material.flags & Material::FlagReflection);
+    render_->drawingMirror = false;
 }
 
 }  // namespace
