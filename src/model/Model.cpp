@@ -9,6 +9,7 @@
 #include "app/GameCore.h"
 #include "foundation/IniFile.h"
 #include "foundation/SettingsReader.h"
+#include "control/ControlSettings.h"
 #include "control/ModelController.h"
 #include "control/PhysicsModel.h"
 #include "control/PhysicsScene.h"
@@ -255,6 +256,7 @@ bool Model::push() {
     if (stateWords[0] & kModelDefaultRule) {
         stateWords[0] &= ~kModelDefaultRule;
         properties.resetRuleSlots();
+        playPropertyRule(0);
     }
     stateWords[1] |= kModelWavesDirty;
     return result;
@@ -325,6 +327,65 @@ bool Model::getBoneWorldMatrix(std::int32_t bone, Matrix34& out) {
     return true;
 }
 
+bool Model::getMappedBoneWorldMatrix(std::int32_t record, Matrix34& out) {
+    const std::vector<SkeletonBone>& skeleton = animation.skeleton.bones;
+    if (record < 0 || record >= static_cast<std::int32_t>(skeleton.size())) return false;
+    // The skeleton record's tracked-bone index is the bone it maps to.
+    const std::int32_t mapped = skeleton[static_cast<std::size_t>(record)].tracked;
+    return mapped >= 0 && getBoneWorldMatrix(mapped, out);
+}
+
+void Model::getHeadMatrix(Matrix34& out) {
+    if (!getBoneWorldMatrix(findBone("bip01 head"), out)) out = worldMatrix;
+}
+
+bool Model::playPropertyRule(std::int32_t slot) {
+    if (slot < 0 || slot >= 16) return engineLog().error("Can't play property rule %i of model [%s]: no such slot", slot, name);
+    const std::int32_t rule = properties.ruleSlots[slot];
+    if (rule < 0) return true;
+    if (rule >= static_cast<std::int32_t>(properties.rules.size()))
+        return engineLog().error("Can't play property rule %i of model [%s]: no such rule", rule, name);
+    bool result = true;
+    for (const ModelPropertyAnimation& animation : properties.rules[static_cast<std::size_t>(rule)].animations) {
+        char text[160];
+        std::snprintf(text, sizeof(text), "[%s ,%f]", animation.name.c_str(), static_cast<double>(animation.speed));
+        if (!playSequence(text)) result = false;
+    }
+    return result;
+}
+
+bool Model::followMainCharacter(const CurrentTime& time) {
+    Scene* owner = scene();
+    GameObject* leader = owner ? owner->mainCharacterObject() : nullptr;
+    if (walk_distance > 0.0f && !(stateWords[0] & kModelMainCharacter)) {
+        auto* main = dynamic_cast<Model*>(leader);
+        if (!main) return false;
+        const bool drawnNow = (stateWords[0] & kModelDrawnThisFrame) && isShown();
+        // Both root bones (bone 0) are needed: a model without bones is
+        // never measured.
+        Matrix34 mine, theirs;
+        if (!drawnNow && main != this && getBoneWorldMatrix(0, mine) && main->getBoneWorldMatrix(0, theirs)) {
+            const float direction[3] = {theirs.m[9] - mine.m[9], 0.0f, theirs.m[11] - mine.m[11]};
+            const float apart = std::sqrt(direction[0] * direction[0] + direction[2] * direction[2]);
+            Matrix34 place;
+            if (apart > characterSettings.pathfindCompanionDistance && owner->findTeleportPoint(place))
+                teleportTo(makeVerticalRay(place.m + 9, direction), time);
+        }
+    }
+    // Only a character controller walks after the main character.
+    if (controller && controller->getType() == ModelController::TypeCharacter) {
+        if (walk_distance == 0.0f) {
+            controller->stay();
+            walk_distance = -1.0f;
+        } else if (walk_distance > 0.0f && !controller->isBusy() && leader && leader != this) {
+            if (!controller->follow2model(leader->getName(), 1.0f,
+                                          characterSettings.distanceWalkCompanionCoeff * walk_distance))
+                walk_distance = -1.0f;
+        }
+    }
+    return true;
+}
+
 bool Model::prepareFrame(const CurrentTime& time, std::int32_t mode) {
     stateWords[0] &= ~kModelTransformChanged;
     if ((stateWords[1] & kModelUpdateWhileActive) && !(stateWords[0] & kModelActive)) {
@@ -369,6 +430,7 @@ bool Model::updateFrame(const CurrentTime& time, std::int32_t mode) {
     if ((stateWords[1] & kModelUpdateWhileActive) && !(stateWords[0] & kModelActive)) return true;
     const bool activeAtStart = (stateWords[0] & kModelActive) != 0;
     if (visibilityTime > 0.0 && visibilityTime < time.game.time) visibilityTime = -1.0;
+    if (controller && walk_distance >= 0.0f && !gameCore.scene_isDialogActive()) followMainCharacter(time);
     PhysicsModel* physics = attachedPhysics();
     // A physics-driven root takes its pose from the simulation.
     Matrix34 simulated;

@@ -151,6 +151,13 @@ public:
     bool getBoneWorldMatrix(std::int32_t bone, Matrix34& out) override;
     // Binary search over the name-sorted skeleton; negative when absent.
     std::int32_t findBone(const char* boneName) override;
+    // Like getBoneWorldMatrix for the bone that the record's mapped-bone
+    // index names; false for a record outside the skeleton or a negative
+    // mapped index.
+    virtual bool getMappedBoneWorldMatrix(std::int32_t record, Matrix34& out);
+    // The world matrix of bone "bip01 head", or the world matrix when there
+    // is no such bone.
+    void getHeadMatrix(Matrix34& out);
     bool updatePhase0(const CurrentTime& time, std::int32_t mode) override { return prepareFrame(time, mode); }
     bool updatePhase1(const CurrentTime& time, std::int32_t mode) override { return updateFrame(time, mode); }
     bool updatePhase3(const CurrentTime& time, std::int32_t) override { return updateTracking(time); }
@@ -274,6 +281,16 @@ public:
     // The movement controller: the old one is detached and deleted, a new
     // one of the type made (null when the type makes none); the
     // has-controller bit follows. removeController detaches and deletes it.
+    // Plays the animations of the rule record that the rule slot selects as
+    // sequences "[name ,speed]"; an empty slot does nothing (true). False
+    // for a slot outside 0..15, a record the block does not hold, or a
+    // sequence that does not play.
+    bool playPropertyRule(std::int32_t slot);
+    // Follow mode (walk_distance >= 0): a companion left far behind out of
+    // view is placed at the main character's trail, and its controller is
+    // told to follow or, at distance 0, to stop. False when the scene has
+    // no main character to follow.
+    bool followMainCharacter(const CurrentTime& time);
     ModelController* setController(std::int32_t type);
     void removeController();
     // Physics: without a physics scene only a message (true).
@@ -351,8 +368,14 @@ public:
     // main pass (light -1), the collected lights up to
     // "max_ffp_model_lights", the other light units off.
     static bool prepareElementFixedPass(ModelElement& element, std::int32_t light, bool lighting);
-    // Applies the state cache and issues the current level's draw call.
-    static void drawElementMesh(ModelElement& element, std::int32_t passes = 1);
+    // Applies the state cache and issues the current level's draw call:
+    // one pass, or two for face mode 2 unless one is forced, each with the
+    // cull state of cullStateOf. False when a draw failed.
+    static bool drawElementMesh(ModelElement& element, bool forceOnePass = false);
+    // The cull state (0 both faces, 1 clockwise, 2 counter-clockwise) of a
+    // draw pass (0 or 1) of a material's face mode, mirrored for a
+    // reflecting material.
+    static std::int32_t cullStateOf(std::uint32_t faceMode, bool mirrored, std::int32_t pass);
 
     // Fixed-function paths.
     static bool drawElementFixedKind0(ModelElement& element, std::int32_t light);

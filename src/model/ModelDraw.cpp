@@ -135,6 +135,17 @@ void fixedCommon(Cache& cache, ModelElement& element, Material& material, std::i
 
 Cache& stateCache() { return gameCore.render->stateCache(); }
 
+// The material's reflection bit: set while the renderer draws a mirrored
+// picture, except for an element drawn as a shared static instance.
+void markReflection(ModelElement& element) {
+    Material* material = element.material();
+    if (!material) return;
+    if (gameCore.render && gameCore.render->drawingMirror && !(element.flags & kElementStaticInstance))
+        material->flags |= Material::FlagReflection;
+    else
+        material->flags &= ~Material::FlagReflection;
+}
+
 }  // namespace
 
 std::uint32_t Model::packFactor(const float* colour, float alpha, bool round) {
@@ -147,6 +158,7 @@ std::uint32_t Model::packFactor(const float* colour, float alpha, bool round) {
 
 bool Model::prepareElementFixedPass(ModelElement& element, std::int32_t light, bool lighting) {
     if (!gameCore.render) return false;
+    markReflection(element);
     Cache& cache = stateCache();
     cache.setTransform(Cache::TransformWorld, element.world);
     std::int32_t applied = 0;
@@ -179,36 +191,60 @@ bool Model::prepareElementFixedPass(ModelElement& element, std::int32_t light, b
     return true;
 }
 
-void Model::drawElementMesh(ModelElement& element, std::int32_t passes) {
+namespace {
+
+// The cull state of each draw pass, indexed by face mode plus three times
+// the pass: 0 draws both faces, 1 and 2 are the cache's two cull
+// orientations (clockwise, counter-clockwise). Face mode 2 draws the back
+// faces first, then the front; a mirrored draw swaps the orientations.
+constexpr std::int32_t kCullTable[6] = {2, 0, 1, 2, 0, 2};
+constexpr std::int32_t kMirroredCullTable[6] = {1, 0, 2, 1, 0, 1};
+
+}  // namespace
+
+std::int32_t Model::cullStateOf(std::uint32_t faceMode, bool mirrored, std::int32_t pass) {
+    // A face mode outside the table draws as mode 0.
+    const std::int32_t mode = faceMode <= 2 ? static_cast<std::int32_t>(faceMode) : 0;
+    const std::int32_t index = mode + 3 * (pass == 1 ? 1 : 0);
+    return mirrored ? kMirroredCullTable[index] : kCullTable[index];
+}
+
+bool Model::drawElementMesh(ModelElement& element, bool forceOnePass) {
     ModelElementLod* level = element.lod();
-    if (!level || !gameCore.render) return;
+    if (!level || !gameCore.render) return false;
     Cache& cache = stateCache();
-    if (level->mesh) {
-        // The skinned copy, else the resource's mesh, binds its own streams
-        // for the subset.
-        for (std::int32_t pass = 0; pass < passes; ++pass) {
-            cache.apply();
-            ++element.drawCount;
-            if (!cache.device()) continue;
-            if (level->meshInstance) level->meshInstance->drawSubset(level->subset);
-            else level->mesh->drawSubset(level->subset);
-        }
-        return;
-    }
-    const bool geometry = level->vertices.buffer() && level->primitiveCount > 0;
+    const Material* material = level->material;
+    const std::uint32_t faceMode = material ? material->parameters.faceMode : 0;
+    const bool mirrored = material && (material->flags & Material::FlagReflection);
+    const std::int32_t passes = faceMode == 2 && !forceOnePass ? 2 : 1;
+    const bool geometry = !level->mesh && level->vertices.buffer() && level->primitiveCount > 0;
     if (geometry) level->vertices.setStreamSource();
     const bool indexed = geometry && level->indices.setIndices();
+    bool result = true;
     for (std::int32_t pass = 0; pass < passes; ++pass) {
+        // D3DCULL_NONE, D3DCULL_CW, D3DCULL_CCW follow the table's 0, 1, 2;
+        // the cache sends a state only when it changed.
+        cache.setRender(Cache::RsCullMode, static_cast<std::uint32_t>(cullStateOf(faceMode, mirrored, pass) + 1));
         cache.apply();
         ++element.drawCount;
         IDirect3DDevice9* device = cache.device();
-        if (!device || !geometry) continue;
-        if (indexed)
-            device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, UINT(level->vertices.count()), 0,
-                                         level->primitiveCount);
-        else
-            device->DrawPrimitive(D3DPT_TRIANGLELIST, 0, level->primitiveCount);
+        if (!device) continue;
+        if (level->mesh) {
+            // The skinned copy, else the resource's mesh, binds its own
+            // streams for the subset.
+            const bool drawn = level->meshInstance ? level->meshInstance->drawSubset(level->subset)
+                                                   : level->mesh->drawSubset(level->subset);
+            result = drawn && result;
+            continue;
+        }
+        if (!geometry) continue;
+        const HRESULT hr = indexed ? device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0,
+                                                                  UINT(level->vertices.count()), 0,
+                                                                  level->primitiveCount)
+                                   : device->DrawPrimitive(D3DPT_TRIANGLELIST, 0, level->primitiveCount);
+        result = SUCCEEDED(hr) && result;
     }
+    return result;
 }
 
 bool ModelElement::render() {
@@ -617,6 +653,7 @@ void setBoneConstants(ModelElement& element, ShaderProgram* vertex) {
 bool Model::suppressWater = false;
 
 void Model::prepareElementShaderPass(ModelElement& element, std::int32_t light) {
+    markReflection(element);
     ShaderCore& shaders = gameCore.render->shaders();
     ShaderProgram* vertex = shaders.currentVertexProgram();
     ShaderProgram* pixel = shaders.currentPixelProgram();

@@ -1,6 +1,7 @@
 #include "model/ModelElement.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -14,6 +15,7 @@
 #include "render/DXTextureHandler.h"
 #include "render/Material.h"
 #include "render/VideoSetup.h"
+#include "scene/Scene.h"
 
 namespace {
 
@@ -95,6 +97,20 @@ void ModelElement::getBounds(float* min, float* max) const {
             min[c] = std::min(min[c], corner[c]);
             max[c] = std::max(max[c], corner[c]);
         }
+}
+
+void ModelElement::describe(ModelElementReport& out) const {
+    out.textureSet = static_cast<std::int32_t>(textureSet());
+    out.pvsIndex = -1;
+    Scene* owner = model ? model->scene() : nullptr;
+    if (owner && model->pvsAreaIndex >= 0 &&
+        model->pvsAreaIndex < static_cast<std::int32_t>(owner->pvs.objects.size())) {
+        const PVSObjectRecord* record = owner->pvs.objects[static_cast<std::size_t>(model->pvsAreaIndex)].get();
+        if (record && index >= 0 && index < static_cast<std::int32_t>(record->elements.size()) &&
+            !record->elements[static_cast<std::size_t>(index)].areas.empty())
+            out.pvsIndex = record->elements[static_cast<std::size_t>(index)].areas.front();
+    }
+    std::snprintf(out.lightSet, sizeof(out.lightSet), "%s", lightSetRef ? lightSetRef : "UNDEFINED");
 }
 
 void ModelElementLod::updateBounds(const Model& owner) {

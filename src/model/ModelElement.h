@@ -125,6 +125,17 @@ struct ModelElementLod {
     void release();
 };
 
+// What ModelElement::describe reports of an element.
+struct ModelElementReport {
+    std::int32_t textureSet = 0;
+    // The first area the model's visibility record gives the element; -1
+    // when none.
+    std::int32_t pvsIndex = -1;
+    // The light set whose lights the element collected, "UNDEFINED" when
+    // none (127 characters at most).
+    char lightSet[128] = {};
+};
+
 struct ModelElement {
     ModelElement() = default;
     // An element of the model's resource: enabled unless the resource
@@ -170,6 +181,9 @@ struct ModelElement {
     // The axis-aligned box around the eight corners of the current slot's
     // box (from 10000 and -10000 when there is no slot).
     void getBounds(float* min, float* max) const;
+
+    // The element's texture set, visibility area and light set.
+    void describe(ModelElementReport& out) const;
 
     // Enters the three slots (a pushed element has bit 5); false when one
     // failed.

@@ -136,7 +136,9 @@ bool ProcMirror::renderReflection(CameraCore* camera) {
         render->updateContexts();
         const bool secondary = render->secondaryPass;
         render->secondaryPass = true;
+        render->drawingMirror = true;
         camera->renderFrame(kCameraModeFollow);
+        render->drawingMirror = false;
         render->secondaryPass = secondary;
         render->quadBatch.flush();
         render->renderList.flags &= ~RenderList::FlagLocked;

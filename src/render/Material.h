@@ -34,6 +34,8 @@ public:
         FlagSpecular = 0x1,
         FlagTerrainSpecular = 0x04,
         FlagLitPerLight = 0x8,
+        // Drawn into a mirror image: the cull orientations swap.
+        FlagReflection = 0x10,
         FlagNormalMap = 0x20,
         FlagHeightMap = 0x040,
         FlagWater = 0x80,

@@ -305,6 +305,9 @@ public:
     // 0 while the scene pass draws the object contexts; the depth and mirror
     // passes set it for their own drawing.
     bool secondaryPass = false;
+    // Set while the mirror pass draws its reflected picture: the faces of
+    // what it draws turn the other way round.
+    bool drawingMirror = false;
     // Game-clock seconds of the last mesh-cache step (-1 before the first).
     double lastMeshCacheTime = -1.0;
     // Object-pass modes run this frame (the last one), -1 when none ran.

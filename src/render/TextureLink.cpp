@@ -315,7 +315,7 @@ bool eachHeadField(MaterialHead& h, Field&& field) {
     for (std::uint8_t& v : h.bytes45) ok = ok && field(v);
     ok = ok && field(h.float48) && field(h.wantsBlending);
     for (std::uint8_t& v : h.bytes53) ok = ok && field(v);
-    ok = ok && field(h.word56) && field(h.alphaSetting) && field(h.blendOverride) && field(h.word68) &&
+    ok = ok && field(h.word56) && field(h.alphaSetting) && field(h.blendOverride) && field(h.faceMode) &&
          field(h.boneInfluences) && field(h.word76) && field(h.word80);
     for (std::uint32_t& v : h.words84) ok = ok && field(v);
     ok = ok && field(h.word96);

@@ -106,7 +106,9 @@ struct MaterialHead {
     std::uint32_t word56 = 1;
     std::uint32_t alphaSetting = 0;
     std::uint32_t blendOverride = 0;
-    std::uint32_t word68 = 0;
+    // How the faces draw: 0 front faces, 1 both faces, 2 back faces then
+    // front faces in a second pass.
+    std::uint32_t faceMode = 0;
     std::int32_t boneInfluences = 0;
     std::uint32_t word76 = 0;
     std::uint32_t word80 = 0;

@@ -30,6 +30,7 @@
 
 class CameraCore;
 class Intersection;
+class IntersectionOBBox;
 class Light;
 class PathGridRecord;
 class RainMap;
@@ -108,6 +109,10 @@ static_assert(sizeof(TeleportPoint) == 64, "teleport points are stored as 64-byt
 // Rows: the direction, the up vector (0, 1, 0) and their normalised cross
 // product.
 void makeVerticalFrame(const float* direction, float* frame);
+// The upright pose standing at a point and facing along the horizontal
+// part of a direction ((1, 0, 0) when it has none): the rows of
+// makeVerticalFrame, then the point.
+Matrix34 makeVerticalRay(const float* point, const float* direction);
 
 // A blend list: carried by the scene's save record only; a finished one
 // (flag bit 0) is dropped at the next frame.
@@ -299,6 +304,10 @@ public:
     bool recordTeleportPoint(const float* position, double time);
     bool updateTeleportPoints(const CurrentTime& time);
     bool findTeleportPoint(Matrix34& out) const;
+    // The scene's box query: true when the current scene's current camera
+    // sees the box. Without a current scene it is logged and answers true
+    // (nothing is placed there); while a save loads nothing is seen.
+    static bool intersectOBB(const IntersectionOBBox& box);
     bool gridCellsAround(const float* position) const;
     // The count, the 64-byte points, then the two band settings.
     std::int32_t writeTeleportPoints(DataStream& stream) const;

@@ -38,27 +38,40 @@ Matrix34 poseOf(const TeleportPoint& point) {
     return pose;
 }
 
-// True when the current scene's current camera sees the unit box standing
-// at the pose (lifted 1.0); while a save is being loaded nothing is seen.
+// True when the current camera sees the unit box standing at the pose
+// (lifted 1.0).
 bool seenByCamera(const Matrix34& pose) {
-    Scene* current = gameCore.currentScene();
-    if (!current) {
-        engineLog().error("Can't intersect in scene: Create scene first");
-        return true;  // the point is skipped
-    }
-    if (gameCore.game && gameCore.game->loading) return false;
-    CameraCore* camera = current->camera();
-    if (!camera) return false;
     IntersectionOBBox box;
     Matrix34 lifted = pose;
     lifted.m[10] += 1.0f;
     const float halfExtents[3] = {1.0f, 1.0f, 1.0f};
     orientedBoxFromMatrix(halfExtents, box.box, lifted);
     boundingSphereFromMatrix(box.sphere, lifted, kTeleportBoxRadius);
-    return camera->frustum.intersects(box);
+    return Scene::intersectOBB(box);
 }
 
 }  // namespace
+
+bool Scene::intersectOBB(const IntersectionOBBox& box) {
+    Scene* current = gameCore.currentScene();
+    if (!current) {
+        engineLog().error("Can't intersect in scene: Create scene first");
+        return true;  // nothing is placed where it cannot be checked
+    }
+    if (gameCore.game && gameCore.game->loading) return false;
+    CameraCore* camera = current->camera();
+    return camera && camera->frustum.intersects(box);
+}
+
+Matrix34 makeVerticalRay(const float* point, const float* direction) {
+    float horizontal[3] = {direction[0], 0.0f, direction[2]};
+    if (horizontal[0] * horizontal[0] + horizontal[2] * horizontal[2] <= 0.0f) horizontal[0] = 1.0f;
+    vector3Normalize(horizontal);
+    Matrix34 pose;
+    makeVerticalFrame(horizontal, pose.m);
+    for (int k = 0; k < 3; ++k) pose.m[9 + k] = point[k];
+    return pose;
+}
 
 void makeVerticalFrame(const float* direction, float* frame) {
     const float up[3] = {0.0f, 1.0f, 0.0f};

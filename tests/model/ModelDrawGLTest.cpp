@@ -31,6 +31,8 @@
 #include "effects/RenderObject.h"
 #include "model/ObjectContext.h"
 #include "scene/CameraCore.h"
+#include "scene/CameraFixture.h"
+#include "scene/Scene.h"
 #include "scene/ObjectRepository.h"
 #include "shaderpack/ShaderPacker.h"
 #include "support/TestSupport.h"
@@ -995,6 +997,168 @@ TEST_F(ModelDrawGLTest, ShaderConstantsReadBackByName) {
                               {1, 0, 0, 0}, {0, 1, 0, 2.5f}, {0, 0, 1, 0}};
     for (int r = 0; r < 6; ++r)
         for (int c = 0; c < 4; ++c) EXPECT_EQ(bones->values[r][c], rows[r][c]) << r << " " << c;
+}
+
+}  // namespace
+
+namespace {
+
+// A model of the model writer's, created in a scene with one light, pushed
+// and drawn through its element: its texture's two halves show where the
+// model stands (placed half a screen right), and nothing elsewhere; the
+// light brightens it.
+TEST_F(ModelDrawGLTest, AWrittenModelInALitSceneShowsItsColoursWhereItStands) {
+    // Left half red, right half blue.
+    texture_tools::DdsImage paint;
+    paint.width = paint.height = 8;
+    std::vector<std::uint8_t> texels;
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x)
+            texels.insert(texels.end(), x < 4 ? std::initializer_list<std::uint8_t>{0, 0, 220, 255}
+                                              : std::initializer_list<std::uint8_t>{220, 0, 0, 255});
+    paint.blocks.push_back(texels);
+    textures.files["paint.dds"] = texture_tools::writeDds(paint);
+    render->textures.allocated = true;
+    // A quad of half size 0.25 facing the viewer (format 4: position,
+    // normal, texture), clockwise on screen.
+    const std::string panel =
+        "model panel\nelement face\nlod\nmeshstream 4\n"
+        "vertex p -0.25 0.25 0.5 n 0 0 -1 t 0 0\nvertex p 0.25 0.25 0.5 n 0 0 -1 t 1 0\n"
+        "vertex p -0.25 -0.25 0.5 n 0 0 -1 t 0 1\nvertex p 0.25 -0.25 0.5 n 0 0 -1 t 1 1\n"
+        "index 0 1 2 2 1 3\nsubset 0 0 6 4 kind 6 diffuse paint\nbox 0.25 0.25 0.05 at 0 0 0.5\n"
+        "lod\nbox 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\n";
+    testing_support::CameraScene world{panel};
+    Scene& scene = *world.scene;
+    Light* sun = scene.addLight("sun", nullptr, true);
+    ASSERT_NE(sun, nullptr);
+    sun->parameters.Type = D3DLIGHT_DIRECTIONAL;
+    sun->parameters.Direction = {0.0f, 0.0f, 1.0f};
+    sun->parameters.Diffuse = {0.5f, 0.5f, 0.5f, 1.0f};
+    sun->flags |= kLightCollectable | kLightPassMark;
+
+    Matrix34 pose = matrix34Identity();
+    pose.m[9] = 0.5f;
+    auto* model = static_cast<Model*>(scene.createModel("panel", "sign", pose, 0));
+    ASSERT_NE(model, nullptr) << allLines();
+    ASSERT_TRUE(model->push()) << allLines();
+    model->stateWords[0] |= kModelDrawnThisFrame;
+    ASSERT_TRUE(model->updateDeferred());  // collects the lights of its lit element
+    ModelElement& element = model->elements.at(0);
+    ASSERT_EQ(element.lights.size(), 1u) << allLines();
+
+    auto draw = [&](int details) {
+        textures.setup.details = details;
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+        device->BeginScene();
+        EXPECT_TRUE(element.render()) << allLines();
+        device->EndScene();
+        std::vector<std::uint8_t> bytes;
+        D3DSURFACE_DESC desc{};
+        readBack(bytes, desc);
+        return bytes;
+    };
+    auto at = [](const std::vector<std::uint8_t>& bytes, int x, int y) {
+        const std::uint8_t* p = &bytes[(std::size_t(y) * 64 + std::size_t(x)) * 4];
+        return Rgb{p[2], p[1], p[0]};
+    };
+    for (int details : {0, 1}) {
+        const std::vector<std::uint8_t> bytes = draw(details);
+        ASSERT_EQ(bytes.size(), std::size_t(64) * 64 * 4);
+        // The quad covers columns 40 to 56 and rows 24 to 40.
+        const Rgb left = at(bytes, 44, 32), right = at(bytes, 52, 32);
+        EXPECT_GT(left.r, 60) << details;
+        EXPECT_LT(left.b, 10) << details;
+        EXPECT_GT(right.b, 60) << details;
+        EXPECT_LT(right.r, 10) << details;
+        for (const auto& [x, y] : {std::pair{20, 32}, {48, 10}, {48, 52}, {30, 32}}) {
+            const Rgb outside = at(bytes, x, y);
+            EXPECT_EQ(outside.r + outside.g + outside.b, 0) << details << " at " << x << "," << y;
+        }
+    }
+    // Without its light the element is darker on the lit paths.
+    const Rgb lit = at(draw(1), 44, 32);
+    sun->flags &= ~kLightPassMark;
+    const Rgb unlit = at(draw(1), 44, 32);
+    EXPECT_GT(lit.r, unlit.r + 20);
+    scene.deleteModel(model);
+}
+
+// A skinned element whose second bone is turned a quarter about z draws the
+// same picture through the fixed pipeline (the CPU-skinned copy) and through
+// the shader path (the palette in "mBones").
+TEST_F(ModelDrawGLTest, ASkinnedElementDrawsAlikeOnTheCpuAndThroughThePalette) {
+    textures.files["chalk.dds"] = solid(255, 255, 255);
+    render->textures.allocated = true;
+    Y3Mesh mesh;
+    ASSERT_TRUE(mesh_test::loadMesh(mesh,
+                                    "mesh l.mh l.my\nmeshstream 3\n"
+                                    "vertex p 0 -0.05 0.5 c 0xFFFFFFFF t 0 0 i 0 0 0 0 w 1 0 0 0\n"
+                                    "vertex p 0 0.05 0.5 c 0xFFFFFFFF t 0 1 i 0 0 0 0 w 1 0 0 0\n"
+                                    "vertex p 0.8 -0.05 0.5 c 0xFFFFFFFF t 1 0 i 1 0 0 0 w 1 0 0 0\n"
+                                    "vertex p 0.8 0.05 0.5 c 0xFFFFFFFF t 1 1 i 1 0 0 0 w 1 0 0 0\n"
+                                    "index 0 1 2 2 1 3\nsubset 0 0 6 4 kind 3 bones 1 face 1 diffuse chalk\n"
+                                    "bone hip 0\nbone limb 1\n"))
+        << allLines();
+    MeshMatrix turn;
+    turn.m[0][0] = 0, turn.m[0][1] = 1, turn.m[1][0] = -1, turn.m[1][1] = 0;  // +x goes to +y
+    ModelElement element;
+    element.world = identityMatrix();
+    ModelElementLod& lod = element.lods.emplace_back();
+    lod.setMesh(mesh);
+    lod.palette = {MeshMatrix(), turn};  // bone order: hip, limb
+    lod.boneIndices = {-1, -1};
+
+    auto picture = [&](int details) {
+        textures.setup.details = details;
+        for (auto& made : lod.materials) {
+            made->release();
+            made->setupFromData(mesh.subset(0).material);
+            EXPECT_TRUE(made->allocate()) << allLines();
+            for (int c = 0; c < 4; ++c) made->colours[0][c] = made->colours[1][c] = 1.0f;
+        }
+        lod.material = lod.materials.front().get();
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+        device->BeginScene();
+        EXPECT_TRUE(Model::drawElementKind(element, -1)) << allLines();
+        device->EndScene();
+        std::vector<std::uint8_t> bytes;
+        D3DSURFACE_DESC desc{};
+        readBack(bytes, desc);
+        std::vector<bool> covered;
+        for (std::size_t i = 0; i + 3 < bytes.size(); i += 4)
+            covered.push_back(bytes[i] > 60 || bytes[i + 1] > 60 || bytes[i + 2] > 60);
+        return covered;
+    };
+    // The fixed pipeline draws the CPU-skinned copy of the mesh.
+    MeshAnimInstance* instance = mesh.createAnimInstance();
+    ASSERT_NE(instance, nullptr);
+    ASSERT_TRUE(instance->allocate()) << allLines();
+    instance->skin(lod.palette.data(), 2);
+    lod.meshInstance = instance;
+    const std::vector<bool> cpu = picture(0);
+    // The shader path draws the mesh itself with the palette.
+    lod.meshInstance = nullptr;
+    const std::vector<bool> shader = picture(1);
+    ASSERT_EQ(cpu.size(), std::size_t(64) * 64);
+    ASSERT_EQ(shader.size(), cpu.size());
+    int cpuCount = 0, differing = 0;
+    for (std::size_t i = 0; i < cpu.size(); ++i) {
+        cpuCount += cpu[i];
+        differing += cpu[i] != shader[i];
+    }
+    EXPECT_GT(cpuCount, 40);
+    EXPECT_LE(differing, 6);
+    // Turned up the screen (clip y 0.8 is row 6), not to the right.
+    auto covered = [](const std::vector<bool>& c, int x, int y) { return bool(c[std::size_t(y) * 64 + std::size_t(x)]); };
+    for (const std::vector<bool>* one : {&cpu, &shader}) {
+        bool up = false;
+        for (int x = 28; x < 36; ++x) up = up || covered(*one, x, 8);
+        EXPECT_TRUE(up);
+        EXPECT_FALSE(covered(*one, 56, 32));
+    }
+    for (auto& made : lod.materials) made->release();
+    instance->deallocate();
+    mesh.destroyAnimInstance(instance);
 }
 
 }  // namespace

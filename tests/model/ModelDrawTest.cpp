@@ -669,3 +669,58 @@ TEST_F(ModelDrawTest, ShadowPassesSkipWhatTheyCannotDraw) {
 }
 
 }  // namespace
+
+namespace {
+
+// The mesh draw's passes and cull states by the material's face mode: one
+// pass culling the counter-clockwise faces (mode 0), one drawing both faces
+// (1), the back faces then the front ones (2, or only the first with one
+// pass forced); a mirrored material swaps the orientations; a face mode
+// outside the table draws as 0. An element drawn as a static instance
+// keeps its orientations in the mirror.
+TEST_F(ModelDrawTest, FaceModesChooseThePassesAndTheirCullStates) {
+    struct Case {
+        std::uint32_t faceMode;
+        bool mirrored;
+        std::int32_t passes;
+        std::uint32_t last;    // cull state of the last pass
+        std::uint32_t forced;  // cull state with one pass forced
+    };
+    const Case cases[] = {
+        {0, false, 1, D3DCULL_CCW, D3DCULL_CCW}, {0, true, 1, D3DCULL_CW, D3DCULL_CW},
+        {1, false, 1, D3DCULL_NONE, D3DCULL_NONE}, {1, true, 1, D3DCULL_NONE, D3DCULL_NONE},
+        {2, false, 2, D3DCULL_CCW, D3DCULL_CW},  {2, true, 2, D3DCULL_CW, D3DCULL_CCW},
+        {7, false, 1, D3DCULL_CCW, D3DCULL_CCW},
+    };
+    for (const Case& c : cases) {
+        makeElement(3);
+        material.parameters.faceMode = c.faceMode;
+        render_->drawingMirror = c.mirrored;  // the mirror pass draws
+        element.drawCount = 0;
+        EXPECT_TRUE(Model::drawElement(element)) << c.faceMode;
+        EXPECT_EQ(element.drawCount, c.passes) << c.faceMode << " " << c.mirrored;
+        EXPECT_EQ(cache().renderDesired[DXStateCache::RsCullMode], c.last) << c.faceMode << " " << c.mirrored;
+        element.drawCount = 0;
+        Model::drawElementMesh(element, true);
+        EXPECT_EQ(element.drawCount, 1) << c.faceMode;
+        EXPECT_EQ(cache().renderDesired[DXStateCache::RsCullMode], c.forced) << c.faceMode << " " << c.mirrored;
+    }
+    render_->drawingMirror = false;
+}
+
+}  // namespace
+
+namespace {
+
+// In the mirror a static-instance element keeps its cull orientation.
+TEST_F(ModelDrawTest, AStaticInstanceKeepsItsOrientationInTheMirror) {
+    makeElement(3);
+    element.flags |= kElementStaticInstance;
+    render_->drawingMirror = true;
+    EXPECT_TRUE(Model::drawElement(element));
+    EXPECT_EQ(cache().renderDesired[DXStateCache::RsCullMode], D3DCULL_CCW);
+    EXPECT_FALSE(material.flags & Material::FlagReflection);
+    render_->drawingMirror = false;
+}
+
+}  // namespace

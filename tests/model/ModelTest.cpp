@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <string>
 
 #include "foundation/Matrix.h"
@@ -39,6 +40,11 @@ const std::string kTile =
     "lod\nmeshstream 2\nvertex p 0 0 0\nvertex p 1 0 0\nvertex p 0 1 0\nindex 0 1 2\nsubset 0 0 3 3 kind 3\n"
     "box 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\n";
 
+// A prop with two animation rules.
+const std::string kRuled =
+    "model signpost\nrule still\nanimation rest 1\nrule sway\nanimation lean 0.5\nanimation creak 2 loop\n"
+    "element pole\nlod\nbox 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\n";
+
 // The video options the models read, at a chosen detail level.
 class Details : public TextureEnvironment {
 public:
@@ -63,7 +69,7 @@ protected:
     // installed, since the render core installs a model manager of its own.
     RenderCore render;
     testing_support::ScopedCoreMember<RenderCore> useRender{gameCore.render, &render};
-    CameraScene world{kSkinned, kTile};
+    CameraScene world{kSkinned, kTile, kRuled};
 };
 
 TEST_F(ModelTest, NpcModelsAreHiddenByDetailLevel) {
@@ -402,6 +408,88 @@ TEST_F(ModelTest, AnElementNotPushedIsNotDrawn) {
     EXPECT_FALSE(element.render());
     EXPECT_TRUE(logged("Can't render model [deck] element [top]. Allocate data first"));
     EXPECT_FALSE(element.flags & (kElementDrawn | kElementEnabled));
+}
+
+}  // namespace
+
+namespace {
+
+// The head matrix is bone "bip01 head" placed like any bone (the model's
+// pose when there is no head); slot 21 places the bone a record maps to.
+TEST_F(ModelTest, HeadAndMappedBonesArePlacedLikeBones) {
+    Model* model = place("crate");
+    ASSERT_NE(model, nullptr);
+    Matrix34 pose = matrix34Identity();
+    pose.m[9] = 3.0f;
+    model->setWorldMatrix(pose);
+    Matrix34 head;
+    model->getHeadMatrix(head);
+    EXPECT_FLOAT_EQ(head.m[9], 3.0f);  // no bones: the model's pose
+    EXPECT_FLOAT_EQ(head.m[10], 0.0f);
+    giveSkeleton(*model);
+    model->getHeadMatrix(head);
+    EXPECT_FLOAT_EQ(head.m[9], 4.0f);   // bone 1 at (1, 1, 0)
+    EXPECT_FLOAT_EQ(head.m[10], 1.0f);
+
+    model->animation.skeleton.bones[0].tracked = 2;
+    model->animation.skeleton.bones[1].tracked = 3;  // past the skeleton
+    Matrix34 mapped, direct;
+    ASSERT_TRUE(model->getMappedBoneWorldMatrix(0, mapped));
+    ASSERT_TRUE(model->getBoneWorldMatrix(2, direct));
+    EXPECT_EQ(std::memcmp(mapped.m, direct.m, sizeof(mapped.m)), 0);
+    for (std::int32_t record : {1, 2, -1, 3}) EXPECT_FALSE(model->getMappedBoneWorldMatrix(record, mapped)) << record;
+}
+
+// A property rule plays each of its animations as a sequence "[name
+// ,speed]"; an empty slot plays nothing, a slot or rule that does not exist
+// is refused.
+TEST_F(ModelTest, PropertyRulesPlayTheirAnimationsAsSequences) {
+    Model* model = place("post", "signpost");
+    ASSERT_NE(model, nullptr);
+    ASSERT_EQ(model->properties.rules.size(), 2u);
+    model->properties.resetRuleSlots();  // slot 0 selects the last rule
+    // The test packages hold no animation data: each sequence reaches the
+    // animation stack, which reports the animation it cannot load.
+    core.log().clear();
+    EXPECT_FALSE(model->playPropertyRule(0));
+    EXPECT_TRUE(logged("Can't load animation [lean] data"));
+    EXPECT_TRUE(logged("Can't load animation [creak] data"));
+    EXPECT_FALSE(logged("Expected symbol"));
+    core.log().clear();
+    EXPECT_TRUE(model->playPropertyRule(1));  // empty slot
+    EXPECT_FALSE(logged("Can't load animation"));
+    model->properties.ruleSlots[2] = 0;
+    EXPECT_FALSE(model->playPropertyRule(2));
+    EXPECT_TRUE(logged("Can't load animation [rest] data"));
+    struct Case {
+        std::int32_t slot;
+        const char* message;
+    };
+    model->properties.ruleSlots[3] = 7;
+    for (const Case c : {Case{3, "Can't play property rule 7 of model [post]: no such rule"},
+                         {16, "Can't play property rule 16 of model [post]: no such slot"},
+                         {-1, "Can't play property rule -1 of model [post]: no such slot"}}) {
+        core.log().clear();
+        EXPECT_FALSE(model->playPropertyRule(c.slot)) << c.slot;
+        EXPECT_TRUE(logged(c.message)) << c.slot;
+    }
+}
+
+// An element reports its texture set, its visibility area and the light
+// set its lights came from.
+TEST_F(ModelTest, AnElementDescribesItsTextureSetAreaAndLightSet) {
+    Model* model = place("crate");
+    ASSERT_NE(model, nullptr);
+    ModelElement& element = model->elements.at(0);
+    element.flags |= 3u << kElementTextureSetShift;
+    ModelElementReport report;
+    element.describe(report);
+    EXPECT_EQ(report.textureSet, 3);
+    EXPECT_EQ(report.pvsIndex, -1);
+    EXPECT_STREQ(report.lightSet, "UNDEFINED");
+    element.lightSetRef = "dusk";
+    element.describe(report);
+    EXPECT_STREQ(report.lightSet, "dusk");
 }
 
 }  // namespace

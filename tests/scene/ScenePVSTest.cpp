@@ -333,3 +333,19 @@ TEST(ScenePVS, OverlappingPortalsAreWalkedInFullWhileFewAndShowAllBeyondTheBound
 }
 
 }  // namespace
+
+namespace {
+
+// An element's report names the area its model's visibility record puts it
+// in.
+TEST_F(Corridor, AnElementReportsTheAreaItLiesIn) {
+    Model& far = place("far", 0, -12);
+    Model& outside = place("outside", 30, 0);
+    ModelElementReport report;
+    far.elements.at(0).describe(report);
+    EXPECT_EQ(report.pvsIndex, 2);
+    outside.elements.at(0).describe(report);
+    EXPECT_EQ(report.pvsIndex, -1);
+}
+
+}  // namespace

@@ -5,11 +5,16 @@
 #include "model/ModelResourceSupport.h"
 
 #include <cmath>
+#include <cstdio>
+#include <memory>
+#include <string>
 #include <cstring>
 
 #include "app/SceneLoadFixture.h"
 #include "scene/CameraFixture.h"
 #include "control/ControlSettings.h"
+#include "control/ModelController.h"
+#include "control/RecordingController.h"
 #include "foundation/DataStream.h"
 #include "model/Model.h"
 #include "scene/CameraCore.h"
@@ -144,4 +149,141 @@ TEST(SceneTeleport, ChoiceSkipsPointsTheCameraSeesAndTheBlockReadsBack) {
     writeU32(damaged, 1000);
     damaged.setPosition(0);
     EXPECT_LT(w.scene().readTeleportPoints(damaged), 0);
+}
+
+namespace {
+
+// One root bone at the model's origin, as the animation fills the skeleton.
+void giveRoot(Model& model) {
+    std::vector<SkeletonBone>& bones = model.animation.skeleton.bones;
+    bones.resize(1);
+    std::snprintf(bones[0].name, sizeof(bones[0].name), "%s", "bip01");
+    bones[0].world = matrix34Identity();
+}
+
+// A character controller that records what the follow mode tells it; a
+// stubborn one refuses to follow.
+class FollowRecorder : public testing_support::RecordingController {
+public:
+    FollowRecorder(Model& owner, std::int32_t type, bool stubborn)
+        : RecordingController(owner), type_(type), stubborn_(stubborn) {}
+    std::int32_t getType() const override { return type_; }
+    bool setPose(const Matrix34&, double) override {
+        calls.push_back("setPose");
+        return true;
+    }
+    bool follow2model(const char* o, float speed, float distance) override {
+        RecordingController::follow2model(o, speed, distance);
+        return !stubborn_;
+    }
+    std::int32_t count(const std::string& prefix) const {
+        std::int32_t n = 0;
+        for (const std::string& call : calls) n += call.rfind(prefix, 0) == 0;
+        return n;
+    }
+
+private:
+    std::int32_t type_;
+    bool stubborn_;
+};
+
+FollowRecorder& recordFollowing(Model& model, std::int32_t type, bool stubborn = false) {
+    auto made = std::make_unique<FollowRecorder>(model, type, stubborn);
+    FollowRecorder& recorder = *made;
+    model.controller = std::move(made);
+    model.stateWords[0] |= kModelHasController;
+    return recorder;
+}
+
+}  // namespace
+
+// A companion left far behind out of view is placed at the trail point the
+// camera does not see, facing the main character; drawn, near, or without
+// a root bone on either side, it stays where it is.
+TEST(SceneTeleport, AFollowingCompanionLeftBehindJoinsAtTheTrail) {
+    struct Case {
+        const char* what;
+        float x;         // the companion's place; the hero stands at 0
+        bool drawn;      // drawn this frame
+        bool bones;      // both have a root bone
+        bool teleported;
+    };
+    const Case cases[] = {
+        {"far behind", -40.0f, false, true, true},
+        {"near", -10.0f, false, true, false},
+        {"in view", -40.0f, true, true, false},
+        {"no bones", -40.0f, false, false, false},
+    };
+    for (const Case& c : cases) {
+        TrailWorld w;
+        sceneFactories().gridBlockFree = [](const Scene&, const float* position) { return position[0] != 0.0f; };
+        w.plant(5.0f, 0.0);
+        w.walkTo(0.0f, 1.0);
+        CameraCore* camera = w.scene().camera();
+        ASSERT_NE(camera, nullptr);
+        camera->pose = poseAt(0, 2, -30);
+        const float away[3] = {0, 0, -100};
+        const float up[3] = {0, 1, 0};
+        cameraLookAt(camera->pose, away, up);
+        camera->updateFrustum();
+
+        auto* walker = static_cast<Model*>(w.scene().createModel("walker", "walker", poseAt(c.x, 0, 0), 0));
+        ASSERT_NE(walker, nullptr);
+        FollowRecorder& recorder = recordFollowing(*walker, ModelController::TypeCharacter);
+        if (c.bones) giveRoot(*w.hero), giveRoot(*walker);
+        if (c.drawn) walker->stateWords[0] |= kModelDrawnThisFrame;
+        walker->walk_distance = 4.0f;
+        EXPECT_TRUE(walker->updateFrame(gameTimeAt(2.0), 0)) << c.what;
+        Matrix34 pose;
+        walker->getWorldMatrix(pose);
+        EXPECT_FLOAT_EQ(pose.m[9], c.teleported ? 5.0f : c.x) << c.what;
+        // A teleport hands the new pose to the controller.
+        EXPECT_EQ(recorder.count("setPose"), c.teleported ? 1 : 0) << c.what;
+        if (c.teleported) {
+            // Facing the hero from where it stood: along +x, upright.
+            EXPECT_FLOAT_EQ(pose.m[0], 1.0f) << c.what;
+            EXPECT_FLOAT_EQ(pose.m[4], 1.0f) << c.what;
+        }
+        // Whether placed or not, the controller follows the hero.
+        EXPECT_EQ(recorder.count("follow2model hero " + std::to_string(1.0f) + " " +
+                                 std::to_string(characterSettings.distanceWalkCompanionCoeff * 4.0f)),
+                  1)
+            << c.what;
+        EXPECT_FLOAT_EQ(walker->walk_distance, 4.0f) << c.what;
+    }
+}
+
+// The follow mode's controller side: distance 0 stops the follow and ends
+// the mode, a refused follow ends it, the main character never follows, a
+// controller kind that does not follow is left alone.
+TEST(SceneTeleport, TheFollowModeTellsTheControllerWhatToDo) {
+    struct Case {
+        const char* what;
+        float distance;
+        bool stubborn;       // the controller refuses to follow
+        std::int32_t type;   // controller type
+        bool isHero;         // the model is the main character
+        float distanceAfter;
+        bool follows;        // the controller is told to follow the hero
+    };
+    const Case cases[] = {
+        {"follows", 4.0f, false, ModelController::TypeCharacter, false, 4.0f, true},
+        {"stops", 0.0f, false, ModelController::TypeCharacter, false, -1.0f, false},
+        {"refused", 4.0f, true, ModelController::TypeCharacter, false, -1.0f, true},
+        {"main character", 4.0f, false, ModelController::TypeCharacter, true, 4.0f, false},
+        {"position controller", 4.0f, false, ModelController::TypePosition, false, 4.0f, false},
+        {"mode off", -1.0f, false, ModelController::TypeCharacter, false, -1.0f, false},
+    };
+    for (const Case& c : cases) {
+        TrailWorld w;
+        Model* model = w.hero;
+        if (!c.isHero) model = static_cast<Model*>(w.scene().createModel("walker", "walker", poseAt(-3, 0, 0), 0));
+        ASSERT_NE(model, nullptr);
+        FollowRecorder& recorder = recordFollowing(*model, c.type, c.stubborn);
+        model->walk_distance = c.distance;
+        EXPECT_TRUE(model->updateFrame(gameTimeAt(1.0), 0)) << c.what;
+        EXPECT_FLOAT_EQ(model->walk_distance, c.distanceAfter) << c.what;
+        EXPECT_EQ(recorder.count("follow2model"), c.follows ? 1 : 0) << c.what;
+        EXPECT_EQ(recorder.count("stay"), c.distance == 0.0f ? 1 : 0) << c.what;
+    }
 }

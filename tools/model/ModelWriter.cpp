@@ -101,10 +101,12 @@ bool parseSubset(std::istringstream& words, Y3Mesh& mesh, int line, std::string&
     std::string name;
     while (words >> name) {
         const auto link = std::find(std::begin(kLinks), std::end(kLinks), name);
-        if (name == "kind" || name == "bones") {
+        if (name == "kind" || name == "bones" || name == "face") {
             std::uint32_t value = 0;
             if (!readWord(words, value)) return fail(error, line, "bad value of [" + name + "]");
+            if (name == "face" && value > 2) return fail(error, line, "face mode is not 0 to 2");
             if (name == "kind") sub.material.head.kind = value;
+            else if (name == "face") sub.material.head.faceMode = value;
             else sub.material.head.boneInfluences = std::int32_t(value);
         } else if (name == "group") {
             // The material's draw-order group (signed).
