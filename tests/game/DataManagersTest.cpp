@@ -17,8 +17,11 @@
 #include "game/WaypointDataManager.h"
 #include "physics/PhysicsWriter.h"
 #include "resources/ResourceTestSupport.h"
+#include "scene/SceneWriter.h"
+#include "scene/Y3Pose.h"
 
 using namespace resource_tests;
+using scene_tools::poseAt;
 
 namespace {
 
@@ -70,26 +73,29 @@ TEST(DataManagers, StoredManagersMakeRecordsOnRequestOnly) {
 }
 
 TEST(DataManagers, RecordsAreMadeOnRequestFromThePackages) {
-    ScopedPackages packages({storedFile(".dlg", "talk", "dialog bytes"), storedFile(".wp", "harbour", "poses"),
+    scene_tools::WaypointSet set;
+    set.add(PosePoint, "quay", poseAt(1, 0, 0));
+    set.add(PoseCamera, "overview", poseAt(0, 9, 0));
+    MemoryStream compiled(true);
+    ASSERT_GT(set.writeCompiled(compiled), 0);
+    ScopedPackages packages({storedFile(".dlg", "talk", "dialog bytes"), storedFile(".wp", "harbour", streamText(compiled)),
+                             storedFile(".wp", "pier", "poses"),
                              storedFile(".sky", "storm", std::string(kSkyTableBytes, '\0')),
                              storedFile(".sky", "gale", "sky table")});
     ASSERT_TRUE(packages.built());
     Managers m;
-    const struct {
-        StoredDataManager* manager;
-        const char* name;
-        const char* bytes;
-    } cases[] = {{&m.waypoints, "harbour", "poses"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.manager->title());
-        const std::string* bytes = c.manager->resourceBytes(c.name);
-        ASSERT_NE(bytes, nullptr);
-        EXPECT_EQ(*bytes, c.bytes);
-        EXPECT_EQ(c.manager->count(), 1u);
-        // A second request finds the same record, loaded once.
-        EXPECT_EQ(c.manager->resourceBytes(c.name), bytes);
-        EXPECT_EQ(c.manager->count(), 1u);
-    }
+    // The waypoint record's header holds the poses, in id order.
+    WaypointData* data = m.waypoints.dataOf(m.waypoints.getOrCreate("harbour", true));
+    ASSERT_NE(data, nullptr);
+    ASSERT_EQ(data->poses.size(), 2u);
+    EXPECT_STREQ(data->poses[0]->id, "overview");
+    EXPECT_FALSE(data->allocated);
+    // A second request finds the same record, loaded once.
+    EXPECT_EQ(m.waypoints.dataOf(m.waypoints.getOrCreate("harbour", true)), data);
+    EXPECT_EQ(m.waypoints.count(), 1u);
+    // Bytes that are no waypoint set give no data.
+    EXPECT_EQ(m.waypoints.dataOf(m.waypoints.getOrCreate("pier", true)), nullptr);
+    EXPECT_TRUE(packages.log().contains("Waypoint resource [pier]: the count does not fit the record"));
     // A sky table loads its records; one shorter than 16 records does not.
     EXPECT_TRUE(m.sky.loadHeader(m.sky.getOrCreate("storm", true), nullptr));
     EXPECT_NE(m.sky.getOrCreate("storm", true)->records(), nullptr);
@@ -107,16 +113,27 @@ TEST(DataManagers, RecordsAreMadeOnRequestFromThePackages) {
 }
 
 TEST(DataManagers, WaypointsAndScreenActionsExportTheirData) {
-    // The screen actions export their compiled data.
+    // The screen actions export their compiled data, the waypoints their
+    // poses as text records.
     const std::string screens = actions_tools::compileActionSource("screen hall\nscreen yard\n", "harbour.txt");
-    ScopedPackages packages({storedFile(".wp", "harbour", "poses"), storedFile(".as", "harbour", screens),
+    scene_tools::WaypointSet set;
+    set.add(PoseTrigger, "gate", poseAt(1, 0, 0));
+    set.add(PosePoint, "bollard", poseAt(2, 0, 0));
+    MemoryStream compiled(true);
+    ASSERT_GT(set.writeCompiled(compiled), 0);
+    ScopedPackages packages({storedFile(".wp", "harbour", streamText(compiled)), storedFile(".as", "harbour", screens),
                              storedFile(".dlg", "talk", "dialog bytes")});
     ASSERT_TRUE(packages.built());
     Managers m;
     {
+        scene_tools::WaypointSet sorted;
+        sorted.add(PosePoint, "bollard", poseAt(2, 0, 0));
+        sorted.add(PoseTrigger, "gate", poseAt(1, 0, 0));
+        MemoryStream text(true);
+        ASSERT_GT(sorted.writeSource(text), 0);
         MemoryStream out;
-        EXPECT_EQ(m.waypoints.exportResource("harbour", out), 5);
-        EXPECT_EQ(streamText(out), "poses");
+        EXPECT_EQ(m.waypoints.exportResource("harbour", out), text.size());
+        EXPECT_EQ(streamText(out), streamText(text));
     }
     {
         MemoryStream out;
