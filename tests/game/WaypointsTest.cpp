@@ -3,11 +3,15 @@
 // refresh of the "$" models of model waypoints.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
 #include "app/GameCore.h"
 #include "app/SceneLoadFixture.h"
+#include "app/ThisMainLoop.h"
+#include "platform/Time.h"
+#include "scene/SceneSettings.h"
 #include "model/Model.h"
 #include "model/ModelResourceSupport.h"
 #include "script/ScriptVariable.h"
@@ -248,6 +252,40 @@ TEST(Waypoints, ALightModeChangeMakesTheCrowdAgainUnderItsHandleWithItsActionRan
     EXPECT_EQ(kept.minRange2d, 2.5f);
     EXPECT_EQ(kept.maxRange2d, 9.0f);
     EXPECT_EQ(kept.minSize2d, 48.0f);
+}
+
+std::atomic<std::int64_t> g_microseconds{0};
+std::int64_t manualMicroseconds() { return g_microseconds.load(); }
+
+TEST(Waypoints, TheFrameStepMakesAGoneCrowdModelAgainEachPeriodExceptInStatesSixAndEighteen) {
+    const float savedPeriod = sceneSettings.npcRandomizerUpdatePeriod;
+    for (const std::int32_t state : {1, 6, 18}) {
+        SCOPED_TRACE(state);
+        g_microseconds = 1;
+        platform::setPerformanceCounterSource(&manualMicroseconds, 1000000);
+        {
+            CrowdScene world;
+            ASSERT_TRUE(world.models.ready);
+            sceneSettings.npcRandomizerUpdatePeriod = 2.0f;
+            ThisMainLoop loop;
+            auto frame = [&loop](double seconds) {
+                g_microseconds += static_cast<std::int64_t>(seconds * 1000000.0);
+                loop.step();
+            };
+            frame(0.0);
+            ASSERT_NE(world.crowd(), nullptr);
+            // The crowd's model goes (a script deleted it); the refresh makes
+            // it again once the period has passed.
+            ASSERT_TRUE(gameCore.currentScene()->deleteModel("crowd#1"));
+            gameCore.cameraMode = state;
+            frame(1.0);
+            EXPECT_EQ(world.crowd(), nullptr);
+            frame(1.5);
+            EXPECT_EQ(world.crowd() != nullptr, state == 1);
+        }
+        platform::setPerformanceCounterSource(nullptr, 0);
+    }
+    sceneSettings.npcRandomizerUpdatePeriod = savedPeriod;
 }
 
 }  // namespace
