@@ -537,6 +537,9 @@ std::int32_t readWaypointResource(DataStream& stream, std::vector<std::unique_pt
         std::unique_ptr<Y3Pose> pose;
         if (!addField(total, Y3Pose::readBinary(stream, pose)) || !pose) return fail("a waypoint record is damaged");
         if (!allFinite(pose->pose.m, 12)) return fail("a waypoint pose holds numbers that are not finite");
+        // The searches rely on the writer's order: ids ascending, unique.
+        if (!out.empty() && std::strcmp(out.back()->id, pose->id) >= 0)
+            return fail("the waypoint ids are out of order or repeated");
         out.push_back(std::move(pose));
     }
     // The resource is the whole record.

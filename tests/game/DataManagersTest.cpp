@@ -78,8 +78,20 @@ TEST(DataManagers, RecordsAreMadeOnRequestFromThePackages) {
     set.add(PoseCamera, "overview", poseAt(0, 9, 0));
     MemoryStream compiled(true);
     ASSERT_GT(set.writeCompiled(compiled), 0);
+    // Two poses written in the wrong order, and one written twice.
+    auto posesOf = [](std::initializer_list<const char*> ids) {
+        MemoryStream out(true);
+        writeU32(out, static_cast<std::uint32_t>(ids.size()));
+        for (const char* id : ids) {
+            Y3Pose pose(id);
+            pose.pose = poseAt(0, 0, 0);
+            pose.writeBinary(out);
+        }
+        return streamText(out);
+    };
     ScopedPackages packages({storedFile(".dlg", "talk", "dialog bytes"), storedFile(".wp", "harbour", streamText(compiled)),
-                             storedFile(".wp", "pier", "poses"),
+                             storedFile(".wp", "pier", "poses"), storedFile(".wp", "dock", posesOf({"quay", "bay"})),
+                             storedFile(".wp", "slip", posesOf({"quay", "quay"})),
                              storedFile(".sky", "storm", std::string(kSkyTableBytes, '\0')),
                              storedFile(".sky", "gale", "sky table")});
     ASSERT_TRUE(packages.built());
@@ -93,9 +105,18 @@ TEST(DataManagers, RecordsAreMadeOnRequestFromThePackages) {
     // A second request finds the same record, loaded once.
     EXPECT_EQ(m.waypoints.dataOf(m.waypoints.getOrCreate("harbour", true)), data);
     EXPECT_EQ(m.waypoints.count(), 1u);
-    // Bytes that are no waypoint set give no data.
-    EXPECT_EQ(m.waypoints.dataOf(m.waypoints.getOrCreate("pier", true)), nullptr);
-    EXPECT_TRUE(packages.log().contains("Waypoint resource [pier]: the count does not fit the record"));
+    // Bytes that are no waypoint set, or a set whose ids are out of order
+    // or repeated, give no data.
+    const struct {
+        const char* name;
+        const char* message;
+    } damaged[] = {{"pier", "Waypoint resource [pier]: the count does not fit the record"},
+                   {"dock", "Waypoint resource [dock]: the waypoint ids are out of order or repeated"},
+                   {"slip", "Waypoint resource [slip]: the waypoint ids are out of order or repeated"}};
+    for (const auto& c : damaged) {
+        EXPECT_EQ(m.waypoints.dataOf(m.waypoints.getOrCreate(c.name, true)), nullptr) << c.name;
+        EXPECT_TRUE(packages.log().contains(c.message)) << c.message;
+    }
     // A sky table loads its records; one shorter than 16 records does not.
     EXPECT_TRUE(m.sky.loadHeader(m.sky.getOrCreate("storm", true), nullptr));
     EXPECT_NE(m.sky.getOrCreate("storm", true)->records(), nullptr);

@@ -8,6 +8,7 @@
 #include "app/GameCore.h"
 #include "foundation/Math.h"
 #include "foundation/TimeCore.h"
+#include "game/WaypointDataManager.h"
 #include "model/ModelResourceSupport.h"
 #include "scene/CameraCore.h"
 #include "scene/GameObject.h"
@@ -66,8 +67,10 @@ class CameraScene {
 public:
     // Beside the box models, the models of the descriptions.
     explicit CameraScene(std::initializer_list<std::string> descriptions = {})
-        : models({"box", "door", "hero", "prop", "walker", "crate"}, descriptions) {
+        : models({"box", "door", "hero", "prop", "walker", "crate"}, descriptions,
+                 {{".wp", "camroom", std::string(4, '\0'), ""}}) {
         gameCore.objects = &objects;
+        gameCore.waypoints = &waypoints;
         setSceneDataManager(&manager);
         scene.reset(SceneContext::createScene(manager.get("camroom", false)));
         scene->initialize(matrix34Identity());
@@ -76,12 +79,15 @@ public:
         scene->release();
         scene.reset();
         setSceneDataManager(savedManager);
+        gameCore.waypoints = savedWaypoints;
         gameCore.objects = savedObjects;
     }
     CameraScene(const CameraScene&) = delete;
     CameraScene& operator=(const CameraScene&) = delete;
 
     CameraCore& camera() { return *scene->camera(); }
+    // The scene's waypoint set starts empty (an empty ".wp" in the
+    // packages); the tests add the poses they need.
     Y3Pose_Camera& addCamera(const std::string& name, const Matrix34& pose) {
         auto waypoint = std::make_unique<Y3Pose_Camera>(name.c_str());
         waypoint->pose = pose;
@@ -105,6 +111,8 @@ public:
     SceneDataManager* savedManager = sceneDataManager();
     ObjectRepository objects;
     SceneDataManager manager;
+    WaypointDataManager* savedWaypoints = gameCore.waypoints;
+    WaypointDataManager waypoints;
     PoseObject* hero = nullptr;
     std::unique_ptr<Scene> scene;
 };

@@ -42,6 +42,7 @@ public:
     ~WaypointScene() { load_.reset(); }
 
     Scene* scene() const { return gameCore.currentScene(); }
+    bool logged(const std::string& text) { return load_->logged(text); }
 
 private:
     testing_support::TempDir dir_;
@@ -138,6 +139,30 @@ TEST(SceneQueries, LightAreasTakeTheBoxesOfTheirTriggerWaypoints) {
     const float outside[3] = {13.0f, 0.0f, 0.0f};
     EXPECT_EQ(scene.lighting.findAreaContaining(outside), nullptr);
     EXPECT_EQ(scene.flags & kSceneLightingDirty, kSceneLightingDirty);
+}
+
+TEST(SceneQueries, DynamicWaypointsComeFirstAndLeaveStaticPointsAlone) {
+    scene_tools::WaypointSet set;
+    set.add(PosePoint, "aimPoint", matrix34Identity());
+    set.add(PoseCamera, "view", matrix34Identity());
+    WaypointScene world(set);
+    ASSERT_NE(world.scene(), nullptr);
+    Scene& scene = *world.scene();
+    Matrix34 pose = matrix34Identity();
+    pose.m[9] = 4.0f;
+    EXPECT_FALSE(scene.setAimPoint(pose));
+    EXPECT_TRUE(world.logged("Can't create dynamic waypoint [aimPoint]: Already used in static waypoints"));
+    EXPECT_TRUE(scene.dynamicWaypoints.empty());
+    // A camera waypoint's name may be taken; the dynamic one is found first.
+    EXPECT_TRUE(scene.setDynamicWaypoint("view", pose));
+    pose.m[9] = 5.0f;
+    EXPECT_TRUE(scene.setDynamicWaypoint("view", pose));
+    ASSERT_EQ(scene.dynamicWaypoints.size(), 1u);
+    EXPECT_FLOAT_EQ(scene.findWaypoint("view")->pose.m[9], 5.0f);
+    EXPECT_NE(scene.findWaypoint("view", PoseCamera), nullptr);
+    EXPECT_TRUE(scene.setDynamicWaypoint("beacon", pose));
+    EXPECT_TRUE(scene.setDynamicWaypoint("anchor", pose));
+    EXPECT_STREQ(scene.dynamicWaypoints.front()->id, "anchor");
 }
 
 }  // namespace
