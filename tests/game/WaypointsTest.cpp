@@ -205,8 +205,9 @@ TEST(Waypoints, TheSceneMakesTheObjectsOfItsWaypointsAndReleasesThemWithItself) 
     ASSERT_TRUE(world.models.ready);
     Scene* scene = gameCore.currentScene();
     ASSERT_NE(scene, nullptr);
-    WaypointData* set = scene->waypointData->data();
+    WaypointData* set = gameCore.scene_getWaypointsData();
     ASSERT_NE(set, nullptr);
+    EXPECT_EQ(set, scene->waypointData->record->data());
     EXPECT_TRUE(set->allocated);
     // The "$" model and the trigger exist from the scene's initialisation.
     ASSERT_NE(world.crowd(), nullptr);
