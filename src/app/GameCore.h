@@ -25,6 +25,7 @@ class VariablesCore;
 class SceneActionDataManager;
 struct ActionScreen;
 struct SceneActionData;
+class WaypointData;
 class WaypointDataManager;
 class QuestDataManager;
 class QuestLogic;
@@ -265,7 +266,9 @@ struct GameCore {
     // The current scene's screen actions (loaded on demand), its selected
     // screen and name; null or "" without them.
     SceneActionData* scene_getActionsData();
-    void* scene_getWaypointsData();
+    // The current scene's waypoint set, its header loaded when needed; null
+    // without a scene or set.
+    WaypointData* scene_getWaypointsData();
     const char* scene_getActionsName();
     bool scene_selectActionsScreen(const char* screen);
     ActionScreen* scene_getActionsScreen();

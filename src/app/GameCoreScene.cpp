@@ -586,7 +586,10 @@ SceneActionData* GameCore::scene_getActionsData() {
     return scene ? scene->screenActions->data() : nullptr;
 }
 
-void* GameCore::scene_getWaypointsData() { return nullptr; }
+WaypointData* GameCore::scene_getWaypointsData() {
+    Scene* scene = currentScene();
+    return scene ? scene->waypointData->data() : nullptr;
+}
 
 const char* GameCore::scene_getActionsName() {
     Scene* scene = currentScene();

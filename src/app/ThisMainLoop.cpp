@@ -30,9 +30,14 @@ float g_minSimulationFps = 20.0f;
 
 constexpr int kInactiveSleepMilliseconds = 500;
 
-// Mode 6 (Stillframe) neither refreshes waypoint-linked models nor skips
-// drawing when there is no scene.
+// Mode 6 (Stillframe) does not skip drawing when there is no scene.
 bool isStillframe(std::int32_t modeIndex) { return modeIndex == kCameraModeStillframe; }
+
+// Per game state: whether the models linked to waypoints are refreshed
+// (states 0 to 23; 6 and 18 do not).
+constexpr bool kRefreshesWaypointModels[24] = {true, true, true, true, true,  true, false, true,
+                                               true, true, true, true, true,  true, true,  true,
+                                               true, true, false, true, true, true, true, true};
 
 Scene* frameScene() { return gameCore.game ? gameCore.game->currentScene() : nullptr; }
 
@@ -52,7 +57,9 @@ void MainLoop::stopThread() {
 
 ThisMainLoop::ThisMainLoop() { mainThread = std::this_thread::get_id(); }
 
-bool refreshesWaypointModels(std::int32_t modeIndex) { return !isStillframe(modeIndex); }
+bool refreshesWaypointModels(std::int32_t modeIndex) {
+    return modeIndex >= 0 && modeIndex < 24 && kRefreshesWaypointModels[modeIndex];
+}
 bool skipsDrawingWithoutScene(std::int32_t modeIndex) { return !isStillframe(modeIndex); }
 
 void readSimulationSettings(IniFile& settings) {
@@ -99,8 +106,8 @@ void ThisMainLoop::step() {
     note(FrameStep::WaypointRefresh);
     if (Scene* scene = frameScene()) {
         const double now = sample.game.time;
-        // In the still-frame mode the clock is followed, so leaving it
-        // refreshes nothing at once; a period of 0 refreshes every frame.
+        // Where the state allows no refresh the clock is followed, so leaving
+        // it refreshes nothing at once; a period of 0 refreshes every frame.
         if (!refreshesWaypointModels(core.cameraModeIndex()))
             scene->lastWaypointRefresh = now;
         else if (now - scene->lastWaypointRefresh >= sceneSettings.npcRandomizerUpdatePeriod) {

@@ -120,6 +120,8 @@ void readSimulationSettings(IniFile& settings);
 float minSimulationFps();
 void setMinSimulationFps(float fps);
 
-// Per-mode tables, indexed by the camera-mode index (0..11).
+// Per-mode tables, indexed by the camera-mode index (the game state, or 11
+// while a camera stack plays). The waypoint-model refresh runs in states 0
+// to 23 except 6 and 18.
 bool refreshesWaypointModels(std::int32_t modeIndex);
 bool skipsDrawingWithoutScene(std::int32_t modeIndex);

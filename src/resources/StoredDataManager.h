@@ -1,13 +1,12 @@
 // The data managers whose resources are stored files of one type mask in the
-// packages (quests, waypoints, screen actions, sky tables): each
-// keeps its records by name through the resource-manager template, and a
-// record's object is its stored file as read.
+// packages (sky tables, rain maps): each keeps its records by name through
+// the resource-manager template, and a record's object is its stored file as
+// read.
 //
 // What the bytes mean belongs to the owner of each resource type; this part
 // reads, counts, finds and exports them. The managers differ only in their
 // identity (the data-manager table), in which of them read every stored file
-// at start (the quests), in their compile messages and in the two that
-// export (waypoints and screen actions).
+// at start, in their compile messages and in whether they export.
 #pragma once
 
 #include <cstdint>

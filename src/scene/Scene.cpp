@@ -184,7 +184,11 @@ Scene::Scene(Y3SceneDataInstance* resource, std::unique_ptr<Y3Sky> sceneSky)
         this, gameCore.screenActions ? gameCore.screenActions->getOrCreate(name, false) : nullptr));
 }
 
-const std::vector<std::unique_ptr<Y3Pose>>& Scene::staticWaypoints() const { return waypointData->poses; }
+const std::vector<std::unique_ptr<Y3Pose>>& Scene::staticWaypoints() const {
+    static const std::vector<std::unique_ptr<Y3Pose>> none;
+    const WaypointData* set = waypointData ? waypointData->data() : nullptr;
+    return set ? set->poses : none;
+}
 
 Scene::~Scene() {
     Log& log = engineLog();
@@ -284,8 +288,10 @@ bool Scene::initialize(const Matrix34& pose) {
         if (!created || !spritesCreated) return false;
     }
     // The waypoint resource stands beside the scene data: a debug scene
-    // reads it too.
-    if (!waypointData->initialize()) return false;
+    // reads it too when the packages hold it, and makes the objects of its
+    // waypoints; a scene with data needs it.
+    const WaypointDataInstance* waypoints = waypointData->record;
+    if (waypoints && (withData || !waypoints->has(kResourceUnavailable)) && !waypointData->initialize()) return false;
     flags |= kSceneLightingDirty | kSceneInitialised;
     invalidateLighting();
     return result;
@@ -422,6 +428,9 @@ void Scene::release() {
             }
         scene_detail::releaseList(list);
     }
+    // The objects of the static waypoints go with the scene; a later scene
+    // of this name makes them again.
+    waypointData->releaseInstances();
     mainDialog = GameObjectLink{};
     scene_detail::releaseList(dialogs);
     scene_detail::releaseList(models);
@@ -500,7 +509,10 @@ Y3Pose* Scene::findWaypoint(const char* poseName, std::int32_t kind) const {
     return found && (kind < 0 || found->type() == static_cast<std::uint32_t>(kind)) ? found : nullptr;
 }
 
-void Scene::addWaypoint(std::unique_ptr<Y3Pose> waypoint) { waypointData->add(std::move(waypoint)); }
+bool Scene::addWaypoint(std::unique_ptr<Y3Pose> waypoint) {
+    WaypointData* set = waypointData->data();
+    return set && set->add(std::move(waypoint));
+}
 
 bool Scene::setDynamicWaypoint(const char* poseName, const Matrix34& pose) {
     if (!poseName) return false;
@@ -519,7 +531,6 @@ std::int32_t readWaypointResource(DataStream& stream, std::vector<std::unique_pt
                                   const char* sceneName) {
     out.clear();
     auto fail = [&out, sceneName](const char* why) {
-        engineLog().error("Waypoints initialize: Can't load WP [%s] data", sceneName);
         engineLog().error("Waypoint resource [%s]: %s", sceneName, why);
         out.clear();
         return -1;
@@ -532,6 +543,9 @@ std::int32_t readWaypointResource(DataStream& stream, std::vector<std::unique_pt
         std::unique_ptr<Y3Pose> pose;
         if (!addField(total, Y3Pose::readBinary(stream, pose)) || !pose) return fail("a waypoint record is damaged");
         if (!allFinite(pose->pose.m, 12)) return fail("a waypoint pose holds numbers that are not finite");
+        // The searches rely on the writer's order: ids ascending, unique.
+        if (!out.empty() && std::strcmp(out.back()->id, pose->id) >= 0)
+            return fail("the waypoint ids are out of order or repeated");
         out.push_back(std::move(pose));
     }
     // The resource is the whole record.

@@ -270,8 +270,9 @@ public:
     // The waypoint of that exact name (and kind, unless -1), the dynamic
     // ones first, or null.
     Y3Pose* findWaypoint(const char* poseName, std::int32_t kind = -1) const;
-    // Adds a waypoint, keeping the list sorted by name.
-    void addWaypoint(std::unique_ptr<Y3Pose> waypoint);
+    // Adds a static waypoint to the scene's waypoint set, kept sorted by
+    // name; false when the set cannot be had or holds the name.
+    bool addWaypoint(std::unique_ptr<Y3Pose> waypoint);
     // A point pose made at run time, kept by name beside the static
     // waypoints; refused (logged) when a static point or model waypoint has
     // the name. setAimPoint is the one named "aimPoint".

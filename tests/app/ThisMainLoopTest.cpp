@@ -260,31 +260,36 @@ TEST(ThisMainLoop, FramePacerMakesUpLateFramesAndRestartsAfterAStall) {
     EXPECT_NEAR(std::chrono::duration<double>(now - resumed).count(), 3 * interval, 1e-6);
 }
 
-TEST(ThisMainLoop, WaypointRefreshFollowsTheClockInStillframeModeAndScenesDraw) {
-    g_counter = 1;
-    platform::setPerformanceCounterSource(&manualCounter, 1000000);
-    {
-        testing_support::SceneLoadFixture f;
-        f.game->loadScene(nullptr);
-        Scene* scene = f.game->currentScene();
-        ASSERT_NE(scene, nullptr);
-        sceneSettings.npcRandomizerUpdatePeriod = 2.0f;
-        ThisMainLoop loop;
-        runFrame(loop, 0.0);
-        gameCore.cameraMode = 6;
-        runFrame(loop, 0.5);
-        const double afterStill = gameCore.clocks->gameTime.time;
-        EXPECT_DOUBLE_EQ(scene->lastWaypointRefresh, afterStill);
-        gameCore.cameraMode = 1;
-        std::int32_t drawn = -1;
-        for (const Recorded& r : runFrame(loop, 0.5))
-            if (r.step == FrameStep::Drawing) drawn = r.detail;
-        EXPECT_DOUBLE_EQ(scene->lastWaypointRefresh, afterStill);  // not at once on leaving mode 6
-        EXPECT_EQ(drawn, 1);  // a scene is drawn in every mode (no device: not presented)
-        runFrame(loop, 1.5);
-        EXPECT_DOUBLE_EQ(scene->lastWaypointRefresh, gameCore.clocks->gameTime.time);  // 2 s passed: due
+TEST(ThisMainLoop, WaypointRefreshFollowsTheClockInStatesSixAndEighteenAndScenesDraw) {
+    for (std::int32_t mode = -1; mode < 26; ++mode)
+        EXPECT_EQ(refreshesWaypointModels(mode), mode >= 0 && mode < 24 && mode != 6 && mode != 18) << mode;
+    for (const std::int32_t still : {6, 18}) {
+        SCOPED_TRACE(still);
+        g_counter = 1;
+        platform::setPerformanceCounterSource(&manualCounter, 1000000);
+        {
+            testing_support::SceneLoadFixture f;
+            f.game->loadScene(nullptr);
+            Scene* scene = f.game->currentScene();
+            ASSERT_NE(scene, nullptr);
+            sceneSettings.npcRandomizerUpdatePeriod = 2.0f;
+            ThisMainLoop loop;
+            runFrame(loop, 0.0);
+            gameCore.cameraMode = still;
+            runFrame(loop, 0.5);
+            const double afterStill = gameCore.clocks->gameTime.time;
+            EXPECT_DOUBLE_EQ(scene->lastWaypointRefresh, afterStill);
+            gameCore.cameraMode = 1;
+            std::int32_t drawn = -1;
+            for (const Recorded& r : runFrame(loop, 0.5))
+                if (r.step == FrameStep::Drawing) drawn = r.detail;
+            EXPECT_DOUBLE_EQ(scene->lastWaypointRefresh, afterStill);  // not at once on leaving the state
+            EXPECT_EQ(drawn, 1);  // a scene is drawn in every mode (no device: not presented)
+            runFrame(loop, 1.5);
+            EXPECT_DOUBLE_EQ(scene->lastWaypointRefresh, gameCore.clocks->gameTime.time);  // 2 s passed: due
+        }
+        platform::setPerformanceCounterSource(nullptr, 0);
     }
-    platform::setPerformanceCounterSource(nullptr, 0);
 }
 
 TEST(MessageLoop, CloseBecomesAScriptEventBeforeAnyFrame) {

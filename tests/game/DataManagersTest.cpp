@@ -17,8 +17,11 @@
 #include "game/WaypointDataManager.h"
 #include "physics/PhysicsWriter.h"
 #include "resources/ResourceTestSupport.h"
+#include "scene/SceneWriter.h"
+#include "scene/Y3Pose.h"
 
 using namespace resource_tests;
+using scene_tools::poseAt;
 
 namespace {
 
@@ -70,25 +73,49 @@ TEST(DataManagers, StoredManagersMakeRecordsOnRequestOnly) {
 }
 
 TEST(DataManagers, RecordsAreMadeOnRequestFromThePackages) {
-    ScopedPackages packages({storedFile(".dlg", "talk", "dialog bytes"), storedFile(".wp", "harbour", "poses"),
+    scene_tools::WaypointSet set;
+    set.add(PosePoint, "quay", poseAt(1, 0, 0));
+    set.add(PoseCamera, "overview", poseAt(0, 9, 0));
+    MemoryStream compiled(true);
+    ASSERT_GT(set.writeCompiled(compiled), 0);
+    // Two poses written in the wrong order, and one written twice.
+    auto posesOf = [](std::initializer_list<const char*> ids) {
+        MemoryStream out(true);
+        writeU32(out, static_cast<std::uint32_t>(ids.size()));
+        for (const char* id : ids) {
+            Y3Pose pose(id);
+            pose.pose = poseAt(0, 0, 0);
+            pose.writeBinary(out);
+        }
+        return streamText(out);
+    };
+    ScopedPackages packages({storedFile(".dlg", "talk", "dialog bytes"), storedFile(".wp", "harbour", streamText(compiled)),
+                             storedFile(".wp", "pier", "poses"), storedFile(".wp", "dock", posesOf({"quay", "bay"})),
+                             storedFile(".wp", "slip", posesOf({"quay", "quay"})),
                              storedFile(".sky", "storm", std::string(kSkyTableBytes, '\0')),
                              storedFile(".sky", "gale", "sky table")});
     ASSERT_TRUE(packages.built());
     Managers m;
+    // The waypoint record's header holds the poses, in id order.
+    WaypointData* data = m.waypoints.dataOf(m.waypoints.getOrCreate("harbour", true));
+    ASSERT_NE(data, nullptr);
+    ASSERT_EQ(data->poses.size(), 2u);
+    EXPECT_STREQ(data->poses[0]->id, "overview");
+    EXPECT_FALSE(data->allocated);
+    // A second request finds the same record, loaded once.
+    EXPECT_EQ(m.waypoints.dataOf(m.waypoints.getOrCreate("harbour", true)), data);
+    EXPECT_EQ(m.waypoints.count(), 1u);
+    // Bytes that are no waypoint set, or a set whose ids are out of order
+    // or repeated, give no data.
     const struct {
-        StoredDataManager* manager;
         const char* name;
-        const char* bytes;
-    } cases[] = {{&m.waypoints, "harbour", "poses"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.manager->title());
-        const std::string* bytes = c.manager->resourceBytes(c.name);
-        ASSERT_NE(bytes, nullptr);
-        EXPECT_EQ(*bytes, c.bytes);
-        EXPECT_EQ(c.manager->count(), 1u);
-        // A second request finds the same record, loaded once.
-        EXPECT_EQ(c.manager->resourceBytes(c.name), bytes);
-        EXPECT_EQ(c.manager->count(), 1u);
+        const char* message;
+    } damaged[] = {{"pier", "Waypoint resource [pier]: the count does not fit the record"},
+                   {"dock", "Waypoint resource [dock]: the waypoint ids are out of order or repeated"},
+                   {"slip", "Waypoint resource [slip]: the waypoint ids are out of order or repeated"}};
+    for (const auto& c : damaged) {
+        EXPECT_EQ(m.waypoints.dataOf(m.waypoints.getOrCreate(c.name, true)), nullptr) << c.name;
+        EXPECT_TRUE(packages.log().contains(c.message)) << c.message;
     }
     // A sky table loads its records; one shorter than 16 records does not.
     EXPECT_TRUE(m.sky.loadHeader(m.sky.getOrCreate("storm", true), nullptr));
@@ -107,16 +134,27 @@ TEST(DataManagers, RecordsAreMadeOnRequestFromThePackages) {
 }
 
 TEST(DataManagers, WaypointsAndScreenActionsExportTheirData) {
-    // The screen actions export their compiled data.
+    // The screen actions export their compiled data, the waypoints their
+    // poses as text records.
     const std::string screens = actions_tools::compileActionSource("screen hall\nscreen yard\n", "harbour.txt");
-    ScopedPackages packages({storedFile(".wp", "harbour", "poses"), storedFile(".as", "harbour", screens),
+    scene_tools::WaypointSet set;
+    set.add(PoseTrigger, "gate", poseAt(1, 0, 0));
+    set.add(PosePoint, "bollard", poseAt(2, 0, 0));
+    MemoryStream compiled(true);
+    ASSERT_GT(set.writeCompiled(compiled), 0);
+    ScopedPackages packages({storedFile(".wp", "harbour", streamText(compiled)), storedFile(".as", "harbour", screens),
                              storedFile(".dlg", "talk", "dialog bytes")});
     ASSERT_TRUE(packages.built());
     Managers m;
     {
+        scene_tools::WaypointSet sorted;
+        sorted.add(PosePoint, "bollard", poseAt(2, 0, 0));
+        sorted.add(PoseTrigger, "gate", poseAt(1, 0, 0));
+        MemoryStream text(true);
+        ASSERT_GT(sorted.writeSource(text), 0);
         MemoryStream out;
-        EXPECT_EQ(m.waypoints.exportResource("harbour", out), 5);
-        EXPECT_EQ(streamText(out), "poses");
+        EXPECT_EQ(m.waypoints.exportResource("harbour", out), text.size());
+        EXPECT_EQ(streamText(out), streamText(text));
     }
     {
         MemoryStream out;

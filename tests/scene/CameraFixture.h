@@ -8,6 +8,7 @@
 #include "app/GameCore.h"
 #include "foundation/Math.h"
 #include "foundation/TimeCore.h"
+#include "game/WaypointDataManager.h"
 #include "model/ModelResourceSupport.h"
 #include "scene/CameraCore.h"
 #include "scene/GameObject.h"
@@ -62,13 +63,24 @@ inline Matrix34 poseAt(float x, float y, float z) {
     return pose;
 }
 
+// The files with an empty waypoint file of the camera room unless they
+// bring one.
+inline std::vector<testing_support::FixtureFile> withWaypoints(std::vector<testing_support::FixtureFile> files) {
+    for (const testing_support::FixtureFile& file : files)
+        if (file.mask == ".wp") return files;
+    files.push_back({".wp", "camroom", std::string(4, '\0'), ""});
+    return files;
+}
+
 class CameraScene {
 public:
-    // Beside the box models, the models of the descriptions.
+    // Beside the box models, the models of the descriptions. An empty
+    // waypoint file stands beside the scene; files may add more.
     explicit CameraScene(std::initializer_list<std::string> descriptions = {},
                          std::vector<testing_support::FixtureFile> files = {})
-        : models({"box", "door", "hero", "prop", "walker", "crate"}, descriptions, std::move(files)) {
+        : models({"box", "door", "hero", "prop", "walker", "crate"}, descriptions, withWaypoints(std::move(files))) {
         gameCore.objects = &objects;
+        gameCore.waypoints = &waypoints;
         setSceneDataManager(&manager);
         scene.reset(SceneContext::createScene(manager.get("camroom", false)));
         scene->initialize(matrix34Identity());
@@ -77,12 +89,15 @@ public:
         scene->release();
         scene.reset();
         setSceneDataManager(savedManager);
+        gameCore.waypoints = savedWaypoints;
         gameCore.objects = savedObjects;
     }
     CameraScene(const CameraScene&) = delete;
     CameraScene& operator=(const CameraScene&) = delete;
 
     CameraCore& camera() { return *scene->camera(); }
+    // The scene's waypoint set starts empty (an empty ".wp" in the
+    // packages); the tests add the poses they need.
     Y3Pose_Camera& addCamera(const std::string& name, const Matrix34& pose) {
         auto waypoint = std::make_unique<Y3Pose_Camera>(name.c_str());
         waypoint->pose = pose;
@@ -106,6 +121,8 @@ public:
     SceneDataManager* savedManager = sceneDataManager();
     ObjectRepository objects;
     SceneDataManager manager;
+    WaypointDataManager* savedWaypoints = gameCore.waypoints;
+    WaypointDataManager waypoints;
     PoseObject* hero = nullptr;
     std::unique_ptr<Scene> scene;
 };

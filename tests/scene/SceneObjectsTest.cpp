@@ -367,32 +367,6 @@ TEST(SceneLighting, ModesAreasAndTheirRefusals) {
 
 }  // namespace
 
-namespace {
-
-TEST(SceneObjects, DynamicWaypointsComeFirstAndLeaveStaticPointsAlone) {
-    ObjectsWorld w;
-    Scene& scene = *w.scene;
-    scene.addWaypoint(std::make_unique<Y3Pose>("aimPoint"));
-    scene.addWaypoint(std::make_unique<Y3Pose_Camera>("view"));
-    Matrix34 pose = matrix34Identity();
-    pose.m[9] = 4.0f;
-    EXPECT_FALSE(scene.setAimPoint(pose));
-    EXPECT_TRUE(w.core.log().contains("Can't create dynamic waypoint [aimPoint]: Already used in static waypoints"));
-    EXPECT_TRUE(scene.dynamicWaypoints.empty());
-    // A camera waypoint's name may be taken; the dynamic one is found first.
-    EXPECT_TRUE(scene.setDynamicWaypoint("view", pose));
-    pose.m[9] = 5.0f;
-    EXPECT_TRUE(scene.setDynamicWaypoint("view", pose));
-    ASSERT_EQ(scene.dynamicWaypoints.size(), 1u);
-    EXPECT_FLOAT_EQ(scene.findWaypoint("view")->pose.m[9], 5.0f);
-    EXPECT_NE(scene.findWaypoint("view", PoseCamera), nullptr);
-    EXPECT_TRUE(scene.setDynamicWaypoint("beacon", pose));
-    EXPECT_TRUE(scene.setDynamicWaypoint("anchor", pose));
-    EXPECT_STREQ(scene.dynamicWaypoints.front()->id, "anchor");
-}
-
-}  // namespace
-
 // The ambient set follows the "sound:" ground volume nearest beneath the
 // current camera; without one the set stays.
 TEST(SceneObjects, TheSoundVolumeNearestBeneathTheCameraNamesTheAmbientSet) {

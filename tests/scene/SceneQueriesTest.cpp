@@ -6,10 +6,14 @@
 #include <memory>
 #include <string>
 
+#include "app/SceneLoadFixture.h"
+#include "foundation/DataStream.h"
+#include "game/WaypointDataManager.h"
 #include "model/Model.h"
 #include "scene/CameraFixture.h"
 #include "scene/SceneObjectFlags.h"
 #include "scene/SceneWriter.h"
+#include "support/PackageFixture.h"
 #include "support/TestSupport.h"
 
 using testing_support::CameraScene;
@@ -18,23 +22,45 @@ using testing_support::ScopedGameCore;
 
 namespace {
 
-template <class Pose>
-Pose& addWaypoint(Scene& scene, const char* id, float x, float z) {
-    auto pose = std::make_unique<Pose>(id);
-    pose->pose = poseAt(x, 0.0f, z);
-    Pose& added = *pose;
-    scene.addWaypoint(std::move(pose));
-    return added;
-}
+// A scene loaded by the game whose waypoint resource holds the set.
+class WaypointScene {
+public:
+    explicit WaypointScene(const scene_tools::WaypointSet& set) {
+        MemoryStream compiled(true);
+        EXPECT_GT(set.writeCompiled(compiled), 0);
+        testing_support::FixturePackage package;
+        package.files = {{".wp", "quay",
+                          std::string(reinterpret_cast<const char*>(compiled.data()),
+                                      static_cast<std::size_t>(compiled.size())),
+                          ""}};
+        EXPECT_TRUE(testing_support::writeDataRoot(dir_.path(), {package}));
+        EXPECT_TRUE(packages_.build());
+        load_ = std::make_unique<testing_support::SceneLoadFixture>();
+        load_->game->flags |= kSaveGameLoadAllowed;
+        load_->game->loadScene("quay");
+    }
+    ~WaypointScene() { load_.reset(); }
+
+    Scene* scene() const { return gameCore.currentScene(); }
+    bool logged(const std::string& text) { return load_->logged(text); }
+
+private:
+    testing_support::TempDir dir_;
+    testing_support::ScopedPackageDatabase packages_{dir_.path()};
+    WaypointDataManager waypoints_;
+    testing_support::ScopedCoreMember<WaypointDataManager> use_{gameCore.waypoints, &waypoints_};
+    std::unique_ptr<testing_support::SceneLoadFixture> load_;
+};
 
 TEST(SceneQueries, WaypointSearchesTakeRunTimePointsForPointKindsOnly) {
-    ScopedGameCore core;
-    CameraScene world;
-    Scene& scene = *world.scene;
-    addWaypoint<Y3Pose>(scene, "gate", 1.0f, 0.0f);
-    addWaypoint<Y3Pose_Trigger>(scene, "door", 2.0f, 0.0f);
-    addWaypoint<Y3Pose_Model>(scene, "guard.1", 8.0f, 0.0f);
-    addWaypoint<Y3Pose_Model>(scene, "guard.2", 4.0f, 0.0f);
+    scene_tools::WaypointSet set;
+    set.add(PosePoint, "gate", poseAt(1.0f, 0.0f, 0.0f));
+    set.add(PoseTrigger, "door", poseAt(2.0f, 0.0f, 0.0f));
+    set.add(PoseModel, "guard.1", poseAt(8.0f, 0.0f, 0.0f));
+    set.add(PoseModel, "guard.2", poseAt(4.0f, 0.0f, 0.0f));
+    WaypointScene world(set);
+    ASSERT_NE(world.scene(), nullptr);
+    Scene& scene = *world.scene();
     ASSERT_TRUE(scene.setDynamicWaypoint("mark", poseAt(5.0f, 0.0f, 0.0f)));
     ASSERT_TRUE(scene.setDynamicWaypoint("door", poseAt(6.0f, 0.0f, 0.0f)));
 
@@ -95,14 +121,15 @@ TEST(SceneQueries, ModelsByLinkByDistanceAndTheirRefreshMark) {
 }
 
 TEST(SceneQueries, LightAreasTakeTheBoxesOfTheirTriggerWaypoints) {
-    ScopedGameCore core;
-    CameraScene world;
-    Scene& scene = *world.scene;
-    scene.lighting.setCameraLightSet("porch", 0, "dusk");
-    scene.lighting.setCameraLightSet("cellar", 0, "dark");
-    Y3Pose_Trigger& porch = addWaypoint<Y3Pose_Trigger>(scene, "porch", 10.0f, 0.0f);
+    scene_tools::WaypointSet set;
+    auto& porch = static_cast<Y3Pose_Trigger&>(set.add(PoseTrigger, "porch", poseAt(10.0f, 0.0f, 0.0f)));
     const float size[3] = {2.0f, 2.0f, 2.0f};
     std::memcpy(porch.size, size, sizeof(size));
+    WaypointScene world(set);
+    ASSERT_NE(world.scene(), nullptr);
+    Scene& scene = *world.scene();
+    scene.lighting.setCameraLightSet("porch", 0, "dusk");
+    scene.lighting.setCameraLightSet("cellar", 0, "dark");
     const float inside[3] = {11.0f, 0.0f, 1.0f};
     EXPECT_EQ(scene.lighting.findAreaContaining(inside), nullptr);
     scene.flags &= ~kSceneLightingDirty;
@@ -112,6 +139,30 @@ TEST(SceneQueries, LightAreasTakeTheBoxesOfTheirTriggerWaypoints) {
     const float outside[3] = {13.0f, 0.0f, 0.0f};
     EXPECT_EQ(scene.lighting.findAreaContaining(outside), nullptr);
     EXPECT_EQ(scene.flags & kSceneLightingDirty, kSceneLightingDirty);
+}
+
+TEST(SceneQueries, DynamicWaypointsComeFirstAndLeaveStaticPointsAlone) {
+    scene_tools::WaypointSet set;
+    set.add(PosePoint, "aimPoint", matrix34Identity());
+    set.add(PoseCamera, "view", matrix34Identity());
+    WaypointScene world(set);
+    ASSERT_NE(world.scene(), nullptr);
+    Scene& scene = *world.scene();
+    Matrix34 pose = matrix34Identity();
+    pose.m[9] = 4.0f;
+    EXPECT_FALSE(scene.setAimPoint(pose));
+    EXPECT_TRUE(world.logged("Can't create dynamic waypoint [aimPoint]: Already used in static waypoints"));
+    EXPECT_TRUE(scene.dynamicWaypoints.empty());
+    // A camera waypoint's name may be taken; the dynamic one is found first.
+    EXPECT_TRUE(scene.setDynamicWaypoint("view", pose));
+    pose.m[9] = 5.0f;
+    EXPECT_TRUE(scene.setDynamicWaypoint("view", pose));
+    ASSERT_EQ(scene.dynamicWaypoints.size(), 1u);
+    EXPECT_FLOAT_EQ(scene.findWaypoint("view")->pose.m[9], 5.0f);
+    EXPECT_NE(scene.findWaypoint("view", PoseCamera), nullptr);
+    EXPECT_TRUE(scene.setDynamicWaypoint("beacon", pose));
+    EXPECT_TRUE(scene.setDynamicWaypoint("anchor", pose));
+    EXPECT_STREQ(scene.dynamicWaypoints.front()->id, "anchor");
 }
 
 }  // namespace
