@@ -242,8 +242,6 @@ void InputCore::resetView(const CurrentTime& time) {
     characterState.clearPending();
     viewSmoother.reset(now);
     GameObject* character = gameCore.currentScene() ? gameCore.currentScene()->mainCharacterObject() : nullptr;
-    if (ModelController* controller = character ? gameCore.scene_getMainController() : nullptr)
-        controller->onMainCharacter();
     Matrix34 pose;
     const bool loading = (gameCore.game && gameCore.game->loading);
     if (!loading && character && character->getWorldMatrix(pose)) viewSmoother.aimAt(pose, now);

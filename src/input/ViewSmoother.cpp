@@ -4,9 +4,11 @@
 #include <cmath>
 
 #include "app/GameCore.h"
+#include "control/ModelController.h"
 #include "foundation/DataStream.h"
 #include "foundation/Matrix.h"
 #include "foundation/Quaternion.h"
+#include "scene/Scene.h"
 
 namespace {
 
@@ -104,12 +106,26 @@ void ViewSmoother::update(double time) {
     orientation.update(time);
 }
 
+namespace {
+
+// The current scene's main character's controller; none, silently, when the
+// scene has no main character (a handle that no longer resolves is logged
+// by the query).
+ModelController* mainController() {
+    Scene* scene = gameCore.currentScene();
+    if (!scene || scene->mainCharacter.value == 0) return nullptr;
+    return gameCore.scene_getMainController();
+}
+
+}  // namespace
+
 void ViewSmoother::reset(double time) {
     orientation.resetStages();
     orientation.update(time);
     if (gameCore.currentScene()) {
-        // No main character's controller gives an eye height yet.
-        heightCurrent = heightStart = heightTarget = 0.0f;
+        // The eye height of the main character's controller, at once.
+        ModelController* controller = mainController();
+        heightCurrent = heightStart = heightTarget = controller ? controller->getEyeHeight(false) : 0.0f;
         heightStartTime = 0.0f;
     }
 }
@@ -127,6 +143,7 @@ void ViewSmoother::followEyeHeight(float height, double time) {
     heightTarget = height;
     heightStart = heightCurrent;
     heightStartTime = static_cast<float>(time);
+    heightDuration = 0.2f;
 }
 
 void ViewSmoother::getViewMatrix(double time, Matrix34& out) {
@@ -135,6 +152,15 @@ void ViewSmoother::getViewMatrix(double time, Matrix34& out) {
     out.m[9] = position[0];
     out.m[10] = position[1] + heightCurrent;
     out.m[11] = position[2];
+    // Without a current scene the query logs why there is no main
+    // character. The controller's eye height, when it changes, blends in
+    // from the next frame; its model's position moves the eye.
+    if (gameCore.scene_getMainCharacter().value != 0) {
+        if (ModelController* controller = gameCore.scene_getMainController()) {
+            followEyeHeight(controller->getEyeHeight(false), time);
+            controller->addPosition(out);
+        }
+    }
     if (forwardOffset != 0.0f)
         for (int i = 0; i < 3; ++i) out.m[9 + i] += out.m[6 + i] * forwardOffset;
 }

@@ -33,10 +33,12 @@ public:
     // reset, then the orientation jumps to the matrix's rotation.
     void aimAt(const Matrix34& matrix, double time);
     // The smoothed rotation, the position raised by the current height and
-    // moved along the forward row by the forward offset.
+    // moved along the forward row by the forward offset. With a main
+    // character's controller, a change of its eye height starts a blend and
+    // the model's position is added.
     void getViewMatrix(double time, Matrix34& out);
     void mouseLook(double time, float dx, float dy);
-    // A new eye height starts a linear blend from the current one.
+    // A new eye height starts a linear 0.2 s blend from the current one.
     void followEyeHeight(float height, double time);
     // Frees the stages.
     void release() { orientation.stages.clear(); }

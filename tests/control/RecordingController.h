@@ -63,7 +63,16 @@ public:
         note("onLookMotion " + std::to_string(dx) + " " + std::to_string(dy) + " " + std::to_string(wheel));
     }
 
+    // The eye height it answers and the position it adds to a matrix,
+    // unrecorded: the views ask for them every frame.
+    float getEyeHeight(bool) override { return eyeHeight; }
+    void addPosition(Matrix34& matrix) override {
+        for (int i = 0; i < 3; ++i) matrix.m[9 + i] += position[i];
+    }
+
     mutable std::vector<std::string> calls;
+    float eyeHeight = 0.0f;
+    float position[3] = {0.0f, 0.0f, 0.0f};
 
 private:
     bool note(const std::string& call) const {

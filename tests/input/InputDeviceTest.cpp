@@ -538,3 +538,48 @@ TEST(InputMotion, TheGameModeHandsTheMotionToTheMainCharactersController) {
     }
     game.scenes.clear();
 }
+
+// In "Game" the eye stands at the main character: its controller's eye
+// height is taken at once when the views start over, a later change blends
+// in over 0.2 s, and the controller adds its model's position.
+TEST(InputMotion, TheGameCameraStandsAtTheMainCharactersEye) {
+    InputFixture f;
+    SaveGame game;
+    testing_support::ScopedCoreMember<SaveGame> useGame{gameCore.game, &game};
+    testing_support::CameraScene room;
+    game.scenes.push_back(room.scene->id);
+    game.currentIndex = 0;
+    testing_support::ScopedCoreMember<InputCore> use{gameCore.input, &f.input};
+    f.scripted->addDevice(di::DI8DEVTYPE_MOUSE, "Mouse");
+    ASSERT_TRUE(f.input.Initialize());
+    auto* hero = static_cast<Model*>(room.scene->createModel("box", "walker", matrix34Identity(), 0));
+    ASSERT_NE(hero, nullptr);
+    auto recording = std::make_unique<testing_support::RecordingController>(*hero);
+    testing_support::RecordingController& record = *recording;
+    hero->controller = std::move(recording);
+    record.eyeHeight = 1.5f;
+    record.position[0] = 10.0f;
+    record.position[2] = -4.0f;
+    ASSERT_TRUE(gameCore.scene_setMainCharacterByName("walker"));
+    EXPECT_EQ(f.input.viewSmoother.heightCurrent, 1.5f);
+    gameCore.setCameraMode(1, CurrentTime{});
+    CameraCore& camera = room.camera();
+    ASSERT_EQ(camera.effectiveMode(), 4u);
+
+    // The character crouches at 2.0: the eye sinks from 1.5 to 0.9 by 2.2.
+    const struct {
+        double time;
+        float eyeHeight;
+        float y;
+    } frames[] = {{1.0, 1.5f, 1.5f}, {2.0, 0.9f, 1.5f}, {2.1, 0.9f, 1.2f}, {2.2, 0.9f, 0.9f}, {3.0, 0.9f, 0.9f}};
+    for (const auto& frame : frames) {
+        record.eyeHeight = frame.eyeHeight;
+        CurrentTime sample = testing_support::frameAt(frame.time, 0.1);
+        sample.real.time = frame.time;
+        camera.update(sample);
+        EXPECT_NEAR(camera.pose.m[9], 10.0f, 1e-4f) << frame.time;
+        EXPECT_NEAR(camera.pose.m[10], frame.y, 1e-4f) << frame.time;
+        EXPECT_NEAR(camera.pose.m[11], -4.0f, 1e-4f) << frame.time;
+    }
+    game.scenes.clear();
+}

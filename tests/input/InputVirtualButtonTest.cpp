@@ -62,6 +62,10 @@ struct ButtonFixture {
             std::snprintf(text, sizeof(text), "%skeys=%X", out.empty() ? "" : " ", keys);
             out += text;
         }
+        if (record) {
+            for (const std::string& call : record->calls) out += (out.empty() ? "ctl:" : " ctl:") + call;
+            record->calls.clear();
+        }
         if (buttons().wheel != 0.0) {
             char text[32];
             std::snprintf(text, sizeof(text), "%swheel=%g", out.empty() ? "" : " ", buttons().wheel);
@@ -74,6 +78,8 @@ struct ButtonFixture {
     testing_support::InputFixture input;
     int keyboard = -1, mouse = -1, joystick = -1;
     int exitsSeen = 0;
+    // The main character's controller, when the case gives the scene one.
+    testing_support::RecordingController* record = nullptr;
 };
 
 // A still frame that takes every press and release of "KEY_W".
@@ -102,6 +108,9 @@ TEST(InputVirtualButtons, DeviceEventsBecomeScriptEventsAndKeysByCameraMode) {
         bool filterTakesW;
         const char* setupLua;
         std::vector<Step> steps;
+        // A main character whose controller's calls follow the events
+        // ("ctl:"); needs the scene.
+        bool mainCharacter = false;
     } cases[] = {
         {"a click of special0 in Game: the action, then forward released",
          1, false, false, "",
@@ -179,6 +188,35 @@ TEST(InputVirtualButtons, DeviceEventsBecomeScriptEventsAndKeysByCameraMode) {
          {{1.0, Keys, di::DIK_W, kDown, ""},
           {1.1, Keys, di::DIK_W, 0, ""},
           {1.2, Keys, di::DIK_S, kDown, "onBtnBkDown keys=200"}}},
+        {"a click of special0 in Game: forward and running end, so does auto-walk",
+         1, true, false, "",
+         {{1.0, Mouse, mbtn0, kDown, ""},
+          {1.2, Mouse, mbtn0, 0,
+           "onAction onBtnFwUp ctl:setForwardKey 0 ctl:setRun 0 ctl:setAutoWalk 1"}},
+         true},
+        {"special0 held in Game walks the main character forward until the release",
+         1, true, false, "",
+         {{1.0, Mouse, mbtn0, kDown, ""},
+          {1.4, None, 0, 0, ""},
+          {1.6, None, 0, 0, "onBtnFwDown ctl:setAutoWalk 1 ctl:setForwardKey 1"},
+          {2.0, Mouse, mbtn0, 0, "onBtnFwUp ctl:setRun 0 ctl:setForwardKey 0"}},
+         true},
+        {"two clicks of special0 in Game: the main character runs forward until the second release",
+         1, true, false, "",
+         {{1.0, Mouse, mbtn0, kDown, ""},
+          {1.1, Mouse, mbtn0, 0, "onAction onBtnFwUp ctl:setForwardKey 0 ctl:setRun 0 ctl:setAutoWalk 1"},
+          {1.3, Mouse, mbtn0, kDown,
+           "onSetMoveModeDown onBtnFwDown onBtnFwDown ctl:setRun 1 ctl:setAutoWalk 1 ctl:setForwardKey 1 "
+           "ctl:setAutoWalk 1 ctl:setForwardKey 1"},
+          {1.4, Mouse, mbtn0, 0, "onBtnFwUp ctl:setRun 0 ctl:setForwardKey 0"}},
+         true},
+        {"the movement keys in Game steer the main character, not the free view",
+         1, true, false, "",
+         {{1.0, Keys, di::DIK_A, kDown, "onBtnStepLeftDown ctl:setLeftKey 1"},
+          {1.1, Keys, di::DIK_A, 0, "onBtnStepLeftUp ctl:setLeftKey 0"},
+          {1.2, Keys, di::DIK_DOWN, kDown, "onBtnBkDown ctl:setBackwardKey 1"},
+          {1.3, Keys, di::DIK_DOWN, 0, "onBtnBkUp ctl:setBackwardKey 0"}},
+         true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -191,7 +229,16 @@ TEST(InputVirtualButtons, DeviceEventsBecomeScriptEventsAndKeysByCameraMode) {
             game.scenes.push_back(room->scene->id);
             game.currentIndex = 0;
         }
+        if (c.mainCharacter) {
+            auto* hero = static_cast<Model*>(room->scene->createModel("box", "walker", matrix34Identity(), 0));
+            ASSERT_NE(hero, nullptr);
+            auto recording = std::make_unique<testing_support::RecordingController>(*hero);
+            f.record = recording.get();
+            hero->controller = std::move(recording);
+            ASSERT_TRUE(gameCore.scene_setMainCharacterByName("walker"));
+        }
         gameCore.setCameraMode(c.cameraMode, CurrentTime{});
+        if (f.record) f.record->calls.clear();  // the main-character notices
         ASSERT_TRUE(f.script.load(c.setupLua));
         const InputStillFrameFilter previous = setInputStillFrameFilter(c.filterTakesW ? stillFrameTakesW : nullptr);
         const int devices[] = {-1, f.keyboard, f.mouse, f.joystick};
