@@ -4,9 +4,11 @@
 #include <cmath>
 
 #include "app/GameCore.h"
+#include "control/ModelController.h"
 #include "foundation/DataStream.h"
 #include "foundation/Matrix.h"
 #include "foundation/Quaternion.h"
+#include "scene/GameObject.h"
 
 namespace {
 
@@ -135,6 +137,14 @@ void ViewSmoother::getViewMatrix(double time, Matrix34& out) {
     out.m[9] = position[0];
     out.m[10] = position[1] + heightCurrent;
     out.m[11] = position[2];
+    // The main character's controller sets the eye height to follow and
+    // adds its own view offset (its position, or a pose of its own).
+    if (gameCore.scene_getMainCharacter().value != 0) {
+        if (ModelController* controller = gameCore.scene_getMainController()) {
+            followEyeHeight(controller->getEyeHeight(false), time);
+            controller->addPosition(out);
+        }
+    }
     if (forwardOffset != 0.0f)
         for (int i = 0; i < 3; ++i) out.m[9 + i] += out.m[6 + i] * forwardOffset;
 }

@@ -32,8 +32,9 @@ public:
     void reset(double time);
     // reset, then the orientation jumps to the matrix's rotation.
     void aimAt(const Matrix34& matrix, double time);
-    // The smoothed rotation, the position raised by the current height and
-    // moved along the forward row by the forward offset.
+    // The smoothed rotation, the position raised by the current height; the
+    // main character's controller then gives the eye height to follow and
+    // adds its view offset; last the forward offset along the forward row.
     void getViewMatrix(double time, Matrix34& out);
     void mouseLook(double time, float dx, float dy);
     // A new eye height starts a linear blend from the current one.
