@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "foundation/DataStream.h"
+#include "foundation/Log.h"
+#include "foundation/Math.h"
 #include "foundation/TimeCore.h"
 #include "model/Model.h"
 
@@ -84,6 +86,12 @@ std::int32_t PositionController::read(DataStream& s) {
     std::int32_t total = 0;
     if (readFloats(s, total, basePose.m, 12) < 0) return total;
     if (readFloats(s, total, limits, 3) < 0) return total;
+    // A damaged record would carry the model off to no place at all.
+    if (!allFinite(basePose.m, 12) || !allFinite(limits, 3)) {
+        engineLog().error("Can't read position controller of [%s]: its pose or limits are not numbers",
+                          owner().getName());
+        return -1;
+    }
     if (!addField(total, offsetSmoother.read(s))) return total;
     for (std::uint32_t& word : reservedWords)
         if (!addField(total, readU32(s, word))) return total;

@@ -5,10 +5,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <iterator>
+#include <limits>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "control/BoatControl.h"
 #include "control/Character.h"
@@ -372,9 +375,20 @@ TEST(PositionController, SaveRecordLeavesTheFlagsOutAndAReadClearsThem) {
     // Stage times are cleared by a read; everything else is the same.
     for (std::int32_t i = 0; i < 60; ++i) EXPECT_EQ(second.data()[i], first.data()[i]) << i;
 
-    // A record cut short fails the read.
+    // A record cut short fails the read; so do a pose or limits that are
+    // not numbers.
     MemoryStream cut(first.data(), bytes - 10);
     EXPECT_LT(q->read(cut), 0);
+    for (std::int32_t offset : {36, 52}) {
+        std::vector<std::uint8_t> damaged(first.data(), first.data() + bytes);
+        const float nan = std::numeric_limits<float>::quiet_NaN();
+        std::memcpy(damaged.data() + offset, &nan, sizeof(nan));
+        MemoryStream in(damaged.data(), bytes);
+        w.log().clear();
+        EXPECT_LT(q->read(in), 0) << offset;
+        EXPECT_TRUE(w.logged("Can't read position controller of [other]: its pose or limits are not numbers"))
+            << offset;
+    }
 }
 
 TEST(PositionController, TheViewOfItsMainCharacterTakesItsViewOffset) {
