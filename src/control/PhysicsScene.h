@@ -20,6 +20,7 @@ class PhysicsModelDataManager;
 class PhysicsModelRecord;
 class PhysicsTrigger;
 class Scene;
+class Y3GridData;
 
 // Bits of PhysicsScene::flags.
 constexpr std::uint32_t kPhysicsScenePushed = 0x1;
@@ -72,6 +73,12 @@ public:
     PhysicsTrigger* triggerOf(const GameObject* source) const;
     // True when no physics model in the list holds actors.
     bool allModelsReleased() const;
+    // The grid cells (node ids, sorted, once each) under the actors flagged
+    // "lock-pathfind": those whose square meets the actor's horizontal
+    // bounds and whose height lies from half a unit below its bottom up to
+    // its top. Box, sphere and capsule actors; "overwrite-pathfind" has no
+    // effect.
+    void gridObstacleCells(const Y3GridData& grid, std::vector<std::uint32_t>& out) const;
     // The description record of that name, inserted when absent.
     static PhysicsModelRecord* addModelRecord(PhysicsModelDataManager& manager, const char* name, bool report);
 

@@ -1,12 +1,107 @@
 #include "control/PositionController.h"
 
+#include <algorithm>
+
+#include "foundation/DataStream.h"
+#include "foundation/Log.h"
+#include "foundation/Math.h"
+#include "foundation/TimeCore.h"
 #include "model/Model.h"
 
-bool PositionController::setPose(const Matrix34& pose, double time) {
-    resetPositionSmoother(pose.m + 9, time);
+PositionController::PositionController(Model& owner) : ModelController(owner) {
+    basePose = owner.worldMatrix;
+    offsetSmoother.setStages(3, 0.3f, 0.1f);
+    const float origin[3] = {0.0f, 0.0f, 0.0f};
+    offsetSmoother.reset(origin, CurrentTime(-1.0).game.time);
+}
+
+PositionController::~PositionController() { offsetSmoother.release(); }
+
+bool PositionController::update(const CurrentTime& time) {
+    const double t = time.game.time;
+    float a = 0.0f;
+    if (forward) a = 1.0f;
+    if (back) a = -1.0f;
+    float b = 0.0f;
+    if (left) b = -1.0f;
+    if (right) b = 1.0f;
+    const float s = static_cast<float>(time.game.step * 150.0);
+    const float v[3] = {b * s * rates[0], a * s * rates[1], 0.0f};
+    if (!offsetSmoother.stages.empty()) {
+        VectorSmoothStage& first = offsetSmoother.stages.front();
+        for (int k = 0; k < 3; ++k) {
+            first.value[k] += v[k];
+            first.value[k] = std::max(first.value[k], -limits[k]);
+            first.value[k] = std::min(first.value[k], limits[k]);
+        }
+        first.time = t;
+    }
+    offsetSmoother.update(t);
+    Matrix34 world = matrix34Identity();
+    for (int k = 0; k < 3; ++k) world.m[9 + k] = offsetSmoother.output[k];
+    matrix34Multiply(world, basePose);
+    owner().setWorldMatrix(world);
     return true;
 }
 
-void PositionController::getOrientation(Matrix33& out) const {
-    for (int k = 0; k < 9; ++k) out.m[k] = owner().worldMatrix.m[k];
+bool PositionController::setPose(const Matrix34& pose, double) {
+    basePose = pose;
+    return true;
 }
+
+void PositionController::getOrientation(Matrix33& out) const { std::copy(basePose.m, basePose.m + 9, out.m); }
+
+void PositionController::onMainCharacter() { forward = back = left = right = false; }
+
+void PositionController::detach() { offsetSmoother.release(); }
+
+namespace {
+
+std::int32_t writeFloats(DataStream& s, std::int32_t& total, const float* values, int count) {
+    for (int i = 0; i < count; ++i)
+        if (!addField(total, writeF32(s, values[i]))) return total;
+    return total;
+}
+
+std::int32_t readFloats(DataStream& s, std::int32_t& total, float* values, int count) {
+    for (int i = 0; i < count; ++i)
+        if (!addField(total, readF32(s, values[i]))) return total;
+    return total;
+}
+
+}  // namespace
+
+std::int32_t PositionController::write(DataStream& s) {
+    std::int32_t total = 0;
+    if (writeFloats(s, total, basePose.m, 12) < 0) return total;
+    if (writeFloats(s, total, limits, 3) < 0) return total;
+    if (!addField(total, offsetSmoother.write(s))) return total;
+    for (std::uint32_t word : reservedWords)
+        if (!addField(total, writeU32(s, word))) return total;
+    return total;
+}
+
+std::int32_t PositionController::read(DataStream& s) {
+    forward = back = left = right = false;
+    std::int32_t total = 0;
+    if (readFloats(s, total, basePose.m, 12) < 0) return total;
+    if (readFloats(s, total, limits, 3) < 0) return total;
+    // A damaged record would carry the model off to no place at all.
+    if (!allFinite(basePose.m, 12) || !allFinite(limits, 3)) {
+        engineLog().error("Can't read position controller of [%s]: its pose or limits are not numbers",
+                          owner().getName());
+        return -1;
+    }
+    if (!addField(total, offsetSmoother.read(s))) return total;
+    for (std::uint32_t& word : reservedWords)
+        if (!addField(total, readU32(s, word))) return total;
+    return total;
+}
+
+void PositionController::addPosition(Matrix34& matrix) {
+    matrix = matrix34Identity();
+    matrix.m[10] = -1.0f;
+    matrix.m[11] = 6.0f;
+}
+
+void PositionController::setLimits(const float* values) { std::copy(values, values + 3, limits); }

@@ -167,6 +167,11 @@ public:
     bool updatePhase1(const CurrentTime& time, std::int32_t flag) override;
     bool updatePhase3(const CurrentTime& time, std::int32_t flag) override;
     bool updatePhase2(const CurrentTime& time, std::int32_t flag) override;
+    // At most once every grid_update_period seconds of game time (the first
+    // call only records the time), while the scene's path grid is loaded:
+    // blocks the cells under the physics scene's "lock-pathfind" actors and
+    // frees those that no obstacle covers any more.
+    void refreshGridObstacles(const CurrentTime& time);
     void invalidateLighting() override;
     // Pops the scene when on stack, then deletes every object it holds.
     void release() override;
@@ -419,6 +424,12 @@ public:
     double lastUpdateTime = -1.0;
     double lastWaypointRefresh = -1.0;
     double lastGridRefresh = -1.0;
+    // The grid-obstacle refresh: the cells its obstacles block now ([0];
+    // cells blocked in the grid's own data are never listed, so freeing the
+    // list frees only what obstacles blocked) and the cells found by the
+    // refresh running ([1]); the grid data they belong to.
+    std::vector<std::uint32_t> gridObstacles[2];
+    const void* gridObstacleData = nullptr;
     // The holder of the scene's static waypoints (made by the constructor,
     // read at initialisation, pushed and popped with the scene).
     std::unique_ptr<Waypoints> waypointData;

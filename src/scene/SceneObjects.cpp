@@ -2,11 +2,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "app/GameCore.h"
 #include "control/PhysicsScene.h"
 #include "control/PathGridDataManager.h"
+#include "control/Y3GridData.h"
 #include "effects/Light.h"
 #include "effects/LightDataManager.h"
 #include "foundation/Log.h"
@@ -21,6 +23,7 @@
 #include "scene/SceneDataManager.h"
 #include "scene/SceneInternal.h"
 #include "scene/SceneObjectFlags.h"
+#include "scene/SceneSettings.h"
 
 using scene_detail::resolve;
 
@@ -481,5 +484,47 @@ bool Scene::updatePhase2(const CurrentTime& time, std::int32_t) {
     }
     if (!updatePhase(time, 2)) result = false;
     dropFinishedBlendLists();
+    refreshGridObstacles(time);
     return result;
+}
+
+void Scene::refreshGridObstacles(const CurrentTime& time) {
+    const double now = time.game.time;
+    if (lastGridRefresh < 0.0) {
+        lastGridRefresh = now;
+        return;
+    }
+    if (now - lastGridRefresh < static_cast<double>(sceneSettings.gridUpdatePeriod)) return;
+    lastGridRefresh = now;
+    PhysicsScene* physics = physicsSceneOf(this);
+    // Without a physics scene there is nothing to block, and nothing to free
+    // unless an earlier refresh blocked cells.
+    if (!physics && gridObstacles[0].empty()) return;
+    PathGridRecord* record = findGridData();
+    Y3GridData* grid = record ? record->grid() : nullptr;
+    if (!grid) return;
+    std::vector<std::uint32_t>& blocked = gridObstacles[0];
+    std::vector<std::uint32_t>& found = gridObstacles[1];
+    // Cells listed for grid data read again since hold nothing of ours.
+    if (gridObstacleData != grid) blocked.clear();
+    gridObstacleData = grid;
+    found.clear();
+    if (physics) physics->gridObstacleCells(*grid, found);
+    // Only cells free in the grid's own data, or blocked by the last
+    // refresh, are taken: an obstacle over a cell blocked by the grid never
+    // frees it when it goes.
+    std::vector<std::uint32_t> kept;
+    kept.reserve(found.size());
+    for (std::uint32_t id : found) {
+        const GridCell* cell = grid->cellOf(id);
+        if (!cell) continue;
+        if (!(cell->height & kGridBlockedBit) || std::binary_search(blocked.begin(), blocked.end(), id))
+            kept.push_back(id);
+    }
+    std::vector<std::uint32_t> freed;
+    std::set_difference(blocked.begin(), blocked.end(), kept.begin(), kept.end(), std::back_inserter(freed));
+    grid->setBlocked(freed, false);
+    grid->setBlocked(kept, true);
+    blocked.swap(kept);
+    found.clear();
 }

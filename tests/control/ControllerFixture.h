@@ -45,8 +45,9 @@ public:
     bool logged(const std::string& text) { return f.logged(text); }
     Log& log() { return f.lua.log(); }
 
-    // The model resources outlive the scenes that use them.
-    model_test::ScopedModelResources models{{"box"}};
+    // The model resources outlive the scenes that use them; the scene's
+    // waypoint set starts empty.
+    model_test::ScopedModelResources models{{"box"}, {}, {{".wp", "intro", std::string(4, '\0'), ""}}};
     SceneLoadFixture f;
     Scene* scene = nullptr;
     bool (*savedGrid)(const Scene&, const float*) = sceneFactories().gridBlockFree;

@@ -3,6 +3,7 @@
 // among the resource's users, save records, routes and their following.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -13,6 +14,11 @@
 #include "control/ControlSettings.h"
 #include "control/Grid.h"
 #include "control/PathGridDataManager.h"
+#include "control/PhysicsCore.h"
+#include "control/PhysicsModel.h"
+#include "control/PhysicsScene.h"
+#include "control/PhysicsTestBackend.h"
+#include "control/PhysicsTestPackage.h"
 #include "foundation/DataStream.h"
 #include "foundation/IniFile.h"
 #include "foundation/Log.h"
@@ -21,6 +27,7 @@
 #include "scene/Scene.h"
 #include "scene/SceneContext.h"
 #include "scene/SceneDataManager.h"
+#include "scene/CameraFixture.h"
 #include "support/PackageFixture.h"
 #include "support/TestSupport.h"
 
@@ -435,6 +442,84 @@ TEST(GridScene, TheHarbourSceneFindsFreeBlocksOnItsGrid) {
     data.setBlocked({blocked}, true);
     const float quay[3] = {0.0f, 0.0f, 2.0f};
     EXPECT_FALSE(scene->gridCellsAround(quay));
+    scene->release();
+    scene.reset();
+    setSceneDataManager(nullptr);
+}
+
+// A scene's grid-obstacle refresh over the physics test backend: a yard of
+// 7 x 5 free cells (one blocked in the grid's own data at row 4, column 3)
+// and crates whose physics actors are flagged "lock-pathfind" (or only
+// "overwrite-pathfind", which blocks nothing).
+TEST(GridScene, LockPathfindActorsBlockTheirCellsAtEachRefresh) {
+    testing_support::TempDir dir;
+    FixturePackage package = testing_support::physicsPackage(
+        "model crate\nactor box body flags lock-pathfind size 0.4 0.5 0.4\n"
+        "model marker\nactor box body flags overwrite-pathfind size 0.4 0.5 0.4\n");
+    package.files.push_back({".grid", "grid_yard",
+                             grid_tools::gridFileBytes(parse("cell 1\nheight 0 32\nfloor 0\n"
+                                                             "|.......\n|.......\n|.......\n|.......\n|...#...\n")),
+                             ""});
+    ASSERT_TRUE(testing_support::writeDataRoot(dir.path(), {package}));
+    testing_support::ScopedPackageDatabase packages(dir.path());
+    ASSERT_TRUE(packages.build());
+    ObjectRepository objects;
+    ScopedCoreMember<ObjectRepository> useObjects(gameCore.objects, &objects);
+    PathGridDataManager grids;
+    ScopedCoreMember<PathGridDataManager> useGrids(gameCore.pathGrids, &grids);
+    PhysicsCore physicsCore;
+    ScopedCoreMember<PhysicsCore> usePhysics(gameCore.physics, &physicsCore);
+    testing_support::TestBackend backend;
+    SceneDataManager scenes;
+    setSceneDataManager(&scenes);
+    std::unique_ptr<Scene> scene(SceneContext::createScene(scenes.get("yard", false)));
+    ASSERT_NE(scene, nullptr);
+    PhysicsScene* physics = physicsSceneOf(scene.get());
+    ASSERT_NE(physics, nullptr);
+    Y3GridData& data = *grids.acquire(scene->findGridData());
+    auto blocked = [&](std::int32_t row, std::int32_t column) {
+        return (data.cellOf(grid_tools::nodeAt(data, row, column))->height & kGridBlockedBit) != 0;
+    };
+
+    // A crate on row 2, column 3; another over the grid's own blocked cell;
+    // a marker on row 1, column 1.
+    testing_support::SourceModel crateSource("crate"), wallSource("wall"), markerSource("marker");
+    const float places[3][3] = {{3.5f, 0.5f, 2.5f}, {3.5f, 0.5f, 4.5f}, {1.5f, 0.5f, 1.5f}};
+    testing_support::SourceModel* sources[3] = {&crateSource, &wallSource, &markerSource};
+    for (int i = 0; i < 3; ++i) std::copy(places[i], places[i] + 3, sources[i]->world.m + 9);
+    PhysicsModel* crate = physics->createModel("crate", &crateSource);
+    PhysicsModel* wall = physics->createModel("crate", &wallSource);
+    ASSERT_TRUE(crate && wall && physics->createModel("marker", &markerSource));
+
+    // The first pass only starts the period; none runs before it has passed.
+    for (double t : {1.0, 1.5, 1.99}) {
+        scene->updatePhase2(testing_support::frameAt(t, 0.01), 0);
+        EXPECT_FALSE(blocked(2, 3)) << t;
+    }
+    scene->updatePhase2(testing_support::frameAt(2.0, 0.01), 0);
+    EXPECT_TRUE(blocked(2, 3));
+    EXPECT_TRUE(blocked(4, 3));
+    EXPECT_FALSE(blocked(1, 1));
+    for (std::int32_t column : {2, 4}) EXPECT_FALSE(blocked(2, column)) << column;
+
+    // A route along row 2 meanwhile goes round the crate.
+    GameObject* made = scene->createGrid("walker");
+    ASSERT_NE(made, nullptr);
+    auto* walker = static_cast<Grid*>(made);
+    ASSERT_TRUE(walker->searchRoute(grid_tools::nodeAt(data, 2, 0), grid_tools::nodeAt(data, 2, 6), 50.0f));
+    const std::uint32_t crateCell = grid_tools::nodeAt(data, 2, 3);
+    EXPECT_EQ(std::count(walker->nodes.begin(), walker->nodes.end(), crateCell), 0);
+    EXPECT_GE(walker->nodes.size(), 7u);
+
+    // Moved off the grid, the crates free what they blocked at the next
+    // refresh; the grid's own blocked cell stays blocked.
+    for (PhysicsModel* model : {crate, wall}) backend.actors.at(model->actors[0].handle).pose.m[9] = 40.0f;
+    scene->updatePhase2(testing_support::frameAt(2.5, 0.01), 0);
+    EXPECT_TRUE(blocked(2, 3));
+    scene->updatePhase2(testing_support::frameAt(3.0, 0.01), 0);
+    EXPECT_FALSE(blocked(2, 3));
+    EXPECT_TRUE(blocked(4, 3));
+
     scene->release();
     scene.reset();
     setSceneDataManager(nullptr);

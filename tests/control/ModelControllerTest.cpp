@@ -5,16 +5,22 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <iterator>
+#include <limits>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "control/BoatControl.h"
 #include "control/Character.h"
 #include "control/ControllerFixture.h"
 #include "control/ModelController.h"
 #include "control/PositionController.h"
+#include "foundation/DataStream.h"
+#include "input/ViewSmoother.h"
+#include "scene/CameraFixture.h"
 
 using testing_support::ControllerWorld;
 
@@ -67,13 +73,32 @@ TEST(ModelController, CreateMakesTheThreeTypesAndNothingElse) {
     EXPECT_FALSE(w.logged("Release vector smoother before destructor call"));
 }
 
-// The base body of every operation, through a position controller, which
-// supplies none of its own.
+// A controller that supplies only the operations every controller must
+// have, so that all others keep the base body.
+class BareController : public ModelController {
+public:
+    explicit BareController(Model& owner) : ModelController(owner) {}
+    std::int32_t getType() const override { return TypePosition; }
+    bool update(const CurrentTime&) override { return true; }
+    void moveLocal(const float*, const float*) override {}
+    bool setPose(const Matrix34&, double) override { return true; }
+    void getOrientation(Matrix33&) const override {}
+    void stopSilently() override {}
+    void stopTarget() override {}
+    void copyControlState(const AnimationControl&) override {}
+    void bindAnimationRules(const char*) override {}
+    bool isBusy() const override { return false; }
+    void onMainCharacter() override {}
+    std::int32_t write(DataStream&) override { return 0; }
+    std::int32_t read(DataStream&) override { return 0; }
+};
+
+// The base body of every operation.
 TEST(ModelController, EveryBaseOperationAnswersWithItsMessage) {
     ControllerWorld w;
     Model* post = w.place("post", 1.0f, 2.0f, 3.0f);
     ASSERT_NE(post, nullptr);
-    ModelController& c = *post->setController(ModelController::TypePosition);
+    BareController c(*post);
     Matrix34 matrix = matrix34Identity();
     const float limits[3] = {1.0f, 2.0f, 3.0f};
     struct Case {
@@ -231,6 +256,181 @@ TEST(ModelController, DirectControlTargetsAreForCharactersOnly) {
     w.log().clear();
     EXPECT_TRUE(hero->checkDirectControlTarget("bench", false));
     EXPECT_TRUE(w.logged("Controller NOT support WAYPOINT target type"));
+}
+
+// ---- The position controller
+
+// A base pose whose own axes differ from the world's: x row along world +z,
+// y row along world +x, z row along world +y, standing at (1, 2, 3).
+Matrix34 turnedPose() {
+    Matrix34 pose{};
+    const float rows[12] = {0, 0, 1, 1, 0, 0, 0, 1, 0, 1, 2, 3};
+    std::copy(rows, rows + 12, pose.m);
+    return pose;
+}
+
+TEST(PositionController, HeldFlagsMoveTheTargetOffsetWithBackAndRightWinning) {
+    struct Case {
+        bool forward, back, left, right;
+        float x, y;  // sign of the target offset after one frame
+    };
+    const Case cases[] = {
+        {false, false, false, false, 0.0f, 0.0f},
+        {true, false, false, false, 0.0f, 1.0f},
+        {true, true, false, false, 0.0f, -1.0f},
+        {false, false, true, false, -1.0f, 0.0f},
+        {false, false, true, true, 1.0f, 0.0f},
+        {true, false, false, true, 1.0f, 1.0f},
+    };
+    for (const Case& c : cases) {
+        ControllerWorld w;
+        Model* post = w.place("post", 1.0f, 2.0f, 3.0f);
+        ASSERT_NE(post, nullptr);
+        auto* p = static_cast<PositionController*>(post->setController(ModelController::TypePosition));
+        p->setForwardKey(c.forward);
+        p->setBackwardKey(c.back);
+        p->setLeftKey(c.left);
+        p->setRightKey(c.right);
+        post->updateFrame(testing_support::frameAt(1.0, 0.1), 0);
+        // 0.1 x 150 x 0.005 per held axis; z never moves.
+        const float* target = p->offsetSmoother.stages.front().value;
+        EXPECT_NEAR(target[0], c.x * 0.075f, 1e-6f) << c.forward << c.back << c.left << c.right;
+        EXPECT_NEAR(target[1], c.y * 0.075f, 1e-6f) << c.forward << c.back << c.left << c.right;
+        EXPECT_EQ(target[2], 0.0f);
+        post->removeController();
+    }
+}
+
+TEST(PositionController, ForwardHeldSettlesAtTheLimitAlongThePosesOwnAxis) {
+    ControllerWorld w;
+    Model* post = w.place("post", 1.0f, 2.0f, 3.0f);
+    ASSERT_NE(post, nullptr);
+    auto* p = static_cast<PositionController*>(post->setController(ModelController::TypePosition));
+    // Defaults: limits (3, 2, 0), rates (0.005, 0.005, 0.01), stages 0.3,
+    // 0.4 and 0.5 s, the offset at 0.
+    ASSERT_EQ(p->offsetSmoother.stages.size(), 3u);
+    const float constants[3] = {0.3f, 0.4f, 0.5f};
+    for (int i = 0; i < 3; ++i) EXPECT_FLOAT_EQ(p->offsetSmoother.stages[i].timeConstant, constants[i]);
+    EXPECT_EQ(p->limits[0], 3.0f);
+    EXPECT_EQ(p->limits[1], 2.0f);
+    EXPECT_EQ(p->limits[2], 0.0f);
+    EXPECT_FLOAT_EQ(post->worldMatrix.m[10], 2.0f);
+
+    // The model hands every new pose to its controller.
+    p->setPose(turnedPose(), 0.0);
+    p->setForwardKey(true);
+    double t = 1.0;
+    for (; t < 11.0; t += 0.1) post->updateFrame(testing_support::frameAt(t, 0.1), 0);
+    EXPECT_FLOAT_EQ(p->offsetSmoother.stages.front().value[1], 2.0f);
+    p->setForwardKey(false);
+    for (; t < 21.0; t += 0.1) post->updateFrame(testing_support::frameAt(t, 0.1), 0);
+    // 2 along the pose's y row (world +x); rotation as the pose.
+    const float expected[12] = {0, 0, 1, 1, 0, 0, 0, 1, 0, 3, 2, 3};
+    for (int i = 0; i < 12; ++i) EXPECT_NEAR(post->worldMatrix.m[i], expected[i], 1e-3f) << i;
+    // Get pose answers the base pose's rotation, not the moved model's.
+    Matrix33 rotation{};
+    p->getOrientation(rotation);
+    for (int i = 0; i < 9; ++i) EXPECT_EQ(rotation.m[i], expected[i]) << i;
+
+    // Limits from a script bound the offset on each axis; a zero limit pins it.
+    ASSERT_TRUE(w.f.lua.load("world:object('post'):control():setLimits(0.5, 0.25, 0)"));
+    p->setLeftKey(true);
+    p->setBackwardKey(true);
+    for (; t < 31.0; t += 0.1) post->updateFrame(testing_support::frameAt(t, 0.1), 0);
+    const float* target = p->offsetSmoother.stages.front().value;
+    EXPECT_FLOAT_EQ(target[0], -0.5f);
+    EXPECT_FLOAT_EQ(target[1], -0.25f);
+    EXPECT_EQ(target[2], 0.0f);
+}
+
+TEST(PositionController, SaveRecordLeavesTheFlagsOutAndAReadClearsThem) {
+    ControllerWorld w;
+    Model* post = w.place("post", 1.0f, 2.0f, 3.0f);
+    ASSERT_NE(post, nullptr);
+    auto* p = static_cast<PositionController*>(post->setController(ModelController::TypePosition));
+    p->setPose(turnedPose(), 0.0);
+    const float limits[3] = {1.5f, 0.5f, 0.25f};
+    p->setLimits(limits);
+    p->setForwardKey(true);
+    p->setRightKey(true);
+    post->updateFrame(testing_support::frameAt(1.0, 0.1), 0);
+
+    MemoryStream first(true);
+    const std::int32_t bytes = p->write(first);
+    // Pose, limits, the smoother (time, output, count, 3 stages of 24), the
+    // reserved words.
+    EXPECT_EQ(bytes, 48 + 12 + (8 + 12 + 4 + 3 * 24) + 32);
+    ASSERT_EQ(first.size(), bytes);
+
+    Model* other = w.place("other");
+    ASSERT_NE(other, nullptr);
+    auto* q = static_cast<PositionController*>(other->setController(ModelController::TypePosition));
+    q->setBackwardKey(true);
+    q->setLeftKey(true);
+    first.setPosition(0);
+    EXPECT_EQ(q->read(first), bytes);
+    EXPECT_FALSE(q->forward || q->back || q->left || q->right);
+    for (int i = 0; i < 12; ++i) EXPECT_EQ(q->basePose.m[i], p->basePose.m[i]) << i;
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(q->limits[i], limits[i]) << i;
+    MemoryStream second(true);
+    ASSERT_EQ(q->write(second), bytes);
+    // Stage times are cleared by a read; everything else is the same.
+    for (std::int32_t i = 0; i < 60; ++i) EXPECT_EQ(second.data()[i], first.data()[i]) << i;
+
+    // A record cut short fails the read; so do a pose or limits that are
+    // not numbers.
+    MemoryStream cut(first.data(), bytes - 10);
+    EXPECT_LT(q->read(cut), 0);
+    for (std::int32_t offset : {36, 52}) {
+        std::vector<std::uint8_t> damaged(first.data(), first.data() + bytes);
+        const float nan = std::numeric_limits<float>::quiet_NaN();
+        std::memcpy(damaged.data() + offset, &nan, sizeof(nan));
+        MemoryStream in(damaged.data(), bytes);
+        w.log().clear();
+        EXPECT_LT(q->read(in), 0) << offset;
+        EXPECT_TRUE(w.logged("Can't read position controller of [other]: its pose or limits are not numbers"))
+            << offset;
+    }
+}
+
+TEST(PositionController, TheViewOfItsMainCharacterTakesItsViewOffset) {
+    ControllerWorld w;
+    Model* post = w.place("post", 5.0f, 0.0f, 5.0f);
+    ASSERT_NE(post, nullptr);
+    PositionController* p = nullptr;
+    {
+        auto* made = post->setController(ModelController::TypePosition);
+        p = static_cast<PositionController*>(made);
+    }
+    Matrix34 offset = turnedPose();
+    p->addPosition(offset);
+    const float expected[12] = {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, -1, 6};
+    for (int i = 0; i < 12; ++i) EXPECT_EQ(offset.m[i], expected[i]) << i;
+
+    ASSERT_TRUE(gameCore.scene_setMainCharacterByName("post"));
+    ViewSmoother view;
+    view.position[0] = 4.0f;
+    view.forwardOffset = 0.5f;
+    Matrix34 out{};
+    view.getViewMatrix(1.0, out);
+    EXPECT_EQ(out.m[9], 0.0f);
+    EXPECT_EQ(out.m[10], -1.0f);
+    EXPECT_EQ(out.m[11], 6.5f);
+    view.release();
+
+    // Stop frees the offset smoother; the model then stays where it is.
+    post->updateFrame(testing_support::frameAt(1.0, 0.1), 0);
+    const Matrix34 before = post->worldMatrix;
+    p->detach();
+    EXPECT_TRUE(p->offsetSmoother.stages.empty());
+    p->setForwardKey(true);
+    post->updateFrame(testing_support::frameAt(2.0, 0.1), 0);
+    for (int i = 0; i < 12; ++i) EXPECT_EQ(post->worldMatrix.m[i], before.m[i]) << i;
+    // Becoming the main character clears the flags.
+    p->onMainCharacter();
+    EXPECT_FALSE(p->forward);
+    post->removeController();
+    EXPECT_FALSE(w.logged("Release vector smoother before destructor call"));
 }
 
 }  // namespace

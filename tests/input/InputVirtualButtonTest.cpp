@@ -9,6 +9,7 @@
 
 #include "app/GameCore.h"
 #include "app/SaveGame.h"
+#include "control/PositionController.h"
 #include "control/RecordingController.h"
 #include "model/Model.h"
 #include "input/InputFixture.h"
@@ -284,6 +285,44 @@ TEST(InputVirtualButtons, CatchAndLockLeaveTheirTraces) {
     }
     EXPECT_EQ(locked, 1);
     EXPECT_EQ(unlocked, 1);
+}
+
+// A hand-driven model as the main character: the movement keys set its
+// position controller's flags, which move it from its pose frame by frame.
+TEST(InputVirtualButtons, MovementKeysDriveAPositionControlledMainCharacter) {
+    ButtonFixture f;
+    SaveGame game;
+    testing_support::ScopedCoreMember<SaveGame> useGame{gameCore.game, &game};
+    testing_support::CameraScene room;
+    game.scenes.push_back(room.scene->id);
+    game.currentIndex = 0;
+    auto* post = static_cast<Model*>(room.scene->createModel("box", "post", matrix34Identity(), 0));
+    ASSERT_NE(post, nullptr);
+    auto* controller = dynamic_cast<PositionController*>(post->setController(ModelController::TypePosition));
+    ASSERT_NE(controller, nullptr);
+    ASSERT_TRUE(gameCore.scene_setMainCharacterByName("post"));
+    controller->setRightKey(true);
+    // The mode's main-character notice clears what was held.
+    gameCore.setCameraMode(1, CurrentTime{});
+    EXPECT_FALSE(controller->right);
+
+    auto key = [&](di::DWORD code, di::DWORD data, double time) {
+        f.input.scripted->queue(f.keyboard, 0, code, data);
+        f.input.poll();
+        CurrentTime sample;
+        sample.real.time = time;
+        f.input.input.update(sample);
+    };
+    key(di::DIK_W, kDown, 1.0);
+    EXPECT_TRUE(controller->forward);
+    for (double t = 1.0; t < 12.0; t += 0.1) post->updateFrame(testing_support::frameAt(t, 0.1), 0);
+    key(di::DIK_W, 0, 12.0);
+    EXPECT_FALSE(controller->forward);
+    for (double t = 12.0; t < 22.0; t += 0.1) post->updateFrame(testing_support::frameAt(t, 0.1), 0);
+    EXPECT_NEAR(post->worldMatrix.m[10], 2.0f, 1e-3f);
+    EXPECT_NEAR(post->worldMatrix.m[9], 0.0f, 1e-6f);
+    f.take();
+    game.scenes.clear();
 }
 
 // In the game's character mode the buttons reach the main character's
