@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "support/LightFixture.h"
 #include "app/GameCore.h"
 #include "effects/Light.h"
 #include "effects/ShadowRecord.h"
@@ -97,17 +98,13 @@ protected:
     // A directional light of half strength travelling along +z (into the
     // screen), drawn in per-light passes.
     GameObjectLink lightAlongZ() {
-        auto& light = sceneLights.emplace_back(std::make_unique<Light>("along_z", nullptr, 0));
-        light->parameters.Type = D3DLIGHT_DIRECTIONAL;
-        light->parameters.Direction = {0.0f, 0.0f, 1.0f};
-        light->parameters.Diffuse = {0.5f, 0.5f, 0.5f, 1.0f};
-        light->flags |= kLightPassMark;
-        return GameObjectLink::fromObject(light.get());
+        auto& light = sceneLights.emplace_back(testing_support::makeTestLight("along_z", 1, {0.5f, 0.5f, 0.5f}));
+        return GameObjectLink::fromObject(light->light.get());
     }
     // The lights live in the repository, as the scene's do.
     ObjectRepository objects;
     testing_support::ScopedCoreMember<ObjectRepository> useObjects{gameCore.objects, &objects};
-    std::vector<std::unique_ptr<Light>> sceneLights;
+    std::vector<std::unique_ptr<testing_support::TestLight>> sceneLights;
 
     // An A8R8G8B8 texture whose left half is white and right half black.
     static std::vector<std::uint8_t> halfCovered(UINT size) {

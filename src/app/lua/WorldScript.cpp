@@ -11,6 +11,7 @@
 
 #include "app/GameCore.h"
 #include "app/ThisMainLoop.h"
+#include "effects/lua/EffectsScripts.h"
 #include "foundation/AppPaths.h"
 #include "game/Y3SceneActionData.h"
 #include "foundation/Log.h"
@@ -34,10 +35,9 @@ struct ScriptTime {};
 
 constexpr std::size_t kClipboardLength = 1000;
 
-// The script object of a scene object. The classes "Object", "Light",
-// "Particle" and "Sprite" hand out handles once their objects exist; until
-// then no scene holds any, and a found object has no script form.
-luabind::object scriptObject(lua_State*, GameObject*) { return luabind::object(); }
+// The script object of a scene object: lights and sprites have handles;
+// the classes "Object" and "Particle" hand out none yet.
+luabind::object scriptObject(lua_State* state, GameObject* object) { return effectScriptObject(state, object); }
 
 bool validWorldEvent(int event) { return event >= 0 && event < S_EVENT_COUNT; }
 
