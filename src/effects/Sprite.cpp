@@ -172,8 +172,10 @@ bool Sprite::registerElement(SpriteElement& element) {
     if (element.flags & kElementRegistered)
         return log.error("Can't twice register sprite [%s] element [%s]", spriteName, elementName ? elementName : "");
     element.texture.release(false);
-    element.texture.init(texture);
-    if (!element.texture.allocateDefault(768, true))
+    element.texture.enabled = false;
+    // An element without a texture name has nothing to show.
+    if (texture[0]) element.texture.init(texture);
+    if (!texture[0] || !element.texture.allocateDefault(768, true))
         return log.error("Fail push sprite [%s.%s]", spriteName, elementName ? elementName : "");
     element.flags |= kElementRegistered;
     return true;

@@ -178,6 +178,11 @@ struct LightWorld {
         copyName128(source->name, resourceName);
         source->radius = radius;
         source->setPose(matrix34Identity());
+        // Through its stored record, as a scene's data holds it.
+        MemoryStream stored;
+        source->write(stored);
+        stored.setPosition(0);
+        Y3Light::read(stored, source);
         // The database outlives the test: each light has a record of its own.
         const Y3LightData* record = loadLightResource(lightName, *source, false);
         return scene().addLight(lightName, record->name, false);

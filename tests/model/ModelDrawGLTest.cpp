@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "support/LightFixture.h"
+#include "effects/EffectsSettings.h"
+#include "foundation/IniFile.h"
 #include "app/GameCore.h"
 #include "effects/Light.h"
 #include "effects/ShadowRecord.h"
@@ -83,6 +85,8 @@ protected:
     }
 
     void TearDown() override {
+        IniFile defaults;
+        readLightRenderSettings(defaults);
         material.release();
         if (render) {
             render->releaseBuiltinTextures();
@@ -98,6 +102,11 @@ protected:
     // A directional light of half strength travelling along +z (into the
     // screen), drawn in per-light passes.
     GameObjectLink lightAlongZ() {
+        // The fixed-function light at the shader's strength ("fpp_diffuse_mult"
+        // 1), so that both paths draw the same picture.
+        IniFile ini;
+        ini.getCategory("render_ffp").getVariable("fpp_diffuse_mult").setString("1");
+        readLightRenderSettings(ini);
         auto& light = sceneLights.emplace_back(testing_support::makeTestLight("along_z", 1, {0.5f, 0.5f, 0.5f}));
         return GameObjectLink::fromObject(light->light.get());
     }
