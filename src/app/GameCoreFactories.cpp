@@ -232,7 +232,10 @@ std::int32_t checkObjectForLoading(const ObjectRepository::SavedRecord& record, 
     }
     if (record.type == ObjectLight) {
         LightRecord light;
-        const std::int32_t result = light.read(stream);
+        std::int32_t result = light.read(stream);
+        // Every saved light has a name: a record without one is the link of
+        // a save whose lights wrote nothing of their own.
+        if (result >= 0 && !light.lightName[0]) result = -1;
         if (result < 0)
             engineLog().error("Can't load light [%s]: its saved record is damaged or written without light records",
                               name);

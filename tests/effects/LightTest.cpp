@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/ObjectFactories.h"
 #include "app/SceneLoadFixture.h"
 #include "effects/EffectsSettings.h"
 #include "effects/Light.h"
@@ -14,6 +15,7 @@
 #include "foundation/DataStream.h"
 #include "model/ObjectContext.h"
 #include "render/VideoSetup.h"
+#include "scene/ObjectRepository.h"
 #include "scene/Scene.h"
 #include "scene/SceneContext.h"
 #include "textures/MemoryTextureEnvironment.h"
@@ -299,6 +301,28 @@ TEST(Light, ASavedPushedLightComesBackNotPushed) {
     MemoryStream cut(const_cast<char*>(reinterpret_cast<const char*>(saved.data())), 30);
     EXPECT_LT(restored->read(cut), 0);
     EXPECT_TRUE(w.f.logged("Can't load light [lamp_p.lamp]: its saved record is damaged"));
+}
+
+TEST(Light, ASaveWhoseLightsWroteNoRecordIsRefused) {
+    LightWorld w;
+    Light* lamp = w.add("lamp_o", "lamp");
+    ASSERT_NE(lamp, nullptr);
+    ObjectRepository::SavedRecord record;
+    record.type = ObjectLight;
+    record.name = lamp->recordName();
+    // Written before lights had a record: the object table's link follows
+    // the record head at once.
+    MemoryStream old;
+    ASSERT_GT(lamp->link.write(old), 0);
+    old.setPosition(0);
+    EXPECT_LT(checkObjectForLoading(record, old), 0);
+    EXPECT_TRUE(w.f.logged("Can't load light [lamp_o.lamp]: its saved record is damaged or written without light "
+                           "records"));
+    // The light's own record passes.
+    MemoryStream saved;
+    const std::int32_t size = lamp->write(saved);
+    saved.setPosition(0);
+    EXPECT_EQ(checkObjectForLoading(record, saved), size);
 }
 
 TEST(Light, TheRenderContextRefusesRenderObjectsWhileLocked) {
