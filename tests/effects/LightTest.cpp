@@ -13,6 +13,8 @@
 #include "effects/LightDataManager.h"
 #include "effects/Y3Light.h"
 #include "foundation/DataStream.h"
+#include "model/Model.h"
+#include "model/ModelResourceSupport.h"
 #include "model/ObjectContext.h"
 #include "render/VideoSetup.h"
 #include "scene/ObjectRepository.h"
@@ -179,6 +181,7 @@ struct LightWorld {
         std::unique_ptr<Y3Light> source = Y3Light::create(kind);
         copyName128(source->name, resourceName);
         source->radius = radius;
+        for (char(&set)[128] : source->lightSets) copyName128(set, "lamp_own_set");
         source->setPose(matrix34Identity());
         // Through its stored record, as a scene's data holds it.
         MemoryStream stored;
@@ -270,6 +273,38 @@ TEST(Light, AScaledPoseWidensTheSphere) {
     EXPECT_FLOAT_EQ(lamp->bounds()->radius(), 8.0f);
     EXPECT_FLOAT_EQ(lamp->bounds()->matrix().m[9], 7.0f);
     EXPECT_FLOAT_EQ(lamp->inverseRadius, 0.125f);
+}
+
+TEST(Light, ALightLinkedToAModelTakesTheModelsLightSet) {
+    // A model whose light set is "default" at every time of day.
+    model_test::ScopedModelResources models{{},
+                                            {model_test::boxModel("prop") + "lightset morning default\n"
+                                                                            "lightset day default\n"
+                                                                            "lightset evening default\n"
+                                                                            "lightset nighttime default\n"}};
+    LightWorld w;
+    ASSERT_TRUE(w.f.lightSets.initialize());
+    Light* lamp = w.add("lamp_m", "lamp");
+    ASSERT_NE(lamp, nullptr);
+    auto* boat = dynamic_cast<Model*>(w.scene().createModel("prop", "boat", matrix34Identity(), 0));
+    ASSERT_NE(boat, nullptr);
+    ASSERT_TRUE(boat->updateLightSet());
+    ASSERT_NE(boat->lightSetName[0], '\0');
+    for (const std::int32_t mode : {0, 3}) {
+        SCOPED_TRACE(mode);
+        w.scene().setSkyLightMode(mode);
+        lamp->link.clear();
+        lamp->invalidateLighting();
+        lamp->updatePhase0(CurrentTime{}, 0);
+        // Its own sets are not in the library.
+        EXPECT_EQ(lamp->lightSet, nullptr);
+        lamp->link.set(nullptr, boat, matrix34Identity());
+        lamp->invalidateLighting();
+        lamp->updatePhase0(CurrentTime{}, 0);
+        ASSERT_NE(lamp->lightSet, nullptr);
+        EXPECT_STREQ(lamp->lightSet->name, boat->lightSetName);
+    }
+    lamp->link.clear();
 }
 
 TEST(Light, ASavedPushedLightComesBackNotPushed) {
