@@ -20,6 +20,7 @@ class TimerCoreHolder;
 class TimeCore;
 class SkyDataManager;
 class LightSetLibrary;
+class SpriteDataManager;
 class ScriptEngine;
 class VariablesCore;
 class SceneActionDataManager;
@@ -102,6 +103,7 @@ struct GameCore {
     TimerCoreHolder* timers = nullptr;
     TimeCore* clocks = nullptr;
     SkyDataManager* skyData = nullptr;
+    SpriteDataManager* spriteData = nullptr;
     LightSetLibrary* lightSets = nullptr;
     ScriptEngine* script = nullptr;
     VariablesCore* variables = nullptr;

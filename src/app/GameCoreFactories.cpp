@@ -171,7 +171,7 @@ GameObject* GameCore::loadCreateLight(const char* name, GameObjectLink scene) {
     // A light of the light data of its name, under its saved handle: the
     // scene's light list, read before it, already holds that handle, and the
     // scene pushes it with the others.
-    GameObject* light = Light::create(lightDataManager().getOrCreate(text(name)), parent->id, text(name));
+    GameObject* light = Light::create(lightDataManager().getOrCreate(text(name)), parent->id, text(name), true);
     if (!light) engineLog().error("Can't create light [%s] for loading", text(name));
     return light;
 }
@@ -230,7 +230,17 @@ std::int32_t checkObjectForLoading(const ObjectRepository::SavedRecord& record, 
         if (result < 0) engineLog().error("Can't load scene [%s]: its saved record is damaged", name);
         return result;
     }
-    if (record.type == ObjectLight) return 0;  // no data of its own (Light::read)
+    if (record.type == ObjectLight) {
+        LightRecord light;
+        std::int32_t result = light.read(stream);
+        // Every saved light has a name: a record without one is the link of
+        // a save whose lights wrote nothing of their own.
+        if (result >= 0 && !light.lightName[0]) result = -1;
+        if (result < 0)
+            engineLog().error("Can't load light [%s]: its saved record is damaged or written without light records",
+                              name);
+        return result;
+    }
     if (record.type == ObjectPhysicsScene) {
         // Only a backend with a simulation can bring a physics scene back.
         if (!platform::physics::backend().open()) {

@@ -1,3 +1,4 @@
+#include "effects/Sprite.h"
 #include "app/GlobalObjects.h"
 
 #include <cstring>
@@ -70,6 +71,7 @@ void constructGameCore(GameCore& core, GameCoreTrace* trace) {
     make(core.timers, "timers", trace);
     make(core.clocks, "clocks", trace);
     make(core.skyData, "sky data", trace);
+    make(core.spriteData, "sprite data", trace);
     make(core.lightSets, "light sets", trace);
     make(core.script, "script", trace);
     make(core.variables, "variables", trace);
@@ -112,6 +114,7 @@ void destroyGameCore(GameCore& core, GameCoreTrace* trace) {
     drop(core.animation, "animation", trace);
     drop(core.video, "video", trace);
     drop(core.skyData, "sky data", trace);
+    drop(core.spriteData, "sprite data", trace);
     drop(core.dialogs, "dialogs", trace);
     drop(core.questData, "quest data", trace);
     drop(core.questLogic, "quest logic", trace);

@@ -12,6 +12,10 @@ Y3LightData::Y3LightData(const char* recordName) {
     if (recordName) std::strncpy(name, recordName, sizeof(name) - 1);
 }
 
+Y3LightData::~Y3LightData() {
+    if (light && (light->flags & kY3LightAllocated)) light->deallocate();
+}
+
 bool Y3LightData::load(const Y3Light* source) {
     light = source ? source->clone() : nullptr;
     if (light) flags |= kLightDataLoaded;
@@ -20,9 +24,10 @@ bool Y3LightData::load(const Y3Light* source) {
 }
 
 bool Y3LightData::allocate() {
-    if (light) flags |= kLightDataAllocated;
-    else flags &= ~kLightDataAllocated;
-    return allocated();
+    if (allocated()) return logError("Already allocated. Try to allocate twice");
+    if (!light || !light->allocate()) return logError("Allocation failed");
+    flags |= kLightDataAllocated;
+    return true;
 }
 
 bool Y3LightData::logError(const char* message) const {
@@ -64,8 +69,7 @@ Y3LightData* loadLightResource(const char* owner, const Y3Light& light, bool all
             record->logError("Already allocated. Try to allocate twice");
         } else {
             LoadingLockGuard lock;
-            if (!record->allocate()) record->logError("Allocation failed");
-            else record->flags &= ~kLightDataAllocateOnLoad;
+            if (record->allocate()) record->flags &= ~kLightDataAllocateOnLoad;
         }
     }
     if (!record->loaded()) record->logError("Load failed");

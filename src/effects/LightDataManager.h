@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "effects/Y3Light.h"
 #include "foundation/StringHelper.h"
@@ -16,19 +17,26 @@
 // Bits of Y3LightData::flags.
 constexpr std::uint32_t kLightDataLoaded = 0x2;
 constexpr std::uint32_t kLightDataAllocated = 0x100;
+// The record failed (a light is not made of it; its use is reported once).
+constexpr std::uint32_t kLightDataFailed = 0x8000;
 // The record asks to be allocated as soon as it is loaded.
 constexpr std::uint32_t kLightDataAllocateOnLoad = 0x100000;
 
 class Y3LightData {
 public:
     explicit Y3LightData(const char* name);
+    // Gives back the light's device data.
+    ~Y3LightData();
+    Y3LightData(const Y3LightData&) = delete;
+    Y3LightData& operator=(const Y3LightData&) = delete;
 
     bool loaded() const { return (flags & kLightDataLoaded) != 0; }
     bool allocated() const { return (flags & kLightDataAllocated) != 0; }
     // Takes a copy of the light as its data; the loaded flag follows.
     bool load(const Y3Light* source);
-    // Makes the light's device data (nothing to make without projected
-    // textures); the allocated flag follows the result.
+    // Makes the light's device data (its projected textures) under the
+    // record's error log ("Allocation failed", "Already allocated. Try to
+    // allocate twice"); the allocated flag follows the result.
     bool allocate();
     // "Y3Light [name]: message" on the resource channel; false.
     bool logError(const char* message) const;
@@ -36,6 +44,8 @@ public:
     char name[128] = {};
     std::uint32_t flags = 0;
     std::unique_ptr<Y3Light> light;
+    // The pushed lights placing this resource.
+    std::vector<void*> instances;
 };
 
 class LightDataManager {

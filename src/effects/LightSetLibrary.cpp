@@ -1,10 +1,16 @@
 #include "effects/LightSetLibrary.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
+#include "foundation/FilePath.h"
+#include "foundation/TextFile.h"
 #include "foundation/PackedStream.h"
+#include "foundation/StringHelper.h"
+#include "render/DXTextureHandler.h"
+#include "render/VideoSetup.h"
 #include "resources/PackageDatabase.h"
 
 namespace {
@@ -52,6 +58,52 @@ std::int32_t readLightSet(DataStream& stream, LightSet& set) {
     return total;
 }
 
+// Reads one number from text at position: characters other than digits,
+// '.' and ',' are skipped; a space, line feed or carriage return after at
+// least one collected character ends it. False when nothing was collected
+// or the collected text is no number.
+bool readNumber(const std::string& text, std::size_t& position, float& value) {
+    std::string collected;
+    for (; position < text.size(); ++position) {
+        const char c = text[position];
+        if ((c >= '0' && c <= '9') || c == '.' || c == ',') {
+            collected += c;
+        } else if (!collected.empty() && (c == ' ' || c == '\n' || c == '\r')) {
+            ++position;
+            break;
+        }
+    }
+    if (collected.empty()) return false;
+    const float read = parseFloat(collected.c_str());
+    // Without a minus only the not-a-number answer is negative.
+    if (read < 0.0f) return false;
+    value = read;
+    return true;
+}
+
+// Where the value of key in section starts, or npos.
+std::size_t findValue(const std::string& text, const char* section, const char* key) {
+    const std::size_t at = text.find(section);
+    if (at == std::string::npos) return at;
+    const std::size_t keyAt = text.find(key, at + std::strlen(section));
+    return keyAt == std::string::npos ? keyAt : keyAt + std::strlen(key);
+}
+
+void readTextNumber(const std::string& text, const char* section, const char* key, float& value) {
+    std::size_t position = findValue(text, section, key);
+    if (position != std::string::npos) readNumber(text, position, value);
+}
+
+void readTextColor(const std::string& text, const char* section, const char* key, float (&color)[3]) {
+    std::size_t position = findValue(text, section, key);
+    if (position == std::string::npos) return;
+    for (float& value : color) {
+        float read = 0.0f;
+        if (!readNumber(text, position, read)) return;
+        value = read * 0.003921569f;
+    }
+}
+
 bool inPackages(const char* name) {
     FilePackageDBData* packages = packageData();
     return packages && packages->find(".ls", name, "") != 0;
@@ -66,9 +118,53 @@ std::int32_t LightSetLibrary::readResource(DataStream&, const char*, std::int32_
     return -1;
 }
 
+void parseLightSetText(const std::string& text, LightSet& set) {
+    const struct {
+        const char* section;
+        LightSet::Entry* entry;
+    } entries[] = {{"exterior", &set.exterior}, {"interior", &set.interior}};
+    for (const auto& e : entries) {
+        readTextColor(text, e.section, "ambient", e.entry->ambient);
+        readTextColor(text, e.section, "diffuse", e.entry->diffuse);
+        readTextColor(text, e.section, "specular", e.entry->specular);
+        readTextColor(text, e.section, "env", e.entry->env);
+        readTextColor(text, e.section, "global", e.entry->global);
+        readTextColor(text, e.section, "main", e.entry->main);
+    }
+    readTextNumber(text, "shadow", "power", set.shadowPower);
+    readTextNumber(text, "shadow", "density", set.shadowDensity);
+    readTextNumber(text, "shadow", "length", set.shadowLength);
+    readTextColor(text, "shadow", "color", set.shadowColor);
+    readTextNumber(text, "shadow", "soft", set.shadowSoft);
+}
+
+bool lightSetShaderSupport() { return textureEnvironment().videoSetup().details != VideoDetailsMinimum; }
+
 bool LightSetLibrary::compileFromSource(const char* sourcePath) {
+    std::string name;
+    std::string target;
+    compiledPathOf(sourcePath ? sourcePath : "", name, target);
+    return compile(sourcePath, target.c_str());
+}
+
+bool LightSetLibrary::compile(const char* sourcePath, const char* destinationPath) {
+    Log& log = engineLog();
+    const char* source = sourcePath ? sourcePath : "";
+    const char* destination = destinationPath ? destinationPath : "";
+    std::unique_ptr<WinFileStream> file = openFileStream(FilePath(source));
+    if (!file) return log.error("Cannot open lightset source file [%s]", source);
+    std::string text;
+    readStreamToString(text, *file);
+    LightSet set;
+    parseLightSetText(text, set);
     MemoryStream compiled;
-    return saveCompiledStream(compiled, sourcePath);
+    if (compiled.write(&set, static_cast<std::int32_t>(sizeof(set))) != static_cast<std::int32_t>(sizeof(set)))
+        return log.error("Failed while write to file [%s]", destination);
+    // Refused before the destination is opened: an older compiled set
+    // stays as it was.
+    if (!saveCompiledStream(compiled, destination)) return log.error("Failed while write to file [%s]", destination);
+    log.info("Compiled lightset [%s]", destination);
+    return true;
 }
 
 bool LightSetLibrary::initialize() {
@@ -135,8 +231,15 @@ bool readStoredLightSet(DataStream& stored, LightSet& set) {
 bool LightSetLibrary::load(LightSet& set, const char* name, bool refresh, bool quiet) {
     Log& log = engineLog();
     if (refresh) return log.error("Refresh load NOT valid in release exe");
+    // Without shaders the set's fixed-function variant is read.
+    char resource[kNameLength + 1] = {};
+    if (lightSetShaderSupport()) {
+        std::strncpy(resource, name, kNameLength);
+    } else {
+        std::snprintf(resource, sizeof(resource), "%.*s-ffp", static_cast<int>(kNameLength - 4), name);
+    }
     MemoryStream stored;
-    if (!loadResource(compiledExtension(), name, "", stored)) {
+    if (!loadResource(compiledExtension(), resource, "", stored)) {
         if (!quiet) log.warning("Cannot find lightset with name [%s]. Created default lightset with used name", name);
         return false;
     }

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "resources/DataManager.h"
@@ -46,6 +47,17 @@ bool readStoredLightSet(DataStream& stored, LightSet& set);
 // Bit of LightSet::state: loaded from a compiled resource.
 constexpr std::uint32_t kLightSetLoaded = 0x2;
 
+// Fills set from a light-set text source. Values are found by search: the
+// first occurrence of a section name, then of a key after it; a missing
+// one keeps the field's value. Colours are three numbers divided by 255;
+// the shadow "power", "density", "length" and "soft" are taken as written.
+// Numbers are never negative (no minus is read) and "," reads as ".".
+void parseLightSetText(const std::string& text, LightSet& set);
+
+// Whether the current display mode draws with shaders; without them light
+// sets are looked up under their name with "-ffp" appended.
+bool lightSetShaderSupport();
+
 class LightSetLibrary : public DataManager {
 public:
     LightSetLibrary() = default;
@@ -57,8 +69,13 @@ public:
     const char* title() const override { return "Lightset DB"; }
     // Sets load on request only: refused (logged), -1.
     std::int32_t readResource(DataStream& stream, const char* name, std::int32_t flag) override;
-    // Compiling is not possible in the game: refused, false.
+    // Compiles the source beside itself (".ls"): see compile.
     bool compileFromSource(const char* sourcePath) override;
+    // Reads a text source into a set of the default values and stores the
+    // 304 bytes at the destination. The game cannot store compiled data:
+    // the store is refused before the destination is touched ("Failed
+    // while write to file [%s]"), so an older file is kept. False.
+    bool compile(const char* sourcePath, const char* destinationPath);
     // Drops every set, then makes "selection_default", "default" and
     // "lsdefaultsprite" where the packages hold no such set. True.
     bool initialize() override;

@@ -1,20 +1,55 @@
 // The sprite game object (type 11): one sprite resource (".sprite") placed
 // in a scene as a set of screen-facing elements, shown or hidden as a whole.
 //
-// This form holds what a scene and a saved game keep of a sprite: its name,
-// pose and inverse, visibility and pushed state, the hide lists and the
-// element records of its save record. The resource's elements (and so
-// drawing) come with the sprite resources; until then a sprite has none.
+// The resource is a sprite model (a model file of the sprite kind) of the
+// model data manager; the sprite's elements follow its elements, each shown
+// or hidden by name, and a shown element of a pushed sprite holds its
+// texture. Pushed sprites of one resource share a SpriteContext in the
+// render context's list.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <vector>
 
+#include "effects/Light.h"
+#include "model/ObjectContext.h"
+#include "resources/Y3ResourceManager.h"
 #include "render/TextureLink.h"
 #include "scene/GameObject.h"
 
 class Scene;
+class Sprite;
+class SpriteContext;
+class Y3Model;
+class Y3ModelSprite;
+
+// A sprite resource (".sprite"): a model file of the sprite kind, read at
+// its header stage.
+class Y3SpriteData : public ResourceRecord {
+public:
+    explicit Y3SpriteData(const char* name);
+    ~Y3SpriteData() override;
+
+    std::int32_t readHeader(DataStream& stream) override;
+    bool hasObject() const override { return model != nullptr; }
+    void deleteObject() override;
+
+    std::unique_ptr<Y3Model> model;
+    // The render context of the sprites pushed on this resource; null
+    // while none is pushed. The render object owns it and links it into
+    // the render list.
+    SpriteContext* context = nullptr;
+    RenderObject renderObject;
+};
+
+// The sprite resources of the game core.
+class SpriteDataManager : public Y3ResourceManager<Y3SpriteData, 17, 17> {
+public:
+    // The record of the name with its header loaded; null (logged by the
+    // load) when it cannot be had.
+    Y3SpriteData* requestHeader(const char* name);
+};
 
 // Bits of Sprite::flags.
 constexpr std::uint32_t kSpriteVisible = 0x2;
@@ -54,17 +89,46 @@ struct SpriteRecord {
     std::vector<std::unique_ptr<SpriteElement>> elements;
 };
 
+// The render list entry of the pushed sprites of one sprite resource.
+class SpriteContext : public ObjectContext {
+public:
+    static constexpr std::uint32_t kType = 5;
+    std::int32_t type() const override { return kType; }
+    // Something to draw: no scene is being loaded, the current camera shows
+    // sprites (types 7 and 12; type 10 by the game camera mode) and one of
+    // the sprites is visible.
+    bool cull() override;
+    // Sprites queue no draw items yet.
+    void update(const Matrix34&) override {}
+    std::vector<Sprite*> sprites;
+};
+
+// Whether a camera of the type draws sprites (type 10 is first mapped
+// through the game camera mode).
+bool cameraShowsSprites(std::int32_t cameraType);
+
 class Sprite : public GameObject, public SpriteRecord {
 public:
     // A sprite of the scene showing the resource; null (not made, logged)
-    // when the packages hold no such resource. With forLoading the name is
-    // not used: it comes from the save record.
+    // when the resource record carries the failed flag. With forLoading the
+    // name is not used: it comes from the save record.
     static Sprite* create(Scene& scene, const char* resource, const char* name, bool forLoading);
     Sprite(std::uint32_t sceneLink, const char* resource, const char* name);
     ~Sprite() override;
 
-    // Stores the pose with its axes normalised, and its inverse. True.
+    // Stores the pose with its axes normalised, and its inverse; a named
+    // sprite then builds its elements from its resource. True.
     bool initialize(const Matrix34& pose);
+    // The loaded sprite model of the resource (its header loaded on the
+    // spot when needed), or null.
+    Y3ModelSprite* spriteModel() const;
+    // One element per resource element; "background" and "bg-*" shown.
+    void buildElements();
+    // Shows or hides an element; a pushed visible sprite registers or
+    // unregisters it.
+    void setElementShown(std::size_t element, bool shown);
+    // The resource element's name, or null outside the elements.
+    const char* elementName(std::size_t element) const;
     // Shows (and pushes) or hides (and pops) the sprite; logged.
     void setVisible(bool show);
     bool visible() const { return (flags & kSpriteVisible) != 0; }
@@ -72,11 +136,14 @@ public:
 
     std::uint32_t getType() const override { return ObjectSprite; }
     const char* getName() const override { return spriteName; }
+    const char* recordName() const override { return name; }
     std::uint32_t getSceneLink() const override { return sceneLink; }
     bool push() override;
     bool pop(std::uint32_t argument) override;
     std::int32_t write(DataStream& stream) override { return SpriteRecord::write(stream); }
-    std::int32_t read(DataStream& stream) override { return SpriteRecord::read(stream); }
+    // Refuses a record whose element indices lie outside the resource's
+    // elements.
+    std::int32_t read(DataStream& stream) override;
     bool validate() override { return true; }
     bool isHidden() const override { return !visible(); }
     bool updatePhase0(const CurrentTime&, std::int32_t) override { return true; }
@@ -86,7 +153,7 @@ public:
     void invalidateLighting() override {}
     void release() override;
 
-    // The element of that name, or -1.
+    // The element of that name (compared lower-cased), or -1.
     std::int32_t findElement(const char* elementName) const;
     bool elementVisible(std::int32_t element) const;
     // Over the elements whose names begin with the prefix: 1 when one is
@@ -94,9 +161,16 @@ public:
     std::int32_t findObject(const char* prefix) const;
 
     std::uint32_t sceneLink = 0;
+    Y3SpriteData* resource = nullptr;
     // Where the sprite stands on the virtual screen (pixels).
     float screenX = 0.0f;
     float screenY = 0.0f;
+
+private:
+    bool registerElement(SpriteElement& element);
+    bool unregisterElement(SpriteElement& element);
+    bool enterResource();
+    bool leaveResource();
 };
 
 // Whether the packages hold a resource of that extension and name.

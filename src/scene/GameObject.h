@@ -123,6 +123,10 @@ public:
     virtual std::uint32_t getType() const = 0;
     virtual std::uint32_t getSubtype() const { return 0; }
     virtual const char* getName() const = 0;
+    // The name the object table saves and a restore makes the object of
+    // (objects with a name of their own besides their resource's give the
+    // resource's).
+    virtual const char* recordName() const { return getName(); }
     // Handle of the scene the object belongs to.
     virtual std::uint32_t getSceneLink() const = 0;
     virtual bool push() = 0;

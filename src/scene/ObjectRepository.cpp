@@ -154,7 +154,7 @@ std::int32_t ObjectRepository::writeRecord(DataStream& stream, GameObject* objec
         return 0;
     }
     std::int32_t total = 0;
-    const char* objectName = object->getName();
+    const char* objectName = object->recordName();
     const std::size_t length = std::min<std::size_t>(std::strlen(objectName), GameObject::kNameSize - 1);
     if (!addField(total, writeU32(stream, type))) return total;
     if (!addField(total, writeU32(stream, object->getSceneLink()))) return total;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "effects/Light.h"
 #include "app/GameCore.h"
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
@@ -639,9 +640,7 @@ void Y3Pose_Light::refresh(bool) {
         engineLog().error("Can't rename light [%s] to [%s]", light->getName(), id);
         return;
     }
-    std::memset(light->name, 0, sizeof(light->name));
-    std::strncpy(light->name, id, sizeof(light->name) - 1);
-    GameObject::nameChanged();
+    if (auto* own = dynamic_cast<Light*>(light)) own->checkUniqueName(id);
 }
 
 // --- Volume -----------------------------------------------------------------

@@ -23,7 +23,7 @@ namespace {
 const std::vector<std::string> kConstructionOrder = {
     "startup arguments", "run mode",       "paths",         "log",           "main loop",
     "main window",       "packages",       "object repository", "setup",     "game",
-    "timers",            "clocks",         "sky data",      "light sets",    "script",
+    "timers",            "clocks",         "sky data",      "sprite data",   "light sets",    "script",
     "variables",         "screen actions", "waypoints",     "quest data",    "quest logic",
     "dialogs",           "input",          "sound",         "video",         "render",
     "animation",         "physics",        "path grids",    "settings",
@@ -33,7 +33,7 @@ const std::vector<std::string> kConstructionOrder = {
 const std::vector<std::string> kDestructionOrder = {
     "waypoints", "screen actions", "light sets", "sound",      "clocks",     "timers",
     "path grids", "settings",      "render",     "animation",  "video",      "sky data",
-    "dialogs",    "quest data",    "quest logic", "script",    "variables",  "object repository",
+    "sprite data", "dialogs",    "quest data",    "quest logic", "script",    "variables",  "object repository",
     "input",      "setup",         "packages",   "game",       "run mode",   "physics",
     "startup arguments", "paths",  "log",        "main loop",  "main window",
 };

@@ -12,6 +12,7 @@
 #include "app/lua/WorldScript.h"
 #include "effects/LightSetLibrary.h"
 #include "effects/SkyDataManager.h"
+#include "effects/Sprite.h"
 #include "foundation/IniFile.h"
 #include "foundation/TimeCore.h"
 #include "render/RenderSettings.h"
@@ -40,6 +41,7 @@ public:
         gameCore.settings = &settings;
         gameCore.lightSets = &lightSets;
         gameCore.skyData = &skies;
+        gameCore.spriteData = &sprites;
         game = make ? make() : std::make_unique<SaveGame>();
         gameCore.game = game.get();
         registerWorldAndTime(lua.state, lua.engine);
@@ -54,6 +56,7 @@ public:
         gameCore.settings = saved_.settings;
         gameCore.lightSets = saved_.lightSets;
         gameCore.skyData = saved_.skyData;
+        gameCore.spriteData = saved_.spriteData;
         gameCore.sound = saved_.sound;
         gameCore.clocks = saved_.clocks;
         gameCore.objects = saved_.objects;
@@ -99,6 +102,7 @@ public:
     // The sky records of this test's packages only; made before the game,
     // whose scenes hold them, and gone after it.
     SkyDataManager skies;
+    SpriteDataManager sprites;
     std::unique_ptr<SaveGame> game;
 
 };

@@ -38,6 +38,8 @@ const std::vector<FuzzTarget>& fuzzTargets() {
         {"waypoints", fuzzWaypoints, seedWaypoints},
         {"effect", fuzzEffect, seedEffect},
         {"font4", fuzzFont4, seedFont4},
+        {"lightset", fuzzLightSet, seedLightSet},
+        {"light", fuzzLight, seedLight},
     };
     return targets;
 }

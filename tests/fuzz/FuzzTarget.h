@@ -99,6 +99,10 @@ int fuzzWaypoints(const std::uint8_t* data, std::size_t size);
 void seedWaypoints(std::vector<std::string>& out);
 int fuzzEffect(const std::uint8_t* data, std::size_t size);
 void seedEffect(std::vector<std::string>& out);
+int fuzzLightSet(const std::uint8_t* data, std::size_t size);
+void seedLightSet(std::vector<std::string>& out);
+int fuzzLight(const std::uint8_t* data, std::size_t size);
+void seedLight(std::vector<std::string>& out);
 int fuzzFont4(const std::uint8_t* data, std::size_t size);
 void seedFont4(std::vector<std::string>& out);
 

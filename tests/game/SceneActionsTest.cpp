@@ -16,6 +16,7 @@
 #include "game/QuestLogic.h"
 #include "game/QuestTestSupport.h"
 #include "game/SceneActionDataManager.h"
+#include "model/Y3Model.h"
 #include "game/lua/GameScripts.h"
 #include "input/InputCore.h"
 #include "scene/CameraCore.h"
@@ -299,14 +300,21 @@ TEST(ScreenActions, SpriteActionsFollowTheElementsOfTheScreensSprite) {
     ASSERT_TRUE(w.lua("for _, o in ipairs({'lamp', 'rope', 'boat'}) do quest:setAction('harbour', o, 0) end"));
     ASSERT_TRUE(gameCore.scene_selectActionsScreen("hall"));
     Scene& scene = *gameCore.currentScene();
-    Sprite sprite(scene.id, "panel", "hall");
-    scene.sprites.push_back(GameObjectLink::fromObject(&sprite));
-    for (auto [name, shown] : {std::pair{"lamp", true}, {"rope=a", false}, {"rope=b", true}, {"lamp=red", false}}) {
-        auto element = std::make_unique<SpriteElement>();
-        copyName128(element->name, name);
-        element->flags = shown ? 1u : 0u;
-        sprite.elements.push_back(std::move(element));
+    // The sprite resource "panel", its header loaded, with four elements.
+    Y3SpriteData* panel = w.f.sprites.getOrCreate("panel", false);
+    auto model = std::make_unique<Y3ModelSprite>();
+    const std::pair<const char*, bool> elements[] = {{"lamp", true}, {"rope=a", false}, {"rope=b", true}, {"lamp=red", false}};
+    for (auto [name, shown] : elements) {
+        SpriteElementData element;
+        copyName128(element.name, name);
+        model->elements.push_back(element);
     }
+    panel->model = std::move(model);
+    panel->flags |= kResourceHeaderLoaded;
+    Sprite sprite(scene.id, "panel", "hall");
+    sprite.initialize(matrix34Identity());
+    scene.sprites.push_back(GameObjectLink::fromObject(&sprite));
+    for (std::size_t i = 0; i < 4; ++i) sprite.setElementShown(i, elements[i].second);
     const struct {
         float x;
         bool hit;

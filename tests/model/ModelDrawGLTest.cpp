@@ -8,8 +8,13 @@
 #include <optional>
 #include <vector>
 
+#include "support/LightFixture.h"
+#include "effects/EffectsSettings.h"
+#include "foundation/IniFile.h"
 #include "app/GameCore.h"
 #include "effects/Light.h"
+#include "effects/Y3Light.h"
+#include "effects/LightDataManager.h"
 #include "effects/ShadowRecord.h"
 #include "foundation/AppPaths.h"
 #include "model/Model.h"
@@ -85,6 +90,8 @@ protected:
     }
 
     void TearDown() override {
+        IniFile defaults;
+        readLightRenderSettings(defaults);
         material.release();
         if (render) {
             render->releaseBuiltinTextures();
@@ -100,17 +107,18 @@ protected:
     // A directional light of half strength travelling along +z (into the
     // screen), drawn in per-light passes.
     GameObjectLink lightAlongZ() {
-        auto& light = sceneLights.emplace_back(std::make_unique<Light>("along_z", nullptr, 0));
-        light->parameters.Type = D3DLIGHT_DIRECTIONAL;
-        light->parameters.Direction = {0.0f, 0.0f, 1.0f};
-        light->parameters.Diffuse = {0.5f, 0.5f, 0.5f, 1.0f};
-        light->flags |= kLightPassMark;
-        return GameObjectLink::fromObject(light.get());
+        // The fixed-function light at the shader's strength ("fpp_diffuse_mult"
+        // 1), so that both paths draw the same picture.
+        IniFile ini;
+        ini.getCategory("render_ffp").getVariable("fpp_diffuse_mult").setString("1");
+        readLightRenderSettings(ini);
+        auto& light = sceneLights.emplace_back(testing_support::makeTestLight("along_z", 1, {0.5f, 0.5f, 0.5f}));
+        return GameObjectLink::fromObject(light->light.get());
     }
     // The lights live in the repository, as the scene's do.
     ObjectRepository objects;
     testing_support::ScopedCoreMember<ObjectRepository> useObjects{gameCore.objects, &objects};
-    std::vector<std::unique_ptr<Light>> sceneLights;
+    std::vector<std::unique_ptr<testing_support::TestLight>> sceneLights;
 
     // An A8R8G8B8 texture whose left half is white and right half black.
     static std::vector<std::uint8_t> halfCovered(UINT size) {
@@ -1029,12 +1037,19 @@ TEST_F(ModelDrawGLTest, AWrittenModelInALitSceneShowsItsColoursWhereItStands) {
         "lod\nbox 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\n";
     testing_support::CameraScene world{panel};
     Scene& scene = *world.scene;
-    Light* sun = scene.addLight("sun", nullptr, true);
+    // A grey directional light along +z, loaded into its resource record
+    // as a scene's light file would be, then added to the scene.
+    std::unique_ptr<Y3Light> source = Y3Light::create(1);
+    copyName128(source->name, "panel_sun");
+    for (float& c : source->colour) c = 0.5f;
+    Matrix34 along = matrix34Identity();
+    along.m[6] = 0.0f, along.m[7] = 0.0f, along.m[8] = 1.0f;
+    source->setPose(along);
+    ASSERT_TRUE(lightDataManager().getOrCreate("panel_sun")->load(source.get()));
+    Light* sun = scene.addLight("panel_sun", "panel_sun", false);
     ASSERT_NE(sun, nullptr);
-    sun->parameters.Type = D3DLIGHT_DIRECTIONAL;
-    sun->parameters.Direction = {0.0f, 0.0f, 1.0f};
-    sun->parameters.Diffuse = {0.5f, 0.5f, 0.5f, 1.0f};
-    sun->flags |= kLightCollectable | kLightPassMark;
+    if (!sun->onStack()) ASSERT_TRUE(sun->push()) << allLines();
+    sun->updatePhase0(CurrentTime{}, 0);
 
     Matrix34 pose = matrix34Identity();
     pose.m[9] = 0.5f;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "support/LightFixture.h"
 #include "effects/Light.h"
 #include "effects/ShadowRecord.h"
 #include "model/Model.h"
@@ -88,7 +89,7 @@ TEST_F(ModelDrawTest, FixedFunctionKindsWithoutAPathDrawNothing) {
 TEST_F(ModelDrawTest, TheFixedPassAppliesAtMostTheSettingsLights) {
     ObjectRepository objects;
     testing_support::ScopedCoreMember<ObjectRepository> useObjects(gameCore.objects, &objects);
-    std::vector<std::unique_ptr<Light>> lights;
+    std::vector<std::unique_ptr<testing_support::TestLight>> lights;
     struct Case {
         const char* what;
         std::int32_t limit;
@@ -107,11 +108,11 @@ TEST_F(ModelDrawTest, TheFixedPassAppliesAtMostTheSettingsLights) {
         Model::mutableSettings().maxFfpModelLights = c.limit;
         lights.clear();
         for (int i = 0; i < 6; ++i) {
-            auto& light = lights.emplace_back(std::make_unique<Light>("lamp", nullptr, 0));
-            light->parameters.Diffuse = {float(i + 1) * 0.1f, 0.0f, 0.0f, 1.0f};
-            element.lights.push_back(GameObjectLink::fromObject(light.get()));
+            auto& light =
+                lights.emplace_back(testing_support::makeTestLight("lamp", 1, {float(i + 1) * 0.1f, 0.0f, 0.0f}));
+            element.lights.push_back(GameObjectLink::fromObject(light->light.get()));
         }
-        if (c.off >= 0) lights[std::size_t(c.off)]->flags &= ~kLightEnabled;
+        if (c.off >= 0) lights[std::size_t(c.off)]->light->flags &= ~kLightEnabled;
         if (c.gone >= 0) lights[std::size_t(c.gone)].reset();
         for (int unit = 0; unit < DXStateCache::kLights; ++unit) cache().enableLight(unit, true);
         ASSERT_TRUE(Model::prepareElementFixedPass(element, -1, true)) << c.what;
@@ -119,8 +120,9 @@ TEST_F(ModelDrawTest, TheFixedPassAppliesAtMostTheSettingsLights) {
             const bool on = unit < static_cast<int>(c.applied.size());
             EXPECT_EQ(cache().lightEnableDesired[unit], on ? 1 : 0) << c.what << " unit " << unit;
             if (on) {
-                // At half, as the stages double the lit colour.
-                const float red = float(c.applied[std::size_t(unit)] + 1) * 0.05f;
+                // At half of "fpp_diffuse_mult" (1.5), as the stages
+                // double the lit colour.
+                const float red = float(c.applied[std::size_t(unit)] + 1) * 0.1f * 0.75f;
                 EXPECT_FLOAT_EQ(cache().lightDesired[unit].Diffuse.r, red) << c.what << " unit " << unit;
             }
         }
@@ -505,11 +507,8 @@ TEST_F(ModelDrawShaderTest, LitPassesThatAllFailFallBackToTheUnlitDraw) {
     ASSERT_TRUE(material.flags & Material::FlagLitPerLight);
     ObjectRepository objects;
     testing_support::ScopedCoreMember<ObjectRepository> useObjects(gameCore.objects, &objects);
-    Light light("along_z", nullptr, 0);
-    light.parameters.Type = D3DLIGHT_DIRECTIONAL;
-    light.parameters.Direction = {0.0f, 0.0f, 1.0f};
-    light.flags |= kLightPassMark;
-    element.lights.push_back(GameObjectLink::fromObject(&light));
+    const auto light = testing_support::makeTestLight("along_z", 1, {1.0f, 1.0f, 1.0f});
+    element.lights.push_back(GameObjectLink::fromObject(light->light.get()));
     EXPECT_TRUE(Model::drawElement(element));
     EXPECT_EQ(element.drawCount, 1);
     EXPECT_EQ(render_->shaders().dynamic20.values.light, 0);

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include "model/ModelWriter.h"
+#include "model/Y3Model.h"
+
 #include <limits>
 #include <memory>
 #include <string>
@@ -46,11 +49,13 @@ struct SceneWorld {
         gameCore.objects = &objects;
         gameCore.lightSets = &lightSets;
         gameCore.waypoints = &waypoints;
+        gameCore.spriteData = &sprites;
         setSceneDataManager(&manager);
     }
     ~SceneWorld() {
         setSceneDataManager(savedManager);
         gameCore.waypoints = savedWaypoints;
+        gameCore.spriteData = savedSprites;
         gameCore.lightSets = savedLightSets;
         gameCore.objects = savedObjects;
         lightDataManager().clear();
@@ -58,10 +63,12 @@ struct SceneWorld {
     ObjectRepository* savedObjects = gameCore.objects;
     LightSetLibrary* savedLightSets = gameCore.lightSets;
     WaypointDataManager* savedWaypoints = gameCore.waypoints;
+    SpriteDataManager* savedSprites = gameCore.spriteData;
     SceneDataManager* savedManager = sceneDataManager();
     ObjectRepository objects;
     LightSetLibrary lightSets;
     WaypointDataManager waypoints;
+    SpriteDataManager sprites;
     SceneDataManager manager;
     // The screen-action records of this test's packages only.
     SceneActionDataManager actions;
@@ -446,7 +453,10 @@ TEST(Scene, StoredSpritesAndTheScenesParticlesAndGridsAreMadeAndSaved) {
     TempDir dir;
     FixturePackage package;
     package.files = storedScene(std::string(kHarbour) + "sprite gull gull_sprite at 0 3 0\n");
-    package.files.push_back({".sprite", "gull_sprite", "sprite", ""});
+    Y3ModelSprite gullSprite;
+    gullSprite.elements.emplace_back();
+    copyName128(gullSprite.elements.back().name, "background");
+    package.files.push_back({".sprite", "gull_sprite", model_tools::modelFileBytes(gullSprite, "gull_sprite", true), ""});
     package.files.push_back({".effect", "smoke", "effect", ""});
     // The scene's path-finding grid: a grid is made only on an available one.
     Y3GridData quay;

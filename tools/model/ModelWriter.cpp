@@ -335,6 +335,7 @@ bool parseModelLine(const std::string& keyword, std::istringstream& words, Model
         std::unique_ptr<Y3Light> light = Y3Light::create(type == "point" ? 0 : 1);
         copyText(light->name, sizeof(light->name), name);
         if (!readOptions(words, {{"at", light->pose.m + 9}})) return fail(error, line, "bad light option");
+        light->setPose(light->pose);
         target.lights.push_back(std::move(light));
     } else if (keyword == "particle") {
         ModelParticleAttachment particle;

@@ -277,6 +277,7 @@ bool parseLine(const std::string& line, SceneDescription& out, VisibilityBuilder
             for (char* name : light->lightSets)
                 if (!copyName(set->front(), name, 128, error)) return false;
         if (!copyName(second, light->name, sizeof(light->name), error)) return false;
+        light->setPose(light->pose);
         out.data.lights.push_back(std::move(light));
         return true;
     }

@@ -11,6 +11,7 @@
 
 #include "app/GameCore.h"
 #include "app/ThisMainLoop.h"
+#include "effects/lua/EffectsScripts.h"
 #include "foundation/AppPaths.h"
 #include "game/Y3SceneActionData.h"
 #include "model/lua/ObjectScript.h"
@@ -35,14 +36,15 @@ struct ScriptTime {};
 
 constexpr std::size_t kClipboardLength = 1000;
 
-// The script object of a scene object: a model is an "Object". The classes
-// "Light", "Particle" and "Sprite" hand out no handles yet, so those
-// objects have no script form.
+// The script object of a scene object: a model is an "Object", lights and
+// sprites have handles of their own; "Particle" hands out none yet.
 luabind::object scriptObject(lua_State* state, GameObject* object) {
-    if (!object || !pushObjectScript(state, object)) return luabind::object();
-    luabind::object result(luabind::from_stack(state, -1));
-    lua_pop(state, 1);
-    return result;
+    if (object && pushObjectScript(state, object)) {
+        luabind::object result(luabind::from_stack(state, -1));
+        lua_pop(state, 1);
+        return result;
+    }
+    return effectScriptObject(state, object);
 }
 
 bool validWorldEvent(int event) { return event >= 0 && event < S_EVENT_COUNT; }
