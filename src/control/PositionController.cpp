@@ -55,26 +55,10 @@ void PositionController::onMainCharacter() { forward = back = left = right = fal
 
 void PositionController::detach() { offsetSmoother.release(); }
 
-namespace {
-
-std::int32_t writeFloats(DataStream& s, std::int32_t& total, const float* values, int count) {
-    for (int i = 0; i < count; ++i)
-        if (!addField(total, writeF32(s, values[i]))) return total;
-    return total;
-}
-
-std::int32_t readFloats(DataStream& s, std::int32_t& total, float* values, int count) {
-    for (int i = 0; i < count; ++i)
-        if (!addField(total, readF32(s, values[i]))) return total;
-    return total;
-}
-
-}  // namespace
-
 std::int32_t PositionController::write(DataStream& s) {
     std::int32_t total = 0;
-    if (writeFloats(s, total, basePose.m, 12) < 0) return total;
-    if (writeFloats(s, total, limits, 3) < 0) return total;
+    if (writeFloats(s, basePose.m, 12, total) < 0) return total;
+    if (writeFloats(s, limits, 3, total) < 0) return total;
     if (!addField(total, offsetSmoother.write(s))) return total;
     for (std::uint32_t word : reservedWords)
         if (!addField(total, writeU32(s, word))) return total;
@@ -84,8 +68,8 @@ std::int32_t PositionController::write(DataStream& s) {
 std::int32_t PositionController::read(DataStream& s) {
     forward = back = left = right = false;
     std::int32_t total = 0;
-    if (readFloats(s, total, basePose.m, 12) < 0) return total;
-    if (readFloats(s, total, limits, 3) < 0) return total;
+    if (readFloats(s, basePose.m, 12, total) < 0) return total;
+    if (readFloats(s, limits, 3, total) < 0) return total;
     // A damaged record would carry the model off to no place at all.
     if (!allFinite(basePose.m, 12) || !allFinite(limits, 3)) {
         engineLog().error("Can't read position controller of [%s]: its pose or limits are not numbers",

@@ -57,13 +57,6 @@ std::int32_t readName16(DataStream& stream, char* field) {
     return total;
 }
 
-std::int32_t readFloats(DataStream& stream, float* values, std::int32_t count) {
-    std::int32_t total = 0;
-    for (std::int32_t i = 0; i < count; ++i)
-        if (!addField(total, readF32(stream, values[i]))) return total;
-    return total;
-}
-
 }  // namespace
 
 const char* collisionGroupName(std::uint32_t group) { return group < 7 ? kGroupNames[group] : ""; }

@@ -355,3 +355,27 @@ bool ensurePathFolders(std::string_view path) {
     filePath.append(path);
     return filePath.createDirectories();
 }
+
+std::int32_t writeFloats(DataStream& s, const float* values, int count) {
+    std::int32_t total = 0;
+    for (int i = 0; i < count; ++i)
+        if (!addField(total, writeF32(s, values[i]))) return total;
+    return total;
+}
+
+std::int32_t readFloats(DataStream& s, float* values, int count) {
+    std::int32_t total = 0;
+    for (int i = 0; i < count; ++i)
+        if (!addField(total, readF32(s, values[i]))) return total;
+    return total;
+}
+
+std::int32_t writeFloats(DataStream& s, const float* values, int count, std::int32_t& total) {
+    addField(total, writeFloats(s, values, count));
+    return total;
+}
+
+std::int32_t readFloats(DataStream& s, float* values, int count, std::int32_t& total) {
+    addField(total, readFloats(s, values, count));
+    return total;
+}

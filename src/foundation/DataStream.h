@@ -133,6 +133,13 @@ std::int32_t readF64(DataStream& s, double& v);
 // Reads exactly count bytes; a short read is a failure (-1).
 std::int32_t readExact(DataStream& s, void* buffer, std::int32_t count);
 
+// count floats one by one: the bytes, or the first negative result.
+std::int32_t writeFloats(DataStream& s, const float* values, int count);
+std::int32_t readFloats(DataStream& s, float* values, int count);
+// The same added to a record's total (see addField); the total after it.
+std::int32_t writeFloats(DataStream& s, const float* values, int count, std::int32_t& total);
+std::int32_t readFloats(DataStream& s, float* values, int count, std::int32_t& total);
+
 // Adds a field's result to a record total; false once the record failed.
 // Use: if (!addField(total, writeU32(s, x))) return total;
 inline bool addField(std::int32_t& total, std::int32_t result) {

@@ -133,18 +133,6 @@ std::int32_t readMatrix(DataStream& s, Matrix34& m, std::int32_t& total) {
     return total;
 }
 
-std::int32_t writeFloats(DataStream& s, const float* v, int count, std::int32_t& total) {
-    for (int i = 0; i < count; ++i)
-        if (!addField(total, writeF32(s, v[i]))) return total;
-    return total;
-}
-
-std::int32_t readFloats(DataStream& s, float* v, int count, std::int32_t& total) {
-    for (int i = 0; i < count; ++i)
-        if (!addField(total, readF32(s, v[i]))) return total;
-    return total;
-}
-
 void finishSphere(SphereVolume& sphere) {
     sphere.radiusSquared = sphere.radius * sphere.radius;
     matrix34Inverse(sphere.matrix, sphere.inverse);

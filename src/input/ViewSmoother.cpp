@@ -53,18 +53,6 @@ void rotationOf(const QuadSmooth& smooth, Matrix34& out) {
     std::copy(rotation.m, rotation.m + 9, out.m);
 }
 
-std::int32_t writeFloats(DataStream& s, std::int32_t& total, const float* values, int count) {
-    for (int i = 0; i < count; ++i)
-        if (!addField(total, writeF32(s, values[i]))) return total;
-    return total;
-}
-
-std::int32_t readFloats(DataStream& s, std::int32_t& total, float* values, int count) {
-    for (int i = 0; i < count; ++i)
-        if (!addField(total, readF32(s, values[i]))) return total;
-    return total;
-}
-
 }  // namespace
 
 void matrix33RotateYawPitch(Matrix33& m, QuadSmoothStage& first, float dx, float dy, double time) {
@@ -170,20 +158,20 @@ void ViewSmoother::mouseLook(double time, float dx, float dy) { lookOn(orientati
 std::int32_t ViewSmoother::write(DataStream& s) const {
     std::int32_t total = 0;
     if (!addField(total, orientation.write(s))) return total;
-    if (writeFloats(s, total, position, 3) < 0) return total;
+    if (writeFloats(s, position, 3, total) < 0) return total;
     if (!addField(total, writeF32(s, forwardOffset))) return total;
     const float blend[5] = {heightCurrent, heightStart, heightTarget, heightStartTime, heightDuration};
-    writeFloats(s, total, blend, 5);
+    writeFloats(s, blend, 5, total);
     return total;
 }
 
 std::int32_t ViewSmoother::read(DataStream& s) {
     std::int32_t total = 0;
     if (!addField(total, orientation.read(s))) return total;
-    if (readFloats(s, total, position, 3) < 0) return total;
+    if (readFloats(s, position, 3, total) < 0) return total;
     if (!addField(total, readF32(s, forwardOffset))) return total;
     float blend[5] = {};
-    if (readFloats(s, total, blend, 5) < 0) return total;
+    if (readFloats(s, blend, 5, total) < 0) return total;
     heightCurrent = blend[0];
     heightStart = blend[1];
     heightTarget = blend[2];
@@ -220,7 +208,7 @@ std::int32_t FixedViewSmoother::write(DataStream& s) const {
     std::int32_t total = 0;
     if (!addField(total, orientation.write(s))) return total;
     if (!addField(total, writeF32(s, offsetDistance))) return total;
-    writeFloats(s, total, position, 3);
+    writeFloats(s, position, 3, total);
     return total;
 }
 
@@ -228,6 +216,6 @@ std::int32_t FixedViewSmoother::read(DataStream& s) {
     std::int32_t total = 0;
     if (!addField(total, orientation.read(s))) return total;
     if (!addField(total, readF32(s, offsetDistance))) return total;
-    readFloats(s, total, position, 3);
+    readFloats(s, position, 3, total);
     return total;
 }

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "animation/BoneTransform.h"
 #include "app/GameCore.h"
 #include "foundation/IniFile.h"
 #include "foundation/SettingsReader.h"
@@ -95,17 +96,6 @@ bool beginsWith(const char* text, const char* prefix) {
     return std::strncmp(text, prefix, std::min<std::size_t>(std::strlen(prefix), 128)) == 0;
 }
 
-// The rows of a 3x4 matrix multiplied: out = a x b (row vectors).
-Matrix34 multiply34(const Matrix34& a, const Matrix34& b) {
-    Matrix34 out{};
-    for (int r = 0; r < 4; ++r)
-        for (int c = 0; c < 3; ++c) {
-            float v = r == 3 ? b.m[9 + c] : 0.0f;
-            for (int k = 0; k < 3; ++k) v += a.m[r * 3 + k] * b.m[k * 3 + c];
-            out.m[r * 3 + c] = v;
-        }
-    return out;
-}
 
 }  // namespace
 
@@ -317,12 +307,12 @@ bool Model::getBoneWorldMatrix(std::int32_t bone, Matrix34& out) {
         for (int k = 0; k < 3; ++k) scaled.m[row * 3 + k] *= scale[row];
     Matrix34 position = matrix34Identity();
     for (int k = 0; k < 3; ++k) position.m[9 + k] = local.m[9 + k];
-    const Matrix34 placed = multiply34(position, scaled);
+    const Matrix34 placed = multiplyTransforms(position, scaled);
     Matrix34 axes = local;
     axes.m[9] = axes.m[10] = axes.m[11] = 0.0f;
     Matrix34 unscaled = worldMatrix;
     unscaled.m[9] = unscaled.m[10] = unscaled.m[11] = 0.0f;
-    out = multiply34(axes, unscaled);
+    out = multiplyTransforms(axes, unscaled);
     for (int k = 0; k < 3; ++k) out.m[9 + k] = placed.m[9 + k];
     return true;
 }
@@ -412,7 +402,7 @@ void Model::applyRootMotion() {
         quaternionToMatrix33(turn, r);
         Matrix34 rotation = matrix34Identity();
         for (int i = 0; i < 9; ++i) rotation.m[i] = r.m[i];
-        Matrix34 moved = multiply34(rotation, worldMatrix);
+        Matrix34 moved = multiplyTransforms(rotation, worldMatrix);
         for (int c = 0; c < 3; ++c) {
             float step = 0.0f;
             for (int k = 0; k < 3; ++k) step += motion.translation[k] * worldMatrix.m[k * 3 + c];
@@ -629,7 +619,7 @@ bool Model::computeElementMatrix(const Y3Mesh& lod, D3DMATRIX& out) const {
     Matrix34 scaled = worldMatrix;
     for (int row = 0; row < 3; ++row)
         for (int k = 0; k < 3; ++k) scaled.m[row * 3 + k] *= scale[row];
-    const Matrix34 world = multiply34(local, scaled);
+    const Matrix34 world = multiplyTransforms(local, scaled);
     out = D3DMATRIX{};
     for (int r = 0; r < 4; ++r)
         for (int c = 0; c < 3; ++c) out.m[r][c] = world.m[r * 3 + c];

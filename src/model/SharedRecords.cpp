@@ -56,16 +56,3 @@ char* copyName512(char* buffer, const char* text) {
     return buffer;
 }
 
-std::int32_t readFloats(DataStream& stream, float* values, int count) {
-    std::int32_t total = 0;
-    for (int i = 0; i < count; ++i)
-        if (!addField(total, readF32(stream, values[i]))) return total;
-    return total;
-}
-
-std::int32_t writeFloats(DataStream& stream, const float* values, int count) {
-    std::int32_t total = 0;
-    for (int i = 0; i < count; ++i)
-        if (!addField(total, writeF32(stream, values[i]))) return total;
-    return total;
-}

@@ -70,7 +70,3 @@ NamedRecord* findNamedRecord(const RecordArray& array, const char* name);
 // text into it (none for a null text) and returns it.
 char* copyName512(char* buffer, const char* text);
 
-// count f32 values in a row, read or written: bytes, or the first negative
-// result.
-std::int32_t readFloats(DataStream& stream, float* values, int count);
-std::int32_t writeFloats(DataStream& stream, const float* values, int count);

@@ -96,15 +96,6 @@ void raiseWorldEvent(std::int32_t event) {
 
 bool reselectCameraMode() { return cameraServices.selectCameraMode ? cameraServices.selectCameraMode() : true; }
 
-std::int32_t writeFloats(DataStream& s, const float* values, int count, std::int32_t& total) {
-    addField(total, s.write(values, count * 4));
-    return total;
-}
-std::int32_t readFloats(DataStream& s, float* values, int count, std::int32_t& total) {
-    addField(total, readExact(s, values, count * 4));
-    return total;
-}
-
 }  // namespace
 
 void setCameraAxes(Matrix34& pose, const float* back, const float* up) {

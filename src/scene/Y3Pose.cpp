@@ -113,20 +113,6 @@ std::int32_t writeCount(DataStream& stream, const char* key, std::size_t count) 
     return writeHexLine(stream, key, &value, 4);
 }
 
-std::int32_t writeFloats(DataStream& stream, const float* values, int count) {
-    std::int32_t total = 0;
-    for (int i = 0; i < count; ++i)
-        if (!addField(total, writeF32(stream, values[i]))) return total;
-    return total;
-}
-
-std::int32_t readFloats(DataStream& stream, float* values, int count) {
-    std::int32_t total = 0;
-    for (int i = 0; i < count; ++i)
-        if (!addField(total, readF32(stream, values[i]))) return total;
-    return total;
-}
-
 void absolute(float* size) {
     for (int i = 0; i < 3; ++i) size[i] = std::fabs(size[i]);
 }

@@ -40,8 +40,6 @@ std::string pointsHex(const std::vector<PoseVector3>& points);
 std::int32_t writePointsText(DataStream& stream, const char* countKey, const char* itemsKey,
                              const std::vector<PoseVector3>& points);
 std::int32_t writeCount(DataStream& stream, const char* key, std::size_t count);
-std::int32_t writeFloats(DataStream& stream, const float* values, int count);
-std::int32_t readFloats(DataStream& stream, float* values, int count);
 // Each of the three values made non-negative.
 void absolute(float* size);
 // A name behind a length prefix of 1 or 2 bytes; reading into a 128-byte
