@@ -357,7 +357,7 @@ std::int32_t ModelContext::render(const DrawItem* items, std::int32_t count, std
         }
         if (item.element >= std::int32_t(model.elements.size())) continue;
         ModelElement& element = model.elements[std::size_t(item.element)];
-        if (item.mesh == -1 && item.lod >= 0) element.render();
+        if (item.mesh == -1 && item.lod >= 0) element.render(item.depth);
         else element.render(item.depth, item.lod, item.mesh, -1);
     }
     return index;
@@ -420,7 +420,7 @@ bool ModelContext::reportReferences() {
     return false;
 }
 
-bool ModelElement::render(float, std::int32_t lodIndexWanted, std::int32_t materialIndex, std::int32_t group) {
+bool ModelElement::render(float distance, std::int32_t lodIndexWanted, std::int32_t materialIndex, std::int32_t group) {
     (void)group;
     if (model && !(flags & kElementPushed)) {
         engineLog().error("Can't render model [%s] element [%s]. Allocate data first", model->getName(), getName());
@@ -430,9 +430,11 @@ bool ModelElement::render(float, std::int32_t lodIndexWanted, std::int32_t mater
     if (lodIndexWanted != lodIndex) return false;
     ModelElementLod* level = lod();
     if (!level) return false;
-    if (!level->mesh) return Model::drawElement(*this);
-    if (materialIndex < 0 || materialIndex >= std::int32_t(level->materials.size())) return false;
-    level->subset = materialIndex;
-    level->material = level->materials[std::size_t(materialIndex)].get();
+    if (level->mesh) {
+        if (materialIndex < 0 || materialIndex >= std::int32_t(level->materials.size())) return false;
+        level->subset = materialIndex;
+        level->material = level->materials[std::size_t(materialIndex)].get();
+    }
+    if (Material* current = material()) sortLightPasses(distance, *current);
     return Model::drawElement(*this);
 }

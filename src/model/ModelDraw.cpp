@@ -6,6 +6,7 @@
 
 #include "app/GameCore.h"
 #include "model/Model.h"
+#include "model/ModelDataManager.h"
 #include "model/ModelElement.h"
 #include "model/Y3Mesh.h"
 #include "effects/Light.h"
@@ -129,8 +130,11 @@ void fixedCommon(Cache& cache, ModelElement& element, Material& material, std::i
     cache.setRender(Cache::RsAmbient, ambient);
     cache.setRender(Cache::RsFillMode, D3DFILL_SOLID);
     if (colorVertexOff) cache.setRender(Cache::RsColorVertex, 0);
-    if (textureFactor)
-        cache.setRender(Cache::RsTextureFactor, Model::packFactor(material.colours[0], opacityOf(material), true));
+    if (textureFactor) {
+        float ambientColour[4];
+        material.ambientWithTerm(ambientColour);
+        cache.setRender(Cache::RsTextureFactor, Model::packFactor(ambientColour, opacityOf(material), true));
+    }
 }
 
 Cache& stateCache() { return gameCore.render->stateCache(); }
@@ -181,7 +185,8 @@ bool Model::prepareElementFixedPass(ModelElement& element, std::int32_t light, b
         // shader pictures agree.
         if (const Material* material = element.material()) {
             D3DMATERIAL9 surface{};
-            const float* ambient = material->colours[0];
+            float ambient[4];
+            material->ambientWithTerm(ambient);
             surface.Diffuse = {1.0f, 1.0f, 1.0f, 1.0f};
             surface.Ambient = {ambient[0] * 0.5f, ambient[1] * 0.5f, ambient[2] * 0.5f, ambient[3]};
             cache.setMaterial(surface);
@@ -247,13 +252,50 @@ bool Model::drawElementMesh(ModelElement& element, bool forceOnePass) {
     return result;
 }
 
-bool ModelElement::render() {
+bool ModelElement::render(float distance) {
     if (model && !(flags & kElementPushed)) {
         engineLog().error("Can't render model [%s] element [%s]. Allocate data first", model->getName(), getName());
         flags &= ~0x7u;
         return false;
     }
-    return eachMaterial([this] { return Model::drawElement(*this); });
+    return eachMaterial([this, distance] {
+        if (Material* current = material()) sortLightPasses(distance, *current);
+        return Model::drawElement(*this);
+    });
+}
+
+std::int32_t ModelElement::sortLightPasses(float distance, Material& current) {
+    if (!model) return 0;
+    // A model kept out of the visibility sets keeps the marks it has.
+    const std::uint32_t low = model->stateWords[0];
+    if ((low & (kModelOutOfPvs | kModelGridDebug)) && !(low & kModelShadowReceivers)) return 0;
+    // The resource's fill and no-light ranges (squared, like the distance;
+    // negative when not set).
+    const Y3ModelData* resource = model->resource;
+    const float fillRange = resource ? resource->lodRanges[Y3ModelData::RangeFillLight] : -1.0f;
+    const float noLightRange = resource ? resource->lodRanges[Y3ModelData::RangeNoLight] : -1.0f;
+    const bool nearCamera = fillRange >= 0.0f && distance < fillRange;
+    const bool farCamera = noLightRange >= 0.0f && distance > noLightRange &&
+                     textureEnvironment().videoSetup().details != VideoDetailsHigh;
+    for (float& term : current.ambientTerm) term = 0.0f;
+    const std::int32_t lightClass = static_cast<std::int32_t>(current.parameters.lightSetIndex);
+    std::int32_t passes = 0;
+    for (std::size_t i = 0; i < lights.size(); ++i) {
+        Light* light = lightOf(*this, static_cast<std::int32_t>(i));
+        if (!light) continue;
+        light->flags &= ~kLightPassMark;
+        constexpr std::uint32_t active = kLightEnabledBit | kLightVisible;
+        if ((light->flags & kLightBlack) || (light->flags & active) != active) continue;
+        if (lightClass == 0 && !(light->flags & kLightsExterior)) continue;
+        if (lightClass == 1 && !(light->flags & kLightsInterior)) continue;
+        if (farCamera || (nearCamera && (light->flags & kLightFillKind))) {
+            light->accumulateFillColor(lightClass, current.ambientTerm);
+            continue;
+        }
+        light->flags |= kLightPassMark;
+        passes += (light->flags & kLightThreePasses) ? 3 : 1;
+    }
+    return passes;
 }
 
 template <class Draw>
@@ -331,7 +373,9 @@ void Model::drawElementFixedDefault(ModelElement& element) {
     if (!material) return;
     Cache& cache = stateCache();
     fixedCommon(cache, element, *material, -1, true, 0, true, false);
-    cache.setRender(Cache::RsTextureFactor, packFactor(material->colours[0], 1.0f, true));
+    float ambientColour[4];
+    material->ambientWithTerm(ambientColour);
+    cache.setRender(Cache::RsTextureFactor, packFactor(ambientColour, 1.0f, true));
     StageSetup stages[3] = {kKind9Lit[0], kKind9Lit[1], kKind9Lit[2]};
     stages[0].texCoordIndex = 1;
     writeStages(cache, stages, 3);
@@ -674,8 +718,10 @@ void Model::prepareElementShaderPass(ModelElement& element, std::int32_t light) 
     if (material) {
         static const char* const kColours[6] = {"vColorAmbient", "vColorDiffuse", "vColorSpecular",
                                                 "vColorEnvironment", "vColorMain", "vColorGlobal"};
+        float ambient[4];
+        material->ambientWithTerm(ambient);
         for (int c = 0; c < 6; ++c)
-            if (VertexData* v = variable(pixel, kColours[c])) v->setFromPointer(material->colours[c]);
+            if (VertexData* v = variable(pixel, kColours[c])) v->setFromPointer(c == 0 ? ambient : material->colours[c]);
         material->apply(vertex, false, pixel, &shaders.pass);
         if (material->parameters.boneInfluences > 0) setBoneConstants(element, vertex);
     }

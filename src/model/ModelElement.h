@@ -201,11 +201,20 @@ struct ModelElement {
     void release();
 
     // Draws every subset of the current level through the element paths,
-    // each with its own material. False when nothing was drawn.
-    bool render();
+    // each with its own material, its lights sorted for the camera distance
+    // (squared, as the resource's ranges are kept). False when nothing was
+    // drawn.
+    bool render(float distance = 0.0f);
     // One material of the current level (or, with a group, of the level's
     // static-instance group), distance the camera distance of the item.
     bool render(float distance, std::int32_t lodIndex, std::int32_t material, std::int32_t group);
+    // Sorts the collected lights for one material: each live light loses
+    // its pass mark; a light that lights the material either adds its fill
+    // colour to the material's ambient term (beyond the resource's no-light
+    // range, or a fill light within its fill range) or takes the mark. The
+    // material's ambient term starts from zero. Gives the passes counted
+    // (three for a light with three passes).
+    std::int32_t sortLightPasses(float distance, Material& material);
     // The current level through the shadow paths, material by material:
     // the caster for an enabled element, the receiver for an enabled
     // shadow-receiving element of a loaded mesh model.

@@ -109,6 +109,7 @@ void Material::resetLighting() {
             doubledColours[c][i] = 2.0f;
         }
     colours[0][3] = opacity;
+    for (float& term : ambientTerm) term = 0.0f;
     lightPasses = 1;
 }
 

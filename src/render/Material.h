@@ -106,6 +106,14 @@ public:
     TextureLink sources[MaterialData::kLinkCount];
     // ambient (its alpha the opacity), diffuse, specular, environment, main, global
     float colours[6][4] = {};
+    // Added to the ambient colour when an element draws: the fill colours of
+    // the lights that light the element without a pass of their own.
+    float ambientTerm[3] = {};
+    // The ambient colour with the added term (alpha: the opacity).
+    void ambientWithTerm(float (&out)[4]) const {
+        for (int c = 0; c < 3; ++c) out[c] = colours[0][c] + ambientTerm[c];
+        out[3] = colours[0][3];
+    }
     // The six colours doubled (the light-set colours of the lit passes).
     float doubledColours[6][4] = {};
     // Light passes of the drawing paths.

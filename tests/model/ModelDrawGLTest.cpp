@@ -39,6 +39,8 @@
 #include "scene/CameraFixture.h"
 #include "scene/Scene.h"
 #include "scene/ObjectRepository.h"
+#include "script/ScriptVariable.h"
+#include "script/VariablesCore.h"
 #include "shaderpack/ShaderPacker.h"
 #include "support/TestSupport.h"
 #include "textures/DdsWriter.h"
@@ -1011,12 +1013,10 @@ TEST_F(ModelDrawGLTest, ShaderConstantsReadBackByName) {
 
 namespace {
 
-// A model of the model writer's, created in a scene with one light, pushed
-// and drawn through its element: its texture's two halves show where the
-// model stands (placed half a screen right), and nothing elsewhere; the
-// light brightens it.
-TEST_F(ModelDrawGLTest, AWrittenModelInALitSceneShowsItsColoursWhereItStands) {
-    // Left half red, right half blue.
+// The written panel: a quad of half size 0.25 facing the viewer (format 4:
+// position, normal, texture), clockwise on screen, its texture's left half
+// red and its right half blue.
+std::string paintedPanel(texture_tools::MemoryTextureEnvironment& textures) {
     texture_tools::DdsImage paint;
     paint.width = paint.height = 8;
     std::vector<std::uint8_t> texels;
@@ -1026,30 +1026,46 @@ TEST_F(ModelDrawGLTest, AWrittenModelInALitSceneShowsItsColoursWhereItStands) {
                                               : std::initializer_list<std::uint8_t>{220, 0, 0, 255});
     paint.blocks.push_back(texels);
     textures.files["paint.dds"] = texture_tools::writeDds(paint);
-    render->textures.allocated = true;
-    // A quad of half size 0.25 facing the viewer (format 4: position,
-    // normal, texture), clockwise on screen.
-    const std::string panel =
-        "model panel\nelement face\nlod\nmeshstream 4\n"
-        "vertex p -0.25 0.25 0.5 n 0 0 -1 t 0 0\nvertex p 0.25 0.25 0.5 n 0 0 -1 t 1 0\n"
-        "vertex p -0.25 -0.25 0.5 n 0 0 -1 t 0 1\nvertex p 0.25 -0.25 0.5 n 0 0 -1 t 1 1\n"
-        "index 0 1 2 2 1 3\nsubset 0 0 6 4 kind 6 diffuse paint\nbox 0.25 0.25 0.05 at 0 0 0.5\n"
-        "lod\nbox 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\n";
-    testing_support::CameraScene world{panel};
-    Scene& scene = *world.scene;
-    // A grey directional light along +z, loaded into its resource record
-    // as a scene's light file would be, then added to the scene.
+    return "model panel\nelement face\nlod\nmeshstream 4\n"
+           "vertex p -0.25 0.25 0.5 n 0 0 -1 t 0 0\nvertex p 0.25 0.25 0.5 n 0 0 -1 t 1 0\n"
+           "vertex p -0.25 -0.25 0.5 n 0 0 -1 t 0 1\nvertex p 0.25 -0.25 0.5 n 0 0 -1 t 1 1\n"
+           "index 0 1 2 2 1 3\nsubset 0 0 6 4 kind 6 diffuse paint\nbox 0.25 0.25 0.05 at 0 0 0.5\n"
+           "lod\nbox 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\n";
+}
+
+// A directional light along +z of a grey level, loaded into its resource
+// record as a scene's light file would be, then added to the scene and
+// pushed. flags and material are the resource's (fill light, lighting
+// classes).
+Light* addLightAlongZ(Scene& scene, const char* name, float grey, std::uint32_t flags = 0,
+                      std::uint32_t material = 2) {
     std::unique_ptr<Y3Light> source = Y3Light::create(1);
-    copyName128(source->name, "panel_sun");
-    for (float& c : source->colour) c = 0.5f;
+    copyName128(source->name, name);
+    for (float& c : source->colour) c = grey;
+    source->flags |= flags;
+    source->material = material;
     Matrix34 along = matrix34Identity();
     along.m[6] = 0.0f, along.m[7] = 0.0f, along.m[8] = 1.0f;
     source->setPose(along);
-    ASSERT_TRUE(lightDataManager().getOrCreate("panel_sun")->load(source.get()));
-    Light* sun = scene.addLight("panel_sun", "panel_sun", false);
-    ASSERT_NE(sun, nullptr);
-    if (!sun->onStack()) ASSERT_TRUE(sun->push()) << allLines();
-    sun->updatePhase0(CurrentTime{}, 0);
+    if (!lightDataManager().getOrCreate(name)->load(source.get())) return nullptr;
+    Light* light = scene.addLight(name, name, false);
+    if (!light) return nullptr;
+    if (!light->onStack() && !light->push()) return nullptr;
+    light->updatePhase0(CurrentTime{}, 0);
+    return light;
+}
+
+// A model of the model writer's, created in a scene with one light, pushed
+// and drawn through its element: its texture's two halves show where the
+// model stands (placed half a screen right), and nothing elsewhere; the
+// light brightens it.
+TEST_F(ModelDrawGLTest, AWrittenModelInALitSceneShowsItsColoursWhereItStands) {
+    testing_support::CameraScene world{paintedPanel(textures)};
+    render->textures.allocated = true;
+    Scene& scene = *world.scene;
+    // A grey light along +z.
+    Light* sun = addLightAlongZ(scene, "panel_sun", 0.5f);
+    ASSERT_NE(sun, nullptr) << allLines();
 
     Matrix34 pose = matrix34Identity();
     pose.m[9] = 0.5f;
@@ -1092,9 +1108,98 @@ TEST_F(ModelDrawGLTest, AWrittenModelInALitSceneShowsItsColoursWhereItStands) {
     }
     // Without its light the element is darker on the lit paths.
     const Rgb lit = at(draw(1), 44, 32);
-    sun->flags &= ~kLightPassMark;
+    sun->setVisible(false);
     const Rgb unlit = at(draw(1), 44, 32);
     EXPECT_GT(lit.r, unlit.r + 20);
+    scene.deleteModel(model);
+}
+
+// Each render sorts the element's lights for the camera distance: within
+// the resource's fill range a fill light only adds its fill colour to the
+// material's ambient; between the ranges every light takes a pass; beyond
+// the no-light range (below the high detail level) every light adds its
+// fill colour instead, which the unlit picture shows. A light of the other
+// lighting class and a hidden light take no part.
+TEST_F(ModelDrawGLTest, TheElementsLightsSortIntoPassesAndFillColoursByDistance) {
+    VariablesCore variables;
+    testing_support::ScopedCoreMember<VariablesCore> useVariables{gameCore.variables, &variables};
+    ScriptVariable* root = variables.globals().ensureRoot();
+    for (const auto& [range, value] : {std::pair{"lod1", 100.0f}, {"fill_light", 2.0f}, {"no_light", 3.0f}}) {
+        const std::string path = std::string("levelofdetails.entry.range.") + range + ".panel";
+        ASSERT_TRUE(root->createPath(path.c_str()));
+        root->resolvePath(path.c_str())->setNumber(value);
+    }
+    testing_support::CameraScene world{paintedPanel(textures)};
+    render->textures.allocated = true;
+    Scene& scene = *world.scene;
+    Light* key = addLightAlongZ(scene, "key", 0.4f);
+    Light* glow = addLightAlongZ(scene, "glow", 0.2f, kY3LightFill);
+    Light* inside = addLightAlongZ(scene, "inside", 0.5f, 0, 1);  // lights interior materials only
+    Light* hidden = addLightAlongZ(scene, "hidden", 0.5f);
+    ASSERT_TRUE(key && glow && inside && hidden) << allLines();
+    hidden->setVisible(false);
+
+    Matrix34 pose = matrix34Identity();
+    pose.m[9] = 0.5f;
+    auto* model = static_cast<Model*>(scene.createModel("panel", "sign", pose, 0));
+    ASSERT_NE(model, nullptr) << allLines();
+    ASSERT_TRUE(model->push()) << allLines();
+    model->stateWords[0] |= kModelDrawnThisFrame;
+    ASSERT_TRUE(model->updateDeferred());
+    ModelElement& element = model->elements.at(0);
+    ASSERT_EQ(element.lights.size(), 4u) << allLines();
+    Material& material = *element.lod()->materials.at(0);
+    ASSERT_EQ(material.parameters.lightSetIndex, 0u);
+
+    float keyFill[3] = {}, glowFill[3] = {};
+    key->accumulateFillColor(0, keyFill);
+    glow->accumulateFillColor(0, glowFill);
+    ASSERT_GT(glowFill[0], 0.0f);
+    const float none[3] = {};
+    const float both[3] = {keyFill[0] + glowFill[0], keyFill[1] + glowFill[1], keyFill[2] + glowFill[2]};
+    struct Case {
+        const char* what;
+        float distance;  // squared, as the ranges are kept
+        int details;
+        bool keyPass, glowPass;
+        const float* fill;
+    };
+    const Case cases[] = {
+        {"within the fill range", 1.0f, 1, true, false, glowFill},
+        {"between the ranges", 5.0f, 1, true, true, none},
+        {"beyond the no-light range", 16.0f, 1, false, false, both},
+        {"beyond it at the high detail level", 16.0f, 2, true, true, none},
+    };
+    for (const Case& c : cases) {
+        textures.setup.details = c.details;
+        for (Light* light : {key, glow, inside, hidden}) light->flags |= kLightPassMark;
+        device->BeginScene();
+        EXPECT_TRUE(element.render(c.distance)) << c.what << allLines();
+        device->EndScene();
+        EXPECT_EQ((key->flags & kLightPassMark) != 0, c.keyPass) << c.what;
+        EXPECT_EQ((glow->flags & kLightPassMark) != 0, c.glowPass) << c.what;
+        EXPECT_EQ(inside->flags & kLightPassMark, 0u) << c.what;
+        EXPECT_EQ(hidden->flags & kLightPassMark, 0u) << c.what;
+        for (int i = 0; i < 3; ++i) EXPECT_FLOAT_EQ(material.ambientTerm[i], c.fill[i]) << c.what << " " << i;
+    }
+
+    // Beyond the no-light range the unlit draw is brighter by the fill
+    // colours than with every light hidden.
+    textures.setup.details = 1;
+    auto redAt = [&](float distance) {
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+        device->BeginScene();
+        EXPECT_TRUE(element.render(distance)) << allLines();
+        device->EndScene();
+        std::vector<std::uint8_t> bytes;
+        D3DSURFACE_DESC desc{};
+        readBack(bytes, desc);
+        return bytes.at((std::size_t(32) * 64 + 44) * 4 + 2);
+    };
+    const int filled = redAt(16.0f);
+    for (Light* light : {key, glow, inside}) light->setVisible(false);
+    const int dark = redAt(16.0f);
+    EXPECT_GT(filled, dark + 20);
     scene.deleteModel(model);
 }
 
