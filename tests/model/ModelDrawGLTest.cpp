@@ -38,6 +38,8 @@
 #include "scene/CameraCore.h"
 #include "scene/CameraFixture.h"
 #include "scene/Scene.h"
+#include "script/ScriptVariable.h"
+#include "script/VariablesCore.h"
 #include "scene/ObjectRepository.h"
 #include "script/ScriptVariable.h"
 #include "script/VariablesCore.h"
@@ -1279,6 +1281,128 @@ TEST_F(ModelDrawGLTest, ASkinnedElementDrawsAlikeOnTheCpuAndThroughThePalette) {
     for (auto& made : lod.materials) made->release();
     instance->deallocate();
     mesh.destroyAnimInstance(instance);
+}
+
+}  // namespace
+
+namespace {
+
+// Models drawn through the render core's frame: the scene camera placed at a
+// distance along +z looking back at the origin, the model's context culled,
+// updated and drawn by the core's passes, the centre of the picture read.
+class ModelContextGLTest : public ModelDrawGLTest {
+protected:
+    // One quad of half size 1 in the model's plane z = 0, both windings,
+    // at each level a texture of its own.
+    static std::string quadLevel(const char* texture) {
+        return std::string("lod\nmeshstream 4\n") +
+               "vertex p -1 1 0 n 0 0 1 t 0 0\nvertex p 1 1 0 n 0 0 1 t 1 0\n"
+               "vertex p -1 -1 0 n 0 0 1 t 0 1\nvertex p 1 -1 0 n 0 0 1 t 1 1\n"
+               "index 0 1 2 2 1 3 0 2 1 2 3 1\nsubset 0 0 12 4 kind 3 diffuse " +
+               texture + "\nbox 1 1 0.05\n";
+    }
+
+    void SetUp() override {
+        ModelDrawGLTest::SetUp();
+        if (HasFatalFailure()) return;
+        textures.files["level0.dds"] = solid(220, 0, 0);
+        textures.files["level1.dds"] = solid(0, 220, 0);
+        textures.files["level2.dds"] = solid(0, 0, 220);
+        render->textures.allocated = true;
+        root = variables.globals().ensureRoot();
+        world = std::make_unique<testing_support::CameraScene>(std::initializer_list<std::string>{
+            "model tiers\nelement body\n" + quadLevel("level0") + quadLevel("level1") + quadLevel("level2")});
+        // Camera mode 1 keeps the pose placed here.
+        savedCameraMode = gameCore.cameraMode;
+        gameCore.cameraMode = 1;
+        render->camera = &world->camera();
+    }
+    void TearDown() override {
+        if (render) {
+            render->renderList.clearQueues();
+            render->camera = nullptr;
+        }
+        world.reset();
+        gameCore.cameraMode = savedCameraMode;
+        ModelDrawGLTest::TearDown();
+    }
+
+    // A range of "levelofdetails" for the resource, in units.
+    void setRange(const char* range, float value) {
+        const std::string path = std::string("levelofdetails.entry.range.") + range + ".tiers";
+        ASSERT_TRUE(root->createPath(path.c_str()));
+        root->resolvePath(path.c_str())->setNumber(value);
+    }
+
+    // One frame of the game with the camera distance units from the model:
+    // the scene's simulation step (its camera keeps the pose placed here),
+    // then the render core's culling and update of the contexts, the
+    // scene's render hook and the object pass. The colour at the picture's
+    // centre.
+    Rgb frameFrom(float distance) {
+        Scene& scene = *world->scene;
+        world->camera().pose = testing_support::poseAt(0.0f, 0.0f, distance);
+        frameTime += 0.1;
+        const CurrentTime sample = testing_support::frameAt(frameTime, 0.1);
+        EXPECT_TRUE(scene.updatePhase0(sample, 0));
+        EXPECT_TRUE(scene.updatePhase1(sample, 0));
+        render->takeCamera();
+        render->updateContexts();
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+        device->BeginScene();
+        render->shaders().resetPass();
+        scene.updatePhase2(CurrentTime(-1.0), 0);
+        render->renderObjectContexts();
+        device->EndScene();
+        std::vector<std::uint8_t> bytes;
+        D3DSURFACE_DESC desc{};
+        readBack(bytes, desc);
+        if (bytes.size() < (std::size_t(32) * desc.Width + 33) * 4) return {};
+        const std::uint8_t* p = &bytes[(std::size_t(32) * desc.Width + 32) * 4];
+        return {p[2], p[1], p[0]};
+    }
+
+    VariablesCore variables;
+    testing_support::ScopedCoreMember<VariablesCore> useVariables{gameCore.variables, &variables};
+    ScriptVariable* root = nullptr;
+    std::unique_ptr<testing_support::CameraScene> world;
+    std::int32_t savedCameraMode = 0;
+    double frameTime = 0.0;
+};
+
+// Nearer than the first range the model shows its level-0 colour, past it
+// the level-1 colour, past the second the level-2 colour, past the hide
+// distance nothing, and coming back near the level-0 colour again; on the
+// fixed pipeline ("ffp_" ranges) and the shader path alike.
+TEST_F(ModelContextGLTest, EachRangeShowsItsLevelsColourAndPastTheHideDistanceNothing) {
+    setRange("lod1", 3.0f);
+    setRange("lod2", 6.0f);
+    setRange("hide", 9.0f);
+    setRange("ffp_lod1", 3.0f);
+    setRange("ffp_lod2", 6.0f);
+    setRange("ffp_hide", 9.0f);
+    for (int details : {0, 1}) {
+        textures.setup.details = details;
+        auto* model = static_cast<Model*>(world->scene->createModel("tiers", "tiers_a", matrix34Identity(), 0));
+        ASSERT_NE(model, nullptr) << allLines();
+        ASSERT_TRUE(model->push()) << allLines();
+        ASSERT_TRUE(model->resource->hasRanges);
+        // The level's channel (the fixed pipeline doubles the texture, so
+        // it may saturate), -1: nothing drawn.
+        const struct {
+            float distance;
+            int channel;
+        } cases[] = {{2.0f, 0}, {4.0f, 1}, {7.5f, 2}, {10.0f, -1}, {2.0f, 0}};
+        for (const auto& c : cases) {
+            const Rgb seen = frameFrom(c.distance);
+            const int channels[3] = {seen.r, seen.g, seen.b};
+            for (int k = 0; k < 3; ++k) {
+                if (k == c.channel) EXPECT_GT(channels[k], 180) << details << " at " << c.distance << allLines();
+                else EXPECT_LT(channels[k], 12) << details << " at " << c.distance << " channel " << k;
+            }
+        }
+        ASSERT_TRUE(world->scene->deleteModel(model));
+    }
 }
 
 }  // namespace
