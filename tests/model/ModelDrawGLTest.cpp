@@ -16,6 +16,9 @@
 #include "effects/Y3Light.h"
 #include "effects/LightDataManager.h"
 #include "effects/ShadowRecord.h"
+#include "effects/Sprite.h"
+#include "app/SaveGame.h"
+#include "model/Y3Model.h"
 #include "foundation/AppPaths.h"
 #include "model/Model.h"
 #include "model/DXStreams.h"
@@ -1177,3 +1180,91 @@ TEST_F(ModelDrawGLTest, ASkinnedElementDrawsAlikeOnTheCpuAndThroughThePalette) {
 }
 
 }  // namespace
+
+// A sprite of the packages in the current scene, drawn through the render
+// list as the frame draws it: under a camera of type 7 its shown elements
+// cover their screen regions with their textures and a hidden one leaves
+// the clear colour; under a camera of type 2 nothing of it is drawn.
+TEST_F(ModelDrawGLTest, ASpriteShowsItsShownElementsOnlyUnderASpriteCamera) {
+    // background covers the left half of the 1024 x 768 screen, bg-sky the
+    // top right quarter, door the bottom right quarter.
+    Y3ModelSprite panel;
+    const struct {
+        const char* name;
+        std::int16_t x, y;
+    } places[] = {{"background", 0, 0}, {"bg-sky", 512, 0}, {"door", 512, 384}};
+    for (const auto& place : places) {
+        SpriteElementData element;
+        copyName128(element.name, place.name);
+        copyName128(element.texture, (std::string(place.name) + "_t").c_str());
+        element.x = place.x;
+        element.y = place.y;
+        element.dx = 512;
+        element.dy = place.x == 0 ? 768 : 384;
+        panel.elements.push_back(element);
+    }
+    textures.files["background_t.dds"] = solid(220, 0, 0);
+    textures.files["bg-sky_t.dds"] = solid(0, 0, 220);
+    textures.files["door_t.dds"] = solid(0, 220, 0);
+    render->textures.allocated = true;
+
+    testing_support::CameraScene world{{}, {{".sprite", "panel", model_tools::modelFileBytes(panel, "panel", true), ""}}};
+    SaveGame game;
+    testing_support::ScopedCoreMember<SaveGame> useGame{gameCore.game, &game};
+    game.scenes.push_back(world.scene->id);
+    game.currentIndex = 0;
+    SpriteDataManager sprites;
+    testing_support::ScopedCoreMember<SpriteDataManager> useSprites{gameCore.spriteData, &sprites};
+
+    std::unique_ptr<Sprite> sprite{Sprite::create(*world.scene, "panel", "hall", false)};
+    ASSERT_NE(sprite, nullptr) << allLines();
+    ASSERT_TRUE(sprite->initialize(matrix34Identity()));
+    sprite->setVisible(true);
+    ASSERT_TRUE(sprite->pushed()) << allLines();
+
+    auto frame = [&] {
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+        device->BeginScene();
+        render->updateContexts();
+        render->renderObjectContexts();
+        render->quadBatch.flush();
+        device->EndScene();
+        std::vector<std::uint8_t> bytes;
+        D3DSURFACE_DESC desc{};
+        readBack(bytes, desc);
+        return bytes;
+    };
+    auto at = [](const std::vector<std::uint8_t>& bytes, int x, int y) {
+        const std::uint8_t* p = &bytes[(std::size_t(y) * 64 + std::size_t(x)) * 4];
+        return Rgb{p[2], p[1], p[0]};
+    };
+    auto near = [](Rgb seen, Rgb want) {
+        return std::abs(seen.r - want.r) < 24 && std::abs(seen.g - want.g) < 24 && std::abs(seen.b - want.b) < 24;
+    };
+    const Rgb red{220, 0, 0}, blue{0, 0, 220}, green{0, 220, 0}, black{0, 0, 0};
+    const struct {
+        std::int32_t gameMode;  // 9: camera type 7, 0: camera type 2
+        bool doorShown;
+        Rgb left, topRight, bottomRight;
+    } cases[] = {
+        {9, false, red, blue, black},
+        {9, true, red, blue, green},
+        {0, true, black, black, black},
+    };
+    for (const auto& c : cases) {
+        gameCore.setCameraMode(c.gameMode, CurrentTime(-1.0));
+        ASSERT_EQ(world.camera().effectiveMode(), c.gameMode == 9 ? 7u : 2u);
+        if (c.doorShown) sprite->setElementShown(std::size_t(sprite->findElement("door")), true);
+        const std::vector<std::uint8_t> bytes = frame();
+        ASSERT_EQ(bytes.size(), std::size_t(64) * 64 * 4);
+        const Rgb left = at(bytes, 16, 32), topRight = at(bytes, 48, 16), bottomRight = at(bytes, 48, 48);
+        EXPECT_TRUE(near(left, c.left)) << c.gameMode << ": " << left.r << "," << left.g << "," << left.b;
+        EXPECT_TRUE(near(topRight, c.topRight)) << c.gameMode << ": " << topRight.r << "," << topRight.g << ","
+                                                << topRight.b;
+        EXPECT_TRUE(near(bottomRight, c.bottomRight))
+            << c.gameMode << " door " << c.doorShown << ": " << bottomRight.r << "," << bottomRight.g << ","
+            << bottomRight.b;
+    }
+    sprite->setVisible(false);
+    EXPECT_FALSE(sprite->pushed());
+}
