@@ -1268,3 +1268,81 @@ TEST_F(ModelDrawGLTest, ASpriteShowsItsShownElementsOnlyUnderASpriteCamera) {
     sprite->setVisible(false);
     EXPECT_FALSE(sprite->pushed());
 }
+
+// A grey floor facing the viewer with a point light of the scene in front
+// of its left end, drawn on the shader paths: within the light's sphere the
+// floor is lit, beyond it the floor shows what it shows without the light.
+TEST_F(ModelDrawGLTest, APointLightLightsTheFloorWithinItsSphereOnly) {
+    textures.files["paint.dds"] = solid(100, 100, 100);
+    render->textures.allocated = true;
+    // A strip of eight quads from x -1 to 1, y -0.5 to 0.5 at depth 0.5,
+    // so that lighting per vertex follows the light across it.
+    std::string floor = "model floor\nelement face\nlod\nmeshstream 4\n";
+    for (int column = 0; column <= 8; ++column) {
+        const float x = -1.0f + 0.25f * float(column);
+        for (const float y : {0.5f, -0.5f})
+            floor += "vertex p " + std::to_string(x) + " " + std::to_string(y) + " 0.5 n 0 0 -1 t " +
+                     std::to_string(column / 8.0f) + (y > 0.0f ? " 0\n" : " 1\n");
+    }
+    floor += "index";
+    for (int q = 0; q < 8; ++q) {
+        const int a = 2 * q;
+        for (int v : {a, a + 2, a + 1, a + 1, a + 2, a + 3}) floor += " " + std::to_string(v);
+    }
+    floor += "\nsubset 0 0 48 18 kind 6 diffuse paint\nbox 1 0.5 0.05 at 0 0 0.5\n"
+             "lod\nbox 1 1 1\nlod\nbox 1 1 1\n";
+    testing_support::CameraScene world{floor};
+    Scene& scene = *world.scene;
+    // A point light of radius 0.3 in front of the floor's left end, loaded
+    // into its resource record as a scene's light file would be.
+    std::unique_ptr<Y3Light> source = Y3Light::create(0);
+    copyName128(source->name, "floor_lamp");
+    for (float& c : source->colour) c = 0.4f;
+    source->radius = 0.3f;
+    Matrix34 at = matrix34Identity();
+    at.m[9] = -0.75f, at.m[10] = 0.0f, at.m[11] = 0.4f;
+    source->setPose(at);
+    ASSERT_TRUE(lightDataManager().getOrCreate("floor_lamp")->load(source.get()));
+    Light* lamp = scene.addLight("floor_lamp", "floor_lamp", false);
+    ASSERT_NE(lamp, nullptr);
+    if (!lamp->onStack()) ASSERT_TRUE(lamp->push()) << allLines();
+    lamp->updatePhase0(CurrentTime{}, 0);
+
+    auto* model = static_cast<Model*>(scene.createModel("floor", "floor", matrix34Identity(), 0));
+    ASSERT_NE(model, nullptr) << allLines();
+    ASSERT_TRUE(model->push()) << allLines();
+    model->stateWords[0] |= kModelDrawnThisFrame;
+    ASSERT_TRUE(model->updateDeferred());
+    ModelElement& element = model->elements.at(0);
+    ASSERT_EQ(element.lights.size(), 1u) << allLines();
+
+    auto draw = [&](int details) {
+        textures.setup.details = details;
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+        device->BeginScene();
+        EXPECT_TRUE(element.render()) << allLines();
+        device->EndScene();
+        std::vector<std::uint8_t> bytes;
+        D3DSURFACE_DESC desc{};
+        readBack(bytes, desc);
+        return bytes;
+    };
+    // The grey level at a column of the floor's middle row.
+    auto level = [](const std::vector<std::uint8_t>& bytes, int x) {
+        const std::uint8_t* p = &bytes[(std::size_t(32) * 64 + std::size_t(x)) * 4];
+        return (int(p[0]) + p[1] + p[2]) / 3;
+    };
+    for (int details : {1, 2}) {
+        const std::vector<std::uint8_t> lit = draw(details);
+        ASSERT_EQ(lit.size(), std::size_t(64) * 64 * 4);
+        lamp->flags &= ~kLightPassMark;
+        const std::vector<std::uint8_t> unlit = draw(details);
+        lamp->flags |= kLightPassMark;
+        // Column 8 lies under the light (x -0.75), column 56 at x 0.75,
+        // 1.5 from it: beyond the sphere.
+        EXPECT_GT(level(lit, 8), level(unlit, 8) + 30) << details;
+        EXPECT_GT(level(lit, 8), level(lit, 56) + 30) << details;
+        EXPECT_NEAR(level(lit, 56), level(unlit, 56), 8) << details;
+    }
+    scene.deleteModel(model);
+}
