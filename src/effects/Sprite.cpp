@@ -1,6 +1,10 @@
 #include "effects/Sprite.h"
 
 #include "effects/RenderObject.h"
+#include "render/QuadBatch.h"
+#include "render/RenderCore.h"
+#include "render/RenderList.h"
+#include "ui/StillFrameItem.h"
 
 #include <algorithm>
 #include <cctype>
@@ -60,6 +64,49 @@ bool SpriteContext::cull() {
     for (Sprite* sprite : sprites)
         if (sprite && sprite->visible()) return true;
     return false;
+}
+
+void SpriteContext::update(const Matrix34&) {
+    RenderList* list = gameCore.render ? &gameCore.render->renderList : nullptr;
+    if (!list || !renderObject || !renderObject->visible) return;
+    for (std::size_t s = 0; s < sprites.size(); ++s) {
+        const Sprite* sprite = sprites[s];
+        if (!sprite || !sprite->visible()) continue;
+        const Y3ModelSprite* model = sprite->spriteModel();
+        if (!model) continue;
+        for (std::size_t e = 0; e < sprite->elements.size(); ++e) {
+            const SpriteElement& element = *sprite->elements[e];
+            if ((element.flags & 0x3u) != 0x3u || element.index >= model->elements.size()) continue;
+            // Queue 1 draws ascending depths first: the deepest element first.
+            const float depth = -model->elements[element.index].depth;
+            list->queues[1].insert(kSpriteKey,
+                                   DrawItem{renderObject, std::int32_t(s), std::int32_t(e), -1, 0, depth, depth});
+        }
+    }
+}
+
+std::int32_t SpriteContext::render(const DrawItem* items, std::int32_t count, std::int32_t index, std::int32_t step) {
+    std::vector<StillFrameQuad> quads;
+    std::int32_t i = index;
+    for (; i >= 0 && i < count && items[i].renderObject == renderObject; i += step) {
+        const DrawItem& item = items[i];
+        if (item.instance < 0 || std::size_t(item.instance) >= sprites.size()) continue;
+        Sprite* sprite = sprites[std::size_t(item.instance)];
+        const Y3ModelSprite* model = sprite ? sprite->spriteModel() : nullptr;
+        if (!model || item.element < 0 || std::size_t(item.element) >= sprite->elements.size()) continue;
+        SpriteElement& element = *sprite->elements[std::size_t(item.element)];
+        if (element.index >= model->elements.size()) continue;
+        const SpriteElementData& data = model->elements[element.index];
+        StillFrameQuad quad;
+        quad.position[0] = sprite->screenX + float(data.x);
+        quad.position[1] = sprite->screenY + float(data.y);
+        quad.widthFactor = float(data.dx);
+        quad.heightFactor = float(data.dy);
+        quad.state.textures[0] = &element.texture;
+        quads.push_back(quad);
+    }
+    if (!quads.empty() && gameCore.render) gameCore.render->quadBatch.drawList(quads);
+    return i;
 }
 
 std::int32_t SpriteRecord::read(DataStream& stream) {
@@ -204,6 +251,7 @@ bool Sprite::enterResource() {
     }
     if (!resource->context) {
         auto* context = new SpriteContext();
+        context->renderObject = &resource->renderObject;
         resource->renderObject.name = resource->name;
         // A refused render object deletes the context.
         if (!createRenderObject(resource->renderObject, context)) return false;

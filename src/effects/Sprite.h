@@ -98,9 +98,21 @@ public:
     // sprites (types 7 and 12; type 10 by the game camera mode) and one of
     // the sprites is visible.
     bool cull() override;
-    // Sprites queue no draw items yet.
-    void update(const Matrix34&) override {}
+    // While the context is visible (its cull answer): one draw item in
+    // queue 1 under kSpriteKey for every shown, registered element of every
+    // visible sprite, the deepest element first.
+    void update(const Matrix34& camera) override;
+    // Draws the run of this context's items as textured quads on the
+    // still-frame screen through the quad batch: an element covers
+    // (x, y) to (x + dx, y + dy) from the sprite's screen position.
+    std::int32_t render(const DrawItem* items, std::int32_t count, std::int32_t index, std::int32_t step) override;
+
+    // Below the model buckets: sprites draw before the models of the frame.
+    static constexpr std::int32_t kSpriteKey = -100;
+
     std::vector<Sprite*> sprites;
+    // The render object of the resource that owns this context.
+    RenderObject* renderObject = nullptr;
 };
 
 // Whether a camera of the type draws sprites (type 10 is first mapped

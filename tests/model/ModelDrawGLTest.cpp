@@ -16,6 +16,9 @@
 #include "effects/Y3Light.h"
 #include "effects/LightDataManager.h"
 #include "effects/ShadowRecord.h"
+#include "model/Y3Model.h"
+#include "app/SaveGame.h"
+#include "effects/Sprite.h"
 #include "foundation/AppPaths.h"
 #include "model/Model.h"
 #include "model/DXStreams.h"
@@ -1406,3 +1409,169 @@ TEST_F(ModelContextGLTest, EachRangeShowsItsLevelsColourAndPastTheHideDistanceNo
 }
 
 }  // namespace
+
+// A sprite of the packages in the current scene, drawn through the render
+// list as the frame draws it: under a camera of type 7 its shown elements
+// cover their screen regions with their textures and a hidden one leaves
+// the clear colour; under a camera of type 2 nothing of it is drawn.
+TEST_F(ModelDrawGLTest, ASpriteShowsItsShownElementsOnlyUnderASpriteCamera) {
+    // background covers the left half of the 1024 x 768 screen, bg-sky the
+    // top right quarter, door the bottom right quarter.
+    Y3ModelSprite panel;
+    const struct {
+        const char* name;
+        std::int16_t x, y;
+    } places[] = {{"background", 0, 0}, {"bg-sky", 512, 0}, {"door", 512, 384}};
+    for (const auto& place : places) {
+        SpriteElementData element;
+        copyName128(element.name, place.name);
+        copyName128(element.texture, (std::string(place.name) + "_t").c_str());
+        element.x = place.x;
+        element.y = place.y;
+        element.dx = 512;
+        element.dy = place.x == 0 ? 768 : 384;
+        panel.elements.push_back(element);
+    }
+    textures.files["background_t.dds"] = solid(220, 0, 0);
+    textures.files["bg-sky_t.dds"] = solid(0, 0, 220);
+    textures.files["door_t.dds"] = solid(0, 220, 0);
+    render->textures.allocated = true;
+
+    testing_support::CameraScene world{{}, {{".sprite", "panel", model_tools::modelFileBytes(panel, "panel", true), ""}}};
+    SaveGame game;
+    testing_support::ScopedCoreMember<SaveGame> useGame{gameCore.game, &game};
+    game.scenes.push_back(world.scene->id);
+    game.currentIndex = 0;
+    SpriteDataManager sprites;
+    testing_support::ScopedCoreMember<SpriteDataManager> useSprites{gameCore.spriteData, &sprites};
+
+    std::unique_ptr<Sprite> sprite{Sprite::create(*world.scene, "panel", "hall", false)};
+    ASSERT_NE(sprite, nullptr) << allLines();
+    ASSERT_TRUE(sprite->initialize(matrix34Identity()));
+    sprite->setVisible(true);
+    ASSERT_TRUE(sprite->pushed()) << allLines();
+
+    auto frame = [&] {
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+        device->BeginScene();
+        render->updateContexts();
+        render->renderObjectContexts();
+        render->quadBatch.flush();
+        device->EndScene();
+        std::vector<std::uint8_t> bytes;
+        D3DSURFACE_DESC desc{};
+        readBack(bytes, desc);
+        return bytes;
+    };
+    auto at = [](const std::vector<std::uint8_t>& bytes, int x, int y) {
+        const std::uint8_t* p = &bytes[(std::size_t(y) * 64 + std::size_t(x)) * 4];
+        return Rgb{p[2], p[1], p[0]};
+    };
+    auto near = [](Rgb seen, Rgb want) {
+        return std::abs(seen.r - want.r) < 24 && std::abs(seen.g - want.g) < 24 && std::abs(seen.b - want.b) < 24;
+    };
+    const Rgb red{220, 0, 0}, blue{0, 0, 220}, green{0, 220, 0}, black{0, 0, 0};
+    const struct {
+        std::int32_t gameMode;  // 9: camera type 7, 0: camera type 2
+        bool doorShown;
+        Rgb left, topRight, bottomRight;
+    } cases[] = {
+        {9, false, red, blue, black},
+        {9, true, red, blue, green},
+        {0, true, black, black, black},
+    };
+    for (const auto& c : cases) {
+        gameCore.setCameraMode(c.gameMode, CurrentTime(-1.0));
+        ASSERT_EQ(world.camera().effectiveMode(), c.gameMode == 9 ? 7u : 2u);
+        if (c.doorShown) sprite->setElementShown(std::size_t(sprite->findElement("door")), true);
+        const std::vector<std::uint8_t> bytes = frame();
+        ASSERT_EQ(bytes.size(), std::size_t(64) * 64 * 4);
+        const Rgb left = at(bytes, 16, 32), topRight = at(bytes, 48, 16), bottomRight = at(bytes, 48, 48);
+        EXPECT_TRUE(near(left, c.left)) << c.gameMode << ": " << left.r << "," << left.g << "," << left.b;
+        EXPECT_TRUE(near(topRight, c.topRight)) << c.gameMode << ": " << topRight.r << "," << topRight.g << ","
+                                                << topRight.b;
+        EXPECT_TRUE(near(bottomRight, c.bottomRight))
+            << c.gameMode << " door " << c.doorShown << ": " << bottomRight.r << "," << bottomRight.g << ","
+            << bottomRight.b;
+    }
+    sprite->setVisible(false);
+    EXPECT_FALSE(sprite->pushed());
+}
+
+// A grey floor facing the viewer with a point light of the scene in front
+// of its left end, drawn on the shader paths: within the light's sphere the
+// floor is lit, beyond it the floor shows what it shows without the light.
+TEST_F(ModelDrawGLTest, APointLightLightsTheFloorWithinItsSphereOnly) {
+    textures.files["paint.dds"] = solid(100, 100, 100);
+    render->textures.allocated = true;
+    // A strip of eight quads from x -1 to 1, y -0.5 to 0.5 at depth 0.5,
+    // so that lighting per vertex follows the light across it.
+    std::string floor = "model floor\nelement face\nlod\nmeshstream 4\n";
+    for (int column = 0; column <= 8; ++column) {
+        const float x = -1.0f + 0.25f * float(column);
+        for (const float y : {0.5f, -0.5f})
+            floor += "vertex p " + std::to_string(x) + " " + std::to_string(y) + " 0.5 n 0 0 -1 t " +
+                     std::to_string(column / 8.0f) + (y > 0.0f ? " 0\n" : " 1\n");
+    }
+    floor += "index";
+    for (int q = 0; q < 8; ++q) {
+        const int a = 2 * q;
+        for (int v : {a, a + 2, a + 1, a + 1, a + 2, a + 3}) floor += " " + std::to_string(v);
+    }
+    floor += "\nsubset 0 0 48 18 kind 6 diffuse paint\nbox 1 0.5 0.05 at 0 0 0.5\n"
+             "lod\nbox 1 1 1\nlod\nbox 1 1 1\n";
+    testing_support::CameraScene world{floor};
+    Scene& scene = *world.scene;
+    // A point light of radius 0.3 in front of the floor's left end, loaded
+    // into its resource record as a scene's light file would be.
+    std::unique_ptr<Y3Light> source = Y3Light::create(0);
+    copyName128(source->name, "floor_lamp");
+    for (float& c : source->colour) c = 0.4f;
+    source->radius = 0.3f;
+    Matrix34 at = matrix34Identity();
+    at.m[9] = -0.75f, at.m[10] = 0.0f, at.m[11] = 0.4f;
+    source->setPose(at);
+    ASSERT_TRUE(lightDataManager().getOrCreate("floor_lamp")->load(source.get()));
+    Light* lamp = scene.addLight("floor_lamp", "floor_lamp", false);
+    ASSERT_NE(lamp, nullptr);
+    if (!lamp->onStack()) ASSERT_TRUE(lamp->push()) << allLines();
+    lamp->updatePhase0(CurrentTime{}, 0);
+
+    auto* model = static_cast<Model*>(scene.createModel("floor", "floor", matrix34Identity(), 0));
+    ASSERT_NE(model, nullptr) << allLines();
+    ASSERT_TRUE(model->push()) << allLines();
+    model->stateWords[0] |= kModelDrawnThisFrame;
+    ASSERT_TRUE(model->updateDeferred());
+    ModelElement& element = model->elements.at(0);
+    ASSERT_EQ(element.lights.size(), 1u) << allLines();
+
+    auto draw = [&](int details) {
+        textures.setup.details = details;
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+        device->BeginScene();
+        EXPECT_TRUE(element.render()) << allLines();
+        device->EndScene();
+        std::vector<std::uint8_t> bytes;
+        D3DSURFACE_DESC desc{};
+        readBack(bytes, desc);
+        return bytes;
+    };
+    // The grey level at a column of the floor's middle row.
+    auto level = [](const std::vector<std::uint8_t>& bytes, int x) {
+        const std::uint8_t* p = &bytes[(std::size_t(32) * 64 + std::size_t(x)) * 4];
+        return (int(p[0]) + p[1] + p[2]) / 3;
+    };
+    for (int details : {1, 2}) {
+        const std::vector<std::uint8_t> lit = draw(details);
+        ASSERT_EQ(lit.size(), std::size_t(64) * 64 * 4);
+        lamp->flags &= ~kLightPassMark;
+        const std::vector<std::uint8_t> unlit = draw(details);
+        lamp->flags |= kLightPassMark;
+        // Column 8 lies under the light (x -0.75), column 56 at x 0.75,
+        // 1.5 from it: beyond the sphere.
+        EXPECT_GT(level(lit, 8), level(unlit, 8) + 30) << details;
+        EXPECT_GT(level(lit, 8), level(lit, 56) + 30) << details;
+        EXPECT_NEAR(level(lit, 56), level(unlit, 56), 8) << details;
+    }
+    scene.deleteModel(model);
+}
