@@ -122,6 +122,11 @@ Light* lightOf(const ModelElement& element, std::int32_t light) {
 // and texture factor.
 void fixedCommon(Cache& cache, ModelElement& element, Material& material, std::int32_t light, bool lightMap,
                  std::uint32_t ambient, bool colorVertexOff, bool textureFactor) {
+    // No program of an earlier shader draw may stay bound over the fixed
+    // stages.
+    gameCore.render->shaders().selectPrograms(nullptr, nullptr);
+    cache.setVertexShader(nullptr);
+    cache.setPixelShader(nullptr);
     Model::prepareElementFixedPass(element, light, true);
     material.textures[Material::SlotDiffuse].bindToStage(0, material.filterClass[Material::SlotDiffuse], false);
     if (lightMap)

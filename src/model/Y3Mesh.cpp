@@ -518,6 +518,9 @@ bool MeshAnimInstance::deallocate() {
 }
 
 void MeshAnimInstance::skin(const MeshMatrix* palette, std::int32_t count) {
+    // Allocated here rather than at the first draw, whose copy of the
+    // unskinned vertices would replace this pose.
+    if (!(flags_ & kAllocated) && !allocate()) return;
     skinStreams(palette, count);
     upload();
 }

@@ -174,7 +174,8 @@ public:
     // Skins every stream with palette, one matrix per bone in bone order;
     // an empty palette copies the vertices unchanged. Each bone's matrix
     // goes to its palette slot; a blend index past the slots adds nothing.
-    // The result is put on the device.
+    // The result is put on the device (the instance is allocated first
+    // when it is not).
     void skin(const MeshMatrix* palette, std::int32_t count);
     // Every stream updated on the device.
     bool upload();

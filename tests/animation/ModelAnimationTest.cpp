@@ -496,3 +496,83 @@ TEST_F(ModelAnimationTest, ASavedNameNoPackageHoldsMakesAnEmptyRecord) {
 }
 
 }  // namespace
+
+#include "platform/sound/DirectSound.h"
+#include "sound/BankSound.h"
+#include "sound/Sound.h"
+#include "sound/SoundFixture.h"
+
+namespace {
+
+// Two striders in a scene with sound on the null output: each plays the
+// events walk, whose "sound=clank" plays in its instance's own group.
+class AnimationSoundTest : public ::testing::Test {
+protected:
+    AnimationSoundTest() {
+        platform::dsound::Environment environment;
+        environment.output = platform::dsound::OutputKind::Null;
+        platform::dsound::setEnvironment(environment);
+        EXPECT_TRUE(sound.initialize());
+    }
+    ~AnimationSoundTest() override {
+        sound.releaseAll();
+        platform::dsound::setEnvironment(platform::dsound::Environment());
+    }
+    static std::vector<testing_support::FixtureFile> files() {
+        std::vector<testing_support::FixtureFile> all = animation_tests::animationFiles(kAnimations);
+        all.push_back(sound_fixture::oggFile("clank", "effect",
+                                             sound_fixture::oggBytes("length 2.0\ntone 440 2.0\n")));
+        return all;
+    }
+    Model* pushed(const char* name) {
+        auto* model = static_cast<Model*>(world.scene->createModel("strider", name, matrix34Identity(), 0));
+        EXPECT_NE(model, nullptr);
+        if (!model) return nullptr;
+        EXPECT_TRUE(model->push());
+        model->stateWords[0] |= kModelDrawnThisFrame;
+        return model;
+    }
+
+    ScopedGameCore core;
+    RenderCore render;
+    testing_support::ScopedCoreMember<RenderCore> useRender{gameCore.render, &render};
+    AnimationCore animations;
+    testing_support::ScopedCoreMember<AnimationCore> useAnimations{gameCore.animation, &animations};
+    CameraScene world{{kStrider}, files()};
+    SoundCore sound;
+    testing_support::ScopedCoreMember<SoundCore> useSound{gameCore.sound, &sound};
+};
+
+TEST_F(AnimationSoundTest, StoppingAnInstanceStopsOnlyItsOwnSoundGroup) {
+    Model* first = pushed("strider20");
+    Model* second = pushed("strider21");
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    ASSERT_TRUE(first->playSequence("[strider.events]"));
+    ASSERT_TRUE(second->playSequence("[strider.events]"));
+    // Each strider steps until its "clank" plays (the event on frame 1 of
+    // 5): first one, then the other, so that each one's sounds are known.
+    const std::vector<Sound*>& effects = sound.globalSounds(SoundChannelEffect);
+    auto stepUntilHeard = [&](Model* model) {
+        const std::size_t before = effects.size();
+        for (int i = 0; i < 8 && effects.size() == before; ++i) {
+            const CurrentTime time(0.04);
+            model->prepareFrame(time, 0);
+            model->updateFrame(time, 0);
+        }
+        return std::vector<Sound*>(effects.begin() + std::ptrdiff_t(before), effects.end());
+    };
+    const std::vector<Sound*> firstSounds = stepUntilHeard(first);
+    const std::vector<Sound*> secondSounds = stepUntilHeard(second);
+    ASSERT_FALSE(firstSounds.empty());
+    ASSERT_FALSE(secondSounds.empty());
+    AnimationInstance& mine = *first->animation.body().instances().back();
+    AnimationInstance& theirs = *second->animation.body().instances().back();
+    EXPECT_STRNE(mine.soundGroup(), theirs.soundGroup());
+    mine.stop();
+    EXPECT_EQ(effects, secondSounds);
+    theirs.stop();
+    EXPECT_TRUE(effects.empty());
+}
+
+}  // namespace

@@ -1576,3 +1576,160 @@ TEST_F(ModelDrawGLTest, APointLightLightsTheFloorWithinItsSphereOnly) {
     }
     scene.deleteModel(model);
 }
+
+#include "animation/AnimationCore.h"
+#include "animation/AnimationTestSupport.h"
+#include "animation/ModelAnimation.h"
+
+namespace {
+
+// A small skinned figure: a torso and a head on the spine, two legs hanging
+// from the hips and two arms from the shoulders, each limb a bar skinned to
+// its own bone. Its walk swings the legs against each other and the arms
+// against the legs.
+std::string limbQuad(float x0, float x1, float y0, float y1, int slot) {
+    std::string lines;
+    const std::string tail = " 0.5 c 0xFFFFFFFF t 0 0 i " + std::to_string(slot) + " 0 0 0 w 1 0 0 0\n";
+    for (const auto& [x, y] : {std::pair{x0, y1}, {x1, y1}, {x0, y0}, {x1, y0}})
+        lines += "vertex p " + std::to_string(x) + " " + std::to_string(y) + tail;
+    return lines;
+}
+
+std::string walkerDescription() {
+    std::string text = "model marcher\nelement body\nlod\nmeshstream 3\n";
+    // Torso, head, left and right leg, left and right arm.
+    text += limbQuad(-0.1f, 0.1f, 0.0f, 0.5f, 0) + limbQuad(-0.08f, 0.08f, 0.55f, 0.75f, 0) +
+            limbQuad(-0.09f, -0.01f, -0.6f, 0.0f, 1) + limbQuad(0.01f, 0.09f, -0.6f, 0.0f, 2) +
+            limbQuad(-0.18f, -0.12f, 0.05f, 0.45f, 3) + limbQuad(0.12f, 0.18f, 0.05f, 0.45f, 4);
+    text += "index";
+    for (int q = 0; q < 6; ++q)
+        for (int i : {0, 1, 2, 2, 1, 3}) text += " " + std::to_string(4 * q + i);
+    text += "\nsubset 0 0 36 24 kind 3 bones 1 face 1 diffuse chalk\n"
+            "bone spine 0 rest 0 0 0 1 0 0 0\n"
+            "bone leg_left 1 parent spine rest 0 0 0 1 -0.05 0 0\n"
+            "bone leg_right 2 parent spine rest 0 0 0 1 0.05 0 0\n"
+            "bone arm_left 3 parent spine rest 0 0 0 1 -0.15 0.45 0\n"
+            "bone arm_right 4 parent spine rest 0 0 0 1 0.15 0.45 0\n"
+            "box 0.3 0.8 0.1 at 0 0 0.5\nlod\nbox 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\n";
+    return text;
+}
+
+// A 25-frame walk (0.96 s a pass): each limb turns about z at its joint
+// by 0.5 cos(2 pi f / 24) radians, the left leg and the right arm one way,
+// the others the other way.
+std::string walkAnimation() {
+    auto track = [](const char* bone, float tx, float ty, float sign) {
+        std::string rz = "channel rz 0", rw = "channel rw 0";
+        for (int f = 0; f < 25; ++f) {
+            const double half = 0.25 * sign * std::cos(2.0 * M_PI * f / 24.0);
+            rz += " " + std::to_string(std::sin(half));
+            rw += " " + std::to_string(std::cos(half));
+        }
+        return std::string("track ") + bone + " 0 24\nchannel tx 0 " + std::to_string(tx) + "\nchannel ty 0 " +
+               std::to_string(ty) + "\nchannel tz 0 0\nchannel sx 0 1\nchannel sy 0 1\nchannel sz 0 1\n"
+               "channel rx 0 0\nchannel ry 0 0\n" + rz + "\n" + rw + "\n";
+    };
+    return "anim marcher.walk 25 loop\n" + track("leg_left", -0.05f, 0.0f, 1.0f) +
+           track("leg_right", 0.05f, 0.0f, -1.0f) + track("arm_left", -0.15f, 0.45f, -1.0f) +
+           track("arm_right", 0.15f, 0.45f, 1.0f) + "map default\nmapbone spine 1 1 1 0 0\n";
+}
+
+class SkinnedWalkGLTest : public ModelDrawGLTest {
+protected:
+    // One fixed step through the model's per-frame passes and its deferred
+    // update, as the scene runs them for a model on screen.
+    static void frame(Model& model, double step) {
+        const CurrentTime time(step);
+        EXPECT_TRUE(model.cull());  // on screen: drawn this frame
+        model.prepareFrame(time, 0);
+        model.updateFrame(time, 0);
+        model.updateDeferred();
+    }
+    // The covered pixels of the model's element drawn into a cleared frame
+    // at a detail level (0: the fixed pipeline).
+    std::vector<bool> picture(ModelElement& element, int details) {
+        textures.setup.details = details;
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+        device->BeginScene();
+        EXPECT_TRUE(element.render()) << allLines();
+        device->EndScene();
+        std::vector<std::uint8_t> bytes;
+        D3DSURFACE_DESC desc{};
+        readBack(bytes, desc);
+        std::vector<bool> covered;
+        for (std::size_t i = 0; i + 3 < bytes.size(); i += 4)
+            covered.push_back(bytes[i] > 60 || bytes[i + 1] > 60 || bytes[i + 2] > 60);
+        EXPECT_EQ(covered.size(), std::size_t(64) * 64);
+        covered.resize(std::size_t(64) * 64);
+        return covered;
+    }
+    static bool at(const std::vector<bool>& covered, int x, int y) { return covered[std::size_t(y) * 64 + std::size_t(x)]; }
+
+    AnimationCore animations;
+    testing_support::ScopedCoreMember<AnimationCore> useAnimations{gameCore.animation, &animations};
+};
+
+// Two figures walk side by side in time, one updated and drawn at the
+// lowest detail (the fixed pipeline, skinned on the CPU at each update) and
+// one at the shader detail (the palette in "mBones"): the same frame covers
+// the same pixels. Half a second later (12.5 frames) the limbs have swung to
+// the other side: the pictures differ where the legs and arms are, not at
+// the head or the middle of the torso.
+TEST_F(SkinnedWalkGLTest, AWalkingFigureMovesItsLimbsAlikeOnTheCpuAndThroughThePalette) {
+    textures.files["chalk.dds"] = solid(255, 255, 255);
+    render->textures.allocated = true;
+    testing_support::CameraScene world{{walkerDescription()}, animation_tests::animationFiles(walkAnimation())};
+    Model* models[2] = {};
+    for (int details : {0, 1}) {
+        textures.setup.details = details;
+        const std::string name = "marcher" + std::to_string(details);
+        models[details] = static_cast<Model*>(world.scene->createModel("marcher", name.c_str(), matrix34Identity(), 0));
+        ASSERT_NE(models[details], nullptr) << allLines();
+        ASSERT_TRUE(models[details]->push()) << allLines();
+        ASSERT_TRUE(models[details]->playSequence("[marcher.walk]")) << allLines();
+    }
+    auto step = [&](double seconds) {
+        for (int details : {0, 1}) {
+            textures.setup.details = details;
+            frame(*models[details], seconds);
+        }
+    };
+    auto draw = [&](int details) { return picture(models[details]->elements.at(0), details); };
+
+    step(0.04);  // frame 1: each limb turned 0.48 radians
+    const std::vector<bool> cpu = draw(0);
+    const std::vector<bool> shader = draw(1);
+    for (int i = 0; i < 25; ++i) step(0.02);  // frame 13.5: turned 0.46 the other way
+    const std::vector<bool> laterCpu = draw(0);
+    const std::vector<bool> later = draw(1);
+
+    int covered = 0, disagreeing = 0, moved = 0, movedLegs = 0, movedArms = 0, movedElsewhere = 0;
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) {
+            covered += at(cpu, x, y);
+            disagreeing += at(cpu, x, y) != at(shader, x, y);
+            disagreeing += at(laterCpu, x, y) != at(later, x, y);
+            if (at(shader, x, y) == at(later, x, y)) continue;
+            ++moved;
+            // Legs: rows 32 on (below the hips); arms: rows 17 to 32
+            // beside the torso (columns 29 to 35).
+            if (y >= 32) ++movedLegs;
+            else if (y >= 17 && (x < 29 || x > 35)) ++movedArms;
+            else ++movedElsewhere;
+        }
+    EXPECT_GT(covered, 250) << allLines();
+    EXPECT_LE(disagreeing, 12);
+    EXPECT_GT(movedLegs, 60);
+    EXPECT_GT(movedArms, 20);
+    EXPECT_EQ(movedElsewhere, 0) << moved;
+    // The head and the torso stand in every picture; nothing above the head.
+    for (const std::vector<bool>* one : {&cpu, &shader, &laterCpu, &later}) {
+        EXPECT_TRUE(at(*one, 32, 12));
+        EXPECT_TRUE(at(*one, 32, 24));
+        EXPECT_FALSE(at(*one, 32, 3));
+    }
+    EXPECT_GT(models[0]->elements.at(0).lod()->uploads, 0);
+    for (Model* model : models) world.scene->deleteModel(model);
+}
+
+}  // namespace
