@@ -206,3 +206,9 @@ function demo_tour_end()
   msg("demo: tour done")
   demo_quit()
 end
+
+-- Animation events of the form "action=name" of a model without a
+-- controller that takes the action: the rocking rowboat creaks and splashes.
+function callback_animation_enter(object, action)
+  msg("demo: animation event [", action, "] of [", object, "]")
+end

@@ -500,7 +500,12 @@ void Scene::refreshGridObstacles(const CurrentTime& time) {
     // Without a physics scene there is nothing to block, and nothing to free
     // unless an earlier refresh blocked cells.
     if (!physics && gridObstacles[0].empty()) return;
-    PathGridRecord* record = findGridData();
+    // Only a grid something has loaded: a scene without one is not asked
+    // for its file every period.
+    if (!gameCore.pathGrids) return;
+    char resource[sizeof(name) + 8];
+    std::snprintf(resource, sizeof(resource), "%s%s", "grid_", name);
+    auto* record = static_cast<PathGridRecord*>(gameCore.pathGrids->findRecord(resource));
     Y3GridData* grid = record ? record->grid() : nullptr;
     if (!grid) return;
     std::vector<std::uint32_t>& blocked = gridObstacles[0];
