@@ -152,13 +152,7 @@ public:
         if (!context_.open(nullptr, why)) return;
         context_.makeCurrent();
         glClipControl(GL_UPPER_LEFT, GL_ZERO_TO_ONE);
-        glCreateRenderbuffers(1, &color_);
-        glNamedRenderbufferStorage(color_, GL_RGBA8, kSize, kSize);
-        glCreateRenderbuffers(1, &depth_);
-        glNamedRenderbufferStorage(depth_, GL_DEPTH24_STENCIL8, kSize, kSize);
-        glCreateFramebuffers(1, &framebuffer_);
-        glNamedFramebufferRenderbuffer(framebuffer_, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, color_);
-        glNamedFramebufferRenderbuffer(framebuffer_, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER, depth_);
+        target_.create(kSize);
         program_ = glCreateProgram();
         vs_ = bench_gl::compile(GL_VERTEX_SHADER, R"(#version 450 core
 layout(location = 0) in vec4 position;
@@ -219,9 +213,7 @@ void main() { fragment = texture(image, vUv) * vColor; })");
         glDeleteProgram(program_);
         glDeleteShader(vs_);
         glDeleteShader(fs_);
-        glDeleteFramebuffers(1, &framebuffer_);
-        glDeleteRenderbuffers(1, &color_);
-        glDeleteRenderbuffers(1, &depth_);
+        target_.destroy();
     }
     bool ready() const { return ready_; }
 
@@ -229,7 +221,7 @@ void main() { fragment = texture(image, vUv) * vColor; })");
     // in between on their own context, and a bare program sets what it draws with.
     void frame(int switched, std::vector<std::uint8_t>& pixels) {
         context_.makeCurrent();
-        glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_);
+        glBindFramebuffer(GL_FRAMEBUFFER, target_.framebuffer);
         glViewport(0, 0, kSize, kSize);
         glEnable(GL_DEPTH_TEST);
         glDepthFunc(GL_LEQUAL);
@@ -240,8 +232,8 @@ void main() { fragment = texture(image, vUv) * vColor; })");
         glBindSampler(0, sampler_);
         const float black[4] = {0, 0, 0, 1};
         const float far = 1.0f;
-        glClearNamedFramebufferfv(framebuffer_, GL_COLOR, 0, black);
-        glClearNamedFramebufferfi(framebuffer_, GL_DEPTH_STENCIL, 0, far, 0);
+        glClearNamedFramebufferfv(target_.framebuffer, GL_COLOR, 0, black);
+        glClearNamedFramebufferfi(target_.framebuffer, GL_DEPTH_STENCIL, 0, far, 0);
         for (int i = 0; i < kQuads; ++i) {
             const D3DMATRIX m = placement(i);
             glUniformMatrix4fv(world_, 1, GL_FALSE, &m.m[0][0]);
@@ -258,7 +250,8 @@ void main() { fragment = texture(image, vUv) * vColor; })");
 private:
     platform::d3d9::GLContext context_;
     bool ready_ = false;
-    GLuint color_ = 0, depth_ = 0, framebuffer_ = 0, program_ = 0, vs_ = 0, fs_ = 0, buffer_ = 0, vertexArray_ = 0,
+    bench_gl::OffscreenTarget target_;
+    GLuint program_ = 0, vs_ = 0, fs_ = 0, buffer_ = 0, vertexArray_ = 0,
            sampler_ = 0;
     GLint world_ = -1;
     GLuint textures_[kTextures] = {};

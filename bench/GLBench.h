@@ -23,6 +23,26 @@ inline GLuint compile(GLenum stage, const char* text) {
     return shader;
 }
 
+// A colour (RGBA8) and depth-stencil target of size x size, made in the
+// current context and drawn into through framebuffer.
+struct OffscreenTarget {
+    GLuint color = 0, depth = 0, framebuffer = 0;
+    void create(GLsizei size) {
+        glCreateRenderbuffers(1, &color);
+        glNamedRenderbufferStorage(color, GL_RGBA8, size, size);
+        glCreateRenderbuffers(1, &depth);
+        glNamedRenderbufferStorage(depth, GL_DEPTH24_STENCIL8, size, size);
+        glCreateFramebuffers(1, &framebuffer);
+        glNamedFramebufferRenderbuffer(framebuffer, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, color);
+        glNamedFramebufferRenderbuffer(framebuffer, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER, depth);
+    }
+    void destroy() {
+        glDeleteFramebuffers(1, &framebuffer);
+        glDeleteRenderbuffers(1, &color);
+        glDeleteRenderbuffers(1, &depth);
+    }
+};
+
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {

@@ -21,6 +21,7 @@
 #include "input/InputFixture.h"
 #include "scene/CameraFixture.h"
 #include "support/TestSupport.h"
+#include "input/MainCharacterRoom.h"
 
 namespace di = platform::dinput8;
 
@@ -503,19 +504,12 @@ TEST(InputMotion, TheGameCameraShowsTheSmoothedView) {
 // and in "Game" takes the frame's motion after the view.
 TEST(InputMotion, TheGameModeHandsTheMotionToTheMainCharactersController) {
     InputFixture f;
-    SaveGame game;
-    testing_support::ScopedCoreMember<SaveGame> useGame{gameCore.game, &game};
-    testing_support::CameraScene room;
-    game.scenes.push_back(room.scene->id);
-    game.currentIndex = 0;
+    testing_support::MainCharacterRoom world;
+    ASSERT_NE(world.hero, nullptr);
+    testing_support::RecordingController& record = *world.record;
     testing_support::ScopedCoreMember<InputCore> use{gameCore.input, &f.input};
     const int mouse = f.scripted->addDevice(di::DI8DEVTYPE_MOUSE, "Mouse");
     ASSERT_TRUE(f.input.Initialize());
-    auto* hero = static_cast<Model*>(room.scene->createModel("box", "walker", matrix34Identity(), 0));
-    ASSERT_NE(hero, nullptr);
-    auto recording = std::make_unique<testing_support::RecordingController>(*hero);
-    testing_support::RecordingController& record = *recording;
-    hero->controller = std::move(recording);
     ASSERT_TRUE(gameCore.scene_setMainCharacterByName("walker"));
     struct Case {
         std::int32_t mode;
@@ -536,7 +530,6 @@ TEST(InputMotion, TheGameModeHandsTheMotionToTheMainCharactersController) {
         f.frame();
         EXPECT_EQ(record.calls, c.calls) << c.mode;
     }
-    game.scenes.clear();
 }
 
 // In "Game" the eye stands at the main character: its controller's eye
@@ -544,19 +537,13 @@ TEST(InputMotion, TheGameModeHandsTheMotionToTheMainCharactersController) {
 // in over 0.2 s, and the controller adds its model's position.
 TEST(InputMotion, TheGameCameraStandsAtTheMainCharactersEye) {
     InputFixture f;
-    SaveGame game;
-    testing_support::ScopedCoreMember<SaveGame> useGame{gameCore.game, &game};
-    testing_support::CameraScene room;
-    game.scenes.push_back(room.scene->id);
-    game.currentIndex = 0;
+    testing_support::MainCharacterRoom world;
+    ASSERT_NE(world.hero, nullptr);
+    testing_support::CameraScene& room = world.room;
+    testing_support::RecordingController& record = *world.record;
     testing_support::ScopedCoreMember<InputCore> use{gameCore.input, &f.input};
     f.scripted->addDevice(di::DI8DEVTYPE_MOUSE, "Mouse");
     ASSERT_TRUE(f.input.Initialize());
-    auto* hero = static_cast<Model*>(room.scene->createModel("box", "walker", matrix34Identity(), 0));
-    ASSERT_NE(hero, nullptr);
-    auto recording = std::make_unique<testing_support::RecordingController>(*hero);
-    testing_support::RecordingController& record = *recording;
-    hero->controller = std::move(recording);
     record.eyeHeight = 1.5f;
     record.position[0] = 10.0f;
     record.position[2] = -4.0f;
@@ -581,5 +568,4 @@ TEST(InputMotion, TheGameCameraStandsAtTheMainCharactersEye) {
         EXPECT_NEAR(camera.pose.m[10], frame.y, 1e-4f) << frame.time;
         EXPECT_NEAR(camera.pose.m[11], -4.0f, 1e-4f) << frame.time;
     }
-    game.scenes.clear();
 }

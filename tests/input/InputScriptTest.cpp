@@ -12,6 +12,7 @@
 #include "input/InputFixture.h"
 #include "scene/CameraFixture.h"
 #include "script/ScriptTestFixture.h"
+#include "input/MainCharacterRoom.h"
 
 namespace {
 
@@ -157,16 +158,9 @@ TEST(InputScripts, CharacterMethodsNeedTheMainCharacter) {
 // its crouch and item operations.
 TEST(InputScripts, CharacterMethodsReachTheMainCharactersController) {
     InputScriptFixture f;
-    SaveGame game;
-    testing_support::ScopedCoreMember<SaveGame> useGame{gameCore.game, &game};
-    testing_support::CameraScene room;
-    game.scenes.push_back(room.scene->id);
-    game.currentIndex = 0;
-    auto* hero = static_cast<Model*>(room.scene->createModel("box", "walker", matrix34Identity(), 0));
-    ASSERT_NE(hero, nullptr);
-    auto recording = std::make_unique<testing_support::RecordingController>(*hero);
-    testing_support::RecordingController& record = *recording;
-    hero->controller = std::move(recording);
+    testing_support::MainCharacterRoom world;
+    ASSERT_NE(world.hero, nullptr);
+    testing_support::RecordingController& record = *world.record;
     ASSERT_TRUE(gameCore.scene_setMainCharacterByName("walker"));
     record.calls.clear();  // the main-character notices
     EXPECT_EQ(f.run("input.button:switchCrouch() input.button:setCrouch(true) "
@@ -174,5 +168,4 @@ TEST(InputScripts, CharacterMethodsReachTheMainCharactersController) {
               "");
     const std::vector<std::string> expected = {"flipCrouch", "setCrouch 1", "flipItem", "setItem 0"};
     EXPECT_EQ(record.calls, expected);
-    game.scenes.clear();
 }

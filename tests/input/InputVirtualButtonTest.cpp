@@ -16,6 +16,7 @@
 #include "input/lua/InputScripts.h"
 #include "scene/CameraFixture.h"
 #include "script/ScriptTestFixture.h"
+#include "input/MainCharacterRoom.h"
 
 namespace di = platform::dinput8;
 
@@ -330,16 +331,9 @@ TEST(InputVirtualButtons, MovementKeysDriveAPositionControlledMainCharacter) {
 // move mode sets running, and special0's press ends auto-walk.
 TEST(InputVirtualButtons, CharacterButtonsReachTheMainCharactersController) {
     ButtonFixture f;
-    SaveGame game;
-    testing_support::ScopedCoreMember<SaveGame> useGame{gameCore.game, &game};
-    testing_support::CameraScene room;
-    game.scenes.push_back(room.scene->id);
-    game.currentIndex = 0;
-    auto* hero = static_cast<Model*>(room.scene->createModel("box", "walker", matrix34Identity(), 0));
-    ASSERT_NE(hero, nullptr);
-    auto recording = std::make_unique<testing_support::RecordingController>(*hero);
-    testing_support::RecordingController& record = *recording;
-    hero->controller = std::move(recording);
+    testing_support::MainCharacterRoom world;
+    ASSERT_NE(world.hero, nullptr);
+    testing_support::RecordingController& record = *world.record;
     ASSERT_TRUE(gameCore.scene_setMainCharacterByName("walker"));
     gameCore.setCameraMode(1, CurrentTime{});
     record.calls.clear();  // the mode's main-character notice
@@ -359,5 +353,4 @@ TEST(InputVirtualButtons, CharacterButtonsReachTheMainCharactersController) {
     f.take();
     const std::vector<std::string> expected = {"flipRun", "setAutoWalk 0", "setRun 1", "setRun 0"};
     EXPECT_EQ(record.calls, expected);
-    game.scenes.clear();
 }

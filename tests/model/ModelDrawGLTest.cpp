@@ -168,6 +168,20 @@ protected:
         return {p[2], p[1], p[0]};
     }
 
+    // The element drawn whole (ModelElement::render) at a detail level
+    // into a cleared frame; the frame's bytes.
+    std::vector<std::uint8_t> renderElement(ModelElement& element, int details) {
+        textures.setup.details = details;
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+        device->BeginScene();
+        EXPECT_TRUE(element.render()) << allLines();
+        device->EndScene();
+        std::vector<std::uint8_t> bytes;
+        D3DSURFACE_DESC desc{};
+        readBack(bytes, desc);
+        return bytes;
+    }
+
     void readBack(std::vector<std::uint8_t>& bytes, D3DSURFACE_DESC& desc) {
         IDirect3DSurface9* back = nullptr;
         device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back);
@@ -1082,17 +1096,7 @@ TEST_F(ModelDrawGLTest, AWrittenModelInALitSceneShowsItsColoursWhereItStands) {
     ModelElement& element = model->elements.at(0);
     ASSERT_EQ(element.lights.size(), 1u) << allLines();
 
-    auto draw = [&](int details) {
-        textures.setup.details = details;
-        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
-        device->BeginScene();
-        EXPECT_TRUE(element.render()) << allLines();
-        device->EndScene();
-        std::vector<std::uint8_t> bytes;
-        D3DSURFACE_DESC desc{};
-        readBack(bytes, desc);
-        return bytes;
-    };
+    auto draw = [&](int details) { return renderElement(element, details); };
     auto at = [](const std::vector<std::uint8_t>& bytes, int x, int y) {
         const std::uint8_t* p = &bytes[(std::size_t(y) * 64 + std::size_t(x)) * 4];
         return Rgb{p[2], p[1], p[0]};
@@ -1545,17 +1549,7 @@ TEST_F(ModelDrawGLTest, APointLightLightsTheFloorWithinItsSphereOnly) {
     ModelElement& element = model->elements.at(0);
     ASSERT_EQ(element.lights.size(), 1u) << allLines();
 
-    auto draw = [&](int details) {
-        textures.setup.details = details;
-        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
-        device->BeginScene();
-        EXPECT_TRUE(element.render()) << allLines();
-        device->EndScene();
-        std::vector<std::uint8_t> bytes;
-        D3DSURFACE_DESC desc{};
-        readBack(bytes, desc);
-        return bytes;
-    };
+    auto draw = [&](int details) { return renderElement(element, details); };
     // The grey level at a column of the floor's middle row.
     auto level = [](const std::vector<std::uint8_t>& bytes, int x) {
         const std::uint8_t* p = &bytes[(std::size_t(32) * 64 + std::size_t(x)) * 4];
@@ -1648,14 +1642,7 @@ protected:
     // The covered pixels of the model's element drawn into a cleared frame
     // at a detail level (0: the fixed pipeline).
     std::vector<bool> picture(ModelElement& element, int details) {
-        textures.setup.details = details;
-        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
-        device->BeginScene();
-        EXPECT_TRUE(element.render()) << allLines();
-        device->EndScene();
-        std::vector<std::uint8_t> bytes;
-        D3DSURFACE_DESC desc{};
-        readBack(bytes, desc);
+        const std::vector<std::uint8_t> bytes = renderElement(element, details);
         std::vector<bool> covered;
         for (std::size_t i = 0; i + 3 < bytes.size(); i += 4)
             covered.push_back(bytes[i] > 60 || bytes[i + 1] > 60 || bytes[i + 2] > 60);
