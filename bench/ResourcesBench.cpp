@@ -3,6 +3,8 @@
 // - building the database from one package of 1k to 1M entries, names in
 //   order and shuffled, against reading, inflating and parsing the same
 //   directory and sorting it with std::sort;
+// - building it from 1k and 10k entries against a plain listing of the same
+//   entries without the engine's code (stdio, zlib and std::sort);
 // - loading stored files of 4 KiB, 64 KiB and 1 MiB through the default
 //   (memory-mapped) path and through the file stream, against a bare
 //   uncompress of the same stored bytes;
@@ -189,6 +191,107 @@ BENCHMARK(BM_BuildDatabaseVsReadAndSort)
     ->UseManualTime()
     ->Iterations(6)
     ->Unit(benchmark::kMillisecond);
+
+// A stored entry as the plain listing keeps it.
+struct ListedEntry {
+    char name[64];
+    std::uint32_t offset;
+    std::uint32_t size;
+};
+
+std::uint32_t littleU32(const unsigned char* p) {
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+}
+
+// The plain listing of a package: the file read with stdio, its directory
+// record (at the offset in the file's last four bytes) inflated with zlib,
+// each section's entries taken out of it and sorted by name. The number of
+// entries listed, or -1 when the file is not as expected.
+long plainListing(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return -1;
+    std::vector<unsigned char> bytes;
+    unsigned char chunk[65536];
+    for (std::size_t got; (got = std::fread(chunk, 1, sizeof(chunk), file)) > 0;)
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    std::fclose(file);
+    if (bytes.size() < 4) return -1;
+    const std::size_t at = littleU32(bytes.data() + bytes.size() - 4);
+    if (at + 9 > bytes.size()) return -1;
+    const unsigned char* record = bytes.data() + at;
+    const std::uint32_t packed = littleU32(record + 1);
+    uLongf length = littleU32(record + 5);
+    if (at + 9 + packed > bytes.size()) return -1;
+    std::vector<unsigned char> directory(length);
+    if (record[0] == 1) {
+        if (uncompress(directory.data(), &length, record + 9, packed) != Z_OK) return -1;
+    } else {
+        directory.assign(record + 9, record + 9 + packed);
+    }
+    // Sections: a count, the entries (package, folder, reserved, name,
+    // offset, size, value, stamp), then four texts.
+    std::size_t p = 0;
+    auto need = [&](std::size_t n) { return p + n <= directory.size(); };
+    auto u16 = [&] {
+        const std::size_t v = std::size_t(directory[p]) | std::size_t(directory[p + 1]) << 8;
+        p += 2;
+        return v;
+    };
+    long listed = 0;
+    std::vector<ListedEntry> entries;
+    while (need(4)) {
+        const std::uint32_t count = littleU32(directory.data() + p);
+        p += 4;
+        entries.clear();
+        entries.reserve(count);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            if (!need(6)) return -1;
+            p += 4;
+            const std::size_t nameLength = u16();
+            if (nameLength >= sizeof(ListedEntry::name) || !need(nameLength + 20)) return -1;
+            ListedEntry& e = entries.emplace_back();
+            std::memcpy(e.name, directory.data() + p, nameLength);
+            e.name[nameLength] = '\0';
+            p += nameLength;
+            e.offset = littleU32(directory.data() + p);
+            e.size = littleU32(directory.data() + p + 4);
+            p += 20;
+        }
+        for (int text = 0; text < 4; ++text) {
+            if (!need(2)) return -1;
+            const std::size_t n = u16();
+            if (!need(n)) return -1;
+            p += n;
+        }
+        std::sort(entries.begin(), entries.end(),
+                  [](const ListedEntry& a, const ListedEntry& b) { return std::strcmp(a.name, b.name) < 0; });
+        benchmark::DoNotOptimize(entries.data());
+        listed += static_cast<long>(entries.size());
+    }
+    return listed;
+}
+
+// The database build against the plain listing of the same package. Args:
+// entry count, shuffled (0 or 1).
+void BM_BuildDatabaseVsPlainListing(benchmark::State& state) {
+    bench_pairs::fixAllocator();
+    const int count = static_cast<int>(state.range(0));
+    const bool shuffled = state.range(1) != 0;
+    BenchRoot& root = entriesRoot(count, shuffled);
+    BenchCore core(root.path());
+    const std::string path = root.path() + "/pack.pak";
+    bool ok = true;
+    long listed = 0;
+    bench_pairs::runPaired(
+        state, [&] { ok = core.database().build() && ok; }, [&] { listed = plainListing(path); }, count);
+    if (!ok || listed != count || core.database().data().countFiles(".d0", "") != count)
+        state.SkipWithError("the build and the listing differ");
+    state.SetLabel(shuffled ? "shuffled" : "in order");
+}
+BENCHMARK(BM_BuildDatabaseVsPlainListing)
+    ->ArgsProduct({{1000, 10000}, {0, 1}})
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
 
 void BM_Find(benchmark::State& state) {
     const int count = 100000;

@@ -23,6 +23,8 @@
 #include "foundation/AppPaths.h"
 #include "foundation/Log.h"
 #include "foundation/Matrix.h"
+#include "model/ModelDataManager.h"
+#include "model/ModelWriter.h"
 #include "package/PackageWriter.h"
 #include "resources/PackageDatabase.h"
 #include "scene/ObjectRepository.h"
@@ -45,7 +47,19 @@ std::string describedScene(const std::string& name, int count) {
     return text;
 }
 
-// The stored files of the described scenes, in one package.
+// The crate every model of the scenes shows: one element, a triangle on
+// each of its three levels.
+const char kCrateText[] =
+    "model crate\nelement body\n"
+    "lod\nmeshstream 2\nvertex p 0 0 0\nvertex p 1 0 0\nvertex p 0 1 0\nindex 0 1 2\n"
+    "subset 0 0 3 3 kind 3\nbox 0.5 0.5 0.5\n"
+    "lod\nmeshstream 2\nvertex p 0 0 0\nvertex p 1 0 0\nvertex p 0 1 0\nindex 0 1 2\n"
+    "subset 0 0 3 3 kind 3\nbox 0.5 0.5 0.5\n"
+    "lod\nmeshstream 2\nvertex p 0 0 0\nvertex p 1 0 0\nvertex p 0 1 0\nindex 0 1 2\n"
+    "subset 0 0 3 3 kind 3\nbox 0.5 0.5 0.5\n";
+
+// The stored files of the described scenes and of their crate, in one
+// package.
 package_tool::Manifest sceneManifest(const std::vector<std::pair<std::string, int>>& scenes) {
     package_tool::Manifest manifest;
     manifest.versions.push_back("bench");
@@ -69,6 +83,14 @@ package_tool::Manifest sceneManifest(const std::vector<std::pair<std::string, in
         add(".sky", name, "sky");
         for (const LightSet& set : scene.lightSets) add(".ls", set.name, scene_tools::lightSetBytes(set));
     }
+    model_tools::ModelDescription crate;
+    std::string error;
+    if (model_tools::parseModelDescription(kCrateText, crate, error) && !crate.models.empty()) {
+        const model_tools::ModelFile& file = crate.models.front();
+        add(".mh4", "crate", model_tools::modelFileBytes(*file.model, "crate", true));
+        add(".my3", "crate", model_tools::modelFileBytes(*file.model, "crate", false));
+        for (model_tools::ModelFile& made : crate.models) made.model->release();
+    }
     return manifest;
 }
 
@@ -90,11 +112,14 @@ public:
         gameCore.lightSets = &lightSets_;
         gameCore.skyData = &skies_;
         setSceneDataManager(&manager_);
+        setModelDataManager(&models_);
         paths_.setPath(PathLanguage, "en");
         paths_.setPath(PathDataRootInput, path_);
         built_ = database_.build();
     }
     ~SceneRoot() {
+        models_.releaseAll();
+        setModelDataManager(nullptr);
         setSceneDataManager(nullptr);
         gameCore.skyData = nullptr;
         gameCore.lightSets = nullptr;
@@ -119,6 +144,7 @@ private:
     LightSetLibrary lightSets_;
     SkyDataManager skies_;
     SceneDataManager manager_;
+    ModelDataManager models_;
     bool built_ = false;
 };
 
