@@ -41,9 +41,15 @@ void AppPaths::setPaths(std::initializer_list<std::pair<int, std::string_view>> 
         const std::string_view kept = text.substr(0, kSlotSize - 1);
         if (slots_[slot] == kept) continue;
         slots_[slot] = std::string(kept);
+        if (batches_ > 0 && slot < PathFirstDerived)
+            for (char& c : slots_[slot]) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         changed = true;
     }
-    if (changed) build();
+    if (!changed) return;
+    if (batches_ > 0)
+        pending_ = true;
+    else
+        build();
 }
 
 void AppPaths::setPathString(int slot, const FilePath& path) { setPath(slot, path.toString()); }
@@ -59,6 +65,7 @@ void AppPaths::setPathFormat(int slot, const char* format, ...) {
 
 void AppPaths::build() {
     built_ = true;
+    pending_ = false;
     for (int i = 0; i < PathFirstDerived; ++i)
         for (char& c : slots_[i]) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
 

@@ -101,6 +101,23 @@ public:
     // Lower-cases the input slots and rebuilds every derived slot in order.
     void build();
 
+    // While one is held, input slots take their texts (lower-cased, as a
+    // rebuild would leave them) without a rebuild; the table is rebuilt once
+    // when the last one ends, if a slot changed meanwhile. For a run of
+    // changes that reads no derived slot (the package database's build).
+    class BatchedBuild {
+    public:
+        explicit BatchedBuild(AppPaths& paths) : paths_(paths) { ++paths_.batches_; }
+        ~BatchedBuild() {
+            if (--paths_.batches_ == 0 && paths_.pending_) paths_.build();
+        }
+        BatchedBuild(const BatchedBuild&) = delete;
+        BatchedBuild& operator=(const BatchedBuild&) = delete;
+
+    private:
+        AppPaths& paths_;
+    };
+
     // Fills the input slots from the executable's location; returns the run
     // mode (10, or 17 when the executable's name cannot be read).
     std::int32_t initialize(RunModeRecord& runMode);
@@ -111,4 +128,7 @@ public:
 private:
     std::array<std::string, PathSlotCount> slots_;
     bool built_ = false;
+    // Open batches, and whether a slot changed during them.
+    int batches_ = 0;
+    bool pending_ = false;
 };

@@ -47,6 +47,9 @@ bool PackageDatabase::build() {
         engineLog().resourceError("Can't initialize resource rules from file [%s]", logPath(rulesFile).c_str());
         return false;
     }
+    // The slots set from here on are inputs that no step of the build reads
+    // through a derived slot: the path table is rebuilt once, at the end.
+    AppPaths::BatchedBuild batch(*paths);
     paths->setPath(kSlotLanguage, paths->get(PathLanguage));
     paths->setPath(kSlotFolderNumber, "00");
     paths->setPath(PathPackageBase, paths->get(PathExeFolder2));

@@ -1,5 +1,6 @@
 #include "resources/PackageFile.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -14,18 +15,14 @@ constexpr std::uint32_t kMinEntryBytes = 1 + 1 + 2 + 2 + 4 + 4 + 4 + 8;
 constexpr std::uint32_t kMinSectionBytes = 4 + 4 * 2;
 constexpr std::uint32_t kMinVersionBytes = 2;
 
-std::int32_t readU64(DataStream& s, std::uint64_t& v) {
-    std::uint8_t bytes[8];
-    const std::int32_t r = readExact(s, bytes, 8);
-    if (r < 0) return r;
-    v = 0;
-    for (int i = 7; i >= 0; --i) v = v << 8 | bytes[i];
-    return r;
+std::uint32_t le32(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
 }
 
 // Reads one section from the directory stream; negative on failure, with
-// reason set.
-std::int32_t readSection(DataStream& s, std::uint64_t storedEnd, const std::optional<PackageOwner>& owner,
+// reason set. The entries, the bulk of a directory, are taken straight from
+// the directory's bytes, with the checks the stream reads would make.
+std::int32_t readSection(MemoryStream& s, std::uint64_t storedEnd, const std::optional<PackageOwner>& owner,
                          PackageSection& section, std::string& reason) {
     std::int32_t total = 0;
     std::uint32_t count = 0;
@@ -38,26 +35,41 @@ std::int32_t readSection(DataStream& s, std::uint64_t storedEnd, const std::opti
         return -1;
     }
     section.entries.resize(count);
+    const std::uint8_t* const begin = s.data() + std::clamp(s.tell(), 0, s.size());
+    const std::uint8_t* const end = s.data() + s.size();
+    const std::uint8_t* at = begin;
+    // Package, folder, reserved and the name's length; after the name the
+    // offset, size, value and stamp.
+    constexpr std::ptrdiff_t kHead = 1 + 1 + 2 + 2;
+    constexpr std::ptrdiff_t kTail = 4 + 4 + 4 + 8;
     for (PackageFileEntry& e : section.entries) {
-        std::uint64_t stamp = 0;
-        std::string name;
-        if (!addField(total, readU8(s, e.package)) || !addField(total, readU8(s, e.folder)) ||
-            !addField(total, readU16(s, e.reserved)) ||
-            !addField(total, readPackageString(s, kEntryNameSize, name)) || !addField(total, readU32(s, e.offset)) ||
-            !addField(total, readU32(s, e.size)) || !addField(total, readU32(s, e.value)) ||
-            !addField(total, readU64(s, stamp))) {
+        std::size_t length = 0;
+        if (end - at >= kHead) length = std::size_t(at[4]) | std::size_t(at[5]) << 8;
+        if (end - at < kHead || length >= kEntryNameSize || static_cast<std::ptrdiff_t>(length) + kTail > end - at - kHead) {
             reason = "file entry is damaged";
-            return total;
+            return -1;
         }
-        std::memcpy(e.name, name.data(), name.size());
-        e.stamp = static_cast<std::int64_t>(stamp);
+        e.package = at[0];
+        e.folder = at[1];
+        e.reserved = static_cast<std::uint16_t>(at[2] | at[3] << 8);
+        at += kHead;
+        // The name ends at its first zero, as its fixed field would.
+        std::memcpy(e.name, at, strnlen(reinterpret_cast<const char*>(at), length));
+        at += length;
+        e.offset = le32(at);
+        e.size = le32(at + 4);
+        e.value = le32(at + 8);
+        e.stamp = static_cast<std::int64_t>(std::uint64_t(le32(at + 12)) | std::uint64_t(le32(at + 16)) << 32);
+        at += kTail;
         const bool here = !owner || (e.package == owner->package && e.folder == owner->folder);
         if (here && e.size > 0 && static_cast<std::uint64_t>(e.offset) + e.size > storedEnd) {
-            reason = "file [" + name + "] at offset " + std::to_string(e.offset) + " with size " +
+            reason = "file [" + std::string(e.name) + "] at offset " + std::to_string(e.offset) + " with size " +
                      std::to_string(e.size) + " lies outside the stored data";
             return -1;
         }
     }
+    s.setPosition(s.tell() + static_cast<std::int32_t>(at - begin));
+    total += static_cast<std::int32_t>(at - begin);
     if (!addField(total, readPackageString(s, kSectionTextSize, section.key)) ||
         !addField(total, readPackageString(s, kSectionTextSize, section.mask)) ||
         !addField(total, readPackageString(s, kSectionTextSize, section.source)) ||

@@ -132,4 +132,24 @@ TEST(AppPaths, DerivedSlotsFollowTheirInputs) {
     EXPECT_EQ(p.get(PathSaveName).size(), 1023u);
 }
 
+// Inside batches inputs change (lower-cased at once) while the derived slots
+// keep their texts; the outermost batch's end rebuilds them.
+TEST(AppPaths, ABatchRebuildsTheDerivedSlotsWhenItEnds) {
+    AppPaths p;
+    p.setPath(PathDataFolderInput, "d:\\old");
+    {
+        AppPaths::BatchedBuild outer(p);
+        {
+            AppPaths::BatchedBuild inner(p);
+            p.setPath(PathDataFolderInput, "D:\\New");
+            p.setPathFormat(9, "Scene%i", 2);
+        }
+        EXPECT_EQ(p.get(PathDataFolderInput), "d:\\new");
+        EXPECT_EQ(p.get(9), "scene2");
+        EXPECT_EQ(p.get(PathScripts), "d:\\old\\.script");
+    }
+    EXPECT_EQ(p.get(PathScripts), "d:\\new\\.script");
+    EXPECT_EQ(p.get(59), "d:\\new\\.export\\scenes\\scene2.ms4");
+}
+
 }  // namespace
