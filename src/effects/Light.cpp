@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
 
 #include "app/GameCore.h"
 #include "effects/EffectsSettings.h"
@@ -133,8 +134,11 @@ bool Light::checkUniqueName(const char* newName) {
     Scene* scene = sceneOf(sceneLink);
     if (scene && scene->lookupLight(cut))
         return engineLog().error("Light with name [%s] already exist in this scene", cut);
+    const std::string oldName = lightName;
+    const std::uint64_t before = scene ? scene->namesBeforeRename() : 0;
     copyName128(lightName, cut);
     GameObject::nameChanged();
+    if (scene) scene->namesAfterRename(*this, oldName, before);
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <string>
 
 #include "app/GameCore.h"
 #include "control/ModelController.h"
@@ -159,8 +160,11 @@ bool Model::checkUniqueName(const char* newName) {
     Scene* owner = scene();
     if (owner && owner->lookupModel(newName))
         return engineLog().error("Model with name [%s] already exist in this scene", name);
+    const std::string oldName = name;
+    const std::uint64_t before = owner ? owner->namesBeforeRename() : 0;
     copyName(name, sizeof(name), newName);
     nameChanged();
+    if (owner) owner->namesAfterRename(*this, oldName, before);
     return true;
 }
 

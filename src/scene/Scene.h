@@ -214,6 +214,11 @@ public:
     // Lights.
     Light* addLight(const char* lightName, const char* dataName, bool doNotPush);
     GameObject* lookupLight(const char* objectName) const;
+    // Around the rename of one of the scene's objects: before, the name
+    // indexes are brought up to date (the epoch to hand back is returned);
+    // after, they follow the object to its new name.
+    std::uint64_t namesBeforeRename() const;
+    void namesAfterRename(const GameObject& object, const std::string& oldName, std::uint64_t before) const;
     bool deleteLight(GameObject* light);
     bool deleteAllLights();
     bool pushLights();

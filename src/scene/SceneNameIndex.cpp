@@ -70,6 +70,26 @@ void SceneNameIndex::appended(const std::vector<GameObjectLink>& list, std::uint
     stamp(list);
 }
 
+void SceneNameIndex::renamed(const std::vector<GameObjectLink>& list, std::uint64_t prepared, const GameObject& object,
+                             const std::string& oldName) {
+    // With repeated names a name's holders are not all known here.
+    if (epoch_ != prepared || duplicates_ || size_ != list.size() || data_ != list.data()) return;
+    const auto found = positions_.find(std::string_view(oldName));
+    if (found == positions_.end()) {
+        // Every named object of the list is in the index: not this one.
+        epoch_ = GameObject::nameEpoch();
+        return;
+    }
+    const std::uint32_t position = found->second;
+    const char* name = object.getName();
+    if (position >= list.size() || resolve(list[position]) != &object || !name ||
+        positions_.find(std::string_view(name)) != positions_.end())
+        return;  // stale, or the new name repeats one: rebuilt when next asked
+    positions_.erase(found);
+    positions_.emplace(name, position);
+    epoch_ = GameObject::nameEpoch();
+}
+
 void SceneNameIndex::removed(const std::vector<GameObjectLink>& list, std::uint64_t prepared, const std::string& name,
                              std::size_t position) {
     // With repeated names the next holder of a name is not known here.

@@ -6,8 +6,8 @@
 // only while its stamp (the object name epoch, the list's size and storage)
 // still matches, and a position it gives is checked against the list before
 // it is returned. Anything else rebuilds it from the list. The scene's own
-// creations and deletions keep it up to date themselves, so that a bulk
-// load never rebuilds it.
+// creations, deletions and the renames of its models and lights keep it up
+// to date themselves, so that a bulk load never rebuilds it.
 #pragma once
 
 #include <cstdint>
@@ -36,6 +36,11 @@ public:
     // entry taking its place) and destroyed it.
     void removed(const std::vector<GameObjectLink>& list, std::uint64_t prepared, const std::string& name,
                  std::size_t position);
+    // After an object was renamed (the index brought up to date by prepare
+    // before): the index follows the object to its new name when the list
+    // holds it, and stays trusted when the list does not hold it.
+    void renamed(const std::vector<GameObjectLink>& list, std::uint64_t prepared, const GameObject& object,
+                 const std::string& oldName);
     // Room for that many more names (a bulk load knows how many come).
     void reserve(std::size_t more) { positions_.reserve(positions_.size() + more); }
     // After the scene made an object that is not in this list: the index

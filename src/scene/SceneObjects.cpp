@@ -122,6 +122,23 @@ GameObject* Scene::lookupLight(const char* objectName) const {
     return lookupIn(lights, lightNames, objectName, nullptr);
 }
 
+std::uint64_t Scene::namesBeforeRename() const {
+    modelNames.prepare(models);
+    spriteNames.prepare(sprites);
+    lightNames.prepare(lights);
+    particleNames.prepare(particles);
+    gridNames.prepare(grids);
+    return GameObject::nameEpoch();
+}
+
+void Scene::namesAfterRename(const GameObject& object, const std::string& oldName, std::uint64_t before) const {
+    modelNames.renamed(models, before, object, oldName);
+    spriteNames.renamed(sprites, before, object, oldName);
+    lightNames.renamed(lights, before, object, oldName);
+    particleNames.renamed(particles, before, object, oldName);
+    gridNames.renamed(grids, before, object, oldName);
+}
+
 GameObject* Scene::createModel(const char* resourceName, const char* objectName, const Matrix34& placement,
                                std::uint32_t createFlags) {
     if (!objectName) return nullptr;

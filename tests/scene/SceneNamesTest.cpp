@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/SceneLoadFixture.h"
+#include "effects/Light.h"
 #include "foundation/DataStream.h"
 #include "model/Model.h"
 #include "model/ModelDataManager.h"
@@ -64,6 +65,22 @@ TEST(SceneNames, DuplicatesAreRefusedAfterEveryKindOfChange) {
         {"a model renamed by its own check",
          [](NamesWorld& w) { ASSERT_TRUE(dynamic_cast<Model*>(w.model("boat"))->checkUniqueName("ship")); },
          {"ship", "crate"}, {}, {"boat"}, {}},
+        {"two models swapping names through a free one",
+         [](NamesWorld& w) {
+             auto rename = [&](const char* from, const char* to) {
+                 ASSERT_TRUE(dynamic_cast<Model*>(w.model(from))->checkUniqueName(to));
+             };
+             rename("boat", "spare");
+             rename("crate", "boat");
+             rename("spare", "crate");
+         },
+         {"boat", "crate", "barrel"}, {}, {"spare"}, {}},
+        {"a light renamed to a model's name, then a model to the light's old one",
+         [](NamesWorld& w) {
+             ASSERT_TRUE(dynamic_cast<Light*>(w.scene().lookupLight("lamp"))->checkUniqueName("crate"));
+             ASSERT_TRUE(dynamic_cast<Model*>(w.model("barrel"))->checkUniqueName("lamp"));
+         },
+         {"crate", "lamp"}, {"crate", "torch"}, {"barrel"}, {"lamp"}},
         {"a model deleted (the last one takes its place)",
          [](NamesWorld& w) { ASSERT_TRUE(w.scene().deleteModel("boat")); }, {"barrel", "crate"}, {}, {"boat"}, {}},
         {"a light deleted", [](NamesWorld& w) { ASSERT_TRUE(w.scene().deleteLight(w.scene().lookupLight("lamp"))); },
