@@ -101,6 +101,17 @@ TEST(PackageFile, ReadsSectionsEntriesAndVersions) {
     ASSERT_EQ(s.entries.size(), 1u);
     EXPECT_EQ(std::string(s.entries[0].name), raw.name);
     EXPECT_EQ(s.entries[0].name[63], 0);
+
+    // A stored name ends at its first zero; nothing after it is kept.
+    raw.name = std::string("scene1\0junk", 11);
+    ASSERT_TRUE(testing_support::writeFile(dir.file("z.pak"), raw.bytes()));
+    file.reset(WinFileStream::open(dir.file("z.pak"), platform::GENERIC_READ, 0, platform::OPEN_EXISTING));
+    ASSERT_TRUE(file);
+    ASSERT_TRUE(readPackageFile(*file, dir.file("z.pak"), contents));
+    ASSERT_EQ(contents.sections.size(), 1u);
+    ASSERT_EQ(contents.sections[0].entries.size(), 1u);
+    const PackageFileEntry& cut = contents.sections[0].entries[0];
+    EXPECT_EQ(std::string(cut.name, sizeof(cut.name)), std::string("scene1") + std::string(58, '\0'));
 }
 
 // Damaged packages, each the only package of a data root: every one is
