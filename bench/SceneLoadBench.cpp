@@ -2,7 +2,8 @@
 // lights beside 3,000 of each, the two loads run alternately (see
 // PairedRun.h). The scene writer makes the resources from its description
 // format (the ".ms4" scene data record and the scene's default light set),
-// stored in a package of a temporary data root; each load reads the record
+// stored with the model resource every placement shows (made by the model
+// writer) in a package of a temporary data root; each load reads the record
 // through the scene data manager, makes the scene on it and initialises it,
 // as the game does. x_baseline is the large load over the small one (10 when
 // loading is linear); growth_exponent is its logarithm to base 10, the
