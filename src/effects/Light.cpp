@@ -427,9 +427,9 @@ bool Light::setShaderConstants(ShaderProgram* vertex, ShaderProgram* pixel, cons
     if (VertexData* v = variable(pixel, "vColorLightDiffuse")) v->setValues(diffuse[0], diffuse[1], diffuse[2], 1.0f);
     if (VertexData* v = variable(pixel, "vColorLightSpecular"))
         v->setValues(specular[0], specular[1], specular[2], 1.0f);
-    // An attenuated light fades by the render core's attenuation ramp: bound
-    // to the sampler the pixel program reads it from (it would read nothing
-    // and the light would add nothing).
+    // An attenuated light fades by the render core's attenuation ramp, bound
+    // to the sampler the pixel program reads it from; unbound, the pass
+    // reads no ramp and the light adds nothing.
     if (flags & kLightModeOn) {
         TextureLink* ramp = gameCore.render ? gameCore.render->builtinTextures.find("procLightAttenuation") : nullptr;
         const VertexData* sampler = variable(pixel, "sLightAttenuationMap");
