@@ -431,5 +431,21 @@ bool Light::setShaderConstants(ShaderProgram* vertex, ShaderProgram* pixel, cons
     if (VertexData* v = variable(pixel, "vColorLightDiffuse")) v->setValues(diffuse[0], diffuse[1], diffuse[2], 1.0f);
     if (VertexData* v = variable(pixel, "vColorLightSpecular"))
         v->setValues(specular[0], specular[1], specular[2], 1.0f);
+    // An attenuated light fades by the render core's attenuation ramp, bound
+    // to the sampler the pixel program reads it from; unbound, the pass
+    // reads no ramp and the light adds nothing.
+    if (flags & kLightModeOn) {
+        TextureLink* ramp = gameCore.render ? gameCore.render->builtinTextures.find("procLightAttenuation") : nullptr;
+        const VertexData* sampler = variable(pixel, "sLightAttenuationMap");
+        if (ramp && sampler) {
+            if (!ramp->frameHandler(ramp->currentFrame)) ramp->allocateDefault(0, false);
+            std::int32_t stages[9];
+            int count = 0;
+            for (std::int32_t r : sampler->registers)
+                if (r >= 0 && count < 8) stages[count++] = r;
+            stages[count] = -1;
+            ramp->bindToStageList(stages, 0, false);
+        }
+    }
     return true;
 }

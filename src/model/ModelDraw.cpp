@@ -477,6 +477,21 @@ bool Model::drawElementFixedWater(ModelElement& element, std::int32_t light) {
     return drawn;
 }
 
+namespace {
+
+// Material kinds whose fixed-function path draws a lit pass for one light.
+bool fixedPathLitPerLight(std::uint32_t kind) {
+    switch (kind) {
+    case 6: case 7: case 8: case 12: case 13: case 22: case 24: case 29: case 30:
+    case 9: case 10: case 11: case 14: case 15: case 23: case 25: case 31: case 32:
+        return true;
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
 bool Model::drawElementKind(ModelElement& element, std::int32_t light) {
     Material* material = element.material();
     if (!material) return false;
@@ -514,7 +529,11 @@ bool Model::drawElement(ModelElement& element) {
     if (!material) return false;
     const std::int32_t details = textureEnvironment().videoSetup().details;
     if (details < VideoDetailsMinimum || details > VideoDetailsHigh) return false;
-    if (details != VideoDetailsMinimum && (material->flags & Material::FlagLitPerLight)) {
+    // The fixed pipeline lights per pass too, where its path has a lit
+    // variant (kinds drawn by the kind-6 and kind-9 paths): otherwise the
+    // element's lights would never reach it there.
+    const bool perLight = details != VideoDetailsMinimum || fixedPathLitPerLight(material->parameters.kind);
+    if (perLight && (material->flags & Material::FlagLitPerLight)) {
         // Only the passes that drew count: when every one failed, the
         // element is drawn unlit.
         std::int32_t passes = 0;

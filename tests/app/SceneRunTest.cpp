@@ -3,6 +3,10 @@
 // ends the game and leaves.
 #include <gtest/gtest.h>
 
+#include "foundation/DataStream.h"
+#include "model/ModelWriter.h"
+#include "model/Y3Model.h"
+#include "scene/SceneDescription.h"
 #include "support/GameFixture.h"
 
 using testing_support::GameData;
@@ -46,6 +50,51 @@ end
          "----------------- Finalize current game ----------------------",
          "------------ Current game successfully finalized -------------", "Called exit from script"},
         &missing))
+        << missing << "\n" << log;
+}
+
+// A scene whose data places the sprite "hall" on the sprite resource
+// "panel": in the running game the load makes it, and scripts find it with
+// its shown elements.
+TEST(SceneRun, TheScenesSpritePlacementMakesASprite) {
+    scene_tools::SceneDescription scene;
+    std::string error;
+    ASSERT_TRUE(scene_tools::parseSceneDescription("scene hallway\nsky\nactions\nlightset hallway_default\nsprite hall panel\n", scene, error))
+        << error;
+    Y3ModelSprite panel;
+    for (const char* name : {"background", "door"}) {
+        SpriteElementData element;
+        copyName128(element.name, name);
+        copyName128(element.texture, name);
+        panel.elements.push_back(element);
+    }
+    GameData data;
+    data.gameIni = "[game]\nlang=en\n[debug]\nenable_script_log_msg=yes\n";
+    data.dataFiles = {{".ms4", "hallway", scene_tools::sceneDataBytes(scene.data), ""},
+                      {".sky", "hallway", "sky", ""},
+                      {".as", "hallway", "actions", ""},
+                      {".wp", "hallway", scene_tools::waypointBytes(scene.waypoints), ""},
+                      {".ls", "hallway_default", scene_tools::lightSetBytes(scene.lightSets.front()), ""},
+                      {".sprite", "panel", model_tools::modelFileBytes(panel, "panel", true), ""}};
+    data.scripts["main"] = R"(
+function system_reset() end
+function look()
+    local hall = world:sprite("hall")
+    if hall then log("sprite " .. hall:element_name(0) .. " " .. tostring(hall:element_visible("door"))) end
+    world:quitGame()
+end
+function load_hallway()
+    game:load("hallway")
+    sendEvent("look")
+end
+function game_start() sendEvent("load_hallway") end
+)";
+    GameFixture game(data, GAME_BINARY);
+    ASSERT_TRUE(game.ready()) << game.error();
+    ASSERT_EQ(game.run(60), 0) << game.log();
+    const std::string log = game.log();
+    std::string missing;
+    EXPECT_TRUE(testing_support::containsInOrder(log, {"Success load scene [hallway]", "sprite background false"}, &missing))
         << missing << "\n" << log;
 }
 

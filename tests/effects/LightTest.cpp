@@ -11,6 +11,11 @@
 #include "effects/EffectsSettings.h"
 #include "effects/Light.h"
 #include "effects/LightDataManager.h"
+#include "effects/LightSetLibrary.h"
+#include "foundation/Intersection.h"
+#include "game/WaypointDataManager.h"
+#include "scene/SceneDataManager.h"
+#include "support/PackageFixture.h"
 #include "effects/Y3Light.h"
 #include "foundation/DataStream.h"
 #include "model/Model.h"
@@ -360,5 +365,64 @@ TEST(Light, ASaveWhoseLightsWroteNoRecordIsRefused) {
     EXPECT_EQ(checkObjectForLoading(record, saved), size);
 }
 
+
+}  // namespace
+
+namespace {
+
+// The demo's harbour as the build wrote it: its sun and its pier lamp take
+// the scene's light set and reach the quay (x -12..8, z -4..8) and the pier
+// (on to x 16 over z 0..8), where the scene's models stand.
+TEST(Light, TheDemoHarboursSunAndLampReachTheQuayAndThePier) {
+    testing_support::ScopedPackageDatabase packages(DEMO_FOLDER);
+    ASSERT_TRUE(packages.build());
+    ScopedDisplayMode shaders(true);
+    ObjectRepository objects;
+    testing_support::ScopedCoreMember<ObjectRepository> useObjects(gameCore.objects, &objects);
+    LightSetLibrary sets;
+    testing_support::ScopedCoreMember<LightSetLibrary> useSets(gameCore.lightSets, &sets);
+    ASSERT_TRUE(sets.initialize());
+    WaypointDataManager waypoints;
+    testing_support::ScopedCoreMember<WaypointDataManager> useWaypoints(gameCore.waypoints, &waypoints);
+    SceneDataManager scenes;
+    setSceneDataManager(&scenes);
+    std::unique_ptr<Scene> scene(SceneContext::createScene(scenes.get("harbour", false)));
+    struct Release {
+        std::unique_ptr<Scene>& scene;
+        ~Release() {
+            if (scene) scene->release();
+            scene.reset();
+            setSceneDataManager(nullptr);
+        }
+    } release{scene};
+    ASSERT_NE(scene, nullptr);
+    // Its lights are made first; what follows them (its trigger waypoint
+    // asks for the game's trigger services) is not needed here.
+    scene->initialize(matrix34Identity());
+    ASSERT_TRUE(packages.log().contains("Scene lights created"));
+    auto reaches = [](const Light& light, float x, float y, float z) {
+        IntersectionSphere spot;
+        Matrix34 at = matrix34Identity();
+        at.m[9] = x, at.m[10] = y, at.m[11] = z;
+        spot.setFromSize(at, 0.5f);
+        return light.bounds() && light.bounds()->intersects(spot);
+    };
+    const struct {
+        const char* name;
+        float x, y, z;
+    } places[] = {{"sun", -11.0f, 0.5f, -3.5f}, {"sun", 0.0f, 0.5f, 2.0f},    {"sun", 15.5f, 0.5f, 7.5f},
+                  {"pier_lamp", 15.5f, 0.5f, 7.5f}, {"pier_lamp", 12.0f, 0.5f, 0.5f}, {"pier_lamp", 6.0f, 0.5f, 4.0f}};
+    for (const auto& place : places) {
+        SCOPED_TRACE(testing::Message() << place.name << " at " << place.x << ", " << place.z);
+        auto* light = dynamic_cast<Light*>(scene->lookupLight((std::string("harbour.") + place.name).c_str()));
+        ASSERT_NE(light, nullptr);
+        if (!light->onStack()) ASSERT_TRUE(light->push());
+        light->updatePhase0(CurrentTime{}, 0);
+        ASSERT_NE(light->lightSet, nullptr);
+        EXPECT_STREQ(light->lightSet->name, "harbour_default");
+        EXPECT_TRUE(reaches(*light, place.x, place.y, place.z));
+        light->pop(0);
+    }
+}
 
 }  // namespace

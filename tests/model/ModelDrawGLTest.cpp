@@ -11,6 +11,10 @@
 #include "support/LightFixture.h"
 #include "effects/EffectsSettings.h"
 #include "foundation/IniFile.h"
+#include "foundation/PackedStream.h"
+#include "foundation/DataStream.h"
+#include "effects/LightSetLibrary.h"
+#include "resources/ResourceTestSupport.h"
 #include "app/GameCore.h"
 #include "effects/Light.h"
 #include "effects/Y3Light.h"
@@ -1569,6 +1573,170 @@ TEST_F(ModelDrawGLTest, APointLightLightsTheFloorWithinItsSphereOnly) {
         EXPECT_NEAR(level(lit, 56), level(unlit, 56), 8) << details;
     }
     scene.deleteModel(model);
+}
+
+namespace {
+
+// A compiled light set as the packages store it (one packed record of its
+// 304 bytes) whose exterior diffuse colour is the given one.
+testing_support::FixtureFile storedLightSet(const char* name, float red, float green, float blue) {
+    LightSet set;
+    copyName128(set.name, name);
+    set.exterior.diffuse[0] = red, set.exterior.diffuse[1] = green, set.exterior.diffuse[2] = blue;
+    MemoryStream raw;
+    raw.write(&set, static_cast<std::int32_t>(sizeof(set)));
+    MemoryStream record;
+    EXPECT_GT(writePackedStream(raw, 6, true, record), 0);
+    return resource_tests::storedFile(
+        ".ls", name, std::string(reinterpret_cast<const char*>(record.data()), static_cast<std::size_t>(record.size())));
+}
+
+}  // namespace
+
+// A crate (a square of 3 x 3 vertices, so that one vertex lies at its
+// centre) on a floor facing the viewer, with a point light of the scene
+// just in front of the crate's centre: drawn on the fixed pipeline (the
+// "-ffp" light sets, the fixed-function reach of the light) and on the
+// shader path, by day and by night. The crate's centre is lit, the far
+// floor shows the ambient colour only; both paths agree there, and the
+// night set tints the light as it says.
+TEST_F(ModelDrawGLTest, APointLightOnACrateLightsAlikeOnBothPathsAndTakesTheTimeOfDaysSet) {
+    textures.files["paint.dds"] = solid(120, 120, 120);
+    render->textures.allocated = true;
+    const std::string floor =
+        "model floor\nelement face\nlod\nmeshstream 4\n"
+        "vertex p -1 1 0.5 n 0 0 -1 t 0 0\nvertex p 1 1 0.5 n 0 0 -1 t 1 0\n"
+        "vertex p -1 -1 0.5 n 0 0 -1 t 0 1\nvertex p 1 -1 0.5 n 0 0 -1 t 1 1\n"
+        "index 0 1 2 2 1 3\nsubset 0 0 6 4 kind 6 diffuse paint\nbox 1 1 0.05 at 0 0 0.5\n"
+        "lod\nbox 1 1 1\nlod\nbox 1 1 1\n";
+    std::string crate = "model tile\nelement top\nlod\nmeshstream 4\n";
+    for (int row = 0; row < 3; ++row)
+        for (int column = 0; column < 3; ++column)
+            crate += "vertex p " + std::to_string(0.1f * float(column - 1)) + " " + std::to_string(0.1f * float(1 - row)) +
+                     " 0 n 0 0 -1 t " + std::to_string(0.5f * float(column)) + " " + std::to_string(0.5f * float(row)) +
+                     "\n";
+    crate += "index";
+    for (int row = 0; row < 2; ++row)
+        for (int column = 0; column < 2; ++column) {
+            const int a = 3 * row + column;
+            for (int v : {a, a + 1, a + 3, a + 3, a + 1, a + 4}) crate += " " + std::to_string(v);
+        }
+    crate += "\nsubset 0 0 24 9 kind 6 diffuse paint\nbox 0.1 0.1 0.05 at 0 0 0\nlod\nbox 1 1 1\nlod\nbox 1 1 1\n";
+    // The fixed-function sets take a third of the shader sets' colours: by
+    // default the fixed pipeline lights a point light at "fpp_diffuse_mult"
+    // (1.5) over "ffp_point_atten0" (0.5).
+    const std::vector<testing_support::FixtureFile> sets = {
+        storedLightSet("day", 1.0f, 1.0f, 1.0f), storedLightSet("nighttime", 0.25f, 0.5f, 1.0f),
+        storedLightSet("day-ffp", 1.0f / 3, 1.0f / 3, 1.0f / 3),
+        storedLightSet("nighttime-ffp", 0.25f / 3, 0.5f / 3, 1.0f / 3)};
+
+    struct Colour {
+        double r = 0, g = 0, b = 0;
+    };
+    // The mean colour of a 2 x 2 block of pixels from (x, y).
+    auto at = [](const std::vector<std::uint8_t>& bytes, int x, int y) {
+        Colour c;
+        for (int dy = 0; dy < 2; ++dy)
+            for (int dx = 0; dx < 2; ++dx) {
+                const std::uint8_t* p = &bytes[(std::size_t(y + dy) * 64 + std::size_t(x + dx)) * 4];
+                c.r += p[2] / 4.0, c.g += p[1] / 4.0, c.b += p[0] / 4.0;
+            }
+        return c;
+    };
+    // [details 0 or 2][day, night]: the crate's centre (x -0.6, y 0) and the
+    // far floor (x 0.7, y -0.7).
+    Colour crateSeen[2][2], floorSeen[2][2];
+    for (const int path : {0, 1}) {
+        SCOPED_TRACE(path == 0 ? "fixed pipeline" : "shaders");
+        textures.setup.details = path == 0 ? 0 : 2;
+        testing_support::CameraScene world{{floor, crate}, sets};
+        LightSetLibrary library;
+        testing_support::ScopedCoreMember<LightSetLibrary> useSets{gameCore.lightSets, &library};
+        ASSERT_TRUE(library.initialize());
+        Scene& scene = *world.scene;
+        scene.setSkyLightMode(1);
+
+        // The lamp's record as a model file carries it: attenuated, radius
+        // 0.3, "day" by day and "nighttime" at night; loaded in the display
+        // mode it lights in.
+        std::unique_ptr<Y3Light> source = Y3Light::create(0);
+        const std::string name = "crate_lamp_" + std::to_string(path);
+        copyName128(source->name, name.c_str());
+        source->flags |= kY3LightAttenuated;
+        for (float& c : source->colour) c = 0.5f;
+        source->radius = 0.3f;
+        copyName128(source->lightSets[1], "day");
+        copyName128(source->lightSets[3], "nighttime");
+        Matrix34 lampAt = matrix34Identity();
+        lampAt.m[9] = -0.6f, lampAt.m[10] = 0.0f, lampAt.m[11] = 0.4f;
+        source->setPose(lampAt);
+        MemoryStream stored;
+        ASSERT_GT(source->write(stored), 0);
+        stored.setPosition(0);
+        ASSERT_GT(Y3Light::read(stored, source), 0);
+        const Y3LightData* record = loadLightResource("crate", *source, false);
+        ASSERT_NE(record, nullptr);
+        Light* lamp = scene.addLight(name.c_str(), record->name, false);
+        ASSERT_NE(lamp, nullptr);
+        if (!lamp->onStack()) ASSERT_TRUE(lamp->push()) << allLines();
+        lamp->updatePhase0(CurrentTime{}, 0);
+
+        Matrix34 crateAt = matrix34Identity();
+        crateAt.m[9] = -0.6f, crateAt.m[11] = 0.45f;
+        std::vector<Model*> models;
+        for (const auto& [resource, pose] : {std::pair{"floor", matrix34Identity()}, {"tile", crateAt}}) {
+            auto* model = static_cast<Model*>(scene.createModel(resource, resource, pose, 0));
+            ASSERT_NE(model, nullptr) << allLines();
+            ASSERT_TRUE(model->push()) << allLines();
+            model->stateWords[0] |= kModelDrawnThisFrame;
+            ASSERT_TRUE(model->updateDeferred());
+            ASSERT_EQ(model->elements.at(0).lights.size(), 1u) << resource << allLines();
+            models.push_back(model);
+        }
+        for (const int night : {0, 1}) {
+            scene.setSkyLightMode(night ? 3 : 1);
+            lamp->invalidateLighting();
+            lamp->updatePhase0(CurrentTime{}, 0);
+            ASSERT_NE(lamp->lightSet, nullptr);
+            EXPECT_STREQ(lamp->lightSet->name, night ? "nighttime" : "day");
+            device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+            device->BeginScene();
+            for (Model* model : models) EXPECT_TRUE(model->elements.at(0).render()) << allLines();
+            device->EndScene();
+            std::vector<std::uint8_t> bytes;
+            D3DSURFACE_DESC desc{};
+            readBack(bytes, desc);
+            ASSERT_EQ(bytes.size(), std::size_t(64) * 64 * 4);
+            crateSeen[path][night] = at(bytes, 12, 31);
+            floorSeen[path][night] = at(bytes, 53, 53);
+        }
+        for (Model* model : models) scene.deleteModel(model);
+    }
+    for (int night : {0, 1}) {
+        SCOPED_TRACE(night ? "night" : "day");
+        for (int path : {0, 1}) {
+            // Within the sphere the light adds to the ambient colour; the far
+            // floor has the ambient colour only.
+            EXPECT_GT(crateSeen[path][night].b, floorSeen[path][night].b + 30) << path;
+            EXPECT_NEAR(floorSeen[path][night].r, 120, 6) << path;
+            EXPECT_NEAR(floorSeen[path][night].b, 120, 6) << path;
+        }
+        // Both paths agree in both regions.
+        EXPECT_NEAR(crateSeen[0][night].r, crateSeen[1][night].r, 12);
+        EXPECT_NEAR(crateSeen[0][night].g, crateSeen[1][night].g, 12);
+        EXPECT_NEAR(crateSeen[0][night].b, crateSeen[1][night].b, 12);
+        EXPECT_NEAR(floorSeen[0][night].g, floorSeen[1][night].g, 6);
+    }
+    // The night set keeps a quarter of the red and half the green the day
+    // set lets through, and all of the blue.
+    for (int path : {0, 1}) {
+        auto added = [&](int night, double Colour::*channel) {
+            return crateSeen[path][night].*channel - floorSeen[path][night].*channel;
+        };
+        EXPECT_NEAR(added(1, &Colour::r) / added(0, &Colour::r), 0.25, 0.1) << path;
+        EXPECT_NEAR(added(1, &Colour::g) / added(0, &Colour::g), 0.5, 0.1) << path;
+        EXPECT_NEAR(added(1, &Colour::b) / added(0, &Colour::b), 1.0, 0.1) << path;
+    }
 }
 
 #include "animation/AnimationCore.h"
