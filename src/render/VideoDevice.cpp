@@ -423,10 +423,6 @@ bool VideoDevice::createDevice() {
         return log.error("Can't create render device: %s", d3dErrorText(hr));
     }
     device_->ShowCursor(FALSE);
-    // A backend that draws into a window swaps with the presentation
-    // interval; the null backend and an offscreen one never wait.
-    presentWaits = platform::d3d9::environment().backend != platform::d3d9::BackendKind::Null && focus != nullptr &&
-                   presentParameters.PresentationInterval != D3DPRESENT_INTERVAL_IMMEDIATE;
     if (gameCore.render) gameCore.render->deviceCreated();
     return true;
 }
