@@ -105,7 +105,8 @@ int idle(double seconds, int pictureWidth, int pictureHeight) {
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 5);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-    SDL_Window* window = SDL_CreateWindow("floor", 0, 0, pictureWidth, pictureHeight, SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
+    SDL_Window* window =
+        SDL_CreateWindow("floor", 0, 0, pictureWidth, pictureHeight, SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
     if (!window) return fail("no window");
     SDL_GLContext context = SDL_GL_CreateContext(window);
     if (!context) return fail("no OpenGL 4.5 context");
@@ -156,8 +157,8 @@ void main() { fragment = texture(image, uv); })");
         glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
         int width = 0, height = 0;
         SDL_GL_GetDrawableSize(window, &width, &height);
-        glBlitNamedFramebuffer(framebuffer, 0, 0, 0, pictureWidth, pictureHeight, 0, height, width, 0, GL_COLOR_BUFFER_BIT,
-                               GL_LINEAR);
+        glBlitNamedFramebuffer(framebuffer, 0, 0, 0, pictureWidth, pictureHeight, 0, height, width, 0,
+                               GL_COLOR_BUFFER_BIT, GL_LINEAR);
         SDL_GL_SwapWindow(window);
         next += interval;
         const auto now = Clock::now();
