@@ -6,8 +6,9 @@
 //       (compatibility profile, as the game asks), a Lua state with its
 //       libraries, every file under the data root read whole (executables
 //       left out), then one clear presented (glFlush, the headless present)
-//   engine_bench_floor idle <seconds>
-//       an SDL window of 1024 x 768 with an OpenGL 4.5 context: each frame
+//   engine_bench_floor idle <seconds> [<width> <height>]
+//       an SDL window (1024 x 768 unless given: the game's window on the
+//       same display, for the same picture) with an OpenGL 4.5 context: each frame
 //       clears an offscreen picture to the sky colour, draws a 256 x 256
 //       textured quad at its centre, blits the picture into the window
 //       (turned over, as the game's present does) and swaps, paced to 60
@@ -98,21 +99,21 @@ GLuint compile(GLenum stage, const char* text) {
     return shader;
 }
 
-int idle(double seconds) {
+int idle(double seconds, int pictureWidth, int pictureHeight) {
     if (SDL_Init(SDL_INIT_VIDEO) != 0) return fail("no SDL video");
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 4);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 5);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-    constexpr int kWidth = 1024, kHeight = 768;
-    SDL_Window* window = SDL_CreateWindow("floor", 0, 0, kWidth, kHeight, SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
+    SDL_Window* window =
+        SDL_CreateWindow("floor", 0, 0, pictureWidth, pictureHeight, SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
     if (!window) return fail("no window");
     SDL_GLContext context = SDL_GL_CreateContext(window);
     if (!context) return fail("no OpenGL 4.5 context");
     if (SDL_GL_SetSwapInterval(1) != 0) SDL_GL_SetSwapInterval(0);
     GLuint color = 0, framebuffer = 0;
     glCreateRenderbuffers(1, &color);
-    glNamedRenderbufferStorage(color, GL_RGBA8, kWidth, kHeight);
+    glNamedRenderbufferStorage(color, GL_RGBA8, pictureWidth, pictureHeight);
     glCreateFramebuffers(1, &framebuffer);
     glNamedFramebufferRenderbuffer(framebuffer, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, color);
     const GLuint vs = compile(GL_VERTEX_SHADER, R"(#version 450 core
@@ -147,7 +148,7 @@ void main() { fragment = texture(image, uv); })");
         while (SDL_PollEvent(&event))
             if (event.type == SDL_QUIT) running = false;
         glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-        glViewport(0, 0, kWidth, kHeight);
+        glViewport(0, 0, pictureWidth, pictureHeight);
         const float sky[4] = {0.25f, 0.375f, 0.5f, 1.0f};
         glClearNamedFramebufferfv(framebuffer, GL_COLOR, 0, sky);
         glUseProgram(program);
@@ -156,8 +157,8 @@ void main() { fragment = texture(image, uv); })");
         glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
         int width = 0, height = 0;
         SDL_GL_GetDrawableSize(window, &width, &height);
-        glBlitNamedFramebuffer(framebuffer, 0, 0, 0, kWidth, kHeight, 0, height, width, 0, GL_COLOR_BUFFER_BIT,
-                               GL_LINEAR);
+        glBlitNamedFramebuffer(framebuffer, 0, 0, 0, pictureWidth, pictureHeight, 0, height, width, 0,
+                               GL_COLOR_BUFFER_BIT, GL_LINEAR);
         SDL_GL_SwapWindow(window);
         next += interval;
         const auto now = Clock::now();
@@ -181,7 +182,12 @@ void main() { fragment = texture(image, uv); })");
 
 int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "startup") == 0) return startup(argv[2]);
-    if (argc == 3 && std::strcmp(argv[1], "idle") == 0) return idle(std::atof(argv[2]));
-    std::fprintf(stderr, "usage: engine_bench_floor startup <data root> | idle <seconds>\n");
+    if ((argc == 3 || argc == 5) && std::strcmp(argv[1], "idle") == 0) {
+        const int width = argc == 5 ? std::atoi(argv[3]) : 1024;
+        const int height = argc == 5 ? std::atoi(argv[4]) : 768;
+        if (width < 64 || height < 64 || width > 8192 || height > 8192) return fail("bad window size");
+        return idle(std::atof(argv[2]), width, height);
+    }
+    std::fprintf(stderr, "usage: engine_bench_floor startup <data root> | idle <seconds> [<width> <height>]\n");
     return 2;
 }

@@ -3,7 +3,10 @@
 # 1024 x 768 window with its default video settings, showing its first
 # scene's still picture, against engine_bench_floor idle (a plain SDL2 + GL
 # program drawing a clear and a textured quad, blitted into its window and
-# paced to 60 frames a second). The two run in alternating blocks (which
+# paced to 60 frames a second). The game shows its window maximised, so on
+# this display without a window manager it covers the whole screen; the
+# floor's window and picture take the screen's size too, so that both draw
+# the same picture. The two run in alternating blocks (which
 # goes first alternates too); each block lets the program settle, then
 # counts its presents (tests/demo/PresentProbe.cpp, preloaded) and its CPU time
 # over the same span. Prints each block and the medians: frames a second,
@@ -31,7 +34,9 @@ cleanup() {
   rm -rf "$run"
 }
 trap cleanup EXIT
-Xvfb -displayfd 3 -screen 0 1280x960x24 -nolisten tcp -noreset 3>"$run/display" 2>"$run/xvfb.log" &
+screen_width=1280
+screen_height=960
+Xvfb -displayfd 3 -screen 0 ${screen_width}x${screen_height}x24 -nolisten tcp -noreset 3>"$run/display" 2>"$run/xvfb.log" &
 xvfb=$!
 for _ in $(seq 1 100); do [ -s "$run/display" ] && break; sleep 0.1; done
 [ -s "$run/display" ] || { echo "Xvfb did not start" >&2; exit 2; }
@@ -75,9 +80,9 @@ results="$run/results"
 for i in $(seq 1 "$blocks"); do
   if [ $((i % 2)) -eq 1 ]; then
     measure game "$game" | tee -a "$results"
-    measure floor "$floor" idle $((settle + span + 5)) | tee -a "$results"
+    measure floor "$floor" idle $((settle + span + 5)) "$screen_width" "$screen_height" | tee -a "$results"
   else
-    measure floor "$floor" idle $((settle + span + 5)) | tee -a "$results"
+    measure floor "$floor" idle $((settle + span + 5)) "$screen_width" "$screen_height" | tee -a "$results"
     measure game "$game" | tee -a "$results"
   fi
 done

@@ -165,14 +165,13 @@ void ThisMainLoop::releaseRenderData() {
     gameCore.video->videoDevice.releaseDevice();
 }
 
-FramePacer::Clock::time_point FramePacer::schedule(Clock::time_point now, double interval, double slack) {
+FramePacer::Clock::time_point FramePacer::schedule(Clock::time_point now, double interval) {
     if (!(interval > 0.0)) {
         started_ = false;
         return now;
     }
     const auto step = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(interval));
-    const auto early = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(std::max(slack, 0.0)));
-    if (started_ && now + early < next_) {
+    if (started_ && now < next_) {
         const Clock::time_point until = next_;
         next_ += step;
         return until;
@@ -192,9 +191,9 @@ FramePacer::Clock::time_point FramePacer::schedule(Clock::time_point now, double
     return now;
 }
 
-void FramePacer::wait(double interval, double slack) {
+void FramePacer::wait(double interval) {
     const Clock::time_point now = Clock::now();
-    const Clock::time_point until = schedule(now, interval, slack);
+    const Clock::time_point until = schedule(now, interval);
     if (until > now) std::this_thread::sleep_until(until);
 }
 
@@ -206,16 +205,6 @@ double presentationInterval() {
     const std::int32_t periods = std::clamp(vSync - VideoSyncOne + 1, 1, 4);
     const std::int32_t rate = video ? video->displayRefreshRate() : 60;
     return periods / static_cast<double>(rate);
-}
-
-double pacingSlack() {
-    // A device whose present waits for the display brings its frames on
-    // time by itself: the loop takes such a frame as it comes instead of
-    // waiting once more. Where the host ignores the swap interval (a virtual
-    // X display, for one) frames come early and the schedule holds the rate.
-    const VideoCore* video = gameCore.video;
-    if (video && video->hasDevice() && video->videoDevice.presentWaits) return presentationInterval() * 0.1;
-    return 0.0;
 }
 
 bool stopSignalEndsGame() {
@@ -255,7 +244,7 @@ void messageLoop(ThisMainLoop& loop) {
         if (!loop.workerThread) loop.preStep();
         loop.step();
         if (core.script && core.script->context) core.script->context->processEvents();
-        pacer.wait(presentationInterval(), pacingSlack());
+        pacer.wait(presentationInterval());
     }
     g_closeReachesScript = false;
 }

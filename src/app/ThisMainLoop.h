@@ -80,26 +80,24 @@ void messageLoop(ThisMainLoop& loop);
 // The time between two presentations that the active video record's vSync
 // asks for, in seconds: 0 for "None" (presented at once), else one to four
 // refresh periods of the display ("Default" and "one" are one). The message
-// loop keeps its frames that far apart, so a game costs no more than its
-// frames, with or without a device that waits for the display.
+// loop keeps its frames that far apart, sleeping until each is due, whether
+// or not the device's present waits for the display (a virtual X display's
+// does not), so a game costs no more than its frames at the display's rate.
 double presentationInterval();
-// How early, in seconds, a frame may come and still be taken without a wait:
-// a tenth of the presentation interval while the device's present waits for
-// the display (such frames come on time by themselves), else 0.
-double pacingSlack();
 
 // Keeps the message loop's frames an interval apart on a steady schedule.
-// A frame that comes late by less than an interval is taken at once and the
-// schedule kept, so that the late frames are made up by the next ones; one
-// later than that, or no more than the slack before its time, starts the
-// schedule anew instead of rushing the next ones or waiting twice.
+// A frame that comes before its time waits for it, however little early it
+// is. A frame that comes late by less than an interval is taken at once and
+// the schedule kept, so that the late frames are made up by the next ones;
+// one later than that starts the schedule anew instead of rushing the next
+// ones.
 class FramePacer {
 public:
     using Clock = std::chrono::steady_clock;
     // The time to wait until before the next frame (now: no wait), and the
     // schedule moved on; an interval of 0 or less never waits.
-    Clock::time_point schedule(Clock::time_point now, double interval, double slack);
-    void wait(double interval, double slack);
+    Clock::time_point schedule(Clock::time_point now, double interval);
+    void wait(double interval);
 
 private:
     bool started_ = false;

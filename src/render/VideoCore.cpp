@@ -39,20 +39,12 @@ void logProcessors() {
 
 }  // namespace
 
-const char* VideoCore::gameAdapterDescription(BackendKind kind, bool software) {
-    if (kind == BackendKind::Null) return "Null Direct3D 9 device";
-    // The card class is read from the first four-digit number of the
-    // description: 1000 puts a software rasteriser among the limited cards,
-    // whose defaults leave post-processing off.
-    return software ? "Mesa OpenGL Direct3D 9 device (software rasteriser 1000)" : "Mesa OpenGL Direct3D 9 device";
-}
-
 void VideoCore::installGamePlatform() {
     platform::d3d9::Environment environment;
     environment.backend = kGameBackend;
-    // The backend's adapter with the modes of the platform display.
-    auto profile = std::make_shared<AdapterProfile>(AdapterProfile::fromDisplay(
-        gameAdapterDescription(kGameBackend, platform::d3d9::hostRendersInSoftware())));
+    // The backend's adapter with the modes of the platform display, named
+    // after the host's GL stack (a limited card on a software rasteriser).
+    auto profile = std::make_shared<AdapterProfile>(AdapterProfile::forBackend(kGameBackend));
     for (auto& adapter : profile->adapters) {
         adapter.caps.VertexShaderVersion = D3DVS_VERSION(kGameShaderModel, 0);
         adapter.caps.PixelShaderVersion = D3DPS_VERSION(kGameShaderModel, 0);

@@ -24,9 +24,6 @@ public:
     // adapter profile, refusals into the log). Run by the program's entry
     // before the video core is initialised; tests install their own.
     static void installGamePlatform();
-    // The adapter description of the game's Direct3D device on a backend;
-    // software: the host's GL renders on the CPU.
-    static const char* gameAdapterDescription(platform::d3d9::BackendKind kind, bool software);
 
     // Logs the processors and the desktop mode and loads Direct3D 9 ("DirectX9
     // not present on this PC" and the state Failed when it answers none).

@@ -423,10 +423,6 @@ bool VideoDevice::createDevice() {
         return log.error("Can't create render device: %s", d3dErrorText(hr));
     }
     device_->ShowCursor(FALSE);
-    // A backend that draws into a window swaps with the presentation
-    // interval; the null backend and an offscreen one never wait.
-    presentWaits = platform::d3d9::environment().backend != platform::d3d9::BackendKind::Null && focus != nullptr &&
-                   presentParameters.PresentationInterval != D3DPRESENT_INTERVAL_IMMEDIATE;
     if (gameCore.render) gameCore.render->deviceCreated();
     return true;
 }
@@ -532,22 +528,38 @@ bool VideoDevice::setViewportAndClear(bool clear) {
     const D3DPRESENT_PARAMETERS& p = presentParameters;
     const D3DVIEWPORT9 whole{0, 0, p.BackBufferWidth, p.BackBufferHeight, 0.0f, 1.0f};
     if (FAILED(device_->SetViewport(&whole))) return false;
-    // The current sky's background colour and its alpha (a constant without
-    // a scene); the whole back buffer first takes black with that alpha.
-    const std::uint32_t background = !clear            ? 0u
-                                     : gameCore.render ? gameCore.render->refreshBackground()
-                                                       : StillFrameSlotBlock::kDefaultBackground;
-    const D3DCOLOR alpha = background & 0xFF000000u;
-    const DWORD flags = D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER;
-    if (clear && FAILED(device_->Clear(0, nullptr, flags, alpha, 1.0f, 0))) return false;
     // The picture's own viewport keeps the camera's aspect inside the back
-    // buffer; the border stays black.
+    // buffer; the border is black.
     std::int32_t area[4];
     fixedAspectViewport(static_cast<std::int32_t>(p.BackBufferWidth), static_cast<std::int32_t>(p.BackBufferHeight),
                         area);
     const D3DVIEWPORT9 picture{DWORD(area[0]), DWORD(area[1]), DWORD(area[2]), DWORD(area[3]), 0.0f, 1.0f};
-    if (FAILED(device_->SetViewport(&picture))) return false;
-    return !clear || SUCCEEDED(device_->Clear(0, nullptr, flags, background, 1.0f, 0));
+    if (clear) {
+        // The current sky's background colour and its alpha (a constant
+        // without a scene) inside the picture; black with that alpha in the
+        // border; depth 1 everywhere. The whole back buffer takes the
+        // background and the depth first, the border strips black after it
+        // (their depth is set already): the same
+        // picture as black everywhere and then the picture's area, but a
+        // clear of a part of the target costs a software rasteriser a drawn
+        // quad, and the border is the smaller part.
+        const std::uint32_t background =
+            gameCore.render ? gameCore.render->refreshBackground() : StillFrameSlotBlock::kDefaultBackground;
+        const D3DCOLOR alpha = background & 0xFF000000u;
+        const DWORD flags = D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER;
+        if (FAILED(device_->Clear(0, nullptr, flags, background, 1.0f, 0))) return false;
+        const INT left = INT(picture.X), top = INT(picture.Y);
+        const INT right = INT(picture.X + picture.Width), bottom = INT(picture.Y + picture.Height);
+        const INT width = INT(whole.Width), height = INT(whole.Height);
+        RECT border[4];
+        DWORD strips = 0;
+        if (top > 0) border[strips++] = {0, 0, width, top};
+        if (bottom < height) border[strips++] = {0, bottom, width, height};
+        if (left > 0) border[strips++] = {0, top, left, bottom};
+        if (right < width) border[strips++] = {right, top, width, bottom};
+        if (strips > 0 && FAILED(device_->Clear(strips, border, D3DCLEAR_TARGET, alpha, 1.0f, 0))) return false;
+    }
+    return SUCCEEDED(device_->SetViewport(&picture));
 }
 
 bool VideoDevice::beginFrame() {

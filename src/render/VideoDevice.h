@@ -134,10 +134,6 @@ public:
     std::int32_t vertexProcessing = VertexProcessingSoftware;
     // For each texture class: the user's filters and the best ones.
     SamplerFilters samplerFilters[kTextureClassCount][2];
-    // True when the device's Present waits for the display's refresh as the
-    // presentation interval asks (then nothing else paces frames): a
-    // drawing backend with a window; set at each creation.
-    bool presentWaits = false;
     std::int32_t userAnisotropy = 1;
     std::int32_t maxAnisotropy = 1;
     // Indexed by a texture link's address mode: clamp, wrap, mirror, border

@@ -24,10 +24,12 @@ expect("Build from: [")
 expect("Detected language selection in configuration file [en]")
 # The render device on the GL backend, made once the window exists: the
 # game's adapter offers shader model 2, the profiles of its shader package.
-# On a software rasteriser its description names it (a limited card).
+# On a software rasteriser its description names the GL renderer after
+# "Software rasteriser 1000" (a limited card).
 expect("Find video adapter...")
 expect("Detected vs2.0 and ps2.0")
-expect("DirectX render device connected to [0:Mesa OpenGL Direct3D 9 device")
+expect("OpenGL Direct3D 9 device")
+expect("DirectX render device connected to [0:")
 expect("Screen [")
 # The input devices: the system keyboard and mouse of SDL's video.
 expect("Search for input devices")

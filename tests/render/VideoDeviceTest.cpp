@@ -157,11 +157,32 @@ TEST(VideoDeviceClass, CardClassFromTheDescription) {
     };
     for (const auto& c : cases) EXPECT_EQ(VideoDevice::classifyAdapter(c.description), c.expected) << c.description;
 
-    // The game's GL device is a limited card on a software rasteriser (so
-    // post-processing is off by default there) and a full one on hardware.
+    // Our GL adapter names a software rasteriser's GL_RENDERER and is then a
+    // limited card (post-processing off by default); on hardware it is a
+    // full one, whatever model number the renderer's name holds.
     using platform::d3d9::BackendKind;
-    EXPECT_LT(VideoDevice::classifyAdapter(VideoCore::gameAdapterDescription(BackendKind::GL, true)), 2);
-    EXPECT_EQ(VideoDevice::classifyAdapter(VideoCore::gameAdapterDescription(BackendKind::GL, false)), 2);
+    const struct {
+        const char* renderer;
+        bool software;
+    } stacks[] = {
+        {"llvmpipe (LLVM 15.0.7, 256 bits)", true},
+        {"softpipe", true},
+        {"Software Rasterizer", true},
+        {"Mesa Intel(R) UHD Graphics 620 (KBL GT2)", false},
+        {"NVIDIA GeForce RTX 3080/PCIe/SSE2", false},
+        {"AMD Radeon RX 6800 XT (navi21, LLVM 15.0.7, DRM 3.49, 6.1.0)", false},
+    };
+    for (const auto& s : stacks) {
+        platform::d3d9::GLStack gl;
+        gl.available = true;
+        gl.renderer = s.renderer;
+        gl.software = platform::d3d9::isSoftwareRenderer(s.renderer);
+        EXPECT_EQ(gl.software, s.software) << s.renderer;
+        const std::string description = platform::d3d9::adapterDescription(BackendKind::GL, gl);
+        EXPECT_EQ(description.find(s.renderer) != std::string::npos, s.software) << description;
+        EXPECT_EQ(VideoDevice::classifyAdapter(description.c_str()) < 2, s.software) << description;
+    }
+    EXPECT_EQ(VideoDevice::classifyAdapter(platform::d3d9::adapterDescription(BackendKind::GL, {}).c_str()), 2);
 }
 
 TEST(VideoDeviceText, ErrorTextsAndPackedColours) {
@@ -351,6 +372,42 @@ TEST_F(VideoDeviceTest, FrameClearsToTheCurrentSkysHorizonAndDepth) {
     ASSERT_TRUE(device().presentScene());
     scene->release();
     game.scenes.clear();
+}
+
+// The picture (960 x 768 at the camera's 1.25 inside 1024 x 768) takes the
+// background, the border strips black with its alpha: the whole back buffer
+// is cleared once, with its depth, and only the border a second time.
+TEST_F(VideoDeviceTest, FrameClearsTheWholeBufferOnceAndTheBorderBlack) {
+    auto calls = std::make_shared<platform::d3d9::CallLog>();
+    environment.callLog = calls;
+    install(kShaderCard);
+    createDevice();
+    calls->lines.clear();
+    ASSERT_TRUE(device().beginFrame());
+    std::vector<std::string> clears;
+    for (const std::string& line : calls->lines)
+        if (line.rfind("Clear(", 0) == 0) clears.push_back(line);
+    EXPECT_EQ(clears, (std::vector<std::string>{"Clear(0, 0x3, 0xFF406080, 1, 0)", "Clear(2, 0x1, 0xFF000000, 1, 0)"}));
+
+    IDirect3DSurface9* back = nullptr;
+    ASSERT_EQ(device().device()->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back), S_OK);
+    std::vector<std::uint8_t> bytes;
+    D3DSURFACE_DESC desc{};
+    ASSERT_TRUE(platform::d3d9::readSurface(back, bytes, desc));
+    back->Release();
+    ASSERT_EQ(desc.Width, 1024u);
+    auto pixel = [&](std::size_t x, std::size_t y) {
+        std::uint32_t value = 0;
+        std::memcpy(&value, bytes.data() + (y * desc.Width + x) * 4, 4);
+        return value;
+    };
+    for (const std::size_t x : {0u, 31u, 992u, 1023u}) EXPECT_EQ(pixel(x, 384), 0xFF000000u) << x;
+    for (const std::size_t x : {32u, 512u, 991u}) EXPECT_EQ(pixel(x, 384), 0xFF406080u) << x;
+    D3DVIEWPORT9 viewport{};
+    device().device()->GetViewport(&viewport);
+    EXPECT_EQ(viewport.X, 32u);
+    EXPECT_EQ(viewport.Width, 960u);
+    ASSERT_TRUE(device().presentScene());
 }
 
 TEST_F(VideoDeviceTest, LostDeviceIsCreatedAnewWithItsObjects) {

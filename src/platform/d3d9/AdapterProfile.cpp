@@ -105,6 +105,17 @@ AdapterProfile AdapterProfile::fromDisplay(const char* description) {
     return profile;
 }
 
+AdapterProfile AdapterProfile::forBackend(BackendKind kind) {
+    static const GLStack none;
+    const GLStack& gl = kind == BackendKind::GL ? hostGLStack() : none;
+    AdapterProfile profile = fromDisplay(adapterDescription(kind, gl).c_str());
+    if (gl.available) {
+        const std::string driver = "engine-d3d9 on " + gl.vendor + " " + gl.renderer + ", OpenGL " + gl.version;
+        for (auto& a : profile.adapters) copyText(a.identifier.Driver, sizeof a.identifier.Driver, driver);
+    }
+    return profile;
+}
+
 bool AdapterProfile::parse(std::string_view text, std::string& error) {
     adapters.clear();
     std::istringstream in{std::string(text)};

@@ -17,6 +17,7 @@
 // Numbers may be decimal or 0x hexadecimal.
 #pragma once
 
+#include "platform/d3d9/D3D9.h"
 #include "platform/d3d9/D3D9Types.h"
 
 #include <string>
@@ -53,6 +54,11 @@ struct AdapterProfile {
     // The default: one standard adapter whose desktop is the platform
     // display's and whose modes are the usual ones up to it.
     static AdapterProfile fromDisplay(const char* description);
+    // The default of a backend: fromDisplay with the backend's description;
+    // on GL the adapter reports the host's GL stack (hostGLStack): the
+    // description as adapterDescription gives it and, in the driver field,
+    // the renderer and the GL version.
+    static AdapterProfile forBackend(BackendKind kind);
     // Parses the text form; false with error set ("line 3: unknown key [x]").
     bool parse(std::string_view text, std::string& error);
     bool load(const std::string& path, std::string& error);

@@ -26,6 +26,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -280,10 +281,24 @@ struct Environment {
     std::shared_ptr<CallLog> callLog;                // null: no call log (the default)
 };
 
-// True when the host's OpenGL draws on the CPU (Mesa's software rasteriser):
-// asked once of the process's surfaceless display, whose driver it keeps
-// loaded. False where no GL display opens.
-bool hostRendersInSoftware();
+// What the host's OpenGL is: GL_VENDOR, GL_RENDERER and GL_VERSION of a
+// context of the process's surfaceless display (whose driver then stays
+// loaded), asked once per process on a thread of its own; available is
+// false where no GL context opens. software: the renderer is one of Mesa's
+// CPU rasterisers (isSoftwareRenderer).
+struct GLStack {
+    bool available = false;
+    bool software = false;
+    std::string vendor, renderer, version;
+};
+const GLStack& hostGLStack();
+// True for the GL_RENDERER of a rasteriser that draws on the CPU ("llvmpipe
+// (LLVM 15.0.7, 256 bits)", "softpipe", "swrast", "Software Rasterizer").
+bool isSoftwareRenderer(std::string_view renderer);
+// The description of our Direct3D adapter on a backend over a GL stack:
+// on a software rasteriser it names the renderer after "Software rasteriser
+// 1000", so that the card class read from it is a limited one.
+std::string adapterDescription(BackendKind kind, const GLStack& gl);
 
 // The environment that Direct3DCreate9 builds its objects in. Objects keep
 // the environment they were created in.

@@ -310,10 +310,8 @@ public:
 std::unique_ptr<Backend> createNullBackend();
 // window: the device window (null: none, draw offscreen).
 std::unique_ptr<Backend> createGLBackend(HWND window);
-// The backend of a kind, and the adapter description it reports when no
-// profile was given.
+// The backend of a kind.
 std::unique_ptr<Backend> createBackend(BackendKind kind, HWND window);
-const char* backendDescription(BackendKind kind);
 
 class Direct3D9Impl;
 

@@ -358,7 +358,7 @@ IDirect3D9* Direct3DCreate9(UINT sdkVersion) {
     auto context = std::make_shared<Context>();
     context->profile = environment.profile ? environment.profile
                                            : std::make_shared<const AdapterProfile>(
-                                                 AdapterProfile::fromDisplay(backendDescription(environment.backend)));
+                                                 AdapterProfile::forBackend(environment.backend));
     context->environment = std::move(environment);
     context->call("Direct3DCreate9(%u)", sdkVersion);
     return new Direct3D9Impl(std::move(context));

@@ -1,12 +1,15 @@
 #include "platform/d3d9/GLContext.h"
+#include "platform/d3d9/D3D9.h"
 
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 #include <GL/gl.h>
 #include <SDL.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 namespace platform::d3d9 {
 
@@ -42,18 +45,46 @@ EGLDisplay eglDisplay(std::string& why) {
 
 }  // namespace
 
-bool hostRendersInSoftware() {
-    static const bool software = [] {
+bool isSoftwareRenderer(std::string_view renderer) {
+    std::string text(renderer);
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    // Mesa's CPU rasterisers name themselves in GL_RENDERER.
+    for (const char* name : {"llvmpipe", "softpipe", "swrast", "software rasterizer"})
+        if (text.find(name) != std::string::npos) return true;
+    return false;
+}
+
+const GLStack& hostGLStack() {
+    static const GLStack stack = [] {
+        GLStack found;
         std::string why;
         EGLDisplay display = eglDisplay(why);
-        if (display == EGL_NO_DISPLAY) return false;
-        using DriverName = const char* (*)(EGLDisplay);
-        auto driverName = reinterpret_cast<DriverName>(eglGetProcAddress("eglGetDisplayDriverName"));
-        const char* name = driverName ? driverName(display) : nullptr;
-        // Mesa names its CPU drivers "swrast" and "kms_swrast".
-        return name && std::strstr(name, "swrast") != nullptr;
+        if (display == EGL_NO_DISPLAY) return found;
+        // A context of its own on a thread of its own: the caller's current
+        // context (EGL or a window's) stays as it is.
+        std::thread asking([&] {
+            if (!eglBindAPI(EGL_OPENGL_API)) return;
+            EGLContext context = eglCreateContext(display, EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, nullptr);
+            if (context == EGL_NO_CONTEXT) return;
+            if (eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, context)) {
+                auto text = [](GLenum name) {
+                    const auto* value = reinterpret_cast<const char*>(glGetString(name));
+                    return std::string(value ? value : "");
+                };
+                found.vendor = text(GL_VENDOR);
+                found.renderer = text(GL_RENDERER);
+                found.version = text(GL_VERSION);
+                found.available = !found.renderer.empty();
+                found.software = isSoftwareRenderer(found.renderer);
+                eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+            }
+            eglDestroyContext(display, context);
+            eglReleaseThread();
+        });
+        asking.join();
+        return found;
     }();
-    return software;
+    return stack;
 }
 
 void GLContext::keepDriverLoaded() {

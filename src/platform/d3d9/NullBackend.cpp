@@ -101,12 +101,14 @@ std::unique_ptr<Backend> createBackend(BackendKind kind, HWND window) {
     return createNullBackend();
 }
 
-const char* backendDescription(BackendKind kind) {
-    switch (kind) {
-        case BackendKind::GL: return "OpenGL Direct3D 9 device";
-        case BackendKind::Null: break;
-    }
-    return "Null Direct3D 9 device";
+std::string adapterDescription(BackendKind kind, const GLStack& gl) {
+    if (kind == BackendKind::Null) return "Null Direct3D 9 device";
+    // The card class is read from the description's first four-digit number
+    // (none: a full card). A software rasteriser draws every pixel on the
+    // CPU: it leads with 1000, which puts it among the limited cards, whose
+    // defaults leave post-processing off.
+    if (gl.software) return "Software rasteriser 1000, OpenGL Direct3D 9 device on " + gl.renderer;
+    return "OpenGL Direct3D 9 device";
 }
 
 }  // namespace platform::d3d9
