@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <sstream>
 #include <string>
 
 #include "foundation/AppPaths.h"
@@ -562,15 +563,34 @@ TEST_F(ShaderCoreTest, FamiliesLoadEveryPermutationAndSelectOnePerDraw) {
 }
 
 // The package is mapped, and its bodies are read where they lie, from the
-// load to the release; a device loss keeps it.
+// load to the release; a device loss keeps it. Once loaded and checked its
+// pages leave memory, and a body asked for later is read from the file.
 TEST_F(ShaderCoreTest, ThePackageStaysMappedUntilTheRelease) {
     writePackage();
     const std::string file = std::filesystem::canonical(platform::hostPath(core.paths().get(PathShaderCacheFile)));
+    const auto fileKiB = std::filesystem::file_size(file) / 1024;
     auto mapped = [&] { return testing_support::readFile("/proc/self/maps").find(file) != std::string::npos; };
+    // The resident KiB of the file's mapping (/proc/self/smaps).
+    auto residentKiB = [&] {
+        std::istringstream smaps(testing_support::readFile("/proc/self/smaps"));
+        std::uint64_t total = 0;
+        bool inFile = false;
+        for (std::string line; std::getline(smaps, line);) {
+            if (line.find('-') < line.find(' '))  // a mapping's first line
+                inFile = line.size() >= file.size() && line.compare(line.size() - file.size(), file.size(), file) == 0;
+            else if (inFile && line.rfind("Rss:", 0) == 0)
+                total += std::stoull(line.substr(4));
+        }
+        return total;
+    };
     EXPECT_FALSE(mapped());
     ASSERT_TRUE(shaderCore.initialize());
     EXPECT_TRUE(mapped());
-    shaderCore.selectVertexProgram(20);  // VS_OPS1
+    ASSERT_GT(fileKiB, 1024u);
+    EXPECT_LT(residentKiB(), fileKiB / 8);
+    shaderCore.selectVertexProgram(20);  // VS_OPS1: its variables come from its body
+    EXPECT_NE(shaderCore.currentVertexProgram()->variables[VarWorldViewProjection], nullptr);
+    EXPECT_GT(residentKiB(), 0u);  // its page came back
     const std::uint8_t* body = shaderCore.currentVertexProgram()->body;
     const MemoryStream* entry = shaderCore.container().find("vs_2_0VS_OPS1");
     ASSERT_NE(entry, nullptr);

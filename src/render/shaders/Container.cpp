@@ -52,6 +52,8 @@ void Container::unmap() {
     mapping_ = {};
 }
 
+void Container::releaseResidentPages() { platform::releaseViewPages(mappedBase_, mappedLength_); }
+
 std::uint32_t Container::reserveSize() const {
     std::uint32_t total = 128;
     for (std::int32_t i = 0; i < count_; ++i) total += std::uint32_t(entries_[i].data.size());

@@ -55,6 +55,10 @@ public:
     std::int32_t write(DataStream& stream);
     // Frees every entry, the content they view and the file mapping.
     void release();
+    // Lets the mapped file's pages go from memory once the entries were
+    // read and checked: they stay readable and come back from the file
+    // when an entry's bytes are next read. Nothing for unpacked content.
+    void releaseResidentPages();
     // The data sizes of every entry plus 128.
     std::uint32_t reserveSize() const;
 

@@ -307,6 +307,9 @@ bool ShaderCore::initialize() {
     }
     if (container_->flags() & Container::kModified) container_->save();
     if (!ok) return false;
+    // Every body was checked; the few a draw asks for are read again from
+    // the file's pages when it does.
+    container_->releaseResidentPages();
     table_->loadedSources.clear();
     ready_ = 1;
     return true;
