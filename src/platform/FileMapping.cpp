@@ -70,6 +70,10 @@ void unmapView(void* base, std::uint64_t length) {
     if (base && length > 0) ::munmap(base, static_cast<size_t>(length));
 }
 
+void releaseViewPages(void* base, std::uint64_t length) {
+    if (base && length > 0) ::madvise(base, static_cast<size_t>(length), MADV_DONTNEED);
+}
+
 void closeMapping(MappingHandle mapping) {
     if (mapping) ::close(fdOf(mapping));
 }

@@ -32,6 +32,9 @@ std::int64_t mappingSize(MappingHandle mapping);
 void* mapView(MappingHandle mapping, std::uint64_t offset, std::uint64_t length, bool writeMode,
               int* error = nullptr);
 void unmapView(void* base, std::uint64_t length);
+// Gives up the resident pages of a read-only view: the view stays valid and
+// a later read brings its bytes back from the file (the host's file cache).
+void releaseViewPages(void* base, std::uint64_t length);
 void closeMapping(MappingHandle mapping);
 
 }  // namespace platform

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <sstream>
 #include <string>
 
 #include "foundation/AppPaths.h"
@@ -500,6 +501,17 @@ TEST_F(ShaderCoreTest, FamiliesLoadEveryPermutationAndSelectOnePerDraw) {
                             "ps_2_0ps-vd-vertexdebug", "vs_2_0vs-dyn20-4-T2+DN#+A-wave2"})
         EXPECT_NE(shaderCore.container().find(key), nullptr) << key;
 
+    // The load made no program: a permutation's is made when a draw first
+    // asks for it, and only then.
+    auto made = [&] {
+        std::ptrdiff_t programs = 0;
+        for (MultyShader* family : shaderCore.families)
+            for (const auto* slots : {&family->vertexSlots, &family->pixelSlots})
+                programs += std::ptrdiff_t(slots->size()) - std::count(slots->begin(), slots->end(), nullptr);
+        return programs;
+    };
+    EXPECT_EQ(made(), 0);
+
     // A draw's values pick its two programs; their bodies carry the defines.
     MultyShaderWaterNorm20& water = shaderCore.waterNorm20;
     water.values.water = 1;
@@ -508,6 +520,13 @@ TEST_F(ShaderCoreTest, FamiliesLoadEveryPermutationAndSelectOnePerDraw) {
     shaderCore.selectFamilyPrograms(water);
     ASSERT_NE(shaderCore.currentVertexProgram(), nullptr);
     ASSERT_NE(shaderCore.currentPixelProgram(), nullptr);
+    EXPECT_EQ(made(), 2);
+    ShaderProgram* const firstVertex = shaderCore.currentVertexProgram();
+    ShaderProgram* const firstPixel = shaderCore.currentPixelProgram();
+    shaderCore.selectFamilyPrograms(water);
+    EXPECT_EQ(shaderCore.currentVertexProgram(), firstVertex);
+    EXPECT_EQ(shaderCore.currentPixelProgram(), firstPixel);
+    EXPECT_EQ(made(), 2);
     EXPECT_STREQ(shaderCore.currentVertexProgram()->name, "vs-waternorm20-lake-+P+A");
     EXPECT_STREQ(shaderCore.currentPixelProgram()->name, "ps-waternorm20-lake+P+A");
     EXPECT_TRUE(shaderCore.currentVertexProgram()->has(ShaderProgram::BodyLoaded));
@@ -541,6 +560,46 @@ TEST_F(ShaderCoreTest, FamiliesLoadEveryPermutationAndSelectOnePerDraw) {
     for (MultyShader* family : shaderCore.families)
         for (const auto* slots : {&family->vertexSlots, &family->pixelSlots})
             EXPECT_EQ(std::count(slots->begin(), slots->end(), nullptr), std::ptrdiff_t(slots->size()));
+}
+
+// The package is mapped, and its bodies are read where they lie, from the
+// load to the release; a device loss keeps it. Once loaded and checked its
+// pages leave memory, and a body asked for later is read from the file.
+TEST_F(ShaderCoreTest, ThePackageStaysMappedUntilTheRelease) {
+    writePackage();
+    const std::string file = std::filesystem::canonical(platform::hostPath(core.paths().get(PathShaderCacheFile)));
+    const auto fileKiB = std::filesystem::file_size(file) / 1024;
+    auto mapped = [&] { return testing_support::readFile("/proc/self/maps").find(file) != std::string::npos; };
+    // The resident KiB of the file's mapping (/proc/self/smaps).
+    auto residentKiB = [&] {
+        std::istringstream smaps(testing_support::readFile("/proc/self/smaps"));
+        std::uint64_t total = 0;
+        bool inFile = false;
+        for (std::string line; std::getline(smaps, line);) {
+            if (line.find('-') < line.find(' '))  // a mapping's first line
+                inFile = line.size() >= file.size() && line.compare(line.size() - file.size(), file.size(), file) == 0;
+            else if (inFile && line.rfind("Rss:", 0) == 0)
+                total += std::stoull(line.substr(4));
+        }
+        return total;
+    };
+    EXPECT_FALSE(mapped());
+    ASSERT_TRUE(shaderCore.initialize());
+    EXPECT_TRUE(mapped());
+    ASSERT_GT(fileKiB, 1024u);
+    EXPECT_LT(residentKiB(), fileKiB / 8);
+    shaderCore.selectVertexProgram(20);  // VS_OPS1: its variables come from its body
+    EXPECT_NE(shaderCore.currentVertexProgram()->variables[VarWorldViewProjection], nullptr);
+    EXPECT_GT(residentKiB(), 0u);  // its page came back
+    const std::uint8_t* body = shaderCore.currentVertexProgram()->body;
+    const MemoryStream* entry = shaderCore.container().find("vs_2_0VS_OPS1");
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(body, entry->data());
+
+    shaderCore.releaseDeviceShaders();
+    EXPECT_TRUE(mapped());
+    shaderCore.release();
+    EXPECT_FALSE(mapped());
 }
 
 TEST_F(ShaderCoreTest, AMissingPermutationStopsTheLoadAtItsEntry) {

@@ -517,7 +517,9 @@ bool writeShaderPackage(const std::string& path, const std::vector<PackedShader>
         }
     }
     MemoryStream content(true);
-    if (container.write(content) < 0 || !writePackedFile(path, content, 9, true)) {
+    // A raw record: the game maps the file and reads the bodies where they
+    // lie, where a packed one would be unpacked into memory first.
+    if (container.write(content) < 0 || !writePackedFile(path, content, 9, false)) {
         error = "can't write [" + path + "]";
         return false;
     }

@@ -52,6 +52,8 @@ void Container::unmap() {
     mapping_ = {};
 }
 
+void Container::releaseResidentPages() { platform::releaseViewPages(mappedBase_, mappedLength_); }
+
 std::uint32_t Container::reserveSize() const {
     std::uint32_t total = 128;
     for (std::int32_t i = 0; i < count_; ++i) total += std::uint32_t(entries_[i].data.size());
@@ -59,6 +61,11 @@ std::uint32_t Container::reserveSize() const {
 }
 
 MemoryStream* Container::find(const char* key) {
+    ContainerEntry* entry = findEntry(key);
+    return entry ? &entry->data : nullptr;
+}
+
+ContainerEntry* Container::findEntry(const char* key) {
     std::int32_t low = 0, high = count_;
     while (low < high) {
         const std::int32_t middle = (low + high) / 2;
@@ -67,7 +74,7 @@ MemoryStream* Container::find(const char* key) {
             continue;
         }
         const int order = compareNames(entries_[middle].name, key);
-        if (order == 0) return &entries_[middle].data;
+        if (order == 0) return &entries_[middle];
         if (order > 0)
             high = middle;
         else
@@ -78,6 +85,29 @@ MemoryStream* Container::find(const char* key) {
 }
 
 std::int32_t Container::read(DataStream& stream) { return readEntries(stream, nullptr); }
+
+std::int32_t Container::entriesPresent(const std::uint8_t* content, std::int32_t position, std::int32_t size,
+                                       std::uint32_t count) {
+    std::int64_t at = position;
+    std::int32_t present = 0;
+    auto field = [&](int bytes) {
+        std::uint32_t value = 0;
+        for (int i = 0; i < bytes; ++i) value |= std::uint32_t(content[at + i]) << (8 * i);
+        at += bytes;
+        return value;
+    };
+    while (std::uint32_t(present) < count) {
+        if (at + 2 > size) break;
+        const std::uint32_t length = field(2);
+        if (length > kNameLimit || at + length + 4 > size) break;
+        at += length;
+        const std::uint32_t bytes = field(4);
+        if (bytes > std::uint64_t(size - at)) break;
+        at += bytes;
+        ++present;
+    }
+    return present;
+}
 
 std::int32_t Container::readEntries(DataStream& stream, std::uint8_t* view) {
     if (!view) release();
@@ -92,7 +122,16 @@ std::int32_t Container::readEntries(DataStream& stream, std::uint8_t* view) {
         return -1;
     }
     // The table grows as entries are read: a count is a claim, and a packed
-    // file unpacks to far more bytes than it holds.
+    // file unpacks to far more bytes than it holds. Content in view is
+    // walked first, so the table is made once for the entries that are
+    // there (and the one where the read stops).
+    if (view) {
+        const std::int32_t present = entriesPresent(view, stream.tell(), stream.size(), count);
+        if (!grow(std::min(std::int32_t(count), present + 1))) {
+            engineLog().systemError("Container %s: no memory for %i entries", name_, present + 1);
+            return -1;
+        }
+    }
     for (std::int32_t i = 0; i < std::int32_t(count); ++i) {
         if (i == capacity_ && !grow(std::min(std::int32_t(count), std::max(1, capacity_ * 2)))) {
             engineLog().systemError("Container %s: no memory for %i entries", name_, i + 1);

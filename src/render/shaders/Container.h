@@ -45,6 +45,8 @@ public:
     bool save();
     // The data of the named entry (kept by the container), or null, logged.
     MemoryStream* find(const char* name);
+    // The same lookup giving the whole entry (its name and data).
+    ContainerEntry* findEntry(const char* name);
 
     // The unpacked content. read() refuses counts, name lengths and data
     // sizes that the stream cannot hold; returns bytes or a negative count.
@@ -53,6 +55,10 @@ public:
     std::int32_t write(DataStream& stream);
     // Frees every entry, the content they view and the file mapping.
     void release();
+    // Lets the mapped file's pages go from memory once the entries were
+    // read and checked: they stay readable and come back from the file
+    // when an entry's bytes are next read. Nothing for unpacked content.
+    void releaseResidentPages();
     // The data sizes of every entry plus 128.
     std::uint32_t reserveSize() const;
 
@@ -73,6 +79,10 @@ private:
     // read() over a stream; with view set (the stream's bytes from position
     // 0, kept by the container) the entries view them instead of copying.
     std::int32_t readEntries(DataStream& stream, std::uint8_t* view);
+    // How many of count entries lie whole in content from position on (the
+    // first one that does not ends the count).
+    static std::int32_t entriesPresent(const std::uint8_t* content, std::int32_t position, std::int32_t size,
+                                       std::uint32_t count);
     // Maps the file and gives its unpacked content in content_ (a view of
     // the mapping or an unpacked buffer); false when the record is unusable.
     bool mapContent(const std::string& path);

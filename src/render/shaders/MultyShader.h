@@ -14,6 +14,7 @@
 #include "render/shaders/ShaderProgramTable.h"
 
 class ShaderProgram;
+struct ContainerEntry;
 
 // The integer defines of the families and their name suffixes.
 enum FamilyDefine : std::int32_t {
@@ -88,6 +89,16 @@ public:
     std::int32_t pixelIndex;
     std::vector<ShaderProgram*> vertexSlots;
     std::vector<ShaderProgram*> pixelSlots;
+    // The permutations the shader core's load found in its package, by slot
+    // index (ascending; the last found wins a slot), each with its package
+    // entry (none for a family without source). A permutation's program is
+    // made in its slot when a draw first asks for it.
+    struct Found {
+        std::int32_t slot;
+        ContainerEntry* entry;
+    };
+    std::vector<Found> vertexFound;
+    std::vector<Found> pixelFound;
     // Whether the shader core's vertex or pixel profile index is 0 (always
     // so while the programs load); the water rules depend on it.
     bool lowProfile = true;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <new>
 
 #include "app/GameCore.h"
 #include "foundation/AppPaths.h"
@@ -137,19 +138,25 @@ void ShaderProgram::releaseBody(DXStateCache* cache) {
     flags &= ~(Bound | BodyLoaded);
 }
 
-bool ShaderProgram::readBody(MemoryStream& data) {
-    if (body) return engineLog().error("Can't read shader [%s]. Release current body first", name);
+bool ShaderProgram::checkBody(const char* programName, MemoryStream& data) {
     const auto size = DWORD(std::max(data.size(), 0));
     // The device and the constant table take a body by pointer and read as
     // far as its own size field says: a body must lie within its entry.
     if (size < kSmallestBody)
-        return engineLog().error("Shader [%s]: a body of %u bytes is too short to be one", name, unsigned(size));
+        return engineLog().error("Shader [%s]: a body of %u bytes is too short to be one", programName,
+                                 unsigned(size));
     const UINT claimed = D3DXGetShaderSize(reinterpret_cast<const DWORD*>(data.data()));
     if (claimed > size)
-        return engineLog().error("Shader [%s]: its body claims %u bytes, its entry holds %u", name, unsigned(claimed),
-                                 unsigned(size));
+        return engineLog().error("Shader [%s]: its body claims %u bytes, its entry holds %u", programName,
+                                 unsigned(claimed), unsigned(size));
+    return true;
+}
+
+bool ShaderProgram::readBody(MemoryStream& data) {
+    if (body) return engineLog().error("Can't read shader [%s]. Release current body first", name);
+    if (!checkBody(name, data)) return false;
     body = data.data();
-    bodySize = size;
+    bodySize = DWORD(data.size());
     return true;
 }
 
@@ -300,6 +307,9 @@ bool ShaderCore::initialize() {
     }
     if (container_->flags() & Container::kModified) container_->save();
     if (!ok) return false;
+    // Every body was checked; the few a draw asks for are read again from
+    // the file's pages when it does.
+    container_->releaseResidentPages();
     table_->loadedSources.clear();
     ready_ = 1;
     return true;
@@ -319,38 +329,65 @@ bool ShaderCore::loadFamily(MultyShader& family, bool pixel) {
     family.lowProfile = vertexProfile == 0 || pixelProfile == 0;
     const std::int32_t index = pixel ? family.pixelIndex : family.vertexIndex;
     const std::int32_t sourceId = pixel ? table_->pixelSources[index] : table_->vertexSources[index];
+    const std::int32_t kind = pixel ? ShaderProgram::KindPixel : ShaderProgram::KindVertex;
+    std::vector<MultyShader::Found>& found = pixel ? family.pixelFound : family.vertexFound;
+    found.clear();
+    // Each permutation's body is looked up and checked here; its program is
+    // made when a draw first asks for it (familyProgram).
     for (bool more = pixel ? family.nextPixel(true) : family.nextVertex(true); more;
          more = pixel ? family.nextPixel(false) : family.nextVertex(false)) {
-        std::unique_ptr<ShaderProgram> program;
-        try {
-            program = std::make_unique<ShaderProgram>();
-        } catch (const std::exception&) {
-            engineLog().error(pixel ? "Exception: cant create new pixel shader object"
-                                    : "Exception: cant create new vertex shader object");
-            return false;
-        }
-        char name[256];
-        pixel ? family.pixelName(name) : family.vertexName(name);
-        program->setup(pixel ? ShaderProgram::KindPixel : ShaderProgram::KindVertex, index, name, sourceId);
-        setGlobalDefines();
-        family.appendDefines(defines);
-        if (pixel) {
-            std::int32_t major = 0, minor = 0;
-            family.shaderModel(major, minor);
-        }
         ++loadedCount;
-        if (!loadProgram(*program, false)) {
-            logDefines();
-            return false;
+        ContainerEntry* entry = nullptr;
+        if (sourceId >= 0) {
+            char name[256];
+            pixel ? family.pixelName(name) : family.vertexName(name);
+            entry = findBody(kind, name);
+            const bool read = entry && ShaderProgram::checkBody(name, entry->data);
+            if (entry && !read) engineLog().error("Can't load cached shader [%s]: read failed.", name);
+            if (!read) {
+                // The defines the permutation stands beside, for the log.
+                setGlobalDefines();
+                family.appendDefines(defines);
+                logDefines();
+                found.clear();
+                return false;
+            }
         }
-        ShaderProgram*& slot = *(pixel ? family.pixelSlot() : family.vertexSlot());
-        if (slot) {
-            slot->releaseBody(cache_);
-            delete slot;
-        }
-        slot = program.release();
+        const std::int32_t slot = pixel ? family.pixelSlotIndex() : family.vertexSlotIndex();
+        if (slot >= 0) found.push_back({slot, entry});
     }
+    std::stable_sort(found.begin(), found.end(),
+                     [](const MultyShader::Found& a, const MultyShader::Found& b) { return a.slot < b.slot; });
     return true;
+}
+
+ShaderProgram* ShaderCore::familyProgram(MultyShader& family, bool pixel) {
+    ShaderProgram** slot = pixel ? family.pixelSlot() : family.vertexSlot();
+    if (*slot) return *slot;
+    const std::int32_t index = pixel ? family.pixelSlotIndex() : family.vertexSlotIndex();
+    const std::vector<MultyShader::Found>& found = pixel ? family.pixelFound : family.vertexFound;
+    // The last one found for the slot, as a later load replaced an earlier.
+    auto it = std::upper_bound(found.begin(), found.end(), index,
+                               [](std::int32_t value, const MultyShader::Found& f) { return value < f.slot; });
+    if (index < 0 || it == found.begin() || (--it)->slot != index) return nullptr;
+    auto program = std::unique_ptr<ShaderProgram>(new (std::nothrow) ShaderProgram);
+    if (!program) {
+        engineLog().error(pixel ? "Exception: cant create new pixel shader object"
+                                : "Exception: cant create new vertex shader object");
+        return nullptr;
+    }
+    const std::int32_t tableIndex = pixel ? family.pixelIndex : family.vertexIndex;
+    const std::int32_t sourceId = pixel ? table_->pixelSources[tableIndex] : table_->vertexSources[tableIndex];
+    // The entry's name is the profile followed by the program name.
+    const char* profile = pixel ? kPixelProfiles[0] : kVertexProfiles[0];
+    const char* name = it->entry ? it->entry->name + std::strlen(profile) : "";
+    program->setup(pixel ? ShaderProgram::KindPixel : ShaderProgram::KindVertex, tableIndex, name, sourceId);
+    if (it->entry) {
+        if (!program->readBody(it->entry->data)) return nullptr;  // checked when found: not reached
+        program->flags |= ShaderProgram::BodyLoaded;
+    }
+    *slot = program.release();
+    return *slot;
 }
 
 void ShaderCore::deleteFamilyPrograms(MultyShader& family) {
@@ -363,10 +400,13 @@ void ShaderCore::deleteFamilyPrograms(MultyShader& family) {
             delete program;
             program = nullptr;
         }
+    std::vector<MultyShader::Found>().swap(family.vertexFound);
+    std::vector<MultyShader::Found>().swap(family.pixelFound);
 }
 
 void ShaderCore::selectFamilyPrograms(MultyShader& family) {
-    selectPrograms(*family.vertexSlot(), *family.pixelSlot());
+    ShaderProgram* vertex = familyProgram(family, false);
+    selectPrograms(vertex, familyProgram(family, true));
 }
 
 bool ShaderCore::start() {
@@ -383,21 +423,31 @@ bool ShaderCore::loadProgram(ShaderProgram& program, bool force) {
     if (program.body) program.releaseBody(cache_);
     if (program.sequence != 0) program.sequence = loadedCount;
 
-    std::string key;
-    if (program.kind == ShaderProgram::KindVertex && vertexProfile >= 0 && vertexProfile < 3)
-        key = ShaderProgramTable::fullName(kVertexProfiles[vertexProfile], program.name);
-    else if (program.kind == ShaderProgram::KindPixel && pixelProfile >= 0 && pixelProfile < 4)
-        key = ShaderProgramTable::fullName(kPixelProfiles[pixelProfile], program.name);
-    else
-        engineLog().systemError("Can't generate shader full name");
-
-    MemoryStream* data = key.empty() ? nullptr : container_->find(key.c_str());
-    if (!data) return engineLog().error("Can't find shader [%s]: update you'r shaders DB", program.name);
-    if (container_->flags() & Container::kModified) engineLog().info("Load shader [%s] from cache", program.name);
-    if (!program.readBody(*data)) return engineLog().error("Can't load cached shader [%s]: read failed.", program.name);
+    ContainerEntry* entry = findBody(program.kind, program.name);
+    if (!entry) return false;
+    if (!program.readBody(entry->data))
+        return engineLog().error("Can't load cached shader [%s]: read failed.", program.name);
     if (!program.body) return engineLog().error("Can't load shader [%s]", program.name);
     program.flags |= ShaderProgram::BodyLoaded;
     return true;
+}
+
+ContainerEntry* ShaderCore::findBody(std::int32_t kind, const char* name) {
+    std::string key;
+    if (kind == ShaderProgram::KindVertex && vertexProfile >= 0 && vertexProfile < 3)
+        key = ShaderProgramTable::fullName(kVertexProfiles[vertexProfile], name);
+    else if (kind == ShaderProgram::KindPixel && pixelProfile >= 0 && pixelProfile < 4)
+        key = ShaderProgramTable::fullName(kPixelProfiles[pixelProfile], name);
+    else
+        engineLog().systemError("Can't generate shader full name");
+
+    ContainerEntry* entry = key.empty() ? nullptr : container_->findEntry(key.c_str());
+    if (!entry) {
+        engineLog().error("Can't find shader [%s]: update you'r shaders DB", name);
+        return nullptr;
+    }
+    if (container_->flags() & Container::kModified) engineLog().info("Load shader [%s] from cache", name);
+    return entry;
 }
 
 void ShaderCore::prepareProgram(ShaderProgram& program) {

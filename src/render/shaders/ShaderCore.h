@@ -29,6 +29,7 @@
 #include "render/shaders/ShaderVariables.h"
 
 class Container;
+struct ContainerEntry;
 class DXStateCache;
 class MemoryStream;
 
@@ -81,6 +82,8 @@ public:
     // Takes an entry of the package as the body (the entry keeps the
     // bytes); false, logged, when the entry cannot hold the body it claims.
     bool readBody(MemoryStream& data);
+    // Whether an entry can hold the body it claims (logged when not).
+    static bool checkBody(const char* programName, MemoryStream& data);
     // Builds the variables from the body's constant table.
     bool loadVariables(const ShaderVariablesMapper& mapper, ShaderFrameState* frame, ShaderPassState* pass,
                        IDirect3DDevice9* device);
@@ -138,6 +141,13 @@ public:
     // Finds the program's body by its key and checks it; its variables are
     // built by prepareProgram.
     bool loadProgram(ShaderProgram& program, bool force);
+    // The package entry of a program of that kind and name under the
+    // current profiles; none, logged, when the package lacks it.
+    ContainerEntry* findBody(std::int32_t kind, const char* name);
+    // The family's program for its current values: the one in its slot, or
+    // made there from the body the load found for it. None for a
+    // combination the load did not find.
+    ShaderProgram* familyProgram(MultyShader& family, bool pixel);
     // Builds a loaded program's constant table and variables the first
     // time it is asked for (made current or drawn with). A body whose table
     // does not read leaves the program without variables, logged once.
