@@ -109,6 +109,11 @@ void Grid::release() {
     flags &= ~(kGridRoutePresent | kGridPointsBuilt);
 }
 
+void Grid::reset(double) {
+    release();
+    progress = 0;
+}
+
 Y3GridData* Grid::access(bool quiet) {
     Y3GridData* grid = resource && gameCore.pathGrids ? gameCore.pathGrids->acquire(resource) : nullptr;
     if (!grid && !quiet) engineLog().error("Can't find grid [%s]", name);
