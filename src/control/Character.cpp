@@ -11,6 +11,7 @@
 #include "foundation/Log.h"
 #include "input/InputCore.h"
 #include "model/Model.h"
+#include "scene/Scene.h"
 
 namespace {
 
@@ -65,7 +66,7 @@ void Character::moveLocal(const float* displacement, const float* rotation) {
 bool Character::setPose(const Matrix34& pose, double time) {
     resetPositionSmoother(pose.m + 9, time);
     Model& model = owner();
-    if ((model.stateWords[0] & kModelMainCharacter) && gameCore.input) {
+    if (isMainCharacter() && gameCore.input) {
         // The view starts over behind the model's facing.
         Matrix34 facing = pose;
         for (int k = 0; k < 3; ++k) {
@@ -77,6 +78,13 @@ bool Character::setPose(const Matrix34& pose, double time) {
     quaternionFromMatrix(pose, orientation);
     if (PhysicsModel* physics = model.attachedPhysics()) return physics->applyPoseToActors(pose);
     return true;
+}
+
+bool Character::isMainCharacter() const {
+    const Model& model = owner();
+    if (model.stateWords[0] & kModelMainCharacter) return true;
+    const Scene* scene = model.scene();
+    return scene && scene->mainCharacter.value && scene->mainCharacter.value == GameObjectLink::fromObject(&model).value;
 }
 
 void Character::getOrientation(Matrix33& out) const { quaternionToMatrix33(orientation, out); }

@@ -96,6 +96,9 @@ public:
     void flipRun() override;
     void setAutoWalk(bool clear) override;
 
+    // The model is the main character the input drives: flagged so, or
+    // its scene's main character.
+    bool isMainCharacter() const;
     // The walking speed of the current direction, run and crouch state.
     float speed() const;
 

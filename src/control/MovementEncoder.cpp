@@ -107,7 +107,7 @@ void MovementEncoder::update(const CurrentTime& time) {
     Model& model = character.owner();
     // A model that gave up its controller waits for its removal.
     if (model.controllerRemovalPending()) return;
-    const bool mainCharacter = (model.stateWords[0] & kModelMainCharacter) != 0;
+    const bool mainCharacter = character.isMainCharacter();
     if (mainCharacter && gameCore.game && gameCore.game->loading) return;
     Scene* scene = gameCore.currentScene();
     CameraCore* camera = scene ? scene->camera() : nullptr;
