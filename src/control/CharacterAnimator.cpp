@@ -298,10 +298,12 @@ void CharacterAnimator::targetStep(const CurrentTime& time) {
         changeState(kAnimatorBegin);
     std::vector<float> points;
     const std::int32_t count = static_cast<std::int32_t>(grid->points.size() / 3);
-    if (target->buildPath(points, model->worldMatrix, aim, count, grid->progress)) {
+    if (target->buildPath(points, model->worldMatrix, aim, count, grid->progress) && points.size() >= 3) {
         grid->reset(-1.0);
-        grid->setRoutePoints(points, -1.0f);
-        if (!(grid->flags & kGridRoutePresent)) grid->setRoutePoints(points, 0.25f);
+        // Without grid data the route keeps its points at a quarter metre.
+        grid->setRoutePoints(points, grid->access(true) ? -1.0f : 0.25f);
+        // The walk ends where the built path ends, facing as the aim.
+        std::copy(points.end() - 3, points.end(), aim.m + 9);
         grid->setEndPose(aim.m);
         changeState(kAnimatorBegin);
     }

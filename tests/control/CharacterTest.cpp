@@ -23,6 +23,7 @@
 #include "foundation/DataStream.h"
 #include "foundation/TimeCore.h"
 #include "scene/CameraCore.h"
+#include "scene/Y3Pose.h"
 
 using testing_support::BulletWorlds;
 using testing_support::ControllerWorld;
@@ -547,6 +548,38 @@ TEST(CharacterWalk, ACharacterWalksToAWaypointAndStopsAtAWall) {
         // The model stands where its capsule stands.
         EXPECT_GT(hero->worldMatrix.m[10], 1.0f);
     }
+}
+
+TEST(CharacterWalk, ATrajectoryIsWalkedPointByPoint) {
+    BulletWorlds simulation;
+    WalkWorld world;
+    ASSERT_NE(world.solid("ground", "floor", 0.0f, -0.5f, 0.0f), nullptr);
+    // The route's own pose, then its points; the walker stands by the
+    // second leg and walks back along the route to its pose.
+    auto route = std::make_unique<Y3Pose_Model>("route");
+    route->pose = testing_support::poseAtPoint(0.0f, 0.0f, 0.0f);
+    const float points[][3] = {{0, 0, 3}, {3, 0, 3}, {3, 0, 6}, {6, 0, 6}, {9, 0, 6}, {12, 0, 6}};
+    for (const auto& p : points) {
+        PoseVector3 v;
+        std::copy(p, p + 3, v.v);
+        route->trajectory.push_back(v);
+    }
+    ASSERT_TRUE(world.w.scene->addWaypoint(std::move(route)));
+    Model* hero = world.walker("hero", 3.0f, 4.5f);
+    Character* c = characterOf(hero);
+    ASSERT_NE(c, nullptr);
+    world.frames(10);
+    ASSERT_TRUE(c->go2trajectory("route", 0));
+    const float marks[][2] = {{3, 3}, {0, 3}, {0, 0}};
+    int reached[3] = {-1, -1, -1};
+    for (int frame = 0; frame < 900 && reached[2] < 0; ++frame) {
+        world.frames(1);
+        for (int i = 0; i < 3; ++i)
+            if (reached[i] < 0 && horizontalDistance(*hero, marks[i][0], marks[i][1]) < 0.5f) reached[i] = frame;
+    }
+    ASSERT_GE(reached[0], 0);
+    EXPECT_GT(reached[1], reached[0]);
+    EXPECT_GT(reached[2], reached[1]);
 }
 
 }  // namespace
