@@ -22,6 +22,7 @@
 #include "control/PhysicsTestPackage.h"
 #include "foundation/DataStream.h"
 #include "foundation/TimeCore.h"
+#include "input/InputFixture.h"
 #include "scene/CameraCore.h"
 #include "scene/Y3Pose.h"
 
@@ -580,6 +581,50 @@ TEST(CharacterWalk, ATrajectoryIsWalkedPointByPoint) {
     ASSERT_GE(reached[0], 0);
     EXPECT_GT(reached[1], reached[0]);
     EXPECT_GT(reached[2], reached[1]);
+}
+
+TEST(CharacterWalk, ForwardHeldForASecondWalksTheMainCharacterWithFootsteps) {
+    BulletWorlds simulation;
+    testing_support::InputFixture input;
+    const int keyboard = input.scripted->addDevice(platform::dinput8::DI8DEVTYPE_KEYBOARD, "Keyboard");
+    ASSERT_TRUE(input.input.Initialize());
+    input.frame();
+    WalkWorld world;
+    ASSERT_NE(world.solid("ground", "floor", 0.0f, -0.5f, 0.0f), nullptr);
+    Model* hero = world.walker("hero", 0.0f, 0.0f);
+    Character* c = characterOf(hero);
+    ASSERT_NE(c, nullptr);
+    world.frames(20);
+    ASSERT_TRUE(gameCore.scene_setMainCharacter(GameObjectLink::fromObject(hero)));
+    gameCore.setCameraMode(1, CurrentTime{});
+    const float start[3] = {hero->worldMatrix.m[9], hero->worldMatrix.m[10], hero->worldMatrix.m[11]};
+    // The first-person view stands at the character's eye.
+    EXPECT_NEAR(c->getEyeHeight(false), 0.93f * hero->getEyeHeight(false), 1e-5f);
+    double now = 1.0;
+    const auto frame = [&] {
+        input.poll();
+        CurrentTime sample;
+        sample.real.time = now;
+        input.input.update(sample);
+        world.frames(1);
+        now += 1.0 / 60.0;
+    };
+    input.scripted->queue(keyboard, 0, platform::dinput8::DIK_W, 0x80);
+    frame();  // the device reads the press
+    int footsteps = 0;
+    for (int i = 0; i < 60; ++i) {
+        const std::uint8_t foot = c->encoder().leftFoot;
+        frame();
+        if (c->encoder().leftFoot != foot) ++footsteps;
+    }
+    input.scripted->queue(keyboard, 0, platform::dinput8::DIK_W, 0);
+    for (int i = 0; i < 4; ++i) frame();
+    EXPECT_EQ(c->getCurrentState("direction"), "none");
+    const float dx = hero->worldMatrix.m[9] - start[0], dz = hero->worldMatrix.m[11] - start[2];
+    EXPECT_NEAR(std::sqrt(dx * dx + dz * dz), 2.5f, 0.15f);
+    EXPECT_NEAR(dx, 2.5f, 0.15f);  // along its facing
+    EXPECT_EQ(footsteps, 2);
+    EXPECT_NEAR(hero->worldMatrix.m[10], start[1], 0.05f);
 }
 
 }  // namespace
