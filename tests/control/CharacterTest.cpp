@@ -423,6 +423,8 @@ TEST(CharacterAnimator, StayWhileWalkingStopsAndWaits) {
     EXPECT_EQ(c->getCurrentState("action"), "none");
     EXPECT_EQ(c->animator().pathObject(), nullptr);
     EXPECT_EQ(world.w.scene->lookupGrid("hero"), nullptr);
+    // Its path object was never shown: it goes without a pop.
+    EXPECT_FALSE(world.w.logged("Can't pop grid [hero]: push first"));
     EXPECT_FALSE(c->isBusy());
     // The model takes the capsule's last step at its next update.
     world.frames(1);
