@@ -196,6 +196,14 @@ TEST(Character, ScriptsSetHandlersAndQueryStatesByLowerCasedNames) {
     ASSERT_TRUE(w.f.lua.load(R"(world:object("hero"):control():go2waypoint("spot"))"));
     for (const char* handler : c->handlers) EXPECT_STREQ(handler, "");
     EXPECT_TRUE(c->isBusy());
+    // Outside "Execute action" an action's end changes nothing; an unknown
+    // action name is reported.
+    EXPECT_FALSE(c->onActionDone("Dance"));
+    EXPECT_TRUE(w.logged("Invalid AC_ACTION map name [Dance]"));
+    // World and local targets are not walked: the old target is gone.
+    EXPECT_FALSE(c->animator().go(kTargetWorld, "spot", 0.0f, 0.0f, 0));
+    EXPECT_TRUE(w.logged("Invalid character animation go() function call."));
+    EXPECT_FALSE(c->isBusy());
 }
 
 TEST(Character, ARecordKeepsStanceAndSpeedsButNoKeys) {
