@@ -1,7 +1,8 @@
 -- The tour played when the game runs without a display: save a slot, list
--- the slots, restore the slot, walk to the pier's end, where the moored
--- boat sets off the pier's trigger and advances the quest, then quit. Each step posts the next one, so
--- every step runs from the event queue like a player's action would, and
+-- the slots, restore the slot, go to the pier's end, where the moored
+-- boat sets off the pier's trigger and advances the quest, walk the
+-- visitor along the quay, hear the keeper, then quit. Each step posts the
+-- next one, so every step runs from the event queue like a player's action would, and
 -- a step that cannot do its work still hands on, so the tour always ends.
 
 -- A second of the scene's time before the save, so that frames have run:
@@ -108,6 +109,61 @@ function demo_tour_restore()
   sendEvent("demo_tour_pier")
 end
 
+-- The visitor on the quay beyond the pier walks to the quay's end on its
+-- physics capsule; its arrival (or a timer when it never arrives) hands on
+-- to the keeper's greeting.
+function demo_tour_walk()
+  demo.walked = false
+  local visitor = world:object("visitor")
+  local control = visitor ~= nil and visitor:control() or nil
+  if control == nil or not control:go2waypoint("quay_end") then
+    msg("demo: the visitor cannot walk")
+    sendEvent("demo_tour_talk")
+    return
+  end
+  control:setEvent("onmovedone", "demo_tour_walked")
+  -- The pier shows as a still frame, where the scene's objects and time
+  -- stand still: the walk is watched in the free view.
+  demo.camera_before = world.camera
+  world.camera = 0
+  msg("demo: [visitor] walks to [quay_end]")
+  local timers = timersAPI:get()
+  local wait = timers ~= nil and timers:create("demo_walk_wait", 15.0) or nil
+  if wait ~= nil then
+    -- Event 6 is the timer's "onAction".
+    wait:setEvent(6, "demo_tour_walk_timeout")
+  end
+end
+
+function demo_tour_walk_over()
+  demo.walked = true
+  if demo.camera_before ~= nil then
+    world.camera = demo.camera_before
+  end
+end
+
+function demo_tour_walked(name)
+  if demo.walked then
+    return
+  end
+  demo_tour_walk_over()
+  local timers = timersAPI:get()
+  local wait = timers ~= nil and timers:get("demo_walk_wait") or nil
+  if wait ~= nil then
+    wait:stop()
+  end
+  msg("demo: [", name, "] arrived at [quay_end]")
+  sendEvent("demo_tour_talk")
+end
+
+function demo_tour_walk_timeout()
+  if not demo.walked then
+    demo_tour_walk_over()
+    msg("demo: [visitor] did not reach [quay_end]")
+    sendEvent("demo_tour_talk")
+  end
+end
+
 -- The pier scene: the boat lies inside the trigger box, so the trigger
 -- reports it entering on the first frame after it is switched on; the
 -- handler ends the tour. A timer ends it as well when nothing is reported.
@@ -159,7 +215,7 @@ function demo_tour_pier_entered(name)
     -- The boat at the pier's end advances the quest.
     quest:action("pier", "reach")
     demo_quest_run(2)
-    sendEvent("demo_tour_talk")
+    sendEvent("demo_tour_walk")
   end
 end
 

@@ -109,6 +109,11 @@ void Grid::release() {
     flags &= ~(kGridRoutePresent | kGridPointsBuilt);
 }
 
+void Grid::reset(double) {
+    release();
+    progress = 0;
+}
+
 Y3GridData* Grid::access(bool quiet) {
     Y3GridData* grid = resource && gameCore.pathGrids ? gameCore.pathGrids->acquire(resource) : nullptr;
     if (!grid && !quiet) engineLog().error("Can't find grid [%s]", name);
@@ -383,9 +388,18 @@ float Grid::update(const float* position) {
         // On the end point itself the previous direction stays.
         if (horizontalUnit(toEnd)) std::copy(toEnd, toEnd + 3, eye);
     } else {
-        const Y3GridData* grid = access();
-        if (!grid) return 0.0f;
-        result = static_cast<float>(c - p) * grid->cellSize / static_cast<float>(d);
+        if (const Y3GridData* grid = access(true)) {
+            result = static_cast<float>(c - p) * grid->cellSize / static_cast<float>(d);
+        } else {
+            // A route of points alone (no grid data): its length ahead.
+            result = 0.0f;
+            const float* from = position;
+            for (std::int64_t i = std::max<std::int64_t>(p + 1, 0); i < c; ++i) {
+                const float* to = &points[static_cast<std::size_t>(i) * 3];
+                result += std::sqrt((to[0] - from[0]) * (to[0] - from[0]) + (to[2] - from[2]) * (to[2] - from[2]));
+                from = to;
+            }
+        }
         float sum[3] = {0.0f, 0.0f, 0.0f};
         float w = 0.1f;
         for (std::int64_t i = p + 1; i < eyeEnd; ++i, w *= 1.5f) {

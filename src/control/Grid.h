@@ -88,6 +88,9 @@ public:
     // grid.
     bool getNodePosition(std::uint32_t id, float* out);
 
+    // Drops the route (nodes, points, progress) so that a new one can be
+    // handed over; a negative time drops it now.
+    void reset(double time);
     // Searches the route from start to goal (false at once when their
     // centres lie farther apart than limit); true when a route is present.
     bool searchRoute(std::uint32_t start, std::uint32_t goal, float limit);

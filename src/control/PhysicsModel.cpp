@@ -359,6 +359,22 @@ bool PhysicsModel::syncModelPose(Matrix34& pose) {
     return true;
 }
 
+bool PhysicsModel::syncControllerModelPose(const Matrix34& modelPose, Matrix34& pose) {
+    Matrix34 capsule;
+    if (!syncModelPose(capsule)) return false;
+    Y3PhysicsModelData* data = description();
+    const std::size_t index = static_cast<std::size_t>(controllerIndex);
+    const Y3PhysicsRigit* rigit = data && index < data->actors.size() ? data->actors[index].get() : nullptr;
+    pose = modelPose;
+    for (int c = 0; c < 3; ++c) {
+        float offset = 0.0f;
+        if (rigit)
+            for (int k = 0; k < 3; ++k) offset += rigit->localPose.m[9 + k] * scale[k] * modelPose.m[k * 3 + c];
+        pose.m[9 + c] = capsule.m[9 + c] - offset;
+    }
+    return true;
+}
+
 void PhysicsModel::updateActors(bool resync) {
     if (!(flags & (kPhysicsModelFollows | kPhysicsModelFollowsOnSync))) return;
     Y3PhysicsModelData* data = description();
@@ -394,7 +410,9 @@ void PhysicsModel::applyMotion(std::uint32_t handleWorld) {
     PhysicsActorInstance& actor = actors[static_cast<std::size_t>(controllerIndex)];
     if (!actor.handle || (actor.move[0] == 0.0f && actor.move[1] == 0.0f && actor.move[2] == 0.0f)) return;
     bool onGround = false;
-    backend::backend().moveController(handleWorld, actor.handle, actor.move, onGround);
+    bool grounded = false;
+    backend::backend().moveController(handleWorld, actor.handle, actor.move, grounded);
+    onGround = grounded;
     std::memset(actor.move, 0, sizeof(actor.move));
 }
 

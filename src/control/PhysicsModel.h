@@ -116,6 +116,11 @@ public:
     // A controller model takes its controller actor's pose from the
     // backend into pose; false when there is nothing to take.
     bool syncModelPose(Matrix34& pose);
+    // The pose of a controller model from its capsule: the model keeps its
+    // own rotation (the capsule stays upright) and takes the capsule's
+    // position less the capsule's offset in the model. False when there
+    // is nothing to take.
+    bool syncControllerModelPose(const Matrix34& modelPose, Matrix34& pose);
     // Per-frame: actors that follow the model take its pose or their
     // bone's (resync: also those that follow on a re-sync).
     void updateActors(bool resync);
@@ -140,6 +145,8 @@ public:
     GameObjectLink scene;
     GameObjectLink source;
     std::int32_t controllerIndex = -1;
+    // The controller capsule stood on the ground after its last move.
+    bool onGround = false;
     std::vector<PhysicsActorInstance> actors;
     std::vector<std::uint32_t> joints;
 

@@ -244,7 +244,17 @@ void InputCore::resetView(const CurrentTime& time) {
     GameObject* character = gameCore.currentScene() ? gameCore.currentScene()->mainCharacterObject() : nullptr;
     Matrix34 pose;
     const bool loading = (gameCore.game && gameCore.game->loading);
-    if (!loading && character && character->getWorldMatrix(pose)) viewSmoother.aimAt(pose, now);
+    if (!loading && character && character->getWorldMatrix(pose)) {
+        // A model looks along its first axis, a view against its third: the
+        // view takes the model's facing (first and third axes exchanged), so
+        // that a character turned to the view keeps its heading.
+        Matrix34 facing = pose;
+        for (int k = 0; k < 3; ++k) {
+            facing.m[k] = pose.m[6 + k];
+            facing.m[6 + k] = -pose.m[k];
+        }
+        viewSmoother.aimAt(facing, now);
+    }
     updateStateMode();
 }
 

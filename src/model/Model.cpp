@@ -393,7 +393,13 @@ bool Model::prepareFrame(const CurrentTime& time, std::int32_t mode) {
 
 void Model::applyRootMotion() {
     const BoneTransform& motion = animation.motion;
-    if (!controller && !attachedPhysics()) {
+    if (controller) {
+        // The controller carries the motion (a character through its
+        // encoder and physics model).
+        const float translation[3] = {motion.translation[0], motion.translation[1], motion.translation[2]};
+        const float rotation[4] = {motion.rotation.x, motion.rotation.y, motion.rotation.z, motion.rotation.w};
+        controller->moveLocal(translation, rotation);
+    } else if (!attachedPhysics()) {
         // The motion's rotation (a sum of quaternion differences) turns the
         // axes; its translation moves the model along them.
         Quaternion turn{motion.rotation.x, motion.rotation.y, motion.rotation.z, 1.0f + motion.rotation.w};
@@ -424,9 +430,17 @@ bool Model::updateFrame(const CurrentTime& time, std::int32_t mode) {
     PhysicsModel* physics = attachedPhysics();
     // A physics-driven root takes its pose from the simulation.
     Matrix34 simulated;
-    if (physics && (stateWords[0] & kModelHasRoot) && physics->syncModelPose(simulated)) setWorldMatrix(simulated);
+    // A controller capsule gives the position alone: it stays upright while
+    // the model turns.
+    if (physics && (stateWords[0] & kModelHasRoot)) {
+        const bool taken = (physics->flags & kPhysicsModelController)
+                               ? physics->syncControllerModelPose(worldMatrix, simulated)
+                               : physics->syncModelPose(simulated);
+        if (taken) setWorldMatrix(simulated);
+    }
     if (controller && (stateWords[0] & (kModelMoves | kModelHasRoot | kModelPhysicsRoot | kModelHasController)))
         controller->update(time);
+    if (controllerRemovalPending_) removeController();
     if (physics && activeAtStart) {
         physics->updateActors((stateWords[0] & kModelPhysicsDirty) != 0);
         stateWords[0] &= ~kModelPhysicsDirty;
@@ -558,6 +572,7 @@ ModelController* Model::setController(std::int32_t type) {
 }
 
 void Model::removeController() {
+    controllerRemovalPending_ = false;
     if (controller) controller->detach();
     controller.reset();
     stateWords[0] &= ~kModelHasController;

@@ -293,6 +293,10 @@ public:
     bool followMainCharacter(const CurrentTime& time);
     ModelController* setController(std::int32_t type);
     void removeController();
+    // A controller that must go while its own code still runs asks for its
+    // removal; the model removes it once the controller's update returned.
+    void requestControllerRemoval() { controllerRemovalPending_ = controller != nullptr; }
+    bool controllerRemovalPending() const { return controllerRemovalPending_; }
     // Physics: without a physics scene only a message (true).
     bool attachPhysics(const char* physicsName);
     void detachPhysics();
@@ -416,6 +420,7 @@ public:
     static std::uint32_t packFactor(const float* colour, float alpha, bool round);
 
 private:
+    bool controllerRemovalPending_ = false;
     // The model as a user of its resource record.
     class ResourceLink : public ResourceUser {
     public:

@@ -10,6 +10,7 @@
 
 #include "app/GameCore.h"
 #include "control/Grid.h"
+#include "control/PathGridDataManager.h"
 #include "control/PhysicsScene.h"
 #include "effects/Particle.h"
 #include "effects/Sprite.h"
@@ -152,7 +153,11 @@ GameObject* makeParticle(Scene& scene, const char* objectName, const char* data,
 GameObject* makeGrid(Scene& scene, const char* objectName) {
     char resource[sizeof(scene.name) + 8];
     std::snprintf(resource, sizeof(resource), "%s%s", "grid_", scene.name);
-    return Grid::create(scene.findGridData(), scene.id, resource, objectName);
+    // A scene without a grid file still gives path objects: they hold
+    // straight routes and find no cells.
+    PathGridRecord* record = scene.findGridData();
+    if (record && record->has(kResourceUnavailable)) record = nullptr;
+    return Grid::create(record, scene.id, resource, objectName);
 }
 
 }  // namespace

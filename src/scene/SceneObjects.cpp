@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/GameCore.h"
+#include "control/Grid.h"
 #include "control/PhysicsScene.h"
 #include "control/PathGridDataManager.h"
 #include "control/Y3GridData.h"
@@ -63,14 +64,15 @@ std::int32_t positionOf(const std::vector<GameObjectLink>& list, SceneNameIndex&
 // Removes an object of a list (the last entry takes its place), pops it
 // when its scene is pushed, releases and deletes it; false when the object
 // is not in the list.
-bool deleteFrom(Scene& scene, std::vector<GameObjectLink>& list, SceneNameIndex& names, GameObject* object) {
+bool deleteFrom(Scene& scene, std::vector<GameObjectLink>& list, SceneNameIndex& names, GameObject* object,
+                bool pop = true) {
     if (!object) return false;
     const std::int32_t position = positionOf(list, names, object);
     if (position < 0) return false;
     const std::uint64_t before = GameObject::nameEpoch();
     const std::string objectName = object->getName();
     scene_detail::removeAt(list, static_cast<std::size_t>(position));
-    if (scene.onStack()) object->pop(0);
+    if (scene.onStack() && pop) object->pop(0);
     object->release();
     delete object;
     names.removed(list, before, objectName, static_cast<std::size_t>(position));
@@ -258,7 +260,12 @@ bool Scene::deleteParticle(const char* objectName) {
     return deleteNamed(*this, particles, particleNames, objectName, "Can't find particle object [%s] in scene [%s]");
 }
 bool Scene::deleteGrid(const char* objectName) {
-    return deleteNamed(*this, grids, gridNames, objectName, "Can't find grid object [%s] in scene [%s]");
+    GameObject* object = lookupIn(grids, gridNames, objectName, nullptr);
+    if (!object) return engineLog().error("Can't find grid object [%s] in scene [%s]", objectName ? objectName : "", name);
+    // A path object is registered only while its route is shown: one that
+    // never was goes without a pop.
+    auto* grid = dynamic_cast<Grid*>(object);
+    return deleteFrom(*this, grids, gridNames, object, !grid || grid->resourcePushed());
 }
 
 Light* Scene::addLight(const char* lightName, const char* dataName, bool doNotPush) {

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/SceneLoadFixture.h"
 #include "control/lua/ControllerScript.h"
@@ -27,7 +28,8 @@ inline Matrix34 poseAtPoint(float x, float y, float z) {
 
 class ControllerWorld {
 public:
-    ControllerWorld() {
+    // extra: more files for the data root (physics descriptions).
+    explicit ControllerWorld(std::vector<FixtureFile> extra = {}) : models{{"box"}, {}, withWaypoints(std::move(extra))} {
         f.game->flags |= kSaveGameLoadAllowed;
         f.game->loadScene("intro");
         scene = f.game->currentScene();
@@ -47,7 +49,11 @@ public:
 
     // The model resources outlive the scenes that use them; the scene's
     // waypoint set starts empty.
-    model_test::ScopedModelResources models{{"box"}, {}, {{".wp", "intro", std::string(4, '\0'), ""}}};
+    static std::vector<FixtureFile> withWaypoints(std::vector<FixtureFile> files) {
+        files.push_back({".wp", "intro", std::string(4, '\0'), ""});
+        return files;
+    }
+    model_test::ScopedModelResources models;
     SceneLoadFixture f;
     Scene* scene = nullptr;
     bool (*savedGrid)(const Scene&, const float*) = sceneFactories().gridBlockFree;

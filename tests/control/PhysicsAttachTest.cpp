@@ -24,30 +24,8 @@
 
 namespace {
 
-// A data root with the physics files of a description, its package
-// database and a physics core, installed in the game core.
-class PhysicsData {
-public:
-    explicit PhysicsData(const char* text)
-        : usePaths_(gameCore.paths, &paths_), usePackages_(gameCore.packages, &packages_),
-          usePhysics_(gameCore.physics, &physics) {
-        EXPECT_TRUE(testing_support::writeDataRoot(root_.path(), {testing_support::physicsPackage(text)}));
-        paths_.setPath(PathLanguage, "en");
-        paths_.setPath(PathDataRootInput, root_.path());
-        built = packages_.build();
-    }
-
-    PhysicsCore physics;
-    bool built = false;
-
-private:
-    testing_support::TempDir root_;
-    AppPaths paths_;
-    PackageDatabase packages_;
-    testing_support::ScopedCoreMember<AppPaths> usePaths_;
-    testing_support::ScopedCoreMember<PackageDatabase> usePackages_;
-    testing_support::ScopedCoreMember<PhysicsCore> usePhysics_;
-};
+using testing_support::BulletWorlds;
+using testing_support::PhysicsData;
 
 Scene* loadIntro(testing_support::SceneLoadFixture& f) {
     f.game->flags |= kSaveGameLoadAllowed;
@@ -99,19 +77,6 @@ TEST(PhysicsAttach, AHiddenModelsActorsStartHiddenAndGoBackWithIt) {
     EXPECT_TRUE(backend.actors.empty());
     EXPECT_EQ(data.physics.modelData().findRecord("barrel")->users.count(), 0u);
 }
-
-// The game's simulation, installed while it exists.
-class BulletWorlds {
-public:
-    BulletWorlds() : backend_(platform::physics::createBulletBackend()) {
-        previous_ = platform::physics::installBackend(backend_.get());
-    }
-    ~BulletWorlds() { platform::physics::installBackend(previous_); }
-
-private:
-    std::unique_ptr<platform::physics::Backend> backend_;
-    platform::physics::Backend* previous_ = nullptr;
-};
 
 TEST(PhysicsTriggers, ACharacterWalkingThroughRaisesOneEnterAndOneLeave) {
     struct Case {

@@ -123,6 +123,9 @@ expect("msg(): demo: trigger [pier_gate] counted 1")
 # The boat at the pier's end advances the quest by its rule.
 expect("msg(): demo: quest says [the boat reached the pier's end]")
 expect("msg(): demo: quest stage 2")
+# The visitor walks along the quay on its physics capsule and arrives.
+expect("msg(): demo: [visitor] walks to [quay_end]")
+expect("msg(): demo: [visitor] arrived at [quay_end]")
 # The keeper's dialog plays through the scene's frames: its commands are
 # traced, its script calls reach the script, and its end ends the tour.
 expect("msg(): demo: dialog [keeper.greet] plays")
