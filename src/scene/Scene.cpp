@@ -439,6 +439,7 @@ void Scene::release() {
     scene_detail::releaseList(grids);
     deleteAllLights();
     lighting.release();
+    shadows.freeRecords();
     dynamicWaypoints.clear();
     timers.deleteAll();
     dropRain();
