@@ -1,17 +1,51 @@
 #include "effects/SceneShadows.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "app/GameCore.h"
+#include "effects/Light.h"
+#include "effects/LightSetLibrary.h"
+#include "foundation/IniFile.h"
 #include "foundation/Log.h"
+#include "foundation/SettingsReader.h"
+#include "foundation/TimeCore.h"
+#include "model/Model.h"
+#include "model/ModelDataManager.h"
+#include "model/Y3Model.h"
+#include "render/ProcRenderTarget.h"
+#include "render/RenderCore.h"
+#include "render/VideoSetup.h"
 #include "scene/ObjectRepository.h"
+#include "scene/Scene.h"
+
+ShadowSettings shadowSettings;
+
+void readShadowSettings(IniFile& settings) {
+    IniCategory& shadow = settings.getCategory("shadow");
+    ShadowSettings& s = shadowSettings;
+    readSetting(shadow, "shadow_blur_disable", s.blurDisable, false);
+    readSetting(shadow, "shadow_blur_offset", s.blurOffset, 1.5f);
+    readSetting(shadow, "shadow_texture_min_size", s.textureMinSize, 64);
+    readSetting(shadow, "shadow_texture_min_item", s.textureMinItem, 64);
+    readSetting(shadow, "shadow_texture_max_width", s.textureMaxWidth, 4096);
+    readSetting(shadow, "shadow_texture_max_height", s.textureMaxHeight, 4096);
+    readSetting(shadow, "shadow_soft_texture_max", s.softTextureMax, 1024);
+    readSetting(shadow, "shadow_min_item_size1", s.minItemSize1, 1.0f);
+    readSetting(shadow, "shadow_min_item_size2", s.minItemSize2, 0.25f);
+    readSetting(shadow, "shadow_extra_offset", s.extraOffset, 0.0f);
+}
 
 namespace {
 
 std::uint32_t handleOf(GameObjectLink link) { return link.value & 0xFFFFFFu; }
 
+GameObject* resolveLink(GameObjectLink link) {
+    return link.value && gameCore.objects ? gameCore.objects->getObject(link) : nullptr;
+}
+
 const char* objectName(GameObjectLink link) {
-    GameObject* object = gameCore.objects ? gameCore.objects->getObject(link) : nullptr;
+    GameObject* object = resolveLink(link);
     return object ? object->getName() : "null";
 }
 
@@ -23,7 +57,120 @@ std::vector<SceneShadows::CasterGroup>::const_iterator findGroup(const std::vect
                             });
 }
 
+Model* modelOf(GameObjectLink link) {
+    GameObject* object = resolveLink(link);
+    return object && object->getType() == ObjectModel ? dynamic_cast<Model*>(object) : nullptr;
+}
+
+// Shown and registered as a caster.
+bool castsNow(const Model& model) { return model.isShown() && (model.stateWords[0] & kModelShadowCaster); }
+
+D3DMATRIX multiply(const D3DMATRIX& a, const D3DMATRIX& b) {
+    D3DMATRIX out{};
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 4; ++c)
+            for (int k = 0; k < 4; ++k) out.m[r][c] += a.m[r][k] * b.m[k][c];
+    return out;
+}
+
+void normalize(float* v) {
+    const float length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+    if (length > 0.0f)
+        for (int k = 0; k < 3; ++k) v[k] /= length;
+}
+
+void cross(const float* a, const float* b, float* out) {
+    out[0] = a[1] * b[2] - a[2] * b[1];
+    out[1] = a[2] * b[0] - a[0] * b[2];
+    out[2] = a[0] * b[1] - a[1] * b[0];
+}
+
+// Starts a fade toward to (1 in, 0 out), instant when already there.
+void startFade(ShadowRecord& record, float to) {
+    const bool instant = record.fade == to;
+    if (instant) record.fade = to;
+    record.fadeFrom = record.fade;
+    record.fadeTo = to;
+    record.fadeLength = 1.0;  // 1 / the fade rate of 1 a second
+    record.fadeClock = instant ? -1.0 : 0.0;
+}
+
 }  // namespace
+
+// ---- the atlas ----
+
+void ShadowAtlas::build(std::int32_t targetWidth, std::int32_t targetHeight, std::int32_t minItem) {
+    width = targetWidth;
+    height = targetHeight;
+    cells.clear();
+    if (width <= 0 || height <= 0 || minItem < 1) return;
+    std::int32_t x0 = 0, span = width, size = height / 2;
+    float weight = 2.0f;
+    while (size >= minItem) {
+        const std::int32_t columns = size == minItem ? span : span / 2;
+        std::int32_t index = 0;
+        for (std::int32_t x = x0; x + size <= x0 + columns; x += size)
+            for (std::int32_t y = 0; y + size <= height; y += size) {
+                Cell cell;
+                cell.size = size;
+                cell.index = index++;
+                cell.u = float(x) / float(width);
+                cell.v = float(y) / float(height);
+                cell.sizeU = float(size) / float(width);
+                cell.sizeV = float(size) / float(height);
+                cell.weight = weight;
+                cells.push_back(cell);
+            }
+        weight *= 2.0f;
+        size /= 2;
+        x0 += span / 2;
+        span /= 2;
+    }
+}
+
+void ShadowAtlas::freeAll() {
+    for (Cell& cell : cells) cell.used = false;
+}
+
+ShadowAtlas::Cell* ShadowAtlas::take() {
+    for (Cell& cell : cells)
+        if (!cell.used) {
+            cell.used = true;
+            return &cell;
+        }
+    return nullptr;
+}
+
+// ---- the record's light ----
+
+Light* ShadowRecord::linkedLight() const {
+    GameObject* object = resolveLink(lightLink);
+    return object && object->getType() == ObjectLight ? dynamic_cast<Light*>(object) : nullptr;
+}
+
+bool ShadowRecord::shadowValues(ShadowLightValues& out) const {
+    if (light) {
+        out = *light;
+        return true;
+    }
+    const Light* linked = linkedLight();
+    if (!linked || !linked->lightSet) return false;
+    const LightSet& set = *linked->lightSet;
+    out.intensity = set.shadowPower;
+    out.exponent = set.shadowDensity;
+    out.base = set.shadowLength;
+    std::copy(set.shadowColor, set.shadowColor + 3, out.colour);
+    return true;
+}
+
+ProcRenderTarget* currentShadowTarget() {
+    if (!gameCore.render) return nullptr;
+    TextureLink* link = gameCore.render->builtinTextures.find("ProcSHADOW1");
+    auto* target = link ? dynamic_cast<ProcRenderTarget*>(link->handler()) : nullptr;
+    return target && target->texture ? target : nullptr;
+}
+
+// ---- registration ----
 
 bool SceneShadows::isCaster(GameObjectLink link) const {
     const auto at = findGroup(casters, link);
@@ -72,7 +219,235 @@ bool SceneShadows::removeReceiver(GameObjectLink link) {
     return engineLog().error("Can't delete shadow receive [%08X]", link.value);
 }
 
+void SceneShadows::freeRecords() {
+    atlas.cells.clear();
+    for (CasterGroup& group : casters) group.records.clear();
+}
+
 void SceneShadows::clear() {
+    atlas.cells.clear();
     casters.clear();
     receivers.clear();
+}
+
+// ---- the per-frame records ----
+
+bool SceneShadows::fadeStep(ShadowRecord& record, double step) {
+    record.cellSize = 0;
+    record.cellIndex = -1;
+    const bool remove = (record.flags & kShadowRemove) != 0;
+    if (!(record.flags & kShadowFadeStarted)) {
+        if (remove) return false;
+        record.flags |= kShadowFadeStarted;
+        startFade(record, 1.0f);
+    } else if (!remove) {
+        if (record.fadeTo == 0.0f) startFade(record, 1.0f);
+    } else {
+        if (record.fadeTo == 1.0f) startFade(record, 0.0f);
+        if (record.fade == 0.0f) {
+            record.flags &= ~kShadowFadeStarted;
+            record.intensity = 0.0f;
+            return false;
+        }
+        record.flags &= ~kShadowRemove;
+    }
+    if (record.fadeClock >= 0.0) {
+        if (record.fadeLength == 0.0) {
+            record.fade = 0.0f;
+            record.fadeClock = -1.0;
+        } else {
+            record.fadeClock += step;
+            double t = record.fadeClock / record.fadeLength;
+            if (t >= 1.0) {
+                t = 1.0;
+                record.fadeClock = -1.0;
+                record.fadeLength = 0.0;
+            }
+            record.fade = float((1.0 - t) * record.fadeFrom + t * record.fadeTo);
+        }
+    }
+    record.intensity = record.fade;
+    return true;
+}
+
+void SceneShadows::updateGroup(CasterGroup& group, double step) {
+    for (ShadowRecord& record : group.records) record.flags |= kShadowRemove;
+    Model* caster = modelOf(group.caster);
+    bool takesPart = caster && castsNow(*caster);
+    // The main character casts no shadow in the first-person camera mode.
+    if (takesPart && gameCore.cameraMode == 1)
+        if (Scene* scene = caster->scene(); scene && scene->mainCharacter.value == group.caster.value) takesPart = false;
+    if (!takesPart) {
+        group.records.clear();
+        return;
+    }
+    std::vector<GameObjectLink> lights;
+    caster->collectShadowLights(lights);
+    for (GameObjectLink light : lights) {
+        auto at = std::lower_bound(group.records.begin(), group.records.end(), handleOf(light),
+                                   [](const ShadowRecord& r, std::uint32_t handle) {
+                                       return handleOf(r.lightLink) < handle;
+                                   });
+        if (at != group.records.end() && handleOf(at->lightLink) == handleOf(light)) {
+            at->flags &= ~kShadowRemove;
+            continue;
+        }
+        ShadowRecord made;
+        made.caster = group.caster;
+        made.lightLink = light;
+        made.intensity = 0.0f;
+        group.records.insert(at, made);
+    }
+    std::vector<ShadowRecord> kept;
+    kept.reserve(group.records.size());
+    for (ShadowRecord& record : group.records)
+        if (fadeStep(record, step)) kept.push_back(record);
+    group.records.swap(kept);
+}
+
+namespace {
+
+void ensureAtlas(ShadowAtlas& atlas, const ProcRenderTarget& target) {
+    if (atlas.cells.empty() || atlas.width != target.width || atlas.height != target.height)
+        atlas.build(target.width, target.height, shadowSettings.textureMinItem);
+}
+
+}  // namespace
+
+void SceneShadows::render(const CurrentTime& time) {
+    ProcRenderTarget* target = currentShadowTarget();
+    if (!target) return;
+    ensureAtlas(atlas, *target);
+    for (CasterGroup& group : casters)
+        if (group.caster.value) updateGroup(group, time.world.step);
+    atlas.freeAll();
+    // The records take the cells in the order of the casters.
+    for (CasterGroup& group : casters) {
+        Model* caster = modelOf(group.caster);
+        const bool started = std::any_of(group.records.begin(), group.records.end(),
+                                         [](const ShadowRecord& r) { return (r.flags & kShadowFadeStarted) != 0; });
+        if (!caster || !started || !castsNow(*caster)) continue;
+        for (ShadowRecord& record : group.records) {
+            ShadowAtlas::Cell* cell = atlas.take();
+            if (!cell) return;
+            record.cellSize = cell->size;
+            record.cellIndex = cell->index;
+            record.windowX = cell->u;
+            record.windowY = cell->v;
+            record.windowWidth = cell->sizeU;
+            record.windowHeight = cell->sizeV;
+        }
+    }
+}
+
+bool SceneShadows::renderCasters() {
+    if (textureEnvironment().videoSetup().details == 0) return false;
+    ProcRenderTarget* target = currentShadowTarget();
+    if (!target) return false;
+    ensureAtlas(atlas, *target);
+    bool any = false;
+    for (const CasterGroup& group : casters) {
+        const Model* caster = modelOf(group.caster);
+        if (!caster || !castsNow(*caster)) continue;
+        for (const ShadowRecord& record : group.records)
+            if (record.flags & kShadowFadeStarted) any = true;
+    }
+    if (!any && !hadShadows) return false;
+    hadShadows = any;
+    const bool drawn = target->renderCharacterShadow([this] {
+        for (CasterGroup& group : casters)
+            for (ShadowRecord& record : group.records) buildCharacterProjection(record);
+    });
+    if (!drawn) {
+        if (TextureLink* link = gameCore.render->builtinTextures.find("ProcSHADOW1")) link->release(false);
+        return false;
+    }
+    return true;
+}
+
+void SceneShadows::buildCharacterProjection(ShadowRecord& record) {
+    if (!record.hasCell()) return;
+    Model* caster = modelOf(record.caster);
+    const Light* light = record.linkedLight();
+    if (!caster || !light || !castsNow(*caster)) return;
+    // The centre: the pelvis or body bone, else the model's position.
+    float centre[3] = {caster->worldMatrix.m[9], caster->worldMatrix.m[10], caster->worldMatrix.m[11]};
+    std::int32_t bone = caster->findBone("bip01 pelvis");
+    if (bone < 0) bone = caster->findBone("body");
+    Matrix34 boneMatrix;
+    if (bone >= 0 && caster->getBoneWorldMatrix(bone, boneMatrix)) std::copy(boneMatrix.m + 9, boneMatrix.m + 12, centre);
+    // The direction toward the caster.
+    float direction[3];
+    if (light->flags & kLightDirectKind) {
+        std::copy(light->pose.m + 6, light->pose.m + 9, direction);
+    } else {
+        for (int k = 0; k < 3; ++k) direction[k] = centre[k] - light->pose.m[9 + k];
+    }
+    normalize(direction);
+    if (direction[0] == 0.0f && direction[1] == 0.0f && direction[2] == 0.0f) direction[1] = -1.0f;
+    // The extent: the caster's shadow box, else the resource's size.
+    float eyeDistance = 15.0f, radius = 1.0f, heightExtent = 0.0f;
+    float low[3], high[3];
+    if (caster->getCasterBounds(low, high)) {
+        centre[0] = 0.5f * (low[0] + high[0]);
+        centre[2] = 0.5f * (low[2] + high[2]);
+        heightExtent = std::fabs(high[1] - centre[1]) + shadowSettings.extraOffset;
+        const float dx = high[0] - low[0], dz = high[2] - low[2];
+        radius = 0.8f * std::sqrt(dx * dx + dz * dz);
+    } else {
+        float size[3] = {0.0f, 0.0f, 0.0f};
+        if (caster->resource && caster->resource->model) caster->resource->model->getBoxSize(size);
+        float length = std::sqrt(size[0] * size[0] + size[1] * size[1] + size[2] * size[2]);
+        if (length <= 0.0f) length = std::sqrt(3.0f);
+        radius = 0.8f * length;
+        eyeDistance = radius;
+        heightExtent = radius;
+    }
+    radius = std::max(radius, 0.01f);
+    float eye[3];
+    for (int k = 0; k < 3; ++k) eye[k] = centre[k] - eyeDistance * direction[k];
+    // The view: the eye's frame looking along the direction.
+    const float up[3] = {std::fabs(direction[1]) <= 0.707f ? 0.0f : 1.0f, std::fabs(direction[1]) <= 0.707f ? 1.0f : 0.0f,
+                         0.0f};
+    float right[3], upward[3];
+    cross(up, direction, right);
+    normalize(right);
+    cross(direction, right, upward);
+    D3DMATRIX view{};
+    const float* axes[3] = {right, upward, direction};
+    for (int c = 0; c < 3; ++c) {
+        for (int r = 0; r < 3; ++r) view.m[r][c] = axes[c][r];
+        view.m[3][c] = -(eye[0] * axes[c][0] + eye[1] * axes[c][1] + eye[2] * axes[c][2]);
+    }
+    view.m[3][3] = 1.0f;
+    // The orthographic scale: across by 1 / radius, the depth from the eye
+    // to twice the caster's far side into 0 to 1.
+    const float depth = 2.0f * (eyeDistance + radius + heightExtent);
+    D3DMATRIX scale{};
+    scale.m[0][0] = 1.0f / radius;
+    scale.m[1][1] = 1.0f / radius;
+    scale.m[2][2] = 1.0f / depth;
+    scale.m[3][3] = 1.0f;
+    // -1..1 onto the record's cell.
+    D3DMATRIX cellMatrix{};
+    cellMatrix.m[0][0] = record.windowWidth;
+    cellMatrix.m[1][1] = record.windowHeight;
+    cellMatrix.m[2][2] = 1.0f;
+    cellMatrix.m[3][0] = (2.0f * record.windowX - 1.0f) + record.windowWidth;
+    cellMatrix.m[3][1] = (2.0f * record.windowY - 1.0f) + record.windowHeight;
+    cellMatrix.m[3][3] = 1.0f;
+    record.projection = multiply(multiply(view, scale), cellMatrix);
+    std::copy(direction, direction + 3, record.direction);
+    std::copy(eye, eye + 3, record.position);
+    // The receiver keeps the shadow's strength over the projection's depth.
+    record.falloffOffset = depth;
+    for (ModelElement& element : caster->elements) element.drawShadowCaster(record);
+}
+
+void SceneShadows::renderReceiver(Model& model) const {
+    const bool receiver = (model.stateWords[0] & (kModelOutOfPvs | kModelShadowReceivers)) != 0;
+    if (!receiver && !castsNow(model)) return;
+    eachRecordWithCell([&](const ShadowRecord& record) {
+        for (ModelElement& element : model.elements) element.drawShadowReceiver(record);
+    });
 }

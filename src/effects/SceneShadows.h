@@ -1,8 +1,10 @@
 // The shadow block of a scene: the models registered as shadow casters
 // (sorted by handle, each with the shadow records of the lights that light
-// it) and as shadow receivers (in registration order). The model context's
-// shadow item draws a receiver once per record that has a cell of the
-// shadow atlas.
+// it) and as shadow receivers (in registration order), and the shadow atlas
+// whose cells the records take each frame. The scene's per-frame step keeps
+// the records and their cells; the render core's frame draws every record's
+// caster into its cell of the shadow map; the model context's shadow item
+// draws a receiver once per record that has a cell.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +12,51 @@
 
 #include "effects/ShadowRecord.h"
 #include "scene/GameObject.h"
+
+class IniFile;
+class Model;
+class ProcRenderTarget;
+struct CurrentTime;
+
+// Section "shadow" of the settings.
+struct ShadowSettings {
+    bool blurDisable = false;
+    float blurOffset = 1.5f;
+    std::int32_t textureMinSize = 64;
+    std::int32_t textureMinItem = 64;
+    std::int32_t textureMaxWidth = 4096;
+    std::int32_t textureMaxHeight = 4096;
+    std::int32_t softTextureMax = 1024;
+    float minItemSize1 = 1.0f;
+    float minItemSize2 = 0.25f;
+    float extraOffset = 0.0f;
+};
+extern ShadowSettings shadowSettings;
+// Reads section "shadow"; missing keys are created with their defaults.
+void readShadowSettings(IniFile& settings);
+
+// The cell layout of the shadow map: the left half holds two rows of the
+// largest cells (half the map's height), the next quarter cells of half
+// that size, and so on down to the smallest size, which fills what is left.
+struct ShadowAtlas {
+    struct Cell {
+        bool used = false;
+        std::int32_t size = 0;
+        std::int32_t index = 0;
+        float u = 0.0f, v = 0.0f, sizeU = 0.0f, sizeV = 0.0f;
+        float weight = 0.0f;
+    };
+    // Lays the cells out for a target of that size; no cells for a size
+    // below the smallest cell or a smallest cell below 1.
+    void build(std::int32_t targetWidth, std::int32_t targetHeight, std::int32_t minItem);
+    void freeAll();
+    // The first free cell, taken; null when all are used.
+    Cell* take();
+
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::vector<Cell> cells;
+};
 
 class SceneShadows {
 public:
@@ -31,8 +78,27 @@ public:
     bool removeReceiver(GameObjectLink link);
     bool isCaster(GameObjectLink link) const;
     bool isReceiver(GameObjectLink link) const;
+    // Frees the atlas cells and every group's records.
+    void freeRecords();
     // Frees every group, record and receiver.
     void clear();
+
+    // The scene's per-frame step, while the render core has a shadow map:
+    // each caster group's records follow the shadow-casting lights that
+    // light the caster (new ones fade in, lost ones fade out over a second
+    // and are removed), then the records take the atlas's cells in caster
+    // order until the cells run out.
+    void render(const CurrentTime& time);
+    // The render core's step after the context update: draws every record
+    // that has a cell into the shadow map (its caster seen through the
+    // record's projection). False when the drawing failed (the map's link is
+    // released) or there is nothing to draw.
+    bool renderCasters();
+    // Fills the record's direction, eye and projection around its caster
+    // and draws the caster's elements into its cell.
+    void buildCharacterProjection(ShadowRecord& record);
+    // Draws the model as a receiver of every record that has a cell.
+    void renderReceiver(Model& model) const;
 
     // Runs draw(record) for every record that has a cell this frame; the
     // number of records drawn.
@@ -41,13 +107,26 @@ public:
         std::int32_t drawn = 0;
         for (const CasterGroup& group : casters)
             for (const ShadowRecord& record : group.records)
-                if (record.cellSize >= 1 && record.cellIndex >= 0) {
+                if (record.hasCell()) {
                     draw(record);
                     ++drawn;
                 }
         return drawn;
     }
 
+    // The fade step of one record over a frame of step seconds (rate 1 a
+    // second): false when the record is to be removed.
+    static bool fadeStep(ShadowRecord& record, double step);
+
     std::vector<CasterGroup> casters;
     std::vector<GameObjectLink> receivers;
+    ShadowAtlas atlas;
+    // Set when the last caster drawing found a record that had started.
+    bool hadShadows = false;
+
+private:
+    void updateGroup(CasterGroup& group, double step);
 };
+
+// The shadow map's render target ("ProcSHADOW1") when it has its texture.
+ProcRenderTarget* currentShadowTarget();

@@ -182,6 +182,8 @@ bool Model::create(const Matrix34& pose, std::uint32_t createFlags) {
         elements.reserve(model.elements.size());
         for (std::size_t e = 0; e < model.elements.size(); ++e)
             elements.emplace_back(*this, static_cast<std::int32_t>(e));
+        createParticles(placed);
+        createLights(placed);
     }
     pvsAreaIndex = -1;
     setWorldMatrix(placed);
@@ -243,6 +245,7 @@ bool Model::push() {
     if (pvsAreaIndex >= 0) stateWords[0] |= kModelPlaceDirty;
     stateWords[0] |= kModelLightsDirty | kModelLightSetDirty | kModelPhysicsDirty | kModelActive;
     if (findBone("bip01") >= 0) stateWords[0] |= kModelHasRoot;
+    enableAttachedLights(true);
     if (stateWords[0] & kModelDefaultRule) {
         stateWords[0] &= ~kModelDefaultRule;
         properties.resetRuleSlots();
@@ -262,6 +265,7 @@ bool Model::pop(std::uint32_t releaseFlag) {
     for (ModelElement& element : elements) element.pop(releaseFlag != 0);
     if (!animation.pop()) result = false;
     if (controller && !controller->onPop()) result = false;
+    enableAttachedLights(false);
     stateWords[0] &= ~(kModelActive | kModelDrawnThisFrame);
     stateWords[1] &= ~kModelHighH2;
     return result;
@@ -677,6 +681,8 @@ void Model::release() {
         element.flags &= ~kElementEnabled;
         element.release();
     }
+    deleteLights();
+    deleteParticles();
     detachPhysics();
     removeController();
     animation.clear();

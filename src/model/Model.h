@@ -55,6 +55,7 @@ struct ModelSettings {
 
 class Material;
 class Y3ModelData;
+struct ModelParticleAttachment;
 struct ShadowRecord;
 class SceneShadows;
 
@@ -256,6 +257,32 @@ public:
     bool getCasterBounds(float* min, float* max) const;
     // The shadows the model receives, drawn on its receiving elements.
     void drawShadowReceiver(const SceneShadows& shadows);
+    // Appends (once each) the shown, enabled, shadow-casting lights that
+    // light the model's enabled elements; false for a hidden or inactive
+    // model or when the list stays empty.
+    bool collectShadowLights(std::vector<GameObjectLink>& out) const;
+
+    // ---- attached lights and particles (ModelAttachments.cpp) ----
+    // The resource's lights as scene lights "<object>.<light>" of data
+    // "<resource>.<light>", linked to the model or the bone their record
+    // names; a light the scene refuses keeps its entry 0. False without
+    // the resource header ("Can't create model [%s] lights: Allocate model
+    // data first").
+    bool createLights(const Matrix34& pose);
+    // Every particle record of the resource through addParticle.
+    bool createParticles(const Matrix34& pose);
+    // The scene particle "<object>.<particle>" of the record, made when the
+    // scene has none of that name, linked to the model or its bone and
+    // paused unless the record's name begins "bg_"; listed once. out is
+    // its handle, 0 when the scene refused it.
+    bool addParticle(const ModelParticleAttachment& record, const Matrix34& pose, GameObjectLink& out);
+    // Deletes the particle "<object>.<particleName>" (true also when none).
+    bool removeParticle(const char* particleName);
+    // Switches the attached lights' enabled bit on or off.
+    void enableAttachedLights(bool on);
+    // Deletes the attached objects that still exist and empties the lists.
+    bool deleteLights();
+    bool deleteParticles();
     // The body and face sequences: the text is compiled and pushed onto
     // the body or the face stack, replacing what plays. False (logged) when
     // it does not compile or an element cannot be played.

@@ -1016,7 +1016,7 @@ ShadowReceiverConstants Model::shadowReceiverConstants(const ShadowRecord& recor
     scale.m[1][1] = 1.0f / record.windowHeight;
     k.shadow = multiply(multiply(multiply(record.projection, biasMatrix()), translate), scale);
     ShadowLightValues values;
-    if (const ShadowLightValues* light = record.linkedLight()) values = *light;
+    record.shadowValues(values);
     float falloff = std::pow(values.base + record.falloffOffset, values.exponent);
     if (falloff != 0.0f) falloff = 1.0f / falloff;
     const float tt1[4] = {2.0f * values.intensity * record.intensity, values.exponent, falloff, 0.0f};

@@ -107,7 +107,5 @@ bool Model::getCasterBounds(float* min, float* max) const {
 }
 
 void Model::drawShadowReceiver(const SceneShadows& shadows) {
-    shadows.eachRecordWithCell([this](const ShadowRecord& record) {
-        for (ModelElement& element : elements) element.drawShadowReceiver(record);
-    });
+    shadows.renderReceiver(*this);
 }

@@ -326,6 +326,7 @@ bool RenderCore::mainLoop() {
         camera->renderMirror();
         renderList.flags |= RenderList::FlagLocked;
         updateContexts();
+        renderShadows();
     }
     if (!video->beginFrame()) {
         renderList.flags &= ~RenderList::FlagLocked;
@@ -364,6 +365,11 @@ void RenderCore::scenePass(std::int32_t index, bool sceneHook) {
     else renderObjectContexts();
     secondaryPass = saved;
     quadBatch.flush();
+}
+
+bool RenderCore::renderShadows() {
+    Scene* scene = camera ? camera->owner() : nullptr;
+    return scene && scene->shadows.renderCasters();
 }
 
 void RenderCore::updateContexts() {

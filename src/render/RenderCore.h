@@ -150,6 +150,10 @@ public:
     // visible contexts' second pass; broadcastToContexts their rain-map
     // pass.
     void updateContexts();
+    // The frame's shadow map after the context update: the current camera's
+    // scene draws every shadow record's caster into its cell. False when
+    // nothing was drawn.
+    bool renderShadows();
     void renderObjectContexts();
     void drawBucket(std::int32_t pass);
     void renderContextsShaderPass();

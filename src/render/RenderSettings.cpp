@@ -1,6 +1,7 @@
 #include "render/RenderSettings.h"
 
 #include "app/GameCore.h"
+#include "effects/SceneShadows.h"
 #include "effects/SkyDome.h"
 #include "foundation/IniFile.h"
 #include "foundation/SettingsReader.h"
@@ -40,6 +41,10 @@ void RenderCore::readConfig() {
     // The alpha-test references of the draw paths and the shader debug name.
     shaders_->readAlphaSettings();
     shaders_->readDebugSettings();
+    readShadowSettings(*gameCore.settings);
+    shadowLimits.maxWidth = shadowSettings.textureMaxWidth;
+    shadowLimits.maxHeight = shadowSettings.textureMaxHeight;
+    shadowLimits.softMax = shadowSettings.softTextureMax;
     readConsoleSettings(*gameCore.settings);
     // The sky dome's rings (section "sky").
     readSkyDomeSettings(*gameCore.settings);

@@ -444,6 +444,7 @@ void Scene::release() {
     scene_detail::releaseList(grids);
     deleteAllLights();
     lighting.release();
+    shadows.freeRecords();
     dynamicWaypoints.clear();
     timers.deleteAll();
     dropRain();

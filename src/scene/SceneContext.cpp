@@ -32,6 +32,16 @@ bool skyExists(const char* name) {
 
 bool renderContextLocked() { return renderListLocked(); }
 
+SceneContext::~SceneContext() {
+    if (resource && resource->context == this) resource->context = nullptr;
+}
+
+std::int32_t SceneContext::render(const DrawItem* items, std::int32_t count, std::int32_t index, std::int32_t step) {
+    const RenderObject* own = resource ? &resource->renderObject : nullptr;
+    while (index >= 0 && index < count && items[index].renderObject == own) index += step;
+    return index;
+}
+
 bool SceneContext::canCreateScene(const Y3SceneDataInstance* record) {
     return record && (record->has(kResourceUnavailable) || skyExists(record->name));
 }
@@ -77,15 +87,25 @@ bool SceneContext::pushInstance(Y3SceneDataInstance* record, Scene* scene) {
     }
     // An append that cannot allocate is a failed push, with both lists as
     // they were.
-    const bool madeContext = !record->context;
     try {
         list.push_back(scene);
-        if (madeContext) record->context = std::make_unique<SceneContext>(record);
+    } catch (const std::bad_alloc&) {
+        return log.error("Can't push %s instance to %s resource repository", record->typeLabel, record->typeName);
+    }
+    if (!record->context) {
+        auto* context = new (std::nothrow) SceneContext(record);
+        record->renderObject.name = record->name;
+        // A refused render object deletes the context it was given.
+        if (!context || !createRenderObject(record->renderObject, context)) {
+            list.pop_back();
+            return log.error("Can't push %s instance to %s resource repository", record->typeLabel,
+                             record->typeName);
+        }
+        record->context = context;
+    }
+    try {
         record->context->instances.push_back(scene);
     } catch (const std::bad_alloc&) {
-        list.erase(std::remove(list.begin(), list.end(), scene), list.end());
-        if (madeContext) record->context.reset();
-        return log.error("Can't push %s instance to %s resource repository", record->typeLabel, record->typeName);
     }
     scene->flags |= kSceneOnStack;
     return true;
@@ -110,7 +130,8 @@ bool SceneContext::popInstance(Y3SceneDataInstance* record, Scene* scene) {
     if (record->context) {
         std::vector<Scene*>& instances = record->context->instances;
         instances.erase(std::remove(instances.begin(), instances.end(), scene), instances.end());
-        if (instances.empty()) record->context.reset();
+        // The render object deletes the context it owns.
+        if (instances.empty()) releaseRenderObject(record->renderObject);
     }
     return true;
 }

@@ -1,10 +1,13 @@
-// The render context of a scene resource: it exists while at least one
-// scene of the resource is on stack. createScene makes a Scene from its
-// resource record; the instance push and pop enter and leave a scene into
-// its record and context.
+// The render context of a scene resource: an object context (type 6) that
+// exists while at least one scene of the resource is on stack, entered into
+// the render list through the record's render object. createScene makes a
+// Scene from its resource record; the instance push and pop enter and leave
+// a scene into its record and context.
 #pragma once
 
 #include <vector>
+
+#include "model/ObjectContext.h"
 
 class Scene;
 class Y3SceneDataInstance;
@@ -13,11 +16,25 @@ class Y3SceneDataInstance;
 // list is locked); scene push and pop are refused (not delayed) while it is.
 bool renderContextLocked();
 
-class SceneContext {
+class SceneContext : public ObjectContext {
 public:
     explicit SceneContext(Y3SceneDataInstance* resource) : resource(resource) {}
     SceneContext(const SceneContext&) = delete;
     SceneContext& operator=(const SceneContext&) = delete;
+    // Clears the record's slot that points at it.
+    ~SceneContext() override;
+
+    std::int32_t type() const override { return 6; }
+    // The scene's own draw items (sky, rain) come with the effects that
+    // draw them: nothing is queued yet.
+    void update(const Matrix34&) override {}
+    // Seen while it has scenes.
+    bool cull() override { return !instances.empty(); }
+    // Steps past its own items.
+    std::int32_t render(const DrawItem* items, std::int32_t count, std::int32_t index, std::int32_t step) override;
+    bool renderSecondPass() override { return true; }
+    bool renderRainMap(float, float, float) override { return true; }
+    bool reportReferences() override { return true; }
 
     // A new scene from its resource record: a missing resource becomes a
     // debug scene (logged); a scene without sky settings is refused (null).
@@ -25,9 +42,10 @@ public:
     // Whether createScene would make a scene of the record (nothing logged).
     static bool canCreateScene(const Y3SceneDataInstance* record);
     // Enters a scene into its record and the record's context (made on the
-    // first push); false, logged, for a scene on stack or a bad resource.
+    // first push and registered through the record's render object); false,
+    // logged, for a scene on stack, a bad resource or a locked render list.
     static bool pushInstance(Y3SceneDataInstance* record, Scene* scene);
-    // Leaves it again; the context goes with the last instance.
+    // Leaves it again; the context is released with the last instance.
     static bool popInstance(Y3SceneDataInstance* record, Scene* scene);
 
     Y3SceneDataInstance* resource;

@@ -1,5 +1,8 @@
 #include "scene/SceneDataManager.h"
 
+#include "render/RenderList.h"
+#include "scene/SceneContext.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -159,7 +162,15 @@ std::int32_t SceneData::write(DataStream& stream) const {
 Y3SceneDataInstance::Y3SceneDataInstance(const char* recordName)
     : ResourceRecord(recordName, resourceDescriptor(ResourceKind::SceneData)) {}
 
-Y3SceneDataInstance::~Y3SceneDataInstance() { dispose(); }
+Y3SceneDataInstance::~Y3SceneDataInstance() {
+    // A context still held (its scenes were never popped) leaves the list
+    // with the record.
+    if (renderObject.list) renderObject.list->unlink(renderObject);
+    delete renderObject.context;
+    renderObject.context = nullptr;
+    context = nullptr;
+    dispose();
+}
 
 void Y3SceneDataInstance::releaseData() {
     if (data) data->release();

@@ -14,6 +14,7 @@
 #include "effects/Y3Light.h"
 #include "foundation/Math.h"
 #include "model/ModelProperty.h"
+#include "model/ObjectContext.h"
 #include "resources/Y3ResourceManager.h"
 #include "scene/ScenePVS.h"
 #include "scene/Y3Pose.h"
@@ -79,8 +80,10 @@ public:
     std::unique_ptr<SceneData> data;
     // The scenes of this resource that are on stack.
     std::vector<Scene*> instances;
-    // The render context, present while an instance is on stack.
-    std::unique_ptr<SceneContext> context;
+    // The render context, present while an instance is on stack; the
+    // render object below owns it and links it into the render list.
+    SceneContext* context = nullptr;
+    RenderObject renderObject;
 };
 
 class SceneDataManager : public Y3ResourceManager<Y3SceneDataInstance, kProgressNoReportStage,

@@ -455,6 +455,7 @@ bool Scene::updatePhase0(const CurrentTime& time, std::int32_t) {
     for (UpdateSchedule& schedule : schedules) schedule.advance();
     const bool result = updatePhase(time, 0);
     flags &= ~kSceneUpdateAll;
+    if (objectsUpdateInState(scene_detail::stateIndex())) shadows.render(time);
     return result;
 }
 

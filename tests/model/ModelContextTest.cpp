@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "effects/Light.h"
+#include "effects/LightDataManager.h"
+#include "effects/Particle.h"
 #include "effects/RenderObject.h"
 #include "model/Model.h"
 #include "model/ModelContext.h"
@@ -46,6 +49,10 @@ const std::string kPier =
 
 // A model without elements.
 const std::string kHollow = "model hollow\n";
+// A lantern with a light and two particle effects, one a background effect.
+const std::string kLantern = "model lantern\nelement frame\n" + level() + kBox + kBox +
+                             "light point glow at 0 1 0\nparticle sparks fx_sparks lantern at 0 1 0\n"
+                             "particle bg_smoke fx_smoke lantern at 0 2 0\n";
 
 class Details : public TextureEnvironment {
 public:
@@ -91,6 +98,11 @@ protected:
         return out;
     }
     bool logged(const std::string& text) { return core.log().contains(text); }
+    std::size_t times(const std::string& text) {
+        std::size_t n = 0;
+        for (const LogRecord& record : core.log().records()) n += record.text.find(text) != std::string::npos;
+        return n;
+    }
 
     ScopedGameCore core;
     Details details;
@@ -99,7 +111,7 @@ protected:
     ScriptVariable* root = nullptr;
     RenderCore render;
     testing_support::ScopedCoreMember<RenderCore> useRender{gameCore.render, &render};
-    CameraScene world{kTiers, kTile, kSunk, kPier, kHollow};
+    CameraScene world{kTiers, kTile, kSunk, kPier, kHollow, kLantern};
 };
 
 }  // namespace
@@ -387,4 +399,67 @@ TEST_F(ModelContextTest, ARenderPassRefusesPushesPopsAndRenderObjects) {
     // After the pass both go through.
     EXPECT_TRUE(waiting->push());
     EXPECT_TRUE(pushed->pop(0));
+}
+
+// The resource's light becomes a scene light linked to the model, on while
+// the model is pushed; a particle the scene cannot make (the packages hold
+// no such effect) is refused with the scene's message and the model goes on.
+// Released, the model takes its light with it.
+TEST_F(ModelContextTest, AModelsLightIsALinkedSceneLightAndItsParticlesWaitForAMaker) {
+    Model* lantern = place("lantern_a", "lantern");
+    ASSERT_NE(lantern, nullptr);
+    EXPECT_TRUE(logged("Cannot create particle instance [lantern_a.sparks] ( particle data [fx_sparks]) in scene"));
+    EXPECT_TRUE(lantern->particles.empty());
+    ASSERT_EQ(lantern->lights.size(), 1u);
+    auto* light = dynamic_cast<Light*>(world.scene->lookupLight("lantern_a.glow"));
+    ASSERT_NE(light, nullptr);
+    EXPECT_EQ(lantern->lights[0].value, GameObjectLink::fromObject(light).value);
+    EXPECT_STREQ(light->data->name, "lantern.glow");
+    // Linked to the model itself (the record names the resource), one
+    // unit up: it follows the model and takes its light set.
+    EXPECT_EQ(light->link.parent().value, GameObjectLink::fromObject(lantern).value);
+    EXPECT_STREQ(light->link.boneName(), "");
+    EXPECT_FLOAT_EQ(light->link.pose().m[10], 1.0f);
+    light->flags &= ~kLightEnabledBit;
+    ASSERT_TRUE(lantern->push());
+    EXPECT_TRUE(light->flags & kLightEnabledBit);
+    ASSERT_TRUE(lantern->pop(0));
+    EXPECT_FALSE(light->flags & kLightEnabledBit);
+    ASSERT_TRUE(world.scene->deleteModel(lantern));
+    EXPECT_EQ(world.scene->lookupLight("lantern_a.glow"), nullptr);
+}
+
+// With a scene particle maker of the least particle object, a particle whose name begins
+// "bg_" runs at once and the other starts paused ("Pause" logged once);
+// adding a particle whose name the scene has lists the one there once.
+TEST_F(ModelContextTest, ABackgroundParticleRunsAndTheOthersStartPaused) {
+    auto saved = sceneFactories().particle;
+    sceneFactories().particle = [](Scene& scene, const char* name, const char* data,
+                                   const Matrix34& pose) -> GameObject* {
+        return new Particle(scene.id, data, name, pose);
+    };
+    Model* lantern = place("lantern_b", "lantern");
+    ASSERT_NE(lantern, nullptr);
+    auto* sparks = dynamic_cast<Particle*>(world.scene->lookupParticle("lantern_b.sparks"));
+    auto* smoke = dynamic_cast<Particle*>(world.scene->lookupParticle("lantern_b.bg_smoke"));
+    ASSERT_TRUE(sparks && smoke);
+    EXPECT_TRUE(sparks->state & kParticlePaused);
+    EXPECT_FALSE(smoke->state & kParticlePaused);
+    EXPECT_EQ(times("Pause particle [lantern_b.sparks] (fx_sparks)"), 1u);
+    EXPECT_EQ(times("Pause particle"), 1u);
+    EXPECT_EQ(sparks->link.parent().value, GameObjectLink::fromObject(lantern).value);
+    EXPECT_FLOAT_EQ(smoke->link.pose().m[10], 2.0f);
+    ASSERT_EQ(lantern->particles.size(), 2u);
+    GameObjectLink again;
+    ASSERT_TRUE(lantern->addParticle(lantern->meshModel()->particles[0], lantern->worldMatrix, again));
+    EXPECT_EQ(again.value, GameObjectLink::fromObject(sparks).value);
+    EXPECT_EQ(lantern->particles.size(), 2u);
+    EXPECT_EQ(times("Pause particle"), 1u);
+    // Removing one deletes it from the scene and the list.
+    EXPECT_TRUE(lantern->removeParticle("sparks"));
+    EXPECT_EQ(world.scene->lookupParticle("lantern_b.sparks"), nullptr);
+    EXPECT_EQ(lantern->particles.size(), 1u);
+    ASSERT_TRUE(world.scene->deleteModel(lantern));
+    EXPECT_EQ(world.scene->lookupParticle("lantern_b.bg_smoke"), nullptr);
+    sceneFactories().particle = saved;
 }

@@ -1888,3 +1888,162 @@ TEST_F(SkinnedWalkGLTest, AWalkingFigureMovesItsLimbsAlikeOnTheCpuAndThroughTheP
 }
 
 }  // namespace
+
+namespace {
+
+// A horizontal square of half size h at height y, facing up and down.
+std::string flatSquare(float h, float y, const char* texture, int kind) {
+    const std::string s = std::to_string(h), m = std::to_string(-h), height = std::to_string(y);
+    return "lod\nmeshstream 4\nvertex p " + m + " " + height + " " + m + " n 0 1 0 t 0 0\nvertex p " + s + " " +
+           height + " " + m + " n 0 1 0 t 1 0\nvertex p " + m + " " + height + " " + s +
+           " n 0 1 0 t 0 1\nvertex p " + s + " " + height + " " + s +
+           " n 0 1 0 t 1 1\nindex 0 1 2 2 1 3 0 2 1 2 3 1\nsubset 0 0 12 4 kind " + std::to_string(kind) +
+           " diffuse " + texture + "\nbox " + s + " 0.05 " + s + " at 0 " + height + " 0\nlod\nbox 1 1 1\nlod\nbox 1 1 1\n";
+}
+
+// Shadows through the game's frame: a ground whose element receives
+// shadows, a lid that casts them one unit above it, a sun that casts
+// shadows slanting toward +x, and the scene camera looking straight down.
+class ShadowFrameGLTest : public ModelDrawGLTest {
+protected:
+    void SetUp() override {
+        ModelDrawGLTest::SetUp();
+        if (HasFatalFailure()) return;
+        textures.files["paint.dds"] = solid(200, 200, 200);
+        textures.files["lid.dds"] = solid(40, 40, 220);
+        render->textures.allocated = true;
+        textures.setup.details = 1;
+        textures.setup.shadows = 1;
+        render->shadowLimits = {512, 512, 512};
+        ASSERT_TRUE(render->allocateShadowTargets()) << allLines();
+        world = std::make_unique<testing_support::CameraScene>(std::initializer_list<std::string>{
+            "model ground\nelement deck flags 0x40\n" + flatSquare(4.0f, 0.0f, "paint", 6),
+            "model lid\nelement castshadow_lid\n" + flatSquare(0.5f, 1.0f, "lid", 6)});
+        // The scene is the game's current scene.
+        game = std::make_unique<SaveGame>();
+        useGame.emplace(gameCore.game, game.get());
+        game->scenes.push_back(world->scene->id);
+        game->currentIndex = 0;
+        savedCameraMode = gameCore.cameraMode;
+        gameCore.cameraMode = 1;
+        render->camera = &world->camera();
+        // Looking down: the camera's third axis is +y; screen right is +x.
+        Matrix34 down = matrix34Identity();
+        const float rows[12] = {1, 0, 0, 0, 0, -1, 0, 1, 0, 0, 6, 0};
+        std::copy(rows, rows + 12, down.m);
+        world->camera().pose = down;
+    }
+    void TearDown() override {
+        if (render) {
+            render->renderList.clearQueues();
+            render->camera = nullptr;
+        }
+        if (game) game->scenes.clear();
+        useGame.reset();
+        world.reset();
+        game.reset();
+        gameCore.cameraMode = savedCameraMode;
+        ModelDrawGLTest::TearDown();
+    }
+
+    // One frame of half a second: the scene's simulation step (its shadow
+    // step among them), the render core's context update and shadow map,
+    // the scene's render hook and the object pass. The frame's bytes.
+    std::vector<std::uint8_t> frame() {
+        Scene& scene = *world->scene;
+        frameTime += 0.5;
+        CurrentTime sample;
+        sample.game.time = sample.world.time = frameTime;
+        sample.game.step = sample.world.step = 0.5;
+        // (The sun's update reports false, as lights do.)
+        scene.updatePhase0(sample, 0);
+        scene.updatePhase1(sample, 0);
+        render->takeCamera();
+        render->updateContexts();
+        render->renderShadows();
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+        device->BeginScene();
+        render->shaders().resetPass();
+        scene.updatePhase2(CurrentTime(-1.0), 0);
+        render->renderObjectContexts();
+        device->EndScene();
+        std::vector<std::uint8_t> bytes;
+        D3DSURFACE_DESC desc{};
+        readBack(bytes, desc);
+        return bytes;
+    }
+
+    std::unique_ptr<SaveGame> game;
+    std::optional<testing_support::ScopedCoreMember<SaveGame>> useGame;
+    std::unique_ptr<testing_support::CameraScene> world;
+    std::int32_t savedCameraMode = 0;
+    double frameTime = 0.0;
+};
+
+}  // namespace
+
+// The lid's shadow falls on the ground to its +x side (the sun slants
+// toward +x): there the ground is darker than in the same frame without
+// shadows; the ground on the lid's other side and the lid itself are not.
+TEST_F(ShadowFrameGLTest, ACasterOverAReceivingGroundDarkensItWhereTheLightThrowsItsShadow) {
+    Scene& scene = *world->scene;
+    std::unique_ptr<Y3Light> source = Y3Light::create(1);
+    copyName128(source->name, "sun");
+    for (float& c : source->colour) c = 0.6f;
+    source->flags |= kY3LightShadowCaster;
+    source->radius = 50.0f;
+    source->setDistance(100.0f);
+    const float s = std::sqrt(0.5f);
+    Matrix34 slant = matrix34Identity();
+    const float rows[12] = {0, 0, 1, s, s, 0, s, -s, 0, -20, 20, 0};
+    std::copy(rows, rows + 12, slant.m);
+    source->setPose(slant);
+    ASSERT_TRUE(lightDataManager().getOrCreate("sun")->load(source.get()));
+    Light* sun = scene.addLight("sun", "sun", false);
+    ASSERT_NE(sun, nullptr);
+    if (!sun->onStack()) ASSERT_TRUE(sun->push()) << allLines();
+    sun->updatePhase0(CurrentTime{}, 0);
+    ASSERT_TRUE(sun->flags & kLightShadowCaster);
+
+    auto* ground = static_cast<Model*>(scene.createModel("ground", "ground", matrix34Identity(), 0));
+    auto* lid = static_cast<Model*>(scene.createModel("lid", "lid", matrix34Identity(), 0));
+    ASSERT_TRUE(ground && lid) << allLines();
+    ASSERT_TRUE(ground->push() && lid->push()) << allLines();
+    ASSERT_TRUE(scene.shadows.isReceiver(GameObjectLink::fromObject(ground)));
+    ASSERT_TRUE(scene.shadows.isCaster(GameObjectLink::fromObject(lid)));
+    ASSERT_FALSE(scene.shadows.isCaster(GameObjectLink::fromObject(ground)));
+
+    // Without shadows first, then frames enough for the shadow to fade in.
+    textures.setup.shadows = 0;
+    const std::vector<std::uint8_t> plain = frame();
+    textures.setup.shadows = 1;
+    std::vector<std::uint8_t> shadowed;
+    for (int i = 0; i < 4; ++i) shadowed = frame();
+    ASSERT_EQ(plain.size(), std::size_t(64) * 64 * 4);
+    ASSERT_EQ(shadowed.size(), plain.size());
+    ASSERT_EQ(scene.shadows.casters.size(), 1u);
+    ASSERT_EQ(scene.shadows.casters[0].records.size(), 1u) << allLines();
+    EXPECT_FLOAT_EQ(scene.shadows.casters[0].records[0].fade, 1.0f);
+    EXPECT_TRUE(scene.shadows.casters[0].records[0].hasCell());
+
+    auto grey = [](const std::vector<std::uint8_t>& bytes, int x, int y) {
+        const std::uint8_t* p = &bytes[(std::size_t(y) * 64 + std::size_t(x)) * 4];
+        return (int(p[0]) + p[1] + p[2]) / 3;
+    };
+    // The ground shows and the lid covers the centre.
+    EXPECT_GT(grey(plain, 4, 32), 60);
+    int darkened = 0, darkenedLeft = 0;
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) {
+            if (grey(plain, x, y) - grey(shadowed, x, y) <= 40) continue;
+            ++darkened;
+            if (x < 32) ++darkenedLeft;
+        }
+    EXPECT_GT(darkened, 20) << allLines();
+    EXPECT_EQ(darkenedLeft, 0);
+    // The lid itself and the ground far to the left are as without shadows.
+    EXPECT_NEAR(grey(shadowed, 32, 32), grey(plain, 32, 32), 8);
+    EXPECT_NEAR(grey(shadowed, 6, 32), grey(plain, 6, 32), 8);
+    scene.deleteModel(lid);
+    scene.deleteModel(ground);
+}

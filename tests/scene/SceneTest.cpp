@@ -168,12 +168,12 @@ TEST(Scene, ScenesOfOneResourceShareOneContextUntilTheLastLeaves) {
     std::unique_ptr<Scene> second(SceneContext::createScene(record));
     ASSERT_TRUE(first && second);
     ASSERT_TRUE(first->push());
-    SceneContext* context = record->context.get();
+    SceneContext* context = record->context;
     ASSERT_TRUE(second->push());
-    EXPECT_EQ(record->context.get(), context);
+    EXPECT_EQ(record->context, context);
     EXPECT_EQ(context->instances.size(), 2u);
     ASSERT_TRUE(first->pop(0));
-    EXPECT_EQ(record->context.get(), context);
+    EXPECT_EQ(record->context, context);
     // Neither push nor pop runs while a render pass holds the context.
     {
         RenderCore render;
@@ -195,6 +195,30 @@ TEST(Scene, ScenesOfOneResourceShareOneContextUntilTheLastLeaves) {
     second.reset();
     EXPECT_TRUE(record->instances.empty());
     EXPECT_EQ(record->context, nullptr);
+}
+
+// The scene context is an object context (type 6) that the first push
+// registers in the render list under the resource's name; the render core
+// culls it as seen while it has scenes, and the last pop releases it.
+TEST(Scene, TheSceneContextEntersTheRenderListThroughItsRenderObject) {
+    ScopedGameCore core;
+    SceneWorld world;
+    RenderCore render;
+    testing_support::ScopedCoreMember<RenderCore> useRender{gameCore.render, &render};
+    Y3SceneDataInstance* record = world.manager.get("hall", false);
+    std::unique_ptr<Scene> scene(SceneContext::createScene(record));
+    ASSERT_TRUE(scene && scene->push());
+    ASSERT_NE(record->context, nullptr);
+    EXPECT_EQ(render.renderList.head, &record->renderObject);
+    EXPECT_EQ(record->renderObject.context, record->context);
+    EXPECT_EQ(record->context->type(), 6);
+    EXPECT_STREQ(record->renderObject.displayName(), "hall");
+    render.updateContexts();
+    EXPECT_EQ(record->renderObject.visible, 1);
+    ASSERT_TRUE(scene->pop(0));
+    EXPECT_EQ(record->context, nullptr);
+    EXPECT_EQ(record->renderObject.context, nullptr);
+    EXPECT_EQ(render.renderList.head, nullptr);
 }
 
 TEST(Scene, DestructorReportsWhatReleaseLeft) {

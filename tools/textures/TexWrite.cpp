@@ -3,6 +3,8 @@
 //                   checker (the packed kind);
 //   leaf.jpg/.png   64 x 64 green colours with a round alpha mask (the
 //                   compressed kind with its alpha);
+//   paint.dds, quay.dds 16 x 16 A8R8G8B8 of one colour each: the harbour
+//                   props' red paint and the quay's grey stones;
 //   splash_screen.dds the start-up splash (an orange top half over a blue
 //                   bottom half).
 // Exit code 0 on success, 1 on failure (with a line on standard error).
@@ -56,6 +58,21 @@ texture_tools::DdsImage stone() {
     return image;
 }
 
+// A texture of one colour with its mip chain.
+texture_tools::DdsImage solid(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+    texture_tools::DdsImage image;
+    image.format = D3DFMT_A8R8G8B8;
+    image.width = image.height = 16;
+    image.levels = 5;  // 16 .. 1
+    for (UINT level = 0; level < image.levels; ++level) {
+        const UINT side = 16u >> level;
+        std::vector<std::uint8_t> block;
+        for (UINT i = 0; i < side * side; ++i) block.insert(block.end(), {blue, green, red, 255});
+        image.blocks.push_back(std::move(block));
+    }
+    return image;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -91,6 +108,13 @@ int main(int argc, char** argv) {
     if (!writeImage(folder / "leaf.jpg", colour, ImageFormatJpeg) || !writeImage(folder / "leaf.png", mask, ImageFormatPng)) {
         std::fprintf(stderr, "texwrite: can't write leaf.jpg and leaf.png\n");
         return 1;
+    }
+    for (const auto& [name, image] : {std::pair{"paint.dds", solid(200, 40, 30)}, std::pair{"quay.dds", solid(150, 150, 150)}}) {
+        const std::vector<std::uint8_t> bytes = texture_tools::writeDds(image);
+        if (bytes.empty() || !writeBytes(folder / name, bytes)) {
+            std::fprintf(stderr, "texwrite: can't write %s\n", name);
+            return 1;
+        }
     }
     const std::vector<std::uint8_t> splash = texture_tools::writeDds(texture_tools::splashScreen());
     if (splash.empty() || !writeBytes(folder / "splash_screen.dds", splash)) {

@@ -150,14 +150,17 @@ void main() { d3d_FragColor = texture1() * vColorMain; }
 // alpha holds the casters' coverage (the shadow maps are A8). vTT1: x the strength, y the falloff
 // exponent, z 1 / (2 + falloff offset)^y, so the shadow fades out towards
 // the falloff offset's distance from the light (vObjectSpaceLightPos);
-// vColorAmbient: the shadow's colour.
+// vColorAmbient: the shadow's colour. The vertex gives the point's place
+// within the record's cell (0 to 1); vTT0 maps it into the map: the cell's
+// size (x, y) and its corner (z, w).
 #define vColorAmbient pc[1]         // float4 : c1
 #define vTT1 pc[2]                  // float4 : c2
 #define vObjectSpaceLightPos pc[3]  // float4 : c3
+#define vTT0 pc[4]                  // float4 : c4
 void main() {
     vec2 uv = d3d_Texture[0].xy / max(d3d_Texture[0].w, 0.0001);
     bool inside = all(greaterThanEqual(uv, vec2(0.0))) && all(lessThanEqual(uv, vec2(1.0)));
-    float cover = inside ? texture(sDiffuseMap, uv).a : 0.0;
+    float cover = inside ? texture(sDiffuseMap, uv * vTT0.xy + vTT0.zw).a : 0.0;
     float away = length(d3d_Texture[1].xyz - vObjectSpaceLightPos.xyz);
     float falloff = clamp(pow(2.0 + away, vTT1.y) * vTT1.z, 0.0, 1.0);
     float strength = clamp(0.5 * vTT1.x * cover * (1.0 - falloff), 0.0, 1.0);
