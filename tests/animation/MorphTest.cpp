@@ -200,18 +200,13 @@ const std::string kHead =
 std::vector<testing_support::FixtureFile> morphFiles() {
     std::vector<testing_support::FixtureFile> files =
         animation_tests::animationFiles("anim head.idle 2 loop\ntrack root 0 1\nchannel rw 0 1 1\n"
-                                        "anim head.nod 2 loop\ntrack root 0 1\nchannel rw 0 1 1\nmap default\n");
-    // Three seconds of three frames: A open, then E, then shut.
-    MorphTrack talk;
-    talk.frames = {{1, 0, 0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 1, 0, 0, 0}, {0, 0, 0, 0, 0, 0, 0, 0}};
-    talk.rate = 1.0 / 3.0;
-    talk.step = 1.0 / 3.0;
-    files.push_back(resource_tests::storedFile(".lip", "talk", lipBytes(talk)));
-    files.push_back(resource_tests::storedFile(".lip", "hum", lipBytes(evenTrack(1.0, 1, {0.5f, 0, 0, 0, 0, 0, 0, 0.5f}))));
-    // A track stored damaged: no frames.
-    MorphTrack broken;
-    broken.rate = 1.0;
-    files.push_back(resource_tests::storedFile(".lip", "broken", lipBytes(broken)));
+                                        "anim head.nod 2 loop\ntrack root 0 1\nchannel rw 0 1 1\nmap default\n"
+                                        // Three seconds of three frames: A open, then E, then shut.
+                                        "lip talk 3\nlipframe 1 0 0 0 0 0 0 0\nlipframe 0 0 0 0 1 0 0 0\n"
+                                        "lipframe 0 0 0 0 0 0 0 0\n"
+                                        "lip hum 1\nlipframe 0.5 0 0 0 0 0 0 0.5\n"
+                                        // Stored damaged: no frames.
+                                        "lip broken 1\n");
     return files;
 }
 
