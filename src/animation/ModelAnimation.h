@@ -27,6 +27,7 @@ class Y3Mesh;
 struct AnimationData;
 struct CurrentTime;
 struct MeshBone;
+struct MeshSkinRecord;
 
 // Bone flag bits.
 constexpr std::uint32_t kBonePlaced = 0x8;
@@ -53,6 +54,9 @@ constexpr std::uint32_t kAnimationTrackerReset = 0x20;
 std::int32_t meshBoneParent(const MeshBone& bone);
 std::int32_t meshBoneChannel(const MeshBone& bone);
 BoneTransform meshBoneRest(const MeshBone& bone);
+// The pose of mouth shape k (0..7) in a bone's skin record (eight 40-byte
+// transforms); rest for an empty or damaged slot.
+BoneTransform meshChannelPose(const MeshSkinRecord& record, std::size_t shape, const BoneTransform& rest);
 
 struct SkeletonBone {
     char name[128] = {};

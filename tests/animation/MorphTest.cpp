@@ -194,7 +194,8 @@ const std::string kHead =
     "model head\nelement face\n"
     "lod\n"
     "bone root 0 rest 0 0 0 1 0 0 0\n"
-    "bone jaw 1 parent root rest 0 0 0 1 0 1 0 channel 1\n"
+    // The jaw drops and comes forward for "A".
+    "bone jaw 1 parent root rest 0 0 0 1 0 1 0 channel 1 pose 1 0 0 0 1 0 0.5 0.3\n"
     "box 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\n";
 
 std::vector<testing_support::FixtureFile> morphFiles() {
@@ -279,14 +280,19 @@ TEST_F(ModelMorphTest, AVoiceDrivesThePoseChannelsUntilItsVoiceEnds) {
     EXPECT_TRUE(head->isVoicePlaying());
 
     const float* weights = head->animation.skeleton.channelWeights;
+    const SkeletonBone& jaw = head->animation.skeleton.bones.at(std::size_t(head->findBone("jaw")));
     frameAt(*head, 10.0);  // the first update starts the track
     EXPECT_FLOAT_EQ(weights[0], 1.0f);
+    EXPECT_NEAR(jaw.local.translation[1], 0.5f, 1e-5f);
+    EXPECT_NEAR(jaw.local.translation[2], 0.3f, 1e-5f);
     frameAt(*head, 10.5);  // half-way from A to E
     EXPECT_FLOAT_EQ(weights[0], 0.5f);
     EXPECT_FLOAT_EQ(weights[4], 0.5f);
     // At the end the weights fall to 0 while the voice still sounds.
     frameAt(*head, 13.0);
     for (int k = 0; k < 8; ++k) EXPECT_EQ(weights[k], 0.0f) << k;
+    EXPECT_NEAR(jaw.local.translation[1], 1.0f, 1e-5f);
+    EXPECT_NEAR(jaw.local.translation[2], 0.0f, 1e-5f);
     EXPECT_TRUE(head->isVoicePlaying());
     frameAt(*head, 13.02);
     EXPECT_TRUE(head->isVoicePlaying());
