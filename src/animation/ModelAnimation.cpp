@@ -356,7 +356,10 @@ void ModelAnimation::update(const CurrentTime&, bool thinOut, bool mainCharacter
     if (!owner) return;
     std::uint32_t* state = owner->stateWords;
     state[0] |= kModelLastUpload;
-    if (!(flags & kAnimationStackChanged) && !(state[0] & 0x40) && !(state[1] & kModelTrackingPending)) return;
+    if (!(flags & (kAnimationStackChanged | kAnimationChannelsChanged)) && !(state[0] & 0x40) &&
+        !(state[1] & kModelTrackingPending))
+        return;
+    flags &= ~kAnimationChannelsChanged;
     const bool active = (state[0] & kModelActive) || mainCharacter;
     bool channels = false;
     if (active)

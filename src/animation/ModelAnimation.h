@@ -49,6 +49,9 @@ constexpr std::uint32_t kAnimationHasInstances = 0x2;
 constexpr std::uint32_t kAnimationEvaluated = 0x8;
 constexpr std::uint32_t kAnimationStackChanged = 0x10;
 constexpr std::uint32_t kAnimationTrackerReset = 0x20;
+// The pose-channel weights changed since the last evaluation (kept across
+// the preparation, which clears the stack-changed bit).
+constexpr std::uint32_t kAnimationChannelsChanged = 0x40;
 
 // The parts of a mesh bone's stored record that the skeleton reads.
 std::int32_t meshBoneParent(const MeshBone& bone);

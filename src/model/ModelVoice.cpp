@@ -32,7 +32,8 @@ bool Model::releaseMorph() {
     if (morph->resourcePushed()) morph->pop();
     morph.reset();
     std::fill(std::begin(animation.skeleton.channelWeights), std::end(animation.skeleton.channelWeights), 0.0f);
-    animation.flags |= kAnimationStackChanged;
+    animation.flags |= kAnimationChannelsChanged;
+    stateWords[0] |= kModelPaletteRefresh;
     return true;
 }
 
@@ -65,7 +66,7 @@ void Model::updateMorph(double currentTime) {
     float* target = animation.skeleton.channelWeights;
     if (!std::equal(weights, weights + 8, target)) {
         std::copy(weights, weights + 8, target);
-        animation.flags |= kAnimationStackChanged;
+        animation.flags |= kAnimationChannelsChanged;
         stateWords[0] |= kModelPaletteRefresh;
     }
     if (wasPlaying && !morph->playing())
