@@ -25,7 +25,10 @@ bool Model::createMorph(const char* morphName) {
 
 bool Model::releaseMorph() {
     if (!morph) return true;
-    if (morph->playing()) morph->stop();
+    // A morph popped with its model (a release) is no longer pushed: it is
+    // stopped here without the message of a stop before a push.
+    if (morph->playing() && morph->resourcePushed()) morph->stop();
+    morph->flags &= ~ModelMorph::kPlaying;
     // A morph that is not playing may still hold its voice (a play that
     // failed, a restored morph): it goes with the morph.
     morph->dropVoice();
