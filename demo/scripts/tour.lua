@@ -223,6 +223,12 @@ end
 -- through the scene's frames; its end ends the tour, and so does a timer
 -- when it never ends.
 function demo_tour_talk()
+  -- The keeper says his line: the voice plays with its lip track, which
+  -- moves his jaw (silent until the line has a recorded voice).
+  local keeper = world:object("keeper")
+  if keeper ~= nil then
+    msg("demo: keeper speaks for ", string.format("%.1f", keeper:voice("keeper.hello")), " s")
+  end
   if dlg == nil or not dlg:createMain("keeper.greet") then
     msg("demo: no dialog")
     sendEvent("demo_tour_end")

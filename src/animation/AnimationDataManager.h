@@ -14,6 +14,7 @@
 
 #include "animation/AnimationData.h"
 #include "animation/AnimationMapData.h"
+#include "animation/MorphTrack.h"
 #include "resources/DataManager.h"
 #include "resources/StoredDataManager.h"
 #include "resources/Y3ResourceManager.h"
@@ -47,12 +48,22 @@ public:
     void unloadAll() { deallocateAll(); }
 };
 
-// The record of one lip-sync track; the track's reader keeps the stored
-// file until the track format is read.
-class Y3MorphAnimationDataInstance : public StoredRecordOf<ResourceKind::Morph> {
+// The record of one lip-sync track; its users are the model morphs that
+// play it.
+class Y3MorphAnimationDataInstance : public ResourceRecord {
 public:
-    using StoredRecordOf::StoredRecordOf;
-    ~Y3MorphAnimationDataInstance() override { dispose(); }
+    explicit Y3MorphAnimationDataInstance(const char* name);
+    ~Y3MorphAnimationDataInstance() override;
+
+    // Reads the ".lip" form; a damaged track is refused (-1, logged).
+    std::int32_t readHeader(DataStream& stream) override;
+    bool hasObject() const override { return data != nullptr; }
+    void deleteObject() override;
+
+    bool pushReference(ResourceUser* morph);
+    bool popReference(ResourceUser* morph);
+
+    MorphTrack* data = nullptr;
 };
 
 // The record of one rule table; kept as its stored file until the rules
@@ -90,8 +101,15 @@ private:
 class MorphDataManager : public AnimationTypedManager<Y3MorphAnimationDataInstance> {
 public:
     MorphDataManager() : AnimationTypedManager("MorphDataManager", 1) {}
-    // Storing compiled tracks is refused in the game (logged); false.
+    // Imports a ".trk" source and writes its ".lip" beside it; the game
+    // refuses to store files, so this always ends false (logged).
     bool compileFromSource(const char* sourcePath) override;
+    // Reads a ".trk" text from the stream into the track (its frames are
+    // cleared first); false, logged, for a damaged text.
+    static bool parseTrack(MorphTrack& track, DataStream& stream);
+    // The track's data, loaded when needed; null (logged by the load) when
+    // the record is unavailable or cannot be loaded.
+    MorphTrack* loadTrack(Y3MorphAnimationDataInstance* record);
 };
 
 class AnimationTrackerMapManager : public AnimationTypedManager<AnimationMapData> {

@@ -60,6 +60,18 @@ BoneTransform meshBoneRest(const MeshBone& bone) {
     return rest;
 }
 
+BoneTransform meshChannelPose(const MeshSkinRecord& record, std::size_t shape, const BoneTransform& rest) {
+    const std::uint8_t* block = record.bytes + sizeof(BoneTransform) * shape;
+    bool empty = true;
+    for (std::size_t i = 0; i < sizeof(BoneTransform); ++i) empty = empty && block[i] == 0;
+    if (empty) return rest;
+    BoneTransform pose;
+    std::memcpy(pose.values(), block, sizeof(pose));
+    for (int i = 0; i < 10; ++i)
+        if (!std::isfinite(pose.values()[i])) return rest;
+    return pose;
+}
+
 std::int32_t Skeleton::find(const char* name) const {
     std::int32_t low = 0, high = static_cast<std::int32_t>(bones.size());
     while (low < high) {
@@ -216,6 +228,12 @@ bool ModelAnimation::bindTrackerMap(Y3Mesh& mesh) {
         if (channel > 0) {
             std::array<BoneTransform, 8> poses;
             poses.fill(bone.rest);
+            // The skin record of the channel holds the bone's eight mouth
+            // shape poses; an empty or damaged slot keeps the rest.
+            const std::vector<MeshSkinRecord>& records = mesh.skin().records;
+            if (static_cast<std::size_t>(channel) <= records.size())
+                for (std::size_t k = 0; k < poses.size(); ++k)
+                    poses[k] = meshChannelPose(records[static_cast<std::size_t>(channel - 1)], k, bone.rest);
             skeleton.poseChannels.push_back(poses);
             bone.poseChannel = static_cast<std::int16_t>(skeleton.poseChannels.size() - 1);
         }
@@ -338,7 +356,10 @@ void ModelAnimation::update(const CurrentTime&, bool thinOut, bool mainCharacter
     if (!owner) return;
     std::uint32_t* state = owner->stateWords;
     state[0] |= kModelLastUpload;
-    if (!(flags & kAnimationStackChanged) && !(state[0] & 0x40) && !(state[1] & kModelTrackingPending)) return;
+    if (!(flags & (kAnimationStackChanged | kAnimationChannelsChanged)) && !(state[0] & 0x40) &&
+        !(state[1] & kModelTrackingPending))
+        return;
+    flags &= ~kAnimationChannelsChanged;
     const bool active = (state[0] & kModelActive) || mainCharacter;
     bool channels = false;
     if (active)

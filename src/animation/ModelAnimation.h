@@ -27,6 +27,7 @@ class Y3Mesh;
 struct AnimationData;
 struct CurrentTime;
 struct MeshBone;
+struct MeshSkinRecord;
 
 // Bone flag bits.
 constexpr std::uint32_t kBonePlaced = 0x8;
@@ -48,11 +49,17 @@ constexpr std::uint32_t kAnimationHasInstances = 0x2;
 constexpr std::uint32_t kAnimationEvaluated = 0x8;
 constexpr std::uint32_t kAnimationStackChanged = 0x10;
 constexpr std::uint32_t kAnimationTrackerReset = 0x20;
+// The pose-channel weights changed since the last evaluation (kept across
+// the preparation, which clears the stack-changed bit).
+constexpr std::uint32_t kAnimationChannelsChanged = 0x40;
 
 // The parts of a mesh bone's stored record that the skeleton reads.
 std::int32_t meshBoneParent(const MeshBone& bone);
 std::int32_t meshBoneChannel(const MeshBone& bone);
 BoneTransform meshBoneRest(const MeshBone& bone);
+// The pose of mouth shape k (0..7) in a bone's skin record (eight 40-byte
+// transforms); rest for an empty or damaged slot.
+BoneTransform meshChannelPose(const MeshSkinRecord& record, std::size_t shape, const BoneTransform& rest);
 
 struct SkeletonBone {
     char name[128] = {};

@@ -68,6 +68,8 @@ public:
     virtual bool isBusy() const = 0;
     // The model became the scene's main character.
     virtual void onMainCharacter() = 0;
+    // A scripted sequence takes over the model's animation.
+    virtual void onScriptedSequence() {}
     // Runs before the controller is deleted or replaced.
     virtual void detach() {}
     virtual bool setEvent(const char* event, const char* handler);

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "animation/BoneTransform.h"
+#include "animation/ModelMorph.h"
 #include "app/GameCore.h"
 #include "foundation/IniFile.h"
 #include "foundation/SettingsReader.h"
@@ -27,6 +28,7 @@
 #include "scene/SceneLighting.h"
 #include "render/Material.h"
 #include "scene/ObjectRepository.h"
+#include "scene/NpcRandomizer.h"
 #include "scene/Scene.h"
 #include "scene/Y3Pose.h"
 
@@ -240,6 +242,7 @@ bool Model::push() {
     if (findBone("bip01") >= 0 && !beginsWithNpcPrefix()) stateWords[0] |= kModelPlayerLike;
     if (!animation.push()) result = false;
     if (controller && !controller->onPush()) result = false;
+    if (morph && !morph->resourcePushed() && !morph->push()) result = false;
     if (result) stateWords[0] |= kModelPushed;
     else stateWords[0] &= ~kModelPushed;
     if (pvsAreaIndex >= 0) stateWords[0] |= kModelPlaceDirty;
@@ -266,6 +269,7 @@ bool Model::pop(std::uint32_t releaseFlag) {
     if (!animation.pop()) result = false;
     if (controller && !controller->onPop()) result = false;
     enableAttachedLights(false);
+    if (morph && morph->resourcePushed() && !morph->pop()) result = false;
     stateWords[0] &= ~(kModelActive | kModelDrawnThisFrame);
     stateWords[1] &= ~kModelHighH2;
     return result;
@@ -449,6 +453,7 @@ bool Model::updateFrame(const CurrentTime& time, std::int32_t mode) {
         physics->updateActors((stateWords[0] & kModelPhysicsDirty) != 0);
         stateWords[0] &= ~kModelPhysicsDirty;
     }
+    updateMorph(time.game.time);
     const bool thinOut = (mode & 8) && (stateWords[0] & (0x40 | kModelHasRoot)) && !(stateWords[1] & kModelUpdateWhileActive);
     animation.update(time, thinOut, (stateWords[0] & kModelMainCharacter) != 0);
     return true;
@@ -670,6 +675,7 @@ void ModelElementLod::setMesh(Y3Mesh& source) {
 
 void Model::release() {
     Log& log = engineLog();
+    releaseMorph();
     if (stateWords[0] & kModelInContext) {
         log.error("Model Destructor: Object [%s] is registered: Unregister before release", name);
         pop(0);
@@ -696,12 +702,76 @@ bool Model::getWorldMatrix(Matrix34& out) {
 }
 
 bool Model::playSequence(const char* text) {
+    const char* given = text ? text : "";
+    if (given[0] == '$') {
+        const NpcVariant* entry = NpcRandomizer::readGroupArray(given + 1, resourceName);
+        // An entry whose own sequence names a group again would recurse
+        // without end: it maps to nothing.
+        if (!entry || (!entry->animation.empty() && entry->animation[0] == '$'))
+            return engineLog().error("Can't map object [%s] model [%s] to group [%s]: Animation play failed", name,
+                                     resourceName, given);
+        const std::string body = entry->animation;
+        const std::string face = entry->faceAnimation;
+        // An empty text of an entry plays nothing on that stack.
+        const bool bodyPlayed = body.empty() || playSequence(body.c_str());
+        const bool facePlayed = face.empty() || playFaceSequence(face.c_str());
+        return bodyPlayed && facePlayed;
+    }
     AnimationSequence sequence;
-    if (!AnimationStackCompiler::compileSequence(text ? text : "", sequence))
+    if (!AnimationStackCompiler::compileSequence(given, sequence))
         return engineLog().error("Fail to play animation sequence for object [%s]", name);
+    if (controller) controller->onScriptedSequence();
     animation.flags |= kAnimationHasInstances;
     if (!animation.body().pushSequence(sequence, kBodyPart, false, false, false))
         return engineLog().error("Fail to append animation sequence for object [%s]", name);
+    return true;
+}
+
+namespace {
+
+// The number of different animations a compiled sequence plays.
+std::size_t distinctAnimations(const AnimationSequence& sequence) {
+    std::vector<std::string> names;
+    for (const SequenceElement& element : sequence.elements)
+        if (std::find(names.begin(), names.end(), element.animation) == names.end()) names.push_back(element.animation);
+    return names.size();
+}
+
+}  // namespace
+
+bool Model::playSequenceIdle(const char* text) {
+    const char* given = text ? text : "";
+    AnimationSequence sequence;
+    if (!AnimationStackCompiler::compileSequence(given, sequence))
+        return engineLog().error("Fail to play animation sequence IDLE for object [%s]", name);
+    if (distinctAnimations(sequence) == 1) {
+        engineLog().error("Animation idle must be at least 2 different animations or more. Don't use idle in case of "
+                          "single animation. (object [%s], model [%s]), animation {%s}",
+                          name, resourceName, given);
+        return playSequence(given);
+    }
+    if (controller) controller->onScriptedSequence();
+    animation.flags |= kAnimationHasInstances;
+    if (!animation.body().pushSequence(sequence, kBodyPart, true, false, false))
+        return engineLog().error("Fail to append animation sequence IDLE for object [%s]", name);
+    return true;
+}
+
+bool Model::playFaceSequenceIdle(const char* text) {
+    const char* given = text ? text : "";
+    AnimationSequence sequence;
+    if (!AnimationStackCompiler::compileSequence(given, sequence))
+        return engineLog().error("Fail to play face animation sequence IDLE for object [%s]", name);
+    if (distinctAnimations(sequence) == 1) {
+        engineLog().error("Face idle must be at least 2 different animations or more. Don't use idle in case of "
+                          "single animation. (object [%s], model [%s]), animation {%s}",
+                          name, resourceName, given);
+        return playFaceSequence(given);
+    }
+    if (controller) controller->onScriptedSequence();
+    animation.flags |= kAnimationHasInstances;
+    if (!animation.face().pushSequence(sequence, kFacePart, true, false, false))
+        return engineLog().error("Fail to append face animation sequence IDLE for object [%s]", name);
     return true;
 }
 
@@ -730,6 +800,7 @@ bool Model::playFaceSequence(const char* text) {
     AnimationSequence sequence;
     if (!AnimationStackCompiler::compileSequence(text ? text : "", sequence))
         return engineLog().error("Fail to play face animation sequence for object [%s]", name);
+    if (controller) controller->onScriptedSequence();
     animation.flags |= kAnimationHasInstances;
     if (!animation.face().pushSequence(sequence, kFacePart, false, false, false))
         return engineLog().error("Fail to append face animation sequence for object [%s]", name);

@@ -106,6 +106,7 @@ constexpr std::uint32_t kModelWavesBusy = 0x4000;          // H14
 constexpr std::uint32_t kModelPhysicsOwnPose = 0x40000;    // H18
 
 class ModelController;
+class ModelMorph;
 class PhysicsModel;
 class Scene;
 
@@ -286,8 +287,29 @@ public:
     // The body and face sequences: the text is compiled and pushed onto
     // the body or the face stack, replacing what plays. False (logged) when
     // it does not compile or an element cannot be played.
+    // A body text "$group" plays the body and face sequences of an entry of
+    // that NPC randomisation group for the model's resource.
     bool playSequence(const char* text);
     bool playFaceSequence(const char* text);
+    // Idle sequences, kept and played again; a text of one animation is
+    // played as an ordinary sequence (logged).
+    bool playSequenceIdle(const char* text);
+    bool playFaceSequenceIdle(const char* text);
+    // ---- voice and lip-sync morph (ModelVoice.cpp) ----
+    // Plays a voice line with its lip track: its duration in seconds, 0 on
+    // failure (logged). A morph that played before is released first.
+    float voice(const char* morphName);
+    // Makes the morph of a track (pushed with a pushed model); false
+    // (logged) for a hidden model, an existing morph or a missing track.
+    bool createMorph(const char* morphName);
+    // Stops the morph, deletes its voice and the morph; true.
+    bool releaseMorph();
+    void stopVoice() {
+        if (morph) releaseMorph();
+    }
+    bool isVoicePlaying() const;
+    // The morph's weights into the pose channels at the frame's time.
+    void updateMorph(double currentTime);
     // True while either animation stack holds a playing instance.
     bool isAnimationPlaying() const { return animation.isPlaying(); }
     // Stops and empties the body stack.
@@ -377,6 +399,8 @@ public:
     std::int32_t actionIndex(const char* itemName) const;
     // The skeleton, the body and face stacks and the root motion.
     ModelAnimation animation{this};
+    // The lip-sync morph of the current voice; null when none.
+    std::unique_ptr<ModelMorph> morph;
     // The model as a user of its resource record.
     ResourceUser& resourceUser() { return resourceLink_; }
 

@@ -71,6 +71,8 @@ struct SceneFactories {
     // Starts a sound made by the factory above; false when it cannot play.
     bool (*soundPlay)(GameObject& sound) = nullptr;
     void (*soundStop)(GameObject& sound) = nullptr;
+    // The sound's length in seconds; 0 when it cannot be had.
+    double (*soundDuration)(GameObject& sound) = nullptr;
     bool (*soundInHandler)(GameObject& sound) = nullptr;
     // Plays a sound again after a saved game was loaded.
     void (*soundRestore)(GameObject& sound, const CurrentTime& time) = nullptr;

@@ -66,6 +66,10 @@ void installSceneSoundHooks() {
     hooks.soundStop = [](GameObject& object) {
         if (Sound* sound = asSound(object)) sound->stop(true);
     };
+    hooks.soundDuration = [](GameObject& object) {
+        Sound* sound = asSound(object);
+        return sound ? sound->getDuration() : 0.0;
+    };
     hooks.soundInHandler = [](GameObject& object) {
         Sound* sound = asSound(object);
         return sound && (sound->flags & Sound::kInEvent) != 0;

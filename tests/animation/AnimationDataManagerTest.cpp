@@ -176,7 +176,7 @@ TEST(AnimationDataManager, TheTypedManagersNameThemselvesFromTheManagerTable) {
     EXPECT_TRUE(core.log().contains("animation rules compilation NOT possible in game"));
     EXPECT_TRUE(core.log().contains("Can't compile animation rules file [rules.xls]"));
     EXPECT_FALSE(animation.morphs().compileFromSource("talk.trk"));
-    EXPECT_TRUE(core.log().contains("Stream save not possible in release exe"));
+    EXPECT_TRUE(core.log().contains("Morph: Can't open file [talk.trk]"));
 }
 
 TEST(AnimationDataManager, ReleasingTheCoreReportsInstancesStillRegistered) {

@@ -29,6 +29,8 @@ inline std::vector<testing_support::FixtureFile> animationFiles(const std::strin
     }
     for (const auto& map : parsed.maps)
         files.push_back(resource_tests::storedFile(".amap", map.name, model_tools::trackerMapBytes(map)));
+    for (const auto& lip : parsed.lips)
+        files.push_back(resource_tests::storedFile(".lip", lip.name, model_tools::lipFileBytes(lip)));
     return files;
 }
 

@@ -78,3 +78,20 @@ TEST(AnimationsScript, SelectingAGroupListsItsAnimations) {
 }
 
 }  // namespace
+
+// "Morph" lists the lip tracks of every package, counted from 1.
+TEST(AnimationsScript, MorphListsTheLipTracksOfEveryPackage) {
+    std::vector<testing_support::FixtureFile> files = packageFiles();
+    files.push_back(storedFile(".lip", "keeper.hello", "x", "levels"));
+    files.push_back(storedFile(".lip", "ann.bye", "x", "shared"));
+    resource_tests::ScopedPackages packages{files};
+    std::size_t count = 0;
+    testing_support::ScriptFixture script{scriptClassTable(count), count};
+    ASSERT_TRUE(script.load("n = morphs:count()\n"
+                            "names = morphs:name(1) .. ' ' .. morphs:name(2)\n"
+                            "bad = morphs:name(0) .. ' ' .. morphs:name(3) .. ' ' .. morphs:classof()\n"));
+    EXPECT_EQ(script.global("n"), "2");
+    const std::string names = script.global("names");
+    EXPECT_TRUE(names == "keeper.hello ann.bye" || names == "ann.bye keeper.hello") << names;
+    EXPECT_EQ(script.global("bad"), "Invalid INDEX Invalid INDEX Morph");
+}

@@ -128,6 +128,10 @@ expect("msg(): demo: [visitor] walks to [quay_end]")
 expect("msg(): demo: [visitor] arrived at [quay_end]")
 # The keeper's dialog plays through the scene's frames: its commands are
 # traced, its script calls reach the script, and its end ends the tour.
+# The keeper says his line with its lip track: its start and, frames
+# later, its end.
+expect("Morph [keeper.hello] of object [keeper] starts (0.80 sec)")
+expect("msg(): demo: keeper speaks for 0.8 s")
 expect("msg(): demo: dialog [keeper.greet] plays")
 expect("--------- phrase 1 -------")
 expect("[[DLG_CMD]]")
@@ -157,6 +161,13 @@ endforeach()
 string(FIND "${log}" "OUT OF OBJECT ACCESS" bad_access)
 if(NOT bad_access EQUAL -1)
   string(APPEND failures "an object was looked up by a handle that names none\n")
+endif()
+# The keeper's lip track ends with its voice, while the dialog plays (its
+# place among the dialog's lines follows the frames' timing).
+string(FIND "${log}" "Morph [keeper.hello] of object [keeper] ends" morph_end)
+string(FIND "${log}" "msg(): demo: tour done" tour_done)
+if(morph_end EQUAL -1 OR NOT morph_end LESS tour_done)
+  string(APPEND failures "the keeper's lip track did not end before the tour\n")
 endif()
 # The first scene is the stored one, never the debug scene.
 string(FIND "${log}" "Create debug scene" debug_scene)

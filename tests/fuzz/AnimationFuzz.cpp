@@ -1,13 +1,16 @@
 // Fuzz targets of the animation files with their events, the sequence
 // compiler and the tracker maps.
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
 
 #include "animation/AnimationCore.h"
+#include "animation/AnimationDataManager.h"
 #include "animation/AnimationSequence.h"
+#include "animation/MorphTrack.h"
 #include "app/GameCore.h"
 #include "foundation/DataStream.h"
 #include "fuzz/FuzzTarget.h"
@@ -188,6 +191,55 @@ int fuzzTrackerMap(const std::uint8_t* data, std::size_t size) {
 void seedTrackerMap(std::vector<std::string>& out) {
     for (const auto& map : seedDescription().maps) out.push_back(model_tools::trackerMapBytes(map));
     out.push_back(std::string(4, '\0'));
+}
+
+// The input is a ".lip" track. An accepted track has frames, a positive
+// finite rate and was read to exactly its frames' size.
+int fuzzLip(const std::uint8_t* data, std::size_t size) {
+    if (size > (1u << 22)) return 0;
+    MemoryStream stream(const_cast<std::uint8_t*>(data), static_cast<std::int32_t>(size));
+    MorphTrack track;
+    const std::int32_t result = track.read(stream, "fuzz");
+    if (result < 0) {
+        fuzzCheck(track.frames.empty(), "lip: a refused track kept frames");
+    } else {
+        fuzzCheck(!track.frames.empty() && track.rate > 0.0 && std::isfinite(track.rate), "lip: a track that cannot play");
+        fuzzCheck(result == static_cast<std::int32_t>(20 + 32 * track.frames.size()), "lip: size is not the bytes read");
+    }
+    forgetLog();
+    return 0;
+}
+
+void seedLip(std::vector<std::string>& out) {
+    model_tools::AnimationDescription description;
+    std::string rest, error;
+    model_tools::parseAnimationLines("lip talk 2\nlipframe 1 0 0 0 0 0 0 0\nlipframe 0 0 0 0 1 0 0 0.5\n"
+                                     "lip empty 1\n",
+                                     description, rest, error);
+    for (const auto& lip : description.lips) out.push_back(model_tools::lipFileBytes(lip));
+}
+
+// The input is a ".trk" text. An accepted track has frames, a positive
+// finite rate and finite weights.
+int fuzzTrk(const std::uint8_t* data, std::size_t size) {
+    if (size > (1u << 20)) return 0;
+    MemoryStream stream(const_cast<std::uint8_t*>(data), static_cast<std::int32_t>(size));
+    MorphTrack track;
+    if (MorphDataManager::parseTrack(track, stream)) {
+        fuzzCheck(!track.frames.empty() && track.frames.size() <= kMorphMaxFrames, "trk: frame count out of bounds");
+        fuzzCheck(track.rate > 0.0 && std::isfinite(track.rate), "trk: a track that cannot play");
+        for (const MorphFrame& frame : track.frames)
+            for (float weight : frame) fuzzCheck(std::isfinite(weight), "trk: a weight is not finite");
+    }
+    forgetLog();
+    return 0;
+}
+
+void seedTrk(std::vector<std::string>& out) {
+    out.push_back("[common]\nSamplesPerSecNumerator 22050\nSamplesPerSecDenominator 256\n[channels]\nA\nx\nMBP\n"
+                  "[data]\n0.5\t0.1\t0.9\n0\t0\t0\n");
+    out.push_back("[channels]\nE\nE\n[data]\n1\n");
+    out.push_back("text\n");
 }
 
 }  // namespace fuzzing

@@ -30,6 +30,8 @@ const std::vector<FuzzTarget>& fuzzTargets() {
         {"animation", fuzzAnimation, seedAnimation},
         {"sequence", fuzzSequence, seedSequence},
         {"trackermap", fuzzTrackerMap, seedTrackerMap},
+        {"lip", fuzzLip, seedLip},
+        {"trk", fuzzTrk, seedTrk},
         {"dlg", fuzzDialog, seedDialog},
         {"physicsmodel", fuzzPhysicsModel, seedPhysicsModel},
         {"surface", fuzzSurface, seedSurface},

@@ -1887,6 +1887,60 @@ TEST_F(SkinnedWalkGLTest, AWalkingFigureMovesItsLimbsAlikeOnTheCpuAndThroughTheP
     for (Model* model : models) world.scene->deleteModel(model);
 }
 
+// A talking head: a torso and a head on the spine, and between them a jaw
+// on its own bone whose pose for the mouth shape "A" drops it 0.14.
+std::string talkerDescription() {
+    std::string text = "model talker\nelement body\nlod\nmeshstream 3\n";
+    text += limbQuad(-0.1f, 0.1f, 0.0f, 0.34f, 0) + limbQuad(-0.08f, 0.08f, 0.6f, 0.8f, 0) +
+            limbQuad(-0.08f, 0.08f, 0.48f, 0.58f, 1);
+    text += "index";
+    for (int q = 0; q < 3; ++q)
+        for (int i : {0, 1, 2, 2, 1, 3}) text += " " + std::to_string(4 * q + i);
+    text += "\nsubset 0 0 18 12 kind 3 bones 1 face 1 diffuse chalk\n"
+            "bone spine 0 rest 0 0 0 1 0 0 0\n"
+            "bone jaw 1 parent spine rest 0 0 0 1 0 0.48 0 channel 1 pose 1 0 0 0 1 0 0.34 0\n"
+            "box 0.3 0.8 0.1 at 0 0 0.5\nlod\nbox 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\n";
+    return text;
+}
+
+// At the "A" frame of its lip track the jaw stands open below the head;
+// at rest, before the voice and after it stopped, it is closed. Only the
+// pixels around the mouth differ between the two pictures.
+TEST_F(SkinnedWalkGLTest, ATalkingHeadOpensItsJawAtAnAFrameOfItsTrack) {
+    textures.files["chalk.dds"] = solid(255, 255, 255);
+    render->textures.allocated = true;
+    testing_support::CameraScene world{
+        {talkerDescription()},
+        animation_tests::animationFiles("map default\nmapbone spine 1 1 1 0 0\nlip say 1\nlipframe 1 0 0 0 0 0 0 0\n")};
+    textures.setup.details = 1;
+    auto* talker = static_cast<Model*>(world.scene->createModel("talker", "talker0", matrix34Identity(), 0));
+    ASSERT_NE(talker, nullptr) << allLines();
+    ASSERT_TRUE(talker->push()) << allLines();
+    frame(*talker, 0.04);
+    const std::vector<bool> rest = picture(talker->elements.at(0), 1);
+    EXPECT_FLOAT_EQ(talker->voice("say"), 1.0f) << allLines();
+    frame(*talker, 0.04);
+    const std::vector<bool> open = picture(talker->elements.at(0), 1);
+    talker->stopVoice();
+    frame(*talker, 0.04);
+    const std::vector<bool> closed = picture(talker->elements.at(0), 1);
+
+    int differing = 0, outside = 0, covered = 0;
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) {
+            covered += at(rest, x, y);
+            EXPECT_EQ(at(rest, x, y), at(closed, x, y)) << x << ", " << y;
+            if (at(rest, x, y) == at(open, x, y)) continue;
+            ++differing;
+            // The mouth: from the torso's top to the head's chin.
+            if (y < 11 || y > 22 || x < 26 || x > 38) ++outside;
+        }
+    EXPECT_GT(covered, 100) << allLines();
+    EXPECT_GT(differing, 12);
+    EXPECT_EQ(outside, 0) << differing;
+    world.scene->deleteModel(talker);
+}
+
 }  // namespace
 
 namespace {

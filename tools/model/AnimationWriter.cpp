@@ -5,6 +5,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "animation/MorphTrack.h"
+#include "foundation/DataStream.h"
+
 namespace model_tools {
 
 namespace {
@@ -57,7 +60,8 @@ bool parseAnimationLines(std::string_view text, AnimationDescription& out, std::
         words >> keyword;
         const bool mine = keyword == "anim" || keyword == "track" || keyword == "channel" || keyword == "seqelement" ||
                           keyword == "event" ||
-                          keyword == "sideevent" || keyword == "map" || keyword == "mapbone";
+                          keyword == "sideevent" || keyword == "map" || keyword == "mapbone" || keyword == "lip" ||
+                          keyword == "lipframe";
         rest += mine ? std::string() : content;
         rest += '\n';
         if (!mine) continue;
@@ -75,6 +79,21 @@ bool parseAnimationLines(std::string_view text, AnimationDescription& out, std::
                 }
             }
             out.animations.push_back(std::move(animation));
+            continue;
+        }
+        if (keyword == "lip") {
+            LipDescription lip;
+            if (!(words >> lip.name >> lip.seconds) || !(lip.seconds > 0.0))
+                return failLine(error, line, "expected: lip <name> <seconds>");
+            out.lips.push_back(std::move(lip));
+            continue;
+        }
+        if (keyword == "lipframe") {
+            if (out.lips.empty()) return failLine(error, line, "a lip frame before any lip track");
+            std::array<float, 8> frame{};
+            for (float& weight : frame)
+                if (!(words >> weight)) return failLine(error, line, "expected: lipframe and eight weights");
+            out.lips.back().frames.push_back(frame);
             continue;
         }
         if (keyword == "map" || keyword == "mapbone") {
@@ -199,6 +218,16 @@ std::string trackerMapBytes(const TrackerMapDescription& map) {
     return out;
 }
 
+std::string lipFileBytes(const LipDescription& lip) {
+    MorphTrack track;
+    for (const auto& frame : lip.frames) track.frames.push_back(frame);
+    track.rate = lip.seconds > 0.0 ? 1.0 / lip.seconds : 0.0;
+    track.step = lip.frames.empty() ? 0.0 : 1.0 / double(lip.frames.size());
+    MemoryStream stream(true);
+    track.write(stream);
+    return std::string(reinterpret_cast<const char*>(stream.data()), static_cast<std::size_t>(stream.size()));
+}
+
 bool writeAnimationFiles(const AnimationDescription& description, const std::string& folder,
                          std::vector<std::string>* written, std::string* error) {
     const auto store = [&](const std::string& name, const std::string& bytes) {
@@ -219,6 +248,8 @@ bool writeAnimationFiles(const AnimationDescription& description, const std::str
     }
     for (const TrackerMapDescription& map : description.maps)
         if (!store(map.name + ".amap", trackerMapBytes(map))) return false;
+    for (const LipDescription& lip : description.lips)
+        if (!store(lip.name + ".lip", lipFileBytes(lip))) return false;
     return true;
 }
 

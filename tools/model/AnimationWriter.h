@@ -22,6 +22,10 @@
 //       starts a tracker map
 //   mapbone <bone> <body> <part 1> <part 2> <face> <tracker>
 //       adds a bone with its five weights to the last map
+//   lip <name> <seconds>
+//       starts a lip-sync track (".lip") of that length
+//   lipframe <A> <Z> <U> <TH> <E> <MBP> <VF> <SH>
+//       appends a frame of eight mouth-shape weights to the last track
 #pragma once
 
 #include <array>
@@ -80,9 +84,16 @@ struct TrackerMapDescription {
     std::vector<Bone> bones;
 };
 
+struct LipDescription {
+    std::string name;
+    double seconds = 0.0;
+    std::vector<std::array<float, 8>> frames;
+};
+
 struct AnimationDescription {
     std::vector<AnimationFileDescription> animations;
     std::vector<TrackerMapDescription> maps;
+    std::vector<LipDescription> lips;
 };
 
 // Takes the animation lines of a description into out; every other line
@@ -98,6 +109,9 @@ bool parseAnimationLines(std::string_view text, AnimationDescription& out, std::
 std::string animationFileBytes(const AnimationFileDescription& animation);
 // The ".events" text: one "<from>..<to> <name>" line each.
 std::string eventsFileBytes(const AnimationFileDescription& animation);
+// The ".lip" bytes, written by the engine's own track writer (rate
+// 1 / seconds, step 1 / frame count).
+std::string lipFileBytes(const LipDescription& lip);
 // The ".amap" bytes: the count and the 148-byte entries in bone-name order.
 std::string trackerMapBytes(const TrackerMapDescription& map);
 

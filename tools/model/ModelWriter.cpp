@@ -167,7 +167,7 @@ bool parseBone(std::istringstream& words, Y3Mesh& mesh, std::vector<std::pair<st
                int line, std::string& error) {
     static const char* const kUsage =
         "expected: bone <name> <palette slot> [parent <name>] [rest <qx> <qy> <qz> <qw> <tx> <ty> <tz>] "
-        "[channel <1-8>] [rootmotion] [flag28] [partial]";
+        "[channel <1-8>] [pose <1-8> <qx> <qy> <qz> <qw> <tx> <ty> <tz>] [rootmotion] [flag28] [partial]";
     std::string name;
     std::int32_t slot = 0;
     if (!(words >> name >> slot)) return fail(error, line, "expected: bone <name> <palette slot>");
@@ -176,6 +176,7 @@ bool parseBone(std::istringstream& words, Y3Mesh& mesh, std::vector<std::pair<st
     MeshBone bone;
     std::memcpy(bone.name, name.data(), name.size());
     bone.paletteWord = std::uint32_t(slot + 1);
+    std::vector<std::pair<std::int32_t, BoneTransform>> poses;
     std::string word;
     while (words >> word) {
         if (word == "parent") {
@@ -191,6 +192,15 @@ bool parseBone(std::istringstream& words, Y3Mesh& mesh, std::vector<std::pair<st
             std::int32_t channel = 0;
             if (!(words >> channel) || channel < 1 || channel > 8) return fail(error, line, kUsage);
             bone.paletteWord |= std::uint32_t(channel) << 16;
+        } else if (word == "pose") {
+            // The bone's pose for one mouth shape, kept in the skin record
+            // of its channel.
+            std::int32_t shape = 0;
+            BoneTransform pose;
+            if (!(words >> shape) || shape < 1 || shape > 8 || !readFloats(words, &pose.rotation.x, 4) ||
+                !readFloats(words, pose.translation, 3))
+                return fail(error, line, kUsage);
+            poses.emplace_back(shape - 1, pose);
         } else if (word == "rootmotion") {
             bone.paletteWord |= kMeshBoneRootMotion;
         } else if (word == "flag28") {
@@ -200,6 +210,14 @@ bool parseBone(std::istringstream& words, Y3Mesh& mesh, std::vector<std::pair<st
         } else {
             return fail(error, line, kUsage);
         }
+    }
+    const std::int32_t channel = std::int32_t((bone.paletteWord >> 16) & 0xFu);
+    if (!poses.empty()) {
+        if (channel == 0) return fail(error, line, "a bone pose needs the bone's channel");
+        std::vector<MeshSkinRecord>& records = mesh.skin().records;
+        if (records.size() < std::size_t(channel)) records.resize(std::size_t(channel));
+        for (const auto& [shape, pose] : poses)
+            std::memcpy(records[std::size_t(channel - 1)].bytes + 40 * shape, pose.values(), 40);
     }
     std::vector<MeshBone>& bones = mesh.skin().bones;
     const auto at = std::lower_bound(bones.begin(), bones.end(), bone, [](const MeshBone& a, const MeshBone& b) {

@@ -187,6 +187,37 @@ void registerAnimationsClass(lua_State* state, ScriptEngine& engine) {
     globals(state)["animations"] = AnimationsHandle{engine.animations()};
 }
 
-void registerMorphClass(lua_State* state, ScriptEngine&) {
-    registerScriptPlaceholder(state, "Morph", "morphs");
+namespace {
+
+// "Morph": the lip-sync tracks of every package.
+struct MorphHandle {
+    MorphScriptState* state = nullptr;
+};
+
+constexpr const char* kMorphMask = ".lip";
+
+const char* morphClassof(const MorphHandle&) { return "Morph"; }
+
+std::int32_t morphCount(const MorphHandle& handle) {
+    requireScriptObject(handle.state, "Morph");
+    FilePackageDBData* packages = packageData();
+    return packages ? packages->countFiles(kMorphMask, "") : 0;
+}
+
+std::string morphName(const MorphHandle& handle, std::int32_t index) {
+    if (index < 1 || index > morphCount(handle)) return "Invalid INDEX";
+    FilePackageDBData* packages = packageData();
+    const char* name = packages ? packages->fileName(packages->fileIdAt(kMorphMask, index - 1, "")) : nullptr;
+    return name ? name : "Invalid index";
+}
+
+}  // namespace
+
+void registerMorphClass(lua_State* state, ScriptEngine& engine) {
+    using namespace luabind;
+    module(state)[(class_<MorphHandle>("Morph")
+                       .def("classof", &morphClassof)
+                       .def("count", &morphCount)
+                       .def("name", &morphName))];
+    globals(state)["morphs"] = MorphHandle{engine.morphs()};
 }

@@ -58,6 +58,12 @@ bool objectAddControl(const ObjectHandle& h, const char* typeName) {
     return log.error("Unsupported controller type [%s] for object [%s]", given, model.getName());
 }
 
+bool objectSequence(const ObjectHandle& h, const char* text) { return h.model().playSequence(text); }
+bool objectFaceSequence(const ObjectHandle& h, const char* text) { return h.model().playFaceSequence(text); }
+bool objectSequenceIdle(const ObjectHandle& h, const char* text) { return h.model().playSequenceIdle(text); }
+bool objectFaceSequenceIdle(const ObjectHandle& h, const char* text) { return h.model().playFaceSequenceIdle(text); }
+float objectVoice(const ObjectHandle& h, const char* morphName) { return h.model().voice(morphName); }
+
 }  // namespace
 
 void registerObjectClass(lua_State* state, ScriptEngine&) {
@@ -65,7 +71,12 @@ void registerObjectClass(lua_State* state, ScriptEngine&) {
     module(state)[class_<ObjectHandle>("Object")
                       .def("classof", &objectClassof)
                       .def("control", &objectControl)
-                      .def("add_control", &objectAddControl)];
+                      .def("add_control", &objectAddControl)
+                      .def("sequence", &objectSequence)
+                      .def("face_sequence", &objectFaceSequence)
+                      .def("sequence_idle", &objectSequenceIdle)
+                      .def("face_sequence_idle", &objectFaceSequenceIdle)
+                      .def("voice", &objectVoice)];
 }
 
 bool pushObjectScript(lua_State* state, GameObject* object) {
