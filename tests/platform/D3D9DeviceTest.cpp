@@ -4,6 +4,7 @@
 #include "platform/D3D9TestSupport.h"
 #include "support/TestSupport.h"
 
+#include <algorithm>
 #include <cstring>
 
 using d3d9_test::D3D9Test;
@@ -563,6 +564,35 @@ TEST_F(D3D9Test, ClearAndStretchRectWorkOnMemoryAndTheCallLogIsOptional) {
     withLog->Release();
     const auto& calls = environment.callLog->lines;
     EXPECT_NE(std::find(calls.begin(), calls.end(), "SetRenderState(27, 1)"), calls.end());
+}
+
+TEST_F(D3D9Test, TheSwapChainTakesItsMemoryImageOnlyWhenFirstUsed) {
+    // A 1024 x 1024 swap chain holds 4 MiB of back buffer and 4 MiB of depth.
+    D3DPRESENT_PARAMETERS p = windowed(1024, 1024);
+    {
+        testing_support::LargestAllocation largest;
+        device = createDevice(p);
+        ASSERT_NE(device, nullptr);
+        if (testing_support::LargestAllocation::recording()) EXPECT_LT(largest.bytes(), 1u << 20);
+    }
+    IDirect3DSurface9* back = nullptr;
+    ASSERT_EQ(device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back), S_OK);
+    // Read before anything is drawn: zero, as a filled image was.
+    std::vector<std::uint8_t> bytes;
+    D3DSURFACE_DESC desc{};
+    ASSERT_TRUE(platform::d3d9::readSurface(back, bytes, desc));
+    ASSERT_EQ(bytes.size(), 1024u * 1024u * 4u);
+    EXPECT_TRUE(std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; }));
+    // A clear draws into the image the read made.
+    D3DVIEWPORT9 viewport{0, 0, 16, 16, 0.0f, 1.0f};
+    ASSERT_EQ(device->SetViewport(&viewport), S_OK);
+    ASSERT_EQ(device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0x00445566u, 1.0f, 0), S_OK);
+    ASSERT_TRUE(platform::d3d9::readSurface(back, bytes, desc));
+    const std::uint8_t* row = bytes.data() + 15 * 1024 * 4;
+    EXPECT_EQ(row[15 * 4 + 0], 0x66);
+    EXPECT_EQ(row[15 * 4 + 2], 0x44);
+    EXPECT_EQ(row[16 * 4 + 0], 0x00);
+    back->Release();
 }
 
 TEST_F(D3D9Test, TheStateCacheDefaultsAreAccepted) {

@@ -283,9 +283,10 @@ struct Environment {
 
 // What the host's OpenGL is: GL_VENDOR, GL_RENDERER and GL_VERSION of a
 // context of the process's surfaceless display (whose driver then stays
-// loaded), asked once per process on a thread of its own; available is
-// false where no GL context opens. software: the renderer is one of Mesa's
-// CPU rasterisers (isSoftwareRenderer).
+// loaded), asked once per process on a thread of its own; that context is
+// kept for the first surfaceless device to draw with. available is false
+// where no GL context opens. software: the renderer is one of Mesa's CPU
+// rasterisers (isSoftwareRenderer).
 struct GLStack {
     bool available = false;
     bool software = false;

@@ -387,7 +387,7 @@ HRESULT savePng(const char* call, ID3DXBuffer** buffer, D3DXIMAGE_FILEFORMAT for
     }
     if (owner.device) owner.device->backend().readBack(s);
     std::vector<std::uint8_t> rgba;
-    if (!decodeLevel(s.desc.Format, s.bytes.data(), s.pitch, s.desc.Width, s.desc.Height, rgba))
+    if (!decodeLevel(s.desc.Format, s.image().data(), s.pitch, s.desc.Width, s.desc.Height, rgba))
         return D3DERR_INVALIDCALL;
     std::vector<std::uint8_t> png;
     if (!writePng(rgba.data(), s.desc.Width, s.desc.Height, formatInfo(s.desc.Format).alpha, png)) return E_FAIL;

@@ -161,7 +161,6 @@ HRESULT DeviceCore::buildSwapChain() {
         s->desc = {parameters_.BackBufferFormat, D3DRTYPE_SURFACE, D3DUSAGE_RENDERTARGET, D3DPOOL_DEFAULT,
                    parameters_.MultiSampleType, parameters_.MultiSampleQuality, width, height};
         s->pitch = rowPitch(s->desc.Format, width);
-        s->bytes.assign(levelBytes(s->desc.Format, width, height), 0);
         track(*s, "back buffer");
         backBuffers_.push_back(s);
         if (const HRESULT hr = backend_->createResource(*s); FAILED(hr)) return hr;
@@ -171,7 +170,6 @@ HRESULT DeviceCore::buildSwapChain() {
         s->desc = {parameters_.AutoDepthStencilFormat, D3DRTYPE_SURFACE, D3DUSAGE_DEPTHSTENCIL, D3DPOOL_DEFAULT,
                    parameters_.MultiSampleType, parameters_.MultiSampleQuality, width, height};
         s->pitch = rowPitch(s->desc.Format, width);
-        s->bytes.assign(levelBytes(s->desc.Format, width, height), 0);
         track(*s, "depth buffer");
         autoDepth_ = s;
         if (const HRESULT hr = backend_->createResource(*s); FAILED(hr)) return hr;

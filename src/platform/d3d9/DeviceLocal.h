@@ -3,9 +3,11 @@
 // backends include this header.
 //
 // The validating core owns every object and its memory image: a texture
-// level, a surface or a buffer always has its bytes in memory, so a backend
-// only mirrors them (createResource, uploaded after an unlock, readBack
-// before the core reads what the backend may have drawn).
+// level, a surface or a buffer has its bytes in memory, so a backend only
+// mirrors them (createResource, uploaded after an unlock, readBack before
+// the core reads what the backend may have drawn). The swap chain's buffers
+// get theirs (zero-filled) when first needed (SurfaceImpl::image): a GL
+// device draws them in GL and reads them back only on demand.
 #pragma once
 
 #include "platform/d3d9/AdapterProfile.h"
@@ -104,10 +106,14 @@ public:
     // The name used in lines: the container's for a level.
     std::string label() const;
     bool lockable() const;
+    // The memory image, made zero-filled on first use where it was left
+    // out (the swap chain's buffers). Everything that reads or writes a
+    // surface's bytes goes through it.
+    std::vector<std::uint8_t>& image();
 
     D3DSURFACE_DESC desc{};
     UINT pitch = 0;
-    std::vector<std::uint8_t> bytes;
+    std::vector<std::uint8_t> bytes;  // empty until image() where left out
     bool locked = false;
     DWORD lockFlags = 0;
     TextureCore* container = nullptr;  // a texture level; its counts are the container's

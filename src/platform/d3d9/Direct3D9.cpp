@@ -115,7 +115,7 @@ bool readSurface(IDirect3DSurface9* surface, std::vector<std::uint8_t>& bytes, D
     // A texture level's device is its texture's.
     const Tracked& owner = s->containerObject ? *s->containerObject : static_cast<const Tracked&>(*s);
     if (owner.device) owner.device->backend().readBack(*s);
-    bytes = s->bytes;
+    bytes = s->image();
     desc = s->desc;
     return true;
 }

@@ -402,8 +402,11 @@ HRESULT GLBackend::createResource(Tracked& object) {
     if (auto* buffer = dynamic_cast<BufferCore*>(&object)) {
         auto data = std::make_unique<GLBuffer>();
         glCreateBuffers(1, &data->name);
-        glNamedBufferData(data->name, GLsizeiptr(buffer->bytes.size()), buffer->bytes.data(),
-                          (buffer->usage & D3DUSAGE_DYNAMIC) ? GL_DYNAMIC_DRAW : GL_STATIC_DRAW);
+        // A dynamic buffer's contents are undefined until written, as after
+        // a discard: only what its locks write goes up, not the whole store.
+        const bool dynamic = (buffer->usage & D3DUSAGE_DYNAMIC) != 0;
+        glNamedBufferData(data->name, GLsizeiptr(buffer->bytes.size()), dynamic ? nullptr : buffer->bytes.data(),
+                          dynamic ? GL_DYNAMIC_DRAW : GL_STATIC_DRAW);
         object.backend = std::move(data);
         return S_OK;
     }
@@ -541,7 +544,7 @@ void GLBackend::uploaded(Tracked& object, const SurfaceImpl* level) {
         const GLFormat f = glFormat(s.desc.Format);
         if (f.compressed || formatInfo(s.desc.Format).depth) return;
         std::vector<std::uint8_t> rgba;
-        if (!decodeLevel(s.desc.Format, s.bytes.data(), s.pitch, s.desc.Width, s.desc.Height, rgba)) return;
+        if (!decodeLevel(s.desc.Format, s.image().data(), s.pitch, s.desc.Width, s.desc.Height, rgba)) return;
         GLuint texture = 0;
         glCreateTextures(GL_TEXTURE_2D, 1, &texture);
         glTextureStorage2D(texture, 1, GL_RGBA8, GLsizei(s.desc.Width), GLsizei(s.desc.Height));
@@ -628,13 +631,13 @@ void GLBackend::readBack(SurfaceImpl& surface) {
     if (f.decode) {
         std::vector<std::uint8_t> rgba(std::size_t(w) * h * 4);
         glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
-        encodeLevel(surface.desc.Format, rgba.data(), surface.desc.Width, surface.desc.Height, surface.bytes.data(),
+        encodeLevel(surface.desc.Format, rgba.data(), surface.desc.Width, surface.desc.Height, surface.image().data(),
                     surface.pitch);
     } else {
         const UINT bytes = formatInfo(surface.desc.Format).bytes;
         glPixelStorei(GL_PACK_ROW_LENGTH, GLint(surface.pitch / bytes));
         // A8 and L8 live in the red channel.
-        glReadPixels(0, 0, w, h, f.format, f.type, surface.bytes.data());
+        glReadPixels(0, 0, w, h, f.format, f.type, surface.image().data());
         glPixelStorei(GL_PACK_ROW_LENGTH, 0);
     }
     glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);

@@ -16,6 +16,13 @@ namespace platform::d3d9 {
 namespace {
 
 const void* g_current = nullptr;  // the context made current last
+// The surfaceless context hostGLStack asked with, current nowhere, until a
+// surfaceless GLContext takes it (or a window's context makes it useless).
+EGLContext g_spare = EGL_NO_CONTEXT;
+
+const EGLint kContextAttributes[] = {EGL_CONTEXT_MAJOR_VERSION, 4, EGL_CONTEXT_MINOR_VERSION, 5,
+                                     EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_COMPATIBILITY_PROFILE_BIT,
+                                     EGL_NONE};
 
 // The process's surfaceless EGL display, opened on first use.
 EGLDisplay eglDisplay(std::string& why) {
@@ -43,6 +50,14 @@ EGLDisplay eglDisplay(std::string& why) {
     return display;
 }
 
+// A window draws with a context of its own: the asking context goes.
+void dropSpare() {
+    if (g_spare == EGL_NO_CONTEXT) return;
+    std::string why;
+    eglDestroyContext(eglDisplay(why), g_spare);
+    g_spare = EGL_NO_CONTEXT;
+}
+
 }  // namespace
 
 bool isSoftwareRenderer(std::string_view renderer) {
@@ -60,12 +75,18 @@ const GLStack& hostGLStack() {
         std::string why;
         EGLDisplay display = eglDisplay(why);
         if (display == EGL_NO_DISPLAY) return found;
-        // A context of its own on a thread of its own: the caller's current
-        // context (EGL or a window's) stays as it is.
+        // Asked on a thread of its own, so the caller's current context (EGL
+        // or a window's) stays as it is. The context is the one a surfaceless
+        // device asks for; it is kept for the first such device (open), so
+        // asking costs no context of its own when the game draws headless.
         std::thread asking([&] {
             if (!eglBindAPI(EGL_OPENGL_API)) return;
-            EGLContext context = eglCreateContext(display, EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, nullptr);
+            EGLContext context = eglCreateContext(display, EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, kContextAttributes);
+            const bool deviceContext = context != EGL_NO_CONTEXT;
+            // A host without GL 4.5 still names its renderer.
+            if (!deviceContext) context = eglCreateContext(display, EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, nullptr);
             if (context == EGL_NO_CONTEXT) return;
+            bool asked = false;
             if (eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, context)) {
                 auto text = [](GLenum name) {
                     const auto* value = reinterpret_cast<const char*>(glGetString(name));
@@ -76,9 +97,12 @@ const GLStack& hostGLStack() {
                 found.version = text(GL_VERSION);
                 found.available = !found.renderer.empty();
                 found.software = isSoftwareRenderer(found.renderer);
-                eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+                asked = eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
             }
-            eglDestroyContext(display, context);
+            if (deviceContext && asked && g_spare == EGL_NO_CONTEXT)
+                g_spare = context;
+            else
+                eglDestroyContext(display, context);
             eglReleaseThread();
         });
         asking.join();
@@ -114,6 +138,7 @@ bool GLContext::open(void* window, std::string& why) {
             return false;
         }
         keepDriverLoaded();
+        dropSpare();
         SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 4);
         SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 5);
         SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
@@ -134,10 +159,10 @@ bool GLContext::open(void* window, std::string& why) {
         why = "EGL has no desktop OpenGL";
         return false;
     }
-    const EGLint attributes[] = {EGL_CONTEXT_MAJOR_VERSION, 4, EGL_CONTEXT_MINOR_VERSION, 5,
-                                 EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_COMPATIBILITY_PROFILE_BIT,
-                                 EGL_NONE};
-    EGLContext context = eglCreateContext(display, EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, attributes);
+    EGLContext context = g_spare;
+    g_spare = EGL_NO_CONTEXT;
+    if (context == EGL_NO_CONTEXT)
+        context = eglCreateContext(display, EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, kContextAttributes);
     if (context == EGL_NO_CONTEXT) {
         char line[96];
         std::snprintf(line, sizeof line, "no OpenGL 4.5 EGL context (EGL error 0x%X)", unsigned(eglGetError()));

@@ -18,9 +18,10 @@ RECT intersect(const RECT& a, const RECT& b) {
 
 void fillRect(SurfaceImpl& surface, const RECT& r, const std::uint8_t* texel, const std::uint8_t* keepMask) {
     const UINT bytes = formatInfo(surface.desc.Format).bytes;
+    std::uint8_t* const pixels = surface.image().data();
     for (INT y = r.top; y < r.bottom; ++y)
         for (INT x = r.left; x < r.right; ++x) {
-            std::uint8_t* p = surface.bytes.data() + std::size_t(y) * surface.pitch + std::size_t(x) * bytes;
+            std::uint8_t* p = pixels + std::size_t(y) * surface.pitch + std::size_t(x) * bytes;
             for (UINT i = 0; i < bytes; ++i) p[i] = keepMask ? std::uint8_t((p[i] & keepMask[i]) | (texel[i] & ~keepMask[i])) : texel[i];
         }
 }
@@ -73,7 +74,7 @@ public:
     HRESULT stretchRect(SurfaceImpl& source, const RECT& sr, SurfaceImpl& dest, const RECT& dr,
                         D3DTEXTUREFILTERTYPE filter) override {
         std::vector<std::uint8_t> image;
-        if (!decodeLevel(source.desc.Format, source.bytes.data(), source.pitch, source.desc.Width, source.desc.Height,
+        if (!decodeLevel(source.desc.Format, source.image().data(), source.pitch, source.desc.Width, source.desc.Height,
                          image))
             return D3DERR_INVALIDCALL;
         const UINT dw = UINT(dr.right - dr.left), dh = UINT(dr.bottom - dr.top);
@@ -81,7 +82,7 @@ public:
                                   UINT(sr.bottom - sr.top), dw, dh,
                                   filter == D3DTEXF_LINEAR ? Resample::Linear : Resample::Point);
         const UINT bytes = formatInfo(dest.desc.Format).bytes;
-        std::uint8_t* target = dest.bytes.data() + std::size_t(dr.top) * dest.pitch + std::size_t(dr.left) * bytes;
+        std::uint8_t* target = dest.image().data() + std::size_t(dr.top) * dest.pitch + std::size_t(dr.left) * bytes;
         return encodeLevel(dest.desc.Format, out.data(), dw, dh, target, dest.pitch) ? S_OK : D3DERR_INVALIDCALL;
     }
 

@@ -54,6 +54,11 @@ std::string SurfaceImpl::label() const {
            (container->faces > 1 ? " face " + std::to_string(face) : std::string());
 }
 
+std::vector<std::uint8_t>& SurfaceImpl::image() {
+    if (bytes.empty()) bytes.assign(levelBytes(desc.Format, desc.Width, desc.Height), 0);
+    return bytes;
+}
+
 bool SurfaceImpl::lockable() const {
     if (desc.Usage & (D3DUSAGE_RENDERTARGET | D3DUSAGE_DEPTHSTENCIL)) return false;
     return desc.Pool != D3DPOOL_DEFAULT || (desc.Usage & D3DUSAGE_DYNAMIC);
@@ -91,7 +96,7 @@ HRESULT SurfaceImpl::LockRect(D3DLOCKED_RECT* lockedRect, const RECT* rect, DWOR
     locked = true;
     lockFlags = flags;
     lockedRect->Pitch = static_cast<INT>(pitch);
-    lockedRect->pBits = bytes.data() + offset;
+    lockedRect->pBits = image().data() + offset;
     return S_OK;
 }
 
