@@ -195,8 +195,11 @@ GameObject* Scene::createParticle(const char* objectName, const char* data, cons
     auto factory = sceneFactories().particle;
     GameObject* made = factory ? factory(*this, objectName, data, pose) : nullptr;
     if (made) scene_detail::tick();
-    return adopt(*this, particles, particleNames, before, made, "Cannot create particle instance [%s] ( particle data [%s]) in scene [%s]",
-                 objectName, data);
+    made = adopt(*this, particles, particleNames, before, made,
+                 "Cannot create particle instance [%s] ( particle data [%s]) in scene [%s]", objectName, data);
+    // A particle made in a pushed scene is pushed when shown.
+    if (made && (flags & kSceneOnStack) && !made->isHidden()) made->push();
+    return made;
 }
 
 GameObject* Scene::createGrid(const char* objectName) {
