@@ -77,7 +77,7 @@ ParticleLayer::ParticleLayer(Particle& particle, std::int32_t index, bool stillF
     reset();
 }
 
-ParticleLayer::~ParticleLayer() = default;
+ParticleLayer::~ParticleLayer() { releaseMaterial(); }
 
 const ParticleEffect* ParticleLayer::effect() const { return owner->effectData; }
 
@@ -562,6 +562,8 @@ bool ParticleLayer::allocateDeviceData() {
 bool ParticleLayer::deviceDataReady() const { return deviceData; }
 
 void ParticleLayer::releaseMaterial() {
+    // The quad batch may still hold the material of its last run.
+    if (material && gameCore.render) gameCore.render->quadBatch.forgetMaterial(material.get());
     if (material) material->release();
     deviceData = false;
 }

@@ -17,6 +17,7 @@
 #include "model/ModelDataManager.h"
 #include "render/RenderCore.h"
 #include "render/VideoCore.h"
+#include "effects/Particle.h"
 #include "scene/CameraCore.h"
 #include "scene/Scene.h"
 #include "scene/Trigger.h"
@@ -504,6 +505,14 @@ bool Scene::updatePhase2(const CurrentTime& time, std::int32_t) {
     }
     if (!updatePhase(time, 2)) result = false;
     dropFinishedBlendLists();
+    // The bit set when the scene initialised asks its particles, once, to
+    // pre-simulate a period at their next update.
+    if (flags & kSceneParticleRefresh) {
+        for (GameObjectLink link : particles)
+            if (auto* particle = dynamic_cast<SceneObjectFlags*>(resolve(link)))
+                particle->stateFlags() |= kParticlePreSimulate;
+        flags &= ~kSceneParticleRefresh;
+    }
     refreshGridObstacles(time);
     return result;
 }
