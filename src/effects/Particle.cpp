@@ -20,6 +20,7 @@
 #include "foundation/Log.h"
 #include "foundation/Matrix.h"
 #include "scene/Scene.h"
+#include "scene/Y3Pose.h"
 
 Particle* Particle::create(Scene& scene, const char* effect, const char* name, const Matrix34& pose) {
     if (!effectResourceAvailable(".effect", effect)) {
@@ -173,7 +174,17 @@ const ParticleEffect* Particle::syncEffect() {
 bool Particle::updatePhase2(const CurrentTime& time, std::int32_t flag) {
     syncEffect();
     if (state & kParticleStillFrame) visibilityStep();
-    if (link.parent().value == 0) state |= kParticlePlaced;
+    if (link.parent().value == 0) {
+        state |= kParticlePlaced;
+    } else {
+        Matrix34 world{};
+        if (link.evaluate(world)) {
+            state |= kParticlePlaced;
+            setPose(world);
+        } else {
+            state &= ~kParticlePlaced;
+        }
+    }
     const std::uint32_t drawn = kParticleShown | kParticleOnStack | kParticlePlaced;
     if ((state & drawn) != drawn) return true;
     if ((state & kParticlePointInView) && (state & kParticlePreSimulate)) {
@@ -472,4 +483,35 @@ bool ParticleContext::reportReferences() {
     for (std::size_t i = 0; i < instances.size(); ++i)
         log.info("%2i) %s", static_cast<int>(i), instances[i] ? instances[i]->particleName : "");
     return false;
+}
+
+bool Particle::teleport(const char* waypoint, float offset) {
+    if (!waypoint || !waypoint[0])
+        return engineLog().scriptError("Fail teleport particle to empty destination: [%s]->NULL", particleName);
+    Y3Pose* target = gameCore.scene_findWaypointOfKind(waypoint, 0);
+    if (!target)
+        return engineLog().error("Required waypoint with name [%s] to execute TELEPORT for particle object [%s]",
+                                 waypoint, particleName);
+    Matrix34 placed = target->pose;
+    for (int c = 0; c < 3; ++c) placed.m[9 + c] += offset * placed.m[c];
+    return setPose(placed);
+}
+
+bool Particle::linkTo(const char* object, const char* bone) {
+    Scene* scene = gameCore.currentScene();
+    GameObject* parent = scene && object ? scene->lookupModel(object) : nullptr;
+    if (!parent) {
+        engineLog().error("Can't find game object with name [%s]", object ? object : "");
+        return engineLog().error("Particle [%s] link: Can't find parent object [%s] to link", particleName,
+                                 object ? object : "");
+    }
+    if (!link.set(bone, parent, matrix34Identity()))
+        return engineLog().error("Particle [%s] link: Fail link to [%s] bone [%s]", particleName, object,
+                                 bone ? bone : "");
+    return true;
+}
+
+bool Particle::unlink() {
+    link.clear();
+    return true;
 }

@@ -112,6 +112,13 @@ public:
     // The visibility step: the sort key in screen view, the layers' tests,
     // an invisible parent. The result is "a point in view".
     bool visibilityStep();
+    // Takes the pose of the scene's waypoint (kind 0) moved offset units
+    // along its x axis; false (logged) without a name or waypoint.
+    bool teleport(const char* waypoint, float offset);
+    // Links the particle to a model of the current scene (or its bone) with
+    // the identity local pose; false (logged) without such a model.
+    bool linkTo(const char* object, const char* bone);
+    bool unlink();
     // Draws every layer of a still-frame particle (2D); false unless shown,
     // pushed and placed.
     bool render2D();
