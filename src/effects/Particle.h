@@ -129,6 +129,9 @@ public:
 
     std::uint32_t getType() const override { return ObjectParticle; }
     const char* getName() const override { return particleName; }
+    // The saved object table names the effect: a load makes the particle
+    // on it, and the record brings the particle's own name.
+    const char* recordName() const override { return name; }
     std::uint32_t getSceneLink() const override { return sceneLink; }
     bool push() override;
     bool pop(std::uint32_t argument) override;
