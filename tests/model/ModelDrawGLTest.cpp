@@ -48,6 +48,7 @@
 #include "scene/CameraCore.h"
 #include "scene/CameraFixture.h"
 #include "scene/Scene.h"
+#include "scene/Y3Pose.h"
 #include "script/ScriptVariable.h"
 #include "script/VariablesCore.h"
 #include "scene/ObjectRepository.h"
@@ -2090,6 +2091,36 @@ TEST_F(ParticleGLTest, AnEffectAboveTheVideoDetailsDrawsNothing) {
         ASSERT_TRUE(world->scene->deleteParticle(particle));
         made.clear();
     }
+}
+
+// Teleport takes a point waypoint's pose moved along its x axis (here
+// turned to world z); an empty or unknown waypoint is refused and leaves
+// the particle; a second particle of a used name is not made.
+TEST_F(ParticleGLTest, TeleportLandsAlongTheWaypointsXAxisAndNamesStayUnique) {
+    Particle* particle = place("glow", "lamp", 0.0f, 0.0f);
+    ASSERT_NE(particle, nullptr);
+    std::unique_ptr<Y3Pose> gate = Y3Pose::create(0);
+    std::snprintf(gate->id, sizeof(gate->id), "%s", "gate");
+    // x axis (0, 0, 1), y axis (0, 1, 0), z axis (-1, 0, 0), at (3, 1, 0).
+    const float rows[12] = {0, 0, 1, 0, 1, 0, -1, 0, 0, 3, 1, 0};
+    std::memcpy(gate->pose.m, rows, sizeof(rows));
+    ASSERT_TRUE(world->scene->addWaypoint(std::move(gate)));
+    const struct {
+        const char* waypoint;
+        float offset;
+        bool moved;
+        float x, y, z;
+    } cases[] = {{"", 1.0f, false, 0, 0, 0}, {"nowhere", 1.0f, false, 0, 0, 0}, {"gate", 2.0f, true, 3, 1, 2}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(particle->teleport(c.waypoint, c.offset), c.moved) << c.waypoint;
+        EXPECT_FLOAT_EQ(particle->pose.m[9], c.x) << c.waypoint;
+        EXPECT_FLOAT_EQ(particle->pose.m[10], c.y) << c.waypoint;
+        EXPECT_FLOAT_EQ(particle->pose.m[11], c.z) << c.waypoint;
+    }
+    EXPECT_TRUE(core.log().contains("Fail teleport particle to empty destination: [lamp]->NULL"));
+    EXPECT_TRUE(core.log().contains("Required waypoint with name [nowhere] to execute TELEPORT for particle object [lamp]"));
+    EXPECT_EQ(world->scene->createParticle("lamp", "veil", matrix34Identity()), nullptr);
+    EXPECT_TRUE(core.log().contains("Particle with name [lamp] already exist: Name can't be duplicated"));
 }
 
 }  // namespace
