@@ -16,6 +16,7 @@
 #   PHYSICSWRITE the physics description writer
 #   GRIDWRITE the grid writer
 #   OGGWRITE  the sound writer
+#   PARTICLEWRITE the particle effect writer
 #   STAMP     written last, when everything succeeded
 #
 # Layout of the sources and where each part goes:
@@ -32,12 +33,13 @@
 #   physics/<name>.txt            -> STAGE/physics/<model>.fh4 and .fy3, <surface>.mat
 #   grids/<name>.txt              -> STAGE/scenes/<name>.grid
 #   sounds/<name>.txt             -> STAGE/sounds/<name>.ogg
+#   effects/<name>.txt            -> STAGE/scenes/<name>.effect
 #   packages/<folder>/<name>.manifest -> OUTPUT/<folder>/<name>.pak
 # Manifests name their files relative to their own folder, as the stage
 # holds them: scripts as they are, variables compiled.
 cmake_minimum_required(VERSION 3.25)
 
-foreach(var SOURCE STAGE OUTPUT GAME PACKTOOL VARWRITE TEXWRITE SHADERPACK SCENEWRITE MODELWRITE QUESTWRITE DLGWRITE PHYSICSWRITE GRIDWRITE OGGWRITE STAMP)
+foreach(var SOURCE STAGE OUTPUT GAME PACKTOOL VARWRITE TEXWRITE SHADERPACK SCENEWRITE MODELWRITE QUESTWRITE DLGWRITE PHYSICSWRITE GRIDWRITE OGGWRITE PARTICLEWRITE STAMP)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "BuildDemo.cmake: ${var} is not set")
   endif()
@@ -111,6 +113,7 @@ demo_write_each(quests quest "${QUESTWRITE}" quest)
 demo_write_each(dialogs dlg "${DLGWRITE}" dialog)
 demo_write_each(sounds ogg "${OGGWRITE}" sound)
 demo_write_each(grids grid "${GRIDWRITE}" grid scenes)
+demo_write_each(effects effect "${PARTICLEWRITE}" effect scenes)
 
 file(REMOVE_RECURSE "${OUTPUT}")
 file(GLOB_RECURSE manifests RELATIVE "${STAGE}/packages" "${STAGE}/packages/*.manifest")

@@ -8,13 +8,19 @@
 #include "effects/EffectsSettings.h"
 #include "effects/ParticleData.h"
 #include "effects/ParticleLayer.h"
+#include "effects/RenderObject.h"
 #include "effects/Sprite.h"
+#include "render/RenderCore.h"
+#include "render/RenderList.h"
+#include "scene/CameraCore.h"
+#include "scene/ObjectRepository.h"
 #include "render/DXTextureHandler.h"
 #include "render/VideoSetup.h"
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
 #include "foundation/Matrix.h"
 #include "scene/Scene.h"
+#include "scene/Y3Pose.h"
 
 Particle* Particle::create(Scene& scene, const char* effect, const char* name, const Matrix34& pose) {
     if (!effectResourceAvailable(".effect", effect)) {
@@ -32,6 +38,8 @@ Particle* Particle::create(Scene& scene, const char* effect, const char* name, c
     auto* particle = new Particle(scene.id, effect, name, pose);
     particle->effectRecord = record;
     particle->buildLayers();
+    particle->registerInPVS(pose, false);
+    particle->updateBounds(particle->baseSize);
     return particle;
 }
 
@@ -45,6 +53,13 @@ Particle* Particle::createForStillFrame(Y3ParticleData* record, const char* name
 }
 
 Particle::~Particle() {
+    release();
+    // A pop refused by a locked render list still may not leave a dangling
+    // instance behind.
+    if (effectRecord && effectRecord->context) {
+        auto& held = effectRecord->context->instances;
+        held.erase(std::remove(held.begin(), held.end(), this), held.end());
+    }
     if (userRegistered_) ResourceManagerBase::pop(effectRecord, this);
 }
 
@@ -117,36 +132,34 @@ Particle::Particle(std::uint32_t scene, const char* effect, const char* ownName,
 }
 
 bool Particle::push() {
-    if (isOnStack()) return engineLog().error("Can't push object [%s] twice", particleName);
-    state |= kParticleOnStack;
-    // While pushed the particle is a user of its effect, which then stays
-    // loaded.
-    bool ok = !effectRecord || ResourceManagerBase::push(effectRecord, this);
+    Log& log = engineLog();
+    if (isOnStack()) return log.error("Can't push particle [%s] twice", particleName);
+    bool ok = ParticleContext::push(effectRecord, *this);
     if (effectRecord && !effectRecord->has(kResourceUnavailable) && loadEffect()) {
         if (effectData->layers.size() != layers.size()) {
-            engineLog().error("Can't push particle [%s]: particle layers is changed from [%i] to [%i]", particleName,
-                              static_cast<std::int32_t>(layers.size()),
-                              static_cast<std::int32_t>(effectData->layers.size()));
+            log.error("Can't push particle [%s]: particle layers is changed from [%i] to [%i]", particleName,
+                      static_cast<std::int32_t>(layers.size()), static_cast<std::int32_t>(effectData->layers.size()));
             // A refused push leaves the particle off its effect.
-            pop(1);
+            if (isOnStack()) pop(1);
             return false;
         }
         if (effectData->render.detailLevel > textureEnvironment().videoSetup().details) {
-            engineLog().info("Disable particle [%s] (class [%s]): current graphics details too low", particleName,
-                             name);
+            log.info("Disable particle [%s] (class [%s]): current graphics details too low", particleName, name);
             state &= ~kParticleShown;
-            pop(1);
-            return ok;
+            if (isOnStack()) pop(1);
+            return true;
         }
+        for (std::size_t i = 0; i < layers.size(); ++i)
+            if (!layers[i]->prepareForPush() || !layers[i]->allocateDeviceData())
+                ok = log.error("Can't push particle [%s] layer [%i]", particleName, static_cast<std::int32_t>(i));
     }
     return ok;
 }
 
 bool Particle::pop(std::uint32_t) {
     if (!isOnStack()) return engineLog().error("Can't pop particle [%s]: push first", particleName);
-    state &= ~kParticleOnStack;
-    if (userRegistered_ && !ResourceManagerBase::pop(effectRecord, this)) return false;
-    return true;
+    for (auto& layer : layers) layer->releaseMaterial();
+    return ParticleContext::pop(effectRecord, *this);
 }
 
 void Particle::setResourcePushed(bool pushed) { userRegistered_ = pushed; }
@@ -160,7 +173,18 @@ const ParticleEffect* Particle::syncEffect() {
 
 bool Particle::updatePhase2(const CurrentTime& time, std::int32_t flag) {
     syncEffect();
-    if (link.parent().value == 0) state |= kParticlePlaced;
+    if (state & kParticleStillFrame) visibilityStep();
+    if (link.parent().value == 0) {
+        state |= kParticlePlaced;
+    } else {
+        Matrix34 world{};
+        if (link.evaluate(world)) {
+            state |= kParticlePlaced;
+            setPose(world);
+        } else {
+            state &= ~kParticlePlaced;
+        }
+    }
     const std::uint32_t drawn = kParticleShown | kParticleOnStack | kParticlePlaced;
     if ((state & drawn) != drawn) return true;
     if ((state & kParticlePointInView) && (state & kParticlePreSimulate)) {
@@ -188,7 +212,8 @@ bool Particle::updatePhase2(const CurrentTime& time, std::int32_t flag) {
 }
 
 void Particle::release() {
-    if (isOnStack()) pop(1);
+    if (isOnStack()) pop(0);
+    for (auto& layer : layers) layer->releaseMaterial();
     layers.clear();
     livePointCount = 0;
 }
@@ -291,4 +316,202 @@ std::int32_t Particle::read(DataStream& stream) {
 std::int32_t Particle::checkRecord(DataStream& stream) {
     ParticleRecord record;
     return record.read(stream);
+}
+
+bool Particle::setPaused(bool pause, bool quiet) {
+    if (((state & kParticlePaused) != 0) == pause) return true;
+    if (!quiet) engineLog().info("%s particle [%s] (%s)", pause ? "Pause" : "Play", particleName, name);
+    if (pause) state |= kParticlePaused;
+    else state &= ~kParticlePaused;
+    return true;
+}
+
+void Particle::restart(const CurrentTime& time) {
+    updateBounds(baseSize);
+    livePointCount = 0;
+    for (auto& layer : layers) layer->reset();
+    updatePhase2(time, 2);
+}
+
+bool Particle::registerInPVS(const Matrix34& placement, bool skipLayers) {
+    livePointCount = 0;
+    areaIndex = -1;
+    setPose(placement);
+    if (!skipLayers && loadEffect()) {
+        const std::size_t count = effectData->layers.size();
+        for (std::size_t i = layers.size(); i < count; ++i)
+            layers.push_back(std::make_unique<ParticleLayer>(*this, static_cast<std::int32_t>(i),
+                                                             (state & kParticleStillFrame) != 0));
+        layers.resize(count);
+    }
+    for (auto& layer : layers) layer->refreshBounds();
+    // The scene's visibility areas hold models only: a particle stays in
+    // none and its layers count as in view outside screen view.
+    state |= kParticleLightingToRefresh | kParticleAreasToRefresh | kParticleMovedInView | kParticleRefreshBounds;
+    restart(CurrentTime(-1.0));
+    return true;
+}
+
+bool Particle::visibilityStep() {
+    state &= ~(kParticleVolumeInView | kParticlePointInView);
+    if (!drawable()) return false;
+    if (sceneLink != 0 && !(state & kParticleStillFrame)) {
+        Scene* scene = gameCore.currentScene();
+        const CameraCore* camera = scene ? scene->camera() : nullptr;
+        if (!camera) return false;
+        sortKey = 0;
+        if (gameCore.flags & kGameFlagScreenView) {
+            float eye[3];
+            const Matrix34& view = camera->pose;
+            for (int c = 0; c < 3; ++c) eye[c] = view.m[9 + c] - pose.m[9 + c];
+            const double distance = std::sqrt(double(eye[0]) * eye[0] + double(eye[1]) * eye[1] + double(eye[2]) * eye[2]);
+            sortKey = static_cast<std::int32_t>(100000000.0 - 10000.0 * distance);
+        }
+    }
+    for (auto& layer : layers) {
+        if (layer->visibilityTest()) state |= kParticlePointInView;
+        if (layer->flags & kLayerVolumeInView) state |= kParticleVolumeInView;
+    }
+    if (link.parent().value != 0) {
+        GameObject* parent = gameCore.objects ? gameCore.objects->getObject(link.parent()) : nullptr;
+        if (parent && parent->isHidden()) state &= ~kParticlePointInView;
+    }
+    return (state & kParticlePointInView) != 0;
+}
+
+bool Particle::render2D() {
+    if (!(state & kParticleStillFrame)) return false;
+    if (!loadEffect() || !drawable()) return false;
+    for (auto& layer : layers) {
+        if (!(layer->flags & kLayerEnabled)) continue;
+        if (!layer->deviceDataReady() && !layer->allocateDeviceData()) continue;
+        layer->draw(true);
+    }
+    return true;
+}
+
+bool ParticleContext::push(Y3ParticleData* record, Particle& particle) {
+    Log& log = engineLog();
+    const char* effect = record ? record->name : particle.name;
+    if (renderListLocked())
+        return log.error("Can't push particle [%s] (%s): render context locked", particle.particleName, effect);
+    if (!record) return log.error("Can't push particle [%s]: it has no effect", particle.particleName);
+    if (!ResourceManagerBase::push(record, &particle)) return false;
+    if (!record->context) {
+        auto* context = new ParticleContext();
+        context->record = record;
+        record->renderObject.name = record->name;
+        // A refused render object deletes the context.
+        if (!createRenderObject(record->renderObject, context)) {
+            ResourceManagerBase::pop(record, &particle);
+            return false;
+        }
+        record->context = context;
+    }
+    record->context->instances.push_back(&particle);
+    particle.state |= kParticleOnStack;
+    return true;
+}
+
+bool ParticleContext::pop(Y3ParticleData* record, Particle& particle) {
+    Log& log = engineLog();
+    const char* effect = record ? record->name : particle.name;
+    if (renderListLocked())
+        return log.error("Can't pop particle [%s] (%s): render context locked", particle.particleName, effect);
+    if (!(particle.state & kParticleOnStack))
+        return log.error("Can't pop %s [%s]: push first", record ? record->typeLabel : "particle", particle.particleName);
+    if (!record || !ResourceManagerBase::pop(record, &particle)) return false;
+    particle.state &= ~kParticleOnStack;
+    if (ParticleContext* context = record->context) {
+        auto& held = context->instances;
+        auto at = std::find(held.begin(), held.end(), &particle);
+        if (at != held.end()) {
+            *at = held.back();
+            held.pop_back();
+        }
+        // The render object deletes the context it owns.
+        if (held.empty() && releaseRenderObject(record->renderObject)) record->context = nullptr;
+    }
+    return true;
+}
+
+bool ParticleContext::cull() {
+    bool any = false;
+    for (Particle* particle : instances)
+        if (particle && particle->visibilityStep()) any = true;
+    return any;
+}
+
+void ParticleContext::update(const Matrix34&) {
+    RenderList* list = gameCore.render ? &gameCore.render->renderList : nullptr;
+    const ParticleEffect* effect = record ? record->effect.get() : nullptr;
+    if (!list || !effect || !record->renderObject.visible) return;
+    for (std::size_t l = 0; l < effect->layers.size(); ++l)
+        for (std::size_t i = 0; i < instances.size(); ++i) {
+            const Particle* particle = instances[i];
+            if (!particle || (particle->state & kParticleStillFrame) || !(particle->state & kParticlePointInView) ||
+                !particle->drawable() || l >= particle->layers.size())
+                continue;
+            const ParticleLayer& layer = *particle->layers[l];
+            if ((layer.flags & (kLayerEnabled | kLayerPointInView)) != (kLayerEnabled | kLayerPointInView)) continue;
+            list->queues[0].insert(particle->sortKey + effect->render.renderKey,
+                                   DrawItem{&record->renderObject, std::int32_t(i), std::int32_t(l), 0, 0, 0.0f, 0.0f});
+        }
+}
+
+std::int32_t ParticleContext::render(const DrawItem* items, std::int32_t count, std::int32_t index, std::int32_t step) {
+    const bool loaded = record && record->effect;
+    std::int32_t i = index;
+    for (; i >= 0 && i < count && record && items[i].renderObject == &record->renderObject; i += step) {
+        if (!loaded) continue;
+        const DrawItem& item = items[i];
+        if (item.instance < 0 || std::size_t(item.instance) >= instances.size()) continue;
+        Particle* particle = instances[std::size_t(item.instance)];
+        if (!particle || item.element < 0 || std::size_t(item.element) >= particle->layers.size()) continue;
+        ParticleLayer& layer = *particle->layers[std::size_t(item.element)];
+        if (!(layer.flags & kLayerEnabled)) continue;
+        if (!layer.deviceDataReady() && !layer.allocateDeviceData()) continue;
+        layer.draw(false);
+    }
+    return i;
+}
+
+bool ParticleContext::reportReferences() {
+    if (instances.empty()) return true;
+    Log& log = engineLog();
+    log.error("Not all particle references release for model [%s]", record ? record->name : "");
+    for (std::size_t i = 0; i < instances.size(); ++i)
+        log.info("%2i) %s", static_cast<int>(i), instances[i] ? instances[i]->particleName : "");
+    return false;
+}
+
+bool Particle::teleport(const char* waypoint, float offset) {
+    if (!waypoint || !waypoint[0])
+        return engineLog().scriptError("Fail teleport particle to empty destination: [%s]->NULL", particleName);
+    Y3Pose* target = gameCore.scene_findWaypointOfKind(waypoint, 0);
+    if (!target)
+        return engineLog().error("Required waypoint with name [%s] to execute TELEPORT for particle object [%s]",
+                                 waypoint, particleName);
+    Matrix34 placed = target->pose;
+    for (int c = 0; c < 3; ++c) placed.m[9 + c] += offset * placed.m[c];
+    return setPose(placed);
+}
+
+bool Particle::linkTo(const char* object, const char* bone) {
+    Scene* scene = gameCore.currentScene();
+    GameObject* parent = scene && object ? scene->lookupModel(object) : nullptr;
+    if (!parent) {
+        engineLog().error("Can't find game object with name [%s]", object ? object : "");
+        return engineLog().error("Particle [%s] link: Can't find parent object [%s] to link", particleName,
+                                 object ? object : "");
+    }
+    if (!link.set(bone, parent, matrix34Identity()))
+        return engineLog().error("Particle [%s] link: Fail link to [%s] bone [%s]", particleName, object,
+                                 bone ? bone : "");
+    return true;
+}
+
+bool Particle::unlink() {
+    link.clear();
+    return true;
 }

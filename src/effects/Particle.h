@@ -12,10 +12,12 @@
 #include <memory>
 #include <vector>
 
+#include "model/ObjectContext.h"
 #include "resources/Y3ResourceManager.h"
 #include "scene/GameObject.h"
 #include "scene/SceneObjectFlags.h"
 
+class Particle;
 class Scene;
 struct ParticleEffect;
 class ParticleLayer;
@@ -35,6 +37,35 @@ constexpr std::uint32_t kParticleVolumeInView = 0x8;
 constexpr std::uint32_t kParticlePointInView = 0x10;
 constexpr std::uint32_t kParticleSoundArmed = 0x200000;
 constexpr std::uint32_t kParticlePreSimulate = 0x20000000;
+
+// The render list entry of the pushed particles of one effect: each frame
+// it runs their visibility, queues one draw item per layer and particle in
+// view and draws the items' layers through the quad batch.
+class ParticleContext : public ObjectContext {
+public:
+    static constexpr std::int32_t kType = 2;
+    std::int32_t type() const override { return kType; }
+    // Whether any pushed particle has a point in view.
+    bool cull() override;
+    // Queue 0 items (key: the particle's sort key plus the effect's render
+    // key), layer by layer, each particle in view in array order.
+    void update(const Matrix34& camera) override;
+    // Draws the layers of the run of this context's items.
+    std::int32_t render(const DrawItem* items, std::int32_t count, std::int32_t index, std::int32_t step) override;
+    bool renderSecondPass() override { return false; }
+    bool renderRainMap(float, float, float) override { return false; }
+    // Lists the particles still held; true when none.
+    bool reportReferences() override;
+
+    // Enters the particle into the effect's user list and context (made on
+    // the first push); refused while the render list is locked.
+    static bool push(Y3ParticleData* record, Particle& particle);
+    // Takes it out; the last one out releases the context.
+    static bool pop(Y3ParticleData* record, Particle& particle);
+
+    std::vector<Particle*> instances;
+    Y3ParticleData* record = nullptr;
+};
 
 class Particle : public GameObject, public SceneObjectFlags, public ResourceUser {
 public:
@@ -66,6 +97,31 @@ public:
     void updateBounds(const float* baseSize);
     // Shows (and pushes) or hides (and pops); nothing when already so.
     bool setVisible(bool show, bool quiet);
+    // Pauses (no emission) or plays; nothing when already so.
+    bool setPaused(bool pause, bool quiet);
+    // Shown, pushed and placed: what the script reads as visible.
+    bool drawable() const {
+        const std::uint32_t all = kParticleShown | kParticleOnStack | kParticlePlaced;
+        return (state & all) == all;
+    }
+    // Sizes anew, no live points, every layer restarted, then one update.
+    void restart(const CurrentTime& time);
+    // Clears the live count, takes the pose; unless skipLayers, one layer
+    // per layer of the effect; then a restart. True.
+    bool registerInPVS(const Matrix34& pose, bool skipLayers);
+    // The visibility step: the sort key in screen view, the layers' tests,
+    // an invisible parent. The result is "a point in view".
+    bool visibilityStep();
+    // Takes the pose of the scene's waypoint (kind 0) moved offset units
+    // along its x axis; false (logged) without a name or waypoint.
+    bool teleport(const char* waypoint, float offset);
+    // Links the particle to a model of the current scene (or its bone) with
+    // the identity local pose; false (logged) without such a model.
+    bool linkTo(const char* object, const char* bone);
+    bool unlink();
+    // Draws every layer of a still-frame particle (2D); false unless shown,
+    // pushed and placed.
+    bool render2D();
     // The step of a pre-simulation: 1 / bg_particle_simulation_fps, at most 1 s.
     static double preSimulationStep();
     // Runs one period of every layer in pre-simulation steps.
@@ -73,6 +129,9 @@ public:
 
     std::uint32_t getType() const override { return ObjectParticle; }
     const char* getName() const override { return particleName; }
+    // The saved object table names the effect: a load makes the particle
+    // on it, and the record brings the particle's own name.
+    const char* recordName() const override { return name; }
     std::uint32_t getSceneLink() const override { return sceneLink; }
     bool push() override;
     bool pop(std::uint32_t argument) override;
@@ -127,6 +186,10 @@ public:
     std::int32_t areaIndex = -1;  // the visibility area, -1 in none
     Y3ParticleData* effectRecord = nullptr;
     std::vector<std::unique_ptr<ParticleLayer>> layers;
+    // A layer texture named "$source$" takes this name (a still frame's).
+    const char* sourceTexture = nullptr;
+    // 100,000,000 - 10,000 x the camera distance in screen view, else 0.
+    std::int32_t sortKey = 0;
 
 private:
     bool userRegistered_ = false;  // in the effect record's user list

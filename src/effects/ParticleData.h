@@ -12,11 +12,13 @@
 #include <memory>
 #include <vector>
 
+#include "model/ObjectContext.h"
 #include "render/TextureLink.h"
 #include "resources/DataManager.h"
 #include "resources/Y3ResourceManager.h"
 
 class DataStream;
+class ParticleContext;
 
 // A keyed table: the value at normalised time t in [0, 1], interpolated
 // between the entries floor(99 t) and the next (both 99 at the end).
@@ -215,6 +217,10 @@ public:
     void deleteObject() override;
 
     std::unique_ptr<ParticleEffect> effect;
+    // The render context of the particles pushed on this effect; null
+    // while none is pushed. The render object owns it.
+    ParticleContext* context = nullptr;
+    RenderObject renderObject;
 };
 
 class ParticleDataManager : public Y3ResourceManager<Y3ParticleData, kProgressNoReportStage, kProgressNoReportStage>,

@@ -5,8 +5,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/GameCore.h"
 #include "effects/EffectsSettings.h"
 #include "effects/Particle.h"
+#include "render/Material.h"
+#include "render/RenderCore.h"
+#include "scene/CameraCore.h"
+#include "scene/Scene.h"
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
 #include "foundation/MersenneTwister.h"
@@ -71,6 +76,8 @@ ParticleLayer::ParticleLayer(Particle& particle, std::int32_t index, bool stillF
     : flags(stillFrame ? kLayerStillFrame : 0), layerIndex(index), owner(&particle) {
     reset();
 }
+
+ParticleLayer::~ParticleLayer() { releaseMaterial(); }
 
 const ParticleEffect* ParticleLayer::effect() const { return owner->effectData; }
 
@@ -520,4 +527,86 @@ void ParticleLayer::restore(ParticleLayerRecord&& record) {
     layerIndex = record.layerIndex;
     savedValues[0] = record.savedValues[0];
     savedValues[1] = record.savedValues[1];
+}
+
+bool ParticleLayer::prepareForPush() {
+    const ParticleLayerData* layer = data();
+    if (!layer) return false;
+    releaseMaterial();
+    if (!material) material = std::make_unique<Material>();
+    material->setupFromData(layer->material);
+    // Blending follows the material head: additive or alpha-blended.
+    material->setOpacity(1.0f);
+    if (std::strcmp(material->sources[0].baseName(), "$source$") == 0) flags |= kLayerSourceTexture;
+    else flags &= ~kLayerSourceTexture;
+    const float grey[4] = {0.5f, 0.5f, 0.5f, 1.0f};
+    std::memcpy(material->colours[0], grey, sizeof(grey));
+    return true;
+}
+
+bool ParticleLayer::allocateDeviceData() {
+    if (!material && !prepareForPush()) return false;
+    if (deviceData) return true;
+    if (flags & kLayerSourceTexture) {
+        // The source texture comes from the owner (the still frame); none
+        // named: nothing to allocate.
+        if (!owner->sourceTexture || !owner->sourceTexture[0]) return true;
+        TextureLink& source = material->sources[0];
+        source.init(owner->sourceTexture, source.type, source.addressU, source.addressV, source.option);
+        source.enabled = 1;
+    }
+    deviceData = material->allocate();
+    return deviceData;
+}
+
+bool ParticleLayer::deviceDataReady() const { return deviceData; }
+
+void ParticleLayer::releaseMaterial() {
+    // The quad batch may still hold the material of its last run.
+    if (material && gameCore.render) gameCore.render->quadBatch.forgetMaterial(material.get());
+    if (material) material->release();
+    deviceData = false;
+}
+
+bool ParticleLayer::visibilityTest() {
+    Scene* scene = gameCore.currentScene();
+    const CameraCore* camera = scene ? scene->camera() : nullptr;
+    // Outside screen view the scene's areas decide; the areas hold models
+    // only, so a particle (in no area) counts as in view.
+    bool volumeInView = true;
+    if ((gameCore.flags & kGameFlagScreenView) && camera) volumeInView = camera->frustum.intersects(bounds);
+    if (!volumeInView) {
+        flags &= ~(kLayerVolumeInView | kLayerPointInView);
+        for (ParticlePoint& p : points) p.inView = 0;
+        return false;
+    }
+    flags |= kLayerVolumeInView;
+    bool any = false;
+    if (flags & kLayerStillFrame) {
+        for (ParticlePoint& p : points) p.inView = 1;
+        any = !points.empty();
+    } else {
+        IntersectionSphere sphere;
+        for (ParticlePoint& p : points) {
+            p.inView = 0;
+            if (!camera) continue;
+            boundingSphereAtPoint(sphere.sphere, p.worldPosition, p.width + p.height);
+            p.inView = camera->frustum.intersects(sphere) ? 1 : 0;
+            any = any || p.inView;
+        }
+    }
+    if (any) flags |= kLayerPointInView;
+    else flags &= ~kLayerPointInView;
+    return any;
+}
+
+void ParticleLayer::draw(bool twoD) {
+    const ParticleLayerData* layer = data();
+    if (points.empty() || !layer || !gameCore.render) return;
+    // Blend modes 0..5 pick the quad orientation one for one.
+    static constexpr std::int32_t kOrientation[6] = {0, 1, 2, 3, 4, 5};
+    const std::int32_t mode = layer->atlas.blendMode;
+    const std::int32_t orientation = mode >= 0 && mode < 6 ? kOrientation[mode] : 0;
+    gameCore.render->quadBatch.addSpriteQuads(points.data(), static_cast<std::int32_t>(points.size()), orientation,
+                                              material.get(), twoD);
 }

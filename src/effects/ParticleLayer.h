@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "effects/ParticleData.h"
@@ -16,6 +17,7 @@
 #include "foundation/Intersection.h"
 #include "foundation/TimeCore.h"
 
+class Material;
 class Particle;
 
 // Bits of ParticleLayer::flags.
@@ -59,6 +61,7 @@ struct ParticleLayerRecord {
 class ParticleLayer {
 public:
     ParticleLayer(Particle& owner, std::int32_t index, bool stillFrame = false);
+    ~ParticleLayer();
 
     // The layer's data in the owner's effect, or null when it has none.
     const ParticleLayerData* data() const;
@@ -103,6 +106,24 @@ public:
     // Takes a record read whole; the grown extents become its half extents.
     void restore(ParticleLayerRecord&& record);
 
+    // Builds the material from the layer data (texture, blending), its
+    // colour (0.5, 0.5, 0.5, 1); a "$source$" texture marks the layer to
+    // take the particle's source texture. False without the effect.
+    bool prepareForPush();
+    // Allocates the material's textures when not done yet; a layer on the
+    // source texture without a source name is ready without them.
+    bool allocateDeviceData();
+    bool deviceDataReady() const;
+    // Releases the material's textures.
+    void releaseMaterial();
+    // Whether the layer volume and its points are in view: by the scene's
+    // areas, or by the camera's frustum in screen view. Sets each point's
+    // in-view byte; the result is "a point in view".
+    bool visibilityTest();
+    // Hands the points in view to the render core's quad batch, oriented
+    // by the layer's blend mode, drawn with the layer's material.
+    void draw(bool twoD);
+
     // Removes point i: the last point takes its place.
     void removePoint(std::size_t i);
 
@@ -114,6 +135,8 @@ public:
     std::int32_t layerIndex = 0;
     double savedValues[2] = {};
     Particle* owner;
+    std::unique_ptr<Material> material;
+    bool deviceData = false;  // the material's textures are allocated
 };
 
 // The change of one velocity component v by a drag mode with k = drag

@@ -154,6 +154,13 @@ bool QuadBatch::release() {
     return true;
 }
 
+void QuadBatch::forgetMaterial(const Material* material) {
+    if (!material || material != material_) return;
+    if (pending()) flush();
+    material_ = nullptr;
+    flags |= FlagNewRun;
+}
+
 void QuadBatch::resetCounters() {
     used_ = drawn_ = 0;
     kind_ = KindNone;

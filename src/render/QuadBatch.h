@@ -88,6 +88,9 @@ public:
     // go to the still-frame screen (100 units a particle unit, y up from 768).
     void addSpriteQuads(const ParticlePoint* points, std::int32_t count, std::int32_t orientation,
                         Material* material, bool twoD);
+    // A material about to be freed: a pending run drawn with it is drawn
+    // now, and the batch no longer compares later runs with it.
+    void forgetMaterial(const Material* material);
     // Releases the buffer and forgets the pending run; false without a
     // buffer.
     bool release();

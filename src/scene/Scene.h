@@ -47,6 +47,8 @@ constexpr std::uint32_t kSceneLightingDirty = 0x00700000;
 constexpr std::uint32_t kSceneOnStack = 0x00800000;
 constexpr std::uint32_t kSceneRefreshGrid = 0x01000000;
 constexpr std::uint32_t kSceneInitialised = 0x20000000;
+// Set with the initialisation: the particles pre-simulate at the next update.
+constexpr std::uint32_t kSceneParticleRefresh = kSceneInitialised;
 constexpr std::uint32_t kSceneUpdateAll = 0x40000000;
 
 // The five sound lists.

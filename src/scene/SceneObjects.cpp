@@ -18,6 +18,7 @@
 #include "model/ModelDataManager.h"
 #include "render/RenderCore.h"
 #include "render/VideoCore.h"
+#include "effects/Particle.h"
 #include "scene/CameraCore.h"
 #include "scene/Scene.h"
 #include "scene/Trigger.h"
@@ -197,8 +198,11 @@ GameObject* Scene::createParticle(const char* objectName, const char* data, cons
     auto factory = sceneFactories().particle;
     GameObject* made = factory ? factory(*this, objectName, data, pose) : nullptr;
     if (made) scene_detail::tick();
-    return adopt(*this, particles, particleNames, before, made, "Cannot create particle instance [%s] ( particle data [%s]) in scene [%s]",
-                 objectName, data);
+    made = adopt(*this, particles, particleNames, before, made,
+                 "Cannot create particle instance [%s] ( particle data [%s]) in scene [%s]", objectName, data);
+    // A particle made in a pushed scene is pushed when shown.
+    if (made && (flags & kSceneOnStack) && !made->isHidden()) made->push();
+    return made;
 }
 
 GameObject* Scene::createGrid(const char* objectName) {
@@ -509,6 +513,14 @@ bool Scene::updatePhase2(const CurrentTime& time, std::int32_t) {
     }
     if (!updatePhase(time, 2)) result = false;
     dropFinishedBlendLists();
+    // The bit set when the scene initialised asks its particles, once, to
+    // pre-simulate a period at their next update.
+    if (flags & kSceneParticleRefresh) {
+        for (GameObjectLink link : particles)
+            if (auto* particle = dynamic_cast<SceneObjectFlags*>(resolve(link)))
+                particle->stateFlags() |= kParticlePreSimulate;
+        flags &= ~kSceneParticleRefresh;
+    }
     refreshGridObstacles(time);
     return result;
 }

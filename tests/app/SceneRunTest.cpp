@@ -6,6 +6,7 @@
 #include "foundation/DataStream.h"
 #include "model/ModelWriter.h"
 #include "model/Y3Model.h"
+#include "particle/ParticleWriter.h"
 #include "scene/SceneDescription.h"
 #include "support/GameFixture.h"
 
@@ -95,6 +96,63 @@ function game_start() sendEvent("load_hallway") end
     const std::string log = game.log();
     std::string missing;
     EXPECT_TRUE(testing_support::containsInOrder(log, {"Success load scene [hallway]", "sprite background false"}, &missing))
+        << missing << "\n" << log;
+}
+
+
+// A scene whose waypoints place the particle "smoke1" on the effect
+// "chimney": in the running game the load makes it, and a script finds it,
+// pauses, teleports and hides it through the class "Particle".
+TEST(SceneRun, TheScenesParticleWaypointMakesAParticleThatScriptsDrive) {
+    scene_tools::SceneDescription scene;
+    std::string error;
+    ASSERT_TRUE(scene_tools::parseSceneDescription("scene hallway\nsky\nactions\nlightset hallway_default\n"
+                                                   "waypoint particle smoke1 at 0 1 0 effect chimney\n"
+                                                   "waypoint point gate at 4 0 0\n",
+                                                   scene, error))
+        << error;
+    const std::string effect =
+        particle_tools::effectFileBytes("layer plume\nrate 20\nlifetime 2 2\nvelocity 0 1 0\n", error);
+    ASSERT_FALSE(effect.empty()) << error;
+    GameData data;
+    data.gameIni = "[game]\nlang=en\n[debug]\nenable_script_log_msg=yes\n";
+    data.dataFiles = {{".ms4", "hallway", scene_tools::sceneDataBytes(scene.data), ""},
+                      {".sky", "hallway", "sky", ""},
+                      {".as", "hallway", "actions", ""},
+                      {".wp", "hallway", scene_tools::waypointBytes(scene.waypoints), ""},
+                      {".ls", "hallway_default", scene_tools::lightSetBytes(scene.lightSets.front()), ""},
+                      {".effect", "chimney", effect, ""}};
+    data.scripts["main"] = R"(
+function system_reset() end
+function look()
+    local smoke = world:particle("smoke1")
+    if smoke then
+        log("particle " .. smoke:classof() .. " " .. tostring(smoke.visible))
+        smoke.pause = true
+        log("paused " .. tostring(smoke.pause))
+        log("teleported " .. tostring(smoke:teleport("gate", 2)) .. " " .. tostring(smoke:teleport("", 1)))
+        smoke.visible = false
+        log("shown " .. tostring(smoke.visible))
+    end
+    world:quitGame()
+end
+function load_hallway()
+    game:load("hallway")
+    sendEvent("look")
+end
+function game_start() sendEvent("load_hallway") end
+)";
+    GameFixture game(data, GAME_BINARY);
+    ASSERT_TRUE(game.ready()) << game.error();
+    ASSERT_EQ(game.run(60), 0) << game.log();
+    const std::string log = game.log();
+    std::string missing;
+    EXPECT_TRUE(testing_support::containsInOrder(
+        log,
+        {"Success load scene [hallway]", "particle Particle true", "Pause particle [smoke1] (chimney)", "paused true",
+         "Fail teleport particle to empty destination: [smoke1]->NULL", "teleported true false",
+         "Hide particle [smoke1] (chimney)", "shown false"},
+        &missing))
         << missing << "\n" << log;
 }
 

@@ -23,6 +23,9 @@
 #include "model/Y3Model.h"
 #include "app/SaveGame.h"
 #include "effects/Sprite.h"
+#include "effects/Particle.h"
+#include "effects/ParticleLayer.h"
+#include "particle/ParticleWriter.h"
 #include "foundation/AppPaths.h"
 #include "model/Model.h"
 #include "model/DXStreams.h"
@@ -45,6 +48,7 @@
 #include "scene/CameraCore.h"
 #include "scene/CameraFixture.h"
 #include "scene/Scene.h"
+#include "scene/Y3Pose.h"
 #include "script/ScriptVariable.h"
 #include "script/VariablesCore.h"
 #include "scene/ObjectRepository.h"
@@ -1939,6 +1943,237 @@ TEST_F(SkinnedWalkGLTest, ATalkingHeadOpensItsJawAtAnAFrameOfItsTrack) {
     EXPECT_GT(differing, 12);
     EXPECT_EQ(outside, 0) << differing;
     world.scene->deleteModel(talker);
+}
+
+// Particles of the packages in the current scene on the GL backend: the
+// scene camera 8 units along +z looks back at the origin; each frame the
+// scene updates its particles, the render core culls and queues their
+// contexts and draws the items through the quad batch.
+class ParticleGLTest : public ModelDrawGLTest {
+protected:
+    void SetUp() override {
+        ModelDrawGLTest::SetUp();
+        if (HasFatalFailure()) return;
+        textures.files["white.dds"] = solid(255, 255, 255);
+        render->textures.allocated = true;
+        const std::pair<const char*, const char*> effects[] = {
+            // Rising, growing and fading points.
+            {"smoke", "limit 200\nlayer plume\nrate 40\nlifetime 2 2\nvelocity 0 1.5 0\nsize 0.2 0.4\n"
+                      "color 1 1 1 1 1 1 1 0.4\nmaterial alpha\ntexture white\n"},
+            // One lasting point of half blue, added to what lies beneath.
+            {"glow", "limit 1\nlayer a\nrate 50\nlifetime 100 100\nsize 1\ncolor 0 0 0.5 1\n"
+                     "material additive\ntexture white\n"},
+            // One lasting point of blue at half opacity, blended.
+            {"veil", "limit 1\nlayer a\nrate 50\nlifetime 100 100\nsize 1\ncolor 0 0 1 0.5\n"
+                     "material alpha\ntexture white\n"},
+            {"high", "detail 2\nlimit 1\nlayer a\nrate 50\nlifetime 100 100\nsize 1\ncolor 1 1 1 1\n"
+                     "material additive\ntexture white\n"},
+            // Points climbing 2 units a second for 3 seconds.
+            {"burst", "limit 200\nlayer a\nrate 40\nlifetime 3 3\nvelocity 0 2 0\nsize 0.2\ncolor 1 1 1 1\n"
+                      "material additive\ntexture white\n"},
+        };
+        std::vector<testing_support::FixtureFile> files;
+        for (const auto& [name, text] : effects) {
+            std::string error;
+            const std::string bytes = particle_tools::effectFileBytes(text, error);
+            ASSERT_FALSE(bytes.empty()) << error;
+            files.push_back({".effect", name, bytes, ""});
+        }
+        world = std::make_unique<testing_support::CameraScene>(std::initializer_list<std::string>{}, files);
+        // The scene is the game's current scene.
+        game.scenes.push_back(world->scene->id);
+        game.currentIndex = 0;
+        savedCameraMode = gameCore.cameraMode;
+        gameCore.cameraMode = 1;
+        render->camera = &world->camera();
+        textures.setup.details = 1;
+    }
+    void TearDown() override {
+        if (world)
+            for (Particle* particle : made) world->scene->deleteParticle(particle);
+        if (render) {
+            render->renderList.clearQueues();
+            render->camera = nullptr;
+        }
+        world.reset();
+        gameCore.cameraMode = savedCameraMode;
+        ModelDrawGLTest::TearDown();
+    }
+
+    // A particle of the scene at a position, pushed as a pushed scene
+    // pushes its shown particles.
+    Particle* place(const char* effect, const char* name, float x, float y) {
+        Matrix34 pose = matrix34Identity();
+        pose.m[9] = x;
+        pose.m[10] = y;
+        auto* particle = static_cast<Particle*>(world->scene->createParticle(name, effect, pose));
+        EXPECT_NE(particle, nullptr) << allLines();
+        if (!particle) return nullptr;
+        made.push_back(particle);
+        if (!particle->isHidden() && !particle->isOnStack()) EXPECT_TRUE(particle->push()) << allLines();
+        return particle;
+    }
+
+    // One frame of dt seconds over a cleared background: the scene's
+    // update, the contexts' cull and queues, the object pass.
+    std::vector<std::uint8_t> frame(double dt, std::uint8_t background) {
+        Scene& scene = *world->scene;
+        world->camera().pose = testing_support::poseAt(0.0f, 0.0f, 8.0f);
+        frameTime += dt;
+        const CurrentTime sample = testing_support::frameAt(frameTime, dt);
+        EXPECT_TRUE(scene.updatePhase0(sample, 0));
+        EXPECT_TRUE(scene.updatePhase1(sample, 0));
+        EXPECT_TRUE(scene.updatePhase2(sample, 0));
+        render->takeCamera();
+        render->updateContexts();
+        const D3DCOLOR clear = 0xFF000000u | (D3DCOLOR(background) * 0x010101u);
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, clear, 1.0f, 0);
+        device->BeginScene();
+        render->shaders().resetPass();
+        render->renderObjectContexts();
+        render->quadBatch.flush();
+        device->EndScene();
+        std::vector<std::uint8_t> bytes;
+        D3DSURFACE_DESC desc{};
+        readBack(bytes, desc);
+        EXPECT_EQ(bytes.size(), std::size_t(64) * 64 * 4);
+        return bytes;
+    }
+    // The mean colour of a block of the 64 x 64 picture.
+    static Rgb mean(const std::vector<std::uint8_t>& bytes, int x0, int y0, int x1, int y1) {
+        int sum[3] = {}, n = 0;
+        for (int y = y0; y < y1; ++y)
+            for (int x = x0; x < x1; ++x, ++n)
+                for (int c = 0; c < 3; ++c) sum[c] += bytes[(std::size_t(y) * 64 + std::size_t(x)) * 4 + std::size_t(2 - c)];
+        if (n == 0) return {};
+        return {sum[0] / n, sum[1] / n, sum[2] / n};
+    }
+    // The brightest channel sum of a block: whether anything was drawn there.
+    static int brightest(const std::vector<std::uint8_t>& bytes, int x0, int y0, int x1, int y1) {
+        int most = 0;
+        for (int y = y0; y < y1; ++y)
+            for (int x = x0; x < x1; ++x) {
+                const std::uint8_t* p = &bytes[(std::size_t(y) * 64 + std::size_t(x)) * 4];
+                most = std::max(most, p[0] + p[1] + p[2]);
+            }
+        return most;
+    }
+
+    SaveGame game;
+    testing_support::ScopedCoreMember<SaveGame> useGame{gameCore.game, &game};
+    std::unique_ptr<testing_support::CameraScene> world;
+    std::vector<Particle*> made;
+    std::int32_t savedCameraMode = 0;
+    double frameTime = 0.0;
+};
+
+// Smoke simulated 2 s rises from its emitter (1.5 units below the centre):
+// the region above the emitter holds the particles' near-white colour, the
+// region below it nothing.
+TEST_F(ParticleGLTest, SmokeRisesAboveItsEmitterAndNothingLiesBelow) {
+    place("smoke", "chimney", 0.0f, -1.5f);
+    std::vector<std::uint8_t> bytes;
+    for (int i = 0; i < 40; ++i) bytes = frame(0.05, 0);
+    const Rgb above = mean(bytes, 30, 24, 34, 40);
+    EXPECT_GT(above.r, 120) << allLines();
+    EXPECT_NEAR(above.r, above.b, 16);
+    EXPECT_LT(brightest(bytes, 0, 48, 64, 64), 30);
+}
+
+// Over mid grey an additive layer brightens its region and an alpha-blended
+// one lies between its colour (blue) and the grey.
+TEST_F(ParticleGLTest, AdditiveLayersBrightenAndBlendedLayersMixWithTheBackground) {
+    place("glow", "lamp", -1.5f, 0.0f);
+    place("veil", "curtain", 1.5f, 0.0f);
+    std::vector<std::uint8_t> bytes;
+    for (int i = 0; i < 3; ++i) bytes = frame(0.05, 128);
+    const Rgb added = mean(bytes, 18, 29, 23, 35), blended = mean(bytes, 41, 29, 46, 35);
+    const Rgb grey = mean(bytes, 29, 2, 35, 8);
+    EXPECT_NEAR(grey.b, 128, 4);
+    EXPECT_GT(added.b, 220) << allLines();
+    EXPECT_NEAR(added.r, 128, 16);
+    EXPECT_NEAR(added.g, 128, 16);
+    for (int channel : {blended.r, blended.g}) {
+        EXPECT_GT(channel, 30);
+        EXPECT_LT(channel, 100);
+    }
+    EXPECT_GT(blended.b, 150);
+    EXPECT_LT(blended.b, 235);
+}
+
+// The scene asks its particles, once after it initialised, to pre-simulate
+// a period: a particle there from the start shows a whole second of rising
+// points by the second frame; one placed later shows only the points of
+// its two frames.
+TEST_F(ParticleGLTest, APreSimulatedEffectShowsItsPointsInTheFirstFrames) {
+    const struct {
+        const char* name;
+        bool fromTheStart;
+    } cases[] = {{"early", true}, {"late", false}};
+    for (const auto& c : cases) {
+        Particle* particle = place("burst", c.name, 0.0f, -2.0f);
+        ASSERT_NE(particle, nullptr);
+        frame(0.05, 0);
+        const std::vector<std::uint8_t> bytes = frame(0.05, 0);
+        // One unit above the emitter and higher.
+        const int seen = brightest(bytes, 28, 30, 36, 40);
+        if (c.fromTheStart) EXPECT_GT(seen, 300) << c.name << allLines();
+        else EXPECT_LT(seen, 30) << c.name;
+        ASSERT_TRUE(world->scene->deleteParticle(particle));
+        made.clear();
+    }
+}
+
+// An effect of detail level 2 draws under details 2; under details 1 its
+// particle is hidden with its Info line, reads as not visible and draws
+// nothing.
+TEST_F(ParticleGLTest, AnEffectAboveTheVideoDetailsDrawsNothing) {
+    for (std::int32_t details : {2, 1}) {
+        textures.setup.details = details;
+        const std::string name = "spot" + std::to_string(details);
+        Particle* particle = place("high", name.c_str(), 0.0f, 0.0f);
+        ASSERT_NE(particle, nullptr);
+        std::vector<std::uint8_t> bytes;
+        for (int i = 0; i < 3; ++i) bytes = frame(0.05, 0);
+        const bool hidden = details == 1;
+        EXPECT_EQ(particle->drawable(), !hidden);
+        EXPECT_EQ(core.log().contains("Disable particle [" + name + "] (class [high]): current graphics details too low"),
+                  hidden);
+        if (hidden) EXPECT_LT(brightest(bytes, 0, 0, 64, 64), 30);
+        else EXPECT_GT(brightest(bytes, 28, 28, 36, 36), 600) << allLines();
+        ASSERT_TRUE(world->scene->deleteParticle(particle));
+        made.clear();
+    }
+}
+
+// Teleport takes a point waypoint's pose moved along its x axis (here
+// turned to world z); an empty or unknown waypoint is refused and leaves
+// the particle; a second particle of a used name is not made.
+TEST_F(ParticleGLTest, TeleportLandsAlongTheWaypointsXAxisAndNamesStayUnique) {
+    Particle* particle = place("glow", "lamp", 0.0f, 0.0f);
+    ASSERT_NE(particle, nullptr);
+    std::unique_ptr<Y3Pose> gate = Y3Pose::create(0);
+    std::snprintf(gate->id, sizeof(gate->id), "%s", "gate");
+    // x axis (0, 0, 1), y axis (0, 1, 0), z axis (-1, 0, 0), at (3, 1, 0).
+    const float rows[12] = {0, 0, 1, 0, 1, 0, -1, 0, 0, 3, 1, 0};
+    std::memcpy(gate->pose.m, rows, sizeof(rows));
+    ASSERT_TRUE(world->scene->addWaypoint(std::move(gate)));
+    const struct {
+        const char* waypoint;
+        float offset;
+        bool moved;
+        float x, y, z;
+    } cases[] = {{"", 1.0f, false, 0, 0, 0}, {"nowhere", 1.0f, false, 0, 0, 0}, {"gate", 2.0f, true, 3, 1, 2}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(particle->teleport(c.waypoint, c.offset), c.moved) << c.waypoint;
+        EXPECT_FLOAT_EQ(particle->pose.m[9], c.x) << c.waypoint;
+        EXPECT_FLOAT_EQ(particle->pose.m[10], c.y) << c.waypoint;
+        EXPECT_FLOAT_EQ(particle->pose.m[11], c.z) << c.waypoint;
+    }
+    EXPECT_TRUE(core.log().contains("Fail teleport particle to empty destination: [lamp]->NULL"));
+    EXPECT_TRUE(core.log().contains("Required waypoint with name [nowhere] to execute TELEPORT for particle object [lamp]"));
+    EXPECT_EQ(world->scene->createParticle("lamp", "veil", matrix34Identity()), nullptr);
+    EXPECT_TRUE(core.log().contains("Particle with name [lamp] already exist: Name can't be duplicated"));
 }
 
 }  // namespace

@@ -36,6 +36,7 @@ struct Layer {
     std::string life = std::string(kLifeBytes, '\0');
     std::string atlas = std::string(kAtlasBytes, '\0');
     std::string texture;
+    std::string blending;  // "", "additive" or "alpha"
     float tint[4] = {1, 1, 1, 1};
     std::uint32_t parameters[3] = {};
 
@@ -108,6 +109,13 @@ bool applyLine(Effect& effect, const std::string& key, std::istringstream& words
         const std::string name = restOfLine(words);
         if (name.size() > 127) return error = "a name holds at most 127 characters", false;
         effect.layers.emplace_back(name);
+        return true;
+    }
+    if (key == "material") {
+        if (effect.layers.empty()) return error = "material comes after a layer line", false;
+        const std::string kind = restOfLine(words);
+        if (kind != "additive" && kind != "alpha") return error = "material is additive or alpha", false;
+        effect.layers.back().blending = kind;
         return true;
     }
     if (key == "texture") {
@@ -287,9 +295,11 @@ void append(std::string& out, T value) {
     out.append(reinterpret_cast<const char*>(&value), sizeof(value));
 }
 
-bool appendMaterial(std::string& out, const std::string& texture) {
+bool appendMaterial(std::string& out, const std::string& texture, const std::string& blending) {
     MaterialData material;
     if (!texture.empty()) material.links[0].init(texture.c_str());
+    if (blending == "additive") material.head.blendOverride = 1;
+    if (blending == "alpha") material.head.wantsBlending = 1;
     MemoryStream stream(true);
     if (material.write(stream) < 0) return false;
     out.append(reinterpret_cast<const char*>(stream.data()), static_cast<std::size_t>(stream.size()));
@@ -324,7 +334,7 @@ std::string effectFileBytes(std::string_view text, std::string& error) {
         out += layer.emission;
         out += layer.life;
         out += layer.atlas;
-        if (!appendMaterial(out, layer.texture)) return error = "the material cannot be written", std::string{};
+        if (!appendMaterial(out, layer.texture, layer.blending)) return error = "the material cannot be written", std::string{};
         for (float channel : layer.tint) append(out, channel);
         for (std::uint32_t parameter : layer.parameters) append(out, parameter);
     }

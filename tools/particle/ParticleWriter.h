@@ -36,6 +36,7 @@
 //   framemode <mode> [<min speed> <max speed>]
 //   angle <min> <max>            mirror <horizontal> <vertical>
 //   blend <mode>                 texture <name>
+//   material <additive|alpha>    the material's blending (default opaque)
 //   tint <r g b a>               cameraoffset <distance>
 //   parameters <a> <b> <c>
 #pragma once

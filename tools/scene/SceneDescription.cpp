@@ -57,7 +57,7 @@ struct Options {
             else if (word == "matrix") values = 12;
             else if (word == "colour" || word == "ambient" || word == "diffuse" || word == "extents") values = 3;
             else if (word == "radius" || word == "distance" || word == "texture_set" || word == "lightset") values = 1;
-            else if (word == "order" || word == "flags") values = 1;
+            else if (word == "order" || word == "flags" || word == "effect") values = 1;
             else if (word == "help") values = 2;
             else if (word == "cells") values = 4;
             else {
@@ -288,12 +288,20 @@ bool parseLine(const std::string& line, SceneDescription& out, VisibilityBuilder
             return false;
         }
         if (second.size() > 127) return copyName(second, nullptr, 128, error);
+        // A particle pose names the effect its particle shows.
+        const std::vector<std::string>* effect = options.find("effect");
+        if (effect && (kind != PoseParticle || effect->front().size() > 127)) {
+            error = "only a particle pose names an effect of at most 127 characters";
+            return false;
+        }
         if (keyword == "waypoint") {
-            out.waypoints.add(static_cast<std::uint32_t>(kind), second.c_str(), options.pose);
+            Y3Pose& added = out.waypoints.add(static_cast<std::uint32_t>(kind), second.c_str(), options.pose);
+            if (effect) added.setResourceName(effect->front().c_str(), false);
             return true;
         }
         std::unique_ptr<Y3Pose> pose = Y3Pose::create(static_cast<std::uint32_t>(kind));
         pose->pose = options.pose;
+        if (effect) pose->setResourceName(effect->front().c_str(), false);
         copyName(second, pose->id, sizeof(pose->id), error);
         out.data.poses.push_back(std::move(pose));
         return true;

@@ -14,6 +14,9 @@
 //                                    trigger, model, camera, particle,
 //                                    light, volume)
 //   waypoint <kind> <id> [pose]      (kept in "<scene>.wp")
+//                                    (a particle pose or waypoint takes
+//                                    "effect <name>": the effect its
+//                                    particle shows)
 //   area <name> at <x> <y> <z> extents <hx> <hy> <hz>
 //                                    (a visibility area of one box)
 //   lightset <name> [ambient <r> <g> <b>] [diffuse <r> <g> <b>]

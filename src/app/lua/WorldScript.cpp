@@ -36,8 +36,8 @@ struct ScriptTime {};
 
 constexpr std::size_t kClipboardLength = 1000;
 
-// The script object of a scene object: a model is an "Object", lights and
-// sprites have handles of their own; "Particle" hands out none yet.
+// The script object of a scene object: a model is an "Object", lights,
+// sprites and particles have handles of their own.
 luabind::object scriptObject(lua_State* state, GameObject* object) {
     if (object && pushObjectScript(state, object)) {
         luabind::object result(luabind::from_stack(state, -1));

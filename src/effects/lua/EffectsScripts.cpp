@@ -8,9 +8,11 @@
 
 #include "app/GameCore.h"
 #include "effects/Light.h"
+#include "effects/Particle.h"
 #include "effects/Sprite.h"
 #include "model/Y3Model.h"
 #include "foundation/Log.h"
+#include "foundation/TimeCore.h"
 #include "scene/ObjectRepository.h"
 #include "scene/Scene.h"
 #include "script/ScriptBinding.h"
@@ -29,9 +31,56 @@ struct EffectHandle {
 };
 using LightHandle = EffectHandle<Light>;
 using SpriteHandle = EffectHandle<Sprite>;
+using ParticleHandle = EffectHandle<Particle>;
 
 Light& requireLight(const LightHandle& handle) { return requireScriptObject(handle.get(), "Light"); }
 Sprite& requireSprite(const SpriteHandle& handle) { return requireScriptObject(handle.get(), "Sprite"); }
+Particle& requireParticle(const ParticleHandle& handle) { return requireScriptObject(handle.get(), "Particle"); }
+
+const char* particleClassof(const ParticleHandle&) { return "Particle"; }
+bool particleGetVisible(const ParticleHandle& handle) { return requireParticle(handle).drawable(); }
+void particleSetVisible(ParticleHandle& handle, bool show) { requireParticle(handle).setVisible(show, false); }
+bool particleGetPause(const ParticleHandle& handle) { return (requireParticle(handle).state & kParticlePaused) != 0; }
+void particleSetPause(ParticleHandle& handle, bool pause) { requireParticle(handle).setPaused(pause, false); }
+void particleReset(const ParticleHandle& handle) { requireParticle(handle).restart(CurrentTime(-1.0)); }
+bool particleTeleport(const ParticleHandle& handle, const char* waypoint, float offset) {
+    return requireParticle(handle).teleport(waypoint, offset);
+}
+bool particleUnlink(const ParticleHandle& handle) { return requireParticle(handle).unlink(); }
+bool particleLinkObject(const ParticleHandle& handle, const char* object, const char* bone) {
+    return requireParticle(handle).linkTo(object, bone);
+}
+
+// Adds or removes the particle in the named sprite's list of hidden
+// particles.
+bool particleSpriteList(const ParticleHandle& handle, const char* spriteName, bool hide) {
+    Particle& particle = requireParticle(handle);
+    Log& log = engineLog();
+    const char* sprite = spriteName ? spriteName : "";
+    Scene* scene = particle.sceneLink ? gameCore.currentScene() : nullptr;
+    if (!scene)
+        return log.error(hide ? "script_hide_sprite: Particle [%s] is NOT 3d object"
+                              : "script_show_sprite: Particle [%s] is NOT 3d object",
+                         particle.particleName);
+    auto* target = dynamic_cast<Sprite*>(scene->lookupSprite(sprite));
+    if (!target)
+        return log.error(hide ? "Can't hide particle  [%s] for sprite [%s]: Sprite NOT found"
+                              : "Can't show particle [%s] for sprite [%s]: Sprite NOT found",
+                         particle.particleName, sprite);
+    std::vector<std::uint32_t>& list = target->hideParticles;
+    const std::uint32_t handleValue = GameObjectLink::fromObject(&particle).value;
+    const auto at = std::find(list.begin(), list.end(), handleValue);
+    if (hide && at == list.end()) list.push_back(handleValue);
+    if (!hide && at != list.end()) {
+        *at = list.back();
+        list.pop_back();
+    }
+    log.info(hide ? "Script call: Hide particle [%s] for sprite [%s]" : "Script call: Show particle [%s] for sprite [%s]",
+             particle.particleName, sprite);
+    return true;
+}
+bool particleHideSprite(const ParticleHandle& handle, const char* sprite) { return particleSpriteList(handle, sprite, true); }
+bool particleShowSprite(const ParticleHandle& handle, const char* sprite) { return particleSpriteList(handle, sprite, false); }
 
 const char* lightClassof(const LightHandle&) { return "Light"; }
 void lightHide(const LightHandle& handle) { requireLight(handle).setVisible(false); }
@@ -150,7 +199,17 @@ bool particleVisible(const SpriteHandle& handle, const char* particleName, bool 
 }  // namespace
 
 void registerParticleClass(lua_State* state, ScriptEngine&) {
-    registerScriptPlaceholder(state, "Particle", nullptr);
+    using namespace luabind;
+    module(state)[class_<ParticleHandle>("Particle")
+                      .def("classof", &particleClassof)
+                      .property("visible", &particleGetVisible, &particleSetVisible)
+                      .property("pause", &particleGetPause, &particleSetPause)
+                      .def("reset", &particleReset)
+                      .def("teleport", &particleTeleport)
+                      .def("unlink", &particleUnlink)
+                      .def("link_object", &particleLinkObject)
+                      .def("hide_sprite", &particleHideSprite)
+                      .def("show_sprite", &particleShowSprite)];
 }
 
 void registerSpriteClass(lua_State* state, ScriptEngine&) {
@@ -184,5 +243,7 @@ luabind::object effectScriptObject(lua_State* state, GameObject* object) {
     if (auto* light = dynamic_cast<Light*>(object)) return luabind::object(state, LightHandle{GameObjectLink::fromObject(light)});
     if (auto* sprite = dynamic_cast<Sprite*>(object))
         return luabind::object(state, SpriteHandle{GameObjectLink::fromObject(sprite)});
+    if (auto* particle = dynamic_cast<Particle*>(object))
+        return luabind::object(state, ParticleHandle{GameObjectLink::fromObject(particle)});
     return luabind::object();
 }
