@@ -202,21 +202,20 @@ std::int32_t Model::load(DataStream& s) {
 std::int32_t Model::checkRecord(DataStream& stream, const char* resourceName) {
     // A scratch model outside the object table reads the record; what it
     // read names objects of the saved game, not of the running one, so it
-    // lets go of them before it goes.
-    ObjectRepository* table = gameCore.objects;
-    gameCore.objects = nullptr;
-    std::int32_t result = -1;
-    {
-        Model scratch("", resourceName ? resourceName : "", 0);
-        result = scratch.load(stream);
-        scratch.lights.clear();
-        scratch.particles.clear();
-        scratch.physicsModel = GameObjectLink{};
-        scratch.pvsAreaIndex = -1;
-        scratch.stateWords[0] &= ~kModelInContext;
-        scratch.removeController();
-        scratch.release();
-    }
-    gameCore.objects = table;
+    // lets go of them before it goes. The table is back however the read
+    // ends.
+    struct OutsideTable {
+        ObjectRepository* table = gameCore.objects;
+        OutsideTable() { gameCore.objects = nullptr; }
+        ~OutsideTable() { gameCore.objects = table; }
+    } outside;
+    Model scratch("", resourceName ? resourceName : "", 0);
+    const std::int32_t result = scratch.load(stream);
+    scratch.lights.clear();
+    scratch.particles.clear();
+    scratch.physicsModel = GameObjectLink{};
+    scratch.pvsAreaIndex = -1;
+    scratch.stateWords[0] &= ~kModelInContext;
+    scratch.release();
     return result;
 }
