@@ -5,6 +5,7 @@
 #include <string>
 
 #include "control/ControllerFixture.h"
+#include "effects/Sprite.h"
 #include "model/Model.h"
 #include "model/ModelActionItemData.h"
 
@@ -78,6 +79,32 @@ TEST(ObjectScript, ActionsByNameIndexAndTheirRanges) {
     EXPECT_EQ(s.eval("o:get_action_size2D(-1) == " + std::to_string(defaults.minSize2d)), "true");
     EXPECT_EQ(s.eval("o.action_distance2D"), "3");
     for (const ModelActionItem& item : s.model->actionItems) EXPECT_FLOAT_EQ(item.minSize2d, defaults.minSize2d);
+}
+
+// A sprite lists a model it hides once, however often it is asked; showing
+// takes the handle out; an unknown sprite is refused.
+TEST(ObjectScript, SpritesHideAModelOnce) {
+    SignalWorld s;
+    ASSERT_NE(s.model, nullptr);
+    const auto saved = sceneFactories().sprite;
+    sceneFactories().sprite = [](Scene& scene, const char* name, const char*, const Matrix34&) -> GameObject* {
+        return new Sprite(scene.id, "panel", name);
+    };
+    auto* sign = dynamic_cast<Sprite*>(s.w.scene->createSprite("sign", "panel", poseAtPoint(0, 0, 0)));
+    sceneFactories().sprite = saved;
+    ASSERT_NE(sign, nullptr);
+    ASSERT_TRUE(s.w.f.lua.load("o = world:object('signal_a')"));
+    EXPECT_EQ(s.eval("o:hide_sprite('sign') and o:hide_sprite('sign')"), "true");
+    ASSERT_EQ(sign->hideObjects.size(), 1u);
+    EXPECT_EQ(sign->hideObjects[0], s.model->id & 0xFFFFFFu);
+    EXPECT_TRUE(s.w.logged("Script call: Hide object [signal_a] for sprite [sign]"));
+    EXPECT_EQ(s.eval("o:show_sprite('sign')"), "true");
+    EXPECT_TRUE(sign->hideObjects.empty());
+    s.w.log().clear();
+    EXPECT_EQ(s.eval("o:show_sprite('sign')"), "true");
+    EXPECT_FALSE(s.w.logged("Script call: Show object"));
+    EXPECT_EQ(s.eval("o:hide_sprite('board')"), "false");
+    EXPECT_TRUE(s.w.logged("Can't hide object [signal_a] for sprite [board]: Sprite NOT found"));
 }
 
 }  // namespace

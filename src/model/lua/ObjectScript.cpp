@@ -1,5 +1,6 @@
 #include "model/lua/ObjectScript.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <string>
@@ -10,12 +11,14 @@
 #include "app/GameCore.h"
 #include "control/ModelController.h"
 #include "control/lua/ControllerScript.h"
+#include "effects/Sprite.h"
 #include "foundation/Log.h"
 #include "model/Model.h"
 #include "model/ModelActionItemData.h"
 #include "model/ModelDataManager.h"
 #include "model/Y3Model.h"
 #include "scene/ObjectRepository.h"
+#include "scene/Scene.h"
 #include "script/ScriptBinding.h"
 
 namespace {
@@ -67,6 +70,39 @@ const char* objectModelName(const ObjectHandle& h) { return h.model().resourceNa
 const char* objectLightSet(const ObjectHandle& h) { return h.model().lightSetName; }
 void objectHide(const ObjectHandle& h, float fade) { h.model().setVisible(false, fade); }
 void objectShow(const ObjectHandle& h, float fade) { h.model().setVisible(true, fade); }
+
+// ---- sprite hiding ----
+// The sprite of that exact name in the model's scene, or null.
+Sprite* sceneSprite(const Model& model, const char* spriteName) {
+    Scene* scene = model.scene();
+    return scene && spriteName ? dynamic_cast<Sprite*>(scene->lookupSprite(spriteName)) : nullptr;
+}
+std::uint32_t spriteHandle(const Model& model) { return model.id & 0xFFFFFFu; }
+
+bool objectHideSprite(const ObjectHandle& h, const char* spriteName) {
+    Model& model = h.model();
+    const char* named = spriteName ? spriteName : "";
+    Sprite* sprite = sceneSprite(model, spriteName);
+    if (!sprite) return engineLog().error("Can't hide object [%s] for sprite [%s]: Sprite NOT found", model.getName(), named);
+    std::vector<std::uint32_t>& list = sprite->hideObjects;
+    if (std::find(list.begin(), list.end(), spriteHandle(model)) == list.end()) list.push_back(spriteHandle(model));
+    engineLog().message("Script call: Hide object [%s] for sprite [%s]", model.getName(), named);
+    return true;
+}
+bool objectShowSprite(const ObjectHandle& h, const char* spriteName) {
+    Model& model = h.model();
+    const char* named = spriteName ? spriteName : "";
+    Sprite* sprite = sceneSprite(model, spriteName);
+    if (!sprite) return engineLog().error("Can't show object [%s] for sprite [%s]: Sprite NOT found", model.getName(), named);
+    std::vector<std::uint32_t>& list = sprite->hideObjects;
+    const auto found = std::find(list.begin(), list.end(), spriteHandle(model));
+    if (found != list.end()) {
+        *found = list.back();
+        list.pop_back();
+        engineLog().message("Script call: Show object [%s] for sprite [%s]", model.getName(), named);
+    }
+    return true;
+}
 
 // ---- elements ----
 // The element of a name, or -1 with the member's complaint.
@@ -199,6 +235,8 @@ void registerObjectClass(lua_State* state, ScriptEngine&) {
                       .def("current_lightset", &objectLightSet)
                       .def("hide", &objectHide)
                       .def("show", &objectShow)
+                      .def("hide_sprite", &objectHideSprite)
+                      .def("show_sprite", &objectShowSprite)
                       .def("element_hide", &objectElementHide)
                       .def("element_show", &objectElementShow)
                       .def("element_hide", &objectElementHideName)
