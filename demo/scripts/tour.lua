@@ -40,6 +40,37 @@ function demo_tour_screen_actions()
   quest:setAction("harbour", "pier", -1)
 end
 
+-- The harbour's two crates through their "Object": the first moved to the
+-- quay, the second's box hidden. place is the waypoint the first goes to,
+-- shown whether the second shows.
+function demo_props_arrange(place, shown)
+  local moved = world:object("harbour_crate_a")
+  local hidden = world:object("harbour_crate_b")
+  if moved == nil or hidden == nil then
+    msg("demo: no harbour crates")
+    return
+  end
+  moved:teleport(place, 0)
+  if shown then
+    hidden:element_show("castshadow_crate")
+  else
+    hidden:element_hide("castshadow_crate")
+  end
+end
+
+-- Where the crates stand: the first's distance to the quay, the second's
+-- box shown or hidden.
+function demo_props_report(when)
+  local hidden = world:object("harbour_crate_b")
+  if hidden == nil then
+    msg("demo: no harbour crates ", when)
+    return
+  end
+  local near = world:distance2object("harbour_crate_a", "quay") < 0.01
+  msg("demo: [harbour_crate_a] ", near and "at [quay]" or "away from [quay]", " ", when)
+  msg("demo: [harbour_crate_b] ", hidden:element_visible("castshadow_crate") and "shown" or "hidden", " ", when)
+end
+
 function demo_tour_save()
   local timers = timersAPI:get()
   if timers ~= nil and timers:test("demo_save_wait") then
@@ -58,6 +89,8 @@ function demo_tour_save()
     if locales ~= nil and locales:test("demo.save_name") then
       title = locales:get("demo.save_name")
     end
+    demo_props_arrange("quay", false)
+    demo_props_report("before the save")
     local saved
     if title ~= nil then
       saved = game:save(slot.value, title)
@@ -70,6 +103,7 @@ function demo_tour_save()
       visits.value = 0
     end
     quest:setState("harbour", "pier", 0)
+    demo_props_arrange("pier_end", true)
   end
   sendEvent("demo_tour_list")
 end
@@ -103,6 +137,7 @@ function demo_tour_restore()
     msg("demo: trigger [pier_gate] ", trigger:test("pier_gate") and "restored" or "lost", ", counted ",
         trigger:count("pier_gate"))
     msg("demo: quest [", quest.name, "] stage ", quest:getState("harbour", "pier"), " after restore")
+    demo_props_report("after restore")
   else
     msg("demo: nothing to restore")
   end

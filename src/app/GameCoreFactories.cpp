@@ -19,6 +19,8 @@
 #include "foundation/Log.h"
 #include "game/Dialog.h"
 #include "game/DialogDataManager.h"
+#include "model/Model.h"
+#include "model/ModelDataManager.h"
 #include "platform/physics/PhysicsBackend.h"
 #include "resources/FilePackageDBData.h"
 #include "resources/PackageDatabase.h"
@@ -40,18 +42,6 @@ Scene* parentScene(GameObjectLink link) {
     return object && object->getType() == ObjectScene ? static_cast<Scene*>(object) : nullptr;
 }
 
-// The common road of the types whose objects live in a scene, with the
-// type's two messages. Their makers come with their own subsystems; until
-// then creation fails, logged.
-GameObject* createInScene(const char* noParent, const char* notCreated, const char* name, GameObjectLink scene) {
-    if (!parentScene(scene)) {
-        engineLog().error(noParent, text(name));
-        return nullptr;
-    }
-    engineLog().error(notCreated, text(name));
-    return nullptr;
-}
-
 }  // namespace
 
 GameObject* GameCore::loadCreateParticle(const char* name, GameObjectLink scene) {
@@ -67,8 +57,19 @@ GameObject* GameCore::loadCreateParticle(const char* name, GameObjectLink scene)
 }
 
 GameObject* GameCore::loadCreateModel(const char* name, GameObjectLink scene) {
-    return createInScene("Can't find parent scene for model [%s]", "Can't create model [%s] for loading", name,
-                         scene);
+    Scene* parent = parentScene(scene);
+    if (!parent) {
+        engineLog().error("Can't find parent scene for model [%s]", text(name));
+        return nullptr;
+    }
+    // A model of the saved resource, under its saved handle; its instance
+    // name, elements and the rest come from its record, and the scene's
+    // model list, read before it, already holds its handle.
+    ModelDataManager* manager = modelDataManager();
+    const ResourceRecord* record = manager && name && name[0] ? manager->getOrCreate(name, true) : nullptr;
+    GameObject* model = record ? Model::newInstance(record, text(name), parent->id, "", true) : nullptr;
+    if (!model) engineLog().error("Can't create model [%s] for loading", text(name));
+    return model;
 }
 
 GameObject* GameCore::loadCreatePhysicsModel(const char* name) {
@@ -265,6 +266,18 @@ std::int32_t checkObjectForLoading(const ObjectRepository::SavedRecord& record, 
         return sprite.read(stream);
     }
     if (record.type == ObjectParticle) return Particle::checkRecord(stream);
+    if (record.type == ObjectModel) {
+        ModelDataManager* manager = modelDataManager();
+        // Its resource must load, as the factory and the record's element
+        // count need it.
+        if (!manager || !name[0] || !manager->getOrCreate(name, true) || !manager->requestHeader(name)) {
+            engineLog().error("Can't create model [%s] for loading", name);
+            return -1;
+        }
+        const std::int32_t result = Model::checkRecord(stream, name);
+        if (result < 0) engineLog().error("Can't load model [%s]: its saved record is damaged", name);
+        return result;
+    }
     if (record.type == ObjectDialog) return checkDialogRecord(stream);
     if (record.type == ObjectSound) {
         if (record.subtype >= static_cast<std::uint32_t>(kSoundChannelCount)) {

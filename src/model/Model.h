@@ -139,8 +139,24 @@ public:
     // detail; a refused step undoes what the push did.
     bool push() override;
     bool pop(std::uint32_t releaseFlag) override;
-    std::int32_t write(DataStream&) override { return 0; }
-    std::int32_t read(DataStream&) override { return 0; }
+    // The save record (ModelSave.cpp): the instance name, pose, state bits,
+    // property block, element states, controller, attached lights and
+    // particles, action items, animation and morph state and light set.
+    // Byte count, or the first negative result, where it stops.
+    std::int32_t write(DataStream& stream) override { return save(stream); }
+    std::int32_t read(DataStream& stream) override { return load(stream); }
+    std::int32_t save(DataStream& stream);
+    // Reads into a model made for loading; what was read before a failure
+    // stays. A LOD index outside 0..2, an element count other than the
+    // resource's, an unknown controller type or an overlong name refuse
+    // the record.
+    std::int32_t load(DataStream& stream);
+    // Reads a saved record of a model of the resource without touching the
+    // running game; the byte count or negative.
+    static std::int32_t checkRecord(DataStream& stream, const char* resourceName);
+    // A restore makes the model of its resource; its own name is in its
+    // record.
+    const char* recordName() const override { return resourceName; }
     bool validate() override;
     bool isHidden() const override { return !(stateWords[0] & kModelShown); }
     bool isShown() const {

@@ -143,6 +143,11 @@ struct ModelElement {
     ModelElement(Model& owner, std::int32_t elementIndex);
     ModelElement(ModelElement&&) noexcept = default;
     ModelElement& operator=(ModelElement&&) noexcept = default;
+    // The saved pair: flag word and current LOD index. Reading drops the
+    // collected lights and the pushed and device-data bits; a LOD index
+    // outside 0..2 is refused.
+    std::int32_t writeState(DataStream& stream) const;
+    std::int32_t readState(DataStream& stream);
 
     Model* model = nullptr;
     std::int32_t index = 0;

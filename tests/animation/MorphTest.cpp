@@ -460,3 +460,32 @@ TEST_F(ModelMorphTest, GroupAndIdleSequencesAnswerWhatTheyPlayed) {
 }
 
 }  // namespace
+
+// A model saved while it speaks carries its morph in its record: a model
+// that reads the record plays the same track, at the saved offset.
+TEST_F(ModelMorphTest, AModelsSaveRecordCarriesItsMorph) {
+    Model* head = pushed("ann");
+    ASSERT_NE(head, nullptr);
+    ASSERT_FLOAT_EQ(head->voice("talk"), 3.0f);
+    ASSERT_NE(head->morph, nullptr);
+    MemoryStream record(true);
+    ASSERT_GT(head->save(record), 0);
+    EXPECT_TRUE(head->releaseMorph());
+
+    auto* copy = static_cast<Model*>(world.scene->createModel("head", "bea", matrix34Identity(), 0));
+    ASSERT_NE(copy, nullptr);
+    record.setPosition(0);
+    EXPECT_EQ(copy->load(record), record.size());
+    ASSERT_NE(copy->morph, nullptr);
+    EXPECT_EQ(copy->morph->track, animations.morphs().getOrCreate("talk", true));
+    EXPECT_TRUE(copy->morph->playing());
+    EXPECT_LT(copy->morph->startTime, 0.0);
+
+    // Saved without a morph, the record's morph field says so and a load
+    // drops the morph the model had.
+    MemoryStream silent(true);
+    ASSERT_GT(head->save(silent), 0);
+    silent.setPosition(0);
+    EXPECT_EQ(copy->load(silent), silent.size());
+    EXPECT_EQ(copy->morph, nullptr);
+}

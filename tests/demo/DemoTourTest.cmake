@@ -85,6 +85,9 @@ expect("msg(): demo: frames ran before the save")
 # The harbour's screen of actions answers what lies under the cursor.
 expect("msg(): demo: under the cursor [pier]")
 expect("msg(): demo: visits 1")
+# The harbour's crates through "Object": one moved, the other hidden.
+expect("msg(): demo: [harbour_crate_a] at [quay] before the save")
+expect("msg(): demo: [harbour_crate_b] hidden before the save")
 expect("Generate screen shot for save game")
 expect("msg(): demo: save [tour] written")
 expect("Find save files")
@@ -106,6 +109,10 @@ expect("msg(): demo: restore [tour] done")
 expect("msg(): demo: visits 1 after restore")
 expect("msg(): demo: trigger [pier_gate] restored, counted 0")
 expect("msg(): demo: quest [harbour] stage 1 after restore")
+# The harbour's crates come back as saved: the moved one at the quay, the
+# other's box hidden.
+expect("msg(): demo: [harbour_crate_a] at [quay] after restore")
+expect("msg(): demo: [harbour_crate_b] hidden after restore")
 # The pier scene: the boat moored inside the trigger box sets the trigger
 # off on the first frame after the script switches it on.
 expect("Start to load scene [pier]")

@@ -1,5 +1,6 @@
 #include "model/lua/ObjectScript.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <string>
@@ -10,9 +11,14 @@
 #include "app/GameCore.h"
 #include "control/ModelController.h"
 #include "control/lua/ControllerScript.h"
+#include "effects/Sprite.h"
 #include "foundation/Log.h"
 #include "model/Model.h"
+#include "model/ModelActionItemData.h"
+#include "model/ModelDataManager.h"
+#include "model/Y3Model.h"
 #include "scene/ObjectRepository.h"
+#include "scene/Scene.h"
 #include "script/ScriptBinding.h"
 
 namespace {
@@ -58,11 +64,167 @@ bool objectAddControl(const ObjectHandle& h, const char* typeName) {
     return log.error("Unsupported controller type [%s] for object [%s]", given, model.getName());
 }
 
+// ---- identity and visibility ----
+const char* objectName(const ObjectHandle& h) { return h.model().getName(); }
+const char* objectModelName(const ObjectHandle& h) { return h.model().resourceName; }
+const char* objectLightSet(const ObjectHandle& h) { return h.model().lightSetName; }
+void objectHide(const ObjectHandle& h, float fade) { h.model().setVisible(false, fade); }
+void objectShow(const ObjectHandle& h, float fade) { h.model().setVisible(true, fade); }
+
+// ---- sprite hiding ----
+// The sprite of that exact name in the model's scene, or null.
+Sprite* sceneSprite(const Model& model, const char* spriteName) {
+    Scene* scene = model.scene();
+    return scene && spriteName ? dynamic_cast<Sprite*>(scene->lookupSprite(spriteName)) : nullptr;
+}
+std::uint32_t spriteHandle(const Model& model) { return model.id & 0xFFFFFFu; }
+
+bool objectHideSprite(const ObjectHandle& h, const char* spriteName) {
+    Model& model = h.model();
+    const char* named = spriteName ? spriteName : "";
+    Sprite* sprite = sceneSprite(model, spriteName);
+    if (!sprite) return engineLog().error("Can't hide object [%s] for sprite [%s]: Sprite NOT found", model.getName(), named);
+    std::vector<std::uint32_t>& list = sprite->hideObjects;
+    if (std::find(list.begin(), list.end(), spriteHandle(model)) == list.end()) list.push_back(spriteHandle(model));
+    engineLog().message("Script call: Hide object [%s] for sprite [%s]", model.getName(), named);
+    return true;
+}
+bool objectShowSprite(const ObjectHandle& h, const char* spriteName) {
+    Model& model = h.model();
+    const char* named = spriteName ? spriteName : "";
+    Sprite* sprite = sceneSprite(model, spriteName);
+    if (!sprite) return engineLog().error("Can't show object [%s] for sprite [%s]: Sprite NOT found", model.getName(), named);
+    std::vector<std::uint32_t>& list = sprite->hideObjects;
+    const auto found = std::find(list.begin(), list.end(), spriteHandle(model));
+    if (found != list.end()) {
+        *found = list.back();
+        list.pop_back();
+        engineLog().message("Script call: Show object [%s] for sprite [%s]", model.getName(), named);
+    }
+    return true;
+}
+
+// ---- elements ----
+// The element of a name, or -1 with the member's complaint.
+std::int32_t namedElement(const Model& model, const char* element, const char* member) {
+    const std::int32_t index = model.findElement(element);
+    if (index < 0)
+        engineLog().error("%s: Can't find element with name [%s] in model [%s]", member, element ? element : "",
+                          model.getName());
+    return index;
+}
+
+void elementShown(const ObjectHandle& h, const char* element, bool shown) {
+    Model& model = h.model();
+    const std::int32_t index = namedElement(model, element, shown ? "ELEMENT_SHOW" : "ELEMENT_HIDE");
+    if (index >= 0)
+        engineLog().message(shown ? "Script call: Show element [%s] for model [%s]"
+                                  : "Script call: Hide element [%s] for model [%s]",
+                            element, model.getName());
+    model.setElementVisible(index, shown);
+}
+void objectElementHide(const ObjectHandle& h, const char* element, const luabind::object&) {
+    elementShown(h, element, false);
+}
+void objectElementShow(const ObjectHandle& h, const char* element, const luabind::object&) {
+    elementShown(h, element, true);
+}
+// The second argument may be left out.
+void objectElementHideName(const ObjectHandle& h, const char* element) { elementShown(h, element, false); }
+void objectElementShowName(const ObjectHandle& h, const char* element) { elementShown(h, element, true); }
+bool objectElementVisible(const ObjectHandle& h, const char* element) {
+    Model& model = h.model();
+    const std::int32_t index = namedElement(model, element, "ELEMENT_VISIBLE");
+    if (index < 0 || index >= static_cast<std::int32_t>(model.elements.size())) return false;
+    return (model.elements[static_cast<std::size_t>(index)].flags & kElementEnabled) != 0;
+}
+
+// The resource's mesh model with its header loaded, or null.
+const Y3ModelDefault* loadedMesh(Model& model) {
+    if (!model.resource && modelDataManager()) model.resource = modelDataManager()->requestHeader(model.resourceName);
+    return model.meshModel();
+}
+std::int32_t objectElementCount(const ObjectHandle& h) {
+    const Y3ModelDefault* mesh = loadedMesh(h.model());
+    return mesh ? static_cast<std::int32_t>(mesh->elements.size()) : 0;
+}
+// Element indexes come from scripts: one outside the elements is a script
+// error, answered neutrally.
+bool elementIndexOk(const Model& model, std::int32_t index, std::size_t count, const char* member) {
+    if (index >= 0 && static_cast<std::size_t>(index) < count) return true;
+    engineLog().scriptError("%s: element index [%i] is outside model [%s]", member, static_cast<int>(index),
+                            model.getName());
+    return false;
+}
+const char* objectElementName(const ObjectHandle& h, std::int32_t index) {
+    Model& model = h.model();
+    const Y3ModelDefault* mesh = loadedMesh(model);
+    if (!mesh) return "NOT LOADED";
+    if (!elementIndexOk(model, index, mesh->elements.size(), "element_name")) return "";
+    return mesh->elements[static_cast<std::size_t>(index)]->name;
+}
+
+// ---- placement, animation ----
+bool objectTeleport(const ObjectHandle& h, const char* waypoint, float offset) {
+    return h.model().teleport(waypoint, offset);
+}
 bool objectSequence(const ObjectHandle& h, const char* text) { return h.model().playSequence(text); }
 bool objectFaceSequence(const ObjectHandle& h, const char* text) { return h.model().playFaceSequence(text); }
 bool objectSequenceIdle(const ObjectHandle& h, const char* text) { return h.model().playSequenceIdle(text); }
 bool objectFaceSequenceIdle(const ObjectHandle& h, const char* text) { return h.model().playFaceSequenceIdle(text); }
 float objectVoice(const ObjectHandle& h, const char* morphName) { return h.model().voice(morphName); }
+bool objectTestOpen(const ObjectHandle& h) { return h.model().isAnimationPlaying(); }
+float getWalkDistance(const ObjectHandle& h) { return h.model().walk_distance; }
+void setWalkDistance(const ObjectHandle& h, float value) { h.model().walk_distance = value; }
+float getLookDistance(const ObjectHandle& h) { return h.model().interestDistance; }
+void setLookDistance(const ObjectHandle& h, float value) { h.model().interestDistance = value; }
+
+// ---- action items ----
+// The model's items, kept in line with its resource.
+Model& withItems(const ObjectHandle& h) {
+    Model& model = h.model();
+    model.syncActionItems();
+    return model;
+}
+std::int32_t objectActionCount(const ObjectHandle& h) { return static_cast<std::int32_t>(withItems(h).actionItems.size()); }
+const char* objectActionName(const ObjectHandle& h, std::int32_t index) {
+    const Model& model = withItems(h);
+    if (index < 0 || index >= static_cast<std::int32_t>(model.actionItems.size())) return "INVALID INDEX";
+    return model.actionItems[static_cast<std::size_t>(index)].name;
+}
+// The items keep the resource's order, which need not be sorted: the
+// search finds any item of the name.
+std::int32_t objectActionIndex(const ObjectHandle& h, const char* itemName) {
+    const Model& model = withItems(h);
+    const std::int32_t index = model.actionIndex(itemName);
+    if (index < 0)
+        engineLog().scriptError("Can't find model [%s] actions with name [%s]", model.getName(),
+                                itemName ? itemName : "");
+    return index;
+}
+
+// One of the five ranges of an item: the INI default outside the items.
+template <float ModelActionItem::*Item, float ModelActionRanges::*Default>
+float getRange(const ObjectHandle& h, std::int32_t index) {
+    const Model& model = withItems(h);
+    if (index < 0 || index >= static_cast<std::int32_t>(model.actionItems.size()))
+        return ModelActionItemData::defaultRanges().*Default;
+    return model.actionItems[static_cast<std::size_t>(index)].*Item;
+}
+template <float ModelActionItem::*Item>
+void setRange(const ObjectHandle& h, std::int32_t index, float value) {
+    Model& model = withItems(h);
+    if (index < 0 || index >= static_cast<std::int32_t>(model.actionItems.size())) return;
+    model.actionItems[static_cast<std::size_t>(index)].*Item = value;
+}
+template <float ModelActionItem::*Item, float ModelActionRanges::*Default>
+float getFirstRange(const ObjectHandle& h) {
+    return getRange<Item, Default>(h, 0);
+}
+template <float ModelActionItem::*Item>
+void setFirstRange(const ObjectHandle& h, float value) {
+    setRange<Item>(h, 0, value);
+}
 
 }  // namespace
 
@@ -72,11 +234,60 @@ void registerObjectClass(lua_State* state, ScriptEngine&) {
                       .def("classof", &objectClassof)
                       .def("control", &objectControl)
                       .def("add_control", &objectAddControl)
+                      .def("object_name", &objectName)
+                      .def("model_name", &objectModelName)
+                      .def("current_lightset", &objectLightSet)
+                      .def("hide", &objectHide)
+                      .def("show", &objectShow)
+                      .def("hide_sprite", &objectHideSprite)
+                      .def("show_sprite", &objectShowSprite)
+                      .def("element_hide", &objectElementHide)
+                      .def("element_show", &objectElementShow)
+                      .def("element_hide", &objectElementHideName)
+                      .def("element_show", &objectElementShowName)
+                      .def("element_visible", &objectElementVisible)
+                      .def("element_count", &objectElementCount)
+                      .def("element_name", &objectElementName)
+                      .def("teleport", &objectTeleport)
                       .def("sequence", &objectSequence)
                       .def("face_sequence", &objectFaceSequence)
                       .def("sequence_idle", &objectSequenceIdle)
                       .def("face_sequence_idle", &objectFaceSequenceIdle)
-                      .def("voice", &objectVoice)];
+                      .def("voice", &objectVoice)
+                      .def("test_open", &objectTestOpen)
+                      .property("walk_distance", &getWalkDistance, &setWalkDistance)
+                      .property("look_distance", &getLookDistance, &setLookDistance)
+                      .def("action_count", &objectActionCount)
+                      .def("action_name", &objectActionName)
+                      .def("action_index", &objectActionIndex)
+                      .def("get_action_distance", &getRange<&ModelActionItem::maxRange3d, &ModelActionRanges::maxRange3d>)
+                      .def("set_action_distance", &setRange<&ModelActionItem::maxRange3d>)
+                      .def("get_action_min_distance",
+                           &getRange<&ModelActionItem::minRange3d, &ModelActionRanges::minRange3d>)
+                      .def("set_action_min_distance", &setRange<&ModelActionItem::minRange3d>)
+                      .def("get_action_distance2D",
+                           &getRange<&ModelActionItem::maxRange2d, &ModelActionRanges::maxRange2d>)
+                      .def("set_action_distance2D", &setRange<&ModelActionItem::maxRange2d>)
+                      .def("get_action_min_distance2D",
+                           &getRange<&ModelActionItem::minRange2d, &ModelActionRanges::minRange2d>)
+                      .def("set_action_min_distance2D", &setRange<&ModelActionItem::minRange2d>)
+                      .def("get_action_size2D", &getRange<&ModelActionItem::minSize2d, &ModelActionRanges::minSize2d>)
+                      .def("set_action_size2D", &setRange<&ModelActionItem::minSize2d>)
+                      .property("action_distance",
+                                &getFirstRange<&ModelActionItem::maxRange3d, &ModelActionRanges::maxRange3d>,
+                                &setFirstRange<&ModelActionItem::maxRange3d>)
+                      .property("action_min_distance",
+                                &getFirstRange<&ModelActionItem::minRange3d, &ModelActionRanges::minRange3d>,
+                                &setFirstRange<&ModelActionItem::minRange3d>)
+                      .property("action_distance2D",
+                                &getFirstRange<&ModelActionItem::maxRange2d, &ModelActionRanges::maxRange2d>,
+                                &setFirstRange<&ModelActionItem::maxRange2d>)
+                      .property("action_min_distance2D",
+                                &getFirstRange<&ModelActionItem::minRange2d, &ModelActionRanges::minRange2d>,
+                                &setFirstRange<&ModelActionItem::minRange2d>)
+                      .property("action_size2D",
+                                &getFirstRange<&ModelActionItem::minSize2d, &ModelActionRanges::minSize2d>,
+                                &setFirstRange<&ModelActionItem::minSize2d>)];
 }
 
 bool pushObjectScript(lua_State* state, GameObject* object) {
