@@ -19,6 +19,7 @@
 #include "render/Material.h"
 #include "render/RenderCore.h"
 #include "render/VideoSetup.h"
+#include "support/DetailsFixture.h"
 #include "scene/CameraFixture.h"
 #include "scene/Y3Pose.h"
 #include "script/ScriptVariable.h"
@@ -54,13 +55,7 @@ const std::string kLantern = "model lantern\nelement frame\n" + level() + kBox +
                              "light point glow at 0 1 0\nparticle sparks fx_sparks lantern at 0 1 0\n"
                              "particle bg_smoke fx_smoke lantern at 0 2 0\n";
 
-class Details : public TextureEnvironment {
-public:
-    Details() { setTextureEnvironment(this); }
-    ~Details() override { setTextureEnvironment(nullptr); }
-    const VideoSetup& videoSetup() override { return setup; }
-    VideoSetup setup;
-};
+using Details = testing_support::ScopedDetails;
 
 class ModelContextTest : public ::testing::Test {
 protected:

@@ -17,6 +17,7 @@
 #include "model/ModelActionItemData.h"
 #include "render/RenderCore.h"
 #include "render/VideoSetup.h"
+#include "support/DetailsFixture.h"
 #include "scene/CameraFixture.h"
 #include "scene/ObjectRepository.h"
 #include "scene/Scene.h"
@@ -37,13 +38,7 @@ const std::string kLantern = "model lantern\nelement frame\n" + kBox + kBox + kB
                              "particle bg_smoke fx_smoke lantern at 0 2 0\n"
                              "action zeta lantern\naction alpha lantern\n";
 
-class Details : public TextureEnvironment {
-public:
-    Details() { setTextureEnvironment(this); }
-    ~Details() override { setTextureEnvironment(nullptr); }
-    const VideoSetup& videoSetup() override { return setup; }
-    VideoSetup setup;
-};
+using Details = testing_support::ScopedDetails;
 
 class ModelSaveTest : public ::testing::Test {
 protected:

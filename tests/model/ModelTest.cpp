@@ -17,6 +17,7 @@
 #include "render/Material.h"
 #include "render/RenderCore.h"
 #include "render/VideoSetup.h"
+#include "support/DetailsFixture.h"
 #include "scene/CameraFixture.h"
 #include "script/ScriptVariable.h"
 #include "script/VariablesCore.h"
@@ -46,16 +47,7 @@ const std::string kRuled =
     "element pole\nlod\nbox 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\n";
 
 // The video options the models read, at a chosen detail level.
-class Details : public TextureEnvironment {
-public:
-    explicit Details(std::int32_t level) {
-        setup.details = level;
-        setTextureEnvironment(this);
-    }
-    ~Details() override { setTextureEnvironment(nullptr); }
-    const VideoSetup& videoSetup() override { return setup; }
-    VideoSetup setup;
-};
+using Details = testing_support::ScopedDetails;
 
 class ModelTest : public ::testing::Test {
 protected:
