@@ -8,7 +8,8 @@
 //       takes a screenshot of the whole screen, writes it to FILE (binary
 //       PPM) and prints what the given area holds:
 //       "area PIXELS NONBLACK COLOURS", "mean R G B" and "centre R G B"
-//       (the colour at the area's centre)
+//       (the colour at the area's centre) and "red N" (how many of its pixels
+//       are a strong red)
 //   xwindowprobe workarea X Y WIDTH HEIGHT
 //       sets the desktop's work area (_NET_WORKAREA on the root window) as a
 //       desktop with panels does
@@ -136,7 +137,7 @@ int shot(Display* display, const char* file, int ax, int ay, int aw, int ah) {
         return fail("the screenshot file cannot be written");
     }
     std::fprintf(out, "P6\n%d %d\n255\n", width, height);
-    std::uint64_t pixels = 0, nonBlack = 0, sum[3] = {0, 0, 0};
+    std::uint64_t pixels = 0, nonBlack = 0, red = 0, sum[3] = {0, 0, 0};
     std::set<std::uint32_t> colours;
     std::uint32_t centre = 0;
     for (int y = 0; y < height; ++y) {
@@ -152,6 +153,8 @@ int shot(Display* display, const char* file, int ax, int ay, int aw, int ah) {
             if (x == ax + aw / 2 && y == ay + ah / 2) centre = packed;
             ++pixels;
             if (rgb[0] | rgb[1] | rgb[2]) ++nonBlack;
+            // The demo's crates are painted a strong red nothing else shows.
+            if (rgb[0] > 150 && rgb[1] < 90 && rgb[2] < 90) ++red;
             for (int c = 0; c < 3; ++c) sum[c] += rgb[c];
             if (colours.size() < 65536) colours.insert(packed);
         }
@@ -164,6 +167,7 @@ int shot(Display* display, const char* file, int ax, int ay, int aw, int ah) {
     std::printf("mean %llu %llu %llu\n", static_cast<unsigned long long>(sum[0] / n),
                 static_cast<unsigned long long>(sum[1] / n), static_cast<unsigned long long>(sum[2] / n));
     std::printf("centre %u %u %u\n", centre >> 16, centre >> 8 & 255, centre & 255);
+    std::printf("red %llu\n", static_cast<unsigned long long>(red));
     return 0;
 }
 
