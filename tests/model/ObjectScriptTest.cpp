@@ -113,39 +113,73 @@ TEST(ObjectScript, SpritesHideAModelOnce) {
     EXPECT_TRUE(s.w.logged("Can't hide object [signal_a] for sprite [board]: Sprite NOT found"));
 }
 
-// The body stack's instances and its part-0 queries as scripts see them.
-TEST(ObjectScript, AnimationQueriesReadTheBodyStack) {
-    const std::string walker = "model walker\nelement body\nlod\nbone root 0 rest 0 0 0 1 0 0 0\n"
-                               "box 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\n";
-    std::vector<testing_support::FixtureFile> files = model_test::modelFiles(walker);
-    for (auto& file : animation_tests::animationFiles(
-             "anim walker.sway 3 loop\ntrack root 0 2\nchannel tx 0 0 1 2\nchannel ty 0 0\nchannel tz 0 0\n"))
-        files.push_back(file);
+// A pushed model of one bone with an animation to play, in a scene where
+// scripts reach it as "o".
+struct WalkerWorld {
+    static std::vector<testing_support::FixtureFile> files() {
+        std::vector<testing_support::FixtureFile> made = model_test::modelFiles(
+            "model walker\nelement body\nlod\nbone root 0 rest 0 0 0 1 0 0 0\n"
+            "box 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\n");
+        for (auto& file : animation_tests::animationFiles(
+                 "anim walker.sway 3 loop\ntrack root 0 2\nchannel tx 0 0 1 2\nchannel ty 0 0\nchannel tz 0 0\n"))
+            made.push_back(file);
+        return made;
+    }
+    WalkerWorld() {
+        model = static_cast<Model*>(w.scene->createModel("walker", "walker_a", poseAtPoint(0, 0, 0), 0));
+        EXPECT_NE(model, nullptr);
+        if (model) EXPECT_TRUE(model->push());
+        EXPECT_TRUE(w.f.lua.load("o = world:object('walker_a')"));
+    }
+    std::string eval(const std::string& expression) {
+        EXPECT_TRUE(w.f.lua.load("r = tostring(" + expression + ")")) << expression;
+        return w.f.lua.global("r");
+    }
     RenderCore render;
     testing_support::ScopedCoreMember<RenderCore> useRender{gameCore.render, &render};
     AnimationCore animations;
     testing_support::ScopedCoreMember<AnimationCore> useAnimations{gameCore.animation, &animations};
-    ControllerWorld w(files);
-    auto* model = static_cast<Model*>(w.scene->createModel("walker", "walker_a", poseAtPoint(0, 0, 0), 0));
-    ASSERT_NE(model, nullptr);
-    ASSERT_TRUE(model->push());
-    ASSERT_TRUE(w.f.lua.load("o = world:object('walker_a')"));
-    const auto eval = [&](const std::string& expression) {
-        EXPECT_TRUE(w.f.lua.load("r = tostring(" + expression + ")")) << expression;
-        return w.f.lua.global("r");
-    };
-    EXPECT_EQ(eval("o:animation_count()"), "0");
-    EXPECT_EQ(eval("o:animation_name(0)"), "INVALID");
-    ASSERT_TRUE(model->playSequence("[walker.sway]"));
-    const AnimationStack& body = model->animation.body();
+    ControllerWorld w{files()};
+    Model* model = nullptr;
+};
+
+// The body stack's instances and its part-0 queries as scripts see them.
+TEST(ObjectScript, AnimationQueriesReadTheBodyStack) {
+    WalkerWorld s;
+    ASSERT_NE(s.model, nullptr);
+    EXPECT_EQ(s.eval("o:animation_count()"), "0");
+    EXPECT_EQ(s.eval("o:animation_name(0)"), "INVALID");
+    ASSERT_TRUE(s.model->playSequence("[walker.sway]"));
+    const AnimationStack& body = s.model->animation.body();
     ASSERT_EQ(body.instances().size(), 1u);
-    EXPECT_EQ(eval("o:animation_count()"), "1");
-    EXPECT_EQ(eval("o:animation_name(0)"), body.instances()[0]->name);
-    for (const char* index : {"-1", "1"}) EXPECT_EQ(eval(std::string("o:animation_name(") + index + ")"), "INVALID");
-    EXPECT_EQ(eval("o:anim_speed() == " + std::to_string(body.getSpeed(0))), "true");
-    EXPECT_EQ(eval("o:anim_direction() == " + std::to_string(body.getDirection(0))), "true");
-    EXPECT_EQ(eval("math.abs(o:anim_position() - " + std::to_string(body.getPosition(0)) + ") < 1e-5"), "true");
-    EXPECT_EQ(eval("math.abs(o:anim_period() - " + std::to_string(body.sequenceClock) + ") < 1e-5"), "true");
+    EXPECT_EQ(s.eval("o:animation_count()"), "1");
+    EXPECT_EQ(s.eval("o:animation_name(0)"), body.instances()[0]->name);
+    for (const char* index : {"-1", "1"}) EXPECT_EQ(s.eval(std::string("o:animation_name(") + index + ")"), "INVALID");
+    EXPECT_EQ(s.eval("o:anim_speed() == " + std::to_string(body.getSpeed(0))), "true");
+    EXPECT_EQ(s.eval("o:anim_direction() == " + std::to_string(body.getDirection(0))), "true");
+    EXPECT_EQ(s.eval("math.abs(o:anim_position() - " + std::to_string(body.getPosition(0)) + ") < 1e-5"), "true");
+    EXPECT_EQ(s.eval("math.abs(o:anim_period() - " + std::to_string(body.sequenceClock) + ") < 1e-5"), "true");
+}
+
+// Linking without a bone takes the model's own first skeleton bone; an
+// unknown parent is refused; unlink drops the parent.
+TEST(ObjectScript, LinksToAParentAndUnlinks) {
+    WalkerWorld s;
+    ASSERT_NE(s.model, nullptr);
+    Model* crate = s.w.place("crate", 2, 0, 0);
+    ASSERT_NE(crate, nullptr);
+    for (const char* call : {"o:link_object('crate', '')", "o:link_object('crate')"}) {
+        ASSERT_TRUE(s.w.f.lua.load("o:unlink()"));
+        EXPECT_EQ(s.eval(call), "true") << call;
+        EXPECT_EQ(s.model->link.parent().value, GameObjectLink::fromObject(crate).value) << call;
+        EXPECT_STREQ(s.model->link.boneName(), "root") << call;
+    }
+    EXPECT_EQ(s.eval("o:unlink()"), "true");
+    EXPECT_EQ(s.model->link.parent().value, 0u);
+    EXPECT_STREQ(s.model->link.boneName(), "");
+    EXPECT_EQ(s.eval("o:link_object('barrel', 'root')"), "false");
+    EXPECT_TRUE(s.w.logged("Object  [walker_a] link: Can't find parent object [barrel] to link"));
+    EXPECT_EQ(s.model->link.parent().value, 0u);
 }
 
 // A model stands on the scene's path grid when the cell under it lies less

@@ -11,6 +11,7 @@
 #include "app/GameCore.h"
 #include "control/ModelController.h"
 #include "control/PathGridDataManager.h"
+#include "control/PhysicsModel.h"
 #include "control/Y3GridData.h"
 #include "control/lua/ControllerScript.h"
 #include "effects/Sprite.h"
@@ -166,6 +167,56 @@ const char* objectElementName(const ObjectHandle& h, std::int32_t index) {
     return mesh->elements[static_cast<std::size_t>(index)]->name;
 }
 
+// ---- links ----
+bool objectLinkObject(const ObjectHandle& h, const char* objectName, const char* boneName) {
+    Model& model = h.model();
+    const char* parentName = objectName ? objectName : "";
+    Scene* scene = gameCore.currentScene();
+    GameObject* parent = scene ? scene->lookupModel(parentName) : nullptr;
+    if (!parent || !parent->id) {
+        engineLog().error("Can't find game object with name [%s]", parentName);
+        return engineLog().error("Object  [%s] link: Can't find parent object [%s] to link", model.getName(),
+                                 parentName);
+    }
+    const Matrix34 identity = matrix34Identity();
+    // Without a bone the link takes the first bone of the model's own
+    // settled skeleton.
+    std::string bone = boneName ? boneName : "";
+    if (bone.empty()) {
+        Skeleton& skeleton = model.animation.skeleton;
+        model.animation.settleSkeleton();
+        if (!skeleton.order.empty()) {
+            const auto first = static_cast<std::size_t>(skeleton.order.front());
+            if (first < skeleton.bones.size()) bone = skeleton.bones[first].name;
+        }
+    }
+    if (PhysicsModel* physics = model.attachedPhysics(); physics && (physics->flags & kPhysicsModelController))
+        model.detachPhysics();
+    if (!model.link.set(bone.c_str(), parent, identity))
+        return engineLog().error("Object [%s] link: Fail link to [%s] bone [%s]", model.getName(), parentName,
+                                 bone.c_str());
+    if (model.controller) {
+        if (const auto* parentModel = dynamic_cast<const Model*>(parent)) {
+            std::string rules = std::string(model.resourceName) + "&" + parentModel->resourceName;
+            rules.resize(std::min<std::size_t>(rules.size(), 127));
+            model.controller->bindAnimationRules(rules.c_str());
+        }
+    }
+    model.updateLightSet();
+    return true;
+}
+// The bone may be left out.
+bool objectLinkObjectNoBone(const ObjectHandle& h, const char* objectName) {
+    return objectLinkObject(h, objectName, nullptr);
+}
+bool objectUnlink(const ObjectHandle& h) {
+    Model& model = h.model();
+    if (!model.attachedPhysics()) model.attachPhysics(nullptr);
+    if (model.controller) model.controller->bindAnimationRules(model.resourceName);
+    model.link.clear();
+    return true;
+}
+
 // ---- placement, animation ----
 bool objectTeleport(const ObjectHandle& h, const char* waypoint, float offset) {
     return h.model().teleport(waypoint, offset);
@@ -292,6 +343,9 @@ void registerObjectClass(lua_State* state, ScriptEngine&) {
                       .def("anim_direction", &objectAnimDirection)
                       .def("anim_speed", &objectAnimSpeed)
                       .def("teleport", &objectTeleport)
+                      .def("unlink", &objectUnlink)
+                      .def("link_object", &objectLinkObject)
+                      .def("link_object", &objectLinkObjectNoBone)
                       .def("sequence", &objectSequence)
                       .def("face_sequence", &objectFaceSequence)
                       .def("sequence_idle", &objectSequenceIdle)
