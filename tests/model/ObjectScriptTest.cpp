@@ -121,7 +121,8 @@ struct WalkerWorld {
             "model walker\nelement body\nlod\nbone root 0 rest 0 0 0 1 0 0 0\n"
             "box 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\n");
         for (auto& file : animation_tests::animationFiles(
-                 "anim walker.sway 3 loop\ntrack root 0 2\nchannel tx 0 0 1 2\nchannel ty 0 0\nchannel tz 0 0\n"))
+                 "anim walker.sway 3 loop\ntrack root 0 2\nchannel tx 0 0 1 2\nchannel ty 0 0\nchannel tz 0 0\n"
+                 "map default\nmapbone root 1 0 0 0 0\n"))
             made.push_back(file);
         return made;
     }
