@@ -142,8 +142,10 @@ public:
     std::uint8_t trackerAutoTarget = 0;
     AnimationStack stacks[2];
 
-private:
-    // The re-order and the re-bind of every instance after it.
+    // When the skeleton awaits it: the re-order, the pushed meshes'
+    // bone remap and the re-bind of every instance after it.
     void settleSkeleton();
+
+private:
     void applyPoseChannels(SkeletonBone& bone);
 };

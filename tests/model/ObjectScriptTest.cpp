@@ -4,10 +4,16 @@
 
 #include <string>
 
+#include "animation/AnimationCore.h"
+#include "animation/AnimationTestSupport.h"
 #include "control/ControllerFixture.h"
+#include "control/PathGridDataManager.h"
 #include "effects/Sprite.h"
 #include "model/Model.h"
 #include "model/ModelActionItemData.h"
+#include "grid/GridWriter.h"
+#include "render/RenderCore.h"
+#include "support/TestSupport.h"
 
 using testing_support::ControllerWorld;
 using testing_support::poseAtPoint;
@@ -105,6 +111,108 @@ TEST(ObjectScript, SpritesHideAModelOnce) {
     EXPECT_FALSE(s.w.logged("Script call: Show object"));
     EXPECT_EQ(s.eval("o:hide_sprite('board')"), "false");
     EXPECT_TRUE(s.w.logged("Can't hide object [signal_a] for sprite [board]: Sprite NOT found"));
+}
+
+// A pushed model of one bone with an animation to play, in a scene where
+// scripts reach it as "o".
+struct WalkerWorld {
+    static std::vector<testing_support::FixtureFile> files() {
+        std::vector<testing_support::FixtureFile> made = model_test::modelFiles(
+            "model walker\nelement body\nlod\nbone root 0 rest 0 0 0 1 0 0 0\n"
+            "box 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\n");
+        for (auto& file : animation_tests::animationFiles(
+                 "anim walker.sway 3 loop\ntrack root 0 2\nchannel tx 0 0 1 2\nchannel ty 0 0\nchannel tz 0 0\n"
+                 "map default\nmapbone root 1 0 0 0 0\n"))
+            made.push_back(file);
+        return made;
+    }
+    WalkerWorld() {
+        model = static_cast<Model*>(w.scene->createModel("walker", "walker_a", poseAtPoint(0, 0, 0), 0));
+        EXPECT_NE(model, nullptr);
+        if (model) EXPECT_TRUE(model->push());
+        EXPECT_TRUE(w.f.lua.load("o = world:object('walker_a')"));
+    }
+    std::string eval(const std::string& expression) {
+        EXPECT_TRUE(w.f.lua.load("r = tostring(" + expression + ")")) << expression;
+        return w.f.lua.global("r");
+    }
+    RenderCore render;
+    testing_support::ScopedCoreMember<RenderCore> useRender{gameCore.render, &render};
+    AnimationCore animations;
+    testing_support::ScopedCoreMember<AnimationCore> useAnimations{gameCore.animation, &animations};
+    ControllerWorld w{files()};
+    Model* model = nullptr;
+};
+
+// The body stack's instances and its part-0 queries as scripts see them.
+TEST(ObjectScript, AnimationQueriesReadTheBodyStack) {
+    WalkerWorld s;
+    ASSERT_NE(s.model, nullptr);
+    EXPECT_EQ(s.eval("o:animation_count()"), "0");
+    EXPECT_EQ(s.eval("o:animation_name(0)"), "INVALID");
+    ASSERT_TRUE(s.model->playSequence("[walker.sway]"));
+    const AnimationStack& body = s.model->animation.body();
+    ASSERT_EQ(body.instances().size(), 1u);
+    EXPECT_EQ(s.eval("o:animation_count()"), "1");
+    EXPECT_EQ(s.eval("o:animation_name(0)"), body.instances()[0]->name);
+    for (const char* index : {"-1", "1"}) EXPECT_EQ(s.eval(std::string("o:animation_name(") + index + ")"), "INVALID");
+    EXPECT_EQ(s.eval("o:anim_speed() == " + std::to_string(body.getSpeed(0))), "true");
+    EXPECT_EQ(s.eval("o:anim_direction() == " + std::to_string(body.getDirection(0))), "true");
+    EXPECT_EQ(s.eval("math.abs(o:anim_position() - " + std::to_string(body.getPosition(0)) + ") < 1e-5"), "true");
+    EXPECT_EQ(s.eval("math.abs(o:anim_period() - " + std::to_string(body.sequenceClock) + ") < 1e-5"), "true");
+}
+
+// Linking without a bone takes the model's own first skeleton bone; an
+// unknown parent is refused; unlink drops the parent.
+TEST(ObjectScript, LinksToAParentAndUnlinks) {
+    WalkerWorld s;
+    ASSERT_NE(s.model, nullptr);
+    Model* crate = s.w.place("crate", 2, 0, 0);
+    ASSERT_NE(crate, nullptr);
+    for (const char* call : {"o:link_object('crate', '')", "o:link_object('crate')"}) {
+        ASSERT_TRUE(s.w.f.lua.load("o:unlink()"));
+        EXPECT_EQ(s.eval(call), "true") << call;
+        EXPECT_EQ(s.model->link.parent().value, GameObjectLink::fromObject(crate).value) << call;
+        EXPECT_STREQ(s.model->link.boneName(), "root") << call;
+    }
+    EXPECT_EQ(s.eval("o:unlink()"), "true");
+    EXPECT_EQ(s.model->link.parent().value, 0u);
+    EXPECT_STREQ(s.model->link.boneName(), "");
+    EXPECT_EQ(s.eval("o:link_object('barrel', 'root')"), "false");
+    EXPECT_TRUE(s.w.logged("Object  [walker_a] link: Can't find parent object [barrel] to link"));
+    EXPECT_EQ(s.model->link.parent().value, 0u);
+}
+
+// A model stands on the scene's path grid when the cell under it lies less
+// than 2 below its position raised by 0.5; a scene without a grid says so.
+TEST(ObjectScript, OnThePathGridWithinTwoBelowTheRaisedPosition) {
+    Y3GridData grid;
+    std::string error;
+    ASSERT_TRUE(grid_tools::parseGridDescription("cell 1\nheight 0 32\nfloor 0\n|...\n", grid, error)) << error;
+    PathGridDataManager grids;
+    testing_support::ScopedCoreMember<PathGridDataManager> useGrids{gameCore.pathGrids, &grids};
+    ControllerWorld w({{".grid", "grid_intro", grid_tools::gridFileBytes(grid), ""}});
+    const struct {
+        float height;
+        const char* onGrid;
+    } cases[] = {{1.4f, "true"}, {1.6f, "false"}, {0.0f, "true"}, {-0.6f, "false"}};
+    for (const auto& c : cases) {
+        Model* model = w.place("crate", 1.5f, c.height, 0.5f);
+        ASSERT_NE(model, nullptr);
+        ASSERT_TRUE(w.f.lua.load("o = world:object('crate'); r = tostring(o:isOnPathGrid())"));
+        EXPECT_EQ(w.f.lua.global("r"), c.onGrid) << c.height;
+        ASSERT_TRUE(w.scene->deleteModel("crate"));
+    }
+}
+
+TEST(ObjectScript, OffThePathGridWithoutAGrid) {
+    PathGridDataManager grids;
+    testing_support::ScopedCoreMember<PathGridDataManager> useGrids{gameCore.pathGrids, &grids};
+    ControllerWorld w;
+    ASSERT_NE(w.place("crate"), nullptr);
+    ASSERT_TRUE(w.f.lua.load("r = tostring(world:object('crate'):isOnPathGrid())"));
+    EXPECT_EQ(w.f.lua.global("r"), "false");
+    EXPECT_TRUE(w.logged("Can't find grid [box]"));
 }
 
 }  // namespace

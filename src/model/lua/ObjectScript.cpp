@@ -10,6 +10,9 @@
 
 #include "app/GameCore.h"
 #include "control/ModelController.h"
+#include "control/PathGridDataManager.h"
+#include "control/PhysicsModel.h"
+#include "control/Y3GridData.h"
 #include "control/lua/ControllerScript.h"
 #include "effects/Sprite.h"
 #include "foundation/Log.h"
@@ -164,6 +167,56 @@ const char* objectElementName(const ObjectHandle& h, std::int32_t index) {
     return mesh->elements[static_cast<std::size_t>(index)]->name;
 }
 
+// ---- links ----
+bool objectLinkObject(const ObjectHandle& h, const char* objectName, const char* boneName) {
+    Model& model = h.model();
+    const char* parentName = objectName ? objectName : "";
+    Scene* scene = gameCore.currentScene();
+    GameObject* parent = scene ? scene->lookupModel(parentName) : nullptr;
+    if (!parent || !parent->id) {
+        engineLog().error("Can't find game object with name [%s]", parentName);
+        return engineLog().error("Object  [%s] link: Can't find parent object [%s] to link", model.getName(),
+                                 parentName);
+    }
+    const Matrix34 identity = matrix34Identity();
+    // Without a bone the link takes the first bone of the model's own
+    // settled skeleton.
+    std::string bone = boneName ? boneName : "";
+    if (bone.empty()) {
+        Skeleton& skeleton = model.animation.skeleton;
+        model.animation.settleSkeleton();
+        if (!skeleton.order.empty()) {
+            const auto first = static_cast<std::size_t>(skeleton.order.front());
+            if (first < skeleton.bones.size()) bone = skeleton.bones[first].name;
+        }
+    }
+    if (PhysicsModel* physics = model.attachedPhysics(); physics && (physics->flags & kPhysicsModelController))
+        model.detachPhysics();
+    if (!model.link.set(bone.c_str(), parent, identity))
+        return engineLog().error("Object [%s] link: Fail link to [%s] bone [%s]", model.getName(), parentName,
+                                 bone.c_str());
+    if (model.controller) {
+        if (const auto* parentModel = dynamic_cast<const Model*>(parent)) {
+            std::string rules = std::string(model.resourceName) + "&" + parentModel->resourceName;
+            rules.resize(std::min<std::size_t>(rules.size(), 127));
+            model.controller->bindAnimationRules(rules.c_str());
+        }
+    }
+    model.updateLightSet();
+    return true;
+}
+// The bone may be left out.
+bool objectLinkObjectNoBone(const ObjectHandle& h, const char* objectName) {
+    return objectLinkObject(h, objectName, nullptr);
+}
+bool objectUnlink(const ObjectHandle& h) {
+    Model& model = h.model();
+    if (!model.attachedPhysics()) model.attachPhysics(nullptr);
+    if (model.controller) model.controller->bindAnimationRules(model.resourceName);
+    model.link.clear();
+    return true;
+}
+
 // ---- placement, animation ----
 bool objectTeleport(const ObjectHandle& h, const char* waypoint, float offset) {
     return h.model().teleport(waypoint, offset);
@@ -174,6 +227,22 @@ bool objectSequenceIdle(const ObjectHandle& h, const char* text) { return h.mode
 bool objectFaceSequenceIdle(const ObjectHandle& h, const char* text) { return h.model().playFaceSequenceIdle(text); }
 float objectVoice(const ObjectHandle& h, const char* morphName) { return h.model().voice(morphName); }
 bool objectTestOpen(const ObjectHandle& h) { return h.model().isAnimationPlaying(); }
+// The body stack's queries for part 0, and its instances by index.
+float objectAnimPeriod(const ObjectHandle& h) {
+    return static_cast<float>(h.model().animation.body().sequenceClock);
+}
+float objectAnimPosition(const ObjectHandle& h) { return h.model().animation.body().getPosition(0); }
+float objectAnimDirection(const ObjectHandle& h) { return h.model().animation.body().getDirection(0); }
+float objectAnimSpeed(const ObjectHandle& h) { return h.model().animation.body().getSpeed(0); }
+std::int32_t objectAnimationCount(const ObjectHandle& h) {
+    return static_cast<std::int32_t>(h.model().animation.body().instances().size());
+}
+const char* objectAnimationName(const ObjectHandle& h, std::int32_t index) {
+    const auto& instances = h.model().animation.body().instances();
+    if (index < 0 || index >= static_cast<std::int32_t>(instances.size()) || !instances[static_cast<std::size_t>(index)])
+        return "INVALID";
+    return instances[static_cast<std::size_t>(index)]->name;
+}
 float getWalkDistance(const ObjectHandle& h) { return h.model().walk_distance; }
 void setWalkDistance(const ObjectHandle& h, float value) { h.model().walk_distance = value; }
 float getLookDistance(const ObjectHandle& h) { return h.model().interestDistance; }
@@ -226,6 +295,25 @@ void setFirstRange(const ObjectHandle& h, float value) {
     setRange<Item>(h, 0, value);
 }
 
+// ---- queries ----
+// True when the scene's path grid has a cell under the model whose height
+// lies from 0 up to (not including) 2 below the model's raised position.
+bool objectIsOnPathGrid(const ObjectHandle& h) {
+    Model& model = h.model();
+    Scene* scene = model.scene();
+    PathGridRecord* record = scene ? scene->findGridData() : nullptr;
+    const Y3GridData* grid = record && gameCore.pathGrids ? gameCore.pathGrids->acquire(record) : nullptr;
+    if (!grid) return engineLog().error("Can't find grid [%s]", model.resourceName);
+    Matrix34 world;
+    model.getWorldMatrix(world);
+    const float raised[3] = {world.m[9], world.m[10] + 0.5f, world.m[11]};
+    const std::uint32_t cell = grid->findCell(raised, true, -1.0f);
+    float centre[3];
+    if (!cell || !grid->cellPosition(cell, centre)) return false;
+    const float d = raised[1] - centre[1];
+    return d >= 0.0f && d < 2.0f;
+}
+
 }  // namespace
 
 void registerObjectClass(lua_State* state, ScriptEngine&) {
@@ -248,7 +336,16 @@ void registerObjectClass(lua_State* state, ScriptEngine&) {
                       .def("element_visible", &objectElementVisible)
                       .def("element_count", &objectElementCount)
                       .def("element_name", &objectElementName)
+                      .def("animation_count", &objectAnimationCount)
+                      .def("animation_name", &objectAnimationName)
+                      .def("anim_period", &objectAnimPeriod)
+                      .def("anim_position", &objectAnimPosition)
+                      .def("anim_direction", &objectAnimDirection)
+                      .def("anim_speed", &objectAnimSpeed)
                       .def("teleport", &objectTeleport)
+                      .def("unlink", &objectUnlink)
+                      .def("link_object", &objectLinkObject)
+                      .def("link_object", &objectLinkObjectNoBone)
                       .def("sequence", &objectSequence)
                       .def("face_sequence", &objectFaceSequence)
                       .def("sequence_idle", &objectSequenceIdle)
@@ -256,6 +353,7 @@ void registerObjectClass(lua_State* state, ScriptEngine&) {
                       .def("voice", &objectVoice)
                       .def("test_open", &objectTestOpen)
                       .property("walk_distance", &getWalkDistance, &setWalkDistance)
+                      .def("isOnPathGrid", &objectIsOnPathGrid)
                       .property("look_distance", &getLookDistance, &setLookDistance)
                       .def("action_count", &objectActionCount)
                       .def("action_name", &objectActionName)
