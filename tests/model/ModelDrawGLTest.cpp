@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -183,6 +184,23 @@ protected:
         device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
         device->BeginScene();
         EXPECT_TRUE(element.render()) << allLines();
+        device->EndScene();
+        std::vector<std::uint8_t> bytes;
+        D3DSURFACE_DESC desc{};
+        readBack(bytes, desc);
+        return bytes;
+    }
+
+    // The object pass of a frame into the back buffer cleared to `clear`,
+    // read back; `beforeObjects` runs inside the scene, before the pass.
+    std::vector<std::uint8_t> objectPass(D3DCOLOR clear = 0xFF000000u,
+                                         const std::function<void()>& beforeObjects = {}) {
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, clear, 1.0f, 0);
+        device->BeginScene();
+        render->shaders().resetPass();
+        if (beforeObjects) beforeObjects();
+        render->renderObjectContexts();
+        render->quadBatch.flush();
         device->EndScene();
         std::vector<std::uint8_t> bytes;
         D3DSURFACE_DESC desc{};
@@ -1363,17 +1381,11 @@ protected:
         EXPECT_TRUE(scene.updatePhase1(sample, 0));
         render->takeCamera();
         render->updateContexts();
-        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
-        device->BeginScene();
-        render->shaders().resetPass();
-        scene.updatePhase2(CurrentTime(-1.0), 0);
-        render->renderObjectContexts();
-        device->EndScene();
-        std::vector<std::uint8_t> bytes;
-        D3DSURFACE_DESC desc{};
-        readBack(bytes, desc);
-        if (bytes.size() < (std::size_t(32) * desc.Width + 33) * 4) return {};
-        const std::uint8_t* p = &bytes[(std::size_t(32) * desc.Width + 32) * 4];
+        const std::vector<std::uint8_t> bytes =
+            objectPass(0xFF000000u, [&] { scene.updatePhase2(CurrentTime(-1.0), 0); });
+        const std::size_t width = 64;
+        if (bytes.size() < (std::size_t(32) * width + 33) * 4) return {};
+        const std::uint8_t* p = &bytes[(std::size_t(32) * width + 32) * 4];
         return {p[2], p[1], p[0]};
     }
 
@@ -2026,16 +2038,7 @@ protected:
         EXPECT_TRUE(scene.updatePhase2(sample, 0));
         render->takeCamera();
         render->updateContexts();
-        const D3DCOLOR clear = 0xFF000000u | (D3DCOLOR(background) * 0x010101u);
-        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, clear, 1.0f, 0);
-        device->BeginScene();
-        render->shaders().resetPass();
-        render->renderObjectContexts();
-        render->quadBatch.flush();
-        device->EndScene();
-        std::vector<std::uint8_t> bytes;
-        D3DSURFACE_DESC desc{};
-        readBack(bytes, desc);
+        std::vector<std::uint8_t> bytes = objectPass(0xFF000000u | (D3DCOLOR(background) * 0x010101u));
         EXPECT_EQ(bytes.size(), std::size_t(64) * 64 * 4);
         return bytes;
     }
@@ -2250,16 +2253,7 @@ protected:
         render->takeCamera();
         render->updateContexts();
         render->renderShadows();
-        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
-        device->BeginScene();
-        render->shaders().resetPass();
-        scene.updatePhase2(CurrentTime(-1.0), 0);
-        render->renderObjectContexts();
-        device->EndScene();
-        std::vector<std::uint8_t> bytes;
-        D3DSURFACE_DESC desc{};
-        readBack(bytes, desc);
-        return bytes;
+        return objectPass(0xFF000000u, [&] { scene.updatePhase2(CurrentTime(-1.0), 0); });
     }
 
     std::unique_ptr<SaveGame> game;
