@@ -25,6 +25,10 @@
 #include "scene/SceneObjectFlags.h"
 #include "script/ScriptVariable.h"
 #include "script/VariablesCore.h"
+#include "sound/Sound.h"
+#include "sound/SoundBank.h"
+#include "sound/SoundCore.h"
+#include "sound/SoundFixture.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -211,6 +215,14 @@ std::vector<testing_support::FixtureFile> morphFiles() {
     return files;
 }
 
+// The model's frame passes at game time t.
+void modelFrameAt(Model& model, double t) {
+    CurrentTime time;
+    time.game.time = t;
+    model.prepareFrame(time, 0);
+    model.updateFrame(time, 0);
+}
+
 class ModelMorphTest : public ::testing::Test {
 protected:
     ModelMorphTest() {
@@ -244,13 +256,7 @@ protected:
         return index < 0 ? nullptr
                          : dynamic_cast<Voice*>(world.objects.getObject(world.scene->sounds[1][std::size_t(index)]));
     }
-    // The model's frame passes at game time t.
-    static void frameAt(Model& model, double t) {
-        CurrentTime time;
-        time.game.time = t;
-        model.prepareFrame(time, 0);
-        model.updateFrame(time, 0);
-    }
+    static void frameAt(Model& model, double t) { modelFrameAt(model, t); }
     std::size_t count(const std::string& text) {
         std::size_t n = 0;
         for (const LogRecord& record : core.log().records())
@@ -489,3 +495,106 @@ TEST_F(ModelMorphTest, AModelsSaveRecordCarriesItsMorph) {
     EXPECT_EQ(copy->load(silent), silent.size());
     EXPECT_EQ(copy->morph, nullptr);
 }
+
+namespace {
+
+// The morph voice through the real sound core on the null output: the
+// voice's length is its OGG's, and a voice longer than its track is reported
+// and keeps the morph until it stops sounding.
+class ModelMorphSoundTest : public ::testing::Test {
+protected:
+    ModelMorphSoundTest() {
+        platform::dsound::Environment environment;
+        environment.output = platform::dsound::OutputKind::Null;
+        platform::dsound::setEnvironment(environment);
+        EXPECT_TRUE(sound.initialize());
+    }
+    ~ModelMorphSoundTest() override {
+        world.scene->release();
+        sound.releaseAll();
+        platform::dsound::setEnvironment(platform::dsound::Environment());
+        sceneFactories() = saved;
+    }
+    static std::vector<testing_support::FixtureFile> files() {
+        std::vector<testing_support::FixtureFile> all = morphFiles();
+        // The voice of "talk" lasts 3.2 s where its track lasts 3.0 s.
+        all.push_back(sound_fixture::oggFile("talk", "voice",
+                                             sound_fixture::oggBytes("channels 1\nlength 3.2\ntone 300 0.2\n")));
+        // Two variants of the default footstep of the left foot.
+        for (const char* step : {"fs_default(male)l_01", "fs_default(male)l_02"})
+            all.push_back(sound_fixture::oggFile(step, "effect",
+                                                 sound_fixture::oggBytes("channels 1\nlength 0.2\ntone 200 0.2\n")));
+        return all;
+    }
+
+    // The output plays on in steps of the sound thread's period, the bank
+    // refilling the streamed voice after each as the thread's tick does.
+    void playFor(std::uint32_t milliseconds) {
+        for (std::uint32_t played = 0; played < milliseconds; played += 50) {
+            ASSERT_TRUE(platform::dsound::advance(sound.device(), 50));
+            updateSoundBank(*sound.bank, 0.0);
+        }
+    }
+
+    SceneFactories saved = sceneFactories();
+    ScopedGameCore core;
+    RenderCore render;
+    testing_support::ScopedCoreMember<RenderCore> useRender{gameCore.render, &render};
+    AnimationCore animations;
+    testing_support::ScopedCoreMember<AnimationCore> useAnimations{gameCore.animation, &animations};
+    CameraScene world{{kHead}, files()};
+    SoundCore sound;
+    testing_support::ScopedCoreMember<SoundCore> useSound{gameCore.sound, &sound};
+};
+
+TEST_F(ModelMorphSoundTest, AVoiceLongerThanItsTrackWarnsAndTheMorphWaitsForIt) {
+    auto* head = static_cast<Model*>(world.scene->createModel("head", "dan", matrix34Identity(), 0));
+    ASSERT_NE(head, nullptr);
+    ASSERT_TRUE(head->push());
+    head->stateWords[0] |= kModelDrawnThisFrame;
+
+    EXPECT_FLOAT_EQ(head->voice("talk"), 3.0f);
+    EXPECT_TRUE(core.log().contains(
+        "The [talk] Lip file (3.0 sec) and Voice file (3.2 sec) has DIFFERENT durations"));
+    EXPECT_TRUE(head->isVoicePlaying());
+    modelFrameAt(*head, 10.0);
+
+    // The track has ended, the voice has not: the morph waits, at rest.
+    playFor(3100);
+    modelFrameAt(*head, 13.1);
+    EXPECT_NE(head->morph, nullptr);
+    EXPECT_TRUE(head->isVoicePlaying());
+    for (int k = 0; k < 8; ++k) EXPECT_EQ(head->animation.skeleton.channelWeights[k], 0.0f) << k;
+
+    // Once the voice has played out and the scene's frame has seen it
+    // stop, the morph ends.
+    playFor(400);
+    CurrentTime time;
+    time.game.time = 13.5;
+    world.scene->updatePhase0(time, 0);
+    modelFrameAt(*head, 13.5);
+    EXPECT_FALSE(head->isVoicePlaying());
+    ASSERT_NE(head->morph, nullptr);
+    EXPECT_FALSE(head->morph->playing());
+    EXPECT_TRUE(core.log().contains("Morph [talk] of object [dan] ends"));
+}
+
+// A footstep event of a model's animation plays one of the footstep's
+// numbered variants.
+TEST_F(ModelMorphSoundTest, AFootstepEventPlaysANumberedVariant) {
+    auto* walker = static_cast<Model*>(world.scene->createModel("head", "fay", matrix34Identity(), 0));
+    ASSERT_NE(walker, nullptr);
+    ASSERT_TRUE(walker->push());
+    walker->stateWords[0] |= kModelDrawnThisFrame;  // footsteps sound only for models in view
+    EXPECT_TRUE(Model::onAnimationEvent(nullptr, walker, "footstep=left", CurrentTime(0.0), 0, true));
+    sound.updateListener(CurrentTime(0.0), 0);  // the frame's sound update starts it
+    std::vector<std::string> playing;
+    for (std::int32_t channel = 0; channel < kSoundChannelCount; ++channel)
+        for (const BankSound* bankSound : sound.bank->channel(channel))
+            for (const Sound* played : bankSound->sounds)
+                if (played->playing()) playing.push_back(bankSound->name());
+    ASSERT_EQ(playing.size(), 1u);
+    EXPECT_TRUE(playing[0] == "fs_default(male)l_01" || playing[0] == "fs_default(male)l_02") << playing[0];
+}
+
+}  // namespace
