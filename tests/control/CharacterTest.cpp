@@ -16,6 +16,8 @@
 #include "control/ControllerFixture.h"
 #include "control/PhysicsCore.h"
 #include "control/Grid.h"
+#include "control/PathGridDataManager.h"
+#include "grid/GridWriter.h"
 #include "control/MovementEncoder.h"
 #include "control/PhysicsModel.h"
 #include "control/PhysicsTestBackend.h"
@@ -63,9 +65,19 @@ std::int32_t readRecord(Character& character, std::vector<char> bytes) {
 // a wall; the scene's physics scene comes with its load, so the data is
 // installed first.
 struct WalkWorld {
+    // more: further files of the data root (the scene's path grid).
+    explicit WalkWorld(std::vector<testing_support::FixtureFile> more = {}) : w{withPhysics(std::move(more))} {}
+    static std::vector<testing_support::FixtureFile> withPhysics(std::vector<testing_support::FixtureFile> files) {
+        for (testing_support::FixtureFile& file : testing_support::physicsPackage(kWalkerPhysics).files)
+            files.push_back(std::move(file));
+        return files;
+    }
+
     PhysicsCore physics;
     testing_support::ScopedCoreMember<PhysicsCore> usePhysics{gameCore.physics, &physics};
-    ControllerWorld w{testing_support::physicsPackage(kWalkerPhysics).files};
+    PathGridDataManager grids;
+    testing_support::ScopedCoreMember<PathGridDataManager> useGrids{gameCore.pathGrids, &grids};
+    ControllerWorld w;
 
     // A character standing on the floor with its capsule.
     Model* walker(const char* name, float x, float z) {
@@ -559,6 +571,46 @@ TEST(CharacterWalk, ACharacterWalksToAWaypointAndStopsAtAWall) {
         // The model stands where its capsule stands.
         EXPECT_GT(hero->worldMatrix.m[10], 1.0f);
     }
+}
+
+// The scene's path grid: x from -5 to 5 and z from -5 to 5, one cell a
+// unit, with a wall of blocked cells at x 0..1 from z -5 to 2.
+constexpr const char* kWalledGrid =
+    "cell 1\norigin -5\ncolumn -5\nheight 0 32\nfloor 0\n"
+    "|.....#....\n|.....#....\n|.....#....\n|.....#....\n|.....#....\n|.....#....\n|.....#....\n"
+    "|..........\n|..........\n|..........\n";
+
+TEST(CharacterWalk, AWalkOnTheScenesGridGoesRoundItsBlockedCells) {
+    BulletWorlds simulation;
+    Y3GridData grid;
+    std::string error;
+    ASSERT_TRUE(grid_tools::parseGridDescription(kWalledGrid, grid, error)) << error;
+    WalkWorld world({{".grid", "grid_intro", grid_tools::gridFileBytes(grid), ""}});
+    ASSERT_NE(world.solid("ground", "floor", 0.0f, -0.5f, 0.0f), nullptr);
+    Model* hero = world.walker("hero", -3.0f, 0.0f);
+    Character* c = characterOf(hero);
+    ASSERT_NE(c, nullptr);
+    world.frames(10);
+    world.w.point("goal", 3.0f, 0.0f, 0.0f);
+    c->go2waypoint("goal", false);
+    float highest = -10.0f;
+    std::size_t routeNodes = 0;
+    int frames = -1;
+    for (int frame = 0; frame < 1200 && frames < 0; ++frame) {
+        world.frames(1);
+        const float x = hero->worldMatrix.m[9], z = hero->worldMatrix.m[11];
+        // It passes round the wall's end: the smoothed route may round the
+        // end cell's corner, never cross the wall's middle.
+        EXPECT_FALSE(x > 0.2f && x < 0.8f && z < 1.25f) << "frame " << frame << " at " << x << ", " << z;
+        highest = std::max(highest, z);
+        if (const Grid* route = c->animator().pathObject()) routeNodes = std::max(routeNodes, route->nodes.size());
+        if (c->animator().state == kAnimatorSkip) frames = frame;
+    }
+    ASSERT_GE(frames, 0) << "the walk never ended";
+    EXPECT_GT(highest, 1.5f);
+    EXPECT_LT(horizontalDistance(*hero, 3.0f, 0.0f), 0.15f + 0.02f);
+    // A searched route: more cells than the straight line's six.
+    EXPECT_GT(routeNodes, 6u);
 }
 
 TEST(CharacterWalk, ATrajectoryIsWalkedPointByPoint) {
