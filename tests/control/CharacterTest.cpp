@@ -613,6 +613,46 @@ TEST(CharacterWalk, AWalkOnTheScenesGridGoesRoundItsBlockedCells) {
     EXPECT_GT(routeNodes, 6u);
 }
 
+// A follower's aim round the followed object is a point with free cells
+// all round it on the scene's grid: the post faces the wall's end, so its
+// first candidates lie in the wall and the aim is one further round.
+TEST(CharacterWalk, AFollowersAimLiesAmongFreeCellsOfTheGrid) {
+    BulletWorlds simulation;
+    std::string text = "cell 1\norigin -10\ncolumn -10\nheight 0 32\nfloor 0\n";
+    for (int row = -10; row < 10; ++row) text += row < 2 ? "|..........#.........\n" : "|....................\n";
+    Y3GridData grid;
+    std::string error;
+    ASSERT_TRUE(grid_tools::parseGridDescription(text, grid, error)) << error;
+    WalkWorld world({{".grid", "grid_intro", grid_tools::gridFileBytes(grid), ""}});
+    ASSERT_NE(world.solid("ground", "floor", 0.0f, -0.5f, 0.0f), nullptr);
+    Matrix34 facingSouth = testing_support::poseAtPoint(0.5f, 0.0f, 5.0f);
+    facingSouth.m[0] = -1.0f;
+    facingSouth.m[8] = -1.0f;
+    ASSERT_NE(world.w.scene->createModel("box", "post", facingSouth, 0), nullptr);
+    Model* hero = world.walker("hero", -6.0f, -6.0f);
+    Character* c = characterOf(hero);
+    ASSERT_NE(c, nullptr);
+    world.frames(10);
+    ASSERT_TRUE(c->follow2model("post", 2.0f, 3.0f));
+    const auto inWall = [](float x, float z, float margin) {
+        return x > -margin && x < 1.0f + margin && z < 2.0f + margin;
+    };
+    bool aimed = false;
+    for (int frame = 0; frame < 900; ++frame) {
+        world.frames(1);
+        const Grid* route = c->animator().pathObject();
+        if (!route || !(route->flags & kGridRoutePresent)) continue;
+        aimed = true;
+        // Three free cells on every side of the aim.
+        EXPECT_FALSE(inWall(route->endPose[9], route->endPose[11], 3.0f))
+            << "aim at " << route->endPose[9] << ", " << route->endPose[11];
+        const float hx = hero->worldMatrix.m[9], hz = hero->worldMatrix.m[11];
+        EXPECT_FALSE(hx > 0.2f && hx < 0.8f && hz < 1.25f) << "frame " << frame << " at " << hx << ", " << hz;
+    }
+    EXPECT_TRUE(aimed);
+    EXPECT_LT(horizontalDistance(*hero, 0.5f, 5.0f), 3.0f);
+}
+
 TEST(CharacterWalk, ATrajectoryIsWalkedPointByPoint) {
     BulletWorlds simulation;
     WalkWorld world;
