@@ -318,7 +318,7 @@ bool BoatAnimator::getEyePoint(Matrix34& out) {
 
 std::int32_t BoatAnimator::write(DataStream& stream) {
     std::int32_t total = 0;
-    flags = target ? (flags | kAnimatorHasTarget) : (flags & ~kAnimatorHasTarget);
+    flags = target ? (flags | kBoatHasTarget) : (flags & ~kBoatHasTarget);
     if (!addField(total, writeI32(stream, state)) || !addField(total, writeU32(stream, flags))) return total;
     if (target && !addField(total, writeTarget(stream, target.get()))) return total;
     if (!addField(total, writeF64(stream, timeInState)) || !addField(total, writeU32(stream, pathLink.value)))
@@ -341,7 +341,7 @@ std::int32_t BoatAnimator::read(DataStream& stream) {
         engineLog().error("Can't read boat animator [%s]: state %i is outside 0..13", model->getName(), savedState);
         return -1;
     }
-    if ((savedFlags & kAnimatorHasTarget) && !addField(total, readTarget(stream, savedTarget))) return total;
+    if ((savedFlags & kBoatHasTarget) && !addField(total, readTarget(stream, savedTarget))) return total;
     if (!addField(total, readF64(stream, savedTime)) || !addField(total, readU32(stream, savedLink))) return total;
     if (readFloats(stream, savedReserved, 3, total) < 0) return total;
     if (!addField(total, savedControl.read(stream))) return total;

@@ -39,6 +39,9 @@ constexpr std::int32_t kBoatRealignRequest = 12;
 constexpr std::int32_t kBoatRealign = 13;
 constexpr std::int32_t kBoatStates = 14;
 
+// Bit of BoatAnimator::flags: the record holds a target.
+constexpr std::uint32_t kBoatHasTarget = 0x400;
+
 // The straight distance within which a boat's route is searched.
 constexpr float kBoatPathLimit = 50.0f;
 

@@ -106,6 +106,8 @@ void BoatControl::clearHandlers() { std::memset(handlers, 0, sizeof(handlers)); 
 
 bool BoatControl::stay() {
     animator_->stop(kBoatStopped);
+    // The move is over: its target goes, so the boat is no longer busy.
+    animator_->target.reset();
     clearHandlers();
     return true;
 }
@@ -195,7 +197,11 @@ std::int32_t BoatControl::read(DataStream& stream) {
     savedInt = savedI;
     std::memcpy(handlers, savedHandlers, sizeof(handlers));
     std::memcpy(speeds, savedSpeeds, sizeof(speeds));
-    resetInput();
+    // Held keys and the run key are not kept. While the animator moves the
+    // boat the control states are its own: the restored block stays as saved.
+    inputFlags &= ~(kWantForward | kWantBackward | kWantLeft | kWantRight);
+    keyFlags &= ~(kRunSet | kMoving | kAutoWalk | kForwardKey | kBackwardKey | kLeftKey | kRightKey);
+    if (!animator_->moving()) updateDirection();
     return total;
 }
 

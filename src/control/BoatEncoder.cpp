@@ -102,6 +102,7 @@ void BoatEncoder::apply(const CurrentTime& time) {
     // A boat that gave up its controller waits for its removal.
     if (model.controllerRemovalPending()) return;
     if (gameCore.input && firstPersonControl(isMainCharacterModel(model))) steerFromView(time);
+    PhysicsModel* physics = model.attachedPhysics();
     if (active) {
         Quaternion& q = boat.orientation;
         q.x += rotationDelta[0];
@@ -113,7 +114,6 @@ void BoatEncoder::apply(const CurrentTime& time) {
         else q = quaternionIdentity();
         // The delta is spent: a later frame's turn request does not add it again.
         std::memset(rotationDelta, 0, sizeof(rotationDelta));
-        PhysicsModel* physics = model.attachedPhysics();
         if (!physics) {
             engineLog().error(" Try to walk model [%s] without physics: Movement encoder failed", model.getName());
             // The controller (and this encoder) is still running: the model
@@ -121,9 +121,15 @@ void BoatEncoder::apply(const CurrentTime& time) {
             model.requestControllerRemoval();
             return;
         }
-        const float turn[3] = {angularStep[0] * kHullTurnShare, angularStep[1] * kHullTurnShare,
-                               angularStep[2] * kHullTurnShare};
-        if (stepFinite(step, 3) && stepFinite(turn, 3) && !physics->drive(step, turn) && !hullReported) {
+    }
+    if (physics) {
+        // The hull is driven every frame, so it rides the water from the
+        // first one: a frame without a request brakes it.
+        float linear[3] = {0.0f, 0.0f, 0.0f};
+        float turn[3] = {0.0f, 0.0f, 0.0f};
+        if (active && stepFinite(step, 3) && stepFinite(angularStep, 3))
+            for (int k = 0; k < 3; ++k) linear[k] = step[k], turn[k] = angularStep[k] * kHullTurnShare;
+        if (!physics->drive(linear, turn) && !hullReported) {
             engineLog().error("Boat [%s]: its physics model has no dynamic body to drive: the boat cannot move",
                               model.getName());
             hullReported = true;
