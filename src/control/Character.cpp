@@ -1,6 +1,5 @@
 #include "control/Character.h"
 
-#include <cctype>
 #include <cstring>
 
 #include "app/GameCore.h"
@@ -15,16 +14,8 @@
 
 namespace {
 
-const char* const kEventNames[3] = {"onmovedone", "onbeforemovedone", "onactiondone"};
 const char* const kUnsupportedState =
     "Unsupported character controller state value. Possible values is: [action, stance, movement, direction and look]";
-
-// At most 127 characters of the text, lower-cased.
-void lowerName(char (&out)[128], const char* text) {
-    std::memset(out, 0, sizeof(out));
-    for (std::size_t i = 0; text && i < sizeof(out) - 1 && text[i]; ++i)
-        out[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[i])));
-}
 
 }  // namespace
 
@@ -56,36 +47,22 @@ bool Character::update(const CurrentTime& time) {
 }
 
 void Character::moveLocal(const float* displacement, const float* rotation) {
-    const Model& model = owner();
-    float world[3] = {0.0f, 0.0f, 0.0f};
-    for (int axis = 0; axis < 3; ++axis)
-        for (int k = 0; k < 3; ++k) world[k] += displacement[axis] * model.worldMatrix.m[axis * 3 + k] * model.scale[axis];
+    float world[3];
+    localToWorld(displacement, world);
     encoder_->addMotion(world, rotation);
 }
 
 bool Character::setPose(const Matrix34& pose, double time) {
     resetPositionSmoother(pose.m + 9, time);
     Model& model = owner();
-    if (isMainCharacter() && gameCore.input) {
-        // The view starts over behind the model's facing.
-        Matrix34 facing = pose;
-        for (int k = 0; k < 3; ++k) {
-            facing.m[k] = pose.m[6 + k];
-            facing.m[6 + k] = -pose.m[k];
-        }
-        gameCore.input->viewSmoother.aimAt(facing, time);
-    }
+    // The view starts over behind the model's facing.
+    if (isMainCharacter()) aimMainViewBehind(pose, time);
     quaternionFromMatrix(pose, orientation);
     if (PhysicsModel* physics = model.attachedPhysics()) return physics->applyPoseToActors(pose);
     return true;
 }
 
-bool Character::isMainCharacter() const {
-    const Model& model = owner();
-    if (model.stateWords[0] & kModelMainCharacter) return true;
-    const Scene* scene = model.scene();
-    return scene && scene->mainCharacter.value && scene->mainCharacter.value == GameObjectLink::fromObject(&model).value;
-}
+bool Character::isMainCharacter() const { return isMainCharacterModel(owner()); }
 
 void Character::getOrientation(Matrix33& out) const { quaternionToMatrix33(orientation, out); }
 
@@ -109,14 +86,7 @@ void Character::onMainCharacter() {
 void Character::detach() { animator_->stop(kAnimatorWait); }
 
 bool Character::setEvent(const char* event, const char* handler) {
-    char name[128];
-    lowerName(name, event);
-    for (int slot = 0; slot < 3; ++slot)
-        if (std::strcmp(name, kEventNames[slot]) == 0) {
-            copyName(handlers[slot], kHandlerSize, handler ? handler : "");
-            return true;
-        }
-    return engineLog().error("Controller not support event with name [%s]", event ? event : "");
+    return storeEventHandler(handlers, event, handler);
 }
 
 bool Character::onActionDone(const char* action) {
@@ -126,19 +96,7 @@ bool Character::onActionDone(const char* action) {
 }
 
 std::string Character::getCurrentState(const char* attribute) {
-    Log& log = engineLog();
-    if (!attribute || !attribute[0]) {
-        log.error("%s", kUnsupportedState);
-        return "";
-    }
-    char name[128];
-    lowerName(name, attribute);
-    for (std::int32_t category = 0; category < kAnimationControlCategories; ++category)
-        if (std::strcmp(name, kAnimationControlCategoryNames[category]) == 0)
-            return animationControlValueName(category, control().state(category));
-    log.error("Invalid CONTROLLER_ATTRIBUTES map name [%s]", attribute);
-    log.error("%s", kUnsupportedState);
-    return "";
+    return controlStateName(control(), attribute, kUnsupportedState);
 }
 
 bool Character::EyeGET(Matrix34& out) { return animator_->getLookPoint(out); }

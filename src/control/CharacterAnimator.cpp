@@ -89,30 +89,47 @@ void CharacterAnimator::release(bool keepPath) {
     state = kAnimatorDisabled;
 }
 
-Grid* CharacterAnimator::pathObject() const {
-    if (!path.value || !gameCore.objects) return nullptr;
-    GameObject* object = gameCore.objects->getObject(path);
+Grid* linkedPathGrid(const Model& model, GameObjectLink link) {
+    if (!link.value || !gameCore.objects) return nullptr;
+    GameObject* object = gameCore.objects->getObject(link);
     if (!object || object->getType() != ObjectGrid) return nullptr;
     auto* grid = dynamic_cast<Grid*>(object);
-    return grid && grid->getSceneLink() == model->sceneLink ? grid : nullptr;
+    return grid && grid->getSceneLink() == model.sceneLink ? grid : nullptr;
 }
 
-void CharacterAnimator::checkPathLink() {
-    if (!path.value || pathObject()) return;
-    engineLog().error("Character [%s]: its path link names no grid of its scene: dropped", model->getName());
-    path = GameObjectLink{};
+Grid* requirePathGrid(Model& model, GameObjectLink& link) {
+    if (Grid* grid = linkedPathGrid(model, link)) return grid;
+    Scene* scene = model.scene();
+    if (!scene) return nullptr;
+    GameObject* made = scene->lookupGrid(model.getName());
+    if (!made) made = scene->createGrid(model.getName());
+    Grid* grid = made ? dynamic_cast<Grid*>(made) : nullptr;
+    if (grid) link = GameObjectLink::fromObject(grid);
+    return grid;
 }
 
-void CharacterAnimator::removePath() {
-    Grid* grid = pathObject();
-    Scene* scene = model->scene();
+void removePathGrid(Model& model, GameObjectLink& link) {
+    Grid* grid = linkedPathGrid(model, link);
+    Scene* scene = model.scene();
     if (grid && scene) {
         char gridName[128];
         copyName(gridName, sizeof(gridName), grid->getName());
         scene->deleteGrid(gridName);
     }
-    path = GameObjectLink{};
+    link = GameObjectLink{};
 }
+
+void checkPathGridLink(const Model& model, GameObjectLink& link, const char* who) {
+    if (!link.value || linkedPathGrid(model, link)) return;
+    engineLog().error("%s [%s]: its path link names no grid of its scene: dropped", who, model.getName());
+    link = GameObjectLink{};
+}
+
+Grid* CharacterAnimator::pathObject() const { return linkedPathGrid(*model, path); }
+
+void CharacterAnimator::checkPathLink() { checkPathGridLink(*model, path, "Character"); }
+
+void CharacterAnimator::removePath() { removePathGrid(*model, path); }
 
 void CharacterAnimator::resetMotionStates() {
     control.setState(AC_ACTION, 0);
@@ -250,10 +267,8 @@ void CharacterAnimator::walkWithoutRules(const float* direction, float step) {
     encoder.addMotion(motion, none);
 }
 
-bool CharacterAnimator::takeAim(Grid& grid, const Matrix34& aim) {
-    const float* from = model->worldMatrix.m + 9;
+bool routeToAim(Grid& grid, const float* from, const Matrix34& aim, float limit, bool toNode) {
     const float* to = aim.m + 9;
-    const bool follow = target && target->getType() == kTargetFollow;
     std::uint32_t goal = 0, start = 0;
     if (grid.access(true)) {
         goal = grid.findNode(to);
@@ -270,25 +285,22 @@ bool CharacterAnimator::takeAim(Grid& grid, const Matrix34& aim) {
         return true;
     }
     Matrix34 end = aim;
-    if (follow) grid.getNodePosition(goal, end.m + 9);
-    const float limit = follow ? characterSettings.pathfindCompanionDistance : characterSettings.pathfindDistance;
+    if (toNode) grid.getNodePosition(goal, end.m + 9);
     if (!grid.searchRoute(start, goal, limit)) return false;
     grid.setEndPose(end.m);
     return true;
 }
 
+bool CharacterAnimator::takeAim(Grid& grid, const Matrix34& aim) {
+    const bool follow = target && target->getType() == kTargetFollow;
+    const float limit = follow ? characterSettings.pathfindCompanionDistance : characterSettings.pathfindDistance;
+    return routeToAim(grid, model->worldMatrix.m + 9, aim, limit, follow);
+}
+
 void CharacterAnimator::targetStep(const CurrentTime& time) {
     if (!target) return;
-    Grid* grid = pathObject();
-    if (!grid) {
-        Scene* scene = model->scene();
-        if (!scene) return;
-        GameObject* made = scene->lookupGrid(model->getName());
-        if (!made) made = scene->createGrid(model->getName());
-        grid = made ? dynamic_cast<Grid*>(made) : nullptr;
-        if (!grid) return;
-        path = GameObjectLink::fromObject(grid);
-    }
+    Grid* grid = requirePathGrid(*model, path);
+    if (!grid) return;
     const bool hasPath = (grid->flags & kGridRoutePresent) != 0;
     Matrix34 current = model->worldMatrix;
     if (hasPath) std::copy(grid->endPose, grid->endPose + 12, current.m);

@@ -52,6 +52,22 @@ const char* animatorStateName(std::int32_t state);
 // headings (wanted - current, within -pi..pi).
 float animatorTurnStep(const float* current, const float* wanted, float speed, float step, float* out);
 
+// The path object of an animator, shared by walking and sailing models:
+// the grid the link names when it is a grid of the model's scene, else null.
+Grid* linkedPathGrid(const Model& model, GameObjectLink link);
+// That grid, or one made (or found) in the model's scene under the model's
+// name, whose link is stored; null when the scene cannot give one.
+Grid* requirePathGrid(Model& model, GameObjectLink& link);
+// Deletes the linked grid from the model's scene; the link is cleared.
+void removePathGrid(Model& model, GameObjectLink& link);
+// Drops (logged, naming who) a link that names no grid of the model's scene.
+void checkPathGridLink(const Model& model, GameObjectLink& link, const char* who);
+// Hands the grid a route from a position to an aim: a searched grid path
+// within limit when both ends lie on the grid (toNode: the route ends on
+// the aim's node centre), else the straight line. False when the search
+// finds nothing.
+bool routeToAim(Grid& grid, const float* from, const Matrix34& aim, float limit, bool toNode);
+
 class CharacterAnimator {
 public:
     explicit CharacterAnimator(Character& character);

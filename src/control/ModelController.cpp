@@ -1,7 +1,10 @@
 #include "control/ModelController.h"
 
+#include <cctype>
+#include <cstring>
 #include <new>
 
+#include "animation/AnimationControl.h"
 #include "app/GameCore.h"
 #include "control/BoatControl.h"
 #include "control/Character.h"
@@ -17,7 +20,51 @@ void logScriptCallPosition() {
     if (gameCore.script) gameCore.script->logCallPosition();
 }
 
+// At most 127 characters of the text, lower-cased.
+void lowerName(char (&out)[128], const char* text) {
+    std::memset(out, 0, sizeof(out));
+    for (std::size_t i = 0; text && i < sizeof(out) - 1 && text[i]; ++i)
+        out[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[i])));
+}
+
+const char* const kEventNames[3] = {"onmovedone", "onbeforemovedone", "onactiondone"};
+
 }  // namespace
+
+void ModelController::localToWorld(const float* displacement, float* world) const {
+    const Model& model = owner();
+    for (int k = 0; k < 3; ++k) world[k] = 0.0f;
+    for (int axis = 0; axis < 3; ++axis)
+        for (int k = 0; k < 3; ++k) world[k] += displacement[axis] * model.worldMatrix.m[axis * 3 + k] * model.scale[axis];
+}
+
+bool ModelController::storeEventHandler(char (&handlers)[3][128], const char* event, const char* handler) {
+    char name[128];
+    lowerName(name, event);
+    for (int slot = 0; slot < 3; ++slot)
+        if (std::strcmp(name, kEventNames[slot]) == 0) {
+            copyName(handlers[slot], sizeof(handlers[slot]), handler ? handler : "");
+            return true;
+        }
+    return engineLog().error("Controller not support event with name [%s]", event ? event : "");
+}
+
+std::string ModelController::controlStateName(const AnimationControl& block, const char* attribute,
+                                              const char* unsupported) {
+    Log& log = engineLog();
+    if (!attribute || !attribute[0]) {
+        log.error("%s", unsupported);
+        return "";
+    }
+    char name[128];
+    lowerName(name, attribute);
+    for (std::int32_t category = 0; category < kAnimationControlCategories; ++category)
+        if (std::strcmp(name, kAnimationControlCategoryNames[category]) == 0)
+            return animationControlValueName(category, block.state(category));
+    log.error("Invalid CONTROLLER_ATTRIBUTES map name [%s]", attribute);
+    log.error("%s", unsupported);
+    return "";
+}
 
 std::unique_ptr<ModelController> ModelController::create(Model& owner, std::int32_t type) {
     switch (type) {

@@ -127,6 +127,19 @@ public:
 protected:
     // Restarts the position smoother at the pose's position.
     void resetPositionSmoother(const float* position, double time);
+    // The displacement in the owner's local axes (scaled by its scale) in
+    // world space.
+    void localToWorld(const float* displacement, float* world) const;
+    // The script handlers of the three move events, in slot order
+    // "onmovedone", "onbeforemovedone", "onactiondone": the slot of the
+    // event (compared lower-cased) takes at most 127 characters of the
+    // handler; an unknown event is logged and refused.
+    static bool storeEventHandler(char (&handlers)[3][128], const char* event, const char* handler);
+    // The value name of the control state an attribute names ("stance",
+    // "movement", "direction", "action", "look", compared lower-cased);
+    // otherwise "" with the messages, the last one being unsupported.
+    static std::string controlStateName(const AnimationControl& block, const char* attribute,
+                                        const char* unsupported);
 
 private:
     Model* owner_;

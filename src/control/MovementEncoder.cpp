@@ -31,6 +31,29 @@ constexpr std::uint32_t kFirstPersonCamera = 4;
 
 }  // namespace
 
+bool isMainCharacterModel(const Model& model) {
+    if (model.stateWords[0] & kModelMainCharacter) return true;
+    const Scene* scene = model.scene();
+    return scene && scene->mainCharacter.value && scene->mainCharacter.value == GameObjectLink::fromObject(&model).value;
+}
+
+bool firstPersonControl(bool mainCharacter) {
+    if (!mainCharacter || (gameCore.game && gameCore.game->loading)) return false;
+    Scene* scene = gameCore.currentScene();
+    CameraCore* camera = scene ? scene->camera() : nullptr;
+    return camera && scene->onStack() && camera->effectiveMode() == kFirstPersonCamera;
+}
+
+void aimMainViewBehind(const Matrix34& pose, double time) {
+    if (!gameCore.input) return;
+    Matrix34 facing = pose;
+    for (int k = 0; k < 3; ++k) {
+        facing.m[k] = pose.m[6 + k];
+        facing.m[6 + k] = -pose.m[k];
+    }
+    gameCore.input->viewSmoother.aimAt(facing, time);
+}
+
 MovementEncoder::MovementEncoder(Character& character) : owner(&character) {
     if (gameCore.settings) {
         IniCategory& section = gameCore.settings->getCategory("character");
@@ -112,7 +135,7 @@ void MovementEncoder::update(const CurrentTime& time) {
     Scene* scene = gameCore.currentScene();
     CameraCore* camera = scene ? scene->camera() : nullptr;
     if (!camera) return;
-    if (mainCharacter && scene->onStack() && camera->effectiveMode() == kFirstPersonCamera) firstPersonStep(time);
+    if (firstPersonControl(mainCharacter)) firstPersonStep(time);
     if (!hasMotion) return;
     Quaternion& q = character.orientation;
     q.x += rotationDelta[0];

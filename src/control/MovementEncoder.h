@@ -9,7 +9,20 @@
 
 class Character;
 class DataStream;
+class Model;
 struct CurrentTime;
+struct Matrix34;
+
+// The player's first-person control of the main character, shared by
+// walking and sailing models.
+// The model is the main character the input drives: flagged so, or its
+// scene's main character.
+bool isMainCharacterModel(const Model& model);
+// The main character is steered by the player: no scene loads, and the
+// current scene is shown through a first-person camera.
+bool firstPersonControl(bool mainCharacter);
+// The main view starts over behind a pose, looking along its first row.
+void aimMainViewBehind(const Matrix34& pose, double time);
 
 class MovementEncoder {
 public:

@@ -1,5 +1,6 @@
 #include "control/PhysicsModel.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "app/GameCore.h"
@@ -337,7 +338,8 @@ bool PhysicsModel::applyPoseToActors(const Matrix34& pose) {
         const Y3PhysicsRigit* rigit = data && i < data->actors.size() ? data->actors[i].get() : nullptr;
         if (!(actor.flags & kPhysicsActorVisible) || !rigit) return false;
         actor.pose = scaledPose(rigit->localPose, pose, scale);
-        if ((flags & kPhysicsModelController) && actor.handle)
+        const bool driven = (flags & kPhysicsModelDriven) && static_cast<std::int32_t>(i) == drivenActorIndex();
+        if (((flags & kPhysicsModelController) || driven) && actor.handle)
             backend::backend().setActorPose(world(), actor.handle, actor.pose.m);
         if (controllerIndex >= 0) break;
     }
@@ -345,6 +347,7 @@ bool PhysicsModel::applyPoseToActors(const Matrix34& pose) {
 }
 
 bool PhysicsModel::syncModelPose(Matrix34& pose) {
+    if (!(flags & kPhysicsModelController) && (flags & kPhysicsModelDriven)) return syncDrivenPose(pose);
     if (!(flags & kPhysicsModelController) || controllerIndex < 0 ||
         static_cast<std::size_t>(controllerIndex) >= actors.size())
         return false;
@@ -414,6 +417,66 @@ void PhysicsModel::applyMotion(std::uint32_t handleWorld) {
     backend::backend().moveController(handleWorld, actor.handle, actor.move, grounded);
     onGround = grounded;
     std::memset(actor.move, 0, sizeof(actor.move));
+}
+
+std::int32_t PhysicsModel::drivenActorIndex() const {
+    const Y3PhysicsModelData* data = description();
+    if (!data) return -1;
+    constexpr std::uint32_t kNotDriven = kRigitStatic | kRigitTrigger | kRigitController | kRigitModelLink;
+    for (std::size_t i = 0; i < actors.size() && i < data->actors.size(); ++i) {
+        const Y3PhysicsRigit* rigit = data->actors[i].get();
+        if (rigit && !(rigit->flags & kNotDriven) && rigit->mass > 0.0f && static_cast<std::int32_t>(i) != controllerIndex)
+            return static_cast<std::int32_t>(i);
+    }
+    return -1;
+}
+
+bool PhysicsModel::drive(const float* linearStep, const float* angularStep) {
+    const std::int32_t index = drivenActorIndex();
+    if (index < 0) return false;
+    const PhysicsActorInstance& actor = actors[static_cast<std::size_t>(index)];
+    if (!actor.handle || !(actor.flags & kPhysicsActorVisible)) return false;
+    // Boats ride the water: the body keeps its height, roll and pitch.
+    if (!backend::backend().driveActor(world(), actor.handle, linearStep, angularStep, true)) return false;
+    if (!(flags & kPhysicsModelDriven)) {
+        flags |= kPhysicsModelDriven;
+        // From now on the model follows its body.
+        GameObject* model = sourceObject();
+        if (model && physicsModelHooks().setTransformFlags) physicsModelHooks().setTransformFlags(*model, true, false);
+    }
+    return true;
+}
+
+bool PhysicsModel::syncDrivenPose(Matrix34& pose) {
+    const std::int32_t index = drivenActorIndex();
+    if (index < 0) return false;
+    PhysicsActorInstance& actor = actors[static_cast<std::size_t>(index)];
+    if (!(actor.flags & kPhysicsActorVisible) || !actor.handle) return false;
+    if (!backend::backend().getActorPose(world(), actor.handle, actor.pose.m)) return false;
+    // The body stands at its local pose within the scaled model: the model's
+    // rows are the body's rows turned back by the local rotation, its
+    // position the body's less the local offset.
+    const Matrix34& local = description()->actors[static_cast<std::size_t>(index)]->localPose;
+    Matrix34 out = matrix34Identity();
+    for (int row = 0; row < 3; ++row) {
+        float length = 0.0f;
+        for (int c = 0; c < 3; ++c) {
+            float v = 0.0f;
+            for (int k = 0; k < 3; ++k) v += local.m[k * 3 + row] * actor.pose.m[k * 3 + c];
+            out.m[row * 3 + c] = v;
+            length += v * v;
+        }
+        length = std::sqrt(length);
+        if (!(length > 1e-6f)) return false;
+        for (int c = 0; c < 3; ++c) out.m[row * 3 + c] /= length;
+    }
+    for (int c = 0; c < 3; ++c) {
+        float offset = 0.0f;
+        for (int k = 0; k < 3; ++k) offset += local.m[9 + k] * scale[k] * out.m[k * 3 + c];
+        out.m[9 + c] = actor.pose.m[9 + c] - offset;
+    }
+    pose = out;
+    return true;
 }
 
 bool PhysicsModel::setVisible(const char* element, bool visible) {

@@ -114,7 +114,8 @@ public:
     // a model pose; true only when there are no actors.
     bool applyPoseToActors(const Matrix34& pose);
     // A controller model takes its controller actor's pose from the
-    // backend into pose; false when there is nothing to take.
+    // backend into pose, a driven model the model pose its driven body
+    // stands for; false when there is nothing to take.
     bool syncModelPose(Matrix34& pose);
     // The pose of a controller model from its capsule: the model keeps its
     // own rotation (the capsule stays upright) and takes the capsule's
@@ -132,6 +133,15 @@ public:
     GameObject* sourceObject() const;
     // Hands the controller actor's accumulated motion to the backend.
     void applyMotion(std::uint32_t world);
+    // The first dynamic actor of the description (not static, trigger,
+    // controller or following its model, with a mass): the body a boat
+    // drives; -1 when there is none.
+    std::int32_t drivenActorIndex() const;
+    // Drives that body through the scene's next step, held to the water
+    // plane: a linear step (metres) and an angular step (radians about Y).
+    // The model becomes driven (flag bit 4) and takes the body's pose
+    // back each frame. False when there is no body to drive.
+    bool drive(const float* linearStep, const float* angularStep);
     // After a restore: makes the backend actors (at their saved poses) and
     // joints that the model lost; false when its world or description
     // cannot give them.
@@ -160,6 +170,7 @@ private:
     void createJoint(std::size_t index);
     void freeActors();
     void freeJoints();
+    bool syncDrivenPose(Matrix34& pose);
 
     PhysicsModelRecord* record_;
 };

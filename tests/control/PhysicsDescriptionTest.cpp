@@ -171,7 +171,9 @@ TEST(PhysicsModelData, TheDemoRowboatLoadsWithItsSurfaces) {
     ASSERT_EQ(record->data()->actors.size(), 1u);
     const Y3PhysicsRigit& hull = *record->data()->actors[0];
     EXPECT_STREQ(hull.name, "hull");
-    EXPECT_EQ(hull.flags, kRigitModelLink);
+    // A dynamic hull the boat drives.
+    EXPECT_EQ(hull.flags, 0u);
+    EXPECT_FLOAT_EQ(hull.mass, 80.0f);
     ASSERT_EQ(hull.materials.size(), 1u);
     const PhysicsSurface* wood = physics.surfaces().request(hull.materials[0].data());
     ASSERT_NE(wood, nullptr);

@@ -119,8 +119,8 @@ expect("Start to load scene [pier]")
 # The rowboat's model resource comes from the models package, both files.
 expect("Model [rowboat] loaded")
 expect("Success load scene [pier]")
-# The script gives the rowboat a boat's controller and reaches it.
-expect("msg(): demo: rowboat controller [Controller] action []")
+# The script gives the rowboat a boat's controller, which answers its state.
+expect("msg(): demo: rowboat controller [Controller] action [none]")
 # The rowboat's physics body lies in the gate's volume: switching the gate
 # on reports it at once.
 expect("Trigger [pier_gate]: object [rowboat] entered")
@@ -164,6 +164,11 @@ foreach(refused "Can't read camera visibility data" "Fail to load game from file
     string(APPEND failures "the restore was refused: ${refused}\n")
   endif()
 endforeach()
+# The rowboat's controller answers its state queries.
+string(FIND "${log}" "Controller NOT support getCUrrentState()" unanswered)
+if(NOT unanswered EQUAL -1)
+  string(APPEND failures "the rowboat's controller did not answer its state\n")
+endif()
 # No object is looked up by a handle that names none.
 string(FIND "${log}" "OUT OF OBJECT ACCESS" bad_access)
 if(NOT bad_access EQUAL -1)

@@ -198,6 +198,54 @@ TEST_F(World, RestitutionBouncesHigher) {
     EXPECT_GT(peaks[1], 0.45f);
 }
 
+TEST_F(World, DrivenBoxMovesAlongItsStepAndStopsAtAWall) {
+    // A hull held above the floor, driven 1 m/s along X; a wall whose face
+    // is at x = 4.75 across its way.
+    const ph::Handle wall = addStatic(box(0.25f, 2, 3, true), pose(5, 1, 0));
+    auto hull = box(0.5f, 0.25f, 0.25f, false, 80.0f);
+    const auto start = pose(0, 1, 0);
+    const ph::Handle body = backend->createActor(world, hull, start.data());
+    ASSERT_NE(body, 0u);
+    // Only dynamic bodies can be driven.
+    const float none[3] = {};
+    EXPECT_FALSE(backend->driveActor(world, wall, none, none, true));
+    const auto drive = [&](int frames, float dx, float turn) {
+        for (int i = 0; i < frames; ++i) {
+            const float step[3] = {dx, 0.0f, 0.0f};
+            const float angular[3] = {0.0f, turn, 0.0f};
+            EXPECT_TRUE(backend->driveActor(world, body, step, angular, true));
+            backend->step(world, kFrame);
+        }
+    };
+    drive(120, 1.0f / 60.0f, 0.0f);
+    const float after2s = where(body)[9];
+    // 2 m less what the half-second time constant takes to reach speed.
+    EXPECT_NEAR(after2s, 1.5f, 0.1f);
+    drive(60, 1.0f / 60.0f, 0.0f);
+    EXPECT_NEAR(where(body)[9] - after2s, 1.0f, 0.05f);
+    // Stopped by the wall, however long it pushes; held to its height and
+    // upright.
+    drive(300, 1.0f / 60.0f, 0.0f);
+    auto at = where(body);
+    EXPECT_LT(at[9], 4.75f - 0.5f + 0.02f);
+    EXPECT_GT(at[9], 4.75f - 0.5f - 0.1f);
+    EXPECT_NEAR(at[10], 1.0f, 1e-3f);
+    EXPECT_NEAR(at[4], 1.0f, 1e-3f);
+    // A turn about Y at 1 rad/s for a second turns it by about a radian,
+    // without roll or pitch; frames without a drive bring it to rest.
+    drive(60, 0.0f, 1.0f / 60.0f);
+    for (int i = 0; i < 60; ++i) backend->step(world, kFrame);
+    at = where(body);
+    const float heading = std::atan2(-at[2], at[0]);
+    EXPECT_NEAR(heading, 1.0f, 0.1f);
+    EXPECT_NEAR(at[4], 1.0f, 1e-3f);
+    const auto rest = where(body);
+    for (int i = 0; i < 30; ++i) backend->step(world, kFrame);
+    at = where(body);
+    EXPECT_NEAR(at[9], rest[9], 5e-3f);
+    EXPECT_NEAR(at[0], rest[0], 1e-3f);
+}
+
 TEST_F(World, TriggerReportsCharacterEnteringAndLeavingOnce) {
     struct Case {
         bool character;  // a walking capsule, else a static box inside

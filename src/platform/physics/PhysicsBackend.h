@@ -161,6 +161,15 @@ public:
     // direction before it meets a static actor, at most distance; without
     // a simulation nothing is in the way.
     virtual float freeDistance(Handle, const float*, const float*, float distance, float) { return distance; }
+
+    // Drives a dynamic actor through the world's next step: linearStep is
+    // the displacement wanted over that step (metres), angularStep the turn
+    // wanted (radians about each world axis; Y is taken). They act as a
+    // force and a torque against a damping, so a step repeated every frame
+    // settles at its speed; a frame without a drive brakes the body to
+    // rest. planar holds it to its plane: no vertical motion, no roll or
+    // pitch. False for anything but a dynamic body, or without a simulation.
+    virtual bool driveActor(Handle, Handle, const float*, const float*, bool) { return false; }
 };
 
 // The backend without a simulation: no world is ever made, and every

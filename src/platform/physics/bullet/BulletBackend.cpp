@@ -169,6 +169,15 @@ struct Actor {
     bool settle = false;
     // A move this frame already found the ground under the capsule.
     bool groundFound = false;
+    // A driven body: the steps handed since the last world step, and the
+    // velocities they ask for during the current one.
+    bool driven = false;
+    bool driveFresh = false;
+    bool planar = false;
+    btVector3 driveStep{0, 0, 0};
+    btScalar driveTurn = 0;
+    btVector3 wantedVelocity{0, 0, 0};
+    btScalar wantedSpin = 0;
 };
 
 struct Joint {
@@ -264,6 +273,8 @@ public:
             world->carried -= kSubStep;
             ++steps;
             fallControllers(*world);
+            if (steps == 1) aimDrivenBodies(*world, seconds);
+            pushDrivenBodies(*world);
             world->dynamics->stepSimulation(kSubStep, 0, kSubStep);
         }
         // A long frame drops what the sub-step limit could not take.
@@ -431,6 +442,34 @@ public:
     }
 
     void setActorVisible(Handle, Handle, bool) override {}
+
+    bool driveActor(Handle handle, Handle actorHandle, const float* linearStep, const float* angularStep,
+                    bool planar) override {
+        World* world = find(handle);
+        Actor* actor = world ? findActor(*world, actorHandle) : nullptr;
+        if (!actor || !actor->rigid || actor->kinematic || !linearStep || !angularStep) return false;
+        auto* body = static_cast<btRigidBody*>(actor->object.get());
+        if (body->isStaticObject() || !(body->getInvMass() > 0)) return false;
+        for (int i = 0; i < 3; ++i)
+            if (!finite(linearStep[i]) || !finite(angularStep[i])) return false;
+        if (planar != actor->planar || !actor->driven) {
+            body->setLinearFactor(planar ? btVector3(1, 0, 1) : btVector3(1, 1, 1));
+            body->setAngularFactor(planar ? btVector3(0, 1, 0) : btVector3(1, 1, 1));
+            if (planar) {
+                const btVector3 v = body->getLinearVelocity();
+                body->setLinearVelocity(btVector3(v.x(), 0, v.z()));
+                body->setAngularVelocity(btVector3(0, body->getAngularVelocity().y(), 0));
+            }
+        }
+        // A driven body stays awake: the drive works on its velocities.
+        body->setActivationState(DISABLE_DEACTIVATION);
+        actor->driven = true;
+        actor->planar = planar;
+        actor->driveFresh = true;
+        actor->driveStep = btVector3(linearStep[0], linearStep[1], linearStep[2]);
+        actor->driveTurn = angularStep[1];
+        return true;
+    }
 
     Shape* actorShape(Handle handle, Handle actorHandle) override {
         World* world = find(handle);
@@ -658,6 +697,48 @@ public:
     }
 
 private:
+    // Driven bodies. The thrust and the drag are one force, mass x rate x
+    // (wanted velocity - velocity): a constant step settles at its speed
+    // with a time constant of 1 / rate. The torque about Y works the same
+    // way on the spin. Rates, per second:
+    static constexpr btScalar kDriveLinearRate = 2;    // 0.5 s to speed
+    static constexpr btScalar kDriveAngularRate = 20;  // 0.05 s to the turn rate
+
+    // At the first sub-step of a frame: the velocities the frame's drive
+    // asks for; without a drive this frame, rest.
+    static void aimDrivenBodies(World& world, float seconds) {
+        for (auto& [handle, actor] : world.actors) {
+            if (!actor->driven) continue;
+            if (actor->driveFresh) {
+                actor->wantedVelocity = actor->driveStep / btScalar(seconds);
+                actor->wantedSpin = actor->driveTurn / btScalar(seconds);
+            } else {
+                actor->wantedVelocity.setZero();
+                actor->wantedSpin = 0;
+            }
+            if (actor->planar) actor->wantedVelocity.setY(0);
+            actor->driveFresh = false;
+        }
+    }
+
+    // Before each sub-step: the drive's force and torque (Bullet clears
+    // applied forces after every step).
+    static void pushDrivenBodies(World& world) {
+        for (auto& [handle, actor] : world.actors) {
+            if (!actor->driven) continue;
+            auto* body = static_cast<btRigidBody*>(actor->object.get());
+            btVector3 velocity = body->getLinearVelocity();
+            if (actor->planar) velocity.setY(0);
+            const btScalar mass = btScalar(1) / body->getInvMass();
+            body->applyCentralForce((actor->wantedVelocity - velocity) * (mass * kDriveLinearRate));
+            const btScalar inverseInertia = body->getInvInertiaDiagLocal().y();
+            if (inverseInertia > 0) {
+                const btScalar spin = body->getAngularVelocity().y();
+                body->applyTorque(btVector3(0, (actor->wantedSpin - spin) * kDriveAngularRate / inverseInertia, 0));
+            }
+        }
+    }
+
     World* find(Handle handle) {
         auto at = worlds_.find(handle);
         return at == worlds_.end() ? nullptr : at->second.get();
