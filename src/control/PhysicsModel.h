@@ -132,6 +132,9 @@ public:
     GameObject* sourceObject() const;
     // Hands the controller actor's accumulated motion to the backend.
     void applyMotion(std::uint32_t world);
+    // After a step: whether the controller capsule stands on the ground
+    // (it may have fallen or landed during the step).
+    void takeGroundContact(std::uint32_t world);
     // After a restore: makes the backend actors (at their saved poses) and
     // joints that the model lost; false when its world or description
     // cannot give them.
