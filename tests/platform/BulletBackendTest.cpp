@@ -198,6 +198,60 @@ TEST_F(World, RestitutionBouncesHigher) {
     EXPECT_GT(peaks[1], 0.45f);
 }
 
+// A box left on a 20 degree incline (tan 0.364) slides or stays as the
+// friction of the two surfaces, combined by their mode, says; an
+// anisotropic surface slides along its direction only.
+TEST_F(World, SurfacesCombineTheirFrictionAndSlideAlongTheirDirection) {
+    struct Case {
+        const char* what;
+        float boxFriction, slopeFriction;
+        std::uint32_t mode;  // 0 average, 1 min, 2 multiply, 3 max
+        float along;         // anisotropic friction; 0: none
+        float direction[3];  // in the box's axes (X runs down the slope)
+        bool slides;
+    } cases[] = {
+        {"average of 0.1 and 1", 0.1f, 1.0f, 0, 0, {}, false},
+        {"min of 0.1 and 1", 0.1f, 1.0f, 1, 0, {}, true},
+        {"max of 0.1 and 1", 0.1f, 1.0f, 3, 0, {}, false},
+        {"min of 0.5 and 0.5", 0.5f, 0.5f, 1, 0, {}, false},
+        {"multiply 0.5 by 0.5", 0.5f, 0.5f, 2, 0, {}, true},
+        {"slippery down the slope", 1.0f, 1.0f, 0, 0.05f, {1, 0, 0}, true},
+        {"slippery across the slope", 1.0f, 1.0f, 0, 0.05f, {0, 0, 1}, false},
+    };
+    float x = 30.0f;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        x += 12.0f;
+        ph::ActorDesc slope = box(5, 0.5f, 2, true);
+        slope.surfaces.resize(1);
+        slope.surfaces[0].dynamicFriction = c.slopeFriction;
+        slope.surfaces[0].frictionCombine = c.mode;
+        addStatic(slope, pose(x, 5, 0, -20));
+        ph::ActorDesc crate = box(0.25f, 0.25f, 0.25f, false, 1);
+        crate.surfaces.resize(1);
+        crate.surfaces[0].dynamicFriction = c.boxFriction;
+        crate.surfaces[0].frictionCombine = c.mode;
+        if (c.along > 0.0f) {
+            crate.surfaces[0].flags = 1;
+            crate.surfaces[0].dynamicFrictionV = c.along;
+            for (int i = 0; i < 3; ++i) crate.surfaces[0].anisotropy[i] = c.direction[i];
+        }
+        // On the slope's top face, turned with it.
+        const float a = -20.0f * 3.14159265f / 180.0f;
+        const float up[2] = {-std::sin(a), std::cos(a)};
+        const auto at = pose(x + up[0] * 0.76f, 5 + up[1] * 0.76f, 0, -20);
+        const ph::Handle body = backend->createActor(world, crate, at.data());
+        ASSERT_NE(body, 0u);
+        for (int i = 0; i < 90; ++i) backend->step(world, kFrame);
+        const auto now = where(body);
+        const float moved = std::hypot(now[9] - at[9], now[10] - at[10], now[11] - at[11]);
+        if (c.slides)
+            EXPECT_GT(moved, 0.5f);
+        else
+            EXPECT_LT(moved, 0.05f);
+    }
+}
+
 TEST_F(World, TriggerReportsCharacterEnteringAndLeavingOnce) {
     struct Case {
         bool character;  // a walking capsule, else a static box inside

@@ -765,6 +765,9 @@ private:
                     const float* v = desc.vertices + i * 3;
                     hull->addPoint(btVector3(v[0], v[1], v[2]) * scale, false);
                 }
+                // The hull's margin lies outside its points: kept thin so
+                // that it stands where its vertices say.
+                hull->setMargin(btScalar(0.01));
                 hull->recalcLocalAabb();
                 actor.shape = std::move(hull);
                 return true;
