@@ -324,6 +324,51 @@ TEST_F(World, FixedJointHoldsUntilItBreaks) {
     }
 }
 
+// A box hung by a joint from a static box: it falls when the joint leaves
+// it free along Y, and hangs where it is when the joint holds Y.
+TEST_F(World, JointKindsLeaveFreeWhatTheirAxisOrPlaneSays) {
+    struct Case {
+        const char* what;
+        std::uint32_t kind;
+        float axis[3];
+        float normal[3];
+        bool falls;
+    } cases[] = {
+        {"prismatic along Y", 2, {0, 1, 0}, {}, true},
+        {"prismatic along X", 2, {1, 0, 0}, {}, false},
+        {"cylindrical along Y", 3, {0, 1, 0}, {}, true},
+        {"cylindrical along X", 3, {1, 0, 0}, {}, false},
+        {"point on a line along Y", 7, {0, 1, 0}, {}, true},
+        {"point on a line along X", 7, {1, 0, 0}, {}, false},
+        {"point on a level plane", 6, {}, {0, 1, 0}, false},
+        {"point on an upright plane", 6, {}, {1, 0, 0}, true},
+    };
+    float z = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto top = pose(0, 5, z);
+        const auto hung = pose(0, 4, z);
+        const ph::Handle a = backend->createActor(world, box(0.2f, 0.2f, 0.2f, true), top.data());
+        const ph::Handle b = backend->createActor(world, box(0.2f, 0.2f, 0.2f, false, 5), hung.data());
+        ph::JointDesc joint;
+        joint.kind = c.kind;
+        joint.ends[0].actor = a;
+        joint.ends[1].actor = b;
+        for (ph::JointEndDesc& end : joint.ends) {
+            end.anchor[1] = 4.5f;
+            end.anchor[2] = z;
+            for (int i = 0; i < 3; ++i) end.axis[i] = c.axis[i], end.normal[i] = c.normal[i];
+        }
+        ASSERT_NE(backend->createJoint(world, joint, nullptr), 0u);
+        for (int i = 0; i < 60; ++i) backend->step(world, kFrame);
+        if (c.falls)
+            EXPECT_LT(where(b)[10], 3.0f);
+        else
+            EXPECT_NEAR(where(b)[10], 4.0f, 0.05f);
+        z += 5;
+    }
+}
+
 TEST_F(World, SweepReportsDistanceAndNormalOfAWall) {
     addStatic(box(0.25f, 2, 5, true), pose(3.25f, 2, 0));
     const double corners[6] = {-0.5, -0.5, -0.5, 0.5, 0.5, 0.5};

@@ -459,8 +459,7 @@ public:
         auto* bodyB = static_cast<btRigidBody*>(b->object.get());
         // The joint frame: at each end's anchor (in the model's space, placed
         // by its pose), its X along the first end's axis.
-        btVector3 axis(desc.ends[0].axis[0], desc.ends[0].axis[1], desc.ends[0].axis[2]);
-        if (axis.length2() < btScalar(1e-12)) axis = btVector3(1, 0, 0);
+        btVector3 axis = jointAxis(desc);
         axis.normalize();
         btTransform frame;
         frame.setIdentity();
@@ -490,16 +489,16 @@ public:
             constraint = std::move(slider);
         } else if (desc.kind == kJointPointOnLine || desc.kind == kJointPointOnPlane) {
             auto generic = std::make_unique<btGeneric6DofConstraint>(*bodyA, *bodyB, inA, inB, true);
-            // Free rotation; the point slides along the line (X) or in the
-            // plane (X and Y here, the plane's normal being Z).
+            // Free rotation; the point slides along the line (X, the axis)
+            // or in the plane (Y and Z, the plane's normal being X).
             generic->setAngularLowerLimit(btVector3(1, 1, 1));
             generic->setAngularUpperLimit(btVector3(-1, -1, -1));
             if (desc.kind == kJointPointOnLine) {
                 generic->setLinearLowerLimit(btVector3(1, 0, 0));
                 generic->setLinearUpperLimit(btVector3(-1, 0, 0));
             } else {
-                generic->setLinearLowerLimit(btVector3(1, 1, 0));
-                generic->setLinearUpperLimit(btVector3(-1, -1, 0));
+                generic->setLinearLowerLimit(btVector3(0, 1, 1));
+                generic->setLinearUpperLimit(btVector3(0, -1, -1));
             }
             constraint = std::move(generic);
         } else {
@@ -809,6 +808,18 @@ private:
         const SurfaceDesc& s = desc.surfaces.front();
         if (finite(s.dynamicFriction) && s.dynamicFriction >= 0.0f) info.m_friction = s.dynamicFriction;
         if (finite(s.restitution) && s.restitution >= 0.0f) info.m_restitution = s.restitution;
+    }
+
+    // The joint frame's X: the plane's normal for a point on a plane (its
+    // axis when the normal is missing), else the first end's axis; X when
+    // neither is given.
+    static btVector3 jointAxis(const JointDesc& desc) {
+        const JointEndDesc& end = desc.ends[0];
+        btVector3 axis(end.axis[0], end.axis[1], end.axis[2]);
+        const btVector3 normal(end.normal[0], end.normal[1], end.normal[2]);
+        if (desc.kind == kJointPointOnPlane && normal.length2() >= btScalar(1e-12)) axis = normal;
+        if (axis.length2() < btScalar(1e-12)) axis = btVector3(1, 0, 0);
+        return axis;
     }
 
     // A box swept from a centre along a motion against one actor alone.
