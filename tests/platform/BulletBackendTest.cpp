@@ -175,6 +175,27 @@ TEST_F(World, DynamicBoxFallsAndRests) {
     EXPECT_NEAR(where(body)[10], 0.5f, 0.03f);
 }
 
+// A small box falling fast onto a thin plate goes through it unless it is
+// "swept".
+TEST_F(World, SweptBodiesDoNotPassThroughThinPlates) {
+    const bool swept[2] = {false, true};
+    for (int k = 0; k < 2; ++k) {
+        SCOPED_TRACE(swept[k]);
+        const float x = 10.0f + 5.0f * static_cast<float>(k);
+        addStatic(box(1, 0.02f, 1, true), pose(x, 2, 0));
+        ph::ActorDesc pebble = box(0.05f, 0.05f, 0.05f, false, 1);
+        if (swept[k]) pebble.flags |= 0x8;
+        const auto at = pose(x, 80, 0);
+        const ph::Handle body = backend->createActor(world, pebble, at.data());
+        ASSERT_NE(body, 0u);
+        for (int i = 0; i < 300; ++i) backend->step(world, kFrame);
+        if (swept[k])
+            EXPECT_GT(where(body)[10], 2.0f);
+        else
+            EXPECT_LT(where(body)[10], 1.0f);
+    }
+}
+
 TEST_F(World, RestitutionBouncesHigher) {
     float peaks[2] = {};
     const float restitution[2] = {0.0f, 0.8f};
