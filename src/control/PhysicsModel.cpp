@@ -41,8 +41,7 @@ backend::ActorDesc actorDesc(const Y3PhysicsRigit& rigit, const float* scale) {
     desc.triangles = desc.triangleCount ? reinterpret_cast<const std::uint32_t*>(rigit.bulk[1].data()) : nullptr;
     SurfaceDataManager* surfaces = gameCore.physics ? &gameCore.physics->surfaces() : nullptr;
     for (const auto& material : rigit.materials) {
-        const PhysicsSurface* surface = surfaces ? surfaces->request(material.data()) : nullptr;
-        if (!surface && surfaces) surface = surfaces->find("default");
+        const PhysicsSurface* surface = surfaces ? surfaces->surfaceOrDefault(material.data()) : nullptr;
         backend::SurfaceDesc out;
         if (surface) {
             out.dynamicFriction = surface->dynamicFriction;
@@ -412,10 +411,8 @@ void PhysicsModel::applyMotion(std::uint32_t handleWorld) {
     if (controllerIndex < 0 || static_cast<std::size_t>(controllerIndex) >= actors.size()) return;
     PhysicsActorInstance& actor = actors[static_cast<std::size_t>(controllerIndex)];
     if (!actor.handle || (actor.move[0] == 0.0f && actor.move[1] == 0.0f && actor.move[2] == 0.0f)) return;
-    bool onGround = false;
     bool grounded = false;
-    backend::backend().moveController(handleWorld, actor.handle, actor.move, grounded);
-    onGround = grounded;
+    if (backend::backend().moveController(handleWorld, actor.handle, actor.move, grounded)) onGround = grounded;
     std::memset(actor.move, 0, sizeof(actor.move));
 }
 
@@ -477,6 +474,12 @@ bool PhysicsModel::syncDrivenPose(Matrix34& pose) {
     }
     pose = out;
     return true;
+}
+
+void PhysicsModel::takeGroundContact(std::uint32_t handleWorld) {
+    if (controllerIndex < 0 || static_cast<std::size_t>(controllerIndex) >= actors.size()) return;
+    const std::uint32_t handle = actors[static_cast<std::size_t>(controllerIndex)].handle;
+    if (handle) onGround = backend::backend().controllerOnGround(handleWorld, handle);
 }
 
 bool PhysicsModel::setVisible(const char* element, bool visible) {

@@ -142,6 +142,9 @@ public:
     // The model becomes driven (flag bit 4) and takes the body's pose
     // back each frame. False when there is no body to drive.
     bool drive(const float* linearStep, const float* angularStep);
+    // After a step: whether the controller capsule stands on the ground
+    // (it may have fallen or landed during the step).
+    void takeGroundContact(std::uint32_t world);
     // After a restore: makes the backend actors (at their saved poses) and
     // joints that the model lost; false when its world or description
     // cannot give them.

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/GameCore.h"
+#include "app/SaveGame.h"
 #include "control/PhysicsCore.h"
 #include "control/PhysicsModel.h"
 #include "control/Y3PhysicsModelData.h"
@@ -55,6 +56,11 @@ std::int32_t readLinks(DataStream& stream, std::vector<GameObjectLink>& links) {
     links.clear();
     for (std::uint32_t value : values) links.push_back(GameObjectLink{value});
     return result;
+}
+
+bool gameClockStands() {
+    if (gameCore.clocks && gameCore.clocks->gameTime.paused) return true;
+    return gameCore.game && gameCore.game->loading;
 }
 
 }  // namespace
@@ -135,11 +141,16 @@ bool PhysicsScene::updatePhase1(const CurrentTime& time, std::int32_t) {
         for (GameObjectLink link : triggers)
             if (auto* trigger = resolveAs<PhysicsTrigger>(link, ObjectPhysicsTrigger)) trigger->createVolume(world);
     }
+    // Nothing moves while the game clock stands or a scene or save loads:
+    // the motions wait in the models' accumulators.
+    if (gameClockStands()) return true;
     for (GameObjectLink link : models)
         if (auto* model = resolveAs<PhysicsModel>(link, ObjectPhysicsModel)) model->applyMotion(world);
     flags |= kPhysicsSceneSimulating;
     backend::backend().step(world, static_cast<float>(time.game.step));
     flags &= ~kPhysicsSceneSimulating;
+    for (GameObjectLink link : models)
+        if (auto* model = resolveAs<PhysicsModel>(link, ObjectPhysicsModel)) model->takeGroundContact(world);
     dispatchTriggerEvents();
     return true;
 }
@@ -428,3 +439,25 @@ void PhysicsTrigger::release() {
     if (owner && owner->world) backend::backend().releaseTrigger(owner->world, volume);
     volume = 0;
 }
+
+// ---- Collision queries -----------------------------------------------------
+
+namespace {
+
+template <backend::ShapeKind Kind, bool Overlap>
+bool queryBox(std::uint32_t world, std::uint32_t actor, const double* corners, const float* position,
+              const float* motion, backend::QueryHit& hit) {
+    if (!Overlap && !motion) return false;
+    return backend::backend().queryActor(world, actor, Kind, corners, position, Overlap ? nullptr : motion, hit);
+}
+
+}  // namespace
+
+const PhysicsQueryCallback physicsQueryCallbacks[12] = {
+    queryBox<backend::ShapeKind::Box, false>,    queryBox<backend::ShapeKind::Box, true>,
+    queryBox<backend::ShapeKind::Capsule, false>, queryBox<backend::ShapeKind::Capsule, true>,
+    queryBox<backend::ShapeKind::Sphere, false>, queryBox<backend::ShapeKind::Sphere, true>,
+    queryBox<backend::ShapeKind::Convex, false>, queryBox<backend::ShapeKind::Convex, true>,
+    queryBox<backend::ShapeKind::Mesh, false>,   queryBox<backend::ShapeKind::Mesh, true>,
+    queryBox<backend::ShapeKind::Cloth, false>,  queryBox<backend::ShapeKind::Cloth, true>,
+};

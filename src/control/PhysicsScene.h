@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/physics/PhysicsBackend.h"
 #include "scene/GameObject.h"
 
 class PhysicsModel;
@@ -175,3 +176,15 @@ struct PhysicsModelSaveRecord {
 };
 std::int32_t checkPhysicsTriggerRecord(DataStream& stream);
 std::int32_t checkPhysicsSceneRecord(DataStream& stream);
+
+// The collision queries of a box against the shape of one actor of a
+// world, one per pair of query (a sweep, an overlap) and shape kind (box,
+// capsule, sphere, convex, mesh, cloth), at index kind * 2 + (1 for the
+// overlap). Each takes the world and the actor, the box's two corners, its
+// position, the motion (not read by an overlap) and the hit record, which
+// it replaces when it hits nearer (feature index -1); true when it did. An
+// actor of another kind is not hit.
+using PhysicsQueryCallback = bool (*)(std::uint32_t world, std::uint32_t actor, const double* corners,
+                                      const float* position, const float* motion,
+                                      platform::physics::QueryHit& hit);
+extern const PhysicsQueryCallback physicsQueryCallbacks[12];

@@ -178,7 +178,10 @@ SurfaceDataManager::SurfaceDataManager() {
 
 SurfaceDataManager::~SurfaceDataManager() { release(); }
 
-void SurfaceDataManager::release() { surfaces_.clear(); }
+void SurfaceDataManager::release() {
+    surfaces_.clear();
+    missing_.clear();
+}
 
 bool SurfaceDataManager::compileFromSource(const char* sourcePath) {
     const std::string path = sourcePath ? sourcePath : "";
@@ -242,4 +245,14 @@ const PhysicsSurface* SurfaceDataManager::request(const char* name) {
     const PhysicsSurface* result = surface.get();
     insert(std::move(surface));
     return result;
+}
+
+const PhysicsSurface* SurfaceDataManager::surfaceOrDefault(const char* name) {
+    name = name ? name : "";
+    if (!missing_.count(name)) {
+        if (const PhysicsSurface* surface = request(name)) return surface;
+        missing_.insert(name);
+        engineLog().error("Physics surface [%s] not found: \"default\" used", name);
+    }
+    return find("default");
 }

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,9 @@ public:
     // The surface of that name, loaded from the packages' ".mat" on its
     // first request; null when there is none (damaged files are logged).
     const PhysicsSurface* request(const char* name);
+    // The surface an actor's material names: request()'s, else "default",
+    // which is said once for each missing name (not looked for again).
+    const PhysicsSurface* surfaceOrDefault(const char* name);
     const PhysicsSurface* find(const char* name) const;
     std::size_t count() const { return surfaces_.size(); }
     const PhysicsSurface* at(std::size_t index) const { return surfaces_[index].get(); }
@@ -103,4 +107,6 @@ private:
     void insert(std::unique_ptr<PhysicsSurface> surface);
 
     std::vector<std::unique_ptr<PhysicsSurface>> surfaces_;
+    // Names asked for that no package holds.
+    std::set<std::string> missing_;
 };

@@ -10,17 +10,21 @@
 #include <vector>
 
 #include "app/SaveFileFixture.h"
+#include "model/ModelResourceSupport.h"
 #include "control/PhysicsCore.h"
 #include "control/PhysicsModel.h"
 #include "control/PhysicsScene.h"
 #include "control/PhysicsTestBackend.h"
 #include "foundation/Image.h"
 #include "foundation/PackedStream.h"
+#include "model/Model.h"
 #include "control/PhysicsTestPackage.h"
 #include "platform/physics/bullet/BulletBackend.h"
 #include "resources/PackageDatabase.h"
 #include "scene/Scene.h"
+#include "scene/CameraFixture.h"
 #include "scene/Trigger.h"
+#include "scene/lua/TriggerScript.h"
 #include "support/PackageFixture.h"
 #include "sound/SoundCore.h"
 
@@ -207,6 +211,125 @@ TEST(SaveGameFile, SimulatedBodiesComeBackWhereTheSimulationLeftThem) {
         s.f.game->releaseScenes();
     }
     platform::physics::installBackend(previous);
+}
+
+// The physics files of a description and box models of some names in the
+// save fixture's data root, with the package database, the model data
+// manager and a physics core installed for the scope.
+class ModelAndPhysicsPackages {
+public:
+    ModelAndPhysicsPackages(SaveFileFixture& s, const char* physics, std::initializer_list<const char*> models)
+        : usePackages_(gameCore.packages, &packages_), usePhysics_(gameCore.physics, &physics_),
+          savedManager_(modelDataManager()) {
+        testing_support::FixturePackage boxes;
+        boxes.rule = "models.pak";
+        for (const char* name : models)
+            for (auto& file : model_test::modelFiles(model_test::boxModel(name))) boxes.files.push_back(file);
+        EXPECT_TRUE(testing_support::writeDataRoot(root_.path(), {testing_support::physicsPackage(physics), boxes}));
+        s.paths.setPath(PathLanguage, "en");
+        s.paths.setPath(PathDataRootInput, root_.path());
+        setModelDataManager(&manager_);
+        built = packages_.build();
+    }
+    ~ModelAndPhysicsPackages() {
+        manager_.releaseAll();
+        setModelDataManager(savedManager_);
+    }
+
+    bool built = false;
+
+private:
+    testing_support::TempDir root_;
+    PackageDatabase packages_;
+    testing_support::ScopedCoreMember<PackageDatabase> usePackages_;
+    PhysicsCore physics_;
+    testing_support::ScopedCoreMember<PhysicsCore> usePhysics_;
+    ModelDataManager manager_;
+    ModelDataManager* savedManager_;
+};
+
+// A game with a walking character and a trigger is saved half-way and
+// restored: the character's capsule comes back where it stood, in a new
+// world, and walking on through the gate raises its enter and leave once.
+TEST(SaveGameFile, AWalkerRestoredBesideATriggerWalksThroughIt) {
+    testing_support::BulletWorlds simulation;
+    {
+        SaveFileFixture s;
+        ModelAndPhysicsPackages data(s,
+                                     "model floor\nactor box ground flags static group 0 size 20 0.5 20 at 0 -0.5 0\n"
+                                     "model hero\nactor capsule body flags controller height 1.8 radius 0.3\n",
+                                     {"hero"});
+        ASSERT_TRUE(data.built);
+        registerTriggerClass(s.f.lua.state, s.f.lua.engine);
+        ASSERT_TRUE(s.runPosted(kLoadIntro));
+        Scene* scene = s.f.game->currentScene();
+        ASSERT_NE(scene, nullptr);
+        PhysicsScene* world = physicsSceneOf(scene);
+        ASSERT_NE(world, nullptr);
+        const std::uint32_t firstWorld = world->world;
+        PhysicsModel* floor = world->createModel("floor", nullptr);
+        ASSERT_NE(floor, nullptr);
+        auto* hero = static_cast<Model*>(scene->createModel("hero", "hero", testing_support::poseAt(0, 1.25f, 0), 0));
+        ASSERT_NE(hero, nullptr);
+        ASSERT_NE(hero->attachedPhysics(), nullptr);
+        TriggerDescription gate;
+        gate.name = "gate";
+        gate.pose = testing_support::poseAt(1.5f, 1.0f, 0.0f);
+        gate.size[0] = 0.5f;
+        gate.size[1] = 1.0f;
+        gate.size[2] = 1.0f;
+        TriggerStatic* trigger = scene->triggers->addTrigger(gate);
+        ASSERT_NE(trigger, nullptr);
+        trigger->setEnabled(true);
+        ASSERT_TRUE(s.f.lua.load(R"(
+            entered = ''
+            left = ''
+            function on_enter(name, object) entered = entered .. name .. '<' .. object end
+            function on_leave(name, object) left = left .. name .. '>' .. object end
+            trigger.onEnter = 'on_enter'
+            trigger.onLeave = 'on_leave'
+        )"));
+        // Half a metre, short of the gate.
+        const auto walk = [&](float metres) {
+            const int frames = static_cast<int>(metres / 0.05f + 0.5f);
+            for (int frame = 0; frame < frames; ++frame) {
+                PhysicsModel* physics = hero->attachedPhysics();
+                ASSERT_NE(physics, nullptr);
+                const float step[3] = {0.05f, 0.0f, 0.0f};
+                ASSERT_TRUE(physics->move(step));
+                ASSERT_TRUE(world->updatePhase1(CurrentTime(1.0 / 60.0), 0));
+                s.f.runEvents();
+            }
+        };
+        walk(0.5f);
+        Matrix34 before{};
+        ASSERT_TRUE(hero->attachedPhysics()->syncModelPose(before));
+        EXPECT_NEAR(before.m[9], 0.5f, 0.03f);
+        EXPECT_EQ(s.text("entered"), "");
+
+        ASSERT_TRUE(s.runPosted("game:save('walk')\ngame:restore('walk')\nrestored = game:state()"));
+        EXPECT_EQ(s.text("restored"), "true");
+        scene = s.f.game->currentScene();
+        ASSERT_NE(scene, nullptr);
+        world = physicsSceneOf(scene);
+        ASSERT_NE(world, nullptr);
+        EXPECT_NE(world->world, firstWorld);
+        hero = dynamic_cast<Model*>(scene->lookupModel("hero", static_cast<std::int32_t*>(nullptr)));
+        ASSERT_NE(hero, nullptr);
+        ASSERT_NE(hero->attachedPhysics(), nullptr);
+        Matrix34 after{};
+        ASSERT_TRUE(hero->attachedPhysics()->syncModelPose(after));
+        EXPECT_NEAR(after.m[9], before.m[9], 0.01f);
+        EXPECT_NEAR(after.m[10], before.m[10], 0.03f);
+
+        walk(2.5f);
+        EXPECT_EQ(s.text("entered"), "gate<hero");
+        EXPECT_EQ(s.text("left"), "gate>hero");
+        Matrix34 end{};
+        ASSERT_TRUE(hero->attachedPhysics()->syncModelPose(end));
+        EXPECT_NEAR(end.m[9], 3.0f, 0.05f);
+        s.f.game->releaseScenes();
+    }
 }
 
 TEST(SaveGameFile, TheFileIsAJpegFollowedByTheGameDataAndTheFooter) {

@@ -11,6 +11,7 @@
 #include "control/PhysicsScene.h"
 #include "control/PhysicsTestBackend.h"
 #include "foundation/AppPaths.h"
+#include "foundation/Log.h"
 #include "model/Model.h"
 #include "control/PhysicsTestPackage.h"
 #include "platform/physics/bullet/BulletBackend.h"
@@ -234,6 +235,185 @@ TEST(PhysicsAttach, AModelTakesItsResourcesPhysicsAndFollowsItsSimulatedRoot) {
     EXPECT_TRUE(physics->models.empty());
     EXPECT_TRUE(backend.actors.empty());
     EXPECT_EQ(barrel.stateWords[0] & (kModelHasRoot | kModelPhysicsRoot), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+std::size_t loggedTimes(const std::string& text) {
+    std::size_t times = 0;
+    for (const LogRecord& record : engineLog().records())
+        if (record.text.find(text) != std::string::npos) ++times;
+    return times;
+}
+
+// A character dropped onto the floor: no ground contact while it falls,
+// contact once it lands; a move made while the game is paused waits for
+// the game to go on.
+TEST(PhysicsCharacter, LandsWithGroundContactAndWaitsWhileTheGameIsPaused) {
+    BulletWorlds simulation;
+    testing_support::SceneLoadFixture f;
+    PhysicsData data(
+        "model floor\nactor box ground flags static group 0 size 20 0.5 20\n"
+        "model hero\nactor capsule body flags controller height 1.8 radius 0.3\n");
+    ASSERT_TRUE(data.built);
+    Scene* scene = loadIntro(f);
+    ASSERT_NE(scene, nullptr);
+    testing_support::SourceModel floor("floor");
+    floor.scene = GameObjectLink::fromObject(scene).value;
+    floor.world = testing_support::poseAt(0, -0.5f, 0);
+    PhysicsModel* ground = attachPhysicsModel(floor, "floor", nullptr, true);
+    ASSERT_NE(ground, nullptr);
+    testing_support::SourceModel hero("hero");
+    hero.scene = GameObjectLink::fromObject(scene).value;
+    hero.world = testing_support::poseAt(0, 2.25f, 0);
+    PhysicsModel* model = attachPhysicsModel(hero, "hero", nullptr, true);
+    ASSERT_NE(model, nullptr);
+
+    const CurrentTime frame(1.0 / 60.0);
+    EXPECT_TRUE(scene->updatePhase1(frame, 0));
+    EXPECT_FALSE(model->onGround);
+    for (int i = 0; i < 60; ++i) EXPECT_TRUE(scene->updatePhase1(frame, 0));
+    EXPECT_TRUE(model->onGround);
+    Matrix34 pose{};
+    ASSERT_TRUE(model->syncModelPose(pose));
+    EXPECT_NEAR(pose.m[10], 1.25f, 0.05f);
+
+    gameCore.pause(true);
+    const float step[3] = {0.5f, 0.0f, 0.0f};
+    EXPECT_TRUE(model->move(step));
+    for (int i = 0; i < 10; ++i) EXPECT_TRUE(scene->updatePhase1(CurrentTime(0.0), 0));
+    ASSERT_TRUE(model->syncModelPose(pose));
+    EXPECT_NEAR(pose.m[9], 0.0f, 0.01f);
+    gameCore.pause(false);
+    EXPECT_TRUE(scene->updatePhase1(frame, 0));
+    ASSERT_TRUE(model->syncModelPose(pose));
+    EXPECT_NEAR(pose.m[9], 0.5f, 0.02f);
+    EXPECT_TRUE(model->onGround);
+    detachPhysicsModel(hero, GameObjectLink::fromObject(model));
+    detachPhysicsModel(floor, GameObjectLink::fromObject(ground));
+}
+
+// Actors take the surfaces their materials name from the packages' ".mat"
+// files; a name without one takes "default", said once.
+TEST(PhysicsSurfaces, MaterialsNameCompiledSurfacesOrTheDefault) {
+    testing_support::TestBackend backend;
+    testing_support::SceneLoadFixture f;
+    PhysicsData data(
+        "model crate\nactor box body material ice\nactor box lid material mud\n"
+        "model barrel\nactor box body material mud material ice\n"
+        "surface ice dynamic 0.05 static 0.1 restitution 0.5 frictioncombine min restitutioncombine max "
+        "anisotropic 0.5 0.6 0 0 1\n");
+    ASSERT_TRUE(data.built);
+    Scene* scene = loadIntro(f);
+    ASSERT_NE(scene, nullptr);
+    testing_support::SourceModel crate("crate");
+    crate.scene = GameObjectLink::fromObject(scene).value;
+    testing_support::SourceModel barrel("barrel");
+    barrel.scene = GameObjectLink::fromObject(scene).value;
+    PhysicsModel* crateModel = attachPhysicsModel(crate, "crate", nullptr, true);
+    PhysicsModel* barrelModel = attachPhysicsModel(barrel, "barrel", nullptr, true);
+    ASSERT_NE(crateModel, nullptr);
+    ASSERT_NE(barrelModel, nullptr);
+
+    const auto& ice = backend.actors.at(crateModel->actors[0].handle).desc.surfaces;
+    ASSERT_EQ(ice.size(), 1u);
+    EXPECT_FLOAT_EQ(ice[0].dynamicFriction, 0.05f);
+    EXPECT_FLOAT_EQ(ice[0].staticFriction, 0.1f);
+    EXPECT_FLOAT_EQ(ice[0].restitution, 0.5f);
+    EXPECT_EQ(ice[0].frictionCombine, 1u);
+    EXPECT_EQ(ice[0].restitutionCombine, 3u);
+    EXPECT_EQ(ice[0].flags, 1u);
+    EXPECT_FLOAT_EQ(ice[0].dynamicFrictionV, 0.5f);
+    EXPECT_FLOAT_EQ(ice[0].anisotropy[2], 1.0f);
+    const auto& mud = backend.actors.at(crateModel->actors[1].handle).desc.surfaces;
+    ASSERT_EQ(mud.size(), 1u);
+    EXPECT_FLOAT_EQ(mud[0].dynamicFriction, 1.0f);
+    EXPECT_FLOAT_EQ(mud[0].restitution, 0.0f);
+    const auto& both = backend.actors.at(barrelModel->actors[0].handle).desc.surfaces;
+    ASSERT_EQ(both.size(), 2u);
+    EXPECT_FLOAT_EQ(both[0].dynamicFriction, 1.0f);
+    EXPECT_FLOAT_EQ(both[1].dynamicFriction, 0.05f);
+    EXPECT_EQ(loggedTimes("Physics surface [mud] not found: \"default\" used"), 1u);
+    EXPECT_EQ(loggedTimes("Physics surface [ice]"), 0u);
+    detachPhysicsModel(barrel, GameObjectLink::fromObject(barrelModel));
+    detachPhysicsModel(crate, GameObjectLink::fromObject(crateModel));
+}
+
+// The box queries, one callback per shape kind and test: a sweep meets
+// the actor of its kind at its face, an overlap touches it where it
+// stands, and an actor of another kind is never hit.
+TEST(PhysicsQueries, EachCallbackTestsTheBoxAgainstItsShapeKind) {
+    BulletWorlds simulation;
+    testing_support::SceneLoadFixture f;
+    PhysicsData data(
+        "model things\n"
+        "actor box wall flags static group 0 size 0.5 0.5 0.5 at 4 0 0\n"
+        "actor capsule pole flags static group 0 height 1 radius 0.5 at -4 0 0\n"
+        "actor sphere ball flags static group 0 radius 0.5 at 0 0 4\n"
+        "actor convex rock flags static group 0 at 0 0 -4\n"
+        "vertex -0.5 -0.5 -0.5\nvertex 0.5 -0.5 -0.5\nvertex 0.5 0.5 -0.5\nvertex -0.5 0.5 -0.5\n"
+        "vertex -0.5 -0.5 0.5\nvertex 0.5 -0.5 0.5\nvertex 0.5 0.5 0.5\nvertex -0.5 0.5 0.5\n"
+        "actor mesh roof flags static group 0 at 0 4 0\n"
+        "vertex -1 0 -1\nvertex 1 0 -1\nvertex 1 0 1\nvertex -1 0 1\n"
+        "triangle 0 1 2\ntriangle 0 2 3\n");
+    ASSERT_TRUE(data.built);
+    Scene* scene = loadIntro(f);
+    ASSERT_NE(scene, nullptr);
+    PhysicsScene* physics = physicsSceneOf(scene);
+    ASSERT_NE(physics, nullptr);
+    testing_support::SourceModel things("things");
+    things.scene = GameObjectLink::fromObject(scene).value;
+    PhysicsModel* model = attachPhysicsModel(things, "things", nullptr, true);
+    ASSERT_NE(model, nullptr);
+    ASSERT_EQ(model->actors.size(), 5u);
+
+    const double corners[6] = {-0.1, -0.1, -0.1, 0.1, 0.1, 0.1};
+    const float origin[3] = {0, 0, 0};
+    struct Case {
+        int kind;  // shape kind, also the actor's index here
+        float motion[3];
+        float distance;  // from the origin to the face, less the box's half size
+        float centre[3];
+    } cases[] = {
+        {0, {10, 0, 0}, 3.4f, {4, 0, 0}},  {1, {-10, 0, 0}, 3.4f, {-4, 0, 0}}, {2, {0, 0, 10}, 3.4f, {0, 0, 4}},
+        {3, {0, 0, -10}, 3.4f, {0, 0, -4}}, {4, {0, 10, 0}, 3.9f, {0, 4, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kind);
+        const std::uint32_t actor = model->actors[static_cast<std::size_t>(c.kind)].handle;
+        platform::physics::QueryHit hit;
+        hit.distance = 100.0f;
+        hit.feature = 7;
+        ASSERT_TRUE(physicsQueryCallbacks[c.kind * 2](physics->world, actor, corners, origin, c.motion, hit));
+        EXPECT_NEAR(hit.distance, c.distance, 0.02f);
+        EXPECT_EQ(hit.feature, -1);
+        const float along = hit.normal[0] * c.motion[0] + hit.normal[1] * c.motion[1] + hit.normal[2] * c.motion[2];
+        EXPECT_LT(along, -9.0f);  // the normal faces back along the motion
+        // A nearer record stays.
+        platform::physics::QueryHit nearer;
+        nearer.distance = 1.0f;
+        EXPECT_FALSE(physicsQueryCallbacks[c.kind * 2](physics->world, actor, corners, origin, c.motion, nearer));
+        EXPECT_FLOAT_EQ(nearer.distance, 1.0f);
+        // Where it stands the box touches the actor; far away it does not.
+        platform::physics::QueryHit touch;
+        touch.distance = 100.0f;
+        EXPECT_TRUE(physicsQueryCallbacks[c.kind * 2 + 1](physics->world, actor, corners, c.centre, nullptr, touch));
+        EXPECT_EQ(touch.distance, 0.0f);
+        platform::physics::QueryHit apart;
+        apart.distance = 100.0f;
+        EXPECT_FALSE(physicsQueryCallbacks[c.kind * 2 + 1](physics->world, actor, corners, origin, nullptr, apart));
+        // The callbacks of the other kinds do not take this actor.
+        for (int other = 0; other < 6; ++other) {
+            if (other == c.kind) continue;
+            platform::physics::QueryHit miss;
+            miss.distance = 100.0f;
+            EXPECT_FALSE(physicsQueryCallbacks[other * 2](physics->world, actor, corners, origin, c.motion, miss));
+            EXPECT_FALSE(physicsQueryCallbacks[other * 2 + 1](physics->world, actor, corners, c.centre, nullptr, miss));
+        }
+    }
+    detachPhysicsModel(things, GameObjectLink::fromObject(model));
 }
 
 }  // namespace

@@ -309,6 +309,35 @@ TEST_F(PhysicsTestBackend, ModelsAreCreatedStepByStep) {
     EXPECT_EQ(backend_.releasedWorlds, 1);
 }
 
+// A model made while its physics scene steps gets its actors but none of
+// its joints; made after the step it gets them.
+TEST_F(PhysicsTestBackend, NoJointIsMadeWhileTheWorldSteps) {
+    PhysicsScene* scene = PhysicsSceneManager::Create("scene");
+    ASSERT_NE(scene, nullptr);
+    testing_support::SourceModel during("during");
+    testing_support::SourceModel after("after");
+    PhysicsModel* made = nullptr;
+    backend_.duringStep = [&] {
+        if (!made) made = scene->createModel("hero", &during);
+    };
+    const std::size_t mark = log().recordCount();
+    EXPECT_TRUE(scene->updatePhase1(CurrentTime(0.02), 0));
+    ASSERT_NE(made, nullptr);
+    EXPECT_EQ(made->actors.size(), 2u);
+    ASSERT_EQ(made->joints.size(), 1u);
+    EXPECT_EQ(made->joints[0], 0u);
+    EXPECT_TRUE(contains(since(mark),
+                         "PANIC: Try to initialize physics joint until physics scene simulation in progress"));
+    EXPECT_FALSE(scene->flags & kPhysicsSceneSimulating);
+    backend_.duringStep = nullptr;
+    PhysicsModel* later = scene->createModel("hero", &after);
+    ASSERT_NE(later, nullptr);
+    ASSERT_EQ(later->joints.size(), 1u);
+    EXPECT_NE(later->joints[0], 0u);
+    scene->release();
+    delete scene;
+}
+
 TEST_F(PhysicsTestBackend, AControllerActorMakesACharacter) {
     PhysicsScene* scene = PhysicsSceneManager::Create("scene");
     testing_support::SourceModel hero("hero");

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -32,7 +33,10 @@ public:
     bool open() override { return true; }
     platform::physics::Handle createWorld() override { return ++worlds; }
     void releaseWorld(platform::physics::Handle) override { ++releasedWorlds; }
-    void step(platform::physics::Handle, float) override { ++steps; }
+    void step(platform::physics::Handle, float) override {
+        ++steps;
+        if (duringStep) duringStep();
+    }
     platform::physics::Handle createActor(platform::physics::Handle world, const platform::physics::ActorDesc& desc, const float* pose) override {
         if (!world) return 0;
         Actor& actor = actors[++next_];
@@ -83,6 +87,8 @@ public:
     platform::physics::Handle worlds = 0;
     int releasedWorlds = 0;
     int steps = 0;
+    // Runs inside each step, as game code reached from the simulation would.
+    std::function<void()> duringStep;
     std::map<platform::physics::Handle, Actor> actors;
 
 private:

@@ -175,6 +175,27 @@ TEST_F(World, DynamicBoxFallsAndRests) {
     EXPECT_NEAR(where(body)[10], 0.5f, 0.03f);
 }
 
+// A small box falling fast onto a thin plate goes through it unless it is
+// "swept".
+TEST_F(World, SweptBodiesDoNotPassThroughThinPlates) {
+    const bool swept[2] = {false, true};
+    for (int k = 0; k < 2; ++k) {
+        SCOPED_TRACE(swept[k]);
+        const float x = 10.0f + 5.0f * static_cast<float>(k);
+        addStatic(box(1, 0.02f, 1, true), pose(x, 2, 0));
+        ph::ActorDesc pebble = box(0.05f, 0.05f, 0.05f, false, 1);
+        if (swept[k]) pebble.flags |= 0x8;
+        const auto at = pose(x, 80, 0);
+        const ph::Handle body = backend->createActor(world, pebble, at.data());
+        ASSERT_NE(body, 0u);
+        for (int i = 0; i < 300; ++i) backend->step(world, kFrame);
+        if (swept[k])
+            EXPECT_GT(where(body)[10], 2.0f);
+        else
+            EXPECT_LT(where(body)[10], 1.0f);
+    }
+}
+
 TEST_F(World, RestitutionBouncesHigher) {
     float peaks[2] = {};
     const float restitution[2] = {0.0f, 0.8f};
@@ -246,6 +267,60 @@ TEST_F(World, DrivenBoxMovesAlongItsStepAndStopsAtAWall) {
     EXPECT_NEAR(at[0], rest[0], 1e-3f);
 }
 
+// A box left on a 20 degree incline (tan 0.364) slides or stays as the
+// friction of the two surfaces, combined by their mode, says; an
+// anisotropic surface slides along its direction only.
+TEST_F(World, SurfacesCombineTheirFrictionAndSlideAlongTheirDirection) {
+    struct Case {
+        const char* what;
+        float boxFriction, slopeFriction;
+        std::uint32_t mode;  // 0 average, 1 min, 2 multiply, 3 max
+        float along;         // anisotropic friction; 0: none
+        float direction[3];  // in the box's axes (X runs down the slope)
+        bool slides;
+    } cases[] = {
+        {"average of 0.1 and 1", 0.1f, 1.0f, 0, 0, {}, false},
+        {"min of 0.1 and 1", 0.1f, 1.0f, 1, 0, {}, true},
+        {"max of 0.1 and 1", 0.1f, 1.0f, 3, 0, {}, false},
+        {"min of 0.5 and 0.5", 0.5f, 0.5f, 1, 0, {}, false},
+        {"multiply 0.5 by 0.5", 0.5f, 0.5f, 2, 0, {}, true},
+        {"slippery down the slope", 1.0f, 1.0f, 0, 0.05f, {1, 0, 0}, true},
+        {"slippery across the slope", 1.0f, 1.0f, 0, 0.05f, {0, 0, 1}, false},
+    };
+    float x = 30.0f;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        x += 12.0f;
+        ph::ActorDesc slope = box(5, 0.5f, 2, true);
+        slope.surfaces.resize(1);
+        slope.surfaces[0].dynamicFriction = c.slopeFriction;
+        slope.surfaces[0].frictionCombine = c.mode;
+        addStatic(slope, pose(x, 5, 0, -20));
+        ph::ActorDesc crate = box(0.25f, 0.25f, 0.25f, false, 1);
+        crate.surfaces.resize(1);
+        crate.surfaces[0].dynamicFriction = c.boxFriction;
+        crate.surfaces[0].frictionCombine = c.mode;
+        if (c.along > 0.0f) {
+            crate.surfaces[0].flags = 1;
+            crate.surfaces[0].dynamicFrictionV = c.along;
+            for (int i = 0; i < 3; ++i) crate.surfaces[0].anisotropy[i] = c.direction[i];
+        }
+        // On the slope's top face, turned with it.
+        const float a = -20.0f * 3.14159265f / 180.0f;
+        const float up[2] = {-std::sin(a), std::cos(a)};
+        const auto at = pose(x + up[0] * 0.76f, 5 + up[1] * 0.76f, 0, -20);
+        const ph::Handle body = backend->createActor(world, crate, at.data());
+        ASSERT_NE(body, 0u);
+        for (int i = 0; i < 90; ++i) backend->step(world, kFrame);
+        const auto now = where(body);
+        const float moved = std::hypot(now[9] - at[9], now[10] - at[10], now[11] - at[11]);
+        if (c.slides)
+            EXPECT_GT(moved, 0.5f);
+        else
+            EXPECT_LT(moved, 0.05f);
+    }
+}
+
 TEST_F(World, TriggerReportsCharacterEnteringAndLeavingOnce) {
     struct Case {
         bool character;  // a walking capsule, else a static box inside
@@ -314,6 +389,51 @@ TEST_F(World, FixedJointHoldsUntilItBreaks) {
         } else {
             EXPECT_LT(where(b)[10], 3.0f);
         }
+        z += 5;
+    }
+}
+
+// A box hung by a joint from a static box: it falls when the joint leaves
+// it free along Y, and hangs where it is when the joint holds Y.
+TEST_F(World, JointKindsLeaveFreeWhatTheirAxisOrPlaneSays) {
+    struct Case {
+        const char* what;
+        std::uint32_t kind;
+        float axis[3];
+        float normal[3];
+        bool falls;
+    } cases[] = {
+        {"prismatic along Y", 2, {0, 1, 0}, {}, true},
+        {"prismatic along X", 2, {1, 0, 0}, {}, false},
+        {"cylindrical along Y", 3, {0, 1, 0}, {}, true},
+        {"cylindrical along X", 3, {1, 0, 0}, {}, false},
+        {"point on a line along Y", 7, {0, 1, 0}, {}, true},
+        {"point on a line along X", 7, {1, 0, 0}, {}, false},
+        {"point on a level plane", 6, {}, {0, 1, 0}, false},
+        {"point on an upright plane", 6, {}, {1, 0, 0}, true},
+    };
+    float z = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto top = pose(0, 5, z);
+        const auto hung = pose(0, 4, z);
+        const ph::Handle a = backend->createActor(world, box(0.2f, 0.2f, 0.2f, true), top.data());
+        const ph::Handle b = backend->createActor(world, box(0.2f, 0.2f, 0.2f, false, 5), hung.data());
+        ph::JointDesc joint;
+        joint.kind = c.kind;
+        joint.ends[0].actor = a;
+        joint.ends[1].actor = b;
+        for (ph::JointEndDesc& end : joint.ends) {
+            end.anchor[1] = 4.5f;
+            end.anchor[2] = z;
+            for (int i = 0; i < 3; ++i) end.axis[i] = c.axis[i], end.normal[i] = c.normal[i];
+        }
+        ASSERT_NE(backend->createJoint(world, joint, nullptr), 0u);
+        for (int i = 0; i < 60; ++i) backend->step(world, kFrame);
+        if (c.falls)
+            EXPECT_LT(where(b)[10], 3.0f);
+        else
+            EXPECT_NEAR(where(b)[10], 4.0f, 0.05f);
         z += 5;
     }
 }

@@ -135,6 +135,9 @@ public:
     virtual void releaseActor(Handle world, Handle actor) = 0;
     // Moves the character by a displacement; false when it cannot.
     virtual bool moveController(Handle world, Handle actor, const float* delta, bool& onGround) = 0;
+    // Whether the character stands on walkable ground now; false without a
+    // simulation.
+    virtual bool controllerOnGround(Handle, Handle) { return false; }
     virtual bool getActorPose(Handle world, Handle actor, float* pose) = 0;
     virtual bool setActorPose(Handle world, Handle actor, const float* pose) = 0;
     virtual void setActorVisible(Handle world, Handle actor, bool visible) = 0;
@@ -157,6 +160,13 @@ public:
     virtual bool sweepBox(Handle world, const double* corners, const float* position, const float* motion,
                           QueryHit& hit) = 0;
     virtual bool overlapBox(Handle world, const double* corners, const float* position, QueryHit& hit) = 0;
+    // The same box tested against one actor whose shape is of a kind: swept
+    // along a motion, or (motion null) where it stands. False when the
+    // actor's shape is of another kind, or without a hit nearer than the
+    // record's; without a simulation nothing is hit.
+    virtual bool queryActor(Handle, Handle, ShapeKind, const double*, const float*, const float*, QueryHit&) {
+        return false;
+    }
     // How far a sphere of a radius travels from a point along a unit
     // direction before it meets a static actor, at most distance; without
     // a simulation nothing is in the way.

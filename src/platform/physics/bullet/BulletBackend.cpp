@@ -164,6 +164,9 @@ struct Actor {
     bool kinematic = false;
     bool controller = false;
     ControllerDesc character;
+    // The description's shape kind (a moving mesh keeps Mesh though it is
+    // built as its hull).
+    ShapeKind kind = ShapeKind::Box;
     btScalar fallSpeed = 0;
     bool onGround = false;
     bool settle = false;
@@ -311,16 +314,7 @@ public:
             btRigidBody::btRigidBodyConstructionInfo info(mass, actor->motion.get(), actor->shape.get(), inertia);
             applySurface(desc, info);
             auto body = std::make_unique<btRigidBody>(info);
-            body->setUserIndex(0);
-            body->setUserIndex2(0);
-            if (!desc.surfaces.empty()) {
-                const SurfaceDesc& surface = desc.surfaces.front();
-                body->setUserIndex(static_cast<int>(std::min<std::uint32_t>(surface.frictionCombine, 3)));
-                body->setUserIndex2(static_cast<int>(std::min<std::uint32_t>(surface.restitutionCombine, 3)));
-                const float* a = surface.anisotropy;
-                if ((surface.flags & 0x1) && finite(a[0]) && finite(a[1]) && finite(a[2]))
-                    body->setAnisotropicFriction(btVector3(std::abs(a[0]), std::abs(a[1]), std::abs(a[2])));
-            }
+            applyCombineModes(desc, *body);
             if (actor->kinematic) {
                 body->setCollisionFlags(body->getCollisionFlags() | btCollisionObject::CF_KINEMATIC_OBJECT);
                 body->setActivationState(DISABLE_DEACTIVATION);
@@ -338,6 +332,7 @@ public:
             actor->object = std::move(body);
         }
         actor->rescale = std::make_unique<ActorShape>(actor->shape.get(), desc.kind);
+        actor->kind = desc.kind;
         return add(*world, std::move(actor));
     }
 
@@ -367,6 +362,7 @@ public:
         actor->settle = true;
         world->dynamics->addCollisionObject(actor->object.get(), filter.group, filter.mask);
         actor->rescale = std::make_unique<ActorShape>(actor->shape.get(), ShapeKind::Capsule);
+        actor->kind = ShapeKind::Capsule;
         return add(*world, std::move(actor));
     }
 
@@ -407,6 +403,12 @@ public:
         if (motion.length() >= actor->character.minStep) walk(*world, *actor, motion);
         onGround = actor->onGround;
         return true;
+    }
+
+    bool controllerOnGround(Handle handle, Handle actorHandle) override {
+        World* world = find(handle);
+        const Actor* actor = world ? findActor(*world, actorHandle) : nullptr;
+        return actor && actor->controller && actor->onGround;
     }
 
     bool getActorPose(Handle handle, Handle actorHandle, float* pose) override {
@@ -496,8 +498,7 @@ public:
         auto* bodyB = static_cast<btRigidBody*>(b->object.get());
         // The joint frame: at each end's anchor (in the model's space, placed
         // by its pose), its X along the first end's axis.
-        btVector3 axis(desc.ends[0].axis[0], desc.ends[0].axis[1], desc.ends[0].axis[2]);
-        if (axis.length2() < btScalar(1e-12)) axis = btVector3(1, 0, 0);
+        btVector3 axis = jointAxis(desc);
         axis.normalize();
         btTransform frame;
         frame.setIdentity();
@@ -527,16 +528,16 @@ public:
             constraint = std::move(slider);
         } else if (desc.kind == kJointPointOnLine || desc.kind == kJointPointOnPlane) {
             auto generic = std::make_unique<btGeneric6DofConstraint>(*bodyA, *bodyB, inA, inB, true);
-            // Free rotation; the point slides along the line (X) or in the
-            // plane (X and Y here, the plane's normal being Z).
+            // Free rotation; the point slides along the line (X, the axis)
+            // or in the plane (Y and Z, the plane's normal being X).
             generic->setAngularLowerLimit(btVector3(1, 1, 1));
             generic->setAngularUpperLimit(btVector3(-1, -1, -1));
             if (desc.kind == kJointPointOnLine) {
                 generic->setLinearLowerLimit(btVector3(1, 0, 0));
                 generic->setLinearUpperLimit(btVector3(-1, 0, 0));
             } else {
-                generic->setLinearLowerLimit(btVector3(1, 1, 0));
-                generic->setLinearUpperLimit(btVector3(-1, -1, 0));
+                generic->setLinearLowerLimit(btVector3(0, 1, 1));
+                generic->setLinearUpperLimit(btVector3(0, -1, -1));
             }
             constraint = std::move(generic);
         } else {
@@ -672,6 +673,16 @@ public:
         hit.distance = 0.0f;
         hit.feature = -1;
         return true;
+    }
+
+    bool queryActor(Handle handle, Handle actorHandle, ShapeKind kind, const double* corners, const float* position,
+                    const float* motion, QueryHit& hit) override {
+        World* world = find(handle);
+        Actor* actor = world ? findActor(*world, actorHandle) : nullptr;
+        if (!actor || actor->kind != kind || !corners || !position) return false;
+        btVector3 half, center;
+        if (!boxOf(corners, position, half, center)) return false;
+        return motion ? sweepActor(*actor, half, center, motion, hit) : overlapActor(*world, *actor, half, center, hit);
     }
 
     float freeDistance(Handle handle, const float* from, const float* direction, float distance,
@@ -834,6 +845,9 @@ private:
                     const float* v = desc.vertices + i * 3;
                     hull->addPoint(btVector3(v[0], v[1], v[2]) * scale, false);
                 }
+                // The hull's margin lies outside its points: kept thin so
+                // that it stands where its vertices say.
+                hull->setMargin(btScalar(0.01));
                 hull->recalcLocalAabb();
                 actor.shape = std::move(hull);
                 return true;
@@ -875,6 +889,106 @@ private:
         const SurfaceDesc& s = desc.surfaces.front();
         if (finite(s.dynamicFriction) && s.dynamicFriction >= 0.0f) info.m_friction = s.dynamicFriction;
         if (finite(s.restitution) && s.restitution >= 0.0f) info.m_restitution = s.restitution;
+    }
+
+    // The joint frame's X: the plane's normal for a point on a plane (its
+    // axis when the normal is missing), else the first end's axis; X when
+    // neither is given.
+    static btVector3 jointAxis(const JointDesc& desc) {
+        const JointEndDesc& end = desc.ends[0];
+        btVector3 axis(end.axis[0], end.axis[1], end.axis[2]);
+        const btVector3 normal(end.normal[0], end.normal[1], end.normal[2]);
+        if (desc.kind == kJointPointOnPlane && normal.length2() >= btScalar(1e-12)) axis = normal;
+        if (axis.length2() < btScalar(1e-12)) axis = btVector3(1, 0, 0);
+        return axis;
+    }
+
+    // A box swept from a centre along a motion against one actor alone.
+    static bool sweepActor(Actor& actor, const btVector3& half, const btVector3& center, const float* motion,
+                           QueryHit& hit) {
+        if (!finite(motion[0]) || !finite(motion[1]) || !finite(motion[2])) return false;
+        const btVector3 move(motion[0], motion[1], motion[2]);
+        btBoxShape box(half);
+        btTransform from, to;
+        from.setIdentity();
+        from.setOrigin(center);
+        to.setIdentity();
+        to.setOrigin(center + move);
+        btCollisionWorld::ClosestConvexResultCallback result(from.getOrigin(), to.getOrigin());
+        btCollisionObject* object = actor.object.get();
+        btCollisionWorld::objectQuerySingle(&box, from, to, object, object->getCollisionShape(),
+                                            object->getWorldTransform(), result, 0);
+        if (!result.hasHit()) return false;
+        const float distance = static_cast<float>(result.m_closestHitFraction * move.length());
+        if (distance >= hit.distance) return false;
+        for (int i = 0; i < 3; ++i) {
+            hit.point[i] = result.m_hitPointWorld[i];
+            hit.normal[i] = static_cast<float>(result.m_hitNormalWorld[i]);
+        }
+        hit.distance = distance;
+        hit.feature = -1;
+        return true;
+    }
+
+    // A box where it stands against one actor alone: a touch is a hit at
+    // distance 0.
+    static bool overlapActor(World& world, Actor& actor, const btVector3& half, const btVector3& center,
+                             QueryHit& hit) {
+        if (hit.distance <= 0.0f) return false;
+        btBoxShape box(half);
+        btCollisionObject probe;
+        probe.setCollisionShape(&box);
+        btTransform at;
+        at.setIdentity();
+        at.setOrigin(center);
+        probe.setWorldTransform(at);
+        struct Touch : btCollisionWorld::ContactResultCallback {
+            bool found = false;
+            btVector3 point{0, 0, 0};
+            btVector3 normal{0, 1, 0};
+            btScalar addSingleResult(btManifoldPoint& cp, const btCollisionObjectWrapper*, int, int,
+                                     const btCollisionObjectWrapper*, int, int) override {
+                if (cp.getDistance() > 0) return 0;
+                found = true;
+                point = cp.getPositionWorldOnB();
+                normal = cp.m_normalWorldOnB;
+                return 0;
+            }
+        } touch;
+        world.dynamics->contactPairTest(&probe, actor.object.get(), touch);
+        if (!touch.found) return false;
+        for (int i = 0; i < 3; ++i) {
+            hit.point[i] = touch.point[i];
+            hit.normal[i] = static_cast<float>(touch.normal[i]);
+        }
+        hit.distance = 0.0f;
+        hit.feature = -1;
+        return true;
+    }
+
+    // The surface's combine modes go into the body's user indices (read by
+    // the combined friction and restitution callbacks); an anisotropic
+    // surface scales its friction along its direction (in the body's own
+    // axes) by the ratio of its directional friction to its friction.
+    static void applyCombineModes(const ActorDesc& desc, btRigidBody& body) {
+        body.setUserIndex(0);
+        body.setUserIndex2(0);
+        if (desc.surfaces.empty()) return;
+        const SurfaceDesc& surface = desc.surfaces.front();
+        body.setUserIndex(static_cast<int>(std::min<std::uint32_t>(surface.frictionCombine, 3)));
+        body.setUserIndex2(static_cast<int>(std::min<std::uint32_t>(surface.restitutionCombine, 3)));
+        if (!(surface.flags & 0x1)) return;
+        btVector3 direction(surface.anisotropy[0], surface.anisotropy[1], surface.anisotropy[2]);
+        const float along = surface.dynamicFrictionV;
+        const float across = surface.dynamicFriction;
+        if (!finite(direction.x()) || !finite(direction.y()) || !finite(direction.z()) || !finite(along) ||
+            !finite(across) || along < 0.0f || across <= 0.0f || direction.length2() < btScalar(1e-12))
+            return;
+        direction.normalize();
+        const btScalar ratio = along / across;
+        btVector3 scaling;
+        for (int i = 0; i < 3; ++i) scaling[i] = 1 + (ratio - 1) * std::abs(direction[i]);
+        body.setAnisotropicFriction(scaling);
     }
 
     // Sweeps the capsule from where it stands along a motion; the part of
