@@ -14,6 +14,7 @@
 #include "foundation/MersenneTwister.h"
 #include "foundation/TimeCore.h"
 #include "model/Model.h"
+#include "model/Y3Model.h"
 
 namespace {
 
@@ -304,10 +305,28 @@ bool AnimationInstance::initialize() {
         position = r >= 1.0 ? 0.0 : r;
     }
     flags &= ~kInstanceBit8;
+    if (!loaded->particles.empty()) {
+        flags |= kInstanceHasParticles;
+        createAttachedParticles(*loaded);
+    }
     flags |= kInstanceInitialized;
     if (!loaded->events.empty()) flags |= kInstanceHasEvents;
     else flags &= ~kInstanceHasEvents;
     return true;
+}
+
+void AnimationInstance::createAttachedParticles(const AnimationData& loaded) {
+    if (!owner) return;
+    // The owner's placement as it stands now; each particle then follows
+    // its bone through its link.
+    const Matrix34 pose = owner->worldMatrix;
+    for (const AnimationParticleRecord& stored : loaded.particles) {
+        ModelParticleAttachment record;
+        static_assert(sizeof(record) == sizeof(stored));
+        std::memcpy(&record, &stored, sizeof(record));
+        GameObjectLink made;
+        owner->addParticle(record, pose, made);
+    }
 }
 
 bool AnimationInstance::bindBones() {
@@ -343,7 +362,11 @@ bool AnimationInstance::pop() {
 void AnimationInstance::stop() {
     if (!(flags & kInstanceInitialized)) return;
     if (flags & kInstancePushed) pop();
-    flags &= ~kInstanceHasParticles;
+    if (flags & kInstanceHasParticles) {
+        if (const AnimationData* loaded = data(); loaded && owner)
+            for (const AnimationParticleRecord& record : loaded->particles) owner->removeParticle(record.names[0]);
+        flags &= ~kInstanceHasParticles;
+    }
     stopEventSounds();
     std::vector<std::int32_t>().swap(boneMap);
     flags &= ~kInstanceInitialized;

@@ -175,6 +175,9 @@ private:
                   const AnimationData& data) const;
     void extractRootMotion(std::int32_t track, const BoneTransform& sample, const AnimationData& data);
     void reportState(const char* what) const;
+    // The animation's particle attachments made on the owner (paused until
+    // a "particle" event starts them, unless named "bg_...").
+    void createAttachedParticles(const AnimationData& loaded);
 
     char soundGroup_[12] = {};
 };
