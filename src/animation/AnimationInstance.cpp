@@ -134,6 +134,7 @@ double AnimationInstance::remainingTime() const {
 
 void AnimationInstance::rewind() {
     previousPosition = position = direction <= 0.0f ? 1.0 : 0.0;
+    lastEventFrame = -1;
 }
 
 bool AnimationInstance::setSpeed(float value) {
@@ -397,6 +398,12 @@ void AnimationInstance::eventPass(const CurrentTime& time, bool suppressEvents) 
     const std::int32_t prev = static_cast<std::int32_t>(previousPosition * lastFrame);
     const std::int32_t cur = static_cast<std::int32_t>(position * lastFrame);
     auto crossed = [&](std::int32_t f) { return f >= prev && (f <= cur || prev > cur); };
+    // A forward interval begins on the frame the one before ended on: that
+    // frame was examined already, so an event that starts and ends on it
+    // fires once, not once for every update spent on it.
+    const bool seen = prev <= cur && prev == lastEventFrame;
+    auto entered = [&](std::int32_t f) { return crossed(f) && !(seen && f == prev); };
+    lastEventFrame = prev <= cur ? cur : -1;
     const bool allowed = !suppressEvents && blender.enabled && blender.level > 0.7f;
     const std::int32_t count = static_cast<std::int32_t>(loaded->events.size());
     for (std::int32_t i = 0; i < count; ++i) {
@@ -406,8 +413,8 @@ void AnimationInstance::eventPass(const CurrentTime& time, bool suppressEvents) 
             pendingStart.test(i);
             continue;
         }
-        bool s = crossed(event.from);
-        bool e = crossed(event.to);
+        bool s = entered(event.from);
+        bool e = entered(event.to);
         if (allowed) {
             if (pendingStart.test(i)) s = true, pendingStart.clear(i);
             if (pendingEnd.test(i)) e = true, pendingEnd.clear(i);

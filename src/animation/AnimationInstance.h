@@ -160,6 +160,9 @@ public:
     BitSet64 fired;
     // The sound release's own pending and fired bits (start, end, fired).
     std::uint8_t releaseBits = 0;
+    // The last frame the event pass examined going forward (-1: none), so
+    // that a frame is entered once; not saved.
+    std::int32_t lastEventFrame = -1;
     std::vector<std::int32_t> boneMap;
     RootMotionState rootMotion;
     // The alignment bytes of the play block, written back as they were read.
