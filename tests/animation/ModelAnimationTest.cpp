@@ -507,6 +507,21 @@ TEST_F(ModelAnimationTest, SequencesReplaceAppendAndRestartTheirIdle) {
     }
 }
 
+// Two sequences pushed in one frame: the first, not yet risen, gives way
+// to the second instead of rising beside it.
+TEST_F(ModelAnimationTest, ASequenceReplacedBeforeItRoseGivesWay) {
+    Model* model = pushed("strider32");
+    ASSERT_NE(model, nullptr);
+    AnimationStack& body = model->animation.body();
+    ASSERT_TRUE(model->playSequence("[strider.turn]"));
+    frame(*model, 0.04);
+    ASSERT_TRUE(model->playSequence("0.2[strider.step x100]"));
+    ASSERT_TRUE(model->playSequence("0.2[strider.rest x100]"));
+    for (int i = 0; i < 20; ++i) frame(*model, 0.04);
+    ASSERT_EQ(body.instances().size(), 1u);
+    EXPECT_STREQ(newest(*model).name, "strider.rest");
+}
+
 TEST_F(ModelAnimationTest, TheRandomDirectionIsBackwardInSixDrawsOfTen) {
     Model* model = pushed("strider9");
     ASSERT_NE(model, nullptr);
