@@ -92,6 +92,9 @@ expect("msg(): demo: visits 1")
 # The harbour's crates through "Object": one moved, the other hidden.
 expect("msg(): demo: [harbour_crate_a] at [quay] before the save")
 expect("msg(): demo: [harbour_crate_b] hidden before the save")
+# The sailor sent to its spot walking, its mate's body hidden.
+expect("msg(): demo: [sailor] at [sailor_spot] playing [sailor.walk] before the save")
+expect("msg(): demo: [sailor_mate] hidden before the save")
 expect("Generate screen shot for save game")
 expect("msg(): demo: save [tour] written")
 expect("Find save files")
@@ -120,6 +123,21 @@ expect("msg(): demo: quest [harbour] stage 1 after restore")
 # other's box hidden.
 expect("msg(): demo: [harbour_crate_a] at [quay] after restore")
 expect("msg(): demo: [harbour_crate_b] hidden after restore")
+# The sailors come back as saved: the sailor at its spot with its walk, the
+# mate's body hidden.
+expect("msg(): demo: [sailor] at [sailor_spot] playing [sailor.walk] after restore")
+expect("msg(): demo: [sailor_mate] hidden after restore")
+# The sailor's turn: it walks two strides on its walk's root motion (its
+# footsteps named in the log), hails with its voice and lip track, and
+# idles again.
+expect("msg(): demo: [sailor] walks with [sailor.walk]")
+expect("Object [sailor] animation [sailor.walk] event footstep [fs_default(male)")
+expect("Object [sailor] animation [sailor.walk] event sound [sailor_hum]")
+expect("msg(): demo: [sailor] walked its strides playing [sailor.walk]")
+expect("Morph [sailor.ahoy] of object [sailor] starts (1.00 sec)")
+expect("msg(): demo: [sailor] hails for 1.0 s")
+expect("Morph [sailor.ahoy] of object [sailor] ends")
+expect("msg(): demo: [sailor] idles with [sailor.idle]")
 # The pier scene: the boat moored inside the trigger box sets the trigger
 # off on the first frame after the script switches it on.
 expect("Start to load scene [pier]")
