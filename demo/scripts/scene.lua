@@ -16,6 +16,8 @@ function demo_load_first_scene()
     trigger.onLeave = "demo_on_trigger_leave"
     msg("demo: trigger [pier_gate] ", trigger:enable("pier_gate", true) and "enabled" or "not enabled")
     demo_play_sounds()
+    demo_character_idle("sailor")
+    demo_character_idle("sailor_mate")
     -- The harbour quest begins with the scene: its arrival event runs.
     msg("demo: quest [harbour] ", quest:begin("harbour") and "begun" or "not found")
     quest:event("arrive")

@@ -1,7 +1,7 @@
 -- The tour played when the game runs without a display: save a slot, list
--- the slots, restore the slot, go to the pier's end, where the moored
--- boat sets off the pier's trigger and advances the quest, walk the
--- visitor along the quay, hear the keeper, then quit. Each step posts the
+-- the slots, restore the slot, watch the sailor walk and hail, go to the
+-- pier's end, where the moored boat sets off the pier's trigger and
+-- advances the quest, walk the visitor along the quay, hear the keeper, then quit. Each step posts the
 -- next one, so every step runs from the event queue like a player's action would, and
 -- a step that cannot do its work still hands on, so the tour always ends.
 
@@ -91,6 +91,8 @@ function demo_tour_save()
     end
     demo_props_arrange("quay", false)
     demo_props_report("before the save")
+    demo_character_arrange(true)
+    demo_character_report("before the save")
     local saved
     if title ~= nil then
       saved = game:save(slot.value, title)
@@ -104,6 +106,7 @@ function demo_tour_save()
     end
     quest:setState("harbour", "pier", 0)
     demo_props_arrange("pier_end", true)
+    demo_character_arrange(false)
   end
   sendEvent("demo_tour_list")
 end
@@ -138,10 +141,11 @@ function demo_tour_restore()
         trigger:count("pier_gate"))
     msg("demo: quest [", quest.name, "] stage ", quest:getState("harbour", "pier"), " after restore")
     demo_props_report("after restore")
+    demo_character_report("after restore")
   else
     msg("demo: nothing to restore")
   end
-  sendEvent("demo_tour_pier")
+  sendEvent("demo_tour_character")
 end
 
 -- The visitor on the quay beyond the pier walks to the quay's end on its

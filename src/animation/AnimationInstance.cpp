@@ -14,6 +14,7 @@
 #include "foundation/MersenneTwister.h"
 #include "foundation/TimeCore.h"
 #include "model/Model.h"
+#include "model/Y3Model.h"
 
 namespace {
 
@@ -133,6 +134,7 @@ double AnimationInstance::remainingTime() const {
 
 void AnimationInstance::rewind() {
     previousPosition = position = direction <= 0.0f ? 1.0 : 0.0;
+    lastEventFrame = -1;
 }
 
 bool AnimationInstance::setSpeed(float value) {
@@ -304,10 +306,28 @@ bool AnimationInstance::initialize() {
         position = r >= 1.0 ? 0.0 : r;
     }
     flags &= ~kInstanceBit8;
+    if (!loaded->particles.empty()) {
+        flags |= kInstanceHasParticles;
+        createAttachedParticles(*loaded);
+    }
     flags |= kInstanceInitialized;
     if (!loaded->events.empty()) flags |= kInstanceHasEvents;
     else flags &= ~kInstanceHasEvents;
     return true;
+}
+
+void AnimationInstance::createAttachedParticles(const AnimationData& loaded) {
+    if (!owner) return;
+    // The owner's placement as it stands now; each particle then follows
+    // its bone through its link.
+    const Matrix34 pose = owner->worldMatrix;
+    for (const AnimationParticleRecord& stored : loaded.particles) {
+        ModelParticleAttachment record;
+        static_assert(sizeof(record) == sizeof(stored));
+        std::memcpy(&record, &stored, sizeof(record));
+        GameObjectLink made;
+        owner->addParticle(record, pose, made);
+    }
 }
 
 bool AnimationInstance::bindBones() {
@@ -343,7 +363,11 @@ bool AnimationInstance::pop() {
 void AnimationInstance::stop() {
     if (!(flags & kInstanceInitialized)) return;
     if (flags & kInstancePushed) pop();
-    flags &= ~kInstanceHasParticles;
+    if (flags & kInstanceHasParticles) {
+        if (const AnimationData* loaded = data(); loaded && owner)
+            for (const AnimationParticleRecord& record : loaded->particles) owner->removeParticle(record.names[0]);
+        flags &= ~kInstanceHasParticles;
+    }
     stopEventSounds();
     std::vector<std::int32_t>().swap(boneMap);
     flags &= ~kInstanceInitialized;
@@ -374,6 +398,12 @@ void AnimationInstance::eventPass(const CurrentTime& time, bool suppressEvents) 
     const std::int32_t prev = static_cast<std::int32_t>(previousPosition * lastFrame);
     const std::int32_t cur = static_cast<std::int32_t>(position * lastFrame);
     auto crossed = [&](std::int32_t f) { return f >= prev && (f <= cur || prev > cur); };
+    // A forward interval begins on the frame the one before ended on: that
+    // frame was examined already, so an event that starts and ends on it
+    // fires once, not once for every update spent on it.
+    const bool seen = prev <= cur && prev == lastEventFrame;
+    auto entered = [&](std::int32_t f) { return crossed(f) && !(seen && f == prev); };
+    lastEventFrame = prev <= cur ? cur : -1;
     const bool allowed = !suppressEvents && blender.enabled && blender.level > 0.7f;
     const std::int32_t count = static_cast<std::int32_t>(loaded->events.size());
     for (std::int32_t i = 0; i < count; ++i) {
@@ -383,8 +413,8 @@ void AnimationInstance::eventPass(const CurrentTime& time, bool suppressEvents) 
             pendingStart.test(i);
             continue;
         }
-        bool s = crossed(event.from);
-        bool e = crossed(event.to);
+        bool s = entered(event.from);
+        bool e = entered(event.to);
         if (allowed) {
             if (pendingStart.test(i)) s = true, pendingStart.clear(i);
             if (pendingEnd.test(i)) e = true, pendingEnd.clear(i);

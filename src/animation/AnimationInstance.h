@@ -160,6 +160,9 @@ public:
     BitSet64 fired;
     // The sound release's own pending and fired bits (start, end, fired).
     std::uint8_t releaseBits = 0;
+    // The last frame the event pass examined going forward (-1: none), so
+    // that a frame is entered once; not saved.
+    std::int32_t lastEventFrame = -1;
     std::vector<std::int32_t> boneMap;
     RootMotionState rootMotion;
     // The alignment bytes of the play block, written back as they were read.
@@ -175,6 +178,9 @@ private:
                   const AnimationData& data) const;
     void extractRootMotion(std::int32_t track, const BoneTransform& sample, const AnimationData& data);
     void reportState(const char* what) const;
+    // The animation's particle attachments made on the owner (paused until
+    // a "particle" event starts them, unless named "bg_...").
+    void createAttachedParticles(const AnimationData& loaded);
 
     char soundGroup_[12] = {};
 };

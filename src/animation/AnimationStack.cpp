@@ -88,6 +88,9 @@ bool AnimationStack::pushElement(const SequenceElement& element, const SequenceE
                 instance->pendingEnd.clearAll();
                 instance->fired.clearAll();
                 if ((instance->flags & kInstancePushed) && instance->isInitialized()) instance->pop();
+                // One pushed in this frame has not risen yet: it stops at
+                // level 0, or it would rise and play on beside the new one.
+                if (b.enabled) b.stop();
             } else {
                 b.setEnd(0.0, element.blend);
             }

@@ -221,6 +221,13 @@ bool Model::push() {
         }
     }
     if (!isShown()) return log.error("Can't push invisible model: push only at visible phase");
+    // A resource whose data failed to load (a damaged file) has nothing to
+    // show: the model stays in its scene hidden, and the scene goes on.
+    if (resource && resource->has(kResourceUnavailable) && !resource->has(kResourcePlaceholder)) {
+        log.error("Can't show model [%s]: resource [%s] is damaged", name, resource->name);
+        stateWords[1] &= ~kModelVisiblePhase;
+        return true;
+    }
     // A refused context push leaves the model unpushed: nothing of the
     // push has happened yet, and nothing more is done.
     if (!ModelContext::push(resource, *this)) return false;

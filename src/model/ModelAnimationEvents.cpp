@@ -41,6 +41,13 @@ std::string scriptText(const std::string& path, const char* fallback) {
 
 bool lodAllows(std::int32_t lod, bool lod1, bool lod2) { return !(lod == 1 && !lod1) && !(lod == 2 && !lod2); }
 
+// One line for each effect an event has: the object, the animation that
+// raised it (none for a controller's footstep), the kind and what it names.
+void traceEvent(const char* object, const AnimationInstance* instance, const char* kind, const char* what) {
+    engineLog().info("Object [%s] animation [%s] event %s [%s]", object, instance ? instance->name : "none", kind,
+                     what);
+}
+
 }  // namespace
 
 bool Model::onAnimationEvent(AnimationInstance* instance, Model* model, const char* text, const CurrentTime&,
@@ -91,6 +98,7 @@ bool Model::onAnimationEvent(AnimationInstance* instance, Model* model, const ch
             return true;
         }
         Particle& found = *static_cast<Particle*>(object);
+        traceEvent(instanceName, instance, phase == 0 ? "particle starts" : "particle pauses", particleName);
         if (phase == 0) {
             if (found.state & kParticlePaused) found.state &= ~kParticlePaused;
             found.buildLayers();
@@ -105,6 +113,7 @@ bool Model::onAnimationEvent(AnimationInstance* instance, Model* model, const ch
     }
     if (sound) {
         if (phase == 0) {
+            traceEvent(instanceName, instance, "sound", argument);
             if (instance) instance->playEventSound(argument, position);
             else gameCore.playSoundAt(argument, position, nullptr);
         }
@@ -127,6 +136,7 @@ bool Model::onAnimationEvent(AnimationInstance* instance, Model* model, const ch
         char soundName[512];
         std::snprintf(soundName, sizeof(soundName), "fs_%s(%s)%s_##", material.c_str(), category.c_str(),
                       type->suffix);
+        traceEvent(instanceName, instance, "footstep", soundName);
         gameCore.playSoundAt(soundName, position, nullptr);
         return true;
     }

@@ -231,7 +231,12 @@ bool ModelElement::popLod(std::int32_t slotIndex, bool) {
         // The instancing request leaves the mesh before it is freed, so
         // that no group keeps a member that is gone.
         if (slot.instanceRequest) slot.mesh->unregisterInstance(slot.instanceRequest.get());
-        if (slot.meshInstance) slot.mesh->destroyAnimInstance(slot.meshInstance);
+        if (slot.meshInstance) {
+            // Its skinned copy of the streams goes first: an instance freed
+            // while allocated is reported as a leak.
+            if (slot.meshInstance->flags() & MeshAnimInstance::kAllocated) slot.meshInstance->deallocate();
+            slot.mesh->destroyAnimInstance(slot.meshInstance);
+        }
     }
     if (slot.skeletonBound && slot.mesh && model)
         for (const MeshBone& bone : slot.mesh->skin().bones) model->animation.skeleton.releaseMeshBone(bone.name);

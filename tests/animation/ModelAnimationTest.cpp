@@ -12,9 +12,12 @@
 #include "animation/AnimationCore.h"
 #include "animation/AnimationTestSupport.h"
 #include "animation/ModelAnimation.h"
+#include "app/SaveGame.h"
 #include "foundation/DataStream.h"
 #include "foundation/TimeCore.h"
+#include "effects/Particle.h"
 #include "model/Model.h"
+#include "particle/ParticleWriter.h"
 #include "render/RenderCore.h"
 #include "scene/CameraFixture.h"
 #include "support/TestSupport.h"
@@ -75,7 +78,21 @@ const std::string kAnimations =
     "event 1 1 probe=same\nevent 2 3 probe=span\nevent 1 1 sound=clank\n"
     // One frame: the spine held at 90 degrees.
     "anim strider.pose 1 loop\n" + spineTrack("0.70710678", "0.70710678") +
-    manyEvents() + "map default\nmapbone jaw 1 0 0 1 0\n";
+    manyEvents() +
+    // Sparks attached on the spine while it plays, lit from frame 1 to 2.
+    "anim strider.sparkle 5 loop\n" + spineTrack("0 0", "1 1") +
+    "attach sparks fx_sparks spine at 0 0.5 0\nevent 1 2 particle=sparks\n"
+    "map default\nmapbone jaw 1 0 0 1 0\n";
+
+// The animations and the effect their attached sparks are made of.
+std::vector<testing_support::FixtureFile> animationAndEffectFiles() {
+    std::vector<testing_support::FixtureFile> files = animation_tests::animationFiles(kAnimations);
+    std::string error;
+    const std::string effect = particle_tools::effectFileBytes("name fx_sparks\nlayer spark\nrate 10\n", error);
+    EXPECT_FALSE(effect.empty()) << error;
+    files.push_back({".effect", "fx_sparks", effect, ""});
+    return files;
+}
 
 class ModelAnimationTest : public ::testing::Test {
 protected:
@@ -113,7 +130,7 @@ protected:
     testing_support::ScopedCoreMember<RenderCore> useRender{gameCore.render, &render};
     AnimationCore animations;
     testing_support::ScopedCoreMember<AnimationCore> useAnimations{gameCore.animation, &animations};
-    CameraScene world{{kStrider, kKnot}, animation_tests::animationFiles(kAnimations)};
+    CameraScene world{{kStrider, kKnot}, animationAndEffectFiles()};
 };
 
 void expectRows(const Matrix34& m, const float (&rows)[12], const char* what) {
@@ -322,6 +339,63 @@ TEST_F(ModelAnimationTest, EventsFireOnTheirFramesAboveLevelPointSeven) {
     EXPECT_FALSE(events.pendingStart.test(1));
 }
 
+// The animation's attached sparks are made on the model when it starts,
+// paused, linked to their bone; its "particle" event runs them from its
+// start frame to its end frame; a sequence that replaces the animation
+// takes them away with its instance.
+TEST_F(ModelAnimationTest, AttachedParticlesLiveWithTheirAnimationAndRunOnItsEvent) {
+    // The event finds its particle in the game's current scene.
+    SaveGame game;
+    testing_support::ScopedCoreMember<SaveGame> useGame{gameCore.game, &game};
+    game.scenes.push_back(world.scene->id);
+    game.currentIndex = 0;
+    Model* model = pushed("strider30");
+    ASSERT_NE(model, nullptr);
+    ASSERT_TRUE(model->playSequence("[strider.sparkle]"));
+    frame(*model, 0.02);
+    auto* sparks = dynamic_cast<Particle*>(world.scene->lookupParticle("strider30.sparks"));
+    ASSERT_NE(sparks, nullptr);
+    EXPECT_TRUE(core.log().contains("Pause particle [strider30.sparks] (fx_sparks)"));
+    EXPECT_TRUE(sparks->state & kParticlePaused);
+    EXPECT_EQ(sparks->link.parent().value, GameObjectLink::fromObject(model).value);
+    EXPECT_STREQ(sparks->link.boneName(), "spine");
+    EXPECT_FLOAT_EQ(sparks->link.pose().m[10], 0.5f);
+    ASSERT_EQ(model->particles.size(), 1u);
+    EXPECT_EQ(model->particles[0].value, GameObjectLink::fromObject(sparks).value);
+    // Frame 1 (0.04 s) starts the event, frame 2 ends it; each update fires
+    // what the advance before it crossed.
+    frame(*model, 0.03);
+    EXPECT_TRUE(sparks->state & kParticlePaused);
+    frame(*model, 0.04);
+    EXPECT_FALSE(sparks->state & kParticlePaused);
+    frame(*model, 0.04);
+    EXPECT_TRUE(sparks->state & kParticlePaused);
+    EXPECT_TRUE(core.log().contains("Object [strider30] animation [strider.sparkle] event particle starts [strider30.sparks]"));
+    EXPECT_TRUE(core.log().contains("event particle pauses [strider30.sparks]"));
+    EXPECT_FALSE(core.log().contains("NOT found"));
+    // Replaced at once: the finished instance is stopped and its sparks go.
+    ASSERT_TRUE(model->playSequence("[strider.rest]"));
+    for (int i = 0; i < 50 && model->animation.body().instances().size() > 1; ++i) frame(*model, 0.04);
+    ASSERT_EQ(model->animation.body().instances().size(), 1u);
+    EXPECT_EQ(world.scene->lookupParticle("strider30.sparks"), nullptr);
+    EXPECT_TRUE(model->particles.empty());
+}
+
+// At 60 updates a second several updates fall on one frame of a 25-frame
+// animation: an event that starts and ends on a frame still fires once a
+// pass, and one that spans frames starts and ends once.
+TEST_F(ModelAnimationTest, AnEventFiresOnceAPassWhateverTheUpdateRate) {
+    Model* model = pushed("strider31");
+    ASSERT_NE(model, nullptr);
+    ASSERT_TRUE(model->playSequence("[strider.events x10]"));
+    core.log().clear();
+    // 0.16 s a pass: frame 1 is entered at 0.04, 0.2 and 0.36 s.
+    for (int i = 0; i < 30; ++i) frame(*model, 1.0 / 60.0);
+    // Each firing logs its start and its end.
+    EXPECT_EQ(count("Invalid animation event code [probe] with arg [same]"), 6u);
+    EXPECT_EQ(count("Invalid animation event code [probe] with arg [span]"), 6u);
+}
+
 TEST_F(ModelAnimationTest, EventsPastTheSixtyFourthAreReportedOnEveryPass) {
     Model* model = pushed("strider15");
     ASSERT_NE(model, nullptr);
@@ -372,11 +446,12 @@ TEST_F(ModelAnimationTest, EventTextsAreSplitAndFootstepsNamedFromTheirType) {
     };
     for (const Case c : {Case{"=x", false, "Invalid animation event code [=x] with arg []"},
                          Case{"footstep=hop", false, "Invalid animation footstep type [hop]"},
-                         Case{"footstep=turn", true, "fs_default(male)t_##"},
-                         Case{"footstep=left", true, "fs_default(male)l_##"}}) {
+                         Case{"footstep=turn", true, "Object [strider7] animation [none] event footstep [fs_default(male)t_##]"},
+                         Case{"footstep=left", true, "event footstep [fs_default(male)l_##]"},
+                         Case{"sound=clank", true, "Object [strider7] animation [none] event sound [clank]"}}) {
         core.log().clear();
         EXPECT_EQ(Model::onAnimationEvent(nullptr, model, c.text, CurrentTime(0.0), 0, true), c.result) << c.text;
-        if (std::strncmp(c.logged, "fs_", 3) != 0) EXPECT_TRUE(core.log().contains(c.logged)) << c.text;
+        EXPECT_TRUE(core.log().contains(c.logged)) << c.text;
     }
 }
 
@@ -430,6 +505,21 @@ TEST_F(ModelAnimationTest, SequencesReplaceAppendAndRestartTheirIdle) {
         EXPECT_EQ(body.instances().back().get(), top);
         EXPECT_EQ(body.instances().size(), size);
     }
+}
+
+// Two sequences pushed in one frame: the first, not yet risen, gives way
+// to the second instead of rising beside it.
+TEST_F(ModelAnimationTest, ASequenceReplacedBeforeItRoseGivesWay) {
+    Model* model = pushed("strider32");
+    ASSERT_NE(model, nullptr);
+    AnimationStack& body = model->animation.body();
+    ASSERT_TRUE(model->playSequence("[strider.turn]"));
+    frame(*model, 0.04);
+    ASSERT_TRUE(model->playSequence("0.2[strider.step x100]"));
+    ASSERT_TRUE(model->playSequence("0.2[strider.rest x100]"));
+    for (int i = 0; i < 20; ++i) frame(*model, 0.04);
+    ASSERT_EQ(body.instances().size(), 1u);
+    EXPECT_STREQ(newest(*model).name, "strider.rest");
 }
 
 TEST_F(ModelAnimationTest, TheRandomDirectionIsBackwardInSixDrawsOfTen) {

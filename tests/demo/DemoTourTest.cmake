@@ -73,6 +73,10 @@ else()
   expect("msg(): demo: music silent")
   expect("msg(): demo: bell silent")
 endif()
+# The sailor, the harbour's animated character, idles; its idle attaches
+# its pipe's smoke, paused until the idle's particle event.
+expect("Pause particle [sailor.pipe] (harbour_smoke)")
+expect("msg(): demo: [sailor] idles with [sailor.idle]")
 # The harbour quest from the quests package: its arrival event runs.
 expect("msg(): demo: quest [harbour] begun")
 expect("msg(): demo: quest says [the boat waits at the pier]")
@@ -88,13 +92,16 @@ expect("msg(): demo: visits 1")
 # The harbour's crates through "Object": one moved, the other hidden.
 expect("msg(): demo: [harbour_crate_a] at [quay] before the save")
 expect("msg(): demo: [harbour_crate_b] hidden before the save")
+# The sailor sent to its spot walking, its mate's body hidden.
+expect("msg(): demo: [sailor] at [sailor_spot] playing [sailor.walk] before the save")
+expect("msg(): demo: [sailor_mate] hidden before the save")
 expect("Generate screen shot for save game")
 expect("msg(): demo: save [tour] written")
 expect("Find save files")
 expect("msg(): demo: 1 save slot(s)")
 expect("msg(): demo: slot [tour]")
 # The animations package lists its groups and their animations.
-expect("msg(): demo: 3 animation group(s)")
+expect("msg(): demo: 4 animation group(s)")
 expect("msg(): demo: animation group [flag] holds 1")
 expect("msg(): demo: animation [flag]")
 expect("msg(): demo: animation group [gull.] holds 1")
@@ -102,6 +109,9 @@ expect("msg(): demo: animation [gull.fly]")
 expect("msg(): demo: animation group [rowboat.] holds 2")
 expect("msg(): demo: animation [rowboat.drift]")
 expect("msg(): demo: animation [rowboat.rock]")
+expect("msg(): demo: animation group [sailor.] holds 2")
+expect("msg(): demo: animation [sailor.idle]")
+expect("msg(): demo: animation [sailor.walk]")
 expect("msg(): demo: group of [Rowboat] is [rowboat.]")
 expect("LOAD GAME [tour]")
 expect("SUCCESS LOADED GAME [tour]")
@@ -113,6 +123,21 @@ expect("msg(): demo: quest [harbour] stage 1 after restore")
 # other's box hidden.
 expect("msg(): demo: [harbour_crate_a] at [quay] after restore")
 expect("msg(): demo: [harbour_crate_b] hidden after restore")
+# The sailors come back as saved: the sailor at its spot with its walk, the
+# mate's body hidden.
+expect("msg(): demo: [sailor] at [sailor_spot] playing [sailor.walk] after restore")
+expect("msg(): demo: [sailor_mate] hidden after restore")
+# The sailor's turn: it walks two strides on its walk's root motion (its
+# footsteps named in the log), hails with its voice and lip track, and
+# idles again.
+expect("msg(): demo: [sailor] walks with [sailor.walk]")
+expect("Object [sailor] animation [sailor.walk] event footstep [fs_default(male)")
+expect("Object [sailor] animation [sailor.walk] event sound [sailor_hum]")
+expect("msg(): demo: [sailor] walked its strides playing [sailor.walk]")
+expect("Morph [sailor.ahoy] of object [sailor] starts (1.00 sec)")
+expect("msg(): demo: [sailor] hails for 1.0 s")
+expect("Morph [sailor.ahoy] of object [sailor] ends")
+expect("msg(): demo: [sailor] idles with [sailor.idle]")
 # The pier scene: the boat moored inside the trigger box sets the trigger
 # off on the first frame after the script switches it on.
 expect("Start to load scene [pier]")
@@ -158,6 +183,7 @@ expect("Release device [Keyboard]")
 expect("Release device [Mouse]")
 expect("Exit from game.")
 demo_check_run()
+string(FIND "${log}" "msg(): demo: save [tour] written" save_at)
 foreach(refused "Can't read camera visibility data" "Fail to load game from file")
   string(FIND "${log}" "${refused}" found)
   if(NOT found EQUAL -1)
@@ -181,6 +207,16 @@ string(FIND "${log}" "msg(): demo: tour done" tour_done)
 if(morph_end EQUAL -1 OR NOT morph_end LESS tour_done)
   string(APPEND failures "the keeper's lip track did not end before the tour\n")
 endif()
+# The sailor's idle fires its events from its ".events" file before the
+# save: the pipe's smoke lit and paused, the shift of weight as a footstep
+# with its composed sound name, and the hum.
+foreach(event "particle starts [sailor.pipe]" "particle pauses [sailor.pipe]"
+              "footstep [fs_default(male)t_##]" "sound [sailor_hum]")
+  string(FIND "${log}" "Object [sailor] animation [sailor.idle] event ${event}" at)
+  if(at EQUAL -1 OR NOT at LESS save_at)
+    string(APPEND failures "the sailor's idle did not fire [${event}] before the save\n")
+  endif()
+endforeach()
 # The first scene is the stored one, never the debug scene.
 string(FIND "${log}" "Create debug scene" debug_scene)
 if(NOT debug_scene EQUAL -1)

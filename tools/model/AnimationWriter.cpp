@@ -60,7 +60,7 @@ bool parseAnimationLines(std::string_view text, AnimationDescription& out, std::
         words >> keyword;
         const bool mine = keyword == "anim" || keyword == "track" || keyword == "channel" || keyword == "seqelement" ||
                           keyword == "event" ||
-                          keyword == "sideevent" || keyword == "map" || keyword == "mapbone" || keyword == "lip" ||
+                          keyword == "sideevent" || keyword == "attach" || keyword == "map" || keyword == "mapbone" || keyword == "lip" ||
                           keyword == "lipframe";
         rest += mine ? std::string() : content;
         rest += '\n';
@@ -136,6 +136,15 @@ bool parseAnimationLines(std::string_view text, AnimationDescription& out, std::
                 return failLine(error, line,
                                 "expected: seqelement <animation> <flags> <duration> <blend> <start> <length> <speed>");
             animation.elements.push_back(std::move(element));
+        } else if (keyword == "attach") {
+            AttachmentDescription particle;
+            std::string option;
+            if (!(words >> particle.name >> particle.data >> particle.bone))
+                return failLine(error, line, "expected: attach <name> <particle data> <bone> [at <x> <y> <z>]");
+            if (words >> option &&
+                (option != "at" || !(words >> particle.at[0] >> particle.at[1] >> particle.at[2])))
+                return failLine(error, line, "expected: attach <name> <particle data> <bone> [at <x> <y> <z>]");
+            animation.particles.push_back(std::move(particle));
         } else {
             EventDescription event;
             if (!readEvent(words, event)) return failLine(error, line, "expected: " + keyword + " <from> <to> <name>");
@@ -193,8 +202,15 @@ std::string animationFileBytes(const AnimationFileDescription& animation) {
         put32(out, static_cast<std::uint32_t>(event.from));
         put32(out, static_cast<std::uint32_t>(event.to));
     }
-    put32(out, 0);  // particle attachments
-    put32(out, 0);
+    put32(out, static_cast<std::uint32_t>(animation.particles.size()));
+    for (const AttachmentDescription& particle : animation.particles) {
+        for (const std::string* name : {&particle.name, &particle.data, &particle.bone}) putName128(out, *name);
+        // An identity local matrix at the given offset; size 1.
+        const float matrix[12] = {1, 0, 0, 0, 1, 0, 0, 0, 1, particle.at[0], particle.at[1], particle.at[2]};
+        for (float value : matrix) putFloat(out, value);
+        for (int i = 0; i < 3; ++i) putFloat(out, 1.0f);
+    }
+    put32(out, 0);  // the second particle list
     return out;
 }
 

@@ -18,6 +18,9 @@
 //       an event stored in the ".ani4" file
 //   sideevent <from> <to> <name>
 //       a line "<from>..<to> <name>" of the animation's ".events" file
+//   attach <name> <particle data> <bone> [at <x> <y> <z>]
+//       a particle the last animation attaches to its model while it plays
+//       (named "<object>.<name>"; its "particle=<name>" event starts it)
 //   map <name>
 //       starts a tracker map
 //   mapbone <bone> <body> <part 1> <part 2> <face> <tracker>
@@ -55,6 +58,13 @@ struct EventDescription {
     std::string name;
 };
 
+struct AttachmentDescription {
+    std::string name;
+    std::string data;
+    std::string bone;
+    float at[3] = {};
+};
+
 struct ElementDescription {
     std::uint32_t flags = 0;
     std::string animation;
@@ -73,6 +83,7 @@ struct AnimationFileDescription {
     std::vector<ElementDescription> elements;
     std::vector<EventDescription> events;
     std::vector<EventDescription> sideEvents;
+    std::vector<AttachmentDescription> particles;
 };
 
 struct TrackerMapDescription {
@@ -104,8 +115,8 @@ bool parseAnimationLines(std::string_view text, AnimationDescription& out, std::
 
 // The ".ani4" bytes: frame count, flags, the tracks (translation,
 // rotation, scale channels, three words, u16 name, u16), the value pool,
-// the 176-byte sequence elements, the 136-byte events and two empty
-// particle lists.
+// the 176-byte sequence elements, the 136-byte events, the 444-byte
+// particle attachments and an empty second particle list.
 std::string animationFileBytes(const AnimationFileDescription& animation);
 // The ".events" text: one "<from>..<to> <name>" line each.
 std::string eventsFileBytes(const AnimationFileDescription& animation);

@@ -3,8 +3,9 @@
 //                   checker (the packed kind);
 //   leaf.jpg/.png   64 x 64 green colours with a round alpha mask (the
 //                   compressed kind with its alpha);
-//   paint.dds, quay.dds 16 x 16 A8R8G8B8 of one colour each: the harbour
-//                   props' red paint and the quay's grey stones;
+//   paint.dds, quay.dds, cloth.dds 16 x 16 A8R8G8B8 of one colour each: the
+//                   harbour props' red paint, the quay's grey stones and the
+//                   sailor's yellow oilskins;
 //   splash_screen.dds the start-up splash (an orange top half over a blue
 //                   bottom half).
 // Exit code 0 on success, 1 on failure (with a line on standard error).
@@ -109,7 +110,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "texwrite: can't write leaf.jpg and leaf.png\n");
         return 1;
     }
-    for (const auto& [name, image] : {std::pair{"paint.dds", solid(200, 40, 30)}, std::pair{"quay.dds", solid(150, 150, 150)}}) {
+    for (const auto& [name, image] : {std::pair{"paint.dds", solid(200, 40, 30)}, std::pair{"quay.dds", solid(150, 150, 150)},
+                                     std::pair{"cloth.dds", solid(230, 190, 40)}}) {
         const std::vector<std::uint8_t> bytes = texture_tools::writeDds(image);
         if (bytes.empty() || !writeBytes(folder / name, bytes)) {
             std::fprintf(stderr, "texwrite: can't write %s\n", name);

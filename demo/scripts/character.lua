@@ -1,0 +1,119 @@
+-- The sailors on the harbour's quay, the demo's animated characters,
+-- played through their script objects "Object". The engine names each
+-- event of their animations in the log as it fires (the pipe's smoke, the
+-- footsteps with their composed sound names, the hum).
+
+-- A character idles: its looping idle, played for a thousand passes.
+function demo_character_idle(name)
+  local sailor = world:object(name)
+  if sailor == nil then
+    msg("demo: no character [", name, "]")
+    return false
+  end
+  local playing = sailor:sequence("[sailor.idle x1000]")
+  msg("demo: [", name, "] idles ", playing and "with [sailor.idle]" or "refused")
+  return playing
+end
+
+-- The animation on top of a character's body stack, or "none".
+function demo_character_playing(sailor)
+  local count = sailor:animation_count()
+  return count > 0 and sailor:animation_name(count - 1) or "none"
+end
+
+-- Before the save: the sailor stands at its spot and walks, its mate's
+-- body is hidden. After it: the sailor is sent back idling and the mate
+-- shown, which the restore must undo.
+function demo_character_arrange(saving)
+  local sailor = world:object("sailor")
+  local mate = world:object("sailor_mate")
+  if sailor == nil or mate == nil then
+    msg("demo: no sailors")
+    return
+  end
+  if saving then
+    sailor:teleport("sailor_spot", 0)
+    sailor:sequence("[sailor.walk x2]")
+    mate:element_hide("body")
+  else
+    sailor:teleport("quay", 0)
+    demo_character_idle("sailor")
+    mate:element_show("body")
+  end
+end
+
+-- Where the sailor stands, what it plays and whether its mate shows.
+function demo_character_report(when)
+  local sailor = world:object("sailor")
+  local mate = world:object("sailor_mate")
+  if sailor == nil or mate == nil then
+    msg("demo: no sailors ", when)
+    return
+  end
+  local near = world:distance2object("sailor", "sailor_spot") < 0.01
+  msg("demo: [sailor] ", near and "at [sailor_spot]" or "away from [sailor_spot]", " playing [",
+      demo_character_playing(sailor), "] ", when)
+  msg("demo: [sailor_mate] ", mate:element_visible("body") and "shown" or "hidden", " ", when)
+end
+
+-- The sailor's turn of the tour, after the restore: it walks two strides
+-- carried by its walk's root motion, hails with its voice and lip track,
+-- and idles again; then the tour goes on to the pier. Each step waits on a
+-- timer of the scene's time, which runs in the free view (the restored
+-- harbour shows its still frame, where the scene's time stands still).
+function demo_tour_character()
+  local sailor = world:object("sailor")
+  if sailor == nil then
+    msg("demo: no sailor")
+    sendEvent("demo_tour_pier")
+    return
+  end
+  demo.sailor_camera = world.camera
+  world.camera = 0
+  -- The main character's footsteps are heard wherever the camera looks.
+  world:setMainCharacter("sailor")
+  demo.sailor_from = world:distance2object("sailor", "sailor_mate")
+  local walking = sailor:sequence("[sailor.walk x2]")
+  msg("demo: [sailor] walks ", walking and "with [sailor.walk]" or "refused")
+  demo_character_after(2.1, "demo_character_hail")
+end
+
+function demo_character_after(seconds, step)
+  local timers = timersAPI:get()
+  local wait = timers ~= nil and timers:create(step .. "_wait", seconds) or nil
+  if wait == nil then
+    sendEvent(step)
+  else
+    -- Event 6 is the timer's "onAction".
+    wait:setEvent(6, step)
+  end
+end
+
+-- A step's timer is stopped by its own handler (a timer cannot be deleted
+-- inside its event).
+function demo_character_step_over(step)
+  local timers = timersAPI:get()
+  local wait = timers ~= nil and timers:get(step .. "_wait") or nil
+  if wait ~= nil then
+    wait:stop()
+  end
+end
+
+function demo_character_hail()
+  demo_character_step_over("demo_character_hail")
+  local sailor = world:object("sailor")
+  local moved = math.abs(world:distance2object("sailor", "sailor_mate") - demo.sailor_from)
+  msg("demo: [sailor] walked ", moved > 1.0 and "its strides" or "nowhere", " playing [",
+      demo_character_playing(sailor), "]")
+  msg("demo: [sailor] hails for ", string.format("%.1f", sailor:voice("sailor.ahoy")), " s")
+  demo_character_after(1.2, "demo_character_rest")
+end
+
+function demo_character_rest()
+  demo_character_step_over("demo_character_rest")
+  demo_character_idle("sailor")
+  if demo.sailor_camera ~= nil then
+    world.camera = demo.sailor_camera
+  end
+  sendEvent("demo_tour_pier")
+end

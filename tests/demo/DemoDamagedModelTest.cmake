@@ -1,0 +1,53 @@
+# The built demo with a damaged model: the models package is written again
+# by the package writer from the demo's stage with the sailor's data file
+# cut in half. Played headless with its tour, the harbour loads without
+# showing the sailors, the log says why, and the game goes on to its end.
+#   DEMO, RUN  see DemoRun.cmake
+#   STAGE      the demo's stage (the manifests and the written files)
+#   PACKTOOL   the package writer
+include(${CMAKE_CURRENT_LIST_DIR}/DemoRun.cmake)
+foreach(var STAGE PACKTOOL)
+  if(NOT DEFINED ${var})
+    message(FATAL_ERROR "${CMAKE_CURRENT_LIST_FILE}: ${var} is not set")
+  endif()
+endforeach()
+
+demo_prepare()
+# A copy of the stage's models and their manifest, the sailor's data cut.
+set(copy "${RUN}/stage")
+file(MAKE_DIRECTORY "${copy}/packages/000")
+file(COPY "${STAGE}/models" "${STAGE}/physics" DESTINATION "${copy}")
+file(SIZE "${STAGE}/models/sailor.my3" whole)
+math(EXPR wanted "${whole} / 2")
+execute_process(COMMAND head -c ${wanted} "${STAGE}/models/sailor.my3" OUTPUT_FILE "${copy}/models/sailor.my3"
+                RESULT_VARIABLE cut_result)
+file(SIZE "${copy}/models/sailor.my3" cut_size)
+if(NOT cut_result EQUAL 0 OR NOT cut_size EQUAL wanted)
+  message(FATAL_ERROR "the cut model file was not written: [${cut_result}] ${cut_size} of ${wanted} bytes")
+endif()
+file(COPY "${STAGE}/packages/000/models.manifest" DESTINATION "${copy}/packages/000")
+execute_process(COMMAND "${PACKTOOL}" "${copy}/packages/000/models.manifest" "${RUN}/demo/000/models.pak"
+                RESULT_VARIABLE pack_result OUTPUT_VARIABLE pack_out ERROR_VARIABLE pack_err)
+if(NOT pack_result EQUAL 0)
+  message(FATAL_ERROR "the package writer refused the damaged models: ${pack_out}${pack_err}")
+endif()
+
+execute_process(
+  COMMAND ${CMAKE_COMMAND} -E env ${demo_environment} SDL_VIDEODRIVER=offscreen ${RUN}/demo/bin/game
+  WORKING_DIRECTORY "${RUN}/cwd"
+  TIMEOUT 180
+  RESULT_VARIABLE exit_code
+  OUTPUT_VARIABLE out
+  ERROR_VARIABLE err)
+
+expect("Start to load scene [harbour]")
+expect("Fail read model [sailor] data")
+expect("Can't show model [sailor_mate]: resource [sailor] is damaged")
+expect("Success load scene [harbour]")
+expect("msg(): demo: scene [harbour] is current")
+expect("msg(): demo: save [tour] written")
+expect("Success load scene [pier]")
+expect("msg(): demo: tour done")
+expect("Exit from game.")
+demo_check_run()
+demo_finish()
