@@ -37,9 +37,12 @@ bool insideTriangle(const ActionScreenPoint& a, const ActionScreenPoint& b, cons
     const float det = e1x * e2y - e1y * e2x;
     if (det == 0.0f) return false;
     const float px = qx - a.x, py = qy - a.y;
-    const float u = (px * e2y - py * e2x) / det;
-    const float v = (e1x * py - e1y * px) / det;
-    return u > 0.0f && v > 0.0f && u + v < 1.0f;
+    // u and v times det, compared without dividing.
+    float u = px * e2y - py * e2x;
+    float v = e1x * py - e1y * px;
+    float d = det;
+    if (d < 0.0f) u = -u, v = -v, d = -d;
+    return u > 0.0f && v > 0.0f && u + v < d;
 }
 
 // Any triangle of the list's points, leaving out the point at skip.
