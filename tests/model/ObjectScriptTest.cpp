@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <string>
 
@@ -20,6 +21,7 @@
 #include "render/RenderCore.h"
 #include "scene/CameraCore.h"
 #include "scene/CameraSettings.h"
+#include "scene/Y3Pose.h"
 #include "support/TestSupport.h"
 
 using testing_support::ControllerWorld;
@@ -372,6 +374,30 @@ TEST(ModelActions, ReachAndDepthRanges) {
     EXPECT_EQ(p.frame(), 0u);
     ASSERT_TRUE(p.w.f.lua.load("o.action_distance2D = 0; o.action_min_distance2D = 12"));
     EXPECT_EQ(p.frame(), 0u);
+}
+
+// A model stands in a camera area when a "2d+" volume of the scene holds
+// it; without one, or beside it, it does not.
+TEST(ObjectScript, InTheCameraAreaOfAVolumeThatHoldsIt) {
+    PanelWorld p;
+    ASSERT_NE(p.model, nullptr);
+    gameCore.setCameraMask("auto;hall");
+    EXPECT_EQ(p.eval("o:isInCameraArea()"), "false");
+    auto volume = std::make_unique<Y3Pose_Volume>("2d+hall:left");
+    volume->pose = poseAtPoint(0, 0, 0);
+    for (const auto& corner : {std::array<float, 3>{-5, 0, -5}, {5, 0, -5}, {5, 0, 5}, {-5, 0, 5}}) {
+        PoseVector3 point;
+        for (int k = 0; k < 3; ++k) point.v[k] = corner[static_cast<std::size_t>(k)];
+        volume->polygon.push_back(point);
+    }
+    p.w.scene->addWaypoint(std::move(volume));
+    auto camera = std::make_unique<Y3Pose_Camera>("2d>hall:left.fixed");
+    camera->pose = poseAtPoint(2, 0, 0);
+    p.w.scene->addWaypoint(std::move(camera));
+    p.model->setWorldMatrix(poseAtPoint(1, 0.5f, 2));
+    EXPECT_EQ(p.eval("o:isInCameraArea()"), "true");
+    p.model->setWorldMatrix(poseAtPoint(9, 0.5f, 2));
+    EXPECT_EQ(p.eval("o:isInCameraArea()"), "false");
 }
 
 // Highlight, texture sets and the element's level as scripts see them;
