@@ -201,6 +201,7 @@ bool Model::create(const Matrix34& pose, std::uint32_t createFlags) {
     const CurrentTime still = CurrentTime::copyWithStep(CurrentTime(), 0.0);
     animation.prepare(still, false);
     animation.update(still, true, false);
+    updateActionItems();
     return attachPhysics(nullptr);
 }
 
@@ -463,6 +464,7 @@ bool Model::updateFrame(const CurrentTime& time, std::int32_t mode) {
     updateMorph(time.game.time);
     const bool thinOut = (mode & 8) && (stateWords[0] & (0x40 | kModelHasRoot)) && !(stateWords[1] & kModelUpdateWhileActive);
     animation.update(time, thinOut, (stateWords[0] & kModelMainCharacter) != 0);
+    if ((stateWords[0] & kModelDrawnThisFrame) && isShown()) updateActionItems();
     return true;
 }
 

@@ -413,6 +413,22 @@ public:
     std::vector<ModelActionItem> actionItems;
     void syncActionItems();
     std::int32_t actionIndex(const char* itemName) const;
+    // Places every enabled item in the world and offers to the current
+    // camera those the player can point at: in the screen camera modes the
+    // cursor must lie on the item's screen outline, in the others the item
+    // must lie within its reach (its max_range_3d, else the camera's far
+    // distance). True without items; false while no camera can be used.
+    bool updateActionItems();
+    // The screen outline of an item of this frame: its box's corners in
+    // front of the camera and a square of its min_size_2d around their
+    // middle, without the points inside the others' triangles. False (an
+    // empty list) unless the model is drawn and shown, a camera can be used,
+    // the spot lies in front within the item's 2D ranges and the outline
+    // reaches the screen.
+    bool projectActionItem(std::int32_t index, std::vector<ActionScreenPoint>& points) const;
+    // The item's spot point on the screen; its own x and y while no camera
+    // can be used.
+    void projectActionToScreen(std::int32_t index, float& x, float& y) const;
     // The skeleton, the body and face stacks and the root motion.
     ModelAnimation animation{this};
     // The lip-sync morph of the current voice; null when none.

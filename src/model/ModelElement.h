@@ -33,7 +33,8 @@ constexpr std::uint32_t kElementReflects = 0x10;
 constexpr std::uint32_t kElementPushed = 0x20;
 constexpr std::uint32_t kElementAnimated = 0x40;
 constexpr std::uint32_t kElementRefreshed = 0x80;
-constexpr std::uint32_t kElementLoaded = 0x200;
+// Highlighted by a script; a load clears it.
+constexpr std::uint32_t kElementHighlight = 0x200;
 constexpr std::uint32_t kElementStaticInstance = 0x400;
 constexpr std::uint32_t kElementShadowReceiver = 0x800;
 constexpr std::uint32_t kElementTextureSetShift = 24;

@@ -74,7 +74,7 @@ std::int32_t ModelElement::readState(DataStream& stream) {
     }
     lights.clear();
     lightSetRef = nullptr;
-    flags = savedFlags & ~(kElementPushed | kElementLoaded | kElementStaticInstance);
+    flags = savedFlags & ~(kElementPushed | kElementHighlight | kElementStaticInstance);
     lodIndex = savedLod;
     return total;
 }

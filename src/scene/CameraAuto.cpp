@@ -169,8 +169,9 @@ void CameraAuto::restart() {
     flags |= kCameraAutoChanged;
 }
 
-bool CameraAuto::buildMask() {
-    flags &= ~kCameraAutoAreaMode;
+bool CameraAuto::buildMask(const Matrix34* target) {
+    flags &= ~kCameraAutoInArea;
+    bool areaMode = false;
     std::strncpy(maskSource, gameCore.cameraMask, sizeof(maskSource) - 1);
     maskSource[sizeof(maskSource) - 1] = 0;
     std::memset(mask, 0, sizeof(mask));
@@ -187,7 +188,7 @@ bool CameraAuto::buildMask() {
         part.erase(0, part.find_first_not_of(" \t"));
         part.erase(part.find_last_not_of(" \t") + 1);
         if (part == "auto") {
-            flags |= kCameraAutoAreaMode;
+            areaMode = true;
         } else if (!part.empty()) {
             if (firstPart.empty()) firstPart = part;
             char prefix[160];
@@ -196,18 +197,19 @@ bool CameraAuto::buildMask() {
         }
         start = end + 1;
     }
-    // The first counted volume that holds the main character gives the mask
-    // "2d>" and its name after the first three characters (up to a "#"):
-    // outside the area mode a volume counts when its name begins with one
-    // of the prefixes, in the area mode every "2d+" volume counts.
+    // The first counted volume that holds the target gives the mask "2d>"
+    // and its name after the first three characters (up to a "#"): outside
+    // the area mode a volume counts when its name begins with one of the
+    // prefixes, in the area mode every "2d+" volume counts.
     Scene* scene = owner_.owner();
-    GameObject* character = scene ? scene->mainCharacterObject() : nullptr;
+    GameObject* character = !target && scene ? scene->mainCharacterObject() : nullptr;
     Matrix34 at;
-    if (character && character->getWorldMatrix(at))
+    if (target) at = *target;
+    if (scene && (target || (character && character->getWorldMatrix(at))))
         for (const std::unique_ptr<Y3Pose>& pose : scene->staticWaypoints()) {
             if (pose->type() != PoseVolume || std::strlen(pose->id) < 3) continue;
             const std::string id = pose->id;
-            const bool counted = (flags & kCameraAutoAreaMode)
+            const bool counted = areaMode
                                      ? id.compare(0, 3, "2d+") == 0
                                      : std::any_of(prefixes.begin(), prefixes.end(), [&id](const std::string& prefix) {
                                            return id.compare(0, prefix.size(), prefix) == 0;
@@ -222,6 +224,7 @@ bool CameraAuto::buildMask() {
             if (static_cast<const Y3Pose_Volume&>(*pose).heightAbove(at.m + 9, kVolumeLower, kVolumeUpper) >
                 kVolumeLower) {
                 std::strncpy(mask, name.c_str(), sizeof(mask) - 1);
+                flags |= kCameraAutoInArea;
                 return true;
             }
         }
@@ -230,9 +233,9 @@ bool CameraAuto::buildMask() {
     return mask[0] != 0;
 }
 
-bool CameraAuto::buildList() {
+bool CameraAuto::buildList(const Matrix34* target) {
     Scene* scene = owner_.owner();
-    if (!buildMask()) return engineLog().error("AutoCamera mask MUST be defined. NOW MASK IS EMPTY.");
+    if (!buildMask(target)) return engineLog().error("AutoCamera mask MUST be defined. NOW MASK IS EMPTY.");
     if (!scene || scene->staticWaypoints().empty())
         return engineLog().error("CameraAuto: Waypoint not loaded. Fail to build current camera's list");
     cameras.clear();
@@ -413,16 +416,17 @@ void CameraAuto::placeByKind(Matrix34& out, const CurrentTime& time) {
     out = p;
 }
 
-bool CameraAuto::step(Matrix34& out, const CurrentTime& time) {
+bool CameraAuto::step(Matrix34& out, const CurrentTime& time, const Matrix34* target) {
     if (((flags >> 13) ^ (flags >> 14)) & 1u) {
         flags ^= kCameraAutoHintSignalled;
         postSignal("CameraAuto cursor hint signal",
                    (flags & kCameraAutoHintSignalled) ? "signal_cursor_hint_leave" : "signal_cursor_hint_enter");
     }
-    if (!buildList()) return false;
+    if (!buildList(target)) return false;
     Scene* scene = owner_.owner();
-    GameObject* character = scene ? scene->mainCharacterObject() : nullptr;
-    if (!character || !character->getWorldMatrix(character_)) character_ = matrix34Identity();
+    GameObject* character = !target && scene ? scene->mainCharacterObject() : nullptr;
+    if (target) character_ = *target;
+    else if (!character || !character->getWorldMatrix(character_)) character_ = matrix34Identity();
     if (!choose()) return false;
     if (flags & kCameraAutoChanged) postSignal("CameraAuto camera changed", "signal_area_camera_changed");
     updateLook(owner_.pose, time);

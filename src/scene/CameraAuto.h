@@ -29,7 +29,9 @@ enum CameraAutoKind : std::int32_t {
 
 // Bits of CameraAuto::flags.
 constexpr std::uint32_t kCameraAutoChanged = 1u << 1;
-constexpr std::uint32_t kCameraAutoAreaMode = 1u << 4;
+// Set by a step whose target stands in a camera area (a "2d+" volume
+// that gave the mask).
+constexpr std::uint32_t kCameraAutoInArea = 1u << 4;
 constexpr std::uint32_t kCameraAutoHint = 1u << 13;
 constexpr std::uint32_t kCameraAutoHintSignalled = 1u << 14;
 
@@ -53,7 +55,8 @@ public:
 
     // One step: true with a pose in out; false (logged) when the mask is
     // empty, the scene has no waypoints or no candidate can be chosen.
-    bool step(Matrix34& out, const CurrentTime& time);
+    // The target is the scene's main character unless one is given.
+    bool step(Matrix34& out, const CurrentTime& time, const Matrix34* target = nullptr);
     // A new camera mode: the list and the mask are emptied and the next
     // step reports a camera change.
     void restart();
@@ -82,8 +85,8 @@ public:
     CameraAutoCandidate working;
 
 private:
-    bool buildMask();
-    bool buildList();
+    bool buildMask(const Matrix34* target);
+    bool buildList(const Matrix34* target);
     // The candidate of list entry i, evaluated against the character.
     CameraAutoCandidate evaluate(std::int32_t i) const;
     bool choose();

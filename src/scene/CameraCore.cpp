@@ -447,6 +447,25 @@ bool CameraCore::isObjectVisible(GameObject* object) const {
     return frustum.intersects(point);
 }
 
+bool CameraCore::isObjectVisible(std::int32_t itemIndex, Model* model) {
+    if (!model || itemIndex < 0 || itemIndex > 0xFF || static_cast<std::size_t>(itemIndex) >= model->actionItems.size())
+        return false;
+    const float* spot = model->actionItems[static_cast<std::size_t>(itemIndex)].spot;
+    IntersectionSphere point;
+    Matrix34 at = matrix34Identity();
+    for (int k = 0; k < 3; ++k) at.m[9 + k] = spot[k];
+    point.setFromSize(at, 0.05f);
+    if (!frustum.intersects(point)) return false;
+    float offset[3];
+    for (int k = 0; k < 3; ++k) offset[k] = spot[k] - pose.m[9 + k];
+    const float distance = vector3Dot(offset, offset);
+    if (!hover || distance < hoverDistance) {
+        hover = (model->id & 0xFFFFFFu) | (static_cast<std::uint32_t>(itemIndex) << 24);
+        hoverDistance = distance;
+    }
+    return true;
+}
+
 bool CameraCore::isWithinDistance(GameObject* object) const {
     if (!object || (object->getType() != ObjectModel && object->getType() != ObjectParticle)) return false;
     Matrix34 world;

@@ -24,6 +24,7 @@ class CameraAuto;
 class CameraCore;
 class DataStream;
 class GameObject;
+class Model;
 class Scene;
 struct CurrentTime;
 
@@ -179,6 +180,12 @@ public:
     // The object's bounding volume against the frustum: a model's element
     // boxes (any of them), another object's position.
     bool isObjectVisible(GameObject* object) const;
+    // A model's action item offered as a pick candidate: taken when a
+    // sphere of radius 0.05 around its spot point lies in the frustum. Of
+    // the candidates of a frame the camera holds the one nearest to it as
+    // its hover value (the model's handle, the item index in the top byte;
+    // items past 255 are not taken).
+    bool isObjectVisible(std::int32_t itemIndex, Model* model);
     // A model or particle whose distance from the camera, less its radius,
     // is below the visibility distance (the game core's thirteenth render
     // parameter); false for other objects.
@@ -231,6 +238,8 @@ public:
     IntersectionSphere sphere;
     std::uint32_t hover = 0;
     std::uint32_t previousHover = 0;
+    // The squared distance of this frame's hover candidate.
+    float hoverDistance = 0.0f;
     std::int32_t screenAction = -1;
     VectorSmoother focusSmoother;
     float lastFocus = 20.0f;

@@ -2,6 +2,9 @@
 // by index, and the action members with their ranges and defaults.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <cstdio>
 #include <string>
 
 #include "animation/AnimationCore.h"
@@ -9,10 +12,16 @@
 #include "control/ControllerFixture.h"
 #include "control/PathGridDataManager.h"
 #include "effects/Sprite.h"
+#include "game/QuestData.h"
+#include "game/QuestLogic.h"
+#include "input/InputCore.h"
 #include "model/Model.h"
 #include "model/ModelActionItemData.h"
 #include "grid/GridWriter.h"
 #include "render/RenderCore.h"
+#include "scene/CameraCore.h"
+#include "scene/CameraSettings.h"
+#include "scene/Y3Pose.h"
 #include "support/TestSupport.h"
 
 using testing_support::ControllerWorld;
@@ -213,6 +222,213 @@ TEST(ObjectScript, OffThePathGridWithoutAGrid) {
     ASSERT_TRUE(w.f.lua.load("r = tostring(world:object('crate'):isOnPathGrid())"));
     EXPECT_EQ(w.f.lua.global("r"), "false");
     EXPECT_TRUE(w.logged("Can't find grid [box]"));
+}
+
+}  // namespace
+
+namespace {
+
+// A panel facing a camera 10 units away: one element with a triangle, and
+// actions on it (a box around it, a tiny dot, a box far to the side); the
+// quest switches the actions on as the game does. Game mode 7 picks by the
+// cursor, mode 5 by the camera's reach; both keep the camera where it is
+// put.
+struct PanelWorld {
+    static std::string description() {
+        const std::string level =
+            "lod\nmeshstream 2\nvertex p 0 0 0\nvertex p 1 0 0\nvertex p 0 1 0\nindex 0 1 2\n"
+            "subset 0 0 3 3 kind 3\nbox 0.5 0.5 0.5\n";
+        return "model panel\nelement face\n" + level + level + level +
+               "action knob - size 0.5 0.5 0.5\naction dot - size 0.01 0.01 0.01\n"
+               "action aside - size 0.5 0.5 0.5 at 100 0 0\n";
+    }
+    PanelWorld() {
+        model = static_cast<Model*>(w.scene->createModel("panel", "panel_a", poseAtPoint(0, 0, 0), 0));
+        EXPECT_NE(model, nullptr);
+        if (model) EXPECT_TRUE(model->push());
+        camera = w.scene->camera();
+        EXPECT_NE(camera, nullptr);
+        if (camera) camera->pose = poseAtPoint(0, 0, 10);
+        gameCore.cameraMode = 7;
+        EXPECT_TRUE(w.f.lua.load("o = world:object('panel_a')"));
+    }
+    // The quest's state of the panel (or one of its items) takes its
+    // action number.
+    void quest(const char* object, std::int32_t action) {
+        ObjectState state{};
+        std::snprintf(state.name, sizeof(state.name), "%s", object);
+        state.action = action;
+        QuestLogic::applyObjectState(state, 2);
+    }
+    // One frame: the camera takes its pose, the renderer culls the model,
+    // the scene updates its objects; what the camera holds as picked.
+    std::uint32_t frame() {
+        camera->update(CurrentTime());
+        model->cull();
+        w.scene->updatePhase1(CurrentTime(), 0);
+        return camera->hover;
+    }
+    std::uint32_t picked(std::uint32_t item) const { return (model->id & 0xFFFFFFu) | (item << 24); }
+    std::string eval(const std::string& expression) {
+        EXPECT_TRUE(w.f.lua.load("r = tostring(" + expression + ")")) << expression;
+        return w.f.lua.global("r");
+    }
+    RenderCore render;
+    testing_support::ScopedCoreMember<RenderCore> useRender{gameCore.render, &render};
+    InputCore input;
+    testing_support::ScopedCoreMember<InputCore> useInput{gameCore.input, &input};
+    ControllerWorld w{model_test::modelFiles(description())};
+    Model* model = nullptr;
+    CameraCore* camera = nullptr;
+};
+
+// Items are offered only once the quest switched them on, and in the cursor
+// modes only under the cursor.
+TEST(ModelActions, TheCursorPicksAnEnabledItemOnItsOutline) {
+    PanelWorld p;
+    ASSERT_NE(p.model, nullptr);
+    ASSERT_NE(p.camera, nullptr);
+    ASSERT_EQ(p.model->actionItems.size(), 3u);
+    p.input.virtualDevices.pointer.set(520.0f, 380.0f);
+    EXPECT_EQ(p.frame(), 0u);
+    p.quest("panel_a:knob", 0);
+    EXPECT_EQ(p.frame(), p.picked(0));
+    p.input.virtualDevices.pointer.set(50.0f, 700.0f);
+    EXPECT_EQ(p.frame(), 0u);
+    // A quest state with a negative action switches the items off again.
+    p.input.virtualDevices.pointer.set(520.0f, 380.0f);
+    p.quest("panel_a", -1);
+    EXPECT_EQ(p.frame(), 0u);
+}
+
+// A box wholly off the screen gives no outline; one across the screen's
+// edge keeps its corners beyond the edge; a tiny box is outlined by the
+// 32 x 32 square around its middle, which the cursor picks.
+TEST(ModelActions, OutlinesOnAndOffTheScreen) {
+    PanelWorld p;
+    ASSERT_NE(p.model, nullptr);
+    ASSERT_NE(p.camera, nullptr);
+    p.quest("panel_a", 0);
+    p.frame();
+    std::vector<ActionScreenPoint> points;
+    EXPECT_FALSE(p.model->projectActionItem(2, points));
+    EXPECT_TRUE(points.empty());
+    EXPECT_EQ(p.eval("o:action_valid(2)"), "false");
+
+    // The panel moved so that the knob's middle lies on the right edge.
+    float edge[2];
+    float x = 0.0f;
+    for (; x < 20.0f; x += 0.01f) {
+        const float at[3] = {x, 0.0f, 0.0f};
+        p.camera->projectToScreen(at, edge);
+        if (edge[0] >= 1024.0f) break;
+    }
+    ASSERT_LT(x, 20.0f);
+    p.model->setWorldMatrix(poseAtPoint(x, 0, 0));
+    p.frame();
+    ASSERT_TRUE(p.model->projectActionItem(0, points));
+    float maxX = -1.0f;
+    for (const ActionScreenPoint& point : points) maxX = std::max(maxX, point.x);
+    EXPECT_GT(maxX, 1024.0f);
+    EXPECT_EQ(p.eval("o:action_valid()"), "true");
+    p.input.virtualDevices.pointer.set(1015.0f, 386.0f);
+    EXPECT_EQ(p.frame(), p.picked(0));
+
+    p.model->setWorldMatrix(poseAtPoint(0, 0, 0));
+    p.frame();
+    ASSERT_TRUE(p.model->projectActionItem(1, points));
+    float minX = 1e9f, minY = 1e9f;
+    maxX = -1e9f;
+    float maxY = -1e9f;
+    for (const ActionScreenPoint& point : points) {
+        minX = std::min(minX, point.x), maxX = std::max(maxX, point.x);
+        minY = std::min(minY, point.y), maxY = std::max(maxY, point.y);
+    }
+    EXPECT_EQ(points.size(), 4u);
+    EXPECT_NEAR(maxX - minX, 32.0f, 0.01f);
+    EXPECT_NEAR(maxY - minY, 32.0f, 0.01f);
+    p.quest("panel_a:knob", -1);
+    const float cx = (minX + maxX) / 2, cy = (minY + maxY) / 2;
+    p.input.virtualDevices.pointer.set(cx + 12.0f, cy + 5.0f);
+    EXPECT_EQ(p.frame(), p.picked(1));
+    p.input.virtualDevices.pointer.set(cx + 17.0f, cy + 5.0f);
+    EXPECT_EQ(p.frame(), 0u);
+}
+
+// In the 3D modes an item is offered within its own reach, else within the
+// camera's far distance; the 2D ranges limit the depth of the spot.
+TEST(ModelActions, ReachAndDepthRanges) {
+    PanelWorld p;
+    ASSERT_NE(p.model, nullptr);
+    ASSERT_NE(p.camera, nullptr);
+    gameCore.cameraMode = 5;
+    p.quest("panel_a:knob", 0);
+    EXPECT_EQ(p.frame(), p.picked(0));
+    ASSERT_TRUE(p.w.f.lua.load("o:set_action_distance(0, 5)"));
+    EXPECT_EQ(p.frame(), 0u);
+    ASSERT_TRUE(p.w.f.lua.load("o:set_action_distance(0, 20)"));
+    EXPECT_EQ(p.frame(), p.picked(0));
+    // The frustum is its own again after a narrowed item.
+    EXPECT_FLOAT_EQ(p.camera->frustum.farDistance, cameraSettings.clipFar);
+    ASSERT_TRUE(p.w.f.lua.load("o.action_distance2D = 8"));
+    EXPECT_EQ(p.frame(), 0u);
+    ASSERT_TRUE(p.w.f.lua.load("o.action_distance2D = 0; o.action_min_distance2D = 12"));
+    EXPECT_EQ(p.frame(), 0u);
+}
+
+// A model stands in a camera area when a "2d+" volume of the scene holds
+// it; without one, or beside it, it does not.
+TEST(ObjectScript, InTheCameraAreaOfAVolumeThatHoldsIt) {
+    PanelWorld p;
+    ASSERT_NE(p.model, nullptr);
+    gameCore.setCameraMask("auto;hall");
+    EXPECT_EQ(p.eval("o:isInCameraArea()"), "false");
+    auto volume = std::make_unique<Y3Pose_Volume>("2d+hall:left");
+    volume->pose = poseAtPoint(0, 0, 0);
+    for (const auto& corner : {std::array<float, 3>{-5, 0, -5}, {5, 0, -5}, {5, 0, 5}, {-5, 0, 5}}) {
+        PoseVector3 point;
+        for (int k = 0; k < 3; ++k) point.v[k] = corner[static_cast<std::size_t>(k)];
+        volume->polygon.push_back(point);
+    }
+    p.w.scene->addWaypoint(std::move(volume));
+    auto camera = std::make_unique<Y3Pose_Camera>("2d>hall:left.fixed");
+    camera->pose = poseAtPoint(2, 0, 0);
+    p.w.scene->addWaypoint(std::move(camera));
+    p.model->setWorldMatrix(poseAtPoint(1, 0.5f, 2));
+    EXPECT_EQ(p.eval("o:isInCameraArea()"), "true");
+    p.model->setWorldMatrix(poseAtPoint(9, 0.5f, 2));
+    EXPECT_EQ(p.eval("o:isInCameraArea()"), "false");
+}
+
+// Highlight, texture sets and the element's level as scripts see them;
+// indexes outside the elements are script errors with neutral answers.
+TEST(ObjectScript, HighlightTexturesAndElementLevels) {
+    PanelWorld p;
+    ASSERT_NE(p.model, nullptr);
+    ASSERT_TRUE(p.w.f.lua.load("o:highlight(true)"));
+    EXPECT_TRUE(p.model->elements[0].flags & kElementHighlight);
+    ASSERT_TRUE(p.w.f.lua.load("o:highlight(false)"));
+    EXPECT_FALSE(p.model->elements[0].flags & kElementHighlight);
+    EXPECT_EQ(p.eval("o:element_triangles(0)"), "1");
+    EXPECT_EQ(p.eval("o:element_materials(0)"), "1");
+    for (const char* call : {"o:element_triangles(1)", "o:element_materials(-1)"}) {
+        p.w.log().clear();
+        EXPECT_EQ(p.eval(call), "0") << call;
+        EXPECT_TRUE(p.w.logged("element index [")) << call;
+    }
+    EXPECT_EQ(p.eval("o.texture"), "0");
+    EXPECT_EQ(p.eval("o:set_element_texture('FACE', 3)"), "true");
+    EXPECT_EQ(p.model->elements[0].textureSet(), 3u);
+    EXPECT_TRUE(p.model->elements[0].flags & kElementPushed);
+    EXPECT_EQ(p.eval("o.texture"), "3");
+    EXPECT_EQ(p.eval("o:set_element_texture('lid', 1)"), "false");
+    EXPECT_TRUE(p.w.logged("Can't find element with name [lid] in model [panel_a]"));
+    EXPECT_EQ(p.eval("o:set_element_texture('face', 300)"), "false");
+    EXPECT_EQ(p.model->elements[0].textureSet(), 3u);
+    ASSERT_TRUE(p.w.f.lua.load("o.texture = 2"));
+    EXPECT_EQ(p.eval("o.texture"), "2");
+    EXPECT_EQ(p.eval("o:test_voice()"), "false");
+    ASSERT_TRUE(p.w.f.lua.load("o:stop_voice()"));
 }
 
 }  // namespace

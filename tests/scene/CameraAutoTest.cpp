@@ -101,6 +101,35 @@ TEST(CameraAuto, VolumesHoldingTheCharacterNameTheCameras) {
     }
 }
 
+// A step toward a given target (a model asking whether it stands in a
+// camera area) tests that target against the volumes, not the main
+// character, and says so in its in-area bit.
+TEST(CameraAuto, AGivenTargetStandsInAnAreaOrNot) {
+    AutoWorld w;
+    w.world.character().pose = poseAt(40.0f, 0.5f, 0.0f);
+    auto volume = std::make_unique<Y3Pose_Volume>("2d+hall:left");
+    volume->pose = poseAt(0.0f, 0.0f, 0.0f);
+    for (const auto& corner : {std::array<float, 3>{-5, 0, -5}, {5, 0, -5}, {5, 0, 5}, {-5, 0, 5}}) {
+        PoseVector3 point;
+        for (int k = 0; k < 3; ++k) point.v[k] = corner[static_cast<std::size_t>(k)];
+        volume->polygon.push_back(point);
+    }
+    w.world.scene->addWaypoint(std::move(volume));
+    w.world.addCamera("2d>hall:left.fixed", poseAt(2.0f, 0.0f, 0.0f));
+    w.world.addCamera("hall.fixed", poseAt(3.0f, 0.0f, 0.0f));
+    gameCore.setCameraMask("auto;hall");
+    Matrix34 pose;
+    ASSERT_TRUE(w.automatic().step(pose, frameAt(0.1, 0.1)));
+    EXPECT_FALSE(w.automatic().flags & kCameraAutoInArea);
+    const Matrix34 inside = poseAt(1.0f, 0.5f, 2.0f);
+    ASSERT_TRUE(w.automatic().step(pose, frameAt(0.2, 0.1), &inside));
+    EXPECT_TRUE(w.automatic().flags & kCameraAutoInArea);
+    EXPECT_STREQ(w.automatic().mask, "2d>hall:left");
+    const Matrix34 beside = poseAt(9.0f, 0.5f, 2.0f);
+    ASSERT_TRUE(w.automatic().step(pose, frameAt(0.3, 0.1), &beside));
+    EXPECT_FALSE(w.automatic().flags & kCameraAutoInArea);
+}
+
 TEST(CameraAuto, ChangesRaiseTheirEventExceptFromFlyerToFlyer) {
     AutoWorld w;
     Y3Pose_Camera& a = w.world.addCamera("r.a.flyer", poseAt(3.0f, 0.0f, 0.0f));

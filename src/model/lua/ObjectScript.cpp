@@ -16,10 +16,13 @@
 #include "control/lua/ControllerScript.h"
 #include "effects/Sprite.h"
 #include "foundation/Log.h"
+#include "foundation/TimeCore.h"
 #include "model/Model.h"
 #include "model/ModelActionItemData.h"
 #include "model/ModelDataManager.h"
 #include "model/Y3Model.h"
+#include "scene/CameraAuto.h"
+#include "scene/CameraCore.h"
 #include "scene/ObjectRepository.h"
 #include "scene/Scene.h"
 #include "script/ScriptBinding.h"
@@ -73,6 +76,12 @@ const char* objectModelName(const ObjectHandle& h) { return h.model().resourceNa
 const char* objectLightSet(const ObjectHandle& h) { return h.model().lightSetName; }
 void objectHide(const ObjectHandle& h, float fade) { h.model().setVisible(false, fade); }
 void objectShow(const ObjectHandle& h, float fade) { h.model().setVisible(true, fade); }
+void objectHighlight(const ObjectHandle& h, bool on) {
+    for (ModelElement& element : h.model().elements) {
+        if (on) element.flags |= kElementHighlight;
+        else element.flags &= ~kElementHighlight;
+    }
+}
 
 // ---- sprite hiding ----
 // The sprite of that exact name in the model's scene, or null.
@@ -167,6 +176,66 @@ const char* objectElementName(const ObjectHandle& h, std::int32_t index) {
     return mesh->elements[static_cast<std::size_t>(index)]->name;
 }
 
+// The element's current level of the loaded resource, or null (an index
+// outside the elements is a script error).
+const Y3Mesh* currentLevel(Model& model, std::int32_t index, const char* member) {
+    const Y3ModelDefault* mesh = loadedMesh(model);
+    if (!mesh) return nullptr;
+    if (!elementIndexOk(model, index, mesh->elements.size(), member)) return nullptr;
+    const ModelElement* element =
+        static_cast<std::size_t>(index) < model.elements.size() ? &model.elements[static_cast<std::size_t>(index)] : nullptr;
+    const std::int32_t level = element ? element->lodIndex : 0;
+    if (level < 0 || level > 2) return nullptr;
+    return &mesh->elements[static_cast<std::size_t>(index)]->lods[level];
+}
+std::int32_t objectElementTriangles(const ObjectHandle& h, std::int32_t index) {
+    Model& model = h.model();
+    const Y3Mesh* level = currentLevel(model, index, "element_triangles");
+    if (!level) return 0;
+    std::int64_t indices = 0;
+    for (std::int32_t i = 0; i < level->subsetCount(); ++i)
+        indices += const_cast<Y3Mesh*>(level)->subset(i).indexCount;
+    return static_cast<std::int32_t>(indices / 3);
+}
+std::int32_t objectElementMaterials(const ObjectHandle& h, std::int32_t index) {
+    Model& model = h.model();
+    if (!currentLevel(model, index, "element_materials")) return 0;
+    if (static_cast<std::size_t>(index) >= model.elements.size()) return 0;
+    const ModelElementLod* slot = model.elements[static_cast<std::size_t>(index)].lod();
+    return slot ? static_cast<std::int32_t>(slot->materials.size()) : 0;
+}
+// The texture set of the first element (0 without elements).
+std::int32_t getTexture(const ObjectHandle& h) {
+    const Model& model = h.model();
+    return model.elements.empty() ? 0 : static_cast<std::int32_t>(model.elements.front().textureSet());
+}
+void setTexture(const ObjectHandle& h, std::int32_t index) { h.model().setTextureSet(index); }
+// One element takes another texture set: a pushed, shown element leaves
+// its levels and enters them again with the new set.
+bool objectSetElementTexture(const ObjectHandle& h, const char* elementName, std::int32_t textureSet) {
+    Model& model = h.model();
+    const char* given = elementName ? elementName : "";
+    const std::string cut(given, strnlen(given, 127));
+    const std::int32_t index = model.findElement(cut.c_str());
+    if (index < 0 || static_cast<std::size_t>(index) >= model.elements.size())
+        return engineLog().error("Can't find element with name [%s] in model [%s]", given, model.getName());
+    if (textureSet < 0 || textureSet > 0xFF) {
+        engineLog().scriptError("set_element_texture: texture set [%i] is outside 0..255 for model [%s]",
+                                static_cast<int>(textureSet), model.getName());
+        return false;
+    }
+    ModelElement& element = model.elements[static_cast<std::size_t>(index)];
+    if (element.textureSet() != static_cast<std::uint32_t>(textureSet)) {
+        const bool repush = (element.flags & kElementPushed) && (element.flags & kElementEnabled);
+        if (repush) element.pop(true);
+        element.flags = (element.flags & ~(0xFFu << kElementTextureSetShift)) |
+                        (static_cast<std::uint32_t>(textureSet) << kElementTextureSetShift);
+        if (repush && loadedMesh(model)) element.push();
+    }
+    model.updateLightSet();
+    return true;
+}
+
 // ---- links ----
 bool objectLinkObject(const ObjectHandle& h, const char* objectName, const char* boneName) {
     Model& model = h.model();
@@ -227,6 +296,8 @@ bool objectSequenceIdle(const ObjectHandle& h, const char* text) { return h.mode
 bool objectFaceSequenceIdle(const ObjectHandle& h, const char* text) { return h.model().playFaceSequenceIdle(text); }
 float objectVoice(const ObjectHandle& h, const char* morphName) { return h.model().voice(morphName); }
 bool objectTestOpen(const ObjectHandle& h) { return h.model().isAnimationPlaying(); }
+bool objectTestVoice(const ObjectHandle& h) { return h.model().isVoicePlaying(); }
+void objectStopVoice(const ObjectHandle& h) { h.model().stopVoice(); }
 // The body stack's queries for part 0, and its instances by index.
 float objectAnimPeriod(const ObjectHandle& h) {
     return static_cast<float>(h.model().animation.body().sequenceClock);
@@ -314,50 +385,84 @@ bool objectIsOnPathGrid(const ObjectHandle& h) {
     return d >= 0.0f && d < 2.0f;
 }
 
+// The action test of an item: enabled, and its outline reaches the screen
+// this frame.
+bool actionValid(const ObjectHandle& h, std::int32_t index) {
+    const Model& model = h.model();
+    if (index < 0 || static_cast<std::size_t>(index) >= model.actionItems.size()) return false;
+    if (!(model.actionItems[static_cast<std::size_t>(index)].flags & kModelActionEnabled)) return false;
+    std::vector<ActionScreenPoint> points;
+    return model.projectActionItem(index, points);
+}
+bool objectActionValid(const ObjectHandle& h) { return actionValid(h, 0); }
+bool objectActionValidAt(const ObjectHandle& h, std::int32_t index) { return actionValid(h, index); }
+
+// Whether the model stands in a camera area of the current camera's
+// automatic camera, which takes one step toward it.
+bool objectIsInCameraArea(const ObjectHandle& h) {
+    Model& model = h.model();
+    Scene* scene = gameCore.currentScene();
+    CameraCore* camera = scene ? scene->camera() : nullptr;
+    if (!camera || !camera->autoCamera) return false;
+    Matrix34 target;
+    model.getWorldMatrix(target);
+    Matrix34 placed = camera->pose;
+    camera->autoCamera->step(placed, CurrentTime(-1.0), &target);
+    return (camera->autoCamera->flags & kCameraAutoInArea) != 0;
+}
+
 }  // namespace
 
 void registerObjectClass(lua_State* state, ScriptEngine&) {
     using namespace luabind;
     module(state)[class_<ObjectHandle>("Object")
                       .def("classof", &objectClassof)
-                      .def("control", &objectControl)
-                      .def("add_control", &objectAddControl)
-                      .def("object_name", &objectName)
-                      .def("model_name", &objectModelName)
-                      .def("current_lightset", &objectLightSet)
                       .def("hide", &objectHide)
                       .def("show", &objectShow)
                       .def("hide_sprite", &objectHideSprite)
                       .def("show_sprite", &objectShowSprite)
+                      .def("highlight", &objectHighlight)
                       .def("element_hide", &objectElementHide)
                       .def("element_show", &objectElementShow)
                       .def("element_hide", &objectElementHideName)
                       .def("element_show", &objectElementShowName)
                       .def("element_visible", &objectElementVisible)
-                      .def("element_count", &objectElementCount)
-                      .def("element_name", &objectElementName)
-                      .def("animation_count", &objectAnimationCount)
-                      .def("animation_name", &objectAnimationName)
-                      .def("anim_period", &objectAnimPeriod)
-                      .def("anim_position", &objectAnimPosition)
-                      .def("anim_direction", &objectAnimDirection)
-                      .def("anim_speed", &objectAnimSpeed)
-                      .def("teleport", &objectTeleport)
-                      .def("unlink", &objectUnlink)
-                      .def("link_object", &objectLinkObject)
-                      .def("link_object", &objectLinkObjectNoBone)
+                      .def("control", &objectControl)
+                      .def("add_control", &objectAddControl)
                       .def("sequence", &objectSequence)
                       .def("face_sequence", &objectFaceSequence)
                       .def("sequence_idle", &objectSequenceIdle)
                       .def("face_sequence_idle", &objectFaceSequenceIdle)
                       .def("voice", &objectVoice)
+                      .def("test_voice", &objectTestVoice)
+                      .def("stop_voice", &objectStopVoice)
                       .def("test_open", &objectTestOpen)
-                      .property("walk_distance", &getWalkDistance, &setWalkDistance)
-                      .def("isOnPathGrid", &objectIsOnPathGrid)
+                      .def("anim_period", &objectAnimPeriod)
+                      .def("anim_position", &objectAnimPosition)
+                      .def("anim_direction", &objectAnimDirection)
+                      .def("anim_speed", &objectAnimSpeed)
+                      .def("teleport", &objectTeleport)
+                      .property("texture", &getTexture, &setTexture)
+                      .def("set_element_texture", &objectSetElementTexture)
+                      .def("unlink", &objectUnlink)
+                      .def("link_object", &objectLinkObject)
+                      .def("link_object", &objectLinkObjectNoBone)
                       .property("look_distance", &getLookDistance, &setLookDistance)
+                      .property("walk_distance", &getWalkDistance, &setWalkDistance)
                       .def("action_count", &objectActionCount)
                       .def("action_name", &objectActionName)
                       .def("action_index", &objectActionIndex)
+                      .def("element_count", &objectElementCount)
+                      .def("element_name", &objectElementName)
+                      .def("element_triangles", &objectElementTriangles)
+                      .def("element_materials", &objectElementMaterials)
+                      .def("current_lightset", &objectLightSet)
+                      .def("animation_count", &objectAnimationCount)
+                      .def("animation_name", &objectAnimationName)
+                      .def("object_name", &objectName)
+                      .def("model_name", &objectModelName)
+                      .def("isOnPathGrid", &objectIsOnPathGrid)
+                      .def("isInCameraArea", &objectIsInCameraArea)
                       .def("get_action_distance", &getRange<&ModelActionItem::maxRange3d, &ModelActionRanges::maxRange3d>)
                       .def("set_action_distance", &setRange<&ModelActionItem::maxRange3d>)
                       .def("get_action_min_distance",
@@ -385,7 +490,9 @@ void registerObjectClass(lua_State* state, ScriptEngine&) {
                                 &setFirstRange<&ModelActionItem::minRange2d>)
                       .property("action_size2D",
                                 &getFirstRange<&ModelActionItem::minSize2d, &ModelActionRanges::minSize2d>,
-                                &setFirstRange<&ModelActionItem::minSize2d>)];
+                                &setFirstRange<&ModelActionItem::minSize2d>)
+                      .def("action_valid", &objectActionValid)
+                      .def("action_valid", &objectActionValidAt)];
 }
 
 bool pushObjectScript(lua_State* state, GameObject* object) {
