@@ -164,6 +164,11 @@ foreach(refused "Can't read camera visibility data" "Fail to load game from file
     string(APPEND failures "the restore was refused: ${refused}\n")
   endif()
 endforeach()
+# The harbour smoke's puff texture comes from the textures package.
+string(FIND "${log}" "texture [puff]" puff_refused)
+if(NOT puff_refused EQUAL -1)
+  string(APPEND failures "the smoke's texture was not allocated\n")
+endif()
 # No object is looked up by a handle that names none.
 string(FIND "${log}" "OUT OF OBJECT ACCESS" bad_access)
 if(NOT bad_access EQUAL -1)
