@@ -70,8 +70,9 @@ struct ParticlePlacement {
     bool stretch;
     const float* tint;
 
-    // upright: the update left the axis at (0, 1, 0), which the stretch
-    // rotation alone would turn.
+    // Places one point (world position, stretch, size and tint). upright:
+    // the update left the axis at (0, 1, 0), which only the stretch
+    // rotation would turn.
     void place(ParticlePoint& p, bool upright = false) const {
         const float* m = follows ? pose.m : p.birthPose;
         // Into registers first: reading the scratch back right after its
@@ -92,8 +93,8 @@ struct ParticlePlacement {
         // changes nothing.
         if (upright && !stretch) return;
         const float lengthSquared = p.axis[0] * p.axis[0] + p.axis[1] * p.axis[1] + p.axis[2] * p.axis[2];
-        if (lengthSquared == 1.0f) {
-        } else if (lengthSquared <= 1e-6f) {
+        if (lengthSquared == 1.0f) return;
+        if (lengthSquared <= 1e-6f) {
             p.axis[0] = p.axis[2] = 0.0f;
             p.axis[1] = 1.0f;
         } else {
