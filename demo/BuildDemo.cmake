@@ -24,6 +24,7 @@
 #   *.ini                         -> OUTPUT/bin/ (beside the executable)
 #   variables/<name>.txt          -> STAGE/variables/<name>.ptxt4 (root <name>)
 #   (texture writer)              -> STAGE/textures/ (stone.dds, leaf.jpg, leaf.png,
+#                                    paint.dds, quay.dds, puff.dds,
 #                                    splash_screen.dds, which goes to OUTPUT/bin/)
 #   scenes/<name>.txt             -> STAGE/scenes/<name>.ms4 and the resources
 #                                    beside it (.sky, .ls, .wp, .as)

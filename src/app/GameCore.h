@@ -230,7 +230,12 @@ struct GameCore {
     bool resetObject(GameObjectLink object);
     bool setObjectPlay(GameObjectLink object, bool play);
     bool linkObjects(GameObjectLink slave, GameObjectLink master);
-    bool scene_attachSprite(GameObjectLink object, const char* sprite, std::int32_t slot);
+    // Whether the object may be drawn beside the current scene's
+    // screen-actions sprite (the sprite named by the scene's screen
+    // actions): false when that sprite lists the object among its hidden
+    // particles (a particle) or hidden objects (a model); true otherwise,
+    // also without such a sprite.
+    bool scene_attachSprite(GameObjectLink object);
     // The point the looking model looks at during a dialog (the translation
     // of out): the current scene's look target; false without a scene or an
     // answer.

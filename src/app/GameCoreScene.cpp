@@ -15,6 +15,8 @@
 #include "app/SaveGame.h"
 #include "control/PhysicsModel.h"
 #include "control/PhysicsScene.h"
+#include "effects/Particle.h"
+#include "effects/Sprite.h"
 #include "game/Dialog.h"
 #include "game/SceneActionDataManager.h"
 #include "game/WaypointDataManager.h"
@@ -316,7 +318,7 @@ Y3Pose* GameCore::scene_findNearestWaypoint(const char* name, const float* posit
     return scene && position ? scene->searchNearestWaypoints(name, position) : nullptr;
 }
 
-bool GameCore::teleportObject(GameObjectLink link, const char* waypoint, float) {
+bool GameCore::teleportObject(GameObjectLink link, const char* waypoint, float offset) {
     GameObject* object = resolve(link);
     if (!object) return engineLog().error("Can't teleport zero object");
     switch (object->getType()) {
@@ -324,8 +326,8 @@ bool GameCore::teleportObject(GameObjectLink link, const char* waypoint, float) 
         auto* sound = dynamic_cast<Sound*>(object);
         return sound && sound->teleport(waypoint);
     }
-    case ObjectParticle:
-    case ObjectModel: return false;  // their teleport comes with their code
+    case ObjectParticle: return static_cast<Particle*>(object)->teleport(waypoint, offset);
+    case ObjectModel: return false;  // its teleport comes with its code
     default: return unsupported(object, "Object type [%s] (%s) not support teleport command");
     }
 }
@@ -356,14 +358,17 @@ bool GameCore::customizeObjectsByName(std::uint32_t type, const char* namePart, 
 bool GameCore::resetObject(GameObjectLink link) {
     GameObject* object = resolve(link);
     if (!object) return engineLog().error("Can't reset zero object");
-    if (object->getType() == ObjectParticle) return false;
+    if (object->getType() == ObjectParticle) {
+        static_cast<Particle*>(object)->restart(CurrentTime(-1.0));
+        return true;
+    }
     return unsupported(object, "Object type [%s] (%s) not support reset command");
 }
 
-bool GameCore::setObjectPlay(GameObjectLink link, bool) {
+bool GameCore::setObjectPlay(GameObjectLink link, bool play) {
     GameObject* object = resolve(link);
     if (!object) return engineLog().error("Can't change play for zero object");
-    if (object->getType() == ObjectParticle) return false;
+    if (object->getType() == ObjectParticle) return static_cast<Particle*>(object)->setPaused(!play, false);
     return unsupported(object, "Object type [%s] (%s) not support customize command");
 }
 
@@ -373,7 +378,19 @@ bool GameCore::linkObjects(GameObjectLink slave, GameObjectLink master) {
     return object->link.set(nullptr, resolve(master), matrix34Identity());
 }
 
-bool GameCore::scene_attachSprite(GameObjectLink, const char*, std::int32_t) { return false; }
+bool GameCore::scene_attachSprite(GameObjectLink link) {
+    Scene* scene = currentScene();
+    GameObject* found = scene ? scene->lookupSprite(scene_getActionsName()) : nullptr;
+    GameObject* object = resolve(link);
+    if (!found || found->getType() != ObjectSprite || !object) return true;
+    const auto* sprite = static_cast<const Sprite*>(found);
+    const std::vector<std::uint32_t>* hidden = nullptr;
+    if (object->getType() == ObjectParticle) hidden = &sprite->hideParticles;
+    else if (object->getType() == ObjectModel) hidden = &sprite->hideObjects;
+    if (!hidden) return true;
+    const std::uint32_t handle = link.value & 0xFFFFFFu;
+    return std::find(hidden->begin(), hidden->end(), handle) == hidden->end();
+}
 
 bool GameCore::scene_dialogLook(Matrix34& out, GameObjectLink looking) {
     Scene* scene = currentScene();

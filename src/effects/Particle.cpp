@@ -206,13 +206,39 @@ bool Particle::updatePhase2(const CurrentTime& time, std::int32_t flag) {
     }
     if ((state & kParticleVolumeInView) && !(state & kParticleAreasToRefresh))
         for (auto& layer : layers) layer->refreshBounds();
-    if ((state & kParticleAreasToRefresh) && areaIndex >= 0) state &= ~kParticleAreasToRefresh;
+    if ((state & kParticleAreasToRefresh) && areaIndex >= 0) {
+        if (Scene* scene = owningScene()) {
+            if (state & kParticleRefreshBounds)
+                for (auto& layer : layers) layer->refreshBounds();
+            scene->pvs.updateObject(areaIndex, true);
+        }
+        state &= ~kParticleAreasToRefresh;
+    }
     if ((state & kParticleVolumeInView) && (state & kParticleLightingToRefresh)) invalidateLighting();
     return ok;
 }
 
+Scene* Particle::owningScene() const {
+    if (sceneLink == 0 || (state & kParticleStillFrame) || !gameCore.objects) return nullptr;
+    // A scene already gone is no error here: nothing is left to leave.
+    const GameObjectLink link{sceneLink};
+    if (!gameCore.objects->isLive(link.index() - 1)) return nullptr;
+    GameObject* object = gameCore.objects->getObject(link);
+    return object && object->getType() == ObjectScene ? static_cast<Scene*>(object) : nullptr;
+}
+
+void Particle::unregisterFromPVS() {
+    if (areaIndex < 0) return;
+    if (Scene* scene = owningScene())
+        scene->pvs.unregisterObject(this);
+    else
+        areaIndex = -1;
+}
+
 void Particle::release() {
+    unregisterFromPVS();
     if (isOnStack()) pop(0);
+    unregisterFromPVS();
     for (auto& layer : layers) layer->releaseMaterial();
     layers.clear();
     livePointCount = 0;
@@ -328,13 +354,17 @@ bool Particle::setPaused(bool pause, bool quiet) {
 
 void Particle::restart(const CurrentTime& time) {
     updateBounds(baseSize);
-    livePointCount = 0;
+    // The layers' reset takes their points off the count: the count is
+    // cleared after it, never left below zero.
     for (auto& layer : layers) layer->reset();
+    livePointCount = 0;
     updatePhase2(time, 2);
 }
 
 bool Particle::registerInPVS(const Matrix34& placement, bool skipLayers) {
     livePointCount = 0;
+    // A second registration leaves no record of the first behind.
+    unregisterFromPVS();
     areaIndex = -1;
     setPose(placement);
     if (!skipLayers && loadEffect()) {
@@ -345,8 +375,10 @@ bool Particle::registerInPVS(const Matrix34& placement, bool skipLayers) {
         layers.resize(count);
     }
     for (auto& layer : layers) layer->refreshBounds();
-    // The scene's visibility areas hold models only: a particle stays in
-    // none and its layers count as in view outside screen view.
+    if (Scene* scene = owningScene()) {
+        scene->pvs.registerObject(this);
+        if (areaIndex < 0) engineLog().error("Particle [%s] is not registered in PVS system", particleName);
+    }
     state |= kParticleLightingToRefresh | kParticleAreasToRefresh | kParticleMovedInView | kParticleRefreshBounds;
     restart(CurrentTime(-1.0));
     return true;
@@ -366,6 +398,8 @@ bool Particle::visibilityStep() {
             for (int c = 0; c < 3; ++c) eye[c] = view.m[9 + c] - pose.m[9 + c];
             const double distance = std::sqrt(double(eye[0]) * eye[0] + double(eye[1]) * eye[1] + double(eye[2]) * eye[2]);
             sortKey = static_cast<std::int32_t>(100000000.0 - 10000.0 * distance);
+            // Hidden beside the screen-actions sprite: nothing in view.
+            if (!gameCore.scene_attachSprite(GameObjectLink::fromObject(this))) return false;
         }
     }
     for (auto& layer : layers) {

@@ -107,8 +107,13 @@ public:
     // Sizes anew, no live points, every layer restarted, then one update.
     void restart(const CurrentTime& time);
     // Clears the live count, takes the pose; unless skipLayers, one layer
-    // per layer of the effect; then a restart. True.
+    // per layer of the effect; registers in the scene's visibility areas
+    // (one element a layer); then a restart. True.
     bool registerInPVS(const Matrix34& pose, bool skipLayers);
+    // The scene the particle belongs to (none for a still frame's).
+    Scene* owningScene() const;
+    // Takes the particle out of its scene's visibility areas.
+    void unregisterFromPVS();
     // The visibility step: the sort key in screen view, the layers' tests,
     // an invisible parent. The result is "a point in view".
     bool visibilityStep();

@@ -15,20 +15,6 @@ ParticleDataManager* installedManager = nullptr;
 ParticleDataManager* particleDataManager() { return installedManager; }
 void setParticleDataManager(ParticleDataManager* manager) { installedManager = manager; }
 
-ParticleKeys particleKeys(double t) {
-    if (!(t > 0.0)) t = 0.0;
-    if (t > 1.0) t = 1.0;
-    ParticleKeys keys;
-    keys.first = static_cast<std::int32_t>(std::floor(99.0 * t));
-    keys.fraction = 99.0 * t - keys.first;
-    keys.second = keys.first + 1;
-    if (keys.second >= 100) {
-        keys.first = keys.second = 99;
-        keys.fraction = 1.0;
-    }
-    return keys;
-}
-
 std::int32_t ParticleLayerData::read(DataStream& stream) {
     std::int32_t total = 0;
     if (!addField(total, readExact(stream, &emission, sizeof(emission)))) return total;

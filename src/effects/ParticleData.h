@@ -29,7 +29,26 @@ struct ParticleKeys {
     std::int32_t second = 1;
     double fraction = 0.0;
 };
-ParticleKeys particleKeys(double t);
+// Inline: the point update takes keys for every point and sub-step. 99 t
+// lies in [0, 99], where truncation is the floor.
+// The keys of a time already in [0, 1].
+inline ParticleKeys particleKeysInRange(double t) {
+    ParticleKeys keys;
+    const double scaled = 99.0 * t;
+    keys.first = static_cast<std::int32_t>(scaled);
+    keys.fraction = scaled - keys.first;
+    keys.second = keys.first + 1;
+    if (keys.second >= 100) {
+        keys.first = keys.second = 99;
+        keys.fraction = 1.0;
+    }
+    return keys;
+}
+inline ParticleKeys particleKeys(double t) {
+    if (!(t > 0.0)) t = 0.0;
+    if (t > 1.0) t = 1.0;
+    return particleKeysInRange(t);
+}
 inline double particleTableAt(const ParticleTable& table, const ParticleKeys& keys) {
     return (1.0 - keys.fraction) * table[keys.first] + keys.fraction * table[keys.second];
 }

@@ -55,22 +55,58 @@ void rotateVector(const float* p, const float* m, float* out) {
 
 bool percentOver50() { return std::rand() % 100 > 50; }
 
+// Whether the sub-step being paid out is the last one of its time.
+bool lastSubStep(const CurrentTime& time) {
+    return time.game.pending == 0.0 && time.world.pending == 0.0 && time.real.pending == 0.0;
+}
+
 }  // namespace
 
-float particleDrag(std::int32_t mode, float v, float k, float s) {
-    switch (mode) {
-        case 0: return v - v * k;
-        case 1: return v - v * k * s;
-        case 2: return v - v * k * s * s;
-        case 3: return v - v * std::fabs(v) * k;
-        case 4: return v - v * std::fabs(v) * k * s;
-        case 5: return v - v * std::fabs(v) * k * s * s;
-        case 6: return v - v * v * v * k;
-        case 7: return v - v * v * v * k * s;
-        case 8: return v - v * v * v * k * s * s;
-        default: return v;
+// What the point step places each point with: the scaled pose of the
+// particle (or the point's birth pose), the stretch flag and the tint.
+struct ParticlePlacement {
+    Matrix34 pose;
+    bool follows;
+    bool stretch;
+    const float* tint;
+
+    // Places one point (world position, stretch, size and tint). upright:
+    // the update left the axis at (0, 1, 0), which only the stretch
+    // rotation would turn.
+    void place(ParticlePoint& p, bool upright = false) const {
+        const float* m = follows ? pose.m : p.birthPose;
+        // Into registers first: reading the scratch back right after its
+        // stores would stall on them.
+        float world[3];
+        transformPoint(p.position, m, world);
+        for (int c = 0; c < 3; ++c) p.worldPositionScratch[c] = p.worldPosition[c] = world[c];
+        if (stretch) {
+            float axis[3];
+            rotateVector(p.axis, m, axis);
+            std::memcpy(p.axis, axis, sizeof(axis));
+            rotateVector(p.velocity, m, p.worldVelocity);
+        }
+        p.width *= p.scale;
+        p.height *= p.scale;
+        for (int c = 0; c < 4; ++c) p.color[c] *= tint[c];
+        // A unit axis stays as it is: dividing by a length of exactly 1
+        // changes nothing.
+        if (upright && !stretch) return;
+        const float lengthSquared = p.axis[0] * p.axis[0] + p.axis[1] * p.axis[1] + p.axis[2] * p.axis[2];
+        if (lengthSquared == 1.0f) return;
+        if (lengthSquared <= 1e-6f) {
+            p.axis[0] = p.axis[2] = 0.0f;
+            p.axis[1] = 1.0f;
+        } else {
+            const float length = std::sqrt(lengthSquared);
+            for (float& c : p.axis) c /= length;
+        }
     }
-}
+};
+
+namespace {
+
+}  // namespace
 
 ParticleLayer::ParticleLayer(Particle& particle, std::int32_t index, bool stillFrame)
     : flags(stillFrame ? kLayerStillFrame : 0), layerIndex(index), owner(&particle) {
@@ -306,69 +342,118 @@ void ParticleLayer::spawn(std::int32_t n) {
     }
 }
 
-void ParticleLayer::updatePoints(double dt, bool full) {
-    const ParticleLayerData* layer = data();
-    if (!layer) return;
-    const ParticleLifeBlock& l = layer->life;
-    const ParticleAtlasBlock& a = layer->atlas;
+namespace {
+
+// One sub-step of one point (dt seconds; k = drag coefficient x dt): false
+// when its age left [0, 1] and it is to be removed. Full: the colour, frame
+// and rotation update of a point in view.
+template <bool full, std::int32_t dragMode>
+inline bool advancePoint(ParticlePoint& p, double dt, float k, float step, const ParticleLifeBlock& l,
+                         const ParticleAtlasBlock& a) {
+    p.age += p.ageRate * step;
+    if (p.age < 0.0f || p.age > 1.0f) return false;
+    // Here the age lies in [0, 1] unless it is not a number, which the
+    // clamping lookup takes to 0.
+    const Keys keys = p.age >= 0.0f ? particleKeysInRange(p.age) : particleKeys(p.age);
+    p.ageKeys[0] = keys.first;
+    p.ageKeys[1] = keys.second;
+    p.ageKeyFraction = keys.fraction;
+    const float s = static_cast<float>(at(l.size, keys)) * p.sizeScale;
+    if (!full) {
+        p.width = p.height = 0.5f * s;
+    } else {
+        p.timeAlive += dt;
+        const float rows = static_cast<float>(a.rows);
+        if (l.frameMode == 0) {
+            p.currentFrame = rows * p.age;
+        } else if (l.frameMode == 1) {
+            float frame = p.startFrame +
+                          p.frameSpeed * p.frameDirection * static_cast<float>(p.timeAlive);
+            frame = std::fmod(frame, rows);
+            if (frame < 0.0f) frame += rows;
+            p.currentFrame = frame;
+        } else {
+            p.currentFrame = 0.0f;
+        }
+        p.texRect[1] = std::floor(p.verticalMirror ? p.currentFrame + 1.0f : p.currentFrame) * a.cellHeight;
+        p.color[0] = static_cast<float>(at(l.red, keys));
+        p.color[1] = static_cast<float>(at(l.green, keys));
+        p.color[2] = static_cast<float>(at(l.blue, keys));
+        p.color[3] = static_cast<float>(at(l.alpha, keys));
+        p.width = p.height = s;
+    }
+    particleDrag3(dragMode, p.velocity, k, s);
+    if (l.gravity != 0.0f)
+        for (int c = 0; c < 3; ++c) p.velocity[c] += p.downDirection[c] * l.gravity * step;
+    for (int c = 0; c < 3; ++c) p.position[c] += p.velocity[c] * step;
+    if (!full) {
+        p.axis[0] = p.axis[2] = 0.0f;
+        p.axis[1] = 1.0f;
+    } else {
+        const float angle = static_cast<float>(at(l.rotation, keys)) * p.rotationDirection * p.rotationScale +
+                            p.startAngle;
+        if (l.stretchFlag) {
+            const float speed = std::sqrt(p.velocity[0] * p.velocity[0] + p.velocity[1] * p.velocity[1] +
+                                          p.velocity[2] * p.velocity[2]);
+            p.height *= static_cast<float>(at(l.stretch, keys)) * speed + 1.0f;
+        }
+        p.axis[0] = std::sin(angle);
+        p.axis[1] = a.blendMode == 5 ? 0.0f : std::cos(angle);
+        p.axis[2] = a.blendMode == 5 ? std::cos(angle) : 0.0f;
+    }
+    return true;
+}
+
+}  // namespace
+
+namespace {
+
+template <bool full, std::int32_t dragMode>
+void updatePointsOf(ParticleLayer& layer, const ParticleLayerData& data, double dt,
+                    const ParticlePlacement* placement) {
+    const ParticleLifeBlock& l = data.life;
+    const ParticleAtlasBlock& a = data.atlas;
     const float k = static_cast<float>(l.drag * dt);
     const float step = static_cast<float>(dt);
+    std::vector<ParticlePoint>& points = layer.points;
     for (std::size_t i = 0; i < points.size();) {
         ParticlePoint& p = points[i];
-        p.age += p.ageRate * step;
-        if (p.age < 0.0f || p.age > 1.0f) {
-            removePoint(i);
+        if (!advancePoint<full, dragMode>(p, dt, k, step, l, a)) {
+            layer.removePoint(i);
             continue;
         }
-        const Keys keys = particleKeys(p.age);
-        p.ageKeys[0] = keys.first;
-        p.ageKeys[1] = keys.second;
-        p.ageKeyFraction = keys.fraction;
-        const float s = static_cast<float>(at(l.size, keys)) * p.sizeScale;
-        if (!full) {
-            p.width = p.height = 0.5f * s;
-        } else {
-            p.timeAlive += dt;
-            const float rows = static_cast<float>(a.rows);
-            if (l.frameMode == 0) {
-                p.currentFrame = rows * p.age;
-            } else if (l.frameMode == 1) {
-                float frame = p.startFrame +
-                              p.frameSpeed * p.frameDirection * static_cast<float>(p.timeAlive);
-                frame = std::fmod(frame, rows);
-                if (frame < 0.0f) frame += rows;
-                p.currentFrame = frame;
-            } else {
-                p.currentFrame = 0.0f;
-            }
-            p.texRect[1] = std::floor(p.verticalMirror ? p.currentFrame + 1.0f : p.currentFrame) * a.cellHeight;
-            p.color[0] = static_cast<float>(at(l.red, keys));
-            p.color[1] = static_cast<float>(at(l.green, keys));
-            p.color[2] = static_cast<float>(at(l.blue, keys));
-            p.color[3] = static_cast<float>(at(l.alpha, keys));
-            p.width = p.height = s;
-        }
-        for (float& v : p.velocity) v = particleDrag(l.dragMode, v, k, s);
-        if (l.gravity != 0.0f)
-            for (int c = 0; c < 3; ++c) p.velocity[c] += p.downDirection[c] * l.gravity * step;
-        for (int c = 0; c < 3; ++c) p.position[c] += p.velocity[c] * step;
-        if (!full) {
-            p.axis[0] = p.axis[2] = 0.0f;
-            p.axis[1] = 1.0f;
-        } else {
-            const float angle = static_cast<float>(at(l.rotation, keys)) * p.rotationDirection * p.rotationScale +
-                                p.startAngle;
-            if (l.stretchFlag) {
-                const float speed = std::sqrt(p.velocity[0] * p.velocity[0] + p.velocity[1] * p.velocity[1] +
-                                              p.velocity[2] * p.velocity[2]);
-                p.height *= static_cast<float>(at(l.stretch, keys)) * speed + 1.0f;
-            }
-            p.axis[0] = std::sin(angle);
-            p.axis[1] = a.blendMode == 5 ? 0.0f : std::cos(angle);
-            p.axis[2] = a.blendMode == 5 ? std::cos(angle) : 0.0f;
-        }
+        if (placement) placement->place(p, !full);
         ++i;
     }
+}
+
+// The loop made for the layer's drag mode (an unknown mode: no drag).
+template <bool full>
+void updatePointsOf(ParticleLayer& layer, const ParticleLayerData& data, double dt,
+                    const ParticlePlacement* placement) {
+    switch (data.life.dragMode) {
+        case 0: return updatePointsOf<full, 0>(layer, data, dt, placement);
+        case 1: return updatePointsOf<full, 1>(layer, data, dt, placement);
+        case 2: return updatePointsOf<full, 2>(layer, data, dt, placement);
+        case 3: return updatePointsOf<full, 3>(layer, data, dt, placement);
+        case 4: return updatePointsOf<full, 4>(layer, data, dt, placement);
+        case 5: return updatePointsOf<full, 5>(layer, data, dt, placement);
+        case 6: return updatePointsOf<full, 6>(layer, data, dt, placement);
+        case 7: return updatePointsOf<full, 7>(layer, data, dt, placement);
+        case 8: return updatePointsOf<full, 8>(layer, data, dt, placement);
+        default: return updatePointsOf<full, -1>(layer, data, dt, placement);
+    }
+}
+
+}  // namespace
+
+void ParticleLayer::updatePoints(double dt, bool full, const ParticlePlacement* placement) {
+    const ParticleLayerData* layer = data();
+    if (!layer) return;
+    if (full)
+        updatePointsOf<true>(*this, *layer, dt, placement);
+    else
+        updatePointsOf<false>(*this, *layer, dt, placement);
 }
 
 void ParticleLayer::applyKillBox() {
@@ -394,39 +479,22 @@ void ParticleLayer::pointStep(const CurrentTime& time, bool simulate, bool full)
     const ParticleLayerData* layer = data();
     const ParticleEffect* effect = owner->effectData;
     if (!layer || !effect || points.empty() || time.game.step == 0.0) return;
+    const ParticlePlacement placement{scaledPose(*owner), (flags & kLayerFollowsParticle) != 0,
+                                      layer->life.stretchFlag != 0, layer->tint};
     if (simulate) {
         CurrentTime sub = time;
         sub.limitStep(1.0 / 85.0, effect->render.timeScale);
-        do updatePoints(sub.game.step, full);
+        // Without a kill box the last sub-step places each point right
+        // after its update: one pass over the points less.
+        const bool placeInLastStep = effect->limits.killBoxMode != 1;
+        do updatePoints(sub.game.step, full, placeInLastStep && lastSubStep(sub) ? &placement : nullptr);
         while (sub.nextSubStep());
+        if (placeInLastStep) return;
         applyKillBox();
     } else if (!(flags & kLayerFollowsParticle)) {
         return;
     }
-    const Matrix34 placement = scaledPose(*owner);
-    const bool follows = (flags & kLayerFollowsParticle) != 0;
-    for (ParticlePoint& p : points) {
-        const float* m = follows ? placement.m : p.birthPose;
-        transformPoint(p.position, m, p.worldPositionScratch);
-        if (layer->life.stretchFlag) {
-            float axis[3];
-            rotateVector(p.axis, m, axis);
-            std::memcpy(p.axis, axis, sizeof(axis));
-            rotateVector(p.velocity, m, p.worldVelocity);
-        }
-        std::memcpy(p.worldPosition, p.worldPositionScratch, sizeof(p.worldPosition));
-        p.width *= p.scale;
-        p.height *= p.scale;
-        const float lengthSquared = p.axis[0] * p.axis[0] + p.axis[1] * p.axis[1] + p.axis[2] * p.axis[2];
-        if (lengthSquared <= 1e-6f) {
-            p.axis[0] = p.axis[2] = 0.0f;
-            p.axis[1] = 1.0f;
-        } else {
-            const float length = std::sqrt(lengthSquared);
-            for (float& c : p.axis) c /= length;
-        }
-        for (int c = 0; c < 4; ++c) p.color[c] *= layer->tint[c];
-    }
+    for (ParticlePoint& p : points) placement.place(p);
 }
 
 bool ParticleLayer::update(const CurrentTime& time, bool simulate) {
@@ -539,6 +607,7 @@ bool ParticleLayer::prepareForPush() {
     material->setOpacity(1.0f);
     if (std::strcmp(material->sources[0].baseName(), "$source$") == 0) flags |= kLayerSourceTexture;
     else flags &= ~kLayerSourceTexture;
+    std::memcpy(material->layerParameters, layer->parameters, sizeof(material->layerParameters));
     const float grey[4] = {0.5f, 0.5f, 0.5f, 1.0f};
     std::memcpy(material->colours[0], grey, sizeof(grey));
     return true;
@@ -546,6 +615,7 @@ bool ParticleLayer::prepareForPush() {
 
 bool ParticleLayer::allocateDeviceData() {
     if (!material && !prepareForPush()) return false;
+    if (flags & kLayerStillFrame) material->flags |= Material::FlagStillFrame;
     if (deviceData) return true;
     if (flags & kLayerSourceTexture) {
         // The source texture comes from the owner (the still frame); none
@@ -571,10 +641,19 @@ void ParticleLayer::releaseMaterial() {
 bool ParticleLayer::visibilityTest() {
     Scene* scene = gameCore.currentScene();
     const CameraCore* camera = scene ? scene->camera() : nullptr;
-    // Outside screen view the scene's areas decide; the areas hold models
-    // only, so a particle (in no area) counts as in view.
+    // Outside screen view the scene's areas decide: the entry of this layer
+    // in the particle's record (a particle in no area counts as in view).
     bool volumeInView = true;
-    if ((gameCore.flags & kGameFlagScreenView) && camera) volumeInView = camera->frustum.intersects(bounds);
+    if (gameCore.flags & kGameFlagScreenView) {
+        if (camera) volumeInView = camera->frustum.intersects(bounds);
+    } else if (owner->areaIndex >= 0) {
+        const Scene* home = owner->owningScene();
+        const std::size_t index = static_cast<std::size_t>(owner->areaIndex);
+        const PVSObjectRecord* record =
+            home && index < home->pvs.objects.size() ? home->pvs.objects[index].get() : nullptr;
+        if (record && layerIndex >= 0 && static_cast<std::size_t>(layerIndex) < record->elements.size())
+            volumeInView = record->elements[static_cast<std::size_t>(layerIndex)].visible != 0;
+    }
     if (!volumeInView) {
         flags &= ~(kLayerVolumeInView | kLayerPointInView);
         for (ParticlePoint& p : points) p.inView = 0;

@@ -8,6 +8,7 @@
 // from the runtime library's rand, both process-wide.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -19,6 +20,7 @@
 
 class Material;
 class Particle;
+struct ParticlePlacement;
 
 // Bits of ParticleLayer::flags.
 constexpr std::uint32_t kLayerEnabled = 0x1;
@@ -88,8 +90,9 @@ public:
     // frame and rotation update of points in view.
     void pointStep(const CurrentTime& time, bool simulate, bool full);
     // One sub-step of every point; a removed point's place is taken by the
-    // last point, updated in turn.
-    void updatePoints(double dt, bool full);
+    // last point, updated in turn. With a placement each point that stays
+    // is placed right after its update.
+    void updatePoints(double dt, bool full, const ParticlePlacement* placement = nullptr);
     // Removes the points on or beyond a face of the kill box.
     void applyKillBox();
     // The per-frame update of an emitted-points layer.
@@ -141,4 +144,34 @@ public:
 
 // The change of one velocity component v by a drag mode with k = drag
 // coefficient x dt and s the point's size; unknown modes leave v.
-float particleDrag(std::int32_t mode, float v, float k, float s);
+inline float particleDrag(std::int32_t mode, float v, float k, float s) {
+    switch (mode) {
+        case 0: return v - v * k;
+        case 1: return v - v * k * s;
+        case 2: return v - v * k * s * s;
+        case 3: return v - v * std::fabs(v) * k;
+        case 4: return v - v * std::fabs(v) * k * s;
+        case 5: return v - v * std::fabs(v) * k * s * s;
+        case 6: return v - v * v * v * k;
+        case 7: return v - v * v * v * k * s;
+        case 8: return v - v * v * v * k * s * s;
+        default: return v;
+    }
+}
+
+// The drag of all three components: one choice of the mode, then the
+// same arithmetic as particleDrag for each component.
+inline void particleDrag3(std::int32_t mode, float (&v)[3], float k, float s) {
+    switch (mode) {
+        case 0: for (float& c : v) c = c - c * k; break;
+        case 1: for (float& c : v) c = c - c * k * s; break;
+        case 2: for (float& c : v) c = c - c * k * s * s; break;
+        case 3: for (float& c : v) c = c - c * std::fabs(c) * k; break;
+        case 4: for (float& c : v) c = c - c * std::fabs(c) * k * s; break;
+        case 5: for (float& c : v) c = c - c * std::fabs(c) * k * s * s; break;
+        case 6: for (float& c : v) c = c - c * c * c * k; break;
+        case 7: for (float& c : v) c = c - c * c * c * k * s; break;
+        case 8: for (float& c : v) c = c - c * c * c * k * s * s; break;
+        default: break;
+    }
+}

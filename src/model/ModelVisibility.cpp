@@ -217,7 +217,7 @@ bool Model::cull() {
             return false;
     }
     const bool screenSprite = (gameCore.flags & kGameFlagScreenView) != 0;
-    if (screenSprite && !gameCore.scene_attachSprite(GameObjectLink::fromObject(this), nullptr, 0)) return false;
+    if (screenSprite && !gameCore.scene_attachSprite(GameObjectLink::fromObject(this))) return false;
     if ((low & kModelMainCharacter) && (gameCore.flags & kGameFlagCharacterPass) &&
         !(gameCore.flags & kGameFlagCameraOverride)) {
         low |= kModelLightSetDirty;

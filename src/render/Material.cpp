@@ -1,9 +1,11 @@
 #include "render/Material.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "app/GameCore.h"
 #include "effects/LightSetLibrary.h"
@@ -95,6 +97,7 @@ void Material::reset() {
     stripFps = 0.0f;
     stripHorizontal = 1;
     flags = FlagEnabled;
+    std::fill(std::begin(layerParameters), std::end(layerParameters), 0u);
     renderGroup = blendMode = alphaMode = 0;
     thirdMode = 6;
     resetLighting();

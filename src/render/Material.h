@@ -41,6 +41,9 @@ public:
         FlagWater = 0x80,
         FlagEnabled = 0x100 | 0x200,
         FlagLoadAtOnce = 0x0400,
+        // Drawn inside a still frame (2D): set by a still frame's particle
+        // layers before they allocate.
+        FlagStillFrame = 0x0800,
     };
     // Capability bits of the table by kind and details.
     enum Capability : std::uint32_t {
@@ -129,6 +132,8 @@ public:
     std::uint8_t stripHorizontal = 1;
     std::uint8_t lodMipLevel = 0;
     std::uint32_t flags = 0;
+    // The three parameters of a particle layer's material, carried with it.
+    std::uint32_t layerParameters[3] = {};
 
 private:
     // The six colours (the opacity stays), their doubles and the pass

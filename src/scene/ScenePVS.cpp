@@ -6,6 +6,8 @@
 
 #include "app/GameCore.h"
 #include "app/SaveGame.h"
+#include "effects/Particle.h"
+#include "effects/ParticleLayer.h"
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
 #include "model/Model.h"
@@ -304,6 +306,30 @@ Model* modelOf(GameObject* object) {
     return object && object->getType() == ObjectModel ? static_cast<Model*>(object) : nullptr;
 }
 
+Particle* particleOf(GameObject* object) {
+    return object && object->getType() == ObjectParticle ? static_cast<Particle*>(object) : nullptr;
+}
+
+// The record index field of a model or particle; null for other objects.
+std::int32_t* recordIndexOf(GameObject* object) {
+    if (Model* model = modelOf(object)) return &model->pvsAreaIndex;
+    if (Particle* particle = particleOf(object)) return &particle->areaIndex;
+    return nullptr;
+}
+
+// The elements of a registered object: a model's elements, a particle's
+// layers.
+std::size_t elementCountOf(GameObject* object) {
+    if (Model* model = modelOf(object)) return model->elements.size();
+    if (Particle* particle = particleOf(object)) return particle->layers.size();
+    return 0;
+}
+
+const Intersection& elementBoundsOf(GameObject* object, std::size_t element) {
+    if (Model* model = modelOf(object)) return model->elements[element].bounds();
+    return particleOf(object)->layers[element]->bounds;
+}
+
 bool inRange(std::int32_t index, std::size_t count) { return index >= 0 && static_cast<std::size_t>(index) < count; }
 
 bool allInRange(const std::vector<std::int32_t>& list, std::size_t count) {
@@ -510,27 +536,28 @@ bool PVSData::fits(const ScenePVS& scene) {
 // --- ScenePVS ---------------------------------------------------------------
 
 bool ScenePVS::registerObject(GameObject* object) {
-    Model* model = modelOf(object);
-    if (!model) {
+    std::int32_t* recordIndex = recordIndexOf(object);
+    if (!recordIndex) {
         return engineLog().error("Invalid object type for PVS: [%s(%s)]", object ? object->getName() : "",
                                  object ? gameObjectTypeName(object->getType()) : "");
     }
-    if (model->pvsAreaIndex >= 0) return engineLog().error("Can't register object [%s] in PVS: already exist", model->name);
+    const char* objectName = object->getName();
+    if (*recordIndex >= 0) return engineLog().error("Can't register object [%s] in PVS: already exist", objectName);
     const std::int32_t index = static_cast<std::int32_t>(objects.size());
     auto record = std::make_unique<PVSObjectRecord>();
-    record->handle = GameObjectLink::fromObject(model);
-    record->elements.resize(model->elements.size());
+    record->handle = GameObjectLink::fromObject(object);
+    record->elements.resize(elementCountOf(object));
     for (std::size_t a = 0; a < areas.size(); ++a)
         for (const PVSObjectName& hidden : areas[a]->hiddenObjects)
-            if (std::strcmp(hidden.name, model->name) == 0) {
+            if (std::strcmp(hidden.name, objectName) == 0) {
                 record->hideAreas.push_back(static_cast<std::int32_t>(a));
                 break;
             }
     objects.push_back(std::move(record));
-    model->pvsAreaIndex = index;
+    *recordIndex = index;
     auto bind = [&](std::vector<PVSObjectName>& list) {
         for (PVSObjectName& entry : list)
-            if (std::strcmp(entry.name, model->name) == 0) {
+            if (std::strcmp(entry.name, objectName) == 0) {
                 entry.index = index;
                 break;
             }
@@ -540,19 +567,19 @@ bool ScenePVS::registerObject(GameObject* object) {
         bind(area->hiddenObjects);
     }
     for (auto& portal : portals)
-        if (std::strcmp(portal->link.name, model->name) == 0) portal->link.index = index;
+        if (std::strcmp(portal->link.name, objectName) == 0) portal->link.index = index;
     updateAreas(index);
     return true;
 }
 
 bool ScenePVS::unregisterObject(GameObject* object) {
-    Model* model = modelOf(object);
-    if (!model) {
+    std::int32_t* recordIndex = recordIndexOf(object);
+    if (!recordIndex) {
         return engineLog().error("Invalid object type for PVS: [%s(%s)]", object ? object->getName() : "",
                                  object ? gameObjectTypeName(object->getType()) : "");
     }
-    const std::int32_t index = model->pvsAreaIndex;
-    model->pvsAreaIndex = -1;
+    const std::int32_t index = *recordIndex;
+    *recordIndex = -1;
     if (!inRange(index, objects.size())) return true;
     auto unbind = [index](std::vector<PVSObjectName>& list) {
         for (PVSObjectName& entry : list)
@@ -571,14 +598,13 @@ bool ScenePVS::unregisterObject(GameObject* object) {
 void ScenePVS::updateAreas(std::int32_t index) {
     PVSObjectRecord* record = inRange(index, objects.size()) ? objects[static_cast<std::size_t>(index)].get() : nullptr;
     if (!record) return;
-    Model* model = modelOf(resolve(record->handle));
-    if (!model) {
-        GameObject* object = resolve(record->handle);
+    GameObject* object = resolve(record->handle);
+    if (!recordIndexOf(object)) {
         engineLog().error("Can't update PVS areas for object [%s(%s)]", object ? object->getName() : "",
                           object ? gameObjectTypeName(object->getType()) : "");
         return;
     }
-    record->elements.resize(model->elements.size());
+    record->elements.resize(elementCountOf(object));
     for (std::size_t a = 0; a < areas.size(); ++a) {
         const PVSAreaRecord& area = *areas[a];
         if (std::any_of(area.excludedObjects.begin(), area.excludedObjects.end(),
@@ -587,9 +613,9 @@ void ScenePVS::updateAreas(std::int32_t index) {
         const std::int32_t areaIndex = static_cast<std::int32_t>(a);
         for (std::size_t e = 0; e < record->elements.size(); ++e) {
             std::vector<std::int32_t>& in = record->elements[e].areas;
-            const bool hit = std::any_of(area.volumes.begin(), area.volumes.end(), [&](const auto& volume) {
-                return volume->intersects(model->elements[e].bounds());
-            });
+            const Intersection& bounds = elementBoundsOf(object, e);
+            const bool hit = std::any_of(area.volumes.begin(), area.volumes.end(),
+                                         [&](const auto& volume) { return volume->intersects(bounds); });
             const auto at = std::find(in.begin(), in.end(), areaIndex);
             if (hit && at == in.end()) in.push_back(areaIndex);
             if (!hit && at != in.end()) in.erase(at);
@@ -698,10 +724,11 @@ std::int32_t ScenePVS::read(DataStream& s, bool withObjects) {
             if (!addField(total, readSlot(s, record))) return fail(total);
     }
     if (!validate(withObjects)) return fail(-1);
-    // The restored models find their records again.
+    // The restored models and particles find their records again.
     for (std::size_t i = 0; i < objects.size(); ++i)
         if (objects[i])
-            if (Model* model = modelOf(resolve(objects[i]->handle))) model->pvsAreaIndex = static_cast<std::int32_t>(i);
+            if (std::int32_t* recordIndex = recordIndexOf(resolve(objects[i]->handle)))
+                *recordIndex = static_cast<std::int32_t>(i);
     return total;
 }
 

@@ -2,8 +2,8 @@
 //
 // A scene is cut into areas (each a set of oriented boxes) joined by
 // portals (thin boxes). `ScenePVS` holds a scene's areas and portals and a
-// record for every model registered in it, with the areas each of its
-// elements lies in. Each camera holds a `PVSData`: after the camera moved,
+// record for every model and particle registered in it, with the areas
+// each of its elements (a particle's layers) lies in. Each camera holds a `PVSData`: after the camera moved,
 // `PVSData::update` finds the areas holding the camera, walks the portals
 // it can see through (each passed portal narrows the view by its planes;
 // a portal opened by a door model is passable only while the door
@@ -119,9 +119,10 @@ public:
     ScenePVS(const ScenePVS&) = delete;
     ScenePVS& operator=(const ScenePVS&) = delete;
 
-    // Registers a model: a record with its elements and the areas they lie
-    // in; names in the areas' and portals' lists bind to it. False (logged)
-    // for another type or a model already registered.
+    // Registers a model or a particle: a record with its elements (a
+    // model's elements, a particle's layers) and the areas they lie in;
+    // names in the areas' and portals' lists bind to it. False (logged)
+    // for another type or an object already registered.
     bool registerObject(GameObject* object);
     // Frees the object's record and unbinds it.
     bool unregisterObject(GameObject* object);

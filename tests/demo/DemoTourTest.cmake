@@ -195,6 +195,11 @@ string(FIND "${log}" "Controller NOT support getCUrrentState()" unanswered)
 if(NOT unanswered EQUAL -1)
   string(APPEND failures "the rowboat's controller did not answer its state\n")
 endif()
+# The harbour smoke's puff texture comes from the textures package.
+string(FIND "${log}" "texture [puff]" puff_refused)
+if(NOT puff_refused EQUAL -1)
+  string(APPEND failures "the smoke's texture was not allocated\n")
+endif()
 # No object is looked up by a handle that names none.
 string(FIND "${log}" "OUT OF OBJECT ACCESS" bad_access)
 if(NOT bad_access EQUAL -1)

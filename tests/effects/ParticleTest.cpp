@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/GameCore.h"
 #include "effects/EffectsSettings.h"
@@ -16,6 +17,7 @@
 #include "foundation/Log.h"
 #include "particle/ParticleWriter.h"
 #include "render/DXTextureHandler.h"
+#include "render/Material.h"
 #include "render/RenderCore.h"
 #include "render/VideoSetup.h"
 #include "support/PackageFixture.h"
@@ -48,6 +50,7 @@ protected:
                                              "velocity 0 1 0\nlayer haze\n"), ""},
             {".effect", "high", effectBytes("detail 2\nlayer a\n"), ""},
             {".effect", "none", effectBytes("kind 1\n"), ""},
+            {".effect", "lamp", effectBytes("layer glow\nparameters 3 5 7\n"), ""},
         };
         write();
     }
@@ -122,6 +125,19 @@ TEST_F(ParticleObject, ShowingAShownParticlePushesNothing) {
     EXPECT_TRUE(log().contains("Hide particle [p_smoke] (smoke)"));
     EXPECT_TRUE(smoke->setVisible(true, false));
     EXPECT_TRUE(smoke->isOnStack());
+}
+
+// A pushed layer's material carries the layer's three parameters; a still
+// frame's particle marks it as drawn in a still frame.
+TEST_F(ParticleObject, APushedLayersMaterialCarriesItsParametersAndTheStillFrameMark) {
+    auto lamp = make("lamp");
+    ASSERT_TRUE(lamp->push());
+    ASSERT_EQ(lamp->layers.size(), 1u);
+    const Material& material = *lamp->layers[0]->material;
+    EXPECT_EQ(std::vector<std::uint32_t>(material.layerParameters, material.layerParameters + 3),
+              (std::vector<std::uint32_t>{3, 5, 7}));
+    EXPECT_NE(material.flags & Material::FlagStillFrame, 0u);
+    ASSERT_TRUE(lamp->pop(1));
 }
 
 TEST_F(ParticleObject, SmallMovesKeepTheStoredPosition) {

@@ -10,7 +10,9 @@
 #include "actions/ActionWriter.h"
 #include "app/GameCore.h"
 #include "app/SceneLoadFixture.h"
+#include "effects/Particle.h"
 #include "effects/Sprite.h"
+#include "effects/lua/EffectsScripts.h"
 #include "foundation/DataStream.h"
 #include "game/QuestDataManager.h"
 #include "game/QuestLogic.h"
@@ -290,6 +292,30 @@ TEST(ScreenActions, TheCameraRaisesEnterAndLeaveAndTheWorldNamesTheHoveredAction
         w.f.runEvents();
     }
     EXPECT_EQ(w.f.lua.global("seen"), "enter:door,leave:door,enter:gate,leave:gate,");
+}
+
+// The screen's sprite keeps what it hides out of the screen view: a
+// particle a script hid for the sprite is not attached while its screen is
+// selected, and is again once shown.
+TEST(ScreenActions, TheScreensSpriteHidesTheParticlesItLists) {
+    ActionWorld w("screen hall\n" + act("door", 0, {{0, 0, 0, 0}}));
+    registerParticleClass(w.f.lua.state, w.f.lua.engine);
+    Scene& scene = *gameCore.currentScene();
+    Sprite sprite(scene.id, "panel", "hall");
+    sprite.initialize(matrix34Identity());
+    scene.sprites.push_back(GameObjectLink::fromObject(&sprite));
+    Particle smoke(scene.id, "chimney", "smoke", matrix34Identity());
+    scene.particles.push_back(GameObjectLink::fromObject(&smoke));
+    const GameObjectLink link = GameObjectLink::fromObject(&smoke);
+
+    ASSERT_TRUE(w.lua("assert(world:particle('smoke'):hide_sprite('hall'))"));
+    EXPECT_TRUE(gameCore.scene_attachSprite(link));  // no screen selected: no sprite
+    ASSERT_TRUE(gameCore.scene_selectActionsScreen("hall"));
+    EXPECT_FALSE(gameCore.scene_attachSprite(link));
+    ASSERT_TRUE(w.lua("assert(world:particle('smoke'):show_sprite('hall'))"));
+    EXPECT_TRUE(gameCore.scene_attachSprite(link));
+    scene.particles.clear();
+    scene.sprites.clear();
 }
 
 TEST(ScreenActions, SpriteActionsFollowTheElementsOfTheScreensSprite) {

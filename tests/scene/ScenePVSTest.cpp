@@ -7,9 +7,13 @@
 
 #include "animation/AnimationCore.h"
 #include "animation/AnimationTestSupport.h"
+#include "effects/Particle.h"
+#include "effects/ParticleLayer.h"
 #include "foundation/DataStream.h"
 #include "foundation/Matrix.h"
 #include "model/Model.h"
+#include "particle/ParticleWriter.h"
+#include "render/RenderCore.h"
 #include "scene/CameraFixture.h"
 #include "scene/ScenePVS.h"
 #include "scene/SceneWriter.h"
@@ -346,6 +350,100 @@ TEST_F(Corridor, AnElementReportsTheAreaItLiesIn) {
     EXPECT_EQ(report.pvsIndex, 2);
     outside.elements.at(0).describe(report);
     EXPECT_EQ(report.pvsIndex, -1);
+}
+
+// Particles in the corridor: each registers with one element per layer of
+// its effect, and its layers are in view by the areas of that record.
+class ParticleCorridor : public ::testing::Test {
+protected:
+    void SetUp() override {
+        scene_tools::VisibilityBuilder build;
+        build.addArea("room0", at(0, 0, 0), kRoom);
+        build.addArea("room1", at(0, 0, -6), kRoom);
+        build.addArea("room2", at(0, 0, -12), kRoom);
+        build.addPortal("door01", at(0, 0, -3), kOpening, 0, 1);
+        build.addPortal("gap12", at(0, 0, -9), kOpening, 1, 2);
+        world->scene->pvs.copyFrom(build.pvs());
+    }
+    static std::vector<testing_support::FixtureFile> effects() {
+        std::string error;
+        const std::string bytes =
+            particle_tools::effectFileBytes("layer plume\nrate 20\nvelocity 0 1 0\nlayer haze\n", error);
+        EXPECT_FALSE(bytes.empty()) << error;
+        return {{".effect", "smoke", bytes, ""}};
+    }
+    Particle& place(const char* name, float x, float z) {
+        GameObject* made = world->scene->createParticle(name, "smoke", scene_tools::poseAt(x, 0.0f, z));
+        EXPECT_NE(made, nullptr);
+        return *static_cast<Particle*>(made);
+    }
+    const PVSObjectRecord& record(const Particle& particle) {
+        return *world->scene->pvs.objects.at(static_cast<std::size_t>(particle.areaIndex));
+    }
+    // Whether the visibility test of each layer finds its volume in view.
+    std::vector<bool> layersInView(Particle& particle) {
+        std::vector<bool> seen;
+        for (auto& layer : particle.layers) {
+            layer->visibilityTest();
+            seen.push_back((layer->flags & kLayerVolumeInView) != 0);
+        }
+        return seen;
+    }
+
+    ScopedGameCore core;
+    RenderCore render;  // the particle effects' database
+    std::unique_ptr<CameraScene> world = std::make_unique<CameraScene>(std::initializer_list<std::string>{}, effects());
+};
+
+TEST_F(ParticleCorridor, ParticlesJoinTheAreasAndTheirLayersFollowTheView) {
+    // In a pushed scene a new particle is pushed, and its frames run.
+    ASSERT_TRUE(world->scene->push());
+    Particle& far = place("far", 0, -12);
+    ASSERT_TRUE(far.isOnStack());
+    Particle& outside = place("outside", 30, 0);
+    ASSERT_GE(far.areaIndex, 0);
+    ASSERT_GE(outside.areaIndex, 0);
+    ASSERT_EQ(record(far).elements.size(), 2u);
+    EXPECT_EQ(record(far).elements[0].areas, std::vector<std::int32_t>{2});
+    EXPECT_TRUE(record(outside).elements[0].areas.empty());
+
+    placeCamera(world->camera(), 0, 0);
+    EXPECT_EQ(layersInView(far), (std::vector<bool>{true, true}));
+    EXPECT_EQ(layersInView(outside), (std::vector<bool>{false, false}));
+    // Turned around, nothing behind the first portal shows.
+    CameraCore& camera = world->camera();
+    camera.pose.m[0] = -1.0f;
+    camera.pose.m[8] = -1.0f;
+    matrix34Inverse(camera.pose, camera.viewTransform);
+    camera.frustum.setTransform(camera.viewTransform, camera.pose);
+    camera.updateVisibility();
+    EXPECT_EQ(layersInView(far), (std::vector<bool>{false, false}));
+
+    // Moved into the camera's room, the frame's update moves it between
+    // the areas, and the camera's next view shows it again.
+    far.setPose(scene_tools::poseAt(0, 0, 0));
+    far.updatePhase2(testing_support::frameAt(0.0, 0.0), 0);
+    EXPECT_EQ(record(far).elements[0].areas, std::vector<std::int32_t>{0});
+    camera.updateVisibility();
+    EXPECT_EQ(layersInView(far), (std::vector<bool>{true, true}));
+
+    // The game core pauses, plays and restarts it by its handle.
+    const GameObjectLink link = GameObjectLink::fromObject(&far);
+    EXPECT_TRUE(gameCore.setObjectPlay(link, false));
+    EXPECT_NE(far.state & kParticlePaused, 0u);
+    EXPECT_TRUE(gameCore.setObjectPlay(link, true));
+    EXPECT_EQ(far.state & kParticlePaused, 0u);
+    far.updatePhase2(testing_support::frameAt(0.0, 0.5), 0);  // half a second of emission
+    EXPECT_GT(far.livePointCount, 0);
+    // A restart drops every point and leaves the count at zero, not below.
+    EXPECT_TRUE(gameCore.resetObject(link));
+    EXPECT_EQ(far.livePointCount, 0);
+    for (auto& layer : far.layers) EXPECT_TRUE(layer->points.empty());
+
+    // Deleted, its record's slot is freed.
+    const std::size_t slot = static_cast<std::size_t>(far.areaIndex);
+    ASSERT_TRUE(world->scene->deleteParticle(&far));
+    EXPECT_EQ(world->scene->pvs.objects.at(slot), nullptr);
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 //   paint.dds, quay.dds, cloth.dds 16 x 16 A8R8G8B8 of one colour each: the
 //                   harbour props' red paint, the quay's grey stones and the
 //                   sailor's yellow oilskins;
+//   puff.dds        32 x 32 A8R8G8B8 white with a round alpha that fades
+//                   from the centre to the edge: the harbour smoke's points;
 //   splash_screen.dds the start-up splash (an orange top half over a blue
 //                   bottom half).
 // Exit code 0 on success, 1 on failure (with a line on standard error).
@@ -74,6 +76,30 @@ texture_tools::DdsImage solid(std::uint8_t red, std::uint8_t green, std::uint8_t
     return image;
 }
 
+// A soft round puff: white, its alpha 255 at the centre falling off to 0 at
+// the edge of the inscribed circle, level by level.
+texture_tools::DdsImage puff() {
+    texture_tools::DdsImage image;
+    image.format = D3DFMT_A8R8G8B8;
+    image.width = image.height = 32;
+    image.levels = 6;  // 32 .. 1
+    for (UINT level = 0; level < image.levels; ++level) {
+        const UINT side = 32u >> level;
+        const float half = static_cast<float>(side) * 0.5f;
+        std::vector<std::uint8_t> block;
+        for (UINT y = 0; y < side; ++y)
+            for (UINT x = 0; x < side; ++x) {
+                const float dx = (static_cast<float>(x) + 0.5f - half) / half;
+                const float dy = (static_cast<float>(y) + 0.5f - half) / half;
+                const float fall = 1.0f - (dx * dx + dy * dy);
+                const auto alpha = static_cast<std::uint8_t>(fall > 0.0f ? 255.0f * fall : 0.0f);
+                block.insert(block.end(), {255, 255, 255, alpha});
+            }
+        image.blocks.push_back(std::move(block));
+    }
+    return image;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -111,7 +137,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     for (const auto& [name, image] : {std::pair{"paint.dds", solid(200, 40, 30)}, std::pair{"quay.dds", solid(150, 150, 150)},
-                                     std::pair{"cloth.dds", solid(230, 190, 40)}}) {
+                                     std::pair{"cloth.dds", solid(230, 190, 40)},
+                                     std::pair{"puff.dds", puff()}}) {
         const std::vector<std::uint8_t> bytes = texture_tools::writeDds(image);
         if (bytes.empty() || !writeBytes(folder / name, bytes)) {
             std::fprintf(stderr, "texwrite: can't write %s\n", name);
