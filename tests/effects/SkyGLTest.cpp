@@ -7,10 +7,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/GameCore.h"
+#include "app/SaveGame.h"
 #include "effects/SkyDataManager.h"
 #include "effects/Y3Sky.h"
 #include "foundation/TimeCore.h"
@@ -100,6 +102,12 @@ protected:
             std::initializer_list<std::string>{}, std::vector<testing_support::FixtureFile>{{".sky", "camroom", skyTable(), ""}});
         ASSERT_TRUE(world->scene->sky && world->scene->sky->description);
         ASSERT_TRUE(world->scene->push()) << allLines();
+        // The game's current scene, whose sky the game core's services set
+        // and whose record gives the frame's clear colour.
+        game = std::make_unique<SaveGame>();
+        useGame.emplace(gameCore.game, game.get());
+        game->scenes.push_back(world->scene->id);
+        game->currentIndex = 0;
         savedCameraMode = gameCore.cameraMode;
         gameCore.cameraMode = 1;  // the camera keeps the pose placed here
         render->camera = &world->camera();
@@ -110,6 +118,9 @@ protected:
             render->renderList.clearQueues();
             render->camera = nullptr;
         }
+        if (game) game->scenes.clear();
+        useGame.reset();
+        game.reset();
         if (world) {
             for (TextureLink& layer : world->scene->sky->layers) layer.release(false);
             if (world->scene->onStack()) world->scene->pop(0);
@@ -131,7 +142,8 @@ protected:
     // One frame of the game after step seconds, the camera at the origin
     // looking level along the horizon: the scene's step (its sky scrolls and
     // publishes), the render core's context update and the object pass into
-    // a black frame. The frame's bytes.
+    // the frame cleared as the video device clears it, to the sky's
+    // background colour. The frame's bytes.
     std::vector<std::uint8_t> frame(double step, int details) {
         textures.setup.details = details;
         Scene& scene = *world->scene;
@@ -143,7 +155,7 @@ protected:
         EXPECT_TRUE(scene.updatePhase3(sample, 0));
         render->takeCamera();
         render->updateContexts();
-        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, render->refreshBackground(), 1.0f, 0);
         device->BeginScene();
         render->shaders().resetPass();
         render->renderObjectContexts();
@@ -176,26 +188,30 @@ protected:
     std::unique_ptr<RenderCore> render;
     RenderCore* savedRender = nullptr;
     std::unique_ptr<testing_support::CameraScene> world;
+    std::unique_ptr<SaveGame> game;
+    std::optional<testing_support::ScopedCoreMember<SaveGame>> useGame;
     std::int32_t savedCameraMode = 0;
     double frameTime = 0.0;
 };
 
 // The top of the frame shows the current record's sky colour (night darker
 // than day), the fog weather only its horizon colour, the lower half
-// (below the horizon) nothing; the shader path and the fixed-function path
-// alike.
+// (below the horizon) the frame's clear colour, the record's horizon
+// colour; the shader path and the fixed-function path alike. Weather and
+// time of day are set through the game core, as the scripts' world sets
+// them.
 TEST_F(SkyGLTest, TheTopOfTheFrameShowsTheCurrentRecordsColourOnBothPaths) {
     const struct {
         std::int32_t time, weather;
-        Rgb top;
+        Rgb top, horizon;
     } cases[] = {
-        {1, SkyClear, {51, 102, 204}},
-        {3, SkyClear, {5, 8, 26}},
-        {1, SkyFog, {255, 0, 0}},
+        {1, SkyClear, {51, 102, 204}, {217, 217, 217}},
+        {3, SkyClear, {5, 8, 26}, {3, 3, 13}},
+        {1, SkyFog, {255, 0, 0}, {255, 0, 0}},
     };
     for (const auto& c : cases) {
-        world->scene->setSkyLightMode(c.time);
-        world->scene->setSkyWeather(c.weather);
+        gameCore.scene_setSkyLightMode(c.time);
+        gameCore.scene_setSkyWeather(c.weather);
         Rgb seen[2];
         for (int details : {1, 0}) {
             const std::vector<std::uint8_t> bytes = frame(0.1, details);
@@ -204,7 +220,7 @@ TEST_F(SkyGLTest, TheTopOfTheFrameShowsTheCurrentRecordsColourOnBothPaths) {
                 << "time " << c.time << " weather " << c.weather << " details " << details << ": " << seen[details].r
                 << " " << seen[details].g << " " << seen[details].b << "\n"
                 << allLines();
-            EXPECT_TRUE(near(at(bytes, 32, 60), {0, 0, 0}, 2)) << "below the horizon, details " << details;
+            EXPECT_TRUE(near(at(bytes, 32, 60), c.horizon, 2)) << "below the horizon, details " << details;
         }
         EXPECT_TRUE(near(seen[0], seen[1], 4)) << "time " << c.time << " weather " << c.weather;
     }
