@@ -13,6 +13,7 @@
 #include "foundation/TimeCore.h"
 #include "render/DXTextureHandler.h"
 #include "render/RenderCore.h"
+#include "render/VideoCore.h"
 #include "render/VideoDevice.h"
 #include "render/shaders/ShaderCore.h"
 #include "render/states/DXStateCache.h"
@@ -271,8 +272,10 @@ static void skyPassEnd(ShaderCore& shaders) {
 
 bool Y3Sky::render() {
     if (!gameCore.render) return false;
-    const bool drawn =
-        textureEnvironment().videoSetup().details != VideoDetailsMinimum ? renderShader() : renderFixed();
+    // Shaders when the video mode has them and the programs loaded.
+    const bool shaders = textureEnvironment().videoSetup().details != VideoDetailsMinimum &&
+                         !(gameCore.video && gameCore.video->fixedPipeline);
+    const bool drawn = shaders ? renderShader() : renderFixed();
     skyPassEnd(gameCore.render->shaders());
     return drawn;
 }
