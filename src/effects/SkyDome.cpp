@@ -19,9 +19,9 @@ SkyDomeSettings skyDomeSettings;
 namespace {
 
 constexpr std::int32_t kMinSegments = 2;
-constexpr std::int32_t kMaxSegments = 255;
+constexpr std::int32_t kMaxSegments = 255;  // 255 x 255 vertices fit 16-bit indices
 // The vertex format of position and texture coordinates (20 bytes).
-constexpr std::uint32_t kSkyVertexFormat = 0;  // 255 x 255 vertices fit 16-bit indices
+constexpr std::uint32_t kSkyVertexFormat = 0;
 
 }  // namespace
 

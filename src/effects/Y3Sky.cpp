@@ -188,8 +188,8 @@ struct SkyFrame {
     D3DMATRIX world{};         // the dome centred on the eye
 };
 
-// Reports a colour layer's texture: the main texture for the sky and stars,
-// for the clouds the one of the weather.
+// The texture layer a colour layer draws with: the main texture for the sky
+// and stars, for the clouds the one of the weather.
 std::int32_t layerTexture(SkyColourLayer layer, std::int32_t weather) {
     if (layer != SkyColourClouds) return SkyLayerMain;
     if (weather == SkyRain) return SkyLayerRain;
