@@ -4,11 +4,15 @@
 #include <cmath>
 #include <cstring>
 
+#include "app/GameCore.h"
 #include "foundation/IniFile.h"
 #include "foundation/Log.h"
 #include "foundation/MersenneTwister.h"
 #include "foundation/SettingsReader.h"
 #include "platform/d3d9/D3D9.h"
+#include "render/RenderCore.h"
+#include "render/shaders/ShaderCore.h"
+#include "render/states/DXStateCache.h"
 
 SkyDomeSettings skyDomeSettings;
 
@@ -16,6 +20,8 @@ namespace {
 
 constexpr std::int32_t kMinSegments = 2;
 constexpr std::int32_t kMaxSegments = 255;  // 255 x 255 vertices fit 16-bit indices
+// The vertex format of position and texture coordinates (20 bytes).
+constexpr std::uint32_t kSkyVertexFormat = 0;
 
 }  // namespace
 
@@ -109,6 +115,11 @@ bool SkyDome::createBuffers(IDirect3DDevice9* device) {
 }
 
 void SkyDome::releaseBuffers() {
+    // The cache stops naming buffers that go.
+    if (gameCore.render && (vertexBuffer_ || indexBuffer_)) {
+        gameCore.render->stateCache().forgetStream(vertexBuffer_);
+        gameCore.render->stateCache().forgetIndices(indexBuffer_);
+    }
     if (vertexBuffer_) vertexBuffer_->Release();
     if (indexBuffer_) indexBuffer_->Release();
     vertexBuffer_ = nullptr;
@@ -118,9 +129,17 @@ void SkyDome::releaseBuffers() {
 }
 
 bool SkyDome::draw() {
-    if (!ready_ || !device_) return false;
-    if (FAILED(device_->SetStreamSource(0, vertexBuffer_, 0, sizeof(SkyDomeVertex)))) return false;
-    if (FAILED(device_->SetIndices(indexBuffer_))) return false;
+    RenderCore* render = gameCore.render;
+    if (!ready_ || !device_ || !render) return false;
+    // Position and texture coordinates: the stream format "D".
+    DXStateCache& cache = render->stateCache();
+    cache.setDeclaration(kSkyVertexFormat);
+    cache.setStream(vertexBuffer_, sizeof(SkyDomeVertex));
+    cache.setIndices(indexBuffer_);
+    cache.setRender(DXStateCache::RsFillMode, D3DFILL_SOLID);
+    // The pass state, the current programs (none on the fixed pipeline)
+    // and the cache reach the device.
+    render->shaders().prepareDraw(true);
     return SUCCEEDED(device_->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, static_cast<UINT>(vertexCount()), 0,
                                                    static_cast<UINT>(triangleCount())));
 }

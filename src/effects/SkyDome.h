@@ -50,8 +50,10 @@ public:
     // Before a device reset and at release.
     void releaseBuffers();
     bool buffersReady() const { return ready_; }
-    // Draws the dome as an indexed triangle list with the pass state the
-    // caller set; false without buffers or when the device refuses.
+    // Draws the dome as an indexed triangle list through the render core's
+    // state cache, with the shader core's pass state and current programs
+    // that the caller set; false without buffers or a render core, or when
+    // the device refuses.
     bool draw();
 
     std::int32_t vertexCount() const { return static_cast<std::int32_t>(vertices.size()); }

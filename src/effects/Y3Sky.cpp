@@ -1,13 +1,22 @@
 #include "effects/Y3Sky.h"
 
 #include <algorithm>
+#include <cmath>
 #include <initializer_list>
 
 #include "app/GameCore.h"
 #include "effects/SkyDataManager.h"
+#include "effects/SkyDome.h"
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
+#include "foundation/Matrix.h"
 #include "foundation/TimeCore.h"
+#include "render/DXTextureHandler.h"
+#include "render/RenderCore.h"
+#include "render/VideoCore.h"
+#include "render/VideoDevice.h"
+#include "render/shaders/ShaderCore.h"
+#include "render/states/DXStateCache.h"
 #include "resources/StoredDataManager.h"
 
 namespace {
@@ -54,6 +63,7 @@ bool Y3Sky::push() {
 bool Y3Sky::pop() {
     if (!ResourceManagerBase::pop(description, this)) return engineLog().error("Can't pop sky [%s]", resourceUserName());
     for (TextureLink& layer : layers) layer.release(false);
+    layersTried = 0;
     state &= ~kSkyAllocated;
     return true;
 }
@@ -158,4 +168,244 @@ SkyShaderPass skyShaderPass(std::int32_t weather, const float (&record)[kSkyReco
     if (!stars && sky) return pass({SkyColourSky, SkyColourClouds}, 21, 23);
     if (stars && !sky) return pass({SkyColourStars, SkyColourClouds}, 21, 24);
     return pass({SkyColourSky, SkyColourStars, SkyColourClouds}, 22, 25);
+}
+
+std::uint32_t skyBackgroundColour(const float (&record)[kSkyRecordFields]) {
+    auto finite = [](float v) { return std::isfinite(v) ? v : 0.0f; };
+    const float* horizon = record + SkyFieldHorizon;
+    const float alpha = std::min((finite(record[SkyFieldDepth4]) + 1.0f) * 0.5f, 1.0f);
+    const auto alphaByte = static_cast<std::uint32_t>(alpha > 0.0f ? alpha * 255.0f : 0.0f);
+    return (alphaByte << 24) | packColorRGB(finite(horizon[0]), finite(horizon[1]), finite(horizon[2]));
+}
+
+namespace {
+
+// What both draw paths start from.
+struct SkyFrame {
+    float record[kSkyRecordFields];
+    float k = 1.0f / 1024.0f;  // 1 / the video mode's width: the texture scales follow the screen
+    float alpha = 1.0f;        // the alpha of the frame's clear colour
+    D3DMATRIX world{};         // the dome centred on the eye
+};
+
+// The texture layer a colour layer draws with: the main texture for the sky
+// and stars, for the clouds the one of the weather.
+std::int32_t layerTexture(SkyColourLayer layer, std::int32_t weather) {
+    if (layer != SkyColourClouds) return SkyLayerMain;
+    if (weather == SkyRain) return SkyLayerRain;
+    return weather == SkyClouds ? SkyLayerClouds : SkyLayerFog;
+}
+
+const float* layerColour(const float (&record)[kSkyRecordFields], SkyColourLayer layer) {
+    return record + (layer == SkyColourSky ? SkyFieldSky : layer == SkyColourStars ? SkyFieldStars : SkyFieldClouds);
+}
+
+void setVector(VertexData* variable, float x, float y, float z, float w) {
+    if (!variable) return;
+    variable->changed = 0;
+    variable->setValues(x, y, z, w);
+}
+
+VertexData* programVariable(ShaderCore& shaders, ShaderProgram* program, const char* name) {
+    if (!program) return nullptr;
+    const int slot = shaders.mapper().find(name);
+    return slot < 0 ? nullptr : program->variables[static_cast<std::size_t>(slot)];
+}
+
+D3DCOLOR packColour(const float* rgb, float alpha) {
+    auto byte = [](float v) {
+        const float c = std::isfinite(v) ? std::clamp(v, 0.0f, 1.0f) : 0.0f;
+        return static_cast<std::uint32_t>(c * 255.0f + 0.5f);
+    };
+    return (byte(alpha) << 24) | (byte(rgb[0]) << 16) | (byte(rgb[1]) << 8) | byte(rgb[2]);
+}
+
+}  // namespace
+
+bool Y3Sky::layerReady(std::int32_t index) {
+    TextureLink& link = layers[index];
+    if (link.handler()) return true;
+    // A missing texture is reported once; the sky then draws nothing.
+    const bool quiet = (layersTried & (1u << index)) != 0;
+    layersTried |= 1u << index;
+    return link.allocateDefault(0, quiet) && link.handler();
+}
+
+// The common start of both paths: the record, the scale factor and the
+// dome's place; false when the sky cannot draw.
+static bool skyFrameStart(const Y3Sky& sky, SkyFrame& frame) {
+    RenderCore* render = gameCore.render;
+    if (!render || !render->skyDome.buffersReady() || !sky.currentRecord(frame.record)) return false;
+    const std::int32_t width = textureEnvironment().videoSetup().res_width;
+    frame.k = 1.0f / static_cast<float>(width > 0 ? width : 1024);
+    frame.alpha = static_cast<float>(skyBackgroundColour(frame.record) >> 24) / 255.0f;
+    frame.world = identityMatrix();
+    if (render->cameraFrame.valid)
+        for (int i = 0; i < 3; ++i) frame.world.m[3][i] = render->cameraFrame.position[i];
+    return true;
+}
+
+// The pass state every sky draw shares: opaque, no depth test or write,
+// both faces (the dome is seen from inside), the sky's own fog.
+static void skyPassState(ShaderCore& shaders, const SkyFrame& frame) {
+    ShaderPassState& pass = shaders.pass;
+    pass.alphaMode = 0;
+    pass.blendMode = 1;  // opaque without depth write
+    pass.cullMode = 0;
+    pass.depthFunction = 1;  // always
+    pass.alphaApplied = pass.blendApplied = pass.cullApplied = pass.depthApplied = 0;
+    // Squared exponential fog of the record's density towards the horizon colour.
+    pass.fogMode = 3;
+    pass.fogStart = frame.record[SkyFieldSkyFog];
+    std::copy(frame.record + SkyFieldHorizon, frame.record + SkyFieldHorizon + 3, pass.fogColor);
+}
+
+// After the sky the objects draw with the depth test, without blending
+// and with the fog of their own materials.
+static void skyPassEnd(ShaderCore& shaders) {
+    ShaderPassState& pass = shaders.pass;
+    pass.blendMode = 0;
+    pass.depthFunction = 6;
+    pass.fogMode = 0;
+    pass.alphaApplied = pass.blendApplied = pass.cullApplied = pass.depthApplied = 0;
+}
+
+bool Y3Sky::render() {
+    if (!gameCore.render) return false;
+    // Shaders when the video mode has them and the programs loaded.
+    const bool shaders = textureEnvironment().videoSetup().details != VideoDetailsMinimum &&
+                         !(gameCore.video && gameCore.video->fixedPipeline);
+    const bool drawn = shaders ? renderShader() : renderFixed();
+    skyPassEnd(gameCore.render->shaders());
+    return drawn;
+}
+
+bool Y3Sky::renderShader() {
+    SkyFrame frame;
+    if (!skyFrameStart(*this, frame)) return false;
+    const SkyShaderPass drawn = skyShaderPass(weather, frame.record);
+    for (std::int32_t i = 0; i < drawn.layerCount; ++i)
+        if (!layerReady(layerTexture(drawn.layers[i], weather))) return false;
+    RenderCore& render = *gameCore.render;
+    ShaderCore& shaders = render.shaders();
+    shaders.selectVertexProgram(drawn.vertexProgram);
+    shaders.selectPixelProgram(drawn.pixelProgram);
+    ShaderProgram* vertex = shaders.currentVertexProgram();
+    ShaderProgram* pixel = shaders.currentPixelProgram();
+    if (!vertex || !pixel || !vertex->has(ShaderProgram::BodyLoaded) || !pixel->has(ShaderProgram::BodyLoaded))
+        return false;
+    D3DMATRIX projected{};
+    matrix44Multiply(&frame.world.m[0][0], &shaders.frame.viewProjection.m[0][0], &projected.m[0][0]);
+    if (VertexData* m = programVariable(shaders, vertex, "mWorldViewProjection")) {
+        m->changed = 0;
+        m->setMatrix(0, projected);
+    }
+    static const char* const kTransforms[3] = {"vTT0", "vTT1", "vTT2"};
+    static const char* const kColours[2] = {"vTT0", "vTT1"};
+    for (std::int32_t i = 0; i < drawn.layerCount; ++i) {
+        const SkyColourLayer layer = drawn.layers[i];
+        // The sky layer at 3072 k, the stars at 8096 k, the clouds at 1024 k
+        // and scrolled; rain draws its cloud colour at the sky's scale.
+        const bool clouds = layer == SkyColourClouds;
+        const float scale = weather == SkyRain ? 3072.0f : layer == SkyColourSky ? 3072.0f
+                                                        : layer == SkyColourStars ? 8096.0f : 1024.0f;
+        setVector(programVariable(shaders, vertex, kTransforms[i]), scale * frame.k, scale * frame.k,
+                  clouds ? cloudOffsetU : 0.0f, clouds ? cloudOffsetV : 0.0f);
+        const float* colour = layerColour(frame.record, layer);
+        if (i == 0) setVector(programVariable(shaders, vertex, "vColorMain"), colour[0], colour[1], colour[2], frame.alpha);
+        else setVector(programVariable(shaders, pixel, kColours[i - 1]), colour[0], colour[1], colour[2], 1.0f);
+        layers[layerTexture(layer, weather)].bindToStage(static_cast<std::uint32_t>(i), 0, false);
+    }
+    setVector(programVariable(shaders, vertex, "vLinearFog"), frame.record[SkyFieldSkyFog], 0.0f, 0.0f, 0.0f);
+    skyPassState(shaders, frame);
+    return render.skyDome.draw();
+}
+
+bool Y3Sky::renderFixed() {
+    SkyFrame frame;
+    if (!skyFrameStart(*this, frame)) return false;
+    // The same layers as the shader path; clouds and fog put their cloud
+    // layer over the others in a second draw.
+    const SkyShaderPass drawn = skyShaderPass(weather, frame.record);
+    const bool secondDraw = (weather == SkyClouds || weather == SkyFog) && drawn.layerCount > 0 &&
+                            drawn.layers[drawn.layerCount - 1] == SkyColourClouds;
+    for (std::int32_t i = 0; i < drawn.layerCount; ++i)
+        if (!layerReady(layerTexture(drawn.layers[i], weather))) return false;
+    RenderCore& render = *gameCore.render;
+    ShaderCore& shaders = render.shaders();
+    DXStateCache& cache = render.stateCache();
+    using C = DXStateCache;
+    shaders.selectPrograms(nullptr, nullptr);
+    cache.setVertexShader(nullptr);
+    cache.setPixelShader(nullptr);
+    cache.setRender(C::RsLighting, 0);
+    cache.setTransform(C::TransformWorld, frame.world);
+    // One stage a layer, all from the dome's one set of coordinates, each
+    // scaled (and the clouds scrolled) by its texture transform.
+    auto stage = [&](int index, SkyColourLayer layer, bool first) {
+        const bool clouds = layer == SkyColourClouds;
+        const float scale = (weather == SkyRain || layer == SkyColourSky) ? 16192.0f
+                            : layer == SkyColourStars ? 6144.0f : 2048.0f;
+        D3DMATRIX transform = identityMatrix();
+        transform.m[0][0] = transform.m[1][1] = scale * frame.k;
+        transform.m[2][0] = clouds ? cloudOffsetU : 0.0f;
+        transform.m[2][1] = clouds ? cloudOffsetV : 0.0f;
+        cache.setTransform(static_cast<C::TransformSlot>(C::TransformTexture0 + index), transform);
+        cache.setStage(index, C::StageTexCoordIndex, 0);
+        cache.setStage(index, C::StageTextureTransformFlags, D3DTTFF_COUNT2);
+        cache.setStage(index, C::StageConstant, packColour(layerColour(frame.record, layer), frame.alpha));
+        const std::uint32_t texel = layer == SkyColourStars ? (D3DTA_TEXTURE | D3DTA_ALPHAREPLICATE) : D3DTA_TEXTURE;
+        if (first || clouds) {
+            cache.setStage(index, C::StageColorOp, D3DTOP_MODULATE);
+            cache.setStage(index, C::StageColorArg1, texel);
+            cache.setStage(index, C::StageColorArg2, D3DTA_CONSTANT);
+        } else {
+            // The stars add their colour where the main texture's alpha has them.
+            cache.setStage(index, C::StageColorOp, D3DTOP_MULTIPLYADD);
+            cache.setStage(index, C::StageColorArg0, D3DTA_CURRENT);
+            cache.setStage(index, C::StageColorArg1, texel);
+            cache.setStage(index, C::StageColorArg2, D3DTA_CONSTANT);
+        }
+        cache.setStage(index, C::StageAlphaOp, D3DTOP_SELECTARG1);
+        cache.setStage(index, C::StageAlphaArg1, clouds && !first ? D3DTA_TEXTURE : (first ? D3DTA_CONSTANT : D3DTA_CURRENT));
+        layers[layerTexture(layer, weather)].bindToStage(static_cast<std::uint32_t>(index), 0, false);
+    };
+    auto closeStages = [&](int from) {
+        for (int i = from; i < 3; ++i) {
+            cache.setStage(i, C::StageColorOp, D3DTOP_DISABLE);
+            cache.setStage(i, C::StageAlphaOp, D3DTOP_DISABLE);
+            cache.setStage(i, C::StageTextureTransformFlags, D3DTTFF_DISABLE);
+        }
+    };
+    const std::int32_t firstDraw = secondDraw ? drawn.layerCount - 1 : drawn.layerCount;
+    for (std::int32_t i = 0; i < firstDraw; ++i) stage(i, drawn.layers[i], i == 0);
+    closeStages(firstDraw);
+    skyPassState(shaders, frame);
+    bool result = render.skyDome.draw();
+    if (secondDraw) {
+        // The clouds blend over by their texture's alpha; the frame's alpha
+        // stays that of the sky.
+        stage(0, SkyColourClouds, false);
+        cache.setStage(0, C::StageColorOp, D3DTOP_MODULATE);
+        closeStages(1);
+        shaders.pass.blendMode = 2;
+        shaders.pass.blendApplied = 0;
+        const std::uint32_t colourWrite = cache.renderDesired[C::RsColorWriteEnable];
+        cache.setRender(C::RsColorWriteEnable, colourWrite & 7u);
+        result = render.skyDome.draw() && result;
+        cache.setRender(C::RsColorWriteEnable, colourWrite);
+    }
+    // The stages and transforms as the next fixed-function draw expects them.
+    for (int i = 0; i < 3; ++i) {
+        cache.setStage(i, C::StageTextureTransformFlags, D3DTTFF_DISABLE);
+        cache.setTransform(static_cast<C::TransformSlot>(C::TransformTexture0 + i), identityMatrix());
+    }
+    closeStages(1);
+    cache.setStage(0, C::StageColorOp, D3DTOP_MODULATE);
+    cache.setStage(0, C::StageColorArg1, D3DTA_TEXTURE);
+    cache.setStage(0, C::StageColorArg2, D3DTA_CURRENT);
+    cache.setStage(0, C::StageAlphaOp, D3DTOP_SELECTARG1);
+    cache.setStage(0, C::StageAlphaArg1, D3DTA_TEXTURE);
+    cache.setTransform(C::TransformWorld, identityMatrix());
+    return result;
 }

@@ -62,6 +62,11 @@ struct SkyShaderPass {
 // colour alone.
 SkyShaderPass skyShaderPass(std::int32_t weather, const float (&record)[kSkyRecordFields]);
 
+// The frame's clear colour and alpha from a record: the horizon colour, and
+// the alpha (min((depth value 4 + 1) / 2, 1)) that the sky's own pixels
+// carry too. Values that are not finite count as 0.
+std::uint32_t skyBackgroundColour(const float (&record)[kSkyRecordFields]);
+
 class Y3Sky : public ResourceUser {
 public:
     // A sky of the description (not owned; may be null only where no sky
@@ -84,6 +89,15 @@ public:
     // record into the sky environment. False, nothing changed, when the
     // description has no records.
     bool update(const CurrentTime& time);
+
+    // Draws the dome around the frame's eye with the current record's
+    // layers: renderShader through the sky programs, renderFixed through
+    // texture stages; render takes the path of the current video mode.
+    // False, nothing drawn, without records, without the dome's buffers or
+    // when a layer's texture cannot be had.
+    bool render();
+    bool renderShader();
+    bool renderFixed();
 
     // Weather and time of day, each clamped into 0..3 (a value outside is
     // logged); the record index is weather + 4 x time of day.
@@ -122,4 +136,10 @@ public:
     std::int32_t weather = SkyClear;
     // The light mode: 0 "morning", 1 "day", 2 "evening", 3 "nighttime".
     std::int32_t timeOfDay = 1;
+
+private:
+    // Allocates a layer's texture on its first use; a missing one is
+    // logged the first time only (bit per layer in layersTried).
+    bool layerReady(std::int32_t index);
+    std::uint32_t layersTried = 0;
 };

@@ -246,14 +246,7 @@ std::uint32_t RenderCore::refreshBackground() {
     std::uint32_t colour = StillFrameSlotBlock::kDefaultBackground;
     Scene* scene = gameCore.game && !gameCore.game->loading ? gameCore.currentScene() : nullptr;
     float fields[kSkyRecordFields];
-    if (scene && scene->sky && scene->sky->currentRecord(fields)) {
-        // Values from a file: anything not finite counts as 0.
-        auto finite = [](float v) { return std::isfinite(v) ? v : 0.0f; };
-        const float* horizon = fields + SkyFieldHorizon;
-        const float alpha = std::min((finite(fields[SkyFieldDepth4]) + 1.0f) * 0.5f, 1.0f);
-        const auto alphaByte = static_cast<std::uint32_t>(alpha > 0.0f ? alpha * 255.0f : 0.0f);
-        colour = (alphaByte << 24) | packColorRGB(finite(horizon[0]), finite(horizon[1]), finite(horizon[2]));
-    }
+    if (scene && scene->sky && scene->sky->currentRecord(fields)) colour = skyBackgroundColour(fields);
     stillFrameSlots.background = colour;
     return colour;
 }
@@ -494,6 +487,20 @@ void RenderCore::takeCamera() {
     std::memcpy(cameraFrame.position, camera->position(), sizeof(cameraFrame.position));
     std::memcpy(cameraFrame.focus, camera->focus, sizeof(cameraFrame.focus));
     shaders_->setCameraFrame(cameraFrame.view, cameraFrame.world, cameraFrame.projection, cameraFrame.viewProjection);
+    // The materials' fog: the sky's horizon colour and fog range while the
+    // camera's scene has a sky that publishes them; none without.
+    ShaderFrameState& frame = shaders_->frame;
+    const Scene* scene = camera->owner();
+    const Y3Sky* sky = scene ? scene->sky.get() : nullptr;
+    if (sky && sky->description && sky->description->records()) {
+        const SkyEnvironment& environment = skyEnvironment();
+        std::copy(environment.horizon, environment.horizon + 3, frame.fogColor);
+        frame.fogStart = environment.fogStart;
+        frame.fogEnd = environment.fogEnd;
+    } else {
+        std::fill(frame.fogColor, frame.fogColor + 3, 0.0f);
+        frame.fogStart = frame.fogEnd = 0.0f;
+    }
 }
 
 void RenderCore::updateResources() {

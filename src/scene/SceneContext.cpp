@@ -12,6 +12,8 @@
 #include "effects/SkyDataManager.h"
 #include "effects/Y3Sky.h"
 #include "foundation/Log.h"
+#include "render/RenderCore.h"
+#include "render/RenderList.h"
 #include "resources/FilePackageDBData.h"
 #include "resources/PackageDatabase.h"
 #include "resources/ResourceTypes.h"
@@ -36,9 +38,20 @@ SceneContext::~SceneContext() {
     if (resource && resource->context == this) resource->context = nullptr;
 }
 
+void SceneContext::update(const Matrix34&) {
+    RenderList* list = gameCore.render ? &gameCore.render->renderList : nullptr;
+    if (!list || !resource || instances.empty()) return;
+    list->queues[1].insert(kSkyQueueKey, DrawItem{&resource->renderObject, kSceneItemSky, 0, 0, 0, 0.0f, 0.0f});
+}
+
 std::int32_t SceneContext::render(const DrawItem* items, std::int32_t count, std::int32_t index, std::int32_t step) {
     const RenderObject* own = resource ? &resource->renderObject : nullptr;
-    while (index >= 0 && index < count && items[index].renderObject == own) index += step;
+    while (index >= 0 && index < count && items[index].renderObject == own) {
+        const DrawItem& item = items[index];
+        index += step;
+        Scene* scene = instances.empty() ? nullptr : instances.front();
+        if (item.instance == kSceneItemSky && scene && scene->sky) scene->sky->render();
+    }
     return index;
 }
 

@@ -16,6 +16,11 @@ class Y3SceneDataInstance;
 // list is locked); scene push and pop are refused (not delayed) while it is.
 bool renderContextLocked();
 
+// The kinds of the scene context's draw items (the item's instance field).
+constexpr std::int32_t kSceneItemSky = 0;
+// The render-queue key of the sky: objects queue under keys from 0 up.
+constexpr std::int32_t kSkyQueueKey = -1;
+
 class SceneContext : public ObjectContext {
 public:
     explicit SceneContext(Y3SceneDataInstance* resource) : resource(resource) {}
@@ -25,12 +30,12 @@ public:
     ~SceneContext() override;
 
     std::int32_t type() const override { return 6; }
-    // The scene's own draw items (sky, rain) come with the effects that
-    // draw them: nothing is queued yet.
-    void update(const Matrix34&) override {}
+    // Queues the scene's sky while it has scenes: an item of kind 0 under a
+    // key below every object's, so the sky is drawn first.
+    void update(const Matrix34&) override;
     // Seen while it has scenes.
     bool cull() override { return !instances.empty(); }
-    // Steps past its own items.
+    // Draws its items: kind 0 the first scene's sky.
     std::int32_t render(const DrawItem* items, std::int32_t count, std::int32_t index, std::int32_t step) override;
     bool renderSecondPass() override { return true; }
     bool renderRainMap(float, float, float) override { return true; }

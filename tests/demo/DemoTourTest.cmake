@@ -240,9 +240,13 @@ else()
     string(APPEND failures "the save slot does not begin as a JPEG image: [${magic}]\n")
   endif()
   # The screenshot is the rendered frame at the screenshot size: the
-  # harbour sky's clear daytime horizon (0.3, 0.5, 0.7) in the corner and the
-  # first scene's still frame in the centre, the stone texture's browns (red
-  # over green over blue), where a blank screenshot would be plain grey.
+  # harbour's sky dome in the corner, its clear daytime sky colour (0.35,
+  # 0.55, 0.8) fogged towards its horizon colour (0.3, 0.5, 0.7), which is
+  # also the frame's clear colour: each channel between the two and the blue
+  # above the clear colour's, so that the dome, not the clear, shows there;
+  # and the first scene's still frame in the centre, the stone texture's
+  # browns (red over green over blue), where a blank screenshot would be
+  # plain grey.
   if(DEFINED IMAGEPROBE)
     execute_process(COMMAND ${IMAGEPROBE} "${slot}" RESULT_VARIABLE probe_code OUTPUT_VARIABLE probe_out
                     ERROR_VARIABLE probe_err)
@@ -254,16 +258,27 @@ else()
       set(centre_red ${CMAKE_MATCH_3})
       set(centre_green ${CMAKE_MATCH_4})
       set(centre_blue ${CMAKE_MATCH_5})
-      set(wanted 320 240 77 128 179)
+      # Lowest and highest wanted value: the size, then the corner's channels
+      # from the horizon colour to the sky colour.
+      set(lowest 320 240 77 128 179)
+      set(highest 320 240 89 140 204)
       foreach(i RANGE 4)
         list(GET seen ${i} a)
-        list(GET wanted ${i} b)
-        math(EXPR d "${a} - ${b}")
-        if(d GREATER 6 OR d LESS -6)
-          string(APPEND failures "the slot's screenshot is not the rendered frame: [${probe_out}]\n")
-          break()
+        list(GET lowest ${i} low)
+        list(GET highest ${i} high)
+        if(a GREATER high OR a LESS low)
+          math(EXPR d_low "${low} - 6")
+          math(EXPR d_high "${high} + 6")
+          if(a GREATER d_high OR a LESS d_low)
+            string(APPEND failures "the slot's screenshot is not the rendered frame: [${probe_out}]\n")
+            break()
+          endif()
         endif()
       endforeach()
+      list(GET seen 4 corner_blue)
+      if(NOT corner_blue GREATER 183)
+        string(APPEND failures "the slot's screenshot shows the clear colour, not the sky, in its corner: [${probe_out}]\n")
+      endif()
       if(NOT centre_red GREATER centre_green OR NOT centre_green GREATER centre_blue)
         string(APPEND failures "the slot's screenshot does not show the scene's still frame: [${probe_out}]\n")
       endif()

@@ -10,6 +10,11 @@
 #include "foundation/Log.h"
 #include "foundation/MersenneTwister.h"
 #include "platform/D3D9TestSupport.h"
+#include "model/DXStreams.h"
+#include "render/RenderCore.h"
+#include "render/shaders/ShaderCore.h"
+#include "render/states/DXStateCache.h"
+#include "support/TestSupport.h"
 #include "support/SettingsFixture.h"
 
 namespace {
@@ -99,13 +104,14 @@ class SkyDomeBuffers : public d3d9_test::D3D9Test {};
 // device cannot give them, and made again after a release (a device reset).
 TEST_F(SkyDomeBuffers, AreMadeForTheDeviceAndAgainAfterARelease) {
     open();
-    // The pass state the sky sets before its draw: position and texture.
-    const D3DVERTEXELEMENT9 elements[] = {
-        {0, 0, D3DDECLTYPE_FLOAT3, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_POSITION, 0},
-        {0, 12, D3DDECLTYPE_FLOAT2, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_TEXCOORD, 0}, D3DDECL_END()};
-    IDirect3DVertexDeclaration9* declaration = nullptr;
-    ASSERT_EQ(device->CreateVertexDeclaration(elements, &declaration), S_OK);
-    device->SetVertexDeclaration(declaration);
+    // The draw goes through the render core's state cache and the stream
+    // declarations it allocates on the device.
+    RenderCore render;
+    testing_support::ScopedCoreMember<RenderCore> useRender{gameCore.render, &render};
+    render.stateCache().setDevice(device);
+    render.stateCache().initialize(false);
+    render.shaders().attach(device, &render.stateCache());
+    ASSERT_TRUE(render.streamDeclarations().allocate(device)) << allLines();
     ASSERT_EQ(device->BeginScene(), S_OK);
     SkyDome dome;
     ASSERT_TRUE(dome.build(SkyDomeSettings{}));
@@ -130,7 +136,7 @@ TEST_F(SkyDomeBuffers, AreMadeForTheDeviceAndAgainAfterARelease) {
     EXPECT_TRUE(dome.draw()) << allLines();
     device->EndScene();
     dome.releaseBuffers();
-    declaration->Release();
+    render.shaders().attach(nullptr, nullptr);
 }
 
 }  // namespace

@@ -573,17 +573,25 @@ TEST_F(VideoDeviceTest, RenderObjectsThatCannotBeMadeEndTheGame) {
     EXPECT_GE(gameCore.runState, 0);
 }
 
-TEST_F(VideoDeviceTest, RenderObjectsHoldTheVertexDeclarations) {
+// The render objects hold the vertex declarations and the sky dome's
+// buffers; a device reset (release, then allocate) makes them again.
+TEST_F(VideoDeviceTest, RenderObjectsHoldTheVertexDeclarationsAndTheSkyDomesBuffers) {
     install(kShaderCard);
     ASSERT_TRUE(video.initialize());
     ASSERT_TRUE(device().initialize());
+    ASSERT_TRUE(render.skyDome.build());  // as the render core's start builds it
     DXStreamDeclarations& declarations = render.streamDeclarations();
     EXPECT_EQ(declarations.fallback(9), 4);  // the table is filled from the start
     EXPECT_EQ(declarations.declaration(4), nullptr);
-    ASSERT_TRUE(render.allocate_device());
-    EXPECT_NE(declarations.declaration(4), nullptr);
-    render.releaseDeviceData();
-    EXPECT_EQ(declarations.declaration(4), nullptr);
+    EXPECT_FALSE(render.skyDome.buffersReady());
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(render.allocate_device());
+        EXPECT_NE(declarations.declaration(4), nullptr);
+        EXPECT_TRUE(render.skyDome.buffersReady()) << round;
+        render.releaseDeviceData();
+        EXPECT_EQ(declarations.declaration(4), nullptr);
+        EXPECT_FALSE(render.skyDome.buffersReady()) << round;
+    }
 }
 
 TEST_F(VideoDeviceTest, GamePlatformOffersShaderModelTwoSoTheGameTakesTheShaderDevice) {

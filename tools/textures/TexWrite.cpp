@@ -9,8 +9,13 @@
 //   puff.dds        32 x 32 A8R8G8B8 white with a round alpha that fades
 //                   from the centre to the edge: the harbour smoke's points;
 //   splash_screen.dds the start-up splash (an orange top half over a blue
-//                   bottom half).
+//                   bottom half);
+//   sky_main.dds    64 x 64 white with stars in its alpha; sky_clouds.dds,
+//                   sky_fog.dds, sky_rain.dds 64 x 64 white, light grey and
+//                   grey with their cover (soft tiling blobs) in alpha: the
+//                   sky's layers.
 // Exit code 0 on success, 1 on failure (with a line on standard error).
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -100,6 +105,29 @@ texture_tools::DdsImage puff() {
     return image;
 }
 
+// A sky layer: one grey level, the alpha given by cover(x, y) in 0..1 over
+// a tile of kSide (without mip levels: the dome shows it large).
+template <class Cover>
+texture_tools::DdsImage skyLayer(std::uint8_t grey, Cover cover) {
+    texture_tools::DdsImage image;
+    image.format = D3DFMT_A8R8G8B8;
+    image.width = image.height = kSide;
+    std::vector<std::uint8_t> block;
+    for (UINT y = 0; y < kSide; ++y)
+        for (UINT x = 0; x < kSide; ++x) {
+            const double a = std::fmin(std::fmax(cover(double(x) / kSide, double(y) / kSide), 0.0), 1.0);
+            block.insert(block.end(), {grey, grey, grey, static_cast<std::uint8_t>(a * 255.0 + 0.5)});
+        }
+    image.blocks.push_back(std::move(block));
+    return image;
+}
+
+// Soft blobs that tile: sums of whole periods over the tile.
+double blobs(double u, double v) {
+    constexpr double kTurn = 6.283185307179586;
+    return 0.5 + 0.35 * std::sin(kTurn * u) * std::cos(kTurn * 2.0 * v) + 0.25 * std::sin(kTurn * (3.0 * u + v));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -139,6 +167,26 @@ int main(int argc, char** argv) {
     for (const auto& [name, image] : {std::pair{"paint.dds", solid(200, 40, 30)}, std::pair{"quay.dds", solid(150, 150, 150)},
                                      std::pair{"cloth.dds", solid(230, 190, 40)},
                                      std::pair{"puff.dds", puff()}}) {
+        const std::vector<std::uint8_t> bytes = texture_tools::writeDds(image);
+        if (bytes.empty() || !writeBytes(folder / name, bytes)) {
+            std::fprintf(stderr, "texwrite: can't write %s\n", name);
+            return 1;
+        }
+    }
+    // Stars: one texel in 37, by a fixed scatter.
+    const auto stars = [](double u, double v) {
+        const unsigned i = unsigned(v * kSide) * kSide + unsigned(u * kSide);
+        return (i * 2654435761u) % 37u == 0 ? 1.0 : 0.0;
+    };
+    const auto fog = [](double u, double v) { return 0.3 + 0.4 * blobs(u, v); };
+    const auto rain = [](double u, double v) { return 0.6 + 0.3 * std::sin(6.283185307179586 * 8.0 * u) * blobs(u, v); };
+    const std::pair<const char*, texture_tools::DdsImage> layers[] = {
+        {"sky_main.dds", skyLayer(255, stars)},
+        {"sky_clouds.dds", skyLayer(255, blobs)},
+        {"sky_fog.dds", skyLayer(220, fog)},
+        {"sky_rain.dds", skyLayer(160, rain)},
+    };
+    for (const auto& [name, image] : layers) {
         const std::vector<std::uint8_t> bytes = texture_tools::writeDds(image);
         if (bytes.empty() || !writeBytes(folder / name, bytes)) {
             std::fprintf(stderr, "texwrite: can't write %s\n", name);

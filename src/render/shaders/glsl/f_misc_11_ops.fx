@@ -103,16 +103,26 @@ void main() {
 #endif
 
 #if defined(VS_OPS1) || defined(VS_OPS2) || defined(VS_OPS3)
+// The sky's layers: each layer's coordinates are the vertex's one set,
+// scaled by vTTn.xy and scrolled by vTTn.zw; the first layer's colour goes
+// on as the diffuse colour. The squared exponential fog of density
+// vLinearFog.x grows with the eye distance (the projected w).
+#define vTT0 vc[5]        // float4 : c5
+#define vTT1 vc[6]        // float4 : c6
+#define vTT2 vc[7]        // float4 : c7
+#define vLinearFog vc[8]  // float4 : c8
 void main() {
     gl_Position = projected();
     d3d_Diffuse = vColorMain;
-    d3d_Texture[0] = vec4(d3d_TexCoord0.xy, 0.0, 1.0);
+    d3d_Texture[0] = vec4(d3d_TexCoord0.xy * vTT0.xy + vTT0.zw, 0.0, 1.0);
 #if defined(VS_OPS2) || defined(VS_OPS3)
-    d3d_Texture[1] = vec4(d3d_TexCoord1.xy, 0.0, 1.0);
+    d3d_Texture[1] = vec4(d3d_TexCoord0.xy * vTT1.xy + vTT1.zw, 0.0, 1.0);
 #endif
 #if defined(VS_OPS3)
-    d3d_Texture[2] = vec4(d3d_TexCoord2.xy, 0.0, 1.0);
+    d3d_Texture[2] = vec4(d3d_TexCoord0.xy * vTT2.xy + vTT2.zw, 0.0, 1.0);
 #endif
+    float fd = vLinearFog.x * gl_Position.w;
+    d3d_Fog = exp(-fd * fd);
 }
 #endif
 
@@ -193,30 +203,49 @@ void main() { d3d_FragColor = d3d_Diffuse; }
 void main() { d3d_FragColor = vec4(d3d_Diffuse.rgb * texture1().rgb, d3d_Diffuse.a); }
 #endif
 
+// The sky's layers: the first layer's colour is the diffuse colour, the
+// second's vTT0 and the third's vTT1. The sky takes the main texture's
+// colour, the stars its alpha; clouds cover what lies below by their
+// texture's alpha. The alpha is the first colour's.
+#if defined(PS_OPS_RGB1_ADD_A2) || defined(PS_OPS_RGB1_LERP_RGB2) || defined(PS_OPS_A1_LERP_RGB2) || \
+    defined(PS_OPS_RGB1_ADD_A2_LERP_RGB3)
+#define vTT0 pc[1]  // float4 : c1
+#endif
+#if defined(PS_OPS_RGB1_ADD_A2_LERP_RGB3)
+#define vTT1 pc[2]  // float4 : c2
+#endif
+
 #if defined(PS_OPS_RGB1)
-void main() { d3d_FragColor = texture1() * d3d_Diffuse; }
+void main() { d3d_FragColor = vec4(texture1().rgb * d3d_Diffuse.rgb, d3d_Diffuse.a); }
 #endif
 
 #if defined(PS_OPS_A1)
-void main() { d3d_FragColor = vec4(d3d_Diffuse.rgb, d3d_Diffuse.a * texture1().a); }
+void main() { d3d_FragColor = vec4(d3d_Diffuse.rgb * texture1().a, d3d_Diffuse.a); }
 #endif
 
 #if defined(PS_OPS_RGB1_ADD_A2)
-void main() { d3d_FragColor = vec4(texture1().rgb, texture2().a) * d3d_Diffuse; }
+void main() { d3d_FragColor = vec4(texture1().rgb * d3d_Diffuse.rgb + texture2().a * vTT0.rgb, d3d_Diffuse.a); }
 #endif
 
 #if defined(PS_OPS_RGB1_LERP_RGB2)
-void main() { d3d_FragColor = vec4(mix(texture1().rgb, texture2().rgb, vColorMain.a), 1.0) * d3d_Diffuse; }
+void main() {
+    vec4 clouds = texture2();
+    d3d_FragColor = vec4(mix(texture1().rgb * d3d_Diffuse.rgb, clouds.rgb * vTT0.rgb, clouds.a), d3d_Diffuse.a);
+}
 #endif
 
 #if defined(PS_OPS_A1_LERP_RGB2)
-void main() { d3d_FragColor = vec4(mix(d3d_Diffuse.rgb, texture2().rgb, texture1().a), d3d_Diffuse.a); }
+void main() {
+    vec4 clouds = texture2();
+    d3d_FragColor = vec4(mix(texture1().a * d3d_Diffuse.rgb, clouds.rgb * vTT0.rgb, clouds.a), d3d_Diffuse.a);
+}
 #endif
 
 #if defined(PS_OPS_RGB1_ADD_A2_LERP_RGB3)
 void main() {
-    vec3 c = mix(texture1().rgb, texture3().rgb, texture2().a);
-    d3d_FragColor = vec4(c, 1.0) * d3d_Diffuse;
+    vec3 below = texture1().rgb * d3d_Diffuse.rgb + texture2().a * vTT0.rgb;
+    vec4 clouds = texture3();
+    d3d_FragColor = vec4(mix(below, clouds.rgb * vTT1.rgb, clouds.a), d3d_Diffuse.a);
 }
 #endif
 

@@ -1,0 +1,251 @@
+// The sky drawn on the GL backend of our Direct3D 9: a scene whose sky
+// table comes from the scene writer, its dome built and its buffers made as
+// the render core does at start, and frames of the game's own passes (the
+// scene's per-frame step, the context update, the object pass).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/GameCore.h"
+#include "app/SaveGame.h"
+#include "effects/SkyDataManager.h"
+#include "effects/Y3Sky.h"
+#include "foundation/TimeCore.h"
+#include "platform/D3D9TestSupport.h"
+#include "model/DXStreams.h"
+#include "render/RenderCore.h"
+#include "render/ShaderPackageSupport.h"
+#include "render/VideoCore.h"
+#include "render/shaders/ShaderCore.h"
+#include "render/states/DXStateCache.h"
+#include "scene/CameraCore.h"
+#include "scene/CameraFixture.h"
+#include "scene/SceneDescription.h"
+#include "support/TestSupport.h"
+#include "textures/DdsWriter.h"
+#include "textures/MemoryTextureEnvironment.h"
+
+namespace {
+
+// Without fog, so that the sky's pixels show the record's colours; the
+// clouds scroll an eighth of their texture a second. Day and night clear,
+// day clouds, and a day fog so dense that only the horizon colour shows.
+const char* const kSkyDescription =
+    "scene camroom\n"
+    "sky\n"
+    "sky all all skyfog 0 cloudsspeed 0.125\n"
+    "sky day clear skycolor 0.2 0.4 0.8\n"
+    "sky nighttime clear skycolor 0.02 0.03 0.1 starscolor 1 1 1\n"
+    "sky day clouds skycolor 0.2 0.4 0.8 cloudscolor 1 1 1\n"
+    "sky day fog horizon 1 0 0 skyfog 0.02\n";
+
+std::string skyTable() {
+    scene_tools::SceneDescription description;
+    std::string error;
+    EXPECT_TRUE(scene_tools::parseSceneDescription(kSkyDescription, description, error)) << error;
+    return scene_tools::skyTableBytes(description.skyTable);
+}
+
+// An 8 x 8 A8R8G8B8 texture: white, its alpha in stripes one texel wide,
+// opaque and clear (cloud cover: a scroll of 1/8 moves them by one stripe),
+// or clear everywhere (no stars).
+std::vector<std::uint8_t> skyTexture(bool striped) {
+    texture_tools::DdsImage image;
+    image.width = image.height = 8;
+    std::vector<std::uint8_t> texels;
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x)
+            texels.insert(texels.end(), {255, 255, 255, std::uint8_t(striped && x % 2 == 0 ? 255 : 0)});
+    image.blocks.push_back(texels);
+    return texture_tools::writeDds(image);
+}
+
+struct Rgb {
+    int r, g, b;
+};
+
+class SkyGLTest : public d3d9_test::D3D9Test {
+protected:
+    void SetUp() override {
+        environment.backend = platform::d3d9::BackendKind::GL;
+        D3D9Test::SetUp();
+        device = createDevice(parameters);
+        ASSERT_NE(device, nullptr) << allLines();
+        ASSERT_TRUE(testing_support::installShaderPackage(core, folder));
+        textures.deviceInUse = device;
+        textures.setup.details = 1;
+        textures.files["sky_main.dds"] = skyTexture(false);
+        textures.files["sky_clouds.dds"] = skyTexture(true);
+        textures.files["sky_fog.dds"] = skyTexture(true);
+        setTextureEnvironment(&textures);
+        render = std::make_unique<RenderCore>();
+        savedRender = gameCore.render;
+        gameCore.render = render.get();
+        DXStateCache& cache = render->stateCache();
+        cache.setDevice(device);
+        cache.initialize(false);
+        ASSERT_TRUE(cache.setupDeviceDefaults(false));
+        render->shaders().attach(device, &cache);
+        ASSERT_TRUE(render->shaders().initialize()) << allLines();
+        ASSERT_TRUE(render->streamDeclarations().allocate(device)) << allLines();
+        render->textures.allocated = true;
+        // What the render core's start and device allocation do for the sky.
+        ASSERT_TRUE(render->skyDome.build());
+        ASSERT_TRUE(render->skyDome.createBuffers(device)) << allLines();
+
+        world = std::make_unique<testing_support::CameraScene>(
+            std::initializer_list<std::string>{}, std::vector<testing_support::FixtureFile>{{".sky", "camroom", skyTable(), ""}});
+        ASSERT_TRUE(world->scene->sky && world->scene->sky->description);
+        ASSERT_TRUE(world->scene->push()) << allLines();
+        // The game's current scene, whose sky the game core's services set
+        // and whose record gives the frame's clear colour.
+        game = std::make_unique<SaveGame>();
+        useGame.emplace(gameCore.game, game.get());
+        game->scenes.push_back(world->scene->id);
+        game->currentIndex = 0;
+        savedCameraMode = gameCore.cameraMode;
+        gameCore.cameraMode = 1;  // the camera keeps the pose placed here
+        render->camera = &world->camera();
+    }
+
+    void TearDown() override {
+        if (render) {
+            render->renderList.clearQueues();
+            render->camera = nullptr;
+        }
+        if (game) game->scenes.clear();
+        useGame.reset();
+        game.reset();
+        if (world) {
+            for (TextureLink& layer : world->scene->sky->layers) layer.release(false);
+            if (world->scene->onStack()) world->scene->pop(0);
+        }
+        world.reset();
+        gameCore.cameraMode = savedCameraMode;
+        if (render) {
+            render->skyDome.releaseBuffers();
+            render->releaseBuiltinTextures();
+            render->textures.releaseAll();
+            render->shaders().release();
+        }
+        render.reset();
+        gameCore.render = savedRender;
+        setTextureEnvironment(nullptr);
+        D3D9Test::TearDown();
+    }
+
+    // One frame of the game after step seconds, the camera at the origin
+    // looking level along the horizon: the scene's step (its sky scrolls and
+    // publishes), the render core's context update and the object pass into
+    // the frame cleared as the video device clears it, to the sky's
+    // background colour. The frame's bytes.
+    std::vector<std::uint8_t> frame(double step, int details) {
+        textures.setup.details = details;
+        Scene& scene = *world->scene;
+        world->camera().pose = testing_support::poseAt(0.0f, 0.0f, 0.0f);
+        frameTime += step;
+        const CurrentTime sample = testing_support::frameAt(frameTime, step);
+        EXPECT_TRUE(scene.updatePhase0(sample, 0));
+        EXPECT_TRUE(scene.updatePhase1(sample, 0));
+        EXPECT_TRUE(scene.updatePhase3(sample, 0));
+        render->takeCamera();
+        render->updateContexts();
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, render->refreshBackground(), 1.0f, 0);
+        device->BeginScene();
+        render->shaders().resetPass();
+        render->renderObjectContexts();
+        device->EndScene();
+        std::vector<std::uint8_t> bytes;
+        IDirect3DSurface9* back = nullptr;
+        device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back);
+        D3DSURFACE_DESC desc{};
+        EXPECT_TRUE(back && platform::d3d9::readSurface(back, bytes, desc));
+        if (back) back->Release();
+        bytes.resize(std::size_t(64) * 64 * 4);
+        return bytes;
+    }
+    static Rgb at(const std::vector<std::uint8_t>& bytes, int x, int y) {
+        const std::uint8_t* p = &bytes[(std::size_t(y) * 64 + std::size_t(x)) * 4];
+        return {p[2], p[1], p[0]};
+    }
+    static bool near(Rgb a, Rgb b, int tolerance) {
+        return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance && std::abs(a.b - b.b) <= tolerance;
+    }
+
+    D3DPRESENT_PARAMETERS parameters = windowed(64, 64);
+    testing_support::TempDir folder;
+    testing_support::ScopedGameCore core{true};
+    VideoCore video;
+    testing_support::ScopedCoreMember<VideoCore> useVideo{gameCore.video, &video};
+    SkyDataManager skies;
+    testing_support::ScopedCoreMember<SkyDataManager> useSkies{gameCore.skyData, &skies};
+    texture_tools::MemoryTextureEnvironment textures;
+    std::unique_ptr<RenderCore> render;
+    RenderCore* savedRender = nullptr;
+    std::unique_ptr<testing_support::CameraScene> world;
+    std::unique_ptr<SaveGame> game;
+    std::optional<testing_support::ScopedCoreMember<SaveGame>> useGame;
+    std::int32_t savedCameraMode = 0;
+    double frameTime = 0.0;
+};
+
+// The top of the frame shows the current record's sky colour (night darker
+// than day), the fog weather only its horizon colour, the lower half
+// (below the horizon) the frame's clear colour, the record's horizon
+// colour; the shader path and the fixed-function path alike. Weather and
+// time of day are set through the game core, as the scripts' world sets
+// them.
+TEST_F(SkyGLTest, TheTopOfTheFrameShowsTheCurrentRecordsColourOnBothPaths) {
+    const struct {
+        std::int32_t time, weather;
+        Rgb top, horizon;
+    } cases[] = {
+        {1, SkyClear, {51, 102, 204}, {217, 217, 217}},
+        {3, SkyClear, {5, 8, 26}, {3, 3, 13}},
+        {1, SkyFog, {255, 0, 0}, {255, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        gameCore.scene_setSkyLightMode(c.time);
+        gameCore.scene_setSkyWeather(c.weather);
+        Rgb seen[2];
+        for (int details : {1, 0}) {
+            const std::vector<std::uint8_t> bytes = frame(0.1, details);
+            seen[details] = at(bytes, 32, 4);
+            EXPECT_TRUE(near(seen[details], c.top, 6))
+                << "time " << c.time << " weather " << c.weather << " details " << details << ": " << seen[details].r
+                << " " << seen[details].g << " " << seen[details].b << "\n"
+                << allLines();
+            EXPECT_TRUE(near(at(bytes, 32, 60), c.horizon, 2)) << "below the horizon, details " << details;
+        }
+        EXPECT_TRUE(near(seen[0], seen[1], 4)) << "time " << c.time << " weather " << c.weather;
+    }
+}
+
+// In cloudy weather the cloud layer lies over the sky and moves: two frames
+// a second apart differ where the cover moved, and each holds both cloud
+// and open sky.
+TEST_F(SkyGLTest, CloudsCoverPartOfTheSkyAndMoveBetweenFramesASecondApart) {
+    world->scene->setSkyWeather(SkyClouds);
+    for (int details : {1, 0}) {
+        const std::vector<std::uint8_t> before = frame(0.0, details);
+        const std::vector<std::uint8_t> after = frame(1.0, details);
+        int cloud = 0, open = 0, moved = 0;
+        for (int y = 0; y < 24; ++y)
+            for (int x = 0; x < 64; ++x) {
+                const Rgb p = at(before, x, y);
+                if (near(p, {255, 255, 255}, 8)) ++cloud;
+                if (near(p, {51, 102, 204}, 8)) ++open;
+                if (!near(p, at(after, x, y), 8)) ++moved;
+            }
+        EXPECT_GT(cloud, 0) << "details " << details;
+        EXPECT_GT(open, 0) << "details " << details;
+        EXPECT_GT(moved, 0) << "details " << details;
+    }
+}
+
+}  // namespace
