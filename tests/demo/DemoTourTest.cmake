@@ -199,10 +199,11 @@ else()
   # over green over blue), where a blank screenshot would be plain grey.
   # The camera stands at the harbour's view: the crate the tour moved to
   # the quay shows its red front right of the still frame (the first
-  # region), and where the hidden crate stood the stone floor's grey shows
-  # (the second).
+  # region) and the sun throws its shadow on the stones beside it (the
+  # second); where the hidden crate stood, the stone floor's grey shows,
+  # neither the crate nor a shadow left from before the save (the third).
   if(DEFINED IMAGEPROBE)
-    execute_process(COMMAND ${IMAGEPROBE} "${slot}" 234 101 10 8 64 140 10 8
+    execute_process(COMMAND ${IMAGEPROBE} "${slot}" 234 101 10 8 218 106 8 4 56 150 10 8
                     RESULT_VARIABLE probe_code OUTPUT_VARIABLE probe_out ERROR_VARIABLE probe_err)
     if(NOT probe_code EQUAL 0
        OR NOT probe_out MATCHES "^size ([0-9]+) ([0-9]+) centre ([0-9]+) ([0-9]+) ([0-9]+) corner ([0-9]+) ([0-9]+) ([0-9]+)")
@@ -229,7 +230,11 @@ else()
          OR CMAKE_MATCH_1 LESS 150 OR CMAKE_MATCH_2 GREATER 80 OR CMAKE_MATCH_3 GREATER 80)
         string(APPEND failures "the slot's screenshot does not show the crate moved to the quay: [${probe_out}]\n")
       endif()
-      if(NOT probe_out MATCHES "region 64 140 ([0-9]+) ([0-9]+) ([0-9]+)"
+      if(NOT probe_out MATCHES "region 218 106 ([0-9]+) ([0-9]+) ([0-9]+)"
+         OR CMAKE_MATCH_1 GREATER 60 OR CMAKE_MATCH_2 GREATER 60 OR CMAKE_MATCH_3 GREATER 60)
+        string(APPEND failures "the slot's screenshot does not show the moved crate's shadow: [${probe_out}]\n")
+      endif()
+      if(NOT probe_out MATCHES "region 56 150 ([0-9]+) ([0-9]+) ([0-9]+)"
          OR CMAKE_MATCH_1 GREATER 200 OR CMAKE_MATCH_1 LESS 90
          OR CMAKE_MATCH_2 LESS 90 OR CMAKE_MATCH_3 LESS 90)
         string(APPEND failures "the slot's screenshot does not show the stone floor where the hidden crate "
