@@ -9,8 +9,10 @@ function demo_load_first_scene()
   elseif game:load(scene.value) then
     msg("demo: scene [", scene.value, "] is current")
     demo_show_still_frame()
-    -- A short camera move: back a metre from where the camera stands.
-    msg("demo: camera move ", game:camera("0.5[1 current z100]") and "plays" or "refused")
+    -- The camera cuts to the harbour's view and holds it a second; the "!"
+    -- starts the player's free view there, so the camera stays when the
+    -- move ends, whatever the frame rate.
+    msg("demo: camera move ", game:camera("[1 !harbour_view]") and "plays" or "refused")
     -- The pier's trigger reports who walks onto the pier's end.
     trigger.onEnter = "demo_on_trigger_enter"
     trigger.onLeave = "demo_on_trigger_leave"

@@ -6,6 +6,7 @@
 #include "app/GameCore.h"
 #include "effects/Light.h"
 #include "effects/LightSetLibrary.h"
+#include "foundation/DataStream.h"
 #include "foundation/IniFile.h"
 #include "foundation/Log.h"
 #include "foundation/SettingsReader.h"
@@ -228,6 +229,116 @@ void SceneShadows::clear() {
     atlas.cells.clear();
     casters.clear();
     receivers.clear();
+}
+
+// ---- the save record ----
+
+namespace {
+
+// Bytes of one saved record: direction, eye, flags, two links, three fade
+// weights, the fade clock and length.
+constexpr std::uint32_t kSavedRecordSize = 64;
+
+std::int32_t writeRecord(DataStream& s, const ShadowRecord& r) {
+    std::int32_t total = 0;
+    for (float v : r.direction)
+        if (!addField(total, writeF32(s, v))) return total;
+    for (float v : r.position)
+        if (!addField(total, writeF32(s, v))) return total;
+    if (!addField(total, writeU32(s, r.flags)) || !addField(total, writeU32(s, r.caster.value)) ||
+        !addField(total, writeU32(s, r.lightLink.value)) || !addField(total, writeF32(s, r.fade)) ||
+        !addField(total, writeF32(s, r.fadeFrom)) || !addField(total, writeF32(s, r.fadeTo)) ||
+        !addField(total, writeF64(s, r.fadeClock)) || !addField(total, writeF64(s, r.fadeLength)))
+        return total;
+    return total;
+}
+
+std::int32_t readRecord(DataStream& s, ShadowRecord& r) {
+    std::int32_t total = 0;
+    for (float& v : r.direction)
+        if (!addField(total, readF32(s, v))) return total;
+    for (float& v : r.position)
+        if (!addField(total, readF32(s, v))) return total;
+    if (!addField(total, readU32(s, r.flags)) || !addField(total, readU32(s, r.caster.value)) ||
+        !addField(total, readU32(s, r.lightLink.value)) || !addField(total, readF32(s, r.fade)) ||
+        !addField(total, readF32(s, r.fadeFrom)) || !addField(total, readF32(s, r.fadeTo)) ||
+        !addField(total, readF64(s, r.fadeClock)) || !addField(total, readF64(s, r.fadeLength)))
+        return total;
+    // The fade runs again from its saved weights; cell and projection come
+    // with the next frame.
+    r.fadeClock = 0.0;
+    r.fadeLength = static_cast<double>(0.1f);
+    r.cellSize = 0;
+    r.cellIndex = -1;
+    return total;
+}
+
+// A u32 count that the bytes left can hold at minSize bytes an entry.
+std::int32_t readBoundedCount(DataStream& s, std::uint32_t& count, std::uint32_t minSize, const char* what) {
+    const std::int32_t result = readU32(s, count);
+    if (result < 0) return result;
+    if (count > static_cast<std::uint32_t>(std::max(bytesLeft(s), 0)) / minSize) {
+        engineLog().error("Can't read scene shadows: %u %s beyond the end", count, what);
+        return -1;
+    }
+    return result;
+}
+
+}  // namespace
+
+std::int32_t SceneShadows::write(DataStream& stream) const {
+    std::int32_t total = 0;
+    if (!addField(total, writeU32(stream, static_cast<std::uint32_t>(casters.size())))) return total;
+    for (const CasterGroup& group : casters) {
+        if (!addField(total, writeU32(stream, group.caster.value)) ||
+            !addField(total, writeU32(stream, static_cast<std::uint32_t>(group.records.size()))))
+            return total;
+        for (const ShadowRecord& record : group.records)
+            if (!addField(total, writeRecord(stream, record))) return total;
+    }
+    if (!addField(total, writeU32(stream, static_cast<std::uint32_t>(receivers.size())))) return total;
+    for (GameObjectLink link : receivers)
+        if (!addField(total, writeU32(stream, link.value))) return total;
+    return total;
+}
+
+std::int32_t SceneShadows::read(DataStream& stream) {
+    clear();
+    const auto fail = [this](std::int32_t result) {
+        clear();
+        return result;
+    };
+    std::int32_t total = 0;
+    std::uint32_t groups = 0;
+    if (!addField(total, readBoundedCount(stream, groups, 8, "caster groups"))) return fail(total);
+    casters.reserve(groups);
+    for (std::uint32_t g = 0; g < groups; ++g) {
+        CasterGroup group;
+        std::uint32_t records = 0;
+        if (!addField(total, readU32(stream, group.caster.value)) ||
+            !addField(total, readBoundedCount(stream, records, kSavedRecordSize, "shadow records")))
+            return fail(total);
+        if (!casters.empty() && handleOf(casters.back().caster) >= handleOf(group.caster)) {
+            engineLog().error("Can't read scene shadows: caster [%08X] out of order", group.caster.value);
+            return fail(-1);
+        }
+        group.records.resize(records);
+        for (std::uint32_t r = 0; r < records; ++r) {
+            ShadowRecord& record = group.records[r];
+            if (!addField(total, readRecord(stream, record))) return fail(total);
+            if (r > 0 && handleOf(group.records[r - 1].lightLink) >= handleOf(record.lightLink)) {
+                engineLog().error("Can't read scene shadows: light [%08X] out of order", record.lightLink.value);
+                return fail(-1);
+            }
+        }
+        casters.push_back(std::move(group));
+    }
+    std::uint32_t count = 0;
+    if (!addField(total, readBoundedCount(stream, count, 4, "shadow receivers"))) return fail(total);
+    receivers.resize(count);
+    for (GameObjectLink& link : receivers)
+        if (!addField(total, readU32(stream, link.value))) return fail(total);
+    return total;
 }
 
 // ---- the per-frame records ----

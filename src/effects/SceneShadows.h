@@ -13,6 +13,7 @@
 #include "effects/ShadowRecord.h"
 #include "scene/GameObject.h"
 
+class DataStream;
 class IniFile;
 class Model;
 class ProcRenderTarget;
@@ -82,6 +83,17 @@ public:
     void freeRecords();
     // Frees every group, record and receiver.
     void clear();
+
+    // The block in the scene's save record: the caster groups, each with
+    // its records (direction, eye, flags, links and fade; cells and
+    // projections are rebuilt by the next frame), then the receivers.
+    // Byte count, or the first negative stream result.
+    std::int32_t write(DataStream& stream) const;
+    // Clears the block and reads it back; each record's fade runs again
+    // over 0.1 seconds from its saved weights. Counts beyond the stream's
+    // end, or groups or records out of their order, are refused (-1,
+    // logged) and leave the block empty.
+    std::int32_t read(DataStream& stream);
 
     // The scene's per-frame step, while the render core has a shadow map:
     // each caster group's records follow the shadow-casting lights that

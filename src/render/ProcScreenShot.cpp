@@ -35,6 +35,7 @@ bool ProcScreenShotExport::allocate() {
 
 bool ProcScreenShotExport::renderFrame() {
     if (!texture) return engineLog().error("Can't render screenshot: RT texture [%s] not allocated", name().c_str());
+    if (gameCore.render) gameCore.render->refreshSceneFrame();
     // The frame as the render core draws it: cleared to its clear colour
     // inside the whole target, then the camera's frame and the still frames.
     if (!beginScene(true)) return false;

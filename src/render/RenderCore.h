@@ -254,6 +254,13 @@ public:
     // Draws the current camera's frame into the render target in use (the
     // scene pass, then the visible still frames when asked).
     void renderTargetFrame(bool withStillFrames);
+    // Before a frame drawn outside the frame step (the save's screenshot):
+    // the scene's shadow records follow its casters as they stand now (a
+    // step of no time), the contexts queue their items again and the shadow
+    // map is redrawn, so that a model moved or hidden since the last frame
+    // shows where it is and casts no stale shadow. Nothing without a camera
+    // whose scene is drawn in the game state.
+    void refreshSceneFrame();
     PostProcessing postPasses;
 
     // ---- the mirror and object passes (FramePasses.cpp) ----

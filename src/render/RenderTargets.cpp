@@ -3,11 +3,14 @@
 
 #include "app/GameCore.h"
 #include "foundation/Log.h"
+#include "foundation/TimeCore.h"
 #include "render/ProcRenderTarget.h"
 #include "render/RenderCore.h"
 #include "render/RenderSettings.h"
 #include "render/VideoCore.h"
 #include "render/VideoSetup.h"
+#include "scene/CameraCore.h"
+#include "scene/Scene.h"
 #include "ui/StillFrameData.h"
 
 namespace {
@@ -159,6 +162,16 @@ bool RenderCore::allocateRenderTargets() {
     result = allocateReflectionTarget() && result;
     result = allocateShadowTargets() && result;
     return result;
+}
+
+void RenderCore::refreshSceneFrame() {
+    if (!camera || !drawsScene(stateIndex())) return;
+    takeCamera();
+    renderList.flags |= RenderList::FlagLocked;
+    if (Scene* scene = camera->owner()) scene->shadows.render(CurrentTime(0.0));
+    updateContexts();
+    renderShadows();
+    renderList.flags &= ~RenderList::FlagLocked;
 }
 
 void RenderCore::renderTargetFrame(bool withStillFrames) {

@@ -158,6 +158,8 @@ std::int32_t readFields(DataStream& stream, Scene* scene) {
         cameras.push_back(std::move(camera));
     }
 
+    SceneShadows scratchShadows;
+    if (!addField(total, (scene ? scene->shadows : scratchShadows).read(stream))) return total;
     TimerCore scratchTimers;
     if (!addField(total, (scene ? scene->timers : scratchTimers).read(stream))) return total;
     if (scene) {
@@ -286,8 +288,7 @@ std::int32_t Scene::write(DataStream& stream) {
     if (!addField(total, writeU32(stream, static_cast<std::uint32_t>(cameras.size())))) return total;
     for (const std::unique_ptr<CameraCore>& camera : cameras)
         if (!addField(total, camera->write(stream))) return total;
-    // The scene's shadow records are kept by the shadows, which this build
-    // does not carry: the record holds none.
+    if (!addField(total, shadows.write(stream))) return total;
     if (!addField(total, timers.write(stream))) return total;
     if (!addField(total, triggers->write(stream))) return total;
     if (!addField(total, pvs.write(stream, true))) return total;

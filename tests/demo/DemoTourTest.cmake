@@ -247,9 +247,14 @@ else()
   # and the first scene's still frame in the centre, the stone texture's
   # browns (red over green over blue), where a blank screenshot would be
   # plain grey.
+  # The camera stands at the harbour's view: the crate the tour moved to
+  # the quay shows its red front right of the still frame (the first
+  # region) and the sun throws its shadow on the stones beside it (the
+  # second); where the hidden crate stood, the stone floor's grey shows,
+  # neither the crate nor a shadow left from before the save (the third).
   if(DEFINED IMAGEPROBE)
-    execute_process(COMMAND ${IMAGEPROBE} "${slot}" RESULT_VARIABLE probe_code OUTPUT_VARIABLE probe_out
-                    ERROR_VARIABLE probe_err)
+    execute_process(COMMAND ${IMAGEPROBE} "${slot}" 234 101 10 8 218 106 8 4 56 150 10 8
+                    RESULT_VARIABLE probe_code OUTPUT_VARIABLE probe_out ERROR_VARIABLE probe_err)
     if(NOT probe_code EQUAL 0
        OR NOT probe_out MATCHES "^size ([0-9]+) ([0-9]+) centre ([0-9]+) ([0-9]+) ([0-9]+) corner ([0-9]+) ([0-9]+) ([0-9]+)")
       string(APPEND failures "the slot's screenshot does not decode: [${probe_out}${probe_err}]\n")
@@ -281,6 +286,20 @@ else()
       endif()
       if(NOT centre_red GREATER centre_green OR NOT centre_green GREATER centre_blue)
         string(APPEND failures "the slot's screenshot does not show the scene's still frame: [${probe_out}]\n")
+      endif()
+      if(NOT probe_out MATCHES "region 234 101 ([0-9]+) ([0-9]+) ([0-9]+)"
+         OR CMAKE_MATCH_1 LESS 150 OR CMAKE_MATCH_2 GREATER 80 OR CMAKE_MATCH_3 GREATER 80)
+        string(APPEND failures "the slot's screenshot does not show the crate moved to the quay: [${probe_out}]\n")
+      endif()
+      if(NOT probe_out MATCHES "region 218 106 ([0-9]+) ([0-9]+) ([0-9]+)"
+         OR CMAKE_MATCH_1 GREATER 60 OR CMAKE_MATCH_2 GREATER 60 OR CMAKE_MATCH_3 GREATER 60)
+        string(APPEND failures "the slot's screenshot does not show the moved crate's shadow: [${probe_out}]\n")
+      endif()
+      if(NOT probe_out MATCHES "region 56 150 ([0-9]+) ([0-9]+) ([0-9]+)"
+         OR CMAKE_MATCH_1 GREATER 200 OR CMAKE_MATCH_1 LESS 90
+         OR CMAKE_MATCH_2 LESS 90 OR CMAKE_MATCH_3 LESS 90)
+        string(APPEND failures "the slot's screenshot does not show the stone floor where the hidden crate "
+                               "stands: [${probe_out}]\n")
       endif()
     endif()
   endif()

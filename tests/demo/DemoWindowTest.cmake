@@ -231,6 +231,14 @@ else()
       string(APPEND failures "the window's centre does not show the stone still frame: [${centre}] "
                              "(screenshot [${RUN}/screen.ppm])\n")
     endif()
+    # The harbour's two red crates stand in the camera's view left and
+    # right of the still frame, drawn through their model context: each
+    # lights more than 8000 pixels of the window with its red.
+    probe_line(red shot.txt "red")
+    if(NOT red MATCHES "^red ([0-9]+)$" OR CMAKE_MATCH_1 LESS 16000)
+      string(APPEND failures "the window does not show the harbour's two crates: [${red}] red pixels "
+                             "(screenshot [${RUN}/screen.ppm])\n")
+    endif()
   else()
     message(STATUS "the frame's colours are not checked: the renderer does not draw yet "
                    "(${lit} of ${pixels} pixels lit, ${colours} colour(s))")

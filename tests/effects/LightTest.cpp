@@ -410,7 +410,7 @@ TEST(Light, TheDemoHarboursSunAndLampReachTheQuayAndThePier) {
     const struct {
         const char* name;
         float x, y, z;
-    } places[] = {{"sun", -11.0f, 0.5f, -3.5f}, {"sun", 0.0f, 0.5f, 2.0f},    {"sun", 15.5f, 0.5f, 7.5f},
+    } places[] = {{"shadow_sun", -11.0f, 0.5f, -3.5f}, {"shadow_sun", 0.0f, 0.5f, 2.0f}, {"shadow_sun", 15.5f, 0.5f, 7.5f},
                   {"pier_lamp", 15.5f, 0.5f, 7.5f}, {"pier_lamp", 12.0f, 0.5f, 0.5f}, {"pier_lamp", 6.0f, 0.5f, 4.0f}};
     for (const auto& place : places) {
         SCOPED_TRACE(testing::Message() << place.name << " at " << place.x << ", " << place.z);

@@ -212,6 +212,61 @@ TEST(SceneSave, ADamagedRecordIsRefusedAndTheSceneStaysAsItWas) {
     EXPECT_EQ(checkObjectForLoading(saved, whole), static_cast<std::int32_t>(record.size()));
 }
 
+TEST(SceneSave, ShadowCastersRecordsAndReceiversComeBackAndTheirFadesRunAgain) {
+    SaveWorld w;
+    SceneShadows& shadows = w.scene().shadows;
+    ASSERT_TRUE(shadows.addCaster(GameObjectLink{0x9}));
+    ASSERT_TRUE(shadows.addCaster(GameObjectLink{0x4}));
+    ASSERT_TRUE(shadows.addReceiver(GameObjectLink{0x7}));
+    ShadowRecord lit;
+    lit.direction[1] = -1.0f;
+    lit.position[0] = 1.0f, lit.position[1] = 2.0f, lit.position[2] = 3.0f;
+    lit.flags = kShadowFadeStarted;
+    lit.caster = GameObjectLink{0x4};
+    lit.lightLink = GameObjectLink{0x11};
+    lit.fade = 0.5f, lit.fadeFrom = 0.25f, lit.fadeTo = 1.0f;
+    lit.fadeClock = 0.25, lit.fadeLength = 1.0;
+    lit.cellSize = 128, lit.cellIndex = 3;
+    ASSERT_EQ(shadows.casters[0].caster.value, 0x4u);
+    shadows.casters[0].records.push_back(lit);
+
+    const std::string record = saved(w.scene());
+    MemoryStream stream;
+    stream.write(record.data(), static_cast<std::int32_t>(record.size()));
+    stream.setPosition(0);
+    ASSERT_EQ(w.other->read(stream), static_cast<std::int32_t>(record.size()));
+    const SceneShadows& copy = w.other->shadows;
+    ASSERT_EQ(copy.casters.size(), 2u);
+    EXPECT_EQ(copy.casters[1].caster.value, 0x9u);
+    EXPECT_TRUE(copy.casters[1].records.empty());
+    ASSERT_EQ(copy.casters[0].records.size(), 1u);
+    const ShadowRecord& back = copy.casters[0].records[0];
+    EXPECT_EQ(back.direction[1], -1.0f);
+    EXPECT_EQ(back.position[2], 3.0f);
+    EXPECT_EQ(back.flags, kShadowFadeStarted);
+    EXPECT_EQ(back.caster.value, 0x4u);
+    EXPECT_EQ(back.lightLink.value, 0x11u);
+    EXPECT_EQ(back.fade, 0.5f);
+    EXPECT_EQ(back.fadeFrom, 0.25f);
+    EXPECT_EQ(back.fadeTo, 1.0f);
+    // The fade runs again over 0.1 seconds; the cell comes with the next
+    // frame.
+    EXPECT_EQ(back.fadeClock, 0.0);
+    EXPECT_EQ(back.fadeLength, static_cast<double>(0.1f));
+    EXPECT_FALSE(back.hasCell());
+    ASSERT_EQ(copy.receivers.size(), 1u);
+    EXPECT_EQ(copy.receivers[0].value, 0x7u);
+
+    // A count beyond the record's end is refused and leaves no caster.
+    MemoryStream damaged;
+    ASSERT_EQ(writeU32(damaged, 0x10000000u), 4);
+    ASSERT_EQ(writeU32(damaged, 0u), 4);
+    damaged.setPosition(0);
+    EXPECT_LT(w.other->shadows.read(damaged), 0);
+    EXPECT_TRUE(w.other->shadows.casters.empty());
+    EXPECT_TRUE(w.f.logged("Can't read scene shadows: 268435456 caster groups beyond the end"));
+}
+
 TEST(SceneSave, CamerasThatLookedThroughTheAreasComeBackWithTheAreasOfTheRecord) {
     // The cameras stand before the visibility block in the record: their
     // data is checked against the areas the record brings, not against the

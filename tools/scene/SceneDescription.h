@@ -10,6 +10,9 @@
 //   sprite <name> <sprite resource> [pose]
 //   light point|direct <name> [pose] [radius <r>] [distance <d>]
 //         [colour <r> <g> <b>] [lightset <name>]
+//                                    (a light whose name begins "shadow"
+//                                    casts shadows: the engine reads that
+//                                    flag from the name)
 //   pose <kind> <id> [pose]          (kept in the scene data; kinds point,
 //                                    trigger, model, camera, particle,
 //                                    light, volume)
