@@ -37,6 +37,10 @@ bool inRange(std::int32_t category, std::int32_t value) {
 
 }  // namespace
 
+// Defined here rather than with the game core's objects, so that a user of
+// the control block does not bring in the game core's construction.
+constinit PointerArray<void> globalAnimationControls;
+
 const char* const kAnimationControlCategoryNames[kAnimationControlCategories] = {"stance", "movement", "direction",
                                                                                  "action", "look"};
 const char* const* const kAnimationControlValueNames[kAnimationControlCategories] = {

@@ -109,7 +109,7 @@ bool parseRuleLine(const std::string& keyword, std::istringstream& words, std::v
                    std::string& reason) {
     if (keyword == "ctrlrules") {
         RulesDescription rules;
-        if (!(words >> rules.name)) return (reason = "expected: ctrlrules <name>", false);
+        if (!readName(words, rules.name)) return (reason = "expected: ctrlrules <name>", false);
         tables.push_back(std::move(rules));
         return true;
     }
