@@ -24,7 +24,7 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-struct TrackedBoneSpec {
+struct TrackedBoneEntry {
     const char* name;
     std::int32_t kind;
     float weightFactor;
@@ -36,7 +36,7 @@ struct TrackedBoneSpec {
 };
 
 // The bones the tracker turns (names compared byte by byte).
-const TrackedBoneSpec kTrackedBones[] = {
+const TrackedBoneEntry kTrackedBones[] = {
     {"bip01 spine", kTrackedSpine, 0.1f, 0.4f, 10.0f, 6, 1.5f, 0.7f},
     {"bip01 spine1", kTrackedSpine, 0.2f, 0.4f, 15.0f, 6, 1.5f, 0.7f},
     {"bip01 spine2", kTrackedSpine, 0.3f, 0.4f, 20.0f, 6, 1.5f, 0.7f},
@@ -143,19 +143,19 @@ void AnimationTracker::readSettings() {
 
 bool AnimationTracker::makeTrackedBone(const char* boneName, const AnimationMapData* map, TrackedBone& out) {
     if (!boneName || !map) return false;
-    for (const TrackedBoneSpec& spec : kTrackedBones) {
-        if (std::strcmp(spec.name, boneName) != 0) continue;
-        const float weight = map->trackerWeight(boneName, spec.weightFactor);
+    for (const TrackedBoneEntry& entry : kTrackedBones) {
+        if (std::strcmp(entry.name, boneName) != 0) continue;
+        const float weight = map->trackerWeight(boneName, entry.weightFactor);
         if (weight == 0.0f || !std::isfinite(weight)) return false;
         out = TrackedBone();
-        out.kind = spec.kind;
+        out.kind = entry.kind;
         out.weight = weight;
-        out.distanceFactor = spec.distanceFactor;
-        out.limit = spec.limit;
-        out.stages = spec.stages;
-        out.firstTimeConstant = spec.firstTimeConstant;
-        out.timeConstantStep = spec.timeConstantStep;
-        out.smooth.setStages(spec.stages, spec.firstTimeConstant, spec.timeConstantStep);
+        out.distanceFactor = entry.distanceFactor;
+        out.limit = entry.limit;
+        out.stages = entry.stages;
+        out.firstTimeConstant = entry.firstTimeConstant;
+        out.timeConstantStep = entry.timeConstantStep;
+        out.smooth.setStages(entry.stages, entry.firstTimeConstant, entry.timeConstantStep);
         return true;
     }
     return false;
