@@ -4,9 +4,11 @@
 //     two looping instances on its body stack at levels 0.6 and 0.4: every
 //     frame the instances advance and every bone is sampled from both
 //     (two frames, lerp and slerp), blended and composed into its
-//     model-space matrix. The baseline runs the same sampling, slerp, blend
-//     and matrix products as one bare loop over the same arrays. Both sides
-//     must end with the same bone matrices.
+//     model-space matrix; the last bone is a tracked head that the bone
+//     tracker turns towards a fixed look target and smooths. The baseline
+//     runs the same sampling, slerp, blend, head turn and matrix products as
+//     one bare loop over the same arrays. Both sides must end with the same
+//     bone matrices.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -18,6 +20,7 @@
 #include "PairedRun.h"
 #include "animation/AnimationData.h"
 #include "animation/AnimationDataManager.h"
+#include "animation/AnimationTracker.h"
 #include "animation/ModelAnimation.h"
 #include "foundation/DataStream.h"
 #include "foundation/TimeCore.h"
@@ -30,6 +33,8 @@ constexpr int kCharacters = 500;
 constexpr int kBones = 40;
 constexpr int kFrames = 30;
 constexpr double kStep = 1.0 / 60.0;
+// The head's look target (model space; the models stand at the origin).
+constexpr float kTarget[3] = {1.5f, 3.0f, 2.0f};
 
 std::string boneName(int b) {
     char name[16];
@@ -75,7 +80,20 @@ struct Scene {
     std::vector<Play> plays;
     std::vector<BoneTransform> locals;
     std::vector<Matrix34> worlds;
+    std::vector<QuadSmooth> heads;
+    double clock = 0.0;
 };
+
+// The head's tracked record: weight 1, three smoothing stages.
+TrackedBone trackedHead() {
+    TrackedBone head;
+    head.kind = kTrackedHead;
+    head.weight = 1.0f;
+    head.distanceFactor = 0.7f;
+    head.stages = 3;
+    head.smooth.setStages(3, 0.4f, 0.2f);
+    return head;
+}
 
 void addInstance(Model& model, Y3AnimData& record, float level, double position) {
     auto instance = std::make_unique<AnimationInstance>(&model, &record, record.name, kInstanceLoop);
@@ -109,6 +127,15 @@ std::unique_ptr<Scene> makeScene() {
             bone.partWeights[0] = 1.0f;
         }
         skeleton.reorder();
+        model->worldMatrix = matrix34Identity();
+        skeleton.bones[kBones - 1].tracked = 0;
+        skeleton.tracked.push_back(trackedHead());
+        // A dialog's target: used without the distance and timer checks.
+        BoneTrackerState& tracker = model->animation.tracker;
+        tracker.hasTarget = 1;
+        tracker.automaticTarget = 0;
+        std::copy(kTarget, kTarget + 3, tracker.target);
+        scene->heads.push_back(trackedHead().smooth);
         addInstance(*model, *scene->animations[0], 0.6f, double(c % 7) / 7.0);
         addInstance(*model, *scene->animations[1], 0.4f, double(c % 5) / 5.0);
         for (const auto& instance : model->animation.body().instances())
@@ -129,7 +156,59 @@ void projectFrame(Scene& scene) {
         model->animation.body().update(time, false);
         model->animation.flags |= kAnimationStackChanged;
         model->animation.update(time, false, false);
+        // The tracker's clock, as the tracking slot advances it.
+        model->animation.trackerClock += kStep;
     }
+}
+
+// The tracker's turn of the head written out: look direction in the
+// bone's frame plus the wander, the look rotation on the animated one, the
+// angle limit and the smoothing.
+void baselineHead(BoneTransform& pose, const Matrix34& parent, QuadSmooth& smooth, double clock, bool first) {
+    if (first) smooth.reset(pose.rotation, clock);
+    const Matrix34 frame = multiplyTransforms(pose.toMatrix(), parent);
+    const float* a = frame.m;
+    const float c00 = a[4] * a[8] - a[5] * a[7], c01 = a[5] * a[6] - a[3] * a[8], c02 = a[3] * a[7] - a[4] * a[6];
+    const float inv = 1.0f / (a[0] * c00 + a[1] * c01 + a[2] * c02);
+    const float r[9] = {c00 * inv, (a[2] * a[7] - a[1] * a[8]) * inv, (a[1] * a[5] - a[2] * a[4]) * inv,
+                        c01 * inv, (a[0] * a[8] - a[2] * a[6]) * inv, (a[2] * a[3] - a[0] * a[5]) * inv,
+                        c02 * inv, (a[1] * a[6] - a[0] * a[7]) * inv, (a[0] * a[4] - a[1] * a[3]) * inv};
+    float t[3];
+    for (int c = 0; c < 3; ++c) t[c] = -(a[9] * r[c] + a[10] * r[3 + c] + a[11] * r[6 + c]);
+    float d[3];
+    for (int c = 0; c < 3; ++c) d[c] = kTarget[0] * r[c] + kTarget[1] * r[3 + c] + kTarget[2] * r[6 + c] + t[c];
+    vector3Normalize(d);
+    float wander[3];
+    AnimationTracker::wanderDirection(kTrackedHead, clock, wander);
+    for (int k = 0; k < 3; ++k) d[k] += wander[k];
+    vector3Normalize(d);
+    const float x[3] = {1.0f, 0.0f, 0.0f};
+    float side[3], up[3];
+    vector3Cross(d, x, side);
+    vector3Normalize(side);
+    vector3Cross(side, d, up);
+    vector3Normalize(up);
+    Matrix34 look = matrix34Identity();
+    for (int k = 0; k < 3; ++k) {
+        look.m[k] = up[k];
+        look.m[3 + k] = side[k];
+        look.m[6 + k] = d[k];
+    }
+    BoneTransform rotation;
+    rotation.rotation = pose.rotation;
+    Quaternion turned;
+    quaternionFromMatrix(multiplyTransforms(look, rotation.toMatrix()), turned);
+    quaternionNormalize(turned);
+    Quaternion weighted, result = pose.rotation;
+    quaternionSlerp(pose.rotation, turned, weighted, 1.0f);
+    const Quaternion& q = pose.rotation;
+    const double dot = std::fabs(double(q.x) * weighted.x + double(q.y) * weighted.y + double(q.z) * weighted.z +
+                                 double(q.w) * weighted.w);
+    if (2.0 * std::acos(std::fmin(dot, 1.0)) <= 0.4 * 3.14159265358979323846)
+        quaternionSlerp(pose.rotation, weighted, result, 1.0f);
+    smooth.setTarget(result, clock);
+    smooth.update(clock);
+    pose.rotation = smooth.output;
 }
 
 void sampleFrame(const AnimationData& data, int track, std::int32_t frame, BoneTransform& out) {
@@ -190,10 +269,14 @@ void baselineFrame(Scene& scene) {
             for (int k = 0; k < 7; ++k) v[k] += acc[k];
             pose.scale[0] = pose.scale[1] = pose.scale[2] = 1.0f;
             quaternionNormalize(pose.rotation);
+            if (b == kBones - 1)
+                baselineHead(pose, worlds[b - 1], scene.heads[std::size_t(c)], scene.clock,
+                             scene.clock == 0.0);
             worlds[b] = pose.toMatrix();
             worlds[b] = multiplyTransforms(worlds[b], worlds[b - 1]);
         }
     }
+    scene.clock += kStep;
 }
 
 bool sameResult(const Scene& scene) {

@@ -2,10 +2,18 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 
+#include "animation/AnimCtrlRules.h"
+#include "animation/AnimationCore.h"
+#include "app/EngineGlobals.h"
+#include "app/GameCore.h"
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
+#include "foundation/MersenneTwister.h"
+#include "model/Model.h"
+#include "scene/Scene.h"
 
 namespace {
 
@@ -28,6 +36,10 @@ bool inRange(std::int32_t category, std::int32_t value) {
 }
 
 }  // namespace
+
+// Defined here rather than with the game core's objects, so that a user of
+// the control block does not bring in the game core's construction.
+constinit PointerArray<void> globalAnimationControls;
 
 const char* const kAnimationControlCategoryNames[kAnimationControlCategories] = {"stance", "movement", "direction",
                                                                                  "action", "look"};
@@ -80,11 +92,121 @@ bool AnimationControl::setMovement(std::int32_t value) {
     return true;
 }
 
+void AnimationControl::bindRules(const char* requested) {
+    controlFlags &= ~kControlRulesBound;
+    if (!gameCore.animation) return;
+    AnimCtrlRulesManager& manager = gameCore.animation->rules();
+    const char* name = requested ? requested : "";
+    const char* objectName = owner ? owner->getName() : "";
+    char combined[256];
+    std::snprintf(combined, sizeof(combined), "%s.%s", name, objectName);
+    combined[127] = 0;
+    if (!manager.getOrCreate(combined, false)->has(kResourceUnavailable)) {
+        copyName128(rulesName, combined);
+        controlFlags |= kControlRulesBound;
+        return;
+    }
+    if (!manager.getOrCreate(name, true)->has(kResourceUnavailable)) {
+        copyName128(rulesName, name);
+        controlFlags |= kControlRulesBound;
+        return;
+    }
+    engineLog().error("Object [%s]: Required animation rules map [%s] for model [%s]", objectName, name,
+                      owner ? owner->resourceName : "");
+}
+
+namespace {
+
+// The rule of the category that best matches the states; among equal best
+// scores a random one. -1 when none matches. The candidates are collected
+// in the engine's shared list of the animation control.
+std::int32_t chooseRule(const std::vector<AnimCtrlRule>& list, const std::int32_t* states) {
+    PointerArray<void>& candidates = globalAnimationControls;
+    candidates.clear();
+    std::int32_t best = 0;
+    for (const AnimCtrlRule& rule : list) {
+        const std::int32_t score = rule.score(states);
+        if (score <= 0 || score < best) continue;
+        if (score > best) {
+            candidates.clear();
+            best = score;
+        }
+        candidates.append(const_cast<AnimCtrlRule*>(&rule));
+    }
+    if (candidates.empty()) return -1;
+    const auto r = static_cast<std::uint32_t>(MersenneTwister::nextDouble() * 2147483647.0);
+    const auto* chosen = static_cast<const AnimCtrlRule*>(candidates[r % candidates.count()]);
+    candidates.clear();
+    return static_cast<std::int32_t>(chosen - list.data());
+}
+
+// Stand-item animations are the element's animation name followed directly
+// by the carried object's name.
+bool appendCarriedObject(AnimationSequence& sequence, const Model& owner) {
+    Log& log = engineLog();
+    Scene* scene = owner.scene();
+    GameObject* child = scene ? scene->findLinkedChild(&owner) : nullptr;
+    if (!child)
+        return log.error("Stand Item require attached child object for model [%s] (%s)", owner.getName(),
+                         owner.resourceName);
+    const auto* carried = dynamic_cast<const Model*>(child);
+    const char* carriedResource = carried ? carried->resourceName : child->recordName();
+    bool complete = true;
+    for (SequenceElement& element : sequence.elements) {
+        char composed[256];
+        std::snprintf(composed, sizeof(composed), "%s%s", element.animation, child->getName());
+        copyName128(element.animation, composed);
+        if (!AnimationStackCompiler::completeElement(element)) {
+            log.error("Can't find animation [%s] for object [%s] (%s)", element.animation, child->getName(),
+                      carriedResource ? carriedResource : "");
+            complete = false;
+        }
+    }
+    return complete;
+}
+
+}  // namespace
+
 bool AnimationControl::playControlSequence() {
     if (!(controlFlags & kControlEnabled) || !(controlFlags & kControlRulesBound)) return false;
-    // Bound rules exist only once a rules map is loaded; nothing else plays.
+    if (!gameCore.animation) return false;
+    AnimCtrlRulesData* record = gameCore.animation->rules().loadRules(rulesName, true);
+    if (!record) return false;
+    if (!(changeFlags & kControlChanged)) return true;
     changeFlags &= ~kControlChanged;
-    return true;
+    const AnimCtrlRules& table = *record->data;
+    bool result = true;
+    for (const std::int32_t category : {static_cast<std::int32_t>(AC_STANCE), static_cast<std::int32_t>(AC_ACTION)}) {
+        const std::vector<AnimCtrlRule>& list = table.rules[category];
+        std::int32_t chosen = chooseRule(list, states);
+        // A stance rule is not played over a chosen movement or direction
+        // rule.
+        if (category == AC_STANCE && (choice[AC_MOVEMENT] > 0 || choice[AC_DIRECTION] > 0)) chosen = -1;
+        if (chosen == choice[category]) continue;
+        choice[category] = chosen;
+        if (chosen < 0 || !owner) continue;
+        AnimationSequence working;
+        working.flags = list[static_cast<std::size_t>(chosen)].sequence.flags;
+        working.assign(list[static_cast<std::size_t>(chosen)].sequence);
+        if (category == AC_STANCE && states[AC_STANCE] == kStanceItem && !appendCarriedObject(working, *owner))
+            return false;
+        if (!working.elements.empty()) {
+            SequenceElement& first = working.elements.front();
+            if (changeFlags & (kControlWalkToRun | kControlRunToWalk)) first.blend = 1.0;
+            blend[category] = static_cast<float>(first.blend);
+            double time = first.length;
+            if (first.flags & kElementLengthMultiple) time = first.length / first.speed * first.duration;
+            if ((first.flags & kElementRandomStart) && time - 1.0 >= 0.0) time -= 1.0;
+            playTime[category] = static_cast<float>(time);
+        }
+        AnimationStack& stack = owner->animation.stacks[category == AC_STANCE ? 0 : 1];
+        if (!stack.pushSequence(working, category, false, false, true)) {
+            engineLog().error("Fail to append control animation sequence for object [%s]", owner->getName());
+            result = false;
+        }
+        owner->animation.flags |= kAnimationHasInstances;
+    }
+    return result;
 }
 
 void AnimationControl::reduceActionTimer(double seconds) {

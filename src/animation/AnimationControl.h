@@ -4,8 +4,10 @@
 // controller.
 //
 // Choosing and playing the animation of the states needs the model's
-// animation rules; until a rules map is bound, playControlSequence answers
-// false and consumes nothing.
+// animation rules (AnimCtrlRules); until a rules map is bound,
+// playControlSequence answers false and consumes nothing. Only the stance
+// and the action choose a rule: the stance plays on the body stack, the
+// action on the second stack, each with its category as part.
 #pragma once
 
 #include <cstdint>
@@ -67,8 +69,15 @@ public:
     bool setMovement(std::int32_t value);
     std::int32_t state(std::int32_t category) const { return states[category]; }
 
-    // Plays the animation of the current states. False while disabled or
-    // without bound rules; true when nothing changed since the last play.
+    // Binds the rules map "<rulesName>.<object name>" when the packages hold
+    // it, else rulesName (a missing file reported); neither: logged, the
+    // block stays unbound.
+    void bindRules(const char* rulesName);
+    // Plays the animation of the current states: for the stance and the
+    // action the best-scoring rule (a random one among equals) unless it is
+    // the one already chosen. False while disabled, without bound or
+    // loadable rules, or when a push failed; true when nothing changed
+    // since the last play.
     bool playControlSequence();
 
     // The length of the stance animation last played, and the action timer

@@ -1,5 +1,6 @@
 #include "animation/AnimationCore.h"
 
+#include "animation/AnimationTracker.h"
 #include "app/GameCore.h"
 #include "foundation/IniFile.h"
 
@@ -13,7 +14,11 @@ AnimationCore::AnimationCore()
 
 AnimationCore::~AnimationCore() { release(); }
 
-bool AnimationCore::initialize() { return trackerMaps_->initialize() && rules_->initialize(); }
+bool AnimationCore::initialize() {
+    if (!trackerMaps_->initialize() || !rules_->initialize()) return false;
+    AnimationTracker::readSettings();
+    return true;
+}
 
 void AnimationCore::readDebugConfig() {
     if (!gameCore.settings) return;

@@ -25,8 +25,8 @@ public:
     AnimationCore& operator=(const AnimationCore&) = delete;
 
     // Initialises the tracker-map and then the rules manager from the
-    // packages; false when either fails, which ends the engine start
-    // ("Animation core NOT initialized").
+    // packages, then reads the tracker settings; false when either manager
+    // fails, which ends the engine start ("Animation core NOT initialized").
     bool initialize();
     // Reads section "debug" of the game core's settings
     // ("debug_animation_name", "debug_bone_name"); missing keys are added.

@@ -198,5 +198,35 @@ bool AnimCtrlRulesManager::compileFromSource(const char* sourcePath) {
     Log& log = engineLog();
     log.error("animation rules compilation NOT possible in game");
     log.error("Can't compile animation rules file [%s]", sourcePath ? sourcePath : "");
-    return true;
+    return false;
+}
+
+AnimCtrlRulesData* AnimCtrlRulesManager::loadRules(const char* name, bool reportMissing) {
+    AnimCtrlRulesData* record = getOrCreate(name ? name : "", reportMissing);
+    if (!record->has(kResourceHeaderLoaded) && (record->has(kResourceUnavailable) || !loadHeader(record, nullptr)))
+        return nullptr;
+    return record->data ? record : nullptr;
+}
+
+AnimCtrlRulesData::AnimCtrlRulesData(const char* recordName)
+    : ResourceRecord(recordName, resourceDescriptor(ResourceKind::AnimationRules)) {}
+
+AnimCtrlRulesData::~AnimCtrlRulesData() { dispose(); }
+
+std::int32_t AnimCtrlRulesData::readHeader(DataStream& stream) {
+    auto table = std::make_unique<AnimCtrlRules>();
+    copyName128(table->name, name);
+    const std::int32_t count = table->read(stream);
+    if (count < 0) {
+        engineLog().systemError("Failed read animation rules [%s] data", name);
+        return count;
+    }
+    delete data;
+    data = table.release();
+    return count;
+}
+
+void AnimCtrlRulesData::deleteObject() {
+    delete data;
+    data = nullptr;
 }

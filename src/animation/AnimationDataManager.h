@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 
+#include "animation/AnimCtrlRules.h"
 #include "animation/AnimationData.h"
 #include "animation/AnimationMapData.h"
 #include "animation/MorphTrack.h"
@@ -66,12 +67,21 @@ public:
     MorphTrack* data = nullptr;
 };
 
-// The record of one rule table; kept as its stored file until the rules
-// are read.
-class AnimCtrlRulesData : public StoredRecordOf<ResourceKind::AnimationRules> {
+// The record of one rule table (".adb"); its data is the table, read at
+// its header load.
+class AnimCtrlRulesData : public ResourceRecord {
 public:
-    using StoredRecordOf::StoredRecordOf;
-    ~AnimCtrlRulesData() override { dispose(); }
+    explicit AnimCtrlRulesData(const char* name);
+    ~AnimCtrlRulesData() override;
+
+    // AnimCtrlRules::load: the table named after the record is read; a
+    // damaged file leaves no table ("Failed read animation rules [%s]
+    // data"). The bytes read or negative.
+    std::int32_t readHeader(DataStream& stream) override;
+    bool hasObject() const override { return data != nullptr; }
+    void deleteObject() override;
+
+    AnimCtrlRules* data = nullptr;
 };
 
 // The data-manager side of the three typed managers: their identity from
@@ -126,6 +136,9 @@ public:
 class AnimCtrlRulesManager : public AnimationTypedManager<AnimCtrlRulesData> {
 public:
     AnimCtrlRulesManager() : AnimationTypedManager("AnimCtrlRulesManager", 0) {}
-    // Rules are compiled by the tools only: logged; true, nothing written.
+    // Rules are compiled by the tools only: logged, false, nothing written.
     bool compileFromSource(const char* sourcePath) override;
+    // The record of that name with its table loaded when needed; null when
+    // the packages cannot give it (a missing file is reported when asked).
+    AnimCtrlRulesData* loadRules(const char* name, bool reportMissing);
 };

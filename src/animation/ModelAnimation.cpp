@@ -159,7 +159,15 @@ std::int32_t Skeleton::releaseMeshBone(const char* name) {
     SkeletonBone& bone = bones[static_cast<std::size_t>(index)];
     if (--bone.references > 0) return index;
     const std::int16_t channel = bone.poseChannel;
+    const std::int16_t trackedIndex = bone.tracked;
     bones.erase(bones.begin() + index);
+    if (trackedIndex >= 0 && static_cast<std::size_t>(trackedIndex) < tracked.size()) {
+        const std::int16_t moved = static_cast<std::int16_t>(tracked.size() - 1);
+        tracked[static_cast<std::size_t>(trackedIndex)] = std::move(tracked.back());
+        tracked.pop_back();
+        for (SkeletonBone& other : bones)
+            if (other.tracked == moved) other.tracked = trackedIndex;
+    }
     if (channel >= 0 && static_cast<std::size_t>(channel) < poseChannels.size()) {
         const std::int16_t moved = static_cast<std::int16_t>(poseChannels.size() - 1);
         poseChannels[static_cast<std::size_t>(channel)] = poseChannels.back();
@@ -173,6 +181,7 @@ std::int32_t Skeleton::releaseMeshBone(const char* name) {
 
 ModelAnimation::ModelAnimation(Model* model) : owner(model), stacks{AnimationStack(model), AnimationStack(model)} {
     skeleton.owner = model;
+    tracker.owner = model;
 }
 
 ModelAnimation::~ModelAnimation() { clear(); }
@@ -182,6 +191,7 @@ void ModelAnimation::clear() {
     std::vector<SkeletonBone>().swap(skeleton.bones);
     std::vector<std::int32_t>().swap(skeleton.order);
     skeleton.poseChannels.clear();
+    std::vector<TrackedBone>().swap(skeleton.tracked);
 }
 
 bool ModelAnimation::push() {
@@ -202,8 +212,8 @@ bool ModelAnimation::isPlaying() const { return stacks[0].isPlaying() || stacks[
 
 bool ModelAnimation::bindTrackerMap(Y3Mesh& mesh) {
     std::string chosen;
-    if (!trackerMapOf(owner, chosen))
-        return engineLog().error("Expected character tracker data for model [%s]", chosen.c_str());
+    const AnimationMapData* map = trackerMapOf(owner, chosen);
+    if (!map) return engineLog().error("Expected character tracker data for model [%s]", chosen.c_str());
     const std::vector<MeshBone>& meshBones = mesh.skin().bones;
     for (const MeshBone& source : meshBones) {
         const std::int32_t found = skeleton.find(source.name);
@@ -240,6 +250,12 @@ bool ModelAnimation::bindTrackerMap(Y3Mesh& mesh) {
         const bool face = isFaceBone(bone.name);
         bone.partWeights[0] = face && bone.poseChannel < 0 ? 0.0f : 1.0f;
         bone.partWeights[kFacePart] = face ? 1.0f : 0.0f;
+        TrackedBone tracked;
+        if (AnimationTracker::makeTrackedBone(bone.name, map, tracked)) {
+            bone.flags |= kBoneTracked;
+            bone.tracked = static_cast<std::int16_t>(skeleton.tracked.size());
+            skeleton.tracked.push_back(std::move(tracked));
+        }
         skeleton.bones.insert(skeleton.bones.begin() + ~found, bone);
         skeleton.flags |= kSkeletonReorder;
     }
@@ -351,7 +367,7 @@ void ModelAnimation::applyPoseChannels(SkeletonBone& bone) {
     bone.local.scale[0] = bone.local.scale[1] = bone.local.scale[2] = 1.0f;
 }
 
-void ModelAnimation::update(const CurrentTime&, bool thinOut, bool mainCharacter) {
+void ModelAnimation::update(const CurrentTime& time, bool thinOut, bool mainCharacter) {
     settleSkeleton();
     if (!owner) return;
     std::uint32_t* state = owner->stateWords;
@@ -380,12 +396,38 @@ void ModelAnimation::update(const CurrentTime&, bool thinOut, bool mainCharacter
         if (active) {
             face().evaluateBone(bone.local, motion, bone.rest, index, bone.partWeights, mode);
             if (channels) applyPoseChannels(bone);
+            if (bone.tracked >= 0 && static_cast<std::size_t>(bone.tracked) < skeleton.tracked.size()) {
+                TrackedBone& tracked = skeleton.tracked[static_cast<std::size_t>(bone.tracked)];
+                if (flags & kAnimationTrackerReset) tracked.flags &= ~kTrackedInitialized;
+                const float factor = AnimationTracker::handsFactor(*this, bone.world.m + 9);
+                AnimationTracker::trackBone(*this, tracked, bone.local, index, time, factor);
+            }
         }
         bone.world = bone.local.toMatrix();
         if (bone.parent >= 0)
             bone.world = multiplyTransforms(bone.world, skeleton.bones[static_cast<std::size_t>(bone.parent)].world);
     }
     flags &= ~kAnimationTrackerReset;
+}
+
+void ModelAnimation::updateTracker(const CurrentTime& time, bool mainCharacter) {
+    if (!owner || skeleton.tracked.empty()) return;
+    if (!(owner->stateWords[0] & kModelActive) && !mainCharacter) return;
+    const double step = time.game.step;
+    trackerClock += step;
+    // A second instance blending in faster than "tracker_reset_time"
+    // restarts the smoothers from the animated pose.
+    if (trackerSettings.resetTime > 0.0f)
+        for (const AnimationStack& stack : stacks) {
+            if (stack.instances().size() < 2) continue;
+            const BlenderHeader& blender = stack.instances()[1]->blender;
+            if (!blender.enabled || !(blender.level > 0.0f) || !(blender.start.rate > 0.0)) continue;
+            if (1.0 / blender.start.rate < double(trackerSettings.resetTime)) flags |= kAnimationTrackerReset;
+        }
+    if (owner->stateWords[0] & kModelDrawnThisFrame)
+        AnimationTracker::chooseTarget(tracker, *owner, step);
+    else
+        tracker.hasTarget = 0;
 }
 
 void ModelAnimation::syncFrom(const ModelAnimation& other) {
@@ -407,11 +449,11 @@ std::int32_t ModelAnimation::write(DataStream& s) const {
         if (!addField(total, writeF32(s, motion.values()[i]))) return total;
     // The pending re-order is run-time state (a load sets it anyway).
     if (!addField(total, writeU32(s, skeleton.flags & ~kSkeletonReorder))) return total;
-    if (!addField(total, writeU32(s, trackerFlags))) return total;
-    for (float v : trackerTarget)
+    if (!addField(total, writeU32(s, tracker.flags))) return total;
+    for (float v : tracker.target)
         if (!addField(total, writeF32(s, v))) return total;
-    if (!addField(total, writeU8(s, trackerHasTarget))) return total;
-    if (!addField(total, writeU8(s, trackerAutoTarget))) return total;
+    if (!addField(total, writeU8(s, tracker.hasTarget))) return total;
+    if (!addField(total, writeU8(s, tracker.automaticTarget))) return total;
     for (const AnimationStack& stack : stacks)
         if (!addField(total, stack.write(s))) return total;
     return total;
@@ -425,11 +467,11 @@ std::int32_t ModelAnimation::read(DataStream& s) {
     for (int i = 0; i < 10; ++i)
         if (!addField(total, readF32(s, motion.values()[i]))) return total;
     if (!addField(total, readU32(s, skeleton.flags))) return total;
-    if (!addField(total, readU32(s, trackerFlags))) return total;
-    for (float& v : trackerTarget)
+    if (!addField(total, readU32(s, tracker.flags))) return total;
+    for (float& v : tracker.target)
         if (!addField(total, readF32(s, v))) return total;
-    if (!addField(total, readU8(s, trackerHasTarget))) return total;
-    if (!addField(total, readU8(s, trackerAutoTarget))) return total;
+    if (!addField(total, readU8(s, tracker.hasTarget))) return total;
+    if (!addField(total, readU8(s, tracker.automaticTarget))) return total;
     for (AnimationStack& stack : stacks)
         if (!addField(total, stack.read(s))) return total;
     skeleton.flags |= kSkeletonReorder;

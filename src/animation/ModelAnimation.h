@@ -19,6 +19,7 @@
 
 #include "animation/AnimationMapData.h"
 #include "animation/AnimationStack.h"
+#include "animation/AnimationTracker.h"
 #include "animation/BoneTransform.h"
 
 class DataStream;
@@ -94,6 +95,8 @@ public:
     std::vector<std::int32_t> order;
     std::vector<SkeletonBone> bones;
     std::vector<std::array<BoneTransform, 8>> poseChannels;
+    // The bones the tracker turns; a bone's tracked field indexes it.
+    std::vector<TrackedBone> tracked;
     float channelWeights[8] = {};
     std::int32_t partialCount = 0;
     Model* owner = nullptr;
@@ -123,6 +126,11 @@ public:
     static bool bindTrackerMapOrDefault(Skeleton& skeleton, const AnimationData& data,
                                         std::vector<std::int32_t>& boneMap, std::int32_t part);
 
+    // The tracker's choice of target for this frame (the model's slot 17):
+    // only for an active model or the main character with tracked bones;
+    // a model not drawn this frame has no target.
+    void updateTracker(const CurrentTime& time, bool mainCharacter);
+
     std::int32_t write(DataStream& stream) const;
     std::int32_t read(DataStream& stream);
 
@@ -135,11 +143,9 @@ public:
     std::uint8_t motionPadding[3] = {};
     BoneTransform motion = BoneTransform::zero();
     Skeleton skeleton;
-    // The tracker's saved state (the tracker itself drives no bone yet).
-    std::uint32_t trackerFlags = 0x2;
-    float trackerTarget[3] = {};
-    std::uint8_t trackerHasTarget = 0;
-    std::uint8_t trackerAutoTarget = 0;
+    BoneTrackerState tracker;
+    // Seconds of tracker time: drives the wander and the smoothers.
+    double trackerClock = 0.0;
     AnimationStack stacks[2];
 
     // When the skeleton awaits it: the re-order, the pushed meshes'

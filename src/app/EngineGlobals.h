@@ -34,7 +34,8 @@ extern float globalIdentityMatrix[16];
 // Eight blanks, the tab of the font text layout.
 extern const char globalEightBlanks[9];
 
-// The list of the animation control.
+// The list of the animation control: the candidate rules of a choice
+// (defined in animation/AnimationControl.cpp).
 extern PointerArray<void> globalAnimationControls;
 // The physics globals' record arrays.
 extern PhysicsGlobalRecord globalPhysicsRecordsA[2];

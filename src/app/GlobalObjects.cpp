@@ -161,7 +161,6 @@ float globalIdentityMatrix[16] = {
     0.0f, 0.0f, 0.0f, 1.0f};
 // clang-format on
 const char globalEightBlanks[9] = "        ";
-constinit PointerArray<void> globalAnimationControls;
 constinit PhysicsGlobalRecord globalPhysicsRecordsA[2];
 constinit PhysicsGlobalRecord globalPhysicsRecordsB[8];
 constinit PointerArray<void> globalGridPaths;

@@ -72,6 +72,8 @@ void Character::stopTarget() {
     if (animator_->active()) animator_->stop(kAnimatorWait);
 }
 
+void Character::bindAnimationRules(const char* rulesName) { control().bindRules(rulesName); }
+
 void Character::copyControlState(const AnimationControl& source) { setAnimationControlState(control(), source); }
 
 bool Character::isBusy() const { return animator_->state != kAnimatorDisabled && animator_->target != nullptr; }

@@ -56,8 +56,8 @@ public:
     void stopSilently() override;
     void stopTarget() override;
     void copyControlState(const AnimationControl& source) override;
-    // Rules maps are not loaded yet: nothing is bound.
-    void bindAnimationRules(const char*) override {}
+    // Binds the rules map of the character's control block.
+    void bindAnimationRules(const char* rulesName) override;
     bool isCrouch() const override { return (flags & kCrouch) != 0; }
     bool isItem() const override { return (flags & kItem) != 0; }
     bool isRun() const override { return ((flags & kRunKey) != 0) != ((flags & kRunToggle) != 0); }

@@ -72,7 +72,11 @@ float animatorTurnStep(const float* current, const float* wanted, float speed, f
 }
 
 CharacterAnimator::CharacterAnimator(Character& owner)
-    : model(&owner.owner()), character(&owner), control(&owner.owner()) {}
+    : model(&owner.owner()), character(&owner), control(&owner.owner()) {
+    // The block starts bound to the model's rules and switched off.
+    control.bindRules(model->resourceName);
+    control.setEnabled(false);
+}
 
 CharacterAnimator::~CharacterAnimator() { release(false); }
 

@@ -66,6 +66,12 @@ public:
         return true;
     }
 
+    // Empties the array and keeps its buffer.
+    void clear() {
+        if (count_) std::memset(data_, 0, count_ * sizeof(T*));
+        count_ = 0;
+    }
+
     // Frees the buffer; pointer, capacity and count become 0.
     void release() {
         std::free(data_);

@@ -468,8 +468,9 @@ bool Model::updateFrame(const CurrentTime& time, std::int32_t mode) {
     return true;
 }
 
-bool Model::updateTracking(const CurrentTime&) {
+bool Model::updateTracking(const CurrentTime& time) {
     stateWords[1] &= ~kModelTrackingPending;
+    animation.updateTracker(time, (stateWords[0] & kModelMainCharacter) != 0);
     return true;
 }
 

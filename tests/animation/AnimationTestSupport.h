@@ -31,6 +31,8 @@ inline std::vector<testing_support::FixtureFile> animationFiles(const std::strin
         files.push_back(resource_tests::storedFile(".amap", map.name, model_tools::trackerMapBytes(map)));
     for (const auto& lip : parsed.lips)
         files.push_back(resource_tests::storedFile(".lip", lip.name, model_tools::lipFileBytes(lip)));
+    for (const auto& rules : parsed.rules)
+        files.push_back(resource_tests::storedFile(".adb", rules.name, model_tools::rulesFileBytes(rules)));
     return files;
 }
 
@@ -44,6 +46,29 @@ inline const char* kWalkDescription =
     "channel rw 0 1\n"
     "event 3 7 footstep_left\n"
     "sideevent 16 20 footstep_right\n";
+
+// A small character for the tracker and the control states: a root
+// "bip01", a spine one unit up, the head 0.6 above the spine facing +z and
+// a left hand at handX beside the head (0.3 and 0.375 are the tracker's
+// hand-distance steps).
+inline std::string lookerModel(const std::string& name, const std::string& handX) {
+    const std::string box = "box 0.3 1 0.3 at 0 1 0\n";
+    return "model " + name + "\nelement body\nlod\n"
+           "bone bip01 0 rest 0 0 0 1 0 0 0\n"
+           "bone \"bip01 spine\" 1 parent bip01 rest 0 0 0 1 0 1 0\n"
+           "bone \"bip01 head\" 2 parent \"bip01 spine\" rest 0 0 0 1 0 0.6 0\n"
+           "bone \"bip01 l hand\" 3 parent \"bip01 spine\" rest 0 0 0 1 " + handX + " 0.6 0\n" +
+           box + "lod\n" + box + "lod\n" + box;
+}
+// Its tracker map: the head alone has a tracker weight.
+inline std::string lookerMap(const std::string& name, const std::string& headTracker = "1") {
+    return "map " + name + "\nmapbone bip01 1 0 0 0 0\nmapbone \"bip01 spine\" 1 0 0 0 0\n"
+           "mapbone \"bip01 head\" 1 0 0 0 " + headTracker + "\nmapbone \"bip01 l hand\" 1 0 0 0 0\n";
+}
+// A looping one-second animation that holds the root still.
+inline std::string stillAnimation(const std::string& name) {
+    return "anim " + name + " 26 loop\ntrack bip01 0 25\nchannel rw 0 1\n";
+}
 
 // A package database of the given files and an animation core in the game
 // core.

@@ -93,8 +93,11 @@ TEST(ControllerScript, ObjectsGiveTheirModelsControllersByTypeName) {
     ASSERT_TRUE(w.f.lua.load("o:add_control('position'); state = o:control():getState('action')"));
     EXPECT_EQ(w.f.lua.global("state"), "");
     EXPECT_TRUE(w.logged("Controller NOT support getCUrrentState()"));
+    // A new character binds its model's animation rules (none here).
+    ASSERT_TRUE(w.f.lua.load("o:add_control('character')"));
+    EXPECT_TRUE(w.logged("Required animation rules map"));
     w.log().clear();
-    ASSERT_TRUE(w.f.lua.load("o:add_control('character'); o:control():setLimits(1, 2, 3)"));
+    ASSERT_TRUE(w.f.lua.load("o:control():setLimits(1, 2, 3)"));
     EXPECT_TRUE(w.log().records().empty());
 }
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "animation/AnimCtrlRules.h"
 #include "animation/AnimationCore.h"
 #include "animation/AnimationDataManager.h"
 #include "animation/AnimationSequence.h"
@@ -191,6 +192,53 @@ int fuzzTrackerMap(const std::uint8_t* data, std::size_t size) {
 void seedTrackerMap(std::vector<std::string>& out) {
     for (const auto& map : seedDescription().maps) out.push_back(model_tools::trackerMapBytes(map));
     out.push_back(std::string(4, '\0'));
+}
+
+// The input is an ".adb" rules file. An accepted table has a terminated
+// name and holds only elements the sequence compiler could make; a refused
+// one keeps no rule.
+int fuzzAnimationRules(const std::uint8_t* data, std::size_t size) {
+    if (size > (1u << 20)) return 0;
+    MemoryStream stream(const_cast<std::uint8_t*>(data), static_cast<std::int32_t>(size));
+    AnimCtrlRules table;
+    const std::int32_t result = table.read(stream);
+    std::size_t rules = 0;
+    for (const auto& list : table.rules) rules += list.size();
+    if (result < 0) {
+        fuzzCheck(rules == 0, "animrules: a refused table kept rules");
+    } else {
+        fuzzCheck(terminated(table.name, sizeof(table.name)), "animrules: the name runs on");
+        fuzzCheck(result <= static_cast<std::int32_t>(size), "animrules: more bytes read than given");
+        const std::int32_t states[kAnimationControlCategories] = {1, 2, 1, 0, 1};
+        for (const auto& list : table.rules)
+            for (const AnimCtrlRule& rule : list) {
+                const std::int32_t score = rule.score(states);
+                fuzzCheck(score == -1 || (score >= 5 && score <= 50), "animrules: a score out of its range");
+                for (const SequenceElement& element : rule.sequence.elements) {
+                    fuzzCheck(terminated(element.animation, sizeof(element.animation)),
+                              "animrules: an animation name runs on");
+                    fuzzCheck(sequenceElementValid(element), "animrules: an element the compiler could not make");
+                }
+            }
+    }
+    forgetLog();
+    return 0;
+}
+
+void seedAnimationRules(std::vector<std::string>& out) {
+    model_tools::AnimationDescription description;
+    std::string rest, error;
+    model_tools::parseAnimationLines("ctrlrules walker\n"
+                                     "ctrlrule stance stand idle * none * flags 1\n"
+                                     "ctrlelement walker.idle 8 2 0.2 0 1 1\n"
+                                     "ctrlelement walker.idle2 2 2 0.2 0 2 1\n"
+                                     "ctrlrule stance stand walk|run fw * *\n"
+                                     "ctrlelement walker.walk 8 1.2 0.3 0 1 1\n"
+                                     "ctrlrule action * * * greeting|sign middle\n"
+                                     "ctrlelement walker.wave 0 1 0.2 0 1 1.5\n"
+                                     "ctrlrules empty\n",
+                                     description, rest, error);
+    for (const auto& rules : description.rules) out.push_back(model_tools::rulesFileBytes(rules));
 }
 
 // The input is a ".lip" track. An accepted track has frames, a positive

@@ -30,6 +30,7 @@ const std::vector<FuzzTarget>& fuzzTargets() {
         {"animation", fuzzAnimation, seedAnimation},
         {"sequence", fuzzSequence, seedSequence},
         {"trackermap", fuzzTrackerMap, seedTrackerMap},
+        {"animrules", fuzzAnimationRules, seedAnimationRules},
         {"lip", fuzzLip, seedLip},
         {"trk", fuzzTrk, seedTrk},
         {"dlg", fuzzDialog, seedDialog},

@@ -83,6 +83,8 @@ int fuzzSequence(const std::uint8_t* data, std::size_t size);
 void seedSequence(std::vector<std::string>& out);
 int fuzzTrackerMap(const std::uint8_t* data, std::size_t size);
 void seedTrackerMap(std::vector<std::string>& out);
+int fuzzAnimationRules(const std::uint8_t* data, std::size_t size);
+void seedAnimationRules(std::vector<std::string>& out);
 int fuzzLip(const std::uint8_t* data, std::size_t size);
 void seedLip(std::vector<std::string>& out);
 int fuzzTrk(const std::uint8_t* data, std::size_t size);

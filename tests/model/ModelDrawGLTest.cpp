@@ -1962,6 +1962,104 @@ TEST_F(SkinnedWalkGLTest, ATalkingHeadOpensItsJawAtAnAFrameOfItsTrack) {
     world.scene->deleteModel(talker);
 }
 
+// A looking figure: a torso on its spine and a face 0.5 in front of the
+// head bone's pivot, so that a turn of the head moves the face sideways;
+// a marker on the figure's left (+x) shows where its left lies on screen.
+std::string lookerDescription() {
+    std::string text = "model gazer\nelement body\nlod\nmeshstream 3\n";
+    text += limbQuad(-0.1f, 0.1f, 0.0f, 0.5f, 0) + limbQuad(-0.08f, 0.08f, 0.55f, 0.75f, 1) +
+            limbQuad(0.3f, 0.4f, 0.1f, 0.2f, 0);
+    text += "index";
+    for (int q = 0; q < 3; ++q)
+        for (int i : {0, 1, 2, 2, 1, 3}) text += " " + std::to_string(4 * q + i);
+    text += "\nsubset 0 0 18 12 kind 3 bones 1 face 1 diffuse chalk\n"
+            "bone bip01 -1 rest 0 0 0 1 0 0 0\n"
+            "bone \"bip01 spine\" 0 parent bip01 rest 0 0 0 1 0 0 0\n"
+            "bone \"bip01 head\" 1 parent \"bip01 spine\" rest 0 0 0 1 0 0.6 0\n"
+            "box 0.5 0.8 0.5 at 0 0.3 0.3\nlod\nbox 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\n";
+    return text;
+}
+
+// With the main character standing to its left the figure's head turns
+// towards it: the head bone's forward axis leans to +x, and the face's
+// pixels move to the side of the screen where the figure's left marker is.
+TEST_F(SkinnedWalkGLTest, AHeadTurnsTowardsATargetOnItsLeft) {
+    textures.files["chalk.dds"] = solid(255, 255, 255);
+    render->textures.allocated = true;
+    testing_support::CameraScene world{
+        {lookerDescription()},
+        animation_tests::animationFiles(animation_tests::stillAnimation("gazer.still") +
+                                        "map gazer\nmapbone bip01 1 0 0 0 0\nmapbone \"bip01 spine\" 1 0 0 0 0\n"
+                                        "mapbone \"bip01 head\" 1 0 0 0 1\n")};
+    textures.setup.details = 1;
+    Model* models[2] = {};
+    for (int i : {0, 1}) {
+        const std::string name = "gazer" + std::to_string(i);
+        Matrix34 pose = matrix34Identity();
+        pose.m[9] = i == 0 ? 0.0f : 40.0f;  // the second stands far away first
+        models[i] = static_cast<Model*>(world.scene->createModel("gazer", name.c_str(), pose, 0));
+        ASSERT_NE(models[i], nullptr) << allLines();
+        ASSERT_TRUE(models[i]->push()) << allLines();
+        ASSERT_TRUE(models[i]->playSequence("[gazer.still]")) << allLines();
+    }
+    Model& gazer = *models[0];
+    ASSERT_TRUE(world.scene->setMainCharacter(GameObjectLink::fromObject(models[1])));
+    auto run = [&](double seconds) {
+        for (double t = 0.0; t < seconds; t += 0.04) {
+            const CurrentTime time(0.04);
+            frame(gazer, 0.04);
+            // The main character may stand off screen.
+            models[1]->cull();
+            models[1]->prepareFrame(time, 0);
+            models[1]->updateFrame(time, 0);
+            for (Model* model : models) model->updateTracking(time);
+        }
+    };
+    // The mean column of the covered pixels in the face's rows.
+    auto faceColumn = [](const std::vector<bool>& covered) {
+        double sum = 0.0;
+        int count = 0;
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 64; ++x)
+                if (covered[std::size_t(y) * 64 + std::size_t(x)] && y < 16) {
+                    sum += x;
+                    ++count;
+                }
+        return count ? sum / count : -1.0;
+    };
+    run(1.0);
+    const std::vector<bool> ahead = picture(gazer.elements.at(0), 1);
+    Matrix34 head;
+    ASSERT_TRUE(gazer.getBoneWorldMatrix(gazer.findBone("bip01 head"), head));
+    EXPECT_NEAR(head.m[6], 0.0f, 0.05f);  // facing +z, give or take the wander
+
+    Matrix34 left = matrix34Identity();
+    left.m[9] = 1.2f;
+    models[1]->setWorldMatrix(left);
+    run(3.0);
+    const std::vector<bool> turned = picture(gazer.elements.at(0), 1);
+    ASSERT_TRUE(gazer.getBoneWorldMatrix(gazer.findBone("bip01 head"), head));
+    EXPECT_GT(head.m[6], 0.5f) << allLines();  // leaning to +x
+
+    // The marker's side of the screen (rows of the figure's middle).
+    double marker = 0.0;
+    int markerCount = 0;
+    for (int y = 16; y < 64; ++y)
+        for (int x = 0; x < 64; ++x)
+            if (ahead[std::size_t(y) * 64 + std::size_t(x)] && (x < 26 || x > 38)) {
+                marker += x;
+                ++markerCount;
+            }
+    ASSERT_GT(markerCount, 4) << allLines();
+    const double leftSide = marker / markerCount > 32.0 ? 1.0 : -1.0;
+    const double before = faceColumn(ahead), after = faceColumn(turned);
+    ASSERT_GE(before, 0.0);
+    ASSERT_GE(after, 0.0);
+    EXPECT_NEAR(before, 32.0, 3.0);
+    EXPECT_GT((after - before) * leftSide, 4.0) << before << " -> " << after;
+    for (Model* model : models) world.scene->deleteModel(model);
+}
+
 // Particles of the packages in the current scene on the GL backend: the
 // scene camera 8 units along +z looks back at the origin; each frame the
 // scene updates its particles, the render core culls and queues their

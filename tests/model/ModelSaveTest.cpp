@@ -133,7 +133,7 @@ TEST_F(ModelSaveTest, ARestoredModelSavesTheSameBytesAndPushesAgain) {
     lantern->elements[1].lodIndex = 2;
     lantern->actionItems[1].maxRange3d = 7.5f;
     lantern->actionItems[0].flags = kModelActionEnabled;
-    lantern->animation.trackerTarget[1] = 4.0f;
+    lantern->animation.tracker.target[1] = 4.0f;
     lantern->walk_distance = 3.0f;
     copyName128(lantern->lightSetName, "harbour_dusk");
     ASSERT_TRUE(lantern->push());

@@ -48,6 +48,52 @@ TEST(AnimationWriter, FilesHaveTheirHandCountedSizes) {
     EXPECT_EQ(weight, 1.0f);
 }
 
+TEST(AnimationWriter, ControlRulesHaveTheirHandCountedSizes) {
+    const AnimationDescription d = parse(
+        "ctrlrules walker\n"
+        "ctrlrule action * * * greeting|sign middle\n"
+        "ctrlelement walker.wave 0 1 0.2 0 1 1.5\n"
+        "ctrlrule stance stand walk|run 0x1ff * * flags 2\n"
+        "ctrlelement walker.walk 8 1.2 0.3 0 1 1\n"
+        "ctrlelement walker.step 8 1.2 0.3 0 1 1\n"
+        "ctrlrules \"bip01 rules\"\n");
+    ASSERT_EQ(d.rules.size(), 2u);
+    // Name 1 + 6, five counts 20, two rules of 28 bytes with one and two
+    // 176-byte elements.
+    const std::string bytes = rulesFileBytes(d.rules[0]);
+    ASSERT_EQ(bytes.size(), 7u + 20u + 2u * 28u + 3u * 176u);
+    EXPECT_EQ(bytes[0], 6);
+    EXPECT_EQ(bytes.substr(1, 6), "walker");
+    std::uint32_t words[8];
+    // The stance list comes first: its count, masks, flags, element count.
+    std::memcpy(words, bytes.data() + 7, sizeof(words));
+    EXPECT_EQ(words[0], 1u);
+    EXPECT_EQ(words[1], 0x2u);        // stand
+    EXPECT_EQ(words[2], 0xCu);        // walk and run
+    EXPECT_EQ(words[3], 0x1FFu);      // the raw word
+    EXPECT_EQ(words[4], 0x1FFFFu);    // every action value
+    EXPECT_EQ(words[5], 0x7u);        // every look value
+    EXPECT_EQ(words[6], 2u);          // sequence flags
+    EXPECT_EQ(words[7], 2u);          // elements
+    EXPECT_STREQ(bytes.data() + 7 + 4 + 28 + 4, "walker.walk");
+    // Then empty movement and direction lists, one action rule whose
+    // action mask names greeting and sign (5 and 6), then no look rule.
+    const std::size_t action = 7 + 4 + 28 + 2 * 176 + 8;
+    std::memcpy(words, bytes.data() + action, 8);
+    EXPECT_EQ(words[0], 1u);
+    std::memcpy(words, bytes.data() + action + 4 + 12, 8);
+    EXPECT_EQ(words[0], 0x60u);
+    EXPECT_EQ(words[1], 0x2u);  // middle
+    EXPECT_EQ(rulesFileBytes(d.rules[1]), std::string(1, '\x0b') + "bip01 rules" + std::string(20, '\0'));
+
+    AnimationDescription bad;
+    std::string rest, error;
+    EXPECT_FALSE(parseAnimationLines("ctrlrules r\nctrlrule stance stand fly * * *\n", bad, rest, error));
+    EXPECT_EQ(error, "line 2: bad movement mask [fly]");
+    EXPECT_FALSE(parseAnimationLines("ctrlrules r\nctrlrule mood * * * * *\n", bad, rest, error));
+    EXPECT_EQ(error, "line 2: unknown rule category [mood]");
+}
+
 TEST(AnimationWriter, OtherLinesStayInPlaceForTheModelWriter) {
     std::string rest;
     parse("model boat\nanim rock 5\nelement hull # comment\n", &rest);

@@ -1,10 +1,12 @@
 #include "model/AnimationWriter.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 
+#include "animation/AnimationControl.h"
 #include "animation/MorphTrack.h"
 #include "foundation/DataStream.h"
 
@@ -35,6 +37,20 @@ void putName128(std::string& out, const std::string& name) {
     out += field;
 }
 
+// A name word; a name in double quotes may hold blanks ("bip01 head").
+bool readName(std::istream& words, std::string& name) {
+    if (!(words >> name)) return false;
+    if (name.empty() || name[0] != '"') return true;
+    name.erase(0, 1);
+    while (name.empty() || name.back() != '"') {
+        std::string more;
+        if (!(words >> more)) return false;
+        name += ' ' + more;
+    }
+    name.pop_back();
+    return true;
+}
+
 bool failLine(std::string& error, int line, const std::string& reason) {
     error = "line " + std::to_string(line) + ": " + reason;
     return false;
@@ -44,6 +60,89 @@ bool readEvent(std::istringstream& words, EventDescription& event) {
     if (!(words >> event.from >> event.to)) return false;
     std::getline(words >> std::ws, event.name);
     return !event.name.empty();
+}
+
+bool readElement(std::istringstream& words, ElementDescription& element) {
+    return static_cast<bool>(words >> element.animation >> element.flags >> element.duration >> element.blend >>
+                             element.start >> element.length >> element.speed);
+}
+
+void putElement(std::string& out, const ElementDescription& element) {
+    put32(out, element.flags);
+    putName128(out, element.animation);
+    put32(out, 0);
+    for (double value : {element.duration, element.blend, element.start, element.length, element.speed}) {
+        std::uint64_t bits = 0;
+        std::memcpy(&bits, &value, 8);
+        put32(out, static_cast<std::uint32_t>(bits));
+        put32(out, static_cast<std::uint32_t>(bits >> 32));
+    }
+}
+
+// A rule mask of a category: "*", a hexadecimal word ("0x...") or value
+// names joined by "|".
+bool readMask(const std::string& text, std::int32_t category, std::uint32_t& mask) {
+    mask = 0;
+    if (text == "*") {
+        mask = (1u << kAnimationControlCounts[category]) - 1;
+        return true;
+    }
+    if (text.size() > 2 && text.compare(0, 2, "0x") == 0) {
+        char* end = nullptr;
+        mask = static_cast<std::uint32_t>(std::strtoul(text.c_str() + 2, &end, 16));
+        return end && *end == 0;
+    }
+    std::size_t from = 0;
+    while (from <= text.size()) {
+        const std::size_t bar = text.find('|', from);
+        const std::string name = text.substr(from, bar == std::string::npos ? std::string::npos : bar - from);
+        const std::int32_t value = animationControlValueByName(category, name.c_str());
+        if (value < 0) return false;
+        mask |= 1u << value;
+        if (bar == std::string::npos) break;
+        from = bar + 1;
+    }
+    return mask != 0;
+}
+
+bool parseRuleLine(const std::string& keyword, std::istringstream& words, std::vector<RulesDescription>& tables,
+                   std::string& reason) {
+    if (keyword == "ctrlrules") {
+        RulesDescription rules;
+        if (!readName(words, rules.name)) return (reason = "expected: ctrlrules <name>", false);
+        tables.push_back(std::move(rules));
+        return true;
+    }
+    if (tables.empty()) return (reason = keyword + " before any control rules table", false);
+    RulesDescription& table = tables.back();
+    if (keyword == "ctrlelement") {
+        if (table.rules.empty()) return (reason = "a control rule element before any control rule", false);
+        ElementDescription element;
+        if (!readElement(words, element))
+            return (reason = "expected: ctrlelement <animation> <flags> <duration> <blend> <start> <length> <speed>",
+                    false);
+        table.rules.back().elements.push_back(std::move(element));
+        return true;
+    }
+    RuleDescription rule;
+    std::string category;
+    if (!(words >> category)) return (reason = "expected: ctrlrule <category> and five masks", false);
+    rule.category = -1;
+    for (std::int32_t k = 0; k < kAnimationControlCategories; ++k)
+        if (category == kAnimationControlCategoryNames[k]) rule.category = k;
+    if (rule.category < 0) return (reason = "unknown rule category [" + category + "]", false);
+    for (std::int32_t k = 0; k < kAnimationControlCategories; ++k) {
+        std::string mask;
+        if (!(words >> mask)) return (reason = "expected: ctrlrule <category> and five masks", false);
+        if (!readMask(mask, k, rule.masks[k]))
+            return (reason = "bad " + std::string(kAnimationControlCategoryNames[k]) + " mask [" + mask + "]", false);
+    }
+    for (std::string option; words >> option;) {
+        if (option != "flags" || !(words >> rule.sequenceFlags))
+            return (reason = "unknown rule option [" + option + "]", false);
+    }
+    table.rules.push_back(std::move(rule));
+    return true;
 }
 
 }  // namespace
@@ -60,8 +159,9 @@ bool parseAnimationLines(std::string_view text, AnimationDescription& out, std::
         words >> keyword;
         const bool mine = keyword == "anim" || keyword == "track" || keyword == "channel" || keyword == "seqelement" ||
                           keyword == "event" ||
-                          keyword == "sideevent" || keyword == "attach" || keyword == "map" || keyword == "mapbone" || keyword == "lip" ||
-                          keyword == "lipframe";
+                          keyword == "sideevent" || keyword == "attach" || keyword == "map" || keyword == "mapbone" ||
+                          keyword == "lip" || keyword == "lipframe" || keyword == "ctrlrules" || keyword == "ctrlrule" ||
+                          keyword == "ctrlelement";
         rest += mine ? std::string() : content;
         rest += '\n';
         if (!mine) continue;
@@ -79,6 +179,11 @@ bool parseAnimationLines(std::string_view text, AnimationDescription& out, std::
                 }
             }
             out.animations.push_back(std::move(animation));
+            continue;
+        }
+        if (keyword == "ctrlrules" || keyword == "ctrlrule" || keyword == "ctrlelement") {
+            std::string reason;
+            if (!parseRuleLine(keyword, words, out.rules, reason)) return failLine(error, line, reason);
             continue;
         }
         if (keyword == "lip") {
@@ -105,7 +210,7 @@ bool parseAnimationLines(std::string_view text, AnimationDescription& out, std::
             }
             if (out.maps.empty()) return failLine(error, line, "a map bone before any map");
             TrackerMapDescription::Bone bone;
-            if (!(words >> bone.name >> bone.weight[0] >> bone.weight[1] >> bone.weight[2] >> bone.weight[3] >>
+            if (!readName(words, bone.name) || !(words >> bone.weight[0] >> bone.weight[1] >> bone.weight[2] >> bone.weight[3] >>
                   bone.weight[4]))
                 return failLine(error, line, "expected: mapbone <bone> <body> <part 1> <part 2> <face> <tracker>");
             out.maps.back().bones.push_back(std::move(bone));
@@ -115,7 +220,7 @@ bool parseAnimationLines(std::string_view text, AnimationDescription& out, std::
         AnimationFileDescription& animation = out.animations.back();
         if (keyword == "track") {
             TrackDescription track;
-            if (!(words >> track.bone >> track.firstFrame >> track.lastFrame))
+            if (!readName(words, track.bone) || !(words >> track.firstFrame >> track.lastFrame))
                 return failLine(error, line, "expected: track <bone> <first frame> <last frame>");
             animation.tracks.push_back(std::move(track));
         } else if (keyword == "channel") {
@@ -131,8 +236,7 @@ bool parseAnimationLines(std::string_view text, AnimationDescription& out, std::
             animation.tracks.back().channels[static_cast<std::size_t>(at - std::begin(kChannelNames))] = channel;
         } else if (keyword == "seqelement") {
             ElementDescription element;
-            if (!(words >> element.animation >> element.flags >> element.duration >> element.blend >> element.start >>
-                  element.length >> element.speed))
+            if (!readElement(words, element))
                 return failLine(error, line,
                                 "expected: seqelement <animation> <flags> <duration> <blend> <start> <length> <speed>");
             animation.elements.push_back(std::move(element));
@@ -185,17 +289,7 @@ std::string animationFileBytes(const AnimationFileDescription& animation) {
     put32(out, static_cast<std::uint32_t>(pool.size()));
     for (float value : pool) putFloat(out, value);
     put32(out, static_cast<std::uint32_t>(animation.elements.size()));
-    for (const ElementDescription& element : animation.elements) {
-        put32(out, element.flags);
-        putName128(out, element.animation);
-        put32(out, 0);
-        for (double value : {element.duration, element.blend, element.start, element.length, element.speed}) {
-            std::uint64_t bits = 0;
-            std::memcpy(&bits, &value, 8);
-            put32(out, static_cast<std::uint32_t>(bits));
-            put32(out, static_cast<std::uint32_t>(bits >> 32));
-        }
-    }
+    for (const ElementDescription& element : animation.elements) putElement(out, element);
     put32(out, static_cast<std::uint32_t>(animation.events.size()));
     for (const EventDescription& event : animation.events) {
         putName128(out, event.name);
@@ -234,6 +328,26 @@ std::string trackerMapBytes(const TrackerMapDescription& map) {
     return out;
 }
 
+std::string rulesFileBytes(const RulesDescription& rules) {
+    std::string out;
+    const std::string name = rules.name.substr(0, 127);
+    out.push_back(static_cast<char>(name.size()));
+    out += name;
+    for (std::int32_t category = 0; category < kAnimationControlCategories; ++category) {
+        std::uint32_t count = 0;
+        for (const RuleDescription& rule : rules.rules) count += rule.category == category ? 1 : 0;
+        put32(out, count);
+        for (const RuleDescription& rule : rules.rules) {
+            if (rule.category != category) continue;
+            for (std::uint32_t mask : rule.masks) put32(out, mask);
+            put32(out, rule.sequenceFlags);
+            put32(out, static_cast<std::uint32_t>(rule.elements.size()));
+            for (const ElementDescription& element : rule.elements) putElement(out, element);
+        }
+    }
+    return out;
+}
+
 std::string lipFileBytes(const LipDescription& lip) {
     MorphTrack track;
     for (const auto& frame : lip.frames) track.frames.push_back(frame);
@@ -266,6 +380,8 @@ bool writeAnimationFiles(const AnimationDescription& description, const std::str
         if (!store(map.name + ".amap", trackerMapBytes(map))) return false;
     for (const LipDescription& lip : description.lips)
         if (!store(lip.name + ".lip", lipFileBytes(lip))) return false;
+    for (const RulesDescription& rules : description.rules)
+        if (!store(rules.name + ".adb", rulesFileBytes(rules))) return false;
     return true;
 }
 

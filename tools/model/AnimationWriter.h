@@ -29,6 +29,15 @@
 //       starts a lip-sync track (".lip") of that length
 //   lipframe <A> <Z> <U> <TH> <E> <MBP> <VF> <SH>
 //       appends a frame of eight mouth-shape weights to the last track
+//   ctrlrules <name>
+//       starts an animation rules table (".adb")
+//   ctrlrule <category> <stance> <movement> <direction> <action> <look> [flags <n>]
+//       adds a rule to the category (stance, movement, direction, action or
+//       look) of the last table; each mask is value names joined by "|"
+//       (walk|run), "*" for every value, or the raw mask word in
+//       hexadecimal (0x1ff)
+//   ctrlelement <animation> <flags> <duration> <blend> <start> <length> <speed>
+//       appends a compiled sequence element to the last rule
 #pragma once
 
 #include <array>
@@ -101,10 +110,23 @@ struct LipDescription {
     std::vector<std::array<float, 8>> frames;
 };
 
+struct RuleDescription {
+    std::int32_t category = 0;
+    std::uint32_t masks[5] = {};
+    std::uint32_t sequenceFlags = 0;
+    std::vector<ElementDescription> elements;
+};
+
+struct RulesDescription {
+    std::string name;
+    std::vector<RuleDescription> rules;
+};
+
 struct AnimationDescription {
     std::vector<AnimationFileDescription> animations;
     std::vector<TrackerMapDescription> maps;
     std::vector<LipDescription> lips;
+    std::vector<RulesDescription> rules;
 };
 
 // Takes the animation lines of a description into out; every other line
@@ -126,8 +148,14 @@ std::string lipFileBytes(const LipDescription& lip);
 // The ".amap" bytes: the count and the 148-byte entries in bone-name order.
 std::string trackerMapBytes(const TrackerMapDescription& map);
 
+// The ".adb" bytes: u8 name length and name, then for each category in
+// order the rule count and each rule's five masks, sequence flags, element
+// count and 176-byte elements.
+std::string rulesFileBytes(const RulesDescription& rules);
+
 // Writes <name>.ani4 (and <name>.events when it has side events) of every
-// animation and <name>.amap of every map into folder.
+// animation, <name>.amap of every map, <name>.lip of every track and
+// <name>.adb of every rules table into folder.
 bool writeAnimationFiles(const AnimationDescription& description, const std::string& folder,
                          std::vector<std::string>* written, std::string* error);
 

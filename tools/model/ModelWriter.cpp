@@ -162,6 +162,20 @@ void linkBones(Y3Mesh& mesh, const std::vector<std::pair<std::string, std::strin
     }
 }
 
+// A name word; a name in double quotes may hold blanks ("bip01 head").
+bool readName(std::istream& words, std::string& name) {
+    if (!(words >> name)) return false;
+    if (name.empty() || name[0] != '"') return true;
+    name.erase(0, 1);
+    while (name.empty() || name.back() != '"') {
+        std::string more;
+        if (!(words >> more)) return false;
+        name += ' ' + more;
+    }
+    name.pop_back();
+    return true;
+}
+
 // A "bone" line, inserted in name order.
 bool parseBone(std::istringstream& words, Y3Mesh& mesh, std::vector<std::pair<std::string, std::string>>& parents,
                int line, std::string& error) {
@@ -170,7 +184,7 @@ bool parseBone(std::istringstream& words, Y3Mesh& mesh, std::vector<std::pair<st
         "[channel <1-8>] [pose <1-8> <qx> <qy> <qz> <qw> <tx> <ty> <tz>] [rootmotion] [flag28] [partial]";
     std::string name;
     std::int32_t slot = 0;
-    if (!(words >> name >> slot)) return fail(error, line, "expected: bone <name> <palette slot>");
+    if (!readName(words, name) || !(words >> slot)) return fail(error, line, "expected: bone <name> <palette slot>");
     if (name.size() >= sizeof(MeshBone::name)) return fail(error, line, "bone name [" + name + "] is too long");
     if (slot < -1 || slot > 254) return fail(error, line, "palette slot " + std::to_string(slot) + " is not -1 to 254");
     MeshBone bone;
@@ -181,7 +195,7 @@ bool parseBone(std::istringstream& words, Y3Mesh& mesh, std::vector<std::pair<st
     while (words >> word) {
         if (word == "parent") {
             std::string parent;
-            if (!(words >> parent) || parent.size() >= sizeof(MeshBone::name)) return fail(error, line, kUsage);
+            if (!readName(words, parent) || parent.size() >= sizeof(MeshBone::name)) return fail(error, line, kUsage);
             parents.emplace_back(name, parent);
         } else if (word == "rest") {
             BoneTransform rest;

@@ -38,7 +38,8 @@
 //        [rest <qx> <qy> <qz> <qw> <tx> <ty> <tz>] [channel <1-8>]
 //        [rootmotion] [flag28] [partial]
 //       adds a bone to the last mesh's skeleton (kept in name order); slot
-//       -1 feeds no palette slot. A model's skeleton reads the rest of the
+//       -1 feeds no palette slot. A name in double quotes may hold blanks
+//       ("bip01 head"), here and in the animation lines. A model's skeleton reads the rest of the
 //       stored bone record: the palette word keeps the slot plus one in
 //       bits 0-7, the parent's index in the mesh's bones plus one in bits
 //       8-15 (0: a root), the pose-channel number in bits 16-19 and the
