@@ -24,6 +24,8 @@
 namespace {
 
 std::atomic<std::uint32_t> autoNameCounter{0};
+// The start of the names the sound core gives sounds made without one.
+constexpr char kAutoNamePrefix[] = "AUTO-";
 
 constexpr std::uint32_t kLiveBits = Sound::kConnected | Sound::kPushed | Sound::kInEvent | Sound::kMuted;
 
@@ -483,9 +485,14 @@ void Sound::fade(float seconds) {
 
 double Sound::getDuration() { return bank_ ? bank_->getDuration() : 0.0; }
 
+const char* Sound::recordName() const {
+    const bool automatic = std::strncmp(name, kAutoNamePrefix, sizeof(kAutoNamePrefix) - 1) == 0;
+    return automatic && bank_ ? bank_->name() : name;
+}
+
 std::string Sound::makeAutoName() const {
     char text[160];
-    std::snprintf(text, sizeof text, "AUTO-%s-%08X", soundChannelListName(bank_ ? bank_->channel() : 0),
+    std::snprintf(text, sizeof text, "%s%s-%08X", kAutoNamePrefix, soundChannelListName(bank_ ? bank_->channel() : 0),
                   autoNameCounter.fetch_add(1) + 1u);
     return text;
 }

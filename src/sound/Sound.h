@@ -77,6 +77,10 @@ public:
     std::uint32_t getType() const override { return ObjectSound; }
     std::uint32_t getSubtype() const override;
     const char* getName() const override { return name; }
+    // The name a save makes the sound again by: its own, which is its
+    // alias, but for an automatically named sound, whose name names no
+    // sound: the resource it plays. The record restores the name.
+    const char* recordName() const override;
     std::uint32_t getSceneLink() const override { return sceneLink_; }
     // Lists the sound on its bank sound, and unlists it (disconnecting first).
     bool push() override;

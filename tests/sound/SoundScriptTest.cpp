@@ -387,11 +387,22 @@ TEST(SoundGame, TheSceneAmbientSetPlaysAndASavedGameRestoresAPlayingSceneSound) 
     ASSERT_TRUE(w.framesUntil([&] { return audible(w.sceneSound(3, "auto#amb@snd=default")); }));
     EXPECT_STREQ(w.sceneSound(3, "auto#amb@snd=default")->bankSound()->name(), "wind");
 
+    // An effect at a point, named automatically, plays while the game saves.
+    const float near[3] = {1.0f, 0.0f, 2.0f};
+    ASSERT_TRUE(gameCore.playSoundAt("bell", near, nullptr));
+    const std::string automatic = w.sound.core.globalSounds(SoundChannelEffect).back()->getName();
+
     ASSERT_TRUE(w.save.runPosted("saved = game:save('slot1')\n"
                                  "game:restore('slot1')\n"
                                  "restored = game:state()"));
     EXPECT_EQ(w.save.text("saved"), "true");
     EXPECT_EQ(w.save.text("restored"), "true");
+    // It comes back by its resource, under its own name.
+    EXPECT_FALSE(w.save.f.logged("NOT found"));
+    bool found = false;
+    for (Sound* sound : w.sound.core.globalSounds(SoundChannelEffect))
+        if (automatic == sound->getName()) found = std::strcmp(sound->bankSound()->name(), "bell") == 0;
+    EXPECT_TRUE(found) << automatic;
     // Both come back playing, each of its own resource.
     Sound* bell = w.sceneSound(0, "bell");
     ASSERT_NE(bell, nullptr);
