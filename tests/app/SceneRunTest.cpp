@@ -8,6 +8,7 @@
 #include "model/Y3Model.h"
 #include "particle/ParticleWriter.h"
 #include "scene/SceneDescription.h"
+#include "sound/OggWriter.h"
 #include "support/GameFixture.h"
 
 using testing_support::GameData;
@@ -154,6 +155,55 @@ function game_start() sendEvent("load_hallway") end
          "Hide particle [smoke1] (chimney)", "shown false"},
         &missing))
         << missing << "\n" << log;
+}
+
+// A particle whose effect names a start sound plays it once its first
+// points have come out where the camera sees them.
+TEST(SceneRun, AParticlesStartSoundPlaysOnceItsPointsShow) {
+    scene_tools::SceneDescription scene;
+    std::string error;
+    ASSERT_TRUE(scene_tools::parseSceneDescription("scene hallway\nsky\nactions\nlightset hallway_default\n"
+                                                   "waypoint particle smoke1 at 0 1 6 effect chimney\n",
+                                                   scene, error))
+        << error;
+    const std::string effect = particle_tools::effectFileBytes(
+        "name chimney\nsound chime\nlayer plume\nrate 20\nlifetime 2 2\nvelocity 0 1 0\n", error);
+    ASSERT_FALSE(effect.empty()) << error;
+    std::string ogg = oggwrite::write("channels 1\nlength 0.5\ntone 880 0.5\n", error);
+    ASSERT_FALSE(ogg.empty()) << error;
+    GameData data;
+    data.gameIni = "[game]\nlang=en\n[debug]\nenable_script_log_msg=yes\nsound_log=yes\n";
+    data.dataFiles = {{".ms4", "hallway", scene_tools::sceneDataBytes(scene.data), ""},
+                      {".sky", "hallway", "sky", ""},
+                      {".as", "hallway", "actions", ""},
+                      {".wp", "hallway", scene_tools::waypointBytes(scene.waypoints), ""},
+                      {".ls", "hallway_default", scene_tools::lightSetBytes(scene.lightSets.front()), ""},
+                      {".effect", "chimney", effect, ""}};
+    testing_support::FixtureFile chime;
+    chime.mask = ".ogg";
+    chime.name = "chime";
+    chime.source = "effect";
+    chime.bytes = ogg;
+    chime.packed = false;
+    data.dataFiles.push_back(chime);
+    data.scripts["main"] = R"(
+function system_reset() end
+function done()
+    timersAPI:get():get("settle"):stop()
+    world:quitGame()
+end
+function load_hallway()
+    game:load("hallway")
+    -- A second of frames, then quit (event 6 is the timer's action).
+    timersAPI:get():create("settle", 1.0):setEvent(6, "done")
+end
+function game_start() sendEvent("load_hallway") end
+)";
+    GameFixture game(data, GAME_BINARY);
+    ASSERT_TRUE(game.ready()) << game.error();
+    ASSERT_EQ(game.run(60), 0) << game.log();
+    const std::string log = game.log();
+    EXPECT_NE(log.find("in [chime]"), std::string::npos) << log;
 }
 
 }  // namespace
