@@ -71,14 +71,7 @@ void BoatEncoder::steerFromView(const CurrentTime& time) {
         const float frame[9] = {x[0], 0.0f, x[2], 0.0f, 1.0f, 0.0f, -x[2], 0.0f, x[0]};
         Quaternion wanted;
         quaternionFromMatrix(frame, wanted);
-        const Quaternion& now = boat.orientation;
-        // The shorter way round: q and -q are the same turn.
-        if (wanted.x * now.x + wanted.y * now.y + wanted.z * now.z + wanted.w * now.w < 0.0f)
-            wanted = Quaternion{-wanted.x, -wanted.y, -wanted.z, -wanted.w};
-        rotationDelta[0] = wanted.x - now.x;
-        rotationDelta[1] = wanted.y - now.y;
-        rotationDelta[2] = wanted.z - now.z;
-        rotationDelta[3] = wanted.w - now.w;
+        quaternionStepTo(boat.orientation, wanted, rotationDelta);
     }
     const float up[3] = {0.0f, 2.0f, 0.0f};
     setTurn(up, time);

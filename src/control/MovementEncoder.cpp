@@ -91,14 +91,7 @@ void MovementEncoder::firstPersonStep(const CurrentTime& time) {
             model.setFacingDirection(facing);
             Quaternion turned;
             quaternionFromMatrix(model.worldMatrix, turned);
-            // The shorter way round: q and -q are the same turn.
-            const Quaternion& now = character.orientation;
-            if (turned.x * now.x + turned.y * now.y + turned.z * now.z + turned.w * now.w < 0.0f)
-                turned = Quaternion{-turned.x, -turned.y, -turned.z, -turned.w};
-            rotationDelta[0] = turned.x - now.x;
-            rotationDelta[1] = turned.y - now.y;
-            rotationDelta[2] = turned.z - now.z;
-            rotationDelta[3] = turned.w - now.w;
+            quaternionStepTo(character.orientation, turned, rotationDelta);
         }
     }
     const std::int32_t direction = character.control().state(AC_DIRECTION);

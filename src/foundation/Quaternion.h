@@ -24,6 +24,16 @@ void quaternionToMatrix33(const Quaternion& q, Matrix33& out);
 // Scales q to unit length in place (a zero quaternion gives non-finite
 // components).
 void quaternionNormalize(Quaternion& q);
+
+// The component-wise step from now to target the shorter way round (q and
+// -q are the same turn): target, or its negation, less now.
+inline void quaternionStepTo(const Quaternion& now, const Quaternion& target, float out[4]) {
+    const float sign = target.x * now.x + target.y * now.y + target.z * now.z + target.w * now.w < 0.0f ? -1.0f : 1.0f;
+    out[0] = sign * target.x - now.x;
+    out[1] = sign * target.y - now.y;
+    out[2] = sign * target.z - now.z;
+    out[3] = sign * target.w - now.w;
+}
 // Interpolates from a (t = 0) to b (t = 1) along the shorter arc; the
 // result is not renormalised. Nearly equal (or opposite) inputs give a.
 void quaternionSlerp(const Quaternion& a, const Quaternion& b, Quaternion& out, float t);

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "animation/AnimationControl.h"
+#include "model/ModelWriter.h"
 #include "animation/MorphTrack.h"
 #include "foundation/DataStream.h"
 
@@ -37,19 +38,6 @@ void putName128(std::string& out, const std::string& name) {
     out += field;
 }
 
-// A name word; a name in double quotes may hold blanks ("bip01 head").
-bool readName(std::istream& words, std::string& name) {
-    if (!(words >> name)) return false;
-    if (name.empty() || name[0] != '"') return true;
-    name.erase(0, 1);
-    while (name.empty() || name.back() != '"') {
-        std::string more;
-        if (!(words >> more)) return false;
-        name += ' ' + more;
-    }
-    name.pop_back();
-    return true;
-}
 
 bool failLine(std::string& error, int line, const std::string& reason) {
     error = "line " + std::to_string(line) + ": " + reason;

@@ -162,19 +162,6 @@ void linkBones(Y3Mesh& mesh, const std::vector<std::pair<std::string, std::strin
     }
 }
 
-// A name word; a name in double quotes may hold blanks ("bip01 head").
-bool readName(std::istream& words, std::string& name) {
-    if (!(words >> name)) return false;
-    if (name.empty() || name[0] != '"') return true;
-    name.erase(0, 1);
-    while (name.empty() || name.back() != '"') {
-        std::string more;
-        if (!(words >> more)) return false;
-        name += ' ' + more;
-    }
-    name.pop_back();
-    return true;
-}
 
 // A "bone" line, inserted in name order.
 bool parseBone(std::istringstream& words, Y3Mesh& mesh, std::vector<std::pair<std::string, std::string>>& parents,
@@ -525,6 +512,20 @@ bool writeModelFiles(const ModelDescription& description, const std::string& fol
             return false;
         }
     }
+    return true;
+}
+
+// A name word; a name in double quotes may hold blanks ("bip01 head").
+bool readName(std::istream& words, std::string& name) {
+    if (!(words >> name)) return false;
+    if (name.empty() || name[0] != '"') return true;
+    name.erase(0, 1);
+    while (name.empty() || name.back() != '"') {
+        std::string more;
+        if (!(words >> more)) return false;
+        name += ' ' + more;
+    }
+    name.pop_back();
     return true;
 }
 

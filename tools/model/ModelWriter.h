@@ -77,6 +77,7 @@
 #pragma once
 
 #include <memory>
+#include <istream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -115,6 +116,10 @@ std::string modelFileBytes(Y3Model& model, const std::string& name, bool header)
 
 // False, with the line and the reason in error, for a line it cannot read.
 bool parseModelDescription(std::string_view text, ModelDescription& out, std::string& error);
+
+// A name word of a description line; a name in double quotes may hold
+// blanks ("bip01 head"). The model and animation lines read names by it.
+bool readName(std::istream& words, std::string& name);
 
 // The stored bytes of a stream record; empty when it cannot be written.
 std::string streamRecordBytes(const Y3MeshStream& stream);
