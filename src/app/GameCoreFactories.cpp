@@ -270,8 +270,15 @@ std::int32_t checkObjectForLoading(const ObjectRepository::SavedRecord& record, 
         ModelDataManager* manager = modelDataManager();
         // Its resource must load, as the factory and the record's element
         // count need it.
-        if (!manager || !name[0] || !manager->getOrCreate(name, true) || !manager->requestHeader(name)) {
+        const ResourceRecord* resource = manager && name[0] ? manager->getOrCreate(name, true) : nullptr;
+        if (!resource || !manager->requestHeader(name)) {
             engineLog().error("Can't create model [%s] for loading", name);
+            return -1;
+        }
+        // A resource whose data the running game found damaged makes no
+        // model for loading: refused here, before the running game is let go.
+        if (resource->has(kResourceUnavailable) && !resource->has(kResourcePlaceholder)) {
+            engineLog().error("Can't create model [%s] for loading: its resource is damaged", name);
             return -1;
         }
         const std::int32_t result = Model::checkRecord(stream, name);
