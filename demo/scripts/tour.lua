@@ -309,7 +309,8 @@ function demo_tour_end()
 end
 
 -- Animation events of the form "action=name" of a model without a
--- controller that takes the action: the rocking rowboat creaks and splashes.
+-- controller that takes the action (none of the demo's animations has one
+-- now: the rocking rowboat's creak and splash are sound events).
 function callback_animation_enter(object, action)
   msg("demo: animation event [", action, "] of [", object, "]")
 end
