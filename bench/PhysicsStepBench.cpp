@@ -5,11 +5,13 @@
 // by the step height, a sliding sweep across, a sweep down to the ground),
 // the world's step in a 1/60 s sub-step, and each capsule's pose read back
 // into a 3x4 matrix. The baseline holds the same floor, the same walls, the
-// same capsules and the same walk directions in a world of its own and per
-// character makes one sweep across, moves by the part it can make, steps
-// the world and reads the pose. The counters give both times per frame and
-// their ratio; the check asserts that both sides moved every character the
-// same distance (to 5 cm) over the first frames.
+// same capsules and the same walk directions in a world of its own and
+// makes the same character move with bare Bullet calls (the same sweeps:
+// lift, slide, down, and the ground probe of each step), steps the world
+// and reads the pose, so the ratio is what the backend's handles, checks
+// and records cost over the same work. The counters give both times per
+// frame and their ratio; the check asserts that both sides moved every
+// character the same distance (to 5 cm) over the first frames.
 #include <benchmark/benchmark.h>
 #include <btBulletDynamicsCommon.h>
 
@@ -150,19 +152,111 @@ struct BareSide {
         const btCollisionObject* self_;
     };
 
-    void frame() {
-        for (std::size_t i = 0; i < characters.size(); ++i) {
-            btCollisionObject* c = characters[i];
-            btTransform from = c->getWorldTransform();
-            btTransform to = from;
-            const btVector3 d = directions[i] * (kSpeed * kFrame);
-            to.setOrigin(from.getOrigin() + d);
-            Sweep sweep(c, from.getOrigin(), to.getOrigin());
-            dynamics.convexSweepTest(&capsule, from, to, sweep);
-            const btScalar made = sweep.hasHit() ? std::max(btScalar(0), sweep.m_closestHitFraction * d.length() - btScalar(0.05)) : d.length();
-            from.setOrigin(from.getOrigin() + d.normalized() * made);
-            c->setWorldTransform(from);
+    // The same character move as the backend's, in bare calls: a lift by
+    // the step height, a slide across in up to four sweeps, a sweep down to
+    // the ground; gravity for capsules off the ground at each step.
+    static constexpr btScalar kSkin = btScalar(0.05);
+    static constexpr btScalar kStepHeight = btScalar(0.4);
+    static constexpr btScalar kSlopeCosine = btScalar(0.0871557);
+    struct State {
+        bool onGround = false;
+        bool groundFound = false;
+        btScalar fallSpeed = 0;
+    };
+    std::vector<State> states;
+
+    btScalar sweep(std::size_t i, const btVector3& motion, btVector3* normal, btVector3* point = nullptr) {
+        const btScalar length = motion.length();
+        if (length < btScalar(1e-7)) return 0;
+        btCollisionObject* c = characters[i];
+        const btTransform from = c->getWorldTransform();
+        btTransform to = from;
+        to.setOrigin(from.getOrigin() + motion);
+        Sweep result(c, from.getOrigin(), to.getOrigin());
+        dynamics.convexSweepTest(&capsule, from, to, result, 0);
+        if (!result.hasHit()) return length;
+        if (normal) *normal = result.m_hitNormalWorld;
+        if (point) *point = result.m_hitPointWorld;
+        return std::max(btScalar(0), result.m_closestHitFraction * length - kSkin);
+    }
+    void translate(std::size_t i, const btVector3& by) {
+        btTransform t = characters[i]->getWorldTransform();
+        t.setOrigin(t.getOrigin() + by);
+        characters[i]->setWorldTransform(t);
+    }
+    void slide(std::size_t i, btVector3 motion, bool flat) {
+        for (int pass = 0; pass < 4 && motion.length2() > btScalar(1e-12); ++pass) {
+            btVector3 normal(0, 0, 0);
+            const btScalar length = motion.length();
+            const btScalar made = sweep(i, motion, &normal);
+            translate(i, motion * (made / length));
+            if (made >= length) break;
+            btVector3 rest = motion * ((length - made) / length);
+            if (flat || normal.y() < kSlopeCosine) normal.setY(0);
+            if (normal.length2() < btScalar(1e-12)) break;
+            normal.normalize();
+            rest -= normal * rest.dot(normal);
+            rest.setY(0);
+            motion = rest;
         }
+    }
+    void walk(std::size_t i, const btVector3& across) {
+        const btVector3 start = characters[i]->getWorldTransform().getOrigin();
+        const btScalar raised = sweep(i, btVector3(0, kStepHeight, 0), nullptr);
+        translate(i, btVector3(0, raised, 0));
+        slide(i, across, false);
+        const btScalar down = raised + kSkin * 2;
+        btVector3 normal(0, 1, 0), point(0, 0, 0);
+        const btScalar made = sweep(i, btVector3(0, -down, 0), &normal, &point);
+        State& state = states[i];
+        if (made < down) {
+            const btScalar foot = start.y() - capsule.getHalfHeight() - capsule.getRadius();
+            if (normal.y() < kSlopeCosine || point.y() - foot > kStepHeight + btScalar(1e-3)) {
+                btTransform t = characters[i]->getWorldTransform();
+                t.setOrigin(start);
+                characters[i]->setWorldTransform(t);
+                slide(i, across, true);
+                dynamics.updateSingleAabb(characters[i]);
+                return;
+            }
+            translate(i, btVector3(0, -made, 0));
+            state.onGround = normal.y() >= kSlopeCosine;
+            state.groundFound = state.onGround;
+            if (state.onGround) state.fallSpeed = 0;
+        } else {
+            translate(i, btVector3(0, -raised, 0));
+            state.onGround = false;
+        }
+        dynamics.updateSingleAabb(characters[i]);
+    }
+    void fall(std::size_t i) {
+        State& state = states[i];
+        if (state.groundFound) {
+            state.groundFound = false;
+            return;
+        }
+        if (state.onGround) {
+            btVector3 normal(0, 1, 0);
+            const btScalar probe = kSkin * 2 + btScalar(0.01);
+            if (sweep(i, btVector3(0, -probe, 0), &normal) < probe && normal.y() >= kSlopeCosine) return;
+            state.onGround = false;
+        }
+        state.fallSpeed -= btScalar(9.81) * kFrame;
+        const btScalar drop = state.fallSpeed * kFrame;
+        btVector3 normal(0, 1, 0);
+        const btScalar made = sweep(i, btVector3(0, -drop, 0), &normal);
+        translate(i, btVector3(0, -made, 0));
+        if (made < drop) {
+            state.onGround = normal.y() >= kSlopeCosine;
+            state.fallSpeed = 0;
+        }
+        dynamics.updateSingleAabb(characters[i]);
+    }
+
+    void frame() {
+        states.resize(characters.size());
+        for (std::size_t i = 0; i < characters.size(); ++i) walk(i, directions[i] * (kSpeed * kFrame));
+        for (std::size_t i = 0; i < characters.size(); ++i) fall(i);
         dynamics.stepSimulation(kFrame, 0, kFrame);
         for (std::size_t i = 0; i < characters.size(); ++i) {
             const btTransform& t = characters[i]->getWorldTransform();
