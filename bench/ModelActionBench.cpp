@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchPackage.h"
 #include "PairedRun.h"
 #include "app/GameCore.h"
 #include "app/SaveGame.h"
@@ -60,16 +61,7 @@ package_tool::Manifest panelManifest() {
     package_tool::Manifest manifest;
     manifest.versions.push_back("bench");
     auto add = [&](const std::string& mask, const std::string& name, std::string bytes) {
-        auto section = std::find_if(manifest.sections.begin(), manifest.sections.end(),
-                                    [&](const package_tool::Section& s) { return s.mask == mask; });
-        if (section == manifest.sections.end()) {
-            manifest.sections.push_back({mask, "", "panels " + mask, "", {}});
-            section = manifest.sections.end() - 1;
-        }
-        package_tool::StoredFile file;
-        file.name = name;
-        file.bytes = std::move(bytes);
-        section->files.push_back(std::move(file));
+        bench_package::addFile(manifest, "panels", mask, name, std::move(bytes));
     };
     scene_tools::SceneDescription scene;
     std::string error;
@@ -94,12 +86,7 @@ package_tool::Manifest panelManifest() {
 class Wall {
 public:
     Wall() {
-        path_ = "/tmp/engine-bench-actions-" + std::to_string(::getpid());
-        std::filesystem::create_directories(path_);
-        std::ofstream(path_ + "/data.txt") << "[pack.pak]\n.* >> data\n";
-        std::string bytes;
-        package_tool::buildPackage(panelManifest(), bytes);
-        std::ofstream(path_ + "/pack.pak", std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        path_ = bench_package::writeDataRoot("actions", panelManifest());
         gameCore.log = &log_;
         gameCore.paths = &paths_;
         gameCore.packages = &database_;

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchPackage.h"
 #include "PairedRun.h"
 #include "app/GameCore.h"
 #include "effects/LightSetLibrary.h"
@@ -62,16 +63,7 @@ package_tool::Manifest fieldManifest() {
     package_tool::Manifest manifest;
     manifest.versions.push_back("bench");
     auto add = [&](const std::string& mask, const std::string& name, std::string bytes) {
-        auto section = std::find_if(manifest.sections.begin(), manifest.sections.end(),
-                                    [&](const package_tool::Section& s) { return s.mask == mask; });
-        if (section == manifest.sections.end()) {
-            manifest.sections.push_back({mask, "", "field " + mask, "", {}});
-            section = manifest.sections.end() - 1;
-        }
-        package_tool::StoredFile file;
-        file.name = name;
-        file.bytes = std::move(bytes);
-        section->files.push_back(std::move(file));
+        bench_package::addFile(manifest, "field", mask, name, std::move(bytes));
     };
     scene_tools::SceneDescription scene;
     std::string error;
@@ -99,12 +91,7 @@ package_tool::Manifest fieldManifest() {
 class Field {
 public:
     Field() {
-        path_ = "/tmp/engine-bench-models-" + std::to_string(::getpid());
-        std::filesystem::create_directories(path_);
-        std::ofstream(path_ + "/data.txt") << "[pack.pak]\n.* >> data\n";
-        std::string bytes;
-        package_tool::buildPackage(fieldManifest(), bytes);
-        std::ofstream(path_ + "/pack.pak", std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        path_ = bench_package::writeDataRoot("models", fieldManifest());
         gameCore.log = &log_;
         gameCore.paths = &paths_;
         gameCore.packages = &database_;

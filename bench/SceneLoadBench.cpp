@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 
+#include "BenchPackage.h"
 #include "PairedRun.h"
 #include "app/GameCore.h"
 #include "effects/LightSetLibrary.h"
@@ -65,16 +66,7 @@ package_tool::Manifest sceneManifest(const std::vector<std::pair<std::string, in
     package_tool::Manifest manifest;
     manifest.versions.push_back("bench");
     auto add = [&](const std::string& mask, const std::string& name, std::string bytes) {
-        auto section = std::find_if(manifest.sections.begin(), manifest.sections.end(),
-                                    [&](const package_tool::Section& s) { return s.mask == mask; });
-        if (section == manifest.sections.end()) {
-            manifest.sections.push_back({mask, "", "scenes " + mask, "", {}});
-            section = manifest.sections.end() - 1;
-        }
-        package_tool::StoredFile file;
-        file.name = name;
-        file.bytes = std::move(bytes);
-        section->files.push_back(std::move(file));
+        bench_package::addFile(manifest, "scenes", mask, name, std::move(bytes));
     };
     for (const auto& [name, count] : scenes) {
         scene_tools::SceneDescription scene;
@@ -100,12 +92,7 @@ package_tool::Manifest sceneManifest(const std::vector<std::pair<std::string, in
 class SceneRoot {
 public:
     explicit SceneRoot(const std::vector<std::pair<std::string, int>>& scenes) {
-        path_ = "/tmp/engine-bench-scenes-" + std::to_string(::getpid());
-        std::filesystem::create_directories(path_);
-        std::ofstream(path_ + "/data.txt") << "[pack.pak]\n.* >> data\n";
-        std::string bytes;
-        package_tool::buildPackage(sceneManifest(scenes), bytes);
-        std::ofstream(path_ + "/pack.pak", std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        path_ = bench_package::writeDataRoot("scenes", sceneManifest(scenes));
         gameCore.log = &log_;
         gameCore.paths = &paths_;
         gameCore.packages = &database_;

@@ -233,6 +233,50 @@ struct World {
 
 // The nearest hit of a convex sweep, ignoring one object and anything the
 // filter does not collide with.
+// An axis-aligned box standing at its centre, to test what touches it.
+struct BoxProbe {
+    BoxProbe(const btVector3& half, const btVector3& center) : box(half) {
+        object.setCollisionShape(&box);
+        btTransform at;
+        at.setIdentity();
+        at.setOrigin(center);
+        object.setWorldTransform(at);
+    }
+    btBoxShape box;
+    btCollisionObject object;
+};
+
+// The last contact a probe reported: trigger volumes (ghosts) left out when
+// asked, and contacts with a gap when asked. A found touch becomes a hit at
+// distance 0 with no feature.
+struct ProbeTouch : btCollisionWorld::ContactResultCallback {
+    ProbeTouch(bool skipGhosts, bool touchingOnly) : skipGhosts(skipGhosts), touchingOnly(touchingOnly) {}
+    btScalar addSingleResult(btManifoldPoint& cp, const btCollisionObjectWrapper*, int, int,
+                             const btCollisionObjectWrapper* other, int, int) override {
+        if (skipGhosts && other->getCollisionObject()->getInternalType() == btCollisionObject::CO_GHOST_OBJECT) return 0;
+        if (touchingOnly && cp.getDistance() > 0) return 0;
+        found = true;
+        point = cp.getPositionWorldOnB();
+        normal = cp.m_normalWorldOnB;
+        return 0;
+    }
+    bool takeHit(QueryHit& hit) const {
+        if (!found) return false;
+        for (int i = 0; i < 3; ++i) {
+            hit.point[i] = point[i];
+            hit.normal[i] = static_cast<float>(normal[i]);
+        }
+        hit.distance = 0.0f;
+        hit.feature = -1;
+        return true;
+    }
+    bool skipGhosts;
+    bool touchingOnly;
+    bool found = false;
+    btVector3 point{0, 0, 0};
+    btVector3 normal{0, 1, 0};
+};
+
 struct SweepResult : btCollisionWorld::ClosestConvexResultCallback {
     SweepResult(const btCollisionObject* self, const btVector3& from, const btVector3& to, int group, int mask)
         : ClosestConvexResultCallback(from, to), self_(self) {
@@ -642,37 +686,12 @@ public:
         if (!world || !corners || !position) return false;
         btVector3 half, center;
         if (!boxOf(corners, position, half, center)) return false;
-        btBoxShape box(half);
-        btCollisionObject probe;
-        probe.setCollisionShape(&box);
-        btTransform at;
-        at.setIdentity();
-        at.setOrigin(center);
-        probe.setWorldTransform(at);
-        struct Touch : btCollisionWorld::ContactResultCallback {
-            bool found = false;
-            btVector3 point{0, 0, 0};
-            btVector3 normal{0, 1, 0};
-            btScalar addSingleResult(btManifoldPoint& cp, const btCollisionObjectWrapper*, int, int,
-                                     const btCollisionObjectWrapper* other, int, int) override {
-                if (other->getCollisionObject()->getInternalType() == btCollisionObject::CO_GHOST_OBJECT) return 0;
-                found = true;
-                point = cp.getPositionWorldOnB();
-                normal = cp.m_normalWorldOnB;
-                return 0;
-            }
-        } touch;
+        BoxProbe probe(half, center);
+        ProbeTouch touch(true, false);
         touch.m_collisionFilterGroup = btBroadphaseProxy::AllFilter;
         touch.m_collisionFilterMask = kStaticBit | kCharacterBit | kDynamicBit;
-        world->dynamics->contactTest(&probe, touch);
-        if (!touch.found || hit.distance <= 0.0f) return false;
-        for (int i = 0; i < 3; ++i) {
-            hit.point[i] = touch.point[i];
-            hit.normal[i] = static_cast<float>(touch.normal[i]);
-        }
-        hit.distance = 0.0f;
-        hit.feature = -1;
-        return true;
+        world->dynamics->contactTest(&probe.object, touch);
+        return hit.distance > 0.0f && touch.takeHit(hit);
     }
 
     bool queryActor(Handle handle, Handle actorHandle, ShapeKind kind, const double* corners, const float* position,
@@ -935,35 +954,10 @@ private:
     static bool overlapActor(World& world, Actor& actor, const btVector3& half, const btVector3& center,
                              QueryHit& hit) {
         if (hit.distance <= 0.0f) return false;
-        btBoxShape box(half);
-        btCollisionObject probe;
-        probe.setCollisionShape(&box);
-        btTransform at;
-        at.setIdentity();
-        at.setOrigin(center);
-        probe.setWorldTransform(at);
-        struct Touch : btCollisionWorld::ContactResultCallback {
-            bool found = false;
-            btVector3 point{0, 0, 0};
-            btVector3 normal{0, 1, 0};
-            btScalar addSingleResult(btManifoldPoint& cp, const btCollisionObjectWrapper*, int, int,
-                                     const btCollisionObjectWrapper*, int, int) override {
-                if (cp.getDistance() > 0) return 0;
-                found = true;
-                point = cp.getPositionWorldOnB();
-                normal = cp.m_normalWorldOnB;
-                return 0;
-            }
-        } touch;
-        world.dynamics->contactPairTest(&probe, actor.object.get(), touch);
-        if (!touch.found) return false;
-        for (int i = 0; i < 3; ++i) {
-            hit.point[i] = touch.point[i];
-            hit.normal[i] = static_cast<float>(touch.normal[i]);
-        }
-        hit.distance = 0.0f;
-        hit.feature = -1;
-        return true;
+        BoxProbe probe(half, center);
+        ProbeTouch touch(false, true);
+        world.dynamics->contactPairTest(&probe.object, actor.object.get(), touch);
+        return touch.takeHit(hit);
     }
 
     // The surface's combine modes go into the body's user indices (read by
