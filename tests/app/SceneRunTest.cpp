@@ -101,28 +101,36 @@ function game_start() sendEvent("load_hallway") end
 }
 
 
+// The files of the scene "hallway" with the given waypoint lines and the
+// effect "chimney" of the given description; false (with the writers'
+// message) when one cannot be written.
+bool hallwayFiles(const char* waypoints, const char* chimney, std::vector<testing_support::FixtureFile>& files,
+                  std::string& error) {
+    scene_tools::SceneDescription scene;
+    if (!scene_tools::parseSceneDescription(
+            std::string("scene hallway\nsky\nactions\nlightset hallway_default\n") + waypoints, scene, error))
+        return false;
+    const std::string effect = particle_tools::effectFileBytes(chimney, error);
+    if (effect.empty()) return false;
+    files = {{".ms4", "hallway", scene_tools::sceneDataBytes(scene.data), ""},
+             {".sky", "hallway", "sky", ""},
+             {".as", "hallway", "actions", ""},
+             {".wp", "hallway", scene_tools::waypointBytes(scene.waypoints), ""},
+             {".ls", "hallway_default", scene_tools::lightSetBytes(scene.lightSets.front()), ""},
+             {".effect", "chimney", effect, ""}};
+    return true;
+}
+
 // A scene whose waypoints place the particle "smoke1" on the effect
 // "chimney": in the running game the load makes it, and a script finds it,
 // pauses, teleports and hides it through the class "Particle".
 TEST(SceneRun, TheScenesParticleWaypointMakesAParticleThatScriptsDrive) {
-    scene_tools::SceneDescription scene;
-    std::string error;
-    ASSERT_TRUE(scene_tools::parseSceneDescription("scene hallway\nsky\nactions\nlightset hallway_default\n"
-                                                   "waypoint particle smoke1 at 0 1 0 effect chimney\n"
-                                                   "waypoint point gate at 4 0 0\n",
-                                                   scene, error))
-        << error;
-    const std::string effect =
-        particle_tools::effectFileBytes("layer plume\nrate 20\nlifetime 2 2\nvelocity 0 1 0\n", error);
-    ASSERT_FALSE(effect.empty()) << error;
     GameData data;
+    std::string error;
+    ASSERT_TRUE(hallwayFiles("waypoint particle smoke1 at 0 1 0 effect chimney\nwaypoint point gate at 4 0 0\n",
+                             "layer plume\nrate 20\nlifetime 2 2\nvelocity 0 1 0\n", data.dataFiles, error))
+        << error;
     data.gameIni = "[game]\nlang=en\n[debug]\nenable_script_log_msg=yes\n";
-    data.dataFiles = {{".ms4", "hallway", scene_tools::sceneDataBytes(scene.data), ""},
-                      {".sky", "hallway", "sky", ""},
-                      {".as", "hallway", "actions", ""},
-                      {".wp", "hallway", scene_tools::waypointBytes(scene.waypoints), ""},
-                      {".ls", "hallway_default", scene_tools::lightSetBytes(scene.lightSets.front()), ""},
-                      {".effect", "chimney", effect, ""}};
     data.scripts["main"] = R"(
 function system_reset() end
 function look()
@@ -160,25 +168,15 @@ function game_start() sendEvent("load_hallway") end
 // A particle whose effect names a start sound plays it once its first
 // points have come out where the camera sees them.
 TEST(SceneRun, AParticlesStartSoundPlaysOnceItsPointsShow) {
-    scene_tools::SceneDescription scene;
+    GameData data;
     std::string error;
-    ASSERT_TRUE(scene_tools::parseSceneDescription("scene hallway\nsky\nactions\nlightset hallway_default\n"
-                                                   "waypoint particle smoke1 at 0 1 6 effect chimney\n",
-                                                   scene, error))
+    ASSERT_TRUE(hallwayFiles("waypoint particle smoke1 at 0 1 6 effect chimney\n",
+                             "name chimney\nsound chime\nlayer plume\nrate 20\nlifetime 2 2\nvelocity 0 1 0\n",
+                             data.dataFiles, error))
         << error;
-    const std::string effect = particle_tools::effectFileBytes(
-        "name chimney\nsound chime\nlayer plume\nrate 20\nlifetime 2 2\nvelocity 0 1 0\n", error);
-    ASSERT_FALSE(effect.empty()) << error;
     std::string ogg = oggwrite::write("channels 1\nlength 0.5\ntone 880 0.5\n", error);
     ASSERT_FALSE(ogg.empty()) << error;
-    GameData data;
     data.gameIni = "[game]\nlang=en\n[debug]\nenable_script_log_msg=yes\nsound_log=yes\n";
-    data.dataFiles = {{".ms4", "hallway", scene_tools::sceneDataBytes(scene.data), ""},
-                      {".sky", "hallway", "sky", ""},
-                      {".as", "hallway", "actions", ""},
-                      {".wp", "hallway", scene_tools::waypointBytes(scene.waypoints), ""},
-                      {".ls", "hallway_default", scene_tools::lightSetBytes(scene.lightSets.front()), ""},
-                      {".effect", "chimney", effect, ""}};
     testing_support::FixtureFile chime;
     chime.mask = ".ogg";
     chime.name = "chime";
