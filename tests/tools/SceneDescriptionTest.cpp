@@ -9,6 +9,7 @@
 
 #include "effects/SkyDataManager.h"
 #include "foundation/DataStream.h"
+#include "scene/Scene.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -94,6 +95,44 @@ TEST(SceneDescription, SkyLinesWriteTheTableTheGameLoads) {
         scene_tools::SceneDescription bad;
         EXPECT_FALSE(scene_tools::parseSceneDescription(std::string("scene hall\n") + line, bad, error)) << line;
         EXPECT_EQ(error.rfind("line 2: sky", 0), 0u) << line << ": " << error;
+    }
+}
+
+// A model waypoint carries its trajectory's points in the order written;
+// the written waypoints read back through the game's waypoint reader with
+// them. Only a model pose takes points, and each point takes three numbers.
+TEST(SceneDescription, TrajectoryPointsReachTheWrittenWaypoint) {
+    testing_support::ScopedGameCore core;
+    scene_tools::SceneDescription scene;
+    std::string error;
+    ASSERT_TRUE(scene_tools::parseSceneDescription("scene hall\n"
+                                                   "waypoint point door at 1 0 1\n"
+                                                   "waypoint model walk at 0 0 0 trajectory 0 0 2 trajectory -1.5 0 4 "
+                                                   "trajectory -1.5 0.25 9\n",
+                                                   scene, error))
+        << error;
+    const std::string bytes = scene_tools::waypointBytes(scene.waypoints);
+    ASSERT_FALSE(bytes.empty());
+    MemoryStream stream(const_cast<char*>(bytes.data()), static_cast<std::int32_t>(bytes.size()));
+    std::vector<std::unique_ptr<Y3Pose>> poses;
+    ASSERT_GT(readWaypointResource(stream, poses, "hall"), 0);
+    ASSERT_EQ(poses.size(), 2u);
+    const Y3Pose& walk = *poses[1];
+    ASSERT_STREQ(walk.id, "walk");
+    ASSERT_EQ(walk.type(), static_cast<std::uint32_t>(PoseModel));
+    EXPECT_TRUE(walk.hasTrajectory());
+    EXPECT_FALSE(poses[0]->hasTrajectory());
+    const std::vector<PoseVector3>& points = static_cast<const Y3Pose_Model&>(walk).trajectory;
+    const float expected[3][3] = {{0, 0, 2}, {-1.5f, 0, 4}, {-1.5f, 0.25f, 9}};
+    ASSERT_EQ(points.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i)
+        for (std::size_t k = 0; k < 3; ++k) EXPECT_FLOAT_EQ(points[i].v[k], expected[i][k]) << i << " " << k;
+
+    for (const char* line : {"waypoint point door trajectory 0 0 1", "waypoint model walk trajectory 0 0",
+                             "waypoint model walk trajectory 0 nan 1", "pose particle smoke trajectory 1 1 1"}) {
+        scene_tools::SceneDescription bad;
+        EXPECT_FALSE(scene_tools::parseSceneDescription(std::string("scene hall\n") + line, bad, error)) << line;
+        EXPECT_EQ(error.rfind("line 2: ", 0), 0u) << line << ": " << error;
     }
 }
 

@@ -55,7 +55,9 @@ struct Options {
             std::size_t values = 0;
             if (word == "at") values = 3;
             else if (word == "matrix") values = 12;
-            else if (word == "colour" || word == "ambient" || word == "diffuse" || word == "extents") values = 3;
+            else if (word == "colour" || word == "ambient" || word == "diffuse" || word == "extents" ||
+                     word == "trajectory")
+                values = 3;
             else if (word == "radius" || word == "distance" || word == "texture_set" || word == "lightset") values = 1;
             else if (word == "order" || word == "flags" || word == "effect") values = 1;
             else if (word == "help") values = 2;
@@ -294,14 +296,32 @@ bool parseLine(const std::string& line, SceneDescription& out, VisibilityBuilder
             error = "only a particle pose names an effect of at most 127 characters";
             return false;
         }
+        // A model pose carries the points of its trajectory, in order.
+        std::vector<PoseVector3> trajectory;
+        for (const auto& [name, values] : options.named) {
+            if (name != "trajectory") continue;
+            if (kind != PoseModel) {
+                error = "only a model pose carries a trajectory";
+                return false;
+            }
+            PoseVector3& point = trajectory.emplace_back();
+            for (std::size_t i = 0; i < 3; ++i)
+                if (!readFloat(values[i], point.v[i])) {
+                    error = "option [trajectory] takes numbers";
+                    return false;
+                }
+        }
+        const auto fill = [&](Y3Pose& pose) {
+            if (effect) pose.setResourceName(effect->front().c_str(), false);
+            if (!trajectory.empty()) static_cast<Y3Pose_Model&>(pose).trajectory = trajectory;
+        };
         if (keyword == "waypoint") {
-            Y3Pose& added = out.waypoints.add(static_cast<std::uint32_t>(kind), second.c_str(), options.pose);
-            if (effect) added.setResourceName(effect->front().c_str(), false);
+            fill(out.waypoints.add(static_cast<std::uint32_t>(kind), second.c_str(), options.pose));
             return true;
         }
         std::unique_ptr<Y3Pose> pose = Y3Pose::create(static_cast<std::uint32_t>(kind));
         pose->pose = options.pose;
-        if (effect) pose->setResourceName(effect->front().c_str(), false);
+        fill(*pose);
         copyName(second, pose->id, sizeof(pose->id), error);
         out.data.poses.push_back(std::move(pose));
         return true;

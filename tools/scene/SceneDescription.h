@@ -19,7 +19,10 @@
 //   waypoint <kind> <id> [pose]      (kept in "<scene>.wp")
 //                                    (a particle pose or waypoint takes
 //                                    "effect <name>": the effect its
-//                                    particle shows)
+//                                    particle shows; a model pose or
+//                                    waypoint takes "trajectory <x> <y> <z>"
+//                                    once per point of its trajectory, in
+//                                    order)
 //   area <name> at <x> <y> <z> extents <hx> <hy> <hz>
 //                                    (a visibility area of one box)
 //   lightset <name> [ambient <r> <g> <b>] [diffuse <r> <g> <b>]

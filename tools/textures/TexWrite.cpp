@@ -3,9 +3,10 @@
 //                   checker (the packed kind);
 //   leaf.jpg/.png   64 x 64 green colours with a round alpha mask (the
 //                   compressed kind with its alpha);
-//   paint.dds, quay.dds, cloth.dds 16 x 16 A8R8G8B8 of one colour each: the
-//                   harbour props' red paint, the quay's grey stones and the
-//                   sailor's yellow oilskins;
+//   paint.dds, quay.dds, cloth.dds, jacket.dds, plaster.dds 16 x 16
+//                   A8R8G8B8 of one colour each: the harbour props' red
+//                   paint, the quay's grey stones, the sailor's yellow
+//                   oilskins, the hero's blue jacket and the house's plaster;
 //   puff.dds        32 x 32 A8R8G8B8 white with a round alpha that fades
 //                   from the centre to the edge: the harbour smoke's points;
 //   splash_screen.dds the start-up splash (an orange top half over a blue
@@ -166,6 +167,8 @@ int main(int argc, char** argv) {
     }
     for (const auto& [name, image] : {std::pair{"paint.dds", solid(200, 40, 30)}, std::pair{"quay.dds", solid(150, 150, 150)},
                                      std::pair{"cloth.dds", solid(230, 190, 40)},
+                                     std::pair{"jacket.dds", solid(40, 80, 210)},
+                                     std::pair{"plaster.dds", solid(215, 205, 185)},
                                      std::pair{"puff.dds", puff()}}) {
         const std::vector<std::uint8_t> bytes = texture_tools::writeDds(image);
         if (bytes.empty() || !writeBytes(folder / name, bytes)) {
