@@ -9,6 +9,8 @@ function demo_load_first_scene()
   elseif game:load(scene.value) then
     msg("demo: scene [", scene.value, "] is current")
     demo_show_still_frame()
+    -- The hero is the main character.
+    demo_hero_main()
     -- The camera cuts to the harbour's view and holds it a second; the "!"
     -- starts the player's free view there, so the camera stays when the
     -- move ends, whatever the frame rate.
@@ -26,6 +28,10 @@ function demo_load_first_scene()
     demo_quest_run(2)
   else
     msg("demo: scene [", scene.value, "] did not load")
+  end
+  if not demo.tour then
+    -- In a window the player walks the hero.
+    demo_hero_walk_start()
   end
   if demo.tour then
     -- The save waits for frames to run: by then the camera has moved and

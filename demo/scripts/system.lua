@@ -33,6 +33,7 @@ end
 
 function game_close_window()
   msg("demo: window closed")
+  demo_hero_report("at the close")
   demo_quit()
 end
 

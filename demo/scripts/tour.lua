@@ -26,7 +26,8 @@ function demo_tour_waited()
   end
   msg("demo: frames ran before the save")
   demo_tour_screen_actions()
-  sendEvent("demo_tour_save")
+  -- The rain and the hero's walk (hero.lua) come before the save.
+  demo_tour_watch()
 end
 
 -- The harbour's screen of actions: with the quest's pier switched on, the
@@ -215,6 +216,8 @@ function demo_tour_pier()
     return
   end
   msg("demo: scene [", scene.value, "] is current")
+  -- The visitor is the pier's main character.
+  world:setMainCharacter("visitor")
   demo_rowboat_controller()
   msg("demo: trigger [pier_gate] ", trigger:enable("pier_gate", true) and "enabled" or "not enabled")
   local timers = timersAPI:get()

@@ -54,6 +54,9 @@ public:
 
     std::uint32_t getType() const override { return ObjectGrid; }
     const char* getName() const override { return gridName; }
+    // Saved under its grid resource's name, which a restore makes it of; its
+    // own name travels in its record.
+    const char* recordName() const override { return name; }
     std::uint32_t getSceneLink() const override { return sceneLink; }
     bool push() override;
     bool pop(std::uint32_t argument) override;

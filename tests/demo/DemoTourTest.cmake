@@ -62,6 +62,9 @@ expect("msg(): demo: loading done")
 expect("Success load scene [harbour]")
 expect("msg(): demo: scene [harbour] is current")
 expect("msg(): demo: still frame [stone] shown")
+# The hero, placed with his controller capsule, is the main character.
+expect("Select main character [hero]")
+expect("msg(): demo: [hero] is the main character")
 expect("msg(): demo: camera move plays")
 # The scene's trigger waypoint made its trigger, which the script switches on.
 expect("msg(): demo: trigger [pier_gate] enabled")
@@ -88,6 +91,17 @@ expect("msg(): demo: quest stage 1")
 expect("msg(): demo: frames ran before the save")
 # The harbour's screen of actions answers what lies under the cursor.
 expect("msg(): demo: under the cursor [pier]")
+# The harbour's view is held while the weather turns to rain and the slot
+# "dry" is saved; the scene's rain is turned on; the hero walks his
+# trajectory along the quay until the wall stops him.
+expect("msg(): demo: camera holds [harbour_view]")
+expect("msg(): demo: weather [rain]")
+expect("msg(): demo: save [dry] written")
+expect("msg(): demo: the scene's rain turns on")
+expect("msg(): demo: rain on")
+expect("msg(): demo: character at -6.00 0.00 4.00 before the walk")
+expect("msg(): demo: [hero] walks [hero_walk]")
+expect("after the walk")
 expect("msg(): demo: visits 1")
 # The harbour's crates through "Object": one moved, the other hidden.
 expect("msg(): demo: [harbour_crate_a] at [quay] before the save")
@@ -98,7 +112,8 @@ expect("msg(): demo: [sailor_mate] hidden before the save")
 expect("Generate screen shot for save game")
 expect("msg(): demo: save [tour] written")
 expect("Find save files")
-expect("msg(): demo: 1 save slot(s)")
+expect("msg(): demo: 2 save slot(s)")
+expect("msg(): demo: slot [dry]")
 expect("msg(): demo: slot [tour]")
 # The animations package lists its groups and their animations.
 expect("msg(): demo: 4 animation group(s)")
@@ -222,6 +237,26 @@ foreach(event "particle starts [sailor.pipe]" "particle pauses [sailor.pipe]"
     string(APPEND failures "the sailor's idle did not fire [${event}] before the save\n")
   endif()
 endforeach()
+# Every scene of the tour has its main character: no camera change asks
+# for a controller that is not there.
+string(FIND "${log}" "Can't get main controller: Set main character first" no_main)
+if(NOT no_main EQUAL -1)
+  string(APPEND failures "a camera change found no main character\n")
+endif()
+# The hero walked from z = 4 toward the wall (its front face at z = 7.8)
+# and was stopped short of it by at least his capsule's radius (0.25): on
+# the floor, in his lane, past the middle of the way.
+if(NOT log MATCHES "msg\\(\\): demo: character at (-?[0-9.]+) (-?[0-9.]+) (-?[0-9.]+) after the walk")
+  string(APPEND failures "the hero's position after the walk is not logged\n")
+else()
+  set(hero_x ${CMAKE_MATCH_1})
+  set(hero_y ${CMAKE_MATCH_2})
+  set(hero_z ${CMAKE_MATCH_3})
+  if(hero_z GREATER 7.55 OR hero_z LESS 6.5 OR hero_x GREATER -5.8 OR hero_x LESS -6.2
+     OR hero_y GREATER 0.2 OR hero_y LESS -0.2)
+    string(APPEND failures "the wall did not stop the hero in front of it: at ${hero_x} ${hero_y} ${hero_z}\n")
+  endif()
+endif()
 # The first scene is the stored one, never the debug scene.
 string(FIND "${log}" "Create debug scene" debug_scene)
 if(NOT debug_scene EQUAL -1)
@@ -264,9 +299,10 @@ else()
       set(centre_green ${CMAKE_MATCH_4})
       set(centre_blue ${CMAKE_MATCH_5})
       # Lowest and highest wanted value: the size, then the corner's channels
-      # from the horizon colour to the sky colour.
-      set(lowest 320 240 77 128 179)
-      set(highest 320 240 89 140 204)
+      # from the rain record's sky colour to its horizon colour (the tour
+      # turned the weather to rain before its saves).
+      set(lowest 320 240 92 99 115)
+      set(highest 320 240 107 115 128)
       foreach(i RANGE 4)
         list(GET seen ${i} a)
         list(GET lowest ${i} low)
@@ -280,8 +316,12 @@ else()
           endif()
         endif()
       endforeach()
+      # The clear colour without a scene is 0x406080: the rain's grey sky
+      # has far less blue over its red.
+      list(GET seen 2 corner_red)
       list(GET seen 4 corner_blue)
-      if(NOT corner_blue GREATER 183)
+      math(EXPR corner_tint "${corner_blue} - ${corner_red}")
+      if(corner_tint GREATER 30)
         string(APPEND failures "the slot's screenshot shows the clear colour, not the sky, in its corner: [${probe_out}]\n")
       endif()
       if(NOT centre_red GREATER centre_green OR NOT centre_green GREATER centre_blue)
@@ -302,6 +342,80 @@ else()
                                "stands: [${probe_out}]\n")
       endif()
     endif()
+  endif()
+endif()
+# Both slots of the tour, read in named regions of the 320 x 240 screenshot
+# from the harbour's view: the top band of the sky; the quay's floor where
+# the pier lamp reaches it and far from it; the smoke above the chimney and
+# the sky beside it; the hero against the wall and the house just above
+# the wall's top, where he would show had he gone through.
+set(named_regions sky 100 2 120 20  lamp 74 98 10 6  unlit 110 175 20 10  smoke 184 36 10 12
+                  beside 215 36 10 12  hero 218 82 4 12  beyond 216 67 8 6)
+# The mean colour of each region as <slot>_<name> "R;G;B".
+function(read_named_regions slot)
+  set(arguments)
+  set(names)
+  set(list ${named_regions})
+  list(LENGTH list count)
+  math(EXPR last "${count} - 1")
+  foreach(i RANGE 0 ${last} 5)
+    list(SUBLIST list ${i} 5 group)
+    list(POP_FRONT group name)
+    list(APPEND names ${name})
+    list(APPEND arguments ${group})
+  endforeach()
+  execute_process(COMMAND ${IMAGEPROBE} "${user_root}/lighthouse/save/${slot}.jpg" ${arguments}
+                  RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT code EQUAL 0)
+    set(failures "${failures}the slot [${slot}] does not decode: [${out}${err}]\n" PARENT_SCOPE)
+    return()
+  endif()
+  string(REGEX MATCHALL "region [0-9]+ [0-9]+ [0-9]+ [0-9]+ [0-9]+" lines "${out}")
+  foreach(name line IN ZIP_LISTS names lines)
+    string(REGEX MATCH "([0-9]+) ([0-9]+) ([0-9]+)$" rgb "${line}")
+    set(${slot}_${name} "${CMAKE_MATCH_1};${CMAKE_MATCH_2};${CMAKE_MATCH_3}" PARENT_SCOPE)
+  endforeach()
+endfunction()
+if(DEFINED IMAGEPROBE AND EXISTS "${user_root}/lighthouse/save/dry.jpg" AND EXISTS "${slot}")
+  foreach(saved dry tour)
+    read_named_regions(${saved})
+    # The top band holds the rain record's sky (0.36 0.39 0.45 fogged toward
+    # 0.42 0.45 0.5), not the old clear colour 0x406080 (64 96 128).
+    list(GET ${saved}_sky 0 r)
+    list(GET ${saved}_sky 1 g)
+    list(GET ${saved}_sky 2 b)
+    if(r LESS 86 OR r GREATER 113 OR g LESS 93 OR g GREATER 121 OR b LESS 109 OR b GREATER 134)
+      string(APPEND failures "slot [${saved}]: the top band is not the rain's sky: [${${saved}_sky}]\n")
+    endif()
+    # The smoke's grey over the chimney stands out from the sky beside it.
+    list(GET ${saved}_smoke 0 smoke_r)
+    list(GET ${saved}_beside 0 beside_r)
+    list(GET ${saved}_beside 2 beside_b)
+    math(EXPR smoke_lift "${smoke_r} - ${beside_r}")
+    if(smoke_lift LESS 30 OR beside_r GREATER 113 OR beside_b GREATER 134)
+      string(APPEND failures "slot [${saved}]: no smoke above the chimney against the sky: "
+                             "[${${saved}_smoke}] beside [${${saved}_beside}]\n")
+    endif()
+  endforeach()
+  # The saved frame after the walk: the quay under the lamp is brighter
+  # than the quay out of its reach.
+  list(GET tour_lamp 0 lamp_r)
+  list(GET tour_unlit 0 unlit_r)
+  math(EXPR lamp_lift "${lamp_r} - ${unlit_r}")
+  if(lamp_lift LESS 20)
+    string(APPEND failures "the quay under the lamp is not brighter: [${tour_lamp}] against [${tour_unlit}]\n")
+  endif()
+  # The hero's blue shows against the wall; above the wall's top, where he
+  # would stand had he walked through, the house's plaster shows no blue.
+  list(GET tour_hero 0 hero_r)
+  list(GET tour_hero 2 hero_b)
+  list(GET tour_beyond 0 beyond_r)
+  list(GET tour_beyond 2 beyond_b)
+  math(EXPR hero_tint "${hero_b} - ${hero_r}")
+  math(EXPR beyond_tint "${beyond_b} - ${beyond_r}")
+  if(hero_tint LESS 40 OR beyond_tint GREATER 15)
+    string(APPEND failures "the hero does not stand in front of the wall: [${tour_hero}], "
+                           "above the wall [${tour_beyond}]\n")
   endif()
 endif()
 demo_finish()

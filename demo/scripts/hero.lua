@@ -1,0 +1,131 @@
+-- The hero, the harbour's main character: his controller capsule walks him
+-- on the quay's floor until the wall across the quay stops him. Headless
+-- the tour sends him along the trajectory "hero_walk"; in a window the
+-- player walks him in first person (W, S, A, D or the arrows, Left Shift
+-- to run, the mouse turns the view), R switches between his view and the
+-- harbour's view and 1 turns the rain on and off.
+
+-- The hero becomes the scene's main character: the player's keys and the
+-- first-person view go to his controller.
+function demo_hero_main()
+  local hero = world:object("hero")
+  if hero == nil or not world:setMainCharacter("hero") then
+    msg("demo: no hero")
+    return false
+  end
+  msg("demo: [hero] is the main character")
+  return true
+end
+
+-- Where the hero stands, measured from the survey waypoints: the origin and
+-- a point 10 along each axis (the script's objects tell their distance to a
+-- waypoint, not their position).
+function demo_hero_position()
+  local d0 = world:distance2object("hero", "survey_origin")
+  local dx = world:distance2object("hero", "survey_x")
+  local dy = world:distance2object("hero", "survey_y")
+  local dz = world:distance2object("hero", "survey_z")
+  local function axis(d)
+    return (d0 * d0 - d * d + 100) / 20
+  end
+  return axis(dx), axis(dy), axis(dz)
+end
+
+function demo_hero_report(when)
+  if world:object("hero") == nil then
+    msg("demo: no hero ", when)
+    return
+  end
+  local x, y, z = demo_hero_position()
+  msg(string.format("demo: character at %.2f %.2f %.2f", x, y, z), " ", when)
+end
+
+-- The rain: the sky's rain record and the scene's rain together.
+function demo_rain(on)
+  demo.raining = on
+  world.weather = on and 2 or 0
+  if world.rain ~= nil then
+    world:rain(on)
+  end
+  msg("demo: rain ", on and "on" or "off")
+end
+
+-- In a window: the first-person walk. The keys reach the hero's controller
+-- by the default bindings; the script handles the view and the rain keys.
+function demo_hero_walk_start()
+  if world:object("hero") == nil then
+    msg("demo: no hero to walk")
+    return
+  end
+  input.button.onCamera = "demo_on_switch_view"
+  input.button.onHot1 = "demo_on_rain_key"
+  demo_hero_first_person()
+  demo_hero_report("at the start")
+end
+
+function demo_hero_first_person()
+  demo.view = "first person"
+  world.camera = 1
+  msg("demo: view [first person]")
+end
+
+function demo_on_switch_view()
+  if demo.view == "first person" then
+    demo.view = "harbour"
+    game:camera("[1 !harbour_view]")
+    msg("demo: view [harbour]")
+  else
+    demo_hero_first_person()
+  end
+end
+
+function demo_on_rain_key()
+  demo_rain(not demo.raining)
+end
+
+-- The tour's steps over the harbour before its save "tour": the weather
+-- turns to rain and the slot "dry" is saved (the rainy sky, no rain drawn
+-- yet); the scene's rain shows; the hero walks his trajectory for a fixed
+-- time of the scene and reports where the wall stopped him.
+-- The views of the game follow the main character; the tour watches the
+-- rain, the walk and both saves from the harbour's view, held by a camera
+-- move that outlasts them. Its first frames run before the first save.
+function demo_tour_watch()
+  msg("demo: camera holds ", game:camera("[30 harbour_view]") and "[harbour_view]" or "nothing")
+  demo_character_after(0.3, "demo_tour_dry")
+end
+
+function demo_tour_dry()
+  demo_character_step_over("demo_tour_dry")
+  msg("demo: weather [rain]")
+  world.weather = 2
+  local saved = game ~= nil and game:save("dry") or false
+  msg("demo: save [dry] ", saved and "written" or "failed")
+  sendEvent("demo_tour_show_rain")
+end
+
+-- The scene's rain map over the quay is drawn by the scene's rain.
+function demo_tour_show_rain()
+  msg("demo: the scene's rain turns on")
+  demo_rain(true)
+  sendEvent("demo_tour_hero_walk")
+end
+
+function demo_tour_hero_walk()
+  local hero = world:object("hero")
+  local control = hero ~= nil and hero:control() or nil
+  demo_hero_report("before the walk")
+  if control == nil or not control:go2trajectory("hero_walk") then
+    msg("demo: [hero] cannot walk [hero_walk]")
+  else
+    msg("demo: [hero] walks [hero_walk]")
+  end
+  -- The camera stays at the harbour's view, where the scene's time runs.
+  demo_character_after(5.0, "demo_tour_hero_walked")
+end
+
+function demo_tour_hero_walked()
+  demo_character_step_over("demo_tour_hero_walked")
+  demo_hero_report("after the walk")
+  sendEvent("demo_tour_save")
+end
