@@ -113,6 +113,11 @@ end
 
 function demo_tour_hero_walk()
   local hero = world:object("hero")
+  -- His capsule gives him his character controller; without his physics
+  -- description he is given one, which tells why he cannot walk.
+  if hero ~= nil and hero:control() == nil then
+    hero:add_control("character")
+  end
   local control = hero ~= nil and hero:control() or nil
   demo_hero_report("before the walk")
   if control == nil or not control:go2trajectory("hero_walk") then
