@@ -25,8 +25,10 @@ function demo_hero_position()
   local dx = world:distance2object("hero", "survey_x")
   local dy = world:distance2object("hero", "survey_y")
   local dz = world:distance2object("hero", "survey_z")
+  -- Rounding leaves tiny errors: they are shown as 0.00, not -0.00.
   local function axis(d)
-    return (d0 * d0 - d * d + 100) / 20
+    local v = (d0 * d0 - d * d + 100) / 20
+    return math.abs(v) < 0.005 and 0 or v
   end
   return axis(dx), axis(dy), axis(dz)
 end
@@ -50,8 +52,10 @@ function demo_rain(on)
   msg("demo: rain ", on and "on" or "off")
 end
 
--- In a window: the first-person walk. The keys reach the hero's controller
--- by the default bindings; the script handles the view and the rain keys.
+-- In a window: the harbour's view first, held by a camera move; R
+-- switches to the hero's eyes (a camera move that ends at once, then the
+-- "Game" view, which looks through the main character's eyes) and back. The movement keys reach the hero's controller by the default
+-- bindings in his view.
 function demo_hero_walk_start()
   if world:object("hero") == nil then
     msg("demo: no hero to walk")
@@ -59,23 +63,25 @@ function demo_hero_walk_start()
   end
   input.button.onCamera = "demo_on_switch_view"
   input.button.onHot1 = "demo_on_rain_key"
-  demo_hero_first_person()
+  demo_hero_harbour_view()
   demo_hero_report("at the start")
 end
 
-function demo_hero_first_person()
-  demo.view = "first person"
-  world.camera = 1
-  msg("demo: view [first person]")
+function demo_hero_harbour_view()
+  demo.view = "harbour"
+  world.camera = 0
+  game:camera("[3600 !harbour_view]")
+  msg("demo: view [harbour]")
 end
 
 function demo_on_switch_view()
-  if demo.view == "first person" then
-    demo.view = "harbour"
-    game:camera("[1 !harbour_view]")
-    msg("demo: view [harbour]")
+  if demo.view == "harbour" then
+    demo.view = "first person"
+    game:camera("[0 harbour_view]")
+    world.camera = 1
+    msg("demo: view [first person]")
   else
-    demo_hero_first_person()
+    demo_hero_harbour_view()
   end
 end
 

@@ -47,7 +47,7 @@ execute_process(
 expect("Success load scene [harbour]")
 expect("msg(): demo: [hero] walks [hero_walk]")
 expect(" Try to walk model [hero] without physics: Movement encoder failed")
-expect("msg(): demo: character at -6.00 0.00 4.00 after the walk")
+expect("msg(): demo: character at -6.00 0.00 5.50 after the walk")
 expect("msg(): demo: save [tour] written")
 expect("msg(): demo: restore [tour] done")
 expect("msg(): demo: tour done")

@@ -99,7 +99,7 @@ expect("msg(): demo: weather [rain]")
 expect("msg(): demo: save [dry] written")
 expect("msg(): demo: the scene's rain turns on")
 expect("msg(): demo: rain on")
-expect("msg(): demo: character at -6.00 0.00 4.00 before the walk")
+expect("msg(): demo: character at -6.00 0.00 5.50 before the walk")
 expect("msg(): demo: [hero] walks [hero_walk]")
 expect("after the walk")
 expect("msg(): demo: visits 1")
@@ -243,7 +243,7 @@ string(FIND "${log}" "Can't get main controller: Set main character first" no_ma
 if(NOT no_main EQUAL -1)
   string(APPEND failures "a camera change found no main character\n")
 endif()
-# The hero walked from z = 4 toward the wall (its front face at z = 7.8)
+# The hero walked from z = 5.5 toward the wall (its front face at z = 7.8)
 # and was stopped short of it by at least his capsule's radius (0.25): on
 # the floor, in his lane, past the middle of the way.
 if(NOT log MATCHES "msg\\(\\): demo: character at (-?[0-9.]+) (-?[0-9.]+) (-?[0-9.]+) after the walk")

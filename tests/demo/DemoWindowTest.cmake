@@ -119,7 +119,13 @@ if "$probe" find "$title" 30 > "$run/window.txt"; then
   "$probe" key "$id" Prior || echo "the key was not pressed" >> "$run/failures"
   "$probe" click "$id" 1 || echo "the left button was not clicked" >> "$run/failures"
   "$probe" click "$id" 3 || echo "the right button was not clicked" >> "$run/failures"
+  # The walk: R switches to the hero's eyes, W held for two seconds walks
+  # him toward the wall; then a screenshot of his view.
+  "$probe" key "$id" r || echo "the view key was not pressed" >> "$run/failures"
+  sleep 0.5
+  "$probe" hold "$id" w 2 || echo "the forward key was not held" >> "$run/failures"
   sleep 1
+  "$probe" shot "$run/walked.ppm" "$x" "$y" "$w" "$h" > "$run/walked.txt" || echo "no screenshot after the walk" >> "$run/failures"
   "$probe" close "$id" || echo "the close request was not sent" >> "$run/failures"
 else
   echo "no window titled [$title] appeared" >> "$run/failures"
@@ -203,6 +209,27 @@ foreach(line "demo: scroll up" "demo: action" "demo: game menu")
   endif()
 endforeach()
 
+# The hero walked forward in first person with the forward key held and
+# stopped in front of the wall (its front face at z = 7.8, his capsule's
+# radius 0.25): the positions logged at the start and at the close.
+if(NOT log MATCHES "demo: view \\[first person\\]")
+  string(APPEND failures "the view key did not switch to the hero's eyes\n")
+endif()
+if(NOT log MATCHES "demo: character at (-?[0-9.]+) (-?[0-9.]+) (-?[0-9.]+) at the start")
+  string(APPEND failures "the hero's position at the start is not logged\n")
+else()
+  set(start_z ${CMAKE_MATCH_3})
+  if(NOT log MATCHES "demo: character at (-?[0-9.]+) (-?[0-9.]+) (-?[0-9.]+) at the close")
+    string(APPEND failures "the hero's position at the close is not logged\n")
+  elseif(NOT CMAKE_MATCH_3 GREATER start_z OR CMAKE_MATCH_3 GREATER 7.55)
+    string(APPEND failures "the hero did not walk forward to the wall: from z ${start_z} to ${CMAKE_MATCH_3}\n")
+  endif()
+endif()
+# His view after the walk is a picture, not one colour.
+probe_line(walked walked.txt "area")
+if(renderer_draws AND (NOT walked MATCHES "^area [0-9]+ [0-9]+ ([0-9]+)$" OR CMAKE_MATCH_1 LESS 16))
+  string(APPEND failures "the hero's view after the walk is uniform: [${walked}]\n")
+endif()
 # The window's place and size in this mode.
 probe_line(window window.txt "window")
 if(NOT window MATCHES "^window [0-9]+ 0 0 ${window_width} ${window_height}$")

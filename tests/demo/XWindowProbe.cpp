@@ -20,6 +20,8 @@
 //       gives the window the keyboard focus and presses and releases the
 //       key (an X keysym name such as "Prior") through the XTEST extension,
 //       as the player's keyboard does
+//   xwindowprobe hold ID KEYSYM SECONDS
+//       as key, the key held down for SECONDS before its release
 //   xwindowprobe click ID BUTTON
 //       moves the pointer to the window's centre and presses and releases
 //       the mouse button (1 left, 2 middle, 3 right) through XTEST
@@ -220,6 +222,23 @@ int key(Display* display, Window window, const char* name) {
     return pressAndRelease(display, [&](Bool down) { XTestFakeKeyEvent(display, code, down, CurrentTime); });
 }
 
+int hold(Display* display, Window window, const char* name, double seconds) {
+    if (!xtest(display)) return fail("the display has no XTEST extension");
+    const KeySym symbol = XStringToKeysym(name);
+    const KeyCode code = symbol == NoSymbol ? 0 : XKeysymToKeycode(display, symbol);
+    if (!code) return fail("the key has no key code");
+    if (!(seconds > 0.0 && seconds < 60.0)) return fail("the hold lasts from 0 to 60 seconds");
+    XSetInputFocus(display, window, RevertToParent, CurrentTime);
+    XSync(display, False);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    XTestFakeKeyEvent(display, code, True, CurrentTime);
+    XSync(display, False);
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    XTestFakeKeyEvent(display, code, False, CurrentTime);
+    XSync(display, False);
+    return 0;
+}
+
 int click(Display* display, Window window, unsigned button) {
     if (!xtest(display)) return fail("the display has no XTEST extension");
     XWindowAttributes attributes;
@@ -239,11 +258,13 @@ int main(int argc, char** argv) {
     const bool known = (command == "find" && argc == 4) || (command == "shot" && argc == 7) ||
                        (command == "workarea" && argc == 6) ||
                        (command == "close" && argc == 3) || (command == "key" && argc == 4) ||
+                       (command == "hold" && argc == 5) ||
                        (command == "click" && argc == 4);
     if (!known) {
         std::fprintf(stderr,
                      "usage: xwindowprobe find TITLE SECONDS | shot FILE X Y WIDTH HEIGHT | "
-                     "workarea X Y WIDTH HEIGHT | close ID | key ID KEYSYM | click ID BUTTON\n");
+                     "workarea X Y WIDTH HEIGHT | close ID | key ID KEYSYM | hold ID KEYSYM SECONDS | "
+                     "click ID BUTTON\n");
         return 2;
     }
     Display* display = XOpenDisplay(nullptr);
@@ -260,6 +281,8 @@ int main(int argc, char** argv) {
         result = workArea(display, area);
     } else if (command == "key") {
         result = key(display, static_cast<Window>(std::strtoul(argv[2], nullptr, 10)), argv[3]);
+    } else if (command == "hold") {
+        result = hold(display, static_cast<Window>(std::strtoul(argv[2], nullptr, 10)), argv[3], std::atof(argv[4]));
     } else if (command == "click") {
         result = click(display, static_cast<Window>(std::strtoul(argv[2], nullptr, 10)),
                        static_cast<unsigned>(std::atoi(argv[3])));
