@@ -106,7 +106,8 @@ function demo_character_hail()
   msg("demo: [sailor] walked ", moved > 1.0 and "its strides" or "nowhere", " playing [",
       demo_character_playing(sailor), "]")
   msg("demo: [sailor] hails for ", string.format("%.1f", sailor:voice("sailor.ahoy")), " s")
-  demo_character_after(1.2, "demo_character_rest")
+  -- Longer than the hail's 1.0 s by more than a slow frame of the scene.
+  demo_character_after(1.6, "demo_character_rest")
 end
 
 function demo_character_rest()

@@ -270,6 +270,11 @@ TEST(GridObject, SaveRecordsCarryPointsOnlyWithoutNodesAndLoadBackWhole) {
     auto listed = world.make("grid_lane", "boat");
     listed->setRoutePoints({0.0f, 0.0f, 0.0f, 0.1f, 0.0f, 0.0f}, 1.0f);
     ASSERT_EQ(listed->points.size(), 3u);
+    // The object table saves a grid under its resource's name, the one a
+    // restore makes it of (its own name travels in its record): a grid
+    // named after its walker is found again.
+    EXPECT_STREQ(listed->getName(), "boat");
+    EXPECT_STREQ(listed->recordName(), "grid_lane");
 
     // name (2 + 6 or 4), flags, pose, node list, progress, eye, head.
     const std::size_t fixed = 4 + 48 + 4 + 4 + 12 + 12;
