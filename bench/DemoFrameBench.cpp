@@ -16,6 +16,20 @@
 //                       textures.pak on a quad), then the present
 //   Demo/frame_bloom    the same frame with "pp_bloom" on in the player's
 //                       video settings, as the setup menu turns it on
+//   Demo/frame_harbour  the full harbour as the running game draws it at
+//                       1024 x 768: the demo's own game, started in a
+//                       child copy of this program placed beside the
+//                       demo's executable (its data root), plays its tour;
+//                       while the hero walks his trajectory in the rain
+//                       (sky, lights, shadows, the chimney's smoke, the
+//                       characters) each frame of the main loop is timed
+//                       and followed by one bare GL frame. Counters: the
+//                       medians of both (harbour_ms, bare_ms), their
+//                       ratio (x_baseline), and the shares of the frame, in
+//                       percent, spent in one physics step of the scene's
+//                       world (physics_pct) and in the update of its
+//                       particles (particle_pct), each timed on the same
+//                       scene right after the walk
 // against the baseline: one clear and one textured triangle through bare
 // OpenGL calls on a 1024 x 768 target. Each frame ends with glFinish, so
 // that the GL work is paid in the frame. The counter post_processing says
@@ -25,14 +39,27 @@
 #include "GLBench.h"
 #include "PairedRun.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/GameCore.h"
 #include "app/GameSetup.h"
+#include "app/GlobalObjects.h"
+#include "app/ThisMainLoop.h"
+#include "platform/FileSystem.h"
+#include "scene/ObjectRepository.h"
+#include "scene/Scene.h"
 #include "foundation/AppPaths.h"
 #include "foundation/IniFile.h"
 #include "foundation/Log.h"
@@ -288,14 +315,164 @@ void demoFrameVsBare(benchmark::State& state) {
 BENCHMARK(demoFrameVsBare)->Name("Demo/frame_default")->Arg(0)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(demoFrameVsBare)->Name("Demo/frame_bloom")->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
+// ---- The full harbour, in the running game.
+
+constexpr const char* kHarbourChild = "--harbour-child";
+
+// In the child: the demo's game runs its tour; the main loop's trace times
+// the frames of the hero's walk, each followed by a bare GL frame, then the
+// physics step and the particle update on the same scene. The figures go to
+// the file named by the parent, one "name value" a line.
+class HarbourProbe {
+public:
+    explicit HarbourProbe(std::string out) : out_(std::move(out)) {}
+
+    void note(FrameStep step, std::int32_t) {
+        const Clock::time_point now = Clock::now();
+        if (step == FrameStep::Settings) {
+            frameStart_ = now;
+            return;
+        }
+        if (step != FrameStep::Drawing || written_ || !gameCore.log) return;
+        const bool walking = gameCore.log->contains("demo: [hero] walks [hero_walk]");
+        const bool walked = gameCore.log->contains("after the walk");
+        if (walking && !walked) {
+            harbour_.push_back(seconds(now - frameStart_));
+            if (!bare_) bare_ = std::make_unique<BareFrame>();
+            if (bare_->ready()) {
+                const Clock::time_point start = Clock::now();
+                bare_->frame();
+                bareTimes_.push_back(seconds(Clock::now() - start));
+            }
+        } else if (walked) {
+            timeUpdates();
+            write();
+        }
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    static double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+    // One physics step of the scene's world and one update of each of its
+    // particles, repeated, on the scene as the walk left it.
+    void timeUpdates() {
+        Scene* scene = gameCore.currentScene();
+        if (!scene || !gameCore.objects) return;
+        CurrentTime sample(-1.0);
+        sample.game.step = 1.0 / 60.0;
+        constexpr int kRepeats = 100;
+        if (GameObject* world = gameCore.objects->getObject(scene->physicsScene)) {
+            const Clock::time_point start = Clock::now();
+            for (int i = 0; i < kRepeats; ++i) world->updatePhase1(sample, 0);
+            physics_ = seconds(Clock::now() - start) / kRepeats;
+        }
+        std::vector<GameObject*> particles;
+        for (const GameObjectLink& link : scene->particles)
+            if (GameObject* particle = gameCore.objects->getObject(link)) particles.push_back(particle);
+        const Clock::time_point start = Clock::now();
+        for (int i = 0; i < kRepeats; ++i)
+            for (GameObject* particle : particles) particle->updatePhase2(sample, 2);
+        particles_ = seconds(Clock::now() - start) / kRepeats;
+        particleCount_ = particles.size();
+    }
+
+    void write() {
+        written_ = true;
+        std::ofstream file(out_);
+        file << "frames " << harbour_.size() << "\n";
+        file << "harbour " << bench_pairs::median(harbour_) << "\n";
+        file << "bare " << bench_pairs::median(bareTimes_) << "\n";
+        file << "physics " << physics_ << "\n";
+        file << "particles " << particles_ << "\n";
+        file << "particle_objects " << particleCount_ << "\n";
+    }
+
+    std::string out_;
+    Clock::time_point frameStart_{};
+    std::vector<double> harbour_, bareTimes_;
+    std::unique_ptr<BareFrame> bare_;
+    double physics_ = -1.0, particles_ = -1.0;
+    std::size_t particleCount_ = 0;
+    bool written_ = false;
+};
+
+int harbourChild(const char* out) {
+    static HarbourProbe probe(out);
+    if (!gameCore.mainLoop) return 3;
+    gameCore.mainLoop->trace = [](FrameStep step, std::int32_t detail) { probe.note(step, detail); };
+    return engineMain();
+}
+
+// The parent: a copy of the demo with this program beside its executable,
+// run headless to the end of its tour; the child's figures become the
+// counters.
+void demoHarbourVsBare(benchmark::State& state) {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::temp_directory_path() / ("demo_harbour_bench_" + std::to_string(getpid()));
+    std::error_code error;
+    fs::remove_all(folder, error);
+    fs::create_directories(folder / "appdata", error);
+    fs::create_directories(folder / "runtime", error);
+    fs::copy(DEMO_FOLDER, folder / "demo", fs::copy_options::recursive, error);
+    const fs::path self = platform::executablePath();
+    const fs::path child = folder / "demo" / "bin" / self.filename();
+    fs::copy_file(self, child, fs::copy_options::overwrite_existing, error);
+    const fs::path figures = folder / "figures.txt";
+    if (error || !fs::exists(child)) {
+        state.SkipWithError("the demo data folder cannot be copied (target demo_data built?)");
+        fs::remove_all(folder, error);
+        return;
+    }
+    std::map<std::string, double> values;
+    for (auto _ : state) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            setenv("SDL_VIDEODRIVER", "offscreen", 1);
+            setenv("SDL_AUDIODRIVER", "dummy", 1);
+            setenv("XDG_DATA_HOME", (folder / "appdata").c_str(), 1);
+            setenv("XDG_RUNTIME_DIR", (folder / "runtime").c_str(), 1);
+            if (FILE* quiet = std::freopen("/dev/null", "w", stdout)) (void)quiet;
+            if (chdir(folder.c_str()) != 0) _exit(126);
+            execl(child.c_str(), child.c_str(), kHarbourChild, figures.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        int status = 0;
+        if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            state.SkipWithError("the demo's game did not run its tour to the end");
+            break;
+        }
+        std::ifstream in(figures);
+        std::string name;
+        double value = 0.0;
+        while (in >> name >> value) values[name] = value;
+        state.SetIterationTime(values["harbour"]);
+    }
+    fs::remove_all(folder, error);
+    if (values["frames"] < 1 || values["bare"] <= 0.0) {
+        if (!state.error_occurred()) state.SkipWithError("no frame of the hero's walk was timed");
+        return;
+    }
+    const double harbour = values["harbour"];
+    state.counters["frames"] = values["frames"];
+    state.counters["harbour_ms"] = harbour * 1e3;
+    state.counters["bare_ms"] = values["bare"] * 1e3;
+    state.counters["x_baseline"] = harbour / values["bare"];
+    state.counters["physics_pct"] = 100.0 * values["physics"] / harbour;
+    state.counters["particle_pct"] = 100.0 * values["particles"] / harbour;
+    state.counters["particles"] = values["particle_objects"];
+}
+BENCHMARK(demoHarbourVsBare)->Name("Demo/frame_harbour")->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], kHarbourChild) == 0) return harbourChild(argv[2]);
     bench_pairs::fixAllocator();
     benchmark::Initialize(&argc, argv);
     bench_gl::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    for (const char* name : {"Demo/frame_default/0", "Demo/frame_bloom/1"}) {
+    for (const char* name : {"Demo/frame_default/0", "Demo/frame_bloom/1", "Demo/frame_harbour/iterations:1"}) {
         const double ratio = reporter.ratio(std::string(name) + "/manual_time");
         if (ratio > 0) std::printf("%s / bare GL frame at %dx%d: %.2f\n", name, kWidth, kHeight, ratio);
     }
