@@ -47,6 +47,7 @@ Particle* Particle::createForStillFrame(Y3ParticleData* record, const char* name
     if (!record || record->has(kResourceUnavailable)) return nullptr;
     auto* particle = new Particle(0, record->name, name, matrix34Identity());
     particle->state |= kParticleStillFrame;
+    particle->flush = true;
     particle->effectRecord = record;
     particle->buildLayers();
     return particle;
