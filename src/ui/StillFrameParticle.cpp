@@ -9,6 +9,7 @@
 #include "effects/Particle.h"
 #include "effects/ParticleData.h"
 #include "effects/Sprite.h"
+#include "foundation/Image.h"
 #include "foundation/IniFile.h"
 #include "foundation/Log.h"
 #include "foundation/SettingsReader.h"
@@ -54,9 +55,15 @@ float intoTexture(float v) {
     return std::clamp(v, 0.0f, 1.0f);
 }
 
-// The alpha (0 to 255) of a sampled value: a colour value carries it in its
-// top byte; a one-channel image's value is its alpha.
-std::uint32_t alphaOf(std::uint32_t value) { return value > 0xFFu ? value >> 24 : value; }
+// The alpha (0 to 255) of a texel of the image kept for sampling: its alpha
+// byte; an image without one is a grey mask (the brightest channel).
+std::uint32_t alphaAt(const TgaImage& image, std::uint32_t x, std::uint32_t y) {
+    const std::uint8_t* p =
+        image.pixels() + (static_cast<std::size_t>(y) * image.width + x) * image.bytesPerPixel;
+    if (image.bytesPerPixel >= 4) return p[3];
+    if (image.bytesPerPixel == 3) return std::max({p[0], p[1], p[2]});
+    return p[0];
+}
 
 void placeAtCentre(Particle& particle, const StillFrameScriptDataItem& owner, float halfWidth, float halfHeight) {
     Matrix34 pose = particle.pose;
@@ -200,19 +207,24 @@ bool StillFrameParticle::rebuildSpawnList(const StillFrameScriptDataItem& owner,
     // A sample every second pixel, the grid capped for huge items.
     const auto columns = static_cast<std::int32_t>(std::min(width * 0.5f, float(kMaxMaskColumns)));
     const auto rows = static_cast<std::int32_t>(std::min(height * 0.5f, float(kMaxMaskRows)));
-    const StillFrameItemImage& image = owner.image;
-    const float left = intoTexture(image.left), top = intoTexture(image.top);
-    const float spanU = intoTexture(image.width), spanV = intoTexture(image.height);
+    // The texels kept for sampling (the alpha image of the texture).
+    const TgaImage* kept = handler.imageBuffer();
+    if (!kept || !kept->pixels() || kept->width == 0 || kept->height == 0 || kept->bytesPerPixel == 0 ||
+        kept->block.size() < TgaImage::kHeaderSize + std::size_t(kept->width) * kept->height * kept->bytesPerPixel)
+        return false;
+    const TgaImage& image = *kept;
+    const StillFrameItemImage& window = owner.image;
+    const float left = intoTexture(window.left), top = intoTexture(window.top);
+    const float spanU = intoTexture(window.width), spanV = intoTexture(window.height);
     for (std::int32_t r = 0; r < rows; ++r) {
         const float fy = (float(r) + 0.5f) / float(rows);
         for (std::int32_t c = 0; c < columns; ++c) {
             const float fx = (float(c) + 0.5f) / float(columns);
-            // Just inside the texture: its right and bottom edges are not on it.
-            const float u = std::min(intoTexture(left + fx * spanU), 0.99999f);
-            const float v = std::min(intoTexture(top + fy * spanV), 0.99999f);
-            std::uint32_t value = 0;
-            if (!handler.pixel(u, v, true, value)) return false;
-            const std::uint32_t alpha = alphaOf(value);
+            // The right and bottom edges fall on the last texel.
+            const float u = intoTexture(left + fx * spanU), v = intoTexture(top + fy * spanV);
+            const auto tx = std::min(static_cast<std::uint32_t>(u * float(image.width)), image.width - 1);
+            const auto ty = std::min(static_cast<std::uint32_t>(v * float(image.height)), image.height - 1);
+            const std::uint32_t alpha = alphaAt(image, tx, ty);
             if (alpha == 0 || std::uint32_t(std::rand() % 255) > alpha) continue;
             places.push_back({(fx * width - halfWidth) / kPixelsPerUnit, -(fy * height - halfHeight) / kPixelsPerUnit,
                               0.0f});
