@@ -5,7 +5,9 @@
 
 #include <cstdlib>
 
+#include "effects/Particle.h"
 #include "foundation/TimeCore.h"
+#include "particle/ParticleWriter.h"
 #include "input/InputCore.h"
 #include "render/QuadBatch.h"
 #include "render/TextureTestSupport.h"
@@ -320,4 +322,45 @@ TEST_F(StillFrameGLTest, AListShowsItsLastRowsAfterItsBarIsDraggedToTheEnd) {
     EXPECT_TRUE(near(at(200, 150), {0, 0, 255}, 3));
     EXPECT_TRUE(near(at(310, 190), {255, 255, 255}, 3));  // the bar at the end
     EXPECT_TRUE(near(at(310, 110), {0, 0, 0}, 3));
+}
+
+// An item's particle on the GL backend: one lasting red point 60 units
+// across at the item's centre, on the game's clock.
+class StillFrameParticleGLTest : public StillFrameGLTest {
+protected:
+    static testing_support::FixtureFile ember() {
+        std::string error;
+        const std::string bytes = particle_tools::effectFileBytes(
+            "limit 1\nlayer a\nrate 50\nlifetime 100 100\nsize 0.3\ncolor 1 0 0 1\nmaterial alpha\ntexture white\n",
+            error);
+        EXPECT_FALSE(bytes.empty()) << error;
+        return resource_tests::storedFile(".effect", "ember", bytes);
+    }
+    void frame() {
+        for (Time* clock : {static_cast<Time*>(&clocks.gameTime), static_cast<Time*>(&clocks.realTime)}) {
+            clock->time += 0.05;
+            clock->stepLength = 0.05;
+        }
+        data().update(CurrentTime(-1.0));
+        draw();
+    }
+
+    resource_tests::ScopedPackages packages{{ember()}};
+    TimeCore clocks;
+    testing_support::ScopedCoreMember<TimeCore> useClocks{gameCore.clocks, &clocks};
+};
+
+// The particle draws at its layer over the quads below it (its own blue
+// item) and under the items above it (the green one).
+TEST_F(StillFrameParticleGLTest, AnItemsParticleShowsItsColourBetweenTheLayersBelowAndAbove) {
+    ASSERT_TRUE(packages.built());
+    StillFrameScriptDataItem* panel = item("panel", 200, 200, 200, 200, {0, 0, 255});
+    item("cover", 300, 200, 100, 200, {0, 255, 0}, 5);
+    ASSERT_TRUE(panel->particle.setParticle(*panel, "ember")) << allLines();
+    EXPECT_EQ(panel->particle.layer, 2);
+    for (int i = 0; i < 3; ++i) frame();
+    EXPECT_TRUE(near(at(284, 300), {255, 0, 0}, 40)) << allLines();
+    EXPECT_TRUE(near(at(316, 300), {0, 255, 0}, 3));
+    EXPECT_TRUE(near(at(220, 220), {0, 0, 255}, 3));
+    EXPECT_TRUE(near(at(284, 380), {0, 0, 255}, 3));
 }
