@@ -200,4 +200,15 @@ TEST_F(StillFrameParticleTest, APointIsBornOnlyWhereTheMaskLetsIt) {
     EXPECT_TRUE(logged("Missed mask image texture [white.png]"));
 }
 
+// The render core's release takes the items' particles out of their
+// contexts before the contexts report what they still hold.
+TEST_F(StillFrameParticleTest, TheRenderCoresReleaseLeavesNoParticleHeld) {
+    StillFrameScriptDataItem* badge = imageItem("badge", "white", 100, 100, 64, 64);
+    ASSERT_TRUE(badge->particle.setParticle(*badge, "spark"));
+    frame();
+    render_->release();
+    EXPECT_FALSE(logged("Not all particle references release")) << logText();
+    EXPECT_EQ(data().itemCount(), 0);
+}
+
 }  // namespace
