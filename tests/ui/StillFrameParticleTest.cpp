@@ -56,11 +56,13 @@ protected:
     }
     // One frame of the game: the clocks advance, the still frames update
     // and draw.
-    void frame(double dt = 0.05) {
+    // With gamePaused the game clock stands while the real one runs.
+    void frame(double dt = 0.05, bool gamePaused = false) {
         for (Time* clock : {static_cast<Time*>(&clocks.gameTime), static_cast<Time*>(&clocks.worldTime),
                             static_cast<Time*>(&clocks.realTime)}) {
-            clock->time += dt;
-            clock->stepLength = dt;
+            const double step = gamePaused && clock != &clocks.realTime ? 0.0 : dt;
+            clock->time += step;
+            clock->stepLength = step;
         }
         data().update(CurrentTime(-1.0));
         data().render(0);
@@ -209,6 +211,23 @@ TEST_F(StillFrameParticleTest, TheRenderCoresReleaseLeavesNoParticleHeld) {
     render_->release();
     EXPECT_FALSE(logged("Not all particle references release")) << logText();
     EXPECT_EQ(data().itemCount(), 0);
+}
+
+// A backdrop's particle runs on the real clock, so it goes on while the
+// game clock stands; the particle of another item waits with the game.
+TEST_F(StillFrameParticleTest, ABackdropsParticleRunsWhileTheGameClockStands) {
+    struct Case {
+        const char* item;
+        bool runs;
+    };
+    const Case cases[] = {{"menu_bg", true}, {"badge", false}};
+    for (const Case& c : cases) {
+        StillFrameScriptDataItem* it = imageItem(c.item, "white", 100, 100, 64, 64);
+        ASSERT_TRUE(it->particle.setParticle(*it, "spark"));
+        for (int i = 0; i < 10; ++i) frame(0.05, true);
+        EXPECT_EQ(it->particle.particle->livePointCount > 0, c.runs) << c.item;
+        data().deleteObject(it);
+    }
 }
 
 }  // namespace
