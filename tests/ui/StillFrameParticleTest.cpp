@@ -176,6 +176,11 @@ TEST_F(StillFrameParticleTest, TheSpawnListComesFromTheAlphaOfTheImageOnceAPerio
     EXPECT_EQ(spark.emissionPoints.size(), 800u);
     frame(stillFrameSettings.particleMaskUpdatePeriod);
     EXPECT_TRUE(spark.emissionPoints.empty());
+    // A window far beyond the texture is brought back by whole textures (to
+    // 0 here, showing the opaque half over the whole item) in one step.
+    leaf->image.left = 1e30f;
+    frame(stillFrameSettings.particleMaskUpdatePeriod);
+    EXPECT_EQ(spark.emissionPoints.size(), 1600u);
 
     // A huge item samples a capped grid.
     StillFrameScriptDataItem* wall = imageItem("wall", "leaf", 0, 0, 40000, 30000);
