@@ -201,9 +201,12 @@ bool Particle::updatePhase2(const CurrentTime& time, std::int32_t flag) {
     }
     if ((state & kParticleVolumeInView) && (state & kParticleSoundArmed) && (state & kParticleSpawned)) {
         state &= ~kParticleSoundArmed;
-        // The effect's start sound, once the first points came out.
-        if (effectData && effectData->sound[0] && (state & kParticlePlaced) && !(state & kParticleStillFrame))
-            gameCore.playSoundAt(effectData->sound, pose.m + 9, nullptr);
+        // The effect's start sound, once the first points came out; a still
+        // frame's particle has no place in the world and plays it unplaced.
+        if (effectData && effectData->sound[0] && (state & kParticlePlaced)) {
+            if (state & kParticleStillFrame) gameCore.playAutoSound(effectData->sound, GameObjectLink{});
+            else gameCore.playSoundAt(effectData->sound, pose.m + 9, nullptr);
+        }
     }
     if ((state & kParticleVolumeInView) && !(state & kParticleAreasToRefresh))
         for (auto& layer : layers) layer->refreshBounds();

@@ -11,6 +11,11 @@
 #include "effects/ParticleData.h"
 #include "foundation/TimeCore.h"
 #include "particle/ParticleWriter.h"
+#include "platform/sound/DirectSound.h"
+#include "sound/BankSound.h"
+#include "sound/Sound.h"
+#include "sound/SoundCore.h"
+#include "sound/SoundFixture.h"
 #include "resources/ResourceTestSupport.h"
 #include "ui/StillFrameData.h"
 #include "ui/StillFrameSettings.h"
@@ -76,6 +81,8 @@ protected:
 
     resource_tests::ScopedPackages packages{{
         effect("spark", "limit 4\nlayer a\nrate 50\nlifetime 100 100\nsize 0.1\ncolor 1 0 0 1\n"),
+        effect("chiming", "sound chime\nlimit 4\nlayer a\nrate 50\nlifetime 100 100\nsize 0.1\n"),
+        sound_fixture::oggFile("chime", "effect", sound_fixture::oggBytes("length 0.5\ntone 880 0.5\n")),
     }};
     TimeCore clocks;
     testing_support::ScopedCoreMember<TimeCore> useClocks{gameCore.clocks, &clocks};
@@ -233,6 +240,26 @@ TEST_F(StillFrameParticleTest, ABackdropsParticleRunsWhileTheGameClockStands) {
         EXPECT_EQ(it->particle.particle->livePointCount > 0, c.runs) << c.item;
         data().deleteObject(it);
     }
+}
+
+// An item particle's start sound plays once its first points came out.
+TEST_F(StillFrameParticleTest, AnItemParticlesStartSoundPlaysOnce) {
+    platform::dsound::Environment environment;
+    environment.output = platform::dsound::OutputKind::Null;
+    platform::dsound::setEnvironment(environment);
+    {
+        SoundCore sound;
+        testing_support::ScopedCoreMember<SoundCore> useSound{gameCore.sound, &sound};
+        ASSERT_TRUE(sound.initialize());
+        StillFrameScriptDataItem* bell = imageItem("bell", "white", 100, 100, 64, 64);
+        ASSERT_TRUE(bell->particle.setParticle(*bell, "chiming"));
+        for (int i = 0; i < 5; ++i) frame();
+        EXPECT_GT(bell->particle.particle->livePointCount, 0);
+        EXPECT_EQ(sound.globalSounds(SoundChannelEffect).size(), 1u) << logText();
+        data().releaseAll();
+        sound.releaseAll();
+    }
+    platform::dsound::setEnvironment(platform::dsound::Environment());
 }
 
 }  // namespace
