@@ -3,7 +3,9 @@
 // picture is read back and checked by the colours of a few regions.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 #include "effects/Particle.h"
 #include "foundation/TimeCore.h"
@@ -244,6 +246,55 @@ TEST_F(StillFrameTextGLTest, RedTextSitsWhereItsAlignmentPutsIt) {
         EXPECT_TRUE(near(at(c.inkLeft + 6, 306), {0, 0, 0}, 3)) << c.font;
         data().deleteObject(label);
     }
+}
+
+// "Hello" in a 400-unit item: the box of the red ink lies within two
+// pixels of the box the layout gives its glyph quads, in each alignment.
+TEST_F(StillFrameTextGLTest, TheInkOfHelloLiesWhereTheLayoutPutsIt) {
+    std::vector<int> inkLefts;
+    for (const char* font : {"menu", "menu.center", "menu.right"}) {
+        StillFrameScriptDataItem* label = data().create("label");
+        label->x = 100;
+        label->y = 100;
+        label->width = 400;
+        label->color[0] = 1.0f;
+        label->color[1] = label->color[2] = 0.0f;
+        ASSERT_TRUE(label->text.setText(*label, "Hello", nullptr, font, 5.0f)) << font;
+        ASSERT_EQ(label->text.quads.size(), 5u);
+        float box[4] = {1e9f, 1e9f, -1e9f, -1e9f};  // left, top, right, bottom of the quads
+        for (const auto& quad : label->text.quads)
+            for (int i = 0; i < 4; ++i)
+                box[i] = i < 2 ? std::min(box[i], quad.rect[i]) : std::max(box[i], quad.rect[i]);
+        // In read-back pixels (half a still-frame unit each).
+        const float left = (label->x + (box[0] + 0.5f) * label->width) / 2.0f;
+        const float right = (label->x + (box[2] + 0.5f) * label->width) / 2.0f;
+        const float top = (label->y + (box[1] + 0.5f) * label->height) / 2.0f;
+        const float bottom = (label->y + (box[3] + 0.5f) * label->height) / 2.0f;
+        draw();
+        auto red = [&](int x, int y) { return near(at(float(x) * 2.0f + 1.0f, float(y) * 2.0f + 1.0f), {255, 0, 0}, 40); };
+        const int row = int((top + bottom) / 2.0f), column = int((left + right) / 2.0f);
+        int inkLeft = -1, inkRight = -1, inkTop = -1, inkBottom = -1;
+        for (int x = 0; x < int(kWidth); ++x)
+            if (red(x, row)) {
+                if (inkLeft < 0) inkLeft = x;
+                inkRight = x + 1;
+            }
+        for (int y = 0; y < int(kHeight); ++y)
+            if (red(column, y)) {
+                if (inkTop < 0) inkTop = y;
+                inkBottom = y + 1;
+            }
+        EXPECT_NEAR(float(inkLeft), left, 2.0f) << font;
+        EXPECT_NEAR(float(inkRight), right, 2.0f) << font;
+        EXPECT_NEAR(float(inkTop), top, 2.0f) << font;
+        EXPECT_NEAR(float(inkBottom), bottom, 2.0f) << font;
+        inkLefts.push_back(inkLeft);
+        data().deleteObject(label);
+    }
+    // Centred text lies halfway between the left and the right alignment.
+    ASSERT_EQ(inkLefts.size(), 3u);
+    EXPECT_GT(inkLefts[1], inkLefts[0] + 10);
+    EXPECT_NEAR(inkLefts[1] - inkLefts[0], inkLefts[2] - inkLefts[1], 1);
 }
 
 TEST_F(StillFrameGLTest, AGlyphDrawsUprightAndNotMirrored) {
