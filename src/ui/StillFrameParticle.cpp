@@ -65,12 +65,13 @@ std::uint32_t alphaAt(const TgaImage& image, std::uint32_t x, std::uint32_t y) {
     return p[0];
 }
 
-void placeAtCentre(Particle& particle, const StillFrameScriptDataItem& owner, float halfWidth, float halfHeight) {
-    Matrix34 pose = particle.pose;
+// The pose moved to the item's centre: 100 pixels a unit, y up from the
+// screen's bottom.
+Matrix34 atCentre(Matrix34 pose, const StillFrameScriptDataItem& owner, float halfWidth, float halfHeight) {
     pose.m[9] = (owner.x + halfWidth) / kPixelsPerUnit;
     pose.m[10] = (kScreenHeight - (owner.y + halfHeight)) / kPixelsPerUnit;
     pose.m[11] = 0.0f;
-    particle.setPose(pose);
+    return pose;
 }
 
 }  // namespace
@@ -121,10 +122,7 @@ bool StillFrameParticle::setParticle(StillFrameScriptDataItem& owner, const char
     particle->emissionMask = true;
     particle->maskTexture = &owner.image.source.link;
     particle->sourceTexture = owner.image.source.link.baseName();
-    Matrix34 pose = matrix34Identity();
-    pose.m[9] = (owner.x + halfWidth) / kPixelsPerUnit;
-    pose.m[10] = (kScreenHeight - (owner.y + halfHeight)) / kPixelsPerUnit;
-    if (!particle->registerInPVS(pose, false)) {
+    if (!particle->registerInPVS(atCentre(matrix34Identity(), owner, halfWidth, halfHeight), false)) {
         particle.reset();
         return log.error("SF[%s]->setParticle: Can't initialize particle [%s]", item, wanted.c_str());
     }
@@ -162,7 +160,7 @@ void StillFrameParticle::update(StillFrameScriptDataItem& owner, const CurrentTi
     if (!particle) return;
     halfWidth = owner.width * 0.5f;
     halfHeight = owner.height * 0.5f;
-    placeAtCentre(*particle, owner, halfWidth, halfHeight);
+    particle->setPose(atCentre(particle->pose, owner, halfWidth, halfHeight));
     if (playSet || pauseSet) {
         for (std::int32_t i = 0; i < ModeCount; ++i) {
             const std::uint32_t bit = 1u << i;
