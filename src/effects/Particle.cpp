@@ -47,6 +47,7 @@ Particle* Particle::createForStillFrame(Y3ParticleData* record, const char* name
     if (!record || record->has(kResourceUnavailable)) return nullptr;
     auto* particle = new Particle(0, record->name, name, matrix34Identity());
     particle->state |= kParticleStillFrame;
+    particle->flush = true;
     particle->effectRecord = record;
     particle->buildLayers();
     return particle;
@@ -200,9 +201,12 @@ bool Particle::updatePhase2(const CurrentTime& time, std::int32_t flag) {
     }
     if ((state & kParticleVolumeInView) && (state & kParticleSoundArmed) && (state & kParticleSpawned)) {
         state &= ~kParticleSoundArmed;
-        // The effect's start sound, once the first points came out.
-        if (effectData && effectData->sound[0] && (state & kParticlePlaced) && !(state & kParticleStillFrame))
-            gameCore.playSoundAt(effectData->sound, pose.m + 9, nullptr);
+        // The effect's start sound, once the first points came out; a still
+        // frame's particle has no place in the world and plays it unplaced.
+        if (effectData && effectData->sound[0] && (state & kParticlePlaced)) {
+            if (state & kParticleStillFrame) gameCore.playAutoSound(effectData->sound, GameObjectLink{});
+            else gameCore.playSoundAt(effectData->sound, pose.m + 9, nullptr);
+        }
     }
     if ((state & kParticleVolumeInView) && !(state & kParticleAreasToRefresh))
         for (auto& layer : layers) layer->refreshBounds();

@@ -19,6 +19,7 @@
 
 class Particle;
 class Scene;
+class TextureLink;
 struct ParticleEffect;
 class ParticleLayer;
 class Y3ParticleData;
@@ -72,8 +73,8 @@ public:
     // A particle of the scene showing the effect at the pose; null (not
     // made, logged) when the packages hold no such effect.
     static Particle* create(Scene& scene, const char* effect, const char* name, const Matrix34& pose);
-    // A particle of a still frame (no scene): null while the effect record
-    // is missing or unavailable.
+    // A particle of a still frame (no scene, the flush flag set): null while
+    // the effect record is missing or unavailable.
     static Particle* createForStillFrame(Y3ParticleData* effect, const char* name);
     Particle(std::uint32_t sceneLink, const char* effect, const char* name, const Matrix34& pose);
     ~Particle() override;
@@ -193,6 +194,18 @@ public:
     std::vector<std::unique_ptr<ParticleLayer>> layers;
     // A layer texture named "$source$" takes this name (a still frame's).
     const char* sourceTexture = nullptr;
+    // Still-frame drawing. flush: the still frame's quads queued so far are
+    // drawn and the 2D view and projection set before the particle draws
+    // (every still-frame particle has it). background: the particle of a
+    // backdrop item, which runs on the real clock so that it keeps moving
+    // while the game clock is paused.
+    bool flush = false;
+    bool background = false;
+    // The emitters sample a mask: spawning takes its places from the
+    // emission points alone, which the owner rebuilds from the alpha of the
+    // mask texture (not owned); while there are none nothing is spawned.
+    bool emissionMask = false;
+    TextureLink* maskTexture = nullptr;
     // 100,000,000 - 10,000 x the camera distance in screen view, else 0.
     std::int32_t sortKey = 0;
 

@@ -251,6 +251,8 @@ void ParticleLayer::spawn(std::int32_t n) {
     const ParticleLayerData* layer = data();
     const ParticleEffect* effect = owner->effectData;
     if (!layer || !effect || n <= 0) return;
+    // A masked emitter spawns only where its mask let it.
+    if (owner->emissionMask && owner->emissionPoints.empty()) return;
     std::int64_t limit = effect->limits.pointLimit;
     std::int64_t wanted = n;
     if (!owner->emissionPoints.empty()) {

@@ -530,11 +530,13 @@ void RenderCore::releaseDeviceData() {
 }
 
 void RenderCore::release() {
+    // Still-frame items own particles pushed into the particle contexts:
+    // they go before the contexts report what is still held.
+    stillFrames_->data.releaseAll();
     reportContextReferences();
     releaseDeviceData();
     clearStillFrameSlots();
     shaders_->release();
-    stillFrames_->data.releaseAll();
     // The registered managers' records; the scene data go with the save
     // game that owns them.
     for (ResourceManagerBase* manager : dataManagers_)

@@ -353,6 +353,10 @@ void StillFrameScriptDataItem::reset() {
     autoFlags = 0;
     text = ItemText{};
     shadow = Shadow{};
+    particle.release();
+    particle.layer = 2;
+    particle.x = particle.y = particle.power = 0.0f;
+    particle.mask.reset();
     scroll = Scroll{};
     animation.reset();
     tag = state = 0;
@@ -372,6 +376,7 @@ void StillFrameScriptDataItem::releaseAttachments() {
     text.release();
     textGlyphs = 0;
     shadow = Shadow{};
+    particle.release();
     scroll = Scroll{};
     animation.reset();
     tag = state = 0;
@@ -406,6 +411,8 @@ bool StillFrameScriptDataItem::update(const CurrentTime& time, StillFrameData& d
     image.time += time.real.step;
     mask.time += time.real.step;
     if (animation.modes) animation.update(time.real.time);
+    // The modes of this frame, those that just completed among them.
+    const std::uint32_t activeModes = animation.modes;
     const std::uint32_t done = animation.completed;
     animation.completed = 0;
     for (std::int32_t mode = 0; done && mode < ModeCount; ++mode) {
@@ -417,6 +424,7 @@ bool StillFrameScriptDataItem::update(const CurrentTime& time, StillFrameData& d
     }
     link.resolve(*this, x, y);
     if (scroll.any()) scroll.update(*this, data);
+    if (visible()) particle.update(*this, time, activeModes);
     if (!wasRunning) flags &= ~ItemInHandler;
     flags |= ItemUpdated;
     return true;
@@ -474,8 +482,9 @@ void StillFrameScriptDataItem::queueQuads(StillFrameData& data, const float* off
 std::int32_t StillFrameScriptDataItem::draw(std::int32_t current, StillFrameData& data, double now,
                                             bool postProcessing, bool fixedPipeline) {
     if (!visible() || !image.source.ready()) return kNoLayer;
-    if (layer != current) return layer > current ? layer : kNoLayer;
-    if (color[3] == 0.0f) return kNoLayer;
+    if (layer != current) return std::min(layer > current ? layer : kNoLayer, particle.draw(current, data));
+    // At a shared layer the particle draws over its item's quads.
+    if (color[3] == 0.0f) return particle.draw(current, data);
     image.scrollWindow();
     mask.scrollWindow();
     image.source.link.currentFrame = image.sequenceIndex();
@@ -501,7 +510,7 @@ std::int32_t StillFrameScriptDataItem::draw(std::int32_t current, StillFrameData
             }
         }
     }
-    return kNoLayer;
+    return particle.draw(current, data);
 }
 
 bool StillFrameScriptDataItem::hitTest(float px, float py) const {

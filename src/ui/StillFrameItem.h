@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "render/TextureLink.h"
@@ -15,6 +16,9 @@
 #include "ui/StillFrameLink.h"
 #include "ui/TextLayout.h"
 
+class DXTextureHandler;
+class IniFile;
+class Particle;
 class StillFrameData;
 class StillFrameScriptDataItem;
 struct CurrentTime;
@@ -115,6 +119,65 @@ public:
     std::int32_t sequenceIndex() const;
     // Back to the construction values; the link is released.
     void reset();
+};
+
+// The particle effect an item carries: one particle that emits over the
+// item's image (its spawn places rebuilt from the image's alpha), placed at
+// the item's centre (one particle unit is 100 pixels, y up), drawn at its
+// own layer, and played or paused when the item's animation modes named in
+// the play and pause sets become active. Bits of the sets follow the mode
+// numbers: 0 "none", 1 "show", 2 "hide", 3 "move", 4 "mouse", 5 "resize",
+// 6 "rotate", 7 "animate", 8 "texture", 9 "show_pp", 10 "hide_pp",
+// 11 "scroll".
+class StillFrameParticle {
+public:
+    StillFrameParticle();
+    ~StillFrameParticle();
+    StillFrameParticle(const StillFrameParticle&) = delete;
+    StillFrameParticle& operator=(const StillFrameParticle&) = delete;
+
+    // Section "particle": the period of the spawn-list rebuild.
+    static void readSettings(IniFile& settings);
+
+    // The particle of the effect of that name (lower-cased), named after
+    // the owner, at the owner's centre, pushed, shown and playing; the same
+    // name again changes nothing. An empty name removes the particle.
+    // False (logged) when it cannot be made, initialised or pushed.
+    bool setParticle(StillFrameScriptDataItem& owner, const char* name);
+    // Puts an effect by name into the play set (on) or the pause set (off),
+    // taking it out of the other; an unknown name is logged and refused.
+    bool setEffect(const StillFrameScriptDataItem& owner, const char* name, bool on);
+    // Pauses (true) or plays the particle; false without one.
+    bool setRunning(bool pause);
+    // The frame's update while the owner is visible: placed at the owner's
+    // centre, played or paused by the modes active on the owner this frame,
+    // and its spawn list rebuilt from the mask while it plays.
+    void update(StillFrameScriptDataItem& owner, const CurrentTime& time, std::uint32_t activeModes);
+    // The layer walk: below its layer it asks for that layer; at it the
+    // particle runs and draws. Answers the next layer it needs.
+    std::int32_t draw(std::int32_t current, StillFrameData& data);
+    // Stops and destroys the particle, releases the mask's texture and
+    // empties both sets.
+    void release();
+
+    std::unique_ptr<Particle> particle;
+    double time = -1.0;      // of the last spawn-list rebuild; negative: never
+    double drawTime = -1.0;  // clock time of the last run in the draw
+    std::int32_t layer = 2;  // the item's layer 0 plus 2
+    float halfWidth = 32.0f, halfHeight = 32.0f;
+    float x = 0.0f, y = 0.0f;  // stored for scripts
+    float power = 0.0f;        // stored for scripts
+    // The particle mask; while its source has a texture it replaces the
+    // owner's image as the mask.
+    StillFrameItemImage mask;
+    std::uint32_t playSet = 0;
+    std::uint32_t pauseSet = 0;
+
+private:
+    // The spawn list from the mask's alpha over the owner's texture window;
+    // false when the texture has no image to read.
+    bool rebuildSpawnList(const StillFrameScriptDataItem& owner, DXTextureHandler& handler);
+    const DXTextureHandler* unreadableMask_ = nullptr;
 };
 
 // The item's animation modes.
@@ -241,6 +304,7 @@ public:
         float color[4] = {};
     } shadow;
     using Scroll = StillFrameScroll;
+    StillFrameParticle particle;
     Scroll scroll;
     StillFrameAnimation animation{*this};
     std::int32_t tag = 0, state = 0;

@@ -2,6 +2,7 @@
 
 #include "foundation/IniFile.h"
 #include "foundation/SettingsReader.h"
+#include "ui/StillFrameItem.h"
 
 StillFrameSettings stillFrameSettings;
 
@@ -13,6 +14,7 @@ void readStillFrameSettings(IniFile& settings) {
     readSetting(section, "default_sf_gravitation.y", s.gravitation[1], -500.0f);
     readSetting(section, "default_sf_gravitation.z", s.gravitation[2], 0.0f);
     readSetting(section, "blur_offset_power_multiplier", s.blurOffsetPowerMultiplier, 2.5f);
+    StillFrameParticle::readSettings(settings);
 }
 
 void readToolsSettings(IniFile& settings) {

@@ -15,6 +15,9 @@ struct StillFrameSettings {
     // scale of blur offsets.
     float gravitation[3] = {0.0f, -500.0f, 0.0f};
     float blurOffsetPowerMultiplier = 2.5f;
+    // Section "particle": seconds between rebuilds of an item particle's
+    // spawn list from its mask.
+    float particleMaskUpdatePeriod = 0.3f;
     // Section "tools": the helper overlay.
     std::string helperBackgroundColor2 = "FF8080FF";
     std::string helperTextColor2 = "FFFFFF80";
@@ -40,7 +43,7 @@ struct StillFrameSettings {
 
 extern StillFrameSettings stillFrameSettings;
 
-// Sections "debug" and "stillframe".
+// Sections "debug", "stillframe" and the item particles' key of "particle".
 void readStillFrameSettings(IniFile& settings);
 // Sections "debug" (the console switches, on the first call only) and
 // "console".

@@ -3,9 +3,13 @@
 // picture is read back and checked by the colours of a few regions.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <vector>
 
+#include "effects/Particle.h"
 #include "foundation/TimeCore.h"
+#include "particle/ParticleWriter.h"
 #include "input/InputCore.h"
 #include "render/QuadBatch.h"
 #include "render/TextureTestSupport.h"
@@ -244,6 +248,55 @@ TEST_F(StillFrameTextGLTest, RedTextSitsWhereItsAlignmentPutsIt) {
     }
 }
 
+// "Hello" in a 400-unit item: the box of the red ink lies within two
+// pixels of the box the layout gives its glyph quads, in each alignment.
+TEST_F(StillFrameTextGLTest, TheInkOfHelloLiesWhereTheLayoutPutsIt) {
+    std::vector<int> inkLefts;
+    for (const char* font : {"menu", "menu.center", "menu.right"}) {
+        StillFrameScriptDataItem* label = data().create("label");
+        label->x = 100;
+        label->y = 100;
+        label->width = 400;
+        label->color[0] = 1.0f;
+        label->color[1] = label->color[2] = 0.0f;
+        ASSERT_TRUE(label->text.setText(*label, "Hello", nullptr, font, 5.0f)) << font;
+        ASSERT_EQ(label->text.quads.size(), 5u);
+        float box[4] = {1e9f, 1e9f, -1e9f, -1e9f};  // left, top, right, bottom of the quads
+        for (const auto& quad : label->text.quads)
+            for (int i = 0; i < 4; ++i)
+                box[i] = i < 2 ? std::min(box[i], quad.rect[i]) : std::max(box[i], quad.rect[i]);
+        // In read-back pixels (half a still-frame unit each).
+        const float left = (label->x + (box[0] + 0.5f) * label->width) / 2.0f;
+        const float right = (label->x + (box[2] + 0.5f) * label->width) / 2.0f;
+        const float top = (label->y + (box[1] + 0.5f) * label->height) / 2.0f;
+        const float bottom = (label->y + (box[3] + 0.5f) * label->height) / 2.0f;
+        draw();
+        auto red = [&](int x, int y) { return near(at(float(x) * 2.0f + 1.0f, float(y) * 2.0f + 1.0f), {255, 0, 0}, 40); };
+        const int row = int((top + bottom) / 2.0f), column = int((left + right) / 2.0f);
+        int inkLeft = -1, inkRight = -1, inkTop = -1, inkBottom = -1;
+        for (int x = 0; x < int(kWidth); ++x)
+            if (red(x, row)) {
+                if (inkLeft < 0) inkLeft = x;
+                inkRight = x + 1;
+            }
+        for (int y = 0; y < int(kHeight); ++y)
+            if (red(column, y)) {
+                if (inkTop < 0) inkTop = y;
+                inkBottom = y + 1;
+            }
+        EXPECT_NEAR(float(inkLeft), left, 2.0f) << font;
+        EXPECT_NEAR(float(inkRight), right, 2.0f) << font;
+        EXPECT_NEAR(float(inkTop), top, 2.0f) << font;
+        EXPECT_NEAR(float(inkBottom), bottom, 2.0f) << font;
+        inkLefts.push_back(inkLeft);
+        data().deleteObject(label);
+    }
+    // Centred text lies halfway between the left and the right alignment.
+    ASSERT_EQ(inkLefts.size(), 3u);
+    EXPECT_GT(inkLefts[1], inkLefts[0] + 10);
+    EXPECT_NEAR(inkLefts[1] - inkLefts[0], inkLefts[2] - inkLefts[1], 1);
+}
+
 TEST_F(StillFrameGLTest, AGlyphDrawsUprightAndNotMirrored) {
     // A font whose glyphs show all of a texture of four quadrants.
     font_test::FontSpec spec;
@@ -320,4 +373,45 @@ TEST_F(StillFrameGLTest, AListShowsItsLastRowsAfterItsBarIsDraggedToTheEnd) {
     EXPECT_TRUE(near(at(200, 150), {0, 0, 255}, 3));
     EXPECT_TRUE(near(at(310, 190), {255, 255, 255}, 3));  // the bar at the end
     EXPECT_TRUE(near(at(310, 110), {0, 0, 0}, 3));
+}
+
+// An item's particle on the GL backend: one lasting red point 60 units
+// across at the item's centre, on the game's clock.
+class StillFrameParticleGLTest : public StillFrameGLTest {
+protected:
+    static testing_support::FixtureFile ember() {
+        std::string error;
+        const std::string bytes = particle_tools::effectFileBytes(
+            "limit 1\nlayer a\nrate 50\nlifetime 100 100\nsize 0.3\ncolor 1 0 0 1\nmaterial alpha\ntexture white\n",
+            error);
+        EXPECT_FALSE(bytes.empty()) << error;
+        return resource_tests::storedFile(".effect", "ember", bytes);
+    }
+    void frame() {
+        for (Time* clock : {static_cast<Time*>(&clocks.gameTime), static_cast<Time*>(&clocks.realTime)}) {
+            clock->time += 0.05;
+            clock->stepLength = 0.05;
+        }
+        data().update(CurrentTime(-1.0));
+        draw();
+    }
+
+    resource_tests::ScopedPackages packages{{ember()}};
+    TimeCore clocks;
+    testing_support::ScopedCoreMember<TimeCore> useClocks{gameCore.clocks, &clocks};
+};
+
+// The particle draws at its layer over the quads below it (its own blue
+// item) and under the items above it (the green one).
+TEST_F(StillFrameParticleGLTest, AnItemsParticleShowsItsColourBetweenTheLayersBelowAndAbove) {
+    ASSERT_TRUE(packages.built());
+    StillFrameScriptDataItem* panel = item("panel", 200, 200, 200, 200, {0, 0, 255});
+    item("cover", 300, 200, 100, 200, {0, 255, 0}, 5);
+    ASSERT_TRUE(panel->particle.setParticle(*panel, "ember")) << allLines();
+    EXPECT_EQ(panel->particle.layer, 2);
+    for (int i = 0; i < 3; ++i) frame();
+    EXPECT_TRUE(near(at(284, 300), {255, 0, 0}, 40)) << allLines();
+    EXPECT_TRUE(near(at(316, 300), {0, 255, 0}, 3));
+    EXPECT_TRUE(near(at(220, 220), {0, 0, 255}, 3));
+    EXPECT_TRUE(near(at(284, 380), {0, 0, 255}, 3));
 }

@@ -3,6 +3,7 @@
 // the cursor confined, the scroll events and the children's placement.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 
 #include "app/SceneLoadFixture.h"
@@ -189,16 +190,18 @@ protected:
         data.releaseAll();
         pose.release();
     }
-    // The model's origin on the still-frame screen.
-    void expectedScreen(const Model& model, float& x, float& y) {
-        float screen[2] = {model.worldMatrix.m[9], model.worldMatrix.m[10]};
-        if (const CameraCore* camera = gameCore.scene_getCamera(nullptr)) camera->projectToScreen(model.worldMatrix.m + 9, screen);
+    // The model's origin, raised by rise, on the still-frame screen.
+    void expectedScreen(const Model& model, float& x, float& y, float rise = 0.0f) {
+        float point[3] = {model.worldMatrix.m[9], model.worldMatrix.m[10] + rise, model.worldMatrix.m[11]};
+        float screen[2] = {point[0], point[1]};
+        if (const CameraCore* camera = gameCore.scene_getCamera(nullptr)) camera->projectToScreen(point, screen);
         x = screen[0];
         y = screen[1];
     }
 
     testing_support::SceneLoadFixture f;
-    model_test::ScopedModelResources models{"crate"};
+    // A plain box, and one with a named point 2 units above its origin.
+    model_test::ScopedModelResources models{{"crate"}, {model_test::boxModel("mast") + "action top body at 0 2 0\n"}};
     StillFrameData data;
     Y3Pose_Model pose{"crate.1"};
     double time_ = 0.0;
@@ -234,6 +237,34 @@ TEST_F(StillFrameModelLinkTest, ALabelFollowsItsModelUntilTheModelIsGone) {
     EXPECT_TRUE(f.logged("at stillframe [label] : [REMOVE LINK]"));
     EXPECT_EQ(label->link.value, 0u);
     EXPECT_FLOAT_EQ(label->x, lastX);
+}
+
+// A label on a model's named point follows that point, not the origin.
+TEST_F(StillFrameModelLinkTest, ALabelOnANamedPointFollowsThePoint) {
+    ASSERT_NE(gameCore.currentScene(), nullptr);
+    Y3Pose_Model mast{"mast.1"};
+    mast.pose = pose.pose;
+    std::strcpy(mast.model, "mast");
+    ASSERT_TRUE(mast.spawn(0));
+    auto* model = static_cast<Model*>(gameCore.objects->getObject(mast.link));
+    ASSERT_NE(model, nullptr);
+    StillFrameScriptDataItem* label = data.create("label");
+    ASSERT_TRUE(label->link.attachToModel(*label, "mast.1", "top"));
+    for (float x : {4.0f, -3.0f}) {
+        Matrix34 moved = model->worldMatrix;
+        moved.m[9] = x;
+        moved.m[10] = 0.5f;
+        model->setWorldMatrix(moved);
+        data.update(frame(time_ += 0.02));
+        float sx = 0.0f, sy = 0.0f, ox = 0.0f, oy = 0.0f;
+        expectedScreen(*model, sx, sy, 2.0f);
+        expectedScreen(*model, ox, oy);
+        EXPECT_NEAR(label->x, sx, 1e-3f) << x;
+        EXPECT_NEAR(label->y, sy, 1e-3f) << x;
+        EXPECT_GT(std::fabs(label->y - oy), 1.0f) << x;  // not the origin
+    }
+    data.releaseAll();
+    mast.release();
 }
 
 }  // namespace

@@ -11,13 +11,15 @@ TEST(StillFrameSettings, DefaultsForMissingKeysAndValuesFromTheStore) {
     f.set("stillframe", "default_sf_gravitation.y", "-9.5")
         .set("tools", "sf_helper_def_count", "7")
         .set("tools", "sf_helper_bg_offset", "two")
-        .set("tools", "sf_helper_text_color", "00FF00FF");
+        .set("tools", "sf_helper_text_color", "00FF00FF")
+        .set("particle", "sf_particle_mask_update_period", "0.75");
     readStillFrameSettings(f.settings);
     readToolsSettings(f.settings);
     const StillFrameSettings& s = stillFrameSettings;
     EXPECT_FLOAT_EQ(s.gravitation[0], 0.0f);
     EXPECT_FLOAT_EQ(s.gravitation[1], -9.5f);
     EXPECT_FLOAT_EQ(s.blurOffsetPowerMultiplier, 2.5f);
+    EXPECT_FLOAT_EQ(s.particleMaskUpdatePeriod, 0.75f);
     EXPECT_EQ(s.debugName, "");
     EXPECT_EQ(s.helperDefaultCount, 7);
     EXPECT_EQ(s.helperBackgroundOffset, 0);
