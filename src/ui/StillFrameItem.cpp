@@ -362,6 +362,7 @@ void StillFrameScriptDataItem::reset() {
     color[3] = 1.0f;
     image.reset();
     mask.reset();
+    particle.reset();
     blend = 2;
 }
 
@@ -369,6 +370,7 @@ void StillFrameScriptDataItem::releaseAttachments() {
     link = Link{};
     image.source.link.release(false);
     mask.source.link.release(false);
+    particle.reset();
     text.release();
     textGlyphs = 0;
     shadow = Shadow{};
@@ -522,4 +524,63 @@ bool StillFrameScriptDataItem::hitTest(float px, float py) const {
     if (!handler) return false;
     std::uint32_t value = 0;
     return handler->pixel(l + (lx + 0.5f) * w, t + (ly + 0.5f) * h, true, value) && value > 0;
+}
+
+// ---- the particle record ----
+
+namespace {
+const char* const kParticleEffects[kParticleEffectCount] = {"none",   "show",    "hide",    "move",
+                                                            "mouse",  "resize",  "rotate",  "animate",
+                                                            "texture", "show_pp", "hide_pp", "scroll"};
+}  // namespace
+
+const char* stillFrameParticleEffectName(std::int32_t effect) {
+    return effect >= 0 && effect < kParticleEffectCount ? kParticleEffects[effect] : "?";
+}
+
+bool StillFrameParticle::setParticle(StillFrameScriptDataItem& owner, const char* particleName) {
+    std::string wanted(particleName ? particleName : "",
+                       particleName ? std::min(std::strlen(particleName), kNameLength) : 0);
+    std::transform(wanted.begin(), wanted.end(), wanted.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    if (!wanted.empty() && wanted == name) return true;
+    if (wanted.empty()) {
+        name.clear();
+        mask.source.link.release(false);
+        playSet = pauseSet = 0;
+        return true;
+    }
+    return engineLog().error("SF[%s]->setParticle: Can't create particle [%s]", owner.name.c_str(), wanted.c_str());
+}
+
+bool StillFrameParticle::setRunning(StillFrameScriptDataItem&, bool) { return !name.empty(); }
+
+bool StillFrameParticle::setEffect(StillFrameScriptDataItem& owner, const char* effect, bool on) {
+    for (std::int32_t i = 0; effect && i < kParticleEffectCount; ++i)
+        if (std::strcmp(effect, kParticleEffects[i]) == 0) {
+            setEffect(i, on);
+            return true;
+        }
+    return engineLog().error("Can't set undefined effect [%s] for [%s] Sf particle", effect ? effect : "NULL",
+                             owner.name.c_str());
+}
+
+void StillFrameParticle::setEffect(std::int32_t effect, bool on) {
+    if (effect < 0 || effect >= kParticleEffectCount) return;
+    const std::uint32_t bit = 1u << effect;
+    playSet = on ? playSet | bit : playSet & ~bit;
+    pauseSet = on ? pauseSet & ~bit : pauseSet | bit;
+}
+
+bool StillFrameParticle::testEffect(std::int32_t effect, bool play) const {
+    if (effect < 0 || effect >= kParticleEffectCount) return false;
+    return ((play ? playSet : pauseSet) & (1u << effect)) != 0;
+}
+
+void StillFrameParticle::reset() {
+    name.clear();
+    layer = 2;
+    x = y = power = 0.0f;
+    mask.reset();
+    mask.source.flags = 0;
+    playSet = pauseSet = 0;
 }

@@ -117,6 +117,40 @@ public:
     void reset();
 };
 
+// Item effects by bit, the names the particle's play and pause sets use.
+constexpr std::int32_t kParticleEffectCount = 12;
+// The effect's name ("none", "show", ... "scroll"), or "?" outside the table.
+const char* stillFrameParticleEffectName(std::int32_t effect);
+
+// The particle record of an item: the particle's layer, place, power and
+// mask, and the item effects that play or pause it.
+struct StillFrameParticle {
+    // The particle resource shown (lower case; empty: none).
+    std::string name;
+    std::int32_t layer = 2;
+    float x = 0.0f, y = 0.0f;
+    StillFrameItemImage mask;
+    float power = 0.0f;
+    // Bit n: effect n plays (play set) or pauses (pause set) the particle.
+    std::uint32_t playSet = 0, pauseSet = 0;
+
+    // The particle of that resource over the owner (the same name again
+    // changes nothing); an empty name removes it, releases the mask and
+    // empties both sets. No particle system reaches still frames yet: a
+    // new name is logged and refused.
+    bool setParticle(StillFrameScriptDataItem& owner, const char* particleName);
+    // Plays (true) or pauses (false) the particle; false without one.
+    bool setRunning(StillFrameScriptDataItem& owner, bool running);
+    // An effect by name into the play set (on) or the pause set (off); an
+    // unknown name is logged and refused.
+    bool setEffect(StillFrameScriptDataItem& owner, const char* effect, bool on);
+    // The same by index (0..11).
+    void setEffect(std::int32_t effect, bool on);
+    // Whether the effect's bit is in the play set (play) or the pause set.
+    bool testEffect(std::int32_t effect, bool play) const;
+    void reset();
+};
+
 // The item's animation modes.
 enum StillFrameMode : std::int32_t {
     ModeNone = 0,
@@ -249,6 +283,7 @@ public:
     float color[4] = {0.5f, 0.5f, 0.5f, 1.0f};  // 0.5 is the neutral channel
     StillFrameItemImage image;
     StillFrameItemImage mask;
+    StillFrameParticle particle;
     std::array<std::string, EventCount> handlers;
     // The blend mode of its quads (2 alpha blending, 8 adding).
     std::uint32_t blend = 2;

@@ -223,8 +223,18 @@ bool copy(const VariableHandle& h, const VariableHandle& target) {
 }
 
 bool imageCreate(const VariableHandle& h) { return h.node().optimize_image_Create(); }
-bool imageReplace(const VariableHandle& h, const char* element, const char* image) {
-    return h.node().replaceImage(element, image);
+// image_Replace(item name, element name, rebuild text) and (item name, row
+// number, rebuild text): the second argument's Lua type decides.
+bool imageReplace(const VariableHandle& h, const char* itemName, const luabind::object& which, bool rebuildText) {
+    ScriptVariable& node = h.node();
+    if (luabind::type(which) == LUA_TNUMBER) {
+        const double row = luabind::object_cast<double>(which);
+        return node.buildStillFrameFromVariable(itemName, static_cast<std::int32_t>(wholePart(std::clamp(row, -1.0e9, 1.0e9))),
+                                                rebuildText);
+    }
+    if (luabind::type(which) == LUA_TSTRING)
+        return node.replaceImageByElement(itemName, luabind::object_cast<std::string>(which).c_str(), rebuildText);
+    return engineLog().scriptError("image_Replace: expected an element name or a row number");
 }
 
 bool toolsSave(const VariableHandle& h, const char* section, const char* prefix) {
