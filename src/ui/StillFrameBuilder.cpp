@@ -279,7 +279,7 @@ bool buildStillFrameFromVariable(StillFrameData& data, ScriptVariable& node, con
         particle.setParticle(t, "");
     } else {
         if (!particle.setParticle(t, text.c_str())) return failString("imageSF->particle.setParticle", row);
-        if (row.flag("particle_pause", flag) && !particle.setRunning(t, !flag))
+        if (row.flag("particle_pause", flag) && !particle.setRunning(flag))
             return failBool("imageSF->particle.pauseParticle", row);
         row.number("particle_x", particle.x);
         row.number("particle_y", particle.y);

@@ -456,6 +456,7 @@ void StillFrameData::releaseMedia() {
     for (const auto& item : items_) {
         item->image.source.link.release(false);
         item->mask.source.link.release(false);
+        item->particle.mask.source.link.release(false);
     }
     releaseQuadBuffer();
 }
@@ -465,6 +466,7 @@ bool StillFrameData::restoreMedia() {
     for (const auto& item : items_) {
         if (!item->image.source.allocate(*item)) ok = false;
         if (!item->mask.source.allocate(*item)) ok = false;
+        if (!item->particle.mask.source.allocate(*item)) ok = false;
     }
     return ok;
 }

@@ -353,6 +353,10 @@ void StillFrameScriptDataItem::reset() {
     autoFlags = 0;
     text = ItemText{};
     shadow = Shadow{};
+    particle.release();
+    particle.layer = 2;
+    particle.x = particle.y = particle.power = 0.0f;
+    particle.mask.reset();
     scroll = Scroll{};
     animation.reset();
     tag = state = 0;
@@ -362,7 +366,6 @@ void StillFrameScriptDataItem::reset() {
     color[3] = 1.0f;
     image.reset();
     mask.reset();
-    particle.reset();
     blend = 2;
 }
 
@@ -370,10 +373,10 @@ void StillFrameScriptDataItem::releaseAttachments() {
     link = Link{};
     image.source.link.release(false);
     mask.source.link.release(false);
-    particle.reset();
     text.release();
     textGlyphs = 0;
     shadow = Shadow{};
+    particle.release();
     scroll = Scroll{};
     animation.reset();
     tag = state = 0;
@@ -408,6 +411,8 @@ bool StillFrameScriptDataItem::update(const CurrentTime& time, StillFrameData& d
     image.time += time.real.step;
     mask.time += time.real.step;
     if (animation.modes) animation.update(time.real.time);
+    // The modes of this frame, those that just completed among them.
+    const std::uint32_t activeModes = animation.modes;
     const std::uint32_t done = animation.completed;
     animation.completed = 0;
     for (std::int32_t mode = 0; done && mode < ModeCount; ++mode) {
@@ -419,6 +424,7 @@ bool StillFrameScriptDataItem::update(const CurrentTime& time, StillFrameData& d
     }
     link.resolve(*this, x, y);
     if (scroll.any()) scroll.update(*this, data);
+    if (visible()) particle.update(*this, time, activeModes);
     if (!wasRunning) flags &= ~ItemInHandler;
     flags |= ItemUpdated;
     return true;
@@ -476,8 +482,9 @@ void StillFrameScriptDataItem::queueQuads(StillFrameData& data, const float* off
 std::int32_t StillFrameScriptDataItem::draw(std::int32_t current, StillFrameData& data, double now,
                                             bool postProcessing, bool fixedPipeline) {
     if (!visible() || !image.source.ready()) return kNoLayer;
-    if (layer != current) return layer > current ? layer : kNoLayer;
-    if (color[3] == 0.0f) return kNoLayer;
+    if (layer != current) return std::min(layer > current ? layer : kNoLayer, particle.draw(current, data));
+    // At a shared layer the particle draws over its item's quads.
+    if (color[3] == 0.0f) return particle.draw(current, data);
     image.scrollWindow();
     mask.scrollWindow();
     image.source.link.currentFrame = image.sequenceIndex();
@@ -503,7 +510,7 @@ std::int32_t StillFrameScriptDataItem::draw(std::int32_t current, StillFrameData
             }
         }
     }
-    return kNoLayer;
+    return particle.draw(current, data);
 }
 
 bool StillFrameScriptDataItem::hitTest(float px, float py) const {
@@ -524,63 +531,4 @@ bool StillFrameScriptDataItem::hitTest(float px, float py) const {
     if (!handler) return false;
     std::uint32_t value = 0;
     return handler->pixel(l + (lx + 0.5f) * w, t + (ly + 0.5f) * h, true, value) && value > 0;
-}
-
-// ---- the particle record ----
-
-namespace {
-const char* const kParticleEffects[kParticleEffectCount] = {"none",   "show",    "hide",    "move",
-                                                            "mouse",  "resize",  "rotate",  "animate",
-                                                            "texture", "show_pp", "hide_pp", "scroll"};
-}  // namespace
-
-const char* stillFrameParticleEffectName(std::int32_t effect) {
-    return effect >= 0 && effect < kParticleEffectCount ? kParticleEffects[effect] : "?";
-}
-
-bool StillFrameParticle::setParticle(StillFrameScriptDataItem& owner, const char* particleName) {
-    std::string wanted(particleName ? particleName : "",
-                       particleName ? std::min(std::strlen(particleName), kNameLength) : 0);
-    std::transform(wanted.begin(), wanted.end(), wanted.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    if (!wanted.empty() && wanted == name) return true;
-    if (wanted.empty()) {
-        name.clear();
-        mask.source.link.release(false);
-        playSet = pauseSet = 0;
-        return true;
-    }
-    return engineLog().error("SF[%s]->setParticle: Can't create particle [%s]", owner.name.c_str(), wanted.c_str());
-}
-
-bool StillFrameParticle::setRunning(StillFrameScriptDataItem&, bool) { return !name.empty(); }
-
-bool StillFrameParticle::setEffect(StillFrameScriptDataItem& owner, const char* effect, bool on) {
-    for (std::int32_t i = 0; effect && i < kParticleEffectCount; ++i)
-        if (std::strcmp(effect, kParticleEffects[i]) == 0) {
-            setEffect(i, on);
-            return true;
-        }
-    return engineLog().error("Can't set undefined effect [%s] for [%s] Sf particle", effect ? effect : "NULL",
-                             owner.name.c_str());
-}
-
-void StillFrameParticle::setEffect(std::int32_t effect, bool on) {
-    if (effect < 0 || effect >= kParticleEffectCount) return;
-    const std::uint32_t bit = 1u << effect;
-    playSet = on ? playSet | bit : playSet & ~bit;
-    pauseSet = on ? pauseSet & ~bit : pauseSet | bit;
-}
-
-bool StillFrameParticle::testEffect(std::int32_t effect, bool play) const {
-    if (effect < 0 || effect >= kParticleEffectCount) return false;
-    return ((play ? playSet : pauseSet) & (1u << effect)) != 0;
-}
-
-void StillFrameParticle::reset() {
-    name.clear();
-    layer = 2;
-    x = y = power = 0.0f;
-    mask.reset();
-    mask.source.flags = 0;
-    playSet = pauseSet = 0;
 }

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "render/TextureLink.h"
@@ -15,6 +16,9 @@
 #include "ui/StillFrameLink.h"
 #include "ui/TextLayout.h"
 
+class DXTextureHandler;
+class IniFile;
+class Particle;
 class StillFrameData;
 class StillFrameScriptDataItem;
 struct CurrentTime;
@@ -117,38 +121,63 @@ public:
     void reset();
 };
 
-// Item effects by bit, the names the particle's play and pause sets use.
-constexpr std::int32_t kParticleEffectCount = 12;
-// The effect's name ("none", "show", ... "scroll"), or "?" outside the table.
-const char* stillFrameParticleEffectName(std::int32_t effect);
+// The particle effect an item carries: one particle that emits over the
+// item's image (its spawn places rebuilt from the image's alpha), placed at
+// the item's centre (one particle unit is 100 pixels, y up), drawn at its
+// own layer, and played or paused when the item's animation modes named in
+// the play and pause sets become active. Bits of the sets follow the mode
+// numbers: 0 "none", 1 "show", 2 "hide", 3 "move", 4 "mouse", 5 "resize",
+// 6 "rotate", 7 "animate", 8 "texture", 9 "show_pp", 10 "hide_pp",
+// 11 "scroll".
+class StillFrameParticle {
+public:
+    StillFrameParticle();
+    ~StillFrameParticle();
+    StillFrameParticle(const StillFrameParticle&) = delete;
+    StillFrameParticle& operator=(const StillFrameParticle&) = delete;
 
-// The particle record of an item: the particle's layer, place, power and
-// mask, and the item effects that play or pause it.
-struct StillFrameParticle {
-    // The particle resource shown (lower case; empty: none).
-    std::string name;
-    std::int32_t layer = 2;
-    float x = 0.0f, y = 0.0f;
+    // Section "particle": the period of the spawn-list rebuild.
+    static void readSettings(IniFile& settings);
+
+    // The particle of the effect of that name (lower-cased), named after
+    // the owner, at the owner's centre, pushed, shown and playing; the same
+    // name again changes nothing. An empty name removes the particle.
+    // False (logged) when it cannot be made, initialised or pushed.
+    bool setParticle(StillFrameScriptDataItem& owner, const char* name);
+    // Puts an effect by name into the play set (on) or the pause set (off),
+    // taking it out of the other; an unknown name is logged and refused.
+    bool setEffect(const StillFrameScriptDataItem& owner, const char* name, bool on);
+    // Pauses (true) or plays the particle; false without one.
+    bool setRunning(bool pause);
+    // The frame's update while the owner is visible: placed at the owner's
+    // centre, played or paused by the modes active on the owner this frame,
+    // and its spawn list rebuilt from the mask while it plays.
+    void update(StillFrameScriptDataItem& owner, const CurrentTime& time, std::uint32_t activeModes);
+    // The layer walk: below its layer it asks for that layer; at it the
+    // particle runs and draws. Answers the next layer it needs.
+    std::int32_t draw(std::int32_t current, StillFrameData& data);
+    // Stops and destroys the particle, releases the mask's texture and
+    // empties both sets.
+    void release();
+
+    std::unique_ptr<Particle> particle;
+    double time = -1.0;      // of the last spawn-list rebuild; negative: never
+    double drawTime = -1.0;  // clock time of the last run in the draw
+    std::int32_t layer = 2;  // the item's layer 0 plus 2
+    float halfWidth = 32.0f, halfHeight = 32.0f;
+    float x = 0.0f, y = 0.0f;  // stored for scripts
+    float power = 0.0f;        // stored for scripts
+    // The particle mask; while its source has a texture it replaces the
+    // owner's image as the mask.
     StillFrameItemImage mask;
-    float power = 0.0f;
-    // Bit n: effect n plays (play set) or pauses (pause set) the particle.
-    std::uint32_t playSet = 0, pauseSet = 0;
+    std::uint32_t playSet = 0;
+    std::uint32_t pauseSet = 0;
 
-    // The particle of that resource over the owner (the same name again
-    // changes nothing); an empty name removes it, releases the mask and
-    // empties both sets. No particle system reaches still frames yet: a
-    // new name is logged and refused.
-    bool setParticle(StillFrameScriptDataItem& owner, const char* particleName);
-    // Plays (true) or pauses (false) the particle; false without one.
-    bool setRunning(StillFrameScriptDataItem& owner, bool running);
-    // An effect by name into the play set (on) or the pause set (off); an
-    // unknown name is logged and refused.
-    bool setEffect(StillFrameScriptDataItem& owner, const char* effect, bool on);
-    // The same by index (0..11).
-    void setEffect(std::int32_t effect, bool on);
-    // Whether the effect's bit is in the play set (play) or the pause set.
-    bool testEffect(std::int32_t effect, bool play) const;
-    void reset();
+private:
+    // The spawn list from the mask's alpha over the owner's texture window;
+    // false when the texture has no image to read.
+    bool rebuildSpawnList(const StillFrameScriptDataItem& owner, DXTextureHandler& handler);
+    const DXTextureHandler* unreadableMask_ = nullptr;
 };
 
 // The item's animation modes.
@@ -275,6 +304,7 @@ public:
         float color[4] = {};
     } shadow;
     using Scroll = StillFrameScroll;
+    StillFrameParticle particle;
     Scroll scroll;
     StillFrameAnimation animation{*this};
     std::int32_t tag = 0, state = 0;
@@ -283,7 +313,6 @@ public:
     float color[4] = {0.5f, 0.5f, 0.5f, 1.0f};  // 0.5 is the neutral channel
     StillFrameItemImage image;
     StillFrameItemImage mask;
-    StillFrameParticle particle;
     std::array<std::string, EventCount> handlers;
     // The blend mode of its quads (2 alpha blending, 8 adding).
     std::uint32_t blend = 2;

@@ -8,7 +8,9 @@
 #include <lua.hpp>
 #include <luabind/luabind.hpp>
 
+#include "effects/Particle.h"
 #include "foundation/ARGBColor.h"
+#include "foundation/TimeCore.h"
 #include "foundation/Log.h"
 #include "script/ScriptBinding.h"
 #include "script/ScriptCall.h"
@@ -174,19 +176,26 @@ bool setParticle(const ImageHandle& h, const char* name) {
     StillFrameScriptDataItem& item = h.item();
     return item.particle.setParticle(item, name);
 }
-// A particle restarts only when the item has one.
-bool resetParticle(const ImageHandle& h) { return !h.item().particle.name.empty(); }
-bool pauseParticle(const ImageHandle& h, bool pause) {
-    StillFrameScriptDataItem& item = h.item();
-    return item.particle.setRunning(item, !pause);
+// Restarts the item's particle now; false when it has none.
+bool resetParticle(const ImageHandle& h) {
+    Particle* particle = h.item().particle.particle.get();
+    if (!particle) return false;
+    particle->restart(CurrentTime(-1.0));
+    return true;
 }
+bool pauseParticle(const ImageHandle& h, bool pause) { return h.item().particle.setRunning(pause); }
+// The particle's effect sets, by effect index (the item's mode numbers).
 void setParticleEffect(const ImageHandle& h, int effect, bool play) {
     StillFrameScriptDataItem& item = h.item();
-    if (inTable(effect, kParticleEffectCount, "particle effect", item)) item.particle.setEffect(effect, play);
+    if (!inTable(effect, ModeCount, "particle effect", item)) return;
+    const std::uint32_t bit = 1u << effect;
+    setBit(item.particle.playSet, bit, play);
+    setBit(item.particle.pauseSet, bit, !play);
 }
 bool testParticleEffect(const ImageHandle& h, int effect, bool play) {
     StillFrameScriptDataItem& item = h.item();
-    return inTable(effect, kParticleEffectCount, "particle effect", item) && item.particle.testEffect(effect, play);
+    if (!inTable(effect, ModeCount, "particle effect", item)) return false;
+    return ((play ? item.particle.playSet : item.particle.pauseSet) & (1u << effect)) != 0;
 }
 void resetParticleEffect(const ImageHandle& h) {
     StillFrameParticle& particle = h.item().particle;
