@@ -102,13 +102,14 @@ TEST_F(StillFrameClasses, ContainerItemAndFrameMembers) {
         "a.physics_enable = true; physics = tostring(a.physics_enable)\n"
         "children = a:childsCount(); child = tostring(a:childsObject(1))\n"
         "a.frame.x = 0.25; a.mask_frame.sdy = 2; a.shadow_dx = 3.9; a.blur = -2.7\n"
-        "local colour = a.color; colour.r = 1; a.color = colour\n"
+        "a.color.r = 1; a.shadow_color:setHex('80FF0000'); local same = a.color; same.g = 0.125; c.color = same\n"
         "stillframe.event_debug = true; stillframe.onTriggerEnter = 'enter'\n"
         "debug = tostring(stillframe.event_debug) .. ' ' .. stillframe.onTriggerEnter\n"
         "stillframe:setGravity(0, -10)\n"
         "a.x = 50; c.x = 20\n"
         "attached = tostring(a:attachImage(c)); parent = a:getAttachedImage():getName(); cc = c:childsCount()\n"
-        "loose = tostring(a:attachImage(nil)); gone = tostring(a:getAttachedImage())\n"));
+        "loose = tostring(a:attachImage(nil)); gone = tostring(a:getAttachedImage())\n"
+        "kept = c.color; stillframe:delete(c); keptAfter = tostring(pcall(function() return kept.r end))\n"));
     EXPECT_EQ(screens.global("count"), "2");
     EXPECT_EQ(screens.global("kinds"), "StillFrame Image Frame 1");
     EXPECT_EQ(screens.global("sx1"), "1");
@@ -122,6 +123,8 @@ TEST_F(StillFrameClasses, ContainerItemAndFrameMembers) {
     EXPECT_TRUE(screens.logged("This EXE not support physics"));
     EXPECT_EQ(screens.global("attached") + " " + screens.global("parent") + " " + screens.global("cc"), "true c 1");
     EXPECT_EQ(screens.global("loose") + " " + screens.global("gone"), "false nil");
+    // A colour kept past its item is refused, not read from freed memory.
+    EXPECT_EQ(screens.global("keptAfter"), "false");
     const StillFrameScriptDataItem* a = data.find("a");
     ASSERT_NE(a, nullptr);
     EXPECT_FLOAT_EQ(a->scroll.y, -0.25f);  // kept negated
@@ -129,8 +132,11 @@ TEST_F(StillFrameClasses, ContainerItemAndFrameMembers) {
     EXPECT_FLOAT_EQ(a->mask.scrollSpeed[3], 2.0f);
     EXPECT_EQ(a->shadow.dx, 3);
     EXPECT_EQ(a->animation.blur, -2);
+    // The colours are the item's own: set in place, or copied in whole.
     EXPECT_FLOAT_EQ(a->color[0], 1.0f);
-    EXPECT_FLOAT_EQ(a->color[1], 0.5f);
+    EXPECT_FLOAT_EQ(a->color[1], 0.125f);
+    EXPECT_FLOAT_EQ(a->shadow.color[0], 0.5f);
+    EXPECT_NEAR(a->shadow.color[3], 128.0f / 255.0f, 1e-4f);
     EXPECT_EQ(a->link.parent, nullptr);
 }
 

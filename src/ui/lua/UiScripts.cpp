@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <type_traits>
 
 #include <lua.hpp>
 #include <luabind/luabind.hpp>
@@ -116,7 +117,23 @@ float scrollGet(float stored) { return -stored; }
 // Scroll positions are 0..1 to scripts and kept negated.
 float scrollStored(float v) { return -std::clamp(std::isnan(v) ? 0.0f : v, 0.0f, 1.0f); }
 
-ARGBColor colorOf(const float* c) { return ARGBColor{c[0], c[1], c[2], c[3]}; }
+// An item's colour (which 0) or shadow colour (1) as a "Color": the member
+// itself, found again through the item's life token at every use, so a
+// script that keeps it past the item gets a Lua error, never freed memory.
+struct ItemColorRef {
+    using element_type = ARGBColor;
+    ScriptRef<StillFrameScriptDataItem> ref;
+    int which = 0;
+};
+static_assert(sizeof(ARGBColor) == 4 * sizeof(float) && std::is_standard_layout_v<ARGBColor>,
+              "an item's four colour floats are read as a colour");
+ARGBColor* get_pointer(const ItemColorRef& c) {
+    StillFrameScriptDataItem& item = c.ref.require("Image");
+    return reinterpret_cast<ARGBColor*>(c.which ? item.shadow.color : item.color);
+}
+ItemColorRef colorOf(const ImageHandle& h, int which) {
+    return ItemColorRef{ScriptRef<StillFrameScriptDataItem>(h.item().lifeToken()), which};
+}
 void setColor(float* c, const ARGBColor& v) {
     c[0] = v.red;
     c[1] = v.green;
@@ -426,9 +443,9 @@ void registerStillFrameClass(lua_State* state, ScriptEngine&) {
                       .property("blur_speed", +[](const ImageHandle& h) { return h.item().animation.blurSpeed; },
                                 +[](const ImageHandle& h, float v) { h.item().animation.blurSpeed = v; })
                       .property("attached", +[](const ImageHandle& h) { return (h.item().link.flags & LinkFollowsCursor) != 0; })
-                      .property("color", +[](const ImageHandle& h) { return colorOf(h.item().color); },
+                      .property("color", +[](const ImageHandle& h) { return colorOf(h, 0); },
                                 +[](const ImageHandle& h, const ARGBColor& v) { setColor(h.item().color, v); })
-                      .property("shadow_color", +[](const ImageHandle& h) { return colorOf(h.item().shadow.color); },
+                      .property("shadow_color", +[](const ImageHandle& h) { return colorOf(h, 1); },
                                 +[](const ImageHandle& h, const ARGBColor& v) { setColor(h.item().shadow.color, v); })
                       .property("frame", +[](const ImageHandle& h) { return FrameHandle{ScriptRef<Item>(h.item().lifeToken()), 0}; })
                       .property("mask_frame", +[](const ImageHandle& h) { return FrameHandle{ScriptRef<Item>(h.item().lifeToken()), 1}; })

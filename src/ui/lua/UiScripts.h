@@ -15,8 +15,8 @@ void setStillFrameDataProvider(StillFrameData* (*provider)());
 // "StillFrame" and the global "stillframe" (create, get, test, delete and
 // count items), and installs the builder of screens from script-variable
 // tables ("image_Create", "image_Replace") over the same still frames.
-// "color" and "shadow_color" read as a copy of the colour; assigning a
-// "Color" sets it.
+// "color" and "shadow_color" are the item's own colours as "Color" objects
+// (a Lua error once the item is deleted); assigning a "Color" copies it.
 void registerStillFrameClass(lua_State* state, ScriptEngine& engine);
 // Calls the global Lua function with the item as an "Image"; false when
 // the function is missing or raised an error (logged).
