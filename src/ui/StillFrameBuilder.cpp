@@ -204,14 +204,14 @@ bool buildStillFrameFromVariable(StillFrameData& data, ScriptVariable& node, con
     for (const char* required : {"u", "du", "v", "dv", "image_dx", "image_dy"})
         if (!row.exists(required))
             return sf->reportError("Expected field [%s] in stillframe [%s]", required, key.c_str());
-    if (row.flag("wrapU", flag)) setBit(t.image.source.flags, SourceWrapU, flag);
-    if (row.flag("wrapV", flag)) setBit(t.image.source.flags, SourceWrapV, flag);
+    if (row.flag("wrapU", flag)) t.image.source.setWrap(SourceWrapU, flag);
+    if (row.flag("wrapV", flag)) t.image.source.setWrap(SourceWrapV, flag);
     if (!readWindow(row, t.image, "")) return false;
 
     // 8. The mask's window.
     if (!readWindow(row, t.mask, "mask_")) return false;
-    if (row.flag("mask_wrapU", flag)) setBit(t.mask.source.flags, SourceWrapU, flag);
-    if (row.flag("mask_wrapV", flag)) setBit(t.mask.source.flags, SourceWrapV, flag);
+    if (row.flag("mask_wrapU", flag)) t.mask.source.setWrap(SourceWrapU, flag);
+    if (row.flag("mask_wrapV", flag)) t.mask.source.setWrap(SourceWrapV, flag);
 
     // 9. Attachment to the pointer.
     if (row.flag("attached", flag)) {

@@ -64,6 +64,9 @@ TEST_F(StillFrameBuilderTest, RowsBecomeItemsNamedByTagOrKey) {
     EXPECT_FLOAT_EQ(btn1->image.height, 0.5f);
     EXPECT_TRUE(btn1->image.source.flags & SourceWrapU);
     EXPECT_FALSE(btn1->image.source.flags & SourceWrapV);
+    // The texture is sampled as the flags say.
+    EXPECT_EQ(btn1->image.source.link.addressU, 1u);
+    EXPECT_EQ(btn1->image.source.link.addressV, 0u);
     // The colour text is stored at half intensity; the others stay neutral.
     EXPECT_FLOAT_EQ(plain->color[0], 0.5f);
     EXPECT_FLOAT_EQ(plain->color[1], 0.0f);

@@ -102,6 +102,7 @@ TEST_F(StillFrameClasses, ContainerItemAndFrameMembers) {
         "a.physics_enable = true; physics = tostring(a.physics_enable)\n"
         "children = a:childsCount(); child = tostring(a:childsObject(1))\n"
         "a.frame.x = 0.25; a.mask_frame.sdy = 2; a.shadow_dx = 3.9; a.blur = -2.7\n"
+        "a.wrap_maskV = true; wrapped = tostring(a.wrap_maskV) .. tostring(a.wrap_maskU)\n"
         "a.color.r = 1; a.shadow_color:setHex('80FF0000'); local same = a.color; same.g = 0.125; c.color = same\n"
         "stillframe.event_debug = true; stillframe.onTriggerEnter = 'enter'\n"
         "debug = tostring(stillframe.event_debug) .. ' ' .. stillframe.onTriggerEnter\n"
@@ -131,6 +132,8 @@ TEST_F(StillFrameClasses, ContainerItemAndFrameMembers) {
     EXPECT_FLOAT_EQ(a->image.left, 0.25f);
     EXPECT_FLOAT_EQ(a->mask.scrollSpeed[3], 2.0f);
     EXPECT_EQ(a->shadow.dx, 3);
+    EXPECT_EQ(screens.global("wrapped"), "truefalse");
+    EXPECT_EQ(a->mask.source.link.addressV, 1u);
     EXPECT_EQ(a->animation.blur, -2);
     // The colours are the item's own: set in place, or copied in whole.
     EXPECT_FLOAT_EQ(a->color[0], 1.0f);

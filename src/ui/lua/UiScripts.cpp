@@ -385,13 +385,13 @@ void registerStillFrameClass(lua_State* state, ScriptEngine&) {
                       .property("width", &imageGet<float, &Item::width>, &imageSet<float, &Item::width>)
                       .property("height", &imageGet<float, &Item::height>, &imageSet<float, &Item::height>)
                       .property("wrap_imageU", +[](const ImageHandle& h) { return (h.item().image.source.flags & SourceWrapU) != 0; },
-                                +[](const ImageHandle& h, bool v) { setBit(h.item().image.source.flags, SourceWrapU, v); })
+                                +[](const ImageHandle& h, bool v) { h.item().image.source.setWrap(SourceWrapU, v); })
                       .property("wrap_imageV", +[](const ImageHandle& h) { return (h.item().image.source.flags & SourceWrapV) != 0; },
-                                +[](const ImageHandle& h, bool v) { setBit(h.item().image.source.flags, SourceWrapV, v); })
+                                +[](const ImageHandle& h, bool v) { h.item().image.source.setWrap(SourceWrapV, v); })
                       .property("wrap_maskU", +[](const ImageHandle& h) { return (h.item().mask.source.flags & SourceWrapU) != 0; },
-                                +[](const ImageHandle& h, bool v) { setBit(h.item().mask.source.flags, SourceWrapU, v); })
+                                +[](const ImageHandle& h, bool v) { h.item().mask.source.setWrap(SourceWrapU, v); })
                       .property("wrap_maskV", +[](const ImageHandle& h) { return (h.item().mask.source.flags & SourceWrapV) != 0; },
-                                +[](const ImageHandle& h, bool v) { setBit(h.item().mask.source.flags, SourceWrapV, v); })
+                                +[](const ImageHandle& h, bool v) { h.item().mask.source.setWrap(SourceWrapV, v); })
                       .property("particle_x", +[](const ImageHandle& h) { return h.item().particle.x; },
                                 +[](const ImageHandle& h, float v) { h.item().particle.x = v; })
                       .property("particle_y", +[](const ImageHandle& h) { return h.item().particle.y; },
