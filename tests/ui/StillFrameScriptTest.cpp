@@ -146,8 +146,9 @@ TEST_F(StillFrameClasses, ContainerItemAndFrameMembers) {
 TEST_F(StillFrameClasses, ParticleEffectSetsSetTestAndReset) {
     ASSERT_TRUE(screens.run(
         "p = stillframe:create('p')\n"
-        "p:setParticleEffect(2, true); r1 = tostring(p:testParticleEffect(2, true)) .. tostring(p:testParticleEffect(2, false))\n"
-        "p:setParticleEffect(2, false); r2 = tostring(p:testParticleEffect(2, true)) .. tostring(p:testParticleEffect(2, false))\n"
+        "function both(i) return tostring(p:testParticleEffect(i, true)) .. tostring(p:testParticleEffect(i, false)) end\n"
+        "p:setParticleEffect(2, true); r1 = both(2)\n"
+        "p:setParticleEffect(2, false); r2 = both(2)\n"
         "p:setParticleEffect(5, true); p:resetParticleEffect()\n"
         "any = false\n"
         "for i = 0, 11 do any = any or p:testParticleEffect(i, true) or p:testParticleEffect(i, false) end\n"

@@ -228,9 +228,10 @@ bool imageCreate(const VariableHandle& h) { return h.node().optimize_image_Creat
 bool imageReplace(const VariableHandle& h, const char* itemName, const luabind::object& which, bool rebuildText) {
     ScriptVariable& node = h.node();
     if (luabind::type(which) == LUA_TNUMBER) {
-        const double row = luabind::object_cast<double>(which);
-        return node.buildStillFrameFromVariable(itemName, static_cast<std::int32_t>(wholePart(std::clamp(row, -1.0e9, 1.0e9))),
-                                                rebuildText);
+        // A row outside 32 bits is no row of any table: it fails as row 0.
+        const long long row = wholePart(luabind::object_cast<double>(which));
+        const std::int32_t n = row >= 1 && row <= 0x7FFFFFFF ? static_cast<std::int32_t>(row) : 0;
+        return node.buildStillFrameFromVariable(itemName, n, rebuildText);
     }
     if (luabind::type(which) == LUA_TSTRING)
         return node.replaceImageByElement(itemName, luabind::object_cast<std::string>(which).c_str(), rebuildText);

@@ -3,16 +3,15 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <lua.hpp>
+#include <luabind/luabind.hpp>
 #include <string>
 #include <type_traits>
 
-#include <lua.hpp>
-#include <luabind/luabind.hpp>
-
 #include "effects/Particle.h"
 #include "foundation/ARGBColor.h"
-#include "foundation/TimeCore.h"
 #include "foundation/Log.h"
+#include "foundation/TimeCore.h"
 #include "script/ScriptBinding.h"
 #include "script/ScriptCall.h"
 #include "script/ScriptVariable.h"
@@ -362,160 +361,210 @@ void setStillFrameDataProvider(StillFrameData* (*provider)()) { gStillFrames = p
 
 void registerStillFrameClass(lua_State* state, ScriptEngine&) {
     using namespace luabind;
-    module(state)[class_<ImageHandle>("Image")
-                      .def("classof", &imageClassof)
-                      .enum_("mode")[value("None", ModeNone), value("Show", ModeShow), value("Hide", ModeHide),
-                                     value("Move", ModeMove), value("Trace", ModeTrace), value("Size", ModeSize),
-                                     value("Rotate", ModeRotate), value("Animate", ModeAnimate),
-                                     value("TextureAnimate", ModeTextureAnimate),
-                                     value("ShowPostProcess", ModeShowPostProcess),
-                                     value("HidePostProcess", ModeHidePostProcess),
-                                     value("ScrollMove", ModeScrollMove)]
-                      .property("tag", &imageGet<std::int32_t, &Item::tag>, &imageSet<std::int32_t, &Item::tag>)
-                      .property("state", &imageGet<std::int32_t, &Item::state>, &imageSet<std::int32_t, &Item::state>)
-                      .property("number", &imageGet<float, &Item::number>, &imageSet<float, &Item::number>)
-                      .property("order", &imageGet<std::int32_t, &Item::layer>, &imageSet<std::int32_t, &Item::layer>)
-                      .property("particle_order", +[](const ImageHandle& h) { return h.item().particle.layer; },
-                                +[](const ImageHandle& h, std::int32_t v) { h.item().particle.layer = v; })
-                      .property("angle", &imageGet<float, &Item::angle>, &imageSet<float, &Item::angle>)
-                      .property("x", &imageGet<float, &Item::x>, &imageSet<float, &Item::x>)
-                      .property("y", &imageGet<float, &Item::y>, &imageSet<float, &Item::y>)
-                      .property("rx", &imageGet<float, &Item::rx>, &imageSet<float, &Item::rx>)
-                      .property("ry", &imageGet<float, &Item::ry>, &imageSet<float, &Item::ry>)
-                      .property("width", &imageGet<float, &Item::width>, &imageSet<float, &Item::width>)
-                      .property("height", &imageGet<float, &Item::height>, &imageSet<float, &Item::height>)
-                      .property("wrap_imageU", +[](const ImageHandle& h) { return (h.item().image.source.flags & SourceWrapU) != 0; },
-                                +[](const ImageHandle& h, bool v) { h.item().image.source.setWrap(SourceWrapU, v); })
-                      .property("wrap_imageV", +[](const ImageHandle& h) { return (h.item().image.source.flags & SourceWrapV) != 0; },
-                                +[](const ImageHandle& h, bool v) { h.item().image.source.setWrap(SourceWrapV, v); })
-                      .property("wrap_maskU", +[](const ImageHandle& h) { return (h.item().mask.source.flags & SourceWrapU) != 0; },
-                                +[](const ImageHandle& h, bool v) { h.item().mask.source.setWrap(SourceWrapU, v); })
-                      .property("wrap_maskV", +[](const ImageHandle& h) { return (h.item().mask.source.flags & SourceWrapV) != 0; },
-                                +[](const ImageHandle& h, bool v) { h.item().mask.source.setWrap(SourceWrapV, v); })
-                      .property("particle_x", +[](const ImageHandle& h) { return h.item().particle.x; },
-                                +[](const ImageHandle& h, float v) { h.item().particle.x = v; })
-                      .property("particle_y", +[](const ImageHandle& h) { return h.item().particle.y; },
-                                +[](const ImageHandle& h, float v) { h.item().particle.y = v; })
-                      .property("particle_mask_power", +[](const ImageHandle& h) { return h.item().particle.power; },
-                                +[](const ImageHandle& h, float v) { h.item().particle.power = v; })
-                      .property("shadow_dx", +[](const ImageHandle& h) { return h.item().shadow.dx; },
-                                +[](const ImageHandle& h, double v) { h.item().shadow.dx = truncated(v); })
-                      .property("shadow_dy", +[](const ImageHandle& h) { return h.item().shadow.dy; },
-                                +[](const ImageHandle& h, double v) { h.item().shadow.dy = truncated(v); })
-                      .property("shadow_dw", +[](const ImageHandle& h) { return h.item().shadow.dw; },
-                                +[](const ImageHandle& h, double v) { h.item().shadow.dw = truncated(v); })
-                      .property("shadow_dh", +[](const ImageHandle& h) { return h.item().shadow.dh; },
-                                +[](const ImageHandle& h, double v) { h.item().shadow.dh = truncated(v); })
-                      .property("visible", +[](const ImageHandle& h) { return h.item().visible(); },
-                                +[](const ImageHandle& h, bool v) { h.item().setVisible(v); })
-                      .property("alpha_test", +[](const ImageHandle& h) { return (h.item().flags & ItemAlphaTest) != 0; },
-                                +[](const ImageHandle& h, bool v) { setBit(h.item().flags, ItemAlphaTest, v); })
-                      .property("auto", +[](const ImageHandle& h) { return (h.item().autoFlags & 1u) != 0; },
-                                +[](const ImageHandle& h, bool v) { setBit(h.item().autoFlags, 1u, v); })
-                      .property("ax", +[](const ImageHandle& h) { return h.item().link.ax; },
-                                +[](const ImageHandle& h, float v) { h.item().link.ax = v; })
-                      .property("ay", +[](const ImageHandle& h) { return h.item().link.ay; },
-                                +[](const ImageHandle& h, float v) { h.item().link.ay = v; })
-                      .property("mx", +[](const ImageHandle& h) { return h.item().animation.mx; },
-                                +[](const ImageHandle& h, float v) { h.item().animation.mx = v; })
-                      .property("my", +[](const ImageHandle& h) { return h.item().animation.my; },
-                                +[](const ImageHandle& h, float v) { h.item().animation.my = v; })
-                      .property("sx", +[](const ImageHandle& h) { return h.item().animation.sx; },
-                                +[](const ImageHandle& h, float v) { h.item().animation.sx = v; })
-                      .property("sy", +[](const ImageHandle& h) { return h.item().animation.sy; },
-                                +[](const ImageHandle& h, float v) { h.item().animation.sy = v; })
-                      .property("av", +[](const ImageHandle& h) { return h.item().animation.av; },
-                                +[](const ImageHandle& h, float v) { h.item().animation.av = v; })
-                      .property("texture_frame_fps", +[](const ImageHandle& h) { return h.item().image.framesPerSecond; },
-                                +[](const ImageHandle& h, float v) { h.item().image.framesPerSecond = v; })
-                      .property("texture_frame_pos", +[](const ImageHandle& h) { return h.item().image.sequencePosition; },
-                                +[](const ImageHandle& h, float v) { h.item().image.sequencePosition = v; })
-                      .property("texture_frame_loop", +[](const ImageHandle& h) { return h.item().image.loop; },
-                                +[](const ImageHandle& h, bool v) { h.item().image.loop = v; })
-                      .property("anim_frames", +[](const ImageHandle& h) { return h.item().image.frameCount; },
-                                +[](const ImageHandle& h, std::int32_t v) { h.item().image.frameCount = v; })
-                      .property("anim_speed", +[](const ImageHandle& h) { return h.item().image.speed; },
-                                +[](const ImageHandle& h, std::int32_t v) { h.item().image.speed = v; })
-                      .property("blur", +[](const ImageHandle& h) { return h.item().animation.blur; },
-                                +[](const ImageHandle& h, double v) { h.item().animation.blur = truncated(v); })
-                      .property("blur_power", +[](const ImageHandle& h) { return h.item().animation.blurPower; },
-                                +[](const ImageHandle& h, float v) { h.item().animation.blurPower = v; })
-                      .property("blur_speed", +[](const ImageHandle& h) { return h.item().animation.blurSpeed; },
-                                +[](const ImageHandle& h, float v) { h.item().animation.blurSpeed = v; })
-                      .property("attached", +[](const ImageHandle& h) { return (h.item().link.flags & LinkFollowsCursor) != 0; })
-                      .property("color", +[](const ImageHandle& h) { return colorOf(h, 0); },
-                                +[](const ImageHandle& h, const ARGBColor& v) { setColor(h.item().color, v); })
-                      .property("shadow_color", +[](const ImageHandle& h) { return colorOf(h, 1); },
-                                +[](const ImageHandle& h, const ARGBColor& v) { setColor(h.item().shadow.color, v); })
-                      .property("frame", +[](const ImageHandle& h) { return FrameHandle{ScriptRef<Item>(h.item().lifeToken()), 0}; })
-                      .property("mask_frame", +[](const ImageHandle& h) { return FrameHandle{ScriptRef<Item>(h.item().lifeToken()), 1}; })
-                      .property("scrollX", +[](const ImageHandle& h) { return scrollGet(h.item().scroll.x); },
-                                +[](const ImageHandle& h, float v) { h.item().scroll.x = scrollStored(v); })
-                      .property("scrollY", +[](const ImageHandle& h) { return scrollGet(h.item().scroll.y); },
-                                +[](const ImageHandle& h, float v) { h.item().scroll.y = scrollStored(v); })
-                      .property("mScrollX", +[](const ImageHandle& h) { return h.item().animation.mScrollX; },
-                                +[](const ImageHandle& h, float v) { h.item().animation.mScrollX = v; })
-                      .property("mScrollY", +[](const ImageHandle& h) { return h.item().animation.mScrollY; },
-                                +[](const ImageHandle& h, float v) { h.item().animation.mScrollY = v; })
-                      .property("power", +[](const ImageHandle& h) { return h.item().animation.postPower; },
-                                +[](const ImageHandle& h, float v) { h.item().animation.postPower = v; })
-                      .property("physics_dynamic", &physicsGet, &physicsSet)
-                      .property("physics_gravity", &physicsGet, &physicsSet)
-                      .property("physics_trigger", &physicsGet, &physicsSet)
-                      .property("physics_enable", &physicsGet, &physicsSet)
-                      .def("setEvent", &setEvent)
-                      .def("getEvent", &getEvent)
-                      .def("set", &imageSetTexture)
-                      .def("setIndex", &imageSetIndex)
-                      .def("setAnim", &imageSetAnim)
-                      .def("setMask", &imageSetMask)
-                      .def("setParticle", &setParticle)
-                      .def("resetParticle", &resetParticle)
-                      .def("pauseParticle", &pauseParticle)
-                      .def("setParticleMask", &imageSetParticleMask)
-                      .def("setParticleEffect", &setParticleEffect)
-                      .def("testParticleEffect", &testParticleEffect)
-                      .def("resetParticleEffect", &resetParticleEffect)
-                      .def("setVideo", &imageSetVideo)
-                      .def("call_event", &callEvent)
-                      .def("getName", &getName)
-                      .def("setText", &setText)
-                      .def("attachModel", &attachModel)
-                      .def("attachModel", &attachModelPoint)
-                      .def("attachImage", &attachImage)
-                      .def("attachSF", &attachSF)
-                      .def("deattach", &deattach)
-                      .def("getAttachedImage", &getAttachedImage)
-                      .def("attach", &attach)
-                      .def("childsCount", &childsCount)
-                      .def("childsObject", &childsObject)
-                      .def("testEffect", &testEffect)
-                      .def("setEffect", &setEffect)
-                      .def("setupScroll", &setupScroll)
-                      .def("getScrollX", &getScrollX)
-                      .def("getScrollY", &getScrollY)
-                      .def("getScrollXY", &getScrollXY)
-                      .def("wrapScrollX", &wrapScrollX)
-                      .def("wrapScrollY", &wrapScrollY)
-                      .def("setEffect", &setPostEffect),
-                  class_<StillFrameHandle>("StillFrame")
-                      .def("classof", &stillFrameClassof)
-                      .def("create", &stillFrameCreate)
-                      .def("get", &stillFrameGet)
-                      .def("test", &stillFrameTest)
-                      .def("delete", &stillFrameDelete)
-                      .def("delete", &stillFrameDeleteNamed)
-                      .def("count", &stillFrameCount)
-                      .property("event_debug", +[](const StillFrameHandle& h) { return h.data().event_debug; },
-                                +[](const StillFrameHandle& h, bool v) { h.data().event_debug = v; })
-                      .def("setGravity", +[](const StillFrameHandle& h, float, float) {
-                          h.data();
-                          engineLog().scriptError("This EXE not support physics");
-                      })
-                      .property("onTriggerEnter", +[](const StillFrameHandle& h) { return h.data().onTriggerEnter; },
-                                +[](const StillFrameHandle& h, const std::string& v) { h.data().onTriggerEnter = v; })
-                      .property("onTriggerLeave", +[](const StillFrameHandle& h) { return h.data().onTriggerLeave; },
-                                +[](const StillFrameHandle& h, const std::string& v) { h.data().onTriggerLeave = v; })];
+    module(state)
+        [class_<ImageHandle>("Image")
+             .def("classof", &imageClassof)
+             .enum_("mode")[value("None", ModeNone), value("Show", ModeShow), value("Hide", ModeHide),
+                            value("Move", ModeMove), value("Trace", ModeTrace), value("Size", ModeSize),
+                            value("Rotate", ModeRotate), value("Animate", ModeAnimate),
+                            value("TextureAnimate", ModeTextureAnimate), value("ShowPostProcess", ModeShowPostProcess),
+                            value("HidePostProcess", ModeHidePostProcess), value("ScrollMove", ModeScrollMove)]
+             .property("tag", &imageGet<std::int32_t, &Item::tag>, &imageSet<std::int32_t, &Item::tag>)
+             .property("state", &imageGet<std::int32_t, &Item::state>, &imageSet<std::int32_t, &Item::state>)
+             .property("number", &imageGet<float, &Item::number>, &imageSet<float, &Item::number>)
+             .property("order", &imageGet<std::int32_t, &Item::layer>, &imageSet<std::int32_t, &Item::layer>)
+             .property(
+                 "particle_order", +[](const ImageHandle& h) { return h.item().particle.layer; },
+                 +[](const ImageHandle& h, std::int32_t v) { h.item().particle.layer = v; })
+             .property("angle", &imageGet<float, &Item::angle>, &imageSet<float, &Item::angle>)
+             .property("x", &imageGet<float, &Item::x>, &imageSet<float, &Item::x>)
+             .property("y", &imageGet<float, &Item::y>, &imageSet<float, &Item::y>)
+             .property("rx", &imageGet<float, &Item::rx>, &imageSet<float, &Item::rx>)
+             .property("ry", &imageGet<float, &Item::ry>, &imageSet<float, &Item::ry>)
+             .property("width", &imageGet<float, &Item::width>, &imageSet<float, &Item::width>)
+             .property("height", &imageGet<float, &Item::height>, &imageSet<float, &Item::height>)
+             .property(
+                 "wrap_imageU", +[](const ImageHandle& h) { return (h.item().image.source.flags & SourceWrapU) != 0; },
+                 +[](const ImageHandle& h, bool v) { h.item().image.source.setWrap(SourceWrapU, v); })
+             .property(
+                 "wrap_imageV", +[](const ImageHandle& h) { return (h.item().image.source.flags & SourceWrapV) != 0; },
+                 +[](const ImageHandle& h, bool v) { h.item().image.source.setWrap(SourceWrapV, v); })
+             .property(
+                 "wrap_maskU", +[](const ImageHandle& h) { return (h.item().mask.source.flags & SourceWrapU) != 0; },
+                 +[](const ImageHandle& h, bool v) { h.item().mask.source.setWrap(SourceWrapU, v); })
+             .property(
+                 "wrap_maskV", +[](const ImageHandle& h) { return (h.item().mask.source.flags & SourceWrapV) != 0; },
+                 +[](const ImageHandle& h, bool v) { h.item().mask.source.setWrap(SourceWrapV, v); })
+             .property(
+                 "particle_x", +[](const ImageHandle& h) { return h.item().particle.x; },
+                 +[](const ImageHandle& h, float v) { h.item().particle.x = v; })
+             .property(
+                 "particle_y", +[](const ImageHandle& h) { return h.item().particle.y; },
+                 +[](const ImageHandle& h, float v) { h.item().particle.y = v; })
+             .property(
+                 "particle_mask_power", +[](const ImageHandle& h) { return h.item().particle.power; },
+                 +[](const ImageHandle& h, float v) { h.item().particle.power = v; })
+             .property(
+                 "shadow_dx", +[](const ImageHandle& h) { return h.item().shadow.dx; },
+                 +[](const ImageHandle& h, double v) { h.item().shadow.dx = truncated(v); })
+             .property(
+                 "shadow_dy", +[](const ImageHandle& h) { return h.item().shadow.dy; },
+                 +[](const ImageHandle& h, double v) { h.item().shadow.dy = truncated(v); })
+             .property(
+                 "shadow_dw", +[](const ImageHandle& h) { return h.item().shadow.dw; },
+                 +[](const ImageHandle& h, double v) { h.item().shadow.dw = truncated(v); })
+             .property(
+                 "shadow_dh", +[](const ImageHandle& h) { return h.item().shadow.dh; },
+                 +[](const ImageHandle& h, double v) { h.item().shadow.dh = truncated(v); })
+             .property(
+                 "visible", +[](const ImageHandle& h) { return h.item().visible(); },
+                 +[](const ImageHandle& h, bool v) { h.item().setVisible(v); })
+             .property(
+                 "alpha_test", +[](const ImageHandle& h) { return (h.item().flags & ItemAlphaTest) != 0; },
+                 +[](const ImageHandle& h, bool v) { setBit(h.item().flags, ItemAlphaTest, v); })
+             .property(
+                 "auto", +[](const ImageHandle& h) { return (h.item().autoFlags & 1u) != 0; },
+                 +[](const ImageHandle& h, bool v) { setBit(h.item().autoFlags, 1u, v); })
+             .property(
+                 "ax", +[](const ImageHandle& h) { return h.item().link.ax; },
+                 +[](const ImageHandle& h, float v) { h.item().link.ax = v; })
+             .property(
+                 "ay", +[](const ImageHandle& h) { return h.item().link.ay; },
+                 +[](const ImageHandle& h, float v) { h.item().link.ay = v; })
+             .property(
+                 "mx", +[](const ImageHandle& h) { return h.item().animation.mx; },
+                 +[](const ImageHandle& h, float v) { h.item().animation.mx = v; })
+             .property(
+                 "my", +[](const ImageHandle& h) { return h.item().animation.my; },
+                 +[](const ImageHandle& h, float v) { h.item().animation.my = v; })
+             .property(
+                 "sx", +[](const ImageHandle& h) { return h.item().animation.sx; },
+                 +[](const ImageHandle& h, float v) { h.item().animation.sx = v; })
+             .property(
+                 "sy", +[](const ImageHandle& h) { return h.item().animation.sy; },
+                 +[](const ImageHandle& h, float v) { h.item().animation.sy = v; })
+             .property(
+                 "av", +[](const ImageHandle& h) { return h.item().animation.av; },
+                 +[](const ImageHandle& h, float v) { h.item().animation.av = v; })
+             .property(
+                 "texture_frame_fps", +[](const ImageHandle& h) { return h.item().image.framesPerSecond; },
+                 +[](const ImageHandle& h, float v) { h.item().image.framesPerSecond = v; })
+             .property(
+                 "texture_frame_pos", +[](const ImageHandle& h) { return h.item().image.sequencePosition; },
+                 +[](const ImageHandle& h, float v) { h.item().image.sequencePosition = v; })
+             .property(
+                 "texture_frame_loop", +[](const ImageHandle& h) { return h.item().image.loop; },
+                 +[](const ImageHandle& h, bool v) { h.item().image.loop = v; })
+             .property(
+                 "anim_frames", +[](const ImageHandle& h) { return h.item().image.frameCount; },
+                 +[](const ImageHandle& h, std::int32_t v) { h.item().image.frameCount = v; })
+             .property(
+                 "anim_speed", +[](const ImageHandle& h) { return h.item().image.speed; },
+                 +[](const ImageHandle& h, std::int32_t v) { h.item().image.speed = v; })
+             .property(
+                 "blur", +[](const ImageHandle& h) { return h.item().animation.blur; },
+                 +[](const ImageHandle& h, double v) { h.item().animation.blur = truncated(v); })
+             .property(
+                 "blur_power", +[](const ImageHandle& h) { return h.item().animation.blurPower; },
+                 +[](const ImageHandle& h, float v) { h.item().animation.blurPower = v; })
+             .property(
+                 "blur_speed", +[](const ImageHandle& h) { return h.item().animation.blurSpeed; },
+                 +[](const ImageHandle& h, float v) { h.item().animation.blurSpeed = v; })
+             .property(
+                 "attached", +[](const ImageHandle& h) { return (h.item().link.flags & LinkFollowsCursor) != 0; })
+             .property(
+                 "color", +[](const ImageHandle& h) { return colorOf(h, 0); },
+                 +[](const ImageHandle& h, const ARGBColor& v) { setColor(h.item().color, v); })
+             .property(
+                 "shadow_color", +[](const ImageHandle& h) { return colorOf(h, 1); },
+                 +[](const ImageHandle& h, const ARGBColor& v) { setColor(h.item().shadow.color, v); })
+             .property(
+                 "frame",
+                 +[](const ImageHandle& h) {
+                     return FrameHandle{ScriptRef<Item>(h.item().lifeToken()), 0};
+                 })
+             .property(
+                 "mask_frame",
+                 +[](const ImageHandle& h) {
+                     return FrameHandle{ScriptRef<Item>(h.item().lifeToken()), 1};
+                 })
+             .property(
+                 "scrollX", +[](const ImageHandle& h) { return scrollGet(h.item().scroll.x); },
+                 +[](const ImageHandle& h, float v) { h.item().scroll.x = scrollStored(v); })
+             .property(
+                 "scrollY", +[](const ImageHandle& h) { return scrollGet(h.item().scroll.y); },
+                 +[](const ImageHandle& h, float v) { h.item().scroll.y = scrollStored(v); })
+             .property(
+                 "mScrollX", +[](const ImageHandle& h) { return h.item().animation.mScrollX; },
+                 +[](const ImageHandle& h, float v) { h.item().animation.mScrollX = v; })
+             .property(
+                 "mScrollY", +[](const ImageHandle& h) { return h.item().animation.mScrollY; },
+                 +[](const ImageHandle& h, float v) { h.item().animation.mScrollY = v; })
+             .property(
+                 "power", +[](const ImageHandle& h) { return h.item().animation.postPower; },
+                 +[](const ImageHandle& h, float v) { h.item().animation.postPower = v; })
+             .property("physics_dynamic", &physicsGet, &physicsSet)
+             .property("physics_gravity", &physicsGet, &physicsSet)
+             .property("physics_trigger", &physicsGet, &physicsSet)
+             .property("physics_enable", &physicsGet, &physicsSet)
+             .def("setEvent", &setEvent)
+             .def("getEvent", &getEvent)
+             .def("set", &imageSetTexture)
+             .def("setIndex", &imageSetIndex)
+             .def("setAnim", &imageSetAnim)
+             .def("setMask", &imageSetMask)
+             .def("setParticle", &setParticle)
+             .def("resetParticle", &resetParticle)
+             .def("pauseParticle", &pauseParticle)
+             .def("setParticleMask", &imageSetParticleMask)
+             .def("setParticleEffect", &setParticleEffect)
+             .def("testParticleEffect", &testParticleEffect)
+             .def("resetParticleEffect", &resetParticleEffect)
+             .def("setVideo", &imageSetVideo)
+             .def("call_event", &callEvent)
+             .def("getName", &getName)
+             .def("setText", &setText)
+             .def("attachModel", &attachModel)
+             .def("attachModel", &attachModelPoint)
+             .def("attachImage", &attachImage)
+             .def("attachSF", &attachSF)
+             .def("deattach", &deattach)
+             .def("getAttachedImage", &getAttachedImage)
+             .def("attach", &attach)
+             .def("childsCount", &childsCount)
+             .def("childsObject", &childsObject)
+             .def("testEffect", &testEffect)
+             .def("setEffect", &setEffect)
+             .def("setupScroll", &setupScroll)
+             .def("getScrollX", &getScrollX)
+             .def("getScrollY", &getScrollY)
+             .def("getScrollXY", &getScrollXY)
+             .def("wrapScrollX", &wrapScrollX)
+             .def("wrapScrollY", &wrapScrollY)
+             .def("setEffect", &setPostEffect),
+         class_<StillFrameHandle>("StillFrame")
+             .def("classof", &stillFrameClassof)
+             .def("create", &stillFrameCreate)
+             .def("get", &stillFrameGet)
+             .def("test", &stillFrameTest)
+             .def("delete", &stillFrameDelete)
+             .def("delete", &stillFrameDeleteNamed)
+             .def("count", &stillFrameCount)
+             .property(
+                 "event_debug", +[](const StillFrameHandle& h) { return h.data().event_debug; },
+                 +[](const StillFrameHandle& h, bool v) { h.data().event_debug = v; })
+             .def(
+                 "setGravity",
+                 +[](const StillFrameHandle& h, float, float) {
+                     h.data();
+                     engineLog().scriptError("This EXE not support physics");
+                 })
+             .property(
+                 "onTriggerEnter", +[](const StillFrameHandle& h) { return h.data().onTriggerEnter; },
+                 +[](const StillFrameHandle& h, const std::string& v) { h.data().onTriggerEnter = v; })
+             .property(
+                 "onTriggerLeave", +[](const StillFrameHandle& h) { return h.data().onTriggerLeave; },
+                 +[](const StillFrameHandle& h, const std::string& v) { h.data().onTriggerLeave = v; })];
     globals(state)["stillframe"] = StillFrameHandle{state};
     // Screens described by script variables are built into these still frames.
     StillFrameBuilders builders;
