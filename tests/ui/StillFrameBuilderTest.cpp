@@ -238,4 +238,18 @@ TEST_F(StillFrameBuilderTest, ReplacingKeepsHandlersVisibilityImageAndAnUnrebuil
     EXPECT_FLOAT_EQ(text->color[0], 0.5f);
 }
 
+TEST_F(StillFrameBuilderTest, AnImageTakesItsTextFromALocaleVariableOrAString) {
+    ASSERT_TRUE(start("fixture.ready boolean true\n", "menu.play wstring Play\n"));
+    ASSERT_TRUE(run("img = stillframe:create('label'); img.width = 200\n"
+                    "ok1 = tostring(img:setText(locales:get('menu.play'), 2, 'menu'))\n"
+                    "n1 = img.height\n"
+                    "ok2 = tostring(img:setText('Hello you', 1, 'menu'))\n"));
+    EXPECT_EQ(global("ok1"), "true");
+    EXPECT_EQ(global("n1"), "48");  // one line of 24 at size 2
+    EXPECT_EQ(global("ok2"), "true");
+    const StillFrameScriptDataItem* label = data().find("label");
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->textGlyphs, 9);
+}
+
 }  // namespace
