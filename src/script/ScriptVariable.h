@@ -21,14 +21,12 @@
 class DataStream;
 class ScriptVariable;
 
-// The still-frame builders behind the script methods "image_Create" and
-// "image_Replace"; the still-frame UI installs them.
+// The still-frame builder behind the script methods "image_Create" and
+// "image_Replace": it builds or updates one item from row `row` (from 1) of
+// the table under the node's child "sf" (itemName names the item to update;
+// null or not found: a new item). The still-frame UI installs it.
 struct StillFrameBuilders {
-    // Builds the still frames that an "sf" tree describes.
-    bool (*create)(ScriptVariable& sf) = nullptr;
-    // Replaces the image of a named element of the still frames built from
-    // an "sf" tree.
-    bool (*replaceImage)(ScriptVariable& sf, const char* element, const char* image) = nullptr;
+    bool (*buildRow)(ScriptVariable& node, const char* itemName, std::int32_t row, bool rebuildText) = nullptr;
 };
 void setStillFrameBuilders(const StillFrameBuilders& builders);
 
@@ -158,9 +156,14 @@ public:
     bool toolsSave(const char* section, const char* prefix);
     bool toolsLoad(const char* section, const char* prefix);
 
-    // Still frames from the node's child "sf" (reported when it is missing).
+    // Still frames from the table under the node's child "sf" (logged when
+    // it is missing). optimize_image_Create builds every row as a new item
+    // and is true only when every row succeeded; buildStillFrameFromVariable
+    // builds or updates one item from one row; replaceImageByElement does so
+    // with the row whose "name" cell is named element.
     bool optimize_image_Create();
-    bool replaceImage(const char* element, const char* image);
+    bool buildStillFrameFromVariable(const char* itemName, std::int32_t row, bool rebuildText);
+    bool replaceImageByElement(const char* itemName, const char* element, bool rebuildText);
 
     // Weak reference for script objects: expires when the node is destroyed.
     std::weak_ptr<ScriptVariable*> lifeToken();

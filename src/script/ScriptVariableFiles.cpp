@@ -1,5 +1,6 @@
 // The XML dump of a variable subtree, the exchange of leaf values with
 // tools.ini and the still frames built from a node's "sf" child.
+#include <cstring>
 #include <string>
 
 #include "app/GameCore.h"
@@ -17,9 +18,10 @@ constexpr const char* kDumpStyleSheet = "R:\\.doc\\xsl\\vardump.xsl";
 
 StillFrameBuilders gStillFrames;
 
+// The node's table of still frames, logged when it is missing.
 ScriptVariable* stillFrameTree(ScriptVariable& node) {
     ScriptVariable* sf = node.test("sf") ? node.resolvePath("sf") : nullptr;
-    if (!sf) node.reportError("Can't find variable child [sf]");
+    if (!sf) engineLog().error("Can't find variable child [sf]");
     return sf;
 }
 
@@ -125,14 +127,28 @@ void setStillFrameBuilders(const StillFrameBuilders& builders) { gStillFrames = 
 bool ScriptVariable::optimize_image_Create() {
     ScriptVariable* sf = stillFrameTree(*this);
     if (!sf) return false;
-    if (!gStillFrames.create) return engineLog().error("Can't create still frames of [%s]: no still-frame builder", name());
-    return gStillFrames.create(*sf);
+    // The rows are the cells of the table's first column; a failed row does
+    // not stop the others.
+    const std::int32_t rows = sf->childCount() > 0 ? sf->child(0)->childCount() : 0;
+    bool all = true;
+    for (std::int32_t row = 1; row <= rows; ++row)
+        if (!buildStillFrameFromVariable(nullptr, row, true)) all = false;
+    return all;
 }
 
-bool ScriptVariable::replaceImage(const char* element, const char* image) {
+bool ScriptVariable::buildStillFrameFromVariable(const char* itemName, std::int32_t row, bool rebuildText) {
+    if (!gStillFrames.buildRow)
+        return engineLog().error("Can't build stillframe of [%s]: no still-frame builder", name());
+    return gStillFrames.buildRow(*this, itemName, row, rebuildText);
+}
+
+bool ScriptVariable::replaceImageByElement(const char* itemName, const char* element, bool rebuildText) {
     ScriptVariable* sf = stillFrameTree(*this);
     if (!sf) return false;
-    if (!gStillFrames.replaceImage)
-        return engineLog().error("Can't replace SF image [%s] : no still-frame builder", image ? image : "");
-    return gStillFrames.replaceImage(*sf, element ? element : "", image ? image : "");
+    ScriptVariable* names = sf->childCount() > 0 ? sf->child(0) : nullptr;
+    for (std::int32_t i = 0; names && element && i < names->childCount(); ++i)
+        if (std::strcmp(names->child(i)->name(), element) == 0)
+            return buildStillFrameFromVariable(itemName, i + 1, rebuildText);
+    return sf->reportError("Can't replace SF image [%s] : element [%s] not found", itemName ? itemName : "NULL",
+                       element ? element : "NULL");
 }

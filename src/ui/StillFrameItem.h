@@ -80,6 +80,13 @@ struct StillFrameImageSource {
     TextureLink link;
     std::int32_t requestedIndex = 0;
 
+    // Sets or clears a wrap bit (SourceWrapU, SourceWrapV); the texture's
+    // address mode follows it (1 wraps, 0 clamps).
+    void setWrap(std::uint32_t bit, bool on) {
+        flags = on ? flags | bit : flags & ~bit;
+        link.addressU = (flags & 0x1u) ? 1u : 0u;
+        link.addressV = (flags & 0x2u) ? 1u : 0u;
+    }
     // "video", "animated texture" or "texture".
     const char* kindWord() const;
     // The link's handlers, loaded: nothing before the device exists

@@ -296,33 +296,41 @@ TEST(VariableScript, DumpAndToolsFileRoundTrip) {
 
 namespace {
 std::string gBuilt;
-bool recordCreate(ScriptVariable& sf) {
-    gBuilt = std::string("create:") + sf.name();
-    return true;
-}
-bool recordReplace(ScriptVariable& sf, const char* element, const char* image) {
-    gBuilt = std::string("replace:") + sf.name() + ":" + element + ":" + image;
-    return true;
+// Records each row asked for; row 2 fails.
+bool recordRow(ScriptVariable& node, const char* itemName, std::int32_t row, bool rebuildText) {
+    gBuilt += std::string(node.name()) + ":" + (itemName ? itemName : "-") + ":" + std::to_string(row) + ":" +
+              (rebuildText ? "t" : "f") + ";";
+    return row != 2;
 }
 }  // namespace
 
-TEST(VariableScript, StillFramesComeFromTheSfChild) {
+TEST(VariableScript, StillFramesComeRowByRowFromTheSfTable) {
     VariableFixture f;
-    f.core.globals().root()->createPath("menu.sf.image");
+    ScriptVariable* root = f.core.globals().root();
+    for (const char* path : {"menu.sf.name.first", "menu.sf.name.second", "menu.sf.name.third", "menu.sf.x.1"})
+        root->createPath(path);
     ASSERT_TRUE(f.run("r1 = tostring(globals:get('list'):image_Create())\n"
                       "r2 = tostring(globals:get('menu'):image_Create())\n"));
     EXPECT_EQ(f.global("r1"), "false");
     EXPECT_TRUE(f.logged("Can't find variable child [sf]"));
     EXPECT_EQ(f.global("r2"), "false");  // no builder installed
     StillFrameBuilders builders;
-    builders.create = &recordCreate;
-    builders.replaceImage = &recordReplace;
+    builders.buildRow = &recordRow;
     setStillFrameBuilders(builders);
+    // Every row of the first column is built, a failed one included.
+    gBuilt.clear();
     ASSERT_TRUE(f.run("r3 = tostring(globals:get('menu'):image_Create())"));
-    EXPECT_EQ(f.global("r3"), "true");
-    EXPECT_EQ(gBuilt, "create:sf");
-    ASSERT_TRUE(f.run("r4 = tostring(globals:get('menu'):image_Replace('button', 'button_on'))"));
+    EXPECT_EQ(f.global("r3"), "false");
+    EXPECT_EQ(gBuilt, "menu:-:1:t;menu:-:2:t;menu:-:3:t;");
+    // image_Replace by element name and by row number.
+    gBuilt.clear();
+    ASSERT_TRUE(f.run("r4 = tostring(globals:get('menu'):image_Replace('btn', 'third', false))\n"
+                      "r5 = tostring(globals:get('menu'):image_Replace('btn', 2, true))\n"
+                      "r6 = tostring(globals:get('menu'):image_Replace('btn', 'fourth', true))\n"));
     EXPECT_EQ(f.global("r4"), "true");
-    EXPECT_EQ(gBuilt, "replace:sf:button:button_on");
+    EXPECT_EQ(f.global("r5"), "false");
+    EXPECT_EQ(f.global("r6"), "false");
+    EXPECT_EQ(gBuilt, "menu:btn:3:f;menu:btn:2:t;");
+    EXPECT_TRUE(f.logged("Can't replace SF image [btn] : element [fourth] not found"));
     setStillFrameBuilders(StillFrameBuilders{});
 }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <vector>
+#include <memory>
 
 #include "effects/Particle.h"
 #include "foundation/TimeCore.h"
@@ -18,6 +19,7 @@
 #include "ui/FontTestSupport.h"
 #include "support/TestSupport.h"
 #include "ui/StillFrameData.h"
+#include "ui/StillFrameBuilderTestSupport.h"
 
 namespace {
 
@@ -414,4 +416,84 @@ TEST_F(StillFrameParticleGLTest, AnItemsParticleShowsItsColourBetweenTheLayersBe
     EXPECT_TRUE(near(at(316, 300), {0, 255, 0}, 3));
     EXPECT_TRUE(near(at(220, 220), {0, 0, 255}, 3));
     EXPECT_TRUE(near(at(284, 380), {0, 0, 255}, 3));
+}
+
+namespace {
+
+// A menu of three blue buttons with white text companions, built from the
+// "sf" table of a variable file; hovering a button swaps its image to red.
+const char* const kMenuTable =
+    "menu.sf.name.play string\nmenu.sf.name.load string\nmenu.sf.name.quit string\n"
+    "menu.sf.image.1 string blue\nmenu.sf.image.2 string blue\nmenu.sf.image.3 string blue\n"
+    "menu.sf.u.1 number 0\nmenu.sf.u.2 number 0\nmenu.sf.u.3 number 0\n"
+    "menu.sf.du.1 number 8\nmenu.sf.du.2 number 8\nmenu.sf.du.3 number 8\n"
+    "menu.sf.v.1 number 0\nmenu.sf.v.2 number 0\nmenu.sf.v.3 number 0\n"
+    "menu.sf.dv.1 number 8\nmenu.sf.dv.2 number 8\nmenu.sf.dv.3 number 8\n"
+    "menu.sf.image_dx.1 number 8\nmenu.sf.image_dx.2 number 8\nmenu.sf.image_dx.3 number 8\n"
+    "menu.sf.image_dy.1 number 8\nmenu.sf.image_dy.2 number 8\nmenu.sf.image_dy.3 number 8\n"
+    "menu.sf.x.1 number 100\nmenu.sf.x.2 number 100\nmenu.sf.x.3 number 100\n"
+    "menu.sf.y.1 number 100\nmenu.sf.y.2 number 250\nmenu.sf.y.3 number 400\n"
+    "menu.sf.dx.1 number 400\nmenu.sf.dx.2 number 400\nmenu.sf.dx.3 number 400\n"
+    "menu.sf.dy.1 number 100\nmenu.sf.dy.2 number 100\nmenu.sf.dy.3 number 100\n"
+    "menu.sf.onOver.1 string swap\nmenu.sf.onOver.2 string swap\nmenu.sf.onOver.3 string swap\n"
+    "menu.sf.text.1 string menu.play\nmenu.sf.text.2 string menu.load\nmenu.sf.text.3 string menu.quit\n"
+    "menu.sf.font.1 string menu\nmenu.sf.font.2 string menu\nmenu.sf.font.3 string menu\n"
+    "menu.sf.font_size.1 number 2\nmenu.sf.font_size.2 number 2\nmenu.sf.font_size.3 number 2\n"
+    "menu.sf.text_x.1 number 120\nmenu.sf.text_x.2 number 120\nmenu.sf.text_x.3 number 120\n"
+    "menu.sf.text_y.1 number 120\nmenu.sf.text_y.2 number 270\nmenu.sf.text_y.3 number 420\n"
+    "menu.sf.text_dx.1 number 160\nmenu.sf.text_dx.2 number 160\nmenu.sf.text_dx.3 number 160\n"
+    "menu.sf.trgb.1 string FFFFFF\nmenu.sf.trgb.2 string FFFFFF\nmenu.sf.trgb.3 string FFFFFF\n";
+
+class StillFrameMenuGLTest : public StillFrameGLTest {
+protected:
+    void SetUp() override {
+        StillFrameGLTest::SetUp();
+        ASSERT_TRUE(packages.built());
+        env().files["menu.dds"] = columns({{255, 255, 255}}, 8, 8);
+        env().files["blue.dds"] = columns({{0, 0, 255}}, 8, 8);
+        env().files["red.dds"] = columns({{255, 0, 0}}, 8, 8);
+        screens = std::make_unique<still_frame_test::ScreenScripts>(data());
+    }
+    void TearDown() override {
+        screens.reset();
+        StillFrameGLTest::TearDown();
+    }
+    resource_tests::ScopedPackages packages{{resource_tests::storedFile(".font4", "menu", font_test::fontBytes())}};
+    std::unique_ptr<still_frame_test::ScreenScripts> screens;
+    InputCore input;
+    testing_support::ScopedCoreMember<InputCore> installed{gameCore.input, &input};
+};
+
+}  // namespace
+
+TEST_F(StillFrameMenuGLTest, AMenuFromATableShowsButtonsAndTextsAndTheHoveredButtonSwapsItsImage) {
+    ASSERT_TRUE(screens->start(kMenuTable, "menu.play wstring Ab\nmenu.load wstring Ab\nmenu.quit wstring Ab\n"));
+    ASSERT_TRUE(screens->run("function swap(img) img:set('red') end\n"
+                             "ok = tostring(globals:get('menu'):image_Create())\n"));
+    ASSERT_EQ(screens->global("ok"), "true");
+    CurrentTime t;
+    t.real.time = 1.0;
+    data().update(t);
+    draw();
+    // Each button blue; its text "Ab" white: glyphs of 24 by 40 units from
+    // 2 units right of the text's left, 20 units apart.
+    for (float top : {100.0f, 250.0f, 400.0f}) {
+        SCOPED_TRACE(top);
+        EXPECT_TRUE(near(at(400, top + 60), {0, 0, 255}, 3));
+        EXPECT_TRUE(near(at(130, top + 40), {255, 255, 255}, 3));  // "A"
+        EXPECT_TRUE(near(at(152, top + 40), {255, 255, 255}, 3));  // "b"
+        EXPECT_TRUE(near(at(200, top + 40), {0, 0, 255}, 3));      // past the text
+        EXPECT_TRUE(near(at(50, top + 40), {0, 0, 0}, 3));         // left of the button
+    }
+    // The cursor over the second button: its "onOver" sets the red image.
+    gameCore.cameraMode = kCameraModeStillframe;
+    input.virtualDevices.pointer.set(400, 320);
+    t.real.time = 1.1;
+    data().update(t);
+    ASSERT_EQ(data().hovered(), data().find("load"));
+    draw();
+    EXPECT_TRUE(near(at(400, 310), {255, 0, 0}, 3));
+    EXPECT_TRUE(near(at(130, 290), {255, 255, 255}, 3));
+    EXPECT_TRUE(near(at(400, 160), {0, 0, 255}, 3));
+    EXPECT_TRUE(near(at(400, 460), {0, 0, 255}, 3));
 }

@@ -223,8 +223,19 @@ bool copy(const VariableHandle& h, const VariableHandle& target) {
 }
 
 bool imageCreate(const VariableHandle& h) { return h.node().optimize_image_Create(); }
-bool imageReplace(const VariableHandle& h, const char* element, const char* image) {
-    return h.node().replaceImage(element, image);
+// image_Replace(item name, element name, rebuild text) and (item name, row
+// number, rebuild text): the second argument's Lua type decides.
+bool imageReplace(const VariableHandle& h, const char* itemName, const luabind::object& which, bool rebuildText) {
+    ScriptVariable& node = h.node();
+    if (luabind::type(which) == LUA_TNUMBER) {
+        // A row outside 32 bits is no row of any table: it fails as row 0.
+        const long long row = wholePart(luabind::object_cast<double>(which));
+        const std::int32_t n = row >= 1 && row <= 0x7FFFFFFF ? static_cast<std::int32_t>(row) : 0;
+        return node.buildStillFrameFromVariable(itemName, n, rebuildText);
+    }
+    if (luabind::type(which) == LUA_TSTRING)
+        return node.replaceImageByElement(itemName, luabind::object_cast<std::string>(which).c_str(), rebuildText);
+    return engineLog().scriptError("image_Replace: expected an element name or a row number");
 }
 
 bool toolsSave(const VariableHandle& h, const char* section, const char* prefix) {

@@ -10,14 +10,19 @@ class StillFrameScriptDataItem;
 // core's); without a provider its methods raise a script error.
 void setStillFrameDataProvider(StillFrameData* (*provider)());
 
-// Registers "StillFrame", "Image" and the global "stillframe". An "Image"
-// shows a texture ("set") at a place and size of the 1024 x 768 still-frame
-// screen ("x", "y", "width", "height"), in a layer ("order").
+// Registers "Image" (a still-frame item: its fields as properties, its
+// media, particle, links, events, modes and scrolling as methods), then
+// "StillFrame" and the global "stillframe" (create, get, test, delete and
+// count items), and installs the builder of screens from script-variable
+// tables ("image_Create", "image_Replace") over the same still frames.
+// "color" and "shadow_color" are the item's own colours as "Color" objects
+// (a Lua error once the item is deleted); assigning a "Color" copies it.
 void registerStillFrameClass(lua_State* state, ScriptEngine& engine);
 // Calls the global Lua function with the item as an "Image"; false when
 // the function is missing or raised an error (logged).
 bool callImageHandler(lua_State* state, const char* function, StillFrameScriptDataItem* item);
 // Registers "UnicodeEdit" and the global "unicode_edit".
 void registerUnicodeEditClass(lua_State* state, ScriptEngine& engine);
-// Registers "Frame".
+// Registers "Frame": the texture window of an item's image or mask ("x",
+// "y", "dx", "dy") and its scroll speeds ("sx", "sy", "sdx", "sdy").
 void registerFrameClass(lua_State* state, ScriptEngine& engine);
