@@ -175,6 +175,38 @@ TEST_F(World, DynamicBoxFallsAndRests) {
     EXPECT_NEAR(where(body)[10], 0.5f, 0.03f);
 }
 
+// Bodies moved by hand (a character's capsule, an actor following its
+// model) still hold up the dynamic bodies that fall on them, and a
+// trigger actor holds up nothing; the dynamic box lands on top of each or
+// on the floor below the trigger.
+TEST_F(World, DynamicBodiesLandOnWhatIsMovedByHandButNotOnTriggers) {
+    struct Case {
+        const char* what;
+        float top;  // where the box's underside should come to rest
+    };
+    const Case cases[] = {{"capsule", standing(0) + kHeight / 2 + kRadius}, {"following", 1.0f}, {"trigger", 0.0f}};
+    float x = 0.0f;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        x += 5.0f;
+        if (c.what[0] == 'c') {
+            character(x, standing(0), 0);
+        } else {
+            ph::ActorDesc block = box(1, 0.5f, 1, false, 5);
+            block.flags = c.what[0] == 'f' ? 0x10 : 0x2;
+            const auto at = pose(x, 0.5f, 0);
+            ASSERT_NE(backend->createActor(world, block, at.data()), 0u);
+        }
+        const auto at = pose(x, 4, 0);
+        const ph::Handle body = backend->createActor(world, box(0.2f, 0.2f, 0.2f, false, 1), at.data());
+        ASSERT_NE(body, 0u);
+        for (int i = 0; i < 90; ++i) backend->step(world, kFrame);
+        const auto rest = where(body);
+        EXPECT_NEAR(rest[10], c.top + 0.2f, 0.05f);
+        EXPECT_NEAR(rest[9], x, 0.05f);
+    }
+}
+
 // A small box falling fast onto a thin plate goes through it unless it is
 // "swept".
 TEST_F(World, SweptBodiesDoNotPassThroughThinPlates) {
