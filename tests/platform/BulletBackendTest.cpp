@@ -175,6 +175,38 @@ TEST_F(World, DynamicBoxFallsAndRests) {
     EXPECT_NEAR(where(body)[10], 0.5f, 0.03f);
 }
 
+// The world moves in fixed sub-steps of 1/60 s whatever the frames' length:
+// a short frame's time waits for the next, a long frame takes at most
+// eight. Each case's falling box ends where a box stepped that many times
+// by 1/60 s does.
+TEST_F(World, FramesAreSteppedInFixedSubSteps) {
+    struct Case {
+        std::vector<float> frames;
+        int subSteps;
+    };
+    const Case cases[] = {
+        {{1.0f / 30.0f}, 2}, {{0.01f}, 0}, {{0.01f, 0.01f}, 1}, {{0.01f, 0.01f, 0.01f, 0.01f}, 2}, {{1.0f}, 8},
+    };
+    const auto fallen = [this](const std::vector<float>& frames) {
+        const ph::Handle other = backend->createWorld();
+        const auto at = pose(0, 50, 0);
+        const ph::Handle body = backend->createActor(other, box(0.5f, 0.5f, 0.5f, false, 1), at.data());
+        EXPECT_NE(body, 0u);
+        for (float seconds : frames) backend->step(other, seconds);
+        std::vector<float> out(12);
+        EXPECT_TRUE(backend->getActorPose(other, body, out.data()));
+        backend->releaseWorld(other);
+        return out[10];
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.subSteps);
+        const float height = fallen(c.frames);
+        EXPECT_FLOAT_EQ(height, fallen(std::vector<float>(static_cast<std::size_t>(c.subSteps), kFrame)));
+        if (c.subSteps == 0) EXPECT_FLOAT_EQ(height, 50.0f);
+        else EXPECT_LT(height, 50.0f);
+    }
+}
+
 // Bodies moved by hand (a character's capsule, an actor following its
 // model) still hold up the dynamic bodies that fall on them, and a
 // trigger actor holds up nothing; the dynamic box lands on top of each or
