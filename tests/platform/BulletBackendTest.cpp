@@ -110,6 +110,32 @@ TEST_F(World, WallStopsCharacterAtItsRadiusAndSkin) {
     }
 }
 
+// The collision groups: static ones (0, 1), characters and NPCs (2, 3) and
+// dynamic ones (4, 5) stop a walking character, the trigger group (6) and
+// trigger actors do not. The moving groups' walls follow their model, so
+// nothing pushes them.
+TEST_F(World, CollisionGroupsDecideWhatStopsACharacter) {
+    struct Case {
+        std::uint32_t group;
+        std::uint32_t flags;
+        bool stops;
+    } cases[] = {{0, 0x1, true},  {1, 0x1, true},  {2, 0x10, true},  {3, 0x10, true},
+                 {4, 0x10, true}, {5, 0x10, true}, {6, 0x10, false}, {4, 0x2, false}};
+    // Side by side across the floor.
+    float z = -17.5f;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "group " << c.group << " flags " << c.flags);
+        ph::ActorDesc wall = box(0.25f, 2, 1, false, 1);
+        wall.collisionGroup = c.group;
+        wall.flags = c.flags;
+        addStatic(wall, pose(0.75f, 2, z));
+        const ph::Handle actor = character(0, standing(0), z);
+        walk(actor, 2.0f / 60.0f, 0, 60);
+        EXPECT_NEAR(where(actor)[9], c.stops ? 0.5f - kRadius - kSkin : 2.0f, 0.03f);
+        z += 5;
+    }
+}
+
 TEST_F(World, StepsUpToTheStepHeightAndNoHigher) {
     struct Case {
         float step;
