@@ -16,10 +16,10 @@
 // and records cost over the same work. Neither world works out contacts
 // between the capsules and what they walk among: the engine's narrow phase
 // skips pairs without a dynamic body, and the bare world's plain collision
-// objects go into its static filter group, which pairs with nothing. The counters give both times per
-// frame and their ratio; the check asserts that both sides put every
-// character at the same place (to 1 cm) after the first frames and again
-// after the timed ones.
+// objects go into its static filter group, which pairs with nothing. The
+// counters give both times per frame and their ratio; the check asserts
+// that both sides put every character at the same place (to 1 cm) after
+// the first frames and again after the timed ones.
 #include <benchmark/benchmark.h>
 #include <btBulletDynamicsCommon.h>
 
