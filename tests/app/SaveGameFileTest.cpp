@@ -332,6 +332,33 @@ TEST(SaveGameFile, AWalkerRestoredBesideATriggerWalksThroughIt) {
     }
 }
 
+// A save made by a game without a simulation holds no physics scene; it
+// still restores once the game runs on one, and its scene runs on.
+TEST(SaveGameFile, ASaveWithoutAPhysicsSceneRestoresOnTheSimulation) {
+    SaveFileFixture s;
+    ModelAndPhysicsPackages data(s, "model hero\nactor capsule body flags controller height 1.8 radius 0.3\n", {"hero"});
+    ASSERT_TRUE(data.built);
+    ASSERT_TRUE(s.runPosted(kLoadIntro));
+    Scene* scene = s.f.game->currentScene();
+    ASSERT_NE(scene, nullptr);
+    ASSERT_EQ(physicsSceneOf(scene), nullptr);
+    ASSERT_NE(scene->createModel("hero", "hero", testing_support::poseAt(0, 1.25f, 0), 0), nullptr);
+    ASSERT_TRUE(s.runPosted("game:save('old')"));
+    {
+        testing_support::BulletWorlds simulation;
+        ASSERT_TRUE(s.runPosted("game:restore('old')\nrestored = game:state()"));
+        EXPECT_EQ(s.text("restored"), "true");
+        scene = s.f.game->currentScene();
+        ASSERT_NE(scene, nullptr);
+        EXPECT_NE(scene->lookupModel("hero", static_cast<std::int32_t*>(nullptr)), nullptr);
+        for (int frame = 0; frame < 10; ++frame) {
+            EXPECT_TRUE(scene->updatePhase0(CurrentTime(1.0 / 60.0), 0));
+            EXPECT_TRUE(scene->updatePhase1(CurrentTime(1.0 / 60.0), 0));
+        }
+        s.f.game->releaseScenes();
+    }
+}
+
 TEST(SaveGameFile, TheFileIsAJpegFollowedByTheGameDataAndTheFooter) {
     SaveFileFixture s;
     ASSERT_TRUE(s.runPosted(kLoadIntro));

@@ -110,6 +110,32 @@ TEST_F(World, WallStopsCharacterAtItsRadiusAndSkin) {
     }
 }
 
+// The collision groups: static ones (0, 1), characters and NPCs (2, 3) and
+// dynamic ones (4, 5) stop a walking character, the trigger group (6) and
+// trigger actors do not. The moving groups' walls follow their model, so
+// nothing pushes them.
+TEST_F(World, CollisionGroupsDecideWhatStopsACharacter) {
+    struct Case {
+        std::uint32_t group;
+        std::uint32_t flags;
+        bool stops;
+    } cases[] = {{0, 0x1, true},  {1, 0x1, true},  {2, 0x10, true},  {3, 0x10, true},
+                 {4, 0x10, true}, {5, 0x10, true}, {6, 0x10, false}, {4, 0x2, false}};
+    // Side by side across the floor.
+    float z = -17.5f;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "group " << c.group << " flags " << c.flags);
+        ph::ActorDesc wall = box(0.25f, 2, 1, false, 1);
+        wall.collisionGroup = c.group;
+        wall.flags = c.flags;
+        addStatic(wall, pose(0.75f, 2, z));
+        const ph::Handle actor = character(0, standing(0), z);
+        walk(actor, 2.0f / 60.0f, 0, 60);
+        EXPECT_NEAR(where(actor)[9], c.stops ? 0.5f - kRadius - kSkin : 2.0f, 0.03f);
+        z += 5;
+    }
+}
+
 TEST_F(World, StepsUpToTheStepHeightAndNoHigher) {
     struct Case {
         float step;
@@ -173,6 +199,70 @@ TEST_F(World, DynamicBoxFallsAndRests) {
     ASSERT_NE(body, 0u);
     for (int i = 0; i < 180; ++i) backend->step(world, kFrame);
     EXPECT_NEAR(where(body)[10], 0.5f, 0.03f);
+}
+
+// The world moves in fixed sub-steps of 1/60 s whatever the frames' length:
+// a short frame's time waits for the next, a long frame takes at most
+// eight. Each case's falling box ends where a box stepped that many times
+// by 1/60 s does.
+TEST_F(World, FramesAreSteppedInFixedSubSteps) {
+    struct Case {
+        std::vector<float> frames;
+        int subSteps;
+    };
+    const Case cases[] = {
+        {{1.0f / 30.0f}, 2}, {{0.01f}, 0}, {{0.01f, 0.01f}, 1}, {{0.01f, 0.01f, 0.01f, 0.01f}, 2}, {{1.0f}, 8},
+    };
+    const auto fallen = [this](const std::vector<float>& frames) {
+        const ph::Handle other = backend->createWorld();
+        const auto at = pose(0, 50, 0);
+        const ph::Handle body = backend->createActor(other, box(0.5f, 0.5f, 0.5f, false, 1), at.data());
+        EXPECT_NE(body, 0u);
+        for (float seconds : frames) backend->step(other, seconds);
+        std::vector<float> out(12);
+        EXPECT_TRUE(backend->getActorPose(other, body, out.data()));
+        backend->releaseWorld(other);
+        return out[10];
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.subSteps);
+        const float height = fallen(c.frames);
+        EXPECT_FLOAT_EQ(height, fallen(std::vector<float>(static_cast<std::size_t>(c.subSteps), kFrame)));
+        if (c.subSteps == 0) EXPECT_FLOAT_EQ(height, 50.0f);
+        else EXPECT_LT(height, 50.0f);
+    }
+}
+
+// Bodies moved by hand (a character's capsule, an actor following its
+// model) still hold up the dynamic bodies that fall on them, and a
+// trigger actor holds up nothing; the dynamic box lands on top of each or
+// on the floor below the trigger.
+TEST_F(World, DynamicBodiesLandOnWhatIsMovedByHandButNotOnTriggers) {
+    struct Case {
+        const char* what;
+        float top;  // where the box's underside should come to rest
+    };
+    const Case cases[] = {{"capsule", standing(0) + kHeight / 2 + kRadius}, {"following", 1.0f}, {"trigger", 0.0f}};
+    float x = 0.0f;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        x += 5.0f;
+        if (c.what[0] == 'c') {
+            character(x, standing(0), 0);
+        } else {
+            ph::ActorDesc block = box(1, 0.5f, 1, false, 5);
+            block.flags = c.what[0] == 'f' ? 0x10 : 0x2;
+            const auto at = pose(x, 0.5f, 0);
+            ASSERT_NE(backend->createActor(world, block, at.data()), 0u);
+        }
+        const auto at = pose(x, 4, 0);
+        const ph::Handle body = backend->createActor(world, box(0.2f, 0.2f, 0.2f, false, 1), at.data());
+        ASSERT_NE(body, 0u);
+        for (int i = 0; i < 90; ++i) backend->step(world, kFrame);
+        const auto rest = where(body);
+        EXPECT_NEAR(rest[10], c.top + 0.2f, 0.05f);
+        EXPECT_NEAR(rest[9], x, 0.05f);
+    }
 }
 
 // A small box falling fast onto a thin plate goes through it unless it is

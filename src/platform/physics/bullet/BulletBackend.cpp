@@ -194,9 +194,28 @@ struct Trigger {
     std::set<Handle> inside;
 };
 
+// The world's narrow phase works out contacts only where the solver can
+// answer them: a pair of bodies neither of which moves under the solver
+// (static actors, the character capsules and the actors following their
+// model, all moved by hand) gets no contact response, and no one reads
+// its contacts; nor does a pair with a trigger volume, whose overlaps the
+// trigger pass tests itself. Without this every capsule's contacts with
+// the floor, the walls and the other capsules were worked out at each
+// sub-step for nothing. Sweeps and contact tests go their own way and
+// still see every pair.
+class ContactDispatcher : public btCollisionDispatcher {
+public:
+    using btCollisionDispatcher::btCollisionDispatcher;
+    bool needsCollision(const btCollisionObject* a, const btCollisionObject* b) override {
+        if (a->isStaticOrKinematicObject() && b->isStaticOrKinematicObject()) return false;
+        if (!a->hasContactResponse() || !b->hasContactResponse()) return false;
+        return btCollisionDispatcher::needsCollision(a, b);
+    }
+};
+
 struct World {
     btDefaultCollisionConfiguration configuration;
-    btCollisionDispatcher dispatcher{&configuration};
+    ContactDispatcher dispatcher{&configuration};
     btDbvtBroadphase broadphase;
     btGhostPairCallback ghostPairs;
     btSequentialImpulseConstraintSolver solver;
