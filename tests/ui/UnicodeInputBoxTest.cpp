@@ -225,6 +225,26 @@ TEST_F(UnicodeInputBoxTest, ASecondEditKeepsTheFirstAndBadArgumentsAreRefused) {
     ASSERT_TRUE(lua("props = unicode_edit:classof() .. ' ' .. unicode_edit.onFinish .. ' ' .. unicode_edit.font .. "
                     "' ' .. unicode_edit.max_length .. ' ' .. tostring(unicode_edit.enabled)"));
     EXPECT_EQ(global("props"), "UnicodeEdit done console 1023 false");
+    // Without the render core there is no box: cancel says so, the rest
+    // raise a script error.
+    testing_support::ScopedCoreMember<RenderCore> noRender{gameCore.render, nullptr};
+    ASSERT_TRUE(lua("unicode_edit:cancel() applied = tostring(pcall(function() unicode_edit:apply() end))"));
+    EXPECT_TRUE(logged("Can't cancelEdit: initialize input box first"));
+    EXPECT_EQ(global("applied"), "false");
+}
+
+// The box holds its variable weakly: one destroyed while editing is no
+// longer written, and apply ends the edit without it.
+TEST_F(UnicodeInputBoxTest, AVariableDestroyedWhileEditingIsNotWritten) {
+    ASSERT_TRUE(lua("unicode_edit:edit(field, other, false)"));
+    variables.globals().root()->resolvePath("player")->resizeChildren(1);  // "other" goes
+    type(u"by");
+    EXPECT_TRUE(logged("Stillframe [name_field] can't be set by NULL text ptr"));
+    key(di::DIK_RETURN);
+    EXPECT_TRUE(logged("Unicode Input Box pointed to NULL variable"));
+    EXPECT_FALSE(box().enabled);
+    EXPECT_EQ(finished(), 1);
+    EXPECT_EQ(value(), "Ann");
 }
 
 TEST_F(UnicodeInputBoxTest, MaxLengthStopsTypingAndAFullTextTakesNoMore) {
