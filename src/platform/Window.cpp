@@ -39,19 +39,24 @@ void basicPlaneCharacters(const char* text, std::u16string& out) {
     const auto* p = reinterpret_cast<const unsigned char*>(text);
     while (*p) {
         const unsigned lead = *p;
+        // Continuation bytes after the lead, and the least code that needs
+        // that many (a smaller one is an overlong form).
         int extra = 0;
-        std::uint32_t code = lead;
         std::uint32_t least = 0;
-        if (lead >= 0xC0 && lead < 0xE0) {
-            extra = 1, code = lead & 0x1F, least = 0x80;
+        if (lead >= 0xF0 && lead < 0xF8) {
+            extra = 3;
+            least = 0x10000;
         } else if (lead >= 0xE0 && lead < 0xF0) {
-            extra = 2, code = lead & 0x0F, least = 0x800;
-        } else if (lead >= 0xF0 && lead < 0xF8) {
-            extra = 3, code = lead & 0x07, least = 0x10000;
+            extra = 2;
+            least = 0x800;
+        } else if (lead >= 0xC0 && lead < 0xE0) {
+            extra = 1;
+            least = 0x80;
         } else if (lead >= 0x80) {
             ++p;  // a stray continuation byte or an invalid lead
             continue;
         }
+        std::uint32_t code = lead & (0x7Fu >> extra);
         int taken = 1;
         for (; taken <= extra && (p[taken] & 0xC0) == 0x80; ++taken) code = (code << 6) | (p[taken] & 0x3F);
         if (taken <= extra) {  // cut short: the lead alone is dropped
