@@ -5,10 +5,10 @@
 #include <signal.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <deque>
 
-#include "platform/TextCodec.h"
 #include "platform/dinput8/SdlInput.h"
 
 namespace platform {
@@ -31,6 +31,43 @@ std::string g_processClipboard;
 bool g_processHasText = false;
 // The SDL window whose clipboard is in use (null: the process buffer).
 bool g_sdlClipboard = false;
+
+// The characters of UTF-8 text that lie in the 16-bit plane, one code unit
+// each. Characters beyond it (they would need two units) and malformed
+// sequences are dropped.
+void basicPlaneCharacters(const char* text, std::u16string& out) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    while (*p) {
+        const unsigned lead = *p;
+        // Continuation bytes after the lead, and the least code that needs
+        // that many (a smaller one is an overlong form).
+        int extra = 0;
+        std::uint32_t least = 0;
+        if (lead >= 0xF0 && lead < 0xF8) {
+            extra = 3;
+            least = 0x10000;
+        } else if (lead >= 0xE0 && lead < 0xF0) {
+            extra = 2;
+            least = 0x800;
+        } else if (lead >= 0xC0 && lead < 0xE0) {
+            extra = 1;
+            least = 0x80;
+        } else if (lead >= 0x80) {
+            ++p;  // a stray continuation byte or an invalid lead
+            continue;
+        }
+        std::uint32_t code = lead & (0x7Fu >> extra);
+        int taken = 1;
+        for (; taken <= extra && (p[taken] & 0xC0) == 0x80; ++taken) code = (code << 6) | (p[taken] & 0x3F);
+        if (taken <= extra) {  // cut short: the lead alone is dropped
+            ++p;
+            continue;
+        }
+        p += taken;
+        if (code < least || code > 0xFFFF || (code >= 0xD800 && code <= 0xDFFF)) continue;
+        out.push_back(static_cast<char16_t>(code));
+    }
+}
 
 bool takePostedClose(WindowMessage& message) {
     if (!g_closePosted.exchange(false)) return false;
@@ -177,7 +214,7 @@ private:
         case SDL_DISPLAYEVENT: push(WindowMessageKind::DisplayChange); break;
         case SDL_TEXTINPUT: {
             std::u16string wide;
-            narrowToWide(event.text.text, 65001, wide);
+            basicPlaneCharacters(event.text.text, wide);
             for (char16_t c : wide) push(WindowMessageKind::Character, false, c);
             break;
         }

@@ -19,7 +19,7 @@ namespace platform {
 enum class WindowMessageKind {
     Close,          // the close box, the system's quit request or a stop signal
     Activate,       // the window gained (active true) or lost the input focus
-    Character,      // one typed UTF-16 code unit
+    Character,      // one typed character of the 16-bit plane (others are dropped)
     DisplayChange,  // display settings or the work area changed
 };
 

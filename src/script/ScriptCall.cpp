@@ -219,7 +219,7 @@ bool runScriptFunction(const char* argument, ScriptContext& context, const char*
     return true;
 }
 
-bool testScriptFunction(ScriptContext& context, const char* name) {
+bool testScriptFunction(ScriptContext& context, const char* name, const char* argument) {
     if (blocked(context)) return true;
     lua_State* state = context.state;
     const int top = state ? lua_gettop(state) : 0;
@@ -228,7 +228,8 @@ bool testScriptFunction(ScriptContext& context, const char* name) {
     error[0] = 0;
     bool result = false;
     try {
-        if (lua_pcall(state, 0, 1, 0) != 0)
+        if (argument) lua_pushstring(state, argument);
+        if (lua_pcall(state, argument ? 1 : 0, 1, 0) != 0)
             takeError(state, error);
         else
             result = lua_toboolean(state, -1) != 0;

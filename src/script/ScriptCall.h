@@ -25,9 +25,10 @@ bool callScriptFunction(const ScriptEventArgs& args, lua_State* state);
 // only when the function is missing; an error inside it is logged. While
 // events are blocked: true, nothing runs.
 bool runScriptFunction(const char* argument, ScriptContext& context, const char* name);
-// Runs a function without arguments and gives the truth of its result.
-// False when it is missing or raised an error. While events are blocked: true.
-bool testScriptFunction(ScriptContext& context, const char* name);
+// Runs a function with one string argument or none (argument null) and
+// gives the truth of its result. False when it is missing or raised an
+// error. While events are blocked: true.
+bool testScriptFunction(ScriptContext& context, const char* name, const char* argument = nullptr);
 // Queues a copy of the block, or drops it with a message while blocked.
 void dispatchScriptEvent(ScriptContext& context, const ScriptEventArgs& args);
 // Queues an event whose only slot is the handler name (nothing for an empty

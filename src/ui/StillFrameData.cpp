@@ -496,7 +496,3 @@ StillFrameConsole::StillFrameConsole() {
     stillFrameSettings.conEnable = true;
     stillFrameSettings.conForceErrors = true;
 }
-
-bool UnicodeInputBox::onChar(char16_t) { return false; }
-
-bool UnicodeInputBox::onKey(std::int32_t, bool) { return false; }

@@ -12,6 +12,7 @@
 
 #include "platform/d3d9/D3D9.h"
 #include "ui/StillFrameItem.h"
+#include "ui/UnicodeInputBox.h"
 
 struct CurrentTime;
 class QuadBatch;
@@ -124,16 +125,6 @@ private:
     std::size_t batchCount_ = 0;
 };
 
-// The Unicode text input box of the still frames.
-class UnicodeInputBox {
-public:
-    // Hands one typed character to the active box; true when it took it.
-    bool onChar(char16_t character);
-    // A device button (INPUT_ACTIONS id) pressed or released, offered before
-    // the still frames: true when the box took it. No box edits yet.
-    bool onKey(std::int32_t id, bool pressed);
-};
-
 // The screen console's state: the log line count shown so far.
 struct StillFrameConsole {
     StillFrameConsole();
@@ -141,7 +132,7 @@ struct StillFrameConsole {
 };
 
 struct StillFrameRenderer {
-    StillFrameRenderer() { data.console = &console; }
+    StillFrameRenderer() : inputBox(data) { data.console = &console; }
     StillFrameRenderer(const StillFrameRenderer&) = delete;
     StillFrameRenderer& operator=(const StillFrameRenderer&) = delete;
 

@@ -6,7 +6,9 @@
 #include <signal.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/Window.h"
@@ -80,6 +82,40 @@ TEST(Window, OneCloseRequestIsOneCloseMessage) {
         int closes = 0;
         while (window->poll(message)) closes += message.kind == platform::WindowMessageKind::Close ? 1 : 0;
         EXPECT_EQ(closes, c.closes) << c.name;
+    }
+}
+
+// SDL's text input is UTF-8: each character of the 16-bit plane becomes one
+// Character message; characters beyond it and malformed bytes none.
+TEST(Window, TextInputGivesOneMessagePerCharacterOfTheBasicPlane) {
+    std::unique_ptr<platform::Window> window = platform::createWindow();
+    if (window->backend() != platform::WindowBackend::Sdl) GTEST_SKIP() << "SDL's video does not start here";
+    ASSERT_TRUE(window->create("text", 0, 0, 64, 64, false));
+    platform::WindowMessage message;
+    while (window->poll(message)) {
+    }
+    const struct {
+        const char* what;
+        const char* text;
+        std::u16string characters;
+    } cases[] = {
+        {"ASCII", "Ab 1", u"Ab 1"},
+        {"two-byte and three-byte forms", "\xC3\xA9\xD0\x96\xE2\x82\xAC", u"\u00E9\u0416\u20AC"},
+        {"the last character of the plane", "\xEF\xBF\xBF", u"\uFFFF"},
+        {"beyond the plane, between letters", "a\xF0\x9F\x98\x80" "b", u"ab"},
+        {"a surrogate half written as UTF-8", "\xED\xA0\x80z", u"z"},
+        {"an overlong form and stray bytes", "\xC0\xAF\x80\xFFq", u"q"},
+        {"a sequence cut short", "\xE2\x82x", u"x"},
+    };
+    for (const auto& c : cases) {
+        SDL_Event event = {};
+        event.type = SDL_TEXTINPUT;
+        std::strncpy(event.text.text, c.text, sizeof(event.text.text) - 1);
+        ASSERT_EQ(SDL_PushEvent(&event), 1) << c.what;
+        std::u16string seen;
+        while (window->poll(message))
+            if (message.kind == platform::WindowMessageKind::Character) seen.push_back(message.character);
+        EXPECT_EQ(seen, c.characters) << c.what;
     }
 }
 

@@ -572,9 +572,19 @@ void registerStillFrameClass(lua_State* state, ScriptEngine&) {
     setStillFrameBuilders(builders);
 }
 
-void registerUnicodeEditClass(lua_State* state, ScriptEngine&) {
-    registerScriptPlaceholder(state, "UnicodeEdit", "unicode_edit");
+// ---- "UnicodeEdit" (the class itself in UnicodeEditScript.cpp) ----
+
+StillFrameScriptDataItem* stillFrameItemAt(lua_State* state, int index) {
+    if (!state || lua_type(state, index) != LUA_TUSERDATA) return nullptr;
+    luabind::object value(luabind::from_stack(state, index));
+    try {
+        return luabind::object_cast<const ImageHandle*>(value)->ref.get();
+    } catch (const luabind::cast_failed&) {
+        return nullptr;
+    }
 }
+
+void registerUnicodeEditClass(lua_State* state, ScriptEngine&) { registerUnicodeEditScript(state); }
 
 void registerFrameClass(lua_State* state, ScriptEngine&) {
     using namespace luabind;

@@ -21,8 +21,14 @@ void registerStillFrameClass(lua_State* state, ScriptEngine& engine);
 // Calls the global Lua function with the item as an "Image"; false when
 // the function is missing or raised an error (logged).
 bool callImageHandler(lua_State* state, const char* function, StillFrameScriptDataItem* item);
-// Registers "UnicodeEdit" and the global "unicode_edit".
+// Registers "UnicodeEdit" and the global "unicode_edit" (the render core's
+// input box: "edit" (Image, Variable, start empty), "apply", "cancel" and the
+// properties "onFinish", "onValidateText", "font", "enabled", "max_length").
 void registerUnicodeEditClass(lua_State* state, ScriptEngine& engine);
+void registerUnicodeEditScript(lua_State* state);
+// The item that the value at a stack index refers to when it is an "Image"
+// script object; null for any other value or an item gone.
+StillFrameScriptDataItem* stillFrameItemAt(lua_State* state, int index);
 // Registers "Frame": the texture window of an item's image or mask ("x",
 // "y", "dx", "dy") and its scroll speeds ("sx", "sy", "sdx", "sdy").
 void registerFrameClass(lua_State* state, ScriptEngine& engine);
