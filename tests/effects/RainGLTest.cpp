@@ -34,13 +34,15 @@
 
 namespace {
 
-// A clear blue day sky without fog, and a rain map of 7 x 7 cells around
-// the camera at the origin, ground 2 below the eye.
+// A blue day sky without fog, the same blue in clear weather (its sky
+// colour) and in the rainy form the sky takes while rain is shown (its
+// cloud colour), and a rain map of 7 x 7 cells around the camera at the
+// origin, ground 2 below the eye.
 const char* const kScene =
     "scene camroom\n"
     "sky\n"
     "sky all all skyfog 0\n"
-    "sky day all skycolor 0.2 0.4 0.8\n"
+    "sky day all skycolor 0.2 0.4 0.8 cloudscolor 0.2 0.4 0.8\n"
     "rain origin -35 -2 -35\n"
     "rain grid 7 7\n"
     "rain dropcolour 1 1 1\n"
@@ -86,6 +88,7 @@ protected:
         store.deviceInUse = device;
         store.setup.details = 1;
         store.files["sky_main.dds"] = whiteTexture();
+        store.files["sky_rain.dds"] = whiteTexture();
         if (textures) {
             store.files["drop.dds"] = whiteTexture();
             store.files["ripple.dds"] = whiteTexture();
