@@ -79,7 +79,9 @@ protected:
 
     // The scene with its rain map from the rain lines; drop and ripple
     // textures unless left out.
-    void build(const std::string& rainLines, bool textures = true) {
+    // A damaged data form keeps only its first damagedBytes (all of it when
+    // negative).
+    void build(const std::string& rainLines, bool textures = true, long damagedBytes = -1) {
         environment.backend = platform::d3d9::BackendKind::GL;
         D3D9Test::SetUp();
         device = createDevice(parameters);
@@ -108,7 +110,8 @@ protected:
         ASSERT_TRUE(render->skyDome.build());
         ASSERT_TRUE(render->skyDome.createBuffers(device)) << allLines();
 
-        const RainFixture files = sceneFiles(rainLines, written);
+        RainFixture files = sceneFiles(rainLines, written);
+        if (damagedBytes >= 0) files.data.resize(std::size_t(damagedBytes));
         ASSERT_FALSE(files.rain.empty());
         ASSERT_FALSE(files.data.empty());
         world = std::make_unique<testing_support::CameraScene>(
@@ -286,6 +289,23 @@ TEST_F(RainGLTest, MissingTexturesTurnTheRainOff) {
     EXPECT_EQ(drawn, sky);
     frame(&drawn);
     EXPECT_EQ(scene.rainMap->flags & kRainMapLoaded, 0u);
+    EXPECT_EQ(drawn, sky);
+}
+
+// A rain map whose data file is damaged is refused with its messages; the
+// push fails, the rain is turned off and the scene draws on without it.
+TEST_F(RainGLTest, ADamagedRainMapLeavesTheSceneWithoutRain) {
+    build("rain box -35 -35 35 35 -2\n", true, 100);
+    std::uint64_t sky = 0, drawn = 0;
+    frame(&sky);
+    gameCore.visible_rain(true);
+    frame(&drawn);
+    EXPECT_TRUE(logged("Rain map [camroom]: index table cut short")) << allLines();
+    EXPECT_TRUE(logged("Can't allocate rain data [camroom] mesh streams"));
+    Scene& scene = *world->scene;
+    ASSERT_NE(scene.rainMap, nullptr);
+    EXPECT_EQ(scene.rainMap->flags & (kRainShown | kRainPushFailed), kRainPushFailed);
+    frame(&drawn);
     EXPECT_EQ(drawn, sky);
 }
 
