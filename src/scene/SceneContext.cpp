@@ -47,7 +47,13 @@ void SceneContext::update(const Matrix34&) {
     std::int32_t state = 0;
     if (scene && scene->rainMap) {
         const std::int32_t key = scene->rainMap->queryState(state);
-        if (key >= 0) list->queues[1].insert(key, DrawItem{&resource->renderObject, kSceneItemRain, 0, 0, 0, 0.0f, 0.0f});
+        if (key >= 0)
+            list->queues[1].insert(key, DrawItem{&resource->renderObject, kSceneItemRain, 0, 0, 0, 0.0f, 0.0f});
+        // A rain that can no longer draw (no shaders) gives back its
+        // textures and buffers rather than waiting for a frame that never
+        // draws it.
+        else if (scene->rainMap->flags & kRainMapLoaded)
+            scene->rainMap->release();
     }
 }
 

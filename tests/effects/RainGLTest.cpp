@@ -309,4 +309,24 @@ TEST_F(RainGLTest, ADamagedRainMapLeavesTheSceneWithoutRain) {
     EXPECT_EQ(drawn, sky);
 }
 
+// Rain is drawn only with shaders: once the video mode has none, the
+// pushed rain gives back its textures and buffers and nothing of it is
+// drawn; with shaders again it is pushed and drawn again.
+TEST_F(RainGLTest, WithoutShadersTheRainIsReleasedAndNotDrawn) {
+    build("rain box -35 -35 35 35 -2\n");
+    gameCore.visible_rain(true);
+    std::uint64_t wet = 0, drawn = 0;
+    frame(&wet);
+    Scene& scene = *world->scene;
+    ASSERT_NE(scene.rainMap->flags & kRainMapLoaded, 0u);
+    store.setup.details = 0;
+    frame(&drawn);
+    EXPECT_EQ(scene.rainMap->flags & (kRainMapLoaded | kRainMapAllocated), 0u);
+    EXPECT_FALSE(scene.rainMap->record->has(kResourceAllocated));
+    EXPECT_LT(drawn, 2000u);  // the fixed-function sky alone
+    store.setup.details = 1;
+    frame(&drawn);
+    EXPECT_EQ(drawn, wet);
+}
+
 }  // namespace
