@@ -93,6 +93,9 @@ bool RainMapTracer::init(std::int32_t width, std::int32_t height) {
     target = std::make_unique<ProcHDR>("ProcRainMap");
     target->width = tileWidth;
     target->height = tileHeight;
+    // Cleared to alpha 0: no geometry where nothing is drawn.
+    target->ownClearColor = true;
+    target->clearColor = 0;
     return true;
 }
 

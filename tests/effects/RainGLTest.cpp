@@ -329,4 +329,21 @@ TEST_F(RainGLTest, WithoutShadersTheRainIsReleasedAndNotDrawn) {
     EXPECT_EQ(drawn, wet);
 }
 
+// The generator through the game core: the scene (without models) is seen
+// from above over the rain's user bounds (-100 to 100: 20 x 20 cells, one
+// tile of 512 texels), the empty tile is reported, every cell is left
+// without ground, and the result cannot be stored by the game.
+TEST_F(RainGLTest, GeneratingARainMapTracesTheSceneAndCannotStoreIt) {
+    build("rain box -35 -35 35 35 -2\n");
+    EXPECT_FALSE(gameCore.scene_generateRainMap());
+    for (const char* line : {"rain_min(-100.0,-100.0,-100.0)", "Prepare rain map render tracer (1x1)...",
+                             "Rain map segment [0_0] is empty", "rain map progress = 100%", "Rain map render tracer is DONE",
+                             "Can't save rain data [camroom] to file [camroom.raindata]", "Fail to generate rain map"})
+        EXPECT_TRUE(logged(line)) << line << "\n" << allLines();
+    Scene& scene = *world->scene;
+    ASSERT_NE(scene.rainMap, nullptr);
+    ASSERT_TRUE(scene.rainMap->record->data);
+    EXPECT_TRUE(scene.rainMap->record->data->segments.empty());
+}
+
 }  // namespace
