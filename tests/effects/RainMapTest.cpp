@@ -254,3 +254,14 @@ TEST(RainTracer, LayoutTilesHeightsAndCells) {
     // Texel (1, 2) covers x 2.5-5 and z 5-7.5: 5 x 5 of the cell's points.
     EXPECT_EQ(standing, 25);
 }
+
+// The import makes a rain map of the default settings named after the
+// source; the game cannot store it, so it fails with its messages.
+TEST(RainFiles, TheImportIsRefusedByTheGame) {
+    testing_support::ScopedGameCore core;
+    RainMapDataManager manager;
+    EXPECT_FALSE(manager.compileFromSource("maps/yard.xls"));
+    EXPECT_TRUE(logged("Stream save not possible in release exe"));
+    EXPECT_TRUE(logged("Fail to save imported rain data to file [maps/yard.rain]"));
+    EXPECT_EQ(manager.count(), 0u);
+}
