@@ -346,4 +346,21 @@ TEST_F(RainGLTest, GeneratingARainMapTracesTheSceneAndCannotStoreIt) {
     EXPECT_TRUE(scene.rainMap->record->data->segments.empty());
 }
 
+// Popping the scene pops its rain (textures and buffers given back); the
+// rain stays shown and is pushed and drawn again after the next push.
+TEST_F(RainGLTest, APoppedSceneGivesBackItsRainAndDrawsItAgainWhenPushed) {
+    build("rain box -35 -35 35 35 -2\n");
+    gameCore.visible_rain(true);
+    std::uint64_t wet = 0, drawn = 0;
+    frame(&wet);
+    Scene& scene = *world->scene;
+    ASSERT_TRUE(scene.pop(0));
+    EXPECT_EQ(scene.rainMap->flags & (kRainMapLoaded | kRainMapAllocated), 0u);
+    EXPECT_FALSE(scene.rainMap->record->has(kResourceAllocated));
+    EXPECT_NE(scene.rainMap->flags & kRainShown, 0u);
+    ASSERT_TRUE(scene.push());
+    frame(&drawn);
+    EXPECT_EQ(drawn, wet);
+}
+
 }  // namespace
