@@ -17,6 +17,7 @@
 #   GRIDWRITE the grid writer
 #   OGGWRITE  the sound writer
 #   PARTICLEWRITE the particle effect writer
+#   RAINWRITE the rain-map writer
 #   STAMP     written last, when everything succeeded
 #
 # Layout of the sources and where each part goes:
@@ -35,12 +36,14 @@
 #   grids/<name>.txt              -> STAGE/scenes/<name>.grid
 #   sounds/<name>.txt             -> STAGE/sounds/<name>.ogg
 #   effects/<name>.txt            -> STAGE/scenes/<name>.effect
+#   rain/<name>.txt               -> STAGE/scenes/<name>.rain and <name>.raindata
+#                                    (the rain map of the scene <name>)
 #   packages/<folder>/<name>.manifest -> OUTPUT/<folder>/<name>.pak
 # Manifests name their files relative to their own folder, as the stage
 # holds them: scripts as they are, variables compiled.
 cmake_minimum_required(VERSION 3.25)
 
-foreach(var SOURCE STAGE OUTPUT GAME PACKTOOL VARWRITE TEXWRITE SHADERPACK SCENEWRITE MODELWRITE QUESTWRITE DLGWRITE PHYSICSWRITE GRIDWRITE OGGWRITE PARTICLEWRITE STAMP)
+foreach(var SOURCE STAGE OUTPUT GAME PACKTOOL VARWRITE TEXWRITE SHADERPACK SCENEWRITE MODELWRITE QUESTWRITE DLGWRITE PHYSICSWRITE GRIDWRITE OGGWRITE PARTICLEWRITE RAINWRITE STAMP)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "BuildDemo.cmake: ${var} is not set")
   endif()
@@ -115,6 +118,15 @@ demo_write_each(dialogs dlg "${DLGWRITE}" dialog)
 demo_write_each(sounds ogg "${OGGWRITE}" sound)
 demo_write_each(grids grid "${GRIDWRITE}" grid scenes)
 demo_write_each(effects effect "${PARTICLEWRITE}" effect scenes)
+file(GLOB rain_sources "${STAGE}/rain/*.txt")
+foreach(source IN LISTS rain_sources)
+  get_filename_component(name "${source}" NAME_WE)
+  execute_process(COMMAND "${RAINWRITE}" "${source}" "${STAGE}/scenes/${name}.rain" "${STAGE}/scenes/${name}.raindata"
+                  RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "demo: rain file [${source}] failed")
+  endif()
+endforeach()
 
 file(REMOVE_RECURSE "${OUTPUT}")
 file(GLOB_RECURSE manifests RELATIVE "${STAGE}/packages" "${STAGE}/packages/*.manifest")

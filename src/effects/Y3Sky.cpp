@@ -280,6 +280,14 @@ bool Y3Sky::render() {
     return drawn;
 }
 
+bool Y3Sky::renderRainy() {
+    const std::int32_t kept = weather;
+    weather = SkyRain;
+    const bool drawn = render();
+    weather = kept;
+    return drawn;
+}
+
 bool Y3Sky::renderShader() {
     SkyFrame frame;
     if (!skyFrameStart(*this, frame)) return false;

@@ -96,6 +96,9 @@ public:
     // False, nothing drawn, without records, without the dome's buffers or
     // when a layer's texture cannot be had.
     bool render();
+    // The sky of a scene while its rain is shown: the rain weather's form
+    // of the current time of day; the weather itself is kept.
+    bool renderRainy();
     bool renderShader();
     bool renderFixed();
 

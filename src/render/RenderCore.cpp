@@ -200,7 +200,9 @@ bool RenderCore::allocate_device() {
     else if (!stillFrames_->createVertexBuffer()) return false;
     stillFrames_->flags |= 0x2;
     allocateRenderTargets();  // a missing target only skips its effect
-    skyDome.createBuffers(device);  // a failure is logged; the sky then draws nothing
+    // A failure is logged; the sky then draws nothing. The rain maps in use
+    // get their buffers with the dome's.
+    if (skyDome.createBuffers(device)) rainData_->allocateAll();
     deviceObjectsAllocated_ = true;
     // With the device and its objects in place textures can load: a link
     // that attaches from now on (the splash first) loads its texture at once.
@@ -521,6 +523,7 @@ void RenderCore::releaseDeviceData() {
     streamDeclarations_->release();
     quadBatch.release();
     skyDome.releaseBuffers();
+    rainData_->releaseBuffers();
     stillFrames_->data.releaseMedia();
     stillFrames_->flags &= ~0x6u;
     postPasses.release();

@@ -352,6 +352,9 @@ bool Scene::pop(std::uint32_t word) {
         log.error("Can't pop scene [%s] actions data", name);
     if (waypointData->resourcePushed() && !waypointData->pop())
         log.error("Can't pop scene [%s] waypoints data", name);
+    // The rain gives back its textures and buffers; shown, it is pushed
+    // again by its first frame after the scene's next push.
+    if (rainMap && (rainMap->flags & kRainMapLoaded)) rainMap->release();
     for (const std::unique_ptr<CameraCore>& camera : cameras) camera->onScenePopped();
     if (!popLights()) result = false;
     if (!popModels(word)) result = false;

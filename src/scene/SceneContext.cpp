@@ -9,6 +9,7 @@
 
 #include "app/GameCore.h"
 #include "control/PhysicsScene.h"
+#include "effects/RainMap.h"
 #include "effects/SkyDataManager.h"
 #include "effects/Y3Sky.h"
 #include "foundation/Log.h"
@@ -42,6 +43,18 @@ void SceneContext::update(const Matrix34&) {
     RenderList* list = gameCore.render ? &gameCore.render->renderList : nullptr;
     if (!list || !resource || instances.empty()) return;
     list->queues[1].insert(kSkyQueueKey, DrawItem{&resource->renderObject, kSceneItemSky, 0, 0, 0, 0.0f, 0.0f});
+    Scene* scene = instances.front();
+    std::int32_t state = 0;
+    if (scene && scene->rainMap) {
+        const std::int32_t key = scene->rainMap->queryState(state);
+        if (key >= 0)
+            list->queues[1].insert(key, DrawItem{&resource->renderObject, kSceneItemRain, 0, 0, 0, 0.0f, 0.0f});
+        // A rain that can no longer draw (no shaders) gives back its
+        // textures and buffers rather than waiting for a frame that never
+        // draws it.
+        else if (scene->rainMap->flags & kRainMapLoaded)
+            scene->rainMap->release();
+    }
 }
 
 std::int32_t SceneContext::render(const DrawItem* items, std::int32_t count, std::int32_t index, std::int32_t step) {
@@ -50,7 +63,13 @@ std::int32_t SceneContext::render(const DrawItem* items, std::int32_t count, std
         const DrawItem& item = items[index];
         index += step;
         Scene* scene = instances.empty() ? nullptr : instances.front();
-        if (item.instance == kSceneItemSky && scene && scene->sky) scene->sky->render();
+        if (!scene) continue;
+        if (item.instance == kSceneItemSky && scene->sky) {
+            if (scene->rainMap && (scene->rainMap->flags & kRainShown)) scene->sky->renderRainy();
+            else scene->sky->render();
+        } else if (item.instance == kSceneItemRain && scene->rainMap) {
+            scene->rainMap->update();
+        }
     }
     return index;
 }

@@ -18,6 +18,7 @@ bool renderContextLocked();
 
 // The kinds of the scene context's draw items (the item's instance field).
 constexpr std::int32_t kSceneItemSky = 0;
+constexpr std::int32_t kSceneItemRain = 1;
 // The render-queue key of the sky: objects queue under keys from 0 up.
 constexpr std::int32_t kSkyQueueKey = -1;
 
@@ -31,11 +32,14 @@ public:
 
     std::int32_t type() const override { return 6; }
     // Queues the scene's sky while it has scenes: an item of kind 0 under a
-    // key below every object's, so the sky is drawn first.
+    // key below every object's, so the sky is drawn first; and, while the
+    // first scene's rain can draw, an item of kind 1 under the rain's order
+    // key, after the objects.
     void update(const Matrix34&) override;
     // Seen while it has scenes.
     bool cull() override { return !instances.empty(); }
-    // Draws its items: kind 0 the first scene's sky.
+    // Draws its items: kind 0 the first scene's sky (its rainy form while
+    // the rain is shown), kind 1 the first scene's rain.
     std::int32_t render(const DrawItem* items, std::int32_t count, std::int32_t index, std::int32_t step) override;
     bool renderSecondPass() override { return true; }
     bool renderRainMap(float, float, float) override { return true; }

@@ -19,7 +19,8 @@ bool Scene::createRain() {
 bool Scene::showRain(bool on) {
     if (!rainMap) createRain();
     if (!rainMap) return engineLog().error("Can't show rain: Create rain for scene first");
-    if (on) rainMap->flags |= kRainShown;
+    // Shown again, a rain whose push failed is tried once more.
+    if (on) rainMap->flags = (rainMap->flags | kRainShown) & ~kRainPushFailed;
     else rainMap->flags &= ~kRainShown;
     if (!(rainMap->flags & kRainShown)) dropRain();
     return true;
@@ -34,7 +35,7 @@ bool Scene::dropRain() {
 
 bool Scene::generateRainMap() {
     if (!rainMap && !createRain()) return false;
-    if (rainMap->loadSetup()) return rainMap->generate();
+    if (rainMap->loadSetup()) return rainMap->generate(*this);
     return engineLog().error("Can't generate rain map [%s]: Create rain map setup file first", name);
 }
 

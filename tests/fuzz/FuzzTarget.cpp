@@ -43,6 +43,9 @@ const std::vector<FuzzTarget>& fuzzTargets() {
         {"font4", fuzzFont4, seedFont4},
         {"lightset", fuzzLightSet, seedLightSet},
         {"light", fuzzLight, seedLight},
+        {"sky", fuzzSky, seedSky},
+        {"rain", fuzzRain, seedRain},
+        {"raindata", fuzzRainData, seedRainData},
     };
     return targets;
 }

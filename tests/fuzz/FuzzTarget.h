@@ -109,6 +109,12 @@ int fuzzLightSet(const std::uint8_t* data, std::size_t size);
 void seedLightSet(std::vector<std::string>& out);
 int fuzzLight(const std::uint8_t* data, std::size_t size);
 void seedLight(std::vector<std::string>& out);
+int fuzzSky(const std::uint8_t* data, std::size_t size);
+void seedSky(std::vector<std::string>& out);
+int fuzzRain(const std::uint8_t* data, std::size_t size);
+void seedRain(std::vector<std::string>& out);
+int fuzzRainData(const std::uint8_t* data, std::size_t size);
+void seedRainData(std::vector<std::string>& out);
 int fuzzFont4(const std::uint8_t* data, std::size_t size);
 void seedFont4(std::vector<std::string>& out);
 

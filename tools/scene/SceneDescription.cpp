@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "actions/ActionWriter.h"
+#include "rain/RainWriter.h"
 #include "foundation/DataStream.h"
 #include "foundation/PackedStream.h"
 #include "foundation/StringHelper.h"
@@ -234,6 +235,13 @@ bool parseLine(const std::string& line, SceneDescription& out, VisibilityBuilder
         out.actions = true;
         return true;
     }
+    if (keyword == "rain") {
+        out.rain = true;
+        std::string rest;
+        std::getline(in >> std::ws, rest);
+        out.rainSource += rest + "\n";
+        return true;
+    }
     std::string first;
     std::string second;
     if (!(in >> first)) {
@@ -458,6 +466,17 @@ bool writeSceneFiles(const SceneDescription& description, const std::string& fol
                            skyTableBytes(description.skyTable.empty() ? defaultSkyTable() : description.skyTable));
     if (description.actions)
         files.emplace_back(scene + ".as", sceneActionBytes(description));
+    if (description.rain) {
+        // The rain map is named after the scene unless its lines say otherwise.
+        rain_tools::RainFiles rain;
+        std::string reason;
+        if (!rain_tools::writeRainFiles("name " + scene + "\n" + description.rainSource, rain, reason)) {
+            if (error) *error = "rain: " + reason;
+            return false;
+        }
+        files.emplace_back(scene + ".rain", rain.header);
+        files.emplace_back(scene + ".raindata", rain.data);
+    }
     for (const auto& [name, bytes] : files) {
         if (bytes.empty()) {
             if (error) *error = "can't store [" + name + "]";

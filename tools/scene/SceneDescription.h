@@ -36,6 +36,10 @@
 //                                    cloudsspeed <s>, skyfog <d>,
 //                                    fog <start> <end>, depth <5 values>,
 //                                    bloom <3 values>)
+//   rain <rain line>                 (writes "<scene>.rain" and
+//                                    "<scene>.raindata" from the rain lines
+//                                    in order, each a line of the rain-map
+//                                    writer's description, rain/RainWriter.h)
 //   actions                          (writes "<scene>.as", compiled from
 //                                    the screens and actions that follow)
 //   screen <name>                    (a screen of the screen actions)
@@ -66,6 +70,9 @@ struct SceneDescription {
     bool actions = false;
     // The source text of the screen actions.
     std::string actionSource;
+    bool rain = false;
+    // The rain-map description, one line of it a "rain" line.
+    std::string rainSource;
 };
 
 // False, with the line and the reason in error, for a line it cannot read.

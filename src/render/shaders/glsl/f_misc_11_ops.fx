@@ -30,29 +30,44 @@ void main() {
 #endif
 
 #if defined(VS_RAINMAP_DROP) || defined(VS_RAINMAP_RIPPLE)
-#define fTime vc[5].x  // float : c5
-#define vTT0 vc[6]     // float4 : c6
+// A drop's four vertices carry its ground point, its phase (normal x), its
+// quad corner (first coordinates: x -0.5 or 0.5, y 0 or 1) and its strip
+// column and cycle length L (second coordinates). vTT2.x is the pass's
+// time, already scaled by its speed; a drop's moment in its cycle is
+// (time + phase) mod L.
+#define vTT0 vc[5]  // float4 : c5
+#define vTT1 vc[6]  // float4 : c6
+#define vTT2 vc[7]  // float4 : c7
+float cycleLength() { return max(d3d_TexCoord1.y, 0.001); }
+float cycleMoment() { return mod(vTT2.x + d3d_Normal.x, cycleLength()); }
 #endif
 
 #if defined(VS_RAINMAP_DROP)
-// Drops fall along -y by vTT0.x a second and wrap over vTT0.y.
+// The drop falls vTT1.x a time step and lands at the end of its cycle: a
+// streak as long as L / phase base (vTT0.y) falls, vTT1.y wide on screen.
 void main() {
+    float L = cycleLength();
     vec3 p = d3d_Position.xyz;
-    p.y -= mod(fTime * vTT0.x, max(vTT0.y, 0.001));
-    gl_Position = vec4(p, 1.0) * mWorldViewProjection;
-    d3d_Diffuse = d3d_Color0 * vColorMain;
-    d3d_Texture[0] = vec4(d3d_TexCoord0.xy, 0.0, 1.0);
+    p.y += (L - cycleMoment()) * vTT1.x + d3d_TexCoord0.y * L * vTT0.y * vTT1.x * 2.0;
+    vec4 clip = vec4(p, 1.0) * mWorldViewProjection;
+    clip.x += d3d_TexCoord0.x * vTT1.y * 1.5;
+    gl_Position = clip;
+    d3d_Diffuse = vColorMain;
+    d3d_Texture[0] = vec4(d3d_TexCoord1.x, 1.0 - d3d_TexCoord0.y, 0.0, 1.0);
 }
 #endif
 
 #if defined(VS_RAINMAP_RIPPLE)
-// A ripple grows over its life (vTT0.z seconds) and fades out.
+// Where the drop landed a ripple lies flat on the ground: over the cycle
+// it grows from vTT1.x across to vTT1.x x vTT1.y and fades out.
 void main() {
-    gl_Position = projected();
-    float life = fract(fTime / max(vTT0.z, 0.001));
-    vec2 centred = (d3d_TexCoord0.xy - 0.5) / max(life, 0.05) + 0.5;
+    float life = cycleMoment() / cycleLength();
+    float size = vTT1.x * (1.0 + life * (vTT1.y - 1.0));
+    vec3 p = d3d_Position.xyz + vec3(d3d_TexCoord0.x, 0.0, d3d_TexCoord0.y - 0.5) * size;
+    p.y += 0.02;
+    gl_Position = vec4(p, 1.0) * mWorldViewProjection;
     d3d_Diffuse = vec4(vColorMain.rgb, vColorMain.a * (1.0 - life));
-    d3d_Texture[0] = vec4(centred, 0.0, 1.0);
+    d3d_Texture[0] = vec4(d3d_TexCoord0.x + 0.5, d3d_TexCoord0.y, 0.0, 1.0);
 }
 #endif
 

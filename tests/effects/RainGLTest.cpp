@@ -1,0 +1,366 @@
+// Rain drawn on the GL backend of our Direct3D 9: a scene whose rain map
+// and sky come from the scene writer's "rain" and "sky" lines, the rain
+// shown through the game core (as the scripts' world shows it) and frames
+// of the game's own passes: the scene context queues the sky and the rain,
+// the object pass draws them.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/GameCore.h"
+#include "app/SaveGame.h"
+#include "effects/RainMap.h"
+#include "effects/SkyDataManager.h"
+#include "effects/Y3Sky.h"
+#include "foundation/Log.h"
+#include "foundation/TimeCore.h"
+#include "platform/D3D9TestSupport.h"
+#include "model/DXStreams.h"
+#include "render/RenderCore.h"
+#include "render/ShaderPackageSupport.h"
+#include "render/VideoCore.h"
+#include "render/shaders/ShaderCore.h"
+#include "render/states/DXStateCache.h"
+#include "scene/CameraCore.h"
+#include "scene/CameraFixture.h"
+#include "scene/SceneDescription.h"
+#include "support/TestSupport.h"
+#include "textures/DdsWriter.h"
+#include "textures/MemoryTextureEnvironment.h"
+
+namespace {
+
+// A blue day sky without fog, the same blue in clear weather (its sky
+// colour) and in the rainy form the sky takes while rain is shown (its
+// cloud colour), and a rain map of 7 x 7 cells around the camera at the
+// origin, ground 2 below the eye.
+const char* const kScene =
+    "scene camroom\n"
+    "sky\n"
+    "sky all all skyfog 0\n"
+    "sky day all skycolor 0.2 0.4 0.8 cloudscolor 0.2 0.4 0.8\n"
+    "rain origin -35 -2 -35\n"
+    "rain grid 7 7\n"
+    "rain dropcolour 1 1 1\n"
+    "rain droppass 0.15 0.3\n"
+    "rain textures drop ripple\n";
+
+struct RainFixture {
+    std::string rain, data, sky;
+};
+
+// The scene's files as the scene writer writes them, with its rain lines.
+RainFixture sceneFiles(const std::string& rainLines, const testing_support::TempDir& folder) {
+    scene_tools::SceneDescription description;
+    std::string error;
+    EXPECT_TRUE(scene_tools::parseSceneDescription(std::string(kScene) + rainLines, description, error)) << error;
+    std::vector<std::string> written;
+    EXPECT_TRUE(scene_tools::writeSceneFiles(description, folder.path(), &written, &error)) << error;
+    return {testing_support::readFile(folder.path() + "/camroom.rain"),
+            testing_support::readFile(folder.path() + "/camroom.raindata"),
+            testing_support::readFile(folder.path() + "/camroom.sky")};
+}
+
+std::vector<std::uint8_t> whiteTexture() {
+    texture_tools::DdsImage image;
+    image.width = image.height = 8;
+    image.blocks.push_back(std::vector<std::uint8_t>(8 * 8 * 4, 255));
+    return texture_tools::writeDds(image);
+}
+
+class RainGLTest : public d3d9_test::D3D9Test {
+protected:
+    // Each test builds its scene (build) with its own rain lines.
+    void SetUp() override {}
+
+    // The scene with its rain map from the rain lines; drop and ripple
+    // textures unless left out.
+    // A damaged data form keeps only its first damagedBytes (all of it when
+    // negative).
+    void build(const std::string& rainLines, bool textures = true, long damagedBytes = -1) {
+        environment.backend = platform::d3d9::BackendKind::GL;
+        D3D9Test::SetUp();
+        device = createDevice(parameters);
+        ASSERT_NE(device, nullptr) << allLines();
+        ASSERT_TRUE(testing_support::installShaderPackage(core, folder));
+        store.deviceInUse = device;
+        store.setup.details = 1;
+        store.files["sky_main.dds"] = whiteTexture();
+        store.files["sky_rain.dds"] = whiteTexture();
+        if (textures) {
+            store.files["drop.dds"] = whiteTexture();
+            store.files["ripple.dds"] = whiteTexture();
+        }
+        setTextureEnvironment(&store);
+        render = std::make_unique<RenderCore>();
+        savedRender = gameCore.render;
+        gameCore.render = render.get();
+        DXStateCache& cache = render->stateCache();
+        cache.setDevice(device);
+        cache.initialize(false);
+        ASSERT_TRUE(cache.setupDeviceDefaults(false));
+        render->shaders().attach(device, &cache);
+        ASSERT_TRUE(render->shaders().initialize()) << allLines();
+        ASSERT_TRUE(render->streamDeclarations().allocate(device)) << allLines();
+        render->textures.allocated = true;
+        ASSERT_TRUE(render->skyDome.build());
+        ASSERT_TRUE(render->skyDome.createBuffers(device)) << allLines();
+
+        RainFixture files = sceneFiles(rainLines, written);
+        if (damagedBytes >= 0) files.data.resize(std::size_t(damagedBytes));
+        ASSERT_FALSE(files.rain.empty());
+        ASSERT_FALSE(files.data.empty());
+        world = std::make_unique<testing_support::CameraScene>(
+            std::initializer_list<std::string>{},
+            std::vector<testing_support::FixtureFile>{{".sky", "camroom", files.sky, ""},
+                                                      {".rain", "camroom", files.rain, ""},
+                                                      {".raindata", "camroom", files.data, ""}});
+        ASSERT_TRUE(world->scene->push()) << allLines();
+        game = std::make_unique<SaveGame>();
+        useGame.emplace(gameCore.game, game.get());
+        game->scenes.push_back(world->scene->id);
+        game->currentIndex = 0;
+        savedCameraMode = gameCore.cameraMode;
+        gameCore.cameraMode = 1;
+        render->camera = &world->camera();
+    }
+
+    void TearDown() override {
+        if (render) {
+            render->renderList.clearQueues();
+            render->camera = nullptr;
+        }
+        if (game) game->scenes.clear();
+        useGame.reset();
+        game.reset();
+        if (world) {
+            world->scene->dropRain();
+            for (TextureLink& layer : world->scene->sky->layers) layer.release(false);
+            if (world->scene->onStack()) world->scene->pop(0);
+        }
+        world.reset();
+        gameCore.cameraMode = savedCameraMode;
+        if (render) {
+            render->skyDome.releaseBuffers();
+            render->releaseBuiltinTextures();
+            render->textures.releaseAll();
+            render->shaders().release();
+        }
+        render.reset();
+        gameCore.render = savedRender;
+        setTextureEnvironment(nullptr);
+        D3D9Test::TearDown();
+    }
+
+    // One frame, the camera at the origin looking level along +z; the
+    // frame's bytes and the primitives it drew.
+    std::vector<std::uint8_t> frame(std::uint64_t* primitives = nullptr, std::uint64_t* draws = nullptr) {
+        Scene& scene = *world->scene;
+        world->camera().pose = testing_support::poseAt(0.0f, 0.0f, 0.0f);
+        frameTime += 0.1;
+        const CurrentTime sample = testing_support::frameAt(frameTime, 0.1);
+        EXPECT_TRUE(scene.updatePhase0(sample, 0));
+        EXPECT_TRUE(scene.updatePhase1(sample, 0));
+        EXPECT_TRUE(scene.updatePhase3(sample, 0));
+        render->takeCamera();
+        render->updateContexts();
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, render->refreshBackground(), 1.0f, 0);
+        const platform::d3d9::DeviceStatistics before = *platform::d3d9::statistics(device);
+        device->BeginScene();
+        render->shaders().resetPass();
+        render->renderObjectContexts();
+        device->EndScene();
+        const platform::d3d9::DeviceStatistics& after = *platform::d3d9::statistics(device);
+        if (primitives) *primitives = after.primitives - before.primitives;
+        if (draws) *draws = after.draws - before.draws;
+        std::vector<std::uint8_t> bytes;
+        IDirect3DSurface9* back = nullptr;
+        device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back);
+        D3DSURFACE_DESC desc{};
+        EXPECT_TRUE(back && platform::d3d9::readSurface(back, bytes, desc));
+        if (back) back->Release();
+        bytes.resize(std::size_t(64) * 64 * 4);
+        return bytes;
+    }
+
+    // The primitives and draws the rain adds to the sky's frame, before and
+    // after the rain maps' buffers are made again as after a device reset.
+    void expectRainDraws(std::uint64_t primitives, std::uint64_t draws) {
+        std::uint64_t sky = 0, skyDraws = 0, drawn = 0, rainDraws = 0;
+        frame(&sky, &skyDraws);
+        gameCore.visible_rain(true);
+        frame(&drawn, &rainDraws);
+        EXPECT_EQ(drawn - sky, primitives) << allLines();
+        EXPECT_EQ(rainDraws - skyDraws, draws);
+        Scene& scene = *world->scene;
+        ASSERT_NE(scene.rainMap, nullptr);
+        EXPECT_EQ(scene.rainMap->flags, kRainShown | kRainMapLoaded | kRainMapAllocated);
+        RainMapDataManager& manager = *rainMapDataManager();
+        manager.releaseBuffers();
+        EXPECT_TRUE(manager.allocateAll());
+        frame(&drawn, &rainDraws);
+        EXPECT_EQ(drawn - sky, primitives) << "after the reset";
+    }
+
+    bool logged(const std::string& text) const {
+        for (const LogRecord& r : gameCore.log->records())
+            if (r.text.find(text) != std::string::npos) return true;
+        return false;
+    }
+
+    D3DPRESENT_PARAMETERS parameters = windowed(64, 64);
+    testing_support::TempDir folder;
+    testing_support::TempDir written;
+    testing_support::ScopedGameCore core{true};
+    VideoCore video;
+    testing_support::ScopedCoreMember<VideoCore> useVideo{gameCore.video, &video};
+    SkyDataManager skies;
+    testing_support::ScopedCoreMember<SkyDataManager> useSkies{gameCore.skyData, &skies};
+    texture_tools::MemoryTextureEnvironment store;
+    std::unique_ptr<RenderCore> render;
+    RenderCore* savedRender = nullptr;
+    std::unique_ptr<testing_support::CameraScene> world;
+    std::unique_ptr<SaveGame> game;
+    std::optional<testing_support::ScopedCoreMember<SaveGame>> useGame;
+    std::int32_t savedCameraMode = 0;
+    double frameTime = 0.0;
+};
+
+// Drops of 45 cells in the drop pass ((1 - d)^2 of 400 each, 3,780 in
+// all) and ripples of 45 in the ripple pass (1 - d^2, 10,864), two
+// triangles each, over the sky's dome.
+TEST_F(RainGLTest, TheCellsAroundTheCameraDrawTheirShareOfDrops) {
+    build("rain box -35 -35 35 35 -2\n");
+    expectRainDraws(2 * (3780 + 10864), 90);
+}
+
+// The camera's cell marked -1 draws no drops, and in the ripple pass the
+// empty-cell stream at its corner.
+TEST_F(RainGLTest, ACellWithoutGroundDrawsOnlyTheEmptyCellsRipples) {
+    build("rain box -35 -35 35 35 -2\nrain index 3 3 -1\n");
+    expectRainDraws(2 * (3780 - 400 + 10864), 89);
+}
+
+// With rain shown the frame differs from the frame without it by streaks
+// over the cells with ground, left of the eye; the cells the map marks -1
+// (every cell right of x 0) stay as the sky drew them.
+TEST_F(RainGLTest, StreaksFallOverTheCellsWithGroundAndNotOverEmptyCells) {
+    build("rain box -35 -35 0 35 -2\nrain ripplecolour 0 0 0\n");
+    const std::vector<std::uint8_t> dry = frame();
+    gameCore.visible_rain(true);
+    const std::vector<std::uint8_t> wet = frame();
+    int left = 0, right = 0;
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) {
+            const std::size_t at = (std::size_t(y) * 64 + std::size_t(x)) * 4;
+            const bool differs = std::abs(int(dry[at]) - int(wet[at])) + std::abs(int(dry[at + 1]) - int(wet[at + 1])) +
+                                     std::abs(int(dry[at + 2]) - int(wet[at + 2])) > 12;
+            if (differs && x < 30) ++left;
+            if (differs && x >= 36) ++right;
+        }
+    EXPECT_GT(left, 40) << allLines();
+    EXPECT_EQ(right, 0);
+    // Hidden again, the rain is dropped and the frame is the dry one.
+    gameCore.visible_rain(false);
+    EXPECT_EQ(world->scene->rainMap, nullptr);
+    EXPECT_EQ(frame(), dry);
+}
+
+// Without its textures the rain still makes its buffers, but the push
+// reports failure: the rain is turned off (state 16) and released on the
+// next frame; nothing of it is drawn.
+TEST_F(RainGLTest, MissingTexturesTurnTheRainOff) {
+    build("rain box -35 -35 35 35 -2\n", false);
+    std::uint64_t sky = 0, drawn = 0;
+    frame(&sky);
+    gameCore.visible_rain(true);
+    frame(&drawn);
+    Scene& scene = *world->scene;
+    ASSERT_NE(scene.rainMap, nullptr);
+    EXPECT_TRUE(logged("Can't allocate rain map [drops] texture"));
+    EXPECT_TRUE(logged("Can't allocate rain map [ripple] texture"));
+    EXPECT_EQ(scene.rainMap->flags & (kRainShown | kRainPushFailed | kRainMapAllocated), kRainPushFailed);
+    ASSERT_NE(scene.rainMap->record, nullptr);
+    EXPECT_TRUE(scene.rainMap->record->has(kResourceAllocated));
+    EXPECT_EQ(drawn, sky);
+    frame(&drawn);
+    EXPECT_EQ(scene.rainMap->flags & kRainMapLoaded, 0u);
+    EXPECT_EQ(drawn, sky);
+}
+
+// A rain map whose data file is damaged is refused with its messages; the
+// push fails, the rain is turned off and the scene draws on without it.
+TEST_F(RainGLTest, ADamagedRainMapLeavesTheSceneWithoutRain) {
+    build("rain box -35 -35 35 35 -2\n", true, 100);
+    std::uint64_t sky = 0, drawn = 0;
+    frame(&sky);
+    gameCore.visible_rain(true);
+    frame(&drawn);
+    EXPECT_TRUE(logged("Rain map [camroom]: index table cut short")) << allLines();
+    EXPECT_TRUE(logged("Can't allocate rain data [camroom] mesh streams"));
+    Scene& scene = *world->scene;
+    ASSERT_NE(scene.rainMap, nullptr);
+    EXPECT_EQ(scene.rainMap->flags & (kRainShown | kRainPushFailed), kRainPushFailed);
+    frame(&drawn);
+    EXPECT_EQ(drawn, sky);
+}
+
+// Rain is drawn only with shaders: once the video mode has none, the
+// pushed rain gives back its textures and buffers and nothing of it is
+// drawn; with shaders again it is pushed and drawn again.
+TEST_F(RainGLTest, WithoutShadersTheRainIsReleasedAndNotDrawn) {
+    build("rain box -35 -35 35 35 -2\n");
+    gameCore.visible_rain(true);
+    std::uint64_t wet = 0, drawn = 0;
+    frame(&wet);
+    Scene& scene = *world->scene;
+    ASSERT_NE(scene.rainMap->flags & kRainMapLoaded, 0u);
+    store.setup.details = 0;
+    frame(&drawn);
+    EXPECT_EQ(scene.rainMap->flags & (kRainMapLoaded | kRainMapAllocated), 0u);
+    EXPECT_FALSE(scene.rainMap->record->has(kResourceAllocated));
+    EXPECT_LT(drawn, 2000u);  // the fixed-function sky alone
+    store.setup.details = 1;
+    frame(&drawn);
+    EXPECT_EQ(drawn, wet);
+}
+
+// The generator through the game core: the scene (without models) is seen
+// from above over the rain's user bounds (-100 to 100: 20 x 20 cells, one
+// tile of 512 texels), the empty tile is reported, every cell is left
+// without ground, and the result cannot be stored by the game.
+TEST_F(RainGLTest, GeneratingARainMapTracesTheSceneAndCannotStoreIt) {
+    build("rain box -35 -35 35 35 -2\n");
+    EXPECT_FALSE(gameCore.scene_generateRainMap());
+    for (const char* line : {"rain_min(-100.0,-100.0,-100.0)", "Prepare rain map render tracer (1x1)...",
+                             "Rain map segment [0_0] is empty", "rain map progress = 100%", "Rain map render tracer is DONE",
+                             "Can't save rain data [camroom] to file [camroom.raindata]", "Fail to generate rain map"})
+        EXPECT_TRUE(logged(line)) << line << "\n" << allLines();
+    Scene& scene = *world->scene;
+    ASSERT_NE(scene.rainMap, nullptr);
+    ASSERT_TRUE(scene.rainMap->record->data);
+    EXPECT_TRUE(scene.rainMap->record->data->segments.empty());
+}
+
+// Popping the scene pops its rain (textures and buffers given back); the
+// rain stays shown and is pushed and drawn again after the next push.
+TEST_F(RainGLTest, APoppedSceneGivesBackItsRainAndDrawsItAgainWhenPushed) {
+    build("rain box -35 -35 35 35 -2\n");
+    gameCore.visible_rain(true);
+    std::uint64_t wet = 0, drawn = 0;
+    frame(&wet);
+    Scene& scene = *world->scene;
+    ASSERT_TRUE(scene.pop(0));
+    EXPECT_EQ(scene.rainMap->flags & (kRainMapLoaded | kRainMapAllocated), 0u);
+    EXPECT_FALSE(scene.rainMap->record->has(kResourceAllocated));
+    EXPECT_NE(scene.rainMap->flags & kRainShown, 0u);
+    ASSERT_TRUE(scene.push());
+    frame(&drawn);
+    EXPECT_EQ(drawn, wet);
+}
+
+}  // namespace
