@@ -2816,3 +2816,41 @@ TEST_F(ShadowFrameGLTest, AFadingShadowIsLighterHalfWayThanAtItsStart) {
     scene.deleteModel(lid);
     scene.deleteModel(ground);
 }
+
+// In the "Game" camera mode the main character casts no shadow, unless a
+// camera stack plays (the mode counts as "Player" then); on the flat "2d"
+// screens no receiver shows a shadow.
+TEST_F(ShadowFrameGLTest, TheCameraModeDecidesWhoCastsAndWhetherReceiversShowIt) {
+    Scene& scene = *world->scene;
+    ASSERT_NE(addSun(), nullptr);
+    Model* ground = place("ground", "ground");
+    Model* lid = place("lid", "lid");
+    ASSERT_TRUE(ground && lid);
+    textures.setup.shadows = 0;
+    const std::vector<std::uint8_t> plain = frame();
+    textures.setup.shadows = 1;
+    std::vector<std::uint8_t> lit;
+    for (int i = 0; i < 3; ++i) lit = frame();
+    const std::vector<std::pair<int, int>> under = darkened(plain, lit), away = mirrored(under);
+    ASSERT_GT(under.size(), 20u);
+    const std::uint32_t savedFlags = gameCore.flags;
+    const struct {
+        std::int32_t mode;
+        bool mainCharacter, cameraStack, casts, shows;
+    } cases[] = {{1, false, false, true, true}, {1, true, false, false, false}, {1, true, true, true, true},
+                 {0, true, false, true, true},  {9, false, false, true, false}};
+    for (const auto& c : cases) {
+        gameCore.cameraMode = c.mode;
+        gameCore.flags = c.cameraStack ? savedFlags | kGameFlagCameraOverride : savedFlags & ~kGameFlagCameraOverride;
+        scene.mainCharacter = c.mainCharacter ? GameObjectLink::fromObject(lid) : GameObjectLink{};
+        std::vector<std::uint8_t> bytes;
+        for (int i = 0; i < 3; ++i) bytes = frame();
+        EXPECT_EQ(scene.shadows.casters[0].records.size(), c.casts ? 1u : 0u) << c.mode << " " << c.mainCharacter;
+        const bool shown = meanGrey(bytes, under) < meanGrey(bytes, away) - 40.0;
+        EXPECT_EQ(shown, c.shows) << c.mode << " " << c.mainCharacter << " " << c.cameraStack;
+    }
+    gameCore.flags = savedFlags;
+    scene.mainCharacter = GameObjectLink{};
+    scene.deleteModel(lid);
+    scene.deleteModel(ground);
+}
