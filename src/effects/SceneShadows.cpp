@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "app/GameCore.h"
 #include "effects/Light.h"
@@ -444,10 +445,10 @@ bool SceneShadows::anyStartedRecord() const {
 
 // ---- the frame's ranking and drawing ----
 
-void SoftShadow::insertRank(std::vector<ShadowRank>& ranks, ShadowRank rank) {
-    const auto at = std::lower_bound(ranks.begin(), ranks.end(), rank.value,
-                                     [](const ShadowRank& r, float value) { return r.value < value; });
-    ranks.insert(at, rank);
+void SoftShadow::sortRanks(std::vector<ShadowRank>& ranks) {
+    std::sort(ranks.begin(), ranks.end(), [](const ShadowRank& a, const ShadowRank& b) {
+        return a.value < b.value || (!(b.value < a.value) && a.group > b.group);
+    });
 }
 
 void SoftShadow::placeRecords(SceneShadows& shadows, const std::vector<ShadowRank>& ranks) {
@@ -478,7 +479,9 @@ float SoftShadow::rankValue(const Model& caster, const float* eye) {
         const float d = caster.worldMatrix.m[9 + k] - eye[k];
         d2 += d * d;
     }
-    float value = std::sqrt(d2);
+    // A caster placed at no real position ranks last (and keeps the sort's
+    // order strict).
+    float value = std::isfinite(d2) ? std::sqrt(d2) : std::numeric_limits<float>::max();
     const float small1 = shadowSettings.minItemSize1, small2 = shadowSettings.minItemSize2;
     float low[3], high[3];
     if (small1 > 0.0f && small2 > 0.0f && caster.getCasterBounds(low, high)) {
@@ -506,8 +509,9 @@ void SoftShadow::render(SceneShadows& shadows, const CurrentTime& time) {
                                          [](const ShadowRecord& r) { return (r.flags & kShadowFadeStarted) != 0; });
         const Model* caster = started ? modelOf(group.caster) : nullptr;
         if (!caster || !castsNow(*caster)) continue;
-        insertRank(ranks, ShadowRank{camera ? rankValue(*caster, camera->position()) : 0.0f, i});
+        ranks.push_back(ShadowRank{camera ? rankValue(*caster, camera->position()) : 0.0f, i});
     }
+    sortRanks(ranks);
     // Ranked without a camera, but nothing to be near to: no cells.
     if (camera) placeRecords(shadows, ranks);
 }

@@ -160,9 +160,10 @@ struct SoftShadow {
     // released then).
     static bool blur(SceneShadows& shadows);
 
-    // Keeps ranks in ascending order: the new rank goes before the first of
-    // equal or larger value, so of equal ranks the later one is served first.
-    static void insertRank(std::vector<ShadowRank>& ranks, ShadowRank rank);
+    // Puts ranks listed in caster order into serving order: ascending value,
+    // and of equal values the later caster first (as if each went in before
+    // the first of equal or larger value).
+    static void sortRanks(std::vector<ShadowRank>& ranks);
     // Frees every cell, then hands them out, largest first, to the records
     // of the ranked groups in order; records left over get none.
     static void placeRecords(SceneShadows& shadows, const std::vector<ShadowRank>& ranks);
