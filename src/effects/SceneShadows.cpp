@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "app/GameCore.h"
 #include "effects/Light.h"
@@ -17,6 +18,7 @@
 #include "render/ProcRenderTarget.h"
 #include "render/RenderCore.h"
 #include "render/VideoSetup.h"
+#include "scene/CameraCore.h"
 #include "scene/ObjectRepository.h"
 #include "scene/Scene.h"
 
@@ -28,7 +30,12 @@ void readShadowSettings(IniFile& settings) {
     readSetting(shadow, "shadow_blur_disable", s.blurDisable, false);
     readSetting(shadow, "shadow_blur_offset", s.blurOffset, 1.5f);
     readSetting(shadow, "shadow_texture_min_size", s.textureMinSize, 64);
-    readSetting(shadow, "shadow_texture_min_item", s.textureMinItem, 64);
+    // The atlas halves its cells down to this size: below 1 it never ends.
+    std::int32_t minItem = 64;
+    readSetting(shadow, "shadow_texture_min_item", minItem, 64);
+    if (minItem < 1)
+        engineLog().error("Shadow: shadow_texture_min_item %d is below 1 texel, %d is used", minItem, 64);
+    s.textureMinItem = minItem < 1 ? 64 : minItem;
     readSetting(shadow, "shadow_texture_max_width", s.textureMaxWidth, 4096);
     readSetting(shadow, "shadow_texture_max_height", s.textureMaxHeight, 4096);
     readSetting(shadow, "shadow_soft_texture_max", s.softTextureMax, 1024);
@@ -385,8 +392,9 @@ void SceneShadows::updateGroup(CasterGroup& group, double step) {
     for (ShadowRecord& record : group.records) record.flags |= kShadowRemove;
     Model* caster = modelOf(group.caster);
     bool takesPart = caster && castsNow(*caster);
-    // The main character casts no shadow in the first-person camera mode.
-    if (takesPart && gameCore.cameraMode == 1)
+    // The main character casts no shadow in the first-person camera mode
+    // (a playing camera stack counts as another mode).
+    if (takesPart && gameCore.cameraModeIndex() == 1)
         if (Scene* scene = caster->scene(); scene && scene->mainCharacter.value == group.caster.value) takesPart = false;
     if (!takesPart) {
         group.records.clear();
@@ -425,55 +433,126 @@ void ensureAtlas(ShadowAtlas& atlas, const ProcRenderTarget& target) {
 
 }  // namespace
 
-void SceneShadows::render(const CurrentTime& time) {
-    ProcRenderTarget* target = currentShadowTarget();
-    if (!target) return;
-    ensureAtlas(atlas, *target);
-    for (CasterGroup& group : casters)
-        if (group.caster.value) updateGroup(group, time.world.step);
-    atlas.freeAll();
-    // The records take the cells in the order of the casters.
-    for (CasterGroup& group : casters) {
-        Model* caster = modelOf(group.caster);
-        const bool started = std::any_of(group.records.begin(), group.records.end(),
-                                         [](const ShadowRecord& r) { return (r.flags & kShadowFadeStarted) != 0; });
-        if (!caster || !started || !castsNow(*caster)) continue;
-        for (ShadowRecord& record : group.records) {
-            ShadowAtlas::Cell* cell = atlas.take();
-            if (!cell) return;
-            record.cellSize = cell->size;
-            record.cellIndex = cell->index;
-            record.windowX = cell->u;
-            record.windowY = cell->v;
-            record.windowWidth = cell->sizeU;
-            record.windowHeight = cell->sizeV;
-        }
-    }
-}
-
-bool SceneShadows::renderCasters() {
-    if (textureEnvironment().videoSetup().details == 0) return false;
-    ProcRenderTarget* target = currentShadowTarget();
-    if (!target) return false;
-    ensureAtlas(atlas, *target);
-    bool any = false;
+bool SceneShadows::anyStartedRecord() const {
     for (const CasterGroup& group : casters) {
         const Model* caster = modelOf(group.caster);
         if (!caster || !castsNow(*caster)) continue;
         for (const ShadowRecord& record : group.records)
-            if (record.flags & kShadowFadeStarted) any = true;
+            if (record.flags & kShadowFadeStarted) return true;
     }
-    if (!any && !hadShadows) return false;
-    hadShadows = any;
-    const bool drawn = target->renderCharacterShadow([this] {
-        for (CasterGroup& group : casters)
-            for (ShadowRecord& record : group.records) buildCharacterProjection(record);
+    return false;
+}
+
+// ---- the frame's ranking and drawing ----
+
+void SoftShadow::sortRanks(std::vector<ShadowRank>& ranks) {
+    std::sort(ranks.begin(), ranks.end(), [](const ShadowRank& a, const ShadowRank& b) {
+        return a.value < b.value || (!(b.value < a.value) && a.group > b.group);
+    });
+}
+
+void SoftShadow::placeRecords(SceneShadows& shadows, const std::vector<ShadowRank>& ranks) {
+    ShadowAtlas& atlas = shadows.atlas;
+    atlas.freeAll();
+    // Cells are listed largest first and taken in order: the next free one
+    // is always the one after the last taken.
+    std::size_t next = 0;
+    for (const ShadowRank& rank : ranks) {
+        if (rank.group >= shadows.casters.size()) continue;
+        for (ShadowRecord& record : shadows.casters[rank.group].records) {
+            if (next >= atlas.cells.size()) return;
+            ShadowAtlas::Cell& cell = atlas.cells[next++];
+            cell.used = true;
+            record.cellSize = cell.size;
+            record.cellIndex = cell.index;
+            record.windowX = cell.u;
+            record.windowY = cell.v;
+            record.windowWidth = cell.sizeU;
+            record.windowHeight = cell.sizeV;
+        }
+    }
+}
+
+float SoftShadow::rankValue(const Model& caster, const float* eye) {
+    float d2 = 0.0f;
+    for (int k = 0; k < 3; ++k) {
+        const float d = caster.worldMatrix.m[9 + k] - eye[k];
+        d2 += d * d;
+    }
+    // A caster placed at no real position ranks last (and keeps the sort's
+    // order strict).
+    float value = std::isfinite(d2) ? std::sqrt(d2) : std::numeric_limits<float>::max();
+    const float small1 = shadowSettings.minItemSize1, small2 = shadowSettings.minItemSize2;
+    float low[3], high[3];
+    if (small1 > 0.0f && small2 > 0.0f && caster.getCasterBounds(low, high)) {
+        float diagonal2 = 0.0f;
+        for (int k = 0; k < 3; ++k) diagonal2 += (high[k] - low[k]) * (high[k] - low[k]);
+        if (diagonal2 < small1) value += 1000.0f;
+        if (diagonal2 < small2) value += 10000.0f;
+    }
+    return value;
+}
+
+void SoftShadow::render(SceneShadows& shadows, const CurrentTime& time) {
+    ProcRenderTarget* target = currentShadowTarget();
+    if (!target) return;
+    ensureAtlas(shadows.atlas, *target);
+    for (SceneShadows::CasterGroup& group : shadows.casters)
+        if (group.caster.value) shadows.updateGroup(group, time.world.step);
+    shadows.atlas.freeAll();
+    const CameraCore* camera = shadows.scene ? shadows.scene->camera() : nullptr;
+    std::vector<ShadowRank> ranks;
+    ranks.reserve(shadows.casters.size());
+    for (std::uint32_t i = 0; i < shadows.casters.size(); ++i) {
+        const SceneShadows::CasterGroup& group = shadows.casters[i];
+        const bool started = std::any_of(group.records.begin(), group.records.end(),
+                                         [](const ShadowRecord& r) { return (r.flags & kShadowFadeStarted) != 0; });
+        const Model* caster = started ? modelOf(group.caster) : nullptr;
+        if (!caster || !castsNow(*caster)) continue;
+        ranks.push_back(ShadowRank{camera ? rankValue(*caster, camera->position()) : 0.0f, i});
+    }
+    sortRanks(ranks);
+    // Ranked without a camera, but nothing to be near to: no cells.
+    if (camera) placeRecords(shadows, ranks);
+}
+
+bool SoftShadow::blur(SceneShadows& shadows) {
+    const VideoSetup& mode = textureEnvironment().videoSetup();
+    if (mode.details == 0) return false;
+    ProcRenderTarget* target = currentShadowTarget();
+    if (!target) return false;
+    ensureAtlas(shadows.atlas, *target);
+    const bool any = shadows.anyStartedRecord();
+    if (!any && !shadows.hadShadows) return false;
+    shadows.hadShadows = any;
+    const bool drawn = target->renderCharacterShadow([&shadows] {
+        for (SceneShadows::CasterGroup& group : shadows.casters)
+            for (ShadowRecord& record : group.records) shadows.buildCharacterProjection(record);
     });
     if (!drawn) {
         if (TextureLink* link = gameCore.render->builtinTextures.find("ProcSHADOW1")) link->release(false);
         return false;
     }
-    return true;
+    if (shadowSettings.blurDisable || mode.shadows != 2 || mode.details != 2) return true;
+    const float offset = blurOffset(shadows);
+    return offset > 0.0f ? gameCore.render->blurSoftShadows(offset) : true;
+}
+
+float SoftShadow::blurOffset(const SceneShadows& shadows) {
+    const SceneShadows::CasterGroup* chosen = nullptr;
+    const std::uint32_t main = shadows.scene ? shadows.scene->mainCharacter.value : 0;
+    for (const SceneShadows::CasterGroup& group : shadows.casters) {
+        if (group.records.empty()) continue;
+        if (!chosen) chosen = &group;
+        if (main && group.caster.value == main) {
+            chosen = &group;
+            break;
+        }
+    }
+    const Model* model = chosen ? modelOf(chosen->caster) : nullptr;
+    if (model && model->lightSetName[0] && gameCore.lightSets)
+        if (const LightSet* set = gameCore.lightSets->request(model->lightSetName, true)) return set->shadowSoft;
+    return shadowSettings.blurOffset;
 }
 
 void SceneShadows::buildCharacterProjection(ShadowRecord& record) {
@@ -555,7 +634,19 @@ void SceneShadows::buildCharacterProjection(ShadowRecord& record) {
     for (ModelElement& element : caster->elements) element.drawShadowCaster(record);
 }
 
+namespace {
+
+// Whether receivers show shadows, by camera mode ("Observer", "Game",
+// "Dialog", "DialogCursor", "Fixed", "Movie", "Stillframe", "Editor",
+// "EditorFly", "2d", "3d", "Player"): not on the flat screens of mode 9.
+constexpr bool kShadowsInCameraMode[12] = {true, true, true, true, true, true,
+                                           true, true, true, false, true, true};
+
+}  // namespace
+
 void SceneShadows::renderReceiver(Model& model) const {
+    const std::int32_t cameraMode = gameCore.cameraModeIndex();
+    if (cameraMode < 0 || cameraMode >= 12 || !kShadowsInCameraMode[cameraMode]) return;
     const bool receiver = (model.stateWords[0] & (kModelOutOfPvs | kModelShadowReceivers)) != 0;
     if (!receiver && !castsNow(model)) return;
     eachRecordWithCell([&](const ShadowRecord& record) {

@@ -17,6 +17,7 @@ class DataStream;
 class IniFile;
 class Model;
 class ProcRenderTarget;
+class Scene;
 struct CurrentTime;
 
 // Section "shadow" of the settings.
@@ -33,7 +34,8 @@ struct ShadowSettings {
     float extraOffset = 0.0f;
 };
 extern ShadowSettings shadowSettings;
-// Reads section "shadow"; missing keys are created with their defaults.
+// Reads section "shadow"; missing keys are created with their defaults. A
+// smallest atlas cell below 1 texel is reported and the default kept.
 void readShadowSettings(IniFile& settings);
 
 // The cell layout of the shadow map: the left half holds two rows of the
@@ -66,7 +68,8 @@ public:
         std::vector<ShadowRecord> records;
     };
 
-    // The scene's name for the messages.
+    // The owner (its cameras rank the casters) and its name for the messages.
+    Scene* scene = nullptr;
     const char* sceneName = "";
 
     // A caster already registered logs "Shadow: Can't add shadow caster
@@ -95,17 +98,6 @@ public:
     // logged) and leave the block empty.
     std::int32_t read(DataStream& stream);
 
-    // The scene's per-frame step, while the render core has a shadow map:
-    // each caster group's records follow the shadow-casting lights that
-    // light the caster (new ones fade in, lost ones fade out over a second
-    // and are removed), then the records take the atlas's cells in caster
-    // order until the cells run out.
-    void render(const CurrentTime& time);
-    // The render core's step after the context update: draws every record
-    // that has a cell into the shadow map (its caster seen through the
-    // record's projection). False when the drawing failed (the map's link is
-    // released) or there is nothing to draw.
-    bool renderCasters();
     // Fills the record's direction, eye and projection around its caster
     // and draws the caster's elements into its cell.
     void buildCharacterProjection(ShadowRecord& record);
@@ -136,8 +128,53 @@ public:
     // Set when the last caster drawing found a record that had started.
     bool hadShadows = false;
 
-private:
+    // Each frame: the records follow the shadow-casting lights that light
+    // the caster (new ones fade in, lost ones fade out over a second and are
+    // removed; a caster that no longer resolves loses them all).
     void updateGroup(CasterGroup& group, double step);
+    // Whether any record has started fading in while its caster is shown
+    // and casts.
+    bool anyStartedRecord() const;
+};
+
+// One caster group's place in the frame's ranking: its rank value (the
+// nearer, the better) and its index in the caster list.
+struct ShadowRank {
+    float value = 0.0f;
+    std::uint32_t group = 0;
+};
+
+// The per-frame steps of a scene's soft shadows.
+struct SoftShadow {
+    // The scene's step, while the render core has a shadow map: the records
+    // follow their lights, then the casters are ranked by distance from the
+    // scene's current camera (small casters last) and their records take the
+    // atlas's cells, largest first, until the cells run out. Without a
+    // current camera no record gets a cell.
+    static void render(SceneShadows& shadows, const CurrentTime& time);
+    // The render core's step after the context update, with "details" not 0
+    // and a shadow map: every record that has a cell draws its caster into
+    // it, then the map is blurred for soft shadows (video options "shadows"
+    // and "details" both 2, shadow_blur_disable off, an offset above 0).
+    // False when nothing was drawn or a pass failed (the map's link is
+    // released then).
+    static bool blur(SceneShadows& shadows);
+
+    // Puts ranks listed in caster order into serving order: ascending value,
+    // and of equal values the later caster first (as if each went in before
+    // the first of equal or larger value).
+    static void sortRanks(std::vector<ShadowRank>& ranks);
+    // Frees every cell, then hands them out, largest first, to the records
+    // of the ranked groups in order; records left over get none.
+    static void placeRecords(SceneShadows& shadows, const std::vector<ShadowRank>& ranks);
+    // The rank value of a caster seen from eye: its distance, plus 1000 when
+    // the squared diagonal of its shadow box is below shadow_min_item_size1
+    // and 10000 more below shadow_min_item_size2 (while both are positive).
+    static float rankValue(const Model& caster, const float* eye);
+    // The blur offset in texels: the light set's "soft" value of the main
+    // character's group (else the first group with records) when the set is
+    // found, else shadow_blur_offset.
+    static float blurOffset(const SceneShadows& shadows);
 };
 
 // The shadow map's render target ("ProcSHADOW1") when it has its texture.

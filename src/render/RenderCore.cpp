@@ -364,7 +364,7 @@ void RenderCore::scenePass(std::int32_t index, bool sceneHook) {
 
 bool RenderCore::renderShadows() {
     Scene* scene = camera ? camera->owner() : nullptr;
-    return scene && scene->shadows.renderCasters();
+    return scene && SoftShadow::blur(scene->shadows);
 }
 
 void RenderCore::updateContexts() {

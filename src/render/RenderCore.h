@@ -151,8 +151,8 @@ public:
     // pass.
     void updateContexts();
     // The frame's shadow map after the context update: the current camera's
-    // scene draws every shadow record's caster into its cell. False when
-    // nothing was drawn.
+    // scene draws every shadow record's caster into its cell and blurs the
+    // map for soft shadows. False when nothing was drawn or a pass failed.
     bool renderShadows();
     void renderObjectContexts();
     void drawBucket(std::int32_t pass);

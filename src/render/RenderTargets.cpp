@@ -168,7 +168,7 @@ void RenderCore::refreshSceneFrame() {
     if (!camera || !drawsScene(stateIndex())) return;
     takeCamera();
     renderList.flags |= RenderList::FlagLocked;
-    if (Scene* scene = camera->owner()) scene->shadows.render(CurrentTime(0.0));
+    if (Scene* scene = camera->owner()) SoftShadow::render(scene->shadows, CurrentTime(0.0));
     updateContexts();
     renderShadows();
     renderList.flags &= ~RenderList::FlagLocked;

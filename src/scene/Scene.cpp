@@ -180,6 +180,7 @@ Scene::Scene(Y3SceneDataInstance* resource, std::unique_ptr<Y3Sky> sceneSky)
       startPose(matrix34Identity()),
       triggers(std::make_unique<SceneTriggers>(this)),
       sky(std::move(sceneSky)) {
+    shadows.scene = this;
     shadows.sceneName = name;
     // The records of the scene's waypoints and screen actions, found or made
     // (flagged missing when the packages hold none).

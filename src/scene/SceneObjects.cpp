@@ -459,7 +459,7 @@ bool Scene::updatePhase0(const CurrentTime& time, std::int32_t) {
     for (UpdateSchedule& schedule : schedules) schedule.advance();
     const bool result = updatePhase(time, 0);
     flags &= ~kSceneUpdateAll;
-    if (objectsUpdateInState(scene_detail::stateIndex())) shadows.render(time);
+    if (objectsUpdateInState(scene_detail::stateIndex())) SoftShadow::render(shadows, time);
     return result;
 }
 

@@ -2313,7 +2313,18 @@ protected:
         ASSERT_TRUE(render->allocateShadowTargets()) << allLines();
         world = std::make_unique<testing_support::CameraScene>(std::initializer_list<std::string>{
             "model ground\nelement deck flags 0x40\n" + flatSquare(4.0f, 0.0f, "paint", 6),
-            "model lid\nelement castshadow_lid\n" + flatSquare(0.5f, 1.0f, "lid", 6)});
+            "model lid\nelement castshadow_lid\n" + flatSquare(0.5f, 1.0f, "lid", 6),
+            // Small casters: a chip's box has a squared diagonal below 1, a
+            // pebble's below 0.25.
+            "model chip\nelement castshadow_chip\n" + flatSquare(0.2f, 1.0f, "lid", 6),
+            "model pebble\nelement castshadow_pebble\n" + flatSquare(0.1f, 1.0f, "lid", 6),
+            // A slab around its own origin.
+            "model slab\nelement castshadow_slab\n" + flatSquare(0.3f, 0.0f, "lid", 6),
+            // Lids in light sets whose shadow "soft" value is 0 and 12.
+            "model calmlid\nlightset day calm\nelement castshadow_lid\n" + flatSquare(0.5f, 1.0f, "lid", 6),
+            "model hazylid\nlightset day hazy\nelement castshadow_lid\n" + flatSquare(0.5f, 1.0f, "lid", 6)},
+            std::vector<testing_support::FixtureFile>{softLightSet("calm", 0.0f), softLightSet("hazy", 12.0f)});
+        ASSERT_TRUE(lightSets.initialize());
         // The scene is the game's current scene.
         game = std::make_unique<SaveGame>();
         useGame.emplace(gameCore.game, game.get());
@@ -2338,18 +2349,20 @@ protected:
         world.reset();
         game.reset();
         gameCore.cameraMode = savedCameraMode;
+        IniFile defaults;
+        readShadowSettings(defaults);
         ModelDrawGLTest::TearDown();
     }
 
     // One frame of half a second: the scene's simulation step (its shadow
     // step among them), the render core's context update and shadow map,
     // the scene's render hook and the object pass. The frame's bytes.
-    std::vector<std::uint8_t> frame() {
+    std::vector<std::uint8_t> frame(double step = 0.5) {
         Scene& scene = *world->scene;
-        frameTime += 0.5;
+        frameTime += step;
         CurrentTime sample;
         sample.game.time = sample.world.time = frameTime;
-        sample.game.step = sample.world.step = 0.5;
+        sample.game.step = sample.world.step = step;
         // (The sun's update reports false, as lights do.)
         scene.updatePhase0(sample, 0);
         scene.updatePhase1(sample, 0);
@@ -2359,6 +2372,96 @@ protected:
         return objectPass(0xFF000000u, [&] { scene.updatePhase2(CurrentTime(-1.0), 0); });
     }
 
+    // A directional light named "sun" that casts shadows, slanting down
+    // toward +x at 45 degrees, pushed into the scene.
+    Light* addSun() {
+        std::unique_ptr<Y3Light> source = Y3Light::create(1);
+        copyName128(source->name, "sun");
+        for (float& c : source->colour) c = 0.6f;
+        source->flags |= kY3LightShadowCaster;
+        source->radius = 50.0f;
+        source->setDistance(100.0f);
+        const float s = std::sqrt(0.5f);
+        Matrix34 slant = matrix34Identity();
+        const float rows[12] = {0, 0, 1, s, s, 0, s, -s, 0, -20, 20, 0};
+        std::copy(rows, rows + 12, slant.m);
+        source->setPose(slant);
+        EXPECT_TRUE(lightDataManager().getOrCreate("sun")->load(source.get()));
+        Light* sun = world->scene->addLight("sun", "sun", false);
+        EXPECT_NE(sun, nullptr);
+        if (!sun) return nullptr;
+        if (!sun->onStack()) {
+            EXPECT_TRUE(sun->push()) << allLines();
+        }
+        sun->updatePhase0(CurrentTime{}, 0);
+        EXPECT_TRUE(sun->flags & kLightShadowCaster);
+        return sun;
+    }
+    // A model of the resource placed at (x, 0, z) and pushed.
+    Model* place(const char* resource, const char* name, float x = 0.0f, float z = 0.0f) {
+        Matrix34 at = matrix34Identity();
+        at.m[9] = x;
+        at.m[11] = z;
+        auto* model = static_cast<Model*>(world->scene->createModel(resource, name, at, 0));
+        EXPECT_NE(model, nullptr) << allLines();
+        if (model) {
+            EXPECT_TRUE(model->push()) << allLines();
+        }
+        return model;
+    }
+    // Video options as the setup screen leaves them, with the shadow
+    // targets sized for them.
+    void videoOptions(std::int32_t shadows, std::int32_t details) {
+        textures.setup.shadows = shadows;
+        textures.setup.details = details;
+        if (shadows && details) {
+            ASSERT_TRUE(render->allocateShadowTargets()) << allLines();
+        }
+    }
+    static int grey(const std::vector<std::uint8_t>& bytes, int x, int y) {
+        const std::uint8_t* p = &bytes[(std::size_t(y) * 64 + std::size_t(x)) * 4];
+        return (int(p[0]) + p[1] + p[2]) / 3;
+    }
+    // The mean grey of the pixels of a set.
+    static double meanGrey(const std::vector<std::uint8_t>& bytes, const std::vector<std::pair<int, int>>& pixels) {
+        double sum = 0.0;
+        for (const auto& [x, y] : pixels) sum += grey(bytes, x, y);
+        return pixels.empty() ? 0.0 : sum / double(pixels.size());
+    }
+    // The pixels that the picture shows more than 40 greys darker than the
+    // plain one.
+    static std::vector<std::pair<int, int>> darkened(const std::vector<std::uint8_t>& plain,
+                                                     const std::vector<std::uint8_t>& shadowed) {
+        std::vector<std::pair<int, int>> pixels;
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 64; ++x)
+                if (grey(plain, x, y) - grey(shadowed, x, y) > 40) pixels.emplace_back(x, y);
+        return pixels;
+    }
+    // The same pixels mirrored through the frame's centre column, where the
+    // ground has no shadow.
+    static std::vector<std::pair<int, int>> mirrored(const std::vector<std::pair<int, int>>& pixels) {
+        std::vector<std::pair<int, int>> out;
+        for (const auto& [x, y] : pixels) out.emplace_back(63 - x, y);
+        return out;
+    }
+
+    // A stored light set whose shadow "soft" value is the given one.
+    static testing_support::FixtureFile softLightSet(const char* name, float soft) {
+        LightSet set;
+        copyName128(set.name, name);
+        set.shadowSoft = soft;
+        MemoryStream raw;
+        raw.write(&set, static_cast<std::int32_t>(sizeof(set)));
+        MemoryStream record;
+        EXPECT_GT(writePackedStream(raw, 6, true, record), 0);
+        return resource_tests::storedFile(".ls", name,
+                                          std::string(reinterpret_cast<const char*>(record.data()),
+                                                      static_cast<std::size_t>(record.size())));
+    }
+
+    LightSetLibrary lightSets;
+    testing_support::ScopedCoreMember<LightSetLibrary> useLightSets{gameCore.lightSets, &lightSets};
     std::unique_ptr<SaveGame> game;
     std::optional<testing_support::ScopedCoreMember<SaveGame>> useGame;
     std::unique_ptr<testing_support::CameraScene> world;
@@ -2373,28 +2476,10 @@ protected:
 // shadows; the ground on the lid's other side and the lid itself are not.
 TEST_F(ShadowFrameGLTest, ACasterOverAReceivingGroundDarkensItWhereTheLightThrowsItsShadow) {
     Scene& scene = *world->scene;
-    std::unique_ptr<Y3Light> source = Y3Light::create(1);
-    copyName128(source->name, "sun");
-    for (float& c : source->colour) c = 0.6f;
-    source->flags |= kY3LightShadowCaster;
-    source->radius = 50.0f;
-    source->setDistance(100.0f);
-    const float s = std::sqrt(0.5f);
-    Matrix34 slant = matrix34Identity();
-    const float rows[12] = {0, 0, 1, s, s, 0, s, -s, 0, -20, 20, 0};
-    std::copy(rows, rows + 12, slant.m);
-    source->setPose(slant);
-    ASSERT_TRUE(lightDataManager().getOrCreate("sun")->load(source.get()));
-    Light* sun = scene.addLight("sun", "sun", false);
-    ASSERT_NE(sun, nullptr);
-    if (!sun->onStack()) ASSERT_TRUE(sun->push()) << allLines();
-    sun->updatePhase0(CurrentTime{}, 0);
-    ASSERT_TRUE(sun->flags & kLightShadowCaster);
-
-    auto* ground = static_cast<Model*>(scene.createModel("ground", "ground", matrix34Identity(), 0));
-    auto* lid = static_cast<Model*>(scene.createModel("lid", "lid", matrix34Identity(), 0));
-    ASSERT_TRUE(ground && lid) << allLines();
-    ASSERT_TRUE(ground->push() && lid->push()) << allLines();
+    ASSERT_NE(addSun(), nullptr);
+    Model* ground = place("ground", "ground");
+    Model* lid = place("lid", "lid");
+    ASSERT_TRUE(ground && lid);
     ASSERT_TRUE(scene.shadows.isReceiver(GameObjectLink::fromObject(ground)));
     ASSERT_TRUE(scene.shadows.isCaster(GameObjectLink::fromObject(lid)));
     ASSERT_FALSE(scene.shadows.isCaster(GameObjectLink::fromObject(ground)));
@@ -2412,10 +2497,6 @@ TEST_F(ShadowFrameGLTest, ACasterOverAReceivingGroundDarkensItWhereTheLightThrow
     EXPECT_FLOAT_EQ(scene.shadows.casters[0].records[0].fade, 1.0f);
     EXPECT_TRUE(scene.shadows.casters[0].records[0].hasCell());
 
-    auto grey = [](const std::vector<std::uint8_t>& bytes, int x, int y) {
-        const std::uint8_t* p = &bytes[(std::size_t(y) * 64 + std::size_t(x)) * 4];
-        return (int(p[0]) + p[1] + p[2]) / 3;
-    };
     // The ground shows and the lid covers the centre.
     EXPECT_GT(grey(plain, 4, 32), 60);
     int darkened = 0, darkenedLeft = 0;
@@ -2430,6 +2511,377 @@ TEST_F(ShadowFrameGLTest, ACasterOverAReceivingGroundDarkensItWhereTheLightThrow
     // The lid itself and the ground far to the left are as without shadows.
     EXPECT_NEAR(grey(shadowed, 32, 32), grey(plain, 32, 32), 8);
     EXPECT_NEAR(grey(shadowed, 6, 32), grey(plain, 6, 32), 8);
+    scene.deleteModel(lid);
+    scene.deleteModel(ground);
+}
+
+// The records on the game's clock: a new shadow fades in over a second; the
+// light switched off fades it out over a second, after which the record
+// goes; switched on again during the fade-out it fades back in from the
+// weight it had. Registration mistakes are logged and change nothing.
+TEST_F(ShadowFrameGLTest, RecordsFadeInAndOutOverASecondWithTheirLight) {
+    Scene& scene = *world->scene;
+    Light* sun = addSun();
+    Model* ground = place("ground", "ground");
+    Model* lid = place("lid", "lid");
+    ASSERT_TRUE(sun && ground && lid);
+    const GameObjectLink lidLink = GameObjectLink::fromObject(lid);
+    EXPECT_FALSE(scene.shadows.addCaster(lidLink));
+    EXPECT_TRUE(core.log().contains("Shadow: Can't add shadow caster object [lid] to scene [camroom]: Already registered"));
+    EXPECT_EQ(scene.shadows.casters.size(), 1u);
+    EXPECT_FALSE(scene.shadows.removeReceiver(GameObjectLink{0x00ABCDEFu}));
+    EXPECT_TRUE(core.log().contains("Can't delete shadow receive [00ABCDEF]"));
+    EXPECT_EQ(scene.shadows.receivers.size(), 1u);
+
+    const auto record = [&]() -> const ShadowRecord* {
+        const auto& records = scene.shadows.casters[0].records;
+        return records.size() == 1 ? &records[0] : nullptr;
+    };
+    // The sun reaches the lid's elements in the first frame, the shadow
+    // step sees it from the next.
+    frame(0.25);
+    EXPECT_EQ(record(), nullptr);
+    for (float expected : {0.25f, 0.5f, 0.75f, 1.0f, 1.0f}) {
+        frame(0.25);
+        ASSERT_NE(record(), nullptr) << allLines();
+        EXPECT_FLOAT_EQ(record()->fade, expected);
+        EXPECT_EQ(record()->lightLink.value, GameObjectLink::fromObject(sun).value);
+        EXPECT_TRUE(record()->hasCell());
+    }
+    sun->setVisible(false);
+    for (float expected : {0.75f, 0.5f}) {
+        frame(0.25);
+        ASSERT_NE(record(), nullptr);
+        EXPECT_FLOAT_EQ(record()->fade, expected);
+        EXPECT_EQ(record()->fadeTo, 0.0f);
+    }
+    // Back half way out: in again from 0.5 over a second.
+    sun->setVisible(true);
+    frame(0.25);
+    ASSERT_NE(record(), nullptr);
+    EXPECT_FLOAT_EQ(record()->fadeFrom, 0.5f);
+    EXPECT_FLOAT_EQ(record()->fade, 0.5f + 0.25f * 0.5f);
+    for (int i = 0; i < 4; ++i) frame(0.25);
+    ASSERT_NE(record(), nullptr);
+    EXPECT_FLOAT_EQ(record()->fade, 1.0f);
+    // Out for good: four quarters down to 0, then the record is gone.
+    sun->setVisible(false);
+    for (float expected : {0.75f, 0.5f, 0.25f, 0.0f}) {
+        frame(0.25);
+        ASSERT_NE(record(), nullptr);
+        EXPECT_FLOAT_EQ(record()->fade, expected);
+    }
+    frame(0.25);
+    EXPECT_TRUE(scene.shadows.casters[0].records.empty());
+    // The caster leaves the list with its pop.
+    scene.deleteModel(lid);
+    EXPECT_TRUE(scene.shadows.casters.empty());
+    scene.deleteModel(ground);
+}
+
+// The shadow block after a restore: every fade runs again over 0.1 s from
+// its saved start weight, and the block read back writes the same bytes.
+TEST_F(ShadowFrameGLTest, ARestoredRecordFadesAgainOverATenthOfASecond) {
+    Scene& scene = *world->scene;
+    Light* sun = addSun();
+    Model* lid = place("lid", "lid");
+    ASSERT_TRUE(sun && lid);
+    for (int i = 0; i < 3; ++i) frame(0.25);
+    ASSERT_EQ(scene.shadows.casters[0].records.size(), 1u);
+    ASSERT_FLOAT_EQ(scene.shadows.casters[0].records[0].fade, 0.5f);
+    const auto written = [&] {
+        MemoryStream stream;
+        EXPECT_GT(scene.shadows.write(stream), 0);
+        const std::uint8_t* bytes = stream.data();
+        return std::vector<std::uint8_t>(bytes, bytes + stream.size());
+    };
+    const auto readBack = [&](const std::vector<std::uint8_t>& bytes) {
+        MemoryStream stream;
+        stream.write(bytes.data(), std::int32_t(bytes.size()));
+        stream.setPosition(0);
+        EXPECT_EQ(scene.shadows.read(stream), std::int32_t(bytes.size()));
+    };
+    readBack(written());
+    const std::vector<std::uint8_t> once = written();
+    readBack(once);
+    EXPECT_EQ(written(), once);
+    const ShadowRecord& back = scene.shadows.casters[0].records[0];
+    EXPECT_FALSE(back.hasCell());
+    EXPECT_FLOAT_EQ(back.fadeFrom, 0.0f);
+    // Half of the tenth: half way from the start weight 0 to 1.
+    frame(0.05);
+    ASSERT_EQ(scene.shadows.casters[0].records.size(), 1u);
+    EXPECT_NEAR(scene.shadows.casters[0].records[0].fade, 0.5f, 1e-4f);
+    EXPECT_TRUE(scene.shadows.casters[0].records[0].hasCell());
+    frame(0.05);
+    EXPECT_FLOAT_EQ(scene.shadows.casters[0].records[0].fade, 1.0f);
+    scene.deleteModel(lid);
+}
+
+// The ranking: casters nearer the camera take the larger cells first; of
+// equal distances the later one in the list is served first; a small
+// caster waits behind every larger one, a very small one behind those.
+TEST_F(ShadowFrameGLTest, CastersTakeTheLargerCellsByDistanceSizeAndListOrder) {
+    Scene& scene = *world->scene;
+    ASSERT_NE(addSun(), nullptr);
+    // The camera is 6 above the origin; lids at height 0 on a circle of 1
+    // are equally far, the pebble and the chip right under it are nearest.
+    Model* pebble = place("pebble", "pebble");
+    Model* chip = place("chip", "chip", 0.0f, 0.5f);
+    Model* first = place("lid", "lid1", 1.0f, 0.0f);
+    Model* second = place("lid", "lid2", -1.0f, 0.0f);
+    Model* far = place("lid", "lid3", 3.0f, 0.0f);
+    ASSERT_TRUE(pebble && chip && first && second && far);
+    ASSERT_LT(GameObjectLink::fromObject(first).value & 0xFFFFFF, GameObjectLink::fromObject(second).value & 0xFFFFFF);
+    videoOptions(1, 2);
+    frame(0.25);
+    frame(0.25);
+    const auto cellOf = [&](Model* model) {
+        for (const SceneShadows::CasterGroup& group : scene.shadows.casters)
+            if (group.caster.value == GameObjectLink::fromObject(model).value && group.records.size() == 1)
+                return std::pair{group.records[0].cellSize, group.records[0].cellIndex};
+        return std::pair{0, -1};
+    };
+    // A 256 map: 2 cells of 128, then 8 of 64.
+    ASSERT_EQ(scene.shadows.atlas.cells.size(), 10u);
+    const struct {
+        Model* model;
+        std::int32_t size, index;
+    } expected[] = {{second, 128, 0}, {first, 128, 1}, {far, 64, 0}, {chip, 64, 1}, {pebble, 64, 2}};
+    for (const auto& e : expected) {
+        EXPECT_EQ(cellOf(e.model).first, e.size) << e.model->getName();
+        EXPECT_EQ(cellOf(e.model).second, e.index) << e.model->getName();
+    }
+    // Without a current camera the records are kept but get no cells.
+    const std::int32_t current = scene.currentCamera;
+    scene.currentCamera = -1;
+    frame(0.25);
+    for (const auto& e : expected) EXPECT_EQ(cellOf(e.model).second, -1) << e.model->getName();
+    EXPECT_EQ(scene.shadows.casters[0].records.size(), 1u);
+    scene.currentCamera = current;
+    for (Model* model : {pebble, chip, first, second, far}) scene.deleteModel(model);
+}
+
+// The projection of a directional light's record: the eye stands 15 units
+// back from the caster along the light, and every corner of the caster's
+// shadow box lands inside the record's cell.
+TEST_F(ShadowFrameGLTest, TheProjectionMapsTheCastersBoxIntoItsCell) {
+    Scene& scene = *world->scene;
+    ASSERT_NE(addSun(), nullptr);
+    Model* lid = place("lid", "lid", 1.5f, -0.5f);
+    Model* chip = place("slab", "slab", -1.0f, 1.0f);
+    ASSERT_TRUE(lid && chip);
+    for (int i = 0; i < 2; ++i) frame(0.25);
+    const float s = std::sqrt(0.5f);
+    for (Model* model : {lid, chip}) {
+        const SceneShadows::CasterGroup* group = nullptr;
+        for (const SceneShadows::CasterGroup& g : scene.shadows.casters)
+            if (g.caster.value == GameObjectLink::fromObject(model).value) group = &g;
+        ASSERT_TRUE(group && group->records.size() == 1) << model->getName();
+        const ShadowRecord& record = group->records[0];
+        ASSERT_TRUE(record.hasCell());
+        EXPECT_NEAR(record.direction[0], s, 1e-5f);
+        EXPECT_NEAR(record.direction[1], -s, 1e-5f);
+        EXPECT_NEAR(record.direction[2], 0.0f, 1e-5f);
+        float low[3], high[3];
+        ASSERT_TRUE(model->getCasterBounds(low, high));
+        // The centre: the box's middle across, the model's height.
+        const float centre[3] = {0.5f * (low[0] + high[0]), model->worldMatrix.m[10], 0.5f * (low[2] + high[2])};
+        for (int k = 0; k < 3; ++k)
+            EXPECT_NEAR(record.position[k], centre[k] - 15.0f * record.direction[k], 1e-4f) << model->getName();
+        const float left = 2.0f * record.windowX - 1.0f, bottom = 2.0f * record.windowY - 1.0f;
+        for (int corner = 0; corner < 8; ++corner) {
+            const float p[4] = {corner & 1 ? high[0] : low[0], corner & 2 ? high[1] : low[1],
+                                corner & 4 ? high[2] : low[2], 1.0f};
+            float q[4] = {};
+            for (int c = 0; c < 4; ++c)
+                for (int r = 0; r < 4; ++r) q[c] += p[r] * record.projection.m[r][c];
+            EXPECT_NEAR(q[3], 1.0f, 1e-5f);
+            EXPECT_GT(q[0], left) << model->getName() << " corner " << corner;
+            EXPECT_LT(q[0], left + 2.0f * record.windowWidth) << model->getName() << " corner " << corner;
+            EXPECT_GT(q[1], bottom) << model->getName() << " corner " << corner;
+            EXPECT_LT(q[1], bottom + 2.0f * record.windowHeight) << model->getName() << " corner " << corner;
+            EXPECT_GT(q[2], 0.0f);
+            EXPECT_LT(q[2], 1.0f);
+        }
+    }
+    scene.deleteModel(chip);
+    scene.deleteModel(lid);
+}
+
+// The ground under the caster is darker than the same ground mirrored to
+// the caster's other side while shadows are on; with "ShadowDisable" or
+// details 0 the two are alike.
+TEST_F(ShadowFrameGLTest, TheGroundIsDarkerUnderTheCasterOnlyWhileShadowsAreOn) {
+    Scene& scene = *world->scene;
+    ASSERT_NE(addSun(), nullptr);
+    Model* ground = place("ground", "ground");
+    Model* lid = place("lid", "lid");
+    ASSERT_TRUE(ground && lid);
+    textures.setup.shadows = 0;
+    const std::vector<std::uint8_t> plain = frame();
+    textures.setup.shadows = 1;
+    std::vector<std::uint8_t> shadowed;
+    for (int i = 0; i < 3; ++i) shadowed = frame();
+    const std::vector<std::pair<int, int>> under = darkened(plain, shadowed), away = mirrored(under);
+    ASSERT_GT(under.size(), 20u) << allLines();
+    EXPECT_LT(meanGrey(shadowed, under), meanGrey(shadowed, away) - 40.0);
+    const struct {
+        std::int32_t shadows, details;
+    } off[] = {{0, 1}, {1, 0}, {0, 2}};
+    for (const auto& c : off) {
+        videoOptions(c.shadows, c.details);
+        std::vector<std::uint8_t> bytes;
+        for (int i = 0; i < 2; ++i) bytes = frame();
+        EXPECT_NEAR(meanGrey(bytes, under), meanGrey(bytes, away), 6.0) << c.shadows << " " << c.details;
+        EXPECT_GT(meanGrey(bytes, away), 60.0);
+    }
+    scene.deleteModel(lid);
+    scene.deleteModel(ground);
+}
+
+// Soft shadows ("shadows" and "details" 2): the map is blurred, so the
+// shadow's edge on the ground passes through several intermediate greys;
+// with shadow_blur_disable it steps from shadow to light at once. The blur's
+// offset is the caster's light set's "soft" value when it has a set, else
+// shadow_blur_offset; an offset of 0 blurs nothing.
+TEST_F(ShadowFrameGLTest, ASoftShadowsEdgeIsGradedAndASharpOneIsNot) {
+    Scene& scene = *world->scene;
+    ASSERT_NE(addSun(), nullptr);
+    Model* ground = place("ground", "ground");
+    ASSERT_NE(ground, nullptr);
+    videoOptions(2, 2);
+    const struct {
+        const char* caster;
+        const char* offset;
+        bool blurDisable, graded;
+    } cases[] = {{"lid", "12", false, true},     {"lid", "12", true, false}, {"lid", "0", false, false},
+                 {"calmlid", "12", false, false}, {"hazylid", "0", false, true}};
+    for (const auto& c : cases) {
+        IniFile ini;
+        ini.getCategory("shadow").getVariable("shadow_blur_offset").setString(c.offset);
+        ini.getCategory("shadow").getVariable("shadow_blur_disable").setString(c.blurDisable ? "yes" : "no");
+        readShadowSettings(ini);
+        Model* lid = place(c.caster, c.caster);
+        ASSERT_NE(lid, nullptr);
+        textures.setup.shadows = 0;
+        const std::vector<std::uint8_t> plain = frame();
+        textures.setup.shadows = 2;
+        std::vector<std::uint8_t> bytes;
+        for (int i = 0; i < 3; ++i) bytes = frame();
+        // Intermediate pixels along the frame's middle row, between the
+        // darkest shadow and the plain ground.
+        int darkest = 255, count = 0;
+        std::string profile;
+        for (int x = 40; x < 64; ++x) darkest = std::min(darkest, grey(bytes, x, 32));
+        for (int x = 40; x < 64; ++x) {
+            const int g = grey(bytes, x, 32), lit = grey(plain, x, 32);
+            profile += std::to_string(g) + "/" + std::to_string(lit) + " ";
+            if (g > darkest + 10 && g < lit - 10) ++count;
+        }
+        EXPECT_LT(darkest, grey(plain, 44, 32) - 40) << c.caster << " " << profile;
+        if (c.graded) {
+            EXPECT_GE(count, 3) << c.caster << " " << c.offset << " " << profile;
+        } else {
+            EXPECT_LE(count, 1) << c.caster << " " << c.offset << " " << profile;
+        }
+        scene.deleteModel(lid);
+    }
+    scene.deleteModel(ground);
+}
+
+// Two casters share the atlas: each darkens the ground beside it.
+TEST_F(ShadowFrameGLTest, TwoCastersInOneAtlasEachCastTheirOwnShadow) {
+    Scene& scene = *world->scene;
+    ASSERT_NE(addSun(), nullptr);
+    Model* ground = place("ground", "ground");
+    Model* near = place("lid", "north", 0.0f, -1.5f);
+    Model* far = place("lid", "south", 0.0f, 1.5f);
+    ASSERT_TRUE(ground && near && far);
+    textures.setup.shadows = 0;
+    const std::vector<std::uint8_t> plain = frame();
+    textures.setup.shadows = 1;
+    std::vector<std::uint8_t> bytes;
+    for (int i = 0; i < 3; ++i) bytes = frame();
+    ASSERT_EQ(scene.shadows.casters.size(), 2u);
+    const ShadowRecord& a = scene.shadows.casters[0].records.at(0);
+    const ShadowRecord& b = scene.shadows.casters[1].records.at(0);
+    ASSERT_TRUE(a.hasCell() && b.hasCell());
+    EXPECT_NE(a.windowY, b.windowY);
+    int top = 0, bottom = 0;
+    for (const auto& [x, y] : darkened(plain, bytes)) {
+        EXPECT_GT(x, 32);
+        ++(y < 32 ? top : bottom);
+    }
+    EXPECT_GT(top, 10) << allLines();
+    EXPECT_GT(bottom, 10);
+    for (Model* model : {near, far, ground}) scene.deleteModel(model);
+}
+
+// The light switched off: the shadow fades out over its second, half way
+// it is lighter than at the start.
+TEST_F(ShadowFrameGLTest, AFadingShadowIsLighterHalfWayThanAtItsStart) {
+    Scene& scene = *world->scene;
+    Light* sun = addSun();
+    Model* ground = place("ground", "ground");
+    Model* lid = place("lid", "lid");
+    ASSERT_TRUE(sun && ground && lid);
+    textures.setup.shadows = 0;
+    const std::vector<std::uint8_t> plain = frame();
+    textures.setup.shadows = 1;
+    std::vector<std::uint8_t> full;
+    for (int i = 0; i < 3; ++i) full = frame();
+    const std::vector<std::pair<int, int>> under = darkened(plain, full), away = mirrored(under);
+    ASSERT_GT(under.size(), 20u);
+    sun->setVisible(false);
+    const std::vector<std::uint8_t> start = frame(0.1);
+    ASSERT_EQ(scene.shadows.casters[0].records.size(), 1u);
+    EXPECT_FLOAT_EQ(scene.shadows.casters[0].records[0].fade, 0.9f);
+    std::vector<std::uint8_t> half;
+    for (int i = 0; i < 4; ++i) half = frame(0.1);
+    EXPECT_NEAR(scene.shadows.casters[0].records[0].fade, 0.5f, 1e-5f);
+    const double startDepth = meanGrey(start, away) - meanGrey(start, under);
+    const double halfDepth = meanGrey(half, away) - meanGrey(half, under);
+    EXPECT_GT(startDepth, 20.0);
+    EXPECT_LT(halfDepth, startDepth - 10.0) << startDepth << " " << halfDepth;
+    scene.deleteModel(lid);
+    scene.deleteModel(ground);
+}
+
+// In the "Game" camera mode the main character casts no shadow, unless a
+// camera stack plays (the mode counts as "Player" then); on the flat "2d"
+// screens no receiver shows a shadow.
+TEST_F(ShadowFrameGLTest, TheCameraModeDecidesWhoCastsAndWhetherReceiversShowIt) {
+    Scene& scene = *world->scene;
+    ASSERT_NE(addSun(), nullptr);
+    Model* ground = place("ground", "ground");
+    Model* lid = place("lid", "lid");
+    ASSERT_TRUE(ground && lid);
+    textures.setup.shadows = 0;
+    const std::vector<std::uint8_t> plain = frame();
+    textures.setup.shadows = 1;
+    std::vector<std::uint8_t> lit;
+    for (int i = 0; i < 3; ++i) lit = frame();
+    const std::vector<std::pair<int, int>> under = darkened(plain, lit), away = mirrored(under);
+    ASSERT_GT(under.size(), 20u);
+    const std::uint32_t savedFlags = gameCore.flags;
+    const struct {
+        std::int32_t mode;
+        bool mainCharacter, cameraStack, casts, shows;
+    } cases[] = {{1, false, false, true, true}, {1, true, false, false, false}, {1, true, true, true, true},
+                 {0, true, false, true, true},  {9, false, false, true, false}};
+    for (const auto& c : cases) {
+        gameCore.cameraMode = c.mode;
+        gameCore.flags = c.cameraStack ? savedFlags | kGameFlagCameraOverride : savedFlags & ~kGameFlagCameraOverride;
+        scene.mainCharacter = c.mainCharacter ? GameObjectLink::fromObject(lid) : GameObjectLink{};
+        std::vector<std::uint8_t> bytes;
+        for (int i = 0; i < 3; ++i) bytes = frame();
+        EXPECT_EQ(scene.shadows.casters[0].records.size(), c.casts ? 1u : 0u) << c.mode << " " << c.mainCharacter;
+        const bool shown = meanGrey(bytes, under) < meanGrey(bytes, away) - 40.0;
+        EXPECT_EQ(shown, c.shows) << c.mode << " " << c.mainCharacter << " " << c.cameraStack;
+    }
+    gameCore.flags = savedFlags;
+    scene.mainCharacter = GameObjectLink{};
     scene.deleteModel(lid);
     scene.deleteModel(ground);
 }
