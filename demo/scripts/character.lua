@@ -70,6 +70,9 @@ function demo_tour_character()
   end
   demo.sailor_camera = world.camera
   world.camera = 0
+  -- The free view starts where the main character stands: the camera cuts
+  -- back to the harbour's view, where the free view stays.
+  game:camera("[1 !harbour_view]")
   -- The main character's footsteps are heard wherever the camera looks.
   world:setMainCharacter("sailor")
   demo.sailor_from = world:distance2object("sailor", "sailor_mate")
