@@ -70,12 +70,35 @@ function demo_tour_character()
   end
   demo.sailor_camera = world.camera
   world.camera = 0
+  -- The free view starts where the main character stands: the camera cuts
+  -- back to the harbour's view, where the free view stays.
+  game:camera("[1 !harbour_view]")
   -- The main character's footsteps are heard wherever the camera looks.
   world:setMainCharacter("sailor")
   demo.sailor_from = world:distance2object("sailor", "sailor_mate")
+  -- Its mate shows again, idling: the sailor's head turns toward it as it
+  -- walks up to it, and the mate's toward the sailor (the bone tracker,
+  -- which names whom each looks at in the log).
+  local mate = world:object("sailor_mate")
+  if mate ~= nil then
+    mate:element_show("body")
+  end
   local walking = sailor:sequence("[sailor.walk x2]")
   msg("demo: [sailor] walks ", walking and "with [sailor.walk]" or "refused")
+  -- Two frames of the walk a second apart, each the screenshot of a save.
+  demo_character_frame("walk_first")
+  demo_character_after(1.0, "demo_character_second_frame")
   demo_character_after(2.1, "demo_character_hail")
+end
+
+-- A frame of the sailor's turn kept as the screenshot of a save slot.
+function demo_character_frame(slot)
+  msg("demo: frame [", slot, "] ", game:save(slot) and "kept" or "lost")
+end
+
+function demo_character_second_frame()
+  demo_character_step_over("demo_character_second_frame")
+  demo_character_frame("walk_second")
 end
 
 function demo_character_after(seconds, step)

@@ -54,8 +54,9 @@ function demo_play_sounds()
 end
 
 -- What the scene frame draws besides the sky's clear colour: a still frame
--- showing the stone texture of the demo's textures in the middle of the
--- 1024 x 768 still-frame screen. Leaving the scene releases it.
+-- showing the stone texture of the demo's textures, 160 x 160 in the top
+-- right corner of the 1024 x 768 still-frame screen, so the scene stays in
+-- view. Leaving the scene releases it.
 function demo_show_still_frame()
   local image = stillframe:create("demo_stone")
   if image == nil then
@@ -63,10 +64,10 @@ function demo_show_still_frame()
     return
   end
   image:set("stone")
-  image.x = 384
-  image.y = 256
-  image.width = 256
-  image.height = 256
+  image.x = 848
+  image.y = 16
+  image.width = 160
+  image.height = 160
   msg("demo: still frame [stone] shown")
 end
 

@@ -199,6 +199,16 @@ bool AnimationControl::playControlSequence() {
             if ((first.flags & kElementRandomStart) && time - 1.0 >= 0.0) time -= 1.0;
             playTime[category] = static_cast<float>(time);
         }
+        // Traced with the character animator's steps: the states and what
+        // the rules chose for them.
+        if ((gameCore.debugFlags & DebugCharacterAnimatorLog) && !working.elements.empty())
+            engineLog().message("Object [%s] control states [%s %s %s %s %s] choose %s rule %i [%s]",
+                                owner->getName(), animationControlValueName(AC_STANCE, states[AC_STANCE]),
+                                animationControlValueName(AC_MOVEMENT, states[AC_MOVEMENT]),
+                                animationControlValueName(AC_DIRECTION, states[AC_DIRECTION]),
+                                animationControlValueName(AC_ACTION, states[AC_ACTION]),
+                                animationControlValueName(AC_LOOK, states[AC_LOOK]),
+                                kAnimationControlCategoryNames[category], chosen, working.elements.front().animation);
         AnimationStack& stack = owner->animation.stacks[category == AC_STANCE ? 0 : 1];
         if (!stack.pushSequence(working, category, false, false, true)) {
             engineLog().error("Fail to append control animation sequence for object [%s]", owner->getName());

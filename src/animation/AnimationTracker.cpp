@@ -205,6 +205,11 @@ void AnimationTracker::chooseTarget(BoneTrackerState& state, Model& model, doubl
     if (head < 0 || !candidate->getBoneWorldMatrix(head, pose)) return;
     std::memcpy(state.target, pose.m + 9, sizeof(state.target));
     state.hasTarget = 1;
+    const std::uint32_t lookedAt = GameObjectLink::fromObject(candidate).value;
+    if (lookedAt != state.lookedAt) {
+        state.lookedAt = lookedAt;
+        engineLog().info("Object [%s] looks at [%s]", model.getName(), candidate->getName());
+    }
     const std::int32_t gameState = (gameCore.flags & 0x10) ? 11 : gameCore.gameState;
     auto* character = dynamic_cast<Model*>(candidate);
     if (gameState == 1 && character && character->controller &&

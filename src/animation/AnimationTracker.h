@@ -80,6 +80,9 @@ struct BoneTrackerState {
     // Positive while looking, -1 while pausing, 0: start a new look.
     double lookTimer = 0.0;
     double pauseTimer = 0.0;
+    // The link of the model last looked at (not saved): a new one is named
+    // in the log.
+    std::uint32_t lookedAt = 0;
 };
 
 class AnimationTracker {

@@ -472,6 +472,8 @@ std::int32_t ModelAnimation::read(DataStream& s) {
         if (!addField(total, readF32(s, v))) return total;
     if (!addField(total, readU8(s, tracker.hasTarget))) return total;
     if (!addField(total, readU8(s, tracker.automaticTarget))) return total;
+    // Whom the model looks at is chosen (and named) again.
+    tracker.lookedAt = 0;
     for (AnimationStack& stack : stacks)
         if (!addField(total, stack.read(s))) return total;
     skeleton.flags |= kSkeletonReorder;

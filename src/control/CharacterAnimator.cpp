@@ -200,6 +200,12 @@ bool CharacterAnimator::go(std::int32_t type, const char* name, float first, flo
     default: return engineLog().error("Invalid character animation go() function call.");
     }
     if (type != kTargetFollow) removePath();
+    // The walk plays what the model's rules choose for the states the
+    // steps set: the control block is on while the character moves (a
+    // stop plays the rest and switches it off again). Left off, a character
+    // with rules would stand still, its walk waiting for root motion that
+    // no animation gives.
+    control.setEnabled(true);
     changeState(kAnimatorBegin);
     return true;
 }

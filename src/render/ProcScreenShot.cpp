@@ -63,6 +63,10 @@ bool ProcScreenShotExport::renderSaveScreenShot(TgaImage& image, std::uint32_t w
     const Scene* scene = gameCore.game ? gameCore.game->currentScene() : nullptr;
     if (scene && scene->camera()) {
         log.info("Generate screen shot for save game");
+        // The frame of the scene's current camera: the render core's own
+        // pointer is set by the main loop's next drawn frame, and a restore
+        // since the last one has freed the camera it names.
+        if (gameCore.render) gameCore.render->camera = scene->camera();
         if (!renderFrame()) return false;
     }
     ID3DXBuffer* buffer = nullptr;

@@ -114,6 +114,12 @@ TEST_F(AnimationTrackerTest, TheMainCharacterCloseByIsLookedAtElseTheNearestMode
     EXPECT_NEAR(target[1], 1.6f, 1e-4f);
     run(3.0);
     EXPECT_LT(facingX(*looker), -0.3f);  // the head turned towards it
+    // Each new model looked at is named once in the log.
+    for (const char* line : {"Object [looker1] looks at [main]", "Object [looker1] looks at [other]"}) {
+        std::size_t lines = 0;
+        for (const LogRecord& record : core.log().records()) lines += record.text.find(line) != std::string::npos;
+        EXPECT_EQ(lines, 1u) << line;
+    }
 
     // Off screen there is no target.
     looker->stateWords[0] &= ~kModelDrawnThisFrame;

@@ -467,6 +467,15 @@ TEST(ThisMainLoop, EachSceneUpdatePhaseRunsWhereItsFrameSays) {
         EXPECT_TRUE(gameCore.log->contains("Generate screen shot for save game"));
         EXPECT_EQ(counter->calls[2] - start[2], 1);
         scene->models.pop_back();
+        // The scenes made anew before the next frame, as a restore does:
+        // the cameras the render core last drew are freed, and a save in
+        // the same script step draws the new scene's camera.
+        f.game->releaseScenes();
+        f.game->loadScene(nullptr);
+        Scene* restored = f.game->currentScene();
+        ASSERT_NE(restored, nullptr);
+        EXPECT_TRUE(shot->renderSaveScreenShot(image, 32, 24));
+        EXPECT_EQ(gameCore.render->camera, restored->camera());
         f.game->releaseScenes();
         loop.releaseRenderData();
         delete gameCore.render;

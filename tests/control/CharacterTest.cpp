@@ -435,8 +435,12 @@ TEST(CharacterAnimator, StayWhileWalkingStopsAndWaits) {
     EXPECT_EQ(c->animator().state, kAnimatorWalkFar);
     EXPECT_EQ(c->getCurrentState("movement"), "walk");
     EXPECT_EQ(c->getCurrentState("direction"), "fw");
+    // The walk plays what the model's rules choose: its control block is on
+    // while it moves, and the stop switches it off again.
+    EXPECT_TRUE(c->control().enabled());
     ASSERT_NE(c->animator().pathObject(), nullptr);
     c->stay();
+    EXPECT_FALSE(c->control().enabled());
     EXPECT_EQ(c->animator().state, kAnimatorWait);
     EXPECT_EQ(c->getCurrentState("movement"), "idle");
     EXPECT_EQ(c->getCurrentState("direction"), "none");

@@ -116,7 +116,7 @@ expect("msg(): demo: 2 save slot(s)")
 expect("msg(): demo: slot [dry]")
 expect("msg(): demo: slot [tour]")
 # The animations package lists its groups and their animations.
-expect("msg(): demo: 4 animation group(s)")
+expect("msg(): demo: 5 animation group(s)")
 expect("msg(): demo: animation group [flag] holds 1")
 expect("msg(): demo: animation [flag]")
 expect("msg(): demo: animation group [gull.] holds 1")
@@ -127,6 +127,9 @@ expect("msg(): demo: animation [rowboat.rock]")
 expect("msg(): demo: animation group [sailor.] holds 2")
 expect("msg(): demo: animation [sailor.idle]")
 expect("msg(): demo: animation [sailor.walk]")
+expect("msg(): demo: animation group [walker.] holds 2")
+expect("msg(): demo: animation [walker.stand]")
+expect("msg(): demo: animation [walker.walk]")
 expect("msg(): demo: group of [Rowboat] is [rowboat.]")
 expect("LOAD GAME [tour]")
 expect("SUCCESS LOADED GAME [tour]")
@@ -146,6 +149,9 @@ expect("msg(): demo: [sailor_mate] hidden after restore")
 # footsteps named in the log), hails with its voice and lip track, and
 # idles again.
 expect("msg(): demo: [sailor] walks with [sailor.walk]")
+# Two frames of the walk a second apart, kept as the screenshots of saves.
+expect("msg(): demo: frame [walk_first] kept")
+expect("msg(): demo: frame [walk_second] kept")
 expect("Object [sailor] animation [sailor.walk] event footstep [fs_default(male)")
 expect("Object [sailor] animation [sailor.walk] event sound [sailor_hum]")
 expect("msg(): demo: [sailor] walked its strides playing [sailor.walk]")
@@ -172,6 +178,10 @@ expect("msg(): demo: quest says [the boat reached the pier's end]")
 expect("msg(): demo: quest stage 2")
 # The visitor walks along the quay on its physics capsule and arrives.
 expect("msg(): demo: [visitor] walks to [quay_end]")
+# Its controller sets its control states and the walker's rules choose
+# what it plays: the walk, whose root motion carries it, then the stand.
+expect("Object [visitor] control states [stand walk fw none high] choose stance rule 2 [walker.walk]")
+expect("Object [visitor] control states [stand idle none none high] choose stance rule 0 [walker.stand]")
 expect("msg(): demo: [visitor] arrived at [quay_end]")
 # The keeper's dialog plays through the scene's frames: its commands are
 # traced, its script calls reach the script, and its end ends the tour.
@@ -257,6 +267,30 @@ else()
     string(APPEND failures "the wall did not stop the hero in front of it: at ${hero_x} ${hero_y} ${hero_z}\n")
   endif()
 endif()
+# The walker's rules are found: the visitor's control states are bound.
+foreach(refused "Fail while create anim rules data" "Required animation rules map")
+  string(FIND "${log}" "${refused}" found)
+  if(NOT found EQUAL -1)
+    string(APPEND failures "the visitor's animation rules were not found: ${refused}\n")
+  endif()
+endforeach()
+# The sailors are characters that cast shadows, and in the restored harbour
+# the bone tracker turns each one's head toward the other (the log names
+# whom each looks at).
+if(NOT log MATCHES "Register shadows caster \\[sailor\\] \\(sailor\\)")
+  string(APPEND failures "the sailor is not a shadow caster\n")
+endif()
+string(FIND "${log}" "SUCCESS LOADED GAME [tour]" restored_at)
+set(restored_log "")
+if(NOT restored_at EQUAL -1)
+  string(SUBSTRING "${log}" ${restored_at} -1 restored_log)
+endif()
+foreach(pair "sailor] looks at [sailor_mate" "sailor_mate] looks at [sailor")
+  string(FIND "${restored_log}" "Object [${pair}]" found)
+  if(found EQUAL -1)
+    string(APPEND failures "after the restore no tracker line [Object [${pair}]]\n")
+  endif()
+endforeach()
 # The first scene is the stored one, never the debug scene.
 string(FIND "${log}" "Create debug scene" debug_scene)
 if(NOT debug_scene EQUAL -1)
@@ -279,25 +313,25 @@ else()
   # 0.55, 0.8) fogged towards its horizon colour (0.3, 0.5, 0.7), which is
   # also the frame's clear colour: each channel between the two and the blue
   # above the clear colour's, so that the dome, not the clear, shows there;
-  # and the first scene's still frame in the centre, the stone texture's
-  # browns (red over green over blue), where a blank screenshot would be
-  # plain grey.
+  # and the first scene's still frame in the top right corner (the fourth
+  # region), the stone texture's browns (red over green over blue), where a
+  # blank screenshot would be plain grey.
   # The camera stands at the harbour's view: the crate the tour moved to
-  # the quay shows its red front right of the still frame (the first
+  # the quay shows its red front right of the view's middle (the first
   # region) and the sun throws its shadow on the stones beside it (the
   # second); where the hidden crate stood, the stone floor's grey shows,
   # neither the crate nor a shadow left from before the save (the third).
+  # The sailor stands at its spot in its yellow oilskins (the fifth), on
+  # the stones' grey (the sixth).
   if(DEFINED IMAGEPROBE)
-    execute_process(COMMAND ${IMAGEPROBE} "${slot}" 234 101 10 8 218 106 8 4 56 150 10 8
+    execute_process(COMMAND ${IMAGEPROBE} "${slot}" 234 101 10 8 218 106 8 4 56 150 10 8 272 12 36 36
+                            140 107 6 6 156 120 10 8
                     RESULT_VARIABLE probe_code OUTPUT_VARIABLE probe_out ERROR_VARIABLE probe_err)
     if(NOT probe_code EQUAL 0
        OR NOT probe_out MATCHES "^size ([0-9]+) ([0-9]+) centre ([0-9]+) ([0-9]+) ([0-9]+) corner ([0-9]+) ([0-9]+) ([0-9]+)")
       string(APPEND failures "the slot's screenshot does not decode: [${probe_out}${probe_err}]\n")
     else()
       set(seen ${CMAKE_MATCH_1} ${CMAKE_MATCH_2} ${CMAKE_MATCH_6} ${CMAKE_MATCH_7} ${CMAKE_MATCH_8})
-      set(centre_red ${CMAKE_MATCH_3})
-      set(centre_green ${CMAKE_MATCH_4})
-      set(centre_blue ${CMAKE_MATCH_5})
       # Lowest and highest wanted value: the size, then the corner's channels
       # from the rain record's sky colour to its horizon colour (the tour
       # turned the weather to rain before its saves).
@@ -324,8 +358,23 @@ else()
       if(corner_tint GREATER 30)
         string(APPEND failures "the slot's screenshot shows the clear colour, not the sky, in its corner: [${probe_out}]\n")
       endif()
-      if(NOT centre_red GREATER centre_green OR NOT centre_green GREATER centre_blue)
+      if(NOT probe_out MATCHES "region 272 12 ([0-9]+) ([0-9]+) ([0-9]+)"
+         OR NOT CMAKE_MATCH_1 GREATER CMAKE_MATCH_2 OR NOT CMAKE_MATCH_2 GREATER CMAKE_MATCH_3)
         string(APPEND failures "the slot's screenshot does not show the scene's still frame: [${probe_out}]\n")
+      endif()
+      if(NOT probe_out MATCHES "region 140 107 ([0-9]+) ([0-9]+) ([0-9]+)"
+         OR CMAKE_MATCH_1 LESS 160 OR CMAKE_MATCH_2 LESS 120 OR CMAKE_MATCH_3 GREATER 110)
+        string(APPEND failures "the slot's screenshot does not show the sailor's yellow: [${probe_out}]\n")
+      else()
+        math(EXPR red_over_blue "${CMAKE_MATCH_1} - ${CMAKE_MATCH_3}")
+        if(red_over_blue LESS 80)
+          string(APPEND failures "the slot's screenshot does not show the sailor's yellow: [${probe_out}]\n")
+        endif()
+      endif()
+      if(NOT probe_out MATCHES "region 156 120 ([0-9]+) ([0-9]+) ([0-9]+)"
+         OR CMAKE_MATCH_1 LESS 110 OR CMAKE_MATCH_1 GREATER 200 OR CMAKE_MATCH_2 LESS 110 OR CMAKE_MATCH_2 GREATER 200
+         OR CMAKE_MATCH_3 LESS 110 OR CMAKE_MATCH_3 GREATER 200)
+        string(APPEND failures "the slot's screenshot does not show the stones' grey beside the sailor: [${probe_out}]\n")
       endif()
       if(NOT probe_out MATCHES "region 234 101 ([0-9]+) ([0-9]+) ([0-9]+)"
          OR CMAKE_MATCH_1 LESS 150 OR CMAKE_MATCH_2 GREATER 80 OR CMAKE_MATCH_3 GREATER 80)
@@ -416,6 +465,71 @@ if(DEFINED IMAGEPROBE AND EXISTS "${user_root}/lighthouse/save/dry.jpg" AND EXIS
   if(hero_tint LESS 40 OR beyond_tint GREATER 15)
     string(APPEND failures "the hero does not stand in front of the wall: [${tour_hero}], "
                            "above the wall [${tour_beyond}]\n")
+  endif()
+endif()
+
+# The sailor's walk in two frames a second apart, each a save's screenshot:
+# in the sailor's region (cells of 3 x 3 pixels around it and its mate)
+# they differ, in a region of the quay away from them they stay alike.
+# Answers the mean difference of the cells' grey levels (r + g + b).
+function(slot_difference result first second x0 y0 width height)
+  set(cells)
+  math(EXPR x_last "${x0} + ${width} - 3")
+  math(EXPR y_last "${y0} + ${height} - 3")
+  foreach(y RANGE ${y0} ${y_last} 3)
+    foreach(x RANGE ${x0} ${x_last} 3)
+      list(APPEND cells ${x} ${y} 3 3)
+    endforeach()
+  endforeach()
+  set(levels_first)
+  set(levels_second)
+  foreach(which first second)
+    execute_process(COMMAND ${IMAGEPROBE} "${${which}}" ${cells} RESULT_VARIABLE code OUTPUT_VARIABLE text)
+    if(NOT code EQUAL 0)
+      set(${result} "none" PARENT_SCOPE)
+      return()
+    endif()
+    string(REGEX MATCHALL "region [0-9]+ [0-9]+ [0-9]+ [0-9]+ [0-9]+" lines "${text}")
+    foreach(line IN LISTS lines)
+      string(REGEX REPLACE "region [0-9]+ [0-9]+ ([0-9]+) ([0-9]+) ([0-9]+)" "\\1 + \\2 + \\3" sum "${line}")
+      math(EXPR level "${sum}")
+      list(APPEND levels_${which} ${level})
+    endforeach()
+  endforeach()
+  list(LENGTH levels_first count)
+  list(LENGTH levels_second count_second)
+  if(count EQUAL 0 OR NOT count EQUAL count_second)
+    set(${result} "none" PARENT_SCOPE)
+    return()
+  endif()
+  set(total 0)
+  math(EXPR last "${count} - 1")
+  foreach(i RANGE ${last})
+    list(GET levels_first ${i} a)
+    list(GET levels_second ${i} b)
+    math(EXPR d "${a} - ${b}")
+    if(d LESS 0)
+      math(EXPR d "0 - ${d}")
+    endif()
+    math(EXPR total "${total} + ${d}")
+  endforeach()
+  math(EXPR mean "${total} / ${count}")
+  set(${result} ${mean} PARENT_SCOPE)
+endfunction()
+if(DEFINED IMAGEPROBE)
+  set(first "${user_root}/lighthouse/save/walk_first.jpg")
+  set(second "${user_root}/lighthouse/save/walk_second.jpg")
+  if(NOT EXISTS "${first}" OR NOT EXISTS "${second}")
+    string(APPEND failures "the walk's two frames were not kept\n")
+  else()
+    slot_difference(walking "${first}" "${second}" 126 94 30 40)
+    slot_difference(quay "${first}" "${second}" 180 160 60 40)
+    if(walking STREQUAL "none" OR quay STREQUAL "none")
+      string(APPEND failures "the walk's frames do not decode\n")
+    elseif(walking LESS 6 OR NOT quay LESS 3)
+      string(APPEND failures "the walk's frames a second apart differ by ${walking} in the sailor's region "
+                             "and by ${quay} on the quay away from it\n")
+    endif()
   endif()
 endif()
 demo_finish()

@@ -94,6 +94,17 @@ TEST(AnimationWriter, ControlRulesHaveTheirHandCountedSizes) {
     EXPECT_EQ(error, "line 2: unknown rule category [mood]");
 }
 
+TEST(AnimationWriter, AnAttachedParticleTakesAQuotedBoneName) {
+    const AnimationDescription d = parse("anim idle 2\nattach pipe smoke \"bip01 head\" at 0.1 0.2 0\n");
+    ASSERT_EQ(d.animations.size(), 1u);
+    ASSERT_EQ(d.animations[0].particles.size(), 1u);
+    EXPECT_EQ(d.animations[0].particles[0].bone, "bip01 head");
+    EXPECT_FLOAT_EQ(d.animations[0].particles[0].at[1], 0.2f);
+    AnimationDescription bad;
+    std::string rest, error;
+    EXPECT_FALSE(parseAnimationLines("anim idle 2\nattach pipe smoke \"bip01 head\n", bad, rest, error));
+}
+
 TEST(AnimationWriter, OtherLinesStayInPlaceForTheModelWriter) {
     std::string rest;
     parse("model boat\nanim rock 5\nelement hull # comment\n", &rest);

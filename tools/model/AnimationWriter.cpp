@@ -231,7 +231,7 @@ bool parseAnimationLines(std::string_view text, AnimationDescription& out, std::
         } else if (keyword == "attach") {
             AttachmentDescription particle;
             std::string option;
-            if (!(words >> particle.name >> particle.data >> particle.bone))
+            if (!(words >> particle.name >> particle.data) || !readName(words, particle.bone))
                 return failLine(error, line, "expected: attach <name> <particle data> <bone> [at <x> <y> <z>]");
             if (words >> option &&
                 (option != "at" || !(words >> particle.at[0] >> particle.at[1] >> particle.at[2])))

@@ -20,7 +20,8 @@
 //       a line "<from>..<to> <name>" of the animation's ".events" file
 //   attach <name> <particle data> <bone> [at <x> <y> <z>]
 //       a particle the last animation attaches to its model while it plays
-//       (named "<object>.<name>"; its "particle=<name>" event starts it)
+//       (named "<object>.<name>"; its "particle=<name>" event starts it);
+//       a bone name with spaces is written in double quotes
 //   map <name>
 //       starts a tracker map
 //   mapbone <bone> <body> <part 1> <part 2> <face> <tracker>
