@@ -268,7 +268,7 @@ else()
   endif()
 endif()
 # The walker's rules are found: the visitor's control states are bound.
-foreach(refused "Fail while create anim rules data" "Required animation rules map")
+foreach(refused "Fail while create anim rules data [walker]" "Required animation rules map [walker]")
   string(FIND "${log}" "${refused}" found)
   if(NOT found EQUAL -1)
     string(APPEND failures "the visitor's animation rules were not found: ${refused}\n")
