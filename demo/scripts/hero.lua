@@ -140,3 +140,97 @@ function demo_tour_hero_walked()
   demo_hero_report("after the walk")
   sendEvent("demo_tour_save")
 end
+
+-- Walking where the player clicks. The scene cannot tell the ground point
+-- under the cursor, so in the harbour's view the walkable places are
+-- screen actions named after their waypoints: a click over one sends the
+-- main character to that waypoint, on a route searched on the scene's grid
+-- "grid_harbour" and smoothed. True when he sets off.
+function demo_walk_to_cursor()
+  if demo.view == "first person" or actions == nil then
+    return false
+  end
+  local hero = world:object("hero")
+  local control = hero ~= nil and hero:control() or nil
+  if control == nil then
+    return false
+  end
+  actions.screen = "harbour"
+  local found = actions:test()
+  if found <= 0 then
+    return false
+  end
+  local place = actions:layer_name(found)
+  if not control:go2waypoint(place) then
+    msg("demo: [hero] cannot walk to [", place, "]")
+    return false
+  end
+  msg("demo: [hero] walks to [", place, "]")
+  return true
+end
+
+-- The places to walk to become live in the harbour's quest.
+function demo_walk_places()
+  for _, click in ipairs(demo_route_clicks) do
+    quest:setAction("harbour", click.place, 0)
+  end
+end
+
+-- The tour's walk after the save "tour": two clicks by the player's road
+-- (the cursor over a place's action, then the click's handler), first to
+-- the house's door behind the wall, then to the pier's end; both routes
+-- lead round the wall's east end. Each place's waypoint lies at "at" (x, z). His position is logged four times a
+-- second of the scene's time; a walk ends when he stands within the
+-- character's close distance (0.15) of the place or after 25 seconds, and
+-- the slots are listed after the last.
+demo_route_clicks = {
+  {place = "house_door", x = 656, y = 288, at = {-5, 9.5}},
+  {place = "pier_end", x = 72, y = 330, at = {12, 4}},
+}
+
+function demo_tour_route()
+  demo.route_leg = 0
+  demo_tour_route_next()
+end
+
+function demo_tour_route_next()
+  demo.route_leg = demo.route_leg + 1
+  local click = demo_route_clicks[demo.route_leg]
+  if click == nil then
+    sendEvent("demo_tour_list")
+    return
+  end
+  input.cursor:set(click.x, click.y)
+  local timers = timersAPI:get()
+  local name = "demo_route_" .. demo.route_leg
+  local tick = timers ~= nil and timers:create(name, 0.25) or nil
+  if tick == nil or not demo_on_action() then
+    msg("demo: [hero] did not set off for [", click.place, "]")
+    sendEvent("demo_tour_list")
+    return
+  end
+  demo.route_ticks = 0
+  tick.loop = true
+  -- Event 6 is the timer's "onAction".
+  tick:setEvent(6, "demo_tour_route_tick")
+end
+
+function demo_tour_route_tick()
+  local click = demo_route_clicks[demo.route_leg]
+  demo.route_ticks = demo.route_ticks + 1
+  local x, y, z = demo_hero_position()
+  -- How far he is from the place, measured over the ground.
+  local left = math.sqrt((x - click.at[1]) ^ 2 + (z - click.at[2]) ^ 2)
+  msg(string.format("demo: [hero] on the way at %.2f %.2f %.2f", x, y, z))
+  if left > 0.15 and demo.route_ticks < 100 then
+    return
+  end
+  local timers = timersAPI:get()
+  local tick = timers ~= nil and timers:get("demo_route_" .. demo.route_leg) or nil
+  if tick ~= nil then
+    tick:stop()
+  end
+  msg(string.format("demo: [hero] %s [%s], %.2f away, at %.2f %.2f %.2f",
+                    left <= 0.15 and "arrived at" or "did not reach", click.place, left, x, y, z))
+  sendEvent("demo_tour_route_next")
+end

@@ -12,8 +12,11 @@ function demo_input_reset()
   input.button.onScrollUp = "demo_on_scroll_up"
 end
 
+-- In the harbour's view a click on the ground walks the hero there
+-- (hero.lua); true when he sets off.
 function demo_on_action()
   msg("demo: action")
+  return demo_walk_to_cursor()
 end
 
 function demo_on_game_menu()

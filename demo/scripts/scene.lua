@@ -25,6 +25,7 @@ function demo_load_first_scene()
     -- The harbour quest begins with the scene: its arrival event runs.
     msg("demo: quest [harbour] ", quest:begin("harbour") and "begun" or "not found")
     quest:event("arrive")
+    demo_walk_places()
     demo_quest_run(2)
   else
     msg("demo: scene [", scene.value, "] did not load")
@@ -89,7 +90,7 @@ end
 
 function demo_on_trigger_enter(name, object)
   msg("demo: [", object, "] entered trigger [", name, "]")
-  demo_tour_pier_entered(name)
+  demo_tour_pier_entered(name, object)
 end
 
 function demo_on_trigger_leave(name, object)

@@ -109,7 +109,9 @@ function demo_tour_save()
     demo_props_arrange("pier_end", true)
     demo_character_arrange(false)
   end
-  sendEvent("demo_tour_list")
+  -- The hero walks where a click sends him (hero.lua), then the slots are
+  -- listed.
+  sendEvent("demo_tour_route")
 end
 
 function demo_tour_list()
@@ -250,8 +252,10 @@ function demo_tour_pier_timeout()
 end
 
 -- Called by the trigger handlers of scene.lua once the boat is reported.
-function demo_tour_pier_entered(name)
-  if demo.tour and not demo.pier_reported and name == "pier_gate" then
+-- Only the boat counts: the hero walking to the pier's end, or a crate put
+-- there, goes through the harbour's trigger without moving the tour on.
+function demo_tour_pier_entered(name, object)
+  if demo.tour and not demo.pier_reported and name == "pier_gate" and object == "rowboat" then
     demo.pier_reported = true
     msg("demo: trigger [pier_gate] counted ", trigger:count("pier_gate"))
     -- The boat at the pier's end advances the quest.

@@ -298,6 +298,7 @@ bool routeToAim(Grid& grid, const float* from, const Matrix34& aim, float limit,
     if (toNode) grid.getNodePosition(goal, end.m + 9);
     if (!grid.searchRoute(start, goal, limit)) return false;
     grid.setEndPose(end.m);
+    engineLog().message("Route [%s]: %d nodes", grid.getName(), static_cast<int>(grid.nodes.size()));
     return true;
 }
 
