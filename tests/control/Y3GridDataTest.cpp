@@ -320,6 +320,35 @@ TEST(Y3GridData, TheDemoHarbourFindsItsGridThroughTheScene) {
     EXPECT_EQ(at[0], 12.5f);
     EXPECT_EQ(at[2], 4.5f);
 
+    // The layout: the crates, the wall across the quay (and the cell past
+    // its east end) and the house behind it are blocked; the hero's place in
+    // front of the wall, the way round its end and the door are open.
+    const struct {
+        float x, z;
+        bool blocked;
+    } spots[] = {{-4.5f, -6.5f, true}, {-3.5f, -5.5f, true}, {3.5f, -6.5f, true},  {4.5f, -5.5f, true},
+                 {-2.5f, -6.5f, false}, {-7.5f, 8.5f, true}, {-0.5f, 8.5f, true},  {0.5f, 8.5f, true},
+                 {1.5f, 8.5f, false},  {-5.5f, 7.5f, false}, {-6.5f, 11.5f, true}, {-3.5f, 12.5f, true},
+                 {-2.5f, 11.5f, false}, {-4.5f, 9.5f, false}};
+    for (const auto& spot : spots) {
+        const GridCell* cell = grid->cellOf(nodeOf(spot.x, spot.z));
+        ASSERT_NE(cell, nullptr) << spot.x << " " << spot.z;
+        EXPECT_EQ((cell->height & kGridBlockedBit) != 0, spot.blocked) << spot.x << " " << spot.z;
+    }
+    // From in front of the wall to the door behind it the route passes east
+    // of the wall's end and enters no blocked cell.
+    path.clear();
+    const std::uint32_t door = nodeOf(-4.5f, 9.5f);
+    ASSERT_GT(findPath(*grid, nodeOf(-5.5f, 7.5f), door, path, 0.0f), 1);
+    EXPECT_EQ(path.back(), door);
+    bool pastTheEnd = false;
+    for (const std::uint32_t id : path) {
+        ASSERT_TRUE(grid->cellPosition(id, at));
+        EXPECT_EQ(grid->cellOf(id)->height & kGridBlockedBit, 0) << at[0] << " " << at[2];
+        if (at[0] > 1.0f && at[2] > 8.0f && at[2] < 9.0f) pastTheEnd = true;
+    }
+    EXPECT_TRUE(pastTheEnd);
+
     EXPECT_EQ(scene->findGridData(), record);
     EXPECT_TRUE(record->has(kResourceHeaderLoaded));
     scene->flags |= kSceneRefreshGrid;
