@@ -158,6 +158,7 @@ function demo_walk_to_cursor()
   actions.screen = "harbour"
   local found = actions:test()
   if found <= 0 then
+    msg(string.format("demo: nothing to walk to at %d %d", input.cursor.x, input.cursor.y))
     return false
   end
   local place = actions:layer_name(found)
@@ -165,7 +166,8 @@ function demo_walk_to_cursor()
     msg("demo: [hero] cannot walk to [", place, "]")
     return false
   end
-  msg("demo: [hero] walks to [", place, "]")
+  local x, y, z = demo_hero_position()
+  msg("demo: [hero] walks to [", place, "]", string.format(" from %.2f %.2f %.2f", x, y, z))
   return true
 end
 

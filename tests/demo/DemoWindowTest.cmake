@@ -134,6 +134,14 @@ if "$probe" find "$title" 30 > "$run/window.txt"; then
   "$probe" hold "$id" w 2 || echo "the forward key was not held" >> "$run/failures"
   sleep 1
   "$probe" shot "$run/walked.ppm" "$x" "$y" "$w" "$h" > "$run/walked.txt" || echo "no screenshot after the walk" >> "$run/failures"
+  # Back in the harbour's view a left click on the pier's end (the game's
+  # pointer at 72, 330 of its 1024 x 768; the pointer moves 0.8 of the
+  # mouse's motion, the default cursor speed) walks him there; three
+  # seconds of his walk before the close.
+  "$probe" key "$id" r || echo "the view key was not pressed again" >> "$run/failures"
+  sleep 0.5
+  "$probe" clickat "$id" 1 90 413 || echo "the pier's end was not clicked" >> "$run/failures"
+  sleep 3
   "$probe" close "$id" || echo "the close request was not sent" >> "$run/failures"
 else
   echo "no window titled [$title] appeared" >> "$run/failures"
@@ -227,10 +235,19 @@ if(NOT log MATCHES "demo: character at (-?[0-9.]+) (-?[0-9.]+) (-?[0-9.]+) at th
   string(APPEND failures "the hero's position at the start is not logged\n")
 else()
   set(start_z ${CMAKE_MATCH_3})
-  if(NOT log MATCHES "demo: character at (-?[0-9.]+) (-?[0-9.]+) (-?[0-9.]+) at the close")
-    string(APPEND failures "the hero's position at the close is not logged\n")
+  # Where the click found him: the forward walk's end.
+  if(NOT log MATCHES "demo: \\[hero\\] walks to \\[pier_end\\] from (-?[0-9.]+) (-?[0-9.]+) (-?[0-9.]+)")
+    string(APPEND failures "the click on the pier's end in the harbour's view did not walk the hero\n")
   elseif(NOT CMAKE_MATCH_3 GREATER start_z OR CMAKE_MATCH_3 GREATER 7.55)
     string(APPEND failures "the hero did not walk forward to the wall: from z ${start_z} to ${CMAKE_MATCH_3}\n")
+  else()
+    set(clicked_x ${CMAKE_MATCH_1})
+    # On his route to the pier's end (x = 12) by the close.
+    if(NOT log MATCHES "demo: character at (-?[0-9.]+) (-?[0-9.]+) (-?[0-9.]+) at the close")
+      string(APPEND failures "the hero's position at the close is not logged\n")
+    elseif(NOT CMAKE_MATCH_1 GREATER clicked_x OR NOT log MATCHES "Route \\[hero\\]: [0-9]+ nodes")
+      string(APPEND failures "the click did not move the hero on a route: from x ${clicked_x} to ${CMAKE_MATCH_1}\n")
+    endif()
   endif()
 endif()
 # His view after the walk is a picture, not one colour.

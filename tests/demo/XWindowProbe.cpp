@@ -25,6 +25,12 @@
 //   xwindowprobe click ID BUTTON
 //       moves the pointer to the window's centre and presses and releases
 //       the mouse button (1 left, 2 middle, 3 right) through XTEST
+//   xwindowprobe clickat ID BUTTON X Y
+//       the game's pointer follows the mouse's motion, not its place: moves
+//       the mouse far up and left (the pointer stops at its top left
+//       corner), then X right and Y down in small relative steps, so that
+//       a pointer moved one to one by the motion stands at X, Y; there it
+//       presses and releases the button
 //
 // The display is the one DISPLAY names. Exit code 0 on success, 1 on a
 // failure (reported on stderr), 2 on bad arguments.
@@ -251,6 +257,32 @@ int click(Display* display, Window window, unsigned button) {
     return pressAndRelease(display, [&](Bool down) { XTestFakeButtonEvent(display, button, down, CurrentTime); });
 }
 
+// Relative motions in steps of at most 20 pixels, each given time to reach
+// the game as a motion of its own.
+void moveBy(Display* display, int dx, int dy) {
+    while (dx != 0 || dy != 0) {
+        const int sx = dx > 20 ? 20 : (dx < -20 ? -20 : dx);
+        const int sy = dy > 20 ? 20 : (dy < -20 ? -20 : dy);
+        XTestFakeRelativeMotionEvent(display, sx, sy, CurrentTime);
+        XSync(display, False);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        dx -= sx;
+        dy -= sy;
+    }
+}
+
+int clickAt(Display* display, Window window, unsigned button, int x, int y) {
+    if (!xtest(display)) return fail("the display has no XTEST extension");
+    if (x < 0 || y < 0 || x > 4096 || y > 4096) return fail("the point lies from 0 to 4096");
+    XWindowAttributes attributes;
+    if (!XGetWindowAttributes(display, window, &attributes)) return fail("the window is gone");
+    XSetInputFocus(display, window, RevertToParent, CurrentTime);
+    moveBy(display, -2000, -2000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    moveBy(display, x, y);
+    return pressAndRelease(display, [&](Bool down) { XTestFakeButtonEvent(display, button, down, CurrentTime); });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -259,12 +291,12 @@ int main(int argc, char** argv) {
                        (command == "workarea" && argc == 6) ||
                        (command == "close" && argc == 3) || (command == "key" && argc == 4) ||
                        (command == "hold" && argc == 5) ||
-                       (command == "click" && argc == 4);
+                       (command == "click" && argc == 4) || (command == "clickat" && argc == 6);
     if (!known) {
         std::fprintf(stderr,
                      "usage: xwindowprobe find TITLE SECONDS | shot FILE X Y WIDTH HEIGHT | "
                      "workarea X Y WIDTH HEIGHT | close ID | key ID KEYSYM | hold ID KEYSYM SECONDS | "
-                     "click ID BUTTON\n");
+                     "click ID BUTTON | clickat ID BUTTON X Y\n");
         return 2;
     }
     Display* display = XOpenDisplay(nullptr);
@@ -283,6 +315,9 @@ int main(int argc, char** argv) {
         result = key(display, static_cast<Window>(std::strtoul(argv[2], nullptr, 10)), argv[3]);
     } else if (command == "hold") {
         result = hold(display, static_cast<Window>(std::strtoul(argv[2], nullptr, 10)), argv[3], std::atof(argv[4]));
+    } else if (command == "clickat") {
+        result = clickAt(display, static_cast<Window>(std::strtoul(argv[2], nullptr, 10)),
+                         static_cast<unsigned>(std::atoi(argv[3])), std::atoi(argv[4]), std::atoi(argv[5]));
     } else if (command == "click") {
         result = click(display, static_cast<Window>(std::strtoul(argv[2], nullptr, 10)),
                        static_cast<unsigned>(std::atoi(argv[3])));
