@@ -613,8 +613,10 @@ TEST(CharacterWalk, AWalkOnTheScenesGridGoesRoundItsBlockedCells) {
     ASSERT_GE(frames, 0) << "the walk never ended";
     EXPECT_GT(highest, 1.5f);
     EXPECT_LT(horizontalDistance(*hero, 3.0f, 0.0f), 0.15f + 0.02f);
-    // A searched route: more cells than the straight line's six.
+    // A searched route: more cells than the straight line's six, its node
+    // count logged when it was found.
     EXPECT_GT(routeNodes, 6u);
+    EXPECT_TRUE(world.w.f.lua.log().contains("Route [hero]: " + std::to_string(routeNodes) + " nodes"));
 }
 
 // A follower's aim round the followed object is a point with free cells
