@@ -181,10 +181,11 @@ end
 -- The tour's walk after the save "tour": two clicks by the player's road
 -- (the cursor over a place's action, then the click's handler), first to
 -- the house's door behind the wall, then to the pier's end; both routes
--- lead round the wall's east end. Each place's waypoint lies at "at" (x, z). His position is logged four times a
--- second of the scene's time; a walk ends when he stands within the
--- character's close distance (0.15) of the place or after 25 seconds, and
--- the slots are listed after the last.
+-- lead round the wall's east end. Each place's waypoint lies at "at"
+-- (x, z); x and y are the cursor over its action. His position is logged
+-- four times a second of the scene's time; a walk ends when he stands
+-- within the character's close distance (0.15) of the place or after 25
+-- seconds, and the slots are listed after the last.
 demo_route_clicks = {
   {place = "house_door", x = 656, y = 288, at = {-5, 9.5}},
   {place = "pier_end", x = 72, y = 330, at = {12, 4}},
