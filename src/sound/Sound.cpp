@@ -11,6 +11,7 @@
 #include <luabind/std_shared_ptr_converter.hpp>
 
 #include "app/GameCore.h"
+#include "app/SaveGame.h"
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
 #include "foundation/TimeCore.h"
@@ -418,6 +419,12 @@ bool Sound::updateEnvelope(const CurrentTime& time) {
             return true;
         }
         if (flags & kRestorePending) {
+            // While a load runs, the bank gives its buffers back and takes
+            // them again: a voice made now would lose its buffer and stop.
+            // The restore waits for the load's end.
+            if ((gameCore.game && gameCore.game->loading) ||
+                (bank_ && bank_->bankOwner && !bank_->bankOwner->buffersAllocated))
+                return true;
             restored = true;
             restore();
         }
