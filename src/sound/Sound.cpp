@@ -196,11 +196,12 @@ std::int32_t Sound::read(DataStream& stream) {
     const std::int32_t total = saved.read(stream);
     if (total < 0) return total;
     GameSoundLock lock;
-    // What the sound holds now gives way to the saved state.
+    // What the sound plays now gives way to the saved state. Its listing
+    // with its bank sound stays: the bank sound is the same.
     if (instance_) disconnect();
-    if (flags & kPushed) pop();
+    const std::uint32_t pushed = flags & kPushed;
     parameters = saved.parameters;
-    flags = (saved.flags & ~kLiveBits) | kRestorePending;
+    flags = (saved.flags & ~kLiveBits) | kRestorePending | pushed;
     volume = saved.volume;
     applied_ = -1.0f;
     if (std::strcmp(name, saved.name) != 0) {

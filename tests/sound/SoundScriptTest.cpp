@@ -434,6 +434,14 @@ TEST(SoundGame, GlobalMusicPlayingAtTheSavePlaysAgainAfterTheRestore) {
     ASSERT_EQ(music.size(), 1u);
     EXPECT_TRUE(audible(music[0]));
     EXPECT_EQ(SoundScriptWorld::outputVolume(*music[0]), level);
+
+    // Listed as in use like the music it stands for, it keeps its buffer
+    // through the next scene's load.
+    ASSERT_TRUE(w.save.runPosted("game:load('second')\nloaded = game:state()"));
+    EXPECT_EQ(w.save.text("loaded"), "true");
+    for (int frame = 1; frame <= 3; ++frame) w.sound.core.updateListener(frameAt(20.0 + 0.1 * frame, 0.1), 1);
+    ASSERT_EQ(music.size(), 1u);
+    EXPECT_TRUE(audible(music[0]));
 }
 
 namespace {
