@@ -159,12 +159,7 @@ GameObject* GameCore::loadCreateSound(const char* name, GameObjectLink scene, st
         made = new Sound(bankSound, text(name), false, false);
     }
     made->setSceneLink(parentScene(scene) ? scene.value : 0);
-    // A global sound is listed as in use by its bank sound, as one made by
-    // a script is, so that the next load keeps its buffer.
-    if (!made->getSceneLink()) {
-        core->adoptGlobalSound(made);
-        if (!made->isOnStack()) made->push();
-    }
+    if (!made->getSceneLink()) core->adoptGlobalSound(made);
     return made;
 }
 

@@ -196,12 +196,11 @@ std::int32_t Sound::read(DataStream& stream) {
     const std::int32_t total = saved.read(stream);
     if (total < 0) return total;
     GameSoundLock lock;
-    // What the sound plays now gives way to the saved state. Its listing
-    // with its bank sound stays: the bank sound is the same.
+    // What the sound holds now gives way to the saved state.
     if (instance_) disconnect();
-    const std::uint32_t pushed = flags & kPushed;
+    if (flags & kPushed) pop();
     parameters = saved.parameters;
-    flags = (saved.flags & ~kLiveBits) | kRestorePending | pushed;
+    flags = (saved.flags & ~kLiveBits) | kRestorePending;
     volume = saved.volume;
     applied_ = -1.0f;
     if (std::strcmp(name, saved.name) != 0) {
@@ -267,6 +266,10 @@ bool Sound::play(bool allocate, bool autorelease) {
 
 bool Sound::restore() {
     flags &= ~(kPlaying | kAutoReleaseArmed);
+    // A global sound comes back listed as in use with its bank sound, as a
+    // script's is made (a scene's sounds are listed by the scene's push):
+    // else the next load would take its buffer while it plays.
+    if (!getSceneLink() && !(flags & kPushed)) push();
     if (play(false, false)) return true;
     return engineLog().error("Can't restore sound [%s]", name);
 }
