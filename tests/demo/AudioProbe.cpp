@@ -140,9 +140,10 @@ int main(int argc, char** argv) {
             longestGap = std::max(longestGap, ++gap);
         }
     }
-    std::printf("music_from %.3f\nmusic_to %.3f\nmusic_seconds %.3f\nmusic_gap %.3f\nmusic_lowest %.5f\n",
-                first < 0 ? -1.0 : 0.5 * static_cast<double>(first), last < 0 ? -1.0 : 0.5 * static_cast<double>(last + 1),
-                0.5 * static_cast<double>(held), 0.5 * static_cast<double>(longestGap), lowest);
+    const double musicFrom = first < 0 ? -1.0 : 0.5 * static_cast<double>(first);
+    const double musicTo = last < 0 ? -1.0 : 0.5 * static_cast<double>(last + 1);
+    std::printf("music_from %.3f\nmusic_to %.3f\nmusic_seconds %.3f\nmusic_gap %.3f\nmusic_lowest %.5f\n", musicFrom,
+                musicTo, 0.5 * static_cast<double>(held), 0.5 * static_cast<double>(longestGap), lowest);
     std::printf("music_share %.3f\n",
                 first < 0 ? 0.0 : static_cast<double>(held) / static_cast<double>(last - first + 1));
 
