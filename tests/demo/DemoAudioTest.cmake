@@ -10,6 +10,8 @@ if(NOT DEFINED AUDIOPROBE)
 endif()
 
 demo_prepare()
+# This run logs each sound buffer it allocates, named after its sound.
+file(APPEND "${RUN}/demo/bin/user.ini" "\n[debug]\nsound_log = yes\n")
 set(recording "${RUN}/audio.raw")
 execute_process(
   COMMAND ${CMAKE_COMMAND} -E env ${demo_environment} SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=disk
@@ -49,6 +51,14 @@ expect("Exit from game.")
 string(REGEX REPLACE "CRITICAL: You are using the SDL disk i/o audio driver![^\n]*\n?" "" err "${err}")
 string(REGEX REPLACE "CRITICAL:  Writing to file [^\n]*\n?" "" err "${err}")
 demo_check_run()
+# The sounds behind the aliases: the footsteps' names pick the quay's
+# steps, "click" the menu's click; the harbour's ambient set is the sea.
+foreach(sound "step_0" "ui_click" "sea")
+  string(FIND "${log}" "Allocated sound buffer [${sound}" at)
+  if(at EQUAL -1)
+    string(APPEND failures "no sound buffer of [${sound}] was allocated\n")
+  endif()
+endforeach()
 # A second voice of a sound (the sailors' hum, a footstep) is no error.
 foreach(bad "can't be duplicated" "Can't duplicate sound buffer")
   string(FIND "${log}" "${bad}" at)
