@@ -35,21 +35,18 @@ function demo_load_first_scene()
     demo_hero_walk_start()
   end
   if demo.tour then
+    -- The click of the menu's choice that starts the game.
+    demo_click()
     -- The save waits for frames to run: by then the camera has moved and
     -- looked through the scene's visibility areas, which the save keeps.
     demo_tour_wait_then_save()
   end
 end
 
--- The music loops on its channel; the bell rings once and goes by itself.
--- Without a sound device neither is made. Each is named after its alias,
--- which a restored game finds it by.
+-- The music loops on its channel (sound.lua); the bell rings once and goes
+-- by itself. Without a sound device neither is made.
 function demo_play_sounds()
-  local music = soundManager:gPlay(SoundManager.Music, "theme", "theme")
-  msg("demo: music ", music ~= nil and "plays" or "silent")
-  if music ~= nil then
-    music:volume(60)
-  end
+  demo_music_resume()
   local bell = soundManager:gPlay(SoundManager.Effect, "bell", "bell")
   msg("demo: bell ", bell ~= nil and ("rings for " .. string.format("%.1f", bell:duration()) .. " s") or "silent")
 end
@@ -86,6 +83,8 @@ end
 
 function demo_on_finish_progress()
   msg("demo: loading done")
+  -- Global sounds go with a load: the music the variables name plays on.
+  demo_music_resume()
 end
 
 function demo_on_trigger_enter(name, object)

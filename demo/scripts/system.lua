@@ -43,6 +43,10 @@ end
 
 function demo_quit()
   msg("demo: quit")
+  -- The sounds fade out first where they play (sound.lua).
+  if demo_sound_fade_then_quit() then
+    return
+  end
   if world ~= nil then
     world:quitGame()
   end

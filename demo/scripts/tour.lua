@@ -25,6 +25,7 @@ function demo_tour_waited()
     wait:stop()
   end
   msg("demo: frames ran before the save")
+  demo_ambient_report()
   demo_tour_screen_actions()
   -- The rain and the hero's walk (hero.lua) come before the save.
   demo_tour_watch()
@@ -125,6 +126,8 @@ function demo_tour_list()
     msg("demo: no save slots")
   end
   demo_list_animations()
+  -- Another tune after the save: the restore brings back the saved one.
+  demo_music("theme_quest")
   sendEvent("demo_tour_restore")
 end
 
@@ -312,6 +315,8 @@ end
 
 function demo_tour_end()
   msg("demo: tour done")
+  -- The click of the menu's Quit.
+  demo_click()
   demo_quit()
 end
 

@@ -11,6 +11,7 @@
 #include <luabind/std_shared_ptr_converter.hpp>
 
 #include "app/GameCore.h"
+#include "app/SaveGame.h"
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
 #include "foundation/TimeCore.h"
@@ -265,6 +266,10 @@ bool Sound::play(bool allocate, bool autorelease) {
 
 bool Sound::restore() {
     flags &= ~(kPlaying | kAutoReleaseArmed);
+    // A global sound comes back listed as in use with its bank sound, as a
+    // script's is made (a scene's sounds are listed by the scene's push):
+    // else the next load would take its buffer while it plays.
+    if (!getSceneLink() && !(flags & kPushed)) push();
     if (play(false, false)) return true;
     return engineLog().error("Can't restore sound [%s]", name);
 }
@@ -418,6 +423,12 @@ bool Sound::updateEnvelope(const CurrentTime& time) {
             return true;
         }
         if (flags & kRestorePending) {
+            // While a load runs, the bank gives its buffers back and takes
+            // them again: a voice made now would lose its buffer and stop.
+            // The restore waits for the load's end.
+            if ((gameCore.game && gameCore.game->loading) ||
+                (bank_ && bank_->bankOwner && !bank_->bankOwner->buffersAllocated))
+                return true;
             restored = true;
             restore();
         }

@@ -112,7 +112,15 @@ SoundInstance* BankSound::newInstance(bool allocate, bool want3D) {
     GameSoundLock lock;
     if (!source.isOpen() && !open()) return nullptr;
     SoundInstance* instance = nullptr;
-    if (!instances.empty()) instance = SoundInstance::duplicate(*instances.front());
+    // A new voice copies a playing or cached one where it can: only a whole
+    // buffer that exists can be duplicated. A streamed or unallocated
+    // instance is no failure: the sound gets a buffer of its own instead.
+    for (SoundInstance* existing : instances) {
+        const SoundBuffer& buffer = *existing->buffer;
+        if (!buffer.allocated() || buffer.streamed()) continue;
+        instance = SoundInstance::duplicate(*existing);
+        break;
+    }
     if (!instance) {
         instance = new SoundInstance(this, want3D);
         const bool bankAllocates = bankOwner ? bankOwner->buffersAllocated : true;

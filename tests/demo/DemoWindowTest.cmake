@@ -250,6 +250,14 @@ else()
     endif()
   endif()
 endif()
+# His movement encoder stepped with each foot in turn: footsteps under the
+# names the shared aliases turn into the quay's steps.
+foreach(foot l r)
+  string(FIND "${log}" "Object [hero] animation [none] event footstep [fs_default(male)${foot}_##]" at)
+  if(at EQUAL -1)
+    string(APPEND failures "the hero's walk made no footstep of the foot [${foot}]\n")
+  endif()
+endforeach()
 # His view after the walk is a picture, not one colour.
 probe_line(walked walked.txt "area")
 if(renderer_draws AND (NOT walked MATCHES "^area [0-9]+ [0-9]+ ([0-9]+)$" OR CMAKE_MATCH_1 LESS 16))

@@ -118,6 +118,43 @@ TEST(SoundBank, CachedInstanceIsDuplicatedAndGoesOnceASecondExists) {
     EXPECT_TRUE(world.log().contains("Can't release sound [click] from alias [direct] thread: not found"));
 }
 
+// A second voice of a sound whose first one cannot be duplicated (a
+// streamed buffer, or none while the bank holds its buffers back) gets a
+// buffer of its own, quietly; a whole buffer behind it is still copied.
+TEST(SoundBank, SecondVoiceBehindAnUncopyableFirstGetsItsOwnBuffer) {
+    struct Case {
+        const char* what;
+        std::string ogg;
+        bool bankAllocates;
+    };
+    const Case cases[] = {
+        {"streamed first", oggBytes("channels 1\nlength 2.0\ntone 110 0.3\n"), true},
+        {"unallocated first", shortEffect(), false},
+    };
+    for (const Case& c : cases) {
+        SoundWorld world({oggFile("hum", "effect", c.ogg)});
+        SoundBank& bank = *world.core.bank;
+        bank.buffersAllocated = c.bankAllocates;
+        BankSound* hum = bank.acquire(SoundChannelEffect, "hum", "direct");
+        SoundInstance* first = hum->newInstance(false, true);
+        ASSERT_NE(first, nullptr) << c.what;
+        ASSERT_NE(first->buffer->allocated() && !first->buffer->streamed(), true) << c.what;
+        SoundInstance* second = hum->newInstance(true, true);
+        ASSERT_NE(second, nullptr) << c.what;
+        EXPECT_TRUE(second->buffer->allocated()) << c.what;
+        EXPECT_EQ(hum->instances.size(), 2u) << c.what;
+        EXPECT_FALSE(world.log().contains("can't be duplicated")) << c.what;
+        EXPECT_FALSE(world.log().contains("Can't duplicate sound buffer")) << c.what;
+        // A third voice copies the second's whole buffer when it has one.
+        if (!second->buffer->streamed()) {
+            SoundInstance* third = hum->newInstance(false, true);
+            ASSERT_NE(third, nullptr) << c.what;
+            EXPECT_TRUE(third->buffer->allocated()) << c.what;
+        }
+        bank.buffersAllocated = true;
+    }
+}
+
 TEST(SoundBank, PushAndPopListEachSoundOnce) {
     SoundBank bank;
     BankSound* click = bank.acquire(SoundChannelEffect, "click", "click_alias");

@@ -413,6 +413,37 @@ TEST(SoundGame, TheSceneAmbientSetPlaysAndASavedGameRestoresAPlayingSceneSound) 
     EXPECT_EQ(w.save.text("found"), "bell");
 }
 
+// Music started by "gPlay" (it goes by itself once it ends, and a loop
+// never ends) comes back from a saved game as the global sound it was and
+// plays again with the frames that follow the restore.
+TEST(SoundGame, GlobalMusicPlayingAtTheSavePlaysAgainAfterTheRestore) {
+    SoundGameWorld w("", {oggFile("tune", "music", oggBytes("length 3.0\ntone 330 3.0\n"))});
+    ASSERT_TRUE(w.save.runPosted("game:load('intro')\n"
+                                 "music = soundManager:gPlay(SoundManager.Music, 'tune', 'tune')\n"
+                                 "music:volume(60)\n"
+                                 "saved = game:save('slot1')"));
+    EXPECT_EQ(w.save.text("saved"), "true");
+    ASSERT_TRUE(audible(w.sound.core.globalSounds(SoundChannelMusic).at(0)));
+    const std::int32_t level = SoundScriptWorld::outputVolume(*w.sound.core.globalSounds(SoundChannelMusic).at(0));
+    ASSERT_TRUE(w.save.runPosted("game:restore('slot1')\nrestored = game:state()"));
+    EXPECT_EQ(w.save.text("restored"), "true");
+    const auto& music = w.sound.core.globalSounds(SoundChannelMusic);
+    ASSERT_EQ(music.size(), 1u);
+    EXPECT_STREQ(music[0]->getName(), "tune");
+    for (int frame = 1; frame <= 3; ++frame) w.sound.core.updateListener(frameAt(10.0 + 0.1 * frame, 0.1), 1);
+    ASSERT_EQ(music.size(), 1u);
+    EXPECT_TRUE(audible(music[0]));
+    EXPECT_EQ(SoundScriptWorld::outputVolume(*music[0]), level);
+
+    // Listed as in use like the music it stands for, it keeps its buffer
+    // through the next scene's load.
+    ASSERT_TRUE(w.save.runPosted("game:load('second')\nloaded = game:state()"));
+    EXPECT_EQ(w.save.text("loaded"), "true");
+    for (int frame = 1; frame <= 3; ++frame) w.sound.core.updateListener(frameAt(20.0 + 0.1 * frame, 0.1), 1);
+    ASSERT_EQ(music.size(), 1u);
+    EXPECT_TRUE(audible(music[0]));
+}
+
 namespace {
 
 // The performance counter the frame step reads, moved by hand (microseconds).

@@ -136,4 +136,38 @@ TEST(SceneDescription, TrajectoryPointsReachTheWrittenWaypoint) {
     }
 }
 
+// A volume waypoint carries the corners of its ground polygon in the order
+// written, and the camera's height above it is read through them; only a
+// volume pose takes corners.
+TEST(SceneDescription, VolumeCornersReachTheWrittenWaypoint) {
+    testing_support::ScopedGameCore core;
+    scene_tools::SceneDescription scene;
+    std::string error;
+    ASSERT_TRUE(scene_tools::parseSceneDescription("scene hall\n"
+                                                   "waypoint volume sound:sea at 0 0 0 corner -5 0 -5 corner 5 0 -5 "
+                                                   "corner 5 0 5 corner -5 0 5\n",
+                                                   scene, error))
+        << error;
+    const std::string bytes = scene_tools::waypointBytes(scene.waypoints);
+    MemoryStream stream(const_cast<char*>(bytes.data()), static_cast<std::int32_t>(bytes.size()));
+    std::vector<std::unique_ptr<Y3Pose>> poses;
+    ASSERT_GT(readWaypointResource(stream, poses, "hall"), 0);
+    ASSERT_EQ(poses.size(), 1u);
+    ASSERT_EQ(poses[0]->type(), static_cast<std::uint32_t>(PoseVolume));
+    const auto& volume = static_cast<const Y3Pose_Volume&>(*poses[0]);
+    ASSERT_EQ(volume.polygon.size(), 4u);
+    EXPECT_FLOAT_EQ(volume.polygon[1].v[0], 5.0f);
+    EXPECT_FLOAT_EQ(volume.polygon[1].v[2], -5.0f);
+    const float over[3] = {2, 10, 1}, beside[3] = {8, 10, 1};
+    EXPECT_FLOAT_EQ(volume.heightAbove(over, -1.0f, 1e6f), 10.0f);
+    EXPECT_LT(volume.heightAbove(beside, -1.0f, 1e6f), -1.0f);
+
+    for (const char* line : {"waypoint point door corner 0 0 1", "pose model walk corner 1 0 1",
+                             "waypoint volume sea corner 0 x 1"}) {
+        scene_tools::SceneDescription bad;
+        EXPECT_FALSE(scene_tools::parseSceneDescription(std::string("scene hall\n") + line, bad, error)) << line;
+        EXPECT_EQ(error.rfind("line 2: ", 0), 0u) << line << ": " << error;
+    }
+}
+
 }  // namespace

@@ -57,7 +57,7 @@ struct Options {
             if (word == "at") values = 3;
             else if (word == "matrix") values = 12;
             else if (word == "colour" || word == "ambient" || word == "diffuse" || word == "extents" ||
-                     word == "trajectory")
+                     word == "trajectory" || word == "corner")
                 values = 3;
             else if (word == "radius" || word == "distance" || word == "texture_set" || word == "lightset") values = 1;
             else if (word == "order" || word == "flags" || word == "effect") values = 1;
@@ -304,24 +304,32 @@ bool parseLine(const std::string& line, SceneDescription& out, VisibilityBuilder
             error = "only a particle pose names an effect of at most 127 characters";
             return false;
         }
-        // A model pose carries the points of its trajectory, in order.
+        // A model pose carries the points of its trajectory, a volume pose
+        // the corners of its ground polygon, each in order.
         std::vector<PoseVector3> trajectory;
+        std::vector<PoseVector3> corners;
         for (const auto& [name, values] : options.named) {
-            if (name != "trajectory") continue;
-            if (kind != PoseModel) {
+            if (name != "trajectory" && name != "corner") continue;
+            const bool corner = name == "corner";
+            if (!corner && kind != PoseModel) {
                 error = "only a model pose carries a trajectory";
                 return false;
             }
-            PoseVector3& point = trajectory.emplace_back();
+            if (corner && kind != PoseVolume) {
+                error = "only a volume pose has corners";
+                return false;
+            }
+            PoseVector3& point = (corner ? corners : trajectory).emplace_back();
             for (std::size_t i = 0; i < 3; ++i)
                 if (!readFloat(values[i], point.v[i])) {
-                    error = "option [trajectory] takes numbers";
+                    error = "option [" + name + "] takes numbers";
                     return false;
                 }
         }
         const auto fill = [&](Y3Pose& pose) {
             if (effect) pose.setResourceName(effect->front().c_str(), false);
             if (!trajectory.empty()) static_cast<Y3Pose_Model&>(pose).trajectory = trajectory;
+            if (!corners.empty()) static_cast<Y3Pose_Volume&>(pose).polygon = corners;
         };
         if (keyword == "waypoint") {
             fill(out.waypoints.add(static_cast<std::uint32_t>(kind), second.c_str(), options.pose));

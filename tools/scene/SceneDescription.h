@@ -22,7 +22,10 @@
 //                                    particle shows; a model pose or
 //                                    waypoint takes "trajectory <x> <y> <z>"
 //                                    once per point of its trajectory, in
-//                                    order)
+//                                    order; a volume pose or waypoint
+//                                    takes "corner <x> <y> <z>" for each
+//                                    corner of its ground polygon, at
+//                                    least 3, in order)
 //   area <name> at <x> <y> <z> extents <hx> <hy> <hz>
 //                                    (a visibility area of one box)
 //   lightset <name> [ambient <r> <g> <b>] [diffuse <r> <g> <b>]

@@ -1,0 +1,111 @@
+# The built demo's tour once more, heard: SDL's disk audio driver writes
+# what the game plays into a file (16-bit stereo at 44,100 Hz, the sound
+# core's format), and the audio probe (AUDIOPROBE, AudioProbe.cpp) reads it.
+# The music's tone holds from its start to the fade at the quit, the clicks
+# stand out as bursts of their own tone, and the fade leaves silence at the
+# end. DEMO, RUN: see DemoRun.cmake.
+include(${CMAKE_CURRENT_LIST_DIR}/DemoRun.cmake)
+if(NOT DEFINED AUDIOPROBE)
+  message(FATAL_ERROR "${CMAKE_CURRENT_LIST_FILE}: AUDIOPROBE is not set")
+endif()
+
+demo_prepare()
+# This run logs each sound buffer it allocates, named after its sound.
+file(APPEND "${RUN}/demo/bin/user.ini" "\n[debug]\nsound_log = yes\n")
+set(recording "${RUN}/audio.raw")
+execute_process(
+  COMMAND ${CMAKE_COMMAND} -E env ${demo_environment} SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=disk
+          SDL_DISKAUDIOFILE=${recording} ${RUN}/demo/bin/game
+  WORKING_DIRECTORY "${RUN}/cwd"
+  TIMEOUT 180
+  RESULT_VARIABLE exit_code
+  OUTPUT_VARIABLE out
+  ERROR_VARIABLE err)
+
+# An SDL built without its disk driver opens no sound device: nothing to
+# hear, the test is skipped.
+file(GLOB audio_log "${RUN}/appdata/Games/*/log/game.log")
+if(audio_log)
+  file(READ "${audio_log}" audio_log_text)
+  if(audio_log_text MATCHES "Can't create DirectSound8 interface: \\[DSERR_NODRIVER\\]")
+    message(STATUS "SKIPPED: SDL's disk audio driver cannot open a device")
+    return()
+  endif()
+endif()
+
+# The sound device over SDL's disk driver, the music, the clicks of the
+# tour's start and of its quit, and the fade before the game ends.
+expect("Initialize sound:")
+expect("Set sound primary buffer quality to 44100Hz/16Bit/2Ch")
+expect("Engine initialization done")
+expect("msg(): demo: music [theme] plays")
+expect("msg(): demo: click plays")
+expect("msg(): demo: ambient [sea] plays")
+expect("msg(): demo: tour done")
+expect("msg(): demo: click plays")
+expect("msg(): demo: sounds fade out")
+expect("msg(): demo: sounds faded")
+expect("Called exit from script")
+expect("Exit from game.")
+# SDL's disk driver warns on the error stream that it writes a file.
+string(REGEX REPLACE "CRITICAL: You are using the SDL disk i/o audio driver![^\n]*\n?" "" err "${err}")
+string(REGEX REPLACE "CRITICAL:  Writing to file [^\n]*\n?" "" err "${err}")
+demo_check_run()
+# The sounds behind the aliases: the footsteps' names pick the quay's
+# steps, "click" the menu's click; the harbour's ambient set is the sea.
+foreach(sound "step_0" "ui_click" "sea")
+  string(FIND "${log}" "Allocated sound buffer [${sound}" at)
+  if(at EQUAL -1)
+    string(APPEND failures "no sound buffer of [${sound}] was allocated\n")
+  endif()
+endforeach()
+# A second voice of a sound (the sailors' hum, a footstep) is no error.
+foreach(bad "can't be duplicated" "Can't duplicate sound buffer")
+  string(FIND "${log}" "${bad}" at)
+  if(NOT at EQUAL -1)
+    string(APPEND failures "the run logged [${bad}]\n")
+  endif()
+endforeach()
+
+# The analysis: the music's tone is 330 Hz (both tunes hold it), at least
+# 0.005 of full scale; the click's is 2,000 Hz, at least 0.05.
+if(NOT EXISTS "${recording}")
+  string(APPEND failures "no recording at [${recording}]\n")
+else()
+  execute_process(COMMAND ${AUDIOPROBE} ${recording} 44100 2 330 0.005 2000 0.05
+                  RESULT_VARIABLE probe_code OUTPUT_VARIABLE probe ERROR_VARIABLE probe_err)
+  message(STATUS "audio probe:\n${probe}")
+  if(NOT probe_code STREQUAL "0")
+    string(APPEND failures "audio probe failed [${probe_code}]: ${probe_err}\n")
+  else()
+    foreach(key seconds tail_silence music_from music_to music_seconds music_gap music_share clicks)
+      string(REGEX MATCH "(^|\n)${key} ([-0-9.]+)" found "${probe}")
+      set(${key} "${CMAKE_MATCH_2}")
+    endforeach()
+    # The music plays from the harbour's start to the quit: most of the
+    # recording: at least 70 % of the time from its first to its last half
+    # second, with no gap longer than 1.5 s (a load or the change of tune
+    # may hold it a moment).
+    if(music_from LESS 0 OR music_seconds LESS 5)
+      string(APPEND failures "the music was not heard long enough: [${music_seconds}] s of [${seconds}]\n")
+    endif()
+    if(music_gap GREATER 1.5)
+      string(APPEND failures "the music broke off for [${music_gap}] s\n")
+    endif()
+    if(music_share LESS 0.7)
+      string(APPEND failures "the music held only [${music_share}] of its time from [${music_from}] to [${music_to}] s\n")
+    endif()
+    # The tour clicks at its start and at its quit.
+    if(clicks LESS 2)
+      string(APPEND failures "expected at least 2 click bursts, heard [${clicks}]\n")
+    endif()
+    # After the quit's fade: the music's last tone comes before the end,
+    # and the last 0.3 s are silent.
+    if(tail_silence LESS 0.3)
+      string(APPEND failures "expected 0.3 s of silence at the end, heard [${tail_silence}] s\n")
+    endif()
+  endif()
+  # The recording is large: it goes once read.
+  file(REMOVE "${recording}")
+endif()
+demo_finish()
