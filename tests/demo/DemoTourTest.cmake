@@ -116,11 +116,14 @@ expect("msg(): demo: 2 save slot(s)")
 expect("msg(): demo: slot [dry]")
 expect("msg(): demo: slot [tour]")
 # The animations package lists its groups and their animations.
-expect("msg(): demo: 5 animation group(s)")
+expect("msg(): demo: 6 animation group(s)")
 expect("msg(): demo: animation group [flag] holds 1")
 expect("msg(): demo: animation [flag]")
 expect("msg(): demo: animation group [gull.] holds 1")
 expect("msg(): demo: animation [gull.fly]")
+expect("msg(): demo: animation group [hero.] holds 2")
+expect("msg(): demo: animation [hero.stand]")
+expect("msg(): demo: animation [hero.walk]")
 expect("msg(): demo: animation group [rowboat.] holds 2")
 expect("msg(): demo: animation [rowboat.drift]")
 expect("msg(): demo: animation [rowboat.rock]")
@@ -267,13 +270,17 @@ else()
     string(APPEND failures "the wall did not stop the hero in front of it: at ${hero_x} ${hero_y} ${hero_z}\n")
   endif()
 endif()
-# The walker's rules are found: the visitor's control states are bound.
-foreach(refused "Fail while create anim rules data [walker]" "Required animation rules map [walker]")
+# Every character's rules are found: the visitor's and the hero's control
+# states are bound, and the hero's walk chose his rules' walk.
+foreach(refused "Fail while create anim rules data" "Required animation rules map")
   string(FIND "${log}" "${refused}" found)
   if(NOT found EQUAL -1)
-    string(APPEND failures "the visitor's animation rules were not found: ${refused}\n")
+    string(APPEND failures "a character's animation rules were not found: ${refused}\n")
   endif()
 endforeach()
+if(NOT log MATCHES "Object \\[hero\\] control states \\[stand walk [^]]*\\] choose stance rule [0-9]+ \\[hero\\.walk\\]")
+  string(APPEND failures "the hero's walk did not play his rules' walk\n")
+endif()
 # The sailors are characters that cast shadows, and in the restored harbour
 # the bone tracker turns each one's head toward the other (the log names
 # whom each looks at).
