@@ -98,12 +98,13 @@ end
 -- move that outlasts them. Its first frames run before the first save.
 -- The weather turns before the frames that run up to the save "dry", so
 -- the sky's update has published the rain record's horizon and fog (the
--- frame's clear colour below the dome) by then.
+-- frame's clear colour below the dome) by then; the wait of the scene's
+-- time lets the chimney's smoke rise above it however slow the frames.
 function demo_tour_watch()
   msg("demo: camera holds ", game:camera("[30 harbour_view]") and "[harbour_view]" or "nothing")
   msg("demo: weather [rain]")
   world.weather = 2
-  demo_character_after(0.3, "demo_tour_dry")
+  demo_character_after(1.5, "demo_tour_dry")
 end
 
 function demo_tour_dry()
