@@ -439,8 +439,8 @@ if(DEFINED IMAGEPROBE AND EXISTS "${user_root}/lighthouse/save/dry.jpg" AND EXIS
     # layer, the record's clouds colour (0.55 0.55 0.58) through the rain
     # texture, fogged toward its horizon (0.42 0.45 0.5); not the old clear
     # colour 0x406080 (64 96 128). Both slots show the same sky: the weather
-    # is rain from the save "dry" on, and the camera's own rain cell is left
-    # dry, so no drop falls right before the lens over the band.
+    # turned to rain before the save "dry", and the camera's own rain cell
+    # is left dry, so no drop falls right before the lens over the band.
     list(GET ${saved}_sky 0 r)
     list(GET ${saved}_sky 1 g)
     list(GET ${saved}_sky 2 b)
