@@ -96,15 +96,19 @@ end
 -- The views of the game follow the main character; the tour watches the
 -- rain, the walk and both saves from the harbour's view, held by a camera
 -- move that outlasts them. Its first frames run before the first save.
+-- The weather turns before the frames that run up to the save "dry", so
+-- the sky's update has published the rain record's horizon and fog (the
+-- frame's clear colour below the dome) by then; the wait of the scene's
+-- time lets the chimney's smoke rise above it however slow the frames.
 function demo_tour_watch()
   msg("demo: camera holds ", game:camera("[30 harbour_view]") and "[harbour_view]" or "nothing")
-  demo_character_after(0.3, "demo_tour_dry")
+  msg("demo: weather [rain]")
+  world.weather = 2
+  demo_character_after(1.5, "demo_tour_dry")
 end
 
 function demo_tour_dry()
   demo_character_step_over("demo_tour_dry")
-  msg("demo: weather [rain]")
-  world.weather = 2
   local saved = game ~= nil and game:save("dry") or false
   msg("demo: save [dry] ", saved and "written" or "failed")
   sendEvent("demo_tour_show_rain")

@@ -415,6 +415,8 @@ bool RainMap::update() {
     if (!(flags & kRainMapLoaded) && !push()) {
         flags &= ~kRainShown;
         flags |= kRainPushFailed;
+        // The push said why; the player learns the rain stays off until shown again.
+        engineLog().warning("Rain map [%s] turned off: it could not be pushed", resourceUserName());
         return false;
     }
     // The mirror and depth passes draw the scene again without its rain.

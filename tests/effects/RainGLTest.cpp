@@ -302,6 +302,7 @@ TEST_F(RainGLTest, ADamagedRainMapLeavesTheSceneWithoutRain) {
     frame(&drawn);
     EXPECT_TRUE(logged("Rain map [camroom]: index table cut short")) << allLines();
     EXPECT_TRUE(logged("Can't allocate rain data [camroom] mesh streams"));
+    EXPECT_TRUE(logged("Rain map [camroom] turned off: it could not be pushed"));
     Scene& scene = *world->scene;
     ASSERT_NE(scene.rainMap, nullptr);
     EXPECT_EQ(scene.rainMap->flags & (kRainShown | kRainPushFailed), kRainPushFailed);
