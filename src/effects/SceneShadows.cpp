@@ -14,10 +14,12 @@
 #include "foundation/TimeCore.h"
 #include "model/Model.h"
 #include "model/ModelDataManager.h"
+#include "model/Y3Mesh.h"
 #include "model/Y3Model.h"
 #include "render/ProcRenderTarget.h"
 #include "render/RenderCore.h"
 #include "render/VideoSetup.h"
+#include "render/shaders/ShaderCore.h"
 #include "scene/CameraCore.h"
 #include "scene/ObjectRepository.h"
 #include "scene/Scene.h"
@@ -642,6 +644,134 @@ namespace {
 constexpr bool kShadowsInCameraMode[12] = {true, true, true, true, true, true,
                                            true, true, true, false, true, true};
 
+
+// Where a receiver pass can change the picture. The pass adds the shadow
+// only where a point's place in the record's map lies inside the cell
+// (0 to 1 across and down): a prism along the light, cut here by the
+// element's box and the camera's near plane.
+enum class Footprint { Unknown, None, Area };
+
+struct Plane {
+    double n[3];
+    double d;  // inside where n . p + d >= 0
+    double at(const double* p) const { return n[0] * p[0] + n[1] * p[1] + n[2] * p[2] + d; }
+};
+
+// The plane column . (p, 1) >= 0 of a row-vector matrix.
+Plane columnPlane(const D3DMATRIX& m, int column, double sign = 1.0, int minus = -1) {
+    Plane plane{};
+    for (int r = 0; r < 3; ++r) plane.n[r] = sign * m.m[r][column] - (minus >= 0 ? m.m[r][minus] : 0.0);
+    plane.d = sign * m.m[3][column] - (minus >= 0 ? m.m[3][minus] : 0.0);
+    return plane;
+}
+
+Footprint receiverFootprint(ModelElement& element, const D3DMATRIX& shadow, const D3DMATRIX& viewProjection,
+                            const D3DVIEWPORT9& viewport, RECT& area) {
+    // Only an element drawn from its mesh's own vertices by its world
+    // matrix has a box to trust (no skinned copy, no cloth).
+    ModelElementLod* level = element.lod();
+    float low[3], high[3];
+    if (!level || !level->mesh || level->meshInstance || level->cloth || !level->mesh->positionBounds(low, high))
+        return Footprint::Unknown;
+    // The map's coordinates must be affine (w = 1) for the cell to be a prism.
+    if (shadow.m[0][3] != 0.0f || shadow.m[1][3] != 0.0f || shadow.m[2][3] != 0.0f || shadow.m[3][3] != 1.0f)
+        return Footprint::Unknown;
+    const D3DMATRIX& w = element.world;
+    double boxLow[3], boxHigh[3];
+    for (int corner = 0; corner < 8; ++corner) {
+        const double p[3] = {(corner & 1) ? high[0] : low[0], (corner & 2) ? high[1] : low[1],
+                             (corner & 4) ? high[2] : low[2]};
+        for (int k = 0; k < 3; ++k) {
+            const double v = p[0] * w.m[0][k] + p[1] * w.m[1][k] + p[2] * w.m[2][k] + w.m[3][k];
+            boxLow[k] = corner ? std::min(boxLow[k], v) : v;
+            boxHigh[k] = corner ? std::max(boxHigh[k], v) : v;
+        }
+    }
+    Plane planes[11];
+    int count = 0;
+    for (int k = 0; k < 3; ++k) {
+        // The box, grown a little so that a flat element keeps its face.
+        const double grow = 1e-3 * (boxHigh[k] - boxLow[k]) + 1e-3;
+        Plane above{}, below{};
+        above.n[k] = 1.0;
+        above.d = -(boxLow[k] - grow);
+        below.n[k] = -1.0;
+        below.d = boxHigh[k] + grow;
+        planes[count++] = above;
+        planes[count++] = below;
+    }
+    // The cell's sides: 0 <= u <= 1 and 0 <= v <= 1, widened by a hundredth.
+    for (int column = 0; column < 2; ++column) {
+        Plane from = columnPlane(shadow, column), to = columnPlane(shadow, 3, 1.0, column);
+        from.d += 0.01;
+        to.d += 0.01;
+        planes[count++] = from;
+        planes[count++] = to;
+    }
+    // In front of the camera: Direct3D's clip depth z >= 0.
+    planes[count++] = columnPlane(viewProjection, 2);
+    for (int i = 0; i < count; ++i)
+        if (!std::isfinite(planes[i].d) || !std::isfinite(planes[i].n[0]) || !std::isfinite(planes[i].n[1]) ||
+            !std::isfinite(planes[i].n[2]))
+            return Footprint::Unknown;
+    // The corners of that convex body are where three of its planes meet
+    // inside all the others; their picture bounds the footprint.
+    double left = 0, top = 0, right = 0, bottom = 0;
+    bool any = false;
+    for (int a = 0; a < count; ++a)
+        for (int b = a + 1; b < count; ++b)
+            for (int c = b + 1; c < count; ++c) {
+                const double *na = planes[a].n, *nb = planes[b].n, *nc = planes[c].n;
+                const double bc[3] = {nb[1] * nc[2] - nb[2] * nc[1], nb[2] * nc[0] - nb[0] * nc[2],
+                                      nb[0] * nc[1] - nb[1] * nc[0]};
+                const double det = na[0] * bc[0] + na[1] * bc[1] + na[2] * bc[2];
+                const double scale = std::sqrt((na[0] * na[0] + na[1] * na[1] + na[2] * na[2]) *
+                                               (bc[0] * bc[0] + bc[1] * bc[1] + bc[2] * bc[2]));
+                if (std::fabs(det) <= 1e-9 * scale || scale == 0.0) continue;
+                const double ca[3] = {nc[1] * na[2] - nc[2] * na[1], nc[2] * na[0] - nc[0] * na[2],
+                                      nc[0] * na[1] - nc[1] * na[0]};
+                const double ab[3] = {na[1] * nb[2] - na[2] * nb[1], na[2] * nb[0] - na[0] * nb[2],
+                                      na[0] * nb[1] - na[1] * nb[0]};
+                double p[3];
+                for (int k = 0; k < 3; ++k)
+                    p[k] = -(planes[a].d * bc[k] + planes[b].d * ca[k] + planes[c].d * ab[k]) / det;
+                bool inside = true;
+                for (int i = 0; i < count && inside; ++i) {
+                    const double* n = planes[i].n;
+                    const double tolerance = 1e-6 * (1.0 + std::fabs(planes[i].d) +
+                                                     std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]) *
+                                                         (std::fabs(p[0]) + std::fabs(p[1]) + std::fabs(p[2])));
+                    inside = planes[i].at(p) >= -tolerance;
+                }
+                if (!inside) continue;
+                double clip[4];
+                for (int k = 0; k < 4; ++k)
+                    clip[k] = p[0] * viewProjection.m[0][k] + p[1] * viewProjection.m[1][k] +
+                              p[2] * viewProjection.m[2][k] + viewProjection.m[3][k];
+                // A corner on the camera's own plane has no picture.
+                if (!(clip[3] > 1e-6)) return Footprint::Unknown;
+                const double x = viewport.X + (clip[0] / clip[3] + 1.0) * 0.5 * viewport.Width;
+                const double y = viewport.Y + (1.0 - clip[1] / clip[3]) * 0.5 * viewport.Height;
+                if (!std::isfinite(x) || !std::isfinite(y)) return Footprint::Unknown;
+                left = any ? std::min(left, x) : x;
+                right = any ? std::max(right, x) : x;
+                top = any ? std::min(top, y) : y;
+                bottom = any ? std::max(bottom, y) : y;
+                any = true;
+            }
+    if (!any) return Footprint::None;
+    // Whole pixels with one to spare, inside the viewport.
+    const double vx0 = viewport.X, vy0 = viewport.Y;
+    const double vx1 = vx0 + viewport.Width, vy1 = vy0 + viewport.Height;
+    left = std::max(vx0, std::floor(left) - 1.0);
+    top = std::max(vy0, std::floor(top) - 1.0);
+    right = std::min(vx1, std::ceil(right) + 1.0);
+    bottom = std::min(vy1, std::ceil(bottom) + 1.0);
+    if (right <= left || bottom <= top) return Footprint::None;
+    area = {INT(left), INT(top), INT(right), INT(bottom)};
+    return Footprint::Area;
+}
+
 }  // namespace
 
 void SceneShadows::renderReceiver(Model& model) const {
@@ -649,7 +779,35 @@ void SceneShadows::renderReceiver(Model& model) const {
     if (cameraMode < 0 || cameraMode >= 12 || !kShadowsInCameraMode[cameraMode]) return;
     const bool receiver = (model.stateWords[0] & (kModelOutOfPvs | kModelShadowReceivers)) != 0;
     if (!receiver && !castsNow(model)) return;
+    // Each record's pass is held to its footprint on the screen (the
+    // floor under one character need not be shaded whole), and skipped
+    // where the footprint misses the element or the view.
+    IDirect3DDevice9* device = gameCore.render ? gameCore.render->stateCache().device() : nullptr;
+    D3DVIEWPORT9 viewport{};
+    const bool cut = device && SUCCEEDED(device->GetViewport(&viewport));
+    D3DMATRIX viewProjection{};
+    if (cut) {
+        const ShaderFrameState& frame = gameCore.render->shaders().frame;
+        viewProjection = multiply(frame.view, frame.projection);
+    }
+    bool scissorOn = false;
     eachRecordWithCell([&](const ShadowRecord& record) {
-        for (ModelElement& element : model.elements) element.drawShadowReceiver(record);
+        const D3DMATRIX shadow = cut ? Model::shadowReceiverConstants(record).shadow : D3DMATRIX{};
+        for (ModelElement& element : model.elements) {
+            RECT area{};
+            const Footprint footprint =
+                cut ? receiverFootprint(element, shadow, viewProjection, viewport, area) : Footprint::Unknown;
+            if (footprint == Footprint::None) continue;
+            if (footprint == Footprint::Area) {
+                device->SetScissorRect(&area);
+                if (!scissorOn) device->SetRenderState(D3DRS_SCISSORTESTENABLE, TRUE);
+                scissorOn = true;
+            } else if (scissorOn) {
+                device->SetRenderState(D3DRS_SCISSORTESTENABLE, FALSE);
+                scissorOn = false;
+            }
+            element.drawShadowReceiver(record);
+        }
     });
+    if (scissorOn) device->SetRenderState(D3DRS_SCISSORTESTENABLE, FALSE);
 }

@@ -1,6 +1,7 @@
 #include "model/Y3Mesh.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <utility>
 
@@ -94,7 +95,40 @@ MeshSubset& Y3Mesh::addSubset() {
     return *subsets_.back();
 }
 
-void Y3Mesh::addStream(Y3MeshStream* stream) { streams_.emplace_back(stream); }
+void Y3Mesh::addStream(Y3MeshStream* stream) {
+    streams_.emplace_back(stream);
+    boundsKnown_ = false;
+}
+
+bool Y3Mesh::positionBounds(float* low, float* high) {
+    if (!boundsKnown_) {
+        if (!(flags_ & kDataLoaded)) return false;
+        bool any = false;
+        float lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
+        for (const std::unique_ptr<Y3MeshStream>& slot : streams_) {
+            if (!slot || !slot->hasPosition()) continue;
+            for (std::int32_t i = 0; i < slot->getCount(); ++i) {
+                D3DXVECTOR3 p{};
+                slot->getPosition(i, p);
+                const float v[3] = {p.x, p.y, p.z};
+                // A position that is no number leaves the box unknown.
+                if (!std::isfinite(v[0]) || !std::isfinite(v[1]) || !std::isfinite(v[2])) return false;
+                for (int k = 0; k < 3; ++k) {
+                    lo[k] = any ? std::min(lo[k], v[k]) : v[k];
+                    hi[k] = any ? std::max(hi[k], v[k]) : v[k];
+                }
+                any = true;
+            }
+        }
+        if (!any) return false;
+        std::copy(lo, lo + 3, boundsLow_);
+        std::copy(hi, hi + 3, boundsHigh_);
+        boundsKnown_ = true;
+    }
+    std::copy(boundsLow_, boundsLow_ + 3, low);
+    std::copy(boundsHigh_, boundsHigh_ + 3, high);
+    return true;
+}
 
 // ---- reading and writing ----
 
@@ -168,6 +202,7 @@ std::int32_t Y3Mesh::readData(DataStream& s) {
     // Buffers made for the vertices read before are made again at the next
     // allocation (a stream may now hold another count).
     if (flags_ & kAllocated) releaseDevice();
+    boundsKnown_ = false;
     std::int32_t total = 0;
     std::uint32_t magic = 0;
     if (!addField(total, readU32(s, magic))) return total;

@@ -241,6 +241,12 @@ public:
     void collectUnused();
     // True when every subset's material validates its textures.
     bool validateTextures() const;
+    // The box around every stream's vertex positions, in the mesh's own
+    // space, worked out once from the loaded vertices (reading the data
+    // again or adding a stream forgets it). False when no vertex is known:
+    // the vertex arrays were freed before the first question, or there are
+    // none.
+    bool positionBounds(float* low, float* high);
 
     // A skinned copy for one object (null when the mesh has no bones), and
     // its end.
@@ -298,6 +304,8 @@ private:
 
     std::vector<MeshInstanceMember*> pending_;
     std::vector<std::unique_ptr<MeshInstance>> instances_;
+    bool boundsKnown_ = false;
+    float boundsLow_[3] = {}, boundsHigh_[3] = {};
     std::vector<std::unique_ptr<MeshAnimInstance>> animInstances_;
     std::vector<ClothInstance*> cloths_;
     double lastUse_ = 0.0;

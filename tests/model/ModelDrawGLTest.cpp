@@ -2515,6 +2515,53 @@ TEST_F(ShadowFrameGLTest, ACasterOverAReceivingGroundDarkensItWhereTheLightThrow
     scene.deleteModel(ground);
 }
 
+// Each record's receiver pass is held by a scissor rectangle to the part of
+// the screen its shadow can reach, and a caster whose shadow misses the
+// ground draws no receiver pass at all; the lid's shadow still shows whole.
+TEST_F(ShadowFrameGLTest, ReceiverPassesAreHeldToTheirShadowsReach) {
+    Scene& scene = *world->scene;
+    ASSERT_NE(addSun(), nullptr);
+    Model* ground = place("ground", "ground");
+    Model* lid = place("lid", "lid");
+    ASSERT_TRUE(ground && lid);
+    textures.setup.shadows = 0;
+    const std::vector<std::uint8_t> plain = frame();
+    textures.setup.shadows = 1;
+    std::vector<std::uint8_t> shadowed;
+    for (int i = 0; i < 4; ++i) shadowed = frame();
+    const platform::d3d9::DeviceStatistics* stats = platform::d3d9::statistics(device);
+    ASSERT_NE(stats, nullptr);
+    const std::uint64_t draws = stats->draws, scissored = stats->scissoredDraws;
+    shadowed = frame();
+    const std::uint64_t oneFrame = stats->draws - draws;
+    EXPECT_EQ(stats->scissoredDraws - scissored, 1u) << "one record, one receiving element";
+    // The whole shadow, with its edge: darkened pixels only right of the
+    // lid's middle, as many as the unheld pass gives (its footprint is
+    // about 16 pixels square at this scale).
+    const auto dark = darkened(plain, shadowed);
+    EXPECT_GT(dark.size(), 20u) << allLines();
+    for (const auto& [x, y] : dark) EXPECT_GE(x, 32) << x << ", " << y;
+
+    // A second lid far beyond the ground's edge (the sun throws its shadow
+    // further out): its record takes a cell but adds no receiver draw.
+    Model* far = place("lid", "farlid", -30.0f, 0.0f);
+    ASSERT_NE(far, nullptr);
+    for (int i = 0; i < 4; ++i) frame();
+    ASSERT_EQ(scene.shadows.casters.size(), 2u);
+    std::int32_t withCell = scene.shadows.eachRecordWithCell([](const ShadowRecord&) {});
+    ASSERT_EQ(withCell, 2) << allLines();
+    const std::uint64_t before = stats->draws, scissoredBefore = stats->scissoredDraws;
+    const std::vector<std::uint8_t> both = frame();
+    EXPECT_EQ(stats->scissoredDraws - scissoredBefore, 1u);
+    // Out of the camera's view, the far lid adds only its caster draw into
+    // the map; no receiver pass.
+    EXPECT_EQ(stats->draws - before, oneFrame + 1u);
+    EXPECT_EQ(darkened(plain, both).size(), dark.size());
+    scene.deleteModel(far);
+    scene.deleteModel(lid);
+    scene.deleteModel(ground);
+}
+
 // The records on the game's clock: a new shadow fades in over a second; the
 // light switched off fades it out over a second, after which the record
 // goes; switched on again during the fade-out it fades back in from the

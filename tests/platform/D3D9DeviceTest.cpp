@@ -209,6 +209,51 @@ TEST_F(D3D9DrawTest, DrawsOutsideTheSceneAreRefused) {
     EXPECT_EQ(stats->presents, 1u);
 }
 
+TEST_F(D3D9DrawTest, TheScissorRectangleIsCheckedKeptAndCountedInDraws) {
+    // A new device holds the whole back buffer (64 x 32).
+    RECT seen{};
+    ASSERT_EQ(device->GetScissorRect(&seen), S_OK);
+    EXPECT_EQ(seen.right, 64);
+    EXPECT_EQ(seen.bottom, 32);
+    const RECT area{4, 2, 20, 10};
+    ASSERT_EQ(device->SetScissorRect(&area), S_OK);
+    const RECT refused[] = {{-1, 0, 8, 8}, {0, -1, 8, 8}, {8, 0, 4, 8}, {0, 8, 8, 4}};
+    for (const RECT& r : refused) EXPECT_EQ(device->SetScissorRect(&r), D3DERR_INVALIDCALL) << r.left << " " << r.top;
+    EXPECT_EQ(device->SetScissorRect(nullptr), D3DERR_INVALIDCALL);
+    EXPECT_TRUE(logged("SetScissorRect refused: (8, 0) to (4, 8)")) << allLines();
+    ASSERT_EQ(device->GetScissorRect(&seen), S_OK);
+    EXPECT_EQ(seen.left, 4);
+    EXPECT_EQ(seen.right, 20);
+
+    // Draws count as scissored only while the test is on.
+    ASSERT_EQ(device->BeginScene(), S_OK);
+    EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2), S_OK);
+    device->SetRenderState(D3DRS_SCISSORTESTENABLE, TRUE);
+    EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2), S_OK);
+    EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 4, 0, 2), S_OK);
+    device->SetRenderState(D3DRS_SCISSORTESTENABLE, FALSE);
+    EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2), S_OK);
+    ASSERT_EQ(device->EndScene(), S_OK);
+    EXPECT_EQ(platform::d3d9::statistics(device)->draws, 4u);
+    EXPECT_EQ(platform::d3d9::statistics(device)->scissoredDraws, 2u);
+
+    // A new render target resets the rectangle to its whole size.
+    IDirect3DTexture9* target = nullptr;
+    ASSERT_EQ(device->CreateTexture(16, 8, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &target,
+                                    nullptr),
+              S_OK);
+    IDirect3DSurface9* level = nullptr;
+    ASSERT_EQ(target->GetSurfaceLevel(0, &level), S_OK);
+    ASSERT_EQ(device->SetRenderTarget(0, level), S_OK);
+    ASSERT_EQ(device->GetScissorRect(&seen), S_OK);
+    EXPECT_EQ(seen.left, 0);
+    EXPECT_EQ(seen.top, 0);
+    EXPECT_EQ(seen.right, 16);
+    EXPECT_EQ(seen.bottom, 8);
+    level->Release();
+    target->Release();
+}
+
 TEST_F(D3D9DrawTest, DrawsPastTheBuffersAreRefused) {
     ASSERT_EQ(device->BeginScene(), S_OK);
     const struct {

@@ -325,6 +325,23 @@ TEST_F(D3D9GLTest, StencilAndColourWriteMaskLimitWhatIsWritten) {
     EXPECT_TRUE(near(p.at(8, 60), {0, 255, 0}));
 }
 
+TEST_F(D3D9GLTest, ScissorRectangleHoldsDrawsAndClearsInsideIt) {
+    const Picture p = scene("scissor");
+    const Rgb black{0, 0, 0}, white{255, 255, 255}, red{255, 0, 0}, blue{0, 0, 255};
+    struct Probe {
+        int x, y;
+        Rgb wanted;
+    };
+    // The rectangle's corners and the pixels just outside each edge.
+    const Probe probes[] = {
+        {16, 8, white}, {39, 23, white}, {15, 8, black},  {40, 8, black},  {16, 7, black},  {16, 24, black},
+        {48, 40, red},  {55, 55, red},   {47, 40, black}, {56, 40, black}, {48, 39, black}, {48, 56, black},
+        {4, 60, blue},  {20, 60, black}, {4, 44, black},
+    };
+    for (const Probe& probe : probes)
+        EXPECT_TRUE(near(p.at(probe.x, probe.y), probe.wanted)) << "at " << probe.x << ", " << probe.y;
+}
+
 TEST_F(D3D9GLTest, SpotLightConeAndSpecularHighlight) {
     const Picture p = scene("spot_and_specular");
     EXPECT_GT(p.at(16, 32).r, 200) << p.at(16, 32);

@@ -571,6 +571,21 @@ bool textureCoordinates(SceneContext& c) {
     return c.draw(quad(0.5f, 0.75f, 0.625f, 0.875f, 0.5f, 0xFFFFFFFFu)) && ok;
 }
 
+bool scissor(SceneContext& c) {
+    // A full quad held to pixels 16..39 x 8..23, a clear held to
+    // 48..55 x 40..55, then a quad in the bottom-left corner with the test
+    // off again.
+    c.diffuseOnly();
+    const RECT drawArea{16, 8, 40, 24}, clearArea{48, 40, 56, 56};
+    bool ok = SUCCEEDED(c.device->SetScissorRect(&drawArea));
+    c.device->SetRenderState(D3DRS_SCISSORTESTENABLE, TRUE);
+    ok = c.draw(quad(-1, -1, 1, 1, 0.5f, 0xFFFFFFFFu)) && ok;
+    ok = SUCCEEDED(c.device->SetScissorRect(&clearArea)) && ok;
+    ok = SUCCEEDED(c.device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFFFF0000u, 1.0f, 0)) && ok;
+    c.device->SetRenderState(D3DRS_SCISSORTESTENABLE, FALSE);
+    return c.draw(quad(-1, -1, -0.5f, -0.5f, 0.5f, 0xFF0000FFu)) && ok;
+}
+
 }  // namespace
 
 const std::vector<Scene>& scenes() {
@@ -585,6 +600,7 @@ const std::vector<Scene>& scenes() {
         {"indexed_dynamic", indexedDynamic}, {"pretransformed", pretransformed},
         {"stencil_and_mask", stencilAndMask}, {"spot_and_specular", spotAndSpecular},
         {"texture_coordinates", textureCoordinates}, {"exp_fog_and_colour_source", expFogAndColourSource},
+        {"scissor", scissor},
     };
     return all;
 }

@@ -143,6 +143,11 @@ public:
     virtual HRESULT Present(const RECT* sourceRect, const RECT* destRect, HWND destWindow, const void* dirtyRegion) = 0;
     virtual HRESULT SetViewport(const D3DVIEWPORT9* viewport) = 0;
     virtual HRESULT GetViewport(D3DVIEWPORT9* viewport) = 0;
+    // The rectangle D3DRS_SCISSORTESTENABLE limits draws and clears to, in
+    // the render target's pixels; setting a render target resets it to the
+    // whole target.
+    virtual HRESULT SetScissorRect(const RECT* rect) = 0;
+    virtual HRESULT GetScissorRect(RECT* rect) = 0;
     virtual void SetGammaRamp(UINT swapChain, DWORD flags, const D3DGAMMARAMP* ramp) = 0;
     virtual void GetGammaRamp(UINT swapChain, D3DGAMMARAMP* ramp) = 0;
     virtual HRESULT SetClipPlane(DWORD index, const float* plane) = 0;
@@ -315,6 +320,7 @@ struct DeviceStatistics {
     std::uint64_t draws = 0;       // accepted draw calls
     std::uint64_t primitives = 0;  // their primitives
     std::uint64_t clears = 0;
+    std::uint64_t scissoredDraws = 0;  // accepted draws with the scissor test on
     std::uint64_t presents = 0;
     std::uint64_t refused = 0;     // calls answered D3DERR_INVALIDCALL by the core
 };

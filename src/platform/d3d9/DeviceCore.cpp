@@ -177,6 +177,7 @@ HRESULT DeviceCore::buildSwapChain() {
     state_.renderTarget = backBuffers_.empty() ? nullptr : backBuffers_[0];
     state_.depthStencil = autoDepth_;
     state_.viewport = {0, 0, width, height, 0.0f, 1.0f};
+    state_.scissor = {0, 0, INT(width), INT(height)};
     return S_OK;
 }
 
@@ -347,6 +348,24 @@ HRESULT DeviceCore::SetViewport(const D3DVIEWPORT9* viewport) {
 HRESULT DeviceCore::GetViewport(D3DVIEWPORT9* viewport) {
     if (!viewport) return refuse("GetViewport refused: no viewport record");
     *viewport = state_.viewport;
+    return S_OK;
+}
+
+HRESULT DeviceCore::SetScissorRect(const RECT* rect) {
+    if (!rect) return refuse("SetScissorRect refused: no rectangle");
+    context_->call("SetScissorRect(%d, %d, %d, %d)", rect->left, rect->top, rect->right, rect->bottom);
+    // Parts beyond the render target are cut when drawing; an inverted or
+    // negative rectangle is a caller's mistake.
+    if (rect->left < 0 || rect->top < 0 || rect->right < rect->left || rect->bottom < rect->top)
+        return refuse("SetScissorRect refused: (%d, %d) to (%d, %d)", rect->left, rect->top, rect->right,
+                      rect->bottom);
+    state_.scissor = *rect;
+    return S_OK;
+}
+
+HRESULT DeviceCore::GetScissorRect(RECT* rect) {
+    if (!rect) return refuse("GetScissorRect refused: no rectangle record");
+    *rect = state_.scissor;
     return S_OK;
 }
 
@@ -645,6 +664,7 @@ HRESULT DeviceCore::DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT 
     draw.numVertices = static_cast<UINT>(verticesOf(type, primitiveCount));
     if (const HRESULT hr = validateDraw("DrawPrimitive", draw); FAILED(hr)) return hr;
     ++stats_.draws;
+    if (state_.renderStates[D3DRS_SCISSORTESTENABLE]) ++stats_.scissoredDraws;
     stats_.primitives += primitiveCount;
     return backend_->draw(*this, draw);
 }
@@ -663,6 +683,7 @@ HRESULT DeviceCore::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertexIn
     draw.primitives = primitiveCount;
     if (const HRESULT hr = validateDraw("DrawIndexedPrimitive", draw); FAILED(hr)) return hr;
     ++stats_.draws;
+    if (state_.renderStates[D3DRS_SCISSORTESTENABLE]) ++stats_.scissoredDraws;
     stats_.primitives += primitiveCount;
     return backend_->draw(*this, draw);
 }
@@ -1019,6 +1040,7 @@ HRESULT DeviceCore::SetRenderTarget(DWORD index, IDirect3DSurface9* surface) {
         return refuse("SetRenderTarget refused: [%s] is no render target", s->label().c_str());
     state_.renderTarget = s;
     state_.viewport = {0, 0, s->desc.Width, s->desc.Height, 0.0f, 1.0f};
+    state_.scissor = {0, 0, INT(s->desc.Width), INT(s->desc.Height)};
     return S_OK;
 }
 

@@ -261,6 +261,7 @@ struct DeviceState {
     std::array<bool, kMaxLights> lightEnabled{};
     D3DMATERIAL9 material{};
     D3DVIEWPORT9 viewport{};
+    RECT scissor{};
     std::array<std::array<float, 4>, kMaxClipPlanes> clipPlanes{};
     D3DGAMMARAMP gamma{};
     std::array<TextureCore*, kMaxTextureStages> textures{};
@@ -342,6 +343,8 @@ public:
     HRESULT Present(const RECT* sourceRect, const RECT* destRect, HWND destWindow, const void* dirtyRegion) override;
     HRESULT SetViewport(const D3DVIEWPORT9* viewport) override;
     HRESULT GetViewport(D3DVIEWPORT9* viewport) override;
+    HRESULT SetScissorRect(const RECT* rect) override;
+    HRESULT GetScissorRect(RECT* rect) override;
     void SetGammaRamp(UINT swapChain, DWORD flags, const D3DGAMMARAMP* ramp) override;
     void GetGammaRamp(UINT swapChain, D3DGAMMARAMP* ramp) override;
     HRESULT SetClipPlane(DWORD index, const float* plane) override;

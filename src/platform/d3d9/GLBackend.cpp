@@ -314,6 +314,7 @@ private:
     // behind it and reset appliedValid_.
     std::array<DWORD, kD3DRenderStateCount> appliedStates_{};
     D3DVIEWPORT9 appliedViewport_{};
+    RECT appliedScissor_{};
     bool appliedDepth_ = false, appliedStencil_ = false, appliedAlphaOnly_ = false, appliedValid_ = false;
 };
 
@@ -553,6 +554,9 @@ void GLBackend::uploaded(Tracked& object, const SurfaceImpl* level) {
         GLuint read = 0;
         glCreateFramebuffers(1, &read);
         glNamedFramebufferTexture(read, GL_COLOR_ATTACHMENT0, texture, 0);
+        // The whole image goes up, whatever rectangle the draws are held to.
+        glDisable(GL_SCISSOR_TEST);
+        appliedValid_ = false;
         glBlitNamedFramebuffer(read, framebuffer(&s, nullptr), 0, 0, GLint(s.desc.Width), GLint(s.desc.Height), 0, 0,
                                GLint(s.desc.Width), GLint(s.desc.Height), GL_COLOR_BUFFER_BIT, GL_NEAREST);
         glDeleteFramebuffers(1, &read);
@@ -664,6 +668,14 @@ HRESULT GLBackend::clear(DeviceCore& device, DWORD count, const RECT* rects, DWO
             areas.push_back({std::max(rects[i].left, INT(v.X)), std::max(rects[i].top, INT(v.Y)),
                              std::min(rects[i].right, INT(v.X + v.Width)),
                              std::min(rects[i].bottom, INT(v.Y + v.Height))});
+    // With the scissor test on, a clear stays inside its rectangle too.
+    if (state.renderStates[D3DRS_SCISSORTESTENABLE])
+        for (RECT& r : areas) {
+            r.left = std::max(r.left, state.scissor.left);
+            r.top = std::max(r.top, state.scissor.top);
+            r.right = std::min(r.right, state.scissor.right);
+            r.bottom = std::min(r.bottom, state.scissor.bottom);
+        }
     float c[4] = {float((color >> 16) & 0xFF) / 255.0f, float((color >> 8) & 0xFF) / 255.0f,
                   float(color & 0xFF) / 255.0f, float(color >> 24) / 255.0f};
     if (alphaOnlyTarget(target)) c[0] = c[3];
@@ -789,17 +801,28 @@ void GLBackend::applyState(const DeviceState& state) {
     const bool depthSurface = state.depthStencil != nullptr;
     const bool stencilSurface = depthSurface && hasStencil(state.depthStencil->desc.Format);
     const bool alphaOnly = alphaOnlyTarget(state.renderTarget);
+    const RECT& scissor = state.scissor;
     if (appliedValid_ && rs == appliedStates_ && std::memcmp(&v, &appliedViewport_, sizeof v) == 0 &&
-        depthSurface == appliedDepth_ && stencilSurface == appliedStencil_ && alphaOnly == appliedAlphaOnly_)
+        std::memcmp(&scissor, &appliedScissor_, sizeof scissor) == 0 && depthSurface == appliedDepth_ &&
+        stencilSurface == appliedStencil_ && alphaOnly == appliedAlphaOnly_)
         return;
     appliedStates_ = rs;
     appliedViewport_ = v;
+    appliedScissor_ = scissor;
     appliedDepth_ = depthSurface;
     appliedStencil_ = stencilSurface;
     appliedAlphaOnly_ = alphaOnly;
     appliedValid_ = true;
     glViewport(GLint(v.X), GLint(v.Y), GLsizei(v.Width), GLsizei(v.Height));
     glDepthRangef(v.MinZ, v.MaxZ);
+    // Rows run top-down in our targets as in Direct3D's, so the rectangle
+    // goes to GL as it is; GL cuts what lies beyond the target.
+    if (rs[D3DRS_SCISSORTESTENABLE]) {
+        glEnable(GL_SCISSOR_TEST);
+        glScissor(scissor.left, scissor.top, scissor.right - scissor.left, scissor.bottom - scissor.top);
+    } else {
+        glDisable(GL_SCISSOR_TEST);
+    }
     const bool depth = state.depthStencil && rs[D3DRS_ZENABLE];
     if (depth) {
         glEnable(GL_DEPTH_TEST);
