@@ -10,6 +10,7 @@ function demo_input_reset()
   input.button.onAction = "demo_on_action"
   input.button.onOpenGameMenu = "demo_on_game_menu"
   input.button.onScrollUp = "demo_on_scroll_up"
+  input.button.onOpenMainMenu = "demo_on_main_menu"
 end
 
 function demo_on_action()
@@ -22,4 +23,14 @@ end
 
 function demo_on_scroll_up()
   msg("demo: scroll up")
+end
+
+-- Esc opens the menu over the scene, and closes it again.
+function demo_on_main_menu()
+  msg("demo: main menu")
+  if demo.menu_open then
+    demo_menu_close()
+  else
+    demo_menu_open()
+  end
 end
