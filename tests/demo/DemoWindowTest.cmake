@@ -58,7 +58,7 @@ endif()
 # presents of four seconds once the frame is lit) and RUN/failures; answers
 # the game's exit code.
 string(CONCAT driver [=[
-run=$1 game=$2 probe=$3 screen=$4 work_height=$5 title=$6 frame=$7 present_probe=$8
+run=$1 game=$2 probe=$3 screen=$4 work_height=$5 title=$6 frame=$7 present_probe=$8 mode=$9
 if ! command -v Xvfb >/dev/null; then
   echo "no Xvfb on the PATH" > "$run/skip"; exit 0
 fi
@@ -87,6 +87,43 @@ else
   "$game" &
 fi
 game=$!
+# The game opens on its menu: a screenshot of the New game button (its
+# text on it), the button under the pointer (its hover image) and a click
+# on it, which starts the game.
+]=] "${demo_wait_for_menu}" [=[
+# A point of the 1024 x 768 still-frame screen in the window: its 4:3
+# viewport, with bars where the window is wider or taller.
+menu_at() {
+  vw=$w; [ $((h * 4 / 3)) -lt "$vw" ] && vw=$((h * 4 / 3)); vh=$((vw * 3 / 4))
+  echo $(((w - vw) / 2 + $1 * vw / 1024)) $(((h - vh) / 2 + $2 * vh / 768))
+}
+menu_click() {
+  read -r mx my <<< "$(menu_at "$1" "$2")"
+  "$probe" clickat "$id" "$mx" "$my" 1 || echo "the menu button at $1,$2 was not clicked" >> "$run/failures"
+  sleep 1
+}
+if "$probe" find "$title" 30 > "$run/window.txt"; then
+  read -r _ id x y w h < "$run/window.txt"
+  # The New game button: 264 x 64 at 380,230 of the still-frame screen.
+  read -r bx by <<< "$(menu_at 380 230)"
+  read -r bx2 by2 <<< "$(menu_at 644 294)"
+  for i in $(seq 1 20); do
+    "$probe" shot "$run/menu.ppm" $((x + bx)) $((y + by)) $((bx2 - bx)) $((by2 - by)) > "$run/menu.txt" ||
+      { echo "no screenshot of the menu" >> "$run/failures"; break; }
+    read -r _ _ lit _ < "$run/menu.txt"
+    [ "$lit" -gt 0 ] && break
+    sleep 0.5
+  done
+  read -r nx ny <<< "$(menu_at 512 262)"
+  "$probe" move "$id" "$nx" "$ny" || echo "the pointer was not moved" >> "$run/failures"
+  sleep 1
+  "$probe" shot "$run/hover.ppm" $((x + bx)) $((y + by)) $((bx2 - bx)) $((by2 - by)) > "$run/hover.txt" ||
+    echo "no screenshot of the hovered button" >> "$run/failures"
+  rm -f "$run/menu.ppm" "$run/hover.ppm"
+  menu_click 512 262
+else
+  echo "no window titled [$title] appeared with the menu" >> "$run/failures"
+fi
 # The first frames: the first scene is current and the window is up.
 ]=] "${demo_wait_for_first_scene}" [=[
 if "$probe" find "$title" 30 > "$run/window.txt"; then
@@ -134,7 +171,21 @@ if "$probe" find "$title" 30 > "$run/window.txt"; then
   "$probe" hold "$id" w 2 || echo "the forward key was not held" >> "$run/failures"
   sleep 1
   "$probe" shot "$run/walked.ppm" "$x" "$y" "$w" "$h" > "$run/walked.txt" || echo "no screenshot after the walk" >> "$run/failures"
-  "$probe" close "$id" || echo "the close request was not sent" >> "$run/failures"
+  if [ "$mode" = windowed ]; then
+    # Esc opens the menu over the scene; Options, its name field, a name
+    # typed and Return, Back, then Quit ends the game.
+    "$probe" key "$id" Escape || echo "Esc was not pressed" >> "$run/failures"
+    sleep 1
+    menu_click 512 442
+    menu_click 512 442
+    "$probe" type "$id" Ann || echo "the name was not typed" >> "$run/failures"
+    "$probe" key "$id" Return || echo "Return was not pressed" >> "$run/failures"
+    sleep 1
+    menu_click 512 592
+    menu_click 512 532
+  else
+    "$probe" close "$id" || echo "the close request was not sent" >> "$run/failures"
+  fi
 else
   echo "no window titled [$title] appeared" >> "$run/failures"
 fi
@@ -159,7 +210,7 @@ endif()
 execute_process(
   COMMAND ${CMAKE_COMMAND} -E env ${demo_environment}
           bash -c "${driver}" driver ${RUN} ${RUN}/demo/bin/game ${PROBE} ${screen_width}x${screen_height} ${work_height} ${title}
-          ${await_frame} "${PRESENT_PROBE}"
+          ${await_frame} "${PRESENT_PROBE}" ${MODE}
   WORKING_DIRECTORY "${RUN}/cwd"
   TIMEOUT 200
   RESULT_VARIABLE exit_code
@@ -190,7 +241,28 @@ expect("Found input devices:")
 expect("0: [Keyboard]")
 expect("1: [Mouse]")
 expect("Input devices initialized")
-expect_closed_player_run()
+if(MODE STREQUAL "windowed")
+  # The menu's Quit ends this run.
+  expect("Enter game loop mode")
+  expect("msg(): demo: game start, tour false")
+  expect("msg(): demo: menu built")
+  expect("msg(): demo: menu [mm_new] clicked")
+  expect("msg(): demo: scene [harbour] is current")
+  expect("msg(): demo: main menu")
+  expect("msg(): demo: menu [mm_options] clicked")
+  expect("msg(): demo: menu [mm_name] clicked")
+  expect("msg(): demo: name field edits")
+  expect("msg(): demo: player name [")
+  expect("msg(): demo: menu [mm_back] clicked")
+  expect("msg(): demo: menu [mm_quit] clicked")
+  expect("msg(): demo: quit")
+  expect("Called exit from script")
+  expect("Releasing game loop...")
+  expect("Release resources...")
+  expect("Exit from game.")
+else
+  expect_closed_player_run()
+endif()
 demo_check_run()
 string(FIND "${log}" "Invalid value of video setting" at)
 if(NOT at EQUAL -1)
@@ -201,11 +273,48 @@ if(EXISTS "${RUN}/failures")
   string(APPEND failures "${driver_failures}stderr:\n${err}\n")
 endif()
 
-# One close request is one close event for the scripts.
+# One close request is one close event for the scripts (the windowed run
+# ends through the menu's Quit: none).
 string(REGEX MATCHALL "demo: window closed" closes "${log}")
 list(LENGTH closes close_count)
-if(NOT close_count EQUAL 1)
-  string(APPEND failures "one close request ran game_close_window ${close_count} times\n")
+set(closes_wanted 1)
+if(MODE STREQUAL "windowed")
+  set(closes_wanted 0)
+endif()
+if(NOT close_count EQUAL closes_wanted)
+  string(APPEND failures "the run ran game_close_window ${close_count} times, not ${closes_wanted}\n")
+endif()
+# The menu the game opened on: the New game button shows its text (the
+# font's shades besides the button's blue), and its hover image (gold: more
+# red than blue) under the pointer.
+probe_line(menu_area menu.txt "area")
+probe_line(hover_mean hover.txt "mean")
+probe_line(menu_mean menu.txt "mean")
+if(renderer_draws)
+  if(NOT menu_area MATCHES "^area [0-9]+ ([0-9]+) ([0-9]+)$" OR CMAKE_MATCH_2 LESS 8)
+    string(APPEND failures "the menu's New game button shows no text: [${menu_area}]\n")
+  endif()
+  if(NOT menu_mean MATCHES "^mean ([0-9]+) [0-9]+ ([0-9]+)$" OR NOT CMAKE_MATCH_2 GREATER CMAKE_MATCH_1)
+    string(APPEND failures "the menu's New game button is not blue before the pointer comes: [${menu_mean}]\n")
+  endif()
+  if(NOT hover_mean MATCHES "^mean ([0-9]+) [0-9]+ ([0-9]+)$" OR NOT CMAKE_MATCH_1 GREATER CMAKE_MATCH_2)
+    string(APPEND failures "the pointer over New game does not show its hover image: [${hover_mean}]\n")
+  endif()
+endif()
+if(MODE STREQUAL "windowed")
+  # The name typed into the Options page's field, read back from the log.
+  if(NOT log MATCHES "demo: player name \\[[^]\n]*Ann\\]")
+    string(APPEND failures "the name typed into the menu's field is not logged\n")
+  endif()
+  # Quit left the player's settings file written by the game (this test
+  # wrote only its [video] section).
+  set(setup_text "")
+  if(EXISTS "${setup_ini}")
+    file(READ "${setup_ini}" setup_text)
+  endif()
+  if(NOT setup_text MATCHES "\\[sound\\]")
+    string(APPEND failures "the game did not write its settings to [${setup_ini}]\n")
+  endif()
 endif()
 
 # The keys and buttons pressed in the window reached the scripts' handlers:

@@ -25,6 +25,13 @@
 //   xwindowprobe click ID BUTTON
 //       moves the pointer to the window's centre and presses and releases
 //       the mouse button (1 left, 2 middle, 3 right) through XTEST
+//   xwindowprobe move ID X Y
+//       moves the pointer to X, Y of the window through XTEST
+//   xwindowprobe clickat ID X Y BUTTON
+//       as click, at X, Y of the window instead of its centre
+//   xwindowprobe type ID TEXT
+//       gives the window the keyboard focus and presses and releases the
+//       key of each letter or digit of TEXT in turn
 //
 // The display is the one DISPLAY names. Exit code 0 on success, 1 on a
 // failure (reported on stderr), 2 on bad arguments.
@@ -239,16 +246,39 @@ int hold(Display* display, Window window, const char* name, double seconds) {
     return 0;
 }
 
-int click(Display* display, Window window, unsigned button) {
-    if (!xtest(display)) return fail("the display has no XTEST extension");
+// Moves the pointer to (x, y) of the window; negative x or y: its centre.
+bool movePointer(Display* display, Window window, int x, int y) {
     XWindowAttributes attributes;
-    if (!XGetWindowAttributes(display, window, &attributes)) return fail("the window is gone");
-    int x = 0, y = 0;
+    if (!XGetWindowAttributes(display, window, &attributes)) return false;
+    if (x < 0 || y < 0) {
+        x = attributes.width / 2;
+        y = attributes.height / 2;
+    }
+    int rootX = 0, rootY = 0;
     Window child = 0;
-    XTranslateCoordinates(display, window, DefaultRootWindow(display), attributes.width / 2, attributes.height / 2,
-                          &x, &y, &child);
-    XTestFakeMotionEvent(display, -1, x, y, CurrentTime);
+    XTranslateCoordinates(display, window, DefaultRootWindow(display), x, y, &rootX, &rootY, &child);
+    XTestFakeMotionEvent(display, -1, rootX, rootY, CurrentTime);
+    XSync(display, False);
+    return true;
+}
+
+int move(Display* display, Window window, int x, int y) {
+    if (!xtest(display)) return fail("the display has no XTEST extension");
+    return movePointer(display, window, x, y) ? 0 : fail("the window is gone");
+}
+
+int click(Display* display, Window window, unsigned button, int x = -1, int y = -1) {
+    if (!xtest(display)) return fail("the display has no XTEST extension");
+    if (!movePointer(display, window, x, y)) return fail("the window is gone");
     return pressAndRelease(display, [&](Bool down) { XTestFakeButtonEvent(display, button, down, CurrentTime); });
+}
+
+int type(Display* display, Window window, const char* text) {
+    for (const char* c = text; *c; ++c) {
+        const char name[2] = {*c, 0};
+        if (const int result = key(display, window, name)) return result;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -259,12 +289,13 @@ int main(int argc, char** argv) {
                        (command == "workarea" && argc == 6) ||
                        (command == "close" && argc == 3) || (command == "key" && argc == 4) ||
                        (command == "hold" && argc == 5) ||
-                       (command == "click" && argc == 4);
+                       (command == "click" && argc == 4) || (command == "move" && argc == 5) ||
+                       (command == "clickat" && argc == 6) || (command == "type" && argc == 4);
     if (!known) {
         std::fprintf(stderr,
                      "usage: xwindowprobe find TITLE SECONDS | shot FILE X Y WIDTH HEIGHT | "
                      "workarea X Y WIDTH HEIGHT | close ID | key ID KEYSYM | hold ID KEYSYM SECONDS | "
-                     "click ID BUTTON\n");
+                     "click ID BUTTON | move ID X Y | clickat ID X Y BUTTON | type ID TEXT\n");
         return 2;
     }
     Display* display = XOpenDisplay(nullptr);
@@ -286,6 +317,14 @@ int main(int argc, char** argv) {
     } else if (command == "click") {
         result = click(display, static_cast<Window>(std::strtoul(argv[2], nullptr, 10)),
                        static_cast<unsigned>(std::atoi(argv[3])));
+    } else if (command == "move") {
+        result = move(display, static_cast<Window>(std::strtoul(argv[2], nullptr, 10)), std::atoi(argv[3]),
+                      std::atoi(argv[4]));
+    } else if (command == "clickat") {
+        result = click(display, static_cast<Window>(std::strtoul(argv[2], nullptr, 10)),
+                       static_cast<unsigned>(std::atoi(argv[5])), std::atoi(argv[3]), std::atoi(argv[4]));
+    } else if (command == "type") {
+        result = type(display, static_cast<Window>(std::strtoul(argv[2], nullptr, 10)), argv[3]);
     } else {
         result = close(display, static_cast<Window>(std::strtoul(argv[2], nullptr, 10)));
     }
