@@ -3,11 +3,14 @@
 -- their texts in the "menu" font. A button under the pointer shows its
 -- hover image, a click (the left button's release) plays the click sound
 -- and runs the button. The game opens on the menu; Esc ("mainmenu") opens
--- it over the scene. While it shows, the camera is in the "DialogCursor"
--- mode, whose input mode lets the still frames take the pointer.
+-- it over the scene. While it shows, the camera is in a mode whose input
+-- mode lets the still frames take the pointer: "DialogCursor" over a scene,
+-- "Stillframe" before the first scene (the only mode that draws a frame
+-- without a scene).
 
--- The camera mode of the open menu.
+-- The camera modes of the open menu, over a scene and without one.
 local MENU_CAMERA = 3
+local MENU_CAMERA_ALONE = 6
 
 -- The items of each page's table (its row keys), removed when the page goes.
 local MENU_PAGES = {
@@ -59,7 +62,7 @@ end
 -- The text of an item's companion, set again (the Options page's values).
 local function menu_label(name, text)
   if stillframe:test(name .. "_text") then
-    stillframe:get(name .. "_text"):setText(text, 1, "menu")
+    stillframe:get(name .. "_text"):setText(text, 24, "menu")
   end
 end
 
@@ -70,7 +73,8 @@ function demo_menu_open()
   end
   demo.menu_open = true
   demo.menu_camera = world.camera
-  world.camera = MENU_CAMERA
+  demo.menu_camera_open = demo.scene_loaded and MENU_CAMERA or MENU_CAMERA_ALONE
+  world.camera = demo.menu_camera_open
   return demo_menu_page("menu")
 end
 
@@ -82,7 +86,7 @@ function demo_menu_close()
   end
   if demo.menu_open then
     demo.menu_open = false
-    if demo.menu_camera ~= nil and world.camera == MENU_CAMERA then
+    if demo.menu_camera ~= nil and world.camera == demo.menu_camera_open then
       world.camera = demo.menu_camera
     end
   end
@@ -124,7 +128,7 @@ function demo_menu_list_slots()
       button:setEvent(0, "menu_on_over")
       button:setEvent(1, "menu_on_out")
       button:setEvent(3, "menu_on_click")
-      label:setText(slot, 1, "menu")
+      label:setText(slot, 24, "menu")
       label.x = 404
       label.y = 216 + i * 70
       label.order = 93
@@ -228,6 +232,11 @@ function demo_menu_run(name)
   elseif name == "mm_quit" then
     demo_menu_quit()
   elseif name == "mm_back" then
+    -- Leaving Options keeps its settings in setup.ini.
+    if demo.menu_page == "menu_options" then
+      setup:apply()
+      msg("demo: options kept")
+    end
     demo_menu_page("menu")
   elseif name == "mm_music" then
     setup:init()
@@ -257,6 +266,9 @@ end
 -- Quit: the menu's items go and the game ends.
 function demo_menu_quit()
   msg("demo: menu quits")
+  if demo.scene_loaded then
+    demo_hero_report("at the close")
+  end
   local page = demo.menu_page ~= nil and MENU_PAGES[demo.menu_page] or {}
   for _, name in ipairs(page) do
     for _, item in ipairs({name, name .. "_text"}) do

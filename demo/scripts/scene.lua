@@ -7,6 +7,7 @@ function demo_load_first_scene()
   if game == nil or scene == nil then
     msg("demo: no scene to load")
   elseif game:load(scene.value) then
+    demo.scene_loaded = true
     msg("demo: scene [", scene.value, "] is current")
     demo_show_still_frame()
     -- The hero is the main character.

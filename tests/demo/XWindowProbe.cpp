@@ -29,6 +29,13 @@
 //       moves the pointer to X, Y of the window through XTEST
 //   xwindowprobe clickat ID X Y BUTTON
 //       as click, at X, Y of the window instead of its centre
+//   xwindowprobe press ID BUTTON
+//       presses and releases the mouse button where the pointer is
+//   xwindowprobe nudge ID DX DY
+//       moves the pointer by DX, DY through XTEST relative motion, in steps
+//       of at most 20 pixels 10 ms apart (a game reading buffered mouse
+//       motion once a frame loses none), as a player's mouse moves a
+//       game's own cursor
 //   xwindowprobe type ID TEXT
 //       gives the window the keyboard focus and presses and releases the
 //       key of each letter or digit of TEXT in turn
@@ -273,6 +280,29 @@ int click(Display* display, Window window, unsigned button, int x = -1, int y = 
     return pressAndRelease(display, [&](Bool down) { XTestFakeButtonEvent(display, button, down, CurrentTime); });
 }
 
+int press(Display* display, unsigned button) {
+    if (!xtest(display)) return fail("the display has no XTEST extension");
+    return pressAndRelease(display, [&](Bool down) { XTestFakeButtonEvent(display, button, down, CurrentTime); });
+}
+
+int nudge(Display* display, Window window, int dx, int dy) {
+    if (!xtest(display)) return fail("the display has no XTEST extension");
+    XWindowAttributes attributes;
+    if (!XGetWindowAttributes(display, window, &attributes)) return fail("the window is gone");
+    const auto step = [](int& left) {
+        const int part = left > 20 ? 20 : (left < -20 ? -20 : left);
+        left -= part;
+        return part;
+    };
+    while (dx != 0 || dy != 0) {
+        const int sx = step(dx), sy = step(dy);
+        XTestFakeRelativeMotionEvent(display, sx, sy, CurrentTime);
+        XSync(display, False);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return 0;
+}
+
 int type(Display* display, Window window, const char* text) {
     for (const char* c = text; *c; ++c) {
         const char name[2] = {*c, 0};
@@ -290,12 +320,13 @@ int main(int argc, char** argv) {
                        (command == "close" && argc == 3) || (command == "key" && argc == 4) ||
                        (command == "hold" && argc == 5) ||
                        (command == "click" && argc == 4) || (command == "move" && argc == 5) ||
-                       (command == "clickat" && argc == 6) || (command == "type" && argc == 4);
+                       (command == "clickat" && argc == 6) || (command == "type" && argc == 4) ||
+                       (command == "nudge" && argc == 5) || (command == "press" && argc == 4);
     if (!known) {
         std::fprintf(stderr,
                      "usage: xwindowprobe find TITLE SECONDS | shot FILE X Y WIDTH HEIGHT | "
                      "workarea X Y WIDTH HEIGHT | close ID | key ID KEYSYM | hold ID KEYSYM SECONDS | "
-                     "click ID BUTTON | move ID X Y | clickat ID X Y BUTTON | type ID TEXT\n");
+                     "click ID BUTTON | move ID X Y | clickat ID X Y BUTTON | type ID TEXT | nudge ID DX DY | press ID BUTTON\n");
         return 2;
     }
     Display* display = XOpenDisplay(nullptr);
@@ -323,6 +354,11 @@ int main(int argc, char** argv) {
     } else if (command == "clickat") {
         result = click(display, static_cast<Window>(std::strtoul(argv[2], nullptr, 10)),
                        static_cast<unsigned>(std::atoi(argv[5])), std::atoi(argv[3]), std::atoi(argv[4]));
+    } else if (command == "press") {
+        result = press(display, static_cast<unsigned>(std::atoi(argv[3])));
+    } else if (command == "nudge") {
+        result = nudge(display, static_cast<Window>(std::strtoul(argv[2], nullptr, 10)), std::atoi(argv[3]),
+                       std::atoi(argv[4]));
     } else if (command == "type") {
         result = type(display, static_cast<Window>(std::strtoul(argv[2], nullptr, 10)), argv[3]);
     } else {
