@@ -25,10 +25,11 @@ function demo_on_scroll_up()
   msg("demo: scroll up")
 end
 
--- Esc opens the menu over the scene, and closes it again.
+-- Esc opens the menu over the scene, and closes it again; before the
+-- first scene it only goes back to the menu's first page.
 function demo_on_main_menu()
   msg("demo: main menu")
-  if demo.menu_open then
+  if demo.menu_open and demo.scene_loaded then
     demo_menu_close()
   else
     demo_menu_open()
