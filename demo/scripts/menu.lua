@@ -164,6 +164,8 @@ end
 
 -- Sets the music and effects volumes (percent) and keeps them in setup.ini.
 function demo_menu_set_volumes(music, effects)
+  music = math.floor(music + 0.5)
+  effects = math.floor(effects + 0.5)
   setup:init()
   local ok = setup:setVolume(5, music) and setup:setVolume(1, effects)
   setup:apply()
