@@ -200,11 +200,14 @@ function demo_tour_route()
   demo_tour_route_next()
 end
 
+-- The tour's step after the clicked walks.
+demo_tour_after_route = "demo_tour_menu_load"
+
 function demo_tour_route_next()
   demo.route_leg = demo.route_leg + 1
   local click = demo_route_clicks[demo.route_leg]
   if click == nil then
-    sendEvent("demo_tour_list")
+    sendEvent(demo_tour_after_route)
     return
   end
   input.cursor:set(click.x, click.y)
@@ -213,7 +216,7 @@ function demo_tour_route_next()
   local tick = timers ~= nil and timers:create(name, 0.25) or nil
   if tick == nil or not demo_on_action() then
     msg("demo: [hero] did not set off for [", click.place, "]")
-    sendEvent("demo_tour_list")
+    sendEvent(demo_tour_after_route)
     return
   end
   demo.route_ticks = 0

@@ -10,6 +10,7 @@ function demo_input_reset()
   input.button.onAction = "demo_on_action"
   input.button.onOpenGameMenu = "demo_on_game_menu"
   input.button.onScrollUp = "demo_on_scroll_up"
+  input.button.onOpenMainMenu = "demo_on_main_menu"
 end
 
 -- In the harbour's view a click on the ground walks the hero there
@@ -25,4 +26,15 @@ end
 
 function demo_on_scroll_up()
   msg("demo: scroll up")
+end
+
+-- Esc opens the menu over the scene, and closes it again; before the
+-- first scene it only goes back to the menu's first page.
+function demo_on_main_menu()
+  msg("demo: main menu")
+  if demo.menu_open and demo.scene_loaded then
+    demo_menu_close()
+  else
+    demo_menu_open()
+  end
 end

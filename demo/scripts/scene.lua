@@ -7,6 +7,7 @@ function demo_load_first_scene()
   if game == nil or scene == nil then
     msg("demo: no scene to load")
   elseif game:load(scene.value) then
+    demo.scene_loaded = true
     msg("demo: scene [", scene.value, "] is current")
     demo_show_still_frame()
     -- The hero is the main character.
@@ -35,8 +36,6 @@ function demo_load_first_scene()
     demo_hero_walk_start()
   end
   if demo.tour then
-    -- The click of the menu's choice that starts the game.
-    demo_click()
     -- The save waits for frames to run: by then the camera has moved and
     -- looked through the scene's visibility areas, which the save keeps.
     demo_tour_wait_then_save()

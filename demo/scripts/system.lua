@@ -27,8 +27,12 @@ end
 
 function game_start()
   msg("demo: game start, tour ", demo.tour)
-  -- A scene may only load inside a posted event, so the load is posted.
-  sendEvent("demo_load_first_scene")
+  -- The game opens on its menu; New game loads the first scene. The tour
+  -- presses New game by the road a click's handler takes.
+  demo_menu_open()
+  if demo.tour then
+    demo_tour_press("mm_new")
+  end
 end
 
 function game_close_window()

@@ -315,9 +315,67 @@ end
 
 function demo_tour_end()
   msg("demo: tour done")
-  -- The click of the menu's Quit.
-  demo_click()
-  demo_quit()
+  -- The tour quits through the menu.
+  demo_menu_open()
+  if not demo_tour_press("mm_quit") then
+    demo_quit()
+  end
+end
+
+-- Presses a menu button as a click does: its release runs the button's
+-- handler (event 3, "onUp"). False when the button is not shown.
+function demo_tour_press(name)
+  if not stillframe:test(name) then
+    msg("demo: no menu button [", name, "]")
+    return false
+  end
+  msg("demo: the tour presses [", name, "]")
+  stillframe:get(name):call_event(3)
+  return true
+end
+
+-- The menu's turn: open it, restore the slot through Load, set the volumes
+-- in Options, back to the main page, close it and hand on. A press posts
+-- the button's work, so each next move is posted after it.
+function demo_tour_menu_load()
+  demo_menu_open()
+  demo_tour_press("mm_load")
+  sendEvent("demo_tour_menu_slot")
+end
+
+function demo_tour_menu_slot()
+  local slot = demo_global("demo.menu_slot")
+  local button = nil
+  for name, listed in pairs(demo.menu_slots or {}) do
+    if slot ~= nil and listed == slot.value then
+      button = name
+    end
+  end
+  -- The restore runs the queued events while it loads: the next move is
+  -- posted once it is over.
+  demo.menu_after_load = "demo_tour_menu_options"
+  if button == nil or not demo_tour_press(button) then
+    msg("demo: the menu lists no slot [", slot ~= nil and slot.value or "", "]")
+    demo.menu_after_load = nil
+    sendEvent("demo_tour_menu_options")
+  end
+end
+
+function demo_tour_menu_options()
+  demo_menu_open()
+  demo_tour_press("mm_options")
+  sendEvent("demo_tour_menu_volumes")
+end
+
+function demo_tour_menu_volumes()
+  demo_menu_set_volumes(40, 80)
+  demo_tour_press("mm_back")
+  sendEvent("demo_tour_menu_done")
+end
+
+function demo_tour_menu_done()
+  demo_menu_close()
+  sendEvent("demo_tour_list")
 end
 
 -- Animation events of the form "action=name" of a model without a

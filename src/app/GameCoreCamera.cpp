@@ -91,7 +91,9 @@ bool GameCore::selectCameraMode(bool smooth, const CurrentTime& sample) {
     if (debugFlags & DebugCameraLog)
         engineLog().scriptInfo("Set camera mode to [%s]. Now camera in [%s]", kCameraModeNames[cameraMode],
                                kCameraModeNames[cameraModeIndex()]);
-    if ((flags & kGameFlagCameraOverride) || cameraMode != 1) scene_getMainController();
+    // Without a current scene (a menu before the first scene) there is no
+    // main character to ask for: asking would only report its absence.
+    if (((flags & kGameFlagCameraOverride) || cameraMode != 1) && currentScene()) scene_getMainController();
     Scene* scene = currentScene();
     CameraCore* camera = scene && !(game && game->loading) ? scene->camera() : nullptr;
     if (camera) camera->restart(smooth, sample);

@@ -59,6 +59,18 @@ TEST(GameCoreCamera, ModesOutsideTheRangeAreRefusedAndTheSameModeDoesNothing) {
     EXPECT_EQ(gameCore.flags & kGameFlagScreenView, 0u);
 }
 
+// The game's menu sets a mode whose input lets still frames take the
+// pointer before any scene is loaded: no main character is asked for.
+TEST(GameCoreCamera, ModeChangesWithoutASceneAskForNoMainCharacter) {
+    CameraFixture core;
+    const CurrentTime sample;
+    for (const std::int32_t mode : {3, 0, 6, 1}) {
+        gameCore.setCameraMode(mode, sample);
+        EXPECT_EQ(gameCore.cameraMode, mode);
+    }
+    EXPECT_FALSE(gameCore.log->contains("Can't get main controller"));
+}
+
 TEST(GameCoreCamera, MaskChangesAreStoredCutAndTracedOnce) {
     CameraFixture core;
     EXPECT_STREQ(gameCore.cameraMask, "auto");

@@ -6,11 +6,11 @@
 include(${CMAKE_CURRENT_LIST_DIR}/DemoRun.cmake)
 
 demo_prepare()
-# The signal is sent once the first scene has been asked for (or the game
-# has already ended); the shell answers the game's own exit code.
+# The signal is sent once the menu is built (or the game has already
+# ended); the shell answers the game's own exit code.
 string(CONCAT driver [=[
 "$1" & game=$!
-]=] "${demo_wait_for_first_scene}" [=[
+]=] "${demo_wait_for_menu}" [=[
 kill -TERM "$game" 2>/dev/null
 wait "$game"
 ]=])

@@ -43,12 +43,15 @@ for i in $(seq 1 1200); do
 done
 ]=])
 
+# The same wait for the game's menu, which the game opens on.
+string(REPLACE "demo: scene \\[" "demo: menu built" demo_wait_for_menu "${demo_wait_for_first_scene}")
+
 # The lines of a player's run, without the tour, that a close request ends
-# (the window's close box or a stop signal).
+# (the window's close box or a stop signal). The game opens on its menu.
 macro(expect_closed_player_run)
   expect("Enter game loop mode")
   expect("msg(): demo: game start, tour false")
-  expect("msg(): demo: scene [harbour] is current")
+  expect("msg(): demo: menu built")
   expect("msg(): demo: window closed")
   expect("Called exit from script")
   expect("Releasing game loop...")

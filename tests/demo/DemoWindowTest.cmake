@@ -58,7 +58,7 @@ endif()
 # presents of four seconds once the frame is lit) and RUN/failures; answers
 # the game's exit code.
 string(CONCAT driver [=[
-run=$1 game=$2 probe=$3 screen=$4 work_height=$5 title=$6 frame=$7 present_probe=$8
+run=$1 game=$2 probe=$3 screen=$4 work_height=$5 title=$6 frame=$7 present_probe=$8 mode=$9
 if ! command -v Xvfb >/dev/null; then
   echo "no Xvfb on the PATH" > "$run/skip"; exit 0
 fi
@@ -87,6 +87,52 @@ else
   "$game" &
 fi
 game=$!
+# The game opens on its menu: a screenshot of the New game button (its
+# text on it), the button under the pointer (its hover image) and a click
+# on it, which starts the game.
+]=] "${demo_wait_for_menu}" [=[
+# A point of the 1024 x 768 still-frame screen in the window: its 4:3
+# viewport, with bars where the window is wider or taller.
+menu_at() {
+  vw=$w; [ $((h * 4 / 3)) -lt "$vw" ] && vw=$((h * 4 / 3)); vh=$((vw * 3 / 4))
+  echo $(((w - vw) / 2 + $1 * vw / 1024)) $(((h - vh) / 2 + $2 * vh / 768))
+}
+# The game's own cursor moves by the mouse's motion (0.8 of it at the
+# default mouse speed) inside the still-frame screen: pushed into its top
+# left corner, then moved to the point.
+menu_point() {
+  "$probe" nudge "$id" -1600 -1200 && "$probe" nudge "$id" $(($1 * 5 / 4)) $(($2 * 5 / 4)) ||
+    echo "the pointer was not moved to $1,$2" >> "$run/failures"
+  sleep 0.5
+}
+menu_click() {
+  menu_point "$1" "$2"
+  "$probe" press "$id" 1 || echo "the menu button at $1,$2 was not clicked" >> "$run/failures"
+  sleep 1
+}
+if "$probe" find "$title" 30 > "$run/window.txt"; then
+  read -r _ id x y w h < "$run/window.txt"
+  # The New game button: 264 x 64 at 380,230 of the still-frame screen.
+  read -r bx by <<< "$(menu_at 380 230)"
+  read -r bx2 by2 <<< "$(menu_at 644 294)"
+  for i in $(seq 1 20); do
+    "$probe" shot "$run/menu.ppm" $((x + bx)) $((y + by)) $((bx2 - bx)) $((by2 - by)) > "$run/menu.txt" ||
+      { echo "no screenshot of the menu" >> "$run/failures"; break; }
+    # The splash screen shows first: the menu is up once its text's shades
+    # are there.
+    read -r _ _ _ colours < "$run/menu.txt"
+    [ "$frame" = 1 ] && [ "$colours" -le 8 ] || break
+    sleep 0.5
+  done
+  menu_point 512 262
+  sleep 0.5
+  "$probe" shot "$run/hover.ppm" $((x + bx)) $((y + by)) $((bx2 - bx)) $((by2 - by)) > "$run/hover.txt" ||
+    echo "no screenshot of the hovered button" >> "$run/failures"
+  rm -f "$run/menu.ppm" "$run/hover.ppm"
+  menu_click 512 262
+else
+  echo "no window titled [$title] appeared with the menu" >> "$run/failures"
+fi
 # The first frames: the first scene is current and the window is up.
 ]=] "${demo_wait_for_first_scene}" [=[
 if "$probe" find "$title" 30 > "$run/window.txt"; then
@@ -142,7 +188,21 @@ if "$probe" find "$title" 30 > "$run/window.txt"; then
   sleep 0.5
   "$probe" clickat "$id" 1 90 413 || echo "the pier's end was not clicked" >> "$run/failures"
   sleep 3
-  "$probe" close "$id" || echo "the close request was not sent" >> "$run/failures"
+  if [ "$mode" = windowed ]; then
+    # Esc opens the menu over the scene; Options, its name field, a name
+    # typed and Return, Back, then Quit ends the game.
+    "$probe" key "$id" Escape || echo "Esc was not pressed" >> "$run/failures"
+    sleep 1
+    menu_click 512 442
+    menu_click 512 442
+    "$probe" type "$id" ann || echo "the name was not typed" >> "$run/failures"
+    "$probe" key "$id" Return || echo "Return was not pressed" >> "$run/failures"
+    sleep 1
+    menu_click 512 592
+    menu_click 512 532
+  else
+    "$probe" close "$id" || echo "the close request was not sent" >> "$run/failures"
+  fi
 else
   echo "no window titled [$title] appeared" >> "$run/failures"
 fi
@@ -167,7 +227,7 @@ endif()
 execute_process(
   COMMAND ${CMAKE_COMMAND} -E env ${demo_environment}
           bash -c "${driver}" driver ${RUN} ${RUN}/demo/bin/game ${PROBE} ${screen_width}x${screen_height} ${work_height} ${title}
-          ${await_frame} "${PRESENT_PROBE}"
+          ${await_frame} "${PRESENT_PROBE}" ${MODE}
   WORKING_DIRECTORY "${RUN}/cwd"
   TIMEOUT 200
   RESULT_VARIABLE exit_code
@@ -198,7 +258,28 @@ expect("Found input devices:")
 expect("0: [Keyboard]")
 expect("1: [Mouse]")
 expect("Input devices initialized")
-expect_closed_player_run()
+if(MODE STREQUAL "windowed")
+  # The menu's Quit ends this run.
+  expect("Enter game loop mode")
+  expect("msg(): demo: game start, tour false")
+  expect("msg(): demo: menu built")
+  expect("msg(): demo: menu [mm_new] clicked")
+  expect("msg(): demo: scene [harbour] is current")
+  expect("msg(): demo: main menu")
+  expect("msg(): demo: menu [mm_options] clicked")
+  expect("msg(): demo: menu [mm_name] clicked")
+  expect("msg(): demo: name field edits")
+  expect("msg(): demo: player name [")
+  expect("msg(): demo: menu [mm_back] clicked")
+  expect("msg(): demo: menu [mm_quit] clicked")
+  expect("msg(): demo: quit")
+  expect("Called exit from script")
+  expect("Releasing game loop...")
+  expect("Release resources...")
+  expect("Exit from game.")
+else()
+  expect_closed_player_run()
+endif()
 demo_check_run()
 string(FIND "${log}" "Invalid value of video setting" at)
 if(NOT at EQUAL -1)
@@ -209,11 +290,48 @@ if(EXISTS "${RUN}/failures")
   string(APPEND failures "${driver_failures}stderr:\n${err}\n")
 endif()
 
-# One close request is one close event for the scripts.
+# One close request is one close event for the scripts (the windowed run
+# ends through the menu's Quit: none).
 string(REGEX MATCHALL "demo: window closed" closes "${log}")
 list(LENGTH closes close_count)
-if(NOT close_count EQUAL 1)
-  string(APPEND failures "one close request ran game_close_window ${close_count} times\n")
+set(closes_wanted 1)
+if(MODE STREQUAL "windowed")
+  set(closes_wanted 0)
+endif()
+if(NOT close_count EQUAL closes_wanted)
+  string(APPEND failures "the run ran game_close_window ${close_count} times, not ${closes_wanted}\n")
+endif()
+# The menu the game opened on: the New game button shows its text (the
+# font's shades besides the button's blue), and its hover image (gold: more
+# red than blue) under the pointer.
+probe_line(menu_area menu.txt "area")
+probe_line(hover_mean hover.txt "mean")
+probe_line(menu_mean menu.txt "mean")
+if(renderer_draws)
+  if(NOT menu_area MATCHES "^area [0-9]+ ([0-9]+) ([0-9]+)$" OR CMAKE_MATCH_2 LESS 8)
+    string(APPEND failures "the menu's New game button shows no text: [${menu_area}]\n")
+  endif()
+  if(NOT menu_mean MATCHES "^mean ([0-9]+) [0-9]+ ([0-9]+)$" OR NOT CMAKE_MATCH_2 GREATER CMAKE_MATCH_1)
+    string(APPEND failures "the menu's New game button is not blue before the pointer comes: [${menu_mean}]\n")
+  endif()
+  if(NOT hover_mean MATCHES "^mean ([0-9]+) [0-9]+ ([0-9]+)$" OR NOT CMAKE_MATCH_1 GREATER CMAKE_MATCH_2)
+    string(APPEND failures "the pointer over New game does not show its hover image: [${hover_mean}]\n")
+  endif()
+endif()
+if(MODE STREQUAL "windowed")
+  # The name typed into the Options page's field, read back from the log.
+  if(NOT log MATCHES "demo: player name \\[[^]\n]*ann\\]")
+    string(APPEND failures "the name typed into the menu's field is not logged\n")
+  endif()
+  # Leaving Options wrote the player's settings file (this test wrote only
+  # its [video] section).
+  set(setup_text "")
+  if(EXISTS "${setup_ini}")
+    file(READ "${setup_ini}" setup_text)
+  endif()
+  if(NOT setup_text MATCHES "\\[sound\\]")
+    string(APPEND failures "the game did not write its settings to [${setup_ini}]\n")
+  endif()
 endif()
 
 # The keys and buttons pressed in the window reached the scripts' handlers:

@@ -31,6 +31,18 @@
 //       corner), then X right and Y down in small relative steps, so that
 //       a pointer moved one to one by the motion stands at X, Y; there it
 //       presses and releases the button
+//   xwindowprobe move ID X Y
+//       moves the pointer to X, Y of the window through XTEST
+//   xwindowprobe press ID BUTTON
+//       presses and releases the mouse button where the pointer is
+//   xwindowprobe nudge ID DX DY
+//       moves the pointer by DX, DY through XTEST relative motion, in steps
+//       of at most 20 pixels 10 ms apart (a game reading buffered mouse
+//       motion once a frame loses none), as a player's mouse moves a
+//       game's own cursor
+//   xwindowprobe type ID TEXT
+//       gives the window the keyboard focus and presses and releases the
+//       key of each letter or digit of TEXT in turn
 //
 // The display is the one DISPLAY names. Exit code 0 on success, 1 on a
 // failure (reported on stderr), 2 on bad arguments.
@@ -245,30 +257,67 @@ int hold(Display* display, Window window, const char* name, double seconds) {
     return 0;
 }
 
-int click(Display* display, Window window, unsigned button) {
-    if (!xtest(display)) return fail("the display has no XTEST extension");
+// Moves the pointer to (x, y) of the window; negative x or y: its centre.
+bool movePointer(Display* display, Window window, int x, int y) {
     XWindowAttributes attributes;
-    if (!XGetWindowAttributes(display, window, &attributes)) return fail("the window is gone");
-    int x = 0, y = 0;
+    if (!XGetWindowAttributes(display, window, &attributes)) return false;
+    if (x < 0 || y < 0) {
+        x = attributes.width / 2;
+        y = attributes.height / 2;
+    }
+    int rootX = 0, rootY = 0;
     Window child = 0;
-    XTranslateCoordinates(display, window, DefaultRootWindow(display), attributes.width / 2, attributes.height / 2,
-                          &x, &y, &child);
-    XTestFakeMotionEvent(display, -1, x, y, CurrentTime);
+    XTranslateCoordinates(display, window, DefaultRootWindow(display), x, y, &rootX, &rootY, &child);
+    XTestFakeMotionEvent(display, -1, rootX, rootY, CurrentTime);
+    XSync(display, False);
+    return true;
+}
+
+int move(Display* display, Window window, int x, int y) {
+    if (!xtest(display)) return fail("the display has no XTEST extension");
+    return movePointer(display, window, x, y) ? 0 : fail("the window is gone");
+}
+
+int click(Display* display, Window window, unsigned button, int x = -1, int y = -1) {
+    if (!xtest(display)) return fail("the display has no XTEST extension");
+    if (!movePointer(display, window, x, y)) return fail("the window is gone");
     return pressAndRelease(display, [&](Bool down) { XTestFakeButtonEvent(display, button, down, CurrentTime); });
 }
 
-// Relative motions in steps of at most 20 pixels, each given time to reach
-// the game as a motion of its own.
+int press(Display* display, unsigned button) {
+    if (!xtest(display)) return fail("the display has no XTEST extension");
+    return pressAndRelease(display, [&](Bool down) { XTestFakeButtonEvent(display, button, down, CurrentTime); });
+}
+
+int type(Display* display, Window window, const char* text) {
+    for (const char* c = text; *c; ++c) {
+        const char name[2] = {*c, 0};
+        if (const int result = key(display, window, name)) return result;
+    }
+    return 0;
+}
+
+// Relative motions in steps of at most 20 pixels 10 ms apart, each given
+// time to reach the game as a motion of its own (a game reading buffered
+// mouse motion once a frame loses none).
 void moveBy(Display* display, int dx, int dy) {
     while (dx != 0 || dy != 0) {
         const int sx = dx > 20 ? 20 : (dx < -20 ? -20 : dx);
         const int sy = dy > 20 ? 20 : (dy < -20 ? -20 : dy);
         XTestFakeRelativeMotionEvent(display, sx, sy, CurrentTime);
         XSync(display, False);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
         dx -= sx;
         dy -= sy;
     }
+}
+
+int nudge(Display* display, Window window, int dx, int dy) {
+    if (!xtest(display)) return fail("the display has no XTEST extension");
+    XWindowAttributes attributes;
+    if (!XGetWindowAttributes(display, window, &attributes)) return fail("the window is gone");
+    moveBy(display, dx, dy);
+    return 0;
 }
 
 int clickAt(Display* display, Window window, unsigned button, int x, int y) {
@@ -291,12 +340,15 @@ int main(int argc, char** argv) {
                        (command == "workarea" && argc == 6) ||
                        (command == "close" && argc == 3) || (command == "key" && argc == 4) ||
                        (command == "hold" && argc == 5) ||
-                       (command == "click" && argc == 4) || (command == "clickat" && argc == 6);
+                       (command == "click" && argc == 4) || (command == "move" && argc == 5) ||
+                       (command == "clickat" && argc == 6) || (command == "type" && argc == 4) ||
+                       (command == "nudge" && argc == 5) || (command == "press" && argc == 4);
     if (!known) {
         std::fprintf(stderr,
                      "usage: xwindowprobe find TITLE SECONDS | shot FILE X Y WIDTH HEIGHT | "
                      "workarea X Y WIDTH HEIGHT | close ID | key ID KEYSYM | hold ID KEYSYM SECONDS | "
-                     "click ID BUTTON | clickat ID BUTTON X Y\n");
+                     "click ID BUTTON | clickat ID BUTTON X Y | move ID X Y | type ID TEXT | nudge ID DX DY | "
+                     "press ID BUTTON\n");
         return 2;
     }
     Display* display = XOpenDisplay(nullptr);
@@ -321,6 +373,16 @@ int main(int argc, char** argv) {
     } else if (command == "click") {
         result = click(display, static_cast<Window>(std::strtoul(argv[2], nullptr, 10)),
                        static_cast<unsigned>(std::atoi(argv[3])));
+    } else if (command == "move") {
+        result = move(display, static_cast<Window>(std::strtoul(argv[2], nullptr, 10)), std::atoi(argv[3]),
+                      std::atoi(argv[4]));
+    } else if (command == "press") {
+        result = press(display, static_cast<unsigned>(std::atoi(argv[3])));
+    } else if (command == "nudge") {
+        result = nudge(display, static_cast<Window>(std::strtoul(argv[2], nullptr, 10)), std::atoi(argv[3]),
+                       std::atoi(argv[4]));
+    } else if (command == "type") {
+        result = type(display, static_cast<Window>(std::strtoul(argv[2], nullptr, 10)), argv[3]);
     } else {
         result = close(display, static_cast<Window>(std::strtoul(argv[2], nullptr, 10)));
     }

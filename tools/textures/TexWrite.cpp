@@ -7,6 +7,9 @@
 //                   A8R8G8B8 of one colour each: the harbour props' red
 //                   paint, the quay's grey stones, the sailor's yellow
 //                   oilskins, the hero's blue jacket and the house's plaster;
+//   menu_panel.dds, menu_button.dds, menu_button_hover.dds 16 x 16 of one
+//                   colour each: the menu's dark blue panel, its blue
+//                   buttons and the gold of the button under the pointer;
 //   puff.dds        32 x 32 A8R8G8B8 white with a round alpha that fades
 //                   from the centre to the edge: the harbour smoke's points;
 //   splash_screen.dds the start-up splash (an orange top half over a blue
@@ -169,7 +172,10 @@ int main(int argc, char** argv) {
                                      std::pair{"cloth.dds", solid(230, 190, 40)},
                                      std::pair{"jacket.dds", solid(40, 80, 210)},
                                      std::pair{"plaster.dds", solid(215, 205, 185)},
-                                     std::pair{"puff.dds", puff()}}) {
+                                     std::pair{"puff.dds", puff()},
+                                     std::pair{"menu_panel.dds", solid(20, 30, 60)},
+                                     std::pair{"menu_button.dds", solid(40, 70, 130)},
+                                     std::pair{"menu_button_hover.dds", solid(220, 160, 40)}}) {
         const std::vector<std::uint8_t> bytes = texture_tools::writeDds(image);
         if (bytes.empty() || !writeBytes(folder / name, bytes)) {
             std::fprintf(stderr, "texwrite: can't write %s\n", name);
