@@ -33,13 +33,13 @@ if(audio_log)
   endif()
 endif()
 
-# The sound device over SDL's disk driver, the music, the clicks of the
-# tour's start and of its quit, and the fade before the game ends.
+# The sound device over SDL's disk driver, the click of the menu's New
+# game, the music, the click of the menu's Quit, and the fade before the game ends.
 expect("Initialize sound:")
 expect("Set sound primary buffer quality to 44100Hz/16Bit/2Ch")
 expect("Engine initialization done")
-expect("msg(): demo: music [theme] plays")
 expect("msg(): demo: click plays")
+expect("msg(): demo: music [theme] plays")
 expect("msg(): demo: ambient [sea] plays")
 expect("msg(): demo: tour done")
 expect("msg(): demo: click plays")
