@@ -14,6 +14,10 @@ end
 
 function demo_on_action()
   msg("demo: action")
+  -- A click on the keeper or the lantern (keeper.lua).
+  if demo_keeper_click() then
+    return
+  end
 end
 
 function demo_on_game_menu()
