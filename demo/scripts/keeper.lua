@@ -87,6 +87,15 @@ end
 
 function demo_keeper_talked(dialog)
   demo_subtitle_hide(dialog)
+  -- The dialog's end stops every camera move: the harbour's view is held
+  -- again, as the tour and the player's harbour view hold it.
+  if demo_in_harbour() then
+    if demo.tour then
+      game:camera("[30 harbour_view]")
+    else
+      demo_hero_harbour_view()
+    end
+  end
   msg("demo: dialog [", dialog, "] over")
   if demo.on_talked ~= nil then
     local next = demo.on_talked
@@ -251,6 +260,11 @@ end
 function demo_tour_quest_talked()
   demo_character_step_over("demo_tour_quest_talk_timeout")
   msg("demo: quest [lamp] stage ", quest:getState("lamp", "lantern"), " after the dialog")
+  demo_character_after(1.5, "demo_tour_quest_lantern")
+end
+
+function demo_tour_quest_lantern()
+  demo_character_step_over("demo_tour_quest_lantern")
   input.cursor:set(demo_keeper_help("lantern"))
   demo_keeper_click()
   msg("demo: save [quest] ", game:save("quest") and "written" or "failed")
