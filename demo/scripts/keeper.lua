@@ -117,7 +117,7 @@ function demo_subtitle_show(dialog, group, line)
   image.x = 112
   image.y = 680
   image.width = 800
-  image:setText(text, 1, "menu")
+  image:setText(text, 24, "menu")
   image.visible = true
   msg("demo: subtitle [", line, "] shown")
 end
@@ -201,14 +201,15 @@ function demo_note_show(key)
   image.x = 312
   image.y = 300
   image.width = 400
-  image:setText(text, 2, "menu")
+  -- The colour first: the text's glyphs take it when they are made.
   local colour = image.color
   colour.r = 1
   colour.g = 0.85
   colour.b = 0.2
   image.color = colour
+  local written = image:setText(text, 32, "menu")
   image.visible = true
-  msg("demo: note [", key, "] shown")
+  msg("demo: note [", key, "] ", written and "shown" or "without text", " ", image.x, " ", image.y, " ", image.width, " ", image.height)
 end
 
 function demo_note_hide()
@@ -267,6 +268,12 @@ function demo_tour_quest_lantern()
   demo_character_step_over("demo_tour_quest_lantern")
   input.cursor:set(demo_keeper_help("lantern"))
   demo_keeper_click()
+  -- Frames draw the lit lantern and the note before the save.
+  demo_character_after(1.0, "demo_tour_quest_save")
+end
+
+function demo_tour_quest_save()
+  demo_character_step_over("demo_tour_quest_save")
   msg("demo: save [quest] ", game:save("quest") and "written" or "failed")
   demo_note_hide()
   sendEvent("demo_tour_list")
