@@ -198,18 +198,18 @@ function demo_note_show(key)
     return
   end
   local text = (locales ~= nil and locales:test(key)) and locales:get(key) or key
-  image.x = 312
-  image.y = 300
-  image.width = 400
+  image.x = 212
+  image.y = 280
+  image.width = 700
   -- The colour first: the text's glyphs take it when they are made.
   local colour = image.color
   colour.r = 1
-  colour.g = 0.85
-  colour.b = 0.2
+  colour.g = 0.8
+  colour.b = 0.1
   image.color = colour
-  local written = image:setText(text, 32, "menu")
+  local written = image:setText(text, 64, "menu")
   image.visible = true
-  msg("demo: note [", key, "] ", written and "shown" or "without text", " ", image.x, " ", image.y, " ", image.width, " ", image.height)
+  msg("demo: note [", key, "] ", written and "shown" or "without text")
 end
 
 function demo_note_hide()
