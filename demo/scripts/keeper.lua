@@ -276,5 +276,15 @@ function demo_tour_quest_save()
   demo_character_step_over("demo_tour_quest_save")
   msg("demo: save [quest] ", game:save("quest") and "written" or "failed")
   demo_note_hide()
+  sendEvent("demo_tour_quest_restore")
+end
+
+-- The slot "quest" brings back the quest's state and the keeper's dialog.
+function demo_tour_quest_restore()
+  game:restore("quest")
+  msg("demo: restore [quest] ", game:state() and "done" or "failed")
+  msg("demo: quest [lamp] stage ", quest:getState("lamp", "lantern"), " after restore")
+  msg("demo: dialog [keeper.greet] ", dlg:test("keeper.greet") and "kept" or "lost", " after restore")
+  demo_note_hide()
   sendEvent("demo_tour_list")
 end
