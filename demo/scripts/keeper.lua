@@ -64,6 +64,12 @@ end
 -- lantern burns, else his greeting.
 function demo_keeper_talk()
   local label = quest:getState("lamp", "lantern") >= 2 and "keeper.thanks" or "keeper.greet"
+  -- A scene has one main dialog: the other label's goes first.
+  for _, other in ipairs({ "keeper.greet", "keeper.thanks" }) do
+    if dlg ~= nil and other ~= label and dlg:test(other) then
+      dlg:delete(other)
+    end
+  end
   if dlg == nil or (not dlg:test(label) and not dlg:createMain(label)) then
     msg("demo: no dialog [", label, "]")
     demo_keeper_talked(label)
@@ -286,5 +292,26 @@ function demo_tour_quest_restore()
   msg("demo: quest [lamp] stage ", quest:getState("lamp", "lantern"), " after restore")
   msg("demo: dialog [keeper.greet] ", dlg:test("keeper.greet") and "kept" or "lost", " after restore")
   demo_note_hide()
+  -- Talking to the keeper again: his thanks.
+  demo.on_talked = "demo_tour_quest_thanked"
+  demo_character_after(15.0, "demo_tour_quest_thanks_timeout")
+  input.cursor:set(demo_keeper_help("keeper"))
+  if not demo_keeper_click() then
+    demo.on_talked = nil
+    sendEvent("demo_tour_quest_thanked")
+  end
+end
+
+function demo_tour_quest_thanks_timeout()
+  demo_character_step_over("demo_tour_quest_thanks_timeout")
+  if demo.on_talked ~= nil then
+    msg("demo: the keeper's thanks did not end")
+    demo.on_talked = nil
+    sendEvent("demo_tour_quest_thanked")
+  end
+end
+
+function demo_tour_quest_thanked()
+  demo_character_step_over("demo_tour_quest_thanks_timeout")
   sendEvent("demo_tour_list")
 end
