@@ -41,7 +41,9 @@ end
 -- The cursor's hint: a pointing cursor over a live action.
 function demo_cursor_hint()
   local name = demo_action_under_cursor()
-  actions:setCursor(name ~= nil and 1 or 0)
+  if demo_in_harbour() then
+    actions:setCursor(name ~= nil and 1 or 0)
+  end
   msg("demo: cursor hint [", name or "none", "]")
   return name
 end
@@ -76,6 +78,10 @@ function demo_keeper_talk()
     return
   end
   local talk = dlg:get(label)
+  if talk:isPlay() then
+    -- He is talking already: the click changes nothing.
+    return
+  end
   talk.onStarted = "demo_keeper_dialog_started"
   talk.onFinished = "demo_keeper_talked"
   talk.onSubtitleStarted = "demo_subtitle_show"
