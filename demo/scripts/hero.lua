@@ -201,7 +201,7 @@ function demo_tour_route()
 end
 
 -- The tour's step after the clicked walks.
-demo_tour_after_route = "demo_tour_menu_load"
+demo_tour_after_route = "demo_tour_quest"
 
 function demo_tour_route_next()
   demo.route_leg = demo.route_leg + 1

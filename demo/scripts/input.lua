@@ -13,10 +13,15 @@ function demo_input_reset()
   input.button.onOpenMainMenu = "demo_on_main_menu"
 end
 
--- In the harbour's view a click on the ground walks the hero there
--- (hero.lua); true when he sets off.
+-- A click on the keeper or the lantern talks or lights it; in the
+-- harbour's view a click on the ground walks the hero there (hero.lua);
+-- true when he sets off.
 function demo_on_action()
   msg("demo: action")
+  -- A click on the keeper or the lantern (keeper.lua).
+  if demo_keeper_click() then
+    return false
+  end
   return demo_walk_to_cursor()
 end
 

@@ -23,6 +23,7 @@ function demo_load_first_scene()
     demo_play_sounds()
     demo_character_idle("sailor")
     demo_character_idle("sailor_mate")
+    demo_keeper_setup()
     -- The harbour quest begins with the scene: its arrival event runs.
     msg("demo: quest [harbour] ", quest:begin("harbour") and "begun" or "not found")
     quest:event("arrive")

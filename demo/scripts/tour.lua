@@ -110,8 +110,8 @@ function demo_tour_save()
     demo_props_arrange("pier_end", true)
     demo_character_arrange(false)
   end
-  -- The hero walks where a click sends him (hero.lua), then the slots are
-  -- listed.
+  -- The hero walks where a click sends him (hero.lua), then the lamp
+  -- quest's step (keeper.lua) and the menu's turn.
   sendEvent("demo_tour_route")
 end
 
@@ -278,14 +278,14 @@ function demo_tour_talk()
   if keeper ~= nil then
     msg("demo: keeper speaks for ", string.format("%.1f", keeper:voice("keeper.hello")), " s")
   end
-  if dlg == nil or not dlg:createMain("keeper.greet") then
+  if dlg == nil or not dlg:createMain("keeper.pier") then
     msg("demo: no dialog")
     sendEvent("demo_tour_end")
     return
   end
-  local talk = dlg:get("keeper.greet")
+  local talk = dlg:get("keeper.pier")
   talk.onFinished = "demo_tour_talked"
-  msg("demo: dialog [keeper.greet] ", talk:play(1) and "plays" or "refused")
+  msg("demo: dialog [keeper.pier] ", talk:play(1) and "plays" or "refused")
   local timers = timersAPI:get()
   local wait = timers ~= nil and timers:create("demo_talk_wait", 10.0) or nil
   if wait ~= nil then

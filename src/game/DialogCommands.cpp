@@ -248,19 +248,27 @@ void Dialog::executeCommand(PhrasePlayer& runner, std::int32_t index, DialogComm
         fireEvent(DialogOnSubtitleStarted, voice.group.c_str(), voice.line.c_str());
         const std::string full = voice.group + "\\" + voice.line;
         const std::string instance = std::string(name) + "." + voice.line;
+        // While nothing can be heard a voice that does not start is timed
+        // by its length all the same (the completion check), so that its
+        // subtitle shows for as long as it would be heard.
+        const bool silent = soundIsOff();
         if (object) {
             if (!isModel(object)) {
                 log.dialogError("Can't play voice [%s] for not-model object [%s]", full.c_str(), command.object);
-            } else if (!gameCore.object_voice(link, full.c_str())) {
-                log.error("Can't play voice [%s] for object [%s]", full.c_str(), command.object);
-            } else {
+            } else if (gameCore.object_voice(link, full.c_str())) {
                 previousSpeaker = speaker;
                 speaker = link;
                 ok = true;
+            } else {
+                ok = silent || log.error("Can't play voice [%s] for object [%s]", full.c_str(), command.object);
             }
         } else {
-            ok = playSceneSound(instance.c_str(), full.c_str(), 1) || log.error("Can't play voice [%s]", full.c_str());
+            ok = playSceneSound(instance.c_str(), full.c_str(), 1) || silent ||
+                 log.error("Can't play voice [%s]", full.c_str());
         }
+        // A voice that cannot play ends its subtitle at once: every started
+        // subtitle is finished.
+        if (!ok) fireEvent(DialogOnSubtitleFinished, voice.group.c_str(), voice.line.c_str());
         command.delay = -(std::fabs(command.delay) + kStartedShift);
         break;
     }

@@ -83,6 +83,10 @@ phrase p 0
 label off
 phrase p 0
   1.0 voice - keeper\half
+label mute
+phrase p 0
+  1.0 voice hero keeper\half
+  0 voice guard keeper\missing
 label ending
 phrase a 0
   0 script - first
@@ -283,7 +287,7 @@ TEST(DialogPlayback, PhrasesLastTheirCommandsThenTheirPause) {
     const struct {
         const char* label;
         double ends;  // the first update (every 0.3 s from 0) that ends it
-    } cases[] = {{"pause", 2.4}, {"long", 4.2}, {"off", 3.6}};
+    } cases[] = {{"pause", 2.4}, {"long", 4.2}, {"off", 3.6}, {"mute", 3.6}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         DialogWorld w;
@@ -300,6 +304,18 @@ TEST(DialogPlayback, PhrasesLastTheirCommandsThenTheirPause) {
         if (std::string(c.label) == "off") {
             EXPECT_EQ(w.count("Dialog.onSubtitleStarted: Add script event ss('keeper.off', 'keeper', 'half');"), 1u);
             EXPECT_EQ(w.count("Dialog.onSubtitleFinished: Add script event sf('keeper.off', 'keeper', 'half');"), 1u);
+        }
+        // Models the game core cannot voice while nothing is heard: each
+        // voice is timed by its bank sound (none for the missing line) and
+        // its subtitle still starts and finishes once.
+        if (std::string(c.label) == "mute") {
+            for (const char* line : {"half", "missing"}) {
+                SCOPED_TRACE(line);
+                const std::string args = std::string("('keeper.mute', 'keeper', '") + line + "');";
+                EXPECT_EQ(w.count("Dialog.onSubtitleStarted: Add script event ss" + args), 1u);
+                EXPECT_EQ(w.count("Dialog.onSubtitleFinished: Add script event sf" + args), 1u);
+            }
+            EXPECT_FALSE(w.count("Can't play voice"));
         }
     }
 }
@@ -560,7 +576,7 @@ TEST(DialogScripts, TheCatalogueAndTheNullDialog) {
         "files = dlg:count() .. ',' .. dlg:name(1) .. ',' .. dlg:name(2) .. ',' .. dlg:name(3)\n"));
     EXPECT_EQ(w.f.lua.global("names"), "Mixed,INVALID LABEL INDEX");
     EXPECT_TRUE(engineLog().contains("Invalid dialog [keeper] label [0] index"));
-    EXPECT_EQ(w.f.lua.global("labels"), "12");
+    EXPECT_EQ(w.f.lua.global("labels"), "13");
     EXPECT_EQ(w.f.lua.global("phrases"), "5,0");
     EXPECT_TRUE(engineLog().contains("Can't find dialog label [mixed] in dialog [keeper]"));
     EXPECT_EQ(w.f.lua.global("broken"), "0,0");
