@@ -26,19 +26,9 @@ if(NOT cut_result EQUAL 0 OR NOT cut_size EQUAL wanted)
   message(FATAL_ERROR "the cut model file was not written: [${cut_result}] ${cut_size} of ${wanted} bytes")
 endif()
 file(COPY "${STAGE}/packages/000/models.manifest" DESTINATION "${copy}/packages/000")
-execute_process(COMMAND "${PACKTOOL}" "${copy}/packages/000/models.manifest" "${RUN}/demo/000/models.pak"
-                RESULT_VARIABLE pack_result OUTPUT_VARIABLE pack_out ERROR_VARIABLE pack_err)
-if(NOT pack_result EQUAL 0)
-  message(FATAL_ERROR "the package writer refused the damaged models: ${pack_out}${pack_err}")
-endif()
+demo_repack(models)
 
-execute_process(
-  COMMAND ${CMAKE_COMMAND} -E env ${demo_environment} SDL_VIDEODRIVER=offscreen ${RUN}/demo/bin/game
-  WORKING_DIRECTORY "${RUN}/cwd"
-  TIMEOUT 180
-  RESULT_VARIABLE exit_code
-  OUTPUT_VARIABLE out
-  ERROR_VARIABLE err)
+demo_run_headless()
 
 expect("Start to load scene [harbour]")
 expect("Fail read model [sailor] data")

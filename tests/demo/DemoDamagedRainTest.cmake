@@ -29,19 +29,9 @@ if(NOT cut_result EQUAL 0)
   message(FATAL_ERROR "the rain cells could not be cut: ${cut_err}")
 endif()
 file(COPY "${STAGE}/packages/000/scenes.manifest" DESTINATION "${copy}/packages/000")
-execute_process(COMMAND "${PACKTOOL}" "${copy}/packages/000/scenes.manifest" "${RUN}/demo/000/scenes.pak"
-                RESULT_VARIABLE pack_result OUTPUT_VARIABLE pack_out ERROR_VARIABLE pack_err)
-if(NOT pack_result EQUAL 0)
-  message(FATAL_ERROR "the package writer refused the scenes with the cut rain cells: ${pack_out}${pack_err}")
-endif()
+demo_repack(scenes)
 
-execute_process(
-  COMMAND ${CMAKE_COMMAND} -E env ${demo_environment} SDL_VIDEODRIVER=offscreen ${RUN}/demo/bin/game
-  WORKING_DIRECTORY "${RUN}/cwd"
-  TIMEOUT 180
-  RESULT_VARIABLE exit_code
-  OUTPUT_VARIABLE out
-  ERROR_VARIABLE err)
+demo_run_headless()
 
 expect("Success load scene [harbour]")
 expect("msg(): demo: the scene's rain turns on")

@@ -16,33 +16,11 @@ demo_prepare()
 set(copy "${RUN}/stage")
 file(MAKE_DIRECTORY "${copy}/packages/000")
 file(COPY "${STAGE}/models" "${STAGE}/physics" DESTINATION "${copy}")
-file(STRINGS "${STAGE}/packages/000/models.manifest" lines)
-set(manifest "")
-set(dropped 0)
-foreach(line IN LISTS lines)
-  if(line MATCHES "^file hero \\.\\./\\.\\./physics/")
-    math(EXPR dropped "${dropped} + 1")
-  else()
-    string(APPEND manifest "${line}\n")
-  endif()
-endforeach()
-if(NOT dropped EQUAL 2)
-  message(FATAL_ERROR "the models manifest does not list the hero's two physics files: ${dropped} found")
-endif()
-file(WRITE "${copy}/packages/000/models.manifest" "${manifest}")
-execute_process(COMMAND "${PACKTOOL}" "${copy}/packages/000/models.manifest" "${RUN}/demo/000/models.pak"
-                RESULT_VARIABLE pack_result OUTPUT_VARIABLE pack_out ERROR_VARIABLE pack_err)
-if(NOT pack_result EQUAL 0)
-  message(FATAL_ERROR "the package writer refused the models without the hero's physics: ${pack_out}${pack_err}")
-endif()
+# The hero's two physics files left out.
+demo_manifest_without(models "^file hero \\.\\./\\.\\./physics/" 2)
+demo_repack(models)
 
-execute_process(
-  COMMAND ${CMAKE_COMMAND} -E env ${demo_environment} SDL_VIDEODRIVER=offscreen ${RUN}/demo/bin/game
-  WORKING_DIRECTORY "${RUN}/cwd"
-  TIMEOUT 180
-  RESULT_VARIABLE exit_code
-  OUTPUT_VARIABLE out
-  ERROR_VARIABLE err)
+demo_run_headless()
 
 expect("Success load scene [harbour]")
 expect("msg(): demo: [hero] walks [hero_walk]")

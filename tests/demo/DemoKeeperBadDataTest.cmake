@@ -32,36 +32,13 @@ if(CASE STREQUAL "dialog")
 elseif(CASE STREQUAL "voice")
   set(package sounds)
   file(COPY "${STAGE}/sounds" DESTINATION "${copy}")
-  file(STRINGS "${STAGE}/packages/000/sounds.manifest" lines)
-  set(manifest "")
-  set(dropped 0)
-  foreach(line IN LISTS lines)
-    if(line MATCHES "^file keeper.lamp ")
-      math(EXPR dropped "${dropped} + 1")
-    else()
-      string(APPEND manifest "${line}\n")
-    endif()
-  endforeach()
-  if(NOT dropped EQUAL 1)
-    message(FATAL_ERROR "the sounds manifest does not list the keeper's voice line [keeper\\lamp] once: ${dropped}")
-  endif()
-  file(WRITE "${copy}/packages/000/sounds.manifest" "${manifest}")
+  demo_manifest_without(sounds "^file keeper.lamp " 1)
 else()
   message(FATAL_ERROR "unknown CASE [${CASE}]")
 endif()
-execute_process(COMMAND "${PACKTOOL}" "${copy}/packages/000/${package}.manifest" "${RUN}/demo/000/${package}.pak"
-                RESULT_VARIABLE pack_result OUTPUT_VARIABLE pack_out ERROR_VARIABLE pack_err)
-if(NOT pack_result EQUAL 0)
-  message(FATAL_ERROR "the package writer refused the ${package}: ${pack_out}${pack_err}")
-endif()
+demo_repack(${package})
 
-execute_process(
-  COMMAND ${CMAKE_COMMAND} -E env ${demo_environment} SDL_VIDEODRIVER=offscreen ${RUN}/demo/bin/game
-  WORKING_DIRECTORY "${RUN}/cwd"
-  TIMEOUT 180
-  RESULT_VARIABLE exit_code
-  OUTPUT_VARIABLE out
-  ERROR_VARIABLE err)
+demo_run_headless()
 
 expect("Success load scene [harbour]")
 expect("msg(): demo: save [tour] written")

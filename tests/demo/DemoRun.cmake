@@ -26,6 +26,48 @@ macro(demo_prepare)
   set(demo_environment XDG_DATA_HOME=${RUN}/appdata XDG_RUNTIME_DIR=${RUN}/runtime SDL_AUDIODRIVER=dummy)
 endmacro()
 
+# The damaged-data runs: a package written again by the package writer
+# (PACKTOOL) from the manifest <name>.manifest of the stage's copy
+# (${copy}/packages/000) over the demo's own package.
+macro(demo_repack package)
+  execute_process(COMMAND "${PACKTOOL}" "${copy}/packages/000/${package}.manifest" "${RUN}/demo/000/${package}.pak"
+                  RESULT_VARIABLE pack_result OUTPUT_VARIABLE pack_out ERROR_VARIABLE pack_err)
+  if(NOT pack_result EQUAL 0)
+    message(FATAL_ERROR "the package writer refused the changed ${package}: ${pack_out}${pack_err}")
+  endif()
+endmacro()
+
+# The stage's manifest <name>.manifest written into the copy without its
+# lines matching the pattern, which must be exactly count lines.
+function(demo_manifest_without package pattern count)
+  file(STRINGS "${STAGE}/packages/000/${package}.manifest" lines)
+  set(manifest "")
+  set(dropped 0)
+  foreach(line IN LISTS lines)
+    if(line MATCHES "${pattern}")
+      math(EXPR dropped "${dropped} + 1")
+    else()
+      string(APPEND manifest "${line}\n")
+    endif()
+  endforeach()
+  if(NOT dropped EQUAL count)
+    message(FATAL_ERROR "the ${package} manifest has ${dropped} lines matching [${pattern}], not ${count}")
+  endif()
+  file(WRITE "${copy}/packages/000/${package}.manifest" "${manifest}")
+endfunction()
+
+# The copied demo played headless, its tour run to its end (three minutes
+# at most): exit_code, out and err.
+macro(demo_run_headless)
+  execute_process(
+    COMMAND ${CMAKE_COMMAND} -E env ${demo_environment} SDL_VIDEODRIVER=offscreen ${RUN}/demo/bin/game
+    WORKING_DIRECTORY "${RUN}/cwd"
+    TIMEOUT 180
+    RESULT_VARIABLE exit_code
+    OUTPUT_VARIABLE out
+    ERROR_VARIABLE err)
+endmacro()
+
 # A line the log must hold after the one expected before it. Paths may be
 # lower-cased in the log, so case is ignored.
 macro(expect line)
