@@ -286,6 +286,16 @@ end
 
 function demo_tour_quest_save()
   demo_character_step_over("demo_tour_quest_save")
+  -- Its timer cannot be deleted inside its own event: the save is posted.
+  sendEvent("demo_tour_quest_saving")
+end
+
+-- The wait's timer goes first, so the slot holds no timer of the tour.
+function demo_tour_quest_saving()
+  local timers = timersAPI:get()
+  if timers ~= nil and timers:test("demo_tour_quest_save_wait") then
+    timers:delete("demo_tour_quest_save_wait")
+  end
   msg("demo: save [quest] ", game:save("quest") and "written" or "failed")
   demo_note_hide()
   sendEvent("demo_tour_quest_restore")

@@ -330,6 +330,22 @@ void AnimationInstance::createAttachedParticles(const AnimationData& loaded) {
     }
 }
 
+// Attached particles are named after their model and record, so an
+// instance that replaces one of the same animation shares its particle: it
+// stays while another running instance of the model still attaches it.
+bool AnimationInstance::particleHeldByOther(const char* particleName) const {
+    if (!owner) return false;
+    for (AnimationStack* stack : {&owner->animation.body(), &owner->animation.face()})
+        for (const std::unique_ptr<AnimationInstance>& other : stack->instances()) {
+            if (other.get() == this || !(other->flags & kInstanceHasParticles)) continue;
+            const AnimationData* loaded = other->data();
+            if (!loaded) continue;
+            for (const AnimationParticleRecord& record : loaded->particles)
+                if (std::strncmp(record.names[0], particleName, sizeof(record.names[0])) == 0) return true;
+        }
+    return false;
+}
+
 bool AnimationInstance::bindBones() {
     const AnimationData* loaded = data();
     if (!loaded || !owner) return false;
@@ -364,9 +380,10 @@ void AnimationInstance::stop() {
     if (!(flags & kInstanceInitialized)) return;
     if (flags & kInstancePushed) pop();
     if (flags & kInstanceHasParticles) {
-        if (const AnimationData* loaded = data(); loaded && owner)
-            for (const AnimationParticleRecord& record : loaded->particles) owner->removeParticle(record.names[0]);
         flags &= ~kInstanceHasParticles;
+        if (const AnimationData* loaded = data(); loaded && owner)
+            for (const AnimationParticleRecord& record : loaded->particles)
+                if (!particleHeldByOther(record.names[0])) owner->removeParticle(record.names[0]);
     }
     stopEventSounds();
     std::vector<std::int32_t>().swap(boneMap);

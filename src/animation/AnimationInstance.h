@@ -181,6 +181,8 @@ private:
     // The animation's particle attachments made on the owner (paused until
     // a "particle" event starts them, unless named "bg_...").
     void createAttachedParticles(const AnimationData& loaded);
+    // Whether another running instance of the owner attaches the particle.
+    bool particleHeldByOther(const char* particleName) const;
 
     char soundGroup_[12] = {};
 };

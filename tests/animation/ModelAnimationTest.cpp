@@ -373,6 +373,13 @@ TEST_F(ModelAnimationTest, AttachedParticlesLiveWithTheirAnimationAndRunOnItsEve
     EXPECT_TRUE(core.log().contains("Object [strider30] animation [strider.sparkle] event particle starts [strider30.sparks]"));
     EXPECT_TRUE(core.log().contains("event particle pauses [strider30.sparks]"));
     EXPECT_FALSE(core.log().contains("NOT found"));
+    // Replaced by itself: the new instance shares the sparks, which stay
+    // when the old one stops.
+    ASSERT_TRUE(model->playSequence("[strider.sparkle]"));
+    for (int i = 0; i < 50 && model->animation.body().instances().size() > 1; ++i) frame(*model, 0.04);
+    ASSERT_EQ(model->animation.body().instances().size(), 1u);
+    EXPECT_EQ(world.scene->lookupParticle("strider30.sparks"), sparks);
+    ASSERT_EQ(model->particles.size(), 1u);
     // Replaced at once: the finished instance is stopped and its sparks go.
     ASSERT_TRUE(model->playSequence("[strider.rest]"));
     for (int i = 0; i < 50 && model->animation.body().instances().size() > 1; ++i) frame(*model, 0.04);
