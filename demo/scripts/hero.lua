@@ -34,7 +34,8 @@ function demo_hero_position()
 end
 
 function demo_hero_report(when)
-  if world:object("hero") == nil then
+  -- Only the harbour has him: elsewhere the lookup would log its error.
+  if not demo_in_harbour() or world:object("hero") == nil then
     msg("demo: no hero ", when)
     return
   end
@@ -57,7 +58,8 @@ end
 -- "Game" view, which looks through the main character's eyes) and back. The movement keys reach the hero's controller by the default
 -- bindings in his view.
 function demo_hero_walk_start()
-  if world:object("hero") == nil then
+  -- Only the harbour has him: elsewhere the lookup would log its error.
+  if not demo_in_harbour() or world:object("hero") == nil then
     msg("demo: no hero to walk")
     return
   end

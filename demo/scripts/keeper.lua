@@ -21,6 +21,10 @@ function demo_keeper_setup()
     lantern:hide()
     msg("demo: lantern [lantern] dark in [", game.scene, "]")
   end
+  local glow = world:particle("lantern_glow")
+  if glow ~= nil then
+    glow.visible = false
+  end
   demo_character_idle("keeper")
   quest:setAction("harbour", "keeper", 0)
 end
@@ -178,17 +182,18 @@ function quest_lamp_waits()
   return quest:getState("lamp", "lantern") == 1
 end
 
--- The lantern's light comes on and hums where it hangs.
+-- The lantern's light comes on with its glow, whose start sound is the hum
+-- at the lantern (a 3D sound placed where the glow is).
 function quest_lamp_light()
   local lantern = world:light("harbour.lantern")
   if lantern ~= nil then
     lantern:show()
   end
-  local hum = soundManager:create(SoundManager.Effect, "lantern_hum", "lantern_hum")
-  if hum ~= nil then
-    hum:play()
+  local glow = world:particle("lantern_glow")
+  if glow ~= nil then
+    glow.visible = true
   end
-  msg("demo: lantern [lantern] lit, hum ", hum ~= nil and "plays" or "silent")
+  msg("demo: lantern [lantern] lit, hum ", glow ~= nil and "plays" or "silent")
 end
 
 function quest_lamp_done()

@@ -94,8 +94,13 @@ bool PhysicsScene::pop(std::uint32_t word) {
     bool result = true;
     for (GameObjectLink link : models)
         if (GameObject* model = resolve(link); model && !model->pop(word)) result = false;
-    for (GameObjectLink link : triggers)
-        if (GameObject* trigger = resolve(link); trigger && !trigger->pop(word)) result = false;
+    // A trigger its scene trigger switched off was popped then.
+    for (GameObjectLink link : triggers) {
+        GameObject* trigger = resolve(link);
+        if (!trigger || (trigger->getType() == ObjectPhysicsTrigger && !static_cast<PhysicsTrigger*>(trigger)->pushed))
+            continue;
+        if (!trigger->pop(word)) result = false;
+    }
     return result;
 }
 

@@ -306,6 +306,9 @@ bool Sound::setVolume(float v) { return applyVolume(v, false); }
 
 bool Sound::refreshMute() {
     if (!playing()) return true;
+    // A loaded sound waiting for its first update to play again has no
+    // buffer yet; that play applies the volume in force then.
+    if ((flags & kRestorePending) && !(flags & kConnected) && !muted()) return true;
     return applyVolume(volume, true);
 }
 

@@ -256,6 +256,22 @@ TEST_F(PhysicsNullBackend, ObjectsReportTheirMisuse) {
     EXPECT_EQ(orphan.getSceneLink(), 0u);
 }
 
+// A scene trigger switched off pops its physics trigger; the scene's own pop
+// (a load replacing the scene) passes it by without an error.
+TEST_F(PhysicsNullBackend, AScenePopPassesATriggerSwitchedOffBefore) {
+    PhysicsScene scene("scene", 0);
+    testing_support::SourceModel plate("plate");
+    PhysicsTrigger* trigger = scene.addTrigger("plate", &plate);
+    ASSERT_NE(trigger, nullptr);
+    ASSERT_TRUE(scene.push());
+    ASSERT_TRUE(trigger->pushed);
+    ASSERT_TRUE(trigger->pop(0));
+    const std::size_t mark = log().recordCount();
+    EXPECT_TRUE(scene.pop(0));
+    EXPECT_FALSE(contains(since(mark), "Push first"));
+    scene.release();
+}
+
 // ---- with a world ------------------------------------------------------------
 
 class PhysicsTestBackend : public PhysicsFixture {
