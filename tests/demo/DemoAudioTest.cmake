@@ -52,8 +52,9 @@ string(REGEX REPLACE "CRITICAL: You are using the SDL disk i/o audio driver![^\n
 string(REGEX REPLACE "CRITICAL:  Writing to file [^\n]*\n?" "" err "${err}")
 demo_check_run()
 # The sounds behind the aliases: the footsteps' names pick the quay's
-# steps, "click" the menu's click; the harbour's ambient set is the sea.
-foreach(sound "step_0" "ui_click" "sea")
+# steps, "click" the menu's click; the harbour's ambient set is the sea;
+# the lit lantern's glow starts its hum.
+foreach(sound "step_0" "ui_click" "sea" "lantern_hum")
   string(FIND "${log}" "Allocated sound buffer [${sound}" at)
   if(at EQUAL -1)
     string(APPEND failures "no sound buffer of [${sound}] was allocated\n")
