@@ -724,11 +724,15 @@ std::int32_t ScenePVS::read(DataStream& s, bool withObjects) {
             if (!addField(total, readSlot(s, record))) return fail(total);
     }
     if (!validate(withObjects)) return fail(-1);
-    // The restored models and particles find their records again.
-    for (std::size_t i = 0; i < objects.size(); ++i)
-        if (objects[i])
-            if (std::int32_t* recordIndex = recordIndexOf(resolve(objects[i]->handle)))
-                *recordIndex = static_cast<std::int32_t>(i);
+    // Models and particles that live on find their records again; a load
+    // reads this block before its objects, which read their own index.
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        if (!objects[i] || !gameCore.objects) continue;
+        const std::uint32_t handle = objects[i]->handle.index();
+        if (handle == 0 || !gameCore.objects->isLive(handle - 1)) continue;
+        if (std::int32_t* recordIndex = recordIndexOf(resolve(objects[i]->handle)))
+            *recordIndex = static_cast<std::int32_t>(i);
+    }
     return total;
 }
 

@@ -228,6 +228,14 @@ TEST_F(Corridor, TheBlockReadsBackAndADamagedOneIsRefused) {
     copy.write(again, true);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(again.data()), static_cast<std::size_t>(again.size())), bytes);
 
+    // A load reads the block before the objects it names exist again (each
+    // reads its own record index): their freed handles are not looked up.
+    ASSERT_TRUE(scene().deleteModel("crate"));
+    const std::size_t mark = core.log().recordCount();
+    MemoryStream beforeObjects(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+    ASSERT_EQ(copy.read(beforeObjects, true), static_cast<std::int32_t>(bytes.size()));
+    EXPECT_EQ(core.log().recordCount(), mark);
+
     // Room 0's first portal index (after its name, volume count and box)
     // names a portal that does not exist.
     std::string damaged = bytes;
