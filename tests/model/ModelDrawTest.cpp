@@ -523,6 +523,46 @@ TEST_F(ModelDrawShaderTest, LitPassesThatAllFailFallBackToTheUnlitDraw) {
     EXPECT_EQ(render_->shaders().dynamic20.values.light, 2);
 }
 
+// Two lights over an opaque element, on the shader path and on the fixed
+// pipeline: the device draws the second pass additive (blend ONE ONE, no
+// depth write, the equal depth passing) without the ambient colour, and
+// once the element is drawn the cache holds the first pass's states again.
+TEST_F(ModelDrawShaderTest, ASecondLightsPassAddsAndTheFirstPassStatesComeBack) {
+    makeMaterial(6, "wood", "");
+    ASSERT_TRUE(material.flags & Material::FlagLitPerLight);
+    ObjectRepository objects;
+    testing_support::ScopedCoreMember<ObjectRepository> useObjects(gameCore.objects, &objects);
+    const auto first = testing_support::makeTestLight("along_z", 1, {1.0f, 1.0f, 1.0f});
+    const auto second = testing_support::makeTestLight("along_x", 1, {1.0f, 1.0f, 1.0f}, {1.0f, 0.0f, 0.0f});
+    for (const auto* light : {&first, &second})
+        element.lights.push_back(GameObjectLink::fromObject((*light)->light.get()));
+    auto state = [&](D3DRENDERSTATETYPE which) {
+        DWORD value = 0xDEAD;
+        device->GetRenderState(which, &value);
+        return value;
+    };
+    for (const int details : {2, 0}) {
+        SCOPED_TRACE(details);
+        env().setup.details = details;
+        element.drawCount = 0;
+        ASSERT_TRUE(Model::drawElement(element));
+        EXPECT_EQ(element.drawCount, 2);
+        EXPECT_EQ(state(D3DRS_ALPHABLENDENABLE), DWORD(TRUE));
+        EXPECT_EQ(state(D3DRS_SRCBLEND), DWORD(D3DBLEND_ONE));
+        EXPECT_EQ(state(D3DRS_DESTBLEND), DWORD(D3DBLEND_ONE));
+        EXPECT_EQ(state(D3DRS_ZWRITEENABLE), DWORD(FALSE));
+        EXPECT_EQ(state(D3DRS_ZFUNC), DWORD(D3DCMP_LESSEQUAL));
+        if (details > 0)
+            EXPECT_EQ(render_->shaders().dynamic20.values.ambient, 0);
+        else
+            EXPECT_EQ(state(D3DRS_AMBIENT), 0u);
+        cache().apply();
+        EXPECT_EQ(state(D3DRS_ALPHABLENDENABLE), DWORD(FALSE));
+        EXPECT_EQ(state(D3DRS_ZWRITEENABLE), DWORD(TRUE));
+        if (details == 0) EXPECT_EQ(state(D3DRS_AMBIENT), 0xFFFFFFFFu);
+    }
+}
+
 TEST_F(ModelDrawShaderTest, TheShadowReceiverNeedsTheMapsTextureAndAScene) {
     env().setup.shadows = 1;
     ASSERT_TRUE(render_->allocateShadowTargets());
