@@ -563,6 +563,42 @@ TEST_F(ModelDrawShaderTest, ASecondLightsPassAddsAndTheFirstPassStatesComeBack) 
     }
 }
 
+// A light with three passes after a plain one: the shader path draws its
+// three passes, each with its own share of the light (the last the
+// smallest), up to the element's pass limit; the fixed pipeline lights it
+// once.
+TEST_F(ModelDrawShaderTest, AThreePassLightDrawsItsSharesUpToThePassLimit) {
+    makeMaterial(6, "wood", "");
+    ObjectRepository objects;
+    testing_support::ScopedCoreMember<ObjectRepository> useObjects(gameCore.objects, &objects);
+    const auto plain = testing_support::makeTestLight("plain", 1, {1.0f, 1.0f, 1.0f});
+    const auto three = testing_support::makeTestLight("three", 1, {1.0f, 1.0f, 1.0f}, {0.0f, 0.0f, 1.0f}, 1.0f, 1);
+    ASSERT_TRUE(three->light->flags & kLightThreePasses);
+    for (const auto* light : {&plain, &three})
+        element.lights.push_back(GameObjectLink::fromObject((*light)->light.get()));
+    // The light's diffuse colour of the last pass drawn ("vColorLightDiffuse", c2).
+    auto lastShare = [&] {
+        float colour[4] = {};
+        device->GetPixelShaderConstantF(2, colour, 1);
+        return colour[0];
+    };
+    struct Case {
+        int details, limit, draws;
+    };
+    float shares[2] = {};
+    for (const Case c : {Case{2, 2, 2}, {2, 8, 4}, {0, 8, 2}}) {
+        env().setup.details = c.details;
+        element.passLimit = c.limit;
+        element.drawCount = 0;
+        ASSERT_TRUE(Model::drawElement(element));
+        EXPECT_EQ(element.drawCount, c.draws) << c.details << " " << c.limit;
+        if (c.details > 0) shares[c.limit > 2] = lastShare();
+    }
+    // The first pass of the light takes 0.7 of it, the third 0.2.
+    ASSERT_GT(shares[0], 0.0f);
+    EXPECT_NEAR(shares[1] / shares[0], 0.2f / 0.7f, 0.01f);
+}
+
 TEST_F(ModelDrawShaderTest, TheShadowReceiverNeedsTheMapsTextureAndAScene) {
     env().setup.shadows = 1;
     ASSERT_TRUE(render_->allocateShadowTargets());
