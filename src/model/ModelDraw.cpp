@@ -2,8 +2,8 @@
 // the texture stages of the state cache, and every path ends in the mesh
 // draw, which applies the cache and issues the draw call.
 #include <algorithm>
-#include <iterator>
 #include <cmath>
+#include <iterator>
 
 #include "app/GameCore.h"
 #include "model/Model.h"
