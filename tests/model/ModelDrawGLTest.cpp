@@ -1609,7 +1609,7 @@ TEST_F(ModelDrawGLTest, PerLightPassesAddTheirLightsOverTheAmbientColour) {
         const int a = 2 * q;
         for (int v : {a, a + 2, a + 1, a + 1, a + 2, a + 3}) floor += " " + std::to_string(v);
     }
-    floor += "\nsubset 0 0 48 18 kind 6 diffuse ";
+    floor += "\nsubset 0 0 48 18 kind ";
     render->textures.allocated = true;
     // The fixed-function lights end at their radius, as the shaders' do.
     IniFile ini;
@@ -1624,22 +1624,27 @@ TEST_F(ModelDrawGLTest, PerLightPassesAddTheirLightsOverTheAmbientColour) {
         const char* what;
         int details;
         std::uint8_t alpha;  // of the floor's texture; below 255 the material blends
+        const char* surface;  // the subset's kind and textures
     };
-    for (const Case& c : {Case{"fixed pipeline", 0, 255}, Case{"shaders", 2, 255}, Case{"blended, shaders", 2, 128}}) {
+    // A light map of one grey: the light-mapped kind's ambient light.
+    textures.files["glow.dds"] = solid(60, 60, 60);
+    int run = 0;  // each case's lamps have names of their own
+    for (const Case& c : {Case{"fixed pipeline", 0, 255, "6 diffuse paint"},
+                          Case{"light-mapped, fixed pipeline", 0, 255, "9 diffuse paint lightmap glow"},
+                          Case{"shaders", 2, 255, "6 diffuse paint"}, Case{"blended, shaders", 2, 128, "6 diffuse glass"}}) {
         SCOPED_TRACE(c.what);
+        ++run;
         // Each surface its own texture: the library keeps what it loaded.
-        const std::string paint = c.alpha < 255 ? "glass" : "paint";
-        textures.files[paint + ".dds"] = solid(100, 100, 100, c.alpha);
+        textures.files[c.alpha < 255 ? "glass.dds" : "paint.dds"] = solid(100, 100, 100, c.alpha);
         textures.setup.details = c.details;
         testing_support::CameraScene world{
-            {floor + paint + "\nbox 1 0.5 0.05 at 0 0 0.5\nlod\nbox 1 1 1\nlod\nbox 1 1 1\n"}};
+            {floor + c.surface + "\nbox 1 0.5 0.05 at 0 0 0.5\nlod\nbox 1 1 1\nlod\nbox 1 1 1\n"}};
         Scene& scene = *world.scene;
         // Two lamps of radius 0.9 just in front of the floor at x -0.3 and
         // 0.3: both reach its middle, each alone its own end.
         std::vector<Light*> lamps;
         for (const float x : {-0.3f, 0.3f}) {
-            const std::string name = "floor_lamp_" + std::to_string(lamps.size()) + "_" + std::to_string(c.details) +
-                                     "_" + std::to_string(c.alpha);
+            const std::string name = "floor_lamp_" + std::to_string(lamps.size()) + "_" + std::to_string(run);
             std::unique_ptr<Y3Light> source = Y3Light::create(0);
             copyName128(source->name, name.c_str());
             source->flags |= kY3LightAttenuated;
