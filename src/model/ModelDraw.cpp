@@ -1031,10 +1031,13 @@ bool drawWater(ModelElement& element, std::int32_t light, MultyShaderWaterBase& 
     // then the water reflects the sky.
     const bool reflection =
         mode.details > 0 && mode.water > 0 && mode.waterReflection == 1 && gameCore.render->mirrorDrawn();
+    const Light* lit = lightOf(element, light);
+    // A lit pass adds its light over the water: the element's first one
+    // draws the unlit water beneath it.
+    const bool base = lit && element.lightPass == 0 && drawWater(element, -1, family, water20);
     v.bones = s.bones;
     const std::uint32_t kind = material->parameters.kind;
     v.water = kind == 26 ? 1 : (kind == 27 ? 0 : 2);
-    const Light* lit = lightOf(element, light);
     if (!lit) {
         v.ambient = reflection ? 1 : 4;
         v.light = v.lmode = v.specular = 0;
@@ -1048,7 +1051,7 @@ bool drawWater(ModelElement& element, std::int32_t light, MultyShaderWaterBase& 
     shaders.pass.depthFunction = 6;
     if (!selectPrograms(family)) {
         material->reportFailure(v.ambient, 0, v.specular, 0, 0);
-        return false;
+        return base;
     }
     Model::prepareElementShaderPass(element, light);
     if (lit) shaders.pass.blendMode = 7;

@@ -1593,8 +1593,9 @@ TEST_F(ModelDrawGLTest, APointLightLightsTheFloorWithinItsSphereOnly) {
 
 // Two point lights of the scene over one floor, each drawn in a per-light
 // pass: where both reach, the floor shows the sum of their light over its
-// ambient colour, on the fixed pipeline and on the shader path, for an
-// opaque and an alpha-blended surface; where one reaches, that light alone.
+// ambient colour (or its light map's light), on the fixed pipeline and on
+// the shader path, for an opaque and an alpha-blended surface; where one
+// reaches, that light alone.
 TEST_F(ModelDrawGLTest, PerLightPassesAddTheirLightsOverTheAmbientColour) {
     // A strip of eight quads from x -1 to 1 at depth 0.5, lit per vertex.
     std::string floor = "model floor\nelement face\nlod\nmeshstream 4\n";

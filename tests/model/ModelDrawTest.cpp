@@ -365,6 +365,27 @@ TEST_F(ModelDrawWaterTest, WithoutReflectionTheUnlitPassMirrorsTheSkyLayer) {
     EXPECT_EQ(boundTexture(kCubeStage), nullptr);
 }
 
+// Water lit by two lights: the unlit water is drawn once beneath them and
+// each light's pass adds over it (blend mode 7: source alpha, one).
+TEST_F(ModelDrawWaterTest, LitWaterDrawsItsUnlitPassBeneathTheLightsPasses) {
+    ASSERT_TRUE(material.flags & Material::FlagLitPerLight);
+    ObjectRepository objects;
+    testing_support::ScopedCoreMember<ObjectRepository> useObjects(gameCore.objects, &objects);
+    const auto first = testing_support::makeTestLight("along_z", 1, {1.0f, 1.0f, 1.0f});
+    const auto second = testing_support::makeTestLight("along_x", 1, {1.0f, 1.0f, 1.0f}, {1.0f, 0.0f, 0.0f});
+    for (const auto* light : {&first, &second})
+        element.lights.push_back(GameObjectLink::fromObject((*light)->light.get()));
+    element.drawCount = 0;
+    EXPECT_TRUE(Model::drawElement(element));
+    EXPECT_EQ(element.drawCount, 3);
+    EXPECT_EQ(render_->shaders().waterNorm20.values.ambient, 0);
+    DWORD source = 0, destination = 0;
+    device->GetRenderState(D3DRS_SRCBLEND, &source);
+    device->GetRenderState(D3DRS_DESTBLEND, &destination);
+    EXPECT_EQ(source, DWORD(D3DBLEND_SRCALPHA));
+    EXPECT_EQ(destination, DWORD(D3DBLEND_ONE));
+}
+
 TEST_F(ModelDrawWaterTest, TheEyeReachesTheProgramInTheElementsSpace) {
     // The camera stands at (1, 2, 3), the element one unit along x: the
     // eye is (0, 2, 3) to the element (vObjectSpaceEyePos, register 4).
