@@ -3,6 +3,7 @@
 // draw, which applies the cache and issues the draw call.
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 #include "app/GameCore.h"
 #include "model/Model.h"
@@ -82,6 +83,11 @@ constexpr StageSetup kKind9Lit[] = {
     {D3DTOP_ADD, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_SELECTARG1, D3DTA_TEMP, D3DTA_CURRENT, 1, D3DTA_CURRENT},
     {D3DTOP_MODULATE2X, D3DTA_CURRENT, D3DTA_TEMP, D3DTOP_DISABLE, D3DTA_TEXTURE, D3DTA_CURRENT, 0, D3DTA_CURRENT},
 };
+constexpr StageSetup kKind9Added[] = {
+    kKind9Lit[0],
+    {D3DTOP_SELECTARG2, D3DTA_TEXTURE, D3DTA_DIFFUSE, D3DTOP_SELECTARG1, D3DTA_TEMP, D3DTA_CURRENT, 1, D3DTA_CURRENT},
+    kKind9Lit[2],
+};
 constexpr StageSetup kWater[] = {
     {D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_CURRENT, D3DTOP_MODULATE2X, D3DTA_TEXTURE, D3DTA_DIFFUSE, 0,
      D3DTA_CURRENT},
@@ -143,6 +149,63 @@ void fixedCommon(Cache& cache, ModelElement& element, Material& material, std::i
 }
 
 Cache& stateCache() { return gameCore.render->stateCache(); }
+
+// The blend mode of an added light pass, one after an element's first
+// per-light pass: it adds its light to what the passes before drew, weighted
+// by the surface's alpha where the material blends with alpha (7), else
+// whole (8). A material whose blend takes none of its own colour (source
+// factor zero) has no light to add: -1.
+std::int32_t addedLightBlendMode(const Material& material) {
+    switch (material.blendMode) {
+    case 2: case 3: case 7: case 10:
+        return 7;
+    case 5: case 9:
+        return -1;
+    default:
+        // Smooth alpha on an opaque mode blends with the alpha too.
+        return material.alphaMode == 2 && material.blendMode <= 1 ? 7 : 8;
+    }
+}
+
+// The fixed-function states of an added light pass, as the pass record's
+// blend modes 7 and 8 set them: additive, no depth write, the equal depth
+// of the first pass accepted, fog adding no colour of its own.
+void writeAddedLightStates(Cache& cache, std::int32_t blendMode) {
+    cache.setRender(Cache::RsAlphaBlendEnable, 1);
+    cache.setRender(Cache::RsSrcBlend, blendMode == 7 ? D3DBLEND_SRCALPHA : D3DBLEND_ONE);
+    cache.setRender(Cache::RsDestBlend, D3DBLEND_ONE);
+    cache.setRender(Cache::RsBlendOp, D3DBLENDOP_ADD);
+    cache.setRender(Cache::RsSeparateAlphaBlendEnable, 0);
+    cache.setRender(Cache::RsZWriteEnable, 0);
+    cache.setRender(Cache::RsZFunc, D3DCMP_LESSEQUAL);
+    cache.setRender(Cache::RsFogColor, 0);
+}
+
+// What the added light passes of an element change, kept from its first
+// pass and put back after the last, so that the next draw starts from the
+// material's own states.
+struct LightPassStates {
+    static constexpr Cache::RenderColumn kColumns[] = {
+        Cache::RsAlphaBlendEnable, Cache::RsSrcBlend,     Cache::RsDestBlend, Cache::RsBlendOp,
+        Cache::RsSeparateAlphaBlendEnable, Cache::RsZWriteEnable, Cache::RsZFunc, Cache::RsFogColor,
+        Cache::RsAmbient};
+    std::uint32_t values[std::size(kColumns)] = {};
+    std::int32_t blendMode = 0, alphaMode = 0, depthFunction = 0;
+
+    void keep() {
+        const Cache& cache = stateCache();
+        for (std::size_t i = 0; i < std::size(kColumns); ++i) values[i] = cache.renderDesired[kColumns[i]];
+        const ShaderPassState& pass = gameCore.render->shaders().pass;
+        blendMode = pass.blendMode, alphaMode = pass.alphaMode, depthFunction = pass.depthFunction;
+    }
+    void restore() const {
+        Cache& cache = stateCache();
+        for (std::size_t i = 0; i < std::size(kColumns); ++i) cache.setRender(kColumns[i], values[i]);
+        ShaderPassState& pass = gameCore.render->shaders().pass;
+        pass.blendMode = blendMode, pass.alphaMode = alphaMode, pass.depthFunction = depthFunction;
+        pass.blendApplied = pass.alphaApplied = pass.depthApplied = 0;
+    }
+};
 
 // The material's reflection bit: set while the renderer draws a mirrored
 // picture, except for an element drawn as a shared static instance.
@@ -344,9 +407,16 @@ bool drawFixed(ModelElement& element, std::int32_t light, const StageSetup* stag
                std::uint32_t ambient, bool colorVertexOff, bool textureFactor) {
     Material* material = fixedMaterial(element);
     if (!material) return false;
+    // The fixed pipeline lights a light with three passes once, in its
+    // first pass.
+    if (light >= 0 && element.lightRepeat > 0) return false;
+    const bool adds = light >= 0 && element.lightPass > 0;
+    const std::int32_t blendMode = adds ? addedLightBlendMode(*material) : 0;
+    if (blendMode < 0) return false;
     Cache& cache = stateCache();
     fixedCommon(cache, element, *material, light, lightMap, ambient, colorVertexOff, textureFactor);
     writeStages(cache, stages, count);
+    if (adds) writeAddedLightStates(cache, blendMode);
     // The bound textures wait in the shader core's pass record.
     gameCore.render->shaders().applyPassTextures();
     Model::drawElementMesh(element);
@@ -365,12 +435,16 @@ bool Model::drawElementFixedKind3(ModelElement& element, std::int32_t light) {
 
 bool Model::drawElementFixedKind6(ModelElement& element, std::int32_t light) {
     if (light < 0) return drawElementFixedKind3(element, light);
-    return drawFixed(element, light, kKind6Lit, 1, false, 0xFFFFFFFFu, true, false);
+    // An added light pass brings its light alone: no ambient colour.
+    const std::uint32_t ambient = element.lightPass > 0 ? 0u : 0xFFFFFFFFu;
+    return drawFixed(element, light, kKind6Lit, 1, false, ambient, true, false);
 }
 
 bool Model::drawElementFixedKind9(ModelElement& element, std::int32_t light) {
     if (light < 0) return drawElementFixedKind0(element, light);
-    return drawFixed(element, light, kKind9Lit, 3, true, 0, false, true);
+    // An added light pass leaves out the light map, the surface's ambient
+    // light, which its first pass drew.
+    return drawFixed(element, light, element.lightPass > 0 ? kKind9Added : kKind9Lit, 3, true, 0, false, true);
 }
 
 void Model::drawElementFixedDefault(ModelElement& element) {
@@ -535,16 +609,26 @@ bool Model::drawElement(ModelElement& element) {
     const bool perLight = details != VideoDetailsMinimum || fixedPathLitPerLight(material->parameters.kind);
     if (perLight && (material->flags & Material::FlagLitPerLight)) {
         // Only the passes that drew count: when every one failed, the
-        // element is drawn unlit.
+        // element is drawn unlit. The first pass that draws brings the
+        // ambient colour with its light, in the material's own blend; each
+        // later one adds its light alone on top of it.
         std::int32_t passes = 0;
         std::int32_t drawn = 0;
+        LightPassStates first;
         for (std::size_t i = 0; i < element.lights.size(); ++i) {
             const Light* lit = lightOf(element, static_cast<std::int32_t>(i));
             if (!lit || !(lit->flags & kLightPassMark)) continue;
             const int repeats = (lit->flags & kLightThreePasses) ? 3 : 1;
-            for (int r = 0; r < repeats && passes < element.passLimit; ++r, ++passes)
+            for (int r = 0; r < repeats && passes < element.passLimit; ++r, ++passes) {
+                if (drawn == 1 && element.lightPass == 0) first.keep();
+                element.lightPass = drawn;
+                element.lightRepeat = r;
                 if (drawElementKind(element, static_cast<std::int32_t>(i))) ++drawn;
+            }
         }
+        const bool added = element.lightPass > 0;
+        element.lightPass = element.lightRepeat = 0;
+        if (added) first.restore();
         if (drawn > 0) return true;
     }
     return drawElementKind(element, -1);
@@ -749,7 +833,8 @@ void Model::prepareElementShaderPass(ModelElement& element, std::int32_t light) 
         material->apply(vertex, false, pixel, &shaders.pass);
         if (material->parameters.boneInfluences > 0) setBoneConstants(element, vertex);
     }
-    if (const Light* l = lightOf(element, light)) l->setShaderConstants(vertex, pixel, element.world);
+    if (const Light* l = lightOf(element, light))
+        l->setShaderConstants(vertex, pixel, element.world, 0, element.lightRepeat);
 }
 
 bool Model::drawElementShader(ModelElement& element, std::int32_t light) {
@@ -774,6 +859,12 @@ bool Model::drawElementShader(ModelElement& element, std::int32_t light) {
             v.lmode = std::min(v.lmode, 1);
         }
     }
+    // An added light pass brings its light alone: the ambient colour and
+    // the reflection came with the element's first pass.
+    const bool adds = lit && element.lightPass > 0;
+    const std::int32_t addedBlend = adds ? addedLightBlendMode(*material) : 0;
+    if (addedBlend < 0) return false;
+    if (adds) v.ambient = v.envmap = 0;
     bool drawn = false;
     // The reflection of a blended surface goes first, on its own; the
     // passes below leave it out.
@@ -801,12 +892,15 @@ bool Model::drawElementShader(ModelElement& element, std::int32_t light) {
         return drawn;
     }
     prepareElementShaderPass(element, light);
+    if (adds) shaders.pass.blendMode = addedBlend;
     drawShaderMesh(element);
     return true;
 }
 
 bool Model::drawElementShaderKind16(ModelElement& element, std::int32_t light) {
     (void)light;  // drawn unlit
+    // An added light pass would add the same unlit picture again.
+    if (element.lightPass > 0) return false;
     Material* material = element.material();
     if (!material || !gameCore.render || !material->visible()) return false;
     ShaderCore& shaders = gameCore.render->shaders();
@@ -825,6 +919,7 @@ bool Model::drawElementShaderKind16(ModelElement& element, std::int32_t light) {
 
 bool Model::drawElementShaderKind62(ModelElement& element, std::int32_t light) {
     (void)light;
+    if (element.lightPass > 0) return false;  // drawn unlit, once
     Material* material = element.material();
     if (!material || !gameCore.render || !material->visible()) return false;
     ShaderCore& shaders = gameCore.render->shaders();
@@ -936,10 +1031,13 @@ bool drawWater(ModelElement& element, std::int32_t light, MultyShaderWaterBase& 
     // then the water reflects the sky.
     const bool reflection =
         mode.details > 0 && mode.water > 0 && mode.waterReflection == 1 && gameCore.render->mirrorDrawn();
+    const Light* lit = lightOf(element, light);
+    // A lit pass adds its light over the water: the element's first one
+    // draws the unlit water beneath it.
+    const bool base = lit && element.lightPass == 0 && drawWater(element, -1, family, water20);
     v.bones = s.bones;
     const std::uint32_t kind = material->parameters.kind;
     v.water = kind == 26 ? 1 : (kind == 27 ? 0 : 2);
-    const Light* lit = lightOf(element, light);
     if (!lit) {
         v.ambient = reflection ? 1 : 4;
         v.light = v.lmode = v.specular = 0;
@@ -953,7 +1051,7 @@ bool drawWater(ModelElement& element, std::int32_t light, MultyShaderWaterBase& 
     shaders.pass.depthFunction = 6;
     if (!selectPrograms(family)) {
         material->reportFailure(v.ambient, 0, v.specular, 0, 0);
-        return false;
+        return base;
     }
     Model::prepareElementShaderPass(element, light);
     if (lit) shaders.pass.blendMode = 7;

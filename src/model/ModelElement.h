@@ -165,6 +165,12 @@ struct ModelElement {
     D3DMATRIX world{};
     // How many per-light passes the model resource allows.
     std::int32_t passLimit = 8;
+    // The per-light pass being drawn: lightPass counts the passes drawn
+    // before it (0: the first, with the ambient and the material's own
+    // blend; later passes add their light alone), lightRepeat is the pass
+    // of a light with three passes (0 to 2). Both 0 outside the passes.
+    std::int32_t lightPass = 0;
+    std::int32_t lightRepeat = 0;
     // Mesh draws issued (each ends in one draw call when the level has
     // geometry).
     std::int32_t drawCount = 0;

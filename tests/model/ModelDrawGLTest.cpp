@@ -1591,6 +1591,116 @@ TEST_F(ModelDrawGLTest, APointLightLightsTheFloorWithinItsSphereOnly) {
     scene.deleteModel(model);
 }
 
+// Two point lights of the scene over one floor, each drawn in a per-light
+// pass: where both reach, the floor shows the sum of their light over its
+// ambient colour (or its light map's light), on the fixed pipeline and on
+// the shader path, for an opaque and an alpha-blended surface; where one
+// reaches, that light alone.
+TEST_F(ModelDrawGLTest, PerLightPassesAddTheirLightsOverTheAmbientColour) {
+    // A strip of eight quads from x -1 to 1 at depth 0.5, lit per vertex.
+    std::string floor = "model floor\nelement face\nlod\nmeshstream 4\n";
+    for (int column = 0; column <= 8; ++column) {
+        const float x = -1.0f + 0.25f * float(column);
+        for (const float y : {0.5f, -0.5f})
+            floor += "vertex p " + std::to_string(x) + " " + std::to_string(y) + " 0.5 n 0 0 -1 t " +
+                     std::to_string(column / 8.0f) + (y > 0.0f ? " 0\n" : " 1\n");
+    }
+    floor += "index";
+    for (int q = 0; q < 8; ++q) {
+        const int a = 2 * q;
+        for (int v : {a, a + 2, a + 1, a + 1, a + 2, a + 3}) floor += " " + std::to_string(v);
+    }
+    floor += "\nsubset 0 0 48 18 kind ";
+    render->textures.allocated = true;
+    // The fixed-function lights end at their radius, as the shaders' do.
+    IniFile ini;
+    ini.getCategory("render_ffp").getVariable("ffp_light_radius_mult").setString("1");
+    readLightRenderSettings(ini);
+    // The grey level at a column of the floor's middle row.
+    auto level = [](const std::vector<std::uint8_t>& bytes, int x) {
+        const std::uint8_t* p = &bytes[(std::size_t(32) * 64 + std::size_t(x)) * 4];
+        return (int(p[0]) + p[1] + p[2]) / 3;
+    };
+    struct Case {
+        const char* what;
+        int details;
+        std::uint8_t alpha;  // of the floor's texture; below 255 the material blends
+        const char* surface;  // the subset's kind and textures
+    };
+    // A light map of one grey: the light-mapped kind's ambient light.
+    textures.files["glow.dds"] = solid(60, 60, 60);
+    int run = 0;  // each case's lamps have names of their own
+    for (const Case& c : {Case{"fixed pipeline", 0, 255, "6 diffuse paint"},
+                          Case{"light-mapped, fixed pipeline", 0, 255, "9 diffuse paint lightmap glow"},
+                          Case{"shaders", 2, 255, "6 diffuse paint"}, Case{"blended, shaders", 2, 128, "6 diffuse glass"}}) {
+        SCOPED_TRACE(c.what);
+        ++run;
+        // Each surface its own texture: the library keeps what it loaded.
+        textures.files[c.alpha < 255 ? "glass.dds" : "paint.dds"] = solid(100, 100, 100, c.alpha);
+        textures.setup.details = c.details;
+        testing_support::CameraScene world{
+            {floor + c.surface + "\nbox 1 0.5 0.05 at 0 0 0.5\nlod\nbox 1 1 1\nlod\nbox 1 1 1\n"}};
+        Scene& scene = *world.scene;
+        // Two lamps of radius 0.9 just in front of the floor at x -0.3 and
+        // 0.3: both reach its middle, each alone its own end.
+        std::vector<Light*> lamps;
+        for (const float x : {-0.3f, 0.3f}) {
+            const std::string name = "floor_lamp_" + std::to_string(lamps.size()) + "_" + std::to_string(run);
+            std::unique_ptr<Y3Light> source = Y3Light::create(0);
+            copyName128(source->name, name.c_str());
+            source->flags |= kY3LightAttenuated;
+            for (float& colour : source->colour) colour = 0.7f;
+            source->radius = 0.9f;
+            Matrix34 at = matrix34Identity();
+            at.m[9] = x, at.m[10] = 0.0f, at.m[11] = 0.3f;
+            source->setPose(at);
+            ASSERT_TRUE(lightDataManager().getOrCreate(name.c_str())->load(source.get()));
+            Light* lamp = scene.addLight(name.c_str(), name.c_str(), false);
+            ASSERT_NE(lamp, nullptr);
+            if (!lamp->onStack()) ASSERT_TRUE(lamp->push()) << allLines();
+            lamp->updatePhase0(CurrentTime{}, 0);
+            lamps.push_back(lamp);
+        }
+        auto* model = static_cast<Model*>(scene.createModel("floor", "floor", matrix34Identity(), 0));
+        ASSERT_NE(model, nullptr) << allLines();
+        ASSERT_TRUE(model->push()) << allLines();
+        model->stateWords[0] |= kModelDrawnThisFrame;
+        ASSERT_TRUE(model->updateDeferred());
+        ModelElement& element = model->elements.at(0);
+        ASSERT_EQ(element.lights.size(), 2u) << allLines();
+        ASSERT_NE(element.material(), nullptr);
+        if (c.alpha < 255) element.material()->setOpacity(0.5f);
+
+        // [none, left, right, both] lit: each render sorts the lights again,
+        // and a hidden lamp draws no pass.
+        std::vector<std::uint8_t> seen[4];
+        for (int shown = 0; shown < 4; ++shown) {
+            lamps[0]->setVisible(shown & 1);
+            lamps[1]->setVisible(shown & 2);
+            seen[shown] = renderElement(element, c.details);
+            ASSERT_EQ(seen[shown].size(), std::size_t(64) * 64 * 4);
+        }
+        // The lit passes' ambient colour: the floor's right end, beyond the
+        // left lamp's reach, lit by it alone.
+        const int ambient = level(seen[1], 60);
+        // The middle (column 32) takes both lights: the sum of what each
+        // adds to the ambient colour, more than either alone.
+        const int left = level(seen[1], 32) - ambient;
+        const int right = level(seen[2], 32) - ambient;
+        const int both = level(seen[3], 32) - ambient;
+        EXPECT_GT(ambient, 10);
+        EXPECT_GT(left, 10);
+        EXPECT_GT(right, 10);
+        EXPECT_NEAR(both, left + right, 6) << ambient << " " << left << " " << right;
+        // The floor's ends take one light each: the other's pass changes
+        // nothing there.
+        EXPECT_GT(level(seen[1], 4), ambient + 4);
+        EXPECT_NEAR(level(seen[3], 4), level(seen[1], 4), 3);
+        EXPECT_NEAR(level(seen[3], 60), level(seen[2], 60), 3);
+        scene.deleteModel(model);
+    }
+}
+
 namespace {
 
 // A compiled light set as the packages store it (one packed record of its

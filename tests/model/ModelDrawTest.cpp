@@ -365,6 +365,27 @@ TEST_F(ModelDrawWaterTest, WithoutReflectionTheUnlitPassMirrorsTheSkyLayer) {
     EXPECT_EQ(boundTexture(kCubeStage), nullptr);
 }
 
+// Water lit by two lights: the unlit water is drawn once beneath them and
+// each light's pass adds over it (blend mode 7: source alpha, one).
+TEST_F(ModelDrawWaterTest, LitWaterDrawsItsUnlitPassBeneathTheLightsPasses) {
+    ASSERT_TRUE(material.flags & Material::FlagLitPerLight);
+    ObjectRepository objects;
+    testing_support::ScopedCoreMember<ObjectRepository> useObjects(gameCore.objects, &objects);
+    const auto first = testing_support::makeTestLight("along_z", 1, {1.0f, 1.0f, 1.0f});
+    const auto second = testing_support::makeTestLight("along_x", 1, {1.0f, 1.0f, 1.0f}, {1.0f, 0.0f, 0.0f});
+    for (const auto* light : {&first, &second})
+        element.lights.push_back(GameObjectLink::fromObject((*light)->light.get()));
+    element.drawCount = 0;
+    EXPECT_TRUE(Model::drawElement(element));
+    EXPECT_EQ(element.drawCount, 3);
+    EXPECT_EQ(render_->shaders().waterNorm20.values.ambient, 0);
+    DWORD source = 0, destination = 0;
+    device->GetRenderState(D3DRS_SRCBLEND, &source);
+    device->GetRenderState(D3DRS_DESTBLEND, &destination);
+    EXPECT_EQ(source, DWORD(D3DBLEND_SRCALPHA));
+    EXPECT_EQ(destination, DWORD(D3DBLEND_ONE));
+}
+
 TEST_F(ModelDrawWaterTest, TheEyeReachesTheProgramInTheElementsSpace) {
     // The camera stands at (1, 2, 3), the element one unit along x: the
     // eye is (0, 2, 3) to the element (vObjectSpaceEyePos, register 4).
@@ -521,6 +542,82 @@ TEST_F(ModelDrawShaderTest, LitPassesThatAllFailFallBackToTheUnlitDraw) {
     EXPECT_TRUE(Model::drawElement(element));
     EXPECT_EQ(element.drawCount, 1);
     EXPECT_EQ(render_->shaders().dynamic20.values.light, 2);
+}
+
+// Two lights over an opaque element, on the shader path and on the fixed
+// pipeline: the device draws the second pass additive (blend ONE ONE, no
+// depth write, the equal depth passing) without the ambient colour, and
+// once the element is drawn the cache holds the first pass's states again.
+TEST_F(ModelDrawShaderTest, ASecondLightsPassAddsAndTheFirstPassStatesComeBack) {
+    makeMaterial(6, "wood", "");
+    ASSERT_TRUE(material.flags & Material::FlagLitPerLight);
+    ObjectRepository objects;
+    testing_support::ScopedCoreMember<ObjectRepository> useObjects(gameCore.objects, &objects);
+    const auto first = testing_support::makeTestLight("along_z", 1, {1.0f, 1.0f, 1.0f});
+    const auto second = testing_support::makeTestLight("along_x", 1, {1.0f, 1.0f, 1.0f}, {1.0f, 0.0f, 0.0f});
+    for (const auto* light : {&first, &second})
+        element.lights.push_back(GameObjectLink::fromObject((*light)->light.get()));
+    auto state = [&](D3DRENDERSTATETYPE which) {
+        DWORD value = 0xDEAD;
+        device->GetRenderState(which, &value);
+        return value;
+    };
+    for (const int details : {2, 0}) {
+        SCOPED_TRACE(details);
+        env().setup.details = details;
+        element.drawCount = 0;
+        ASSERT_TRUE(Model::drawElement(element));
+        EXPECT_EQ(element.drawCount, 2);
+        EXPECT_EQ(state(D3DRS_ALPHABLENDENABLE), DWORD(TRUE));
+        EXPECT_EQ(state(D3DRS_SRCBLEND), DWORD(D3DBLEND_ONE));
+        EXPECT_EQ(state(D3DRS_DESTBLEND), DWORD(D3DBLEND_ONE));
+        EXPECT_EQ(state(D3DRS_ZWRITEENABLE), DWORD(FALSE));
+        EXPECT_EQ(state(D3DRS_ZFUNC), DWORD(D3DCMP_LESSEQUAL));
+        if (details > 0)
+            EXPECT_EQ(render_->shaders().dynamic20.values.ambient, 0);
+        else
+            EXPECT_EQ(state(D3DRS_AMBIENT), 0u);
+        cache().apply();
+        EXPECT_EQ(state(D3DRS_ALPHABLENDENABLE), DWORD(FALSE));
+        EXPECT_EQ(state(D3DRS_ZWRITEENABLE), DWORD(TRUE));
+        if (details == 0) EXPECT_EQ(state(D3DRS_AMBIENT), 0xFFFFFFFFu);
+    }
+}
+
+// A light with three passes after a plain one: the shader path draws its
+// three passes, each with its own share of the light (the last the
+// smallest), up to the element's pass limit; the fixed pipeline lights it
+// once.
+TEST_F(ModelDrawShaderTest, AThreePassLightDrawsItsSharesUpToThePassLimit) {
+    makeMaterial(6, "wood", "");
+    ObjectRepository objects;
+    testing_support::ScopedCoreMember<ObjectRepository> useObjects(gameCore.objects, &objects);
+    const auto plain = testing_support::makeTestLight("plain", 1, {1.0f, 1.0f, 1.0f});
+    const auto three = testing_support::makeTestLight("three", 1, {1.0f, 1.0f, 1.0f}, {0.0f, 0.0f, 1.0f}, 1.0f, 1);
+    ASSERT_TRUE(three->light->flags & kLightThreePasses);
+    for (const auto* light : {&plain, &three})
+        element.lights.push_back(GameObjectLink::fromObject((*light)->light.get()));
+    // The light's diffuse colour of the last pass drawn ("vColorLightDiffuse", c2).
+    auto lastShare = [&] {
+        float colour[4] = {};
+        device->GetPixelShaderConstantF(2, colour, 1);
+        return colour[0];
+    };
+    struct Case {
+        int details, limit, draws;
+    };
+    float shares[2] = {};
+    for (const Case c : {Case{2, 2, 2}, {2, 8, 4}, {0, 8, 2}}) {
+        env().setup.details = c.details;
+        element.passLimit = c.limit;
+        element.drawCount = 0;
+        ASSERT_TRUE(Model::drawElement(element));
+        EXPECT_EQ(element.drawCount, c.draws) << c.details << " " << c.limit;
+        if (c.details > 0) shares[c.limit > 2] = lastShare();
+    }
+    // The first pass of the light takes 0.7 of it, the third 0.2.
+    ASSERT_GT(shares[0], 0.0f);
+    EXPECT_NEAR(shares[1] / shares[0], 0.2f / 0.7f, 0.01f);
 }
 
 TEST_F(ModelDrawShaderTest, TheShadowReceiverNeedsTheMapsTextureAndAScene) {

@@ -32,12 +32,13 @@ struct TestLight {
 // need the game core's object table.
 inline std::unique_ptr<TestLight> makeTestLight(const char* name, std::uint32_t kind, const float (&colour)[3],
                                                 const float (&direction)[3] = {0.0f, 0.0f, 1.0f},
-                                                float radius = 1.0f) {
+                                                float radius = 1.0f, std::uint32_t mode = 0) {
     auto made = std::make_unique<TestLight>();
     std::unique_ptr<Y3Light> source = Y3Light::create(kind);
     copyName128(source->name, name);
     for (int c = 0; c < 3; ++c) source->colour[c] = colour[c];
     source->radius = radius;
+    source->mode = mode;  // 1: three passes
     Matrix34 pose = matrix34Identity();
     for (int c = 0; c < 3; ++c) pose.m[6 + c] = direction[c];
     source->setPose(pose);
