@@ -42,6 +42,23 @@
 //                       animations, the draw and the present); counters:
 //                       sailors, the Direct3D draws a frame, the pixels of
 //                       the last frame in the sailors' yellow
+//   Demo/frame_menu     the game's menu as it opens at the start (no scene):
+//                       the demo's page of four buttons over its panel and
+//                       sixteen more buttons beside it that the bench builds
+//                       as the Load page builds its slot buttons, each with
+//                       its text in the "menu" font; one frame is a turn of
+//                       the message loop (the frame step, then the posted
+//                       script events); counters: the text's pixels of the
+//                       last frame over the demo's buttons and the bench's
+//                       (menu_text_pixels, item_text_pixels)
+//   Demo/frame_play     New game pressed on the menu (the harbour loads, the
+//                       music starts), the hero walking to and fro between
+//                       two places sent by the click's road, SDL's disk
+//                       audio driver taking the mix (the mixer's thread
+//                       runs as on a sound card); one frame is a turn of the
+//                       message loop; counters: the way he walked in the
+//                       timed frames (walked_m), the RMS level of the mix
+//                       written meanwhile (mix_rms)
 // against the baseline: one clear and one textured triangle through bare
 // OpenGL calls on a 1024 x 768 target. Each frame ends with glFinish, so
 // that the GL work is paid in the frame. The counter post_processing says
@@ -56,11 +73,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -89,6 +108,10 @@
 #include "scene/CameraCore.h"
 #include "scene/Scene.h"
 #include "ui/StillFrameData.h"
+#include "script/ScriptCall.h"
+#include "script/ScriptEngine.h"
+
+#include <lua.hpp>
 
 #include <cstdlib>
 #include <filesystem>
@@ -226,22 +249,34 @@ private:
     double startup_ = 0.0;
 };
 
-// The game as its executable starts it, on the demo's data (its own user
-// folder under the temporary folder), with the harbour loaded and 50
-// animated sailors in the harbour's view. Frames are the main loop's frame
-// step, without the message loop's pacing.
-class HarbourGame {
-public:
-    static constexpr int kSailors = 50;
+// Reads the last presented frame back (BGRA rows, top first); false
+// without a device or when the read fails.
+bool readBackBuffer(std::vector<std::uint8_t>& bytes, D3DSURFACE_DESC& desc) {
+    if (!gameCore.video || !gameCore.video->device()) return false;
+    IDirect3DSurface9* back = nullptr;
+    gameCore.video->device()->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back);
+    const bool read = back && platform::d3d9::readSurface(back, bytes, desc);
+    if (back) back->Release();
+    return read;
+}
 
-    HarbourGame() {
-        folder_ = std::filesystem::temp_directory_path() / ("engine_bench_harbour_" + std::to_string(getpid()));
+// The game as its executable starts it, on the demo's data, with a user and
+// runtime folder of its own under the temporary folder: the platforms its
+// entry installs, its game core, the engine's start (the scripts loaded and
+// "system_reset" run). The audio driver is SDL's (dummy: the mixer's thread
+// runs and the sound goes nowhere; disk: the mix is written to diskFile).
+// Frames are the main loop's frame step, without the message loop's pacing.
+class DemoGame {
+public:
+    explicit DemoGame(const char* name, const char* audioDriver = "dummy", const std::string& diskFile = "") {
+        folder_ = std::filesystem::temp_directory_path() / (name + std::to_string(getpid()));
         std::filesystem::create_directories(folder_ / "appdata");
         std::filesystem::create_directories(folder_ / "runtime");
         setenv("XDG_DATA_HOME", (folder_ / "appdata").c_str(), 1);
         setenv("XDG_RUNTIME_DIR", (folder_ / "runtime").c_str(), 1);
         setenv("SDL_VIDEODRIVER", "offscreen", 0);
-        setenv("SDL_AUDIODRIVER", "dummy", 0);
+        setenv("SDL_AUDIODRIVER", audioDriver, 1);
+        if (!diskFile.empty()) setenv("SDL_DISKAUDIOFILE", diskFile.c_str(), 1);
         // The platforms the game's entry installs, then its game core.
         VideoCore::installGamePlatform();
         InputCore::installGamePlatform();
@@ -250,7 +285,90 @@ public:
         constructGameCore(gameCore);
         constructed_ = true;
         AppPaths::setExecutablePathForTesting(DEMO_FOLDER "/bin/game");
-        if (!gameCore.initialize() || !gameCore.initializeEngine() || !gameCore.game) return;
+        started_ = gameCore.initialize() && gameCore.initializeEngine() && gameCore.game && gameCore.script &&
+                   gameCore.script->context && gameCore.script->context->state;
+    }
+    ~DemoGame() {
+        if (constructed_) {
+            gameCore.release();
+            destroyGameCore(gameCore);
+            gameCore = GameCore{};
+        }
+        AppPaths::setExecutablePathForTesting("");
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+    DemoGame(const DemoGame&) = delete;
+    DemoGame& operator=(const DemoGame&) = delete;
+
+    bool started() const { return started_; }
+    const std::filesystem::path& folder() const { return folder_; }
+
+    // Runs a chunk of Lua in the game's script state; false (the error
+    // printed) when it does not run.
+    bool run(const char* chunk) const {
+        lua_State* state = gameCore.script->context->state;
+        if (luaL_dostring(state, chunk) == 0) return true;
+        std::fprintf(stderr, "bench script: %s\n", lua_tostring(state, -1));
+        lua_pop(state, 1);
+        return false;
+    }
+    // The number a Lua expression gives (nan when it gives none).
+    double number(const char* expression) const {
+        lua_State* state = gameCore.script->context->state;
+        const std::string chunk = std::string("return ") + expression;
+        double value = std::nan("");
+        if (luaL_dostring(state, chunk.c_str()) == 0) {
+            if (lua_isnumber(state, -1)) value = lua_tonumber(state, -1);
+            else if (lua_isboolean(state, -1)) value = lua_toboolean(state, -1) ? 1.0 : 0.0;
+        }
+        lua_settop(state, 0);
+        return value;
+    }
+
+    // One frame of the game's frame step, its GL work finished.
+    void frame() {
+        loop_.step();
+        glFinish();
+    }
+    // One turn of the message loop: the frame step, then the script events
+    // posted during it.
+    void loopTurn() {
+        frame();
+        gameCore.script->context->processEvents();
+    }
+
+    // How many pixels of the last frame inside the rectangle (1024 x 768
+    // coordinates) the test accepts.
+    template <class Test>
+    int countPixels(int left, int top, int right, int bottom, Test test) const {
+        std::vector<std::uint8_t> bytes;
+        D3DSURFACE_DESC desc{};
+        if (!readBackBuffer(bytes, desc)) return 0;
+        int count = 0;
+        for (std::size_t y = std::size_t(top) * desc.Height / kHeight; y < std::size_t(bottom) * desc.Height / kHeight; ++y)
+            for (std::size_t x = std::size_t(left) * desc.Width / kWidth; x < std::size_t(right) * desc.Width / kWidth; ++x) {
+                const std::uint8_t* pixel = &bytes[(y * desc.Width + x) * 4];
+                count += test(pixel[2], pixel[1], pixel[0]) ? 1 : 0;
+            }
+        return count;
+    }
+
+private:
+    std::filesystem::path folder_;
+    ThisMainLoop loop_;
+    bool constructed_ = false;
+    bool started_ = false;
+};
+
+// The game with the harbour loaded and 50 animated sailors in the harbour's
+// view.
+class HarbourGame : public DemoGame {
+public:
+    static constexpr int kSailors = 50;
+
+    HarbourGame() : DemoGame("engine_bench_harbour_") {
+        if (!started()) return;
         gameCore.game->flags |= kSaveGameLoadAllowed;
         gameCore.game->loadScene("harbour");
         Scene* scene = gameCore.game->currentScene();
@@ -283,39 +401,12 @@ public:
         for (int i = 0; i < 30; ++i) frame();
         ready_ = sailors_ == kSailors;
     }
-    ~HarbourGame() {
-        if (constructed_) {
-            gameCore.release();
-            destroyGameCore(gameCore);
-            gameCore = GameCore{};
-        }
-        AppPaths::setExecutablePathForTesting("");
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
-    }
-    HarbourGame(const HarbourGame&) = delete;
-    HarbourGame& operator=(const HarbourGame&) = delete;
 
     bool ready() const { return ready_; }
     int sailors() const { return sailors_; }
     // How many pixels of the last frame show the sailors' yellow.
     int yellowPixels() const {
-        IDirect3DSurface9* back = nullptr;
-        gameCore.video->device()->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back);
-        std::vector<std::uint8_t> bytes;
-        D3DSURFACE_DESC desc{};
-        const bool read = back && platform::d3d9::readSurface(back, bytes, desc);
-        if (back) back->Release();
-        if (!read) return 0;
-        int yellow = 0;
-        for (std::size_t at = 0; at + 3 < bytes.size(); at += 4)
-            yellow += bytes[at + 2] > 150 && bytes[at + 1] > 120 && bytes[at] < 100;
-        return yellow;
-    }
-    // One frame of the game's frame step, its GL work finished.
-    void frame() {
-        loop_.step();
-        glFinish();
+        return countPixels(0, 0, kWidth, kHeight, [](int r, int g, int b) { return r > 150 && g > 120 && b < 100; });
     }
     // The walking sailors back where they started (their walk's root
     // motion carries them out of the view otherwise).
@@ -333,9 +424,6 @@ private:
         Matrix34 pose;
     };
     std::vector<Walker> walkers_;
-    std::filesystem::path folder_;
-    ThisMainLoop loop_;
-    bool constructed_ = false;
     bool ready_ = false;
     int sailors_ = 0;
 };
@@ -634,6 +722,183 @@ void harbourFrameVsBare(benchmark::State& state) {
 }
 BENCHMARK(harbourFrameVsBare)->Name("Demo/harbour_sailors")->UseManualTime()->Unit(benchmark::kMillisecond);
 
+// ---- The menu and a play frame, in the running game.
+
+// The menu's second half for the bench: sixteen buttons beside the demo's
+// four, in two columns left and right of its panel, each with its text in
+// the "menu" font, built as the Load page builds its slot buttons (a
+// still frame with the button image and its hover handlers, and a text
+// companion above it).
+constexpr const char* kMoreMenuItems = R"(
+for i = 1, 16 do
+  local name = "bench_item" .. i
+  local button = stillframe:create(name)
+  local label = stillframe:create(name .. "_text")
+  local column = (i - 1) % 2
+  local row = math.floor((i - 1) / 2)
+  button:set("menu_button")
+  button.x = 24 + column * 712
+  button.y = 40 + row * 88
+  button.width = 264
+  button.height = 56
+  button.order = 92
+  button:setEvent(0, "menu_on_over")
+  button:setEvent(1, "menu_on_out")
+  label:setText("Chapter " .. i, 24, "menu")
+  label.x = 48 + column * 712
+  label.y = 56 + row * 88
+  label.order = 93
+  local white = label.color
+  white:setInt(0xFFFFFFFF)
+  label.color = white
+end
+)";
+
+// Near-white: the menu's text colour.
+bool textColour(int r, int g, int b) { return r > 200 && g > 200 && b > 200; }
+
+// The game's menu as it opens at the start (no scene: the camera mode that
+// draws still frames alone) with twenty buttons and their texts; frames
+// until its items have faded in.
+void demoMenuVsBare(benchmark::State& state) {
+    DemoRender::release();
+    DemoGame game("engine_bench_menu_");
+    if (!game.started() || !game.run("demo_menu_open()") || !game.run(kMoreMenuItems) ||
+        game.number("stillframe:test('mm_new') and stillframe:test('bench_item16_text')") != 1.0) {
+        state.SkipWithError("the demo's menu did not open with twenty items (demo data built? EGL?)");
+        return;
+    }
+    for (int i = 0; i < 20; ++i) game.loopTurn();
+    BareFrame bare;
+    if (!bare.ready()) {
+        state.SkipWithError(bare.why.c_str());
+        return;
+    }
+    const platform::d3d9::DeviceStatistics before = *platform::d3d9::statistics(gameCore.video->device());
+    int frames = 0;
+    bench_pairs::runPaired(
+        state,
+        [&] {
+            game.loopTurn();
+            ++frames;
+        },
+        [&] { bare.frame(); });
+    const platform::d3d9::DeviceStatistics& after = *platform::d3d9::statistics(gameCore.video->device());
+    if (frames > 0) state.counters["draws"] = double(after.draws - before.draws) / frames;
+    // The last frame's text: the demo's four items over its panel, the
+    // bench's sixteen in the columns beside it.
+    const int menuText = game.countPixels(380, 230, 644, 564, textColour);
+    const int itemText = game.countPixels(24, 40, 288, 720, textColour) + game.countPixels(736, 40, 1000, 720, textColour);
+    state.counters["menu_text_pixels"] = menuText;
+    state.counters["item_text_pixels"] = itemText;
+    if (menuText < 200 || itemText < 800) state.SkipWithError("the menu's frame shows too little of its text");
+}
+BENCHMARK(demoMenuVsBare)->Name("Demo/frame_menu")->Iterations(400)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// The hero walks to and fro between two places of the harbour, sent by the
+// click's road (the cursor over a place's screen action, then the action's
+// handler); bench_walk_on, called between frames, sends him to the other
+// place once he has arrived, or again when he has stood still for twenty
+// calls (the scene's first second, before his capsule has settled).
+// bench_walk.moved is the way he has gone, summed over the calls.
+constexpr const char* kWalkToAndFro = R"(
+bench_walk = {
+  legs = {{place = "house_door", x = 656, y = 288}, {place = "pier_end", x = 72, y = 330}},
+  leg = 2, moved = 0, last = nil, still = 0, clicks = 0,
+}
+function bench_walk_on()
+  local x, y, z = demo_hero_position()
+  local last = bench_walk.last
+  local step = last ~= nil and math.sqrt((x - last[1]) ^ 2 + (z - last[3]) ^ 2) or 0
+  bench_walk.moved = bench_walk.moved + step
+  bench_walk.last = {x, y, z}
+  bench_walk.still = step > 0.0001 and 0 or bench_walk.still + 1
+  local leg = bench_walk.legs[bench_walk.leg]
+  if last ~= nil and bench_walk.still < 20 and world:distance2object("hero", leg.place) > 0.3 then
+    return true
+  end
+  bench_walk.leg = bench_walk.leg % 2 + 1
+  leg = bench_walk.legs[bench_walk.leg]
+  input.cursor:set(leg.x, leg.y)
+  bench_walk.clicks = bench_walk.clicks + 1
+  bench_walk.still = 0
+  return demo_on_action()
+end
+)";
+
+// The RMS level of the 16-bit samples of the file from byte from on.
+double mixLevel(const std::filesystem::path& file, std::uintmax_t from) {
+    std::ifstream in(file, std::ios::binary);
+    in.seekg(std::streamoff(from));
+    std::vector<std::int16_t> samples(1 << 16);
+    double sum = 0.0;
+    std::size_t count = 0;
+    while (in.read(reinterpret_cast<char*>(samples.data()), std::streamsize(samples.size() * 2)) || in.gcount() > 0) {
+        const std::size_t n = std::size_t(in.gcount()) / 2;
+        for (std::size_t i = 0; i < n; ++i) sum += double(samples[i]) * samples[i];
+        count += n;
+    }
+    return count ? std::sqrt(sum / double(count)) : 0.0;
+}
+
+// A play frame: New game pressed on the menu as a click's handler does (the
+// harbour loads, the music starts), the harbour's view, the hero walking
+// where the player clicked. SDL's disk audio driver takes the mix, so the
+// mixer's thread runs as on a sound card, and the mix written during the
+// timed frames tells that the music played.
+void demoPlayVsBare(benchmark::State& state) {
+    DemoRender::release();
+    const std::filesystem::path mix =
+        std::filesystem::temp_directory_path() / ("engine_bench_play_mix_" + std::to_string(getpid()) + ".raw");
+    {
+        // Headless the demo would play its tour: the bench plays instead.
+        DemoGame game("engine_bench_play_", "disk", mix.string());
+        const bool opened = game.started() && game.run("demo.tour = false") && game.run(kWalkToAndFro) &&
+                            game.run("demo_menu_open()") && game.run("demo_tour_press('mm_new')");
+        for (int i = 0; opened && i < 50 && game.number("demo.scene_loaded == true") != 1.0; ++i) game.loopTurn();
+        if (!opened || game.number("demo.scene_loaded == true") != 1.0 || game.number("bench_walk_on()") != 1.0) {
+            state.SkipWithError("New game did not load the harbour with the hero set off (demo data built? EGL?)");
+        } else {
+            // Until he is well on his way.
+            for (int i = 0; i < 400 && game.number("bench_walk.moved") < 0.5; ++i) {
+                game.loopTurn();
+                game.number("bench_walk_on()");
+            }
+            BareFrame bare;
+            if (!bare.ready()) {
+                state.SkipWithError(bare.why.c_str());
+            } else {
+                std::error_code error;
+                const std::uintmax_t mixStart = std::filesystem::file_size(mix, error);
+                const double movedBefore = game.number("bench_walk.moved");
+                const platform::d3d9::DeviceStatistics before = *platform::d3d9::statistics(gameCore.video->device());
+                int frames = 0;
+                bool walking = true;
+                bench_pairs::runPaired(
+                    state,
+                    [&] {
+                        game.loopTurn();
+                        ++frames;
+                    },
+                    [&] { bare.frame(); }, 1.0, [&] { walking = game.number("bench_walk_on()") == 1.0 && walking; });
+                const platform::d3d9::DeviceStatistics& after = *platform::d3d9::statistics(gameCore.video->device());
+                if (frames > 0) state.counters["draws"] = double(after.draws - before.draws) / frames;
+                const double moved = game.number("bench_walk.moved") - movedBefore;
+                const double level = error ? 0.0 : mixLevel(mix, mixStart);
+                const bool music = game.number("soundManager:gTest(SoundManager.Music, demo_global('demo.music').value)") == 1.0;
+                state.counters["walked_m"] = moved;
+                state.counters["clicks"] = game.number("bench_walk.clicks");
+                state.counters["mix_rms"] = level;
+                if (!walking || moved < 0.5) state.SkipWithError("the hero did not walk where he was sent");
+                else if (!music || level < 100.0) state.SkipWithError("the music was not heard in the mix");
+            }
+        }
+    }
+    std::error_code ignored;
+    std::filesystem::remove(mix, ignored);
+}
+BENCHMARK(demoPlayVsBare)->Name("Demo/frame_play")->Iterations(150)->UseManualTime()->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -643,7 +908,8 @@ int main(int argc, char** argv) {
     bench_gl::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     for (const char* name :
-         {"Demo/frame_default/0", "Demo/frame_bloom/1", "Demo/frame_harbour/iterations:1", "Demo/harbour_sailors"}) {
+         {"Demo/frame_default/0", "Demo/frame_bloom/1", "Demo/frame_harbour/iterations:1", "Demo/harbour_sailors",
+          "Demo/frame_menu/iterations:400", "Demo/frame_play/iterations:150"}) {
         const double ratio = reporter.ratio(std::string(name) + "/manual_time");
         if (ratio > 0) std::printf("%s / bare GL frame at %dx%d: %.2f\n", name, kWidth, kHeight, ratio);
     }

@@ -2,20 +2,24 @@
 // launched alternately (PairedRun.h), with tests/demo/PresentProbe.cpp preloaded
 // into both to see their presents:
 //   Startup/first_present   the launch (fork) to the first presented frame
-//                           (the demo's splash; the floor's one clear) of
-//                           the built demo's game, headless (the offscreen
-//                           video driver, surfaceless EGL), against
-//                           engine_bench_floor startup (an SDL window, a
-//                           surfaceless GL 4.5 context, a Lua state, the
-//                           data root read); the first present ends the
-//                           process. Counters: the peak resident memory of
-//                           each at that point (game_rss_mib, floor_rss_mib)
+//                           of the game's menu (the demo's splash is
+//                           presented before it, from the render core's
+//                           start; the menu's frame is the message loop's
+//                           first) of the built demo's game, headless (the
+//                           offscreen video driver, surfaceless EGL),
+//                           against engine_bench_floor startup (an SDL
+//                           window, a surfaceless GL 4.5 context, a Lua
+//                           state, the data root read) to its one clear; the
+//                           process is ended at that present. Counters: the
+//                           peak resident memory of each at that point
+//                           (game_rss_mib, floor_rss_mib)
 //   Startup/tour            the whole headless tour of the demo, launched
 //                           to its end; counter tour_peak_rss_mib, the
 //                           peak resident memory of the run
 // The demo runs with a user and runtime folder of its own under the
 // temporary folder. Needs the built demo data folder (target demo_data).
 #include <benchmark/benchmark.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -59,9 +63,9 @@ public:
         std::filesystem::remove_all(folder_, ignored);
     }
 
-    // Runs the program with the probe preloaded; firstOnly ends it at its
-    // first present.
-    Launch run(const std::vector<std::string>& arguments, bool firstOnly) const {
+    // Runs the program with the probe preloaded; a positive presents ends
+    // it at that present (the process is killed as its line arrives).
+    Launch run(const std::vector<std::string>& arguments, int presents) const {
         int pipeEnds[2];
         Launch launch;
         if (pipe(pipeEnds) != 0) return launch;
@@ -76,7 +80,6 @@ public:
             if (!replaced(*entry)) environment.push_back(*entry);
         environment.push_back(std::string("LD_PRELOAD=") + PRESENT_PROBE);
         environment.push_back("PRESENT_PROBE_FD=" + std::to_string(pipeEnds[1]));
-        if (firstOnly) environment.push_back("PRESENT_PROBE_FIRST=1");
         environment.push_back("SDL_VIDEODRIVER=offscreen");
         environment.push_back("SDL_AUDIODRIVER=dummy");
         environment.push_back("XDG_DATA_HOME=" + (folder_ / "appdata").string());
@@ -101,15 +104,30 @@ public:
         close(pipeEnds[1]);
         std::string lines;
         char buffer[4096];
-        for (ssize_t n; (n = read(pipeEnds[0], buffer, sizeof buffer)) > 0;) lines.append(buffer, std::size_t(n));
+        int seen = 0;
+        bool ended = false;
+        long long nanoseconds = -1;
+        for (ssize_t n; !ended && (n = read(pipeEnds[0], buffer, sizeof buffer)) > 0;) {
+            lines.append(buffer, std::size_t(n));
+            // Complete lines only: "present <ns>".
+            for (std::size_t at; !ended && (at = lines.find('\n')) != std::string::npos; lines.erase(0, at + 1)) {
+                long long value = 0;
+                if (std::sscanf(lines.c_str(), "present %lld", &value) != 1) continue;
+                if (++seen == presents) {
+                    nanoseconds = value;
+                    if (child > 0) kill(child, SIGKILL);
+                    ended = true;
+                }
+            }
+        }
         close(pipeEnds[0]);
         int status = 0;
         rusage usage{};
         if (child < 0 || wait4(child, &status, 0, &usage) != child) return launch;
         const double end = monotonicSeconds();
-        launch.ran = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-        long long nanoseconds = 0;
-        if (std::sscanf(lines.c_str(), "present %lld", &nanoseconds) == 1) launch.presentAt = double(nanoseconds) * 1e-9;
+        // Ended at the present asked for, or by itself with exit code 0.
+        launch.ran = ended || (WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        if (nanoseconds >= 0) launch.presentAt = double(nanoseconds) * 1e-9;
         launch.seconds = (launch.presentAt >= 0.0 ? launch.presentAt : end) - start;
         launch.wholeRun = end - start;
         launch.peakMiB = double(usage.ru_maxrss) / 1024.0;
@@ -123,12 +141,16 @@ private:
 const std::vector<std::string> kGame = {DEMO_FOLDER "/bin/game"};
 const std::vector<std::string> kFloor = {FLOOR_PROGRAM, "startup", DEMO_FOLDER};
 
+// The game's present that shows its menu: the first when no splash lies
+// beside its executable, else the one after the splash's.
+int menuPresent() { return std::filesystem::exists(DEMO_FOLDER "/bin/splash_screen.dds") ? 2 : 1; }
+
 void firstPresent(benchmark::State& state) {
     Launcher launcher;
     std::vector<double> gameMiB, floorMiB;
     bool failed = false;
     auto launch = [&](const std::vector<std::string>& program, std::vector<double>& peaks) {
-        const Launch run = launcher.run(program, true);
+        const Launch run = launcher.run(program, &program == &kGame ? menuPresent() : 1);
         if (!run.ran || run.presentAt < 0.0) failed = true;
         peaks.push_back(run.peakMiB);
         return run.seconds;
@@ -144,7 +166,7 @@ void tour(benchmark::State& state) {
     Launcher launcher;
     std::vector<double> peaks;
     for (auto _ : state) {
-        const Launch run = launcher.run(kGame, false);
+        const Launch run = launcher.run(kGame, 0);
         if (!run.ran) {
             state.SkipWithError("the headless tour did not end with exit code 0");
             return;

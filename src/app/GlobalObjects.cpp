@@ -27,6 +27,7 @@
 #include "game/WaypointDataManager.h"
 #include "input/InputCore.h"
 #include "model/Model.h"
+#include "platform/Process.h"
 #include "render/RenderCore.h"
 #include "render/VideoCore.h"
 #include "resources/PackageDatabase.h"
@@ -176,6 +177,7 @@ struct GlobalObjects {
 }  // namespace
 
 int engineMain() {
+    platform::fixHeapThresholds();
     VideoCore::installGamePlatform();
     InputCore::installGamePlatform();
     SoundCore::installGamePlatform();

@@ -1,5 +1,6 @@
 #include "platform/Process.h"
 
+#include <malloc.h>
 #include <pthread.h>
 #include <sched.h>
 #include <spawn.h>
@@ -39,6 +40,13 @@ bool raiseCurrentThreadPriority() {
     for (int nice = -10; nice < current; nice += 5)
         if (setpriority(PRIO_PROCESS, thread, nice) == 0) return true;
     return false;
+}
+
+void fixHeapThresholds() {
+#ifdef __GLIBC__
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    mallopt(M_TRIM_THRESHOLD, 2 << 20);
+#endif
 }
 
 }  // namespace platform

@@ -1,4 +1,5 @@
-// Starting outside programs, and the calling thread's priority.
+// Starting outside programs, the calling thread's priority, and the heap's
+// thresholds.
 #pragma once
 
 namespace platform {
@@ -12,5 +13,14 @@ bool openWebPage(const char* address);
 // class where permitted, else the lowest nice value granted). False when the
 // host grants nothing; the thread runs on at its priority.
 bool raiseCurrentThreadPriority();
+
+// Fixes the heap's thresholds for the rest of the process: a block of 1 MiB
+// or more is mapped on its own and given back when freed, and more than
+// 2 MiB free at the heap's top goes back to the host. Left to itself the
+// allocator raises its mapping threshold to the largest mapped block freed
+// so far; a driver that allocates and frees blocks of a few MiB each frame
+// (a software rasteriser giving a dynamic vertex buffer a new store at each
+// discard) then takes them from the heap, which grows without bound.
+void fixHeapThresholds();
 
 }  // namespace platform
