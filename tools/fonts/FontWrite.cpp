@@ -1,6 +1,7 @@
 // fontwrite <font.ttf> <pixel size> <folder> <name>: rasterises a TrueType
 // font with FreeType into <folder>/<name>.dds (white texels, the glyph's
-// coverage as alpha, one cell per glyph in rows of 16) and writes the
+// coverage as alpha, one cell per glyph in rows of 16, clear texels
+// between the cells) and writes the
 // matching <folder>/<name>.font4: every cell one width, glyph 0 the space,
 // ranges for ASCII, Latin-1 and Cyrillic, sizes in units of the pixel size
 // (a text size of N draws glyphs N pixels high), value A 0. Each glyph's
@@ -24,6 +25,10 @@ namespace {
 
 constexpr std::uint32_t kMagic = 0x239AD4FAu;
 constexpr UINT kColumns = 16;
+// Clear texels between two cells: a glyph drawn scaled or off the texel
+// grid samples past its cell's edge, which must not reach the next cell's
+// ink (an underscore's line above an "o").
+constexpr UINT kGap = 2;
 
 struct Range {
     std::uint32_t first, last;
@@ -100,8 +105,9 @@ int main(int argc, char** argv) {
     const UINT rows = UINT((codes.size() + kColumns - 1) / kColumns);
     texture_tools::DdsImage image;
     image.format = D3DFMT_A8R8G8B8;
-    image.width = powerOfTwo(kColumns * UINT(cellWidth));
-    image.height = powerOfTwo(rows * UINT(lineHeight));
+    const UINT strideX = UINT(cellWidth) + kGap, strideY = UINT(lineHeight) + kGap;
+    image.width = powerOfTwo(kColumns * strideX);
+    image.height = powerOfTwo(rows * strideY);
     std::vector<std::uint8_t> texels(std::size_t(image.width) * image.height * 4, 0);
     for (std::size_t i = 0; i < texels.size(); i += 4) texels[i] = texels[i + 1] = texels[i + 2] = 255;
     std::string font;
@@ -114,7 +120,7 @@ int main(int argc, char** argv) {
     put32(font, std::uint32_t(codes.size()));
     for (std::size_t i = 0; i < codes.size(); ++i) {
         const Glyph& g = glyphs[i];
-        const UINT cellX = UINT(i % kColumns) * UINT(cellWidth), cellY = UINT(i / kColumns) * UINT(lineHeight);
+        const UINT cellX = UINT(i % kColumns) * strideX + kGap / 2, cellY = UINT(i / kColumns) * strideY + kGap / 2;
         for (int y = 0; y < g.rows; ++y)
             for (int x = 0; x < g.width; ++x) {
                 const int tx = int(cellX) + g.left + x, ty = int(cellY) + g.top + y;
