@@ -496,6 +496,33 @@ private:
     GLuint color_ = 0, framebuffer_ = 0, vs_ = 0, fs_ = 0, program_ = 0, vertexArray_ = 0, texture_ = 0;
 };
 
+// The game's frame paired with the bare GL frame, with the Direct3D draws
+// and clears of one game frame as counters; false (the bench skipped) when
+// the bare frame cannot run.
+template <class GameFrame, class Untimed = void (*)()>
+bool pairedWithBare(benchmark::State& state, GameFrame&& gameFrame, Untimed&& untimed = [] {}) {
+    BareFrame bare;
+    if (!bare.ready()) {
+        state.SkipWithError(bare.why.c_str());
+        return false;
+    }
+    const platform::d3d9::DeviceStatistics before = *platform::d3d9::statistics(gameCore.video->device());
+    int frames = 0;
+    bench_pairs::runPaired(
+        state,
+        [&] {
+            gameFrame();
+            ++frames;
+        },
+        [&] { bare.frame(); }, 1.0, untimed);
+    const platform::d3d9::DeviceStatistics& after = *platform::d3d9::statistics(gameCore.video->device());
+    if (frames > 0) {
+        state.counters["draws"] = double(after.draws - before.draws) / frames;
+        state.counters["clears"] = double(after.clears - before.clears) / frames;
+    }
+    return true;
+}
+
 void demoStartup(benchmark::State& state) {
     DemoRender& demo = DemoRender::instance(false);
     if (!demo.ready()) {
@@ -514,27 +541,8 @@ void demoFrameVsBare(benchmark::State& state) {
         state.SkipWithError("the demo cannot draw on the GL backend (demo data built? EGL?)");
         return;
     }
-    BareFrame bare;
-    if (!bare.ready()) {
-        state.SkipWithError(bare.why.c_str());
-        return;
-    }
     bool drawn = true;
-    const platform::d3d9::DeviceStatistics before = *platform::d3d9::statistics(gameCore.video->device());
-    int frames = 0;
-    bench_pairs::runPaired(
-        state,
-        [&] {
-            drawn = demo.frame() && drawn;
-            ++frames;
-        },
-        [&] { bare.frame(); });
-    const platform::d3d9::DeviceStatistics& after = *platform::d3d9::statistics(gameCore.video->device());
-    // The Direct3D calls of one demo frame.
-    if (frames > 0) {
-        state.counters["draws"] = double(after.draws - before.draws) / frames;
-        state.counters["clears"] = double(after.clears - before.clears) / frames;
-    }
+    if (!pairedWithBare(state, [&] { drawn = demo.frame() && drawn; })) return;
     if (!drawn) state.SkipWithError("a demo frame was not drawn");
     // What the frame shows: the clear colour above the stone quad, the
     // quad in the middle (RGB as decimal counters).
@@ -701,22 +709,7 @@ void harbourFrameVsBare(benchmark::State& state) {
         state.SkipWithError("the harbour did not load with its sailors (demo data built? EGL?)");
         return;
     }
-    BareFrame bare;
-    if (!bare.ready()) {
-        state.SkipWithError(bare.why.c_str());
-        return;
-    }
-    const platform::d3d9::DeviceStatistics before = *platform::d3d9::statistics(gameCore.video->device());
-    int frames = 0;
-    bench_pairs::runPaired(
-        state,
-        [&] {
-            game.frame();
-            ++frames;
-        },
-        [&] { bare.frame(); }, 1.0, [&] { game.placeWalkers(); });
-    const platform::d3d9::DeviceStatistics& after = *platform::d3d9::statistics(gameCore.video->device());
-    if (frames > 0) state.counters["draws"] = double(after.draws - before.draws) / frames;
+    if (!pairedWithBare(state, [&] { game.frame(); }, [&] { game.placeWalkers(); })) return;
     state.counters["sailors"] = game.sailors();
     state.counters["yellow_pixels"] = game.yellowPixels();
 }
@@ -769,22 +762,7 @@ void demoMenuVsBare(benchmark::State& state) {
         return;
     }
     for (int i = 0; i < 20; ++i) game.loopTurn();
-    BareFrame bare;
-    if (!bare.ready()) {
-        state.SkipWithError(bare.why.c_str());
-        return;
-    }
-    const platform::d3d9::DeviceStatistics before = *platform::d3d9::statistics(gameCore.video->device());
-    int frames = 0;
-    bench_pairs::runPaired(
-        state,
-        [&] {
-            game.loopTurn();
-            ++frames;
-        },
-        [&] { bare.frame(); });
-    const platform::d3d9::DeviceStatistics& after = *platform::d3d9::statistics(gameCore.video->device());
-    if (frames > 0) state.counters["draws"] = double(after.draws - before.draws) / frames;
+    if (!pairedWithBare(state, [&] { game.loopTurn(); })) return;
     // The last frame's text: the demo's four items over its panel, the
     // bench's sixteen in the columns beside it.
     const int menuText = game.countPixels(380, 230, 644, 564, textColour);
@@ -864,25 +842,12 @@ void demoPlayVsBare(benchmark::State& state) {
                 game.loopTurn();
                 game.number("bench_walk_on()");
             }
-            BareFrame bare;
-            if (!bare.ready()) {
-                state.SkipWithError(bare.why.c_str());
-            } else {
-                std::error_code error;
-                const std::uintmax_t mixStart = std::filesystem::file_size(mix, error);
-                const double movedBefore = game.number("bench_walk.moved");
-                const platform::d3d9::DeviceStatistics before = *platform::d3d9::statistics(gameCore.video->device());
-                int frames = 0;
-                bool walking = true;
-                bench_pairs::runPaired(
-                    state,
-                    [&] {
-                        game.loopTurn();
-                        ++frames;
-                    },
-                    [&] { bare.frame(); }, 1.0, [&] { walking = game.number("bench_walk_on()") == 1.0 && walking; });
-                const platform::d3d9::DeviceStatistics& after = *platform::d3d9::statistics(gameCore.video->device());
-                if (frames > 0) state.counters["draws"] = double(after.draws - before.draws) / frames;
+            std::error_code error;
+            const std::uintmax_t mixStart = std::filesystem::file_size(mix, error);
+            const double movedBefore = game.number("bench_walk.moved");
+            bool walking = true;
+            if (pairedWithBare(state, [&] { game.loopTurn(); },
+                               [&] { walking = game.number("bench_walk_on()") == 1.0 && walking; })) {
                 const double moved = game.number("bench_walk.moved") - movedBefore;
                 const double level = error ? 0.0 : mixLevel(mix, mixStart);
                 const bool music = game.number("soundManager:gTest(SoundManager.Music, demo_global('demo.music').value)") == 1.0;

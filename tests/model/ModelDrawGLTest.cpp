@@ -1522,14 +1522,12 @@ TEST_F(ModelDrawGLTest, ASpriteShowsItsShownElementsOnlyUnderASpriteCamera) {
     EXPECT_FALSE(sprite->pushed());
 }
 
-// A grey floor facing the viewer with a point light of the scene in front
-// of its left end, drawn on the shader paths: within the light's sphere the
-// floor is lit, beyond it the floor shows what it shows without the light.
-TEST_F(ModelDrawGLTest, APointLightLightsTheFloorWithinItsSphereOnly) {
-    textures.files["paint.dds"] = solid(100, 100, 100);
-    render->textures.allocated = true;
-    // A strip of eight quads from x -1 to 1, y -0.5 to 0.5 at depth 0.5,
-    // so that lighting per vertex follows the light across it.
+namespace {
+
+// A floor model: a strip of eight quads from x -1 to 1, y -0.5 to 0.5 at
+// depth 0.5, so that lighting per vertex follows a light across it; the
+// text ends at its subset's kind, which the caller writes with the rest.
+std::string floorStrip() {
     std::string floor = "model floor\nelement face\nlod\nmeshstream 4\n";
     for (int column = 0; column <= 8; ++column) {
         const float x = -1.0f + 0.25f * float(column);
@@ -1542,8 +1540,19 @@ TEST_F(ModelDrawGLTest, APointLightLightsTheFloorWithinItsSphereOnly) {
         const int a = 2 * q;
         for (int v : {a, a + 2, a + 1, a + 1, a + 2, a + 3}) floor += " " + std::to_string(v);
     }
-    floor += "\nsubset 0 0 48 18 kind 6 diffuse paint\nbox 1 0.5 0.05 at 0 0 0.5\n"
-             "lod\nbox 1 1 1\nlod\nbox 1 1 1\n";
+    return floor + "\nsubset 0 0 48 18 kind ";
+}
+
+}  // namespace
+
+// A grey floor facing the viewer with a point light of the scene in front
+// of its left end, drawn on the shader paths: within the light's sphere the
+// floor is lit, beyond it the floor shows what it shows without the light.
+TEST_F(ModelDrawGLTest, APointLightLightsTheFloorWithinItsSphereOnly) {
+    textures.files["paint.dds"] = solid(100, 100, 100);
+    render->textures.allocated = true;
+    const std::string floor = floorStrip() + "6 diffuse paint\nbox 1 0.5 0.05 at 0 0 0.5\n"
+                                             "lod\nbox 1 1 1\nlod\nbox 1 1 1\n";
     testing_support::CameraScene world{floor};
     Scene& scene = *world.scene;
     // A point light of radius 0.3 in front of the floor's left end, loaded
@@ -1597,20 +1606,7 @@ TEST_F(ModelDrawGLTest, APointLightLightsTheFloorWithinItsSphereOnly) {
 // the shader path, for an opaque and an alpha-blended surface; where one
 // reaches, that light alone.
 TEST_F(ModelDrawGLTest, PerLightPassesAddTheirLightsOverTheAmbientColour) {
-    // A strip of eight quads from x -1 to 1 at depth 0.5, lit per vertex.
-    std::string floor = "model floor\nelement face\nlod\nmeshstream 4\n";
-    for (int column = 0; column <= 8; ++column) {
-        const float x = -1.0f + 0.25f * float(column);
-        for (const float y : {0.5f, -0.5f})
-            floor += "vertex p " + std::to_string(x) + " " + std::to_string(y) + " 0.5 n 0 0 -1 t " +
-                     std::to_string(column / 8.0f) + (y > 0.0f ? " 0\n" : " 1\n");
-    }
-    floor += "index";
-    for (int q = 0; q < 8; ++q) {
-        const int a = 2 * q;
-        for (int v : {a, a + 2, a + 1, a + 1, a + 2, a + 3}) floor += " " + std::to_string(v);
-    }
-    floor += "\nsubset 0 0 48 18 kind ";
+    const std::string floor = floorStrip();
     render->textures.allocated = true;
     // The fixed-function lights end at their radius, as the shaders' do.
     IniFile ini;

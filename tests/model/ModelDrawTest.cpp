@@ -21,6 +21,22 @@
 
 namespace {
 
+// Two directional test lights, along z and along x, in an element's light
+// list, with the object repository they live in.
+struct TwoTestLights {
+    explicit TwoTestLights(ModelElement& element) {
+        for (const auto* light : {&first, &second})
+            element.lights.push_back(GameObjectLink::fromObject((*light)->light.get()));
+    }
+    ObjectRepository objects;
+    testing_support::ScopedCoreMember<ObjectRepository> useObjects{gameCore.objects, &objects};
+    std::unique_ptr<testing_support::TestLight> first =
+        testing_support::makeTestLight("along_z", 1, {1.0f, 1.0f, 1.0f});
+    std::unique_ptr<testing_support::TestLight> second =
+        testing_support::makeTestLight("along_x", 1, {1.0f, 1.0f, 1.0f}, {1.0f, 0.0f, 0.0f});
+};
+
+
 // One element over a material of a given kind ("wood" with the light map
 // "wood_lm") on the null device, drawn through the render core's cache.
 class ModelDrawTest : public texture_test::TextureTest {
@@ -369,12 +385,7 @@ TEST_F(ModelDrawWaterTest, WithoutReflectionTheUnlitPassMirrorsTheSkyLayer) {
 // each light's pass adds over it (blend mode 7: source alpha, one).
 TEST_F(ModelDrawWaterTest, LitWaterDrawsItsUnlitPassBeneathTheLightsPasses) {
     ASSERT_TRUE(material.flags & Material::FlagLitPerLight);
-    ObjectRepository objects;
-    testing_support::ScopedCoreMember<ObjectRepository> useObjects(gameCore.objects, &objects);
-    const auto first = testing_support::makeTestLight("along_z", 1, {1.0f, 1.0f, 1.0f});
-    const auto second = testing_support::makeTestLight("along_x", 1, {1.0f, 1.0f, 1.0f}, {1.0f, 0.0f, 0.0f});
-    for (const auto* light : {&first, &second})
-        element.lights.push_back(GameObjectLink::fromObject((*light)->light.get()));
+    const TwoTestLights lights(element);
     element.drawCount = 0;
     EXPECT_TRUE(Model::drawElement(element));
     EXPECT_EQ(element.drawCount, 3);
@@ -551,12 +562,7 @@ TEST_F(ModelDrawShaderTest, LitPassesThatAllFailFallBackToTheUnlitDraw) {
 TEST_F(ModelDrawShaderTest, ASecondLightsPassAddsAndTheFirstPassStatesComeBack) {
     makeMaterial(6, "wood", "");
     ASSERT_TRUE(material.flags & Material::FlagLitPerLight);
-    ObjectRepository objects;
-    testing_support::ScopedCoreMember<ObjectRepository> useObjects(gameCore.objects, &objects);
-    const auto first = testing_support::makeTestLight("along_z", 1, {1.0f, 1.0f, 1.0f});
-    const auto second = testing_support::makeTestLight("along_x", 1, {1.0f, 1.0f, 1.0f}, {1.0f, 0.0f, 0.0f});
-    for (const auto* light : {&first, &second})
-        element.lights.push_back(GameObjectLink::fromObject((*light)->light.get()));
+    const TwoTestLights lights(element);
     auto state = [&](D3DRENDERSTATETYPE which) {
         DWORD value = 0xDEAD;
         device->GetRenderState(which, &value);
