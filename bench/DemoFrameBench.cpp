@@ -719,31 +719,12 @@ BENCHMARK(harbourFrameVsBare)->Name("Demo/harbour_sailors")->UseManualTime()->Un
 
 // The menu's second half for the bench: sixteen buttons beside the demo's
 // four, in two columns left and right of its panel, each with its text in
-// the "menu" font, built as the Load page builds its slot buttons (a
-// still frame with the button image and its hover handlers, and a text
-// companion above it).
+// the "menu" font, made as the Load page makes its slot buttons.
 constexpr const char* kMoreMenuItems = R"(
 for i = 1, 16 do
-  local name = "bench_item" .. i
-  local button = stillframe:create(name)
-  local label = stillframe:create(name .. "_text")
   local column = (i - 1) % 2
   local row = math.floor((i - 1) / 2)
-  button:set("menu_button")
-  button.x = 24 + column * 712
-  button.y = 40 + row * 88
-  button.width = 264
-  button.height = 56
-  button.order = 92
-  button:setEvent(0, "menu_on_over")
-  button:setEvent(1, "menu_on_out")
-  label:setText("Chapter " .. i, 24, "menu")
-  label.x = 48 + column * 712
-  label.y = 56 + row * 88
-  label.order = 93
-  local white = label.color
-  white:setInt(0xFFFFFFFF)
-  label.color = white
+  demo_menu_button("bench_item" .. i, 24 + column * 712, 40 + row * 88, "Chapter " .. i)
 end
 )";
 

@@ -105,6 +105,33 @@ function demo_menu_page(page)
   return built
 end
 
+-- A menu button made at run time: the button image at x, y with the hover
+-- handlers, and its text in white in the "menu" font above it. Nil when a
+-- still frame of the name exists already.
+function demo_menu_button(name, x, y, text)
+  local button = stillframe:create(name)
+  local label = button ~= nil and stillframe:create(name .. "_text") or nil
+  if label == nil then
+    return nil
+  end
+  button:set("menu_button")
+  button.x = x
+  button.y = y
+  button.width = 264
+  button.height = 56
+  button.order = 92
+  button:setEvent(0, "menu_on_over")
+  button:setEvent(1, "menu_on_out")
+  label:setText(text, 24, "menu")
+  label.x = x + 24
+  label.y = y + 16
+  label.order = 93
+  local white = label.color
+  white:setInt(0xFFFFFFFF)
+  label.color = white
+  return button
+end
+
 -- The Load page: a button for each save slot, below one another.
 function demo_menu_list_slots()
   demo.menu_slots = {}
@@ -116,25 +143,9 @@ function demo_menu_list_slots()
   for i = 0, math.min(count, 5) - 1 do
     local slot = game:dir_name(i)
     local name = "mm_slot" .. i
-    local button = stillframe:create(name)
-    local label = button ~= nil and stillframe:create(name .. "_text") or nil
-    if label ~= nil then
-      button:set("menu_button")
-      button.x = 380
-      button.y = 200 + i * 70
-      button.width = 264
-      button.height = 56
-      button.order = 92
-      button:setEvent(0, "menu_on_over")
-      button:setEvent(1, "menu_on_out")
+    local button = demo_menu_button(name, 380, 200 + i * 70, slot)
+    if button ~= nil then
       button:setEvent(3, "menu_on_click")
-      label:setText(slot, 24, "menu")
-      label.x = 404
-      label.y = 216 + i * 70
-      label.order = 93
-      local white = label.color
-      white:setInt(0xFFFFFFFF)
-      label.color = white
       demo.menu_slots[name] = slot
     end
   end

@@ -1543,6 +1543,27 @@ std::string floorStrip() {
     return floor + "\nsubset 0 0 48 18 kind ";
 }
 
+// A scene light made from a light record as a scene's light file makes it:
+// its resource loaded, the light added, pushed and updated once; null when
+// a step fails.
+Light* addSceneLight(Scene& scene, const Y3Light& source) {
+    const char* name = source.name;
+    if (!lightDataManager().getOrCreate(name)->load(&source)) return nullptr;
+    Light* lamp = scene.addLight(name, name, false);
+    if (!lamp || (!lamp->onStack() && !lamp->push())) return nullptr;
+    lamp->updatePhase0(CurrentTime{}, 0);
+    return lamp;
+}
+
+// The model "floor" placed at the origin, pushed and updated as a drawn
+// frame updates it, so that its element has collected the scene's lights.
+Model* placeFloor(Scene& scene) {
+    auto* model = static_cast<Model*>(scene.createModel("floor", "floor", matrix34Identity(), 0));
+    if (!model || !model->push()) return nullptr;
+    model->stateWords[0] |= kModelDrawnThisFrame;
+    return model->updateDeferred() ? model : nullptr;
+}
+
 }  // namespace
 
 // A grey floor facing the viewer with a point light of the scene in front
@@ -1564,17 +1585,11 @@ TEST_F(ModelDrawGLTest, APointLightLightsTheFloorWithinItsSphereOnly) {
     Matrix34 at = matrix34Identity();
     at.m[9] = -0.75f, at.m[10] = 0.0f, at.m[11] = 0.4f;
     source->setPose(at);
-    ASSERT_TRUE(lightDataManager().getOrCreate("floor_lamp")->load(source.get()));
-    Light* lamp = scene.addLight("floor_lamp", "floor_lamp", false);
-    ASSERT_NE(lamp, nullptr);
-    if (!lamp->onStack()) ASSERT_TRUE(lamp->push()) << allLines();
-    lamp->updatePhase0(CurrentTime{}, 0);
+    Light* lamp = addSceneLight(scene, *source);
+    ASSERT_NE(lamp, nullptr) << allLines();
 
-    auto* model = static_cast<Model*>(scene.createModel("floor", "floor", matrix34Identity(), 0));
+    Model* model = placeFloor(scene);
     ASSERT_NE(model, nullptr) << allLines();
-    ASSERT_TRUE(model->push()) << allLines();
-    model->stateWords[0] |= kModelDrawnThisFrame;
-    ASSERT_TRUE(model->updateDeferred());
     ModelElement& element = model->elements.at(0);
     ASSERT_EQ(element.lights.size(), 1u) << allLines();
 
@@ -1650,18 +1665,12 @@ TEST_F(ModelDrawGLTest, PerLightPassesAddTheirLightsOverTheAmbientColour) {
             Matrix34 at = matrix34Identity();
             at.m[9] = x, at.m[10] = 0.0f, at.m[11] = 0.3f;
             source->setPose(at);
-            ASSERT_TRUE(lightDataManager().getOrCreate(name.c_str())->load(source.get()));
-            Light* lamp = scene.addLight(name.c_str(), name.c_str(), false);
-            ASSERT_NE(lamp, nullptr);
-            if (!lamp->onStack()) ASSERT_TRUE(lamp->push()) << allLines();
-            lamp->updatePhase0(CurrentTime{}, 0);
+            Light* lamp = addSceneLight(scene, *source);
+            ASSERT_NE(lamp, nullptr) << allLines();
             lamps.push_back(lamp);
         }
-        auto* model = static_cast<Model*>(scene.createModel("floor", "floor", matrix34Identity(), 0));
+        Model* model = placeFloor(scene);
         ASSERT_NE(model, nullptr) << allLines();
-        ASSERT_TRUE(model->push()) << allLines();
-        model->stateWords[0] |= kModelDrawnThisFrame;
-        ASSERT_TRUE(model->updateDeferred());
         ModelElement& element = model->elements.at(0);
         ASSERT_EQ(element.lights.size(), 2u) << allLines();
         ASSERT_NE(element.material(), nullptr);
