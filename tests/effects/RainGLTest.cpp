@@ -31,6 +31,7 @@
 #include "support/TestSupport.h"
 #include "textures/DdsWriter.h"
 #include "textures/MemoryTextureEnvironment.h"
+#include "effects/SkySceneGLFixture.h"
 
 namespace {
 
@@ -72,7 +73,7 @@ std::vector<std::uint8_t> whiteTexture() {
     return texture_tools::writeDds(image);
 }
 
-class RainGLTest : public d3d9_test::D3D9Test {
+class RainGLTest : public sky_test::SkySceneGLFixture {
 protected:
     // Each test builds its scene (build) with its own rain lines.
     void SetUp() override {}
@@ -81,110 +82,28 @@ protected:
     // textures unless left out.
     // A damaged data form keeps only its first damagedBytes (all of it when
     // negative).
-    void build(const std::string& rainLines, bool textures = true, long damagedBytes = -1) {
-        environment.backend = platform::d3d9::BackendKind::GL;
-        D3D9Test::SetUp();
-        device = createDevice(parameters);
-        ASSERT_NE(device, nullptr) << allLines();
-        ASSERT_TRUE(testing_support::installShaderPackage(core, folder));
-        store.deviceInUse = device;
-        store.setup.details = 1;
-        store.files["sky_main.dds"] = whiteTexture();
-        store.files["sky_rain.dds"] = whiteTexture();
-        if (textures) {
-            store.files["drop.dds"] = whiteTexture();
-            store.files["ripple.dds"] = whiteTexture();
+    void build(const std::string& rainLines, bool withTextures = true, long damagedBytes = -1) {
+        startRender();
+        if (HasFatalFailure()) return;
+        textures.files["sky_main.dds"] = whiteTexture();
+        textures.files["sky_rain.dds"] = whiteTexture();
+        if (withTextures) {
+            textures.files["drop.dds"] = whiteTexture();
+            textures.files["ripple.dds"] = whiteTexture();
         }
-        setTextureEnvironment(&store);
-        render = std::make_unique<RenderCore>();
-        savedRender = gameCore.render;
-        gameCore.render = render.get();
-        DXStateCache& cache = render->stateCache();
-        cache.setDevice(device);
-        cache.initialize(false);
-        ASSERT_TRUE(cache.setupDeviceDefaults(false));
-        render->shaders().attach(device, &cache);
-        ASSERT_TRUE(render->shaders().initialize()) << allLines();
-        ASSERT_TRUE(render->streamDeclarations().allocate(device)) << allLines();
-        render->textures.allocated = true;
-        ASSERT_TRUE(render->skyDome.build());
-        ASSERT_TRUE(render->skyDome.createBuffers(device)) << allLines();
-
         RainFixture files = sceneFiles(rainLines, written);
         if (damagedBytes >= 0) files.data.resize(std::size_t(damagedBytes));
         ASSERT_FALSE(files.rain.empty());
         ASSERT_FALSE(files.data.empty());
-        world = std::make_unique<testing_support::CameraScene>(
-            std::initializer_list<std::string>{},
-            std::vector<testing_support::FixtureFile>{{".sky", "camroom", files.sky, ""},
-                                                      {".rain", "camroom", files.rain, ""},
-                                                      {".raindata", "camroom", files.data, ""}});
-        ASSERT_TRUE(world->scene->push()) << allLines();
-        game = std::make_unique<SaveGame>();
-        useGame.emplace(gameCore.game, game.get());
-        game->scenes.push_back(world->scene->id);
-        game->currentIndex = 0;
-        savedCameraMode = gameCore.cameraMode;
-        gameCore.cameraMode = 1;
-        render->camera = &world->camera();
+        enterScene({{".sky", "camroom", files.sky, ""},
+                    {".rain", "camroom", files.rain, ""},
+                    {".raindata", "camroom", files.data, ""}});
     }
 
-    void TearDown() override {
-        if (render) {
-            render->renderList.clearQueues();
-            render->camera = nullptr;
-        }
-        if (game) game->scenes.clear();
-        useGame.reset();
-        game.reset();
-        if (world) {
-            world->scene->dropRain();
-            for (TextureLink& layer : world->scene->sky->layers) layer.release(false);
-            if (world->scene->onStack()) world->scene->pop(0);
-        }
-        world.reset();
-        gameCore.cameraMode = savedCameraMode;
-        if (render) {
-            render->skyDome.releaseBuffers();
-            render->releaseBuiltinTextures();
-            render->textures.releaseAll();
-            render->shaders().release();
-        }
-        render.reset();
-        gameCore.render = savedRender;
-        setTextureEnvironment(nullptr);
-        D3D9Test::TearDown();
-    }
-
-    // One frame, the camera at the origin looking level along +z; the
-    // frame's bytes and the primitives it drew.
+    // One frame a tenth of a second on; its bytes and the primitives and
+    // draws it made.
     std::vector<std::uint8_t> frame(std::uint64_t* primitives = nullptr, std::uint64_t* draws = nullptr) {
-        Scene& scene = *world->scene;
-        world->camera().pose = testing_support::poseAt(0.0f, 0.0f, 0.0f);
-        frameTime += 0.1;
-        const CurrentTime sample = testing_support::frameAt(frameTime, 0.1);
-        EXPECT_TRUE(scene.updatePhase0(sample, 0));
-        EXPECT_TRUE(scene.updatePhase1(sample, 0));
-        EXPECT_TRUE(scene.updatePhase3(sample, 0));
-        render->takeCamera();
-        render->updateContexts();
-        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, render->refreshBackground(), 1.0f, 0);
-        const platform::d3d9::DeviceStatistics before = *platform::d3d9::statistics(device);
-        device->BeginScene();
-        render->shaders().resetPass();
-        render->renderObjectContexts();
-        device->EndScene();
-        const platform::d3d9::DeviceStatistics& after = *platform::d3d9::statistics(device);
-        if (primitives) *primitives = after.primitives - before.primitives;
-        if (draws) *draws = after.draws - before.draws;
-        std::vector<std::uint8_t> bytes;
-        IDirect3DSurface9* back = nullptr;
-        device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back);
-        D3DSURFACE_DESC desc{};
-        EXPECT_TRUE(back && platform::d3d9::readSurface(back, bytes, desc));
-        if (back) back->Release();
-        bytes.resize(std::size_t(64) * 64 * 4);
-        return bytes;
+        return SkySceneGLFixture::frame(0.1, primitives, draws);
     }
 
     // The primitives and draws the rain adds to the sky's frame, before and
@@ -212,22 +131,7 @@ protected:
         return false;
     }
 
-    D3DPRESENT_PARAMETERS parameters = windowed(64, 64);
-    testing_support::TempDir folder;
     testing_support::TempDir written;
-    testing_support::ScopedGameCore core{true};
-    VideoCore video;
-    testing_support::ScopedCoreMember<VideoCore> useVideo{gameCore.video, &video};
-    SkyDataManager skies;
-    testing_support::ScopedCoreMember<SkyDataManager> useSkies{gameCore.skyData, &skies};
-    texture_tools::MemoryTextureEnvironment store;
-    std::unique_ptr<RenderCore> render;
-    RenderCore* savedRender = nullptr;
-    std::unique_ptr<testing_support::CameraScene> world;
-    std::unique_ptr<SaveGame> game;
-    std::optional<testing_support::ScopedCoreMember<SaveGame>> useGame;
-    std::int32_t savedCameraMode = 0;
-    double frameTime = 0.0;
 };
 
 // Drops of 45 cells in the drop pass ((1 - d)^2 of 400 each, 3,780 in
@@ -320,12 +224,12 @@ TEST_F(RainGLTest, WithoutShadersTheRainIsReleasedAndNotDrawn) {
     frame(&wet);
     Scene& scene = *world->scene;
     ASSERT_NE(scene.rainMap->flags & kRainMapLoaded, 0u);
-    store.setup.details = 0;
+    textures.setup.details = 0;
     frame(&drawn);
     EXPECT_EQ(scene.rainMap->flags & (kRainMapLoaded | kRainMapAllocated), 0u);
     EXPECT_FALSE(scene.rainMap->record->has(kResourceAllocated));
     EXPECT_LT(drawn, 2000u);  // the fixed-function sky alone
-    store.setup.details = 1;
+    textures.setup.details = 1;
     frame(&drawn);
     EXPECT_EQ(drawn, wet);
 }

@@ -29,6 +29,7 @@
 #include "support/TestSupport.h"
 #include "textures/DdsWriter.h"
 #include "textures/MemoryTextureEnvironment.h"
+#include "effects/SkySceneGLFixture.h"
 
 namespace {
 
@@ -69,105 +70,21 @@ struct Rgb {
     int r, g, b;
 };
 
-class SkyGLTest : public d3d9_test::D3D9Test {
+class SkyGLTest : public sky_test::SkySceneGLFixture {
 protected:
     void SetUp() override {
-        environment.backend = platform::d3d9::BackendKind::GL;
-        D3D9Test::SetUp();
-        device = createDevice(parameters);
-        ASSERT_NE(device, nullptr) << allLines();
-        ASSERT_TRUE(testing_support::installShaderPackage(core, folder));
-        textures.deviceInUse = device;
-        textures.setup.details = 1;
+        startRender();
+        if (HasFatalFailure()) return;
         textures.files["sky_main.dds"] = skyTexture(false);
         textures.files["sky_clouds.dds"] = skyTexture(true);
         textures.files["sky_fog.dds"] = skyTexture(true);
-        setTextureEnvironment(&textures);
-        render = std::make_unique<RenderCore>();
-        savedRender = gameCore.render;
-        gameCore.render = render.get();
-        DXStateCache& cache = render->stateCache();
-        cache.setDevice(device);
-        cache.initialize(false);
-        ASSERT_TRUE(cache.setupDeviceDefaults(false));
-        render->shaders().attach(device, &cache);
-        ASSERT_TRUE(render->shaders().initialize()) << allLines();
-        ASSERT_TRUE(render->streamDeclarations().allocate(device)) << allLines();
-        render->textures.allocated = true;
-        // What the render core's start and device allocation do for the sky.
-        ASSERT_TRUE(render->skyDome.build());
-        ASSERT_TRUE(render->skyDome.createBuffers(device)) << allLines();
-
-        world = std::make_unique<testing_support::CameraScene>(
-            std::initializer_list<std::string>{}, std::vector<testing_support::FixtureFile>{{".sky", "camroom", skyTable(), ""}});
-        ASSERT_TRUE(world->scene->sky && world->scene->sky->description);
-        ASSERT_TRUE(world->scene->push()) << allLines();
-        // The game's current scene, whose sky the game core's services set
-        // and whose record gives the frame's clear colour.
-        game = std::make_unique<SaveGame>();
-        useGame.emplace(gameCore.game, game.get());
-        game->scenes.push_back(world->scene->id);
-        game->currentIndex = 0;
-        savedCameraMode = gameCore.cameraMode;
-        gameCore.cameraMode = 1;  // the camera keeps the pose placed here
-        render->camera = &world->camera();
+        enterScene({{".sky", "camroom", skyTable(), ""}});
     }
 
-    void TearDown() override {
-        if (render) {
-            render->renderList.clearQueues();
-            render->camera = nullptr;
-        }
-        if (game) game->scenes.clear();
-        useGame.reset();
-        game.reset();
-        if (world) {
-            for (TextureLink& layer : world->scene->sky->layers) layer.release(false);
-            if (world->scene->onStack()) world->scene->pop(0);
-        }
-        world.reset();
-        gameCore.cameraMode = savedCameraMode;
-        if (render) {
-            render->skyDome.releaseBuffers();
-            render->releaseBuiltinTextures();
-            render->textures.releaseAll();
-            render->shaders().release();
-        }
-        render.reset();
-        gameCore.render = savedRender;
-        setTextureEnvironment(nullptr);
-        D3D9Test::TearDown();
-    }
-
-    // One frame of the game after step seconds, the camera at the origin
-    // looking level along the horizon: the scene's step (its sky scrolls and
-    // publishes), the render core's context update and the object pass into
-    // the frame cleared as the video device clears it, to the sky's
-    // background colour. The frame's bytes.
+    // One frame of the game after step seconds at the given details setting.
     std::vector<std::uint8_t> frame(double step, int details) {
         textures.setup.details = details;
-        Scene& scene = *world->scene;
-        world->camera().pose = testing_support::poseAt(0.0f, 0.0f, 0.0f);
-        frameTime += step;
-        const CurrentTime sample = testing_support::frameAt(frameTime, step);
-        EXPECT_TRUE(scene.updatePhase0(sample, 0));
-        EXPECT_TRUE(scene.updatePhase1(sample, 0));
-        EXPECT_TRUE(scene.updatePhase3(sample, 0));
-        render->takeCamera();
-        render->updateContexts();
-        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, render->refreshBackground(), 1.0f, 0);
-        device->BeginScene();
-        render->shaders().resetPass();
-        render->renderObjectContexts();
-        device->EndScene();
-        std::vector<std::uint8_t> bytes;
-        IDirect3DSurface9* back = nullptr;
-        device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back);
-        D3DSURFACE_DESC desc{};
-        EXPECT_TRUE(back && platform::d3d9::readSurface(back, bytes, desc));
-        if (back) back->Release();
-        bytes.resize(std::size_t(64) * 64 * 4);
-        return bytes;
+        return SkySceneGLFixture::frame(step);
     }
     static Rgb at(const std::vector<std::uint8_t>& bytes, int x, int y) {
         const std::uint8_t* p = &bytes[(std::size_t(y) * 64 + std::size_t(x)) * 4];
@@ -177,21 +94,6 @@ protected:
         return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance && std::abs(a.b - b.b) <= tolerance;
     }
 
-    D3DPRESENT_PARAMETERS parameters = windowed(64, 64);
-    testing_support::TempDir folder;
-    testing_support::ScopedGameCore core{true};
-    VideoCore video;
-    testing_support::ScopedCoreMember<VideoCore> useVideo{gameCore.video, &video};
-    SkyDataManager skies;
-    testing_support::ScopedCoreMember<SkyDataManager> useSkies{gameCore.skyData, &skies};
-    texture_tools::MemoryTextureEnvironment textures;
-    std::unique_ptr<RenderCore> render;
-    RenderCore* savedRender = nullptr;
-    std::unique_ptr<testing_support::CameraScene> world;
-    std::unique_ptr<SaveGame> game;
-    std::optional<testing_support::ScopedCoreMember<SaveGame>> useGame;
-    std::int32_t savedCameraMode = 0;
-    double frameTime = 0.0;
 };
 
 // The top of the frame shows the current record's sky colour (night darker

@@ -2560,6 +2560,23 @@ protected:
         for (const auto& [x, y] : pixels) out.emplace_back(63 - x, y);
         return out;
     }
+    // A frame without shadows, then `frames` frames with shadows at the
+    // given setting (enough for a shadow to fade in); the pixels the shadow
+    // darkened and their mirror images on the caster's other side.
+    struct ShadowedFrames {
+        std::vector<std::uint8_t> plain, shadowed;
+        std::vector<std::pair<int, int>> under, away;
+    };
+    ShadowedFrames shadowFrames(int frames = 3, std::int32_t shadows = 1) {
+        ShadowedFrames shot;
+        textures.setup.shadows = 0;
+        shot.plain = frame();
+        textures.setup.shadows = shadows;
+        for (int i = 0; i < frames; ++i) shot.shadowed = frame();
+        shot.under = darkened(shot.plain, shot.shadowed);
+        shot.away = mirrored(shot.under);
+        return shot;
+    }
 
     // A stored light set whose shadow "soft" value is the given one.
     static testing_support::FixtureFile softLightSet(const char* name, float soft) {
@@ -2600,11 +2617,7 @@ TEST_F(ShadowFrameGLTest, ACasterOverAReceivingGroundDarkensItWhereTheLightThrow
     ASSERT_FALSE(scene.shadows.isCaster(GameObjectLink::fromObject(ground)));
 
     // Without shadows first, then frames enough for the shadow to fade in.
-    textures.setup.shadows = 0;
-    const std::vector<std::uint8_t> plain = frame();
-    textures.setup.shadows = 1;
-    std::vector<std::uint8_t> shadowed;
-    for (int i = 0; i < 4; ++i) shadowed = frame();
+    auto [plain, shadowed, under, away] = shadowFrames(4);
     ASSERT_EQ(plain.size(), std::size_t(64) * 64 * 4);
     ASSERT_EQ(shadowed.size(), plain.size());
     ASSERT_EQ(scene.shadows.casters.size(), 1u);
@@ -2639,11 +2652,7 @@ TEST_F(ShadowFrameGLTest, ReceiverPassesAreHeldToTheirShadowsReach) {
     Model* ground = place("ground", "ground");
     Model* lid = place("lid", "lid");
     ASSERT_TRUE(ground && lid);
-    textures.setup.shadows = 0;
-    const std::vector<std::uint8_t> plain = frame();
-    textures.setup.shadows = 1;
-    std::vector<std::uint8_t> shadowed;
-    for (int i = 0; i < 4; ++i) shadowed = frame();
+    auto [plain, shadowed, under, away] = shadowFrames(4);
     const platform::d3d9::DeviceStatistics* stats = platform::d3d9::statistics(device);
     ASSERT_NE(stats, nullptr);
     const std::uint64_t draws = stats->draws, scissored = stats->scissoredDraws;
@@ -2880,12 +2889,7 @@ TEST_F(ShadowFrameGLTest, TheGroundIsDarkerUnderTheCasterOnlyWhileShadowsAreOn) 
     Model* ground = place("ground", "ground");
     Model* lid = place("lid", "lid");
     ASSERT_TRUE(ground && lid);
-    textures.setup.shadows = 0;
-    const std::vector<std::uint8_t> plain = frame();
-    textures.setup.shadows = 1;
-    std::vector<std::uint8_t> shadowed;
-    for (int i = 0; i < 3; ++i) shadowed = frame();
-    const std::vector<std::pair<int, int>> under = darkened(plain, shadowed), away = mirrored(under);
+    const auto [plain, shadowed, under, away] = shadowFrames();
     ASSERT_GT(under.size(), 20u) << allLines();
     EXPECT_LT(meanGrey(shadowed, under), meanGrey(shadowed, away) - 40.0);
     const struct {
@@ -2926,11 +2930,7 @@ TEST_F(ShadowFrameGLTest, ASoftShadowsEdgeIsGradedAndASharpOneIsNot) {
         readShadowSettings(ini);
         Model* lid = place(c.caster, c.caster);
         ASSERT_NE(lid, nullptr);
-        textures.setup.shadows = 0;
-        const std::vector<std::uint8_t> plain = frame();
-        textures.setup.shadows = 2;
-        std::vector<std::uint8_t> bytes;
-        for (int i = 0; i < 3; ++i) bytes = frame();
+        const auto [plain, bytes, under, away] = shadowFrames(3, 2);
         // Intermediate pixels along the frame's middle row, between the
         // darkest shadow and the plain ground.
         int darkest = 255, count = 0;
@@ -2960,11 +2960,7 @@ TEST_F(ShadowFrameGLTest, TwoCastersInOneAtlasEachCastTheirOwnShadow) {
     Model* near = place("lid", "north", 0.0f, -1.5f);
     Model* far = place("lid", "south", 0.0f, 1.5f);
     ASSERT_TRUE(ground && near && far);
-    textures.setup.shadows = 0;
-    const std::vector<std::uint8_t> plain = frame();
-    textures.setup.shadows = 1;
-    std::vector<std::uint8_t> bytes;
-    for (int i = 0; i < 3; ++i) bytes = frame();
+    const auto [plain, bytes, under, away] = shadowFrames();
     ASSERT_EQ(scene.shadows.casters.size(), 2u);
     const ShadowRecord& a = scene.shadows.casters[0].records.at(0);
     const ShadowRecord& b = scene.shadows.casters[1].records.at(0);
@@ -2988,12 +2984,7 @@ TEST_F(ShadowFrameGLTest, AFadingShadowIsLighterHalfWayThanAtItsStart) {
     Model* ground = place("ground", "ground");
     Model* lid = place("lid", "lid");
     ASSERT_TRUE(sun && ground && lid);
-    textures.setup.shadows = 0;
-    const std::vector<std::uint8_t> plain = frame();
-    textures.setup.shadows = 1;
-    std::vector<std::uint8_t> full;
-    for (int i = 0; i < 3; ++i) full = frame();
-    const std::vector<std::pair<int, int>> under = darkened(plain, full), away = mirrored(under);
+    const auto [plain, full, under, away] = shadowFrames();
     ASSERT_GT(under.size(), 20u);
     sun->setVisible(false);
     const std::vector<std::uint8_t> start = frame(0.1);
@@ -3019,12 +3010,7 @@ TEST_F(ShadowFrameGLTest, TheCameraModeDecidesWhoCastsAndWhetherReceiversShowIt)
     Model* ground = place("ground", "ground");
     Model* lid = place("lid", "lid");
     ASSERT_TRUE(ground && lid);
-    textures.setup.shadows = 0;
-    const std::vector<std::uint8_t> plain = frame();
-    textures.setup.shadows = 1;
-    std::vector<std::uint8_t> lit;
-    for (int i = 0; i < 3; ++i) lit = frame();
-    const std::vector<std::pair<int, int>> under = darkened(plain, lit), away = mirrored(under);
+    const auto [plain, lit, under, away] = shadowFrames();
     ASSERT_GT(under.size(), 20u);
     const std::uint32_t savedFlags = gameCore.flags;
     const struct {
