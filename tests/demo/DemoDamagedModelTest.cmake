@@ -6,16 +6,8 @@
 #   STAGE      the demo's stage (the manifests and the written files)
 #   PACKTOOL   the package writer
 include(${CMAKE_CURRENT_LIST_DIR}/DemoRun.cmake)
-foreach(var STAGE PACKTOOL)
-  if(NOT DEFINED ${var})
-    message(FATAL_ERROR "${CMAKE_CURRENT_LIST_FILE}: ${var} is not set")
-  endif()
-endforeach()
-
-demo_prepare()
+demo_prepare_stage_copy()
 # A copy of the stage's models and their manifest, the sailor's data cut.
-set(copy "${RUN}/stage")
-file(MAKE_DIRECTORY "${copy}/packages/000")
 file(COPY "${STAGE}/models" "${STAGE}/physics" DESTINATION "${copy}")
 file(SIZE "${STAGE}/models/sailor.my3" whole)
 math(EXPR wanted "${whole} / 2")

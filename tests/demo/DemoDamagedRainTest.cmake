@@ -8,15 +8,7 @@
 #   PACKTOOL   the package writer
 #   IMAGEPROBE the slot probe (optional)
 include(${CMAKE_CURRENT_LIST_DIR}/DemoRun.cmake)
-foreach(var STAGE PACKTOOL)
-  if(NOT DEFINED ${var})
-    message(FATAL_ERROR "${CMAKE_CURRENT_LIST_FILE}: ${var} is not set")
-  endif()
-endforeach()
-
-demo_prepare()
-set(copy "${RUN}/stage")
-file(MAKE_DIRECTORY "${copy}/packages/000")
+demo_prepare_stage_copy()
 file(COPY "${STAGE}/scenes" DESTINATION "${copy}")
 set(cells "${copy}/scenes/harbour.raindata")
 if(NOT EXISTS "${cells}")

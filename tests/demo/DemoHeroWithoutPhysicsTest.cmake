@@ -6,15 +6,7 @@
 #   STAGE      the demo's stage (the manifests and the written files)
 #   PACKTOOL   the package writer
 include(${CMAKE_CURRENT_LIST_DIR}/DemoRun.cmake)
-foreach(var STAGE PACKTOOL)
-  if(NOT DEFINED ${var})
-    message(FATAL_ERROR "${CMAKE_CURRENT_LIST_FILE}: ${var} is not set")
-  endif()
-endforeach()
-
-demo_prepare()
-set(copy "${RUN}/stage")
-file(MAKE_DIRECTORY "${copy}/packages/000")
+demo_prepare_stage_copy()
 file(COPY "${STAGE}/models" "${STAGE}/physics" DESTINATION "${copy}")
 # The hero's two physics files left out.
 demo_manifest_without(models "^file hero \\.\\./\\.\\./physics/" 2)

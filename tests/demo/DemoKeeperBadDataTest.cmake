@@ -9,15 +9,8 @@
 #   PACKTOOL   the package writer
 #   CASE       dialog or voice
 include(${CMAKE_CURRENT_LIST_DIR}/DemoRun.cmake)
-foreach(var STAGE PACKTOOL CASE)
-  if(NOT DEFINED ${var})
-    message(FATAL_ERROR "${CMAKE_CURRENT_LIST_FILE}: ${var} is not set")
-  endif()
-endforeach()
-
-demo_prepare()
-set(copy "${RUN}/stage")
-file(MAKE_DIRECTORY "${copy}/packages/000")
+demo_require(CASE)
+demo_prepare_stage_copy()
 if(CASE STREQUAL "dialog")
   set(package dialogs)
   file(COPY "${STAGE}/dialogs" DESTINATION "${copy}")

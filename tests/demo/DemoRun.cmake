@@ -6,11 +6,16 @@
 # (XDG_DATA_HOME) and its instance lock (XDG_RUNTIME_DIR) under RUN.
 cmake_minimum_required(VERSION 3.25)
 
-foreach(var DEMO RUN)
-  if(NOT DEFINED ${var})
-    message(FATAL_ERROR "${CMAKE_CURRENT_LIST_FILE}: ${var} is not set")
-  endif()
-endforeach()
+# Ends the run when one of the named variables is not set.
+function(demo_require)
+  foreach(var ${ARGN})
+    if(NOT DEFINED ${var})
+      message(FATAL_ERROR "${CMAKE_CURRENT_LIST_FILE}: ${var} is not set")
+    endif()
+  endforeach()
+endfunction()
+
+demo_require(DEMO RUN)
 if(NOT EXISTS "${DEMO}/bin/game" OR NOT EXISTS "${DEMO}/data.txt")
   message(FATAL_ERROR "no demo data folder at [${DEMO}]: build the target demo_data")
 endif()
@@ -24,6 +29,15 @@ macro(demo_prepare)
   file(MAKE_DIRECTORY "${RUN}/appdata" "${RUN}/runtime" "${RUN}/cwd")
   file(COPY "${DEMO}/" DESTINATION "${RUN}/demo")
   set(demo_environment XDG_DATA_HOME=${RUN}/appdata XDG_RUNTIME_DIR=${RUN}/runtime SDL_AUDIODRIVER=dummy)
+endmacro()
+
+# The damaged-data runs: a fresh demo and the folder ${copy} for a copy of
+# the stage's files (STAGE) with their manifests' folder.
+macro(demo_prepare_stage_copy)
+  demo_require(STAGE PACKTOOL)
+  demo_prepare()
+  set(copy "${RUN}/stage")
+  file(MAKE_DIRECTORY "${copy}/packages/000")
 endmacro()
 
 # The damaged-data runs: a package written again by the package writer
