@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchEngineRoot.h"
 #include "BenchPackage.h"
 #include "PairedRun.h"
 #include "app/GameCore.h"
@@ -86,24 +87,13 @@ package_tool::Manifest panelManifest() {
 class Wall {
 public:
     Wall() {
-        path_ = bench_package::writeDataRoot("actions", panelManifest());
-        gameCore.log = &log_;
-        gameCore.paths = &paths_;
-        gameCore.packages = &database_;
-        gameCore.objects = &objects_;
-        gameCore.lightSets = &lightSets_;
-        gameCore.skyData = &skies_;
         gameCore.render = &render_;
         gameCore.input = &input;
         gameCore.cameraMode = 7;
         game_ = std::make_unique<SaveGame>();
         gameCore.game = game_.get();
-        setSceneDataManager(&scenes_);
-        setModelDataManager(&models_);
-        paths_.setPath(PathLanguage, "en");
-        paths_.setPath(PathDataRootInput, path_);
-        if (!database_.build()) return;
-        scene.reset(SceneContext::createScene(scenes_.get("wall", true)));
+        if (!root_.built()) return;
+        scene.reset(SceneContext::createScene(root_.scenes.get("wall", true)));
         if (!scene || !scene->initialize(matrix34Identity())) return;
         game_->scenes = {scene->id};
         game_->currentIndex = 0;
@@ -133,42 +123,27 @@ public:
         if (scene) scene->release();
         scene.reset();
         game_.reset();
-        models_.releaseAll();
-        setModelDataManager(nullptr);
-        setSceneDataManager(nullptr);
+        root_.models.releaseAll();
         gameCore.game = nullptr;
         gameCore.input = nullptr;
         gameCore.render = nullptr;
-        gameCore.skyData = nullptr;
-        gameCore.lightSets = nullptr;
-        gameCore.objects = nullptr;
-        gameCore.packages = nullptr;
-        gameCore.paths = nullptr;
-        gameCore.log = nullptr;
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
     }
     Wall(const Wall&) = delete;
     Wall& operator=(const Wall&) = delete;
     bool ready() const { return ready_; }
 
+private:
+    bench_package::EngineRoot root_{"actions", panelManifest()};
+
+public:
     InputCore input;
     std::unique_ptr<Scene> scene;
     CameraCore* camera = nullptr;
     std::vector<Model*> panels;
 
 private:
-    std::string path_;
-    Log log_;
-    AppPaths paths_;
-    PackageDatabase database_;
-    ObjectRepository objects_;
-    LightSetLibrary lightSets_;
-    SkyDataManager skies_;
     RenderCore render_;
     std::unique_ptr<SaveGame> game_;
-    SceneDataManager scenes_;
-    ModelDataManager models_;
     bool ready_ = false;
 };
 

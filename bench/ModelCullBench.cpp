@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchEngineRoot.h"
 #include "BenchPackage.h"
 #include "PairedRun.h"
 #include "app/GameCore.h"
@@ -91,21 +92,10 @@ package_tool::Manifest fieldManifest() {
 class Field {
 public:
     Field() {
-        path_ = bench_package::writeDataRoot("models", fieldManifest());
-        gameCore.log = &log_;
-        gameCore.paths = &paths_;
-        gameCore.packages = &database_;
-        gameCore.objects = &objects_;
-        gameCore.lightSets = &lightSets_;
-        gameCore.skyData = &skies_;
         gameCore.render = &render;
         gameCore.cameraMode = 1;  // the camera keeps the pose placed here
-        setSceneDataManager(&scenes_);
-        setModelDataManager(&models_);
-        paths_.setPath(PathLanguage, "en");
-        paths_.setPath(PathDataRootInput, path_);
-        if (!database_.build()) return;
-        scene.reset(SceneContext::createScene(scenes_.get("field", true)));
+        if (!root_.built()) return;
+        scene.reset(SceneContext::createScene(root_.scenes.get("field", true)));
         if (!scene || !scene->initialize(matrix34Identity())) return;
         // A grid of 40 x 25 models, 4 units apart, around the camera.
         for (int i = 0; i < kModels; ++i) {
@@ -133,36 +123,21 @@ public:
         render.camera = nullptr;
         if (scene) scene->release();
         scene.reset();
-        models_.releaseAll();
-        setModelDataManager(nullptr);
-        setSceneDataManager(nullptr);
+        root_.models.releaseAll();
         gameCore.render = nullptr;
-        gameCore.skyData = nullptr;
-        gameCore.lightSets = nullptr;
-        gameCore.objects = nullptr;
-        gameCore.packages = nullptr;
-        gameCore.paths = nullptr;
-        gameCore.log = nullptr;
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
     }
     Field(const Field&) = delete;
     Field& operator=(const Field&) = delete;
     bool ready() const { return ready_; }
 
+private:
+    bench_package::EngineRoot root_{"models", fieldManifest()};
+
+public:
     RenderCore render;
     std::unique_ptr<Scene> scene;
 
 private:
-    std::string path_;
-    Log log_;
-    AppPaths paths_;
-    PackageDatabase database_;
-    ObjectRepository objects_;
-    LightSetLibrary lightSets_;
-    SkyDataManager skies_;
-    SceneDataManager scenes_;
-    ModelDataManager models_;
     bool ready_ = false;
 };
 

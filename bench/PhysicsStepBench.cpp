@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchEngineRoot.h"
 #include "BenchPackage.h"
 #include "PairedRun.h"
 #include "app/GameCore.h"
@@ -145,24 +146,13 @@ Matrix34 poseAt(const btVector3& at) {
 class EngineSide {
 public:
     explicit EngineSide(const Layout& l) : directions_(l.directions) {
-        path_ = bench_package::writeDataRoot("physics", walkManifest());
-        gameCore.log = &log_;
-        gameCore.paths = &paths_;
-        gameCore.packages = &database_;
-        gameCore.objects = &objects_;
-        gameCore.lightSets = &lightSets_;
-        gameCore.skyData = &skies_;
         gameCore.physics = &physics_;
-        setSceneDataManager(&scenes_);
-        setModelDataManager(&models_);
         // What the game installs at its start: its simulation, and the
         // models' answers to their physics models.
         PhysicsCore::installGamePlatform();
         Model::installPhysicsHooks();
-        paths_.setPath(PathLanguage, "en");
-        paths_.setPath(PathDataRootInput, path_);
-        if (!database_.build()) return;
-        scene_.reset(SceneContext::createScene(scenes_.get("walk", true)));
+        if (!root_.built()) return;
+        scene_.reset(SceneContext::createScene(root_.scenes.get("walk", true)));
         if (!scene_ || !scene_->initialize(matrix34Identity())) return;
         physicsScene_ = physicsSceneOf(scene_.get());
         if (!physicsScene_ || !scene_->createModel("floor", "floor", poseAt(btVector3(0, -0.5f, 0)), 0)) return;
@@ -183,18 +173,8 @@ public:
     ~EngineSide() {
         if (scene_) scene_->release();
         scene_.reset();
-        models_.releaseAll();
-        setModelDataManager(nullptr);
-        setSceneDataManager(nullptr);
+        root_.models.releaseAll();
         gameCore.physics = nullptr;
-        gameCore.skyData = nullptr;
-        gameCore.lightSets = nullptr;
-        gameCore.objects = nullptr;
-        gameCore.packages = nullptr;
-        gameCore.paths = nullptr;
-        gameCore.log = nullptr;
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
     }
     EngineSide(const EngineSide&) = delete;
     EngineSide& operator=(const EngineSide&) = delete;
@@ -219,17 +199,10 @@ public:
     }
 
 private:
-    std::vector<btVector3> directions_;
-    std::string path_;
-    Log log_;
-    AppPaths paths_;
-    PackageDatabase database_;
-    ObjectRepository objects_;
-    LightSetLibrary lightSets_;
-    SkyDataManager skies_;
+    // The simulation outlives the models and their resources.
     PhysicsCore physics_;
-    SceneDataManager scenes_;
-    ModelDataManager models_;
+    bench_package::EngineRoot root_{"physics", walkManifest()};
+    std::vector<btVector3> directions_;
     std::unique_ptr<Scene> scene_;
     PhysicsScene* physicsScene_ = nullptr;
     std::vector<Model*> walkers_;

@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 
+#include "BenchEngineRoot.h"
 #include "BenchPackage.h"
 #include "PairedRun.h"
 #include "app/GameCore.h"
@@ -91,49 +92,12 @@ package_tool::Manifest sceneManifest(const std::vector<std::pair<std::string, in
 // that read it; the root is removed at exit.
 class SceneRoot {
 public:
-    explicit SceneRoot(const std::vector<std::pair<std::string, int>>& scenes) {
-        path_ = bench_package::writeDataRoot("scenes", sceneManifest(scenes));
-        gameCore.log = &log_;
-        gameCore.paths = &paths_;
-        gameCore.packages = &database_;
-        gameCore.objects = &objects_;
-        gameCore.lightSets = &lightSets_;
-        gameCore.skyData = &skies_;
-        setSceneDataManager(&manager_);
-        setModelDataManager(&models_);
-        paths_.setPath(PathLanguage, "en");
-        paths_.setPath(PathDataRootInput, path_);
-        built_ = database_.build();
-    }
-    ~SceneRoot() {
-        models_.releaseAll();
-        setModelDataManager(nullptr);
-        setSceneDataManager(nullptr);
-        gameCore.skyData = nullptr;
-        gameCore.lightSets = nullptr;
-        gameCore.objects = nullptr;
-        gameCore.packages = nullptr;
-        gameCore.paths = nullptr;
-        gameCore.log = nullptr;
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    SceneRoot(const SceneRoot&) = delete;
-    SceneRoot& operator=(const SceneRoot&) = delete;
-    bool built() const { return built_; }
-    SceneDataManager& manager() { return manager_; }
+    explicit SceneRoot(const std::vector<std::pair<std::string, int>>& scenes) : root_("scenes", sceneManifest(scenes)) {}
+    bool built() const { return root_.built(); }
+    SceneDataManager& manager() { return root_.scenes; }
 
 private:
-    std::string path_;
-    Log log_;
-    AppPaths paths_;
-    PackageDatabase database_;
-    ObjectRepository objects_;
-    LightSetLibrary lightSets_;
-    SkyDataManager skies_;
-    SceneDataManager manager_;
-    ModelDataManager models_;
-    bool built_ = false;
+    bench_package::EngineRoot root_;
 };
 
 // One load of a stored scene: its record read, the scene made on it and
