@@ -47,13 +47,7 @@ protected:
         render = std::make_unique<RenderCore>();
         savedRender = gameCore.render;
         gameCore.render = render.get();
-        DXStateCache& cache = render->stateCache();
-        cache.setDevice(device);
-        cache.initialize(false);
-        ASSERT_TRUE(cache.setupDeviceDefaults(false));
-        render->shaders().attach(device, &cache);
-        ASSERT_TRUE(render->shaders().initialize()) << allLines();
-        ASSERT_TRUE(render->streamDeclarations().allocate(device)) << allLines();
+        ASSERT_TRUE(testing_support::startRenderOnDevice(*render, device)) << allLines();
         render->textures.allocated = true;
         ASSERT_TRUE(render->skyDome.build());
         ASSERT_TRUE(render->skyDome.createBuffers(device)) << allLines();

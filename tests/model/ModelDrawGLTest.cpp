@@ -82,15 +82,8 @@ protected:
         render = std::make_unique<RenderCore>();
         savedRender = gameCore.render;
         gameCore.render = render.get();
-        DXStateCache& cache = render->stateCache();
-        cache.setDevice(device);
-        cache.initialize(false);
-        ASSERT_TRUE(cache.setupDeviceDefaults(false));
-        render->shaders().attach(device, &cache);
-        ASSERT_TRUE(render->shaders().initialize()) << allLines();
+        ASSERT_TRUE(testing_support::startRenderOnDevice(*render, device)) << allLines();
         render->shaders().frame.viewProjection = identityMatrix();
-
-        ASSERT_TRUE(render->streamDeclarations().allocate(device)) << allLines();
     }
 
     // A level of detail of the material whose two triangles are six vertices

@@ -9,6 +9,10 @@
 #include <vector>
 
 #include "foundation/AppPaths.h"
+#include "model/DXStreams.h"
+#include "render/RenderCore.h"
+#include "render/shaders/ShaderCore.h"
+#include "render/states/DXStateCache.h"
 #include "shaderpack/ShaderPacker.h"
 #include "support/TestSupport.h"
 
@@ -27,6 +31,21 @@ inline ::testing::AssertionResult installShaderPackage(AppPaths& paths, const Te
 
 inline ::testing::AssertionResult installShaderPackage(ScopedGameCore& core, const TempDir& folder) {
     return installShaderPackage(core.paths(), folder);
+}
+
+// The render core drawing on the device as the game's start leaves it: its
+// state cache with the device's defaults, the shader core started from the
+// installed package, the vertex formats' declarations.
+inline ::testing::AssertionResult startRenderOnDevice(RenderCore& render, IDirect3DDevice9* device) {
+    DXStateCache& cache = render.stateCache();
+    cache.setDevice(device);
+    cache.initialize(false);
+    if (!cache.setupDeviceDefaults(false)) return ::testing::AssertionFailure() << "no device defaults";
+    render.shaders().attach(device, &cache);
+    if (!render.shaders().initialize()) return ::testing::AssertionFailure() << "the shader core did not start";
+    if (!render.streamDeclarations().allocate(device))
+        return ::testing::AssertionFailure() << "no vertex declarations";
+    return ::testing::AssertionSuccess();
 }
 
 }  // namespace testing_support
