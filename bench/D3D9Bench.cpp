@@ -52,20 +52,6 @@ double colourSum(const std::vector<std::uint8_t>& bgra) {
     return sum;
 }
 
-// How many pixels of two BGRA pictures differ by more than 2 in a colour
-// channel (all of them when the sizes differ).
-std::size_t differingPixels(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
-    if (a.size() != b.size()) return std::max(a.size(), b.size()) / 4;
-    std::size_t count = 0;
-    for (std::size_t i = 0; i + 3 < a.size(); i += 4)
-        for (std::size_t c = 0; c < 3; ++c)
-            if (std::abs(int(a[i + c]) - int(b[i + c])) > 2) {
-                ++count;
-                break;
-            }
-    return count;
-}
-
 std::vector<std::uint32_t> texels(int seed) {
     std::vector<std::uint32_t> t(64 * 64);
     for (std::size_t i = 0; i < t.size(); ++i) t[i] = 0xFF000000u | std::uint32_t(i * 2654435761u + seed * 977u);
@@ -273,12 +259,12 @@ void substituteVsBare(benchmark::State& state) {
     std::vector<std::uint8_t> base;
     substitute.frame(switched, mine);
     bare.frame(switched, base);
-    if (differingPixels(mine, base) != 0) {
+    if (bench_gl::differingPixels(mine, base) != 0) {
         state.SkipWithError("the substitute and bare GL drew different pictures");
         return;
     }
     bench_pairs::runPaired(state, [&] { substitute.frame(switched, mine); }, [&] { bare.frame(switched, base); });
-    const std::size_t differing = differingPixels(mine, base);
+    const std::size_t differing = bench_gl::differingPixels(mine, base);
     state.counters["colour_sum"] = colourSum(mine);
     state.counters["differing_pixels"] = double(differing);
     if (differing != 0) state.SkipWithError("the substitute and bare GL drew different pictures");

@@ -10,6 +10,9 @@
 #include <GL/glext.h>
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -60,5 +63,19 @@ public:
     }
     std::map<std::string, double> ratios;
 };
+
+// How many pixels of two BGRA pictures differ by more than 2 in a colour
+// channel (every pixel of the larger when their sizes differ).
+inline std::size_t differingPixels(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
+    if (a.size() != b.size()) return std::max(a.size(), b.size()) / 4;
+    std::size_t count = 0;
+    for (std::size_t i = 0; i + 3 < a.size(); i += 4)
+        for (std::size_t c = 0; c < 3; ++c)
+            if (std::abs(int(a[i + c]) - int(b[i + c])) > 2) {
+                ++count;
+                break;
+            }
+    return count;
+}
 
 }  // namespace bench_gl

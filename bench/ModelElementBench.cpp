@@ -75,18 +75,6 @@ std::vector<std::uint8_t> paintDds() {
     return texture_tools::writeDds(image);
 }
 
-std::size_t differingPixels(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
-    if (a.size() != b.size()) return std::max(a.size(), b.size()) / 4;
-    std::size_t count = 0;
-    for (std::size_t i = 0; i + 3 < a.size(); i += 4)
-        for (std::size_t c = 0; c < 3; ++c)
-            if (std::abs(int(a[i + c]) - int(b[i + c])) > 2) {
-                ++count;
-                break;
-            }
-    return count;
-}
-
 double colourSum(const std::vector<std::uint8_t>& bgra) {
     double sum = 0;
     for (std::size_t i = 0; i + 3 < bgra.size(); i += 4) sum += bgra[i] + bgra[i + 1] + bgra[i + 2];
@@ -316,12 +304,12 @@ void elementsVsBare(benchmark::State& state) {
     std::vector<std::uint8_t> base;
     if (!elements.frame(mine)) return state.SkipWithError("an element did not draw");
     bare.frame(base);
-    if (differingPixels(mine, base) != 0)
+    if (bench_gl::differingPixels(mine, base) != 0)
         return state.SkipWithError("the element paths and bare GL drew different pictures");
     bool drawn = true;
     bench_pairs::runPaired(state, [&] { drawn = elements.frame(mine) && drawn; }, [&] { bare.frame(base); },
                            double(kElements));
-    const std::size_t differing = differingPixels(mine, base);
+    const std::size_t differing = bench_gl::differingPixels(mine, base);
     state.counters["colour_sum"] = colourSum(mine);
     state.counters["differing_pixels"] = double(differing);
     if (!drawn || differing != 0) state.SkipWithError("the element paths and bare GL drew different pictures");

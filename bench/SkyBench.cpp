@@ -69,18 +69,6 @@ std::vector<std::uint8_t> opaqueWhite() {
     return texture_tools::writeDds(image);
 }
 
-std::size_t differingPixels(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
-    if (a.size() != b.size()) return std::max(a.size(), b.size()) / 4;
-    std::size_t count = 0;
-    for (std::size_t i = 0; i + 3 < a.size(); i += 4)
-        for (std::size_t c = 0; c < 3; ++c)
-            if (std::abs(int(a[i + c]) - int(b[i + c])) > 2) {
-                ++count;
-                break;
-            }
-    return count;
-}
-
 // The dome through bare OpenGL calls, in a context of their own: its
 // vertices (position, texture) and 16-bit indices in buffers, one draw with
 // the camera's projection, the texture scaled as the fixed path scales it
@@ -442,6 +430,19 @@ private:
     bool ready_ = false;
 };
 
+// The scene's frame paired with the bare GL frame; the two pictures must
+// agree before the run and after it (their differing pixels a counter).
+void pairedWithBareDome(benchmark::State& state, SkyScene& scene, BareDome& bare, const char* differ) {
+    std::vector<std::uint8_t> mine, base;
+    scene.frame(true, mine);
+    bare.frame(base);
+    if (bench_gl::differingPixels(mine, base) != 0) return state.SkipWithError(differ);
+    bench_pairs::runPaired(state, [&] { scene.frame(true, mine); }, [&] { bare.frame(base); });
+    const std::size_t differing = bench_gl::differingPixels(mine, base);
+    state.counters["differing_pixels"] = double(differing);
+    if (differing != 0) state.SkipWithError(differ);
+}
+
 void BM_SkyVsBareGL(benchmark::State& state) {
     SkyScene scene(state);
     if (!scene.ready()) return state.SkipWithError("no GL device or sky table");
@@ -452,14 +453,7 @@ void BM_SkyVsBareGL(benchmark::State& state) {
     const float colour[3] = {0.2f, 0.4f, 0.8f};
     BareDome bare(scene.render.skyDome, scene.projection, scale, colour);
     if (!bare.ready()) return state.SkipWithError(bare.why.empty() ? "no bare GL context" : bare.why.c_str());
-    std::vector<std::uint8_t> mine, base;
-    scene.frame(true, mine);
-    bare.frame(base);
-    if (differingPixels(mine, base) != 0) return state.SkipWithError("the sky and bare GL drew different pictures");
-    bench_pairs::runPaired(state, [&] { scene.frame(true, mine); }, [&] { bare.frame(base); });
-    const std::size_t differing = differingPixels(mine, base);
-    state.counters["differing_pixels"] = double(differing);
-    if (differing != 0) state.SkipWithError("the sky and bare GL drew different pictures");
+    pairedWithBareDome(state, scene, bare, "the sky and bare GL drew different pictures");
 }
 
 // The frame with the sky and the rain over 7 x 7 cells against the same
@@ -474,7 +468,7 @@ void BM_SkyRainFrame(benchmark::State& state) {
     scene.rain.release();
     scene.frame(true, dry);
     scene.rain.reset(rain);
-    if (differingPixels(wet, dry) == 0) state.SkipWithError("the rain drew nothing");
+    if (bench_gl::differingPixels(wet, dry) == 0) state.SkipWithError("the rain drew nothing");
 }
 
 // The same frame against bare GL draws of the dome's and the cells' own
@@ -489,13 +483,7 @@ void BM_SkyRainVsBareGL(benchmark::State& state) {
     BareDome bare(scene.render.skyDome, scene.projection, scale, colour);
     if (!bare.ready()) return state.SkipWithError(bare.why.empty() ? "no bare GL context" : bare.why.c_str());
     bare.addRain(*scene.rainRecord.data, 3, 3);
-    std::vector<std::uint8_t> mine, base;
-    scene.frame(true, mine);
-    bare.frame(base);
-    state.counters["differing_pixels"] = double(differingPixels(mine, base));
-    if (differingPixels(mine, base) != 0) return state.SkipWithError("the rain and bare GL drew different pictures");
-    bench_pairs::runPaired(state, [&] { scene.frame(true, mine); }, [&] { bare.frame(base); });
-    if (differingPixels(mine, base) != 0) state.SkipWithError("the rain and bare GL drew different pictures");
+    pairedWithBareDome(state, scene, bare, "the rain and bare GL drew different pictures");
 }
 
 void BM_SkyFrame(benchmark::State& state) {
