@@ -229,23 +229,26 @@ void sampleFrame(const AnimationData& data, int track, std::int32_t frame, BoneT
     sampleTrackFrame(frame, track, out, data);
 }
 
+// The baseline's step of one play at 25 frames a second over an animation
+// of the given frames: its looping position and the two frames around it.
+void advancePlay(Scene::Play& p, int frames) {
+    p.position += (1.0 / (frames - 1)) * kStep * 25.0;
+    if (p.position > 1.0) {
+        p.position = std::fmod(p.position, 1.0);
+        if (p.position == 0.0) p.position = 1.0;
+    }
+    p.frameA = static_cast<std::int32_t>(p.position * (frames - 1));
+    p.frameB = p.frameA + 1;
+    p.fraction = (p.position - p.frameA * (1.0 / (frames - 1))) * (frames - 1);
+}
+
 // The baseline: the same arithmetic written out over the same arrays.
 void baselineFrame(Scene& scene) {
     const AnimationData* data[2] = {scene.animations[0]->data, scene.animations[1]->data};
     const float levels[2] = {0.6f, 0.4f};
     for (int c = 0; c < kCharacters; ++c) {
         Scene::Play* play = &scene.plays[std::size_t(c) * 2];
-        for (int i = 0; i < 2; ++i) {
-            Scene::Play& p = play[i];
-            p.position += (1.0 / (kFrames - 1)) * kStep * 25.0;
-            if (p.position > 1.0) {
-                p.position = std::fmod(p.position, 1.0);
-                if (p.position == 0.0) p.position = 1.0;
-            }
-            p.frameA = static_cast<std::int32_t>(p.position * (kFrames - 1));
-            p.frameB = p.frameA + 1;
-            p.fraction = (p.position - p.frameA * (1.0 / (kFrames - 1))) * (kFrames - 1);
-        }
+        for (int i = 0; i < 2; ++i) advancePlay(play[i], kFrames);
         BoneTransform* locals = &scene.locals[std::size_t(c) * kBones];
         Matrix34* worlds = &scene.worlds[std::size_t(c) * kBones];
         const float total = levels[0] + levels[1];
@@ -467,7 +470,6 @@ std::unique_ptr<SailorScene> makeSailors() {
     return scene;
 }
 
-
 // The baseline: the skeleton's evaluation order, the idle's tracks sampled
 // from both plays and blended, untouched bones at their rest, the head
 // turned, the matrices composed with the parents'.
@@ -480,17 +482,7 @@ void sailorBaselineFrame(SailorScene& scene) {
     const std::int32_t head = skeleton.find("bip01 head");
     for (int c = 0; c < kCharacters; ++c) {
         Scene::Play* play = &scene.plays[std::size_t(c) * 2];
-        for (int i = 0; i < 2; ++i) {
-            Scene::Play& p = play[i];
-            p.position += (1.0 / (frames - 1)) * kStep * 25.0;
-            if (p.position > 1.0) {
-                p.position = std::fmod(p.position, 1.0);
-                if (p.position == 0.0) p.position = 1.0;
-            }
-            p.frameA = static_cast<std::int32_t>(p.position * (frames - 1));
-            p.frameB = p.frameA + 1;
-            p.fraction = (p.position - p.frameA * (1.0 / (frames - 1))) * (frames - 1);
-        }
+        for (int i = 0; i < 2; ++i) advancePlay(play[i], frames);
         BoneTransform* locals = &scene.locals[std::size_t(c) * count];
         Matrix34* worlds = &scene.worlds[std::size_t(c) * count];
         const float total = levels[0] + levels[1];
