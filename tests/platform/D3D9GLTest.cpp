@@ -308,6 +308,16 @@ TEST_F(D3D9GLTest, DynamicBuffersKeepWhatEarlierDrawsRead) {
     EXPECT_TRUE(near(p.at(48, 32), {0, 0, 255}));
 }
 
+TEST_F(D3D9GLTest, EveryDiscardOfADynamicBufferDrawsItsOwnContents) {
+    // Eight discards of the same buffers, each drawn at once: columns of
+    // eight pixels alternating red and green.
+    const Picture p = scene("dynamic_windows");
+    for (int i = 0; i < 8; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_TRUE(near(p.at(i * 8 + 4, 32), (i % 2) ? Rgb{0, 255, 0} : Rgb{255, 0, 0}));
+    }
+}
+
 TEST_F(D3D9GLTest, PretransformedVerticesLandOnTheirPixelsInsideTheViewport) {
     const Picture p = scene("pretransformed");
     EXPECT_TRUE(near(p.at(40, 8), {255, 255, 255}));

@@ -428,6 +428,48 @@ bool indexedDynamic(SceneContext& c) {
     return SUCCEEDED(c.device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 4, 0, 2)) && ok;
 }
 
+bool dynamicWindows(SceneContext& c) {
+    // Eight quads side by side, each from a discarding lock of a dynamic
+    // vertex buffer and of a dynamic index buffer, drawn before the next
+    // discard: every quad must keep its own vertices and indices, whether a
+    // discard moved the buffer on within its store or gave it a new one.
+    c.diffuseOnly();
+    IDirect3DVertexBuffer9* vertices = nullptr;
+    IDirect3DIndexBuffer9* indices = nullptr;
+    if (FAILED(c.device->CreateVertexBuffer(64 * sizeof(Vertex), D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY, 0,
+                                            D3DPOOL_DEFAULT, &vertices, nullptr)) ||
+        FAILED(c.device->CreateIndexBuffer(1024 * 2, D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY, D3DFMT_INDEX16,
+                                           D3DPOOL_DEFAULT, &indices, nullptr)))
+        return false;
+    c.keep(vertices);
+    c.keep(indices);
+    c.device->SetStreamSource(0, vertices, 0, sizeof(Vertex));
+    c.device->SetIndices(indices);
+    bool ok = true;
+    for (int i = 0; i < 8; ++i) {
+        const float x0 = -1 + i * 0.25f;
+        const D3DCOLOR color = (i % 2) ? 0xFF00FF00u : 0xFFFF0000u;
+        const std::vector<Vertex> q = quad(x0, -1, x0 + 0.25f, 1, 0.5f, color);
+        const Vertex four[4] = {q[0], q[1], q[5], q[2]};  // tl, tr, bl, br
+        // Quads after the first start their indices at a later entry, so
+        // that the index offset counts too.
+        const WORD first = WORD(i % 3);
+        WORD order[9] = {};
+        const WORD turn[6] = {0, 1, 3, 0, 3, 2};
+        for (int k = 0; k < 6; ++k) order[first + k] = turn[k];
+        void* at = nullptr;
+        ok = SUCCEEDED(vertices->Lock(0, sizeof four, &at, D3DLOCK_DISCARD)) && ok;
+        if (at) std::memcpy(at, four, sizeof four);
+        ok = SUCCEEDED(vertices->Unlock()) && ok;
+        at = nullptr;
+        ok = SUCCEEDED(indices->Lock(0, sizeof order, &at, D3DLOCK_DISCARD)) && ok;
+        if (at) std::memcpy(at, order, sizeof order);
+        ok = SUCCEEDED(indices->Unlock()) && ok;
+        ok = SUCCEEDED(c.device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 4, first, 2)) && ok;
+    }
+    return ok;
+}
+
 bool pretransformed(SceneContext& c) {
     // Screen-space vertices (pixel centres on integers) in the right half's
     // viewport: a quad over pixels 40 to 47 and one reaching left of the
@@ -597,7 +639,7 @@ const std::vector<Scene>& scenes() {
         {"culling", culling},              {"clip_plane", clipPlane},
         {"l8_and_dxt1", luminanceAndDxt1}, {"render_target", renderTarget},
         {"screenshot", screenshotColours}, {"shaders", shaders},
-        {"indexed_dynamic", indexedDynamic}, {"pretransformed", pretransformed},
+        {"indexed_dynamic", indexedDynamic}, {"dynamic_windows", dynamicWindows}, {"pretransformed", pretransformed},
         {"stencil_and_mask", stencilAndMask}, {"spot_and_specular", spotAndSpecular},
         {"texture_coordinates", textureCoordinates}, {"exp_fog_and_colour_source", expFogAndColourSource},
         {"scissor", scissor},

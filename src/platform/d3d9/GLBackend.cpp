@@ -238,9 +238,23 @@ struct GLSurface final : BackendResource {
     bool gpuNewer = false;
 };
 
+// A dynamic buffer's GL store holds several copies of the Direct3D buffer
+// side by side: a discard moves the buffer's window (base) past what the
+// draws since the last discard may still read, instead of giving the buffer
+// a new store, and only when the store is full is it orphaned. A software
+// rasteriser allocates and clears a whole new store at each orphaning, which
+// a batch that discards for every run paid many times a frame.
 struct GLBuffer final : BackendResource {
     GLuint name = 0;
+    std::size_t base = 0;      // where the Direct3D buffer's byte 0 lies in the store
+    std::size_t written = 0;   // bytes past base written since the last discard
+    std::size_t capacity = 0;  // the store's size
 };
+
+// Copies of a dynamic buffer its GL store holds (see GLBuffer).
+constexpr std::size_t kDynamicCopies = 2;
+// Alignment of a moved window: keeps index and vertex offsets aligned.
+constexpr std::size_t kWindowAlignment = 256;
 
 struct GLDeclaration final : BackendResource {
     GLuint vertexArray = 0;
@@ -406,7 +420,8 @@ HRESULT GLBackend::createResource(Tracked& object) {
         // A dynamic buffer's contents are undefined until written, as after
         // a discard: only what its locks write goes up, not the whole store.
         const bool dynamic = (buffer->usage & D3DUSAGE_DYNAMIC) != 0;
-        glNamedBufferData(data->name, GLsizeiptr(buffer->bytes.size()), dynamic ? nullptr : buffer->bytes.data(),
+        data->capacity = buffer->bytes.size() * (dynamic ? kDynamicCopies : 1);
+        glNamedBufferData(data->name, GLsizeiptr(data->capacity), dynamic ? nullptr : buffer->bytes.data(),
                           dynamic ? GL_DYNAMIC_DRAW : GL_STATIC_DRAW);
         object.backend = std::move(data);
         return S_OK;
@@ -531,12 +546,29 @@ void GLBackend::uploaded(Tracked& object, const SurfaceImpl* level) {
         const std::size_t offset = std::min<std::size_t>(core.lockOffset, core.bytes.size());
         const std::size_t rest = core.bytes.size() - offset;
         const std::size_t size = core.lockSize ? std::min<std::size_t>(core.lockSize, rest) : rest;
-        // A discard orphans the store (draws still queued keep the old one;
-        // the new one's contents are undefined, as Direct3D's are), then
-        // only the locked range goes up.
-        if (core.lockFlags & D3DLOCK_DISCARD)
-            glNamedBufferData(buffer->name, GLsizeiptr(core.bytes.size()), nullptr, GL_DYNAMIC_DRAW);
-        if (size) glNamedBufferSubData(buffer->name, GLintptr(offset), GLsizeiptr(size), core.bytes.data() + offset);
+        // A discard moves the buffer's window past what was written since the
+        // last one (draws still queued keep reading there); when the store
+        // has no room for a whole buffer past it, the store is orphaned (the
+        // new one's contents are undefined, as Direct3D's are) and the window
+        // starts again at 0. Then only the locked range goes up.
+        if (core.lockFlags & D3DLOCK_DISCARD) {
+            const std::size_t next =
+                (buffer->base + buffer->written + kWindowAlignment - 1) / kWindowAlignment * kWindowAlignment;
+            if (!buffer->written) {
+                // Nothing went up since the last discard: the window is free.
+            } else if (next + core.bytes.size() <= buffer->capacity) {
+                buffer->base = next;
+            } else {
+                glNamedBufferData(buffer->name, GLsizeiptr(buffer->capacity), nullptr, GL_DYNAMIC_DRAW);
+                buffer->base = 0;
+            }
+            buffer->written = 0;
+        }
+        if (size) {
+            glNamedBufferSubData(buffer->name, GLintptr(buffer->base + offset), GLsizeiptr(size),
+                                 core.bytes.data() + offset);
+            buffer->written = std::max(buffer->written, offset + size);
+        }
         return;
     }
     if (auto* surface = dynamic_cast<GLSurface*>(object.backend.get())) {
@@ -957,16 +989,18 @@ HRESULT GLBackend::draw(DeviceCore& device, const DrawCall& call) {
 
     const GLuint vertexArray = static_cast<GLDeclaration*>(state.declaration->backend.get())->vertexArray;
     glBindVertexArray(vertexArray);
-    glVertexArrayVertexBuffer(vertexArray, 0, static_cast<GLBuffer*>(state.stream->backend.get())->name,
-                              GLintptr(state.streamOffset), GLsizei(state.streamStride));
+    const auto* stream = static_cast<GLBuffer*>(state.stream->backend.get());
+    glVertexArrayVertexBuffer(vertexArray, 0, stream->name, GLintptr(stream->base + state.streamOffset),
+                              GLsizei(state.streamStride));
     const GLenum mode = primitiveMode(call.type);
     const GLsizei count = vertexCount(call.type, call.primitives);
     if (call.indexed) {
-        glVertexArrayElementBuffer(vertexArray, static_cast<GLBuffer*>(state.indices->backend.get())->name);
+        const auto* indices = static_cast<GLBuffer*>(state.indices->backend.get());
+        glVertexArrayElementBuffer(vertexArray, indices->name);
         const UINT size = state.indices->indexSize();
         glDrawRangeElementsBaseVertex(mode, call.minVertex, call.minVertex + call.numVertices - 1, count,
                                       size == 4 ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
-                                      reinterpret_cast<const void*>(std::uintptr_t(call.start) * size),
+                                      reinterpret_cast<const void*>(indices->base + std::uintptr_t(call.start) * size),
                                       call.baseVertex);
     } else {
         glDrawArrays(mode, GLint(call.start), count);
