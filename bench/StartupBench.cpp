@@ -13,6 +13,12 @@
 //                           process is ended at that present. Counters: the
 //                           peak resident memory of each at that point
 //                           (game_rss_mib, floor_rss_mib)
+//   Startup/first_present_window
+//                           the same in a window on the X display that
+//                           DISPLAY names (skipped without one): the game
+//                           in its window, the floor with an SDL window on
+//                           that display; the window's set-up is part of the
+//                           time
 //   Startup/tour            the whole headless tour of the demo, launched
 //                           to its end; counter tour_peak_rss_mib, the
 //                           peak resident memory of the run
@@ -64,8 +70,9 @@ public:
     }
 
     // Runs the program with the probe preloaded; a positive presents ends
-    // it at that present (the process is killed as its line arrives).
-    Launch run(const std::vector<std::string>& arguments, int presents) const {
+    // it at that present (the process is killed as its line arrives). With
+    // a display the program opens its window there, else it runs headless.
+    Launch run(const std::vector<std::string>& arguments, int presents, const std::string& display = {}) const {
         int pipeEnds[2];
         Launch launch;
         if (pipe(pipeEnds) != 0) return launch;
@@ -80,7 +87,10 @@ public:
             if (!replaced(*entry)) environment.push_back(*entry);
         environment.push_back(std::string("LD_PRELOAD=") + PRESENT_PROBE);
         environment.push_back("PRESENT_PROBE_FD=" + std::to_string(pipeEnds[1]));
-        environment.push_back("SDL_VIDEODRIVER=offscreen");
+        if (display.empty())
+            environment.push_back("SDL_VIDEODRIVER=offscreen");
+        else
+            environment.push_back("DISPLAY=" + display);
         environment.push_back("SDL_AUDIODRIVER=dummy");
         environment.push_back("XDG_DATA_HOME=" + (folder_ / "appdata").string());
         environment.push_back("XDG_RUNTIME_DIR=" + (folder_ / "runtime").string());
@@ -145,12 +155,14 @@ const std::vector<std::string> kFloor = {FLOOR_PROGRAM, "startup", DEMO_FOLDER};
 // beside its executable, else the one after the splash's.
 int menuPresent() { return std::filesystem::exists(DEMO_FOLDER "/bin/splash_screen.dds") ? 2 : 1; }
 
-void firstPresent(benchmark::State& state) {
+// Launch to the menu's first frame, the game against the floor, headless or
+// on the display given.
+void firstPresentOn(benchmark::State& state, const std::string& display) {
     Launcher launcher;
     std::vector<double> gameMiB, floorMiB;
     bool failed = false;
     auto launch = [&](const std::vector<std::string>& program, std::vector<double>& peaks) {
-        const Launch run = launcher.run(program, &program == &kGame ? menuPresent() : 1);
+        const Launch run = launcher.run(program, &program == &kGame ? menuPresent() : 1, display);
         if (!run.ran || run.presentAt < 0.0) failed = true;
         peaks.push_back(run.peakMiB);
         return run.seconds;
@@ -160,7 +172,25 @@ void firstPresent(benchmark::State& state) {
     state.counters["game_rss_mib"] = bench_pairs::median(gameMiB);
     state.counters["floor_rss_mib"] = bench_pairs::median(floorMiB);
 }
+
+void firstPresent(benchmark::State& state) { firstPresentOn(state, {}); }
 BENCHMARK(firstPresent)->Name("Startup/first_present")->Iterations(10)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void firstPresentWindow(benchmark::State& state) {
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) {
+        state.SkipWithError("no X display (DISPLAY) for the window");
+        for (auto _ : state) {
+        }
+        return;
+    }
+    firstPresentOn(state, display);
+}
+BENCHMARK(firstPresentWindow)
+    ->Name("Startup/first_present_window")
+    ->Iterations(10)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 void tour(benchmark::State& state) {
     Launcher launcher;

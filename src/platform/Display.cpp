@@ -6,18 +6,31 @@ namespace platform {
 
 namespace {
 
-// The desktop mode of the first display; false without one. The video
-// subsystem is opened only for the question when nothing else holds it, and
-// closed again afterwards.
+// The display query's own hold on the video subsystem (see desktopMode).
+bool g_queryHoldsVideo = false;
+
+// The desktop mode of the first display; false without one. When nothing
+// else holds the video subsystem, the first question opens it and keeps it
+// open until the window is made (releaseDisplayQuery): each opening costs a
+// round of connections to the display server, and the video settings ask
+// several times before the window exists.
 bool desktopMode(SDL_DisplayMode& mode) {
-    const bool wasOpen = SDL_WasInit(SDL_INIT_VIDEO) != 0;
-    if (!wasOpen && SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
-    const bool found = SDL_GetNumVideoDisplays() > 0 && SDL_GetDesktopDisplayMode(0, &mode) == 0;
-    if (!wasOpen) SDL_QuitSubSystem(SDL_INIT_VIDEO);
-    return found;
+    if (!SDL_WasInit(SDL_INIT_VIDEO)) {
+        // The engine handles the stop signals itself (installStopSignals).
+        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+        if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
+        g_queryHoldsVideo = true;
+    }
+    return SDL_GetNumVideoDisplays() > 0 && SDL_GetDesktopDisplayMode(0, &mode) == 0;
 }
 
 }  // namespace
+
+void releaseDisplayQuery() {
+    if (!g_queryHoldsVideo) return;
+    g_queryHoldsVideo = false;
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+}
 
 bool desktopResolution(std::int32_t& width, std::int32_t& height) {
     width = 1024;

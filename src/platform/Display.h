@@ -10,5 +10,9 @@ namespace platform {
 bool desktopResolution(std::int32_t& width, std::int32_t& height);
 // The refresh rate of the first display in Hz; 0 when it is unknown.
 std::int32_t displayRefreshRate();
+// Gives up the hold on the video subsystem that the questions above take
+// when nothing else holds it (they keep it for the window, which is made
+// next). The window's creation calls it; without a window it is kept.
+void releaseDisplayQuery();
 
 }  // namespace platform

@@ -1,4 +1,6 @@
 #include "platform/Window.h"
+
+#include "platform/Display.h"
 #include "platform/d3d9/GLContext.h"
 
 #include <SDL.h>
@@ -235,7 +237,10 @@ std::unique_ptr<Window> createHeadlessWindow() { return std::make_unique<Headles
 std::unique_ptr<Window> createWindow() {
     // The engine handles the stop signals itself (installStopSignals).
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return createHeadlessWindow();
+    const bool opened = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+    // The window holds the video subsystem now (when it could open it).
+    releaseDisplayQuery();
+    if (!opened) return createHeadlessWindow();
     return std::make_unique<SdlWindow>();
 }
 

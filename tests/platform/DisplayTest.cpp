@@ -12,7 +12,7 @@ TEST(Display, DesktopResolutionIsAlwaysAUsableSize) {
         EXPECT_EQ(width, 1024);
         EXPECT_EQ(height, 768);
     }
-    // Asking again gives the same answer: the video subsystem is left as found.
+    // Asking again gives the same answer.
     std::int32_t again = 0;
     std::int32_t againHeight = 0;
     EXPECT_EQ(platform::desktopResolution(again, againHeight), found);
