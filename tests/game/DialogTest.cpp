@@ -536,6 +536,46 @@ TEST(DialogSave, ARestoredGameGoesOnWithTheNextPhrase) {
     EXPECT_TRUE(engineLog().contains("dlg_resumed('keeper.saved', 'keeper', 'nul');"));
 }
 
+// The texts a save holds in fields of bounded length: each is taken up to
+// its bound and comes back whole from a restore, and one longer is refused
+// at its setter (a script error, the old text kept), so that no save is
+// written that its reader refuses.
+TEST(DialogSave, BoundedTextsAreRefusedAtTheirSetterOrComeBackWhole) {
+    testing_support::SaveFileFixture s;
+    resource_tests::ScopedPackages packages({storedFile(".dlg", "keeper", compiled(kKeeper))});
+    ASSERT_TRUE(packages.built());
+    gameCore.paths = &s.paths;
+    DialogDataManager dialogs;
+    testing_support::ScopedCoreMember<DialogDataManager> useDialogs{gameCore.dialogs, &dialogs};
+    registerDialogDataManagerClass(s.f.lua.state, s.f.lua.engine);
+    registerDialogClass(s.f.lua.state, s.f.lua.engine);
+    ASSERT_TRUE(s.runPosted("game:load('intro')\ndlg:createMain('keeper.saved')"));
+    ASSERT_NE(s.f.game->currentScene(), nullptr);
+    const struct {
+        const char* field;  // a Lua expression that can be assigned
+        const char* refused;
+    } fields[] = {
+        {"dlg:get('keeper.saved').onStarted", "Can't set dialog [keeper.saved] handler: name of 2048 characters"},
+        {"dlg:get('keeper.saved').onSubtitleFinished",
+         "Can't set dialog [keeper.saved] handler: name of 2048 characters"},
+        {"game.onProgress", "Can't set game event handler: name of 2048 characters"},
+        {"game.onFinishProgress", "Can't set game event handler: name of 2048 characters"},
+    };
+    for (const auto& f : fields) {
+        SCOPED_TRACE(f.field);
+        const std::string field = f.field;
+        ASSERT_TRUE(s.runPosted(field + " = string.rep('h', 2047)\n" + field + " = string.rep('x', 2048)\n" +
+                                "saved = game:save('limits')\ngame:restore('limits')\nrestored = game:state()\n"
+                                "kept = " + field + " == string.rep('h', 2047)"));
+        EXPECT_TRUE(engineLog().contains(f.refused));
+        EXPECT_EQ(s.text("saved"), "true");
+        EXPECT_EQ(s.text("restored"), "true");
+        EXPECT_EQ(s.text("kept"), "true");
+        // Cleared again for the progress events of the next restore.
+        ASSERT_TRUE(s.runPosted(field + " = ''"));
+    }
+}
+
 TEST(DialogDataManager, DialogsRegisterWithTheirRecord) {
     resource_tests::ScopedPackages packages({storedFile(".dlg", "keeper", compiled(kKeeper))});
     ASSERT_TRUE(packages.built());
