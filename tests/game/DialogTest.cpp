@@ -500,17 +500,27 @@ TEST(DialogSave, ADialogResumesAtTheNextPhraseAndItsRecordIsChecked) {
     }
 }
 
+// A game that saves and restores, with the dialog "keeper" in its packages
+// and the dialog classes in its scripts.
+struct SavedDialogs {
+    SavedDialogs() {
+        gameCore.paths = &s.paths;
+        registerDialogDataManagerClass(s.f.lua.state, s.f.lua.engine);
+        registerDialogClass(s.f.lua.state, s.f.lua.engine);
+    }
+    testing_support::SaveFileFixture s;
+    resource_tests::ScopedPackages packages{
+        std::vector<testing_support::FixtureFile>{storedFile(".dlg", "keeper", compiled(kKeeper))}};
+    DialogDataManager dialogs;
+    testing_support::ScopedCoreMember<DialogDataManager> useDialogs{gameCore.dialogs, &dialogs};
+};
+
 // A whole game saved in the middle of a phrase and restored: the dialog
 // comes back from the save and goes on with the next phrase.
 TEST(DialogSave, ARestoredGameGoesOnWithTheNextPhrase) {
-    testing_support::SaveFileFixture s;
-    resource_tests::ScopedPackages packages({storedFile(".dlg", "keeper", compiled(kKeeper))});
-    ASSERT_TRUE(packages.built());
-    gameCore.paths = &s.paths;
-    DialogDataManager dialogs;
-    testing_support::ScopedCoreMember<DialogDataManager> useDialogs{gameCore.dialogs, &dialogs};
-    registerDialogDataManagerClass(s.f.lua.state, s.f.lua.engine);
-    registerDialogClass(s.f.lua.state, s.f.lua.engine);
+    SavedDialogs w;
+    ASSERT_TRUE(w.packages.built());
+    testing_support::SaveFileFixture& s = w.s;
     auto step = [&](double t) {
         CurrentTime time;
         time.game.time = t;
@@ -541,14 +551,9 @@ TEST(DialogSave, ARestoredGameGoesOnWithTheNextPhrase) {
 // at its setter (a script error, the old text kept), so that no save is
 // written that its reader refuses.
 TEST(DialogSave, BoundedTextsAreRefusedAtTheirSetterOrComeBackWhole) {
-    testing_support::SaveFileFixture s;
-    resource_tests::ScopedPackages packages({storedFile(".dlg", "keeper", compiled(kKeeper))});
-    ASSERT_TRUE(packages.built());
-    gameCore.paths = &s.paths;
-    DialogDataManager dialogs;
-    testing_support::ScopedCoreMember<DialogDataManager> useDialogs{gameCore.dialogs, &dialogs};
-    registerDialogDataManagerClass(s.f.lua.state, s.f.lua.engine);
-    registerDialogClass(s.f.lua.state, s.f.lua.engine);
+    SavedDialogs w;
+    ASSERT_TRUE(w.packages.built());
+    testing_support::SaveFileFixture& s = w.s;
     ASSERT_TRUE(s.runPosted("game:load('intro')\ndlg:createMain('keeper.saved')"));
     ASSERT_NE(s.f.game->currentScene(), nullptr);
     const struct {
