@@ -20,9 +20,9 @@ namespace testing_support {
 
 // The resources of a stored scene named name (its record, sky, default light
 // set, waypoints and screen actions), the record passed through damage.
-inline std::vector<testing_support::FixtureFile> storedScene(const std::string& name,
-                                                      const std::function<std::string(std::string)>& damage,
-                                                      const std::string& more = "") {
+inline std::vector<FixtureFile> storedScene(const std::string& name,
+                                            const std::function<std::string(std::string)>& damage,
+                                            const std::string& more = "") {
     scene_tools::SceneDescription scene;
     std::string error;
     EXPECT_TRUE(scene_tools::parseSceneDescription("scene " + name + "\nsky\nactions\nlightset " + name +
@@ -42,17 +42,17 @@ inline std::vector<testing_support::FixtureFile> storedScene(const std::string& 
 // The packages of stored scenes installed for the game, with the waypoint
 // and screen-action managers that read them.
 struct StoredScenes {
-    explicit StoredScenes(const testing_support::FixturePackage& package)
-        : written(testing_support::writeDataRoot(dir.path(), {package})), packages(dir.path()),
+    explicit StoredScenes(const FixturePackage& package)
+        : written(writeDataRoot(dir.path(), {package})), packages(dir.path()),
           built(written && packages.build()) {}
-    testing_support::TempDir dir;
+    TempDir dir;
     bool written;
-    testing_support::ScopedPackageDatabase packages;
+    ScopedPackageDatabase packages;
     bool built;
     WaypointDataManager waypoints;
     SceneActionDataManager actions;
-    testing_support::ScopedCoreMember<WaypointDataManager> useWaypoints{gameCore.waypoints, &waypoints};
-    testing_support::ScopedCoreMember<SceneActionDataManager> useActions{gameCore.screenActions, &actions};
+    ScopedCoreMember<WaypointDataManager> useWaypoints{gameCore.waypoints, &waypoints};
+    ScopedCoreMember<SceneActionDataManager> useActions{gameCore.screenActions, &actions};
 };
 
 }  // namespace testing_support
