@@ -569,7 +569,15 @@ std::int32_t AnimationInstance::read(DataStream& s, AnimationInstance*& slot, Mo
         dummy.flags = 0;
         return total;
     }
-    addField(total, slot->readState(s));
+    if (!addField(total, slot->readState(s))) return total;
+    // An animation the packages no longer hold makes the restored instance
+    // invalid, whatever it was saved as: it takes no part in the blend, and
+    // the rest of the game restores.
+    if (!slot->data()) {
+        engineLog().error("Animation [%s]->[%s] (%s): its data can't be loaded, the restored instance is invalid",
+                          slot->name, ownerName(owner), ownerResource(owner));
+        slot->flags = (slot->flags & ~(kInstanceInitialized | kInstancePushed)) | kInstanceInvalid;
+    }
     return total;
 }
 

@@ -303,8 +303,11 @@ bool AnimationStack::evaluateBone(BoneTransform& pose, BoneTransform& motion, co
 
 bool AnimationStack::push() {
     bool result = true;
-    for (auto& instance : instances_)
-        if (!(instance->flags & kInstancePushed) && !instance->push()) result = false;
+    for (auto& instance : instances_) {
+        // An invalid instance (its data cannot be loaded) takes no part.
+        if (instance->flags & (kInstancePushed | kInstanceInvalid)) continue;
+        if (!instance->push()) result = false;
+    }
     return result;
 }
 

@@ -14,6 +14,7 @@
 #include "control/PhysicsScene.h"
 #include "effects/Light.h"
 #include "effects/Particle.h"
+#include "effects/ParticleData.h"
 #include "effects/Sprite.h"
 #include "effects/LightDataManager.h"
 #include "foundation/Log.h"
@@ -213,21 +214,28 @@ GameObject* GameCore::loadCreateGrid(const char* name, GameObjectLink scene) {
         return nullptr;
     }
     // Made on the saved resource's record; its own name comes from its save
-    // record.
+    // record. A grid whose data the packages do not hold (a scene without
+    // a grid file, or one removed since) comes back without data, as the
+    // scene makes it then: it holds straight routes and finds no cells.
     PathGridRecord* record = pathGrids && name && name[0] ? pathGrids->getOrCreate(name) : nullptr;
+    if (record && !pathGrids->acquire(record)) {
+        engineLog().error("Grid [%s] has no data: restored without it", text(name));
+        record = nullptr;
+    }
     GameObject* grid = Grid::create(record, parent->id, text(name), nullptr);
     if (!grid) engineLog().error("Can't create grid [%s] for loading", text(name));
     return grid;
 }
 
-std::int32_t checkObjectForLoading(const ObjectRepository::SavedRecord& record, DataStream& stream) {
+std::int32_t checkObjectForLoading(const ObjectRepository::SavedRecord& record, DataStream& stream,
+                                   std::vector<SceneListedObject>* listed) {
     const char* name = record.name.c_str();
     if (record.type == ObjectScene) {
         if (!SceneContext::canCreateScene(savedSceneRecord(name))) {
             sceneNotCreated(name);
             return -1;
         }
-        const std::int32_t result = Scene::checkRecord(stream);
+        const std::int32_t result = checkSceneRecord(stream, listed);
         if (result < 0) engineLog().error("Can't load scene [%s]: its saved record is damaged", name);
         return result;
     }
@@ -262,10 +270,26 @@ std::int32_t checkObjectForLoading(const ObjectRepository::SavedRecord& record, 
     }
     if (record.type == ObjectPhysicsTrigger) return checkPhysicsTriggerRecord(stream);
     if (record.type == ObjectSprite) {
+        // Its resource must load, as its factory needs.
+        SpriteDataManager* sprites = gameCore.spriteData;
+        const Y3SpriteData* resource = sprites && name[0] ? sprites->requestHeader(name) : nullptr;
+        if (!resource || resource->has(kResourceUnavailable)) {
+            engineLog().error("Can't create sprite [%s] for loading: its resource is not in the packages", name);
+            return -1;
+        }
         SpriteRecord sprite;
         return sprite.read(stream);
     }
-    if (record.type == ObjectParticle) return Particle::checkRecord(stream);
+    if (record.type == ObjectParticle) {
+        // Its effect must be in the packages, as its factory needs.
+        ParticleDataManager* effects = particleDataManager();
+        if (!effectResourceAvailable(".effect", name) ||
+            (effects && effects->getOrCreate(name, true)->has(kResourceUnavailable))) {
+            engineLog().error("Can't create particle [%s] for loading: its effect is not in the packages", name);
+            return -1;
+        }
+        return Particle::checkRecord(stream);
+    }
     if (record.type == ObjectModel) {
         ModelDataManager* manager = modelDataManager();
         // Its resource must load, as the factory and the record's element

@@ -97,11 +97,26 @@ std::int32_t GameCore::check_all(DataStream& stream) {
     if (!addField(total, skipReservedBlock(stream))) return total;
     std::vector<std::uint32_t> savedScenes;
     if (objects) {
-        const auto objectData = [&savedScenes](const ObjectRepository::SavedRecord& record, DataStream& s) {
+        std::vector<SceneListedObject> listed;
+        std::vector<ObjectRepository::SavedRecord> saved;
+        const auto objectData = [&](const ObjectRepository::SavedRecord& record, DataStream& s) {
             if (record.type == ObjectScene) savedScenes.push_back(record.handle & kGameObjectHandleMask);
-            return checkObjectForLoading(record, s);
+            saved.push_back(record);
+            return checkObjectForLoading(record, s, &listed);
         };
         if (!addField(total, objects->check(stream, objectData))) return total;
+        // Every object a scene lists comes back with it: a handle that names
+        // no saved object of the list's type would fail the scene's load.
+        for (const SceneListedObject& object : listed) {
+            const auto found = std::find_if(saved.begin(), saved.end(), [&object](const auto& record) {
+                return record.handle == object.handle && record.type == object.type;
+            });
+            if (found == saved.end()) {
+                engineLog().error("Can't load game: a scene lists %s [%u] that the save does not hold",
+                                  gameObjectTypeName(object.type), static_cast<unsigned>(object.handle));
+                return -1;
+            }
+        }
     }
     // The game comes back with a current scene among the loaded ones.
     if (game) {

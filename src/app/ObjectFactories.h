@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "scene/ObjectRepository.h"
+#include "scene/SceneRecordCheck.h"
 
 class GameObject;
 
@@ -14,5 +16,7 @@ class GameObject;
 GameObject* createObjectForLoading(std::uint32_t type, const char* name, std::uint32_t scene, std::uint32_t subtype);
 // The check of a saved object before anything is loaded: whether
 // createObjectForLoading would make it, and its own data read into nothing.
-// Byte count, or negative (logged) when the load would fail.
-std::int32_t checkObjectForLoading(const ObjectRepository::SavedRecord& record, DataStream& stream);
+// Byte count, or negative (logged) when the load would fail. listed, when
+// given, takes the objects a saved scene lists.
+std::int32_t checkObjectForLoading(const ObjectRepository::SavedRecord& record, DataStream& stream,
+                                   std::vector<SceneListedObject>* listed = nullptr);

@@ -30,7 +30,7 @@ namespace {
 // The game data is built in a block reserved at this size up front.
 constexpr std::int32_t kGameDataReserve = 0x2000000;
 // Texts of the save game's block are read into buffers of this size.
-constexpr std::uint32_t kBlockTextBuffer = 2048;
+constexpr std::uint32_t kBlockTextBuffer = save_local::kMaxSavedText + 1;
 constexpr int kGameDataPackLevel = 6;
 
 const char kBroken[] = "Save file is broken";
@@ -261,6 +261,8 @@ bool SaveGame::saveToFile(const char* slotName, ScriptVariable* displayName) {
     const char* slot = slotName ? slotName : "";
     if (!save_local::isPlainSlotName(slot))
         return log.error("Can't save game [%s]: a save name is a file name without folders", slot);
+    // A restore needs a current scene: without one nothing is written.
+    if (!currentScene()) return log.error("Can't save game [%s]: Current scene not selected", slot);
     const CurrentTime sample(-1.0);
     save_local::flushInput(sample);
 
@@ -279,6 +281,11 @@ bool SaveGame::saveToFile(const char* slotName, ScriptVariable* displayName) {
     MemoryStream data;
     data.reserve(kGameDataReserve);
     if (gameCore.save_all(data) < 0) return log.error("Fail to save game data");
+    // What the restore would refuse is not written: the game data passes the
+    // restore's own check first, and the slot keeps its previous save.
+    data.setPosition(0);
+    if (gameCore.check_all(data) < 0)
+        return log.error("Can't save game [%s]: the game data would not load back", slot);
 
     // The whole file is made in memory, then replaces the slot in one step.
     MemoryStream file;

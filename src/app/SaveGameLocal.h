@@ -1,4 +1,5 @@
-// Helpers of the save-file and save-slot code; included by nothing else.
+// Helpers of the save-file and save-slot code and of the game's script
+// class; included by nothing else.
 #pragma once
 
 #include <cstring>
@@ -11,6 +12,10 @@
 #include "input/InputCore.h"
 
 namespace save_local {
+
+// The saved texts of the save game's block (scene, progress handlers) are
+// read back into buffers of 2,048 bytes: at most this long.
+constexpr std::size_t kMaxSavedText = 2047;
 
 // A slot name must stay inside the save folder: not empty, no path
 // separator, no drive colon and no "..".

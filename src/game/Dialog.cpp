@@ -27,7 +27,7 @@ const char* const kEndPhrase = "#end";
 
 // Saved names: aliases are read into 128-byte fields, handler names through
 // a 2,048-byte buffer.
-constexpr std::int32_t kHandlerNameLimit = 2048;
+constexpr std::int32_t kHandlerNameLimit = static_cast<std::int32_t>(Dialog::kMaxHandlerName) + 1;
 constexpr std::int32_t kMinAliasBytes = 2 + 2 + 2 + 4 + 4;
 
 std::int32_t writeHandler(DataStream& stream, const std::string& text) {
@@ -43,7 +43,11 @@ std::int32_t readHandler(DataStream& stream, std::string* text) {
     std::int32_t total = 0;
     std::int32_t length = 0;
     if (!addField(total, readI32(stream, length))) return total;
-    if (length < 0 || length >= kHandlerNameLimit || length > bytesLeft(stream)) return -1;
+    if (length < 0 || length >= kHandlerNameLimit || length > bytesLeft(stream)) {
+        engineLog().error("Can't read dialog handler name of %d bytes: at most %d, %d left in the record", length,
+                          kHandlerNameLimit - 1, static_cast<int>(bytesLeft(stream)));
+        return -1;
+    }
     std::string value(static_cast<std::size_t>(length), '\0');
     if (length && !addField(total, readExact(stream, value.data(), length))) return total;
     if (text) *text = value.c_str();

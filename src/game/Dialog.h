@@ -146,6 +146,8 @@ public:
     std::vector<DialogAlias> aliases;
     GameObjectLink speaker;
     GameObjectLink previousSpeaker;
+    // A handler name is saved into a buffer of 2,048 bytes: at most this long.
+    static constexpr std::size_t kMaxHandlerName = 2047;
     std::string handlers[DialogEventCount];
     char labelName[128] = {};
     std::uint32_t sceneLink = 0;

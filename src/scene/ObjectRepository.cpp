@@ -271,8 +271,11 @@ std::int32_t ObjectRepository::readRecord(DataStream& stream) {
                                 static_cast<unsigned>(index));
         return -1;
     }
-    if (!addField(total, object->read(stream))) return total;
-    if (!addField(total, object->link.read(stream))) return total;
+    if (!addField(total, object->read(stream)) || !addField(total, object->link.read(stream))) {
+        engineLog().error("Can't load %s [%s]: its saved record is refused", gameObjectTypeName(record.type),
+                          objectName);
+        return total;
+    }
     return total;
 }
 
@@ -311,7 +314,12 @@ std::int32_t ObjectRepository::check(DataStream& stream, const RecordCheck& obje
         SavedRecord record;
         if (!addField(total, readRecordHead(stream, record, free))) return total;
         taken[(record.handle & kGameObjectHandleMask) - 1] = true;
-        if (!addField(total, objectData(record, stream))) return total;
+        if (!addField(total, objectData(record, stream))) {
+            // Every refusal names its record, whatever the check said before.
+            engineLog().error("Can't load %s [%s]: its saved record is refused", gameObjectTypeName(record.type),
+                              record.name.c_str());
+            return total;
+        }
         ObjectLink link(nullptr);
         if (!addField(total, link.read(stream))) return total;
         if (stream.tell() >= stream.size()) break;

@@ -253,6 +253,8 @@ bool Scene::initialize(const Matrix34& pose) {
     if (!lighting.initDefault())
         return log.error("Can't initialize scene [%s]: light sets not initialized", name);
     const bool withData = loadSceneData();
+    // The areas first: the default camera sizes its visibility data to them.
+    if (withData) pvs.copyFrom(resource->data->pvs);
     bool result = true;
     if (cameras.empty()) {
         auto camera = std::make_unique<CameraCore>(this, "default");
@@ -265,7 +267,6 @@ bool Scene::initialize(const Matrix34& pose) {
     }
     flags |= kSceneLightingDirty;
     invalidateLighting();
-    if (withData) pvs.copyFrom(resource->data->pvs);
     if (withData) {
         const SceneData& data = *resource->data;
         lights.reserve(lights.size() + data.lights.size());

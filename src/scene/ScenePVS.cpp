@@ -523,6 +523,12 @@ std::int32_t PVSData::read(DataStream& s) {
 }
 
 bool PVSData::fits(const ScenePVS& scene) {
+    // A camera that never sized its data to the scene's areas saves an
+    // empty block: it takes the scene's size, all visible, as a new camera.
+    if (areas.empty() && portals.empty() && cameraAreas.empty()) {
+        reset(scene);
+        return true;
+    }
     bool fits = areas.size() == scene.areas.size() && portals.size() == scene.portals.size() &&
                 allInRange(cameraAreas, areas.size());
     for (const PVSPortal& portal : portals) fits = fits && allInRange(portal.list, portals.size());

@@ -5,6 +5,7 @@
 // damaged record before anything of the scene changes (the same pass checks
 // a save before a restore), then into the scene.
 #include <cstring>
+#include <iterator>
 
 #include "effects/RainMap.h"
 #include "effects/Y3Sky.h"
@@ -14,6 +15,7 @@
 #include "foundation/Log.h"
 #include "scene/CameraCore.h"
 #include "scene/Scene.h"
+#include "scene/SceneRecordCheck.h"
 #include "scene/Trigger.h"
 #include "scene/Y3Pose.h"
 
@@ -103,7 +105,17 @@ std::int32_t readCount(DataStream& stream, std::uint32_t& count, std::uint32_t m
 
 // The fields from the cameras to the dialogs: read into the scene, or,
 // without one, into scratch objects that are thrown away.
-std::int32_t readFields(DataStream& stream, Scene* scene) {
+// The handles of a list read for a check, each with the list's type.
+std::int32_t checkHandles(DataStream& stream, std::uint32_t type, std::vector<SceneListedObject>* listed) {
+    std::vector<std::uint32_t> values;
+    const std::int32_t result = readUIntArray(stream, values);
+    if (result >= 0 && listed)
+        for (std::uint32_t value : values)
+            if (value) listed->push_back({type, value});
+    return result;
+}
+
+std::int32_t readFields(DataStream& stream, Scene* scene, std::vector<SceneListedObject>* listed = nullptr) {
     std::int32_t total = 0;
     std::uint32_t flags = 0;
     if (!addField(total, readU32(stream, flags))) return total;
@@ -200,14 +212,20 @@ std::int32_t readFields(DataStream& stream, Scene* scene) {
     std::vector<GameObjectLink>* lists[] = {scene ? &scene->grids : nullptr, scene ? &scene->models : nullptr,
                                             scene ? &scene->sprites : nullptr, scene ? &scene->lights : nullptr,
                                             scene ? &scene->particles : nullptr};
-    for (std::vector<GameObjectLink>* list : lists)
-        if (!addField(total, readHandles(stream, list))) return total;
+    constexpr std::uint32_t kListTypes[] = {ObjectGrid, ObjectModel, ObjectSprite, ObjectLight, ObjectParticle};
+    // A check reads each list's handles with the list's type.
+    const auto handles = [&](std::vector<GameObjectLink>* list, std::uint32_t type) {
+        return scene ? readHandles(stream, list) : checkHandles(stream, type, listed);
+    };
+    for (std::size_t i = 0; i < std::size(lists); ++i)
+        if (!addField(total, handles(lists[i], kListTypes[i]))) return total;
     for (std::uint32_t i = 0; i < kSceneSoundLists; ++i)
-        if (!addField(total, readHandles(stream, scene ? &scene->sounds[i] : nullptr))) return total;
+        if (!addField(total, handles(scene ? &scene->sounds[i] : nullptr, ObjectSound))) return total;
     std::uint32_t mainDialog = 0;
     if (!addField(total, readU32(stream, mainDialog))) return total;
     if (scene) scene->mainDialog = GameObjectLink{mainDialog};
-    if (!addField(total, readHandles(stream, scene ? &scene->dialogs : nullptr))) return total;
+    if (!scene && listed && mainDialog) listed->push_back({ObjectDialog, mainDialog});
+    if (!addField(total, handles(scene ? &scene->dialogs : nullptr, ObjectDialog))) return total;
 
     if (flags & kSceneHasBlendLists) {
         if (!addField(total, readCount(stream, count, 12, "blend lists"))) return total;
@@ -317,6 +335,10 @@ std::int32_t Scene::write(DataStream& stream) {
 }
 
 std::int32_t Scene::checkRecord(DataStream& stream) { return readFields(stream, nullptr); }
+
+std::int32_t checkSceneRecord(DataStream& stream, std::vector<SceneListedObject>* listed) {
+    return readFields(stream, nullptr, listed);
+}
 
 std::int32_t Scene::read(DataStream& stream) {
     const std::int32_t start = stream.tell();

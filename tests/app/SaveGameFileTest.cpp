@@ -10,7 +10,13 @@
 #include <vector>
 
 #include "app/SaveFileFixture.h"
+#include "app/StoredScenes.h"
+#include "animation/AnimationCore.h"
+#include "animation/AnimationTestSupport.h"
+#include "control/Grid.h"
+#include "control/PathGridDataManager.h"
 #include "model/ModelResourceSupport.h"
+#include "particle/ParticleWriter.h"
 #include "control/PhysicsCore.h"
 #include "control/PhysicsModel.h"
 #include "control/PhysicsScene.h"
@@ -22,6 +28,7 @@
 #include "platform/physics/bullet/BulletBackend.h"
 #include "resources/PackageDatabase.h"
 #include "scene/Scene.h"
+#include "scene/CameraCore.h"
 #include "scene/CameraFixture.h"
 #include "scene/Trigger.h"
 #include "scene/lua/TriggerScript.h"
@@ -64,6 +71,44 @@ private:
     PhysicsCore physics_;
     testing_support::ScopedCoreMember<PhysicsCore> usePhysics_;
 };
+
+// The game data of a save file, unpacked, and the same file around other
+// game data (header, packing and footer intact).
+struct SlotGameData {
+    explicit SlotGameData(std::string bytes) : file(std::move(bytes)) {
+        const std::size_t size = file.size();
+        if (size < 20) return;
+        dataStart = u32At(file, size - 8) + 12;
+        if (dataStart + 9 > size || file[dataStart] != 1) return;  // packed: u8 1, u32 packed size, u32 size, bytes
+        dataEnd = dataStart + 9 + u32At(file, dataStart + 1);
+        MemoryStream stream;
+        stream.write(file.data(), static_cast<std::int32_t>(size));
+        stream.setPosition(static_cast<std::int32_t>(dataStart));
+        MemoryStream data;
+        if (readPackedStream(0, data, true, stream) <= 0) return;
+        plain.assign(reinterpret_cast<const char*>(data.data()), static_cast<std::size_t>(data.size()));
+    }
+    std::string around(const std::string& bytes) const {
+        MemoryStream source;
+        source.write(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+        MemoryStream packed;
+        EXPECT_GT(writePackedStream(source, 6, true, packed), 0);
+        return file.substr(0, dataStart) +
+               std::string(reinterpret_cast<const char*>(packed.data()), static_cast<std::size_t>(packed.size())) +
+               file.substr(dataEnd);
+    }
+
+    std::string file;
+    std::size_t dataStart = 0;
+    std::size_t dataEnd = 0;
+    std::string plain;
+};
+
+std::string u32Bytes(std::uint32_t value) {
+    std::string bytes(4, '\0');
+    for (int i = 0; i < 4; ++i) bytes[static_cast<std::size_t>(i)] = static_cast<char>(value >> (8 * i) & 0xFF);
+    return bytes;
+}
 
 }  // namespace
 
@@ -218,18 +263,15 @@ TEST(SaveGameFile, SimulatedBodiesComeBackWhereTheSimulationLeftThem) {
 // manager and a physics core installed for the scope.
 class ModelAndPhysicsPackages {
 public:
-    ModelAndPhysicsPackages(SaveFileFixture& s, const char* physics, std::initializer_list<const char*> models)
+    // more: further files of the models' package.
+    ModelAndPhysicsPackages(SaveFileFixture& s, const char* physics, std::initializer_list<const char*> models,
+                            const std::vector<testing_support::FixtureFile>& more = {})
         : usePackages_(gameCore.packages, &packages_), usePhysics_(gameCore.physics, &physics_),
-          savedManager_(modelDataManager()) {
-        testing_support::FixturePackage boxes;
-        boxes.rule = "models.pak";
+          savedManager_(modelDataManager()), physicsText_(physics), paths_(s.paths) {
         for (const char* name : models)
-            for (auto& file : model_test::modelFiles(model_test::boxModel(name))) boxes.files.push_back(file);
-        EXPECT_TRUE(testing_support::writeDataRoot(root_.path(), {testing_support::physicsPackage(physics), boxes}));
-        s.paths.setPath(PathLanguage, "en");
-        s.paths.setPath(PathDataRootInput, root_.path());
+            for (auto& file : model_test::modelFiles(model_test::boxModel(name))) boxes_.push_back(file);
         setModelDataManager(&manager_);
-        built = packages_.build();
+        built = rebuild(root_, more);
     }
     ~ModelAndPhysicsPackages() {
         manager_.releaseAll();
@@ -238,14 +280,34 @@ public:
 
     bool built = false;
 
+    // The packages as a data update leaves them: the same models and
+    // physics, and only these further files.
+    bool update(const std::vector<testing_support::FixtureFile>& more) { return rebuild(updated_, more); }
+
 private:
+    bool rebuild(const testing_support::TempDir& root, const std::vector<testing_support::FixtureFile>& more) {
+        testing_support::FixturePackage boxes;
+        boxes.rule = "models.pak";
+        boxes.files = boxes_;
+        for (const auto& file : more) boxes.files.push_back(file);
+        EXPECT_TRUE(
+            testing_support::writeDataRoot(root.path(), {testing_support::physicsPackage(physicsText_), boxes}));
+        paths_.setPath(PathLanguage, "en");
+        paths_.setPath(PathDataRootInput, root.path());
+        return packages_.build();
+    }
+
     testing_support::TempDir root_;
+    testing_support::TempDir updated_;
     PackageDatabase packages_;
     testing_support::ScopedCoreMember<PackageDatabase> usePackages_;
     PhysicsCore physics_;
     testing_support::ScopedCoreMember<PhysicsCore> usePhysics_;
     ModelDataManager manager_;
     ModelDataManager* savedManager_;
+    const char* physicsText_;
+    AppPaths& paths_;
+    std::vector<testing_support::FixtureFile> boxes_;
 };
 
 // A game with a walking character and a trigger is saved half-way and
@@ -621,27 +683,10 @@ TEST(SaveGameFile, DamagedGameDataIsRefusedWithTheRunningGameAsItWas) {
     SaveFileFixture s;
     ASSERT_TRUE(s.runPosted(kLoadIntro));
     ASSERT_TRUE(s.runPosted("globals:get('system.volume').value = 0.75\ngame:save('slot1')"));
-    const std::string good = readFile(s.userSave("slot1"));
-    const std::size_t size = good.size();
-    const std::size_t dataStart = u32At(good, size - 8) + 12;
-    ASSERT_EQ(good[dataStart], 1);  // packed: u8 1, u32 packed size, u32 size, bytes
-    const std::size_t dataEnd = dataStart + 9 + u32At(good, dataStart + 1);
-    MemoryStream file;
-    file.write(good.data(), static_cast<std::int32_t>(size));
-    file.setPosition(static_cast<std::int32_t>(dataStart));
-    MemoryStream data;
-    ASSERT_GT(readPackedStream(0, data, true, file), 0);
-    const std::string plain(reinterpret_cast<const char*>(data.data()), static_cast<std::size_t>(data.size()));
-    // The same file around other game data: header and packing intact.
-    const auto withData = [&](const std::string& bytes) {
-        MemoryStream source;
-        source.write(bytes.data(), static_cast<std::int32_t>(bytes.size()));
-        MemoryStream packed;
-        EXPECT_GT(writePackedStream(source, 6, true, packed), 0);
-        return good.substr(0, dataStart) +
-               std::string(reinterpret_cast<const char*>(packed.data()), static_cast<std::size_t>(packed.size())) +
-               good.substr(dataEnd);
-    };
+    const SlotGameData slot(readFile(s.userSave("slot1")));
+    ASSERT_FALSE(slot.plain.empty());
+    const std::string& plain = slot.plain;
+    const auto withData = [&slot](const std::string& bytes) { return slot.around(bytes); };
     // A current scene index past the saved scene list, and cuts all along.
     std::string badIndex = plain;
     const std::size_t maskLength = static_cast<unsigned char>(plain[4]) | static_cast<unsigned char>(plain[5]) << 8;
@@ -674,4 +719,135 @@ TEST(SaveGameFile, DamagedGameDataIsRefusedWithTheRunningGameAsItWas) {
     }
     EXPECT_TRUE(s.f.logged("Fail to load game from file ["));
     EXPECT_FALSE(s.f.logged("Can't find scene object"));
+}
+
+// A save the game writes is one it can restore, or it is refused with the
+// reason and no slot is written: without a scene, and right after a stored
+// scene with visibility areas has loaded (before any camera update), and
+// again from the restored game, which runs in the still-frame camera mode.
+TEST(SaveGameFile, WhatTheGameWritesItRestores) {
+    testing_support::FixturePackage package;
+    package.files = testing_support::storedScene("harbour", [](std::string record) { return record; });
+    testing_support::StoredScenes stored(package);
+    ASSERT_TRUE(stored.built);
+    SaveFileFixture s;
+
+    ASSERT_TRUE(s.runPosted("saved = game:save('none')"));
+    EXPECT_EQ(s.text("saved"), "false");
+    EXPECT_TRUE(s.f.logged("Can't save game [none]: Current scene not selected"));
+    EXPECT_FALSE(std::filesystem::exists(s.userSave("none")));
+
+    ASSERT_TRUE(s.runPosted("game:load('harbour')"));
+    ASSERT_NE(s.f.game->currentScene(), nullptr);
+    ASSERT_EQ(s.f.game->currentScene()->pvs.areas.size(), 2u);
+    for (const char* slot : {"early", "again"}) {
+        SCOPED_TRACE(slot);
+        ASSERT_TRUE(s.runPosted(std::string("saved = game:save('") + slot + "')\ngame:restore('" + slot +
+                                "')\nrestored = game:state()"));
+        EXPECT_EQ(s.text("saved"), "true");
+        EXPECT_EQ(s.text("restored"), "true");
+        Scene* scene = s.f.game->currentScene();
+        ASSERT_NE(scene, nullptr);
+        EXPECT_STREQ(scene->getName(), "harbour");
+        ASSERT_NE(scene->camera(), nullptr);
+        EXPECT_EQ(scene->camera()->pvs.areas.size(), 2u);
+    }
+    EXPECT_FALSE(s.f.logged("Can't read camera visibility data"));
+}
+
+// Restores that name what is not there. A path grid object without data
+// (the route search makes one in a scene without a grid file) and an
+// animation that a data update removed come back as a grid without data and
+// an instance that takes no part: the restore succeeds. A scene that lists
+// an object the save does not hold, and a particle whose effect is gone,
+// are refused before the running game is let go, with the reason.
+TEST(SaveGameFile, RestoresOfMissingResourcesSucceedOrAreRefusedWithTheGameKept) {
+    const std::vector<testing_support::FixtureFile> walker = [] {
+        std::vector<testing_support::FixtureFile> files = model_test::modelFiles(
+            "model walker\nelement body\nlod\nbone root 0 rest 0 0 0 1 0 0 0\n"
+            "box 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\n");
+        for (auto& file : animation_tests::animationFiles("map default\nmapbone root 1 0 0 0 0\n"))
+            files.push_back(file);
+        return files;
+    }();
+    std::vector<testing_support::FixtureFile> all = walker;
+    for (auto& file : animation_tests::animationFiles("anim walker.sway 3 loop\ntrack root 0 2\nchannel tx 0 0 1 2\n"))
+        all.push_back(file);
+    std::string error;
+    all.push_back({".effect", "smoke", particle_tools::effectFileBytes("name smoke\nlayer plume\n", error), ""});
+    ASSERT_FALSE(all.back().bytes.empty()) << error;
+
+    AnimationCore animations;
+    testing_support::ScopedCoreMember<AnimationCore> useAnimations{gameCore.animation, &animations};
+    PathGridDataManager grids;
+    testing_support::ScopedCoreMember<PathGridDataManager> useGrids{gameCore.pathGrids, &grids};
+    SaveFileFixture s;
+    ModelAndPhysicsPackages data(s, "model floor\nactor box ground flags static group 0 size 20 0.5 20 at 0 -0.5 0\n",
+                                 {}, all);
+    ASSERT_TRUE(data.built);
+    ASSERT_TRUE(s.runPosted(kLoadIntro));
+    Scene* scene = s.f.game->currentScene();
+    ASSERT_NE(scene, nullptr);
+    auto* model = static_cast<Model*>(scene->createModel("walker", "walker_a", testing_support::poseAt(0, 0, 0), 0));
+    ASSERT_NE(model, nullptr);
+    // Shown in the scene, the model plays the animation from its data.
+    ASSERT_TRUE(model->push());
+    ASSERT_TRUE(model->playSequence("[walker.sway]"));
+    ASSERT_EQ(model->animation.body().instances().size(), 1u);
+    ASSERT_TRUE(model->animation.body().instances()[0]->isInitialized());
+    // The route search's grid of the model: the scene has no grid file.
+    auto* grid = dynamic_cast<Grid*>(scene->createGrid("walker_a"));
+    ASSERT_NE(grid, nullptr);
+    EXPECT_EQ(grid->access(true), nullptr);
+    ASSERT_TRUE(s.runPosted("saved = game:save('walk')"));
+    ASSERT_EQ(s.text("saved"), "true");
+    ASSERT_NE(scene->createParticle("smoke_a", "smoke", testing_support::poseAt(0, 1, 0)), nullptr);
+    ASSERT_TRUE(s.runPosted("saved = game:save('smoke')"));
+    ASSERT_EQ(s.text("saved"), "true");
+
+    // The scene's model list names a handle that no saved object has. The
+    // scene's record holds its grid list, then its model list.
+    const SlotGameData slot(readFile(s.userSave("walk")));
+    ASSERT_FALSE(slot.plain.empty());
+    std::string listed = slot.plain;
+    const std::string lists = u32Bytes(1) + u32Bytes(objectHandle(grid)) + u32Bytes(1) + u32Bytes(objectHandle(model));
+    const std::size_t at = listed.find(lists);
+    ASSERT_NE(at, std::string::npos);
+    listed.replace(at + 12, 4, u32Bytes(0x7FFFFFFFu));
+    ASSERT_TRUE(writeFile(s.userSave("listed"), slot.around(listed)));
+    ASSERT_TRUE(s.runPosted("game:restore('listed')\nrestored = game:state()"));
+    EXPECT_EQ(s.text("restored"), "false");
+    EXPECT_TRUE(s.f.logged("Can't load game: a scene lists model [2147483647] that the save does not hold"));
+    EXPECT_FALSE(s.f.logged("LOAD GAME [listed]"));
+    EXPECT_EQ(s.f.game->currentScene(), scene);
+
+    // The game ends; a data update removes the animation and the effect; a
+    // new game restores the slots from its running scene. The particle
+    // cannot come back without its effect: refused, the game kept.
+    s.f.game->releaseScenes();
+    animations.animations().releaseAll();
+    ASSERT_TRUE(data.update(walker));
+    ASSERT_TRUE(s.runPosted(kLoadIntro));
+    scene = s.f.game->currentScene();
+    ASSERT_NE(scene, nullptr);
+    ASSERT_TRUE(s.runPosted("game:restore('smoke')\nrestored = game:state()"));
+    EXPECT_EQ(s.text("restored"), "false");
+    EXPECT_TRUE(s.f.logged("Can't create particle [smoke] for loading: its effect is not in the packages"));
+    EXPECT_FALSE(s.f.logged("LOAD GAME [smoke]"));
+    EXPECT_EQ(s.f.game->currentScene(), scene);
+    ASSERT_TRUE(s.runPosted("game:restore('walk')\nrestored = game:state()"));
+    EXPECT_EQ(s.text("restored"), "true");
+    scene = s.f.game->currentScene();
+    ASSERT_NE(scene, nullptr);
+    model = dynamic_cast<Model*>(scene->lookupModel("walker_a", static_cast<std::int32_t*>(nullptr)));
+    ASSERT_NE(model, nullptr);
+    ASSERT_EQ(model->animation.body().instances().size(), 1u);
+    EXPECT_NE(model->animation.body().instances()[0]->flags & kInstanceInvalid, 0u);
+    EXPECT_TRUE(s.f.logged("its data can't be loaded, the restored instance is invalid"));
+    EXPECT_NE(scene->lookupGrid("walker_a"), nullptr);
+    for (int frame = 0; frame < 5; ++frame) {
+        EXPECT_TRUE(scene->updatePhase0(CurrentTime(1.0 / 60.0), 0));
+        EXPECT_TRUE(scene->updatePhase1(CurrentTime(1.0 / 60.0), 0));
+    }
+    s.f.game->releaseScenes();
 }

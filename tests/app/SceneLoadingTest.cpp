@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/SceneLoadFixture.h"
+#include "app/StoredScenes.h"
 #include "render/RenderCore.h"
 #include "render/RenderManagerSupport.h"
 #include "render/shaders/ShaderCore.h"
@@ -312,42 +313,8 @@ TEST(SceneLoading, AScenePushThatFailsGivesThePreviousSceneBack) {
 
 namespace {
 
-// The resources of a stored scene named name (its record, sky, default light
-// set, waypoints and screen actions), the record passed through damage.
-std::vector<testing_support::FixtureFile> storedScene(const std::string& name,
-                                                      const std::function<std::string(std::string)>& damage,
-                                                      const std::string& more = "") {
-    scene_tools::SceneDescription scene;
-    std::string error;
-    EXPECT_TRUE(scene_tools::parseSceneDescription("scene " + name + "\nsky\nactions\nlightset " + name +
-                                                       "_default\nlight point lamp at 1 2 3 radius 4\n"
-                                                       "waypoint point pier at 5 0 5\n"
-                                                       "area water at 0 0 0 extents 40 10 40\n"
-                                                       "area pier at 12 0 4 extents 3 5 3\n" + more,
-                                                   scene, error))
-        << error;
-    return {{".ms4", name, damage(scene_tools::sceneDataBytes(scene.data)), ""},
-            {".sky", name, "sky", ""},
-            {".as", name, "actions", ""},
-            {".wp", name, scene_tools::waypointBytes(scene.waypoints), ""},
-            {".ls", name + "_default", scene_tools::lightSetBytes(scene.lightSets.front()), ""}};
-}
-
-// The packages of stored scenes installed for the game, with the waypoint
-// and screen-action managers that read them.
-struct StoredScenes {
-    explicit StoredScenes(const testing_support::FixturePackage& package)
-        : written(testing_support::writeDataRoot(dir.path(), {package})), packages(dir.path()),
-          built(written && packages.build()) {}
-    testing_support::TempDir dir;
-    bool written;
-    testing_support::ScopedPackageDatabase packages;
-    bool built;
-    WaypointDataManager waypoints;
-    SceneActionDataManager actions;
-    testing_support::ScopedCoreMember<WaypointDataManager> useWaypoints{gameCore.waypoints, &waypoints};
-    testing_support::ScopedCoreMember<SceneActionDataManager> useActions{gameCore.screenActions, &actions};
-};
+using testing_support::StoredScenes;
+using testing_support::storedScene;
 
 TEST(SceneLoading, DamagedSceneRecordsAreRefusedAndTheGameGoesOn) {
     // Records that still parse after damage are refused as surely as cut

@@ -1,7 +1,8 @@
 # The built demo with a damaged model: the models package is written again
 # by the package writer from the demo's stage with the sailor's data file
 # cut in half. Played headless with its tour, the harbour loads without
-# showing the sailors, the log says why, and the game goes on to its end.
+# showing the sailors, the log says why, no save that could not be restored
+# is written, and the game goes on to its end.
 #   DEMO, RUN  see DemoRun.cmake
 #   STAGE      the demo's stage (the manifests and the written files)
 #   PACKTOOL   the package writer
@@ -27,10 +28,12 @@ expect("Fail read model [sailor] data")
 expect("Can't show model [sailor_mate]: resource [sailor] is damaged")
 expect("Success load scene [harbour]")
 expect("msg(): demo: scene [harbour] is current")
-expect("msg(): demo: save [tour] written")
-# The restore needs a model of the damaged resource: it is refused before
-# the running game is let go, and the tour goes on from where it stood.
+# A restore would need a model of the damaged resource: the save is refused
+# when it is made, no slot is written, and the tour goes on from where it
+# stood.
 expect("Can't create model [sailor] for loading: its resource is damaged")
+expect("Can't save game [tour]: the game data would not load back")
+expect("msg(): demo: save [tour] failed")
 expect("msg(): demo: restore [tour] failed")
 expect("msg(): demo: tour done")
 expect("Exit from game.")

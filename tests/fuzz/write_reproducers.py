@@ -68,6 +68,11 @@ def main():
     content = package_content([(b"a", b"")], count=100000) + struct.pack("<H", 0xFFFF)
     content += b"\0" * (100000 * 6 - len(content) + 4)
     write("shaderpackage", "entry-table-for-the-claimed-count", b"\1" + packed_record(content))
+    # 4,000,000 entries of empty names and no data, each six bytes: the
+    # claim fits the unpacked bytes, but no entry can be looked up, and a
+    # table made for them all would take 672 MB.
+    write("shaderpackage", "four-million-empty-entries",
+          b"\1" + packed_record(struct.pack("<I", 4000000) + b"\0" * (6 * 4000000)))
 
     # A run-length TGA header (type 10) of 16384 x 16384 at 32 bits and two
     # bytes of data: the header query must not decode, the decode must not

@@ -500,17 +500,27 @@ TEST(DialogSave, ADialogResumesAtTheNextPhraseAndItsRecordIsChecked) {
     }
 }
 
+// A game that saves and restores, with the dialog "keeper" in its packages
+// and the dialog classes in its scripts.
+struct SavedDialogs {
+    SavedDialogs() {
+        gameCore.paths = &s.paths;
+        registerDialogDataManagerClass(s.f.lua.state, s.f.lua.engine);
+        registerDialogClass(s.f.lua.state, s.f.lua.engine);
+    }
+    testing_support::SaveFileFixture s;
+    resource_tests::ScopedPackages packages{
+        std::vector<testing_support::FixtureFile>{storedFile(".dlg", "keeper", compiled(kKeeper))}};
+    DialogDataManager dialogs;
+    testing_support::ScopedCoreMember<DialogDataManager> useDialogs{gameCore.dialogs, &dialogs};
+};
+
 // A whole game saved in the middle of a phrase and restored: the dialog
 // comes back from the save and goes on with the next phrase.
 TEST(DialogSave, ARestoredGameGoesOnWithTheNextPhrase) {
-    testing_support::SaveFileFixture s;
-    resource_tests::ScopedPackages packages({storedFile(".dlg", "keeper", compiled(kKeeper))});
-    ASSERT_TRUE(packages.built());
-    gameCore.paths = &s.paths;
-    DialogDataManager dialogs;
-    testing_support::ScopedCoreMember<DialogDataManager> useDialogs{gameCore.dialogs, &dialogs};
-    registerDialogDataManagerClass(s.f.lua.state, s.f.lua.engine);
-    registerDialogClass(s.f.lua.state, s.f.lua.engine);
+    SavedDialogs w;
+    ASSERT_TRUE(w.packages.built());
+    testing_support::SaveFileFixture& s = w.s;
     auto step = [&](double t) {
         CurrentTime time;
         time.game.time = t;
@@ -534,6 +544,41 @@ TEST(DialogSave, ARestoredGameGoesOnWithTheNextPhrase) {
     step(0.3);
     EXPECT_TRUE(engineLog().contains("Dialog.onPhraseStarted: Add script event started('keeper.saved');"));
     EXPECT_TRUE(engineLog().contains("dlg_resumed('keeper.saved', 'keeper', 'nul');"));
+}
+
+// The texts a save holds in fields of bounded length: each is taken up to
+// its bound and comes back whole from a restore, and one longer is refused
+// at its setter (a script error, the old text kept), so that no save is
+// written that its reader refuses.
+TEST(DialogSave, BoundedTextsAreRefusedAtTheirSetterOrComeBackWhole) {
+    SavedDialogs w;
+    ASSERT_TRUE(w.packages.built());
+    testing_support::SaveFileFixture& s = w.s;
+    ASSERT_TRUE(s.runPosted("game:load('intro')\ndlg:createMain('keeper.saved')"));
+    ASSERT_NE(s.f.game->currentScene(), nullptr);
+    const struct {
+        const char* field;  // a Lua expression that can be assigned
+        const char* refused;
+    } fields[] = {
+        {"dlg:get('keeper.saved').onStarted", "Can't set dialog [keeper.saved] handler: name of 2048 characters"},
+        {"dlg:get('keeper.saved').onSubtitleFinished",
+         "Can't set dialog [keeper.saved] handler: name of 2048 characters"},
+        {"game.onProgress", "Can't set game event handler: name of 2048 characters"},
+        {"game.onFinishProgress", "Can't set game event handler: name of 2048 characters"},
+    };
+    for (const auto& f : fields) {
+        SCOPED_TRACE(f.field);
+        const std::string field = f.field;
+        ASSERT_TRUE(s.runPosted(field + " = string.rep('h', 2047)\n" + field + " = string.rep('x', 2048)\n" +
+                                "saved = game:save('limits')\ngame:restore('limits')\nrestored = game:state()\n"
+                                "kept = " + field + " == string.rep('h', 2047)"));
+        EXPECT_TRUE(engineLog().contains(f.refused));
+        EXPECT_EQ(s.text("saved"), "true");
+        EXPECT_EQ(s.text("restored"), "true");
+        EXPECT_EQ(s.text("kept"), "true");
+        // Cleared again for the progress events of the next restore.
+        ASSERT_TRUE(s.runPosted(field + " = ''"));
+    }
 }
 
 TEST(DialogDataManager, DialogsRegisterWithTheirRecord) {

@@ -416,6 +416,41 @@ TEST(ScreenActions, TheHolderSelectsScreensAndKeepsItsStateInTheSceneRecord) {
     EXPECT_EQ(gameCore.scene_actionAtCursor(), -1);
 }
 
+// A new name is stored cut to 127 characters: a long name whose cut names
+// another entry is refused as a name in use, and nothing is erased.
+TEST(ScreenActionsScript, RenamesWhoseStoredNameIsTakenAreRefusedAndEraseNothing) {
+    const std::string taken(127, 't');
+    ActionWorld w("screen " + taken + "\n" + act("door", 3, {{10, 10, 20, 20}}) + act(taken, 5, {{15, 15, 30, 30}}) +
+                  "screen yard\n" + act("gate", 1, {{1, 1, 2, 2}}));
+    const std::string longer = "'" + taken + "longer'";
+    const struct {
+        const char* select;
+        const char* rename;
+        const char* message;
+        const char* entries;  // screens, then the actions of the first screen, after the rename
+    } cases[] = {
+        {"actions.screen = string.rep('t', 127) actions.layer = 'door'", "actions:layer_rename(",
+         "Can't rename action [door] to [", "2 2 door"},
+        {"actions.screen = 'yard'", "actions:screen_rename(", "can't rename screen: name already used", "2 2 door"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rename);
+        w.f.lua.log().clear();
+        ASSERT_TRUE(w.lua(c.select));
+        EXPECT_EQ(w.value(std::string(c.rename) + longer + ")"), "false");
+        EXPECT_TRUE(w.f.logged(c.message));
+        ASSERT_TRUE(w.lua("actions.screen = string.rep('t', 127)"));
+        EXPECT_EQ(w.value("actions:screen_count() .. ' ' .. actions:layer_count() .. ' ' .. actions:layer_name(1)"),
+                  c.entries);
+        EXPECT_EQ(w.value("actions:screen_test('yard')"), "true");
+    }
+    // A long name whose cut is free is taken cut.
+    ASSERT_TRUE(w.lua("actions.layer = 'door'"));
+    EXPECT_EQ(w.value("actions:layer_rename(string.rep('d', 130))"), "true");
+    EXPECT_EQ(w.value("actions.layer == string.rep('d', 127)"), "true");
+    EXPECT_EQ(w.value("actions:layer_test(string.rep('d', 127))"), "true");
+}
+
 TEST(ScreenActionsScript, WithoutASceneTheClassAnswersItsFailureValues) {
     testing_support::SceneLoadFixture f;
     registerScreenActionsClass(f.lua.state, f.lua.engine);

@@ -148,6 +148,7 @@ TEST_F(ContainerTest, DamagedFilesAreRefused) {
         {"a name over 127 bytes", 1, 200, 0, "entry 0 has a name of 200 bytes (at most 127)"},
         {"a count past the data", 1000000, 3, 0, "1000000 entries do not fit in"},
         {"a data size past the end", 1, 3, 1u << 30, "claims 1073741824 bytes"},
+        {"an empty name", 1, 0, 0, "entry 0 has an empty name"},
     };
     for (const Case& c : cases) {
         MemoryStream content(true);
@@ -161,6 +162,17 @@ TEST_F(ContainerTest, DamagedFilesAreRefused) {
         EXPECT_TRUE(core.log().contains(c.message)) << c.what;
         EXPECT_TRUE(core.log().contains("Container render shaders: Can't read data from memory file")) << c.what;
     }
+    // Names out of order: the lookup's binary search would miss them.
+    MemoryStream unordered(true);
+    writeU32(unordered, 2);
+    for (const char* name : {"b", "a"}) {
+        writeU16(unordered, 1);
+        unordered.write(name, 1);
+        writeU32(unordered, 0);
+    }
+    writePackage(unordered);
+    EXPECT_FALSE(container.load());
+    EXPECT_TRUE(core.log().contains("Container render shaders: entry [a] is not after [b] in name order"));
 
     // Four zero bytes are an empty package.
     MemoryStream empty(true);
@@ -197,7 +209,7 @@ TEST_F(ContainerTest, TheEntryTableGrowsWithTheEntriesRead) {
     content.write("a", 1);
     writeU32(content, 0);
     writeU16(content, 200);
-    const std::string zeros(200000 * 6, '\0');
+    const std::string zeros(200000 * 7, '\0');
     content.write(zeros.data(), std::int32_t(zeros.size()));
     writePackage(content);
     {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "model/ModelWriter.h"
+#include "particle/ParticleWriter.h"
 #include "model/Y3Model.h"
 
 #include <limits>
@@ -481,10 +482,11 @@ TEST(Scene, StoredSpritesAndTheScenesParticlesAndGridsAreMadeAndSaved) {
     gullSprite.elements.emplace_back();
     copyName128(gullSprite.elements.back().name, "background");
     package.files.push_back({".sprite", "gull_sprite", model_tools::modelFileBytes(gullSprite, "gull_sprite", true), ""});
-    package.files.push_back({".effect", "smoke", "effect", ""});
+    std::string error;
+    package.files.push_back({".effect", "smoke", particle_tools::effectFileBytes("name smoke\nlayer plume\n", error), ""});
+    ASSERT_FALSE(package.files.back().bytes.empty()) << error;
     // The scene's path-finding grid: a grid is made only on an available one.
     Y3GridData quay;
-    std::string error;
     ASSERT_TRUE(grid_tools::parseGridDescription("floor 0\n|...\n", quay, error)) << error;
     package.files.push_back({".grid", "grid_harbour", grid_tools::gridFileBytes(quay), ""});
     for (const FixtureFile& file : storedScene("scene hall\nsky\nlightset hall_default\nsprite ghost ghost_sprite\n"))

@@ -1,4 +1,5 @@
 
+#include <cstring>
 #include <string>
 
 #include <lua.hpp>
@@ -6,7 +7,9 @@
 
 #include "app/GameCore.h"
 #include "app/SaveGame.h"
+#include "app/SaveGameLocal.h"
 #include "foundation/IniFile.h"
+#include "foundation/Log.h"
 #include "script/ScriptBinding.h"
 #include "script/ScriptEngine.h"
 #include "script/lua/VariableScript.h"
@@ -90,6 +93,19 @@ void setText(const GameHandle&, const char* text) {
     game().*Field = text ? text : "";
 }
 
+// A handler the save game block holds: one longer than the block reads back
+// is refused and the old one kept.
+template <std::string SaveGame::*Field>
+void setSavedText(const GameHandle&, const char* text) {
+    const std::size_t length = text ? std::strlen(text) : 0;
+    if (length > save_local::kMaxSavedText) {
+        engineLog().scriptError("Can't set game event handler: name of %zu characters, at most %zu", length,
+                                save_local::kMaxSavedText);
+        return;
+    }
+    game().*Field = text ? text : "";
+}
+
 }  // namespace
 
 void SaveGame::registerLua(lua_State* state, ScriptEngine& engine) {
@@ -123,11 +139,11 @@ void SaveGame::registerLua(lua_State* state, ScriptEngine& engine) {
                        .property("scene", &getText<&SaveGame::scene>)
                        .property("model", &getText<&SaveGame::model>)
                        .property("save_file", &getText<&SaveGame::save_file>)
-                       .property("onProgress", &getText<&SaveGame::onProgress>, &setText<&SaveGame::onProgress>)
+                       .property("onProgress", &getText<&SaveGame::onProgress>, &setSavedText<&SaveGame::onProgress>)
                        .property("onStartProgress", &getText<&SaveGame::onStartProgress>,
-                                 &setText<&SaveGame::onStartProgress>)
+                                 &setSavedText<&SaveGame::onStartProgress>)
                        .property("onFinishProgress", &getText<&SaveGame::onFinishProgress>,
-                                 &setText<&SaveGame::onFinishProgress>)
+                                 &setSavedText<&SaveGame::onFinishProgress>)
                        .property("onStartReload", &getText<&SaveGame::onStartReload>,
                                  &setText<&SaveGame::onStartReload>)
                        .property("onFinishReload", &getText<&SaveGame::onFinishReload>,

@@ -4,6 +4,7 @@
 // found again at every call. A "Dialog" holds its dialog's handle; a handle
 // that resolves to nothing is the null dialog, whose every call logs "Try
 // to use null dialog object" and fails.
+#include <cstring>
 #include <string>
 
 #include <lua.hpp>
@@ -178,9 +179,19 @@ std::string getHandler(const DialogHandle& h) {
     return dialog ? dialog->handlers[Event] : std::string();
 }
 
+// A handler name longer than the save record holds is refused and the old
+// one kept.
 template <DialogEvent Event>
 void setHandler(const DialogHandle& h, const char* text) {
-    if (Dialog* dialog = h.get()) dialog->handlers[Event] = text ? text : "";
+    Dialog* dialog = h.get();
+    if (!dialog) return;
+    const std::size_t length = text ? std::strlen(text) : 0;
+    if (length > Dialog::kMaxHandlerName) {
+        engineLog().scriptError("Can't set dialog [%s] handler: name of %zu characters, at most %zu", dialog->getName(),
+                                length, Dialog::kMaxHandlerName);
+        return;
+    }
+    dialog->handlers[Event] = text ? text : "";
 }
 
 bool getDontRestore(const DialogHandle& h) {

@@ -124,14 +124,16 @@ bool screenRename(ScreenActionScript&, const std::string& newName) {
     const std::string selected = gameCore.scene_getActionsName();
     const std::int32_t index = selected.empty() ? -1 : d->find(selected.c_str());
     if (index < 0) return log().error("s_changeScreenName: Can't rename screen: Select screen first");
-    if (newName == selected) return true;
-    if (d->find(newName.c_str()) >= 0) return log().error("can't rename screen: name already used");
+    // The name as stored (cut to its field) is the one that must be free.
+    char stored[sizeof(ActionScreen::name)] = {};
+    copyName128(stored, newName.c_str());
+    if (selected == stored) return true;
+    if (d->find(stored) >= 0) return log().error("can't rename screen: name already used");
     ActionScreen screen = std::move(d->screens[static_cast<std::size_t>(index)]);
     d->screens.erase(d->screens.begin() + index);
-    copyName128(screen.name, newName.c_str());
-    const std::string stored = screen.name;
-    d->insert(std::move(screen));
-    return gameCore.scene_selectActionsScreen(stored.c_str());
+    std::memcpy(screen.name, stored, sizeof(stored));
+    if (!d->insert(std::move(screen))) return log().error("PANIC: STRUCTURE BROKEN");
+    return gameCore.scene_selectActionsScreen(stored);
 }
 
 bool screenAdd(ScreenActionScript&, const std::string& name) {
@@ -194,18 +196,21 @@ bool layerTest(const ScreenActionScript&, const std::string& name) {
 }
 
 bool layerRename(ScreenActionScript& self, const std::string& newName) {
-    if (newName == self.layer) return true;
+    // The name as stored (cut to its field) is the one that must be free.
+    char stored[sizeof(ScreenAction::name)] = {};
+    copyName128(stored, newName.c_str());
+    if (std::strcmp(stored, self.layer) == 0) return true;
     ActionScreen* screen = screenOrLog();
     if (!screen) return false;
-    if (screen->find(newName.c_str()) >= 0)
+    if (screen->find(stored) >= 0)
         return log().error("Can't rename action [%s] to [%s]: Name already used", self.layer, newName.c_str());
     const std::int32_t index = screen->find(self.layer);
     if (index < 0) return log().error("s_changeActionName: Can't get current action data");
     ScreenAction action = std::move(screen->actions[static_cast<std::size_t>(index)]);
     screen->actions.erase(screen->actions.begin() + index);
-    copyName128(action.name, newName.c_str());
-    copyName128(self.layer, action.name);
-    screen->insert(std::move(action));
+    std::memcpy(action.name, stored, sizeof(stored));
+    if (!screen->insert(std::move(action))) return log().error("PANIC: STRUCTURE BROKEN");
+    copyName128(self.layer, stored);
     return true;
 }
 

@@ -12,8 +12,10 @@
 
 namespace {
 
-// A stored entry takes at least its name length and its data size.
-constexpr std::int32_t kSmallestEntry = 2 + 4;
+// A stored entry takes at least its name length, a name of one byte and its
+// data size. Names are distinct and ascending (the lookup is a binary
+// search), so only one entry can have a name that short in each byte value.
+constexpr std::int32_t kSmallestEntry = 2 + 1 + 4;
 constexpr std::size_t kNameLimit = 127;
 // A packed stream record's header: a u8 flag, the u32 packed and unpacked sizes.
 constexpr std::int32_t kPackedHeader = 9;
@@ -96,10 +98,17 @@ std::int32_t Container::entriesPresent(const std::uint8_t* content, std::int32_t
         at += bytes;
         return value;
     };
+    // Only entries the read takes count: a name of 1 to 127 bytes, each after
+    // the one before it in byte order.
+    char previous[kNameLimit + 1] = {};
     while (std::uint32_t(present) < count) {
         if (at + 2 > size) break;
         const std::uint32_t length = field(2);
-        if (length > kNameLimit || at + length + 4 > size) break;
+        if (length == 0 || length > kNameLimit || at + length + 4 > size) break;
+        char name[kNameLimit + 1] = {};
+        std::memcpy(name, content + at, length);
+        if (present > 0 && compareNames(previous, name) >= 0) break;
+        std::memcpy(previous, name, sizeof(name));
         at += length;
         const std::uint32_t bytes = field(4);
         if (bytes > std::uint64_t(size - at)) break;
@@ -146,7 +155,17 @@ std::int32_t Container::readEntries(DataStream& stream, std::uint8_t* view) {
                                     kNameLimit);
             return -1;
         }
-        if (length && !addField(total, readExact(stream, entry.name, length))) return total;
+        // An empty name is never found: damage, like a name out of order.
+        if (length == 0) {
+            engineLog().systemError("Container %s: entry %i has an empty name", name_, i);
+            return -1;
+        }
+        if (!addField(total, readExact(stream, entry.name, length))) return total;
+        if (i > 0 && compareNames(entries_[i - 1].name, entry.name) >= 0) {
+            engineLog().systemError("Container %s: entry [%s] is not after [%s] in name order", name_, entry.name,
+                                    entries_[i - 1].name);
+            return -1;
+        }
         std::uint32_t size = 0;
         if (!addField(total, readU32(stream, size))) return total;
         if (size > std::uint32_t(bytesLeft(stream))) {
