@@ -1,12 +1,14 @@
 #include "animation/AnimationInstance.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "animation/AnimationCore.h"
 #include "animation/AnimationDataManager.h"
+#include "animation/KeyMath.h"
 #include "animation/ModelAnimation.h"
 #include "app/GameCore.h"
 #include "foundation/DataStream.h"
@@ -32,15 +34,32 @@ const char* ownerResource(const Model* owner) { return owner ? owner->resourceNa
 
 // The keyed channels of a track at one frame written into out; a channel
 // without keys leaves its component as it is.
+// The track's frame is found once; each channel's key is then its first
+// value plus the frame's offset from the channel's start, held at both ends.
 void writeKeyed(std::int32_t frame, const AnimationTrack& track, BoneTransform& out, const AnimationData& data) {
-    float value;
-    for (int c = 0; c < 3; ++c) {
-        if (data.channelValue(track, track.translation[c], frame, value)) out.translation[c] = value;
-        if (data.channelValue(track, track.scale[c], frame, value)) out.scale[c] = value;
+    const std::int64_t local = frame < track.firstFrame    ? 0
+                               : frame <= track.lastFrame ? std::int64_t{frame} - track.firstFrame
+                                                          : std::int64_t{track.lastFrame} - track.firstFrame;
+    // The channels in track order (translation, scale, rotation) and their
+    // place among the transform's values (rotation, translation, scale).
+    static constexpr int kPlace[10] = {4, 5, 6, 7, 8, 9, 0, 1, 2, 3};
+    static_assert(offsetof(AnimationTrack, translation) == 0 &&
+                  offsetof(AnimationTrack, scale) == 3 * sizeof(AnimationChannel) &&
+                  offsetof(AnimationTrack, rotation) == 6 * sizeof(AnimationChannel));
+    const auto* channels = reinterpret_cast<const AnimationChannel*>(&track);
+    const float* pool = data.values.data();
+    const std::size_t size = data.values.size();
+    float* v = out.values();
+    for (int k = 0; k < 10; ++k) {
+        const AnimationChannel& channel = channels[k];
+        if (channel.firstValue < 0) continue;
+        const std::int64_t d = local - channel.startFrame;
+        const std::int64_t index = d < 0 ? channel.firstValue
+                                   : d > std::int64_t{channel.lastValue} - channel.firstValue
+                                       ? channel.lastValue
+                                       : channel.firstValue + d;
+        if (static_cast<std::uint64_t>(index) < size) v[kPlace[k]] = pool[index];
     }
-    float* rotation = &out.rotation.x;
-    for (int c = 0; c < 4; ++c)
-        if (data.channelValue(track, track.rotation[c], frame, value)) rotation[c] = value;
 }
 
 float dot(const Quaternion& a, const Quaternion& b) { return a.x * b.x + a.y * b.y + a.z * b.z + a.w * b.w; }
@@ -56,8 +75,7 @@ BoneTransform delta(const BoneTransform& from, const BoneTransform& to) {
     const float* a = &from.rotation.x;
     const float* b = &to.rotation.x;
     float* r = &d.rotation.x;
-    const double cosine = std::fmax(-1.0, std::fmin(1.0, static_cast<double>(dot(from.rotation, to.rotation))));
-    const bool far = 2.0 * std::acos(cosine) > 3.14159265358979323846;
+    const bool far = onFarHemisphere(dot(from.rotation, to.rotation));
     for (int c = 0; c < 4; ++c) r[c] = far ? -(b[c] + a[c]) : b[c] - a[c];
     return d;
 }
@@ -225,7 +243,7 @@ bool AnimationInstance::sampleAt(std::int32_t track, std::int32_t a, std::int32_
             sample.translation[c] = first.translation[c] * (1.0f - f) + second.translation[c] * f;
             sample.scale[c] = first.scale[c] * (1.0f - f) + second.scale[c] * f;
         }
-        quaternionSlerp(first.rotation, second.rotation, sample.rotation, f);
+        keySlerp(first.rotation, second.rotation, sample.rotation, f);
     }
     return true;
 }

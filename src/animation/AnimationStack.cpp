@@ -6,6 +6,7 @@
 
 #include "animation/AnimationCore.h"
 #include "animation/AnimationDataManager.h"
+#include "animation/KeyMath.h"
 #include "app/GameCore.h"
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
@@ -277,9 +278,7 @@ bool AnimationStack::evaluateBone(BoneTransform& pose, BoneTransform& motion, co
             d.translation[c] = sample.translation[c] - reference.translation[c];
             d.scale[c] = sample.scale[c] - reference.scale[c];
         }
-        const double cosine =
-            std::fmax(-1.0, std::fmin(1.0, static_cast<double>(quaternionDot(reference.rotation, sample.rotation))));
-        const bool far = 2.0 * std::acos(cosine) > 3.14159265358979323846;
+        const bool far = onFarHemisphere(quaternionDot(reference.rotation, sample.rotation));
         const float* r = &reference.rotation.x;
         const float* s = &sample.rotation.x;
         float* q = &d.rotation.x;
@@ -297,7 +296,7 @@ bool AnimationStack::evaluateBone(BoneTransform& pose, BoneTransform& motion, co
         for (int c = 0; c < 3; ++c) pose.translation[c] += accumulated.translation[c];
     }
     pose.scale[0] = pose.scale[1] = pose.scale[2] = 1.0f;
-    quaternionNormalize(pose.rotation);
+    normalizeRotation(pose.rotation);
     return any;
 }
 
