@@ -403,9 +403,11 @@ void ModelAnimation::update(const CurrentTime& time, bool thinOut, bool mainChar
                 AnimationTracker::trackBone(*this, tracked, bone.local, index, time, factor);
             }
         }
-        bone.world = bone.local.toMatrix();
         if (bone.parent >= 0)
-            bone.world = multiplyTransforms(bone.world, skeleton.bones[static_cast<std::size_t>(bone.parent)].world);
+            bone.world =
+                multiplyTransforms(bone.local.toMatrix(), skeleton.bones[static_cast<std::size_t>(bone.parent)].world);
+        else
+            bone.world = bone.local.toMatrix();
     }
     flags &= ~kAnimationTrackerReset;
 }
