@@ -15,11 +15,11 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
-#include <cstdio>
 #include <memory>
 #include <string>
 
 #include "BenchEngineRoot.h"
+#include "BenchSkeleton.h"
 #include "PairedRun.h"
 #include "animation/AnimationCore.h"
 #include "animation/ModelAnimation.h"
@@ -37,11 +37,7 @@ constexpr int kTenMinutes = 10 * 60 * kFramesASecond;
 constexpr int kYoungSeconds = 10;
 const char* const kIdles[2] = {"[idle.a 0.4][idle.b 0.4]", "[idle.a 0][idle.b 0]"};
 
-std::string boneName(int b) {
-    char name[16];
-    std::snprintf(name, sizeof(name), "b%02d", b);
-    return name;
-}
+using bench_skeleton::boneName;
 
 // Two animations of 11 frames (0.4 s) turning bones 1 to 23 about z, and
 // the tracker map that lets the body drive them.
@@ -80,18 +76,7 @@ package_tool::Manifest idleManifest() {
 std::unique_ptr<Model> idler(const char* idle) {
     auto model = std::make_unique<Model>("idler", "idler", 0);
     model->stateWords[0] |= kModelDrawnThisFrame;
-    Skeleton& skeleton = model->animation.skeleton;
-    skeleton.bones.resize(kBones);
-    for (int b = 0; b < kBones; ++b) {
-        SkeletonBone& bone = skeleton.bones[std::size_t(b)];
-        copyName(bone.name, sizeof(bone.name), boneName(b).c_str());
-        if (b > 0) copyName(bone.parentName, sizeof(bone.parentName), boneName(b - 1).c_str());
-        bone.rest.translation[1] = 0.1f;
-        bone.local = bone.rest;
-        bone.partWeights[0] = 1.0f;
-    }
-    skeleton.reorder();
-    model->worldMatrix = matrix34Identity();
+    bench_skeleton::makeChain(*model, kBones);
     if (!model->playSequenceIdle(idle)) return nullptr;
     return model;
 }

@@ -38,6 +38,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSkeleton.h"
 #include "PairedRun.h"
 #include "animation/AnimationData.h"
 #include "animation/AnimationDataManager.h"
@@ -57,10 +58,17 @@ constexpr double kStep = 1.0 / 60.0;
 // The head's look target (model space; the models stand at the origin).
 constexpr float kTarget[3] = {1.5f, 3.0f, 2.0f};
 
-std::string boneName(int b) {
-    char name[16];
-    std::snprintf(name, sizeof(name), "b%02d", b);
-    return name;
+using bench_skeleton::boneName;
+
+// The record of an animation written by the animation writer and loaded
+// from its bytes.
+std::unique_ptr<Y3AnimData> loadedRecord(const char* name, const model_tools::AnimationFileDescription& animation) {
+    std::string bytes = model_tools::animationFileBytes(animation);
+    MemoryStream stream(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+    auto record = std::make_unique<Y3AnimData>(name);
+    loadAnimationData(record->data, name, stream);
+    record->flags |= kResourceHeaderLoaded;
+    return record;
 }
 
 // An animation keying every channel of every bone on every frame.
@@ -81,12 +89,7 @@ std::unique_ptr<Y3AnimData> makeAnimation(const char* name, float phase) {
         }
         animation.tracks.push_back(std::move(track));
     }
-    std::string bytes = model_tools::animationFileBytes(animation);
-    MemoryStream stream(bytes.data(), static_cast<std::int32_t>(bytes.size()));
-    auto record = std::make_unique<Y3AnimData>(name);
-    loadAnimationData(record->data, name, stream);
-    record->flags |= kResourceHeaderLoaded;
-    return record;
+    return loadedRecord(name, animation);
 }
 
 struct Scene {
@@ -137,18 +140,8 @@ std::unique_ptr<Scene> makeScene() {
     for (int c = 0; c < kCharacters; ++c) {
         auto model = std::make_unique<Model>(("m" + std::to_string(c)).c_str(), "bench", 0);
         model->stateWords[0] |= kModelDrawnThisFrame | kModelActive;
+        bench_skeleton::makeChain(*model, kBones);
         Skeleton& skeleton = model->animation.skeleton;
-        skeleton.bones.resize(kBones);
-        for (int b = 0; b < kBones; ++b) {
-            SkeletonBone& bone = skeleton.bones[std::size_t(b)];
-            copyName(bone.name, sizeof(bone.name), boneName(b).c_str());
-            if (b > 0) copyName(bone.parentName, sizeof(bone.parentName), boneName(b - 1).c_str());
-            bone.rest.translation[1] = 0.1f;
-            bone.local = bone.rest;
-            bone.partWeights[0] = 1.0f;
-        }
-        skeleton.reorder();
-        model->worldMatrix = matrix34Identity();
         skeleton.bones[kBones - 1].tracked = 0;
         skeleton.tracked.push_back(trackedHead());
         // A dialog's target: used without the distance and timer checks.
@@ -616,12 +609,7 @@ std::unique_ptr<Y3AnimData> makePlayAnimation(const char* name, float phase, Pla
         }
         animation.tracks.push_back(std::move(track));
     }
-    std::string bytes = model_tools::animationFileBytes(animation);
-    MemoryStream stream(bytes.data(), static_cast<std::int32_t>(bytes.size()));
-    auto record = std::make_unique<Y3AnimData>(name);
-    loadAnimationData(record->data, name, stream);
-    record->flags |= kResourceHeaderLoaded;
-    return record;
+    return loadedRecord(name, animation);
 }
 
 struct PlainBone {
@@ -650,18 +638,8 @@ std::unique_ptr<PlayScene> makePlayScene(int characters) {
     for (int c = 0; c < characters; ++c) {
         auto model = std::make_unique<Model>(("p" + std::to_string(c)).c_str(), "plays", 0);
         model->stateWords[0] |= kModelDrawnThisFrame;
+        bench_skeleton::makeChain(*model, kPlayBones);
         Skeleton& skeleton = model->animation.skeleton;
-        skeleton.bones.resize(kPlayBones);
-        for (int b = 0; b < kPlayBones; ++b) {
-            SkeletonBone& bone = skeleton.bones[std::size_t(b)];
-            copyName(bone.name, sizeof(bone.name), boneName(b).c_str());
-            if (b > 0) copyName(bone.parentName, sizeof(bone.parentName), boneName(b - 1).c_str());
-            bone.rest.translation[1] = 0.1f;
-            bone.local = bone.rest;
-            bone.partWeights[0] = 1.0f;
-        }
-        skeleton.reorder();
-        model->worldMatrix = matrix34Identity();
         const double positions[2] = {double(c % 7) / 7.0, double(c % 5) / 5.0};
         for (int i = 0; i < 2; ++i) {
             Y3AnimData& record = *scene->animations[std::size_t(i)];
