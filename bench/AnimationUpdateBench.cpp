@@ -16,6 +16,16 @@
 //     idle does not key keep their rest, and its "bip01 head" is tracked
 //     with the weight its tracker map gives it (0.7). The baseline walks the
 //     skeleton's evaluation order with the same arithmetic.
+//   BM_AnimationPlays/N: N characters of 24 bones in a chain, each playing
+//     two looping animations at levels 0.6 and 0.4, through the model's
+//     per-frame passes (ModelAnimation::prepare and update). The baseline
+//     is a plain loop written apart from the project's math, over its own
+//     arrays of keys (frame by bone by channel): it advances both plays,
+//     finds each bone's two keys by index, lerps the translation, slerps
+//     the rotation in single precision (with the sign test for the shorter
+//     arc), blends the two plays, normalises and composes the bone
+//     matrices. The matrices of both sides are checked equal (within 4e-5)
+//     before timing and again after.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -28,6 +38,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSkeleton.h"
 #include "PairedRun.h"
 #include "animation/AnimationData.h"
 #include "animation/AnimationDataManager.h"
@@ -47,10 +58,17 @@ constexpr double kStep = 1.0 / 60.0;
 // The head's look target (model space; the models stand at the origin).
 constexpr float kTarget[3] = {1.5f, 3.0f, 2.0f};
 
-std::string boneName(int b) {
-    char name[16];
-    std::snprintf(name, sizeof(name), "b%02d", b);
-    return name;
+using bench_skeleton::boneName;
+
+// The record of an animation written by the animation writer and loaded
+// from its bytes.
+std::unique_ptr<Y3AnimData> loadedRecord(const char* name, const model_tools::AnimationFileDescription& animation) {
+    std::string bytes = model_tools::animationFileBytes(animation);
+    MemoryStream stream(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+    auto record = std::make_unique<Y3AnimData>(name);
+    loadAnimationData(record->data, name, stream);
+    record->flags |= kResourceHeaderLoaded;
+    return record;
 }
 
 // An animation keying every channel of every bone on every frame.
@@ -71,12 +89,7 @@ std::unique_ptr<Y3AnimData> makeAnimation(const char* name, float phase) {
         }
         animation.tracks.push_back(std::move(track));
     }
-    std::string bytes = model_tools::animationFileBytes(animation);
-    MemoryStream stream(bytes.data(), static_cast<std::int32_t>(bytes.size()));
-    auto record = std::make_unique<Y3AnimData>(name);
-    loadAnimationData(record->data, name, stream);
-    record->flags |= kResourceHeaderLoaded;
-    return record;
+    return loadedRecord(name, animation);
 }
 
 struct Scene {
@@ -127,18 +140,8 @@ std::unique_ptr<Scene> makeScene() {
     for (int c = 0; c < kCharacters; ++c) {
         auto model = std::make_unique<Model>(("m" + std::to_string(c)).c_str(), "bench", 0);
         model->stateWords[0] |= kModelDrawnThisFrame | kModelActive;
+        bench_skeleton::makeChain(*model, kBones);
         Skeleton& skeleton = model->animation.skeleton;
-        skeleton.bones.resize(kBones);
-        for (int b = 0; b < kBones; ++b) {
-            SkeletonBone& bone = skeleton.bones[std::size_t(b)];
-            copyName(bone.name, sizeof(bone.name), boneName(b).c_str());
-            if (b > 0) copyName(bone.parentName, sizeof(bone.parentName), boneName(b - 1).c_str());
-            bone.rest.translation[1] = 0.1f;
-            bone.local = bone.rest;
-            bone.partWeights[0] = 1.0f;
-        }
-        skeleton.reorder();
-        model->worldMatrix = matrix34Identity();
         skeleton.bones[kBones - 1].tracked = 0;
         skeleton.tracked.push_back(trackedHead());
         // A dialog's target: used without the distance and timer checks.
@@ -565,8 +568,228 @@ void BM_AnimationUpdateSailor(benchmark::State& state) {
     state.counters["bones"] = double(scene->models.front()->animation.skeleton.bones.size());
 }
 
+// ---- Plays of 24 bones against a plain loop
+
+constexpr int kPlayBones = 24;
+constexpr int kPlayFrames = 30;
+
+// The keys of one animation: frame by bone by channel (rotation x y z w,
+// translation, scale), the root (bone 0) without keys.
+struct PlainKeys {
+    std::vector<float> values;
+    const float* at(int frame, int bone) const {
+        return &values[(std::size_t(frame) * kPlayBones + std::size_t(bone)) * 10];
+    }
+};
+
+// An animation keying every channel of bones 1 to 23 on every frame, about
+// an axis that differs from bone to bone; the same keys in both forms.
+std::unique_ptr<Y3AnimData> makePlayAnimation(const char* name, float phase, PlainKeys& keys) {
+    model_tools::AnimationFileDescription animation;
+    animation.name = name;
+    animation.frameCount = kPlayFrames;
+    animation.flags = 1;
+    keys.values.assign(std::size_t(kPlayFrames) * kPlayBones * 10, 0.0f);
+    for (int b = 1; b < kPlayBones; ++b) {
+        model_tools::TrackDescription track;
+        track.bone = boneName(b);
+        track.lastFrame = kPlayFrames - 1;
+        const float axis[3] = {std::sin(0.7f * float(b)), std::cos(0.7f * float(b)), 0.5f};
+        const float length = std::sqrt(axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2]);
+        for (int f = 0; f < kPlayFrames; ++f) {
+            const float a = 0.6f * std::sin(phase + 0.2f * float(f) + 0.1f * float(b));
+            const float s = std::sin(a) / length;
+            // Translation, scale, rotation: the writer's channel order.
+            const float v[10] = {0.0f, 0.1f, 0.02f * float(f % 3), 1.0f, 1.0f, 1.0f,
+                                 s * axis[0], s * axis[1], s * axis[2], std::cos(a)};
+            for (int c = 0; c < 10; ++c) track.channels[std::size_t(c)].values.push_back(v[c]);
+            float* k = &keys.values[(std::size_t(f) * kPlayBones + std::size_t(b)) * 10];
+            const float stored[10] = {v[6], v[7], v[8], v[9], v[0], v[1], v[2], v[3], v[4], v[5]};
+            std::copy(stored, stored + 10, k);
+        }
+        animation.tracks.push_back(std::move(track));
+    }
+    return loadedRecord(name, animation);
+}
+
+struct PlainBone {
+    float q[4];
+    float t[3];
+};
+
+struct PlayScene {
+    int characters = 0;
+    std::vector<std::unique_ptr<Y3AnimData>> animations;
+    PlainKeys keys[2];
+    std::vector<std::unique_ptr<Model>> models;
+    // The plain loop's state: two plays a character, the bones' local
+    // poses and their 3x4 matrices.
+    std::vector<Scene::Play> plays;
+    std::vector<PlainBone> locals;
+    std::vector<float> worlds;  // 12 floats a bone
+};
+
+std::unique_ptr<PlayScene> makePlayScene(int characters) {
+    auto scene = std::make_unique<PlayScene>();
+    scene->characters = characters;
+    scene->animations.push_back(makePlayAnimation("plays.walk", 0.0f, scene->keys[0]));
+    scene->animations.push_back(makePlayAnimation("plays.wave", 1.0f, scene->keys[1]));
+    const float levels[2] = {0.6f, 0.4f};
+    for (int c = 0; c < characters; ++c) {
+        auto model = std::make_unique<Model>(("p" + std::to_string(c)).c_str(), "plays", 0);
+        model->stateWords[0] |= kModelDrawnThisFrame;
+        bench_skeleton::makeChain(*model, kPlayBones);
+        Skeleton& skeleton = model->animation.skeleton;
+        const double positions[2] = {double(c % 7) / 7.0, double(c % 5) / 5.0};
+        for (int i = 0; i < 2; ++i) {
+            Y3AnimData& record = *scene->animations[std::size_t(i)];
+            auto instance = std::make_unique<AnimationInstance>(model.get(), &record, record.name, kInstanceLoop);
+            instance->flags |= kInstanceInitialized;
+            instance->lastFrame = kPlayFrames - 1;
+            instance->frameStep = 1.0 / (kPlayFrames - 1);
+            instance->position = positions[i];
+            instance->blender.setHigh(levels[i]);
+            instance->blender.run();
+            instance->blender.setStart(0.0, 0.0);
+            instance->boneMap.resize(kPlayBones);
+            for (int b = 0; b < kPlayBones; ++b) instance->boneMap[std::size_t(b)] = b - 1;
+            model->animation.body().instances().push_back(std::move(instance));
+            scene->plays.push_back({positions[i], -1, -1, 0.0});
+        }
+        model->animation.flags |= kAnimationHasInstances;
+        for (const SkeletonBone& bone : skeleton.bones) {
+            PlainBone plain{};
+            plain.q[3] = 1.0f;
+            for (int k = 0; k < 3; ++k) plain.t[k] = bone.rest.translation[k];
+            scene->locals.push_back(plain);
+            for (int k = 0; k < 12; ++k) scene->worlds.push_back(bone.world.m[k]);
+        }
+        scene->models.push_back(std::move(model));
+    }
+    return scene;
+}
+
+// The project: the model's preparation (the stacks' frame step) and its
+// update (sampling, blending, composing).
+void playsProjectFrame(PlayScene& scene) {
+    const CurrentTime time(kStep);
+    for (auto& model : scene.models) {
+        model->animation.prepare(time, false);
+        model->animation.update(time, false, false);
+    }
+}
+
+// The plain loop's own math.
+void plainSlerp(const float* a, const float* b, float t, float* out) {
+    float d = a[0] * b[0] + a[1] * b[1] + a[2] * b[2] + a[3] * b[3];
+    float sign = 1.0f;
+    if (d < 0.0f) d = -d, sign = -1.0f;
+    const float rest = 1.0f - d * d;
+    if (!(rest > 0.0f)) {
+        std::copy(a, a + 4, out);
+        return;
+    }
+    const float sn = std::sqrt(rest);
+    const float angle = std::atan2(sn, d);
+    const float w0 = std::sin((1.0f - t) * angle) / sn;
+    const float w1 = sign * std::sin(t * angle) / sn;
+    for (int k = 0; k < 4; ++k) out[k] = w0 * a[k] + w1 * b[k];
+}
+
+// Rotation rows then translation, times the parent's matrix (row vectors).
+void plainCompose(const PlainBone& pose, const float* parent, float* out) {
+    const float x = pose.q[0], y = pose.q[1], z = pose.q[2], w = pose.q[3];
+    const float r[12] = {1.0f - 2.0f * (y * y + z * z), 2.0f * (x * y + z * w), 2.0f * (x * z - y * w),
+                         2.0f * (x * y - z * w), 1.0f - 2.0f * (x * x + z * z), 2.0f * (y * z + x * w),
+                         2.0f * (x * z + y * w), 2.0f * (y * z - x * w), 1.0f - 2.0f * (x * x + y * y),
+                         pose.t[0], pose.t[1], pose.t[2]};
+    if (!parent) {
+        std::copy(r, r + 12, out);
+        return;
+    }
+    for (int row = 0; row < 4; ++row)
+        for (int c = 0; c < 3; ++c) {
+            float v = row == 3 ? parent[9 + c] : 0.0f;
+            for (int k = 0; k < 3; ++k) v += r[row * 3 + k] * parent[k * 3 + c];
+            out[row * 3 + c] = v;
+        }
+}
+
+void playsBaselineFrame(PlayScene& scene) {
+    const float levels[2] = {0.6f, 0.4f};
+    const float total = levels[0] + levels[1];
+    for (int c = 0; c < scene.characters; ++c) {
+        Scene::Play* play = &scene.plays[std::size_t(c) * 2];
+        for (int i = 0; i < 2; ++i) advancePlay(play[i], kPlayFrames);
+        PlainBone* locals = &scene.locals[std::size_t(c) * kPlayBones];
+        float* worlds = &scene.worlds[std::size_t(c) * kPlayBones * 12];
+        plainCompose(locals[0], nullptr, worlds);
+        for (int b = 1; b < kPlayBones; ++b) {
+            PlainBone& pose = locals[b];
+            const PlainBone reference = pose;
+            float acc[7] = {};
+            for (int i = 0; i < 2; ++i) {
+                const Scene::Play& p = play[i];
+                const float* a = scene.keys[i].at(p.frameA, b);
+                float sample[7];
+                if (p.fraction == 0.0) {
+                    std::copy(a, a + 7, sample);
+                } else {
+                    const float* n = scene.keys[i].at(std::min(p.frameB, kPlayFrames - 1), b);
+                    const float t = static_cast<float>(p.fraction);
+                    plainSlerp(a, n, t, sample);
+                    for (int k = 4; k < 7; ++k) sample[k] = a[k] * (1.0f - t) + n[k] * t;
+                }
+                const float w = levels[i] / total;
+                const float d = reference.q[0] * sample[0] + reference.q[1] * sample[1] +
+                                reference.q[2] * sample[2] + reference.q[3] * sample[3];
+                for (int k = 0; k < 4; ++k)
+                    acc[k] += w * (d < 0.0f ? -(reference.q[k] + sample[k]) : sample[k] - reference.q[k]);
+                for (int k = 0; k < 3; ++k) acc[4 + k] += w * (sample[4 + k] - reference.t[k]);
+            }
+            for (int k = 0; k < 4; ++k) pose.q[k] += acc[k];
+            for (int k = 0; k < 3; ++k) pose.t[k] += acc[4 + k];
+            const float scale = 1.0f / std::sqrt(pose.q[0] * pose.q[0] + pose.q[1] * pose.q[1] +
+                                                 pose.q[2] * pose.q[2] + pose.q[3] * pose.q[3]);
+            for (float& v : pose.q) v *= scale;
+            plainCompose(pose, worlds + (b - 1) * 12, worlds + b * 12);
+        }
+    }
+}
+
+bool playsSameResult(const PlayScene& scene) {
+    for (int c = 0; c < scene.characters; ++c)
+        for (int b = 0; b < kPlayBones; ++b) {
+            const Matrix34& mine = scene.models[std::size_t(c)]->animation.skeleton.bones[std::size_t(b)].world;
+            const float* base = &scene.worlds[(std::size_t(c) * kPlayBones + std::size_t(b)) * 12];
+            for (int k = 0; k < 12; ++k)
+                if (!(std::fabs(mine.m[k] - base[k]) <= 4e-5f)) return false;
+        }
+    return true;
+}
+
+void BM_AnimationPlays(benchmark::State& state) {
+    bench_pairs::fixAllocator();
+    std::unique_ptr<PlayScene> scene = makePlayScene(int(state.range(0)));
+    // One frame of each side first: the same matrices, or nothing is timed.
+    playsProjectFrame(*scene);
+    playsBaselineFrame(*scene);
+    if (!playsSameResult(*scene)) {
+        state.SkipWithError("the update and the plain loop disagree before timing");
+        return;
+    }
+    bench_pairs::runPaired(state, [&] { playsProjectFrame(*scene); }, [&] { playsBaselineFrame(*scene); },
+                           double(scene->characters));
+    if (!playsSameResult(*scene)) state.SkipWithError("the update and the plain loop disagree");
+    for (auto& model : scene->models) {
+        for (auto& instance : model->animation.body().instances()) instance->flags &= ~kInstanceInitialized;
+        model->animation.body().instances().clear();
+    }
+}
+
 }  // namespace
 
 BENCHMARK(BM_AnimationUpdate)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AnimationUpdateSailor)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AnimationPlays)->Arg(10)->Arg(100)->Arg(1000)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

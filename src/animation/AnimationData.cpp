@@ -156,7 +156,37 @@ bool AnimationData::channelValue(const AnimationTrack& track, const AnimationCha
     return true;
 }
 
+void AnimationData::buildFrameKeys() {
+    std::vector<float>().swap(frameKeys);
+    frameKeyStart.assign(tracks.size(), -1);
+    // Channels in the transform's order: rotation x y z w, translation,
+    // scale.
+    for (std::size_t t = 0; t < tracks.size(); ++t) {
+        const AnimationTrack& track = tracks[t];
+        const AnimationChannel* channels[10] = {&track.rotation[0],    &track.rotation[1],    &track.rotation[2],
+                                                &track.rotation[3],    &track.translation[0], &track.translation[1],
+                                                &track.translation[2], &track.scale[0],       &track.scale[1],
+                                                &track.scale[2]};
+        const std::int64_t frames = std::int64_t{track.lastFrame} - track.firstFrame + 1;
+        bool full = frames >= 1 && frames <= frameCount &&
+                    static_cast<std::int64_t>(frameKeys.size()) + frames * 10 < 0x7FFFFFFF;
+        for (const AnimationChannel* channel : channels) full = full && channel->animated();
+        if (!full) continue;
+        frameKeyStart[t] = static_cast<std::int32_t>(frameKeys.size());
+        for (std::int64_t local = 0; local < frames; ++local)
+            for (const AnimationChannel* channel : channels) {
+                const std::int32_t frame = track.firstFrame + static_cast<std::int32_t>(local);
+                const std::int32_t index = track.valueIndex(*channel, frame);
+                frameKeys.push_back(index >= 0 && static_cast<std::size_t>(index) < values.size()
+                                        ? values[static_cast<std::size_t>(index)]
+                                        : 0.0f);
+            }
+    }
+}
+
 void AnimationData::release() {
+    std::vector<float>().swap(frameKeys);
+    std::vector<std::int32_t>().swap(frameKeyStart);
     std::vector<AnimationTrack>().swap(tracks);
     decltype(values)().swap(values);
     std::vector<std::uint8_t>().swap(elements);
@@ -190,6 +220,7 @@ std::int32_t AnimationData::read(DataStream& stream, const char* animationName) 
     if (!readCountedBlock(stream, total, values, 4, "values", name)) return total;
     for (const AnimationTrack& track : tracks)
         if (!channelsInPool(track, values.size(), name)) return -1;
+    buildFrameKeys();
     if (!readCountedBlock(stream, total, elements, kSequenceElementSize, "sequence elements", name) ||
         !readCountedBlock(stream, total, events, static_cast<std::int32_t>(sizeof(AnimationEvent)), "events",
                           name) ||

@@ -103,6 +103,12 @@ struct AnimationData {
     std::vector<AnimationEvent> events;
     std::vector<AnimationParticleRecord> particles;
     std::vector<AnimationParticleRecord> secondParticles;
+    // The keys of the tracks that key all ten channels, frame by frame in
+    // the bone transform's order (rotation, translation, scale), so that
+    // sampling finds a frame's keys by index; the start of each track's
+    // keys there, or -1 for a track sampled channel by channel.
+    std::vector<float> frameKeys;
+    std::vector<std::int32_t> frameKeyStart;
 
     std::int32_t elementCount() const { return static_cast<std::int32_t>(elements.size() / kSequenceElementSize); }
     // (frame count - 1) x 0.04 s.
@@ -121,6 +127,8 @@ struct AnimationData {
     // Looks the animation's ".events" file up in the packages and appends
     // its events; a missing or unreadable file adds nothing.
     void readEvents(const char* name);
+    // Fills frameKeys and frameKeyStart from the tracks and the value pool.
+    void buildFrameKeys();
     // Frees every array.
     void release();
 };

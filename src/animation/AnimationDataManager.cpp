@@ -28,7 +28,13 @@ void Y3AnimData::deleteObject() {
 
 bool Y3AnimData::pushReference(ResourceUser* instance) { return ResourceManagerBase::push(this, instance); }
 
-bool Y3AnimData::popReference(ResourceUser* instance) { return ResourceManagerBase::pop(this, instance); }
+bool Y3AnimData::popReference(ResourceUser* instance) {
+    const bool popped = ResourceManagerBase::pop(this, instance);
+    // An instance the list does not hold is not registered either: it can
+    // be pushed again.
+    if (instance) instance->setResourcePushed(false);
+    return popped;
+}
 
 Y3MorphAnimationDataInstance::Y3MorphAnimationDataInstance(const char* recordName)
     : ResourceRecord(recordName, resourceDescriptor(ResourceKind::Morph)) {}

@@ -1,12 +1,15 @@
 #include "animation/AnimationInstance.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "animation/AnimationCore.h"
 #include "animation/AnimationDataManager.h"
+#include "animation/KeyMath.h"
 #include "animation/ModelAnimation.h"
 #include "app/GameCore.h"
 #include "foundation/DataStream.h"
@@ -32,15 +35,62 @@ const char* ownerResource(const Model* owner) { return owner ? owner->resourceNa
 
 // The keyed channels of a track at one frame written into out; a channel
 // without keys leaves its component as it is.
+// A track's frames are found once; each channel's key is then its first
+// value plus the frame's offset from the channel's start, held at both ends.
+std::int64_t localFrame(const AnimationTrack& track, std::int32_t frame) {
+    if (frame < track.firstFrame) return 0;
+    if (frame <= track.lastFrame) return std::int64_t{frame} - track.firstFrame;
+    return std::int64_t{track.lastFrame} - track.firstFrame;
+}
+
+std::int64_t keyIndex(const AnimationChannel& channel, std::int64_t local) {
+    const std::int64_t d = local - channel.startFrame;
+    if (d < 0) return channel.firstValue;
+    if (d > std::int64_t{channel.lastValue} - channel.firstValue) return channel.lastValue;
+    return channel.firstValue + d;
+}
+
+// The channels in track order (translation, scale, rotation) and their
+// place among the transform's values (rotation, translation, scale).
+constexpr int kChannelPlace[10] = {4, 5, 6, 7, 8, 9, 0, 1, 2, 3};
+
+const AnimationChannel* channelsOf(const AnimationTrack& track) {
+    static_assert(offsetof(AnimationTrack, translation) == 0 &&
+                  offsetof(AnimationTrack, scale) == 3 * sizeof(AnimationChannel) &&
+                  offsetof(AnimationTrack, rotation) == 6 * sizeof(AnimationChannel));
+    return reinterpret_cast<const AnimationChannel*>(&track);
+}
+
 void writeKeyed(std::int32_t frame, const AnimationTrack& track, BoneTransform& out, const AnimationData& data) {
-    float value;
-    for (int c = 0; c < 3; ++c) {
-        if (data.channelValue(track, track.translation[c], frame, value)) out.translation[c] = value;
-        if (data.channelValue(track, track.scale[c], frame, value)) out.scale[c] = value;
+    const std::int64_t local = localFrame(track, frame);
+    const AnimationChannel* channels = channelsOf(track);
+    const float* pool = data.values.data();
+    const std::size_t size = data.values.size();
+    float* v = out.values();
+    for (int k = 0; k < 10; ++k) {
+        if (channels[k].firstValue < 0) continue;
+        const std::int64_t index = keyIndex(channels[k], local);
+        if (static_cast<std::uint64_t>(index) < size) v[kChannelPlace[k]] = pool[index];
     }
-    float* rotation = &out.rotation.x;
-    for (int c = 0; c < 4; ++c)
-        if (data.channelValue(track, track.rotation[c], frame, value)) rotation[c] = value;
+}
+
+// The keys of two frames in one pass: what sampling between them reads.
+void writeKeyedPair(std::int32_t frameA, std::int32_t frameB, const AnimationTrack& track, BoneTransform& first,
+                    BoneTransform& second, const AnimationData& data) {
+    const std::int64_t localA = localFrame(track, frameA);
+    const std::int64_t localB = localFrame(track, frameB);
+    const AnimationChannel* channels = channelsOf(track);
+    const float* pool = data.values.data();
+    const std::size_t size = data.values.size();
+    float* a = first.values();
+    float* b = second.values();
+    for (int k = 0; k < 10; ++k) {
+        if (channels[k].firstValue < 0) continue;
+        const std::int64_t ia = keyIndex(channels[k], localA);
+        const std::int64_t ib = keyIndex(channels[k], localB);
+        if (static_cast<std::uint64_t>(ia) < size) a[kChannelPlace[k]] = pool[ia];
+        if (static_cast<std::uint64_t>(ib) < size) b[kChannelPlace[k]] = pool[ib];
+    }
 }
 
 float dot(const Quaternion& a, const Quaternion& b) { return a.x * b.x + a.y * b.y + a.z * b.z + a.w * b.w; }
@@ -56,8 +106,7 @@ BoneTransform delta(const BoneTransform& from, const BoneTransform& to) {
     const float* a = &from.rotation.x;
     const float* b = &to.rotation.x;
     float* r = &d.rotation.x;
-    const double cosine = std::fmax(-1.0, std::fmin(1.0, static_cast<double>(dot(from.rotation, to.rotation))));
-    const bool far = 2.0 * std::acos(cosine) > 3.14159265358979323846;
+    const bool far = onFarHemisphere(dot(from.rotation, to.rotation));
     for (int c = 0; c < 4; ++c) r[c] = far ? -(b[c] + a[c]) : b[c] - a[c];
     return d;
 }
@@ -210,22 +259,41 @@ bool AnimationInstance::sampleAt(std::int32_t track, std::int32_t a, std::int32_
                                  BoneTransform& sample, const AnimationData& data) const {
     if (track < 0 || static_cast<std::size_t>(track) >= data.tracks.size()) return false;
     const AnimationTrack& keys = data.tracks[static_cast<std::size_t>(track)];
+    const std::int32_t start =
+        static_cast<std::size_t>(track) < data.frameKeyStart.size() ? data.frameKeyStart[std::size_t(track)] : -1;
+    if (start >= 0) {
+        // All ten channels keyed: the frames' keys lie side by side.
+        const float* ka = data.frameKeys.data() + start + localFrame(keys, a) * 10;
+        const float* kb = data.frameKeys.data() + start + localFrame(keys, b) * 10;
+        float* v = sample.values();
+        if (t == 0.0 || a == b) {
+            std::copy(ka, ka + 10, v);
+        } else if (t == 1.0) {
+            std::copy(kb, kb + 10, v);
+        } else {
+            const float f = static_cast<float>(t);
+            for (int c = 4; c < 10; ++c) v[c] = ka[c] * (1.0f - f) + kb[c] * f;
+            keySlerp({ka[0], ka[1], ka[2], ka[3]}, {kb[0], kb[1], kb[2], kb[3]}, sample.rotation, f);
+        }
+        return true;
+    }
     if (t == 0.0 || a == b) {
         writeKeyed(a, keys, sample, data);
     } else if (t == 1.0) {
         writeKeyed(b, keys, sample, data);
     } else {
-        // Channels without keys keep the incoming sample's values.
+        // Channels without keys keep the incoming sample's translation and
+        // scale, and the identity rotation.
         BoneTransform first = sample;
-        BoneTransform second = sample;
-        sampleTrackFrame(a, track, first, data);
-        sampleTrackFrame(b, track, second, data);
+        first.rotation = quaternionIdentity();
+        BoneTransform second = first;
+        writeKeyedPair(a, b, keys, first, second, data);
         const float f = static_cast<float>(t);
         for (int c = 0; c < 3; ++c) {
             sample.translation[c] = first.translation[c] * (1.0f - f) + second.translation[c] * f;
             sample.scale[c] = first.scale[c] * (1.0f - f) + second.scale[c] * f;
         }
-        quaternionSlerp(first.rotation, second.rotation, sample.rotation, f);
+        keySlerp(first.rotation, second.rotation, sample.rotation, f);
     }
     return true;
 }
@@ -234,7 +302,8 @@ bool AnimationInstance::sampleBone(std::int32_t bone, BoneTransform& sample, flo
     weight *= invTotal;
     if (bone < 0 || static_cast<std::size_t>(bone) >= boneMap.size() || boneMap[static_cast<std::size_t>(bone)] < 0)
         return false;
-    const AnimationData* loaded = data();
+    // Loaded data is the common case of every frame: no call for it.
+    const AnimationData* loaded = animation && animation->data ? animation->data : data();
     if (!loaded) return false;
     const std::int32_t track = boneMap[static_cast<std::size_t>(bone)];
     if (!sampleAt(track, frameA, frameB, fraction, sample, *loaded)) return false;

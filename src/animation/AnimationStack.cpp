@@ -6,6 +6,7 @@
 
 #include "animation/AnimationCore.h"
 #include "animation/AnimationDataManager.h"
+#include "animation/KeyMath.h"
 #include "app/GameCore.h"
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
@@ -22,6 +23,38 @@ double randomUnit() {
 
 float quaternionDot(const Quaternion& a, const Quaternion& b) {
     return a.x * b.x + a.y * b.y + a.z * b.z + a.w * b.w;
+}
+
+// True when the envelope is in its end ramp and that ramp is over within
+// the given seconds.
+bool fadesOutWithin(const BlenderHeader& b, double seconds) {
+    if (b.endTime < 0.0 || b.elapsed < b.endTime) return false;
+    const double left = b.end.rate > 0.0 ? b.endTime + 1.0 / b.end.rate - b.elapsed : 0.0;
+    return left <= seconds;
+}
+
+bool isFadingOut(const AnimationInstance& instance) {
+    const BlenderHeader& b = instance.blender;
+    return b.enabled && b.endTime >= 0.0 && b.elapsed >= b.endTime;
+}
+
+// At most this many instances fade out at once: a push that makes more
+// stops and drops the oldest of them, which weigh least.
+constexpr std::size_t kMaxFadingInstances = 4;
+
+void dropOldestFading(std::vector<std::unique_ptr<AnimationInstance>>& instances) {
+    std::size_t fading = 0;
+    for (const auto& instance : instances)
+        if (isFadingOut(*instance)) ++fading;
+    for (std::size_t i = 0; i < instances.size() && fading > kMaxFadingInstances;) {
+        if (isFadingOut(*instances[i])) {
+            instances[i]->stop();
+            instances.erase(instances.begin() + static_cast<std::ptrdiff_t>(i));
+            --fading;
+        } else {
+            ++i;
+        }
+    }
 }
 
 }  // namespace
@@ -91,11 +124,16 @@ bool AnimationStack::pushElement(const SequenceElement& element, const SequenceE
                 // One pushed in this frame has not risen yet: it stops at
                 // level 0, or it would rise and play on beside the new one.
                 if (b.enabled) b.stop();
-            } else {
+            } else if (!fadesOutWithin(b, element.blend)) {
+                // One already fading out keeps its ramp when that ends no
+                // later than the new one: restarting it at every push
+                // would keep it alive for as long as pushes come faster
+                // than the blend period.
                 b.setEnd(0.0, element.blend);
             }
         }
         sequenceClock = 0.0;
+        dropOldestFading(instances_);
     }
     AnimationInstance* reused = nullptr;
     if (control && !instances_.empty()) {
@@ -149,8 +187,21 @@ bool AnimationStack::pushElement(const SequenceElement& element, const SequenceE
     else b.restart();
     if (zeroBlend || wasEmpty) b.level = 1.0f;
     b.setStart(wait, element.blend);
-    // It fades out as its successor fades in.
-    if (next) b.setEnd(wait + playTime, next->blend);
+    if (next) {
+        // It fades out as its successor fades in, from the level its rise
+        // has reached by then; the rise itself stays (an end set on a
+        // running envelope would drop it and hold the level it starts at).
+        const BlenderFade rise = b.start;
+        const double riseAt = b.startTime;
+        b.setEnd(wait + playTime, next->blend);
+        b.start = rise;
+        b.startTime = riseAt;
+        const double x = rise.rate < 0.0 ? 1.0 : std::fmin(1.0, playTime * rise.rate);
+        const float reached = rise.from + (rise.to - rise.from) * rise.curve(static_cast<float>(x));
+        b.end.from = 1.0f - reached;
+        // One that ends before it rises has nothing to fade: it ends at once.
+        if (!(reached > 0.0f)) b.end.rate = -1.0;
+    }
     if (!next && append) {
         // The idle envelope ends with the sequence; the stack then pushes
         // the stored sequence again.
@@ -213,19 +264,28 @@ bool AnimationStack::update(const CurrentTime& time, bool idle) {
     for (auto& instance : instances_) {
         instance->update(time, idle);
         if (instance->flags & kInstanceChanged) changed = true;
+        // An envelope whose end ramp is over but that stands at a level of
+        // 0 stays enabled (it never reaches the ramp's last step): it has
+        // finished all the same.
+        BlenderHeader& b = instance->blender;
+        if (b.enabled && b.level == 0.0f && b.endTime >= 0.0 &&
+            b.elapsed >= b.endTime + (b.end.rate > 0.0 ? 1.0 / b.end.rate : 0.0))
+            b.stop();
     }
-    std::size_t lowest = instances_.size();
-    for (std::size_t i = 0; i < instances_.size(); ++i)
-        if (instances_[i]->blender.enabled) {
-            lowest = i;
-            break;
-        }
-    if (lowest == instances_.size()) {
+    // Clean-up: a finished instance goes wherever it stands, except the
+    // newest while another still plays (a control push may take it up
+    // again, and the next element waits on it); nothing playing empties
+    // the stack.
+    bool anyEnabled = false;
+    for (const auto& instance : instances_) anyEnabled = anyEnabled || instance->blender.enabled;
+    if (!anyEnabled) {
         for (auto& instance : instances_) instance->stop();
         instances_.clear();
-    } else {
-        for (std::size_t i = 0; i < lowest; ++i) instances_[i]->stop();
-        instances_.erase(instances_.begin(), instances_.begin() + static_cast<std::ptrdiff_t>(lowest));
+        return changed;
+    }
+    for (std::size_t i = 0; i + 1 < instances_.size();) {
+        if (!instances_[i]->blender.enabled) removeInstance(i);
+        else ++i;
     }
     return changed;
 }
@@ -272,21 +332,15 @@ bool AnimationStack::evaluateBone(BoneTransform& pose, BoneTransform& motion, co
             const float* a = additive.values();
             for (int i = 0; i < 10; ++i) s[i] += a[i];
         }
-        BoneTransform d;
-        for (int c = 0; c < 3; ++c) {
-            d.translation[c] = sample.translation[c] - reference.translation[c];
-            d.scale[c] = sample.scale[c] - reference.scale[c];
-        }
-        const double cosine =
-            std::fmax(-1.0, std::fmin(1.0, static_cast<double>(quaternionDot(reference.rotation, sample.rotation))));
-        const bool far = 2.0 * std::acos(cosine) > 3.14159265358979323846;
+        // The weighted difference from the reference; the scale is not
+        // kept (the pose's scale is reset below).
+        const float w = instance->weight;
+        const bool far = onFarHemisphere(quaternionDot(reference.rotation, sample.rotation));
         const float* r = &reference.rotation.x;
         const float* s = &sample.rotation.x;
-        float* q = &d.rotation.x;
-        for (int c = 0; c < 4; ++c) q[c] = far ? -(r[c] + s[c]) : s[c] - r[c];
-        float* acc = accumulated.values();
-        const float* dv = d.values();
-        for (int i = 0; i < 10; ++i) acc[i] += instance->weight * dv[i];
+        float* acc = &accumulated.rotation.x;
+        for (int c = 0; c < 4; ++c) acc[c] += w * (far ? -(r[c] + s[c]) : s[c] - r[c]);
+        for (int c = 0; c < 3; ++c) accumulated.translation[c] += w * (sample.translation[c] - reference.translation[c]);
         any = true;
     }
     if (any) {
@@ -297,7 +351,7 @@ bool AnimationStack::evaluateBone(BoneTransform& pose, BoneTransform& motion, co
         for (int c = 0; c < 3; ++c) pose.translation[c] += accumulated.translation[c];
     }
     pose.scale[0] = pose.scale[1] = pose.scale[2] = 1.0f;
-    quaternionNormalize(pose.rotation);
+    normalizeRotation(pose.rotation);
     return any;
 }
 

@@ -3,8 +3,8 @@
 // appends one instance per element, each with a blend envelope that fades
 // it in after its predecessor; an idle sequence is kept and pushed again
 // whenever it ends. Every frame the stack advances its instances, drops
-// the finished ones below the playing ones, and blends their samples bone
-// by bone into the skeleton's local poses.
+// the finished ones, and blends their samples bone by bone into the
+// skeleton's local poses.
 #pragma once
 
 #include <cstdint>

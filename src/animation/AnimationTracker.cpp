@@ -185,9 +185,20 @@ void AnimationTracker::chooseTarget(BoneTrackerState& state, Model& model, doubl
         candidate = mainDistance < kMainCharacterRange ? main : scene->findNearestModel(position, &model, FLT_MAX);
     }
     if (state.distance < kKeepLookingDistance) state.lookTimer = 0.0;
-    // The controller's own look target ("trace_controller_target") needs a
-    // look-target query the controllers do not offer: no target then.
-    if (!candidate || candidate == &model) return;
+    if (!candidate || candidate == &model) {
+        // With nobody to look at, the head may follow where the movement
+        // controller looks. Only characters and boats name such a point.
+        ModelController* controller = model.controller.get();
+        if (trackerSettings.traceControllerTarget && controller &&
+            (controller->getType() == ModelController::TypeCharacter ||
+             controller->getType() == ModelController::TypeBoat) &&
+            controller->EyeGET(look)) {
+            std::memcpy(state.target, look.m + 9, sizeof(state.target));
+            state.hasTarget = 1;
+            state.lookTimer = 0.0;
+        }
+        return;
+    }
     const double c = std::clamp(double(state.distance), double(kKeepLookingDistance), 20.0);
     if (state.lookTimer < 0.0) {
         state.pauseTimer -= frameStep;

@@ -10,6 +10,7 @@
 #include "animation/AnimationCore.h"
 #include "animation/AnimationData.h"
 #include "animation/AnimationDataManager.h"
+#include "animation/KeyMath.h"
 #include "app/GameCore.h"
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
@@ -350,8 +351,7 @@ void ModelAnimation::applyPoseChannels(SkeletonBone& bone) {
         for (int k = 0; k < 3; ++k)
             blended.translation[k] =
                 bone.local.translation[k] + a * (poses[static_cast<std::size_t>(c)].translation[k] - bone.local.translation[k]);
-        const double cosine = std::fmax(-1.0, std::fmin(1.0, double(dot4(blended.rotation, bone.local.rotation))));
-        if (2.0 * std::acos(cosine) > 3.14159265358979323846)
+        if (onFarHemisphere(dot4(blended.rotation, bone.local.rotation)))
             blended.rotation = {-blended.rotation.x, -blended.rotation.y, -blended.rotation.z, -blended.rotation.w};
         const float sign = w < 0.0f ? -1.0f : 1.0f;
         const float* b = &blended.rotation.x;
@@ -403,9 +403,11 @@ void ModelAnimation::update(const CurrentTime& time, bool thinOut, bool mainChar
                 AnimationTracker::trackBone(*this, tracked, bone.local, index, time, factor);
             }
         }
-        bone.world = bone.local.toMatrix();
         if (bone.parent >= 0)
-            bone.world = multiplyTransforms(bone.world, skeleton.bones[static_cast<std::size_t>(bone.parent)].world);
+            bone.world =
+                multiplyTransforms(bone.local.toMatrix(), skeleton.bones[static_cast<std::size_t>(bone.parent)].world);
+        else
+            bone.world = bone.local.toMatrix();
     }
     flags &= ~kAnimationTrackerReset;
 }

@@ -31,8 +31,16 @@ std::int32_t MorphTrack::read(DataStream& stream, const char* name) {
         log.error("Lip track [%s] has no frames", name ? name : "");
         return -1;
     }
-    if (!(std::isfinite(rate) && rate > 0.0)) {
+    // The track's length (1 / rate) is kept as a float: a rate so small
+    // that it overflows would never end.
+    if (!(std::isfinite(rate) && rate > 0.0 && std::isfinite(static_cast<float>(1.0 / rate)))) {
         log.error("Lip track [%s] has invalid rate %g", name ? name : "", rate);
+        return -1;
+    }
+    // The step is 1 / the frame count: anything else blends frames with
+    // weights outside 0 to 1, or with not-a-number ones.
+    if (!(step > 0.0 && step <= 1.0)) {
+        log.error("Lip track [%s] has invalid step %g", name ? name : "", step);
         return -1;
     }
     const std::int32_t left = bytesLeft(stream);
@@ -46,6 +54,11 @@ std::int32_t MorphTrack::read(DataStream& stream, const char* name) {
             if ((count = readF32(stream, value)) < 0) {
                 std::vector<MorphFrame>().swap(frames);
                 return count;
+            }
+            if (!std::isfinite(value)) {
+                log.error("Lip track [%s] has an invalid weight %g", name ? name : "", double(value));
+                std::vector<MorphFrame>().swap(frames);
+                return -1;
             }
             total += count;
         }

@@ -70,6 +70,10 @@ TEST(AnimationDataManager, InstancesArePushedAndPoppedWithTheirMessages) {
     EXPECT_FALSE(record->popReference(&b));
     EXPECT_TRUE(f.logged("Can't delete animation [b] from animation data references list [hero.walk]"));
     EXPECT_TRUE(f.logged("Can't pop animation data instance from animation resources repository"));
+    // The failed pop leaves it unregistered: it can be pushed again.
+    EXPECT_FALSE(b.pushed);
+    ASSERT_TRUE(record->pushReference(&b));
+    EXPECT_TRUE(record->popReference(&b));
     EXPECT_TRUE(record->popReference(&a));
     EXPECT_TRUE(record->popReference(&c));
 }

@@ -11,6 +11,12 @@
 #include "animation/AnimationTestSupport.h"
 #include "animation/AnimationTracker.h"
 #include "animation/ModelAnimation.h"
+#include "control/ControllerFixture.h"
+#include "control/ModelController.h"
+#include "control/PathGridDataManager.h"
+#include "control/PhysicsCore.h"
+#include "control/PhysicsTestBackend.h"
+#include "control/PhysicsTestPackage.h"
 #include "foundation/IniFile.h"
 #include "foundation/TimeCore.h"
 #include "model/Model.h"
@@ -201,16 +207,86 @@ TEST_F(AnimationTrackerTest, TheSmoothersRestartOnlyWhenAResetTimeIsSet) {
     for (const char* resetTime : {"0", "0.5"}) {
         SCOPED_TRACE(resetTime);
         setTracker("tracker_reset_time", resetTime);
-        run(0.2);
+        // The head has turned towards the main character.
+        run(3.0);
+        const double turned = turn(*looker);
+        ASSERT_GT(turned, 0.3);
         // A second instance blending in over 0.1 s.
         ASSERT_TRUE(looker->playSequence("0.1[looker.still]"));
         run(0.04);
         const bool reset = (looker->animation.flags & kAnimationTrackerReset) != 0;
         EXPECT_EQ(reset, std::string(resetTime) != "0");
-        run(1.0);
+        // The next update restarts a reset smoother from the animated
+        // (unturned) pose; otherwise the head keeps its turn.
+        run(0.04);
+        if (reset) EXPECT_LT(turn(*looker), 0.5 * turned);
+        else EXPECT_GT(turn(*looker), 0.8 * turned);
     }
     EXPECT_FLOAT_EQ(trackerSettings.resetTime, 0.5f);
     EXPECT_TRUE(settings.getCategory("tracker").findVariable("head_PhaseY.z"));
+}
+
+// A character walking alone, with nobody to look at: its head follows the
+// point its controller looks at (one unit ahead on its way) when
+// "trace_controller_target" says so, and has no target otherwise.
+TEST(AnimationTrackerWalk, AWalkerAloneFollowsItsControllersLookPointWhenAsked) {
+    for (const char* trace : {"no", "yes"}) {
+        SCOPED_TRACE(trace);
+        struct Defaults {
+            ~Defaults() { trackerSettings = TrackerSettings(); }
+        } defaults;
+        testing_support::ScopedGameCore core;
+        testing_support::TestBackend backend;
+        RenderCore render;
+        testing_support::ScopedCoreMember<RenderCore> useRender{gameCore.render, &render};
+        AnimationCore animations;
+        testing_support::ScopedCoreMember<AnimationCore> useAnimations{gameCore.animation, &animations};
+        PhysicsCore physics;
+        testing_support::ScopedCoreMember<PhysicsCore> usePhysics{gameCore.physics, &physics};
+        PathGridDataManager grids;
+        testing_support::ScopedCoreMember<PathGridDataManager> useGrids{gameCore.pathGrids, &grids};
+        std::vector<testing_support::FixtureFile> files =
+            model_test::modelFiles(animation_tests::lookerModel("looker", "0.5"));
+        for (auto& file : animation_tests::animationFiles(trackerAnimations())) files.push_back(file);
+        for (auto& file : testing_support::physicsPackage(
+                              "model walker\nactor capsule body flags controller height 1.8 radius 0.3\n"
+                              "model floor\nactor box ground flags static group 0 size 20 0.5 20\n")
+                              .files)
+            files.push_back(file);
+        testing_support::ControllerWorld w{files};
+        // Start-up's read of the settings the scene's world holds.
+        ASSERT_NE(gameCore.settings, nullptr);
+        gameCore.settings->getCategory("tracker").getVariable("trace_controller_target").setString(trace);
+        ASSERT_TRUE(animations.initialize());
+        w.place("floor", 0.0f, 0.0f, 0.0f)->attachPhysics("floor");
+        auto* hero = static_cast<Model*>(w.scene->createModel("looker", "hero", placedAt(0.0f, 0.0f), 0));
+        ASSERT_NE(hero, nullptr);
+        ASSERT_TRUE(hero->push());
+        hero->setWorldMatrix(testing_support::poseAtPoint(0.0f, 1.25f, 0.0f));
+        hero->attachPhysics("walker");
+        ASSERT_NE(hero->controller, nullptr);
+        ASSERT_FALSE(hero->animation.skeleton.tracked.empty());
+        w.point("far", 6.0f, 0.0f, 0.0f);
+        ASSERT_TRUE(hero->controller->go2waypoint("far", false));
+        for (int i = 0; i < 30; ++i) {
+            w.scene->updatePhase0(CurrentTime(1.0 / 60.0), 0);
+            w.scene->updatePhase1(CurrentTime(1.0 / 60.0), 0);
+        }
+        // The tracking slot of a frame in which the walker is on screen (as
+        // the culling leaves it).
+        hero->stateWords[0] |= kModelDrawnThisFrame;
+        hero->updateTracking(CurrentTime(1.0 / 60.0));
+        const BoneTrackerState& tracker = hero->animation.tracker;
+        if (std::string(trace) == "no") {
+            EXPECT_FALSE(tracker.hasTarget);
+            continue;
+        }
+        ASSERT_TRUE(tracker.hasTarget);
+        EXPECT_TRUE(tracker.automaticTarget);
+        // One unit ahead of the walker, towards the waypoint.
+        EXPECT_NEAR(tracker.target[0], hero->worldMatrix.m[9] + 1.0f, 0.05f);
+        EXPECT_NEAR(tracker.target[2], hero->worldMatrix.m[11], 0.05f);
+    }
 }
 
 }  // namespace

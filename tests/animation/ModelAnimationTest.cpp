@@ -13,6 +13,7 @@
 #include "animation/AnimationTestSupport.h"
 #include "animation/ModelAnimation.h"
 #include "app/SaveGame.h"
+#include "control/ControllerFixture.h"
 #include "foundation/DataStream.h"
 #include "foundation/TimeCore.h"
 #include "effects/Particle.h"
@@ -435,6 +436,19 @@ TEST_F(ModelAnimationTest, EventSoundsAreReleasedAtTheLastFrameAndRearmedAtTheFi
     events.position = 1.0;
     events.update(CurrentTime(0.0), false);
     EXPECT_FALSE(events.flags & kInstanceSoundsPlaying);
+    // Passing frame 0 again re-arms the release: the next pass plays its
+    // sound and its last frame releases it once more.
+    for (int pass = 2; pass <= 3; ++pass) {
+        SCOPED_TRACE(pass);
+        events.previousPosition = 0.0;
+        events.position = 0.25;
+        events.update(CurrentTime(0.0), false);
+        EXPECT_TRUE(events.flags & kInstanceSoundsPlaying);
+        events.previousPosition = 0.75;
+        events.position = 1.0;
+        events.update(CurrentTime(0.0), false);
+        EXPECT_FALSE(events.flags & kInstanceSoundsPlaying);
+    }
     // Another instance has a group of its own.
     std::unique_ptr<AnimationInstance> other;
     ASSERT_TRUE(model->animation.body().createInstance(other, "strider.events", 1.0f, 0.0, 0, kBodyPart));
@@ -503,14 +517,46 @@ TEST_F(ModelAnimationTest, SequencesReplaceAppendAndRestartTheirIdle) {
     }
     EXPECT_TRUE(restarted);
     // A control push of the animation on top at its speed reuses it.
-    AnimationSequence control;
-    ASSERT_TRUE(AnimationStackCompiler::compileSequence("[strider.turn]", control));
     AnimationInstance* top = body.instances().back().get();
+    ASSERT_EQ(top->speed, 1.0f);
+    AnimationSequence control;
+    ASSERT_TRUE(AnimationStackCompiler::compileSequence(("[" + std::string(top->name) + "]").c_str(), control));
     const std::size_t size = body.instances().size();
     ASSERT_TRUE(body.pushSequence(control, kBodyPart, false, false, true));
-    if (std::strcmp(top->name, "strider.turn") == 0) {
-        EXPECT_EQ(body.instances().back().get(), top);
-        EXPECT_EQ(body.instances().size(), size);
+    EXPECT_EQ(body.instances().back().get(), top);
+    EXPECT_EQ(body.instances().size(), size);
+    // Another animation on top is not taken up: it comes as a new instance.
+    AnimationSequence other;
+    const char* next = std::strcmp(top->name, "strider.turn") == 0 ? "[strider.rest]" : "[strider.turn]";
+    ASSERT_TRUE(AnimationStackCompiler::compileSequence(next, other));
+    ASSERT_TRUE(body.pushSequence(other, kBodyPart, false, false, true));
+    EXPECT_NE(body.instances().back().get(), top);
+}
+
+// A sequence pushed over a playing one: each element rises over its blend
+// period and fades as its successor rises.
+TEST_F(ModelAnimationTest, EachElementRisesBeforeItsSuccessorTakesOver) {
+    Model* model = pushed("strider33");
+    ASSERT_NE(model, nullptr);
+    ASSERT_TRUE(model->playSequence("[strider.rest]"));
+    frame(*model, 0.04);
+    ASSERT_TRUE(model->playSequence("0.2[strider.turn 0.4]0.2[strider.step]"));
+    auto levelOf = [&](const char* name) {
+        for (const auto& instance : model->animation.body().instances())
+            if (std::strcmp(instance->name, name) == 0 && instance->blender.enabled) return instance->blender.level;
+        return 0.0f;
+    };
+    struct Case {
+        double at;  // seconds after the push
+        float turn, step;
+    };
+    double t = 0.0;
+    for (const Case c : {Case{0.1, 0.5f, 0.0f}, Case{0.2, 1.0f, 0.0f}, Case{0.4, 1.0f, 0.0f}, Case{0.5, 0.5f, 0.5f},
+                         Case{0.6, 0.0f, 1.0f}}) {
+        while (t < c.at - 1e-9) frame(*model, 0.02), t += 0.02;
+        SCOPED_TRACE(c.at);
+        EXPECT_NEAR(levelOf("strider.turn"), c.turn, 1e-3f);
+        EXPECT_NEAR(levelOf("strider.step"), c.step, 1e-3f);
     }
 }
 
@@ -590,6 +636,58 @@ TEST_F(ModelAnimationTest, ASavedNameNoPackageHoldsMakesAnEmptyRecord) {
     AnimationInstance* none = nullptr;
     EXPECT_LT(AnimationInstance::read(damaged, none, model), 0);
     EXPECT_EQ(none, nullptr);
+}
+
+// Scripts that push faster than the blends fade: an idle of two short
+// elements, one of two zero-length elements (restarting every frame), and
+// a sequence every 0.75 s. Each push fades out what plays; the stack keeps
+// only what still weighs, however long it runs.
+TEST(ModelAnimationScript, PushesFasterThanTheirBlendsLeaveABoundedStack) {
+    testing_support::ScopedGameCore core;
+    RenderCore render;
+    testing_support::ScopedCoreMember<RenderCore> useRender{gameCore.render, &render};
+    AnimationCore animations;
+    testing_support::ScopedCoreMember<AnimationCore> useAnimations{gameCore.animation, &animations};
+    std::vector<testing_support::FixtureFile> files = model_test::modelFiles(kStrider);
+    for (auto& file : animation_tests::animationFiles(kAnimations)) files.push_back(file);
+    testing_support::ControllerWorld w{files};
+    struct Case {
+        const char* name;
+        const char* script;  // run once, then every `every` seconds when set
+        double every;
+        std::size_t bound;
+    };
+    const Case cases[] = {
+        {"idler", "o:sequence_idle('[strider.rest 0.4][strider.turn 0.4]')", 0.0, 6},
+        {"blinker", "o:sequence_idle('[strider.rest 0][strider.turn 0]')", 0.0, 6},
+        {"fidget", "o:sequence('[strider.step]')", 0.75, 6},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto* model = static_cast<Model*>(w.scene->createModel("strider", c.name, matrix34Identity(), 0));
+        ASSERT_NE(model, nullptr);
+        ASSERT_TRUE(model->push());
+        ASSERT_TRUE(w.f.lua.load(std::string("o = world:object('") + c.name + "')"));
+        ASSERT_TRUE(w.f.lua.load(c.script));
+        const double step = 1.0 / 60.0;
+        double sincePush = 0.0;
+        std::size_t most = 0;
+        for (int i = 0; i < 60 * 60; ++i) {
+            w.scene->updatePhase0(CurrentTime(step), 0);
+            w.scene->updatePhase1(CurrentTime(step), 0);
+            sincePush += step;
+            if (c.every > 0.0 && sincePush >= c.every) {
+                sincePush = 0.0;
+                ASSERT_TRUE(w.f.lua.load(c.script));
+            }
+            ASSERT_TRUE(w.f.lua.load("n = tostring(o:animation_count())"));
+            most = std::max<std::size_t>(most, std::stoul(w.f.lua.global("n")));
+        }
+        EXPECT_LE(most, c.bound);
+        // Still playing, and still moving the spine.
+        EXPECT_GE(model->animation.body().instances().size(), 1u);
+        EXPECT_TRUE(model->animation.body().instances().back()->blender.enabled);
+    }
 }
 
 }  // namespace

@@ -117,9 +117,22 @@ TEST(MorphTrack, LipFormRoundTripsAndDamagedTracksAreRefused) {
     empty.rate = 1.0;
     MorphTrack still = evenTrack(1.0, 2, {});
     still.rate = 0.0;
+    // A length too long for its float, steps that would blend frames with
+    // not-a-number or unbounded weights, a weight that is not a number.
+    MorphTrack endless = evenTrack(1.0, 2, {});
+    endless.rate = 1e-39;
+    MorphTrack noStep = evenTrack(1.0, 2, {});
+    noStep.step = std::nan("");
+    MorphTrack infiniteStep = evenTrack(1.0, 2, {});
+    infiniteStep.step = INFINITY;
+    MorphTrack nanWeight = evenTrack(1.0, 2, {0, 0, std::nanf(""), 0, 0, 0, 0, 0});
     const Damage damages[] = {
         {empty, 0, "Lip track [talk] has no frames"},
         {still, 0, "Lip track [talk] has invalid rate 0"},
+        {endless, 0, "Lip track [talk] has invalid rate 1e-39"},
+        {noStep, 0, "Lip track [talk] has invalid step nan"},
+        {infiniteStep, 0, "Lip track [talk] has invalid step inf"},
+        {nanWeight, 0, "Lip track [talk] has an invalid weight nan"},
         {track, 1, "Lip track [talk] frame count 3 exceeds its data"},
     };
     for (const Damage& d : damages) {
