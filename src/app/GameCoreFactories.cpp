@@ -220,7 +220,8 @@ GameObject* GameCore::loadCreateGrid(const char* name, GameObjectLink scene) {
     return grid;
 }
 
-std::int32_t checkObjectForLoading(const ObjectRepository::SavedRecord& record, DataStream& stream) {
+std::int32_t checkObjectForLoading(const ObjectRepository::SavedRecord& record, DataStream& stream,
+                                   PhysicsSaveCheck& physics) {
     const char* name = record.name.c_str();
     if (record.type == ObjectScene) {
         if (!SceneContext::canCreateScene(savedSceneRecord(name))) {
@@ -248,7 +249,7 @@ std::int32_t checkObjectForLoading(const ObjectRepository::SavedRecord& record, 
             engineLog().error("Can't create physics scene [%s] for loading", name);
             return -1;
         }
-        return checkPhysicsSceneRecord(stream);
+        return physics.checkScene(record.handle, stream);
     }
     if (record.type == ObjectPhysicsModel) {
         // Its description must be in the packages, as its factory needs.
@@ -257,10 +258,9 @@ std::int32_t checkObjectForLoading(const ObjectRepository::SavedRecord& record, 
             engineLog().error("Can't create physics model [%s] for loading", name);
             return -1;
         }
-        PhysicsModelSaveRecord model;
-        return model.read(stream);
+        return physics.checkModel(record.handle, stream);
     }
-    if (record.type == ObjectPhysicsTrigger) return checkPhysicsTriggerRecord(stream);
+    if (record.type == ObjectPhysicsTrigger) return physics.checkTrigger(record.handle, stream);
     if (record.type == ObjectSprite) {
         SpriteRecord sprite;
         return sprite.read(stream);
@@ -307,6 +307,11 @@ std::int32_t checkObjectForLoading(const ObjectRepository::SavedRecord& record, 
     engineLog().error("Can't load %s [%s]: no object of this type is made for loading", gameObjectTypeName(record.type),
                       name);
     return -1;
+}
+
+std::int32_t checkObjectForLoading(const ObjectRepository::SavedRecord& record, DataStream& stream) {
+    PhysicsSaveCheck physics;
+    return checkObjectForLoading(record, stream, physics);
 }
 
 GameObject* createObjectForLoading(std::uint32_t type, const char* name, std::uint32_t scene, std::uint32_t subtype) {

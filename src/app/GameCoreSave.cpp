@@ -8,6 +8,7 @@
 #include "app/GameCore.h"
 #include "app/ObjectFactories.h"
 #include "app/SaveGame.h"
+#include "control/PhysicsScene.h"
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
 #include "foundation/TimeCore.h"
@@ -97,11 +98,13 @@ std::int32_t GameCore::check_all(DataStream& stream) {
     if (!addField(total, skipReservedBlock(stream))) return total;
     std::vector<std::uint32_t> savedScenes;
     if (objects) {
-        const auto objectData = [&savedScenes](const ObjectRepository::SavedRecord& record, DataStream& s) {
+        PhysicsSaveCheck physics;
+        const auto objectData = [&savedScenes, &physics](const ObjectRepository::SavedRecord& record, DataStream& s) {
             if (record.type == ObjectScene) savedScenes.push_back(record.handle & kGameObjectHandleMask);
-            return checkObjectForLoading(record, s);
+            return checkObjectForLoading(record, s, physics);
         };
         if (!addField(total, objects->check(stream, objectData))) return total;
+        if (!physics.linksHold()) return -1;
     }
     // The game comes back with a current scene among the loaded ones.
     if (game) {
