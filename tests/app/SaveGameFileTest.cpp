@@ -66,6 +66,13 @@ private:
     testing_support::ScopedCoreMember<PhysicsCore> usePhysics_;
 };
 
+// The scene trigger "gate": with a physics scene it gets a physics trigger.
+TriggerStatic* addGate(Scene& scene) {
+    TriggerDescription gate;
+    gate.name = "gate";
+    return scene.triggers->addTrigger(gate);
+}
+
 }  // namespace
 
 TEST(SaveGameFile, ASavedSlotRestoresTheVariablesAndTheScene) {
@@ -121,9 +128,7 @@ TEST(SaveGameFile, PhysicsObjectsComeBackWithTheirScene) {
     ASSERT_NE(scene, nullptr);
     PhysicsScene* world = physicsSceneOf(scene);
     ASSERT_NE(world, nullptr);
-    TriggerDescription gate;
-    gate.name = "gate";
-    TriggerStatic* trigger = scene->triggers->addTrigger(gate);
+    TriggerStatic* trigger = addGate(*scene);
     ASSERT_NE(trigger, nullptr);
     ASSERT_NE(trigger->physicsTrigger.index(), 0u);
     EXPECT_EQ(gameCore.scene_getPhysicsScene(), world);
@@ -347,9 +352,7 @@ TEST(SaveGameFile, APhysicsSceneListingForeignObjectsIsRefusedAndTheGameRunsOn) 
     ASSERT_NE(scene, nullptr);
     PhysicsScene* const world = physicsSceneOf(scene);
     ASSERT_NE(world, nullptr);
-    TriggerDescription gate;
-    gate.name = "gate";
-    TriggerStatic* trigger = scene->triggers->addTrigger(gate);
+    TriggerStatic* trigger = addGate(*scene);
     ASSERT_NE(trigger, nullptr);
     PhysicsModel* crate = world->createModel("crate", nullptr);
     ASSERT_NE(crate, nullptr);

@@ -581,6 +581,14 @@ TEST(CharacterWalk, ACharacterWalksToAWaypointAndStopsAtAWall) {
     }
 }
 
+// The file of the scene's path grid from its description.
+testing_support::FixtureFile sceneGrid(const std::string& text) {
+    Y3GridData grid;
+    std::string error;
+    EXPECT_TRUE(grid_tools::parseGridDescription(text, grid, error)) << error;
+    return {".grid", "grid_intro", grid_tools::gridFileBytes(grid), ""};
+}
+
 // The scene's path grid: x from -5 to 5 and z from -5 to 5, one cell a
 // unit, with a wall of blocked cells at x 0..1 from z -5 to 2.
 constexpr const char* kWalledGrid =
@@ -590,10 +598,7 @@ constexpr const char* kWalledGrid =
 
 TEST(CharacterWalk, AWalkOnTheScenesGridGoesRoundItsBlockedCells) {
     BulletWorlds simulation;
-    Y3GridData grid;
-    std::string error;
-    ASSERT_TRUE(grid_tools::parseGridDescription(kWalledGrid, grid, error)) << error;
-    WalkWorld world({{".grid", "grid_intro", grid_tools::gridFileBytes(grid), ""}});
+    WalkWorld world({sceneGrid(kWalledGrid)});
     ASSERT_NE(world.solid("ground", "floor", 0.0f, -0.5f, 0.0f), nullptr);
     Model* hero = world.walker("hero", -3.0f, 0.0f);
     Character* c = characterOf(hero);
@@ -630,10 +635,7 @@ TEST(CharacterWalk, AFollowersAimLiesAmongFreeCellsOfTheGrid) {
     BulletWorlds simulation;
     std::string text = "cell 1\norigin -10\ncolumn -10\nheight 0 32\nfloor 0\n";
     for (int row = -10; row < 10; ++row) text += row < 2 ? "|..........#.........\n" : "|....................\n";
-    Y3GridData grid;
-    std::string error;
-    ASSERT_TRUE(grid_tools::parseGridDescription(text, grid, error)) << error;
-    WalkWorld world({{".grid", "grid_intro", grid_tools::gridFileBytes(grid), ""}});
+    WalkWorld world({sceneGrid(text)});
     ASSERT_NE(world.solid("ground", "floor", 0.0f, -0.5f, 0.0f), nullptr);
     Matrix34 facingSouth = testing_support::poseAtPoint(0.5f, 0.0f, 5.0f);
     facingSouth.m[0] = -1.0f;
@@ -669,10 +671,7 @@ TEST(CharacterWalk, AFollowerFollowsAgainWhenTheFollowedFigureMovesOff) {
     BulletWorlds simulation;
     std::string text = "cell 1\norigin -10\ncolumn -10\nheight 0 32\nfloor 0\n";
     for (int row = -10; row < 10; ++row) text += "|....................\n";
-    Y3GridData grid;
-    std::string error;
-    ASSERT_TRUE(grid_tools::parseGridDescription(text, grid, error)) << error;
-    WalkWorld world({{".grid", "grid_intro", grid_tools::gridFileBytes(grid), ""}});
+    WalkWorld world({sceneGrid(text)});
     ASSERT_NE(world.solid("ground", "floor", 0.0f, -0.5f, 0.0f), nullptr);
     ASSERT_NE(world.w.scene->createModel("box", "post", testing_support::poseAtPoint(-3.0f, 0.0f, -3.0f), 0), nullptr);
     Model* hero = world.walker("hero", 0.0f, 0.0f);
