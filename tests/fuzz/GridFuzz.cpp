@@ -33,8 +33,8 @@ int fuzzGrid(const std::uint8_t* data, std::size_t size) {
     Y3GridData& grid = static_cast<Y3ModelGrid&>(*model).grid;
     fuzzCheck(grid.checkLinks("grid_fuzz"), "grid: an accepted grid has links outside its rows");
     fuzzCheck(std::isfinite(grid.cellSize) && grid.cellSize > 0.0f, "grid: an accepted cell size is not positive");
-    // A nearest-cell request away from the grid ends within its rings.
-    const float away[3] = {1e4f, 0.0f, -1e4f};
+    // A nearest-cell request a little off the grid ends within its rings.
+    const float away[3] = {-8.0f * grid.cellSize, 0.0f, -8.0f * grid.cellSize};
     const float anyDirection[3] = {0.0f, 0.0f, 0.0f};
     grid.findNearestCell(away, anyDirection, -1.0f);
     MemoryStream out;
