@@ -4,7 +4,8 @@
 #   ./fuzz.sh TARGET SECONDS [JOBS]
 # TARGET: package, rules, ini, variables, savefile, savedata, image,
 # textrecord, xml, shaderpackage, texture, streams, scene, mesh, ogg, model, quest,
-# animation, sequence, trackermap, lip, trk, dlg, physicsmodel, surface, grid, actions,
+# animation, sequence, trackermap, lip, trk, dlg, physicsmodel, surface, grid,
+# gridrecord, physicssave, actions,
 # waypoints, effect, font4. JOBS (default 1) fuzzing processes share the corpus.
 # The corpus grows in build/fuzz/corpus/TARGET, starting from the seeds the
 # targets write (build/fuzz/seeds/TARGET) and the stored reproducers

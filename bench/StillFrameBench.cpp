@@ -9,6 +9,10 @@
 //   arrays.
 // - laying out 10,000 characters of text (narrow, and wide) into glyph
 //   quads, against a bare loop over the same glyph lookups and advances.
+// - the update of a table of items chained parent to child (the argument
+//   gives their number), the parents after their children in the table,
+//   against the same chain with the parents first: the order of the table
+//   costs nothing.
 // Argument of the frame benchmark: 0 the null backend, 1 the GL backend
 // (skipped where no GL device can be made).
 #include <benchmark/benchmark.h>
@@ -229,6 +233,60 @@ void BM_StillFrameUpdateVsBareLoop(benchmark::State& state) {
     bench_pairs::runPaired(state, project, baseline, kUpdateItems);
 }
 BENCHMARK(BM_StillFrameUpdateVsBareLoop)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+void BM_StillFrameChainParentsLastVsFirst(benchmark::State& state) {
+    bench_pairs::fixAllocator();
+    const int count = static_cast<int>(state.range(0));
+    // Item i hangs on item i + 1 (parents last) or on item i - 1 (parents
+    // first), each 1 unit right of its parent: the same chain either way.
+    StillFrameData parentsLast;
+    StillFrameData parentsFirst;
+    for (int i = 0; i < count; ++i) {
+        parentsLast.create("$auto");
+        parentsFirst.create("$auto");
+    }
+    for (int i = 0; i < count; ++i) {
+        StillFrameScriptDataItem& child = *parentsLast.item(i);
+        child.x = child.y = 0.0f;
+        if (i + 1 < count) {
+            child.link.flags = 1;
+            child.link.parent = parentsLast.item(i + 1);
+            child.link.ax = 1.0f;
+        }
+        StillFrameScriptDataItem& other = *parentsFirst.item(i);
+        other.x = other.y = 0.0f;
+        if (i > 0) {
+            other.link.flags = 1;
+            other.link.parent = parentsFirst.item(i - 1);
+            other.link.ax = 1.0f;
+        }
+    }
+    double now = 0.0;
+    auto project = [&] {
+        now += 0.02;
+        parentsLast.update(at(now, 0.02));
+    };
+    double otherNow = 0.0;
+    auto baseline = [&] {
+        otherNow += 0.02;
+        parentsFirst.update(at(otherNow, 0.02));
+    };
+    // The same places after a frame: the far end of the chain lies count - 1
+    // units right of its root.
+    project();
+    baseline();
+    const float expected = static_cast<float>(count - 1);
+    if (parentsLast.item(0)->x != expected || parentsFirst.item(count - 1)->x != expected) {
+        state.SkipWithError("the two tables place the chain differently");
+        return;
+    }
+    bench_pairs::runPaired(state, project, baseline, count);
+}
+BENCHMARK(BM_StillFrameChainParentsLastVsFirst)
+    ->Arg(250)
+    ->Arg(2000)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
 
 // A font of printable ASCII and the Cyrillic letters, glyph 0 the space.
 FontHeader benchFont() {

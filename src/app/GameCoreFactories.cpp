@@ -228,7 +228,7 @@ GameObject* GameCore::loadCreateGrid(const char* name, GameObjectLink scene) {
 }
 
 std::int32_t checkObjectForLoading(const ObjectRepository::SavedRecord& record, DataStream& stream,
-                                   std::vector<SceneListedObject>* listed) {
+                                   PhysicsSaveCheck& physics, std::vector<SceneListedObject>* listed) {
     const char* name = record.name.c_str();
     if (record.type == ObjectScene) {
         if (!SceneContext::canCreateScene(savedSceneRecord(name))) {
@@ -256,7 +256,7 @@ std::int32_t checkObjectForLoading(const ObjectRepository::SavedRecord& record, 
             engineLog().error("Can't create physics scene [%s] for loading", name);
             return -1;
         }
-        return checkPhysicsSceneRecord(stream);
+        return physics.checkScene(record.handle, stream);
     }
     if (record.type == ObjectPhysicsModel) {
         // Its description must be in the packages, as its factory needs.
@@ -265,10 +265,9 @@ std::int32_t checkObjectForLoading(const ObjectRepository::SavedRecord& record, 
             engineLog().error("Can't create physics model [%s] for loading", name);
             return -1;
         }
-        PhysicsModelSaveRecord model;
-        return model.read(stream);
+        return physics.checkModel(record.handle, stream);
     }
-    if (record.type == ObjectPhysicsTrigger) return checkPhysicsTriggerRecord(stream);
+    if (record.type == ObjectPhysicsTrigger) return physics.checkTrigger(record.handle, stream);
     if (record.type == ObjectSprite) {
         // Its resource must load, as its factory needs.
         SpriteDataManager* sprites = gameCore.spriteData;
@@ -331,6 +330,11 @@ std::int32_t checkObjectForLoading(const ObjectRepository::SavedRecord& record, 
     engineLog().error("Can't load %s [%s]: no object of this type is made for loading", gameObjectTypeName(record.type),
                       name);
     return -1;
+}
+
+std::int32_t checkObjectForLoading(const ObjectRepository::SavedRecord& record, DataStream& stream) {
+    PhysicsSaveCheck physics;
+    return checkObjectForLoading(record, stream, physics);
 }
 
 GameObject* createObjectForLoading(std::uint32_t type, const char* name, std::uint32_t scene, std::uint32_t subtype) {

@@ -8,6 +8,7 @@
 #include "app/GameCore.h"
 #include "app/ObjectFactories.h"
 #include "app/SaveGame.h"
+#include "control/PhysicsScene.h"
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
 #include "foundation/TimeCore.h"
@@ -99,12 +100,14 @@ std::int32_t GameCore::check_all(DataStream& stream) {
     if (objects) {
         std::vector<SceneListedObject> listed;
         std::vector<ObjectRepository::SavedRecord> saved;
+        PhysicsSaveCheck physics;
         const auto objectData = [&](const ObjectRepository::SavedRecord& record, DataStream& s) {
             if (record.type == ObjectScene) savedScenes.push_back(record.handle & kGameObjectHandleMask);
             saved.push_back(record);
-            return checkObjectForLoading(record, s, &listed);
+            return checkObjectForLoading(record, s, physics, &listed);
         };
         if (!addField(total, objects->check(stream, objectData))) return total;
+        if (!physics.linksHold()) return -1;
         // Every object a scene lists comes back with it: a handle that names
         // no saved object of the list's type would fail the scene's load.
         for (const SceneListedObject& object : listed) {

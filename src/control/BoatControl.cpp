@@ -135,7 +135,7 @@ std::int32_t BoatControl::write(DataStream& stream) {
     if (!addField(total, encoder_->write(stream)) || !addField(total, animator_->write(stream))) return total;
     for (const char* handler : handlers)
         if (!addField(total, writeString16(stream, handler, kHandlerSize))) return total;
-    writeFloats(stream, speeds, kSpeedEntries, total);
+    writeFloats(stream, speeds, kSavedSpeedEntries, total);
     return total;
 }
 
@@ -177,8 +177,8 @@ std::int32_t BoatControl::read(DataStream& stream) {
         }
         total += read;
     }
-    float savedSpeeds[kSpeedEntries] = {};
-    if (readFloats(stream, savedSpeeds, kSpeedEntries, total) < 0) {
+    float savedSpeeds[kSavedSpeedEntries] = {};
+    if (readFloats(stream, savedSpeeds, kSavedSpeedEntries, total) < 0) {
         discard();
         return total;
     }
@@ -196,7 +196,7 @@ std::int32_t BoatControl::read(DataStream& stream) {
     savedDouble = savedD;
     savedInt = savedI;
     std::memcpy(handlers, savedHandlers, sizeof(handlers));
-    std::memcpy(speeds, savedSpeeds, sizeof(speeds));
+    std::memcpy(speeds, savedSpeeds, sizeof(savedSpeeds));
     // Held keys and the run key are not kept. While the animator moves the
     // boat the control states are its own: the restored block stays as saved.
     inputFlags &= ~(kWantForward | kWantBackward | kWantLeft | kWantRight);

@@ -19,7 +19,10 @@ class BoatEncoder;
 
 class BoatControl : public ModelController {
 public:
-    static constexpr std::int32_t kSpeedEntries = 8;
+    // The speed table takes indices 0 to 8 like a character's; the record
+    // keeps the first eight (the boat reads only 0 and 2).
+    static constexpr std::int32_t kSpeedEntries = 9;
+    static constexpr std::int32_t kSavedSpeedEntries = 8;
     static constexpr std::size_t kHandlerSize = 128;
 
     // Bits of keyFlags.
@@ -116,7 +119,7 @@ public:
     std::int32_t savedInt = 4;
     char handlers[3][kHandlerSize] = {};
     // Set through setCharacterSpeed.
-    float speeds[kSpeedEntries] = {2.0f, 0.0f, 2.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
+    float speeds[kSpeedEntries] = {2.0f, 0.0f, 2.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
 
 private:
     // AC_DIRECTION and AC_MOVEMENT from the wanted directions; a direction

@@ -234,9 +234,9 @@ void CharacterAnimator::raiseMoveDone() {
         args.append(model->getName());
         postScriptEventWithArgs(args, "CharacterAnimator.onFinished");
     }
-    // The move is over: its target goes with it.
+    // The walk is over; the target stays, so a followed figure that moves
+    // off is followed again.
     stop(kAnimatorWait);
-    target.reset();
 }
 
 void CharacterAnimator::raiseActionDone() {

@@ -57,10 +57,10 @@ void readPathfindSettings(IniFile& settings) {
     readSetting(pathfind, "path_details", s.pathDetails, 5, 1);
     readSetting(pathfind, "path_weight_coeff", s.pathWeightCoeff, 0.9f);
     readSetting(pathfind, "path_weight_length", s.pathWeightLength, 1, 1);
-    readSetting(pathfind, "path_lock_lookup", s.pathLockLookup, 2);
-    readSetting(pathfind, "path_eye_lookup", s.pathEyeLookup, 4);
-    readSetting(pathfind, "path_head_lookup", s.pathHeadLookup, 15);
-    readSetting(pathfind, "path_obtacles_lookup", s.pathObstaclesLookup, 3);
+    readSetting(pathfind, "path_lock_lookup", s.pathLockLookup, 2, 0);
+    readSetting(pathfind, "path_eye_lookup", s.pathEyeLookup, 4, 0);
+    readSetting(pathfind, "path_head_lookup", s.pathHeadLookup, 15, 0);
+    readSetting(pathfind, "path_obtacles_lookup", s.pathObstaclesLookup, 3, 0);
     readSetting(pathfind, "debug_disable_pathfind", s.debugDisablePathfind, false);
     // The table's length comes from the settings: bound it before it is made.
     if (static_cast<std::int64_t>(s.pathWeightLength) * s.pathDetails > kMaxPathWeights) {

@@ -40,6 +40,11 @@ std::int32_t GridRecord::read(DataStream& stream) {
         !addField(total, readUIntArray(stream, nodes)) || !addField(total, readI32(stream, progress)) ||
         !addField(total, readExact(stream, eye, sizeof(eye))) || !addField(total, readExact(stream, head, sizeof(head))))
         return total;
+    // The walker's place on the route indexes its points from 0 on.
+    if (progress < 0) {
+        engineLog().error("Can't read grid [%s]: its route progress %i is negative", gridName, progress);
+        return -1;
+    }
     if (!nodes.empty()) return total;
     std::uint32_t count = 0;
     if (!addField(total, readU32(stream, count))) return total;

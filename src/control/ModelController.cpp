@@ -1,6 +1,7 @@
 #include "control/ModelController.h"
 
 #include <cctype>
+#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -155,11 +156,14 @@ bool ModelController::setCharacterSpeed(CONTROLLER_FPS_SETUP index, float value)
         logScriptCallPosition();
         return log.error("Invalid controller type");
     }
-    // Indices 0 to 8 pass for both kinds, but a boat's table ends at 7: its
-    // index 8 is refused like any other index past the table.
     if (index < 0 || index > 8 || index >= entries) {
         logScriptCallPosition();
         return log.error("Invalid controller speed target type %i", index);
+    }
+    // A speed that is not a number would carry the model off to no place.
+    if (!std::isfinite(value)) {
+        logScriptCallPosition();
+        return log.error("Can't set controller speed [%i] to [%f]: not a number", index, static_cast<double>(value));
     }
     table[index] = value;
     if (type == TypeCharacter)

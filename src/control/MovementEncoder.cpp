@@ -41,7 +41,10 @@ bool firstPersonControl(bool mainCharacter) {
     if (!mainCharacter || (gameCore.game && gameCore.game->loading)) return false;
     Scene* scene = gameCore.currentScene();
     CameraCore* camera = scene ? scene->camera() : nullptr;
-    return camera && scene->onStack() && camera->effectiveMode() == kFirstPersonCamera;
+    // The dialog modes show the first-person view without handing the keys
+    // to the player: a scripted walk moves him there.
+    return camera && scene->onStack() && camera->effectiveMode() == kFirstPersonCamera &&
+           inputModeOf(gameCore.cameraModeIndex()) == 0;
 }
 
 void aimMainViewBehind(const Matrix34& pose, double time) {

@@ -33,6 +33,18 @@ T* resolveAs(GameObjectLink link, std::uint32_t type) {
 
 const char* text(const char* name) { return name ? name : ""; }
 
+// A physics model or trigger of a scene's lists that this scene owns: of
+// that type and linked back to it. A damaged save may list anything there.
+PhysicsModel* ownedModel(GameObjectLink link, const PhysicsScene& owner) {
+    auto* model = resolveAs<PhysicsModel>(link, ObjectPhysicsModel);
+    return model && model->scene.index() == GameObjectLink::fromObject(&owner).index() ? model : nullptr;
+}
+
+PhysicsTrigger* ownedTrigger(GameObjectLink link, const PhysicsScene& owner) {
+    auto* trigger = resolveAs<PhysicsTrigger>(link, ObjectPhysicsTrigger);
+    return trigger && trigger->scene.index() == GameObjectLink::fromObject(&owner).index() ? trigger : nullptr;
+}
+
 // Removes a handle by moving the last one into its place; false when absent.
 bool removeLink(std::vector<GameObjectLink>& links, const GameObject* object) {
     const std::uint32_t handle = GameObjectLink::fromObject(object).index();
@@ -82,9 +94,9 @@ bool PhysicsScene::push() {
     flags |= kPhysicsScenePushed;
     bool result = true;
     for (GameObjectLink link : models)
-        if (GameObject* model = resolve(link); model && !model->push()) result = false;
+        if (PhysicsModel* model = ownedModel(link, *this); model && !model->push()) result = false;
     for (GameObjectLink link : triggers)
-        if (GameObject* trigger = resolve(link); trigger && !trigger->push()) result = false;
+        if (PhysicsTrigger* trigger = ownedTrigger(link, *this); trigger && !trigger->push()) result = false;
     return result;
 }
 
@@ -93,14 +105,11 @@ bool PhysicsScene::pop(std::uint32_t word) {
     flags &= ~kPhysicsScenePushed;
     bool result = true;
     for (GameObjectLink link : models)
-        if (GameObject* model = resolve(link); model && !model->pop(word)) result = false;
+        if (PhysicsModel* model = ownedModel(link, *this); model && !model->pop(word)) result = false;
     // A trigger its scene trigger switched off was popped then.
-    for (GameObjectLink link : triggers) {
-        GameObject* trigger = resolve(link);
-        if (!trigger || (trigger->getType() == ObjectPhysicsTrigger && !static_cast<PhysicsTrigger*>(trigger)->pushed))
-            continue;
-        if (!trigger->pop(word)) result = false;
-    }
+    for (GameObjectLink link : triggers)
+        if (PhysicsTrigger* trigger = ownedTrigger(link, *this); trigger && trigger->pushed && !trigger->pop(word))
+            result = false;
     return result;
 }
 
@@ -112,14 +121,59 @@ std::int32_t PhysicsScene::write(DataStream& stream) {
     return total;
 }
 
-std::int32_t checkPhysicsSceneRecord(DataStream& stream) {
+std::int32_t PhysicsSaveCheck::checkScene(std::uint32_t handle, DataStream& stream) {
     std::int32_t total = 0;
-    std::uint32_t flags = 0;
-    std::vector<std::uint32_t> values;
-    if (!addField(total, readU32(stream, flags))) return total;
-    if (!addField(total, readUIntArray(stream, values))) return total;
-    addField(total, readUIntArray(stream, values));
+    std::uint32_t saved = 0;
+    SceneLists lists;
+    lists.handle = handle & kGameObjectHandleMask;
+    if (!addField(total, readU32(stream, saved))) return total;
+    if (!addField(total, readUIntArray(stream, lists.models))) return total;
+    if (!addField(total, readUIntArray(stream, lists.triggers))) return total;
+    scenes_.push_back(std::move(lists));
     return total;
+}
+
+std::int32_t PhysicsSaveCheck::checkModel(std::uint32_t handle, DataStream& stream) {
+    PhysicsModelSaveRecord model;
+    const std::int32_t total = model.read(stream);
+    if (total >= 0)
+        owners_.push_back({handle & kGameObjectHandleMask, ObjectPhysicsModel, model.scene & kGameObjectHandleMask});
+    return total;
+}
+
+std::int32_t PhysicsSaveCheck::checkTrigger(std::uint32_t handle, DataStream& stream) {
+    std::int32_t total = 0;
+    std::uint32_t source = 0;
+    std::uint32_t scene = 0;
+    if (!addField(total, readU32(stream, source))) return total;
+    if (!addField(total, readU32(stream, scene))) return total;
+    owners_.push_back({handle & kGameObjectHandleMask, ObjectPhysicsTrigger, scene & kGameObjectHandleMask});
+    return total;
+}
+
+bool PhysicsSaveCheck::linksHold() const {
+    std::vector<std::uint32_t> listed;
+    const auto holds = [&](const SceneLists& scene, const std::vector<std::uint32_t>& links, std::uint32_t type) {
+        for (std::uint32_t value : links) {
+            const std::uint32_t handle = value & kGameObjectHandleMask;
+            const bool owned = std::any_of(owners_.begin(), owners_.end(), [&](const Owner& o) {
+                return o.handle == handle && o.type == type && o.scene == scene.handle;
+            });
+            if (!owned || std::find(listed.begin(), listed.end(), handle) != listed.end()) {
+                const bool model = type == ObjectPhysicsModel;
+                engineLog().error("Can't load physics scene [%u]: its %s link [%u] names no %s of its own",
+                                  scene.handle, model ? "model" : "trigger", handle,
+                                  model ? "physics model" : "physics trigger");
+                return false;
+            }
+            listed.push_back(handle);
+        }
+        return true;
+    };
+    for (const SceneLists& scene : scenes_)
+        if (!holds(scene, scene.models, ObjectPhysicsModel) || !holds(scene, scene.triggers, ObjectPhysicsTrigger))
+            return false;
+    return true;
 }
 
 std::int32_t PhysicsScene::read(DataStream& stream) {
@@ -185,19 +239,19 @@ void PhysicsScene::dispatchTriggerEvents() {
 }
 
 void PhysicsScene::release() {
+    // Only what this scene owns is released and deleted: a link to another
+    // object (itself, another scene's model) is dropped with the list.
     for (GameObjectLink link : models) {
-        if (GameObject* model = resolve(link)) {
-            if (model->getType() == ObjectPhysicsModel && (static_cast<PhysicsModel*>(model)->flags & kPhysicsModelPushed))
-                model->pop(0);
+        if (PhysicsModel* model = ownedModel(link, *this)) {
+            if (model->flags & kPhysicsModelPushed) model->pop(0);
             model->release();
             delete model;
         }
     }
     models.clear();
     for (GameObjectLink link : triggers) {
-        if (GameObject* trigger = resolve(link)) {
-            if (trigger->getType() == ObjectPhysicsTrigger && static_cast<PhysicsTrigger*>(trigger)->pushed)
-                trigger->pop(0);
+        if (PhysicsTrigger* trigger = ownedTrigger(link, *this)) {
+            if (trigger->pushed) trigger->pop(0);
             trigger->release();
             delete trigger;
         }
@@ -384,14 +438,6 @@ std::int32_t PhysicsTrigger::write(DataStream& stream) {
     std::int32_t total = 0;
     if (!addField(total, writeU32(stream, source.value))) return total;
     addField(total, writeU32(stream, scene.value));
-    return total;
-}
-
-std::int32_t checkPhysicsTriggerRecord(DataStream& stream) {
-    std::int32_t total = 0;
-    std::uint32_t value = 0;
-    if (!addField(total, readU32(stream, value))) return total;
-    addField(total, readU32(stream, value));
     return total;
 }
 

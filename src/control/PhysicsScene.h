@@ -174,8 +174,32 @@ struct PhysicsModelSaveRecord {
     std::vector<std::uint32_t> joints;
     std::int32_t read(DataStream& stream);
 };
-std::int32_t checkPhysicsTriggerRecord(DataStream& stream);
-std::int32_t checkPhysicsSceneRecord(DataStream& stream);
+
+// The check of a restore over the saved physics objects: each record is
+// read as its load would take it, and once the whole table is read every
+// link of a physics scene's lists must name a saved physics model (or
+// trigger) linked back to that scene, listed once in all.
+class PhysicsSaveCheck {
+public:
+    // The object's record from the stream: byte count or negative.
+    std::int32_t checkScene(std::uint32_t handle, DataStream& stream);
+    std::int32_t checkModel(std::uint32_t handle, DataStream& stream);
+    std::int32_t checkTrigger(std::uint32_t handle, DataStream& stream);
+    // False (logged) when a link names anything else.
+    bool linksHold() const;
+
+private:
+    struct SceneLists {
+        std::uint32_t handle = 0;
+        std::vector<std::uint32_t> models;
+        std::vector<std::uint32_t> triggers;
+    };
+    struct Owner {
+        std::uint32_t handle, type, scene;
+    };
+    std::vector<SceneLists> scenes_;
+    std::vector<Owner> owners_;
+};
 
 // The collision queries of a box against the shape of one actor of a
 // world, one per pair of query (a sweep, an overlap) and shape kind (box,

@@ -1,6 +1,7 @@
 #include "control/PositionController.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
@@ -76,7 +77,23 @@ std::int32_t PositionController::read(DataStream& s) {
                           owner().getName());
         return -1;
     }
-    if (!addField(total, offsetSmoother.read(s))) return total;
+    // The smoother is read aside: a value that is not a number would move
+    // the model to no place on the first update.
+    VectorSmoother saved;
+    const std::int32_t smoother = saved.read(s);
+    bool finite = smoother >= 0 && std::isfinite(saved.time) && allFinite(saved.output, 3);
+    for (const VectorSmoothStage& stage : saved.stages)
+        finite = finite && std::isfinite(stage.timeConstant) && allFinite(stage.value, 3);
+    if (smoother >= 0 && !finite) {
+        saved.release();
+        engineLog().error("Can't read position controller of [%s]: its smoother holds values that are not numbers",
+                          owner().getName());
+        return -1;
+    }
+    offsetSmoother.release();
+    offsetSmoother = saved;
+    saved.release();
+    if (!addField(total, smoother)) return total;
     for (std::uint32_t& word : reservedWords)
         if (!addField(total, readU32(s, word))) return total;
     return total;

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "foundation/DataStream.h"
@@ -9,6 +10,7 @@
 #include "foundation/Log.h"
 #include "foundation/PackedStream.h"
 #include "foundation/TextFile.h"
+#include "platform/FileSystem.h"
 #include "resources/PackageDatabase.h"
 
 namespace {
@@ -200,10 +202,12 @@ bool SurfaceDataManager::compile(const char* sourcePath, const char* surfaceName
     MemoryStream compiled;
     if (!compileSurface(surface, compiled))
         return log.error("Can't save physics surface [%s] data to RAM file", surface.name);
-    // The game cannot store compiled data: refused before the target is
-    // created, so an older file is kept.
-    if (!saveCompiledStream(compiled, targetPath))
-        return log.error("Can't save physics surface to [%s]: IO write error", targetPath ? targetPath : "");
+    const char* target = targetPath ? targetPath : "";
+    std::unique_ptr<WinFileStream> file(
+        WinFileStream::open(target, platform::GENERIC_WRITE, 0, platform::CREATE_ALWAYS));
+    if (!file) return log.error("Can't save physics surface to [%s]: IO error", target);
+    if (file->write(compiled.data(), compiled.size()) != compiled.size())
+        return log.error("Can't save physics surface to [%s]: IO write error", target);
     return true;
 }
 

@@ -87,9 +87,8 @@ public:
     // Deletes every surface.
     void release() override;
 
-    // Imports the source and builds the compiled record; a compiled file
-    // cannot be stored by the game, so this is refused before any file is
-    // touched (an older target stays as it is). False.
+    // Imports the source, builds the compiled record and writes it to the
+    // target, replacing an older file; false (logged) when a step fails.
     bool compile(const char* sourcePath, const char* surfaceName, const char* targetPath);
 
     // The surface of that name, loaded from the packages' ".mat" on its

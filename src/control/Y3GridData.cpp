@@ -166,6 +166,13 @@ std::int32_t readGridData(Y3GridData& grid, DataStream& stream, const char* name
     if (!addField(total, readF32(stream, grid.heightBase)) || !addField(total, readF32(stream, grid.heightScale)) ||
         !addField(total, readF32(stream, grid.cellSize)))
         return total;
+    // Every cell query divides by the cell size and the nearest-cell search
+    // grows its ring by it.
+    if (!std::isfinite(grid.cellSize) || grid.cellSize <= 0.0f) {
+        engineLog().resourceError("Path finding grid [%s]: cell size %g is not a positive number", shown(name),
+                                  static_cast<double>(grid.cellSize));
+        return -1;
+    }
     grid.rows.clear();
     grid.search.release();
     std::int32_t rowCount = 0;

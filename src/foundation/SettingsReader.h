@@ -13,6 +13,7 @@ void readSetting(IniCategory& section, const char* key, float& value, float defa
 void readSetting(IniCategory& section, const char* key, bool& value, bool defaultValue);
 void readSetting(IniCategory& section, const char* key, std::string& value, const char* defaultValue);
 // A whole number of at least minimum; text that is no whole number, or a
-// number out of range, keeps the default too.
+// number out of range, keeps the default too and is reported ("invalid
+// value").
 void readSetting(IniCategory& section, const char* key, std::int32_t& value, std::int32_t defaultValue,
                  std::int32_t minimum = INT32_MIN);

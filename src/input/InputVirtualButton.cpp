@@ -117,17 +117,12 @@ bool renderCoreStillFramesTake(std::int32_t id, bool pressed) {
 
 InputStillFrameFilter gStillFrameFilter = renderCoreStillFramesTake;
 
-// Input mode by effective camera mode: 0 lets the player steer.
-constexpr std::int32_t kInputModes[12] = {0, 0, 1, 2, 1, 5, 2, 3, 4, 2, 2, 3};
 constexpr std::int32_t kModeGame = 1;
 constexpr std::int32_t kModeEditor = 7;
 
 std::int32_t effectiveMode() { return gameCore.cameraModeIndex(); }
 
-std::int32_t inputMode() {
-    const std::int32_t mode = effectiveMode();
-    return mode >= 0 && mode < 12 ? kInputModes[mode] : 0;
-}
+std::int32_t inputMode() { return inputModeOf(effectiveMode()); }
 
 // "Game", "2d" and "3d" while no camera stack plays.
 bool characterMode() {

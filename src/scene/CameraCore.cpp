@@ -123,6 +123,11 @@ std::uint32_t mappedCameraMode(std::int32_t gameModeIndex) {
     return gameModeIndex >= 0 && gameModeIndex < 12 ? kModeTable[gameModeIndex] : kModeTable[0];
 }
 
+std::int32_t inputModeOf(std::int32_t gameModeIndex) {
+    constexpr std::int32_t kInputModes[12] = {0, 0, 1, 2, 1, 5, 2, 3, 4, 2, 2, 3};
+    return gameModeIndex >= 0 && gameModeIndex < 12 ? kInputModes[gameModeIndex] : kInputModes[0];
+}
+
 void fixedAspectViewport(std::int32_t width, std::int32_t height, std::int32_t* viewport) {
     const double aspect = cameraSettings.fixedAspectRatio ? 1.25 : cameraServices.displayAspect;
     viewport[0] = 0;

@@ -61,6 +61,9 @@ enum CameraEffect : std::uint32_t { CameraEffectNone = 0, CameraEffectCrazy = 1 
 constexpr std::uint32_t kCameraModeFollow = 10;
 // The camera mode of each game camera mode (index 11: a stack plays).
 std::uint32_t mappedCameraMode(std::int32_t gameModeIndex);
+// The input mode of each game camera mode (index 11: a stack plays); only
+// input mode 0 lets the player steer the main character.
+std::int32_t inputModeOf(std::int32_t gameModeIndex);
 
 // The axes of a pose from its backward (third) axis and an up direction:
 // first = up x third, second = third x first. Nothing changes when up is

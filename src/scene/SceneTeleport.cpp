@@ -21,10 +21,10 @@ namespace {
 constexpr float kTrailSpacing = 1.0f;
 // The bounding radius of the unit box a teleported companion takes.
 constexpr float kTeleportBoxRadius = 1.4071248f;
-// The main character leaves a trail while it is a walking character:
-// bit 1 of its object flags and bit 4 of its controller flags.
+// The main character leaves a trail while it is shown: bit 1 of its first
+// flag word and bit 4 of its second.
 constexpr std::uint32_t kTrailObjectFlag = 0x2;
-constexpr std::uint32_t kTrailControlFlag = 0x10;
+constexpr std::uint32_t kTrailVisibleFlag = 0x10;
 
 float distance(const float* a, const float* b) {
     const float d[3] = {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
@@ -102,7 +102,7 @@ bool Scene::recordTeleportPoint(const float* position, double time) {
 
 bool Scene::updateTeleportPoints(const CurrentTime& time) {
     auto* character = dynamic_cast<Model*>(mainCharacterObject());
-    if (!character || !(character->stateWords[0] & kTrailObjectFlag) || !(character->controlFlags & kTrailControlFlag))
+    if (!character || !(character->stateWords[0] & kTrailObjectFlag) || !(character->stateWords[1] & kTrailVisibleFlag))
         return false;
     Matrix34 world;
     character->getWorldMatrix(world);

@@ -155,6 +155,7 @@ void StillFrameData::deleteObject(StillFrameScriptDataItem* item) {
     // The last item takes the freed place.
     if (&*it != &items_.back()) std::swap(*it, items_.back());
     items_.pop_back();
+    ++removals_;
 }
 
 void StillFrameData::deleteNamed(const char* name) {
@@ -234,20 +235,20 @@ bool StillFrameData::unlinkChildren(const StillFrameScriptDataItem& item) {
 void StillFrameData::update(const CurrentTime& time) {
     updateHover();
     for (const auto& item : items_) item->flags &= ~ItemUpdated;
-    // Pass after pass while some item still waits for its parent: a chain
-    // of any depth resolves; a pass that updates nothing leaves only items
-    // whose parents wait on each other.
+    // One pass in table order, each item after the ancestors that wait for
+    // it: every chain resolves in it whatever the order of the table. A
+    // further pass follows only when something changed on the way (a parent
+    // link dropped, an item deleted); one that updates nothing leaves only
+    // items whose parents wait on each other.
     for (;;) {
-        bool waiting = false, progress = false;
-        for (std::size_t i = 0; i < items_.size(); ++i) {
-            StillFrameScriptDataItem* item = items_[i].get();
-            if (item->flags & ItemUpdated) continue;
-            const StillFrameScriptDataItem* parent = item->link.parent;
-            if (item->update(time, *this)) progress = true;
-            else waiting = true;
-            // A dropped parent (a link to itself) lets the item go next pass.
-            if (item->link.parent != parent) progress = true;
-        }
+        bool progress = false;
+        const std::uint64_t removals = removals_;
+        for (std::size_t i = 0; i < items_.size(); ++i) updateChain(items_[i].get(), time, progress);
+        // A deletion moves the last item into the freed place, which the
+        // pass may have left behind.
+        const bool waiting = std::any_of(items_.begin(), items_.end(),
+                                         [](const auto& item) { return !(item->flags & ItemUpdated); });
+        if (removals_ != removals) progress = true;
         if (!waiting) {
             if (console) console->shownLines = static_cast<std::int64_t>(engineLog().recordCount());
             return;
@@ -261,6 +262,33 @@ void StillFrameData::update(const CurrentTime& time) {
             item->link = StillFrameScriptDataItem::Link{};
             log.error("Found SF loop: break sf [%s]", item->name.c_str());
         }
+}
+
+void StillFrameData::updateChain(StillFrameScriptDataItem* item, const CurrentTime& time, bool& progress) {
+    if (item->flags & ItemUpdated) return;
+    const StillFrameScriptDataItem* parent = item->link.parent;
+    if (!parent || (parent->flags & ItemUpdated)) {
+        if (item->update(time, *this) || item->link.parent != parent) progress = true;
+        return;
+    }
+    // Up the parents that are not updated yet; a walk longer than the table
+    // has met a loop. (A handler may load a scene, whose progress runs this
+    // update again: the chain is the walk's own.)
+    std::vector<StillFrameScriptDataItem*> chain;
+    for (StillFrameScriptDataItem* at = item; at && !(at->flags & ItemUpdated) && chain.size() <= items_.size();
+         at = at->link.parent)
+        chain.push_back(at);
+    const std::uint64_t removals = removals_;
+    for (std::size_t k = chain.size(); k-- > 0;) {
+        StillFrameScriptDataItem* at = chain[k];
+        const StillFrameScriptDataItem* parent = at->link.parent;
+        const bool updated = at->update(time, *this);
+        // A dropped parent (a link to itself) lets the item go next pass.
+        if (updated || at->link.parent != parent) progress = true;
+        if (!updated) return;
+        // The chain's pointers may be gone: the rest waits for the next pass.
+        if (removals_ != removals) return;
+    }
 }
 
 void StillFrameData::updateHover() {
@@ -474,6 +502,7 @@ bool StillFrameData::restoreMedia() {
 void StillFrameData::releaseAll() {
     for (const auto& item : items_) item->releaseAttachments();
     items_.clear();
+    ++removals_;
     hovered_ = nullptr;
     batchCount_ = 0;
     batchLock_ = false;

@@ -112,12 +112,19 @@ public:
 
 private:
     void updateHover();
+    // Updates the item after those of its ancestors that wait, farthest
+    // first; the chain stops short at a parent loop, or when a handler on
+    // the way deleted an item.
+    void updateChain(StillFrameScriptDataItem* item, const CurrentTime& time, bool& progress);
     void releaseQuadBuffer();
 
     bool vertexBufferReady_ = false;
     IDirect3DVertexBuffer9* quadBuffer_ = nullptr;
     IDirect3DDevice9* quadDevice_ = nullptr;
     std::vector<std::unique_ptr<StillFrameScriptDataItem>> items_;
+    // Counts the items taken out of the table: a chain being updated holds
+    // pointers that a handler's deletion may leave dangling.
+    std::uint64_t removals_ = 0;
     StillFrameScriptDataItem* hovered_ = nullptr;
     bool batchLock_ = false;
     // Batches in use are the first batchCount_; the rest keep their memory.

@@ -408,6 +408,9 @@ bool StillFrameScriptDataItem::update(const CurrentTime& time, StillFrameData& d
         image.source.link.enabled = false;
         data.sendEvent(this, EventAction);
     }
+    // The link places the item first: the modes ("Move", "Size" ...) then
+    // act on the placed rectangle.
+    link.resolve(*this, x, y);
     image.time += time.real.step;
     mask.time += time.real.step;
     if (animation.modes) animation.update(time.real.time);
@@ -422,7 +425,6 @@ bool StillFrameScriptDataItem::update(const CurrentTime& time, StillFrameData& d
         animation.modes &= ~(1u << mode);
         data.sendEvent(this, EventAction);
     }
-    link.resolve(*this, x, y);
     if (scroll.any()) scroll.update(*this, data);
     if (visible()) particle.update(*this, time, activeModes);
     if (!wasRunning) flags &= ~ItemInHandler;

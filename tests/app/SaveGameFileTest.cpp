@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -110,6 +111,13 @@ std::string u32Bytes(std::uint32_t value) {
     return bytes;
 }
 
+// The scene trigger "gate": with a physics scene it gets a physics trigger.
+TriggerStatic* addGate(Scene& scene) {
+    TriggerDescription gate;
+    gate.name = "gate";
+    return scene.triggers->addTrigger(gate);
+}
+
 }  // namespace
 
 TEST(SaveGameFile, ASavedSlotRestoresTheVariablesAndTheScene) {
@@ -165,9 +173,7 @@ TEST(SaveGameFile, PhysicsObjectsComeBackWithTheirScene) {
     ASSERT_NE(scene, nullptr);
     PhysicsScene* world = physicsSceneOf(scene);
     ASSERT_NE(world, nullptr);
-    TriggerDescription gate;
-    gate.name = "gate";
-    TriggerStatic* trigger = scene->triggers->addTrigger(gate);
+    TriggerStatic* trigger = addGate(*scene);
     ASSERT_NE(trigger, nullptr);
     ASSERT_NE(trigger->physicsTrigger.index(), 0u);
     EXPECT_EQ(gameCore.scene_getPhysicsScene(), world);
@@ -392,6 +398,60 @@ TEST(SaveGameFile, AWalkerRestoredBesideATriggerWalksThroughIt) {
         EXPECT_NEAR(end.m[9], 3.0f, 0.05f);
         s.f.game->releaseScenes();
     }
+}
+
+// A save whose physics scene lists links that are not its own physics
+// models and triggers (itself, a trigger among the models, one model twice,
+// a model of another scene) is refused before the running game is let go;
+// releasing such a scene would recurse into itself or delete twice.
+TEST(SaveGameFile, APhysicsSceneListingForeignObjectsIsRefusedAndTheGameRunsOn) {
+    testing_support::TestBackend backend;
+    SaveFileFixture s;
+    PhysicsPackages data(s, "model crate\nactor box body size 1 1 1\n");
+    ASSERT_TRUE(data.built);
+    ASSERT_TRUE(s.runPosted(kLoadIntro));
+    Scene* const scene = s.f.game->currentScene();
+    ASSERT_NE(scene, nullptr);
+    PhysicsScene* const world = physicsSceneOf(scene);
+    ASSERT_NE(world, nullptr);
+    TriggerStatic* trigger = addGate(*scene);
+    ASSERT_NE(trigger, nullptr);
+    PhysicsModel* crate = world->createModel("crate", nullptr);
+    ASSERT_NE(crate, nullptr);
+    const GameObjectLink own = GameObjectLink::fromObject(world);
+    const GameObjectLink model = world->models[0];
+    const GameObjectLink physicsTrigger = world->triggers[0];
+    struct Case {
+        const char* what;
+        std::function<void()> damage;
+    } cases[] = {
+        {"the scene itself as its first model", [&] { world->models[0] = own; }},
+        {"its trigger among the models", [&] { world->models[0] = physicsTrigger; }},
+        {"its model among the triggers", [&] { world->triggers[0] = model; }},
+        {"one model listed twice", [&] { world->models.push_back(model); }},
+        {"a model of another scene", [&] { crate->scene = GameObjectLink::fromObject(scene); }},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        // The damaged save is written from the damaged lists; the running
+        // game takes its own back at once.
+        k.damage();
+        ASSERT_TRUE(s.runPosted("game:save('damaged')"));
+        world->models = {model};
+        world->triggers = {physicsTrigger};
+        crate->scene = own;
+        ASSERT_TRUE(s.runPosted("game:restore('damaged')\nrestored = game:state()"));
+        EXPECT_EQ(s.text("restored"), "false");
+        EXPECT_TRUE(s.f.logged("Can't load physics scene [" + std::to_string(own.index()) + "]"));
+        EXPECT_EQ(s.f.game->currentScene(), scene);
+        EXPECT_EQ(physicsSceneOf(scene), world);
+        EXPECT_EQ(gameCore.objects->getObject(model), crate);
+        EXPECT_NE(crate->actors[0].handle, 0u);
+    }
+    // The running game saves and restores as before.
+    ASSERT_TRUE(s.runPosted("game:save('whole')\ngame:restore('whole')\nrestored = game:state()"));
+    EXPECT_EQ(s.text("restored"), "true");
+    s.f.game->releaseScenes();
 }
 
 // A save made by a game without a simulation holds no physics scene; it

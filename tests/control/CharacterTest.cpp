@@ -479,6 +479,10 @@ TEST(CharacterAnimator, ArrivalRaisesTheMoveDoneEventOnlyWithAHandler) {
         EXPECT_LT(horizontalDistance(*hero, 0.0f, 3.0f), 0.15f + 1e-3f);
         // The waypoint's facing (its first row) is taken on arrival.
         EXPECT_NEAR(hero->worldMatrix.m[0], 1.0f, 1e-3f);
+        // Resting with its target kept: busy until it stays.
+        EXPECT_EQ(c->animator().state, kAnimatorSkip);
+        EXPECT_TRUE(c->isBusy());
+        c->stay();
         EXPECT_FALSE(c->isBusy());
     }
 }
@@ -561,7 +565,7 @@ TEST(CharacterWalk, ACharacterWalksToAWaypointAndStopsAtAWall) {
             EXPECT_EQ(world.w.f.value("finished"), "1");
             EXPECT_LT(horizontalDistance(*hero, 5.0f, 0.0f), 0.15f + 0.02f);
             EXPECT_NEAR(hero->worldMatrix.m[0], 1.0f, 1e-3f);
-            EXPECT_FALSE(c->isBusy());
+            EXPECT_TRUE(c->isBusy());
         } else {
             EXPECT_LT(frames, 0);
             // The wall's face is at 2.25, the capsule's radius 0.3.
@@ -577,6 +581,14 @@ TEST(CharacterWalk, ACharacterWalksToAWaypointAndStopsAtAWall) {
     }
 }
 
+// The file of the scene's path grid from its description.
+testing_support::FixtureFile sceneGrid(const std::string& text) {
+    Y3GridData grid;
+    std::string error;
+    EXPECT_TRUE(grid_tools::parseGridDescription(text, grid, error)) << error;
+    return {".grid", "grid_intro", grid_tools::gridFileBytes(grid), ""};
+}
+
 // The scene's path grid: x from -5 to 5 and z from -5 to 5, one cell a
 // unit, with a wall of blocked cells at x 0..1 from z -5 to 2.
 constexpr const char* kWalledGrid =
@@ -586,10 +598,7 @@ constexpr const char* kWalledGrid =
 
 TEST(CharacterWalk, AWalkOnTheScenesGridGoesRoundItsBlockedCells) {
     BulletWorlds simulation;
-    Y3GridData grid;
-    std::string error;
-    ASSERT_TRUE(grid_tools::parseGridDescription(kWalledGrid, grid, error)) << error;
-    WalkWorld world({{".grid", "grid_intro", grid_tools::gridFileBytes(grid), ""}});
+    WalkWorld world({sceneGrid(kWalledGrid)});
     ASSERT_NE(world.solid("ground", "floor", 0.0f, -0.5f, 0.0f), nullptr);
     Model* hero = world.walker("hero", -3.0f, 0.0f);
     Character* c = characterOf(hero);
@@ -626,10 +635,7 @@ TEST(CharacterWalk, AFollowersAimLiesAmongFreeCellsOfTheGrid) {
     BulletWorlds simulation;
     std::string text = "cell 1\norigin -10\ncolumn -10\nheight 0 32\nfloor 0\n";
     for (int row = -10; row < 10; ++row) text += row < 2 ? "|..........#.........\n" : "|....................\n";
-    Y3GridData grid;
-    std::string error;
-    ASSERT_TRUE(grid_tools::parseGridDescription(text, grid, error)) << error;
-    WalkWorld world({{".grid", "grid_intro", grid_tools::gridFileBytes(grid), ""}});
+    WalkWorld world({sceneGrid(text)});
     ASSERT_NE(world.solid("ground", "floor", 0.0f, -0.5f, 0.0f), nullptr);
     Matrix34 facingSouth = testing_support::poseAtPoint(0.5f, 0.0f, 5.0f);
     facingSouth.m[0] = -1.0f;
@@ -657,6 +663,51 @@ TEST(CharacterWalk, AFollowersAimLiesAmongFreeCellsOfTheGrid) {
     }
     EXPECT_TRUE(aimed);
     EXPECT_LT(horizontalDistance(*hero, 0.5f, 5.0f), 3.0f);
+}
+
+// A follower keeps its target when it arrives: once the followed figure
+// has moved off farther than 0.6 x (near + far), it is followed again.
+TEST(CharacterWalk, AFollowerFollowsAgainWhenTheFollowedFigureMovesOff) {
+    BulletWorlds simulation;
+    std::string text = "cell 1\norigin -10\ncolumn -10\nheight 0 32\nfloor 0\n";
+    for (int row = -10; row < 10; ++row) text += "|....................\n";
+    WalkWorld world({sceneGrid(text)});
+    ASSERT_NE(world.solid("ground", "floor", 0.0f, -0.5f, 0.0f), nullptr);
+    ASSERT_NE(world.w.scene->createModel("box", "post", testing_support::poseAtPoint(-3.0f, 0.0f, -3.0f), 0), nullptr);
+    Model* hero = world.walker("hero", 0.0f, 0.0f);
+    Character* c = characterOf(hero);
+    ASSERT_NE(c, nullptr);
+    world.frames(10);
+    world.w.point("east", 4.0f, 0.0f, 4.0f);
+    ASSERT_TRUE(world.w.f.lua.load(R"(
+        arrivals = 0
+        function arrived(name) arrivals = arrivals + 1 end
+        local c = world:object("hero"):control()
+        c:follow2model("post", 1.5, 2.5)
+        c:setEvent("onmovedone", "arrived")
+    )"));
+    const auto* post =
+        static_cast<const Model*>(world.w.scene->lookupModel("post", static_cast<std::int32_t*>(nullptr)));
+    ASSERT_NE(post, nullptr);
+    const auto nearPost = [&] {
+        return horizontalDistance(*hero, post->worldMatrix.m[9], post->worldMatrix.m[11]) < 2.5f;
+    };
+    const auto walkUntilNear = [&](int limit) {
+        for (int frame = 0; frame < limit; ++frame) {
+            world.frames(1);
+            if (nearPost() && c->animator().state == kAnimatorSkip) return frame;
+        }
+        return -1;
+    };
+    ASSERT_GE(walkUntilNear(1200), 0);
+    EXPECT_EQ(world.w.f.value("arrivals"), "1");
+    EXPECT_TRUE(c->isBusy());
+    // The post moves off: the follower sets out again within its update
+    // period and arrives by it once more.
+    ASSERT_TRUE(world.w.f.lua.load(R"(world:object("post"):teleport("east", 0))"));
+    ASSERT_FALSE(nearPost());
+    ASSERT_GE(walkUntilNear(1800), 0);
+    EXPECT_EQ(world.w.f.value("arrivals"), "2");
 }
 
 TEST(CharacterWalk, ATrajectoryIsWalkedPointByPoint) {
@@ -689,6 +740,29 @@ TEST(CharacterWalk, ATrajectoryIsWalkedPointByPoint) {
     ASSERT_GE(reached[0], 0);
     EXPECT_GT(reached[1], reached[0]);
     EXPECT_GT(reached[2], reached[1]);
+}
+
+// The dialog camera modes show the first-person view without handing the
+// keys to the player: a scripted walk of the main character moves him.
+TEST(CharacterWalk, TheMainCharacterWalksHisScriptedWayInTheDialogModes) {
+    for (const int mode : {2, 3}) {
+        SCOPED_TRACE(mode);
+        BulletWorlds simulation;
+        WalkWorld world;
+        ASSERT_NE(world.solid("ground", "floor", 0.0f, -0.5f, 0.0f), nullptr);
+        Model* hero = world.walker("hero", 0.0f, 0.0f);
+        Character* c = characterOf(hero);
+        ASSERT_NE(c, nullptr);
+        world.frames(20);
+        ASSERT_TRUE(gameCore.scene_setMainCharacter(GameObjectLink::fromObject(hero)));
+        world.w.point("goal", 4.0f, 0.0f, 0.0f);
+        ASSERT_TRUE(world.w.f.lua.load("world.camera = " + std::to_string(mode) + R"(
+            world:object("hero"):control():go2waypoint("goal")
+        )"));
+        ASSERT_EQ(gameCore.cameraMode, mode);
+        ASSERT_GE(world.walkUntilResting(*c, 900), 0);
+        EXPECT_LT(horizontalDistance(*hero, 4.0f, 0.0f), 0.15f + 0.02f);
+    }
 }
 
 TEST(CharacterWalk, ForwardHeldForASecondWalksTheMainCharacterWithFootsteps) {

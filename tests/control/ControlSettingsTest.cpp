@@ -6,7 +6,20 @@
 
 namespace {
 
+// The settings are process-wide: each test gives back what it changed.
+struct KeptSettings {
+    ~KeptSettings() {
+        characterSettings = character;
+        boatSettings = boat;
+        pathfindSettings = pathfind;
+    }
+    CharacterSettings character = characterSettings;
+    BoatSettings boat = boatSettings;
+    PathfindSettings pathfind = pathfindSettings;
+};
+
 TEST(ControlSettings, DefaultsForMissingKeysAndValuesFromTheStore) {
+    KeptSettings kept;
     testing_support::SettingsFixture f;
     f.set("character", "angular_run", "7.5").set("boat", "distance_near", "2").set("companion", "dead_teleport_limit", "40");
     readCharacterSettings(f.settings);
@@ -25,18 +38,20 @@ TEST(ControlSettings, DefaultsForMissingKeysAndValuesFromTheStore) {
 }
 
 TEST(ControlSettings, PathWeightsAreAGeometricTableOfBoundedLength) {
+    KeptSettings kept;
     struct Case {
         const char* details;
         const char* length;
         const char* coeff;
         std::size_t size;
         float last;
-        bool refused;
+        const char* refusal;  // null: nothing is logged
     } cases[] = {
-        {"", "", "", 5, 0.9f * 0.9f * 0.9f * 0.9f, false},
-        {"3", "2", "0.5", 6, 0.03125f, false},
-        {"0", "", "0.5", 5, 0.0625f, false},  // a count below 1 keeps its default
-        {"100000", "100000", "", 5, 0.6561f, true},
+        {"", "", "", 5, 0.9f * 0.9f * 0.9f * 0.9f, nullptr},
+        {"3", "2", "0.5", 6, 0.03125f, nullptr},
+        // A count below 1 keeps its default.
+        {"0", "", "0.5", 5, 0.0625f, "Setting [pathfind] path_details: invalid value [0], 5 is used"},
+        {"100000", "100000", "", 5, 0.6561f, "Can't build path weights"},
     };
     for (const Case& c : cases) {
         testing_support::SettingsFixture f;
@@ -48,9 +63,9 @@ TEST(ControlSettings, PathWeightsAreAGeometricTableOfBoundedLength) {
         ASSERT_EQ(pathfindSettings.weights.size(), c.size) << c.details;
         EXPECT_FLOAT_EQ(pathfindSettings.weights.front(), 1.0f);
         EXPECT_NEAR(pathfindSettings.weights.back(), c.last, 1e-6) << c.details;
-        EXPECT_EQ(f.log().recordCount() > errorsBefore, c.refused) << c.details;
-        if (c.refused) {
-            EXPECT_TRUE(f.log().contains("Can't build path weights")) << c.details;
+        EXPECT_EQ(f.log().recordCount() > errorsBefore, c.refusal != nullptr) << c.details;
+        if (c.refusal) {
+            EXPECT_TRUE(f.log().contains(c.refusal)) << c.details;
         }
     }
 }

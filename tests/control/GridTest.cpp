@@ -5,12 +5,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/GameCore.h"
+#include "app/ObjectFactories.h"
 #include "control/ControlSettings.h"
 #include "control/Grid.h"
 #include "control/PathGridDataManager.h"
@@ -301,6 +303,50 @@ TEST(GridObject, SaveRecordsCarryPointsOnlyWithoutNodesAndLoadBackWhole) {
     EXPECT_TRUE(searched->pop(0));
 }
 
+// A saved route of points whose progress is negative would index its
+// points before their start on the next update: the check of a restore
+// refuses it, as the grid's own read does.
+TEST(GridObject, ASavedRouteWithANegativeProgressIsRefused) {
+    GridWorld world(Grids{{"grid_lane", kLane}});
+    PathGridRecord* record = world.manager.getOrCreate("grid_lane");
+    auto listed = world.make("grid_lane", "boat");
+    listed->setRoutePoints({0.0f, 0.0f, 0.0f, 0.1f, 0.0f, 0.0f}, 1.0f);
+    ASSERT_TRUE(listed->flags & kGridRoutePresent);
+    const std::string whole = saved(*listed);
+    // name (2 + 4), flags, pose, an empty node list, then the progress.
+    const std::size_t progressAt = 2 + 4 + 4 + 48 + 4;
+    const std::string noPoints = whole.substr(0, whole.size() - 16) + std::string(4, '\0');
+    const struct Case {
+        std::string bytes;
+        std::int32_t progress;
+        bool accepted;
+    } cases[] = {
+        {whole, 0, true}, {noPoints, 0, true}, {noPoints, -1, false}, {noPoints, -100, false},
+        {whole, std::numeric_limits<std::int32_t>::min(), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.progress);
+        std::string bytes = c.bytes;
+        std::memcpy(bytes.data() + progressAt, &c.progress, 4);
+        ObjectRepository::SavedRecord head;
+        head.type = ObjectGrid;
+        head.name = "grid_lane";
+        MemoryStream checked(bytes.data(), std::int32_t(bytes.size()));
+        const std::int32_t result = checkObjectForLoading(head, checked);
+        MemoryStream in(bytes.data(), std::int32_t(bytes.size()));
+        auto loaded = std::unique_ptr<Grid>(Grid::create(record, 0, nullptr, nullptr));
+        if (c.accepted) {
+            EXPECT_EQ(result, std::int32_t(bytes.size()));
+            EXPECT_EQ(loaded->read(in), std::int32_t(bytes.size()));
+        } else {
+            EXPECT_LT(result, 0);
+            EXPECT_LT(loaded->read(in), 0);
+            EXPECT_TRUE(world.logged("Can't read grid [boat]: its route progress " + std::to_string(c.progress) +
+                                     " is negative"));
+        }
+    }
+}
+
 TEST(GridRoutes, PointsFromNodesAndListsAreResampledSmoothedAndRaised) {
     GridWorld world(Grids{{"grid_lane", kLane}});
     const Y3GridData& data = world.data("grid_lane");
@@ -395,6 +441,31 @@ TEST(GridRoutes, FollowingAdvancesCutsAtObstaclesAndSteers) {
     EXPECT_FLOAT_EQ(grid->endPose[9], 0.5f);
     EXPECT_FLOAT_EQ(grid->endPose[10], 0.05f);
     data.setBlocked({node(2)}, false);
+}
+
+// The look-ahead settings count route points forward: a negative one is
+// refused with its message and the default followed instead.
+TEST(GridRoutes, NegativeLookAheadSettingsKeepTheirDefaults) {
+    const char* const keys[] = {"path_lock_lookup", "path_eye_lookup", "path_head_lookup", "path_obtacles_lookup"};
+    std::vector<std::pair<const char*, const char*>> settings;
+    for (const char* key : keys) settings.emplace_back(key, "-100");
+    GridWorld world(Grids{{"grid_lane", kLane}}, settings);
+    for (const char* key : keys)
+        EXPECT_TRUE(world.logged(std::string("Setting [pathfind] ") + key + ": invalid value [-100]")) << key;
+    EXPECT_EQ(pathfindSettings.pathLockLookup, 2);
+    EXPECT_EQ(pathfindSettings.pathEyeLookup, 4);
+    EXPECT_EQ(pathfindSettings.pathHeadLookup, 15);
+    EXPECT_EQ(pathfindSettings.pathObstaclesLookup, 3);
+    // The first steps of a walk read only points of the route.
+    Y3GridData& data = world.data("grid_lane");
+    auto grid = world.make("grid_lane");
+    ASSERT_TRUE(grid->searchRoute(grid_tools::nodeAt(data, 0, 0), grid_tools::nodeAt(data, 0, 9), 30.0f));
+    const float endPose[12] = {1, 0, 0, 0, 1, 0, 0, 0, 1, 9.5f, 0, 0.5f};
+    grid->setEndPose(endPose);
+    const float start[3] = {0.5f, 0.0f, 0.5f};
+    EXPECT_GT(grid->update(start), 0.0f);
+    EXPECT_NEAR(grid->eye[0], 1.0f, 1e-3);
+    EXPECT_NEAR(grid->head[0], 1.0f, 1e-3);
 }
 
 TEST(GridRoutes, TheSwitchStopsQueriesAndRoutesButNotPositionsOrPointLists) {

@@ -192,7 +192,10 @@ TEST(ModelController, SpeedTableAcceptsItsRangeByControllerType) {
         std::int32_t index;
         bool accepted;
         const char* message;
+        float value = 7.5f;
     };
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
     const Case cases[] = {
         {hero, 8, true, "Set character [hero] speed [8] to [7.500000]"},
         {hero, 0, true, "Set character [hero] speed [0] to [7.500000]"},
@@ -200,8 +203,10 @@ TEST(ModelController, SpeedTableAcceptsItsRangeByControllerType) {
         {hero, -1, false, "Invalid controller speed target type -1"},
         {boat, 2, true, "Set boat [boat] speed [2] to [7.500000]"},
         {boat, 7, true, "Set boat [boat] speed [7] to [7.500000]"},
-        // A boat's table has eight entries: index 8 would lie past it.
-        {boat, 8, false, "Invalid controller speed target type 8"},
+        {boat, 8, true, "Set boat [boat] speed [8] to [7.500000]"},
+        {boat, 9, false, "Invalid controller speed target type 9"},
+        {hero, 0, false, "Can't set controller speed [0] to [nan]: not a number", nan},
+        {boat, 2, false, "Can't set controller speed [2] to [inf]: not a number", inf},
         {post, 0, false, "Invalid controller type"},
         {post, 8, false, "Invalid controller type"},
     };
@@ -211,7 +216,7 @@ TEST(ModelController, SpeedTableAcceptsItsRangeByControllerType) {
         std::copy(std::begin(character->speeds), std::end(character->speeds), heroBefore);
         std::copy(std::begin(rowboat->speeds), std::end(rowboat->speeds), boatBefore);
         w.log().clear();
-        EXPECT_EQ(c.model->controller->setCharacterSpeed(c.index, 7.5f), c.accepted) << c.message;
+        EXPECT_EQ(c.model->controller->setCharacterSpeed(c.index, c.value), c.accepted) << c.message;
         EXPECT_TRUE(w.logged(c.message)) << c.message;
         // A refusal writes the script's call position; a success does not.
         EXPECT_EQ(w.logged("------------------"), !c.accepted) << c.message;
@@ -390,6 +395,28 @@ TEST(PositionController, SaveRecordLeavesTheFlagsOutAndAReadClearsThem) {
         EXPECT_LT(q->read(in), 0) << offset;
         EXPECT_TRUE(w.logged("Can't read position controller of [other]: its pose or limits are not numbers"))
             << offset;
+    }
+    // Nor does a smoother value that is not a number: its time (a double),
+    // its output, a stage's constant or value. The refused record leaves
+    // the controller as it was.
+    for (std::int32_t offset : {60, 68, 84, 92, 136}) {
+        std::vector<std::uint8_t> damaged(first.data(), first.data() + bytes);
+        if (offset == 60) {
+            const double nan = std::numeric_limits<double>::quiet_NaN();
+            std::memcpy(damaged.data() + offset, &nan, sizeof(nan));
+        } else {
+            const float nan = std::numeric_limits<float>::quiet_NaN();
+            std::memcpy(damaged.data() + offset, &nan, sizeof(nan));
+        }
+        MemoryStream in(damaged.data(), bytes);
+        w.log().clear();
+        EXPECT_LT(q->read(in), 0) << offset;
+        EXPECT_TRUE(w.logged("Can't read position controller of [other]: its smoother holds values that are not "
+                             "numbers"))
+            << offset;
+        MemoryStream again(true);
+        ASSERT_EQ(q->write(again), bytes);
+        for (std::int32_t i = 60; i < bytes; ++i) EXPECT_EQ(again.data()[i], second.data()[i]) << offset << " " << i;
     }
 }
 

@@ -411,20 +411,31 @@ TEST(PhysicsSurface, TheDefaultSurfaceCompilesToItsRecord) {
     EXPECT_EQ(std::memcmp(&read.dynamicFriction, &builtIn->dynamicFriction, 15 * 4), 0);
 }
 
-TEST(PhysicsSurface, ACompileTouchesNoFile) {
+TEST(PhysicsSurface, ACompileWritesItsFileOrSaysWhyNot) {
     testing_support::TempDir dir;
     testing_support::ScopedGameCore core;
     const std::string source = writeSource(dir.path(), surfaceLines());
+    // An older file is replaced; a target in a missing folder is refused.
     const std::string target = dir.path() + "/wood.mat";
     std::ofstream(target, std::ios::binary) << "older";
     SurfaceDataManager surfaces;
+    ASSERT_TRUE(surfaces.compile(source.c_str(), "wood", target.c_str()));
+    std::ifstream written(target, std::ios::binary);
+    std::string bytes(std::istreambuf_iterator<char>(written), {});
+    MemoryStream stored(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+    PhysicsSurface read;
+    ASSERT_TRUE(readCompiledSurface(stored, read));
+    EXPECT_STREQ(read.name, "wood");
+    PhysicsSurface imported;
+    ASSERT_TRUE(imported.import(source.c_str()));
+    EXPECT_EQ(std::memcmp(&read.dynamicFriction, &imported.dynamicFriction, 15 * 4), 0);
+
+    const std::string nowhere = dir.path() + "/missing/wood.mat";
     const std::size_t mark = core.log().recordCount();
-    EXPECT_FALSE(surfaces.compile(source.c_str(), "wood", target.c_str()));
+    EXPECT_FALSE(surfaces.compile(source.c_str(), "wood", nowhere.c_str()));
     EXPECT_EQ(logSince(core.log(), mark),
-              (std::vector<std::string>{"Stream save not possible in release exe",
-                                        "Can't save physics surface to [" + target + "]: IO write error"}));
-    std::ifstream kept(target, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "older");
+              (std::vector<std::string>{"Can't save physics surface to [" + nowhere + "]: IO error"}));
+    // The manager's own surfaces are not touched.
     EXPECT_EQ(surfaces.count(), 1u);
 }
 

@@ -3,6 +3,8 @@
 // coordinate rules, node ids and neighbour steps; damaged files refused.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <bit>
 #include <cstring>
 #include <memory>
@@ -252,6 +254,16 @@ TEST(Y3GridData, DamagedGridsAreRefusedWithTheirMessages) {
          "row 0: cell count 33000 is negative"},
         {"cell count past the end", [](std::string& b) { poke<std::int32_t>(b, kRowCount + 4, 11); },
          "row 0: cell count 11 is negative"},
+        // Every cell query divides by the cell size: none that is not a
+        // positive number passes.
+        {"cell size 0", [](std::string& b) { poke<float>(b, kRowCount - 4, 0.0f); },
+         "cell size 0 is not a positive number"},
+        {"negative cell size", [](std::string& b) { poke<float>(b, kRowCount - 4, -2.0f); },
+         "cell size -2 is not a positive number"},
+        {"cell size not a number", [](std::string& b) { poke<float>(b, kRowCount - 4, std::nanf("")); },
+         "cell size nan is not a positive number"},
+        {"infinite cell size", [](std::string& b) { poke<float>(b, kRowCount - 4, HUGE_VALF); },
+         "cell size inf is not a positive number"},
         {"cut in the reserved words", [](std::string& b) { b.resize(kFileSize - 3); }, nullptr},
         {"cut in the cells", [](std::string& b) { b.resize(kRow1Cells + 12); }, nullptr},
     };

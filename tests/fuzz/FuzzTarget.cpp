@@ -37,6 +37,8 @@ const std::vector<FuzzTarget>& fuzzTargets() {
         {"physicsmodel", fuzzPhysicsModel, seedPhysicsModel},
         {"surface", fuzzSurface, seedSurface},
         {"grid", fuzzGrid, seedGrid},
+        {"gridrecord", fuzzGridRecord, seedGridRecord},
+        {"physicssave", fuzzPhysicsSave, seedPhysicsSave},
         {"actions", fuzzActions, seedActions},
         {"waypoints", fuzzWaypoints, seedWaypoints},
         {"effect", fuzzEffect, seedEffect},

@@ -97,6 +97,10 @@ int fuzzSurface(const std::uint8_t* data, std::size_t size);
 void seedSurface(std::vector<std::string>& out);
 int fuzzGrid(const std::uint8_t* data, std::size_t size);
 void seedGrid(std::vector<std::string>& out);
+int fuzzGridRecord(const std::uint8_t* data, std::size_t size);
+void seedGridRecord(std::vector<std::string>& out);
+int fuzzPhysicsSave(const std::uint8_t* data, std::size_t size);
+void seedPhysicsSave(std::vector<std::string>& out);
 int fuzzActions(const std::uint8_t* data, std::size_t size);
 void seedActions(std::vector<std::string>& out);
 // The screen-action check, for the scene target's ".as" mode as well.

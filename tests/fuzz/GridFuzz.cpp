@@ -4,9 +4,12 @@
 // its cells must give node lists of valid cells from the start, the same
 // as the literal form of the search.
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <memory>
 #include <string>
 
+#include "control/Grid.h"
 #include "control/PathSearchReference.h"
 #include "control/Y3ModelGrid.h"
 #include "foundation/DataStream.h"
@@ -29,6 +32,11 @@ int fuzzGrid(const std::uint8_t* data, std::size_t size) {
     }
     Y3GridData& grid = static_cast<Y3ModelGrid&>(*model).grid;
     fuzzCheck(grid.checkLinks("grid_fuzz"), "grid: an accepted grid has links outside its rows");
+    fuzzCheck(std::isfinite(grid.cellSize) && grid.cellSize > 0.0f, "grid: an accepted cell size is not positive");
+    // A nearest-cell request a little off the grid ends within its rings.
+    const float away[3] = {-8.0f * grid.cellSize, 0.0f, -8.0f * grid.cellSize};
+    const float anyDirection[3] = {0.0f, 0.0f, 0.0f};
+    grid.findNearestCell(away, anyDirection, -1.0f);
     MemoryStream out;
     fuzzCheck(model->writeToStream(out, "grid_fuzz") == result &&
                   std::string(reinterpret_cast<const char*>(out.data()), std::size_t(out.size())) ==
@@ -90,6 +98,57 @@ void seedGrid(std::vector<std::string>& out) {
         for (std::size_t at = 74; at < flipped.size(); at += 37) flipped[at] = char(flipped[at] ^ (1 << (at % 8)));
         out.push_back(flipped);
     }
+}
+
+// The save record of a grid object: an accepted record has a progress
+// from 0, writes back to the bytes read, and a route of points alone (no
+// grid data behind it) is followed from a few places without leaving its
+// points.
+int fuzzGridRecord(const std::uint8_t* data, std::size_t size) {
+    if (size > (1u << 20)) return 0;
+    std::string bytes(reinterpret_cast<const char*>(data), size);
+    MemoryStream in(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+    GridRecord record;
+    const std::int32_t result = record.read(in);
+    if (result >= 0) {
+        fuzzCheck(record.progress >= 0, "gridrecord: an accepted progress is negative");
+        fuzzCheck(record.points.size() % 3 == 0 && (record.nodes.empty() || record.points.empty()),
+                  "gridrecord: points beside nodes, or a cut point");
+        MemoryStream out;
+        fuzzCheck(record.write(out) == result &&
+                      std::string(reinterpret_cast<const char*>(out.data()), std::size_t(out.size())) ==
+                          bytes.substr(0, std::size_t(result)),
+                  "gridrecord: the record does not write back to the bytes read");
+        if (record.nodes.empty() && (record.flags & kGridRoutePresent)) {
+            std::unique_ptr<Grid> grid(Grid::create(nullptr, 0, "grid_fuzz", nullptr));
+            static_cast<GridRecord&>(*grid) = record;
+            grid->flags &= ~kGridRegistered;
+            const float places[][3] = {{0.0f, 0.0f, 0.0f}, {5.0f, 0.0f, -3.0f}, {-1e6f, 0.0f, 1e6f}};
+            for (const auto& place : places) grid->update(place);
+        }
+    }
+    forgetLog();
+    return 0;
+}
+
+void seedGridRecord(std::vector<std::string>& out) {
+    const auto record = [&](std::uint32_t flags, std::vector<std::uint32_t> nodes, std::int32_t progress,
+                            std::vector<float> points) {
+        GridRecord grid;
+        std::snprintf(grid.gridName, sizeof(grid.gridName), "%s", "walker");
+        grid.flags = flags;
+        grid.nodes = std::move(nodes);
+        grid.progress = progress;
+        grid.points = std::move(points);
+        MemoryStream stream;
+        if (grid.write(stream) >= 0)
+            out.emplace_back(reinterpret_cast<const char*>(stream.data()), std::size_t(stream.size()));
+    };
+    record(kGridRoutePresent, {}, 0, {0, 0, 0, 1, 0, 0, 2, 0, 1, 3, 0, 2, 4, 0, 2, 5, 0, 2});
+    record(kGridRoutePresent, {}, 4, {0, 0, 0, 1, 0, 0});
+    record(kGridRoutePresent, {}, 0, {});
+    record(kGridRoutePresent | kGridRegistered, {gridNodeId(0, 0), gridNodeId(0, 1), gridNodeId(1, 1)}, 2, {});
+    record(0, {}, 0, {});
 }
 
 }  // namespace fuzzing

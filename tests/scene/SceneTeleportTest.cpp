@@ -39,11 +39,13 @@ struct TrailWorld {
         f.game->loadScene("intro");
         sceneFactories().gridBlockFree = [](const Scene&, const float* position) { return position[0] > -100.0f; };
         hero = static_cast<Model*>(scene().createModel("hero", "hero", poseAt(0, 0, 0), 0));
-        hero->stateWords[0] |= 0x2;
-        hero->controlFlags |= 0x10;
+        hero->setVisible(true, 0.0f);
         scene().setMainCharacter(GameObjectLink::fromObject(hero));
     }
     ~TrailWorld() {
+        // The shown hero sits in its resource's context: the scene goes
+        // before the resources do.
+        f.game->releaseScenes();
         sceneFactories().gridBlockFree = gridHook;
         pathfindSettings = saved;
     }
@@ -77,8 +79,8 @@ TEST(SceneTeleport, TrailRecordsOnFreeGridOnlyAndKeepsItsSpacing) {
     EXPECT_FALSE(w.scene().recordTeleportPoint(poseAt(-200, 0, 0).m + 9, 5.0));
     sceneFactories().gridBlockFree = nullptr;
     EXPECT_FALSE(w.scene().recordTeleportPoint(poseAt(50, 0, 0).m + 9, 5.0));
-    // A character that does not walk leaves no trail.
-    w.hero->controlFlags = 0;
+    // A hidden character leaves no trail.
+    w.hero->setVisible(false, 0.0f);
     EXPECT_FALSE(w.scene().updateTeleportPoints(gameTimeAt(6.0)));
 }
 

@@ -87,6 +87,32 @@ TEST_F(StillFrameLinkTest, ChildrenFollowTheirParentOnAxesWithoutAFrozenOffset) 
     EXPECT_EQ(linesWith("Can't attach SF [orphan] to [nobody]"), 1);
 }
 
+// A "Move" started by a script on an item attached to a parent carries it
+// to the target: the link places the item before the modes run.
+TEST_F(StillFrameLinkTest, MoveCarriesAnAttachedItemToItsTarget) {
+    item("panel", 100, 100, 200, 200);
+    ASSERT_TRUE(f.load("local button = stillframe:create('button')\n"
+                       "button.x = 120; button.y = 130\n"
+                       "attached = tostring(button:attachSF('panel'))\n"
+                       "button.mx = 500; button.my = 400\n"
+                       "started = tostring(button:setEffect(Image.Move, 1.0))\n"));
+    EXPECT_EQ(f.global("attached"), "true");
+    EXPECT_EQ(f.global("started"), "true");
+    StillFrameScriptDataItem* button = data().find("button");
+    ASSERT_NE(button, nullptr);
+    step();  // the move starts at this frame's time
+    EXPECT_FLOAT_EQ(button->x, 120.0f);
+    for (int frame = 0; frame < 25; ++frame) step();
+    // Half a second on: half of the way from (120, 130).
+    EXPECT_NEAR(button->x, 310.0f, 1.0f);
+    EXPECT_NEAR(button->y, 265.0f, 1.0f);
+    // The frame that completes the move places it on the target.
+    for (int frame = 0; frame < 30 && button->animation.modes; ++frame) step();
+    EXPECT_EQ(button->animation.modes, 0u);
+    EXPECT_FLOAT_EQ(button->x, 500.0f);
+    EXPECT_FLOAT_EQ(button->y, 400.0f);
+}
+
 TEST_F(StillFrameLinkTest, TheScreenTestAndTheCursorLink) {
     EXPECT_TRUE(StillFrameLink::isOnScreen(1024, 768, 10, 10));
     EXPECT_TRUE(StillFrameLink::isOnScreen(-10, -10, 10, 10));
