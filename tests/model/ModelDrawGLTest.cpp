@@ -35,6 +35,7 @@
 #include "model/ModelWriter.h"
 #include "model/Y3MeshStream.h"
 #include "model/SkySceneSupport.h"
+#include "d3d9/TestScenes.h"
 #include "platform/D3D9TestSupport.h"
 #include "render/Material.h"
 #include "render/ProcRenderTarget.h"
@@ -1508,17 +1509,7 @@ TEST_F(ModelContextGLTest, AGroupOfPropsCoversWhatThePropsDrawnAloneCover) {
             if (bytes[i] > 40 || bytes[i + 1] > 40 || bytes[i + 2] > 40) ++count;
         return count;
     };
-    auto differing = [](const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
-        if (a.size() != b.size()) return int(std::max(a.size(), b.size()) / 4);
-        int count = 0;
-        for (std::size_t i = 0; i + 3 < a.size(); i += 4)
-            for (std::size_t c = 0; c < 3; ++c)
-                if (std::abs(int(a[i + c]) - int(b[i + c])) > 2) {
-                    ++count;
-                    break;
-                }
-        return count;
-    };
+    using d3d9_scenes::differingPixels;
     for (int details : {0, 1}) {
         const std::vector<Seen> alone = run("-1", details);
         const std::vector<Seen> grouped = run("3", details);
@@ -1528,15 +1519,15 @@ TEST_F(ModelContextGLTest, AGroupOfPropsCoversWhatThePropsDrawnAloneCover) {
             SCOPED_TRACE(testing::Message() << "details " << details << " frame " << f);
             // Four props of about 5 x 5 pixels each.
             EXPECT_GT(covered(alone[f].objects), 4 * 12) << allLines();
-            EXPECT_EQ(differing(grouped[f].objects, alone[f].objects), 0);
+            EXPECT_EQ(differingPixels(grouped[f].objects, alone[f].objects), 0u);
             EXPECT_EQ(alone[f].objectDraws, 4);
             EXPECT_EQ(grouped[f].objectDraws, 1);
             if (details == 0) continue;  // the second pass is the shader path's
-            EXPECT_EQ(differing(grouped[f].secondPass, alone[f].secondPass), 0);
+            EXPECT_EQ(differingPixels(grouped[f].secondPass, alone[f].secondPass), 0u);
             EXPECT_EQ(alone[f].secondDraws, 4);
             EXPECT_EQ(grouped[f].secondDraws, 1);
         }
-        EXPECT_GT(differing(alone[0].objects, alone[1].objects), 0) << "the moved prop shows where it went";
+        EXPECT_GT(differingPixels(alone[0].objects, alone[1].objects), 0u) << "the moved prop shows where it went";
     }
     ini.getCategory("render").getVariable("min_instances_per_group").setString("-1");
     Y3Mesh::readConfig();
