@@ -14,12 +14,14 @@ namespace bench_device {
 
 class ScopedDevice {
 public:
-    ScopedDevice(benchmark::State& state, bool gl) {
+    // size: the back buffer's width and height (0: the scenes' own).
+    ScopedDevice(benchmark::State& state, bool gl, unsigned size = 0) {
         platform::d3d9::Environment environment;
         environment.backend = gl ? platform::d3d9::BackendKind::GL : platform::d3d9::BackendKind::Null;
         platform::d3d9::setEnvironment(environment);
         direct3d_ = Direct3DCreate9(D3D_SDK_VERSION);
         D3DPRESENT_PARAMETERS p = d3d9_scenes::sceneParameters();
+        if (size) p.BackBufferWidth = p.BackBufferHeight = size;
         if (!direct3d_ || FAILED(direct3d_->CreateDevice(0, D3DDEVTYPE_HAL, nullptr,
                                                          D3DCREATE_HARDWARE_VERTEXPROCESSING, &p,
                                                          &textures.deviceInUse))) {

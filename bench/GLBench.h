@@ -10,6 +10,8 @@
 #include <GL/glext.h>
 #include <benchmark/benchmark.h>
 
+#include "d3d9/TestScenes.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -64,18 +66,6 @@ public:
     std::map<std::string, double> ratios;
 };
 
-// How many pixels of two BGRA pictures differ by more than 2 in a colour
-// channel (every pixel of the larger when their sizes differ).
-inline std::size_t differingPixels(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
-    if (a.size() != b.size()) return std::max(a.size(), b.size()) / 4;
-    std::size_t count = 0;
-    for (std::size_t i = 0; i + 3 < a.size(); i += 4)
-        for (std::size_t c = 0; c < 3; ++c)
-            if (std::abs(int(a[i + c]) - int(b[i + c])) > 2) {
-                ++count;
-                break;
-            }
-    return count;
-}
+using d3d9_scenes::differingPixels;
 
 }  // namespace bench_gl

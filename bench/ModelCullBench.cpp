@@ -20,6 +20,7 @@
 
 #include "BenchEngineRoot.h"
 #include "BenchPackage.h"
+#include "BenchScene.h"
 #include "PairedRun.h"
 #include "app/GameCore.h"
 #include "effects/LightSetLibrary.h"
@@ -61,29 +62,12 @@ std::string propText(const std::string& name) {
 // The package: the scene (without models: the benchmark places them) and
 // the props' header and data files.
 package_tool::Manifest fieldManifest() {
-    package_tool::Manifest manifest;
-    manifest.versions.push_back("bench");
-    auto add = [&](const std::string& mask, const std::string& name, std::string bytes) {
-        bench_package::addFile(manifest, "field", mask, name, std::move(bytes));
-    };
-    scene_tools::SceneDescription scene;
-    std::string error;
-    if (scene_tools::parseSceneDescription("scene field\nlightset field_default ambient 0.2 0.2 0.2\n", scene, error)) {
-        add(".ms4", "field", scene_tools::sceneDataBytes(scene.data));
-        add(".sky", "field", "sky");
-        for (const LightSet& set : scene.lightSets) add(".ls", set.name, scene_tools::lightSetBytes(set));
-    }
+    std::vector<std::pair<std::string, std::string>> props;
     for (int r = 0; r < kResources; ++r) {
         const std::string name = "prop" + std::to_string(r);
-        model_tools::ModelDescription description;
-        if (!model_tools::parseModelDescription(propText(name), description, error) || description.models.empty())
-            continue;
-        model_tools::ModelFile& file = description.models.front();
-        add(".mh4", name, model_tools::modelFileBytes(*file.model, name, true));
-        add(".my3", name, model_tools::modelFileBytes(*file.model, name, false));
-        for (model_tools::ModelFile& made : description.models) made.model->release();
+        props.emplace_back(name, propText(name));
     }
-    return manifest;
+    return bench_scene::sceneManifest("field", "scene field\nlightset field_default ambient 0.2 0.2 0.2\n", props);
 }
 
 // A data root with the package and the game core's members that read it;

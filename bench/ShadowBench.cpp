@@ -26,6 +26,7 @@
 
 #include "BenchDevice.h"
 #include "BenchPackage.h"
+#include "BenchScene.h"
 #include "PairedRun.h"
 #include "app/GameCore.h"
 #include "app/SaveGame.h"
@@ -293,30 +294,7 @@ public:
         ProcRenderTarget* map = currentShadowTarget();
         IDirect3DBaseTexture9* const mapTexture = map ? map->texture : nullptr;
         if (map && !shadows) map->texture = nullptr;
-        time_ += 1.0 / 30.0;
-        CurrentTime sample;
-        sample.game.time = sample.world.time = time_;
-        sample.game.step = sample.world.step = 1.0 / 30.0;
-        scene_->updatePhase0(sample, 0);
-        scene_->updatePhase1(sample, 0);
-        IDirect3DDevice9* device = device_.device();
-        render_->takeCamera();
-        render_->updateContexts();
-        render_->renderShadows();
-        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
-        device->BeginScene();
-        render_->shaders().resetPass();
-        scene_->updatePhase2(CurrentTime(-1.0), 0);
-        render_->renderObjectContexts();
-        render_->quadBatch.flush();
-        device->EndScene();
-        IDirect3DSurface9* back = nullptr;
-        device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back);
-        D3DSURFACE_DESC desc{};
-        if (back) {
-            platform::d3d9::readSurface(back, pixels, desc);
-            back->Release();
-        }
+        bench_scene::sceneFrame(*scene_, *render_, device_.device(), time_, pixels, [&] { render_->renderShadows(); });
         if (map) map->texture = mapTexture;
     }
 

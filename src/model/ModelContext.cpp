@@ -74,7 +74,8 @@ float depthFrom(const float* eye, const ModelDrawInstance& instance) {
 }
 
 // The model part of the qualifying test: drawn this frame, shown and
-// enabled; its element e drawn, pushed and at LOD L, static or not as asked.
+// enabled; its element e drawn, pushed and at LOD L, drawn by a group at
+// that LOD (a static instance) or not, as asked.
 ModelElement* qualifyingElement(Model* model, std::int32_t e, std::int32_t lod, bool statics) {
     if (!model) return nullptr;
     const std::uint32_t low = model->stateWords[0];
@@ -84,8 +85,39 @@ ModelElement* qualifyingElement(Model* model, std::int32_t e, std::int32_t lod, 
     ModelElement& element = model->elements[std::size_t(e)];
     if ((element.flags & (kElementDrawn | kElementPushed)) != (kElementDrawn | kElementPushed)) return nullptr;
     if (element.lodIndex != lod) return nullptr;
-    if (((element.flags & kElementStaticInstance) != 0) != statics) return nullptr;
+    if (element.instancedAt(lod) != statics) return nullptr;
     return &element;
+}
+
+// The model of a group member when it is in the resource's context.
+Model* memberInContext(const MeshInstanceMember* member, const Y3ModelData* resource) {
+    Model* owner = member ? member->model : nullptr;
+    return owner && owner->resource == resource && (owner->stateWords[0] & kModelInContext) ? owner : nullptr;
+}
+
+// The member of group whose element e qualifies first (in member order):
+// the group is drawn through it. Null when none does.
+ModelElement* groupRepresentative(const MeshInstance& group, const Y3ModelData* resource, std::int32_t e,
+                                  std::int32_t lod) {
+    for (const MeshInstanceMember* member : group.members())
+        if (ModelElement* element = qualifyingElement(memberInContext(member, resource), e, lod, true))
+            return element;
+    return nullptr;
+}
+
+// Draws through element, in world space, with group's merged vertices in
+// place of the element's own mesh; the element's matrix comes back after.
+template <class Draw>
+bool drawAsGroup(ModelElement& element, MeshInstance& group, Draw draw) {
+    ModelElementLod* level = element.lod();
+    if (!level) return false;
+    const D3DMATRIX own = element.world;
+    element.world = identityMatrix();
+    level->drawGroup = &group;
+    const bool drawn = draw();
+    level->drawGroup = nullptr;
+    element.world = own;
+    return drawn;
 }
 
 // The mesh entry of a qualifying element: its draw instance m allowed,
@@ -239,22 +271,18 @@ void ModelContext::queueBatch(const float* eye, std::int32_t e, std::int32_t m, 
     if (!list) return;
     Batch batch;
     if (statics) {
+        // One entry a group, from the first member that qualifies.
         Y3ModelDefault* model = meshModelOf(resource);
         Y3Mesh& record = model->elements[std::size_t(e)]->lods[lod];
-        for (std::int32_t g = 0; g < record.instanceCount(); ++g) {
-            const auto& members = record.instance(g).members();
-            for (const MeshInstanceMember* member : members) {
-                Model* owner = nullptr;
-                for (Model* candidate : instances)
-                    if (candidate && member && member->modelName == candidate->getName()) owner = candidate;
-                const ModelElement* element = qualifyingElement(owner, e, lod, true);
+        for (std::int32_t g = 0; g < record.instanceCount(); ++g)
+            for (const MeshInstanceMember* member : record.instance(g).members()) {
+                const ModelElement* element = qualifyingElement(memberInContext(member, resource), e, lod, true);
                 BatchEntry entry{};
                 if (!element || !meshEntry(*element, lod, m, eye, entry)) continue;
                 entry.instance = -(g + 1);
                 batch.add(entry);
-                break;  // one entry a group
+                break;
             }
-        }
     } else {
         for (std::size_t i = 0; i < instances.size(); ++i) {
             const ModelElement* element = qualifyingElement(instances[i], e, lod, false);
@@ -333,19 +361,17 @@ std::int32_t ModelContext::render(const DrawItem* items, std::int32_t count, std
         if (item.renderObject != renderObject) return index;
         index += step;
         if (item.instance < 0) {
-            // A static-instance group: each member model's element.
+            // A static-instance group: drawn once, through its first member
+            // that qualifies.
             Y3ModelDefault* model = meshModelOf(resource);
             if (item.element < 0 || item.element >= std::int32_t(model->elements.size()) || item.lod < 0 ||
                 item.lod > 2)
                 continue;
             Y3Mesh& record = model->elements[std::size_t(item.element)]->lods[item.lod];
             const std::int32_t group = -(item.instance + 1);
-            if (group >= record.instanceCount()) continue;
-            for (const MeshInstanceMember* member : record.instance(group).members())
-                for (Model* candidate : instances)
-                    if (ModelElement* element = qualifyingElement(candidate, item.element, item.lod, true);
-                        element && member && member->modelName == candidate->getName())
-                        element->render(0.0f, item.lod, item.mesh, -1);
+            if (group >= record.instanceCount() || record.instance(group).members().empty()) continue;
+            if (ModelElement* element = groupRepresentative(record.instance(group), resource, item.element, item.lod))
+                element->render(0.0f, item.lod, item.mesh, group);
             continue;
         }
         if (item.instance >= std::int32_t(instances.size()) || !instances[std::size_t(item.instance)]) continue;
@@ -363,12 +389,42 @@ std::int32_t ModelContext::render(const DrawItem* items, std::int32_t count, std
     return index;
 }
 
+namespace {
+
+// The second-pass draw of every material of the element's current level.
+bool drawContextPass(ModelElement& element) {
+    ModelElementLod* level = element.lod();
+    if (!level) return false;
+    if (!level->mesh || level->materials.empty()) return Model::drawElementShaderContextPass(element);
+    bool drawn = false;
+    for (std::size_t i = 0; i < level->materials.size(); ++i) {
+        level->subset = std::int32_t(i);
+        level->material = level->materials[i].get();
+        drawn = Model::drawElementShaderContextPass(element) || drawn;
+    }
+    return drawn;
+}
+
+}  // namespace
+
 bool ModelContext::renderSecondPass() {
     if (!resourceUsable(resource)) return false;
     Y3ModelDefault* model = meshModelOf(resource);
     const std::int32_t elementCount = std::int32_t(model->elements.size());
     for (std::int32_t lod = 0; lod < 3; ++lod)
-        for (std::int32_t e = 0; e < elementCount; ++e)
+        for (std::int32_t e = 0; e < elementCount; ++e) {
+            // The static-instance groups of the level, each once, through
+            // the first member that qualifies; their members are not drawn
+            // alone.
+            Y3Mesh& record = model->elements[std::size_t(e)]->lods[lod];
+            for (std::int32_t g = 0; g < record.instanceCount(); ++g) {
+                MeshInstance& group = record.instance(g);
+                ModelElement* element = groupRepresentative(group, resource, e, lod);
+                if (!element || (element->flags & kElementReflects)) continue;
+                const std::uint32_t low = element->model->stateWords[0];
+                if (!(low & kModelShadowReceivers) && (low & (kModelOutOfPvs | kModelGridDebug))) continue;
+                drawAsGroup(*element, group, [&] { return drawContextPass(*element); });
+            }
             for (Model* instance : instances) {
                 if (!instance) continue;
                 const std::uint32_t low = instance->stateWords[0];
@@ -379,20 +435,11 @@ bool ModelContext::renderSecondPass() {
                 if (e >= std::int32_t(instance->elements.size())) continue;
                 ModelElement& element = instance->elements[std::size_t(e)];
                 if ((element.flags & (kElementDrawn | kElementPushed)) != (kElementDrawn | kElementPushed) ||
-                    (element.flags & kElementReflects) || element.lodIndex != lod)
+                    (element.flags & kElementReflects) || element.lodIndex != lod || element.instancedAt(lod))
                     continue;
-                ModelElementLod* level = element.lod();
-                if (!level) continue;
-                if (!level->mesh || level->materials.empty()) {
-                    Model::drawElementShaderContextPass(element);
-                    continue;
-                }
-                for (std::size_t i = 0; i < level->materials.size(); ++i) {
-                    level->subset = std::int32_t(i);
-                    level->material = level->materials[i].get();
-                    Model::drawElementShaderContextPass(element);
-                }
+                drawContextPass(element);
             }
+        }
     return true;
 }
 
@@ -421,7 +468,6 @@ bool ModelContext::reportReferences() {
 }
 
 bool ModelElement::render(float distance, std::int32_t lodIndexWanted, std::int32_t materialIndex, std::int32_t group) {
-    (void)group;
     if (model && !(flags & kElementPushed)) {
         engineLog().error("Can't render model [%s] element [%s]. Allocate data first", model->getName(), getName());
         flags &= ~0x7u;
@@ -436,5 +482,8 @@ bool ModelElement::render(float distance, std::int32_t lodIndexWanted, std::int3
         level->material = level->materials[std::size_t(materialIndex)].get();
     }
     if (Material* current = material()) sortLightPasses(distance, *current);
-    return Model::drawElement(*this);
+    if (group < 0) return Model::drawElement(*this);
+    // The level's static-instance group in place of this element alone.
+    if (!level->mesh || group >= level->mesh->instanceCount()) return false;
+    return drawAsGroup(*this, level->mesh->instance(group), [this] { return Model::drawElement(*this); });
 }

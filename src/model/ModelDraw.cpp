@@ -303,10 +303,12 @@ bool Model::drawElementMesh(ModelElement& element, bool forceOnePass) {
         IDirect3DDevice9* device = cache.device();
         if (!device) continue;
         if (level->mesh) {
-            // The skinned copy, else the resource's mesh, binds its own
-            // streams for the subset.
-            const bool drawn = level->meshInstance ? level->meshInstance->drawSubset(level->subset)
-                                                   : level->mesh->drawSubset(level->subset);
+            // A static-instance group drawn through this element, else the
+            // skinned copy, else the resource's mesh, binds its own streams
+            // for the subset.
+            const bool drawn = level->drawGroup      ? level->drawGroup->drawSubset(level->subset)
+                               : level->meshInstance ? level->meshInstance->drawSubset(level->subset)
+                                                     : level->mesh->drawSubset(level->subset);
             result = drawn && result;
             continue;
         }

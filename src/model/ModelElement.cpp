@@ -52,6 +52,17 @@ MeshMatrix multiply(const MeshMatrix& a, const MeshMatrix& b) {
     return out;
 }
 
+// The matrix an element's level is drawn with alone (the level's local
+// matrix on the model's scaled pose): a group member's vertices take it.
+MeshMatrix instanceMatrix(const Model& model, const Y3Mesh& mesh) {
+    D3DMATRIX world{};
+    model.computeElementMatrix(mesh, world);
+    MeshMatrix out;
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 3; ++c) out.m[r][c] = world.m[r][c];
+    return out;
+}
+
 }  // namespace
 
 ModelElement::ModelElement(Model& owner, std::int32_t elementIndex) : model(&owner), index(elementIndex) {
@@ -209,11 +220,17 @@ bool ModelElement::pushLod(std::int32_t slotIndex) {
     const std::uint32_t state = model->stateWords[0];
     if (instanced && skinBoneCount(mesh) == 0 && !(flags & kElementReflects) &&
         !(state & (kModelHasRoot | kModelOutOfPvs | kModelGridDebug))) {
-        slot.instanceRequest = std::make_unique<MeshInstanceMember>();
-        slot.instanceRequest->modelName = model->getName();
-        slot.instanceRequest->elementName = resource->name;
-        slot.instanceRequest->matrix = toMeshMatrix(model->worldMatrix);
-        mesh.registerInstance(slot.instanceRequest.get());
+        MeshInstanceMember& request = *(slot.instanceRequest = std::make_unique<MeshInstanceMember>());
+        request.modelName = model->getName();
+        request.elementName = resource->name;
+        request.model = model;
+        request.element = index;
+        // Members of a group share one material each: the same texture set
+        // and light set.
+        request.key.values[0] = textureSet();
+        std::snprintf(request.key.name, sizeof request.key.name, "%s", model->lightSetName);
+        request.matrix = instanceMatrix(*model, mesh);
+        mesh.registerInstance(&request);
     }
     flags |= kElementAnimated | kElementRefreshed;
     if (result) slot.slotFlags |= kLodPushedOk;
@@ -317,6 +334,30 @@ bool ModelElement::uploadPalette() {
         ++slot->uploads;
     }
     return true;
+}
+
+void MeshInstanceMember::setGroup(MeshInstance* holder) {
+    group = holder;
+    instanced = holder != nullptr;
+    if (!model || element < 0 || element >= static_cast<std::int32_t>(model->elements.size())) return;
+    // The element is a static instance while one of its levels is drawn by
+    // a group.
+    ModelElement& owner = model->elements[static_cast<std::size_t>(element)];
+    owner.flags &= ~kElementStaticInstance;
+    for (std::size_t slot = 0; slot < owner.lods.size(); ++slot)
+        if (owner.instancedAt(static_cast<std::int32_t>(slot))) owner.flags |= kElementStaticInstance;
+}
+
+void ModelElement::refreshInstanceMatrices() {
+    if (!model) return;
+    for (ModelElementLod& slot : lods) {
+        if (!slot.instanceRequest || !slot.mesh) continue;
+        MeshInstanceMember& request = *slot.instanceRequest;
+        const MeshMatrix now = instanceMatrix(*model, *slot.mesh);
+        if (std::memcmp(&now, &request.matrix, sizeof now) == 0) continue;
+        request.matrix = now;
+        if (request.group) request.group->invalidate();
+    }
 }
 
 void ModelElementLod::release() {

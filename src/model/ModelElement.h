@@ -108,6 +108,9 @@ struct ModelElementLod {
     bool background = false;
     // The slot's instancing request while the mesh holds it.
     std::unique_ptr<MeshInstanceMember> instanceRequest;
+    // The group drawn in place of the slot's own mesh while a group item
+    // is drawn through this element (its vertices are in world space).
+    MeshInstance* drawGroup = nullptr;
     // Palette uploads to the skinned copy.
     std::int32_t uploads = 0;
     // The slot's draw instances (one per subset), as culling saw them.
@@ -211,6 +214,15 @@ struct ModelElement {
     bool uploadPalette();
     // Destruction checks; the slots are released.
     void release();
+    // Whether level slot is drawn by a static-instance group of its mesh.
+    bool instancedAt(std::int32_t slot) const {
+        return slot >= 0 && slot < static_cast<std::int32_t>(lods.size()) &&
+               lods[static_cast<std::size_t>(slot)].instanceRequest &&
+               lods[static_cast<std::size_t>(slot)].instanceRequest->instanced;
+    }
+    // After a move: each level's instancing request takes the level's new
+    // matrix, and a group holding it merges its vertices again.
+    void refreshInstanceMatrices();
 
     // Draws every subset of the current level through the element paths,
     // each with its own material, its lights sorted for the camera distance

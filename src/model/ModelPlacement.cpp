@@ -49,6 +49,7 @@ bool Model::setWorldMatrix(const Matrix34& value) {
         else element.world = computeElementMatrix();
         if (element.flags & kElementEnabled)
             for (ModelElementLod& slot : element.lods) slot.updateBounds(*this);
+        element.refreshInstanceMatrices();
         // The element pass of culling: moved elements make the place due.
         element.flags &= ~kElementLodChanged;
         if (element.flags & kElementMoved) element.flags &= ~kElementMoved;

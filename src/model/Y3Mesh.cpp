@@ -391,7 +391,7 @@ void Y3Mesh::release(std::int32_t mode, bool freeSkinned) {
         engineLog().error("Y3Mesh:release() -> first release mesh instances");
         for (const std::unique_ptr<MeshInstance>& group : instances_) {
             if (group->flags_ & MeshInstance::kAllocated) group->deallocate();
-            for (MeshInstanceMember* member : group->members_) member->instanced = false;
+            for (MeshInstanceMember* member : group->members_) member->setGroup(nullptr);
             group->members_.clear();
         }
         instances_.clear();
@@ -767,7 +767,7 @@ bool MeshInstance::push(MeshInstanceMember* member) {
     // values past 16 bits.
     if (flags_ & kFull) return false;
     members_.push_back(member);
-    member->instanced = true;
+    member->setGroup(this);
     if (flags_ & kAllocated) deallocate();
     // Member k's index values grow by k times its stream's vertex count, so
     // the largest stream (or subset) count decides.
@@ -779,11 +779,15 @@ bool MeshInstance::push(MeshInstanceMember* member) {
     return true;
 }
 
+void MeshInstance::invalidate() {
+    if (flags_ & kAllocated) deallocate();
+}
+
 bool MeshInstance::pop(MeshInstanceMember* member) {
     auto it = std::find(members_.begin(), members_.end(), member);
     if (it == members_.end()) return false;
     members_.erase(it);
-    member->instanced = false;
+    member->setGroup(nullptr);
     if (flags_ & kAllocated) deallocate();
     flags_ &= ~kFull;
     return true;

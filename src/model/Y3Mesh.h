@@ -102,15 +102,27 @@ struct MeshInstanceKey {
     }
 };
 
+class MeshInstance;
+class Model;
+
 // One instancing request: what a model element gives the mesh about itself.
 // The element owns it and keeps it while the request stands; the mesh sets
-// the "instanced" flag while the element is a member of a group.
+// the "instanced" flag while the element is a member of a group, and with
+// it the element's static-instance bit in its model.
 struct MeshInstanceMember {
     std::string modelName;
     std::string elementName;
     MeshInstanceKey key;
     MeshMatrix matrix;  // the element's world matrix
     bool instanced = false;
+    // The model and element index that asked (none for a bare request).
+    Model* model = nullptr;
+    std::int32_t element = -1;
+    // The group holding the request while it is instanced.
+    MeshInstance* group = nullptr;
+
+    // Joins (group set) or leaves (null) a group.
+    void setGroup(MeshInstance* holder);
 };
 
 // A group of objects showing the same mesh with the same key, merged into
@@ -134,6 +146,10 @@ public:
     bool allocate();
     bool deallocate();
     bool drawSubset(std::int32_t subset);
+
+    // A member's matrix changed: the merged vertices are made again at the
+    // next draw.
+    void invalidate();
 
     std::uint32_t flags() const { return flags_; }
     const MeshInstanceKey& key() const { return key_; }

@@ -35,6 +35,7 @@
 #include "model/ModelWriter.h"
 #include "model/Y3MeshStream.h"
 #include "model/SkySceneSupport.h"
+#include "d3d9/TestScenes.h"
 #include "platform/D3D9TestSupport.h"
 #include "render/Material.h"
 #include "render/ProcRenderTarget.h"
@@ -1328,6 +1329,15 @@ protected:
                texture + "\nbox 1 1 0.05\n";
     }
 
+    // A small quad (half size 0.25, both windings) whose models may be
+    // merged into static-instance groups.
+    static std::string stackLevel() {
+        return "lod\nmeshstream 4\n"
+               "vertex p -0.25 0.25 0 n 0 0 1 t 0 0\nvertex p 0.25 0.25 0 n 0 0 1 t 1 0\n"
+               "vertex p -0.25 -0.25 0 n 0 0 1 t 0 1\nvertex p 0.25 -0.25 0 n 0 0 1 t 1 1\n"
+               "index 0 1 2 2 1 3 0 2 1 2 3 1\nsubset 0 0 12 4 kind 3 diffuse level1 instanced\nbox 0.25 0.25 0.05\n";
+    }
+
     void SetUp() override {
         ModelDrawGLTest::SetUp();
         if (HasFatalFailure()) return;
@@ -1337,7 +1347,8 @@ protected:
         render->textures.allocated = true;
         root = variables.globals().ensureRoot();
         world = std::make_unique<testing_support::CameraScene>(std::initializer_list<std::string>{
-            "model tiers\nelement body\n" + quadLevel("level0") + quadLevel("level1") + quadLevel("level2")});
+            "model tiers\nelement body\n" + quadLevel("level0") + quadLevel("level1") + quadLevel("level2"),
+            "model stack\nelement body\n" + stackLevel() + stackLevel() + stackLevel()});
         // Camera mode 1 keeps the pose placed here.
         savedCameraMode = gameCore.cameraMode;
         gameCore.cameraMode = 1;
@@ -1366,6 +1377,15 @@ protected:
     // scene's render hook and the object pass. The colour at the picture's
     // centre.
     Rgb frameFrom(float distance) {
+        const std::vector<std::uint8_t> bytes = framePicture(distance);
+        const std::size_t width = 64;
+        if (bytes.size() < (std::size_t(32) * width + 33) * 4) return {};
+        const std::uint8_t* p = &bytes[(std::size_t(32) * width + 32) * 4];
+        return {p[2], p[1], p[0]};
+    }
+
+    // The same frame; the whole picture.
+    std::vector<std::uint8_t> framePicture(float distance) {
         Scene& scene = *world->scene;
         world->camera().pose = testing_support::poseAt(0.0f, 0.0f, distance);
         frameTime += 0.1;
@@ -1374,12 +1394,7 @@ protected:
         EXPECT_TRUE(scene.updatePhase1(sample, 0));
         render->takeCamera();
         render->updateContexts();
-        const std::vector<std::uint8_t> bytes =
-            objectPass(0xFF000000u, [&] { scene.updatePhase2(CurrentTime(-1.0), 0); });
-        const std::size_t width = 64;
-        if (bytes.size() < (std::size_t(32) * width + 33) * 4) return {};
-        const std::uint8_t* p = &bytes[(std::size_t(32) * width + 32) * 4];
-        return {p[2], p[1], p[0]};
+        return objectPass(0xFF000000u, [&] { scene.updatePhase2(CurrentTime(-1.0), 0); });
     }
 
     VariablesCore variables;
@@ -1423,6 +1438,99 @@ TEST_F(ModelContextGLTest, EachRangeShowsItsLevelsColourAndPastTheHideDistanceNo
         }
         ASSERT_TRUE(world->scene->deleteModel(model));
     }
+}
+
+// Props whose level asks for instancing, placed in the scene and pushed as
+// the game pushes them: with "min_instances_per_group" at 3 the four form
+// one group, drawn with one call in the object pass and one in the second
+// (shader-only) pass, and they cover the same pixels as the four drawn one
+// by one with instancing off; also after one of them moved. On the fixed
+// pipeline and the shader path alike.
+TEST_F(ModelContextGLTest, AGroupOfPropsCoversWhatThePropsDrawnAloneCover) {
+    IniFile ini;
+    testing_support::ScopedCoreMember<IniFile> useSettings{gameCore.settings, &ini};
+    const float places[4][2] = {{-1.2f, 0.8f}, {0.0f, 0.8f}, {1.2f, -0.4f}, {-0.6f, -1.0f}};
+    struct Seen {
+        std::vector<std::uint8_t> objects, secondPass;
+        int objectDraws = 0, secondDraws = 0;
+    };
+    // One run: the props made and pushed, a frame, one prop moved, a frame;
+    // what each frame showed and the mesh draws it issued.
+    auto run = [&](const char* minimum, int details) {
+        ini.getCategory("render").getVariable("min_instances_per_group").setString(minimum);
+        Y3Mesh::readConfig();
+        textures.setup.details = details;
+        std::vector<Model*> props;
+        for (int i = 0; i < 4; ++i) {
+            Matrix34 pose = matrix34Identity();
+            pose.m[9] = places[i][0];
+            pose.m[10] = places[i][1];
+            const std::string name = "stack_" + std::to_string(i);
+            props.push_back(static_cast<Model*>(world->scene->createModel("stack", name.c_str(), pose, 0)));
+            EXPECT_NE(props.back(), nullptr) << allLines();
+            if (!props.back()) return std::vector<Seen>{};
+            EXPECT_TRUE(props.back()->push()) << allLines();
+        }
+        auto draws = [&] {
+            int sum = 0;
+            for (Model* prop : props) sum += prop->elements[0].drawCount;
+            return sum;
+        };
+        std::vector<Seen> frames;
+        for (int step = 0; step < 2; ++step) {
+            if (step == 1) {
+                Matrix34 pose = props[0]->worldMatrix;
+                pose.m[9] += 0.5f;
+                pose.m[10] -= 0.3f;
+                props[0]->setPose(pose, testing_support::frameAt(frameTime, 0.1));
+            }
+            Seen seen;
+            int before = draws();
+            seen.objects = framePicture(6.0f);
+            seen.objectDraws = draws() - before;
+            // The second pass alone, over the same frame's contexts.
+            before = draws();
+            device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+            device->BeginScene();
+            render->shaders().resetPass();
+            render->renderContextsShaderPass();
+            device->EndScene();
+            D3DSURFACE_DESC desc{};
+            readBack(seen.secondPass, desc);
+            seen.secondDraws = draws() - before;
+            frames.push_back(std::move(seen));
+        }
+        for (Model* prop : props) EXPECT_TRUE(world->scene->deleteModel(prop));
+        return frames;
+    };
+    auto covered = [](const std::vector<std::uint8_t>& bytes) {
+        int count = 0;
+        for (std::size_t i = 0; i + 3 < bytes.size(); i += 4)
+            if (bytes[i] > 40 || bytes[i + 1] > 40 || bytes[i + 2] > 40) ++count;
+        return count;
+    };
+    using d3d9_scenes::differingPixels;
+    for (int details : {0, 1}) {
+        const std::vector<Seen> alone = run("-1", details);
+        const std::vector<Seen> grouped = run("3", details);
+        ASSERT_EQ(alone.size(), 2u);
+        ASSERT_EQ(grouped.size(), 2u);
+        for (std::size_t f = 0; f < 2; ++f) {
+            SCOPED_TRACE(testing::Message() << "details " << details << " frame " << f);
+            // Four props of about 5 x 5 pixels each.
+            EXPECT_GT(covered(alone[f].objects), 4 * 12) << allLines();
+            EXPECT_EQ(differingPixels(grouped[f].objects, alone[f].objects), 0u);
+            EXPECT_EQ(alone[f].objectDraws, 4);
+            EXPECT_EQ(grouped[f].objectDraws, 1);
+            if (details == 0) continue;  // the second pass is the shader path's
+            EXPECT_EQ(differingPixels(grouped[f].secondPass, alone[f].secondPass), 0u);
+            EXPECT_EQ(alone[f].secondDraws, 4);
+            EXPECT_EQ(grouped[f].secondDraws, 1);
+        }
+        EXPECT_GT(differingPixels(alone[0].objects, alone[1].objects), 0u) << "the moved prop shows where it went";
+    }
+    ini.getCategory("render").getVariable("min_instances_per_group").setString("-1");
+    Y3Mesh::readConfig();
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include "platform/d3d9/ShaderBody.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -663,6 +665,18 @@ bool drawScene(IDirect3DDevice9* device, const char* name) {
         return ok;
     }
     return false;
+}
+
+std::size_t differingPixels(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
+    if (a.size() != b.size()) return std::max(a.size(), b.size()) / 4;
+    std::size_t count = 0;
+    for (std::size_t i = 0; i + 3 < a.size(); i += 4)
+        for (std::size_t c = 0; c < 3; ++c)
+            if (std::abs(int(a[i + c]) - int(b[i + c])) > 2) {
+                ++count;
+                break;
+            }
+    return count;
 }
 
 D3DPRESENT_PARAMETERS sceneParameters() {

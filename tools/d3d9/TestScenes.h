@@ -81,4 +81,8 @@ bool drawScene(IDirect3DDevice9* device, const char* name);
 // A windowed 64 x 64 X8R8G8B8 device with a D24S8 depth buffer.
 D3DPRESENT_PARAMETERS sceneParameters();
 
+// How many pixels of two BGRA pictures differ by more than 2 in a colour
+// channel (every pixel of the larger when their sizes differ).
+std::size_t differingPixels(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b);
+
 }  // namespace d3d9_scenes

@@ -108,6 +108,10 @@ bool parseSubset(std::istringstream& words, Y3Mesh& mesh, int line, std::string&
             if (name == "kind") sub.material.head.kind = value;
             else if (name == "face") sub.material.head.faceMode = value;
             else sub.material.head.boneInfluences = std::int32_t(value);
+        } else if (name == "instanced") {
+            // Models showing this level may be drawn merged into groups
+            // ("min_instances_per_group").
+            sub.material.head.word8 = 1;
         } else if (name == "group") {
             // The material's draw-order group (signed).
             std::int32_t value = 0;

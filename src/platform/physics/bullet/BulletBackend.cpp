@@ -203,13 +203,33 @@ struct Trigger {
 // the floor, the walls and the other capsules were worked out at each
 // sub-step for nothing. Sweeps and contact tests go their own way and
 // still see every pair.
+// Whether the solver answers contacts between two objects (see above).
+bool contactsAnswered(const btCollisionObject* a, const btCollisionObject* b) {
+    if (a->isStaticOrKinematicObject() && b->isStaticOrKinematicObject()) return false;
+    return a->hasContactResponse() && b->hasContactResponse();
+}
+
 class ContactDispatcher : public btCollisionDispatcher {
 public:
     using btCollisionDispatcher::btCollisionDispatcher;
     bool needsCollision(const btCollisionObject* a, const btCollisionObject* b) override {
-        if (a->isStaticOrKinematicObject() && b->isStaticOrKinematicObject()) return false;
-        if (!a->hasContactResponse() || !b->hasContactResponse()) return false;
-        return btCollisionDispatcher::needsCollision(a, b);
+        return contactsAnswered(a, b) && btCollisionDispatcher::needsCollision(a, b);
+    }
+};
+
+// The same rule in the broadphase: such pairs never enter the overlapping
+// pair cache (the capsules' group pairs with itself for the sweeps, which
+// read the broadphase tree, not the cache). An object's kind and contact
+// response are fixed when it is made, so a pair left out stays out rightly.
+class ContactPairFilter : public btOverlapFilterCallback {
+public:
+    bool needBroadphaseCollision(btBroadphaseProxy* a, btBroadphaseProxy* b) const override {
+        if (!(a->m_collisionFilterGroup & b->m_collisionFilterMask) ||
+            !(b->m_collisionFilterGroup & a->m_collisionFilterMask))
+            return false;
+        const auto* first = static_cast<const btCollisionObject*>(a->m_clientObject);
+        const auto* second = static_cast<const btCollisionObject*>(b->m_clientObject);
+        return !first || !second || contactsAnswered(first, second);
     }
 };
 
@@ -218,6 +238,7 @@ struct World {
     ContactDispatcher dispatcher{&configuration};
     btDbvtBroadphase broadphase;
     btGhostPairCallback ghostPairs;
+    ContactPairFilter pairFilter;
     btSequentialImpulseConstraintSolver solver;
     std::unique_ptr<btDiscreteDynamicsWorld> dynamics;
     btScalar carried = 0;
@@ -230,6 +251,7 @@ struct World {
 
     World() {
         broadphase.getOverlappingPairCache()->setInternalGhostPairCallback(&ghostPairs);
+        broadphase.getOverlappingPairCache()->setOverlapFilterCallback(&pairFilter);
         dynamics = std::make_unique<btDiscreteDynamicsWorld>(&dispatcher, &broadphase, &solver, &configuration);
         dynamics->setGravity(btVector3(0, kGravity, 0));
     }
