@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -617,23 +618,24 @@ TEST(SaveGameFile, ALoadThatCannotReleaseTheScenesStopsBeforeReading) {
     EXPECT_TRUE(s.f.game->scenes.empty());
 }
 
-TEST(SaveGameFile, DamagedGameDataIsRefusedWithTheRunningGameAsItWas) {
-    SaveFileFixture s;
-    ASSERT_TRUE(s.runPosted(kLoadIntro));
-    ASSERT_TRUE(s.runPosted("globals:get('system.volume').value = 0.75\ngame:save('slot1')"));
-    const std::string good = readFile(s.userSave("slot1"));
-    const std::size_t size = good.size();
-    const std::size_t dataStart = u32At(good, size - 8) + 12;
-    ASSERT_EQ(good[dataStart], 1);  // packed: u8 1, u32 packed size, u32 size, bytes
-    const std::size_t dataEnd = dataStart + 9 + u32At(good, dataStart + 1);
-    MemoryStream file;
-    file.write(good.data(), static_cast<std::int32_t>(size));
-    file.setPosition(static_cast<std::int32_t>(dataStart));
-    MemoryStream data;
-    ASSERT_GT(readPackedStream(0, data, true, file), 0);
-    const std::string plain(reinterpret_cast<const char*>(data.data()), static_cast<std::size_t>(data.size()));
-    // The same file around other game data: header and packing intact.
-    const auto withData = [&](const std::string& bytes) {
+namespace {
+
+// The game data of a save file, unpacked, and the same file around other
+// game data (header and packing intact).
+struct SavedGameData {
+    explicit SavedGameData(std::string file) : good(std::move(file)) {
+        const std::size_t size = good.size();
+        dataStart = u32At(good, size - 8) + 12;
+        EXPECT_EQ(good[dataStart], 1);  // packed: u8 1, u32 packed size, u32 size, bytes
+        dataEnd = dataStart + 9 + u32At(good, dataStart + 1);
+        MemoryStream stored;
+        stored.write(good.data(), static_cast<std::int32_t>(size));
+        stored.setPosition(static_cast<std::int32_t>(dataStart));
+        MemoryStream data;
+        EXPECT_GT(readPackedStream(0, data, true, stored), 0);
+        plain.assign(reinterpret_cast<const char*>(data.data()), static_cast<std::size_t>(data.size()));
+    }
+    std::string withData(const std::string& bytes) const {
         MemoryStream source;
         source.write(bytes.data(), static_cast<std::int32_t>(bytes.size()));
         MemoryStream packed;
@@ -641,7 +643,22 @@ TEST(SaveGameFile, DamagedGameDataIsRefusedWithTheRunningGameAsItWas) {
         return good.substr(0, dataStart) +
                std::string(reinterpret_cast<const char*>(packed.data()), static_cast<std::size_t>(packed.size())) +
                good.substr(dataEnd);
-    };
+    }
+    std::string good;
+    std::size_t dataStart = 0;
+    std::size_t dataEnd = 0;
+    std::string plain;
+};
+
+}  // namespace
+
+TEST(SaveGameFile, DamagedGameDataIsRefusedWithTheRunningGameAsItWas) {
+    SaveFileFixture s;
+    ASSERT_TRUE(s.runPosted(kLoadIntro));
+    ASSERT_TRUE(s.runPosted("globals:get('system.volume').value = 0.75\ngame:save('slot1')"));
+    const SavedGameData saved(readFile(s.userSave("slot1")));
+    const std::string& plain = saved.plain;
+    const auto withData = [&](const std::string& bytes) { return saved.withData(bytes); };
     // A current scene index past the saved scene list, and cuts all along.
     std::string badIndex = plain;
     const std::size_t maskLength = static_cast<unsigned char>(plain[4]) | static_cast<unsigned char>(plain[5]) << 8;
@@ -674,4 +691,52 @@ TEST(SaveGameFile, DamagedGameDataIsRefusedWithTheRunningGameAsItWas) {
     }
     EXPECT_TRUE(s.f.logged("Fail to load game from file ["));
     EXPECT_FALSE(s.f.logged("Can't find scene object"));
+}
+
+// A saved model whose pose or scale is not a number: the restore refuses
+// the save before it lets the running game go, and says why.
+TEST(SaveGameFile, AModelSavedWithoutAFinitePoseIsRefusedAndTheGameGoesOn) {
+    SaveFileFixture s;
+    ModelAndPhysicsPackages data(s, "model floor\nactor box ground flags static group 0 size 20 0.5 20 at 0 -0.5 0\n",
+                                 {"crate"});
+    ASSERT_TRUE(data.built);
+    ASSERT_TRUE(s.runPosted(kLoadIntro));
+    Scene* const current = s.f.game->currentScene();
+    ASSERT_NE(current, nullptr);
+    ASSERT_NE(current->createModel("crate", "crate_b", testing_support::poseAt(1.0f, 0.0f, 2.0f), 0), nullptr);
+    ASSERT_TRUE(s.runPosted("game:save('slot1')"));
+    const SavedGameData saved(readFile(s.userSave("slot1")));
+    // The model's record: its instance name (a u16 count and the bytes),
+    // then the twelve floats of its pose and the three of its scale.
+    const std::string name = std::string("\x07\0", 2) + "crate_b";
+    const std::size_t record = saved.plain.find(name);
+    ASSERT_NE(record, std::string::npos);
+    const std::size_t poseAt = record + name.size();
+    const struct {
+        const char* what;
+        std::size_t at;
+        float value;
+    } cases[] = {
+        {"NaN position", poseAt + 4 * 9, std::numeric_limits<float>::quiet_NaN()},
+        {"infinite axis", poseAt + 4 * 4, std::numeric_limits<float>::infinity()},
+        {"infinite scale", poseAt + 48 + 4, -std::numeric_limits<float>::infinity()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string bytes = saved.plain;
+        std::memcpy(bytes.data() + c.at, &c.value, sizeof(c.value));
+        ASSERT_TRUE(writeFile(s.userSave("damaged"), saved.withData(bytes)));
+        ASSERT_TRUE(s.runPosted("game:restore('damaged')\nrestored = game:state()"));
+        // A restore that went on has let the running scene go.
+        ASSERT_EQ(s.text("restored"), "false");
+        EXPECT_TRUE(s.f.logged("Can't load model [crate_b]: its pose or scale is not a finite number"));
+        ASSERT_EQ(s.f.game->currentScene(), current);
+        auto* crate = dynamic_cast<Model*>(current->lookupModel("crate_b", static_cast<std::int32_t*>(nullptr)));
+        ASSERT_NE(crate, nullptr);
+        EXPECT_FLOAT_EQ(crate->worldMatrix.m[9], 1.0f);
+    }
+    // The save itself restores.
+    ASSERT_TRUE(s.runPosted("game:restore('slot1')\nrestored = game:state()"));
+    EXPECT_EQ(s.text("restored"), "true");
+    s.f.game->releaseScenes();
 }
