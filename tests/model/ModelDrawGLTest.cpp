@@ -1231,6 +1231,96 @@ TEST_F(ModelDrawGLTest, TheElementsLightsSortIntoPassesAndFillColoursByDistance)
     scene.deleteModel(model);
 }
 
+// A drawn water element hands the camera its plane every frame (its
+// position and up axis), wherever the pond lies: the mirror reflects about
+// it.
+TEST_F(ModelDrawGLTest, AReflectingElementHandsTheCameraItsPlane) {
+    textures.files["deep.dds"] = solid(20, 20, 20);
+    render->textures.allocated = true;
+    textures.setup.details = 1;
+    textures.setup.water = 1;
+    textures.setup.waterReflection = 1;
+    ASSERT_TRUE(render->allocateReflectionTarget()) << allLines();
+    ProcMirror* mirror = render->mirrorTarget();
+    ASSERT_NE(mirror, nullptr);
+    testing_support::CameraScene world{
+        {"model pond\nelement surface\nlod\nmeshstream 4\n"
+         "vertex p -1 0 -1 n 0 1 0 t 0 0\nvertex p 1 0 -1 n 0 1 0 t 1 0\n"
+         "vertex p -1 0 1 n 0 1 0 t 0 1\nvertex p 1 0 1 n 0 1 0 t 1 1\n"
+         "index 0 1 2 2 1 3\nsubset 0 0 6 4 kind 26 diffuse deep\nbox 1 0.05 1\n"
+         "lod\nbox 1 1 1\nlod\nbox 1 1 1\n"}};
+    world.camera().pose = testing_support::poseAt(0.0f, 0.0f, 8.0f);
+    for (const float height : {2.0f, -1.5f, 0.25f}) {
+        SCOPED_TRACE(height);
+        auto* pond = static_cast<Model*>(world.scene->createModel("pond", "pond", testing_support::poseAt(0, height, 0), 0));
+        ASSERT_NE(pond, nullptr) << allLines();
+        ASSERT_TRUE(pond->push()) << allLines();
+        ASSERT_TRUE(pond->elements.at(0).flags & kElementReflects);
+        mirror->renderRequested = false;
+        // A frame: the camera takes its pose, the renderer culls the pond;
+        // then the first model pass with the scheduler's reflection bit.
+        const CurrentTime sample = testing_support::frameAt(1.0, 1.0 / 60.0);
+        EXPECT_TRUE(world.scene->updatePhase1(sample, 0));
+        render->takeCamera();
+        render->updateContexts();
+        ASSERT_TRUE(pond->stateWords[0] & kModelDrawnThisFrame);
+        pond->prepareFrame(sample, 2);
+        EXPECT_TRUE(mirror->renderRequested);
+        EXPECT_FLOAT_EQ(mirror->mirrorPoint[1], height);
+        EXPECT_FLOAT_EQ(mirror->mirrorNormal[1], 1.0f);
+        world.scene->deleteModel(pond);
+    }
+}
+
+// An element of an interior material (its light class 1) is lit by the
+// lights of the interior and of both classes; an exterior light leaves it
+// as dark as no light.
+TEST_F(ModelDrawGLTest, AnInteriorMaterialIsLitByTheLightsOfItsClass) {
+    std::string panel = paintedPanel(textures);
+    const std::string subset = "kind 6 diffuse paint";
+    panel.replace(panel.find(subset), subset.size(), subset + " interior");
+    // A dim grey leaves room for the light on both paths.
+    textures.files["paint.dds"] = solid(50, 50, 50);
+    testing_support::CameraScene world{panel};
+    render->textures.allocated = true;
+    Scene& scene = *world.scene;
+    const struct {
+        const char* name;
+        std::uint32_t lightClass;
+        bool lights;
+    } cases[] = {{"indoor_lamp", 1, true}, {"any_lamp", 2, true}, {"street_lamp", 0, false}};
+    std::vector<Light*> lamps;
+    for (const auto& c : cases) {
+        lamps.push_back(addLightAlongZ(scene, c.name, 0.5f, 0, c.lightClass));
+        ASSERT_NE(lamps.back(), nullptr) << c.name << allLines();
+    }
+    Matrix34 pose = matrix34Identity();
+    pose.m[9] = 0.5f;
+    auto* model = static_cast<Model*>(scene.createModel("panel", "sign", pose, 0));
+    ASSERT_NE(model, nullptr) << allLines();
+    ASSERT_TRUE(model->push()) << allLines();
+    model->stateWords[0] |= kModelDrawnThisFrame;
+    ASSERT_TRUE(model->updateDeferred());
+    ModelElement& element = model->elements.at(0);
+    ASSERT_EQ(element.lights.size(), std::size(cases)) << allLines();
+    ASSERT_EQ(element.lod()->materials.at(0)->parameters.lightSetIndex, 1u);
+    const auto redAt = [&](int details) { return int(renderElement(element, details).at((32 * 64 + 44) * 4 + 2)); };
+    // The shader paths (the fixed pipeline draws its unlit pass at full
+    // strength, so its lit and unlit pictures do not order).
+    for (int details : {1, 2}) {
+        for (Light* lamp : lamps) lamp->setVisible(false);
+        const int dark = redAt(details);
+        for (std::size_t i = 0; i < lamps.size(); ++i) {
+            SCOPED_TRACE(testing::Message() << cases[i].name << " at details " << details);
+            for (Light* lamp : lamps) lamp->setVisible(lamp == lamps[i]);
+            const int seen = redAt(details);
+            if (cases[i].lights) EXPECT_GT(seen, dark + 20);
+            else EXPECT_NEAR(seen, dark, 3);
+        }
+    }
+    scene.deleteModel(model);
+}
+
 // A skinned element whose second bone is turned a quarter about z draws the
 // same picture through the fixed pipeline (the CPU-skinned copy) and through
 // the shader path (the palette in "mBones").

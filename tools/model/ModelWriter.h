@@ -29,11 +29,11 @@
 //   subset <stream> <start index> <index count> <vertex count>
 //          [kind <k>] [bones <n>] [face <mode>] [diffuse <texture>]
 //          [lightmap <texture>] [environment <texture>] [terrain <texture>]
-//          [group <g>]
+//          [group <g>] [interior]
 //       adds a subset to the last mesh with its material kind, bone
 //       influence count, face mode (0 front faces, the default; 1 both
-//       faces; 2 back faces, then front faces), texture names and
-//       draw-order group
+//       faces; 2 back faces, then front faces), texture names,
+//       draw-order group and light class (exterior unless "interior")
 //   bone <name> <palette slot> [parent <name>]
 //        [rest <qx> <qy> <qz> <qw> <tx> <ty> <tz>] [channel <1-8>]
 //        [rootmotion] [flag28] [partial]
