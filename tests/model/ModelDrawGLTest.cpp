@@ -1093,6 +1093,18 @@ Light* addLightAlongZ(Scene& scene, const char* name, float grey, std::uint32_t 
     return light;
 }
 
+// The painted panel placed half a screen right in the scene, pushed and
+// drawn this frame, its lights collected by its deferred update; null when
+// a step failed.
+Model* placeLitPanel(Scene& scene) {
+    Matrix34 pose = matrix34Identity();
+    pose.m[9] = 0.5f;
+    auto* model = static_cast<Model*>(scene.createModel("panel", "sign", pose, 0));
+    if (!model || !model->push()) return nullptr;
+    model->stateWords[0] |= kModelDrawnThisFrame;
+    return model->updateDeferred() ? model : nullptr;
+}
+
 // A model of the model writer's, created in a scene with one light, pushed
 // and drawn through its element: its texture's two halves show where the
 // model stands (placed half a screen right), and nothing elsewhere; the
@@ -1167,13 +1179,8 @@ TEST_F(ModelDrawGLTest, TheElementsLightsSortIntoPassesAndFillColoursByDistance)
     ASSERT_TRUE(key && glow && inside && hidden) << allLines();
     hidden->setVisible(false);
 
-    Matrix34 pose = matrix34Identity();
-    pose.m[9] = 0.5f;
-    auto* model = static_cast<Model*>(scene.createModel("panel", "sign", pose, 0));
+    Model* model = placeLitPanel(scene);
     ASSERT_NE(model, nullptr) << allLines();
-    ASSERT_TRUE(model->push()) << allLines();
-    model->stateWords[0] |= kModelDrawnThisFrame;
-    ASSERT_TRUE(model->updateDeferred());
     ModelElement& element = model->elements.at(0);
     ASSERT_EQ(element.lights.size(), 4u) << allLines();
     Material& material = *element.lod()->materials.at(0);
@@ -1294,13 +1301,8 @@ TEST_F(ModelDrawGLTest, AnInteriorMaterialIsLitByTheLightsOfItsClass) {
         lamps.push_back(addLightAlongZ(scene, c.name, 0.5f, 0, c.lightClass));
         ASSERT_NE(lamps.back(), nullptr) << c.name << allLines();
     }
-    Matrix34 pose = matrix34Identity();
-    pose.m[9] = 0.5f;
-    auto* model = static_cast<Model*>(scene.createModel("panel", "sign", pose, 0));
+    Model* model = placeLitPanel(scene);
     ASSERT_NE(model, nullptr) << allLines();
-    ASSERT_TRUE(model->push()) << allLines();
-    model->stateWords[0] |= kModelDrawnThisFrame;
-    ASSERT_TRUE(model->updateDeferred());
     ModelElement& element = model->elements.at(0);
     ASSERT_EQ(element.lights.size(), std::size(cases)) << allLines();
     ASSERT_EQ(element.lod()->materials.at(0)->parameters.lightSetIndex, 1u);
