@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -126,17 +127,18 @@ TEST(ObjectScript, SpritesHideAModelOnce) {
 // A pushed model of one bone with an animation to play, in a scene where
 // scripts reach it as "o".
 struct WalkerWorld {
-    static std::vector<testing_support::FixtureFile> files() {
-        std::vector<testing_support::FixtureFile> made = model_test::modelFiles(
-            "model walker\nelement body\nlod\nbone root 0 rest 0 0 0 1 0 0 0\n"
-            "box 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\n");
+    static constexpr const char* kWalker =
+        "model walker\nelement body\nlod\nbone root 0 rest 0 0 0 1 0 0 0\n"
+        "box 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\n";
+    static std::vector<testing_support::FixtureFile> files(const std::string& walker) {
+        std::vector<testing_support::FixtureFile> made = model_test::modelFiles(walker);
         for (auto& file : animation_tests::animationFiles(
                  "anim walker.sway 3 loop\ntrack root 0 2\nchannel tx 0 0 1 2\nchannel ty 0 0\nchannel tz 0 0\n"
                  "map default\nmapbone root 1 0 0 0 0\n"))
             made.push_back(file);
         return made;
     }
-    WalkerWorld() {
+    explicit WalkerWorld(const std::string& walker = kWalker) : w{files(walker)} {
         model = static_cast<Model*>(w.scene->createModel("walker", "walker_a", poseAtPoint(0, 0, 0), 0));
         EXPECT_NE(model, nullptr);
         if (model) EXPECT_TRUE(model->push());
@@ -150,7 +152,7 @@ struct WalkerWorld {
     testing_support::ScopedCoreMember<RenderCore> useRender{gameCore.render, &render};
     AnimationCore animations;
     testing_support::ScopedCoreMember<AnimationCore> useAnimations{gameCore.animation, &animations};
-    ControllerWorld w{files()};
+    ControllerWorld w;
     Model* model = nullptr;
 };
 
@@ -209,6 +211,38 @@ TEST(ObjectScript, LinksToAParentAndUnlinks) {
     EXPECT_EQ(s.eval("o:link_object('barrel', 'root')"), "false");
     EXPECT_TRUE(s.w.logged("Object  [walker_a] link: Can't find parent object [barrel] to link"));
     EXPECT_EQ(s.model->link.parent().value, 0u);
+}
+
+// A figure playing out of the camera's view is not posed; the frame it
+// comes back into view its pose catches up with its animation at once.
+TEST(ObjectScript, AFigureBackInViewCatchesUpItsPose) {
+    // The walker with a triangle to draw.
+    const std::string triangle =
+        "meshstream 2\nvertex p 0 0 0\nvertex p 1 0 0\nvertex p 0 1 0\nindex 0 1 2\nsubset 0 0 3 3 kind 3\n";
+    WalkerWorld s("model walker\nelement body\nlod\n" + triangle + "bone root 0 rest 0 0 0 1 0 0 0\n"
+                  "box 0.5 0.5 0.5\nlod\n" + triangle + "box 0.5 0.5 0.5\nlod\n" + triangle + "box 0.5 0.5 0.5\n");
+    ASSERT_NE(s.model, nullptr);
+    CameraCore* camera = s.w.scene->camera();
+    ASSERT_NE(camera, nullptr);
+    EXPECT_EQ(s.eval("o:sequence('[walker.sway]')"), "true");
+    const auto rootX = [&] { return s.model->animation.skeleton.bones.at(0).world.m[9]; };
+    const auto frame = [&](float cameraZ) {
+        camera->pose = poseAtPoint(0, 0, cameraZ);
+        camera->update(CurrentTime());
+        s.model->cull();
+        s.w.scene->updatePhase0(CurrentTime(1.0 / 60.0), 0);
+        s.w.scene->updatePhase1(CurrentTime(1.0 / 60.0), 0);
+    };
+    // Looking away, for a while.
+    for (int i = 0; i < 32; ++i) frame(-10.0f);
+    ASSERT_FALSE(s.model->stateWords[0] & kModelDrawnThisFrame);
+    const float stale = rootX();
+    // Turned to the figure: the culling that finds it drawn poses it.
+    camera->pose = poseAtPoint(0, 0, 10);
+    camera->update(CurrentTime());
+    s.model->cull();
+    ASSERT_TRUE(s.model->stateWords[0] & kModelDrawnThisFrame);
+    EXPECT_GT(std::fabs(rootX() - stale), 0.1f) << stale;
 }
 
 // A model stands on the scene's path grid when the cell under it lies less
