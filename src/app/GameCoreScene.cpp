@@ -73,11 +73,7 @@ Scene* GameCore::currentScene() const { return game ? game->currentScene() : nul
 bool GameCore::scene_setMainCharacter(GameObjectLink link) {
     Scene* scene = sceneOr("Can't set main character: load scene first");
     if (!scene) return false;
-    const bool done = scene->setMainCharacter(link);
-    onMainCharacterSelected();
-    // The views start over behind the new main character.
-    if (input) input->resetView(CurrentTime(-1.0));
-    return done;
+    return scene->setMainCharacter(link);
 }
 
 bool GameCore::scene_setMainCharacterByName(const char* name) {
@@ -118,16 +114,26 @@ bool GameCore::onScreenSwitched() {
 }
 
 bool GameCore::onMainCharacterSelected() {
+    // The character chosen so far stops being the main character.
     Scene* scene = currentScene();
-    if (GameObject* character = scene ? resolve(scene->mainCharacter) : nullptr)
-        engineLog().message("Select main character [%s]", character->getName());
+    GameObject* character = scene ? resolve(scene->mainCharacter) : nullptr;
+    if (auto* model = dynamic_cast<Model*>(character)) model->setMainCharacter(false);
+    else if (character) engineLog().message("Select main character [%s]", character->getName());
     return true;
 }
 
 bool GameCore::scene_resetMainCharacterView() {
     Scene* scene = currentScene();
-    if (!scene || !resolve(scene->mainCharacter)) return false;
-    return engineLog().error("Main character without controller: Attach conroller first");
+    GameObject* character = scene ? resolve(scene->mainCharacter) : nullptr;
+    if (!character) return false;
+    auto* model = dynamic_cast<Model*>(character);
+    if (model) model->setMainCharacter(true);
+    // The views start over behind the new main character's facing.
+    if (input) input->resetView(CurrentTime(-1.0));
+    // Still the main character: its footsteps and tracking go on, only
+    // the player cannot steer it.
+    if (!model || !model->controller) engineLog().error("Main character without controller: Attach conroller first");
+    return true;
 }
 
 CameraCore* GameCore::scene_getCamera(const char* name) {

@@ -27,6 +27,7 @@
 #include "script/VariablesCore.h"
 #include "scene/SceneLighting.h"
 #include "render/Material.h"
+#include "scene/CameraCore.h"
 #include "scene/ObjectRepository.h"
 #include "scene/NpcRandomizer.h"
 #include "scene/Scene.h"
@@ -180,10 +181,7 @@ bool Model::create(const Matrix34& pose, std::uint32_t createFlags) {
         Scene* owner = scene();
         const std::int32_t slot = owner ? owner->skyLightMode() : 0;
         copyName(lightSetName, sizeof(lightSetName), properties.lightSets[slot >= 0 && slot < 4 ? slot : 0]);
-        elements.clear();
-        elements.reserve(model.elements.size());
-        for (std::size_t e = 0; e < model.elements.size(); ++e)
-            elements.emplace_back(*this, static_cast<std::int32_t>(e));
+        initElements(-1);
         createParticles(placed);
         createLights(placed);
     }
@@ -402,9 +400,26 @@ bool Model::prepareFrame(const CurrentTime& time, std::int32_t mode) {
     if ((stateWords[0] & kModelDrawnThisFrame) && ((stateWords[0] & 0x20) || (mode & 1)))
         stateWords[0] |= kModelLightsDirty;
     selectElementLods();
+    if ((mode & 2) && (stateWords[0] & kModelDrawnThisFrame)) handMirrorPlanes();
     animation.prepare(time, !(stateWords[0] & (kModelActive | 0x40)));
     if (animation.motionReported) applyRootMotion();
     return true;
+}
+
+void Model::handMirrorPlanes() {
+    Scene* owner = scene();
+    CameraCore* camera = owner ? owner->camera() : nullptr;
+    if (!camera || !meshModel()) return;
+    for (ModelElement& element : elements) {
+        if ((element.flags & (kElementDrawn | kElementReflects)) != (kElementDrawn | kElementReflects)) continue;
+        const ModelElementLod* level = element.lod();
+        D3DMATRIX world = computeElementMatrix();
+        if (level && level->mesh) computeElementMatrix(*level->mesh, world);
+        // The surface's position and its up axis.
+        const float point[3] = {world.m[3][0], world.m[3][1], world.m[3][2]};
+        const float normal[3] = {world.m[1][0], world.m[1][1], world.m[1][2]};
+        camera->setMirrorPlane(point, normal);
+    }
 }
 
 void Model::applyRootMotion() {
@@ -442,6 +457,7 @@ bool Model::updateFrame(const CurrentTime& time, std::int32_t mode) {
     if ((stateWords[1] & kModelUpdateWhileActive) && !(stateWords[0] & kModelActive)) return true;
     const bool activeAtStart = (stateWords[0] & kModelActive) != 0;
     if (visibilityTime > 0.0 && visibilityTime < time.game.time) visibilityTime = -1.0;
+    if (link.parent().value) followParentLink(time);
     if (controller && walk_distance >= 0.0f && !gameCore.scene_isDialogActive()) followMainCharacter(time);
     PhysicsModel* physics = attachedPhysics();
     // A physics-driven root takes its pose from the simulation.
@@ -462,6 +478,10 @@ bool Model::updateFrame(const CurrentTime& time, std::int32_t mode) {
         stateWords[0] &= ~kModelPhysicsDirty;
     }
     updateMorph(time.game.time);
+    // A linked model plays in step with its parent.
+    if (activeAtStart && link.parent().value && gameCore.objects)
+        if (auto* parent = dynamic_cast<Model*>(gameCore.objects->getObject(link.parent())))
+            animation.syncFrom(parent->animation);
     const bool thinOut = (mode & 8) && (stateWords[0] & (0x40 | kModelHasRoot)) && !(stateWords[1] & kModelUpdateWhileActive);
     animation.update(time, thinOut, (stateWords[0] & kModelMainCharacter) != 0);
     if ((stateWords[0] & kModelDrawnThisFrame) && isShown()) updateActionItems();
@@ -481,10 +501,7 @@ bool Model::updateDeferred() {
         stateWords[1] &= ~kModelWavesDirty;
         refreshMaterialWaves();
     }
-    const bool force = (stateWords[0] & kModelPaletteRefresh) != 0;
-    for (ModelElement& element : elements)
-        if (element.flags & kElementEnabled) element.updateLod(force);
-    stateWords[0] &= ~kModelPaletteRefresh;
+    updateElementLods();
     if ((stateWords[0] & kModelLightSetDirty) ||
         ((stateWords[0] & kModelDrawnThisFrame) && (stateWords[0] & kModelMoves)))
         updateLightSet();
@@ -580,7 +597,7 @@ bool Model::updateLightSet() {
     }
     if (!set->name[0]) return engineLog().systemError("Try to set model [%s] lightset to %s", name, "NULL");
     copyName(lightSetName, sizeof(lightSetName), set->name);
-    return true;
+    return applyLightset();
 }
 
 ModelController* Model::setController(std::int32_t type) {
@@ -693,16 +710,12 @@ void Model::release() {
     if (pvsAreaIndex >= 0)
         if (Scene* owner = scene()) owner->pvs.unregisterObject(this);
     pvsAreaIndex = -1;
-    for (ModelElement& element : elements) {
-        element.flags &= ~kElementEnabled;
-        element.release();
-    }
+    releaseElementInstances();
     deleteLights();
     deleteParticles();
     detachPhysics();
     removeController();
-    animation.clear();
-    elements.clear();
+    destroyElements();
     resource = nullptr;
 }
 

@@ -190,6 +190,9 @@ public:
     bool updateFrame(const CurrentTime& time, std::int32_t mode);
     bool updateTracking(const CurrentTime& time);
     bool updateDeferred();
+    // Each drawn reflecting element hands the current camera its plane (its
+    // position and up axis).
+    void handMirrorPlanes();
     // Moves the model by the root motion its animation reported, then
     // clears the motion.
     void applyRootMotion();
@@ -204,15 +207,19 @@ public:
     bool updateLightSet();
 
     // ---- placement (ModelPlacement.cpp) ----
-    // Sets the world pose (orthonormal) when any component differs by more
-    // than 0.001 from the stored one: the inverse, the change bits, the
-    // element bounds and the culling element pass follow. True when changed.
+    // Stores the world pose (orthonormal) and its inverse. When a component
+    // differs by more than 0.001 from the pose the elements were last placed
+    // by, the change bits, the element matrices and bounds and the culling
+    // element pass follow (so that slow motion adds up). True when changed.
     bool setWorldMatrix(const Matrix34& value);
     // Places the model through its controller, its physics model or
     // directly; the result of setWorldMatrix on the direct road, else true.
     bool setPose(const Matrix34& pose, const CurrentTime& time);
     // setPose as a jump (the physics model's jump bit, the controller told).
     bool teleportTo(const Matrix34& pose, const CurrentTime& time);
+    // A linked model takes the pose of its link (as a jump); without a
+    // parent link only a message.
+    void followParentLink(const CurrentTime& time);
     // The script's teleport: to the waypoint's pose moved offset along its
     // forward row. False (logged) for an empty or unknown waypoint.
     bool teleport(const char* waypoint, float offset);
@@ -480,8 +487,9 @@ public:
     // The element drawn into the water's reflection: unlit, without
     // blending, alpha test, culling or fog.
     static bool drawElementReflectionPass(ModelElement& element);
-    // The element's shader constants for a draw with a light (-1: none).
-    static void prepareElementShaderPass(ModelElement& element, std::int32_t light);
+    // The element's shader constants for a draw with a light (-1: none);
+    // false when the light does not light the element's material class.
+    static bool prepareElementShaderPass(ModelElement& element, std::int32_t light);
     // The water textures of the current water programs.
     static void bindWaterTextures(bool reflection);
     // Shadow passes: the element into the shadow map, and the element with
@@ -503,6 +511,11 @@ public:
     static std::uint32_t packFactor(const float* colour, float alpha, bool round);
 
 private:
+    // Places the elements by the current pose: their matrices and bounds,
+    // the change bits and the visibility place.
+    void placeElements();
+    // The pose the elements were last placed by.
+    Matrix34 placedPose_ = matrix34Identity();
     bool controllerRemovalPending_ = false;
     // The model as a user of its resource record.
     class ResourceLink : public ResourceUser {

@@ -123,6 +123,21 @@ Light* lightOf(const ModelElement& element, std::int32_t light) {
     return dynamic_cast<Light*>(gameCore.objects->getObject(element.lights[static_cast<std::size_t>(light)]));
 }
 
+// The light class of the element's current material (0 exterior, 1
+// interior): a light lights only the materials of its class.
+std::int32_t lightClassOf(const ModelElement& element) {
+    const ModelElementLod* level = element.lod();
+    const Material* material = level ? level->material : nullptr;
+    return material ? static_cast<std::int32_t>(material->parameters.lightSetIndex) : 0;
+}
+
+// A light into the next free unit of the fixed-function state, counted only
+// when it lights the element's class.
+void applyFixedLight(Cache& cache, const Light& light, std::int32_t kind, std::int32_t& applied) {
+    if (!light.resourceFor(kind)) return;
+    light.applyFixedFunction(cache, applied++, kind);
+}
+
 // What every textured fixed-function path shares: preparation, the diffuse
 // and (when used) light-map links bound, ambient, fill mode, colour vertex
 // and texture factor.
@@ -236,14 +251,14 @@ bool Model::prepareElementFixedPass(ModelElement& element, std::int32_t light, b
     std::int32_t applied = 0;
     if (lighting && light >= 0) {
         // A per-light pass: that light alone.
-        if (const Light* one = lightOf(element, light)) one->applyFixedFunction(cache, applied++);
+        if (const Light* one = lightOf(element, light)) applyFixedLight(cache, *one, lightClassOf(element), applied);
     } else if (lighting) {
         // The main pass: the collected lights in list order, only live and
         // enabled ones counting, up to "max_ffp_model_lights".
         const std::int32_t limit = std::clamp(settings().maxFfpModelLights, 0, DXStateCache::kLights);
         for (std::size_t i = 0; i < element.lights.size() && applied < limit; ++i) {
             const Light* one = lightOf(element, static_cast<std::int32_t>(i));
-            if (one && (one->flags & kLightEnabled)) one->applyFixedFunction(cache, applied++);
+            if (one && (one->flags & kLightEnabled)) applyFixedLight(cache, *one, lightClassOf(element), applied);
         }
     }
     for (std::int32_t unit = applied; unit < DXStateCache::kLights; ++unit) cache.enableLight(unit, false);
@@ -806,7 +821,7 @@ void setBoneConstants(ModelElement& element, ShaderProgram* vertex) {
 
 bool Model::suppressWater = false;
 
-void Model::prepareElementShaderPass(ModelElement& element, std::int32_t light) {
+bool Model::prepareElementShaderPass(ModelElement& element, std::int32_t light) {
     markReflection(element);
     ShaderCore& shaders = gameCore.render->shaders();
     ShaderProgram* vertex = shaders.currentVertexProgram();
@@ -836,7 +851,8 @@ void Model::prepareElementShaderPass(ModelElement& element, std::int32_t light) 
         if (material->parameters.boneInfluences > 0) setBoneConstants(element, vertex);
     }
     if (const Light* l = lightOf(element, light))
-        l->setShaderConstants(vertex, pixel, element.world, 0, element.lightRepeat);
+        return l->setShaderConstants(vertex, pixel, element.world, lightClassOf(element), element.lightRepeat);
+    return true;
 }
 
 bool Model::drawElementShader(ModelElement& element, std::int32_t light) {
@@ -893,7 +909,8 @@ bool Model::drawElementShader(ModelElement& element, std::int32_t light) {
         reportDynamicFailure(*material);
         return drawn;
     }
-    prepareElementShaderPass(element, light);
+    // A light that does not light the material's class draws no pass.
+    if (!prepareElementShaderPass(element, light)) return drawn;
     if (adds) shaders.pass.blendMode = addedBlend;
     drawShaderMesh(element);
     return true;
@@ -1055,7 +1072,7 @@ bool drawWater(ModelElement& element, std::int32_t light, MultyShaderWaterBase& 
         material->reportFailure(v.ambient, 0, v.specular, 0, 0);
         return base;
     }
-    Model::prepareElementShaderPass(element, light);
+    if (!Model::prepareElementShaderPass(element, light)) return base;
     if (lit) shaders.pass.blendMode = 7;
     Model::bindWaterTextures(reflection);
     drawShaderMesh(element);

@@ -16,6 +16,7 @@
 #include "render/Material.h"
 #include "render/VideoSetup.h"
 #include "scene/Scene.h"
+#include "scene/SceneLighting.h"
 
 namespace {
 
@@ -147,6 +148,11 @@ void ModelElementLod::updateBounds(const Model& owner) {
     box.setFromExtents(placed, half);
 }
 
+void ModelElementLod::applyLightset(const LightSet& set) {
+    for (auto& each : materials)
+        if (each) each->applyLightset(set);
+}
+
 bool ModelElement::push() {
     flags &= ~kElementReflects;
     bool result = data() != nullptr;
@@ -198,6 +204,9 @@ bool ModelElement::pushLod(std::int32_t slotIndex) {
     slot.materials.clear();
     slot.material = nullptr;
     if (mesh.subsetCount() > 0) slot.setMesh(mesh);
+    // The materials are made anew: they take the model's light set before
+    // their textures are chosen (a specular set asks for specular maps).
+    if (LightSet* set = requestLightSet(model->lightSetName)) slot.applyLightset(*set);
     for (std::size_t i = 0; i < slot.materials.size(); ++i) {
         Material& material = *slot.materials[i];
         if (!material.allocate()) {

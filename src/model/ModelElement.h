@@ -21,6 +21,7 @@ class ClothInstance;
 class Material;
 class MeshAnimInstance;
 class Model;
+struct LightSet;
 class Y3ModelDefault;
 struct ModelElementData;
 struct ShadowRecord;
@@ -125,6 +126,8 @@ struct ModelElementLod {
     }
     // The box of the mesh placed by the model's world matrix and scale.
     void updateBounds(const Model& model);
+    // Every material of the slot takes the light set's colours.
+    void applyLightset(const LightSet& set);
     // Reports what a slot still holds and frees its palette and table.
     void release();
 };

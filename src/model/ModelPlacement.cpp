@@ -36,11 +36,19 @@ bool matrix34Equal(const Matrix34& a, const Matrix34& b, float epsilon) {
 }  // namespace
 
 bool Model::setWorldMatrix(const Matrix34& value) {
-    const bool changed = !matrix34Equal(worldMatrix, value, kPlacementEpsilon);
+    // Compared with the pose the elements were placed by, not with the last
+    // call: many small steps add up to a move that is drawn.
+    const bool changed = !matrix34Equal(placedPose_, value, kPlacementEpsilon);
     if (changed) stateWords[0] |= kModelTransformChanged;
     worldMatrix = value;
     matrix34Inverse(worldMatrix, inverseWorldMatrix);
     if (!changed) return false;
+    placeElements();
+    return true;
+}
+
+void Model::placeElements() {
+    placedPose_ = worldMatrix;
     if (pvsAreaIndex >= 0) stateWords[0] |= kModelPlaceDirty;
     stateWords[0] |= kModelLightsDirty | kModelLightSetDirty | kModelPhysicsDirty;
     for (ModelElement& element : elements) {
@@ -59,7 +67,6 @@ bool Model::setWorldMatrix(const Matrix34& value) {
             owner->pvs.updateObject(pvsAreaIndex, true);
             stateWords[0] &= ~kModelPlaceDirty;
         }
-    return true;
 }
 
 bool Model::setPose(const Matrix34& pose, const CurrentTime& time) {
@@ -84,6 +91,17 @@ bool Model::teleportTo(const Matrix34& pose, const CurrentTime& time) {
     if (PhysicsModel* physics = attachedPhysics()) physics->flags |= kPhysicsModelJump;
     setPose(pose, time);
     return true;
+}
+
+void Model::followParentLink(const CurrentTime& time) {
+    if (!link.parent().value) {
+        engineLog().error("Can't update model link [%s]: link not initialized", name);
+        return;
+    }
+    Matrix34 pose;
+    if (!link.evaluate(pose)) return;
+    if (PhysicsModel* physics = attachedPhysics()) physics->flags |= kPhysicsModelJump;
+    setPose(pose, time);
 }
 
 bool Model::teleport(const char* waypoint, float offset) {
@@ -122,9 +140,7 @@ bool Model::setFacingDirection(const float* d) {
 void Model::setScale(const float* value) {
     for (int i = 0; i < 3; ++i) scale[i] = value[i];
     // The stored pose again, with every bound recomputed.
-    const Matrix34 pose = worldMatrix;
-    worldMatrix.m[9] += 1.0f;
-    setWorldMatrix(pose);
+    placeElements();
 }
 
 float Model::getEyeHeight(bool stored) {
@@ -147,12 +163,14 @@ void Model::setMainCharacter(bool on) {
     if (on) stateWords[0] |= kModelMainCharacter;
     else stateWords[0] &= ~kModelMainCharacter;
     engineLog().message("Select main character [%s]", name);
+    if (controller) controller->onMainCharacter();
     if (!on) return;
     if (walk_distance > 0.0f) {
         walk_distance = -1.0f;
         engineLog().scriptError(
             "Disable follow mode for object [%s] before set to main character! (model.walk_distance = -1;)", name);
     }
+    if (controller) controller->stay();
 }
 
 bool Model::checkUniqueName(const char* newName) {
@@ -221,10 +239,11 @@ bool Model::applyLightset() {
     if (!set) return false;
     for (ModelElement& element : elements) {
         element.lightSetRef = lightSetName;
-        for (ModelElementLod& slot : element.lods)
-            for (auto& material : slot.materials)
-                if (material) material->applyLightset(*set);
+        for (ModelElementLod& slot : element.lods) slot.applyLightset(*set);
     }
+    for (GameObjectLink attached : lights)
+        if (GameObject* object = gameCore.objects ? gameCore.objects->getObject(attached) : nullptr)
+            if (auto* light = dynamic_cast<Light*>(object)) light->lightSet = set;
     return true;
 }
 

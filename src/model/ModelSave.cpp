@@ -1,5 +1,7 @@
 // The model's save record: what a saved game keeps of a model and how a
 // model made for loading takes it back.
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "animation/ModelMorph.h"
@@ -121,6 +123,15 @@ std::int32_t Model::load(DataStream& s) {
     }
     nameChanged();
     if (!addField(total, readFloats(s, worldMatrix.m, 12)) || !addField(total, readFloats(s, scale, 3))) return total;
+    // A pose or scale that is not a number would leave the model nowhere:
+    // the record is damaged.
+    const auto finite = [](const float* values, int count) {
+        return std::all_of(values, values + count, [](float v) { return std::isfinite(v); });
+    };
+    if (!finite(worldMatrix.m, 12) || !finite(scale, 3)) {
+        refuse(total, "Can't load model [%s]: its pose or scale is not a finite number", name[0] ? name : who);
+        return total;
+    }
     matrix34Inverse(worldMatrix, inverseWorldMatrix);
     if (!addField(total, readF32(s, interestDistance)) || !addField(total, readF32(s, walk_distance))) return total;
     if (!addField(total, readU32(s, physicsModel.value))) return total;

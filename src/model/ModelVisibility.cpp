@@ -128,6 +128,7 @@ bool Model::initElements(std::int32_t expected) {
     elements.clear();
     elements.reserve(std::size_t(count));
     for (std::int32_t e = 0; e < count; ++e) elements.emplace_back(*this, e);
+    placedPose_ = worldMatrix;
     for (ModelElement& element : elements) {
         if (element.textureSet() != std::uint32_t(textureSet))
             element.flags = (element.flags & ~(0xFFu << kElementTextureSetShift)) |
@@ -196,6 +197,7 @@ bool Model::releaseElementInstances() {
 }
 
 bool Model::destroyElements() {
+    animation.clear();
     releaseElementInstances();
     for (ModelElement& element : elements) element.release();
     elements.clear();
@@ -294,6 +296,8 @@ bool Model::cull() {
         }
         if (element.flags & kElementInView) low |= kModelActive;
     }
-    (void)wasDrawn;
+    // Back in view: the pose catches up at once.
+    if (!wasDrawn && (low & kModelDrawnThisFrame))
+        animation.update(CurrentTime(0.0), true, (low & kModelMainCharacter) != 0);
     return (low & (kModelDrawnThisFrame | kModelInFrame)) != 0;
 }

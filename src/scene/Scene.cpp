@@ -463,7 +463,16 @@ void Scene::release() {
 }
 
 bool Scene::setMainCharacter(GameObjectLink link) {
+    if (this == gameCore.currentScene()) {
+        if (!gameCore.onMainCharacterSelected()) return false;
+        mainCharacter = link;
+        return gameCore.scene_resetMainCharacterView();
+    }
+    // A scene that is not the game's current one has no views to reset:
+    // only its models learn which one is the main character.
+    if (auto* before = dynamic_cast<Model*>(resolve(mainCharacter))) before->setMainCharacter(false);
     mainCharacter = link;
+    if (auto* chosen = dynamic_cast<Model*>(resolve(link))) chosen->setMainCharacter(true);
     return true;
 }
 

@@ -404,10 +404,12 @@ LightSet* Scene::lightSetForModel(GameObject& model) {
 }
 
 void Scene::invalidateLighting() {
-    // Lights take their light sets from the scene's current ones; models
-    // relight themselves from the dirty bits on their next update.
+    // Lights take their light sets from the scene's current ones, then the
+    // models pick theirs (a linked light follows its model's set).
     for (GameObjectLink link : lights)
         if (GameObject* light = resolve(link)) light->invalidateLighting();
+    for (GameObjectLink link : models)
+        if (GameObject* model = resolve(link)) model->invalidateLighting();
 }
 
 bool Scene::updateList(std::vector<GameObjectLink>& list, const UpdateSchedule& schedule, const CurrentTime& time,

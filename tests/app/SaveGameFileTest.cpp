@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -909,5 +910,54 @@ TEST(SaveGameFile, RestoresOfMissingResourcesSucceedOrAreRefusedWithTheGameKept)
         EXPECT_TRUE(scene->updatePhase0(CurrentTime(1.0 / 60.0), 0));
         EXPECT_TRUE(scene->updatePhase1(CurrentTime(1.0 / 60.0), 0));
     }
+    s.f.game->releaseScenes();
+}
+
+// A saved model whose pose or scale is not a number: the restore refuses
+// the save before it lets the running game go, and says why.
+TEST(SaveGameFile, AModelSavedWithoutAFinitePoseIsRefusedAndTheGameGoesOn) {
+    SaveFileFixture s;
+    ModelAndPhysicsPackages data(s, "model floor\nactor box ground flags static group 0 size 20 0.5 20 at 0 -0.5 0\n",
+                                 {"crate"});
+    ASSERT_TRUE(data.built);
+    ASSERT_TRUE(s.runPosted(kLoadIntro));
+    Scene* const current = s.f.game->currentScene();
+    ASSERT_NE(current, nullptr);
+    ASSERT_NE(current->createModel("crate", "crate_b", testing_support::poseAt(1.0f, 0.0f, 2.0f), 0), nullptr);
+    ASSERT_TRUE(s.runPosted("game:save('slot1')"));
+    const SlotGameData saved(readFile(s.userSave("slot1")));
+    ASSERT_FALSE(saved.plain.empty());
+    // The model's record: its instance name (a u16 count and the bytes),
+    // then the twelve floats of its pose and the three of its scale.
+    const std::string name = std::string("\x07\0", 2) + "crate_b";
+    const std::size_t record = saved.plain.find(name);
+    ASSERT_NE(record, std::string::npos);
+    const std::size_t poseAt = record + name.size();
+    const struct {
+        const char* what;
+        std::size_t at;
+        float value;
+    } cases[] = {
+        {"NaN position", poseAt + 4 * 9, std::numeric_limits<float>::quiet_NaN()},
+        {"infinite axis", poseAt + 4 * 4, std::numeric_limits<float>::infinity()},
+        {"infinite scale", poseAt + 48 + 4, -std::numeric_limits<float>::infinity()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string bytes = saved.plain;
+        std::memcpy(bytes.data() + c.at, &c.value, sizeof(c.value));
+        ASSERT_TRUE(writeFile(s.userSave("damaged"), saved.around(bytes)));
+        ASSERT_TRUE(s.runPosted("game:restore('damaged')\nrestored = game:state()"));
+        // A restore that went on has let the running scene go.
+        ASSERT_EQ(s.text("restored"), "false");
+        EXPECT_TRUE(s.f.logged("Can't load model [crate_b]: its pose or scale is not a finite number"));
+        ASSERT_EQ(s.f.game->currentScene(), current);
+        auto* crate = dynamic_cast<Model*>(current->lookupModel("crate_b", static_cast<std::int32_t*>(nullptr)));
+        ASSERT_NE(crate, nullptr);
+        EXPECT_FLOAT_EQ(crate->worldMatrix.m[9], 1.0f);
+    }
+    // The save itself restores.
+    ASSERT_TRUE(s.runPosted("game:restore('slot1')\nrestored = game:state()"));
+    EXPECT_EQ(s.text("restored"), "true");
     s.f.game->releaseScenes();
 }

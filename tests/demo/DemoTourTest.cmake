@@ -505,7 +505,9 @@ else()
   # second); where the hidden crate stood, the stone floor's grey shows,
   # neither the crate nor a shadow left from before the save (the third).
   # The sailor stands at its spot in its yellow oilskins (the fifth), on
-  # the stones' grey (the sixth).
+  # the stones' grey (the sixth). The models take the harbour's light set
+  # (ambient 0.25 0.27 0.32) with the mild sun: their colours show at
+  # about a third to a half of their textures' full strength.
   if(DEFINED IMAGEPROBE)
     execute_process(COMMAND ${IMAGEPROBE} "${slot}" 234 101 10 8 218 106 8 4 56 150 10 8 272 12 36 36
                             140 107 6 6 156 120 10 8
@@ -546,21 +548,21 @@ else()
         string(APPEND failures "the slot's screenshot does not show the scene's still frame: [${probe_out}]\n")
       endif()
       if(NOT probe_out MATCHES "region 140 107 ([0-9]+) ([0-9]+) ([0-9]+)"
-         OR CMAKE_MATCH_1 LESS 160 OR CMAKE_MATCH_2 LESS 120 OR CMAKE_MATCH_3 GREATER 110)
+         OR CMAKE_MATCH_1 LESS 40 OR CMAKE_MATCH_2 LESS 35 OR CMAKE_MATCH_3 GREATER 40)
         string(APPEND failures "the slot's screenshot does not show the sailor's yellow: [${probe_out}]\n")
       else()
         math(EXPR red_over_blue "${CMAKE_MATCH_1} - ${CMAKE_MATCH_3}")
-        if(red_over_blue LESS 80)
+        if(red_over_blue LESS 30)
           string(APPEND failures "the slot's screenshot does not show the sailor's yellow: [${probe_out}]\n")
         endif()
       endif()
       if(NOT probe_out MATCHES "region 156 120 ([0-9]+) ([0-9]+) ([0-9]+)"
-         OR CMAKE_MATCH_1 LESS 110 OR CMAKE_MATCH_1 GREATER 200 OR CMAKE_MATCH_2 LESS 110 OR CMAKE_MATCH_2 GREATER 200
-         OR CMAKE_MATCH_3 LESS 110 OR CMAKE_MATCH_3 GREATER 200)
+         OR CMAKE_MATCH_1 LESS 40 OR CMAKE_MATCH_1 GREATER 140 OR CMAKE_MATCH_2 LESS 40 OR CMAKE_MATCH_2 GREATER 140
+         OR CMAKE_MATCH_3 LESS 40 OR CMAKE_MATCH_3 GREATER 140)
         string(APPEND failures "the slot's screenshot does not show the stones' grey beside the sailor: [${probe_out}]\n")
       endif()
       if(NOT probe_out MATCHES "region 234 101 ([0-9]+) ([0-9]+) ([0-9]+)"
-         OR CMAKE_MATCH_1 LESS 150 OR CMAKE_MATCH_2 GREATER 80 OR CMAKE_MATCH_3 GREATER 80)
+         OR CMAKE_MATCH_1 LESS 60 OR CMAKE_MATCH_2 GREATER 35 OR CMAKE_MATCH_3 GREATER 35)
         string(APPEND failures "the slot's screenshot does not show the crate moved to the quay: [${probe_out}]\n")
       endif()
       if(NOT probe_out MATCHES "region 218 106 ([0-9]+) ([0-9]+) ([0-9]+)"
@@ -568,8 +570,8 @@ else()
         string(APPEND failures "the slot's screenshot does not show the moved crate's shadow: [${probe_out}]\n")
       endif()
       if(NOT probe_out MATCHES "region 56 150 ([0-9]+) ([0-9]+) ([0-9]+)"
-         OR CMAKE_MATCH_1 GREATER 200 OR CMAKE_MATCH_1 LESS 90
-         OR CMAKE_MATCH_2 LESS 90 OR CMAKE_MATCH_3 LESS 90)
+         OR CMAKE_MATCH_1 GREATER 140 OR CMAKE_MATCH_1 LESS 40
+         OR CMAKE_MATCH_2 LESS 40 OR CMAKE_MATCH_3 LESS 40)
         string(APPEND failures "the slot's screenshot does not show the stone floor where the hidden crate "
                                "stands: [${probe_out}]\n")
       endif()
@@ -642,6 +644,17 @@ if(DEFINED IMAGEPROBE AND EXISTS "${user_root}/lighthouse/save/dry.jpg" AND EXIS
   if(lamp_lift LESS 20)
     string(APPEND failures "the quay under the lamp is not brighter: [${tour_lamp}] against [${tour_unlit}]\n")
   endif()
+  # Out of the lamp's reach the quay's stones (the texture's full grey is
+  # 150) show the harbour's light set: its ambient and the mild sun leave
+  # them well below their full colour.
+  foreach(channel 0 1 2)
+    list(GET tour_unlit ${channel} level)
+    if(level GREATER 120)
+      string(APPEND failures "the quay out of the lamp's reach is not darker than its stones' full grey: "
+                             "[${tour_unlit}]\n")
+      break()
+    endif()
+  endforeach()
   # The hero's blue shows against the wall; above the wall's top, where he
   # would stand had he walked through, the house's plaster shows no blue.
   list(GET tour_hero 0 hero_r)
@@ -650,7 +663,7 @@ if(DEFINED IMAGEPROBE AND EXISTS "${user_root}/lighthouse/save/dry.jpg" AND EXIS
   list(GET tour_beyond 2 beyond_b)
   math(EXPR hero_tint "${hero_b} - ${hero_r}")
   math(EXPR beyond_tint "${beyond_b} - ${beyond_r}")
-  if(hero_tint LESS 40 OR beyond_tint GREATER 15)
+  if(hero_tint LESS 25 OR beyond_tint GREATER 15)
     string(APPEND failures "the hero does not stand in front of the wall: [${tour_hero}], "
                            "above the wall [${tour_beyond}]\n")
   endif()

@@ -173,8 +173,9 @@ int shot(Display* display, const char* file, int ax, int ay, int aw, int ah) {
             if (x == ax + aw / 2 && y == ay + ah / 2) centre = packed;
             ++pixels;
             if (rgb[0] | rgb[1] | rgb[2]) ++nonBlack;
-            // The demo's crates are painted a strong red nothing else shows.
-            if (rgb[0] > 150 && rgb[1] < 90 && rgb[2] < 90) ++red;
+            // The demo's crates are painted a strong red nothing else shows;
+            // lit by the harbour's light set it shows at about half strength.
+            if (rgb[0] > 60 && rgb[0] > 2 * (rgb[1] + rgb[2])) ++red;
             for (int c = 0; c < 3; ++c) sum[c] += rgb[c];
             if (colours.size() < 65536) colours.insert(packed);
         }

@@ -356,12 +356,7 @@ TEST_F(ModelContextTest, PlacementOperations) {
     ASSERT_NE(hollow, nullptr);
     EXPECT_TRUE(hollow->elements.empty());
     EXPECT_FLOAT_EQ(hollow->getEyeHeight(false), 0.0f);
-    // The main character leaves follow mode.
-    model->walk_distance = 3.0f;
-    model->setMainCharacter(true);
-    EXPECT_FLOAT_EQ(model->walk_distance, -1.0f);
-    EXPECT_TRUE(model->stateWords[0] & kModelMainCharacter);
-    EXPECT_TRUE(logged("Disable follow mode for object [crate_a] before set to main character!"));
+    // The main character's follow mode: ObjectScript.TheMainCharacterChoiceReachesTheModels.
 }
 
 TEST_F(ModelContextTest, ARenderPassRefusesPushesPopsAndRenderObjects) {

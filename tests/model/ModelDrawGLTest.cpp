@@ -1094,6 +1094,18 @@ Light* addLightAlongZ(Scene& scene, const char* name, float grey, std::uint32_t 
     return light;
 }
 
+// The painted panel placed half a screen right in the scene, pushed and
+// drawn this frame, its lights collected by its deferred update; null when
+// a step failed.
+Model* placeLitPanel(Scene& scene) {
+    Matrix34 pose = matrix34Identity();
+    pose.m[9] = 0.5f;
+    auto* model = static_cast<Model*>(scene.createModel("panel", "sign", pose, 0));
+    if (!model || !model->push()) return nullptr;
+    model->stateWords[0] |= kModelDrawnThisFrame;
+    return model->updateDeferred() ? model : nullptr;
+}
+
 // A model of the model writer's, created in a scene with one light, pushed
 // and drawn through its element: its texture's two halves show where the
 // model stands (placed half a screen right), and nothing elsewhere; the
@@ -1168,13 +1180,8 @@ TEST_F(ModelDrawGLTest, TheElementsLightsSortIntoPassesAndFillColoursByDistance)
     ASSERT_TRUE(key && glow && inside && hidden) << allLines();
     hidden->setVisible(false);
 
-    Matrix34 pose = matrix34Identity();
-    pose.m[9] = 0.5f;
-    auto* model = static_cast<Model*>(scene.createModel("panel", "sign", pose, 0));
+    Model* model = placeLitPanel(scene);
     ASSERT_NE(model, nullptr) << allLines();
-    ASSERT_TRUE(model->push()) << allLines();
-    model->stateWords[0] |= kModelDrawnThisFrame;
-    ASSERT_TRUE(model->updateDeferred());
     ModelElement& element = model->elements.at(0);
     ASSERT_EQ(element.lights.size(), 4u) << allLines();
     Material& material = *element.lod()->materials.at(0);
@@ -1229,6 +1236,91 @@ TEST_F(ModelDrawGLTest, TheElementsLightsSortIntoPassesAndFillColoursByDistance)
     for (Light* light : {key, glow, inside}) light->setVisible(false);
     const int dark = redAt(16.0f);
     EXPECT_GT(filled, dark + 20);
+    scene.deleteModel(model);
+}
+
+// A drawn water element hands the camera its plane every frame (its
+// position and up axis), wherever the pond lies: the mirror reflects about
+// it.
+TEST_F(ModelDrawGLTest, AReflectingElementHandsTheCameraItsPlane) {
+    textures.files["deep.dds"] = solid(20, 20, 20);
+    render->textures.allocated = true;
+    textures.setup.details = 1;
+    textures.setup.water = 1;
+    textures.setup.waterReflection = 1;
+    ASSERT_TRUE(render->allocateReflectionTarget()) << allLines();
+    ProcMirror* mirror = render->mirrorTarget();
+    ASSERT_NE(mirror, nullptr);
+    testing_support::CameraScene world{
+        {"model pond\nelement surface\nlod\nmeshstream 4\n"
+         "vertex p -1 0 -1 n 0 1 0 t 0 0\nvertex p 1 0 -1 n 0 1 0 t 1 0\n"
+         "vertex p -1 0 1 n 0 1 0 t 0 1\nvertex p 1 0 1 n 0 1 0 t 1 1\n"
+         "index 0 1 2 2 1 3\nsubset 0 0 6 4 kind 26 diffuse deep\nbox 1 0.05 1\n"
+         "lod\nbox 1 1 1\nlod\nbox 1 1 1\n"}};
+    world.camera().pose = testing_support::poseAt(0.0f, 0.0f, 8.0f);
+    for (const float height : {2.0f, -1.5f, 0.25f}) {
+        SCOPED_TRACE(height);
+        auto* pond = static_cast<Model*>(world.scene->createModel("pond", "pond", testing_support::poseAt(0, height, 0), 0));
+        ASSERT_NE(pond, nullptr) << allLines();
+        ASSERT_TRUE(pond->push()) << allLines();
+        ASSERT_TRUE(pond->elements.at(0).flags & kElementReflects);
+        mirror->renderRequested = false;
+        // A frame: the camera takes its pose, the renderer culls the pond;
+        // then the first model pass with the scheduler's reflection bit.
+        const CurrentTime sample = testing_support::frameAt(1.0, 1.0 / 60.0);
+        EXPECT_TRUE(world.scene->updatePhase1(sample, 0));
+        render->takeCamera();
+        render->updateContexts();
+        ASSERT_TRUE(pond->stateWords[0] & kModelDrawnThisFrame);
+        pond->prepareFrame(sample, 2);
+        EXPECT_TRUE(mirror->renderRequested);
+        EXPECT_FLOAT_EQ(mirror->mirrorPoint[1], height);
+        EXPECT_FLOAT_EQ(mirror->mirrorNormal[1], 1.0f);
+        world.scene->deleteModel(pond);
+    }
+}
+
+// An element of an interior material (its light class 1) is lit by the
+// lights of the interior and of both classes; an exterior light leaves it
+// as dark as no light.
+TEST_F(ModelDrawGLTest, AnInteriorMaterialIsLitByTheLightsOfItsClass) {
+    std::string panel = paintedPanel(textures);
+    const std::string subset = "kind 6 diffuse paint";
+    panel.replace(panel.find(subset), subset.size(), subset + " interior");
+    // A dim grey leaves room for the light on both paths.
+    textures.files["paint.dds"] = solid(50, 50, 50);
+    testing_support::CameraScene world{panel};
+    render->textures.allocated = true;
+    Scene& scene = *world.scene;
+    const struct {
+        const char* name;
+        std::uint32_t lightClass;
+        bool lights;
+    } cases[] = {{"indoor_lamp", 1, true}, {"any_lamp", 2, true}, {"street_lamp", 0, false}};
+    std::vector<Light*> lamps;
+    for (const auto& c : cases) {
+        lamps.push_back(addLightAlongZ(scene, c.name, 0.5f, 0, c.lightClass));
+        ASSERT_NE(lamps.back(), nullptr) << c.name << allLines();
+    }
+    Model* model = placeLitPanel(scene);
+    ASSERT_NE(model, nullptr) << allLines();
+    ModelElement& element = model->elements.at(0);
+    ASSERT_EQ(element.lights.size(), std::size(cases)) << allLines();
+    ASSERT_EQ(element.lod()->materials.at(0)->parameters.lightSetIndex, 1u);
+    const auto redAt = [&](int details) { return int(renderElement(element, details).at((32 * 64 + 44) * 4 + 2)); };
+    // The shader paths (the fixed pipeline draws its unlit pass at full
+    // strength, so its lit and unlit pictures do not order).
+    for (int details : {1, 2}) {
+        for (Light* lamp : lamps) lamp->setVisible(false);
+        const int dark = redAt(details);
+        for (std::size_t i = 0; i < lamps.size(); ++i) {
+            SCOPED_TRACE(testing::Message() << cases[i].name << " at details " << details);
+            for (Light* lamp : lamps) lamp->setVisible(lamp == lamps[i]);
+            const int seen = redAt(details);
+            if (cases[i].lights) EXPECT_GT(seen, dark + 20);
+            else EXPECT_NEAR(seen, dark, 3);
+        }
+    }
     scene.deleteModel(model);
 }
 
@@ -1810,11 +1902,14 @@ TEST_F(ModelDrawGLTest, PerLightPassesAddTheirLightsOverTheAmbientColour) {
 namespace {
 
 // A compiled light set as the packages store it (one packed record of its
-// 304 bytes) whose exterior diffuse colour is the given one.
-testing_support::FixtureFile storedLightSet(const char* name, float red, float green, float blue) {
+// 304 bytes) whose exterior diffuse colour is the given one, with the given
+// ambient colour (grey) and no specular colour.
+testing_support::FixtureFile storedLightSet(const char* name, float red, float green, float blue,
+                                            const float (&ambient)[3] = {0.0f, 0.0f, 0.0f}) {
     LightSet set;
     copyName128(set.name, name);
     set.exterior.diffuse[0] = red, set.exterior.diffuse[1] = green, set.exterior.diffuse[2] = blue;
+    for (int c = 0; c < 3; ++c) set.exterior.ambient[c] = ambient[c], set.exterior.specular[c] = 0.0f;
     MemoryStream raw;
     raw.write(&set, static_cast<std::int32_t>(sizeof(set)));
     MemoryStream record;
@@ -1829,19 +1924,23 @@ testing_support::FixtureFile storedLightSet(const char* name, float red, float g
 // centre) on a floor facing the viewer, with a point light of the scene
 // just in front of the crate's centre: drawn on the fixed pipeline (the
 // "-ffp" light sets, the fixed-function reach of the light) and on the
-// shader path, by day and by night. The crate's centre is lit, the far
-// floor shows the ambient colour only; both paths agree there, and the
-// night set tints the light as it says.
+// shader path, by day and by night. The models take their light sets of
+// the time of day (ambient 0.5 grey by day, the harbour's 0.25 0.27 0.32 at
+// night) when the scene's lighting changes. The crate's centre is lit, the
+// far floor shows the texture times the set's ambient colour only, darker
+// at night; both paths agree there, and the night set tints the light as
+// it says.
 TEST_F(ModelDrawGLTest, APointLightOnACrateLightsAlikeOnBothPathsAndTakesTheTimeOfDaysSet) {
     textures.files["paint.dds"] = solid(120, 120, 120);
     render->textures.allocated = true;
+    const std::string timesOfDay = "lightset day harbour_day\nlightset nighttime harbour_night\n";
     const std::string floor =
-        "model floor\nelement face\nlod\nmeshstream 4\n"
+        "model floor\n" + timesOfDay + "element face\nlod\nmeshstream 4\n"
         "vertex p -1 1 0.5 n 0 0 -1 t 0 0\nvertex p 1 1 0.5 n 0 0 -1 t 1 0\n"
         "vertex p -1 -1 0.5 n 0 0 -1 t 0 1\nvertex p 1 -1 0.5 n 0 0 -1 t 1 1\n"
         "index 0 1 2 2 1 3\nsubset 0 0 6 4 kind 6 diffuse paint\nbox 1 1 0.05 at 0 0 0.5\n"
         "lod\nbox 1 1 1\nlod\nbox 1 1 1\n";
-    std::string crate = "model tile\nelement top\nlod\nmeshstream 4\n";
+    std::string crate = "model tile\n" + timesOfDay + "element top\nlod\nmeshstream 4\n";
     for (int row = 0; row < 3; ++row)
         for (int column = 0; column < 3; ++column)
             crate += "vertex p " + std::to_string(0.1f * float(column - 1)) + " " + std::to_string(0.1f * float(1 - row)) +
@@ -1857,10 +1956,15 @@ TEST_F(ModelDrawGLTest, APointLightOnACrateLightsAlikeOnBothPathsAndTakesTheTime
     // The fixed-function sets take a third of the shader sets' colours: by
     // default the fixed pipeline lights a point light at "fpp_diffuse_mult"
     // (1.5) over "ffp_point_atten0" (0.5).
-    const std::vector<testing_support::FixtureFile> sets = {
+    std::vector<testing_support::FixtureFile> sets = {
         storedLightSet("day", 1.0f, 1.0f, 1.0f), storedLightSet("nighttime", 0.25f, 0.5f, 1.0f),
         storedLightSet("day-ffp", 1.0f / 3, 1.0f / 3, 1.0f / 3),
         storedLightSet("nighttime-ffp", 0.25f / 3, 0.5f / 3, 1.0f / 3)};
+    const float dayAmbient[3] = {0.5f, 0.5f, 0.5f}, nightAmbient[3] = {0.25f, 0.27f, 0.32f};
+    for (const char* suffix : {"", "-ffp"}) {
+        sets.push_back(storedLightSet((std::string("harbour_day") + suffix).c_str(), 1, 1, 1, dayAmbient));
+        sets.push_back(storedLightSet((std::string("harbour_night") + suffix).c_str(), 1, 1, 1, nightAmbient));
+    }
 
     struct Colour {
         double r = 0, g = 0, b = 0;
@@ -1927,8 +2031,11 @@ TEST_F(ModelDrawGLTest, APointLightOnACrateLightsAlikeOnBothPathsAndTakesTheTime
         }
         for (const int night : {0, 1}) {
             scene.setSkyLightMode(night ? 3 : 1);
-            lamp->invalidateLighting();
+            // The scene's lighting changed: its lights and models take the
+            // sets of the time of day.
+            scene.invalidateLighting();
             lamp->updatePhase0(CurrentTime{}, 0);
+            for (Model* model : models) EXPECT_STREQ(model->lightSetName, night ? "harbour_night" : "harbour_day");
             ASSERT_NE(lamp->lightSet, nullptr);
             EXPECT_STREQ(lamp->lightSet->name, night ? "nighttime" : "day");
             device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
@@ -1946,12 +2053,15 @@ TEST_F(ModelDrawGLTest, APointLightOnACrateLightsAlikeOnBothPathsAndTakesTheTime
     }
     for (int night : {0, 1}) {
         SCOPED_TRACE(night ? "night" : "day");
+        const float* ambient = night ? nightAmbient : dayAmbient;
         for (int path : {0, 1}) {
             // Within the sphere the light adds to the ambient colour; the far
-            // floor has the ambient colour only.
+            // floor has the set's ambient colour only, below the texture's
+            // full grey.
             EXPECT_GT(crateSeen[path][night].b, floorSeen[path][night].b + 30) << path;
-            EXPECT_NEAR(floorSeen[path][night].r, 120, 6) << path;
-            EXPECT_NEAR(floorSeen[path][night].b, 120, 6) << path;
+            EXPECT_NEAR(floorSeen[path][night].r, 120 * ambient[0], 6) << path;
+            EXPECT_NEAR(floorSeen[path][night].g, 120 * ambient[1], 6) << path;
+            EXPECT_NEAR(floorSeen[path][night].b, 120 * ambient[2], 6) << path;
         }
         // Both paths agree in both regions.
         EXPECT_NEAR(crateSeen[0][night].r, crateSeen[1][night].r, 12);
@@ -1960,8 +2070,12 @@ TEST_F(ModelDrawGLTest, APointLightOnACrateLightsAlikeOnBothPathsAndTakesTheTime
         EXPECT_NEAR(floorSeen[0][night].g, floorSeen[1][night].g, 6);
     }
     // The night set keeps a quarter of the red and half the green the day
-    // set lets through, and all of the blue.
+    // set lets through, and all of the blue; the far floor is darker at
+    // night.
     for (int path : {0, 1}) {
+        EXPECT_LT(floorSeen[path][1].r + floorSeen[path][1].g + floorSeen[path][1].b + 30,
+                  floorSeen[path][0].r + floorSeen[path][0].g + floorSeen[path][0].b)
+            << path;
         auto added = [&](int night, double Colour::*channel) {
             return crateSeen[path][night].*channel - floorSeen[path][night].*channel;
         };

@@ -254,6 +254,9 @@ TEST_F(ModelSaveTest, DamagedRecordsAreRefusedByLoadAndByTheCheck) {
         putU32(out, at, value);
         return out;
     };
+    // The pose follows the name; the scale follows the pose.
+    const std::size_t poseAt = 2 + std::strlen(lantern->name);
+    const std::uint32_t nan = 0x7FC00000u, infinity = 0x7F800000u, minusInfinity = 0xFF800000u;
     std::vector<std::uint8_t> longName = record;
     longName[0] = 200;
     longName.insert(longName.begin() + 2, 200 - 9, 'x');
@@ -267,6 +270,9 @@ TEST_F(ModelSaveTest, DamagedRecordsAreRefusedByLoadAndByTheCheck) {
         {"action count", with(itemsAt, 0x10000000u), "its action item count is damaged"},
         {"light count", with(controllerAt + 4, 0x40000000u), nullptr},
         {"long name", longName, "its instance name is damaged"},
+        {"NaN in the first axis", with(poseAt, nan), "its pose or scale is not a finite number"},
+        {"infinite position", with(poseAt + 4 * 10, infinity), "its pose or scale is not a finite number"},
+        {"infinite scale", with(poseAt + 48 + 8, minusInfinity), "its pose or scale is not a finite number"},
     };
     for (const Case& c : cases) {
         std::int32_t read = 0;

@@ -4,12 +4,14 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <string>
 
 #include "animation/AnimationCore.h"
 #include "animation/AnimationTestSupport.h"
 #include "control/ControllerFixture.h"
+#include "control/ModelController.h"
 #include "control/PathGridDataManager.h"
 #include "effects/Sprite.h"
 #include "game/QuestData.h"
@@ -125,17 +127,18 @@ TEST(ObjectScript, SpritesHideAModelOnce) {
 // A pushed model of one bone with an animation to play, in a scene where
 // scripts reach it as "o".
 struct WalkerWorld {
-    static std::vector<testing_support::FixtureFile> files() {
-        std::vector<testing_support::FixtureFile> made = model_test::modelFiles(
-            "model walker\nelement body\nlod\nbone root 0 rest 0 0 0 1 0 0 0\n"
-            "box 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\n");
+    static constexpr const char* kWalker =
+        "model walker\nelement body\nlod\nbone root 0 rest 0 0 0 1 0 0 0\n"
+        "box 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\nlod\nbox 0.5 0.5 0.5\n";
+    static std::vector<testing_support::FixtureFile> files(const std::string& walker) {
+        std::vector<testing_support::FixtureFile> made = model_test::modelFiles(walker);
         for (auto& file : animation_tests::animationFiles(
                  "anim walker.sway 3 loop\ntrack root 0 2\nchannel tx 0 0 1 2\nchannel ty 0 0\nchannel tz 0 0\n"
                  "map default\nmapbone root 1 0 0 0 0\n"))
             made.push_back(file);
         return made;
     }
-    WalkerWorld() {
+    explicit WalkerWorld(const std::string& walker = kWalker) : w{files(walker)} {
         model = static_cast<Model*>(w.scene->createModel("walker", "walker_a", poseAtPoint(0, 0, 0), 0));
         EXPECT_NE(model, nullptr);
         if (model) EXPECT_TRUE(model->push());
@@ -149,7 +152,7 @@ struct WalkerWorld {
     testing_support::ScopedCoreMember<RenderCore> useRender{gameCore.render, &render};
     AnimationCore animations;
     testing_support::ScopedCoreMember<AnimationCore> useAnimations{gameCore.animation, &animations};
-    ControllerWorld w{files()};
+    ControllerWorld w;
     Model* model = nullptr;
 };
 
@@ -171,25 +174,75 @@ TEST(ObjectScript, AnimationQueriesReadTheBodyStack) {
     EXPECT_EQ(s.eval("math.abs(o:anim_period() - " + std::to_string(body.sequenceClock) + ") < 1e-5"), "true");
 }
 
-// Linking without a bone takes the model's own first skeleton bone; an
-// unknown parent is refused; unlink drops the parent.
+// Linking without a bone takes the model's own first skeleton bone; the
+// linked model then stands where its parent goes, frame by frame, until
+// unlinked; an unknown parent is refused.
 TEST(ObjectScript, LinksToAParentAndUnlinks) {
     WalkerWorld s;
     ASSERT_NE(s.model, nullptr);
     Model* crate = s.w.place("crate", 2, 0, 0);
     ASSERT_NE(crate, nullptr);
+    s.w.point("quay", 5.0f, 0.0f, 1.0f);
+    s.w.point("pier", -3.0f, 0.0f, 4.0f);
+    const auto frame = [&] { s.w.scene->updatePhase1(CurrentTime(1.0 / 60.0), 0); };
+    const auto at = [](const Model* m) { return std::array<float, 3>{m->worldMatrix.m[9], m->worldMatrix.m[10], m->worldMatrix.m[11]}; };
     for (const char* call : {"o:link_object('crate', '')", "o:link_object('crate')"}) {
         ASSERT_TRUE(s.w.f.lua.load("o:unlink()"));
         EXPECT_EQ(s.eval(call), "true") << call;
         EXPECT_EQ(s.model->link.parent().value, GameObjectLink::fromObject(crate).value) << call;
         EXPECT_STREQ(s.model->link.boneName(), "root") << call;
+        // The parent goes elsewhere: the linked model stands on it after a
+        // frame.
+        for (const char* place : {"quay", "pier"}) {
+            ASSERT_TRUE(s.w.f.lua.load(std::string("world:object('crate'):teleport('") + place + "', 0)"));
+            frame();
+            EXPECT_EQ(at(s.model), at(crate)) << call << " " << place;
+        }
     }
     EXPECT_EQ(s.eval("o:unlink()"), "true");
     EXPECT_EQ(s.model->link.parent().value, 0u);
     EXPECT_STREQ(s.model->link.boneName(), "");
+    // Unlinked, it stays where it was.
+    const std::array<float, 3> left = at(s.model);
+    ASSERT_TRUE(s.w.f.lua.load("world:object('crate'):teleport('quay', 0)"));
+    frame();
+    EXPECT_EQ(at(s.model), left);
+    EXPECT_NE(at(crate), left);
     EXPECT_EQ(s.eval("o:link_object('barrel', 'root')"), "false");
     EXPECT_TRUE(s.w.logged("Object  [walker_a] link: Can't find parent object [barrel] to link"));
     EXPECT_EQ(s.model->link.parent().value, 0u);
+}
+
+// A figure playing out of the camera's view is not posed; the frame it
+// comes back into view its pose catches up with its animation at once.
+TEST(ObjectScript, AFigureBackInViewCatchesUpItsPose) {
+    // The walker with a triangle to draw.
+    const std::string triangle =
+        "meshstream 2\nvertex p 0 0 0\nvertex p 1 0 0\nvertex p 0 1 0\nindex 0 1 2\nsubset 0 0 3 3 kind 3\n";
+    WalkerWorld s("model walker\nelement body\nlod\n" + triangle + "bone root 0 rest 0 0 0 1 0 0 0\n"
+                  "box 0.5 0.5 0.5\nlod\n" + triangle + "box 0.5 0.5 0.5\nlod\n" + triangle + "box 0.5 0.5 0.5\n");
+    ASSERT_NE(s.model, nullptr);
+    CameraCore* camera = s.w.scene->camera();
+    ASSERT_NE(camera, nullptr);
+    EXPECT_EQ(s.eval("o:sequence('[walker.sway]')"), "true");
+    const auto rootX = [&] { return s.model->animation.skeleton.bones.at(0).world.m[9]; };
+    const auto frame = [&](float cameraZ) {
+        camera->pose = poseAtPoint(0, 0, cameraZ);
+        camera->update(CurrentTime());
+        s.model->cull();
+        s.w.scene->updatePhase0(CurrentTime(1.0 / 60.0), 0);
+        s.w.scene->updatePhase1(CurrentTime(1.0 / 60.0), 0);
+    };
+    // Looking away, for a while.
+    for (int i = 0; i < 32; ++i) frame(-10.0f);
+    ASSERT_FALSE(s.model->stateWords[0] & kModelDrawnThisFrame);
+    const float stale = rootX();
+    // Turned to the figure: the culling that finds it drawn poses it.
+    camera->pose = poseAtPoint(0, 0, 10);
+    camera->update(CurrentTime());
+    s.model->cull();
+    ASSERT_TRUE(s.model->stateWords[0] & kModelDrawnThisFrame);
+    EXPECT_GT(std::fabs(rootX() - stale), 0.1f) << stale;
 }
 
 // A model stands on the scene's path grid when the cell under it lies less
@@ -212,6 +265,70 @@ TEST(ObjectScript, OnThePathGridWithinTwoBelowTheRaisedPosition) {
         EXPECT_EQ(w.f.lua.global("r"), c.onGrid) << c.height;
         ASSERT_TRUE(w.scene->deleteModel("crate"));
     }
+}
+
+// A model moved by steps each smaller than the change threshold: the
+// steps add up, and the element's draw matrix and box go with the model.
+TEST(ObjectScript, SlowMotionMovesTheDrawnElements) {
+    ControllerWorld w;
+    Model* crate = w.place("crate");
+    ASSERT_NE(crate, nullptr);
+    ASSERT_TRUE(crate->push());
+    w.point("start", 0.0f, 0.0f, 0.0f);
+    const struct {
+        int steps;
+        float step;
+    } cases[] = {{2000, 0.0005f}, {100, 0.002f}, {3, 0.0004f}};
+    float x = 0.0f;
+    for (const auto& c : cases) {
+        ASSERT_TRUE(w.f.lua.load("o = world:object('crate')\nfor i = 1, " + std::to_string(c.steps) +
+                                 " do o:teleport('start', " + std::to_string(x) + " + i * " +
+                                 std::to_string(c.step) + ") end"));
+        x += float(c.steps) * c.step;
+        EXPECT_NEAR(crate->worldMatrix.m[9], x, 1e-4f) << c.steps;
+        // Drawn within the change threshold of where the model stands.
+        const ModelElement& element = crate->elements.at(0);
+        EXPECT_NEAR(element.world.m[3][0], x, 0.0011f) << c.steps;
+        float low[3], high[3];
+        element.getBounds(low, high);
+        EXPECT_NEAR((low[0] + high[0]) / 2, x, 0.0011f) << c.steps;
+    }
+}
+
+// The script's choice of the main character reaches the models: the chosen
+// one is flagged (and leaves follow mode, its controller stopped), the one
+// before is not any more.
+TEST(ObjectScript, TheMainCharacterChoiceReachesTheModels) {
+    ControllerWorld w;
+    Model* lead = w.place("lead", 0, 0, 0);
+    Model* mate = w.place("mate", 3, 0, 0);
+    ASSERT_NE(lead, nullptr);
+    ASSERT_NE(mate, nullptr);
+    ASSERT_TRUE(w.f.lua.load("m = world:object('mate'); m:add_control('character'); m.walk_distance = 3"));
+    ASSERT_NE(mate->controller, nullptr);
+    const auto isMain = [](const Model* m) { return (m->stateWords[0] & kModelMainCharacter) != 0; };
+    const struct {
+        const char* chosen;
+        bool leadMain, mateMain;
+    } cases[] = {{"mate", false, true}, {"lead", true, false}, {"mate", false, true}};
+    for (const auto& c : cases) {
+        ASSERT_TRUE(w.f.lua.load(std::string("chosen = tostring(world:setMainCharacter('") + c.chosen + "'))"));
+        EXPECT_EQ(w.f.lua.global("chosen"), "true") << c.chosen;
+        EXPECT_EQ(isMain(lead), c.leadMain) << c.chosen;
+        EXPECT_EQ(isMain(mate), c.mateMain) << c.chosen;
+        EXPECT_TRUE(w.logged(std::string("Select main character [") + c.chosen + "]")) << c.chosen;
+        // Neither is drawn (no camera): only the main character's footsteps
+        // are heard.
+        for (Model* model : {lead, mate})
+            EXPECT_EQ(Model::onAnimationEvent(nullptr, model, "footstep=left", CurrentTime(0.0), 0, false),
+                      isMain(model))
+                << c.chosen << " " << model->getName();
+    }
+    EXPECT_FLOAT_EQ(mate->walk_distance, -1.0f);
+    EXPECT_FALSE(mate->controller->isBusy());
+    EXPECT_TRUE(w.logged("Disable follow mode for object [mate] before set to main character! "
+                         "(model.walk_distance = -1;)"));
+    EXPECT_TRUE(w.logged("Main character without controller: Attach conroller first"));
 }
 
 TEST(ObjectScript, OffThePathGridWithoutAGrid) {

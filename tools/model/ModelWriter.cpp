@@ -117,6 +117,9 @@ bool parseSubset(std::istringstream& words, Y3Mesh& mesh, int line, std::string&
             std::int32_t value = 0;
             if (!(words >> value)) return fail(error, line, "bad value of [group]");
             sub.material.head.groupBase = static_cast<std::uint32_t>(value);
+        } else if (name == "interior") {
+            // Lit by interior lights and the interior colours of light sets.
+            sub.material.head.lightSetIndex = 1;
         } else if (link != std::end(kLinks)) {
             std::string texture;
             if (!(words >> texture) || texture.size() >= TextureLink::kNameSize)

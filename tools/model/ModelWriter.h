@@ -29,15 +29,16 @@
 //   subset <stream> <start index> <index count> <vertex count>
 //          [kind <k>] [bones <n>] [face <mode>] [diffuse <texture>]
 //          [lightmap <texture>] [environment <texture>] [terrain <texture>]
-//          [group <g>] [instanced]
+//          [group <g>] [instanced] [interior]
 //       adds a subset to the last mesh with its material kind, bone
 //       influence count, face mode (0 front faces, the default; 1 both
-//       faces; 2 back faces, then front faces), texture names and
-//       draw-order group; "instanced" lets the models showing the level
-//       be merged into static-instance groups of their mesh, drawn with
-//       one call a group, once "min_instances_per_group" of them share
-//       a texture set and a light set (a level without skin bones, of a
-//       model without reflection that no physics drives)
+//       faces; 2 back faces, then front faces), texture names,
+//       draw-order group and light class (exterior unless "interior");
+//       "instanced" lets the models showing the level be merged into
+//       static-instance groups of their mesh, drawn with one call a
+//       group, once "min_instances_per_group" of them share a texture set
+//       and a light set (a level without skin bones, of a model without
+//       reflection that no physics drives)
 //   bone <name> <palette slot> [parent <name>]
 //        [rest <qx> <qy> <qz> <qw> <tx> <ty> <tz>] [channel <1-8>]
 //        [rootmotion] [flag28] [partial]

@@ -56,7 +56,8 @@ struct Options {
             std::size_t values = 0;
             if (word == "at") values = 3;
             else if (word == "matrix") values = 12;
-            else if (word == "colour" || word == "ambient" || word == "diffuse" || word == "extents" ||
+            else if (word == "colour" || word == "ambient" || word == "diffuse" || word == "specular" ||
+                     word == "extents" ||
                      word == "trajectory" || word == "corner")
                 values = 3;
             else if (word == "radius" || word == "distance" || word == "texture_set" || word == "lightset") values = 1;
@@ -386,9 +387,12 @@ bool parseLine(const std::string& line, SceneDescription& out, VisibilityBuilder
     }
     if (keyword == "lightset") {
         LightSet& set = out.lightSets.emplace_back();
+        // Materials lit with the set shine only where it says so.
+        for (float& c : set.exterior.specular) c = 0.0f;
         return copyName(first, set.name, sizeof(set.name), error) &&
                options.colour("ambient", set.exterior.ambient, error) &&
-               options.colour("diffuse", set.exterior.diffuse, error);
+               options.colour("diffuse", set.exterior.diffuse, error) &&
+               options.colour("specular", set.exterior.specular, error);
     }
     error = "unknown line [" + keyword + "]";
     return false;

@@ -29,6 +29,7 @@
 //   area <name> at <x> <y> <z> extents <hx> <hy> <hz>
 //                                    (a visibility area of one box)
 //   lightset <name> [ambient <r> <g> <b>] [diffuse <r> <g> <b>]
+//            [specular <r> <g> <b>]     (no specular colour unless given)
 //   sky                                         (writes "<scene>.sky")
 //   sky <time>|all <weather>|all <key> <values> ...
 //                                    (sets the sky table's records of that
