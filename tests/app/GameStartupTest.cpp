@@ -113,6 +113,29 @@ TEST(GameStartup, UnreadableQuestEndsTheEngineStart) {
     EXPECT_EQ(game.log().find("Can't read resource [intro] data"), std::string::npos) << game.log();
 }
 
+// Play begins with "game_start"; the quests then start through their own
+// entry point "quest_start", before the first frame.
+TEST(GameStartup, TheQuestsStartThroughTheirEntryPointAfterTheGameStart) {
+    GameData data;
+    data.scripts = {{"main",
+                     "function system_reset() end\n"
+                     "function game_start() msg('game start') end\n"
+                     "function quest_start()\n"
+                     "  msg('quest start: ', quest:begin('intro') and 'begun' or 'not found')\n"
+                     "  world:quitGame()\n"
+                     "end\n"}};
+    data.dataFiles = {{".quest", "intro", quest_tests::compiledQuests("quest intro\nevent start\n"), ""}};
+    GameFixture game(data, GAME_BINARY);
+    ASSERT_TRUE(game.ready()) << game.error();
+    ASSERT_EQ(game.run(kTimeout), 0) << game.log();
+    std::string missing;
+    EXPECT_TRUE(containsInOrder(game.log(),
+                                {"Enter game loop mode", "game start", "quest start: begun", "Exit from game."},
+                                &missing))
+        << missing << "\n"
+        << game.log();
+}
+
 TEST(GameStartup, FailuresEndWithTheirMessagesAndExitCodes) {
     struct Case {
         const char* name;
