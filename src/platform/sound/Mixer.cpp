@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 namespace platform::dsound {
 
@@ -165,15 +166,37 @@ Mixer::~Mixer() {
     if (output) output->close();
 }
 
+void Mixer::gainsOf(Voice& voice, float& left, float& right, bool& down) {
+    Voice::Gains& kept = voice.gains;
+    const bool threeD = (voice.flags & DSBCAPS_CTRL3D) != 0;
+    if (!kept.valid || kept.volume != voice.volume || kept.pan != voice.pan ||
+        std::memcmp(&kept.params, &voice.params, sizeof(DS3DBUFFER)) != 0 ||
+        (threeD && kept.listener != listenerVersion_)) {
+        voiceGains(voice, listener, kept.left, kept.right, kept.down);
+        kept.valid = true;
+        kept.volume = voice.volume;
+        kept.pan = voice.pan;
+        kept.params = voice.params;
+        kept.listener = listenerVersion_;
+    }
+    left = kept.left;
+    right = kept.right;
+    down = kept.down;
+}
+
 void Mixer::mix(std::int16_t* out, std::uint32_t frames) {
     std::lock_guard<std::mutex> hold(mutex);
     accumulator_.assign(static_cast<std::size_t>(frames) * 2, 0.0f);
     float* sum = accumulator_.data();
+    if (std::memcmp(&gainListener_, &listener, sizeof(DS3DLISTENER)) != 0) {
+        gainListener_ = listener;
+        ++listenerVersion_;
+    }
     for (Voice* voice : voices) {
         if (!voice->playing || voice->lost || voice->frames == 0) continue;
         float left, right;
         bool down;
-        voiceGains(*voice, listener, left, right, down);
+        gainsOf(*voice, left, right, down);
         const DWORD rate = voice->frequency ? voice->frequency : voice->format.nSamplesPerSec;
         const double step = static_cast<double>(rate) / format.rate;
         const bool wide = voice->format.wBitsPerSample == 16;
