@@ -23,7 +23,7 @@ bool GameCore::gameLoop(std::int32_t state) {
             if (started) {
                 // The quests start through their own entry point, which a
                 // game without quests need not write.
-                if (checkScriptFunction("quest_start")) runScriptFunction(nullptr, *script->context, "quest_start");
+                if (scriptFunctionDefined("quest_start")) runScriptFunction(nullptr, *script->context, "quest_start");
                 if (mainLoop) messageLoop(*mainLoop);
             } else if (!stopSignalEndsGame()) {  // a stopped script is no failure
                 log.error("Scene initialization SCRIPT crashed.");
