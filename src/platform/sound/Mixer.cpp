@@ -115,11 +115,14 @@ void mixVoice(Voice& voice, float* out, std::uint32_t frames, double step, float
         }
         return;
     }
+    // The position and the loop flag are kept in locals while resampling.
+    double position = voice.position;
+    const bool looping = voice.looping;
     for (; n < frames; ++n) {
-        const DWORD index = static_cast<DWORD>(voice.position);
-        const float fraction = static_cast<float>(voice.position - index);
+        const DWORD index = static_cast<DWORD>(position);
+        const float fraction = static_cast<float>(position - index);
         DWORD next = index + 1;
-        if (next >= length) next = voice.looping ? 0 : index;
+        if (next >= length) next = looping ? 0 : index;
         float left0, right0, left1, right1;
         frameAt<Bits, Channels>(data, index, left0, right0);
         frameAt<Bits, Channels>(data, next, left1, right1);
@@ -128,12 +131,13 @@ void mixVoice(Voice& voice, float* out, std::uint32_t frames, double step, float
         if constexpr (down) left = right = left + right;
         out[2 * n] += left * gainLeft;
         out[2 * n + 1] += right * gainRight;
-        voice.position += step;
-        if (voice.position >= length) {
-            if (!voice.looping) return endVoice(voice);
-            voice.position = std::fmod(voice.position, static_cast<double>(length));
+        position += step;
+        if (position >= length) {
+            if (!looping) return endVoice(voice);
+            position = std::fmod(position, static_cast<double>(length));
         }
     }
+    voice.position = position;
 }
 
 std::int16_t clip(float value) {
