@@ -147,8 +147,9 @@ GameObject* GameCore::loadCreateSound(const char* name, GameObjectLink scene, st
         engineLog().systemError("Can't create new sound instance [%s] for loading. Create dummy", text(name));
         return nullptr;
     }
-    // The saved name is the alias, but for the scene's ambient sounds,
-    // whose alias their ambient set gives.
+    // The saved name is the resource the sound played, which resolves to
+    // itself; older saves hold the sound's name, an alias, or for the scene's
+    // ambient sounds a name whose alias their ambient set gives.
     const std::string ambient = ambientSoundAlias(name);
     BankSound* bankSound = core->bank->findByAlias(list, ambient.empty() ? text(name) : ambient.c_str());
     // At master volume 0 a silent sound takes the saved place.

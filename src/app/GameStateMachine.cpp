@@ -21,6 +21,9 @@ bool GameCore::gameLoop(std::int32_t state) {
             const bool started =
                 script && script->context && runScriptFunction(nullptr, *script->context, "game_start");
             if (started) {
+                // The quests start through their own entry point, which a
+                // game without quests need not write.
+                if (scriptFunctionDefined("quest_start")) runScriptFunction(nullptr, *script->context, "quest_start");
                 if (mainLoop) messageLoop(*mainLoop);
             } else if (!stopSignalEndsGame()) {  // a stopped script is no failure
                 log.error("Scene initialization SCRIPT crashed.");

@@ -60,9 +60,15 @@ struct PhrasePlayer {
     double end = kPhraseNever;
     Dialog* owner = nullptr;
     std::vector<DialogCommand> commands;
+    // The scene sound each "sound" or object-less "voice" command made, by
+    // command index (grown as commands make them).
+    std::vector<GameObjectLink> sounds;
 
     // Drops the copies.
-    void clear() { std::vector<DialogCommand>().swap(commands); }
+    void clear() {
+        std::vector<DialogCommand>().swap(commands);
+        std::vector<GameObjectLink>().swap(sounds);
+    }
 };
 
 // The six script events, in their save order.

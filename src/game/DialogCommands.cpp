@@ -84,35 +84,62 @@ bool soundIsOff() {
     return v.master.script * v.master.setup * voice.script * voice.setup <= 0.0f;
 }
 
-// A scene sound of the dialog list, made from the resource and started.
-bool playSceneSound(const char* instance, const char* resourceName, std::uint32_t flags) {
+// A scene sound of the dialog list, made from the resource and started;
+// its link, none when it was not made or did not start.
+GameObjectLink playSceneSound(const char* instance, const char* resourceName, std::uint32_t flags) {
     Scene* scene = gameCore.currentScene();
     GameObject* sound = scene ? scene->addSound(kDialogSoundList, instance, resourceName, flags) : nullptr;
-    if (!sound) return false;
+    if (!sound) return GameObjectLink{};
+    const GameObjectLink link = GameObjectLink::fromObject(sound);
     const SceneFactories& hooks = sceneFactories();
     if (hooks.soundPlay && !hooks.soundPlay(*sound)) {
-        scene->deleteSound(kDialogSoundList, instance);
-        return false;
+        const auto& list = scene->sounds[kDialogSoundList];
+        const auto at = std::find_if(list.begin(), list.end(),
+                                     [&link](GameObjectLink entry) { return entry.index() == link.index(); });
+        if (at != list.end()) scene->deleteSoundAt(kDialogSoundList, static_cast<std::int32_t>(at - list.begin()));
+        return GameObjectLink{};
     }
-    return true;
+    return link;
 }
 
-GameObject* findSceneSound(const char* instance) {
+// The place in the scene's dialog sound list of the sound a command made:
+// by the link kept when it was made (its name may be longer than the scene
+// object keeps), else (a phrase of a restored game) by its name as kept.
+std::int32_t dialogSoundIndex(GameObjectLink made, const std::string& instance) {
     Scene* scene = gameCore.currentScene();
-    if (!scene) return nullptr;
-    const std::int32_t index = scene->findSound(kDialogSoundList, instance);
+    if (!scene) return -1;
+    if (!made.index()) {
+        const std::string kept = instance.substr(0, GameObject::kNameSize - 1);
+        return scene->findSound(kDialogSoundList, kept.c_str());
+    }
+    const auto& list = scene->sounds[kDialogSoundList];
+    for (std::size_t i = 0; i < list.size(); ++i)
+        if (list[i].index() == made.index()) return static_cast<std::int32_t>(i);
+    return -1;
+}
+
+GameObject* findSceneSound(GameObjectLink made, const std::string& instance) {
+    const std::int32_t index = dialogSoundIndex(made, instance);
+    Scene* scene = gameCore.currentScene();
     return index < 0 ? nullptr : resolve(scene->sounds[kDialogSoundList][static_cast<std::size_t>(index)]);
 }
 
-bool sceneSoundPlays(const char* instance) {
-    GameObject* sound = findSceneSound(instance);
+bool sceneSoundPlays(GameObjectLink made, const std::string& instance) {
+    GameObject* sound = findSceneSound(made, instance);
     const SceneFactories& hooks = sceneFactories();
     return sound && hooks.soundPlaying && hooks.soundPlaying(*sound);
 }
 
-void deleteSceneSound(const char* instance) {
-    Scene* scene = gameCore.currentScene();
-    if (scene && scene->findSound(kDialogSoundList, instance) >= 0) scene->deleteSound(kDialogSoundList, instance);
+void deleteSceneSound(GameObjectLink made, const std::string& instance) {
+    const std::int32_t index = dialogSoundIndex(made, instance);
+    if (index >= 0) gameCore.currentScene()->deleteSoundAt(kDialogSoundList, index);
+}
+
+// The link of the sound the command at index made, kept beside the
+// phrase's commands.
+GameObjectLink& madeSound(PhrasePlayer& player, std::int32_t index) {
+    if (player.sounds.size() < player.commands.size()) player.sounds.resize(player.commands.size());
+    return player.sounds[static_cast<std::size_t>(index)];
 }
 
 std::string soundInstanceName(const char* dialog, const DialogCommand& command, std::int32_t index) {
@@ -263,8 +290,8 @@ void Dialog::executeCommand(PhrasePlayer& runner, std::int32_t index, DialogComm
                 ok = silent || log.error("Can't play voice [%s] for object [%s]", full.c_str(), command.object);
             }
         } else {
-            ok = playSceneSound(instance.c_str(), full.c_str(), 1) || silent ||
-                 log.error("Can't play voice [%s]", full.c_str());
+            madeSound(runner, index) = playSceneSound(instance.c_str(), full.c_str(), 1);
+            ok = madeSound(runner, index).index() || silent || log.error("Can't play voice [%s]", full.c_str());
         }
         // A voice that cannot play ends its subtitle at once: every started
         // subtitle is finished.
@@ -313,12 +340,13 @@ void Dialog::executeCommand(PhrasePlayer& runner, std::int32_t index, DialogComm
             break;
         }
         const std::string instance = soundInstanceName(name, command, index);
-        ok = playSceneSound(instance.c_str(), argument, 0);
+        const GameObjectLink made = playSceneSound(instance.c_str(), argument, 0);
+        madeSound(runner, index) = made;
+        ok = made.index() != 0;
         if (!ok) {
             log.error("Can't play sound [%s] for object [%s]", argument, command.object);
         } else if (object) {
-            if (GameObject* sound = findSceneSound(instance.c_str()))
-                gameCore.linkObjects(GameObjectLink::fromObject(sound), link);
+            gameCore.linkObjects(made, link);
         }
         command.delay = -(std::fabs(command.delay) + kStartedShift);
         break;
@@ -344,8 +372,9 @@ void Dialog::checkCommandEnd(PhrasePlayer& runner, std::int32_t index, DialogCom
     Log& log = engineLog();
     if (command.kind == DialogCommandSound) {
         const std::string instance = soundInstanceName(name, command, index);
-        if (!force && sceneSoundPlays(instance.c_str())) return;
-        deleteSceneSound(instance.c_str());
+        const GameObjectLink made = madeSound(runner, index);
+        if (!force && sceneSoundPlays(made, instance)) return;
+        deleteSceneSound(made, instance);
         command.kind = DialogCommandDone;
         log.dialogInfo("Dialog: Stopped sound [%s]", instance.c_str());
         return;
@@ -366,14 +395,14 @@ void Dialog::checkCommandEnd(PhrasePlayer& runner, std::int32_t index, DialogCom
         } else if (object) {
             playing = gameCore.test_voice(link);
         } else {
-            playing = sceneSoundPlays(instance.c_str());
+            playing = sceneSoundPlays(madeSound(runner, index), instance);
         }
         if (playing) return;
     }
     if (object)
         gameCore.stop_voice(link);
     else
-        deleteSceneSound(instance.c_str());
+        deleteSceneSound(madeSound(runner, index), instance);
     fireEvent(DialogOnSubtitleFinished, voice.group.c_str(), voice.line.c_str());
     command.kind = DialogCommandDone;
     log.dialogInfo("Dialog: Stopped voice [%s]", full.c_str());

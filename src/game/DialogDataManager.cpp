@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "foundation/DataStream.h"
 #include "foundation/Log.h"
 
 namespace {
@@ -30,6 +31,13 @@ bool DialogDataManager::compileFromSource(const char* sourcePath) {
     Log& log = engineLog();
     log.error("dialog compilation NOT possible in game");
     return log.resourceError("Fail to compile dialog data from file [%s]", sourcePath ? sourcePath : "");
+}
+
+bool DialogDataManager::storeCompiled(const Y3DialogData& data, const char* sourcePath) {
+    const char* path = sourcePath ? sourcePath : "";
+    MemoryStream compiled(true);
+    if (data.write(compiled) < 0) return engineLog().resourceError("Can't save dialog [%s] data to RAM file", path);
+    return storeBesideSource(compiled, path, "Fail to save compiled dialog data to file [%s]");
 }
 
 bool DialogDataManager::ensureLoaded(Y3DialogData* record) {

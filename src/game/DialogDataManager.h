@@ -26,6 +26,10 @@ public:
     std::int32_t readResource(DataStream& stream, const char* name, std::int32_t flag) override;
     // The game does not compile dialog sources: logged, false.
     bool compileFromSource(const char* sourcePath) override;
+    // The store of a compile: the record to a memory stream, then to the
+    // compiled file beside the source. The game writes no compiled files:
+    // the store refuses, and the failure names the file.
+    bool storeCompiled(const Y3DialogData& data, const char* sourcePath);
     bool initialize() override { return true; }
     // Checks and deletes every record.
     void release() override { releaseAll(); }

@@ -179,16 +179,18 @@ int luaCall(lua_State* state) {
 
 }  // namespace
 
+bool scriptFunctionDefined(const char* name) {
+    lua_State* state = engineState();
+    if (!name || !state) return false;
+    lua_getglobal(state, name);
+    const bool written = isLuaFunction(state, -1);
+    lua_pop(state, 1);
+    return written;
+}
+
 bool checkScriptFunction(const char* name) {
     if (!name) return engineLog().error("Can't call NULL Lua function");
-    lua_State* state = engineState();
-    bool written = false;
-    if (state) {
-        lua_getglobal(state, name);
-        written = isLuaFunction(state, -1);
-        lua_pop(state, 1);
-    }
-    if (!written) return engineLog().error("Can't call undefined script function [%s]", name);
+    if (!scriptFunctionDefined(name)) return engineLog().error("Can't call undefined script function [%s]", name);
     return true;
 }
 

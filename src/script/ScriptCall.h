@@ -17,6 +17,8 @@ class ScriptContext;
 
 // True when the global of that name is a function written in Lua.
 bool checkScriptFunction(const char* name);
+// The same test without a message: for entry points a script may leave out.
+bool scriptFunctionDefined(const char* name);
 // Calls slot 0 with the other slots as string arguments, now, on the state.
 // False when the function is missing, the block has 7 or more slots or the
 // call raised an error. Ignores eventsBlocked.

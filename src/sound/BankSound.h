@@ -43,7 +43,7 @@ public:
     const char* name() const { return name_.c_str(); }
     std::int32_t channel() const { return channel_; }
     const char* alias() const { return alias_.c_str(); }
-    // The output format the decoder gives (zero while closed or silent).
+    // The output format the decoder gives (zero while closed).
     const WAVEFORMATEX& format() const { return source.format(); }
     // Opens the decoder with the channel's mono rule.
     // Opens the decoder with the channel's mono rule under the engine lock;
@@ -73,6 +73,7 @@ public:
     bool pop(Sound* sound);
 
     bool allocateInstances();
+    // Deallocates the cached buffers; those sounds hold stay.
     bool deallocateInstances();
 
     OggSource source;

@@ -62,9 +62,10 @@ long tellCallback(void* data) {
 
 const ov_callbacks kCallbacks = {readCallback, seekCallback, closeCallback, tellCallback};
 
-bool soundPlays() {
-    const SoundCore* core = gameCore.sound;
-    return core && core->device() && core->volumes.master.script * core->volumes.master.setup != 0.0f;
+// The quality row the output format follows: the game's setup, or the
+// setup's default without a sound core.
+const SoundQuality& outputQuality() {
+    return soundQuality(gameCore.sound ? gameCore.sound->setup.quality : SoundSetup{}.quality);
 }
 
 }  // namespace
@@ -138,7 +139,10 @@ bool OggSource::open(bool monoRequired) {
     format_ = WAVEFORMATEX{};
     decodedSize_ = 0;
     rateDivisor_ = 0;
-    if (!soundPlays()) return true;
+    // The format is read at every open, silent or not: a source opened while
+    // nothing can play (a duration asked at master volume 0) stays open for
+    // the plays that come once the volume is up, and they size their buffers
+    // by it.
 
     const vorbis_info* info = ov_info(&file_, -1);
     const int channels = info ? info->channels : 0;
@@ -147,7 +151,7 @@ bool OggSource::open(bool monoRequired) {
         release();
         return log.error("Cannot play multichannel with OGG 3D fx data [%s]: ", name());
     }
-    const SoundQuality& quality = soundQuality(gameCore.sound->setup.quality);
+    const SoundQuality& quality = outputQuality();
     const std::int64_t blockAlign = static_cast<std::int64_t>(channels) * quality.bits / 8;
     const ogg_int64_t frames = ov_pcm_total(&file_, -1);
     const std::int64_t bytes = frames > 0 ? frames * blockAlign : 0;

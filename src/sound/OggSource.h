@@ -38,7 +38,7 @@ public:
 
     // Maps the resource and opens the decoder. With monoRequired a stream of
     // more than one channel is refused. The output format and decoded size
-    // are read only while a device plays (master volume above 0).
+    // are read at every open, whatever the device and the volumes.
     bool open(bool monoRequired);
     // Closes the decoder and the map; false when it was not open or the
     // decoder's close failed (the rest is released anyway).

@@ -234,7 +234,9 @@ bool Sound::disconnect() {
     GameSoundLock lock;
     if (instance_) bank_->releaseInstance(instance_);
     instance_ = nullptr;
-    flags &= ~(kConnected | k3D);
+    // Being 3D is the sound's own: the next connection (a play after a
+    // stop, an unmute) makes a 3D voice again, which the frame places.
+    flags &= ~kConnected;
     return true;
 }
 
@@ -403,6 +405,12 @@ bool Sound::updateLink() {
     return true;
 }
 
+bool Sound::loadRunning() {
+    // While a load runs, the bank gives its buffers back and takes them
+    // again: a voice made now would lose its buffer and stay silent.
+    return gameCore.game && gameCore.game->loading;
+}
+
 bool Sound::updatePhase1(const CurrentTime&, std::int32_t) { return updateLink(); }
 
 bool Sound::updatePhase0(const CurrentTime& time, std::int32_t) { return updateEnvelope(time); }
@@ -426,15 +434,15 @@ bool Sound::updateEnvelope(const CurrentTime& time) {
             return true;
         }
         if (flags & kRestorePending) {
-            // While a load runs, the bank gives its buffers back and takes
-            // them again: a voice made now would lose its buffer and stop.
-            // The restore waits for the load's end.
-            if ((gameCore.game && gameCore.game->loading) ||
-                (bank_ && bank_->bankOwner && !bank_->bankOwner->buffersAllocated))
-                return true;
+            // The restore waits for the load's end and its buffers.
+            if (loadRunning() || (bank_ && bank_->bankOwner && !bank_->bankOwner->buffersAllocated)) return true;
             restored = true;
             restore();
         }
+    } else if (blend.enabled && loadRunning()) {
+        // An envelope about to start the sound (an automatic sound a
+        // progress tick of a load runs) waits for the load's end too.
+        return true;
     }
     const CurrentTime sample =
         blend.enabled && blend.level == 0.0f && !playing() && time.game.step > 0.1 ? CurrentTime::copyWithStep(time, 0.01)
@@ -499,10 +507,7 @@ void Sound::fade(float seconds) {
 
 double Sound::getDuration() { return bank_ ? bank_->getDuration() : 0.0; }
 
-const char* Sound::recordName() const {
-    const bool automatic = std::strncmp(name, kAutoNamePrefix, sizeof(kAutoNamePrefix) - 1) == 0;
-    return automatic && bank_ ? bank_->name() : name;
-}
+const char* Sound::recordName() const { return bank_ ? bank_->name() : name; }
 
 std::string Sound::makeAutoName() const {
     char text[160];

@@ -77,9 +77,9 @@ public:
     std::uint32_t getType() const override { return ObjectSound; }
     std::uint32_t getSubtype() const override;
     const char* getName() const override { return name; }
-    // The name a save makes the sound again by: its own, which is its
-    // alias, but for an automatically named sound, whose name names no
-    // sound: the resource it plays. The record restores the name.
+    // The name a save makes the sound again by: the resource it plays (its
+    // own name may be any, and its alias may pick among variants). The
+    // record restores the name.
     const char* recordName() const override;
     std::uint32_t getSceneLink() const override { return sceneLink_; }
     // Lists the sound on its bank sound, and unlists it (disconnecting first).
@@ -162,6 +162,8 @@ private:
     bool applyVolume(float v, bool force);
     // Runs an event handler with the in-event bit set.
     void raise(std::int32_t event);
+    // A load is under way: plays of restores and envelopes wait.
+    static bool loadRunning();
 
     BankSound* bank_ = nullptr;
     SoundInstance* instance_ = nullptr;

@@ -216,8 +216,12 @@ bool BankSound::allocateInstances() {
 bool BankSound::deallocateInstances() {
     GameSoundLock lock;
     bool ok = true;
-    for (SoundInstance* instance : instances)
-        if (instance->buffer->allocated() && !instance->buffer->deallocate()) ok = false;
+    // Only buffers given back and cached go: one a sound still holds (not
+    // released) would leave that sound connected to no buffer.
+    for (SoundInstance* instance : instances) {
+        SoundBuffer& buffer = *instance->buffer;
+        if (buffer.allocated() && (buffer.flags & SoundBuffer::kReleased) && !buffer.deallocate()) ok = false;
+    }
     return ok;
 }
 
@@ -320,8 +324,10 @@ bool forEachBankSound(std::vector<BankSound*> (&lists)[kSoundChannelCount], std:
         for (BankSound* sound : list) {
             if (!wants(sound)) continue;
             reportLoadingProgress(stage, static_cast<float>(done) / static_cast<float>(count));
-            if (!work(*sound)) ok = false;
             ++done;
+            // The report runs a frame of the progress screen, whose sounds
+            // may have taken this sound into use meanwhile.
+            if (wants(sound) && !work(*sound)) ok = false;
         }
     reportLoadingProgress(stage, 1.0f);
     return ok;

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <unordered_set>
 
 #include "app/GameCore.h"
 #include "foundation/CrashGuard.h"
@@ -339,13 +340,27 @@ void SoundCore::updateListener(const CurrentTime& time, std::int32_t) {
         listener_->SetAllParameters(&listenerParameters_, DS3D_DEFERRED);
     }
     // The updates may add or delete global sounds: a snapshot is walked and
-    // each sound is checked to be still listed.
+    // each sound is checked to be still listed. While nothing left the lists
+    // every sound of the snapshot is; after a removal, the check asks a set
+    // of the listed sounds, made again after each further removal.
+    const std::uint64_t removalsBefore = removals_;
+    std::uint64_t membersAt = removalsBefore;
+    std::unordered_set<const Sound*> members;
+    const auto stillListed = [&](const Sound* sound) {
+        if (removals_ == removalsBefore) return true;
+        if (removals_ != membersAt) {
+            members.clear();
+            for (const std::vector<Sound*>& list : globalSounds_) members.insert(list.begin(), list.end());
+            membersAt = removals_;
+        }
+        return members.count(sound) != 0;
+    };
     for (const std::vector<Sound*>& list : globalSounds_) {
         const std::vector<Sound*> snapshot = list;
         for (Sound* sound : snapshot) {
-            if (!listed(sound)) continue;
+            if (!stillListed(sound)) continue;
             sound->updatePhase1(time, 0);
-            if (listed(sound)) sound->updatePhase0(time, 0);
+            if (stillListed(sound)) sound->updatePhase0(time, 0);
         }
     }
     // Finished sounds are deleted, each the object itself; one that refuses
@@ -412,6 +427,7 @@ bool SoundCore::deleteGlobalAt(std::int32_t channel, std::size_t index) {
     if (at == list.end()) return true;
     *at = list.back();
     list.pop_back();
+    ++removals_;
     sound->release();
     delete sound;  // leaves the automatic list too
     return true;
@@ -453,6 +469,7 @@ void SoundCore::forget(const Sound* sound) {
         if (at == list.end()) continue;
         *at = list.back();
         list.pop_back();
+        ++removals_;
     }
     automaticSounds_.erase(std::remove_if(automaticSounds_.begin(), automaticSounds_.end(),
                                           [sound](const AutomaticSound& a) { return a.sound == sound; }),
@@ -492,6 +509,7 @@ void SoundCore::releaseGlobalSounds() {
         while (!list.empty()) {
             Sound* sound = list.back();
             list.pop_back();
+            ++removals_;
             if (sound->playing()) sound->stop(false);
             sound->release();
             delete sound;

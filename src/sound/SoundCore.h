@@ -219,6 +219,9 @@ private:
     bool listed(const Sound* sound) const;
 
     std::vector<Sound*> globalSounds_[5];
+    // Sounds taken out of the lists so far (the frame's walk tells by it
+    // whether its snapshot may hold sounds that are gone).
+    std::uint64_t removals_ = 0;
     struct AutomaticSound {
         Sound* sound;
         std::string group;

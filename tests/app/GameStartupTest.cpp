@@ -113,6 +113,39 @@ TEST(GameStartup, UnreadableQuestEndsTheEngineStart) {
     EXPECT_EQ(game.log().find("Can't read resource [intro] data"), std::string::npos) << game.log();
 }
 
+// Play begins with "game_start"; the quests then start through their own
+// entry point "quest_start", before the first frame. A game whose scripts
+// leave it out starts the same, without a word about it.
+TEST(GameStartup, TheQuestsStartThroughTheirEntryPointAfterTheGameStart) {
+    const std::string start = "function system_reset() end\nfunction game_start() msg('game start') end\n";
+    const struct {
+        const char* what;
+        std::string scripts;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"with quest_start",
+         start + "function quest_start()\n"
+                 "  msg('quest start: ', quest:begin('intro') and 'begun' or 'not found')\n"
+                 "  world:quitGame()\n"
+                 "end\n",
+         {"Enter game loop mode", "game start", "quest start: begun", "Exit from game."}},
+        {"without", start + "function game_start() world:quitGame() end\n",
+         {"Enter game loop mode", "Exit from game."}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        GameData data;
+        data.scripts = {{"main", c.scripts}};
+        data.dataFiles = {{".quest", "intro", quest_tests::compiledQuests("quest intro\nevent start\n"), ""}};
+        GameFixture game(data, GAME_BINARY);
+        ASSERT_TRUE(game.ready()) << game.error();
+        ASSERT_EQ(game.run(kTimeout), 0) << game.log();
+        std::string missing;
+        EXPECT_TRUE(containsInOrder(game.log(), c.lines, &missing)) << missing << "\n" << game.log();
+        EXPECT_EQ(game.log().find("[quest_start]"), std::string::npos) << game.log();
+    }
+}
+
 TEST(GameStartup, FailuresEndWithTheirMessagesAndExitCodes) {
     struct Case {
         const char* name;

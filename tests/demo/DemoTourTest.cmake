@@ -325,6 +325,13 @@ if(EXISTS "${setup_file}")
 else()
   string(APPEND failures "no setup.ini at [${setup_file}]\n")
 endif()
+# Sounds keep their buffers through the loads (the menu's Load of "quest",
+# then Options setting the volumes): no sound buffer is asked for after it
+# was given back.
+string(FIND "${log}" ": allocate first" found)
+if(NOT found EQUAL -1)
+  string(APPEND failures "a sound lost its buffer to a load: allocate first\n")
+endif()
 string(FIND "${log}" "msg(): demo: save [tour] written" save_at)
 foreach(refused "Can't read camera visibility data" "Fail to load game from file")
   string(FIND "${log}" "${refused}" found)

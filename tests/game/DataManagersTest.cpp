@@ -3,6 +3,7 @@
 // and release.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -196,6 +197,39 @@ TEST(DataManagers, CompilingIsRefusedWithEachManagersMessages) {
         testing_support::ScopedGameCore core;
         const std::size_t mark = core.log().recordCount();
         EXPECT_FALSE(c.manager->compileFromSource("source.xls"));
+        EXPECT_EQ(logSince(core.log(), mark), c.messages);
+    }
+}
+
+// The store behind a dialog compile writes the record to memory first and
+// names what failed: a record that cannot be written, or the compiled file,
+// which the game does not write.
+TEST(DataManagers, StoringACompiledDialogNamesWhatFailed) {
+    Managers m;
+    Y3DialogData whole("talk");
+    whole.labels.resize(1);
+    std::strcpy(whole.labels[0].name, "greet");
+    whole.labels[0].phrases.resize(1);
+    whole.labels[0].phrases[0].commands.resize(1);
+    whole.labels[0].phrases[0].commands[0].kind = DialogCommandScript;
+    Y3DialogData broken("talk");
+    broken.labels = whole.labels;
+    broken.labels[0].phrases[0].commands[0].kind = DialogCommandInvalid;
+    const struct {
+        const char* what;
+        const Y3DialogData* data;
+        std::vector<std::string> messages;
+    } cases[] = {
+        {"a whole record", &whole,
+         {"Stream save not possible in release exe", "Fail to save compiled dialog data to file [talk.dlg]"}},
+        {"a command of kind 0", &broken,
+         {"Can't write invalid dialog command", "Can't save dialog [talk.xls] data to RAM file"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        testing_support::ScopedGameCore core;
+        const std::size_t mark = core.log().recordCount();
+        EXPECT_FALSE(m.dialogs.storeCompiled(*c.data, "talk.xls"));
         EXPECT_EQ(logSince(core.log(), mark), c.messages);
     }
 }

@@ -21,6 +21,9 @@
 #include "scene/CameraFixture.h"
 #include "scene/CameraCore.h"
 #include "scene/Scene.h"
+#include "sound/Sound.h"
+#include "sound/SoundBank.h"
+#include "sound/SoundBuffer.h"
 #include "sound/SoundFixture.h"
 
 namespace {
@@ -644,3 +647,91 @@ TEST(DialogScripts, TheCatalogueAndTheNullDialog) {
 }
 
 }  // namespace
+
+namespace {
+
+// The dialog world with the game's own scene sounds: real `Sound` objects
+// on the null output, which plays only as far as the test advances it.
+struct DialogSoundWorld : DialogWorld {
+    DialogSoundWorld()
+        : DialogWorld({oggFile("bell", "effect", oggBytes("length 1.0\ntone 660 1.0\n")),
+                       oggFile("keeper\\narrator", "effect", oggBytes("channels 1\nlength 3.0\ntone 440 3.0\n")),
+                       storedFile(".dlg", "harbour", compiled(longLabel()))}) {
+        platform::dsound::Environment environment;
+        environment.output = platform::dsound::OutputKind::Null;
+        platform::dsound::setEnvironment(environment);
+        EXPECT_TRUE(f.sound.initialize());
+    }
+    ~DialogSoundWorld() {
+        f.game->releaseScenes();
+        f.sound.releaseAll();
+        platform::dsound::setEnvironment(platform::dsound::Environment());
+    }
+    // A label whose name fills the dialog's name ("harbour." and 119
+    // characters): the names of the sounds its commands make are longer than
+    // a scene object keeps.
+    static std::string labelName() { return std::string(119, 'w'); }
+    static std::string longLabel() {
+        return "label " + labelName() + "\nphrase p 0\n  0 sound - bell\n  0 voice - keeper\\narrator\n";
+    }
+    // A frame: the bank's tick that ends finished buffers (the sound
+    // thread's), then the scene's sounds' updates and its dialogs'.
+    void frame(double t) {
+        updateSoundBank(*f.sound.bank, t);
+        CurrentTime time;
+        time.game.time = t;
+        time.game.step = 0.1;
+        scene->updatePhase0(time, 0);
+        step(t);
+    }
+    // The output plays on by that many milliseconds, in the sound thread's
+    // steps of 50 ms, each followed by its tick of the bank.
+    void play(std::uint32_t milliseconds, double t) {
+        for (std::uint32_t done = 0; done < milliseconds; done += 50) {
+            ASSERT_TRUE(platform::dsound::advance(f.sound.device(), 50));
+            updateSoundBank(*f.sound.bank, t);
+        }
+    }
+    Sound* dialogSound(std::size_t i) {
+        return i < scene->sounds[0].size() ? dynamic_cast<Sound*>(gameCore.objects->getObject(scene->sounds[0][i]))
+                                           : nullptr;
+    }
+};
+
+}  // namespace
+
+// A dialog's sound and its object-less voice play real sounds: the phrase
+// waits for both to end, and each is deleted from the scene when it ends,
+// however long the names the dialog gives them.
+TEST(DialogCommands, SoundsAndVoicesPlayUntilTheyEndAndAreDeleted) {
+    DialogSoundWorld w;
+    const std::string full = "harbour." + DialogSoundWorld::labelName();
+    ASSERT_TRUE(w.f.lua.load("dlg:createMain('" + full + "')\n"
+                             "dlg:get('" + full + "').onPhraseFinished = 'pf'\n"
+                             "dlg:get('" + full + "'):play(1)"));
+    const std::string finished = "Dialog.onPhraseFinished: Add script event pf(";
+    w.frame(0.0);
+    w.frame(0.1);
+    ASSERT_EQ(w.scene->sounds[0].size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        Sound* sound = w.dialogSound(i);
+        ASSERT_NE(sound, nullptr);
+        EXPECT_TRUE(sound->instance() && sound->instance()->buffer->playing()) << sound->getName();
+    }
+    EXPECT_STREQ(w.dialogSound(0)->bankSound()->name(), "bell");
+    EXPECT_STREQ(w.dialogSound(1)->bankSound()->name(), "keeper\\narrator");
+    w.frame(0.2);
+    EXPECT_EQ(w.count(finished), 0u);
+    EXPECT_EQ(w.scene->sounds[0].size(), 2u);
+
+    // The bell (1 s) ends first and goes; the voice (3 s) holds the phrase.
+    w.play(1500, 0.2);
+    w.frame(1.7);
+    w.frame(1.8);
+    EXPECT_EQ(w.scene->sounds[0].size(), 1u);
+    EXPECT_EQ(w.count(finished), 0u);
+    w.play(2000, 1.8);
+    for (double t = 3.7; t < 4.5; t += 0.1) w.frame(t);
+    EXPECT_EQ(w.count(finished), 1u);
+    EXPECT_TRUE(w.scene->sounds[0].empty());
+}

@@ -186,6 +186,29 @@ TEST(SoundBank, ReleasePackagesKeepsAChannelWithUsers) {
     EXPECT_TRUE(bank.releasePackages());
 }
 
+// A bank sound destroyed while a sound still uses it says so, unless the
+// process is going down.
+TEST(SoundBank, ABankSoundDestroyedInUseIsReportedUnlessTheProcessEnds) {
+    SoundWorld world({oggFile("click", "effect", shortEffect())});
+    const struct {
+        bool goingDown;
+        bool reported;
+    } cases[] = {{false, true}, {true, false}};
+    for (const auto& c : cases) {
+        world.log().clear();
+        Sound user(nullptr, "user", false, false);
+        {
+            BankSound click("click", SoundChannelEffect, "direct");
+            ASSERT_TRUE(click.push(&user));
+            if (c.goingDown) gameCore.flags |= 0x80000000u;
+        }
+        gameCore.flags &= ~0x80000000u;
+        EXPECT_EQ(world.log().contains("Can't delete sound [click]: Not all threads released"), c.reported);
+        EXPECT_EQ(world.log().contains("Not all sounds instances released from sound [click] from alias [direct]= 1"),
+                  c.reported);
+    }
+}
+
 namespace {
 
 // Alias variables below "sounds.alias.<group>".
@@ -304,4 +327,49 @@ TEST(SoundBank, ALoadGivesBackUnusedBuffersAndAllocatesAgainWithProgress) {
     ASSERT_FALSE(progress.reports.empty());
     EXPECT_EQ(progress.reports.back(), std::make_pair(12, 1.0f));
     user->stop(false);
+}
+
+namespace {
+
+// The load's progress as the game runs it: each report is a frame of the
+// progress screen, whose sounds may start. This one starts a sound on a
+// bank sound at the first report of the buffers' release.
+class ProgressStartingASound : public resource_tests::ProgressRecorder {
+public:
+    ProgressStartingASound(SoundBank& bank, BankSound* target) : bank_(bank), target_(target) {}
+    void setProgress(std::int32_t stage, float fraction) override {
+        ProgressRecorder::setProgress(stage, fraction);
+        if (stage != 6 || started) return;
+        started.reset(bank_.createSound(target_, 0, "started", true, false));
+        ASSERT_NE(started, nullptr);
+        ASSERT_TRUE(started->play(false, false));
+    }
+    std::unique_ptr<Sound> started;
+
+private:
+    SoundBank& bank_;
+    BankSound* target_;
+};
+
+}  // namespace
+
+// A sound that a progress report of the load starts on a bank sound the
+// load is giving its buffers back for keeps the buffer it plays on.
+TEST(SoundBank, ASoundStartedDuringTheBuffersReleaseKeepsItsBuffer) {
+    SoundWorld world({oggFile("click", "effect", shortEffect())});
+    SoundBank& bank = *world.core.bank;
+    BankSound* click = bank.acquire(SoundChannelEffect, "click", "direct");
+    SoundInstance* cached = click->newInstance(false, false);
+    ASSERT_NE(cached, nullptr);
+    ASSERT_TRUE(click->releaseInstance(cached));
+    ProgressStartingASound progress(bank, click);
+    bank.deallocateAll();
+    ASSERT_NE(progress.started, nullptr);
+    ASSERT_NE(progress.started->instance(), nullptr);
+    EXPECT_TRUE(progress.started->instance()->buffer->allocated());
+    EXPECT_TRUE(progress.started->instance()->buffer->playing());
+    EXPECT_TRUE(bank.allocateAll());
+    EXPECT_TRUE(progress.started->setVolume(50.0f));
+    EXPECT_FALSE(world.log().contains("allocate first"));
+    progress.started->stop(false);
 }

@@ -17,6 +17,8 @@
 #include "sound/BankSound.h"
 #include "sound/OggSource.h"
 #include "sound/OggWriter.h"
+#include "sound/Sound.h"
+#include "sound/SoundBank.h"
 #include "sound/SoundCore.h"
 #include "support/PackageFixture.h"
 #include "support/TestSupport.h"
@@ -146,12 +148,34 @@ std::string monoTone(double seconds) {
 
 }  // namespace
 
-TEST(SoundBuffer, VolumeConversion) {
+// A sound's volume reaches its buffer in hundredths of a decibel; a volume
+// too low to hear gives the buffer back (the sound mutes).
+TEST(SoundBuffer, ASoundsVolumeReachesItsBufferInHundredthsOfADecibel) {
     const struct {
         float volume;
-        LONG expected;
-    } cases[] = {{100.0f, 0}, {50.0f, -1000}, {25.0f, -2000}, {0.05f, -10000}, {0.0f, -10000}};
-    for (const auto& c : cases) EXPECT_EQ(toDirectSoundVolume(c.volume), c.expected) << c.volume;
+        LONG expected;  // DSBVOLUME_MIN: muted, no buffer
+    } cases[] = {{100.0f, 0}, {50.0f, -1000}, {25.0f, -2000}, {0.05f, DSBVOLUME_MIN}, {0.0f, DSBVOLUME_MIN}};
+    SoundWorld world({oggFile("click", "effect", oggBytes("length 0.5\ntone 440 0.5\n"))});
+    world.core.volumes.master.setup = 1.0f;
+    for (SoundChannelVolume& channel : world.core.volumes.channels) channel.setup = 1.0f;
+    BankSound* click = world.core.bank->acquire(SoundChannelEffect, "click", "direct");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.volume);
+        std::unique_ptr<Sound> sound(world.core.bank->createSound(click, 0, "s", true, false));
+        ASSERT_NE(sound, nullptr);
+        ASSERT_TRUE(sound->play(false, false));
+        ASSERT_TRUE(sound->setVolume(c.volume));
+        if (c.expected == DSBVOLUME_MIN) {
+            EXPECT_TRUE(sound->muted());
+            EXPECT_EQ(sound->instance(), nullptr);
+        } else {
+            ASSERT_NE(sound->instance(), nullptr);
+            LONG volume = 1;
+            ASSERT_EQ(sound->instance()->buffer->device()->GetVolume(&volume), DS_OK);
+            EXPECT_EQ(volume, c.expected);
+            sound->stop(false);
+        }
+    }
 }
 
 TEST(SoundBuffer, ShortEffectIsWholeAndDuplicatesLongMusicStreamsAndDoesNot) {

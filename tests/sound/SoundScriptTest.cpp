@@ -209,9 +209,13 @@ TEST(SoundScript, AFinishedSoundIsDeletedItselfNotAnotherOfItsName) {
 TEST(SoundScript, ReleasingGlobalSoundsRunsStopHandlersThatChangeTheLists) {
     SoundScriptWorld w;
     ASSERT_TRUE(w.run(R"(
+        stops = 0
         function stopped(s)
+            stops = stops + 1
+            stopped_name = s:name()
             soundManager:gDelete(SoundManager.Effect, "b")
-            soundManager:gCreate(SoundManager.Effect, "late", "click")
+            b_gone = tostring(not soundManager:gTest(SoundManager.Effect, "b"))
+            late_made = tostring(soundManager:gCreate(SoundManager.Effect, "late", "click") ~= nil)
         end
         a = soundManager:gCreate(SoundManager.Effect, "a", "hum")
         a:setEvent(14, "stopped")
@@ -219,6 +223,12 @@ TEST(SoundScript, ReleasingGlobalSoundsRunsStopHandlersThatChangeTheLists) {
         soundManager:gCreate(SoundManager.Effect, "b", "hum"):play()
     )"));
     w.sound.core.releaseGlobalSounds();
+    // The handler ran once, for its sound, and its changes to the lists
+    // took effect; the release then took every sound, the late one too.
+    EXPECT_EQ(w.lua.number("stops"), 1.0);
+    EXPECT_EQ(w.lua.global("stopped_name"), "a");
+    EXPECT_EQ(w.lua.global("b_gone"), "true");
+    EXPECT_EQ(w.lua.global("late_made"), "true");
     for (std::int32_t channel = 0; channel < kSoundChannelCount; ++channel)
         EXPECT_TRUE(w.sound.core.globalSounds(channel).empty()) << channel;
 }
@@ -237,6 +247,27 @@ TEST(SoundScript, AnEnvelopeStartsAnAmbientSoundAndItsFadeStopsIt) {
     w.frame(1.2, 0.4);
     EXPECT_FALSE(song->playing());
     EXPECT_FALSE(song->blend().enabled);
+}
+
+// A sound whose length was asked while the master volume was 0 (its source
+// opened then, and stays open while the sound keeps it in use) plays once
+// the volume is up again.
+TEST(SoundScript, ASoundFirstOpenedAtMasterVolumeZeroPlaysOnceTheVolumeIsBack) {
+    SoundScriptWorld w;
+    ASSERT_TRUE(w.run(R"(
+        s = soundManager:gCreate(SoundManager.Effect, "bell", "hum")
+        soundManager:set_volume(SoundManager.Master, 0)
+        length = s:duration()
+        soundManager:set_volume(SoundManager.Master, 100)
+        played = tostring(s:play())
+    )"));
+    EXPECT_NEAR(w.lua.number("length"), 3.0, 0.01);
+    EXPECT_EQ(w.lua.global("played"), "true");
+    Sound* bell = w.global(SoundChannelEffect, "bell");
+    ASSERT_NE(bell, nullptr);
+    ASSERT_NE(bell->instance(), nullptr);
+    EXPECT_TRUE(bell->instance()->buffer->playing());
+    EXPECT_FALSE(w.logged("DSERR_INVALIDPARAM"));
 }
 
 TEST(SoundScript, TheSavedRecordRoundTripsAndALoadedPlayingSoundPlaysAgain) {
@@ -388,8 +419,11 @@ TEST(SoundGame, TheSceneAmbientSetPlaysAndASavedGameRestoresAPlayingSceneSound) 
     SoundGameWorld w;
     ASSERT_TRUE(w.save.runPosted("game:load('intro')\n"
                                  "bell = soundManager:create(SoundManager.Effect, 'bell', 'bell')\n"
-                                 "played = bell:play()"));
+                                 "played = bell:play()\n"
+                                 "ring = soundManager:create(SoundManager.Effect, 'door ring', 'bell')\n"
+                                 "rang = ring:play()"));
     EXPECT_EQ(w.save.text("played"), "true");
+    EXPECT_EQ(w.save.text("rang"), "true");
     // The default set's ambient sound starts with its envelope.
     ASSERT_TRUE(w.framesUntil([&] { return audible(w.sceneSound(3, "auto#amb@snd=default")); }));
     EXPECT_STREQ(w.sceneSound(3, "auto#amb@snd=default")->bankSound()->name(), "wind");
@@ -414,6 +448,11 @@ TEST(SoundGame, TheSceneAmbientSetPlaysAndASavedGameRestoresAPlayingSceneSound) 
     Sound* bell = w.sceneSound(0, "bell");
     ASSERT_NE(bell, nullptr);
     EXPECT_TRUE(audible(bell));
+    // A sound named apart from its alias comes back by the resource it played.
+    Sound* ring = w.sceneSound(0, "door ring");
+    ASSERT_NE(ring, nullptr);
+    EXPECT_STREQ(ring->bankSound()->name(), "bell");
+    EXPECT_TRUE(audible(ring));
     ASSERT_TRUE(w.framesUntil([&] { return audible(w.sceneSound(3, "auto#amb@snd=default")); }));
     EXPECT_STREQ(w.sceneSound(3, "auto#amb@snd=default")->bankSound()->name(), "wind");
     ASSERT_TRUE(w.save.runPosted("found = soundManager:get(SoundManager.Effect, 'bell'):name()"));

@@ -7,6 +7,7 @@
 #include <regex>
 #include <string>
 
+#include "scene/CameraFixture.h"
 #include "sound/SoundBank.h"
 #include "sound/SoundBuffer.h"
 #include "sound/SoundFixture.h"
@@ -154,6 +155,52 @@ TEST(Sound, ASoundMovedOutOfRangeMutesAndPlaysAgainOnReturn) {
     ASSERT_NE(sound->instance(), nullptr);
     EXPECT_TRUE(sound->instance()->buffer->playing());
     soundSettings = saved;
+}
+
+// A 3D sound that gave its voice back (stopped, or muted by distance) gets a
+// 3D voice again when it plays, and the frame goes on placing it.
+TEST(Sound, A3dSoundFollowsItsPositionAfterItsVoiceCameBack) {
+    struct Case {
+        const char* road;
+        void (*giveBackAndReturn)(Sound&);
+    };
+    const Case cases[] = {
+        {"stop and play",
+         [](Sound& s) {
+             ASSERT_TRUE(s.stop(false));
+             ASSERT_TRUE(s.play(false, false));
+         }},
+        {"muted by distance and back",
+         [](Sound& s) {
+             s.setPosition({0.0f, 0.0f, 500.0f}, false);
+             s.refreshMute();
+             ASSERT_TRUE(s.muted());
+             s.setPosition({0.0f, 0.0f, 2.0f}, false);
+             s.refreshMute();
+             ASSERT_FALSE(s.muted());
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.road);
+        SoundObjectWorld world;
+        const SoundSettings saved = soundSettings;
+        soundSettings.attenMinValue = 0.0f;
+        Sound* sound = world.core.createGlobalSound("bee", SoundChannelEffect, "click", 1 | 2);
+        ASSERT_NE(sound, nullptr);
+        sound->setPosition({1.0f, 0.0f, 0.0f}, false);
+        ASSERT_TRUE(sound->play(false, false));
+        c.giveBackAndReturn(*sound);
+        ASSERT_NE(sound->instance(), nullptr);
+        IDirectSound3DBuffer* voice = sound->instance()->buffer->device3D();
+        ASSERT_NE(voice, nullptr);
+        ASSERT_TRUE(sound->setPosition({3.0f, 0.0f, 4.0f}, false));
+        world.core.updateListener(testing_support::frameAt(1.0, 0.05), 1);
+        DS3DBUFFER placed{};
+        ASSERT_EQ(voice->GetAllParameters(&placed), DS_OK);
+        EXPECT_FLOAT_EQ(placed.vPosition.x, 3.0f);
+        EXPECT_FLOAT_EQ(placed.vPosition.z, 4.0f);
+        soundSettings = saved;
+    }
 }
 
 TEST(Sound, AutomaticNamesCarryTheChannelAndACounter) {

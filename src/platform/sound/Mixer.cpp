@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 namespace platform::dsound {
 
@@ -114,11 +115,14 @@ void mixVoice(Voice& voice, float* out, std::uint32_t frames, double step, float
         }
         return;
     }
+    // The position and the loop flag are kept in locals while resampling.
+    double position = voice.position;
+    const bool looping = voice.looping;
     for (; n < frames; ++n) {
-        const DWORD index = static_cast<DWORD>(voice.position);
-        const float fraction = static_cast<float>(voice.position - index);
+        const DWORD index = static_cast<DWORD>(position);
+        const float fraction = static_cast<float>(position - index);
         DWORD next = index + 1;
-        if (next >= length) next = voice.looping ? 0 : index;
+        if (next >= length) next = looping ? 0 : index;
         float left0, right0, left1, right1;
         frameAt<Bits, Channels>(data, index, left0, right0);
         frameAt<Bits, Channels>(data, next, left1, right1);
@@ -127,12 +131,13 @@ void mixVoice(Voice& voice, float* out, std::uint32_t frames, double step, float
         if constexpr (down) left = right = left + right;
         out[2 * n] += left * gainLeft;
         out[2 * n + 1] += right * gainRight;
-        voice.position += step;
-        if (voice.position >= length) {
-            if (!voice.looping) return endVoice(voice);
-            voice.position = std::fmod(voice.position, static_cast<double>(length));
+        position += step;
+        if (position >= length) {
+            if (!looping) return endVoice(voice);
+            position = std::fmod(position, static_cast<double>(length));
         }
     }
+    voice.position = position;
 }
 
 std::int16_t clip(float value) {
@@ -165,15 +170,37 @@ Mixer::~Mixer() {
     if (output) output->close();
 }
 
+void Mixer::gainsOf(Voice& voice, float& left, float& right, bool& down) {
+    Voice::Gains& kept = voice.gains;
+    const bool threeD = (voice.flags & DSBCAPS_CTRL3D) != 0;
+    if (!kept.valid || kept.volume != voice.volume || kept.pan != voice.pan ||
+        std::memcmp(&kept.params, &voice.params, sizeof(DS3DBUFFER)) != 0 ||
+        (threeD && kept.listener != listenerVersion_)) {
+        voiceGains(voice, listener, kept.left, kept.right, kept.down);
+        kept.valid = true;
+        kept.volume = voice.volume;
+        kept.pan = voice.pan;
+        kept.params = voice.params;
+        kept.listener = listenerVersion_;
+    }
+    left = kept.left;
+    right = kept.right;
+    down = kept.down;
+}
+
 void Mixer::mix(std::int16_t* out, std::uint32_t frames) {
     std::lock_guard<std::mutex> hold(mutex);
     accumulator_.assign(static_cast<std::size_t>(frames) * 2, 0.0f);
     float* sum = accumulator_.data();
+    if (std::memcmp(&gainListener_, &listener, sizeof(DS3DLISTENER)) != 0) {
+        gainListener_ = listener;
+        ++listenerVersion_;
+    }
     for (Voice* voice : voices) {
         if (!voice->playing || voice->lost || voice->frames == 0) continue;
         float left, right;
         bool down;
-        voiceGains(*voice, listener, left, right, down);
+        gainsOf(*voice, left, right, down);
         const DWORD rate = voice->frequency ? voice->frequency : voice->format.nSamplesPerSec;
         const double step = static_cast<double>(rate) / format.rate;
         const bool wide = voice->format.wBitsPerSample == 16;

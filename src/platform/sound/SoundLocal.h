@@ -26,6 +26,18 @@ struct Voice {
     DS3DBUFFER params{};   // in effect
     DS3DBUFFER pending{};  // set deferred, applied at commit
     bool hasPending = false;
+    // The gains the mixer last worked out, with what they were worked out
+    // from: they are worked out again only when one of these changed.
+    struct Gains {
+        bool valid = false;
+        LONG volume = 0;
+        LONG pan = 0;
+        DS3DBUFFER params{};
+        std::uint64_t listener = 0;  // the mixer's listener version (3D only)
+        float left = 0.0f;
+        float right = 0.0f;
+        bool down = false;
+    } gains;
 };
 
 // The output format the mixer writes: 16-bit samples, 1 or 2 channels.
@@ -77,7 +89,14 @@ public:
     void commitLocked();
 
 private:
+    // A voice's gains, worked out again only when its volume, pan or 3D
+    // parameters, or (for a 3D voice) the listener, changed.
+    void gainsOf(Voice& voice, float& left, float& right, bool& down);
+
     std::vector<float> accumulator_;
+    // The listener the gains were last worked out for, and its version.
+    DS3DLISTENER gainListener_{};
+    std::uint64_t listenerVersion_ = 0;
 };
 
 void report(const char* format, ...) __attribute__((format(printf, 1, 2)));
