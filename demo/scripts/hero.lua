@@ -74,6 +74,7 @@ function demo_hero_harbour_view()
   world.camera = 0
   game:camera("[3600 !harbour_view]")
   msg("demo: view [harbour]")
+  demo_pointer_update()
 end
 
 function demo_on_switch_view()
@@ -82,6 +83,7 @@ function demo_on_switch_view()
     game:camera("[0 harbour_view]")
     world.camera = 1
     msg("demo: view [first person]")
+    demo_pointer_update()
   else
     demo_hero_harbour_view()
   end
