@@ -103,11 +103,21 @@ menu_at() {
 # the mouse moves by what is left to go, until the tip is within two
 # pixels of the point of the 1024 x 768 still-frame screen. The mouse's
 # motion moves the cursor 0.8 of it in still-frame pixels at the default
-# speed, so a window pixel is 1280 / vw of the mouse's; each move is
-# followed by shots until the arrow is seen to have moved.
+# speed, so a window pixel is 1280 / vw of the mouse's. The game reads the
+# mouse's motion over some frames: after a move the tip is looked at until
+# it stands still (the same place in two shots a second apart).
 pointer_tip() {
   "$probe" shot "$run/aim.ppm" "$x" "$y" "$w" "$h" > "$run/aim.txt" || return 1
   read -r _ tx ty _ <<< "$(grep '^pointer ' "$run/aim.txt")"
+}
+pointer_settled() {
+  pointer_tip || return 1
+  for i in $(seq 1 20); do
+    was="$tx $ty"
+    sleep 1
+    pointer_tip || return 1
+    [ "$tx $ty" = "$was" ] && return 0
+  done
 }
 menu_point() {
   read -r gx gy <<< "$(menu_at "$1" "$2")"
@@ -117,10 +127,9 @@ menu_point() {
   # window's centre move the mouse far) is out of sight until the mouse
   # moves it back up and left, as a player looking for it would.
   for i in $(seq 1 30); do
-    pointer_tip || { echo "no screenshot to aim at $1,$2" >> "$run/failures"; return 1; }
+    pointer_settled || { echo "no screenshot to aim at $1,$2" >> "$run/failures"; return 1; }
     [ "$tx" != none ] && break
-    [ $((i % 5)) = 0 ] && "$probe" nudge "$id" -60 -60
-    sleep 0.3
+    "$probe" nudge "$id" -60 -60
   done
   for step in $(seq 1 8); do
     if [ "$tx" = none ]; then
@@ -131,12 +140,7 @@ menu_point() {
       rm -f "$run/aim.ppm"; return 0
     fi
     "$probe" nudge "$id" $((dx * 1280 / vw)) $((dy * 1280 / vw)) || break
-    was="$tx $ty"
-    for i in $(seq 1 30); do
-      sleep 0.3
-      pointer_tip || break
-      [ "$tx $ty" != "$was" ] && break
-    done
+    pointer_settled || break
   done
   echo "the pointer did not reach $1,$2 (its tip at $tx,$ty of the screen)" >> "$run/failures"
   return 1
