@@ -19,7 +19,11 @@ fi
 status=0
 "$build/demo/bin/game" "$@" || status=$?
 
-# The log lies in the player's folder, named after the game's title.
-log=$(ls -t "${XDG_DATA_HOME:-$HOME/.local/share}"/Games/*/log/game.log 2>/dev/null | head -n 1 || true)
-echo "The game ended with exit code $status; its log is ${log:-not found}"
+# The log lies in the player's folder beside the saves and setup.ini, named
+# after the game's title (system.SF_ui_title of the demo's localised texts)
+# in lower case, as the game names the folder.
+title=$(sed -n 's/^system\.SF_ui_title wstring //p' "$top/demo/variables/locale_en.txt" | tr '[:upper:]' '[:lower:]')
+log="${XDG_DATA_HOME:-$HOME/.local/share}/Games/$title/log/game.log"
+[ -f "$log" ] || log="not found (looked for $log)"
+echo "The game ended with exit code $status; its log is $log"
 exit "$status"

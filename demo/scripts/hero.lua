@@ -74,6 +74,7 @@ function demo_hero_harbour_view()
   world.camera = 0
   game:camera("[3600 !harbour_view]")
   msg("demo: view [harbour]")
+  demo_pointer_update()
 end
 
 function demo_on_switch_view()
@@ -82,6 +83,7 @@ function demo_on_switch_view()
     game:camera("[0 harbour_view]")
     world.camera = 1
     msg("demo: view [first person]")
+    demo_pointer_update()
   else
     demo_hero_harbour_view()
   end
@@ -190,8 +192,12 @@ end
 -- lead round the wall's east end. Each place's waypoint lies at "at"
 -- (x, z); x and y are the cursor over its action. His position is logged
 -- four times a second of the scene's time; a walk ends when he stands
--- within the character's close distance (0.15) of the place or after 25
--- seconds, and the slots are listed after the last.
+-- within the character's close distance (0.15) of the place or after 100
+-- seconds, and the slots are listed after the last. (The limits of the
+-- tour's waits for arrivals and dialogs only end a tour that went wrong,
+-- so they lie far above a walk's time: on a slow machine a walk takes more
+-- of the scene's time, the physics taking at most eight steps of 1/60 s a
+-- frame.)
 demo_route_clicks = {
   {place = "house_door", x = 656, y = 288, at = {-5, 9.5}},
   {place = "pier_end", x = 72, y = 330, at = {12, 4}},
@@ -234,7 +240,7 @@ function demo_tour_route_tick()
   -- How far he is from the place, measured over the ground.
   local left = math.sqrt((x - click.at[1]) ^ 2 + (z - click.at[2]) ^ 2)
   msg(string.format("demo: [hero] on the way at %.2f %.2f %.2f", x, y, z))
-  if left > 0.15 and demo.route_ticks < 100 then
+  if left > 0.15 and demo.route_ticks < 400 then
     return
   end
   local timers = timersAPI:get()

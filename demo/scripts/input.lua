@@ -43,3 +43,38 @@ function demo_on_main_menu()
     demo_menu_open()
   end
 end
+
+-- The pointer: the arrow image "pointer" on a still frame that follows the
+-- game's cursor, its tip (the image's top left corner) on the cursor that
+-- the hit tests read, above every other still frame. It shows where the
+-- cursor is used (the menu, the harbour's view and its dialogs) and hides
+-- in the hero's eyes, where the mouse turns the view. The tour has no
+-- player to point: its saves' screenshots show the scene alone.
+local POINTER_LAYER = 1000
+
+function demo_pointer_update()
+  local shown = not demo.tour and (demo.menu_open or demo.view ~= "first person")
+  local pointer = stillframe:test("demo_pointer") and stillframe:get("demo_pointer") or nil
+  if pointer == nil then
+    if not shown then
+      return
+    end
+    pointer = stillframe:create("demo_pointer")
+    if pointer == nil then
+      msg("demo: no pointer")
+      return
+    end
+    pointer:set("pointer")
+    pointer.width = 32
+    pointer.height = 32
+    pointer.order = POINTER_LAYER
+    -- Where the cursor stands, then led by it.
+    pointer.x = input.cursor.x
+    pointer.y = input.cursor.y
+    pointer:attach(true)
+  end
+  if pointer.visible ~= shown then
+    pointer.visible = shown
+    msg(string.format("demo: pointer %s at %d %d", shown and "shown" or "hidden", input.cursor.x, input.cursor.y))
+  end
+end

@@ -250,7 +250,7 @@ function demo_tour_quest()
     msg("demo: [hero] beside [keeper]")
   end
   demo.on_talked = "demo_tour_quest_talked"
-  demo_character_after(15.0, "demo_tour_quest_talk_timeout")
+  demo_character_after(60.0, "demo_tour_quest_talk_timeout")
   input.cursor:set(demo_keeper_help("keeper"))
   if not demo_keeper_click() then
     demo.on_talked = nil
@@ -315,7 +315,7 @@ function demo_tour_quest_restore()
   demo_note_hide()
   -- Talking to the keeper again: his thanks.
   demo.on_talked = "demo_tour_quest_thanked"
-  demo_character_after(15.0, "demo_tour_quest_thanks_timeout")
+  demo_character_after(60.0, "demo_tour_quest_thanks_timeout")
   input.cursor:set(demo_keeper_help("keeper"))
   if not demo_keeper_click() then
     demo.on_talked = nil

@@ -75,6 +75,7 @@ function demo_menu_open()
   demo.menu_camera = world.camera
   demo.menu_camera_open = demo.scene_loaded and MENU_CAMERA or MENU_CAMERA_ALONE
   world.camera = demo.menu_camera_open
+  demo_pointer_update()
   return demo_menu_page("menu")
 end
 
@@ -90,6 +91,7 @@ function demo_menu_close()
       world.camera = demo.menu_camera
     end
   end
+  demo_pointer_update()
   msg("demo: menu closed")
 end
 

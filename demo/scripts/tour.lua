@@ -173,7 +173,7 @@ function demo_tour_walk()
   world.camera = 0
   msg("demo: [visitor] walks to [quay_end]")
   local timers = timersAPI:get()
-  local wait = timers ~= nil and timers:create("demo_walk_wait", 15.0) or nil
+  local wait = timers ~= nil and timers:create("demo_walk_wait", 60.0) or nil
   if wait ~= nil then
     -- Event 6 is the timer's "onAction".
     wait:setEvent(6, "demo_tour_walk_timeout")
@@ -226,7 +226,7 @@ function demo_tour_pier()
   demo_rowboat_controller()
   msg("demo: trigger [pier_gate] ", trigger:enable("pier_gate", true) and "enabled" or "not enabled")
   local timers = timersAPI:get()
-  local wait = timers ~= nil and timers:create("demo_pier_wait", 5.0) or nil
+  local wait = timers ~= nil and timers:create("demo_pier_wait", 30.0) or nil
   if wait == nil then
     sendEvent("demo_tour_end")
   else
@@ -287,7 +287,7 @@ function demo_tour_talk()
   talk.onFinished = "demo_tour_talked"
   msg("demo: dialog [keeper.pier] ", talk:play(1) and "plays" or "refused")
   local timers = timersAPI:get()
-  local wait = timers ~= nil and timers:create("demo_talk_wait", 10.0) or nil
+  local wait = timers ~= nil and timers:create("demo_talk_wait", 60.0) or nil
   if wait ~= nil then
     -- Event 6 is the timer's "onAction".
     wait:setEvent(6, "demo_tour_talked")

@@ -1,6 +1,9 @@
+#include <algorithm>
+
 #include "app/GameCore.h"
 #include "app/ThisMainWindow.h"
 #include "foundation/Log.h"
+#include "input/InputCore.h"
 #include "platform/TextCodec.h"
 #include "platform/Window.h"
 #include "render/RenderCore.h"
@@ -90,7 +93,22 @@ bool ThisMainWindow::open(std::uintptr_t instanceHandle) {
     fullScreen = fullScreenFromVideo() ? 1 : 0;
     setCloseText(text);
     refreshTitle();
+    placeCursorAtPointer();
     return true;
+}
+
+void ThisMainWindow::placeCursorAtPointer() {
+    if (!gameCore.input) return;
+    float x = 512.0f, y = 384.0f;
+    std::int32_t px = 0, py = 0;
+    const platform::WindowRect r = window ? window->rect() : platform::WindowRect{};
+    const float width = static_cast<float>(r.right - r.left), height = static_cast<float>(r.bottom - r.top);
+    if (window && width > 0.0f && height > 0.0f && window->pointerPosition(px, py)) {
+        const float shown = std::min(width, height * 4.0f / 3.0f);
+        x = (static_cast<float>(px) - (width - shown) * 0.5f) * 1024.0f / shown;
+        y = (static_cast<float>(py) - (height - shown * 0.75f) * 0.5f) * 768.0f / (shown * 0.75f);
+    }
+    gameCore.input->virtualDevices.pointer.set(x, y);
 }
 
 void ThisMainWindow::refreshTitle() {
@@ -110,6 +128,7 @@ void ThisMainWindow::handleMessage(const platform::WindowMessage& message) {
     case platform::WindowMessageKind::Activate:
         active = message.active ? 1 : 0;
         if (window) window->showCursor(!(active && fullScreen));
+        if (active) placeCursorAtPointer();
         break;
     case platform::WindowMessageKind::Character: translateCharacter(message.character); break;
     case platform::WindowMessageKind::DisplayChange:

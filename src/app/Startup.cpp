@@ -205,10 +205,16 @@ bool GameCore::initialize() {
         log.error("GAME VERSION UNDEFINED");
     }
     loadSettings();
-    log.setOutput(true);
-    if (!buildPackageDB()) return log.error("Can't initialize game file resources database"), false;
-    if (!variables || !variables->initialize()) return log.error("Can't initialize game variables"), false;
+    // The log's file lies in the user folder named after the game's title,
+    // beside the saves and the setup: its lines are kept in memory until the
+    // title is read from the variables, and written when it is (or when the
+    // start fails before it, into the folder the executable names).
+    if (!buildPackageDB())
+        return log.setOutput(true), log.error("Can't initialize game file resources database"), false;
+    if (!variables || !variables->initialize())
+        return log.setOutput(true), log.error("Can't initialize game variables"), false;
     setGameName();
+    log.setOutput(true);
     // The player's setup is read straight into the store; no save or reload
     // is left pending for the first frame.
     if (setup) setup->load(true);

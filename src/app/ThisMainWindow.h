@@ -66,6 +66,12 @@ public:
     void refreshTitle();
     // The window procedure: handles one message of the host window.
     void handleMessage(const platform::WindowMessage& message);
+    // Puts the game's cursor where the system's pointer stands in the
+    // window, on the 1024 x 768 screen of the still frames (the 4:3 picture
+    // in the window's middle), or in the screen's middle when the pointer
+    // is elsewhere: the game's own pointer takes over from the system's
+    // where the player left it.
+    void placeCursorAtPointer();
 };
 
 // Creates the host window of the game core's main window, titled

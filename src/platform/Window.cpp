@@ -98,6 +98,7 @@ public:
         return true;
     }
     void showCursor(bool) override {}
+    bool pointerPosition(std::int32_t&, std::int32_t&) const override { return false; }
     bool poll(WindowMessage& message) override { return takePostedClose(message); }
     WindowBackend backend() const override { return WindowBackend::Headless; }
     void* deviceWindow() const override { return nullptr; }
@@ -158,6 +159,14 @@ public:
         return true;
     }
     void showCursor(bool visible) override { SDL_ShowCursor(visible ? SDL_ENABLE : SDL_DISABLE); }
+    bool pointerPosition(std::int32_t& x, std::int32_t& y) const override {
+        if (!window_ || SDL_GetMouseFocus() != window_) return false;
+        int px = 0, py = 0;
+        SDL_GetMouseState(&px, &py);
+        x = px;
+        y = py;
+        return true;
+    }
 
     bool poll(WindowMessage& message) override {
         if (takePostedClose(message)) return true;

@@ -53,6 +53,9 @@ public:
     // panels); false when it cannot be had.
     virtual bool workArea(WindowRect& area) const = 0;
     virtual void showCursor(bool visible) = 0;
+    // Where the system's pointer stands in the window (pixels from its top
+    // left corner); false while it is outside the window or unknown.
+    virtual bool pointerPosition(std::int32_t& x, std::int32_t& y) const = 0;
     // Takes the next pending message; false when there is none.
     virtual bool poll(WindowMessage& message) = 0;
     virtual WindowBackend backend() const = 0;

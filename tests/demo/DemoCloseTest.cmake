@@ -18,7 +18,6 @@ execute_process(
   COMMAND ${CMAKE_COMMAND} -E env ${demo_environment} SDL_VIDEODRIVER=no-such-driver
           bash -c "${driver}" driver ${RUN}/demo/bin/game
   WORKING_DIRECTORY "${RUN}/cwd"
-  TIMEOUT 180
   RESULT_VARIABLE exit_code
   OUTPUT_VARIABLE out
   ERROR_VARIABLE err)

@@ -1,9 +1,14 @@
 # Helpers of the end-to-end runs of the built demo (included by the
 # DemoTourTest.cmake and DemoCloseTest.cmake scripts, run with cmake -P):
 #   DEMO  the demo data folder the build made
-#   RUN   a scratch folder for this run
-# Each run copies the demo into RUN/demo and starts it with its user folder
-# (XDG_DATA_HOME) and its instance lock (XDG_RUNTIME_DIR) under RUN.
+#   RUN   the name of the scratch folders of this test's runs
+# Each run makes a folder of its own, RUN.<random> (RUN below names it):
+# two runs of one test, or two ctest runs in one build tree, never share
+# one. A passed run removes it, a failed one keeps it to be looked at. The
+# run copies the demo into RUN/demo and starts it with its user folder
+# (XDG_DATA_HOME) and its instance lock (XDG_RUNTIME_DIR) under RUN. The
+# runs set no time limit of their own: ctest's per-test timeout ends a run
+# that hangs.
 cmake_minimum_required(VERSION 3.25)
 
 # Ends the run when one of the named variables is not set.
@@ -23,9 +28,14 @@ endif()
 set(failures "")
 set(expected_count 0)
 
+execute_process(COMMAND mktemp -d "${RUN}.XXXXXX" RESULT_VARIABLE made OUTPUT_VARIABLE RUN
+                OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_VARIABLE made_err)
+if(NOT made EQUAL 0)
+  message(FATAL_ERROR "no scratch folder for the run: ${made_err}")
+endif()
+
 # A fresh copy of the demo and empty user and runtime folders.
 macro(demo_prepare)
-  file(REMOVE_RECURSE "${RUN}")
   file(MAKE_DIRECTORY "${RUN}/appdata" "${RUN}/runtime" "${RUN}/cwd")
   file(COPY "${DEMO}/" DESTINATION "${RUN}/demo")
   set(demo_environment XDG_DATA_HOME=${RUN}/appdata XDG_RUNTIME_DIR=${RUN}/runtime SDL_AUDIODRIVER=dummy)
@@ -70,13 +80,12 @@ function(demo_manifest_without package pattern count)
   file(WRITE "${copy}/packages/000/${package}.manifest" "${manifest}")
 endfunction()
 
-# The copied demo played headless, its tour run to its end (three minutes
-# at most): exit_code, out and err.
+# The copied demo played headless, its tour run to its end: exit_code, out
+# and err.
 macro(demo_run_headless)
   execute_process(
     COMMAND ${CMAKE_COMMAND} -E env ${demo_environment} SDL_VIDEODRIVER=offscreen ${RUN}/demo/bin/game
     WORKING_DIRECTORY "${RUN}/cwd"
-    TIMEOUT 180
     RESULT_VARIABLE exit_code
     OUTPUT_VARIABLE out
     ERROR_VARIABLE err)
@@ -123,10 +132,17 @@ macro(demo_check_run)
     string(APPEND failures "exit code [${exit_code}]\nstderr:\n${err}\n")
   endif()
   set(user_root "${RUN}/appdata/Games")
-  file(GLOB log_file "${user_root}/*/log/game.log")
-  list(LENGTH log_file log_count)
-  if(NOT log_count EQUAL 1)
-    message(FATAL_ERROR "${failures}expected one log under [${user_root}], found [${log_file}]")
+  # One user folder, named after the title, holds the log beside the saves
+  # and setup.ini; the folder the log opened in before the title was known
+  # is gone.
+  file(GLOB_RECURSE logs "${user_root}/*.log")
+  set(log_file "${user_root}/lighthouse/log/game.log")
+  if(NOT logs STREQUAL log_file)
+    message(FATAL_ERROR "${failures}expected the one log [${log_file}], found [${logs}]")
+  endif()
+  file(GLOB user_folders RELATIVE "${user_root}" "${user_root}/*")
+  if(NOT user_folders STREQUAL "lighthouse")
+    string(APPEND failures "expected the one user folder [lighthouse], found [${user_folders}]\n")
   endif()
   file(READ "${log_file}" log)
   string(TOLOWER "${log}" rest)
@@ -154,5 +170,6 @@ macro(demo_finish)
   if(failures)
     message(FATAL_ERROR "${failures}--- log [${log_file}]:\n${log}")
   endif()
-  message(STATUS "passed; log at [${log_file}]")
+  file(REMOVE_RECURSE "${RUN}")
+  message(STATUS "passed")
 endmacro()

@@ -97,18 +97,67 @@ menu_at() {
   vw=$w; [ $((h * 4 / 3)) -lt "$vw" ] && vw=$((h * 4 / 3)); vh=$((vw * 3 / 4))
   echo $(((w - vw) / 2 + $1 * vw / 1024)) $(((h - vh) / 2 + $2 * vh / 768))
 }
-# The game's own cursor moves by the mouse's motion (0.8 of it at the
-# default mouse speed) inside the still-frame screen: pushed into its top
-# left corner, then moved to the point.
+# The game draws its own pointer, a pink arrow whose tip is the point its
+# clicks hit; the system's pointer is hidden. A player leads it by the
+# mouse's motion, looking at it: a screenshot shows where the tip stands,
+# the mouse moves by what is left to go, until the tip is within two
+# pixels of the point of the 1024 x 768 still-frame screen. The mouse's
+# motion moves the cursor 0.8 of it in still-frame pixels at the default
+# speed, so a window pixel is 1280 / vw of the mouse's. The game reads the
+# mouse's motion over some frames: after a move the tip is looked at until
+# it stands still (the same place in two shots a second apart).
+pointer_tip() {
+  "$probe" shot "$run/aim.ppm" "$x" "$y" "$w" "$h" > "$run/aim.txt" || return 1
+  read -r _ tx ty _ <<< "$(grep '^pointer ' "$run/aim.txt")"
+}
+pointer_settled() {
+  pointer_tip || return 1
+  for i in $(seq 1 20); do
+    was="$tx $ty"
+    sleep 1
+    pointer_tip || return 1
+    [ "$tx $ty" = "$was" ] && return 0
+  done
+}
 menu_point() {
-  "$probe" nudge "$id" -1600 -1200 && "$probe" nudge "$id" $(($1 * 5 / 4)) $(($2 * 5 / 4)) ||
-    echo "the pointer was not moved to $1,$2" >> "$run/failures"
-  sleep 0.5
+  read -r gx gy <<< "$(menu_at "$1" "$2")"
+  vw=$w; [ $((h * 4 / 3)) -lt "$vw" ] && vw=$((h * 4 / 3))
+  # A pointer that has just come back shows on a later frame; one pushed
+  # into the screen's bottom right corner (the probe's clicks at the
+  # window's centre move the mouse far) is out of sight until the mouse
+  # moves it back up and left, as a player looking for it would.
+  for i in $(seq 1 30); do
+    pointer_settled || { echo "no screenshot to aim at $1,$2" >> "$run/failures"; return 1; }
+    [ "$tx" != none ] && break
+    "$probe" nudge "$id" -60 -60
+  done
+  for step in $(seq 1 8); do
+    if [ "$tx" = none ]; then
+      echo "no pointer on the screen to aim at $1,$2" >> "$run/failures"; return 1
+    fi
+    dx=$((x + gx - tx)); dy=$((y + gy - ty))
+    if [ "${dx#-}" -le 2 ] && [ "${dy#-}" -le 2 ]; then
+      rm -f "$run/aim.ppm"; return 0
+    fi
+    "$probe" nudge "$id" $((dx * 1280 / vw)) $((dy * 1280 / vw)) || break
+    pointer_settled || break
+  done
+  echo "the pointer did not reach $1,$2 (its tip at $tx,$ty of the screen)" >> "$run/failures"
+  return 1
 }
 menu_click() {
   menu_point "$1" "$2"
-  "$probe" press "$id" 1 || echo "the menu button at $1,$2 was not clicked" >> "$run/failures"
+  "$probe" press "$id" 1 || echo "the point $1,$2 was not clicked" >> "$run/failures"
   sleep 1
+}
+# Waits (a minute at most) for a line of the log.
+wait_for_line() {
+  for i in $(seq 1 600); do
+    grep -qsF "$1" "$XDG_DATA_HOME"/Games/*/log/game.log && return 0
+    kill -0 "$game" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "the log never showed [$1]" >> "$run/failures"
 }
 if "$probe" find "$title" 30 > "$run/window.txt"; then
   read -r _ id x y w h < "$run/window.txt"
@@ -124,8 +173,10 @@ if "$probe" find "$title" 30 > "$run/window.txt"; then
     [ "$frame" = 1 ] && [ "$colours" -le 8 ] || break
     sleep 0.5
   done
+  # Where the pointer starts: where the system's pointer stood when the
+  # window came up (the display's middle, where the X server puts it).
+  pointer_tip && cp "$run/aim.txt" "$run/start.txt"
   menu_point 512 262
-  sleep 0.5
   "$probe" shot "$run/hover.ppm" $((x + bx)) $((y + by)) $((bx2 - bx)) $((by2 - by)) > "$run/hover.txt" ||
     echo "no screenshot of the hovered button" >> "$run/failures"
   rm -f "$run/menu.ppm" "$run/hover.ppm"
@@ -180,14 +231,18 @@ if "$probe" find "$title" 30 > "$run/window.txt"; then
   "$probe" hold "$id" w 2 || echo "the forward key was not held" >> "$run/failures"
   sleep 1
   "$probe" shot "$run/walked.ppm" "$x" "$y" "$w" "$h" > "$run/walked.txt" || echo "no screenshot after the walk" >> "$run/failures"
-  # Back in the harbour's view a left click on the pier's end (the game's
-  # pointer at 72, 330 of its 1024 x 768; the pointer moves 0.8 of the
-  # mouse's motion, the default cursor speed) walks him there; three
-  # seconds of his walk before the close.
+  # Back in the harbour's view a left click on the pier's end (its screen
+  # action at 72, 330 of the 1024 x 768 screen) walks him there; three
+  # seconds of his walk, then a click on the keeper on the pier (170, 270)
+  # plays his greeting, which is let run to its end.
   "$probe" key "$id" r || echo "the view key was not pressed again" >> "$run/failures"
-  sleep 0.5
-  "$probe" clickat "$id" 1 90 413 || echo "the pier's end was not clicked" >> "$run/failures"
+  menu_click 72 330
   sleep 3
+  menu_click 170 270
+  # The pointer stays over the dialog.
+  wait_for_line "demo: dialog [keeper.greet] started"
+  pointer_tip && cp "$run/aim.txt" "$run/dialog.txt"
+  wait_for_line "demo: dialog [keeper.greet] over"
   if [ "$mode" = windowed ]; then
     # Esc opens the menu over the scene; Options, its name field, a name
     # typed and Return, Back, then Quit ends the game.
@@ -237,6 +292,7 @@ execute_process(
 if(EXISTS "${RUN}/skip")
   file(READ "${RUN}/skip" why)
   message(STATUS "SKIPPED: Xvfb cannot start here: ${why}")
+  file(REMOVE_RECURSE "${RUN}")
   return()
 endif()
 
@@ -380,6 +436,40 @@ endforeach()
 probe_line(walked walked.txt "area")
 if(renderer_draws AND (NOT walked MATCHES "^area [0-9]+ [0-9]+ ([0-9]+)$" OR CMAKE_MATCH_1 LESS 16))
   string(APPEND failures "the hero's view after the walk is uniform: [${walked}]\n")
+endif()
+# The game's pointer starts where the system's pointer stood as the window
+# came up: the display's middle.
+probe_line(start_pointer start.txt "pointer")
+math(EXPR middle_x "${screen_width} / 2")
+math(EXPR middle_y "${screen_height} / 2")
+if(renderer_draws)
+  if(NOT start_pointer MATCHES "^pointer ([0-9]+) ([0-9]+) ")
+    string(APPEND failures "no pointer in the menu: [${start_pointer}]\n")
+  else()
+    math(EXPR off_x "${CMAKE_MATCH_1} - ${middle_x}")
+    math(EXPR off_y "${CMAKE_MATCH_2} - ${middle_y}")
+    if(off_x GREATER 3 OR off_x LESS -3 OR off_y GREATER 3 OR off_y LESS -3)
+      string(APPEND failures "the pointer starts at ${CMAKE_MATCH_1},${CMAKE_MATCH_2}, not where the system's pointer "
+                             "stood (${middle_x},${middle_y})\n")
+    endif()
+  endif()
+endif()
+# The game's pointer hides in the hero's eyes and shows over the keeper's
+# dialog, which the click on him played.
+probe_line(walked_pointer walked.txt "pointer")
+if(renderer_draws AND NOT walked_pointer STREQUAL "pointer none")
+  string(APPEND failures "the pointer shows in the hero's eyes: [${walked_pointer}]\n")
+endif()
+probe_line(dialog_pointer dialog.txt "pointer")
+if(renderer_draws AND NOT dialog_pointer MATCHES "^pointer [0-9]+ [0-9]+ [0-9]+$")
+  string(APPEND failures "no pointer over the keeper's dialog: [${dialog_pointer}]\n")
+endif()
+string(FIND "${log}" "demo: dialog [keeper.greet] plays" at)
+if(NOT at EQUAL -1)
+  string(FIND "${log}" "demo: dialog [keeper.greet] over" at)
+endif()
+if(at EQUAL -1)
+  string(APPEND failures "the click on the keeper did not play his greeting to its end\n")
 endif()
 # The window's place and size in this mode.
 probe_line(window window.txt "window")

@@ -9,7 +9,10 @@
 //       PPM) and prints what the given area holds:
 //       "area PIXELS NONBLACK COLOURS", "mean R G B" and "centre R G B"
 //       (the colour at the area's centre) and "red N" (how many of its pixels
-//       are a strong red)
+//       are a strong red) and "pointer X Y N" (where the tip of the game's
+//       pointer, its pink arrow, stands on the screen: the topmost, then
+//       leftmost pixel of its pink inside the area, and how many pixels
+//       show that pink) or "pointer none"
 //   xwindowprobe workarea X Y WIDTH HEIGHT
 //       sets the desktop's work area (_NET_WORKAREA on the root window) as a
 //       desktop with panels does
@@ -25,12 +28,6 @@
 //   xwindowprobe click ID BUTTON
 //       moves the pointer to the window's centre and presses and releases
 //       the mouse button (1 left, 2 middle, 3 right) through XTEST
-//   xwindowprobe clickat ID BUTTON X Y
-//       the game's pointer follows the mouse's motion, not its place: moves
-//       the mouse far up and left (the pointer stops at its top left
-//       corner), then X right and Y down in small relative steps, so that
-//       a pointer moved one to one by the motion stands at X, Y; there it
-//       presses and releases the button
 //   xwindowprobe move ID X Y
 //       moves the pointer to X, Y of the window through XTEST
 //   xwindowprobe press ID BUTTON
@@ -160,6 +157,8 @@ int shot(Display* display, const char* file, int ax, int ay, int aw, int ah) {
     std::uint64_t pixels = 0, nonBlack = 0, red = 0, sum[3] = {0, 0, 0};
     std::set<std::uint32_t> colours;
     std::uint32_t centre = 0;
+    int tipX = -1, tipY = -1;
+    std::uint64_t pink = 0;
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             const unsigned long pixel = XGetPixel(image, x, y);
@@ -176,6 +175,14 @@ int shot(Display* display, const char* file, int ax, int ay, int aw, int ah) {
             // The demo's crates are painted a strong red nothing else shows;
             // lit by the harbour's light set it shows at about half strength.
             if (rgb[0] > 60 && rgb[0] > 2 * (rgb[1] + rgb[2])) ++red;
+            // The pointer's pink (255, 80, 200); the rows are read from the
+            // top, so the first pixel found is the tip.
+            if (rgb[0] > 210 && rgb[1] < 140 && rgb[2] > 150 && rgb[2] < 245) {
+                if (!pink++) {
+                    tipX = x;
+                    tipY = y;
+                }
+            }
             for (int c = 0; c < 3; ++c) sum[c] += rgb[c];
             if (colours.size() < 65536) colours.insert(packed);
         }
@@ -189,6 +196,10 @@ int shot(Display* display, const char* file, int ax, int ay, int aw, int ah) {
                 static_cast<unsigned long long>(sum[1] / n), static_cast<unsigned long long>(sum[2] / n));
     std::printf("centre %u %u %u\n", centre >> 16, centre >> 8 & 255, centre & 255);
     std::printf("red %llu\n", static_cast<unsigned long long>(red));
+    if (pink)
+        std::printf("pointer %d %d %llu\n", tipX, tipY, static_cast<unsigned long long>(pink));
+    else
+        std::printf("pointer none\n");
     return 0;
 }
 
@@ -321,18 +332,6 @@ int nudge(Display* display, Window window, int dx, int dy) {
     return 0;
 }
 
-int clickAt(Display* display, Window window, unsigned button, int x, int y) {
-    if (!xtest(display)) return fail("the display has no XTEST extension");
-    if (x < 0 || y < 0 || x > 4096 || y > 4096) return fail("the point lies from 0 to 4096");
-    XWindowAttributes attributes;
-    if (!XGetWindowAttributes(display, window, &attributes)) return fail("the window is gone");
-    XSetInputFocus(display, window, RevertToParent, CurrentTime);
-    moveBy(display, -2000, -2000);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    moveBy(display, x, y);
-    return pressAndRelease(display, [&](Bool down) { XTestFakeButtonEvent(display, button, down, CurrentTime); });
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -342,13 +341,13 @@ int main(int argc, char** argv) {
                        (command == "close" && argc == 3) || (command == "key" && argc == 4) ||
                        (command == "hold" && argc == 5) ||
                        (command == "click" && argc == 4) || (command == "move" && argc == 5) ||
-                       (command == "clickat" && argc == 6) || (command == "type" && argc == 4) ||
+                       (command == "type" && argc == 4) ||
                        (command == "nudge" && argc == 5) || (command == "press" && argc == 4);
     if (!known) {
         std::fprintf(stderr,
                      "usage: xwindowprobe find TITLE SECONDS | shot FILE X Y WIDTH HEIGHT | "
                      "workarea X Y WIDTH HEIGHT | close ID | key ID KEYSYM | hold ID KEYSYM SECONDS | "
-                     "click ID BUTTON | clickat ID BUTTON X Y | move ID X Y | type ID TEXT | nudge ID DX DY | "
+                     "click ID BUTTON | move ID X Y | type ID TEXT | nudge ID DX DY | "
                      "press ID BUTTON\n");
         return 2;
     }
@@ -368,9 +367,6 @@ int main(int argc, char** argv) {
         result = key(display, static_cast<Window>(std::strtoul(argv[2], nullptr, 10)), argv[3]);
     } else if (command == "hold") {
         result = hold(display, static_cast<Window>(std::strtoul(argv[2], nullptr, 10)), argv[3], std::atof(argv[4]));
-    } else if (command == "clickat") {
-        result = clickAt(display, static_cast<Window>(std::strtoul(argv[2], nullptr, 10)),
-                         static_cast<unsigned>(std::atoi(argv[3])), std::atoi(argv[4]), std::atoi(argv[5]));
     } else if (command == "click") {
         result = click(display, static_cast<Window>(std::strtoul(argv[2], nullptr, 10)),
                        static_cast<unsigned>(std::atoi(argv[3])));

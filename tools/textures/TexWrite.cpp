@@ -10,6 +10,9 @@
 //   menu_panel.dds, menu_button.dds, menu_button_hover.dds 16 x 16 of one
 //                   colour each: the menu's dark blue panel, its blue
 //                   buttons and the gold of the button under the pointer;
+//   pointer.dds     32 x 32 A8R8G8B8: the game's pointer, a pink arrow with
+//                   a dark rim, its tip (the hot spot) on the top left texel
+//                   and transparent around it;
 //   puff.dds        32 x 32 A8R8G8B8 white with a round alpha that fades
 //                   from the centre to the edge: the harbour smoke's points;
 //   splash_screen.dds the start-up splash (an orange top half over a blue
@@ -109,6 +112,48 @@ texture_tools::DdsImage puff() {
     return image;
 }
 
+// The pointer's arrow: the outline below, filled pink from its tip at the
+// top left texel; a dark rim of one texel along the slanted and lower sides
+// (none above or left of the tip, so that the fill's top left corner is the
+// hot spot); transparent elsewhere. One level: it is drawn at its size.
+texture_tools::DdsImage pointer() {
+    struct Point {
+        float x, y;
+    };
+    static constexpr Point kOutline[] = {{0, -1}, {0, 23}, {6, 17}, {10, 26}, {13.5f, 24.5f}, {9.5f, 16}, {17, 16}};
+    const auto inside = [](float x, float y) {
+        bool in = false;
+        constexpr std::size_t n = sizeof(kOutline) / sizeof(kOutline[0]);
+        for (std::size_t i = 0, j = n - 1; i < n; j = i++) {
+            const Point& a = kOutline[i];
+            const Point& b = kOutline[j];
+            if ((a.y > y) != (b.y > y) && x < (b.x - a.x) * (y - a.y) / (b.y - a.y) + a.x) in = !in;
+        }
+        return in;
+    };
+    texture_tools::DdsImage image;
+    image.format = D3DFMT_A8R8G8B8;
+    image.width = image.height = 32;
+    std::vector<std::uint8_t> block;
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x) {
+            const float cx = static_cast<float>(x) + 0.5f, cy = static_cast<float>(y) + 0.5f;
+            if (inside(cx, cy)) {
+                block.insert(block.end(), {200, 80, 255, 255});  // blue, green, red, alpha
+                continue;
+            }
+            bool rim = false;
+            for (int dy = -1; dy <= 1 && !rim; ++dy)
+                for (int dx = -1; dx <= 1 && !rim; ++dx) rim = inside(cx + static_cast<float>(dx), cy + static_cast<float>(dy));
+            if (rim)
+                block.insert(block.end(), {30, 20, 20, 255});
+            else
+                block.insert(block.end(), {0, 0, 0, 0});
+        }
+    image.blocks.push_back(std::move(block));
+    return image;
+}
+
 // A sky layer: one grey level, the alpha given by cover(x, y) in 0..1 over
 // a tile of kSide (without mip levels: the dome shows it large).
 template <class Cover>
@@ -175,7 +220,8 @@ int main(int argc, char** argv) {
                                      std::pair{"puff.dds", puff()},
                                      std::pair{"menu_panel.dds", solid(20, 30, 60)},
                                      std::pair{"menu_button.dds", solid(40, 70, 130)},
-                                     std::pair{"menu_button_hover.dds", solid(220, 160, 40)}}) {
+                                     std::pair{"menu_button_hover.dds", solid(220, 160, 40)},
+                                     std::pair{"pointer.dds", pointer()}}) {
         const std::vector<std::uint8_t> bytes = texture_tools::writeDds(image);
         if (bytes.empty() || !writeBytes(folder / name, bytes)) {
             std::fprintf(stderr, "texwrite: can't write %s\n", name);
