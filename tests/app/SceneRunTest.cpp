@@ -10,6 +10,7 @@
 #include "scene/SceneDescription.h"
 #include "sound/OggWriter.h"
 #include "support/GameFixture.h"
+#include "textures/DdsWriter.h"
 
 using testing_support::GameData;
 using testing_support::GameFixture;
@@ -202,6 +203,55 @@ function game_start() sendEvent("load_hallway") end
     ASSERT_EQ(game.run(60), 0) << game.log();
     const std::string log = game.log();
     EXPECT_NE(log.find("in [chime]"), std::string::npos) << log;
+}
+
+}  // namespace
+
+namespace {
+
+// A scene light with a projected texture: the game loads the scene, quits
+// and ends cleanly, the light's texture released while the renderer still
+// stands.
+TEST(SceneRun, ALightWithAProjectedTextureEndsWithTheGame) {
+    scene_tools::SceneDescription scene;
+    std::string error;
+    ASSERT_TRUE(scene_tools::parseSceneDescription("scene hallway\nsky\nactions\nlightset hallway_default\n"
+                                                   "light point lamp at 0 3 0 radius 5 texture glow\n",
+                                                   scene, error))
+        << error;
+    texture_tools::DdsImage glow;
+    glow.width = glow.height = 4;
+    glow.blocks.assign(1, std::vector<std::uint8_t>(4 * 4 * 4, 0xC0));
+    const std::vector<std::uint8_t> dds = texture_tools::writeDds(glow);
+    GameData data;
+    data.gameIni = "[game]\nlang=en\n[debug]\nenable_script_log_msg=yes\n";
+    data.dataFiles = {{".ms4", "hallway", scene_tools::sceneDataBytes(scene.data), ""},
+                      {".sky", "hallway", "sky", ""},
+                      {".as", "hallway", "actions", ""},
+                      {".wp", "hallway", scene_tools::waypointBytes(scene.waypoints), ""},
+                      {".ls", "hallway_default", scene_tools::lightSetBytes(scene.lightSets.front()), ""},
+                      {".dds", "glow", std::string(dds.begin(), dds.end()), ""}};
+    data.scripts["main"] = R"(
+function system_reset() end
+function done()
+    log("lamp shown")
+    world:quitGame()
+end
+function load_hallway()
+    game:load("hallway")
+    timersAPI:get():create("settle", 0.5):setEvent(6, "done")
+end
+function game_start() sendEvent("load_hallway") end
+)";
+    GameFixture game(data, GAME_BINARY);
+    ASSERT_TRUE(game.ready()) << game.error();
+    std::string stderrText;
+    ASSERT_EQ(game.run(120, &stderrText), 0) << stderrText << "\n" << game.log();
+    const std::string log = game.log();
+    std::string missing;
+    EXPECT_TRUE(testing_support::containsInOrder(log, {"Success load scene [hallway]", "lamp shown", "Exit from game."},
+                                                 &missing))
+        << missing << "\n" << log;
 }
 
 }  // namespace
