@@ -171,6 +171,16 @@ void ParticleLayer::drawPeriod() {
     emission.rate = emission.period > 0.0 ? 1.0 / emission.period : 0.0;
 }
 
+double ParticleLayer::emissionCurve(double t) {
+    const ParticleLayerData* layer = data();
+    const Keys keys = particleKeys(t);
+    emission.keys[0] = keys.first;
+    emission.keys[1] = keys.second;
+    emission.fraction = keys.fraction;
+    if (!layer) return 0.0;
+    return emission.blend * at(layer->emission.curveA, keys) + (1.0 - emission.blend) * at(layer->emission.curveB, keys);
+}
+
 void ParticleLayer::emissionStep(const CurrentTime& time) {
     const ParticleLayerData* layer = data();
     const ParticleEffect* effect = owner->effectData;
@@ -184,19 +194,12 @@ void ParticleLayer::emissionStep(const CurrentTime& time) {
         if (!emission.emitting) break;
         if (emission.rate == 0.0) drawPeriod();
         emission.time += sub.game.step * emission.rate;
-        const auto curve = [&](double t) {
-            const Keys keys = particleKeys(t);
-            emission.keys[0] = keys.first;
-            emission.keys[1] = keys.second;
-            emission.fraction = keys.fraction;
-            return emission.blend * at(e.curveA, keys) + (1.0 - emission.blend) * at(e.curveB, keys);
-        };
         if (emission.time < 1.0) {
-            const double value = curve(emission.time);
+            const double value = emissionCurve(emission.time);
             emission.accumulator += (value - emission.previous) * emission.period;
             emission.previous = value;
         } else {
-            const double value = curve(1.0);
+            const double value = emissionCurve(1.0);
             emission.accumulator += (value - emission.previous) * emission.period;
             emission.previous = 0.0;
             emission.time = 0.0;
@@ -511,7 +514,24 @@ void ParticleLayer::preSimulate(double step) {
     const ParticleEffect* effect = owner->effectData;
     if (!(flags & kLayerEnabled) || !effect || effect->kind != kParticleKindEmitted) return;
     if (emission.rate == 0.0) drawPeriod();
-    CurrentTime time(emission.period);
+    // Points live at most the longest lifetime (in effect time): what was
+    // emitted before the last such stretch of the period is gone at its
+    // end, so only that stretch is simulated.
+    const ParticleLayerData* layer = data();
+    if (!layer) return;
+    double span = emission.period;
+    if (!(span <= kMaxParticleEmissionPeriod)) span = kMaxParticleEmissionPeriod;
+    double longest = 0.0;
+    for (const ParticleTable* table : {&layer->emission.lifetimeMin, &layer->emission.lifetimeMax})
+        for (double lifetime : *table) longest = std::isfinite(lifetime) ? std::max(longest, lifetime) : INFINITY;
+    const double scale = effect->render.timeScale;
+    const double lived = scale > 0.0 && std::isfinite(scale) ? longest / scale : INFINITY;
+    if (lived < span && emission.time + (span - lived) * emission.rate < 1.0) {
+        emission.time += (span - lived) * emission.rate;
+        emission.previous = emissionCurve(emission.time);
+        span = lived;
+    }
+    CurrentTime time(span);
     time.limitStep(step, 1.0);
     do {
         const CurrentTime one = CurrentTime::copyWithStep(time, time.game.step);

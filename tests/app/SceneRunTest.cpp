@@ -255,3 +255,44 @@ function game_start() sendEvent("load_hallway") end
 }
 
 }  // namespace
+
+namespace {
+
+// Effects whose emission period no pre-simulation can run through: each is
+// refused with the reason when its particle would be made, and the game
+// goes on and ends.
+TEST(SceneRun, AnEffectWithAnEndlessEmissionPeriodIsRefused) {
+    for (const char* period : {"1e30", "601", "500 200"}) {
+        SCOPED_TRACE(period);
+        GameData data;
+        std::string error;
+        ASSERT_TRUE(hallwayFiles("waypoint particle smoke1 at 0 1 6 effect chimney\n",
+                                 (std::string("layer plume\nrate 20\nlifetime 2 2\nperiod ") + period + "\n").c_str(),
+                                 data.dataFiles, error))
+            << error;
+        data.scripts["main"] = R"(
+function system_reset() end
+function done()
+    log("smoke " .. tostring(world:particle("smoke1")))
+    world:quitGame()
+end
+function load_hallway()
+    game:load("hallway")
+    timersAPI:getGlobal():create("settle", 0.5):setEvent(6, "done")
+end
+function game_start() sendEvent("load_hallway") end
+)";
+        GameFixture game(data, GAME_BINARY);
+        ASSERT_TRUE(game.ready()) << game.error();
+        ASSERT_EQ(game.run(120), 0) << game.log();
+        const std::string log = game.log();
+        std::string missing;
+        EXPECT_TRUE(testing_support::containsInOrder(
+            log,
+            {"Particle effect [chimney]: layer 0: the emission period", "exceeds 600 seconds", "smoke nil"},
+            &missing))
+            << missing << "\n" << log;
+    }
+}
+
+}  // namespace
