@@ -22,7 +22,7 @@
 #include "scene/Scene.h"
 #include "scene/Y3Pose.h"
 
-Particle* Particle::create(Scene& scene, const char* effect, const char* name, const Matrix34& pose) {
+Particle* Particle::create(Scene& scene, const char* effect, const char* name, const Matrix34& pose, bool forLoading) {
     if (!effectResourceAvailable(".effect", effect)) {
         engineLog().resourceError("Can't find particle effect [%s]", effect ? effect : "");
         return nullptr;
@@ -42,7 +42,8 @@ Particle* Particle::create(Scene& scene, const char* effect, const char* name, c
     auto* particle = new Particle(scene.id, effect, name, pose);
     particle->effectRecord = record;
     particle->buildLayers();
-    particle->registerInPVS(pose, false);
+    // A particle made for a load takes its visibility record from the save.
+    if (!forLoading) particle->registerInPVS(pose, false);
     particle->updateBounds(particle->baseSize);
     return particle;
 }
@@ -282,6 +283,13 @@ struct ParticleRecord {
             !addField(total, readI32(stream, areaIndex)) || !addField(total, readU32(stream, state)) ||
             !addField(total, readU32(stream, count)))
             return total;
+        const auto finite = [](const float* values, std::size_t count) {
+            return std::all_of(values, values + count, [](float v) { return std::isfinite(v); });
+        };
+        if (!finite(placement, std::size(placement)) || !finite(size, 3) || !finite(baseSize, 3)) {
+            engineLog().error("Can't read particle [%s]: its placement or size is not finite", name);
+            return -1;
+        }
         // A layer record takes at least its fixed fields.
         constexpr std::uint32_t kLeast = 4 + 112 + sizeof(ParticleEmission) + 4 + 4 + 16;
         if (count > static_cast<std::uint32_t>(bytesLeft(stream)) / kLeast) {

@@ -72,7 +72,8 @@ class Particle : public GameObject, public SceneObjectFlags, public ResourceUser
 public:
     // A particle of the scene showing the effect at the pose; null (not
     // made, logged) when the packages hold no such effect.
-    static Particle* create(Scene& scene, const char* effect, const char* name, const Matrix34& pose);
+    static Particle* create(Scene& scene, const char* effect, const char* name, const Matrix34& pose,
+                            bool forLoading = false);
     // A particle of a still frame (no scene, the flush flag set): null while
     // the effect record is missing or unavailable.
     static Particle* createForStillFrame(Y3ParticleData* effect, const char* name);

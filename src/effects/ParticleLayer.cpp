@@ -586,6 +586,48 @@ std::int32_t ParticleLayer::write(DataStream& stream) const {
     return total;
 }
 
+namespace {
+
+bool allFinite(const float* values, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i)
+        if (!std::isfinite(values[i])) return false;
+    return true;
+}
+
+template <std::size_t N>
+bool allFinite(const float (&values)[N]) {
+    return allFinite(values, N);
+}
+
+bool validKey(std::int32_t key) { return key >= 0 && key < 100; }
+
+// Every number of a point the simulation and the quad batch compute with
+// (colours end packed into integers) must be finite, and its table keys
+// must name table entries.
+bool usablePoint(const ParticlePoint& p) {
+    const float scalars[] = {p.width,        p.height,           p.ageRate,          p.age,
+                             p.currentFrame, p.startFrame,       p.frameDirection,   p.frameSpeed,
+                             p.startAngle,   p.rotationDirection, p.scale,            p.sizeScale,
+                             p.rotationScale};
+    return allFinite(scalars) && allFinite(p.texRect) && allFinite(p.color) && allFinite(p.worldPositionScratch) &&
+           allFinite(p.axis) && allFinite(p.position) && allFinite(p.downDirection) && allFinite(p.velocity) &&
+           allFinite(p.birthPose) && allFinite(p.worldPosition) && allFinite(p.worldVelocity) &&
+           std::isfinite(p.reserved) && std::isfinite(p.ageKeyFraction) && std::isfinite(p.timeAlive) &&
+           validKey(p.ageKeys[0]) && validKey(p.ageKeys[1]);
+}
+
+// The emission state: finite, keys inside the tables and a period that a
+// loaded effect could have drawn (none while the rate is 0).
+bool usableEmission(const ParticleEmission& e) {
+    const double values[] = {e.time, e.rate, e.accumulator, e.previous, e.period, e.fraction};
+    for (double value : values)
+        if (!std::isfinite(value)) return false;
+    if (!std::isfinite(e.blend) || !validKey(e.keys[0]) || !validKey(e.keys[1])) return false;
+    return e.rate == 0.0 || (e.rate > 0.0 && e.period > 0.0 && e.period <= kMaxParticleEmissionPeriod);
+}
+
+}  // namespace
+
 std::int32_t ParticleLayerRecord::read(DataStream& stream) {
     std::int32_t total = 0;
     std::uint32_t count = 0;
@@ -605,6 +647,15 @@ std::int32_t ParticleLayerRecord::read(DataStream& stream) {
     layerIndex = static_cast<std::int32_t>(index);
     for (double& value : savedValues)
         if (!addField(total, readF64(stream, value))) return total;
+    if (!usableEmission(emission)) {
+        engineLog().error("Can't read particle layer: its emission state holds values out of range");
+        return -1;
+    }
+    for (std::uint32_t i = 0; i < count; ++i)
+        if (!usablePoint(points[i])) {
+            engineLog().error("Can't read particle layer: point %u holds values out of range", i);
+            return -1;
+        }
     return total;
 }
 
