@@ -6,6 +6,7 @@
 
 #include "app/GameCore.h"
 #include "effects/EffectsSettings.h"
+#include "effects/Light.h"
 #include "effects/ParticleData.h"
 #include "effects/ParticleLayer.h"
 #include "effects/RenderObject.h"
@@ -375,6 +376,19 @@ void Particle::restart(const CurrentTime& time) {
     for (auto& layer : layers) layer->reset();
     livePointCount = 0;
     updatePhase2(time, 2);
+}
+
+void Particle::resetLayers(const CurrentTime& time) {
+    for (auto& layer : layers) layer->restartTimers();
+    updatePhase2(time, 2);
+    state |= kParticleSoundArmed;
+}
+
+bool Particle::checkUniqueName(const char* newName) {
+    return renameSceneObject(
+        owningScene(), *this, particleName, newName,
+        [](const Scene& scene, const char* name) { return scene.lookupParticle(name); },
+        "Particle with name [%s] already exist in this scene");
 }
 
 bool Particle::registerInPVS(const Matrix34& placement, bool skipLayers) {

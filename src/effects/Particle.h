@@ -108,6 +108,11 @@ public:
     }
     // Sizes anew, no live points, every layer restarted, then one update.
     void restart(const CurrentTime& time);
+    // Restarts every layer's timers (the points live on), runs one update
+    // with the time and arms the start sound again.
+    void resetLayers(const CurrentTime& time);
+    // Renames within the scene: refused when another particle has the name.
+    bool checkUniqueName(const char* newName);
     // Clears the live count, takes the pose; unless skipLayers, one layer
     // per layer of the effect; registers in the scene's visibility areas
     // (one element a layer); then a restart. True.

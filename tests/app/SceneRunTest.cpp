@@ -209,6 +209,47 @@ function game_start() sendEvent("load_hallway") end
 
 namespace {
 
+// Effects whose emission period no pre-simulation can run through: each is
+// refused with the reason when its particle would be made, and the game
+// goes on and ends.
+TEST(SceneRun, AnEffectWithAnEndlessEmissionPeriodIsRefused) {
+    for (const char* period : {"1e30", "601", "500 200"}) {
+        SCOPED_TRACE(period);
+        GameData data;
+        std::string error;
+        ASSERT_TRUE(hallwayFiles("waypoint particle smoke1 at 0 1 6 effect chimney\n",
+                                 (std::string("layer plume\nrate 20\nlifetime 2 2\nperiod ") + period + "\n").c_str(),
+                                 data.dataFiles, error))
+            << error;
+        data.scripts["main"] = R"(
+function system_reset() end
+function done()
+    log("smoke " .. tostring(world:particle("smoke1")))
+    world:quitGame()
+end
+function load_hallway()
+    game:load("hallway")
+    timersAPI:getGlobal():create("settle", 0.5):setEvent(6, "done")
+end
+function game_start() sendEvent("load_hallway") end
+)";
+        GameFixture game(data, GAME_BINARY);
+        ASSERT_TRUE(game.ready()) << game.error();
+        ASSERT_EQ(game.run(120), 0) << game.log();
+        const std::string log = game.log();
+        std::string missing;
+        EXPECT_TRUE(testing_support::containsInOrder(
+            log,
+            {"Particle effect [chimney]: layer 0: the emission period", "exceeds 600 seconds", "smoke nil"},
+            &missing))
+            << missing << "\n" << log;
+    }
+}
+
+}  // namespace
+
+namespace {
+
 // A scene light with a projected texture: the game loads the scene, quits
 // and ends cleanly, the light's texture released while the renderer still
 // stands.
@@ -258,41 +299,41 @@ function game_start() sendEvent("load_hallway") end
 
 namespace {
 
-// Effects whose emission period no pre-simulation can run through: each is
-// refused with the reason when its particle would be made, and the game
-// goes on and ends.
-TEST(SceneRun, AnEffectWithAnEndlessEmissionPeriodIsRefused) {
-    for (const char* period : {"1e30", "601", "500 200"}) {
-        SCOPED_TRACE(period);
-        GameData data;
-        std::string error;
-        ASSERT_TRUE(hallwayFiles("waypoint particle smoke1 at 0 1 6 effect chimney\n",
-                                 (std::string("layer plume\nrate 20\nlifetime 2 2\nperiod ") + period + "\n").c_str(),
-                                 data.dataFiles, error))
-            << error;
-        data.scripts["main"] = R"(
+// A waypoint's particle takes its name from the id before "--" (the rest
+// names the model it follows); the second waypoint that would take a name
+// already used keeps its own, with the refusal in the log.
+TEST(SceneRun, WaypointParticlesTakeTheirNameFromTheId) {
+    GameData data;
+    std::string error;
+    ASSERT_TRUE(hallwayFiles("waypoint particle smoke1--statue.head at 0 1 0 effect chimney\n"
+                             "waypoint particle smoke1--porch at 2 1 0 effect chimney\n",
+                             "layer plume\nrate 20\nlifetime 2 2\n", data.dataFiles, error))
+        << error;
+    data.gameIni = "[game]\nlang=en\n[debug]\nenable_script_log_msg=yes\n";
+    data.scripts["main"] = R"(
 function system_reset() end
-function done()
-    log("smoke " .. tostring(world:particle("smoke1")))
+function look()
+    local kept = world:particle("smoke1--porch") or world:particle("smoke1--statue.head")
+    log("named " .. tostring(world:particle("smoke1") ~= nil) .. " " .. tostring(kept ~= nil))
     world:quitGame()
 end
 function load_hallway()
     game:load("hallway")
-    timersAPI:getGlobal():create("settle", 0.5):setEvent(6, "done")
+    sendEvent("look")
 end
 function game_start() sendEvent("load_hallway") end
 )";
-        GameFixture game(data, GAME_BINARY);
-        ASSERT_TRUE(game.ready()) << game.error();
-        ASSERT_EQ(game.run(120), 0) << game.log();
-        const std::string log = game.log();
-        std::string missing;
-        EXPECT_TRUE(testing_support::containsInOrder(
-            log,
-            {"Particle effect [chimney]: layer 0: the emission period", "exceeds 600 seconds", "smoke nil"},
-            &missing))
-            << missing << "\n" << log;
-    }
+    GameFixture game(data, GAME_BINARY);
+    ASSERT_TRUE(game.ready()) << game.error();
+    ASSERT_EQ(game.run(60), 0) << game.log();
+    const std::string log = game.log();
+    std::string missing;
+    EXPECT_TRUE(testing_support::containsInOrder(
+        log,
+        {"Particle with name [smoke1] already exist in this scene", "Can't rename particle [smoke1--",
+         "Success load scene [hallway]", "named true true"},
+        &missing))
+        << missing << "\n" << log;
 }
 
 }  // namespace
