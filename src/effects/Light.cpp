@@ -26,9 +26,7 @@
 namespace {
 
 VertexData* variable(ShaderProgram* program, const char* name) {
-    if (!program || !gameCore.render) return nullptr;
-    const int index = gameCore.render->shaders().mapper().find(name);
-    return index < 0 ? nullptr : program->variables[index];
+    return gameCore.render ? gameCore.render->shaders().programVariable(program, name) : nullptr;
 }
 
 bool startsWith(const char* text, const char* prefix) { return std::strncmp(text, prefix, std::strlen(prefix)) == 0; }
