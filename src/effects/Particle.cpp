@@ -31,10 +31,6 @@ Particle* Particle::create(Scene& scene, const char* effect, const char* name, c
     Y3ParticleData* record = nullptr;
     if (ParticleDataManager* manager = particleDataManager()) {
         record = manager->getOrCreate(effect, true);
-        // The effect is read now: a damaged one is refused here, its reason
-        // in the log, and its scene goes on without the particle.
-        if (!record->has(kResourceHeaderLoaded) && !record->has(kResourceUnavailable))
-            manager->loadHeader(record, nullptr);
         if (record->has(kResourceUnavailable)) {
             engineLog().resourceError("Can't find particle effect [%s]", effect ? effect : "");
             return nullptr;
