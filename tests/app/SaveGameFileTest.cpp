@@ -45,22 +45,12 @@ double f64At(const std::string& bytes, std::size_t offset) {
 
 // The physics files of a description in the save fixture's data root, its
 // package database and a physics core, installed in the game core.
-class PhysicsPackages {
+class PhysicsPackages : public testing_support::InstalledPackages {
 public:
     PhysicsPackages(SaveFileFixture& s, const char* text)
-        : usePackages_(gameCore.packages, &packages_), usePhysics_(gameCore.physics, &physics_) {
-        EXPECT_TRUE(testing_support::writeDataRoot(root_.path(), {testing_support::physicsPackage(text)}));
-        s.paths.setPath(PathLanguage, "en");
-        s.paths.setPath(PathDataRootInput, root_.path());
-        built = packages_.build();
-    }
-
-    bool built = false;
+        : InstalledPackages(s, {testing_support::physicsPackage(text)}), usePhysics_(gameCore.physics, &physics_) {}
 
 private:
-    testing_support::TempDir root_;
-    PackageDatabase packages_;
-    testing_support::ScopedCoreMember<PackageDatabase> usePackages_;
     PhysicsCore physics_;
     testing_support::ScopedCoreMember<PhysicsCore> usePhysics_;
 };
@@ -621,27 +611,12 @@ TEST(SaveGameFile, DamagedGameDataIsRefusedWithTheRunningGameAsItWas) {
     SaveFileFixture s;
     ASSERT_TRUE(s.runPosted(kLoadIntro));
     ASSERT_TRUE(s.runPosted("globals:get('system.volume').value = 0.75\ngame:save('slot1')"));
-    const std::string good = readFile(s.userSave("slot1"));
-    const std::size_t size = good.size();
-    const std::size_t dataStart = u32At(good, size - 8) + 12;
-    ASSERT_EQ(good[dataStart], 1);  // packed: u8 1, u32 packed size, u32 size, bytes
-    const std::size_t dataEnd = dataStart + 9 + u32At(good, dataStart + 1);
-    MemoryStream file;
-    file.write(good.data(), static_cast<std::int32_t>(size));
-    file.setPosition(static_cast<std::int32_t>(dataStart));
-    MemoryStream data;
-    ASSERT_GT(readPackedStream(0, data, true, file), 0);
-    const std::string plain(reinterpret_cast<const char*>(data.data()), static_cast<std::size_t>(data.size()));
+    const testing_support::SaveFileData save(readFile(s.userSave("slot1")));
+    ASSERT_TRUE(save.packed);
+    ASSERT_TRUE(save.unpacked);
+    const std::string& plain = save.plain;
     // The same file around other game data: header and packing intact.
-    const auto withData = [&](const std::string& bytes) {
-        MemoryStream source;
-        source.write(bytes.data(), static_cast<std::int32_t>(bytes.size()));
-        MemoryStream packed;
-        EXPECT_GT(writePackedStream(source, 6, true, packed), 0);
-        return good.substr(0, dataStart) +
-               std::string(reinterpret_cast<const char*>(packed.data()), static_cast<std::size_t>(packed.size())) +
-               good.substr(dataEnd);
-    };
+    const auto withData = [&](const std::string& bytes) { return save.withData(bytes); };
     // A current scene index past the saved scene list, and cuts all along.
     std::string badIndex = plain;
     const std::size_t maskLength = static_cast<unsigned char>(plain[4]) | static_cast<unsigned char>(plain[5]) << 8;

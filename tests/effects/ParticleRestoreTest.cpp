@@ -13,9 +13,7 @@
 #include "effects/Particle.h"
 #include "effects/ParticleLayer.h"
 #include "foundation/Matrix.h"
-#include "foundation/PackedStream.h"
 #include "particle/ParticleWriter.h"
-#include "resources/PackageDatabase.h"
 #include "scene/Scene.h"
 #include "support/PackageFixture.h"
 
@@ -26,30 +24,16 @@ using testing_support::writeFile;
 
 namespace {
 
-// The effect "chimney" in the save fixture's data root and its package
-// database, installed in the game core.
-class EffectPackages {
-public:
-    explicit EffectPackages(SaveFileFixture& s) : usePackages_(gameCore.packages, &packages_) {
-        std::string error;
-        testing_support::FixturePackage package;
-        package.files = {{".effect", "chimney",
-                          particle_tools::effectFileBytes("name chimney\nlayer plume\nrate 20\nlifetime 2 2\n", error),
-                          ""}};
-        EXPECT_TRUE(error.empty()) << error;
-        EXPECT_TRUE(testing_support::writeDataRoot(root_.path(), {package}));
-        s.paths.setPath(PathLanguage, "en");
-        s.paths.setPath(PathDataRootInput, root_.path());
-        built = packages_.build();
-    }
-
-    bool built = false;
-
-private:
-    testing_support::TempDir root_;
-    PackageDatabase packages_;
-    testing_support::ScopedCoreMember<PackageDatabase> usePackages_;
-};
+// The effect "chimney" in the save fixture's data root, its package
+// database installed in the game core.
+std::vector<testing_support::FixturePackage> chimneyPackage() {
+    std::string error;
+    testing_support::FixturePackage package;
+    package.files = {{".effect", "chimney",
+                      particle_tools::effectFileBytes("name chimney\nlayer plume\nrate 20\nlifetime 2 2\n", error), ""}};
+    EXPECT_TRUE(error.empty()) << error;
+    return {package};
+}
 
 std::size_t registeredObjects(const Scene& scene) {
     std::size_t count = 0;
@@ -69,7 +53,7 @@ Particle* placeSmoke(SaveFileFixture& s) {
 
 TEST(ParticleRestore, ARestoredParticleIsRegisteredOnce) {
     SaveFileFixture s;
-    EffectPackages effects(s);
+    testing_support::InstalledPackages effects(s, chimneyPackage());
     ASSERT_TRUE(effects.built);
     ASSERT_NE(placeSmoke(s), nullptr);
     const std::size_t registered = registeredObjects(*s.f.game->currentScene());
@@ -87,42 +71,16 @@ TEST(ParticleRestore, ARestoredParticleIsRegisteredOnce) {
     }
 }
 
-// A save's game data unpacked, and a file of the same save around other
-// game data (header and packing intact).
-struct SaveData {
-    explicit SaveData(std::string file) : good(std::move(file)) {
-        const std::size_t size = good.size();
-        dataStart = u32At(good, size - 8) + 12;
-        dataEnd = dataStart + 9 + u32At(good, dataStart + 1);
-        MemoryStream stream;
-        stream.write(good.data(), static_cast<std::int32_t>(size));
-        stream.setPosition(static_cast<std::int32_t>(dataStart));
-        MemoryStream data;
-        EXPECT_GT(readPackedStream(0, data, true, stream), 0);
-        plain.assign(reinterpret_cast<const char*>(data.data()), static_cast<std::size_t>(data.size()));
-    }
-    std::string withData(const std::string& bytes) const {
-        MemoryStream source;
-        source.write(bytes.data(), static_cast<std::int32_t>(bytes.size()));
-        MemoryStream packed;
-        EXPECT_GT(writePackedStream(source, 6, true, packed), 0);
-        return good.substr(0, dataStart) +
-               std::string(reinterpret_cast<const char*>(packed.data()), static_cast<std::size_t>(packed.size())) +
-               good.substr(dataEnd);
-    }
-    std::string good, plain;
-    std::size_t dataStart = 0, dataEnd = 0;
-};
-
 TEST(ParticleRestore, ASavedParticleWithNumbersOutOfRangeIsRefused) {
     SaveFileFixture s;
-    EffectPackages effects(s);
+    testing_support::InstalledPackages effects(s, chimneyPackage());
     ASSERT_TRUE(effects.built);
     Particle* smoke = placeSmoke(s);
     ASSERT_NE(smoke, nullptr);
     ASSERT_FALSE(smoke->layers.at(0)->points.empty());
     ASSERT_TRUE(s.runPosted("game:save('smoke')"));
-    const SaveData save(readFile(s.userSave("smoke")));
+    const testing_support::SaveFileData save(readFile(s.userSave("smoke")));
+    ASSERT_TRUE(save.unpacked);
     // The particle's record: its name (u16 length, bytes), placement,
     // empty text, sizes, area index, state and one layer (flags, bounds,
     // emission state, point count, points).
