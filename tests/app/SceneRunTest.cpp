@@ -17,6 +17,22 @@ using testing_support::GameFixture;
 
 namespace {
 
+// The stored files of the scene "hallway" (scene data, sky, actions,
+// waypoints and its light set) with the description's further lines; false
+// (with the writer's message) when the description is wrong.
+bool hallwayScene(const std::string& lines, std::vector<testing_support::FixtureFile>& files, std::string& error) {
+    scene_tools::SceneDescription scene;
+    if (!scene_tools::parseSceneDescription("scene hallway\nsky\nactions\nlightset hallway_default\n" + lines, scene,
+                                            error))
+        return false;
+    files = {{".ms4", "hallway", scene_tools::sceneDataBytes(scene.data), ""},
+             {".sky", "hallway", "sky", ""},
+             {".as", "hallway", "actions", ""},
+             {".wp", "hallway", scene_tools::waypointBytes(scene.waypoints), ""},
+             {".ls", "hallway_default", scene_tools::lightSetBytes(scene.lightSets.front()), ""}};
+    return true;
+}
+
 TEST(SceneRun, StartScriptLoadsItsFirstSceneThroughAPostedEvent) {
     GameData data;
     // Every progress report may redraw, so the short load is heard.
@@ -60,10 +76,9 @@ end
 // "panel": in the running game the load makes it, and scripts find it with
 // its shown elements.
 TEST(SceneRun, TheScenesSpritePlacementMakesASprite) {
-    scene_tools::SceneDescription scene;
+    GameData data;
     std::string error;
-    ASSERT_TRUE(scene_tools::parseSceneDescription("scene hallway\nsky\nactions\nlightset hallway_default\nsprite hall panel\n", scene, error))
-        << error;
+    ASSERT_TRUE(hallwayScene("sprite hall panel\n", data.dataFiles, error)) << error;
     Y3ModelSprite panel;
     for (const char* name : {"background", "door"}) {
         SpriteElementData element;
@@ -71,14 +86,8 @@ TEST(SceneRun, TheScenesSpritePlacementMakesASprite) {
         copyName128(element.texture, name);
         panel.elements.push_back(element);
     }
-    GameData data;
     data.gameIni = "[game]\nlang=en\n[debug]\nenable_script_log_msg=yes\n";
-    data.dataFiles = {{".ms4", "hallway", scene_tools::sceneDataBytes(scene.data), ""},
-                      {".sky", "hallway", "sky", ""},
-                      {".as", "hallway", "actions", ""},
-                      {".wp", "hallway", scene_tools::waypointBytes(scene.waypoints), ""},
-                      {".ls", "hallway_default", scene_tools::lightSetBytes(scene.lightSets.front()), ""},
-                      {".sprite", "panel", model_tools::modelFileBytes(panel, "panel", true), ""}};
+    data.dataFiles.push_back({".sprite", "panel", model_tools::modelFileBytes(panel, "panel", true), ""});
     data.scripts["main"] = R"(
 function system_reset() end
 function look()
@@ -107,18 +116,10 @@ function game_start() sendEvent("load_hallway") end
 // message) when one cannot be written.
 bool hallwayFiles(const char* waypoints, const char* chimney, std::vector<testing_support::FixtureFile>& files,
                   std::string& error) {
-    scene_tools::SceneDescription scene;
-    if (!scene_tools::parseSceneDescription(
-            std::string("scene hallway\nsky\nactions\nlightset hallway_default\n") + waypoints, scene, error))
-        return false;
+    if (!hallwayScene(waypoints, files, error)) return false;
     const std::string effect = particle_tools::effectFileBytes(chimney, error);
     if (effect.empty()) return false;
-    files = {{".ms4", "hallway", scene_tools::sceneDataBytes(scene.data), ""},
-             {".sky", "hallway", "sky", ""},
-             {".as", "hallway", "actions", ""},
-             {".wp", "hallway", scene_tools::waypointBytes(scene.waypoints), ""},
-             {".ls", "hallway_default", scene_tools::lightSetBytes(scene.lightSets.front()), ""},
-             {".effect", "chimney", effect, ""}};
+    files.push_back({".effect", "chimney", effect, ""});
     return true;
 }
 
@@ -243,24 +244,15 @@ namespace {
 // and ends cleanly, the light's texture released while the renderer still
 // stands.
 TEST(SceneRun, ALightWithAProjectedTextureEndsWithTheGame) {
-    scene_tools::SceneDescription scene;
+    GameData data;
     std::string error;
-    ASSERT_TRUE(scene_tools::parseSceneDescription("scene hallway\nsky\nactions\nlightset hallway_default\n"
-                                                   "light point lamp at 0 3 0 radius 5 texture glow\n",
-                                                   scene, error))
-        << error;
+    ASSERT_TRUE(hallwayScene("light point lamp at 0 3 0 radius 5 texture glow\n", data.dataFiles, error)) << error;
     texture_tools::DdsImage glow;
     glow.width = glow.height = 4;
     glow.blocks.assign(1, std::vector<std::uint8_t>(4 * 4 * 4, 0xC0));
     const std::vector<std::uint8_t> dds = texture_tools::writeDds(glow);
-    GameData data;
     data.gameIni = "[game]\nlang=en\n[debug]\nenable_script_log_msg=yes\n";
-    data.dataFiles = {{".ms4", "hallway", scene_tools::sceneDataBytes(scene.data), ""},
-                      {".sky", "hallway", "sky", ""},
-                      {".as", "hallway", "actions", ""},
-                      {".wp", "hallway", scene_tools::waypointBytes(scene.waypoints), ""},
-                      {".ls", "hallway_default", scene_tools::lightSetBytes(scene.lightSets.front()), ""},
-                      {".dds", "glow", std::string(dds.begin(), dds.end()), ""}};
+    data.dataFiles.push_back({".dds", "glow", std::string(dds.begin(), dds.end()), ""});
     const std::string log = lookAtHallway(data, "    log(\"lamp shown\")", true);
     std::string missing;
     EXPECT_TRUE(testing_support::containsInOrder(log, {"Success load scene [hallway]", "lamp shown", "Exit from game."},
