@@ -52,7 +52,7 @@ GameObject* GameCore::loadCreateParticle(const char* name, GameObjectLink scene)
         return nullptr;
     }
     // The particle's own name and placement come from its record.
-    GameObject* particle = Particle::create(*parent, text(name), "", matrix34Identity());
+    GameObject* particle = Particle::create(*parent, text(name), "", matrix34Identity(), true);
     if (!particle) engineLog().error("Can't create particle [%s] for loading", text(name));
     return particle;
 }

@@ -26,9 +26,7 @@
 namespace {
 
 VertexData* variable(ShaderProgram* program, const char* name) {
-    if (!program || !gameCore.render) return nullptr;
-    const int index = gameCore.render->shaders().mapper().find(name);
-    return index < 0 ? nullptr : program->variables[index];
+    return gameCore.render ? gameCore.render->shaders().programVariable(program, name) : nullptr;
 }
 
 bool startsWith(const char* text, const char* prefix) { return std::strncmp(text, prefix, std::strlen(prefix)) == 0; }
@@ -126,20 +124,25 @@ void Light::flagVolumeIfShown() {
     if ((flags & (kLightEnabledBit | kLightVisible)) == (kLightEnabledBit | kLightVisible)) flags |= kLightVolumeDirty;
 }
 
-bool Light::checkUniqueName(const char* newName) {
-    const char* wanted = newName ? newName : "";
+bool renameSceneObject(Scene* scene, GameObject& object, char (&field)[128], const char* wanted,
+                       GameObject* (*taken)(const Scene&, const char*), const char* takenMessage) {
     char cut[128] = {};
-    copyName128(cut, wanted);
-    if (std::strcmp(cut, lightName) == 0) return true;
-    Scene* scene = sceneOf(sceneLink);
-    if (scene && scene->lookupLight(cut))
-        return engineLog().error("Light with name [%s] already exist in this scene", cut);
-    const std::string oldName = lightName;
+    copyName128(cut, wanted ? wanted : "");
+    if (std::strcmp(cut, field) == 0) return true;
+    if (scene && taken(*scene, cut)) return engineLog().error(takenMessage, cut);
+    const std::string oldName = field;
     const std::uint64_t before = scene ? scene->namesBeforeRename() : 0;
-    copyName128(lightName, cut);
+    copyName128(field, cut);
     GameObject::nameChanged();
-    if (scene) scene->namesAfterRename(*this, oldName, before);
+    if (scene) scene->namesAfterRename(object, oldName, before);
     return true;
+}
+
+bool Light::checkUniqueName(const char* newName) {
+    return renameSceneObject(
+        sceneOf(sceneLink), *this, lightName, newName,
+        [](const Scene& scene, const char* name) { return scene.lookupLight(name); },
+        "Light with name [%s] already exist in this scene");
 }
 
 void Light::setPose(const Matrix34& matrix) {

@@ -43,6 +43,14 @@ constexpr std::uint32_t kLightDerived = 0x40000000;
 constexpr std::uint32_t kLightPassMark = 0x80000000u;
 
 // The fields a light saves, in the order of its record.
+class Scene;
+
+// Renames an object of a scene to wanted (cut to 127 characters): true at
+// once when the name is unchanged; refused (false, the message logged with
+// the cut name) when taken says another object of its kind holds it.
+bool renameSceneObject(Scene* scene, GameObject& object, char (&field)[128], const char* wanted,
+                       GameObject* (*taken)(const Scene&, const char*), const char* takenMessage);
+
 struct LightRecord {
     std::int32_t write(DataStream& stream) const;
     // Refuses a name longer than its field and a damaged volume; the

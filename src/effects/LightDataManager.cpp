@@ -48,10 +48,27 @@ Y3LightData* LightDataManager::getOrCreate(const char* name) {
     return records_.emplace(std::string(key), std::move(record)).first->second.get();
 }
 
-LightDataManager& lightDataManager() {
-    static LightDataManager manager;
-    return manager;
+std::size_t LightDataManager::dropOwned(const char* owner) {
+    if (!owner || !owner[0]) return 0;
+    const std::string prefix = std::string(owner) + ".";
+    return std::erase_if(records_, [&](const auto& entry) {
+        return entry.first.compare(0, prefix.size(), prefix) == 0 && entry.second->instances.empty();
+    });
 }
+
+namespace {
+
+LightDataManager* installedManager = nullptr;
+
+}  // namespace
+
+LightDataManager& lightDataManager() {
+    if (installedManager) return *installedManager;
+    static LightDataManager processManager;
+    return processManager;
+}
+
+void setLightDataManager(LightDataManager* manager) { installedManager = manager; }
 
 Y3LightData* loadLightResource(const char* owner, const Y3Light& light, bool allocateOnLoad) {
     char recordName[256];

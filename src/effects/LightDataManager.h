@@ -56,14 +56,20 @@ public:
     Y3LightData* find(const char* name) const;
     std::size_t count() const { return records_.size(); }
     void clear() { records_.clear(); }
+    // Drops the records of one owner ("<owner>.<light>") that no light
+    // places; the number dropped.
+    std::size_t dropOwned(const char* owner);
 
 private:
     // By name: a scene's load adds one record per light.
     std::unordered_map<std::string, std::unique_ptr<Y3LightData>, NameHash, std::equal_to<>> records_;
 };
 
-// The light database of the renderer.
+// The light database of the renderer: the one the render core installs
+// (its records and their textures go while the core releases), or, without
+// a render core (tools, tests), one of the process.
 LightDataManager& lightDataManager();
+void setLightDataManager(LightDataManager* manager);
 
 // The light resource "<owner>.<light>" (cut to 127 characters) of a light
 // of a scene or model: found or made, loaded from the light when it is not

@@ -6,6 +6,7 @@
 
 #include "app/GameCore.h"
 #include "effects/EffectsSettings.h"
+#include "effects/Light.h"
 #include "effects/ParticleData.h"
 #include "effects/ParticleLayer.h"
 #include "effects/RenderObject.h"
@@ -22,7 +23,7 @@
 #include "scene/Scene.h"
 #include "scene/Y3Pose.h"
 
-Particle* Particle::create(Scene& scene, const char* effect, const char* name, const Matrix34& pose) {
+Particle* Particle::create(Scene& scene, const char* effect, const char* name, const Matrix34& pose, bool forLoading) {
     if (!effectResourceAvailable(".effect", effect)) {
         engineLog().resourceError("Can't find particle effect [%s]", effect ? effect : "");
         return nullptr;
@@ -38,7 +39,8 @@ Particle* Particle::create(Scene& scene, const char* effect, const char* name, c
     auto* particle = new Particle(scene.id, effect, name, pose);
     particle->effectRecord = record;
     particle->buildLayers();
-    particle->registerInPVS(pose, false);
+    // A particle made for a load takes its visibility record from the save.
+    if (!forLoading) particle->registerInPVS(pose, false);
     particle->updateBounds(particle->baseSize);
     return particle;
 }
@@ -278,6 +280,13 @@ struct ParticleRecord {
             !addField(total, readI32(stream, areaIndex)) || !addField(total, readU32(stream, state)) ||
             !addField(total, readU32(stream, count)))
             return total;
+        const auto finite = [](const float* values, std::size_t count) {
+            return std::all_of(values, values + count, [](float v) { return std::isfinite(v); });
+        };
+        if (!finite(placement, std::size(placement)) || !finite(size, 3) || !finite(baseSize, 3)) {
+            engineLog().error("Can't read particle [%s]: its placement or size is not finite", name);
+            return -1;
+        }
         // A layer record takes at least its fixed fields.
         constexpr std::uint32_t kLeast = 4 + 112 + sizeof(ParticleEmission) + 4 + 4 + 16;
         if (count > static_cast<std::uint32_t>(bytesLeft(stream)) / kLeast) {
@@ -363,6 +372,19 @@ void Particle::restart(const CurrentTime& time) {
     for (auto& layer : layers) layer->reset();
     livePointCount = 0;
     updatePhase2(time, 2);
+}
+
+void Particle::resetLayers(const CurrentTime& time) {
+    for (auto& layer : layers) layer->restartTimers();
+    updatePhase2(time, 2);
+    state |= kParticleSoundArmed;
+}
+
+bool Particle::checkUniqueName(const char* newName) {
+    return renameSceneObject(
+        owningScene(), *this, particleName, newName,
+        [](const Scene& scene, const char* name) { return scene.lookupParticle(name); },
+        "Particle with name [%s] already exist in this scene");
 }
 
 bool Particle::registerInPVS(const Matrix34& placement, bool skipLayers) {

@@ -72,7 +72,8 @@ class Particle : public GameObject, public SceneObjectFlags, public ResourceUser
 public:
     // A particle of the scene showing the effect at the pose; null (not
     // made, logged) when the packages hold no such effect.
-    static Particle* create(Scene& scene, const char* effect, const char* name, const Matrix34& pose);
+    static Particle* create(Scene& scene, const char* effect, const char* name, const Matrix34& pose,
+                            bool forLoading = false);
     // A particle of a still frame (no scene, the flush flag set): null while
     // the effect record is missing or unavailable.
     static Particle* createForStillFrame(Y3ParticleData* effect, const char* name);
@@ -107,6 +108,11 @@ public:
     }
     // Sizes anew, no live points, every layer restarted, then one update.
     void restart(const CurrentTime& time);
+    // Restarts every layer's timers (the points live on), runs one update
+    // with the time and arms the start sound again.
+    void resetLayers(const CurrentTime& time);
+    // Renames within the scene: refused when another particle has the name.
+    bool checkUniqueName(const char* newName);
     // Clears the live count, takes the pose; unless skipLayers, one layer
     // per layer of the effect; registers in the scene's visibility areas
     // (one element a layer); then a restart. True.

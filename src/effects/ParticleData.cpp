@@ -30,13 +30,20 @@ std::int32_t ParticleLayerData::read(DataStream& stream) {
 namespace {
 
 // The values the simulation divides by or loops over: the emission period
-// less its jitter must stay above 0, the atlas must have rows and columns.
+// less its jitter must stay above 0 and, with it, finite and at most
+// kMaxParticleEmissionPeriod (a particle pre-simulates one period when it
+// first comes into view); the atlas must have rows and columns.
 bool layerUsable(const ParticleLayerData& layer, const char* effect, std::uint32_t index) {
-    const float lowest = layer.emission.period - std::fabs(layer.emission.periodJitter);
+    const float period = layer.emission.period, jitter = std::fabs(layer.emission.periodJitter);
+    const float lowest = period - jitter;
     if (!(lowest > 0.0f))
         return engineLog().resourceError(
             "Particle effect [%s]: layer %u: the emission period %g with jitter %g can reach 0", effect, index,
-            static_cast<double>(layer.emission.period), static_cast<double>(layer.emission.periodJitter));
+            static_cast<double>(period), static_cast<double>(layer.emission.periodJitter));
+    if (!std::isfinite(period + jitter) || static_cast<double>(period) + jitter > kMaxParticleEmissionPeriod)
+        return engineLog().resourceError(
+            "Particle effect [%s]: layer %u: the emission period %g with jitter %g exceeds %g seconds", effect, index,
+            static_cast<double>(period), static_cast<double>(layer.emission.periodJitter), kMaxParticleEmissionPeriod);
     if (layer.atlas.rows <= 0 || layer.atlas.columns <= 0)
         return engineLog().resourceError("Particle effect [%s]: layer %u: the atlas has %i rows and %i columns",
                                          effect, index, layer.atlas.rows, layer.atlas.columns);

@@ -23,6 +23,9 @@ class ParticleContext;
 // A keyed table: the value at normalised time t in [0, 1], interpolated
 // between the entries floor(99 t) and the next (both 99 at the end).
 using ParticleTable = double[100];
+// The longest emission period (with its jitter) an effect may have, in
+// seconds.
+constexpr double kMaxParticleEmissionPeriod = 600.0;
 // The two entries a time falls between and the weight of the second.
 struct ParticleKeys {
     std::int32_t first = 0;

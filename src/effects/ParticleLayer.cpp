@@ -171,6 +171,16 @@ void ParticleLayer::drawPeriod() {
     emission.rate = emission.period > 0.0 ? 1.0 / emission.period : 0.0;
 }
 
+double ParticleLayer::emissionCurve(double t) {
+    const ParticleLayerData* layer = data();
+    const Keys keys = particleKeys(t);
+    emission.keys[0] = keys.first;
+    emission.keys[1] = keys.second;
+    emission.fraction = keys.fraction;
+    if (!layer) return 0.0;
+    return emission.blend * at(layer->emission.curveA, keys) + (1.0 - emission.blend) * at(layer->emission.curveB, keys);
+}
+
 void ParticleLayer::emissionStep(const CurrentTime& time) {
     const ParticleLayerData* layer = data();
     const ParticleEffect* effect = owner->effectData;
@@ -184,19 +194,12 @@ void ParticleLayer::emissionStep(const CurrentTime& time) {
         if (!emission.emitting) break;
         if (emission.rate == 0.0) drawPeriod();
         emission.time += sub.game.step * emission.rate;
-        const auto curve = [&](double t) {
-            const Keys keys = particleKeys(t);
-            emission.keys[0] = keys.first;
-            emission.keys[1] = keys.second;
-            emission.fraction = keys.fraction;
-            return emission.blend * at(e.curveA, keys) + (1.0 - emission.blend) * at(e.curveB, keys);
-        };
         if (emission.time < 1.0) {
-            const double value = curve(emission.time);
+            const double value = emissionCurve(emission.time);
             emission.accumulator += (value - emission.previous) * emission.period;
             emission.previous = value;
         } else {
-            const double value = curve(1.0);
+            const double value = emissionCurve(1.0);
             emission.accumulator += (value - emission.previous) * emission.period;
             emission.previous = 0.0;
             emission.time = 0.0;
@@ -511,7 +514,24 @@ void ParticleLayer::preSimulate(double step) {
     const ParticleEffect* effect = owner->effectData;
     if (!(flags & kLayerEnabled) || !effect || effect->kind != kParticleKindEmitted) return;
     if (emission.rate == 0.0) drawPeriod();
-    CurrentTime time(emission.period);
+    // Points live at most the longest lifetime (in effect time): what was
+    // emitted before the last such stretch of the period is gone at its
+    // end, so only that stretch is simulated.
+    const ParticleLayerData* layer = data();
+    if (!layer) return;
+    double span = emission.period;
+    if (!(span <= kMaxParticleEmissionPeriod)) span = kMaxParticleEmissionPeriod;
+    double longest = 0.0;
+    for (const ParticleTable* table : {&layer->emission.lifetimeMin, &layer->emission.lifetimeMax})
+        for (double lifetime : *table) longest = std::isfinite(lifetime) ? std::max(longest, lifetime) : INFINITY;
+    const double scale = effect->render.timeScale;
+    const double lived = scale > 0.0 && std::isfinite(scale) ? longest / scale : INFINITY;
+    if (lived < span && emission.time + (span - lived) * emission.rate < 1.0) {
+        emission.time += (span - lived) * emission.rate;
+        emission.previous = emissionCurve(emission.time);
+        span = lived;
+    }
+    CurrentTime time(span);
     time.limitStep(step, 1.0);
     do {
         const CurrentTime one = CurrentTime::copyWithStep(time, time.game.step);
@@ -566,6 +586,48 @@ std::int32_t ParticleLayer::write(DataStream& stream) const {
     return total;
 }
 
+namespace {
+
+bool allFinite(const float* values, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i)
+        if (!std::isfinite(values[i])) return false;
+    return true;
+}
+
+template <std::size_t N>
+bool allFinite(const float (&values)[N]) {
+    return allFinite(values, N);
+}
+
+bool validKey(std::int32_t key) { return key >= 0 && key < 100; }
+
+// Every number of a point the simulation and the quad batch compute with
+// (colours end packed into integers) must be finite, and its table keys
+// must name table entries.
+bool usablePoint(const ParticlePoint& p) {
+    const float scalars[] = {p.width,        p.height,           p.ageRate,          p.age,
+                             p.currentFrame, p.startFrame,       p.frameDirection,   p.frameSpeed,
+                             p.startAngle,   p.rotationDirection, p.scale,            p.sizeScale,
+                             p.rotationScale};
+    return allFinite(scalars) && allFinite(p.texRect) && allFinite(p.color) && allFinite(p.worldPositionScratch) &&
+           allFinite(p.axis) && allFinite(p.position) && allFinite(p.downDirection) && allFinite(p.velocity) &&
+           allFinite(p.birthPose) && allFinite(p.worldPosition) && allFinite(p.worldVelocity) &&
+           std::isfinite(p.reserved) && std::isfinite(p.ageKeyFraction) && std::isfinite(p.timeAlive) &&
+           validKey(p.ageKeys[0]) && validKey(p.ageKeys[1]);
+}
+
+// The emission state: finite, keys inside the tables and a period that a
+// loaded effect could have drawn (none while the rate is 0).
+bool usableEmission(const ParticleEmission& e) {
+    const double values[] = {e.time, e.rate, e.accumulator, e.previous, e.period, e.fraction};
+    for (double value : values)
+        if (!std::isfinite(value)) return false;
+    if (!std::isfinite(e.blend) || !validKey(e.keys[0]) || !validKey(e.keys[1])) return false;
+    return e.rate == 0.0 || (e.rate > 0.0 && e.period > 0.0 && e.period <= kMaxParticleEmissionPeriod);
+}
+
+}  // namespace
+
 std::int32_t ParticleLayerRecord::read(DataStream& stream) {
     std::int32_t total = 0;
     std::uint32_t count = 0;
@@ -585,6 +647,15 @@ std::int32_t ParticleLayerRecord::read(DataStream& stream) {
     layerIndex = static_cast<std::int32_t>(index);
     for (double& value : savedValues)
         if (!addField(total, readF64(stream, value))) return total;
+    if (!usableEmission(emission)) {
+        engineLog().error("Can't read particle layer: its emission state holds values out of range");
+        return -1;
+    }
+    for (std::uint32_t i = 0; i < count; ++i)
+        if (!usablePoint(points[i])) {
+            engineLog().error("Can't read particle layer: point %u holds values out of range", i);
+            return -1;
+        }
     return total;
 }
 

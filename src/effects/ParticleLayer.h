@@ -80,6 +80,9 @@ public:
     void drawPeriod();
     // The emission of one frame step, cut into sub-steps.
     void emissionStep(const CurrentTime& time);
+    // The emission curves' value at emission time t (the blend of curve A
+    // and curve B); the emission keys follow t.
+    double emissionCurve(double t);
     // Makes up to n points (fewer at the limit, by the replace method).
     void spawn(std::int32_t n);
     // Frees places for an excess of k points by the effect's replace
@@ -97,7 +100,9 @@ public:
     void applyKillBox();
     // The per-frame update of an emitted-points layer.
     bool update(const CurrentTime& time, bool simulate);
-    // One period of emission and motion in sub-steps of step seconds.
+    // One period of emission and motion in sub-steps of step seconds; of
+    // a period longer than the longest point life only its last stretch,
+    // the emission skipping ahead to it.
     void preSimulate(double step);
     // Fits the bounds to the points (the half extents at least 0.5 on a
     // flat axis), or to the particle's pose without points.

@@ -37,14 +37,8 @@ bool rainShaders() {
 
 IDirect3DDevice9* rainDevice() { return textureEnvironment().device(); }
 
-VertexData* programVariable(ShaderCore& shaders, ShaderProgram* program, const char* name) {
-    if (!program) return nullptr;
-    const int slot = shaders.mapper().find(name);
-    return slot < 0 ? nullptr : program->variables[static_cast<std::size_t>(slot)];
-}
-
 void setVector(ShaderCore& shaders, ShaderProgram* program, const char* name, float x, float y, float z, float w) {
-    if (VertexData* variable = programVariable(shaders, program, name)) {
+    if (VertexData* variable = shaders.programVariable(program, name)) {
         variable->changed = 0;
         variable->setValues(x, y, z, w);
     }
@@ -393,10 +387,15 @@ bool RainMap::release() {
     dropTexture.release(false);
     rippleTexture.release(false);
     // The resource's buffers, cells and settings go with the rain.
-    if (record->has(kResourceAllocated)) record->deallocate(false);
-    if (record->has(kResourceHeaderLoaded)) record->release();
+    releaseResource();
     flags &= ~kRainMapAllocated;
     return popped;
+}
+
+void RainMap::releaseResource() {
+    if (!record) return;
+    if (record->has(kResourceAllocated)) record->deallocate(false);
+    if (record->has(kResourceHeaderLoaded)) record->release();
 }
 
 std::int32_t RainMap::queryState(std::int32_t& out) const {
@@ -517,7 +516,7 @@ void RainMap::drawCells(RainData& data, std::int32_t cellX, std::int32_t cellZ, 
             if (!stream || !stream->vertexStream().buffer()) continue;
             D3DMATRIX projected{};
             matrix44Multiply(&world.m[0][0], &shaders.frame.viewProjection.m[0][0], &projected.m[0][0]);
-            if (VertexData* m = programVariable(shaders, vertex, "mWorldViewProjection")) {
+            if (VertexData* m = shaders.programVariable(vertex, "mWorldViewProjection")) {
                 m->changed = 0;
                 m->setMatrix(0, projected);
             }

@@ -198,6 +198,8 @@ public:
     // Out of the users, textures and the resource's buffers and data
     // released. False when it was not pushed.
     bool release();
+    // The resource's buffers, cells and settings released.
+    void releaseResource();
     // The per-frame rain, from the scene context's render pass.
     bool update();
     // -1 while the rain cannot draw (no device, no shaders); else sets out

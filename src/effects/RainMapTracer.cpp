@@ -25,9 +25,6 @@ namespace {
 
 constexpr std::int32_t kMaxTile = 1024;
 constexpr float kNoHeight = -1000.0f;
-// The height pass draws with the rain tracer's programs.
-constexpr std::int32_t kTracerVertexProgram = 2;
-constexpr std::int32_t kTracerPixelProgram = 3;
 
 std::int32_t powerOfTwoAtLeast(float value) {
     std::int32_t size = 1;
@@ -143,10 +140,6 @@ bool RainMapTracer::renderTile(std::int32_t column, std::int32_t row, float tile
     area.bottom = bottomY;
     area.values[0] = bottomY;
     area.values[1] = top;
-    if (RenderCore* render = gameCore.render) {
-        render->shaders().selectVertexProgram(kTracerVertexProgram);
-        render->shaders().selectPixelProgram(kTracerPixelProgram);
-    }
     if (!target->renderScenePass(area)) return log.error("Can't generate rain map [%i:%i]", int(column), int(row));
     IDirect3DTexture9* texture = target->texture2D();
     IDirect3DSurface9* surface = nullptr;
@@ -252,6 +245,12 @@ bool RainMap::importFromTracer(RainData& data, const RainMapTracer& tracer, cons
 
 bool RainMap::generate(Scene& scene) {
     Log& log = engineLog();
+    // The generation takes over the resource's contents: a shown rain gives
+    // it back first and the resource is released whole, so that afterwards
+    // its flags claim nothing it no longer holds and the next update pushes
+    // the rain again from its files.
+    if (flags & kRainMapLoaded) release();
+    releaseResource();
     if (!loadSetup()) return false;
     RainData& data = *record->data;
     data.releaseContents();

@@ -349,7 +349,16 @@ Sprite::Sprite(std::uint32_t scene, const char* resourceName, const char* ownNam
 }
 
 Sprite::~Sprite() {
-    if (pushed()) engineLog().error("Sprite Destructor: Object [%s] is registered: Unregister before release", spriteName);
+    if (pushed()) {
+        engineLog().error("Sprite Destructor: Object [%s] is registered: Unregister before release", spriteName);
+        // Out of its render list whatever the list says: a pointer left
+        // there would be drawn after the sprite is gone.
+        if (!leaveResource() && resource && resource->context) {
+            auto& held = resource->context->sprites;
+            held.erase(std::remove(held.begin(), held.end(), this), held.end());
+            if (held.empty() && releaseRenderObject(resource->renderObject)) resource->context = nullptr;
+        }
+    }
     for (const std::unique_ptr<SpriteElement>& element : elements) element->texture.release(false);
 }
 

@@ -206,12 +206,6 @@ void setVector(VertexData* variable, float x, float y, float z, float w) {
     variable->setValues(x, y, z, w);
 }
 
-VertexData* programVariable(ShaderCore& shaders, ShaderProgram* program, const char* name) {
-    if (!program) return nullptr;
-    const int slot = shaders.mapper().find(name);
-    return slot < 0 ? nullptr : program->variables[static_cast<std::size_t>(slot)];
-}
-
 D3DCOLOR packColour(const float* rgb, float alpha) {
     auto byte = [](float v) {
         const float c = std::isfinite(v) ? std::clamp(v, 0.0f, 1.0f) : 0.0f;
@@ -304,7 +298,7 @@ bool Y3Sky::renderShader() {
         return false;
     D3DMATRIX projected{};
     matrix44Multiply(&frame.world.m[0][0], &shaders.frame.viewProjection.m[0][0], &projected.m[0][0]);
-    if (VertexData* m = programVariable(shaders, vertex, "mWorldViewProjection")) {
+    if (VertexData* m = shaders.programVariable(vertex, "mWorldViewProjection")) {
         m->changed = 0;
         m->setMatrix(0, projected);
     }
@@ -317,14 +311,14 @@ bool Y3Sky::renderShader() {
         const bool clouds = layer == SkyColourClouds;
         const float scale = weather == SkyRain ? 3072.0f : layer == SkyColourSky ? 3072.0f
                                                         : layer == SkyColourStars ? 8096.0f : 1024.0f;
-        setVector(programVariable(shaders, vertex, kTransforms[i]), scale * frame.k, scale * frame.k,
+        setVector(shaders.programVariable(vertex, kTransforms[i]), scale * frame.k, scale * frame.k,
                   clouds ? cloudOffsetU : 0.0f, clouds ? cloudOffsetV : 0.0f);
         const float* colour = layerColour(frame.record, layer);
-        if (i == 0) setVector(programVariable(shaders, vertex, "vColorMain"), colour[0], colour[1], colour[2], frame.alpha);
-        else setVector(programVariable(shaders, pixel, kColours[i - 1]), colour[0], colour[1], colour[2], 1.0f);
+        if (i == 0) setVector(shaders.programVariable(vertex, "vColorMain"), colour[0], colour[1], colour[2], frame.alpha);
+        else setVector(shaders.programVariable(pixel, kColours[i - 1]), colour[0], colour[1], colour[2], 1.0f);
         layers[layerTexture(layer, weather)].bindToStage(static_cast<std::uint32_t>(i), 0, false);
     }
-    setVector(programVariable(shaders, vertex, "vLinearFog"), frame.record[SkyFieldSkyFog], 0.0f, 0.0f, 0.0f);
+    setVector(shaders.programVariable(vertex, "vLinearFog"), frame.record[SkyFieldSkyFog], 0.0f, 0.0f, 0.0f);
     skyPassState(shaders, frame);
     return render.skyDome.draw();
 }

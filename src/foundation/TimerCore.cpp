@@ -75,6 +75,7 @@ TimerItem::~TimerItem() { *life_ = nullptr; }
 std::weak_ptr<TimerItem*> TimerItem::lifeToken() { return life_; }
 
 void TimerItem::set(double period) {
+    armed_ = true;
     elapsed_ = 0.0;
     period_ = period;
     // Written so that NaN is refused too: it would never fire nor end.
@@ -272,15 +273,19 @@ bool TimerCore::update(const CurrentTime& sample) { return update(sample.game.st
 
 bool TimerCore::update(double gameStep, double realStep) {
     std::weak_ptr<TimerCore*> alive = life_;
-    // The count is read again at every step: timers that handlers create are
-    // updated in the same pass.
+    // A timer that a handler makes or restarts during this pass waits for
+    // the next one: with a period not longer than the step it would
+    // otherwise fire again at once, and a handler that re-arms its timer
+    // would never let the frame end.
+    for (const std::unique_ptr<TimerItem>& timer : timers_) timer->clearArmed();
     for (std::size_t i = 0; i < timers_.size(); ++i) {
+        if (timers_[i]->armed()) continue;
         timers_[i]->update(gameStep, realStep);
         if (alive.expired()) return true;
     }
     for (std::size_t i = 0; i < timers_.size();) {
         TimerItem* timer = timers_[i].get();
-        if (timer->elapsed() >= timer->period()) {
+        if (!timer->armed() && timer->elapsed() >= timer->period()) {
             if (!removeAt(i)) return true;
         } else {
             ++i;

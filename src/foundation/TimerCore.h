@@ -62,7 +62,10 @@ public:
 
     // Restarts: elapsed 0 and the new period. A period below 0.0001 s is
     // logged and makes the timer fire once at its next update, then end.
+    // Marks the timer as armed: its core's pass under way leaves it alone.
     void set(double period);
+    bool armed() const { return armed_; }
+    void clearArmed() { armed_ = false; }
     // Raises "onRelease" and ends the timer; its core removes it next update.
     void stop();
     // Stores the function of an event slot; a slot already set is kept.
@@ -90,6 +93,8 @@ private:
     bool loop_ = false;
     bool inHandler_ = false;
     bool system_ = false;
+    // Made or restarted since its core's last pass began.
+    bool armed_ = false;
     std::string events_[kTimerEventSlots];
     std::uint32_t id_ = 0;
     std::shared_ptr<TimerItem*> life_;

@@ -50,7 +50,7 @@ void traceEvent(const char* object, const AnimationInstance* instance, const cha
 
 }  // namespace
 
-bool Model::onAnimationEvent(AnimationInstance* instance, Model* model, const char* text, const CurrentTime&,
+bool Model::onAnimationEvent(AnimationInstance* instance, Model* model, const char* text, const CurrentTime& time,
                              std::int32_t phase, bool) {
     Log& log = engineLog();
     if (!model) return false;
@@ -101,7 +101,7 @@ bool Model::onAnimationEvent(AnimationInstance* instance, Model* model, const ch
         traceEvent(instanceName, instance, phase == 0 ? "particle starts" : "particle pauses", particleName);
         if (phase == 0) {
             if (found.state & kParticlePaused) found.state &= ~kParticlePaused;
-            found.buildLayers();
+            found.resetLayers(time);
         } else if (!(found.state & kParticlePaused)) {
             found.state |= kParticlePaused;
         }

@@ -15,6 +15,9 @@
 #include "render/RenderCore.h"
 #include "render/VideoCore.h"
 #include "render/VideoSetup.h"
+#include "render/shaders/ShaderCore.h"
+#include "render/shaders/ShaderProgramTable.h"
+#include "render/shaders/ShaderVariables.h"
 #include "render/states/DXStateCache.h"
 #include "scene/Scene.h"
 #include "script/VariablesCore.h"
@@ -138,9 +141,10 @@ bool meshEntry(const ModelElement& element, std::int32_t lod, std::int32_t m, co
     return true;
 }
 
-// The white pass of the rain map: one material of the current level drawn
-// unlit in flat white on the fixed pipeline.
-void drawElementFlatWhite(ModelElement& element, std::int32_t material) {
+// The rain map's height pass: one material of the current level drawn with
+// the height programs, which write every point's height above bottom in
+// the encoding the rain map tracer reads.
+void drawElementHeights(ModelElement& element, std::int32_t material, float bottom) {
     ModelElementLod* level = element.lod();
     if (!level || !gameCore.render) return;
     if (level->mesh && (material < 0 || material >= std::int32_t(level->materials.size()))) return;
@@ -148,18 +152,34 @@ void drawElementFlatWhite(ModelElement& element, std::int32_t material) {
         level->subset = material;
         level->material = level->materials[std::size_t(material)].get();
     }
-    DXStateCache& cache = gameCore.render->stateCache();
-    cache.setVertexShader(nullptr);
-    cache.setPixelShader(nullptr);
-    Model::prepareElementFixedPass(element, -1, false);
-    cache.setRender(DXStateCache::RsTextureFactor, 0xFFFFFFFFu);
-    cache.setStage(0, DXStateCache::StageColorOp, D3DTOP_SELECTARG1);
-    cache.setStage(0, DXStateCache::StageColorArg1, D3DTA_TFACTOR);
-    cache.setStage(0, DXStateCache::StageAlphaOp, D3DTOP_SELECTARG1);
-    cache.setStage(0, DXStateCache::StageAlphaArg1, D3DTA_TFACTOR);
-    cache.setStage(1, DXStateCache::StageColorOp, D3DTOP_DISABLE);
-    cache.setStage(1, DXStateCache::StageAlphaOp, D3DTOP_DISABLE);
-    Model::drawElementMesh(element);
+    ShaderCore& shaders = gameCore.render->shaders();
+    shaders.selectVertexProgram(kRainHeightVertexProgram);
+    shaders.selectPixelProgram(kRainHeightPixelProgram);
+    ShaderProgram* vertex = shaders.currentVertexProgram();
+    ShaderProgram* pixel = shaders.currentPixelProgram();
+    if (!vertex || !pixel || !vertex->has(ShaderProgram::BodyLoaded) || !pixel->has(ShaderProgram::BodyLoaded)) return;
+    if (VertexData* m = shaders.programVariable(vertex, "mWorldViewProjection")) {
+        m->changed = 0;
+        m->setMatrix(TransformWorldViewProj, element.world);
+    }
+    if (VertexData* m = shaders.programVariable(vertex, "mWorld")) {
+        m->changed = 0;
+        m->setMatrix(TransformAsIs, element.world);
+    }
+    if (VertexData* v = shaders.programVariable(vertex, "vTT0")) {
+        v->changed = 0;
+        v->setValues(bottom, 0.0f, 0.0f, 0.0f);
+    }
+    // Opaque, depth-tested and written: the highest surface stays.
+    ShaderPassState& pass = shaders.pass;
+    pass.alphaMode = 0;
+    pass.blendMode = 0;
+    pass.depthFunction = 4;
+    pass.fogMode = 0;
+    pass.alphaApplied = pass.blendApplied = pass.cullApplied = pass.depthApplied = 0;
+    gameCore.render->stateCache().setRender(DXStateCache::RsFillMode, D3DFILL_SOLID);
+    shaders.prepareDraw(true);
+    Model::drawElementMesh(element, true);
 }
 
 bool shaderSupport() { return textureEnvironment().videoSetup().details > 0; }
@@ -443,7 +463,7 @@ bool ModelContext::renderSecondPass() {
     return true;
 }
 
-bool ModelContext::renderRainMap(float, float, float) {
+bool ModelContext::renderRainMap(float bottom, float, float) {
     if (!resourceUsable(resource, true)) return false;
     for (Model* instance : instances) {
         if (!instance) continue;
@@ -452,7 +472,7 @@ bool ModelContext::renderRainMap(float, float, float) {
             ModelElementLod* level = element.lod();
             if (!level) continue;
             const std::int32_t meshes = level->mesh ? std::int32_t(level->materials.size()) : 1;
-            for (std::int32_t m = 0; m < meshes; ++m) drawElementFlatWhite(element, level->mesh ? m : -1);
+            for (std::int32_t m = 0; m < meshes; ++m) drawElementHeights(element, level->mesh ? m : -1, bottom);
         }
     }
     return true;

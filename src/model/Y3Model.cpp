@@ -389,11 +389,7 @@ void Y3ModelDefault::exportTree(XmlTag& parent) {
     model.addChild("elements");
     XmlTag& lightNode = model.addChild("lights");
     for (std::size_t i = 0; i < lights.size(); ++i)
-        if (lights[i]) {
-            XmlTag& node = lightNode.addChild("light");
-            node.setAttribute("index", "%i", static_cast<int>(i));
-            node.setAttribute("id", "%s", lights[i]->name);
-        }
+        if (lights[i]) lights[i]->exportTree(lightNode, static_cast<std::int32_t>(i));
     exportParticles(model.addChild("particles"));
 }
 

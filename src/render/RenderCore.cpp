@@ -1,5 +1,6 @@
 #include "render/RenderCore.h"
 
+#include "effects/LightDataManager.h"
 #include "effects/ParticleData.h"
 #include "effects/RainMap.h"
 
@@ -137,8 +138,11 @@ RenderCore::RenderCore()
       shaders_(std::make_unique<ShaderCore>()),
       streamDeclarations_(std::make_unique<DXStreamDeclarations>()),
       rainData_(std::make_unique<RainMapDataManager>()),
+      lightData_(std::make_unique<LightDataManager>()),
+
       modelData_(std::make_unique<ModelDataManager>()) {
     setRainMapDataManager(rainData_.get());
+    setLightDataManager(lightData_.get());
     // The particle effects belong to the core: registered under their role,
     // deleted with the core.
     auto* particles = new ParticleDataManager;
@@ -157,6 +161,7 @@ RenderCore::RenderCore()
 RenderCore::~RenderCore() {
     release();
     if (rainMapDataManager() == rainData_.get()) setRainMapDataManager(nullptr);
+    if (&lightDataManager() == lightData_.get()) setLightDataManager(nullptr);
     if (modelDataManager() == modelData_.get()) setModelDataManager(nullptr);
     auto* particles = static_cast<ParticleDataManager*>(dataManager(RenderDataManager::Particle));
     if (particleDataManager() == particles) setParticleDataManager(nullptr);
@@ -544,6 +549,8 @@ void RenderCore::release() {
     // game that owns them.
     for (ResourceManagerBase* manager : dataManagers_)
         if (manager) manager->releaseAll();
+    // After the models, whose lights place these records.
+    lightData_->clear();
     builtinTextures.release();
     textures.releaseAll();
     fonts_->releaseAll();

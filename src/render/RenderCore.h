@@ -28,6 +28,7 @@
 struct StillFrameRenderer;
 class CameraCore;
 class RainMapDataManager;
+class LightDataManager;
 class ModelDataManager;
 class ResourceManagerBase;
 
@@ -349,6 +350,9 @@ private:
     std::unique_ptr<DXStreamDeclarations> streamDeclarations_;
     // The scenes' rain maps; installed for the scenes while the core lives.
     std::unique_ptr<RainMapDataManager> rainData_;
+    // The light database: its records hold projected textures, so they go
+    // before the texture library.
+    std::unique_ptr<LightDataManager> lightData_;
     // The model resources; registered as the model data manager and
     // installed for the model objects while the core lives.
     std::unique_ptr<ModelDataManager> modelData_;

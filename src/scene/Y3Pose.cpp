@@ -5,6 +5,7 @@
 #include <string>
 
 #include "effects/Light.h"
+#include "effects/Particle.h"
 #include "app/GameCore.h"
 #include "foundation/DataStream.h"
 #include "foundation/Log.h"
@@ -583,7 +584,34 @@ bool Y3Pose_Particle::spawn(std::uint32_t) {
     return true;
 }
 
-void Y3Pose_Particle::refresh(bool) {}
+// The id names the particle, optionally followed by "--" and the model
+// (and ".bone") it is linked to; the particle takes the name, the link,
+// the pose's size and the pose.
+void Y3Pose_Particle::refresh(bool) {
+    auto* particle = dynamic_cast<Particle*>(resolve(link));
+    if (!particle) return;
+    Log& log = engineLog();
+    std::string own = id, parent, bone;
+    if (const std::size_t split = own.find("--"); split != std::string::npos) {
+        parent = own.substr(split + 2);
+        own.resize(split);
+        if (const std::size_t dot = parent.find('.'); dot != std::string::npos) {
+            bone = parent.substr(dot + 1);
+            parent.resize(dot);
+        }
+    }
+    if (!particle->checkUniqueName(own.c_str()))
+        log.error("Can't rename particle [%s] to [%s]", particle->getName(), id);
+    particle->unlink();
+    if (!parent.empty()) {
+        const Scene* scene = gameCore.currentScene();
+        if (GameObject* object = scene ? scene->lookupModel(parent.c_str()) : nullptr;
+            object && !particle->link.set(bone.empty() ? nullptr : bone.c_str(), object, matrix34Identity()))
+            log.error("Fail load particle [%s] (%s)", id, parent.c_str());
+    }
+    particle->updateBounds(size);
+    particle->setPose(pose);
+}
 void Y3Pose_Particle::keepSpawned() {}
 
 Y3Pose_Light::~Y3Pose_Light() { releaseBeforeDelete(); }

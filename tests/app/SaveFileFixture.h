@@ -9,16 +9,21 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/SceneLoadFixture.h"
 #include "foundation/AppPaths.h"
 #include "foundation/DataStream.h"
+#include "foundation/PackedStream.h"
 #include "input/InputCore.h"
 #include "platform/FileSystem.h"
 #include "render/RenderCore.h"
+#include "resources/PackageDatabase.h"
 #include "script/ScriptVariable.h"
 #include "script/VariablesCore.h"
 #include "script/lua/VariableScript.h"
+#include "support/PackageFixture.h"
 #include "support/TestSupport.h"
 #include "variables/VariableWriter.h"
 
@@ -101,10 +106,64 @@ public:
     VariablesCore variables;
 };
 
+// Packages written into a data root of their own, named by the save
+// fixture's paths, with their database installed in the game core while
+// this exists.
+class InstalledPackages {
+public:
+    InstalledPackages(SaveFileFixture& s, const std::vector<FixturePackage>& packages)
+        : usePackages_(gameCore.packages, &packages_) {
+        EXPECT_TRUE(writeDataRoot(root_.path(), packages));
+        s.paths.setPath(PathLanguage, "en");
+        s.paths.setPath(PathDataRootInput, root_.path());
+        built = packages_.build();
+    }
+
+    bool built = false;
+
+private:
+    TempDir root_;
+    PackageDatabase packages_;
+    ScopedCoreMember<PackageDatabase> usePackages_;
+};
+
 inline std::uint32_t u32At(const std::string& bytes, std::size_t offset) {
     std::uint32_t value = 0;
     for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(bytes[offset + i]);
     return value;
 }
+
+// A save file's game data: the packed record found through the footer and
+// unpacked (plain); withData gives the same file around other game data,
+// header and packing intact.
+struct SaveFileData {
+    explicit SaveFileData(std::string file) : good(std::move(file)) {
+        const std::size_t size = good.size();
+        if (size < 20) return;
+        dataStart = u32At(good, size - 8) + 12;
+        if (dataStart + 9 > size) return;
+        packed = good[dataStart] == 1;  // u8 1, u32 packed size, u32 size, bytes
+        dataEnd = dataStart + 9 + u32At(good, dataStart + 1);
+        MemoryStream stream;
+        stream.write(good.data(), static_cast<std::int32_t>(size));
+        stream.setPosition(static_cast<std::int32_t>(dataStart));
+        MemoryStream data;
+        unpacked = readPackedStream(0, data, true, stream) > 0;
+        plain.assign(reinterpret_cast<const char*>(data.data()), static_cast<std::size_t>(data.size()));
+    }
+    std::string withData(const std::string& bytes) const {
+        MemoryStream source;
+        source.write(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+        MemoryStream packedData;
+        EXPECT_GT(writePackedStream(source, 6, true, packedData), 0);
+        return good.substr(0, dataStart) +
+               std::string(reinterpret_cast<const char*>(packedData.data()),
+                           static_cast<std::size_t>(packedData.size())) +
+               good.substr(dataEnd);
+    }
+    std::string good, plain;
+    std::size_t dataStart = 0, dataEnd = 0;
+    bool packed = false, unpacked = false;
+};
 
 }  // namespace testing_support

@@ -54,56 +54,14 @@ double f64At(const std::string& bytes, std::size_t offset) {
 
 // The physics files of a description in the save fixture's data root, its
 // package database and a physics core, installed in the game core.
-class PhysicsPackages {
+class PhysicsPackages : public testing_support::InstalledPackages {
 public:
     PhysicsPackages(SaveFileFixture& s, const char* text)
-        : usePackages_(gameCore.packages, &packages_), usePhysics_(gameCore.physics, &physics_) {
-        EXPECT_TRUE(testing_support::writeDataRoot(root_.path(), {testing_support::physicsPackage(text)}));
-        s.paths.setPath(PathLanguage, "en");
-        s.paths.setPath(PathDataRootInput, root_.path());
-        built = packages_.build();
-    }
-
-    bool built = false;
+        : InstalledPackages(s, {testing_support::physicsPackage(text)}), usePhysics_(gameCore.physics, &physics_) {}
 
 private:
-    testing_support::TempDir root_;
-    PackageDatabase packages_;
-    testing_support::ScopedCoreMember<PackageDatabase> usePackages_;
     PhysicsCore physics_;
     testing_support::ScopedCoreMember<PhysicsCore> usePhysics_;
-};
-
-// The game data of a save file, unpacked, and the same file around other
-// game data (header, packing and footer intact).
-struct SlotGameData {
-    explicit SlotGameData(std::string bytes) : file(std::move(bytes)) {
-        const std::size_t size = file.size();
-        if (size < 20) return;
-        dataStart = u32At(file, size - 8) + 12;
-        if (dataStart + 9 > size || file[dataStart] != 1) return;  // packed: u8 1, u32 packed size, u32 size, bytes
-        dataEnd = dataStart + 9 + u32At(file, dataStart + 1);
-        MemoryStream stream;
-        stream.write(file.data(), static_cast<std::int32_t>(size));
-        stream.setPosition(static_cast<std::int32_t>(dataStart));
-        MemoryStream data;
-        if (readPackedStream(0, data, true, stream) <= 0) return;
-        plain.assign(reinterpret_cast<const char*>(data.data()), static_cast<std::size_t>(data.size()));
-    }
-    std::string around(const std::string& bytes) const {
-        MemoryStream source;
-        source.write(bytes.data(), static_cast<std::int32_t>(bytes.size()));
-        MemoryStream packed;
-        EXPECT_GT(writePackedStream(source, 6, true, packed), 0);
-        return file.substr(0, dataStart) +
-               std::string(reinterpret_cast<const char*>(packed.data()), static_cast<std::size_t>(packed.size())) +
-               file.substr(dataEnd);
-    }
-
-    std::string file;
-    std::size_t dataStart = 0;
-    std::size_t dataEnd = 0;
-    std::string plain;
 };
 
 std::string u32Bytes(std::uint32_t value) {
@@ -744,10 +702,12 @@ TEST(SaveGameFile, DamagedGameDataIsRefusedWithTheRunningGameAsItWas) {
     SaveFileFixture s;
     ASSERT_TRUE(s.runPosted(kLoadIntro));
     ASSERT_TRUE(s.runPosted("globals:get('system.volume').value = 0.75\ngame:save('slot1')"));
-    const SlotGameData slot(readFile(s.userSave("slot1")));
-    ASSERT_FALSE(slot.plain.empty());
-    const std::string& plain = slot.plain;
-    const auto withData = [&slot](const std::string& bytes) { return slot.around(bytes); };
+    const testing_support::SaveFileData save(readFile(s.userSave("slot1")));
+    ASSERT_TRUE(save.packed);
+    ASSERT_TRUE(save.unpacked);
+    const std::string& plain = save.plain;
+    // The same file around other game data: header and packing intact.
+    const auto withData = [&](const std::string& bytes) { return save.withData(bytes); };
     // A current scene index past the saved scene list, and cuts all along.
     std::string badIndex = plain;
     const std::size_t maskLength = static_cast<unsigned char>(plain[4]) | static_cast<unsigned char>(plain[5]) << 8;
@@ -868,14 +828,14 @@ TEST(SaveGameFile, RestoresOfMissingResourcesSucceedOrAreRefusedWithTheGameKept)
 
     // The scene's model list names a handle that no saved object has. The
     // scene's record holds its grid list, then its model list.
-    const SlotGameData slot(readFile(s.userSave("walk")));
+    const testing_support::SaveFileData slot(readFile(s.userSave("walk")));
     ASSERT_FALSE(slot.plain.empty());
     std::string listed = slot.plain;
     const std::string lists = u32Bytes(1) + u32Bytes(objectHandle(grid)) + u32Bytes(1) + u32Bytes(objectHandle(model));
     const std::size_t at = listed.find(lists);
     ASSERT_NE(at, std::string::npos);
     listed.replace(at + 12, 4, u32Bytes(0x7FFFFFFFu));
-    ASSERT_TRUE(writeFile(s.userSave("listed"), slot.around(listed)));
+    ASSERT_TRUE(writeFile(s.userSave("listed"), slot.withData(listed)));
     ASSERT_TRUE(s.runPosted("game:restore('listed')\nrestored = game:state()"));
     EXPECT_EQ(s.text("restored"), "false");
     EXPECT_TRUE(s.f.logged("Can't load game: a scene lists model [2147483647] that the save does not hold"));
@@ -925,7 +885,7 @@ TEST(SaveGameFile, AModelSavedWithoutAFinitePoseIsRefusedAndTheGameGoesOn) {
     ASSERT_NE(current, nullptr);
     ASSERT_NE(current->createModel("crate", "crate_b", testing_support::poseAt(1.0f, 0.0f, 2.0f), 0), nullptr);
     ASSERT_TRUE(s.runPosted("game:save('slot1')"));
-    const SlotGameData saved(readFile(s.userSave("slot1")));
+    const testing_support::SaveFileData saved(readFile(s.userSave("slot1")));
     ASSERT_FALSE(saved.plain.empty());
     // The model's record: its instance name (a u16 count and the bytes),
     // then the twelve floats of its pose and the three of its scale.
@@ -946,7 +906,7 @@ TEST(SaveGameFile, AModelSavedWithoutAFinitePoseIsRefusedAndTheGameGoesOn) {
         SCOPED_TRACE(c.what);
         std::string bytes = saved.plain;
         std::memcpy(bytes.data() + c.at, &c.value, sizeof(c.value));
-        ASSERT_TRUE(writeFile(s.userSave("damaged"), saved.around(bytes)));
+        ASSERT_TRUE(writeFile(s.userSave("damaged"), saved.withData(bytes)));
         ASSERT_TRUE(s.runPosted("game:restore('damaged')\nrestored = game:state()"));
         // A restore that went on has let the running scene go.
         ASSERT_EQ(s.text("restored"), "false");

@@ -10,11 +10,28 @@
 #include "scene/SceneDescription.h"
 #include "sound/OggWriter.h"
 #include "support/GameFixture.h"
+#include "textures/DdsWriter.h"
 
 using testing_support::GameData;
 using testing_support::GameFixture;
 
 namespace {
+
+// The stored files of the scene "hallway" (scene data, sky, actions,
+// waypoints and its light set) with the description's further lines; false
+// (with the writer's message) when the description is wrong.
+bool hallwayScene(const std::string& lines, std::vector<testing_support::FixtureFile>& files, std::string& error) {
+    scene_tools::SceneDescription scene;
+    if (!scene_tools::parseSceneDescription("scene hallway\nsky\nactions\nlightset hallway_default\n" + lines, scene,
+                                            error))
+        return false;
+    files = {{".ms4", "hallway", scene_tools::sceneDataBytes(scene.data), ""},
+             {".sky", "hallway", "sky", ""},
+             {".as", "hallway", "actions", ""},
+             {".wp", "hallway", scene_tools::waypointBytes(scene.waypoints), ""},
+             {".ls", "hallway_default", scene_tools::lightSetBytes(scene.lightSets.front()), ""}};
+    return true;
+}
 
 TEST(SceneRun, StartScriptLoadsItsFirstSceneThroughAPostedEvent) {
     GameData data;
@@ -59,10 +76,9 @@ end
 // "panel": in the running game the load makes it, and scripts find it with
 // its shown elements.
 TEST(SceneRun, TheScenesSpritePlacementMakesASprite) {
-    scene_tools::SceneDescription scene;
+    GameData data;
     std::string error;
-    ASSERT_TRUE(scene_tools::parseSceneDescription("scene hallway\nsky\nactions\nlightset hallway_default\nsprite hall panel\n", scene, error))
-        << error;
+    ASSERT_TRUE(hallwayScene("sprite hall panel\n", data.dataFiles, error)) << error;
     Y3ModelSprite panel;
     for (const char* name : {"background", "door"}) {
         SpriteElementData element;
@@ -70,14 +86,8 @@ TEST(SceneRun, TheScenesSpritePlacementMakesASprite) {
         copyName128(element.texture, name);
         panel.elements.push_back(element);
     }
-    GameData data;
     data.gameIni = "[game]\nlang=en\n[debug]\nenable_script_log_msg=yes\n";
-    data.dataFiles = {{".ms4", "hallway", scene_tools::sceneDataBytes(scene.data), ""},
-                      {".sky", "hallway", "sky", ""},
-                      {".as", "hallway", "actions", ""},
-                      {".wp", "hallway", scene_tools::waypointBytes(scene.waypoints), ""},
-                      {".ls", "hallway_default", scene_tools::lightSetBytes(scene.lightSets.front()), ""},
-                      {".sprite", "panel", model_tools::modelFileBytes(panel, "panel", true), ""}};
+    data.dataFiles.push_back({".sprite", "panel", model_tools::modelFileBytes(panel, "panel", true), ""});
     data.scripts["main"] = R"(
 function system_reset() end
 function look()
@@ -106,19 +116,29 @@ function game_start() sendEvent("load_hallway") end
 // message) when one cannot be written.
 bool hallwayFiles(const char* waypoints, const char* chimney, std::vector<testing_support::FixtureFile>& files,
                   std::string& error) {
-    scene_tools::SceneDescription scene;
-    if (!scene_tools::parseSceneDescription(
-            std::string("scene hallway\nsky\nactions\nlightset hallway_default\n") + waypoints, scene, error))
-        return false;
+    if (!hallwayScene(waypoints, files, error)) return false;
     const std::string effect = particle_tools::effectFileBytes(chimney, error);
     if (effect.empty()) return false;
-    files = {{".ms4", "hallway", scene_tools::sceneDataBytes(scene.data), ""},
-             {".sky", "hallway", "sky", ""},
-             {".as", "hallway", "actions", ""},
-             {".wp", "hallway", scene_tools::waypointBytes(scene.waypoints), ""},
-             {".ls", "hallway_default", scene_tools::lightSetBytes(scene.lightSets.front()), ""},
-             {".effect", "chimney", effect, ""}};
+    files.push_back({".effect", "chimney", effect, ""});
     return true;
+}
+
+// Runs the game on the data with a script that loads "hallway" and then, at
+// once or after half a second of game time (settle), runs the Lua lines of
+// look and quits; the game's log (a failure is recorded, with what the game
+// wrote to its error output, when it does not end cleanly).
+std::string lookAtHallway(GameData& data, const std::string& look, bool settle = false) {
+    const std::string then =
+        settle ? "timersAPI:getGlobal():create(\"settle\", 0.5):setEvent(6, \"look\")" : "sendEvent(\"look\")";
+    data.scripts["main"] = "function system_reset() end\nfunction look()\n" + look +
+                           "\n    world:quitGame()\nend\n"
+                           "function load_hallway()\n    game:load(\"hallway\")\n    " + then + "\nend\n"
+                           "function game_start() sendEvent(\"load_hallway\") end\n";
+    GameFixture game(data, GAME_BINARY);
+    EXPECT_TRUE(game.ready()) << game.error();
+    std::string stderrText;
+    EXPECT_EQ(game.run(120, &stderrText), 0) << stderrText << "\n" << game.log();
+    return game.log();
 }
 
 // A scene whose waypoints place the particle "smoke1" on the effect
@@ -131,9 +151,7 @@ TEST(SceneRun, TheScenesParticleWaypointMakesAParticleThatScriptsDrive) {
                              "layer plume\nrate 20\nlifetime 2 2\nvelocity 0 1 0\n", data.dataFiles, error))
         << error;
     data.gameIni = "[game]\nlang=en\n[debug]\nenable_script_log_msg=yes\n";
-    data.scripts["main"] = R"(
-function system_reset() end
-function look()
+    const std::string log = lookAtHallway(data, R"(
     local smoke = world:particle("smoke1")
     if smoke then
         log("particle " .. smoke:classof() .. " " .. tostring(smoke.visible))
@@ -142,19 +160,7 @@ function look()
         log("teleported " .. tostring(smoke:teleport("gate", 2)) .. " " .. tostring(smoke:teleport("", 1)))
         smoke.visible = false
         log("shown " .. tostring(smoke.visible))
-    end
-    world:quitGame()
-end
-function load_hallway()
-    game:load("hallway")
-    sendEvent("look")
-end
-function game_start() sendEvent("load_hallway") end
-)";
-    GameFixture game(data, GAME_BINARY);
-    ASSERT_TRUE(game.ready()) << game.error();
-    ASSERT_EQ(game.run(60), 0) << game.log();
-    const std::string log = game.log();
+    end)");
     std::string missing;
     EXPECT_TRUE(testing_support::containsInOrder(
         log,
@@ -202,6 +208,83 @@ function game_start() sendEvent("load_hallway") end
     ASSERT_EQ(game.run(60), 0) << game.log();
     const std::string log = game.log();
     EXPECT_NE(log.find("in [chime]"), std::string::npos) << log;
+}
+
+}  // namespace
+
+namespace {
+
+// Effects whose emission period no pre-simulation can run through: each is
+// refused with the reason when the effect is read, and the game goes on
+// and ends.
+TEST(SceneRun, AnEffectWithAnEndlessEmissionPeriodIsRefused) {
+    for (const char* period : {"1e30", "601", "500 200"}) {
+        SCOPED_TRACE(period);
+        GameData data;
+        std::string error;
+        ASSERT_TRUE(hallwayFiles("waypoint particle smoke1 at 0 1 6 effect chimney\n",
+                                 (std::string("layer plume\nrate 20\nlifetime 2 2\nperiod ") + period + "\n").c_str(),
+                                 data.dataFiles, error))
+            << error;
+        const std::string log = lookAtHallway(data, "    log(\"smoke \" .. tostring(world:particle(\"smoke1\")))", true);
+        std::string missing;
+        EXPECT_TRUE(testing_support::containsInOrder(
+            log,
+            {"Particle effect [chimney]: layer 0: the emission period", "exceeds 600 seconds", "smoke nil"},
+            &missing))
+            << missing << "\n" << log;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A scene light with a projected texture: the game loads the scene, quits
+// and ends cleanly, the light's texture released while the renderer still
+// stands.
+TEST(SceneRun, ALightWithAProjectedTextureEndsWithTheGame) {
+    GameData data;
+    std::string error;
+    ASSERT_TRUE(hallwayScene("light point lamp at 0 3 0 radius 5 texture glow\n", data.dataFiles, error)) << error;
+    texture_tools::DdsImage glow;
+    glow.width = glow.height = 4;
+    glow.blocks.assign(1, std::vector<std::uint8_t>(4 * 4 * 4, 0xC0));
+    const std::vector<std::uint8_t> dds = texture_tools::writeDds(glow);
+    data.gameIni = "[game]\nlang=en\n[debug]\nenable_script_log_msg=yes\n";
+    data.dataFiles.push_back({".dds", "glow", std::string(dds.begin(), dds.end()), ""});
+    const std::string log = lookAtHallway(data, "    log(\"lamp shown\")", true);
+    std::string missing;
+    EXPECT_TRUE(testing_support::containsInOrder(log, {"Success load scene [hallway]", "lamp shown", "Exit from game."},
+                                                 &missing))
+        << missing << "\n" << log;
+}
+
+}  // namespace
+
+namespace {
+
+// A waypoint's particle takes its name from the id before "--" (the rest
+// names the model it follows); the second waypoint that would take a name
+// already used keeps its own, with the refusal in the log.
+TEST(SceneRun, WaypointParticlesTakeTheirNameFromTheId) {
+    GameData data;
+    std::string error;
+    ASSERT_TRUE(hallwayFiles("waypoint particle smoke1--statue.head at 0 1 0 effect chimney\n"
+                             "waypoint particle smoke1--porch at 2 1 0 effect chimney\n",
+                             "layer plume\nrate 20\nlifetime 2 2\n", data.dataFiles, error))
+        << error;
+    data.gameIni = "[game]\nlang=en\n[debug]\nenable_script_log_msg=yes\n";
+    const std::string log = lookAtHallway(data, R"(
+    local kept = world:particle("smoke1--porch") or world:particle("smoke1--statue.head")
+    log("named " .. tostring(world:particle("smoke1") ~= nil) .. " " .. tostring(kept ~= nil)))");
+    std::string missing;
+    EXPECT_TRUE(testing_support::containsInOrder(
+        log,
+        {"Particle with name [smoke1] already exist in this scene", "Can't rename particle [smoke1--",
+         "Success load scene [hallway]", "named true true"},
+        &missing))
+        << missing << "\n" << log;
 }
 
 }  // namespace

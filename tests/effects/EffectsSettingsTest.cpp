@@ -6,7 +6,21 @@
 
 namespace {
 
+// The settings are process-wide: every test gives back what it read, so
+// the tests after it run with the values they expect.
+struct KeptEffectsSettings {
+    ~KeptEffectsSettings() {
+        lightSettings = light;
+        particleSettings = particle;
+        spriteSettings = sprite;
+    }
+    LightSettings light = lightSettings;
+    ParticleSettings particle = particleSettings;
+    SpriteSettings sprite = spriteSettings;
+};
+
 TEST(EffectsSettings, DefaultsForMissingKeysAndValuesFromTheStore) {
+    KeptEffectsSettings kept;
     testing_support::SettingsFixture f;
     f.set("render_ffp", "ffp_point_atten2", "0.5")
         .set("render", "fill_color_diffuse_mult", "0.25")
@@ -26,6 +40,7 @@ TEST(EffectsSettings, DefaultsForMissingKeysAndValuesFromTheStore) {
 }
 
 TEST(EffectsSettings, PointCountIsACountOrTheDefault) {
+    KeptEffectsSettings kept;
     const struct {
         const char* text;
         std::int32_t expected;

@@ -14,6 +14,7 @@
 #include "app/GameCore.h"
 #include "app/SaveGame.h"
 #include "effects/RainMap.h"
+#include "effects/RainMapTracer.h"
 #include "effects/SkyDataManager.h"
 #include "effects/Y3Sky.h"
 #include "foundation/Log.h"
@@ -82,7 +83,8 @@ protected:
     // textures unless left out.
     // A damaged data form keeps only its first damagedBytes (all of it when
     // negative).
-    void build(const std::string& rainLines, bool withTextures = true, long damagedBytes = -1) {
+    void build(const std::string& rainLines, bool withTextures = true, long damagedBytes = -1,
+               std::initializer_list<std::string> models = {}) {
         startRender();
         if (HasFatalFailure()) return;
         textures.files["sky_main.dds"] = whiteTexture();
@@ -97,7 +99,8 @@ protected:
         ASSERT_FALSE(files.data.empty());
         enterScene({{".sky", "camroom", files.sky, ""},
                     {".rain", "camroom", files.rain, ""},
-                    {".raindata", "camroom", files.data, ""}});
+                    {".raindata", "camroom", files.data, ""}},
+                   models);
     }
 
     // One frame a tenth of a second on; its bytes and the primitives and
@@ -266,6 +269,53 @@ TEST_F(RainGLTest, APoppedSceneGivesBackItsRainAndDrawsItAgainWhenPushed) {
     ASSERT_TRUE(scene.push());
     frame(&drawn);
     EXPECT_EQ(drawn, wet);
+}
+
+}  // namespace
+
+namespace {
+
+// A generation while the rain is shown hands the rain map back whole: the
+// next frames draw the same rain as before it.
+TEST_F(RainGLTest, ARainShownDuringAGenerationIsDrawnAgainAfterIt) {
+    build("rain box -35 -35 35 35 -2\n");
+    gameCore.visible_rain(true);
+    std::uint64_t wet = 0, drawn = 0;
+    frame(&wet);
+    EXPECT_FALSE(gameCore.scene_generateRainMap());
+    frame();
+    frame(&drawn);
+    EXPECT_EQ(drawn, wet) << allLines();
+    Scene& scene = *world->scene;
+    EXPECT_EQ(scene.rainMap->flags, kRainShown | kRainMapLoaded | kRainMapAllocated);
+}
+
+}  // namespace
+
+namespace {
+
+// The height pass over a scene with a model: the tracer reads the top of
+// a slab (a quad of half size 1 at height 0.5 over its placement) where it
+// stands and no geometry beside it.
+TEST_F(RainGLTest, TheTracerReadsTheHeightOfAModelFromAbove) {
+    build("rain box -35 -35 35 35 -2\n", true, -1,
+          {"model slab\nelement top\nlod\nmeshstream 4\n"
+           "vertex p -1 0.5 -1 n 0 1 0 t 0 0\nvertex p 1 0.5 -1 n 0 1 0 t 1 0\n"
+           "vertex p -1 0.5 1 n 0 1 0 t 0 1\nvertex p 1 0.5 1 n 0 1 0 t 1 1\n"
+           "index 0 1 2 2 1 3\nsubset 0 0 6 4 kind 6 face 1 diffuse drop\nbox 1 0.5 1\n"});
+    Scene& scene = *world->scene;
+    GameObject* slab = scene.createModel("slab", "slab1", testing_support::poseAt(4.0f, 1.0f, 4.0f), 0);
+    ASSERT_NE(slab, nullptr);
+    ASSERT_TRUE(slab->push());
+    frame();
+    RainMapTracer tracer;
+    ASSERT_TRUE(tracer.init(64, 64)) << allLines();
+    ASSERT_TRUE(tracer.run(0.0f, 0.0f, 20.0f, 20.0f, 10.0f, -5.0f)) << allLines();
+    const struct {
+        float x, z, height;
+    } cases[] = {{4.0f, 4.0f, 1.5f}, {3.4f, 4.6f, 1.5f}, {-5.0f, -5.0f, -1000.0f}, {6.0f, 4.0f, -1000.0f}};
+    for (const auto& c : cases) EXPECT_NEAR(tracer.sampleHeight(c.x, c.z), c.height, 0.05f) << c.x << " " << c.z;
+    tracer.release();
 }
 
 }  // namespace

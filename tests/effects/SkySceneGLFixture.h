@@ -53,12 +53,13 @@ protected:
         ASSERT_TRUE(render->skyDome.createBuffers(device)) << allLines();
     }
 
-    // The scene "camroom" with the given stored files, pushed as the game's
+    // The scene "camroom" with the given stored files (and the models of the
+    // model writer's descriptions beside the fixture's boxes), pushed as the game's
     // current scene (whose sky the game core's services set and whose
     // record gives the frame's clear colour); the camera keeps the pose the
     // frames place.
-    void enterScene(std::vector<testing_support::FixtureFile> files) {
-        world = std::make_unique<testing_support::CameraScene>(std::initializer_list<std::string>{}, std::move(files));
+    void enterScene(std::vector<testing_support::FixtureFile> files, std::initializer_list<std::string> models = {}) {
+        world = std::make_unique<testing_support::CameraScene>(models, std::move(files));
         ASSERT_TRUE(world->scene->sky && world->scene->sky->description);
         ASSERT_TRUE(world->scene->push()) << allLines();
         game = std::make_unique<SaveGame>();

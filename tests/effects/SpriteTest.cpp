@@ -86,6 +86,26 @@ TEST(Sprite, AHiddenSpriteIsNotPushedAndShowingPushesIt) {
     EXPECT_EQ(w.sprite.resource->context, nullptr);
 }
 
+// A sprite deleted while pushed leaves its resource's render list; the
+// list of the others stays, and goes with the last one.
+TEST(Sprite, ASpriteDeletedWhilePushedLeavesItsRenderList) {
+    SpriteWorld w;
+    auto other = std::make_unique<Sprite>(0, "panel", "porch");
+    other->initialize(matrix34Identity());
+    other->setVisible(true);
+    w.sprite.setVisible(true);
+    ASSERT_NE(w.sprite.resource->context, nullptr);
+    ASSERT_EQ(w.sprite.resource->context->sprites.size(), 2u);
+    const Sprite* gone = other.get();
+    other.reset();
+    EXPECT_TRUE(w.logged("Sprite Destructor: Object [porch] is registered: Unregister before release"));
+    ASSERT_NE(w.sprite.resource->context, nullptr);
+    ASSERT_EQ(w.sprite.resource->context->sprites.size(), 1u);
+    EXPECT_NE(w.sprite.resource->context->sprites[0], gone);
+    w.sprite.setVisible(false);
+    EXPECT_EQ(w.sprite.resource->context, nullptr);
+}
+
 TEST(Sprite, ScriptsShowAndHideElementsByName) {
     SpriteWorld w;
     ASSERT_TRUE(w.run("first = panel:element_show('door')\n"

@@ -177,7 +177,7 @@ TEST_F(TimerCoreTest, StoppedOrDeletedTimerGetsReleaseTwiceAndIsGoneNextUpdate) 
     EXPECT_STREQ(timers.at(0)->name(), "b");
 }
 
-TEST_F(TimerCoreTest, TimersCreatedByAHandlerRunInTheSamePass) {
+TEST_F(TimerCoreTest, TimersCreatedByAHandlerWaitForTheNextPass) {
     TimerCore timers;
     withEvents(timers.create("first", 0.1));
     recorder.action = [&](TimerItem& timer, const std::string& function) {
@@ -185,6 +185,10 @@ TEST_F(TimerCoreTest, TimersCreatedByAHandlerRunInTheSamePass) {
     };
     timers.update(0.2, 0.2);
     recorder.action = nullptr;
+    EXPECT_EQ(countCalls("act:second"), 0u);
+    ASSERT_NE(timers.find("second"), nullptr);
+    EXPECT_DOUBLE_EQ(timers.find("second")->elapsed(), 0.0);
+    timers.update(0.2, 0.2);
     EXPECT_EQ(countCalls("act:second"), 1u);
 }
 

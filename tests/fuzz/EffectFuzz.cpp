@@ -1,7 +1,8 @@
 // Fuzz target of the particle effect files: the bytes are read as an
 // ".effect"; a refused file leaves no effect, an accepted one has only
-// layers whose emission period stays above 0 and whose atlas has rows and
-// columns, and no more layers than its bytes could hold.
+// layers whose emission period stays above 0 and within the longest period
+// a particle may pre-simulate, whose atlas has rows and columns, and no
+// more layers than its bytes could hold.
 #include <cmath>
 #include <memory>
 #include <string>
@@ -30,6 +31,9 @@ int fuzzEffect(const std::uint8_t* data, std::size_t size) {
     for (const auto& layer : effect->layers) {
         fuzzCheck(layer->emission.period - std::fabs(layer->emission.periodJitter) > 0.0f,
                   "effect: an accepted layer's period can reach 0");
+        const double longest = static_cast<double>(layer->emission.period) + std::fabs(layer->emission.periodJitter);
+        fuzzCheck(std::isfinite(longest) && longest <= kMaxParticleEmissionPeriod,
+                  "effect: an accepted layer's period is endless");
         fuzzCheck(layer->atlas.rows > 0 && layer->atlas.columns > 0, "effect: an accepted layer has an empty atlas");
     }
     effect->release();

@@ -213,7 +213,7 @@ TEST(Y3Model, TreeExportOfASmallModel) {
     ModelBytes stored = writeModel(
         "model m\nsource 1 2 3\ntextureset 1\nlightset morning dawn\nrule idle\nanimation rock 2 loop encode\n"
         "element a\nlod\nbox 1 1 1\nlod\nlod\n"
-        "action board root size 1 2 3 spot 0 1 0\n");
+        "action board root size 1 2 3 spot 0 1 0\nlight point lamp at 1 2 3\n");
     Released read;
     ASSERT_GT(readHeader(stored.header, read.model), 0);
     XmlTag root("models");
@@ -256,7 +256,17 @@ TEST(Y3Model, TreeExportOfASmallModel) {
         "      </animation-rules>\n"
         "    </property>\n"
         "    <elements/>\n"
-        "    <lights/>\n"
+        "    <lights>\n"
+        "      <light No='0' id='lamp' bone='' type='Point' material='Both' mode='none'>\n"
+        "        <diffuse class='RGBColor' r='1.000000' g='1.000000' b='1.000000'/>\n"
+        "        <lightset time='morning' name=''/>\n"
+        "        <lightset time='day' name=''/>\n"
+        "        <lightset time='evening' name=''/>\n"
+        "        <lightset time='nighttime' name=''/>\n"
+        "        <data radius='1.000000' attenuation='1.000000'/>\n"
+        "        <position class='Vector' x='1.000000' y='2.000000' z='3.000000'/>\n"
+        "      </light>\n"
+        "    </lights>\n"
         "    <particles/>\n"
         "  </model>\n"
         "</models>";

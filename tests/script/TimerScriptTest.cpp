@@ -211,3 +211,24 @@ TEST(TimerScript, SavedTimersKeepTheirHandlers) {
     EXPECT_EQ(f.script.global("r1"), "actreltrue0.5");
     EXPECT_EQ(f.script.global("r2"), "1");
 }
+
+// Handlers that make a new timer, or restart another one, with a period not
+// longer than the frame step: each such timer fires at the next frame, once,
+// never again in the pass that armed it.
+TEST(TimerScript, TimersArmedByAHandlerWaitForTheNextFrame) {
+    TimerFixture f;
+    ASSERT_TRUE(f.script.load(kHandlers));
+    ASSERT_TRUE(f.script.load("chain = 0\n"
+                              "function again(t) chain = chain + 1; if chain < 50 then\n"
+                              "  api:create('tick' .. chain, 0.05):setEvent(6, 'again') end end\n"
+                              "api:create('tick0', 0.05):setEvent(6, 'again')\n"
+                              "function rearm(t) other:set(0.05) end\n"
+                              "api:create('first', 0.05):setEvent(6, 'rearm')\n"
+                              "other = make('other', 10); otherId = other:id() .. ''\n"));
+    const char* const expected[] = {"1:0", "2:1", "3:1"};
+    for (const char* want : expected) {
+        f.frames(1, 0.1, 0.1);
+        ASSERT_TRUE(f.script.load("r = chain .. ':' .. count(otherId)"));
+        EXPECT_EQ(f.script.global("r"), want);
+    }
+}

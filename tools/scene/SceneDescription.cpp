@@ -61,7 +61,7 @@ struct Options {
                      word == "trajectory" || word == "corner")
                 values = 3;
             else if (word == "radius" || word == "distance" || word == "texture_set" || word == "lightset") values = 1;
-            else if (word == "order" || word == "flags" || word == "effect") values = 1;
+            else if (word == "order" || word == "flags" || word == "effect" || word == "texture") values = 1;
             else if (word == "help") values = 2;
             else if (word == "cells") values = 4;
             else {
@@ -288,6 +288,11 @@ bool parseLine(const std::string& line, SceneDescription& out, VisibilityBuilder
             for (char* name : light->lightSets)
                 if (!copyName(set->front(), name, 128, error)) return false;
         if (!copyName(second, light->name, sizeof(light->name), error)) return false;
+        if (const std::vector<std::string>* texture = options.find("texture")) {
+            char name[128];
+            if (!copyName(texture->front(), name, sizeof(name), error)) return false;
+            light->projectedTexture(0).init(name);
+        }
         light->setPose(light->pose);
         out.data.lights.push_back(std::move(light));
         return true;

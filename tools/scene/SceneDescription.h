@@ -9,7 +9,8 @@
 //   model <object> <model resource> [pose] [texture_set <n>]
 //   sprite <name> <sprite resource> [pose]
 //   light point|direct <name> [pose] [radius <r>] [distance <d>]
-//         [colour <r> <g> <b>] [lightset <name>]
+//         [colour <r> <g> <b>] [lightset <name>] [texture <name>]
+//                                    (texture: the first projected texture)
 //                                    (a light whose name begins "shadow"
 //                                    casts shadows: the engine reads that
 //                                    flag from the name)

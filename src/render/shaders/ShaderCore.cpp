@@ -493,6 +493,12 @@ void ShaderCore::selectPrograms(ShaderProgram* vertex, ShaderProgram* pixel) {
     if (pixel) pixel->flags &= ~ShaderProgram::Bound;
 }
 
+VertexData* ShaderCore::programVariable(ShaderProgram* program, const char* name) const {
+    if (!program || !name) return nullptr;
+    const int slot = mapper().find(name);
+    return slot < 0 ? nullptr : program->variables[static_cast<std::size_t>(slot)];
+}
+
 void ShaderCore::selectPixelProgram(std::int32_t index) {
     ShaderProgram* program = index >= 0 && index < kPixelProgramCount ? &pixelPrograms[index] : nullptr;
     if (program && !currentPixel_ && cache_) cache_->resetTexCoordIndices();

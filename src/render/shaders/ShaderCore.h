@@ -229,6 +229,9 @@ public:
     MultyShader* const families[5] = {&dynamic20, &water20, &waterNorm20, &particle20, &vertexDebug};
 
     const ShaderVariablesMapper& mapper() const { return *mapper_; }
+    // The variable of that name in a program's table; null without the
+    // program or when it has no such variable.
+    VertexData* programVariable(ShaderProgram* program, const char* name) const;
     ShaderProgramTable& table() { return *table_; }
 
 private:

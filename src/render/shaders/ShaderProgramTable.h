@@ -27,6 +27,10 @@ constexpr int kStandalonePixelPrograms = 30;
 // The pixel program of the water's mirror pass: an element's texture in its
 // ambient colour, behind the element's own vertex program.
 constexpr int kReflectionPixelProgram = 1;
+// The rain map's height pass: the programs that write each point's height
+// in the encoding the rain map tracer reads.
+constexpr int kRainHeightVertexProgram = 2;
+constexpr int kRainHeightPixelProgram = 3;
 // The version in the package's file name, "shaders.%04d".
 constexpr int kShaderDataVersion = 50;
 

@@ -22,10 +22,15 @@
 vec4 projected() { return vec4(d3d_Position.xyz, 1.0) * mWorldViewProjection; }
 
 #if defined(VS_RAINMAP)
+// The rain map's height pass: each point's height above the traced bottom
+// (vTT0.x), in thousandths, for the pixel program to encode.
+#define mWorld mat4(vc[5], vc[6], vc[7], vc[8])  // float4x4 : c5
+#define vTT0 vc[9]                                // float4 : c9
 void main() {
     gl_Position = projected();
-    d3d_Diffuse = d3d_Color0;
-    d3d_Texture[0] = vec4(d3d_TexCoord0.xy, 0.0, 1.0);
+    float height = (vec4(d3d_Position.xyz, 1.0) * mWorld).y;
+    d3d_Diffuse = vec4(1.0);
+    d3d_Texture[0] = vec4((height - vTT0.x) * 1000.0, 0.0, 0.0, 1.0);
 }
 #endif
 
@@ -167,7 +172,23 @@ void main() { d3d_FragColor = texture1() * d3d_Diffuse; }
 #endif
 
 #if defined(PS_RAINMAP_RENDER)
-void main() { d3d_FragColor = texture1() * vColorMain; }
+// The height encoding the rain map tracer reads: h thousandths above the
+// bottom as (red x 255 + green) x 255 + blue, alpha 1 where geometry is.
+// Whole numbers below 2^24 are exact in a float; a quotient rounded to the
+// next whole number is put right by the remainder's sign.
+vec2 divide255(float value) {
+    float q = floor(value / 255.0);
+    float r = value - q * 255.0;
+    if (r < 0.0) { q -= 1.0; r += 255.0; }
+    if (r >= 255.0) { q += 1.0; r -= 255.0; }
+    return vec2(q, r);
+}
+void main() {
+    float h = clamp(floor(d3d_Texture[0].x + 0.5), 0.0, 16581374.0);
+    vec2 low = divide255(h);
+    vec2 high = divide255(low.x);
+    d3d_FragColor = vec4(high.x, high.y, low.y, 255.0) / 255.0;
+}
 #endif
 
 #if defined(PS_SHADOWCAST)
