@@ -6,20 +6,8 @@
 
 namespace {
 
-// The settings are process-wide: each test gives back what it changed.
-struct KeptSettings {
-    ~KeptSettings() {
-        characterSettings = character;
-        boatSettings = boat;
-        pathfindSettings = pathfind;
-    }
-    CharacterSettings character = characterSettings;
-    BoatSettings boat = boatSettings;
-    PathfindSettings pathfind = pathfindSettings;
-};
-
 TEST(ControlSettings, DefaultsForMissingKeysAndValuesFromTheStore) {
-    KeptSettings kept;
+    const testing_support::KeptValues kept(characterSettings, boatSettings, pathfindSettings);
     testing_support::SettingsFixture f;
     f.set("character", "angular_run", "7.5").set("boat", "distance_near", "2").set("companion", "dead_teleport_limit", "40");
     readCharacterSettings(f.settings);
@@ -38,7 +26,7 @@ TEST(ControlSettings, DefaultsForMissingKeysAndValuesFromTheStore) {
 }
 
 TEST(ControlSettings, PathWeightsAreAGeometricTableOfBoundedLength) {
-    KeptSettings kept;
+    const testing_support::KeptValues kept(characterSettings, boatSettings, pathfindSettings);
     struct Case {
         const char* details;
         const char* length;

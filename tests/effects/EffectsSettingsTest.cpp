@@ -6,21 +6,8 @@
 
 namespace {
 
-// The settings are process-wide: every test gives back what it read, so
-// the tests after it run with the values they expect.
-struct KeptEffectsSettings {
-    ~KeptEffectsSettings() {
-        lightSettings = light;
-        particleSettings = particle;
-        spriteSettings = sprite;
-    }
-    LightSettings light = lightSettings;
-    ParticleSettings particle = particleSettings;
-    SpriteSettings sprite = spriteSettings;
-};
-
 TEST(EffectsSettings, DefaultsForMissingKeysAndValuesFromTheStore) {
-    KeptEffectsSettings kept;
+    const testing_support::KeptValues kept(lightSettings, particleSettings, spriteSettings);
     testing_support::SettingsFixture f;
     f.set("render_ffp", "ffp_point_atten2", "0.5")
         .set("render", "fill_color_diffuse_mult", "0.25")
@@ -40,7 +27,7 @@ TEST(EffectsSettings, DefaultsForMissingKeysAndValuesFromTheStore) {
 }
 
 TEST(EffectsSettings, PointCountIsACountOrTheDefault) {
-    KeptEffectsSettings kept;
+    const testing_support::KeptValues kept(lightSettings, particleSettings, spriteSettings);
     const struct {
         const char* text;
         std::int32_t expected;

@@ -3,6 +3,8 @@
 // section and key, and a test asks whether a reader wrote a key back.
 #pragma once
 
+#include <tuple>
+
 #include "foundation/IniFile.h"
 #include "foundation/Log.h"
 #include "support/TestSupport.h"
@@ -25,6 +27,21 @@ public:
 
     ScopedGameCore core;
     IniFile settings;
+};
+
+// Process-wide values (settings records) a test changes, given back as they
+// were when the test ends, so that the tests after it see what they expect.
+template <typename... T>
+class KeptValues {
+public:
+    explicit KeptValues(T&... values) : places_(values...), saved_(values...) {}
+    ~KeptValues() { places_ = saved_; }
+    KeptValues(const KeptValues&) = delete;
+    KeptValues& operator=(const KeptValues&) = delete;
+
+private:
+    std::tuple<T&...> places_;
+    std::tuple<T...> saved_;
 };
 
 }  // namespace testing_support
