@@ -173,7 +173,10 @@ std::int32_t readFields(DataStream& stream, Scene* scene, std::vector<SceneListe
     SceneShadows scratchShadows;
     if (!addField(total, (scene ? scene->shadows : scratchShadows).read(stream))) return total;
     TimerCore scratchTimers;
-    if (!addField(total, (scene ? scene->timers : scratchTimers).read(stream))) return total;
+    const std::int32_t timerBytes = (scene ? scene->timers : scratchTimers).read(stream);
+    // The check's copies of the saved timers are no leftovers of a game.
+    scratchTimers.deleteAll();
+    if (!addField(total, timerBytes)) return total;
     if (scene) {
         if (!addField(total, scene->triggers->read(stream))) return total;
     } else if (!addField(total, readHandles(stream, nullptr))) {

@@ -83,18 +83,24 @@ TEST(SaveGameFile, ASavedSlotRestoresTheVariablesAndTheScene) {
     SaveFileFixture s;
     ASSERT_TRUE(s.runPosted(kLoadIntro));
     ASSERT_NE(s.f.game->currentScene(), nullptr);
+    // A scene timer still waiting is saved with the scene; the check of
+    // the written data before the slot is kept reads it into a copy that
+    // is no leftover of the game.
+    ASSERT_NE(s.f.game->currentScene()->timers.create("wait", 5.0), nullptr);
     ASSERT_TRUE(s.runPosted("globals:get('system.volume').value = 0.75\n"
                             "saved = game:save('slot1')\n"
                             "globals:get('system.volume').value = 0.25\n"
                             "game:restore('slot1')\n"
                             "restored = game:state()"));
     EXPECT_EQ(s.text("saved"), "true");
+    EXPECT_FALSE(s.f.logged("Found unreleased timers"));
     EXPECT_TRUE(s.f.logged("LOAD GAME [slot1]"));
     EXPECT_TRUE(s.f.logged("SUCCESS LOADED GAME [slot1]"));
     EXPECT_EQ(s.text("restored"), "true");
     EXPECT_FLOAT_EQ(s.global("system.volume")->toFloat(), 0.75f);
     ASSERT_NE(s.f.game->currentScene(), nullptr);
     EXPECT_STREQ(s.f.game->currentScene()->getName(), "intro");
+    EXPECT_TRUE(s.f.game->currentScene()->timers.test("wait"));
     EXPECT_EQ(gameCore.sound->currentScene(), s.f.game->currentScene());
     EXPECT_EQ(s.f.lua.engine.eventsBlocked, 0);
     EXPECT_EQ(s.f.game->loading, 0);
