@@ -132,7 +132,7 @@ bool GameCore::scene_resetMainCharacterView() {
     if (input) input->resetView(CurrentTime(-1.0));
     // Still the main character: its footsteps and tracking go on, only
     // the player cannot steer it.
-    if (!model || !model->controller) engineLog().error("Main character without controller: Attach conroller first");
+    if (!model || !model->controller) engineLog().warning("Main character without controller: Attach conroller first");
     return true;
 }
 
