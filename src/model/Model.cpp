@@ -35,6 +35,12 @@
 
 namespace {
 
+// A resource whose data failed to load (a damaged file): its models show
+// nothing.
+bool damagedResource(const Y3ModelData* resource) {
+    return resource && resource->has(kResourceUnavailable) && !resource->has(kResourcePlaceholder);
+}
+
 ModelSettings modelSettings;
 
 }  // namespace
@@ -219,14 +225,16 @@ bool Model::push() {
             stateWords[1] |= kModelVisiblePhase;
         }
     }
-    if (!isShown()) return log.error("Can't push invisible model: push only at visible phase");
     // A resource whose data failed to load (a damaged file) has nothing to
-    // show: the model stays in its scene hidden, and the scene goes on.
-    if (resource && resource->has(kResourceUnavailable) && !resource->has(kResourcePlaceholder)) {
+    // show: the model stays in its scene hidden, and the scene goes on, also
+    // when the scene is pushed again (the model left its visible phase at
+    // the first push).
+    if (damagedResource(resource)) {
         log.error("Can't show model [%s]: resource [%s] is damaged", name, resource->name);
         stateWords[1] &= ~kModelVisiblePhase;
         return true;
     }
+    if (!isShown()) return log.error("Can't push invisible model: push only at visible phase");
     // A refused context push leaves the model unpushed: nothing of the
     // push has happened yet, and nothing more is done.
     if (!ModelContext::push(resource, *this)) return false;
@@ -266,7 +274,12 @@ bool Model::push() {
 
 bool Model::pop(std::uint32_t releaseFlag) {
     Log& log = engineLog();
-    if (!(stateWords[0] & kModelInContext)) return log.error("Can't pop object [%s]: push first", name);
+    if (!(stateWords[0] & kModelInContext)) {
+        // A model of a damaged resource was never pushed (its push hid it):
+        // there is nothing to pop, and its scene pops whole.
+        if (damagedResource(resource)) return true;
+        return log.error("Can't pop object [%s]: push first", name);
+    }
     stateWords[0] &= ~kModelPushed;
     setShadowCaster(false);
     setShadowReceiver(false);

@@ -15,7 +15,7 @@ file(APPEND "${RUN}/demo/bin/user.ini" "\n[debug]\nsound_log = yes\n")
 set(recording "${RUN}/audio.raw")
 execute_process(
   COMMAND ${CMAKE_COMMAND} -E env ${demo_environment} SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=disk
-          SDL_DISKAUDIOFILE=${recording} ${RUN}/demo/bin/game
+          SDL_DISKAUDIOFILE=${recording} ${demo_guard} ${RUN}/demo/bin/game
   WORKING_DIRECTORY "${RUN}/cwd"
   RESULT_VARIABLE exit_code
   OUTPUT_VARIABLE out

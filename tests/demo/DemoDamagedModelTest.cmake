@@ -1,8 +1,9 @@
 # The built demo with a damaged model: the models package is written again
 # by the package writer from the demo's stage with the sailor's data file
 # cut in half. Played headless with its tour, the harbour loads without
-# showing the sailors, the log says why, no save that could not be restored
-# is written, and the game goes on to its end.
+# showing the sailors, the log says why, the pier loads without them too,
+# no save that could not be restored is written, and the game goes on to
+# its end.
 #   DEMO, RUN  see DemoRun.cmake
 #   STAGE      the demo's stage (the manifests and the written files)
 #   PACKTOOL   the package writer
@@ -35,6 +36,9 @@ expect("Can't create model [sailor] for loading: its resource is damaged")
 expect("Can't save game [tour]: the game data would not load back")
 expect("msg(): demo: save [tour] failed")
 expect("msg(): demo: restore [tour] failed")
+# The pier shows without its damaged models as the harbour did.
+expect("Start to load scene [pier]")
+expect("msg(): demo: scene [pier] is current")
 expect("msg(): demo: tour done")
 expect("Exit from game.")
 demo_check_run()

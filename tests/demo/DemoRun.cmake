@@ -6,9 +6,10 @@
 # two runs of one test, or two ctest runs in one build tree, never share
 # one. A passed run removes it, a failed one keeps it to be looked at. The
 # run copies the demo into RUN/demo and starts it with its user folder
-# (XDG_DATA_HOME) and its instance lock (XDG_RUNTIME_DIR) under RUN. The
-# runs set no time limit of their own: ctest's per-test timeout ends a run
-# that hangs.
+# (XDG_DATA_HOME) and its instance lock (XDG_RUNTIME_DIR) under RUN. A
+# game that has not ended after demo_limit seconds (below ctest's per-test
+# timeout) is stopped with SIGSEGV: its fault handler writes the call stack
+# of the moment into the log, which the failed test prints.
 cmake_minimum_required(VERSION 3.25)
 
 # Ends the run when one of the named variables is not set.
@@ -33,6 +34,10 @@ execute_process(COMMAND mktemp -d "${RUN}.XXXXXX" RESULT_VARIABLE made OUTPUT_VA
 if(NOT made EQUAL 0)
   message(FATAL_ERROR "no scratch folder for the run: ${made_err}")
 endif()
+
+# The game's command runs behind ${demo_guard} ${RUN}/demo/bin/game.
+set(demo_limit 360)
+set(demo_guard timeout -s SEGV -k 30 ${demo_limit})
 
 # A fresh copy of the demo and empty user and runtime folders.
 macro(demo_prepare)
@@ -84,7 +89,7 @@ endfunction()
 # and err.
 macro(demo_run_headless)
   execute_process(
-    COMMAND ${CMAKE_COMMAND} -E env ${demo_environment} SDL_VIDEODRIVER=offscreen ${RUN}/demo/bin/game
+    COMMAND ${CMAKE_COMMAND} -E env ${demo_environment} SDL_VIDEODRIVER=offscreen ${demo_guard} ${RUN}/demo/bin/game
     WORKING_DIRECTORY "${RUN}/cwd"
     RESULT_VARIABLE exit_code
     OUTPUT_VARIABLE out
@@ -129,6 +134,9 @@ endmacro()
 # and user_root (RUN/appdata/Games).
 macro(demo_check_run)
   if(NOT exit_code STREQUAL "0")
+    if(exit_code STREQUAL "124" OR exit_code STREQUAL "137")
+      string(APPEND failures "the game did not end within ${demo_limit} s: the log ends with its call stack\n")
+    endif()
     string(APPEND failures "exit code [${exit_code}]\nstderr:\n${err}\n")
   endif()
   set(user_root "${RUN}/appdata/Games")

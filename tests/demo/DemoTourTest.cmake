@@ -11,7 +11,7 @@ demo_prepare()
 # This run also logs the steps of the resource set-up and release.
 file(APPEND "${RUN}/demo/bin/user.ini" "\n[debug]\nresource_log = yes\n")
 execute_process(
-  COMMAND ${CMAKE_COMMAND} -E env ${demo_environment} SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=${AUDIO} ${RUN}/demo/bin/game
+  COMMAND ${CMAKE_COMMAND} -E env ${demo_environment} SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=${AUDIO} ${demo_guard} ${RUN}/demo/bin/game
   WORKING_DIRECTORY "${RUN}/cwd"
   RESULT_VARIABLE exit_code
   OUTPUT_VARIABLE out
