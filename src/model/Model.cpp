@@ -225,16 +225,19 @@ bool Model::push() {
             stateWords[1] |= kModelVisiblePhase;
         }
     }
+    // A model that an earlier push hid (its resource is damaged) stays
+    // hidden, and its scene pushes on: that push said why.
+    if (hiddenAsDamaged && !isShown()) return true;
+    if (!isShown()) return log.error("Can't push invisible model: push only at visible phase");
     // A resource whose data failed to load (a damaged file) has nothing to
-    // show: the model stays in its scene hidden, and the scene goes on, also
-    // when the scene is pushed again (the model left its visible phase at
-    // the first push).
+    // show: the model stays in its scene hidden, and the scene goes on.
     if (damagedResource(resource)) {
         log.error("Can't show model [%s]: resource [%s] is damaged", name, resource->name);
         stateWords[1] &= ~kModelVisiblePhase;
+        hiddenAsDamaged = true;
         return true;
     }
-    if (!isShown()) return log.error("Can't push invisible model: push only at visible phase");
+    hiddenAsDamaged = false;
     // A refused context push leaves the model unpushed: nothing of the
     // push has happened yet, and nothing more is done.
     if (!ModelContext::push(resource, *this)) return false;
@@ -275,9 +278,9 @@ bool Model::push() {
 bool Model::pop(std::uint32_t releaseFlag) {
     Log& log = engineLog();
     if (!(stateWords[0] & kModelInContext)) {
-        // A model of a damaged resource was never pushed (its push hid it):
-        // there is nothing to pop, and its scene pops whole.
-        if (damagedResource(resource)) return true;
+        // A model that its push hid (its resource is damaged) was never
+        // pushed: there is nothing to pop, and its scene pops whole.
+        if (hiddenAsDamaged) return true;
         return log.error("Can't pop object [%s]: push first", name);
     }
     stateWords[0] &= ~kModelPushed;

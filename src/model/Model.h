@@ -392,6 +392,8 @@ public:
     // The model resource; null before create and after release.
     Y3ModelData* resource = nullptr;
     std::int32_t pvsAreaIndex = -1;
+    // Its last push hid it, its resource being damaged: nothing was pushed.
+    bool hiddenAsDamaged = false;
     // The two state words, low first.
     std::uint32_t stateWords[2] = {0, 0};
     std::uint32_t& stateFlags() override { return stateWords[0]; }
