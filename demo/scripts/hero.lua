@@ -218,6 +218,10 @@ function demo_tour_route_next()
     sendEvent(demo_tour_after_route)
     return
   end
+  -- Each leg is watched from the harbour's view held anew: a hold that ran
+  -- out half-way would leave the free view where the hero stood, inside
+  -- his legs at the ground (a slow machine may take longer than a hold).
+  game:camera("[30 harbour_view]")
   input.cursor:set(click.x, click.y)
   local timers = timersAPI:get()
   local name = "demo_route_" .. demo.route_leg

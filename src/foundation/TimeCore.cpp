@@ -69,7 +69,17 @@ double WorldTime::delta(double scale) {
         if (ticks < 0) ticks += std::int64_t{1} << 32;
         lastCounter = counter;
         d = static_cast<double>(ticks) / static_cast<double>(counterFrequency);
-        if (d > kMaxWorldStep) d = 0.0;
+        // One step longer than the longest frame is a stall (the process was
+        // stopped or paused) and passes nothing on. Steps that stay that long
+        // are a machine too slow for the view: each passes on the longest
+        // frame, so that the game goes on, slowly, instead of standing still
+        // for good.
+        if (d > kMaxWorldStep) {
+            d = stalled_ ? kMaxWorldStep : 0.0;
+            stalled_ = true;
+        } else {
+            stalled_ = false;
+        }
     }
     return d * scale;
 }
@@ -90,6 +100,7 @@ double WorldTime::now(double scale) {
 void WorldTime::reset() {
     stepLength = 0.0;
     counterFrequency = 0;
+    stalled_ = false;
 }
 
 // ---- GameTime

@@ -61,6 +61,10 @@ public:
     // Restarts the counter: the next delta is 0 (after a load, nothing of the
     // time spent loading is passed on).
     void reset();
+
+private:
+    // The last step was longer than the longest frame.
+    bool stalled_ = false;
 };
 
 class GameTime : public Time {

@@ -62,6 +62,23 @@ TEST_F(ManualClock, WorldStepsFollowTheCounterAndDropStalls) {
     EXPECT_DOUBLE_EQ(clocks.worldTime.stepLength, 0.25);
 }
 
+// A machine too slow for its view, every frame above the longest: the first
+// long frame counts as a stall, the next ones pass on the longest frame, so
+// game time goes on and the timers of the game fire.
+TEST_F(ManualClock, FramesThatStayLongerThanTheLongestStillMoveTheClock) {
+    TimeCore clocks;
+    clocks.step();
+    const double steps[] = {2.5, 3.0, 2.1, 0.5, 2.5, 0.25};
+    const double expected[] = {0.0, 2.0, 2.0, 0.5, 0.0, 0.25};
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        advance(steps[i]);
+        clocks.step();
+        EXPECT_DOUBLE_EQ(clocks.worldTime.stepLength, expected[i]) << "frame " << i;
+        EXPECT_DOUBLE_EQ(clocks.gameTime.stepLength, expected[i]) << "frame " << i;
+    }
+    EXPECT_DOUBLE_EQ(clocks.gameTime.time, 4.75);
+}
+
 TEST_F(ManualClock, NowBeforeTheFirstStepDoesNotSkipTheCounterStart) {
     TimeCore clocks;
     EXPECT_EQ(clocks.worldTime.now(1.0), 0.0);
