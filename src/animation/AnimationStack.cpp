@@ -319,7 +319,7 @@ bool AnimationStack::evaluateBone(BoneTransform& pose, BoneTransform& motion, co
     BoneTransform accumulated = BoneTransform::zero();
     bool any = false;
     for (auto& instance : instances_) {
-        if (!instance->blender.enabled || instance->remainingTime() < 0.0 && instance->blender.endTime >= 0.0)
+        if (!instance->blender.enabled || (instance->remainingTime() < 0.0 && instance->blender.endTime >= 0.0))
             continue;
         if (!instance->sampleBone(bone, sample, inv, mode)) continue;
         if (mode & kSampleRootMotion) {

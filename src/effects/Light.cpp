@@ -29,8 +29,6 @@ VertexData* variable(ShaderProgram* program, const char* name) {
     return gameCore.render ? gameCore.render->shaders().programVariable(program, name) : nullptr;
 }
 
-bool startsWith(const char* text, const char* prefix) { return std::strncmp(text, prefix, std::strlen(prefix)) == 0; }
-
 float inverseOf(float value) { return value != 0.0f ? 1.0f / value : 0.0f; }
 
 Scene* sceneOf(std::uint32_t link) {
