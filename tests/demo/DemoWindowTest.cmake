@@ -551,7 +551,12 @@ if(DEFINED PRESENT_PROBE AND EXISTS "${RUN}/span.txt")
       set(fps_part "0${fps_part}")
     endif()
     set(rate "${fps_whole}.${fps_part} frames a second")
-    cmake_host_system_information(RESULT cores QUERY NUMBER_OF_LOGICAL_CORES)
+    # The cores this run may use (nproc follows the processor affinity,
+    # which a run pinned to two cores has whatever the host's count).
+    execute_process(COMMAND nproc OUTPUT_VARIABLE cores OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE nproc_result)
+    if(NOT nproc_result EQUAL 0 OR NOT cores MATCHES "^[0-9]+$")
+      cmake_host_system_information(RESULT cores QUERY NUMBER_OF_LOGICAL_CORES)
+    endif()
     file(READ /proc/loadavg loadavg)
     string(REGEX MATCH "^[0-9]+" load "${loadavg}")
     math(EXPR half_cores "${cores} / 2")
