@@ -220,10 +220,18 @@ bool Model::updateActionItems() {
 }
 
 void Model::projectActionToScreen(std::int32_t index, float& x, float& y) const {
-    x = y = 0.0f;
-    if (index < 0 || static_cast<std::size_t>(index) >= actionItems.size()) return;
-    const float* spot = actionItems[static_cast<std::size_t>(index)].spot;
-    const CameraCore* camera = gameCore.scene_getCamera(nullptr);
+    // The spot is placed anew from the model's current matrices: the items
+    // of a model that was not drawn this frame were not rebuilt. An index
+    // without an action gives the model's origin.
+    float spot[3] = {worldMatrix.m[9], worldMatrix.m[10], worldMatrix.m[11]};
+    const Y3ModelDefault* mesh = actionResource(*this);
+    if (mesh && index >= 0 && static_cast<std::size_t>(index) < mesh->actions.size()) {
+        ModelActionItem item;
+        item.build(*this, mesh->actions[static_cast<std::size_t>(index)]);
+        std::memcpy(spot, item.spot, sizeof(spot));
+    }
+    // No camera while a saved game loads: the spot's own X and Y.
+    const CameraCore* camera = gameCore.currentScene() ? gameCore.scene_getCamera(nullptr) : nullptr;
     if (!camera) {
         x = spot[0];
         y = spot[1];

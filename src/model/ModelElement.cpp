@@ -209,6 +209,7 @@ bool ModelElement::pushLod(std::int32_t slotIndex) {
     if (LightSet* set = requestLightSet(model->lightSetName)) slot.applyLightset(*set);
     for (std::size_t i = 0; i < slot.materials.size(); ++i) {
         Material& material = *slot.materials[i];
+        material.selectTextureSet(static_cast<std::int32_t>(textureSet()));
         if (!material.allocate()) {
             result = log.error("Can't allocate material %i for element [%s] texture %i", static_cast<std::int32_t>(i),
                                resource->name, static_cast<std::int32_t>(textureSet()));

@@ -92,6 +92,7 @@ void Material::resetParameters() { parameters = MaterialHead(); }
 
 void Material::reset() {
     allocated = false;
+    textureSet = 0;
     resetParameters();
     stripFrames = 0;
     stripFps = 0.0f;
@@ -167,9 +168,13 @@ bool Material::allocateTexture(std::int32_t slot, std::int32_t source, std::int3
         return false;
     }
     link.copy(sources[source]);
-    if (suffix && *suffix) {
+    // The texture set renames the diffuse source and what is named after it.
+    char setSuffix[16] = "";
+    if (source == 0 && textureSet > 0 && *sources[0].baseName())
+        std::snprintf(setSuffix, sizeof setSuffix, "-t%i", static_cast<int>(textureSet));
+    if ((suffix && *suffix) || *setSuffix) {
         char name[TextureLink::kNameSize];
-        std::snprintf(name, sizeof name, "%s%s", sources[source].baseName(), suffix);
+        std::snprintf(name, sizeof name, "%s%s%s", sources[source].baseName(), setSuffix, suffix ? suffix : "");
         link.init(name, link.type, link.addressU, link.addressV, link.option);
         link.enabled = sources[source].enabled;
     }
@@ -186,6 +191,8 @@ bool Material::allocateTexture(std::int32_t slot, std::int32_t source, std::int3
     if (copyAlpha && handler) link.option = (handler->flags & HandlerAlpha) ? 1 : 0;
     return true;
 }
+
+void Material::selectTextureSet(std::int32_t set) { textureSet = set > 0 ? set : 0; }
 
 bool Material::allocate() {
     if (allocated) {

@@ -63,6 +63,11 @@ public:
     void reset();
     void resetParameters();
     void setupFromData(const MaterialData& data);
+    // Texture set n above 0 allocates the diffuse texture "<name>-t<n>"
+    // (its specular, normal and height maps follow, since they are named
+    // after it); set 0 the stored names. The stored sources keep their
+    // names. Called before allocate.
+    void selectTextureSet(std::int32_t set);
     bool allocate();
     bool allocateTexture(std::int32_t slot, std::int32_t source, std::int32_t quality, std::int32_t mipLevel,
                          const char* suffix, bool copyAlpha, bool report);
@@ -103,6 +108,7 @@ public:
     static std::int32_t samplerOfSlot(std::int32_t slot);
 
     bool allocated = false;
+    std::int32_t textureSet = 0;
     MaterialHead parameters;
     std::int32_t filterClass[kSlots] = {};
     TextureLink textures[kSlots];

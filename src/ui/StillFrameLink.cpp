@@ -7,8 +7,6 @@
 #include "foundation/Log.h"
 #include "input/InputCore.h"
 #include "model/Model.h"
-#include "model/ModelDataManager.h"
-#include "model/Y3Model.h"
 #include "scene/CameraCore.h"
 #include "scene/GameObject.h"
 #include "scene/ObjectRepository.h"
@@ -28,23 +26,6 @@ void projectPoint(const float* point, float& x, float& y) {
         camera->projectToScreen(point, screen);
     x = screen[0];
     y = screen[1];
-}
-
-// The world position of a model's named point (its action's place in the
-// model), or of its origin.
-bool modelPoint(Model& model, std::uint32_t pointIndex, float* point) {
-    Matrix34 world;
-    if (!model.getWorldMatrix(world)) world = model.worldMatrix;
-    float local[3] = {0.0f, 0.0f, 0.0f};
-    const Y3ModelData* data = model.resource;
-    if (data && data->model && data->model->kind() == kModelKindDefault) {
-        const auto& actions = static_cast<const Y3ModelDefault&>(*data->model).actions;
-        if (pointIndex < actions.size())
-            for (int i = 0; i < 3; ++i) local[i] = actions[pointIndex].actionToParent.m[9 + i];
-    }
-    vector3Rotate(local, world);
-    for (int i = 0; i < 3; ++i) point[i] = local[i] + world.m[9 + i];
-    return true;
 }
 
 bool frozen(float offset) { return std::fabs(offset) >= StillFrameLink::kFrozenOffset; }
@@ -135,9 +116,8 @@ bool StillFrameLink::resolve(const StillFrameScriptDataItem& owner, float& x, fl
             value = 0;
             return false;
         }
-        float point[3];
-        modelPoint(*static_cast<Model*>(object), value >> kPointShift, point);
-        projectPoint(point, x, y);
+        // The named point is the model's action: its spot on the screen.
+        static_cast<Model*>(object)->projectActionToScreen(std::int32_t(value >> kPointShift), x, y);
         x += ax;
         y += ay;
         if (flags & LinkKeepOnScreen) keepOnScreen(owner, x, y);

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <array>
 #include <deque>
 #include <functional>
 #include <optional>
@@ -1152,6 +1153,55 @@ TEST_F(ModelDrawGLTest, AWrittenModelInALitSceneShowsItsColoursWhereItStands) {
     sun->setVisible(false);
     const Rgb unlit = at(draw(1), 44, 32);
     EXPECT_GT(lit.r, unlit.r + 20);
+    scene.deleteModel(model);
+}
+
+// A texture set above 0 draws the set's own texture ("paint-t1" for the
+// stored "paint"), and set 0 the stored one again; a set whose texture the
+// packages lack is reported with the set's number.
+TEST_F(ModelDrawGLTest, ATextureSetDrawsItsOwnTexturesAndAMissingSetIsReported) {
+    testing_support::CameraScene world{paintedPanel(textures)};
+    textures.files["paint-t1.dds"] = solid(0, 220, 0);
+    render->textures.allocated = true;
+    Scene& scene = *world.scene;
+    ASSERT_NE(addLightAlongZ(scene, "panel_sun", 0.5f), nullptr) << allLines();
+    Matrix34 pose = matrix34Identity();
+    pose.m[9] = 0.5f;
+    auto* model = static_cast<Model*>(scene.createModel("panel", "sign", pose, 0));
+    ASSERT_NE(model, nullptr) << allLines();
+    ASSERT_TRUE(model->push()) << allLines();
+    ModelElement& element = model->elements.at(0);
+    // The colours at the quad's two halves after choosing a set the way the
+    // script's "texture" property does.
+    auto halves = [&](std::int32_t set) {
+        model->setTextureSet(set);
+        model->stateWords[0] |= kModelDrawnThisFrame;
+        EXPECT_TRUE(model->updateDeferred());
+        const std::vector<std::uint8_t> bytes = renderElement(element, 1);
+        std::array<Rgb, 2> out{};
+        if (bytes.size() != std::size_t(64) * 64 * 4) return out;
+        for (int i = 0; i < 2; ++i) {
+            const std::uint8_t* p = &bytes[(std::size_t(32) * 64 + std::size_t(i ? 52 : 44)) * 4];
+            out[std::size_t(i)] = Rgb{p[2], p[1], p[0]};
+        }
+        return out;
+    };
+    for (const Rgb& half : halves(1)) {
+        EXPECT_GT(half.g, 60) << allLines();
+        EXPECT_LT(half.r + half.b, 20);
+    }
+    EXPECT_EQ(element.lod()->materials.at(0)->textures[Material::SlotDiffuse].name(), std::string("paint-t1"));
+    const std::array<Rgb, 2> stored = halves(0);
+    EXPECT_GT(stored[0].r, 60);
+    EXPECT_GT(stored[1].b, 60);
+    EXPECT_LT(stored[0].g + stored[1].g, 20);
+
+    model->setTextureSet(2);
+    bool reported = false;
+    for (const LogRecord& record : engineLog().records())
+        reported = reported || record.text.find("Can't allocate material 0 for element [face] texture 2") == 0;
+    EXPECT_TRUE(reported);
+    EXPECT_FALSE(element.flags & kElementPushed);
     scene.deleteModel(model);
 }
 

@@ -226,8 +226,10 @@ protected:
     }
 
     testing_support::SceneLoadFixture f;
-    // A plain box, and one with a named point 2 units above its origin.
-    model_test::ScopedModelResources models{{"crate"}, {model_test::boxModel("mast") + "action top body at 0 2 0\n"}};
+    // A plain box, and one with a named point: an action 2 units above the
+    // origin whose spot stands 1 unit above the action.
+    model_test::ScopedModelResources models{{"crate"},
+                                            {model_test::boxModel("mast") + "action top body spot 0 1 0 at 0 2 0\n"}};
     StillFrameData data;
     Y3Pose_Model pose{"crate.1"};
     double time_ = 0.0;
@@ -265,7 +267,8 @@ TEST_F(StillFrameModelLinkTest, ALabelFollowsItsModelUntilTheModelIsGone) {
     EXPECT_FLOAT_EQ(label->x, lastX);
 }
 
-// A label on a model's named point follows that point, not the origin.
+// A label on a model's named point follows the action's spot, not the
+// action's origin or the model's.
 TEST_F(StillFrameModelLinkTest, ALabelOnANamedPointFollowsThePoint) {
     ASSERT_NE(gameCore.currentScene(), nullptr);
     Y3Pose_Model mast{"mast.1"};
@@ -282,12 +285,12 @@ TEST_F(StillFrameModelLinkTest, ALabelOnANamedPointFollowsThePoint) {
         moved.m[10] = 0.5f;
         model->setWorldMatrix(moved);
         data.update(frame(time_ += 0.02));
-        float sx = 0.0f, sy = 0.0f, ox = 0.0f, oy = 0.0f;
-        expectedScreen(*model, sx, sy, 2.0f);
-        expectedScreen(*model, ox, oy);
+        float sx = 0.0f, sy = 0.0f, ax = 0.0f, ay = 0.0f;
+        expectedScreen(*model, sx, sy, 3.0f);
+        expectedScreen(*model, ax, ay, 2.0f);
         EXPECT_NEAR(label->x, sx, 1e-3f) << x;
         EXPECT_NEAR(label->y, sy, 1e-3f) << x;
-        EXPECT_GT(std::fabs(label->y - oy), 1.0f) << x;  // not the origin
+        EXPECT_GT(std::fabs(label->y - ay), 1.0f) << x;  // not the action's origin
     }
     data.releaseAll();
     mast.release();
