@@ -168,9 +168,12 @@ function demo_tour_walk()
   end
   control:setEvent("onmovedone", "demo_tour_walked")
   -- The pier shows as a still frame, where the scene's objects and time
-  -- stand still: the walk is watched in the free view.
+  -- stand still: the walk is watched from the quay's watching camera, held
+  -- over the free view (which would start at the visitor's feet) for
+  -- longer than the walk may take.
   demo.camera_before = world.camera
   world.camera = 0
+  game:camera("[90 quay_watch]")
   msg("demo: [visitor] walks to [quay_end]")
   local timers = timersAPI:get()
   local wait = timers ~= nil and timers:create("demo_walk_wait", 60.0) or nil
@@ -182,6 +185,7 @@ end
 
 function demo_tour_walk_over()
   demo.walked = true
+  game:camera("[0 quay_watch]")
   if demo.camera_before ~= nil then
     world.camera = demo.camera_before
   end
