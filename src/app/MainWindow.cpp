@@ -97,18 +97,30 @@ bool ThisMainWindow::open(std::uintptr_t instanceHandle) {
     return true;
 }
 
+bool ThisMainWindow::screenPoint(std::int32_t px, std::int32_t py, float& x, float& y) const {
+    const platform::WindowRect r = window ? window->rect() : platform::WindowRect{};
+    const float width = static_cast<float>(r.right - r.left), height = static_cast<float>(r.bottom - r.top);
+    if (!(width > 0.0f && height > 0.0f)) return false;
+    const float shown = std::min(width, height * 4.0f / 3.0f);
+    x = (static_cast<float>(px) - (width - shown) * 0.5f) * 1024.0f / shown;
+    y = (static_cast<float>(py) - (height - shown * 0.75f) * 0.5f) * 768.0f / (shown * 0.75f);
+    return true;
+}
+
 void ThisMainWindow::placeCursorAtPointer() {
     if (!gameCore.input) return;
     float x = 512.0f, y = 384.0f;
     std::int32_t px = 0, py = 0;
-    const platform::WindowRect r = window ? window->rect() : platform::WindowRect{};
-    const float width = static_cast<float>(r.right - r.left), height = static_cast<float>(r.bottom - r.top);
-    if (window && width > 0.0f && height > 0.0f && window->pointerPosition(px, py)) {
-        const float shown = std::min(width, height * 4.0f / 3.0f);
-        x = (static_cast<float>(px) - (width - shown) * 0.5f) * 1024.0f / shown;
-        y = (static_cast<float>(py) - (height - shown * 0.75f) * 0.5f) * 768.0f / (shown * 0.75f);
-    }
+    if (window && window->pointerPosition(px, py)) screenPoint(px, py, x, y);
     gameCore.input->virtualDevices.pointer.set(x, y);
+}
+
+void ThisMainWindow::followPointer(std::int32_t px, std::int32_t py) {
+    // Only a cursor in use follows: where the mouse turns a view (or does
+    // nothing) the cursor stays where it was.
+    if (!gameCore.input || !gameCore.input->virtualDevices.pointer.enabled) return;
+    float x = 0.0f, y = 0.0f;
+    if (screenPoint(px, py, x, y)) gameCore.input->virtualDevices.pointer.set(x, y);
 }
 
 void ThisMainWindow::refreshTitle() {
@@ -134,6 +146,7 @@ void ThisMainWindow::handleMessage(const platform::WindowMessage& message) {
     case platform::WindowMessageKind::DisplayChange:
         if (!fullScreen) fitToScreen();
         break;
+    case platform::WindowMessageKind::PointerMove: followPointer(message.x, message.y); break;
     }
 }
 

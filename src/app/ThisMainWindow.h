@@ -72,6 +72,13 @@ public:
     // is elsewhere: the game's own pointer takes over from the system's
     // where the player left it.
     void placeCursorAtPointer();
+    // The system's pointer moved to (px, py) of the window while the mouse
+    // is not held: a cursor in use (the camera mode's pointer) goes to the
+    // same place, so the game's pointer stays under the system's.
+    void followPointer(std::int32_t px, std::int32_t py);
+    // The point of the 1024 x 768 still-frame screen at (px, py) of the
+    // window; false without a window size.
+    bool screenPoint(std::int32_t px, std::int32_t py, float& x, float& y) const;
 };
 
 // Creates the host window of the game core's main window, titled

@@ -228,6 +228,9 @@ void InputCore::updateStateMode() {
     const bool pointer = !look && mode != 5;
     virtualDevices.motion.enabled = look;
     virtualDevices.pointer.enabled = pointer;
+    // The system's mouse is held only where its motion turns a view; the
+    // cursor follows the system's pointer where it is a pointer.
+    platform::dinput8::setCursorFollowsPointer(pointer);
 }
 
 void InputCore::reset(const CurrentTime& time) {

@@ -223,6 +223,16 @@ private:
             }
             break;
         case SDL_DISPLAYEVENT: push(WindowMessageKind::DisplayChange); break;
+        case SDL_MOUSEMOTION:
+            // A held mouse (relative mode) moves no pointer.
+            if (!SDL_GetRelativeMouseMode()) {
+                WindowMessage m;
+                m.kind = WindowMessageKind::PointerMove;
+                m.x = event.motion.x;
+                m.y = event.motion.y;
+                pending_.push_back(m);
+            }
+            break;
         case SDL_TEXTINPUT: {
             std::u16string wide;
             basicPlaneCharacters(event.text.text, wide);

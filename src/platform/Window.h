@@ -3,9 +3,11 @@
 // Two backends stand behind one interface: SDL2 (a window on the desktop, or
 // headless through SDL's offscreen driver) and a headless one with no system
 // window at all. The host's events become a few messages: close, activation,
-// typed characters and a change of the display. SIGTERM and SIGINT post a
-// close, so an outside stop takes the same road as the window's close box,
-// and are counted, so that the engine can end a game that ignores them.
+// typed characters, the pointer's moves over the window while the input
+// devices do not hold the mouse, and a change of the display. SIGTERM and
+// SIGINT post a close, so an outside stop takes the same road as the
+// window's close box, and are counted, so that the engine can end a game
+// that ignores them.
 // The clipboard goes through the window layer: the system clipboard while an
 // SDL window is up, otherwise a buffer inside the process. Main thread only.
 #pragma once
@@ -21,12 +23,14 @@ enum class WindowMessageKind {
     Activate,       // the window gained (active true) or lost the input focus
     Character,      // one typed character of the 16-bit plane (others are dropped)
     DisplayChange,  // display settings or the work area changed
+    PointerMove,    // the system's pointer moved to (x, y) of the window
 };
 
 struct WindowMessage {
     WindowMessageKind kind = WindowMessageKind::Close;
     bool active = false;
     char16_t character = 0;
+    std::int32_t x = 0, y = 0;  // PointerMove: pixels from the window's top left corner
 };
 
 struct WindowRect {

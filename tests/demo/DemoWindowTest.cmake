@@ -98,14 +98,14 @@ menu_at() {
   echo $(((w - vw) / 2 + $1 * vw / 1024)) $(((h - vh) / 2 + $2 * vh / 768))
 }
 # The game draws its own pointer, a pink arrow whose tip is the point its
-# clicks hit; the system's pointer is hidden. A player leads it by the
-# mouse's motion, looking at it: a screenshot shows where the tip stands,
-# the mouse moves by what is left to go, until the tip is within two
-# pixels of the point of the 1024 x 768 still-frame screen. The mouse's
-# motion moves the cursor 0.8 of it in still-frame pixels at the default
-# speed, so a window pixel is 1280 / vw of the mouse's. The game reads the
-# mouse's motion over some frames: after a move the tip is looked at until
-# it stands still (the same place in two shots a second apart).
+# clicks hit; the system's pointer is hidden over the window. A player leads
+# it by the mouse's motion, looking at it: a screenshot shows where the tip
+# stands, the mouse moves by what is left to go, until the tip is within two
+# pixels of the point of the 1024 x 768 still-frame screen. Where the game
+# uses its cursor the arrow follows the system's pointer, pixel for pixel.
+# The game reads the pointer over some frames: after a move the tip is
+# looked at until it stands still (the same place in two shots a second
+# apart).
 pointer_tip() {
   "$probe" shot "$run/aim.ppm" "$x" "$y" "$w" "$h" > "$run/aim.txt" || return 1
   read -r _ tx ty _ <<< "$(grep '^pointer ' "$run/aim.txt")"
@@ -122,10 +122,9 @@ pointer_settled() {
 menu_point() {
   read -r gx gy <<< "$(menu_at "$1" "$2")"
   vw=$w; [ $((h * 4 / 3)) -lt "$vw" ] && vw=$((h * 4 / 3))
-  # A pointer that has just come back shows on a later frame; one pushed
-  # into the screen's bottom right corner (the probe's clicks at the
-  # window's centre move the mouse far) is out of sight until the mouse
-  # moves it back up and left, as a player looking for it would.
+  # A pointer that has just come back shows on a later frame; one out of
+  # sight in the screen's bottom right corner comes back as the mouse moves
+  # it up and left, as a player looking for it would.
   for i in $(seq 1 30); do
     pointer_settled || { echo "no screenshot to aim at $1,$2" >> "$run/failures"; return 1; }
     [ "$tx" != none ] && break
@@ -139,7 +138,7 @@ menu_point() {
     if [ "${dx#-}" -le 2 ] && [ "${dy#-}" -le 2 ]; then
       rm -f "$run/aim.ppm"; return 0
     fi
-    "$probe" nudge "$id" $((dx * 1280 / vw)) $((dy * 1280 / vw)) || break
+    "$probe" nudge "$id" "$dx" "$dy" || break
     pointer_settled || break
   done
   echo "the pointer did not reach $1,$2 (its tip at $tx,$ty of the screen)" >> "$run/failures"
@@ -149,6 +148,10 @@ menu_click() {
   menu_point "$1" "$2"
   "$probe" press "$id" 1 || echo "the point $1,$2 was not clicked" >> "$run/failures"
   sleep 1
+}
+# Where the system's pointer stands on the screen, in px and py.
+pointer_at() {
+  read -r _ px py <<< "$("$probe" where)"
 }
 # Waits (a minute at most) for a line of the log.
 wait_for_line() {
@@ -231,6 +234,14 @@ if "$probe" find "$title" 30 > "$run/window.txt"; then
   "$probe" hold "$id" w 2 || echo "the forward key was not held" >> "$run/failures"
   sleep 1
   "$probe" shot "$run/walked.ppm" "$x" "$y" "$w" "$h" > "$run/walked.txt" || echo "no screenshot after the walk" >> "$run/failures"
+  if [ "$mode" = windowed ]; then
+    # The mouse turns his view: the window holds it, the pointer put below
+    # the window (the panel's rows) stays inside.
+    "$probe" move "$id" $((w / 4)) $((h + 30))
+    pointer_at
+    [ "$py" -lt $((y + h)) ] ||
+      echo "in the hero's eyes the system's pointer left the window (it stands at $px,$py)" >> "$run/failures"
+  fi
   # Back in the harbour's view a left click on the pier's end (its screen
   # action at 72, 330 of the 1024 x 768 screen) walks him there; three
   # seconds of his walk, then a click on the keeper on the pier (170, 270)
@@ -248,6 +259,20 @@ if "$probe" find "$title" 30 > "$run/window.txt"; then
     # typed and Return, Back, then Quit ends the game.
     "$probe" key "$id" Escape || echo "Esc was not pressed" >> "$run/failures"
     sleep 1
+    # The menu gives the mouse back: the arrow follows the system's pointer
+    # to where it is put, and the pointer can leave the window (below it,
+    # over the panel's rows); then it comes back in.
+    "$probe" move "$id" $((w / 4)) $((h / 3))
+    pointer_settled
+    if [ "$tx" = none ] || [ $((tx - x - w / 4)) -lt -2 ] || [ $((tx - x - w / 4)) -gt 2 ] ||
+       [ $((ty - y - h / 3)) -lt -2 ] || [ $((ty - y - h / 3)) -gt 2 ]; then
+      echo "in the menu the arrow (its tip at $tx,$ty) is not at the system's pointer ($((x + w / 4)),$((y + h / 3)))" >> "$run/failures"
+    fi
+    "$probe" move "$id" $((w / 4)) $((h + 30))
+    pointer_at
+    [ "$py" = $((y + h + 30)) ] ||
+      echo "in the menu the system's pointer cannot leave the window (it stands at $px,$py)" >> "$run/failures"
+    "$probe" move "$id" $((w / 4)) $((h / 3))
     menu_click 512 442
     menu_click 512 442
     "$probe" type "$id" ann || echo "the name was not typed" >> "$run/failures"

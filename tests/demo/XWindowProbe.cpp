@@ -37,6 +37,8 @@
 //       of at most 20 pixels 10 ms apart (a game reading buffered mouse
 //       motion once a frame loses none), as a player's mouse moves a
 //       game's own cursor
+//   xwindowprobe where
+//       prints "at X Y", where the pointer stands on the screen
 //   xwindowprobe type ID TEXT
 //       gives the window the keyboard focus and presses and releases the
 //       key of each letter or digit of TEXT in turn
@@ -332,6 +334,16 @@ int nudge(Display* display, Window window, int dx, int dy) {
     return 0;
 }
 
+int where(Display* display) {
+    Window root = 0, child = 0;
+    int rootX = 0, rootY = 0, x = 0, y = 0;
+    unsigned int mask = 0;
+    if (!XQueryPointer(display, DefaultRootWindow(display), &root, &child, &rootX, &rootY, &x, &y, &mask))
+        return fail("the pointer is on another screen");
+    std::printf("at %d %d\n", rootX, rootY);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -342,13 +354,14 @@ int main(int argc, char** argv) {
                        (command == "hold" && argc == 5) ||
                        (command == "click" && argc == 4) || (command == "move" && argc == 5) ||
                        (command == "type" && argc == 4) ||
-                       (command == "nudge" && argc == 5) || (command == "press" && argc == 4);
+                       (command == "nudge" && argc == 5) || (command == "press" && argc == 4) ||
+                       (command == "where" && argc == 2);
     if (!known) {
         std::fprintf(stderr,
                      "usage: xwindowprobe find TITLE SECONDS | shot FILE X Y WIDTH HEIGHT | "
                      "workarea X Y WIDTH HEIGHT | close ID | key ID KEYSYM | hold ID KEYSYM SECONDS | "
                      "click ID BUTTON | move ID X Y | type ID TEXT | nudge ID DX DY | "
-                     "press ID BUTTON\n");
+                     "press ID BUTTON | where\n");
         return 2;
     }
     Display* display = XOpenDisplay(nullptr);
@@ -378,6 +391,8 @@ int main(int argc, char** argv) {
     } else if (command == "nudge") {
         result = nudge(display, static_cast<Window>(std::strtoul(argv[2], nullptr, 10)), std::atoi(argv[3]),
                        std::atoi(argv[4]));
+    } else if (command == "where") {
+        result = where(display);
     } else if (command == "type") {
         result = type(display, static_cast<Window>(std::strtoul(argv[2], nullptr, 10)), argv[3]);
     } else {

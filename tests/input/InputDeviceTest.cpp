@@ -11,6 +11,7 @@
 
 #include "app/GameCore.h"
 #include "app/SaveGame.h"
+#include "app/ThisMainWindow.h"
 #include "control/RecordingController.h"
 #include "model/Model.h"
 #include "foundation/Log.h"
@@ -422,6 +423,104 @@ TEST_F(SdlInputTest, AVirtualJoystickGivesItsButtonsAndAxes) {
     EXPECT_TRUE(sawButton);
     fixture.reset();
     SDL_JoystickDetachVirtual(index);
+}
+
+// The game's window over SDL's dummy video driver, which can hold the mouse
+// (relative mode) where the offscreen one cannot; the window's messages go
+// to the game's window procedure.
+class SdlMouseTest : public SdlInputTest {
+protected:
+    void SetUp() override {
+        SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "dummy", SDL_HINT_OVERRIDE);
+        SdlInputTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        main.window = std::move(window);
+    }
+    void TearDown() override {
+        fixture.reset();
+        main.window.reset();
+        SdlInputTest::TearDown();
+        SDL_ResetHint(SDL_HINT_VIDEODRIVER);
+    }
+    void send(SDL_Event event) {
+        ASSERT_EQ(SDL_PushEvent(&event), 1);
+        platform::WindowMessage message;
+        while (main.window->poll(message)) main.handleMessage(message);
+    }
+    // The system's pointer moves to (x, y) of the window, by (dx, dy).
+    void pointerTo(int x, int y, int dx, int dy) {
+        SDL_Event e{};
+        e.type = SDL_MOUSEMOTION;
+        e.motion.x = x;
+        e.motion.y = y;
+        e.motion.xrel = dx;
+        e.motion.yrel = dy;
+        send(e);
+    }
+    void focusTo(bool gained) {
+        SDL_Event e{};
+        e.type = SDL_WINDOWEVENT;
+        e.window.event = gained ? SDL_WINDOWEVENT_FOCUS_GAINED : SDL_WINDOWEVENT_FOCUS_LOST;
+        send(e);
+    }
+    void cameraMode(std::int32_t mode) {
+        gameCore.setCameraMode(mode, CurrentTime{});
+        fixture->frame();
+    }
+    bool held() const { return SDL_GetRelativeMouseMode() == SDL_TRUE; }
+    bool systemPointerShown() const { return SDL_ShowCursor(SDL_QUERY) == SDL_ENABLE; }
+
+    ThisMainWindow main;
+};
+
+// Where the mouse turns a view the window holds it (relative mode, no
+// system pointer); where the camera mode uses the cursor the mouse is let go
+// and the cursor follows the system's pointer over the window, on the
+// 1024 x 768 screen (the 64 x 64 window shows it 64 x 48, 8 rows from the
+// top), so the game's pointer stays under the system's. Losing the focus
+// gives the mouse back too.
+TEST_F(SdlMouseTest, TheMouseIsHeldOnlyWhereItTurnsAViewAndTheCursorFollowsThePointerElsewhere) {
+    // The devices' start: the mouse acquired and held.
+    if (!held()) {
+        ASSERT_NE(SDL_SetRelativeMouseMode(SDL_TRUE), 0) << "the acquired mouse is not held";
+        GTEST_SKIP() << "SDL's dummy video driver cannot hold the mouse here: " << SDL_GetError();
+    }
+    InputVirtualPointer& cursor = fixture->input.virtualDevices.pointer;
+
+    cameraMode(6);  // "Stillframe": the cursor
+    EXPECT_FALSE(held());
+    EXPECT_FALSE(systemPointerShown());  // over the window the game draws its own
+    pointerTo(40, 20, 7, 3);
+    fixture->frame();
+    EXPECT_EQ(cursor.x, 640.0f);
+    EXPECT_EQ(cursor.y, 192.0f);
+
+    cameraMode(1);  // "Game": the mouse turns the view
+    EXPECT_TRUE(held());
+    pointerTo(50, 30, 10, 0);
+    fixture->poll();
+    EXPECT_EQ(fixture->input.virtualDevices.motion.dx, 10.0f * 0.25f);  // the look speed
+    fixture->frame();
+    EXPECT_EQ(cursor.x, 640.0f);
+    EXPECT_EQ(cursor.y, 192.0f);
+
+    cameraMode(3);  // "DialogCursor"
+    EXPECT_FALSE(held());
+    pointerTo(16, 56, -34, 26);
+    fixture->frame();
+    EXPECT_EQ(cursor.x, 256.0f);
+    EXPECT_EQ(cursor.y, 768.0f);
+
+    // Away from the window the mouse is the system's, shown; back, it is
+    // held again.
+    cameraMode(1);
+    focusTo(false);
+    EXPECT_FALSE(held());
+    EXPECT_TRUE(systemPointerShown());
+    focusTo(true);
+    fixture->frame();
+    EXPECT_TRUE(held());
+    EXPECT_FALSE(systemPointerShown());
 }
 
 // Mouse motion through the scripted devices and a frame, in each camera

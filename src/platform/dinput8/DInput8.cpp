@@ -331,6 +331,10 @@ void setFocus(bool focused) {
 
 bool hasFocus() { return registry().focused; }
 
+void setCursorFollowsPointer(bool follows) {
+    if (const std::shared_ptr<Backend>& backend = environment().backend) backend->cursorFollowsPointer(follows);
+}
+
 std::vector<std::string> liveDevices() {
     std::vector<std::string> names;
     for (const Device* device : registry().open) names.push_back(device->description().instanceName);

@@ -408,6 +408,9 @@ public:
     // A device interface of this instance was acquired (true) or left
     // acquisition (false), with its cooperative flags.
     virtual void acquisitionChanged(const DeviceDescription&, DWORD /*cooperativeFlags*/, bool /*acquired*/) {}
+    // The application's cursor follows the system's pointer or not (see
+    // setCursorFollowsPointer).
+    virtual void cursorFollowsPointer(bool /*follows*/) {}
     // A device interface opened or closed.
     virtual void deviceOpened(const DeviceDescription&) {}
     virtual void deviceClosed(const DeviceDescription&) {}
@@ -438,6 +441,14 @@ void post(const GUID& instance, DWORD offset, DWORD data, bool button);
 // devices are lost until focus returns and they are acquired again.
 void setFocus(bool focused);
 bool hasFocus();
+// The application's cursor is a pointer on the screen that follows the
+// system's pointer (true), or the mouse's motion turns a view (false, the
+// start). A backend over the system's mouse holds the exclusive mouse (the
+// system pointer hidden and kept in the window, its motion reported as
+// relative axes) only in the second case; in the first the pointer may
+// leave the window, and its travel reaches the application as the
+// pointer's positions over its window instead of motion items.
+void setCursorFollowsPointer(bool follows);
 
 // The instance names of device interfaces not released yet.
 std::vector<std::string> liveDevices();

@@ -150,7 +150,8 @@ public:
     ~SdlInput() override {
         if (g_installed == this) g_installed = nullptr;
         for (auto& [id, joystick] : open_) SDL_JoystickClose(joystick);
-        if (relative_) SDL_SetRelativeMouseMode(SDL_FALSE);
+        mouseAcquired_ = false;
+        holdMouse();
         if (joysticks_) SDL_QuitSubSystem(SDL_INIT_JOYSTICK);
     }
 
@@ -224,11 +225,14 @@ public:
     }
 
     void acquisitionChanged(const DeviceDescription& device, DWORD cooperative, bool acquired) override {
-        // The exclusive mouse reports relative motion without a cursor.
         if ((device.type & 0xFF) != DI8DEVTYPE_MOUSE || !(cooperative & DISCL_EXCLUSIVE)) return;
-        if (!SDL_WasInit(SDL_INIT_VIDEO)) return;
-        relative_ = acquired;
-        SDL_SetRelativeMouseMode(acquired ? SDL_TRUE : SDL_FALSE);
+        mouseAcquired_ = acquired;
+        holdMouse();
+    }
+
+    void cursorFollowsPointer(bool follows) override {
+        follows_ = follows;
+        holdMouse();
     }
 
     void handle(const SDL_Event& event) {
@@ -242,6 +246,9 @@ public:
             return;
         }
         case SDL_MOUSEMOTION:
+            // A cursor that follows the system's pointer takes its positions
+            // from the window: the pointer's travel is no motion of the mouse.
+            if (follows_) return;
             if (event.motion.xrel) post(kMouseGuid, DIMOFS_X, static_cast<DWORD>(event.motion.xrel), false);
             if (event.motion.yrel) post(kMouseGuid, DIMOFS_Y, static_cast<DWORD>(event.motion.yrel), false);
             return;
@@ -286,8 +293,48 @@ public:
     }
 
 private:
+    // The acquired exclusive mouse reports relative motion without a system
+    // pointer (SDL's relative mode keeps it hidden and inside the window),
+    // unless the application's cursor follows that pointer: then the
+    // pointer is free to leave the window and hidden only over it, where
+    // the application draws its own.
+    void holdMouse() {
+        if (!SDL_WasInit(SDL_INIT_VIDEO)) return;
+        const bool relative = mouseAcquired_ && !follows_;
+        if (relative != relative_) {
+            relative_ = relative;
+            SDL_SetRelativeMouseMode(relative ? SDL_TRUE : SDL_FALSE);
+            if (!relative && mouseAcquired_) reportPointer();
+        }
+        if (mouseAcquired_ != cursorHidden_) {
+            cursorHidden_ = mouseAcquired_;
+            if (cursorHidden_) {
+                cursorShownBefore_ = SDL_ShowCursor(SDL_QUERY);
+                SDL_ShowCursor(SDL_DISABLE);
+            } else {
+                SDL_ShowCursor(cursorShownBefore_);
+            }
+        }
+    }
+
+    // The pointer let go stands where the hold left it, which the cursor
+    // that follows it has not seen: a motion to that place reports it.
+    static void reportPointer() {
+        SDL_Window* window = SDL_GetMouseFocus();
+        if (!window) return;
+        SDL_Event event{};
+        event.type = SDL_MOUSEMOTION;
+        event.motion.windowID = SDL_GetWindowID(window);
+        SDL_GetMouseState(&event.motion.x, &event.motion.y);
+        SDL_PushEvent(&event);
+    }
+
     bool joysticks_ = false;
+    bool mouseAcquired_ = false;
+    bool follows_ = false;
     bool relative_ = false;
+    bool cursorHidden_ = false;
+    int cursorShownBefore_ = SDL_ENABLE;
     std::map<SDL_JoystickID, SDL_Joystick*> open_;
 };
 
