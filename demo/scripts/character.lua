@@ -124,8 +124,38 @@ end
 
 function demo_character_hail()
   demo_character_step_over("demo_character_hail")
+  demo_character_hail_check()
+end
+
+function demo_character_hail_poll()
+  local timers = timersAPI:get()
+  local wait = timers ~= nil and demo.sailor_poll ~= nil and timers:get(demo.sailor_poll) or nil
+  if wait ~= nil then
+    wait:stop()
+  end
+  demo_character_hail_check()
+end
+
+function demo_character_hail_check()
   local sailor = world:object("sailor")
   local moved = math.abs(world:distance2object("sailor", "sailor_mate") - demo.sailor_from)
+  -- On a machine too slow for its frames the clock passes at most two
+  -- seconds a frame, and the walk's motion (its physics steps) less than
+  -- that: the hail waits for the strides, looking every half second of the
+  -- scene's time for up to half a minute. Each look has a timer of its own
+  -- (a timer's name stays taken inside its own handler).
+  demo.sailor_polls = (demo.sailor_polls or 0) + 1
+  if moved <= 1.0 and demo.sailor_polls < 60 then
+    demo.sailor_poll = "demo_sailor_poll_" .. demo.sailor_polls
+    local timers = timersAPI:get()
+    local wait = timers ~= nil and timers:create(demo.sailor_poll, 0.5) or nil
+    if wait ~= nil then
+      -- Event 6 is the timer's "onAction".
+      wait:setEvent(6, "demo_character_hail_poll")
+      return
+    end
+  end
+  demo.sailor_polls = 0
   msg("demo: [sailor] walked ", moved > 1.0 and "its strides" or "nowhere", " playing [",
       demo_character_playing(sailor), "]")
   msg("demo: [sailor] hails for ", string.format("%.1f", sailor:voice("sailor.ahoy")), " s")
