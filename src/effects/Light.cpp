@@ -98,6 +98,7 @@ Light* Light::create(Y3LightData* record, std::uint32_t sceneLink, const char* n
 
 Light::Light(const char* ownName, Y3LightData* lightData, std::uint32_t scene)
     : GameObject(lightData ? lightData->name : ""), data(lightData), sceneLink(scene) {
+    if (data) ++data->holders;
     copyName128(lightName, ownName ? ownName : "");
     if (const Y3Light* light = resource()) {
         if (!(light->flags & kY3LightStartsHidden)) flags |= kLightVisible;
@@ -114,6 +115,7 @@ Light::~Light() {
         log.error("Pop light [%s] before destructor call", lightName);
         pop(0);
     }
+    if (data) --data->holders;
 }
 
 const Y3Light* Light::resource() const { return data && data->loaded() ? data->light.get() : nullptr; }

@@ -146,6 +146,7 @@ public:
         return other == 0 && (light.flags & kLightModeSecond) != 0;
     }
 
+    // Its record, which counts the light among its holders.
     Y3LightData* data;
     std::uint32_t sceneLink;
     std::uint32_t flags = kLightEnabledBit;

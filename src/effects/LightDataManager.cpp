@@ -48,12 +48,12 @@ Y3LightData* LightDataManager::getOrCreate(const char* name) {
     return records_.emplace(std::string(key), std::move(record)).first->second.get();
 }
 
-std::size_t LightDataManager::dropOwned(const char* owner) {
-    if (!owner || !owner[0]) return 0;
-    const std::string prefix = std::string(owner) + ".";
-    return std::erase_if(records_, [&](const auto& entry) {
-        return entry.first.compare(0, prefix.size(), prefix) == 0 && entry.second->instances.empty();
-    });
+bool LightDataManager::drop(const char* name) {
+    if (!name) return false;
+    const auto at = records_.find(std::string_view(name, strnlen(name, sizeof(Y3LightData::name) - 1)));
+    if (at == records_.end() || at->second->holders > 0 || !at->second->instances.empty()) return false;
+    records_.erase(at);
+    return true;
 }
 
 namespace {
@@ -70,11 +70,15 @@ LightDataManager& lightDataManager() {
 
 void setLightDataManager(LightDataManager* manager) { installedManager = manager; }
 
-Y3LightData* loadLightResource(const char* owner, const Y3Light& light, bool allocateOnLoad) {
+std::string lightRecordName(const char* owner, const Y3Light& light) {
     char recordName[256];
-    std::snprintf(recordName, sizeof(recordName), "%s.%s", owner, light.name);
+    std::snprintf(recordName, sizeof(recordName), "%s.%s", owner ? owner : "", light.name);
     recordName[127] = '\0';
-    Y3LightData* record = lightDataManager().getOrCreate(recordName);
+    return recordName;
+}
+
+Y3LightData* loadLightResource(const char* owner, const Y3Light& light, bool allocateOnLoad) {
+    Y3LightData* record = lightDataManager().getOrCreate(lightRecordName(owner, light).c_str());
     if (!record->loaded()) {
         record->load(&light);
         if (allocateOnLoad) record->flags |= kLightDataAllocateOnLoad;

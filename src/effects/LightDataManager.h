@@ -46,6 +46,9 @@ public:
     std::unique_ptr<Y3Light> light;
     // The pushed lights placing this resource.
     std::vector<void*> instances;
+    // The light objects made of this record, pushed or not: while one
+    // exists the record stays in the database.
+    std::uint32_t holders = 0;
 };
 
 class LightDataManager {
@@ -56,9 +59,9 @@ public:
     Y3LightData* find(const char* name) const;
     std::size_t count() const { return records_.size(); }
     void clear() { records_.clear(); }
-    // Drops the records of one owner ("<owner>.<light>") that no light
-    // places; the number dropped.
-    std::size_t dropOwned(const char* owner);
+    // Drops the record of that name unless a light object is made of it;
+    // true when it went.
+    bool drop(const char* name);
 
 private:
     // By name: a scene's load adds one record per light.
@@ -70,6 +73,10 @@ private:
 // a render core (tools, tests), one of the process.
 LightDataManager& lightDataManager();
 void setLightDataManager(LightDataManager* manager);
+
+// The record name of a light of a scene or model: "<owner>.<light>", cut to
+// 127 characters.
+std::string lightRecordName(const char* owner, const Y3Light& light);
 
 // The light resource "<owner>.<light>" (cut to 127 characters) of a light
 // of a scene or model: found or made, loaded from the light when it is not

@@ -12,6 +12,8 @@
 #include "control/Grid.h"
 #include "control/PathGridDataManager.h"
 #include "control/PhysicsScene.h"
+#include "effects/Light.h"
+#include "effects/LightDataManager.h"
 #include "effects/Particle.h"
 #include "effects/Sprite.h"
 #include "foundation/DataStream.h"
@@ -228,10 +230,30 @@ Scene::~Scene() {
 
 bool Scene::loadSceneData() {
     if (!resource || isDebugScene()) return false;
-    if (resource->has(kResourceHeaderLoaded)) return resource->hasObject();
-    if (resource->has(kResourceUnavailable)) return false;
-    SceneDataManager* manager = sceneDataManager();
-    return manager && manager->loadHeader(resource, nullptr) && resource->hasObject();
+    if (!resource->has(kResourceHeaderLoaded)) {
+        if (resource->has(kResourceUnavailable)) return false;
+        SceneDataManager* manager = sceneDataManager();
+        if (!manager || !manager->loadHeader(resource, nullptr)) return false;
+    }
+    if (!resource->hasObject()) return false;
+    holdLightRecords();
+    return true;
+}
+
+void Scene::holdLightRecords() {
+    const std::vector<std::unique_ptr<Y3Light>>& data = resource->data->lights;
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        if (!data[i]) continue;
+        std::string recordName = lightRecordName(resource->name, *data[i]);
+        // The data's load made the record; a released scene of this name
+        // dropped it while the data stayed loaded: made and loaded again.
+        const Y3LightData* record = lightDataManager().find(recordName.c_str());
+        if ((!record || !record->loaded()) && !loadLightResource(resource->name, *data[i], true)->loaded())
+            engineLog().error("Can't load scene [%s] light [%i:%s]", resource->name, static_cast<int>(i),
+                              data[i]->name);
+        if (std::find(lightRecords.begin(), lightRecords.end(), recordName) == lightRecords.end())
+            lightRecords.push_back(std::move(recordName));
+    }
 }
 
 std::int32_t Scene::skyLightMode() const { return sky ? sky->timeOfDay : 1; }
@@ -447,7 +469,17 @@ void Scene::release() {
     scene_detail::releaseList(particles);
     scene_detail::releaseList(sprites);
     scene_detail::releaseList(grids);
+    // The light records of the scene go with it: those of its data's lights,
+    // and the empty ones its lights were made of (a restored scene that was
+    // never pushed made them by name). A record that a light of another
+    // scene is made of stays.
+    std::vector<std::string> records = std::move(lightRecords);
+    lightRecords.clear();
+    for (GameObjectLink link : lights)
+        if (auto* light = dynamic_cast<Light*>(resolve(link)); light && light->data && !light->data->loaded())
+            records.emplace_back(light->data->name);
     deleteAllLights();
+    for (const std::string& record : records) lightDataManager().drop(record.c_str());
     lighting.release();
     shadows.freeRecords();
     dynamicWaypoints.clear();

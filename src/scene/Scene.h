@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "effects/SceneShadows.h"
@@ -341,8 +342,12 @@ public:
 
     bool onStack() const { return (flags & kSceneOnStack) != 0; }
     bool isDebugScene() const;
-    // True when the scene's data is loaded, reading it on first use.
+    // True when the scene's data is loaded, reading it on first use; the
+    // records of its lights are then loaded too.
     bool loadSceneData();
+    // Loads the records of the data's lights that are missing or empty and
+    // remembers their names for the release.
+    void holdLightRecords();
 
     // The walks of push and pop over one kind of object.
     bool pushModels();
@@ -379,6 +384,9 @@ public:
     mutable SceneNameIndex lightNames;
     mutable SceneNameIndex particleNames;
     mutable SceneNameIndex gridNames;
+    // The light database's records of the data's lights, dropped when the
+    // scene is released.
+    std::vector<std::string> lightRecords;
     std::vector<GameObjectLink> dialogs;
     std::vector<GameObjectLink> sounds[kSceneSoundLists];
     GameObjectLink mainDialog;

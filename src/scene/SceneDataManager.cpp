@@ -173,8 +173,6 @@ Y3SceneDataInstance::~Y3SceneDataInstance() {
 }
 
 void Y3SceneDataInstance::releaseData() {
-    // The light records its load made go with the data.
-    if (data) lightDataManager().dropOwned(name);
     if (data) data->release();
     data.reset();
 }

@@ -23,6 +23,8 @@
 #include "control/PhysicsModel.h"
 #include "control/PhysicsScene.h"
 #include "control/PhysicsTestBackend.h"
+#include "effects/Light.h"
+#include "effects/LightDataManager.h"
 #include "foundation/Image.h"
 #include "foundation/PackedStream.h"
 #include "model/Model.h"
@@ -30,6 +32,8 @@
 #include "platform/physics/bullet/BulletBackend.h"
 #include "resources/PackageDatabase.h"
 #include "scene/Scene.h"
+#include "scene/SceneDataManager.h"
+#include "scene/SceneObjectFlags.h"
 #include "scene/CameraCore.h"
 #include "scene/CameraFixture.h"
 #include "scene/Trigger.h"
@@ -123,6 +127,71 @@ TEST(SaveGameFile, RestoredLightsKeepTheirPlaceInTheSceneThroughRepeatedRestores
         ASSERT_NE(scene->lookupLight("lamp"), nullptr) << round;
     }
     EXPECT_FALSE(s.f.logged("dead object pointer"));
+}
+
+// A stored scene's lights take their records of the light database for as
+// long as the scene lives: leaving the harbour (whose scene data the next
+// load lets go of), coming back, saving and restoring, each time the lamp
+// is pushed on a loaded record and lights; the records go when the game
+// releases its scenes.
+TEST(SaveGameFile, ASceneLightKeepsItsRecordWhileItsSceneLives) {
+    testing_support::FixturePackage package;
+    for (const char* name : {"harbour", "dock"})
+        for (const testing_support::FixtureFile& file :
+             testing_support::storedScene(name, [](std::string record) { return record; }))
+            package.files.push_back(file);
+    testing_support::StoredScenes stored(package);
+    ASSERT_TRUE(stored.built);
+    SaveFileFixture s;
+    auto lamp = [&s]() -> const Light* {
+        Scene* scene = s.f.game->currentScene();
+        return scene && std::strcmp(scene->getName(), "harbour") == 0
+                   ? dynamic_cast<const Light*>(scene->lookupLight("harbour.lamp"))
+                   : nullptr;
+    };
+    auto lit = [](const Light* light) {
+        return light && (light->flags & kLightCollectable) == kLightCollectable && light->data &&
+               light->data == lightDataManager().find("harbour.lamp") && light->data->allocated() &&
+               light->resourceFor(0) != nullptr;
+    };
+
+    ASSERT_TRUE(s.runPosted("game:load('harbour')"));
+    ASSERT_TRUE(lit(lamp()));
+    Scene* harbour = s.f.game->currentScene();
+    ASSERT_TRUE(s.runPosted("game:load('dock')"));
+    ASSERT_STREQ(s.f.game->currentScene()->getName(), "dock");
+    // The harbour stays loaded, popped; the frames' resource step, its
+    // collection period passed each time, lets go of the harbour's scene
+    // data, unused now. Its lamp keeps its record.
+    Y3SceneDataInstance* harbourData = sceneDataManager()->get("harbour", false);
+    for (int frame = 0; frame < 8 && harbourData->hasObject(); ++frame) {
+        sceneDataManager()->setCollectionClock(1.0);
+        s.render.updateResources();
+    }
+    ASSERT_FALSE(harbourData->hasObject());
+    const Light* waiting = dynamic_cast<const Light*>(harbour->lookupLight("harbour.lamp"));
+    ASSERT_NE(waiting, nullptr);
+    ASSERT_EQ(lightDataManager().find("harbour.lamp"), waiting->data);
+    ASSERT_TRUE(s.runPosted("game:load('harbour')"));
+    ASSERT_EQ(s.f.game->currentScene(), harbour);
+    EXPECT_TRUE(lit(lamp()));
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(s.runPosted("game:save('lamp')\ngame:restore('lamp')\nrestored = game:state()"));
+        ASSERT_EQ(s.text("restored"), "true") << round;
+        EXPECT_TRUE(lit(lamp())) << round;
+    }
+    EXPECT_FALSE(s.f.logged("Load light data first"));
+    EXPECT_FALSE(s.f.logged("Light resource NOT loaded"));
+
+    // Game over releases the scenes, and their lights' records with them,
+    // though the scenes' data is still loaded.
+    ASSERT_TRUE(harbourData->hasObject());
+    ASSERT_TRUE(s.runPosted("game:gameOver()"));
+    EXPECT_EQ(lightDataManager().find("harbour.lamp"), nullptr);
+    EXPECT_EQ(lightDataManager().find("dock.lamp"), nullptr);
+    // A new game makes them again.
+    ASSERT_TRUE(s.runPosted("game:load('harbour')"));
+    EXPECT_TRUE(lit(lamp()));
 }
 
 TEST(SaveGameFile, PhysicsObjectsComeBackWithTheirScene) {
