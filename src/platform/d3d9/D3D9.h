@@ -327,6 +327,12 @@ struct DeviceStatistics {
 // Null for an object that is no device of ours.
 const DeviceStatistics* statistics(IDirect3DDevice9* device);
 
+// Records the device's GL work from now up to its next present into record
+// (GLFrameRecord.h), which must outlive it; the present ends the recording.
+// False for a device that does not draw with GL.
+struct GLFrameRecord;
+bool recordGLFrame(IDirect3DDevice9* device, GLFrameRecord* record);
+
 // Copies a surface's current contents (what the backend has drawn, for
 // render targets and the back buffer) into bytes, rows packed by the
 // format's pitch. False for a surface of no device of ours.

@@ -312,6 +312,9 @@ public:
                                 D3DTEXTUREFILTERTYPE filter) = 0;
     virtual HRESULT draw(DeviceCore& device, const DrawCall& call) = 0;
     virtual HRESULT present(DeviceCore& device) = 0;
+    // Records the GL work up to the next present into record (null: stop);
+    // false for a backend without GL.
+    virtual bool record(GLFrameRecord*) { return false; }
 };
 
 std::unique_ptr<Backend> createNullBackend();

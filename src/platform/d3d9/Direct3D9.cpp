@@ -109,6 +109,11 @@ const DeviceStatistics* statistics(IDirect3DDevice9* device) {
     return core ? &core->stats() : nullptr;
 }
 
+bool recordGLFrame(IDirect3DDevice9* device, GLFrameRecord* record) {
+    DeviceCore* core = deviceOf(device);
+    return core && core->backend().record(record);
+}
+
 bool readSurface(IDirect3DSurface9* surface, std::vector<std::uint8_t>& bytes, D3DSURFACE_DESC& desc) {
     SurfaceImpl* s = surfaceOf(surface);
     if (!s) return false;

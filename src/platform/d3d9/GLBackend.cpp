@@ -19,6 +19,7 @@
 #include "platform/d3d9/DeviceLocal.h"
 #include "platform/d3d9/FixedFunction.h"
 #include "platform/d3d9/GLContext.h"
+#include "platform/d3d9/GLFrameRecord.h"
 #include "platform/d3d9/PixelFormat.h"
 
 #include <algorithm>
@@ -287,6 +288,10 @@ public:
                         D3DTEXTUREFILTERTYPE filter) override;
     HRESULT draw(DeviceCore& device, const DrawCall& call) override;
     HRESULT present(DeviceCore& device) override;
+    bool record(GLFrameRecord* record) override {
+        record_ = record;
+        return true;
+    }
 
 private:
     // What a framebuffer is made of: a colour surface and a depth surface
@@ -305,7 +310,14 @@ private:
     Program* program(GLuint vertex, GLuint pixel);
     void applyState(const DeviceState& state);
     void applySamplers(const DeviceState& state);
+    // The recording of a frame (record_ set): what GL holds, read after
+    // the draw's state has been applied.
+    void recordDraw(const DeviceState& state, const DrawCall& call, GLuint vertex, GLuint pixel, const Program& p);
+    void recordShader(GLuint shader);
+    void recordTexture(GLuint name, bool cube);
+    void recordFramebuffer(GLuint name, const SurfaceImpl* color, const SurfaceImpl* depth);
 
+    GLFrameRecord* record_ = nullptr;
     HWND window_;
     GLContext context_;
     std::shared_ptr<Context> messages_;
@@ -714,6 +726,20 @@ HRESULT GLBackend::clear(DeviceCore& device, DWORD count, const RECT* rects, DWO
     for (const RECT& r : areas) {
         if (r.right <= r.left || r.bottom <= r.top) continue;
         glScissor(r.left, r.top, r.right - r.left, r.bottom - r.top);
+        if (record_) {
+            recordFramebuffer(fbo, state.renderTarget, state.depthStencil);
+            GLRecordedClear step;
+            step.framebuffer = fbo;
+            step.rect[0] = r.left, step.rect[1] = r.top, step.rect[2] = r.right - r.left, step.rect[3] = r.bottom - r.top;
+            step.color = target != nullptr;
+            std::copy(c, c + 4, step.rgba);
+            step.depth = depth && (flags & D3DCLEAR_ZBUFFER);
+            step.stencil = depth && (flags & D3DCLEAR_STENCIL) && hasStencil(depth->desc.Format);
+            step.z = z;
+            step.stencilValue = GLint(stencil & 0xFF);
+            record_->steps.emplace_back(GLFrameRecord::Kind::Clear, record_->clears.size());
+            record_->clears.push_back(step);
+        }
         if (target) glClearNamedFramebufferfv(fbo, GL_COLOR, 0, c);
         if (depth) {
             const bool stencilToo = (flags & D3DCLEAR_STENCIL) && hasStencil(depth->desc.Format);
@@ -739,6 +765,19 @@ HRESULT GLBackend::stretchRect(SurfaceImpl& source, const RECT& sr, SurfaceImpl&
     glDisable(GL_SCISSOR_TEST);
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
     appliedValid_ = false;
+    if (record_) {
+        GLRecordedBlit step;
+        step.source = framebuffer(&source, nullptr);
+        step.dest = framebuffer(&dest, nullptr);
+        recordFramebuffer(step.source, &source, nullptr);
+        recordFramebuffer(step.dest, &dest, nullptr);
+        const int from[4] = {sr.left, sr.top, sr.right, sr.bottom}, to[4] = {dr.left, dr.top, dr.right, dr.bottom};
+        std::copy(from, from + 4, step.sourceRect);
+        std::copy(to, to + 4, step.destRect);
+        step.filter = filter == D3DTEXF_LINEAR ? GL_LINEAR : GL_NEAREST;
+        record_->steps.emplace_back(GLFrameRecord::Kind::Blit, record_->blits.size());
+        record_->blits.push_back(step);
+    }
     glBlitNamedFramebuffer(framebuffer(&source, nullptr), framebuffer(&dest, nullptr), sr.left, sr.top, sr.right,
                            sr.bottom, dr.left, dr.top, dr.right, dr.bottom, GL_COLOR_BUFFER_BIT,
                            filter == D3DTEXF_LINEAR ? GL_LINEAR : GL_NEAREST);
@@ -987,6 +1026,8 @@ HRESULT GLBackend::draw(DeviceCore& device, const DrawCall& call) {
     applyState(state);
     applySamplers(state);
 
+    if (record_) recordDraw(state, call, vertex, pixel, *p);
+
     const GLuint vertexArray = static_cast<GLDeclaration*>(state.declaration->backend.get())->vertexArray;
     glBindVertexArray(vertexArray);
     const auto* stream = static_cast<GLBuffer*>(state.stream->backend.get());
@@ -1012,6 +1053,14 @@ HRESULT GLBackend::draw(DeviceCore& device, const DrawCall& call) {
 HRESULT GLBackend::present(DeviceCore& device) {
     context_.makeCurrent();
     const SurfaceImpl* back = device.backBuffer();
+    if (record_) {
+        if (back) {
+            record_->presented = framebuffer(back, nullptr);
+            recordFramebuffer(record_->presented, back, nullptr);
+        }
+        record_->complete = true;
+        record_ = nullptr;
+    }
     if (back && context_.hasWindow()) {
         // The presentation interval: refreshes to wait at each Present.
         const UINT interval = device.parameters().PresentationInterval;
@@ -1031,6 +1080,214 @@ HRESULT GLBackend::present(DeviceCore& device) {
     }
     context_.swap();
     return S_OK;
+}
+
+void GLBackend::recordShader(GLuint shader) {
+    if (record_->shaders.count(shader)) return;
+    GLint type = 0, length = 0;
+    glGetShaderiv(shader, GL_SHADER_TYPE, &type);
+    glGetShaderiv(shader, GL_SHADER_SOURCE_LENGTH, &length);
+    std::string text(std::size_t(std::max(length, 1)), '\0');
+    glGetShaderSource(shader, GLsizei(text.size()), nullptr, text.data());
+    text.resize(std::strlen(text.c_str()));
+    record_->shaders[shader] = {GLuint(type), std::move(text)};
+}
+
+void GLBackend::recordTexture(GLuint name, bool cube) {
+    if (!name || record_->textures.count(name)) return;
+    GLRecordedTexture& t = record_->textures[name];
+    const GLint target = cube ? GL_TEXTURE_CUBE_MAP : GL_TEXTURE_2D;
+    GLint levels = 0, format = 0, compressed = 0;
+    glGetTextureParameteriv(name, GL_TEXTURE_IMMUTABLE_LEVELS, &levels);
+    glGetTextureParameteriv(name, GL_TEXTURE_SWIZZLE_RGBA, t.swizzle);
+    glGetTextureLevelParameteriv(name, 0, GL_TEXTURE_INTERNAL_FORMAT, &format);
+    glGetTextureLevelParameteriv(name, 0, GL_TEXTURE_WIDTH, &t.width);
+    glGetTextureLevelParameteriv(name, 0, GL_TEXTURE_HEIGHT, &t.height);
+    glGetTextureLevelParameteriv(name, 0, GL_TEXTURE_COMPRESSED, &compressed);
+    t.target = GLuint(target);
+    t.levels = levels;
+    t.internalFormat = GLuint(format);
+    t.compressed = compressed != 0;
+    const bool depthStencil = format == GL_DEPTH24_STENCIL8;
+    const bool depth = format == GL_DEPTH_COMPONENT16 || format == GL_DEPTH_COMPONENT24 || format == GL_DEPTH_COMPONENT32;
+    t.readFormat = depthStencil ? GL_DEPTH_STENCIL : depth ? GL_DEPTH_COMPONENT : GL_RGBA;
+    t.readType = depthStencil ? GL_UNSIGNED_INT_24_8 : depth ? GL_FLOAT : GL_UNSIGNED_BYTE;
+    const int faces = target == GL_TEXTURE_CUBE_MAP ? 6 : 1;
+    for (int level = 0; level < levels; ++level) {
+        std::vector<std::uint8_t>& image = t.images.emplace_back();
+        if (t.compressed) {
+            GLint size = 0;
+            glGetTextureLevelParameteriv(name, level, GL_TEXTURE_COMPRESSED_IMAGE_SIZE, &size);
+            image.resize(std::size_t(size) * faces);
+            glGetCompressedTextureImage(name, level, GLsizei(image.size()), image.data());
+        } else {
+            GLint w = 0, h = 0;
+            glGetTextureLevelParameteriv(name, level, GL_TEXTURE_WIDTH, &w);
+            glGetTextureLevelParameteriv(name, level, GL_TEXTURE_HEIGHT, &h);
+            image.resize(std::size_t(w) * std::size_t(h) * 4 * faces);
+            glGetTextureImage(name, level, t.readFormat, t.readType, GLsizei(image.size()), image.data());
+        }
+    }
+}
+
+void GLBackend::recordFramebuffer(GLuint name, const SurfaceImpl* color, const SurfaceImpl* depth) {
+    if (record_->framebuffers.count(name)) return;
+    GLRecordedFramebuffer& f = record_->framebuffers[name];
+    auto attachment = [&](const SurfaceImpl* s, GLRecordedAttachment& a) {
+        if (!s) return;
+        if (s->containerObject) {
+            const auto* texture = static_cast<const GLTexture*>(s->containerObject->backend.get());
+            const bool cube = s->container->faces == 6;
+            a.type = GL_TEXTURE;
+            a.name = texture->name;
+            a.level = GLint(s->level);
+            a.layer = cube ? GLint(s->face) : -1;
+            recordTexture(texture->name, cube);
+        } else {
+            a.type = GL_RENDERBUFFER;
+            a.name = static_cast<const GLSurface*>(s->backend.get())->renderbuffer;
+            a.internalFormat = glFormat(s->desc.Format).internal;
+            a.width = GLint(s->desc.Width);
+            a.height = GLint(s->desc.Height);
+        }
+    };
+    attachment(color, f.color);
+    attachment(depth, f.depth);
+    f.depthStencil = depth && hasStencil(depth->desc.Format);
+}
+
+void GLBackend::recordDraw(const DeviceState& state, const DrawCall& call, GLuint vertex, GLuint pixel,
+                           const Program& p) {
+    GLRecordedDraw d;
+    recordShader(vertex);
+    recordShader(pixel);
+    d.vertexShader = vertex;
+    d.pixelShader = pixel;
+    auto bytes = [](const auto& value) {
+        const auto* first = reinterpret_cast<const std::uint8_t*>(&value);
+        return std::vector<std::uint8_t>(first, first + sizeof value);
+    };
+    // What the uniform buffers hold now: the last contents written.
+    d.uniformBlocks = {bytes(lastFixedVertex_), bytes(lastVertex_), bytes(lastPixel_), bytes(lastFixedPixel_)};
+    if (p.vertexInts >= 0) d.uniforms[0].assign(&state.vertexInts[0][0], &state.vertexInts[0][0] + 4 * kIntConstants);
+    if (p.vertexBools >= 0) d.uniforms[1].assign(state.vertexBools.begin(), state.vertexBools.end());
+    if (p.pixelInts >= 0) d.uniforms[2].assign(&state.pixelInts[0][0], &state.pixelInts[0][0] + 4 * kIntConstants);
+    if (p.pixelBools >= 0) d.uniforms[3].assign(state.pixelBools.begin(), state.pixelBools.end());
+    for (UINT stage = 0; stage < kMaxTextureStages; ++stage) {
+        d.textures.push_back(boundTextures_[stage]);
+        recordTexture(boundTextures_[stage], state.textures[stage] && state.textures[stage]->faces == 6);
+        GLRecordedSampler s;
+        const GLuint sampler = samplers_[stage];
+        glGetSamplerParameteriv(sampler, GL_TEXTURE_WRAP_S, &s.wrap[0]);
+        glGetSamplerParameteriv(sampler, GL_TEXTURE_WRAP_T, &s.wrap[1]);
+        glGetSamplerParameteriv(sampler, GL_TEXTURE_WRAP_R, &s.wrap[2]);
+        glGetSamplerParameteriv(sampler, GL_TEXTURE_MIN_FILTER, &s.minFilter);
+        glGetSamplerParameteriv(sampler, GL_TEXTURE_MAG_FILTER, &s.magFilter);
+        glGetSamplerParameterfv(sampler, GL_TEXTURE_BORDER_COLOR, s.border);
+        glGetSamplerParameterfv(sampler, GL_TEXTURE_MAX_ANISOTROPY, &s.anisotropy);
+        glGetSamplerParameterfv(sampler, GL_TEXTURE_LOD_BIAS, &s.lodBias);
+        glGetSamplerParameterfv(sampler, GL_TEXTURE_MIN_LOD, &s.minLod);
+        d.samplers.push_back(s);
+    }
+    GLRecordedState& g = d.state;
+    auto on = [](GLenum capability) { return int(glIsEnabled(capability)); };
+    glGetIntegerv(GL_VIEWPORT, g.viewport);
+    glGetFloatv(GL_DEPTH_RANGE, g.depthRange);
+    g.scissorTest = on(GL_SCISSOR_TEST);
+    glGetIntegerv(GL_SCISSOR_BOX, g.scissor);
+    g.depthTest = on(GL_DEPTH_TEST);
+    glGetIntegerv(GL_DEPTH_FUNC, &g.depthFunc);
+    glGetIntegerv(GL_DEPTH_WRITEMASK, &g.depthMask);
+    g.cull = on(GL_CULL_FACE);
+    glGetIntegerv(GL_CULL_FACE_MODE, &g.cullFace);
+    GLint polygonModes[2] = {};
+    glGetIntegerv(GL_POLYGON_MODE, polygonModes);
+    g.polygonMode = polygonModes[0];
+    g.blend = on(GL_BLEND);
+    glGetIntegerv(GL_BLEND_SRC_RGB, &g.blendSource);
+    glGetIntegerv(GL_BLEND_DST_RGB, &g.blendDest);
+    glGetIntegerv(GL_BLEND_SRC_ALPHA, &g.blendSourceAlpha);
+    glGetIntegerv(GL_BLEND_DST_ALPHA, &g.blendDestAlpha);
+    glGetIntegerv(GL_BLEND_EQUATION_RGB, &g.blendEquation);
+    glGetIntegerv(GL_BLEND_EQUATION_ALPHA, &g.blendEquationAlpha);
+    glGetFloatv(GL_BLEND_COLOR, g.blendColor);
+    GLboolean mask[4] = {};
+    glGetBooleanv(GL_COLOR_WRITEMASK, mask);
+    for (int i = 0; i < 4; ++i) g.colorMask[i] = mask[i];
+    g.stencilTest = on(GL_STENCIL_TEST);
+    glGetIntegerv(GL_STENCIL_FUNC, &g.stencilFunc);
+    glGetIntegerv(GL_STENCIL_REF, &g.stencilRef);
+    glGetIntegerv(GL_STENCIL_VALUE_MASK, &g.stencilValueMask);
+    glGetIntegerv(GL_STENCIL_FAIL, &g.stencilFail);
+    glGetIntegerv(GL_STENCIL_PASS_DEPTH_FAIL, &g.stencilDepthFail);
+    glGetIntegerv(GL_STENCIL_PASS_DEPTH_PASS, &g.stencilPass);
+    glGetIntegerv(GL_STENCIL_WRITEMASK, &g.stencilWriteMask);
+    for (UINT i = 0; i < kMaxClipPlanes; ++i)
+        if (glIsEnabled(GL_CLIP_DISTANCE0 + i)) g.clipDistances |= 1 << i;
+    g.polygonOffset = on(GL_POLYGON_OFFSET_FILL);
+    glGetFloatv(GL_POLYGON_OFFSET_FACTOR, &g.offsetFactor);
+    glGetFloatv(GL_POLYGON_OFFSET_UNITS, &g.offsetUnits);
+    GLint framebufferName = 0;
+    glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &framebufferName);
+    d.framebuffer = GLuint(framebufferName);
+    recordFramebuffer(d.framebuffer, state.renderTarget, state.depthStencil);
+
+    for (const auto& e : state.declaration->elements) {
+        GLRecordedAttribute a;
+        GLenum type = 0;
+        GLboolean normalized = GL_FALSE;
+        a.location = attributeLocation(e);
+        if (a.location == kAttribNone || !attributeFormat(e.Type, a.size, type, normalized)) continue;
+        a.type = type;
+        a.normalized = normalized;
+        a.offset = e.Offset;
+        d.attributes.push_back(a);
+    }
+    d.stride = int(state.streamStride);
+    d.mode = primitiveMode(call.type);
+    d.count = vertexCount(call.type, call.primitives);
+    // The memory images are what the GL buffers hold.
+    const std::vector<std::uint8_t>& stream = state.stream->bytes;
+    std::size_t first = 0, last = 0;  // vertices read, from the stream's offset
+    if (call.indexed) {
+        const UINT size = state.indices->indexSize();
+        const std::vector<std::uint8_t>& indices = state.indices->bytes;
+        const std::size_t from = std::size_t(call.start) * size;
+        const std::size_t to = std::min(indices.size(), from + std::size_t(d.count) * size);
+        if (from >= to) return;
+        std::int64_t low = INT64_MAX, high = -1;
+        auto index = [&](std::size_t at) -> std::int64_t {
+            if (size == 4) {
+                std::uint32_t i;
+                std::memcpy(&i, &indices[at], 4);
+                return i;
+            }
+            std::uint16_t i;
+            std::memcpy(&i, &indices[at], 2);
+            return i;
+        };
+        for (std::size_t at = from; at < to; at += size) {
+            low = std::min(low, index(at));
+            high = std::max(high, index(at));
+        }
+        first = std::size_t(std::max<std::int64_t>(0, low + call.baseVertex));
+        last = std::size_t(std::max<std::int64_t>(0, high + call.baseVertex));
+        // The indices rebased on the first vertex read.
+        d.indexType = GL_UNSIGNED_INT;
+        d.indices.resize((to - from) / size * 4);
+        for (std::size_t at = from, k = 0; at < to; at += size, ++k) {
+            const std::uint32_t i = std::uint32_t(index(at) + call.baseVertex - std::int64_t(first));
+            std::memcpy(&d.indices[k * 4], &i, 4);
+        }
+    } else {
+        first = call.start;
+        last = call.start + std::size_t(std::max(d.count, 1)) - 1;
+    }
+    const std::size_t begin = state.streamOffset + first * state.streamStride;
+    const std::size_t end = std::min(stream.size(), state.streamOffset + (last + 1) * state.streamStride);
+    if (begin < end) d.vertices.assign(stream.begin() + std::ptrdiff_t(begin), stream.begin() + std::ptrdiff_t(end));
+    record_->steps.emplace_back(GLFrameRecord::Kind::Draw, record_->draws.size());
+    record_->draws.push_back(std::move(d));
 }
 
 }  // namespace
