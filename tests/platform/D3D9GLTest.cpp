@@ -8,8 +8,12 @@
 #include "platform/d3d9/D3DX9.h"
 #include "platform/d3d9/ShaderBody.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <functional>
+#include <initializer_list>
 #include <vector>
 
 namespace d3d9_scenes {
@@ -405,6 +409,312 @@ TEST_F(D3D9GLTest, AnSdlWindowHostsTheContextAndPresentsTheBackBuffer) {
     // The headless device of the fixture still draws beside it.
     EXPECT_TRUE(near(scene("screenshot").at(8, 56), {0xC0, 0x80, 0x40}, 0));
     windowed->Release();
+}
+
+// Frames of a still screen as the game draws them: a clear, then quads
+// written into one dynamic vertex buffer with a discard, as the quad batch
+// does, textured and coloured by their vertices (stage 0 modulates the two).
+// The still picture: a red quad over the left half, a green one in the top
+// right quarter, on black.
+class D3D9GLStillFrameTest : public D3D9GLTest {
+protected:
+    using Vertex = d3d9_scenes::Vertex;
+
+    void SetUp() override {
+        D3D9GLTest::SetUp();
+        ASSERT_EQ(device->CreateVertexDeclaration(d3d9_scenes::kVertexElements, &declaration), S_OK);
+        ASSERT_EQ(device->CreateVertexBuffer(64 * sizeof(Vertex), D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY, 0,
+                                             D3DPOOL_DEFAULT, &vertices, nullptr),
+                  S_OK);
+        ASSERT_EQ(device->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr), S_OK);
+        fillTexture(0xFFFFFFFFu);
+        device->SetVertexDeclaration(declaration);
+        device->SetStreamSource(0, vertices, 0, sizeof(Vertex));
+        device->SetRenderState(D3DRS_LIGHTING, FALSE);
+        device->SetTexture(0, texture);
+        device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
+        device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+        device->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+        // The set-up's uploads make a frame of their own.
+        present();
+    }
+
+    void TearDown() override {
+        for (IUnknown* object : std::initializer_list<IUnknown*>{declaration, vertices, texture})
+            if (object) object->Release();
+        D3D9GLTest::TearDown();
+    }
+
+    void fillTexture(D3DCOLOR color) {
+        D3DLOCKED_RECT locked{};
+        ASSERT_EQ(texture->LockRect(0, &locked, nullptr, 0), S_OK);
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 4; ++x)
+                std::memcpy(static_cast<std::uint8_t*>(locked.pBits) + y * locked.Pitch + x * 4, &color, 4);
+        texture->UnlockRect(0);
+    }
+
+    // Writes the quads with one discarding lock and draws the first drawn of
+    // them, each with a draw of its own.
+    void drawQuads(const std::vector<std::vector<Vertex>>& quads, std::size_t drawn = SIZE_MAX) {
+        std::vector<Vertex> all;
+        for (const auto& q : quads) all.insert(all.end(), q.begin(), q.end());
+        void* data = nullptr;
+        ASSERT_EQ(vertices->Lock(0, UINT(all.size() * sizeof(Vertex)), &data, D3DLOCK_DISCARD), S_OK);
+        std::memcpy(data, all.data(), all.size() * sizeof(Vertex));
+        vertices->Unlock();
+        for (std::size_t i = 0; i < std::min(drawn, quads.size()); ++i)
+            EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLELIST, UINT(i * 6), 2), S_OK);
+    }
+
+    static std::vector<Vertex> leftQuad(D3DCOLOR color = 0xFFFF0000u) {
+        return d3d9_scenes::quad(-1, -1, 0, 1, 0.5f, color);
+    }
+    static std::vector<Vertex> cornerQuad(float y0 = 0.0f) {
+        return d3d9_scenes::quad(0.5f, y0, 1, y0 + 1, 0.5f, 0xFF00FF00u);
+    }
+
+    // The still picture's commands, inside a scene.
+    void stillCommands(D3DCOLOR clear = 0xFF000000u) {
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, clear, 1.0f, 0);
+        drawQuads({leftQuad(), cornerQuad()});
+    }
+
+    void stillFrame() {
+        device->BeginScene();
+        stillCommands();
+        device->EndScene();
+    }
+
+    void present() { EXPECT_EQ(device->Present(nullptr, nullptr, nullptr, nullptr), S_OK); }
+
+    std::uint64_t repeated() const { return platform::d3d9::statistics(device)->repeatedFrames; }
+
+    void expectStillPicture() {
+        const Picture p = shoot();
+        EXPECT_TRUE(near(p.at(16, 32), {255, 0, 0}));
+        EXPECT_TRUE(near(p.at(56, 16), {0, 255, 0}));
+        EXPECT_TRUE(near(p.at(56, 48), {0, 0, 0}));
+        EXPECT_TRUE(near(p.at(40, 48), {0, 0, 0}));
+    }
+
+    IDirect3DVertexDeclaration9* declaration = nullptr;
+    IDirect3DVertexBuffer9* vertices = nullptr;
+    IDirect3DTexture9* texture = nullptr;
+};
+
+// A still screen is not drawn again once its frame has repeated, and what
+// changes on it (the pointer moving, a button highlighting, a state, a
+// texture, the background, a quad going) is drawn the very next frame, as
+// is the still picture coming back.
+TEST_F(D3D9GLStillFrameTest, AStillFrameIsNotDrawnAgainAndWhatChangesIsDrawnAtOnce) {
+    struct Case {
+        const char* name;
+        std::function<void()> frame;  // draws the changed frame
+        int x, y;
+        Rgb wanted;
+    };
+    const std::vector<Case> cases = {
+        {"the corner quad moves down",
+         [this] {
+             device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+             drawQuads({leftQuad(), cornerQuad(-1.0f)});
+         },
+         56, 48, {0, 255, 0}},
+        {"the left quad highlights",
+         [this] {
+             device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+             drawQuads({leftQuad(0xFFFFFF00u), cornerQuad()});
+         },
+         16, 32, {255, 255, 0}},
+        {"a stage state changes",
+         [this] {
+             device->SetRenderState(D3DRS_TEXTUREFACTOR, 0xFF808080u);
+             device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TFACTOR);
+             stillCommands();
+             device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+         },
+         16, 32, {128, 0, 0}},
+        {"the texture's texels change",
+         [this] {
+             fillTexture(0xFF808080u);
+             stillCommands();
+             fillTexture(0xFFFFFFFFu);
+         },
+         16, 32, {128, 0, 0}},
+        {"the background changes", [this] { stillCommands(0xFF0000FFu); }, 40, 48,
+         {0, 0, 255}},
+        {"the frame stops before the corner quad's draw",
+         [this] {
+             device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+             drawQuads({leftQuad(), cornerQuad()}, 1);
+         },
+         56, 16, {0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::uint64_t before = repeated();
+        for (int i = 0; i < 3; ++i) {
+            stillFrame();
+            present();
+        }
+        // The first frame differs from the one before it, the second repeats
+        // it but is drawn (see the next test), the third is not.
+        EXPECT_EQ(repeated(), before + 1);
+        expectStillPicture();
+        device->BeginScene();
+        c.frame();
+        device->EndScene();
+        present();
+        EXPECT_EQ(repeated(), before + 1);
+        EXPECT_TRUE(near(shoot().at(c.x, c.y), c.wanted));
+    }
+    stillFrame();
+    present();
+    expectStillPicture();
+}
+
+// A frame can read what the frame before wrote (here a vertex buffer it
+// draws from before writing it again): the first frame to repeat its
+// predecessor is drawn, since what it read may differ; the one after is not.
+TEST_F(D3D9GLStillFrameTest, AFrameThatReadsWhatTheFrameBeforeWroteIsDrawn) {
+    IDirect3DVertexBuffer9* kept = nullptr;
+    ASSERT_EQ(device->CreateVertexBuffer(6 * sizeof(Vertex), D3DUSAGE_WRITEONLY, 0, D3DPOOL_MANAGED, &kept, nullptr),
+              S_OK);
+    auto write = [&](D3DCOLOR color) {
+        const std::vector<Vertex> q = leftQuad(color);
+        void* data = nullptr;
+        ASSERT_EQ(kept->Lock(0, 0, &data, 0), S_OK);
+        std::memcpy(data, q.data(), q.size() * sizeof(Vertex));
+        kept->Unlock();
+    };
+    write(0xFFFF0000u);
+    present();
+    device->SetStreamSource(0, kept, 0, sizeof(Vertex));
+    const Rgb wanted[] = {{255, 0, 0}, {0, 0, 255}, {0, 0, 255}, {0, 0, 255}};
+    for (int frame = 0; frame < 4; ++frame) {
+        SCOPED_TRACE(frame);
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+        device->BeginScene();
+        EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 2), S_OK);
+        device->EndScene();
+        write(0xFF0000FFu);
+        present();
+        EXPECT_TRUE(near(shoot().at(16, 32), wanted[frame]));
+    }
+    EXPECT_EQ(repeated(), 2u);
+    device->SetStreamSource(0, vertices, 0, sizeof(Vertex));
+    kept->Release();
+}
+
+// Frames whose picture builds on what the targets held before are drawn
+// every time, although each repeats the one before command for command:
+// the back buffer or a target texture is blended into without a clear, or
+// cleared in part only.
+TEST_F(D3D9GLStillFrameTest, FramesThatBuildOnThePictureBeforeAreDrawnEachTime) {
+    IDirect3DTexture9* target = nullptr;
+    ASSERT_EQ(device->CreateTexture(64, 64, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &target,
+                                    nullptr),
+              S_OK);
+    IDirect3DSurface9 *level = nullptr, *back = nullptr;
+    target->GetSurfaceLevel(0, &level);
+    device->GetRenderTarget(0, &back);
+    const std::vector<Vertex> whole = d3d9_scenes::quad(-1, -1, 1, 1, 0.5f, 0xFF101010u);
+    auto addGrey = [&] {
+        device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+        device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
+        device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
+        drawQuads({whole});
+        device->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
+    };
+    const RECT left{0, 0, 32, 64};
+    struct Case {
+        const char* name;
+        std::function<void()> frame;
+        int x, y;
+    };
+    const std::vector<Case> cases = {
+        {"blended into the back buffer", addGrey, 40, 32},
+        {"a clear of the left half",
+         [&] {
+             device->Clear(1, &left, D3DCLEAR_TARGET, 0xFF000000u, 1.0f, 0);
+             addGrey();
+         },
+         40, 32},
+        {"blended into a target texture shown whole",
+         [&] {
+             device->SetRenderTarget(0, level);
+             device->SetTexture(0, nullptr);
+             addGrey();
+             device->SetRenderTarget(0, back);
+             device->SetTexture(0, target);
+             device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000u, 1.0f, 0);
+             drawQuads({d3d9_scenes::quad(-1, -1, 1, 1, 0.5f, 0xFFFFFFFFu)});
+             device->SetTexture(0, texture);
+         },
+         40, 32},
+    };
+    device->SetRenderState(D3DRS_ZENABLE, FALSE);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        device->SetRenderTarget(0, level);
+        device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000u, 1.0f, 0);
+        device->SetRenderTarget(0, back);
+        device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000u, 1.0f, 0);
+        present();
+        const std::uint64_t before = repeated();
+        for (int frame = 1; frame <= 6; ++frame) {
+            device->BeginScene();
+            c.frame();
+            device->EndScene();
+            present();
+            const int grey = 16 * frame;
+            EXPECT_TRUE(near(shoot().at(c.x, c.y), {grey, grey, grey})) << "frame " << frame;
+        }
+        EXPECT_EQ(repeated(), before);
+    }
+    level->Release();
+    back->Release();
+    target->Release();
+}
+
+// A frame too busy to keep (a hundred and twenty draws) holds up the
+// finding of a still screen after it for some frames only.
+TEST_F(D3D9GLStillFrameTest, AStillScreenAfterABusyFrameIsFoundToo) {
+    device->BeginScene();
+    device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+    drawQuads({cornerQuad()});
+    for (int i = 0; i < 120; ++i) EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 2), S_OK);
+    device->EndScene();
+    present();
+    const std::uint64_t before = repeated();
+    for (int frame = 0; frame < 60 && repeated() == before; ++frame) {
+        stillFrame();
+        present();
+    }
+    EXPECT_GT(repeated(), before);
+    expectStillPicture();
+}
+
+// A read-back in a frame that so far repeats the one before sees the
+// commands held back drawn: here the frame has not drawn the corner quad
+// (yet) that the frame before drew.
+TEST_F(D3D9GLStillFrameTest, AReadBackInAFrameHeldBackSeesItsCommandsDrawn) {
+    for (int i = 0; i < 3; ++i) {
+        stillFrame();
+        present();
+    }
+    // The frame before's commands, in part: the clear, the upload of both
+    // quads, the left quad's draw.
+    device->BeginScene();
+    device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+    drawQuads({leftQuad(), cornerQuad()}, 1);
+    device->EndScene();
+    const Picture p = shoot();
+    EXPECT_TRUE(near(p.at(16, 32), {255, 0, 0}));
+    EXPECT_TRUE(near(p.at(56, 16), {0, 0, 0}));
+    present();
+    EXPECT_TRUE(near(shoot().at(56, 16), {0, 0, 0}));
 }
 
 TEST_F(D3D9GLTest, ShadersCompileFromRegisteredSourcesAndFailWithTheirLog) {

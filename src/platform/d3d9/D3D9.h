@@ -322,6 +322,7 @@ struct DeviceStatistics {
     std::uint64_t clears = 0;
     std::uint64_t scissoredDraws = 0;  // accepted draws with the scissor test on
     std::uint64_t presents = 0;
+    std::uint64_t repeatedFrames = 0;  // presents of a frame that repeated the picture shown, not drawn again
     std::uint64_t refused = 0;     // calls answered D3DERR_INVALIDCALL by the core
 };
 // Null for an object that is no device of ours.

@@ -12,6 +12,15 @@
 // Memory images stay the truth of the core: an unlock uploads the changed
 // level or range, and a surface the GPU drew into is read back into its
 // image only when the core asks (lock, readSurface).
+//
+// A frame that repeats the one before it is not drawn again: the backend
+// keeps each frame's commands (states, clears, copies, buffer uploads with
+// their bytes), holds the next frame's commands back while they match the
+// kept ones, and at Present draws nothing when the whole frame matched and
+// drawing it again would leave the targets as they are (see repeatable()).
+// Anything else (a command that differs, a read-back of a surface they
+// draw into, a texture upload, an object destroyed) draws the held commands
+// first and goes on as usual.
 #define GL_GLEXT_PROTOTYPES 1
 #include <GL/gl.h>
 #include <GL/glext.h>
@@ -25,6 +34,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdarg>
+#include <cstddef>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -250,6 +260,7 @@ struct GLBuffer final : BackendResource {
     std::size_t base = 0;      // where the Direct3D buffer's byte 0 lies in the store
     std::size_t written = 0;   // bytes past base written since the last discard
     std::size_t capacity = 0;  // the store's size
+    std::size_t size = 0;      // the Direct3D buffer's size
 };
 
 // Copies of a dynamic buffer its GL store holds (see GLBuffer).
@@ -271,6 +282,172 @@ struct Program {
     bool linked = false;
 };
 
+// One command of a frame as the backend received it, kept for comparison
+// with the next frame and for drawing it later.
+struct FrameCommand {
+    enum Kind : std::uint8_t { Draw, Clear, Stretch, Upload };
+    Kind kind = Draw;
+    HRESULT result = S_OK;               // what the command answered
+    std::unique_ptr<DeviceState> state;  // Draw, Clear: the device state they ran with
+    DrawCall call;                       // Draw
+    DWORD flags = 0;                     // Clear: its flags; Upload: the lock's
+    D3DCOLOR color = 0;                  // Clear
+    float z = 0.0f;
+    DWORD stencil = 0;
+    std::vector<RECT> rects;
+    SurfaceImpl* source = nullptr;       // Stretch
+    SurfaceImpl* dest = nullptr;
+    RECT sourceRect{}, destRect{};
+    D3DTEXTUREFILTERTYPE filter = D3DTEXF_NONE;
+    Tracked* buffer = nullptr;           // Upload: the buffer, where the locked range starts, its bytes
+    std::size_t offset = 0;
+    std::vector<std::uint8_t> bytes;
+};
+
+// The commands of one frame, between two presents. Commands past size keep
+// their storage for the frames after.
+struct FrameRecord {
+    std::vector<FrameCommand> commands;
+    std::size_t size = 0;
+    std::size_t held = 0;     // bytes of states and uploads held, against kFrameRecordLimit
+    bool whole = false;       // every command of the frame is held
+    bool repeatable = false;  // drawing the frame again leaves its targets as it left them
+
+    FrameCommand& append(FrameCommand::Kind kind) {
+        if (size == commands.size()) commands.emplace_back();
+        FrameCommand& c = commands[size++];
+        c.kind = kind;
+        if ((kind == FrameCommand::Draw || kind == FrameCommand::Clear) && !c.state)
+            c.state = std::make_unique<DeviceState>();
+        return c;
+    }
+};
+
+// A frame holding more than this is not kept: a frame that busy is not a
+// still picture, and copying it would cost every frame.
+constexpr std::size_t kFrameRecordLimit = std::size_t(1) << 20;
+// After such a frame this many are not kept either: a busy scene seldom
+// stands still, and keeping a frame until it passes the limit copies a
+// megabyte of states.
+constexpr int kFramesUnkeptAfterBusy = 15;
+
+std::size_t heldBytes(const FrameCommand& c) {
+    if (c.kind == FrameCommand::Upload) return c.bytes.size();
+    return c.kind == FrameCommand::Stretch ? 0 : sizeof(DeviceState);
+}
+
+// Two states draw alike when all their fields but the gamma ramp (which no
+// draw reads; padding follows it) hold the same bytes.
+bool sameState(const DeviceState& a, const DeviceState& b) {
+    constexpr std::size_t head = offsetof(DeviceState, gamma), tail = offsetof(DeviceState, textures);
+    const auto* x = reinterpret_cast<const unsigned char*>(&a);
+    const auto* y = reinterpret_cast<const unsigned char*>(&b);
+    return std::memcmp(x, y, head) == 0 && std::memcmp(x + tail, y + tail, sizeof(DeviceState) - tail) == 0;
+}
+
+bool sameRect(const RECT& a, const RECT& b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+bool sameCall(const DrawCall& a, const DrawCall& b) {
+    return a.type == b.type && a.indexed == b.indexed && a.baseVertex == b.baseVertex &&
+           a.minVertex == b.minVertex && a.numVertices == b.numVertices && a.start == b.start &&
+           a.primitives == b.primitives;
+}
+
+// Whether a clear or copy under state reaches every pixel of a surface: the
+// viewport (and the scissor rectangle when on) covers it.
+bool coversSurface(const DeviceState& state, const SurfaceImpl& surface) {
+    const D3DVIEWPORT9& v = state.viewport;
+    const INT width = INT(surface.desc.Width), height = INT(surface.desc.Height);
+    if (v.X != 0 || v.Y != 0 || INT(v.Width) < width || INT(v.Height) < height) return false;
+    const RECT& r = state.scissor;
+    return !state.renderStates[D3DRS_SCISSORTESTENABLE] ||
+           (r.left <= 0 && r.top <= 0 && r.right >= width && r.bottom >= height);
+}
+
+bool clearCoversSurface(const FrameCommand& c, const SurfaceImpl& surface) {
+    if (!coversSurface(*c.state, surface)) return false;
+    if (c.rects.empty()) return true;
+    const INT width = INT(surface.desc.Width), height = INT(surface.desc.Height);
+    for (const RECT& r : c.rects)
+        if (r.left <= 0 && r.top <= 0 && r.right >= width && r.bottom >= height) return true;
+    return false;
+}
+
+// Whether drawing a frame's commands again leaves every surface as the
+// frame left it, so that a frame repeating it need not be drawn: each
+// surface a draw writes was cleared whole earlier in the frame (colour, and
+// depth and stencil where the draw tests them), so nothing the surface held
+// before shows through a blend or a test; and no surface is read (sampled,
+// copied from) before the frame defines it and then written, which would
+// feed the frame before's picture into this one.
+bool repeatable(const FrameRecord& record) {
+    struct Use {
+        bool colour = false, depth = false, stencil = false;  // cleared whole in the frame
+        bool read = false;                                    // read before that
+    };
+    std::vector<std::pair<const SurfaceImpl*, Use>> uses;
+    auto use = [&](const SurfaceImpl* s) -> Use& {
+        for (auto& [surface, u] : uses)
+            if (surface == s) return u;
+        uses.emplace_back(s, Use{});
+        return uses.back().second;
+    };
+    auto read = [&](const SurfaceImpl* s) {
+        Use& u = use(s);
+        if (!u.colour && !u.depth) u.read = true;
+    };
+    for (std::size_t i = 0; i < record.size; ++i) {
+        const FrameCommand& c = record.commands[i];
+        if (c.kind == FrameCommand::Clear) {
+            const DeviceState& state = *c.state;
+            if ((c.flags & D3DCLEAR_TARGET) && state.renderTarget) {
+                Use& u = use(state.renderTarget);
+                if (u.read) return false;
+                if (clearCoversSurface(c, *state.renderTarget)) u.colour = true;
+            }
+            if ((c.flags & (D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) && state.depthStencil) {
+                Use& u = use(state.depthStencil);
+                if (u.read) return false;
+                if (clearCoversSurface(c, *state.depthStencil)) {
+                    if (c.flags & D3DCLEAR_ZBUFFER) u.depth = true;
+                    if ((c.flags & D3DCLEAR_STENCIL) || !hasStencil(state.depthStencil->desc.Format)) u.stencil = true;
+                }
+            }
+        } else if (c.kind == FrameCommand::Draw) {
+            const DeviceState& state = *c.state;
+            for (TextureCore* texture : state.textures) {
+                if (!texture) continue;
+                for (const auto& level : texture->surfaces) {
+                    if (level.get() == state.renderTarget) return false;
+                    read(level.get());
+                }
+            }
+            if (state.renderTarget) {
+                const Use& u = use(state.renderTarget);
+                if (u.read || !u.colour) return false;
+            }
+            const auto& rs = state.renderStates;
+            if (state.depthStencil && (rs[D3DRS_ZENABLE] || rs[D3DRS_STENCILENABLE])) {
+                const Use& u = use(state.depthStencil);
+                if (u.read) return false;
+                if (rs[D3DRS_ZENABLE] && !u.depth) return false;
+                if (rs[D3DRS_STENCILENABLE] && hasStencil(state.depthStencil->desc.Format) && !u.stencil) return false;
+            }
+        } else if (c.kind == FrameCommand::Stretch) {
+            read(c.source);
+            Use& u = use(c.dest);
+            if (u.read) return false;
+            const RECT& r = c.destRect;
+            if (r.left <= 0 && r.top <= 0 && r.right >= INT(c.dest->desc.Width) &&
+                r.bottom >= INT(c.dest->desc.Height))
+                u.colour = true;
+        }
+    }
+    return true;
+}
+
 class GLBackend final : public Backend {
 public:
     explicit GLBackend(HWND window) : window_(window) {}
@@ -289,6 +466,9 @@ public:
     HRESULT draw(DeviceCore& device, const DrawCall& call) override;
     HRESULT present(DeviceCore& device) override;
     bool record(GLFrameRecord* record) override {
+        // A recorded frame is drawn as it comes: nothing held back, nothing
+        // skipped as a repeat.
+        if (record) stopKeeping();
         record_ = record;
         return true;
     }
@@ -316,6 +496,30 @@ private:
     void recordShader(GLuint shader);
     void recordTexture(GLuint name, bool cube);
     void recordFramebuffer(GLuint name, const SurfaceImpl* color, const SurfaceImpl* depth);
+    HRESULT drawNow(const DeviceState& state, const DrawCall& call);
+    void clearNow(const DeviceState& state, DWORD count, const RECT* rects, DWORD flags, D3DCOLOR color, float z,
+                  DWORD stencil);
+    void stretchNow(SurfaceImpl& source, const RECT& sourceRect, SurfaceImpl& dest, const RECT& destRect,
+                    D3DTEXTUREFILTERTYPE filter);
+    void uploadNow(GLBuffer& buffer, std::size_t offset, std::size_t size, DWORD lockFlags, const std::uint8_t* bytes);
+    void replay(const FrameCommand& command);
+    // The command the frame has reached in the kept frame, when it matches
+    // there (the caller compares the rest); null ends the holding back.
+    const FrameCommand* heldAgainst(FrameCommand::Kind kind);
+    // A new command of the frame's record; null when the frame is not kept
+    // (or no longer: bytes more would pass kFrameRecordLimit).
+    FrameCommand* keep(FrameCommand::Kind kind, std::size_t bytes);
+    // Whether a held command draws into or copies to the surface.
+    bool holdsWritesTo(const SurfaceImpl& surface) const;
+    // Draws the commands held back, then goes on drawing and keeping.
+    void stopHolding();
+    // Draws what is held; the frame is no longer kept (an upload of a kind
+    // not kept, an object destroyed).
+    void stopKeeping();
+    // At Present: draws the frame unless it repeats a picture the targets
+    // hold, then keeps it for the next.
+    void finishFrame(DeviceCore& device);
+    void startFrame();
 
     GLFrameRecord* record_ = nullptr;
     HWND window_;
@@ -342,6 +546,15 @@ private:
     D3DVIEWPORT9 appliedViewport_{};
     RECT appliedScissor_{};
     bool appliedDepth_ = false, appliedStencil_ = false, appliedAlphaOnly_ = false, appliedValid_ = false;
+    // The frame before (kept_) and this one (frame_, filled once this one
+    // differs). While holding_, the commands so far equal kept_'s first
+    // matched_ and none was drawn; keeping_: frame_ takes the commands.
+    FrameRecord kept_, frame_;
+    bool holding_ = false, keeping_ = true;
+    std::size_t matched_ = 0;
+    bool keptRepeated_ = false;  // kept_ repeated the frame before it
+    bool busy_ = false;          // this frame passed kFrameRecordLimit
+    int unkept_ = 0;             // frames still not to keep after a busy one
 };
 
 void GLBackend::message(const char* format, ...) {
@@ -432,7 +645,8 @@ HRESULT GLBackend::createResource(Tracked& object) {
         // A dynamic buffer's contents are undefined until written, as after
         // a discard: only what its locks write goes up, not the whole store.
         const bool dynamic = (buffer->usage & D3DUSAGE_DYNAMIC) != 0;
-        data->capacity = buffer->bytes.size() * (dynamic ? kDynamicCopies : 1);
+        data->size = buffer->bytes.size();
+        data->capacity = data->size * (dynamic ? kDynamicCopies : 1);
         glNamedBufferData(data->name, GLsizeiptr(data->capacity), dynamic ? nullptr : buffer->bytes.data(),
                           dynamic ? GL_DYNAMIC_DRAW : GL_STATIC_DRAW);
         object.backend = std::move(data);
@@ -481,6 +695,8 @@ HRESULT GLBackend::createResource(Tracked& object) {
 }
 
 void GLBackend::destroyResource(Tracked& object) {
+    // Held commands may use the object, and a later one may take its address.
+    stopKeeping();
     if (!object.backend) return;
     context_.makeCurrent();
     forgetFramebuffers(object);
@@ -546,6 +762,7 @@ void GLBackend::uploaded(Tracked& object, const SurfaceImpl* level) {
     context_.makeCurrent();
     if (auto* texture = dynamic_cast<GLTexture*>(object.backend.get())) {
         auto& core = dynamic_cast<TextureCore&>(object);
+        stopKeeping();
         if (level)
             uploadLevel(*texture, core, *level);
         else
@@ -558,34 +775,28 @@ void GLBackend::uploaded(Tracked& object, const SurfaceImpl* level) {
         const std::size_t offset = std::min<std::size_t>(core.lockOffset, core.bytes.size());
         const std::size_t rest = core.bytes.size() - offset;
         const std::size_t size = core.lockSize ? std::min<std::size_t>(core.lockSize, rest) : rest;
-        // A discard moves the buffer's window past what was written since the
-        // last one (draws still queued keep reading there); when the store
-        // has no room for a whole buffer past it, the store is orphaned (the
-        // new one's contents are undefined, as Direct3D's are) and the window
-        // starts again at 0. Then only the locked range goes up.
-        if (core.lockFlags & D3DLOCK_DISCARD) {
-            const std::size_t next =
-                (buffer->base + buffer->written + kWindowAlignment - 1) / kWindowAlignment * kWindowAlignment;
-            if (!buffer->written) {
-                // Nothing went up since the last discard: the window is free.
-            } else if (next + core.bytes.size() <= buffer->capacity) {
-                buffer->base = next;
-            } else {
-                glNamedBufferData(buffer->name, GLsizeiptr(buffer->capacity), nullptr, GL_DYNAMIC_DRAW);
-                buffer->base = 0;
+        const std::uint8_t* bytes = core.bytes.data() + offset;
+        if (const FrameCommand* c = heldAgainst(FrameCommand::Upload)) {
+            if (c->buffer == &object && c->offset == offset && c->flags == core.lockFlags && c->bytes.size() == size &&
+                std::memcmp(c->bytes.data(), bytes, size) == 0) {
+                ++matched_;
+                return;
             }
-            buffer->written = 0;
+            stopHolding();
         }
-        if (size) {
-            glNamedBufferSubData(buffer->name, GLintptr(buffer->base + offset), GLsizeiptr(size),
-                                 core.bytes.data() + offset);
-            buffer->written = std::max(buffer->written, offset + size);
+        uploadNow(*buffer, offset, size, core.lockFlags, bytes);
+        if (FrameCommand* c = keep(FrameCommand::Upload, size)) {
+            c->buffer = &object;
+            c->offset = offset;
+            c->flags = core.lockFlags;
+            c->bytes.assign(bytes, bytes + size);
         }
         return;
     }
     if (auto* surface = dynamic_cast<GLSurface*>(object.backend.get())) {
         // A lockable standalone surface: its image drawn back into GL.
         auto& s = static_cast<SurfaceImpl&>(object);
+        stopKeeping();
         const GLFormat f = glFormat(s.desc.Format);
         if (f.compressed || formatInfo(s.desc.Format).depth) return;
         std::vector<std::uint8_t> rgba;
@@ -606,6 +817,32 @@ void GLBackend::uploaded(Tracked& object, const SurfaceImpl* level) {
         glDeleteFramebuffers(1, &read);
         glDeleteTextures(1, &texture);
         surface->gpuNewer = false;
+    }
+}
+
+void GLBackend::uploadNow(GLBuffer& buffer, std::size_t offset, std::size_t size, DWORD lockFlags,
+                          const std::uint8_t* bytes) {
+    // A discard moves the buffer's window past what was written since the
+    // last one (draws still queued keep reading there); when the store has
+    // no room for a whole buffer past it, the store is orphaned (the new
+    // one's contents are undefined, as Direct3D's are) and the window starts
+    // again at 0. Then only the locked range goes up.
+    if (lockFlags & D3DLOCK_DISCARD) {
+        const std::size_t next =
+            (buffer.base + buffer.written + kWindowAlignment - 1) / kWindowAlignment * kWindowAlignment;
+        if (!buffer.written) {
+            // Nothing went up since the last discard: the window is free.
+        } else if (next + buffer.size <= buffer.capacity) {
+            buffer.base = next;
+        } else {
+            glNamedBufferData(buffer.name, GLsizeiptr(buffer.capacity), nullptr, GL_DYNAMIC_DRAW);
+            buffer.base = 0;
+        }
+        buffer.written = 0;
+    }
+    if (size) {
+        glNamedBufferSubData(buffer.name, GLintptr(buffer.base + offset), GLsizeiptr(size), bytes);
+        buffer.written = std::max(buffer.written, offset + size);
     }
 }
 
@@ -660,6 +897,7 @@ void GLBackend::markDrawn(SurfaceImpl* surface) {
 void GLBackend::readBack(SurfaceImpl& surface) {
     Tracked* owner = surface.containerObject ? surface.containerObject : &surface;
     if (!owner->backend) return;
+    if (holdsWritesTo(surface)) stopHolding();
     bool* newer = nullptr;
     if (surface.containerObject) {
         auto* texture = static_cast<GLTexture*>(owner->backend.get());
@@ -693,8 +931,32 @@ void GLBackend::readBack(SurfaceImpl& surface) {
 
 HRESULT GLBackend::clear(DeviceCore& device, DWORD count, const RECT* rects, DWORD flags, D3DCOLOR color, float z,
                          DWORD stencil) {
-    context_.makeCurrent();
     const DeviceState& state = device.state();
+    if (const FrameCommand* c = heldAgainst(FrameCommand::Clear)) {
+        bool same = c->flags == flags && c->color == color && c->z == z && c->stencil == stencil &&
+                    c->rects.size() == count && sameState(*c->state, state);
+        for (DWORD i = 0; same && i < count; ++i) same = sameRect(c->rects[i], rects[i]);
+        if (same) {
+            ++matched_;
+            return S_OK;
+        }
+        stopHolding();
+    }
+    clearNow(state, count, rects, flags, color, z, stencil);
+    if (FrameCommand* c = keep(FrameCommand::Clear, sizeof(DeviceState))) {
+        *c->state = state;
+        c->flags = flags;
+        c->color = color;
+        c->z = z;
+        c->stencil = stencil;
+        c->rects.assign(rects, rects + count);
+    }
+    return S_OK;
+}
+
+void GLBackend::clearNow(const DeviceState& state, DWORD count, const RECT* rects, DWORD flags, D3DCOLOR color,
+                         float z, DWORD stencil) {
+    context_.makeCurrent();
     SurfaceImpl* target = (flags & D3DCLEAR_TARGET) ? state.renderTarget : nullptr;
     SurfaceImpl* depth = (flags & (D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) ? state.depthStencil : nullptr;
     const GLuint fbo = framebuffer(state.renderTarget, state.depthStencil);
@@ -756,11 +1018,31 @@ HRESULT GLBackend::clear(DeviceCore& device, DWORD count, const RECT* rects, DWO
     glDisable(GL_SCISSOR_TEST);
     appliedValid_ = false;
     markDrawn(target);
-    return S_OK;
 }
 
 HRESULT GLBackend::stretchRect(SurfaceImpl& source, const RECT& sr, SurfaceImpl& dest, const RECT& dr,
                                D3DTEXTUREFILTERTYPE filter) {
+    if (const FrameCommand* c = heldAgainst(FrameCommand::Stretch)) {
+        if (c->source == &source && c->dest == &dest && sameRect(c->sourceRect, sr) && sameRect(c->destRect, dr) &&
+            c->filter == filter) {
+            ++matched_;
+            return S_OK;
+        }
+        stopHolding();
+    }
+    stretchNow(source, sr, dest, dr, filter);
+    if (FrameCommand* c = keep(FrameCommand::Stretch, 0)) {
+        c->source = &source;
+        c->dest = &dest;
+        c->sourceRect = sr;
+        c->destRect = dr;
+        c->filter = filter;
+    }
+    return S_OK;
+}
+
+void GLBackend::stretchNow(SurfaceImpl& source, const RECT& sr, SurfaceImpl& dest, const RECT& dr,
+                           D3DTEXTUREFILTERTYPE filter) {
     context_.makeCurrent();
     glDisable(GL_SCISSOR_TEST);
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
@@ -782,7 +1064,6 @@ HRESULT GLBackend::stretchRect(SurfaceImpl& source, const RECT& sr, SurfaceImpl&
                            sr.bottom, dr.left, dr.top, dr.right, dr.bottom, GL_COLOR_BUFFER_BIT,
                            filter == D3DTEXF_LINEAR ? GL_LINEAR : GL_NEAREST);
     markDrawn(&dest);
-    return S_OK;
 }
 
 template <class Key, class Generate>
@@ -975,8 +1256,25 @@ void GLBackend::applyState(const DeviceState& state) {
 }
 
 HRESULT GLBackend::draw(DeviceCore& device, const DrawCall& call) {
-    context_.makeCurrent();
     const DeviceState& state = device.state();
+    if (const FrameCommand* c = heldAgainst(FrameCommand::Draw)) {
+        if (sameCall(c->call, call) && sameState(*c->state, state)) {
+            ++matched_;
+            return c->result;
+        }
+        stopHolding();
+    }
+    const HRESULT result = drawNow(state, call);
+    if (FrameCommand* c = keep(FrameCommand::Draw, sizeof(DeviceState))) {
+        *c->state = state;
+        c->call = call;
+        c->result = result;
+    }
+    return result;
+}
+
+HRESULT GLBackend::drawNow(const DeviceState& state, const DrawCall& call) {
+    context_.makeCurrent();
     GLuint vertex = 0, pixel = 0;
     if (state.vertexShader) {
         vertex = static_cast<GLShader*>(state.vertexShader->backend.get())->shader;
@@ -1052,6 +1350,7 @@ HRESULT GLBackend::draw(DeviceCore& device, const DrawCall& call) {
 
 HRESULT GLBackend::present(DeviceCore& device) {
     context_.makeCurrent();
+    finishFrame(device);
     const SurfaceImpl* back = device.backBuffer();
     if (record_) {
         if (back) {
@@ -1079,6 +1378,7 @@ HRESULT GLBackend::present(DeviceCore& device) {
                                0, height, width, 0, GL_COLOR_BUFFER_BIT, GL_LINEAR);
     }
     context_.swap();
+    startFrame();
     return S_OK;
 }
 
@@ -1288,6 +1588,110 @@ void GLBackend::recordDraw(const DeviceState& state, const DrawCall& call, GLuin
     if (begin < end) d.vertices.assign(stream.begin() + std::ptrdiff_t(begin), stream.begin() + std::ptrdiff_t(end));
     record_->steps.emplace_back(GLFrameRecord::Kind::Draw, record_->draws.size());
     record_->draws.push_back(std::move(d));
+}
+
+// ---- Frames kept and compared ----
+
+FrameCommand* GLBackend::keep(FrameCommand::Kind kind, std::size_t bytes) {
+    if (!keeping_) return nullptr;
+    if (frame_.held + bytes > kFrameRecordLimit) {
+        keeping_ = false;
+        frame_.whole = false;
+        busy_ = true;
+        return nullptr;
+    }
+    frame_.held += bytes;
+    return &frame_.append(kind);
+}
+
+const FrameCommand* GLBackend::heldAgainst(FrameCommand::Kind kind) {
+    if (!holding_) return nullptr;
+    if (matched_ < kept_.size && kept_.commands[matched_].kind == kind) return &kept_.commands[matched_];
+    stopHolding();
+    return nullptr;
+}
+
+bool GLBackend::holdsWritesTo(const SurfaceImpl& surface) const {
+    if (!holding_) return false;
+    for (std::size_t i = 0; i < matched_; ++i) {
+        const FrameCommand& c = kept_.commands[i];
+        if (c.kind == FrameCommand::Stretch && c.dest == &surface) return true;
+        if ((c.kind == FrameCommand::Draw || c.kind == FrameCommand::Clear) &&
+            (c.state->renderTarget == &surface || c.state->depthStencil == &surface))
+            return true;
+    }
+    return false;
+}
+
+void GLBackend::replay(const FrameCommand& c) {
+    switch (c.kind) {
+        case FrameCommand::Draw: drawNow(*c.state, c.call); break;
+        case FrameCommand::Clear:
+            clearNow(*c.state, DWORD(c.rects.size()), c.rects.data(), c.flags, c.color, c.z, c.stencil);
+            break;
+        case FrameCommand::Stretch: stretchNow(*c.source, c.sourceRect, *c.dest, c.destRect, c.filter); break;
+        case FrameCommand::Upload:
+            uploadNow(*static_cast<GLBuffer*>(c.buffer->backend.get()), c.offset, c.bytes.size(), c.flags,
+                      c.bytes.data());
+            break;
+    }
+}
+
+void GLBackend::stopHolding() {
+    if (!holding_) return;
+    holding_ = false;
+    context_.makeCurrent();
+    for (std::size_t i = 0; i < matched_; ++i) replay(kept_.commands[i]);
+    // Those commands were this frame's first: the kept record becomes the
+    // frame's, cut after them.
+    std::swap(kept_, frame_);
+    frame_.size = matched_;
+    frame_.held = 0;
+    for (std::size_t i = 0; i < matched_; ++i) frame_.held += heldBytes(frame_.commands[i]);
+    frame_.whole = true;
+    keeping_ = true;
+    kept_.size = 0;
+    kept_.whole = false;
+}
+
+void GLBackend::stopKeeping() {
+    stopHolding();
+    keeping_ = false;
+    frame_.whole = false;
+}
+
+void GLBackend::finishFrame(DeviceCore& device) {
+    if (holding_ && matched_ == kept_.size) {
+        // The frame repeats the one before command for command. When that
+        // one repeated its own predecessor too (so that even what a frame
+        // reads from before it is the same) and drawing it again changes
+        // nothing, the targets already hold its picture.
+        holding_ = false;
+        if (keptRepeated_ && kept_.repeatable) {
+            ++device.stats().repeatedFrames;
+            return;
+        }
+        for (std::size_t i = 0; i < kept_.size; ++i) replay(kept_.commands[i]);
+        keptRepeated_ = true;
+        return;
+    }
+    stopHolding();
+    std::swap(kept_, frame_);
+    kept_.repeatable = kept_.whole && repeatable(kept_);
+    keptRepeated_ = false;
+}
+
+void GLBackend::startFrame() {
+    matched_ = 0;
+    if (busy_) unkept_ = kFramesUnkeptAfterBusy;
+    busy_ = false;
+    const bool keep = unkept_ == 0;
+    if (unkept_ > 0) --unkept_;
+    holding_ = keep && kept_.whole;
+    keeping_ = keep && !holding_;
+    frame_.size = 0;
+    frame_.held = 0;
+    frame_.whole = keeping_;
 }
 
 }  // namespace
