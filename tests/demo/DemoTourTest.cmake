@@ -264,6 +264,16 @@ expect("Morph [sailor.ahoy] of object [sailor] starts (1.00 sec)")
 expect("msg(): demo: [sailor] hails for 1.0 s")
 expect("Morph [sailor.ahoy] of object [sailor] ends")
 expect("msg(): demo: [sailor] idles with [sailor.idle]")
+# The harbour by night, then by day again, each frame kept as a save's
+# screenshot (compared below): the time of day chooses the light set each
+# model takes, the night's by night (the placements name it), the scene's
+# default by day.
+expect("msg(): demo: time of day [night]")
+expect("msg(): demo: [harbour_stones] takes [harbour_night] by night")
+expect("msg(): demo: frame [night] kept")
+expect("msg(): demo: time of day [day]")
+expect("msg(): demo: [harbour_stones] takes [harbour_default] by day")
+expect("msg(): demo: frame [day] kept")
 # The pier scene: the boat moored inside the trigger box sets the trigger
 # off on the first frame after the script switches it on.
 expect("Start to load scene [pier]")
@@ -681,6 +691,36 @@ if(DEFINED IMAGEPROBE AND EXISTS "${user_root}/lighthouse/save/dry.jpg" AND EXIS
   if(hero_tint LESS 25 OR beyond_tint GREATER 15)
     string(APPEND failures "the hero does not stand in front of the wall: [${tour_hero}], "
                            "above the wall [${tour_beyond}]\n")
+  endif()
+endif()
+
+# The harbour by night and by day, after the same restore: the quay's
+# stones out of the lamp's reach are darker by night in every channel, by
+# a third of their day's level at least (the night's set has a third of the
+# day's ambient and takes the sun's light down).
+if(DEFINED IMAGEPROBE)
+  if(NOT EXISTS "${user_root}/lighthouse/save/night.jpg" OR NOT EXISTS "${user_root}/lighthouse/save/day.jpg")
+    string(APPEND failures "the frames by night and by day were not kept\n")
+  else()
+    read_named_regions(night)
+    read_named_regions(day)
+    set(night_level 0)
+    set(day_level 0)
+    foreach(channel 0 1 2)
+      list(GET night_unlit ${channel} by_night)
+      list(GET day_unlit ${channel} by_day)
+      if(NOT by_night LESS by_day)
+        string(APPEND failures "the quay is not darker by night: [${night_unlit}] by night, [${day_unlit}] by day\n")
+        break()
+      endif()
+      math(EXPR night_level "${night_level} + ${by_night}")
+      math(EXPR day_level "${day_level} + ${by_day}")
+    endforeach()
+    math(EXPR night_most "${day_level} * 2 / 3")
+    if(night_level GREATER night_most)
+      string(APPEND failures "the quay by night [${night_unlit}] is not a third darker than by day [${day_unlit}]\n")
+    endif()
+    message(STATUS "quay out of the lamp's reach: [${day_unlit}] by day, [${night_unlit}] by night")
   endif()
 endif()
 
