@@ -205,7 +205,32 @@ demo_route_clicks = {
 
 function demo_tour_route()
   demo.route_leg = 0
+  demo_tour_prop_link()
   demo_tour_route_next()
+end
+
+-- The crate the save step showed again (its box was hidden for the save)
+-- goes with the hero on his clicked walks: linked to him through its
+-- "Object", it takes his pose every update, however he walks. After the
+-- walks it is let go where he stands.
+function demo_tour_prop_link()
+  local prop = world:object("harbour_crate_b")
+  if prop == nil or world:object("hero") == nil or not prop:link_object("hero") then
+    msg("demo: [harbour_crate_b] not linked to [hero]")
+    return
+  end
+  msg(string.format("demo: [harbour_crate_b] linked to [hero], %.2f from him",
+                    world:distance2object("harbour_crate_b", "hero")))
+end
+
+function demo_tour_prop_unlink()
+  local prop = world:object("harbour_crate_b")
+  if prop == nil or world:object("hero") == nil then
+    return
+  end
+  msg(string.format("demo: [harbour_crate_b] %.2f from [hero] after the walks",
+                    world:distance2object("harbour_crate_b", "hero")))
+  prop:unlink()
 end
 
 -- The tour's step after the clicked walks.
@@ -215,6 +240,7 @@ function demo_tour_route_next()
   demo.route_leg = demo.route_leg + 1
   local click = demo_route_clicks[demo.route_leg]
   if click == nil then
+    demo_tour_prop_unlink()
     sendEvent(demo_tour_after_route)
     return
   end
@@ -228,6 +254,7 @@ function demo_tour_route_next()
   local tick = timers ~= nil and timers:create(name, 0.25) or nil
   if tick == nil or not demo_on_action() then
     msg("demo: [hero] did not set off for [", click.place, "]")
+    demo_tour_prop_unlink()
     sendEvent(demo_tour_after_route)
     return
   end

@@ -135,6 +135,9 @@ expect("msg(): demo: save [tour] written")
 # Then the hero walks where clicks send him: the cursor over the screen
 # action of the house's door, behind the wall, and the click's handler; then
 # over the pier's end. Each walk's route is searched on the harbour's grid.
+# The crate shown again after the save is linked to him through its
+# "Object" first and goes with him (its distance is checked below).
+expect("msg(): demo: [harbour_crate_b] linked to [hero], ")
 expect("msg(): demo: action")
 expect("Switch current screen to [harbour]")
 expect("msg(): demo: [hero] walks to [house_door]")
@@ -144,6 +147,7 @@ expect("msg(): demo: action")
 expect("msg(): demo: [hero] walks to [pier_end]")
 expect("Route [hero]: ")
 expect("msg(): demo: [hero] arrived at [pier_end]")
+expect("from [hero] after the walks")
 # The lamp quest: the hero beside the keeper; the pointer over the keeper
 # finds his screen action, and its click plays his greeting as the scene's
 # main dialog: a camera move, voice lines with their subtitles, and a
@@ -470,6 +474,16 @@ else()
       string(APPEND failures "the hero stopped ${CMAKE_MATCH_1} from [${place}]\n")
     endif()
   endforeach()
+endif()
+# The crate linked to the hero took his pose as he walked: it was far from
+# him when linked (at its place on the stones), and after his walks to the
+# house's door and the pier's end it stands where he stands.
+if(NOT log MATCHES "demo: \\[harbour_crate_b\\] linked to \\[hero\\], ([0-9.]+) from him"
+   OR NOT CMAKE_MATCH_1 GREATER 5)
+  string(APPEND failures "the crate was not linked to the hero from its place on the stones\n")
+elseif(NOT log MATCHES "demo: \\[harbour_crate_b\\] ([0-9.]+) from \\[hero\\] after the walks"
+       OR CMAKE_MATCH_1 GREATER 0.05)
+  string(APPEND failures "the crate linked to the hero did not follow him: ${CMAKE_MATCH_1} from him after the walks\n")
 endif()
 # Every character's rules are found: the visitor's and the hero's control
 # states are bound, and the hero's walk chose his rules' walk.
