@@ -1,6 +1,7 @@
 -- The tour played when the game runs without a display: save a slot, list
 -- the slots, restore the slot, watch the sailor walk and hail, see the
--- harbour by night and by day, go to the pier's end, where the moored boat sets off the pier's trigger and
+-- harbour by night and by day, hear the hero walk out of sight, go to the
+-- pier's end, where the moored boat sets off the pier's trigger and
 -- advances the quest, walk the visitor along the quay, hear the keeper, then quit. Each step posts the
 -- next one, so every step runs from the event queue like a player's action would, and
 -- a step that cannot do its work still hands on, so the tour always ends.
@@ -160,7 +161,7 @@ end
 -- the light set each model takes: by night the one its placement names
 -- (the night's darker set), by day the scene's default. A
 -- second of the scene's time lets the frames take the change before each
--- save; then the tour goes on to the pier.
+-- save; then the hero walks out of the camera's sight (hero.lua).
 function demo_tour_night()
   demo.night_camera = world.camera
   world.camera = 0
@@ -192,7 +193,7 @@ function demo_tour_day_kept()
   if demo.night_camera ~= nil then
     world.camera = demo.night_camera
   end
-  sendEvent("demo_tour_pier")
+  sendEvent("demo_tour_hero_away")
 end
 
 -- The visitor on the quay beyond the pier walks to the quay's end on its

@@ -278,6 +278,15 @@ expect("msg(): demo: frame [night] kept")
 expect("msg(): demo: time of day [day]")
 expect("msg(): demo: [harbour_stones] takes [harbour_default] by day")
 expect("msg(): demo: frame [day] kept")
+# The hero, the main character again, walks along the quay while the camera
+# looks out over the water, the quay behind it: his footsteps play though
+# he is not drawn (counted below).
+expect("Select main character [hero]")
+expect("msg(): demo: [hero] is the main character")
+expect("msg(): demo: camera turns away from [hero] to [sea_view]")
+expect("msg(): demo: [hero] walks to [hero_back] out of sight")
+expect("Object [hero] animation [hero.walk] event footstep [fs_default(male)")
+expect("msg(): demo: [hero] walked to [hero_back] out of sight")
 # The pier scene: the boat moored inside the trigger box sets the trigger
 # off on the first frame after the script switches it on.
 expect("Start to load scene [pier]")
@@ -484,6 +493,22 @@ if(NOT log MATCHES "demo: \\[harbour_crate_b\\] linked to \\[hero\\], ([0-9.]+) 
 elseif(NOT log MATCHES "demo: \\[harbour_crate_b\\] ([0-9.]+) from \\[hero\\] after the walks"
        OR CMAKE_MATCH_1 GREATER 0.05)
   string(APPEND failures "the crate linked to the hero did not follow him: ${CMAKE_MATCH_1} from him after the walks\n")
+endif()
+# The hero's footsteps while the camera looked away from him: the walk's
+# events of each foot, named in the log, between his setting off and his
+# arrival.
+string(FIND "${log}" "msg(): demo: [hero] walks to [hero_back] out of sight" away_from)
+string(FIND "${log}" "msg(): demo: [hero] walked to [hero_back] out of sight" away_to)
+if(away_from EQUAL -1 OR away_to LESS away_from)
+  string(APPEND failures "the hero's walk out of sight is not logged\n")
+else()
+  math(EXPR away_length "${away_to} - ${away_from}")
+  string(SUBSTRING "${log}" ${away_from} ${away_length} away)
+  string(REGEX MATCHALL "Object \\[hero\\] animation \\[hero\\.walk\\] event footstep" away_steps "${away}")
+  list(LENGTH away_steps away_step_count)
+  if(away_step_count LESS 2)
+    string(APPEND failures "the hero's footsteps out of the camera's sight: ${away_step_count} logged, 2 at least wanted\n")
+  endif()
 endif()
 # Every character's rules are found: the visitor's and the hero's control
 # states are bound, and the hero's walk chose his rules' walk.
