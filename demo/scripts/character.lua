@@ -56,16 +56,20 @@ function demo_character_report(when)
   msg("demo: [sailor_mate] ", mate:element_visible("body") and "shown" or "hidden", " ", when)
 end
 
+-- The tour's step after the sailor's turn: the harbour by night and by day
+-- (tour.lua), then the pier.
+demo_tour_after_character = "demo_tour_night"
+
 -- The sailor's turn of the tour, after the restore: it walks two strides
 -- carried by its walk's root motion, hails with its voice and lip track,
--- and idles again; then the tour goes on to the pier. Each step waits on a
+-- and idles again; then the tour goes on. Each step waits on a
 -- timer of the scene's time, which runs in the free view (the restored
 -- harbour shows its still frame, where the scene's time stands still).
 function demo_tour_character()
   local sailor = world:object("sailor")
   if sailor == nil then
     msg("demo: no sailor")
-    sendEvent("demo_tour_pier")
+    sendEvent(demo_tour_after_character)
     return
   end
   demo.sailor_camera = world.camera
@@ -169,5 +173,5 @@ function demo_character_rest()
   if demo.sailor_camera ~= nil then
     world.camera = demo.sailor_camera
   end
-  sendEvent("demo_tour_pier")
+  sendEvent(demo_tour_after_character)
 end

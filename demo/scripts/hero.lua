@@ -205,7 +205,32 @@ demo_route_clicks = {
 
 function demo_tour_route()
   demo.route_leg = 0
+  demo_tour_prop_link()
   demo_tour_route_next()
+end
+
+-- The crate the save step showed again (its box was hidden for the save)
+-- goes with the hero on his clicked walks: linked to him through its
+-- "Object", it takes his pose every update, however he walks. After the
+-- walks it is let go where he stands.
+function demo_tour_prop_link()
+  local prop = world:object("harbour_crate_b")
+  if prop == nil or world:object("hero") == nil or not prop:link_object("hero") then
+    msg("demo: [harbour_crate_b] not linked to [hero]")
+    return
+  end
+  msg(string.format("demo: [harbour_crate_b] linked to [hero], %.2f from him",
+                    world:distance2object("harbour_crate_b", "hero")))
+end
+
+function demo_tour_prop_unlink()
+  local prop = world:object("harbour_crate_b")
+  if prop == nil or world:object("hero") == nil then
+    return
+  end
+  msg(string.format("demo: [harbour_crate_b] %.2f from [hero] after the walks",
+                    world:distance2object("harbour_crate_b", "hero")))
+  prop:unlink()
 end
 
 -- The tour's step after the clicked walks.
@@ -215,6 +240,7 @@ function demo_tour_route_next()
   demo.route_leg = demo.route_leg + 1
   local click = demo_route_clicks[demo.route_leg]
   if click == nil then
+    demo_tour_prop_unlink()
     sendEvent(demo_tour_after_route)
     return
   end
@@ -228,6 +254,7 @@ function demo_tour_route_next()
   local tick = timers ~= nil and timers:create(name, 0.25) or nil
   if tick == nil or not demo_on_action() then
     msg("demo: [hero] did not set off for [", click.place, "]")
+    demo_tour_prop_unlink()
     sendEvent(demo_tour_after_route)
     return
   end
@@ -255,4 +282,78 @@ function demo_tour_route_tick()
   msg(string.format("demo: [hero] %s [%s], %.2f away, at %.2f %.2f %.2f",
                     left <= 0.15 and "arrived at" or "did not reach", click.place, left, x, y, z))
   sendEvent("demo_tour_route_next")
+end
+
+-- The hero walks out of the camera's sight, after the harbour by night
+-- (tour.lua): the camera turns round to the water ("sea_view", the quay
+-- behind it), and half a second of the scene's time later, once frames
+-- have run with the camera turned, he walks from the wall back along the
+-- quay to "hero_back". He is the main character again (the sailor was for
+-- its turn): the main character's footsteps play where he is not drawn,
+-- and the engine names each in the log. His position is checked four times
+-- a second of the scene's time as on the clicked walks; then the camera
+-- turns back and the tour goes on to the pier.
+demo_hero_back = {-6, 4}
+
+function demo_tour_hero_away()
+  demo.away_camera = world.camera
+  world.camera = 0
+  local hero = world:object("hero")
+  if hero == nil or hero:control() == nil or not demo_hero_main() then
+    msg("demo: [hero] cannot walk out of sight")
+    demo_tour_hero_away_over()
+    return
+  end
+  -- Held as long as the walk may take (400 checks a quarter second apart).
+  msg("demo: camera turns away from [hero] ", game:camera("[100 sea_view]") and "to [sea_view]" or "refused")
+  demo_character_after(0.5, "demo_tour_hero_away_walk")
+end
+
+function demo_tour_hero_away_walk()
+  demo_character_step_over("demo_tour_hero_away_walk")
+  local hero = world:object("hero")
+  local control = hero ~= nil and hero:control() or nil
+  if control == nil or not control:go2waypoint("hero_back") then
+    msg("demo: [hero] cannot walk to [hero_back]")
+    demo_tour_hero_away_over()
+    return
+  end
+  local timers = timersAPI:get()
+  local tick = timers ~= nil and timers:create("demo_hero_away", 0.25) or nil
+  if tick == nil then
+    msg("demo: [hero] walks to [hero_back] unwatched")
+    demo_tour_hero_away_over()
+    return
+  end
+  msg("demo: [hero] walks to [hero_back] out of sight")
+  demo.away_ticks = 0
+  tick.loop = true
+  -- Event 6 is the timer's "onAction".
+  tick:setEvent(6, "demo_tour_hero_away_tick")
+end
+
+function demo_tour_hero_away_tick()
+  demo.away_ticks = demo.away_ticks + 1
+  local x, y, z = demo_hero_position()
+  local left = math.sqrt((x - demo_hero_back[1]) ^ 2 + (z - demo_hero_back[2]) ^ 2)
+  if left > 0.15 and demo.away_ticks < 400 then
+    return
+  end
+  local timers = timersAPI:get()
+  local tick = timers ~= nil and timers:get("demo_hero_away") or nil
+  if tick ~= nil then
+    tick:stop()
+  end
+  msg(string.format("demo: [hero] %s [hero_back] out of sight, %.2f away",
+                    left <= 0.15 and "walked to" or "did not reach", left))
+  demo_tour_hero_away_over()
+end
+
+-- The camera back at the harbour's view, and on to the pier.
+function demo_tour_hero_away_over()
+  game:camera("[1 !harbour_view]")
+  if demo.away_camera ~= nil then
+    world.camera = demo.away_camera
+  end
+  sendEvent("demo_tour_pier")
 end

@@ -1,5 +1,6 @@
 -- The tour played when the game runs without a display: save a slot, list
--- the slots, restore the slot, watch the sailor walk and hail, go to the
+-- the slots, restore the slot, watch the sailor walk and hail, see the
+-- harbour by night and by day, hear the hero walk out of sight, go to the
 -- pier's end, where the moored boat sets off the pier's trigger and
 -- advances the quest, walk the visitor along the quay, hear the keeper, then quit. Each step posts the
 -- next one, so every step runs from the event queue like a player's action would, and
@@ -152,6 +153,47 @@ function demo_tour_restore()
     msg("demo: nothing to restore")
   end
   sendEvent("demo_tour_character")
+end
+
+-- The harbour by night, then by day again, each frame kept as the
+-- screenshot of a save ("night", "day"), watched from the harbour's view
+-- in the free view, where the scene's time runs. The time of day chooses
+-- the light set each model takes: by night the one its placement names
+-- (the night's darker set), by day the scene's default. A
+-- second of the scene's time lets the frames take the change before each
+-- save; then the hero walks out of the camera's sight (hero.lua).
+function demo_tour_night()
+  demo.night_camera = world.camera
+  world.camera = 0
+  game:camera("[30 harbour_view]")
+  world.light = World.Night
+  msg("demo: time of day [night]")
+  demo_character_after(1.0, "demo_tour_night_kept")
+end
+
+-- The light set the quay's stones take now, named in the log.
+function demo_lightset_report(when)
+  local stones = world:object("harbour_stones")
+  msg("demo: [harbour_stones] takes [", stones ~= nil and stones:current_lightset() or "none", "] ", when)
+end
+
+function demo_tour_night_kept()
+  demo_character_step_over("demo_tour_night_kept")
+  demo_lightset_report("by night")
+  demo_character_frame("night")
+  world.light = World.Day
+  msg("demo: time of day [day]")
+  demo_character_after(1.0, "demo_tour_day_kept")
+end
+
+function demo_tour_day_kept()
+  demo_character_step_over("demo_tour_day_kept")
+  demo_lightset_report("by day")
+  demo_character_frame("day")
+  if demo.night_camera ~= nil then
+    world.camera = demo.night_camera
+  end
+  sendEvent("demo_tour_hero_away")
 end
 
 -- The visitor on the quay beyond the pier walks to the quay's end on its

@@ -60,6 +60,25 @@ foreach(sound "step_0" "ui_click" "sea" "lantern_hum")
     string(APPEND failures "no sound buffer of [${sound}] was allocated\n")
   endif()
 endforeach()
+# The hero's footsteps while the camera looks out over the water, the quay
+# behind it: each of his walk's footstep events pushes its step sound on
+# the device though he is not drawn (the main character's footsteps play
+# wherever the camera looks). Each match ends with its closing bracket: a
+# list item holding an open bracket would swallow the items after it.
+string(FIND "${log}" "msg(): demo: [hero] walks to [hero_back] out of sight" away_from)
+string(FIND "${log}" "msg(): demo: [hero] walked to [hero_back] out of sight" away_to)
+if(away_from EQUAL -1 OR away_to LESS away_from)
+  string(APPEND failures "the hero's walk out of sight is not logged\n")
+else()
+  math(EXPR away_length "${away_to} - ${away_from}")
+  string(SUBSTRING "${log}" ${away_from} ${away_length} away)
+  string(REGEX MATCHALL "Object \\[hero\\] animation \\[hero\\.walk\\] event footstep [^\n]*\n[^\n]*PUSH sound \\[AUTO\\] in \\[step_[0-9]+\\]"
+         heard "${away}")
+  list(LENGTH heard heard_count)
+  if(heard_count LESS 2)
+    string(APPEND failures "the hero's footsteps out of the camera's sight: ${heard_count} step sounds pushed, 2 at least wanted\n")
+  endif()
+endif()
 # A second voice of a sound (the sailors' hum, a footstep) is no error.
 foreach(bad "can't be duplicated" "Can't duplicate sound buffer")
   string(FIND "${log}" "${bad}" at)

@@ -135,6 +135,9 @@ expect("msg(): demo: save [tour] written")
 # Then the hero walks where clicks send him: the cursor over the screen
 # action of the house's door, behind the wall, and the click's handler; then
 # over the pier's end. Each walk's route is searched on the harbour's grid.
+# The crate shown again after the save is linked to him through its
+# "Object" first and goes with him (its distance is checked below).
+expect("msg(): demo: [harbour_crate_b] linked to [hero], ")
 expect("msg(): demo: action")
 expect("Switch current screen to [harbour]")
 expect("msg(): demo: [hero] walks to [house_door]")
@@ -144,6 +147,7 @@ expect("msg(): demo: action")
 expect("msg(): demo: [hero] walks to [pier_end]")
 expect("Route [hero]: ")
 expect("msg(): demo: [hero] arrived at [pier_end]")
+expect("from [hero] after the walks")
 # The lamp quest: the hero beside the keeper; the pointer over the keeper
 # finds his screen action, and its click plays his greeting as the scene's
 # main dialog: a camera move, voice lines with their subtitles, and a
@@ -264,6 +268,25 @@ expect("Morph [sailor.ahoy] of object [sailor] starts (1.00 sec)")
 expect("msg(): demo: [sailor] hails for 1.0 s")
 expect("Morph [sailor.ahoy] of object [sailor] ends")
 expect("msg(): demo: [sailor] idles with [sailor.idle]")
+# The harbour by night, then by day again, each frame kept as a save's
+# screenshot (compared below): the time of day chooses the light set each
+# model takes, the night's by night (the placements name it), the scene's
+# default by day.
+expect("msg(): demo: time of day [night]")
+expect("msg(): demo: [harbour_stones] takes [harbour_night] by night")
+expect("msg(): demo: frame [night] kept")
+expect("msg(): demo: time of day [day]")
+expect("msg(): demo: [harbour_stones] takes [harbour_default] by day")
+expect("msg(): demo: frame [day] kept")
+# The hero, the main character again, walks along the quay while the camera
+# looks out over the water, the quay behind it: his footsteps play though
+# he is not drawn (counted below).
+expect("Select main character [hero]")
+expect("msg(): demo: [hero] is the main character")
+expect("msg(): demo: camera turns away from [hero] to [sea_view]")
+expect("msg(): demo: [hero] walks to [hero_back] out of sight")
+expect("Object [hero] animation [hero.walk] event footstep [fs_default(male)")
+expect("msg(): demo: [hero] walked to [hero_back] out of sight")
 # The pier scene: the boat moored inside the trigger box sets the trigger
 # off on the first frame after the script switches it on.
 expect("Start to load scene [pier]")
@@ -460,6 +483,32 @@ else()
       string(APPEND failures "the hero stopped ${CMAKE_MATCH_1} from [${place}]\n")
     endif()
   endforeach()
+endif()
+# The crate linked to the hero took his pose as he walked: it was far from
+# him when linked (at its place on the stones), and after his walks to the
+# house's door and the pier's end it stands where he stands.
+if(NOT log MATCHES "demo: \\[harbour_crate_b\\] linked to \\[hero\\], ([0-9.]+) from him"
+   OR NOT CMAKE_MATCH_1 GREATER 5)
+  string(APPEND failures "the crate was not linked to the hero from its place on the stones\n")
+elseif(NOT log MATCHES "demo: \\[harbour_crate_b\\] ([0-9.]+) from \\[hero\\] after the walks"
+       OR CMAKE_MATCH_1 GREATER 0.05)
+  string(APPEND failures "the crate linked to the hero did not follow him: ${CMAKE_MATCH_1} from him after the walks\n")
+endif()
+# The hero's footsteps while the camera looked away from him: the walk's
+# events of each foot, named in the log, between his setting off and his
+# arrival.
+string(FIND "${log}" "msg(): demo: [hero] walks to [hero_back] out of sight" away_from)
+string(FIND "${log}" "msg(): demo: [hero] walked to [hero_back] out of sight" away_to)
+if(away_from EQUAL -1 OR away_to LESS away_from)
+  string(APPEND failures "the hero's walk out of sight is not logged\n")
+else()
+  math(EXPR away_length "${away_to} - ${away_from}")
+  string(SUBSTRING "${log}" ${away_from} ${away_length} away)
+  string(REGEX MATCHALL "Object \\[hero\\] animation \\[hero\\.walk\\] event footstep" away_steps "${away}")
+  list(LENGTH away_steps away_step_count)
+  if(away_step_count LESS 2)
+    string(APPEND failures "the hero's footsteps out of the camera's sight: ${away_step_count} logged, 2 at least wanted\n")
+  endif()
 endif()
 # Every character's rules are found: the visitor's and the hero's control
 # states are bound, and the hero's walk chose his rules' walk.
@@ -681,6 +730,36 @@ if(DEFINED IMAGEPROBE AND EXISTS "${user_root}/lighthouse/save/dry.jpg" AND EXIS
   if(hero_tint LESS 25 OR beyond_tint GREATER 15)
     string(APPEND failures "the hero does not stand in front of the wall: [${tour_hero}], "
                            "above the wall [${tour_beyond}]\n")
+  endif()
+endif()
+
+# The harbour by night and by day, after the same restore: the quay's
+# stones out of the lamp's reach are darker by night in every channel, by
+# a third of their day's level at least (the night's set has a third of the
+# day's ambient and takes the sun's light down).
+if(DEFINED IMAGEPROBE)
+  if(NOT EXISTS "${user_root}/lighthouse/save/night.jpg" OR NOT EXISTS "${user_root}/lighthouse/save/day.jpg")
+    string(APPEND failures "the frames by night and by day were not kept\n")
+  else()
+    read_named_regions(night)
+    read_named_regions(day)
+    set(night_level 0)
+    set(day_level 0)
+    foreach(channel 0 1 2)
+      list(GET night_unlit ${channel} by_night)
+      list(GET day_unlit ${channel} by_day)
+      if(NOT by_night LESS by_day)
+        string(APPEND failures "the quay is not darker by night: [${night_unlit}] by night, [${day_unlit}] by day\n")
+        break()
+      endif()
+      math(EXPR night_level "${night_level} + ${by_night}")
+      math(EXPR day_level "${day_level} + ${by_day}")
+    endforeach()
+    math(EXPR night_most "${day_level} * 2 / 3")
+    if(night_level GREATER night_most)
+      string(APPEND failures "the quay by night [${night_unlit}] is not a third darker than by day [${day_unlit}]\n")
+    endif()
+    message(STATUS "quay out of the lamp's reach: [${day_unlit}] by day, [${night_unlit}] by night")
   endif()
 endif()
 

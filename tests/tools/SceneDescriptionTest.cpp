@@ -10,6 +10,7 @@
 #include "effects/SkyDataManager.h"
 #include "foundation/DataStream.h"
 #include "scene/Scene.h"
+#include "scene/SceneDataManager.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -95,6 +96,40 @@ TEST(SceneDescription, SkyLinesWriteTheTableTheGameLoads) {
         scene_tools::SceneDescription bad;
         EXPECT_FALSE(scene_tools::parseSceneDescription(std::string("scene hall\n") + line, bad, error)) << line;
         EXPECT_EQ(error.rfind("line 2: sky", 0), 0u) << line << ": " << error;
+    }
+}
+
+// A placement names the light set its model takes at a time of day; the
+// written scene record reads back through the game's scene reader with the
+// names in their slots (morning, day, evening, nighttime), the times left
+// out empty so that they take the scene's default set.
+TEST(SceneDescription, PlacementLightSetsByTimeOfDayReachTheWrittenRecord) {
+    testing_support::ScopedGameCore core;
+    scene_tools::SceneDescription scene;
+    std::string error;
+    ASSERT_TRUE(scene_tools::parseSceneDescription("scene hall\n"
+                                                   "model boat boat_model at 1 2 3 nighttime hall_night day hall_noon\n"
+                                                   "model crate crate_model texture_set 1\n",
+                                                   scene, error))
+        << error;
+    const std::string bytes = scene_tools::sceneDataBytes(scene.data);
+    SceneData data;
+    MemoryStream stream(const_cast<char*>(bytes.data()), static_cast<std::int32_t>(bytes.size()));
+    ASSERT_EQ(data.read(stream), static_cast<std::int32_t>(bytes.size()));
+    ASSERT_EQ(data.models.size(), 2u);
+    const char* const boat[4] = {"", "hall_noon", "", "hall_night"};
+    for (int time = 0; time < 4; ++time) {
+        EXPECT_STREQ(data.models[0].properties.lightSets[time], boat[time]) << time;
+        EXPECT_STREQ(data.models[1].properties.lightSets[time], "") << time;
+    }
+    EXPECT_EQ(data.models[1].properties.textureSet, 1u);
+
+    const std::string tooLong(128, 'n');
+    for (const std::string& line : {std::string("model boat boat_model nighttime"),
+                                   "model boat boat_model nighttime " + tooLong}) {
+        scene_tools::SceneDescription bad;
+        EXPECT_FALSE(scene_tools::parseSceneDescription("scene hall\n" + line, bad, error)) << line;
+        EXPECT_EQ(error.rfind("line 2: ", 0), 0u) << line << ": " << error;
     }
 }
 

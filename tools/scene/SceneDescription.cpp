@@ -61,6 +61,7 @@ struct Options {
                      word == "trajectory" || word == "corner")
                 values = 3;
             else if (word == "radius" || word == "distance" || word == "texture_set" || word == "lightset") values = 1;
+            else if (word == "morning" || word == "day" || word == "evening" || word == "nighttime") values = 1;
             else if (word == "order" || word == "flags" || word == "effect" || word == "texture") values = 1;
             else if (word == "help") values = 2;
             else if (word == "cells") values = 4;
@@ -264,6 +265,13 @@ bool parseLine(const std::string& line, SceneDescription& out, VisibilityBuilder
         std::int32_t textureSet = 0;
         if (!options.wholeNumber("texture_set", textureSet, error)) return false;
         model.properties.textureSet = static_cast<std::uint32_t>(textureSet);
+        // The placement's property block replaces its model's when the
+        // scene loads: the light sets it names by time of day are the ones
+        // the model takes (an empty one takes the scene's default).
+        static const char* const kTimes[4] = {"morning", "day", "evening", "nighttime"};
+        for (int time = 0; time < 4; ++time)
+            if (const std::vector<std::string>* set = options.find(kTimes[time]))
+                if (!copyName(set->front(), model.properties.lightSets[time], 128, error)) return false;
         return copyName(first, model.name, sizeof(model.name), error) &&
                copyName(second, model.model, sizeof(model.model), error);
     }

@@ -7,6 +7,12 @@
 // translation or "matrix" and 12 numbers):
 //   scene <name>
 //   model <object> <model resource> [pose] [texture_set <n>]
+//         [morning|day|evening|nighttime <light-set name>]...
+//                                    (the placement's light set for that
+//                                    time of day: the placement's property
+//                                    block replaces the model's own, and a
+//                                    time without one takes the scene's
+//                                    default set)
 //   sprite <name> <sprite resource> [pose]
 //   light point|direct <name> [pose] [radius <r>] [distance <d>]
 //         [colour <r> <g> <b>] [lightset <name>] [texture <name>]
