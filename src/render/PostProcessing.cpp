@@ -1,10 +1,12 @@
 #include "render/PostProcessing.h"
 
+#include <cmath>
 #include <cstring>
 #include <iterator>
 #include <vector>
 
 #include "app/GameCore.h"
+#include "effects/Y3Sky.h"
 #include "foundation/Log.h"
 #include "platform/d3d9/ShaderBody.h"
 #include "render/ProcRenderTarget.h"
@@ -294,6 +296,15 @@ bool RenderCore::renderEffects(const VideoSetup& mode) {
         if (blurs && (!blur(hdr5, l.hdr3, s.hdrBloomBlurOffsetX, 0.0f, s.hdrBloomDownsamplePower) ||
                       !blur(hdr4, l.hdr5, 0.0f, s.hdrBloomBlurOffsetY, -s.hdrBloomDownsamplePower)))
             return finish(false);
+        // The sky's bloom values: value 0 is the bright pass's threshold,
+        // values 1 and 2 (the bright part's scale and the bloom's strength)
+        // multiply what passes it.
+        const SkyEnvironment* sky = cameraSkyEnvironment();
+        const float threshold = sky ? sky->bloom[0] : PostProcessing::kBrightThreshold;
+        const float exposure = sky ? sky->bloom[1] * sky->bloom[2] : PostProcessing::kBrightExposure;
+        const bool usable = std::isfinite(threshold) && std::isfinite(exposure);
+        postPasses.brightThreshold = usable ? threshold : PostProcessing::kBrightThreshold;
+        postPasses.brightExposure = usable ? exposure : PostProcessing::kBrightExposure;
         if (!hdr5->generateBright(postPasses, l.hdr4)) {
             log.error("Can't render bright in Bloom scene");
             return finish(false);

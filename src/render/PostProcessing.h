@@ -56,9 +56,12 @@ public:
 
     // The post-processing colour of the passes (register 0).
     float color[4] = {1.0f, 1.0f, 1.0f, 1.0f};
-    // The bright pass's threshold and exposure.
-    float brightThreshold = 0.5f;
-    float brightExposure = 2.0f;
+    // The bright pass's threshold and exposure: the sky's bloom values
+    // while the camera's scene has a sky, these defaults without.
+    static constexpr float kBrightThreshold = 0.5f;
+    static constexpr float kBrightExposure = 2.0f;
+    float brightThreshold = kBrightThreshold;
+    float brightExposure = kBrightExposure;
 
 private:
     IDirect3DDevice9* device_ = nullptr;

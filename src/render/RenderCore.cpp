@@ -497,17 +497,20 @@ void RenderCore::takeCamera() {
     // The materials' fog: the sky's horizon colour and fog range while the
     // camera's scene has a sky that publishes them; none without.
     ShaderFrameState& frame = shaders_->frame;
-    const Scene* scene = camera->owner();
-    const Y3Sky* sky = scene ? scene->sky.get() : nullptr;
-    if (sky && sky->description && sky->description->records()) {
-        const SkyEnvironment& environment = skyEnvironment();
-        std::copy(environment.horizon, environment.horizon + 3, frame.fogColor);
-        frame.fogStart = environment.fogStart;
-        frame.fogEnd = environment.fogEnd;
+    if (const SkyEnvironment* environment = cameraSkyEnvironment()) {
+        std::copy(environment->horizon, environment->horizon + 3, frame.fogColor);
+        frame.fogStart = environment->fogStart;
+        frame.fogEnd = environment->fogEnd;
     } else {
         std::fill(frame.fogColor, frame.fogColor + 3, 0.0f);
         frame.fogStart = frame.fogEnd = 0.0f;
     }
+}
+
+const SkyEnvironment* RenderCore::cameraSkyEnvironment() const {
+    const Scene* scene = camera ? camera->owner() : nullptr;
+    const Y3Sky* sky = scene ? scene->sky.get() : nullptr;
+    return sky && sky->description && sky->description->records() ? &skyEnvironment() : nullptr;
 }
 
 void RenderCore::updateResources() {

@@ -27,6 +27,7 @@
 
 struct StillFrameRenderer;
 class CameraCore;
+struct SkyEnvironment;
 class RainMapDataManager;
 class LightDataManager;
 class ModelDataManager;
@@ -142,6 +143,9 @@ public:
     bool mainLoop();
     // Copies the matrices of camera into cameraFrame (invalid without one).
     void takeCamera();
+    // The sky's values of the frame (fog, bloom) while the camera's scene
+    // has a sky that publishes them; null without.
+    const SkyEnvironment* cameraSkyEnvironment() const;
 
     // The render-list passes; all but broadcastToContexts hold the engine
     // lock for their walk, and every one holds the render list locked.

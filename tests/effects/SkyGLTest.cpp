@@ -18,6 +18,7 @@
 #include "foundation/TimeCore.h"
 #include "platform/D3D9TestSupport.h"
 #include "model/DXStreams.h"
+#include "render/ProcRenderTarget.h"
 #include "render/RenderCore.h"
 #include "render/ShaderPackageSupport.h"
 #include "render/VideoCore.h"
@@ -35,7 +36,8 @@ namespace {
 
 // Without fog, so that the sky's pixels show the record's colours; the
 // clouds scroll an eighth of their texture a second. Day and night clear,
-// day clouds, and a day fog so dense that only the horizon colour shows.
+// day clouds, and a day fog so dense that only the horizon colour shows;
+// a white morning and evening, with the bloom's threshold low and high.
 const char* const kSkyDescription =
     "scene camroom\n"
     "sky\n"
@@ -43,7 +45,9 @@ const char* const kSkyDescription =
     "sky day clear skycolor 0.2 0.4 0.8\n"
     "sky nighttime clear skycolor 0.02 0.03 0.1 starscolor 1 1 1\n"
     "sky day clouds skycolor 0.2 0.4 0.8 cloudscolor 1 1 1\n"
-    "sky day fog horizon 1 0 0 skyfog 0.02\n";
+    "sky day fog horizon 1 0 0 skyfog 0.02\n"
+    "sky morning clear skycolor 1 1 1 bloom 0.2 1 1\n"
+    "sky evening clear skycolor 1 1 1 bloom 1.5 1 1\n";
 
 std::string skyTable() {
     scene_tools::SceneDescription description;
@@ -151,3 +155,37 @@ TEST_F(SkyGLTest, CloudsCoverPartOfTheSkyAndMoveBetweenFramesASecondApart) {
 }
 
 }  // namespace
+
+// The bloom takes the current record's bloom values: under the morning's
+// threshold of 0.2 the white sky glows; the evening's 1.5 lets nothing pass.
+TEST_F(SkyGLTest, TheBloomTakesTheCurrentRecordsThreshold) {
+    textures.setup.pp_bloom = 1;
+    textures.setup.details = 1;
+    ASSERT_TRUE(render->allocateHDRTargets()) << allLines();
+    const struct {
+        std::int32_t time;
+        bool glows;
+    } cases[] = {{0, true}, {2, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.time);
+        gameCore.scene_setSkyLightMode(c.time);
+        gameCore.scene_setSkyWeather(SkyClear);
+        const Rgb top = at(frame(0.1, 1), 32, 4);
+        ASSERT_TRUE(near(top, {255, 255, 255}, 6)) << top.r << " " << top.g << " " << top.b;
+        ASSERT_TRUE(render->renderEffects(textures.setup)) << allLines();
+        auto* glow = dynamic_cast<ProcRenderTarget*>(render->targetLinks().hdr5.handler());
+        ASSERT_NE(glow, nullptr);
+        IDirect3DSurface9* surface = nullptr;
+        ASSERT_EQ(glow->texture2D()->GetSurfaceLevel(0, &surface), S_OK);
+        std::vector<std::uint8_t> bytes;
+        D3DSURFACE_DESC desc{};
+        EXPECT_TRUE(platform::d3d9::readSurface(surface, bytes, desc));
+        surface->Release();
+        // The red of the glow's top middle, where the frame shows the sky.
+        const int red = bytes[(std::size_t(desc.Height / 8) * desc.Width + desc.Width / 2) * 4 + 2];
+        if (c.glows) EXPECT_GT(red, 100);
+        else EXPECT_LT(red, 10);
+    }
+    render->targetLinks().releaseAll();
+    render->postPasses.release();
+}
