@@ -65,13 +65,10 @@ endforeach()
 # the device though he is not drawn (the main character's footsteps play
 # wherever the camera looks). Each match ends with its closing bracket: a
 # list item holding an open bracket would swallow the items after it.
-string(FIND "${log}" "msg(): demo: [hero] walks to [hero_back] out of sight" away_from)
-string(FIND "${log}" "msg(): demo: [hero] walked to [hero_back] out of sight" away_to)
-if(away_from EQUAL -1 OR away_to LESS away_from)
-  string(APPEND failures "the hero's walk out of sight is not logged\n")
-else()
-  math(EXPR away_length "${away_to} - ${away_from}")
-  string(SUBSTRING "${log}" ${away_from} ${away_length} away)
+demo_log_between("msg(): demo: [hero] walks to [hero_back] out of sight"
+                 "msg(): demo: [hero] walked to [hero_back] out of sight" away
+                 "the hero's walk out of sight is not logged")
+if(away)
   string(REGEX MATCHALL "Object \\[hero\\] animation \\[hero\\.walk\\] event footstep [^\n]*\n[^\n]*PUSH sound \\[AUTO\\] in \\[step_[0-9]+\\]"
          heard "${away}")
   list(LENGTH heard heard_count)

@@ -174,6 +174,22 @@ macro(demo_check_run)
   endforeach()
 endmacro()
 
+# The log's text from the line FROM up to the line TO, into OUT; when
+# either is missing, or TO comes first, OUT is empty and MISSING is added to
+# the failures.
+function(demo_log_between from to out missing)
+  string(FIND "${log}" "${from}" at_from)
+  string(FIND "${log}" "${to}" at_to)
+  set(text "")
+  if(at_from EQUAL -1 OR at_to LESS at_from)
+    set(failures "${failures}${missing}\n" PARENT_SCOPE)
+  else()
+    math(EXPR length "${at_to} - ${at_from}")
+    string(SUBSTRING "${log}" ${at_from} ${length} text)
+  endif()
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
 macro(demo_finish)
   if(failures)
     message(FATAL_ERROR "${failures}--- log [${log_file}]:\n${log}")

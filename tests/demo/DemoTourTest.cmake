@@ -429,13 +429,9 @@ endif()
 # behind it; each ends within his close distance (0.15) of its waypoint.
 # The grid also keeps the cell past the wall's end clear of routes; a walk
 # may cut its corner, so the check uses the obstacles' own cells.
-string(FIND "${log}" "msg(): demo: [hero] walks to [house_door]" walk_from)
-string(FIND "${log}" "msg(): demo: 3 save slot(s)" walk_to)
-if(walk_from EQUAL -1 OR walk_to LESS walk_from)
-  string(APPEND failures "the clicked walks are not logged before the slots' list\n")
-else()
-  math(EXPR walk_length "${walk_to} - ${walk_from}")
-  string(SUBSTRING "${log}" ${walk_from} ${walk_length} walk)
+demo_log_between("msg(): demo: [hero] walks to [house_door]" "msg(): demo: 3 save slot(s)" walk
+                 "the clicked walks are not logged before the slots' list")
+if(walk)
   string(REGEX MATCHALL "Route \\[hero\\]: [0-9]+ nodes" routes "${walk}")
   list(LENGTH routes route_count)
   if(NOT route_count EQUAL 2)
@@ -497,13 +493,10 @@ endif()
 # The hero's footsteps while the camera looked away from him: the walk's
 # events of each foot, named in the log, between his setting off and his
 # arrival.
-string(FIND "${log}" "msg(): demo: [hero] walks to [hero_back] out of sight" away_from)
-string(FIND "${log}" "msg(): demo: [hero] walked to [hero_back] out of sight" away_to)
-if(away_from EQUAL -1 OR away_to LESS away_from)
-  string(APPEND failures "the hero's walk out of sight is not logged\n")
-else()
-  math(EXPR away_length "${away_to} - ${away_from}")
-  string(SUBSTRING "${log}" ${away_from} ${away_length} away)
+demo_log_between("msg(): demo: [hero] walks to [hero_back] out of sight"
+                 "msg(): demo: [hero] walked to [hero_back] out of sight" away
+                 "the hero's walk out of sight is not logged")
+if(away)
   string(REGEX MATCHALL "Object \\[hero\\] animation \\[hero\\.walk\\] event footstep" away_steps "${away}")
   list(LENGTH away_steps away_step_count)
   if(away_step_count LESS 2)
