@@ -46,7 +46,9 @@
 //                                    starscolor, cloudscolor (r g b, 0..1),
 //                                    cloudsspeed <s>, skyfog <d>,
 //                                    fog <start> <end>, depth <5 values>,
-//                                    bloom <3 values>)
+//                                    bloom <threshold> <scale> <strength>:
+//                                    the bright pass keeps what is above the
+//                                    threshold, times scale and strength)
 //   rain <rain line>                 (writes "<scene>.rain" and
 //                                    "<scene>.raindata" from the rain lines
 //                                    in order, each a line of the rain-map
