@@ -316,12 +316,13 @@ protected:
         e.key.repeat = repeat;
         push(e);
     }
-    void focus(bool gained) {
+    static SDL_Event focusEvent(bool gained) {
         SDL_Event e{};
         e.type = SDL_WINDOWEVENT;
         e.window.event = gained ? SDL_WINDOWEVENT_FOCUS_GAINED : SDL_WINDOWEVENT_FOCUS_LOST;
-        push(e);
+        return e;
     }
+    void focus(bool gained) { push(focusEvent(gained)); }
     InputDevice* device(std::int32_t kind) {
         for (InputDevice& d : fixture->input.devices.devices)
             if (d.kind == kind) return &d;
@@ -457,12 +458,7 @@ protected:
         e.motion.yrel = dy;
         send(e);
     }
-    void focusTo(bool gained) {
-        SDL_Event e{};
-        e.type = SDL_WINDOWEVENT;
-        e.window.event = gained ? SDL_WINDOWEVENT_FOCUS_GAINED : SDL_WINDOWEVENT_FOCUS_LOST;
-        send(e);
-    }
+    void focusTo(bool gained) { send(focusEvent(gained)); }
     void cameraMode(std::int32_t mode) {
         gameCore.setCameraMode(mode, CurrentTime{});
         fixture->frame();
