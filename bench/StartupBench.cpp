@@ -16,9 +16,11 @@
 //   Startup/first_present_window
 //                           the same in a window on the X display that
 //                           DISPLAY names (skipped without one): the game
-//                           in its window, the floor with an SDL window on
-//                           that display; the window's set-up is part of the
-//                           time
+//                           in its window, the floor showing its clear in a
+//                           GL window of the desktop's size on that display
+//                           (the game's first run is full screen at the
+//                           desktop's size); the window's set-up is part of
+//                           the time
 //   Startup/tour            the whole headless tour of the demo, launched
 //                           to its end; counter tour_peak_rss_mib, the
 //                           peak resident memory of the run

@@ -16,15 +16,21 @@ bool g_queryHoldsVideo = false;
 // several times before the window exists.
 bool desktopMode(SDL_DisplayMode& mode) {
     if (!SDL_WasInit(SDL_INIT_VIDEO)) {
-        // The engine handles the stop signals itself (installStopSignals).
-        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-        if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
+        if (!openVideoSubsystem()) return false;
         g_queryHoldsVideo = true;
     }
     return SDL_GetNumVideoDisplays() > 0 && SDL_GetDesktopDisplayMode(0, &mode) == 0;
 }
 
 }  // namespace
+
+bool openVideoSubsystem() {
+    // The engine handles the stop signals itself (installStopSignals).
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    // Read when the video subsystem opens; the environment's value wins.
+    SDL_SetHint(SDL_HINT_VIDEO_X11_FORCE_EGL, "1");
+    return SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+}
 
 void releaseDisplayQuery() {
     if (!g_queryHoldsVideo) return;

@@ -4,6 +4,8 @@
 #include "platform/d3d9/GLContext.h"
 
 #include <SDL.h>
+#include <SDL_syswm.h>
+#include <X11/Xatom.h>
 #include <signal.h>
 
 #include <atomic>
@@ -119,13 +121,15 @@ public:
     bool create(const char* title, std::int32_t x, std::int32_t y, std::int32_t width, std::int32_t height,
                 bool fullScreen) override {
         if (window_) return true;
-        Uint32 flags = fullScreen ? SDL_WINDOW_FULLSCREEN : SDL_WINDOW_BORDERLESS;
         // A GL window, so the Direct3D layer's GL backend can draw into it;
         // a host without GL still gets a plain window. The driver SDL loads
         // for it stays loaded after the window (see GLContext).
         d3d9::GLContext::keepDriverLoaded();
-        window_ = SDL_CreateWindow(title ? title : "", x, y, width, height, flags | SDL_WINDOW_OPENGL);
-        if (!window_) window_ = SDL_CreateWindow(title ? title : "", x, y, width, height, flags);
+        if (!(fullScreen && createDesktopFullScreen(title, width, height))) {
+            const Uint32 flags = fullScreen ? SDL_WINDOW_FULLSCREEN : SDL_WINDOW_BORDERLESS;
+            window_ = SDL_CreateWindow(title ? title : "", x, y, width, height, flags | SDL_WINDOW_OPENGL);
+            if (!window_) window_ = SDL_CreateWindow(title ? title : "", x, y, width, height, flags);
+        }
         if (!window_) return false;
         SDL_StartTextInput();
         g_sdlClipboard = true;
@@ -191,6 +195,38 @@ public:
     }
 
 private:
+    // A full screen of the desktop's own size on an X display: no display
+    // mode changes, so a borderless window over the display, marked full
+    // screen for the window manager before it is mapped (as the window
+    // manager's protocol has it), is the whole of it. SDL's full-screen
+    // window asks the window manager again once mapped and waits up to
+    // 0.1 s for the answer, which never comes without a window manager, nor
+    // with one when the window already covers the display. False (nothing
+    // made) elsewhere: SDL's full screen then changes the mode as asked.
+    bool createDesktopFullScreen(const char* title, std::int32_t width, std::int32_t height) {
+        const char* driver = SDL_GetCurrentVideoDriver();
+        SDL_DisplayMode desktop{};
+        SDL_Rect bounds{};
+        if (!driver || std::strcmp(driver, "x11") != 0 || SDL_GetDesktopDisplayMode(0, &desktop) != 0 ||
+            SDL_GetDisplayBounds(0, &bounds) != 0 || desktop.w != width || desktop.h != height)
+            return false;
+        const Uint32 flags = SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN;
+        window_ = SDL_CreateWindow(title ? title : "", bounds.x, bounds.y, width, height, flags | SDL_WINDOW_OPENGL);
+        if (!window_) window_ = SDL_CreateWindow(title ? title : "", bounds.x, bounds.y, width, height, flags);
+        if (!window_) return false;
+        SDL_SysWMinfo info;
+        SDL_VERSION(&info.version);
+        if (SDL_GetWindowWMInfo(window_, &info) && info.subsystem == SDL_SYSWM_X11) {
+            Display* display = info.info.x11.display;
+            const Atom state = XInternAtom(display, "_NET_WM_STATE", False);
+            const Atom fullScreenState = XInternAtom(display, "_NET_WM_STATE_FULLSCREEN", False);
+            XChangeProperty(display, info.info.x11.window, state, XA_ATOM, 32, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(&fullScreenState), 1);
+        }
+        SDL_ShowWindow(window_);
+        return true;
+    }
+
     void push(WindowMessageKind kind, bool active = false, char16_t character = 0) {
         WindowMessage m;
         m.kind = kind;
@@ -254,9 +290,7 @@ private:
 std::unique_ptr<Window> createHeadlessWindow() { return std::make_unique<HeadlessWindow>(); }
 
 std::unique_ptr<Window> createWindow() {
-    // The engine handles the stop signals itself (installStopSignals).
-    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    const bool opened = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+    const bool opened = openVideoSubsystem();
     // The window holds the video subsystem now (when it could open it).
     releaseDisplayQuery();
     if (!opened) return createHeadlessWindow();

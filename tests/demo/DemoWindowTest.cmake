@@ -164,6 +164,7 @@ wait_for_line() {
 }
 if "$probe" find "$title" 30 > "$run/window.txt"; then
   read -r _ id x y w h < "$run/window.txt"
+  "$probe" states "$id" > "$run/states.txt" || echo "the window's states were not read" >> "$run/failures"
   # The New game button: 264 x 64 at 380,230 of the still-frame screen.
   read -r bx by <<< "$(menu_at 380 230)"
   read -r bx2 by2 <<< "$(menu_at 644 294)"
@@ -500,6 +501,17 @@ endif()
 probe_line(window window.txt "window")
 if(NOT window MATCHES "^window [0-9]+ 0 0 ${window_width} ${window_height}$")
   string(APPEND failures "the window titled [${title}] is not ${window_width}x${window_height} at 0,0: [${window}]\n")
+endif()
+# The window manager is told of a full screen (and of none in a window).
+set(states "")
+if(EXISTS "${RUN}/states.txt")
+  file(READ "${RUN}/states.txt" states)
+endif()
+string(FIND "${states}" "state _NET_WM_STATE_FULLSCREEN" full_state)
+if(MODE STREQUAL "fullscreen" AND full_state EQUAL -1)
+  string(APPEND failures "the full-screen window is not in the full-screen state: [${states}]\n")
+elseif(MODE STREQUAL "windowed" AND NOT full_state EQUAL -1)
+  string(APPEND failures "the window is in the full-screen state: [${states}]\n")
 endif()
 
 # The screenshot's window area: its pixel count, how many are not black and

@@ -344,6 +344,28 @@ int where(Display* display) {
     return 0;
 }
 
+// The window's states for the window manager (_NET_WM_STATE), one line
+// each: "state NAME"; "state none" without any.
+int states(Display* display, Window window) {
+    const Atom property = XInternAtom(display, "_NET_WM_STATE", False);
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, left = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(display, window, property, 0, 64, False, XA_ATOM, &type, &format, &count, &left, &data) !=
+        Success)
+        return fail("the window's states cannot be read");
+    const auto* atoms = reinterpret_cast<const Atom*>(data);
+    for (unsigned long i = 0; type == XA_ATOM && format == 32 && i < count; ++i) {
+        char* name = XGetAtomName(display, atoms[i]);
+        std::printf("state %s\n", name ? name : "?");
+        if (name) XFree(name);
+    }
+    if (type != XA_ATOM || count == 0) std::printf("state none\n");
+    if (data) XFree(data);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -355,13 +377,13 @@ int main(int argc, char** argv) {
                        (command == "click" && argc == 4) || (command == "move" && argc == 5) ||
                        (command == "type" && argc == 4) ||
                        (command == "nudge" && argc == 5) || (command == "press" && argc == 4) ||
-                       (command == "where" && argc == 2);
+                       (command == "where" && argc == 2) || (command == "states" && argc == 3);
     if (!known) {
         std::fprintf(stderr,
                      "usage: xwindowprobe find TITLE SECONDS | shot FILE X Y WIDTH HEIGHT | "
                      "workarea X Y WIDTH HEIGHT | close ID | key ID KEYSYM | hold ID KEYSYM SECONDS | "
                      "click ID BUTTON | move ID X Y | type ID TEXT | nudge ID DX DY | "
-                     "press ID BUTTON | where\n");
+                     "press ID BUTTON | where | states ID\n");
         return 2;
     }
     Display* display = XOpenDisplay(nullptr);
@@ -393,6 +415,8 @@ int main(int argc, char** argv) {
                        std::atoi(argv[4]));
     } else if (command == "where") {
         result = where(display);
+    } else if (command == "states") {
+        result = states(display, static_cast<Window>(std::strtoul(argv[2], nullptr, 10)));
     } else if (command == "type") {
         result = type(display, static_cast<Window>(std::strtoul(argv[2], nullptr, 10)), argv[3]);
     } else {
