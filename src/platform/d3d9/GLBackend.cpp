@@ -247,6 +247,10 @@ struct GLTexture final : BackendResource {
 struct GLSurface final : BackendResource {
     GLuint renderbuffer = 0;
     bool gpuNewer = false;
+    // The renderbuffer's storage is given when a framebuffer first takes
+    // it: a software rasteriser allocates and clears the whole image at
+    // once, and a swap chain's second back buffer may never be drawn.
+    bool stored = false;
 };
 
 // A dynamic buffer's GL store holds several copies of the Direct3D buffer
@@ -630,12 +634,9 @@ HRESULT GLBackend::createResource(Tracked& object) {
         object.backend = std::move(data);
         return S_OK;
     }
-    if (auto* surface = dynamic_cast<SurfaceImpl*>(&object)) {
+    if (dynamic_cast<SurfaceImpl*>(&object)) {
         auto data = std::make_unique<GLSurface>();
         glCreateRenderbuffers(1, &data->renderbuffer);
-        const GLFormat format = glFormat(surface->desc.Format);
-        glNamedRenderbufferStorage(data->renderbuffer, format.internal, GLsizei(surface->desc.Width),
-                                   GLsizei(surface->desc.Height));
         object.backend = std::move(data);
         return S_OK;
     }
@@ -859,7 +860,12 @@ GLuint GLBackend::framebuffer(const SurfaceImpl* color, const SurfaceImpl* depth
             else
                 glNamedFramebufferTexture(name, attachment, texture->name, GLint(s->level));
         } else {
-            const auto* surface = static_cast<const GLSurface*>(s->backend.get());
+            auto* surface = static_cast<GLSurface*>(s->backend.get());
+            if (!surface->stored) {
+                glNamedRenderbufferStorage(surface->renderbuffer, glFormat(s->desc.Format).internal,
+                                           GLsizei(s->desc.Width), GLsizei(s->desc.Height));
+                surface->stored = true;
+            }
             glNamedFramebufferRenderbuffer(name, attachment, GL_RENDERBUFFER, surface->renderbuffer);
         }
     };

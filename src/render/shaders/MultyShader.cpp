@@ -70,7 +70,7 @@ std::int32_t MultyShader::slotIndex(const std::vector<Digit>& digits) const {
     return index;
 }
 
-ShaderProgram** MultyShader::slot(std::vector<ShaderProgram*>& slots, std::int32_t index) {
+ShaderProgram** MultyShader::slot(ShaderSlotTable& slots, std::int32_t index) {
     if (index >= 0) return &slots[std::size_t(index)];
     outside_ = nullptr;
     return &outside_;
@@ -83,8 +83,9 @@ void MultyShader::finish() {
     std::size_t vertexCount = 1, pixelCount = 1;
     for (const Digit& digit : vertexIndexDigits_) vertexCount *= std::size_t(digit.radix);
     for (const Digit& digit : pixelIndexDigits_) pixelCount *= std::size_t(digit.radix);
-    vertexSlots.assign(vertexCount, nullptr);
-    pixelSlots.assign(pixelCount, nullptr);
+    // Made anew, empty: the allocator's zeroed memory is every slot's null.
+    vertexSlots = ShaderSlotTable(vertexCount);
+    pixelSlots = ShaderSlotTable(pixelCount);
 }
 
 bool MultyShader::step(const Walk& walk) {

@@ -9,6 +9,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <new>
+#include <utility>
 #include <vector>
 
 #include "render/shaders/ShaderProgramTable.h"
@@ -39,6 +42,33 @@ enum FamilyDefine : std::int32_t {
 // The define's name ("BONES") and the suffix of a value ("" past the table).
 const char* familyDefineName(FamilyDefine define);
 const char* familyDefineSuffix(FamilyDefine define, std::int32_t value);
+
+// Memory for a family's slot table: zeroed by calloc and not written on
+// construction. The tables are dense (every combination of the defines has
+// a slot, 388,800 in the largest family) and nearly all stay empty; fresh
+// zeroed pages cost nothing until a slot is filled.
+template <typename T>
+struct ZeroedSlotAllocator {
+    using value_type = T;
+    ZeroedSlotAllocator() = default;
+    template <typename U>
+    ZeroedSlotAllocator(const ZeroedSlotAllocator<U>&) {}
+    T* allocate(std::size_t count) {
+        if (void* memory = std::calloc(count, sizeof(T))) return static_cast<T*>(memory);
+        throw std::bad_alloc();
+    }
+    void deallocate(T* memory, std::size_t) { std::free(memory); }
+    // A slot made without a value is the calloc's zero: an empty slot.
+    template <typename U>
+    void construct(U*) {}
+    template <typename U, typename... Args>
+    void construct(U* at, Args&&... args) {
+        ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+    }
+    template <typename U>
+    bool operator==(const ZeroedSlotAllocator<U>&) const { return true; }
+};
+using ShaderSlotTable = std::vector<ShaderProgram*, ZeroedSlotAllocator<ShaderProgram*>>;
 
 class MultyShader {
 public:
@@ -87,8 +117,8 @@ public:
     std::int32_t sourceId;
     std::int32_t vertexIndex;
     std::int32_t pixelIndex;
-    std::vector<ShaderProgram*> vertexSlots;
-    std::vector<ShaderProgram*> pixelSlots;
+    ShaderSlotTable vertexSlots;
+    ShaderSlotTable pixelSlots;
     // The permutations the shader core's load found in its package, by slot
     // index (ascending; the last found wins a slot), each with its package
     // entry (none for a family without source). A permutation's program is
@@ -136,7 +166,7 @@ protected:
 private:
     void name(const Naming& naming, char (&buffer)[256]) const;
     std::int32_t slotIndex(const std::vector<Digit>& digits) const;
-    ShaderProgram** slot(std::vector<ShaderProgram*>& slots, std::int32_t index);
+    ShaderProgram** slot(ShaderSlotTable& slots, std::int32_t index);
     bool next(const Walk& walk, bool reset);
     bool step(const Walk& walk);
 
