@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <future>
 #include <sstream>
 
 namespace platform::d3d9 {
@@ -97,34 +96,22 @@ AdapterDescription AdapterProfile::standardAdapter(const char* description, UINT
     return a;
 }
 
-namespace {
-
-AdapterProfile ofDesktop(const char* description, std::int32_t width, std::int32_t height) {
-    AdapterProfile profile;
-    profile.adapters.push_back(
-        AdapterProfile::standardAdapter(description, static_cast<UINT>(std::max(width, 640)), static_cast<UINT>(std::max(height, 480))));
-    return profile;
-}
-
-}  // namespace
-
 AdapterProfile AdapterProfile::fromDisplay(const char* description) {
     std::int32_t width = 1024, height = 768;
     platform::desktopResolution(width, height);
-    return ofDesktop(description, width, height);
+    AdapterProfile profile;
+    profile.adapters.push_back(
+        standardAdapter(description, static_cast<UINT>(std::max(width, 640)), static_cast<UINT>(std::max(height, 480))));
+    return profile;
 }
 
 AdapterProfile AdapterProfile::forBackend(BackendKind kind) {
     static const GLStack none;
-    // The GL stack is asked (its driver loaded) while the display answers
-    // for its desktop: each takes a while at start-up and neither needs the
-    // other.
-    std::future<const GLStack*> asking;
-    if (kind == BackendKind::GL) asking = std::async(std::launch::async, [] { return &hostGLStack(); });
-    std::int32_t width = 1024, height = 768;
-    platform::desktopResolution(width, height);
-    const GLStack& gl = asking.valid() ? *asking.get() : none;
-    AdapterProfile profile = ofDesktop(adapterDescription(kind, gl).c_str(), width, height);
+    // One after the other: with the driver loading on another thread, the
+    // display's video start-up hung waiting on the session bus (which it may
+    // launch through a child process).
+    const GLStack& gl = kind == BackendKind::GL ? hostGLStack() : none;
+    AdapterProfile profile = fromDisplay(adapterDescription(kind, gl).c_str());
     if (gl.available) {
         const std::string driver = "engine-d3d9 on " + gl.vendor + " " + gl.renderer + ", OpenGL " + gl.version;
         for (auto& a : profile.adapters) copyText(a.identifier.Driver, sizeof a.identifier.Driver, driver);
