@@ -58,13 +58,19 @@ std::size_t readTree(const std::filesystem::path& root) {
     return total;
 }
 
-int startupInWindow(const char* dataRoot) {
-    SDL_DisplayMode desktop{};
-    if (SDL_GetDesktopDisplayMode(0, &desktop) != 0) return fail("no desktop mode");
+// The context a GL window gets from here on: OpenGL 4.5, compatibility
+// profile (as the game asks), double-buffered.
+void askGL45Windows() {
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 4);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 5);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+}
+
+int startupInWindow(const char* dataRoot) {
+    SDL_DisplayMode desktop{};
+    if (SDL_GetDesktopDisplayMode(0, &desktop) != 0) return fail("no desktop mode");
+    askGL45Windows();
     SDL_Window* window =
         SDL_CreateWindow("floor", 0, 0, desktop.w, desktop.h, SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS);
     if (!window) return fail("no window");
@@ -137,10 +143,7 @@ GLuint compile(GLenum stage, const char* text) {
 
 int idle(double seconds, int pictureWidth, int pictureHeight) {
     if (SDL_Init(SDL_INIT_VIDEO) != 0) return fail("no SDL video");
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 4);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 5);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
-    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    askGL45Windows();
     SDL_Window* window =
         SDL_CreateWindow("floor", 0, 0, pictureWidth, pictureHeight, SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
     if (!window) return fail("no window");

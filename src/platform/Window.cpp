@@ -121,15 +121,11 @@ public:
     bool create(const char* title, std::int32_t x, std::int32_t y, std::int32_t width, std::int32_t height,
                 bool fullScreen) override {
         if (window_) return true;
-        // A GL window, so the Direct3D layer's GL backend can draw into it;
-        // a host without GL still gets a plain window. The driver SDL loads
-        // for it stays loaded after the window (see GLContext).
+        // The driver SDL loads for the GL window stays loaded after the
+        // window (see GLContext).
         d3d9::GLContext::keepDriverLoaded();
-        if (!(fullScreen && createDesktopFullScreen(title, width, height))) {
-            const Uint32 flags = fullScreen ? SDL_WINDOW_FULLSCREEN : SDL_WINDOW_BORDERLESS;
-            window_ = SDL_CreateWindow(title ? title : "", x, y, width, height, flags | SDL_WINDOW_OPENGL);
-            if (!window_) window_ = SDL_CreateWindow(title ? title : "", x, y, width, height, flags);
-        }
+        if (!(fullScreen && createDesktopFullScreen(title, width, height)))
+            createGLWindow(title, x, y, width, height, fullScreen ? SDL_WINDOW_FULLSCREEN : SDL_WINDOW_BORDERLESS);
         if (!window_) return false;
         SDL_StartTextInput();
         g_sdlClipboard = true;
@@ -195,6 +191,15 @@ public:
     }
 
 private:
+    // A GL window, so the Direct3D layer's GL backend can draw into it; a
+    // host without GL still gets a plain window.
+    bool createGLWindow(const char* title, int x, int y, int width, int height, Uint32 flags) {
+        const char* text = title ? title : "";
+        window_ = SDL_CreateWindow(text, x, y, width, height, flags | SDL_WINDOW_OPENGL);
+        if (!window_) window_ = SDL_CreateWindow(text, x, y, width, height, flags);
+        return window_ != nullptr;
+    }
+
     // A full screen of the desktop's own size on an X display: no display
     // mode changes, so a borderless window over the display, marked full
     // screen for the window manager before it is mapped (as the window
@@ -210,10 +215,8 @@ private:
         if (!driver || std::strcmp(driver, "x11") != 0 || SDL_GetDesktopDisplayMode(0, &desktop) != 0 ||
             SDL_GetDisplayBounds(0, &bounds) != 0 || desktop.w != width || desktop.h != height)
             return false;
-        const Uint32 flags = SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN;
-        window_ = SDL_CreateWindow(title ? title : "", bounds.x, bounds.y, width, height, flags | SDL_WINDOW_OPENGL);
-        if (!window_) window_ = SDL_CreateWindow(title ? title : "", bounds.x, bounds.y, width, height, flags);
-        if (!window_) return false;
+        if (!createGLWindow(title, bounds.x, bounds.y, width, height, SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN))
+            return false;
         SDL_SysWMinfo info;
         SDL_VERSION(&info.version);
         if (SDL_GetWindowWMInfo(window_, &info) && info.subsystem == SDL_SYSWM_X11) {
