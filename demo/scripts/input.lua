@@ -15,9 +15,13 @@ end
 
 -- A click on the keeper or the lantern talks or lights it; in the
 -- harbour's view a click on the ground walks the hero there (hero.lua);
--- true when he sets off.
+-- true when he sets off. The menu's buttons take their own clicks: a click
+-- elsewhere on the menu, or before any scene is there, does nothing.
 function demo_on_action()
   msg("demo: action")
+  if demo.menu_open or not demo.scene_loaded then
+    return false
+  end
   -- A click on the keeper or the lantern (keeper.lua).
   if demo_keeper_click() then
     return false

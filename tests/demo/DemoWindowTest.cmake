@@ -184,6 +184,8 @@ if "$probe" find "$title" 30 > "$run/window.txt"; then
   "$probe" shot "$run/hover.ppm" $((x + bx)) $((y + by)) $((bx2 - bx)) $((by2 - by)) > "$run/hover.txt" ||
     echo "no screenshot of the hovered button" >> "$run/failures"
   rm -f "$run/menu.ppm" "$run/hover.ppm"
+  # A click beside the buttons, before any scene is there, does nothing.
+  menu_click 100 700
   menu_click 512 262
 else
   echo "no window titled [$title] appeared with the menu" >> "$run/failures"
@@ -274,6 +276,9 @@ if "$probe" find "$title" 30 > "$run/window.txt"; then
     [ "$py" = $((y + h + 30)) ] ||
       echo "in the menu the system's pointer cannot leave the window (it stands at $px,$py)" >> "$run/failures"
     "$probe" move "$id" $((w / 4)) $((h / 3))
+    # A click on the menu beside its buttons, over the pier's end in the
+    # harbour's view, does not walk the hero there again.
+    menu_click 72 330
     menu_click 512 442
     menu_click 512 442
     "$probe" type "$id" ann || echo "the name was not typed" >> "$run/failures"
@@ -424,6 +429,17 @@ foreach(line "demo: scroll up" "demo: action" "demo: game menu")
     string(APPEND failures "the input pressed in the window did not reach the scripts: no [${line}]\n")
   endif()
 endforeach()
+
+# Clicks on the menu beside its buttons did nothing: before any scene there
+# was no hero to look for, and over the harbour he did not walk again.
+if(log MATCHES "Can't find game object with name \\[hero\\]")
+  string(APPEND failures "a click on the menu before any scene looked for the hero\n")
+endif()
+string(REGEX MATCHALL "demo: \\[hero\\] walks to \\[" walks "${log}")
+list(LENGTH walks walk_count)
+if(walk_count GREATER 1)
+  string(APPEND failures "a click on the menu over the harbour walked the hero (${walk_count} walks)\n")
+endif()
 
 # The hero walked forward in first person with the forward key held and
 # stopped in front of the wall (its front face at z = 7.8, his capsule's
