@@ -717,6 +717,50 @@ TEST_F(D3D9GLStillFrameTest, AReadBackInAFrameHeldBackSeesItsCommandsDrawn) {
     EXPECT_TRUE(near(shoot().at(56, 16), {0, 0, 0}));
 }
 
+// A batch buffer sized for the worst case (the quad batch's 50,000 vertices)
+// whose locks reach far into it: what one frame wrote early in its window
+// still draws after a later lock reached past everything written before,
+// and a discard after it starts afresh.
+TEST_F(D3D9GLStillFrameTest, ALockFarIntoALargeDynamicBufferKeepsWhatTheWindowHeld) {
+    IDirect3DVertexBuffer9* large = nullptr;
+    const UINT count = 50000;
+    ASSERT_EQ(device->CreateVertexBuffer(count * sizeof(Vertex), D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY, 0,
+                                         D3DPOOL_DEFAULT, &large, nullptr),
+              S_OK);
+    device->SetStreamSource(0, large, 0, sizeof(Vertex));
+    auto write = [&](UINT first, const std::vector<Vertex>& quad, DWORD flags) {
+        void* data = nullptr;
+        ASSERT_EQ(large->Lock(first * sizeof(Vertex), UINT(quad.size() * sizeof(Vertex)), &data, flags), S_OK);
+        std::memcpy(data, quad.data(), quad.size() * sizeof(Vertex));
+        large->Unlock();
+    };
+    const UINT far = count - 6;
+    for (int frame = 0; frame < 3; ++frame) {
+        device->BeginScene();
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+        write(0, leftQuad(), D3DLOCK_DISCARD);
+        write(far, cornerQuad(), D3DLOCK_NOOVERWRITE);
+        EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLELIST, far, 2), S_OK);
+        // The left quad, written before the far lock.
+        EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 2), S_OK);
+        device->EndScene();
+        SCOPED_TRACE(frame);
+        expectStillPicture();
+        present();
+    }
+    // A discard writing only the far quad: the left one is gone.
+    device->BeginScene();
+    device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+    write(far, cornerQuad(), D3DLOCK_DISCARD);
+    EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLELIST, far, 2), S_OK);
+    device->EndScene();
+    const Picture p = shoot();
+    EXPECT_TRUE(near(p.at(16, 32), {0, 0, 0}));
+    EXPECT_TRUE(near(p.at(56, 16), {0, 255, 0}));
+    device->SetStreamSource(0, vertices, 0, sizeof(Vertex));
+    large->Release();
+}
+
 TEST_F(D3D9GLTest, ShadersCompileFromRegisteredSourcesAndFailWithTheirLog) {
     const Picture p = scene("shaders");
     EXPECT_TRUE(near(p.at(32, 32), {255, 128, 0}));

@@ -863,7 +863,7 @@ HRESULT DeviceCore::createTextureCore(const char* call, TextureCore& texture, Tr
             const UINT w = mipSize(width, level), h = mipSize(height, level);
             s->desc = {format, D3DRTYPE_SURFACE, usage, pool, D3DMULTISAMPLE_NONE, 0, w, h};
             s->pitch = rowPitch(format, w);
-            s->bytes.assign(levelBytes(format, w, h), 0);
+            s->bytes = ZeroedBytes(levelBytes(format, w, h));
             s->container = &texture;
             s->containerObject = &object;
             s->context = context_;
@@ -948,7 +948,7 @@ HRESULT DeviceCore::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DP
     auto* b = new VertexBufferImpl;
     b->usage = usage;
     b->pool = pool;
-    b->bytes.assign(length, 0);
+    b->bytes = ZeroedBytes(length);
     track(*b, "vertex buffer");
     if (const HRESULT hr = backend_->createResource(*b); FAILED(hr)) {
         b->Release();
@@ -971,7 +971,7 @@ HRESULT DeviceCore::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format
     b->usage = usage;
     b->pool = pool;
     b->format = format;
-    b->bytes.assign(length, 0);
+    b->bytes = ZeroedBytes(length);
     track(*b, "index buffer");
     if (const HRESULT hr = backend_->createResource(*b); FAILED(hr)) {
         b->Release();
@@ -998,7 +998,7 @@ HRESULT DeviceCore::CreateDepthStencilSurface(UINT width, UINT height, D3DFORMAT
     auto* s = new SurfaceImpl;
     s->desc = {format, D3DRTYPE_SURFACE, D3DUSAGE_DEPTHSTENCIL, D3DPOOL_DEFAULT, multiSample, quality, width, height};
     s->pitch = rowPitch(format, width);
-    s->bytes.assign(levelBytes(format, width, height), 0);
+    s->bytes = ZeroedBytes(levelBytes(format, width, height));
     track(*s, "depth surface");
     if (const HRESULT hr = backend_->createResource(*s); FAILED(hr)) {
         s->Release();

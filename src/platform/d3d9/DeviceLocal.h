@@ -13,6 +13,7 @@
 #include "platform/d3d9/AdapterProfile.h"
 #include "platform/d3d9/D3D9.h"
 #include "platform/d3d9/ShaderBody.h"
+#include "platform/ZeroedMemory.h"
 
 #include <array>
 #include <cstdarg>
@@ -109,11 +110,11 @@ public:
     // The memory image, made zero-filled on first use where it was left
     // out (the swap chain's buffers). Everything that reads or writes a
     // surface's bytes goes through it.
-    std::vector<std::uint8_t>& image();
+    ZeroedBytes& image();
 
     D3DSURFACE_DESC desc{};
     UINT pitch = 0;
-    std::vector<std::uint8_t> bytes;  // empty until image() where left out
+    ZeroedBytes bytes;  // empty until image() where left out
     bool locked = false;
     DWORD lockFlags = 0;
     TextureCore* container = nullptr;  // a texture level; its counts are the container's
@@ -188,7 +189,9 @@ public:
     DWORD usage = 0;
     D3DPOOL pool = D3DPOOL_DEFAULT;
     D3DFORMAT format = D3DFMT_VERTEXDATA;
-    std::vector<std::uint8_t> bytes;
+    // Zeroed pages: what no lock writes (most of a large dynamic buffer)
+    // costs nothing.
+    ZeroedBytes bytes;
     bool locked = false;
     DWORD lockFlags = 0;
     UINT lockOffset = 0, lockSize = 0;

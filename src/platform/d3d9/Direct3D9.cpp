@@ -120,7 +120,8 @@ bool readSurface(IDirect3DSurface9* surface, std::vector<std::uint8_t>& bytes, D
     // A texture level's device is its texture's.
     const Tracked& owner = s->containerObject ? *s->containerObject : static_cast<const Tracked&>(*s);
     if (owner.device) owner.device->backend().readBack(*s);
-    bytes = s->image();
+    const ZeroedBytes& image = s->image();
+    bytes.assign(image.begin(), image.end());
     desc = s->desc;
     return true;
 }

@@ -253,22 +253,28 @@ struct GLSurface final : BackendResource {
     bool stored = false;
 };
 
-// A dynamic buffer's GL store holds several copies of the Direct3D buffer
-// side by side: a discard moves the buffer's window (base) past what the
-// draws since the last discard may still read, instead of giving the buffer
-// a new store, and only when the store is full is it orphaned. A software
+// A dynamic buffer's GL store holds several windows side by side: a discard
+// moves the buffer's window (base) past what the draws since the last
+// discard may still read, instead of giving the buffer a new store, and only
+// when the store has no room for another window is it orphaned. A software
 // rasteriser allocates and clears a whole new store at each orphaning, which
-// a batch that discards for every run paid many times a frame.
+// a batch that discards for every run paid many times a frame. The store
+// starts small and grows (doubling, up to kDynamicCopies copies of the whole
+// buffer) when a lock reaches past it: a batch sized for the worst case that
+// only ever fills a little of it costs the little.
 struct GLBuffer final : BackendResource {
     GLuint name = 0;
     std::size_t base = 0;      // where the Direct3D buffer's byte 0 lies in the store
     std::size_t written = 0;   // bytes past base written since the last discard
+    std::size_t widest = 0;    // the most bytes any window has taken
     std::size_t capacity = 0;  // the store's size
     std::size_t size = 0;      // the Direct3D buffer's size
 };
 
-// Copies of a dynamic buffer its GL store holds (see GLBuffer).
+// Copies of a dynamic buffer its GL store holds at most (see GLBuffer).
 constexpr std::size_t kDynamicCopies = 2;
+// A dynamic buffer's first store, at most.
+constexpr std::size_t kDynamicStoreStart = 64 * 1024;
 // Alignment of a moved window: keeps index and vertex offsets aligned.
 constexpr std::size_t kWindowAlignment = 256;
 
@@ -647,7 +653,7 @@ HRESULT GLBackend::createResource(Tracked& object) {
         // a discard: only what its locks write goes up, not the whole store.
         const bool dynamic = (buffer->usage & D3DUSAGE_DYNAMIC) != 0;
         data->size = buffer->bytes.size();
-        data->capacity = data->size * (dynamic ? kDynamicCopies : 1);
+        data->capacity = dynamic ? std::min(data->size * kDynamicCopies, kDynamicStoreStart) : data->size;
         glNamedBufferData(data->name, GLsizeiptr(data->capacity), dynamic ? nullptr : buffer->bytes.data(),
                           dynamic ? GL_DYNAMIC_DRAW : GL_STATIC_DRAW);
         object.backend = std::move(data);
@@ -825,15 +831,15 @@ void GLBackend::uploadNow(GLBuffer& buffer, std::size_t offset, std::size_t size
                           const std::uint8_t* bytes) {
     // A discard moves the buffer's window past what was written since the
     // last one (draws still queued keep reading there); when the store has
-    // no room for a whole buffer past it, the store is orphaned (the new
-    // one's contents are undefined, as Direct3D's are) and the window starts
-    // again at 0. Then only the locked range goes up.
+    // no room past it for a window as wide as the widest so far, the store
+    // is orphaned (the new one's contents are undefined, as Direct3D's are)
+    // and the window starts again at 0. Then only the locked range goes up.
     if (lockFlags & D3DLOCK_DISCARD) {
         const std::size_t next =
             (buffer.base + buffer.written + kWindowAlignment - 1) / kWindowAlignment * kWindowAlignment;
         if (!buffer.written) {
             // Nothing went up since the last discard: the window is free.
-        } else if (next + buffer.size <= buffer.capacity) {
+        } else if (next + std::max(buffer.widest, offset + size) <= buffer.capacity) {
             buffer.base = next;
         } else {
             glNamedBufferData(buffer.name, GLsizeiptr(buffer.capacity), nullptr, GL_DYNAMIC_DRAW);
@@ -841,10 +847,27 @@ void GLBackend::uploadNow(GLBuffer& buffer, std::size_t offset, std::size_t size
         }
         buffer.written = 0;
     }
-    if (size) {
-        glNamedBufferSubData(buffer.name, GLintptr(buffer.base + offset), GLsizeiptr(size), bytes);
-        buffer.written = std::max(buffer.written, offset + size);
+    if (!size) return;
+    if (buffer.base + offset + size > buffer.capacity) {
+        // The store grows into a new buffer object that takes what this
+        // window holds so far; draws already queued keep the old store,
+        // which goes once they are done. Draws name the store when made.
+        const std::size_t end = std::max(buffer.written, offset + size);
+        const std::size_t grown = std::min(std::max({buffer.capacity * 2, end * 2, kDynamicStoreStart}),
+                                           std::max(buffer.size * kDynamicCopies, end));
+        GLuint name = 0;
+        glCreateBuffers(1, &name);
+        glNamedBufferData(name, GLsizeiptr(grown), nullptr, GL_DYNAMIC_DRAW);
+        if (buffer.written)
+            glCopyNamedBufferSubData(buffer.name, name, GLintptr(buffer.base), 0, GLsizeiptr(buffer.written));
+        glDeleteBuffers(1, &buffer.name);
+        buffer.name = name;
+        buffer.base = 0;
+        buffer.capacity = grown;
     }
+    glNamedBufferSubData(buffer.name, GLintptr(buffer.base + offset), GLsizeiptr(size), bytes);
+    buffer.written = std::max(buffer.written, offset + size);
+    buffer.widest = std::max(buffer.widest, buffer.written);
 }
 
 GLuint GLBackend::framebuffer(const SurfaceImpl* color, const SurfaceImpl* depth) {
@@ -1553,11 +1576,11 @@ void GLBackend::recordDraw(const DeviceState& state, const DrawCall& call, GLuin
     d.mode = primitiveMode(call.type);
     d.count = vertexCount(call.type, call.primitives);
     // The memory images are what the GL buffers hold.
-    const std::vector<std::uint8_t>& stream = state.stream->bytes;
+    const auto& stream = state.stream->bytes;
     std::size_t first = 0, last = 0;  // vertices read, from the stream's offset
     if (call.indexed) {
         const UINT size = state.indices->indexSize();
-        const std::vector<std::uint8_t>& indices = state.indices->bytes;
+        const auto& indices = state.indices->bytes;
         const std::size_t from = std::size_t(call.start) * size;
         const std::size_t to = std::min(indices.size(), from + std::size_t(d.count) * size);
         if (from >= to) return;

@@ -54,8 +54,8 @@ std::string SurfaceImpl::label() const {
            (container->faces > 1 ? " face " + std::to_string(face) : std::string());
 }
 
-std::vector<std::uint8_t>& SurfaceImpl::image() {
-    if (bytes.empty()) bytes.assign(levelBytes(desc.Format, desc.Width, desc.Height), 0);
+ZeroedBytes& SurfaceImpl::image() {
+    if (bytes.empty()) bytes = ZeroedBytes(levelBytes(desc.Format, desc.Width, desc.Height));
     return bytes;
 }
 

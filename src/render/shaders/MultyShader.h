@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/ZeroedMemory.h"
 #include "render/shaders/ShaderProgramTable.h"
 
 class ShaderProgram;
@@ -43,32 +44,10 @@ enum FamilyDefine : std::int32_t {
 const char* familyDefineName(FamilyDefine define);
 const char* familyDefineSuffix(FamilyDefine define, std::int32_t value);
 
-// Memory for a family's slot table: zeroed by calloc and not written on
-// construction. The tables are dense (every combination of the defines has
-// a slot, 388,800 in the largest family) and nearly all stay empty; fresh
-// zeroed pages cost nothing until a slot is filled.
-template <typename T>
-struct ZeroedSlotAllocator {
-    using value_type = T;
-    ZeroedSlotAllocator() = default;
-    template <typename U>
-    ZeroedSlotAllocator(const ZeroedSlotAllocator<U>&) {}
-    T* allocate(std::size_t count) {
-        if (void* memory = std::calloc(count, sizeof(T))) return static_cast<T*>(memory);
-        throw std::bad_alloc();
-    }
-    void deallocate(T* memory, std::size_t) { std::free(memory); }
-    // A slot made without a value is the calloc's zero: an empty slot.
-    template <typename U>
-    void construct(U*) {}
-    template <typename U, typename... Args>
-    void construct(U* at, Args&&... args) {
-        ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
-    }
-    template <typename U>
-    bool operator==(const ZeroedSlotAllocator<U>&) const { return true; }
-};
-using ShaderSlotTable = std::vector<ShaderProgram*, ZeroedSlotAllocator<ShaderProgram*>>;
+// A family's slot table is dense (every combination of the defines has a
+// slot, 388,800 in the largest family) and nearly all slots stay empty: it
+// lies on zeroed pages that cost nothing until a slot is filled.
+using ShaderSlotTable = std::vector<ShaderProgram*, platform::ZeroedAllocator<ShaderProgram*>>;
 
 class MultyShader {
 public:
@@ -129,6 +108,12 @@ public:
     };
     std::vector<Found> vertexFound;
     std::vector<Found> pixelFound;
+    // The slots holding a program, in the order they were filled: the
+    // release walks these, never the dense tables, whose empty pages stay
+    // untouched (on a kernel without a shared zero page even a read of one
+    // costs a page).
+    std::vector<std::int32_t> vertexFilled;
+    std::vector<std::int32_t> pixelFilled;
     // Whether the shader core's vertex or pixel profile index is 0 (always
     // so while the programs load); the water rules depend on it.
     bool lowProfile = true;

@@ -387,12 +387,16 @@ ShaderProgram* ShaderCore::familyProgram(MultyShader& family, bool pixel) {
         program->flags |= ShaderProgram::BodyLoaded;
     }
     *slot = program.release();
+    (pixel ? family.pixelFilled : family.vertexFilled).push_back(index);
     return *slot;
 }
 
 void ShaderCore::deleteFamilyPrograms(MultyShader& family) {
-    for (auto* slots : {&family.vertexSlots, &family.pixelSlots})
-        for (ShaderProgram*& program : *slots) {
+    for (bool pixel : {false, true}) {
+        ShaderSlotTable& slots = pixel ? family.pixelSlots : family.vertexSlots;
+        std::vector<std::int32_t>& filled = pixel ? family.pixelFilled : family.vertexFilled;
+        for (std::int32_t index : filled) {
+            ShaderProgram*& program = slots[std::size_t(index)];
             if (!program) continue;
             if (program == currentVertex_) currentVertex_ = nullptr;
             if (program == currentPixel_) currentPixel_ = nullptr;
@@ -400,6 +404,8 @@ void ShaderCore::deleteFamilyPrograms(MultyShader& family) {
             delete program;
             program = nullptr;
         }
+        std::vector<std::int32_t>().swap(filled);
+    }
     std::vector<MultyShader::Found>().swap(family.vertexFound);
     std::vector<MultyShader::Found>().swap(family.pixelFound);
 }
@@ -478,9 +484,11 @@ void ShaderCore::releaseDeviceShaders() {
     for (auto& p : pixelPrograms) p.releaseDeviceShader(cache_);
     for (auto& p : vertexPrograms) p.releaseDeviceShader(cache_);
     for (MultyShader* family : families)
-        for (auto* slots : {&family->vertexSlots, &family->pixelSlots})
-            for (ShaderProgram* program : *slots)
-                if (program) program->releaseDeviceShader(cache_);
+        for (bool pixel : {false, true}) {
+            const ShaderSlotTable& slots = pixel ? family->pixelSlots : family->vertexSlots;
+            for (std::int32_t index : pixel ? family->pixelFilled : family->vertexFilled)
+                if (ShaderProgram* program = slots[std::size_t(index)]) program->releaseDeviceShader(cache_);
+        }
 }
 
 void ShaderCore::selectPrograms(ShaderProgram* vertex, ShaderProgram* pixel) {
