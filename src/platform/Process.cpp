@@ -49,4 +49,10 @@ void fixHeapThresholds() {
 #endif
 }
 
+void returnFreeHeapPages() {
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+}
+
 }  // namespace platform

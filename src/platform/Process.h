@@ -23,4 +23,9 @@ bool raiseCurrentThreadPriority();
 // discard) then takes them from the heap, which grows without bound.
 void fixHeapThresholds();
 
+// Gives the heap's free pages back to the host, wherever they lie: loads and
+// the GL driver's shader compiles free blocks between ones still in use,
+// whose pages the heap's top trimming never reaches.
+void returnFreeHeapPages();
+
 }  // namespace platform

@@ -3,7 +3,9 @@
 
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
+#define GL_GLEXT_PROTOTYPES 1
 #include <GL/gl.h>
+#include <GL/glext.h>
 #include <SDL.h>
 
 #include <cctype>
@@ -118,6 +120,10 @@ void GLContext::keepDriverLoaded() {
 
 GLContext::~GLContext() {
     if (g_current == this) g_current = nullptr;
+    if (framesInFlight_ > 0) {
+        makeCurrent();
+        for (int i = 0; i < framesInFlight_; ++i) glDeleteSync(static_cast<GLsync>(frameFences_[i]));
+    }
     if (sdlContext_) {
         SDL_GL_MakeCurrent(static_cast<SDL_Window*>(window_), nullptr);
         SDL_GL_DeleteContext(static_cast<SDL_GLContext>(sdlContext_));
@@ -207,6 +213,19 @@ void GLContext::swap() {
         SDL_GL_SwapWindow(static_cast<SDL_Window*>(window_));
     else
         glFlush();
+    // At most kFramesInFlight frames wait in the driver: the oldest is
+    // waited for before another is added. Headless nothing else holds the
+    // game back, and a software rasteriser short of processor time would
+    // queue frame after frame, each holding its commands and data.
+    if (framesInFlight_ == kFramesInFlight) {
+        auto oldest = static_cast<GLsync>(frameFences_[0]);
+        // A frame that is not done in 10 s is let go: the game goes on.
+        glClientWaitSync(oldest, GL_SYNC_FLUSH_COMMANDS_BIT, GLuint64(10) * 1000 * 1000 * 1000);
+        glDeleteSync(oldest);
+        for (int i = 1; i < framesInFlight_; ++i) frameFences_[i - 1] = frameFences_[i];
+        --framesInFlight_;
+    }
+    if (GLsync fence = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0)) frameFences_[framesInFlight_++] = fence;
 }
 
 }  // namespace platform::d3d9

@@ -29,10 +29,15 @@ public:
     // Waits for this many display refreshes at each swap of a window
     // (0: none).
     void setSwapInterval(int interval);
-    // Shows the default framebuffer (window) or only flushes (headless).
+    // Shows the default framebuffer (window) or only flushes (headless),
+    // then waits while more than kFramesInFlight frames are unfinished.
     void swap();
 
+    static constexpr int kFramesInFlight = 2;
+
 private:
+    void* frameFences_[kFramesInFlight] = {};  // the unfinished frames' fences, oldest first
+    int framesInFlight_ = 0;
     void* window_ = nullptr;
     void* sdlContext_ = nullptr;
     void* eglContext_ = nullptr;
