@@ -19,6 +19,7 @@
 #include "input/InputCore.h"
 #include "render/RenderCore.h"
 #include "render/RenderSettings.h"
+#include "platform/Process.h"
 #include "platform/Time.h"
 #include "scene/ObjectRepository.h"
 #include "scene/Scene.h"
@@ -397,6 +398,9 @@ bool SaveGame::initializeLoadedData() {
         result = false;
     }
     finishProgress();
+    // A load frees much of what the last scene held, between blocks still
+    // in use: those pages go back to the host while the player waits anyway.
+    platform::returnFreeHeapPages();
     return result;
 }
 

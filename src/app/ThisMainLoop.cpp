@@ -10,7 +10,6 @@
 #include "foundation/IniFile.h"
 #include "foundation/Log.h"
 #include "game/WaypointDataManager.h"
-#include "platform/Process.h"
 #include "foundation/TimeCore.h"
 #include "foundation/TimerCore.h"
 #include "game/QuestLogic.h"
@@ -225,9 +224,6 @@ void messageLoop(ThisMainLoop& loop) {
     if (core.runState < 0 && stopSignalEndsGame()) core.runState = kRunStateStopSignal;
     g_closeReachesScript = true;
     FramePacer pacer;
-    // Every few seconds the heap's free pages go back to the host.
-    constexpr auto kHeapTrimPeriod = std::chrono::seconds(2);
-    auto lastHeapTrim = std::chrono::steady_clock::now();
     while (core.runState < 0) {
         if (stopSignalEndsGame()) {
             core.runState = kRunStateStopSignal;
@@ -248,10 +244,6 @@ void messageLoop(ThisMainLoop& loop) {
         if (!loop.workerThread) loop.preStep();
         loop.step();
         if (core.script && core.script->context) core.script->context->processEvents();
-        if (const auto now = std::chrono::steady_clock::now(); now - lastHeapTrim >= kHeapTrimPeriod) {
-            platform::returnFreeHeapPages();
-            lastHeapTrim = now;
-        }
         pacer.wait(presentationInterval());
     }
     g_closeReachesScript = false;
