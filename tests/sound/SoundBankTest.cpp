@@ -98,10 +98,16 @@ TEST(SoundBank, CachedInstanceIsDuplicatedAndGoesOnceASecondExists) {
     updateSoundBank(bank, released + 4.0);
     ASSERT_EQ(click->instances.size(), 1u);
 
-    SoundInstance* second = click->newInstance(false, true);
-    ASSERT_NE(second, nullptr);
-    EXPECT_EQ(world.core.allocatedBuffers[3], 2);  // a duplicate of the cached buffer
-    EXPECT_FALSE(second->buffer->flags & SoundBuffer::kReleased);
+    {
+        // The sound thread's next tick drops the cached instance now that a
+        // second exists: the lock holds it off while the two are looked at.
+        GameSoundLock lock;
+        SoundInstance* second = click->newInstance(false, true);
+        ASSERT_NE(second, nullptr);
+        EXPECT_EQ(world.core.allocatedBuffers[3], 2);  // a duplicate of the cached buffer
+        EXPECT_FALSE(second->buffer->flags & SoundBuffer::kReleased);
+    }
+    SoundInstance* second = click->instances.back();
     updateSoundBank(bank, released + 4.5);
     ASSERT_EQ(click->instances.size(), 1u);
     EXPECT_EQ(click->instances[0], second);
